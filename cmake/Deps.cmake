@@ -1,0 +1,11 @@
+# Third-party libraries, all from Debian packages that `tools/dev setup` installs.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(OPENSSL REQUIRED IMPORTED_TARGET libssl libcrypto)
+pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
+pkg_check_modules(EXPAT REQUIRED IMPORTED_TARGET expat)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+find_path(RAPIDJSON_INCLUDE rapidjson/document.h REQUIRED)

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <compare>
+#include <string>
+
+namespace ns {
+
+// A point in time as seconds since 1970-01-01 00:00:00 UTC (the platform's date object).
+class Date {
+public:
+    // Seconds between 1970 and the platform's reference date 2001-01-01 00:00:00 UTC.
+    static constexpr double kReferenceDateOffset = 978307200.0;
+
+    Date() = default;
+    static Date now();  // wall time of dispatch::Clock::current()
+    static Date fromTimeIntervalSince1970(double seconds) { return Date(seconds); }
+    static Date fromTimeIntervalSinceReferenceDate(double seconds) {
+        return Date(seconds + kReferenceDateOffset);
+    }
+    static Date distantPast() { return Date(-62135769600.0); }
+    static Date distantFuture() { return Date(64092211200.0); }
+
+    double timeIntervalSince1970() const { return seconds_; }
+    double timeIntervalSinceReferenceDate() const { return seconds_ - kReferenceDateOffset; }
+    double timeIntervalSinceDate(const Date& other) const { return seconds_ - other.seconds_; }
+    double timeIntervalSinceNow() const { return seconds_ - now().seconds_; }
+    Date dateByAddingTimeInterval(double seconds) const { return Date(seconds_ + seconds); }
+
+    // "2001-01-01 00:00:00 +0000", the description that `%@` prints.
+    std::string description() const;
+
+    auto operator<=>(const Date&) const = default;
+
+private:
+    explicit Date(double seconds) : seconds_(seconds) {}
+    double seconds_ = 0;
+};
+
+}  // namespace ns

@@ -3,6 +3,12 @@
 function(hyb_library name)
     cmake_parse_arguments(A "" "DIR" "DEPS" ${ARGN})
     file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${A_DIR}/*.cpp)
+    if(NOT srcs)  # a folder whose first sources have not landed yet
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+        target_link_libraries(${name} INTERFACE ${A_DEPS})
+        return()
+    endif()
     add_library(${name} STATIC ${srcs})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/gen)
     target_link_libraries(${name} PUBLIC ${A_DEPS})

@@ -58,6 +58,11 @@ std::optional<std::string> percentDecode(std::string_view text) {
     return bytes;
 }
 
+std::string percentDecodeOrKeep(std::string_view text) {
+    auto decoded = percentDecode(text);
+    return decoded ? std::move(*decoded) : std::string(text);
+}
+
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUTF8(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());

@@ -15,6 +15,10 @@ std::string percentEncode(std::string_view text, const CharacterSet& allowed);
 // the result is not valid UTF-8.
 std::optional<std::string> percentDecode(std::string_view text);
 
+// percentDecode's result, or the text as it stands when it does not decode: what accessors
+// that show a decoded component give for a component that cannot be shown decoded.
+std::string percentDecodeOrKeep(std::string_view text);
+
 // Resolves escapes into raw bytes, whatever they spell; nothing for a malformed escape.
 std::optional<std::string> percentDecodeBytes(std::string_view text);
 

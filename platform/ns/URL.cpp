@@ -10,11 +10,6 @@ namespace ns {
 
 namespace {
 
-std::string decodedOrRaw(std::string_view s) {
-    auto decoded = percentDecode(s);
-    return decoded ? std::move(*decoded) : std::string(s);
-}
-
 // Drops the last segment of `out` with the "/" before it.
 void popLastSegment(std::string& out) {
     size_t slash = out.rfind('/');
@@ -132,18 +127,18 @@ std::string URL::resourceSpecifier() const {
 
 std::optional<std::string> URL::user() const {
     if (!parts_.percentEncodedUser()) return std::nullopt;
-    return decodedOrRaw(*parts_.percentEncodedUser());
+    return percentDecodeOrKeep(*parts_.percentEncodedUser());
 }
 
 std::optional<std::string> URL::host() const {
     if (!parts_.percentEncodedHost()) return std::nullopt;
     std::string_view host = *parts_.percentEncodedHost();
     if (host.starts_with("[")) return std::string(host.substr(1, host.size() - 2));
-    return decodedOrRaw(host);
+    return percentDecodeOrKeep(host);
 }
 
 std::string URL::path() const {
-    return decodedOrRaw(splitTrailingSlash(parts_.percentEncodedPath()).first);
+    return percentDecodeOrKeep(splitTrailingSlash(parts_.percentEncodedPath()).first);
 }
 
 std::vector<std::string> URL::pathComponents() const {
@@ -152,7 +147,7 @@ std::vector<std::string> URL::pathComponents() const {
     if (rest.starts_with("/")) components.emplace_back("/");
     while (!rest.empty()) {
         size_t slash = std::min(rest.find('/'), rest.size());
-        if (slash > 0) components.push_back(decodedOrRaw(rest.substr(0, slash)));
+        if (slash > 0) components.push_back(percentDecodeOrKeep(rest.substr(0, slash)));
         rest.remove_prefix(std::min(slash + 1, rest.size()));
     }
     return components;
@@ -167,7 +162,7 @@ std::string URL::pathExtension() const {
     std::string_view segment = lastSegment(splitTrailingSlash(parts_.percentEncodedPath()).first);
     size_t dot = segment.rfind('.');
     if (dot == std::string_view::npos || dot == 0) return {};
-    return decodedOrRaw(segment.substr(dot + 1));
+    return percentDecodeOrKeep(segment.substr(dot + 1));
 }
 
 bool URL::isFileURL() const {

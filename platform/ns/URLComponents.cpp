@@ -122,11 +122,6 @@ std::string_view firstSegment(std::string_view path) {
     return path.substr(0, path.find('/'));
 }
 
-std::string decodedOrRaw(std::string_view s) {
-    auto decoded = percentDecode(s);
-    return decoded ? std::move(*decoded) : std::string(s);
-}
-
 }  // namespace
 
 URLComponents::URLComponents(const URL& url) : URLComponents(url.parts_) {}
@@ -175,8 +170,8 @@ std::optional<std::vector<URLQueryItem>> URLComponents::queryItems() const {
         size_t amp = rest.find('&');
         std::string_view piece = rest.substr(0, amp);
         size_t eq = piece.find('=');
-        URLQueryItem item{decodedOrRaw(piece.substr(0, eq)), std::nullopt};
-        if (eq != std::string_view::npos) item.value = decodedOrRaw(piece.substr(eq + 1));
+        URLQueryItem item{percentDecodeOrKeep(piece.substr(0, eq)), std::nullopt};
+        if (eq != std::string_view::npos) item.value = percentDecodeOrKeep(piece.substr(eq + 1));
         items.push_back(std::move(item));
         if (amp == std::string_view::npos) break;
         rest.remove_prefix(amp + 1);

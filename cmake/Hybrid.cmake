@@ -3,6 +3,7 @@
 function(hyb_library name)
     cmake_parse_arguments(A "" "DIR" "DEPS" ${ARGN})
     file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${A_DIR}/*.cpp)
+    list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")  # entry points become executables
     if(NOT srcs)  # a folder whose first sources have not landed yet
         add_library(${name} INTERFACE)
         target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})

@@ -13,6 +13,7 @@
 #include "platform/ns/ProcessInfo.h"
 #include "platform/ns/PropertyListSerialization.h"
 #include "tests/platform/ns/SandboxFixture.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -152,6 +153,21 @@ TEST_F(UserDefaultsTest, ValuesSurviveARelaunchAsAPrivateBinaryPropertyList) {
     auto file_values = ns::PropertyListSerialization::readFile(file);
     ASSERT_TRUE(file_values.ok());
     EXPECT_EQ(*file_values, Value(values));
+}
+
+TEST_F(UserDefaultsTest, AMalformedFileReadsAsEmptyWithALogLine) {
+    ASSERT_TRUE(ns::FileManager::defaultManager()
+                    .createFile(UserDefaults::preferencesFilePath("broken"),
+                                ns::Data::fromString("bplist00 torn"))
+                    .ok());
+    testsupport::LogCapture log;
+    auto d = suite("broken");
+    EXPECT_TRUE(d->dictionaryRepresentation().count("anything") == 0);
+    EXPECT_TRUE(log.contains("broken.plist"));
+    d->setObject("fresh", 1);
+    ASSERT_TRUE(d->synchronize());
+    relaunch();
+    EXPECT_EQ(suite("broken")->integerForKey("fresh"), 1);
 }
 
 TEST_F(UserDefaultsTest, ChangesAreWrittenOnceShortlyAfterABurst) {

@@ -168,7 +168,8 @@ Keychain::Keychain(std::filesystem::path directory) : impl_(std::make_unique<Imp
 Keychain::~Keychain() = default;
 
 Keychain& Keychain::shared() {
-    static Keychain keychain(defaultDirectory());
+    // Never destroyed: queue threads may still reach the keychain while the process exits.
+    static Keychain& keychain = *new Keychain(defaultDirectory());
     return keychain;
 }
 
@@ -236,8 +237,11 @@ OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) 
 
     bool found = false;
     ns::Array results;
-    OSStatus status = impl_->store->select(
-        filterFor(search), fields, !search.limitAll && !unindexed, [&](const RowView& row) {
+    // Rows whose attributes are read may be passed over, so only a look-up that reads none can
+    // let SQLite stop at the first row; the others stop in the visitor.
+    const bool onlyFirst = !search.limitAll && !(fields & KeychainStore::kAttributes);
+    OSStatus status =
+        impl_->store->select(filterFor(search), fields, onlyFirst, [&](const RowView& row) {
             std::optional<ns::Dictionary> attributes;
             if (fields & KeychainStore::kAttributes) {
                 attributes = AttributeCodec::decode(row.attributes, row.attributesLength);

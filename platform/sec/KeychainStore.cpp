@@ -24,7 +24,9 @@ constexpr const char* kSchema =
     " data BLOB);"
     "CREATE UNIQUE INDEX IF NOT EXISTS items_primary"
     " ON items(class, service, account, access_group, tag, key_class);"
-    "CREATE INDEX IF NOT EXISTS items_tag ON items(class, tag, key_class);";
+    "CREATE INDEX IF NOT EXISTS items_tag ON items(class, tag, key_class);"
+    // Look-ups by service and account find their rows already in the order they were added.
+    "CREATE INDEX IF NOT EXISTS items_service_account ON items(class, service, account);";
 
 constexpr int kBusyTimeoutMs = 5000;
 

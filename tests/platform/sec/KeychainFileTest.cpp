@@ -103,22 +103,31 @@ TEST_F(KeychainFile, ADamagedFileIsSetAsideAndANewOneStarted) {
 TEST_F(KeychainFile, UnreadableStoredAttributesHideOnlyThatItem) {
     addPassword({{kSecAttrService, "bad"}, {kSecAttrGeneric, "g"}}, "1");
     addPassword({{kSecAttrService, "good"}, {kSecAttrGeneric, "g"}}, "2");
+    addPassword({{kSecAttrService, "bad"}, {kSecAttrAccount, "other"}}, "3");
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open((dir.path() / "keychain.db").c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(
-            sqlite3_exec(
-                db, "UPDATE items SET attributes = x'01ff' WHERE service = CAST('bad' AS BLOB)",
-                nullptr, nullptr, nullptr),
-            SQLITE_OK);
+        // The first item's stored attributes: a version byte and then a truncated entry.
+        const char* damage =
+            "UPDATE items SET attributes = x'01ff' "
+            "WHERE service = CAST('bad' AS BLOB) AND account = x''";
+        ASSERT_EQ(sqlite3_exec(db, damage, nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
     }
     ns::Value result;
     EXPECT_EQ(dataOfAll(genericPassword({{kSecAttrGeneric, "g"}})), std::vector<std::string>{"2"});
-    EXPECT_EQ(
-        keychain.copyMatching(
-            genericPassword({{kSecAttrService, "bad"}, {kSecReturnAttributes, true}}), &result),
-        errSecItemNotFound);
+    EXPECT_EQ(keychain.copyMatching(genericPassword({{kSecAttrService, "bad"},
+                                                     {kSecAttrAccount, ""},
+                                                     {kSecReturnAttributes, true}}),
+                                    &result),
+              errSecItemNotFound);
+    // Limit one goes on past it to the next readable match.
+    ASSERT_EQ(keychain.copyMatching(genericPassword({{kSecAttrService, "bad"},
+                                                     {kSecReturnAttributes, true},
+                                                     {kSecReturnData, true}}),
+                                    &result),
+              errSecSuccess);
+    EXPECT_EQ(*result.dictionary()->at(kSecValueData).data(), bytes("3"));
     // A delete by its columns alone still clears it away.
     EXPECT_EQ(keychain.remove(genericPassword({{kSecAttrService, "bad"}})), errSecSuccess);
     EXPECT_EQ(dataOfAll(genericPassword({})), std::vector<std::string>{"2"});

@@ -25,13 +25,20 @@ bool hasPrivateExponent(EVP_PKEY* key) {
     return has;
 }
 
-// Whole input consumed, an RSA key of a size this system uses.
-Key::PKey acceptDecoded(EVP_PKEY* key, const unsigned char* end, const unsigned char* stop) {
-    Key::PKey owned(key);
-    if (!owned || end != stop || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) return nullptr;
-    int bits = EVP_PKEY_get_bits(key);
+using Decoder = EVP_PKEY* (*)(int, EVP_PKEY**, const unsigned char**, long);
+
+// The whole input one RSA key of a size this system uses, or nothing.
+Key::PKey decodeRSA(const ns::Data& der, Decoder decoder) {
+    if (der.empty()) return nullptr;
+    const unsigned char* p = der.bytes();
+    Key::PKey key(decoder(EVP_PKEY_RSA, nullptr, &p, long(der.length())));
+    if (!key || p != der.bytes() + der.length() ||
+        EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) {
+        return nullptr;
+    }
+    int bits = EVP_PKEY_get_bits(key.get());
     if (bits < Key::kMinimumBits || bits > Key::kMaximumBits) return nullptr;
-    return owned;
+    return key;
 }
 
 ns::Data derOf(int length, const std::function<int(unsigned char**)>& write) {
@@ -51,19 +58,13 @@ void Key::PKeyDeleter::operator()(EVP_PKEY* key) const {
 Key::Key(PKey key) : key_(std::move(key)), private_(key_ && hasPrivateExponent(key_.get())) {}
 
 std::shared_ptr<Key> Key::fromPublicKeyData(const ns::Data& der) {
-    const unsigned char* p = der.bytes();
-    const unsigned char* end = p + der.length();
-    if (der.empty()) return nullptr;
-    PKey key = acceptDecoded(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &p, long(der.length())), p, end);
+    PKey key = decodeRSA(der, d2i_PublicKey);
     if (!key) return nullptr;
     return std::make_shared<Key>(std::move(key));
 }
 
 std::shared_ptr<Key> Key::fromPrivateKeyData(const ns::Data& der) {
-    const unsigned char* p = der.bytes();
-    const unsigned char* end = p + der.length();
-    if (der.empty()) return nullptr;
-    PKey key = acceptDecoded(d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &p, long(der.length())), p, end);
+    PKey key = decodeRSA(der, d2i_PrivateKey);
     if (!key) return nullptr;
     auto result = std::make_shared<Key>(std::move(key));
     return result->isPrivate() ? result : nullptr;

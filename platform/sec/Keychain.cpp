@@ -88,6 +88,15 @@ ns::Value resultFor(const ItemQuery& query, ns::Dictionary attributes,
     return ns::Value(std::move(attributes));
 }
 
+// A query that selects items and the attributes to write to them.
+OSStatus parseSelection(const ns::Dictionary& query, const ns::Dictionary& changes,
+                        ItemQuery& selection, ItemQuery& parsedChanges) {
+    if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Select, selection)) {
+        return status;
+    }
+    return ItemQuery::parse(changes, ItemQuery::Use::Changes, parsedChanges, selection.itemClass);
+}
+
 struct MatchedRow {
     int64_t id;
     ns::Dictionary attributes;
@@ -297,9 +306,7 @@ OSStatus Keychain::update(const ns::Dictionary& query, const ns::Dictionary& att
     if (OSStatus status = impl_->ready()) return status;
     ItemQuery select;
     ItemQuery changes;
-    if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Select, select)) return status;
-    if (OSStatus status = ItemQuery::parse(attributesToUpdate, ItemQuery::Use::Changes, changes,
-                                           select.itemClass)) {
+    if (OSStatus status = parseSelection(query, attributesToUpdate, select, changes)) {
         return status;
     }
     KeychainStore::Transaction transaction(*impl_->store);
@@ -337,11 +344,7 @@ OSStatus Keychain::replace(const ns::Dictionary& query, const ns::Dictionary& at
     if (OSStatus status = impl_->ready()) return status;
     ItemQuery select;
     ItemQuery item;
-    if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Select, select)) return status;
-    if (OSStatus status =
-            ItemQuery::parse(attributes, ItemQuery::Use::Changes, item, select.itemClass)) {
-        return status;
-    }
+    if (OSStatus status = parseSelection(query, attributes, select, item)) return status;
     KeychainStore::Transaction transaction(*impl_->store);
     if (transaction.status()) return transaction.status();
     std::vector<int64_t> ids;

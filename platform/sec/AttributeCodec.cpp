@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/ns/Exception.h"
+#include "platform/ns/UTF8.h"
 
 namespace sec {
 
@@ -24,38 +25,6 @@ void putBytes(ns::Data& out, std::string_view bytes) {
     }
     putU32(out, static_cast<uint32_t>(bytes.size()));
     out.append(bytes.data(), bytes.size());
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isUTF8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        auto c = static_cast<uint8_t>(s[i]);
-        size_t extra;
-        uint32_t min;
-        uint32_t cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1, min = 0x80, cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, min = 0x800, cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, min = 0x10000, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (s.size() - i <= extra) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            auto cc = static_cast<uint8_t>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
 }
 
 class Reader {
@@ -139,7 +108,7 @@ std::optional<ns::Dictionary> AttributeCodec::decode(const uint8_t* bytes, size_
     while (!in.atEnd()) {
         uint8_t tag;
         std::string_view key;
-        if (!in.byte(tag) || !in.bytes(key) || !isUTF8(key)) return std::nullopt;
+        if (!in.byte(tag) || !in.bytes(key) || !ns::utf8::isValid(key)) return std::nullopt;
         // The encoder writes keys in ascending order, so this also refuses duplicates.
         if (!first && key <= previous) return std::nullopt;
         first = false;
@@ -149,7 +118,7 @@ std::optional<ns::Dictionary> AttributeCodec::decode(const uint8_t* bytes, size_
         uint64_t n;
         switch (tag) {
             case kText:
-                if (!in.bytes(text) || !isUTF8(text)) return std::nullopt;
+                if (!in.bytes(text) || !ns::utf8::isValid(text)) return std::nullopt;
                 value = ns::Value(text);
                 break;
             case kData:

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <openssl/types.h>
+
+#include "platform/ns/Data.h"
+#include "platform/ns/Object.h"
+
+namespace sec {
+
+// A key reference: one RSA key, public or private, owned for the life of the object.
+class Key final : public ns::Object {
+  public:
+    struct PKeyDeleter {
+        void operator()(EVP_PKEY* key) const;
+    };
+    using PKey = std::unique_ptr<EVP_PKEY, PKeyDeleter>;
+
+    // Takes ownership; private when the key holds its private half.
+    explicit Key(PKey key);
+
+    // The key forms the keychain stores and gives out: PKCS#1 RSAPublicKey and RSAPrivateKey,
+    // DER. Imports answer nullptr for anything else, including RSA keys of unusual sizes.
+    static std::shared_ptr<Key> fromPublicKeyData(const ns::Data& der);
+    static std::shared_ptr<Key> fromPrivateKeyData(const ns::Data& der);
+
+    bool isPrivate() const { return private_; }
+    int bits() const;
+    // The modulus length in bytes: the size of one raw RSA block.
+    size_t blockSize() const;
+    ns::Data publicKeyData() const;
+    // Only for a private key.
+    std::optional<ns::Data> privateKeyData() const;
+    // The public half, as a key of its own.
+    std::shared_ptr<Key> publicKey() const;
+
+    // The raw private-key operation on one block: the input, read as a big-endian number
+    // (shorter inputs are that number too), must be below the modulus; the output has
+    // blockSize() bytes. Nothing for a public key or an input out of range.
+    std::optional<ns::Data> rawSign(const uint8_t* bytes, size_t length) const;
+
+    EVP_PKEY* pkey() const { return key_.get(); }
+    std::string description() const override;
+
+    static constexpr int kMinimumBits = 1024;
+    static constexpr int kMaximumBits = 4096;
+
+  private:
+    PKey key_;
+    bool private_;
+};
+
+}  // namespace sec

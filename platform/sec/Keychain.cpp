@@ -1,0 +1,467 @@
+#include "platform/sec/Keychain.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "platform/sec/AttributeCodec.h"
+#include "platform/sec/ItemQuery.h"
+#include "platform/sec/Key.h"
+#include "platform/sec/KeyPair.h"
+#include "platform/sec/KeychainStore.h"
+#include "platform/sec/SecItem.h"
+
+namespace sec {
+
+namespace {
+
+// The attribute kept in each index column, in IndexColumn order.
+constexpr std::array<const char*, kIndexColumnCount> kIndexedAttributes{
+    kSecAttrService, kSecAttrAccount, kSecAttrAccessGroup, kSecAttrApplicationTag,
+    kSecAttrKeyClass};
+
+bool isIndexed(std::string_view key) {
+    for (const char* indexed : kIndexedAttributes) {
+        if (key == indexed) return true;
+    }
+    return false;
+}
+
+RowFilter filterFor(const ItemQuery& query) {
+    RowFilter filter;
+    filter.itemClass = ItemQuery::classValue(query.itemClass);
+    for (size_t i = 0; i < kIndexColumnCount; ++i) {
+        auto found = query.attributes.find(kIndexedAttributes[i]);
+        if (found != query.attributes.end()) filter.equals[i] = attributeBytes(found->second);
+    }
+    return filter;
+}
+
+// Whether the query names attributes that only the stored dictionary can answer.
+bool hasUnindexedAttributes(const ItemQuery& query) {
+    for (const auto& entry : query.attributes) {
+        if (!isIndexed(entry.first)) return true;
+    }
+    return false;
+}
+
+bool matchesUnindexed(const ItemQuery& query, const ns::Dictionary& stored) {
+    for (const auto& [key, value] : query.attributes) {
+        if (isIndexed(key)) continue;
+        auto found = stored.find(key);
+        if (found == stored.end() || !attributeValuesEqual(found->second, value)) return false;
+    }
+    return true;
+}
+
+StoredRow rowFor(ItemClass itemClass, const ns::Dictionary& attributes,
+                 std::optional<ns::Data> data) {
+    StoredRow row;
+    row.itemClass = ItemQuery::classValue(itemClass);
+    for (size_t i = 0; i < kIndexColumnCount; ++i) {
+        auto found = attributes.find(kIndexedAttributes[i]);
+        if (found != attributes.end()) row.index[i] = attributeBytes(found->second);
+    }
+    row.attributes = AttributeCodec::encode(attributes);
+    row.data = std::move(data);
+    return row;
+}
+
+void overlay(ns::Dictionary& base, const ns::Dictionary& changes) {
+    for (const auto& [key, value] : changes) base.insert_or_assign(key, value);
+}
+
+std::optional<ns::Data> dataOf(const RowView& row) {
+    if (!row.data) return std::nullopt;
+    return ns::Data(row.data, row.dataLength);
+}
+
+// What a copy answers for one item.
+ns::Value resultFor(const ItemQuery& query, ns::Dictionary attributes,
+                    std::optional<ns::Data> data) {
+    if (!query.returnAttributes) return ns::Value(data ? std::move(*data) : ns::Data());
+    attributes.insert_or_assign(kSecClass, std::string(ItemQuery::classValue(query.itemClass)));
+    if (query.returnData && data) attributes.insert_or_assign(kSecValueData, std::move(*data));
+    return ns::Value(std::move(attributes));
+}
+
+// A query that selects items and the attributes to write to them.
+OSStatus parseSelection(const ns::Dictionary& query, const ns::Dictionary& changes,
+                        ItemQuery& selection, ItemQuery& parsedChanges) {
+    if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Select, selection)) {
+        return status;
+    }
+    return ItemQuery::parse(changes, ItemQuery::Use::Changes, parsedChanges, selection.itemClass);
+}
+
+struct MatchedRow {
+    int64_t id;
+    ns::Dictionary attributes;
+    std::optional<ns::Data> data;
+};
+
+std::filesystem::path homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return "/";
+}
+
+}  // namespace
+
+struct Keychain::Impl {
+    mutable std::mutex mutex;
+    std::filesystem::path directory;
+    std::string defaultAccessGroup = kInitialAccessGroup;
+    int failuresLeft = 0;
+    OSStatus failureStatus = errSecSuccess;
+    std::unique_ptr<KeychainStore> store;
+
+    // With the mutex held: an injected failure, or the store opened.
+    OSStatus ready() {
+        if (failuresLeft > 0) {
+            --failuresLeft;
+            return failureStatus;
+        }
+        return openStore();
+    }
+
+    OSStatus openStore() {
+        if (!store) store = KeychainStore::open(directory);
+        return store ? errSecSuccess : errSecNotAvailable;
+    }
+
+    void completeForAdd(ns::Dictionary& attributes) const {
+        attributes.try_emplace(kSecAttrAccessGroup, defaultAccessGroup);
+        attributes.try_emplace(kSecAttrAccessible, kSecAttrAccessibleWhenUnlocked);
+    }
+
+    // Matching rows with their attributes and data; rows whose stored attributes cannot be
+    // read are passed over as if they were not there.
+    OSStatus collect(const ItemQuery& query, std::vector<MatchedRow>& out) {
+        return store->select(filterFor(query), KeychainStore::kAttributes | KeychainStore::kData,
+                             false, [&](const RowView& row) {
+                                 auto attributes =
+                                     AttributeCodec::decode(row.attributes, row.attributesLength);
+                                 if (attributes && matchesUnindexed(query, *attributes)) {
+                                     out.push_back({row.id, std::move(*attributes), dataOf(row)});
+                                 }
+                                 return true;
+                             });
+    }
+
+    // Ids of matching rows; attributes are read only when the query needs them to decide.
+    OSStatus collectIds(const ItemQuery& query, std::vector<int64_t>& out) {
+        const bool unindexed = hasUnindexedAttributes(query);
+        return store->select(filterFor(query), unindexed ? KeychainStore::kAttributes : 0, false,
+                             [&](const RowView& row) {
+                                 if (unindexed) {
+                                     auto attributes = AttributeCodec::decode(row.attributes,
+                                                                              row.attributesLength);
+                                     if (!attributes || !matchesUnindexed(query, *attributes)) {
+                                         return true;
+                                     }
+                                 }
+                                 out.push_back(row.id);
+                                 return true;
+                             });
+    }
+};
+
+Keychain::Keychain(std::filesystem::path directory) : impl_(std::make_unique<Impl>()) {
+    impl_->directory = std::move(directory);
+}
+
+Keychain::~Keychain() = default;
+
+Keychain& Keychain::shared() {
+    // Never destroyed: queue threads may still reach the keychain while the process exits.
+    static Keychain& keychain = *new Keychain(defaultDirectory());
+    return keychain;
+}
+
+void Keychain::setDirectory(const std::filesystem::path& directory) {
+    Impl& impl = *shared().impl_;
+    std::lock_guard lock(impl.mutex);
+    impl.store.reset();
+    impl.directory = directory;
+}
+
+std::filesystem::path Keychain::defaultDirectory() {
+    if (const char* dir = std::getenv("HYB_KEYCHAIN_DIR"); dir && *dir) return dir;
+    std::filesystem::path data;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+        data = xdg;
+    } else {
+        data = homeDirectory() / ".local" / "share";
+    }
+    return data / "hybrid-host" / "Keychain";
+}
+
+std::string Keychain::defaultAccessGroup() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->defaultAccessGroup;
+}
+
+void Keychain::setDefaultAccessGroup(std::string group) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->defaultAccessGroup = std::move(group);
+}
+
+void Keychain::failNextCalls(int count, OSStatus status) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->failuresLeft = count;
+    impl_->failureStatus = status;
+}
+
+OSStatus Keychain::add(const ns::Dictionary& attributes, ns::Value* result) {
+    std::lock_guard lock(impl_->mutex);
+    if (OSStatus status = impl_->ready()) return status;
+    ItemQuery item;
+    if (OSStatus status = ItemQuery::parse(attributes, ItemQuery::Use::Add, item)) return status;
+    impl_->completeForAdd(item.attributes);
+    if (OSStatus status = impl_->store->insert(rowFor(item.itemClass, item.attributes, item.data)))
+        return status;
+    if (result) {
+        *result = item.returnData || item.returnAttributes
+                      ? resultFor(item, std::move(item.attributes), std::move(item.data))
+                      : ns::Value();
+    }
+    return errSecSuccess;
+}
+
+OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) {
+    std::lock_guard lock(impl_->mutex);
+    if (OSStatus status = impl_->ready()) return status;
+    ItemQuery search;
+    if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Search, search)) return status;
+    if (search.returnRef) return errSecParam;  // key references come from copyKey
+    const bool unindexed = hasUnindexedAttributes(search);
+    const bool wantResult = result && (search.returnData || search.returnAttributes);
+    unsigned fields = 0;
+    if (unindexed || (wantResult && search.returnAttributes)) fields |= KeychainStore::kAttributes;
+    if (wantResult && search.returnData) fields |= KeychainStore::kData;
+
+    bool found = false;
+    ns::Array results;
+    // Rows whose attributes are read may be passed over, so only a look-up that reads none can
+    // let SQLite stop at the first row; the others stop in the visitor.
+    const bool onlyFirst = !search.limitAll && !(fields & KeychainStore::kAttributes);
+    OSStatus status =
+        impl_->store->select(filterFor(search), fields, onlyFirst, [&](const RowView& row) {
+            std::optional<ns::Dictionary> attributes;
+            if (fields & KeychainStore::kAttributes) {
+                attributes = AttributeCodec::decode(row.attributes, row.attributesLength);
+                if (!attributes || !matchesUnindexed(search, *attributes)) return true;
+            }
+            found = true;
+            if (wantResult) {
+                results.push_back(resultFor(
+                    search, attributes ? std::move(*attributes) : ns::Dictionary{}, dataOf(row)));
+            }
+            return search.limitAll;
+        });
+    if (status != errSecSuccess) return status;
+    if (!found) return errSecItemNotFound;
+    if (result) {
+        if (!wantResult) {
+            *result = ns::Value();
+        } else if (search.limitAll) {
+            *result = ns::Value(std::move(results));
+        } else {
+            *result = std::move(results.front());
+        }
+    }
+    return errSecSuccess;
+}
+
+OSStatus Keychain::copyKey(const ns::Dictionary& query, std::shared_ptr<Key>* key) {
+    std::lock_guard lock(impl_->mutex);
+    if (OSStatus status = impl_->ready()) return status;
+    ItemQuery search;
+    if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Search, search)) return status;
+    if (search.itemClass != ItemClass::Key || !search.returnRef || search.limitAll) {
+        return errSecParam;
+    }
+    std::vector<MatchedRow> rows;
+    if (OSStatus status = impl_->collect(search, rows)) return status;
+    for (const auto& row : rows) {
+        if (!row.data) continue;
+        auto keyClass = row.attributes.find(kSecAttrKeyClass);
+        bool isPrivate = keyClass != row.attributes.end() && keyClass->second.string() &&
+                         *keyClass->second.string() == kSecAttrKeyClassPrivate;
+        auto found =
+            isPrivate ? Key::fromPrivateKeyData(*row.data) : Key::fromPublicKeyData(*row.data);
+        if (!found) continue;  // a damaged key item is as good as none
+        if (key) *key = std::move(found);
+        return errSecSuccess;
+    }
+    return errSecItemNotFound;
+}
+
+OSStatus Keychain::update(const ns::Dictionary& query, const ns::Dictionary& attributesToUpdate) {
+    std::lock_guard lock(impl_->mutex);
+    if (OSStatus status = impl_->ready()) return status;
+    ItemQuery select;
+    ItemQuery changes;
+    if (OSStatus status = parseSelection(query, attributesToUpdate, select, changes)) {
+        return status;
+    }
+    KeychainStore::Transaction transaction(*impl_->store);
+    if (transaction.status()) return transaction.status();
+    std::vector<MatchedRow> rows;
+    if (OSStatus status = impl_->collect(select, rows)) return status;
+    if (rows.empty()) return errSecItemNotFound;
+    for (auto& row : rows) {
+        overlay(row.attributes, changes.attributes);
+        if (changes.data) row.data = changes.data;
+        StoredRow stored = rowFor(select.itemClass, row.attributes, std::move(row.data));
+        if (OSStatus status = impl_->store->update(row.id, stored)) return status;
+    }
+    return transaction.commit();
+}
+
+OSStatus Keychain::remove(const ns::Dictionary& query) {
+    std::lock_guard lock(impl_->mutex);
+    if (OSStatus status = impl_->ready()) return status;
+    ItemQuery select;
+    if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Select, select)) return status;
+    KeychainStore::Transaction transaction(*impl_->store);
+    if (transaction.status()) return transaction.status();
+    std::vector<int64_t> ids;
+    if (OSStatus status = impl_->collectIds(select, ids)) return status;
+    if (ids.empty()) return errSecItemNotFound;
+    for (int64_t id : ids) {
+        if (OSStatus status = impl_->store->remove(id)) return status;
+    }
+    return transaction.commit();
+}
+
+OSStatus Keychain::replace(const ns::Dictionary& query, const ns::Dictionary& attributes) {
+    std::lock_guard lock(impl_->mutex);
+    if (OSStatus status = impl_->ready()) return status;
+    ItemQuery select;
+    ItemQuery item;
+    if (OSStatus status = parseSelection(query, attributes, select, item)) return status;
+    KeychainStore::Transaction transaction(*impl_->store);
+    if (transaction.status()) return transaction.status();
+    std::vector<int64_t> ids;
+    if (OSStatus status = impl_->collectIds(select, ids)) return status;
+    for (int64_t id : ids) {
+        if (OSStatus status = impl_->store->remove(id)) return status;
+    }
+    ns::Dictionary merged = select.attributes;
+    overlay(merged, item.attributes);
+    impl_->completeForAdd(merged);
+    if (OSStatus status = impl_->store->insert(rowFor(select.itemClass, merged, item.data))) {
+        return status;
+    }
+    return transaction.commit();
+}
+
+namespace {
+
+struct KeyItemPlan {
+    bool permanent = false;
+    ns::Dictionary attributes;
+};
+
+// The attributes of one key of a pair, from its own dictionary and the pair's parameters.
+OSStatus planKeyItem(const ns::Value* own, bool permanentByDefault, const char* keyClass, int bits,
+                     KeyItemPlan& plan) {
+    ItemQuery parsed;
+    if (own) {
+        if (!own->dictionary()) return errSecParam;
+        if (OSStatus status = ItemQuery::parse(*own->dictionary(), ItemQuery::Use::Changes, parsed,
+                                               ItemClass::Key)) {
+            return status;
+        }
+    }
+    plan.attributes = std::move(parsed.attributes);
+    auto permanent = plan.attributes.find(kSecAttrIsPermanent);
+    plan.permanent =
+        permanent != plan.attributes.end() ? *permanent->second.boolean() : permanentByDefault;
+    plan.attributes.insert_or_assign(kSecAttrKeyClass, keyClass);
+    plan.attributes.insert_or_assign(kSecAttrKeyType, kSecAttrKeyTypeRSA);
+    plan.attributes.insert_or_assign(kSecAttrKeySizeInBits, bits);
+    plan.attributes.insert_or_assign(kSecAttrIsPermanent, plan.permanent);
+    return errSecSuccess;
+}
+
+OSStatus parseGeneration(const ns::Dictionary& parameters, int& bits, KeyItemPlan& publicPlan,
+                         KeyItemPlan& privatePlan) {
+    bool permanent = false;
+    const ns::Value* publicAttributes = nullptr;
+    const ns::Value* privateAttributes = nullptr;
+    bool typed = false;
+    bits = 0;
+    for (const auto& [key, value] : parameters) {
+        if (key == kSecAttrKeyType) {
+            if (!value.string() || *value.string() != kSecAttrKeyTypeRSA) return errSecParam;
+            typed = true;
+        } else if (key == kSecAttrKeySizeInBits) {
+            auto n = value.type() == ns::Value::Type::Integer ? value.int64() : std::nullopt;
+            if (!n || *n < Key::kMinimumBits || *n > Key::kMaximumBits) return errSecParam;
+            bits = static_cast<int>(*n);
+        } else if (key == kSecAttrIsPermanent) {
+            if (!value.isBool()) return errSecParam;
+            permanent = *value.boolean();
+        } else if (key == kSecPublicKeyAttrs) {
+            publicAttributes = &value;
+        } else if (key == kSecPrivateKeyAttrs) {
+            privateAttributes = &value;
+        } else {
+            return errSecParam;
+        }
+    }
+    if (!typed || bits == 0) return errSecParam;
+    if (OSStatus status =
+            planKeyItem(publicAttributes, permanent, kSecAttrKeyClassPublic, bits, publicPlan)) {
+        return status;
+    }
+    return planKeyItem(privateAttributes, permanent, kSecAttrKeyClassPrivate, bits, privatePlan);
+}
+
+}  // namespace
+
+OSStatus Keychain::generateKeyPair(const ns::Dictionary& parameters,
+                                   std::shared_ptr<Key>* publicKey,
+                                   std::shared_ptr<Key>* privateKey) {
+    {
+        std::lock_guard lock(impl_->mutex);
+        if (impl_->failuresLeft > 0) return impl_->ready();
+    }
+    int bits;
+    KeyItemPlan publicPlan;
+    KeyItemPlan privatePlan;
+    if (OSStatus status = parseGeneration(parameters, bits, publicPlan, privatePlan)) {
+        return status;
+    }
+    // Generation takes long; other callers keep the keychain meanwhile.
+    auto pair = KeyPair::generateRSA(bits);
+    if (!pair) return errSecInternalComponent;
+    if (publicPlan.permanent || privatePlan.permanent) {
+        std::lock_guard lock(impl_->mutex);
+        if (OSStatus status = impl_->openStore()) return status;
+        KeychainStore::Transaction transaction(*impl_->store);
+        if (transaction.status()) return transaction.status();
+        for (auto* plan : {&publicPlan, &privatePlan}) {
+            if (!plan->permanent) continue;
+            impl_->completeForAdd(plan->attributes);
+            ns::Data der = plan == &publicPlan ? pair->publicKey->publicKeyData()
+                                               : *pair->privateKey->privateKeyData();
+            if (OSStatus status = impl_->store->insert(
+                    rowFor(ItemClass::Key, plan->attributes, std::move(der)))) {
+                return status;
+            }
+        }
+        if (OSStatus status = transaction.commit()) return status;
+    }
+    if (publicKey) *publicKey = pair->publicKey;
+    if (privateKey) *privateKey = pair->privateKey;
+    return errSecSuccess;
+}
+
+}  // namespace sec

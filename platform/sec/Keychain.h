@@ -1,0 +1,67 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/ns/Value.h"
+#include "platform/sec/SecBase.h"
+
+namespace sec {
+
+class Key;
+
+// The keychain: items of a class (generic passwords, keys) with attributes and value data,
+// kept in one SQLite file of a private directory that lives outside the application's sandbox.
+//
+// Queries follow the platform: an attribute named in a query must match exactly (text and data
+// compare by their bytes), an attribute left out matches anything. An item is identified by
+// class, service, account and access group (generic passwords) or class, application tag, key
+// class and access group (keys); an item added without an access group goes into the default
+// one. Every call is one transaction; any thread may call.
+class Keychain {
+  public:
+    // Opens lazily: the directory and file are made by the first call that needs them.
+    explicit Keychain(std::filesystem::path directory);
+    ~Keychain();
+    Keychain(const Keychain&) = delete;
+    Keychain& operator=(const Keychain&) = delete;
+
+    // The process's keychain, in defaultDirectory() until setDirectory() says otherwise.
+    static Keychain& shared();
+    // Moves the process's keychain to another directory (the sandbox's keychain folder).
+    static void setDirectory(const std::filesystem::path& directory);
+    // $HYB_KEYCHAIN_DIR, else $XDG_DATA_HOME (or ~/.local/share) + "/hybrid-host/Keychain".
+    static std::filesystem::path defaultDirectory();
+
+    // The group of items added without one; its first dot-separated part stands for the team
+    // that signs the application.
+    static constexpr const char* kInitialAccessGroup = "LOCALTEAM.hybrid-host";
+    std::string defaultAccessGroup() const;
+    void setDefaultAccessGroup(std::string group);
+
+    OSStatus add(const ns::Dictionary& attributes, ns::Value* result = nullptr);
+    OSStatus copyMatching(const ns::Dictionary& query, ns::Value* result);
+    OSStatus copyKey(const ns::Dictionary& query, std::shared_ptr<Key>* key);
+    OSStatus update(const ns::Dictionary& query, const ns::Dictionary& attributesToUpdate);
+    OSStatus remove(const ns::Dictionary& query);
+    // Removes the items matching the query and adds one made of the query's attributes with
+    // `attributes` (value data included) laid over them, in one transaction: a reader sees the
+    // old item or the new one, never neither.
+    OSStatus replace(const ns::Dictionary& query, const ns::Dictionary& attributes);
+
+    // RSA key generation; keys whose attributes (or the parameters) say kSecAttrIsPermanent
+    // are stored as key items, both in one transaction.
+    OSStatus generateKeyPair(const ns::Dictionary& parameters, std::shared_ptr<Key>* publicKey,
+                             std::shared_ptr<Key>* privateKey);
+
+    // Test seam: the next `count` calls answer `status` without touching the items, as the
+    // platform does for an application that lacks the keychain entitlement.
+    void failNextCalls(int count, OSStatus status);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sec

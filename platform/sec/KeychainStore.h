@@ -1,0 +1,109 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/ns/Data.h"
+#include "platform/sec/SecBase.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace sec {
+
+// The attributes that identify or commonly select an item have columns of their own, indexed,
+// holding their bytes (empty when the item does not have the attribute).
+enum class IndexColumn : uint8_t { Service, Account, AccessGroup, Tag, KeyClass };
+inline constexpr size_t kIndexColumnCount = 5;
+
+struct StoredRow {
+    std::string itemClass;
+    std::array<std::string, kIndexColumnCount> index;
+    ns::Data attributes;  // AttributeCodec form
+    std::optional<ns::Data> data;
+};
+
+struct RowFilter {
+    std::string_view itemClass;
+    std::array<std::optional<std::string_view>, kIndexColumnCount> equals;
+};
+
+// One selected row; the pointers live until the visitor returns.
+struct RowView {
+    int64_t id;
+    const uint8_t* attributes;
+    size_t attributesLength;
+    const uint8_t* data;  // nullptr when the item has no value data (or it was not asked for)
+    size_t dataLength;
+};
+
+// The keychain's SQLite file: one table of items, bound parameters only, prepared statements
+// kept for reuse. Not thread-safe: the owner serialises calls.
+class KeychainStore {
+  public:
+    static constexpr const char* kFileName = "keychain.db";
+
+    // Creates the directory (0700) and the file (0600) when needed. A file that is not a
+    // database or fails its consistency check is set aside as "<file>.damaged" and a new one
+    // started, so that one bad file cannot disable the keychain for good.
+    static std::unique_ptr<KeychainStore> open(const std::filesystem::path& directory);
+    ~KeychainStore();
+    KeychainStore(const KeychainStore&) = delete;
+    KeychainStore& operator=(const KeychainStore&) = delete;
+
+    enum Fields : unsigned { kAttributes = 1, kData = 2 };
+    // Rows matching the filter in the order they were added; visit answers false to stop.
+    OSStatus select(const RowFilter& filter, unsigned fields, bool onlyFirst,
+                    const std::function<bool(const RowView&)>& visit);
+    // errSecDuplicateItem when another row has the same class and index columns.
+    OSStatus insert(const StoredRow& row);
+    OSStatus update(int64_t id, const StoredRow& row);
+    OSStatus remove(int64_t id);
+
+    // A write transaction; rolled back unless committed.
+    class Transaction {
+      public:
+        explicit Transaction(KeychainStore& store);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        OSStatus status() const { return status_; }
+        OSStatus commit();
+
+      private:
+        KeychainStore& store_;
+        OSStatus status_;
+        bool open_ = false;
+    };
+
+  private:
+    struct StatementDeleter {
+        void operator()(sqlite3_stmt* statement) const;
+    };
+    using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+    explicit KeychainStore(sqlite3* db) : db_(db) {}
+    static std::unique_ptr<KeychainStore> openFile(const std::filesystem::path& file,
+                                                   bool& damaged);
+    static std::string selectSQL(const RowFilter& filter, unsigned fields, bool onlyFirst);
+    sqlite3_stmt* prepareNew(const std::string& sql);
+    // Statements of fixed text, prepared once.
+    sqlite3_stmt* prepared(const char* sql);
+    OSStatus execute(const char* sql);
+    void bindRow(sqlite3_stmt* statement, const StoredRow& row);
+    OSStatus stepToDone(sqlite3_stmt* statement);
+
+    sqlite3* db_;
+    std::unordered_map<std::string, Statement> statements_;
+    // One per shape of look-up: fields asked for, limit, which index columns are compared.
+    std::array<Statement, 256> selects_;
+};
+
+}  // namespace sec

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstddef>
+
+#include "platform/ns/Data.h"
+
+namespace sec {
+
+// `count` bytes from the cryptographically secure generator.
+ns::Data randomBytes(size_t count);
+
+}  // namespace sec

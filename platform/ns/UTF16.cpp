@@ -26,10 +26,11 @@ size_t skipASCII(std::string_view s, size_t index) {
 
 }  // namespace
 
-char32_t nextCodePoint(std::string_view utf8, size_t& index) {
+char32_t nextCodePoint(std::string_view utf8, size_t& index, bool* malformed) {
     const auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
     const size_t n = utf8.size();
     const uint8_t b0 = p[index];
+    if (malformed) *malformed = false;
     if (b0 < 0x80) {
         ++index;
         return b0;
@@ -52,6 +53,7 @@ char32_t nextCodePoint(std::string_view utf8, size_t& index) {
         if (b0 == 0xF4) high = 0x8F;  // nothing above U+10FFFF
     } else {
         ++index;
+        if (malformed) *malformed = true;
         return kReplacementCharacter;
     }
     size_t i = index + 1;
@@ -59,6 +61,7 @@ char32_t nextCodePoint(std::string_view utf8, size_t& index) {
         const bool ok = i < n && (k == 0 ? isContinuation(p[i], low, high) : isContinuation(p[i]));
         if (!ok) {
             index = i;  // the maximal ill-formed prefix reads as one U+FFFD
+            if (malformed) *malformed = true;
             return kReplacementCharacter;
         }
         c = (c << 6) | (p[i] & 0x3F);

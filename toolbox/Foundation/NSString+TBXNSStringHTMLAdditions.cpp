@@ -175,10 +175,10 @@ std::string tbx_stringByEscapingHTMLUsingTable(std::string_view string,
     size_t i = 0;
     while (i < string.size()) {
         const size_t start = i;
-        const char32_t c = ns::nextCodePoint(string, i);
+        bool malformed = false;
+        const char32_t c = ns::nextCodePoint(string, i, &malformed);
         const bool astral = c >= 0x10000;
         // Malformed bytes are not copied as they stand: they become U+FFFD.
-        const bool malformed = c == ns::kReplacementCharacter && i - start != 3;
         const bool copied = astral ? !escapingUnicode
                                    : !findUnit(table, static_cast<char16_t>(c)) &&
                                          !(escapingUnicode && c >= 128) && !malformed;

@@ -33,8 +33,8 @@ std::string sanitize(std::string_view string, bool escaping) {
     size_t i = 0;
     while (i < string.size()) {
         const size_t start = i;
-        const char32_t c = ns::nextCodePoint(string, i);
-        const bool malformed = c == ns::kReplacementCharacter && i - start != 3;
+        bool malformed = false;
+        const char32_t c = ns::nextCodePoint(string, i, &malformed);
         const char* entity = escaping ? xmlEntity(c) : nullptr;
         if (allowedInXML(c) && !malformed && !entity) continue;  // gathered into the run
         out.append(string.substr(runStart, start - runStart));

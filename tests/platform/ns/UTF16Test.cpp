@@ -49,6 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Malformed{"\xC0\xAF", kFFFD + kFFFD},              // overlong
                     Malformed{"\xED\xA0\x80", kFFFD + kFFFD + kFFFD},  // encoded surrogate
                     Malformed{"\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},  // > U+10FFFF
+                    Malformed{"\xF0\xBD\x93", kFFFD},                              // 3 of 4 bytes
                     Malformed{"\xFF", kFFFD}));
 
 TEST(UTF16Test, LoneSurrogatesBecomeReplacementCharacters) {

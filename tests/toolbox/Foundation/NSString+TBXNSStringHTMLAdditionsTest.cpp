@@ -46,6 +46,7 @@ TEST(HTMLAdditionsTest, EscapesWithTheShortOrTheFullTable) {
     EXPECT_EQ(tbx_stringByEscapingForHTML("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
     // Malformed bytes never reach the output.
     EXPECT_EQ(tbx_stringByEscapingForHTML("a\xFF"), "a\xEF\xBF\xBD");
+    EXPECT_EQ(tbx_stringByEscapingForHTML("\xF0\xBD\x93<"), "\xEF\xBF\xBD&lt;");
     EXPECT_EQ(tbx_stringByEscapingForAsciiHTML("a\xFF"), "a&#65533;");
 }
 

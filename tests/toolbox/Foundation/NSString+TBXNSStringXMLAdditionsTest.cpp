@@ -20,6 +20,7 @@ TEST(XMLAdditionsTest, RemovesCharactersXMLDoesNotAllow) {
               "\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBD");
     // Malformed bytes become U+FFFD rather than passing through.
     EXPECT_EQ(tbx_stringBySanitizingToXMLSpec("a\xC3"), "a\xEF\xBF\xBD");
+    EXPECT_EQ(tbx_stringBySanitizingToXMLSpec("a\xF0\xBD\x93"), "a\xEF\xBF\xBD");
     // Markup is kept unless escaping is asked for.
     EXPECT_EQ(tbx_stringBySanitizingToXMLSpec("<a&b>"), "<a&b>");
 }

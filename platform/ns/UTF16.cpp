@@ -24,6 +24,29 @@ size_t skipASCII(std::string_view s, size_t index) {
     return index;
 }
 
+// Walks whole characters from the start while the offsets after the next one stay within
+// both limits; answers the byte and unit offsets reached.
+struct Position {
+    size_t bytes = 0;
+    size_t units = 0;
+};
+
+Position walk(std::string_view utf8, size_t byteLimit, size_t unitLimit) {
+    Position at;
+    while (at.bytes < utf8.size()) {
+        Position next = at;
+        if (static_cast<uint8_t>(utf8[at.bytes]) < 0x80) {
+            ++next.bytes;
+            ++next.units;
+        } else {
+            next.units += unitsOf(nextCodePoint(utf8, next.bytes));
+        }
+        if (next.bytes > byteLimit || next.units > unitLimit) break;
+        at = next;
+    }
+    return at;
+}
+
 }  // namespace
 
 char32_t nextCodePoint(std::string_view utf8, size_t& index, bool* malformed) {
@@ -134,40 +157,11 @@ std::string fromUTF16(std::u16string_view utf16) {
 }
 
 size_t utf8OffsetForUTF16Offset(std::string_view utf8, size_t utf16Offset) {
-    size_t units = 0;
-    size_t i = 0;
-    while (i < utf8.size() && units < utf16Offset) {
-        if (static_cast<uint8_t>(utf8[i]) < 0x80) {
-            ++i;
-            ++units;
-            continue;
-        }
-        size_t next = i;
-        const size_t w = unitsOf(nextCodePoint(utf8, next));
-        if (units + w > utf16Offset) break;  // the offset splits a surrogate pair
-        units += w;
-        i = next;
-    }
-    return i;
+    return walk(utf8, SIZE_MAX, utf16Offset).bytes;
 }
 
 size_t utf16OffsetForUTF8Offset(std::string_view utf8, size_t utf8Offset) {
-    const size_t stop = std::min(utf8Offset, utf8.size());
-    size_t units = 0;
-    size_t i = 0;
-    while (i < stop) {
-        if (static_cast<uint8_t>(utf8[i]) < 0x80) {
-            ++i;
-            ++units;
-            continue;
-        }
-        size_t next = i;
-        const size_t w = unitsOf(nextCodePoint(utf8, next));
-        if (next > stop) break;  // the offset lies inside this character
-        units += w;
-        i = next;
-    }
-    return units;
+    return walk(utf8, utf8Offset, SIZE_MAX).units;
 }
 
 std::string utf16Substring(std::string_view utf8, size_t location, size_t length) {

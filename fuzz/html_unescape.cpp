@@ -8,20 +8,15 @@
 #include "toolbox/Foundation/NSString+TBXNSStringHTMLAdditions.h"
 #include "toolbox/Foundation/NSString+TBXNSStringXMLAdditions.h"
 
-namespace {
-
-bool validUTF8(const std::string& s) {
-    return ns::fromUTF16(ns::toUTF16(s)) == s;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const std::string unescaped = tbx_stringByUnescapingFromHTML(text);
     if (unescaped.size() > text.size()) std::abort();  // an entity is never shorter than its text
     const std::string sanitized = tbx_stringBySanitizingAndEscapingForXML(text);
-    if (!validUTF8(sanitized) || !validUTF8(tbx_stringBySanitizingToXMLSpec(text))) std::abort();
+    if (!ns::isValidUTF8(sanitized) || !ns::isValidUTF8(tbx_stringBySanitizingToXMLSpec(text))) {
+        std::abort();
+    }
+    if (ns::isValidUTF8(text) != (ns::fromUTF16(ns::toUTF16(text)) == text)) std::abort();
 
     const std::string clean = ns::fromUTF16(ns::toUTF16(text));
     // Surrogate halves and U+FFFF have no reference that reads back.

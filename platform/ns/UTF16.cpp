@@ -112,6 +112,16 @@ void appendUTF8(std::string& out, char32_t c) {
     }
 }
 
+bool isValidUTF8(std::string_view utf8) {
+    size_t i = skipASCII(utf8, 0);
+    bool malformed = false;
+    while (i < utf8.size() && !malformed) {
+        nextCodePoint(utf8, i, &malformed);
+        i = skipASCII(utf8, i);
+    }
+    return !malformed;
+}
+
 size_t utf16Length(std::string_view utf8) {
     size_t units = 0;
     size_t i = 0;

@@ -19,6 +19,9 @@ char32_t nextCodePoint(std::string_view utf8, size_t& index, bool* malformed = n
 // Appends the UTF-8 form of a code point; surrogates and values above U+10FFFF append U+FFFD.
 void appendUTF8(std::string& out, char32_t codePoint);
 
+// Whether the bytes are well-formed UTF-8 (no surrogates, nothing above U+10FFFF).
+bool isValidUTF8(std::string_view utf8);
+
 size_t utf16Length(std::string_view utf8);
 std::u16string toUTF16(std::string_view utf8);
 // Lone surrogates become U+FFFD.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/ns/Exception.h"
+#include "platform/ns/UTF16.h"
 
 namespace {
 
@@ -268,7 +269,7 @@ std::optional<ns::Data> NSDK_TBXStringEncoding::decode(std::string_view string) 
 
 std::optional<std::string> NSDK_TBXStringEncoding::stringByDecoding(std::string_view string) const {
     auto data = decode(string);
-    if (!data) return std::nullopt;
+    if (!data || !ns::isValidUTF8(data->chars())) return std::nullopt;
     return std::string(data->chars());
 }
 

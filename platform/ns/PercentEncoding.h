@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/ns/CharacterSet.h"
+
+namespace ns {
+
+// Every byte of the UTF-8 text that `allowed` does not hold becomes "%XX" (upper-case hex).
+std::string percentEncode(std::string_view text, const CharacterSet& allowed);
+
+// Resolves every "%XX" escape. Nothing when an escape is not "%" and two hex digits, or when
+// the result is not valid UTF-8.
+std::optional<std::string> percentDecode(std::string_view text);
+
+// Resolves escapes into raw bytes, whatever they spell; nothing for a malformed escape.
+std::optional<std::string> percentDecodeBytes(std::string_view text);
+
+bool isValidUTF8(std::string_view text);
+
+}  // namespace ns

@@ -15,6 +15,7 @@
 #pragma clang attribute pop
 #endif
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -265,6 +266,32 @@ std::optional<Error> emit(W& w, const Value& v) {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
+// The value of a number that the parser has checked against the JSON grammar. Integers stay
+// exact while they fit 64 bits; everything else is the nearest double. Magnitudes too small
+// for a double become zero; too large ones have no value.
+std::optional<Value> numberFromText(std::string_view text) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (text.find_first_of(".eE") == std::string_view::npos) {
+        if (text.front() == '-') {
+            int64_t i = 0;
+            if (std::from_chars(begin, end, i).ec == std::errc())
+                return Value(static_cast<long long>(i));
+        } else {
+            uint64_t u = 0;
+            if (std::from_chars(begin, end, u).ec == std::errc())
+                return Value(static_cast<unsigned long long>(u));
+        }
+    }
+    double d = 0;
+    const auto result = std::from_chars(begin, end, d);
+    if (result.ec == std::errc()) return Value(d);
+    const size_t e = text.find_first_of("eE");
+    if (e != std::string_view::npos && text[e + 1] == '-')
+        return Value(text.front() == '-' ? -0.0 : 0.0);
+    return std::nullopt;
+}
+
 // Builds the ns::Value straight from the parser's events: each container is made in place in
 // its parent, so nothing is copied or moved once parsed.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
@@ -273,11 +300,14 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
 
     bool Null() { return scalar(Value()); }
     bool Bool(bool b) { return scalar(Value(b)); }
-    bool Int(int i) { return scalar(Value(i)); }
-    bool Uint(unsigned u) { return scalar(Value(u)); }
-    bool Int64(int64_t i) { return scalar(Value(static_cast<long long>(i))); }
-    bool Uint64(uint64_t u) { return scalar(Value(static_cast<unsigned long long>(u))); }
-    bool Double(double d) { return scalar(Value(d)); }
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
+        std::optional<Value> number = numberFromText(std::string_view(s, n));
+        if (!number) {
+            refusal_ = "Number out of range";
+            return false;
+        }
+        return scalar(std::move(*number));
+    }
     bool String(const char* s, rapidjson::SizeType n, bool) {
         return scalar(Value(std::string(s, n)));
     }
@@ -372,9 +402,11 @@ Result<Value> JSONSerialization::read(std::string_view text, ReadOptions options
     rapidjson::MemoryStream stream(text.data(), text.size());
     Builder builder(options);
     rapidjson::Reader reader;
+    // Numbers arrive as their text: the library's own conversion is not exact in its fast mode
+    // and not free of undefined behaviour in its precise one.
     constexpr unsigned kFlags = rapidjson::kParseIterativeFlag |
                                 rapidjson::kParseValidateEncodingFlag |
-                                rapidjson::kParseFullPrecisionFlag;
+                                rapidjson::kParseNumbersAsStringsFlag;
     const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
     if (result.IsError()) {
         std::string reason = builder.refusal();

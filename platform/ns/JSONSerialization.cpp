@@ -15,6 +15,7 @@
 #pragma clang attribute pop
 #endif
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>

@@ -11,7 +11,7 @@ namespace ns {
 
 // An immutable-by-convention byte buffer (the platform's data object).
 class Data {
-public:
+  public:
     Data() = default;
     explicit Data(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
     Data(const void* bytes, size_t length)
@@ -36,9 +36,14 @@ public:
     // Strict: standard alphabet, padding required, no white space; anything else is nullopt.
     static std::optional<Data> fromBase64(std::string_view text);
 
+    // What `%@` prints: "{length = 3, bytes = 0x000102}"; beyond 24 bytes only the first and
+    // the last eight, in groups of four: "{length = 100, bytes = 0x00010203 04050607 ...
+    // 5c5d5e5f 60616263 }".
+    std::string description() const;
+
     bool operator==(const Data&) const = default;
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
 };
 

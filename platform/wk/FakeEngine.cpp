@@ -200,26 +200,21 @@ std::shared_ptr<Navigation> FakeEngine::reload() {
 }
 
 std::shared_ptr<Navigation> FakeEngine::goBack() {
-    if (!canGoBack()) return nullptr;
-    const auto& entry = history_[historyIndex_ - 1];
-    URLRequest request(entry.url);
-    request.setMainDocumentURL(entry.url);
-    auto load =
-        std::make_shared<Load>(weak_from_this(), std::move(request), NavigationType::BackForward);
-    load->html = entry.html;
-    load->historyIndex = historyIndex_ - 1;
-    return decideAndLoad(std::move(load), Target::MainFrame);
+    return canGoBack() ? loadHistoryEntry(historyIndex_ - 1) : nullptr;
 }
 
 std::shared_ptr<Navigation> FakeEngine::goForward() {
-    if (!canGoForward()) return nullptr;
-    const auto& entry = history_[historyIndex_ + 1];
+    return canGoForward() ? loadHistoryEntry(historyIndex_ + 1) : nullptr;
+}
+
+std::shared_ptr<Navigation> FakeEngine::loadHistoryEntry(size_t index) {
+    const auto& entry = history_[index];
     URLRequest request(entry.url);
     request.setMainDocumentURL(entry.url);
     auto load =
         std::make_shared<Load>(weak_from_this(), std::move(request), NavigationType::BackForward);
     load->html = entry.html;
-    load->historyIndex = historyIndex_ + 1;
+    load->historyIndex = index;
     return decideAndLoad(std::move(load), Target::MainFrame);
 }
 

@@ -160,6 +160,7 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
     void postStep(const std::shared_ptr<Load>& load, std::function<void(FakeEngine&)> step);
     FrameInfo mainFrameInfo(bool isMainFrame) const;
 
+    std::shared_ptr<Navigation> loadHistoryEntry(size_t index);
     std::shared_ptr<Navigation> decideAndLoad(std::shared_ptr<Load> load, Target target);
     void startLoad(const std::shared_ptr<Load>& load);
     void resolve(const std::shared_ptr<Load>& load);

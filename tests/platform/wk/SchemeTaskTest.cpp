@@ -54,7 +54,15 @@ class LaterHandler : public wk::URLSchemeHandler {
     }
 };
 
-class SchemeTaskTest : public wktest::WebViewTest {};
+class SchemeTaskTest : public wktest::WebViewTest {
+  protected:
+    // A web view whose "app" scheme is served by a handler that answers when the test says.
+    std::shared_ptr<wk::WebView> viewServedLater() {
+        configuration->setURLSchemeHandler(later, "app");
+        return makeWebView();
+    }
+    std::shared_ptr<LaterHandler> later = std::make_shared<LaterHandler>();
+};
 
 TEST_F(SchemeTaskTest, FetchCollectsTheHandlersAnswer) {
     auto handler = std::make_shared<FileHandler>();
@@ -92,9 +100,8 @@ TEST_F(SchemeTaskTest, FetchWithoutAHandlerFailsAsUnsupported) {
 
 TEST_F(SchemeTaskTest, OutOfOrderAndLateCallsAreLoggedAndIgnored) {
     testsupport::LogCapture log;
-    auto handler = std::make_shared<LaterHandler>();
-    configuration->setURLSchemeHandler(handler, "app");
-    auto view = makeWebView();
+    auto view = viewServedLater();
+    auto& handler = later;
     auto fake = engine(view);
     auto f = fake->fetch(url("app://localhost/a"));
     loop().runUntilIdle();
@@ -123,9 +130,8 @@ TEST_F(SchemeTaskTest, OutOfOrderAndLateCallsAreLoggedAndIgnored) {
 
 TEST_F(SchemeTaskTest, CancelledFetchStopsTheHandlerAndLaterAnswersAreIgnored) {
     testsupport::LogCapture log;
-    auto handler = std::make_shared<LaterHandler>();
-    configuration->setURLSchemeHandler(handler, "app");
-    auto view = makeWebView();
+    auto view = viewServedLater();
+    auto& handler = later;
     auto fake = engine(view);
     auto f = fake->fetch(url("app://localhost/a"));
     loop().runUntilIdle();
@@ -169,9 +175,8 @@ TEST_F(SchemeTaskTest, DocumentsOfACustomSchemeLoadThroughItsHandler) {
 }
 
 TEST_F(SchemeTaskTest, HandlerFailuresFailTheNavigation) {
-    auto handler = std::make_shared<LaterHandler>();
-    configuration->setURLSchemeHandler(handler, "app");
-    auto view = makeWebView();
+    auto view = viewServedLater();
+    auto& handler = later;
     ns::Error broken("Handler", 7);
 
     view->loadRequest(wk::URLRequest(url("app://localhost/a.html")));
@@ -193,9 +198,8 @@ TEST_F(SchemeTaskTest, HandlerFailuresFailTheNavigation) {
 }
 
 TEST_F(SchemeTaskTest, StoppingANavigationStopsItsTask) {
-    auto handler = std::make_shared<LaterHandler>();
-    configuration->setURLSchemeHandler(handler, "app");
-    auto view = makeWebView();
+    auto view = viewServedLater();
+    auto& handler = later;
     view->loadRequest(wk::URLRequest(url("app://localhost/a.html")));
     loop().runUntilIdle();
     view->stopLoading();

@@ -61,6 +61,14 @@ class SchemeTaskTest : public wktest::WebViewTest {
         configuration->setURLSchemeHandler(later, "app");
         return makeWebView();
     }
+    // A fetch of that URL in such a web view, the handler holding its task.
+    std::pair<std::shared_ptr<wk::WebView>, std::shared_ptr<const wk::FakeEngine::Fetch>>
+    fetchServedLater(std::string_view target) {
+        auto view = viewServedLater();
+        auto fetch = engine(view)->fetch(url(target));
+        loop().runUntilIdle();
+        return {view, fetch};
+    }
     std::shared_ptr<LaterHandler> later = std::make_shared<LaterHandler>();
 };
 
@@ -100,11 +108,9 @@ TEST_F(SchemeTaskTest, FetchWithoutAHandlerFailsAsUnsupported) {
 
 TEST_F(SchemeTaskTest, OutOfOrderAndLateCallsAreLoggedAndIgnored) {
     testsupport::LogCapture log;
-    auto view = viewServedLater();
+    auto [view, f] = fetchServedLater("app://localhost/a");
     auto& handler = later;
     auto fake = engine(view);
-    auto f = fake->fetch(url("app://localhost/a"));
-    loop().runUntilIdle();
     ASSERT_EQ(handler->tasks.size(), 1u);
     auto task = handler->tasks[0];
 
@@ -130,11 +136,9 @@ TEST_F(SchemeTaskTest, OutOfOrderAndLateCallsAreLoggedAndIgnored) {
 
 TEST_F(SchemeTaskTest, CancelledFetchStopsTheHandlerAndLaterAnswersAreIgnored) {
     testsupport::LogCapture log;
-    auto view = viewServedLater();
+    auto [view, f] = fetchServedLater("app://localhost/a");
     auto& handler = later;
     auto fake = engine(view);
-    auto f = fake->fetch(url("app://localhost/a"));
-    loop().runUntilIdle();
     fake->cancelFetch(f);
     fake->cancelFetch(f);  // once only
     loop().runUntilIdle();

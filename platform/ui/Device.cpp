@@ -1,0 +1,14 @@
+#include "platform/ui/Device.h"
+
+namespace ui {
+
+Device& Device::current() {
+    static Device device;
+    return device;
+}
+
+void Device::reset() {
+    *this = Device();
+}
+
+}  // namespace ui

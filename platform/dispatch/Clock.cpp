@@ -11,7 +11,9 @@ std::shared_ptr<Clock>& clockSlot() {
 }
 }  // namespace
 
-Clock& Clock::current() { return *currentShared(); }
+Clock& Clock::current() {
+    return *currentShared();
+}
 
 std::shared_ptr<Clock> Clock::currentShared() {
     std::lock_guard lock(gClockMutex);
@@ -34,12 +36,20 @@ double SystemClock::wallTime() const {
 
 ManualClock::ManualClock(double wallStart) : wallStart_(wallStart) {}
 
-TimePoint ManualClock::now() const { return TimePoint(Duration(monoNanos_.load())); }
+TimePoint ManualClock::now() const {
+    return TimePoint(Duration(monoNanos_.load()));
+}
 
-double ManualClock::wallTime() const { return wallStart_ + monoNanos_.load() / 1e9; }
+double ManualClock::wallTime() const {
+    return wallStart_ + monoNanos_.load() / 1e9;
+}
 
-void ManualClock::advance(Duration by) { monoNanos_ += by.count(); }
+void ManualClock::advance(Duration by) {
+    monoNanos_ += by.count();
+}
 
-void ManualClock::advanceSeconds(double s) { advance(seconds(s)); }
+void ManualClock::advanceSeconds(double s) {
+    advance(seconds(s));
+}
 
 }  // namespace dispatch

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 TEST(ManualClock, MovesOnlyWhenAdvanced) {
@@ -19,6 +21,17 @@ TEST(Clock, CurrentCanBeReplacedAndRestored) {
     EXPECT_DOUBLE_EQ(dispatch::Clock::current().wallTime(), 42.0);
     dispatch::Clock::setCurrent(nullptr);
     EXPECT_GT(dispatch::Clock::current().wallTime(), 1.6e9);
+}
+
+TEST(Clock, SecondsSaturateInsteadOfOverflowing) {
+    using dispatch::Duration;
+    EXPECT_EQ(dispatch::seconds(0.25), Duration(250'000'000));
+    EXPECT_EQ(dispatch::seconds(1e300), Duration::max());
+    EXPECT_EQ(dispatch::seconds(-1e300), Duration::min());
+    EXPECT_EQ(dispatch::seconds(std::numeric_limits<double>::quiet_NaN()), Duration::zero());
+    dispatch::TimePoint t(Duration(5));
+    EXPECT_EQ(dispatch::addSaturating(t, Duration::max()), dispatch::TimePoint::max());
+    EXPECT_EQ(dispatch::addSaturating(t, Duration(-2)), dispatch::TimePoint(Duration(3)));
 }
 
 }  // namespace

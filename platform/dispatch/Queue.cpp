@@ -1,0 +1,314 @@
+#include "platform/dispatch/Queue.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/RunLoop.h"
+#include "platform/ns/Exception.h"
+
+namespace dispatch {
+namespace {
+
+// How long an idle serial queue keeps its thread before letting it go (real time: this only
+// saves thread start-ups between bursts of work, nothing waits for it).
+constexpr auto kSerialLinger = std::chrono::milliseconds(200);
+
+// Tasks queued or running on every serial and global queue, for runUntilIdle.
+std::atomic<size_t> gInFlight{0};
+std::atomic<int> gIdleWaiters{0};
+
+void finishTasks(size_t count) {
+    if (count == 0) return;
+    if (gInFlight.fetch_sub(count) == count && gIdleWaiters.load() > 0) RunLoop::main().wake();
+}
+
+// The queues the calling thread is running a task of, innermost last.
+thread_local std::vector<const void*> tCurrentQueues;
+
+class CurrentScope {
+  public:
+    explicit CurrentScope(const void* queue) { tCurrentQueues.push_back(queue); }
+    ~CurrentScope() { tCurrentQueues.pop_back(); }
+    CurrentScope(const CurrentScope&) = delete;
+    CurrentScope& operator=(const CurrentScope&) = delete;
+};
+
+bool runsOn(const void* queue) {
+    return std::find(tCurrentQueues.begin(), tCurrentQueues.end(), queue) != tCurrentQueues.end();
+}
+
+}  // namespace
+
+// The threads and pending tasks of a serial queue (one thread at most, which leaves when idle)
+// or of the global queue (a fixed pool). Worker threads share ownership, so the state outlives
+// a destroyed serial queue until its thread has left.
+struct Queue::Workers : std::enable_shared_from_this<Workers> {
+    Workers(std::string label, size_t maxThreads, bool linger)
+        : label(std::move(label)), maxThreads(maxThreads), lingers(linger) {}
+
+    // False when the queue is closed and the task was dropped.
+    bool enqueue(Task fn) {
+        std::unique_lock lock(mutex);
+        if (closed) return false;
+        pending.push_back(std::move(fn));
+        if (threads < maxThreads && (lingers || threads == 0)) {
+            // Serial: start the one thread when none runs. Global: start the whole pool once.
+            try {
+                size_t start = lingers ? 1 : maxThreads - threads;
+                for (size_t i = 0; i < start; ++i) startThread();
+            } catch (...) {
+                // Threads that did start wait for the lock, so the task is still ours to take.
+                if (threads == 0) {
+                    pending.pop_back();
+                    throw;
+                }
+            }
+        } else {
+            workAvailable.notify_one();
+        }
+        ++gInFlight;
+        return true;
+    }
+
+    void startThread() {
+        std::thread(&Workers::work, shared_from_this(), threads).detach();
+        ++threads;
+    }
+
+    void work(size_t index) {
+        std::string name = maxThreads > 1 ? label + "-" + std::to_string(index) : label;
+        pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+        std::unique_lock lock(mutex);
+        for (;;) {
+            auto hasWork = [&] { return !pending.empty() || closed; };
+            if (lingers) {
+                workAvailable.wait_for(lock, kSerialLinger, hasWork);
+            } else {
+                workAvailable.wait(lock, hasWork);
+            }
+            if (pending.empty()) break;  // closed, or idle for the whole linger
+            Task fn = std::move(pending.front());
+            pending.pop_front();
+            ++running;
+            lock.unlock();
+            {
+                CurrentScope scope(this);
+                fn();
+                fn = nullptr;  // captures go while the task still counts as running
+            }
+            lock.lock();
+            --running;
+            finishTasks(1);
+            if (running == 0) taskDone.notify_all();
+        }
+        --threads;
+    }
+
+    // Drops pending work; waits for a running task unless the caller is that task.
+    void close(bool fromOwnTask) {
+        std::deque<Task> dropped;
+        {
+            std::unique_lock lock(mutex);
+            closed = true;
+            dropped.swap(pending);
+            workAvailable.notify_all();
+            if (!fromOwnTask) taskDone.wait(lock, [&] { return running == 0; });
+        }
+        size_t count = dropped.size();
+        dropped.clear();
+        finishTasks(count);
+    }
+
+    bool idle() {
+        std::lock_guard lock(mutex);
+        return pending.empty() && running == 0;
+    }
+
+    const std::string label;
+    const size_t maxThreads;
+    const bool lingers;
+    std::mutex mutex;
+    std::condition_variable workAvailable;
+    std::condition_variable taskDone;
+    std::deque<Task> pending;
+    size_t running = 0;
+    size_t threads = 0;
+    bool closed = false;
+};
+
+Queue::Queue(PassKey, Kind kind, std::string label) : kind_(kind), label_(std::move(label)) {
+    if (kind_ == Kind::Serial) {
+        workers_ = std::make_shared<Workers>(label_, 1, true);
+    } else if (kind_ == Kind::Global) {
+        size_t count = std::max(2u, std::thread::hardware_concurrency());
+        workers_ = std::make_shared<Workers>(label_, count, false);
+    }
+}
+
+Queue::~Queue() {
+    if (workers_) workers_->close(isCurrent());
+}
+
+Queue& Queue::main() {
+    // Never destroyed: tasks may still reach it while the process exits.
+    static auto* queue =
+        new std::shared_ptr<Queue>(std::make_shared<Queue>(PassKey{}, Kind::Main, "main"));
+    return **queue;
+}
+
+Queue& Queue::global() {
+    static auto* queue =
+        new std::shared_ptr<Queue>(std::make_shared<Queue>(PassKey{}, Kind::Global, "global"));
+    return **queue;
+}
+
+std::shared_ptr<Queue> Queue::createSerial(std::string label) {
+    return std::make_shared<Queue>(PassKey{}, Kind::Serial, std::move(label));
+}
+
+void Queue::async(Task fn) {
+    if (kind_ == Kind::Main) {
+        RunLoop::main().post(std::move(fn));
+    } else {
+        workers_->enqueue(std::move(fn));
+    }
+}
+
+void Queue::asyncAfter(Duration delay, Task fn) {
+    if (kind_ == Kind::Main) {
+        RunLoop::main().postAfter(delay, std::move(fn));
+        return;
+    }
+    std::weak_ptr<Workers> target = workers_;
+    RunLoop::main().postAfter(delay, [target, fn = std::move(fn)]() mutable {
+        if (auto workers = target.lock()) workers->enqueue(std::move(fn));
+    });
+}
+
+void Queue::syncTask(const std::function<void()>& fn) {
+    switch (kind_) {
+        case Kind::Main:
+            syncOnMain(fn);
+            break;
+        case Kind::Serial:
+            syncOnSerial(fn);
+            break;
+        case Kind::Global: {
+            CurrentScope scope(workers_.get());
+            fn();
+            break;
+        }
+    }
+}
+
+void Queue::syncOnMain(const std::function<void()>& fn) {
+    if (RunLoop::isMainThread()) {
+        fn();
+        return;
+    }
+    struct State {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+        bool ran = false;
+        std::exception_ptr error;
+    };
+    // Signals the waiting caller when the posted task goes, whether it ran or was dropped.
+    struct Signal {
+        explicit Signal(std::shared_ptr<State> s) : state(std::move(s)) {}
+        ~Signal() {
+            std::lock_guard lock(state->mutex);
+            state->done = true;
+            state->cv.notify_all();
+        }
+        Signal(const Signal&) = delete;
+        Signal& operator=(const Signal&) = delete;
+        std::shared_ptr<State> state;
+    };
+    auto state = std::make_shared<State>();
+    auto signal = std::make_shared<Signal>(state);
+    RunLoop::main().post([signal, &fn] {
+        try {
+            fn();
+        } catch (...) {
+            signal->state->error = std::current_exception();
+        }
+        signal->state->ran = true;
+    });
+    signal.reset();
+    std::unique_lock lock(state->mutex);
+    state->cv.wait(lock, [&] { return state->done; });
+    if (state->error) std::rethrow_exception(state->error);
+    if (!state->ran) {
+        throw ns::Exception(ns::kInternalInconsistencyException,
+                            "The main run loop was reset before a sync task could run");
+    }
+}
+
+void Queue::syncOnSerial(const std::function<void()>& fn) {
+    if (isCurrent()) {
+        throw ns::Exception(
+            ns::kInternalInconsistencyException,
+            "sync onto queue \"" + label_ + "\" from a task already running on it would deadlock");
+    }
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool reached = false;
+        bool finished = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    // The queue holds still at this task while fn runs on the caller's thread.
+    bool queued = workers_->enqueue([gate] {
+        std::unique_lock lock(gate->mutex);
+        gate->reached = true;
+        gate->cv.notify_all();
+        gate->cv.wait(lock, [&] { return gate->finished; });
+    });
+    if (!queued) {
+        throw ns::Exception(ns::kInternalInconsistencyException,
+                            "sync onto queue \"" + label_ + "\" while it is being destroyed");
+    }
+    {
+        std::unique_lock lock(gate->mutex);
+        gate->cv.wait(lock, [&] { return gate->reached; });
+    }
+    struct Release {
+        Gate& gate;
+        ~Release() {
+            std::lock_guard lock(gate.mutex);
+            gate.finished = true;
+            gate.cv.notify_all();
+        }
+    } release{*gate};
+    CurrentScope scope(workers_.get());
+    fn();
+}
+
+bool Queue::isCurrent() const {
+    if (kind_ == Kind::Main) return RunLoop::isMainThread();
+    return runsOn(workers_.get());
+}
+
+bool Queue::isIdle() const {
+    if (kind_ == Kind::Main) return !RunLoop::main().hasReadyWork();
+    return workers_->idle();
+}
+
+bool Queue::allIdle() {
+    return gInFlight.load() == 0;
+}
+
+void Queue::addIdleWaiter(int delta) {
+    gIdleWaiters += delta;
+}
+
+}  // namespace dispatch

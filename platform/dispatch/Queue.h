@@ -29,7 +29,9 @@ class Queue : public std::enable_shared_from_this<Queue> {
     static Queue& global();
     // A new serial queue. Destroying it drops the tasks that have not started (and delayed
     // work not yet handed over) and, unless called from one of its own tasks, waits for the
-    // running task to finish, so that no task of the queue runs after the destructor returns.
+    // running task to finish, so that no task of the queue runs after the destructor returns
+    // (a running task that waits for the destroying thread, e.g. by a sync onto the main queue
+    // while the main thread destroys the queue, therefore deadlocks).
     static std::shared_ptr<Queue> createSerial(std::string label);
 
     ~Queue();

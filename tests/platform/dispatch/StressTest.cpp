@@ -20,7 +20,7 @@ class DispatchStress : public testsupport::ManualRunLoop {};
 // Several threads post to the main loop and to shared serial queues at once; every task must
 // run exactly once, and the tasks of one poster on one serial queue in posting order.
 TEST_F(DispatchStress, EveryTaskRunsOnceAndSerialOrderHolds) {
-    constexpr int kPosters = 6, kQueues = 3, kPerPoster = 400;
+    constexpr int kPosters = 6, kQueues = 3, kPerPoster = 1500;
     std::vector<std::shared_ptr<Queue>> queues;
     for (int q = 0; q < kQueues; ++q)
         queues.push_back(Queue::createSerial("stress." + std::to_string(q)));

@@ -36,6 +36,11 @@ public:
     // Strict: standard alphabet, padding required, no white space; anything else is nullopt.
     static std::optional<Data> fromBase64(std::string_view text);
 
+    // What `%@` prints: "{length = 3, bytes = 0x000102}"; beyond 24 bytes only the first and
+    // the last eight, in groups of four: "{length = 100, bytes = 0x00010203 04050607 ...
+    // 5c5d5e5f 60616263 }".
+    std::string description() const;
+
     bool operator==(const Data&) const = default;
 
 private:

@@ -12,6 +12,14 @@ inline constexpr const char* kLocalizedDescriptionKey = "NSLocalizedDescription"
 inline constexpr const char* kLocalizedFailureReasonErrorKey = "NSLocalizedFailureReason";
 inline constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
 inline constexpr const char* kFilePathErrorKey = "NSFilePath";
+inline constexpr const char* kDebugDescriptionErrorKey = "NSDebugDescription";
+
+// Error domains, and the codes of the general domain that the JSON and property-list readers
+// and writers report.
+inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
+inline constexpr const char* kPOSIXErrorDomain = "NSPOSIXErrorDomain";
+inline constexpr int64_t kPropertyListReadCorruptError = 3840;
+inline constexpr int64_t kPropertyListWriteInvalidError = 3851;
 
 // An error object: a domain, a numeric code and details.
 class Error {
@@ -38,5 +46,9 @@ private:
     int64_t code_ = 0;
     Dictionary userInfo_;
 };
+
+// An error in kCocoaErrorDomain with the reason under kDebugDescriptionErrorKey; the read and
+// write failures (3840, 3851) carry the platform's texts as their localized descriptions.
+Error cocoaError(int64_t code, std::string debugDescription);
 
 }  // namespace ns

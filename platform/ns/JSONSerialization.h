@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/ns/Result.h"
+#include "platform/ns/Value.h"
+
+namespace ns {
+
+struct JSONWriteOptions {
+    // Line breaks and two spaces of indentation per level; object members as "key" : value;
+    // an empty container as "[\n\n]" or "{\n\n}" with the closing bracket indented.
+    bool prettyPrinted = false;
+    // Allows a string, number, boolean or null at the top level.
+    bool fragmentsAllowed = false;
+};
+
+struct JSONReadOptions {
+    // Accepts any value at the top level; without it only an array or an object.
+    bool fragmentsAllowed = false;
+    // Deepest nesting of arrays and objects accepted; deeper input is an error.
+    size_t maxDepth = 512;
+};
+
+// JSON text to and from ns::Value.
+//
+// Writing: compact output has no white space; object keys come in ascending byte order;
+// integers are exact (int64 and uint64); doubles take the shortest text that reads back
+// exactly, so integral doubles below 1e17 have no fraction (1.0 writes 1); NaN, infinities,
+// data and dates are refused with an error (code 3851). Strings escape '"', '\', the control
+// characters, U+2028 and U+2029 (which end a JavaScript string literal), but not '/'; bytes
+// that are not well-formed UTF-8 are written as U+FFFD. Scalars inside containers are always
+// written, which lets callers write any value by wrapping it in a one-element array.
+//
+// Reading: a UTF-8 byte order mark is skipped; trailing non-white-space text, ill-formed UTF-8,
+// input nested deeper than maxDepth and non-containers at the top level (unless allowed) are
+// errors (code 3840, with the reason under "NSDebugDescription"). Integers stay integers when
+// they fit 64 bits (int64, or uint64 above INT64_MAX) and become doubles beyond; numbers with a
+// fraction or exponent are doubles. A repeated object key keeps its last value.
+class JSONSerialization {
+  public:
+    using WriteOptions = JSONWriteOptions;
+    using ReadOptions = JSONReadOptions;
+
+    static Result<std::string> write(const Value& value, WriteOptions options = {});
+    static Result<Value> read(std::string_view text, ReadOptions options = {});
+};
+
+}  // namespace ns

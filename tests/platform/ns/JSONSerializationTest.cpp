@@ -1,0 +1,247 @@
+#include "platform/ns/JSONSerialization.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "tests/support/NsPrinters.h"
+
+namespace {
+
+using ns::JSONSerialization;
+using ns::Value;
+
+JSONSerialization::WriteOptions fragments() {
+    JSONSerialization::WriteOptions o;
+    o.fragmentsAllowed = true;
+    return o;
+}
+
+JSONSerialization::ReadOptions readFragments() {
+    JSONSerialization::ReadOptions o;
+    o.fragmentsAllowed = true;
+    return o;
+}
+
+std::string writeFragment(const Value& v) {
+    auto r = JSONSerialization::write(v, fragments());
+    EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.error().description());
+    return r.ok() ? *r : "<error>";
+}
+
+std::string debugText(const ns::Error& e) {
+    return e.userInfo().at("NSDebugDescription").stringValue();
+}
+
+// Each value writes as the text, and the text reads back as the same value of the same kind.
+struct RoundTrip {
+    Value value;
+    std::string text;
+};
+
+class JSONRoundTrip : public testing::TestWithParam<RoundTrip> {};
+
+TEST_P(JSONRoundTrip, WritesExactTextAndReadsBackSameKind) {
+    const RoundTrip& c = GetParam();
+    EXPECT_EQ(writeFragment(c.value), c.text);
+    auto back = JSONSerialization::read(c.text, readFragments());
+    ASSERT_TRUE(back.ok()) << back.error().description();
+    EXPECT_EQ(back->type(), c.value.type()) << c.text;
+    EXPECT_EQ(*back, c.value) << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryKind, JSONRoundTrip,
+    testing::Values(
+        RoundTrip{Value(), "null"}, RoundTrip{Value(true), "true"},
+        RoundTrip{Value(false), "false"}, RoundTrip{Value(1), "1"}, RoundTrip{Value(0), "0"},
+        RoundTrip{Value(-1), "-1"}, RoundTrip{Value(1.5), "1.5"}, RoundTrip{Value(0.1), "0.1"},
+        RoundTrip{Value(-2.5e-7), "-2.5e-07"}, RoundTrip{Value(1e100), "1e+100"},
+        RoundTrip{Value(1.7976931348623157e308), "1.7976931348623157e+308"},
+        RoundTrip{Value(9223372036854775807LL), "9223372036854775807"},
+        RoundTrip{Value(std::numeric_limits<long long>::min()), "-9223372036854775808"},
+        RoundTrip{Value(18446744073709551615ULL), "18446744073709551615"},
+        RoundTrip{Value(9223372036854775808ULL), "9223372036854775808"},
+        RoundTrip{Value("plain"), "\"plain\""}, RoundTrip{Value(""), "\"\""},
+        RoundTrip{Value("a\"b\\c/d"), "\"a\\\"b\\\\c/d\""},
+        RoundTrip{Value("\b\f\n\r\t\x01\x1f"), "\"\\b\\f\\n\\r\\t\\u0001\\u001f\""},
+        RoundTrip{Value(std::string("nul\0in", 6)), "\"nul\\u0000in\""},
+        RoundTrip{Value("caf\xC3\xA9 \xF0\x9F\x98\x80"), "\"caf\xC3\xA9 \xF0\x9F\x98\x80\""},
+        RoundTrip{Value("line\xE2\x80\xA8para\xE2\x80\xA9"), "\"line\\u2028para\\u2029\""},
+        RoundTrip{Value(ns::Array{}), "[]"}, RoundTrip{Value(ns::Dictionary{}), "{}"},
+        RoundTrip{Value::array({1, "two", 3.5, true, nullptr, Value::array({})}),
+                  "[1,\"two\",3.5,true,null,[]]"},
+        RoundTrip{Value::dict({{"b", 1}, {"a", Value::dict({{"c", false}})}, {"B", "x"}}),
+                  "{\"B\":\"x\",\"a\":{\"c\":false},\"b\":1}"}));
+
+TEST(JSONSerialization, NumbersKeepTheirKindWhenRead) {
+    auto v = JSONSerialization::read("[true, 1, 1.0, 1e2, -0, 18446744073709551616]");
+    ASSERT_TRUE(v.ok());
+    EXPECT_TRUE(v->at(0).isBool());
+    EXPECT_EQ(v->at(1).type(), Value::Type::Integer);
+    EXPECT_EQ(v->at(2).type(), Value::Type::Double);
+    EXPECT_EQ(v->at(3).type(), Value::Type::Double);
+    EXPECT_EQ(v->at(4).integerValue(), 0);
+    // Beyond 64 bits an integer becomes a double.
+    EXPECT_EQ(v->at(5).type(), Value::Type::Double);
+    EXPECT_DOUBLE_EQ(*v->at(5).number(), 18446744073709551616.0);
+}
+
+TEST(JSONSerialization, IntegralDoublesWriteWithoutFraction) {
+    EXPECT_EQ(writeFragment(Value(1.0)), "1");
+    EXPECT_EQ(writeFragment(Value(-3.0)), "-3");
+    EXPECT_EQ(writeFragment(Value(9007199254740992.0)), "9007199254740992");
+    EXPECT_EQ(writeFragment(Value(-9007199254740992.0)), "-9007199254740992");
+    EXPECT_EQ(writeFragment(Value(0.30000000000000004)), "0.30000000000000004");
+}
+
+TEST(JSONSerialization, NonFiniteNumbersAreRefused) {
+    for (double d : {std::nan(""), std::numeric_limits<double>::infinity(),
+                     -std::numeric_limits<double>::infinity()}) {
+        auto r = JSONSerialization::write(Value::array({1, d}));
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error().domain(), "NSCocoaErrorDomain");
+        EXPECT_EQ(r.error().code(), 3851);
+        EXPECT_EQ(debugText(r.error()), std::isnan(d)
+                                            ? "Invalid number value (NaN) in JSON write"
+                                            : "Invalid number value (infinite) in JSON write");
+    }
+}
+
+TEST(JSONSerialization, DataAndDatesAreRefused) {
+    auto data = JSONSerialization::write(Value::dict({{"d", ns::Data::fromString("x")}}));
+    ASSERT_FALSE(data.ok());
+    EXPECT_EQ(data.error().code(), 3851);
+    EXPECT_EQ(debugText(data.error()).rfind("Invalid type in JSON write (", 0), 0u);
+    auto date = JSONSerialization::write(Value::array({ns::Date()}));
+    ASSERT_FALSE(date.ok());
+    EXPECT_EQ(date.error().code(), 3851);
+}
+
+TEST(JSONSerialization, TopLevelScalarsNeedFragmentsOnBothSides) {
+    EXPECT_FALSE(JSONSerialization::write(Value("x")).ok());
+    EXPECT_FALSE(JSONSerialization::write(Value()).ok());
+    for (const char* text : {"42", "\"s\"", "true", "null"}) {
+        auto strict = JSONSerialization::read(text);
+        ASSERT_FALSE(strict.ok()) << text;
+        EXPECT_EQ(strict.error().code(), 3840);
+        EXPECT_EQ(strict.error().localizedDescription(),
+                  "The data couldn\u2019t be read because it isn\u2019t in the correct format.");
+        EXPECT_NE(debugText(strict.error()).find("did not start with array or object"),
+                  std::string::npos);
+        EXPECT_TRUE(JSONSerialization::read(text, readFragments()).ok()) << text;
+    }
+    auto number = JSONSerialization::read(" 42 ", readFragments());
+    ASSERT_TRUE(number.ok());
+    EXPECT_EQ(*number, Value(42));
+}
+
+// The bridge writes any message by wrapping it in a one-element array and cutting the brackets.
+TEST(JSONSerialization, OneElementArrayCutGivesAnyScalar) {
+    auto cut = [](const Value& v) {
+        auto r = JSONSerialization::write(Value(ns::Array{v}));
+        EXPECT_TRUE(r.ok());
+        return r->substr(1, r->size() - 2);
+    };
+    EXPECT_EQ(cut(Value("a\"b")), "\"a\\\"b\"");
+    EXPECT_EQ(cut(Value(true)), "true");
+    EXPECT_EQ(cut(Value()), "null");
+    EXPECT_EQ(cut(Value(-1)), "-1");
+    EXPECT_EQ(cut(Value::dict({{"code", 3}})), "{\"code\":3}");
+}
+
+TEST(JSONSerialization, InvalidUTF8IsReplacedOnWriteAndRefusedOnRead) {
+    // A stray continuation byte, a truncated sequence, an overlong form and a surrogate.
+    const std::string bad =
+        "a\x80"
+        "b\xE2\x82"
+        "c\xC0\xAF"
+        "d\xED\xA0\x80"
+        "e";
+    auto written = JSONSerialization::write(Value::array({bad}));
+    ASSERT_TRUE(written.ok());
+    const std::string r = "\xEF\xBF\xBD";
+    EXPECT_EQ(*written, "[\"a" + r + "b" + r + r + "c" + r + r + "d" + r + r + r + "e\"]");
+    EXPECT_TRUE(JSONSerialization::read(*written).ok());
+
+    auto read = JSONSerialization::read("[\"a\x80\"]");
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error().code(), 3840);
+}
+
+TEST(JSONSerialization, MalformedInputIsAnErrorWithPosition) {
+    for (const char* text : {"", "   ", "[", "[1,]", "{\"a\"}", "{1:2}", "[1] x", "[1][2]", "[NaN]",
+                             "[Infinity]", "['a']", "[01]", "[\"\\ud800\"]", "[\"\\x\"]"}) {
+        auto r = JSONSerialization::read(text, readFragments());
+        ASSERT_FALSE(r.ok()) << text;
+        EXPECT_EQ(r.error().domain(), "NSCocoaErrorDomain");
+        EXPECT_EQ(r.error().code(), 3840);
+        EXPECT_NE(debugText(r.error()).find("around character"), std::string::npos) << text;
+    }
+}
+
+TEST(JSONSerialization, NulByteEndsNothingEarly) {
+    auto r = JSONSerialization::read(std::string_view("[1]\0[2]", 7));
+    EXPECT_FALSE(r.ok());
+    auto inString = JSONSerialization::read(std::string_view("[\"a\0b\"]", 7));
+    EXPECT_FALSE(inString.ok());
+}
+
+TEST(JSONSerialization, ByteOrderMarkIsSkipped) {
+    auto r = JSONSerialization::read("\xEF\xBB\xBF[1]");
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(*r, Value::array({1}));
+}
+
+TEST(JSONSerialization, DepthLimitFailsCleanly) {
+    const std::string ok = std::string(512, '[') + std::string(512, ']');
+    EXPECT_TRUE(JSONSerialization::read(ok).ok());
+    const std::string deep = std::string(513, '[') + std::string(513, ']');
+    auto r = JSONSerialization::read(deep);
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(debugText(r.error()).find("nested"), std::string::npos);
+    // Far deeper than any stack could recurse: still a plain error.
+    std::string hostile;
+    for (int i = 0; i < 200000; ++i) hostile += "{\"a\":[";
+    EXPECT_FALSE(JSONSerialization::read(hostile).ok());
+
+    JSONSerialization::ReadOptions shallow;
+    shallow.maxDepth = 2;
+    EXPECT_TRUE(JSONSerialization::read("[[1]]", shallow).ok());
+    EXPECT_FALSE(JSONSerialization::read("[[[1]]]", shallow).ok());
+}
+
+TEST(JSONSerialization, RepeatedKeyKeepsTheLastValue) {
+    auto r = JSONSerialization::read(R"({"k":1,"k":{"x":[2]}})");
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(*r, Value::dict({{"k", Value::dict({{"x", Value::array({2})}})}}));
+}
+
+TEST(JSONSerialization, PrettyPrintedLayout) {
+    JSONSerialization::WriteOptions pretty;
+    pretty.prettyPrinted = true;
+    auto r = JSONSerialization::write(
+        Value::dict(
+            {{"b", Value::array({1, "x"})}, {"a", Value::dict({})}, {"c", Value::array({})}}),
+        pretty);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(*r,
+              "{\n"
+              "  \"a\" : {\n"
+              "\n"
+              "  },\n"
+              "  \"b\" : [\n"
+              "    1,\n"
+              "    \"x\"\n"
+              "  ],\n"
+              "  \"c\" : [\n"
+              "\n"
+              "  ]\n"
+              "}");
+    auto back = JSONSerialization::read(*r);
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back->count(), 3u);
+}
+
+}  // namespace

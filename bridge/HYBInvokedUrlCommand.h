@@ -31,8 +31,7 @@ class HYBInvokedUrlCommand {
     // The argument at the index, or the default when the index is past the end, the argument
     // is null, or a kind test is given and the argument fails it.
     ns::Value argumentAtIndex(size_t index) const { return argumentAtIndex(index, ns::Value()); }
-    ns::Value argumentAtIndex(size_t index, ns::Value defaultValue,
-                              KindTest kind = nullptr) const;
+    ns::Value argumentAtIndex(size_t index, ns::Value defaultValue, KindTest kind = nullptr) const;
 
   private:
     // Top-level {"HYBType":"ArrayBuffer","data":<Base64>} arguments become their bytes. An

@@ -66,8 +66,8 @@ class HYBPluginResult : public ns::Object {
     static std::shared_ptr<HYBPluginResult> resultWithStatusMessageAsMultipart(
         unsigned status, const ns::Array& messages);
     // {"code": errorCode}
-    static std::shared_ptr<HYBPluginResult> resultWithStatusMessageToErrorObject(
-        unsigned status, int32_t errorCode);
+    static std::shared_ptr<HYBPluginResult> resultWithStatusMessageToErrorObject(unsigned status,
+                                                                                 int32_t errorCode);
 
     unsigned status() const { return status_; }
     const ns::Value& message() const { return message_; }
@@ -84,9 +84,9 @@ class HYBPluginResult : public ns::Object {
     // A message that has no JSON form (a non-finite number, a date, raw data, text that is
     // not UTF-8) is logged and becomes null.
     std::string argumentsAsJSON() const;
-    // Appends argumentsAsJSON() to `out` without an intermediate copy, so that a large
-    // message is held once as the message and once as the text being built.
-    void appendArgumentsAsJSON(std::string& out) const;
+    // Appends argumentsAsJSON() to `out`, with room for `trailingBytes` more, so that a large
+    // binary message is held once as the message and once as the text being built.
+    void appendArgumentsAsJSON(std::string& out, size_t trailingBytes = 0) const;
 
     // Envelope builders, also used by the factories.
     static ns::Value arrayBufferResultMessage(const ns::Data& data);

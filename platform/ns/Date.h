@@ -7,7 +7,7 @@ namespace ns {
 
 // A point in time as seconds since 1970-01-01 00:00:00 UTC (the platform's date object).
 class Date {
-public:
+  public:
     // Seconds between 1970 and the platform's reference date 2001-01-01 00:00:00 UTC.
     static constexpr double kReferenceDateOffset = 978307200.0;
 
@@ -31,7 +31,7 @@ public:
 
     auto operator<=>(const Date&) const = default;
 
-private:
+  private:
     explicit Date(double seconds) : seconds_(seconds) {}
     double seconds_ = 0;
 };

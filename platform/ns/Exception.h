@@ -15,7 +15,7 @@ inline constexpr const char* kGenericException = "NSGenericException";
 
 // A programming fault that the platform would raise. It never crosses the bridge to the page.
 class Exception : public std::exception {
-public:
+  public:
     Exception(std::string name, std::string reason, Dictionary userInfo = {})
         : name_(std::move(name)), reason_(std::move(reason)), userInfo_(std::move(userInfo)) {}
 
@@ -24,7 +24,7 @@ public:
     const Dictionary& userInfo() const { return userInfo_; }
     const char* what() const noexcept override { return reason_.c_str(); }
 
-private:
+  private:
     std::string name_;
     std::string reason_;
     Dictionary userInfo_;

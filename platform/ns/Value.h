@@ -25,14 +25,14 @@ using Dictionary = std::map<std::string, Value, std::less<>>;
 // arrays and dictionaries hold. Booleans, integers and doubles are distinct kinds, because
 // many rules of the system (JSON output, validation) depend on the difference.
 class Value {
-public:
+  public:
     enum class Type : uint8_t {
         Null,
         Bool,
         Integer,   // int64
         Unsigned,  // uint64 above INT64_MAX only; smaller unsigned values are Integer
         Double,
-        String,    // UTF-8
+        String,  // UTF-8
         Data,
         Date,
         Array,
@@ -117,7 +117,7 @@ public:
 
     bool operator==(const Value& other) const;
 
-private:
+  private:
     void setUnsigned(unsigned long long u) {
         if (u <= static_cast<unsigned long long>(INT64_MAX)) {
             v_ = static_cast<int64_t>(u);

@@ -1,0 +1,754 @@
+#include "platform/ns/FileManager.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "platform/ns/Log.h"
+#include "platform/ns/Sandbox.h"
+
+namespace ns {
+namespace {
+
+constexpr uint64_t kMaxReadSize = (uint64_t{1} << 31);
+constexpr size_t kCopyChunk = 1 << 16;
+
+// ---- fault injection ------------------------------------------------------------------
+
+struct Faults {
+    std::mutex mutex;
+    std::map<std::string, std::deque<int>, std::less<>> pending;
+    std::atomic<bool> any{false};
+};
+
+Faults& faults() {
+    static auto* f = new Faults;
+    return *f;
+}
+
+// True (with errno set) when a test asked the next call of the operation to fail.
+bool injected(std::string_view operation) {
+    auto& f = faults();
+    if (!f.any.load(std::memory_order_relaxed)) return false;
+    std::lock_guard lock(f.mutex);
+    auto it = f.pending.find(operation);
+    if (it == f.pending.end() || it->second.empty()) return false;
+    errno = it->second.front();
+    it->second.pop_front();
+    if (it->second.empty()) f.pending.erase(it);
+    f.any = !f.pending.empty();
+    return true;
+}
+
+// ---- system calls behind the seam -----------------------------------------------------
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    int release() { return std::exchange(fd_, -1); }
+
+  private:
+    int fd_;
+};
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+int sysOpenAt(int dirfd, const char* path, int flags, mode_t mode = 0) {
+    if (injected("open")) return -1;
+    int fd;
+    do fd = ::openat(dirfd, path, flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int sysOpen(const std::string& path, int flags, mode_t mode = 0) {
+    return sysOpenAt(AT_FDCWD, path.c_str(), flags, mode);
+}
+
+ssize_t sysRead(int fd, void* buffer, size_t size) {
+    if (injected("read")) return -1;
+    ssize_t n;
+    do n = ::read(fd, buffer, size);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool sysWriteAll(int fd, const void* bytes, size_t size) {
+    auto p = static_cast<const char*>(bytes);
+    while (size > 0) {
+        if (injected("write")) return false;
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int sysFsync(int fd) {
+    if (injected("fsync")) return -1;
+    return ::fsync(fd);
+}
+
+int sysRename(const std::string& from, const std::string& to, bool noReplace) {
+    if (injected("rename")) return -1;
+    if (!noReplace) return ::rename(from.c_str(), to.c_str());
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    // The file system cannot refuse atomically; check first, as well as it can be done.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(from.c_str(), to.c_str());
+}
+
+int sysMkdir(const std::string& path, mode_t mode) {
+    if (injected("mkdir")) return -1;
+    return ::mkdir(path.c_str(), mode);
+}
+
+int sysUnlinkAt(int dirfd, const char* name, int flags) {
+    if (injected((flags & AT_REMOVEDIR) ? "rmdir" : "unlink")) return -1;
+    return ::unlinkat(dirfd, name, flags);
+}
+
+int sysLstat(const std::string& path, struct stat* st) {
+    if (injected("stat")) return -1;
+    return ::lstat(path.c_str(), st);
+}
+
+int sysStat(const std::string& path, struct stat* st) {
+    if (injected("stat")) return -1;
+    return ::stat(path.c_str(), st);
+}
+
+DirHandle sysOpenDirAt(int dirfd, const char* path, bool followLinks) {
+    if (injected("opendir")) return nullptr;
+    int fd = sysOpenAt(dirfd, path, O_RDONLY | O_DIRECTORY | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0) return nullptr;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) ::close(fd);
+    return DirHandle(dir);
+}
+
+// ---- helpers --------------------------------------------------------------------------
+
+struct Failure {
+    int error = 0;
+    FileAccess access = FileAccess::Write;
+    std::string path;
+    explicit operator bool() const { return error != 0; }
+};
+
+Failure failRead(const std::string& path) {
+    return {errno ? errno : EIO, FileAccess::Read, path};
+}
+Failure failWrite(const std::string& path) {
+    return {errno ? errno : EIO, FileAccess::Write, path};
+}
+
+Status toStatus(const Failure& f) {
+    if (!f) return {};
+    return FileManager::errorForErrno(f.error, f.access, f.path);
+}
+
+std::string join(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+// Parent directory and last component, without trailing slashes.
+std::pair<std::string, std::string> splitPath(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::string randomSuffix() {
+    uint64_t r = 0;
+    if (::getrandom(&r, sizeof r, 0) != sizeof r) {
+        static std::atomic<uint64_t> fallback{0};
+        r = (static_cast<uint64_t>(::getpid()) << 32) ^ ++fallback;
+    }
+    char buf[20];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(r));
+    return buf;
+}
+
+// A hidden sibling that fits NAME_MAX whatever the target's name.
+std::string temporarySibling(const std::string& path, const char* tag) {
+    auto [dir, name] = splitPath(path);
+    return join(dir, "." + name.substr(0, 200) + tag + randomSuffix());
+}
+
+std::optional<mode_t> permissionsFrom(const Dictionary& attributes) {
+    auto it = attributes.find(kFilePosixPermissions);
+    if (it == attributes.end()) return std::nullopt;
+    auto n = it->second.int64();
+    if (!n) return std::nullopt;
+    return static_cast<mode_t>(*n & 07777);
+}
+
+void syncDirectoryOf(const std::string& path) {
+    Fd dir(sysOpen(splitPath(path).first, O_RDONLY | O_DIRECTORY));
+    if (dir) ::fsync(dir.get());  // best effort: the rename is done already
+}
+
+Failure writeDurably(const std::string& path, const Data& data, std::optional<mode_t> mode) {
+    std::string temp = temporarySibling(path, ".tmp-");
+    Fd fd(sysOpen(temp, O_WRONLY | O_CREAT | O_EXCL, 0666));
+    if (!fd) return failWrite(path);
+    auto fail = [&] {
+        Failure f = failWrite(path);
+        ::unlink(temp.c_str());
+        return f;
+    };
+    if (mode && ::fchmod(fd.get(), *mode) != 0) return fail();
+    if (!sysWriteAll(fd.get(), data.bytes(), data.length())) return fail();
+    if (sysFsync(fd.get()) != 0) return fail();
+    if (::close(fd.release()) != 0) return fail();
+    if (sysRename(temp, path, false) != 0) return fail();
+    syncDirectoryOf(path);
+    return {};
+}
+
+Failure listNames(int dirfd, const char* path, bool followLinks, std::vector<std::string>& names,
+                  const std::string& displayPath) {
+    DirHandle dir = sysOpenDirAt(dirfd, path, followLinks);
+    if (!dir) return failRead(displayPath);
+    errno = 0;
+    while (dirent* e = ::readdir(dir.get())) {
+        std::string_view n(e->d_name);
+        if (n != "." && n != "..") names.emplace_back(n);
+    }
+    if (errno != 0) return failRead(displayPath);
+    std::sort(names.begin(), names.end());
+    return {};
+}
+
+Failure copyFile(const std::string& src, const std::string& dst, const struct stat& st,
+                 bool durable) {
+    Fd in(sysOpen(src, O_RDONLY | O_NOFOLLOW));
+    if (!in) return failRead(src);
+    Fd out(sysOpen(dst, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, st.st_mode & 0777));
+    if (!out) return failWrite(dst);
+    std::vector<char> buffer(kCopyChunk);
+    for (;;) {
+        ssize_t n = sysRead(in.get(), buffer.data(), buffer.size());
+        if (n < 0) return failRead(src);
+        if (n == 0) break;
+        if (!sysWriteAll(out.get(), buffer.data(), static_cast<size_t>(n))) return failWrite(dst);
+    }
+    ::fchmod(out.get(), st.st_mode & 07777);
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(out.get(), times);
+    if (durable && sysFsync(out.get()) != 0) return failWrite(dst);
+    if (::close(out.release()) != 0) return failWrite(dst);
+    return {};
+}
+
+Failure copyTree(const std::string& src, const std::string& dst, bool durable) {
+    struct stat st;
+    if (sysLstat(src, &st) != 0) return failRead(src);
+    if (S_ISREG(st.st_mode)) return copyFile(src, dst, st, durable);
+    if (S_ISLNK(st.st_mode)) {
+        std::string target(PATH_MAX, '\0');
+        ssize_t n = ::readlink(src.c_str(), target.data(), target.size());
+        if (n < 0) return failRead(src);
+        target.resize(static_cast<size_t>(n));
+        if (injected("symlink") || ::symlink(target.c_str(), dst.c_str()) != 0) {
+            return failWrite(dst);
+        }
+        return {};
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTSUP;  // sockets, pipes and devices are not copied
+        return failRead(src);
+    }
+    // Owner-writable while being filled, even when the source is read-only.
+    if (sysMkdir(dst, 0700) != 0) return failWrite(dst);
+    std::vector<std::string> names;
+    if (auto f = listNames(AT_FDCWD, src.c_str(), false, names, src)) return f;
+    for (const auto& name : names) {
+        if (auto f = copyTree(join(src, name), join(dst, name), durable)) return f;
+    }
+    if (durable) {
+        Fd dir(sysOpen(dst, O_RDONLY | O_DIRECTORY));
+        if (!dir || sysFsync(dir.get()) != 0) return failWrite(dst);
+    }
+    ::chmod(dst.c_str(), st.st_mode & 07777);
+    return {};
+}
+
+// Removes `name` inside the open directory `parent`: a directory with all it holds, anything
+// else (a symbolic link included) by unlinking the entry itself.
+Failure removeAt(int parent, const std::string& name, const std::string& displayPath) {
+    struct stat st;
+    if (injected("stat") || ::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return failWrite(displayPath);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        if (sysUnlinkAt(parent, name.c_str(), 0) != 0) return failWrite(displayPath);
+        return {};
+    }
+    {
+        Fd dirfd(sysOpenAt(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        if (!dirfd) {
+            // Replaced by a link or file since the check: remove the entry, do not follow.
+            if ((errno == ELOOP || errno == ENOTDIR) && sysUnlinkAt(parent, name.c_str(), 0) == 0) {
+                return {};
+            }
+            return failWrite(displayPath);
+        }
+        std::vector<std::string> names;
+        if (auto f = listNames(dirfd.get(), ".", false, names, displayPath)) {
+            f.access = FileAccess::Write;
+            return f;
+        }
+        for (const auto& child : names) {
+            if (auto f = removeAt(dirfd.get(), child, join(displayPath, child))) return f;
+        }
+    }
+    if (sysUnlinkAt(parent, name.c_str(), AT_REMOVEDIR) != 0) return failWrite(displayPath);
+    return {};
+}
+
+Failure removeTree(const std::string& path) {
+    auto [dir, name] = splitPath(path);
+    if (name.empty() || name == "." || name == ".." || name == "/") {
+        errno = EINVAL;
+        return failWrite(path);
+    }
+    Fd parent(sysOpen(dir, O_RDONLY | O_DIRECTORY));
+    if (!parent) return failWrite(path);
+    return removeAt(parent.get(), name, path);
+}
+
+Failure listSubpaths(const std::string& root, const std::string& relative, bool followRoot,
+                     std::vector<std::string>& out) {
+    std::string dir = relative.empty() ? root : join(root, relative);
+    std::vector<std::string> names;
+    if (auto f = listNames(AT_FDCWD, dir.c_str(), followRoot, names, dir)) return f;
+    for (const auto& name : names) {
+        std::string rel = relative.empty() ? name : relative + "/" + name;
+        out.push_back(rel);
+        struct stat st;
+        if (::lstat(join(root, rel).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            if (auto f = listSubpaths(root, rel, false, out)) return f;
+        }
+    }
+    return {};
+}
+
+std::string fileDescription(int64_t code, const std::string& path) {
+    static const std::map<int64_t, std::string_view> texts = {
+        {kFileNoSuchFileError, "The file @ doesn’t exist."},
+        {kFileReadNoSuchFileError, "The file @ couldn’t be opened because there is no such file."},
+        {kFileReadNoPermissionError,
+         "The file @ couldn’t be opened because you don’t have permission to view it."},
+        {kFileReadTooLargeError, "The file @ couldn’t be opened because it is too large."},
+        {kFileWriteNoPermissionError, "You don’t have permission to save the file @."},
+        {kFileWriteFileExistsError,
+         "The file @ couldn’t be saved because a file with the same name already exists."},
+        {kFileWriteOutOfSpaceError,
+         "The file @ couldn’t be saved because there isn’t enough space."},
+        {kFileWriteUnknownError, "The file @ couldn’t be saved."},
+    };
+    auto it = texts.find(code);
+    std::string text(it != texts.end() ? it->second : "The file @ couldn’t be opened.");
+    return text.replace(text.find('@'), 1, "“" + splitPath(path).second + "”");
+}
+
+// ---- backup exclusion list --------------------------------------------------------------
+
+std::mutex& exclusionMutex() {
+    static auto* m = new std::mutex;  // still used by the exit-time flush of user defaults
+    return *m;
+}
+
+std::string exclusionListPath() {
+    return join(Sandbox::libraryDirectory(), kBackupExclusionListName);
+}
+
+std::string exclusionKey(const std::string& path) {
+    std::error_code ec;
+    auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+    auto home = std::filesystem::weakly_canonical(Sandbox::homeDirectory(), ec);
+    auto rel = full.lexically_relative(home);
+    if (!rel.empty() && *rel.begin() != "..") return rel.string();
+    return full.string();
+}
+
+// One entry per line; backslashes and line breaks in names are escaped.
+std::string escapeLine(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string unescapeLine(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            out += s[++i] == 'n' ? '\n' : s[i];
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::set<std::string> readExclusions() {
+    std::set<std::string> entries;
+    auto data = FileManager::defaultManager().contentsAtPath(exclusionListPath());
+    if (!data) return entries;
+    std::string_view text = data->chars();
+    while (!text.empty()) {
+        auto nl = text.find('\n');
+        auto line = text.substr(0, nl);
+        if (!line.empty()) entries.insert(unescapeLine(line));
+        if (nl == std::string_view::npos) break;
+        text.remove_prefix(nl + 1);
+    }
+    return entries;
+}
+
+Failure writeExclusions(const std::set<std::string>& entries) {
+    std::string text;
+    for (const auto& e : entries) text += escapeLine(e) + "\n";
+    return writeDurably(exclusionListPath(), Data::fromString(text), std::nullopt);
+}
+
+bool noExtendedAttributes(int error) {
+    return error == ENOTSUP || error == EOPNOTSUPP || error == EPERM;
+}
+
+}  // namespace
+
+// ---- public ---------------------------------------------------------------------------------
+
+FileManager& FileManager::defaultManager() {
+    static auto* manager = new FileManager;  // used by exit-time flushes
+    return *manager;
+}
+
+Error FileManager::errorForErrno(int error, FileAccess access, const std::string& path) {
+    int64_t code;
+    if (access == FileAccess::Read) {
+        switch (error) {
+            case ENOENT:
+            case ENOTDIR:
+                code = kFileReadNoSuchFileError;
+                break;
+            case EACCES:
+            case EPERM:
+                code = kFileReadNoPermissionError;
+                break;
+            case EFBIG:
+            case EOVERFLOW:
+                code = kFileReadTooLargeError;
+                break;
+            default:
+                code = kFileReadUnknownError;
+        }
+    } else {
+        switch (error) {
+            case ENOENT:
+            case ENOTDIR:
+                code = kFileNoSuchFileError;
+                break;
+            case EACCES:
+            case EPERM:
+            case EROFS:
+                code = kFileWriteNoPermissionError;
+                break;
+            case EEXIST:
+            case ENOTEMPTY:
+                code = kFileWriteFileExistsError;
+                break;
+            case ENOSPC:
+            case EDQUOT:
+                code = kFileWriteOutOfSpaceError;
+                break;
+            default:
+                code = kFileWriteUnknownError;
+        }
+    }
+    Dictionary info;
+    info[kFilePathErrorKey] = path;
+    info[kLocalizedDescriptionKey] = fileDescription(code, path);
+    info[kUnderlyingErrorKey] = Value::dict(
+        {{"domain", kPOSIXErrorDomain}, {"code", error}, {"description", std::strerror(error)}});
+    return Error(kCocoaErrorDomain, code, std::move(info));
+}
+
+int FileManager::posixErrno(const Error& error) {
+    auto it = error.userInfo().find(kUnderlyingErrorKey);
+    if (it == error.userInfo().end()) return 0;
+    auto code = it->second["code"].int64();
+    return code ? static_cast<int>(*code) : 0;
+}
+
+void FileManager::injectFault(std::string_view operation, int error) {
+    auto& f = faults();
+    std::lock_guard lock(f.mutex);
+    f.pending[std::string(operation)].push_back(error);
+    f.any = true;
+}
+
+void FileManager::clearFaults() {
+    auto& f = faults();
+    std::lock_guard lock(f.mutex);
+    f.pending.clear();
+    f.any = false;
+}
+
+bool FileManager::fileExists(const std::string& path, bool* isDirectory) const {
+    struct stat st;
+    bool exists = sysStat(path, &st) == 0;
+    if (isDirectory) *isDirectory = exists && S_ISDIR(st.st_mode);
+    return exists;
+}
+
+bool FileManager::isReadableFile(const std::string& path) const {
+    return ::access(path.c_str(), R_OK) == 0;
+}
+
+bool FileManager::isWritableFile(const std::string& path) const {
+    return ::access(path.c_str(), W_OK) == 0;
+}
+
+bool FileManager::isDeletableFile(const std::string& path) const {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return false;
+    return ::access(splitPath(path).first.c_str(), W_OK | X_OK) == 0;
+}
+
+Result<FileAttributes> FileManager::attributesOfItem(const std::string& path) const {
+    struct statx stx;
+    if (injected("stat") || ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW,
+                                    STATX_BASIC_STATS | STATX_BTIME, &stx) != 0) {
+        return errorForErrno(errno, FileAccess::Read, path);
+    }
+    FileAttributes a;
+    a.size = stx.stx_size;
+    auto mode = stx.stx_mode;
+    a.type = S_ISREG(mode)   ? FileType::Regular
+             : S_ISDIR(mode) ? FileType::Directory
+             : S_ISLNK(mode) ? FileType::SymbolicLink
+                             : FileType::Other;
+    auto toDate = [](const struct statx_timestamp& t) {
+        return Date::fromTimeIntervalSince1970(static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9);
+    };
+    a.modificationDate = toDate(stx.stx_mtime);
+    a.creationDate = (stx.stx_mask & STATX_BTIME) ? toDate(stx.stx_btime) : a.modificationDate;
+    a.posixPermissions = mode & 07777;
+    return a;
+}
+
+Result<FileSystemAttributes> FileManager::attributesOfFileSystem(const std::string& path) const {
+    struct statvfs vfs;
+    if (injected("statvfs") || ::statvfs(path.c_str(), &vfs) != 0) {
+        return errorForErrno(errno, FileAccess::Read, path);
+    }
+    return FileSystemAttributes{static_cast<uint64_t>(vfs.f_blocks) * vfs.f_frsize,
+                                static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize};
+}
+
+Result<std::vector<std::string>> FileManager::contentsOfDirectory(const std::string& path) const {
+    std::vector<std::string> names;
+    if (auto f = listNames(AT_FDCWD, path.c_str(), true, names, path)) return toStatus(f).error();
+    return names;
+}
+
+Result<std::vector<std::string>> FileManager::subpathsOfDirectory(const std::string& path) const {
+    std::vector<std::string> out;
+    if (auto f = listSubpaths(path, "", true, out)) return toStatus(f).error();
+    return out;
+}
+
+Status FileManager::createDirectory(const std::string& path, bool withIntermediates,
+                                    const Dictionary& attributes) const {
+    mode_t mode = permissionsFrom(attributes).value_or(0777);
+    if (!withIntermediates) {
+        if (sysMkdir(path, mode) != 0) return errorForErrno(errno, FileAccess::Write, path);
+        if (auto p = permissionsFrom(attributes)) ::chmod(path.c_str(), *p);
+        return {};
+    }
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return {};
+        return errorForErrno(EEXIST, FileAccess::Write, path);
+    }
+    auto [parent, name] = splitPath(path);
+    if (parent != path && !parent.empty()) {
+        if (auto s = createDirectory(parent, true, {}); !s) return s;
+    }
+    if (sysMkdir(path, mode) != 0 && errno != EEXIST) {
+        return errorForErrno(errno, FileAccess::Write, path);
+    }
+    if (auto p = permissionsFrom(attributes)) ::chmod(path.c_str(), *p);
+    return {};
+}
+
+Status FileManager::createFile(const std::string& path, const Data& data,
+                               const Dictionary& attributes) const {
+    return toStatus(writeDurably(path, data, permissionsFrom(attributes)));
+}
+
+Result<Data> FileManager::contentsAtPath(const std::string& path) const {
+    Fd fd(sysOpen(path, O_RDONLY));
+    if (!fd) return errorForErrno(errno, FileAccess::Read, path);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return errorForErrno(errno, FileAccess::Read, path);
+    if (S_ISDIR(st.st_mode)) return errorForErrno(EISDIR, FileAccess::Read, path);
+    if (static_cast<uint64_t>(st.st_size) > kMaxReadSize) {
+        return errorForErrno(EFBIG, FileAccess::Read, path);
+    }
+    std::vector<uint8_t> bytes;
+    bytes.reserve(static_cast<size_t>(st.st_size));
+    std::vector<uint8_t> chunk(kCopyChunk);
+    for (;;) {
+        ssize_t n = sysRead(fd.get(), chunk.data(), chunk.size());
+        if (n < 0) return errorForErrno(errno, FileAccess::Read, path);
+        if (n == 0) break;
+        if (bytes.size() + static_cast<size_t>(n) > kMaxReadSize) {
+            return errorForErrno(EFBIG, FileAccess::Read, path);
+        }
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + n);
+    }
+    return Data(std::move(bytes));
+}
+
+Status FileManager::copyItem(const std::string& source, const std::string& target) const {
+    struct stat st;
+    if (sysLstat(source, &st) != 0) return errorForErrno(errno, FileAccess::Read, source);
+    if (::lstat(target.c_str(), &st) == 0) return errorForErrno(EEXIST, FileAccess::Write, target);
+    Failure f = copyTree(source, target, false);
+    if (f && f.error != EEXIST) removeTree(target);  // never leave half a copy behind
+    return toStatus(f);
+}
+
+Status FileManager::moveItem(const std::string& source, const std::string& target) const {
+    struct stat st;
+    if (sysLstat(source, &st) != 0) return errorForErrno(errno, FileAccess::Write, source);
+    if (sysRename(source, target, true) == 0) return {};
+    if (errno != EXDEV) return errorForErrno(errno, FileAccess::Write, target);
+
+    // Another file system: build the copy beside the target so that the final step is a
+    // rename there, and only then let go of the source.
+    std::string temp = temporarySibling(target, ".moving-");
+    if (Failure f = copyTree(source, temp, true)) {
+        removeTree(temp);
+        return toStatus(f);
+    }
+    syncDirectoryOf(temp);
+    if (sysRename(temp, target, true) != 0) {
+        int error = errno;
+        removeTree(temp);
+        return errorForErrno(error, FileAccess::Write, target);
+    }
+    syncDirectoryOf(target);
+    if (Failure f = removeTree(source)) {
+        Log::write(LogLevel::Error,
+                   "Moved " + source + " to " + target + " but could not remove the source");
+        return toStatus(f);
+    }
+    return {};
+}
+
+Status FileManager::removeItem(const std::string& path) const {
+    struct stat st;
+    if (sysLstat(path, &st) != 0) return errorForErrno(errno, FileAccess::Write, path);
+    return toStatus(removeTree(path));
+}
+
+std::vector<std::string> FileManager::pathsForDirectory(SearchPathDirectory directory) const {
+    switch (directory) {
+        case SearchPathDirectory::Document:
+            return {Sandbox::documentsDirectory()};
+        case SearchPathDirectory::Library:
+            return {Sandbox::libraryDirectory()};
+        case SearchPathDirectory::Caches:
+            return {Sandbox::cachesDirectory()};
+        case SearchPathDirectory::ApplicationSupport:
+            return {Sandbox::applicationSupportDirectory()};
+    }
+    return {};
+}
+
+Status FileManager::setExcludedFromBackup(const std::string& path, bool excluded) const {
+    struct stat st;
+    if (sysLstat(path, &st) != 0) return errorForErrno(errno, FileAccess::Write, path);
+    bool attributeDone = false;
+    if (excluded) {
+        if (!injected("setxattr") &&
+            ::lsetxattr(path.c_str(), kExcludeFromBackupAttribute, "1", 1, 0) == 0) {
+            attributeDone = true;
+        } else if (!noExtendedAttributes(errno)) {
+            return errorForErrno(errno, FileAccess::Write, path);
+        }
+    } else if (!injected("removexattr") &&
+               ::lremovexattr(path.c_str(), kExcludeFromBackupAttribute) != 0 && errno != ENODATA &&
+               !noExtendedAttributes(errno)) {
+        return errorForErrno(errno, FileAccess::Write, path);
+    }
+
+    std::lock_guard lock(exclusionMutex());
+    auto entries = readExclusions();
+    auto key = exclusionKey(path);
+    bool changed =
+        (excluded && !attributeDone) ? entries.insert(key).second : entries.erase(key) > 0;
+    if (changed) return toStatus(writeExclusions(entries));
+    return {};
+}
+
+bool FileManager::isExcludedFromBackup(const std::string& path) const {
+    char value[4] = {};
+    if (!injected("getxattr") &&
+        ::lgetxattr(path.c_str(), kExcludeFromBackupAttribute, value, sizeof value) > 0) {
+        return value[0] == '1';
+    }
+    std::lock_guard lock(exclusionMutex());
+    return readExclusions().count(exclusionKey(path)) > 0;
+}
+
+}  // namespace ns

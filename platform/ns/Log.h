@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/ns/Format.h"
+
+namespace ns {
+
+// Severity of a log line, least severe first.
+enum class LogLevel : uint8_t { Debug, Info, Default, Error, Fault };
+
+// One line handed to the outputs and sinks.
+struct LogEntry {
+    LogLevel level = LogLevel::Default;
+    std::string subsystem;
+    std::string category;
+    std::string text;  // the message alone
+    std::string line;  // the full line as written to standard error
+};
+
+// The process's system log: lines go to standard error and, when set, to a file; sinks added by
+// tests or by the host see every line whatever the minimum level. Usable from any thread.
+class Log {
+  public:
+    using Sink = std::function<void(const LogEntry&)>;
+    using SinkToken = uint64_t;
+
+    static void write(LogLevel level, std::string_view subsystem, std::string_view category,
+                      std::string_view text);
+    static void write(LogLevel level, std::string_view text) { write(level, {}, {}, text); }
+
+    // Lines below this level stay out of standard error and the file (default: Default).
+    static void setMinimumLevel(LogLevel level);
+    static LogLevel minimumLevel();
+
+    // Appends every line to the file as well; an empty path closes it. False when it cannot be
+    // opened.
+    static bool setFile(const std::string& path);
+    // Standard error output can be switched off (the host's --quiet).
+    static void setStandardErrorEnabled(bool enabled);
+
+    static SinkToken addSink(Sink sink);
+    static void removeSink(SinkToken token);
+
+    // "YYYY-MM-DD HH:MM:SS.mmm <process>[pid:tid] " in local time, from the process clock.
+    static std::string linePrefix();
+};
+
+// Formats with the platform's format strings (`%@`, `%d` ...) and logs at the default level.
+template <class... Args>
+void nslog(std::string_view format, const Args&... args) {
+    Log::write(LogLevel::Default, ns::format(format, args...));
+}
+
+}  // namespace ns

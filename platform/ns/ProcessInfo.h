@@ -1,0 +1,38 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace ns {
+
+// Facts about the running process. The host hands over its command line at start.
+class ProcessInfo {
+  public:
+    static ProcessInfo& processInfo();
+
+    // The command line, program name first; empty until the host sets it.
+    std::vector<std::string> arguments() const;
+    void setArguments(std::vector<std::string> arguments);
+    void setArguments(int argc, const char* const* argv);
+
+    // The current environment, read afresh on each call.
+    std::map<std::string, std::string> environment() const;
+    // The last path component of the program name, else the kernel's name of the process.
+    std::string processName() const;
+    int processIdentifier() const;
+    // A string unique across hosts and processes: "UUID-pid-counter".
+    std::string globallyUniqueString() const;
+    // Seconds of the process clock's monotonic time (since boot with the system clock).
+    double systemUptime() const;
+    std::string hostName() const;
+
+  private:
+    ProcessInfo() = default;
+
+    mutable std::mutex mutex_;
+    std::vector<std::string> arguments_;
+};
+
+}  // namespace ns

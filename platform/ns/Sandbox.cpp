@@ -1,0 +1,174 @@
+#include "platform/ns/Sandbox.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/ns/Bundle.h"
+#include "platform/ns/FileManager.h"
+#include "platform/ns/Log.h"
+#include "platform/ns/ProcessInfo.h"
+
+namespace ns {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct SandboxState {
+    std::mutex mutex;
+    std::string root;  // empty until configured
+    std::atomic<uint64_t> generation{0};
+};
+
+SandboxState& state() {
+    static auto* s = new SandboxState;
+    return *s;
+}
+
+const char* const kContainerFolders[] = {
+    "Documents",           "Library", "Library/Caches", "Library/Application Support",
+    "Library/Preferences", "tmp",
+};
+
+Status createLayout(const std::string& root) {
+    auto& fm = FileManager::defaultManager();
+    Dictionary privateDir{{kFilePosixPermissions, 0700}};
+    std::string container = root + "/Container";
+    if (auto s = fm.createDirectory(container, true, privateDir); !s) return s;
+    ::chmod(container.c_str(), 0700);
+    for (const char* folder : kContainerFolders) {
+        if (auto s = fm.createDirectory(container + "/" + folder, true); !s) return s;
+    }
+    // Other users must not read or plant files in tmp.
+    ::chmod((container + "/tmp").c_str(), 0700);
+    std::string keychain = root + "/Keychain";
+    if (auto s = fm.createDirectory(keychain, true, privateDir); !s) return s;
+    ::chmod(keychain.c_str(), 0700);
+    return {};
+}
+
+// A folder name that cannot climb out of the data directory.
+bool usableName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+std::string configuredRoot() {
+    auto& s = state();
+    {
+        std::lock_guard lock(s.mutex);
+        if (!s.root.empty()) return s.root;
+    }
+    std::string root = Sandbox::defaultRoot();
+    if (auto status = Sandbox::configure(root); !status) {
+        Log::write(LogLevel::Error, "Cannot create the sandbox at " + root + ": " +
+                                        status.error().localizedDescription());
+    }
+    std::lock_guard lock(s.mutex);
+    return s.root;
+}
+
+std::string inContainer(const char* folder) {
+    return configuredRoot() + "/Container/" + folder;
+}
+
+}  // namespace
+
+Status Sandbox::configure(const std::string& root) {
+    std::error_code ec;
+    std::string absolute = fs::absolute(root, ec).lexically_normal().string();
+    while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    // The paths stay usable even when the folders cannot be made; the error says why.
+    s.root = absolute;
+    s.generation.fetch_add(1);
+    return createLayout(absolute);
+}
+
+std::string Sandbox::defaultRoot() {
+    std::string base;
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && *xdg == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home && *home ? home : "/tmp") + "/.local/share";
+    }
+    std::string name;
+    if (auto bundle = Bundle::mainBundle()) name = bundle->bundleIdentifier().value_or("");
+    if (!usableName(name)) name = ProcessInfo::processInfo().processName();
+    if (!usableName(name)) name = "app";
+    return base + "/hybrid-host/" + name;
+}
+
+bool Sandbox::isConfigured() {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    return !s.root.empty();
+}
+
+std::string Sandbox::root() {
+    return configuredRoot();
+}
+std::string Sandbox::homeDirectory() {
+    return configuredRoot() + "/Container";
+}
+std::string Sandbox::documentsDirectory() {
+    return inContainer("Documents");
+}
+std::string Sandbox::libraryDirectory() {
+    return inContainer("Library");
+}
+std::string Sandbox::cachesDirectory() {
+    return inContainer("Library/Caches");
+}
+std::string Sandbox::applicationSupportDirectory() {
+    return inContainer("Library/Application Support");
+}
+std::string Sandbox::preferencesDirectory() {
+    return inContainer("Library/Preferences");
+}
+std::string Sandbox::temporaryDirectory() {
+    return inContainer("tmp/");
+}
+std::string Sandbox::keychainDirectory() {
+    return configuredRoot() + "/Keychain";
+}
+
+std::string Sandbox::bundleDirectory() {
+    auto bundle = Bundle::mainBundle();
+    return bundle ? bundle->bundlePath() : std::string();
+}
+
+bool Sandbox::isInsideContainer(const std::string& path) {
+    std::error_code ec;
+    fs::path container = fs::weakly_canonical(homeDirectory(), ec);
+    if (ec) return false;
+    fs::path full = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    if (ec) return false;
+    auto rel = full.lexically_relative(container);
+    return !rel.empty() && *rel.begin() != "..";
+}
+
+Status Sandbox::simulateReinstall() {
+    std::string root = configuredRoot();
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.generation.fetch_add(1);
+    std::string container = root + "/Container";
+    if (FileManager::defaultManager().fileExists(container)) {
+        if (auto status = FileManager::defaultManager().removeItem(container); !status) {
+            return status;
+        }
+    }
+    return createLayout(root);
+}
+
+uint64_t Sandbox::generation() {
+    return state().generation.load();
+}
+
+}  // namespace ns

@@ -1,0 +1,198 @@
+#include "platform/ns/UTF16.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace ns {
+namespace {
+
+bool isContinuation(uint8_t b, uint8_t low = 0x80, uint8_t high = 0xBF) {
+    return b >= low && b <= high;
+}
+
+bool isSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDFFF;
+}
+
+size_t unitsOf(char32_t c) {
+    return c >= 0x10000 ? 2 : 1;
+}
+
+// Moves `index` past the run of ASCII bytes that starts there.
+size_t skipASCII(std::string_view s, size_t index) {
+    while (index < s.size() && static_cast<uint8_t>(s[index]) < 0x80) ++index;
+    return index;
+}
+
+}  // namespace
+
+char32_t nextCodePoint(std::string_view utf8, size_t& index, bool* malformed) {
+    const auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
+    const size_t n = utf8.size();
+    const uint8_t b0 = p[index];
+    if (malformed) *malformed = false;
+    if (b0 < 0x80) {
+        ++index;
+        return b0;
+    }
+    size_t need;
+    uint8_t low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    char32_t c;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 1;
+        c = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 2;
+        c = b0 & 0x0F;
+        if (b0 == 0xE0) low = 0xA0;   // no overlong forms
+        if (b0 == 0xED) high = 0x9F;  // no surrogates
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 3;
+        c = b0 & 0x07;
+        if (b0 == 0xF0) low = 0x90;   // no overlong forms
+        if (b0 == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        ++index;
+        if (malformed) *malformed = true;
+        return kReplacementCharacter;
+    }
+    size_t i = index + 1;
+    for (size_t k = 0; k < need; ++k, ++i) {
+        const bool ok = i < n && (k == 0 ? isContinuation(p[i], low, high) : isContinuation(p[i]));
+        if (!ok) {
+            index = i;  // the maximal ill-formed prefix reads as one U+FFFD
+            if (malformed) *malformed = true;
+            return kReplacementCharacter;
+        }
+        c = (c << 6) | (p[i] & 0x3F);
+    }
+    index = i;
+    return c;
+}
+
+void appendUTF8(std::string& out, char32_t c) {
+    if (isSurrogate(c) || c > 0x10FFFF) c = kReplacementCharacter;
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+size_t utf16Length(std::string_view utf8) {
+    size_t units = 0;
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const size_t asciiEnd = skipASCII(utf8, i);
+        units += asciiEnd - i;
+        i = asciiEnd;
+        if (i < utf8.size()) units += unitsOf(nextCodePoint(utf8, i));
+    }
+    return units;
+}
+
+std::u16string toUTF16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const char32_t c = nextCodePoint(utf8, i);
+        if (c < 0x10000) {
+            out.push_back(static_cast<char16_t>(c));
+        } else {
+            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        }
+    }
+    return out;
+}
+
+std::string fromUTF16(std::u16string_view utf16) {
+    std::string out;
+    out.reserve(utf16.size());
+    for (size_t i = 0; i < utf16.size(); ++i) {
+        const char32_t u = utf16[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+            utf16[i + 1] <= 0xDFFF) {
+            appendUTF8(out, 0x10000 + ((u - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
+            ++i;
+        } else {
+            appendUTF8(out, u);  // a lone surrogate appends U+FFFD
+        }
+    }
+    return out;
+}
+
+size_t utf8OffsetForUTF16Offset(std::string_view utf8, size_t utf16Offset) {
+    size_t units = 0;
+    size_t i = 0;
+    while (i < utf8.size() && units < utf16Offset) {
+        if (static_cast<uint8_t>(utf8[i]) < 0x80) {
+            ++i;
+            ++units;
+            continue;
+        }
+        size_t next = i;
+        const size_t w = unitsOf(nextCodePoint(utf8, next));
+        if (units + w > utf16Offset) break;  // the offset splits a surrogate pair
+        units += w;
+        i = next;
+    }
+    return i;
+}
+
+size_t utf16OffsetForUTF8Offset(std::string_view utf8, size_t utf8Offset) {
+    const size_t stop = std::min(utf8Offset, utf8.size());
+    size_t units = 0;
+    size_t i = 0;
+    while (i < stop) {
+        if (static_cast<uint8_t>(utf8[i]) < 0x80) {
+            ++i;
+            ++units;
+            continue;
+        }
+        size_t next = i;
+        const size_t w = unitsOf(nextCodePoint(utf8, next));
+        if (next > stop) break;  // the offset lies inside this character
+        units += w;
+        i = next;
+    }
+    return units;
+}
+
+std::string utf16Substring(std::string_view utf8, size_t location, size_t length) {
+    const size_t end = location + std::min(length, SIZE_MAX - location);
+    std::string out;
+    size_t units = 0;
+    size_t i = 0;
+    while (i < utf8.size() && units < end) {
+        const size_t start = i;
+        const char32_t c = nextCodePoint(utf8, i);
+        const size_t w = unitsOf(c);
+        const size_t from = std::max(units, location);
+        const size_t to = std::min(units + w, end);
+        if (to > from) {
+            if (to - from < w) {
+                appendUTF8(out, kReplacementCharacter);  // one half of a split pair
+            } else if (c == kReplacementCharacter) {
+                appendUTF8(out, c);  // malformed bytes are not copied as they stand
+            } else {
+                out.append(utf8.substr(start, i - start));
+            }
+        }
+        units += w;
+    }
+    return out;
+}
+
+}  // namespace ns

@@ -1,0 +1,100 @@
+#include "platform/ns/Log.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/ns/ProcessInfo.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using ns::Log;
+using ns::LogLevel;
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(Log, LinesCarryLocalTimeFromTheClockProcessAndThread) {
+    auto clock = std::make_shared<dispatch::ManualClock>(1700000000.25);
+    dispatch::Clock::setCurrent(clock);
+    testsupport::LogCapture capture;
+    ns::nslog("count %d of %@", 3, std::string("items"));
+    Log::write(LogLevel::Error, "sub.system", "cat", "broken");
+    dispatch::Clock::setCurrent(nullptr);
+
+    auto entries = capture.entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].text, "count 3 of items");
+    EXPECT_EQ(entries[0].level, LogLevel::Default);
+
+    time_t seconds = 1700000000;
+    struct tm local {};
+    localtime_r(&seconds, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::string process = ns::ProcessInfo::processInfo().processName();
+    std::regex line(std::string(stamp) + R"(\.250 )" + process + R"(\[)" +
+                    std::to_string(::getpid()) + R"(:\d+\] count 3 of items)");
+    EXPECT_TRUE(std::regex_match(entries[0].line, line)) << entries[0].line;
+    EXPECT_NE(entries[1].line.find("] [sub.system:cat] <Error> broken"), std::string::npos)
+        << entries[1].line;
+}
+
+TEST(Log, MinimumLevelFiltersOutputsButNotSinks) {
+    testsupport::TempDir dir;
+    std::string file = dir.str() + "/log.txt";
+    testsupport::LogCapture capture;
+    auto saved = Log::minimumLevel();
+    ASSERT_TRUE(Log::setFile(file));
+    Log::setMinimumLevel(LogLevel::Error);
+    Log::write(LogLevel::Info, "quiet line");
+    Log::write(LogLevel::Fault, "loud line");
+    Log::setMinimumLevel(saved);
+    ASSERT_TRUE(Log::setFile(""));
+
+    std::string written = readAll(file);
+    EXPECT_EQ(written.find("quiet line"), std::string::npos);
+    EXPECT_NE(written.find("loud line\n"), std::string::npos);
+    EXPECT_TRUE(capture.contains("quiet line"));
+    EXPECT_TRUE(capture.contains("loud line"));
+    EXPECT_FALSE(Log::setFile(dir.str() + "/missing/log.txt"));
+}
+
+TEST(Log, SinksCanRemoveThemselvesAndAreNotCalledAfterRemoval) {
+    int calls = 0;
+    Log::SinkToken token = 0;
+    token = Log::addSink([&](const ns::LogEntry&) {
+        ++calls;
+        Log::removeSink(token);
+    });
+    Log::write(LogLevel::Info, "one");
+    Log::write(LogLevel::Info, "two");
+    EXPECT_EQ(calls, 1);
+
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        while (!stop) Log::write(LogLevel::Debug, "busy");
+    });
+    for (int i = 0; i < 50; ++i) {
+        auto counter = std::make_unique<std::atomic<int>>(0);
+        auto t = Log::addSink([c = counter.get()](const ns::LogEntry&) { ++*c; });
+        Log::removeSink(t);
+        counter.reset();  // a late call would touch freed memory
+    }
+    stop = true;
+    writer.join();
+}
+
+}  // namespace

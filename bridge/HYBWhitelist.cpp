@@ -56,8 +56,8 @@ std::optional<EntryParts> parseEntry(std::string_view entry) {
     if (entry.starts_with("*:")) {
         parts.scheme = "*";
         i = 2;
-    } else if (const size_t n = runOf(entry, 0, isSchemeChar); n > 0 && n < entry.size() &&
-                                                                entry[n] == ':') {
+    } else if (const size_t n = runOf(entry, 0, isSchemeChar);
+               n > 0 && n < entry.size() && entry[n] == ':') {
         parts.scheme = std::string(entry.substr(0, n));
         i = n + 1;
     }
@@ -160,10 +160,9 @@ bool HYBWhitelist::URLIsAllowed(const ns::URL& url, bool logFailure) const {
     if (schemeIsAllowed(scheme)) {
         // Entries written under the default scheme admit a web URL by host and path alone.
         if (isWebScheme(scheme)) {
-            const std::string text =
-                ns::format("%@://%@%@", kDefaultScheme, url.host().value_or(""),
-                           ns::percentEncode(url.path(),
-                                             ns::CharacterSet::URLPathAllowedCharacterSet()));
+            const std::string text = ns::format(
+                "%@://%@%@", kDefaultScheme, url.host().value_or(""),
+                ns::percentEncode(url.path(), ns::CharacterSet::URLPathAllowedCharacterSet()));
             if (auto defaultURL = ns::URL::parse(text);
                 defaultURL && URLIsAllowed(*defaultURL, false)) {
                 return true;

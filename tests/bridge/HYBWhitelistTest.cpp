@@ -73,8 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
         AdmissionCase{{"app://"}, "app://localhost/index.html", true},
         AdmissionCase{{"app://"}, "myapp://localhost/index.html", false},
         // A scheme no entry names is refused before any pattern is tried.
-        AdmissionCase{{"example.com"}, "tel:123", false},
-        AdmissionCase{{"tel:*"}, "tel:123", true},
+        AdmissionCase{{"example.com"}, "tel:123", false}, AdmissionCase{{"tel:*"}, "tel:123", true},
         // Capital letters in an entry's scheme: the set keeps them, URLs are lower-cased.
         AdmissionCase{{"Custom://x"}, "custom://x", false},
         // Entries of the default scheme admit web URLs by host and path.
@@ -142,7 +141,8 @@ TEST(HYBWhitelist, LongNearMissAgainstManyWildcardsIsDecided) {
     // would not come back; the position-set matcher walks the path once.
     HYBWhitelist list({"https://example.com/*a*a*a*a*a*a*a*a*a*a*a*a*b"});
     EXPECT_FALSE(list.URLIsAllowed(url("https://example.com/" + std::string(200000, 'a')), false));
-    EXPECT_TRUE(list.URLIsAllowed(url("https://example.com/" + std::string(5000, 'a') + "b"), false));
+    EXPECT_TRUE(
+        list.URLIsAllowed(url("https://example.com/" + std::string(5000, 'a') + "b"), false));
 }
 
 }  // namespace

@@ -11,13 +11,13 @@
 #include "platform/ns/Object.h"
 
 namespace ns {
-class Notification;
-class URLRequest;
+struct Notification;
 }  // namespace ns
 namespace ui {
 class ApplicationDelegate;
 }  // namespace ui
 namespace wk {
+class URLRequest;
 class URLSchemeTask;
 class WebView;
 enum class NavigationType;
@@ -28,10 +28,14 @@ class HYBViewController;
 class HYBWebViewEngineProtocol;
 
 // Names of the bridge's notifications (the texts are the names).
+// The object is the URL, as an ns::Box<ns::URL>.
 inline constexpr const char* HYBPluginHandleOpenURLNotification =
     "HYBPluginHandleOpenURLNotification";
+// The object is an ns::Box<ns::Dictionary> with "url" (the URL's absolute string) and, when
+// known, "sourceApplication" (a string) and "annotation".
 inline constexpr const char* HYBPluginHandleOpenURLWithAppSourceAndAnnotationNotification =
     "HYBPluginHandleOpenURLWithAppSourceAndAnnotationNotification";
+// The object is the web view that starts a navigation, or that finished loading a page.
 inline constexpr const char* HYBPluginResetNotification = "HYBPluginResetNotification";
 inline constexpr const char* HYBPageDidLoadNotification = "HYBPageDidLoadNotification";
 
@@ -108,7 +112,7 @@ class HYBPlugin : public ns::Object {
     // A plug-in that overrides one of these also overrides its "answers" query to say so.
     virtual bool answersShouldOverrideLoad() const { return false; }
     // True lets the web view load the request, false cancels the navigation.
-    virtual bool shouldOverrideLoadWithRequest(const ns::URLRequest& request,
+    virtual bool shouldOverrideLoadWithRequest(const wk::URLRequest& request,
                                                wk::NavigationType navigationType);
     virtual bool answersOverrideSchemeTask() const { return false; }
     // True: the plug-in now serves the task itself.

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "platform/ui/ApplicationDelegate.h"
+#include "platform/ui/InterfaceOrientation.h"
 
 // Answers the platform's rotation questions for a screen; other screens defer to it.
 class HYBScreenOrientationDelegate {
   public:
     virtual ~HYBScreenOrientationDelegate() = default;
     virtual bool shouldAutorotate() const = 0;
-    virtual ui::InterfaceOrientationMask supportedInterfaceOrientations() const = 0;
+    // A mask of ui::InterfaceOrientationMask bits.
+    virtual unsigned supportedInterfaceOrientations() const = 0;
 };

@@ -12,15 +12,13 @@
 #include "bridge/HYBXMLParserDelegate.h"
 #include "platform/ns/URL.h"
 #include "platform/ns/Value.h"
+#include "platform/ui/Color.h"
+#include "platform/ui/View.h"
 #include "platform/ui/ViewController.h"
 
 namespace ns {
-class Notification;
+struct Notification;
 }  // namespace ns
-namespace ui {
-class Color;
-class View;
-}  // namespace ui
 namespace wk {
 class WebView;
 }  // namespace wk
@@ -113,7 +111,7 @@ class HYBViewController : public ui::ViewController, public HYBScreenOrientation
     void viewDidDisappear(bool animated) override;
     void viewWillLayoutSubviews() override;
     void viewDidLayoutSubviews() override;
-    void viewWillTransitionToSize(const ui::Size& size) override;
+    void viewWillTransitionToSize(ui::Size size, ui::TransitionCoordinator& coordinator) override;
     void didReceiveMemoryWarning() override;
 
     // --- Orientation -------------------------------------------------------------------------
@@ -121,7 +119,7 @@ class HYBViewController : public ui::ViewController, public HYBScreenOrientation
     // left); unknown names are skipped and an empty result is [1].
     static std::vector<int> parseInterfaceOrientations(const ns::Value& orientations);
     bool supportsOrientation(int orientation) const;
-    ui::InterfaceOrientationMask supportedInterfaceOrientations() const override;
+    unsigned supportedInterfaceOrientations() const override;
     bool shouldAutorotate() const override { return true; }
 
     // --- Other --------------------------------------------------------------------------------
@@ -192,5 +190,4 @@ class HYBViewController : public ui::ViewController, public HYBScreenOrientation
     std::optional<std::string> appScheme_;
     std::optional<std::string> configFile_;
     std::vector<std::shared_ptr<ns::Object>> observers_;
-    uint64_t hideLaunchTimer_ = 0;
 };

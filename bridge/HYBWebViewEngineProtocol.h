@@ -10,9 +10,6 @@
 #include "platform/ns/URL.h"
 #include "platform/ns/Value.h"
 
-namespace ns {
-class URLRequest;
-}  // namespace ns
 namespace ui {
 struct Rect;
 }  // namespace ui
@@ -20,6 +17,7 @@ namespace wk {
 class NavigationDelegate;
 class ScriptMessageHandler;
 class UIDelegate;
+class URLRequest;
 class WebView;
 }  // namespace wk
 
@@ -43,13 +41,13 @@ class HYBWebViewEngineProtocol {
 
     virtual ~HYBWebViewEngineProtocol() = default;
 
-    virtual void loadRequest(const ns::URLRequest& request) = 0;
+    virtual void loadRequest(const wk::URLRequest& request) = 0;
     virtual void loadHTMLString(const std::string& html, const std::optional<ns::URL>& baseURL) = 0;
     // Evaluates the script in the page; a null handler hears nothing back.
     virtual void evaluateJavaScript(std::string script, EvaluationHandler completion) = 0;
     // The URL the web view shows; nothing for an empty web view.
     virtual std::optional<ns::URL> URL() const = 0;
-    virtual bool canLoadRequest(const ns::URLRequest& request) = 0;
+    virtual bool canLoadRequest(const wk::URLRequest& request) = 0;
     virtual void initWithFrame(const ui::Rect& frame) = 0;
     virtual void updateWithInfo(const HYBWebViewEngineInfo& info) = 0;
     virtual std::shared_ptr<wk::WebView> engineWebView() const = 0;

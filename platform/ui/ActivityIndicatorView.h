@@ -8,7 +8,7 @@ namespace ui {
 
 // A spinner that shows that something is in progress.
 class ActivityIndicatorView : public View {
-public:
+  public:
     enum class Style { WhiteLarge = 0, White = 1, Gray = 2, Medium = 100, Large = 101 };
 
     explicit ActivityIndicatorView(Style style = Style::Medium) : style_(style) {
@@ -26,7 +26,7 @@ public:
     void startAnimating();
     void stopAnimating();
 
-private:
+  private:
     Style style_;
     bool hidesWhenStopped_ = true;
     bool animating_ = false;

@@ -13,7 +13,7 @@ namespace ui {
 
 // An item of a toolbar or navigation bar: a titled button, a system item or a space.
 class BarButtonItem : public ns::Object {
-public:
+  public:
     enum class Style { Plain = 0, Bordered = 1, Done = 2 };
     enum class SystemItem { Done = 0, Cancel = 1, Camera = 15, FlexibleSpace = 5, FixedSpace = 6 };
     using Action = std::function<void()>;
@@ -40,7 +40,7 @@ public:
     // The user taps the item: runs its action when it is enabled and has one.
     void sendActions();
 
-private:
+  private:
     std::optional<std::string> title_;
     Style style_ = Style::Plain;
     std::optional<SystemItem> systemItem_;

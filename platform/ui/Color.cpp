@@ -46,13 +46,13 @@ uint32_t scanHex32(std::string_view text) {
 
 std::optional<Color> Color::fromConstructorName(std::string_view name) {
     static const std::map<std::string_view, Color (*)()> constructors = {
-        {"blackColor", &Color::blackColor},   {"darkGrayColor", &Color::darkGrayColor},
+        {"blackColor", &Color::blackColor},         {"darkGrayColor", &Color::darkGrayColor},
         {"lightGrayColor", &Color::lightGrayColor}, {"whiteColor", &Color::whiteColor},
-        {"grayColor", &Color::grayColor},     {"redColor", &Color::redColor},
-        {"greenColor", &Color::greenColor},   {"blueColor", &Color::blueColor},
-        {"cyanColor", &Color::cyanColor},     {"yellowColor", &Color::yellowColor},
-        {"magentaColor", &Color::magentaColor}, {"orangeColor", &Color::orangeColor},
-        {"purpleColor", &Color::purpleColor}, {"brownColor", &Color::brownColor},
+        {"grayColor", &Color::grayColor},           {"redColor", &Color::redColor},
+        {"greenColor", &Color::greenColor},         {"blueColor", &Color::blueColor},
+        {"cyanColor", &Color::cyanColor},           {"yellowColor", &Color::yellowColor},
+        {"magentaColor", &Color::magentaColor},     {"orangeColor", &Color::orangeColor},
+        {"purpleColor", &Color::purpleColor},       {"brownColor", &Color::brownColor},
         {"clearColor", &Color::clearColor},
     };
     auto it = constructors.find(name);

@@ -17,6 +17,8 @@ void Device::setIdentifierForVendor(std::optional<ns::UUID> identifier) {
     vendorIdentifierSet_ = true;
 }
 
-void Device::reset() { *this = Device(); }
+void Device::reset() {
+    *this = Device();
+}
 
 }  // namespace ui

@@ -11,11 +11,16 @@ namespace ui {
 // and model "iPhone", system "iOS" "17.0", phone idiom, portrait, multitasking supported. The
 // vendor identifier is made once per process unless the host sets the one it keeps.
 class Device {
-public:
+  public:
     enum class Idiom { Unspecified = -1, Phone = 0, Pad = 1 };
     enum class Orientation {
-        Unknown = 0, Portrait = 1, PortraitUpsideDown = 2, LandscapeLeft = 3, LandscapeRight = 4,
-        FaceUp = 5, FaceDown = 6
+        Unknown = 0,
+        Portrait = 1,
+        PortraitUpsideDown = 2,
+        LandscapeLeft = 3,
+        LandscapeRight = 4,
+        FaceUp = 5,
+        FaceDown = 6
     };
 
     static Device& current();
@@ -40,7 +45,7 @@ public:
     // Back to the defaults, with a fresh vendor identifier (tests).
     void reset();
 
-private:
+  private:
     std::string name_ = "iPhone";
     std::string model_ = "iPhone";
     std::string systemName_ = "iOS";

@@ -1,7 +1,9 @@
 #include "platform/ui/Geometry.h"
 
-#include <cstdlib>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 namespace ui {
 namespace {
@@ -10,6 +12,10 @@ namespace {
 std::string number(double value) {
     if (value == 0) return "0";  // also folds -0
     char buf[32];
+    if (std::fabs(value) < 1e15 && value == static_cast<double>(static_cast<int64_t>(value))) {
+        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
+        return buf;
+    }
     std::snprintf(buf, sizeof buf, "%.17g", value);
     // Prefer the shortest text that reads back to the same double.
     for (int precision = 1; precision <= 17; ++precision) {
@@ -22,7 +28,9 @@ std::string number(double value) {
 
 }  // namespace
 
-std::string toString(Point point) { return "{" + number(point.x) + ", " + number(point.y) + "}"; }
+std::string toString(Point point) {
+    return "{" + number(point.x) + ", " + number(point.y) + "}";
+}
 
 std::string toString(Size size) {
     return "{" + number(size.width) + ", " + number(size.height) + "}";

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/ui/ApplicationDelegate.h"
+
 namespace ui {
 
-// Orientations of the user interface, with the platform's numeric values.
+// Orientations of the user interface, with the platform's numeric values; a mask of them
+// (InterfaceOrientationMask, with the application delegate) sets bit 1 << orientation.
 enum class InterfaceOrientation {
     Unknown = 0,
     Portrait = 1,
@@ -11,16 +14,9 @@ enum class InterfaceOrientation {
     LandscapeLeft = 4,
 };
 
-// Sets of orientations: bit 1 << orientation.
-enum InterfaceOrientationMask : unsigned {
-    kInterfaceOrientationMaskPortrait = 1u << 1,
-    kInterfaceOrientationMaskPortraitUpsideDown = 1u << 2,
-    kInterfaceOrientationMaskLandscapeRight = 1u << 3,
-    kInterfaceOrientationMaskLandscapeLeft = 1u << 4,
-    kInterfaceOrientationMaskLandscape = (1u << 3) | (1u << 4),
-    kInterfaceOrientationMaskAll = 30,
-    kInterfaceOrientationMaskAllButUpsideDown = 26,
-};
+inline constexpr InterfaceOrientationMask kInterfaceOrientationMaskLandscape =
+    kInterfaceOrientationMaskLandscapeLeft | kInterfaceOrientationMaskLandscapeRight;
+inline constexpr InterfaceOrientationMask kInterfaceOrientationMaskAllButUpsideDown = 26;
 
 inline bool isLandscape(InterfaceOrientation o) {
     return o == InterfaceOrientation::LandscapeLeft || o == InterfaceOrientation::LandscapeRight;

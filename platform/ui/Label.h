@@ -10,10 +10,15 @@ namespace ui {
 
 // A read-only line (or lines) of text.
 class Label : public View {
-public:
+  public:
     enum class TextAlignment { Left = 0, Center = 1, Right = 2, Justified = 3, Natural = 4 };
     enum class LineBreakMode {
-        WordWrap = 0, CharWrap = 1, Clip = 2, TruncateHead = 3, TruncateTail = 4, TruncateMiddle = 5
+        WordWrap = 0,
+        CharWrap = 1,
+        Clip = 2,
+        TruncateHead = 3,
+        TruncateTail = 4,
+        TruncateMiddle = 5
     };
     enum class BaselineAdjustment { AlignBaselines = 0, AlignCenters = 1, None = 2 };
 
@@ -44,7 +49,7 @@ public:
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool on) { enabled_ = on; }
 
-private:
+  private:
     std::optional<std::string> text_;
     std::optional<Color> textColor_;
     TextAlignment alignment_ = TextAlignment::Natural;

@@ -43,8 +43,7 @@ std::shared_ptr<ViewController> NavigationController::childViewControllerForStat
     return topViewController();
 }
 
-std::shared_ptr<ViewController> NavigationController::childViewControllerForStatusBarStyle()
-    const {
+std::shared_ptr<ViewController> NavigationController::childViewControllerForStatusBarStyle() const {
     return navigationBarHidden_ ? topViewController() : nullptr;
 }
 

@@ -11,7 +11,7 @@ namespace ui {
 // hear its appearance callbacks; the status bar follows the top controller (its style only
 // while the navigation bar is hidden, since a visible bar decides the style itself).
 class NavigationController : public ViewController {
-public:
+  public:
     NavigationController() = default;
     // Makes a controller with `root` as the only controller of the stack.
     static std::shared_ptr<NavigationController> create(std::shared_ptr<ViewController> root);
@@ -30,7 +30,7 @@ public:
     std::shared_ptr<ViewController> childViewControllerForStatusBarHidden() const override;
     std::shared_ptr<ViewController> childViewControllerForStatusBarStyle() const override;
 
-private:
+  private:
     void showTopView();
 
     bool navigationBarHidden_ = false;

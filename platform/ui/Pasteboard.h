@@ -10,7 +10,7 @@ namespace ui {
 
 // A pasteboard holding one item as text under one or more type identifiers.
 class Pasteboard {
-public:
+  public:
     static constexpr const char* kTypePlainUTF8Text = "public.utf8-plain-text";
     static constexpr const char* kTypeText = "public.text";
     static constexpr const char* kTypePlainText = "public.plain-text";
@@ -27,7 +27,7 @@ public:
     std::vector<std::string> types() const;
     void clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::map<std::string, std::string> item_;
 };

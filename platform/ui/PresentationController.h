@@ -10,7 +10,7 @@ class ViewController;
 
 // Manages the presentation of one view controller; its delegate hears of user dismissals.
 class PresentationController {
-public:
+  public:
     explicit PresentationController(ViewController& presented) : presented_(presented) {}
     PresentationController(const PresentationController&) = delete;
     PresentationController& operator=(const PresentationController&) = delete;
@@ -28,7 +28,7 @@ public:
     // and the delegate hears "did" when the dismissal completes. Answers whether it started.
     bool dismissByUser();
 
-private:
+  private:
     ViewController& presented_;  // the owner; lives exactly as long
     std::weak_ptr<AdaptivePresentationControllerDelegate> delegate_;
 };

@@ -7,7 +7,7 @@ namespace ui {
 // The device's screen. Headless, so its size is configuration: by default a 390 x 844 point
 // portrait phone screen at scale 3. The host and tests may change it before building windows.
 class Screen {
-public:
+  public:
     static constexpr Size kDefaultSize{390, 844};
     static constexpr double kDefaultScale = 3.0;
 
@@ -20,7 +20,7 @@ public:
     // Back to the defaults (tests).
     void reset();
 
-private:
+  private:
     Size size_ = kDefaultSize;
     double scale_ = kDefaultScale;
 };

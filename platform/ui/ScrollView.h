@@ -9,8 +9,13 @@ namespace ui {
 
 // A view whose content can be larger than itself.
 class ScrollView : public View {
-public:
-    enum class ContentInsetAdjustmentBehavior { Automatic = 0, ScrollableAxes = 1, Never = 2, Always = 3 };
+  public:
+    enum class ContentInsetAdjustmentBehavior {
+        Automatic = 0,
+        ScrollableAxes = 1,
+        Never = 2,
+        Always = 3
+    };
     static constexpr double kDecelerationRateNormal = 0.998;
     static constexpr double kDecelerationRateFast = 0.99;
 
@@ -40,13 +45,15 @@ public:
     void setScrollsToTop(bool on) { scrollsToTop_ = on; }
 
     std::shared_ptr<ScrollViewDelegate> delegate() const { return delegate_.lock(); }
-    void setDelegate(std::weak_ptr<ScrollViewDelegate> delegate) { delegate_ = std::move(delegate); }
+    void setDelegate(std::weak_ptr<ScrollViewDelegate> delegate) {
+        delegate_ = std::move(delegate);
+    }
 
     // The status bar was tapped and this is the one view that scrolls to top: asks the
     // delegate, then moves the content to its top. Answers whether it moved.
     bool scrollToTopForStatusBarTap();
 
-private:
+  private:
     Point contentOffset_;
     Size contentSize_;
     EdgeInsets contentInset_;

@@ -21,7 +21,8 @@ std::shared_ptr<ViewController> governingController(
     if (!root) return nullptr;
     auto governing = root;
     for (auto& controller : root->presentationChain()) {
-        if (controller != root && ViewController::coversPresenter(controller->modalPresentationStyle())) {
+        if (controller != root &&
+            ViewController::coversPresenter(controller->modalPresentationStyle())) {
             governing = controller;
         }
     }
@@ -32,7 +33,8 @@ std::shared_ptr<ViewController> governingController(
 void collectScrollViewsToTop(const std::shared_ptr<View>& view,
                              std::vector<std::shared_ptr<ScrollView>>& found) {
     if (view->isHidden()) return;
-    if (auto scroll = std::dynamic_pointer_cast<ScrollView>(view); scroll && scroll->scrollsToTop()) {
+    if (auto scroll = std::dynamic_pointer_cast<ScrollView>(view);
+        scroll && scroll->scrollsToTop()) {
         found.push_back(scroll);
     }
     for (auto& child : view->subviews()) collectScrollViewsToTop(child, found);
@@ -107,7 +109,9 @@ int StatusBar::addHiddenObserver(std::function<void(bool)> observer) {
     return token;
 }
 
-void StatusBar::removeHiddenObserver(int token) { observers_.erase(token); }
+void StatusBar::removeHiddenObserver(int token) {
+    observers_.erase(token);
+}
 
 bool StatusBar::tap() {
     auto window = Window::keyWindow();

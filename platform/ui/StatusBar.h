@@ -21,7 +21,7 @@ inline constexpr const char* kApplicationDidChangeStatusBarFrameNotification =
 // application-level setters are then ignored, as on the platform. Without it, only the
 // application-level setters change them.
 class StatusBar {
-public:
+  public:
     enum class Style { Default = 0, LightContent = 1, DarkContent = 3 };
     static constexpr double kDefaultHeight = 47;
 
@@ -58,7 +58,7 @@ public:
     // Back to a shown default-style bar of the default height, with no observers (tests).
     void reset();
 
-private:
+  private:
     void apply(bool hidden, Style style);
     void frameMayHaveChanged(const Rect& before);
 

@@ -11,7 +11,7 @@ class ViewController;
 // files: every storyboard's initial controller is a plain controller whose view is a plain
 // view of the screen's bounds, which is what a launch screen amounts to here.
 class Storyboard {
-public:
+  public:
     explicit Storyboard(std::string name) : name_(std::move(name)) {}
     static std::shared_ptr<Storyboard> named(std::string name) {
         return std::make_shared<Storyboard>(std::move(name));
@@ -20,7 +20,7 @@ public:
     const std::string& name() const { return name_; }
     std::shared_ptr<ViewController> instantiateInitialViewController() const;
 
-private:
+  private:
     std::string name_;
 };
 

@@ -10,7 +10,7 @@ namespace ui {
 
 // An editable line of text. Its text is never null: an emptied field holds "".
 class TextField : public View {
-public:
+  public:
     using View::View;
     static std::shared_ptr<TextField> create(Rect frame = {}) {
         return std::make_shared<TextField>(frame);
@@ -23,7 +23,7 @@ public:
     bool isSecureTextEntry() const { return secure_; }
     void setSecureTextEntry(bool on) { secure_ = on; }
 
-private:
+  private:
     std::string text_;
     std::optional<std::string> placeholder_;
     bool secure_ = false;

@@ -11,7 +11,7 @@ namespace ui {
 
 // A bar of items.
 class Toolbar : public View {
-public:
+  public:
     enum class BarStyle { Default = 0, Black = 1 };
 
     using View::View;
@@ -28,7 +28,7 @@ public:
     bool isTranslucent() const { return translucent_; }
     void setTranslucent(bool on) { translucent_ = on; }
 
-private:
+  private:
     std::vector<std::shared_ptr<BarButtonItem>> items_;
     BarStyle barStyle_ = BarStyle::Default;
     std::optional<Color> barTintColor_;

@@ -10,7 +10,7 @@ namespace ui {
 // Carries a size transition (a rotation) to the view controllers: what they ask to run
 // alongside it runs once the new size is in place, their completions on the next turn.
 class TransitionCoordinator {
-public:
+  public:
     explicit TransitionCoordinator(Size size) : size_(size) {}
     TransitionCoordinator(const TransitionCoordinator&) = delete;
     TransitionCoordinator& operator=(const TransitionCoordinator&) = delete;
@@ -20,7 +20,7 @@ public:
     bool animateAlongsideTransition(std::function<void()> animation,
                                     std::function<void()> completion = {});
 
-private:
+  private:
     friend class Window;
     void runAnimations();
     void scheduleCompletions();

@@ -16,8 +16,8 @@ std::vector<Animation>& animationLog() {
 
 // Shares a size change among the flexible parts of one axis in proportion to their lengths
 // (equally when they are all zero), as the platform's autoresizing does.
-void resizeAxis(double& origin, double& length, double oldSuper, double newSuper,
-                bool flexibleLead, bool flexibleLength, bool flexibleTrail) {
+void resizeAxis(double& origin, double& length, double oldSuper, double newSuper, bool flexibleLead,
+                bool flexibleLength, bool flexibleTrail) {
     double delta = newSuper - oldSuper;
     if (delta == 0 || !(flexibleLead || flexibleLength || flexibleTrail)) return;
     double lead = flexibleLead ? origin : 0;
@@ -161,8 +161,12 @@ void View::animate(double duration, const std::function<void()>& animations,
     animate(duration, 0, 0, animations, std::move(completion));
 }
 
-const std::vector<Animation>& View::recordedAnimations() { return animationLog(); }
+const std::vector<Animation>& View::recordedAnimations() {
+    return animationLog();
+}
 
-void View::clearRecordedAnimations() { animationLog().clear(); }
+void View::clearRecordedAnimations() {
+    animationLog().clear();
+}
 
 }  // namespace ui

@@ -34,7 +34,8 @@ void observeMemoryWarnings() {
         kApplicationDidReceiveMemoryWarningNotification, nullptr, [](const ns::Notification&) {
             std::vector<std::shared_ptr<ViewController>> controllers;
             for (auto* c : liveControllers()) {
-                if (auto held = std::static_pointer_cast<ViewController>(c->weak_from_this().lock())) {
+                if (auto held =
+                        std::static_pointer_cast<ViewController>(c->weak_from_this().lock())) {
                     controllers.push_back(held);
                 }
             }
@@ -42,7 +43,9 @@ void observeMemoryWarnings() {
         });
 }
 
-std::string describe(const ViewController& controller) { return controller.description(); }
+std::string describe(const ViewController& controller) {
+    return controller.description();
+}
 
 bool contains(const std::vector<std::shared_ptr<ViewController>>& list, const ViewController* c) {
     return std::any_of(list.begin(), list.end(), [&](const auto& x) { return x.get() == c; });
@@ -69,7 +72,9 @@ std::shared_ptr<View> ViewController::view() {
     return view_;
 }
 
-void ViewController::loadView() { view_ = View::create(Screen::main().bounds()); }
+void ViewController::loadView() {
+    view_ = View::create(Screen::main().bounds());
+}
 
 void ViewController::viewWillTransitionToSize(Size size, TransitionCoordinator& coordinator) {
     for (auto& child : std::vector(children_)) child->viewWillTransitionToSize(size, coordinator);
@@ -89,7 +94,8 @@ void ViewController::beginAppearance(bool appearing, bool animated) {
         viewWillLayoutSubviews();
         viewDidLayoutSubviews();
     } else {
-        if (appearance_ == Appearance::Disappearing || appearance_ == Appearance::Disappeared) return;
+        if (appearance_ == Appearance::Disappearing || appearance_ == Appearance::Disappeared)
+            return;
         appearance_ = Appearance::Disappearing;
         viewWillDisappear(animated);
         for (auto& child : std::vector(children_)) child->beginAppearance(false, animated);
@@ -110,9 +116,10 @@ void ViewController::endAppearance(bool animated) {
     for (auto& child : std::vector(children_)) child->endAppearance(animated);
 }
 
-void ViewController::transitionAppearance(const std::vector<std::shared_ptr<ViewController>>& before,
-                                          const std::vector<std::shared_ptr<ViewController>>& after,
-                                          bool animated, std::function<void()> completion) {
+void ViewController::transitionAppearance(
+    const std::vector<std::shared_ptr<ViewController>>& before,
+    const std::vector<std::shared_ptr<ViewController>>& after, bool animated,
+    std::function<void()> completion) {
     std::vector<std::shared_ptr<ViewController>> changed;
     for (auto& c : before) {
         if (!contains(after, c.get())) {
@@ -266,7 +273,7 @@ std::shared_ptr<Window> ViewController::window() const {
 
 // --- Orientation and status bar ------------------------------------------------------------
 
-unsigned ViewController::supportedInterfaceOrientations() const {
+InterfaceOrientationMask ViewController::supportedInterfaceOrientations() const {
     return Device::current().userInterfaceIdiom() == Device::Idiom::Pad
                ? kInterfaceOrientationMaskAll
                : kInterfaceOrientationMaskAllButUpsideDown;

@@ -48,7 +48,7 @@ enum class ModalTransitionStyle {
 // of present and dismiss run on the next turn, after the did-callbacks. Child controllers hear
 // what their parent hears. Main thread only.
 class ViewController : public ns::Object {
-public:
+  public:
     enum class Appearance { Disappeared, Appearing, Appeared, Disappearing };
 
     ViewController();
@@ -112,7 +112,7 @@ public:
     std::shared_ptr<Window> window() const;
 
     // Orientation and status bar answers.
-    virtual unsigned supportedInterfaceOrientations() const;
+    virtual InterfaceOrientationMask supportedInterfaceOrientations() const;
     virtual bool shouldAutorotate() const { return true; }
     virtual bool prefersStatusBarHidden() const { return false; }
     virtual StatusBar::Style preferredStatusBarStyle() const { return StatusBar::Style::Default; }
@@ -142,7 +142,7 @@ public:
     // The presented chain from this controller upward: this, what it presents, and so on.
     std::vector<std::shared_ptr<ViewController>> presentationChain();
 
-private:
+  private:
     friend class Window;
 
     void beginAppearance(bool appearing, bool animated);

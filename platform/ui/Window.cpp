@@ -24,7 +24,9 @@ constexpr unsigned kFlexibleSize = kAutoresizingFlexibleWidth | kAutoresizingFle
 
 }  // namespace
 
-Window::Window(Rect frame) : View(frame) { View::setHidden(true); }
+Window::Window(Rect frame) : View(frame) {
+    View::setHidden(true);
+}
 
 Window::~Window() = default;
 
@@ -42,7 +44,9 @@ void Window::makeKeyWindow() {
     StatusBar::shared().updateFromViewControllers();
 }
 
-bool Window::isKeyWindow() const { return keySlot().lock().get() == this; }
+bool Window::isKeyWindow() const {
+    return keySlot().lock().get() == this;
+}
 
 void Window::setHidden(bool hidden) {
     if (hidden != isHidden()) changeScreen(hidden, root_);

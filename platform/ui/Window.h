@@ -13,7 +13,7 @@ class ViewController;
 // A window: the root of a view tree, showing its root view controller and what that presents.
 // Windows start hidden. At most one visible window is the key window. Main thread only.
 class Window : public View {
-public:
+  public:
     static constexpr double kLevelNormal = 0;
     static constexpr double kLevelStatusBar = 1000;
     static constexpr double kLevelAlert = 2000;
@@ -56,7 +56,7 @@ public:
     // The visible windows, back to front (by level, then by the order they were shown).
     static std::vector<std::shared_ptr<Window>> windows();
 
-private:
+  private:
     void installRootView();
     void changeScreen(bool hidden, std::shared_ptr<ViewController> root);
 

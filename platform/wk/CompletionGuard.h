@@ -14,15 +14,15 @@ namespace wk {
 // fallback answer runs on a later turn, so that the page is never left waiting.
 template <class... Args>
 class CompletionGuard {
-public:
+  public:
     static std::function<void(Args...)> wrap(std::function<void(Args...)> target,
                                              std::function<void()> fallback, std::string what) {
-        auto state = std::make_shared<State>(std::move(target), std::move(fallback),
-                                             std::move(what));
+        auto state =
+            std::make_shared<State>(std::move(target), std::move(fallback), std::move(what));
         return [state](Args... args) {
             if (state->called) {
-                ns::Log::write(ns::LogLevel::Error, "Completion handler passed to " +
-                                                        state->what + " was called more than once");
+                ns::Log::write(ns::LogLevel::Error, "Completion handler passed to " + state->what +
+                                                        " was called more than once");
                 return;
             }
             state->called = true;
@@ -30,7 +30,7 @@ public:
         };
     }
 
-private:
+  private:
     struct State {
         State(std::function<void(Args...)> t, std::function<void()> f, std::string w)
             : target(std::move(t)), fallback(std::move(f)), what(std::move(w)) {}

@@ -20,7 +20,7 @@ class WebView;
 // What an engine reports to the web view it works for (the web view implements it and hands
 // the reports to its delegates, handlers and scheme handlers). Main thread only.
 class EngineClient {
-public:
+  public:
     virtual ~EngineClient() = default;
 
     // A page posted to window.webkit.messageHandlers.NAME.

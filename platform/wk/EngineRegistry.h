@@ -18,7 +18,7 @@ class WebViewConfiguration;
 // The engines that web views can be built on, by name, and the one new web views use. The
 // in-process fake ("fake") is always there and is the default until the host chooses another.
 class EngineRegistry {
-public:
+  public:
     using Factory = std::function<std::shared_ptr<Engine>(
         const std::shared_ptr<WebViewConfiguration>& configuration,
         std::weak_ptr<EngineClient> client)>;
@@ -36,7 +36,7 @@ public:
     std::shared_ptr<Engine> createEngine(const std::shared_ptr<WebViewConfiguration>& configuration,
                                          std::weak_ptr<EngineClient> client) const;
 
-private:
+  private:
     EngineRegistry();
 
     mutable std::mutex mutex_;

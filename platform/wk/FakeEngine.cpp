@@ -17,7 +17,9 @@ namespace {
 
 constexpr size_t kMaxDocumentRead = 1 << 20;
 
-ns::URL aboutBlank() { return *ns::URL::parse("about:blank"); }
+ns::URL aboutBlank() {
+    return *ns::URL::parse("about:blank");
+}
 
 ns::Error loadError(int code, const std::string& description, const ns::URL& url) {
     return ns::Error(kURLErrorDomain, code,
@@ -65,19 +67,18 @@ std::optional<std::string> readDocumentFile(const ns::URL& url) {
 
 // One navigation from its decision to its end; as a scheme task's receiver it takes the
 // document from a scheme handler.
-class FakeEngine::Load : public URLSchemeTask::Receiver,
-                         public std::enable_shared_from_this<Load> {
-public:
+class FakeEngine::Load : public URLSchemeTask::Receiver, public std::enable_shared_from_this<Load> {
+  public:
     Load(std::weak_ptr<FakeEngine> engine, URLRequest request, NavigationType type)
-        : engine_(std::move(engine)), request(std::move(request)), type(type) {}
+        : request(std::move(request)), type(type), engine_(std::move(engine)) {}
 
     std::shared_ptr<Navigation> navigation = std::make_shared<Navigation>();
     URLRequest request;
     NavigationType type;
-    std::optional<std::string> html;          // a document given as text
-    std::optional<size_t> historyIndex;       // a back-forward navigation's entry
-    std::shared_ptr<URLSchemeTask> task;      // when a scheme handler serves the document
-    std::string document;                     // the handler's bytes, for the title
+    std::optional<std::string> html;      // a document given as text
+    std::optional<size_t> historyIndex;   // a back-forward navigation's entry
+    std::shared_ptr<URLSchemeTask> task;  // when a scheme handler serves the document
+    std::string document;                 // the handler's bytes, for the title
     bool documentIsHTML = false;
     bool committed = false;
 
@@ -95,7 +96,7 @@ public:
         if (auto e = engine_.lock()) e->fail(shared_from_this(), error);
     }
 
-private:
+  private:
     void step(void (*fn)(FakeEngine&, const std::shared_ptr<Load>&)) {
         auto self = shared_from_this();
         if (auto e = engine_.lock()) e->postStep(self, [fn, self](FakeEngine& e) { fn(e, self); });
@@ -106,7 +107,7 @@ private:
 
 // Collects a fetch's answer.
 class FakeEngine::FetchReceiver : public URLSchemeTask::Receiver {
-public:
+  public:
     FetchReceiver(std::weak_ptr<FakeEngine> engine, std::shared_ptr<Fetch> fetch)
         : engine_(std::move(engine)), fetch(std::move(fetch)) {}
 
@@ -191,7 +192,8 @@ std::shared_ptr<Navigation> FakeEngine::reload() {
     if (!url_ || history_.empty()) return nullptr;
     URLRequest request(*url_);
     request.setMainDocumentURL(*url_);
-    auto load = std::make_shared<Load>(weak_from_this(), std::move(request), NavigationType::Reload);
+    auto load =
+        std::make_shared<Load>(weak_from_this(), std::move(request), NavigationType::Reload);
     load->html = history_[historyIndex_].html;
     return decideAndLoad(std::move(load), Target::MainFrame);
 }
@@ -220,7 +222,9 @@ std::shared_ptr<Navigation> FakeEngine::goForward() {
     return decideAndLoad(std::move(load), Target::MainFrame);
 }
 
-bool FakeEngine::canGoBack() const { return !history_.empty() && historyIndex_ > 0; }
+bool FakeEngine::canGoBack() const {
+    return !history_.empty() && historyIndex_ > 0;
+}
 
 bool FakeEngine::canGoForward() const {
     return !history_.empty() && historyIndex_ + 1 < history_.size();
@@ -233,7 +237,8 @@ std::vector<ns::URL> FakeEngine::backForwardList() const {
 }
 
 void FakeEngine::stopLoading() {
-    if (current_) fail(current_, loadError(kURLErrorCancelled, "cancelled", current_->request.url()));
+    if (current_)
+        fail(current_, loadError(kURLErrorCancelled, "cancelled", current_->request.url()));
 }
 
 void FakeEngine::navigate(const ns::URL& url, NavigationType type, Target target,
@@ -300,8 +305,10 @@ void FakeEngine::resolve(const std::shared_ptr<Load>& load) {
     if (url.isFileURL()) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(url.path(), ec)) {
-            fail(load, loadError(kURLErrorFileDoesNotExist, "The requested URL was not found "
-                                                            "on this server.", url));
+            fail(load, loadError(kURLErrorFileDoesNotExist,
+                                 "The requested URL was not found "
+                                 "on this server.",
+                                 url));
             return;
         }
         postStep(load, [load](FakeEngine& e) { e.commit(load); });
@@ -325,7 +332,7 @@ void FakeEngine::commit(const std::shared_ptr<Load>& load) {
     } else if (load->type == NavigationType::Reload && !history_.empty()) {
         history_[historyIndex_] = {url, load->html};
     } else {
-        if (!history_.empty()) history_.resize(historyIndex_ + 1);
+        if (!history_.empty()) history_.erase(history_.begin() + historyIndex_ + 1, history_.end());
         history_.push_back({url, load->html});
         historyIndex_ = history_.size() - 1;
     }
@@ -404,10 +411,8 @@ void FakeEngine::evaluateJavaScript(const std::string& script,
         return;
     }
     if (completion) {
-        dispatch::RunLoop::main().post(
-            [completion = std::move(completion), result = std::move(*answer)] {
-                completion(result);
-            });
+        dispatch::RunLoop::main().post([completion = std::move(completion),
+                                        result = std::move(*answer)] { completion(result); });
     }
 }
 
@@ -416,10 +421,8 @@ bool FakeEngine::completeEvaluation(ns::Result<ns::Value> result) {
     auto completion = std::move(pending_.front().completion);
     pending_.pop_front();
     if (completion) {
-        dispatch::RunLoop::main().post(
-            [completion = std::move(completion), result = std::move(result)] {
-                completion(result);
-            });
+        dispatch::RunLoop::main().post([completion = std::move(completion),
+                                        result = std::move(result)] { completion(result); });
     }
     return true;
 }
@@ -475,14 +478,14 @@ std::shared_ptr<const FakeEngine::DialogAnswer> FakeEngine::confirm(std::string 
 
 std::shared_ptr<const FakeEngine::DialogAnswer> FakeEngine::prompt(
     std::string text, std::optional<std::string> defaultText) {
-    return openDialog([text, defaultText](EngineClient& client, const FrameInfo& frame,
-                                          auto answer) {
-        client.promptRequested(text, defaultText, frame,
-                               [answer](std::optional<std::string> value) {
-                                   answer->answered = true;
-                                   answer->text = std::move(value);
-                               });
-    });
+    return openDialog(
+        [text, defaultText](EngineClient& client, const FrameInfo& frame, auto answer) {
+            client.promptRequested(text, defaultText, frame,
+                                   [answer](std::optional<std::string> value) {
+                                       answer->answered = true;
+                                       answer->text = std::move(value);
+                                   });
+        });
 }
 
 std::shared_ptr<const FakeEngine::Fetch> FakeEngine::fetch(const ns::URL& url,
@@ -498,7 +501,8 @@ std::shared_ptr<const FakeEngine::Fetch> FakeEngine::fetch(const ns::URL& url,
         auto client = e.client();
         if (!client || !client->schemeTaskStarted(result->task)) {
             result->task.reset();
-            receiver->taskDidFail(loadError(kURLErrorUnsupportedURL, "unsupported URL", result->url));
+            receiver->taskDidFail(
+                loadError(kURLErrorUnsupportedURL, "unsupported URL", result->url));
         }
     });
     return result;

@@ -6,8 +6,7 @@ namespace wk {
 
 bool headerNameEquals(std::string_view a, std::string_view b) {
     auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
                return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
            });
 }

@@ -19,7 +19,7 @@ class WebView;
 // didFailNavigation. A navigation replaced by a newer one, or stopped, fails with the URL
 // loading domain's "cancelled" error (-999).
 class NavigationDelegate {
-public:
+  public:
     virtual ~NavigationDelegate() = default;
 
     // The handler must be called exactly once; a handler dropped without a call cancels the

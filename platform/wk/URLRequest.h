@@ -12,7 +12,7 @@ namespace wk {
 
 // A request for a URL as a web view loads it or hands it to a scheme handler.
 class URLRequest {
-public:
+  public:
     enum class CachePolicy {
         UseProtocolCachePolicy = 0,
         ReloadIgnoringLocalCacheData = 1,
@@ -42,7 +42,7 @@ public:
     std::optional<std::string> valueForHTTPHeaderField(std::string_view name) const;
     void setValueForHTTPHeaderField(std::string value, std::string_view name);
 
-private:
+  private:
     ns::URL url_;
     std::string method_ = "GET";
     std::optional<ns::URL> mainDocumentURL_;

@@ -13,7 +13,7 @@ namespace wk {
 // What a scheme handler answers before the body: a plain response (URL, MIME type, length,
 // text encoding) or an HTTP one (status code, version and header fields as well).
 class URLResponse {
-public:
+  public:
     // A plain, non-HTTP response; a length of -1 means unknown.
     URLResponse(ns::URL url, std::optional<std::string> mimeType, int64_t expectedContentLength,
                 std::optional<std::string> textEncodingName)
@@ -39,7 +39,7 @@ public:
     // Names compare without regard to letter case.
     std::optional<std::string> valueForHTTPHeaderField(std::string_view name) const;
 
-private:
+  private:
     ns::URL url_;
     std::optional<std::string> mimeType_;
     int64_t expectedContentLength_;

@@ -17,8 +17,8 @@ bool URLSchemeTask::accept(const char* operation, bool needsResponse) {
     }
     if (!problem) return true;
     ns::Log::write(ns::LogLevel::Error, std::string("URL scheme task ") + operation + " for " +
-                                            request_.url().absoluteString() + " ignored: " +
-                                            problem);
+                                            request_.url().absoluteString() +
+                                            " ignored: " + problem);
     return false;
 }
 

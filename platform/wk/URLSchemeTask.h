@@ -16,10 +16,10 @@ namespace wk {
 // web view stopped the task are programming faults that the platform raises on; here they
 // are logged and ignored, so that a late answer cannot disturb the page. Main thread only.
 class URLSchemeTask : public ns::Object {
-public:
+  public:
     // Where the answer goes: the engine that asked.
     class Receiver {
-    public:
+      public:
         virtual ~Receiver() = default;
         virtual void taskDidReceiveResponse(const URLResponse& response) = 0;
         virtual void taskDidReceiveData(const ns::Data& data) = 0;
@@ -44,7 +44,7 @@ public:
     // Finished or failed.
     bool isCompleted() const { return completed_; }
 
-private:
+  private:
     bool accept(const char* operation, bool needsResponse);
 
     URLRequest request_;

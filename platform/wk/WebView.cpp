@@ -11,8 +11,7 @@
 namespace wk {
 namespace {
 
-constexpr unsigned kFlexibleSize =
-    ui::kAutoresizingFlexibleWidth | ui::kAutoresizingFlexibleHeight;
+constexpr unsigned kFlexibleSize = ui::kAutoresizingFlexibleWidth | ui::kAutoresizingFlexibleHeight;
 
 }  // namespace
 
@@ -50,13 +49,21 @@ std::shared_ptr<Navigation> WebView::loadHTMLString(const std::string& html,
     return engine_->loadHTMLString(html, baseURL);
 }
 
-std::shared_ptr<Navigation> WebView::reload() { return engine_->reload(); }
+std::shared_ptr<Navigation> WebView::reload() {
+    return engine_->reload();
+}
 
-void WebView::stopLoading() { engine_->stopLoading(); }
+void WebView::stopLoading() {
+    engine_->stopLoading();
+}
 
-std::shared_ptr<Navigation> WebView::goBack() { return engine_->goBack(); }
+std::shared_ptr<Navigation> WebView::goBack() {
+    return engine_->goBack();
+}
 
-std::shared_ptr<Navigation> WebView::goForward() { return engine_->goForward(); }
+std::shared_ptr<Navigation> WebView::goForward() {
+    return engine_->goForward();
+}
 
 void WebView::evaluateJavaScript(const std::string& script, EvaluationHandler completion) {
     engine_->evaluateJavaScript(script, [completion = std::move(completion)](auto result) {
@@ -83,13 +90,13 @@ bool WebView::handlesURLScheme(std::string_view scheme) {
 
 // --- What the engine reports ---------------------------------------------------------------
 
-void WebView::scriptMessagePosted(const std::string& name, ns::Value body,
-                                  const FrameInfo& frame) {
+void WebView::scriptMessagePosted(const std::string& name, ns::Value body, const FrameInfo& frame) {
     auto self = sharedWebView();
     auto controller = configuration_->userContentController();
     auto handler = controller ? controller->scriptMessageHandler(name) : nullptr;
     if (!handler) return;
-    handler->didReceiveScriptMessage(*controller, ScriptMessage{name, std::move(body), self, frame});
+    handler->didReceiveScriptMessage(*controller,
+                                     ScriptMessage{name, std::move(body), self, frame});
 }
 
 void WebView::navigationActionToDecide(const NavigationAction& action,
@@ -101,10 +108,9 @@ void WebView::navigationActionToDecide(const NavigationAction& action,
         return;
     }
     auto fallback = [decide] { decide(NavigationActionPolicy::Cancel); };
-    d->decidePolicyForNavigationAction(
-        self, action,
-        CompletionGuard<NavigationActionPolicy>::wrap(decide, fallback,
-                                                      "decidePolicyForNavigationAction"));
+    d->decidePolicyForNavigationAction(self, action,
+                                       CompletionGuard<NavigationActionPolicy>::wrap(
+                                           decide, fallback, "decidePolicyForNavigationAction"));
 }
 
 void WebView::provisionalNavigationStarted(const std::shared_ptr<Navigation>& navigation) {
@@ -179,13 +185,12 @@ void WebView::confirmRequested(const std::string& message, const FrameInfo& fram
     }
     d->runJavaScriptConfirmPanel(
         self, message, frame,
-        CompletionGuard<bool>::wrap(answer, [answer] { answer(false); },
-                                    "runJavaScriptConfirmPanelWithMessage"));
+        CompletionGuard<bool>::wrap(
+            answer, [answer] { answer(false); }, "runJavaScriptConfirmPanelWithMessage"));
 }
 
 void WebView::promptRequested(const std::string& prompt,
-                              const std::optional<std::string>& defaultText,
-                              const FrameInfo& frame,
+                              const std::optional<std::string>& defaultText, const FrameInfo& frame,
                               std::function<void(std::optional<std::string>)> answer) {
     auto self = sharedWebView();
     auto d = uiDelegate();

@@ -32,7 +32,7 @@ class WebView : public ui::View, public EngineClient {
         PassKey() = default;
     };
 
-public:
+  public:
     using EvaluationHandler =
         std::function<void(const ns::Value& result, const std::optional<ns::Error>& error)>;
 
@@ -92,7 +92,7 @@ public:
     // (http, https, file, about, data, blob, ftp, ws, wss, javascript; any letter case).
     static bool handlesURLScheme(std::string_view scheme);
 
-private:
+  private:
     // EngineClient
     void scriptMessagePosted(const std::string& name, ns::Value body,
                              const FrameInfo& frame) override;

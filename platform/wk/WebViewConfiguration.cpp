@@ -27,14 +27,14 @@ void WebViewConfiguration::setURLSchemeHandler(std::shared_ptr<URLSchemeHandler>
                                                std::string_view scheme) {
     std::string key = lowerCase(scheme);
     if (WebView::handlesURLScheme(key)) {
-        throw ns::Exception(ns::kInvalidArgumentException,
-                            "'" + std::string(scheme) +
-                                "' is a URL scheme that the web view handles natively");
+        throw ns::Exception(
+            ns::kInvalidArgumentException,
+            "'" + std::string(scheme) + "' is a URL scheme that the web view handles natively");
     }
     if (schemeHandlers_.count(key)) {
-        throw ns::Exception(ns::kInvalidArgumentException,
-                            "URL scheme '" + std::string(scheme) + "' already has a registered "
-                                                                   "URL scheme handler");
+        throw ns::Exception(ns::kInvalidArgumentException, "URL scheme '" + std::string(scheme) +
+                                                               "' already has a registered "
+                                                               "URL scheme handler");
     }
     if (handler) schemeHandlers_.emplace(std::move(key), std::move(handler));
 }

@@ -27,7 +27,7 @@ enum AudiovisualMediaTypes : unsigned {
 // preferences, user content controller, process pool, data store and scheme handlers, so
 // changes to those reach the web view, while changes to the other settings do not.
 class WebViewConfiguration {
-public:
+  public:
     // Fresh preferences, user content controller and process pool; the default data store.
     WebViewConfiguration();
     static std::shared_ptr<WebViewConfiguration> create() {
@@ -64,7 +64,9 @@ public:
     bool allowsInlineMediaPlayback() const { return inlineMedia_; }
     void setAllowsInlineMediaPlayback(bool on) { inlineMedia_ = on; }
     unsigned mediaTypesRequiringUserActionForPlayback() const { return mediaNeedingAction_; }
-    void setMediaTypesRequiringUserActionForPlayback(unsigned types) { mediaNeedingAction_ = types; }
+    void setMediaTypesRequiringUserActionForPlayback(unsigned types) {
+        mediaNeedingAction_ = types;
+    }
     // The older, all-or-nothing form of the setting above (systems before 10.0).
     bool mediaPlaybackRequiresUserAction() const { return mediaRequiresAction_; }
     void setMediaPlaybackRequiresUserAction(bool on) { mediaRequiresAction_ = on; }
@@ -80,7 +82,7 @@ public:
     void setURLSchemeHandler(std::shared_ptr<URLSchemeHandler> handler, std::string_view scheme);
     std::shared_ptr<URLSchemeHandler> urlSchemeHandler(std::string_view scheme) const;
 
-private:
+  private:
     std::shared_ptr<Preferences> preferences_;
     std::shared_ptr<WebpagePreferences> webpagePreferences_;
     std::shared_ptr<UserContentController> userContentController_;

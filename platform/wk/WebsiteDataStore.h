@@ -27,7 +27,7 @@ enum WebsiteDataType : unsigned {
 // Where web views keep cookies, caches and storage: the default (persistent) store shared by
 // every web view unless configured otherwise, or a fresh non-persistent one. Main thread only.
 class WebsiteDataStore {
-public:
+  public:
     struct Removal {
         unsigned types;
         ns::Date modifiedSince;
@@ -48,7 +48,7 @@ public:
                            std::function<void()> completion);
     const std::vector<Removal>& removals() const { return removals_; }
 
-private:
+  private:
     bool persistent_;
     HTTPCookieStore cookies_;
     std::vector<Removal> removals_;

@@ -7,6 +7,5 @@ class HYBScreenOrientationDelegate {
   public:
     virtual ~HYBScreenOrientationDelegate() = default;
     virtual bool shouldAutorotate() const = 0;
-    // A mask of ui::InterfaceOrientationMask bits.
-    virtual unsigned supportedInterfaceOrientations() const = 0;
+    virtual ui::InterfaceOrientationMask supportedInterfaceOrientations() const = 0;
 };

@@ -594,10 +594,10 @@ bool HYBViewController::supportsOrientation(int orientation) const {
            supportedOrientations_.end();
 }
 
-unsigned HYBViewController::supportedInterfaceOrientations() const {
-    unsigned mask = 0;
+ui::InterfaceOrientationMask HYBViewController::supportedInterfaceOrientations() const {
+    ui::InterfaceOrientationMask mask = 0;
     for (int orientation : supportedOrientations_) {
-        if (orientation >= 1 && orientation <= 4) mask |= 1u << orientation;
+        if (orientation >= 1 && orientation <= 4) mask |= ui::InterfaceOrientationMask{1} << orientation;
     }
     return mask;
 }

@@ -119,7 +119,7 @@ class HYBViewController : public ui::ViewController, public HYBScreenOrientation
     // left); unknown names are skipped and an empty result is [1].
     static std::vector<int> parseInterfaceOrientations(const ns::Value& orientations);
     bool supportsOrientation(int orientation) const;
-    unsigned supportedInterfaceOrientations() const override;
+    ui::InterfaceOrientationMask supportedInterfaceOrientations() const override;
     bool shouldAutorotate() const override { return true; }
 
     // --- Other --------------------------------------------------------------------------------

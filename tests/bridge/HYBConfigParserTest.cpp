@@ -139,9 +139,9 @@ TEST(HybridPreferencesTest, BoolReader) {
     EXPECT_TRUE(hybridBoolSettingForKey(settings, "b", false));
     EXPECT_TRUE(hybridBoolSettingForKey(settings, "d", false));
     EXPECT_FALSE(hybridBoolSettingForKey(settings, "a", false));
-    EXPECT_TRUE(log.lines().empty());
+    EXPECT_TRUE(log.texts().empty());
     EXPECT_TRUE(hybridBoolSettingForKey(settings, "Absent", true));
-    EXPECT_EQ(log.lines(),
+    EXPECT_EQ(log.texts(),
               std::vector<std::string>{
                   "The preference key \"Absent\" is not defined and will default to \"TRUE\""});
 }

@@ -46,7 +46,7 @@ TEST(HYBInvokedUrlCommandTest, MalformedCallsAreRefusedWithALogLine) {
     for (const ns::Value& body : refused) {
         testsupport::LogCapture log;
         EXPECT_FALSE(HYBInvokedUrlCommand::commandFromJson(body)) << body.description();
-        EXPECT_EQ(log.lines().size(), 1u) << body.description();
+        EXPECT_EQ(log.texts().size(), 1u) << body.description();
     }
     testsupport::LogCapture log;
     HYBInvokedUrlCommand::commandFromJson(ns::Value::array({"id", 1, "a", ns::Value()}));

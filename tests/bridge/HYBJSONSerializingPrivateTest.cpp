@@ -30,9 +30,9 @@ TEST(HYBJSONSerializingPrivateTest, WriteErrorsAreLoggedAndGiveNothing) {
 TEST(HYBJSONSerializingPrivateTest, ObjectNeedsAContainerWhileFragmentTakesAnyValue) {
     testsupport::LogCapture log;
     EXPECT_FALSE(hyb_JSONObject("42"));
-    ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(log.lines()[0].rfind("NSString JSONObject error: ", 0), 0u);
-    EXPECT_NE(log.lines()[0].find(", Malformed Data: 42"), std::string::npos);
+    ASSERT_EQ(log.texts().size(), 1u);
+    EXPECT_EQ(log.texts()[0].rfind("NSString JSONObject error: ", 0), 0u);
+    EXPECT_NE(log.texts()[0].find(", Malformed Data: 42"), std::string::npos);
     EXPECT_EQ(hyb_JSONFragment("42"), ns::Value(42));
     EXPECT_EQ(hyb_JSONObject("[1,[2]]"), ns::Value::array({1, ns::Value::array({2})}));
     log.clear();

@@ -78,8 +78,8 @@ TEST(HYBPluginResultTest, MessageWithoutJSONFormReachesThePageAsNull) {
         log.clear();
         HYBPluginResult result(HYBResultStatusOK, message);
         EXPECT_EQ(result.argumentsAsJSON(), "null");
-        ASSERT_EQ(log.lines().size(), 1u);
-        EXPECT_EQ(log.lines()[0].rfind("NSArray JSONString error: ", 0), 0u) << log.lines()[0];
+        ASSERT_EQ(log.texts().size(), 1u);
+        EXPECT_EQ(log.texts()[0].rfind("NSArray JSONString error: ", 0), 0u) << log.texts()[0];
     }
 }
 

@@ -23,21 +23,21 @@ TEST_F(HYBTimerTest, NamesAreCaseBlindAndTheLogKeepsTheFirstSpelling) {
     testsupport::LogCapture log;
     HYBTimer::start("PluginStart");
     HYBTimer::start("pluginstart");
-    EXPECT_EQ(log.lines(), std::vector<std::string>{"Timer called 'pluginstart' already exists."});
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Timer called 'pluginstart' already exists."});
     clock().advanceSeconds(0.25);
     log.clear();
     HYBTimer::stop("PLUGINSTART");
-    EXPECT_EQ(log.lines(), std::vector<std::string>{"[HYBTimer][PluginStart] 250.000000ms"});
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"[HYBTimer][PluginStart] 250.000000ms"});
     log.clear();
     HYBTimer::stop("PluginStart");
-    EXPECT_EQ(log.lines(), std::vector<std::string>{"Timer called 'PluginStart' does not exist."});
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Timer called 'PluginStart' does not exist."});
 }
 
 TEST_F(HYBTimerTest, ClearAllForgetsWithoutLogging) {
     HYBTimer::start("a");
     testsupport::LogCapture log;
     HYBTimer::clearAll();
-    EXPECT_TRUE(log.lines().empty());
+    EXPECT_TRUE(log.texts().empty());
     HYBTimer::stop("a");
     EXPECT_TRUE(log.contains("Timer called 'a' does not exist."));
 }

@@ -31,8 +31,7 @@ constexpr const char* kErrorDomain = "HybridHostErrorDomain";
 
 ns::Error usageError(const std::string& problem) {
     return ns::Error(kErrorDomain, 1,
-                     {{ns::kLocalizedDescriptionKey,
-                       problem + "\n" + CompositionRoot::kUsage}});
+                     {{ns::kLocalizedDescriptionKey, problem + "\n" + CompositionRoot::kUsage}});
 }
 
 template <class Plugin>
@@ -101,11 +100,11 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
         ui::selectorName(ui::DelegateOp::DidFinishLaunching),
         ui::selectorName(ui::DelegateOp::OpenURL),
         ui::selectorName(ui::DelegateOp::SupportedInterfaceOrientations)};
-    registry.registerClass(
-        "HYBAppDelegate", std::nullopt, [] { return std::make_shared<HYBAppDelegate>(); },
-        launchOperations, {ui::kApplicationDelegateProtocol});
-    registry.registerClass(
-        kDelegateClassName, "HYBAppDelegate", [] { return std::make_shared<AppDelegate>(); });
+    registry.registerClass("HYBAppDelegate", std::nullopt,
+                           [] { return std::make_shared<HYBAppDelegate>(); }, launchOperations,
+                           {ui::kApplicationDelegateProtocol});
+    registry.registerClass(kDelegateClassName, "HYBAppDelegate",
+                           [] { return std::make_shared<AppDelegate>(); });
 }
 
 std::optional<std::string> CompositionRoot::defaultBundlePath(const std::string& executablePath) {
@@ -114,7 +113,8 @@ std::optional<std::string> CompositionRoot::defaultBundlePath(const std::string&
     fs::path folder = fs::weakly_canonical(fs::path(executablePath), ec).parent_path();
     if (isBundle(folder / "bundle")) return (folder / "bundle").string();
     for (; !folder.empty(); folder = folder.parent_path()) {
-        if (isBundle(folder / "examples" / "bundle")) return (folder / "examples" / "bundle").string();
+        if (isBundle(folder / "examples" / "bundle"))
+            return (folder / "examples" / "bundle").string();
         if (folder == folder.root_path()) break;
     }
     return std::nullopt;

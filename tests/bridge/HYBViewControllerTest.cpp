@@ -9,6 +9,7 @@
 #include "bridge/HYBPlugin.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationNotifications.h"
 #include "platform/ui/TransitionCoordinator.h"
@@ -174,7 +175,9 @@ TEST_F(HYBViewControllerTest, EngineFallsBackToTheDefaultClass) {
 }
 
 TEST_F(HYBViewControllerTest, WithoutAnyEngineClass) {
-    writeConfig("<widget/>");  // asks for the default engine class, which the tests lack
+    // Asks for the default engine class, which other suites may have registered.
+    rt::ClassRegistry::shared().removeClass("HYBWebViewEngine");
+    writeConfig("<widget/>");
     testsupport::LogCapture log;
     start();
     EXPECT_EQ(controller().webView(), nullptr);

@@ -125,8 +125,13 @@ void HYBCommandQueue::executePending() {
 bool HYBCommandQueue::execute(const HYBInvokedUrlCommand& command) {
     auto controller = viewController_.lock();
     auto delegate = controller ? controller->commandDelegate() : nullptr;
-    std::shared_ptr<HYBPlugin> plugin =
-        delegate ? delegate->getCommandInstance(command.className()) : nullptr;
+    std::shared_ptr<HYBPlugin> plugin;
+    try {
+        if (delegate) plugin = delegate->getCommandInstance(command.className());
+    } catch (const std::exception& e) {
+        // A plug-in that fails while it is being made is as good as missing.
+        ns::nslog("ERROR: Plugin '%@' failed to start: %@", command.className(), e.what());
+    }
     if (!plugin) {
         ns::nslog(
             "ERROR: Plugin '%@' not found, or is not a HYBPlugin. Check your plugin mapping in "

@@ -10,7 +10,7 @@ namespace bridgetest {
 namespace {
 
 class HYBCommandQueueTest : public BridgeFixture {
-  protected:
+protected:
     void SetUp() override {
         BridgeFixture::SetUp();
         start();

@@ -33,7 +33,9 @@ bool hasUTF16LengthAtLeast(std::string_view text, size_t length) {
 HYBCommandQueue::HYBCommandQueue(const std::shared_ptr<HYBViewController>& viewController)
     : viewController_(viewController) {}
 
-void HYBCommandQueue::dispose() { viewController_.reset(); }
+void HYBCommandQueue::dispose() {
+    viewController_.reset();
+}
 
 void HYBCommandQueue::parseInto(BatchHolder& holder, std::string_view text) {
     std::optional<ns::Value> batch = hyb_JSONObject(text);
@@ -110,8 +112,7 @@ void HYBCommandQueue::executePending() {
                     HYBInvokedUrlCommand::commandFromJson(std::move(entry))) {
                 execute(*command);
             }
-            if (!queue_.empty() &&
-                millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
+            if (!queue_.empty() && millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
                 std::weak_ptr<HYBCommandQueue> weakSelf = self;
                 dispatch::RunLoop::main().post([weakSelf] {
                     if (auto queue = weakSelf.lock()) queue->executePending();

@@ -4,11 +4,7 @@
 #include <fstream>
 
 #include "bridge/HYBCommandDelegate.h"
-#include "bridge/HYBGestureHandler.h"
-#include "bridge/HYBHandleOpenURL.h"
-#include "bridge/HYBIntentAndNavigationFilter.h"
-#include "bridge/HYBLaunchScreen.h"
-#include "bridge/HYBLogger.h"
+#include "bridge/HYBHostClasses.h"
 #include "bridge/HYBPluginResult.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Sandbox.h"
@@ -32,11 +28,6 @@ void EchoPlugin::echo(const HYBInvokedUrlCommand& command) {
 
 namespace {
 
-template <class T>
-void add(rt::ClassRegistry& registry, const char* name) {
-    registry.registerClass(name, "HYBPlugin", [] { return std::make_shared<T>(); });
-}
-
 std::shared_ptr<ui::Window>& window() {
     static std::shared_ptr<ui::Window> w;
     return w;
@@ -46,14 +37,9 @@ std::shared_ptr<ui::Window>& window() {
 
 void registerHostClasses() {
     auto& registry = rt::ClassRegistry::shared();
-    registry.registerClass("HYBPlugin", std::nullopt, nullptr);
-    add<HYBWebViewEngine>(registry, "HYBWebViewEngine");
-    add<HYBIntentAndNavigationFilter>(registry, "HYBIntentAndNavigationFilter");
-    add<HYBLogger>(registry, "HYBLogger");
-    add<HYBGestureHandler>(registry, "HYBGestureHandler");
-    add<HYBHandleOpenURL>(registry, "HYBHandleOpenURL");
-    add<HYBLaunchScreen>(registry, "HYBLaunchScreen");
-    add<EchoPlugin>(registry, "EchoPlugin");
+    HYBHostClasses::registerClasses(registry);
+    registry.registerClass("EchoPlugin", "HYBPlugin",
+                           [] { return std::make_shared<EchoPlugin>(); });
 }
 
 void HostFixture::SetUp() {

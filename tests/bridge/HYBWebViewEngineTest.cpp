@@ -141,13 +141,10 @@ TEST_F(EngineTest, UserAgentOverrideWinsOverAppend) {
     EXPECT_EQ(webView()->customUserAgent(), "Whole/1.0");
     EXPECT_EQ(webView()->configuration()->applicationNameForUserAgent(),
               wk::WebViewConfiguration::kDefaultApplicationNameForUserAgent);
-}
 
-TEST_F(EngineTest, AppendedUserAgentFollowsTheDefaultName) {
-    startWith(R"(<preference name="AppendUserAgent" value="Extra/2"/>)");
-    EXPECT_FALSE(webView()->customUserAgent());
+    const ns::Dictionary appendOnly{{"appenduseragent", "Extra/2"}};
     EXPECT_EQ(
-        webView()->configuration()->applicationNameForUserAgent(),
+        engine()->createConfigurationFromSettings(&appendOnly)->applicationNameForUserAgent(),
         std::string(wk::WebViewConfiguration::kDefaultApplicationNameForUserAgent) + " Extra/2");
 }
 

@@ -64,7 +64,8 @@ void HYBCommandDelegateImpl::sendPluginResult(const std::shared_ptr<HYBPluginRes
     }
     // The id is placed between single quotes unescaped: validation leaves nothing that could
     // end the literal.
-    evalJsHelper(callbackScript(result ? *result : HYBPluginResult(), *callbackId));
+    static const HYBPluginResult kNoResult;
+    evalJsHelper(callbackScript(result ? *result : kNoResult, *callbackId));
 }
 
 void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {

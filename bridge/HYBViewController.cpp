@@ -307,7 +307,8 @@ void HYBViewController::loadErrorForMissingStartPage() {
 void HYBViewController::createLaunchView() {
     auto launchView = ui::View::create(view()->bounds());
     launchView->setAlpha(0);
-    const ns::Value& storyboardName = ns::Value(infoDictionary())["UILaunchStoryboardName"];
+    const ns::Value info(infoDictionary());
+    const ns::Value& storyboardName = info["UILaunchStoryboardName"];
     if (const std::string* name = storyboardName.string()) {
         if (auto controller = ui::Storyboard::named(*name)->instantiateInitialViewController()) {
             launchView->addSubview(controller->view());
@@ -402,7 +403,8 @@ std::shared_ptr<HYBPlugin> HYBViewController::getCommandInstance(std::string_vie
     }
     std::shared_ptr<HYBPlugin> plugin = makePlugin(className);
     if (!plugin) {
-        const ns::Value& executable = ns::Value(infoDictionary())["CFBundleExecutable"];
+        const ns::Value info(infoDictionary());
+        const ns::Value& executable = info["CFBundleExecutable"];
         if (const std::string* prefix = executable.string()) {
             plugin = makePlugin(ns::format("%@.%@", *prefix, className));
         }

@@ -8,14 +8,8 @@
 #include <memory>
 
 #include "app/AppDelegate.h"
-#include "app/MainViewController.h"
-#include "bridge/HYBGestureHandler.h"
-#include "bridge/HYBHandleOpenURL.h"
-#include "bridge/HYBIntentAndNavigationFilter.h"
-#include "bridge/HYBLaunchScreen.h"
-#include "bridge/HYBLogger.h"
+#include "bridge/HYBHostClasses.h"
 #include "bridge/HYBPlugin.h"
-#include "bridge/HYBWebViewEngine.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Log.h"
@@ -32,11 +26,6 @@ constexpr const char* kErrorDomain = "HybridHostErrorDomain";
 ns::Error usageError(const std::string& problem) {
     return ns::Error(kErrorDomain, 1,
                      {{ns::kLocalizedDescriptionKey, problem + "\n" + CompositionRoot::kUsage}});
-}
-
-template <class Plugin>
-void registerPlugin(rt::ClassRegistry& registry, const char* name) {
-    registry.registerClass(name, "HYBPlugin", [] { return std::make_shared<Plugin>(); });
 }
 
 bool isBundle(const std::filesystem::path& folder) {
@@ -88,21 +77,7 @@ private:
 
 void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     ui::Application::registerRuntimeClasses(registry);
-    registry.registerClass("HYBPlugin", std::nullopt, nullptr);
-    registerPlugin<HYBWebViewEngine>(registry, "HYBWebViewEngine");
-    registerPlugin<HYBIntentAndNavigationFilter>(registry, "HYBIntentAndNavigationFilter");
-    registerPlugin<HYBLogger>(registry, "HYBLogger");
-    registerPlugin<HYBGestureHandler>(registry, "HYBGestureHandler");
-    registerPlugin<HYBHandleOpenURL>(registry, "HYBHandleOpenURL");
-    registerPlugin<HYBLaunchScreen>(registry, "HYBLaunchScreen");
-
-    const std::set<std::string, std::less<>> launchOperations = {
-        ui::selectorName(ui::DelegateOp::DidFinishLaunching),
-        ui::selectorName(ui::DelegateOp::OpenURL),
-        ui::selectorName(ui::DelegateOp::SupportedInterfaceOrientations)};
-    registry.registerClass("HYBAppDelegate", std::nullopt,
-                           [] { return std::make_shared<HYBAppDelegate>(); }, launchOperations,
-                           {ui::kApplicationDelegateProtocol});
+    HYBHostClasses::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }

@@ -1,15 +1,17 @@
 #include "bridge/HYBURLSchemeHandler.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBViewController.h"
@@ -25,14 +27,6 @@ namespace {
 
 constexpr std::array<std::string_view, 11> kMediaExtensions = {
     "m4v", "mov", "mp4", "aac", "ac3", "aiff", "au", "flac", "m4a", "mp3", "wav"};
-
-std::string asciiLowercase(std::string_view text) {
-    std::string out(text);
-    for (auto& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
 
 // "/a/./b//c" as "/a/b/c"; nothing when a segment is ".." or the text holds a NUL byte. The
 // result always starts with "/" and never ends with one (the root alone is "").
@@ -79,35 +73,25 @@ std::optional<std::string> realPath(const std::string& path) {
     return out;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using File = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 // Opens the file for reading when it is a regular file whose real path stays inside the
-// real root; -1 otherwise. Non-blocking, so that opening a FIFO cannot wait for a writer.
-int openConfined(const HYBURLSchemeHandler::FileLocation& location, off_t& size) {
+// real root; null otherwise. Non-blocking, so that opening a FIFO cannot wait for a writer.
+File openConfined(const HYBURLSchemeHandler::FileLocation& location, off_t& size) {
+    File none(nullptr, &std::fclose);
     const auto root = realPath(location.root);
     const auto path = realPath(location.path);
-    if (!root || !path || (*path != *root && !path->starts_with(*root + "/"))) return -1;
+    if (!root || !path || (*path != *root && !path->starts_with(*root + "/"))) return none;
     const int fd = ::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return -1;
+    if (fd < 0) return none;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    FILE* file = nullptr;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(file = ::fdopen(fd, "rb"))) {
         ::close(fd);
-        return -1;
+        return none;
     }
     size = st.st_size;
-    return fd;
+    return File(file, &std::fclose);
 }
 
 std::map<std::string, std::string> httpHeaders(const std::string& mimeType) {
@@ -115,23 +99,22 @@ std::map<std::string, std::string> httpHeaders(const std::string& mimeType) {
 }
 
 // Hands the file over chunk by chunk, up to the size it had when it was opened.
-void streamBody(const std::shared_ptr<wk::URLSchemeTask>& task, int fd, off_t size,
+void streamBody(const std::shared_ptr<wk::URLSchemeTask>& task, FILE* file, off_t size,
                 const std::string& path) {
     std::vector<uint8_t> buffer(HYBURLSchemeHandler::kChunkSize);
     off_t remaining = size;
     while (remaining > 0 && !task->isStopped()) {
         const size_t want =
             static_cast<size_t>(std::min<off_t>(remaining, static_cast<off_t>(buffer.size())));
-        const ssize_t n = ::read(fd, buffer.data(), want);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
+        const size_t n = std::fread(buffer.data(), 1, want, file);
+        if (n == 0 && std::ferror(file)) {
             task->didFailWithError(
                 ns::FileManager::errorForErrno(errno, ns::FileAccess::Read, path));
             return;
         }
         if (n == 0) break;  // the file shrank while it was read
-        task->didReceiveData(ns::Data(buffer.data(), static_cast<size_t>(n)));
-        remaining -= n;
+        task->didReceiveData(ns::Data(buffer.data(), n));
+        remaining -= static_cast<off_t>(n);
     }
     if (!task->isStopped()) task->didFinish();
 }
@@ -147,9 +130,10 @@ std::string HYBURLSchemeHandler::getMimeType(std::string_view extension) {
 }
 
 bool HYBURLSchemeHandler::isMediaExtension(std::string_view extension) {
-    const std::string lower = asciiLowercase(extension);
-    return std::find(kMediaExtensions.begin(), kMediaExtensions.end(), lower) !=
-           kMediaExtensions.end();
+    const std::string text(extension);
+    return std::ranges::any_of(kMediaExtensions, [&](std::string_view media) {
+        return ::strcasecmp(std::string(media).c_str(), text.c_str()) == 0;
+    });
 }
 
 std::optional<HYBURLSchemeHandler::FileLocation> HYBURLSchemeHandler::fileLocationForURL(
@@ -207,8 +191,8 @@ void HYBURLSchemeHandler::startURLSchemeTask(const std::shared_ptr<wk::WebView>&
     const auto location = controller ? fileLocationForURL(url, folders(*controller)) : std::nullopt;
 
     off_t size = 0;
-    const FileDescriptor fd(location ? openConfined(*location, size) : -1);
-    if (fd.get() < 0) {
+    const File file = location ? openConfined(*location, size) : File(nullptr, &std::fclose);
+    if (!file) {
         task->didReceiveResponse(
             wk::URLResponse::http(url, 404, "HTTP/1.1", httpHeaders(mimeType)));
         task->didFinish();
@@ -220,7 +204,7 @@ void HYBURLSchemeHandler::startURLSchemeTask(const std::shared_ptr<wk::WebView>&
         task->didReceiveResponse(
             wk::URLResponse::http(url, 200, "HTTP/1.1", httpHeaders(mimeType)));
     }
-    streamBody(task, fd.get(), size, location->path);
+    streamBody(task, file.get(), size, location->path);
 }
 
 void HYBURLSchemeHandler::stopURLSchemeTask(const std::shared_ptr<wk::WebView>& /*webView*/,

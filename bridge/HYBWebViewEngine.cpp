@@ -333,8 +333,9 @@ bool HYBWebViewEngine::canLoadRequest(const wk::URLRequest& /*request*/) {
 void HYBWebViewEngine::allowsBackForwardNavigationGestures(const HYBInvokedUrlCommand& command) {
     const ns::Value value = command.argumentAtIndex(0);
     if (engineWebView_) {
-        engineWebView_->setAllowsBackForwardNavigationGestures(value.isNumber() &&
-                                                               value.boolValue());
+        // The page's true and false arrive as booleans, which are numbers to the page.
+        engineWebView_->setAllowsBackForwardNavigationGestures(
+            (value.isBool() || value.isNumber()) && value.boolValue());
     }
 }
 

@@ -1,5 +1,7 @@
 #include "bridge/HYBWhitelist.h"
 
+#include <algorithm>
+
 #include "platform/ns/CharacterSet.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
@@ -107,14 +109,6 @@ bool isWebScheme(std::string_view scheme) {
     return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "ftps";
 }
 
-std::string asciiLowercase(std::string_view text) {
-    std::string out(text);
-    for (auto& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 }  // namespace
 
 HYBWhitelist::HYBWhitelist(const std::vector<std::string>& entries) {
@@ -156,7 +150,10 @@ bool HYBWhitelist::schemeIsAllowed(std::string_view scheme) const {
 
 bool HYBWhitelist::URLIsAllowed(const ns::URL& url, bool logFailure) const {
     if (!whitelist_) return true;
-    const std::string scheme = asciiLowercase(url.scheme().value_or(""));
+    std::string scheme = url.scheme().value_or("");
+    std::ranges::transform(scheme, scheme.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
     if (schemeIsAllowed(scheme)) {
         // Entries written under the default scheme admit a web URL by host and path alone.
         if (isWebScheme(scheme)) {

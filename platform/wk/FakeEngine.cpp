@@ -80,6 +80,7 @@ class FakeEngine::Load : public URLSchemeTask::Receiver, public std::enable_shar
     std::shared_ptr<URLSchemeTask> task;  // when a scheme handler serves the document
     std::string document;                 // the handler's bytes, for the title
     bool documentIsHTML = false;
+    bool started = false;  // the delegate heard of the start
     bool committed = false;
 
     void taskDidReceiveResponse(const URLResponse& response) override {
@@ -285,6 +286,7 @@ void FakeEngine::startLoad(const std::shared_ptr<Load>& load) {
     current_ = load;
     progress_ = 0.1;
     postStep(load, [load](FakeEngine& e) {
+        load->started = true;
         if (auto client = e.client()) client->provisionalNavigationStarted(load->navigation);
         e.resolve(load);
     });
@@ -359,9 +361,9 @@ void FakeEngine::finish(const std::shared_ptr<Load>& load) {
     if (auto client = this->client()) client->navigationFinished(load->navigation);
 }
 
-// Ends the load at once; the delegate hears of it on the next turn, after the scheme handler
-// (if it still serves the document) has been told to stop.
-void FakeEngine::fail(const std::shared_ptr<Load>& load, const ns::Error& error) {
+// Ends the load at once; the delegate hears of it on the next turn (unless it never heard of
+// the start), after the scheme handler (if it still serves the document) has been told to stop.
+void FakeEngine::fail(std::shared_ptr<Load> load, const ns::Error& error) {
     if (current_ != load) return;
     current_ = nullptr;
     progress_ = 1.0;
@@ -374,6 +376,7 @@ void FakeEngine::fail(const std::shared_ptr<Load>& load, const ns::Error& error)
         auto client = e.client();
         if (!client) return;
         if (stopped) client->schemeTaskStopped(stopped);
+        if (!load->started) return;
         if (load->committed) {
             client->navigationFailed(load->navigation, error);
         } else {

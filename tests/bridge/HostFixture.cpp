@@ -3,13 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "bridge/HYBCommandDelegate.h"
-#include "bridge/HYBGestureHandler.h"
-#include "bridge/HYBHandleOpenURL.h"
-#include "bridge/HYBIntentAndNavigationFilter.h"
-#include "bridge/HYBLaunchScreen.h"
-#include "bridge/HYBLogger.h"
-#include "bridge/HYBPluginResult.h"
+#include "bridge/HYBHostClasses.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/rt/ClassRegistry.h"
@@ -17,25 +11,7 @@
 
 namespace hosttest {
 
-EchoPlugin::EchoPlugin() {
-    registerAction("echo", &EchoPlugin::echo);
-}
-
-void EchoPlugin::echo(const HYBInvokedUrlCommand& command) {
-    calls.push_back(command);
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            std::make_shared<HYBPluginResult>(HYBResultStatusOK, command.argumentAtIndex(0)),
-            command.callbackId());
-    }
-}
-
 namespace {
-
-template <class T>
-void add(rt::ClassRegistry& registry, const char* name) {
-    registry.registerClass(name, "HYBPlugin", [] { return std::make_shared<T>(); });
-}
 
 std::shared_ptr<ui::Window>& window() {
     static std::shared_ptr<ui::Window> w;
@@ -44,23 +20,17 @@ std::shared_ptr<ui::Window>& window() {
 
 }  // namespace
 
-void registerHostClasses() {
-    auto& registry = rt::ClassRegistry::shared();
-    registry.registerClass("HYBPlugin", std::nullopt, nullptr);
-    add<HYBWebViewEngine>(registry, "HYBWebViewEngine");
-    add<HYBIntentAndNavigationFilter>(registry, "HYBIntentAndNavigationFilter");
-    add<HYBLogger>(registry, "HYBLogger");
-    add<HYBGestureHandler>(registry, "HYBGestureHandler");
-    add<HYBHandleOpenURL>(registry, "HYBHandleOpenURL");
-    add<HYBLaunchScreen>(registry, "HYBLaunchScreen");
-    add<EchoPlugin>(registry, "EchoPlugin");
-}
-
 void HostFixture::SetUp() {
     ManualRunLoop::SetUp();
     ns::Bundle::setMainBundlePath(bundle_.str());
     ASSERT_TRUE(ns::Sandbox::configure(sandbox_.str()));
-    registerHostClasses();
+    auto& registry = rt::ClassRegistry::shared();
+    HYBHostClasses::registerClasses(registry);
+    // Shared with the other bridge suites, which register and remove it in turn.
+    registry.removeClass(bridgetest::EchoPlugin::kClassName);
+    registry.registerClass(bridgetest::EchoPlugin::kClassName, "HYBPlugin",
+                           [] { return std::make_shared<bridgetest::EchoPlugin>(); });
+    bridgetest::EchoPlugin::calls().clear();
     writeConfig("");
     writeInfoPlist("<key>CFBundleDisplayName</key><string>Test App</string>");
     writeFile("www/index.html", "<html><head><title>Start</title></head><body>start</body></html>");
@@ -72,6 +42,8 @@ void HostFixture::TearDown() {
         window().reset();
     }
     controller_.reset();
+    loop().runUntilIdle();
+    rt::ClassRegistry::shared().removeClass(bridgetest::EchoPlugin::kClassName);
     ManualRunLoop::TearDown();
 }
 
@@ -118,8 +90,9 @@ wk::FakeEngine& HostFixture::page() const {
     return *wk::FakeEngine::of(*webView());
 }
 
-std::shared_ptr<EchoPlugin> HostFixture::echo() const {
-    return std::dynamic_pointer_cast<EchoPlugin>(controller_->getCommandInstance("Echo"));
+std::shared_ptr<bridgetest::EchoPlugin> HostFixture::echo() const {
+    return std::dynamic_pointer_cast<bridgetest::EchoPlugin>(
+        controller_->getCommandInstance("Echo"));
 }
 
 }  // namespace hosttest

@@ -168,6 +168,10 @@ struct ProxySwitchCase {
     bool enabled;
 };
 
+void PrintTo(const ProxySwitchCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DelegateProxySwitchTest : public ::testing::TestWithParam<ProxySwitchCase> {};
 
 TEST_P(DelegateProxySwitchTest, FollowsTheInfoDictionary) {

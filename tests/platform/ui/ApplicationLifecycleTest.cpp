@@ -194,15 +194,4 @@ TEST(ApplicationRequests, OpenedURLsAreRecordedAndTheOpenerAnswers) {
     EXPECT_EQ(opened, (std::vector<std::string>{"https://example.com/a", "itms-apps://store/app"}));
 }
 
-TEST(ApplicationRequests, BadgeNumberIsKept) {
-    ui::Application app;
-    EXPECT_EQ(app.applicationIconBadgeNumber(), 0);
-    app.setApplicationIconBadgeNumber(7);
-    EXPECT_EQ(app.applicationIconBadgeNumber(), 7);
-}
-
-TEST(ApplicationShared, IsOneInstance) {
-    EXPECT_EQ(&ui::Application::shared(), &ui::Application::shared());
-}
-
 }  // namespace

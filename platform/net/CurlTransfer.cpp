@@ -205,6 +205,8 @@ std::optional<ns::Error> CurlTransfer::configure() {
     curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::onProgress);
     curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CurlTransfer::onConnected);
+    curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this);
 
     if (auto error = configureBody()) return error;
     configureHeaders();
@@ -388,7 +390,6 @@ size_t CurlTransfer::onHeader(char* data, size_t size, size_t count, void* self)
     const size_t length = size * count;
     if (t->stopped_) return 0;
     t->touch();
-    t->reportTrustIfNew();
     std::string_view line(data, length);
     if (line == "\r\n" || line == "\n") t->endOfHeaders();
     return t->stopped_ ? 0 : length;
@@ -454,6 +455,14 @@ int CurlTransfer::onProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_
         t->touch();
     }
     return t->stopped_ ? 1 : 0;
+}
+
+int CurlTransfer::onConnected(void* self, char*, char*, int, int) {
+    auto* t = static_cast<CurlTransfer*>(self);
+    if (t->stopped_) return CURL_PREREQFUNC_ABORT;
+    t->touch();
+    t->reportTrustIfNew();
+    return CURL_PREREQFUNC_OK;
 }
 
 CURLcode CurlTransfer::onSSLContext(CURL*, void* sslContext, void* self) {

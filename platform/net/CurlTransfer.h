@@ -87,6 +87,8 @@ private:
     static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                           curl_off_t ulNow);
     static CURLcode onSSLContext(CURL* easy, void* sslContext, void* self);
+    static int onConnected(void* self, char* primaryIP, char* localIP, int primaryPort,
+                           int localPort);
 
     const uint64_t id_;
     const std::shared_ptr<LoadObserver> observer_;

@@ -48,7 +48,12 @@ SocketConnection::~SocketConnection() {
 }
 
 bool SocketConnection::setSecure(bool secure) {
-    if (state_ != State::Idle) return false;
+    if (secure == secure_) return true;
+    // The pair's streams are set up one after the other: the level may still change until the
+    // connection is made and the handshake would begin.
+    if (state_ != State::Idle && state_ != State::Resolving && state_ != State::Connecting) {
+        return false;
+    }
     secure_ = secure;
     return true;
 }

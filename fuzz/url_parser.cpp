@@ -4,6 +4,7 @@
 
 #include "platform/ns/CharacterSet.h"
 #include "platform/ns/PercentEncoding.h"
+#include "platform/ns/UTF16.h"
 #include "platform/ns/URL.h"
 #include "platform/ns/URLComponents.h"
 

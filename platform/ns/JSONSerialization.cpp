@@ -15,6 +15,8 @@
 #pragma clang attribute pop
 #endif
 
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -265,60 +267,98 @@ std::optional<Error> emit(W& w, const Value& v) {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
+// The value of a number that the parser has checked against the JSON grammar. Integers stay
+// exact while they fit 64 bits; everything else is the nearest double. Magnitudes too small
+// for a double become zero; too large ones have no value.
+std::optional<Value> numberFromText(std::string_view text) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (text.find_first_of(".eE") == std::string_view::npos) {
+        if (text.front() == '-') {
+            int64_t i = 0;
+            if (std::from_chars(begin, end, i).ec == std::errc())
+                return Value(static_cast<long long>(i));
+        } else {
+            uint64_t u = 0;
+            if (std::from_chars(begin, end, u).ec == std::errc())
+                return Value(static_cast<unsigned long long>(u));
+        }
+    }
+    double d = 0;
+    const auto result = std::from_chars(begin, end, d);
+    if (result.ec == std::errc()) return Value(d);
+    const size_t e = text.find_first_of("eE");
+    if (e != std::string_view::npos && text[e + 1] == '-')
+        return Value(text.front() == '-' ? -0.0 : 0.0);
+    return std::nullopt;
+}
+
 // Builds the ns::Value straight from the parser's events: each container is made in place in
-// its parent, so nothing is copied or moved once parsed.
+// its parent, so that nothing parsed is copied or moved again. A new array starts with room for
+// a few elements, which spares most small arrays their growth.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
   public:
     Builder(const JSONReadOptions& options) : options_(options) {}
 
-    bool Null() { return scalar(Value()); }
-    bool Bool(bool b) { return scalar(Value(b)); }
-    bool Int(int i) { return scalar(Value(i)); }
-    bool Uint(unsigned u) { return scalar(Value(u)); }
-    bool Int64(int64_t i) { return scalar(Value(static_cast<long long>(i))); }
-    bool Uint64(uint64_t u) { return scalar(Value(static_cast<unsigned long long>(u))); }
-    bool Double(double d) { return scalar(Value(d)); }
-    bool String(const char* s, rapidjson::SizeType n, bool) {
-        return scalar(Value(std::string(s, n)));
+    bool Null() { return scalar(nullptr); }
+    bool Bool(bool b) { return scalar(b); }
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
+        std::optional<Value> number = numberFromText(std::string_view(s, n));
+        if (!number) {
+            refusal_ = "Number out of range";
+            return false;
+        }
+        return scalar(std::move(*number));
     }
+    bool String(const char* s, rapidjson::SizeType n, bool) { return scalar(std::string(s, n)); }
     bool Key(const char* s, rapidjson::SizeType n, bool) {
         key_.assign(s, n);
         return true;
     }
-    bool StartObject() { return open(Value(ns::Dictionary())); }
+    bool StartObject() { return open(ns::Dictionary()); }
     bool EndObject(rapidjson::SizeType) { return close(); }
-    bool StartArray() { return open(Value(ns::Array())); }
+    bool StartArray() {
+        ns::Array array;
+        array.reserve(kInitialArrayCapacity);
+        return open(std::move(array));
+    }
     bool EndArray(rapidjson::SizeType) { return close(); }
 
     Value& root() { return root_; }
     const std::string& refusal() const { return refusal_; }
 
   private:
-    // Where the next value goes: the root, the end of the open array, or the open object's
-    // member under the last key.
-    Value* slot() {
-        if (open_.empty()) return &root_;
-        Value* top = open_.back();
-        if (ns::Array* a = top->array()) return &a->emplace_back();
-        ns::Dictionary* d = top->dictionary();
-        auto it = d->try_emplace(d->end(), std::move(key_));
-        return &it->second;
+    static constexpr size_t kInitialArrayCapacity = 4;
+
+    // Makes the next value in place: the root, the end of the open array, or the open
+    // object's member under the last key (a repeated key keeps the last value).
+    template <class T>
+    Value* add(T&& v) {
+        if (open_.empty()) {
+            root_ = Value(std::forward<T>(v));
+            return &root_;
+        }
+        if (ns::Array* a = open_.back()->array()) return &a->emplace_back(std::forward<T>(v));
+        ns::Dictionary& d = *open_.back()->dictionary();
+        return &d.insert_or_assign(d.end(), std::move(key_), Value(std::forward<T>(v)))->second;
     }
 
-    bool scalar(Value v) {
+    template <class T>
+    bool scalar(T&& v) {
         if (open_.empty() && !options_.fragmentsAllowed) return refuseFragment();
-        *slot() = std::move(v);
+        add(std::forward<T>(v));
         return true;
     }
 
-    bool open(Value container) {
+    // The open containers never move: each sits at the end of its parent, which takes nothing
+    // else until it closes.
+    template <class Container>
+    bool open(Container&& container) {
         if (open_.size() >= options_.maxDepth) {
             refusal_ = "Too many nested arrays or dictionaries";
             return false;
         }
-        Value* s = slot();
-        *s = std::move(container);
-        open_.push_back(s);
+        open_.push_back(add(std::move(container)));
         return true;
     }
 
@@ -340,6 +380,8 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     std::string key_;
     std::string refusal_;
 };
+
+constexpr size_t kMaxRecursiveDepth = 1024;
 
 std::string atCharacter(std::string reason, size_t offset) {
     if (!reason.empty() && reason.back() == '.') reason.pop_back();
@@ -372,10 +414,16 @@ Result<Value> JSONSerialization::read(std::string_view text, ReadOptions options
     rapidjson::MemoryStream stream(text.data(), text.size());
     Builder builder(options);
     rapidjson::Reader reader;
-    constexpr unsigned kFlags = rapidjson::kParseIterativeFlag |
-                                rapidjson::kParseValidateEncodingFlag |
-                                rapidjson::kParseFullPrecisionFlag;
-    const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
+    // Numbers arrive as their text: the library's own conversion is not exact in its fast mode
+    // and not free of undefined behaviour in its precise one.
+    constexpr unsigned kFlags =
+        rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag;
+    // The recursive parser is the faster one; the builder stops it at maxDepth, which keeps
+    // the recursion short. Deeper limits take the parser that keeps its own stack.
+    const rapidjson::ParseResult result =
+        options.maxDepth <= kMaxRecursiveDepth
+            ? reader.Parse<kFlags>(stream, builder)
+            : reader.Parse<kFlags | rapidjson::kParseIterativeFlag>(stream, builder);
     if (result.IsError()) {
         std::string reason = builder.refusal();
         if (reason.empty()) reason = rapidjson::GetParseError_En(result.Code());

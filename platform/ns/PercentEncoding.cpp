@@ -1,5 +1,7 @@
 #include "platform/ns/PercentEncoding.h"
 
+#include "platform/ns/UTF16.h"
+
 #include <cstdint>
 
 namespace ns {
@@ -11,10 +13,6 @@ int hexValue(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
-}
-
-bool isContinuation(unsigned char c) {
-    return (c & 0xC0) == 0x80;
 }
 
 }  // namespace
@@ -63,36 +61,5 @@ std::string percentDecodeOrKeep(std::string_view text) {
     return decoded ? std::move(*decoded) : std::string(text);
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUTF8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        size_t length;
-        uint32_t min, cp;
-        if ((c & 0xE0) == 0xC0) {
-            length = 2, min = 0x80, cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            length = 3, min = 0x800, cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            length = 4, min = 0x10000, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (static_cast<size_t>(end - p) < length) return false;
-        for (size_t k = 1; k < length; ++k) {
-            if (!isContinuation(p[k])) return false;
-            cp = (cp << 6) | (p[k] & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        p += length;
-    }
-    return true;
-}
 
 }  // namespace ns

@@ -22,6 +22,4 @@ std::string percentDecodeOrKeep(std::string_view text);
 // Resolves escapes into raw bytes, whatever they spell; nothing for a malformed escape.
 std::optional<std::string> percentDecodeBytes(std::string_view text);
 
-bool isValidUTF8(std::string_view text);
-
 }  // namespace ns

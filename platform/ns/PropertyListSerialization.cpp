@@ -35,8 +35,8 @@ Error writeError(std::string reason) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Nesting checks. The parser recurses once per level and does not bound the depth, so input is
-// measured before it gets there.
+// Checks before parsing. The parser recurses once per level without bound and stops the process
+// on some malformed input, so input is measured and checked before it gets there.
 
 // Element nesting of XML text: comments, CDATA, processing instructions and declarations are
 // skipped; every other opening tag that is not self-closing opens a level.
@@ -77,24 +77,28 @@ uint64_t bigEndian(const uint8_t* p, size_t n) {
     return v;
 }
 
-// Container nesting of a binary property list: the height of its object graph, found without
-// recursion. Loops are refused too. Structural faults that the parser itself rejects are left
-// to it.
-class BinaryNesting {
+// Checks a binary property list before the parser sees it. The parser recurses once per level
+// without bound, loops on self-containing objects, and stops the process on a dictionary key
+// that holds a NUL character or is no string; such input is refused here. Other structural
+// faults are left to the parser, which reports them.
+class BinaryPrecheck {
   public:
-    BinaryNesting(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    BinaryPrecheck(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
-    bool within(size_t maxDepth) {
-        if (size_ < kBinaryMagic.size() + 32) return true;
+    // Empty when the input may go to the parser, otherwise the reason to refuse it.
+    std::optional<std::string> problem(size_t maxDepth) {
+        if (size_ < kBinaryMagic.size() + 32) return std::nullopt;
         const uint8_t* trailer = data_ + size_ - 32;
         offsetSize_ = trailer[6];
         refSize_ = trailer[7];
         count_ = bigEndian(trailer + 8, 8);
         const uint64_t top = bigEndian(trailer + 16, 8);
         tableOffset_ = bigEndian(trailer + 24, 8);
-        if (offsetSize_ == 0 || offsetSize_ > 8 || refSize_ == 0 || refSize_ > 8) return true;
-        if (tableOffset_ >= size_ || count_ > (size_ - tableOffset_) / offsetSize_) return true;
-        if (top >= count_) return true;
+        if (offsetSize_ == 0 || offsetSize_ > 8 || refSize_ == 0 || refSize_ > 8)
+            return std::nullopt;
+        if (tableOffset_ >= size_ || count_ > (size_ - tableOffset_) / offsetSize_)
+            return std::nullopt;
+        if (top >= count_) return std::nullopt;
         height_.assign(count_, kUnvisited);
         return walk(top, maxDepth);
     }
@@ -102,6 +106,13 @@ class BinaryNesting {
   private:
     static constexpr uint32_t kUnvisited = std::numeric_limits<uint32_t>::max();
     static constexpr uint32_t kOnPath = kUnvisited - 1;
+
+    // An object's kind (the marker's high nibble), element count and where its body starts.
+    struct Header {
+        uint8_t kind;
+        uint64_t count;
+        size_t body;
+    };
 
     struct Frame {
         uint64_t object;
@@ -111,36 +122,40 @@ class BinaryNesting {
         uint32_t height;
     };
 
-    // The child references of a container object, or false for anything else.
-    bool references(uint64_t object, uint64_t& total, size_t& refs) const {
+    std::optional<Header> header(uint64_t object) const {
         const uint64_t at = bigEndian(data_ + tableOffset_ + object * offsetSize_, offsetSize_);
-        if (at >= size_) return false;
-        const uint8_t marker = data_[at];
-        const uint8_t kind = marker >> 4;
-        // 0xA array, 0xB ordered set, 0xC set, 0xD dictionary (keys and values).
-        if (kind < 0xA || kind > 0xD) return false;
-        uint64_t count = marker & 0x0F;
-        size_t pos = at + 1;
-        if (count == 0x0F) {
-            if (pos >= size_ || (data_[pos] >> 4) != 0x1) return false;
-            const size_t width = size_t{1} << (data_[pos] & 0x03);
-            if (pos + 1 + width > size_) return false;
-            count = bigEndian(data_ + pos + 1, width);
-            pos += 1 + width;
+        if (at >= size_) return std::nullopt;
+        Header h{static_cast<uint8_t>(data_[at] >> 4), data_[at] & 0x0Fu, at + 1};
+        const bool counted = (h.kind >= 0x4 && h.kind <= 0x6) || h.kind >= 0xA;
+        if (counted && h.count == 0x0F) {  // the count follows as an integer object
+            if (h.body >= size_ || (data_[h.body] >> 4) != 0x1) return std::nullopt;
+            const size_t width = size_t{1} << (data_[h.body] & 0x03);
+            if (h.body + 1 + width > size_) return std::nullopt;
+            h.count = bigEndian(data_ + h.body + 1, width);
+            h.body += 1 + width;
         }
-        if (kind == 0xD) {
-            if (count > std::numeric_limits<uint64_t>::max() / 2) return false;
-            count *= 2;
+        return h;
+    }
+
+    uint64_t reference(size_t at) const { return bigEndian(data_ + at, refSize_); }
+
+    // A dictionary key must be an ASCII or UTF-16 string without NUL characters.
+    bool isUsableKey(uint64_t object) const {
+        if (object >= count_) return false;
+        const std::optional<Header> h = header(object);
+        if (!h || (h->kind != 0x5 && h->kind != 0x6)) return false;
+        const uint64_t unit = h->kind == 0x5 ? 1 : 2;
+        if (h->count > (size_ - h->body) / unit) return false;
+        for (uint64_t i = 0; i < h->count; ++i) {
+            const uint8_t* c = data_ + h->body + i * unit;
+            if (c[0] == 0 && (unit == 1 || c[1] == 0)) return false;
         }
-        if (count > (size_ - pos) / refSize_) return false;
-        total = count;
-        refs = pos;
         return true;
     }
 
-    bool walk(uint64_t top, size_t maxDepth) {
+    std::optional<std::string> walk(uint64_t top, size_t maxDepth) {
         std::vector<Frame> path;
-        if (!push(path, top)) return true;
+        if (auto refused = push(path, top)) return refused;
         while (!path.empty()) {
             Frame& f = path.back();
             if (f.next == f.total) {
@@ -150,33 +165,53 @@ class BinaryNesting {
                 if (!path.empty()) path.back().height = std::max(path.back().height, h + 1);
                 continue;
             }
-            const uint64_t child = bigEndian(data_ + f.refs + f.next * refSize_, refSize_);
+            const uint64_t child = reference(f.refs + f.next * refSize_);
             ++f.next;
             if (child >= count_) continue;
             const uint32_t h = height_[child];
-            if (h == kOnPath) return false;  // a loop
+            if (h == kOnPath) return "Property list object contains itself";
             if (h != kUnvisited) {
-                if (path.size() + h > maxDepth) return false;
+                if (path.size() + h > maxDepth) return kTooDeep;
                 f.height = std::max(f.height, h + 1);
                 continue;
             }
-            if (push(path, child) && path.size() > maxDepth) return false;
+            if (auto refused = push(path, child)) return refused;
+            if (path.size() > maxDepth) return kTooDeep;
         }
-        return true;
+        return std::nullopt;
     }
 
-    // Opens a container on the path; leaves are marked as done with height 0.
-    bool push(std::vector<Frame>& path, uint64_t object) {
-        uint64_t total = 0;
-        size_t refs = 0;
-        if (!references(object, total, refs)) {
+    // Opens a container on the path, after checking a dictionary's keys; anything else is a
+    // leaf of height 0.
+    std::optional<std::string> push(std::vector<Frame>& path, uint64_t object) {
+        const std::optional<Header> h = header(object);
+        // 0xA array, 0xB ordered set, 0xC set, 0xD dictionary (keys, then values).
+        if (!h || h->kind < 0xA || h->kind > 0xD) {
             height_[object] = 0;
-            return false;
+            return std::nullopt;
+        }
+        uint64_t total = h->count;
+        if (h->kind == 0xD) {
+            if (total > (size_ - h->body) / refSize_ / 2) {
+                height_[object] = 0;  // malformed; the parser refuses it
+                return std::nullopt;
+            }
+            for (uint64_t k = 0; k < total; ++k) {
+                if (!isUsableKey(reference(h->body + k * refSize_)))
+                    return "Property list dictionary key is not a string";
+            }
+            total *= 2;
+        }
+        if (total > (size_ - h->body) / refSize_) {
+            height_[object] = 0;  // malformed; the parser refuses it
+            return std::nullopt;
         }
         height_[object] = kOnPath;
-        path.push_back({object, 0, total, refs, 1});
-        return true;
+        path.push_back({object, 0, total, h->body, 1});
+        return std::nullopt;
     }
+
+    static constexpr const char* kTooDeep = "Too many nested arrays or dictionaries";
 
     const uint8_t* data_;
     size_t size_;
@@ -385,9 +420,12 @@ Result<Value> PropertyListSerialization::read(const Data& data, Format* format) 
     if (text.size() > std::numeric_limits<uint32_t>::max())
         return readError("Property list too large");
     const bool binary = text.starts_with(kBinaryMagic);
-    const bool shallow = binary ? BinaryNesting(data.bytes(), data.length()).within(kMaxDepth)
-                                : xmlNestingWithin(text, kMaxDepth + 2);  // <plist> and a leaf
-    if (!shallow) return readError("Too many nested arrays or dictionaries");
+    if (binary) {
+        if (auto refused = BinaryPrecheck(data.bytes(), data.length()).problem(kMaxDepth))
+            return readError(*refused);
+    } else if (!xmlNestingWithin(text, kMaxDepth + 2)) {  // <plist> and a leaf element
+        return readError("Too many nested arrays or dictionaries");
+    }
 
     plist_t root = nullptr;
     if (binary) {

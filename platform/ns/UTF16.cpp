@@ -24,12 +24,36 @@ size_t skipASCII(std::string_view s, size_t index) {
     return index;
 }
 
+// Walks whole characters from the start while the offsets after the next one stay within
+// both limits; answers the byte and unit offsets reached.
+struct Position {
+    size_t bytes = 0;
+    size_t units = 0;
+};
+
+Position walk(std::string_view utf8, size_t byteLimit, size_t unitLimit) {
+    Position at;
+    while (at.bytes < utf8.size()) {
+        Position next = at;
+        if (static_cast<uint8_t>(utf8[at.bytes]) < 0x80) {
+            ++next.bytes;
+            ++next.units;
+        } else {
+            next.units += unitsOf(nextCodePoint(utf8, next.bytes));
+        }
+        if (next.bytes > byteLimit || next.units > unitLimit) break;
+        at = next;
+    }
+    return at;
+}
+
 }  // namespace
 
-char32_t nextCodePoint(std::string_view utf8, size_t& index) {
+char32_t nextCodePoint(std::string_view utf8, size_t& index, bool* malformed) {
     const auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
     const size_t n = utf8.size();
     const uint8_t b0 = p[index];
+    if (malformed) *malformed = false;
     if (b0 < 0x80) {
         ++index;
         return b0;
@@ -52,6 +76,7 @@ char32_t nextCodePoint(std::string_view utf8, size_t& index) {
         if (b0 == 0xF4) high = 0x8F;  // nothing above U+10FFFF
     } else {
         ++index;
+        if (malformed) *malformed = true;
         return kReplacementCharacter;
     }
     size_t i = index + 1;
@@ -59,6 +84,7 @@ char32_t nextCodePoint(std::string_view utf8, size_t& index) {
         const bool ok = i < n && (k == 0 ? isContinuation(p[i], low, high) : isContinuation(p[i]));
         if (!ok) {
             index = i;  // the maximal ill-formed prefix reads as one U+FFFD
+            if (malformed) *malformed = true;
             return kReplacementCharacter;
         }
         c = (c << 6) | (p[i] & 0x3F);
@@ -84,6 +110,16 @@ void appendUTF8(std::string& out, char32_t c) {
         out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
+}
+
+bool isValidUTF8(std::string_view utf8) {
+    size_t i = skipASCII(utf8, 0);
+    bool malformed = false;
+    while (i < utf8.size() && !malformed) {
+        nextCodePoint(utf8, i, &malformed);
+        i = skipASCII(utf8, i);
+    }
+    return !malformed;
 }
 
 size_t utf16Length(std::string_view utf8) {
@@ -131,40 +167,11 @@ std::string fromUTF16(std::u16string_view utf16) {
 }
 
 size_t utf8OffsetForUTF16Offset(std::string_view utf8, size_t utf16Offset) {
-    size_t units = 0;
-    size_t i = 0;
-    while (i < utf8.size() && units < utf16Offset) {
-        if (static_cast<uint8_t>(utf8[i]) < 0x80) {
-            ++i;
-            ++units;
-            continue;
-        }
-        size_t next = i;
-        const size_t w = unitsOf(nextCodePoint(utf8, next));
-        if (units + w > utf16Offset) break;  // the offset splits a surrogate pair
-        units += w;
-        i = next;
-    }
-    return i;
+    return walk(utf8, SIZE_MAX, utf16Offset).bytes;
 }
 
 size_t utf16OffsetForUTF8Offset(std::string_view utf8, size_t utf8Offset) {
-    const size_t stop = std::min(utf8Offset, utf8.size());
-    size_t units = 0;
-    size_t i = 0;
-    while (i < stop) {
-        if (static_cast<uint8_t>(utf8[i]) < 0x80) {
-            ++i;
-            ++units;
-            continue;
-        }
-        size_t next = i;
-        const size_t w = unitsOf(nextCodePoint(utf8, next));
-        if (next > stop) break;  // the offset lies inside this character
-        units += w;
-        i = next;
-    }
-    return units;
+    return walk(utf8, utf8Offset, SIZE_MAX).units;
 }
 
 std::string utf16Substring(std::string_view utf8, size_t location, size_t length) {

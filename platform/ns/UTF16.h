@@ -13,10 +13,14 @@ namespace ns {
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 // Decodes the character that starts at `index` and moves `index` past it; malformed input
-// yields U+FFFD and moves past the ill-formed bytes only. `index` must be below utf8.size().
-char32_t nextCodePoint(std::string_view utf8, size_t& index);
+// yields U+FFFD, sets `*malformed` (when given) and moves past the ill-formed bytes only.
+// `index` must be below utf8.size().
+char32_t nextCodePoint(std::string_view utf8, size_t& index, bool* malformed = nullptr);
 // Appends the UTF-8 form of a code point; surrogates and values above U+10FFFF append U+FFFD.
 void appendUTF8(std::string& out, char32_t codePoint);
+
+// Whether the bytes are well-formed UTF-8 (no surrogates, nothing above U+10FFFF).
+bool isValidUTF8(std::string_view utf8);
 
 size_t utf16Length(std::string_view utf8);
 std::u16string toUTF16(std::string_view utf8);

@@ -176,17 +176,17 @@ bool NSDK_TBXRegex::matchesSubStringInString(std::string_view string) const {
 }
 
 std::shared_ptr<NSDK_TBXRegexEnumerator> NSDK_TBXRegex::segmentEnumeratorForString(
-    std::string_view string) {
+    std::string_view string) const {
     return NSDK_TBXRegexEnumerator::initWithRegex(shared_from_this(), string, true);
 }
 
 std::shared_ptr<NSDK_TBXRegexEnumerator> NSDK_TBXRegex::matchSegmentEnumeratorForString(
-    std::string_view string) {
+    std::string_view string) const {
     return NSDK_TBXRegexEnumerator::initWithRegex(shared_from_this(), string, false);
 }
 
 std::string NSDK_TBXRegex::stringByReplacingMatchesInString(std::string_view string,
-                                                            std::string_view replacement) {
+                                                            std::string_view replacement) const {
     const auto pieces = parseReplacement(replacement);
     std::string out;
     out.reserve(string.size());

@@ -55,15 +55,16 @@ class NSDK_TBXRegex : public std::enable_shared_from_this<NSDK_TBXRegex> {
     std::optional<std::string> firstSubStringMatchedInString(std::string_view string) const;
     bool matchesSubStringInString(std::string_view string) const;
 
-    std::shared_ptr<NSDK_TBXRegexEnumerator> segmentEnumeratorForString(std::string_view string);
+    std::shared_ptr<NSDK_TBXRegexEnumerator> segmentEnumeratorForString(
+        std::string_view string) const;
     std::shared_ptr<NSDK_TBXRegexEnumerator> matchSegmentEnumeratorForString(
-        std::string_view string);
+        std::string_view string) const;
 
     // Every match replaced: "\N" in the replacement stands for sub-pattern N of the match
     // (nothing when there is no such sub-pattern or it took no part); an escaped backslash
     // before the number keeps the text as it stands.
     std::string stringByReplacingMatchesInString(std::string_view string,
-                                                 std::string_view replacement);
+                                                 std::string_view replacement) const;
 
     std::string description() const;
 

@@ -3,8 +3,10 @@
 #include <bit>
 #include <cstdio>
 #include <numeric>
+#include <utility>
 
 #include "platform/ns/Exception.h"
+#include "platform/ns/UTF16.h"
 
 namespace {
 
@@ -122,6 +124,107 @@ void NSDK_TBXStringEncoding::setPaddingChar(char c) {
     paddingChar_ = c;
 }
 
+namespace {
+
+// Whole blocks (the least common multiple of 8 and the character width, in bits) carry no
+// state from one to the next; templates per width let the compiler unroll them.
+template <int Shift>
+struct Blocks {
+    static constexpr int kChars = std::lcm(8, Shift) / Shift;
+    static constexpr int kBytes = kChars * Shift / 8;
+    static constexpr uint64_t kMask = (uint64_t{1} << Shift) - 1;
+
+    static void encode(const uint8_t*& p, const uint8_t* end, char*& o, const char* map) {
+        while (end - p >= kBytes) {
+            uint64_t block = 0;
+            for (int k = 0; k < kBytes; ++k) block = block << 8 | p[k];
+            for (int k = kChars - 1; k >= 0; --k) *o++ = map[(block >> (k * Shift)) & kMask];
+            p += kBytes;
+        }
+    }
+
+    // Decodes one block of plain alphabet characters; false (nothing written) when the block
+    // holds anything else, which the character-wise path then handles.
+    static bool decode(const uint8_t* in, const int* reverse, uint8_t*& o) {
+        uint64_t block = 0;
+        for (int k = 0; k < kChars; ++k) {
+            if (in[k] >= 128 || reverse[in[k]] < 0) return false;
+            block = block << Shift | static_cast<uint64_t>(reverse[in[k]]);
+        }
+        for (int k = kBytes - 1; k >= 0; --k) *o++ = static_cast<uint8_t>(block >> (8 * k));
+        return true;
+    }
+};
+
+template <template <int> class F, class... Args>
+auto forWidth(int shift, Args&&... args) {
+    switch (shift) {
+        case 1:
+            return F<1>::run(std::forward<Args>(args)...);
+        case 2:
+            return F<2>::run(std::forward<Args>(args)...);
+        case 3:
+            return F<3>::run(std::forward<Args>(args)...);
+        case 4:
+            return F<4>::run(std::forward<Args>(args)...);
+        case 5:
+            return F<5>::run(std::forward<Args>(args)...);
+        case 6:
+            return F<6>::run(std::forward<Args>(args)...);
+        default:
+            return F<7>::run(std::forward<Args>(args)...);
+    }
+}
+
+template <int Shift>
+struct EncodeBlocks {
+    static void run(const uint8_t*& p, const uint8_t* end, char*& o, const char* map) {
+        Blocks<Shift>::encode(p, end, o, map);
+    }
+};
+
+constexpr int kPaddingEntry = -2;
+constexpr int kUnknownEntry = -1;
+
+// Decodes the whole text into `o`, moving it on; false when the text is not the canonical
+// text of some bytes.
+template <int Shift>
+struct DecodeText {
+    static bool run(const uint8_t* in, size_t n, const int* reverse, uint8_t*& o) {
+        using B = Blocks<Shift>;
+        uint32_t buffer = 0;
+        int bits = 0;
+        bool sawPadding = false;
+        size_t i = 0;
+        while (i < n) {
+            if (bits == 0 && !sawPadding && n - i >= B::kChars && B::decode(in + i, reverse, o)) {
+                i += B::kChars;
+                continue;
+            }
+            const uint8_t c = in[i++];
+            if (c >= 128) return false;
+            const int value = reverse[c];
+            if (value >= 0) {
+                if (sawPadding) return false;
+                buffer = buffer << Shift | static_cast<uint32_t>(value);
+                bits += Shift;
+                if (bits >= 8) {
+                    bits -= 8;
+                    *o++ = static_cast<uint8_t>(buffer >> bits);
+                }
+            } else if (value == kPaddingEntry) {
+                sawPadding = true;
+            } else if (value == kUnknownEntry) {
+                return false;
+            }
+        }
+        // Leftover bits must be zero: only the canonical text of some bytes decodes.
+        return bits == 0 || (buffer & ((1u << bits) - 1)) == 0;
+    }
+};
+
+}  // namespace
+
 std::string NSDK_TBXStringEncoding::encode(const ns::Data& data) const {
     const size_t length = data.length();
     if (length == 0) return {};
@@ -132,15 +235,8 @@ std::string NSDK_TBXStringEncoding::encode(const ns::Data& data) const {
     char* o = out.data();
     const uint8_t* p = data.bytes();
     const uint8_t* end = p + length;
-
-    // Whole blocks of padLen_ characters (at most 7 bytes) at a time, then the rest bit-wise.
-    const size_t blockBytes = padLen_ * shift / 8;
-    while (static_cast<size_t>(end - p) >= blockBytes) {
-        uint64_t block = 0;
-        for (size_t k = 0; k < blockBytes; ++k) block = block << 8 | p[k];
-        p += blockBytes;
-        for (size_t k = padLen_; k-- > 0;) *o++ = charMap_[(block >> (k * shift)) & mask_];
-    }
+    forWidth<EncodeBlocks>(shift_, p, end, o, charMap_.data());
+    // The last, partial block bit by bit, completed with zero bits.
     uint32_t buffer = 0;
     size_t bits = 0;
     for (; p < end; ++p) {
@@ -160,38 +256,20 @@ std::string NSDK_TBXStringEncoding::encodeString(std::string_view string) const 
 }
 
 std::optional<ns::Data> NSDK_TBXStringEncoding::decode(std::string_view string) const {
+    static_assert(kPadding == kPaddingEntry && kUnknown == kUnknownEntry);
     std::vector<uint8_t> out(static_cast<size_t>(shift_) * string.size() / 8);
-    uint8_t* o = out.data();
-    uint32_t buffer = 0;
-    int bits = 0;
-    bool sawPadding = false;
-    for (char ch : string) {
-        const auto c = static_cast<uint8_t>(ch);
-        if (c >= 128) return std::nullopt;
-        const int value = reverseCharMap_[c];
-        if (value >= 0) {
-            if (sawPadding) return std::nullopt;
-            buffer = buffer << shift_ | static_cast<uint32_t>(value);
-            bits += shift_;
-            if (bits >= 8) {
-                bits -= 8;
-                *o++ = static_cast<uint8_t>(buffer >> bits);
-            }
-        } else if (value == kPadding) {
-            sawPadding = true;
-        } else if (value == kUnknown) {
-            return std::nullopt;
-        }
+    uint8_t* end = out.data();
+    if (!forWidth<DecodeText>(shift_, reinterpret_cast<const uint8_t*>(string.data()),
+                              string.size(), reverseCharMap_.data(), end)) {
+        return std::nullopt;
     }
-    // Leftover bits must be zero: only the canonical text of some bytes decodes.
-    if (bits > 0 && (buffer & ((1u << bits) - 1)) != 0) return std::nullopt;
-    out.resize(static_cast<size_t>(o - out.data()));
+    out.resize(static_cast<size_t>(end - out.data()));
     return ns::Data(std::move(out));
 }
 
 std::optional<std::string> NSDK_TBXStringEncoding::stringByDecoding(std::string_view string) const {
     auto data = decode(string);
-    if (!data) return std::nullopt;
+    if (!data || !ns::isValidUTF8(data->chars())) return std::nullopt;
     return std::string(data->chars());
 }
 

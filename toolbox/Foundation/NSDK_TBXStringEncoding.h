@@ -42,7 +42,7 @@ class NSDK_TBXStringEncoding {
     std::string encode(const ns::Data& data) const;
     std::string encodeString(std::string_view string) const;
     std::optional<ns::Data> decode(std::string_view string) const;
-    // The decoded bytes as text (they are not checked to be UTF-8).
+    // The decoded bytes as text; nullopt unless they are well-formed UTF-8.
     std::optional<std::string> stringByDecoding(std::string_view string) const;
 
     std::string description() const;

@@ -18,6 +18,7 @@ constexpr int kAutoDetectWindowBitsOffset = 32;
 constexpr int kDefaultMemLevel = 8;
 // Deflate cannot expand data by more than this factor; a size claim beyond it is a lie.
 constexpr size_t kMaxDeflateRatio = 1032;
+constexpr size_t kFirstWindow = size_t{64} << 10;
 
 // zlib counts bytes in 32-bit fields.
 bool usableInput(const void* bytes, size_t length) {
@@ -111,13 +112,26 @@ size_t gzipSizeClaim(const uint8_t* p, size_t length) {
     return size_t{t[0]} | size_t{t[1]} << 8 | size_t{t[2]} << 16 | size_t{t[3]} << 24;
 }
 
-// The first output reservation: the gzip trailer's claim when it is plausible, else four
-// times the input. Never more than the caller's limit, plus one byte that shows whether the
-// data would run past it.
+// The first output reservation: the gzip trailer's claim when it is plausible, else a small
+// first window whose yield shows how far the data expands. Never more than the caller's
+// limit, plus one byte that shows whether the data would run past it.
 size_t firstReservation(const uint8_t* p, size_t length, bool raw, size_t maxLength) {
-    size_t guess = raw ? 0 : gzipSizeClaim(p, length);
-    if (guess == 0 || guess > length * kMaxDeflateRatio) guess = length * 4;
+    const size_t claim = raw ? 0 : gzipSizeClaim(p, length);
+    const size_t guess = claim > 0 && claim <= length * kMaxDeflateRatio ? claim : kFirstWindow;
     return std::min(guess, maxLength) + 1;
+}
+
+// The next output size: the total that the expansion so far projects, with a little room,
+// and at least a quarter more than now so that growth stays geometric.
+size_t nextReservation(size_t current, size_t produced, size_t consumed, size_t length,
+                       size_t limit) {
+    double projected = static_cast<double>(current) * 2;
+    if (consumed > 0) {
+        projected = static_cast<double>(produced) * static_cast<double>(length) /
+                    static_cast<double>(consumed) * 1.0625;
+    }
+    const double grown = std::max(projected, static_cast<double>(current + current / 4 + 1));
+    return grown >= static_cast<double>(limit) ? limit : static_cast<size_t>(grown);
 }
 
 std::optional<ns::Data> inflateBytes(const void* bytes, size_t length, bool raw, size_t maxLength) {
@@ -147,7 +161,9 @@ std::optional<ns::Data> inflateBytes(const void* bytes, size_t length, bool raw,
             if (rc == Z_BUF_ERROR) return std::nullopt;  // input cut short
             continue;
         }
-        if (used == out.size()) out.resize(std::min(out.size() * 2, limit));
+        if (used == out.size()) {
+            out.resize(nextReservation(out.size(), used, length - s.avail_in, length, limit));
+        }
     }
     if (s.avail_in != 0) return std::nullopt;  // bytes after the end of the stream
     out.resize(used);

@@ -88,6 +88,21 @@ TEST(JSONSerialization, NumbersKeepTheirKindWhenRead) {
     EXPECT_DOUBLE_EQ(*v->at(5).number(), 18446744073709551616.0);
 }
 
+TEST(JSONSerialization, ExtremeNumbersReadExactlyOrFail) {
+    auto v = JSONSerialization::read(
+        "[0e-311, 1e-400, -1e-400, 4.9e-324, 0.1, 2.2250738585072014e-308]");
+    ASSERT_TRUE(v.ok()) << v.error().description();
+    EXPECT_EQ(v->at(0), Value(0.0));
+    EXPECT_EQ(v->at(1), Value(0.0));
+    EXPECT_TRUE(std::signbit(*v->at(2).number()));
+    EXPECT_EQ(v->at(3), Value(5e-324));
+    EXPECT_EQ(v->at(4), Value(0.1));
+    EXPECT_EQ(v->at(5), Value(2.2250738585072014e-308));
+    for (const char* text : {"[1e400]", "[1.8e308]", "[-1.8e308]"}) {
+        EXPECT_FALSE(JSONSerialization::read(text).ok()) << text;
+    }
+}
+
 TEST(JSONSerialization, IntegralDoublesWriteWithoutFraction) {
     EXPECT_EQ(writeFragment(Value(1.0)), "1");
     EXPECT_EQ(writeFragment(Value(-3.0)), "-3");
@@ -205,6 +220,18 @@ TEST(JSONSerialization, DepthLimitFailsCleanly) {
     std::string hostile;
     for (int i = 0; i < 200000; ++i) hostile += "{\"a\":[";
     EXPECT_FALSE(JSONSerialization::read(hostile).ok());
+
+    // Limits above the recursive parser's reach take the other parser, with the same results.
+    JSONSerialization::ReadOptions deepLimit;
+    deepLimit.maxDepth = 5000;
+    EXPECT_TRUE(
+        JSONSerialization::read(std::string(5000, '[') + std::string(5000, ']'), deepLimit).ok());
+    EXPECT_FALSE(
+        JSONSerialization::read(std::string(5001, '[') + std::string(5001, ']'), deepLimit).ok());
+    EXPECT_FALSE(JSONSerialization::read(hostile, deepLimit).ok());
+    auto same = JSONSerialization::read(R"({"a":[1,2.5,"x",{"b":null}]})", deepLimit);
+    ASSERT_TRUE(same.ok());
+    EXPECT_EQ(*same, *JSONSerialization::read(R"({"a":[1,2.5,"x",{"b":null}]})"));
 
     JSONSerialization::ReadOptions shallow;
     shallow.maxDepth = 2;

@@ -224,6 +224,16 @@ TEST(PropertyListSerialization, LoopingBinaryReferencesAreRefused) {
     EXPECT_FALSE(PropertyListSerialization::read(ns::Data::fromString(plist)).ok());
 }
 
+TEST(PropertyListSerialization, BinaryKeysWithNulAreRefused) {
+    auto written = PropertyListSerialization::write(Value::dict({{"aXb", 1}}), Format::Binary);
+    ASSERT_TRUE(written.ok());
+    std::string bytes(written->chars());
+    bytes[bytes.find("aXb") + 1] = '\0';
+    auto r = PropertyListSerialization::read(ns::Data::fromString(bytes));
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().code(), 3840);
+}
+
 TEST(PropertyListSerialization, FilesRoundTripAtomically) {
     testsupport::TempDir dir;
     const std::string path = (dir / "prefs.plist").string();

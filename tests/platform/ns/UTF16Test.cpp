@@ -24,6 +24,8 @@ TEST(UTF16Test, RoundTripsEveryPlane) {
         ns::appendUTF8(all, c);
     }
     EXPECT_EQ(ns::fromUTF16(ns::toUTF16(all)), all);
+    EXPECT_TRUE(ns::isValidUTF8(all));
+    EXPECT_TRUE(ns::isValidUTF8(""));
     EXPECT_EQ(ns::utf16Length(all), ns::toUTF16(all).size());
 }
 
@@ -37,6 +39,8 @@ class UTF16MalformedTest : public testing::TestWithParam<Malformed> {};
 TEST_P(UTF16MalformedTest, BecomesReplacementCharacters) {
     const auto& p = GetParam();
     EXPECT_EQ(ns::fromUTF16(ns::toUTF16(p.input)), p.expected);
+    EXPECT_FALSE(ns::isValidUTF8(p.input));
+    EXPECT_FALSE(ns::isValidUTF8("ok" + p.input + "ok"));
     EXPECT_EQ(ns::utf16Length(p.input), ns::toUTF16(p.input).size());
     EXPECT_EQ(ns::utf16Substring(p.input, 0, SIZE_MAX), p.expected);
 }
@@ -49,6 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Malformed{"\xC0\xAF", kFFFD + kFFFD},              // overlong
                     Malformed{"\xED\xA0\x80", kFFFD + kFFFD + kFFFD},  // encoded surrogate
                     Malformed{"\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},  // > U+10FFFF
+                    Malformed{"\xF0\xBD\x93", kFFFD},                              // 3 of 4 bytes
                     Malformed{"\xFF", kFFFD}));
 
 TEST(UTF16Test, LoneSurrogatesBecomeReplacementCharacters) {

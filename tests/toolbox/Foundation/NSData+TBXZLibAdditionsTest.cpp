@@ -151,6 +151,13 @@ TEST(ZLibAdditionsTest, InflationStopsAtTheOutputLimit) {
     v[v.size() - 2] = 0;
     v[v.size() - 1] = 0;
     EXPECT_FALSE(tbx_dataByInflatingData(lying));
+    // A claim far below the truth only costs growth steps.
+    for (size_t claim : {size_t{1}, size_t{2}, size_t{1000}}) {
+        auto small = *tbx_dataByGzippingData(ns::Data("abcabcabcabcabc", 15));
+        auto& b = small.mutableVector();
+        for (int k = 0; k < 4; ++k) b[b.size() - 4 + k] = static_cast<uint8_t>(claim >> (8 * k));
+        EXPECT_FALSE(tbx_dataByInflatingData(small)) << claim;  // the length check still fails
+    }
     const auto rawPacked = tbx_dataByRawDeflatingData(zeros);
     EXPECT_FALSE(tbx_dataByRawInflatingData(*rawPacked, 1000));
 }

@@ -2,12 +2,14 @@
 
 #include "platform/net/HTTPHeaderFields.h"
 #include "platform/net/HTTPURLResponse.h"
-#include "platform/net/URLRequest.h"
 #include "platform/net/URLError.h"
+#include "platform/net/URLRequest.h"
 
 namespace {
 
-ns::URL url() { return *ns::URL::parse("https://example.test/a"); }
+ns::URL url() {
+    return *ns::URL::parse("https://example.test/a");
+}
 
 TEST(HTTPMessageTest, HeaderNamesIgnoreCaseAndKeepTheirFirstSpelling) {
     net::URLRequest request(url());

@@ -24,7 +24,7 @@ std::vector<ns::Data> chainOf(const peers::ServerIdentity& identity) {
 }
 
 class ServerTrustTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override { net::TLSSettings::setExtraCAFile(ca_.caFile()); }
     void TearDown() override { net::TLSSettings::setExtraCAFile(""); }
 
@@ -57,7 +57,8 @@ TEST_F(ServerTrustTest, DefaultPolicyRefusesOtherHostsExpiryAndUnknownIssuers) {
 
 TEST_F(ServerTrustTest, EmptyOrUnreadableChainsCannotBeEvaluated) {
     EXPECT_FALSE(net::ServerTrust("localhost", {}).evaluate());
-    EXPECT_FALSE(net::ServerTrust("localhost", {ns::Data::fromString("not a certificate")}).evaluate());
+    EXPECT_FALSE(
+        net::ServerTrust("localhost", {ns::Data::fromString("not a certificate")}).evaluate());
     auto chain = chainOf(ca_.localhost());
     chain.push_back(ns::Data::fromString("junk"));
     auto result = net::ServerTrust("localhost", chain).evaluate();

@@ -20,9 +20,8 @@ std::string pattern(size_t length, int seed) {
 
 // Plays the part a socket layer plays: writes its queue as space allows, reads what comes in
 // small reads, and records the events of both streams.
-class StreamClient : public net::StreamDelegate,
-                     public std::enable_shared_from_this<StreamClient> {
-  public:
+class StreamClient : public net::StreamDelegate, public std::enable_shared_from_this<StreamClient> {
+public:
     net::StreamPair::Streams streams;
     std::string toSend;
     size_t sent = 0;
@@ -50,8 +49,8 @@ class StreamClient : public net::StreamDelegate,
     void write() {
         while (sent < toSend.size() && streams.output->hasSpaceAvailable()) {
             size_t want = toSend.size() - sent;
-            long n = streams.output->write(reinterpret_cast<const uint8_t*>(toSend.data()) + sent,
-                                           want);
+            long n =
+                streams.output->write(reinterpret_cast<const uint8_t*>(toSend.data()) + sent, want);
             if (n <= 0) break;
             if (static_cast<size_t>(n) < want) partialWrites++;
             sent += static_cast<size_t>(n);
@@ -61,8 +60,12 @@ class StreamClient : public net::StreamDelegate,
     void streamHandleEvent(net::Stream& stream, net::StreamEvent event) override {
         std::string side = isInput(stream) ? "in " : "out ";
         switch (event) {
-            case net::StreamEvent::OpenCompleted: events.push_back(side + "open"); break;
-            case net::StreamEvent::HasSpaceAvailable: write(); break;
+            case net::StreamEvent::OpenCompleted:
+                events.push_back(side + "open");
+                break;
+            case net::StreamEvent::HasSpaceAvailable:
+                write();
+                break;
             case net::StreamEvent::HasBytesAvailable:
                 while (streams.input->hasBytesAvailable()) {
                     std::string buffer(readSize, '\0');
@@ -73,7 +76,9 @@ class StreamClient : public net::StreamDelegate,
                     received.append(buffer, 0, static_cast<size_t>(n));
                 }
                 break;
-            case net::StreamEvent::ErrorOccurred: events.push_back(side + "error"); break;
+            case net::StreamEvent::ErrorOccurred:
+                events.push_back(side + "error");
+                break;
             case net::StreamEvent::EndEncountered:
                 events.push_back(side + "end");
                 if (closeOnEnd) {
@@ -81,13 +86,14 @@ class StreamClient : public net::StreamDelegate,
                     streams.output->close();
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
     }
 };
 
 class StreamPairTest : public NetTest {
-  protected:
+protected:
     std::shared_ptr<StreamClient> client_ = std::make_shared<StreamClient>();
 };
 
@@ -121,6 +127,21 @@ TEST_F(StreamPairTest, ExchangesKilobytesBothWaysInPiecesOverTLS) {
     EXPECT_EQ(client_->streams.output->write(&byte, 1), -1);
 }
 
+TEST_F(StreamPairTest, WritingToAPeerThatHungUpFailsInsteadOfEndingTheProcess) {
+    peers::SocketPeer peer({&ca().localhost()});
+    client_->connect(peer.port(), true);
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return client_->events.size() == 2; }));
+    peer.closeConnection();
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return client_->events.size() == 3; }));
+    EXPECT_EQ(client_->events.back(), "in end");
+    client_->toSend = pattern(4'000'000, 3);
+    client_->write();
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return client_->events.size() == 5; }));
+    EXPECT_EQ(client_->events[3], "out error");
+    EXPECT_EQ(client_->events[4], "in error");
+    EXPECT_EQ(client_->streams.output->streamError()->domain(), "NSPOSIXErrorDomain");
+}
+
 TEST_F(StreamPairTest, PlainTCPWhenNoSecurityLevelIsSet) {
     peers::SocketPeer peer({nullptr, /*echo=*/true});
     client_->toSend = "ping over tcp";
@@ -128,8 +149,8 @@ TEST_F(StreamPairTest, PlainTCPWhenNoSecurityLevelIsSet) {
     ASSERT_TRUE(peers::runMainLoopUntil([&] { return client_->received == "ping over tcp"; }));
     EXPECT_EQ(client_->streams.output->propertyForKey(net::kStreamPropertySocketSecurityLevel),
               ns::Value(net::kStreamSocketSecurityLevelNone));
-    EXPECT_FALSE(client_->streams.output->setProperty(
-        net::kStreamSocketSecurityLevelNegotiatedSSL, net::kStreamPropertySocketSecurityLevel))
+    EXPECT_FALSE(client_->streams.output->setProperty(net::kStreamSocketSecurityLevelNegotiatedSSL,
+                                                      net::kStreamPropertySocketSecurityLevel))
         << "too late once open";
 }
 
@@ -191,7 +212,8 @@ TEST_F(StreamPairTest, EventsWaitWhileTheStreamIsOutOfTheRunLoop) {
     client_->streams.input->removeFromRunLoop(loop());
     ASSERT_TRUE(peers::runMainLoopUntil([&] { return client_->events.size() == 1; }));
     peer.send("held");
-    ASSERT_TRUE(peers::runMainLoopUntil([&] { return client_->streams.input->hasBytesAvailable(); }));
+    ASSERT_TRUE(
+        peers::runMainLoopUntil([&] { return client_->streams.input->hasBytesAvailable(); }));
     loop().runUntilIdle();
     EXPECT_EQ(client_->received, "");
     EXPECT_EQ(client_->events, std::vector<std::string>{"out open"});

@@ -23,7 +23,7 @@ std::atomic<int> stopCount{0};
 // reports a failure that must be ignored), "memo://host/fail" fails, anything else answers
 // with its own path.
 class MemoProtocol : public net::URLProtocol {
-  public:
+public:
     using URLProtocol::URLProtocol;
 
     static bool canInitWithRequest(const net::URLRequest& request) {
@@ -63,7 +63,7 @@ class MemoProtocol : public net::URLProtocol {
 };
 
 class URLProtocolTest : public testsupport::ManualRunLoop {
-  protected:
+protected:
     void SetUp() override {
         ManualRunLoop::SetUp();
         startCount = 0;

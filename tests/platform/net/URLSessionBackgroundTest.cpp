@@ -7,6 +7,7 @@
 #include "platform/net/URLSession.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/UUID.h"
+#include "platform/ui/Application.h"
 #include "tests/peers/HttpsServer.h"
 #include "tests/platform/net/NetTestSupport.h"
 #include "tests/platform/net/RecordingSessionDelegate.h"
@@ -31,7 +32,7 @@ std::vector<fs::path> jobFiles(const fs::path& directory) {
 }
 
 class URLSessionBackgroundTest : public NetTest {
-  protected:
+protected:
     void SetUp() override {
         NetTest::SetUp();
         net::URLSession::setBackgroundJobsDirectory((jobs_ / "jobs").string());
@@ -53,8 +54,8 @@ TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
     server_.on("POST", "/upload", HttpResponse::hang());
     server_.on("POST", "/upload", HttpResponse::text(200, "stored"));
     auto first = std::make_shared<RecordingSessionDelegate>();
-    auto session = mainSession(first, net::URLSessionConfiguration::backgroundSessionConfiguration(
-                                          "bg.measurement"));
+    auto session = mainSession(
+        first, net::URLSessionConfiguration::backgroundSessionConfiguration("bg.measurement"));
     net::URLRequest request(server_.url("/upload"));
     request.setHTTPMethod("POST");
     request.setValue("gzip", "Content-Encoding");
@@ -92,9 +93,8 @@ TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
     EXPECT_EQ(reported, std::vector<std::string>{"bg.measurement"});
     ASSERT_TRUE(peers::runMainLoopUntil([&] { return second->finishedBackgroundEvents > 0; }));
 
-    EXPECT_EQ(second->events,
-              (std::vector<std::string>{"challenge", "response 200", "data", "complete",
-                                        "background events finished"}));
+    EXPECT_EQ(second->events, (std::vector<std::string>{"challenge", "response 200", "data",
+                                                        "complete", "background events finished"}));
     EXPECT_EQ(second->received, "stored");
     auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -104,6 +104,29 @@ TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
     EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs([](auto&, auto) {}), 0u);
     session->finishTasksAndInvalidate();
     relaunched->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionBackgroundTest, PendingJobsWakeTheApplicationThroughItsDelegateChain) {
+    fs::create_directories(jobsDirectory());
+    net::URLRequest request(server_.url("/u"));
+    request.setHTTPMethod("POST");
+    for (const char* session : {"bg.b", "bg.a", "bg.b"}) {
+        net::BackgroundJob job(ns::UUID().UUIDString(), session, request,
+                               (jobs_ / "body.bin").string());
+        std::ofstream(jobsDirectory() / (job.identifier() + ".job")) << job.serialized();
+    }
+    ui::Application application;
+    std::vector<std::string> woken;
+    application.installHook<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
+        "test", [&](ui::Application&, const std::string& identifier,
+                    const ui::CompletionHandler& completion, const auto& next) {
+            woken.push_back(identifier);
+            completion();
+            next(application, identifier, completion);
+        });
+    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs(application), 2u);
+    EXPECT_EQ(woken, (std::vector<std::string>{"bg.a", "bg.b"}));
+    EXPECT_EQ(server_.requestCount(), 0u) << "nothing runs until a session takes the jobs up";
 }
 
 TEST_F(URLSessionBackgroundTest, JobsOfOtherSessionsAndUploadsFromDataStayOffDisk) {
@@ -132,7 +155,8 @@ TEST_F(URLSessionBackgroundTest, UnreadableJobFilesAreSkippedWithALogLine) {
     testsupport::LogCapture log;
 
     bool called = false;
-    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs([&](auto&, auto) { called = true; }), 0u);
+    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs([&](auto&, auto) { called = true; }),
+              0u);
     EXPECT_FALSE(called);
     EXPECT_TRUE(log.contains("Skipping background job file"));
     EXPECT_FALSE(fs::exists(torn));

@@ -43,6 +43,17 @@ protected:
         NetTest::TearDown();
     }
     fs::path jobsDirectory() const { return jobs_ / "jobs"; }
+    net::URLRequest post(const std::string& path) const {
+        net::URLRequest request(server_.url(path));
+        request.setHTTPMethod("POST");
+        return request;
+    }
+    static std::shared_ptr<net::URLSession> backgroundSession(
+        std::shared_ptr<RecordingSessionDelegate> delegate, const std::string& identifier) {
+        return mainSession(
+            std::move(delegate),
+            net::URLSessionConfiguration::backgroundSessionConfiguration(identifier));
+    }
     ns::URL bodyFile() const { return ns::URL::fileURLWithPath((jobs_ / "body.bin").string()); }
 
     testsupport::TempDir jobs_;
@@ -54,10 +65,8 @@ TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
     server_.on("POST", "/upload", HttpResponse::hang());
     server_.on("POST", "/upload", HttpResponse::text(200, "stored"));
     auto first = std::make_shared<RecordingSessionDelegate>();
-    auto session = mainSession(
-        first, net::URLSessionConfiguration::backgroundSessionConfiguration("bg.measurement"));
-    net::URLRequest request(server_.url("/upload"));
-    request.setHTTPMethod("POST");
+    auto session = backgroundSession(first, "bg.measurement");
+    net::URLRequest request = post("/upload");
     request.setValue("gzip", "Content-Encoding");
     auto task = session->uploadTask(request, bodyFile());
     task->resume();
@@ -85,8 +94,7 @@ TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
     size_t count = net::URLSession::resumePendingBackgroundJobs(
         [&](const std::string& identifier, std::function<void()> completion) {
             reported.push_back(identifier);
-            relaunched = mainSession(
-                second, net::URLSessionConfiguration::backgroundSessionConfiguration(identifier));
+            relaunched = backgroundSession(second, identifier);
             completion();
         });
     EXPECT_EQ(count, 1u);
@@ -108,8 +116,7 @@ TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
 
 TEST_F(URLSessionBackgroundTest, PendingJobsWakeTheApplicationThroughItsDelegateChain) {
     fs::create_directories(jobsDirectory());
-    net::URLRequest request(server_.url("/u"));
-    request.setHTTPMethod("POST");
+    net::URLRequest request = post("/u");
     for (const char* session : {"bg.b", "bg.a", "bg.b"}) {
         net::BackgroundJob job(ns::UUID().UUIDString(), session, request,
                                (jobs_ / "body.bin").string());
@@ -132,11 +139,8 @@ TEST_F(URLSessionBackgroundTest, PendingJobsWakeTheApplicationThroughItsDelegate
 TEST_F(URLSessionBackgroundTest, JobsOfOtherSessionsAndUploadsFromDataStayOffDisk) {
     server_.on("POST", "/u", HttpResponse::text(200, "ok"));
     auto delegate = std::make_shared<RecordingSessionDelegate>();
-    auto session = mainSession(
-        delegate, net::URLSessionConfiguration::backgroundSessionConfiguration("bg.other"));
-    net::URLRequest request(server_.url("/u"));
-    request.setHTTPMethod("POST");
-    session->uploadTask(request, ns::Data::fromString("in memory"))->resume();
+    auto session = backgroundSession(delegate, "bg.other");
+    session->uploadTask(post("/u"), ns::Data::fromString("in memory"))->resume();
     ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->completions > 0; }));
     EXPECT_TRUE(jobFiles(jobsDirectory()).empty());
     EXPECT_EQ(server_.requests().at(0).body, "in memory");
@@ -145,9 +149,7 @@ TEST_F(URLSessionBackgroundTest, JobsOfOtherSessionsAndUploadsFromDataStayOffDis
 
 TEST_F(URLSessionBackgroundTest, UnreadableJobFilesAreSkippedWithALogLine) {
     fs::create_directories(jobsDirectory());
-    net::URLRequest request(server_.url("/u"));
-    request.setHTTPMethod("POST");
-    std::string whole = net::BackgroundJob(ns::UUID().UUIDString(), "bg.torn", request,
+    std::string whole = net::BackgroundJob(ns::UUID().UUIDString(), "bg.torn", post("/u"),
                                            (jobs_ / "body.bin").string())
                             .serialized();
     auto torn = jobsDirectory() / (ns::UUID().UUIDString() + ".job");

@@ -47,7 +47,8 @@ public:
     using BackgroundEventsHandler =
         std::function<void(const std::string& identifier, std::function<void()> completion)>;
 
-    // Without a queue, the session makes a serial queue of its own.
+    // Without a queue, the session makes a serial queue of its own. A queue given here should
+    // be serial (or the main queue): a task's events are posted in order, one after another.
     static std::shared_ptr<URLSession> sessionWithConfiguration(
         URLSessionConfiguration configuration,
         std::shared_ptr<URLSessionDelegate> delegate = nullptr,

@@ -54,6 +54,51 @@ struct PendingOutlet {
     std::string destination;
 };
 
+// Sets a text property on objects of class T; false for objects of other classes.
+template <class T, class Set>
+bool setOn(ns::Object& object, Set set) {
+    auto* typed = dynamic_cast<T*>(&object);
+    if (!typed) return false;
+    set(*typed);
+    return true;
+}
+
+struct TextProperty {
+    const char* key;
+    bool (*set)(ns::Object& object, const std::string& text);
+};
+
+const std::vector<TextProperty>& textProperties() {
+    static const std::vector<TextProperty> properties{
+        {"accessibilityLabel",
+         [](ns::Object& o, const std::string& t) {
+             return setOn<Accessibility>(o, [&](Accessibility& a) { a.setAccessibilityLabel(t); });
+         }},
+        {"accessibilityHint",
+         [](ns::Object& o, const std::string& t) {
+             return setOn<Accessibility>(o, [&](Accessibility& a) { a.setAccessibilityHint(t); });
+         }},
+        {"accessibilityValue",
+         [](ns::Object& o, const std::string& t) {
+             return setOn<Accessibility>(o, [&](Accessibility& a) { a.setAccessibilityValue(t); });
+         }},
+        {"text",
+         [](ns::Object& o, const std::string& t) {
+             return setOn<Label>(o, [&](Label& l) { l.setText(t); }) ||
+                    setOn<TextField>(o, [&](TextField& f) { f.setText(t); });
+         }},
+        {"placeholder",
+         [](ns::Object& o, const std::string& t) {
+             return setOn<TextField>(o, [&](TextField& f) { f.setPlaceholder(t); });
+         }},
+        {"title",
+         [](ns::Object& o, const std::string& t) {
+             return setOn<BarButtonItem>(o, [&](BarButtonItem& i) { i.setTitle(t); });
+         }},
+    };
+    return properties;
+}
+
 class Loader {
 public:
     Loader(const std::shared_ptr<ns::Object>& owner, const rt::ClassRegistry& registry)
@@ -134,37 +179,8 @@ private:
     // The keys that carry texts and items; false for a key that does not apply.
     bool applyText(const std::shared_ptr<ns::Object>& object, const std::string& key,
                    const ns::Value& value, size_t depth) {
-        if (auto* accessible = dynamic_cast<Accessibility*>(object.get())) {
-            if (key == "accessibilityLabel") {
-                accessible->setAccessibilityLabel(textOf(value, key));
-                return true;
-            }
-            if (key == "accessibilityHint") {
-                accessible->setAccessibilityHint(textOf(value, key));
-                return true;
-            }
-            if (key == "accessibilityValue") {
-                accessible->setAccessibilityValue(textOf(value, key));
-                return true;
-            }
-        }
-        if (auto* label = dynamic_cast<Label*>(object.get()); label && key == "text") {
-            label->setText(textOf(value, key));
-            return true;
-        }
-        if (auto* field = dynamic_cast<TextField*>(object.get())) {
-            if (key == "text") {
-                field->setText(textOf(value, key));
-                return true;
-            }
-            if (key == "placeholder") {
-                field->setPlaceholder(textOf(value, key));
-                return true;
-            }
-        }
-        if (auto* item = dynamic_cast<BarButtonItem*>(object.get()); item && key == "title") {
-            item->setTitle(textOf(value, key));
-            return true;
+        for (const auto& property : textProperties()) {
+            if (key == property.key && property.set(*object, textOf(value, key))) return true;
         }
         if (auto* button = dynamic_cast<Button*>(object.get()); button && key == "titles") {
             if (!value.isDictionary()) fail("\"titles\" must be an object");

@@ -5,6 +5,7 @@
 
 #include "platform/ns/Locale.h"
 #include "platform/ns/PreferredLocalizations.h"
+#include "platform/ns/StringComponents.h"
 
 namespace {
 
@@ -16,20 +17,6 @@ std::mutex& currentLocaleMutex() {
 std::optional<std::string>& currentLocaleOverride() {
     static std::optional<std::string> identifier;
     return identifier;
-}
-
-std::vector<std::string_view> split(std::string_view text, char separator) {
-    std::vector<std::string_view> parts;
-    size_t start = 0;
-    while (true) {
-        size_t end = text.find(separator, start);
-        if (end == std::string_view::npos) {
-            parts.push_back(text.substr(start));
-            return parts;
-        }
-        parts.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
 }
 
 std::string currentCountry() {
@@ -94,7 +81,7 @@ std::string NIPLocale::countryCodeForRegion(const std::optional<std::string>& re
 
 std::string NIPLocale::countryCodeForLocale(const std::optional<std::string>& locale) {
     if (!locale) return "us";
-    auto parts = split(*locale, '_');
+    auto parts = ns::componentsSeparatedByCharacter(*locale, '_');
     if (parts.size() == 2 && parts[1].size() >= 2) {
         return countryCodeForRegion(std::string(parts[1]));
     }
@@ -137,7 +124,7 @@ std::string NIPLocale::serviceLocaleWithServiceLanguage(std::string_view languag
                                                         std::string_view appleLocale) const {
     if (language.size() < 2) return std::string(appleLocale);
     std::string_view rest = appleLocale.substr(0, appleLocale.find('@'));
-    auto parts = split(rest, '_');
+    auto parts = ns::componentsSeparatedByCharacter(rest, '_');
     if (parts.size() < 2) return std::string(rest);
     // The whole first subtag, so that three-letter languages ("fil") keep every letter.
     std::string_view subtag = language.substr(0, language.find('-'));

@@ -23,6 +23,13 @@ public:
         : allowedLevels_(std::move(levels)) {}
 
 protected:
+    // A filter of that class for the valid levels from..to; null when there are none.
+    template <class Filter>
+    static std::shared_ptr<Filter> forRange(TBXLogLevel from, TBXLogLevel to) {
+        auto levels = levelRange(from, to);
+        if (!isValid(levels)) return nullptr;
+        return std::make_shared<Filter>(std::move(levels));
+    }
     // The levels from..to that are valid; empty when none is.
     static std::set<TBXLogLevel> levelRange(TBXLogLevel from, TBXLogLevel to);
     static bool isValid(const std::set<TBXLogLevel>& levels);

@@ -7,9 +7,7 @@ class NSDK_TBXLogMaximumLevelFilter : public NSDK_TBXLogAllowedLevelFilter {
 public:
     // Levels 0 to n; null when that range is empty.
     static std::shared_ptr<NSDK_TBXLogMaximumLevelFilter> initWithMaximumLevel(TBXLogLevel n) {
-        auto levels = levelRange(kTBXLogLevelUnknown, n);
-        if (!isValid(levels)) return nullptr;
-        return std::make_shared<NSDK_TBXLogMaximumLevelFilter>(std::move(levels));
+        return forRange<NSDK_TBXLogMaximumLevelFilter>(kTBXLogLevelUnknown, n);
     }
     using NSDK_TBXLogAllowedLevelFilter::NSDK_TBXLogAllowedLevelFilter;
 };

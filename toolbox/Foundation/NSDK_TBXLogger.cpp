@@ -104,36 +104,28 @@ NSDK_TBXLogger::NSDK_TBXLogger(std::shared_ptr<TBXLogWriter> writer,
 }
 
 std::shared_ptr<TBXLogWriter> NSDK_TBXLogger::writer() const {
-    std::lock_guard lock(mutex_);
-    return writer_;
+    return read(writer_);
 }
 
 void NSDK_TBXLogger::setWriter(std::shared_ptr<TBXLogWriter> writer) {
-    if (!writer) writer = TBXFileHandleLogWriter::standardOutput();
-    std::lock_guard lock(mutex_);
-    writer_ = std::move(writer);
+    replace(writer_, writer ? std::move(writer) : TBXFileHandleLogWriter::standardOutput());
 }
 
 std::shared_ptr<TBXLogFormatter> NSDK_TBXLogger::formatter() const {
-    std::lock_guard lock(mutex_);
-    return formatter_;
+    return read(formatter_);
 }
 
 void NSDK_TBXLogger::setFormatter(std::shared_ptr<TBXLogFormatter> formatter) {
-    if (!formatter) formatter = std::make_shared<NSDK_TBXLogBasicFormatter>();
-    std::lock_guard lock(mutex_);
-    formatter_ = std::move(formatter);
+    replace(formatter_,
+            formatter ? std::move(formatter) : std::make_shared<NSDK_TBXLogBasicFormatter>());
 }
 
 std::shared_ptr<TBXLogFilter> NSDK_TBXLogger::filter() const {
-    std::lock_guard lock(mutex_);
-    return filter_;
+    return read(filter_);
 }
 
 void NSDK_TBXLogger::setFilter(std::shared_ptr<TBXLogFilter> filter) {
-    if (!filter) filter = std::make_shared<NSDK_TBXLogNoFilter>();
-    std::lock_guard lock(mutex_);
-    filter_ = std::move(filter);
+    replace(filter_, filter ? std::move(filter) : std::make_shared<NSDK_TBXLogNoFilter>());
 }
 
 void NSDK_TBXLogger::logInternalFunc(const char* func, std::optional<std::string_view> format,
@@ -151,20 +143,8 @@ void NSDK_TBXLogger::logInternalFunc(const char* func, std::optional<std::string
 }
 
 void NSDK_TBXLogger::logMessage(const std::string& message, TBXLogLevel level) {
-    switch (level) {
-        case kTBXLogLevelDebug:
-            logDebug("%@", message);
-            break;
-        case kTBXLogLevelInfo:
-            logInfo("%@", message);
-            break;
-        case kTBXLogLevelError:
-            logError("%@", message);
-            break;
-        case kTBXLogLevelAssert:
-            logAssert("%@", message);
-            break;
-        default:
-            break;
+    // The levels that have a log call of their own; the message is never read as a format.
+    if (level >= kTBXLogLevelDebug && level <= kTBXLogLevelAssert) {
+        logWith(nullptr, "%@", level, message);
     }
 }

@@ -101,6 +101,17 @@ private:
         logInternalFunc(func, format, list, level);
     }
 
+    template <class Part>
+    std::shared_ptr<Part> read(const std::shared_ptr<Part>& slot) const {
+        std::lock_guard lock(mutex_);
+        return slot;
+    }
+    template <class Part>
+    void replace(std::shared_ptr<Part>& slot, std::shared_ptr<Part> part) {
+        std::lock_guard lock(mutex_);
+        slot = std::move(part);
+    }
+
     mutable std::mutex mutex_;
     std::shared_ptr<TBXLogWriter> writer_;
     std::shared_ptr<TBXLogFormatter> formatter_;

@@ -9,6 +9,7 @@
 
 #include "platform/ns/Exception.h"
 #include "platform/ns/Format.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/Value.h"
 #include "platform/ui/Device.h"
 
@@ -57,23 +58,9 @@ std::optional<std::string> versionPrefix(std::string_view release) {
     return std::string(prefix);
 }
 
-std::vector<std::string_view> splitAtDots(std::string_view text) {
-    std::vector<std::string_view> parts;
-    size_t start = 0;
-    while (true) {
-        size_t dot = text.find('.', start);
-        if (dot == std::string_view::npos) {
-            parts.push_back(text.substr(start));
-            return parts;
-        }
-        parts.push_back(text.substr(start, dot - start));
-        start = dot + 1;
-    }
-}
-
 // Two or three parts with a major version other than 0; nothing otherwise.
 std::optional<Facts> parseVersion(std::string_view version) {
-    auto parts = splitAtDots(version);
+    auto parts = ns::componentsSeparatedByCharacter(version, '.');
     if (parts.size() != 2 && parts.size() != 3) return std::nullopt;
     Facts facts;
     facts.major = ns::Value(parts[0]).intValue();

@@ -2,23 +2,10 @@
 
 #include <vector>
 
+#include "platform/ns/StringComponents.h"
 #include "toolbox/Foundation/NSString+TBXNSStringURLArgumentsAdditions.h"
 
 namespace {
-
-std::vector<std::string_view> splitAtAmpersands(std::string_view text) {
-    std::vector<std::string_view> pieces;
-    size_t start = 0;
-    while (true) {
-        size_t end = text.find('&', start);
-        if (end == std::string_view::npos) {
-            pieces.push_back(text.substr(start));
-            return pieces;
-        }
-        pieces.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-}
 
 std::string unescapedOrEmpty(std::string_view text) {
     return tbx_stringByUnescapingFromURLArgument(text).value_or(std::string());
@@ -28,7 +15,7 @@ std::string unescapedOrEmpty(std::string_view text) {
 
 ns::Dictionary tbx_dictionaryWithHttpArgumentsString(std::string_view argumentsString) {
     ns::Dictionary out;
-    auto pieces = splitAtAmpersands(argumentsString);
+    auto pieces = ns::componentsSeparatedByCharacter(argumentsString, '&');
     // Walking backwards and overwriting lets the first occurrence of a key win.
     for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
         std::string_view piece = *it;

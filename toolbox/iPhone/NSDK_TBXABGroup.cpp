@@ -3,7 +3,7 @@
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
 
-NSDK_TBXABGroup::NSDK_TBXABGroup() : NSDK_TBXABRecord(svc::ABRecord::createGroup()) {}
+NSDK_TBXABGroup::NSDK_TBXABGroup() : NSDK_TBXABGroup(svc::ABRecord::createGroup()) {}
 
 std::shared_ptr<NSDK_TBXABGroup> NSDK_TBXABGroup::recordWithRecord(
     std::shared_ptr<svc::ABRecord> record) {

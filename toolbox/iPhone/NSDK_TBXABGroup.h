@@ -24,13 +24,6 @@ public:
     bool addMember(const std::shared_ptr<NSDK_TBXABPerson>& person);
     bool removeMember(const std::shared_ptr<NSDK_TBXABPerson>& person);
 
-    std::string compositeName() const override { return record_->compositeName(); }
-    svc::ABPropertyType typeOfPropertyOfRecord(svc::ABPropertyID property) const override {
-        return typeOfProperty(property);
-    }
-    std::string localizedPropertyNameOfRecord(svc::ABPropertyID property) const override {
-        return localizedPropertyName(property);
-    }
     // "NSDK_TBXABGroup name id".
     std::string description() const override;
 
@@ -40,5 +33,5 @@ public:
     static std::string localizedPropertyName(svc::ABPropertyID property);
 
     explicit NSDK_TBXABGroup(std::shared_ptr<svc::ABRecord> record)
-        : NSDK_TBXABRecord(std::move(record)) {}
+        : NSDK_TBXABRecord(std::move(record), &typeOfProperty, &localizedPropertyName) {}
 };

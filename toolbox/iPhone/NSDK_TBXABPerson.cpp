@@ -2,7 +2,7 @@
 
 #include "platform/ns/Format.h"
 
-NSDK_TBXABPerson::NSDK_TBXABPerson() : NSDK_TBXABRecord(svc::ABRecord::createPerson()) {}
+NSDK_TBXABPerson::NSDK_TBXABPerson() : NSDK_TBXABPerson(svc::ABRecord::createPerson()) {}
 
 std::shared_ptr<NSDK_TBXABPerson> NSDK_TBXABPerson::recordWithRecord(
     std::shared_ptr<svc::ABRecord> record) {

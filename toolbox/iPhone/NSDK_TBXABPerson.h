@@ -27,13 +27,6 @@ public:
     // Stored as PNG data; no image removes it.
     bool setImage(const std::shared_ptr<ui::Image>& image);
 
-    std::string compositeName() const override { return record_->compositeName(); }
-    svc::ABPropertyType typeOfPropertyOfRecord(svc::ABPropertyID property) const override {
-        return typeOfProperty(property);
-    }
-    std::string localizedPropertyNameOfRecord(svc::ABPropertyID property) const override {
-        return localizedPropertyName(property);
-    }
     // "NSDK_TBXABPerson first last id".
     std::string description() const override;
 
@@ -42,5 +35,5 @@ public:
     static int compositeNameFormat() { return svc::ABRecord::personCompositeNameFormat(); }
 
     explicit NSDK_TBXABPerson(std::shared_ptr<svc::ABRecord> record)
-        : NSDK_TBXABRecord(std::move(record)) {}
+        : NSDK_TBXABRecord(std::move(record), &typeOfProperty, &localizedPropertyName) {}
 };

@@ -32,13 +32,27 @@ public:
     // False when the property has no value.
     bool removeValueForProperty(svc::ABPropertyID property);
 
-    virtual std::string compositeName() const = 0;
-    // The class's typeOfProperty / localizedPropertyName.
-    virtual svc::ABPropertyType typeOfPropertyOfRecord(svc::ABPropertyID property) const = 0;
-    virtual std::string localizedPropertyNameOfRecord(svc::ABPropertyID property) const = 0;
+    std::string compositeName() const { return record_->compositeName(); }
+    // The record class's typeOfProperty / localizedPropertyName.
+    svc::ABPropertyType typeOfPropertyOfRecord(svc::ABPropertyID property) const {
+        return typeOf_(property);
+    }
+    std::string localizedPropertyNameOfRecord(svc::ABPropertyID property) const {
+        return nameOf_(property);
+    }
 
 protected:
-    explicit NSDK_TBXABRecord(std::shared_ptr<svc::ABRecord> record) : record_(std::move(record)) {}
+    using TypeOfProperty = svc::ABPropertyType (*)(svc::ABPropertyID);
+    using PropertyName = std::string (*)(svc::ABPropertyID);
+
+    // Only people and groups are records.
+    NSDK_TBXABRecord(std::shared_ptr<svc::ABRecord> record, TypeOfProperty typeOf,
+                     PropertyName nameOf)
+        : record_(std::move(record)), typeOf_(typeOf), nameOf_(nameOf) {}
 
     std::shared_ptr<svc::ABRecord> record_;
+
+private:
+    TypeOfProperty typeOf_;
+    PropertyName nameOf_;
 };

@@ -1,17 +1,12 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/Require.h"
 #include "platform/ns/Data.h"
 #include "platform/ui/Bitmap.h"
 #include "platform/ui/Image.h"
 
-namespace {
-
-void require(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
+using fuzzing::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto image = ui::Image::imageWithData(ns::Data(data, size));

@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/Require.h"
 #include "platform/ns/Data.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/InterfaceFile.h"
@@ -9,9 +10,7 @@
 
 namespace {
 
-void require(bool condition) {
-    if (!condition) std::abort();
-}
+using fuzzing::require;
 
 rt::ClassRegistry& registry() {
     static auto* shared = [] {

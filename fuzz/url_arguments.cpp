@@ -3,19 +3,14 @@
 #include <exception>
 #include <string_view>
 
+#include "fuzz/Require.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/UTF8.h"
 #include "toolbox/Foundation/NSDK_TBXURLBuilder.h"
 #include "toolbox/Foundation/NSDictionary+TBXNSDictionaryURLArgumentsAdditions.h"
 #include "toolbox/Foundation/NSString+TBXNSStringURLArgumentsAdditions.h"
 
-namespace {
-
-void require(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
+using fuzzing::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -15,6 +15,7 @@
 #pragma clang attribute pop
 #endif
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -292,14 +293,15 @@ std::optional<Value> numberFromText(std::string_view text) {
     return std::nullopt;
 }
 
-// Builds the ns::Value straight from the parser's events: each container is made in place in
-// its parent, so nothing is copied or moved once parsed.
+// Builds the ns::Value straight from the parser's events. Elements of open arrays wait on one
+// shared stack and move into an array of exactly their number when it closes, so that arrays
+// are allocated once; object members go straight into their dictionary.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
   public:
     Builder(const JSONReadOptions& options) : options_(options) {}
 
-    bool Null() { return scalar(Value()); }
-    bool Bool(bool b) { return scalar(Value(b)); }
+    bool Null() { return scalar(nullptr); }
+    bool Bool(bool b) { return scalar(b); }
     bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
         std::optional<Value> number = numberFromText(std::string_view(s, n));
         if (!number) {
@@ -308,52 +310,66 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
         }
         return scalar(std::move(*number));
     }
-    bool String(const char* s, rapidjson::SizeType n, bool) {
-        return scalar(Value(std::string(s, n)));
-    }
+    bool String(const char* s, rapidjson::SizeType n, bool) { return scalar(std::string(s, n)); }
     bool Key(const char* s, rapidjson::SizeType n, bool) {
-        key_.assign(s, n);
+        open_.back().key.assign(s, n);
         return true;
     }
-    bool StartObject() { return open(Value(ns::Dictionary())); }
-    bool EndObject(rapidjson::SizeType) { return close(); }
-    bool StartArray() { return open(Value(ns::Array())); }
-    bool EndArray(rapidjson::SizeType) { return close(); }
+    bool StartObject() { return open(false); }
+    bool EndObject(rapidjson::SizeType) {
+        Value object(std::move(open_.back().members));
+        open_.pop_back();
+        add(std::move(object));
+        return true;
+    }
+    bool StartArray() { return open(true); }
+    bool EndArray(rapidjson::SizeType) {
+        const auto first = pending_.begin() + static_cast<std::ptrdiff_t>(open_.back().first);
+        Value array(
+            ns::Array(std::make_move_iterator(first), std::make_move_iterator(pending_.end())));
+        pending_.erase(first, pending_.end());
+        open_.pop_back();
+        add(std::move(array));
+        return true;
+    }
 
     Value& root() { return root_; }
     const std::string& refusal() const { return refusal_; }
 
   private:
-    // Where the next value goes: the root, the end of the open array, or the open object's
-    // member under the last key.
-    Value* slot() {
-        if (open_.empty()) return &root_;
-        Value* top = open_.back();
-        if (ns::Array* a = top->array()) return &a->emplace_back();
-        ns::Dictionary* d = top->dictionary();
-        auto it = d->try_emplace(d->end(), std::move(key_));
-        return &it->second;
+    struct Container {
+        bool isArray;
+        size_t first;  // index of its first element in pending_
+        ns::Dictionary members;
+        std::string key;  // of the member whose value comes next
+    };
+
+    template <class T>
+    void add(T&& v) {
+        if (open_.empty()) {
+            root_ = Value(std::forward<T>(v));
+        } else if (Container& c = open_.back(); c.isArray) {
+            pending_.emplace_back(std::forward<T>(v));
+        } else {
+            // A repeated key keeps the last value.
+            c.members.insert_or_assign(c.members.end(), std::move(c.key),
+                                       Value(std::forward<T>(v)));
+        }
     }
 
-    bool scalar(Value v) {
+    template <class T>
+    bool scalar(T&& v) {
         if (open_.empty() && !options_.fragmentsAllowed) return refuseFragment();
-        *slot() = std::move(v);
+        add(std::forward<T>(v));
         return true;
     }
 
-    bool open(Value container) {
+    bool open(bool isArray) {
         if (open_.size() >= options_.maxDepth) {
             refusal_ = "Too many nested arrays or dictionaries";
             return false;
         }
-        Value* s = slot();
-        *s = std::move(container);
-        open_.push_back(s);
-        return true;
-    }
-
-    bool close() {
-        open_.pop_back();
+        open_.push_back({isArray, pending_.size(), {}, {}});
         return true;
     }
 
@@ -366,10 +382,12 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
 
     const JSONReadOptions& options_;
     Value root_;
-    std::vector<Value*> open_;
-    std::string key_;
+    std::vector<Container> open_;
+    std::vector<Value> pending_;  // elements of the open arrays, innermost last
     std::string refusal_;
 };
+
+constexpr size_t kMaxRecursiveDepth = 1024;
 
 std::string atCharacter(std::string reason, size_t offset) {
     if (!reason.empty() && reason.back() == '.') reason.pop_back();
@@ -404,10 +422,14 @@ Result<Value> JSONSerialization::read(std::string_view text, ReadOptions options
     rapidjson::Reader reader;
     // Numbers arrive as their text: the library's own conversion is not exact in its fast mode
     // and not free of undefined behaviour in its precise one.
-    constexpr unsigned kFlags = rapidjson::kParseIterativeFlag |
-                                rapidjson::kParseValidateEncodingFlag |
-                                rapidjson::kParseNumbersAsStringsFlag;
-    const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
+    constexpr unsigned kFlags =
+        rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag;
+    // The recursive parser is the faster one; the builder stops it at maxDepth, which keeps
+    // the recursion short. Deeper limits take the parser that keeps its own stack.
+    const rapidjson::ParseResult result =
+        options.maxDepth <= kMaxRecursiveDepth
+            ? reader.Parse<kFlags>(stream, builder)
+            : reader.Parse<kFlags | rapidjson::kParseIterativeFlag>(stream, builder);
     if (result.IsError()) {
         std::string reason = builder.refusal();
         if (reason.empty()) reason = rapidjson::GetParseError_En(result.Code());

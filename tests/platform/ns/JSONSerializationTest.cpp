@@ -221,6 +221,18 @@ TEST(JSONSerialization, DepthLimitFailsCleanly) {
     for (int i = 0; i < 200000; ++i) hostile += "{\"a\":[";
     EXPECT_FALSE(JSONSerialization::read(hostile).ok());
 
+    // Limits above the recursive parser's reach take the other parser, with the same results.
+    JSONSerialization::ReadOptions deepLimit;
+    deepLimit.maxDepth = 5000;
+    EXPECT_TRUE(
+        JSONSerialization::read(std::string(5000, '[') + std::string(5000, ']'), deepLimit).ok());
+    EXPECT_FALSE(
+        JSONSerialization::read(std::string(5001, '[') + std::string(5001, ']'), deepLimit).ok());
+    EXPECT_FALSE(JSONSerialization::read(hostile, deepLimit).ok());
+    auto same = JSONSerialization::read(R"({"a":[1,2.5,"x",{"b":null}]})", deepLimit);
+    ASSERT_TRUE(same.ok());
+    EXPECT_EQ(*same, *JSONSerialization::read(R"({"a":[1,2.5,"x",{"b":null}]})"));
+
     JSONSerialization::ReadOptions shallow;
     shallow.maxDepth = 2;
     EXPECT_TRUE(JSONSerialization::read("[[1]]", shallow).ok());

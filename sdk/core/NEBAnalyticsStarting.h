@@ -13,7 +13,7 @@ inline constexpr const char* kNEBAnalyticsClassName = "NEBAnalytics";
 inline constexpr const char* kNEBAnalyticsStartOperation = "startWithConfiguration:options:";
 
 class NEBAnalyticsStarting {
-  public:
+public:
     virtual ~NEBAnalyticsStarting() = default;
     // Runs once per process; later calls do nothing.
     virtual void startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,

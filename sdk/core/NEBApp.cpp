@@ -46,7 +46,7 @@ Registry& registry() {
 }
 
 class NEBAppClass final : public ns::Object {
-  public:
+public:
     std::string description() const override { return "NEBApp"; }
 };
 
@@ -116,7 +116,8 @@ void NEBApp::configureWithoutSendingNotification() {
     auto options = NEBOptions::defaultOptions();
     if (!options) {
         sendConfigurationFailure(errorForMissingOptions());
-        throw coreException("Please check there is a valid NebulaService-Info.plist in the project.");
+        throw coreException(
+            "Please check there is a valid NebulaService-Info.plist in the project.");
     }
     configureDefaultAppWithOptions(options, false);
 }
@@ -125,7 +126,8 @@ void NEBApp::configureDefaultAppWithOptions(std::shared_ptr<NEBOptions> options,
                                             bool sendingNotifications) {
     auto& r = registry();
     std::lock_guard lock(r.lock);
-    if (r.defaultApp && !(sendingNotifications && !r.defaultApp->alreadySentConfigureNotification())) {
+    if (r.defaultApp &&
+        !(sendingNotifications && !r.defaultApp->alreadySentConfigureNotification())) {
         throw coreException("Default app has already been configured.");
     }
     initLogbook();
@@ -219,15 +221,16 @@ void NEBApp::observeApplicationOnce() {
     auto& center = ns::NotificationCenter::defaultCenter();
     r.activeObserver = center.addObserver(ui::kApplicationDidBecomeActiveNotification, nullptr,
                                           [](const ns::Notification&) { logAppInfo(); });
-    r.terminateObserver = center.addObserver(
-        ui::kApplicationWillTerminateNotification, nullptr, [](const ns::Notification&) {
-            auto& reg = registry();
-            std::lock_guard terminating(reg.lock);
-            auto& c = ns::NotificationCenter::defaultCenter();
-            c.removeObserver(reg.activeObserver);
-            c.removeObserver(reg.terminateObserver);
-            if (reg.logbook) reg.logbook->stopObservingApplication();
-        });
+    r.terminateObserver = center.addObserver(ui::kApplicationWillTerminateNotification, nullptr,
+                                             [](const ns::Notification&) {
+                                                 auto& reg = registry();
+                                                 std::lock_guard terminating(reg.lock);
+                                                 auto& c = ns::NotificationCenter::defaultCenter();
+                                                 c.removeObserver(reg.activeObserver);
+                                                 c.removeObserver(reg.terminateObserver);
+                                                 if (reg.logbook)
+                                                     reg.logbook->stopObservingApplication();
+                                             });
 }
 
 void NEBApp::sendConfigurationFailure(const ns::Error& error) {
@@ -291,12 +294,11 @@ std::shared_ptr<ns::Object> NEBApp::classObject() {
 // ---- Errors ----------------------------------------------------------------------------------
 
 ns::Error NEBApp::errorForMissingOptions() {
-    return ns::Error(
-        kNEBErrorDomain, kNEBErrorCodeInvalidPlistFile,
-        {{ns::kLocalizedDescriptionKey,
-          "Unable to parse NebulaService-Info.plist in order to configure services."},
-         {kNEBLocalizedRecoverySuggestionErrorKey,
-          "Check formatting and location of NebulaService-Info.plist."}});
+    return ns::Error(kNEBErrorDomain, kNEBErrorCodeInvalidPlistFile,
+                     {{ns::kLocalizedDescriptionKey,
+                       "Unable to parse NebulaService-Info.plist in order to configure services."},
+                      {kNEBLocalizedRecoverySuggestionErrorKey,
+                       "Check formatting and location of NebulaService-Info.plist."}});
 }
 
 ns::Error NEBApp::errorForInvalidAppID() {
@@ -311,10 +313,10 @@ ns::Error NEBApp::errorForSubspecConfigurationFailureWithDomain(const std::strin
                                                                 int64_t code,
                                                                 const std::string& service,
                                                                 const std::string& reason) {
-    return ns::Error(
-        domain, code,
-        {{ns::kLocalizedDescriptionKey, ns::format("Configuration failed for service %@.", service)},
-         {ns::kLocalizedFailureReasonErrorKey, reason}});
+    return ns::Error(domain, code,
+                     {{ns::kLocalizedDescriptionKey,
+                       ns::format("Configuration failed for service %@.", service)},
+                      {ns::kLocalizedFailureReasonErrorKey, reason}});
 }
 
 // ---- Application-ID validation ----------------------------------------------------------------
@@ -377,7 +379,8 @@ std::optional<std::string> NEBApp::expectedBundleID() {
 
 void NEBApp::checkExpectedBundleID() {
     auto expected = expectedBundleID();
-    if (expected && !NEBBundleUtil::hasBundleIdentifier(*expected, NEBBundleUtil::relevantBundles())) {
+    if (expected &&
+        !NEBBundleUtil::hasBundleIdentifier(*expected, NEBBundleUtil::relevantBundles())) {
         NEBCoreLogInfo(
             kNEBLoggerCore, kNEBLoggerCoreBundleIDMismatch,
             "The project's Bundle ID is inconsistent with either the Bundle ID in '%@.%@', or the "

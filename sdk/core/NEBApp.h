@@ -42,7 +42,7 @@ inline constexpr double kNEBDailyRecordInterval = 86400.0;
 // runs under one recursive class-wide lock; the ready notification is delivered synchronously
 // on the configuring thread, inside it.
 class NEBApp : public ns::Object {
-  public:
+public:
     using TokenCallback =
         std::function<void(std::optional<std::string> token, std::optional<ns::Error> error)>;
     using GetTokenImplementation = std::function<void(bool forceRefresh, TokenCallback)>;
@@ -128,7 +128,7 @@ class NEBApp : public ns::Object {
 
     std::string description() const override;
 
-  private:
+private:
     static void addAppToAppDictionary(const std::shared_ptr<NEBApp>& app);
     static void sendNotificationsToSDKs(const NEBApp& app);
     static void initLogbook();

@@ -5,7 +5,7 @@
 
 // The 64-bit fingerprint that application IDs of version 2 carry for their bundle identifier.
 class NEBHash {
-  public:
+public:
     // The fingerprint of the text's bytes (no terminating zero); 0x9ae16a3b2f90404f for "".
     static uint64_t calculatedFingerprintForString(std::string_view text);
 };

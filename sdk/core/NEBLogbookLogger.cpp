@@ -208,7 +208,8 @@ void NEBLogbookLogger::sendNextPendingRequest() {
         return;
     }
     if (network_->hasUploadInProgress() || inFlightPath_) {
-        NEBCoreLogDebug(kNEBLoggerCore, kNEBLoggerCoreLogbookAlreadySending, "Already sending logs.");
+        NEBCoreLogDebug(kNEBLoggerCore, kNEBLoggerCoreLogbookAlreadySending,
+                        "Already sending logs.");
         return;
     }
     if (uploadRetriesRemaining_ < 1) {

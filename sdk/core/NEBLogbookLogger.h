@@ -43,7 +43,7 @@ inline constexpr uint64_t kNEBLogbookMaxFileNumBytes = 16 * kNEBLogbookMaxReques
 // the caller's thread.
 class NEBLogbookLogger : public NEBNetworkReachabilityDelegate,
                          public std::enable_shared_from_this<NEBLogbookLogger> {
-  public:
+public:
     using CompletionHandler = std::function<void()>;
 
     // The process's uploader: events in Caches/NEBLogbookLogger, the HTTP client's own
@@ -100,7 +100,7 @@ class NEBLogbookLogger : public NEBNetworkReachabilityDelegate,
 
     NEBLogbookLogger(std::shared_ptr<NEBNetwork> network, std::string logDirectory);
 
-  private:
+private:
     // All of these run on the queue.
     NEBLogbookAccountData& accountDataForAccount(const std::string& account);
     void writeEvent(const NEB_LOGBOOK::LogEvent& event, int32_t logSource,

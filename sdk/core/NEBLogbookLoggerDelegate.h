@@ -4,7 +4,7 @@ class NEBLogbookLogger;
 
 // Told by the diagnostic log uploader before each send pass.
 class NEBLogbookLoggerDelegate {
-  public:
+public:
     virtual ~NEBLogbookLoggerDelegate() = default;
     virtual void logbookLoggerWillSendLogs(NEBLogbookLogger& logger) = 0;
 };

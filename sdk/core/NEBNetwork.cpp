@@ -21,8 +21,8 @@ bool isHTTP(const ns::URL& url) {
 
 std::shared_ptr<NEBNetwork> NEBNetwork::create(const std::string& reachabilityHost) {
     auto network = std::make_shared<NEBNetwork>();
-    auto host = reachabilityHost.empty() ? NEBServiceHosts::measurementUploadHost()
-                                         : reachabilityHost;
+    auto host =
+        reachabilityHost.empty() ? NEBServiceHosts::measurementUploadHost() : reachabilityHost;
     network->reachability_ = NEBReachabilityChecker::create(network, network, host);
     if (!network->reachability_) return nullptr;
     if (!network->reachability_->start()) return nullptr;
@@ -33,9 +33,9 @@ NEBNetwork::~NEBNetwork() {
     if (reachability_) reachability_->stop();
 }
 
-std::optional<net::URLRequest> NEBNetwork::makeRequest(const std::optional<ns::URL>& url,
-                                                       const std::shared_ptr<dispatch::Queue>& queue,
-                                                       const CompletionHandler& handler) {
+std::optional<net::URLRequest> NEBNetwork::makeRequest(
+    const std::optional<ns::URL>& url, const std::shared_ptr<dispatch::Queue>& queue,
+    const CompletionHandler& handler) {
     if (!url || url->absoluteString().empty()) {
         handleErrorWithCode(kNEBErrorCodeNetworkInvalidURL, queue, handler);
         return std::nullopt;
@@ -113,11 +113,11 @@ std::optional<std::string> NEBNetwork::start(const std::shared_ptr<NEBNetworkURL
                           std::optional<ns::Error> error) {
         auto self = weakSelf.lock();
         if (!self) return;
-        queue->async([self, handler, response, data = std::move(data), sessionID,
-                      error = std::move(error)] {
-            if (!sessionID.empty()) self->requests_.removeObjectForKey(sessionID);
-            if (handler) handler(response, data, error);
-        });
+        queue->async(
+            [self, handler, response, data = std::move(data), sessionID, error = std::move(error)] {
+                if (!sessionID.empty()) self->requests_.removeObjectForKey(sessionID);
+                if (handler) handler(response, data, error);
+            });
     };
     // Registered before the request starts, so that it counts as in progress at once.
     requests_.setObject(fetcher, fetcher->sessionID());

@@ -27,7 +27,7 @@
 class NEBNetwork : public NEBReachabilityDelegate,
                    public NEBNetworkLoggerDelegate,
                    public std::enable_shared_from_this<NEBNetwork> {
-  public:
+public:
     using CompletionHandler =
         std::function<void(std::shared_ptr<const net::HTTPURLResponse> response,
                            std::optional<ns::Data> data, std::optional<ns::Error> error)>;
@@ -80,7 +80,7 @@ class NEBNetwork : public NEBReachabilityDelegate,
 
     NEBNetwork() = default;
 
-  private:
+private:
     std::optional<net::URLRequest> makeRequest(const std::optional<ns::URL>& url,
                                                const std::shared_ptr<dispatch::Queue>& queue,
                                                const CompletionHandler& handler);

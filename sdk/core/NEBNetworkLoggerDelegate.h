@@ -10,7 +10,7 @@
 // Where the HTTP client's log lines go. A context is a value printed by its description after
 // the message; a null context prints "(nil)".
 class NEBNetworkLoggerDelegate {
-  public:
+public:
     virtual ~NEBNetworkLoggerDelegate() = default;
     virtual void nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message,
                                          const std::vector<ns::Value>& contexts) = 0;

@@ -2,7 +2,7 @@
 
 // Told by the HTTP client after its reachability status has changed.
 class NEBNetworkReachabilityDelegate {
-  public:
+public:
     virtual ~NEBNetworkReachabilityDelegate() = default;
     virtual void reachabilityDidChange() = 0;
 };

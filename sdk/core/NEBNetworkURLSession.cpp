@@ -37,8 +37,7 @@ ns::Error networkError(int64_t code, const char* context) {
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -131,7 +130,8 @@ std::optional<std::string> NEBNetworkURLSession::startTask(
     std::shared_ptr<net::URLSession> session;
     std::shared_ptr<net::URLSessionTask> task;
     try {
-        session = net::URLSession::sessionWithConfiguration(config, shared_from_this(), mainQueue());
+        session =
+            net::URLSession::sessionWithConfiguration(config, shared_from_this(), mainQueue());
         if (download) {
             task = session->downloadTask(request);
         } else if (bodyFromFile) {
@@ -143,9 +143,9 @@ std::optional<std::string> NEBNetworkURLSession::startTask(
         task.reset();
     }
     if (!session || !task) {
-        callCompletionHandler(std::move(handler), nullptr, std::nullopt,
-                              networkError(kNEBErrorCodeNetworkSessionTaskCreation,
-                                           "Cannot create network session"));
+        callCompletionHandler(
+            std::move(handler), nullptr, std::nullopt,
+            networkError(kNEBErrorCodeNetworkSessionTaskCreation, "Cannot create network session"));
         return std::nullopt;
     }
     registerLiveSession();
@@ -215,7 +215,8 @@ void NEBNetworkURLSession::maybeRemoveTempFilesAtPath(const std::string& directo
     auto names = files.contentsOfDirectory(directory);
     if (!names.ok()) {
         if (!isNoSuchFile(names.error())) {
-            log(NEBNetworkLogLevel::Debug, "Cannot get files from the temporary network folder. Error",
+            log(NEBNetworkLogLevel::Debug,
+                "Cannot get files from the temporary network folder. Error",
                 {names.error().description()});
         }
         return;
@@ -311,10 +312,10 @@ void NEBNetworkURLSession::didReceiveChallenge(net::URLSession&, net::URLSession
         if (trusted) {
             completionHandler(net::URLSessionAuthChallengeDisposition::UseCredential, credential);
         } else {
-            self->log(NEBNetworkLogLevel::Debug, "Cancelling authentication challenge for host. Host",
-                      {host});
-            completionHandler(net::URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge,
-                              nullptr);
+            self->log(NEBNetworkLogLevel::Debug,
+                      "Cancelling authentication challenge for host. Host", {host});
+            completionHandler(
+                net::URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge, nullptr);
         }
     });
 }

@@ -24,11 +24,10 @@
 // reports completion once, on the main queue.
 class NEBNetworkURLSession : public net::URLSessionDelegate,
                              public std::enable_shared_from_this<NEBNetworkURLSession> {
-  public:
-    using CompletionHandler =
-        std::function<void(std::shared_ptr<const net::HTTPURLResponse> response,
-                           std::optional<ns::Data> data, const std::string& sessionID,
-                           std::optional<ns::Error> error)>;
+public:
+    using CompletionHandler = std::function<void(
+        std::shared_ptr<const net::HTTPURLResponse> response, std::optional<ns::Data> data,
+        const std::string& sessionID, std::optional<ns::Error> error)>;
     using SystemCompletionHandler = std::function<void()>;
 
     static std::shared_ptr<NEBNetworkURLSession> create(
@@ -51,7 +50,8 @@ class NEBNetworkURLSession : public net::URLSessionDelegate,
     static std::shared_ptr<NEBNetworkURLSession> fetcherWithSessionIdentifier(
         const std::string& sessionID);
     // Session ID to the platform's handler for that session's background events.
-    static NEBMutableDictionary<SystemCompletionHandler>& sessionIDToSystemCompletionHandlerDictionary();
+    static NEBMutableDictionary<SystemCompletionHandler>&
+    sessionIDToSystemCompletionHandlerDictionary();
     static std::shared_ptr<NEBNetworkURLSession> liveSessionForID(const std::string& sessionID);
 
     const std::string& sessionID() const { return sessionID_; }
@@ -92,9 +92,9 @@ class NEBNetworkURLSession : public net::URLSessionDelegate,
 
     explicit NEBNetworkURLSession(std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate);
 
-  private:
-    std::optional<std::string> startTask(const net::URLRequest& request,
-                                         CompletionHandler handler, bool bodyFromFile,
+private:
+    std::optional<std::string> startTask(const net::URLRequest& request, CompletionHandler handler,
+                                         bool bodyFromFile,
                                          const net::URLSessionConfiguration& config,
                                          bool download = false);
     bool writeBodyToTemporaryFile(const net::URLRequest& request);

@@ -30,8 +30,8 @@ std::unique_ptr<NEBReachabilityChecker> NEBReachabilityChecker::create(
         }
         return nullptr;
     }
-    return std::unique_ptr<NEBReachabilityChecker>(
-        new NEBReachabilityChecker(std::move(reachabilityDelegate), std::move(loggerDelegate), host));
+    return std::unique_ptr<NEBReachabilityChecker>(new NEBReachabilityChecker(
+        std::move(reachabilityDelegate), std::move(loggerDelegate), host));
 }
 
 NEBReachabilityChecker::NEBReachabilityChecker(

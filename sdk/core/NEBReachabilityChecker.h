@@ -41,7 +41,7 @@ const NEBReachabilityApi* NEBReachabilityDefaultApi();
 // the four-valued status changes. The status stays Unknown until the first report after a
 // start. Belongs to the main thread.
 class NEBReachabilityChecker {
-  public:
+public:
     // Null (after logging "Invalid host specified") for an empty host.
     static std::unique_ptr<NEBReachabilityChecker> create(
         std::weak_ptr<NEBReachabilityDelegate> reachabilityDelegate,
@@ -78,7 +78,7 @@ class NEBReachabilityChecker {
     // The service's report of new flags.
     void reachabilityFlagsChanged(uint32_t flags);
 
-  private:
+private:
     NEBReachabilityChecker(std::weak_ptr<NEBReachabilityDelegate> reachabilityDelegate,
                            std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate,
                            std::string host);

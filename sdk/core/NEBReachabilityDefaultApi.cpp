@@ -40,7 +40,8 @@ bool setCallback(NEBReachabilityHandle opaque, NEBReachabilityCallback callback,
     handle->watch->context = context;
     if (!callback) return handle->source->setCallback({});
     std::weak_ptr<Watch> weak = handle->watch;
-    return handle->source->setCallback([weak](net::ReachabilityFlags flags) { deliver(weak, flags); });
+    return handle->source->setCallback(
+        [weak](net::ReachabilityFlags flags) { deliver(weak, flags); });
 }
 
 bool scheduleWithRunLoop(NEBReachabilityHandle opaque, dispatch::RunLoop&) {

@@ -14,7 +14,7 @@ enum class NEBReachabilityStatus : int32_t {
 
 // Told by a reachability checker, on the main thread, when its status changes.
 class NEBReachabilityDelegate {
-  public:
+public:
     virtual ~NEBReachabilityDelegate() = default;
     virtual void reachability(NEBReachabilityChecker& checker, NEBReachabilityStatus status) = 0;
 };

@@ -6,7 +6,7 @@
 // defaults name hosts that never resolve, so an unconfigured program sends nothing). Any
 // thread.
 class NEBServiceHosts {
-  public:
+public:
     // The host whose reachability the HTTP client watches. Default
     // "app-measurement.nebula.invalid".
     static std::string measurementUploadHost();

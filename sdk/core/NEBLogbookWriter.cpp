@@ -1,7 +1,6 @@
 #include "sdk/core/NEBLogbookWriter.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,17 +36,20 @@ NEBLogbookWriter::~NEBLogbookWriter() {
 
 bool NEBLogbookWriter::writeLogEvent(const NEB_LOGBOOK::LogEvent& event) {
     if (fd_ < 0) return false;
-    std::string body = event.SerializeAsString();
-    if (body.size() > UINT32_MAX) return false;
-    uint8_t prefix[5];  // the longest varint of 32 bits
-    uint8_t* prefixEnd =
-        pb::io::CodedOutputStream::WriteVarint32ToArray(static_cast<uint32_t>(body.size()), prefix);
-    iovec parts[2] = {{prefix, static_cast<size_t>(prefixEnd - prefix)},
-                      {body.data(), body.size()}};
-    const size_t total = parts[0].iov_len + parts[1].iov_len;
+    const size_t length = event.ByteSizeLong();
+    if (length > UINT32_MAX) return false;
+    // Prefix and body are laid out in one buffer, reused for every record of the file, and go
+    // out in a single write: appending allocates nothing, and no record is ever split across
+    // two system calls.
+    const auto prefixLength =
+        pb::io::CodedOutputStream::VarintSize32(static_cast<uint32_t>(length));
+    const size_t total = prefixLength + length;
+    if (buffer_.size() < total) buffer_.resize(total);
+    pb::io::CodedOutputStream::WriteVarint32ToArray(static_cast<uint32_t>(length), buffer_.data());
+    event.SerializeWithCachedSizesToArray(buffer_.data() + prefixLength);
     ssize_t written;
     do {
-        written = ::writev(fd_, parts, 2);
+        written = ::write(fd_, buffer_.data(), total);
     } while (written < 0 && errno == EINTR);
     if (written == static_cast<ssize_t>(total)) {
         numBytes_ += total;

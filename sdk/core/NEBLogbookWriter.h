@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "proto/logbook.pb.h"
 
@@ -33,4 +34,5 @@ private:
     int fd_ = -1;
     uint64_t numBytes_ = 0;
     bool existed_ = false;
+    std::vector<uint8_t> buffer_;
 };

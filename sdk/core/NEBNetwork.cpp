@@ -69,14 +69,7 @@ std::optional<std::string> NEBNetwork::postURL(const std::optional<ns::URL>& url
     request->setValue("application/x-www-form-urlencoded", "Content-Type");
     request->setValue("gzip", "Content-Encoding");
 
-    auto fetcher = NEBNetworkURLSession::create(weak_from_this());
-    fetcher->setBackgroundNetworkEnabled(usingBackgroundSession);
-    auto id = start(fetcher, *request, true, std::move(queue), std::move(handler));
-    if (id) {
-        nebNetwork_logWithLevel(NEBNetworkLogLevel::Debug, "Uploading data. Host",
-                                ns::Value(NEBNetworkLoggableURL(url->absoluteString())));
-    }
-    return id;
+    return start(*request, true, usingBackgroundSession, std::move(queue), std::move(handler));
 }
 
 std::optional<std::string> NEBNetwork::getURL(const std::optional<ns::URL>& url,
@@ -89,20 +82,15 @@ std::optional<std::string> NEBNetwork::getURL(const std::optional<ns::URL>& url,
     request->setHTTPMethod("GET");
     request->setAllHTTPHeaderFields(headers);
 
-    auto fetcher = NEBNetworkURLSession::create(weak_from_this());
-    fetcher->setBackgroundNetworkEnabled(usingBackgroundSession);
-    auto id = start(fetcher, *request, false, std::move(queue), std::move(handler));
-    if (id) {
-        nebNetwork_logWithLevel(NEBNetworkLogLevel::Debug, "Downloading data. Host",
-                                ns::Value(NEBNetworkLoggableURL(url->absoluteString())));
-    }
-    return id;
+    return start(*request, false, usingBackgroundSession, std::move(queue), std::move(handler));
 }
 
-std::optional<std::string> NEBNetwork::start(const std::shared_ptr<NEBNetworkURLSession>& fetcher,
-                                             const net::URLRequest& request, bool post,
+std::optional<std::string> NEBNetwork::start(const net::URLRequest& request, bool post,
+                                             bool usingBackgroundSession,
                                              std::shared_ptr<dispatch::Queue> queue,
                                              CompletionHandler handler) {
+    auto fetcher = NEBNetworkURLSession::create(weak_from_this());
+    fetcher->setBackgroundNetworkEnabled(usingBackgroundSession);
     queue = orMain(std::move(queue));
     std::weak_ptr<NEBNetwork> weakSelf = weak_from_this();
     // The session object has already reported a start it could not make, so a missing ID
@@ -123,6 +111,11 @@ std::optional<std::string> NEBNetwork::start(const std::shared_ptr<NEBNetworkURL
     requests_.setObject(fetcher, fetcher->sessionID());
     auto id = post ? fetcher->sessionIDFromAsyncPOSTRequest(request, completion)
                    : fetcher->sessionIDFromAsyncGETRequest(request, completion);
+    if (id) {
+        nebNetwork_logWithLevel(NEBNetworkLogLevel::Debug,
+                                post ? "Uploading data. Host" : "Downloading data. Host",
+                                ns::Value(NEBNetworkLoggableURL(request.url().absoluteString())));
+    }
     return id;
 }
 

@@ -84,8 +84,8 @@ private:
     std::optional<net::URLRequest> makeRequest(const std::optional<ns::URL>& url,
                                                const std::shared_ptr<dispatch::Queue>& queue,
                                                const CompletionHandler& handler);
-    std::optional<std::string> start(const std::shared_ptr<NEBNetworkURLSession>& fetcher,
-                                     const net::URLRequest& request, bool post,
+    std::optional<std::string> start(const net::URLRequest& request, bool post,
+                                     bool usingBackgroundSession,
                                      std::shared_ptr<dispatch::Queue> queue,
                                      CompletionHandler handler);
 

@@ -52,6 +52,15 @@ public:
     }
     std::vector<std::pair<std::shared_ptr<NEBAnalyticsConfiguration>, std::shared_ptr<NEBOptions>>>
         starts;
+
+    // Registers "NEBAnalytics" as the analytics part does, answering the start operation.
+    static std::shared_ptr<FakeAnalytics> registerClass() {
+        auto analytics = std::make_shared<FakeAnalytics>();
+        rt::ClassRegistry::shared().registerClass("NEBAnalytics", std::nullopt,
+                                                  [analytics] { return analytics; },
+                                                  {"startWithConfiguration:options:"});
+        return analytics;
+    }
 };
 
 struct AppIDCase {
@@ -228,10 +237,7 @@ TEST_F(AppTest, DeletingAnAppAnnouncesItOnce) {
 }
 
 TEST_F(AppTest, AnalyticsIsStartedByClassNameForTheDefaultAppOnly) {
-    auto analytics = std::make_shared<FakeAnalytics>();
-    rt::ClassRegistry::shared().registerClass("NEBAnalytics", std::nullopt,
-                                              [analytics] { return analytics; },
-                                              {"startWithConfiguration:options:"});
+    auto analytics = FakeAnalytics::registerClass();
     writeOptionsPlist(sdktest::validOptions());
     NEBApp::configure();
     NEBApp::configureWithName("second", NEBOptions::defaultOptions()->copy());
@@ -288,10 +294,7 @@ TEST_F(AppTest, TokenWithoutImplementationAnswersNothing) {
 
 TEST_F(AppTest, RegistrationRecordDescribesTheConfiguration) {
     rt::ClassRegistry::shared().registerClass("NEBMessaging", std::nullopt, nullptr);
-    auto analytics = std::make_shared<FakeAnalytics>();
-    rt::ClassRegistry::shared().registerClass("NEBAnalytics", std::nullopt,
-                                              [analytics] { return analytics; },
-                                              {"startWithConfiguration:options:"});
+    auto analytics = FakeAnalytics::registerClass();
     writeOptionsPlist(sdktest::validOptions());
     NEBApp::configure();
 

@@ -125,7 +125,7 @@ void NEBNetwork::handleErrorWithCode(int64_t code, std::shared_ptr<dispatch::Que
                     {{kNEBNetworkErrorContext, "Failed to create network request"}});
     nebNetwork_logWithLevel(NEBNetworkLogLevel::Warning,
                             "Failed to create network request. Code, error",
-                            std::vector<ns::Value>{code, error.description()});
+                            std::vector<ns::Value>{code, NEBNetworkLoggableError(error)});
     if (!handler) return;
     orMain(std::move(queue))->async([handler = std::move(handler), error] {
         handler(nullptr, std::nullopt, error);

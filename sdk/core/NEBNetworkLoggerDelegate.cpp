@@ -43,3 +43,8 @@ std::string NEBNetworkLoggableURL(std::string_view text) {
     if (url->port()) result += ":" + std::to_string(*url->port());
     return result + url->path();
 }
+
+std::string NEBNetworkLoggableError(const ns::Error& error) {
+    return ns::format("Error Domain=%@ Code=%lld \"%@\"", error.domain(),
+                      static_cast<long long>(error.code()), error.localizedDescription());
+}

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ns/Error.h"
 #include "platform/ns/Value.h"
 #include "sdk/core/NEBNetworkConstants.h"
 
@@ -27,3 +28,6 @@ void NEBNetworkWriteConsoleLog(NEBNetworkLogLevel level, std::string_view messag
 // A URL as log lines show it: scheme, host, port and path, without credentials, query or
 // fragment, which may carry keys.
 std::string NEBNetworkLoggableURL(std::string_view url);
+// An error as log lines show it: domain, code and description, without the user info, which
+// may carry the failing URL with its query.
+std::string NEBNetworkLoggableError(const ns::Error& error);

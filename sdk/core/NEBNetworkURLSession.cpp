@@ -368,7 +368,7 @@ void NEBNetworkURLSession::callCompletionHandler(
     std::optional<ns::Data> data, std::optional<ns::Error> error) {
     if (error) {
         log(NEBNetworkLogLevel::Error, "Encounter network error. Code, error",
-            {error->code(), error->description()});
+            {error->code(), NEBNetworkLoggableError(*error)});
     }
     if (!handler) return;
     mainQueue()->async([handler = std::move(handler), response = std::move(response),

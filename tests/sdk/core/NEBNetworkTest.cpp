@@ -276,6 +276,7 @@ TEST_F(NEBNetworkTest, NoClientWithoutAReachabilityWatch) {
 
 TEST_F(NEBNetworkTest, LogLinesGoToTheDelegateWithoutQueryStrings) {
     server_->on("POST", "/log", HttpResponse::text(200, "ok"));
+    server_->on("POST", "/drop", HttpResponse::closeConnection());
     auto logger = std::make_shared<RecordingLogger>();
     network_->setLoggerDelegate(logger);
     network_->setLoggerDelegate(nullptr);  // refused: the delegate stays
@@ -283,9 +284,15 @@ TEST_F(NEBNetworkTest, LogLinesGoToTheDelegateWithoutQueryStrings) {
     network_->postURL(server_->url("/log?token=hunter2"), ns::Data::fromString("x"), nullptr, false,
                       recordInto(outcome));
     ASSERT_TRUE(waitFor(outcome));
+    auto failed = std::make_shared<Outcome>();
+    network_->postURL(server_->url("/drop?token=hunter2"), ns::Data::fromString("x"), nullptr,
+                      false, recordInto(failed));
+    ASSERT_TRUE(waitFor(failed));
+    ASSERT_TRUE(failed->error);
     ASSERT_FALSE(logger->lines.empty());
     EXPECT_EQ(logger->lines[0].first, NEBNetworkLogLevel::Debug);
     EXPECT_EQ(logger->lines[0].second, "Uploading data. Host | " + server_->baseURL() + "/log");
+    EXPECT_EQ(logger->lines.back().first, NEBNetworkLogLevel::Error);
     for (const auto& [level, line] : logger->lines) {
         EXPECT_EQ(line.find("hunter2"), std::string::npos) << line;
     }

@@ -197,10 +197,15 @@ TEST_F(NEBNetworkTest, ServerErrorsAndDroppedConnectionsCompleteOnce) {
 
 TEST_F(NEBNetworkTest, BackgroundUploadBodyLivesInAnExcludedFileUntilCompletion) {
     std::string bodyFile;
-    server_->on("POST", "/bg", [&bodyFile](const peers::HttpRequest&) {
-        for (const auto& job : net::BackgroundJobStore::load()) bodyFile = job.bodyFile();
+    std::optional<net::URLRequest> kept;
+    server_->on("POST", "/bg", [&](const peers::HttpRequest&) {
+        for (const auto& job : net::BackgroundJobStore::load()) {
+            bodyFile = job.bodyFile();
+            kept = job.request();
+        }
         return HttpResponse::text(200, "ok");
     });
+    network_->setTimeoutInterval(0);  // stands for the default
     auto outcome = std::make_shared<Outcome>();
     auto id = network_->postURL(server_->url("/bg"), ns::Data::fromString("background body"),
                                 nullptr, true, recordInto(outcome));
@@ -212,6 +217,10 @@ TEST_F(NEBNetworkTest, BackgroundUploadBodyLivesInAnExcludedFileUntilCompletion)
     ASSERT_TRUE(waitFor(outcome));
     EXPECT_EQ(outcome->status(), 200);
     EXPECT_EQ(bodyFile, path);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->timeoutInterval(), 60.0);
+    EXPECT_EQ(kept->cachePolicy(), net::URLRequestCachePolicy::ReloadIgnoringLocalCacheData);
+    EXPECT_EQ(kept->valueForHTTPHeaderField("Content-Encoding"), "gzip");
     EXPECT_EQ(gunzip(server_->requests().at(0).body), "background body");
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_TRUE(net::BackgroundJobStore::load().empty());

@@ -139,14 +139,14 @@ TEST_F(NEBNetworkTest, CompletionRunsOnTheCallersQueue) {
 TEST_F(NEBNetworkTest, GetCarriesTheCallersHeadersAndDeliversTheBody) {
     server_->on("GET", "/config", HttpResponse::text(200, "{\"ok\":true}"));
     auto outcome = std::make_shared<Outcome>();
-    network_->getURL(server_->url("/config"), {{"X-Goog-Test", "1"}, {"If-None-Match", "abc"}},
+    network_->getURL(server_->url("/config"), {{"X-Test-Header", "1"}, {"If-None-Match", "abc"}},
                      nullptr, false, recordInto(outcome));
     ASSERT_TRUE(waitFor(outcome));
     EXPECT_EQ(outcome->status(), 200);
     ASSERT_TRUE(outcome->data);
     EXPECT_EQ(outcome->data->chars(), "{\"ok\":true}");
     auto sent = server_->requests().at(0);
-    EXPECT_EQ(sent.header("X-Goog-Test"), "1");
+    EXPECT_EQ(sent.header("X-Test-Header"), "1");
     EXPECT_EQ(sent.header("If-None-Match"), "abc");
 }
 

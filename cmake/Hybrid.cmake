@@ -1,9 +1,12 @@
 # hyb_library(NAME DIR <folder> DEPS <targets...>)
 # Sources are every .cpp below the folder; headers are included as "<folder>/X.h".
 function(hyb_library name)
-    cmake_parse_arguments(A "" "DIR" "DEPS" ${ARGN})
+    cmake_parse_arguments(A "" "DIR;EXCLUDE" "DEPS" ${ARGN})
     file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${A_DIR}/*.cpp)
     list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")  # entry points become executables
+    if(A_EXCLUDE)
+        list(FILTER srcs EXCLUDE REGEX "${A_EXCLUDE}")
+    endif()
     if(NOT srcs)  # a folder whose first sources have not landed yet
         add_library(${name} INTERFACE)
         target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/UTF8.h"
 #include "platform/ns/UUID.h"
 
 namespace net {
@@ -19,9 +20,11 @@ bool isWebScheme(const std::optional<std::string>& scheme) {
     return s == "http" || s == "https";
 }
 
+// Only well-formed UTF-8: anything else is not text this program wrote.
 const std::string* stringField(const ns::Value& object, std::string_view key) {
     const ns::Value* value = object.find(key);
-    return value ? value->string() : nullptr;
+    const std::string* text = value ? value->string() : nullptr;
+    return text && ns::utf8::isValid(*text) ? text : nullptr;
 }
 
 std::optional<HTTPHeaderFields> headersFrom(const ns::Value& value) {
@@ -30,7 +33,10 @@ std::optional<HTTPHeaderFields> headersFrom(const ns::Value& value) {
     HTTPHeaderFields headers;
     for (const auto& [name, field] : *dict) {
         const std::string* text = field.string();
-        if (!text || !isHeaderFieldName(name) || !isHeaderFieldValue(*text)) return std::nullopt;
+        if (!text || !ns::utf8::isValid(*text) || !isHeaderFieldName(name) ||
+            !isHeaderFieldValue(*text)) {
+            return std::nullopt;
+        }
         setHeaderValue(headers, name, *text);
     }
     return headers;

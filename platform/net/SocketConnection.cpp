@@ -16,6 +16,7 @@
 
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/net/SigpipeGuard.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/AtomicFile.h"
 
@@ -48,7 +49,12 @@ SocketConnection::~SocketConnection() {
 }
 
 bool SocketConnection::setSecure(bool secure) {
-    if (state_ != State::Idle) return false;
+    if (secure == secure_) return true;
+    // The pair's streams are set up one after the other: the level may still change until the
+    // connection is made and the handshake would begin.
+    if (state_ != State::Idle && state_ != State::Resolving && state_ != State::Connecting) {
+        return false;
+    }
     secure_ = secure;
     return true;
 }
@@ -76,6 +82,7 @@ void SocketConnection::open(Side side) {
 }
 
 void SocketConnection::close(Side side) {
+    SigpipeGuard guard;
     if (closed_[side]) return;
     closed_[side] = true;
     openPending_[side] = false;
@@ -116,6 +123,7 @@ StreamStatus SocketConnection::status(Side side) const {
 }
 
 long SocketConnection::read(uint8_t* buffer, size_t maxLength) {
+    SigpipeGuard guard;
     if (!opened_[kInput] || closed_[kInput] || state_ == State::Failed || state_ == State::Closed) {
         return -1;
     }
@@ -137,6 +145,7 @@ long SocketConnection::read(uint8_t* buffer, size_t maxLength) {
 }
 
 bool SocketConnection::hasBytesAvailable() {
+    SigpipeGuard guard;
     if (state_ != State::Open || closed_[kInput]) return false;
     if (inputAvailable() == 0 && !endOfInput_) {
         fillInput();
@@ -146,6 +155,7 @@ bool SocketConnection::hasBytesAvailable() {
 }
 
 long SocketConnection::write(const uint8_t* buffer, size_t length) {
+    SigpipeGuard guard;
     if (!opened_[kOutput] || closed_[kOutput] || state_ == State::Failed ||
         state_ == State::Closed) {
         return -1;
@@ -159,6 +169,7 @@ long SocketConnection::write(const uint8_t* buffer, size_t length) {
 }
 
 bool SocketConnection::hasSpaceAvailable() {
+    SigpipeGuard guard;
     if (state_ != State::Open || closed_[kOutput]) return false;
     if (output_.size() >= kOutputCapacity) {
         flushOutput();
@@ -197,6 +208,7 @@ void SocketConnection::resolve() {
 }
 
 void SocketConnection::resolved(int status, std::vector<sockaddr_storage> addresses) {
+    SigpipeGuard guard;
     if (state_ != State::Resolving) return;
     if (status != 0 || addresses.empty()) {
         fail(ns::Error(kCFNetworkErrorDomain, kCFHostErrorUnknown,
@@ -303,6 +315,9 @@ ns::Error SocketConnection::tlsError() const {
                           X509_verify_cert_error_string(verify));
     }
     unsigned long queued = ERR_peek_last_error();
+    if (queued != 0 && ERR_GET_LIB(queued) == ERR_LIB_SYS) {
+        return ns::posixError(ERR_GET_REASON(queued));
+    }
     if (queued == 0) {
         return tlsFailure(kSSLClosedAbort, "The connection closed during the secure handshake.",
                           {});
@@ -310,6 +325,19 @@ ns::Error SocketConnection::tlsError() const {
     char text[256];
     ERR_error_string_n(queued, text, sizeof text);
     return tlsFailure(kSSLProtocolError, "A secure connection could not be made.", text);
+}
+
+ns::Error SocketConnection::sessionError(int sslError, int savedErrno, int fallbackErrno) const {
+    unsigned long queued = ERR_peek_last_error();
+    if (sslError == SSL_ERROR_SSL && queued != 0 && ERR_GET_LIB(queued) != ERR_LIB_SYS) {
+        char text[256];
+        ERR_error_string_n(queued, text, sizeof text);
+        return tlsFailure(kSSLProtocolError, "The secure connection failed.", text);
+    }
+    if (queued != 0 && ERR_GET_LIB(queued) == ERR_LIB_SYS) {
+        return ns::posixError(ERR_GET_REASON(queued));
+    }
+    return ns::posixError(savedErrno ? savedErrno : fallbackErrno);
 }
 
 void SocketConnection::becomeOpen() {
@@ -337,13 +365,14 @@ bool SocketConnection::flushOutput() {
                 writeWantsRead_ = false;
                 continue;
             }
+            int savedErrno = errno;
             int error = SSL_get_error(ssl_, n);
             if (error == SSL_ERROR_WANT_WRITE) break;
             if (error == SSL_ERROR_WANT_READ) {
                 writeWantsRead_ = true;
                 break;
             }
-            fail(error == SSL_ERROR_SYSCALL && errno ? ns::posixError(errno) : tlsError());
+            fail(sessionError(error, savedErrno, EPIPE));
             return false;
         }
         ssize_t n = ::send(fd_, output_.data(), output_.size(), MSG_NOSIGNAL);
@@ -372,6 +401,7 @@ bool SocketConnection::fillInput() {
                 bytesArmed_ = true;
                 continue;
             }
+            int savedErrno = errno;
             int error = SSL_get_error(ssl_, n);
             if (error == SSL_ERROR_WANT_READ) break;
             if (error == SSL_ERROR_WANT_WRITE) {
@@ -382,7 +412,7 @@ bool SocketConnection::fillInput() {
                 endOfInput_ = true;
                 break;
             }
-            fail(error == SSL_ERROR_SYSCALL && errno ? ns::posixError(errno) : tlsError());
+            fail(sessionError(error, savedErrno, ECONNRESET));
             return false;
         }
         ssize_t n = ::recv(fd_, chunk, room, 0);
@@ -466,6 +496,7 @@ void SocketConnection::updateWatch() {
 }
 
 void SocketConnection::onReady(unsigned) {
+    SigpipeGuard guard;
     switch (state_) {
         case State::Connecting: {
             int error = 0;

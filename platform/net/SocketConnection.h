@@ -74,7 +74,10 @@ private:
     void onReady(unsigned events);
     void deliver();
     void deliverTo(Side side);
+    // Why the handshake failed.
     ns::Error tlsError() const;
+    // Why a read or write of the open session failed (the socket's error when there is one).
+    ns::Error sessionError(int sslError, int savedErrno, int fallbackErrno) const;
 
     const std::string host_;
     const int port_;

@@ -70,8 +70,8 @@ public:
     StreamStatus streamStatus() const;
     std::optional<ns::Error> streamError() const;
 
-    // kStreamPropertySocketSecurityLevel (None or NegotiatedSSL, before the pair opens; either
-    // stream's setting applies to the connection) and kStreamNetworkServiceType (recorded).
+    // kStreamPropertySocketSecurityLevel (None or NegotiatedSSL, until the connection is made;
+    // either stream's setting applies to the connection) and kStreamNetworkServiceType (recorded).
     // False for other keys and values, or a security level set too late.
     bool setProperty(const ns::Value& value, std::string_view key);
     ns::Value propertyForKey(std::string_view key) const;

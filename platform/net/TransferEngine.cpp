@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/net/CurlTransfer.h"
+#include "platform/net/SigpipeGuard.h"
 
 namespace net {
 
@@ -22,7 +23,12 @@ TransferEngine& TransferEngine::shared() {
 TransferEngine::TransferEngine() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        // The library's TLS writes go through write(2): a peer that hung up must not end
+        // the process.
+        SigpipeGuard::blockForThisThread();
+        run();
+    });
     thread_.detach();
 }
 

@@ -16,6 +16,10 @@
 #include "platform/ns/Data.h"
 #include "platform/ns/URL.h"
 
+namespace ui {
+class Application;
+}
+
 namespace net {
 
 // The platform's URL session: runs data, upload and download tasks over HTTP and HTTPS (or
@@ -43,7 +47,8 @@ public:
     using BackgroundEventsHandler =
         std::function<void(const std::string& identifier, std::function<void()> completion)>;
 
-    // Without a queue, the session makes a serial queue of its own.
+    // Without a queue, the session makes a serial queue of its own. A queue given here should
+    // be serial (or the main queue): a task's events are posted in order, one after another.
     static std::shared_ptr<URLSession> sessionWithConfiguration(
         URLSessionConfiguration configuration,
         std::shared_ptr<URLSessionDelegate> delegate = nullptr,
@@ -80,6 +85,9 @@ public:
     // left from an earlier run and no session taking them up yet; the application answers by
     // making a session with that identifier. Returns how many identifiers were reported.
     static size_t resumePendingBackgroundJobs(const BackgroundEventsHandler& handler);
+    // The same, as the system wakes an application: through the application's delegate
+    // callback handleEventsForBackgroundURLSession and the hooks installed on it.
+    static size_t resumePendingBackgroundJobs(ui::Application& application);
 
 private:
     friend class URLSessionTask;

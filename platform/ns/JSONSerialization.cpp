@@ -293,9 +293,9 @@ std::optional<Value> numberFromText(std::string_view text) {
     return std::nullopt;
 }
 
-// Builds the ns::Value straight from the parser's events. Elements of open arrays wait on one
-// shared stack and move into an array of exactly their number when it closes, so that arrays
-// are allocated once; object members go straight into their dictionary.
+// Builds the ns::Value straight from the parser's events: each container is made in place in
+// its parent, so that nothing parsed is copied or moved again. A new array starts with room for
+// a few elements, which spares most small arrays their growth.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
   public:
     Builder(const JSONReadOptions& options) : options_(options) {}
@@ -310,51 +310,49 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
         }
         return scalar(std::move(*number));
     }
-    bool String(const char* s, rapidjson::SizeType n, bool) { return scalar(std::string(s, n)); }
+    // The input is validated as UTF-8, but a \u escape can still name a lone low surrogate
+    // (the parser itself refuses lone high ones), which has no UTF-8 form: refuse it alike.
+    bool String(const char* s, rapidjson::SizeType n, bool) {
+        if (!wellFormed(std::string_view(s, n))) return false;
+        return scalar(std::string(s, n));
+    }
     bool Key(const char* s, rapidjson::SizeType n, bool) {
-        open_.back().key.assign(s, n);
+        if (!wellFormed(std::string_view(s, n))) return false;
+        key_.assign(s, n);
         return true;
     }
-    bool StartObject() { return open(false); }
-    bool EndObject(rapidjson::SizeType) {
-        Value object(std::move(open_.back().members));
-        open_.pop_back();
-        add(std::move(object));
-        return true;
+    bool StartObject() { return open(ns::Dictionary()); }
+    bool EndObject(rapidjson::SizeType) { return close(); }
+    bool StartArray() {
+        ns::Array array;
+        array.reserve(kInitialArrayCapacity);
+        return open(std::move(array));
     }
-    bool StartArray() { return open(true); }
-    bool EndArray(rapidjson::SizeType) {
-        const auto first = pending_.begin() + static_cast<std::ptrdiff_t>(open_.back().first);
-        Value array(
-            ns::Array(std::make_move_iterator(first), std::make_move_iterator(pending_.end())));
-        pending_.erase(first, pending_.end());
-        open_.pop_back();
-        add(std::move(array));
-        return true;
-    }
+    bool EndArray(rapidjson::SizeType) { return close(); }
 
     Value& root() { return root_; }
     const std::string& refusal() const { return refusal_; }
 
   private:
-    struct Container {
-        bool isArray;
-        size_t first;  // index of its first element in pending_
-        ns::Dictionary members;
-        std::string key;  // of the member whose value comes next
-    };
+    static constexpr size_t kInitialArrayCapacity = 4;
 
+    bool wellFormed(std::string_view text) {
+        if (utf8::isValid(text)) return true;
+        refusal_ = "The surrogate in a unicode escape is invalid.";
+        return false;
+    }
+
+    // Makes the next value in place: the root, the end of the open array, or the open
+    // object's member under the last key (a repeated key keeps the last value).
     template <class T>
-    void add(T&& v) {
+    Value* add(T&& v) {
         if (open_.empty()) {
             root_ = Value(std::forward<T>(v));
-        } else if (Container& c = open_.back(); c.isArray) {
-            pending_.emplace_back(std::forward<T>(v));
-        } else {
-            // A repeated key keeps the last value.
-            c.members.insert_or_assign(c.members.end(), std::move(c.key),
-                                       Value(std::forward<T>(v)));
+            return &root_;
         }
+        if (ns::Array* a = open_.back()->array()) return &a->emplace_back(std::forward<T>(v));
+        ns::Dictionary& d = *open_.back()->dictionary();
+        return &d.insert_or_assign(d.end(), std::move(key_), Value(std::forward<T>(v)))->second;
     }
 
     template <class T>
@@ -364,12 +362,20 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
         return true;
     }
 
-    bool open(bool isArray) {
+    // The open containers never move: each sits at the end of its parent, which takes nothing
+    // else until it closes.
+    template <class Container>
+    bool open(Container&& container) {
         if (open_.size() >= options_.maxDepth) {
             refusal_ = "Too many nested arrays or dictionaries";
             return false;
         }
-        open_.push_back({isArray, pending_.size(), {}, {}});
+        open_.push_back(add(std::move(container)));
+        return true;
+    }
+
+    bool close() {
+        open_.pop_back();
         return true;
     }
 
@@ -382,8 +388,8 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
 
     const JSONReadOptions& options_;
     Value root_;
-    std::vector<Container> open_;
-    std::vector<Value> pending_;  // elements of the open arrays, innermost last
+    std::vector<Value*> open_;
+    std::string key_;
     std::string refusal_;
 };
 

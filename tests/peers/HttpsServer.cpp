@@ -122,7 +122,10 @@ HttpsServer::HttpsServer(Options options)
     if (options_.identity) context_ = options_.identity->makeServerContext();
     listener_ = listenOnLoopback(port_);
     if (listener_ < 0) throw std::runtime_error("HttpsServer: cannot listen on 127.0.0.1");
-    acceptThread_ = std::thread([this] { acceptLoop(); });
+    acceptThread_ = std::thread([this] {
+        blockSigpipeOnThisThread();
+        acceptLoop();
+    });
 }
 
 HttpsServer::~HttpsServer() {
@@ -189,7 +192,10 @@ void HttpsServer::acceptLoop() {
         int fd = acceptConnection(listener_, stopping_, deadline_);
         if (fd < 0) break;
         std::lock_guard lock(mutex_);
-        connections_.emplace_back([this, fd] { serve(fd); });
+        connections_.emplace_back([this, fd] {
+            blockSigpipeOnThisThread();
+            serve(fd);
+        });
     }
     // The lifetime is over (or stop() was called): every connection winds down.
     std::lock_guard lock(mutex_);

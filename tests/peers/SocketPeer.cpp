@@ -14,7 +14,10 @@ SocketPeer::SocketPeer(Options options) : options_(options) {
     if (options_.identity) context_ = options_.identity->makeServerContext();
     listener_ = listenOnLoopback(port_);
     if (listener_ < 0) throw std::runtime_error("SocketPeer: cannot listen on 127.0.0.1");
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        blockSigpipeOnThisThread();
+        run();
+    });
 }
 
 SocketPeer::~SocketPeer() {

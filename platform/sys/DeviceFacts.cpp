@@ -24,26 +24,6 @@ bool DeviceFacts::isSimulator() const {
     return name == "x86_64" || name == "i386";
 }
 
-std::string DeviceFacts::systemName() const {
-    std::lock_guard lock(mutex_);
-    return systemName_;
-}
-
-void DeviceFacts::setSystemName(std::string name) {
-    std::lock_guard lock(mutex_);
-    systemName_ = std::move(name);
-}
-
-std::string DeviceFacts::systemVersion() const {
-    std::lock_guard lock(mutex_);
-    return systemVersion_;
-}
-
-void DeviceFacts::setSystemVersion(std::string version) {
-    std::lock_guard lock(mutex_);
-    systemVersion_ = std::move(version);
-}
-
 std::optional<WallTime> DeviceFacts::bootTime() const {
     {
         std::lock_guard lock(mutex_);
@@ -61,8 +41,6 @@ void DeviceFacts::setBootTime(std::optional<WallTime> bootTime) {
 void DeviceFacts::reset() {
     std::lock_guard lock(mutex_);
     machine_ = "arm64";
-    systemName_ = "iOS";
-    systemVersion_ = "17.0";
     bootTimeSet_ = false;
     bootTime_.reset();
 }

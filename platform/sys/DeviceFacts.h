@@ -13,10 +13,11 @@ struct WallTime {
     int64_t microseconds = 0;
 };
 
-// Facts about the device that the SDK reports and decides on: the hardware model identifier
-// (the kernel's "machine"), the system's name and version, and the time of the last boot.
-// A Linux host is not the phone these facts describe, so each is configuration with a
-// documented default that the host may replace at start. Usable from any thread.
+// Kernel facts about the device that the SDK reports and decides on: the hardware model
+// identifier (the kernel's "machine") and the time of the last boot. (The system's name and
+// version are ui::Device's.) A Linux host is not the phone these facts describe, so each is
+// configuration with a documented default that the host may replace at start. Usable from any
+// thread.
 class DeviceFacts {
 public:
     static DeviceFacts& current();
@@ -28,13 +29,6 @@ public:
     void setMachine(std::string machine);
     // Whether the machine is one that the platform runs its simulator on.
     bool isSimulator() const;
-
-    // Default "iOS".
-    std::string systemName() const;
-    void setSystemName(std::string name);
-    // "major.minor[.patch]". Default "17.0".
-    std::string systemVersion() const;
-    void setSystemVersion(std::string version);
 
     // When the system last booted. Default: the kernel's boot time (the wall clock less the
     // time since boot); nothing when the kernel cannot tell.
@@ -50,8 +44,6 @@ private:
 
     mutable std::mutex mutex_;
     std::string machine_ = "arm64";
-    std::string systemName_ = "iOS";
-    std::string systemVersion_ = "17.0";
     bool bootTimeSet_ = false;
     std::optional<WallTime> bootTime_;
 };

@@ -15,6 +15,7 @@
 #include "platform/ns/UUID.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Device.h"
 #include "sdk/core/NEBAnalyticsStarting.h"
 #include "sdk/core/NEBBundleUtil.h"
 #include "sdk/core/NEBConfiguration.h"
@@ -560,7 +561,7 @@ void NEBApp::populateLogProtoWithCommonInfo(ICoreConfiguration& record) const {
     }
     if (auto install = installString(); install && !install->empty()) record.set_install(*install);
     if (auto model = deviceModel(); !model.empty()) record.set_device_model(model);
-    if (auto version = sys::DeviceFacts::current().systemVersion(); !version.empty()) {
+    if (auto version = ui::Device::current().systemVersion(); !version.empty()) {
         record.set_os_version(version);
     }
     record.set_min_supported_ios_version(ns::format("%d", 60000));

@@ -10,6 +10,7 @@
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/sys/DeviceFacts.h"
+#include "platform/ui/Device.h"
 #include "sdk/core/NEBCoreLogger.h"
 #include "sdk/core/NEBCoreMessageCodes.h"
 #include "sdk/core/NEBCoreTime.h"
@@ -292,7 +293,7 @@ std::optional<NEB_LOGBOOK::LogRequest> NEBLogbookLogger::logRequestFromPath(
     client->set_client_type(NEB_LOGBOOK::ClientInfo::IOS);
     auto* ios = client->mutable_ios_client_info();
     ios->set_application_build(applicationBuild());
-    ios->set_os_full_version(sys::DeviceFacts::current().systemVersion());
+    ios->set_os_full_version(ui::Device::current().systemVersion());
     if (auto identifier = installIdentifier(); identifier && !identifier->empty()) {
         ios->set_logging_id(*identifier);
     }

@@ -15,8 +15,6 @@ TEST_F(DeviceFactsTest, DefaultsDescribeADeviceNotTheHost) {
     auto& facts = sys::DeviceFacts::current();
     EXPECT_EQ(facts.machine(), "arm64");
     EXPECT_FALSE(facts.isSimulator());
-    EXPECT_EQ(facts.systemName(), "iOS");
-    EXPECT_EQ(facts.systemVersion(), "17.0");
     for (const char* simulator : {"x86_64", "i386"}) {
         facts.setMachine(simulator);
         EXPECT_TRUE(facts.isSimulator()) << simulator;

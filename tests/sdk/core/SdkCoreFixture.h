@@ -12,6 +12,7 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/UserDefaults.h"
 #include "platform/sys/DeviceFacts.h"
+#include "platform/ui/Device.h"
 #include "sdk/core/NEBCoreLogger.h"
 #include "sdk/core/NEBOptions.h"
 #include "tests/support/LogCapture.h"
@@ -35,6 +36,7 @@ protected:
         ns::ProcessInfo::processInfo().setArguments(std::vector<std::string>{"sdk_core_tests"});
         relaunch();
         sys::DeviceFacts::current().reset();
+        ui::Device::current().reset();
     }
 
     void TearDown() override {

@@ -1,0 +1,20 @@
+#include "sdk/core/NEBConfiguration.h"
+
+NEBConfiguration& NEBConfiguration::sharedInstance() {
+    static NEBConfiguration instance;
+    return instance;
+}
+
+NEBConfiguration::NEBConfiguration()
+    : analyticsConfiguration_(NEBAnalyticsConfiguration::sharedInstance()) {}
+
+std::shared_ptr<NEBAnalyticsConfiguration> NEBConfiguration::analyticsConfiguration() const {
+    std::lock_guard lock(mutex_);
+    return analyticsConfiguration_;
+}
+
+void NEBConfiguration::setAnalyticsConfiguration(
+    std::shared_ptr<NEBAnalyticsConfiguration> configuration) {
+    std::lock_guard lock(mutex_);
+    analyticsConfiguration_ = std::move(configuration);
+}

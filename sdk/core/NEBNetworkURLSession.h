@@ -1,0 +1,123 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/net/HTTPURLResponse.h"
+#include "platform/net/URLRequest.h"
+#include "platform/net/URLSession.h"
+#include "platform/net/URLSessionConfiguration.h"
+#include "platform/net/URLSessionDelegate.h"
+#include "platform/ns/Data.h"
+#include "platform/ns/Error.h"
+#include "sdk/core/NEBMutableDictionary.h"
+#include "sdk/core/NEBNetworkLoggerDelegate.h"
+
+// One request of the HTTP client, in its own URL session: a POST whose body goes to a
+// temporary file when it runs in a background session (so that it survives the application's
+// suspension and is taken up again at the next launch), or a GET. It evaluates the server's
+// trust, refuses redirects that would downgrade or that the client does not follow, and
+// reports completion once, on the main queue.
+class NEBNetworkURLSession : public net::URLSessionDelegate,
+                             public std::enable_shared_from_this<NEBNetworkURLSession> {
+public:
+    using CompletionHandler = std::function<void(
+        std::shared_ptr<const net::HTTPURLResponse> response, std::optional<ns::Data> data,
+        const std::string& sessionID, std::optional<ns::Error> error)>;
+    using SystemCompletionHandler = std::function<void()>;
+
+    static std::shared_ptr<NEBNetworkURLSession> create(
+        std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate);
+
+    // Start the request; the session ID, or nothing after the completion has been given
+    // error 2.
+    std::optional<std::string> sessionIDFromAsyncPOSTRequest(const net::URLRequest& request,
+                                                             CompletionHandler handler);
+    std::optional<std::string> sessionIDFromAsyncGETRequest(const net::URLRequest& request,
+                                                            CompletionHandler handler);
+
+    // The application was woken (or launched) for the events of a background session: the
+    // session of that identifier takes its unfinished uploads up and calls the handler once
+    // they are done. Identifiers of other owners are ignored.
+    static void handleEventsForBackgroundURLSessionID(const std::string& sessionID,
+                                                      SystemCompletionHandler handler);
+    // The live session object of the identifier, or a new one that restores its background
+    // session.
+    static std::shared_ptr<NEBNetworkURLSession> fetcherWithSessionIdentifier(
+        const std::string& sessionID);
+    // Session ID to the platform's handler for that session's background events.
+    static NEBMutableDictionary<SystemCompletionHandler>&
+    sessionIDToSystemCompletionHandlerDictionary();
+    static std::shared_ptr<NEBNetworkURLSession> liveSessionForID(const std::string& sessionID);
+
+    const std::string& sessionID() const { return sessionID_; }
+    void setSessionID(std::string sessionID);
+    bool isBackgroundNetworkEnabled() const { return backgroundNetworkEnabled_; }
+    void setBackgroundNetworkEnabled(bool enabled) { backgroundNetworkEnabled_ = enabled; }
+    std::shared_ptr<NEBNetworkLoggerDelegate> loggerDelegate() const {
+        return loggerDelegate_.lock();
+    }
+    void setLoggerDelegate(std::weak_ptr<NEBNetworkLoggerDelegate> delegate) {
+        loggerDelegate_ = std::move(delegate);
+    }
+
+    // Application Support/Nebula/Network/NEBNetworkTemporaryDirectory.
+    static std::string networkDirectoryPath();
+    // The temporary body file of a session.
+    static std::string temporaryFilePathWithSessionID(const std::string& sessionID);
+    const std::string& uploadingFilePath() const { return uploadingFilePath_; }
+    bool ensureTemporaryDirectoryExists();
+    // Removes the directory's files whose time is further than `expiringTime` seconds from
+    // now, in either direction, except the bodies of uploads still running in this process
+    // and of background uploads waiting for the next launch.
+    void maybeRemoveTempFilesAtPath(const std::string& directory, double expiringTime);
+
+    // net::URLSessionDelegate
+    void willPerformHTTPRedirection(net::URLSession& session, net::URLSessionTask& task,
+                                    std::shared_ptr<const net::URLResponse> response,
+                                    net::URLRequest newRequest,
+                                    const RedirectionHandler& completionHandler) override;
+    void didReceiveChallenge(net::URLSession& session, net::URLSessionTask& task,
+                             const net::URLAuthenticationChallenge& challenge,
+                             const ChallengeHandler& completionHandler) override;
+    void didFinishDownloadingToURL(net::URLSession& session, net::URLSessionTask& downloadTask,
+                                   const ns::URL& location) override;
+    void didCompleteWithError(net::URLSession& session, net::URLSessionTask& task,
+                              const std::optional<ns::Error>& error) override;
+    void didFinishEventsForBackgroundURLSession(net::URLSession& session) override;
+
+    explicit NEBNetworkURLSession(std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate);
+
+private:
+    std::optional<std::string> startTask(const net::URLRequest& request, CompletionHandler handler,
+                                         bool bodyFromFile,
+                                         const net::URLSessionConfiguration& config,
+                                         bool download = false);
+    bool writeBodyToTemporaryFile(const net::URLRequest& request);
+    void excludeFromBackup(const std::string& path);
+    void removeTempItemAtPath(const std::string& path);
+    void restoreBackgroundSession();
+    void registerLiveSession();
+    void callCompletionHandler(CompletionHandler handler,
+                               std::shared_ptr<const net::HTTPURLResponse> response,
+                               std::optional<ns::Data> data, std::optional<ns::Error> error);
+    static void addSystemCompletionHandler(SystemCompletionHandler handler,
+                                           const std::string& sessionID);
+    static void callSystemCompletionHandler(const std::string& sessionID);
+    void log(NEBNetworkLogLevel level, std::string_view message,
+             const std::vector<ns::Value>& contexts = {}) const;
+
+    mutable std::mutex mutex_;
+    std::string sessionID_;
+    std::string uploadingFilePath_;
+    bool backgroundNetworkEnabled_ = false;
+    std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate_;
+    CompletionHandler completionHandler_;
+    std::optional<net::URLRequest> request_;
+    std::optional<ns::Data> downloadedData_;
+    std::shared_ptr<net::URLSession> session_;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// Where the SDK core's services live. Each is configuration: the host sets them at start (the
+// defaults name hosts that never resolve, so an unconfigured program sends nothing). Any
+// thread.
+class NEBServiceHosts {
+public:
+    // The host whose reachability the HTTP client watches. Default
+    // "app-measurement.nebula.invalid".
+    static std::string measurementUploadHost();
+    static void setMeasurementUploadHost(std::string host);
+    // The diagnostic log endpoint (HTTPS, path "/log"). Default
+    // "https://logbook.nebula.invalid/log".
+    static std::string logbookServerURL();
+    static void setLogbookServerURL(std::string url);
+    // The web console that configuration messages point developers to. Default
+    // "https://console.nebula.invalid".
+    static std::string consoleURL();
+    static void setConsoleURL(std::string url);
+    // Back to the defaults (tests).
+    static void reset();
+};

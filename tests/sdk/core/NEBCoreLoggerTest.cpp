@@ -1,0 +1,74 @@
+#include "sdk/core/NEBCoreLogger.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ns/UserDefaults.h"
+#include "tests/sdk/core/SdkCoreFixture.h"
+
+namespace {
+
+using sdktest::SdkCoreTest;
+
+class NEBCoreLoggerTest : public SdkCoreTest {
+protected:
+    void launchWith(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "sdk_core_tests");
+        ns::ProcessInfo::processInfo().setArguments(arguments);
+        relaunch();
+    }
+    static ns::Value storedDebugMode() {
+        return ns::UserDefaults::standardUserDefaults()->objectForKey("/nebula/nebula/debug_mode");
+    }
+};
+
+TEST_F(NEBCoreLoggerTest, DisabledArgumentWinsAndRemovesTheDefault) {
+    ns::UserDefaults::standardUserDefaults()->setBool("/nebula/nebula/debug_mode", true);
+    launchWith({"-NEBDebugEnabled", "-NEBDebugDisabled"});
+    EXPECT_FALSE(NEBCoreLogger::isDebugModeEnabled());
+    EXPECT_TRUE(storedDebugMode().isNull());
+}
+
+TEST_F(NEBCoreLoggerTest, EnabledArgumentPersistsUntilDisabled) {
+    launchWith({"-NEBDebugEnabled"});
+    EXPECT_TRUE(NEBCoreLogger::isDebugModeEnabled());
+    EXPECT_EQ(storedDebugMode(), ns::Value(true));
+
+    launchWith({});
+    EXPECT_TRUE(NEBCoreLogger::isDebugModeEnabled());
+    NEBCoreLogDebug(kNEBLoggerCore, "I-COR000001", "visible %d", 7);
+    EXPECT_TRUE(logs().contains("[Nebula/Core][I-COR000001] visible 7"));
+
+    launchWith({"-NEBDebugDisabled"});
+    EXPECT_FALSE(NEBCoreLogger::isDebugModeEnabled());
+    launchWith({});
+    EXPECT_FALSE(NEBCoreLogger::isDebugModeEnabled());
+}
+
+TEST_F(NEBCoreLoggerTest, QuietLevelsAreDroppedOutsideDebugMode) {
+    ASSERT_FALSE(NEBCoreLogger::isProcessTraced());
+    NEBCoreLogDebug(kNEBLoggerCore, "I-COR000001", "debug line");
+    NEBCoreLogInfo(kNEBLoggerCore, "I-COR000008", "info line");
+    NEBCoreLogError(kNEBLoggerCore, "I-COR000003", "error %@", std::string("line"));
+    auto entries = logs().entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].text, "[Nebula/Core][I-COR000003] error line");
+    EXPECT_EQ(entries[0].level, ns::LogLevel::Error);
+    EXPECT_EQ(entries[0].subsystem, "com.nebula.app.logger");
+}
+
+TEST_F(NEBCoreLoggerTest, LinesKeepCallOrder) {
+    for (int i = 0; i < 50; ++i) NEBCoreLogError(kNEBLoggerCore, "I-COR000017", "%d", i);
+    auto texts = logs().texts();
+    ASSERT_EQ(texts.size(), 50u);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(texts[i], "[Nebula/Core][I-COR000017] " + std::to_string(i));
+}
+
+TEST(NEBCoreLogHashTest, ShortDigestStandsForTheSecret) {
+    // The first seven hexadecimal digits of SHA-256("secret").
+    EXPECT_EQ(NEBCoreLogHash("secret"), "2bb80d5");
+    EXPECT_EQ(NEBCoreLogHash("secret").size(), 7u);
+    EXPECT_NE(NEBCoreLogHash("secret"), NEBCoreLogHash("secret2"));
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+// A background upload that a killed process left unfinished is taken up by the next launch.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/net/BackgroundJobStore.h"
+#include "platform/net/URLSession.h"
+#include "tests/sdk/core/NetworkFixture.h"
+#include "toolbox/Foundation/NSData+TBXZLibAdditions.h"
+
+extern char** environ;
+
+namespace {
+
+using peers::HttpResponse;
+
+constexpr const char* kSandboxVariable = "NEB_TEST_FIRST_LAUNCH_SANDBOX";
+constexpr const char* kURLVariable = "NEB_TEST_FIRST_LAUNCH_URL";
+constexpr const char* kCAVariable = "NEB_TEST_FIRST_LAUNCH_CA";
+constexpr const char* kPayload = "records that must survive the process";
+
+// The first launch, run in a child process by the test below: it starts a background upload
+// and keeps running until it is killed.
+TEST(NEBNetworkFirstLaunch, DISABLED_StartsABackgroundUploadAndWaits) {
+    const char* sandbox = std::getenv(kSandboxVariable);
+    if (!sandbox) GTEST_SKIP() << "runs only as the child of the relaunch test";
+    ASSERT_TRUE(ns::Sandbox::configure(sandbox).ok());
+    net::TLSSettings::setExtraCAFile(std::getenv(kCAVariable));
+    net::ReachabilityFlagSource::setFactory([](const net::ReachabilityTarget& target) {
+        return std::make_shared<net::InjectedReachabilitySource>(target);
+    });
+    auto network = NEBNetwork::create("localhost");
+    ASSERT_TRUE(network);
+    auto id = network->postURL(ns::URL::parse(std::getenv(kURLVariable)),
+                               ns::Data::fromString(kPayload), nullptr, true,
+                               [](auto, auto, auto) { std::_Exit(4); });  // must not finish
+    ASSERT_TRUE(id);
+    peers::runMainLoopUntil([] { return false; }, std::chrono::minutes(2));
+}
+
+class NEBNetworkRelaunchTest : public sdktest::NetworkTest {
+protected:
+    pid_t spawnFirstLaunch() {
+        ::setenv(kSandboxVariable, ns::Sandbox::root().c_str(), 1);
+        ::setenv(kURLVariable, server_->url("/bg").absoluteString().c_str(), 1);
+        ::setenv(kCAVariable, ca_->caFile().c_str(), 1);
+        std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
+        std::string filter = "--gtest_filter=NEBNetworkFirstLaunch.*";
+        std::string disabled = "--gtest_also_run_disabled_tests";
+        char* argv[] = {exe.data(), filter.data(), disabled.data(), nullptr};
+        pid_t child = -1;
+        int spawned = ::posix_spawn(&child, exe.c_str(), nullptr, nullptr, argv, environ);
+        ::unsetenv(kSandboxVariable);
+        ::unsetenv(kURLVariable);
+        ::unsetenv(kCAVariable);
+        return spawned == 0 ? child : -1;
+    }
+};
+
+TEST_F(NEBNetworkRelaunchTest, TheNextLaunchSendsTheUploadAgainAndFinishesTheEvents) {
+    server_->on("POST", "/bg", HttpResponse::hang());  // the first launch never hears back
+    server_->on("POST", "/bg", HttpResponse::text(200, ""));
+    pid_t child = spawnFirstLaunch();
+    ASSERT_GT(child, 0);
+    bool arrived = server_->waitForRequests(1, std::chrono::seconds(60));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(arrived);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the first launch ended by itself: " << status;
+
+    auto jobs = net::BackgroundJobStore::load();
+    ASSERT_EQ(jobs.size(), 1u);
+    auto bodyFile = jobs[0].bodyFile();
+    ASSERT_TRUE(std::filesystem::exists(bodyFile));
+
+    // The second launch: the application hears of the unfinished session and hands it over.
+    bool finished = false;
+    auto reported = net::URLSession::resumePendingBackgroundJobs(
+        [&finished](const std::string& identifier, std::function<void()>) {
+            NEBNetwork::handleEventsForBackgroundURLSessionID(identifier,
+                                                              [&finished] { finished = true; });
+        });
+    EXPECT_EQ(reported, 1u);
+    ASSERT_TRUE(waitUntil([&] { return finished; }));
+
+    auto requests = server_->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].body, requests[0].body);
+    EXPECT_EQ(requests[1].header("Content-Encoding"), "gzip");
+    auto inflated = tbx_dataByInflatingData(ns::Data::fromString(requests[1].body));
+    ASSERT_TRUE(inflated);
+    EXPECT_EQ(inflated->chars(), kPayload);
+    EXPECT_FALSE(std::filesystem::exists(bodyFile));
+    EXPECT_TRUE(net::BackgroundJobStore::load().empty());
+}
+
+}  // namespace

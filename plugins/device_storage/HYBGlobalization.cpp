@@ -187,6 +187,16 @@ void HYBGlobalization::sendValue(const HYBInvokedUrlCommand& command, ns::Value 
     sendObject(command, {{"value", std::move(value)}});
 }
 
+void HYBGlobalization::sendTextOrError(const HYBInvokedUrlCommand& command,
+                                       const std::optional<std::string>& text,
+                                       const char* message) {
+    if (!text || text->empty()) {
+        sendError(command, FORMATTING_ERROR, message);
+        return;
+    }
+    sendValue(command, *text);
+}
+
 void HYBGlobalization::sendError(const HYBInvokedUrlCommand& command, ErrorCode code,
                                  const char* message) {
     if (auto delegate = commandDelegate()) {
@@ -251,11 +261,7 @@ void HYBGlobalization::dateToString(const HYBInvokedUrlCommand& command) {
             return udat_format(format.getAlias(), *milliseconds, buffer, capacity, nullptr, status);
         });
     }
-    if (!text || text->empty()) {
-        sendError(command, FORMATTING_ERROR, "Formatting error");
-        return;
-    }
-    sendValue(command, *text);
+    sendTextOrError(command, text, "Formatting error");
 }
 
 void HYBGlobalization::stringToDate(const HYBInvokedUrlCommand& command) {
@@ -419,11 +425,7 @@ void HYBGlobalization::numberToString(const HYBInvokedUrlCommand& command) {
                                      nullptr, status);
         });
     }
-    if (!text || text->empty()) {
-        sendError(command, FORMATTING_ERROR, "Unable to format");
-        return;
-    }
-    sendValue(command, *text);
+    sendTextOrError(command, text, "Unable to format");
 }
 
 void HYBGlobalization::stringToNumber(const HYBInvokedUrlCommand& command) {

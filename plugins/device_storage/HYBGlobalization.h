@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "bridge/HYBPlugin.h"
@@ -58,6 +59,9 @@ private:
     void sendValue(const HYBInvokedUrlCommand& command, ns::Value value);
     void sendObject(const HYBInvokedUrlCommand& command, ns::Dictionary object);
     void sendError(const HYBInvokedUrlCommand& command, ErrorCode code, const char* message);
+    // The formatted text, or the formatting error with the message when there is none.
+    void sendTextOrError(const HYBInvokedUrlCommand& command,
+                         const std::optional<std::string>& text, const char* message);
 
     std::string currentLocale_;
 };

@@ -257,20 +257,19 @@ void HYBStatusBar::setStyleForStatusBar(ui::StatusBar::Style style) {
 }
 
 void HYBStatusBar::hideStatusBar() {
-    if (!uiviewControllerBasedStatusBarAppearance_) {
-        ui::StatusBar::shared().setHidden(true);
-        return;
-    }
-    if (auto controller = viewController()) setSb_hideStatusBar(*controller, true);
-    refreshStatusBarAppearance();
+    setStatusBarHidden(true);
 }
 
 void HYBStatusBar::showStatusBar() {
+    setStatusBarHidden(false);
+}
+
+void HYBStatusBar::setStatusBarHidden(bool hidden) {
     if (!uiviewControllerBasedStatusBarAppearance_) {
-        ui::StatusBar::shared().setHidden(false);
+        ui::StatusBar::shared().setHidden(hidden);
         return;
     }
-    if (auto controller = viewController()) setSb_hideStatusBar(*controller, false);
+    if (auto controller = viewController()) setSb_hideStatusBar(*controller, hidden);
     refreshStatusBarAppearance();
 }
 

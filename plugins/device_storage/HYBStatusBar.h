@@ -75,6 +75,7 @@ public:
 
 private:
     std::optional<std::string> settingForKey(const std::string& key) const;
+    void setStatusBarHidden(bool hidden);
     void backgroundColorFromHexString(const std::string& hex);
     void sendEvent(std::shared_ptr<HYBPluginResult> result);
     void hybridViewWillAppear();

@@ -1,0 +1,31 @@
+#include "platform/svc/Telephony.h"
+
+#include "platform/ns/NotificationCenter.h"
+
+namespace svc {
+
+Telephony& Telephony::shared() {
+    static Telephony telephony;
+    return telephony;
+}
+
+std::optional<std::string> Telephony::currentRadioAccessTechnology() const {
+    std::lock_guard lock(mutex_);
+    return technology_;
+}
+
+void Telephony::setCurrentRadioAccessTechnology(std::optional<std::string> technology) {
+    {
+        std::lock_guard lock(mutex_);
+        if (technology_ == technology) return;
+        technology_ = std::move(technology);
+    }
+    ns::NotificationCenter::defaultCenter().post(kCTRadioAccessTechnologyDidChangeNotification);
+}
+
+void Telephony::reset() {
+    std::lock_guard lock(mutex_);
+    technology_.reset();
+}
+
+}  // namespace svc

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+
+#include "platform/ui/StatusBar.h"
+
+class HYBViewController;
+
+// The root view controller's answers to the platform about the status bar, set by the status
+// bar plug-in. The two values live beside the controller (nothing until the plug-in sets
+// them) and go with it. A controller class that wants these answers overrides
+// prefersStatusBarHidden() and preferredStatusBarStyle() with the two functions below.
+// Main thread only.
+
+std::optional<bool> sb_hideStatusBar(const HYBViewController& controller);
+void setSb_hideStatusBar(HYBViewController& controller, std::optional<bool> hide);
+std::optional<ui::StatusBar::Style> sb_statusBarStyle(const HYBViewController& controller);
+void setSb_statusBarStyle(HYBViewController& controller, std::optional<ui::StatusBar::Style> style);
+
+// False while nothing is set.
+bool prefersStatusBarHidden(const HYBViewController& controller);
+// The default style while nothing is set.
+ui::StatusBar::Style preferredStatusBarStyle(const HYBViewController& controller);

@@ -1,0 +1,167 @@
+#include "app/CompositionRoot.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "app/AppDelegate.h"
+#include "bridge/HYBHostClasses.h"
+#include "bridge/HYBPlugin.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/ns/Bundle.h"
+#include "platform/ns/Log.h"
+#include "platform/ns/Notification.h"
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ns/Sandbox.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/ui/Application.h"
+
+namespace {
+
+constexpr const char* kErrorDomain = "HybridHostErrorDomain";
+
+ns::Error usageError(const std::string& problem) {
+    return ns::Error(kErrorDomain, 1,
+                     {{ns::kLocalizedDescriptionKey, problem + "\n" + CompositionRoot::kUsage}});
+}
+
+bool isBundle(const std::filesystem::path& folder) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(folder / "config.xml", ec) &&
+           std::filesystem::is_directory(folder / "www", ec);
+}
+
+// Ends the application on SIGINT and SIGTERM: the signals are taken off their default action
+// and read from a descriptor on the main run loop, so that the shutdown runs there.
+class SignalWatch {
+public:
+    SignalWatch() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+        if (fd_ < 0) return;
+        source_ = dispatch::RunLoop::main().addSource(fd_, dispatch::kFdReadable, [this](unsigned) {
+            signalfd_siginfo info{};
+            if (::read(fd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return;
+            ns::nslog("hybrid-host: signal %d received, terminating.",
+                      static_cast<int>(info.ssi_signo));
+            stop();
+        });
+    }
+    ~SignalWatch() {
+        if (fd_ < 0) return;
+        dispatch::RunLoop::main().removeSource(source_);
+        ::close(fd_);
+    }
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
+
+    static void stop() {
+        auto& application = ui::Application::shared();
+        if (application.isLaunched() && !application.isTerminated()) application.terminate();
+        dispatch::RunLoop::main().stop();
+    }
+
+private:
+    int fd_ = -1;
+    dispatch::SourceId source_{};
+};
+
+}  // namespace
+
+void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
+    ui::Application::registerRuntimeClasses(registry);
+    HYBHostClasses::registerClasses(registry);
+    registry.registerClass(kDelegateClassName, "HYBAppDelegate",
+                           [] { return std::make_shared<AppDelegate>(); });
+}
+
+std::optional<std::string> CompositionRoot::defaultBundlePath(const std::string& executablePath) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path folder = fs::weakly_canonical(fs::path(executablePath), ec).parent_path();
+    if (isBundle(folder / "bundle")) return (folder / "bundle").string();
+    for (; !folder.empty(); folder = folder.parent_path()) {
+        if (isBundle(folder / "examples" / "bundle"))
+            return (folder / "examples" / "bundle").string();
+        if (folder == folder.root_path()) break;
+    }
+    return std::nullopt;
+}
+
+ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
+    const std::vector<std::string>& arguments, const std::string& executablePath) {
+    Options options;
+    std::optional<std::string> bundle;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--exit-after-load") {
+            options.exitAfterLoad = true;
+        } else if (argument == "--bundle" || argument == "--sandbox") {
+            if (i + 1 >= arguments.size()) return usageError(argument + " needs a folder");
+            (argument == "--bundle" ? bundle : options.sandboxPath) = arguments[++i];
+        } else {
+            return usageError("unknown argument " + argument);
+        }
+    }
+    if (!bundle) bundle = defaultBundlePath(executablePath);
+    if (!bundle) return usageError("no bundle found; name one with --bundle");
+    options.bundlePath = *bundle;
+    return options;
+}
+
+ns::Status CompositionRoot::prepare(const Options& options) {
+    namespace fs = std::filesystem;
+    if (!isBundle(options.bundlePath)) {
+        return usageError(options.bundlePath + " is not a bundle (config.xml and www/)");
+    }
+    std::error_code ec;
+    ns::Bundle::setMainBundlePath(fs::absolute(options.bundlePath, ec).string());
+    if (options.sandboxPath) {
+        if (auto status = ns::Sandbox::configure(fs::absolute(*options.sandboxPath, ec).string());
+            !status) {
+            return status;
+        }
+    }
+    ui::Application::shared().setInfoDictionaryProvider(
+        [] { return ns::Bundle::mainBundle()->infoDictionary(); });
+    registerClasses(rt::ClassRegistry::shared());
+    ns::nslog("hybrid-host: bundle %@, sandbox %@", ns::Bundle::mainBundle()->bundlePath(),
+              ns::Sandbox::root());
+    return {};
+}
+
+bool CompositionRoot::launch() {
+    auto& application = ui::Application::shared();
+    if (!application.setDelegateClass(kDelegateClassName)) {
+        ns::nslog("hybrid-host: the application delegate class %@ is missing.", kDelegateClassName);
+        return false;
+    }
+    if (!application.launch()) return false;
+    application.becomeActive();
+    return true;
+}
+
+int CompositionRoot::run(const Options& options) {
+    if (auto status = prepare(options); !status) {
+        ns::nslog("hybrid-host: %@", status.error().localizedDescription());
+        return 2;
+    }
+    SignalWatch signals;
+    if (options.exitAfterLoad) {
+        ns::NotificationCenter::defaultCenter().addObserver(
+            HYBPageDidLoadNotification, nullptr, [](const ns::Notification&) {
+                ns::nslog("hybrid-host: start page loaded, exiting.");
+                dispatch::RunLoop::main().post([] { SignalWatch::stop(); });
+            });
+    }
+    if (!launch()) return 1;
+    dispatch::RunLoop::main().run();
+    return 0;
+}

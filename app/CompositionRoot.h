@@ -1,0 +1,47 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ns/Result.h"
+
+namespace rt {
+class ClassRegistry;
+}  // namespace rt
+
+// Puts the host together: registers every class that is found by name (the delegate class,
+// the web view engine and the plug-ins under their config.xml class names), points the
+// process at its bundle and sandbox, and launches the application.
+class CompositionRoot {
+public:
+    struct Options {
+        std::string bundlePath;
+        std::optional<std::string> sandboxPath;
+        // Leave once the start page has loaded (for scripted runs).
+        bool exitAfterLoad = false;
+    };
+
+    static constexpr const char* kUsage =
+        "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--exit-after-load]";
+    // The application delegate class that the application loop is started with.
+    static constexpr const char* kDelegateClassName = "AppDelegate";
+
+    static void registerClasses(rt::ClassRegistry& registry);
+
+    // The options of the command line (without the program name); an error names what is
+    // wrong. Without --bundle the example bundle is looked for beside the executable and in
+    // the source tree above it.
+    static ns::Result<Options> parseArguments(const std::vector<std::string>& arguments,
+                                              const std::string& executablePath);
+    static std::optional<std::string> defaultBundlePath(const std::string& executablePath);
+
+    // Bundle, sandbox, log and classes; an error when the bundle or sandbox cannot be used.
+    static ns::Status prepare(const Options& options);
+    // Starts the application with kDelegateClassName and makes it active; false when the
+    // delegate class is missing or the launch was refused.
+    static bool launch();
+    // prepare() and launch(), then runs the main loop until SIGINT or SIGTERM (or, with
+    // exitAfterLoad, the first page load) ends the application. The process's exit status.
+    static int run(const Options& options);
+};

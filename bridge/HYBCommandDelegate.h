@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/ns/URL.h"
+#include "platform/ns/Value.h"
+
+class HYBPlugin;
+class HYBPluginResult;
+
+// How a plug-in reaches the host: resource paths, other plug-ins, results and scripts into
+// the page, background work and the settings.
+class HYBCommandDelegate {
+  public:
+    using UrlTransformer = std::function<ns::URL(const ns::URL&)>;
+
+    virtual ~HYBCommandDelegate() = default;
+
+    // The absolute path of a file inside the web content folder of the bundle, or nothing.
+    virtual std::optional<std::string> pathForResource(std::string_view resourcepath) = 0;
+    // The plug-in of a service (made on first use), or null.
+    virtual std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view pluginName) = 0;
+    // Sends the result to the page's callback. Any thread; the page is reached on the main
+    // thread. A null result counts as one with no status and no message.
+    virtual void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
+                                  const std::optional<std::string>& callbackId) = 0;
+    // evalJs(js, true).
+    virtual void evalJs(std::string js) = 0;
+    // Runs the script in the page inside the bridge's wrapper; with `scheduledOnRunLoop`
+    // false the caller must be on the main thread.
+    virtual void evalJs(std::string js, bool scheduledOnRunLoop) = 0;
+    // Runs the closure on the global background queue.
+    virtual void runInBackground(std::function<void()> block) = 0;
+    // The config.xml preferences keyed by lower-cased name.
+    virtual ns::Dictionary settings() const = 0;
+    // A hook the file plug-in hands to its file systems; the delegate never calls it.
+    virtual UrlTransformer urlTransformer() const = 0;
+    virtual void setUrlTransformer(UrlTransformer transformer) = 0;
+};

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "platform/ns/Object.h"
+
+class HYBCommandQueue;
+class HYBViewController;
+
+// The host's command delegate: checks callback ids, turns results into callbacks in the page,
+// carries every evaluation to the main thread, and forwards look-ups to the view controller.
+class HYBCommandDelegateImpl : public ns::Object, public HYBCommandDelegate {
+  public:
+    // Longest callback id accepted, in UTF-16 units.
+    static constexpr size_t kMaxCallbackIdLength = 100;
+
+    // Takes the controller's command queue as it is now, so the queue must exist first.
+    explicit HYBCommandDelegateImpl(const std::shared_ptr<HYBViewController>& viewController);
+
+    std::optional<std::string> pathForResource(std::string_view resourcepath) override;
+    std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view pluginName) override;
+    void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
+                          const std::optional<std::string>& callbackId) override;
+    void evalJs(std::string js) override { evalJs(std::move(js), true); }
+    void evalJs(std::string js, bool scheduledOnRunLoop) override;
+    void runInBackground(std::function<void()> block) override;
+    ns::Dictionary settings() const override;
+    UrlTransformer urlTransformer() const override;
+    void setUrlTransformer(UrlTransformer transformer) override;
+
+    // Runs the queue's pending commands with every evaluation they cause deferred to later
+    // turns of the main run loop.
+    void flushCommandQueueWithDelayedJs();
+    // Evaluates at once when on the main thread inside a queue pass (and not delaying),
+    // otherwise on a later turn of the main run loop, in the order asked.
+    void evalJsHelper(std::string js);
+    // Evaluates now (main thread); a string the page answers is a batch of commands.
+    void evalJsHelper2(std::string js);
+
+    // True for ids of at most 100 UTF-16 units made only of ASCII letters, digits, ".", "_"
+    // and "-" (the empty id included); false for a nil id.
+    static bool isValidCallbackId(const std::optional<std::string>& callbackId);
+
+  private:
+    std::weak_ptr<HYBViewController> viewController_;
+    std::weak_ptr<HYBCommandQueue> commandQueue_;
+    std::atomic<bool> delayResponses_{false};
+    mutable std::mutex transformerMutex_;
+    UrlTransformer urlTransformer_;
+};

@@ -1,0 +1,162 @@
+#include "bridge/HYBCommandQueue.h"
+
+#include <exception>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBPlugin.h"
+#include "bridge/HYBViewController.h"
+#include "bridge/HYBWebViewEngineProtocol.h"
+#include "bridge/NSString+HYBJSONSerializingPrivate.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/ns/Log.h"
+#include "platform/ns/UTF16.h"
+
+namespace {
+
+constexpr const char* kFetchMessagesScript = "hybrid.require('hybrid/exec').nativeFetchMessages()";
+
+double millisecondsSince(dispatch::TimePoint start) {
+    return std::chrono::duration<double, std::milli>(dispatch::Clock::current().now() - start)
+        .count();
+}
+
+// Whether the text is at least `length` UTF-16 units long, without measuring all of a long
+// text: each UTF-8 byte stands for at most one unit.
+bool hasUTF16LengthAtLeast(std::string_view text, size_t length) {
+    if (text.size() < length) return false;
+    return ns::utf16Length(text) >= length;
+}
+
+}  // namespace
+
+HYBCommandQueue::HYBCommandQueue(const std::shared_ptr<HYBViewController>& viewController)
+    : viewController_(viewController) {}
+
+void HYBCommandQueue::dispose() { viewController_.reset(); }
+
+void HYBCommandQueue::parseInto(BatchHolder& holder, std::string_view text) {
+    std::optional<ns::Value> batch = hyb_JSONObject(text);
+    ns::Array commands;
+    if (batch && batch->isArray()) {
+        commands = std::move(*batch->array());
+    } else if (batch) {
+        ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
+    }
+    std::lock_guard lock(holder.mutex);
+    holder.commands = std::move(commands);
+    holder.parsed = true;
+}
+
+void HYBCommandQueue::enqueueCommandBatch(std::string text) {
+    if (text.empty()) return;
+    auto holder = std::make_shared<BatchHolder>();
+    queue_.push_back(holder);
+    if (!hasUTF16LengthAtLeast(text, kBackgroundParseLength)) {
+        parseInto(*holder, text);
+        return;
+    }
+    std::weak_ptr<HYBCommandQueue> weakSelf =
+        std::static_pointer_cast<HYBCommandQueue>(shared_from_this());
+    dispatch::Queue::global().async([holder, weakSelf, text = std::move(text)] {
+        parseInto(*holder, text);
+        dispatch::Queue::main().async([weakSelf] {
+            if (auto self = weakSelf.lock()) self->executePending();
+        });
+    });
+}
+
+void HYBCommandQueue::fetchCommandsFromJs() {
+    auto controller = viewController_.lock();
+    auto engine = controller ? controller->webViewEngine() : nullptr;
+    if (!engine) return;
+    std::weak_ptr<HYBCommandQueue> weakSelf =
+        std::static_pointer_cast<HYBCommandQueue>(shared_from_this());
+    engine->evaluateJavaScript(kFetchMessagesScript, [weakSelf](ns::Result<ns::Value> result) {
+        auto self = weakSelf.lock();
+        if (!self || !result || !result->isString()) return;
+        self->enqueueCommandBatch(std::move(*result->string()));
+        self->executePending();
+    });
+}
+
+void HYBCommandQueue::executePending() {
+    if (executionStart_) return;
+    // Keeps the queue alive for the pass even if an action lets its owner go.
+    auto self = std::static_pointer_cast<HYBCommandQueue>(shared_from_this());
+    executionStart_ = dispatch::Clock::current().now();
+    struct ResetOnExit {
+        std::optional<dispatch::TimePoint>& start;
+        ~ResetOnExit() { start.reset(); }
+    } resetOnExit{executionStart_};
+
+    while (!queue_.empty()) {
+        std::shared_ptr<BatchHolder> holder = queue_.front();
+        std::unique_lock lock(holder->mutex);
+        // Still being parsed: the background parse asks for a new pass when it is done.
+        if (!holder->parsed) return;
+        lock.unlock();
+        if (holder->next >= holder->commands.size()) {
+            queue_.pop_front();  // an empty or dropped batch
+            continue;
+        }
+        while (holder->next < holder->commands.size()) {
+            ns::Value entry = std::move(holder->commands[holder->next++]);
+            if (holder->next == holder->commands.size()) {
+                queue_.pop_front();
+                holder->commands = ns::Array();
+            }
+            if (std::optional<HYBInvokedUrlCommand> command =
+                    HYBInvokedUrlCommand::commandFromJson(std::move(entry))) {
+                execute(*command);
+            }
+            if (!queue_.empty() &&
+                millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
+                std::weak_ptr<HYBCommandQueue> weakSelf = self;
+                dispatch::RunLoop::main().post([weakSelf] {
+                    if (auto queue = weakSelf.lock()) queue->executePending();
+                });
+                return;
+            }
+        }
+    }
+}
+
+bool HYBCommandQueue::execute(const HYBInvokedUrlCommand& command) {
+    auto controller = viewController_.lock();
+    auto delegate = controller ? controller->commandDelegate() : nullptr;
+    std::shared_ptr<HYBPlugin> plugin =
+        delegate ? delegate->getCommandInstance(command.className()) : nullptr;
+    if (!plugin) {
+        ns::nslog(
+            "ERROR: Plugin '%@' not found, or is not a HYBPlugin. Check your plugin mapping in "
+            "config.xml.",
+            command.className());
+        return false;
+    }
+
+    const dispatch::TimePoint started = dispatch::Clock::current().now();
+    bool called = false;
+    if (plugin->respondsToAction(command.methodName())) {
+        called = true;
+        try {
+            plugin->performAction(command.methodName(), command);
+        } catch (const std::exception& e) {
+            // A plug-in's fault must not end the pass or reach the page.
+            ns::nslog("ERROR: Method '%@:' of Plugin '%@' failed: %@", command.methodName(),
+                      command.className(), e.what());
+        } catch (...) {
+            ns::nslog("ERROR: Method '%@:' of Plugin '%@' failed", command.methodName(),
+                      command.className());
+        }
+    } else {
+        ns::nslog("ERROR: Method '%@:' not defined in Plugin '%@'", command.methodName(),
+                  command.className());
+    }
+    const double elapsed = millisecondsSince(started);
+    if (elapsed > kThreadWarningMs) {
+        ns::nslog("THREAD WARNING: ['%@'] took '%f' ms. Plugin should use a background thread.",
+                  command.className(), elapsed);
+    }
+    return called;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "bridge/HYBInvokedUrlCommand.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/ns/Object.h"
+
+class HYBViewController;
+
+// Runs the page's calls against the plug-ins, on the main thread: one command at once with
+// execute(), or batches of JSON text with enqueueCommandBatch() and executePending(). Long
+// batches are parsed off the main thread; a pass gives the main thread back to its run loop
+// after kTimeSlice and carries on in a later turn.
+class HYBCommandQueue : public ns::Object {
+  public:
+    // Texts of this many UTF-16 units or more are parsed on a background queue.
+    static constexpr size_t kBackgroundParseLength = 4096;
+    // A pass yields once more than this has passed (checked after each command).
+    static constexpr double kTimeSlice = 0.008;
+    // A single action that takes longer than this is reported in the log, in milliseconds.
+    static constexpr double kThreadWarningMs = 10.0;
+
+    explicit HYBCommandQueue(const std::shared_ptr<HYBViewController>& viewController);
+
+    // Drops the view controller link; the controller calls this when it goes.
+    void dispose();
+    bool currentlyExecuting() const { return executionStart_.has_value(); }
+
+    // Queues one batch; does not run it. Empty text is ignored. A batch that is not a JSON
+    // array of command arrays is dropped after its log line.
+    void enqueueCommandBatch(std::string text);
+    // Asks the page for its queued messages and runs them.
+    void fetchCommandsFromJs();
+    // Runs queued batches in arrival order, in time slices. Does nothing when a pass is
+    // already running (a call from inside an action leaves the new work to that pass).
+    void executePending();
+    // Runs one command at once; true when a plug-in action was called.
+    bool execute(const HYBInvokedUrlCommand& command);
+
+  private:
+    // Receives one parsed batch; shared between a background parse and the main thread.
+    struct BatchHolder {
+        std::mutex mutex;
+        bool parsed = false;
+        ns::Array commands;  // the batch; taken from the front by index
+        size_t next = 0;
+    };
+
+    static void parseInto(BatchHolder& holder, std::string_view text);
+
+    std::weak_ptr<HYBViewController> viewController_;
+    std::deque<std::shared_ptr<BatchHolder>> queue_;
+    std::optional<dispatch::TimePoint> executionStart_;
+};

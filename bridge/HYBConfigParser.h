@@ -1,0 +1,48 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bridge/HYBXMLParserDelegate.h"
+#include "platform/ns/Object.h"
+#include "platform/ns/Value.h"
+
+// Collects from config.xml the preferences, the map from service names to plug-in classes,
+// the services to create at start and the start page.
+//
+//   <preference name="N" value="V"/>     settings[lower(N)] = V (no value removes N)
+//   <feature name="F">                    starts feature lower(F)
+//     <param name="ios-package" value="C"/>   pluginsDict[F] = C
+//     <param name="onload" value="true"/>     F is created at start
+//     <param ... onload="true"/>              so is this (any case of the attribute value)
+//   </feature>
+//   <content src="S"/>                    startPage = S
+//
+// Elements without the attributes they need are skipped.
+class HYBConfigParser : public ns::Object, public HYBXMLParserDelegate {
+  public:
+    using PluginMap = std::map<std::string, std::string, std::less<>>;
+
+    // Lower-cased service name to plug-in class name.
+    const PluginMap& pluginsDict() const { return pluginsDict_; }
+    // Lower-cased preference name to its value text.
+    const ns::Dictionary& settings() const { return settings_; }
+    // Lower-cased names of the features created at start, in document order, repeats kept.
+    const std::vector<std::string>& startupPluginNames() const { return startupPluginNames_; }
+    const std::optional<std::string>& startPage() const { return startPage_; }
+
+    void didStartElement(const std::string& elementName, const Attributes& attributes) override;
+    void didEndElement(const std::string& elementName) override;
+
+  private:
+    void addPreference(const Attributes& attributes);
+    void addParam(const Attributes& attributes);
+
+    std::optional<std::string> featureName_;
+    PluginMap pluginsDict_;
+    ns::Dictionary settings_;
+    std::vector<std::string> startupPluginNames_;
+    std::optional<std::string> startPage_;
+};

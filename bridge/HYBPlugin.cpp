@@ -1,0 +1,124 @@
+#include "bridge/HYBPlugin.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <typeinfo>
+
+#include "bridge/HYBWebViewEngineProtocol.h"
+#include "platform/ns/Notification.h"
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ns/URL.h"
+#include "platform/ui/Application.h"
+#include "platform/wk/URLSchemeTask.h"
+#include "platform/wk/WebView.h"
+
+namespace {
+
+std::string demangledName(const std::type_info& type) {
+    int status = 0;
+    char* name = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
+    std::string result = status == 0 && name ? name : type.name();
+    std::free(name);
+    return result;
+}
+
+}  // namespace
+
+HYBPlugin::HYBPlugin() = default;
+
+HYBPlugin::~HYBPlugin() { ns::NotificationCenter::defaultCenter().removeObserver(this); }
+
+void HYBPlugin::initWithWebViewEngine(const std::shared_ptr<HYBWebViewEngineProtocol>& engine) {
+    engine_ = engine;
+    subscribe();
+}
+
+void HYBPlugin::subscribe() {
+    auto& center = ns::NotificationCenter::defaultCenter();
+    std::weak_ptr<HYBPlugin> weakSelf = std::static_pointer_cast<HYBPlugin>(shared_from_this());
+    auto forward = [weakSelf](void (HYBPlugin::*hook)(const ns::Notification&)) {
+        return [weakSelf, hook](const ns::Notification& notification) {
+            if (auto self = weakSelf.lock()) ((*self).*hook)(notification);
+        };
+    };
+    auto forwardPlain = [weakSelf](void (HYBPlugin::*hook)()) {
+        return [weakSelf, hook](const ns::Notification&) {
+            if (auto self = weakSelf.lock()) ((*self).*hook)();
+        };
+    };
+    center.addObserver(this, ui::kApplicationWillTerminateNotification, nullptr,
+                       forwardPlain(&HYBPlugin::onAppTerminate));
+    center.addObserver(this, ui::kApplicationDidReceiveMemoryWarningNotification, nullptr,
+                       forwardPlain(&HYBPlugin::onMemoryWarning));
+    center.addObserver(this, HYBPluginHandleOpenURLNotification, nullptr,
+                       forward(&HYBPlugin::handleOpenURL));
+    center.addObserver(this, HYBPluginHandleOpenURLWithAppSourceAndAnnotationNotification, nullptr,
+                       forward(&HYBPlugin::handleOpenURLWithApplicationSourceAndAnnotation));
+    // Only the resets of this plug-in's own web view (as it is now) reach it.
+    auto engine = engine_.lock();
+    std::shared_ptr<ns::Object> webView = engine ? engine->engineWebView() : nullptr;
+    center.addObserver(this, HYBPluginResetNotification, webView,
+                       forwardPlain(&HYBPlugin::onReset));
+}
+
+void HYBPlugin::dispose() {
+    viewController_.reset();
+    commandDelegate_.reset();
+}
+
+bool HYBPlugin::respondsToAction(std::string_view action) const {
+    return actions_.find(action) != actions_.end();
+}
+
+bool HYBPlugin::performAction(std::string_view action, const HYBInvokedUrlCommand& command) {
+    auto it = actions_.find(action);
+    if (it == actions_.end()) return false;
+    // A copy: the action may replace the table entry that is running.
+    auto run = it->second;
+    run(command);
+    return true;
+}
+
+std::vector<std::string> HYBPlugin::actionNames() const {
+    std::vector<std::string> names;
+    names.reserve(actions_.size());
+    for (const auto& [name, action] : actions_) names.push_back(name);
+    return names;
+}
+
+std::shared_ptr<wk::WebView> HYBPlugin::webView() const {
+    auto engine = engine_.lock();
+    return engine ? engine->engineWebView() : nullptr;
+}
+
+std::shared_ptr<ui::ApplicationDelegate> HYBPlugin::appDelegate() const {
+    return ui::Application::shared().delegate();
+}
+
+std::string HYBPlugin::className() const {
+    return className_.empty() ? demangledName(typeid(*this)) : className_;
+}
+
+void HYBPlugin::handleOpenURL(const ns::Notification& notification) {
+    // Only a URL is acted upon; a subclass that overrides this does the acting.
+    (void)std::dynamic_pointer_cast<ns::Box<ns::URL>>(notification.object);
+}
+
+void HYBPlugin::handleOpenURLWithApplicationSourceAndAnnotation(
+    const ns::Notification& notification) {
+    auto details = std::dynamic_pointer_cast<ns::Box<ns::Dictionary>>(notification.object);
+    if (!details) return;
+    const ns::Value info(details->value());
+    (void)info["url"];
+    (void)info["sourceApplication"];
+    (void)info["annotation"];
+}
+
+bool HYBPlugin::shouldOverrideLoadWithRequest(const wk::URLRequest&, wk::NavigationType) {
+    return true;
+}
+
+bool HYBPlugin::overrideSchemeTask(const std::shared_ptr<wk::URLSchemeTask>&) { return false; }
+
+void HYBPlugin::stopSchemeTask(const std::shared_ptr<wk::URLSchemeTask>&) {}

@@ -1,0 +1,157 @@
+#include "bridge/HYBPluginResult.h"
+
+#include <array>
+
+#include "bridge/NSArray+HYBJSONSerializingPrivate.h"
+
+std::atomic<bool> HYBPluginResult::verbose_{false};
+
+namespace {
+
+constexpr std::array<std::string_view, 10> kStatusMessages = {
+    "No result",     "OK",       "Class not found", "Illegal access", "Instantiation error",
+    "Malformed url", "IO error", "Invalid action",  "JSON error",     "Error",
+};
+
+std::shared_ptr<HYBPluginResult> make(unsigned status, ns::Value message) {
+    return std::make_shared<HYBPluginResult>(status, std::move(message));
+}
+
+bool isBase64Text(std::string_view text) {
+    for (char c : text) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// The Base64 text of a message that is exactly an array-buffer envelope, or nullptr. Its JSON
+// form needs no escaping, so it can be written straight into the callback text: binary
+// results are the bridge's large payloads, and going through the general writer would hold
+// several copies of them at once.
+const std::string* arrayBufferEnvelopeText(const ns::Value& message) {
+    const ns::Dictionary* dict = message.dictionary();
+    if (!dict || dict->size() != 2) return nullptr;
+    const ns::Value& type = message[kHYBTypeKey];
+    const ns::Value& data = message[kHYBArrayBufferDataKey];
+    if (!type.string() || *type.string() != kHYBTypeArrayBuffer || !data.string()) return nullptr;
+    return isBase64Text(*data.string()) ? data.string() : nullptr;
+}
+
+}  // namespace
+
+HYBPluginResult::HYBPluginResult() : HYBPluginResult(HYBResultStatusNoResult, ns::Value()) {}
+
+HYBPluginResult::HYBPluginResult(unsigned status, ns::Value message)
+    : status_(status), message_(std::move(message)) {}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatus(unsigned status) {
+    return make(status, ns::Value());
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsString(
+    unsigned status, std::string message) {
+    return make(status, ns::Value(std::move(message)));
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsArray(
+    unsigned status, ns::Array message) {
+    return make(status, ns::Value(std::move(message)));
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsInt(unsigned status,
+                                                                               int32_t message) {
+    return make(status, ns::Value(message));
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsNSInteger(
+    unsigned status, int64_t message) {
+    return make(status, ns::Value(static_cast<long long>(message)));
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsNSUInteger(
+    unsigned status, uint64_t message) {
+    return make(status, ns::Value(static_cast<unsigned long long>(message)));
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsDouble(unsigned status,
+                                                                                  double message) {
+    return make(status, ns::Value(message));
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsBool(unsigned status,
+                                                                                bool message) {
+    return make(status, ns::Value(message));
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsDictionary(
+    unsigned status, ns::Dictionary message) {
+    return make(status, ns::Value(std::move(message)));
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsArrayBuffer(
+    unsigned status, const ns::Data& message) {
+    return make(status, arrayBufferResultMessage(message));
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsMultipart(
+    unsigned status, const ns::Array& messages) {
+    return make(status, multipartResultMessage(messages));
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageToErrorObject(
+    unsigned status, int32_t errorCode) {
+    return make(status, ns::Value::dict({{"code", errorCode}}));
+}
+
+ns::Value HYBPluginResult::arrayBufferResultMessage(const ns::Data& data) {
+    ns::Dictionary envelope;
+    envelope.emplace(kHYBTypeKey, kHYBTypeArrayBuffer);
+    envelope.emplace(kHYBArrayBufferDataKey, data.base64EncodedString());
+    return ns::Value(std::move(envelope));
+}
+
+ns::Value HYBPluginResult::multipartItemResultMessage(const ns::Value& item) {
+    if (const ns::Data* data = item.data()) return arrayBufferResultMessage(*data);
+    return item;
+}
+
+ns::Value HYBPluginResult::multipartResultMessage(const ns::Array& messages) {
+    ns::Array parts;
+    parts.reserve(messages.size());
+    for (const ns::Value& item : messages) parts.push_back(multipartItemResultMessage(item));
+    ns::Dictionary envelope;
+    envelope.emplace(kHYBTypeKey, kHYBTypeMultiPart);
+    envelope.emplace(kHYBMultiPartMessagesKey, std::move(parts));
+    return ns::Value(std::move(envelope));
+}
+
+std::string_view HYBPluginResult::statusMessage(unsigned status) {
+    return status < kStatusMessages.size() ? kStatusMessages[status] : std::string_view();
+}
+
+std::string HYBPluginResult::argumentsAsJSON() const {
+    std::string out;
+    appendArgumentsAsJSON(out);
+    return out;
+}
+
+void HYBPluginResult::appendArgumentsAsJSON(std::string& out, size_t trailingBytes) const {
+    if (const std::string* base64 = arrayBufferEnvelopeText(message_)) {
+        // Keys in the writer's order ("HYBType" sorts before "data").
+        constexpr std::string_view head = R"({"HYBType":"ArrayBuffer","data":")";
+        constexpr std::string_view tail = R"("})";
+        out.reserve(out.size() + head.size() + base64->size() + tail.size() + trailingBytes);
+        out.append(head).append(*base64).append(tail);
+        return;
+    }
+    // A one-element array lets the writer take any value, scalars included; the brackets are
+    // then cut off.
+    std::optional<std::string> json = hyb_JSONString(ns::Array{message_});
+    if (!json || json->size() < 2) {
+        out.append("null");
+        return;
+    }
+    out.append(*json, 1, json->size() - 2);
+}

@@ -1,0 +1,6 @@
+#include "bridge/HYBWebViewProcessPoolFactory.h"
+
+HYBWebViewProcessPoolFactory& HYBWebViewProcessPoolFactory::sharedFactory() {
+    static HYBWebViewProcessPoolFactory factory;
+    return factory;
+}

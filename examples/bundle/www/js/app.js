@@ -1,0 +1,58 @@
+// A small web app on the command bridge: it logs through the host, shows and hides the launch
+// screen, toggles swipe navigation, opens the host's dialogs and shows URLs the application
+// was asked to open.
+(function () {
+    'use strict';
+
+    var exec = hybrid.require('hybrid/exec');
+
+    function log(level, message) {
+        exec(null, null, 'Logger', 'logLevel', [level, message]);
+    }
+
+    function show(id, text) {
+        document.getElementById(id).textContent = text;
+    }
+
+    // The host calls this with every URL the application is asked to open.
+    window.handleOpenURL = function (url) {
+        show('opened', 'Opened with ' + url);
+        log('LOG', 'handleOpenURL: ' + url);
+    };
+
+    document.addEventListener('deviceready', function () {
+        show('status', 'Ready, served from ' + (window.HYB_ASSETS_URL || location.origin));
+        log('LOG', 'deviceready at ' + location.href);
+        log('INFO', 'user agent ' + navigator.userAgent);
+    });
+
+    document.addEventListener('pause', function () { log('LOG', 'paused'); });
+    document.addEventListener('resume', function () { log('LOG', 'resumed'); });
+
+    document.getElementById('log').addEventListener('click', function () {
+        log('WARN', 'button pressed at ' + new Date().toISOString());
+    });
+
+    document.getElementById('splash').addEventListener('click', function () {
+        exec(null, null, 'LaunchScreen', 'show', []);
+        setTimeout(function () { exec(null, null, 'LaunchScreen', 'hide', []); }, 1000);
+    });
+
+    document.getElementById('swipe').addEventListener('click', function () {
+        exec(null, null, 'WebViewEngine', 'allowsBackForwardNavigationGestures', [true]);
+    });
+
+    document.getElementById('alert').addEventListener('click', function () {
+        alert('Hello from the page');
+        show('answer', 'Alert closed');
+    });
+
+    document.getElementById('confirm').addEventListener('click', function () {
+        show('answer', confirm('Proceed?') ? 'Confirmed' : 'Cancelled');
+    });
+
+    document.getElementById('prompt').addEventListener('click', function () {
+        var name = prompt('Your name?', 'World');
+        show('answer', name === null ? 'No answer' : 'Hello, ' + name);
+    });
+})();

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/ns/Object.h"
+#include "platform/ui/Color.h"
+#include "platform/ui/Geometry.h"
+
+namespace ui {
+
+// An item of a toolbar or navigation bar: a titled button, a system item or a space.
+class BarButtonItem : public ns::Object {
+  public:
+    enum class Style { Plain = 0, Bordered = 1, Done = 2 };
+    enum class SystemItem { Done = 0, Cancel = 1, Camera = 15, FlexibleSpace = 5, FixedSpace = 6 };
+    using Action = std::function<void()>;
+
+    static std::shared_ptr<BarButtonItem> withTitle(std::string title, Style style, Action action);
+    static std::shared_ptr<BarButtonItem> withSystemItem(SystemItem item, Action action);
+
+    const std::optional<std::string>& title() const { return title_; }
+    void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
+    Style style() const { return style_; }
+    void setStyle(Style style) { style_ = style; }
+    const std::optional<SystemItem>& systemItem() const { return systemItem_; }
+    bool isEnabled() const { return enabled_; }
+    void setEnabled(bool on) { enabled_ = on; }
+    const std::optional<Color>& tintColor() const { return tintColor_; }
+    void setTintColor(std::optional<Color> color) { tintColor_ = color; }
+    double width() const { return width_; }
+    void setWidth(double width) { width_ = width; }
+    const EdgeInsets& imageInsets() const { return imageInsets_; }
+    void setImageInsets(const EdgeInsets& insets) { imageInsets_ = insets; }
+    bool hasAction() const { return static_cast<bool>(action_); }
+    void setAction(Action action) { action_ = std::move(action); }
+
+    // The user taps the item: runs its action when it is enabled and has one.
+    void sendActions();
+
+  private:
+    std::optional<std::string> title_;
+    Style style_ = Style::Plain;
+    std::optional<SystemItem> systemItem_;
+    bool enabled_ = true;
+    std::optional<Color> tintColor_;
+    double width_ = 0;
+    EdgeInsets imageInsets_;
+    Action action_;
+};
+
+}  // namespace ui

@@ -1,0 +1,95 @@
+#include "platform/ui/Color.h"
+
+#include <cctype>
+#include <map>
+#include <mutex>
+
+namespace ui {
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::map<std::string, Color, std::less<>> colors;
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Scans like the platform's text scanner: leading white space skipped, an optional "0x",
+// then hexadecimal digits; a value beyond 32 bits saturates. No digit leaves the value 0.
+uint32_t scanHex32(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (text.size() - i >= 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        i += 2;
+    }
+    uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        int d = hexDigit(text[i]);
+        if (d < 0) break;
+        value = value * 16 + static_cast<uint64_t>(d);
+        if (value > UINT32_MAX) return UINT32_MAX;
+    }
+    return static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+std::optional<Color> Color::fromConstructorName(std::string_view name) {
+    static const std::map<std::string_view, Color (*)()> constructors = {
+        {"blackColor", &Color::blackColor},         {"darkGrayColor", &Color::darkGrayColor},
+        {"lightGrayColor", &Color::lightGrayColor}, {"whiteColor", &Color::whiteColor},
+        {"grayColor", &Color::grayColor},           {"redColor", &Color::redColor},
+        {"greenColor", &Color::greenColor},         {"blueColor", &Color::blueColor},
+        {"cyanColor", &Color::cyanColor},           {"yellowColor", &Color::yellowColor},
+        {"magentaColor", &Color::magentaColor},     {"orangeColor", &Color::orangeColor},
+        {"purpleColor", &Color::purpleColor},       {"brownColor", &Color::brownColor},
+        {"clearColor", &Color::clearColor},
+    };
+    auto it = constructors.find(name);
+    if (it == constructors.end()) return std::nullopt;
+    return it->second();
+}
+
+std::optional<Color> Color::named(std::string_view name) {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.colors.find(name);
+    if (it == r.colors.end()) return std::nullopt;
+    return it->second;
+}
+
+void Color::registerNamed(std::string name, Color color) {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.colors[std::move(name)] = color;
+}
+
+void Color::removeAllNamed() {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.colors.clear();
+}
+
+Color Color::fromRGB(uint32_t rgb) {
+    return {((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0, 1.0};
+}
+
+Color Color::fromARGB(uint32_t argb) {
+    return fromRGB(argb).withAlpha(((argb >> 24) & 0xFF) / 255.0);
+}
+
+Color Color::fromHexString(std::string_view text) {
+    return fromRGB(text.empty() ? 0 : scanHex32(text.substr(1)));
+}
+
+}  // namespace ui

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/ui/Geometry.h"
+
+namespace ui {
+
+// The device's screen. Headless, so its size is configuration: by default a 390 x 844 point
+// portrait phone screen at scale 3. The host and tests may change it before building windows.
+class Screen {
+  public:
+    static constexpr Size kDefaultSize{390, 844};
+    static constexpr double kDefaultScale = 3.0;
+
+    static Screen& main();
+
+    Rect bounds() const { return {{0, 0}, size_}; }
+    double scale() const { return scale_; }
+    void setSize(Size size) { size_ = size; }
+    void setScale(double scale) { scale_ = scale; }
+    // Back to the defaults (tests).
+    void reset();
+
+  private:
+    Size size_ = kDefaultSize;
+    double scale_ = kDefaultScale;
+};
+
+}  // namespace ui

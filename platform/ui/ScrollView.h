@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/ui/ScrollViewDelegate.h"
+#include "platform/ui/View.h"
+
+namespace ui {
+
+// A view whose content can be larger than itself.
+class ScrollView : public View {
+  public:
+    enum class ContentInsetAdjustmentBehavior {
+        Automatic = 0,
+        ScrollableAxes = 1,
+        Never = 2,
+        Always = 3
+    };
+    static constexpr double kDecelerationRateNormal = 0.998;
+    static constexpr double kDecelerationRateFast = 0.99;
+
+    using View::View;
+    static std::shared_ptr<ScrollView> create(Rect frame = {}) {
+        return std::make_shared<ScrollView>(frame);
+    }
+
+    Point contentOffset() const { return contentOffset_; }
+    void setContentOffset(Point offset) { contentOffset_ = offset; }
+    Size contentSize() const { return contentSize_; }
+    void setContentSize(Size size) { contentSize_ = size; }
+    const EdgeInsets& contentInset() const { return contentInset_; }
+    void setContentInset(const EdgeInsets& inset) { contentInset_ = inset; }
+    ContentInsetAdjustmentBehavior contentInsetAdjustmentBehavior() const { return adjustment_; }
+    void setContentInsetAdjustmentBehavior(ContentInsetAdjustmentBehavior b) { adjustment_ = b; }
+
+    bool bounces() const { return bounces_; }
+    void setBounces(bool on) { bounces_ = on; }
+    double decelerationRate() const { return decelerationRate_; }
+    void setDecelerationRate(double rate) { decelerationRate_ = rate; }
+    bool showsHorizontalScrollIndicator() const { return showsHorizontal_; }
+    void setShowsHorizontalScrollIndicator(bool on) { showsHorizontal_ = on; }
+    bool showsVerticalScrollIndicator() const { return showsVertical_; }
+    void setShowsVerticalScrollIndicator(bool on) { showsVertical_ = on; }
+    bool scrollsToTop() const { return scrollsToTop_; }
+    void setScrollsToTop(bool on) { scrollsToTop_ = on; }
+
+    std::shared_ptr<ScrollViewDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(std::weak_ptr<ScrollViewDelegate> delegate) {
+        delegate_ = std::move(delegate);
+    }
+
+    // The status bar was tapped and this is the one view that scrolls to top: asks the
+    // delegate, then moves the content to its top. Answers whether it moved.
+    bool scrollToTopForStatusBarTap();
+
+  private:
+    Point contentOffset_;
+    Size contentSize_;
+    EdgeInsets contentInset_;
+    ContentInsetAdjustmentBehavior adjustment_ = ContentInsetAdjustmentBehavior::Automatic;
+    bool bounces_ = true;
+    double decelerationRate_ = kDecelerationRateNormal;
+    bool showsHorizontal_ = true;
+    bool showsVertical_ = true;
+    bool scrollsToTop_ = true;
+    std::weak_ptr<ScrollViewDelegate> delegate_;
+};
+
+}  // namespace ui

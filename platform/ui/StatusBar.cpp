@@ -1,0 +1,135 @@
+#include "platform/ui/StatusBar.h"
+
+#include <functional>
+#include <vector>
+
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/ScrollView.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+
+namespace ui {
+namespace {
+
+// The controller whose answers stand for the key window's: the topmost presented controller
+// that hides what is under it (or the root), then the children it defers to.
+std::shared_ptr<ViewController> governingController(
+    std::shared_ptr<ViewController> (ViewController::*deferTo)() const) {
+    auto window = Window::keyWindow();
+    auto root = window ? window->rootViewController() : nullptr;
+    if (!root) return nullptr;
+    auto governing = root;
+    for (auto& controller : root->presentationChain()) {
+        if (controller != root &&
+            ViewController::coversPresenter(controller->modalPresentationStyle())) {
+            governing = controller;
+        }
+    }
+    while (auto child = ((*governing).*deferTo)()) governing = child;
+    return governing;
+}
+
+void collectScrollViewsToTop(const std::shared_ptr<View>& view,
+                             std::vector<std::shared_ptr<ScrollView>>& found) {
+    if (view->isHidden()) return;
+    if (auto scroll = std::dynamic_pointer_cast<ScrollView>(view);
+        scroll && scroll->scrollsToTop()) {
+        found.push_back(scroll);
+    }
+    for (auto& child : view->subviews()) collectScrollViewsToTop(child, found);
+}
+
+}  // namespace
+
+StatusBar& StatusBar::shared() {
+    static StatusBar bar;
+    return bar;
+}
+
+void StatusBar::setHidden(bool hidden) {
+    if (!vcBased_) apply(hidden, style_);
+}
+
+void StatusBar::setStyle(Style style) {
+    if (!vcBased_) apply(hidden_, style);
+}
+
+void StatusBar::setViewControllerBasedAppearance(bool on) {
+    vcBased_ = on;
+    updateFromViewControllers();
+}
+
+void StatusBar::updateFromViewControllers() {
+    if (!vcBased_) return;
+    auto forHidden = governingController(&ViewController::childViewControllerForStatusBarHidden);
+    auto forStyle = governingController(&ViewController::childViewControllerForStatusBarStyle);
+    if (!forHidden || !forStyle) return;
+    apply(forHidden->prefersStatusBarHidden(), forStyle->preferredStatusBarStyle());
+}
+
+void StatusBar::apply(bool hidden, Style style) {
+    style_ = style;
+    if (hidden == hidden_) return;
+    Rect before = frame();
+    hidden_ = hidden;
+    // Observers may change the bar again; each hears the value current when it is called.
+    auto observers = observers_;
+    for (auto& [token, observer] : observers) {
+        if (observers_.count(token)) observer(hidden_);
+    }
+    frameMayHaveChanged(before);
+}
+
+Rect StatusBar::frame() const {
+    if (hidden_) return Rect::zero();
+    return {0, 0, Screen::main().bounds().width(), height_};
+}
+
+void StatusBar::setHeight(double height) {
+    Rect before = frame();
+    height_ = height;
+    frameMayHaveChanged(before);
+}
+
+void StatusBar::setOrientation(InterfaceOrientation orientation) {
+    Rect before = frame();
+    orientation_ = orientation;
+    frameMayHaveChanged(before);
+}
+
+void StatusBar::frameMayHaveChanged(const Rect& before) {
+    if (frame() == before) return;
+    ns::NotificationCenter::defaultCenter().post(kApplicationDidChangeStatusBarFrameNotification);
+}
+
+int StatusBar::addHiddenObserver(std::function<void(bool)> observer) {
+    int token = nextToken_++;
+    observers_[token] = std::move(observer);
+    return token;
+}
+
+void StatusBar::removeHiddenObserver(int token) {
+    observers_.erase(token);
+}
+
+bool StatusBar::tap() {
+    auto window = Window::keyWindow();
+    if (!window || hidden_) return false;
+    std::vector<std::shared_ptr<ScrollView>> candidates;
+    collectScrollViewsToTop(window, candidates);
+    // With several candidates the platform cannot tell which one is meant and scrolls none.
+    if (candidates.size() != 1) return false;
+    return candidates.front()->scrollToTopForStatusBarTap();
+}
+
+void StatusBar::reset() {
+    hidden_ = false;
+    style_ = Style::Default;
+    vcBased_ = true;
+    height_ = kDefaultHeight;
+    orientation_ = InterfaceOrientation::Portrait;
+    observers_.clear();
+}
+
+}  // namespace ui

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+
+#include "platform/wk/FrameInfo.h"
+#include "platform/wk/URLRequest.h"
+
+namespace wk {
+
+// What set a navigation off, with the platform's numeric values.
+enum class NavigationType {
+    LinkActivated = 0,
+    FormSubmitted = 1,
+    BackForward = 2,
+    Reload = 3,
+    FormResubmitted = 4,
+    Other = -1,  // script, redirect, a load the application asked for
+};
+
+enum class NavigationActionPolicy { Cancel = 0, Allow = 1 };
+
+// A navigation to be decided on.
+struct NavigationAction {
+    URLRequest request;
+    NavigationType navigationType = NavigationType::Other;
+    FrameInfo sourceFrame;
+    // Nothing when the navigation asks for a new window.
+    std::optional<FrameInfo> targetFrame;
+};
+
+}  // namespace wk

@@ -1,0 +1,167 @@
+#include "bridge/HYBCommandDelegateImpl.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "bridge/HYBCommandQueue.h"
+#include "bridge/HYBPluginResult.h"
+#include "platform/dispatch/RunLoop.h"
+#include "tests/bridge/support/BridgeFixture.h"
+#include "tests/support/LogCapture.h"
+
+namespace bridgetest {
+namespace {
+
+class HYBCommandDelegateImplTest : public BridgeFixture {
+  protected:
+    void SetUp() override {
+        BridgeFixture::SetUp();
+        start();
+        engine().fake().clearEvaluatedScripts();
+    }
+    HYBCommandDelegateImpl& delegate() {
+        return static_cast<HYBCommandDelegateImpl&>(*controller().commandDelegate());
+    }
+};
+
+TEST_F(HYBCommandDelegateImplTest, ResultBecomesTheCallbackScript) {
+    delegate().sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "abc"), "Foo1");
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts(),
+              std::vector<std::string>{
+                  "hybrid.require('hybrid/exec').nativeCallback('Foo1',1,\"abc\",0, 0)"});
+}
+
+TEST_F(HYBCommandDelegateImplTest, KeepCallbackAndMessageKinds) {
+    auto keep = HYBPluginResult::resultWithStatusMessageToErrorObject(HYBResultStatusError, 3);
+    keep->setKeepCallbackAsBool(true);
+    delegate().sendPluginResult(keep, "a.b_c-1");
+    delegate().sendPluginResult(nullptr, "n");
+    delegate().sendPluginResult(HYBPluginResult::resultWithStatusMessageAsArrayBuffer(
+                                    HYBResultStatusOK, ns::Data::fromString("hi")),
+                                "");
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts(), (std::vector<std::string>{
+                             callback("a.b_c-1", 9, R"({"code":3})", true),
+                             callback("n", 0, "null"),
+                             callback("", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
+                         }));
+}
+
+TEST_F(HYBCommandDelegateImplTest, CallbackIdValidation) {
+    EXPECT_TRUE(HYBCommandDelegateImpl::isValidCallbackId(std::string(100, 'a')));
+    EXPECT_TRUE(HYBCommandDelegateImpl::isValidCallbackId(std::string("")));
+    EXPECT_TRUE(HYBCommandDelegateImpl::isValidCallbackId(std::string("Az09._-")));
+    for (const std::string& bad :
+         {std::string(101, 'a'), std::string("a b"), std::string("a'b"), std::string("a\"b"),
+          std::string("caf\xC3\xA9"), std::string("a\nb"), std::string("a);alert(1")}) {
+        EXPECT_FALSE(HYBCommandDelegateImpl::isValidCallbackId(bad)) << bad;
+    }
+    EXPECT_FALSE(HYBCommandDelegateImpl::isValidCallbackId(std::nullopt));
+}
+
+TEST_F(HYBCommandDelegateImplTest, InvalidIdsAreDropped) {
+    testsupport::LogCapture log;
+    auto result = HYBPluginResult::resultWithStatus(HYBResultStatusOK);
+    delegate().sendPluginResult(result, "INVALID");
+    EXPECT_TRUE(log.texts().empty());
+    delegate().sendPluginResult(result, std::nullopt);
+    delegate().sendPluginResult(result, "x'+alert(1)+'");
+    EXPECT_EQ(log.count("Invalid callback id received by sendPluginResult"), 2u);
+    loop().runUntilIdle();
+    EXPECT_TRUE(scripts().empty());
+}
+
+TEST_F(HYBCommandDelegateImplTest, EvalJsWrapsTheScript) {
+    delegate().evalJs("return 1");
+    EXPECT_TRUE(scripts().empty());  // scheduled on the run loop
+    loop().runUntilIdle();
+    delegate().evalJs("return 2", false);  // at once
+    EXPECT_EQ(scripts(),
+              (std::vector<std::string>{
+                  "try{hybrid.require('hybrid/exec').nativeEvalAndFetch(function(){return 1})}"
+                  "catch(e){console.log('exception nativeEvalAndFetch : '+e);};",
+                  "try{hybrid.require('hybrid/exec').nativeEvalAndFetch(function(){return 2})}"
+                  "catch(e){console.log('exception nativeEvalAndFetch : '+e);};"}));
+}
+
+TEST_F(HYBCommandDelegateImplTest, EvaluatesAtOnceOnlyInsideAQueuePass) {
+    auto queue = controller().commandQueue();
+    // Straight from a script message: the answer comes on a later turn.
+    queue->execute(HYBInvokedUrlCommand({"direct"}, "c1", "Echo", "echo"));
+    EXPECT_TRUE(scripts().empty());
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts().size(), 1u);
+    engine().fake().clearEvaluatedScripts();
+    // Inside a pass: at once, before the next command runs.
+    queue->enqueueCommandBatch(R"([["c2","Echo","echo",["a"]],["c3","Echo","echo",["b"]]])");
+    queue->executePending();
+    EXPECT_EQ(scripts(),
+              (std::vector<std::string>{callback("c2", 1, R"("a")"), callback("c3", 1, R"("b")")}));
+    engine().fake().clearEvaluatedScripts();
+    // Flushing with delayed responses: later turns, in order.
+    queue->enqueueCommandBatch(R"([["c4","Echo","echo",[1]],["c5","Echo","echo",[2]]])");
+    delegate().flushCommandQueueWithDelayedJs();
+    EXPECT_TRUE(scripts().empty());
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts(),
+              (std::vector<std::string>{callback("c4", 1, "1"), callback("c5", 1, "2")}));
+}
+
+TEST_F(HYBCommandDelegateImplTest, StringAnswersOfEvaluationsAreBatches) {
+    engine().fake().setScriptResponder(
+        [](const std::string& script) -> std::optional<ns::Result<ns::Value>> {
+            if (script.find("first") != std::string::npos) {
+                return ns::Result<ns::Value>(ns::Value(R"([["b1","Echo","echo",[]]])"));
+            }
+            return ns::Result<ns::Value>(ns::Value(""));
+        });
+    delegate().evalJs("first", false);
+    delegate().evalJs("second", false);
+    loop().runUntilIdle();
+    EXPECT_EQ(EchoPlugin::calls(), std::vector<std::string>{"echo:b1"});
+}
+
+TEST_F(HYBCommandDelegateImplTest, ResultsFromBackgroundThreadsReachThePageOnTheMainThread) {
+    std::atomic<int> offMain{0};
+    engine().fake().setScriptResponder(
+        [&offMain](const std::string&) -> std::optional<ns::Result<ns::Value>> {
+            if (!dispatch::RunLoop::isMainThread()) ++offMain;
+            return ns::Result<ns::Value>(ns::Value());
+        });
+    postPageCall(ns::Value::array({"bg1", "Echo", "background", ns::Value::array({"x"})}));
+    EXPECT_EQ(scripts(), std::vector<std::string>{callback("bg1", 1, R"("x")")});
+    EXPECT_EQ(offMain.load(), 0);
+}
+
+TEST_F(HYBCommandDelegateImplTest, ResultAfterTheControllerWentIsDropped) {
+    std::shared_ptr<HYBCommandDelegate> kept = controller().commandDelegate();
+    controller_.reset();
+    loop().runUntilIdle();
+    kept->sendPluginResult(HYBPluginResult::resultWithStatus(HYBResultStatusOK), "late");
+    kept->evalJs("x", false);
+    loop().runUntilIdle();
+    EXPECT_EQ(kept->getCommandInstance("Echo"), nullptr);
+    EXPECT_TRUE(kept->settings().empty());
+}
+
+TEST_F(HYBCommandDelegateImplTest, PathForResource) {
+    writeBundleFile("www/img/logo.png", "png");
+    EXPECT_EQ(delegate().pathForResource("img/logo.png"), bundlePath() + "/www/img/logo.png");
+    EXPECT_EQ(delegate().pathForResource("index.html"), bundlePath() + "/www/index.html");
+    EXPECT_EQ(delegate().pathForResource("missing.html"), std::nullopt);
+    writeBundleFile("secret.txt", "s");
+    EXPECT_EQ(delegate().pathForResource("../secret.txt"), std::nullopt);
+    EXPECT_EQ(delegate().pathForResource("img/../../secret.txt"), std::nullopt);
+}
+
+TEST_F(HYBCommandDelegateImplTest, UrlTransformerIsKept) {
+    EXPECT_FALSE(delegate().urlTransformer());
+    delegate().setUrlTransformer([](const ns::URL& url) { return url; });
+    EXPECT_TRUE(delegate().urlTransformer());
+}
+
+}  // namespace
+}  // namespace bridgetest

@@ -1,0 +1,186 @@
+#include "bridge/HYBCommandQueue.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ns/Format.h"
+#include "tests/bridge/support/BridgeFixture.h"
+#include "tests/support/LogCapture.h"
+
+namespace bridgetest {
+namespace {
+
+class HYBCommandQueueTest : public BridgeFixture {
+  protected:
+    void SetUp() override {
+        BridgeFixture::SetUp();
+        start();
+    }
+    HYBCommandQueue& queue() { return *controller().commandQueue(); }
+    std::vector<std::string>& calls() { return EchoPlugin::calls(); }
+
+    // A batch of `count` commands "action:<prefix><i>" with the given argument list.
+    static std::string batch(const std::string& action, const std::string& prefix, int count,
+                             const std::string& arguments = "[]") {
+        std::string text = "[";
+        for (int i = 0; i < count; ++i) {
+            if (i) text += ",";
+            text += ns::format(R"(["%@%d","Echo","%@",%@])", prefix, i, action, arguments);
+        }
+        return text + "]";
+    }
+    // A one-command batch padded with spaces to exactly `units` UTF-16 units.
+    static std::string paddedBatch(const std::string& id, size_t units, const std::string& filler) {
+        std::string text = ns::format(R"([["%@","Echo","echo",[")", id);
+        const std::string tail = R"("]]])";
+        const size_t fixed = text.size() + tail.size();
+        // `filler` is one UTF-16 unit however many bytes it takes.
+        for (size_t n = fixed; n < units; ++n) text += filler;
+        return text + tail;
+    }
+};
+
+TEST_F(HYBCommandQueueTest, EmptyTextQueuesNothing) {
+    queue().enqueueCommandBatch("");
+    queue().executePending();
+    EXPECT_TRUE(calls().empty());
+    EXPECT_FALSE(queue().currentlyExecuting());
+}
+
+TEST_F(HYBCommandQueueTest, BatchBoundaryIsCountedInUTF16Units) {
+    // 4095 units (of two bytes each in the filler): parsed at once, runs in this pass.
+    queue().enqueueCommandBatch(paddedBatch("inline", 4095, "\xC3\xA9"));
+    queue().executePending();
+    EXPECT_EQ(calls(), std::vector<std::string>{"echo:inline"});
+    calls().clear();
+    // 4096 units: parsed in the background, runs once the parse is done.
+    queue().enqueueCommandBatch(paddedBatch("background", 4096, " "));
+    queue().executePending();
+    EXPECT_TRUE(calls().empty());
+    loop().runUntilIdle();
+    EXPECT_EQ(calls(), std::vector<std::string>{"echo:background"});
+}
+
+TEST_F(HYBCommandQueueTest, BackgroundParsedBatchRunsBeforeALaterOne) {
+    queue().enqueueCommandBatch(paddedBatch("long", 5000, " "));
+    queue().enqueueCommandBatch(R"([["short","Echo","echo",[]]])");
+    queue().executePending();
+    EXPECT_TRUE(calls().empty());
+    loop().runUntilIdle();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"echo:long", "echo:short"}));
+}
+
+TEST_F(HYBCommandQueueTest, PassYieldsAfterTheTimeSlice) {
+    // Each command takes 3 ms: a pass ends after the third (9 ms > 8 ms).
+    queue().enqueueCommandBatch(batch("sleep", "s", 7, "[3]"));
+    queue().executePending();
+    EXPECT_EQ(calls().size(), 3u);
+    EXPECT_FALSE(queue().currentlyExecuting());
+    loop().dispatchReady();
+    EXPECT_EQ(calls().size(), 6u);
+    loop().dispatchReady();
+    EXPECT_EQ(calls().size(), 7u);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(calls()[i], ns::format("sleep:s%d", i));
+}
+
+TEST_F(HYBCommandQueueTest, CheapCommandsRunInOnePass) {
+    // Both short enough to be parsed at once.
+    queue().enqueueCommandBatch(batch("echo", "e", 100));
+    queue().enqueueCommandBatch(batch("echo", "f", 100));
+    queue().executePending();
+    ASSERT_EQ(calls().size(), 200u);
+    EXPECT_EQ(calls().back(), "echo:f99");
+}
+
+TEST_F(HYBCommandQueueTest, ExactlyAtTheSliceDoesNotYield) {
+    queue().enqueueCommandBatch(batch("sleep", "s", 3, "[4]"));
+    queue().executePending();
+    EXPECT_EQ(calls().size(), 3u);  // 4 ms, then 8 ms (not more than the slice), then done
+}
+
+TEST_F(HYBCommandQueueTest, ThreadWarningAboveTenMilliseconds) {
+    testsupport::LogCapture log;
+    EXPECT_TRUE(queue().execute(HYBInvokedUrlCommand({10}, "t", "Echo", "sleep")));
+    EXPECT_EQ(log.count("THREAD WARNING"), 0u);
+    EXPECT_TRUE(queue().execute(HYBInvokedUrlCommand({11}, "t", "Echo", "sleep")));
+    EXPECT_EQ(log.texts(),
+              std::vector<std::string>{"THREAD WARNING: ['Echo'] took '11.000000' ms. Plugin "
+                                       "should use a background thread."});
+}
+
+TEST_F(HYBCommandQueueTest, MissingPluginsAndActionsAreLoggedAndSkipped) {
+    testsupport::LogCapture log;
+    queue().enqueueCommandBatch(
+        R"([["a","Ghost","echo",[]],["b","Echo","nope",[]],["c","Echo","dispose",[]],)"
+        R"(["d","Echo","pluginInitialize",[]],["e","echo","echo",[]]])");
+    queue().executePending();
+    EXPECT_EQ(calls(), std::vector<std::string>{"echo:e"});  // service names are case-blind
+    EXPECT_EQ(log.texts(),
+              (std::vector<std::string>{
+                  "ERROR: Plugin 'Ghost' not found, or is not a HYBPlugin. Check your plugin "
+                  "mapping in config.xml.",
+                  "ERROR: Method 'nope:' not defined in Plugin 'Echo'",
+                  "ERROR: Method 'dispose:' not defined in Plugin 'Echo'",
+                  "ERROR: Method 'pluginInitialize:' not defined in Plugin 'Echo'"}));
+    EXPECT_FALSE(queue().execute(HYBInvokedUrlCommand({}, "x", "Echo", "missing")));
+}
+
+TEST_F(HYBCommandQueueTest, ThrowingActionIsLoggedAndThePassGoesOn) {
+    testsupport::LogCapture log;
+    queue().enqueueCommandBatch(R"([["a","Echo","fail",[]],["b","Echo","echo",[]]])");
+    queue().executePending();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"fail:a", "echo:b"}));
+    EXPECT_TRUE(log.contains("ERROR: Method 'fail:' of Plugin 'Echo' failed: deliberate failure"));
+    EXPECT_FALSE(queue().currentlyExecuting());
+}
+
+TEST_F(HYBCommandQueueTest, BadBatchesAreDroppedWithoutBlockingTheQueue) {
+    testsupport::LogCapture log;
+    queue().enqueueCommandBatch("not json");
+    queue().enqueueCommandBatch(R"({"a":1})");
+    queue().enqueueCommandBatch(R"([1,"x",["only","two"],["ok","Echo","echo",[]]])");
+    queue().enqueueCommandBatch(R"([["last","Echo","echo",[]]])");
+    queue().executePending();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"echo:ok", "echo:last"}));
+    EXPECT_TRUE(log.contains("NSString JSONObject error: "));
+    EXPECT_TRUE(log.contains("ERROR: Command batch is not an array of commands; dropped."));
+    // A long unparsable batch goes the same way through the background parse.
+    calls().clear();
+    queue().enqueueCommandBatch(std::string(5000, '['));
+    queue().enqueueCommandBatch(R"([["after","Echo","echo",[]]])");
+    loop().runUntilIdle();
+    queue().executePending();
+    EXPECT_EQ(calls(), std::vector<std::string>{"echo:after"});
+}
+
+TEST_F(HYBCommandQueueTest, NestedExecutePendingDoesNotRunAnything) {
+    queue().enqueueCommandBatch(R"([["n","Echo","nested",[]],["e","Echo","echo",[]]])");
+    queue().executePending();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"nested:n", "echo:e"}));
+}
+
+TEST_F(HYBCommandQueueTest, FetchCommandsFromThePage) {
+    engine().fake().setScriptResponder(
+        [](const std::string& script) -> std::optional<ns::Result<ns::Value>> {
+            if (script == "hybrid.require('hybrid/exec').nativeFetchMessages()") {
+                return ns::Result<ns::Value>(ns::Value(R"([["f","Echo","echo",[]]])"));
+            }
+            return ns::Result<ns::Value>(ns::Value());
+        });
+    queue().fetchCommandsFromJs();
+    loop().runUntilIdle();
+    EXPECT_EQ(calls(), std::vector<std::string>{"echo:f"});
+}
+
+TEST_F(HYBCommandQueueTest, PageCallThroughTheEngine) {
+    postPageCall(ns::Value::array({"p1", "Echo", "echo", ns::Value::array({"hello"})}));
+    postPageCall(ns::Value::array({"p2", "Echo", "keep", ns::Value::array({})}));
+    postPageCall(ns::Value::array({"p3", "Echo", "echoArrayBuffer", ns::Value::array({"hi"})}));
+    EXPECT_EQ(scripts(), (std::vector<std::string>{
+                             callback("p1", 1, R"("hello")"),
+                             callback("p2", 1, "null", true),
+                             callback("p3", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
+                         }));
+}
+
+}  // namespace
+}  // namespace bridgetest

@@ -1,0 +1,93 @@
+#include "bridge/HYBInvokedUrlCommand.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/LogCapture.h"
+#include "tests/support/NsPrinters.h"
+
+namespace {
+
+ns::Value envelope(ns::Value data) {
+    ns::Dictionary d{{"HYBType", "ArrayBuffer"}};
+    if (!data.isNull()) d.emplace("data", std::move(data));
+    return ns::Value(std::move(d));
+}
+
+TEST(HYBInvokedUrlCommandTest, ReadsThePageCall) {
+    auto command = HYBInvokedUrlCommand::commandFromJson(
+        ns::Value::array({"Cb1", "Echo", "echoThis", ns::Value::array({"a", 2})}));
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->callbackId(), "Cb1");
+    EXPECT_EQ(command->className(), "Echo");
+    EXPECT_EQ(command->methodName(), "echoThis");
+    EXPECT_EQ(command->arguments(), (ns::Array{"a", 2}));
+}
+
+TEST(HYBInvokedUrlCommandTest, NullCallbackIdAndNamesKeptAsSent) {
+    auto command = HYBInvokedUrlCommand::commandFromJson(
+        ns::Value::array({nullptr, "MiXeD", "DoIt", ns::Value::array({})}));
+    ASSERT_TRUE(command);
+    EXPECT_FALSE(command->callbackId().has_value());
+    EXPECT_EQ(command->className(), "MiXeD");
+    EXPECT_EQ(command->methodName(), "DoIt");
+}
+
+TEST(HYBInvokedUrlCommandTest, MalformedCallsAreRefusedWithALogLine) {
+    const ns::Value refused[] = {
+        ns::Value(),
+        ns::Value("text"),
+        ns::Value::dict({{"a", 1}}),
+        ns::Value::array({}),
+        ns::Value::array({"id", "S", "a"}),
+        ns::Value::array({1, "S", "a", ns::Value::array({})}),
+        ns::Value::array({"id", nullptr, "a", ns::Value::array({})}),
+        ns::Value::array({"id", "S", 7, ns::Value::array({})}),
+    };
+    for (const ns::Value& body : refused) {
+        testsupport::LogCapture log;
+        EXPECT_FALSE(HYBInvokedUrlCommand::commandFromJson(body)) << body.description();
+        EXPECT_EQ(log.texts().size(), 1u) << body.description();
+    }
+    testsupport::LogCapture log;
+    HYBInvokedUrlCommand::commandFromJson(ns::Value::array({"id", 1, "a", ns::Value()}));
+    EXPECT_TRUE(log.contains("ERROR: Classname and/or methodName not found for command."));
+}
+
+TEST(HYBInvokedUrlCommandTest, ArgumentsThatAreNotAnArrayCountAsNone) {
+    auto command =
+        HYBInvokedUrlCommand::commandFromJson(ns::Value::array({"id", "S", "a", "notarray", 5}));
+    ASSERT_TRUE(command);
+    EXPECT_TRUE(command->arguments().empty());
+}
+
+TEST(HYBInvokedUrlCommandTest, ArrayBufferEnvelopesBecomeBytes) {
+    ns::Array args{envelope("AAEC"),
+                   envelope(nullptr),
+                   ns::Value::array({envelope("AAEC")}),
+                   envelope("not base64!"),
+                   envelope(5),
+                   ns::Value::dict({{"HYBType", "Other"}, {"data", "AAEC"}})};
+    const ns::Array original = args;
+    HYBInvokedUrlCommand command(args, "id", "S", "a");
+    EXPECT_EQ(args, original);  // the caller's array is never changed
+    ASSERT_EQ(command.arguments().size(), original.size());
+    EXPECT_EQ(command.arguments()[0], ns::Value(ns::Data(std::vector<uint8_t>{0, 1, 2})));
+    for (size_t i = 1; i < original.size(); ++i) {
+        EXPECT_EQ(command.arguments()[i], original[i]) << i;
+    }
+    HYBInvokedUrlCommand plain(original, "id", "S", "a");
+    EXPECT_EQ(HYBInvokedUrlCommand(ns::Array{"x"}, "id", "S", "a").arguments(), ns::Array{"x"});
+}
+
+TEST(HYBInvokedUrlCommandTest, ArgumentAtIndexDefaults) {
+    HYBInvokedUrlCommand command(ns::Array{"s", 3, nullptr, true}, "id", "S", "a");
+    EXPECT_EQ(command.argumentAtIndex(0), ns::Value("s"));
+    EXPECT_EQ(command.argumentAtIndex(4), ns::Value());
+    EXPECT_EQ(command.argumentAtIndex(4, "d"), ns::Value("d"));
+    EXPECT_EQ(command.argumentAtIndex(2, "d"), ns::Value("d"));
+    EXPECT_EQ(command.argumentAtIndex(1, "d", &ns::Value::isString), ns::Value("d"));
+    EXPECT_EQ(command.argumentAtIndex(1, "d", &ns::Value::isNumber), ns::Value(3));
+    EXPECT_EQ(command.argumentAtIndex(3, 0, &ns::Value::isBool), ns::Value(true));
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/ScrollView.h"
+#include "tests/platform/ui/HeadlessUi.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using Style = ui::StatusBar::Style;
+
+class StatusBarTest : public uitest::HeadlessUi {
+  protected:
+    ui::StatusBar& bar = ui::StatusBar::shared();
+};
+
+// Answers the status bar questions from fields that a test sets.
+class BarController : public ui::ViewController {
+  public:
+    bool hidden = false;
+    Style style = Style::Default;
+    bool prefersStatusBarHidden() const override { return hidden; }
+    Style preferredStatusBarStyle() const override { return style; }
+};
+
+TEST_F(StatusBarTest, FollowsTheGoverningControllerWhenControllersDecide) {
+    auto root = std::make_shared<BarController>();
+    root->style = Style::LightContent;
+    auto window = show(root);
+    EXPECT_EQ(bar.style(), Style::LightContent);
+
+    root->hidden = true;
+    EXPECT_FALSE(bar.isHidden()) << "nothing changes before the controller asks for an update";
+    root->setNeedsStatusBarAppearanceUpdate();
+    EXPECT_TRUE(bar.isHidden());
+    EXPECT_EQ(bar.frame(), ui::Rect::zero());
+
+    // The application-level setters are ignored while controllers decide.
+    bar.setHidden(false);
+    bar.setStyle(Style::DarkContent);
+    EXPECT_TRUE(bar.isHidden());
+    EXPECT_EQ(bar.style(), Style::LightContent);
+
+    // A full-screen navigation controller with a hidden bar defers to its top controller.
+    auto top = std::make_shared<BarController>();
+    top->style = Style::DarkContent;
+    auto nav = ui::NavigationController::create(top);
+    nav->setNavigationBarHidden(true);
+    nav->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
+    root->presentViewController(nav, true);
+    loop().runUntilIdle();
+    EXPECT_FALSE(bar.isHidden());
+    EXPECT_EQ(bar.style(), Style::DarkContent);
+
+    // An alert on top does not take the bar over.
+    nav->presentViewController(ui::AlertController::create("t", "m"), false);
+    loop().runUntilIdle();
+    EXPECT_EQ(bar.style(), Style::DarkContent);
+
+    nav->dismissViewController(false);  // the alert
+    root->dismissViewController(false);
+    loop().runUntilIdle();
+    EXPECT_TRUE(bar.isHidden());
+    EXPECT_EQ(bar.style(), Style::LightContent);
+}
+
+TEST_F(StatusBarTest, ApplicationSettersWorkWithoutControllerAppearance) {
+    bar.setViewControllerBasedAppearance(false);
+    std::vector<bool> seen;
+    int token = bar.addHiddenObserver([&](bool hidden) { seen.push_back(hidden); });
+    int frameChanges = 0;
+    auto observer = ns::NotificationCenter::defaultCenter().addObserver(
+        ui::kApplicationDidChangeStatusBarFrameNotification, nullptr,
+        [&](const ns::Notification&) { ++frameChanges; });
+
+    EXPECT_EQ(bar.frame(), ui::Rect(0, 0, 390, ui::StatusBar::kDefaultHeight));
+    bar.setHidden(true);
+    bar.setHidden(true);  // unchanged: no report
+    bar.setStyle(Style::LightContent);
+    bar.setHidden(false);
+    bar.setHeight(20);
+    bar.removeHiddenObserver(token);
+    bar.setHidden(true);
+
+    EXPECT_THAT(seen, ElementsAre(true, false));
+    EXPECT_EQ(bar.style(), Style::LightContent);
+    EXPECT_EQ(frameChanges, 4);
+    ns::NotificationCenter::defaultCenter().removeObserver(observer);
+}
+
+class TopDelegate : public ui::ScrollViewDelegate {
+  public:
+    bool allow = false;
+    int asked = 0;
+    bool scrollViewShouldScrollToTop(ui::ScrollView&) override {
+        ++asked;
+        return allow;
+    }
+};
+
+TEST_F(StatusBarTest, TapScrollsTheOneScrollViewThatScrollsToTop) {
+    auto window = show(ui::ViewController::create());
+    auto root = window->rootViewController()->view();
+    auto invisible = ui::ScrollView::create(root->bounds());
+    auto content = ui::ScrollView::create(root->bounds());
+    content->setScrollsToTop(false);
+    root->addSubview(invisible);
+    root->addSubview(content);
+    auto delegate = std::make_shared<TopDelegate>();
+    invisible->setDelegate(delegate);
+    invisible->setContentOffset({0, 844});
+
+    EXPECT_FALSE(bar.tap());
+    EXPECT_EQ(delegate->asked, 1);
+    EXPECT_EQ(invisible->contentOffset(), (ui::Point{0, 844}));
+
+    delegate->allow = true;
+    EXPECT_TRUE(bar.tap());
+    EXPECT_EQ(invisible->contentOffset(), (ui::Point{0, 0}));
+
+    content->setScrollsToTop(true);  // two candidates: none scrolls
+    EXPECT_FALSE(bar.tap());
+    EXPECT_EQ(delegate->asked, 2);
+}
+
+}  // namespace

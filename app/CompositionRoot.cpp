@@ -34,6 +34,12 @@ bool isBundle(const std::filesystem::path& folder) {
            std::filesystem::is_directory(folder / "www", ec);
 }
 
+CompositionRoot::MainLoop& mainLoop() {
+    static CompositionRoot::MainLoop loop{[] { dispatch::RunLoop::main().run(); },
+                                          [] { dispatch::RunLoop::main().stop(); }};
+    return loop;
+}
+
 // Ends the application on SIGINT and SIGTERM: the signals are taken off their default action
 // and read from a descriptor on the main run loop, so that the shutdown runs there.
 class SignalWatch {
@@ -65,7 +71,7 @@ public:
     static void stop() {
         auto& application = ui::Application::shared();
         if (application.isLaunched() && !application.isTerminated()) application.terminate();
-        dispatch::RunLoop::main().stop();
+        mainLoop().stop();
     }
 
 private:
@@ -74,6 +80,10 @@ private:
 };
 
 }  // namespace
+
+void CompositionRoot::setMainLoop(MainLoop loop) {
+    mainLoop() = std::move(loop);
+}
 
 void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     ui::Application::registerRuntimeClasses(registry);
@@ -162,6 +172,6 @@ int CompositionRoot::run(const Options& options) {
             });
     }
     if (!launch()) return 1;
-    dispatch::RunLoop::main().run();
+    mainLoop().run();
     return 0;
 }

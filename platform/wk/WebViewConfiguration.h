@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/wk/Preferences.h"
 #include "platform/wk/ProcessPool.h"
@@ -27,7 +28,7 @@ enum AudiovisualMediaTypes : unsigned {
 // preferences, user content controller, process pool, data store and scheme handlers, so
 // changes to those reach the web view, while changes to the other settings do not.
 class WebViewConfiguration {
-  public:
+public:
     // Fresh preferences, user content controller and process pool; the default data store.
     WebViewConfiguration();
     static std::shared_ptr<WebViewConfiguration> create() {
@@ -81,8 +82,14 @@ class WebViewConfiguration {
     // view handles itself or one that already has a handler. Schemes ignore letter case.
     void setURLSchemeHandler(std::shared_ptr<URLSchemeHandler> handler, std::string_view scheme);
     std::shared_ptr<URLSchemeHandler> urlSchemeHandler(std::string_view scheme) const;
+    // The schemes that have handlers, lower-cased: an engine registers them before it loads.
+    std::vector<std::string> urlSchemesWithHandlers() const {
+        std::vector<std::string> schemes;
+        for (const auto& [scheme, handler] : schemeHandlers_) schemes.push_back(scheme);
+        return schemes;
+    }
 
-  private:
+private:
     std::shared_ptr<Preferences> preferences_;
     std::shared_ptr<WebpagePreferences> webpagePreferences_;
     std::shared_ptr<UserContentController> userContentController_;

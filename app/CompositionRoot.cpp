@@ -18,6 +18,7 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/ApplicationNotifications.h"
 
 namespace {
 
@@ -141,6 +142,7 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     }
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
+    ui::ApplicationNotifications::install();
     registerClasses(rt::ClassRegistry::shared());
     ns::nslog("hybrid-host: bundle %@, sandbox %@", ns::Bundle::mainBundle()->bundlePath(),
               ns::Sandbox::root());

@@ -141,7 +141,11 @@ void evaluationDone(GObject* view, GAsyncResult* result, gpointer data) {
         return;
     }
     if (error) {
-        ns::Error failure(kErrorDomain, kErrorJavaScriptExceptionOccurred,
+        const bool unsupported = error->domain == WEBKIT_JAVASCRIPT_ERROR &&
+                                 error->code == WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT;
+        ns::Error failure(kErrorDomain,
+                          unsupported ? kErrorJavaScriptResultTypeIsUnsupported
+                                      : kErrorJavaScriptExceptionOccurred,
                           {{ns::kLocalizedDescriptionKey, std::string(error->message)}});
         g_error_free(error);
         evaluation->completion(failure);
@@ -230,7 +234,6 @@ WebKitGtkEngine::WebKitGtkEngine(std::shared_ptr<WebViewConfiguration> configura
     g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
     g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
-    g_signal_connect(view_, "notify::uri", G_CALLBACK(onURIChanged), this);
     g_signal_connect(view_, "notify::title", G_CALLBACK(onTitleChanged), this);
     g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onProcessTerminated), this);
     g_signal_connect(view_, "script-dialog", G_CALLBACK(onScriptDialog), this);
@@ -414,6 +417,14 @@ bool WebKitGtkEngine::canGoForward() const {
 }
 
 std::optional<ns::URL> WebKitGtkEngine::url() const {
+    if (!committed_) return std::nullopt;
+    // The history's current entry follows the committed page, same-document navigations
+    // (fragments, history.pushState) included; the view's own URI already names a page that
+    // is still being loaded.
+    auto* list = webkit_web_view_get_back_forward_list(view_);
+    if (auto* item = webkit_back_forward_list_get_current_item(list)) {
+        if (auto url = parseURL(webkit_back_forward_list_item_get_uri(item))) return url;
+    }
     return committedURL_;
 }
 
@@ -559,16 +570,6 @@ void WebKitGtkEngine::loadFailed(WebKitLoadEvent event, const char* uri, const G
         client->provisionalNavigationFailed(current_, failure);
     } else {
         client->navigationFailed(current_, failure);
-    }
-}
-
-void WebKitGtkEngine::onURIChanged(WebKitWebView* view, GParamSpec*, gpointer data) {
-    auto* self = static_cast<WebKitGtkEngine*>(data);
-    // Same-document navigations (fragments, history.pushState) change the committed page's
-    // URL; during a provisional load the view's URI is the one being loaded.
-    if (self->committed_ && !self->provisional_) {
-        if (auto url = parseURL(webkit_web_view_get_uri(view)))
-            self->committedURL_ = std::move(url);
     }
 }
 

@@ -106,7 +106,6 @@ private:
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError*,
                                  gpointer self);
-    static void onURIChanged(WebKitWebView*, GParamSpec*, gpointer self);
     static void onTitleChanged(WebKitWebView*, GParamSpec*, gpointer self);
     static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
                                     gpointer self);

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include "bridge/HYBViewController.h"
+#include "bridge/HYBWebViewEngineProtocol.h"
+#include "bridge/HYBWebViewUIDelegate.h"
+#include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/Application.h"
+#include "platform/wk/WebView.h"
+#include "tests/e2e/E2EHost.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/NsPrinters.h"
+
+namespace {
+
+std::vector<std::string> eventsSince(size_t from) {
+    auto& host = E2EHost::shared();
+    std::vector<std::string> events;
+    for (size_t i = from; i < host.reportCount(); ++i) {
+        const auto& event = host.reports()[i].body["event"];
+        if (event.isString()) events.push_back(*event.string());
+    }
+    return events;
+}
+
+// The application's life cycle reaches the page as document events, in order.
+TEST(PageLife, LifeCycleEventsReachThePage) {
+    auto& host = E2EHost::shared();
+    auto& application = ui::Application::shared();
+    const size_t from = host.reportCount();
+    application.enterBackground();  // resigns first
+    ASSERT_TRUE(host.waitForEvent(from, "pause"));
+    application.becomeActive();  // enters the foreground first
+    ASSERT_TRUE(host.waitForEvent(from, "active"));
+    // "pause" is dispatched at once, before the application is suspended; the others on the
+    // page's next turn.
+    EXPECT_EQ(eventsSince(from), (std::vector<std::string>{"pause", "resign", "resume", "active"}));
+}
+
+std::shared_ptr<ui::AlertController> waitForAlert(const std::string& message) {
+    std::shared_ptr<ui::AlertController> alert;
+    E2EHost::shared().runUntil([&] {
+        alert = ui::AlertController::topmost();
+        return alert && !alert->isPressed() && alert->message() == message;
+    });
+    return alert && alert->message() == message ? alert : nullptr;
+}
+
+ns::Value dialogAnswer(size_t from) {
+    auto report = E2EHost::shared().waitForReport(
+        from, [](const E2EHost::Report& r) { return r.body.find("dialog") != nullptr; });
+    return report ? report->body["answer"] : ns::Value("no answer");
+}
+
+// The page's dialogs wait for the native alert's buttons; the page then goes on with the
+// answer.
+TEST(PageLife, DialogsAnswerWithTheButtonPressed) {
+    auto& host = E2EHost::shared();
+    struct Case {
+        const char* kind;
+        const char* button;
+        std::optional<std::string> typed;
+        ns::Value answer;
+    };
+    const Case cases[] = {
+        {"alert", "OK", std::nullopt, ns::Value()},
+        {"confirm", "OK", std::nullopt, ns::Value(true)},
+        {"confirm", "Cancel", std::nullopt, ns::Value(false)},
+        {"prompt", "OK", "E2E", ns::Value("E2E")},
+        {"prompt", "OK", "", ns::Value("")},
+        {"prompt", "Cancel", "ignored", ns::Value()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.kind) + " " + c.button);
+        const size_t from = host.reportCount();
+        host.run(std::string("e2e.dialog('") + c.kind + "', 'Question?', 'World')");
+        auto alert = waitForAlert("Question?");
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->title(), "End to End");
+        if (std::string(c.kind) == "prompt") {
+            ASSERT_EQ(alert->textFields().size(), 1u);
+            EXPECT_EQ(alert->textFields()[0]->text(), "World");
+            alert->textFields()[0]->setText(*c.typed);
+        }
+        ASSERT_TRUE(alert->press(c.button));
+        EXPECT_EQ(dialogAnswer(from), c.answer);
+    }
+}
+
+// A page's new window is a web view of its own: its pages report as that view, its page
+// calls are refused, and window.close() takes it away again.
+TEST(PageLife, NewWindowsOpenAndClose) {
+    auto& host = E2EHost::shared();
+    testsupport::LogCapture log;
+    const size_t from = host.reportCount();
+    host.run("window.open('popup.html')");
+    auto ready = host.waitForReport(from, [&](const E2EHost::Report& r) {
+        return r.body["event"] == ns::Value("deviceready") && r.webView.lock() != host.webView();
+    });
+    ASSERT_TRUE(ready);
+    std::weak_ptr<wk::WebView> popup = ready->webView;
+    EXPECT_EQ(ready->body["url"], ns::Value("app://localhost/popup.html"));
+    auto uiDelegate = std::dynamic_pointer_cast<HYBWebViewUIDelegate>(host.webView()->uiDelegate());
+    ASSERT_TRUE(uiDelegate);
+    EXPECT_EQ(uiDelegate->windows().size(), 1u);
+
+    popup.lock()->evaluateJavaScript("e2e.call('fromPopup', 'Probe', 'echo', ['x'])");
+    ASSERT_TRUE(host.runUntil([&] {
+        return log.contains("Refused a page call from a web view other than the main one.");
+    }));
+
+    popup.lock()->evaluateJavaScript("window.close()");
+    ASSERT_TRUE(host.runUntil([&] { return popup.expired(); }));
+    EXPECT_TRUE(uiDelegate->windows().empty());
+    for (size_t i = from; i < host.reportCount(); ++i) {
+        EXPECT_NE(host.reports()[i].body["call"], ns::Value("fromPopup"));
+    }
+}
+
+// When the web content process goes, the host loads the page again in a new one.
+TEST(PageLife, ACrashedPageIsReloaded) {
+    auto& host = E2EHost::shared();
+    const size_t from = host.reportCount();
+    host.engine()->terminateWebProcess();
+    ASSERT_TRUE(host.waitForEvent(from, "deviceready"));
+    EXPECT_EQ(host.webView()->URL()->absoluteString(), "app://localhost/index.html");
+    const auto answers = host.call("Probe", "echo", "['after the crash']");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["value"], ns::Value("after the crash"));
+}
+
+}  // namespace

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
 
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
@@ -32,9 +35,37 @@ TEST(PageLife, LifeCycleEventsReachThePage) {
     ASSERT_TRUE(host.waitForEvent(from, "pause"));
     application.becomeActive();  // enters the foreground first
     ASSERT_TRUE(host.waitForEvent(from, "active"));
-    // "pause" is dispatched at once, before the application is suspended; the others on the
-    // page's next turn.
-    EXPECT_EQ(eventsSince(from), (std::vector<std::string>{"pause", "resign", "resume", "active"}));
+    // "pause" is dispatched at once, before the application is suspended, "resign" on one of
+    // the page's next turns: they may come in either order.
+    auto events = eventsSince(from);
+    ASSERT_EQ(events.size(), 4u);
+    std::sort(events.begin(), events.begin() + 2);
+    EXPECT_EQ(events, (std::vector<std::string>{"pause", "resign", "resume", "active"}));
+}
+
+// The dialogs shown on the display for the page's questions (none once they are answered).
+std::vector<GtkWidget*> messageDialogs() {
+    std::vector<GtkWidget*> dialogs;
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* item = toplevels; item; item = item->next) {
+        auto* widget = static_cast<GtkWidget*>(item->data);
+        if (GTK_IS_MESSAGE_DIALOG(widget) && gtk_widget_get_visible(widget)) {
+            dialogs.push_back(widget);
+        }
+    }
+    g_list_free(toplevels);
+    return dialogs;
+}
+
+GtkWidget* entryOf(GtkWidget* dialog) {
+    GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
+    GList* children = gtk_container_get_children(GTK_CONTAINER(area));
+    GtkWidget* entry = nullptr;
+    for (GList* item = children; item; item = item->next) {
+        if (GTK_IS_ENTRY(item->data)) entry = GTK_WIDGET(item->data);
+    }
+    g_list_free(children);
+    return entry;
 }
 
 std::shared_ptr<ui::AlertController> waitForAlert(const std::string& message) {
@@ -84,7 +115,33 @@ TEST(PageLife, DialogsAnswerWithTheButtonPressed) {
         }
         ASSERT_TRUE(alert->press(c.button));
         EXPECT_EQ(dialogAnswer(from), c.answer);
+        EXPECT_TRUE(messageDialogs().empty());
     }
+}
+
+// A person at the display answers in the window's own dialog, which shows the same question.
+TEST(PageLife, DialogsAreAnsweredOnTheDisplay) {
+    auto& host = E2EHost::shared();
+    size_t from = host.reportCount();
+    host.run("e2e.dialog('prompt', 'Name?', 'World')");
+    ASSERT_TRUE(host.runUntil([] { return messageDialogs().size() == 1; }));
+    GtkWidget* dialog = messageDialogs().front();
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(dialog)), "End to End");
+    GtkWidget* entry = entryOf(dialog);
+    ASSERT_TRUE(entry);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(entry)), "World");
+    gtk_entry_set_text(GTK_ENTRY(entry), "typed");
+    gtk_dialog_response(GTK_DIALOG(dialog), 0);  // "OK"
+    EXPECT_EQ(dialogAnswer(from), ns::Value("typed"));
+    EXPECT_TRUE(messageDialogs().empty());
+
+    // Closing the dialog cancels.
+    from = host.reportCount();
+    host.run("e2e.dialog('confirm', 'Sure?')");
+    ASSERT_TRUE(host.runUntil([] { return messageDialogs().size() == 1; }));
+    gtk_dialog_response(GTK_DIALOG(messageDialogs().front()), GTK_RESPONSE_DELETE_EVENT);
+    EXPECT_EQ(dialogAnswer(from), ns::Value(false));
+    EXPECT_TRUE(messageDialogs().empty());
 }
 
 // A page's new window is a web view of its own: its pages report as that view, its page

@@ -15,7 +15,7 @@ class HYBPluginResult;
 // How a plug-in reaches the host: resource paths, other plug-ins, results and scripts into
 // the page, background work and the settings.
 class HYBCommandDelegate {
-  public:
+public:
     using UrlTransformer = std::function<ns::URL(const ns::URL&)>;
 
     virtual ~HYBCommandDelegate() = default;

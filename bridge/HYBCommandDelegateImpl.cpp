@@ -21,8 +21,8 @@ constexpr const char* kNativeEvalScript =
 constexpr const char* kInvalidCallbackId = "INVALID";
 
 bool isCallbackIdCharacter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '_' || c == '-';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
 }
 
 // "hybrid.require('hybrid/exec').nativeCallback('%@',%d,%@,%d, %d)" with the id, the status,

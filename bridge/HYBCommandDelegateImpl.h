@@ -16,7 +16,7 @@ class HYBViewController;
 // The host's command delegate: checks callback ids, turns results into callbacks in the page,
 // carries every evaluation to the main thread, and forwards look-ups to the view controller.
 class HYBCommandDelegateImpl : public ns::Object, public HYBCommandDelegate {
-  public:
+public:
     // Longest callback id accepted, in UTF-16 units.
     static constexpr size_t kMaxCallbackIdLength = 100;
 
@@ -47,7 +47,7 @@ class HYBCommandDelegateImpl : public ns::Object, public HYBCommandDelegate {
     // and "-" (the empty id included); false for a nil id.
     static bool isValidCallbackId(const std::optional<std::string>& callbackId);
 
-  private:
+private:
     std::weak_ptr<HYBViewController> viewController_;
     std::weak_ptr<HYBCommandQueue> commandQueue_;
     std::atomic<bool> delayResponses_{false};

@@ -33,7 +33,9 @@ bool hasUTF16LengthAtLeast(std::string_view text, size_t length) {
 HYBCommandQueue::HYBCommandQueue(const std::shared_ptr<HYBViewController>& viewController)
     : viewController_(viewController) {}
 
-void HYBCommandQueue::dispose() { viewController_.reset(); }
+void HYBCommandQueue::dispose() {
+    viewController_.reset();
+}
 
 void HYBCommandQueue::parseInto(BatchHolder& holder, std::string_view text) {
     std::optional<ns::Value> batch = hyb_JSONObject(text);
@@ -110,8 +112,7 @@ void HYBCommandQueue::executePending() {
                     HYBInvokedUrlCommand::commandFromJson(std::move(entry))) {
                 execute(*command);
             }
-            if (!queue_.empty() &&
-                millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
+            if (!queue_.empty() && millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
                 std::weak_ptr<HYBCommandQueue> weakSelf = self;
                 dispatch::RunLoop::main().post([weakSelf] {
                     if (auto queue = weakSelf.lock()) queue->executePending();
@@ -125,8 +126,13 @@ void HYBCommandQueue::executePending() {
 bool HYBCommandQueue::execute(const HYBInvokedUrlCommand& command) {
     auto controller = viewController_.lock();
     auto delegate = controller ? controller->commandDelegate() : nullptr;
-    std::shared_ptr<HYBPlugin> plugin =
-        delegate ? delegate->getCommandInstance(command.className()) : nullptr;
+    std::shared_ptr<HYBPlugin> plugin;
+    try {
+        if (delegate) plugin = delegate->getCommandInstance(command.className());
+    } catch (const std::exception& e) {
+        // A plug-in that fails while it is being made is as good as missing.
+        ns::nslog("ERROR: Plugin '%@' failed to start: %@", command.className(), e.what());
+    }
     if (!plugin) {
         ns::nslog(
             "ERROR: Plugin '%@' not found, or is not a HYBPlugin. Check your plugin mapping in "

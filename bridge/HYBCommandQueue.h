@@ -18,7 +18,7 @@ class HYBViewController;
 // batches are parsed off the main thread; a pass gives the main thread back to its run loop
 // after kTimeSlice and carries on in a later turn.
 class HYBCommandQueue : public ns::Object {
-  public:
+public:
     // Texts of this many UTF-16 units or more are parsed on a background queue.
     static constexpr size_t kBackgroundParseLength = 4096;
     // A pass yields once more than this has passed (checked after each command).
@@ -43,7 +43,7 @@ class HYBCommandQueue : public ns::Object {
     // Runs one command at once; true when a plug-in action was called.
     bool execute(const HYBInvokedUrlCommand& command);
 
-  private:
+private:
     // Receives one parsed batch; shared between a background parse and the main thread.
     struct BatchHolder {
         std::mutex mutex;

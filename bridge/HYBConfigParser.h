@@ -22,7 +22,7 @@
 //
 // Elements without the attributes they need are skipped.
 class HYBConfigParser : public ns::Object, public HYBXMLParserDelegate {
-  public:
+public:
     using PluginMap = std::map<std::string, std::string, std::less<>>;
 
     // Lower-cased service name to plug-in class name.
@@ -36,7 +36,7 @@ class HYBConfigParser : public ns::Object, public HYBXMLParserDelegate {
     void didStartElement(const std::string& elementName, const Attributes& attributes) override;
     void didEndElement(const std::string& elementName) override;
 
-  private:
+private:
     void addPreference(const Attributes& attributes);
     void addParam(const Attributes& attributes);
 

@@ -9,7 +9,7 @@
 // One call that the page made: which service and action, which callback to answer, and the
 // arguments. A plain value, built and read on any thread.
 class HYBInvokedUrlCommand {
-  public:
+public:
     // Asks whether an argument is of the wanted kind (&ns::Value::isString, ...).
     using KindTest = bool (ns::Value::*)() const;
 
@@ -33,7 +33,7 @@ class HYBInvokedUrlCommand {
     ns::Value argumentAtIndex(size_t index) const { return argumentAtIndex(index, ns::Value()); }
     ns::Value argumentAtIndex(size_t index, ns::Value defaultValue, KindTest kind = nullptr) const;
 
-  private:
+private:
     // Top-level {"HYBType":"ArrayBuffer","data":<Base64>} arguments become their bytes. An
     // envelope whose text is not valid Base64 stays the dictionary it was.
     void massageArguments();

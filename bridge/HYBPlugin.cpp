@@ -27,11 +27,43 @@ std::string demangledName(const std::type_info& type) {
 
 HYBPlugin::HYBPlugin() = default;
 
-HYBPlugin::~HYBPlugin() { ns::NotificationCenter::defaultCenter().removeObserver(this); }
+HYBPlugin::~HYBPlugin() {
+    ns::NotificationCenter::defaultCenter().removeObserver(this);
+}
 
 void HYBPlugin::initWithWebViewEngine(const std::shared_ptr<HYBWebViewEngineProtocol>& engine) {
-    engine_ = engine;
+    setWebViewEngine(engine);
     subscribe();
+}
+
+std::shared_ptr<HYBWebViewEngineProtocol> HYBPlugin::webViewEngine() const {
+    std::lock_guard lock(linksMutex_);
+    return engine_.lock();
+}
+
+void HYBPlugin::setWebViewEngine(const std::shared_ptr<HYBWebViewEngineProtocol>& engine) {
+    std::lock_guard lock(linksMutex_);
+    engine_ = engine;
+}
+
+std::shared_ptr<HYBViewController> HYBPlugin::viewController() const {
+    std::lock_guard lock(linksMutex_);
+    return viewController_.lock();
+}
+
+void HYBPlugin::setViewController(const std::shared_ptr<HYBViewController>& controller) {
+    std::lock_guard lock(linksMutex_);
+    viewController_ = controller;
+}
+
+std::shared_ptr<HYBCommandDelegate> HYBPlugin::commandDelegate() const {
+    std::lock_guard lock(linksMutex_);
+    return commandDelegate_.lock();
+}
+
+void HYBPlugin::setCommandDelegate(const std::shared_ptr<HYBCommandDelegate>& delegate) {
+    std::lock_guard lock(linksMutex_);
+    commandDelegate_ = delegate;
 }
 
 void HYBPlugin::subscribe() {
@@ -56,13 +88,14 @@ void HYBPlugin::subscribe() {
     center.addObserver(this, HYBPluginHandleOpenURLWithAppSourceAndAnnotationNotification, nullptr,
                        forward(&HYBPlugin::handleOpenURLWithApplicationSourceAndAnnotation));
     // Only the resets of this plug-in's own web view (as it is now) reach it.
-    auto engine = engine_.lock();
+    auto engine = webViewEngine();
     std::shared_ptr<ns::Object> webView = engine ? engine->engineWebView() : nullptr;
     center.addObserver(this, HYBPluginResetNotification, webView,
                        forwardPlain(&HYBPlugin::onReset));
 }
 
 void HYBPlugin::dispose() {
+    std::lock_guard lock(linksMutex_);
     viewController_.reset();
     commandDelegate_.reset();
 }
@@ -88,7 +121,7 @@ std::vector<std::string> HYBPlugin::actionNames() const {
 }
 
 std::shared_ptr<wk::WebView> HYBPlugin::webView() const {
-    auto engine = engine_.lock();
+    auto engine = webViewEngine();
     return engine ? engine->engineWebView() : nullptr;
 }
 
@@ -119,6 +152,8 @@ bool HYBPlugin::shouldOverrideLoadWithRequest(const wk::URLRequest&, wk::Navigat
     return true;
 }
 
-bool HYBPlugin::overrideSchemeTask(const std::shared_ptr<wk::URLSchemeTask>&) { return false; }
+bool HYBPlugin::overrideSchemeTask(const std::shared_ptr<wk::URLSchemeTask>&) {
+    return false;
+}
 
 void HYBPlugin::stopSchemeTask(const std::shared_ptr<wk::URLSchemeTask>&) {}

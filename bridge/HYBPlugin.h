@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,7 +51,7 @@ inline constexpr const char* HYBPageDidLoadNotification = "HYBPageDidLoadNotific
 // action in its constructor with registerAction("name", &Class::name). Nothing else (the
 // hooks, dispose, the setters) can be called from the page.
 class HYBPlugin : public ns::Object {
-  public:
+public:
     HYBPlugin();
     ~HYBPlugin() override;
     HYBPlugin(const HYBPlugin&) = delete;
@@ -74,19 +75,15 @@ class HYBPlugin : public ns::Object {
     // The action names, in name order.
     std::vector<std::string> actionNames() const;
 
-    // --- Links -----------------------------------------------------------------------------
-    std::shared_ptr<HYBWebViewEngineProtocol> webViewEngine() const { return engine_.lock(); }
-    void setWebViewEngine(const std::shared_ptr<HYBWebViewEngineProtocol>& engine) {
-        engine_ = engine;
-    }
-    std::shared_ptr<HYBViewController> viewController() const { return viewController_.lock(); }
-    void setViewController(const std::shared_ptr<HYBViewController>& controller) {
-        viewController_ = controller;
-    }
-    std::shared_ptr<HYBCommandDelegate> commandDelegate() const { return commandDelegate_.lock(); }
-    void setCommandDelegate(const std::shared_ptr<HYBCommandDelegate>& delegate) {
-        commandDelegate_ = delegate;
-    }
+    // --- Links ---------------------------------------------------------------------------
+    // Safe from any thread: plug-ins read them from background work while the view controller
+    // may be clearing them.
+    std::shared_ptr<HYBWebViewEngineProtocol> webViewEngine() const;
+    void setWebViewEngine(const std::shared_ptr<HYBWebViewEngineProtocol>& engine);
+    std::shared_ptr<HYBViewController> viewController() const;
+    void setViewController(const std::shared_ptr<HYBViewController>& controller);
+    std::shared_ptr<HYBCommandDelegate> commandDelegate() const;
+    void setCommandDelegate(const std::shared_ptr<HYBCommandDelegate>& delegate);
     // The engine's web view; null without an engine.
     virtual std::shared_ptr<wk::WebView> webView() const;
     std::shared_ptr<ui::ApplicationDelegate> appDelegate() const;
@@ -120,7 +117,7 @@ class HYBPlugin : public ns::Object {
     virtual bool answersStopSchemeTask() const { return false; }
     virtual void stopSchemeTask(const std::shared_ptr<wk::URLSchemeTask>& task);
 
-  protected:
+protected:
     template <class P>
     void registerAction(std::string name, void (P::*method)(const HYBInvokedUrlCommand&)) {
         P* self = static_cast<P*>(this);
@@ -128,11 +125,12 @@ class HYBPlugin : public ns::Object {
             std::move(name), [self, method](const HYBInvokedUrlCommand& c) { (self->*method)(c); });
     }
 
-  private:
+private:
     void subscribe();
     void unsubscribe();
 
     std::map<std::string, std::function<void(const HYBInvokedUrlCommand&)>, std::less<>> actions_;
+    mutable std::mutex linksMutex_;
     std::weak_ptr<HYBWebViewEngineProtocol> engine_;
     std::weak_ptr<HYBViewController> viewController_;
     std::weak_ptr<HYBCommandDelegate> commandDelegate_;

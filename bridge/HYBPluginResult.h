@@ -35,7 +35,7 @@ inline constexpr const char* kHYBMultiPartMessagesKey = "messages";
 // keep-callback flag. Built and read on any thread; the command delegate turns it into a
 // callback in the page.
 class HYBPluginResult : public ns::Object {
-  public:
+public:
     // A result with no status (HYBResultStatusNoResult) and no message.
     HYBPluginResult();
     // The message is kept as given; a null value means "no message".
@@ -100,7 +100,7 @@ class HYBPluginResult : public ns::Object {
     static void setVerbose(bool verbose) { verbose_.store(verbose); }
     static bool isVerbose() { return verbose_.load(); }
 
-  private:
+private:
     unsigned status_;
     ns::Value message_;
     bool keepCallback_ = false;

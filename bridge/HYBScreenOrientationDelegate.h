@@ -4,7 +4,7 @@
 
 // Answers the platform's rotation questions for a screen; other screens defer to it.
 class HYBScreenOrientationDelegate {
-  public:
+public:
     virtual ~HYBScreenOrientationDelegate() = default;
     virtual bool shouldAutorotate() const = 0;
     virtual ui::InterfaceOrientationMask supportedInterfaceOrientations() const = 0;

@@ -12,7 +12,7 @@
 // case-blind; the log shows a name as it was first given. Not synchronised: used on the main
 // thread.
 class HYBTimer : public ns::Object {
-  public:
+public:
     static HYBTimer& sharedInstance();
 
     // Starts a timer; a running timer of the same name (in any letter case) is logged and
@@ -27,6 +27,6 @@ class HYBTimer : public ns::Object {
     static void stop(std::string_view name) { sharedInstance().remove(name); }
     static void clearAll() { sharedInstance().removeAll(); }
 
-  private:
+private:
     std::map<std::string, std::shared_ptr<HYBTimerItem>, std::less<>> items_;
 };

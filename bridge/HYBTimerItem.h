@@ -7,7 +7,7 @@
 
 // One named stretch of work that HYBTimer measures.
 class HYBTimerItem : public ns::Object {
-  public:
+public:
     const std::string& name() const { return name_; }
     void setName(std::string name) { name_ = std::move(name); }
     const ns::Date& started() const { return started_; }
@@ -18,7 +18,7 @@ class HYBTimerItem : public ns::Object {
     // Logs "[HYBTimer][name] <milliseconds>ms".
     void log() const;
 
-  private:
+private:
     std::string name_;
     ns::Date started_;
     ns::Date ended_;

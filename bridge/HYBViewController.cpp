@@ -41,7 +41,10 @@ constexpr const char* kResumeScript = "hybrid.fireDocumentEvent('resume');";
 constexpr const char* kResignScript = "hybrid.fireDocumentEvent('resign');";
 constexpr const char* kActiveScript = "hybrid.fireDocumentEvent('active');";
 
-const ns::Dictionary& infoDictionary() { return ns::Bundle::mainBundle()->infoDictionary(); }
+// A copy: the host may replace the main bundle, and with it the dictionary.
+ns::Dictionary infoDictionary() {
+    return ns::Bundle::mainBundle()->infoDictionary();
+}
 
 std::optional<std::string> stringSetting(const ns::Dictionary& settings, std::string_view name) {
     const ns::Value* value = hybridSettingForKey(settings, name);
@@ -82,10 +85,17 @@ std::string htmlEscaped(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -120,10 +130,10 @@ void HYBViewController::initialize() {
     commandQueue_ = std::make_shared<HYBCommandQueue>(self);
     commandDelegate_ = std::make_shared<HYBCommandDelegateImpl>(self);
     observeApplication();
-    const ns::Dictionary& info = infoDictionary();
+    const ns::Dictionary info = infoDictionary();
     auto orientations = info.find("UISupportedInterfaceOrientations");
-    supportedOrientations_ = parseInterfaceOrientations(
-        orientations == info.end() ? ns::Value() : orientations->second);
+    supportedOrientations_ =
+        parseInterfaceOrientations(orientations == info.end() ? ns::Value() : orientations->second);
     printVersion();
     printMultitaskingInfo();
     printPlatformVersionWarning();
@@ -134,8 +144,8 @@ void HYBViewController::observeApplication() {
     auto& center = ns::NotificationCenter::defaultCenter();
     std::weak_ptr<HYBViewController> weakSelf =
         std::static_pointer_cast<HYBViewController>(shared_from_this());
-    auto forward = [&](const char* name, void (HYBViewController::*handler)(
-                                             const ns::Notification&)) {
+    auto forward = [&](const char* name,
+                       void (HYBViewController::*handler)(const ns::Notification&)) {
         center.addObserver(this, name, nullptr,
                            [weakSelf, handler](const ns::Notification& notification) {
                                if (auto self = weakSelf.lock()) ((*self).*handler)(notification);
@@ -291,8 +301,9 @@ void HYBViewController::loadErrorForMissingStartPage() {
     ns::nslog("%@", message);
     if (!webViewEngine_) return;
     if (std::optional<ns::URL> error = errorURL()) {
-        const std::string query = ns::format(
-            "?error=%@", ns::percentEncode(message, ns::CharacterSet::URLPathAllowedCharacterSet()));
+        const std::string query =
+            ns::format("?error=%@",
+                       ns::percentEncode(message, ns::CharacterSet::URLPathAllowedCharacterSet()));
         if (std::optional<ns::URL> url = ns::URL::parse(query, *error)) {
             ns::nslog("%@", url->absoluteString());
             webViewEngine_->loadRequest(wk::URLRequest(*url));
@@ -300,8 +311,8 @@ void HYBViewController::loadErrorForMissingStartPage() {
         }
     }
     // The message names config.xml's folder and page; they are shown as text, never markup.
-    webViewEngine_->loadHTMLString(ns::format("<html><body> %@ </body></html>", htmlEscaped(message)),
-                                   std::nullopt);
+    webViewEngine_->loadHTMLString(
+        ns::format("<html><body> %@ </body></html>", htmlEscaped(message)), std::nullopt);
 }
 
 void HYBViewController::createLaunchView() {
@@ -331,7 +342,8 @@ std::shared_ptr<HYBWebViewEngineProtocol> HYBViewController::makeEngine(const ui
     const ns::Dictionary current = settings();
     const std::string defaultName =
         stringSetting(current, "HybridDefaultWebViewEngine").value_or(kDefaultEngineClass);
-    const std::string wantedName = stringSetting(current, "HybridWebViewEngine").value_or(defaultName);
+    const std::string wantedName =
+        stringSetting(current, "HybridWebViewEngine").value_or(defaultName);
     auto create = [&frame](const std::string& name) -> std::shared_ptr<HYBWebViewEngineProtocol> {
         const rt::Class* cls = rt::ClassRegistry::shared().classNamed(name);
         if (!cls || cls->isAbstract()) return nullptr;
@@ -438,7 +450,9 @@ void HYBViewController::sendPageEvent(const char* script, bool scheduled) {
     if (commandDelegate_) commandDelegate_->evalJs(script, scheduled);
 }
 
-void HYBViewController::onAppWillTerminate(const ns::Notification&) { emptyTemporaryDirectory(); }
+void HYBViewController::onAppWillTerminate(const ns::Notification&) {
+    emptyTemporaryDirectory();
+}
 
 void HYBViewController::onAppWillResignActive(const ns::Notification&) {
     checkAndReinitViewUrl();
@@ -599,7 +613,8 @@ bool HYBViewController::supportsOrientation(int orientation) const {
 ui::InterfaceOrientationMask HYBViewController::supportedInterfaceOrientations() const {
     ui::InterfaceOrientationMask mask = 0;
     for (int orientation : supportedOrientations_) {
-        if (orientation >= 1 && orientation <= 4) mask |= ui::InterfaceOrientationMask{1} << orientation;
+        if (orientation >= 1 && orientation <= 4)
+            mask |= ui::InterfaceOrientationMask{1} << orientation;
     }
     return mask;
 }

@@ -46,7 +46,7 @@ inline constexpr const char* HYBViewWillTransitionToSizeNotification =
 // them, loads the start page, turns application life-cycle notifications into page events and
 // empties the temporary folder when the application terminates. Main thread only.
 class HYBViewController : public ui::ViewController, public HYBScreenOrientationDelegate {
-  public:
+public:
     using PluginObjects = std::map<std::string, std::shared_ptr<HYBPlugin>, std::less<>>;
     using PluginsMap = std::map<std::string, std::string, std::less<>>;
 
@@ -159,7 +159,7 @@ class HYBViewController : public ui::ViewController, public HYBScreenOrientation
     const std::optional<std::string>& configFile() const { return configFile_; }
     void setConfigFile(std::optional<std::string> file) { configFile_ = std::move(file); }
 
-  private:
+private:
     void observeApplication();
     void normaliseBackupWebStorage();
     void createStartupPlugins();

@@ -116,7 +116,8 @@ void HYBWebViewEngine::pluginInitialize() {
 
     chooseScheme(settings);
 
-    const auto& displayName =
+    // A copy: the bundle may be replaced while the value is in use.
+    const ns::Value displayName =
         ns::Bundle::mainBundle()->objectForInfoDictionaryKey("CFBundleDisplayName");
     auto uiDelegate = std::make_shared<HYBWebViewUIDelegate>(
         displayName.isString() ? std::optional<std::string>(*displayName.string()) : std::nullopt);

@@ -35,7 +35,7 @@ struct HYBWebViewEngineInfo {
 // from its class name, then given its frame with initWithFrame(); every operation runs on
 // the main thread.
 class HYBWebViewEngineProtocol {
-  public:
+public:
     // The value the script evaluated to, or the error the page reported.
     using EvaluationHandler = std::function<void(ns::Result<ns::Value>)>;
 

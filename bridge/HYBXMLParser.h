@@ -13,7 +13,7 @@
 // document are never loaded, and entity expansion is bounded, so a hostile document cannot
 // make the parser read files or use unbounded memory.
 class HYBXMLParser : public ns::Object {
-  public:
+public:
     // Largest document read from a file (config.xml is a few kilobytes).
     static constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
 
@@ -30,7 +30,7 @@ class HYBXMLParser : public ns::Object {
     // The description of the error that ended the last parse.
     const std::optional<std::string>& parserError() const { return error_; }
 
-  private:
+private:
     std::string document_;
     HYBXMLParserDelegate* delegate_ = nullptr;
     std::optional<std::string> error_;

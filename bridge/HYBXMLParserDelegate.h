@@ -5,7 +5,7 @@
 
 // Receives the events of an HYBXMLParser. Every operation is optional.
 class HYBXMLParserDelegate {
-  public:
+public:
     using Attributes = std::map<std::string, std::string, std::less<>>;
 
     virtual ~HYBXMLParserDelegate() = default;

@@ -9,7 +9,8 @@ namespace ui {
 
 // Facts about the device. Headless, so each is configuration with a phone's defaults: name
 // and model "iPhone", system "iOS" "17.0", phone idiom, portrait, multitasking supported. The
-// vendor identifier is made once per process unless the host sets the one it keeps.
+// vendor identifier is made once per process unless the host sets the one it keeps. Reads may
+// come from any thread; the host configures the device before it starts other threads.
 class Device {
   public:
     enum class Idiom { Unspecified = -1, Phone = 0, Pad = 1 };
@@ -39,8 +40,10 @@ class Device {
     void setOrientation(Orientation orientation) { orientation_ = orientation; }
     bool isMultitaskingSupported() const { return multitasking_; }
     void setMultitaskingSupported(bool on) { multitasking_ = on; }
-    const std::optional<ns::UUID>& identifierForVendor();
-    void setIdentifierForVendor(std::optional<ns::UUID> identifier);
+    const std::optional<ns::UUID>& identifierForVendor() const { return vendorIdentifier_; }
+    void setIdentifierForVendor(std::optional<ns::UUID> identifier) {
+        vendorIdentifier_ = identifier;
+    }
 
     // Back to the defaults, with a fresh vendor identifier (tests).
     void reset();
@@ -53,8 +56,7 @@ class Device {
     Idiom idiom_ = Idiom::Phone;
     Orientation orientation_ = Orientation::Portrait;
     bool multitasking_ = true;
-    bool vendorIdentifierSet_ = false;
-    std::optional<ns::UUID> vendorIdentifier_;
+    std::optional<ns::UUID> vendorIdentifier_ = ns::UUID();
 };
 
 }  // namespace ui

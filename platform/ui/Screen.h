@@ -6,6 +6,7 @@ namespace ui {
 
 // The device's screen. Headless, so its size is configuration: by default a 390 x 844 point
 // portrait phone screen at scale 3. The host and tests may change it before building windows.
+// Main thread only.
 class Screen {
   public:
     static constexpr Size kDefaultSize{390, 844};

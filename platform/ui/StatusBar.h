@@ -19,7 +19,7 @@ inline constexpr const char* kApplicationDidChangeStatusBarFrameNotification =
 // hidden flag and the style follow the controller that governs the key window's status bar
 // whenever a controller asks for an appearance update or a presentation changes; the
 // application-level setters are then ignored, as on the platform. Without it, only the
-// application-level setters change them.
+// application-level setters change them. Main thread only.
 class StatusBar {
   public:
     enum class Style { Default = 0, LightContent = 1, DarkContent = 3 };

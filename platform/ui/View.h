@@ -36,7 +36,7 @@ struct Animation {
 };
 
 // A rectangle of the screen with a tree of subviews. Headless: it keeps the state that callers
-// set and read (geometry, visibility, colours, hierarchy) and draws nothing.
+// set and read (geometry, visibility, colours, hierarchy) and draws nothing. Main thread only.
 class View : public ns::Object {
   public:
     View() = default;

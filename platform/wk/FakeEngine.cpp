@@ -80,6 +80,7 @@ class FakeEngine::Load : public URLSchemeTask::Receiver, public std::enable_shar
     std::shared_ptr<URLSchemeTask> task;  // when a scheme handler serves the document
     std::string document;                 // the handler's bytes, for the title
     bool documentIsHTML = false;
+    bool started = false;  // the delegate heard of the start
     bool committed = false;
 
     void taskDidReceiveResponse(const URLResponse& response) override {
@@ -199,26 +200,21 @@ std::shared_ptr<Navigation> FakeEngine::reload() {
 }
 
 std::shared_ptr<Navigation> FakeEngine::goBack() {
-    if (!canGoBack()) return nullptr;
-    const auto& entry = history_[historyIndex_ - 1];
-    URLRequest request(entry.url);
-    request.setMainDocumentURL(entry.url);
-    auto load =
-        std::make_shared<Load>(weak_from_this(), std::move(request), NavigationType::BackForward);
-    load->html = entry.html;
-    load->historyIndex = historyIndex_ - 1;
-    return decideAndLoad(std::move(load), Target::MainFrame);
+    return canGoBack() ? loadHistoryEntry(historyIndex_ - 1) : nullptr;
 }
 
 std::shared_ptr<Navigation> FakeEngine::goForward() {
-    if (!canGoForward()) return nullptr;
-    const auto& entry = history_[historyIndex_ + 1];
+    return canGoForward() ? loadHistoryEntry(historyIndex_ + 1) : nullptr;
+}
+
+std::shared_ptr<Navigation> FakeEngine::loadHistoryEntry(size_t index) {
+    const auto& entry = history_[index];
     URLRequest request(entry.url);
     request.setMainDocumentURL(entry.url);
     auto load =
         std::make_shared<Load>(weak_from_this(), std::move(request), NavigationType::BackForward);
     load->html = entry.html;
-    load->historyIndex = historyIndex_ + 1;
+    load->historyIndex = index;
     return decideAndLoad(std::move(load), Target::MainFrame);
 }
 
@@ -285,6 +281,7 @@ void FakeEngine::startLoad(const std::shared_ptr<Load>& load) {
     current_ = load;
     progress_ = 0.1;
     postStep(load, [load](FakeEngine& e) {
+        load->started = true;
         if (auto client = e.client()) client->provisionalNavigationStarted(load->navigation);
         e.resolve(load);
     });
@@ -359,9 +356,9 @@ void FakeEngine::finish(const std::shared_ptr<Load>& load) {
     if (auto client = this->client()) client->navigationFinished(load->navigation);
 }
 
-// Ends the load at once; the delegate hears of it on the next turn, after the scheme handler
-// (if it still serves the document) has been told to stop.
-void FakeEngine::fail(const std::shared_ptr<Load>& load, const ns::Error& error) {
+// Ends the load at once; the delegate hears of it on the next turn (unless it never heard of
+// the start), after the scheme handler (if it still serves the document) has been told to stop.
+void FakeEngine::fail(std::shared_ptr<Load> load, const ns::Error& error) {
     if (current_ != load) return;
     current_ = nullptr;
     progress_ = 1.0;
@@ -374,6 +371,7 @@ void FakeEngine::fail(const std::shared_ptr<Load>& load, const ns::Error& error)
         auto client = e.client();
         if (!client) return;
         if (stopped) client->schemeTaskStopped(stopped);
+        if (!load->started) return;
         if (load->committed) {
             client->navigationFailed(load->navigation, error);
         } else {

@@ -160,12 +160,13 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
     void postStep(const std::shared_ptr<Load>& load, std::function<void(FakeEngine&)> step);
     FrameInfo mainFrameInfo(bool isMainFrame) const;
 
+    std::shared_ptr<Navigation> loadHistoryEntry(size_t index);
     std::shared_ptr<Navigation> decideAndLoad(std::shared_ptr<Load> load, Target target);
     void startLoad(const std::shared_ptr<Load>& load);
     void resolve(const std::shared_ptr<Load>& load);
     void commit(const std::shared_ptr<Load>& load);
     void finish(const std::shared_ptr<Load>& load);
-    void fail(const std::shared_ptr<Load>& load, const ns::Error& error);
+    void fail(std::shared_ptr<Load> load, const ns::Error& error);  // by value: it may be current_
     void inject(UserScript::InjectionTime time);
     const Failure* failureFor(const ns::URL& url, FailurePhase phase) const;
     std::shared_ptr<DialogAnswer> openDialog(

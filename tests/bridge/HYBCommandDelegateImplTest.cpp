@@ -14,7 +14,7 @@ namespace bridgetest {
 namespace {
 
 class HYBCommandDelegateImplTest : public BridgeFixture {
-  protected:
+protected:
     void SetUp() override {
         BridgeFixture::SetUp();
         start();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ns/Format.h"
+#include "platform/rt/ClassRegistry.h"
 #include "tests/bridge/support/BridgeFixture.h"
 #include "tests/support/LogCapture.h"
 
@@ -10,7 +11,7 @@ namespace bridgetest {
 namespace {
 
 class HYBCommandQueueTest : public BridgeFixture {
-  protected:
+protected:
     void SetUp() override {
         BridgeFixture::SetUp();
         start();
@@ -131,6 +132,23 @@ TEST_F(HYBCommandQueueTest, ThrowingActionIsLoggedAndThePassGoesOn) {
     EXPECT_EQ(calls(), (std::vector<std::string>{"fail:a", "echo:b"}));
     EXPECT_TRUE(log.contains("ERROR: Method 'fail:' of Plugin 'Echo' failed: deliberate failure"));
     EXPECT_FALSE(queue().currentlyExecuting());
+}
+
+class FailingStartPlugin : public EchoPlugin {
+public:
+    void pluginInitialize() override { throw std::runtime_error("cannot start"); }
+};
+
+TEST_F(HYBCommandQueueTest, PluginThatFailsToStartIsLogged) {
+    rt::ClassRegistry::shared().registerClass(
+        "FailingStart", std::nullopt, [] { return std::make_shared<FailingStartPlugin>(); });
+    testsupport::LogCapture log;
+    writeConfig(defaultConfig(
+        R"(<feature name="Bad"><param name="ios-package" value="FailingStart"/></feature>)"));
+    controller().loadSettings();
+    EXPECT_FALSE(queue().execute(HYBInvokedUrlCommand({}, "x", "Bad", "echo")));
+    EXPECT_TRUE(log.contains("ERROR: Plugin 'Bad' failed to start: cannot start"));
+    rt::ClassRegistry::shared().removeClass("FailingStart");
 }
 
 TEST_F(HYBCommandQueueTest, BadBatchesAreDroppedWithoutBlockingTheQueue) {

@@ -121,6 +121,13 @@ TEST_F(FilterTest, IntentOnlyLinkOpensOutsideAndThePageStays) {
     EXPECT_EQ(opened(), std::vector<std::string>{"https://example.com/a"});
 }
 
+TEST_F(FilterTest, ScriptReplacingTheDocumentWithAnIntentOpensItOutside) {
+    startWith(R"(<allow-intent href="https://*/*"/>)");
+    EXPECT_EQ(navigate("https://example.com/b", wk::NavigationType::Other),
+              "app://localhost/index.html");
+    EXPECT_EQ(opened(), std::vector<std::string>{"https://example.com/b"});
+}
+
 TEST_F(FilterTest, IntentOnlyLoadsThatAreNoTapAreNeitherLoadedNorOpened) {
     startWith(R"(<allow-intent href="https://*/*"/>)");
     LogCapture log;

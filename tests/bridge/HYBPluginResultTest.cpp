@@ -83,6 +83,12 @@ TEST(HYBPluginResultTest, MessageWithoutJSONFormReachesThePageAsNull) {
     }
 }
 
+TEST(HYBPluginResultTest, IllFormedTextIsRepairedNotDropped) {
+    // The writer replaces bytes that are not UTF-8, so the page still gets valid text.
+    auto result = HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "a\xff\xfe");
+    EXPECT_EQ(result->argumentsAsJSON(), "\"a\xEF\xBF\xBD\xEF\xBF\xBD\"");
+}
+
 TEST(HYBPluginResultTest, KeepCallbackChangesOnlyWhenSet) {
     auto result = HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "x");
     EXPECT_FALSE(result->keepCallback());

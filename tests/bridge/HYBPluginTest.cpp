@@ -1,4 +1,6 @@
+#include "bridge/HYBPlugin+HYBPluginResources.h"
 #include "bridge/HYBPlugin.h"
+#include "bridge/UIView+org_zovozu_hybrid_UIView_Extension.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +13,7 @@ namespace bridgetest {
 namespace {
 
 class HYBPluginTest : public BridgeFixture {
-  protected:
+protected:
     std::shared_ptr<EchoPlugin> echo() {
         return std::dynamic_pointer_cast<EchoPlugin>(controller().getCommandInstance("Echo"));
     }
@@ -95,7 +97,8 @@ TEST_F(HYBPluginTest, ApplicationNotificationsReachTheHooks) {
     center.post(HYBPluginHandleOpenURLNotification, std::make_shared<ns::Object>());
     center.post(HYBPluginHandleOpenURLNotification,
                 std::make_shared<ns::Box<ns::URL>>(*ns::URL::parse("app://x")));
-    center.post(HYBPluginHandleOpenURLWithAppSourceAndAnnotationNotification, std::make_shared<ns::Object>());
+    center.post(HYBPluginHandleOpenURLWithAppSourceAndAnnotationNotification,
+                std::make_shared<ns::Object>());
     center.post(HYBPluginHandleOpenURLWithAppSourceAndAnnotationNotification,
                 std::make_shared<ns::Box<ns::Dictionary>>(ns::Dictionary{{"url", 1}}));
 }
@@ -114,6 +117,21 @@ TEST_F(HYBPluginTest, HostQueriesAreAnsweredByNoneByDefault) {
     EXPECT_FALSE(plugin.answersOverrideSchemeTask());
     EXPECT_FALSE(plugin.answersStopSchemeTask());
     EXPECT_FALSE(plugin.hasPendingOperation());
+}
+
+TEST_F(HYBPluginTest, ResourcesFromTheBundleNamedAfterTheClass) {
+    EchoPlugin plugin;
+    plugin.setClassName("EchoPlugin");
+    EXPECT_EQ(pluginLocalizedString(plugin, "Hello"), std::nullopt);
+    writeBundleFile("EchoPlugin.bundle/en.lproj/Localizable.strings", "\"Hello\" = \"Hi\";\n");
+    EXPECT_EQ(pluginLocalizedString(plugin, "Hello"), "Hi");
+}
+
+TEST_F(HYBPluginTest, ScrollViewOfAWebViewOnly) {
+    auto web = wk::WebView::create({}, wk::WebViewConfiguration::create());
+    EXPECT_EQ(scrollView(*web), web->scrollView());
+    EXPECT_TRUE(scrollView(*web));
+    EXPECT_EQ(scrollView(*ui::View::create()), nullptr);
 }
 
 }  // namespace

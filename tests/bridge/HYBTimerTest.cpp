@@ -8,7 +8,7 @@
 namespace {
 
 class HYBTimerTest : public testsupport::ManualRunLoop {
-  protected:
+protected:
     void SetUp() override {
         ManualRunLoop::SetUp();
         HYBTimer::clearAll();

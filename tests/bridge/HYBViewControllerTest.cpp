@@ -20,13 +20,16 @@
 namespace bridgetest {
 namespace {
 
-constexpr const char* kWrapHead = "try{hybrid.require('hybrid/exec').nativeEvalAndFetch(function(){";
+constexpr const char* kWrapHead =
+    "try{hybrid.require('hybrid/exec').nativeEvalAndFetch(function(){";
 constexpr const char* kWrapTail = "})}catch(e){console.log('exception nativeEvalAndFetch : '+e);};";
 
-std::string wrapped(const std::string& script) { return kWrapHead + script + kWrapTail; }
+std::string wrapped(const std::string& script) {
+    return kWrapHead + script + kWrapTail;
+}
 
 class HYBViewControllerTest : public BridgeFixture {
-  protected:
+protected:
     void SetUp() override {
         BridgeFixture::SetUp();
         ui::View::clearRecordedAnimations();
@@ -38,7 +41,8 @@ class HYBViewControllerTest : public BridgeFixture {
     }
     std::vector<double> fades() const {
         std::vector<double> durations;
-        for (const ui::Animation& a : ui::View::recordedAnimations()) durations.push_back(a.duration);
+        for (const ui::Animation& a : ui::View::recordedAnimations())
+            durations.push_back(a.duration);
         return durations;
     }
     void post(const char* name) { ns::NotificationCenter::defaultCenter().post(name); }
@@ -205,12 +209,12 @@ TEST_F(HYBViewControllerTest, FadeDurations) {
         const char* value;
         double seconds;
     };
-    for (const Case& c : {Case{"100", 0.25}, Case{"1000", 1.0}, Case{"nan", 0.25},
-                          Case{"inf", 0.25}, Case{"1e30", 0.25}, Case{"-5", 0.25},
-                          Case{"abc", 0.25}}) {
-        writeConfig(defaultConfig(
-            std::string(R"(<preference name="FadeSplashScreenDuration" value=")") + c.value +
-            R"("/>)"));
+    for (const Case& c :
+         {Case{"100", 0.25}, Case{"1000", 1.0}, Case{"nan", 0.25}, Case{"inf", 0.25},
+          Case{"1e30", 0.25}, Case{"-5", 0.25}, Case{"abc", 0.25}}) {
+        writeConfig(
+            defaultConfig(std::string(R"(<preference name="FadeSplashScreenDuration" value=")") +
+                          c.value + R"("/>)"));
         start();
         EXPECT_EQ(controller().launchScreenFadeDuration(), c.seconds) << c.value;
         controller_.reset();
@@ -260,11 +264,11 @@ TEST_F(HYBViewControllerTest, LifeCycleEventsReachThePage) {
     post(ui::kApplicationDidBecomeActiveNotification);
     EXPECT_EQ(scripts().size(), 2u);  // scheduled on the run loop
     loop().runUntilIdle();
-    EXPECT_EQ(scripts(), (std::vector<std::string>{
-                             wrapped("hybrid.fireDocumentEvent('pause', null, true);"),
-                             wrapped("hybrid.fireDocumentEvent('resign');"),
-                             wrapped("hybrid.fireDocumentEvent('resume');"),
-                             wrapped("hybrid.fireDocumentEvent('active');")}));
+    EXPECT_EQ(scripts(),
+              (std::vector<std::string>{wrapped("hybrid.fireDocumentEvent('pause', null, true);"),
+                                        wrapped("hybrid.fireDocumentEvent('resign');"),
+                                        wrapped("hybrid.fireDocumentEvent('resume');"),
+                                        wrapped("hybrid.fireDocumentEvent('active');")}));
 }
 
 TEST_F(HYBViewControllerTest, ApplicationEventsThroughTheApplication) {
@@ -276,10 +280,10 @@ TEST_F(HYBViewControllerTest, ApplicationEventsThroughTheApplication) {
     app.becomeActive();
     app.enterBackground();
     loop().runUntilIdle();
-    EXPECT_EQ(scripts(), (std::vector<std::string>{
-                             wrapped("hybrid.fireDocumentEvent('resign');"),
-                             wrapped("hybrid.fireDocumentEvent('pause', null, true);"),
-                             wrapped("hybrid.fireDocumentEvent('active');")}));
+    EXPECT_EQ(scripts(),
+              (std::vector<std::string>{wrapped("hybrid.fireDocumentEvent('resign');"),
+                                        wrapped("hybrid.fireDocumentEvent('pause', null, true);"),
+                                        wrapped("hybrid.fireDocumentEvent('active');")}));
 }
 
 TEST_F(HYBViewControllerTest, EmptiedWebViewReloadsBeforeTheEvent) {

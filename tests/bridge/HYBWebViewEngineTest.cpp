@@ -226,13 +226,13 @@ TEST_F(EngineTest, NavigationEventsBecomeResetAndPageLoadedNotifications) {
     ASSERT_EQ(loaded.objects.size(), 1u);
     EXPECT_EQ(resets.objects[0], webView());
     EXPECT_EQ(loaded.objects[0], webView());
-    EXPECT_EQ(echo()->resets, 0);  // made after the navigation started
+    EXPECT_EQ(echo()->resetCount, 0);  // made after the navigation started
 
     page().navigate(url(fileURL("www/index.html")));
     loop().runUntilIdle();
     EXPECT_EQ(resets.objects.size(), 2u);
     EXPECT_EQ(loaded.objects.size(), 2u);
-    EXPECT_EQ(echo()->resets, 1);
+    EXPECT_EQ(echo()->resetCount, 1);
 }
 
 TEST_F(EngineTest, FailedNavigationShowsTheErrorPageWithTheMessage) {
@@ -286,7 +286,7 @@ TEST_F(EngineTest, PageCallsRunAndAnswerThroughTheBridge) {
     page().clearEvaluatedScripts();
     ASSERT_TRUE(page().postMessageJSON("hybrid", R"(["Echo1","Echo","echo",["hi"]])"));
     loop().runUntilIdle();
-    ASSERT_EQ(echo()->calls.size(), 1u);
+    ASSERT_EQ(echoCalls().size(), 1u);
     EXPECT_EQ(page().evaluatedScripts(),
               std::vector<std::string>{
                   "hybrid.require('hybrid/exec').nativeCallback('Echo1',1,\"hi\",0, 0)"});
@@ -296,7 +296,7 @@ TEST_F(EngineTest, PageCallsRunAndAnswerThroughTheBridge) {
     page().postMessageJSON("hybrid", R"(["Echo2"])");
     page().postMessageJSON("other", R"(["Echo3","Echo","echo",[]])");
     loop().runUntilIdle();
-    EXPECT_EQ(echo()->calls.size(), 1u);
+    EXPECT_EQ(echoCalls().size(), 1u);
 }
 
 TEST_F(EngineTest, MessagesFromAnExtraWindowDoNotRunAsPageCalls) {
@@ -315,7 +315,7 @@ TEST_F(EngineTest, MessagesFromAnExtraWindowDoNotRunAsPageCalls) {
     ASSERT_TRUE(wk::FakeEngine::of(*popup)->postMessageJSON(
         "hybrid", R"(["Echo1","Echo","echo",["from popup"]])"));
     loop().runUntilIdle();
-    EXPECT_TRUE(echo()->calls.empty());
+    EXPECT_TRUE(echoCalls().empty());
     EXPECT_TRUE(log.contains("Refused a page call from a web view other than the main one."));
 }
 

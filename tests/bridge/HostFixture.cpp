@@ -3,28 +3,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBHostClasses.h"
-#include "bridge/HYBPluginResult.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Window.h"
 
 namespace hosttest {
-
-EchoPlugin::EchoPlugin() {
-    registerAction("echo", &EchoPlugin::echo);
-}
-
-void EchoPlugin::echo(const HYBInvokedUrlCommand& command) {
-    calls.push_back(command);
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            std::make_shared<HYBPluginResult>(HYBResultStatusOK, command.argumentAtIndex(0)),
-            command.callbackId());
-    }
-}
 
 namespace {
 
@@ -35,18 +20,17 @@ std::shared_ptr<ui::Window>& window() {
 
 }  // namespace
 
-void registerHostClasses() {
-    auto& registry = rt::ClassRegistry::shared();
-    HYBHostClasses::registerClasses(registry);
-    registry.registerClass("EchoPlugin", "HYBPlugin",
-                           [] { return std::make_shared<EchoPlugin>(); });
-}
-
 void HostFixture::SetUp() {
     ManualRunLoop::SetUp();
     ns::Bundle::setMainBundlePath(bundle_.str());
     ASSERT_TRUE(ns::Sandbox::configure(sandbox_.str()));
-    registerHostClasses();
+    auto& registry = rt::ClassRegistry::shared();
+    HYBHostClasses::registerClasses(registry);
+    // Shared with the other bridge suites, which register and remove it in turn.
+    registry.removeClass(bridgetest::EchoPlugin::kClassName);
+    registry.registerClass(bridgetest::EchoPlugin::kClassName, "HYBPlugin",
+                           [] { return std::make_shared<bridgetest::EchoPlugin>(); });
+    bridgetest::EchoPlugin::calls().clear();
     writeConfig("");
     writeInfoPlist("<key>CFBundleDisplayName</key><string>Test App</string>");
     writeFile("www/index.html", "<html><head><title>Start</title></head><body>start</body></html>");
@@ -58,6 +42,8 @@ void HostFixture::TearDown() {
         window().reset();
     }
     controller_.reset();
+    loop().runUntilIdle();
+    rt::ClassRegistry::shared().removeClass(bridgetest::EchoPlugin::kClassName);
     ManualRunLoop::TearDown();
 }
 
@@ -104,8 +90,9 @@ wk::FakeEngine& HostFixture::page() const {
     return *wk::FakeEngine::of(*webView());
 }
 
-std::shared_ptr<EchoPlugin> HostFixture::echo() const {
-    return std::dynamic_pointer_cast<EchoPlugin>(controller_->getCommandInstance("Echo"));
+std::shared_ptr<bridgetest::EchoPlugin> HostFixture::echo() const {
+    return std::dynamic_pointer_cast<bridgetest::EchoPlugin>(
+        controller_->getCommandInstance("Echo"));
 }
 
 }  // namespace hosttest

@@ -5,32 +5,19 @@
 #include <string>
 #include <vector>
 
-#include "bridge/HYBInvokedUrlCommand.h"
-#include "bridge/HYBPlugin.h"
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngine.h"
 #include "platform/wk/FakeEngine.h"
 #include "platform/wk/WebView.h"
+#include "tests/bridge/support/EchoPlugin.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
 namespace hosttest {
 
-// A plug-in for tests: records the calls of its page action "echo" and answers each with its
-// first argument; it also records navigations and scheme tasks when asked to decide them.
-class EchoPlugin : public HYBPlugin {
-public:
-    EchoPlugin();
-    void echo(const HYBInvokedUrlCommand& command);
-
-    std::vector<HYBInvokedUrlCommand> calls;
-    int resets = 0;
-    void onReset() override { ++resets; }
-};
-
 // A host on the fake engine, built from a bundle the test writes: config.xml (with the
 // preferences, features and elements given), Info.plist and www files, in a fresh sandbox.
-// The host classes and "EchoPlugin" are registered under their class names.
+// The host classes and the bridge tests' EchoPlugin are registered under their class names.
 class HostFixture : public testsupport::ManualRunLoop {
 protected:
     void SetUp() override;
@@ -49,7 +36,9 @@ protected:
     std::shared_ptr<HYBWebViewEngine> engine() const;
     std::shared_ptr<wk::WebView> webView() const;
     wk::FakeEngine& page() const;
-    std::shared_ptr<EchoPlugin> echo() const;
+    std::shared_ptr<bridgetest::EchoPlugin> echo() const;
+    // The calls of the echo plug-in so far.
+    static const std::vector<std::string>& echoCalls() { return bridgetest::EchoPlugin::calls(); }
 
     std::string bundlePath() const { return bundle_.str(); }
     std::string sandboxPath() const { return sandbox_.str(); }
@@ -58,8 +47,5 @@ protected:
     testsupport::TempDir sandbox_;
     std::shared_ptr<HYBViewController> controller_;
 };
-
-// Registers the host's classes with the shared class registry (idempotent).
-void registerHostClasses();
 
 }  // namespace hosttest

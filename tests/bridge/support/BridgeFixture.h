@@ -19,7 +19,7 @@ namespace bridgetest {
 // it, the test engine and the echo plug-in registered by name, and the main run loop on a
 // manual clock.
 class BridgeFixture : public testsupport::ManualRunLoop {
-  protected:
+protected:
     // The config.xml that start() uses unless a test writes its own.
     static std::string defaultConfig(const std::string& extra = "");
 

@@ -17,7 +17,7 @@ namespace bridgetest {
 //   nested                runs the command queue's executePending from inside the action
 // Every action call is recorded as "action:callbackId".
 class EchoPlugin : public HYBPlugin {
-  public:
+public:
     static constexpr const char* kClassName = "EchoPlugin";
 
     EchoPlugin();
@@ -43,7 +43,7 @@ class EchoPlugin : public HYBPlugin {
     int terminateCount = 0;
     int memoryWarningCount = 0;
 
-  private:
+private:
     void record(const HYBInvokedUrlCommand& command);
 };
 

@@ -13,7 +13,7 @@ namespace {
 // Stands between the content controller and the engine, so that the controller does not keep
 // the engine alive.
 class WeakHandler : public wk::ScriptMessageHandler {
-  public:
+public:
     explicit WeakHandler(std::weak_ptr<TestEngine> engine) : engine_(std::move(engine)) {}
     void didReceiveScriptMessage(wk::UserContentController&,
                                  const wk::ScriptMessage& message) override {
@@ -25,7 +25,7 @@ class WeakHandler : public wk::ScriptMessageHandler {
         }
     }
 
-  private:
+private:
     std::weak_ptr<TestEngine> engine_;
 };
 

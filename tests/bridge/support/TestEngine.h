@@ -18,7 +18,7 @@ namespace bridgetest {
 class TestEngine : public HYBPlugin,
                    public HYBWebViewEngineProtocol,
                    public wk::NavigationDelegate {
-  public:
+public:
     static constexpr const char* kClassName = "TestEngine";
     // Registered under this name, the engine cannot load anything.
     static constexpr const char* kRefusingClassName = "RefusingEngine";
@@ -43,7 +43,7 @@ class TestEngine : public HYBPlugin,
     void didFinishNavigation(const std::shared_ptr<wk::WebView>& webView,
                              const std::shared_ptr<wk::Navigation>&) override;
 
-  private:
+private:
     std::shared_ptr<wk::WebView> webView_;
     std::vector<std::string> html_;
     bool canLoad_ = true;

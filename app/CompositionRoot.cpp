@@ -19,6 +19,7 @@
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationNotifications.h"
+#include "platform/ui/StatusBar.h"
 
 namespace {
 
@@ -142,7 +143,17 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     }
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
-    ui::ApplicationNotifications::install();
+    // Plug-ins and the view controller hear the life cycle through the notification centre.
+    static bool notificationsInstalled = false;
+    if (!notificationsInstalled) {
+        ui::ApplicationNotifications::install();
+        notificationsInstalled = true;
+    }
+    // Absent means view-controller-based appearance, as on the phone.
+    const ns::Dictionary& info = ns::Bundle::mainBundle()->infoDictionary();
+    auto vcBased = info.find("UIViewControllerBasedStatusBarAppearance");
+    ui::StatusBar::shared().setViewControllerBasedAppearance(
+        vcBased == info.end() || vcBased->second.boolValue());
     registerClasses(rt::ClassRegistry::shared());
     ns::nslog("hybrid-host: bundle %@, sandbox %@", ns::Bundle::mainBundle()->bundlePath(),
               ns::Sandbox::root());

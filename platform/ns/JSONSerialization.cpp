@@ -310,8 +310,14 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
         }
         return scalar(std::move(*number));
     }
-    bool String(const char* s, rapidjson::SizeType n, bool) { return scalar(std::string(s, n)); }
+    // The input is validated as UTF-8, but a \u escape can still name a lone low surrogate
+    // (the parser itself refuses lone high ones), which has no UTF-8 form: refuse it alike.
+    bool String(const char* s, rapidjson::SizeType n, bool) {
+        if (!wellFormed(std::string_view(s, n))) return false;
+        return scalar(std::string(s, n));
+    }
     bool Key(const char* s, rapidjson::SizeType n, bool) {
+        if (!wellFormed(std::string_view(s, n))) return false;
         key_.assign(s, n);
         return true;
     }
@@ -329,6 +335,12 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
 
   private:
     static constexpr size_t kInitialArrayCapacity = 4;
+
+    bool wellFormed(std::string_view text) {
+        if (utf8::isValid(text)) return true;
+        refusal_ = "The surrogate in a unicode escape is invalid.";
+        return false;
+    }
 
     // Makes the next value in place: the root, the end of the open array, or the open
     // object's member under the last key (a repeated key keeps the last value).

@@ -1,5 +1,7 @@
 #include "platform/ns/UTF16.h"
 
+#include "platform/ns/UTF8.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -112,15 +114,7 @@ void appendUTF8(std::string& out, char32_t c) {
     }
 }
 
-bool isValidUTF8(std::string_view utf8) {
-    size_t i = skipASCII(utf8, 0);
-    bool malformed = false;
-    while (i < utf8.size() && !malformed) {
-        nextCodePoint(utf8, i, &malformed);
-        i = skipASCII(utf8, i);
-    }
-    return !malformed;
-}
+bool isValidUTF8(std::string_view utf8) { return utf8::isValid(utf8); }
 
 size_t utf16Length(std::string_view utf8) {
     size_t units = 0;

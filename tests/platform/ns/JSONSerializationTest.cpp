@@ -186,8 +186,9 @@ TEST(JSONSerialization, InvalidUTF8IsReplacedOnWriteAndRefusedOnRead) {
 }
 
 TEST(JSONSerialization, MalformedInputIsAnErrorWithPosition) {
-    for (const char* text : {"", "   ", "[", "[1,]", "{\"a\"}", "{1:2}", "[1] x", "[1][2]", "[NaN]",
-                             "[Infinity]", "['a']", "[01]", "[\"\\ud800\"]", "[\"\\x\"]"}) {
+    for (const char* text :
+         {"", "   ", "[", "[1,]", "{\"a\"}", "{1:2}", "[1] x", "[1][2]", "[NaN]", "[Infinity]",
+          "['a']", "[01]", "[\"\\ud800\"]", "[\"\\udcac\"]", "{\"\\udcac\":1}", "[\"\\x\"]"}) {
         auto r = JSONSerialization::read(text, readFragments());
         ASSERT_FALSE(r.ok()) << text;
         EXPECT_EQ(r.error().domain(), "NSCocoaErrorDomain");

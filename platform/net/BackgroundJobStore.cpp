@@ -1,0 +1,113 @@
+#include "platform/net/BackgroundJobStore.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+#include <set>
+
+#include "platform/ns/AtomicFile.h"
+#include "platform/ns/Log.h"
+#include "platform/ns/Sandbox.h"
+
+namespace net {
+
+namespace {
+
+constexpr const char* kJobExtension = ".job";
+
+struct StoreState {
+    std::mutex mutex;
+    std::string directory;
+    std::set<std::string> claimed;
+};
+
+StoreState& state() {
+    static StoreState s;
+    return s;
+}
+
+std::string pathOf(const std::string& directory, const std::string& jobIdentifier) {
+    return directory + "/" + jobIdentifier + kJobExtension;
+}
+
+void logSkipped(const std::string& path, const std::string& why) {
+    ns::Log::write(ns::LogLevel::Error, "net", "background",
+                   "Skipping background job file " + path + ": " + why);
+}
+
+}  // namespace
+
+void BackgroundJobStore::setDirectory(std::string directory) {
+    std::lock_guard lock(state().mutex);
+    state().directory = std::move(directory);
+}
+
+std::string BackgroundJobStore::directory() {
+    {
+        std::lock_guard lock(state().mutex);
+        if (!state().directory.empty()) return state().directory;
+    }
+    return ns::Sandbox::applicationSupportDirectory() + "/BackgroundTransfers";
+}
+
+ns::Status BackgroundJobStore::save(const BackgroundJob& job) {
+    std::string dir = directory();
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) return ns::posixError(ec.value(), dir);
+    ::chmod(dir.c_str(), 0700);
+    return ns::writeFileAtomically(pathOf(dir, job.identifier()), job.serialized(), 0600);
+}
+
+void BackgroundJobStore::remove(const std::string& jobIdentifier) {
+    std::error_code ec;
+    std::filesystem::remove(pathOf(directory(), jobIdentifier), ec);
+}
+
+std::vector<BackgroundJob> BackgroundJobStore::load() {
+    std::vector<BackgroundJob> jobs;
+    std::error_code walk;
+    std::filesystem::directory_iterator it(directory(), walk), end;
+    for (; !walk && it != end; it.increment(walk)) {
+        std::error_code ec;
+        const auto& path = it->path();
+        if (path.extension() != kJobExtension || !it->is_regular_file(ec)) continue;
+        auto size = it->file_size(ec);
+        if (ec || size > BackgroundJob::kMaximumSerializedSize) {
+            logSkipped(path.string(), "unreadable or too large");
+            std::filesystem::remove(path, ec);
+            continue;
+        }
+        auto bytes = ns::readFile(path.string());
+        auto job = bytes ? BackgroundJob::parse(bytes->chars()) : std::nullopt;
+        if (!job || job->identifier() != path.stem().string()) {
+            logSkipped(path.string(), "not a complete job");
+            std::filesystem::remove(path, ec);
+            continue;
+        }
+        jobs.push_back(std::move(*job));
+    }
+    std::sort(jobs.begin(), jobs.end(), [](const BackgroundJob& a, const BackgroundJob& b) {
+        return a.identifier() < b.identifier();
+    });
+    return jobs;
+}
+
+bool BackgroundJobStore::claim(const std::string& jobIdentifier) {
+    std::lock_guard lock(state().mutex);
+    return state().claimed.insert(jobIdentifier).second;
+}
+
+bool BackgroundJobStore::isClaimed(const std::string& jobIdentifier) {
+    std::lock_guard lock(state().mutex);
+    return state().claimed.count(jobIdentifier) > 0;
+}
+
+void BackgroundJobStore::release(const std::string& jobIdentifier) {
+    std::lock_guard lock(state().mutex);
+    state().claimed.erase(jobIdentifier);
+}
+
+}  // namespace net

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/net/BackgroundJob.h"
+#include "platform/net/URLSession.h"
+#include "platform/ns/AtomicFile.h"
+#include "platform/ns/UUID.h"
+#include "platform/ui/Application.h"
+#include "tests/peers/HttpsServer.h"
+#include "tests/platform/net/NetTestSupport.h"
+#include "tests/platform/net/RecordingSessionDelegate.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using nettest::NetTest;
+using nettest::RecordingSessionDelegate;
+using peers::HttpResponse;
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> jobFiles(const fs::path& directory) {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(directory, ec)) {
+        if (entry.path().extension() == ".job") files.push_back(entry.path());
+    }
+    return files;
+}
+
+class URLSessionBackgroundTest : public NetTest {
+protected:
+    void SetUp() override {
+        NetTest::SetUp();
+        net::URLSession::setBackgroundJobsDirectory((jobs_ / "jobs").string());
+        std::ofstream(jobs_ / "body.bin", std::ios::binary) << "queued measurements";
+    }
+    void TearDown() override {
+        net::URLSession::setBackgroundJobsDirectory("");
+        NetTest::TearDown();
+    }
+    fs::path jobsDirectory() const { return jobs_ / "jobs"; }
+    net::URLRequest post(const std::string& path) const {
+        net::URLRequest request(server_.url(path));
+        request.setHTTPMethod("POST");
+        return request;
+    }
+    static std::shared_ptr<net::URLSession> backgroundSession(
+        std::shared_ptr<RecordingSessionDelegate> delegate, const std::string& identifier) {
+        return mainSession(
+            std::move(delegate),
+            net::URLSessionConfiguration::backgroundSessionConfiguration(identifier));
+    }
+    ns::URL bodyFile() const { return ns::URL::fileURLWithPath((jobs_ / "body.bin").string()); }
+
+    testsupport::TempDir jobs_;
+    peers::HttpsServer server_{ca()};
+};
+
+TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
+    // The first run never hears back: the upload is still pending when it "dies".
+    server_.on("POST", "/upload", HttpResponse::hang());
+    server_.on("POST", "/upload", HttpResponse::text(200, "stored"));
+    auto first = std::make_shared<RecordingSessionDelegate>();
+    auto session = backgroundSession(first, "bg.measurement");
+    net::URLRequest request = post("/upload");
+    request.setValue("gzip", "Content-Encoding");
+    auto task = session->uploadTask(request, bodyFile());
+    task->resume();
+    ASSERT_TRUE(server_.waitForRequests(1));
+    auto files = jobFiles(jobsDirectory());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(fs::status(files[0]).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    auto kept = ns::readFile(files[0].string());
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs([](auto&, auto) {}), 0u)
+        << "a job that a session is running is not reported";
+
+    // Cancelling removes the job; putting the file back stands in for a process that died
+    // before its upload finished.
+    task->cancel();
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return first->completions > 0; }));
+    EXPECT_TRUE(jobFiles(jobsDirectory()).empty());
+    ASSERT_TRUE(ns::writeFileAtomically(files[0].string(), *kept, 0600));
+
+    // The next launch.
+    auto second = std::make_shared<RecordingSessionDelegate>();
+    std::shared_ptr<net::URLSession> relaunched;
+    std::vector<std::string> reported;
+    size_t count = net::URLSession::resumePendingBackgroundJobs(
+        [&](const std::string& identifier, std::function<void()> completion) {
+            reported.push_back(identifier);
+            relaunched = backgroundSession(second, identifier);
+            completion();
+        });
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(reported, std::vector<std::string>{"bg.measurement"});
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return second->finishedBackgroundEvents > 0; }));
+
+    EXPECT_EQ(second->events, (std::vector<std::string>{"challenge", "response 200", "data",
+                                                        "complete", "background events finished"}));
+    EXPECT_EQ(second->received, "stored");
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].body, "queued measurements");
+    EXPECT_EQ(requests[1].header("Content-Encoding"), "gzip");
+    EXPECT_TRUE(jobFiles(jobsDirectory()).empty());
+    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs([](auto&, auto) {}), 0u);
+    session->finishTasksAndInvalidate();
+    relaunched->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionBackgroundTest, PendingJobsWakeTheApplicationThroughItsDelegateChain) {
+    fs::create_directories(jobsDirectory());
+    net::URLRequest request = post("/u");
+    for (const char* session : {"bg.b", "bg.a", "bg.b"}) {
+        net::BackgroundJob job(ns::UUID().UUIDString(), session, request,
+                               (jobs_ / "body.bin").string());
+        std::ofstream(jobsDirectory() / (job.identifier() + ".job")) << job.serialized();
+    }
+    ui::Application application;
+    std::vector<std::string> woken;
+    application.installHook<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
+        "test", [&](ui::Application&, const std::string& identifier,
+                    const ui::CompletionHandler& completion, const auto& next) {
+            woken.push_back(identifier);
+            completion();
+            next(application, identifier, completion);
+        });
+    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs(application), 2u);
+    EXPECT_EQ(woken, (std::vector<std::string>{"bg.a", "bg.b"}));
+    EXPECT_EQ(server_.requestCount(), 0u) << "nothing runs until a session takes the jobs up";
+}
+
+TEST_F(URLSessionBackgroundTest, JobsOfOtherSessionsAndUploadsFromDataStayOffDisk) {
+    server_.on("POST", "/u", HttpResponse::text(200, "ok"));
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    auto session = backgroundSession(delegate, "bg.other");
+    session->uploadTask(post("/u"), ns::Data::fromString("in memory"))->resume();
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->completions > 0; }));
+    EXPECT_TRUE(jobFiles(jobsDirectory()).empty());
+    EXPECT_EQ(server_.requests().at(0).body, "in memory");
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionBackgroundTest, UnreadableJobFilesAreSkippedWithALogLine) {
+    fs::create_directories(jobsDirectory());
+    std::string whole = net::BackgroundJob(ns::UUID().UUIDString(), "bg.torn", post("/u"),
+                                           (jobs_ / "body.bin").string())
+                            .serialized();
+    auto torn = jobsDirectory() / (ns::UUID().UUIDString() + ".job");
+    std::ofstream(torn) << whole.substr(0, whole.size() / 2);
+    testsupport::LogCapture log;
+
+    bool called = false;
+    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs([&](auto&, auto) { called = true; }),
+              0u);
+    EXPECT_FALSE(called);
+    EXPECT_TRUE(log.contains("Skipping background job file"));
+    EXPECT_FALSE(fs::exists(torn));
+}
+
+}  // namespace

@@ -1,0 +1,487 @@
+#include "platform/net/URLSession.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/net/URLError.h"
+#include "tests/peers/HttpsServer.h"
+#include "tests/peers/PeerSocket.h"
+#include "tests/platform/net/NetTestSupport.h"
+#include "tests/platform/net/RecordingSessionDelegate.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using nettest::NetTest;
+using nettest::Outcome;
+using nettest::RecordingSessionDelegate;
+using peers::HttpResponse;
+using peers::HttpsServer;
+
+std::string pattern(size_t length) {
+    std::string s(length, '\0');
+    for (size_t i = 0; i < length; ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 13) % 26);
+    return s;
+}
+
+std::string gzip(const std::string& text) {
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, text.size()) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// A port on 127.0.0.1 where nothing listens.
+uint16_t closedPort() {
+    uint16_t port = 0;
+    int fd = peers::listenOnLoopback(port);
+    ::close(fd);
+    return port;
+}
+
+class URLSessionTest : public NetTest {
+protected:
+    std::shared_ptr<Outcome> run(const std::shared_ptr<net::URLSession>& session,
+                                 net::URLRequest request) {
+        auto outcome = std::make_shared<Outcome>();
+        session->dataTask(std::move(request), nettest::recordInto(outcome))->resume();
+        EXPECT_TRUE(nettest::waitFor(outcome));
+        return outcome;
+    }
+
+    HttpsServer server_{ca()};
+};
+
+TEST_F(URLSessionTest, GetDeliversStatusHeadersAndBodyOnTheDelegateQueue) {
+    server_.on(
+        "GET", "/hello",
+        HttpResponse::text(200, "hi there", "text/plain; charset=UTF-8").header("X-Custom", "yes"));
+    auto session = mainSession();
+    net::URLRequest request(server_.url("/hello?x=1"));
+    request.setValue("one", "X-Request");
+    auto outcome = std::make_shared<Outcome>();
+    bool onMain = false;
+    session
+        ->dataTask(request,
+                   [outcome, &onMain](auto data, auto response, auto error) {
+                       onMain = dispatch::RunLoop::isMainThread();
+                       nettest::recordInto(outcome)(data, response, error);
+                   })
+        ->resume();
+    ASSERT_TRUE(nettest::waitFor(outcome));
+
+    EXPECT_TRUE(onMain);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_FALSE(outcome->error);
+    EXPECT_EQ(outcome->text(), "hi there");
+    ASSERT_NE(outcome->http(), nullptr);
+    EXPECT_EQ(outcome->http()->statusCode(), 200);
+    EXPECT_EQ(outcome->http()->valueForHTTPHeaderField("x-custom"), "yes");
+    EXPECT_EQ(outcome->response->MIMEType(), "text/plain");
+    EXPECT_EQ(outcome->response->textEncodingName(), "utf-8");
+    EXPECT_EQ(outcome->response->expectedContentLength(), 8);
+    EXPECT_EQ(outcome->response->url(), server_.url("/hello?x=1"));
+
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].query, "x=1");
+    EXPECT_EQ(requests[0].header("x-request"), "one");
+    EXPECT_FALSE(requests[0].header("Content-Length"));
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, CompletionsRunOnTheSessionsOwnSerialQueue) {
+    server_.on("GET", "/q", HttpResponse::text(200, "q"));
+    auto queue = dispatch::Queue::createSerial("test.delegate");
+    auto session = net::URLSession::sessionWithConfiguration(
+        net::URLSessionConfiguration::defaultSessionConfiguration(), nullptr, queue);
+    auto outcome = std::make_shared<Outcome>();
+    std::atomic<bool> onQueue{false};
+    session
+        ->dataTask(net::URLRequest(server_.url("/q")),
+                   [outcome, queue, &onQueue](auto data, auto response, auto error) {
+                       onQueue = queue->isCurrent();
+                       nettest::recordInto(outcome)(data, response, error);
+                   })
+        ->resume();
+    ASSERT_TRUE(nettest::waitFor(outcome));
+    EXPECT_TRUE(onQueue);
+    EXPECT_EQ(outcome->text(), "q");
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, PostSendsItsBodyWithTheTrueLengthAndTheCallersHeaders) {
+    server_.on("POST", "/submit", HttpResponse::text(201, "made"));
+    auto session = mainSession();
+    net::URLRequest request(server_.url("/submit"));
+    request.setHTTPMethod("POST");
+    request.setHTTPBody(ns::Data::fromString("a=1&b=2"));
+    request.setValue("application/x-www-form-urlencoded", "Content-Type");
+    request.setValue("999", "Content-Length");  // wrong: the transfer sends the true length
+    request.setValue("", "X-Empty");
+    auto outcome = run(session, request);
+
+    EXPECT_EQ(outcome->http()->statusCode(), 201);
+    EXPECT_EQ(outcome->text(), "made");
+    auto sent = server_.requests().at(0);
+    EXPECT_EQ(sent.method, "POST");
+    EXPECT_EQ(sent.body, "a=1&b=2");
+    EXPECT_EQ(sent.header("Content-Length"), "7");
+    EXPECT_EQ(sent.header("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(sent.header("X-Empty"), "");
+
+    net::URLRequest empty(server_.url("/submit"));
+    empty.setHTTPMethod("POST");
+    run(session, empty);
+    EXPECT_EQ(server_.requests().at(1).header("Content-Length"), "0");
+    EXPECT_EQ(server_.requests().at(1).body, "");
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, HeaderValuesThatWouldEndTheLineAreNotSent) {
+    server_.on("GET", "/h", HttpResponse::text(200, "ok"));
+    auto session = mainSession();
+    net::URLRequest request(server_.url("/h"));
+    request.setValue("x\r\nX-Injected: yes", "X-Note");
+    request.setValue("fine", "X-Other");
+    auto outcome = run(session, request);
+    EXPECT_FALSE(outcome->error);
+    auto sent = server_.requests().at(0);
+    EXPECT_FALSE(sent.header("X-Injected"));
+    EXPECT_FALSE(sent.header("X-Note"));
+    EXPECT_EQ(sent.header("X-Other"), "fine");
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, ConfigurationHeadersGoWithEveryRequestThatLacksThem) {
+    server_.on("GET", "/c", HttpResponse::text(200, "ok"));
+    auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.setHTTPAdditionalHeaders({{"X-Session", "s"}, {"X-Both", "session"}});
+    auto session = mainSession(nullptr, configuration);
+    net::URLRequest request(server_.url("/c"));
+    request.setValue("request", "x-both");
+    run(session, request);
+    auto sent = server_.requests().at(0);
+    EXPECT_EQ(sent.header("X-Session"), "s");
+    EXPECT_EQ(sent.header("X-Both"), "request");
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, UploadsFromDataAndFromAFile) {
+    server_.on("PUT", "/up", [](const peers::HttpRequest& r) {
+        return HttpResponse::text(200, std::to_string(r.body.size()));
+    });
+    auto session = mainSession();
+    const std::string body = pattern(50'000);
+    testsupport::TempDir dir;
+    std::ofstream(dir / "body.bin", std::ios::binary) << body;
+
+    net::URLRequest request(server_.url("/up"));
+    request.setHTTPMethod("PUT");
+    auto fromData = std::make_shared<Outcome>();
+    session->uploadTask(request, ns::Data::fromString(body), nettest::recordInto(fromData))
+        ->resume();
+    ASSERT_TRUE(nettest::waitFor(fromData));
+    auto fromFile = std::make_shared<Outcome>();
+    session
+        ->uploadTask(request, ns::URL::fileURLWithPath((dir / "body.bin").string()),
+                     nettest::recordInto(fromFile))
+        ->resume();
+    ASSERT_TRUE(nettest::waitFor(fromFile));
+
+    EXPECT_EQ(fromData->text(), "50000");
+    EXPECT_EQ(fromFile->text(), "50000");
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].body, body);
+    EXPECT_EQ(requests[1].body, body);
+
+    auto missing = std::make_shared<Outcome>();
+    session
+        ->uploadTask(request, ns::URL::fileURLWithPath((dir / "missing").string()),
+                     nettest::recordInto(missing))
+        ->resume();
+    ASSERT_TRUE(nettest::waitFor(missing));
+    EXPECT_EQ(missing->errorCode(), net::kURLErrorFileDoesNotExist);
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, DownloadWritesATemporaryFileThatGoesAfterTheCompletion) {
+    const std::string body = pattern(200'000);
+    server_.on("GET", "/file", HttpResponse::text(200, body, "application/octet-stream"));
+    auto session = mainSession();
+    auto outcome = std::make_shared<Outcome>();
+    session
+        ->downloadTask(net::URLRequest(server_.url("/file")), nettest::recordDownloadInto(outcome))
+        ->resume();
+    ASSERT_TRUE(nettest::waitFor(outcome));
+
+    EXPECT_FALSE(outcome->error);
+    ASSERT_TRUE(outcome->location);
+    EXPECT_TRUE(outcome->fileExistedDuringCompletion);
+    EXPECT_EQ(outcome->downloaded, body);
+    EXPECT_FALSE(std::filesystem::exists(outcome->location->path()));
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, ErrorStatusesAreAnswersNotErrors) {
+    server_.on("GET", "/missing", HttpResponse::text(404, "nope"));
+    server_.on("GET", "/broken", HttpResponse::text(503, "later").header("Retry-After", "5"));
+    auto session = mainSession();
+    auto missing = run(session, net::URLRequest(server_.url("/missing")));
+    auto broken = run(session, net::URLRequest(server_.url("/broken")));
+    EXPECT_FALSE(missing->error);
+    EXPECT_EQ(missing->http()->statusCode(), 404);
+    EXPECT_EQ(missing->text(), "nope");
+    EXPECT_EQ(broken->http()->statusCode(), 503);
+    EXPECT_EQ(broken->http()->valueForHTTPHeaderField("retry-after"), "5");
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, GzipEncodedAnswersArriveDecoded) {
+    const std::string body = pattern(10'000);
+    server_.on("GET", "/z", HttpResponse::text(200, gzip(body)).header("Content-Encoding", "gzip"));
+    auto session = mainSession();
+    auto outcome = run(session, net::URLRequest(server_.url("/z")));
+    EXPECT_EQ(outcome->text(), body);
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, RedirectionIsOfferedToTheDelegateAndNotFollowedWhenRefused) {
+    server_.on("GET", "/start", HttpResponse::redirect(302, "/target").header("X-R", "1"));
+    server_.on("GET", "/target", HttpResponse::text(200, "arrived"));
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    auto session = mainSession(delegate);
+    auto outcome = run(session, net::URLRequest(server_.url("/start")));
+
+    EXPECT_FALSE(outcome->error);
+    ASSERT_NE(outcome->http(), nullptr);
+    EXPECT_EQ(outcome->http()->statusCode(), 302);
+    EXPECT_EQ(outcome->http()->valueForHTTPHeaderField("X-R"), "1");
+    ASSERT_EQ(delegate->proposedRedirects.size(), 1u);
+    EXPECT_EQ(delegate->proposedRedirects[0].url(), server_.url("/target"));
+    EXPECT_EQ(server_.requestCount(), 1u);
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, FollowedRedirectionIsANewRequestWithTheMethodRulesApplied) {
+    server_.on("POST", "/form", HttpResponse::redirect(303, "/result?id=7"));
+    server_.on("GET", "/result", HttpResponse::text(200, "result"));
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    delegate->followRedirects = true;
+    auto session = mainSession(delegate);
+    net::URLRequest request(server_.url("/form"));
+    request.setHTTPMethod("POST");
+    request.setHTTPBody(ns::Data::fromString("x=1"));
+    request.setValue("kept", "X-Kept");
+    auto outcome = run(session, request);
+
+    EXPECT_EQ(outcome->text(), "result");
+    EXPECT_EQ(outcome->response->url(), server_.url("/result?id=7"));
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].method, "GET");
+    EXPECT_EQ(requests[1].target, "/result?id=7");
+    EXPECT_EQ(requests[1].body, "");
+    EXPECT_EQ(requests[1].header("X-Kept"), "kept");
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, RedirectionsAreFollowedWithoutADelegateUpToALimit) {
+    server_.on("GET", "/a", HttpResponse::redirect(307, "/b"));
+    server_.on("GET", "/b", HttpResponse::text(200, "b"));
+    server_.on("GET", "/loop", HttpResponse::redirect(302, "/loop"));
+    auto session = mainSession();
+    EXPECT_EQ(run(session, net::URLRequest(server_.url("/a")))->text(), "b");
+    auto loop = run(session, net::URLRequest(server_.url("/loop")));
+    EXPECT_EQ(loop->errorCode(), net::kURLErrorHTTPTooManyRedirects);
+    EXPECT_EQ(server_.requestCount(), 2u + 1u + net::URLSessionTask::kMaximumRedirections);
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, RedirectionToAnotherSchemeIsTheAnswerItself) {
+    server_.on("GET", "/out", HttpResponse::redirect(302, "file:///etc/passwd"));
+    auto session = mainSession();
+    auto outcome = run(session, net::URLRequest(server_.url("/out")));
+    EXPECT_FALSE(outcome->error);
+    EXPECT_EQ(outcome->http()->statusCode(), 302);
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, CancelCompletesOnceWithCancelled) {
+    server_.on("GET", "/slow", HttpResponse::hang());
+    auto session = mainSession();
+    auto outcome = std::make_shared<Outcome>();
+    auto task =
+        session->dataTask(net::URLRequest(server_.url("/slow")), nettest::recordInto(outcome));
+    task->resume();
+    ASSERT_TRUE(server_.waitForRequests(1));
+    task->cancel();
+    task->cancel();
+    ASSERT_TRUE(nettest::waitFor(outcome));
+    task->cancel();
+    loop().runUntilIdle();
+
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_EQ(outcome->error->domain(), net::kURLErrorDomain);
+    EXPECT_EQ(outcome->errorCode(), net::kURLErrorCancelled);
+    EXPECT_EQ(task->state(), net::URLSessionTaskState::Completed);
+
+    auto never = std::make_shared<Outcome>();
+    auto suspended =
+        session->dataTask(net::URLRequest(server_.url("/slow")), nettest::recordInto(never));
+    suspended->cancel();
+    ASSERT_TRUE(nettest::waitFor(never));
+    EXPECT_EQ(never->errorCode(), net::kURLErrorCancelled);
+    EXPECT_EQ(server_.requestCount(), 1u);
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, SilentServerTimesOutAfterTheRequestInterval) {
+    server_.on("GET", "/silent", HttpResponse::hang());
+    auto session = mainSession();
+    net::URLRequest request(server_.url("/silent"));
+    request.setTimeoutInterval(1.0);
+    auto outcome = run(session, request);
+    EXPECT_EQ(outcome->errorCode(), net::kURLErrorTimedOut);
+    EXPECT_EQ(outcome->error->userInfo().at(net::kURLErrorFailingURLStringErrorKey),
+              ns::Value(server_.url("/silent").absoluteString()));
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, ResponsesBeyondTheCapFail) {
+    const std::string big = pattern(5'000);
+    server_.on("GET", "/declared", HttpResponse::text(200, big));
+    std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 5; ++i) chunked += "3e8\r\n" + pattern(1000) + "\r\n";
+    chunked += "0\r\n\r\n";
+    server_.on("GET", "/streamed", HttpResponse::raw(chunked));
+    server_.on("GET", "/small", HttpResponse::text(200, pattern(1000)));
+    auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.setMaximumResponseSize(1000);
+    auto session = mainSession(nullptr, configuration);
+
+    EXPECT_EQ(run(session, net::URLRequest(server_.url("/declared")))->errorCode(),
+              net::kURLErrorDataLengthExceedsMaximum);
+    EXPECT_EQ(run(session, net::URLRequest(server_.url("/streamed")))->errorCode(),
+              net::kURLErrorDataLengthExceedsMaximum);
+    EXPECT_EQ(run(session, net::URLRequest(server_.url("/small")))->data->length(), 1000u);
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, BrokenConnectionsMapToThePlatformsCodes) {
+    server_.on("GET", "/drop", HttpResponse::closeConnection());
+    server_.on("GET", "/garbage", HttpResponse::raw("this is not http\r\n\r\n"));
+    auto session = mainSession();
+    EXPECT_EQ(run(session, net::URLRequest(server_.url("/drop")))->errorCode(),
+              net::kURLErrorNetworkConnectionLost);
+    EXPECT_EQ(run(session, net::URLRequest(server_.url("/garbage")))->errorCode(),
+              net::kURLErrorBadServerResponse);
+    auto refused = ns::URL::parse("https://127.0.0.1:" + std::to_string(closedPort()) + "/");
+    EXPECT_EQ(run(session, net::URLRequest(*refused))->errorCode(),
+              net::kURLErrorCannotConnectToHost);
+    EXPECT_EQ(run(session, net::URLRequest(*ns::URL::parse("ftp://127.0.0.1/x")))->errorCode(),
+              net::kURLErrorUnsupportedURL);
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, UntrustedOrMisnamedCertificatesAreRefused) {
+    server_.on("GET", "/", HttpResponse::text(200, "secret"));
+    auto wrongName = ca().issue({"other.example"}, {});
+    HttpsServer otherName(HttpsServer::Options{&wrongName});
+    otherName.on("GET", "/", HttpResponse::text(200, "secret"));
+    auto session = mainSession();
+
+    auto misnamedOutcome = run(session, net::URLRequest(otherName.url("/")));
+    EXPECT_EQ(misnamedOutcome->errorCode(), net::kURLErrorServerCertificateUntrusted);
+
+    net::TLSSettings::setExtraCAFile("");
+    auto untrusted = run(session, net::URLRequest(server_.url("/")));
+    EXPECT_EQ(untrusted->errorCode(), net::kURLErrorServerCertificateUntrusted);
+    EXPECT_FALSE(untrusted->data);
+    EXPECT_EQ(server_.requestCount(), 0u);
+    EXPECT_EQ(otherName.requestCount(), 0u);
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, DelegateHearsTheChallengeResponseDataAndCompletionInOrder) {
+    server_.on("GET", "/d", HttpResponse::text(200, pattern(40'000)));
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    auto session = mainSession(delegate);
+    session->dataTask(net::URLRequest(server_.url("/d")))->resume();
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->completions > 0; }));
+
+    EXPECT_EQ(delegate->events,
+              (std::vector<std::string>{"challenge", "response 200", "data", "complete"}));
+    EXPECT_EQ(delegate->received, pattern(40'000));
+    EXPECT_EQ(delegate->challengeMethod, net::kURLAuthenticationMethodServerTrust);
+    ASSERT_TRUE(delegate->trust);
+    EXPECT_EQ(delegate->trust->host(), "127.0.0.1");
+    EXPECT_EQ(delegate->trust->evaluate().value(), net::TrustResultType::Unspecified);
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, CancellingTheChallengeCancelsTheTask) {
+    server_.on("GET", "/c", HttpResponse::text(200, "not for you"));
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    delegate->challengeAnswer =
+        net::URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge;
+    auto session = mainSession(delegate);
+    session->dataTask(net::URLRequest(server_.url("/c")))->resume();
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->completions > 0; }));
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"challenge", "complete -999"}));
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, DownloadThroughTheDelegate) {
+    server_.on("GET", "/f", HttpResponse::text(200, "file body"));
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    auto session = mainSession(delegate);
+    session->downloadTask(net::URLRequest(server_.url("/f")))->resume();
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->completions > 0; }));
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"challenge", "downloaded", "complete"}));
+    EXPECT_EQ(delegate->downloaded, "file body");
+    session->finishTasksAndInvalidate();
+}
+
+TEST_F(URLSessionTest, InvalidationCancelsTasksThenTellsTheDelegateAndRefusesNewTasks) {
+    server_.on("GET", "/hang", HttpResponse::hang());
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    auto session = mainSession(delegate);
+    session->dataTask(net::URLRequest(server_.url("/hang")))->resume();
+    ASSERT_TRUE(server_.waitForRequests(1));
+    session->invalidateAndCancel();
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->invalidated; }));
+    EXPECT_EQ(delegate->events,
+              (std::vector<std::string>{"challenge", "complete -999", "invalid"}));
+    EXPECT_EQ(session->delegate(), nullptr);
+    EXPECT_THROW(session->dataTask(net::URLRequest(server_.url("/hang"))), ns::Exception);
+}
+
+TEST_F(URLSessionTest, SessionLetsGoOfItsDelegateOnceIdle) {
+    server_.on("GET", "/x", HttpResponse::text(200, "x"));
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    std::weak_ptr<RecordingSessionDelegate> weak = delegate;
+    auto session = mainSession(delegate);
+    session->dataTask(net::URLRequest(server_.url("/x")))->resume();
+    delegate.reset();  // the session keeps it while the task runs
+    EXPECT_FALSE(weak.expired());
+    EXPECT_TRUE(peers::runMainLoopUntil([&] { return weak.expired(); }));
+    EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/wk/URLSchemeTask.h"
 
 namespace {
 
@@ -82,4 +83,24 @@ void E2EProbe::background(const HYBInvokedUrlCommand& command) {
                                                   {"ranOnMainThread", ns::Value(onMain)}}),
             command.callbackId());
     });
+}
+
+bool E2EProbe::overrideSchemeTask(const std::shared_ptr<wk::URLSchemeTask>& task) {
+    if (!task->request().url().path().starts_with("/held/")) return false;
+    held().push_back(task);
+    return true;
+}
+
+void E2EProbe::stopSchemeTask(const std::shared_ptr<wk::URLSchemeTask>& task) {
+    stopped().push_back(task->request().url().path());
+}
+
+std::vector<std::shared_ptr<wk::URLSchemeTask>>& E2EProbe::held() {
+    static std::vector<std::shared_ptr<wk::URLSchemeTask>> tasks;
+    return tasks;
+}
+
+std::vector<std::string>& E2EProbe::stopped() {
+    static std::vector<std::string> paths;
+    return paths;
 }

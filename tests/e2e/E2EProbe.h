@@ -1,5 +1,9 @@
 #pragma once
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "bridge/HYBPlugin.h"
 
 // The end-to-end bundle's "Probe" service: answers page calls with every kind of result.
@@ -9,6 +13,8 @@
 //                          {"code": 7}; "nothing" answers with no result
 //   stream [count]         `count` results that keep the callback, then "done"
 //   background [value]     the value, sent from a background queue
+// It also takes the app scheme's requests for paths under /held/ and answers none of them
+// until a test does (held()); the ones the page gives up are listed in stopped().
 class E2EProbe : public HYBPlugin {
 public:
     static constexpr const char* kClassName = "E2EProbe";
@@ -19,4 +25,12 @@ public:
     void kind(const HYBInvokedUrlCommand& command);
     void stream(const HYBInvokedUrlCommand& command);
     void background(const HYBInvokedUrlCommand& command);
+
+    bool answersOverrideSchemeTask() const override { return true; }
+    bool overrideSchemeTask(const std::shared_ptr<wk::URLSchemeTask>& task) override;
+    bool answersStopSchemeTask() const override { return true; }
+    void stopSchemeTask(const std::shared_ptr<wk::URLSchemeTask>& task) override;
+
+    static std::vector<std::shared_ptr<wk::URLSchemeTask>>& held();
+    static std::vector<std::string>& stopped();
 };

@@ -4,8 +4,11 @@
 
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/Application.h"
+#include "platform/wk/URLResponse.h"
+#include "platform/wk/URLSchemeTask.h"
 #include "platform/wk/WebView.h"
 #include "tests/e2e/E2EHost.h"
+#include "tests/e2e/E2EProbe.h"
 #include "tests/e2e/LoopbackHTTPServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/NsPrinters.h"
@@ -115,6 +118,41 @@ TEST_F(Navigation, TheAppSchemeServesTheBundle) {
         EXPECT_EQ(report->body["cache"], ns::Value("no-cache"));
         EXPECT_NE(report->body["body"].stringValue().find(c.bodyContains), std::string::npos);
     }
+}
+
+// A handler may answer later, or never: the page gets a late answer whole, and a request the
+// page gives up is stopped at the handler.
+TEST_F(Navigation, SchemeAnswersMayComeLaterOrBeStopped) {
+    // Plug-ins are made on first use; only those made are offered the requests.
+    ASSERT_EQ(host.call("Probe", "echo", "[1]").size(), 1u);
+    auto& held = E2EProbe::held();
+    held.clear();
+    E2EProbe::stopped().clear();
+    size_t from = host.reportCount();
+    host.run("e2e.fetch('late', '/held/late.txt')");
+    ASSERT_TRUE(host.runUntil([&] { return held.size() == 1; }));
+    auto task = held.front();
+    task->didReceiveResponse(wk::URLResponse::http(task->request().url(), 200, "HTTP/1.1",
+                                                   {{"Content-Type", "text/plain"}}));
+    task->didReceiveData(ns::Data::fromString("first "));
+    task->didReceiveData(ns::Data::fromString("second"));
+    task->didFinish();
+    auto report = host.waitForReport(
+        from, [](const E2EHost::Report& r) { return r.body["fetch"] == ns::Value("late"); });
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->body["status"], ns::Value(200));
+    EXPECT_EQ(report->body["body"], ns::Value("first second"));
+
+    held.clear();
+    host.run(
+        "window.aborter = new AbortController();"
+        "fetch('/held/abandoned', {signal: aborter.signal}).catch(function () {});");
+    ASSERT_TRUE(host.runUntil([&] { return held.size() == 1; }));
+    host.run("aborter.abort()");
+    ASSERT_TRUE(host.runUntil([] { return !E2EProbe::stopped().empty(); }));
+    EXPECT_EQ(E2EProbe::stopped(), std::vector<std::string>{"/held/abandoned"});
+    EXPECT_TRUE(held.front()->isStopped());
+    held.clear();
 }
 
 }  // namespace

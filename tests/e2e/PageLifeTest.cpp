@@ -174,6 +174,26 @@ TEST(PageLife, NewWindowsOpenAndClose) {
     }
 }
 
+// A link with a new-window target opens a window too; closing that window on the display
+// closes it as the page would.
+TEST(PageLife, NewWindowsFromLinksCloseWithTheirWindow) {
+    auto& host = E2EHost::shared();
+    const size_t from = host.reportCount();
+    host.run("e2e.click('popup.html', '_blank')");
+    auto ready = host.waitForReport(from, [&](const E2EHost::Report& r) {
+        return r.body["event"] == ns::Value("deviceready") && r.webView.lock() != host.webView();
+    });
+    ASSERT_TRUE(ready);
+    std::weak_ptr<wk::WebView> popup = ready->webView;
+    EXPECT_EQ(host.webView()->URL()->absoluteString(), "app://localhost/index.html");
+
+    auto engine = std::dynamic_pointer_cast<wk::WebKitGtkEngine>(popup.lock()->engine());
+    ASSERT_TRUE(engine);
+    gtk_window_close(GTK_WINDOW(engine->window()));
+    engine.reset();
+    ASSERT_TRUE(host.runUntil([&] { return popup.expired(); }));
+}
+
 // When the web content process goes, the host loads the page again in a new one.
 TEST(PageLife, ACrashedPageIsReloaded) {
     auto& host = E2EHost::shared();

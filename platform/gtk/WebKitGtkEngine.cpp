@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 
 #include "platform/dispatch/RunLoop.h"
 #include "platform/gtk/WebKitGtkAlertDialog.h"
@@ -256,12 +257,11 @@ WebKitGtkEngine::~WebKitGtkEngine() {
     schemeTasks_.clear();
     g_signal_handlers_disconnect_by_data(view_, this);
     g_signal_handlers_disconnect_by_data(window_, this);
-    for (const auto& name : messageHandlers_) {
+    for (const auto& [name, handler] : messageHandlers_) {
         webkit_user_content_manager_unregister_script_message_handler(contentManager_.get(),
                                                                       name.c_str());
+        g_signal_handler_disconnect(contentManager_.get(), handler);
     }
-    g_signal_handlers_disconnect_matched(contentManager_.get(), G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                         reinterpret_cast<gpointer>(&onScriptMessage), nullptr);
     g_object_set_data(G_OBJECT(view_), kEngineKey, nullptr);
     gtk_widget_destroy(window_);
 }
@@ -289,17 +289,21 @@ void WebKitGtkEngine::syncMessageHandlers() {
     if (controller) {
         for (auto& name : controller->scriptMessageHandlerNames()) wanted.insert(std::move(name));
     }
-    if (wanted == messageHandlers_) return;
-    for (const auto& name : messageHandlers_) {
-        if (wanted.count(name)) continue;
+    for (auto it = messageHandlers_.begin(); it != messageHandlers_.end();) {
+        if (wanted.count(it->first)) {
+            ++it;
+            continue;
+        }
         webkit_user_content_manager_unregister_script_message_handler(contentManager_.get(),
-                                                                      name.c_str());
+                                                                      it->first.c_str());
+        g_signal_handler_disconnect(contentManager_.get(), it->second);
+        it = messageHandlers_.erase(it);
     }
     for (const auto& name : wanted) {
         if (messageHandlers_.count(name)) continue;
         // Connected before the name is registered, so that no message is missed.
         const std::string signal = "script-message-received::" + name;
-        g_signal_connect_data(
+        messageHandlers_[name] = g_signal_connect_data(
             contentManager_.get(), signal.c_str(), G_CALLBACK(onScriptMessage),
             new MessageChannel{this, name},
             [](gpointer channel, GClosure*) { delete static_cast<MessageChannel*>(channel); },
@@ -307,7 +311,6 @@ void WebKitGtkEngine::syncMessageHandlers() {
         webkit_user_content_manager_register_script_message_handler(contentManager_.get(),
                                                                     name.c_str());
     }
-    messageHandlers_ = std::move(wanted);
 }
 
 void WebKitGtkEngine::syncUserScripts() {

@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -133,7 +132,7 @@ private:
     bool openedAsNewWindow_ = false;
     bool windowShown_ = false;
 
-    std::set<std::string> messageHandlers_;
+    std::map<std::string, gulong> messageHandlers_;  // name -> its signal connection
     std::vector<UserScript> userScripts_;
     std::string engineUserAgent_;
     std::optional<std::string> customUserAgent_;

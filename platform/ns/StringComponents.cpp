@@ -1,0 +1,20 @@
+#include "platform/ns/StringComponents.h"
+
+namespace ns {
+
+std::vector<std::string_view> componentsSeparatedByCharacter(std::string_view text,
+                                                             char separator) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    while (true) {
+        size_t end = text.find(separator, start);
+        if (end == std::string_view::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+}  // namespace ns

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+namespace ns {
+
+// The pieces of the text between occurrences of the separator, empty pieces included: "a,,b"
+// gives "a", "", "b"; "" gives one empty piece (the platform's componentsSeparatedByString).
+std::vector<std::string_view> componentsSeparatedByCharacter(std::string_view text, char separator);
+
+}  // namespace ns

@@ -1,0 +1,220 @@
+#include "platform/ui/ImageCodec.h"
+
+// clang-format off
+#include <cstdio>  // jpeglib.h needs FILE declared first
+#include <jpeglib.h>
+// clang-format on
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace ui {
+
+namespace {
+
+constexpr unsigned char kPNGSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// More scans than any real progressive file has; crafted files with thousands of tiny scans
+// would otherwise take minutes to decode.
+constexpr int kMaxJPEGScans = 256;
+
+// Premultiplied native-endian ARGB ⇄ straight BGRA bytes (what both libraries read and write
+// on a little-endian machine; built from the 32-bit value so the byte order is explicit).
+void premultipliedToStraightBGRA(const Bitmap& bitmap, std::vector<uint8_t>& out) {
+    out.resize(static_cast<size_t>(bitmap.width()) * bitmap.height() * 4);
+    size_t at = 0;
+    for (int y = 0; y < bitmap.height(); ++y) {
+        for (int x = 0; x < bitmap.width(); ++x) {
+            Bitmap::Pixel p = bitmap.pixel(x, y);
+            out[at++] = p.blue;
+            out[at++] = p.green;
+            out[at++] = p.red;
+            out[at++] = p.alpha;
+        }
+    }
+}
+
+void storeStraightBGRA(const uint8_t* bgra, Bitmap& bitmap) {
+    uint8_t* base = bitmap.data();
+    for (int y = 0; y < bitmap.height(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(base + static_cast<size_t>(y) * bitmap.stride());
+        for (int x = 0; x < bitmap.width(); ++x, bgra += 4) {
+            uint32_t a = bgra[3];
+            auto pre = [a](uint32_t c) { return (c * a + 127) / 255; };
+            row[x] = (a << 24) | (pre(bgra[2]) << 16) | (pre(bgra[1]) << 8) | pre(bgra[0]);
+        }
+    }
+    bitmap.markDirty();
+}
+
+std::shared_ptr<Bitmap> decodePNG(const ns::Data& data) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, data.bytes(), data.length())) return nullptr;
+    if (!Bitmap::isAllowedSize(image.width, image.height)) {
+        png_image_free(&image);
+        return nullptr;
+    }
+    image.format = PNG_FORMAT_BGRA;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
+        png_image_free(&image);
+        return nullptr;
+    }
+    auto bitmap = Bitmap::create(static_cast<int>(image.width), static_cast<int>(image.height));
+    if (!bitmap) return nullptr;
+    storeStraightBGRA(pixels.data(), *bitmap);
+    return bitmap;
+}
+
+struct JPEGErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf escape;
+};
+
+void jpegFail(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<JPEGErrorManager*>(info->err)->escape, 1);
+}
+
+void jpegQuiet(j_common_ptr) {}
+
+void jpegProgress(j_common_ptr info) {
+    auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+    if (info->is_decompressor && decompress->input_scan_number > kMaxJPEGScans) jpegFail(info);
+}
+
+// Everything between setjmp and a possible longjmp is plain data: no destructor may be
+// skipped.
+bool decodeJPEGInto(const ns::Data& data, std::shared_ptr<Bitmap>& result) {
+    jpeg_decompress_struct info;
+    JPEGErrorManager errors;
+    jpeg_progress_mgr progress;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = jpegFail;
+    errors.base.output_message = jpegQuiet;
+    progress.progress_monitor = jpegProgress;
+    if (setjmp(errors.escape)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    info.progress = &progress;
+    jpeg_mem_src(&info, data.bytes(), static_cast<unsigned long>(data.length()));
+    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK ||
+        !Bitmap::isAllowedSize(info.image_width, info.image_height)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    info.out_color_space = JCS_EXT_BGRA;
+    jpeg_start_decompress(&info);
+    result =
+        Bitmap::create(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
+    if (!result) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    uint8_t* base = result->data();
+    int stride = result->stride();
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW target = base + static_cast<size_t>(info.output_scanline) * stride;
+        jpeg_read_scanlines(&info, &target, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    // JCS_EXT_BGRA writes opaque straight pixels, which are their own premultiplied form.
+    result->markDirty();
+    return true;
+}
+
+std::shared_ptr<Bitmap> decodeJPEG(const ns::Data& data) {
+    std::shared_ptr<Bitmap> bitmap;
+    if (!decodeJPEGInto(data, bitmap)) return nullptr;
+    return bitmap;
+}
+
+bool encodeJPEGInto(const std::vector<uint8_t>& bgra, int width, int height, int quality,
+                    unsigned char** buffer, unsigned long* size) {
+    jpeg_compress_struct info;
+    JPEGErrorManager errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = jpegFail;
+    errors.base.output_message = jpegQuiet;
+    if (setjmp(errors.escape)) {
+        jpeg_destroy_compress(&info);
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, buffer, size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 4;
+    info.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        auto* row =
+            const_cast<uint8_t*>(bgra.data() + static_cast<size_t>(info.next_scanline) * width * 4);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return true;
+}
+
+}  // namespace
+
+bool ImageCodec::isPNG(const ns::Data& data) {
+    return data.length() >= sizeof kPNGSignature &&
+           std::memcmp(data.bytes(), kPNGSignature, sizeof kPNGSignature) == 0;
+}
+
+bool ImageCodec::isJPEG(const ns::Data& data) {
+    const auto* bytes = static_cast<const uint8_t*>(data.bytes());
+    return data.length() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+std::shared_ptr<Bitmap> ImageCodec::decode(const ns::Data& data) {
+    if (isPNG(data)) return decodePNG(data);
+    if (isJPEG(data)) return decodeJPEG(data);
+    return nullptr;
+}
+
+std::optional<ns::Data> ImageCodec::encodePNG(const Bitmap& bitmap) {
+    std::vector<uint8_t> bgra;
+    premultipliedToStraightBGRA(bitmap, bgra);
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(bitmap.width());
+    image.height = static_cast<png_uint_32>(bitmap.height());
+    image.format = PNG_FORMAT_BGRA;
+    png_alloc_size_t size = 0;
+    if (!png_image_write_get_memory_size(image, size, 0, bgra.data(), 0, nullptr)) {
+        return std::nullopt;
+    }
+    std::vector<uint8_t> out(size);
+    if (!png_image_write_to_memory(&image, out.data(), &size, 0, bgra.data(), 0, nullptr)) {
+        return std::nullopt;
+    }
+    return ns::Data(out.data(), size);
+}
+
+std::optional<ns::Data> ImageCodec::encodeJPEG(const Bitmap& bitmap, double quality) {
+    std::vector<uint8_t> bgra;
+    premultipliedToStraightBGRA(bitmap, bgra);
+    int level = static_cast<int>(std::clamp(quality, 0.0, 1.0) * 100.0 + 0.5);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    bool ok = encodeJPEGInto(bgra, bitmap.width(), bitmap.height(), level, &buffer, &size);
+    std::optional<ns::Data> out;
+    if (ok) out = ns::Data(buffer, size);
+    std::free(buffer);
+    return out;
+}
+
+}  // namespace ui

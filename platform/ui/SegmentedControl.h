@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Accessibility.h"
+#include "platform/ui/View.h"
+
+namespace ui {
+
+// A row of segments, each with a title, one of them selected.
+class SegmentedControl : public View, public Accessibility {
+public:
+    static constexpr long kNoSegment = -1;
+
+    using View::View;
+    static std::shared_ptr<SegmentedControl> create(Rect frame = {}) {
+        return std::make_shared<SegmentedControl>(frame);
+    }
+
+    size_t numberOfSegments() const { return titles_.size(); }
+    // Nothing beyond the last segment or for a segment without a title.
+    std::optional<std::string> titleForSegmentAtIndex(size_t index) const;
+    // Ignored beyond the last segment.
+    void setTitle(std::optional<std::string> title, size_t index);
+    // At most at the end.
+    void insertSegmentWithTitle(std::optional<std::string> title, size_t index);
+    void removeAllSegments();
+
+    long selectedSegmentIndex() const { return selected_; }
+    void setSelectedSegmentIndex(long index);
+
+private:
+    std::vector<std::optional<std::string>> titles_;
+    long selected_ = kNoSegment;
+};
+
+}  // namespace ui

@@ -1,0 +1,49 @@
+#include "toolbox/Foundation/NSDK_TBXLogLevelFilter.h"
+
+#include <cctype>
+#include <string>
+
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ns/ProcessInfo.h"
+#include "platform/ns/Value.h"
+
+NSDK_TBXLogLevelFilter::NSDK_TBXLogLevelFilter()
+    : userDefaults_(ns::UserDefaults::standardUserDefaults()) {
+    verboseLoggingEnabled_ = computeVerbose();
+    // Any change of the defaults may be a new value of the key; the flag is cheap to recompute.
+    ns::NotificationCenter::defaultCenter().addObserver(
+        this, ns::kUserDefaultsDidChangeNotification, userDefaults_,
+        [this](const ns::Notification&) { verboseLoggingEnabled_ = computeVerbose(); });
+}
+
+NSDK_TBXLogLevelFilter::~NSDK_TBXLogLevelFilter() {
+    ns::NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+bool NSDK_TBXLogLevelFilter::environmentValueMeansYes(std::string_view value) {
+    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front()))) {
+        value.remove_prefix(1);
+    }
+    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) {
+        value.remove_suffix(1);
+    }
+    if (!value.empty()) {
+        char first = static_cast<char>(std::toupper(static_cast<unsigned char>(value.front())));
+        if (first == 'Y' || first == 'T') return true;
+    }
+    return ns::Value(value).intValue() != 0;
+}
+
+bool NSDK_TBXLogLevelFilter::computeVerbose() const {
+    auto environment = ns::ProcessInfo::processInfo().environment();
+    auto found = environment.find(kTBXVerboseLoggingKey);
+    if (found != environment.end()) return environmentValueMeansYes(found->second);
+    return userDefaults_ && userDefaults_->boolForKey(kTBXVerboseLoggingKey);
+}
+
+bool NSDK_TBXLogLevelFilter::filterAllowsMessage(const std::string& /*message*/,
+                                                 TBXLogLevel level) {
+    if (level == kTBXLogLevelDebug) return false;
+    if (level == kTBXLogLevelInfo) return verboseLoggingEnabled_;
+    return true;
+}

@@ -144,19 +144,26 @@ TEST(PageLife, DialogsAreAnsweredOnTheDisplay) {
     EXPECT_TRUE(messageDialogs().empty());
 }
 
+// Runs the script in the main page and waits for the new window it opens to be ready.
+std::weak_ptr<wk::WebView> openWindow(const std::string& script) {
+    auto& host = E2EHost::shared();
+    const size_t from = host.reportCount();
+    host.run(script);
+    auto ready = host.waitForReport(from, [&](const E2EHost::Report& r) {
+        return r.body["event"] == ns::Value("deviceready") && r.webView.lock() != host.webView();
+    });
+    if (ready) EXPECT_EQ(ready->body["url"], ns::Value("app://localhost/popup.html"));
+    return ready ? ready->webView : std::weak_ptr<wk::WebView>();
+}
+
 // A page's new window is a web view of its own: its pages report as that view, its page
 // calls are refused, and window.close() takes it away again.
 TEST(PageLife, NewWindowsOpenAndClose) {
     auto& host = E2EHost::shared();
     testsupport::LogCapture log;
     const size_t from = host.reportCount();
-    host.run("window.open('popup.html')");
-    auto ready = host.waitForReport(from, [&](const E2EHost::Report& r) {
-        return r.body["event"] == ns::Value("deviceready") && r.webView.lock() != host.webView();
-    });
-    ASSERT_TRUE(ready);
-    std::weak_ptr<wk::WebView> popup = ready->webView;
-    EXPECT_EQ(ready->body["url"], ns::Value("app://localhost/popup.html"));
+    std::weak_ptr<wk::WebView> popup = openWindow("window.open('popup.html')");
+    ASSERT_FALSE(popup.expired());
     auto uiDelegate = std::dynamic_pointer_cast<HYBWebViewUIDelegate>(host.webView()->uiDelegate());
     ASSERT_TRUE(uiDelegate);
     EXPECT_EQ(uiDelegate->windows().size(), 1u);
@@ -178,13 +185,8 @@ TEST(PageLife, NewWindowsOpenAndClose) {
 // closes it as the page would.
 TEST(PageLife, NewWindowsFromLinksCloseWithTheirWindow) {
     auto& host = E2EHost::shared();
-    const size_t from = host.reportCount();
-    host.run("e2e.click('popup.html', '_blank')");
-    auto ready = host.waitForReport(from, [&](const E2EHost::Report& r) {
-        return r.body["event"] == ns::Value("deviceready") && r.webView.lock() != host.webView();
-    });
-    ASSERT_TRUE(ready);
-    std::weak_ptr<wk::WebView> popup = ready->webView;
+    std::weak_ptr<wk::WebView> popup = openWindow("e2e.click('popup.html', '_blank')");
+    ASSERT_FALSE(popup.expired());
     EXPECT_EQ(host.webView()->URL()->absoluteString(), "app://localhost/index.html");
 
     auto engine = std::dynamic_pointer_cast<wk::WebKitGtkEngine>(popup.lock()->engine());

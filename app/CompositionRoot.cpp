@@ -37,6 +37,12 @@ bool isBundle(const std::filesystem::path& folder) {
            std::filesystem::is_directory(folder / "www", ec);
 }
 
+CompositionRoot::MainLoop& mainLoop() {
+    static CompositionRoot::MainLoop loop{[] { dispatch::RunLoop::main().run(); },
+                                          [] { dispatch::RunLoop::main().stop(); }};
+    return loop;
+}
+
 // Ends the application on SIGINT and SIGTERM: the signals are taken off their default action
 // and read from a descriptor on the main run loop, so that the shutdown runs there.
 class SignalWatch {
@@ -68,7 +74,7 @@ public:
     static void stop() {
         auto& application = ui::Application::shared();
         if (application.isLaunched() && !application.isTerminated()) application.terminate();
-        dispatch::RunLoop::main().stop();
+        mainLoop().stop();
     }
 
 private:
@@ -77,6 +83,10 @@ private:
 };
 
 }  // namespace
+
+void CompositionRoot::setMainLoop(MainLoop loop) {
+    mainLoop() = std::move(loop);
+}
 
 void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     ui::Application::registerRuntimeClasses(registry);
@@ -177,6 +187,6 @@ int CompositionRoot::run(const Options& options) {
             });
     }
     if (!launch()) return 1;
-    dispatch::RunLoop::main().run();
+    mainLoop().run();
     return 0;
 }

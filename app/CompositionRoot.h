@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,14 @@ public:
         "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--exit-after-load]";
     // The application delegate class that the application loop is started with.
     static constexpr const char* kDelegateClassName = "AppDelegate";
+
+    // What run() drives the main thread with, and what ends it: the run loop's own driver
+    // unless the host installs another (the GLib main loop that the web engine needs).
+    struct MainLoop {
+        std::function<void()> run;
+        std::function<void()> stop;
+    };
+    static void setMainLoop(MainLoop loop);
 
     static void registerClasses(rt::ClassRegistry& registry);
 

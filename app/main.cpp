@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -5,8 +6,8 @@
 #include <vector>
 
 #include "app/CompositionRoot.h"
-#include "platform/wk/EngineRegistry.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/gtk/GLibDriver.h"
+#include "platform/gtk/WebKitGtkEngine.h"
 
 namespace {
 
@@ -16,16 +17,34 @@ std::string executablePath(const char* argv0) {
     return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string(argv0);
 }
 
+// The terminate signals are read on the main run loop; blocked before GTK and the engine
+// start their threads, no other thread can take one.
+void blockTerminateSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    blockTerminateSignals();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     auto options = CompositionRoot::parseArguments(arguments, executablePath(argv[0]));
     if (!options) {
         std::fprintf(stderr, "%s\n", options.error().localizedDescription().c_str());
         return 2;
     }
-    // The engine that renders the pages: the in-process one runs headless.
-    wk::EngineRegistry::shared().setDefaultEngine(wk::FakeEngine::kName);
+    // The pages render in WebKitGTK, whose GLib main loop drives the main run loop.
+    if (!wk::WebKitGtkEngine::install()) {
+        std::fprintf(stderr,
+                     "hybrid-host: no display; start it with tools/run-host, which provides a "
+                     "virtual one when there is none.\n");
+        return 1;
+    }
+    dispatch::GLibDriver driver;
+    CompositionRoot::setMainLoop({[&driver] { driver.run(); }, [&driver] { driver.quit(); }});
     return CompositionRoot::run(*options);
 }

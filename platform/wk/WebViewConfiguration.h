@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/wk/Preferences.h"
 #include "platform/wk/ProcessPool.h"
@@ -81,6 +82,12 @@ class WebViewConfiguration {
     // view handles itself or one that already has a handler. Schemes ignore letter case.
     void setURLSchemeHandler(std::shared_ptr<URLSchemeHandler> handler, std::string_view scheme);
     std::shared_ptr<URLSchemeHandler> urlSchemeHandler(std::string_view scheme) const;
+    // The schemes that have handlers, lower-cased: an engine registers them before it loads.
+    std::vector<std::string> urlSchemesWithHandlers() const {
+        std::vector<std::string> schemes;
+        for (const auto& [scheme, handler] : schemeHandlers_) schemes.push_back(scheme);
+        return schemes;
+    }
 
   private:
     std::shared_ptr<Preferences> preferences_;

@@ -10,8 +10,10 @@
         exec(null, null, 'Logger', 'logLevel', [level, message]);
     }
 
+    // Every answer shows on the page and in the console (which the host prints).
     function show(id, text) {
         document.getElementById(id).textContent = text;
+        console.log(id + ': ' + text);
     }
 
     // The host calls this with every URL the application is asked to open.
@@ -26,20 +28,31 @@
         log('INFO', 'user agent ' + navigator.userAgent);
     });
 
-    document.addEventListener('pause', function () { log('LOG', 'paused'); });
-    document.addEventListener('resume', function () { log('LOG', 'resumed'); });
+    ['pause', 'resume', 'resign', 'active'].forEach(function (type) {
+        document.addEventListener(type, function () {
+            show('event', 'Last application event: ' + type);
+            log('LOG', type);
+        });
+    });
 
     document.getElementById('log').addEventListener('click', function () {
-        log('WARN', 'button pressed at ' + new Date().toISOString());
+        var message = 'button pressed at ' + new Date().toISOString();
+        log('WARN', message);
+        show('answer', 'Logged "' + message + '"');
     });
 
     document.getElementById('splash').addEventListener('click', function () {
         exec(null, null, 'LaunchScreen', 'show', []);
-        setTimeout(function () { exec(null, null, 'LaunchScreen', 'hide', []); }, 1000);
+        show('answer', 'Launch screen shown');
+        setTimeout(function () {
+            exec(null, null, 'LaunchScreen', 'hide', []);
+            show('answer', 'Launch screen hidden');
+        }, 1000);
     });
 
     document.getElementById('swipe').addEventListener('click', function () {
         exec(null, null, 'WebViewEngine', 'allowsBackForwardNavigationGestures', [true]);
+        show('answer', 'Back/forward swipes allowed');
     });
 
     document.getElementById('alert').addEventListener('click', function () {

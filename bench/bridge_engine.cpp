@@ -1,0 +1,288 @@
+// The command bridge in the real web engine (WebKitGTK), against the engine's bare floor in
+// the same run. A page (built at start from the example bundle's hybrid.js) makes the calls:
+//   bridge  the page calls a plug-in through hybrid/exec; the plug-in answers through the
+//           command delegate; the page's callback runs
+//   bare    the page posts to a handler of its own, which answers with one fixed script and
+//           no bridge logic: the least a round trip through the engine costs
+// BM_Sequential  one call after another, each made when the last one's callback ran; a round
+//                trip is the time between two calls reaching the native side (the page's
+//                clock is too coarse). p50/p99 of each, and the ratio of the p50s (goal:
+//                within 1.2x of the bare floor)
+// BM_Burst       kBurst calls posted in one turn: calls per second of each, and the ratio of
+//                the bare rate to the bridge rate (goal: at least 10k calls/s)
+// It needs a display: without DISPLAY or WAYLAND_DISPLAY it starts itself again under
+// xvfb-run.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/CompositionRoot.h"
+#include "bridge/HYBAppDelegate.h"
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBPlugin.h"
+#include "bridge/HYBPluginResult.h"
+#include "bridge/HYBViewController.h"
+#include "bridge/HYBWebViewEngineProtocol.h"
+#include "platform/gtk/GLibDriver.h"
+#include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/ns/Log.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/ui/Application.h"
+#include "platform/wk/ScriptMessage.h"
+#include "platform/wk/ScriptMessageHandler.h"
+#include "platform/wk/UserContentController.h"
+#include "platform/wk/WebView.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr int kSequentialCalls = 200;
+constexpr int kBurst = 2000;
+const fs::path kSourceRoot = fs::path(__FILE__).parent_path().parent_path();
+
+constexpr const char* kConfig = R"(<?xml version="1.0" encoding="utf-8"?>
+<widget id="org.example.hybrid.bench" version="1.0.0">
+    <content src="index.html" />
+    <preference name="scheme" value="app" />
+    <feature name="Bench"><param name="ios-package" value="BenchEcho" /></feature>
+</widget>
+)";
+
+constexpr const char* kPage = R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Bench</title></head><body>
+<script src="hybrid.js"></script>
+<script>
+var exec = hybrid.require('hybrid/exec');
+var waiting = [];
+window.bare = { cb: function () { waiting.shift()(); } };
+var calls = {
+    bridge: function (done) { exec(done, done, 'Bench', 'echo', ['x']); },
+    bare: function (done) {
+        waiting.push(done);
+        window.webkit.messageHandlers.bare.postMessage(['Bare1', 'Bench', 'echo', ['x']]);
+    }
+};
+function report(times) { window.webkit.messageHandlers.result.postMessage(times); }
+window.sequential = function (kind, count) {
+    var times = [], call = calls[kind];
+    (function next() {
+        var start = performance.now();
+        call(function () {
+            times.push(performance.now() - start);
+            if (times.length < count) next(); else report(times);
+        });
+    })();
+};
+window.burst = function (kind, count) {
+    var call = calls[kind], left = count, start = performance.now();
+    for (var i = 0; i < count; i++) {
+        call(function () { if (--left === 0) report([performance.now() - start]); });
+    }
+};
+</script></body></html>
+)";
+
+using Clock = std::chrono::steady_clock;
+
+// When each call reached the native side.
+std::vector<Clock::time_point> gArrivals;
+
+class BenchEcho : public HYBPlugin {
+public:
+    BenchEcho() { registerAction("echo", &BenchEcho::echo); }
+    void echo(const HYBInvokedUrlCommand& command) {
+        gArrivals.push_back(Clock::now());
+        commandDelegate()->sendPluginResult(
+            std::make_shared<HYBPluginResult>(HYBResultStatusOK, command.argumentAtIndex(0)),
+            command.callbackId());
+    }
+};
+
+// The floor: one fixed script back for each message, nothing else.
+class BareHandler : public wk::ScriptMessageHandler {
+public:
+    void didReceiveScriptMessage(wk::UserContentController&,
+                                 const wk::ScriptMessage& message) override {
+        gArrivals.push_back(Clock::now());
+        if (auto view = message.webView.lock()) view->engine()->evaluateJavaScript("bare.cb()", {});
+    }
+};
+
+class ResultHandler : public wk::ScriptMessageHandler {
+public:
+    void didReceiveScriptMessage(wk::UserContentController&,
+                                 const wk::ScriptMessage& message) override {
+        std::vector<double> times;
+        if (const auto* array = message.body.array()) {
+            for (const auto& t : *array) times.push_back(t.doubleValue());
+        }
+        result = std::move(times);
+    }
+    std::optional<std::vector<double>> result;
+};
+
+// The host with the bench page, launched once.
+struct Host {
+    static Host& shared() {
+        static Host host;
+        return host;
+    }
+
+    Host() {
+        ns::Log::setStandardErrorEnabled(false);
+        std::error_code ec;
+        fs::create_directories(root / "bundle/www", ec);
+        std::ofstream(root / "bundle/config.xml") << kConfig;
+        std::ofstream(root / "bundle/www/index.html") << kPage;
+        fs::copy_file(kSourceRoot / "examples/bundle/www/hybrid.js", root / "bundle/www/hybrid.js",
+                      fs::copy_options::overwrite_existing, ec);
+        if (!wk::WebKitGtkEngine::install()) std::abort();
+        driver.emplace();
+        if (!CompositionRoot::prepare(
+                {(root / "bundle").string(), (root / "sandbox").string(), false})) {
+            std::abort();
+        }
+        rt::ClassRegistry::shared().registerClass("BenchEcho", "HYBPlugin",
+                                                  [] { return std::make_shared<BenchEcho>(); });
+        if (!CompositionRoot::launch()) std::abort();
+        auto delegate =
+            std::dynamic_pointer_cast<HYBAppDelegate>(ui::Application::shared().delegate());
+        webView = delegate->viewController()->webViewEngine()->engineWebView();
+        auto controller = webView->configuration()->userContentController();
+        controller->addScriptMessageHandler(std::make_shared<BareHandler>(), "bare");
+        controller->addScriptMessageHandler(results, "result");
+        // Loaded again, so that the page has the two handlers.
+        webView->loadRequest(wk::URLRequest(*ns::URL::parse("app://localhost/index.html")));
+        if (!driver->runUntil([&] { return !webView->isLoading() && webView->title() == "Bench"; },
+                              30s)) {
+            std::abort();
+        }
+    }
+    ~Host() {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+
+    // Runs window.<mode>(kind, count) in the page; the times it reports, in milliseconds.
+    std::vector<double> run(const std::string& mode, const std::string& kind, int count) {
+        results->result.reset();
+        gArrivals.clear();
+        webView->evaluateJavaScript(mode + "('" + kind + "', " + std::to_string(count) + ")");
+        driver->runUntil([&] { return results->result.has_value(); }, 60s);
+        return results->result.value_or(std::vector<double>{});
+    }
+
+    fs::path root = fs::temp_directory_path() / ("hybrid-bench-" + std::to_string(::getpid()));
+    std::optional<dispatch::GLibDriver> driver;
+    std::shared_ptr<wk::WebView> webView;
+    std::shared_ptr<ResultHandler> results = std::make_shared<ResultHandler>();
+};
+
+double percentile(std::vector<double> samples, double p) {
+    if (samples.empty()) return 0;
+    const size_t index = std::min(samples.size() - 1, static_cast<size_t>(p * samples.size()));
+    std::nth_element(samples.begin(), samples.begin() + static_cast<long>(index), samples.end());
+    return samples[index];
+}
+
+// The round trips of one sequential run, in milliseconds.
+std::vector<double> roundTrips(Host& host, const std::string& kind) {
+    if (host.run("sequential", kind, kSequentialCalls).size() != kSequentialCalls ||
+        gArrivals.size() != kSequentialCalls) {
+        return {};
+    }
+    std::vector<double> times;
+    for (size_t i = 1; i < gArrivals.size(); ++i) {
+        times.push_back(
+            std::chrono::duration<double, std::milli>(gArrivals[i] - gArrivals[i - 1]).count());
+    }
+    return times;
+}
+
+void BM_Sequential(benchmark::State& state) {
+    auto& host = Host::shared();
+    std::vector<double> bridge, bare;
+    for (auto _ : state) {
+        auto b = roundTrips(host, "bridge");
+        auto f = roundTrips(host, "bare");
+        if (b.empty() || f.empty()) {
+            state.SkipWithError("the page did not finish its round trips");
+            return;
+        }
+        double total = 0;
+        for (double t : b) total += t;
+        state.SetIterationTime(total / 1000 / static_cast<double>(b.size()));
+        bridge.insert(bridge.end(), b.begin(), b.end());
+        bare.insert(bare.end(), f.begin(), f.end());
+    }
+    const double bridgeP50 = percentile(bridge, 0.5);
+    const double bareP50 = percentile(bare, 0.5);
+    state.counters["bridge_p50_ms"] = bridgeP50;
+    state.counters["bridge_p99_ms"] = percentile(bridge, 0.99);
+    state.counters["bare_p50_ms"] = bareP50;
+    state.counters["bare_p99_ms"] = percentile(bare, 0.99);
+    state.counters["ratio"] = bareP50 > 0 ? bridgeP50 / bareP50 : 0;
+}
+
+void BM_Burst(benchmark::State& state) {
+    auto& host = Host::shared();
+    double bridgeMs = 0, bareMs = 0;
+    for (auto _ : state) {
+        auto b = host.run("burst", "bridge", kBurst);
+        auto f = host.run("burst", "bare", kBurst);
+        if (b.size() != 1 || f.size() != 1) {
+            state.SkipWithError("the page did not finish its burst");
+            return;
+        }
+        state.SetIterationTime(b[0] / 1000);
+        bridgeMs += b[0];
+        bareMs += f[0];
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    const double bridgeRate = bridgeMs > 0 ? 1000 * kBurst * iterations / bridgeMs : 0;
+    const double bareRate = bareMs > 0 ? 1000 * kBurst * iterations / bareMs : 0;
+    state.counters["bridge_calls_per_s"] = bridgeRate;
+    state.counters["bare_calls_per_s"] = bareRate;
+    state.counters["ratio"] = bridgeRate > 0 ? bareRate / bridgeRate : 0;
+}
+
+}  // namespace
+
+BENCHMARK(BM_Sequential)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(10);
+BENCHMARK(BM_Burst)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+int main(int argc, char** argv) {
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+        // A display of its own: the same program again, under a virtual X server.
+        std::vector<char*> args{const_cast<char*>("xvfb-run"), const_cast<char*>("-a"),
+                                const_cast<char*>("-s"),
+                                const_cast<char*>("-screen 0 1280x1024x24 -nolisten tcp")};
+        char self[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n <= 0) return 1;
+        self[n] = '\0';
+        args.push_back(self);
+        for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+        args.push_back(nullptr);
+        ::setenv("GDK_BACKEND", "x11", 1);
+        ::execvp("xvfb-run", args.data());
+        std::perror("bench_bridge_engine: xvfb-run");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    ui::Application::shared().terminate();
+    return 0;
+}

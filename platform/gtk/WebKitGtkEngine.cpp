@@ -1,0 +1,760 @@
+#include "platform/gtk/WebKitGtkEngine.h"
+
+#include <libsoup/soup.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include "platform/dispatch/RunLoop.h"
+#include "platform/gtk/WebKitGtkAlertDialog.h"
+#include "platform/gtk/WebKitGtkContext.h"
+#include "platform/gtk/WebKitGtkSchemeTask.h"
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ns/Log.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/Screen.h"
+#include "platform/wk/EngineRegistry.h"
+#include "platform/wk/WebKitError.h"
+#include "platform/wk/WebView.h"
+
+namespace wk {
+namespace {
+
+constexpr const char* kEngineKey = "hybrid-engine";
+
+// Set while the client makes the view for a page's new window, so that the engine made for
+// it knows that closing its window is the page's window closing.
+bool gOpeningNewWindow = false;
+
+std::optional<ns::URL> parseURL(const char* text) {
+    return text ? ns::URL::parse(text) : std::nullopt;
+}
+
+// Signal handlers run inside GLib's C frames, which exceptions must not cross: one that escapes
+// the program's code is thrown again from the main run loop, whose driver hands it to its caller.
+void shielded(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (...) {
+        dispatch::RunLoop::main().post(
+            [error = std::current_exception()] { std::rethrow_exception(error); });
+    }
+}
+
+NavigationType navigationTypeOf(WebKitNavigationType type) {
+    switch (type) {
+        case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED:
+            return NavigationType::LinkActivated;
+        case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED:
+            return NavigationType::FormSubmitted;
+        case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD:
+            return NavigationType::BackForward;
+        case WEBKIT_NAVIGATION_TYPE_RELOAD:
+            return NavigationType::Reload;
+        case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED:
+            return NavigationType::FormResubmitted;
+        default:
+            return NavigationType::Other;
+    }
+}
+
+// A load failure in the URL loading system's terms, which the host's error handling reads.
+ns::Error loadErrorOf(const GError* error, const char* uri) {
+    int code = -1;  // unknown
+    if (error->domain == WEBKIT_NETWORK_ERROR) {
+        switch (error->code) {
+            case WEBKIT_NETWORK_ERROR_CANCELLED:
+                code = kURLErrorCancelled;
+                break;
+            case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST:
+                code = kURLErrorFileDoesNotExist;
+                break;
+            case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL:
+                code = kURLErrorUnsupportedURL;
+                break;
+            default:
+                break;
+        }
+    } else if (error->domain == WEBKIT_POLICY_ERROR &&
+               error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) {
+        // A load that a policy decision stopped did not fail: nothing else goes on there.
+        code = kURLErrorCancelled;
+    }
+    return ns::Error(kURLErrorDomain, code,
+                     {{ns::kLocalizedDescriptionKey, std::string(error->message)},
+                      {kURLErrorFailingURLStringErrorKey, std::string(uri ? uri : "")}});
+}
+
+// A value of the page in the program's terms. Objects lose their key order on the way (the
+// JSON that carries them across the process boundary is written with sorted keys); arrays keep
+// theirs. Undefined becomes null; values that JSON cannot carry (functions, symbols, cycles)
+// answer nothing.
+std::optional<ns::Value> valueOf(JSCValue* value) {
+    if (!value || jsc_value_is_undefined(value) || jsc_value_is_null(value)) return ns::Value();
+    gchar* json = jsc_value_to_json(value, 0);
+    if (!json) return std::nullopt;
+    auto parsed = ns::JSONSerialization::read(json, {.fragmentsAllowed = true});
+    g_free(json);
+    if (!parsed) return std::nullopt;
+    return std::move(parsed.value());
+}
+
+// Holds a policy decision until the client answers; one dropped without an answer ignores
+// the navigation, so that WebKit is never left waiting.
+class PolicyAnswer {
+public:
+    explicit PolicyAnswer(WebKitPolicyDecision* decision)
+        : decision_(GObjectRef<WebKitPolicyDecision>::retain(decision)) {}
+    ~PolicyAnswer() {
+        if (decision_) webkit_policy_decision_ignore(decision_.get());
+    }
+    PolicyAnswer(const PolicyAnswer&) = delete;
+    PolicyAnswer& operator=(const PolicyAnswer&) = delete;
+
+    void answer(bool allow) {
+        if (!decision_) return;
+        if (allow) {
+            webkit_policy_decision_use(decision_.get());
+        } else {
+            webkit_policy_decision_ignore(decision_.get());
+        }
+        decision_.reset();
+    }
+
+private:
+    GObjectRef<WebKitPolicyDecision> decision_;
+};
+
+struct Evaluation {
+    std::weak_ptr<WebKitGtkEngine> engine;
+    std::function<void(ns::Result<ns::Value>)> completion;
+};
+
+void evaluationDone(GObject* view, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<Evaluation> evaluation(static_cast<Evaluation*>(data));
+    GError* error = nullptr;
+    JSCValue* value =
+        webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
+    // A view that went away takes its answers with it.
+    if (!evaluation->engine.lock()) {
+        if (error) g_error_free(error);
+        if (value) g_object_unref(value);
+        return;
+    }
+    if (error) {
+        const bool unsupported = error->domain == WEBKIT_JAVASCRIPT_ERROR &&
+                                 error->code == WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT;
+        ns::Error failure(kErrorDomain,
+                          unsupported ? kErrorJavaScriptResultTypeIsUnsupported
+                                      : kErrorJavaScriptExceptionOccurred,
+                          {{ns::kLocalizedDescriptionKey, std::string(error->message)}});
+        g_error_free(error);
+        evaluation->completion(failure);
+        return;
+    }
+    auto converted = valueOf(value);
+    if (value) g_object_unref(value);
+    if (converted) {
+        evaluation->completion(std::move(*converted));
+    } else {
+        evaluation->completion(ns::Error(
+            kErrorDomain, kErrorJavaScriptResultTypeIsUnsupported,
+            {{ns::kLocalizedDescriptionKey, std::string("JavaScript execution returned a result "
+                                                        "of an unsupported type")}}));
+    }
+}
+
+}  // namespace
+
+// A script dialog that the client answers when it likes; closing it lets the page go on.
+// Dialogs still open when the view goes are closed with the dismissed answer.
+class WebKitGtkEngine::PendingDialog {
+public:
+    explicit PendingDialog(WebKitScriptDialog* dialog)
+        : dialog_(webkit_script_dialog_ref(dialog)) {}
+    ~PendingDialog() { close(); }
+    PendingDialog(const PendingDialog&) = delete;
+    PendingDialog& operator=(const PendingDialog&) = delete;
+
+    WebKitScriptDialog* dialog() const { return dialog_; }
+    bool isOpen() const { return dialog_ != nullptr; }
+    // Shows the alert that asks the question on the display as well.
+    void show(const std::shared_ptr<ui::AlertController>& alert, GtkWindow* parent) {
+        native_ = std::make_unique<WebKitGtkAlertDialog>(alert, parent);
+    }
+    void close() {
+        native_.reset();
+        if (!dialog_) return;
+        WebKitScriptDialog* dialog = std::exchange(dialog_, nullptr);
+        webkit_script_dialog_close(dialog);
+        webkit_script_dialog_unref(dialog);
+    }
+
+private:
+    WebKitScriptDialog* dialog_;
+    std::unique_ptr<WebKitGtkAlertDialog> native_;
+};
+
+// --- Set-up ----------------------------------------------------------------------------------
+
+bool WebKitGtkEngine::install() {
+    if (!gtk_init_check(nullptr, nullptr)) return false;
+    EngineRegistry::shared().registerEngine(kName, [](const auto& configuration, auto client) {
+        return std::make_shared<WebKitGtkEngine>(configuration, std::move(client));
+    });
+    return EngineRegistry::shared().setDefaultEngine(kName);
+}
+
+std::shared_ptr<WebKitGtkEngine> WebKitGtkEngine::of(WebKitWebView* view) {
+    if (!view) return nullptr;
+    auto* engine = static_cast<WebKitGtkEngine*>(g_object_get_data(G_OBJECT(view), kEngineKey));
+    return engine ? engine->weak_from_this().lock() : nullptr;
+}
+
+WebKitGtkEngine::WebKitGtkEngine(std::shared_ptr<WebViewConfiguration> configuration,
+                                 std::weak_ptr<EngineClient> client)
+    : configuration_(configuration ? std::move(configuration) : WebViewConfiguration::create()),
+      client_(std::move(client)),
+      contentManager_(
+          GObjectRef<WebKitUserContentManager>::adopt(webkit_user_content_manager_new())),
+      openedAsNewWindow_(gOpeningNewWindow) {
+    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
+                                         WebKitGtkContext::shared().context(),
+                                         "user-content-manager", contentManager_.get(), nullptr));
+    g_object_set_data(G_OBJECT(view_), kEngineKey, this);
+    WebKitSettings* settings = webkit_web_view_get_settings(view_);
+    engineUserAgent_ = webkit_settings_get_user_agent(settings);
+    // The page's console lines go to the terminal with the host's log.
+    webkit_settings_set_enable_write_console_messages_to_stdout(settings, TRUE);
+
+    ui::Size size = ui::Screen::main().bounds().size;
+    if (auto view = std::dynamic_pointer_cast<WebView>(client_.lock())) {
+        if (view->frame().size.width > 0 && view->frame().size.height > 0) {
+            size = view->frame().size;
+        }
+    }
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_default_size(GTK_WINDOW(window_), static_cast<int>(size.width),
+                                static_cast<int>(size.height));
+    gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
+
+    g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+    g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
+    g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
+    g_signal_connect(view_, "notify::title", G_CALLBACK(onTitleChanged), this);
+    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onProcessTerminated), this);
+    g_signal_connect(view_, "script-dialog", G_CALLBACK(onScriptDialog), this);
+    g_signal_connect(view_, "create", G_CALLBACK(onCreate), this);
+    g_signal_connect(view_, "close", G_CALLBACK(onClose), this);
+    g_signal_connect(window_, "delete-event", G_CALLBACK(onWindowDelete), this);
+    syncContent();
+}
+
+WebKitGtkEngine::~WebKitGtkEngine() {
+    answerDialogs();
+    schemeTasks_.clear();
+    g_signal_handlers_disconnect_by_data(view_, this);
+    g_signal_handlers_disconnect_by_data(window_, this);
+    for (const auto& [name, handler] : messageHandlers_) {
+        webkit_user_content_manager_unregister_script_message_handler(contentManager_.get(),
+                                                                      name.c_str());
+        g_signal_handler_disconnect(contentManager_.get(), handler);
+    }
+    g_object_set_data(G_OBJECT(view_), kEngineKey, nullptr);
+    gtk_widget_destroy(window_);
+}
+
+void WebKitGtkEngine::showWindow() {
+    if (windowShown_) return;
+    windowShown_ = true;
+    gtk_widget_show_all(window_);
+}
+
+// --- Keeping WebKit's view of the configuration current ------------------------------------------
+
+void WebKitGtkEngine::syncContent() {
+    for (const auto& scheme : configuration_->urlSchemesWithHandlers()) {
+        WebKitGtkContext::shared().registerScheme(scheme);
+    }
+    syncMessageHandlers();
+    syncUserScripts();
+    syncSettings();
+}
+
+void WebKitGtkEngine::syncMessageHandlers() {
+    const auto& controller = configuration_->userContentController();
+    std::set<std::string> wanted;
+    if (controller) {
+        for (auto& name : controller->scriptMessageHandlerNames()) wanted.insert(std::move(name));
+    }
+    for (auto it = messageHandlers_.begin(); it != messageHandlers_.end();) {
+        if (wanted.count(it->first)) {
+            ++it;
+            continue;
+        }
+        webkit_user_content_manager_unregister_script_message_handler(contentManager_.get(),
+                                                                      it->first.c_str());
+        g_signal_handler_disconnect(contentManager_.get(), it->second);
+        it = messageHandlers_.erase(it);
+    }
+    for (const auto& name : wanted) {
+        if (messageHandlers_.count(name)) continue;
+        // Connected before the name is registered, so that no message is missed.
+        const std::string signal = "script-message-received::" + name;
+        messageHandlers_[name] = g_signal_connect_data(
+            contentManager_.get(), signal.c_str(), G_CALLBACK(onScriptMessage),
+            new MessageChannel{this, name},
+            [](gpointer channel, GClosure*) { delete static_cast<MessageChannel*>(channel); },
+            GConnectFlags{});
+        webkit_user_content_manager_register_script_message_handler(contentManager_.get(),
+                                                                    name.c_str());
+    }
+}
+
+void WebKitGtkEngine::syncUserScripts() {
+    const auto& controller = configuration_->userContentController();
+    const std::vector<UserScript> wanted =
+        controller ? controller->userScripts() : std::vector<UserScript>{};
+    auto same = [](const UserScript& a, const UserScript& b) {
+        return a.source == b.source && a.injectionTime == b.injectionTime &&
+               a.forMainFrameOnly == b.forMainFrameOnly;
+    };
+    if (std::equal(wanted.begin(), wanted.end(), userScripts_.begin(), userScripts_.end(), same)) {
+        return;
+    }
+    webkit_user_content_manager_remove_all_scripts(contentManager_.get());
+    for (const auto& script : wanted) {
+        WebKitUserScript* userScript = webkit_user_script_new(
+            script.source.c_str(),
+            script.forMainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME
+                                    : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+            script.injectionTime == UserScript::InjectionTime::AtDocumentStart
+                ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START
+                : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END,
+            nullptr, nullptr);
+        webkit_user_content_manager_add_script(contentManager_.get(), userScript);
+        webkit_user_script_unref(userScript);
+    }
+    userScripts_ = wanted;
+}
+
+void WebKitGtkEngine::syncSettings() {
+    WebKitSettings* settings = webkit_web_view_get_settings(view_);
+    if (const auto& preferences = configuration_->preferences()) {
+        webkit_settings_set_enable_javascript(settings, preferences->javaScriptEnabled());
+        webkit_settings_set_javascript_can_open_windows_automatically(
+            settings, preferences->javaScriptCanOpenWindowsAutomatically());
+        webkit_settings_set_minimum_font_size(
+            settings, static_cast<guint32>(std::max(0.0, preferences->minimumFontSize())));
+    }
+    webkit_settings_set_media_playback_allows_inline(settings,
+                                                     configuration_->allowsInlineMediaPlayback());
+    webkit_settings_set_media_playback_requires_user_gesture(
+        settings,
+        configuration_->mediaTypesRequiringUserActionForPlayback() != kAudiovisualMediaTypeNone);
+    std::string userAgent = engineUserAgent_;
+    if (customUserAgent_) {
+        userAgent = *customUserAgent_;
+    } else if (const auto& name = configuration_->applicationNameForUserAgent()) {
+        if (!name->empty()) userAgent += " " + *name;
+    }
+    if (userAgent != webkit_settings_get_user_agent(settings)) {
+        webkit_settings_set_user_agent(settings, userAgent.c_str());
+    }
+}
+
+// --- Loads ------------------------------------------------------------------------------------
+
+std::shared_ptr<Navigation> WebKitGtkEngine::beginLoad(const std::function<void()>& start) {
+    syncContent();
+    showWindow();
+    auto navigation = std::make_shared<Navigation>();
+    requested_ = navigation;
+    start();
+    return navigation;
+}
+
+std::shared_ptr<Navigation> WebKitGtkEngine::loadRequest(const URLRequest& request) {
+    return beginLoad([&] {
+        WebKitURIRequest* uriRequest =
+            webkit_uri_request_new(request.url().absoluteString().c_str());
+        if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(uriRequest)) {
+            for (const auto& [name, value] : request.allHTTPHeaderFields()) {
+                soup_message_headers_replace(headers, name.c_str(), value.c_str());
+            }
+        }
+        webkit_web_view_load_request(view_, uriRequest);
+        g_object_unref(uriRequest);
+    });
+}
+
+std::shared_ptr<Navigation> WebKitGtkEngine::loadFileURL(const ns::URL& url, const ns::URL&) {
+    return beginLoad([&] { webkit_web_view_load_uri(view_, url.absoluteString().c_str()); });
+}
+
+std::shared_ptr<Navigation> WebKitGtkEngine::loadHTMLString(const std::string& html,
+                                                            const std::optional<ns::URL>& baseURL) {
+    const std::string base = baseURL ? baseURL->absoluteString() : "about:blank";
+    return beginLoad([&] { webkit_web_view_load_html(view_, html.c_str(), base.c_str()); });
+}
+
+std::shared_ptr<Navigation> WebKitGtkEngine::reload() {
+    if (!webkit_web_view_get_uri(view_)) return nullptr;
+    return beginLoad([&] { webkit_web_view_reload(view_); });
+}
+
+void WebKitGtkEngine::stopLoading() {
+    webkit_web_view_stop_loading(view_);
+}
+
+std::shared_ptr<Navigation> WebKitGtkEngine::goBack() {
+    if (!canGoBack()) return nullptr;
+    return beginLoad([&] { webkit_web_view_go_back(view_); });
+}
+
+std::shared_ptr<Navigation> WebKitGtkEngine::goForward() {
+    if (!canGoForward()) return nullptr;
+    return beginLoad([&] { webkit_web_view_go_forward(view_); });
+}
+
+bool WebKitGtkEngine::canGoBack() const {
+    return webkit_web_view_can_go_back(view_);
+}
+
+bool WebKitGtkEngine::canGoForward() const {
+    return webkit_web_view_can_go_forward(view_);
+}
+
+std::optional<ns::URL> WebKitGtkEngine::url() const {
+    if (!committed_) return std::nullopt;
+    // The history's current entry follows the committed page, same-document navigations
+    // (fragments, history.pushState) included; the view's own URI already names a page that
+    // is still being loaded.
+    auto* list = webkit_web_view_get_back_forward_list(view_);
+    if (auto* item = webkit_back_forward_list_get_current_item(list)) {
+        if (auto url = parseURL(webkit_back_forward_list_item_get_uri(item))) return url;
+    }
+    return committedURL_;
+}
+
+std::optional<std::string> WebKitGtkEngine::title() const {
+    // A page whose content process has gone has no title, which is how the host tells that it
+    // shows nothing.
+    if (!committed_ || contentGone_) return std::nullopt;
+    const char* title = webkit_web_view_get_title(view_);
+    return std::string(title ? title : "");
+}
+
+bool WebKitGtkEngine::isLoading() const {
+    return webkit_web_view_is_loading(view_);
+}
+
+double WebKitGtkEngine::estimatedProgress() const {
+    return webkit_web_view_get_estimated_load_progress(view_);
+}
+
+void WebKitGtkEngine::evaluateJavaScript(const std::string& script,
+                                         std::function<void(ns::Result<ns::Value>)> completion) {
+    if (!completion) {
+        webkit_web_view_evaluate_javascript(view_, script.data(),
+                                            static_cast<gssize>(script.size()), nullptr, nullptr,
+                                            nullptr, nullptr, nullptr);
+        return;
+    }
+    webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()),
+                                        nullptr, nullptr, nullptr, &evaluationDone,
+                                        new Evaluation{weak_from_this(), std::move(completion)});
+}
+
+void WebKitGtkEngine::setCustomUserAgent(const std::optional<std::string>& userAgent) {
+    customUserAgent_ = userAgent;
+    syncSettings();
+}
+
+void WebKitGtkEngine::terminateWebProcess() {
+    webkit_web_view_terminate_web_process(view_);
+}
+
+FrameInfo WebKitGtkEngine::mainFrameInfo() const {
+    URLRequest request(committedURL_.value_or(*ns::URL::parse("about:blank")));
+    request.setMainDocumentURL(request.url());
+    return FrameInfo{true, request};
+}
+
+NavigationAction WebKitGtkEngine::actionOf(WebKitNavigationAction* action, bool newWindow) const {
+    WebKitURIRequest* uriRequest = webkit_navigation_action_get_request(action);
+    auto url = parseURL(webkit_uri_request_get_uri(uriRequest));
+    URLRequest request(url.value_or(*ns::URL::parse("about:blank")));
+    if (const char* method = webkit_uri_request_get_http_method(uriRequest)) {
+        request.setHTTPMethod(method);
+    }
+    request.setMainDocumentURL(request.url());
+    NavigationAction result{request,
+                            navigationTypeOf(webkit_navigation_action_get_navigation_type(action)),
+                            mainFrameInfo(), std::nullopt};
+    if (!newWindow) result.targetFrame = FrameInfo{true, request};
+    return result;
+}
+
+// --- Signals -----------------------------------------------------------------------------------
+
+gboolean WebKitGtkEngine::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                         WebKitPolicyDecisionType type, gpointer self) {
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;  // WebKit's own rules
+    shielded([&] {
+        static_cast<WebKitGtkEngine*>(self)->decideNavigation(
+            decision, type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
+    });
+    return TRUE;
+}
+
+void WebKitGtkEngine::decideNavigation(WebKitPolicyDecision* decision, bool newWindow) {
+    auto keep = shared_from_this();
+    auto answer = std::make_shared<PolicyAnswer>(decision);
+    auto client = this->client();
+    if (!client) {
+        answer->answer(true);
+        return;
+    }
+    auto* navigationAction = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const NavigationAction action = actionOf(navigationAction, newWindow);
+    client->navigationActionToDecide(
+        action, [answer, weak = weak_from_this(), newWindow](NavigationActionPolicy policy) {
+            const bool allow = policy == NavigationActionPolicy::Allow;
+            // A load the program asked for that is refused never starts.
+            if (auto self = weak.lock(); self && !allow && !newWindow) self->requested_.reset();
+            answer->answer(allow);
+        });
+}
+
+void WebKitGtkEngine::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+    shielded([&] { static_cast<WebKitGtkEngine*>(self)->loadChanged(event); });
+}
+
+void WebKitGtkEngine::loadChanged(WebKitLoadEvent event) {
+    auto keep = shared_from_this();
+    auto client = this->client();
+    switch (event) {
+        case WEBKIT_LOAD_STARTED:
+            current_ =
+                requested_ ? std::exchange(requested_, nullptr) : std::make_shared<Navigation>();
+            currentFailed_ = false;
+            provisional_ = true;
+            if (client) client->provisionalNavigationStarted(current_);
+            break;
+        case WEBKIT_LOAD_REDIRECTED:
+            break;
+        case WEBKIT_LOAD_COMMITTED:
+            provisional_ = false;
+            committed_ = true;
+            contentGone_ = false;
+            committedURL_ = parseURL(webkit_web_view_get_uri(view_));
+            if (client && current_) client->navigationCommitted(current_);
+            break;
+        case WEBKIT_LOAD_FINISHED: {
+            provisional_ = false;
+            auto navigation = std::exchange(current_, nullptr);
+            if (client && navigation && !currentFailed_) client->navigationFinished(navigation);
+            break;
+        }
+    }
+}
+
+gboolean WebKitGtkEngine::onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* uri,
+                                       GError* error, gpointer self) {
+    shielded([&] { static_cast<WebKitGtkEngine*>(self)->loadFailed(event, uri, error); });
+    // The host shows its own error page; WebKit's would arrive later and cancel that load.
+    return TRUE;
+}
+
+void WebKitGtkEngine::loadFailed(WebKitLoadEvent event, const char* uri, const GError* error) {
+    auto keep = shared_from_this();
+    if (!current_ || currentFailed_) return;
+    currentFailed_ = true;
+    const ns::Error failure = loadErrorOf(error, uri);
+    auto client = this->client();
+    if (!client) return;
+    if (event == WEBKIT_LOAD_STARTED || event == WEBKIT_LOAD_REDIRECTED) {
+        client->provisionalNavigationFailed(current_, failure);
+    } else {
+        client->navigationFailed(current_, failure);
+    }
+}
+
+void WebKitGtkEngine::onTitleChanged(WebKitWebView* view, GParamSpec*, gpointer data) {
+    auto* self = static_cast<WebKitGtkEngine*>(data);
+    const char* title = webkit_web_view_get_title(view);
+    gtk_window_set_title(GTK_WINDOW(self->window_), title ? title : "");
+}
+
+void WebKitGtkEngine::onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                                          gpointer self) {
+    shielded([&] { static_cast<WebKitGtkEngine*>(self)->processTerminated(reason); });
+}
+
+void WebKitGtkEngine::processTerminated(WebKitWebProcessTerminationReason reason) {
+    auto keep = shared_from_this();
+    ns::nslog("The web content process ended (%@).",
+              reason == WEBKIT_WEB_PROCESS_CRASHED                 ? "crashed"
+              : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "out of memory"
+                                                                   : "terminated");
+    contentGone_ = true;
+    provisional_ = false;
+    current_.reset();
+    answerDialogs();
+    if (auto client = this->client()) client->webContentProcessTerminated();
+}
+
+gboolean WebKitGtkEngine::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog,
+                                         gpointer self) {
+    shielded([&] { static_cast<WebKitGtkEngine*>(self)->scriptDialog(dialog); });
+    return TRUE;
+}
+
+void WebKitGtkEngine::scriptDialog(WebKitScriptDialog* dialog) {
+    auto keep = shared_from_this();
+    auto client = this->client();
+    const auto type = webkit_script_dialog_get_dialog_type(dialog);
+    if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
+        // Leaving a page is never held up.
+        webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
+        return;
+    }
+    if (!client) return;  // dismissed as the signal returns
+    auto pending = std::make_shared<PendingDialog>(dialog);
+    dialogs_.push_back(pending);
+    auto done = [weak = weak_from_this(), pending] {
+        pending->close();
+        if (auto engine = weak.lock()) std::erase(engine->dialogs_, pending);
+    };
+    const std::string message = webkit_script_dialog_get_message(dialog);
+    const FrameInfo frame = mainFrameInfo();
+    switch (type) {
+        case WEBKIT_SCRIPT_DIALOG_ALERT:
+            client->alertRequested(message, frame, done);
+            break;
+        case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+            client->confirmRequested(message, frame, [pending, done](bool confirmed) {
+                if (pending->isOpen()) {
+                    webkit_script_dialog_confirm_set_confirmed(pending->dialog(), confirmed);
+                }
+                done();
+            });
+            break;
+        case WEBKIT_SCRIPT_DIALOG_PROMPT: {
+            const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
+            client->promptRequested(
+                message, defaultText ? std::optional<std::string>(defaultText) : std::nullopt,
+                frame, [pending, done](std::optional<std::string> text) {
+                    // Without a text the prompt counts as cancelled.
+                    if (pending->isOpen() && text) {
+                        webkit_script_dialog_prompt_set_text(pending->dialog(), text->c_str());
+                    }
+                    done();
+                });
+            break;
+        }
+        default:
+            done();
+            break;
+    }
+    // The client's answer usually comes from an alert on the headless screen; a person at the
+    // display answers it in a dialog of the window.
+    auto alert = ui::AlertController::topmost();
+    if (pending->isOpen() && alert && !alert->isPressed())
+        pending->show(alert, GTK_WINDOW(window_));
+}
+
+void WebKitGtkEngine::answerDialogs() {
+    auto dialogs = std::exchange(dialogs_, {});
+    for (const auto& dialog : dialogs) dialog->close();
+}
+
+GtkWidget* WebKitGtkEngine::onCreate(WebKitWebView*, WebKitNavigationAction* action,
+                                     gpointer self) {
+    shielded([&] { static_cast<WebKitGtkEngine*>(self)->openNewWindow(action); });
+    // WebKit gets no window of its own making (see the class comment).
+    return nullptr;
+}
+
+void WebKitGtkEngine::openNewWindow(WebKitNavigationAction* navigationAction) {
+    auto keep = shared_from_this();
+    auto client = this->client();
+    if (!client) return;
+    const NavigationAction action = actionOf(navigationAction, true);
+    struct Opening {
+        Opening() { gOpeningNewWindow = true; }
+        ~Opening() { gOpeningNewWindow = false; }
+    };
+    std::shared_ptr<WebView> webView;
+    {
+        Opening opening;
+        webView = client->newWindowRequested(action, WindowFeatures{});
+    }
+    if (webView) webView->loadRequest(action.request);
+}
+
+void WebKitGtkEngine::onClose(WebKitWebView*, gpointer self) {
+    shielded([&] {
+        auto engine = static_cast<WebKitGtkEngine*>(self)->shared_from_this();
+        if (auto client = engine->client()) client->closeRequested();
+    });
+}
+
+gboolean WebKitGtkEngine::onWindowDelete(GtkWidget*, GdkEvent*, gpointer self) {
+    shielded([&] {
+        auto engine = static_cast<WebKitGtkEngine*>(self)->shared_from_this();
+        if (!engine->openedAsNewWindow_) {
+            // Closing the application's window ends the application, as a terminate signal
+            // does.
+            ::kill(::getpid(), SIGTERM);
+        } else if (auto client = engine->client()) {
+            // The user closes a page's window as the page would.
+            client->closeRequested();
+        }
+    });
+    return TRUE;
+}
+
+void WebKitGtkEngine::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                      gpointer data) {
+    shielded([&] {
+        auto* channel = static_cast<MessageChannel*>(data);
+        auto engine = channel->engine->shared_from_this();
+        auto client = engine->client();
+        if (!client) return;
+        auto body = valueOf(webkit_javascript_result_get_js_value(result));
+        client->scriptMessagePosted(channel->name, body ? std::move(*body) : ns::Value(),
+                                    engine->mainFrameInfo());
+    });
+}
+
+// --- Custom schemes ------------------------------------------------------------------------------
+
+void WebKitGtkEngine::startSchemeRequest(WebKitURISchemeRequest* request) {
+    shielded([&] { serveSchemeRequest(request); });
+}
+
+void WebKitGtkEngine::serveSchemeRequest(WebKitURISchemeRequest* request) {
+    auto keep = shared_from_this();
+    std::weak_ptr<WebKitGtkEngine> weak = weak_from_this();
+    auto receiver = std::make_shared<WebKitGtkSchemeTask>(
+        request,
+        [weak](const std::shared_ptr<WebKitGtkSchemeTask>& task) {
+            auto self = weak.lock();
+            if (auto client = self ? self->client() : nullptr)
+                client->schemeTaskStopped(task->task());
+        },
+        [weak](const std::shared_ptr<WebKitGtkSchemeTask>& task) {
+            if (auto self = weak.lock()) std::erase(self->schemeTasks_, task);
+        });
+    schemeTasks_.push_back(receiver);
+    const auto& task = receiver->makeTask();
+    auto client = this->client();
+    if (!client || !client->schemeTaskStarted(task)) receiver->refuse();
+}
+
+}  // namespace wk

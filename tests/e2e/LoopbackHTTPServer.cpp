@@ -1,0 +1,87 @@
+#include "tests/e2e/LoopbackHTTPServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+LoopbackHTTPServer::LoopbackHTTPServer() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener_, 16) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::pipe2(wake_, O_CLOEXEC) != 0) {
+        throw std::runtime_error("cannot start the loopback HTTP server");
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serve(); });
+}
+
+LoopbackHTTPServer::~LoopbackHTTPServer() {
+    stop();
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+}
+
+std::string LoopbackHTTPServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<std::string> LoopbackHTTPServer::requestedPaths() const {
+    std::lock_guard lock(mutex_);
+    return paths_;
+}
+
+void LoopbackHTTPServer::stop() {
+    if (!thread_.joinable()) return;
+    const char byte = 0;
+    (void)!::write(wake_[1], &byte, 1);
+    thread_.join();
+    ::close(listener_);
+    listener_ = -1;
+}
+
+void LoopbackHTTPServer::serve() {
+    for (;;) {
+        pollfd fds[2] = {{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) continue;
+        if (fds[1].revents) return;
+        const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) continue;
+        answer(connection);
+        ::close(connection);
+    }
+}
+
+void LoopbackHTTPServer::answer(int connection) {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+        pollfd fd{connection, POLLIN, 0};
+        if (::poll(&fd, 1, 5000) <= 0) return;
+        const ssize_t n = ::read(connection, buffer, sizeof buffer);
+        if (n <= 0) return;
+        request.append(buffer, static_cast<size_t>(n));
+    }
+    const size_t start = request.find(' ') + 1;
+    const std::string path = request.substr(start, request.find(' ', start) - start);
+    {
+        std::lock_guard lock(mutex_);
+        paths_.push_back(path);
+    }
+    const std::string body = "<!DOCTYPE html><html><head><title>" + path +
+                             "</title></head><body><p>Loopback page</p></body></html>";
+    const std::string response =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+        "Content-Length: " +
+        std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    (void)!::write(connection, response.data(), response.size());
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A tiny HTTP server on 127.0.0.1 for pages that the suite navigates to: every GET answers
+// 200 with a small HTML page titled with the request's path. After stop(), connections to its
+// port are refused. Requests are served on a thread of its own.
+class LoopbackHTTPServer {
+public:
+    LoopbackHTTPServer();
+    ~LoopbackHTTPServer();
+    LoopbackHTTPServer(const LoopbackHTTPServer&) = delete;
+    LoopbackHTTPServer& operator=(const LoopbackHTTPServer&) = delete;
+
+    int port() const { return port_; }
+    // "http://127.0.0.1:<port><path>"
+    std::string url(const std::string& path) const;
+    std::vector<std::string> requestedPaths() const;
+    void stop();
+
+private:
+    void serve();
+    void answer(int connection);
+
+    int listener_ = -1;
+    int wake_[2] = {-1, -1};
+    int port_ = 0;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> paths_;
+};

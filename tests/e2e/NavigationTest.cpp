@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/ns/Sandbox.h"
+#include "platform/ui/Application.h"
+#include "platform/wk/URLResponse.h"
+#include "platform/wk/URLSchemeTask.h"
+#include "platform/wk/WebView.h"
+#include "tests/e2e/E2EHost.h"
+#include "tests/e2e/E2EProbe.h"
+#include "tests/e2e/LoopbackHTTPServer.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/NsPrinters.h"
+
+namespace {
+
+std::string literal(const std::string& text) {
+    return "'" + text + "'";  // the suite's own URLs need no escaping
+}
+
+class Navigation : public ::testing::Test {
+protected:
+    void TearDown() override { EXPECT_TRUE(host.loadStartPage()); }
+
+    std::string pageURL() const {
+        auto url = host.webView()->URL();
+        return url ? url->absoluteString() : "";
+    }
+    bool waitForURL(const std::string& url) {
+        return host.runUntil([&] { return pageURL() == url && !host.webView()->isLoading(); });
+    }
+
+    E2EHost& host = E2EHost::shared();
+    LoopbackHTTPServer server;
+};
+
+TEST_F(Navigation, AllowedPagesLoadInTheWebView) {
+    const std::string url = server.url("/allowed");
+    host.run("location.href = " + literal(url));
+    ASSERT_TRUE(waitForURL(url));
+    // The title follows the load on its own.
+    EXPECT_TRUE(host.runUntil([&] { return host.webView()->title() == "/allowed"; }));
+    EXPECT_EQ(server.requestedPaths(), std::vector<std::string>{"/allowed"});
+}
+
+// A page that no list admits is not loaded, and the page stays where it was.
+TEST_F(Navigation, RefusedPagesAreNotLoaded) {
+    testsupport::LogCapture log;
+    const std::string url = "http://localhost:" + std::to_string(server.port()) + "/refused";
+    host.run("location.href = " + literal(url));
+    ASSERT_TRUE(host.runUntil([&] {
+        return log.contains(
+            "ERROR Internal navigation rejected - <allow-navigation> not set for "
+            "url='" +
+            url + "'");
+    }));
+    EXPECT_FALSE(log.contains("External navigation rejected"));  // not the user's tap
+    EXPECT_EQ(pageURL(), "app://localhost/index.html");
+    EXPECT_TRUE(server.requestedPaths().empty());
+}
+
+// A link the user follows to a page that only the intent list admits opens outside.
+TEST_F(Navigation, IntentLinksOpenOutside) {
+    const std::string url = "https://intent.invalid/page";
+    const size_t opened = ui::Application::shared().openedURLs().size();
+    host.run("e2e.click(" + literal(url) + ")");
+    ASSERT_TRUE(
+        host.runUntil([&] { return ui::Application::shared().openedURLs().size() > opened; }));
+    EXPECT_EQ(ui::Application::shared().openedURLs().back().absoluteString(), url);
+    EXPECT_EQ(pageURL(), "app://localhost/index.html");
+}
+
+// A load that fails shows the bundle's error page with the failure in its query.
+TEST_F(Navigation, FailedLoadsShowTheErrorPage) {
+    const std::string url = server.url("/gone");
+    server.stop();
+    const size_t from = host.reportCount();
+    host.run("location.href = " + literal(url));
+    auto report = host.waitForReport(
+        from, [](const E2EHost::Report& r) { return r.body["event"] == ns::Value("error-page"); });
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->body["error"].stringValue().rfind("Failed to load webpage with error: ", 0),
+              0u)
+        << report->body["error"].stringValue();
+    EXPECT_NE(pageURL().find("/error.html?error=Failed%20to%20load%20webpage"), std::string::npos)
+        << pageURL();
+}
+
+struct AssetCase {
+    std::string path;
+    int status;
+    const char* type;
+    const char* bodyContains;
+};
+
+// The bundle's files over the app scheme: assets with their types, extension-less routes as
+// the start page, missing files as 404, and files of the sandbox under the reserved prefix.
+TEST_F(Navigation, TheAppSchemeServesTheBundle) {
+    const std::string tmpFile = ns::Sandbox::temporaryDirectory() + "e2e.txt";
+    std::ofstream(tmpFile) << "from the sandbox";
+    const AssetCase cases[] = {
+        {"css/style.css", 200, "text/css", "font-family"},
+        {"/settings/profile", 200, "text/html", "<title>End to End</title>"},
+        {"js/missing.js", 404, "javascript", ""},
+        {("/_app_file_" + tmpFile).c_str(), 200, "text/plain", "from the sandbox"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const size_t from = host.reportCount();
+        host.run("e2e.fetch('f', " + literal(c.path) + ")");
+        auto report = host.waitForReport(
+            from, [](const E2EHost::Report& r) { return r.body["fetch"] == ns::Value("f"); });
+        ASSERT_TRUE(report);
+        EXPECT_EQ(report->body["status"], ns::Value(c.status));
+        EXPECT_NE(report->body["type"].stringValue().find(c.type), std::string::npos)
+            << report->body["type"].stringValue();
+        EXPECT_EQ(report->body["cache"], ns::Value("no-cache"));
+        EXPECT_NE(report->body["body"].stringValue().find(c.bodyContains), std::string::npos);
+    }
+}
+
+// A handler may answer later, or never: the page gets a late answer whole, and a request the
+// page gives up is stopped at the handler.
+TEST_F(Navigation, SchemeAnswersMayComeLaterOrBeStopped) {
+    // Plug-ins are made on first use; only those made are offered the requests.
+    ASSERT_EQ(host.call("Probe", "echo", "[1]").size(), 1u);
+    auto& held = E2EProbe::held();
+    held.clear();
+    E2EProbe::stopped().clear();
+    size_t from = host.reportCount();
+    host.run("e2e.fetch('late', '/held/late.txt')");
+    ASSERT_TRUE(host.runUntil([&] { return held.size() == 1; }));
+    auto task = held.front();
+    task->didReceiveResponse(wk::URLResponse::http(task->request().url(), 200, "HTTP/1.1",
+                                                   {{"Content-Type", "text/plain"}}));
+    task->didReceiveData(ns::Data::fromString("first "));
+    task->didReceiveData(ns::Data::fromString("second"));
+    task->didFinish();
+    auto report = host.waitForReport(
+        from, [](const E2EHost::Report& r) { return r.body["fetch"] == ns::Value("late"); });
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->body["status"], ns::Value(200));
+    EXPECT_EQ(report->body["body"], ns::Value("first second"));
+
+    held.clear();
+    host.run(
+        "window.aborter = new AbortController();"
+        "fetch('/held/abandoned', {signal: aborter.signal}).catch(function () {});");
+    ASSERT_TRUE(host.runUntil([&] { return held.size() == 1; }));
+    host.run("aborter.abort()");
+    ASSERT_TRUE(host.runUntil([] { return !E2EProbe::stopped().empty(); }));
+    EXPECT_EQ(E2EProbe::stopped(), std::vector<std::string>{"/held/abandoned"});
+    EXPECT_TRUE(held.front()->isStopped());
+    held.clear();
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include "platform/ns/JSONSerialization.h"
+#include "tests/e2e/E2EHost.h"
+#include "tests/support/NsPrinters.h"
+
+namespace {
+
+ns::Value json(std::string_view text) {
+    return *ns::JSONSerialization::read(text, {.fragmentsAllowed = true});
+}
+
+struct ResultCase {
+    const char* kind;
+    bool ok;
+    const char* expected;  // JSON of what the page's callback receives
+};
+
+// Each kind of result a plug-in can send reaches the page's success or failure callback
+// intact: strings with characters that end a JavaScript literal, numbers that stay integers or
+// doubles, binary data, multipart results, the error object and no result at all.
+TEST(PageCalls, EveryKindOfResultReachesThePage) {
+    const ResultCase cases[] = {
+        {"string", true, R"("héllo \"quoted\" \u2028")"},
+        {"int", true, "-42"},
+        {"double", true, "2.5"},
+        {"bool", true, "true"},
+        {"array", true, R"([1, "two", null, false])"},
+        {"dictionary", true, R"({"name": "probe", "nested": {"n": 1}})"},
+        {"arrayBuffer", true, R"({"bytes": [0, 1, 2, 254, 255]})"},
+        {"multipart", true, R"(["text", {"bytes": [0, 1, 2, 254, 255]}, 3])"},
+        {"errorObject", false, R"({"code": 7})"},
+        {"nothing", true, "null"},
+    };
+    auto& host = E2EHost::shared();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const auto answers = host.call("Probe", "kind", std::string("['") + c.kind + "']");
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(answers[0]["ok"], ns::Value(c.ok));
+        EXPECT_EQ(answers[0]["value"], json(c.expected));
+    }
+}
+
+TEST(PageCalls, ArgumentsTravelBothWays) {
+    auto& host = E2EHost::shared();
+    auto answers = host.call("Probe", "echo", "[new Uint8Array([9, 8, 7]).buffer]");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["value"], json(R"({"bytes": [9, 8, 7]})"));
+
+    answers = host.call("Probe", "echo", R"([{"b": [1, 2.5, "x"], "a": null}])");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["value"], json(R"({"a": null, "b": [1, 2.5, "x"]})"));
+}
+
+TEST(PageCalls, KeptCallbacksStreamResultsInOrder) {
+    const auto answers = E2EHost::shared().call("Probe", "stream", "[3]", 4);
+    ASSERT_EQ(answers.size(), 4u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(answers[i]["value"], ns::Value(static_cast<int>(i + 1)));
+        EXPECT_EQ(answers[i]["n"], ns::Value(static_cast<int>(i + 1)));
+    }
+    EXPECT_EQ(answers[3]["value"], ns::Value("done"));
+}
+
+TEST(PageCalls, BackgroundWorkAnswersThroughTheMainThread) {
+    const auto answers = E2EHost::shared().call("Probe", "background", "['bg']");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["value"], json(R"({"value": "bg", "ranOnMainThread": false})"));
+}
+
+// A burst of calls from one turn of the page: each is answered exactly once.
+TEST(PageCalls, BurstIsAnsweredCompletely) {
+    auto& host = E2EHost::shared();
+    const size_t from = host.reportCount();
+    constexpr int kCalls = 300;
+    host.run("for (var i = 0; i < " + std::to_string(kCalls) +
+             "; i++) e2e.call('burst' + i, 'Probe', 'echo', [i]);");
+    ASSERT_TRUE(host.runUntil([&] { return host.reportCount() - from >= kCalls; }));
+    std::vector<int> seen(kCalls, 0);
+    for (size_t i = from; i < host.reportCount(); ++i) {
+        const auto& body = host.reports()[i].body;
+        const int n = static_cast<int>(body["value"].integerValue());
+        ASSERT_EQ(body["call"], ns::Value("burst" + std::to_string(n)));
+        ++seen[static_cast<size_t>(n)];
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kCalls);
+}
+
+}  // namespace

@@ -486,7 +486,8 @@ void HYBFile::copyOrMove(const HYBInvokedUrlCommand& command, bool copy) {
     auto destFs = argumentFileSystem(command, 1, destURL);
     std::optional<std::string> newName;
     if (command.arguments().size() >= 3) {
-        if (const std::string* name = command.argumentAtIndex(2).string()) newName = *name;
+        const ns::Value name = command.argumentAtIndex(2);
+        if (name.isString()) newName = *name.string();
     } else if (srcURL && srcURL->url()) {
         newName = srcURL->url()->lastPathComponent();
     }

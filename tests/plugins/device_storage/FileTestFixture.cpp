@@ -22,7 +22,17 @@ void RecordingDelegate::sendPluginResult(const std::shared_ptr<HYBPluginResult>&
 }
 
 void RecordingDelegate::runInBackground(std::function<void()> block) {
+    if (hold_) {
+        held_.push_back(std::move(block));
+        return;
+    }
     dispatch::Queue::global().async(std::move(block));
+}
+
+void RecordingDelegate::releaseBackground() {
+    hold_ = false;
+    for (auto& block : held_) dispatch::Queue::global().async(std::move(block));
+    held_.clear();
 }
 
 HYBCommandDelegate::UrlTransformer RecordingDelegate::urlTransformer() const {
@@ -74,8 +84,7 @@ void FileFixture::start(ns::Dictionary settings) {
     plugin_->pluginInitialize();
 }
 
-std::shared_ptr<HYBPluginResult> FileFixture::call(const std::string& action,
-                                                   ns::Array arguments) {
+std::shared_ptr<HYBPluginResult> FileFixture::call(const std::string& action, ns::Array arguments) {
     const std::string id = "File" + std::to_string(++nextCallback_);
     HYBInvokedUrlCommand command(std::move(arguments), id, "File", action);
     EXPECT_TRUE(plugin_->performAction(action, command)) << action;
@@ -115,7 +124,8 @@ std::string FileFixture::readFile(const std::string& path) {
 
 bool FileFixture::exists(const std::string& path) {
     std::error_code ec;
-    return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
+    return std::filesystem::symlink_status(path, ec).type() !=
+           std::filesystem::file_type::not_found;
 }
 
 namespace {
@@ -127,8 +137,8 @@ namespace {
     if (result->status() == status && message && *message == code) {
         return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionFailure() << "status " << result->status() << ", message "
-                                         << result->message().description();
+    return ::testing::AssertionFailure()
+           << "status " << result->status() << ", message " << result->message().description();
 }
 
 }  // namespace
@@ -144,8 +154,8 @@ namespace {
 ::testing::AssertionResult isOK(const std::shared_ptr<HYBPluginResult>& result) {
     if (!result) return ::testing::AssertionFailure() << "no result";
     if (result->status() == HYBResultStatusOK) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "status " << result->status() << ", message "
-                                         << result->message().description();
+    return ::testing::AssertionFailure()
+           << "status " << result->status() << ", message " << result->message().description();
 }
 
 }  // namespace filetest

@@ -35,8 +35,13 @@ public:
     void setUrlTransformer(UrlTransformer transformer) override;
 
     std::vector<std::pair<std::string, std::shared_ptr<HYBPluginResult>>> results() const;
+    // While held, background work waits here instead of starting.
+    void holdBackground() { hold_ = true; }
+    void releaseBackground();
 
 private:
+    bool hold_ = false;
+    std::vector<std::function<void()>> held_;
     mutable std::mutex mutex_;
     std::vector<std::pair<std::string, std::shared_ptr<HYBPluginResult>>> results_;
     UrlTransformer transformer_;

@@ -29,22 +29,22 @@ TEST_P(HYBFilesystemURLParseTest, NameAndFullPath) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HYBFilesystemURLParseTest,
-    ::testing::Values(
-        ParseCase{"hybfile://localhost/persistent/a/b.txt", "persistent", "/a/b.txt"},
-        ParseCase{"hybfile://localhost/persistent/", "persistent", ""},
-        ParseCase{"hybfile://localhost/persistent", "persistent", ""},
-        // The path is decoded, the query is kept as written.
-        ParseCase{"hybfile://localhost/persistent/a%20b.txt?x=%20", "persistent", "/a b.txt?x=%20"},
-        ParseCase{"hybfile://localhost/", std::nullopt, ""},
-        ParseCase{"hybfile://localhost", std::nullopt, ""},
-        ParseCase{"hybfile://otherhost/persistent/a", std::nullopt, std::nullopt},
-        ParseCase{"HYBFILE://localhost/persistent/a", std::nullopt, std::nullopt},
-        ParseCase{"file:///tmp/a", std::nullopt, std::nullopt},
-        ParseCase{"assets-library://asset/asset.JPG?id=1&ext=JPG", "assets-library",
-                  "/asset/asset.JPG?id=1&ext=JPG"},
-        ParseCase{"assets-library:", "assets-library", ""},
-        ParseCase{"not a url", std::nullopt, std::nullopt},
-        ParseCase{"", std::nullopt, std::nullopt}));
+    ::testing::Values(ParseCase{"hybfile://localhost/persistent/a/b.txt", "persistent", "/a/b.txt"},
+                      ParseCase{"hybfile://localhost/persistent/", "persistent", ""},
+                      ParseCase{"hybfile://localhost/persistent", "persistent", ""},
+                      // The path is decoded, the query is kept as written.
+                      ParseCase{"hybfile://localhost/persistent/a%20b.txt?x=%20", "persistent",
+                                "/a b.txt?x=%20"},
+                      ParseCase{"hybfile://localhost/", std::nullopt, ""},
+                      ParseCase{"hybfile://localhost", std::nullopt, ""},
+                      ParseCase{"hybfile://otherhost/persistent/a", std::nullopt, std::nullopt},
+                      ParseCase{"HYBFILE://localhost/persistent/a", std::nullopt, std::nullopt},
+                      ParseCase{"file:///tmp/a", std::nullopt, std::nullopt},
+                      ParseCase{"assets-library://asset/asset.JPG?id=1&ext=JPG", "assets-library",
+                                "/asset/asset.JPG?id=1&ext=JPG"},
+                      ParseCase{"assets-library:", "assets-library", ""},
+                      ParseCase{"not a url", std::nullopt, std::nullopt},
+                      ParseCase{"", std::nullopt, std::nullopt}));
 
 TEST(HYBFilesystemURLTest, InvalidTextGivesNoURL) {
     HYBFilesystemURL url("hybfile://localhost/temporary/a b");
@@ -105,9 +105,8 @@ TEST_F(HYBFilesystemURLProtocolTest, PresentFileIsServedWhole) {
 
 TEST_F(HYBFilesystemURLProtocolTest, MissingFileOrFileSystemIs404WithoutBody) {
     start();
-    for (const std::string& text :
-         {url("persistent", "/missing.txt"), url("nosuchfs", "/a.txt"),
-          url("persistent", "/../../../../etc/hostname")}) {
+    for (const std::string& text : {url("persistent", "/missing.txt"), url("nosuchfs", "/a.txt"),
+                                    url("persistent", "/../../../../etc/hostname")}) {
         auto outcome = load(text);
         ASSERT_TRUE(outcome.response && outcome.response->http()) << text;
         const auto* http = outcome.response->http();

@@ -97,8 +97,7 @@ protected:
                                              ns::Value options) {
         return call("getFile", {url("persistent", dir), path, std::move(options)});
     }
-    static const ns::Value& field(const std::shared_ptr<HYBPluginResult>& result,
-                                  const char* key) {
+    static const ns::Value& field(const std::shared_ptr<HYBPluginResult>& result, const char* key) {
         return result->message()[key];
     }
 };
@@ -116,12 +115,12 @@ TEST_F(HYBLocalFilesystemTest, GetFileCreatesOnceAndChecksTheKind) {
 
     EXPECT_TRUE(isIOError(getFile("/", "f", ns::Value::dict({{"create", true}, {"exclusive", 1}})),
                           PATH_EXISTS_ERR));
-    EXPECT_TRUE(isIOError(getFile("/", "f", ns::Value::dict({{"getDir", true}})),
-                          TYPE_MISMATCH_ERR));
+    EXPECT_TRUE(
+        isIOError(getFile("/", "f", ns::Value::dict({{"getDir", true}})), TYPE_MISMATCH_ERR));
     EXPECT_TRUE(isIOError(getFile("/", "missing", ns::Dictionary()), NOT_FOUND_ERR));
     // Only numbers and booleans count as flags.
-    EXPECT_TRUE(isIOError(getFile("/", "other", ns::Value::dict({{"create", "true"}})),
-                          NOT_FOUND_ERR));
+    EXPECT_TRUE(
+        isIOError(getFile("/", "other", ns::Value::dict({{"create", "true"}})), NOT_FOUND_ERR));
     EXPECT_TRUE(isIOError(getFile("/", "a:b", ns::Value::dict({{"create", true}})), ENCODING_ERR));
     EXPECT_TRUE(isIOError(getFile("/", "a/b/c", ns::Value::dict({{"create", true}})), ABORT_ERR));
 
@@ -201,16 +200,17 @@ TEST_F(HYBLocalFilesystemTest, RootCannotBeRemovedHoweverItIsSpelt) {
     writeFile(documents() + "/keep", "x");
     for (const char* path : {"", "/", "//", "/.", "/a/..", "/a/../", "/./."}) {
         for (const char* action : {"remove", "removeRecursively"}) {
-            EXPECT_TRUE(isIOError(call(action, {url("persistent", path)}),
-                                  NO_MODIFICATION_ALLOWED_ERR))
+            EXPECT_TRUE(
+                isIOError(call(action, {url("persistent", path)}), NO_MODIFICATION_ALLOWED_ERR))
                 << action << " " << path;
         }
     }
     EXPECT_EQ(readFile(documents() + "/keep"), "x");
     // The file system keeps its root itself, for callers other than the page's actions.
     auto fs = plugin().fileSystemByName("persistent");
-    EXPECT_TRUE(isIOError(fs->recursiveRemoveFileAtURL(HYBFilesystemURL(url("persistent", "/a/.."))),
-                          NO_MODIFICATION_ALLOWED_ERR));
+    EXPECT_TRUE(
+        isIOError(fs->recursiveRemoveFileAtURL(HYBFilesystemURL(url("persistent", "/a/.."))),
+                  NO_MODIFICATION_ALLOWED_ERR));
     EXPECT_TRUE(isIOError(fs->removeFileAtURL(HYBFilesystemURL(url("persistent", "/."))),
                           NO_MODIFICATION_ALLOWED_ERR));
     EXPECT_TRUE(exists(documents() + "/keep"));
@@ -278,19 +278,19 @@ TEST_F(HYBLocalFilesystemTest, OnlyRegularFilesAreRead) {
     std::filesystem::create_directories(documents() + "/folder");
     for (const std::string& target :
          {url("persistent", "/fifo"), url("persistent", "/folder"), url("root", "/dev/zero")}) {
-        EXPECT_TRUE(isIOError(call("readAsArrayBuffer", {target, 0, -1}), NOT_FOUND_ERR))
-            << target;
+        EXPECT_TRUE(isIOError(call("readAsArrayBuffer", {target, 0, -1}), NOT_FOUND_ERR)) << target;
     }
 }
 
 TEST_F(HYBLocalFilesystemTest, OneReadAnswersAtMostTheConfiguredLength) {
     writeFile(documents() + "/big", "0123456789");
     HYBFileSystem::setMaxReadLength(4);
-    EXPECT_TRUE(isIOError(call("readAsArrayBuffer", {url("persistent", "/big"), 0, -1}),
-                          NOT_READABLE_ERR));
+    EXPECT_TRUE(
+        isIOError(call("readAsArrayBuffer", {url("persistent", "/big"), 0, -1}), NOT_READABLE_ERR));
     auto part = call("readAsArrayBuffer", {url("persistent", "/big"), 6, 100});
     ASSERT_TRUE(isOK(part));
-    EXPECT_EQ(part->message()["data"], ns::Value(ns::Data::fromString("6789").base64EncodedString()));
+    EXPECT_EQ(part->message()["data"],
+              ns::Value(ns::Data::fromString("6789").base64EncodedString()));
 }
 
 // --- Copy and move ---------------------------------------------------------------------------

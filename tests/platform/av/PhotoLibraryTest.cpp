@@ -28,7 +28,8 @@ protected:
 TEST_F(PhotoLibraryTest, PhotosAreFilesInTheSandboxWithStableIdentifiers) {
     auto photo = add("jpeg bytes", "IMG_0001.jpg", "Holidays");
     ASSERT_TRUE(photo);
-    EXPECT_EQ(photo->path(), ns::Sandbox::libraryDirectory() + "/PhotoLibrary/Holidays/IMG_0001.jpg");
+    EXPECT_EQ(photo->path(),
+              ns::Sandbox::libraryDirectory() + "/PhotoLibrary/Holidays/IMG_0001.jpg");
     EXPECT_EQ(photo->album(), "Holidays");
     EXPECT_EQ(photo->size(), 10u);
     EXPECT_EQ(photo->mimeType(), "image/jpeg");

@@ -1,14 +1,11 @@
 #include "platform/av/PhotoAsset.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 
 #include "platform/ns/AtomicFile.h"
+#include "platform/ns/FileHandle.h"
 #include "platform/ns/MimeType.h"
 
 namespace av {
@@ -19,20 +16,6 @@ std::string extensionOf(const std::string& name) {
     if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return {};
     return name.substr(dot + 1);
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
@@ -65,26 +48,14 @@ std::string PhotoAsset::mimeType() const {
 }
 
 ns::Result<ns::Data> PhotoAsset::getBytes(uint64_t offset, uint64_t length) const {
-    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (fd.get() < 0) return ns::posixError(errno, path_);
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0) return ns::posixError(errno, path_);
-    if (!S_ISREG(st.st_mode)) return ns::posixError(EINVAL, path_);
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    if (offset >= size) return ns::Data();
-    const uint64_t count = std::min(length, size - offset);
-    std::vector<uint8_t> bytes(static_cast<size_t>(count));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::pread(fd.get(), bytes.data() + done, bytes.size() - done,
-                            static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return ns::posixError(errno, path_);
-        if (n == 0) break;  // the file shrank since it was measured
-        done += static_cast<size_t>(n);
-    }
-    bytes.resize(done);
-    return ns::Data(std::move(bytes));
+    auto handle = ns::FileHandle::fileHandleForReadingAtPath(path_);
+    if (!handle) return handle.error();
+    auto attributes = (*handle)->attributes();
+    if (!attributes) return attributes.error();
+    if (attributes->type != ns::FileType::Regular) return ns::posixError(EINVAL, path_);
+    if (offset >= attributes->size) return ns::Data();
+    if (auto status = (*handle)->seekToFileOffset(offset); !status) return status.error();
+    return (*handle)->readDataOfLength(std::min(length, attributes->size - offset));
 }
 
 }  // namespace av

@@ -33,7 +33,8 @@ std::string withoutTrailingSlash(std::string path) {
 
 }  // namespace
 
-HYBAssetLibraryFilesystem::HYBAssetLibraryFilesystem(std::string name) : name_(std::move(name)) {}
+HYBAssetLibraryFilesystem::HYBAssetLibraryFilesystem(std::string name)
+    : HYBFileSystem(std::move(name)) {}
 
 std::optional<ns::URL> HYBAssetLibraryFilesystem::assetLibraryURLForLocalURL(
     const HYBFilesystemURL& url) {
@@ -58,11 +59,11 @@ ns::Dictionary HYBAssetLibraryFilesystem::makeEntryForPath(const std::string& fu
     const std::string text = std::string(kHYBAssetsLibraryPrefix) + ":/" + fullPath;
     std::string nativeURL = text;
     if (auto url = ns::URL::parse(text)) {
-        nativeURL = (urlTransformer_ ? urlTransformer_(*url) : *url).absoluteString();
+        nativeURL = (urlTransformer() ? urlTransformer()(*url) : *url).absoluteString();
     }
     return {
         {"isFile", !isDirectory}, {"isDirectory", isDirectory}, {"name", lastComponent(fullPath)},
-        {"fullPath", path},       {"filesystemName", name_},    {"nativeURL", nativeURL},
+        {"fullPath", path},       {"filesystemName", name()},   {"nativeURL", nativeURL},
     };
 }
 

@@ -42,14 +42,5 @@ public:
     ns::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) override;
     std::optional<std::string> filesystemPathForURL(const HYBFilesystemURL& url) override;
 
-    const std::string& name() const override { return name_; }
-    void setName(std::string name) override { name_ = std::move(name); }
-    const UrlTransformer& urlTransformer() const override { return urlTransformer_; }
-    void setUrlTransformer(UrlTransformer transformer) override {
-        urlTransformer_ = std::move(transformer);
-    }
-
 private:
-    std::string name_;
-    UrlTransformer urlTransformer_;
 };

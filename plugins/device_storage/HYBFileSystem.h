@@ -87,10 +87,12 @@ public:
     // The entry record of a full path, whether or not the entry exists.
     virtual ns::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) = 0;
 
-    virtual const std::string& name() const = 0;
-    virtual void setName(std::string name) = 0;
-    virtual const UrlTransformer& urlTransformer() const = 0;
-    virtual void setUrlTransformer(UrlTransformer transformer) = 0;
+    // Unique in the plug-in's registry.
+    const std::string& name() const { return name_; }
+    void setName(std::string name) { name_ = std::move(name); }
+    // Applied to every "nativeURL" the file system builds; set by the registry.
+    const UrlTransformer& urlTransformer() const { return urlTransformer_; }
+    void setUrlTransformer(UrlTransformer transformer) { urlTransformer_ = std::move(transformer); }
 
     // The entry's path in the file system's own terms (a local path for folders); nothing
     // when the URL names nothing there.
@@ -101,6 +103,11 @@ public:
         return std::nullopt;
     }
 
+protected:
+    explicit HYBFileSystem(std::string name) : name_(std::move(name)) {}
+
 private:
     inline static std::atomic<uint64_t> maxReadLength_{kDefaultMaxReadLength};
+    std::string name_;
+    UrlTransformer urlTransformer_;
 };

@@ -54,20 +54,6 @@ std::string joined(const std::vector<std::string_view>& parts, bool leadingSlash
     return out;
 }
 
-// A local path with "." and ".." resolved and no trailing "/" (".." at "/" stays there).
-std::string normalLocalPath(const std::string& path) {
-    std::vector<std::string_view> kept;
-    for (auto part : components(path)) {
-        if (part == ".") continue;
-        if (part == "..") {
-            if (!kept.empty()) kept.pop_back();
-            continue;
-        }
-        kept.push_back(part);
-    }
-    return joined(kept, true);
-}
-
 // The platform's last path component: trailing "/" ignored, "/" for the root, "" for "".
 std::string lastPathComponent(std::string_view path) {
     if (path.empty()) return {};
@@ -83,7 +69,7 @@ std::string join(const std::string& dir, std::string_view name) {
 std::string canonical(const std::string& path) {
     std::error_code ec;
     auto resolved = std::filesystem::weakly_canonical(path, ec);
-    return normalLocalPath(ec ? path : resolved.string());
+    return HYBLocalFilesystem::normalizePath(ec ? path : resolved.string());
 }
 
 // Whether `path` lies strictly below `dir`, both normal absolute paths.
@@ -149,7 +135,7 @@ const ns::CharacterSet& fullPathAllowedCharacters() {
 }  // namespace
 
 HYBLocalFilesystem::HYBLocalFilesystem(std::string name, std::string root)
-    : name_(std::move(name)), fsRoot_(std::move(root)) {
+    : HYBFileSystem(std::move(name)), fsRoot_(std::move(root)) {
     canonicalRoot_ = canonical(fsRoot_);
 }
 
@@ -219,9 +205,9 @@ std::optional<std::string> HYBLocalFilesystem::filesystemPathForURL(const HYBFil
 std::optional<std::string> HYBLocalFilesystem::fullPathForFileSystemPath(
     const std::string& localPath) const {
     if (localPath.empty() || localPath.front() != '/') return std::nullopt;
-    const std::string path = normalLocalPath(localPath);
+    const std::string path = HYBLocalFilesystem::normalizePath(localPath);
     for (const std::string* root : {&fsRoot_, &canonicalRoot_}) {
-        const std::string normalRoot = normalLocalPath(*root);
+        const std::string normalRoot = HYBLocalFilesystem::normalizePath(*root);
         if (normalRoot == "/") return path.substr(1);
         if (path == normalRoot) return std::string();
         if (isBelow(path, normalRoot)) return path.substr(normalRoot.size());
@@ -235,7 +221,7 @@ std::optional<HYBFilesystemURL> HYBLocalFilesystem::URLforFullPath(
     const std::string escaped = ns::percentEncode(*fullPath, fullPathAllowedCharacters());
     const bool rooted = !fullPath->empty() && fullPath->front() == '/';
     HYBFilesystemURL url(std::string(kHYBFilesystemURLPrefix) + "://" + kHYBFilesystemURLHost +
-                         "/" + name_ + (rooted ? "" : "/") + escaped);
+                         "/" + name() + (rooted ? "" : "/") + escaped);
     if (!url.url()) return std::nullopt;
     return url;
 }
@@ -264,13 +250,13 @@ ns::Dictionary HYBLocalFilesystem::makeEntryForPath(const std::string& fullPath,
         {"isDirectory", isDirectory},
         {"name", lastPathComponent(withoutQuery(fullPath))},
         {"fullPath", path},
-        {"filesystemName", name_},
+        {"filesystemName", name()},
     };
     if (auto local = filesystemPathForFullPath(fullPath)) {
         bool existingDirectory = false;
         ns::FileManager::defaultManager().fileExists(*local, &existingDirectory);
         ns::URL nativeURL = ns::URL::fileURLWithPath(*local, existingDirectory);
-        if (urlTransformer_) nativeURL = urlTransformer_(nativeURL);
+        if (urlTransformer()) nativeURL = urlTransformer()(nativeURL);
         entry.emplace("nativeURL", nativeURL.absoluteString());
     }
     return entry;

@@ -74,13 +74,6 @@ public:
     std::optional<ns::Dictionary> makeEntryForLocalURL(const HYBFilesystemURL& url) override;
     ns::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) override;
 
-    const std::string& name() const override { return name_; }
-    void setName(std::string name) override { name_ = std::move(name); }
-    const UrlTransformer& urlTransformer() const override { return urlTransformer_; }
-    void setUrlTransformer(UrlTransformer transformer) override {
-        urlTransformer_ = std::move(transformer);
-    }
-
 private:
     // The URL's full path, normalised, with its query kept; nothing when it leaves the root.
     std::optional<std::string> entryFullPath(const HYBFilesystemURL& url) const;
@@ -93,8 +86,6 @@ private:
                                                      const std::string& newPath,
                                                      const std::string& newFullPath, bool copy);
 
-    std::string name_;
     std::string fsRoot_;
     std::string canonicalRoot_;  // fsRoot_ with symbolic links resolved, to match resolved paths
-    UrlTransformer urlTransformer_;
 };

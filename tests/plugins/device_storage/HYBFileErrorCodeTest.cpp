@@ -35,6 +35,10 @@ struct FaultCase {
     int expectedCode;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* out) {
+    *out << c.action << " with " << c.operation << " failing (errno " << c.error << ")";
+}
+
 class HYBFileFaultTest : public HYBFileErrorCodeTest,
                          public ::testing::WithParamInterface<FaultCase> {
 protected:

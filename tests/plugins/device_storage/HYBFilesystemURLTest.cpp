@@ -18,6 +18,10 @@ struct ParseCase {
     std::optional<std::string> fullPath;
 };
 
+void PrintTo(const ParseCase& c, std::ostream* out) {
+    *out << '"' << c.text << '"';
+}
+
 class HYBFilesystemURLParseTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(HYBFilesystemURLParseTest, NameAndFullPath) {

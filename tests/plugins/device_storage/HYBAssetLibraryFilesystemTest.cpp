@@ -52,9 +52,9 @@ TEST_F(HYBAssetLibraryFilesystemTest, ReadsWholeAndRangesInEveryForm) {
     for (const std::string& address : {assetURL, hybfileURL}) {
         auto whole = call("readAsDataURL", {address, 0, -1});
         ASSERT_TRUE(isOK(whole)) << address;
-        EXPECT_EQ(whole->message(), ns::Value("data:image/jpeg;base64," +
-                                              ns::Data::fromString("0123456789")
-                                                  .base64EncodedString()));
+        EXPECT_EQ(whole->message(),
+                  ns::Value("data:image/jpeg;base64," +
+                            ns::Data::fromString("0123456789").base64EncodedString()));
         auto range = call("readAsText", {address, "UTF-8", 2, 5});
         EXPECT_EQ(range->message(), ns::Value("234"));
     }
@@ -112,9 +112,9 @@ TEST_F(HYBAssetLibraryFilesystemTest, ChangesAndFolderOperationsAreRefused) {
     EXPECT_TRUE(metadata->message().isNull());
 
     writeFile(documents() + "/local.jpg", "local");
-    EXPECT_TRUE(isIOError(
-        call("copyTo", {url("persistent", "/local.jpg"), "assets-library://", "x.jpg"}),
-        INVALID_MODIFICATION_ERR));
+    EXPECT_TRUE(
+        isIOError(call("copyTo", {url("persistent", "/local.jpg"), "assets-library://", "x.jpg"}),
+                  INVALID_MODIFICATION_ERR));
     EXPECT_EQ(photo->getBytes(0, 100)->chars(), "0123456789");
 }
 

@@ -21,6 +21,7 @@
 #include "platform/ui/ApplicationNotifications.h"
 #include "platform/ui/StatusBar.h"
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
+#include "plugins/device_storage/HYBFileClasses.h"
 
 namespace {
 
@@ -92,6 +93,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     ui::Application::registerRuntimeClasses(registry);
     HYBHostClasses::registerClasses(registry);
     HYBDeviceStatePlugins::registerClasses(registry);
+    HYBFileClasses::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }

@@ -534,6 +534,10 @@ void FileManager::injectFault(std::string_view operation, int error) {
     f.any = true;
 }
 
+bool FileManager::consumeFault(std::string_view operation) {
+    return injected(operation);
+}
+
 void FileManager::clearFaults() {
     auto& f = faults();
     std::lock_guard lock(f.mutex);

@@ -110,6 +110,9 @@ class FileManager {
     // "removexattr". Several faults for one name apply to successive calls.
     static void injectFault(std::string_view operation, int error);
     static void clearFaults();
+    // For the platform's other file classes, so that one seam covers them: true, with errno
+    // set, when a fault is pending for the operation (and takes it).
+    static bool consumeFault(std::string_view operation);
 
   private:
     FileManager() = default;

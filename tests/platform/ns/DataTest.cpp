@@ -22,6 +22,18 @@ TEST(DataBase64, EncodesWithPadding) {
     EXPECT_EQ(bytes({0, 1, 2}).base64EncodedString(), "AAEC");
 }
 
+TEST(DataBase64, LargeDataEncodesAsOneText) {
+    // Past the encoder's block of input, with a remainder that needs padding.
+    std::vector<uint8_t> large((size_t{3} << 24) + 4);
+    for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
+    const Data data(large);
+    const std::string text = data.base64EncodedString();
+    EXPECT_EQ(text.size(), (large.size() + 2) / 3 * 4);
+    EXPECT_EQ(text.substr(text.size() - 4), Data(large.data() + large.size() - 1, 1)
+                                                .base64EncodedString());
+    EXPECT_EQ(Data::fromBase64(text), data);
+}
+
 TEST(DataBase64, DecodesValidText) {
     EXPECT_EQ(Data::fromBase64(""), Data());
     EXPECT_EQ(Data::fromBase64("AAEC"), bytes({0, 1, 2}));

@@ -1,0 +1,660 @@
+#include "plugins/device_storage/HYBFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <mutex>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBPluginResult.h"
+#include "bridge/HYBViewController.h"
+#include "platform/net/URLProtocol.h"
+#include "platform/ns/CharacterSet.h"
+#include "platform/ns/FileManager.h"
+#include "platform/ns/Format.h"
+#include "platform/ns/Log.h"
+#include "platform/ns/PercentEncoding.h"
+#include "platform/ns/Sandbox.h"
+#include "platform/ns/UTF8.h"
+#include "plugins/device_storage/HYBAssetLibraryFilesystem.h"
+#include "plugins/device_storage/HYBFileLocks.h"
+#include "plugins/device_storage/HYBFilesystemURLProtocol.h"
+#include "plugins/device_storage/HYBLocalFilesystem.h"
+
+namespace {
+
+constexpr const char* kPersistentLocationError =
+    "File plugin configuration error: Please set iosPersistentFileLocation in config.xml to one "
+    "of \"library\" (for new applications) or \"compatibility\" (for compatibility with previous "
+    "versions)";
+
+struct SharedInstance {
+    std::mutex mutex;
+    std::weak_ptr<HYBFile> plugin;
+};
+
+SharedInstance& sharedInstanceSlot() {
+    static auto* slot = new SharedInstance;
+    return *slot;
+}
+
+std::shared_ptr<HYBPluginResult> ioError(int32_t code) {
+    return HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusIOError, code);
+}
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::optional<std::string> stringSetting(const ns::Dictionary& settings, std::string_view key) {
+    auto it = settings.find(key);
+    if (it == settings.end() || !it->second.isString()) return std::nullopt;
+    return *it->second.string();
+}
+
+std::string withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+std::string directoryURL(const std::string& path) {
+    return ns::URL::fileURLWithPath(path, true).absoluteString();
+}
+
+// A root that is never written to needs no folder; the others are made and kept out of
+// backups. Failures are left to the operations that use the folder.
+void makeNonSyncing(const std::string& path) {
+    auto& fm = ns::FileManager::defaultManager();
+    fm.createDirectory(path, true);
+    fm.setExcludedFromBackup(path, true);
+}
+
+// One character per byte, as the page's binary strings are: byte b becomes U+00bb.
+std::string binaryString(const ns::Data& data) {
+    std::string out;
+    out.reserve(data.length() * 2);
+    for (uint8_t b : data.vector()) {
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+        } else {
+            out += static_cast<char>(0xC0 | (b >> 6));
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The full path below the root, or "" for the root however it is spelt ("/.", "//", "/a/..").
+bool namesRoot(const std::optional<std::string>& fullPath) {
+    if (!fullPath) return false;
+    auto confined = HYBLocalFilesystem::confinedFullPath(fullPath->substr(0, fullPath->find('?')));
+    return confined && confined->empty();
+}
+
+}  // namespace
+
+HYBFile::HYBFile() {
+    registerAction("requestFileSystem", &HYBFile::requestFileSystem);
+    registerAction("requestAllFileSystems", &HYBFile::requestAllFileSystems);
+    registerAction("requestAllPaths", &HYBFile::requestAllPaths);
+    registerAction("resolveLocalFileSystemURI", &HYBFile::resolveLocalFileSystemURI);
+    registerAction("_getLocalFilesystemPath", &HYBFile::_getLocalFilesystemPath);
+    registerAction("getFile", &HYBFile::getFile);
+    registerAction("getDirectory", &HYBFile::getDirectory);
+    registerAction("getParent", &HYBFile::getParent);
+    registerAction("setMetadata", &HYBFile::setMetadata);
+    registerAction("remove", &HYBFile::remove);
+    registerAction("removeRecursively", &HYBFile::removeRecursively);
+    registerAction("copyTo", &HYBFile::copyTo);
+    registerAction("moveTo", &HYBFile::moveTo);
+    registerAction("getFileMetadata", &HYBFile::getFileMetadata);
+    registerAction("readEntries", &HYBFile::readEntries);
+    registerAction("readAsText", &HYBFile::readAsText);
+    registerAction("readAsDataURL", &HYBFile::readAsDataURL);
+    registerAction("readAsArrayBuffer", &HYBFile::readAsArrayBuffer);
+    registerAction("readAsBinaryString", &HYBFile::readAsBinaryString);
+    registerAction("write", &HYBFile::write);
+    registerAction("truncate", &HYBFile::truncate);
+    registerAction("testFileExists", &HYBFile::testFileExists);
+    registerAction("testDirectoryExists", &HYBFile::testDirectoryExists);
+    registerAction("getFreeDiskSpace", &HYBFile::getFreeDiskSpace);
+}
+
+std::shared_ptr<HYBFile> HYBFile::sharedInstance() {
+    auto& slot = sharedInstanceSlot();
+    std::lock_guard lock(slot.mutex);
+    return slot.plugin.lock();
+}
+
+// --- Initialisation ----------------------------------------------------------------------------
+
+void HYBFile::pluginInitialize() {
+    {
+        auto& slot = sharedInstanceSlot();
+        std::lock_guard lock(slot.mutex);
+        slot.plugin = std::static_pointer_cast<HYBFile>(shared_from_this());
+    }
+    net::URLProtocol::registerClass<HYBFilesystemURLProtocol>();
+    fileSystems_.clear();
+    fileSystems_.reserve(3);
+
+    appLibraryPath_ = ns::Sandbox::libraryDirectory() + "/files";
+    appTempPath_ = withoutTrailingSlash(
+        std::filesystem::path(ns::Sandbox::temporaryDirectory()).lexically_normal().string());
+    rootDocsPath_ = ns::Sandbox::documentsDirectory();
+
+    auto controller = viewController();
+    const ns::Dictionary settings = controller ? controller->settings() : ns::Dictionary();
+    const std::string location =
+        lowercased(stringSetting(settings, kPersistentLocationKey).value_or("compatibility"));
+
+    auto& fm = ns::FileManager::defaultManager();
+    if (auto status = fm.createDirectory(appTempPath_, true); status) {
+        registerLocalFilesystem("temporary", appTempPath_);
+    } else {
+        ns::nslog("Unable to create temporary directory: %@", status.error());
+    }
+    if (location == "library") {
+        if (auto status = fm.createDirectory(appLibraryPath_, true); status) {
+            registerLocalFilesystem("persistent", appLibraryPath_);
+        } else {
+            ns::nslog("Unable to create library directory: %@", status.error());
+        }
+    } else if (location == "compatibility") {
+        registerLocalFilesystem("persistent", rootDocsPath_);
+    } else {
+        // A configuration fault of the application: said loudly, but the page must not be able
+        // to bring the host down with its config.xml.
+        ns::Log::write(ns::LogLevel::Fault, kPersistentLocationError);
+        return;
+    }
+    registerFilesystem(std::make_shared<HYBAssetLibraryFilesystem>(kHYBAssetsLibraryPrefix));
+    registerExtraFileSystems(settings);
+}
+
+void HYBFile::registerLocalFilesystem(const std::string& name, const std::string& root) {
+    registerFilesystem(std::make_shared<HYBLocalFilesystem>(name, root));
+}
+
+void HYBFile::registerExtraFileSystems(const ns::Dictionary& settings) {
+    const std::string list = lowercased(
+        stringSetting(settings, kExtraFilesystemsKey).value_or(kDefaultExtraFilesystems));
+    std::vector<std::string> names;
+    for (size_t start = 0;;) {
+        size_t comma = list.find(',', start);
+        names.push_back(list.substr(start, comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    const std::string library = ns::Sandbox::libraryDirectory();
+    const std::string documents = ns::Sandbox::documentsDirectory();
+    const std::vector<std::pair<std::string, std::string>> roots = {
+        {"library", library},
+        {"library-nosync", library + "/NoCloud"},
+        {"documents", documents},
+        {"documents-nosync", documents + "/NoCloud"},
+        {"cache", ns::Sandbox::cachesDirectory()},
+        {"bundle", ns::Sandbox::bundleDirectory()},
+        {"root", "/"},
+    };
+    auto listed = [&](const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    if (listed("library-nosync")) makeNonSyncing(library + "/NoCloud");
+    if (listed("documents-nosync")) makeNonSyncing(documents + "/NoCloud");
+
+    std::vector<std::string> registered;
+    for (const auto& name : names) {
+        if (std::find(registered.begin(), registered.end(), name) != registered.end()) continue;
+        auto root = std::find_if(roots.begin(), roots.end(),
+                                 [&](const auto& entry) { return entry.first == name; });
+        if (root == roots.end()) {
+            ns::nslog("Unrecognized extra filesystem identifier: %@", name);
+            continue;
+        }
+        registerLocalFilesystem(name, root->second);
+        registered.push_back(name);
+    }
+}
+
+void HYBFile::registerFilesystem(const std::shared_ptr<HYBFileSystem>& fileSystem) {
+    std::weak_ptr<HYBFile> weakSelf = std::static_pointer_cast<HYBFile>(shared_from_this());
+    fileSystem->setUrlTransformer([weakSelf](const ns::URL& url) {
+        auto self = weakSelf.lock();
+        auto delegate = self ? self->commandDelegate() : nullptr;
+        auto transformer = delegate ? delegate->urlTransformer() : nullptr;
+        return transformer ? transformer(url) : url;
+    });
+    fileSystems_.push_back(fileSystem);
+}
+
+// --- Registry and path services ----------------------------------------------------------------
+
+std::shared_ptr<HYBFileSystem> HYBFile::fileSystemByName(std::string_view name) const {
+    for (const auto& fs : fileSystems_) {
+        if (fs->name() == name) return fs;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<HYBFileSystem> HYBFile::filesystemForURL(const HYBFilesystemURL& url) const {
+    if (!url.fileSystemName()) return nullptr;
+    return fileSystemByName(*url.fileSystemName());
+}
+
+std::optional<std::string> HYBFile::getMimeTypeFromPath(const std::string& path) const {
+    return HYBLocalFilesystem::getMimeTypeFromPath(path);
+}
+
+std::optional<HYBFilesystemURL> HYBFile::fileSystemURLforLocalPath(
+    const std::string& localPath) const {
+    std::optional<HYBFilesystemURL> best;
+    for (const auto& fs : fileSystems_) {
+        if (!fs->answersURLforFilesystemPath()) continue;
+        auto url = fs->URLforFilesystemPath(localPath);
+        if (!url || !url->fullPath()) continue;
+        if (!best || url->fullPath()->size() < best->fullPath()->size()) best = std::move(url);
+    }
+    return best;
+}
+
+std::optional<std::string> HYBFile::filesystemPathForURL(const HYBFilesystemURL& url) const {
+    auto fs = filesystemForURL(url);
+    return fs ? fs->filesystemPathForURL(url) : std::nullopt;
+}
+
+std::optional<HYBFilesystemURL> HYBFile::fileSystemURLforArg(const std::string& arg) const {
+    if (arg.rfind("file://", 0) == 0) {
+        auto url = ns::URL::parse(arg);
+        if (!url) return std::nullopt;
+        std::error_code ec;
+        auto resolved = std::filesystem::weakly_canonical(url->path(), ec);
+        return fileSystemURLforLocalPath(ec ? url->path() : resolved.string());
+    }
+    return HYBFilesystemURL(arg);
+}
+
+std::optional<ns::Dictionary> HYBFile::makeEntryForPath(const std::string& fullPath,
+                                                        const std::string& fileSystemName,
+                                                        bool isDirectory) const {
+    auto fs = fileSystemByName(fileSystemName);
+    if (!fs) return std::nullopt;
+    return fs->makeEntryForPath(fullPath, isDirectory);
+}
+
+std::optional<ns::Dictionary> HYBFile::makeEntryForLocalURL(const HYBFilesystemURL& url) const {
+    auto fs = filesystemForURL(url);
+    return fs ? fs->makeEntryForLocalURL(url) : std::nullopt;
+}
+
+std::optional<ns::Dictionary> HYBFile::makeEntryForURL(const ns::URL& url) const {
+    auto fsURL = fileSystemURLforArg(url.absoluteString());
+    return fsURL ? makeEntryForLocalURL(*fsURL) : std::nullopt;
+}
+
+std::optional<ns::Dictionary> HYBFile::getDirectoryEntry(const std::string& localPath,
+                                                         bool isDirectory) const {
+    auto url = fileSystemURLforLocalPath(localPath);
+    if (!url || !url->fullPath() || !url->fileSystemName()) return std::nullopt;
+    return makeEntryForPath(*url->fullPath(), *url->fileSystemName(), isDirectory);
+}
+
+std::optional<uint64_t> HYBFile::checkFreeDiskSpace(const std::string& path) {
+    auto attributes = ns::FileManager::defaultManager().attributesOfFileSystem(path);
+    if (!attributes) return std::nullopt;
+    return attributes->freeSize;
+}
+
+std::optional<std::string> HYBFile::encodePath(std::string_view path) {
+    auto decoded = ns::percentDecode(path);
+    if (!decoded) return std::nullopt;
+    return ns::percentEncode(*decoded, ns::CharacterSet::URLLegalCharacterSet());
+}
+
+// --- Helpers of the actions --------------------------------------------------------------------
+
+void HYBFile::send(const std::shared_ptr<HYBPluginResult>& result,
+                   const HYBInvokedUrlCommand& command) {
+    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+}
+
+void HYBFile::sendFromBackground(const std::weak_ptr<HYBFile>& plugin,
+                                 const std::shared_ptr<HYBPluginResult>& result,
+                                 const std::optional<std::string>& callbackId) {
+    auto self = plugin.lock();
+    if (!self) return;
+    if (auto delegate = self->commandDelegate()) delegate->sendPluginResult(result, callbackId);
+}
+
+std::shared_ptr<HYBFileSystem> HYBFile::argumentFileSystem(
+    const HYBInvokedUrlCommand& command, size_t index, std::optional<HYBFilesystemURL>& url) const {
+    const ns::Value arg = command.argumentAtIndex(index);
+    url = arg.isString() ? fileSystemURLforArg(*arg.string()) : std::nullopt;
+    return url ? filesystemForURL(*url) : nullptr;
+}
+
+// --- File systems ------------------------------------------------------------------------------
+
+void HYBFile::requestFileSystem(const HYBInvokedUrlCommand& command) {
+    const int type = command.argumentAtIndex(0).intValue();
+    const uint64_t size = static_cast<uint64_t>(command.argumentAtIndex(1).longLongValue());
+    if (type < 0 || static_cast<size_t>(type) >= fileSystems_.size()) {
+        ns::nslog("No filesystem of type requested");
+        return send(HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusError, 1),
+                    command);
+    }
+    auto free = checkFreeDiskSpace(rootDocsPath_);
+    if (free && *free < size) return send(ioError(QUOTA_EXCEEDED_ERR), command);
+    const auto& fs = fileSystems_[static_cast<size_t>(type)];
+    ns::Dictionary answer{{"name", fs->name()}, {"root", fs->makeEntryForPath("/", true)}};
+    send(HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, std::move(answer)),
+         command);
+}
+
+void HYBFile::requestAllFileSystems(const HYBInvokedUrlCommand& command) {
+    ns::Array roots;
+    for (const auto& fs : fileSystems_) roots.emplace_back(fs->makeEntryForPath("/", true));
+    send(HYBPluginResult::resultWithStatusMessageAsArray(HYBResultStatusOK, std::move(roots)),
+         command);
+}
+
+void HYBFile::requestAllPaths(const HYBInvokedUrlCommand& command) {
+    auto& fm = ns::FileManager::defaultManager();
+    const std::string library = ns::Sandbox::libraryDirectory();
+    fm.createDirectory(library + "/Cloud", true);
+    makeNonSyncing(library + "/NoCloud");
+    ns::Dictionary paths{
+        {"applicationDirectory", directoryURL(ns::Sandbox::bundleDirectory())},
+        {"applicationStorageDirectory", directoryURL(ns::Sandbox::homeDirectory())},
+        {"dataDirectory", directoryURL(library + "/NoCloud")},
+        {"syncedDataDirectory", directoryURL(library + "/Cloud")},
+        {"documentsDirectory", directoryURL(ns::Sandbox::documentsDirectory())},
+        {"cacheDirectory", directoryURL(ns::Sandbox::cachesDirectory())},
+        {"tempDirectory", directoryURL(ns::Sandbox::temporaryDirectory())},
+    };
+    send(HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, std::move(paths)),
+         command);
+}
+
+void HYBFile::resolveLocalFileSystemURI(const HYBInvokedUrlCommand& command) {
+    const ns::Value arg = command.argumentAtIndex(0);
+    std::optional<std::string> encoded = arg.isString() ? encodePath(*arg.string()) : std::nullopt;
+    std::optional<HYBFilesystemURL> url;
+    if (encoded) url.emplace(*encoded);
+    auto fs = url && url->url() ? filesystemForURL(*url) : nullptr;
+    if (!fs) {
+        return send(
+            HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusError, ENCODING_ERR),
+            command);
+    }
+    send(fs->entryForLocalURI(*url), command);
+}
+
+void HYBFile::_getLocalFilesystemPath(const HYBInvokedUrlCommand& command) {
+    const ns::Value arg = command.argumentAtIndex(0);
+    auto url = arg.isString() ? fileSystemURLforArg(*arg.string()) : std::nullopt;
+    auto path = url ? filesystemPathForURL(*url) : std::nullopt;
+    if (!path) {
+        return send(HYBPluginResult::resultWithStatusMessageAsString(
+                        HYBResultStatusError, "Cannot resolve URL to a file"),
+                    command);
+    }
+    send(HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, *path), command);
+}
+
+// --- Entries -----------------------------------------------------------------------------------
+
+void HYBFile::getFile(const HYBInvokedUrlCommand& command) {
+    std::optional<HYBFilesystemURL> url;
+    auto fs = argumentFileSystem(command, 0, url);
+    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    send(fs->getFileForURL(*url, command.argumentAtIndex(1), command.argumentAtIndex(2)), command);
+}
+
+void HYBFile::getDirectory(const HYBInvokedUrlCommand& command) {
+    ns::Array arguments = command.arguments();
+    ns::Dictionary options;
+    if (arguments.size() >= 3 && arguments[2].isDictionary()) options = *arguments[2].dictionary();
+    options.insert_or_assign("getDir", 1);
+    if (arguments.size() >= 3) {
+        arguments[2] = ns::Value(std::move(options));
+    } else {
+        arguments.emplace_back(std::move(options));
+    }
+    getFile(HYBInvokedUrlCommand(std::move(arguments), command.callbackId(), command.className(),
+                                 command.methodName()));
+}
+
+void HYBFile::getParent(const HYBInvokedUrlCommand& command) {
+    std::optional<HYBFilesystemURL> url;
+    auto fs = argumentFileSystem(command, 0, url);
+    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    send(fs->getParentForURL(*url), command);
+}
+
+void HYBFile::setMetadata(const HYBInvokedUrlCommand& command) {
+    std::optional<HYBFilesystemURL> url;
+    auto fs = argumentFileSystem(command, 0, url);
+    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    send(fs->setMetadataForURL(*url, command.argumentAtIndex(1)), command);
+}
+
+void HYBFile::remove(const HYBInvokedUrlCommand& command) {
+    std::optional<HYBFilesystemURL> url;
+    auto fs = argumentFileSystem(command, 0, url);
+    if (url && namesRoot(url->fullPath())) {
+        return send(ioError(NO_MODIFICATION_ALLOWED_ERR), command);
+    }
+    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    send(fs->removeFileAtURL(*url), command);
+}
+
+void HYBFile::removeRecursively(const HYBInvokedUrlCommand& command) {
+    std::optional<HYBFilesystemURL> url;
+    auto fs = argumentFileSystem(command, 0, url);
+    if (url && namesRoot(url->fullPath())) {
+        return send(ioError(NO_MODIFICATION_ALLOWED_ERR), command);
+    }
+    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    send(fs->recursiveRemoveFileAtURL(*url), command);
+}
+
+void HYBFile::copyTo(const HYBInvokedUrlCommand& command) {
+    copyOrMove(command, true);
+}
+
+void HYBFile::moveTo(const HYBInvokedUrlCommand& command) {
+    copyOrMove(command, false);
+}
+
+void HYBFile::copyOrMove(const HYBInvokedUrlCommand& command, bool copy) {
+    if (command.argumentAtIndex(0).isNull() || command.argumentAtIndex(1).isNull()) {
+        return send(ioError(NOT_FOUND_ERR), command);
+    }
+    std::optional<HYBFilesystemURL> srcURL;
+    std::optional<HYBFilesystemURL> destURL;
+    auto srcFs = argumentFileSystem(command, 0, srcURL);
+    auto destFs = argumentFileSystem(command, 1, destURL);
+    std::optional<std::string> newName;
+    if (command.arguments().size() >= 3) {
+        const ns::Value name = command.argumentAtIndex(2);
+        if (name.isString()) newName = *name.string();
+    } else if (srcURL && srcURL->url()) {
+        newName = srcURL->url()->lastPathComponent();
+    }
+    // Only a plain name: "/" or ".." would put the entry somewhere else than asked.
+    if (!newName || !HYBLocalFilesystem::isValidEntryName(*newName)) {
+        return send(ioError(ENCODING_ERR), command);
+    }
+    if (!srcFs || !destFs) return send(ioError(NOT_FOUND_ERR), command);
+    std::weak_ptr<HYBFile> weakSelf = std::static_pointer_cast<HYBFile>(shared_from_this());
+    auto delegate = commandDelegate();
+    if (!delegate) return;
+    delegate->runInBackground([weakSelf, destFs, srcFs, srcURL = *srcURL, destURL = *destURL,
+                               newName = *newName, copy, callbackId = command.callbackId()] {
+        destFs->copyFileToURL(destURL, newName, srcFs, srcURL, copy,
+                              [weakSelf, callbackId](std::shared_ptr<HYBPluginResult> result) {
+                                  sendFromBackground(weakSelf, result, callbackId);
+                              });
+    });
+}
+
+void HYBFile::getFileMetadata(const HYBInvokedUrlCommand& command) {
+    std::optional<HYBFilesystemURL> url;
+    auto fs = argumentFileSystem(command, 0, url);
+    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    std::weak_ptr<HYBFile> weakSelf = std::static_pointer_cast<HYBFile>(shared_from_this());
+    fs->getFileMetadataForURL(
+        *url, [weakSelf, callbackId = command.callbackId()](std::shared_ptr<HYBPluginResult> r) {
+            sendFromBackground(weakSelf, r, callbackId);
+        });
+}
+
+void HYBFile::readEntries(const HYBInvokedUrlCommand& command) {
+    std::optional<HYBFilesystemURL> url;
+    auto fs = argumentFileSystem(command, 0, url);
+    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    send(fs->readEntriesAtURL(*url), command);
+}
+
+// --- Contents ----------------------------------------------------------------------------------
+
+void HYBFile::readAsText(const HYBInvokedUrlCommand& command) {
+    read(command, ReadKind::Text);
+}
+
+void HYBFile::readAsDataURL(const HYBInvokedUrlCommand& command) {
+    read(command, ReadKind::DataURL);
+}
+
+void HYBFile::readAsArrayBuffer(const HYBInvokedUrlCommand& command) {
+    read(command, ReadKind::ArrayBuffer);
+}
+
+void HYBFile::readAsBinaryString(const HYBInvokedUrlCommand& command) {
+    read(command, ReadKind::BinaryString);
+}
+
+void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
+    std::optional<HYBFilesystemURL> url;
+    auto fs = argumentFileSystem(command, 0, url);
+    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    size_t rangeIndex = 1;
+    if (kind == ReadKind::Text) {
+        const ns::Value encoding = command.argumentAtIndex(1);
+        if (!encoding.isString() || !equalsIgnoringCase(*encoding.string(), "UTF-8")) {
+            ns::nslog("Only UTF-8 encodings are currently supported by readAsText");
+            return send(ioError(ENCODING_ERR), command);
+        }
+        rangeIndex = 2;
+    }
+    const int64_t start = command.argumentAtIndex(rangeIndex).longLongValue();
+    const int64_t end = command.argumentAtIndex(rangeIndex + 1).longLongValue();
+    std::weak_ptr<HYBFile> weakSelf = std::static_pointer_cast<HYBFile>(shared_from_this());
+    auto delegate = commandDelegate();
+    if (!delegate) return;
+    delegate->runInBackground([weakSelf, fs, url = *url, start, end, kind,
+                               callbackId = command.callbackId()] {
+        fs->readFileAtURL(
+            url, start, end,
+            [weakSelf, kind, callbackId](std::optional<ns::Data> data,
+                                         std::optional<std::string> mimeType, int32_t code) {
+                std::shared_ptr<HYBPluginResult> result;
+                if (!data) {
+                    result = ioError(code);
+                } else if (kind == ReadKind::Text) {
+                    result = ns::utf8::isValid(data->chars())
+                                 ? HYBPluginResult::resultWithStatusMessageAsString(
+                                       HYBResultStatusOK, std::string(data->chars()))
+                                 : ioError(ENCODING_ERR);
+                } else if (kind == ReadKind::BinaryString) {
+                    result = HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK,
+                                                                              binaryString(*data));
+                } else if (kind == ReadKind::DataURL) {
+                    result = HYBPluginResult::resultWithStatusMessageAsString(
+                        HYBResultStatusOK, ns::format("data:%@;base64,%@",
+                                                      mimeType ? ns::Value(*mimeType) : ns::Value(),
+                                                      data->base64EncodedString()));
+                } else {
+                    result = HYBPluginResult::resultWithStatusMessageAsArrayBuffer(
+                        HYBResultStatusOK, *data);
+                }
+                sendFromBackground(weakSelf, result, callbackId);
+            });
+    });
+}
+
+void HYBFile::write(const HYBInvokedUrlCommand& command) {
+    std::weak_ptr<HYBFile> weakSelf = std::static_pointer_cast<HYBFile>(shared_from_this());
+    auto delegate = commandDelegate();
+    if (!delegate) return;
+    delegate->runInBackground([weakSelf, command] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        std::optional<HYBFilesystemURL> url;
+        auto fs = self->argumentFileSystem(command, 0, url);
+        if (!fs) return sendFromBackground(weakSelf, ioError(NOT_FOUND_ERR), command.callbackId());
+        // The data is checked before the file is touched: a refused write changes nothing.
+        const ns::Value argument = command.argumentAtIndex(1);
+        ns::Data data;
+        if (const std::string* text = argument.string()) {
+            data = ns::Data::fromString(ns::utf8::repaired(*text));
+        } else if (const ns::Data* bytes = argument.data()) {
+            data = *bytes;
+        } else {
+            return sendFromBackground(weakSelf,
+                                      HYBPluginResult::resultWithStatusMessageAsString(
+                                          HYBResultStatusError, "Invalid parameter type"),
+                                      command.callbackId());
+        }
+        const uint64_t position = static_cast<uint64_t>(command.argumentAtIndex(2).longLongValue());
+        // The cut and the append are one change: no other change to the file comes between.
+        std::vector<std::string> paths;
+        if (auto local = fs->filesystemPathForURL(*url)) paths.push_back(*local);
+        auto guard = HYBFileLocks::lock(paths);
+        fs->truncateFileAtURL(*url, position);
+        sendFromBackground(weakSelf, fs->writeToFileAtURL(*url, data, true), command.callbackId());
+    });
+}
+
+void HYBFile::truncate(const HYBInvokedUrlCommand& command) {
+    std::optional<HYBFilesystemURL> url;
+    auto fs = argumentFileSystem(command, 0, url);
+    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    const uint64_t length = static_cast<uint64_t>(command.argumentAtIndex(1).longLongValue());
+    send(fs->truncateFileAtURL(*url, length), command);
+}
+
+// --- Plain paths and the volume ----------------------------------------------------------------
+
+void HYBFile::testFileExists(const HYBInvokedUrlCommand& command) {
+    const ns::Value path = command.argumentAtIndex(0);
+    const bool exists =
+        path.isString() && ns::FileManager::defaultManager().fileExists(*path.string());
+    send(HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusOK, exists ? 1 : 0), command);
+}
+
+void HYBFile::testDirectoryExists(const HYBInvokedUrlCommand& command) {
+    const ns::Value path = command.argumentAtIndex(0);
+    bool isDirectory = false;
+    const bool exists =
+        path.isString() &&
+        ns::FileManager::defaultManager().fileExists(*path.string(), &isDirectory) && isDirectory;
+    send(HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusOK, exists ? 1 : 0), command);
+}
+
+void HYBFile::getFreeDiskSpace(const HYBInvokedUrlCommand& command) {
+    const uint64_t free = checkFreeDiskSpace(rootDocsPath_).value_or(0);
+    send(HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK,
+                                                          ns::format("%qu", free)),
+         command);
+}

@@ -1,0 +1,68 @@
+#include "plugins/device_storage/HYBFileLocks.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+struct HYBFileLocks::Guard::Held {
+    std::string key;
+    std::recursive_mutex mutex;
+    int users = 0;
+};
+
+namespace {
+
+struct Table {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<HYBFileLocks::Guard::Held>> entries;
+};
+
+Table& table() {
+    static auto* t = new Table;  // file work on background queues may outlive static teardown
+    return *t;
+}
+
+}  // namespace
+
+HYBFileLocks::Guard::~Guard() {
+    auto& t = table();
+    for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
+        (*it)->mutex.unlock();
+        std::lock_guard lock(t.mutex);
+        if (--(*it)->users == 0) t.entries.erase((*it)->key);
+    }
+}
+
+std::string HYBFileLocks::key(const std::string& path) {
+    std::error_code ec;
+    auto canonical = std::filesystem::weakly_canonical(path, ec);
+    if (ec) return std::filesystem::path(path).lexically_normal().string();
+    std::string text = canonical.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+HYBFileLocks::Guard HYBFileLocks::lock(std::vector<std::string> paths) {
+    for (auto& path : paths) path = key(path);
+    std::sort(paths.begin(), paths.end());
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    Guard guard;
+    auto& t = table();
+    for (const auto& path : paths) {
+        std::shared_ptr<Guard::Held> entry;
+        {
+            std::lock_guard lock(t.mutex);
+            auto& slot = t.entries[path];
+            if (!slot) {
+                slot = std::make_shared<Guard::Held>();
+                slot->key = path;
+            }
+            ++slot->users;
+            entry = slot;
+        }
+        entry->mutex.lock();
+        guard.held_.push_back(std::move(entry));
+    }
+    return guard;
+}

@@ -20,6 +20,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationNotifications.h"
 #include "platform/ui/StatusBar.h"
+#include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
 
 namespace {
 
@@ -80,6 +81,7 @@ private:
 void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     ui::Application::registerRuntimeClasses(registry);
     HYBHostClasses::registerClasses(registry);
+    HYBSQLiteDeviceClasses::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }

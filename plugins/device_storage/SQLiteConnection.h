@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+struct sqlite3;
+
+// One open database of the page: the SQLite connection, the file it was opened at, and the
+// lock that lets one user at a time work on it. A batch holds the lock from its first
+// statement to its last, so that statements of two batches never interleave inside one
+// transaction and "rowsAffected" counts only the statement's own changes.
+class SQLiteConnection {
+public:
+    // Exclusive use of the connection while the object lives.
+    class Use {
+    public:
+        // The connection, or null once it has been closed.
+        sqlite3* handle() const { return handle_; }
+
+    private:
+        friend class SQLiteConnection;
+        Use(std::unique_lock<std::mutex> lock, sqlite3* handle)
+            : lock_(std::move(lock)), handle_(handle) {}
+        std::unique_lock<std::mutex> lock_;
+        sqlite3* handle_;
+    };
+
+    // Opens (creating when missing) the file read-write in serialized threading mode. Null
+    // with SQLite's result code in `resultCode` when that fails; nothing stays open then.
+    static std::shared_ptr<SQLiteConnection> open(const std::string& path, int* resultCode);
+
+    ~SQLiteConnection();
+    SQLiteConnection(const SQLiteConnection&) = delete;
+    SQLiteConnection& operator=(const SQLiteConnection&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // Waits until no one else uses the connection.
+    Use use();
+    // Waits for the current user to finish, then closes; later uses see no connection.
+    void close();
+
+private:
+    SQLiteConnection(std::string path, sqlite3* handle) : path_(std::move(path)), handle_(handle) {}
+
+    const std::string path_;
+    std::mutex mutex_;
+    sqlite3* handle_;
+};

@@ -17,6 +17,11 @@ namespace sqlitetest {
 // A SQLite plug-in on a recording command delegate, with a sandbox in a temporary folder and
 // the main run loop on a manual clock.
 class SQLitePluginFixture : public testsupport::ManualRunLoop {
+public:
+    // {"sql", "params"}, and the argument of a batch on the database.
+    static ns::Value statement(const std::string& sql, ns::Array params = {});
+    static ns::Value batchArgs(const std::string& name, const ns::Array& executes);
+
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -36,10 +41,6 @@ protected:
     ns::Value run(const std::string& name, const std::string& sql, ns::Array params = {});
     // The "rows" of a statement that must succeed.
     ns::Array rows(const std::string& name, const std::string& sql, ns::Array params = {});
-
-    static ns::Value statement(const std::string& sql, ns::Array params = {});
-    static ns::Value batchArgs(const std::string& name, const ns::Array& executes);
-    static ns::Value ok(const char* message) { return ns::Value(message); }
 
     std::string documents() const;
     std::string library() const;

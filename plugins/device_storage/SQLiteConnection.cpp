@@ -2,7 +2,31 @@
 
 #include <sqlite3.h>
 
+#include <string_view>
 #include <utility>
+
+#include "platform/ns/Sandbox.h"
+
+namespace {
+
+// Whether the page's SQL may attach the file: a temporary or in-memory database, or a file
+// named by its absolute path inside the application's container. SQLite would otherwise
+// create and write files wherever the process may, from text the page chose (ATTACH and
+// VACUUM INTO both come here); relative names resolve against the working folder, URIs can
+// name any file, and a name computed at run time cannot be checked at all.
+bool mayAttach(const char* file) {
+    if (!file) return false;
+    const std::string_view name(file);
+    if (name.empty() || name == ":memory:") return true;
+    return name.front() == '/' && ns::Sandbox::isInsideContainer(file);
+}
+
+int authorize(void*, int action, const char* first, const char*, const char*, const char*) {
+    if (action == SQLITE_ATTACH && !mayAttach(first)) return SQLITE_DENY;
+    return SQLITE_OK;
+}
+
+}  // namespace
 
 std::shared_ptr<SQLiteConnection> SQLiteConnection::open(const std::string& path, int* resultCode) {
     sqlite3* handle = nullptr;
@@ -15,6 +39,7 @@ std::shared_ptr<SQLiteConnection> SQLiteConnection::open(const std::string& path
         sqlite3_close(handle);
         return nullptr;
     }
+    sqlite3_set_authorizer(handle, &authorize, nullptr);
     return std::shared_ptr<SQLiteConnection>(new SQLiteConnection(path, handle));
 }
 

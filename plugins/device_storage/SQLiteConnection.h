@@ -28,6 +28,7 @@ public:
 
     // Opens (creating when missing) the file read-write in serialized threading mode. Null
     // with SQLite's result code in `resultCode` when that fails; nothing stays open then.
+    // Statements may attach only files inside the application's container.
     static std::shared_ptr<SQLiteConnection> open(const std::string& path, int* resultCode);
 
     ~SQLiteConnection();

@@ -399,6 +399,35 @@ TEST_F(SQLitePluginTest, ExecuteSqlAnswersOneStatementAtOnce) {
                  "INTERNAL PLUGIN ERROR: You must specify a sql query to execute");
 }
 
+// The page's SQL cannot make or write files outside the application's container.
+TEST_F(SQLitePluginTest, StatementsAttachOnlyFilesInsideTheContainer) {
+    openTable();
+    const std::string outside = dir_.str() + "/outside.db";
+    const std::pair<std::string, ns::Array> refused[] = {
+        {"ATTACH '" + outside + "' AS o", {}},
+        {"ATTACH ? AS o", {outside}},
+        {"VACUUM INTO '" + outside + "'", {}},
+        {"ATTACH 'file:" + outside + "' AS o", {}},
+        {"ATTACH 'relative.db' AS o", {}},
+        {"ATTACH '" + documents() + "/../../../outside.db' AS o", {}},
+    };
+    for (const auto& [sql, params] : refused) {
+        const ns::Value entry = run("t.db", sql, params);
+        EXPECT_EQ(entry["type"], ns::Value("error")) << sql;
+        EXPECT_EQ(entry["error"]["code"], ns::Value(0)) << sql;
+    }
+    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_FALSE(fs::exists("relative.db"));
+    for (const std::string& sql :
+         {"ATTACH '" + documents() + "/other.db' AS other",
+          std::string("ATTACH ':memory:' AS scratch"), std::string("VACUUM"),
+          "VACUUM INTO '" + documents() + "/copy.db'"}) {
+        EXPECT_EQ(run("t.db", sql)["type"], ns::Value("success")) << sql;
+    }
+    EXPECT_TRUE(fs::exists(documents() + "/other.db"));
+    EXPECT_TRUE(fs::exists(documents() + "/copy.db"));
+}
+
 TEST_F(SQLitePluginTest, EchoStringValue) {
     expectAnswer(call("echoStringValue", ns::Value::dict({{"value", "ping"}})), kOK, "ping");
     expectAnswer(call("echoStringValue", ns::Value::dict({{"value", 12}})), kOK, "12");

@@ -48,14 +48,34 @@ SQLiteConnection::~SQLiteConnection() {
 }
 
 SQLiteConnection::Use SQLiteConnection::use() {
-    std::unique_lock lock(mutex_);
-    sqlite3* handle = handle_;
-    return Use(std::move(lock), handle);
+    return Use(std::unique_lock(mutex_), this);
 }
 
 void SQLiteConnection::close() {
     std::lock_guard lock(mutex_);
-    // Every statement is finalized by its user before the lock is released, so the close
-    // cannot be refused as busy.
+    // Users hand back or finalize their statements before they release the lock, and the
+    // kept ones go now, so the close cannot be refused as busy.
+    kept_.clear();
     sqlite3_close(std::exchange(handle_, nullptr));
+}
+
+int SQLiteConnection::Use::prepare(const std::string& sql, SQLiteStatement& statement) {
+    auto& kept = connection_->kept_;
+    for (auto entry = kept.rbegin(); entry != kept.rend(); ++entry) {
+        if (entry->first == sql) {
+            statement = std::move(entry->second);
+            kept.erase(std::next(entry).base());
+            return SQLITE_OK;
+        }
+    }
+    return statement.prepare(handle(), sql);
+}
+
+void SQLiteConnection::Use::keep(std::string sql, SQLiteStatement statement) {
+    if (!statement.get() || !handle()) return;
+    sqlite3_reset(statement.get());
+    sqlite3_clear_bindings(statement.get());
+    auto& kept = connection_->kept_;
+    if (kept.size() >= kKeptStatements) kept.erase(kept.begin());
+    kept.emplace_back(std::move(sql), std::move(statement));
 }

@@ -3,6 +3,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "plugins/device_storage/SQLiteStatement.h"
 
 struct sqlite3;
 
@@ -16,14 +20,20 @@ public:
     class Use {
     public:
         // The connection, or null once it has been closed.
-        sqlite3* handle() const { return handle_; }
+        sqlite3* handle() const { return connection_->handle_; }
+        // A statement for the text: compiled now, or the one kept from an earlier use of the
+        // same text. SQLite's result code (see SQLiteStatement::prepare).
+        int prepare(const std::string& sql, SQLiteStatement& statement);
+        // Resets the statement, clears its parameters and keeps it for the next use of the
+        // text. Take any error of the statement from the connection first.
+        void keep(std::string sql, SQLiteStatement statement);
 
     private:
         friend class SQLiteConnection;
-        Use(std::unique_lock<std::mutex> lock, sqlite3* handle)
-            : lock_(std::move(lock)), handle_(handle) {}
+        Use(std::unique_lock<std::mutex> lock, SQLiteConnection* connection)
+            : lock_(std::move(lock)), connection_(connection) {}
         std::unique_lock<std::mutex> lock_;
-        sqlite3* handle_;
+        SQLiteConnection* connection_;
     };
 
     // Opens (creating when missing) the file read-write in serialized threading mode. Null
@@ -43,9 +53,15 @@ public:
     void close();
 
 private:
+    // Statements kept for reuse: a page's batch repeats the same few texts (an insert per
+    // row), and compiling each again would cost more than running it.
+    static constexpr size_t kKeptStatements = 16;
+
     SQLiteConnection(std::string path, sqlite3* handle) : path_(std::move(path)), handle_(handle) {}
 
     const std::string path_;
     std::mutex mutex_;
     sqlite3* handle_;
+    // Least recently kept first.
+    std::vector<std::pair<std::string, SQLiteStatement>> kept_;
 };

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
@@ -52,8 +53,11 @@ constexpr const char* kProbeSql = "SELECT count(*) FROM sqlite_master;";
 // The files SQLite keeps beside a database while it works on it.
 constexpr const char* kCompanionSuffixes[] = {"-journal", "-wal", "-shm"};
 
-ns::Value firstArgument(const HYBInvokedUrlCommand& command) {
-    return command.argumentAtIndex(0, ns::Dictionary(), &ns::Value::isDictionary);
+// The request dictionary, read in place: a batch's can hold many thousands of statements.
+const ns::Value& firstArgument(const HYBInvokedUrlCommand& command) {
+    static const ns::Value kEmpty{ns::Dictionary()};
+    const ns::Array& arguments = command.arguments();
+    return !arguments.empty() && arguments[0].isDictionary() ? arguments[0] : kEmpty;
 }
 
 // "dblocation" defaults to "docs"; a value that is no string names no location.
@@ -172,12 +176,12 @@ void SQLitePlugin::backgroundExecuteSqlBatch(const HYBInvokedUrlCommand& command
 }
 
 void SQLitePlugin::executeSql(const HYBInvokedUrlCommand& command) {
-    const ns::Value args = firstArgument(command);
+    const ns::Value& args = firstArgument(command);
     send(executeSqlWithDict(args["ex"], args["dbargs"]), command);
 }
 
 void SQLitePlugin::echoStringValue(const HYBInvokedUrlCommand& command) {
-    const ns::Value args = firstArgument(command);
+    const ns::Value& args = firstArgument(command);
     const ns::Value& value = args["value"];
     send(HYBPluginResult::resultWithStatusMessageAsString(
              HYBResultStatusOK, value.isString() ? *value.string() : value.stringValue()),
@@ -187,7 +191,7 @@ void SQLitePlugin::echoStringValue(const HYBInvokedUrlCommand& command) {
 // --- Open, close, delete --------------------------------------------------------------------
 
 void SQLitePlugin::openNow(const HYBInvokedUrlCommand& command) {
-    const ns::Value args = firstArgument(command);
+    const ns::Value& args = firstArgument(command);
     const std::string* name = args["name"].string();
     const auto path = name ? getDBPath(*name, locationOf(args)) : std::nullopt;
     if (sqlite3_threadsafe() == 0) {
@@ -226,7 +230,7 @@ bool SQLitePlugin::probe(SQLiteConnection& connection) {
 }
 
 void SQLitePlugin::closeNow(const HYBInvokedUrlCommand& command) {
-    const ns::Value args = firstArgument(command);
+    const ns::Value& args = firstArgument(command);
     const std::string* name = args["path"].string();
     if (!name) {
         send(errorResult(kNoPathMessage), command);
@@ -242,7 +246,7 @@ void SQLitePlugin::closeNow(const HYBInvokedUrlCommand& command) {
 }
 
 void SQLitePlugin::deleteNow(const HYBInvokedUrlCommand& command) {
-    const ns::Value args = firstArgument(command);
+    const ns::Value& args = firstArgument(command);
     const std::string* name = args["path"].string();
     if (!name) {
         send(errorResult(kNoPathMessage), command);
@@ -295,7 +299,7 @@ std::optional<std::string> SQLitePlugin::getDBPath(std::string_view name,
 // --- Statements -----------------------------------------------------------------------------
 
 void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
-    const ns::Value args = firstArgument(command);
+    const ns::Value& args = firstArgument(command);
     const ns::Array* executes = args["executes"].array();
     ns::Array replies;
     if (executes && !executes->empty()) {
@@ -309,8 +313,7 @@ void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
             if (!use->handle()) failure = Outcome{false, kNoSuchDatabaseMessage};
         }
         for (const ns::Value& statement : *executes) {
-            replies.push_back(
-                batchEntry(failure ? *failure : runStatement(use->handle(), statement)));
+            replies.push_back(batchEntry(failure ? *failure : runStatement(*use, statement)));
         }
     }
     send(HYBPluginResult::resultWithStatusMessageAsArray(HYBResultStatusOK, std::move(replies)),
@@ -324,52 +327,78 @@ std::shared_ptr<HYBPluginResult> SQLitePlugin::executeSqlWithDict(const ns::Valu
     Outcome outcome = failure ? *failure : Outcome{false, kNoSuchDatabaseMessage};
     if (connection) {
         auto use = connection->use();
-        if (use.handle()) outcome = runStatement(use.handle(), statement);
+        if (use.handle()) outcome = runStatement(use, statement);
     }
     return std::make_shared<HYBPluginResult>(outcome.ok ? HYBResultStatusOK : HYBResultStatusError,
                                              std::move(outcome.message));
 }
 
-SQLitePlugin::Outcome SQLitePlugin::runStatement(sqlite3* db, const ns::Value& statement) {
+SQLitePlugin::Outcome SQLitePlugin::runStatement(SQLiteConnection::Use& use,
+                                                 const ns::Value& statement) {
     const std::string* sql = statement["sql"].string();
     if (!sql) return {false, kNoSqlMessage};
-    const int64_t changesBefore = sqlite3_total_changes64(db);
+    sqlite3* db = use.handle();
     SQLiteStatement compiled;
     // Text with no statement in it compiles to nothing, which cannot run either.
-    if (compiled.prepare(db, *sql) != SQLITE_OK || !compiled.get()) return sqliteFailure(db);
-    if (const ns::Array* params = statement["params"].array()) {
-        for (size_t i = 0; i < params->size(); ++i) {
+    if (use.prepare(*sql, compiled) != SQLITE_OK || !compiled.get()) return sqliteFailure(db);
+    Outcome outcome = bindAndStep(db, compiled.get(), statement["params"]);
+    use.keep(*sql, std::move(compiled));
+    return outcome;
+}
+
+SQLitePlugin::Outcome SQLitePlugin::bindAndStep(sqlite3* db, sqlite3_stmt* statement,
+                                                const ns::Value& params) {
+    if (const ns::Array* values = params.array()) {
+        for (size_t i = 0; i < values->size(); ++i) {
             // Past the statement's own parameters SQLite answers a range error.
             const int index = i < INT_MAX ? static_cast<int>(i + 1) : INT_MAX;
-            if (bindStatement(compiled.get(), (*params)[i], index) != SQLITE_OK) {
+            if (bindStatement(statement, (*values)[i], index) != SQLITE_OK) {
                 return sqliteFailure(db);
             }
         }
     }
-    return stepStatement(db, compiled.get(), changesBefore);
+    return stepStatement(db, statement);
 }
 
-SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* statement,
-                                                  int64_t changesBefore) {
+SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* statement) {
+    const int64_t changesBefore = sqlite3_total_changes64(db);
     ns::Array rows;
+    std::optional<std::vector<std::optional<std::string>>> names;
     int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) rows.push_back(rowObject(statement));
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        // Every row has the same columns; their names are read once.
+        if (!names) names = columnNames(statement);
+        rows.push_back(rowObject(statement, *names));
+    }
     if (rc != SQLITE_DONE) return sqliteFailure(db);
     const auto rowsAffected = static_cast<int32_t>(sqlite3_total_changes64(db) - changesBefore);
-    ns::Dictionary result{{"rows", std::move(rows)}, {"rowsAffected", rowsAffected}};
+    // Built by moving in: the rows may be many.
+    ns::Dictionary result;
+    result.emplace("rows", std::move(rows));
+    result.emplace("rowsAffected", rowsAffected);
     const int64_t insertId = sqlite3_last_insert_rowid(db);
     if (rowsAffected > 0 && insertId != 0) result.emplace("insertId", insertId);
     return {true, std::move(result)};
 }
 
-ns::Value SQLitePlugin::rowObject(sqlite3_stmt* statement) {
-    ns::Dictionary row;
+std::vector<std::optional<std::string>> SQLitePlugin::columnNames(sqlite3_stmt* statement) {
+    std::vector<std::optional<std::string>> names;
     const int columns = sqlite3_column_count(statement);
+    names.reserve(static_cast<size_t>(columns));
     for (int i = 0; i < columns; ++i) {
         const char* name = sqlite3_column_name(statement, i);
-        if (!name) continue;
-        if (auto value = columnValue(statement, i)) {
-            row.insert_or_assign(ns::utf8::repaired(name), std::move(*value));
+        names.push_back(name ? std::optional<std::string>(ns::utf8::repaired(name)) : std::nullopt);
+    }
+    return names;
+}
+
+ns::Value SQLitePlugin::rowObject(sqlite3_stmt* statement,
+                                  const std::vector<std::optional<std::string>>& names) {
+    ns::Dictionary row;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (!names[i]) continue;
+        if (auto value = columnValue(statement, static_cast<int>(i))) {
+            row.insert_or_assign(*names[i], std::move(*value));
         }
     }
     return row;
@@ -421,10 +450,12 @@ SQLitePlugin::Outcome SQLitePlugin::sqliteFailure(sqlite3* db) {
     return {false, captureSQLiteErrorFromDb(db)};
 }
 
-ns::Value SQLitePlugin::batchEntry(const Outcome& outcome) {
-    if (outcome.ok) return ns::Value::dict({{"type", "success"}, {"result", outcome.message}});
-    return ns::Value::dict(
-        {{"type", "error"}, {"error", outcome.message}, {"result", outcome.message}});
+ns::Value SQLitePlugin::batchEntry(Outcome outcome) {
+    ns::Dictionary entry;
+    entry.emplace("type", outcome.ok ? "success" : "error");
+    if (!outcome.ok) entry.emplace("error", outcome.message);
+    entry.emplace("result", std::move(outcome.message));
+    return entry;
 }
 
 // --- The table of open databases ------------------------------------------------------------

@@ -7,14 +7,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bridge/HYBPlugin.h"
 #include "platform/ns/Value.h"
 
+#include "plugins/device_storage/SQLiteConnection.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 class HYBPluginResult;
-class SQLiteConnection;
 
 // The page's SQLite databases: open files by name in one of the application's folders, run
 // batches of statements with bound parameters, answer rows as JSON objects, close and delete.
@@ -98,11 +100,15 @@ private:
     static bool probe(SQLiteConnection& connection);
     // The database file and the journal, WAL and shared-memory files beside it.
     static void removeDatabaseFiles(const std::string& path);
-    static Outcome runStatement(sqlite3* db, const ns::Value& statement);
-    static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement, int64_t changesBefore);
-    static ns::Value rowObject(sqlite3_stmt* statement);
+    static Outcome runStatement(SQLiteConnection::Use& use, const ns::Value& statement);
+    static Outcome bindAndStep(sqlite3* db, sqlite3_stmt* statement, const ns::Value& params);
+    static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement);
+    // The result columns' names; none for a column SQLite cannot name.
+    static std::vector<std::optional<std::string>> columnNames(sqlite3_stmt* statement);
+    static ns::Value rowObject(sqlite3_stmt* statement,
+                               const std::vector<std::optional<std::string>>& names);
     static Outcome sqliteFailure(sqlite3* db);
-    static ns::Value batchEntry(const Outcome& outcome);
+    static ns::Value batchEntry(Outcome outcome);
 
     void send(const std::shared_ptr<HYBPluginResult>& result, const HYBInvokedUrlCommand& command);
     // Runs the member on the command delegate's background queue, keeping the plug-in alive.

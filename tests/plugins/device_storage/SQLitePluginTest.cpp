@@ -283,6 +283,24 @@ TEST_F(SQLitePluginTest, RowsAffectedAndInsertId) {
     EXPECT_EQ(none.find("insertId"), nullptr);
 }
 
+// The same text run again starts from nothing: no parameters, rows or errors of an earlier
+// run, and the schema as it is now.
+TEST_F(SQLitePluginTest, ATextRunAgainStartsAfresh) {
+    openTable();
+    const std::string select = "SELECT ? AS p, * FROM t";
+    EXPECT_EQ(rows("t.db", select, {5}), ns::Array());
+    run("t.db", "INSERT INTO t VALUES (1, 2)");
+    EXPECT_EQ(rows("t.db", select),
+              (ns::Array{ns::Value::dict({{"p", nullptr}, {"a", 1}, {"b", 2}})}));
+    run("t.db", "ALTER TABLE t ADD COLUMN c");
+    EXPECT_EQ(rows("t.db", select, {"x"}),
+              (ns::Array{ns::Value::dict({{"p", "x"}, {"a", 1}, {"b", 2}, {"c", nullptr}})}));
+    const std::string insert = "INSERT INTO t (a) VALUES (?)";
+    ASSERT_EQ(run("t.db", "CREATE UNIQUE INDEX ta ON t (a)")["type"], ns::Value("success"));
+    EXPECT_EQ(run("t.db", insert, {1})["error"]["code"], ns::Value(6));
+    EXPECT_EQ(run("t.db", insert, {3})["result"]["insertId"], ns::Value(2));
+}
+
 TEST_F(SQLitePluginTest, OnlyTheFirstStatementOfATextRuns) {
     openTable();
     EXPECT_EQ(run("t.db", "INSERT INTO t VALUES (1, 1); INSERT INTO t VALUES (2, 2)")["type"],

@@ -99,7 +99,7 @@ std::string FormatArg::description() const {
 
 namespace {
 
-// One conversion specification as written in the format.
+// One conversion as written in the format string.
 struct Spec {
     bool minus = false, plus = false, space = false, hash = false, zero = false;
     int width = -1;      // -1: none

@@ -22,6 +22,7 @@
 #include "platform/ui/StatusBar.h"
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
 #include "plugins/device_storage/HYBFileClasses.h"
+#include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBHostClasses::registerClasses(registry);
     HYBDeviceStatePlugins::registerClasses(registry);
     HYBFileClasses::registerClasses(registry);
+    HYBSQLiteDeviceClasses::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }

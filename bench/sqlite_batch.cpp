@@ -1,0 +1,306 @@
+// The SQLite plug-in against plain prepared statements of the SQLite library, in the same run:
+//   BM_InsertBatch/N   a page call with a batch of BEGIN, N parameterised inserts and COMMIT,
+//                      through the fake web engine, the command queue, the plug-in on its
+//                      background queue and back to the callback script; library: one prepared
+//                      insert stepped N times in one transaction. Goal: at least half the
+//                      library's throughput ("throughput_ratio" >= 0.5).
+//   BM_InsertBatchPlugin/N  the same batch handed to the plug-in as a command already parsed,
+//                      its work run on the calling thread and its answer kept as a value: the
+//                      plug-in's own share of the cost, without the page call's JSON either way.
+//   BM_Select100k      a SELECT of 100k rows answered to the page as JSON; library: the same
+//                      rows stepped and written as JSON with the JSON library.
+#include <benchmark/benchmark.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBCommandQueue.h"
+#include "bridge/HYBPlugin.h"
+#include "bridge/HYBViewController.h"
+#include "bridge/HYBWebViewEngineProtocol.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ns/Log.h"
+#include "platform/ns/Sandbox.h"
+#include "platform/wk/FakeEngine.h"
+#include "platform/wk/ScriptMessageHandler.h"
+#include "platform/wk/UserContentController.h"
+#include "platform/wk/WebView.h"
+#include "platform/wk/WebViewConfiguration.h"
+#include "plugins/device_storage/SQLitePlugin.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kSelectRows = 100000;
+constexpr const char* kCreate = "CREATE TABLE IF NOT EXISTS t (n INTEGER, label TEXT, x REAL)";
+constexpr const char* kInsert = "INSERT INTO t VALUES (?, ?, ?)";
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// A web view on the fake engine whose "hybrid" messages go straight into the command queue.
+class FakeWebEngine : public HYBPlugin,
+                      public HYBWebViewEngineProtocol,
+                      public wk::ScriptMessageHandler {
+public:
+    void initWithFrame(const ui::Rect& frame) override {
+        webView_ = wk::WebView::create(frame, wk::WebViewConfiguration::create());
+    }
+    void attach() {
+        webView_->configuration()->userContentController()->addScriptMessageHandler(
+            std::dynamic_pointer_cast<wk::ScriptMessageHandler>(shared_from_this()), "hybrid");
+    }
+    void didReceiveScriptMessage(wk::UserContentController&,
+                                 const wk::ScriptMessage& message) override {
+        if (auto command = HYBInvokedUrlCommand::commandFromJson(message.body)) {
+            viewController()->commandQueue()->execute(*command);
+        }
+    }
+    void loadRequest(const wk::URLRequest& r) override { webView_->loadRequest(r); }
+    void loadHTMLString(const std::string& h, const std::optional<ns::URL>& b) override {
+        webView_->loadHTMLString(h, b);
+    }
+    void evaluateJavaScript(std::string script, EvaluationHandler completion) override {
+        webView_->engine()->evaluateJavaScript(script, std::move(completion));
+    }
+    std::optional<ns::URL> URL() const override { return webView_->URL(); }
+    bool canLoadRequest(const wk::URLRequest&) override { return true; }
+    void updateWithInfo(const HYBWebViewEngineInfo&) override {}
+    std::shared_ptr<wk::WebView> engineWebView() const override { return webView_; }
+    wk::FakeEngine& fake() { return *wk::FakeEngine::of(*webView_); }
+
+private:
+    std::shared_ptr<wk::WebView> webView_;
+};
+
+// The host with the plug-in, a sandbox in a temporary folder, and a raw connection to a
+// second database in the same folder for the library's side.
+struct Host {
+    Host() {
+        ns::Log::setStandardErrorEnabled(false);
+        std::string dir = (std::filesystem::temp_directory_path() / "bench-sqlite-XXXXXX").string();
+        if (!mkdtemp(dir.data())) std::abort();
+        sandbox = dir;
+        if (!ns::Sandbox::configure(sandbox)) std::abort();
+        controller = HYBViewController::create();
+        engine = std::make_shared<FakeWebEngine>();
+        engine->initWithFrame({0, 0, 320, 480});
+        controller->setWebViewEngine(engine);
+        controller->registerPlugin(engine, "Engine");
+        engine->attach();
+        auto plugin = std::make_shared<SQLitePlugin>();
+        plugin->initWithWebViewEngine(engine);
+        controller->registerPluginWithPluginName(plugin, "SQLitePlugin");
+        pageCall(R"(["open","SQLitePlugin","open",[{"name":"plugin.db"}]])");
+        pageCall(batchCall({std::string("{\"sql\":\"") + kCreate + "\"}"}));
+        if (sqlite3_open((ns::Sandbox::documentsDirectory() + "/raw.db").c_str(), &raw) != 0) {
+            std::abort();
+        }
+        sqlite3_exec(raw, kCreate, nullptr, nullptr, nullptr);
+    }
+    ~Host() {
+        sqlite3_close(raw);
+        controller.reset();
+        dispatch::RunLoop::main().runUntilIdle();
+        std::error_code ignored;
+        std::filesystem::remove_all(sandbox, ignored);
+    }
+
+    // Posts the call as the page would and runs until its answer is in the page.
+    void pageCall(const std::string& json) {
+        engine->fake().postMessageJSON("hybrid", json);
+        dispatch::RunLoop::main().runUntilIdle();
+        if (engine->fake().evaluatedScripts().size() > 16) engine->fake().clearEvaluatedScripts();
+    }
+    static std::string batchCall(const std::vector<std::string>& statements,
+                                 const std::string& db = "plugin.db") {
+        std::string call =
+            R"(["batch","SQLitePlugin","backgroundExecuteSqlBatch",[{"dbargs":{"dbname":")" + db +
+            R"("},"executes":[)";
+        for (size_t i = 0; i < statements.size(); ++i) {
+            if (i) call += ',';
+            call += statements[i];
+        }
+        return call + "]}]]";
+    }
+    const std::string& lastScript() { return engine->fake().evaluatedScripts().back(); }
+
+    std::string sandbox;
+    std::shared_ptr<HYBViewController> controller;
+    std::shared_ptr<FakeWebEngine> engine;
+    sqlite3* raw = nullptr;
+};
+
+// Runs background work at once and keeps the last answer, for the plug-in on its own.
+class InlineDelegate : public HYBCommandDelegate {
+public:
+    std::optional<std::string> pathForResource(std::string_view) override { return std::nullopt; }
+    std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view) override { return nullptr; }
+    void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
+                          const std::optional<std::string>&) override {
+        last = result;
+    }
+    void evalJs(std::string) override {}
+    void evalJs(std::string, bool) override {}
+    void runInBackground(std::function<void()> block) override { block(); }
+    ns::Dictionary settings() const override { return {}; }
+    UrlTransformer urlTransformer() const override { return nullptr; }
+    void setUrlTransformer(UrlTransformer) override {}
+
+    std::shared_ptr<HYBPluginResult> last;
+};
+
+std::string insertBatch(int64_t rows, const std::string& db = "plugin.db") {
+    std::vector<std::string> statements{R"({"sql":"BEGIN"})"};
+    for (int64_t i = 0; i < rows; ++i) {
+        statements.push_back(std::string(R"({"sql":")") + kInsert + R"(","params":[)" +
+                             std::to_string(i) + ",\"label " + std::to_string(i) + "\"," +
+                             std::to_string(static_cast<double>(i) * 0.5) + "]}");
+    }
+    statements.push_back(R"({"sql":"COMMIT"})");
+    return Host::batchCall(statements, db);
+}
+
+void rawInserts(sqlite3* db, int64_t rows) {
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, kInsert, -1, &insert, nullptr);
+    for (int64_t i = 0; i < rows; ++i) {
+        const std::string label = "label " + std::to_string(i);
+        sqlite3_bind_int64(insert, 1, i);
+        sqlite3_bind_text(insert, 2, label.data(), static_cast<int>(label.size()),
+                          SQLITE_TRANSIENT);
+        sqlite3_bind_double(insert, 3, static_cast<double>(i) * 0.5);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+}
+
+size_t rawSelectToJSON(sqlite3* db) {
+    sqlite3_stmt* select = nullptr;
+    sqlite3_prepare_v2(db, "SELECT * FROM t", -1, &select, nullptr);
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartArray();
+    while (sqlite3_step(select) == SQLITE_ROW) {
+        writer.StartObject();
+        for (int i = 0; i < sqlite3_column_count(select); ++i) {
+            writer.Key(sqlite3_column_name(select, i));
+            switch (sqlite3_column_type(select, i)) {
+                case SQLITE_INTEGER:
+                    writer.Int64(sqlite3_column_int64(select, i));
+                    break;
+                case SQLITE_FLOAT:
+                    writer.Double(sqlite3_column_double(select, i));
+                    break;
+                case SQLITE_NULL:
+                    writer.Null();
+                    break;
+                default:
+                    writer.String(
+                        reinterpret_cast<const char*>(sqlite3_column_text(select, i)),
+                        static_cast<rapidjson::SizeType>(sqlite3_column_bytes(select, i)));
+            }
+        }
+        writer.EndObject();
+    }
+    writer.EndArray();
+    sqlite3_finalize(select);
+    return buffer.GetSize();
+}
+
+void BM_InsertBatch(benchmark::State& state) {
+    Host host;
+    const std::string call = insertBatch(state.range(0));
+    double oursTotal = 0, libraryTotal = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        host.pageCall(call);
+        const auto t1 = Clock::now();
+        rawInserts(host.raw, state.range(0));
+        const auto t2 = Clock::now();
+        oursTotal += seconds(t1 - t0);
+        libraryTotal += seconds(t2 - t1);
+        state.SetIterationTime(seconds(t1 - t0));
+    }
+    const double rows = static_cast<double>(state.iterations() * state.range(0));
+    state.counters["rows_per_s"] = oursTotal > 0 ? rows / oursTotal : 0;
+    state.counters["library_rows_per_s"] = libraryTotal > 0 ? rows / libraryTotal : 0;
+    state.counters["throughput_ratio"] = oursTotal > 0 ? libraryTotal / oursTotal : 0;
+}
+
+void BM_InsertBatchPlugin(benchmark::State& state) {
+    Host host;
+    auto delegate = std::make_shared<InlineDelegate>();
+    auto plugin = std::make_shared<SQLitePlugin>();
+    plugin->setCommandDelegate(delegate);
+    plugin->pluginInitialize();
+    auto open = HYBInvokedUrlCommand::commandFromJson(
+        *ns::JSONSerialization::read(R"(["o","SQLitePlugin","open",[{"name":"direct.db"}]])"));
+    plugin->performAction("open", *open);
+    auto parse = [](const std::string& call) {
+        return *HYBInvokedUrlCommand::commandFromJson(*ns::JSONSerialization::read(call));
+    };
+    plugin->performAction(
+        "backgroundExecuteSqlBatch",
+        parse(Host::batchCall({std::string("{\"sql\":\"") + kCreate + "\"}"}, "direct.db")));
+    const HYBInvokedUrlCommand command = parse(insertBatch(state.range(0), "direct.db"));
+    double oursTotal = 0, libraryTotal = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        plugin->performAction("backgroundExecuteSqlBatch", command);
+        delegate->last.reset();
+        const auto t1 = Clock::now();
+        rawInserts(host.raw, state.range(0));
+        const auto t2 = Clock::now();
+        oursTotal += seconds(t1 - t0);
+        libraryTotal += seconds(t2 - t1);
+        state.SetIterationTime(seconds(t1 - t0));
+    }
+    state.counters["throughput_ratio"] = oursTotal > 0 ? libraryTotal / oursTotal : 0;
+}
+
+void BM_Select100k(benchmark::State& state) {
+    Host host;
+    host.pageCall(insertBatch(kSelectRows));
+    rawInserts(host.raw, kSelectRows);
+    const std::string call = Host::batchCall({R"({"sql":"SELECT * FROM t"})"});
+    double oursTotal = 0, libraryTotal = 0;
+    size_t ourBytes = 0, libraryBytes = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        host.pageCall(call);
+        const auto t1 = Clock::now();
+        libraryBytes = rawSelectToJSON(host.raw);
+        const auto t2 = Clock::now();
+        ourBytes = host.lastScript().size();
+        oursTotal += seconds(t1 - t0);
+        libraryTotal += seconds(t2 - t1);
+        state.SetIterationTime(seconds(t1 - t0));
+    }
+    state.counters["callback_bytes"] = static_cast<double>(ourBytes);
+    state.counters["library_json_bytes"] = static_cast<double>(libraryBytes);
+    state.counters["throughput_ratio"] = oursTotal > 0 ? libraryTotal / oursTotal : 0;
+}
+
+}  // namespace
+
+BENCHMARK(BM_InsertBatch)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InsertBatchPlugin)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Select100k)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

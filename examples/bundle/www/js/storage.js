@@ -1,0 +1,67 @@
+// A database and the device facts: opens a database, fills a table inside one transaction,
+// reads it back and shows each answer the host gives.
+(function () {
+    'use strict';
+
+    var exec = hybrid.require('hybrid/exec');
+    var DB = 'example.db';
+
+    function show(text) {
+        var item = document.createElement('li');
+        item.textContent = text;
+        document.getElementById('storage-answers').appendChild(item);
+    }
+
+    function sql(text, params) {
+        return { sql: text, params: params || [] };
+    }
+
+    function batch(statements, done) {
+        exec(function (replies) {
+            replies.forEach(function (reply, i) {
+                show(statements[i].sql + ' → ' + reply.type + ' ' + JSON.stringify(reply.result));
+            });
+            if (done) done(replies);
+        }, function (error) {
+            show('batch failed: ' + JSON.stringify(error));
+        }, 'SQLitePlugin', 'backgroundExecuteSqlBatch',
+        [{ dbargs: { dbname: DB }, executes: statements }]);
+    }
+
+    function fill() {
+        var names = ['apple', 'pear', 'plum'];
+        var statements = [
+            sql('CREATE TABLE IF NOT EXISTS fruit (id INTEGER PRIMARY KEY, name TEXT, weight REAL)'),
+            sql('BEGIN')
+        ];
+        names.forEach(function (name, i) {
+            statements.push(sql('INSERT INTO fruit (name, weight) VALUES (?, ?)', [name, 0.1 + i / 10]));
+        });
+        statements.push(sql('COMMIT'));
+        batch(statements, function () {
+            batch([sql('SELECT id, name, weight FROM fruit ORDER BY id DESC LIMIT 3')]);
+        });
+    }
+
+    function openDatabase() {
+        exec(function (message) {
+            show('open: ' + message);
+            fill();
+        }, function (error) {
+            // Still open from an earlier run of the page: the table outlives reloads.
+            show('open: ' + error);
+            if (/already open/.test(error)) fill();
+        }, 'SQLitePlugin', 'open', [{ name: DB, dblocation: 'docs' }]);
+    }
+
+    function deviceFacts() {
+        exec(function (info) {
+            show('device: ' + JSON.stringify(info));
+        }, function (error) {
+            show('device failed: ' + JSON.stringify(error));
+        }, 'Device', 'getDeviceInfo', []);
+    }
+
+    document.getElementById('storage').addEventListener('click', openDatabase);
+    document.getElementById('device').addEventListener('click', deviceFacts);
+})();

@@ -1,0 +1,81 @@
+#include "plugins/device_storage/SQLiteConnection.h"
+
+#include <sqlite3.h>
+
+#include <string_view>
+#include <utility>
+
+#include "platform/ns/Sandbox.h"
+
+namespace {
+
+// Whether the page's SQL may attach the file: a temporary or in-memory database, or a file
+// named by its absolute path inside the application's container. SQLite would otherwise
+// create and write files wherever the process may, from text the page chose (ATTACH and
+// VACUUM INTO both come here); relative names resolve against the working folder, URIs can
+// name any file, and a name computed at run time cannot be checked at all.
+bool mayAttach(const char* file) {
+    if (!file) return false;
+    const std::string_view name(file);
+    if (name.empty() || name == ":memory:") return true;
+    return name.front() == '/' && ns::Sandbox::isInsideContainer(file);
+}
+
+int authorize(void*, int action, const char* first, const char*, const char*, const char*) {
+    if (action == SQLITE_ATTACH && !mayAttach(first)) return SQLITE_DENY;
+    return SQLITE_OK;
+}
+
+}  // namespace
+
+std::shared_ptr<SQLiteConnection> SQLiteConnection::open(const std::string& path, int* resultCode) {
+    sqlite3* handle = nullptr;
+    const int rc = sqlite3_open_v2(
+        path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+        nullptr);
+    if (resultCode) *resultCode = rc;
+    if (rc != SQLITE_OK) {
+        // SQLite hands out a connection object even when opening fails.
+        sqlite3_close(handle);
+        return nullptr;
+    }
+    sqlite3_set_authorizer(handle, &authorize, nullptr);
+    return std::shared_ptr<SQLiteConnection>(new SQLiteConnection(path, handle));
+}
+
+SQLiteConnection::~SQLiteConnection() {
+    close();
+}
+
+SQLiteConnection::Use SQLiteConnection::use() {
+    return Use(std::unique_lock(mutex_), this);
+}
+
+void SQLiteConnection::close() {
+    std::lock_guard lock(mutex_);
+    // Users hand back or finalize their statements before they release the lock, and the
+    // kept ones go now, so the close cannot be refused as busy.
+    kept_.clear();
+    sqlite3_close(std::exchange(handle_, nullptr));
+}
+
+int SQLiteConnection::Use::prepare(const std::string& sql, SQLiteStatement& statement) {
+    auto& kept = connection_->kept_;
+    for (auto entry = kept.rbegin(); entry != kept.rend(); ++entry) {
+        if (entry->first == sql) {
+            statement = std::move(entry->second);
+            kept.erase(std::next(entry).base());
+            return SQLITE_OK;
+        }
+    }
+    return statement.prepare(handle(), sql);
+}
+
+void SQLiteConnection::Use::keep(std::string sql, SQLiteStatement statement) {
+    if (!statement.get() || !handle()) return;
+    sqlite3_reset(statement.get());
+    sqlite3_clear_bindings(statement.get());
+    auto& kept = connection_->kept_;
+    if (kept.size() >= kKeptStatements) kept.erase(kept.begin());
+    kept.emplace_back(std::move(sql), std::move(statement));
+}

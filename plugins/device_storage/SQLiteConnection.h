@@ -1,0 +1,67 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "plugins/device_storage/SQLiteStatement.h"
+
+struct sqlite3;
+
+// One open database of the page: the SQLite connection, the file it was opened at, and the
+// lock that lets one user at a time work on it. A batch holds the lock from its first
+// statement to its last, so that statements of two batches never interleave inside one
+// transaction and "rowsAffected" counts only the statement's own changes.
+class SQLiteConnection {
+public:
+    // Exclusive use of the connection while the object lives.
+    class Use {
+    public:
+        // The connection, or null once it has been closed.
+        sqlite3* handle() const { return connection_->handle_; }
+        // A statement for the text: compiled now, or the one kept from an earlier use of the
+        // same text. SQLite's result code (see SQLiteStatement::prepare).
+        int prepare(const std::string& sql, SQLiteStatement& statement);
+        // Resets the statement, clears its parameters and keeps it for the next use of the
+        // text. Take any error of the statement from the connection first.
+        void keep(std::string sql, SQLiteStatement statement);
+
+    private:
+        friend class SQLiteConnection;
+        Use(std::unique_lock<std::mutex> lock, SQLiteConnection* connection)
+            : lock_(std::move(lock)), connection_(connection) {}
+        std::unique_lock<std::mutex> lock_;
+        SQLiteConnection* connection_;
+    };
+
+    // Opens (creating when missing) the file read-write in serialized threading mode. Null
+    // with SQLite's result code in `resultCode` when that fails; nothing stays open then.
+    // Statements may attach only files inside the application's container.
+    static std::shared_ptr<SQLiteConnection> open(const std::string& path, int* resultCode);
+
+    ~SQLiteConnection();
+    SQLiteConnection(const SQLiteConnection&) = delete;
+    SQLiteConnection& operator=(const SQLiteConnection&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // Waits until no one else uses the connection.
+    Use use();
+    // Waits for the current user to finish, then closes; later uses see no connection.
+    void close();
+
+private:
+    // Statements kept for reuse: a page's batch repeats the same few texts (an insert per
+    // row), and compiling each again would cost more than running it.
+    static constexpr size_t kKeptStatements = 16;
+
+    SQLiteConnection(std::string path, sqlite3* handle) : path_(std::move(path)), handle_(handle) {}
+
+    const std::string path_;
+    std::mutex mutex_;
+    sqlite3* handle_;
+    // Least recently kept first.
+    std::vector<std::pair<std::string, SQLiteStatement>> kept_;
+};

@@ -1,0 +1,507 @@
+#include "plugins/device_storage/SQLitePlugin.h"
+
+#include <sqlite3.h>
+
+#include <climits>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBPluginResult.h"
+#include "platform/ns/FileManager.h"
+#include "platform/ns/Log.h"
+#include "platform/ns/UTF8.h"
+#include "plugins/device_storage/SQLiteConnection.h"
+#include "plugins/device_storage/SQLiteStatement.h"
+
+namespace {
+
+constexpr const char* kThreadSafetyMessage =
+    "INTERNAL PLUGIN ERROR: sqlite3_threadsafe() returns false value";
+constexpr const char* kOpenNameMissingLog =
+    "INTERNAL PLUGIN ERROR (NOT EXPECTED): open with database name missing";
+constexpr const char* kOpenNameMissingMessage =
+    "INTERNAL PLUGIN ERROR: open with database name missing";
+constexpr const char* kAlreadyOpenLog =
+    "INTERNAL PLUGIN ERROR: database already open for db name: %@ (db file name: %@)";
+constexpr const char* kAlreadyOpenMessage = "INTERNAL PLUGIN ERROR: database already open";
+constexpr const char* kUnableToOpenMessage = "Unable to open DB";
+constexpr const char* kProbeFailedMessage = "Unable to open DB with key";
+constexpr const char* kOpenedMessage = "Database opened";
+constexpr const char* kNoPathMessage = "INTERNAL PLUGIN ERROR: You must specify database path";
+constexpr const char* kNotOpenMessage = "INTERNAL PLUGIN ERROR: Specified db was not open";
+constexpr const char* kClosedMessage = "DB closed";
+constexpr const char* kDeletePathLog =
+    "INTERNAL PLUGIN ERROR (NOT EXPECTED): delete with no valid database path found";
+constexpr const char* kDeletePathMessage =
+    "INTERNAL PLUGIN ERROR: delete with no valid database path found";
+constexpr const char* kNoFileMessage = "The database does not exist on that path";
+constexpr const char* kDeletedMessage = "DB deleted";
+constexpr const char* kNoSuchDatabaseMessage =
+    "INTERNAL PLUGIN ERROR: No such database, you must open it first";
+constexpr const char* kNoSqlMessage =
+    "INTERNAL PLUGIN ERROR: You must specify a sql query to execute";
+constexpr const char* kNoSyncFolderLog =
+    "INTERNAL PLUGIN ERROR: could not create no cloud sync directory at path: %@";
+constexpr const char* kNoBackupFlagLog =
+    "INTERNAL PLUGIN ERROR: error setting nobackup flag in LocalDatabase directory: %@";
+constexpr const char* kProbeSql = "SELECT count(*) FROM sqlite_master;";
+
+// The files SQLite keeps beside a database while it works on it.
+constexpr const char* kCompanionSuffixes[] = {"-journal", "-wal", "-shm"};
+
+// The request dictionary, read in place: a batch's can hold many thousands of statements.
+const ns::Value& firstArgument(const HYBInvokedUrlCommand& command) {
+    static const ns::Value kEmpty{ns::Dictionary()};
+    const ns::Array& arguments = command.arguments();
+    return !arguments.empty() && arguments[0].isDictionary() ? arguments[0] : kEmpty;
+}
+
+// "dblocation" defaults to "docs"; a value that is no string names no location.
+std::string_view locationOf(const ns::Value& args) {
+    const ns::Value& location = args["dblocation"];
+    if (location.isNull()) return SQLitePlugin::kDocsLocation;
+    return location.string() ? std::string_view(*location.string()) : std::string_view();
+}
+
+// A name that stays at or below its folder and ends in a file name.
+bool isConfinedName(std::string_view name) {
+    if (name.empty() || name.front() == '/' || name.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    size_t start = 0;
+    while (true) {
+        const size_t slash = name.find('/', start);
+        const std::string_view component = name.substr(start, slash - start);
+        if (component == "..") return false;
+        if (slash == std::string_view::npos) return !component.empty() && component != ".";
+        start = slash + 1;
+    }
+}
+
+std::shared_ptr<HYBPluginResult> errorResult(const char* message) {
+    return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusError, message);
+}
+
+std::shared_ptr<HYBPluginResult> okResult(const char* message) {
+    return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, message);
+}
+
+// Text and blob columns travel as strings; bytes that are not UTF-8 cannot.
+std::optional<ns::Value> textColumn(sqlite3_stmt* statement, int column) {
+    // The pointer first: asking for it may convert the value, which changes its byte count.
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    const int bytes = sqlite3_column_bytes(statement, column);
+    if (!text) {
+        if (bytes != 0) return std::nullopt;
+        return ns::Value("");
+    }
+    const std::string_view value(text, static_cast<size_t>(bytes));
+    if (!ns::utf8::isValid(value)) return std::nullopt;
+    return ns::Value(value);
+}
+
+// The column's value, or nothing when it cannot be carried to the page.
+std::optional<ns::Value> columnValue(sqlite3_stmt* statement, int column) {
+    switch (sqlite3_column_type(statement, column)) {
+        case SQLITE_INTEGER:
+            return ns::Value(static_cast<int64_t>(sqlite3_column_int64(statement, column)));
+        case SQLITE_FLOAT: {
+            // JSON has no infinities; an answer holding one would reach the page as null.
+            const double value = sqlite3_column_double(statement, column);
+            if (!std::isfinite(value)) return std::nullopt;
+            return ns::Value(value);
+        }
+        case SQLITE_TEXT:
+        case SQLITE_BLOB:
+            return textColumn(statement, column);
+        default:
+            return ns::Value();
+    }
+}
+
+}  // namespace
+
+SQLitePlugin::SQLitePlugin() {
+    registerAction("open", &SQLitePlugin::open);
+    registerAction("close", &SQLitePlugin::close);
+    registerAction("delete", &SQLitePlugin::deleteDatabase);
+    registerAction("backgroundExecuteSqlBatch", &SQLitePlugin::backgroundExecuteSqlBatch);
+    registerAction("executeSql", &SQLitePlugin::executeSql);
+    registerAction("echoStringValue", &SQLitePlugin::echoStringValue);
+}
+
+// The table's connections close as their last holder lets go of them.
+SQLitePlugin::~SQLitePlugin() = default;
+
+void SQLitePlugin::pluginInitialize() {
+    auto& files = ns::FileManager::defaultManager();
+    const auto documents = files.pathsForDirectory(ns::SearchPathDirectory::Document);
+    const auto library = files.pathsForDirectory(ns::SearchPathDirectory::Library);
+    if (!documents.empty()) appDBPaths_[kDocsLocation] = documents.front();
+    if (library.empty()) return;
+    appDBPaths_[kLibsLocation] = library.front();
+
+    const std::string noSync = library.front() + "/" + kNoSyncFolderName;
+    if (!files.fileExists(noSync) && !files.createDirectory(noSync, false)) {
+        ns::nslog(kNoSyncFolderLog, noSync);
+        return;
+    }
+    if (auto status = files.setExcludedFromBackup(noSync, true); !status) {
+        ns::nslog(kNoBackupFlagLog, status.error());
+        return;
+    }
+    appDBPaths_[kNoSyncLocation] = noSync;
+}
+
+// --- Page actions ---------------------------------------------------------------------------
+
+void SQLitePlugin::open(const HYBInvokedUrlCommand& command) {
+    inBackground(&SQLitePlugin::openNow, command);
+}
+
+void SQLitePlugin::close(const HYBInvokedUrlCommand& command) {
+    inBackground(&SQLitePlugin::closeNow, command);
+}
+
+void SQLitePlugin::deleteDatabase(const HYBInvokedUrlCommand& command) {
+    inBackground(&SQLitePlugin::deleteNow, command);
+}
+
+void SQLitePlugin::backgroundExecuteSqlBatch(const HYBInvokedUrlCommand& command) {
+    inBackground(&SQLitePlugin::executeSqlBatchNow, command);
+}
+
+void SQLitePlugin::executeSql(const HYBInvokedUrlCommand& command) {
+    const ns::Value& args = firstArgument(command);
+    send(executeSqlWithDict(args["ex"], args["dbargs"]), command);
+}
+
+void SQLitePlugin::echoStringValue(const HYBInvokedUrlCommand& command) {
+    const ns::Value& args = firstArgument(command);
+    const ns::Value& value = args["value"];
+    send(HYBPluginResult::resultWithStatusMessageAsString(
+             HYBResultStatusOK, value.isString() ? *value.string() : value.stringValue()),
+         command);
+}
+
+// --- Open, close, delete --------------------------------------------------------------------
+
+void SQLitePlugin::openNow(const HYBInvokedUrlCommand& command) {
+    const ns::Value& args = firstArgument(command);
+    const std::string* name = args["name"].string();
+    const auto path = name ? getDBPath(*name, locationOf(args)) : std::nullopt;
+    if (sqlite3_threadsafe() == 0) {
+        ns::nslog(kThreadSafetyMessage);
+        send(errorResult(kThreadSafetyMessage), command);
+        return;
+    }
+    if (!path) {
+        ns::nslog(kOpenNameMissingLog);
+        send(errorResult(kOpenNameMissingMessage), command);
+        return;
+    }
+    std::shared_ptr<HYBPluginResult> result;
+    {
+        std::lock_guard lifecycle(lifecycleMutex_);
+        if (isOpen(*name)) {
+            ns::nslog(kAlreadyOpenLog, *path, *name);
+            result = errorResult(kAlreadyOpenMessage);
+        } else if (auto connection = SQLiteConnection::open(*path, nullptr); !connection) {
+            result = errorResult(kUnableToOpenMessage);
+        } else if (!probe(*connection)) {
+            result = errorResult(kProbeFailedMessage);
+        } else {
+            std::lock_guard table(tableMutex_);
+            openDBs_.emplace(*name, std::move(connection));
+            result = okResult(kOpenedMessage);
+        }
+    }
+    send(result, command);
+}
+
+bool SQLitePlugin::probe(SQLiteConnection& connection) {
+    auto use = connection.use();
+    sqlite3_db_config(use.handle(), SQLITE_DBCONFIG_DEFENSIVE, 1, static_cast<int*>(nullptr));
+    return sqlite3_exec(use.handle(), kProbeSql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void SQLitePlugin::closeNow(const HYBInvokedUrlCommand& command) {
+    const ns::Value& args = firstArgument(command);
+    const std::string* name = args["path"].string();
+    if (!name) {
+        send(errorResult(kNoPathMessage), command);
+        return;
+    }
+    std::shared_ptr<SQLiteConnection> connection;
+    {
+        std::lock_guard lifecycle(lifecycleMutex_);
+        connection = takeConnectionNamed(*name);
+        if (connection) connection->close();
+    }
+    send(connection ? okResult(kClosedMessage) : errorResult(kNotOpenMessage), command);
+}
+
+void SQLitePlugin::deleteNow(const HYBInvokedUrlCommand& command) {
+    const ns::Value& args = firstArgument(command);
+    const std::string* name = args["path"].string();
+    if (!name) {
+        send(errorResult(kNoPathMessage), command);
+        return;
+    }
+    const auto path = getDBPath(*name, locationOf(args));
+    if (!path) {
+        ns::nslog(kDeletePathLog);
+        send(errorResult(kDeletePathMessage), command);
+        return;
+    }
+    std::shared_ptr<HYBPluginResult> result;
+    {
+        std::lock_guard lifecycle(lifecycleMutex_);
+        std::error_code error;
+        const auto status = std::filesystem::status(*path, error);
+        if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) {
+            result = errorResult(kNoFileMessage);
+        } else {
+            // Only the connection to this very file goes: the same name may be open in another
+            // location. It is closed before its files go, so that nothing writes them again.
+            if (auto connection = connectionNamed(*name);
+                connection && connection->path() == *path) {
+                takeConnectionNamed(*name);
+                connection->close();
+            }
+            removeDatabaseFiles(*path);
+            result = okResult(kDeletedMessage);
+        }
+    }
+    send(result, command);
+}
+
+void SQLitePlugin::removeDatabaseFiles(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    for (const char* suffix : kCompanionSuffixes) std::filesystem::remove(path + suffix, ignored);
+}
+
+std::optional<std::string> SQLitePlugin::getDBPath(std::string_view name,
+                                                   std::string_view location) const {
+    const auto folder = appDBPaths_.find(location);
+    if (folder == appDBPaths_.end() || !isConfinedName(name)) return std::nullopt;
+    std::string path = folder->second;
+    path += '/';
+    path += name;
+    return path;
+}
+
+// --- Statements -----------------------------------------------------------------------------
+
+void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
+    const ns::Value& args = firstArgument(command);
+    const ns::Array* executes = args["executes"].array();
+    ns::Array replies;
+    if (executes && !executes->empty()) {
+        replies.reserve(executes->size());
+        std::optional<Outcome> failure;
+        auto connection = connectionForArgs(args["dbargs"], failure);
+        // The whole batch holds the database, so no other batch interleaves with it.
+        std::optional<SQLiteConnection::Use> use;
+        if (connection) {
+            use.emplace(connection->use());
+            if (!use->handle()) failure = Outcome{false, kNoSuchDatabaseMessage};
+        }
+        for (const ns::Value& statement : *executes) {
+            replies.push_back(batchEntry(failure ? *failure : runStatement(*use, statement)));
+        }
+    }
+    send(HYBPluginResult::resultWithStatusMessageAsArray(HYBResultStatusOK, std::move(replies)),
+         command);
+}
+
+std::shared_ptr<HYBPluginResult> SQLitePlugin::executeSqlWithDict(const ns::Value& statement,
+                                                                  const ns::Value& dbargs) {
+    std::optional<Outcome> failure;
+    auto connection = connectionForArgs(dbargs, failure);
+    Outcome outcome = failure ? *failure : Outcome{false, kNoSuchDatabaseMessage};
+    if (connection) {
+        auto use = connection->use();
+        if (use.handle()) outcome = runStatement(use, statement);
+    }
+    return std::make_shared<HYBPluginResult>(outcome.ok ? HYBResultStatusOK : HYBResultStatusError,
+                                             std::move(outcome.message));
+}
+
+SQLitePlugin::Outcome SQLitePlugin::runStatement(SQLiteConnection::Use& use,
+                                                 const ns::Value& statement) {
+    const std::string* sql = statement["sql"].string();
+    if (!sql) return {false, kNoSqlMessage};
+    sqlite3* db = use.handle();
+    SQLiteStatement compiled;
+    // Text with no statement in it compiles to nothing, which cannot run either.
+    if (use.prepare(*sql, compiled) != SQLITE_OK || !compiled.get()) return sqliteFailure(db);
+    Outcome outcome = bindAndStep(db, compiled.get(), statement["params"]);
+    use.keep(*sql, std::move(compiled));
+    return outcome;
+}
+
+SQLitePlugin::Outcome SQLitePlugin::bindAndStep(sqlite3* db, sqlite3_stmt* statement,
+                                                const ns::Value& params) {
+    if (const ns::Array* values = params.array()) {
+        for (size_t i = 0; i < values->size(); ++i) {
+            // Past the statement's own parameters SQLite answers a range error.
+            const int index = i < INT_MAX ? static_cast<int>(i + 1) : INT_MAX;
+            if (bindStatement(statement, (*values)[i], index) != SQLITE_OK) {
+                return sqliteFailure(db);
+            }
+        }
+    }
+    return stepStatement(db, statement);
+}
+
+SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* statement) {
+    const int64_t changesBefore = sqlite3_total_changes64(db);
+    ns::Array rows;
+    std::optional<std::vector<std::optional<std::string>>> names;
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        // Every row has the same columns; their names are read once.
+        if (!names) names = columnNames(statement);
+        rows.push_back(rowObject(statement, *names));
+    }
+    if (rc != SQLITE_DONE) return sqliteFailure(db);
+    const auto rowsAffected = static_cast<int32_t>(sqlite3_total_changes64(db) - changesBefore);
+    // Built by moving in: the rows may be many.
+    ns::Dictionary result;
+    result.emplace("rows", std::move(rows));
+    result.emplace("rowsAffected", rowsAffected);
+    const int64_t insertId = sqlite3_last_insert_rowid(db);
+    if (rowsAffected > 0 && insertId != 0) result.emplace("insertId", insertId);
+    return {true, std::move(result)};
+}
+
+std::vector<std::optional<std::string>> SQLitePlugin::columnNames(sqlite3_stmt* statement) {
+    std::vector<std::optional<std::string>> names;
+    const int columns = sqlite3_column_count(statement);
+    names.reserve(static_cast<size_t>(columns));
+    for (int i = 0; i < columns; ++i) {
+        const char* name = sqlite3_column_name(statement, i);
+        names.push_back(name ? std::optional<std::string>(ns::utf8::repaired(name)) : std::nullopt);
+    }
+    return names;
+}
+
+ns::Value SQLitePlugin::rowObject(sqlite3_stmt* statement,
+                                  const std::vector<std::optional<std::string>>& names) {
+    ns::Dictionary row;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (!names[i]) continue;
+        if (auto value = columnValue(statement, static_cast<int>(i))) {
+            row.insert_or_assign(*names[i], std::move(*value));
+        }
+    }
+    return row;
+}
+
+int SQLitePlugin::bindStatement(sqlite3_stmt* statement, const ns::Value& value, int index) {
+    switch (value.type()) {
+        case ns::Value::Type::Null:
+            return sqlite3_bind_null(statement, index);
+        case ns::Value::Type::Integer:
+            return sqlite3_bind_int64(statement, index, *value.int64());
+        case ns::Value::Type::Bool:
+            return sqlite3_bind_double(statement, index, *value.boolean() ? 1.0 : 0.0);
+        case ns::Value::Type::Unsigned:
+        case ns::Value::Type::Double:
+            return sqlite3_bind_double(statement, index, *value.number());
+        case ns::Value::Type::String: {
+            const std::string& text = *value.string();
+            return sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT,
+                                       SQLITE_UTF8);
+        }
+        default: {
+            const std::string text = value.description();
+            return sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT,
+                                       SQLITE_UTF8);
+        }
+    }
+}
+
+ns::Value SQLitePlugin::captureSQLiteErrorFromDb(sqlite3* db) {
+    return ns::Value::dict({{"code", mapSQLiteErrorCode(sqlite3_errcode(db))},
+                            {"message", ns::utf8::repaired(sqlite3_errmsg(db))}});
+}
+
+int SQLitePlugin::mapSQLiteErrorCode(int sqliteCode) {
+    switch (sqliteCode) {
+        case SQLITE_ERROR:
+            return kSyntaxErrorCode;
+        case SQLITE_FULL:
+            return kQuotaErrorCode;
+        case SQLITE_CONSTRAINT:
+            return kConstraintErrorCode;
+        default:
+            return kUnknownErrorCode;
+    }
+}
+
+SQLitePlugin::Outcome SQLitePlugin::sqliteFailure(sqlite3* db) {
+    return {false, captureSQLiteErrorFromDb(db)};
+}
+
+ns::Value SQLitePlugin::batchEntry(Outcome outcome) {
+    ns::Dictionary entry;
+    entry.emplace("type", outcome.ok ? "success" : "error");
+    if (!outcome.ok) entry.emplace("error", outcome.message);
+    entry.emplace("result", std::move(outcome.message));
+    return entry;
+}
+
+// --- The table of open databases ------------------------------------------------------------
+
+bool SQLitePlugin::isOpen(std::string_view name) const {
+    return connectionNamed(name) != nullptr;
+}
+
+std::shared_ptr<SQLiteConnection> SQLitePlugin::connectionNamed(std::string_view name) const {
+    std::lock_guard table(tableMutex_);
+    const auto entry = openDBs_.find(name);
+    return entry == openDBs_.end() ? nullptr : entry->second;
+}
+
+std::shared_ptr<SQLiteConnection> SQLitePlugin::takeConnectionNamed(std::string_view name) {
+    std::lock_guard table(tableMutex_);
+    const auto entry = openDBs_.find(name);
+    if (entry == openDBs_.end()) return nullptr;
+    auto connection = std::move(entry->second);
+    openDBs_.erase(entry);
+    return connection;
+}
+
+std::shared_ptr<SQLiteConnection> SQLitePlugin::connectionForArgs(
+    const ns::Value& dbargs, std::optional<Outcome>& failure) const {
+    const std::string* name = dbargs["dbname"].string();
+    if (!name) {
+        failure = Outcome{false, kNoPathMessage};
+        return nullptr;
+    }
+    auto connection = connectionNamed(*name);
+    if (!connection) failure = Outcome{false, kNoSuchDatabaseMessage};
+    return connection;
+}
+
+// --- Plumbing -------------------------------------------------------------------------------
+
+void SQLitePlugin::send(const std::shared_ptr<HYBPluginResult>& result,
+                        const HYBInvokedUrlCommand& command) {
+    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+}
+
+void SQLitePlugin::inBackground(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),
+                                const HYBInvokedUrlCommand& command) {
+    auto delegate = commandDelegate();
+    if (!delegate) return;
+    auto self = std::static_pointer_cast<SQLitePlugin>(shared_from_this());
+    delegate->runInBackground([self, work, command] { ((*self).*work)(command); });
+}

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bridge/HYBPlugin.h"
+#include "platform/ns/Value.h"
+
+#include "plugins/device_storage/SQLiteConnection.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+class HYBPluginResult;
+
+// The page's SQLite databases: open files by name in one of the application's folders, run
+// batches of statements with bound parameters, answer rows as JSON objects, close and delete.
+//
+// Every action takes one dictionary argument and answers once. open, close, delete and
+// backgroundExecuteSqlBatch work on the global background queue; executeSql and
+// echoStringValue answer at once on the calling thread. The table of open databases outlives
+// page reloads; a database stays open until close, delete, or the plug-in goes.
+//
+// All work on one database is serialised: a batch holds its database from first statement to
+// last, close and delete wait for the current user, and open, close and delete run one at a
+// time, so an "already open" test and the entry it guards are one step.
+class SQLitePlugin : public HYBPlugin {
+public:
+    // Location keys of "dblocation" and the folder "nosync" uses under the library folder.
+    static constexpr const char* kDocsLocation = "docs";
+    static constexpr const char* kLibsLocation = "libs";
+    static constexpr const char* kNoSyncLocation = "nosync";
+    static constexpr const char* kNoSyncFolderName = "LocalDatabase";
+
+    // Page error codes, as the page's SQL error interface numbers them.
+    static constexpr int kUnknownErrorCode = 0;
+    static constexpr int kQuotaErrorCode = 4;
+    static constexpr int kSyntaxErrorCode = 5;
+    static constexpr int kConstraintErrorCode = 6;
+
+    SQLitePlugin();
+    ~SQLitePlugin() override;
+
+    // Fills the location table: "docs", "libs" and, when its folder can be made and excluded
+    // from backups, "nosync".
+    void pluginInitialize() override;
+
+    // --- Page actions ------------------------------------------------------------------------
+    void open(const HYBInvokedUrlCommand& command);
+    void close(const HYBInvokedUrlCommand& command);
+    // The page action "delete".
+    void deleteDatabase(const HYBInvokedUrlCommand& command);
+    void backgroundExecuteSqlBatch(const HYBInvokedUrlCommand& command);
+    void executeSql(const HYBInvokedUrlCommand& command);
+    void echoStringValue(const HYBInvokedUrlCommand& command);
+
+    // --- The work behind the actions (any thread) --------------------------------------------
+    void openNow(const HYBInvokedUrlCommand& command);
+    void closeNow(const HYBInvokedUrlCommand& command);
+    void deleteNow(const HYBInvokedUrlCommand& command);
+    void executeSqlBatchNow(const HYBInvokedUrlCommand& command);
+
+    // The file of a database: the location's folder with the name appended. Nothing when the
+    // location is unknown, or the name is empty, absolute, climbs with "..", ends in a folder
+    // rather than a file, or holds a zero byte: a name only ever reaches a file at or below
+    // its location.
+    std::optional<std::string> getDBPath(std::string_view name, std::string_view location) const;
+    // Runs one statement {"sql", "params"} on the database that "dbargs" names.
+    std::shared_ptr<HYBPluginResult> executeSqlWithDict(const ns::Value& statement,
+                                                        const ns::Value& dbargs);
+
+    // Binds one page value at the 1-based index; SQLite's result code.
+    static int bindStatement(sqlite3_stmt* statement, const ns::Value& value, int index);
+    // {"code": page code, "message": SQLite's text of the connection's last error}.
+    static ns::Value captureSQLiteErrorFromDb(sqlite3* db);
+    static int mapSQLiteErrorCode(int sqliteCode);
+
+    // Whether a database of that name is open now.
+    bool isOpen(std::string_view name) const;
+
+private:
+    // The answer to one statement: OK with the result object, or an error with a message
+    // string or a SQLite error object.
+    struct Outcome {
+        bool ok;
+        ns::Value message;
+    };
+
+    std::shared_ptr<SQLiteConnection> connectionNamed(std::string_view name) const;
+    std::shared_ptr<SQLiteConnection> takeConnectionNamed(std::string_view name);
+    // Looks up the database of "dbargs"; an error outcome when there is none.
+    std::shared_ptr<SQLiteConnection> connectionForArgs(const ns::Value& dbargs,
+                                                        std::optional<Outcome>& failure) const;
+    // Switches on defensive mode and reads the schema; false when the file is no database.
+    static bool probe(SQLiteConnection& connection);
+    // The database file and the journal, WAL and shared-memory files beside it.
+    static void removeDatabaseFiles(const std::string& path);
+    static Outcome runStatement(SQLiteConnection::Use& use, const ns::Value& statement);
+    static Outcome bindAndStep(sqlite3* db, sqlite3_stmt* statement, const ns::Value& params);
+    static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement);
+    // The result columns' names; none for a column SQLite cannot name.
+    static std::vector<std::optional<std::string>> columnNames(sqlite3_stmt* statement);
+    static ns::Value rowObject(sqlite3_stmt* statement,
+                               const std::vector<std::optional<std::string>>& names);
+    static Outcome sqliteFailure(sqlite3* db);
+    static ns::Value batchEntry(Outcome outcome);
+
+    void send(const std::shared_ptr<HYBPluginResult>& result, const HYBInvokedUrlCommand& command);
+    // Runs the member on the command delegate's background queue, keeping the plug-in alive.
+    void inBackground(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),
+                      const HYBInvokedUrlCommand& command);
+
+    std::map<std::string, std::string, std::less<>> appDBPaths_;
+    // Held across each open, close and delete.
+    std::mutex lifecycleMutex_;
+    // Held for single look-ups and changes of the table.
+    mutable std::mutex tableMutex_;
+    std::map<std::string, std::shared_ptr<SQLiteConnection>, std::less<>> openDBs_;
+};

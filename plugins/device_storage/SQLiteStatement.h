@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// One compiled statement, finalized when the object goes. Move-only.
+class SQLiteStatement {
+public:
+    SQLiteStatement() = default;
+    ~SQLiteStatement();
+    SQLiteStatement(SQLiteStatement&& other) noexcept;
+    SQLiteStatement& operator=(SQLiteStatement&& other) noexcept;
+    SQLiteStatement(const SQLiteStatement&) = delete;
+    SQLiteStatement& operator=(const SQLiteStatement&) = delete;
+
+    // Compiles the first statement of the text, which is read up to its first zero byte; the
+    // rest is ignored. Returns SQLite's result code. Text holding only white space or comments
+    // compiles to no statement (get() stays null) with success.
+    int prepare(sqlite3* db, const std::string& sql);
+
+    sqlite3_stmt* get() const { return statement_; }
+    // Finalizes now; the object is then empty.
+    void reset();
+
+private:
+    sqlite3_stmt* statement_ = nullptr;
+};

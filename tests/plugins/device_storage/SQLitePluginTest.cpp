@@ -1,0 +1,454 @@
+#include "plugins/device_storage/SQLitePlugin.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "bridge/HYBInvokedUrlCommand.h"
+#include "platform/ns/FileManager.h"
+#include "tests/plugins/device_storage/support/SQLitePluginFixture.h"
+#include "tests/support/LogCapture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using sqlitetest::SentResult;
+using testsupport::LogCapture;
+
+constexpr unsigned kOK = 1;
+constexpr unsigned kError = 9;
+
+// How many of this process's descriptors are open on the file.
+int descriptorsOn(const std::string& path) {
+    int count = 0;
+    std::error_code error;
+    const fs::path target = fs::weakly_canonical(path, error);
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd", error)) {
+        std::error_code linkError;
+        if (fs::read_symlink(entry.path(), linkError) == target) ++count;
+    }
+    return count;
+}
+
+class SQLitePluginTest : public sqlitetest::SQLitePluginFixture {
+protected:
+    void expectAnswer(const SentResult& result, unsigned status, const char* message) {
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.message, ns::Value(message));
+    }
+    void openTable(const std::string& db = "t.db") {
+        expectAnswer(open(db), kOK, "Database opened");
+        ASSERT_EQ(run(db, "CREATE TABLE t (a, b)")["type"], ns::Value("success"));
+    }
+};
+
+// --- Open, close, delete ----------------------------------------------------------------
+
+TEST_F(SQLitePluginTest, OpenTwiceIsRefusedUntilClosedAndTheTableOutlivesAReload) {
+    LogCapture log;
+    expectAnswer(open("a.db"), kOK, "Database opened");
+    EXPECT_TRUE(fs::exists(documents() + "/a.db"));
+    plugin_->onReset();  // a page reload leaves the database open
+    expectAnswer(open("a.db"), kError, "INTERNAL PLUGIN ERROR: database already open");
+    EXPECT_TRUE(log.contains("INTERNAL PLUGIN ERROR: database already open for db name: " +
+                             documents() + "/a.db (db file name: a.db)"));
+    expectAnswer(close("a.db"), kOK, "DB closed");
+    EXPECT_FALSE(plugin_->isOpen("a.db"));
+    expectAnswer(close("a.db"), kError, "INTERNAL PLUGIN ERROR: Specified db was not open");
+    expectAnswer(call("close", ns::Dictionary()), kError,
+                 "INTERNAL PLUGIN ERROR: You must specify database path");
+    expectAnswer(open("a.db"), kOK, "Database opened");
+}
+
+TEST_F(SQLitePluginTest, LocationsAndSubfolders) {
+    expectAnswer(open("d.db"), kOK, "Database opened");
+    expectAnswer(open("l.db", "libs"), kOK, "Database opened");
+    expectAnswer(open("n.db", "nosync"), kOK, "Database opened");
+    expectAnswer(call("open", ns::Value::dict({{"name", "default.db"}})), kOK, "Database opened");
+    EXPECT_TRUE(fs::exists(documents() + "/d.db"));
+    EXPECT_TRUE(fs::exists(documents() + "/default.db"));
+    EXPECT_TRUE(fs::exists(library() + "/l.db"));
+    EXPECT_TRUE(fs::exists(library() + "/LocalDatabase/n.db"));
+    EXPECT_TRUE(
+        ns::FileManager::defaultManager().isExcludedFromBackup(library() + "/LocalDatabase"));
+
+    fs::create_directories(documents() + "/sub/deeper");
+    expectAnswer(open("sub/deeper/s.db"), kOK, "Database opened");
+    EXPECT_TRUE(fs::exists(documents() + "/sub/deeper/s.db"));
+    // SQLite makes no folders: a missing one cannot be opened.
+    expectAnswer(open("missing/x.db"), kError, "Unable to open DB");
+}
+
+// Names that would reach outside their location, or no file at all, name no database.
+TEST_F(SQLitePluginTest, NamesThatLeaveTheirLocationAreRefused) {
+    fs::create_directories(documents() + "/sub");
+    const std::string outside = library() + "/escape.db";
+    const std::vector<std::string> names = {
+        "",     "/tmp/abs.db", "../escape.db", "sub/../../escape.db", "..",
+        "sub/", ".",           "sub/.",        std::string("a\0b", 3)};
+    for (const std::string& name : names) {
+        LogCapture log;
+        expectAnswer(open(name), kError, "INTERNAL PLUGIN ERROR: open with database name missing");
+        EXPECT_TRUE(
+            log.contains("INTERNAL PLUGIN ERROR (NOT EXPECTED): open with database name "
+                         "missing"));
+        expectAnswer(remove(name), kError,
+                     "INTERNAL PLUGIN ERROR: delete with no valid database path found");
+        EXPECT_TRUE(log.contains(
+            "INTERNAL PLUGIN ERROR (NOT EXPECTED): delete with no valid database path found"));
+    }
+    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_TRUE(fs::is_directory(documents()));
+    EXPECT_TRUE(fs::is_directory(documents() + "/sub"));
+    // Missing names, names that are no strings and unknown locations name nothing either.
+    for (const ns::Value& argument :
+         {ns::Value(ns::Dictionary()), ns::Value::dict({{"name", 5}}),
+          ns::Value::dict({{"name", "x.db"}, {"dblocation", "tmp"}}),
+          ns::Value::dict({{"name", "x.db"}, {"dblocation", 1}}), ns::Value("x.db")}) {
+        expectAnswer(call("open", argument), kError,
+                     "INTERNAL PLUGIN ERROR: open with database name missing");
+    }
+}
+
+TEST_F(SQLitePluginTest, WithoutTheNoSyncFolderOnlyDocsAndLibsOpen) {
+    const std::string noSync = library() + "/LocalDatabase";
+    struct Case {
+        const char* operation;
+        std::string log;
+    };
+    const Case cases[] = {
+        {"mkdir",
+         "INTERNAL PLUGIN ERROR: could not create no cloud sync directory at path: " + noSync},
+        {"setxattr",
+         "INTERNAL PLUGIN ERROR: error setting nobackup flag in LocalDatabase "
+         "directory: "},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(noSync);
+        LogCapture log;
+        ns::FileManager::injectFault(c.operation, EACCES);
+        makePlugin();
+        ns::FileManager::clearFaults();
+        EXPECT_TRUE(log.contains(c.log)) << c.operation;
+        expectAnswer(open("n.db", "nosync"), kError,
+                     "INTERNAL PLUGIN ERROR: open with database name missing");
+        expectAnswer(open(std::string("d-") + c.operation, "docs"), kOK, "Database opened");
+        expectAnswer(open(std::string("l-") + c.operation, "libs"), kOK, "Database opened");
+    }
+}
+
+TEST_F(SQLitePluginTest, AFileThatIsNoDatabaseIsRefusedAndLeftClosed) {
+    const std::string path = documents() + "/junk.db";
+    std::ofstream(path) << std::string(4096, 'x');
+    expectAnswer(open("junk.db"), kError, "Unable to open DB with key");
+    EXPECT_FALSE(plugin_->isOpen("junk.db"));
+    EXPECT_EQ(descriptorsOn(path), 0);
+}
+
+TEST_F(SQLitePluginTest, PluginGoingAwayClosesItsDatabases) {
+    openTable("a.db");
+    const std::string path = documents() + "/a.db";
+    EXPECT_EQ(descriptorsOn(path), 1);
+    plugin_.reset();
+    EXPECT_EQ(descriptorsOn(path), 0);
+}
+
+TEST_F(SQLitePluginTest, DeleteClosesTheDatabaseAndRemovesItsCompanionFiles) {
+    openTable("w.db");
+    const std::string path = documents() + "/w.db";
+    EXPECT_EQ(rows("w.db", "PRAGMA journal_mode=WAL")[0]["journal_mode"], ns::Value("wal"));
+    ASSERT_EQ(run("w.db", "INSERT INTO t VALUES (1, 2)")["type"], ns::Value("success"));
+    ASSERT_TRUE(fs::exists(path + "-wal"));
+    ASSERT_TRUE(fs::exists(path + "-shm"));
+    std::ofstream(path + "-journal") << "stale";
+
+    expectAnswer(remove("w.db"), kOK, "DB deleted");
+    EXPECT_FALSE(plugin_->isOpen("w.db"));
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        EXPECT_FALSE(fs::exists(path + suffix)) << suffix;
+    }
+    EXPECT_EQ(descriptorsOn(path), 0);
+    // Opened again, the name is a new, empty database.
+    expectAnswer(open("w.db"), kOK, "Database opened");
+    EXPECT_EQ(run("w.db", "SELECT * FROM t")["error"]["message"], ns::Value("no such table: t"));
+}
+
+TEST_F(SQLitePluginTest, DeleteRefusals) {
+    expectAnswer(remove("none.db"), kError, "The database does not exist on that path");
+    expectAnswer(call("delete", ns::Dictionary()), kError,
+                 "INTERNAL PLUGIN ERROR: You must specify database path");
+    // A folder is no database: it and what it holds stay.
+    fs::create_directories(documents() + "/folder");
+    std::ofstream(documents() + "/folder/keep.db") << "";
+    expectAnswer(remove("folder"), kError, "The database does not exist on that path");
+    EXPECT_TRUE(fs::exists(documents() + "/folder/keep.db"));
+}
+
+TEST_F(SQLitePluginTest, DeleteInAnotherLocationLeavesTheOpenDatabaseAlone) {
+    openTable("same.db");
+    std::ofstream(library() + "/same.db") << "";
+    expectAnswer(remove("same.db", "libs"), kOK, "DB deleted");
+    EXPECT_FALSE(fs::exists(library() + "/same.db"));
+    EXPECT_TRUE(plugin_->isOpen("same.db"));
+    EXPECT_EQ(run("same.db", "INSERT INTO t VALUES (1, 1)")["type"], ns::Value("success"));
+}
+
+// --- Statements ---------------------------------------------------------------------------
+
+TEST_F(SQLitePluginTest, ParametersBindByTheirKind) {
+    openTable();
+    const ns::Array params = {true,
+                              false,
+                              3,
+                              3.5,
+                              "text",
+                              nullptr,
+                              ns::Value(std::numeric_limits<uint64_t>::max()),
+                              ns::Value::array({1, "x"}),
+                              ns::Value::dict({{"k", 1}})};
+    std::string marks;
+    for (size_t i = 0; i < params.size(); ++i) marks += i ? ", (?)" : "(?)";
+    ASSERT_EQ(run("t.db", "INSERT INTO t (a) VALUES " + marks, params)["type"],
+              ns::Value("success"));
+    const ns::Array stored = rows("t.db", "SELECT typeof(a) AS type, a FROM t ORDER BY rowid");
+    ASSERT_EQ(stored.size(), params.size());
+    const std::vector<std::pair<const char*, ns::Value>> expected = {
+        {"real", 1.0},
+        {"real", 0.0},
+        {"integer", 3},
+        {"real", 3.5},
+        {"text", "text"},
+        {"null", nullptr},
+        {"real", static_cast<double>(std::numeric_limits<uint64_t>::max())},
+        {"text", ns::Value::array({1, "x"}).description()},
+        {"text", ns::Value::dict({{"k", 1}}).description()}};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(stored[i]["type"], ns::Value(expected[i].first)) << i;
+        EXPECT_EQ(stored[i]["a"], expected[i].second) << i;
+    }
+    EXPECT_TRUE(stored[0]["a"].isDouble());
+    EXPECT_TRUE(stored[2]["a"].isInteger());
+}
+
+TEST_F(SQLitePluginTest, ColumnsComeBackByStorageClass) {
+    expectAnswer(open("c.db"), kOK, "Database opened");
+    const ns::Array row =
+        rows("c.db",
+             "SELECT 42 AS i, -9223372036854775808 AS min, 2.5 AS r, 'héllo' AS t,"
+             " x'68656c6c6f' AS blob, x'' AS empty, NULL AS n,"
+             " x'ff00' AS badBlob, CAST(x'c328' AS TEXT) AS badText,"
+             " 1e999 AS inf, 'a' || char(0) || 'b' AS nul");
+    ASSERT_EQ(row.size(), 1u);
+    const ns::Value expected = ns::Value::dict({{"i", 42},
+                                                {"min", std::numeric_limits<int64_t>::min()},
+                                                {"r", 2.5},
+                                                {"t", "héllo"},
+                                                {"blob", "hello"},
+                                                {"empty", ""},
+                                                {"n", nullptr},
+                                                {"nul", std::string("a\0b", 3)}});
+    EXPECT_EQ(row[0], expected);
+}
+
+TEST_F(SQLitePluginTest, ALaterColumnOfTheSameNameWins) {
+    expectAnswer(open("c.db"), kOK, "Database opened");
+    EXPECT_EQ(rows("c.db", "SELECT 1 AS a, 2 AS a"), ns::Array{ns::Value::dict({{"a", 2}})});
+    // An unreadable later column leaves the earlier value.
+    EXPECT_EQ(rows("c.db", "SELECT 1 AS a, x'ff' AS a"), ns::Array{ns::Value::dict({{"a", 1}})});
+}
+
+TEST_F(SQLitePluginTest, RowsAffectedAndInsertId) {
+    openTable();
+    const ns::Value insert = run("t.db", "INSERT INTO t VALUES (?, ?)", {1, 2});
+    EXPECT_EQ(insert, ns::Value::dict({{"type", "success"},
+                                       {"result", ns::Value::dict({{"rows", ns::Array()},
+                                                                   {"rowsAffected", 1},
+                                                                   {"insertId", 1}})}}));
+    run("t.db", "INSERT INTO t VALUES (3, 4)");
+    const ns::Value select = run("t.db", "SELECT a FROM t ORDER BY a")["result"];
+    EXPECT_EQ(select["rowsAffected"], ns::Value(0));
+    EXPECT_EQ(select.find("insertId"), nullptr);
+    EXPECT_EQ(select["rows"].count(), 2u);
+    // An update answers the connection's last inserted row id.
+    const ns::Value update = run("t.db", "UPDATE t SET b = 0")["result"];
+    EXPECT_EQ(update["rowsAffected"], ns::Value(2));
+    EXPECT_EQ(update["insertId"], ns::Value(2));
+    const ns::Value none = run("t.db", "DELETE FROM t WHERE a = 99")["result"];
+    EXPECT_EQ(none["rowsAffected"], ns::Value(0));
+    EXPECT_EQ(none.find("insertId"), nullptr);
+}
+
+// The same text run again starts from nothing: no parameters, rows or errors of an earlier
+// run, and the schema as it is now.
+TEST_F(SQLitePluginTest, ATextRunAgainStartsAfresh) {
+    openTable();
+    const std::string select = "SELECT ? AS p, * FROM t";
+    EXPECT_EQ(rows("t.db", select, {5}), ns::Array());
+    run("t.db", "INSERT INTO t VALUES (1, 2)");
+    EXPECT_EQ(rows("t.db", select),
+              (ns::Array{ns::Value::dict({{"p", nullptr}, {"a", 1}, {"b", 2}})}));
+    run("t.db", "ALTER TABLE t ADD COLUMN c");
+    EXPECT_EQ(rows("t.db", select, {"x"}),
+              (ns::Array{ns::Value::dict({{"p", "x"}, {"a", 1}, {"b", 2}, {"c", nullptr}})}));
+    const std::string insert = "INSERT INTO t (a) VALUES (?)";
+    ASSERT_EQ(run("t.db", "CREATE UNIQUE INDEX ta ON t (a)")["type"], ns::Value("success"));
+    EXPECT_EQ(run("t.db", insert, {1})["error"]["code"], ns::Value(6));
+    EXPECT_EQ(run("t.db", insert, {3})["result"]["insertId"], ns::Value(2));
+}
+
+TEST_F(SQLitePluginTest, OnlyTheFirstStatementOfATextRuns) {
+    openTable();
+    EXPECT_EQ(run("t.db", "INSERT INTO t VALUES (1, 1); INSERT INTO t VALUES (2, 2)")["type"],
+              ns::Value("success"));
+    EXPECT_EQ(rows("t.db", "SELECT count(*) AS n FROM t")[0]["n"], ns::Value(1));
+}
+
+// SQLite's failures carry the page's error code and SQLite's own text.
+TEST_F(SQLitePluginTest, ErrorCodesAndMessages) {
+    openTable();
+    ASSERT_EQ(run("t.db", "CREATE UNIQUE INDEX ta ON t (a)")["type"], ns::Value("success"));
+    run("t.db", "INSERT INTO t VALUES (1, 1)");
+    struct Case {
+        const char* sql;
+        ns::Array params;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"SELEC 1", {}, 5, "near \"SELEC\": syntax error"},
+        {"SELECT * FROM nowhere", {}, 5, "no such table: nowhere"},
+        {"INSERT INTO t VALUES (1, 2)", {}, 6, "UNIQUE constraint failed: t.a"},
+        {"SELECT ?", {1, 2}, 0, "column index out of range"},
+        {"   -- nothing to run", {}, 0, "not an error"},
+    };
+    for (const Case& c : cases) {
+        const ns::Value entry = run("t.db", c.sql, c.params);
+        const ns::Value error = ns::Value::dict({{"code", c.code}, {"message", c.message}});
+        EXPECT_EQ(entry, ns::Value::dict({{"type", "error"}, {"error", error}, {"result", error}}))
+            << c.sql;
+    }
+    // A full database: the page's quota error.
+    run("t.db", "PRAGMA max_page_count = 3");
+    const ns::Value full = run("t.db", "INSERT INTO t VALUES (2, zeroblob(100000))");
+    EXPECT_EQ(full["error"],
+              ns::Value::dict({{"code", 4}, {"message", "database or disk is full"}}));
+
+    EXPECT_EQ(SQLitePlugin::mapSQLiteErrorCode(SQLITE_ERROR), 5);
+    EXPECT_EQ(SQLitePlugin::mapSQLiteErrorCode(SQLITE_FULL), 4);
+    EXPECT_EQ(SQLitePlugin::mapSQLiteErrorCode(SQLITE_CONSTRAINT), 6);
+    EXPECT_EQ(SQLitePlugin::mapSQLiteErrorCode(SQLITE_BUSY), 0);
+    EXPECT_EQ(SQLitePlugin::mapSQLiteErrorCode(SQLITE_CORRUPT), 0);
+}
+
+TEST_F(SQLitePluginTest, ABatchGoesOnPastAFailingStatement) {
+    openTable();
+    const ns::Array replies =
+        batch("t.db", {statement("INSERT INTO t VALUES (1, 1)"),
+                       statement("INSERT INTO nowhere VALUES (1)"), statement("SELECT a FROM t")});
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0]["type"], ns::Value("success"));
+    EXPECT_EQ(replies[1]["type"], ns::Value("error"));
+    EXPECT_EQ(replies[1]["error"]["code"], ns::Value(5));
+    EXPECT_EQ(replies[2]["result"]["rows"], ns::Value(ns::Array{ns::Value::dict({{"a", 1}})}));
+}
+
+TEST_F(SQLitePluginTest, BatchRequestFailuresBecomeErrorEntries) {
+    openTable();
+    auto entry = [](const char* message) {
+        return ns::Value::dict({{"type", "error"}, {"error", message}, {"result", message}});
+    };
+    const ns::Array two = {statement("SELECT 1"), statement("SELECT 2")};
+    const ns::Array noPath = {entry("INTERNAL PLUGIN ERROR: You must specify database path"),
+                              entry("INTERNAL PLUGIN ERROR: You must specify database path")};
+    EXPECT_EQ(call("backgroundExecuteSqlBatch", ns::Value::dict({{"executes", two}})).message,
+              ns::Value(noPath));
+    const ns::Value notOpen =
+        entry("INTERNAL PLUGIN ERROR: No such database, you must open it first");
+    EXPECT_EQ(batch("other.db", two), (ns::Array{notOpen, notOpen}));
+    const ns::Value noSql = entry("INTERNAL PLUGIN ERROR: You must specify a sql query to execute");
+    EXPECT_EQ(batch("t.db", {ns::Dictionary(), ns::Value::dict({{"sql", 1}}), ns::Value(7)}),
+              (ns::Array{noSql, noSql, noSql}));
+    // No statements, or no list of them: an empty answer.
+    EXPECT_EQ(batch("t.db", {}), ns::Array());
+    const SentResult missing =
+        call("backgroundExecuteSqlBatch",
+             ns::Value::dict({{"dbargs", ns::Value::dict({{"dbname", "t.db"}})}}));
+    EXPECT_EQ(missing.status, kOK);
+    EXPECT_EQ(missing.message, ns::Value(ns::Array()));
+    // Parameters that are no list bind nothing.
+    EXPECT_EQ(
+        batch("t.db",
+              {ns::Value::dict({{"sql", "SELECT ? AS p"}, {"params", "x"}})})[0]["result"]["rows"],
+        ns::Value(ns::Array{ns::Value::dict({{"p", nullptr}})}));
+}
+
+TEST_F(SQLitePluginTest, ExecuteSqlAnswersOneStatementAtOnce) {
+    openTable();
+    auto execute = [&](const ns::Value& args) {
+        const std::string id = "ex" + std::to_string(++nextCallback_);
+        HYBInvokedUrlCommand command({args}, id, "SQLitePlugin", "executeSql");
+        plugin_->performAction("executeSql", command);
+        // Answered before the loop runs: on the calling thread.
+        auto result = delegate_->resultFor(id);
+        EXPECT_TRUE(result);
+        return result.value_or(SentResult{});
+    };
+    const ns::Value dbargs = ns::Value::dict({{"dbname", "t.db"}});
+    const SentResult inserted = execute(ns::Value::dict(
+        {{"dbargs", dbargs}, {"ex", statement("INSERT INTO t VALUES (?, ?)", {7, "x"})}}));
+    EXPECT_EQ(inserted.status, kOK);
+    EXPECT_EQ(inserted.message,
+              ns::Value::dict({{"rows", ns::Array()}, {"rowsAffected", 1}, {"insertId", 1}}));
+    const SentResult failed =
+        execute(ns::Value::dict({{"dbargs", dbargs}, {"ex", statement("SELEC")}}));
+    EXPECT_EQ(failed.status, kError);
+    EXPECT_EQ(failed.message["code"], ns::Value(5));
+    expectAnswer(execute(ns::Value::dict({{"ex", statement("SELECT 1")}})), kError,
+                 "INTERNAL PLUGIN ERROR: You must specify database path");
+    expectAnswer(execute(ns::Value::dict({{"dbargs", ns::Value::dict({{"dbname", "no.db"}})},
+                                          {"ex", statement("SELECT 1")}})),
+                 kError, "INTERNAL PLUGIN ERROR: No such database, you must open it first");
+    expectAnswer(execute(ns::Value::dict({{"dbargs", dbargs}})), kError,
+                 "INTERNAL PLUGIN ERROR: You must specify a sql query to execute");
+}
+
+// The page's SQL cannot make or write files outside the application's container.
+TEST_F(SQLitePluginTest, StatementsAttachOnlyFilesInsideTheContainer) {
+    openTable();
+    const std::string outside = dir_.str() + "/outside.db";
+    const std::pair<std::string, ns::Array> refused[] = {
+        {"ATTACH '" + outside + "' AS o", {}},
+        {"ATTACH ? AS o", {outside}},
+        {"VACUUM INTO '" + outside + "'", {}},
+        {"ATTACH 'file:" + outside + "' AS o", {}},
+        {"ATTACH 'relative.db' AS o", {}},
+        {"ATTACH '" + documents() + "/../../../outside.db' AS o", {}},
+    };
+    for (const auto& [sql, params] : refused) {
+        const ns::Value entry = run("t.db", sql, params);
+        EXPECT_EQ(entry["type"], ns::Value("error")) << sql;
+        EXPECT_EQ(entry["error"]["code"], ns::Value(0)) << sql;
+    }
+    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_FALSE(fs::exists("relative.db"));
+    for (const std::string& sql :
+         {"ATTACH '" + documents() + "/other.db' AS other",
+          std::string("ATTACH ':memory:' AS scratch"), std::string("VACUUM"),
+          "VACUUM INTO '" + documents() + "/copy.db'"}) {
+        EXPECT_EQ(run("t.db", sql)["type"], ns::Value("success")) << sql;
+    }
+    EXPECT_TRUE(fs::exists(documents() + "/other.db"));
+    EXPECT_TRUE(fs::exists(documents() + "/copy.db"));
+}
+
+TEST_F(SQLitePluginTest, EchoStringValue) {
+    expectAnswer(call("echoStringValue", ns::Value::dict({{"value", "ping"}})), kOK, "ping");
+    expectAnswer(call("echoStringValue", ns::Value::dict({{"value", 12}})), kOK, "12");
+}
+
+}  // namespace

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchWebEngine.h"
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBPlugin.h"
@@ -112,41 +113,8 @@ public:
     }
 };
 
-// The engine of the page-call benchmark: a web view on the fake engine, page calls from its
-// "hybrid" handler straight into the command queue.
-class FakeWebEngine : public HYBPlugin,
-                      public HYBWebViewEngineProtocol,
-                      public wk::ScriptMessageHandler {
-public:
-    void initWithFrame(const ui::Rect& frame) override {
-        webView_ = wk::WebView::create(frame, wk::WebViewConfiguration::create());
-    }
-    void attach() {
-        webView_->configuration()->userContentController()->addScriptMessageHandler(
-            std::dynamic_pointer_cast<wk::ScriptMessageHandler>(shared_from_this()), "hybrid");
-    }
-    void didReceiveScriptMessage(wk::UserContentController&,
-                                 const wk::ScriptMessage& message) override {
-        if (auto command = HYBInvokedUrlCommand::commandFromJson(message.body)) {
-            viewController()->commandQueue()->execute(*command);
-        }
-    }
-    void loadRequest(const wk::URLRequest& r) override { webView_->loadRequest(r); }
-    void loadHTMLString(const std::string& h, const std::optional<ns::URL>& b) override {
-        webView_->loadHTMLString(h, b);
-    }
-    void evaluateJavaScript(std::string script, EvaluationHandler completion) override {
-        webView_->engine()->evaluateJavaScript(script, std::move(completion));
-    }
-    std::optional<ns::URL> URL() const override { return webView_->URL(); }
-    bool canLoadRequest(const wk::URLRequest&) override { return true; }
-    void updateWithInfo(const HYBWebViewEngineInfo&) override {}
-    std::shared_ptr<wk::WebView> engineWebView() const override { return webView_; }
-    wk::FakeEngine& fake() { return *wk::FakeEngine::of(*webView_); }
-
-private:
-    std::shared_ptr<wk::WebView> webView_;
-};
+// The engine of the page-call benchmark.
+using benchhost::FakeWebEngine;
 
 // The engine of the batch and memory benchmarks: keeps the last script it was handed, as a
 // renderer that takes the text over would.

@@ -20,20 +20,13 @@
 #include <memory>
 #include <string>
 
+#include "bench/BenchWebEngine.h"
 #include "bridge/HYBCommandDelegate.h"
-#include "bridge/HYBCommandQueue.h"
-#include "bridge/HYBPlugin.h"
 #include "bridge/HYBViewController.h"
-#include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
-#include "platform/wk/FakeEngine.h"
-#include "platform/wk/ScriptMessageHandler.h"
-#include "platform/wk/UserContentController.h"
-#include "platform/wk/WebView.h"
-#include "platform/wk/WebViewConfiguration.h"
 #include "plugins/device_storage/SQLitePlugin.h"
 
 namespace {
@@ -47,40 +40,7 @@ double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-// A web view on the fake engine whose "hybrid" messages go straight into the command queue.
-class FakeWebEngine : public HYBPlugin,
-                      public HYBWebViewEngineProtocol,
-                      public wk::ScriptMessageHandler {
-public:
-    void initWithFrame(const ui::Rect& frame) override {
-        webView_ = wk::WebView::create(frame, wk::WebViewConfiguration::create());
-    }
-    void attach() {
-        webView_->configuration()->userContentController()->addScriptMessageHandler(
-            std::dynamic_pointer_cast<wk::ScriptMessageHandler>(shared_from_this()), "hybrid");
-    }
-    void didReceiveScriptMessage(wk::UserContentController&,
-                                 const wk::ScriptMessage& message) override {
-        if (auto command = HYBInvokedUrlCommand::commandFromJson(message.body)) {
-            viewController()->commandQueue()->execute(*command);
-        }
-    }
-    void loadRequest(const wk::URLRequest& r) override { webView_->loadRequest(r); }
-    void loadHTMLString(const std::string& h, const std::optional<ns::URL>& b) override {
-        webView_->loadHTMLString(h, b);
-    }
-    void evaluateJavaScript(std::string script, EvaluationHandler completion) override {
-        webView_->engine()->evaluateJavaScript(script, std::move(completion));
-    }
-    std::optional<ns::URL> URL() const override { return webView_->URL(); }
-    bool canLoadRequest(const wk::URLRequest&) override { return true; }
-    void updateWithInfo(const HYBWebViewEngineInfo&) override {}
-    std::shared_ptr<wk::WebView> engineWebView() const override { return webView_; }
-    wk::FakeEngine& fake() { return *wk::FakeEngine::of(*webView_); }
-
-private:
-    std::shared_ptr<wk::WebView> webView_;
-};
+using benchhost::FakeWebEngine;
 
 // The host with the plug-in, a sandbox in a temporary folder, and a raw connection to a
 // second database in the same folder for the library's side.
@@ -220,20 +180,29 @@ size_t rawSelectToJSON(sqlite3* db) {
     return buffer.GetSize();
 }
 
-void BM_InsertBatch(benchmark::State& state) {
-    Host host;
-    const std::string call = insertBatch(state.range(0));
+// Times `ours` and `library` in turn each iteration (ours as the iteration's time) and answers
+// their totals in seconds.
+template <class Ours, class Library>
+std::pair<double, double> timeBoth(benchmark::State& state, Ours ours, Library library) {
     double oursTotal = 0, libraryTotal = 0;
     for (auto _ : state) {
         const auto t0 = Clock::now();
-        host.pageCall(call);
+        ours();
         const auto t1 = Clock::now();
-        rawInserts(host.raw, state.range(0));
+        library();
         const auto t2 = Clock::now();
         oursTotal += seconds(t1 - t0);
         libraryTotal += seconds(t2 - t1);
         state.SetIterationTime(seconds(t1 - t0));
     }
+    return {oursTotal, libraryTotal};
+}
+
+void BM_InsertBatch(benchmark::State& state) {
+    Host host;
+    const std::string call = insertBatch(state.range(0));
+    const auto [oursTotal, libraryTotal] = timeBoth(
+        state, [&] { host.pageCall(call); }, [&] { rawInserts(host.raw, state.range(0)); });
     const double rows = static_cast<double>(state.iterations() * state.range(0));
     state.counters["rows_per_s"] = oursTotal > 0 ? rows / oursTotal : 0;
     state.counters["library_rows_per_s"] = libraryTotal > 0 ? rows / libraryTotal : 0;
@@ -256,18 +225,13 @@ void BM_InsertBatchPlugin(benchmark::State& state) {
         "backgroundExecuteSqlBatch",
         parse(Host::batchCall({std::string("{\"sql\":\"") + kCreate + "\"}"}, "direct.db")));
     const HYBInvokedUrlCommand command = parse(insertBatch(state.range(0), "direct.db"));
-    double oursTotal = 0, libraryTotal = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        plugin->performAction("backgroundExecuteSqlBatch", command);
-        delegate->last.reset();
-        const auto t1 = Clock::now();
-        rawInserts(host.raw, state.range(0));
-        const auto t2 = Clock::now();
-        oursTotal += seconds(t1 - t0);
-        libraryTotal += seconds(t2 - t1);
-        state.SetIterationTime(seconds(t1 - t0));
-    }
+    const auto [oursTotal, libraryTotal] = timeBoth(
+        state,
+        [&] {
+            plugin->performAction("backgroundExecuteSqlBatch", command);
+            delegate->last.reset();
+        },
+        [&] { rawInserts(host.raw, state.range(0)); });
     state.counters["throughput_ratio"] = oursTotal > 0 ? libraryTotal / oursTotal : 0;
 }
 
@@ -276,20 +240,10 @@ void BM_Select100k(benchmark::State& state) {
     host.pageCall(insertBatch(kSelectRows));
     rawInserts(host.raw, kSelectRows);
     const std::string call = Host::batchCall({R"({"sql":"SELECT * FROM t"})"});
-    double oursTotal = 0, libraryTotal = 0;
-    size_t ourBytes = 0, libraryBytes = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        host.pageCall(call);
-        const auto t1 = Clock::now();
-        libraryBytes = rawSelectToJSON(host.raw);
-        const auto t2 = Clock::now();
-        ourBytes = host.lastScript().size();
-        oursTotal += seconds(t1 - t0);
-        libraryTotal += seconds(t2 - t1);
-        state.SetIterationTime(seconds(t1 - t0));
-    }
-    state.counters["callback_bytes"] = static_cast<double>(ourBytes);
+    size_t libraryBytes = 0;
+    const auto [oursTotal, libraryTotal] = timeBoth(
+        state, [&] { host.pageCall(call); }, [&] { libraryBytes = rawSelectToJSON(host.raw); });
+    state.counters["callback_bytes"] = static_cast<double>(host.lastScript().size());
     state.counters["library_json_bytes"] = static_cast<double>(libraryBytes);
     state.counters["throughput_ratio"] = oursTotal > 0 ? libraryTotal / oursTotal : 0;
 }

@@ -28,12 +28,11 @@ int authorize(void*, int action, const char* first, const char*, const char*, co
 
 }  // namespace
 
-std::shared_ptr<SQLiteConnection> SQLiteConnection::open(const std::string& path, int* resultCode) {
+std::shared_ptr<SQLiteConnection> SQLiteConnection::open(const std::string& path) {
     sqlite3* handle = nullptr;
     const int rc = sqlite3_open_v2(
         path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
         nullptr);
-    if (resultCode) *resultCode = rc;
     if (rc != SQLITE_OK) {
         // SQLite hands out a connection object even when opening fails.
         sqlite3_close(handle);

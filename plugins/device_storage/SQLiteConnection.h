@@ -36,10 +36,10 @@ public:
         SQLiteConnection* connection_;
     };
 
-    // Opens (creating when missing) the file read-write in serialized threading mode. Null
-    // with SQLite's result code in `resultCode` when that fails; nothing stays open then.
-    // Statements may attach only files inside the application's container.
-    static std::shared_ptr<SQLiteConnection> open(const std::string& path, int* resultCode);
+    // Opens (creating when missing) the file read-write in serialized threading mode; null
+    // when that fails, and nothing stays open then. Statements may attach only files inside
+    // the application's container.
+    static std::shared_ptr<SQLiteConnection> open(const std::string& path);
 
     ~SQLiteConnection();
     SQLiteConnection(const SQLiteConnection&) = delete;

@@ -210,7 +210,7 @@ void SQLitePlugin::openNow(const HYBInvokedUrlCommand& command) {
         if (isOpen(*name)) {
             ns::nslog(kAlreadyOpenLog, *path, *name);
             result = errorResult(kAlreadyOpenMessage);
-        } else if (auto connection = SQLiteConnection::open(*path, nullptr); !connection) {
+        } else if (auto connection = SQLiteConnection::open(*path); !connection) {
             result = errorResult(kUnableToOpenMessage);
         } else if (!probe(*connection)) {
             result = errorResult(kProbeFailedMessage);

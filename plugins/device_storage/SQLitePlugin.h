@@ -11,7 +11,6 @@
 
 #include "bridge/HYBPlugin.h"
 #include "platform/ns/Value.h"
-
 #include "plugins/device_storage/SQLiteConnection.h"
 
 struct sqlite3;
@@ -28,7 +27,8 @@ class HYBPluginResult;
 //
 // All work on one database is serialised: a batch holds its database from first statement to
 // last, close and delete wait for the current user, and open, close and delete run one at a
-// time, so an "already open" test and the entry it guards are one step.
+// time, so an "already open" test and the entry it guards are one step. executeSql therefore
+// waits on the calling thread while a batch holds its database.
 class SQLitePlugin : public HYBPlugin {
 public:
     // Location keys of "dblocation" and the folder "nosync" uses under the library folder.

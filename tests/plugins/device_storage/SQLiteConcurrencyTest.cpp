@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bridge/HYBInvokedUrlCommand.h"
+#include "platform/ns/Log.h"
 #include "plugins/device_storage/SQLitePlugin.h"
 #include "tests/plugins/device_storage/support/SQLitePluginFixture.h"
 #include "tests/plugins/device_storage/support/SQLiteTestGate.h"
@@ -23,6 +24,12 @@ protected:
         SQLitePluginFixture::SetUp();
         // Background work runs on the threads the tests make.
         makePlugin(true);
+        // Refused opens are expected here by the dozen; their log lines would bury a report.
+        ns::Log::setStandardErrorEnabled(false);
+    }
+    void TearDown() override {
+        ns::Log::setStandardErrorEnabled(true);
+        SQLitePluginFixture::TearDown();
     }
 
     // Runs the action on the calling thread under a fresh callback id, which it answers.
@@ -70,13 +77,14 @@ TEST_F(SQLiteConcurrencyTest, TwoBatchesInTransactionsStaySeparate) {
     b.join();
     expectAllSucceeded(first);
     expectAllSucceeded(second);
-    EXPECT_LT(delegate_->indexOf(first), delegate_->indexOf(second));
     EXPECT_EQ(rows("c.db", "SELECT batch, n FROM t ORDER BY n"),
               (ns::Array{ns::Value::dict({{"batch", 1}, {"n", 1}}),
                          ns::Value::dict({{"batch", 1}, {"n", 2}})}));
 }
 
-// Close and delete wait for the batch that uses the database, then answer after it.
+// Close and delete wait for the batch that uses the database: every statement of it runs, on
+// the open connection. (The two answers may reach the page in either order: the batch lets go
+// of the database before it answers.)
 TEST_F(SQLiteConcurrencyTest, CloseAndDeleteWaitForTheBatchInFlight) {
     for (const char* action : {"close", "delete"}) {
         SCOPED_TRACE(action);
@@ -98,7 +106,12 @@ TEST_F(SQLiteConcurrencyTest, CloseAndDeleteWaitForTheBatchInFlight) {
         b.join();
         expectAllSucceeded(batchId);
         EXPECT_EQ(delegate_->waitFor(endId).status, 1u);
-        EXPECT_LT(delegate_->indexOf(batchId), delegate_->indexOf(endId));
+        EXPECT_FALSE(plugin_->isOpen("w.db"));
+        if (std::string(action) == "close") {
+            open("w.db");
+            EXPECT_EQ(rows("w.db", "SELECT count(*) AS n FROM t")[0]["n"], ns::Value(2));
+            close("w.db");
+        }
     }
     EXPECT_FALSE(std::filesystem::exists(documents() + "/w.db"));
 }

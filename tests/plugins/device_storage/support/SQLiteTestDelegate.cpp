@@ -48,12 +48,4 @@ std::optional<SentResult> SQLiteTestDelegate::resultFor(const std::string& callb
     return std::nullopt;
 }
 
-int SQLiteTestDelegate::indexOf(const std::string& callbackId) const {
-    std::lock_guard lock(mutex_);
-    for (size_t i = 0; i < results_.size(); ++i) {
-        if (results_[i].callbackId == callbackId) return static_cast<int>(i);
-    }
-    return -1;
-}
-
 }  // namespace sqlitetest

@@ -42,8 +42,6 @@ public:
     SentResult waitFor(const std::string& callbackId) const;
     // The result for the callback id, or nothing when none was sent yet.
     std::optional<SentResult> resultFor(const std::string& callbackId) const;
-    // The position of the callback id's result among all results sent, or -1.
-    int indexOf(const std::string& callbackId) const;
 
 private:
     const bool inline_;

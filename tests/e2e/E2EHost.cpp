@@ -5,6 +5,7 @@
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/net/InjectedReachabilitySource.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Application.h"
@@ -60,6 +61,13 @@ ns::Status E2EHost::start() {
     if (ec) return failure("cannot build the bundle: " + ec.message());
 
     driver_.emplace();
+    // Set before the launch: plug-ins that load with the application watch the network from
+    // their start.
+    net::ReachabilityFlagSource::setFactory([this](const net::ReachabilityTarget& target) {
+        auto source = std::make_shared<net::InjectedReachabilitySource>(target);
+        if (target.isNetworkInGeneral()) networkReachability_ = source;
+        return source;
+    });
     if (auto status = CompositionRoot::prepare({bundle.string(), sandbox_.string(), false});
         !status) {
         return status;
@@ -81,6 +89,7 @@ void E2EHost::stop() {
     auto& application = ui::Application::shared();
     if (application.isLaunched() && !application.isTerminated()) application.terminate();
     runUntil([] { return false; }, std::chrono::milliseconds(100));
+    net::ReachabilityFlagSource::setFactory(nullptr);
 }
 
 bool E2EHost::runUntil(const std::function<bool()>& done, std::chrono::milliseconds cap) {
@@ -155,6 +164,10 @@ std::vector<ns::Value> E2EHost::call(const std::string& service, const std::stri
         return answers.size() >= count;
     });
     return answers;
+}
+
+std::shared_ptr<net::InjectedReachabilitySource> E2EHost::networkReachability() const {
+    return networkReachability_.lock();
 }
 
 bool E2EHost::loadStartPage() {

@@ -16,6 +16,10 @@
 
 class HYBViewController;
 
+namespace net {
+class InjectedReachabilitySource;
+}  // namespace net
+
 namespace wk {
 class WebKitGtkEngine;
 class WebView;
@@ -72,6 +76,10 @@ public:
     // Loads the start page in the main web view and waits for its deviceready.
     bool loadStartPage();
 
+    // The host watches the network through sources whose flags the tests set: the one made
+    // last for the network in general (what the connection plug-in watches), if any.
+    std::shared_ptr<net::InjectedReachabilitySource> networkReachability() const;
+
 private:
     class ReportHandler;
 
@@ -83,4 +91,5 @@ private:
     std::shared_ptr<wk::ScriptMessageHandler> handler_;
     std::vector<Report> reports_;
     int calls_ = 0;
+    std::weak_ptr<net::InjectedReachabilitySource> networkReachability_;
 };

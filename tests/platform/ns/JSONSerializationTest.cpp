@@ -197,6 +197,20 @@ TEST(JSONSerialization, MalformedInputIsAnErrorWithPosition) {
     }
 }
 
+TEST(JSONSerialization, LoneSurrogateIsFoundAmongOtherText) {
+    // Raw U+D55C (0xED 0x95 0x9C) is well-formed text; only the escape names a lone surrogate.
+    const std::string hangul = "\xED\x95\x9C";
+    auto r = JSONSerialization::read("[\"" + hangul + "\",\"x\",{\"k\":\"\\udc00\"}]");
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(debugText(r.error()).find("surrogate"), std::string::npos);
+    EXPECT_FALSE(JSONSerialization::read("[\"a\",\"\\\\\",\"\\udfff\"]").ok());
+
+    // An escaped backslash before a 'u' is plain text; a surrogate pair is one character.
+    auto plain = JSONSerialization::read("[\"" + hangul + "\\\\udc00\",\"\\ud83d\\ude00\"]");
+    ASSERT_TRUE(plain.ok());
+    EXPECT_EQ(*plain, Value::array({hangul + "\\udc00", "\xF0\x9F\x98\x80"}));
+}
+
 TEST(JSONSerialization, NulByteEndsNothingEarly) {
     auto r = JSONSerialization::read(std::string_view("[1]\0[2]", 7));
     EXPECT_FALSE(r.ok());
@@ -244,6 +258,10 @@ TEST(JSONSerialization, RepeatedKeyKeepsTheLastValue) {
     auto r = JSONSerialization::read(R"({"k":1,"k":{"x":[2]}})");
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(*r, Value::dict({{"k", Value::dict({{"x", Value::array({2})}})}}));
+    auto back = JSONSerialization::read(R"({"b":[1],"a":"x","b":"y","c":{"b":1,"b":[]}})");
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(*back,
+              Value::dict({{"a", "x"}, {"b", "y"}, {"c", Value::dict({{"b", Value::array({})}})}}));
 }
 
 TEST(JSONSerialization, PrettyPrintedLayout) {

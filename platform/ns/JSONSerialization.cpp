@@ -121,7 +121,7 @@ void putString(Buffer& os, std::string_view s) {
 // Structure (commas, colons, brackets) and integers come from the library's writer; strings and
 // doubles follow our own rules and go straight into the same buffer.
 class CompactWriter : public rapidjson::Writer<Buffer> {
-  public:
+public:
     explicit CompactWriter(Buffer& os) : Writer(os) {}
     void null() { Null(); }
     void boolean(bool b) { Bool(b); }
@@ -144,7 +144,7 @@ class CompactWriter : public rapidjson::Writer<Buffer> {
 
 // Two spaces per level, members as "key" : value.
 class PrettyWriter : public rapidjson::Writer<Buffer> {
-  public:
+public:
     explicit PrettyWriter(Buffer& os) : Writer(os) {}
     void null() {
         prefix();
@@ -179,7 +179,7 @@ class PrettyWriter : public rapidjson::Writer<Buffer> {
     void startObject() { open('{', false); }
     void endObject() { close('}'); }
 
-  private:
+private:
     struct Level {
         bool inArray;
         size_t count;
@@ -297,12 +297,21 @@ std::optional<Value> numberFromText(std::string_view text) {
 // its parent, so that nothing parsed is copied or moved again. A new array starts with room for
 // a few elements, which spares most small arrays their growth.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
-  public:
-    Builder(const JSONReadOptions& options) : options_(options) {}
+public:
+    Builder(const JSONReadOptions& options, std::string_view text)
+        : options_(options), unicodeEscapes_(hasUnicodeEscape(text)) {}
 
     bool Null() { return scalar(nullptr); }
     bool Bool(bool b) { return scalar(b); }
     bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
+        // Most numbers are short integers: up to 18 digits always fit 64 bits.
+        const bool negative = s[0] == '-';
+        if (n - negative <= 18) {
+            int64_t i = 0;
+            const char* p = s + negative;
+            for (; p != s + n && *p >= '0' && *p <= '9'; ++p) i = i * 10 + (*p - '0');
+            if (p == s + n) return scalar(static_cast<long long>(negative ? -i : i));
+        }
         std::optional<Value> number = numberFromText(std::string_view(s, n));
         if (!number) {
             refusal_ = "Number out of range";
@@ -314,7 +323,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     // (the parser itself refuses lone high ones), which has no UTF-8 form: refuse it alike.
     bool String(const char* s, rapidjson::SizeType n, bool) {
         if (!wellFormed(std::string_view(s, n))) return false;
-        return scalar(std::string(s, n));
+        return scalar(std::string_view(s, n));
     }
     bool Key(const char* s, rapidjson::SizeType n, bool) {
         if (!wellFormed(std::string_view(s, n))) return false;
@@ -333,13 +342,15 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     Value& root() { return root_; }
     const std::string& refusal() const { return refusal_; }
 
-  private:
+private:
     static constexpr size_t kInitialArrayCapacity = 4;
 
     bool wellFormed(std::string_view text) {
         // Only an escaped surrogate can leave the validated input ill-formed, and its UTF-8
-        // form starts with 0xED: most strings are cleared by one memchr.
-        if (!std::memchr(text.data(), 0xED, text.size()) || utf8::isValid(text)) return true;
+        // form starts with 0xED. Input without any \u escape needs no look at its strings;
+        // otherwise most strings are cleared by one memchr.
+        if (!unicodeEscapes_ || !std::memchr(text.data(), 0xED, text.size()) || utf8::isValid(text))
+            return true;
         refusal_ = "The surrogate in a unicode escape is invalid.";
         return false;
     }
@@ -353,8 +364,12 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
             return &root_;
         }
         if (ns::Array* a = open_.back()->array()) return &a->emplace_back(std::forward<T>(v));
+        // Built in place in its node; a key seen before keeps the last value.
         ns::Dictionary& d = *open_.back()->dictionary();
-        return &d.insert_or_assign(d.end(), std::move(key_), Value(std::forward<T>(v)))->second;
+        const size_t before = d.size();
+        Value& slot = d.try_emplace(d.end(), std::move(key_), std::forward<T>(v))->second;
+        if (d.size() == before) slot = Value(std::forward<T>(v));
+        return &slot;
     }
 
     template <class T>
@@ -388,7 +403,17 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
         return false;
     }
 
+    // Whether the text holds a backslash followed by 'u' anywhere (an escaped backslash before
+    // a 'u' counts too: that only costs the strings a look).
+    static bool hasUnicodeEscape(std::string_view text) {
+        for (size_t i = text.find('\\'); i != std::string_view::npos; i = text.find('\\', i + 1)) {
+            if (i + 1 < text.size() && text[i + 1] == 'u') return true;
+        }
+        return false;
+    }
+
     const JSONReadOptions& options_;
+    const bool unicodeEscapes_;
     Value root_;
     std::vector<Value*> open_;
     std::string key_;
@@ -396,6 +421,27 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
 };
 
 constexpr size_t kMaxRecursiveDepth = 1024;
+
+// Whether the whole text is well-formed UTF-8, by the same rules as the parser's own check of
+// strings; runs of ASCII go eight bytes at a time.
+bool wellFormedText(std::string_view text) {
+    auto p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto end = p + text.size();
+    while (p < end) {
+        if (end - p >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            if ((word & 0x8080808080808080u) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        const size_t n = utf8::sequenceLength(p, end);
+        if (n == 0) return false;
+        p += n;
+    }
+    return true;
+}
 
 std::string atCharacter(std::string reason, size_t offset) {
     if (!reason.empty() && reason.back() == '.') reason.pop_back();
@@ -426,18 +472,25 @@ Result<Value> JSONSerialization::read(std::string_view text, ReadOptions options
     text.remove_prefix(skipped);
 
     rapidjson::MemoryStream stream(text.data(), text.size());
-    Builder builder(options);
+    Builder builder(options, text);
     rapidjson::Reader reader;
     // Numbers arrive as their text: the library's own conversion is not exact in its fast mode
     // and not free of undefined behaviour in its precise one.
-    constexpr unsigned kFlags =
-        rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag;
+    constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag;
+    constexpr unsigned kValidate = rapidjson::kParseValidateEncodingFlag;
     // The recursive parser is the faster one; the builder stops it at maxDepth, which keeps
     // the recursion short. Deeper limits take the parser that keeps its own stack.
-    const rapidjson::ParseResult result =
-        options.maxDepth <= kMaxRecursiveDepth
-            ? reader.Parse<kFlags>(stream, builder)
-            : reader.Parse<kFlags | rapidjson::kParseIterativeFlag>(stream, builder);
+    // The parser's check of UTF-8, byte by byte inside each string, costs more than one pass
+    // over the whole text: text that passes that pass has nothing left for it to find, and
+    // text that fails it is parsed with the check, so that the error and its position stay.
+    rapidjson::ParseResult result;
+    if (options.maxDepth > kMaxRecursiveDepth) {
+        result = reader.Parse<kFlags | kValidate | rapidjson::kParseIterativeFlag>(stream, builder);
+    } else if (wellFormedText(text)) {
+        result = reader.Parse<kFlags>(stream, builder);
+    } else {
+        result = reader.Parse<kFlags | kValidate>(stream, builder);
+    }
     if (result.IsError()) {
         std::string reason = builder.refusal();
         if (reason.empty()) reason = rapidjson::GetParseError_En(result.Code());

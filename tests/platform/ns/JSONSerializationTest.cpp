@@ -88,6 +88,30 @@ TEST(JSONSerialization, NumbersKeepTheirKindWhenRead) {
     EXPECT_DOUBLE_EQ(*v->at(5).number(), 18446744073709551616.0);
 }
 
+TEST(JSONSerialization, IntegersReadExactlyAroundEighteenDigits) {
+    auto v = JSONSerialization::read(
+        "[999999999999999999, -999999999999999999, 1000000000000000001, -1000000000000000001, "
+        "9223372036854775807, -9223372036854775808, 9223372036854775808, -9223372036854775809, "
+        "-0, 0, 12, -7, 100000000000000000000]");
+    ASSERT_TRUE(v.ok());
+    EXPECT_EQ(*v->at(0).int64(), 999999999999999999LL);
+    EXPECT_EQ(*v->at(1).int64(), -999999999999999999LL);
+    EXPECT_EQ(*v->at(2).int64(), 1000000000000000001LL);
+    EXPECT_EQ(*v->at(3).int64(), -1000000000000000001LL);
+    EXPECT_EQ(*v->at(4).int64(), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(*v->at(5).int64(), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(v->at(6).type(), Value::Type::Unsigned);
+    EXPECT_EQ(*v->at(6).uint64(), 9223372036854775808ULL);
+    EXPECT_EQ(v->at(7).type(), Value::Type::Double);
+    EXPECT_EQ(*v->at(7).number(), -9223372036854775809.0);
+    EXPECT_EQ(v->at(8), Value(0));
+    EXPECT_EQ(v->at(8).type(), Value::Type::Integer);
+    EXPECT_EQ(v->at(9), Value(0));
+    EXPECT_EQ(v->at(10), Value(12));
+    EXPECT_EQ(v->at(11), Value(-7));
+    EXPECT_EQ(v->at(12).type(), Value::Type::Double);
+}
+
 TEST(JSONSerialization, ExtremeNumbersReadExactlyOrFail) {
     auto v = JSONSerialization::read(
         "[0e-311, 1e-400, -1e-400, 4.9e-324, 0.1, 2.2250738585072014e-308]");
@@ -183,6 +207,18 @@ TEST(JSONSerialization, InvalidUTF8IsReplacedOnWriteAndRefusedOnRead) {
     auto read = JSONSerialization::read("[\"a\x80\"]");
     ASSERT_FALSE(read.ok());
     EXPECT_EQ(read.error().code(), 3840);
+
+    // The error names the same place whichever parser reads the text.
+    JSONSerialization::ReadOptions deepLimit;
+    deepLimit.maxDepth = 5000;
+    for (const std::string text :
+         {"[\"abc\", \"de\xC0\xAF\"]", "{\"k\xED\xA0\x80\":1}", "[\"x\"] \xFF", "[1, \xE2\x82]"}) {
+        auto usual = JSONSerialization::read(text);
+        auto other = JSONSerialization::read(text, deepLimit);
+        ASSERT_FALSE(usual.ok()) << text;
+        ASSERT_FALSE(other.ok()) << text;
+        EXPECT_EQ(debugText(usual.error()), debugText(other.error())) << text;
+    }
 }
 
 TEST(JSONSerialization, MalformedInputIsAnErrorWithPosition) {
@@ -195,6 +231,20 @@ TEST(JSONSerialization, MalformedInputIsAnErrorWithPosition) {
         EXPECT_EQ(r.error().code(), 3840);
         EXPECT_NE(debugText(r.error()).find("around character"), std::string::npos) << text;
     }
+}
+
+TEST(JSONSerialization, LoneSurrogateIsFoundAmongOtherText) {
+    // Raw U+D55C (0xED 0x95 0x9C) is well-formed text; only the escape names a lone surrogate.
+    const std::string hangul = "\xED\x95\x9C";
+    auto r = JSONSerialization::read("[\"" + hangul + "\",\"x\",{\"k\":\"\\udc00\"}]");
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(debugText(r.error()).find("surrogate"), std::string::npos);
+    EXPECT_FALSE(JSONSerialization::read("[\"a\",\"\\\\\",\"\\udfff\"]").ok());
+
+    // An escaped backslash before a 'u' is plain text; a surrogate pair is one character.
+    auto plain = JSONSerialization::read("[\"" + hangul + "\\\\udc00\",\"\\ud83d\\ude00\"]");
+    ASSERT_TRUE(plain.ok());
+    EXPECT_EQ(*plain, Value::array({hangul + "\\udc00", "\xF0\x9F\x98\x80"}));
 }
 
 TEST(JSONSerialization, NulByteEndsNothingEarly) {
@@ -244,6 +294,10 @@ TEST(JSONSerialization, RepeatedKeyKeepsTheLastValue) {
     auto r = JSONSerialization::read(R"({"k":1,"k":{"x":[2]}})");
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(*r, Value::dict({{"k", Value::dict({{"x", Value::array({2})}})}}));
+    auto back = JSONSerialization::read(R"({"b":[1],"a":"x","b":"y","c":{"b":1,"b":[]}})");
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(*back,
+              Value::dict({{"a", "x"}, {"b", "y"}, {"c", Value::dict({{"b", Value::array({})}})}}));
 }
 
 TEST(JSONSerialization, PrettyPrintedLayout) {

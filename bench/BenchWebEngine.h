@@ -30,9 +30,12 @@ public:
         webView_->configuration()->userContentController()->addScriptMessageHandler(
             std::dynamic_pointer_cast<wk::ScriptMessageHandler>(shared_from_this()), "hybrid");
     }
-    void didReceiveScriptMessage(wk::UserContentController&,
+    void didReceiveScriptMessage(wk::UserContentController& controller,
                                  const wk::ScriptMessage& message) override {
-        if (auto command = HYBInvokedUrlCommand::commandFromJson(message.body)) {
+        takeScriptMessage(controller, message);
+    }
+    void takeScriptMessage(wk::UserContentController&, wk::ScriptMessage message) override {
+        if (auto command = HYBInvokedUrlCommand::commandFromJson(std::move(message.body))) {
             viewController()->commandQueue()->execute(*command);
         }
     }
@@ -41,7 +44,7 @@ public:
         webView_->loadHTMLString(h, b);
     }
     void evaluateJavaScript(std::string script, EvaluationHandler completion) override {
-        webView_->engine()->evaluateJavaScript(script, std::move(completion));
+        webView_->engine()->evaluateJavaScript(std::move(script), std::move(completion));
     }
     std::optional<ns::URL> URL() const override { return webView_->URL(); }
     bool canLoadRequest(const wk::URLRequest&) override { return true; }

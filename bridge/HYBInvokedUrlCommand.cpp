@@ -37,12 +37,10 @@ HYBInvokedUrlCommand::HYBInvokedUrlCommand(ns::Array arguments,
     : callbackId_(std::move(callbackId)),
       className_(std::move(className)),
       methodName_(std::move(methodName)),
-      arguments_(std::move(arguments)) {
-    massageArguments();
-}
+      arguments_(std::make_shared<const ns::Array>(massageArguments(std::move(arguments)))) {}
 
-void HYBInvokedUrlCommand::massageArguments() {
-    for (ns::Value& argument : arguments_) {
+ns::Array HYBInvokedUrlCommand::massageArguments(ns::Array arguments) {
+    for (ns::Value& argument : arguments) {
         if (!isArrayBufferEnvelope(argument)) continue;
         const std::string* text = argument[kHYBArrayBufferDataKey].string();
         if (!text) continue;
@@ -50,12 +48,19 @@ void HYBInvokedUrlCommand::massageArguments() {
             argument = ns::Value(std::move(*bytes));
         }
     }
+    return arguments;
+}
+
+const ns::Array& HYBInvokedUrlCommand::noArguments() {
+    static const ns::Array kNone;
+    return kNone;
 }
 
 ns::Value HYBInvokedUrlCommand::argumentAtIndex(size_t index, ns::Value defaultValue,
                                                 KindTest kind) const {
-    if (index >= arguments_.size()) return defaultValue;
-    const ns::Value& argument = arguments_[index];
+    const ns::Array& arguments = this->arguments();
+    if (index >= arguments.size()) return defaultValue;
+    const ns::Value& argument = arguments[index];
     if (argument.isNull()) return defaultValue;
     if (kind && !(argument.*kind)()) return defaultValue;
     return argument;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -26,7 +27,8 @@ public:
     const std::optional<std::string>& callbackId() const { return callbackId_; }
     const std::string& className() const { return className_; }
     const std::string& methodName() const { return methodName_; }
-    const ns::Array& arguments() const { return arguments_; }
+    // A command that was moved from has none.
+    const ns::Array& arguments() const { return arguments_ ? *arguments_ : noArguments(); }
 
     // The argument at the index, or the default when the index is past the end, the argument
     // is null, or a kind test is given and the argument fails it.
@@ -36,10 +38,13 @@ public:
 private:
     // Top-level {"HYBType":"ArrayBuffer","data":<Base64>} arguments become their bytes. An
     // envelope whose text is not valid Base64 stays the dictionary it was.
-    void massageArguments();
+    static ns::Array massageArguments(ns::Array arguments);
+    static const ns::Array& noArguments();
 
     std::optional<std::string> callbackId_;
     std::string className_;
     std::string methodName_;
-    ns::Array arguments_;
+    // Shared, never changed after construction: plug-ins copy commands to answer them later or
+    // on another thread, and a batch's arguments can hold many thousands of values.
+    std::shared_ptr<const ns::Array> arguments_;
 };

@@ -2,7 +2,8 @@
 
 #include <array>
 
-#include "bridge/NSArray+HYBJSONSerializingPrivate.h"
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ns/Log.h"
 
 std::atomic<bool> HYBPluginResult::verbose_{false};
 
@@ -149,12 +150,19 @@ void HYBPluginResult::appendArgumentsAsJSON(std::string& out, size_t trailingByt
         out.append(head).append(*base64).append(tail);
         return;
     }
-    // A one-element array lets the writer take any value, scalars included; the brackets are
-    // then cut off.
-    std::optional<std::string> json = hyb_JSONString(ns::Array{message_});
-    if (!json || json->size() < 2) {
+    // The message is written in place, scalars included: wrapping it in an array for the
+    // writer would copy every value of a large answer first.
+    ns::Result<std::string> json =
+        ns::JSONSerialization::write(message_, {.prettyPrinted = false, .fragmentsAllowed = true});
+    if (!json) {
+        ns::nslog("NSArray JSONString error: %@", json.error());
         out.append("null");
         return;
     }
-    out.append(*json, 1, json->size() - 2);
+    if (out.empty() && trailingBytes == 0) {
+        out = std::move(json).value();
+    } else {
+        out.reserve(out.size() + json->size() + trailingBytes);
+        out.append(*json);
+    }
 }

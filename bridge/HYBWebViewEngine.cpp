@@ -320,7 +320,7 @@ void HYBWebViewEngine::evaluateJavaScript(std::string script, EvaluationHandler 
             completion(error ? ns::Result<ns::Value>(*error) : ns::Result<ns::Value>(value));
         };
     }
-    engineWebView_->evaluateJavaScript(script, std::move(handler));
+    engineWebView_->evaluateJavaScript(std::move(script), std::move(handler));
 }
 
 std::optional<ns::URL> HYBWebViewEngine::URL() const {
@@ -461,8 +461,13 @@ void HYBWebViewEngine::webViewWebContentProcessDidTerminate(
 
 // --- Page calls ----------------------------------------------------------------------------
 
-void HYBWebViewEngine::didReceiveScriptMessage(wk::UserContentController& /*controller*/,
+void HYBWebViewEngine::didReceiveScriptMessage(wk::UserContentController& controller,
                                                const wk::ScriptMessage& message) {
+    takeScriptMessage(controller, message);
+}
+
+void HYBWebViewEngine::takeScriptMessage(wk::UserContentController& /*controller*/,
+                                         wk::ScriptMessage message) {
     if (message.name != kHYBScriptMessageHandlerName) return;
     // Extra windows share the content controller; their pages must not act as the
     // application's page.
@@ -472,7 +477,7 @@ void HYBWebViewEngine::didReceiveScriptMessage(wk::UserContentController& /*cont
     }
     auto controller = viewController();
     if (!controller || !controller->commandQueue()) return;
-    if (auto command = HYBInvokedUrlCommand::commandFromJson(message.body)) {
+    if (auto command = HYBInvokedUrlCommand::commandFromJson(std::move(message.body))) {
         controller->commandQueue()->execute(*command);
     }
 }

@@ -106,6 +106,8 @@ public:
     // --- wk::ScriptMessageHandler ---------------------------------------------------------------
     void didReceiveScriptMessage(wk::UserContentController& controller,
                                  const wk::ScriptMessage& message) override;
+    void takeScriptMessage(wk::UserContentController& controller,
+                           wk::ScriptMessage message) override;
 
 private:
     std::shared_ptr<HYBWebViewEngine> sharedEngine();

@@ -22,6 +22,12 @@ public:
             handler->didReceiveScriptMessage(controller, message);
         }
     }
+    void takeScriptMessage(wk::UserContentController& controller,
+                           wk::ScriptMessage message) override {
+        if (auto handler = scriptMessageHandler_.lock()) {
+            handler->takeScriptMessage(controller, std::move(message));
+        }
+    }
 
 private:
     std::weak_ptr<wk::ScriptMessageHandler> scriptMessageHandler_;

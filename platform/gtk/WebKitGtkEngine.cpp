@@ -455,7 +455,7 @@ double WebKitGtkEngine::estimatedProgress() const {
     return webkit_web_view_get_estimated_load_progress(view_);
 }
 
-void WebKitGtkEngine::evaluateJavaScript(const std::string& script,
+void WebKitGtkEngine::evaluateJavaScript(std::string script,
                                          std::function<void(ns::Result<ns::Value>)> completion) {
     if (!completion) {
         webkit_web_view_evaluate_javascript(view_, script.data(),

@@ -70,7 +70,7 @@ public:
     std::optional<std::string> title() const override;
     bool isLoading() const override;
     double estimatedProgress() const override;
-    void evaluateJavaScript(const std::string& script,
+    void evaluateJavaScript(std::string script,
                             std::function<void(ns::Result<ns::Value>)> completion) override;
     void setCustomUserAgent(const std::optional<std::string>& userAgent) override;
 

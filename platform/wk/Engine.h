@@ -44,8 +44,9 @@ class Engine {
     virtual double estimatedProgress() const = 0;
 
     // Runs the script in the main frame; the completion gets the value of its last statement
-    // (null for undefined) or the error it raised.
-    virtual void evaluateJavaScript(const std::string& script,
+    // (null for undefined) or the error it raised. The script is handed over: callback scripts
+    // can carry many megabytes.
+    virtual void evaluateJavaScript(std::string script,
                                     std::function<void(ns::Result<ns::Value>)> completion) = 0;
     // The whole user agent, or nothing for the engine's own with the configuration's
     // application name appended.

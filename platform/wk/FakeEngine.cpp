@@ -399,13 +399,13 @@ const FakeEngine::Failure* FakeEngine::failureFor(const ns::URL& url, FailurePha
 
 // --- Scripts -------------------------------------------------------------------------------
 
-void FakeEngine::evaluateJavaScript(const std::string& script,
+void FakeEngine::evaluateJavaScript(std::string script,
                                     std::function<void(ns::Result<ns::Value>)> completion) {
-    evaluated_.push_back(script);
     std::optional<ns::Result<ns::Value>> answer;
     if (responder_) answer = responder_(script);
+    evaluated_.push_back(std::move(script));
     if (!answer) {
-        pending_.push_back({script, std::move(completion)});
+        pending_.push_back({std::move(completion)});
         return;
     }
     if (completion) {
@@ -430,9 +430,10 @@ bool FakeEngine::completeEvaluation(ns::Result<ns::Value> result) {
 bool FakeEngine::postMessage(const std::string& handlerName, ns::Value body, bool isMainFrame) {
     auto& controller = configuration_->userContentController();
     if (!controller || !controller->hasScriptMessageHandler(handlerName)) return false;
-    post([handlerName, body = std::move(body), isMainFrame](FakeEngine& e) {
+    // A posted step runs once, so the body is handed on rather than copied.
+    post([handlerName, body = std::move(body), isMainFrame](FakeEngine& e) mutable {
         if (auto client = e.client()) {
-            client->scriptMessagePosted(handlerName, body, e.mainFrameInfo(isMainFrame));
+            client->scriptMessagePosted(handlerName, std::move(body), e.mainFrameInfo(isMainFrame));
         }
     });
     return true;

@@ -86,7 +86,7 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
     std::optional<std::string> title() const override { return title_; }
     bool isLoading() const override { return static_cast<bool>(current_); }
     double estimatedProgress() const override { return progress_; }
-    void evaluateJavaScript(const std::string& script,
+    void evaluateJavaScript(std::string script,
                             std::function<void(ns::Result<ns::Value>)> completion) override;
     void setCustomUserAgent(const std::optional<std::string>& userAgent) override {
         customUserAgent_ = userAgent;
@@ -150,8 +150,8 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
         FailurePhase phase;
         ns::Error error;
     };
+    // The script itself is kept once, in evaluated_: a callback script can be many megabytes.
     struct PendingEvaluation {
-        std::string script;
         std::function<void(ns::Result<ns::Value>)> completion;
     };
 

@@ -12,6 +12,11 @@ class ScriptMessageHandler {
     virtual ~ScriptMessageHandler() = default;
     virtual void didReceiveScriptMessage(UserContentController& controller,
                                          const ScriptMessage& message) = 0;
+    // The same, handing over the message: a receiver that keeps its body takes it without a
+    // copy, and a page call's body can hold thousands of values.
+    virtual void takeScriptMessage(UserContentController& controller, ScriptMessage message) {
+        didReceiveScriptMessage(controller, message);
+    }
 };
 
 }  // namespace wk

@@ -65,15 +65,16 @@ std::shared_ptr<Navigation> WebView::goForward() {
     return engine_->goForward();
 }
 
-void WebView::evaluateJavaScript(const std::string& script, EvaluationHandler completion) {
-    engine_->evaluateJavaScript(script, [completion = std::move(completion)](auto result) {
-        if (!completion) return;
-        if (result.ok()) {
-            completion(result.value(), std::nullopt);
-        } else {
-            completion(ns::Value(), result.error());
-        }
-    });
+void WebView::evaluateJavaScript(std::string script, EvaluationHandler completion) {
+    engine_->evaluateJavaScript(std::move(script),
+                                [completion = std::move(completion)](auto result) {
+                                    if (!completion) return;
+                                    if (result.ok()) {
+                                        completion(result.value(), std::nullopt);
+                                    } else {
+                                        completion(ns::Value(), result.error());
+                                    }
+                                });
 }
 
 void WebView::setCustomUserAgent(std::optional<std::string> userAgent) {
@@ -95,8 +96,7 @@ void WebView::scriptMessagePosted(const std::string& name, ns::Value body, const
     auto controller = configuration_->userContentController();
     auto handler = controller ? controller->scriptMessageHandler(name) : nullptr;
     if (!handler) return;
-    handler->didReceiveScriptMessage(*controller,
-                                     ScriptMessage{name, std::move(body), self, frame});
+    handler->takeScriptMessage(*controller, ScriptMessage{name, std::move(body), self, frame});
 }
 
 void WebView::navigationActionToDecide(const NavigationAction& action,

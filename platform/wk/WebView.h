@@ -76,7 +76,7 @@ class WebView : public ui::View, public EngineClient {
 
     // The handler (optional) runs on a later turn with the script's value, or with null and
     // the error.
-    void evaluateJavaScript(const std::string& script, EvaluationHandler completion = {});
+    void evaluateJavaScript(std::string script, EvaluationHandler completion = {});
 
     const std::shared_ptr<ui::ScrollView>& scrollView() const { return scrollView_; }
     const std::optional<std::string>& customUserAgent() const { return customUserAgent_; }

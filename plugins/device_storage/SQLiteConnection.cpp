@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -30,9 +32,9 @@ int authorize(void*, int action, const char* first, const char*, const char*, co
 
 std::shared_ptr<SQLiteConnection> SQLiteConnection::open(const std::string& path) {
     sqlite3* handle = nullptr;
-    const int rc = sqlite3_open_v2(
-        path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-        nullptr);
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &handle,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         // SQLite hands out a connection object even when opening fails.
         sqlite3_close(handle);
@@ -61,20 +63,30 @@ void SQLiteConnection::close() {
 int SQLiteConnection::Use::prepare(const std::string& sql, SQLiteStatement& statement) {
     auto& kept = connection_->kept_;
     for (auto entry = kept.rbegin(); entry != kept.rend(); ++entry) {
-        if (entry->first == sql) {
-            statement = std::move(entry->second);
-            kept.erase(std::next(entry).base());
+        if (entry->second.get() && entry->first == sql) {
+            // The entry moves to the most recent end and waits there, empty, for keep(): a
+            // batch repeats one text thousands of times, and copying it back each time costs.
+            std::rotate(std::prev(entry.base()), entry.base(), kept.end());
+            statement = std::move(kept.back().second);
             return SQLITE_OK;
         }
     }
     return statement.prepare(handle(), sql);
 }
 
-void SQLiteConnection::Use::keep(std::string sql, SQLiteStatement statement) {
-    if (!statement.get() || !handle()) return;
+void SQLiteConnection::Use::keep(const std::string& sql, SQLiteStatement statement) {
+    auto& kept = connection_->kept_;
+    const bool waiting = !kept.empty() && !kept.back().second.get() && kept.back().first == sql;
+    if (!statement.get() || !handle()) {
+        if (waiting) kept.pop_back();
+        return;
+    }
     sqlite3_reset(statement.get());
     sqlite3_clear_bindings(statement.get());
-    auto& kept = connection_->kept_;
+    if (waiting) {
+        kept.back().second = std::move(statement);
+        return;
+    }
     if (kept.size() >= kKeptStatements) kept.erase(kept.begin());
-    kept.emplace_back(std::move(sql), std::move(statement));
+    kept.emplace_back(sql, std::move(statement));
 }

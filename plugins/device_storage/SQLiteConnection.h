@@ -26,7 +26,7 @@ public:
         int prepare(const std::string& sql, SQLiteStatement& statement);
         // Resets the statement, clears its parameters and keeps it for the next use of the
         // text. Take any error of the statement from the connection first.
-        void keep(std::string sql, SQLiteStatement statement);
+        void keep(const std::string& sql, SQLiteStatement statement);
 
     private:
         friend class SQLiteConnection;
@@ -36,9 +36,10 @@ public:
         SQLiteConnection* connection_;
     };
 
-    // Opens (creating when missing) the file read-write in serialized threading mode; null
-    // when that fails, and nothing stays open then. Statements may attach only files inside
-    // the application's container.
+    // Opens (creating when missing) the file read-write; null when that fails, and nothing
+    // stays open then. SQLite takes no lock of its own on each call: every call goes through
+    // a Use, whose lock already keeps the connection to one thread at a time. Statements may
+    // attach only files inside the application's container.
     static std::shared_ptr<SQLiteConnection> open(const std::string& path);
 
     ~SQLiteConnection();

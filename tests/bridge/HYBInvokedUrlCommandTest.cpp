@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "tests/support/LogCapture.h"
 #include "tests/support/NsPrinters.h"
 
@@ -88,6 +90,20 @@ TEST(HYBInvokedUrlCommandTest, ArgumentAtIndexDefaults) {
     EXPECT_EQ(command.argumentAtIndex(1, "d", &ns::Value::isString), ns::Value("d"));
     EXPECT_EQ(command.argumentAtIndex(1, "d", &ns::Value::isNumber), ns::Value(3));
     EXPECT_EQ(command.argumentAtIndex(3, 0, &ns::Value::isBool), ns::Value(true));
+}
+
+// Copies are how plug-ins keep a command for later or another thread: each stays whole on its
+// own, and one that was moved from reads as having no arguments.
+TEST(HYBInvokedUrlCommandTest, CopiesStandAloneAndAMovedFromCommandHasNoArguments) {
+    std::optional<HYBInvokedUrlCommand> original(
+        std::in_place, ns::Array{"a", ns::Value::dict({{"k", 1}})}, "cb", "S", "m");
+    const HYBInvokedUrlCommand copy = *original;
+    HYBInvokedUrlCommand moved = std::move(*original);
+    EXPECT_TRUE(original->arguments().empty());
+    EXPECT_EQ(original->argumentAtIndex(0, "none"), ns::Value("none"));
+    original.reset();
+    EXPECT_EQ(copy.arguments(), (ns::Array{"a", ns::Value::dict({{"k", 1}})}));
+    EXPECT_EQ(moved.argumentAtIndex(1)["k"], ns::Value(1));
 }
 
 }  // namespace

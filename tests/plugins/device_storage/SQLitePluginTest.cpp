@@ -301,6 +301,35 @@ TEST_F(SQLitePluginTest, ATextRunAgainStartsAfresh) {
     EXPECT_EQ(run("t.db", insert, {3})["result"]["insertId"], ns::Value(2));
 }
 
+// Compiled statements are reused across a batch: a run that fails, other texts in between
+// and more texts than are kept must never make one text run another's statement.
+TEST_F(SQLitePluginTest, ReusedStatementsStayWithTheirTexts) {
+    openTable();
+    const std::string insert = "INSERT INTO t VALUES (?, ?)";
+    ns::Array executes{statement(insert, {1, 1}), statement(insert, {2, 2, 2}),
+                       statement(insert, {3, 3}), statement("SELECT count(*) AS n FROM t"),
+                       statement(insert, {4, 4})};
+    for (int i = 0; i < 20; ++i)
+        executes.push_back(statement("SELECT " + std::to_string(i) + " AS n"));
+    executes.push_back(statement(insert, {5, 5}));
+    executes.push_back(statement("SELECT count(*) AS n FROM t"));
+    executes.push_back(statement("SELECT 7 AS n"));
+    const ns::Array replies = batch("t.db", executes);
+    ASSERT_EQ(replies.size(), executes.size());
+    EXPECT_EQ(replies[1]["error"]["code"], ns::Value(0));
+    EXPECT_EQ(replies[2]["result"]["insertId"], ns::Value(2));
+    EXPECT_EQ(replies[3]["result"]["rows"], ns::Value(ns::Array{ns::Value::dict({{"n", 2}})}));
+    EXPECT_EQ(replies[4]["result"]["insertId"], ns::Value(3));
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(replies[5 + i]["result"]["rows"],
+                  ns::Value(ns::Array{ns::Value::dict({{"n", i}})}));
+    }
+    EXPECT_EQ(replies[25]["result"]["insertId"], ns::Value(4));
+    EXPECT_EQ(replies[26]["result"]["rows"], ns::Value(ns::Array{ns::Value::dict({{"n", 4}})}));
+    EXPECT_EQ(replies[27]["result"]["rows"], ns::Value(ns::Array{ns::Value::dict({{"n", 7}})}));
+    EXPECT_EQ(rows("t.db", "SELECT a, b FROM t WHERE a = 2"), ns::Array());
+}
+
 TEST_F(SQLitePluginTest, OnlyTheFirstStatementOfATextRuns) {
     openTable();
     EXPECT_EQ(run("t.db", "INSERT INTO t VALUES (1, 1); INSERT INTO t VALUES (2, 2)")["type"],

@@ -130,7 +130,7 @@ uint64_t stringToUInt64(std::string_view s) {
 
 // The longest prefix of the form digits[.digits][(e|E)[sign]digits], parsed without regard to
 // the process's locale; out-of-range values become infinity or zero as strtod makes them.
-double stringToDouble(std::string_view s) {
+double leadingDoubleOf(std::string_view s) {
     bool negative = false;
     const std::string_view rest = afterSign(s, negative);
     size_t i = 0;
@@ -289,7 +289,7 @@ double Value::doubleValue() const {
         case Type::Double:
             return *number();
         case Type::String:
-            return stringToDouble(std::get<std::string>(v_));
+            return leadingDoubleOf(std::get<std::string>(v_));
         default:
             return 0;
     }

@@ -184,10 +184,10 @@ sqlite3_stmt* KeychainStore::prepared(const char* sql) {
 OSStatus KeychainStore::execute(const char* sql) {
     sqlite3_stmt* statement = prepared(sql);
     if (!statement) return errSecIO;
-    return stepToDone(statement);
+    return stepUntilDone(statement);
 }
 
-OSStatus KeychainStore::stepToDone(sqlite3_stmt* statement) {
+OSStatus KeychainStore::stepUntilDone(sqlite3_stmt* statement) {
     ResetOnExit reset(statement);
     int rc = sqlite3_step(statement);
     return rc == SQLITE_DONE ? errSecSuccess : statusFor(sqlite3_extended_errcode(db_));
@@ -245,7 +245,7 @@ OSStatus KeychainStore::insert(const StoredRow& row) {
         "data) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
     if (!statement) return errSecIO;
     bindRow(statement, row);
-    return stepToDone(statement);
+    return stepUntilDone(statement);
 }
 
 OSStatus KeychainStore::update(int64_t id, const StoredRow& row) {
@@ -255,14 +255,14 @@ OSStatus KeychainStore::update(int64_t id, const StoredRow& row) {
     if (!statement) return errSecIO;
     bindRow(statement, row);
     sqlite3_bind_int64(statement, 9, id);
-    return stepToDone(statement);
+    return stepUntilDone(statement);
 }
 
 OSStatus KeychainStore::remove(int64_t id) {
     sqlite3_stmt* statement = prepared("DELETE FROM items WHERE id = ?");
     if (!statement) return errSecIO;
     sqlite3_bind_int64(statement, 1, id);
-    return stepToDone(statement);
+    return stepUntilDone(statement);
 }
 
 KeychainStore::Transaction::Transaction(KeychainStore& store)

@@ -98,7 +98,7 @@ class KeychainStore {
     sqlite3_stmt* prepared(const char* sql);
     OSStatus execute(const char* sql);
     void bindRow(sqlite3_stmt* statement, const StoredRow& row);
-    OSStatus stepToDone(sqlite3_stmt* statement);
+    OSStatus stepUntilDone(sqlite3_stmt* statement);
 
     sqlite3* db_;
     std::unordered_map<std::string, Statement> statements_;

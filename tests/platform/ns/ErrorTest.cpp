@@ -4,7 +4,7 @@
 
 namespace {
 
-TEST(Error, LocalizedDescriptionFallsBackToDomainAndCode) {
+TEST(Error, LocalizedDescriptionFallsBackOnDomainAndCode) {
     EXPECT_EQ(ns::Error("NSCocoaErrorDomain", 4).localizedDescription(),
               "The operation couldn\u2019t be completed. (NSCocoaErrorDomain error 4.)");
     EXPECT_EQ(ns::Error("D", -1, {{"NSLocalizedDescription", 7}}).localizedDescription(),

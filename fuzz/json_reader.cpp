@@ -1,5 +1,5 @@
 // Reads arbitrary bytes as JSON in both modes; whatever reads must write back and read again
-// to the same value.
+// to the same value, and every dictionary read has its keys strictly in order, each findable.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,7 +9,22 @@
 
 namespace {
 
+void checkOrder(const ns::Value& value) {
+    if (const ns::Array* items = value.array()) {
+        for (const ns::Value& item : *items) checkOrder(item);
+    } else if (const ns::Dictionary* members = value.dictionary()) {
+        const std::string* previous = nullptr;
+        for (const auto& [key, member] : *members) {
+            if (previous && !(*previous < key)) std::abort();
+            if (members->find(key) == members->end()) std::abort();
+            checkOrder(member);
+            previous = &key;
+        }
+    }
+}
+
 void roundTrip(const ns::Value& value, bool fragments) {
+    checkOrder(value);
     ns::JSONSerialization::WriteOptions options;
     options.fragmentsAllowed = fragments;
     ns::JSONSerialization::ReadOptions readOptions;

@@ -331,7 +331,10 @@ public:
         return true;
     }
     bool StartObject() { return open(ns::Dictionary()); }
-    bool EndObject(rapidjson::SizeType) { return close(); }
+    bool EndObject(rapidjson::SizeType) {
+        open_.back()->dictionary()->finishAppending();
+        return close();
+    }
     bool StartArray() {
         ns::Array array;
         array.reserve(kInitialArrayCapacity);
@@ -364,12 +367,10 @@ private:
             return &root_;
         }
         if (ns::Array* a = open_.back()->array()) return &a->emplace_back(std::forward<T>(v));
-        // Built in place in its node; a key seen before keeps the last value.
-        ns::Dictionary& d = *open_.back()->dictionary();
-        const size_t before = d.size();
-        Value& slot = d.try_emplace(d.end(), std::move(key_), std::forward<T>(v))->second;
-        if (d.size() == before) slot = Value(std::forward<T>(v));
-        return &slot;
+        // Members go in as they come and are put in order when the object closes; a key seen
+        // before keeps the last value then.
+        return &open_.back()->dictionary()->appendUnsorted(std::move(key_),
+                                                           Value(std::forward<T>(v)));
     }
 
     template <class T>

@@ -320,9 +320,10 @@ std::optional<Value> toValue(plist_t node, size_t depth) {
                     std::free(it);
                     return std::nullopt;
                 }
-                members.insert_or_assign(std::move(name), std::move(*v));
+                members.appendUnsorted(std::move(name), std::move(*v));
             }
             std::free(it);
+            members.finishAppending();
             return Value(std::move(members));
         }
         default:

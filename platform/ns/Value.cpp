@@ -9,6 +9,106 @@
 
 namespace ns {
 
+// ---------------------------------------------------------------------------------------------
+// Dictionary
+
+Value& Dictionary::at(std::string_view key) {
+    const size_t i = findIndex(key);
+    if (i == members_.size()) throw std::out_of_range("no member for the key");
+    return members_[i].second;
+}
+
+const Value& Dictionary::at(std::string_view key) const {
+    const size_t i = findIndex(key);
+    if (i == members_.size()) throw std::out_of_range("no member for the key");
+    return members_[i].second;
+}
+
+Value& Dictionary::operator[](std::string_view key) {
+    return try_emplace(key).first->second;
+}
+
+size_t Dictionary::erase(std::string_view key) {
+    const size_t i = findIndex(key);
+    if (i == members_.size()) return 0;
+    members_.erase(members_.begin() + static_cast<ptrdiff_t>(i));
+    return 1;
+}
+
+// Most dictionaries get a few members one by one: room for four at the first spares them
+// growing block by block.
+constexpr size_t kFirstCapacity = 4;
+
+Dictionary::iterator Dictionary::insertAt(size_t at, std::string key, Value value) {
+    if (members_.capacity() == 0) members_.reserve(kFirstCapacity);
+    return members_.emplace(members_.begin() + static_cast<ptrdiff_t>(at), std::move(key),
+                            std::move(value));
+}
+
+Value& Dictionary::appendUnsorted(std::string key, Value value) {
+    if (members_.capacity() == 0) members_.reserve(kFirstCapacity);
+    return members_.emplace_back(std::move(key), std::move(value)).second;
+}
+
+size_t Dictionary::lowerIndex(std::string_view key) const {
+    // Small dictionaries are the rule; a straight look is quicker than halving for them.
+    if (members_.size() <= 8) {
+        size_t i = 0;
+        while (i < members_.size() && std::string_view(members_[i].first) < key) ++i;
+        return i;
+    }
+    auto it = std::lower_bound(members_.begin(), members_.end(), key,
+                               [](const value_type& m, std::string_view k) { return m.first < k; });
+    return static_cast<size_t>(it - members_.begin());
+}
+
+size_t Dictionary::placeFor(std::string_view key, bool& found) const {
+    // Members added in order go to the end without a search.
+    if (members_.empty() || std::string_view(members_.back().first) < key) {
+        found = false;
+        return members_.size();
+    }
+    const size_t i = lowerIndex(key);
+    found = members_[i].first == key;
+    return i;
+}
+
+size_t Dictionary::placeFor(const_iterator hint, std::string_view key, bool& found) const {
+    const auto at = static_cast<size_t>(hint - members_.begin());
+    const bool afterPrevious = at == 0 || std::string_view(members_[at - 1].first) < key;
+    const bool beforeNext = at == members_.size() || key < std::string_view(members_[at].first);
+    if (afterPrevious && beforeNext) {
+        found = false;
+        return at;
+    }
+    return placeFor(key, found);
+}
+
+void Dictionary::sortMembers(Repeated repeated) {
+    const auto byKey = [](const value_type& a, const value_type& b) { return a.first < b.first; };
+    const auto outOfOrder = [](const value_type& a, const value_type& b) {
+        return !(a.first < b.first);
+    };
+    if (std::adjacent_find(members_.begin(), members_.end(), outOfOrder) == members_.end()) {
+        return;  // in order with no key repeated: the usual case
+    }
+    std::stable_sort(members_.begin(), members_.end(), byKey);
+    // Of each run of one key, the first or the last member stays.
+    size_t kept = 0;
+    for (size_t i = 0; i < members_.size();) {
+        size_t last = i;
+        while (last + 1 < members_.size() && members_[last + 1].first == members_[i].first) ++last;
+        const size_t keep = repeated == Repeated::KeepFirst ? i : last;
+        if (kept != keep) members_[kept] = std::move(members_[keep]);
+        ++kept;
+        i = last + 1;
+    }
+    members_.erase(members_.begin() + static_cast<ptrdiff_t>(kept), members_.end());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Value
+
 const Value& Value::null() {
     static const Value kNull;
     return kNull;

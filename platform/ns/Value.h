@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
+#include <concepts>
 #include <cstdint>
 #include <initializer_list>
-#include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,15 +19,126 @@ namespace ns {
 
 class Value;
 using Array = std::vector<Value>;
-// Dictionaries enumerate their keys in ascending byte order of the UTF-8 key text; every
-// writer (JSON, property lists, descriptions) follows that order, so output is deterministic.
-using Dictionary = std::map<std::string, Value, std::less<>>;
+
+// A dictionary of values keyed by UTF-8 text. Members enumerate in ascending byte order of
+// their keys; every writer (JSON, property lists, descriptions) follows that order, so output
+// is deterministic.
+//
+// The members live in one sorted block rather than one heap node each: the typical dictionary
+// of this system (a page call's options, a row, a result) has a handful of members and is
+// built once and read a few times, and one block makes it several times cheaper to build,
+// copy and free. The interface is that of an ordered map, with one difference to keep in mind:
+// adding a member moves the others, so references and iterators into a dictionary do not
+// survive an insertion (removal and assignment to existing members are as usual).
+class Dictionary {
+public:
+    using key_type = std::string;
+    using mapped_type = Value;
+    using value_type = std::pair<std::string, Value>;
+    using size_type = size_t;
+    using iterator = std::vector<value_type>::iterator;
+    using const_iterator = std::vector<value_type>::const_iterator;
+    using reverse_iterator = std::vector<value_type>::reverse_iterator;
+    using const_reverse_iterator = std::vector<value_type>::const_reverse_iterator;
+
+    Dictionary() noexcept = default;
+    Dictionary(std::initializer_list<value_type> items);
+    // Members in any order; of a repeated key the first one counts, as with insert().
+    template <class It>
+    Dictionary(It first, It last) {
+        for (; first != last; ++first) members_.emplace_back(first->first, first->second);
+        sortMembers(Repeated::KeepFirst);
+    }
+
+    iterator begin() noexcept;
+    iterator end() noexcept;
+    const_iterator begin() const noexcept;
+    const_iterator end() const noexcept;
+    const_iterator cbegin() const noexcept;
+    const_iterator cend() const noexcept;
+    reverse_iterator rbegin() noexcept;
+    reverse_iterator rend() noexcept;
+    const_reverse_iterator rbegin() const noexcept;
+    const_reverse_iterator rend() const noexcept;
+
+    bool empty() const noexcept;
+    size_t size() const noexcept;
+    void clear() noexcept;
+    void reserve(size_t n);
+    void swap(Dictionary& other) noexcept;
+
+    iterator lower_bound(std::string_view key);
+    const_iterator lower_bound(std::string_view key) const;
+    iterator find(std::string_view key);
+    const_iterator find(std::string_view key) const;
+    bool contains(std::string_view key) const;
+    size_t count(std::string_view key) const;
+    Value& at(std::string_view key);
+    const Value& at(std::string_view key) const;
+
+    // The member for the key, made null when absent.
+    Value& operator[](std::string_view key);
+
+    // Adds a member made from `args` unless the key is there (then `args` stay untouched).
+    template <class K, class... A>
+    requires std::convertible_to<K, std::string_view> std::pair<iterator, bool> try_emplace(
+        K&& key, A&&... args);
+    // The same, starting the search at `hint`: adding members in order is cheapest this way.
+    template <class K, class... A>
+    requires std::convertible_to<K, std::string_view> iterator try_emplace(const_iterator hint,
+                                                                           K&& key, A&&... args);
+    template <class K, class... A>
+    requires std::convertible_to<K, std::string_view> std::pair<iterator, bool> emplace(
+        K&& key, A&&... args) {
+        return try_emplace(std::forward<K>(key), std::forward<A>(args)...);
+    }
+    template <class K, class... A>
+    requires std::convertible_to<K, std::string_view> iterator emplace_hint(const_iterator hint,
+                                                                            K&& key, A&&... args) {
+        return try_emplace(hint, std::forward<K>(key), std::forward<A>(args)...);
+    }
+    std::pair<iterator, bool> insert(value_type member);
+    template <class It>
+    void insert(It first, It last) {
+        for (; first != last; ++first) try_emplace(first->first, first->second);
+    }
+    // Sets the member for the key, adding it when absent.
+    template <class K, class V>
+    requires std::convertible_to<K, std::string_view> std::pair<iterator, bool> insert_or_assign(
+        K&& key, V&& value);
+
+    size_t erase(std::string_view key);
+    iterator erase(const_iterator position);
+    iterator erase(const_iterator first, const_iterator last);
+
+    bool operator==(const Dictionary& other) const;
+
+    // Bulk building for readers of outside data: members appended in any order, then put in
+    // order once by finishAppending(), where a repeated key keeps its last value. Look-ups
+    // are meaningless in between. A member appended last stays where it is until the next
+    // append, so a reader can fill it in place.
+    Value& appendUnsorted(std::string key, Value value);
+    void finishAppending();
+
+private:
+    enum class Repeated { KeepFirst, KeepLast };
+
+    size_t lowerIndex(std::string_view key) const;
+    size_t findIndex(std::string_view key) const;
+    // The index where `key` belongs; `found` says whether a member has it already.
+    size_t placeFor(std::string_view key, bool& found) const;
+    size_t placeFor(const_iterator hint, std::string_view key, bool& found) const;
+    void sortMembers(Repeated repeated);
+    iterator insertAt(size_t at, std::string key, Value value);
+
+    std::vector<value_type> members_;
+};
 
 // The one dynamic value: what the platform's object graphs of strings, numbers, data, dates,
 // arrays and dictionaries hold. Booleans, integers and doubles are distinct kinds, because
 // many rules of the system (JSON output, validation) depend on the difference.
 class Value {
-  public:
+public:
     enum class Type : uint8_t {
         Null,
         Bool,
@@ -59,7 +172,7 @@ class Value {
     Value(ns::Dictionary d) : v_(std::move(d)) {}
     // Builds a dictionary: Value::dict({{"a", 1}, {"b", "x"}}).
     static Value dict(std::initializer_list<std::pair<const std::string, Value>> items) {
-        return Value(ns::Dictionary(items));
+        return Value(ns::Dictionary(items.begin(), items.end()));
     }
     static Value array(std::initializer_list<Value> items) { return Value(ns::Array(items)); }
     // A shared null returned by look-ups that find nothing.
@@ -117,7 +230,7 @@ class Value {
 
     bool operator==(const Value& other) const;
 
-  private:
+private:
     void setUnsigned(unsigned long long u) {
         if (u <= static_cast<unsigned long long>(INT64_MAX)) {
             v_ = static_cast<int64_t>(u);
@@ -130,5 +243,151 @@ class Value {
                  ns::Array, ns::Dictionary>
         v_;
 };
+
+template <class K, class... A>
+requires std::convertible_to<K, std::string_view> std::pair<Dictionary::iterator, bool>
+Dictionary::try_emplace(K&& key, A&&... args) {
+    bool found = false;
+    const size_t at = placeFor(std::string_view(key), found);
+    if (found) return {members_.begin() + at, false};
+    // The new member is made before the block may move: its arguments may lie inside it.
+    Value value(std::forward<A>(args)...);
+    return {insertAt(at, std::string(std::forward<K>(key)), std::move(value)), true};
+}
+
+template <class K, class... A>
+requires std::convertible_to<K, std::string_view> Dictionary::iterator Dictionary::try_emplace(
+    const_iterator hint, K&& key, A&&... args) {
+    bool found = false;
+    const size_t at = placeFor(hint, std::string_view(key), found);
+    if (found) return members_.begin() + at;
+    Value value(std::forward<A>(args)...);
+    return insertAt(at, std::string(std::forward<K>(key)), std::move(value));
+}
+
+template <class K, class V>
+requires std::convertible_to<K, std::string_view> std::pair<Dictionary::iterator, bool>
+Dictionary::insert_or_assign(K&& key, V&& value) {
+    bool found = false;
+    const size_t at = placeFor(std::string_view(key), found);
+    if (found) {
+        members_[at].second = std::forward<V>(value);
+        return {members_.begin() + at, false};
+    }
+    Value made(std::forward<V>(value));
+    return {insertAt(at, std::string(std::forward<K>(key)), std::move(made)), true};
+}
+
+inline Dictionary::Dictionary(std::initializer_list<value_type> items)
+    : Dictionary(items.begin(), items.end()) {}
+
+inline std::pair<Dictionary::iterator, bool> Dictionary::insert(value_type member) {
+    return try_emplace(std::move(member.first), std::move(member.second));
+}
+
+inline Dictionary::iterator Dictionary::begin() noexcept {
+    return members_.begin();
+}
+
+inline Dictionary::iterator Dictionary::end() noexcept {
+    return members_.end();
+}
+
+inline Dictionary::const_iterator Dictionary::begin() const noexcept {
+    return members_.begin();
+}
+
+inline Dictionary::const_iterator Dictionary::end() const noexcept {
+    return members_.end();
+}
+
+inline Dictionary::const_iterator Dictionary::cbegin() const noexcept {
+    return members_.cbegin();
+}
+
+inline Dictionary::const_iterator Dictionary::cend() const noexcept {
+    return members_.cend();
+}
+
+inline Dictionary::reverse_iterator Dictionary::rbegin() noexcept {
+    return members_.rbegin();
+}
+
+inline Dictionary::reverse_iterator Dictionary::rend() noexcept {
+    return members_.rend();
+}
+
+inline Dictionary::const_reverse_iterator Dictionary::rbegin() const noexcept {
+    return members_.rbegin();
+}
+
+inline Dictionary::const_reverse_iterator Dictionary::rend() const noexcept {
+    return members_.rend();
+}
+
+inline bool Dictionary::empty() const noexcept {
+    return members_.empty();
+}
+
+inline size_t Dictionary::size() const noexcept {
+    return members_.size();
+}
+
+inline void Dictionary::clear() noexcept {
+    members_.clear();
+}
+
+inline void Dictionary::reserve(size_t n) {
+    members_.reserve(n);
+}
+
+inline void Dictionary::swap(Dictionary& other) noexcept {
+    members_.swap(other.members_);
+}
+
+inline Dictionary::iterator Dictionary::lower_bound(std::string_view key) {
+    return members_.begin() + lowerIndex(key);
+}
+
+inline Dictionary::const_iterator Dictionary::lower_bound(std::string_view key) const {
+    return members_.begin() + lowerIndex(key);
+}
+
+inline size_t Dictionary::findIndex(std::string_view key) const {
+    const size_t i = lowerIndex(key);
+    return i < members_.size() && members_[i].first == key ? i : members_.size();
+}
+
+inline bool Dictionary::operator==(const Dictionary& other) const {
+    return members_ == other.members_;
+}
+
+inline Dictionary::iterator Dictionary::find(std::string_view key) {
+    return members_.begin() + findIndex(key);
+}
+
+inline Dictionary::const_iterator Dictionary::find(std::string_view key) const {
+    return members_.begin() + findIndex(key);
+}
+
+inline bool Dictionary::contains(std::string_view key) const {
+    return findIndex(key) != members_.size();
+}
+
+inline size_t Dictionary::count(std::string_view key) const {
+    return contains(key) ? 1 : 0;
+}
+
+inline Dictionary::iterator Dictionary::erase(const_iterator position) {
+    return members_.erase(position);
+}
+
+inline Dictionary::iterator Dictionary::erase(const_iterator first, const_iterator last) {
+    return members_.erase(first, last);
+}
+
+inline void Dictionary::finishAppending() {
+    sortMembers(Repeated::KeepLast);
+}
 
 }  // namespace ns

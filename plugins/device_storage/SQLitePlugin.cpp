@@ -372,15 +372,15 @@ SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* sta
     }
     if (rc != SQLITE_DONE) return sqliteFailure(db);
     const auto rowsAffected = static_cast<int32_t>(sqlite3_total_changes64(db) - changesBefore);
-    // Built by moving in: the rows may be many.
-    // Keys go in from the last in order, each at the front: no comparisons, once per statement.
+    // Built by moving in (the rows may be many), the keys in their order, each at the end.
     ns::Dictionary result;
-    auto next = result.emplace_hint(result.end(), "rowsAffected", rowsAffected);
-    next = result.emplace_hint(next, "rows", std::move(rows));
+    result.reserve(3);
     if (rowsAffected > 0) {
         const int64_t insertId = sqlite3_last_insert_rowid(db);
-        if (insertId != 0) result.emplace_hint(next, "insertId", insertId);
+        if (insertId != 0) result.emplace_hint(result.end(), "insertId", insertId);
     }
+    result.emplace_hint(result.end(), "rows", std::move(rows));
+    result.emplace_hint(result.end(), "rowsAffected", rowsAffected);
     return {true, std::move(result)};
 }
 
@@ -398,6 +398,7 @@ std::vector<std::optional<std::string>> SQLitePlugin::columnNames(sqlite3_stmt* 
 ns::Value SQLitePlugin::rowObject(sqlite3_stmt* statement,
                                   const std::vector<std::optional<std::string>>& names) {
     ns::Dictionary row;
+    row.reserve(names.size());
     for (size_t i = 0; i < names.size(); ++i) {
         if (!names[i]) continue;
         if (auto value = columnValue(statement, static_cast<int>(i))) {
@@ -455,9 +456,10 @@ SQLitePlugin::Outcome SQLitePlugin::sqliteFailure(sqlite3* db) {
 
 ns::Value SQLitePlugin::batchEntry(Outcome outcome) {
     ns::Dictionary entry;
-    auto next = entry.emplace_hint(entry.end(), "type", outcome.ok ? "success" : "error");
-    next = entry.emplace_hint(next, "result", std::move(outcome.message));
-    if (!outcome.ok) entry.emplace_hint(next, "error", next->second);
+    entry.reserve(3);
+    if (!outcome.ok) entry.emplace_hint(entry.end(), "error", outcome.message);
+    entry.emplace_hint(entry.end(), "result", std::move(outcome.message));
+    entry.emplace_hint(entry.end(), "type", outcome.ok ? "success" : "error");
     return entry;
 }
 

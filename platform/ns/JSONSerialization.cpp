@@ -82,6 +82,19 @@ void putEscape(Buffer& os, unsigned char c) {
     }
 }
 
+// Whether the eight bytes at `p` are all plain ASCII that a string literal takes as it is: no
+// control character, quote, backslash or byte of a multi-byte sequence.
+bool plainWord(const unsigned char* p) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHigh = 0x8080808080808080u;
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    const auto hasZeroByte = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+    const uint64_t below20 = (w - kOnes * 0x20) & ~w & kHigh;
+    return ((w & kHigh) | below20 | hasZeroByte(w ^ (kOnes * '"')) |
+            hasZeroByte(w ^ (kOnes * '\\'))) == 0;
+}
+
 // Writes a JSON string literal, copying long runs of plain text in one go.
 void putString(Buffer& os, std::string_view s) {
     os.Put('"');
@@ -92,6 +105,10 @@ void putString(Buffer& os, std::string_view s) {
         if (p != run) std::memcpy(os.Push(static_cast<size_t>(p - run)), run, size_t(p - run));
     };
     while (p < end) {
+        if (end - p >= 8 && plainWord(p)) {
+            p += 8;
+            continue;
+        }
         const uint8_t cls = kByteClass[*p];
         if (cls == kCopy) {
             ++p;

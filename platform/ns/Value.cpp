@@ -115,32 +115,32 @@ const Value& Value::null() {
 }
 
 std::optional<bool> Value::boolean() const {
-    if (const bool* b = std::get_if<bool>(&v_)) return *b;
+    if (type_ == Type::Bool) return b_;
     return std::nullopt;
 }
 
 std::optional<int64_t> Value::int64() const {
-    if (const int64_t* i = std::get_if<int64_t>(&v_)) return *i;
+    if (type_ == Type::Integer) return i_;
     return std::nullopt;  // Unsigned values lie above INT64_MAX
 }
 
 std::optional<uint64_t> Value::uint64() const {
-    if (const int64_t* i = std::get_if<int64_t>(&v_)) {
-        if (*i >= 0) return static_cast<uint64_t>(*i);
+    if (type_ == Type::Integer) {
+        if (i_ >= 0) return static_cast<uint64_t>(i_);
         return std::nullopt;
     }
-    if (const uint64_t* u = std::get_if<uint64_t>(&v_)) return *u;
+    if (type_ == Type::Unsigned) return u_;
     return std::nullopt;
 }
 
 std::optional<double> Value::number() const {
     switch (type()) {
         case Type::Integer:
-            return static_cast<double>(std::get<int64_t>(v_));
+            return static_cast<double>(i_);
         case Type::Unsigned:
-            return static_cast<double>(std::get<uint64_t>(v_));
+            return static_cast<double>(u_);
         case Type::Double:
-            return std::get<double>(v_);
+            return d_;
         default:
             return std::nullopt;
     }
@@ -307,17 +307,17 @@ Int saturatingFromDouble(double d) {
 bool Value::boolValue() const {
     switch (type()) {
         case Type::Bool:
-            return std::get<bool>(v_);
+            return b_;
         case Type::Integer:
-            return std::get<int64_t>(v_) != 0;
+            return i_ != 0;
         case Type::Unsigned:
             return true;
         case Type::Double: {
-            const double d = std::get<double>(v_);
+            const double d = d_;
             return d != 0 && !std::isnan(d);
         }
         case Type::String:
-            return stringToBool(std::get<std::string>(v_));
+            return stringToBool(s_);
         default:
             return false;
     }
@@ -326,15 +326,15 @@ bool Value::boolValue() const {
 int Value::intValue() const {
     switch (type()) {
         case Type::Bool:
-            return std::get<bool>(v_) ? 1 : 0;
+            return b_ ? 1 : 0;
         case Type::Integer:
-            return static_cast<int>(std::get<int64_t>(v_));  // the low 32 bits, as a C cast
+            return static_cast<int>(i_);  // the low 32 bits, as a C cast
         case Type::Unsigned:
-            return static_cast<int>(std::get<uint64_t>(v_));
+            return static_cast<int>(u_);
         case Type::Double:
-            return saturatingFromDouble<int>(std::get<double>(v_));
+            return saturatingFromDouble<int>(d_);
         case Type::String: {
-            const int64_t v = stringToInt64(std::get<std::string>(v_));
+            const int64_t v = stringToInt64(s_);
             return static_cast<int>(std::clamp<int64_t>(v, std::numeric_limits<int>::min(),
                                                         std::numeric_limits<int>::max()));
         }
@@ -346,15 +346,15 @@ int Value::intValue() const {
 int64_t Value::integerValue() const {
     switch (type()) {
         case Type::Bool:
-            return std::get<bool>(v_) ? 1 : 0;
+            return b_ ? 1 : 0;
         case Type::Integer:
-            return std::get<int64_t>(v_);
+            return i_;
         case Type::Unsigned:
-            return static_cast<int64_t>(std::get<uint64_t>(v_));
+            return static_cast<int64_t>(u_);
         case Type::Double:
-            return saturatingFromDouble<int64_t>(std::get<double>(v_));
+            return saturatingFromDouble<int64_t>(d_);
         case Type::String:
-            return stringToInt64(std::get<std::string>(v_));
+            return stringToInt64(s_);
         default:
             return 0;
     }
@@ -363,18 +363,18 @@ int64_t Value::integerValue() const {
 uint64_t Value::unsignedLongLongValue() const {
     switch (type()) {
         case Type::Bool:
-            return std::get<bool>(v_) ? 1 : 0;
+            return b_ ? 1 : 0;
         case Type::Integer:
-            return static_cast<uint64_t>(std::get<int64_t>(v_));
+            return static_cast<uint64_t>(i_);
         case Type::Unsigned:
-            return std::get<uint64_t>(v_);
+            return u_;
         case Type::Double: {
-            const double d = std::get<double>(v_);
+            const double d = d_;
             if (d < 0) return static_cast<uint64_t>(saturatingFromDouble<int64_t>(d));
             return saturatingFromDouble<uint64_t>(d);
         }
         case Type::String:
-            return stringToUInt64(std::get<std::string>(v_));
+            return stringToUInt64(s_);
         default:
             return 0;
     }
@@ -383,13 +383,13 @@ uint64_t Value::unsignedLongLongValue() const {
 double Value::doubleValue() const {
     switch (type()) {
         case Type::Bool:
-            return std::get<bool>(v_) ? 1.0 : 0.0;
+            return b_ ? 1.0 : 0.0;
         case Type::Integer:
         case Type::Unsigned:
         case Type::Double:
             return *number();
         case Type::String:
-            return leadingDoubleOf(std::get<std::string>(v_));
+            return leadingDoubleOf(s_);
         default:
             return 0;
     }
@@ -398,15 +398,15 @@ double Value::doubleValue() const {
 std::string Value::stringValue() const {
     switch (type()) {
         case Type::Bool:
-            return std::get<bool>(v_) ? "1" : "0";
+            return b_ ? "1" : "0";
         case Type::Integer:
-            return std::to_string(std::get<int64_t>(v_));
+            return std::to_string(i_);
         case Type::Unsigned:
-            return std::to_string(std::get<uint64_t>(v_));
+            return std::to_string(u_);
         case Type::Double:
-            return shortestDoubleText(std::get<double>(v_));
+            return shortestDoubleText(d_);
         case Type::String:
-            return std::get<std::string>(v_);
+            return s_;
         default:
             return {};
     }
@@ -508,9 +508,9 @@ std::string Value::description() const {
         case Type::Null:
             return "(null)";
         case Type::Data:
-            return std::get<ns::Data>(v_).description();
+            return data_.description();
         case Type::Date:
-            return std::get<ns::Date>(v_).description();
+            return date_.description();
         case Type::Array:
         case Type::Dictionary: {
             std::string out;
@@ -523,7 +523,90 @@ std::string Value::description() const {
 }
 
 bool Value::operator==(const Value& other) const {
-    return v_ == other.v_;
+    if (type_ != other.type_) return false;
+    switch (type_) {
+        case Type::Null:
+            return true;
+        case Type::Bool:
+            return b_ == other.b_;
+        case Type::Integer:
+            return i_ == other.i_;
+        case Type::Unsigned:
+            return u_ == other.u_;
+        case Type::Double:
+            return d_ == other.d_;
+        case Type::String:
+            return s_ == other.s_;
+        case Type::Data:
+            return data_ == other.data_;
+        case Type::Date:
+            return date_ == other.date_;
+        case Type::Array:
+            return a_ == other.a_;
+        case Type::Dictionary:
+            return dict_ == other.dict_;
+    }
+    return false;
+}
+
+void Value::constructFrom(const Value& other) {
+    switch (type_) {
+        case Type::String:
+            new (&s_) std::string(other.s_);
+            return;
+        case Type::Data:
+            new (&data_) ns::Data(other.data_);
+            return;
+        case Type::Array:
+            new (&a_) ns::Array(other.a_);
+            return;
+        case Type::Dictionary:
+            new (&dict_) ns::Dictionary(other.dict_);
+            return;
+        default:
+            copyPlain(other);
+            return;
+    }
+}
+
+void Value::constructFrom(Value&& other) noexcept {
+    switch (type_) {
+        case Type::String:
+            new (&s_) std::string(std::move(other.s_));
+            return;
+        case Type::Data:
+            new (&data_) ns::Data(std::move(other.data_));
+            return;
+        case Type::Array:
+            new (&a_) ns::Array(std::move(other.a_));
+            return;
+        case Type::Dictionary:
+            new (&dict_) ns::Dictionary(std::move(other.dict_));
+            return;
+        default:
+            copyPlain(other);
+            return;
+    }
+}
+
+void Value::destroy() noexcept {
+    switch (type_) {
+        case Type::String:
+            s_.~basic_string();
+            break;
+        case Type::Data:
+            data_.~Data();
+            break;
+        case Type::Array:
+            a_.~vector();
+            break;
+        case Type::Dictionary:
+            dict_.~Dictionary();
+            break;
+        default:
+            break;
+    }
+    type_ = Type::Null;
 }
 
 }  // namespace ns

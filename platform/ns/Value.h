@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <concepts>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "platform/ns/Data.h"
@@ -152,24 +152,82 @@ public:
         Dictionary,
     };
 
-    Value() noexcept = default;
-    Value(std::nullptr_t) noexcept {}
-    Value(bool b) : v_(b) {}
-    Value(int i) : v_(int64_t{i}) {}
-    Value(long i) : v_(int64_t{i}) {}
-    Value(long long i) : v_(int64_t{i}) {}
-    Value(unsigned i) : v_(int64_t{i}) {}
-    Value(unsigned long u) { setUnsigned(u); }
-    Value(unsigned long long u) { setUnsigned(u); }
-    Value(double d) : v_(d) {}
-    Value(float f) : v_(double{f}) {}
-    Value(const char* s) : v_(std::string(s)) {}
-    Value(std::string s) : v_(std::move(s)) {}
-    Value(std::string_view s) : v_(std::string(s)) {}
-    Value(ns::Data d) : v_(std::move(d)) {}
-    Value(ns::Date d) : v_(d) {}
-    Value(ns::Array a) : v_(std::move(a)) {}
-    Value(ns::Dictionary d) : v_(std::move(d)) {}
+    Value() noexcept : i_(0) {}
+    Value(std::nullptr_t) noexcept : i_(0) {}
+    Value(bool b) : type_(Type::Bool), b_(b) {}
+    Value(int i) : type_(Type::Integer), i_(i) {}
+    Value(long i) : type_(Type::Integer), i_(i) {}
+    Value(long long i) : type_(Type::Integer), i_(i) {}
+    Value(unsigned i) : type_(Type::Integer), i_(i) {}
+    Value(unsigned long u) : Value(static_cast<unsigned long long>(u)) {}
+    Value(unsigned long long u) : i_(0) {
+        if (u <= static_cast<unsigned long long>(INT64_MAX)) {
+            type_ = Type::Integer;
+            i_ = static_cast<int64_t>(u);
+        } else {
+            type_ = Type::Unsigned;
+            u_ = u;
+        }
+    }
+    Value(double d) : type_(Type::Double), d_(d) {}
+    Value(float f) : type_(Type::Double), d_(f) {}
+    Value(const char* s) : type_(Type::String), s_(s) {}
+    Value(std::string s) : type_(Type::String), s_(std::move(s)) {}
+    Value(std::string_view s) : type_(Type::String), s_(s) {}
+    Value(ns::Data d) : type_(Type::Data), data_(std::move(d)) {}
+    Value(ns::Date d) : type_(Type::Date), date_(d) {}
+    Value(ns::Array a) : type_(Type::Array), a_(std::move(a)) {}
+    Value(ns::Dictionary d) : type_(Type::Dictionary), dict_(std::move(d)) {}
+
+    // Scalars copy as plain bytes; strings, data and containers through their own types. A
+    // value moved from keeps its kind, like a moved-from string or container.
+    Value(const Value& other) : type_(other.type_) {
+        if (isPlain(type_)) {
+            copyPlain(other);
+        } else {
+            constructFrom(other);
+        }
+    }
+    Value(Value&& other) noexcept : type_(other.type_) {
+        if (isPlain(type_)) {
+            copyPlain(other);
+        } else {
+            constructFrom(std::move(other));
+        }
+    }
+    // The source may lie inside this value (an element of its array, say): it is taken before
+    // this value's own contents go.
+    Value& operator=(const Value& other) {
+        if (this != &other) {
+            Value copy(other);
+            *this = std::move(copy);
+        }
+        return *this;
+    }
+    Value& operator=(Value&& other) noexcept {
+        if (this == &other) return *this;
+        if (isPlain(type_) && isPlain(other.type_)) {
+            type_ = other.type_;
+            copyPlain(other);
+        } else if (isPlain(type_)) {
+            type_ = other.type_;
+            constructFrom(std::move(other));
+        } else {
+            Value taken(std::move(other));
+            destroy();
+            type_ = taken.type_;
+            if (isPlain(type_)) {
+                copyPlain(taken);
+            } else {
+                constructFrom(std::move(taken));
+            }
+        }
+        return *this;
+    }
+    ~Value() {
+        if (!isPlain(type_)) destroy();
+    }
+
     // Builds a dictionary: Value::dict({{"a", 1}, {"b", "x"}}).
     static Value dict(std::initializer_list<std::pair<const std::string, Value>> items) {
         return Value(ns::Dictionary(items.begin(), items.end()));
@@ -178,7 +236,7 @@ public:
     // A shared null returned by look-ups that find nothing.
     static const Value& null();
 
-    Type type() const { return static_cast<Type>(v_.index()); }
+    Type type() const { return type_; }
     bool isNull() const { return type() == Type::Null; }
     bool isBool() const { return type() == Type::Bool; }
     bool isInteger() const { return type() == Type::Integer || type() == Type::Unsigned; }
@@ -196,14 +254,16 @@ public:
     std::optional<int64_t> int64() const;    // Integer, or Unsigned when it fits
     std::optional<uint64_t> uint64() const;  // non-negative Integer or Unsigned
     std::optional<double> number() const;    // any Integer, Unsigned or Double
-    const std::string* string() const { return std::get_if<std::string>(&v_); }
-    std::string* string() { return std::get_if<std::string>(&v_); }
-    const ns::Data* data() const { return std::get_if<ns::Data>(&v_); }
-    const ns::Date* date() const { return std::get_if<ns::Date>(&v_); }
-    const ns::Array* array() const { return std::get_if<ns::Array>(&v_); }
-    ns::Array* array() { return std::get_if<ns::Array>(&v_); }
-    const ns::Dictionary* dictionary() const { return std::get_if<ns::Dictionary>(&v_); }
-    ns::Dictionary* dictionary() { return std::get_if<ns::Dictionary>(&v_); }
+    const std::string* string() const { return type_ == Type::String ? &s_ : nullptr; }
+    std::string* string() { return type_ == Type::String ? &s_ : nullptr; }
+    const ns::Data* data() const { return type_ == Type::Data ? &data_ : nullptr; }
+    const ns::Date* date() const { return type_ == Type::Date ? &date_ : nullptr; }
+    const ns::Array* array() const { return type_ == Type::Array ? &a_ : nullptr; }
+    ns::Array* array() { return type_ == Type::Array ? &a_ : nullptr; }
+    const ns::Dictionary* dictionary() const {
+        return type_ == Type::Dictionary ? &dict_ : nullptr;
+    }
+    ns::Dictionary* dictionary() { return type_ == Type::Dictionary ? &dict_ : nullptr; }
 
     // Look-ups that never fail: null when this is not a dictionary/array or nothing is there.
     const Value& operator[](std::string_view key) const;
@@ -231,17 +291,29 @@ public:
     bool operator==(const Value& other) const;
 
 private:
-    void setUnsigned(unsigned long long u) {
-        if (u <= static_cast<unsigned long long>(INT64_MAX)) {
-            v_ = static_cast<int64_t>(u);
-        } else {
-            v_ = static_cast<uint64_t>(u);
-        }
+    // Kinds held as plain bytes, with nothing to construct or free.
+    static bool isPlain(Type type) { return type <= Type::Double || type == Type::Date; }
+    // The eight bytes that hold every plain kind.
+    void copyPlain(const Value& other) noexcept {
+        std::memcpy(static_cast<void*>(&i_), static_cast<const void*>(&other.i_), sizeof i_);
     }
+    // Makes the member of this value's (non-plain) kind from the other's.
+    void constructFrom(const Value& other);
+    void constructFrom(Value&& other) noexcept;
+    void destroy() noexcept;
 
-    std::variant<std::monostate, bool, int64_t, uint64_t, double, std::string, ns::Data, ns::Date,
-                 ns::Array, ns::Dictionary>
-        v_;
+    Type type_ = Type::Null;
+    union {
+        bool b_;
+        int64_t i_;
+        uint64_t u_;
+        double d_;
+        std::string s_;
+        ns::Data data_;
+        ns::Date date_;
+        ns::Array a_;
+        ns::Dictionary dict_;
+    };
 };
 
 template <class K, class... A>

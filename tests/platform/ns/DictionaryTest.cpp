@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -119,6 +120,57 @@ TEST(Dictionary, ReadersSortLargeObjectsInOneGo) {
     auto back = ns::PropertyListSerialization::read(*plist);
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, *json);
+}
+
+}  // namespace
+
+namespace {
+
+// A value may be given a part of itself: the part must be taken before the whole goes.
+TEST(ValueStorage, AssigningAPartOfItselfKeepsThePart) {
+    const std::string longText(64, 'x');
+    Value v = Value::array({Value::dict({{"k", longText}}), 2});
+    v = v.at(0);  // copy of its own element
+    EXPECT_EQ(v, Value::dict({{"k", longText}}));
+    v = std::move((*v.dictionary())["k"]);  // move of its own member
+    EXPECT_EQ(v, Value(longText));
+
+    Value self = Value::array({1, "two"});
+    Value& alias = self;
+    self = alias;
+    self = std::move(alias);
+    EXPECT_EQ(self, Value::array({1, "two"}));
+}
+
+TEST(ValueStorage, CopiesAndMovesKeepEveryKind) {
+    const Value kinds[] = {Value(),
+                           Value(true),
+                           Value(-5),
+                           Value(18446744073709551615ull),
+                           Value(2.5),
+                           Value("text that does not fit a short string"),
+                           Value(ns::Data(std::vector<uint8_t>{1, 2, 3})),
+                           Value(ns::Date::fromTimeIntervalSince1970(12.5)),
+                           Value::array({1, Value::array({2})}),
+                           Value::dict({{"a", 1}})};
+    for (const Value& kind : kinds) {
+        Value copy = kind;
+        EXPECT_EQ(copy, kind);
+        EXPECT_EQ(copy.type(), kind.type());
+        Value moved = std::move(copy);
+        EXPECT_EQ(moved, kind);
+        for (const Value& other : kinds) {
+            Value target = other;  // every kind over every kind, by copy and by move
+            target = kind;
+            EXPECT_EQ(target, kind);
+            Value source = other;
+            target = std::move(source);
+            EXPECT_EQ(target, other);
+        }
+    }
+    EXPECT_NE(Value(1), Value(1.0));
+    EXPECT_NE(Value(true), Value(1));
+    EXPECT_NE(Value(std::nan("")), Value(std::nan("")));
 }
 
 }  // namespace

@@ -327,3 +327,30 @@ TEST(JSONSerialization, PrettyPrintedLayout) {
 }
 
 }  // namespace
+
+// Plain text is copied in runs of several bytes: a character that needs care must be found at
+// every place within such a run, and at the ragged end of the string.
+TEST(JSONSerialization, EscapesAreFoundAtEveryPlaceInALongString) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\"", "\\\""},
+        {"\\", "\\\\"},
+        {"\n", "\\n"},
+        {"\x1F", "\\u001f"},
+        {std::string(1, '\0'), "\\u0000"},
+        {"\x7F", "\x7F"},
+        {" ", " "},
+        {"\xC3\xA9", "\xC3\xA9"},
+        {"\xE2\x80\xA8", "\\u2028"},
+        {"\xFF", "\xEF\xBF\xBD"},
+    };
+    for (const auto& [special, written] : cases) {
+        for (size_t at = 0; at <= 19; ++at) {
+            std::string text(19, 'a');
+            text.insert(at, special);
+            std::string expected =
+                "[\"" + std::string(at, 'a') + written + std::string(19 - at, 'a') + "\"]";
+            EXPECT_EQ(*ns::JSONSerialization::write(ns::Value::array({text})), expected)
+                << "at " << at;
+        }
+    }
+}

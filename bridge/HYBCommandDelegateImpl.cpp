@@ -20,6 +20,20 @@ constexpr const char* kNativeEvalScript =
     "exception nativeEvalAndFetch : '+e);};";
 constexpr const char* kInvalidCallbackId = "INVALID";
 
+// Callbacks of up to this size share an evaluation; a larger one (binary data, a file's text)
+// goes on its own rather than being copied into a shared script.
+constexpr size_t kMaxSharedCallbackBytes = 16 * 1024;
+// Keeps the compile of one shared script short, so the page is not held up by it.
+constexpr size_t kMaxBatchScriptBytes = 512 * 1024;
+
+// Around each callback of a shared evaluation: a callback that throws is dropped alone (as
+// its own evaluation's error would be), and a string answer is kept as a batch of commands.
+constexpr std::string_view kBatchHead =
+    "(function(){var r=[],p=function(v){if(typeof v==='string')r.push(v)};";
+constexpr std::string_view kBatchEntryHead = "try{p(";
+constexpr std::string_view kBatchEntryTail = ")}catch(e){}";
+constexpr std::string_view kBatchTail = "return r.length?r:void 0})()";
+
 bool isCallbackIdCharacter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
            c == '_' || c == '-';
@@ -65,7 +79,22 @@ void HYBCommandDelegateImpl::sendPluginResult(const std::shared_ptr<HYBPluginRes
     // The id is placed between single quotes unescaped: validation leaves nothing that could
     // end the literal.
     static const HYBPluginResult kNoResult;
-    evalJsHelper(callbackScript(result ? *result : kNoResult, *callbackId));
+    evaluateOrDefer(callbackScript(result ? *result : kNoResult, *callbackId), true);
+}
+
+std::string HYBCommandDelegateImpl::callbackBatchScript(const std::vector<std::string>& callbacks) {
+    size_t size = kBatchHead.size() + kBatchTail.size();
+    for (const auto& callback : callbacks) {
+        size += kBatchEntryHead.size() + callback.size() + kBatchEntryTail.size();
+    }
+    std::string script;
+    script.reserve(size);
+    script.append(kBatchHead);
+    for (const auto& callback : callbacks) {
+        script.append(kBatchEntryHead).append(callback).append(kBatchEntryTail);
+    }
+    script.append(kBatchTail);
+    return script;
 }
 
 void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
@@ -78,17 +107,76 @@ void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
 }
 
 void HYBCommandDelegateImpl::evalJsHelper(std::string js) {
+    evaluateOrDefer(std::move(js), false);
+}
+
+void HYBCommandDelegateImpl::evaluateOrDefer(std::string js, bool isCallback) {
     auto queue = commandQueue_.lock();
     if (!delayResponses_.load() && dispatch::RunLoop::isMainThread() && queue &&
         queue->currentlyExecuting()) {
         evalJsHelper2(std::move(js));
         return;
     }
+    {
+        std::lock_guard lock(deferredMutex_);
+        deferred_.push_back({std::move(js), isCallback});
+        if (std::exchange(deferredTaskPosted_, true)) return;
+    }
     std::weak_ptr<HYBCommandDelegateImpl> weakSelf =
         std::static_pointer_cast<HYBCommandDelegateImpl>(shared_from_this());
-    dispatch::Queue::main().async([weakSelf, js = std::move(js)]() mutable {
-        if (auto self = weakSelf.lock()) self->evalJsHelper2(std::move(js));
+    dispatch::Queue::main().async([weakSelf] {
+        if (auto self = weakSelf.lock()) self->evaluateDeferred();
     });
+}
+
+void HYBCommandDelegateImpl::evaluateDeferred() {
+    std::vector<DeferredScript> scripts;
+    {
+        std::lock_guard lock(deferredMutex_);
+        scripts.swap(deferred_);
+        deferredTaskPosted_ = false;
+    }
+    // Consecutive small callbacks share one evaluation; anything else keeps its own, so the
+    // page sees every script in the order it was asked for.
+    std::vector<std::string> batch;
+    size_t batchBytes = 0;
+    auto flush = [&] {
+        if (batch.size() == 1) {
+            evalJsHelper2(std::move(batch.front()));
+        } else if (!batch.empty()) {
+            evaluateCallbackBatch(batch);
+        }
+        batch.clear();
+        batchBytes = 0;
+    };
+    for (auto& script : scripts) {
+        if (!script.isCallback || script.text.size() > kMaxSharedCallbackBytes) {
+            flush();
+            evalJsHelper2(std::move(script.text));
+            continue;
+        }
+        if (batchBytes + script.text.size() > kMaxBatchScriptBytes) flush();
+        batchBytes += script.text.size();
+        batch.push_back(std::move(script.text));
+    }
+    flush();
+}
+
+void HYBCommandDelegateImpl::evaluateCallbackBatch(const std::vector<std::string>& callbacks) {
+    auto controller = viewController_.lock();
+    auto engine = controller ? controller->webViewEngine() : nullptr;
+    if (!engine) return;
+    std::weak_ptr<HYBCommandQueue> weakQueue = commandQueue_;
+    engine->evaluateJavaScript(
+        callbackBatchScript(callbacks), [weakQueue](ns::Result<ns::Value> result) {
+            auto queue = weakQueue.lock();
+            ns::Array* answers = result ? result->array() : nullptr;
+            if (!queue || !answers) return;
+            for (auto& answer : *answers) {
+                if (answer.isString()) queue->enqueueCommandBatch(std::move(*answer.string()));
+            }
+            queue->executePending();
+        });
 }
 
 void HYBCommandDelegateImpl::evalJsHelper2(std::string js) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bridge/HYBCommandDelegate.h"
 #include "platform/ns/Object.h"
@@ -47,10 +48,29 @@ public:
     // and "-" (the empty id included); false for a nil id.
     static bool isValidCallbackId(const std::optional<std::string>& callbackId);
 
+    // One script that runs the given callback scripts in order, each shielded from the
+    // exceptions of the others; its value is the array of the string answers (batches of
+    // commands), or undefined when there are none.
+    static std::string callbackBatchScript(const std::vector<std::string>& callbacks);
+
 private:
+    struct DeferredScript {
+        std::string text;
+        bool isCallback;  // a result's callback, which can share an evaluation with others
+    };
+
+    void evaluateOrDefer(std::string js, bool isCallback);
+    void evaluateDeferred();
+    void evaluateCallbackBatch(const std::vector<std::string>& callbacks);
+
     std::weak_ptr<HYBViewController> viewController_;
     std::weak_ptr<HYBCommandQueue> commandQueue_;
     std::atomic<bool> delayResponses_{false};
+    // Evaluations waiting for the main run loop, oldest first. One task takes all that have
+    // gathered by the time it runs, so a burst of results costs one round trip to the page.
+    std::mutex deferredMutex_;
+    std::vector<DeferredScript> deferred_;
+    bool deferredTaskPosted_ = false;
     mutable std::mutex transformerMutex_;
     UrlTransformer urlTransformer_;
 };

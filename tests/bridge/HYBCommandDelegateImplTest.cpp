@@ -43,11 +43,69 @@ TEST_F(HYBCommandDelegateImplTest, KeepCallbackAndMessageKinds) {
                                     HYBResultStatusOK, ns::Data::fromString("hi")),
                                 "");
     loop().runUntilIdle();
+    // Sent in one turn, so they reach the page together, in the order sent.
+    EXPECT_EQ(scripts(),
+              std::vector<std::string>{HYBCommandDelegateImpl::callbackBatchScript({
+                  callback("a.b_c-1", 9, R"({"code":3})", true),
+                  callback("n", 0, "null"),
+                  callback("", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
+              })});
+}
+
+// Deferred evaluations keep their order: callbacks in a row share an evaluation, a script of
+// the page's own (or a callback too large to copy) goes alone between them.
+TEST_F(HYBCommandDelegateImplTest, DeferredCallbacksShareEvaluationsInOrder) {
+    auto ok = [](const std::string& text) {
+        return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, text);
+    };
+    const std::string large(20000, 'x');
+    delegate().sendPluginResult(ok("1"), "a");
+    delegate().sendPluginResult(ok("2"), "b");
+    delegate().evalJs("step()");
+    delegate().sendPluginResult(ok("3"), "c");
+    delegate().sendPluginResult(ok(large), "d");
+    delegate().sendPluginResult(ok("4"), "e");
+    delegate().sendPluginResult(ok("5"), "f");
+    EXPECT_TRUE(scripts().empty());
+    loop().runUntilIdle();
     EXPECT_EQ(scripts(), (std::vector<std::string>{
-                             callback("a.b_c-1", 9, R"({"code":3})", true),
-                             callback("n", 0, "null"),
-                             callback("", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
+                             HYBCommandDelegateImpl::callbackBatchScript(
+                                 {callback("a", 1, R"("1")"), callback("b", 1, R"("2")")}),
+                             "try{hybrid.require('hybrid/exec').nativeEvalAndFetch(function(){"
+                             "step()})}catch(e){console.log('exception nativeEvalAndFetch : '+e);};",
+                             callback("c", 1, R"("3")"),
+                             callback("d", 1, "\"" + large + "\""),
+                             HYBCommandDelegateImpl::callbackBatchScript(
+                                 {callback("e", 1, R"("4")"), callback("f", 1, R"("5")")}),
                          }));
+    // The next turn starts a new evaluation.
+    engine().fake().clearEvaluatedScripts();
+    delegate().sendPluginResult(ok("6"), "g");
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts(), std::vector<std::string>{callback("g", 1, R"("6")")});
+}
+
+// Every callback of a shared evaluation is shielded from the others, and each string the page
+// answers is a batch of commands of its own.
+TEST_F(HYBCommandDelegateImplTest, SharedEvaluationShieldsEachCallbackAndKeepsEveryAnswer) {
+    const std::string script =
+        HYBCommandDelegateImpl::callbackBatchScript({"first()", "second()", "third()"});
+    for (const char* call : {"first()", "second()", "third()"}) {
+        EXPECT_NE(script.find(std::string("try{p(") + call + ")}catch(e){}"), std::string::npos);
+    }
+    EXPECT_LT(script.find("first()"), script.find("second()"));
+    EXPECT_LT(script.find("second()"), script.find("third()"));
+
+    engine().fake().setScriptResponder(
+        [](const std::string&) -> std::optional<ns::Result<ns::Value>> {
+            return ns::Result<ns::Value>(ns::Value::array({R"([["s1","Echo","echo",[]]])",
+                                                           ns::Value(3), "",
+                                                           R"([["s2","Echo","echo",[]]])"}));
+        });
+    delegate().sendPluginResult(HYBPluginResult::resultWithStatus(HYBResultStatusOK), "x1");
+    delegate().sendPluginResult(HYBPluginResult::resultWithStatus(HYBResultStatusOK), "x2");
+    loop().runUntilIdle();
+    EXPECT_EQ(EchoPlugin::calls(), (std::vector<std::string>{"echo:s1", "echo:s2"}));
 }
 
 TEST_F(HYBCommandDelegateImplTest, CallbackIdValidation) {
@@ -106,8 +164,8 @@ TEST_F(HYBCommandDelegateImplTest, EvaluatesAtOnceOnlyInsideAQueuePass) {
     delegate().flushCommandQueueWithDelayedJs();
     EXPECT_TRUE(scripts().empty());
     loop().runUntilIdle();
-    EXPECT_EQ(scripts(),
-              (std::vector<std::string>{callback("c4", 1, "1"), callback("c5", 1, "2")}));
+    EXPECT_EQ(scripts(), std::vector<std::string>{HYBCommandDelegateImpl::callbackBatchScript(
+                             {callback("c4", 1, "1"), callback("c5", 1, "2")})});
 }
 
 TEST_F(HYBCommandDelegateImplTest, StringAnswersOfEvaluationsAreBatches) {

@@ -87,4 +87,27 @@ TEST(PageCalls, BurstIsAnsweredCompletely) {
     EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kCalls);
 }
 
+// Answers of one burst can reach the page together: one whose delivery throws takes nothing
+// else with it, and the rest arrive in the order they were sent.
+TEST(PageCalls, AnswerThatThrowsLeavesTheOthersOfItsBurst) {
+    auto& host = E2EHost::shared();
+    const size_t from = host.reportCount();
+    constexpr int kCalls = 10;
+    host.run(
+        "var x = hybrid.require('hybrid/exec'), deliver = x.nativeCallback, k = 0;"
+        "x.nativeCallback = function () {"
+        "  if (++k === 3) { x.nativeCallback = deliver; throw new Error('boom'); }"
+        "  return deliver.apply(this, arguments);"
+        "};"
+        "for (var i = 0; i < " +
+        std::to_string(kCalls) + "; i++) e2e.call('throw' + i, 'Probe', 'echo', [i]);");
+    ASSERT_TRUE(host.runUntil([&] { return host.reportCount() - from >= kCalls - 1; }));
+    host.run("hybrid.require('hybrid/exec').nativeCallback = deliver;");
+    std::vector<int> order;
+    for (size_t i = from; i < host.reportCount(); ++i) {
+        order.push_back(static_cast<int>(host.reports()[i].body["value"].integerValue()));
+    }
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 3, 4, 5, 6, 7, 8, 9}));
+}
+
 }  // namespace

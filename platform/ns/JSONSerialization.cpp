@@ -15,6 +15,7 @@
 #pragma clang attribute pop
 #endif
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -315,8 +316,9 @@ std::optional<Value> numberFromText(std::string_view text) {
 // a few elements, which spares most small arrays their growth.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
 public:
-    Builder(const JSONReadOptions& options, std::string_view text)
-        : options_(options), unicodeEscapes_(hasUnicodeEscape(text)) {}
+    // `unicodeEscapes`: whether the text may hold a \u escape (a backslash before a 'u').
+    Builder(const JSONReadOptions& options, bool unicodeEscapes)
+        : options_(options), unicodeEscapes_(unicodeEscapes) {}
 
     bool Null() { return scalar(nullptr); }
     bool Bool(bool b) { return scalar(b); }
@@ -421,15 +423,6 @@ private:
         return false;
     }
 
-    // Whether the text holds a backslash followed by 'u' anywhere (an escaped backslash before
-    // a 'u' counts too: that only costs the strings a look).
-    static bool hasUnicodeEscape(std::string_view text) {
-        for (size_t i = text.find('\\'); i != std::string_view::npos; i = text.find('\\', i + 1)) {
-            if (i + 1 < text.size() && text[i + 1] == 'u') return true;
-        }
-        return false;
-    }
-
     const JSONReadOptions& options_;
     const bool unicodeEscapes_;
     Value root_;
@@ -440,25 +433,53 @@ private:
 
 constexpr size_t kMaxRecursiveDepth = 1024;
 
-// Whether the whole text is well-formed UTF-8, by the same rules as the parser's own check of
-// strings; runs of ASCII go eight bytes at a time.
-bool wellFormedText(std::string_view text) {
+// What one pass over the text tells the reader: whether it is all well-formed UTF-8 (by the
+// same rules as the parser's own check of strings), and whether it holds a backslash followed
+// by 'u' anywhere (an escaped backslash before a 'u' counts too: that only costs the strings
+// a look). Runs of plain ASCII go 32 bytes at a time.
+struct TextScan {
+    bool wellFormed = true;
+    bool unicodeEscapes = false;
+};
+
+TextScan scanText(std::string_view text) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHigh = 0x8080808080808080u;
+    // High bits of the bytes that are not ASCII or are a backslash.
+    const auto special = [](uint64_t w) {
+        const uint64_t x = w ^ (kOnes * '\\');
+        return (w | ((x - kOnes) & ~x)) & kHigh;
+    };
+    TextScan scan;
     auto p = reinterpret_cast<const unsigned char*>(text.data());
     const auto end = p + text.size();
     while (p < end) {
-        if (end - p >= 8) {
-            uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            if ((word & 0x8080808080808080u) == 0) {
-                p += 8;
+        if (end - p >= 32) {
+            uint64_t w[4];
+            std::memcpy(w, p, sizeof w);
+            if ((special(w[0]) | special(w[1]) | special(w[2]) | special(w[3])) == 0) {
+                p += 32;
                 continue;
             }
         }
-        const size_t n = utf8::sequenceLength(p, end);
-        if (n == 0) return false;
-        p += n;
+        // A block with something in it goes byte by byte (a sequence may end past it).
+        for (const auto blockEnd = p + std::min<ptrdiff_t>(32, end - p); p < blockEnd;) {
+            if (*p == '\\') {
+                if (p + 1 < end && p[1] == 'u') scan.unicodeEscapes = true;
+                ++p;
+                continue;
+            }
+            const size_t n = utf8::sequenceLength(p, end);
+            if (n == 0) {
+                scan.wellFormed = false;
+                // Escapes no longer matter: the parser checks every string of such text.
+                scan.unicodeEscapes = true;
+                return scan;
+            }
+            p += n;
+        }
     }
-    return true;
+    return scan;
 }
 
 std::string atCharacter(std::string reason, size_t offset) {
@@ -489,8 +510,9 @@ Result<Value> JSONSerialization::read(std::string_view text, ReadOptions options
     if (text.substr(0, 3) == "\xEF\xBB\xBF") skipped = 3;
     text.remove_prefix(skipped);
 
+    const TextScan scan = scanText(text);
     rapidjson::MemoryStream stream(text.data(), text.size());
-    Builder builder(options, text);
+    Builder builder(options, scan.unicodeEscapes);
     rapidjson::Reader reader;
     // Numbers arrive as their text: the library's own conversion is not exact in its fast mode
     // and not free of undefined behaviour in its precise one.
@@ -504,7 +526,7 @@ Result<Value> JSONSerialization::read(std::string_view text, ReadOptions options
     rapidjson::ParseResult result;
     if (options.maxDepth > kMaxRecursiveDepth) {
         result = reader.Parse<kFlags | kValidate | rapidjson::kParseIterativeFlag>(stream, builder);
-    } else if (wellFormedText(text)) {
+    } else if (scan.wellFormed) {
         result = reader.Parse<kFlags>(stream, builder);
     } else {
         result = reader.Parse<kFlags | kValidate>(stream, builder);

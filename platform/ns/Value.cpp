@@ -92,7 +92,19 @@ void Dictionary::sortMembers(Repeated repeated) {
     if (std::adjacent_find(members_.begin(), members_.end(), outOfOrder) == members_.end()) {
         return;  // in order with no key repeated: the usual case
     }
-    std::stable_sort(members_.begin(), members_.end(), byKey);
+    if (members_.size() <= 16) {
+        // A few members: sorted in place, sparing the merge sort its temporary block.
+        for (auto it = members_.begin() + 1; it != members_.end(); ++it) {
+            if (!byKey(*it, *(it - 1))) continue;
+            value_type member = std::move(*it);
+            auto to = it;
+            for (; to != members_.begin() && byKey(member, *(to - 1)); --to)
+                *to = std::move(*(to - 1));
+            *to = std::move(member);
+        }
+    } else {
+        std::stable_sort(members_.begin(), members_.end(), byKey);
+    }
     // Of each run of one key, the first or the last member stays.
     size_t kept = 0;
     for (size_t i = 0; i < members_.size();) {

@@ -1,7 +1,7 @@
 #include "platform/ui/ViewController.h"
 
 #include <algorithm>
-#include <set>
+#include <vector>
 
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Exception.h"
@@ -20,9 +20,10 @@ namespace {
 
 constexpr unsigned kFlexibleSize = kAutoresizingFlexibleWidth | kAutoresizingFlexibleHeight;
 
-// Every live controller, so that a memory warning reaches each one.
-std::set<ViewController*>& liveControllers() {
-    static std::set<ViewController*> live;
+// Every live controller, so that a memory warning reaches each one; oldest first, so that
+// the warning reaches them in a fixed order.
+std::vector<ViewController*>& liveControllers() {
+    static std::vector<ViewController*> live;
     return live;
 }
 
@@ -54,12 +55,13 @@ bool contains(const std::vector<std::shared_ptr<ViewController>>& list, const Vi
 }  // namespace
 
 ViewController::ViewController() {
-    liveControllers().insert(this);
+    liveControllers().push_back(this);
     observeMemoryWarnings();
 }
 
 ViewController::~ViewController() {
-    liveControllers().erase(this);
+    auto& live = liveControllers();
+    live.erase(std::find(live.begin(), live.end(), this));
     for (auto& child : children_) child->parent_ = nullptr;
 }
 

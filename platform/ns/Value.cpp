@@ -1,6 +1,7 @@
 #include "platform/ns/Value.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <charconv>
 #include <cmath>
 #include <limits>

@@ -1,12 +1,10 @@
 #pragma once
 
-#include <algorithm>
 #include <concepts>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>

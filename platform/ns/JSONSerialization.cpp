@@ -106,14 +106,12 @@ void putString(Buffer& os, std::string_view s) {
         if (p != run) std::memcpy(os.Push(static_cast<size_t>(p - run)), run, size_t(p - run));
     };
     while (p < end) {
-        if (end - p >= 8 && plainWord(p)) {
-            p += 8;
-            continue;
-        }
-        const uint8_t cls = kByteClass[*p];
-        if (cls == kCopy) {
-            ++p;
-        } else if (cls == kEscape) {
+        // Plain text: eight bytes at a time while it lasts, then byte by byte up to the next
+        // byte that needs care.
+        while (end - p >= 8 && plainWord(p)) p += 8;
+        while (p < end && kByteClass[*p] == kCopy) ++p;
+        if (p == end) break;
+        if (kByteClass[*p] == kEscape) {
             flush();
             putEscape(os, *p);
             run = ++p;

@@ -83,17 +83,27 @@ void putEscape(Buffer& os, unsigned char c) {
     }
 }
 
+// Eight bytes looked at together: the high bit of each byte that is below `n` (n <= 0x80;
+// exact only for bytes below 0x80, which is all the callers need), or that equals `c`.
+constexpr uint64_t kOnes = 0x0101010101010101u;
+constexpr uint64_t kHigh = 0x8080808080808080u;
+constexpr uint64_t bytesBelow(uint64_t w, uint8_t n) {
+    return (w - kOnes * n) & ~w & kHigh;
+}
+constexpr uint64_t bytesEqual(uint64_t w, char c) {
+    return bytesBelow(w ^ (kOnes * static_cast<uint8_t>(c)), 1);
+}
+uint64_t word(const unsigned char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
 // Whether the eight bytes at `p` are all plain ASCII that a string literal takes as it is: no
 // control character, quote, backslash or byte of a multi-byte sequence.
 bool plainWord(const unsigned char* p) {
-    constexpr uint64_t kOnes = 0x0101010101010101u;
-    constexpr uint64_t kHigh = 0x8080808080808080u;
-    uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    const auto hasZeroByte = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
-    const uint64_t below20 = (w - kOnes * 0x20) & ~w & kHigh;
-    return ((w & kHigh) | below20 | hasZeroByte(w ^ (kOnes * '"')) |
-            hasZeroByte(w ^ (kOnes * '\\'))) == 0;
+    const uint64_t w = word(p);
+    return ((w & kHigh) | bytesBelow(w, 0x20) | bytesEqual(w, '"') | bytesEqual(w, '\\')) == 0;
 }
 
 // Writes a JSON string literal, copying long runs of plain text in one go.
@@ -441,13 +451,8 @@ struct TextScan {
 };
 
 TextScan scanText(std::string_view text) {
-    constexpr uint64_t kOnes = 0x0101010101010101u;
-    constexpr uint64_t kHigh = 0x8080808080808080u;
-    // High bits of the bytes that are not ASCII or are a backslash.
-    const auto special = [](uint64_t w) {
-        const uint64_t x = w ^ (kOnes * '\\');
-        return (w | ((x - kOnes) & ~x)) & kHigh;
-    };
+    // Whether any of eight bytes is not ASCII or is a backslash.
+    const auto special = [](uint64_t w) { return (w & kHigh) | bytesEqual(w, '\\'); };
     TextScan scan;
     auto p = reinterpret_cast<const unsigned char*>(text.data());
     const auto end = p + text.size();

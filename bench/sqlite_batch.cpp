@@ -5,8 +5,8 @@
 //                      insert stepped N times in one transaction. Goal: at least half the
 //                      library's throughput ("throughput_ratio" >= 0.5).
 //   BM_InsertBatchPlugin/N  the same batch handed to the plug-in as a command already parsed,
-//                      its work run on the calling thread and its answer kept as a value: the
-//                      plug-in's own share of the cost, without the page call's JSON either way.
+//                      its work run on the calling thread and its answer (JSON text) kept: the
+//                      plug-in's own share of the cost, without parsing the page call.
 //   BM_Select100k      a SELECT of 100k rows answered to the page as JSON; library: the same
 //                      rows stepped and written as JSON with the JSON library.
 #include <benchmark/benchmark.h>

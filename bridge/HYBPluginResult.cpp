@@ -1,6 +1,7 @@
 #include "bridge/HYBPluginResult.h"
 
 #include <array>
+#include <mutex>
 
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
@@ -45,6 +46,14 @@ const std::string* arrayBufferEnvelopeText(const ns::Value& message) {
 
 }  // namespace
 
+struct HYBPluginResult::EncodedMessage {
+    explicit EncodedMessage(std::string text) : json(std::move(text)) {}
+
+    const std::string json;
+    std::once_flag read;
+    ns::Value value;
+};
+
 HYBPluginResult::HYBPluginResult() : HYBPluginResult(HYBResultStatusNoResult, ns::Value()) {}
 
 HYBPluginResult::HYBPluginResult(unsigned status, ns::Value message)
@@ -52,6 +61,23 @@ HYBPluginResult::HYBPluginResult(unsigned status, ns::Value message)
 
 std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatus(unsigned status) {
     return make(status, ns::Value());
+}
+
+std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsJSON(unsigned status,
+                                                                                std::string json) {
+    auto result = make(status, ns::Value());
+    result->encoded_ = std::make_shared<EncodedMessage>(std::move(json));
+    return result;
+}
+
+const ns::Value& HYBPluginResult::message() const {
+    if (!encoded_) return message_;
+    EncodedMessage& encoded = *encoded_;
+    std::call_once(encoded.read, [&encoded] {
+        auto value = ns::JSONSerialization::read(encoded.json, {.fragmentsAllowed = true});
+        if (value) encoded.value = std::move(value).value();
+    });
+    return encoded.value;
 }
 
 std::shared_ptr<HYBPluginResult> HYBPluginResult::resultWithStatusMessageAsString(
@@ -142,6 +168,15 @@ std::string HYBPluginResult::argumentsAsJSON() const {
 }
 
 void HYBPluginResult::appendArgumentsAsJSON(std::string& out, size_t trailingBytes) const {
+    if (encoded_) {
+        if (out.empty() && trailingBytes == 0) {
+            out = encoded_->json;
+        } else {
+            out.reserve(out.size() + encoded_->json.size() + trailingBytes);
+            out.append(encoded_->json);
+        }
+        return;
+    }
     if (const std::string* base64 = arrayBufferEnvelopeText(message_)) {
         // Keys in the writer's order ("HYBType" sorts before "data").
         constexpr std::string_view head = R"({"HYBType":"ArrayBuffer","data":")";

@@ -68,9 +68,14 @@ public:
     // {"code": errorCode}
     static std::shared_ptr<HYBPluginResult> resultWithStatusMessageToErrorObject(unsigned status,
                                                                                  int32_t errorCode);
+    // A message already written as JSON text (one whole value, from an ns::JSONWriter), sent
+    // as it is: a large answer need not be built as a value first. message() reads the text
+    // back on first use, as the page would read it.
+    static std::shared_ptr<HYBPluginResult> resultWithStatusMessageAsJSON(unsigned status,
+                                                                          std::string json);
 
     unsigned status() const { return status_; }
-    const ns::Value& message() const { return message_; }
+    const ns::Value& message() const;
     bool keepCallback() const { return keepCallback_; }
     void setKeepCallback(bool keep) { keepCallback_ = keep; }
     void setKeepCallbackAsBool(bool keep) { keepCallback_ = keep; }
@@ -103,6 +108,9 @@ public:
 private:
     unsigned status_;
     ns::Value message_;
+    // Set for a message given as JSON text; shared by copies, which read it back once.
+    struct EncodedMessage;
+    std::shared_ptr<EncodedMessage> encoded_;
     bool keepCallback_ = false;
     std::shared_ptr<ns::Object> associatedObject_;
 

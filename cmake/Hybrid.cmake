@@ -43,8 +43,10 @@ endfunction()
 # process. Sanitizer builds keep the sanitizer's allocator, which checks every block.
 function(hyb_process_allocator target)
     if(HYB_MIMALLOC AND NOT HYB_SANITIZE)
-        # The program calls none of its functions: keep it linked all the same.
+        # Kept linked even where the program calls none of its functions, with the settings
+        # the programs run it with.
         target_link_options(${target} PRIVATE LINKER:--no-as-needed)
         target_link_libraries(${target} PRIVATE mimalloc)
+        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/ProcessAllocator.cpp)
     endif()
 endfunction()

@@ -162,6 +162,10 @@ public:
         putString(*os_, s);
     }
     void key(std::string_view s) { string(s); }
+    void json(std::string_view text) {
+        Prefix(rapidjson::kObjectType);
+        put(*os_, text);
+    }
     void startArray() { StartArray(); }
     void endArray() { EndArray(); }
     void startObject() { StartObject(); }
@@ -506,6 +510,68 @@ Result<std::string> JSONSerialization::write(const Value& value, WriteOptions op
     }
     if (error) return *error;
     return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+struct JSONWriter::State {
+    State() : writer(buffer) {}
+    // One emit() for every value, so that numbers and strings follow write()'s rules.
+    void emitValue(const Value& v) {
+        if (error) return;
+        error = emit(writer, v);
+    }
+
+    Buffer buffer;
+    CompactWriter writer;
+    std::optional<Error> error;
+};
+
+JSONWriter::JSONWriter() : state_(std::make_unique<State>()) {}
+JSONWriter::~JSONWriter() = default;
+
+void JSONWriter::startArray() {
+    state_->writer.startArray();
+}
+void JSONWriter::endArray() {
+    state_->writer.endArray();
+}
+void JSONWriter::startObject() {
+    state_->writer.startObject();
+}
+void JSONWriter::endObject() {
+    state_->writer.endObject();
+}
+void JSONWriter::key(std::string_view name) {
+    state_->writer.key(name);
+}
+void JSONWriter::null() {
+    state_->writer.null();
+}
+void JSONWriter::boolean(bool b) {
+    state_->writer.boolean(b);
+}
+void JSONWriter::int64(int64_t i) {
+    state_->writer.int64(i);
+}
+void JSONWriter::number(double d) {
+    state_->emitValue(Value(d));
+}
+void JSONWriter::string(std::string_view s) {
+    state_->writer.string(s);
+}
+void JSONWriter::value(const Value& v) {
+    state_->emitValue(v);
+}
+void JSONWriter::json(std::string_view text) {
+    state_->writer.json(text);
+}
+
+Result<std::string> JSONWriter::take() {
+    Result<std::string> result = state_->error ? Result<std::string>(*state_->error)
+                                               : Result<std::string>(std::string(
+                                                     state_->buffer.GetString(),
+                                                     state_->buffer.GetSize()));
+    state_ = std::make_unique<State>();
+    return result;
 }
 
 Result<Value> JSONSerialization::read(std::string_view text, ReadOptions options) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -46,6 +48,42 @@ class JSONSerialization {
 
     static Result<std::string> write(const Value& value, WriteOptions options = {});
     static Result<Value> read(std::string_view text, ReadOptions options = {});
+};
+
+// Compact JSON written piece by piece, by the rules of JSONSerialization::write, for answers
+// too large to build as one value first. The caller keeps the structure well formed (keys only
+// inside objects, each followed by one value, every container closed); the writer adds the
+// commas and colons. A value that has no JSON form (a non-finite number, data, a date) writes
+// nothing and is kept as the error that take() answers.
+class JSONWriter {
+  public:
+    JSONWriter();
+    ~JSONWriter();
+    JSONWriter(const JSONWriter&) = delete;
+    JSONWriter& operator=(const JSONWriter&) = delete;
+
+    void startArray();
+    void endArray();
+    void startObject();
+    void endObject();
+    // Keys are written as given: inside one object the caller writes them in ascending byte
+    // order and only once, as write() would.
+    void key(std::string_view name);
+    void null();
+    void boolean(bool b);
+    void int64(int64_t i);
+    void number(double d);
+    void string(std::string_view s);
+    void value(const Value& v);
+    // Text that is already one whole JSON value (from another writer), copied as it is.
+    void json(std::string_view text);
+
+    // The text so far, or the first error; the writer is empty afterwards.
+    Result<std::string> take();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace ns

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
 #include "platform/ns/FileManager.h"
+#include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/UTF8.h"
 #include "plugins/device_storage/SQLiteConnection.h"
@@ -90,37 +92,50 @@ std::shared_ptr<HYBPluginResult> okResult(const char* message) {
     return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, message);
 }
 
-// Text and blob columns travel as strings; bytes that are not UTF-8 cannot.
-std::optional<ns::Value> textColumn(sqlite3_stmt* statement, int column) {
-    // The pointer first: asking for it may convert the value, which changes its byte count.
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    const int bytes = sqlite3_column_bytes(statement, column);
-    if (!text) {
-        if (bytes != 0) return std::nullopt;
-        return ns::Value("");
-    }
-    const std::string_view value(text, static_cast<size_t>(bytes));
-    if (!ns::utf8::isValid(value)) return std::nullopt;
-    return ns::Value(value);
-}
-
-// The column's value, or nothing when it cannot be carried to the page.
-std::optional<ns::Value> columnValue(sqlite3_stmt* statement, int column) {
+// Writes the column as the member `name` of the row object being written. A value that
+// cannot be carried to the page writes nothing: JSON has no infinities, and text and blob
+// columns travel as strings, which bytes that are not UTF-8 cannot.
+bool writeColumn(ns::JSONWriter& out, sqlite3_stmt* statement, int column, std::string_view name) {
     switch (sqlite3_column_type(statement, column)) {
         case SQLITE_INTEGER:
-            return ns::Value(static_cast<int64_t>(sqlite3_column_int64(statement, column)));
+            out.key(name);
+            out.int64(sqlite3_column_int64(statement, column));
+            return true;
         case SQLITE_FLOAT: {
-            // JSON has no infinities; an answer holding one would reach the page as null.
             const double value = sqlite3_column_double(statement, column);
-            if (!std::isfinite(value)) return std::nullopt;
-            return ns::Value(value);
+            if (!std::isfinite(value)) return false;
+            out.key(name);
+            out.number(value);
+            return true;
         }
         case SQLITE_TEXT:
-        case SQLITE_BLOB:
-            return textColumn(statement, column);
+        case SQLITE_BLOB: {
+            // The pointer first: asking for it may convert the value, which changes its size.
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+            const int bytes = sqlite3_column_bytes(statement, column);
+            if (!text && bytes != 0) return false;
+            const std::string_view value(text ? text : "", static_cast<size_t>(bytes));
+            if (!ns::utf8::isValid(value)) return false;
+            out.key(name);
+            out.string(value);
+            return true;
+        }
         default:
-            return ns::Value();
+            out.key(name);
+            out.null();
+            return true;
     }
+}
+
+// The answer's text, or null with a log line when it cannot be written (nothing the plug-in
+// writes should fail).
+std::shared_ptr<HYBPluginResult> jsonResult(unsigned status, ns::JSONWriter& out) {
+    auto json = out.take();
+    if (!json) {
+        ns::nslog("NSArray JSONString error: %@", json.error());
+        return HYBPluginResult::resultWithStatus(status);
+    }
+    return HYBPluginResult::resultWithStatusMessageAsJSON(status, std::move(json).value());
 }
 
 }  // namespace
@@ -301,47 +316,51 @@ std::optional<std::string> SQLitePlugin::getDBPath(std::string_view name,
 void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
     const ns::Value& args = firstArgument(command);
     const ns::Array* executes = args["executes"].array();
-    ns::Array replies;
+    // Written as the statements run: a batch can hold many thousands of them.
+    ns::JSONWriter replies;
+    replies.startArray();
     if (executes && !executes->empty()) {
-        replies.reserve(executes->size());
         std::optional<Outcome> failure;
         auto connection = connectionForArgs(args["dbargs"], failure);
         // The whole batch holds the database, so no other batch interleaves with it.
         std::optional<SQLiteConnection::Use> use;
         if (connection) {
             use.emplace(connection->use());
-            if (!use->handle()) failure = Outcome{false, kNoSuchDatabaseMessage};
+            if (!use->handle()) failure = Outcome::failed(kNoSuchDatabaseMessage);
         }
         for (const ns::Value& statement : *executes) {
-            replies.push_back(batchEntry(failure ? *failure : runStatement(*use, statement)));
+            writeBatchEntry(replies, failure ? *failure : runStatement(*use, statement));
         }
     }
-    send(HYBPluginResult::resultWithStatusMessageAsArray(HYBResultStatusOK, std::move(replies)),
-         command);
+    replies.endArray();
+    send(jsonResult(HYBResultStatusOK, replies), command);
 }
 
 std::shared_ptr<HYBPluginResult> SQLitePlugin::executeSqlWithDict(const ns::Value& statement,
                                                                   const ns::Value& dbargs) {
     std::optional<Outcome> failure;
     auto connection = connectionForArgs(dbargs, failure);
-    Outcome outcome = failure ? *failure : Outcome{false, kNoSuchDatabaseMessage};
+    Outcome outcome = failure ? *failure : Outcome::failed(kNoSuchDatabaseMessage);
     if (connection) {
         auto use = connection->use();
         if (use.handle()) outcome = runStatement(use, statement);
     }
-    return std::make_shared<HYBPluginResult>(outcome.ok ? HYBResultStatusOK : HYBResultStatusError,
-                                             std::move(outcome.message));
+    if (!outcome.ok) return std::make_shared<HYBPluginResult>(HYBResultStatusError, outcome.error);
+    ns::JSONWriter out;
+    writeResult(out, outcome);
+    return jsonResult(HYBResultStatusOK, out);
 }
 
 SQLitePlugin::Outcome SQLitePlugin::runStatement(SQLiteConnection::Use& use,
                                                  const ns::Value& statement) {
     const std::string* sql = statement["sql"].string();
-    if (!sql) return {false, kNoSqlMessage};
+    if (!sql) return Outcome::failed(kNoSqlMessage);
     sqlite3* db = use.handle();
     SQLiteStatement compiled;
     // Text with no statement in it compiles to nothing, which cannot run either.
     if (use.prepare(*sql, compiled) != SQLITE_OK || !compiled.get()) return sqliteFailure(db);
     Outcome outcome = bindAndStep(db, compiled.get(), statement["params"]);
+    // Resets the statement and clears its bindings, which may point into the parameters.
     use.keep(*sql, std::move(compiled));
     return outcome;
 }
@@ -362,50 +381,67 @@ SQLitePlugin::Outcome SQLitePlugin::bindAndStep(sqlite3* db, sqlite3_stmt* state
 
 SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* statement) {
     const int64_t changesBefore = sqlite3_total_changes64(db);
-    ns::Array rows;
-    std::optional<std::vector<std::optional<std::string>>> names;
+    // Made at the first row: most statements of a large batch have none.
+    std::optional<ns::JSONWriter> rows;
+    RowKeys keys;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        // Every row has the same columns; their names are read once.
-        if (!names) names = columnNames(statement);
-        rows.push_back(rowObject(statement, *names));
+        if (!rows) {
+            rows.emplace();
+            rows->startArray();
+            // Every row has the same columns; their names are read once.
+            keys = rowKeys(statement);
+        }
+        writeRow(*rows, statement, keys);
     }
     if (rc != SQLITE_DONE) return sqliteFailure(db);
-    const auto rowsAffected = static_cast<int32_t>(sqlite3_total_changes64(db) - changesBefore);
-    // Built by moving in (the rows may be many), the keys in their order, each at the end.
-    ns::Dictionary result;
-    result.reserve(3);
-    if (rowsAffected > 0) {
+    Outcome outcome;
+    outcome.rowsAffected = static_cast<int32_t>(sqlite3_total_changes64(db) - changesBefore);
+    if (outcome.rowsAffected > 0) {
         const int64_t insertId = sqlite3_last_insert_rowid(db);
-        if (insertId != 0) result.emplace_hint(result.end(), "insertId", insertId);
+        if (insertId != 0) outcome.insertId = insertId;
     }
-    result.emplace_hint(result.end(), "rows", std::move(rows));
-    result.emplace_hint(result.end(), "rowsAffected", rowsAffected);
-    return {true, std::move(result)};
+    if (rows) {
+        rows->endArray();
+        auto text = rows->take();
+        if (!text) {
+            ns::nslog("NSArray JSONString error: %@", text.error());
+            return Outcome::failed(nullptr);
+        }
+        outcome.rows = std::move(text).value();
+    }
+    return outcome;
 }
 
-std::vector<std::optional<std::string>> SQLitePlugin::columnNames(sqlite3_stmt* statement) {
-    std::vector<std::optional<std::string>> names;
+SQLitePlugin::RowKeys SQLitePlugin::rowKeys(sqlite3_stmt* statement) {
+    RowKeys keys;
     const int columns = sqlite3_column_count(statement);
-    names.reserve(static_cast<size_t>(columns));
+    keys.reserve(static_cast<size_t>(columns));
     for (int i = 0; i < columns; ++i) {
-        const char* name = sqlite3_column_name(statement, i);
-        names.push_back(name ? std::optional<std::string>(ns::utf8::repaired(name)) : std::nullopt);
-    }
-    return names;
-}
-
-ns::Value SQLitePlugin::rowObject(sqlite3_stmt* statement,
-                                  const std::vector<std::optional<std::string>>& names) {
-    ns::Dictionary row;
-    row.reserve(names.size());
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (!names[i]) continue;
-        if (auto value = columnValue(statement, static_cast<int>(i))) {
-            row.insert_or_assign(*names[i], std::move(*value));
+        // A column SQLite cannot name has no member.
+        if (const char* name = sqlite3_column_name(statement, i)) {
+            keys.emplace_back(ns::utf8::repaired(name), i);
         }
     }
-    return row;
+    // A name's later columns come first: the last of them with a value is the member.
+    std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second > b.second;
+    });
+    return keys;
+}
+
+void SQLitePlugin::writeRow(ns::JSONWriter& out, sqlite3_stmt* statement, const RowKeys& keys) {
+    out.startObject();
+    for (size_t i = 0; i < keys.size();) {
+        const std::string& name = keys[i].first;
+        size_t next = i;
+        while (next < keys.size() && keys[next].first == name) ++next;
+        for (size_t k = i; k < next; ++k) {
+            if (writeColumn(out, statement, keys[k].second, name)) break;
+        }
+        i = next;
+    }
+    out.endObject();
 }
 
 int SQLitePlugin::bindStatement(sqlite3_stmt* statement, const ns::Value& value, int index) {
@@ -420,8 +456,9 @@ int SQLitePlugin::bindStatement(sqlite3_stmt* statement, const ns::Value& value,
         case ns::Value::Type::Double:
             return sqlite3_bind_double(statement, index, *value.number());
         case ns::Value::Type::String: {
+            // Bound in place: the caller keeps the value until the statement is reset.
             const std::string& text = *value.string();
-            return sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT,
+            return sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_STATIC,
                                        SQLITE_UTF8);
         }
         default: {
@@ -451,16 +488,37 @@ int SQLitePlugin::mapSQLiteErrorCode(int sqliteCode) {
 }
 
 SQLitePlugin::Outcome SQLitePlugin::sqliteFailure(sqlite3* db) {
-    return {false, captureSQLiteErrorFromDb(db)};
+    return Outcome::failed(captureSQLiteErrorFromDb(db));
 }
 
-ns::Value SQLitePlugin::batchEntry(Outcome outcome) {
-    ns::Dictionary entry;
-    entry.reserve(3);
-    if (!outcome.ok) entry.emplace_hint(entry.end(), "error", outcome.message);
-    entry.emplace_hint(entry.end(), "result", std::move(outcome.message));
-    entry.emplace_hint(entry.end(), "type", outcome.ok ? "success" : "error");
-    return entry;
+void SQLitePlugin::writeResult(ns::JSONWriter& out, const Outcome& outcome) {
+    // The members in the order a dictionary keeps them.
+    out.startObject();
+    if (outcome.insertId) {
+        out.key("insertId");
+        out.int64(*outcome.insertId);
+    }
+    out.key("rows");
+    out.json(outcome.rows);
+    out.key("rowsAffected");
+    out.int64(outcome.rowsAffected);
+    out.endObject();
+}
+
+void SQLitePlugin::writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome) {
+    out.startObject();
+    if (outcome.ok) {
+        out.key("result");
+        writeResult(out, outcome);
+    } else {
+        out.key("error");
+        out.value(outcome.error);
+        out.key("result");
+        out.value(outcome.error);
+    }
+    out.key("type");
+    out.string(outcome.ok ? "success" : "error");
+    out.endObject();
 }
 
 // --- The table of open databases ------------------------------------------------------------
@@ -488,11 +546,11 @@ std::shared_ptr<SQLiteConnection> SQLitePlugin::connectionForArgs(
     const ns::Value& dbargs, std::optional<Outcome>& failure) const {
     const std::string* name = dbargs["dbname"].string();
     if (!name) {
-        failure = Outcome{false, kNoPathMessage};
+        failure = Outcome::failed(kNoPathMessage);
         return nullptr;
     }
     auto connection = connectionNamed(*name);
-    if (!connection) failure = Outcome{false, kNoSuchDatabaseMessage};
+    if (!connection) failure = Outcome::failed(kNoSuchDatabaseMessage);
     return connection;
 }
 

@@ -7,9 +7,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "bridge/HYBPlugin.h"
+#include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Value.h"
 #include "plugins/device_storage/SQLiteConnection.h"
 
@@ -74,7 +76,8 @@ public:
     std::shared_ptr<HYBPluginResult> executeSqlWithDict(const ns::Value& statement,
                                                         const ns::Value& dbargs);
 
-    // Binds one page value at the 1-based index; SQLite's result code.
+    // Binds one page value at the 1-based index; SQLite's result code. A string is bound in
+    // place, without a copy: the value must stay until the statement is reset or finalized.
     static int bindStatement(sqlite3_stmt* statement, const ns::Value& value, int index);
     // {"code": page code, "message": SQLite's text of the connection's last error}.
     static ns::Value captureSQLiteErrorFromDb(sqlite3* db);
@@ -84,12 +87,26 @@ public:
     bool isOpen(std::string_view name) const;
 
 private:
-    // The answer to one statement: OK with the result object, or an error with a message
-    // string or a SQLite error object.
+    // The answer to one statement: OK with what it changed and its rows, or an error with a
+    // message string or a SQLite error object.
     struct Outcome {
-        bool ok;
-        ns::Value message;
+        static Outcome failed(ns::Value message) {
+            Outcome outcome;
+            outcome.ok = false;
+            outcome.error = std::move(message);
+            return outcome;
+        }
+
+        bool ok = true;
+        ns::Value error;
+        std::optional<int64_t> insertId;
+        int32_t rowsAffected = 0;
+        // The rows as a JSON array.
+        std::string rows = "[]";
     };
+    // The members of a row object: each column SQLite names, by name in ascending byte order
+    // and, under one name, from the last column to the first.
+    using RowKeys = std::vector<std::pair<std::string, int>>;
 
     std::shared_ptr<SQLiteConnection> connectionNamed(std::string_view name) const;
     std::shared_ptr<SQLiteConnection> takeConnectionNamed(std::string_view name);
@@ -103,13 +120,15 @@ private:
     static Outcome runStatement(SQLiteConnection::Use& use, const ns::Value& statement);
     static Outcome bindAndStep(sqlite3* db, sqlite3_stmt* statement, const ns::Value& params);
     static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement);
-    // The result columns' names; none for a column SQLite cannot name.
-    static std::vector<std::optional<std::string>> columnNames(sqlite3_stmt* statement);
-    static ns::Value rowObject(sqlite3_stmt* statement,
-                               const std::vector<std::optional<std::string>>& names);
+    static RowKeys rowKeys(sqlite3_stmt* statement);
+    // One row as an object; a name repeated among the columns takes its last column that has
+    // a value.
+    static void writeRow(ns::JSONWriter& out, sqlite3_stmt* statement, const RowKeys& keys);
     static Outcome sqliteFailure(sqlite3* db);
-    static ns::Value batchEntry(Outcome outcome);
-
+    // {"insertId" (when the statement changed rows and set one), "rows", "rowsAffected"}.
+    static void writeResult(ns::JSONWriter& out, const Outcome& outcome);
+    // {"result": ..., "type": "success"} or {"error": e, "result": e, "type": "error"}.
+    static void writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome);
     void send(const std::shared_ptr<HYBPluginResult>& result, const HYBInvokedUrlCommand& command);
     // Runs the member on the command delegate's background queue, keeping the plug-in alive.
     void inBackground(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),

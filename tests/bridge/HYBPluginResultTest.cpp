@@ -106,4 +106,19 @@ TEST(HYBPluginResultTest, StatusTexts) {
     EXPECT_EQ(HYBPluginResult::statusMessage(10), "");
 }
 
+TEST(HYBPluginResultTest, AMessageGivenAsTextGoesAsItIsAndReadsBack) {
+    auto result = HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK,
+                                                                 R"({"a":[1,2.5,"x"]})");
+    EXPECT_EQ(result->argumentsAsJSON(), R"({"a":[1,2.5,"x"]})");
+    std::string out = "cb(";
+    result->appendArgumentsAsJSON(out, 1);
+    EXPECT_EQ(out, R"(cb({"a":[1,2.5,"x"]})");
+    // Copies share the text and read it once.
+    const HYBPluginResult copy = *result;
+    EXPECT_EQ(copy.message(), ns::Value::dict({{"a", ns::Value::array({1, 2.5, "x"})}}));
+    EXPECT_EQ(&copy.message(), &result->message());
+    EXPECT_EQ(HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, "7")->message(),
+              ns::Value(7));
+}
+
 }  // namespace

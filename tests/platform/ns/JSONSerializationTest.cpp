@@ -354,3 +354,79 @@ TEST(JSONSerialization, EscapesAreFoundAtEveryPlaceInALongString) {
         }
     }
 }
+
+namespace {
+
+// The writer that goes piece by piece gives write()'s text for the same value.
+TEST(JSONWriter, WritesWhatWriteWrites) {
+    const ns::Value maxUnsigned(std::numeric_limits<uint64_t>::max());
+    const ns::Value whole = ns::Value::dict(
+        {{"a", ns::Value::array({1, -2, 2.5, 1.0, true, nullptr, "t\"\n\u2028"})},
+         {"b", ns::Value::dict({{"x", maxUnsigned}})},
+         {"c", ns::Array()},
+         {"d", "bad \xff byte"}});
+    ns::JSONWriter w;
+    w.startObject();
+    w.key("a");
+    w.startArray();
+    w.int64(1);
+    w.int64(-2);
+    w.number(2.5);
+    w.number(1.0);
+    w.boolean(true);
+    w.null();
+    w.string("t\"\n\u2028");
+    w.endArray();
+    w.key("b");
+    w.value(ns::Value::dict({{"x", maxUnsigned}}));
+    w.key("c");
+    w.json("[]");
+    w.key("d");
+    w.string("bad \xff byte");
+    w.endObject();
+    auto text = w.take();
+    ASSERT_TRUE(text.ok());
+    EXPECT_EQ(*text, *ns::JSONSerialization::write(whole));
+}
+
+TEST(JSONWriter, ASplicedValueTakesItsPlaceAmongOthers) {
+    ns::JSONWriter rows;
+    rows.startArray();
+    rows.startObject();
+    rows.key("k");
+    rows.int64(1);
+    rows.endObject();
+    rows.endArray();
+    ns::JSONWriter w;
+    w.startArray();
+    w.json(*rows.take());
+    w.json("7");
+    w.int64(8);
+    w.endArray();
+    EXPECT_EQ(*w.take(), R"([[{"k":1}],7,8])");
+    // take() leaves an empty writer, ready for a new text.
+    w.startArray();
+    w.endArray();
+    EXPECT_EQ(*w.take(), "[]");
+}
+
+TEST(JSONWriter, AValueWithoutJSONFormIsTheError) {
+    ns::JSONWriter w;
+    w.startArray();
+    w.number(std::nan(""));
+    w.int64(1);
+    w.endArray();
+    auto text = w.take();
+    ASSERT_FALSE(text.ok());
+    EXPECT_EQ(text.error().code(), 3851);
+    // The error goes with the text it spoiled.
+    w.startArray();
+    w.value(ns::Value::array({ns::Data()}));
+    w.endArray();
+    EXPECT_FALSE(w.take().ok());
+    w.startArray();
+    w.endArray();
+    EXPECT_TRUE(w.take().ok());
+}
+
+}  // namespace

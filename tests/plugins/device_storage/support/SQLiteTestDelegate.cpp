@@ -9,7 +9,8 @@ void SQLiteTestDelegate::sendPluginResult(const std::shared_ptr<HYBPluginResult>
                                           const std::optional<std::string>& callbackId) {
     SentResult sent{callbackId.value_or(""), result ? result->status() : 0u,
                     result ? result->message() : ns::Value(),
-                    result ? result->keepCallback() : false};
+                    result ? result->keepCallback() : false,
+                    result ? result->argumentsAsJSON() : "null"};
     {
         std::lock_guard lock(mutex_);
         results_.push_back(std::move(sent));

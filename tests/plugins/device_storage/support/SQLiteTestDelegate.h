@@ -17,6 +17,8 @@ struct SentResult {
     unsigned status = 0;
     ns::Value message;
     bool keepCallback = false;
+    // The message as the page gets it.
+    std::string json;
 };
 
 // A command delegate that records every result, from any thread, in the order sent.

@@ -53,8 +53,8 @@ class JSONSerialization {
 // Compact JSON written piece by piece, by the rules of JSONSerialization::write, for answers
 // too large to build as one value first. The caller keeps the structure well formed (keys only
 // inside objects, each followed by one value, every container closed); the writer adds the
-// commas and colons. A value that has no JSON form (a non-finite number, data, a date) writes
-// nothing and is kept as the error that take() answers.
+// commas and colons. A value that has no JSON form (a non-finite number, data, a date) spoils
+// the text: take() answers the first such error instead.
 class JSONWriter {
   public:
     JSONWriter();

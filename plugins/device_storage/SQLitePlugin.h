@@ -11,13 +11,15 @@
 #include <vector>
 
 #include "bridge/HYBPlugin.h"
-#include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Value.h"
 #include "plugins/device_storage/SQLiteConnection.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 class HYBPluginResult;
+namespace ns {
+class JSONWriter;
+}
 
 // The page's SQLite databases: open files by name in one of the application's folders, run
 // batches of statements with bound parameters, answer rows as JSON objects, close and delete.

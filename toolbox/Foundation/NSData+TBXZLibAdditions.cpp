@@ -113,12 +113,14 @@ size_t gzipSizeClaim(const uint8_t* p, size_t length) {
 }
 
 // The first output reservation: the gzip trailer's claim when it is plausible, else a small
-// first window whose yield shows how far the data expands. Never more than the caller's
-// limit, plus one byte that shows whether the data would run past it.
+// first window whose yield shows how far the data expands. A true claim is taken exactly (the
+// stream ends with the buffer full, and a byte more can put the block in a costlier class of
+// the allocator); past the caller's limit it is the limit and one byte that shows whether the
+// data would run past it.
 size_t firstReservation(const uint8_t* p, size_t length, bool raw, size_t maxLength) {
     const size_t claim = raw ? 0 : gzipSizeClaim(p, length);
     const size_t guess = claim > 0 && claim <= length * kMaxDeflateRatio ? claim : kFirstWindow;
-    return std::min(guess, maxLength) + 1;
+    return guess <= maxLength ? guess : maxLength + 1;
 }
 
 // The next output size: the total that the expansion so far projects, with a little room,

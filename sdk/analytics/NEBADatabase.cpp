@@ -102,6 +102,10 @@ std::unique_ptr<NEBADatabase> NEBADatabase::initWithDatabaseName(
     if (!database->ensureAllTables()) {
         NEBAMonitor::log(1, "Failed to create or validate required database tables");
         database->store_->closeDatabase();
+        // Only a file whose tables are unfit goes; one that could not be written to (full,
+        // busy, failing) keeps its data for the next start.
+        const auto& error = database->lastEnsureTablesError();
+        if (!error || error->code() != 2) return nullptr;
         auto deleted = deleteDatabaseFileWithName(name);
         if (!deleted) {
             NEBAMonitor::log(4, "Failed to delete old database file after failed validation. Error",
@@ -222,6 +226,7 @@ std::optional<std::string> NEBADatabase::constructAlterStatementForTableWithName
 }
 
 bool NEBADatabase::ensureAllTables() {
+    lastEnsureTablesError_.reset();
     for (const auto& [table, columns] : elementaryTableDefinitions()) {
         auto create = constructCreateStatementForTableWithName(table, columns);
         if (!create) {
@@ -245,6 +250,7 @@ bool NEBADatabase::ensureAllTables() {
         auto ensured =
             store_->ensureTableWithName(table, *create, columnNamesFromColumnInfo(columns), addOns);
         if (!ensured) {
+            lastEnsureTablesError_ = ensured.error();
             NEBAMonitor::log(1, "Failed to ensure table. Table, error",
                              {ns::Value(table), ensured.error()});
             return false;

@@ -63,8 +63,10 @@ public:
     void setLimits(const NEBADatabaseLimits& limits) { limits_ = limits.clamped(); }
     const NEBADatabaseLimits& limits() const { return limits_; }
 
-    // Schema.
+    // Schema. The error of the last failed ensureAllTables says whether the file was found
+    // unfit (code 2) or could not be worked on (code 3: busy, full, failing disk).
     bool ensureAllTables();
+    const std::optional<ns::Error>& lastEnsureTablesError() const { return lastEnsureTablesError_; }
     static const TableDefinitions& elementaryTableDefinitions();
     static const TableDefinitions& addOnTableDefinitions();
     static std::vector<std::string> columnNamesFromColumnInfo(const ColumnInfo& columnInfo);
@@ -200,6 +202,7 @@ private:
     std::unique_ptr<NEBASqliteStore> store_;
     std::shared_ptr<NEBAPersistedConfig> persistedConfig_;
     NEBADatabaseLimits limits_;
+    std::optional<ns::Error> lastEnsureTablesError_;
 };
 
 #include "sdk/analytics/NEBADatabase+Templates.h"

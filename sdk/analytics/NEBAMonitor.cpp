@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/dispatch/Clock.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/ProcessInfo.h"
 #include "platform/ns/UserDefaults.h"
@@ -13,9 +14,10 @@
 namespace {
 
 std::mutex sharedMutex;
+// Never destroyed: a monitor torn down at exit would wait on queues that are already gone.
 std::shared_ptr<NEBAMonitor>& sharedSlot() {
-    static std::shared_ptr<NEBAMonitor> monitor;
-    return monitor;
+    static auto* monitor = new std::shared_ptr<NEBAMonitor>();
+    return *monitor;
 }
 
 // Only the order of magnitude of a number leaves the device: the number of its decimal
@@ -154,12 +156,19 @@ void NEBAMonitor::logWithLevel(int64_t level, std::string_view message,
         }
         for (const auto& text : errorContexts) encoded += "," + text;
         auto key = monitoringDataKeyWithMessage(message, level, libraryVersion_);
-        queue_->async([this, state, key = std::move(key), encoded = std::move(encoded)] {
+        double now = dispatch::Clock::current().wallTime();
+        queue_->async([this, state, key = std::move(key), encoded = std::move(encoded), now] {
             {
                 std::lock_guard lock(state->mutex);
-                state->sampled.insertOrUpdateSampledDataWithKey(key, encoded);
+                state->sampled.insertOrUpdateSampledDataWithKey(key, encoded, now);
             }
-            saveSampledData();
+            // One flush to disk covers every update queued before it runs: a burst of errors
+            // costs one write, not one each, and the queue cannot grow behind the disk.
+            if (savePending_.exchange(true)) return;
+            queue_->async([this] {
+                savePending_ = false;
+                saveSampledData();
+            });
         });
     }
 }

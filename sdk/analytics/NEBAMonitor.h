@@ -100,6 +100,7 @@ private:
     int64_t libraryVersion_;
     std::atomic<bool> encodeContexts_{false};
     std::atomic<bool> debugMode_{false};
+    std::atomic<bool> savePending_{false};
     std::shared_ptr<State> state_;
     std::shared_ptr<dispatch::Queue> queue_;
 };

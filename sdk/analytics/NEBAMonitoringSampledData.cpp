@@ -19,10 +19,11 @@ bool NEBAMonitoringSampledData::isValidUserDefaultsArrayEntry(const ns::Value& a
            (*items)[2].isString() && (*items)[3].isDate();
 }
 
-void NEBAMonitoringSampledData::insertOrUpdateSampledDataWithKey(
-    const std::string& key, const std::string& encodedContext) {
+void NEBAMonitoringSampledData::insertOrUpdateSampledDataWithKey(const std::string& key,
+                                                                 const std::string& encodedContext,
+                                                                 double now) {
     if (!sample_) {
-        sample_ = Sample{encodedContext, 1, key, dispatch::Clock::current().wallTime()};
+        sample_ = Sample{encodedContext, 1, key, now};
         return;
     }
     // A counter that has seen INT32_MAX messages keeps its last sample rather than wrapping.

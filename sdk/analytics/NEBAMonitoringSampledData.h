@@ -15,8 +15,10 @@ public:
     // Anything but a valid stored array starts empty.
     explicit NEBAMonitoringSampledData(const ns::Value& array);
 
-    void insertOrUpdateSampledDataWithKey(const std::string& key,
-                                          const std::string& encodedContext);
+    // `now` is when the message was logged: the sample's period starts then, not when the
+    // monitor's queue comes to it.
+    void insertOrUpdateSampledDataWithKey(const std::string& key, const std::string& encodedContext,
+                                          double now);
     // The health string once a whole period has passed since the sample started (the sample is
     // then dropped), "0:" after a whole period without any, otherwise none.
     std::optional<std::string> monitoringDataForDispatchWithSamplePeriod(

@@ -377,7 +377,7 @@ ns::Result<std::vector<NEBASqliteStore::Record>> NEBASqliteStore::recordsForQuer
 
 // --- Writing ---------------------------------------------------------------------------
 
-ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::upsertStatementForRecord(
+ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::upsertStatementForRecord(
     const Record& record, const std::string& table) {
     if (table.empty()) return argumentError("Received empty table name for upsert");
     if (record.empty()) return argumentError("Received empty record for upsert");
@@ -394,15 +394,13 @@ ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::upsertStatementForRec
     }
     columns.replace(columns.size() - 2, 2, ") VALUES (");
     placeholders.replace(placeholders.size() - 2, 2, ");");
-    auto statement =
-        prepareSQL(ns::format("INSERT OR REPLACE INTO %@ (", table) + columns + placeholders);
-    if (!statement) return statement.error();
-    auto bound = bindValues(values, statement->get());
-    if (!bound) return bound.error();
-    return std::move(*statement);
+    // A record's columns come out in name order, so one set of columns always makes the same
+    // text: the statement is kept and reused like any other with placeholders.
+    return statementForQuery(
+        ns::format("INSERT OR REPLACE INTO %@ (", table) + columns + placeholders, values);
 }
 
-ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::updateStatementForRecord(
+ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::updateStatementForRecord(
     const Record& record, const std::string& table, const std::string& columnName,
     const std::string& columnValue) {
     if (record.empty()) return argumentError("Empty record for update");
@@ -421,18 +419,16 @@ ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::updateStatementForRec
     }
     set.pop_back();
     values.emplace_back(columnValue);
-    auto statement = prepareSQL(ns::format("UPDATE %@ SET %@ WHERE %@=?", table, set, columnName));
-    if (!statement) return statement.error();
-    auto bound = bindValues(values, statement->get());
-    if (!bound) return bound.error();
-    return std::move(*statement);
+    return statementForQuery(ns::format("UPDATE %@ SET %@ WHERE %@=?", table, set, columnName),
+                             values);
 }
 
 ns::Status NEBASqliteStore::upsertRecord(const Record& record, const std::string& table) {
     if (!db_) return stateError("Upsert record failed. Database not open.");
     auto statement = upsertStatementForRecord(record, table);
     if (!statement) return statement.error();
-    return executeSQLStatement(std::move(*statement));
+    if (sqlite3_step(statement->get()) != SQLITE_DONE) return databaseError("execute statement");
+    return {};
 }
 
 ns::Status NEBASqliteStore::updateRecord(const Record& record, const std::string& table,
@@ -441,7 +437,8 @@ ns::Status NEBASqliteStore::updateRecord(const Record& record, const std::string
     if (!db_) return stateError("Update record failed. Database not open.");
     auto statement = updateStatementForRecord(record, table, columnName, columnValue);
     if (!statement) return statement.error();
-    return executeSQLStatement(std::move(*statement));
+    if (sqlite3_step(statement->get()) != SQLITE_DONE) return databaseError("execute statement");
+    return {};
 }
 
 ns::Status NEBASqliteStore::deleteRecordFromTableWithName(const std::string& table,

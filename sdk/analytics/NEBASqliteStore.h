@@ -141,12 +141,10 @@ private:
     };
     void cleanUpStatement(sqlite3_stmt* statement, const std::string& sql);
     void cacheStatement(const std::string& sql, StatementPtr statement);
-    ns::Result<StatementPtr> upsertStatementForRecord(const Record& record,
-                                                      const std::string& table);
-    ns::Result<StatementPtr> updateStatementForRecord(const Record& record,
-                                                      const std::string& table,
-                                                      const std::string& columnName,
-                                                      const std::string& columnValue);
+    ns::Result<Statement> upsertStatementForRecord(const Record& record, const std::string& table);
+    ns::Result<Statement> updateStatementForRecord(const Record& record, const std::string& table,
+                                                   const std::string& columnName,
+                                                   const std::string& columnValue);
     ns::Status openOnce();
 
     std::string databasePath_;

@@ -34,7 +34,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 std::string makeDirectory(const char* name) {
     std::string dir = (std::filesystem::temp_directory_path() / name).string() + "-XXXXXX";
@@ -94,7 +96,8 @@ void BM_CutAndParseFrames(benchmark::State& state) {
             std::memcpy(buffer.data() + length, stream.bytes.data() + at, n);
             length += n;
             at += n;
-            NEBMessagingCodedInputStream reader({reinterpret_cast<const char*>(buffer.data()), length});
+            NEBMessagingCodedInputStream reader(
+                {reinterpret_cast<const char*>(buffer.data()), length});
             size_t consumed = 0;
             int8_t tag;
             std::string_view payload;
@@ -109,7 +112,8 @@ void BM_CutAndParseFrames(benchmark::State& state) {
             }
             std::memmove(buffer.data(), buffer.data() + consumed, length - consumed);
             length -= consumed;
-            if (length == buffer.size()) buffer.resize(buffer.size() + kNEBMessagingInitialBufferSize);
+            if (length == buffer.size())
+                buffer.resize(buffer.size() + kNEBMessagingInitialBufferSize);
         }
         auto t1 = Clock::now();
         // Library: the same payloads parsed into one reused message.
@@ -198,12 +202,14 @@ struct AckStore {
                      &db);
         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO outgoingRmqMessages (rmq_id, type, data) VALUES (?, 8, ?)",
+        sqlite3_prepare_v2(db,
+                           "INSERT INTO outgoingRmqMessages (rmq_id, type, data) VALUES (?, 8, ?)",
                            -1, &insert, nullptr);
         for (int i = 1; i <= count; ++i) {
             std::string data = sampleStanza(i).SerializeAsString();
             sqlite3_bind_int64(insert, 1, i);
-            sqlite3_bind_blob(insert, 2, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_blob(insert, 2, data.data(), static_cast<int>(data.size()),
+                              SQLITE_TRANSIENT);
             sqlite3_step(insert);
             sqlite3_reset(insert);
         }

@@ -29,7 +29,8 @@ void handle(int8_t tag, std::string_view payload) {
             std::weak_ptr<NEBMessagingDataMessageManagerDelegate>(),
             std::weak_ptr<NEBMessagingClient>(), std::weak_ptr<NEBMessagingRmqManager>(),
             std::weak_ptr<NEBMessagingSyncMessageManager>());
-        if (auto parsed = manager->processPacket(*stanza)) manager->didReceiveParsedMessage(*parsed);
+        if (auto parsed = manager->processPacket(*stanza))
+            manager->didReceiveParsedMessage(*parsed);
     }
     if (auto* iq = dynamic_cast<mcs::McsIqStanza*>(message.get()); iq && iq->has_extension()) {
         mcs::McsSelectiveAck ack;

@@ -24,7 +24,9 @@ public:
     const std::optional<NEBMessagingCheckinPreferences>& checkinPreferences() const {
         return checkinPreferences_;
     }
-    std::string deviceAuthID() const { return checkinPreferences_ ? checkinPreferences_->deviceID : ""; }
+    std::string deviceAuthID() const {
+        return checkinPreferences_ ? checkinPreferences_->deviceID : "";
+    }
     std::string secretToken() const {
         return checkinPreferences_ ? checkinPreferences_->secretToken : "";
     }

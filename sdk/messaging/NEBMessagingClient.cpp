@@ -14,7 +14,9 @@
 
 namespace {
 
-dispatch::RunLoop& mainLoop() { return dispatch::RunLoop::main(); }
+dispatch::RunLoop& mainLoop() {
+    return dispatch::RunLoop::main();
+}
 
 }  // namespace
 
@@ -113,13 +115,12 @@ void NEBMessagingClient::retryConnectionImmediately(bool immediately) {
     if (didScheduleReconnect_) return;
     didScheduleReconnect_ = true;
     std::weak_ptr<NEBMessagingClient> weak = weak_from_this();
-    mainLoop().performAfter(this, "scheduledReconnect", dispatch::seconds(kReconnectDelay),
-                            [weak] {
-                                if (auto self = weak.lock()) {
-                                    self->didScheduleReconnect_ = false;
-                                    self->tryToConnect();
-                                }
-                            });
+    mainLoop().performAfter(this, "scheduledReconnect", dispatch::seconds(kReconnectDelay), [weak] {
+        if (auto self = weak.lock()) {
+            self->didScheduleReconnect_ = false;
+            self->tryToConnect();
+        }
+    });
 }
 
 bool NEBMessagingClient::isConnected() const {

@@ -72,8 +72,8 @@ void NEBMessagingConnection::disconnect() {
 
 void NEBMessagingConnection::sendProto(pb::MessageLite& proto) {
     int8_t tag = NEBMessagingTagForProto(proto);
-    bool allowed = tag == kNEBMessagingProtoTagLoginRequest ? state_ == kConnected
-                                                             : state_ == kSignedIn;
+    bool allowed =
+        tag == kNEBMessagingProtoTagLoginRequest ? state_ == kConnected : state_ == kSignedIn;
     if (!allowed || !socket_) return;
     willSendProto(proto);
     socket_->sendData(proto.SerializeAsString(), tag,
@@ -128,8 +128,8 @@ mcs::McsLoginRequest NEBMessagingConnection::loginRequestWithToken(
     request.set_auth_token(token);
     request.set_id(ns::format("%@-%@", "ios", NEBMessagingLibraryVersion()));
     request.set_domain(NEBMessagingServiceHosts::loginDomain());
-    request.set_device_id(
-        ns::format("mobile-%llx", static_cast<unsigned long long>(ns::Value(authId).integerValue())));
+    request.set_device_id(ns::format(
+        "mobile-%llx", static_cast<unsigned long long>(ns::Value(authId).integerValue())));
     request.set_network_type(networkType);
     request.set_resource(authId);
     request.set_user(authId);
@@ -189,8 +189,8 @@ void NEBMessagingConnection::secureSocketDidSendProtoWithTag(NEBMessagingSecureS
 void NEBMessagingConnection::scheduleConnectionTimeoutTask() {
     runLoop_.cancelPerforms(this, "connectionTimedOut");
     std::weak_ptr<NEBMessagingConnection> weak = weak_from_this();
-    runLoop_.performAfter(this, "connectionTimedOut",
-                          dispatch::seconds(kConnectionTimeoutInterval), [weak] {
+    runLoop_.performAfter(this, "connectionTimedOut", dispatch::seconds(kConnectionTimeoutInterval),
+                          [weak] {
                               if (auto self = weak.lock()) self->connectionTimedOut();
                           });
 }
@@ -199,10 +199,9 @@ void NEBMessagingConnection::scheduleHeartbeatPing() {
     // One pending ping at a time, however many frames arrive.
     runLoop_.cancelPerforms(this, "sendHeartbeatPing");
     std::weak_ptr<NEBMessagingConnection> weak = weak_from_this();
-    runLoop_.performAfter(this, "sendHeartbeatPing", dispatch::seconds(kHeartbeatInterval),
-                          [weak] {
-                              if (auto self = weak.lock()) self->sendHeartbeatPing();
-                          });
+    runLoop_.performAfter(this, "sendHeartbeatPing", dispatch::seconds(kHeartbeatInterval), [weak] {
+        if (auto self = weak.lock()) self->sendHeartbeatPing();
+    });
 }
 
 void NEBMessagingConnection::connectionTimedOut() {
@@ -226,8 +225,8 @@ void NEBMessagingConnection::secureSocketDidReceiveData(NEBMessagingSecureSocket
         closeAndReport(NEBMessagingConnectionDelegate::kSocketClosed);
         return;
     }
-    bool accepted = tag == kNEBMessagingProtoTagLoginResponse ? state_ == kConnected
-                                                               : state_ == kSignedIn;
+    bool accepted =
+        tag == kNEBMessagingProtoTagLoginResponse ? state_ == kConnected : state_ == kSignedIn;
     if (!accepted) return;
     runLoop_.cancelPerforms(this, "connectionTimedOut");
     scheduleHeartbeatPing();

@@ -100,7 +100,8 @@ ns::Dictionary NEBMessagingDataMessageManager::parseDataMessage(
         message.insert_or_assign("rawData",
                                  ns::Data(stanza.raw_data().data(), stanza.raw_data().size()));
     }
-    if (!stanza.token().empty()) message.insert_or_assign("collapse_key", wellFormed(stanza.token()));
+    if (!stanza.token().empty())
+        message.insert_or_assign("collapse_key", wellFormed(stanza.token()));
     if (!stanza.persistent_id().empty()) {
         message.insert_or_assign("msg.message_id", wellFormed(stanza.persistent_id()));
     }
@@ -189,7 +190,8 @@ int64_t NEBMessagingDataMessageManager::addData(const ns::Dictionary& data,
 }
 
 void NEBMessagingDataMessageManager::sendDataMessageStanza(ns::Dictionary& message) {
-    const ns::Value* ttlValue = message.contains("nebula.ttl") ? &message.at("nebula.ttl") : nullptr;
+    const ns::Value* ttlValue =
+        message.contains("nebula.ttl") ? &message.at("nebula.ttl") : nullptr;
     const ns::Value* toValue = message.contains("nebula.to") ? &message.at("nebula.to") : nullptr;
     std::optional<std::string> msgId;
     if (message.contains("nebula.msg_id") && message.at("nebula.msg_id").string()) {
@@ -255,7 +257,8 @@ void NEBMessagingDataMessageManager::sendDataMessageStanza(ns::Dictionary& messa
 void NEBMessagingDataMessageManager::sendDelayedMessages(
     std::vector<mcs::McsDataMessageStanza> messages) {
     for (auto& stanza : messages) {
-        stanza.set_actual_delay(static_cast<int32_t>(NEBMessagingTimestampSeconds() - stanza.sent()));
+        stanza.set_actual_delay(
+            static_cast<int32_t>(NEBMessagingTimestampSeconds() - stanza.sent()));
         // A delayed message without a time-to-live exists only here: when it cannot go out
         // now, the app hears so, as it would have for the same message sent without delay.
         if (!tryToSendDataMessageStanza(stanza) && stanza.ttl() == 0) {
@@ -322,7 +325,8 @@ bool NEBMessagingDataMessageManager::handleExpirationForDataMessage(
 }
 
 void NEBMessagingDataMessageManager::willSendDataMessageSuccess(const std::string& messageId) {
-    if (auto delegate = delegate_.lock()) delegate->willSendDataMessageWithID(messageId, std::nullopt);
+    if (auto delegate = delegate_.lock())
+        delegate->willSendDataMessageWithID(messageId, std::nullopt);
 }
 
 void NEBMessagingDataMessageManager::willSendDataMessageFail(const std::string& messageId,

@@ -34,10 +34,10 @@ public:
     static constexpr int64_t kErrorExpired = 1001;
     static constexpr const char* kIIDNotification = "com.nebula.msg/notification/iid";
 
-    NEBMessagingDataMessageManager(std::weak_ptr<NEBMessagingDataMessageManagerDelegate> delegate,
-                                   std::weak_ptr<NEBMessagingClient> client,
-                                   std::weak_ptr<NEBMessagingRmqManager> rmq2Manager,
-                                   std::weak_ptr<NEBMessagingSyncMessageManager> syncMessageManager);
+    NEBMessagingDataMessageManager(
+        std::weak_ptr<NEBMessagingDataMessageManagerDelegate> delegate,
+        std::weak_ptr<NEBMessagingClient> client, std::weak_ptr<NEBMessagingRmqManager> rmq2Manager,
+        std::weak_ptr<NEBMessagingSyncMessageManager> syncMessageManager);
 
     void refreshDelayedMessages();
     NEBMessagingDelayedMessageQueue* delayedMessagesQueue() { return delayedMessagesQueue_.get(); }

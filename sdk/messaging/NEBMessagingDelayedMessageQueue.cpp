@@ -68,8 +68,7 @@ int NEBMessagingDelayedMessageQueue::messageCount() const {
     return static_cast<int>(messages_.size()) + persistedMessageCount_;
 }
 
-int64_t NEBMessagingDelayedMessageQueue::calculateTimeoutInMillisWithDelayInSeconds(
-    int32_t delay) {
+int64_t NEBMessagingDelayedMessageQueue::calculateTimeoutInMillisWithDelayInSeconds(int32_t delay) {
     return static_cast<int64_t>(delay) * 1000 + nowMillis();
 }
 

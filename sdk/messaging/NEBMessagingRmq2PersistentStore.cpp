@@ -55,7 +55,9 @@ NEBMessagingRmq2PersistentStore::NEBMessagingRmq2PersistentStore(const std::stri
     openDatabase();
 }
 
-NEBMessagingRmq2PersistentStore::~NEBMessagingRmq2PersistentStore() { closeConnection(); }
+NEBMessagingRmq2PersistentStore::~NEBMessagingRmq2PersistentStore() {
+    closeConnection();
+}
 
 std::string NEBMessagingRmq2PersistentStore::pathForDatabase(const std::string& name,
                                                              Directory directory) {
@@ -224,11 +226,11 @@ bool NEBMessagingRmq2PersistentStore::saveMessageWithRmqId(int64_t rmqId, int ta
         logError();
         return false;
     }
-    bool ok = sqlite3_bind_int64(s, 1, rmqId) == SQLITE_OK &&
-              sqlite3_bind_int(s, 2, tag) == SQLITE_OK &&
-              sqlite3_bind_blob(s, 3, data.data(), static_cast<int>(data.size()),
-                                SQLITE_TRANSIENT) == SQLITE_OK &&
-              sqlite3_step(s) == SQLITE_DONE;
+    bool ok =
+        sqlite3_bind_int64(s, 1, rmqId) == SQLITE_OK && sqlite3_bind_int(s, 2, tag) == SQLITE_OK &&
+        sqlite3_bind_blob(s, 3, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT) ==
+            SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_DONE;
     if (!ok) logError();
     sqlite3_reset(s);
     return ok;
@@ -267,7 +269,8 @@ void NEBMessagingRmq2PersistentStore::scanOutgoingRmqMessagesWithRmqIds(
     const std::vector<int64_t>& rmqIds,
     const std::function<void(int64_t, int8_t, const std::string&)>& handler) {
     for (int64_t rmqId : rmqIds) {
-        sqlite3_stmt* s = cached("SELECT rmq_id, type, data FROM outgoingRmqMessages WHERE rmq_id = ?");
+        sqlite3_stmt* s =
+            cached("SELECT rmq_id, type, data FROM outgoingRmqMessages WHERE rmq_id = ?");
         if (!s) {
             logError();
             return;
@@ -294,7 +297,8 @@ int NEBMessagingRmq2PersistentStore::deleteMessagesFromTable(
         std::string condition;
         for (size_t i = 0; i < n; ++i) condition += "rmq_id = ? OR ";
         condition.resize(condition.size() - 4);
-        std::string sql = ns::format("%@ %@", ns::format("DELETE FROM %@ WHERE ", table), condition);
+        std::string sql =
+            ns::format("%@ %@", ns::format("DELETE FROM %@ WHERE ", table), condition);
         Statement s = prepare(sql);
         if (!s) {
             logError();
@@ -458,8 +462,9 @@ int NEBMessagingRmq2PersistentStore::deleteExpiredOrFinishedSyncMessages(
         "mcs_recv = 1)");
     auto fail = [&] {
         if (error) {
-            *error = ns::Error(kNEBMessagingDomain, lastErrorCode(),
-                               {{"error", "Failed to save delete expired sync messages from store."}});
+            *error =
+                ns::Error(kNEBMessagingDomain, lastErrorCode(),
+                          {{"error", "Failed to save delete expired sync messages from store."}});
         }
         logError();
         return 0;

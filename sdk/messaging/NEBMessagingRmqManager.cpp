@@ -69,12 +69,12 @@ int NEBMessagingRmqManager::removeRmqMessagesWithRmqIds(const std::vector<std::s
     }
     if (valid.empty()) return 0;
     if (largest + 1 >= rmqId_) saveLastOutgoingRmqId(largest + 1);
-    return store_->deleteMessagesFromTable(NEBMessagingRmq2PersistentStore::kTableOutgoingRmqMessages,
-                                           valid);
+    return store_->deleteMessagesFromTable(
+        NEBMessagingRmq2PersistentStore::kTableOutgoingRmqMessages, valid);
 }
 
-void NEBMessagingRmqManager::scanWithRmqMessageHandler(const RmqMessageHandler& rmqMessageHandler,
-                                                       const DataMessageHandler& dataMessageHandler) {
+void NEBMessagingRmqManager::scanWithRmqMessageHandler(
+    const RmqMessageHandler& rmqMessageHandler, const DataMessageHandler& dataMessageHandler) {
     if (!rmqMessageHandler && !dataMessageHandler) return;
     store_->scanOutgoingRmqMessagesWithHandler(
         [&](int64_t rmqId, int8_t tag, const std::string& data) {
@@ -86,8 +86,8 @@ void NEBMessagingRmqManager::scanWithRmqMessageHandler(const RmqMessageHandler& 
         });
 }
 
-void NEBMessagingRmqManager::scanDataMessagesWithRmqIds(const std::vector<std::string>& rmqIds,
-                                                        const DataMessageHandler& dataMessageHandler) {
+void NEBMessagingRmqManager::scanDataMessagesWithRmqIds(
+    const std::vector<std::string>& rmqIds, const DataMessageHandler& dataMessageHandler) {
     std::vector<int64_t> values;
     for (const auto& id : rmqIds) {
         if (auto value = parseRmqId(id)) values.push_back(*value);

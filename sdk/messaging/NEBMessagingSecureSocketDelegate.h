@@ -12,8 +12,8 @@ class NEBMessagingSecureSocketDelegate {
 public:
     virtual ~NEBMessagingSecureSocketDelegate() = default;
     // The payload is valid only during the call.
-    virtual void secureSocketDidReceiveData(NEBMessagingSecureSocket& socket,
-                                            std::string_view data, int8_t tag) = 0;
+    virtual void secureSocketDidReceiveData(NEBMessagingSecureSocket& socket, std::string_view data,
+                                            int8_t tag) = 0;
     virtual void secureSocketDidSendProtoWithTag(NEBMessagingSecureSocket& socket, int8_t tag,
                                                  const std::string& rmqId) = 0;
     virtual void secureSocketDidConnect(NEBMessagingSecureSocket& socket) = 0;

@@ -26,7 +26,9 @@ void NEBMessagingServiceHosts::setMessagingServer(std::string newHost, uint16_t 
     port = newPort;
 }
 
-std::string NEBMessagingServiceHosts::loginDomain() { return "messaging.nebula.invalid"; }
+std::string NEBMessagingServiceHosts::loginDomain() {
+    return "messaging.nebula.invalid";
+}
 
 std::string NEBMessagingServiceHosts::serviceSenderAddress() {
     return "service@messaging.nebula.invalid";

@@ -16,6 +16,6 @@ public:
     // The login request's domain. Default "messaging.nebula.invalid".
     static std::string loginDomain();
     // The sender addresses of the service's own messages and of instance identity's.
-    static std::string serviceSenderAddress();  // default "service@messaging.nebula.invalid"
+    static std::string serviceSenderAddress();     // default "service@messaging.nebula.invalid"
     static std::string instanceIDSenderAddress();  // default "iid@messaging.nebula.invalid"
 };

@@ -100,7 +100,9 @@ int64_t NEBMessagingTimestampSeconds() {
     return static_cast<int64_t>(std::floor(dispatch::Clock::current().wallTime()));
 }
 
-int64_t NEBMessagingTimestampMillis() { return NEBMessagingTimestampSeconds() * 1000; }
+int64_t NEBMessagingTimestampMillis() {
+    return NEBMessagingTimestampSeconds() * 1000;
+}
 
 std::string NEBMessagingCurrentAppVersion() {
     const ns::Value& version =
@@ -119,9 +121,8 @@ std::string NEBMessagingBundleIdentifier() {
 uint64_t NEBMessagingGetFreeDiskSpaceInMB() {
     struct statvfs info {};
     if (statvfs(ns::Sandbox::documentsDirectory().c_str(), &info) != 0) {
-        NEBMessagingSharedLogger().logFuncError(__func__,
-                                                "Error in retreiving device's free memory %@",
-                                                std::string(strerror(errno)));
+        NEBMessagingSharedLogger().logFuncError(
+            __func__, "Error in retreiving device's free memory %@", std::string(strerror(errno)));
         return 0;
     }
     return static_cast<uint64_t>(info.f_bavail) * info.f_frsize / 1048576;

@@ -194,10 +194,9 @@ void MessagingServer::handleFrame(int connection, int8_t tag, std::string_view p
         mcs::McsLoginResponse response;
         response.set_id("login-response");
         response.set_server_timestamp(1700000000000);
-        bool refused = !parsed ||
-                       (!options_.expectedUser.empty() && login.user() != options_.expectedUser) ||
-                       (!options_.expectedToken.empty() &&
-                        login.auth_token() != options_.expectedToken);
+        bool refused =
+            !parsed || (!options_.expectedUser.empty() && login.user() != options_.expectedUser) ||
+            (!options_.expectedToken.empty() && login.auth_token() != options_.expectedToken);
         if (refused) {
             response.mutable_error()->set_code(401);
             response.mutable_error()->set_message("authentication failed");

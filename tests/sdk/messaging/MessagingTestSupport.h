@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/net/InjectedReachabilitySource.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "sdk/messaging/NEBMessagingCheckinPreferences.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
@@ -69,7 +69,9 @@ protected:
     }
 
     static const peers::TestCA& ca() { return *ca_; }
-    static bool runUntil(const std::function<bool()>& done) { return peers::runMainLoopUntil(done); }
+    static bool runUntil(const std::function<bool()>& done) {
+        return peers::runMainLoopUntil(done);
+    }
 
     // Credentials checked in just now.
     NEBMessagingCheckinPreferences credentials() const {
@@ -83,8 +85,8 @@ protected:
 
     // A reachability monitor whose flags the test sets.
     static std::shared_ptr<NIPReachability> reachability(bool reachable) {
-        auto monitor = std::make_shared<NIPReachability>(
-            std::make_shared<net::InjectedReachabilitySource>(
+        auto monitor =
+            std::make_shared<NIPReachability>(std::make_shared<net::InjectedReachabilitySource>(
                 net::ReachabilityTarget::forNetworkInGeneral()));
         monitor->callbackWithFlags(reachable ? net::kReachabilityFlagsReachable : 0);
         return monitor;

@@ -28,7 +28,8 @@ protected:
         auto preferences = credentials();
         client_ = std::make_shared<NEBMessagingClient>(
             reachability_, store_,
-            [this, preferences, withCredentials]() -> std::optional<NEBMessagingCheckinPreferences> {
+            [this, preferences,
+             withCredentials]() -> std::optional<NEBMessagingCheckinPreferences> {
                 if (!withCredentials && !credentialsArrived_) return std::nullopt;
                 return preferences;
             });
@@ -99,7 +100,8 @@ TEST_F(NEBMessagingClientTest, UnreachableNetworkAnswersFourAndReachableRetriesA
     loop().advanceBy(40s);
     ASSERT_EQ(answers_.errors.size(), 1u);
     EXPECT_EQ(answers_.errors[0]->code(), NEBMessagingClient::kErrorNoNetwork);
-    EXPECT_EQ(answers_.errors[0]->domain(), "No internet available, cannot connect to NEBMessaging");
+    EXPECT_EQ(answers_.errors[0]->domain(),
+              "No internet available, cannot connect to NEBMessaging");
     EXPECT_TRUE(client_->stayConnected());
     loop().advanceBy(2000s);
     EXPECT_EQ(state(), NEBMessagingConnection::kDisconnected);

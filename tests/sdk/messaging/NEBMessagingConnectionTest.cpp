@@ -55,7 +55,8 @@ protected:
     }
     void signIn(peers::MessagingServer& server) {
         start(server);
-        ASSERT_TRUE(runUntil([&] { return connection_->state() == NEBMessagingConnection::kSignedIn; }));
+        ASSERT_TRUE(
+            runUntil([&] { return connection_->state() == NEBMessagingConnection::kSignedIn; }));
     }
     size_t count(peers::MessagingServer& server, int8_t tag) {
         return server.framesWithTag(tag).size();
@@ -187,7 +188,12 @@ TEST_F(NEBMessagingConnectionTest, BrokenFramesAndServerCloseEndTheLinkForARetry
         bool signedIn;
     } cases[] = {
         {"close", [](auto& s) { s.sendFrame(4, mcs::McsClose()); }, true},
-        {"unparsable", [](auto& s) { s.sendFrameBytes(8, std::string("\x0a\x05" "ab", 4)); },
+        {"unparsable",
+         [](auto& s) {
+             s.sendFrameBytes(8, std::string("\x0a\x05"
+                                             "ab",
+                                             4));
+         },
          true},
         {"tag 0x80", [](auto& s) { s.sendRaw(std::string("\x80\x00", 2)); }, true},
     };
@@ -199,13 +205,15 @@ TEST_F(NEBMessagingConnectionTest, BrokenFramesAndServerCloseEndTheLinkForARetry
         signIn(server);
         c.send(server);
         ASSERT_TRUE(runUntil([&] { return !recorder_->closes.empty(); })) << c.name;
-        EXPECT_EQ(recorder_->closes, std::vector<int>{NEBMessagingConnectionDelegate::kSocketClosed})
+        EXPECT_EQ(recorder_->closes,
+                  std::vector<int>{NEBMessagingConnectionDelegate::kSocketClosed})
             << c.name;
         EXPECT_EQ(connection_->state(), NEBMessagingConnection::kDisconnected);
     }
 }
 
-TEST_F(NEBMessagingConnectionTest, NeverSignsInOverAnUnparsableLoginResponseBadVersionOrUntrustedServer) {
+TEST_F(NEBMessagingConnectionTest,
+       NeverSignsInOverAnUnparsableLoginResponseBadVersionOrUntrustedServer) {
     peers::TestCA stranger("Unknown CA");
     auto wrongVersion = options();
     wrongVersion.versionByte = 0x29;

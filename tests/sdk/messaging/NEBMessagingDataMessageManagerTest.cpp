@@ -49,7 +49,8 @@ protected:
     void signedIn() { manager_->setDeviceAuthID("4242", "secret-4242"); }
     // What the app asks to send.
     static ns::Dictionary upstream(ns::Dictionary extra = {}, ns::Dictionary data = {{"k", "v"}}) {
-        ns::Dictionary message{{"nebula.to", "server"}, {"nebula.msg_id", "m1"},
+        ns::Dictionary message{{"nebula.to", "server"},
+                               {"nebula.msg_id", "m1"},
                                {"nebula.data", ns::Value(std::move(data))}};
         for (auto& [k, v] : extra) message.insert_or_assign(k, v);
         return message;
@@ -73,8 +74,8 @@ TEST_F(NEBMessagingDataMessageManagerTest, TimeToLiveAndDelayAreClampedAsSixtyFo
     struct Case {
         ns::Value ttl;
         int32_t expected;
-    } ttls[] = {{-5, 86400},      {90000, 86400},           {0, 0},  {86400, 86400},
-                {60, 60},         {4294967356LL, 86400},    {1e30, 86400}, {"30", 30}};
+    } ttls[] = {{-5, 86400}, {90000, 86400},        {0, 0},        {86400, 86400},
+                {60, 60},    {4294967356LL, 86400}, {1e30, 86400}, {"30", 30}};
     for (const auto& c : ttls) {
         auto message = upstream({{"nebula.ttl", c.ttl}, {"nebula.delay", 1}});
         manager_->sendDataMessageStanza(message);
@@ -123,9 +124,10 @@ TEST_F(NEBMessagingDataMessageManagerTest, UpstreamErrorsComeInTheirOrder) {
 
 TEST_F(NEBMessagingDataMessageManagerTest, UpstreamTextIsKeptWellFormed) {
     signedIn();
-    auto message = upstream({{"nebula.ttl", 60}},
-                            {{"bad", std::string("a\xff\xfe" "b")},
-                             {"rawData", ns::Value(ns::Data("\x00\xff", 2))}});
+    auto message =
+        upstream({{"nebula.ttl", 60}}, {{"bad", std::string("a\xff\xfe"
+                                                            "b")},
+                                        {"rawData", ns::Value(ns::Data("\x00\xff", 2))}});
     manager_->sendDataMessageStanza(message);
     auto kept = stored();
     ASSERT_EQ(kept.size(), 1u);
@@ -140,9 +142,13 @@ TEST_F(NEBMessagingDataMessageManagerTest, InboundKeysAreSortedIntoTheMessage) {
     stanza.set_category("app");
     stanza.set_persistent_id("p9");
     stanza.set_token("collapse");
-    for (auto [k, v] : std::vector<std::pair<std::string, std::string>>{
-             {"msg.notification.title", "Hi"}, {"msg.notification.", "x"}, {"nebula.x", "1"},
-             {"Nebula.Y", "2"}, {"from", "spoofed"}, {"k", std::string("v\xc3")}}) {
+    for (auto [k, v] :
+         std::vector<std::pair<std::string, std::string>>{{"msg.notification.title", "Hi"},
+                                                          {"msg.notification.", "x"},
+                                                          {"nebula.x", "1"},
+                                                          {"Nebula.Y", "2"},
+                                                          {"from", "spoofed"},
+                                                          {"k", std::string("v\xc3")}}) {
         auto* pair = stanza.add_app_data();
         pair->set_key(k);
         pair->set_value(v);
@@ -172,8 +178,7 @@ TEST_F(NEBMessagingDataMessageManagerTest, InboundKeysAreSortedIntoTheMessage) {
 TEST_F(NEBMessagingDataMessageManagerTest, InstanceIdentityMessagesAreBroadcast) {
     std::optional<ns::Dictionary> seen;
     auto token = ns::NotificationCenter::defaultCenter().addObserver(
-        NEBMessagingDataMessageManager::kIIDNotification, nullptr,
-        [&](const ns::Notification& n) {
+        NEBMessagingDataMessageManager::kIIDNotification, nullptr, [&](const ns::Notification& n) {
             if (auto box = std::dynamic_pointer_cast<ns::Box<ns::Dictionary>>(n.object)) {
                 seen = box->value();
             }

@@ -70,7 +70,10 @@ TEST(NEBMessagingProtocolTest, CutterReadsLengthsOfOneToTenBytes) {
     EXPECT_EQ(c.offset, 303u);
 
     // Length 3 spelled with 7 bytes: the groups after the fifth add nothing.
-    c = cut(std::string("\x01\x83\x80\x80\x80\x80\x80\x00" "abc", 11));
+    c =
+        cut(std::string("\x01\x83\x80\x80\x80\x80\x80\x00"
+                        "abc",
+                        11));
     EXPECT_EQ(c.result, Result::Frame);
     EXPECT_EQ(c.payloadLength, 3u);
 
@@ -91,7 +94,10 @@ TEST(NEBMessagingProtocolTest, CutterRefusesBadTagsLengthsAndOversizedFrames) {
         // Just fits: waits for the payload.
         {std::string("\x08\xfc\xff\x3f", 4), Result::NeedMore},
         {std::string("\x08", 1), Result::NeedMore},
-        {std::string("\x08\x05" "abcd", 6), Result::NeedMore},
+        {std::string("\x08\x05"
+                     "abcd",
+                     6),
+         Result::NeedMore},
         {std::string("\x04\x00", 2), Result::Frame},
     };
     for (const auto& c : cases) {
@@ -120,8 +126,8 @@ TEST(NEBMessagingProtocolTest, StreamFieldsAreReadOnlyFromTheTypesThatCarryThem)
 
     for (int tag = -1; tag < 12; ++tag) {
         const pb::MessageLite* type = NEBMessagingClassForTag(tag);
-        bool known = tag == 0 || tag == 1 || tag == 2 || tag == 3 || tag == 4 || tag == 7 ||
-                     tag == 8;
+        bool known =
+            tag == 0 || tag == 1 || tag == 2 || tag == 3 || tag == 4 || tag == 7 || tag == 8;
         ASSERT_EQ(type != nullptr, known) << tag;
         if (type) EXPECT_EQ(NEBMessagingTagForProto(*type), tag);
     }

@@ -64,8 +64,9 @@ protected:
 TEST_F(NEBMessagingRmqManagerTest, FirstLaunchCreatesTheTablesAndHandsOutTwo) {
     auto manager = open();
     EXPECT_TRUE(fs::exists(supportPath()));
-    EXPECT_EQ(tables(supportPath()), (std::vector<std::string>{"incomingSyncMessages", "lastrmqid",
-                                                               "outgoingRmqMessages", "s2dRmqIds_1"}));
+    EXPECT_EQ(tables(supportPath()),
+              (std::vector<std::string>{"incomingSyncMessages", "lastrmqid", "outgoingRmqMessages",
+                                        "s2dRmqIds_1"}));
     EXPECT_EQ(manager->queryHighestRmqId(), 0);
     EXPECT_EQ(manager->querylastRmqId(), 0);
     EXPECT_EQ(manager->rmqId(), 1);
@@ -96,8 +97,9 @@ TEST_F(NEBMessagingRmqManagerTest, ReopeningReplacesTheIntegerIdTable) {
     exec(supportPath(), "DROP TABLE s2dRmqIds_1");
     exec(supportPath(), "INSERT INTO lastrmqid (_id, rmq_id) VALUES (1, 12)");
     auto manager = open();
-    EXPECT_EQ(tables(supportPath()), (std::vector<std::string>{"incomingSyncMessages", "lastrmqid",
-                                                               "outgoingRmqMessages", "s2dRmqIds_1"}));
+    EXPECT_EQ(tables(supportPath()),
+              (std::vector<std::string>{"incomingSyncMessages", "lastrmqid", "outgoingRmqMessages",
+                                        "s2dRmqIds_1"}));
     EXPECT_EQ(manager->rmqId(), 13);
 }
 
@@ -122,9 +124,13 @@ TEST_F(NEBMessagingRmqManagerTest, OnlyOwnNumericIdsMoveTheFloor) {
     manager->saveMessage(stanza(), 3, 8);
     EXPECT_EQ(manager->removeRmqMessagesWithRmqIds({"3"}), 1);
     EXPECT_EQ(manager->querylastRmqId(), 0);
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {"x"}, {"11x"}, {" 11"}, {"-5"}, {"12"}, {"9223372036854775807"},
-             {"99999999999999999999"}}) {
+    for (const auto& bad : std::vector<std::vector<std::string>>{{"x"},
+                                                                 {"11x"},
+                                                                 {" 11"},
+                                                                 {"-5"},
+                                                                 {"12"},
+                                                                 {"9223372036854775807"},
+                                                                 {"99999999999999999999"}}) {
         EXPECT_EQ(manager->removeRmqMessagesWithRmqIds(bad), 0);
         EXPECT_EQ(manager->querylastRmqId(), 0) << bad[0];
     }
@@ -204,7 +210,8 @@ TEST_F(NEBMessagingRmqManagerTest, DamagedFileStartsAgainButABusyOneIsKept) {
     }
     {
         auto manager = open();
-        ASSERT_TRUE(manager->saveRmqMessage(*std::make_unique<mcs::McsDataMessageStanza>(stanza())));
+        ASSERT_TRUE(
+            manager->saveRmqMessage(*std::make_unique<mcs::McsDataMessageStanza>(stanza())));
     }
     // Another connection holds the file: the store cannot create its tables now, and must not
     // take that for damage.
@@ -213,7 +220,8 @@ TEST_F(NEBMessagingRmqManagerTest, DamagedFileStartsAgainButABusyOneIsKept) {
     ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
     {
         auto blocked = std::make_unique<NEBMessagingRmqManager>("rmq2");
-        EXPECT_FALSE(blocked->saveRmqMessage(*std::make_unique<mcs::McsDataMessageStanza>(stanza())));
+        EXPECT_FALSE(
+            blocked->saveRmqMessage(*std::make_unique<mcs::McsDataMessageStanza>(stanza())));
     }
     sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(holder);

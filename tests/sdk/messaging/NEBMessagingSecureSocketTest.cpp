@@ -47,7 +47,8 @@ protected:
         ASSERT_TRUE(runUntil([&] { return recorder_->connects == 1; }));
     }
     std::shared_ptr<SocketRecorder> recorder_ = std::make_shared<SocketRecorder>();
-    std::shared_ptr<NEBMessagingSecureSocket> socket_ = std::make_shared<NEBMessagingSecureSocket>();
+    std::shared_ptr<NEBMessagingSecureSocket> socket_ =
+        std::make_shared<NEBMessagingSecureSocket>();
 };
 
 TEST_F(NEBMessagingSecureSocketTest, WritesTheVersionByteOnceAheadOfFramesInQueueOrder) {
@@ -59,7 +60,11 @@ TEST_F(NEBMessagingSecureSocketTest, WritesTheVersionByteOnceAheadOfFramesInQueu
     ASSERT_TRUE(runUntil([&] { return recorder_->sent.size() == 3; }));
     ASSERT_TRUE(peer.waitForReceived(1 + 2 + 3 + 300 + 4));
     std::string expected = std::string("\x28\x04\x00", 3) + std::string("\x08\xac\x02", 3) +
-                           std::string(300, 'x') + std::string("\x00\x02" "ab", 4);
+                           std::string(300, 'x') +
+                           std::string(
+                               "\x00\x02"
+                               "ab",
+                               4);
     EXPECT_EQ(peer.received(), expected);
     EXPECT_EQ(recorder_->sent,
               (std::vector<std::pair<int, std::string>>{{4, ""}, {8, "17"}, {0, ""}}));
@@ -91,7 +96,11 @@ TEST_F(NEBMessagingSecureSocketTest, BadVersionBadTagAndTruncatedEndCloseTheSock
     } cases[] = {
         {"\x29" + frame(0, ""), 0},
         {"\x28" + frame(0, "") + std::string("\x85\x00", 2), 1},
-        {"\x28" + frame(0, "") + std::string("\x08\x05" "ab", 4), 1},
+        {"\x28" + frame(0, "") +
+             std::string("\x08\x05"
+                         "ab",
+                         4),
+         1},
     };
     for (const auto& c : cases) {
         peers::SocketPeer peer({&ca().localhost(), false, 4096, 4096});

@@ -89,16 +89,49 @@ ns::Error loadErrorOf(const GError* error, const char* uri) {
 
 // A value of the page in the program's terms. Objects lose their key order on the way (the
 // JSON that carries them across the process boundary is written with sorted keys); arrays keep
-// theirs. Undefined becomes null; values that JSON cannot carry (functions, symbols, cycles)
-// answer nothing.
-std::optional<ns::Value> valueOf(JSCValue* value) {
+// theirs. Undefined becomes null; a string cut inside a surrogate pair has U+FFFD in place of
+// the lone half; values that JSON cannot carry (functions, symbols, cycles) or nested deeper
+// than the reader's limit answer why.
+ns::Result<ns::Value> readValue(JSCValue* value) {
     if (!value || jsc_value_is_undefined(value) || jsc_value_is_null(value)) return ns::Value();
     gchar* json = jsc_value_to_json(value, 0);
-    if (!json) return std::nullopt;
-    auto parsed = ns::JSONSerialization::read(json, {.fragmentsAllowed = true});
+    if (!json) {
+        return ns::Error(
+            kErrorDomain, kErrorJavaScriptResultTypeIsUnsupported,
+            {{ns::kLocalizedDescriptionKey, std::string("The value has no JSON form.")}});
+    }
+    auto parsed = ns::JSONSerialization::read(
+        json, {.fragmentsAllowed = true, .loneSurrogatesReplaced = true});
     g_free(json);
-    if (!parsed) return std::nullopt;
-    return std::move(parsed.value());
+    return parsed;
+}
+
+std::optional<ns::Value> valueOf(JSCValue* value) {
+    auto read = readValue(value);
+    if (!read) return std::nullopt;
+    return std::move(read.value());
+}
+
+// A posted message: the whole value, or, when that cannot be read, what can be read of an
+// array's top level, so that the receiver can still tell whom to answer.
+std::pair<ns::Value, std::optional<ns::Error>> messageBodyOf(JSCValue* value) {
+    auto read = readValue(value);
+    if (read) return {std::move(read.value()), std::nullopt};
+    ns::Value partial;
+    if (value && jsc_value_is_array(value)) {
+        ns::Array elements;
+        JSCValue* length = jsc_value_object_get_property(value, "length");
+        const auto count = static_cast<unsigned>(std::min(jsc_value_to_double(length), 64.0));
+        g_object_unref(length);
+        for (unsigned i = 0; i < count; ++i) {
+            JSCValue* element = jsc_value_object_get_property_at_index(value, i);
+            auto converted = readValue(element);
+            g_object_unref(element);
+            elements.push_back(converted ? std::move(converted.value()) : ns::Value());
+        }
+        partial = ns::Value(std::move(elements));
+    }
+    return {std::move(partial), read.error()};
 }
 
 // Holds a policy decision until the client answers; one dropped without an answer ignores
@@ -726,9 +759,9 @@ void WebKitGtkEngine::onScriptMessage(WebKitUserContentManager*, WebKitJavascrip
         auto engine = channel->engine->shared_from_this();
         auto client = engine->client();
         if (!client) return;
-        auto body = valueOf(webkit_javascript_result_get_js_value(result));
-        client->scriptMessagePosted(channel->name, body ? std::move(*body) : ns::Value(),
-                                    engine->mainFrameInfo());
+        auto [body, bodyError] = messageBodyOf(webkit_javascript_result_get_js_value(result));
+        client->scriptMessagePosted(channel->name, std::move(body), engine->mainFrameInfo(),
+                                    std::move(bodyError));
     });
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/ns/UTF8.h"
+
 namespace {
 
 struct PlistFree {
@@ -58,6 +60,7 @@ public:
     }
 
     std::optional<ns::Data> finish(uint64_t root) {
+        if (failed_) return std::nullopt;
         Node top(plist_new_dict());
         plist_dict_set_item(top.get(), "$archiver", plist_new_string("NSKeyedArchiver"));
         plist_dict_set_item(top.get(), "$version", plist_new_uint(100000));
@@ -90,7 +93,17 @@ private:
         plist_array_set_item(objects_.get(), node, static_cast<uint32_t>(slot));
     }
 
+    // The format's writer takes C strings: a NUL would cut the text short, and bytes that are
+    // not UTF-8 would not read back. Such text (a value, a key or a class name) makes the whole
+    // archive fail instead.
+    bool writable(const std::string& text) {
+        if (text.find('\0') == std::string::npos && ns::utf8::isValid(text)) return true;
+        failed_ = true;
+        return false;
+    }
+
     uint64_t encodeString(const std::string& text) {
+        if (!writable(text)) return 0;
         auto [it, added] = strings_.try_emplace(text, next_);
         if (added) append(plist_new_string(text.c_str()));
         return it->second;
@@ -99,6 +112,7 @@ private:
     uint64_t classUid(const std::string& name, std::initializer_list<const char*> chain) {
         auto it = classes_.find(name);
         if (it != classes_.end()) return it->second;
+        if (!writable(name)) return 0;
         plist_t dict = plist_new_dict();
         plist_dict_set_item(dict, "$classname", plist_new_string(name.c_str()));
         plist_t classes = plist_new_array();
@@ -153,6 +167,7 @@ private:
         objectUids_.emplace(object.get(), slot);
         plist_t dict = plist_new_dict();
         for (const auto& [key, field] : object->fields()) {
+            if (!writable(key)) continue;
             // Booleans are written in place, as encodeBool:forKey: does; everything else is an
             // object reference.
             plist_t node = field.kind() == DSArchiveValue::Kind::Bool
@@ -167,6 +182,7 @@ private:
 
     Node objects_;
     uint64_t next_ = 1;
+    bool failed_ = false;
     std::unordered_map<std::string, uint64_t> strings_;
     std::unordered_map<std::string, uint64_t> classes_;
     std::unordered_map<const DSArchiveObject*, uint64_t> objectUids_;

@@ -178,3 +178,16 @@ TEST(DSKeyedArchiveTest, RefusesDeepNestingAndExponentialSharing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DSKeyedArchiveTest, TextTheFormatCannotCarryFailsTheWholeArchive) {
+    // Written as is, both would come back as other text: cut at the NUL, or unreadable.
+    EXPECT_FALSE(DSKeyedArchiver::archivedDataWithRootObject(
+        DSArchiveValue::text(std::string("tok\0en", 6))));
+    auto object = std::make_shared<DSArchiveObject>("Thing");
+    object->set("bad\xff", DSArchiveValue::integer(1));
+    EXPECT_FALSE(DSKeyedArchiver::archivedDataWithRootObject(DSArchiveValue::object(object)));
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/sec/Keychain.h"
+#include "platform/testing/InjectedFaults.h"
 #include "platform/sec/SecItem.h"
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSKeyedArchiver.h"
@@ -223,13 +224,14 @@ TEST_F(DSKeychainTokenCacheTest, BulkRemovalsByClientAndUser) {
 
 TEST_F(DSKeychainTokenCacheTest, KeychainFailuresAreReportedWithTheStatus) {
     auto item = tokenItem("u@x", "res");
-    sec::Keychain::shared().failNextCalls(1, sec::errSecMissingEntitlement);
+    ns::InjectedFaults faults;
+    faults.add("keychain", sec::errSecMissingEntitlement);
     std::optional<DSAuthenticationError> error;
     EXPECT_FALSE(cache->addOrUpdateItem(item.get(), {}, &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), DSKeychainErrorDomain);
     EXPECT_EQ(error->code(), sec::errSecMissingEntitlement);
-    sec::Keychain::shared().failNextCalls(1, sec::errSecMissingEntitlement);
+    faults.add("keychain", sec::errSecMissingEntitlement);
     error.reset();
     EXPECT_FALSE(cache->allItems(&error));
     EXPECT_EQ(error->errorDetails(), "Keychain failed during \"retrieve items\" operation");

@@ -195,6 +195,8 @@ std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromKeychainAttribut
 void DSKeychainTokenCache::logItemRetrievalStatus(
     const DSTokenCacheItems* items, const DSTokenCacheKey* key,
     const std::optional<std::string>& userId, const std::optional<ns::UUID>& correlationId) const {
+    // Every look-up passes here: the lines are only built when they will be written.
+    if (DSLogger::getLevel() < DS_LOG_LEVEL_INFO) return;
     auto orNull = [](const std::optional<std::string>& t) { return t.value_or("(null)"); };
     const std::string query = ns::format(
         "(resource <%@> + client <%@> + authority <%@>)", key ? orNull(key->resource()) : "(null)",

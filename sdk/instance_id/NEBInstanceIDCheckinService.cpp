@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include <rapidjson/memorystream.h>
-#include <rapidjson/reader.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLSession.h"
@@ -33,57 +29,22 @@ bool isIntegerText(std::string_view text) {
     return true;
 }
 
-// Collects the digits of the top-level numbers "mobile_id" and "security_token" exactly as
-// written, which a reader that turns numbers into 64-bit or floating values cannot keep.
-struct RawCredentialHandler
-    : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, RawCredentialHandler> {
-    int depth = 0;
-    std::string key;
-    std::optional<std::string> deviceID;
-    std::optional<std::string> secret;
-
-    bool Default() { return true; }
-    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
-        if (depth == 1) {
-            if (key == "mobile_id") deviceID.emplace(text, length);
-            if (key == "security_token") secret.emplace(text, length);
-        }
-        return true;
-    }
-    bool Key(const char* text, rapidjson::SizeType length, bool) {
-        if (depth == 1) key.assign(text, length);
-        return true;
-    }
-    bool StartObject() {
-        ++depth;
-        return true;
-    }
-    bool EndObject(rapidjson::SizeType) {
-        --depth;
-        return true;
-    }
-    bool StartArray() {
-        ++depth;
-        return true;
-    }
-    bool EndArray(rapidjson::SizeType) {
-        --depth;
-        return true;
-    }
-};
+// The decimal digits of an integer the reader kept exactly (64-bit signed or unsigned); a
+// number it could only approximate is no credential.
+std::optional<std::string> exactIntegerText(const ns::Value& value) {
+    if (auto u = value.uint64()) return std::to_string(*u);
+    if (auto i = value.int64()) return std::to_string(*i);
+    return std::nullopt;
+}
 
 std::string stringField(const ns::Value& root, std::string_view key) {
     const auto* text = root[key].string();
     return text ? *text : std::string();
 }
 
-// The held credential as the signed 64-bit number the service expects, digit for digit.
-void writeCredential(rapidjson::Writer<rapidjson::StringBuffer>& writer, const std::string& text) {
-    if (isIntegerText(text)) {
-        writer.RawValue(text.c_str(), text.size(), rapidjson::kNumberType);
-    } else {
-        writer.Int64(0);
-    }
+// The held credential as the number the service expects, digit for digit.
+std::string credentialNumber(const std::string& text) {
+    return isIntegerText(text) ? text : std::string("0");
 }
 
 }  // namespace
@@ -116,52 +77,49 @@ bool NEBInstanceIDCheckinService::hasCachedDeviceID(std::string_view deviceID,
 
 std::string NEBInstanceIDCheckinService::checkinParameters() const {
     auto held = checkinPreferences();
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    auto key = [&](const char* name) { writer.Key(name); };
-    auto text = [&](const std::string& value) {
-        writer.String(value.c_str(), static_cast<rapidjson::SizeType>(value.size()));
-    };
     uint32_t loggingID = 0;
     ns::Data random = sec::randomBytes(sizeof loggingID);
     std::memcpy(&loggingID, random.bytes(), std::min(random.length(), sizeof loggingID));
-    writer.StartObject();
-    key("checkin");
-    writer.StartObject();
-    key("iosbuild");
-    writer.StartObject();
-    key("model");
-    text(sys::DeviceFacts::current().machine());
-    key("os_version");
-    text("IOS_" + ui::Device::current().systemVersion());
-    writer.EndObject();
-    key("type");
-    writer.Int(2);
-    key("user_number");
-    writer.Int(0);
-    key("last_checkin_msec");
-    writer.Int64(held ? held->lastCheckinTimestampMillis() : 0);
-    writer.EndObject();
-    key("fragment");
-    writer.Int(0);
-    key("logging_id");
-    writer.Uint(loggingID);
-    key("locale");
-    text(NEBInstanceIDMessagingSDKCurrentLocale());
-    key("version");
-    writer.Int(2);
-    key("digest");
-    text(held ? held->digest() : std::string());
-    key("timezone");
-    text(NEBInstanceIDLocalTimeZoneName());
-    key("user_serial_number");
-    writer.Int(0);
-    key("id");
-    writeCredential(writer, held ? held->deviceID() : std::string());
-    key("security_token");
-    writeCredential(writer, held ? held->secretToken() : std::string());
-    writer.EndObject();
-    return std::string(buffer.GetString(), buffer.GetSize());
+    // Members in ascending order, as the writer requires.
+    ns::JSONWriter writer;
+    writer.startObject();
+    writer.key("checkin");
+    writer.startObject();
+    writer.key("iosbuild");
+    writer.startObject();
+    writer.key("model");
+    writer.string(sys::DeviceFacts::current().machine());
+    writer.key("os_version");
+    writer.string("IOS_" + ui::Device::current().systemVersion());
+    writer.endObject();
+    writer.key("last_checkin_msec");
+    writer.int64(held ? held->lastCheckinTimestampMillis() : 0);
+    writer.key("type");
+    writer.int64(2);
+    writer.key("user_number");
+    writer.int64(0);
+    writer.endObject();
+    writer.key("digest");
+    writer.string(held ? held->digest() : std::string());
+    writer.key("fragment");
+    writer.int64(0);
+    writer.key("id");
+    writer.json(credentialNumber(held ? held->deviceID() : std::string()));
+    writer.key("locale");
+    writer.string(NEBInstanceIDMessagingSDKCurrentLocale());
+    writer.key("logging_id");
+    writer.int64(loggingID);
+    writer.key("security_token");
+    writer.json(credentialNumber(held ? held->secretToken() : std::string()));
+    writer.key("timezone");
+    writer.string(NEBInstanceIDLocalTimeZoneName());
+    writer.key("user_serial_number");
+    writer.int64(0);
+    writer.key("version");
+    writer.int64(2);
+    writer.endObject();
+    auto text = writer.take();
+    return text.ok() ? *text : std::string("{}");
 }
 
 ns::Result<NEBInstanceIDCheckinService::Response> NEBInstanceIDCheckinService::parseCheckinResponse(
@@ -172,21 +130,12 @@ ns::Result<NEBInstanceIDCheckinService::Response> NEBInstanceIDCheckinService::p
     if (!root.isDictionary()) {
         return NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeMissingDeviceID);
     }
-    RawCredentialHandler raw;
-    rapidjson::Reader reader;
-    rapidjson::MemoryStream stream(body.data(), body.size());
-    reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(stream, raw);
-
     Response response;
-    if (root["mobile_id"].isNumber() && raw.deviceID && isIntegerText(*raw.deviceID)) {
-        response.deviceID = *raw.deviceID;
-    }
+    response.deviceID = exactIntegerText(root["mobile_id"]).value_or("");
     if (response.deviceID.empty()) {
         return NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeMissingDeviceID);
     }
-    if (root["security_token"].isNumber() && raw.secret && isIntegerText(*raw.secret)) {
-        response.secretToken = *raw.secret;
-    }
+    response.secretToken = exactIntegerText(root["security_token"]).value_or("");
     if (auto millis = root["time_msec"].int64()) response.timeMillis = *millis;
     response.digest = stringField(root, "digest");
     response.versionInfo = stringField(root, "version_info");

@@ -44,7 +44,8 @@ public:
     ~NEBInstanceIDCheckinService();
 
     // Malformed JSON is the reader's error; fields of the wrong kind count as absent; a device
-    // ID that is absent or no integer is error 7.
+    // ID that is absent, no integer, or beyond 64 bits (where its digits could not be kept) is
+    // error 7.
     static ns::Result<Response> parseCheckinResponse(std::string_view body);
 
     Preferences checkinPreferences() const;

@@ -38,12 +38,14 @@ std::optional<ns::Data> NEBInstanceIDKeyPair::keyDataWithTag(std::string_view ta
     return std::nullopt;
 }
 
-std::shared_ptr<sec::Key> NEBInstanceIDKeyPair::cachedKeyRefWithTag(std::string_view tag) {
+std::shared_ptr<sec::Key> NEBInstanceIDKeyPair::cachedKeyRefWithTag(std::string_view tag,
+                                                                    int32_t* status) {
+    if (status) *status = sec::errSecParam;
     if (tag.empty()) return nullptr;
     std::shared_ptr<sec::Key> key;
-    if (sec::SecItemCopyMatching(queryDictWithTag(tag, true, false), &key) != sec::errSecSuccess) {
-        return nullptr;
-    }
+    sec::OSStatus found = sec::SecItemCopyMatching(queryDictWithTag(tag, true, false), &key);
+    if (status) *status = found;
+    if (found != sec::errSecSuccess) return nullptr;
     return key;
 }
 
@@ -76,9 +78,17 @@ ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> NEBInstanceIDKeyPair::keyPairF
     if (privateTag.empty() || publicTag.empty()) {
         return NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidKeyPairTags);
     }
-    auto privateKey = cachedKeyRefWithTag(privateTag);
-    auto publicKey = cachedKeyRefWithTag(publicTag);
+    sec::OSStatus privateStatus = sec::errSecSuccess, publicStatus = sec::errSecSuccess;
+    auto privateKey = cachedKeyRefWithTag(privateTag, &privateStatus);
+    auto publicKey = cachedKeyRefWithTag(publicTag, &publicStatus);
     if (!privateKey || !publicKey) {
+        // A keychain that failed to answer is not a keychain without the pair: callers that
+        // would replace a missing pair must not replace one they merely could not read.
+        for (sec::OSStatus status : {privateStatus, publicStatus}) {
+            if (status != sec::errSecSuccess && status != sec::errSecItemNotFound) {
+                return ns::Error(kNEBInstanceIDDomain, status);
+            }
+        }
         return NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeMissingKeyPair);
     }
     return std::make_shared<NEBInstanceIDKeyPair>(privateKey, publicKey,

@@ -22,6 +22,8 @@ public:
     // half next to the new pair.
     static ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> generateRSA2048KeyPair(
         std::string_view privateTag, std::string_view publicTag);
+    // Error 2001 when an item is missing, 2002 for an empty tag, the keychain's status when it
+    // failed to answer.
     static ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> keyPairForPrivateKeyTag(
         std::string_view privateTag, std::string_view publicTag);
     static ns::Status deleteKeyPair(std::string_view privateTag, std::string_view publicTag);
@@ -31,7 +33,8 @@ public:
     static ns::Dictionary queryDictWithTag(std::string_view tag, bool addReturnAttr,
                                            bool withTypeData);
     static std::optional<ns::Data> keyDataWithTag(std::string_view tag);
-    static std::shared_ptr<sec::Key> cachedKeyRefWithTag(std::string_view tag);
+    static std::shared_ptr<sec::Key> cachedKeyRefWithTag(std::string_view tag,
+                                                         int32_t* status = nullptr);
 
     bool isValid() const { return privateKey_ && publicKey_; }
     const std::shared_ptr<sec::Key>& privateKey() const { return privateKey_; }

@@ -49,6 +49,12 @@ ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> NEBInstanceIDKeyPairStore::loa
         lastLoadError_ = error;
         return *error;
     }
+    if (error && error->domain() == kNEBInstanceIDDomain &&
+        error->code() != kNEBInstanceIDErrorCodeMissingKeyPair &&
+        error->code() != kNEBInstanceIDErrorCodeInvalidKeyPairCreationTime) {
+        // The keychain failed to answer: the pair may well be there, so none is made over it.
+        return *error;
+    }
     if (!keyPair_) {
         auto generated =
             generateAndSaveKeyWithSubtype("", NEBInstanceIDCurrentTimestampInSeconds());
@@ -134,6 +140,9 @@ bool NEBInstanceIDKeyPairStore::hasCachedKeyPairs() {
     auto stored = NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(privateTagWithSubtype(""),
                                                                 publicTagWithSubtype(""));
     if (!stored.ok()) {
+        // Only a definite "no such pair" forgets the record; a keychain that failed to answer
+        // leaves it, so that the pair is found again once the keychain answers.
+        if (stored.error().code() != kNEBInstanceIDErrorCodeMissingKeyPair) return false;
         if (!removeKeyPairCreationTimePlist().ok()) {
             NEBInstanceIDLoggerError("Unable to delete keypair creation times plist");
         }

@@ -4,6 +4,28 @@
 
 namespace peers {
 
+CheckinPeer::CheckinPeer(HttpsServer& server) : server_(server) {
+    answers_.push_back(HttpResponse::text(503, "unscripted"));
+    frontUsed_ = true;
+    server_.on("POST", "/checkin", [this](const HttpRequest&) {
+        std::lock_guard lock(mutex_);
+        HttpResponse response = answers_.front();
+        if (answers_.size() > 1) {
+            answers_.pop_front();
+        } else {
+            frontUsed_ = true;
+        }
+        return response;
+    });
+}
+
+void CheckinPeer::answer(HttpResponse response) {
+    std::lock_guard lock(mutex_);
+    if (answers_.size() == 1 && frontUsed_) answers_.clear();
+    frontUsed_ = false;
+    answers_.push_back(std::move(response));
+}
+
 HttpResponse CheckinPeer::credentials(const std::string& deviceIDDigits,
                                       const std::string& secretDigits,
                                       std::optional<int64_t> timeMillis,

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,12 +13,13 @@
 namespace peers {
 
 // The device check-in service on a loopback server: POST "/checkin" with a JSON body. Answers
-// are scripted in order (the last one stays); bodies() reads back what devices sent.
+// are scripted in order and the last one stays; an answer scripted once the earlier ones have
+// all been used replaces the one that stayed. bodies() reads back what devices sent.
 class CheckinPeer {
 public:
-    explicit CheckinPeer(HttpsServer& server) : server_(server) {}
+    explicit CheckinPeer(HttpsServer& server);
 
-    void answer(HttpResponse response) { server_.on("POST", "/checkin", std::move(response)); }
+    void answer(HttpResponse response);
 
     // A JSON answer carrying the credentials as bare number literals, exactly as given.
     static HttpResponse credentials(const std::string& deviceIDDigits,
@@ -32,6 +35,9 @@ public:
 
 private:
     HttpsServer& server_;
+    std::mutex mutex_;
+    std::deque<HttpResponse> answers_;
+    bool frontUsed_ = false;
 };
 
 }  // namespace peers

@@ -55,14 +55,16 @@ struct CtxFree {
 
 RegistrationPeer::RegistrationPeer(HttpsServer& server) : server_(server) {
     answers_.push_back(token(""));
+    frontUsed_ = true;
     server_.on("POST", "/iid/register",
                [this](const HttpRequest& request) { return handle(request); });
 }
 
 void RegistrationPeer::answer(Answer answer) {
     std::lock_guard lock(mutex_);
-    if (!scripted_) answers_.clear();  // the first scripted answer replaces the default
-    scripted_ = true;
+    // Once every earlier answer has been used, the one that stayed is replaced.
+    if (answers_.size() == 1 && frontUsed_) answers_.clear();
+    frontUsed_ = false;
     answers_.push_back(std::move(answer));
 }
 
@@ -135,7 +137,11 @@ HttpResponse RegistrationPeer::handle(const HttpRequest& http) {
         check(request);
         requests_.push_back(request);
         answer = answers_.front();
-        if (answers_.size() > 1) answers_.pop_front();
+        if (answers_.size() > 1) {
+            answers_.pop_front();
+        } else {
+            frontUsed_ = true;
+        }
     }
     return answer(request);
 }

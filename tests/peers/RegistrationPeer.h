@@ -33,8 +33,9 @@ struct RegistrationRequest {
 // checked independently of the client's code: the authorization header against the expected
 // credential, X-kid growing by one per request, pub2 as PKCS#1 RSAPublicKey DER in 64-column
 // base 64, appid derived from pub2, and sig verified with the public key over "app\npub2".
-// Answers are scripted in order (the last one stays); the default answers a token made of the
-// request's X-kid and "tok-<n>".
+// Answers are scripted in order and the last one stays; an answer scripted once the earlier
+// ones have all been used replaces the one that stayed. The default answers a token made of
+// the request's X-kid and "tok-<n>".
 class RegistrationPeer {
 public:
     using Answer = std::function<HttpResponse(const RegistrationRequest&)>;
@@ -74,7 +75,7 @@ private:
     std::vector<RegistrationRequest> requests_;
     std::string expectedCredential_;
     std::optional<uint64_t> lastKid_;
-    bool scripted_ = false;
+    bool frontUsed_ = false;
 };
 
 }  // namespace peers

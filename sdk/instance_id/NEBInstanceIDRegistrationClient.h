@@ -87,6 +87,7 @@ public:
     static std::string publicKeyContent(const NEBInstanceIDKeyPair& keyPair);
 
     int32_t phoneRegistrationRetryCount() const { return retryCount_; }
+    bool isWaitingToRetry() const { return retryPending_; }
 
 private:
     static net::URLRequest requestWithAuthHeader(const std::string& authHeader);

@@ -451,10 +451,12 @@ std::optional<std::string> NEBInstanceID::defaultNCMToken() const {
 std::optional<std::string> NEBInstanceID::token() {
     std::string senderID;
     std::optional<std::string> apnsText;
+    bool apnsSandbox = false;
     {
         std::lock_guard lock(mutex_);
         senderID = ncmSenderID_;
         apnsText = apnsToken_;
+        apnsSandbox = apnsTokenIsSandbox_;
     }
     if (senderID.empty()) {
         NEBInstanceIDLoggerError("Nebula messaging not setup correctly, nil senderID.");
@@ -462,7 +464,7 @@ std::optional<std::string> NEBInstanceID::token() {
     }
     ns::Dictionary options;
     if (messagingPresent() && apnsText && !apnsText->empty()) {
-        options = ns::Dictionary{{"apns_token", *apnsText}, {"apns_sandbox", isSandboxApp()}};
+        options = ns::Dictionary{{"apns_token", *apnsText}, {"apns_sandbox", apnsSandbox}};
     }
     auto cached =
         tokenManager_->tokenWithAuthorizedEntity(senderID, kNEBInstanceIDDefaultScope, options);
@@ -517,9 +519,13 @@ void NEBInstanceID::defaultTokenWithHandler(TokenHandler handler) {
     {
         std::lock_guard lock(mutex_);
         senderID = ncmSenderID_;
-        if (hasMessaging && apnsTokenData_) options["apns_token"] = *apnsTokenData_;
+        // The environment the token was given for, so that the text registered is the text
+        // that later cache look-ups compare with.
+        if (hasMessaging && apnsTokenData_) {
+            options = ns::Dictionary{{"apns_token", *apnsTokenData_},
+                                     {"apns_sandbox", apnsTokenIsSandbox_}};
+        }
     }
-    if (!options.empty()) options["apns_sandbox"] = isSandboxApp();
     bool fetchedWithoutAPNS = options.empty();
     isFetchingDefaultToken_ = true;
     std::weak_ptr<NEBInstanceID> weak = weak_from_this();
@@ -611,6 +617,7 @@ void NEBInstanceID::setNormalizedAPNSToken(const ns::Data& token, NEBInstanceIDA
     std::lock_guard lock(mutex_);
     apnsTokenData_ = token;
     apnsToken_ = NEBInstanceIDAPNSTokenString(token, sandbox);
+    apnsTokenIsSandbox_ = sandbox;
 }
 
 bool NEBInstanceID::isSandboxApp() {

@@ -151,6 +151,7 @@ private:
     std::string ncmAppID_;
     std::optional<ns::Data> apnsTokenData_;
     std::optional<std::string> apnsToken_;
+    bool apnsTokenIsSandbox_ = false;
     std::optional<std::string> defaultNCMToken_;
 
     // Main queue only.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLSession.h"
 #include "platform/net/URLSessionConfiguration.h"

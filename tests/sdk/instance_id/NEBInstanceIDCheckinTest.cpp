@@ -85,13 +85,15 @@ protected:
 
 TEST_F(CheckinTest, FirstCheckinSendsZerosAndTheNextSendsTheHeldCredentialsExactly) {
     registerMessaging();
-    checkin_->answer(CheckinPeer::credentials("18446744073709551615", "9223372036854775808",
-                                              NEBInstanceIDCurrentTimestampInMilliseconds() + 5000));
+    checkin_->answer(
+        CheckinPeer::credentials("18446744073709551615", "9223372036854775808",
+                                 NEBInstanceIDCurrentTimestampInMilliseconds() + 5000));
     auto [preferences, error] = fetch();
     ASSERT_FALSE(error) << error->description();
     EXPECT_EQ(preferences->deviceID(), "18446744073709551615");
     // A server clock ahead of the device's does not stretch the check-in.
-    EXPECT_EQ(preferences->lastCheckinTimestampMillis(), NEBInstanceIDCurrentTimestampInMilliseconds());
+    EXPECT_EQ(preferences->lastCheckinTimestampMillis(),
+              NEBInstanceIDCurrentTimestampInMilliseconds());
     EXPECT_EQ(auth_->checkinAuthToken(), "18446744073709551615:9223372036854775808");
 
     clock().advanceSeconds(86400);
@@ -133,7 +135,8 @@ TEST_F(CheckinTest, OversizedAnswerFailsWithoutBeingRead) {
 TEST_F(CheckinTest, FailedSaveOfNewCredentialsClearsThemAndOfRepeatedOnesCompletes) {
     checkin_->answer(CheckinPeer::credentials("1", "2"));
     fetch();
-    std::string plist = ns::Sandbox::applicationSupportDirectory() + "/Nebula/NebulaInstanceID/g-checkin.plist";
+    std::string plist =
+        ns::Sandbox::applicationSupportDirectory() + "/Nebula/NebulaInstanceID/g-checkin.plist";
     std::filesystem::remove(plist);
     std::filesystem::create_directories(plist + "/blocker");
 
@@ -159,8 +162,10 @@ TEST_F(CheckinTest, FailedScheduledCheckinsBackOffTwoFourEightSixteenThenThirtyT
         advance(wait - 0.5);
         EXPECT_EQ(checkin_->count(), before) << "before " << wait << " s";
         advance(0.5);
-        ASSERT_TRUE(waitUntil([&] { return checkin_->count() == before + 1 && !auth_->isCheckinInProgress(); }))
-            << "after " << wait << " s";
+        ASSERT_TRUE(waitUntil([&] {
+            return checkin_->count() == before + 1 && !auth_->isCheckinInProgress();
+        })) << "after "
+            << wait << " s";
     }
     checkin_->answer(CheckinPeer::credentials("1", "2"));
     advance(32);

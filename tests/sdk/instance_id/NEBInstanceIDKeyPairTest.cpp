@@ -41,9 +41,11 @@ TEST_F(KeyPairTest, IdentifierIsElevenWebSafeCharactersDerivedFromThePublicKey) 
         ASSERT_TRUE(id);
         EXPECT_EQ(id->size(), 11u);
         EXPECT_NE(std::string("cdef").find(id->front()), std::string::npos) << *id;
-        EXPECT_EQ(id->find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+        EXPECT_EQ(id->find_first_not_of(
+                      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
                   std::string::npos);
-        EXPECT_EQ(*id, RegistrationPeer::appIDForPublicKey(std::string((*pair)->publicKeyData().chars())));
+        EXPECT_EQ(*id, RegistrationPeer::appIDForPublicKey(
+                           std::string((*pair)->publicKeyData().chars())));
     }
 }
 
@@ -90,12 +92,12 @@ TEST_F(KeyPairTest, GenerationReplacesStaleItemsUnderTheSameTags) {
     ASSERT_TRUE(found.ok());
     EXPECT_EQ((*found)->publicKeyData(), (*second)->publicKeyData());
     ns::Value all;
-    ASSERT_EQ(sec::SecItemCopyMatching(
-                  ns::Dictionary{{sec::kSecClass, sec::kSecClassKey},
-                                 {sec::kSecReturnAttributes, true},
-                                 {sec::kSecMatchLimit, sec::kSecMatchLimitAll}},
-                  &all),
-              sec::errSecSuccess);
+    ASSERT_EQ(
+        sec::SecItemCopyMatching(ns::Dictionary{{sec::kSecClass, sec::kSecClassKey},
+                                                {sec::kSecReturnAttributes, true},
+                                                {sec::kSecMatchLimit, sec::kSecMatchLimitAll}},
+                                 &all),
+        sec::errSecSuccess);
     EXPECT_EQ(all.count(), 2u);
 }
 
@@ -133,9 +135,10 @@ TEST_F(KeyPairTest, PairWithoutRecordedCreationTimeIsReplaced) {
 TEST_F(KeyPairTest, LostKeychainItemsAreRegeneratedAndRecorded) {
     NEBInstanceIDKeyPairStore first;
     std::string id = identity(first);
-    ASSERT_TRUE(NEBInstanceIDKeyPair::deleteKeyPair(NEBInstanceIDKeyPairStore::privateTagWithSubtype(""),
-                                                    NEBInstanceIDKeyPairStore::publicTagWithSubtype(""))
-                    .ok());
+    ASSERT_TRUE(
+        NEBInstanceIDKeyPair::deleteKeyPair(NEBInstanceIDKeyPairStore::privateTagWithSubtype(""),
+                                            NEBInstanceIDKeyPairStore::publicTagWithSubtype(""))
+            .ok());
     NEBInstanceIDKeyPairStore relaunched;
     std::string fresh = identity(relaunched);
     EXPECT_NE(fresh, id);

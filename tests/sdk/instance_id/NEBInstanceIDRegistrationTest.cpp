@@ -58,9 +58,10 @@ TEST(RegistrationFormTest, FreeTextCannotEndOrSplitAField) {
                  {"x\r\ny", "x%0D%0Ay"}};
     for (const auto& c : cases) EXPECT_EQ(Client::formValue(c.value), c.sent) << c.value;
 
-    ns::Dictionary options{{"apns_token", "p_0a&x"}, {"nmp_app_id", 7}, {"apns_sandbox", true},
-                           {"other", "x"}};
-    EXPECT_EQ(Client::requestContentSuffixFromOptions(options), "&apns_token=p_0a%26x&nmp_app_id=7");
+    ns::Dictionary options{
+        {"apns_token", "p_0a&x"}, {"nmp_app_id", 7}, {"apns_sandbox", true}, {"other", "x"}};
+    EXPECT_EQ(Client::requestContentSuffixFromOptions(options),
+              "&apns_token=p_0a%26x&nmp_app_id=7");
     ns::Dictionary skipped{{"apns_token", ns::Data::fromString("raw")},
                            {"nmp_app_id", ns::Dictionary{}}};
     EXPECT_EQ(Client::requestContentSuffixFromOptions(skipped), "");
@@ -83,7 +84,9 @@ protected:
         keyPair_ = *pair;
         registration_->expectAuthorization("4000000000000000001:77");
     }
-    std::shared_ptr<NEBInstanceIDAuthService> auth() { return manager_->registrar()->authService(); }
+    std::shared_ptr<NEBInstanceIDAuthService> auth() {
+        return manager_->registrar()->authService();
+    }
     bool waitingToRetry(const std::string& scope) {
         auto client = manager_->registrar()->registrationClientForAuthorizedEntity("sender", scope);
         return client && client->isWaitingToRetry();
@@ -118,7 +121,8 @@ protected:
 TEST_F(RegistrationTest, SignedRequestIsVerifiedByTheServiceAndItsTokenCached) {
     registerMessaging();
     registration_->answer(RegistrationPeer::token("", "auth-1"));
-    auto outcome = fetchAndWait("*", {{"apns_token", "p_0aff"}, {"apns_sandbox", false}, {"x", "y"}});
+    auto outcome =
+        fetchAndWait("*", {{"apns_token", "p_0aff"}, {"apns_sandbox", false}, {"x", "y"}});
     ASSERT_FALSE(outcome->error) << outcome->error->description();
     auto request = registration_->requests().at(0);
     EXPECT_EQ(registration_->problems(), std::vector<std::string>{});
@@ -135,8 +139,8 @@ TEST_F(RegistrationTest, SignedRequestIsVerifiedByTheServiceAndItsTokenCached) {
     EXPECT_EQ(request.field("apns_token"), "p_0aff");
     EXPECT_FALSE(request.fields.count("x"));
 
-    auto cached = manager_->tokenWithAuthorizedEntity("sender", "*",
-                                                      {{"apns_token", "p_0aff"}, {"apns_sandbox", false}});
+    auto cached = manager_->tokenWithAuthorizedEntity(
+        "sender", "*", {{"apns_token", "p_0aff"}, {"apns_sandbox", false}});
     EXPECT_TRUE(cached.isValid());
     EXPECT_EQ(cached.token(), *outcome->token);
 
@@ -159,7 +163,8 @@ TEST_F(RegistrationTest, UnusableRepliesFailWithCodeZeroAndCacheNothing) {
         {"other error", RegistrationPeer::text("Error=INVALID_SENDER\n")},
         {"word inside a piece", RegistrationPeer::text("Error=PHONE_REGISTRATION_ERRORS\n")},
         {"server error", RegistrationPeer::text("token=1:x", 500)},
-        {"oversized", RegistrationPeer::text(std::string(kNEBInstanceIDRegistrationMaximumResponseSize + 1, 'x'))},
+        {"oversized", RegistrationPeer::text(
+                          std::string(kNEBInstanceIDRegistrationMaximumResponseSize + 1, 'x'))},
     };
     for (auto& c : cases) {
         registration_->answer(c.answer);
@@ -167,7 +172,8 @@ TEST_F(RegistrationTest, UnusableRepliesFailWithCodeZeroAndCacheNothing) {
         EXPECT_FALSE(outcome->token) << c.name;
         ASSERT_TRUE(outcome->error) << c.name;
         if (std::string(c.name) != "oversized") EXPECT_EQ(outcome->error->code(), 0) << c.name;
-        EXPECT_FALSE(manager_->tokenWithAuthorizedEntity("sender", "app-scope", {}).isValid()) << c.name;
+        EXPECT_FALSE(manager_->tokenWithAuthorizedEntity("sender", "app-scope", {}).isValid())
+            << c.name;
     }
 }
 
@@ -223,14 +229,19 @@ TEST_F(RegistrationTest, StalenessFollowsAppVersionAndDeviceToken) {
         int64_t status;
     } cases[] = {
         {"same", "1.0", {{"apns_token", "p_01"}, {"apns_sandbox", false}}, false, 1},
-        {"device token changed", "1.0", {{"apns_token", "p_02"}, {"apns_sandbox", false}}, false, 2},
+        {"device token changed",
+         "1.0",
+         {{"apns_token", "p_02"}, {"apns_sandbox", false}},
+         false,
+         2},
         {"device token gone", "1.0", {}, false, 2},
         {"other server type", "1.0", {{"apns_token", "p_01"}, {"apns_sandbox", true}}, false, 2},
         {"changes allowed", "1.0", {{"apns_token", "p_02"}, {"apns_sandbox", false}}, true, 1},
         {"app updated", "1.1", {{"apns_token", "p_01"}, {"apns_sandbox", false}}, false, 2},
     };
     for (auto& c : cases) {
-        writeInfo({{"CFBundleIdentifier", iidtest::kBundleID}, {"CFBundleShortVersionString", c.appVersion}});
+        writeInfo({{"CFBundleIdentifier", iidtest::kBundleID},
+                   {"CFBundleShortVersionString", c.appVersion}});
         manager_->setAllowMissingAPNSToken(c.allowMissing);
         EXPECT_EQ(manager_->tokenWithAuthorizedEntity("sender", "*", c.options).status(), c.status)
             << c.name;
@@ -239,7 +250,9 @@ TEST_F(RegistrationTest, StalenessFollowsAppVersionAndDeviceToken) {
     writeInfo({{"CFBundleIdentifier", iidtest::kBundleID}, {"CFBundleShortVersionString", "1.0"}});
     manager_->setAllowMissingAPNSToken(false);
     ASSERT_FALSE(fetchAndWait("app-scope")->error);
-    EXPECT_EQ(manager_->tokenWithAuthorizedEntity("sender", "app-scope", {{"apns_token", "p_09"}}).status(), 1);
+    EXPECT_EQ(manager_->tokenWithAuthorizedEntity("sender", "app-scope", {{"apns_token", "p_09"}})
+                  .status(),
+              1);
 
     // Invalidation removes the stale messaging tokens themselves.
     ns::Dictionary changed{{"apns_token", "p_02"}, {"apns_sandbox", false}};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ns/FileManager.h"
+#include "platform/testing/InjectedFaults.h"
 #include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPair.h"
@@ -156,11 +157,12 @@ TEST_F(KeyPairTest, KeychainRefusingAccessLeavesTheRecordedIdentifierReadable) {
         id = identity(store);
     }
     NEBInstanceIDKeyPairStore refused;
-    sec::Keychain::shared().failNextCalls(100, sec::errSecMissingEntitlement);
+    ns::InjectedFaults faults;
+    ns::InjectedFaults::add("keychain", sec::errSecMissingEntitlement, 100);
     EXPECT_EQ(identity(refused), id);
     EXPECT_EQ(identity(refused), id);
     EXPECT_EQ(identity(refused), id);
-    sec::Keychain::shared().failNextCalls(0, sec::errSecSuccess);
+    ns::InjectedFaults::clear();
     // After three refusals the store no longer tries the keychain in this process.
     auto load = refused.loadKeyPair();
     EXPECT_FALSE(load.ok());
@@ -177,10 +179,11 @@ TEST_F(KeyPairTest, TransientKeychainFailureKeepsThePairAndItsRecord) {
         id = identity(store);
     }
     NEBInstanceIDKeyPairStore store;
-    sec::Keychain::shared().failNextCalls(2, sec::errSecInternalComponent);
+    ns::InjectedFaults faults;
+    ns::InjectedFaults::add("keychain", sec::errSecInternalComponent, 2);
     EXPECT_FALSE(store.hasCachedKeyPairs());
     EXPECT_TRUE(ns::FileManager::defaultManager().fileExists(keyPairPlist()));
-    sec::Keychain::shared().failNextCalls(2, sec::errSecInternalComponent);
+    ns::InjectedFaults::add("keychain", sec::errSecInternalComponent, 2);
     EXPECT_FALSE(store.loadKeyPair().ok());
     EXPECT_EQ(identity(store), id);
     EXPECT_TRUE(store.hasCachedKeyPairs());

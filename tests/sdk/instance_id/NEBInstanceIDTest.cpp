@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "platform/ns/NotificationCenter.h"
+#include "platform/testing/InjectedFaults.h"
 #include "platform/ui/Application.h"
 #include "sdk/core/NEBOptions.h"
 #include "sdk/instance_id/NEBInstanceID.h"
@@ -240,11 +241,12 @@ TEST_F(FacadeTest, CommandsFromMessagingResetOrRefresh) {
     // Without cached key pairs and with a failing local deletion, no refresh.
     ASSERT_TRUE(instance->keyPairStore()->deleteSavedKeyPairWithSubtype("").ok());
     Observed refreshes(kNEBInstanceIDTokenRefreshNotification);
-    sec::Keychain::shared().failNextCalls(3, sec::errSecInternalComponent);
+    ns::InjectedFaults faults;
+    ns::InjectedFaults::add("keychain", sec::errSecInternalComponent, 3);
     ns::NotificationCenter::defaultCenter().post(
         kNEBInstanceIDMessagingCommandNotification,
         std::make_shared<ns::Box<ns::Dictionary>>(ns::Dictionary{{"CMD", "RST_FULL"}}));
-    sec::Keychain::shared().failNextCalls(0, sec::errSecSuccess);
+    ns::InjectedFaults::clear();
     loop().runUntilIdle();
     EXPECT_EQ(refreshes.count(), 0u);
 }

@@ -269,6 +269,23 @@ TEST_F(HYBViewControllerTest, LifeCycleEventsReachThePage) {
                                         wrapped("hybrid.fireDocumentEvent('active');")}));
 }
 
+// While a page loads, its bridge script is not there yet: life-cycle events wait for no one and
+// are not evaluated (they would only fail in the page); the loaded page gets them again.
+TEST_F(HYBViewControllerTest, LifeCycleEventsSkipAPageThatIsStillLoading) {
+    start();
+    const auto token = ns::NotificationCenter::defaultCenter().addObserver(
+        HYBPluginResetNotification, nullptr,
+        [this](const ns::Notification&) { post(ui::kApplicationDidBecomeActiveNotification); });
+    engine().loadRequest(wk::URLRequest(*ns::URL::parse(indexURL())));
+    engine().fake().clearEvaluatedScripts();
+    loop().runUntilIdle();
+    ns::NotificationCenter::defaultCenter().removeObserver(token);
+    EXPECT_TRUE(scripts().empty());
+    post(ui::kApplicationDidBecomeActiveNotification);
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts(), std::vector<std::string>{wrapped("hybrid.fireDocumentEvent('active');")});
+}
+
 TEST_F(HYBViewControllerTest, ApplicationEventsThroughTheApplication) {
     start();
     ui::Application app;

@@ -24,13 +24,6 @@ namespace {
 using ns::Value;
 using Style = ui::StatusBar::Style;
 
-// The root controller as the application has it: its status bar answers are the category's.
-class RootController : public HYBViewController {
-public:
-    bool prefersStatusBarHidden() const override { return ::prefersStatusBarHidden(*this); }
-    Style preferredStatusBarStyle() const override { return ::preferredStatusBarStyle(*this); }
-};
-
 const std::string kStatusBarFeature =
     R"(<feature name="StatusBar"><param name="ios-package" value="HYBStatusBar"/>)"
     R"(<param name="onload" value="true"/></feature>)";
@@ -55,7 +48,7 @@ protected:
     // Starts the host with these preferences (config.xml elements).
     void startHost(const std::string& preferences = "") {
         writeConfig(defaultConfig(kStatusBarFeature + preferences));
-        controller_ = HYBViewController::create<RootController>();
+        controller_ = HYBViewController::create<HYBViewController>();
         window_ = ui::Window::create();
         window_->setRootViewController(controller_);
         window_->makeKeyAndVisible();
@@ -320,8 +313,9 @@ TEST_F(StatusBarTest, ResizesFollowTheViewAndTheBarAfterAMoment) {
     EXPECT_EQ(webView->frame(), odd);
 }
 
-TEST_F(StatusBarTest, AnswersLiveBesideTheirController) {
-    auto first = HYBViewController::create<RootController>();
+// The answers are the plain controller's own: no subclass is needed for hide and the styles.
+TEST_F(StatusBarTest, AnswersBelongToTheControllerItself) {
+    auto first = HYBViewController::create<HYBViewController>();
     EXPECT_EQ(sb_hideStatusBar(*first), std::nullopt);
     EXPECT_FALSE(first->prefersStatusBarHidden());
     EXPECT_EQ(first->preferredStatusBarStyle(), Style::Default);
@@ -330,10 +324,10 @@ TEST_F(StatusBarTest, AnswersLiveBesideTheirController) {
     EXPECT_TRUE(first->prefersStatusBarHidden());
     EXPECT_EQ(first->preferredStatusBarStyle(), Style::LightContent);
 
-    auto second = HYBViewController::create<RootController>();
+    auto second = HYBViewController::create<HYBViewController>();
     EXPECT_FALSE(second->prefersStatusBarHidden());
     first.reset();
-    auto third = HYBViewController::create<RootController>();
+    auto third = HYBViewController::create<HYBViewController>();
     EXPECT_EQ(sb_hideStatusBar(*third), std::nullopt);
     EXPECT_EQ(sb_statusBarStyle(*third), std::nullopt);
 }

@@ -381,23 +381,24 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::upsertStatementForRecord
     const Record& record, const std::string& table) {
     if (table.empty()) return argumentError("Received empty table name for upsert");
     if (record.empty()) return argumentError("Received empty record for upsert");
-    std::string columns, placeholders;
-    Values values;
+    std::string sql = "INSERT OR REPLACE INTO " + table + " (";
     for (const auto& [name, value] : record) {
         if (!isBindable(value)) {
             NEBAMonitor::log(4, "Record has value of unexpected type");
             return argumentError("Record has value of unexpected type");
         }
-        columns += name + ", ";
-        placeholders += "?, ";
-        values.push_back(value);
+        sql += name;
+        sql += ", ";
     }
-    columns.replace(columns.size() - 2, 2, ") VALUES (");
-    placeholders.replace(placeholders.size() - 2, 2, ");");
+    sql.replace(sql.size() - 2, 2, ") VALUES (");
+    for (size_t i = 0; i < record.size(); ++i) sql += i + 1 < record.size() ? "?, " : "?);";
     // A record's columns come out in name order, so one set of columns always makes the same
     // text: the statement is kept and reused like any other with placeholders.
-    return statementForQuery(
-        ns::format("INSERT OR REPLACE INTO %@ (", table) + columns + placeholders, values);
+    auto statement = statementForQuery(sql, {}, true);
+    if (!statement) return statement.error();
+    auto bound = bindRecord(record, statement->get());
+    if (!bound) return bound.error();
+    return statement;
 }
 
 ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::updateStatementForRecord(
@@ -544,6 +545,12 @@ bool NEBASqliteStore::performTransaction(const std::function<bool()>& block) {
 
 ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const std::string& sql,
                                                                           const Values& values) {
+    return statementForQuery(sql, values, false);
+}
+
+ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const std::string& sql,
+                                                                          const Values& values,
+                                                                          bool bindsLater) {
     sqlite3_stmt* statement = nullptr;
     auto cached = statementCache_.find(sql);
     if (cached != statementCache_.end() && !cached->second.inUse) {
@@ -554,7 +561,7 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const 
         if (!db_) return stateError("Statement for query failed. Database not open.");
         bool cache;
         if (sql.find('?') != std::string::npos) {
-            if (values.empty()) return argumentError("Received empty parameters");
+            if (values.empty() && !bindsLater) return argumentError("Received empty parameters");
             cache = true;
         } else {
             cache = !containsIgnoringCase(sql, "WHERE");
@@ -625,33 +632,44 @@ ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::prepareSQL(const std:
 ns::Status NEBASqliteStore::bindValues(const Values& values, sqlite3_stmt* statement) {
     if (!statement) return argumentError("Failed to bind to NULL statement");
     sqlite3_clear_bindings(statement);
-    static const uint8_t kNoBytes = 0;
     bool ok = true;
     for (size_t i = 0; i < values.size(); ++i) {
-        const auto& value = values[i];
-        int index = static_cast<int>(i + 1);
-        int rc = SQLITE_MISUSE;
-        if (const auto* data = value.data()) {
-            // SQLite copies the bytes: the record may go before the statement runs. An empty
-            // blob is bound as an empty blob, never as NULL.
-            rc = sqlite3_bind_blob64(statement, index, data->empty() ? &kNoBytes : data->bytes(),
-                                     data->length(), SQLITE_TRANSIENT);
-        } else if (value.isBool()) {
-            rc = sqlite3_bind_int64(statement, index, value.boolValue() ? 1 : 0);
-        } else if (value.type() == ns::Value::Type::Integer) {
-            rc = sqlite3_bind_int64(statement, index, *value.int64());
-        } else if (value.isDouble()) {
-            rc = sqlite3_bind_double(statement, index, value.doubleValue());
-        } else if (const auto* text = value.string()) {
-            rc = sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_TRANSIENT,
-                                     SQLITE_UTF8);
-        } else if (value.isNull()) {
-            rc = sqlite3_bind_null(statement, index);
-        }
-        if (rc != SQLITE_OK) ok = false;
+        ok = bindValue(values[i], static_cast<int>(i + 1), statement) && ok;
     }
     if (!ok) return databaseError("bind values");
     return {};
+}
+
+ns::Status NEBASqliteStore::bindRecord(const Record& record, sqlite3_stmt* statement) {
+    if (!statement) return argumentError("Failed to bind to NULL statement");
+    bool ok = true;
+    int index = 0;
+    for (const auto& [name, value] : record) ok = bindValue(value, ++index, statement) && ok;
+    if (!ok) return databaseError("bind values");
+    return {};
+}
+
+bool NEBASqliteStore::bindValue(const ns::Value& value, int index, sqlite3_stmt* statement) {
+    static const uint8_t kNoBytes = 0;
+    int rc = SQLITE_MISUSE;
+    if (const auto* data = value.data()) {
+        // SQLite copies the bytes: the record may go before the statement runs. An empty
+        // blob is bound as an empty blob, never as NULL.
+        rc = sqlite3_bind_blob64(statement, index, data->empty() ? &kNoBytes : data->bytes(),
+                                 data->length(), SQLITE_TRANSIENT);
+    } else if (value.isBool()) {
+        rc = sqlite3_bind_int64(statement, index, value.boolValue() ? 1 : 0);
+    } else if (value.type() == ns::Value::Type::Integer) {
+        rc = sqlite3_bind_int64(statement, index, *value.int64());
+    } else if (value.isDouble()) {
+        rc = sqlite3_bind_double(statement, index, value.doubleValue());
+    } else if (const auto* text = value.string()) {
+        rc = sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_TRANSIENT,
+                                 SQLITE_UTF8);
+    } else if (value.isNull()) {
+        rc = sqlite3_bind_null(statement, index);
+    }
+    return rc == SQLITE_OK;
 }
 
 ns::Status NEBASqliteStore::executeSQL(const std::string& sql) {

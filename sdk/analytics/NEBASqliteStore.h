@@ -117,6 +117,8 @@ public:
     ns::Result<Statement> statementForQuery(const std::string& sql, const Values& values = {});
     ns::Result<StatementPtr> prepareSQL(const std::string& sql);
     ns::Status bindValues(const Values& values, sqlite3_stmt* statement);
+    // Binds the record's values in its column order, without copying them.
+    ns::Status bindRecord(const Record& record, sqlite3_stmt* statement);
     ns::Status executeSQL(const std::string& sql);
     ns::Status executeSQLStatement(StatementPtr statement);
     // None for an empty blob (a NULL blob pointer) or an unknown column type.
@@ -140,6 +142,10 @@ private:
         bool inUse = false;
     };
     void cleanUpStatement(sqlite3_stmt* statement, const std::string& sql);
+    // `bindsLater`: the caller binds the placeholders itself.
+    ns::Result<Statement> statementForQuery(const std::string& sql, const Values& values,
+                                            bool bindsLater);
+    static bool bindValue(const ns::Value& value, int index, sqlite3_stmt* statement);
     void cacheStatement(const std::string& sql, StatementPtr statement);
     ns::Result<Statement> upsertStatementForRecord(const Record& record, const std::string& table);
     ns::Result<Statement> updateStatementForRecord(const Record& record, const std::string& table,

@@ -54,21 +54,18 @@ const std::vector<std::string> kJournalSuffixes = {"-journal", "-wal", "-shm"};
 
 // --- Statement lease ---------------------------------------------------------------------
 
-NEBASqliteStore::Statement::Statement(NEBASqliteStore* store, sqlite3_stmt* statement,
-                                      std::string sql)
-    : store_(store), statement_(statement), sql_(std::move(sql)) {}
+NEBASqliteStore::Statement::Statement(sqlite3_stmt* statement, CachedStatement* cached)
+    : statement_(statement), cached_(cached) {}
 
 NEBASqliteStore::Statement::Statement(Statement&& other) noexcept
-    : store_(std::exchange(other.store_, nullptr)),
-      statement_(std::exchange(other.statement_, nullptr)),
-      sql_(std::move(other.sql_)) {}
+    : statement_(std::exchange(other.statement_, nullptr)),
+      cached_(std::exchange(other.cached_, nullptr)) {}
 
 NEBASqliteStore::Statement& NEBASqliteStore::Statement::operator=(Statement&& other) noexcept {
     if (this != &other) {
         release();
-        store_ = std::exchange(other.store_, nullptr);
         statement_ = std::exchange(other.statement_, nullptr);
-        sql_ = std::move(other.sql_);
+        cached_ = std::exchange(other.cached_, nullptr);
     }
     return *this;
 }
@@ -78,9 +75,17 @@ NEBASqliteStore::Statement::~Statement() {
 }
 
 void NEBASqliteStore::Statement::release() {
-    if (store_ && statement_) store_->cleanUpStatement(statement_, sql_);
-    store_ = nullptr;
+    if (!statement_) return;
+    if (cached_) {
+        // Kept for the next use of the same text.
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+        cached_->inUse = false;
+    } else {
+        sqlite3_finalize(statement_);
+    }
     statement_ = nullptr;
+    cached_ = nullptr;
 }
 
 // --- Life cycle ------------------------------------------------------------------------
@@ -552,9 +557,11 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const 
                                                                           const Values& values,
                                                                           bool bindsLater) {
     sqlite3_stmt* statement = nullptr;
+    CachedStatement* entry = nullptr;
     auto cached = statementCache_.find(sql);
     if (cached != statementCache_.end() && !cached->second.inUse) {
         statement = cached->second.statement.get();
+        entry = &cached->second;
         cached->second.inUse = true;
         cached->second.lastUse = ++useCounter_;
     } else {
@@ -572,12 +579,12 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const 
         if (!prepared) return prepared.error();
         statement = prepared->get();
         if (cache) {
-            cacheStatement(sql, std::move(*prepared));
+            entry = &cacheStatement(sql, std::move(*prepared));
         } else {
             prepared->release();
         }
     }
-    Statement lease(this, statement, sql);
+    Statement lease(statement, entry);
     if (!values.empty()) {
         auto bound = bindValues(values, statement);
         if (!bound) return bound.error();
@@ -585,7 +592,8 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const 
     return lease;
 }
 
-void NEBASqliteStore::cacheStatement(const std::string& sql, StatementPtr statement) {
+NEBASqliteStore::CachedStatement& NEBASqliteStore::cacheStatement(const std::string& sql,
+                                                                  StatementPtr statement) {
     if (statementCache_.size() >= kStatementCacheCapacity) {
         auto oldest = statementCache_.end();
         for (auto it = statementCache_.begin(); it != statementCache_.end(); ++it) {
@@ -596,18 +604,9 @@ void NEBASqliteStore::cacheStatement(const std::string& sql, StatementPtr statem
         }
         if (oldest != statementCache_.end()) statementCache_.erase(oldest);
     }
-    statementCache_[sql] = CachedStatement{std::move(statement), ++useCounter_, true};
-}
-
-void NEBASqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string& sql) {
-    auto cached = statementCache_.find(sql);
-    if (cached != statementCache_.end() && cached->second.statement.get() == statement) {
-        sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
-        cached->second.inUse = false;
-        return;
-    }
-    sqlite3_finalize(statement);
+    auto& entry = statementCache_[sql];
+    entry = CachedStatement{std::move(statement), ++useCounter_, true};
+    return entry;
 }
 
 ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::prepareSQL(const std::string& sql) {

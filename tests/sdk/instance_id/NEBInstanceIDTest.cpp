@@ -2,8 +2,10 @@
 // commands messaging relays, the application-delegate hook and the provisioning decision.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 
+#include "platform/dispatch/Queue.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/testing/InjectedFaults.h"
 #include "platform/ui/Application.h"
@@ -206,6 +208,24 @@ TEST_F(FacadeTest, DefaultTokenFetchedBeforeTheDeviceTokenIsFetchedAgainWithIt) 
     EXPECT_EQ(registration_->requests().back().field("apns_token"), "s_0102");
     // The token registered with the app's own environment is the one the cache serves.
     EXPECT_EQ(instance->token(), instance->defaultNCMToken());
+    EXPECT_EQ(registration_->problems(), std::vector<std::string>{});
+}
+
+TEST_F(FacadeTest, DefaultTokenAskedFromABackgroundQueueIsFetchedOnTheMainQueue) {
+    auto instance = launch();
+    checkin_->answer(CheckinPeer::credentials("1", "2"));
+    instance->configureInstanceIDWithOptions(*senderOptions(), nullptr);
+    ASSERT_TRUE(
+        waitUntil([&] { return registration_->count() == 1 && instance->defaultNCMToken(); }));
+    ASSERT_TRUE(instance->tokenManager()->instanceIDStore()->removeAllCachedTokens().ok());
+    std::atomic<bool> answered{false};
+    std::optional<std::string> fromBackground{"unset"};
+    dispatch::Queue::global().async([&] {
+        fromBackground = instance->token();
+        answered = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return answered && registration_->count() == 2; }));
+    EXPECT_FALSE(fromBackground);
     EXPECT_EQ(registration_->problems(), std::vector<std::string>{});
 }
 

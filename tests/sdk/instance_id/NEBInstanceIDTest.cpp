@@ -120,6 +120,22 @@ TEST_F(FacadeTest, TokenRequestsAreCheckedInOrder) {
     EXPECT_EQ(outcome->error->code(), 1003);
 }
 
+TEST_F(FacadeTest, OptionsWithoutSenderIDEndConfiguration) {
+    auto instance = launch();
+    auto options =
+        NEBOptions::initInternalWithOptionsDictionary({{kNEBNebulaAppID, "1:123:ios:abc"}});
+    try {
+        instance->configureInstanceIDWithOptions(*options, nullptr);
+        ADD_FAILURE() << "no exception";
+    } catch (const ns::Exception& exception) {
+        EXPECT_EQ(exception.name(), "com.nebula.instanceid");
+        EXPECT_EQ(exception.reason(), "Could not configure Nebula InstanceID.");
+    }
+    EXPECT_EQ(instance->ncmSenderID(), "");
+    loop().runUntilIdle();
+    EXPECT_EQ(checkin_->count(), 0u);
+}
+
 TEST_F(FacadeTest, MessagingTokenCarriesTheDeviceTokenText) {
     launch();
     checkin_->answer(CheckinPeer::credentials("1", "2"));

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/ns/NotificationCenter.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Application.h"
 #include "sdk/core/NEBApp.h"
+#include "sdk/core/NEBAppRegistry.h"
 #include "sdk/core/NEBLogbookLogger.h"
 #include "sdk/core/NEBOptions.h"
 #include "sdk/instance_id/NEBInstanceID.h"
@@ -46,11 +48,11 @@ protected:
     std::shared_ptr<NEBInstanceID> startLaunch() {
         endLaunch();
         ns::UserDefaults::resetStandardUserDefaults();
-        NEBApp::resetApps();
+        apps_.emplace();
         logbook_ = NEBLogbookLogger::create(nullptr, dir_.str() + "/logbook");
         NEBLogbookLogger::setSharedInstance(logbook_);
-        instance_ = NEBInstanceID::create(NEBInstanceIDConfig::defaultConfig());
-        scoped_ = std::make_unique<NEBInstanceID::ScopedInstance>(instance_);
+        shared_.emplace();
+        instance_ = NEBInstanceID::instanceID();
         NEBInstanceIDSharedLogger().setFilter(nullptr);
         posted_.clear();
         return instance_;
@@ -64,9 +66,9 @@ protected:
     }
     void endLaunch() {
         loop().runUntilIdle();
-        scoped_.reset();
         instance_.reset();
-        NEBApp::resetApps();
+        shared_.reset();
+        apps_.reset();
         NEBLogbookLogger::setSharedInstance(nullptr);
         logbook_.reset();
         ns::UserDefaults::resetStandardUserDefaults();
@@ -78,7 +80,8 @@ protected:
     }
 
     std::shared_ptr<NEBInstanceID> instance_;
-    std::unique_ptr<NEBInstanceID::ScopedInstance> scoped_;
+    std::optional<ns::ScopedSharedInstance<NEBInstanceID>> shared_;
+    std::optional<ns::ScopedSharedInstance<NEBAppRegistry>> apps_;
     std::shared_ptr<NEBLogbookLogger> logbook_;
     std::vector<uint64_t> observers_;
     std::vector<std::string> posted_;

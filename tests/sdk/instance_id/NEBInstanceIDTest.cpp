@@ -8,6 +8,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/testing/InjectedFaults.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Application.h"
 #include "sdk/core/NEBOptions.h"
 #include "sdk/instance_id/NEBInstanceID.h"
@@ -51,17 +52,24 @@ private:
 
 class FacadeTest : public InstanceIDTest {
 protected:
-    std::shared_ptr<NEBInstanceID> launch(
-        NEBInstanceIDConfig config = NEBInstanceIDConfig::defaultConfig()) {
-        scoped_.reset();
+    // A new launch: a fresh shared instance with the default configuration.
+    std::shared_ptr<NEBInstanceID> launch() {
+        instance_.reset();
+        shared_.reset();
+        shared_.emplace();
+        instance_ = NEBInstanceID::instanceID();
+        NEBInstanceIDSharedLogger().setFilter(nullptr);
+        return instance_;
+    }
+    // An instance of its own with another configuration.
+    std::shared_ptr<NEBInstanceID> launch(NEBInstanceIDConfig config) {
         instance_ = NEBInstanceID::create(config);
-        scoped_ = std::make_unique<NEBInstanceID::ScopedInstance>(instance_);
         NEBInstanceIDSharedLogger().setFilter(nullptr);
         return instance_;
     }
     void TearDown() override {
-        scoped_.reset();
         instance_.reset();
+        shared_.reset();
         InstanceIDTest::TearDown();
     }
     struct Outcome {
@@ -85,7 +93,7 @@ protected:
             {{kNEBMSGSenderID, "123"}, {kNEBNebulaAppID, "1:123:ios:abc"}});
     }
     std::shared_ptr<NEBInstanceID> instance_;
-    std::unique_ptr<NEBInstanceID::ScopedInstance> scoped_;
+    std::optional<ns::ScopedSharedInstance<NEBInstanceID>> shared_;
 };
 
 TEST_F(FacadeTest, TokenRequestsAreCheckedInOrder) {

@@ -108,7 +108,6 @@ TEST_F(HYBViewControllerTest, PluginFoundUnderTheExecutablePrefix) {
     start();
     EXPECT_TRUE(controller().getCommandInstance("pre"));
     EXPECT_EQ(controller().pluginObjects().count("Prefixed"), 1u);
-    rt::ClassRegistry::shared().removeClass("App.Prefixed");
 }
 
 TEST_F(HYBViewControllerTest, RegisterPluginWithPluginName) {
@@ -200,8 +199,7 @@ TEST_F(HYBViewControllerTest, EngineFallsBackToTheDefaultClass) {
 }
 
 TEST_F(HYBViewControllerTest, WithoutAnyEngineClass) {
-    // Asks for the default engine class, which other suites may have registered.
-    rt::ClassRegistry::shared().removeClass("HYBWebViewEngine");
+    // Asks for the default engine class, which nothing registered.
     writeConfig("<widget/>");
     testsupport::LogCapture log;
     start();

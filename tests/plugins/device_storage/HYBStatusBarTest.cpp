@@ -9,6 +9,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Device.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/ScrollView.h"
@@ -33,20 +34,16 @@ class StatusBarTest : public bridgetest::BridgeFixture {
 protected:
     void SetUp() override {
         BridgeFixture::SetUp();
-        ui::StatusBar::shared().reset();
-        ui::Screen::main().reset();
-        ui::Device::current().reset();
         HYBDeviceStatePlugins::registerClasses(rt::ClassRegistry::shared());
     }
     void TearDown() override {
         stopHost();
-        for (const char* name : {"HYBGlobalization", "HYBConnection", "HYBStatusBar"}) {
-            rt::ClassRegistry::shared().removeClass(name);
-        }
         BridgeFixture::TearDown();
-        ui::StatusBar::shared().reset();
-        ui::Device::current().reset();
     }
+
+    ns::ScopedSharedInstance<ui::StatusBar> statusBar_;
+    ns::ScopedSharedInstance<ui::Screen> screen_;
+    ns::ScopedSharedInstance<ui::Device> device_;
 
     // Starts the host with these preferences (config.xml elements).
     void startHost(const std::string& preferences = "") {

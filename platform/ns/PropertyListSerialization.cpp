@@ -444,6 +444,10 @@ Result<Value> PropertyListSerialization::read(const Data& data, Format* format) 
     return std::move(*value);
 }
 
+std::optional<std::string> PropertyListSerialization::binaryRefusal(const Data& data) {
+    return BinaryPrecheck(data.bytes(), data.length()).problem(kMaxDepth);
+}
+
 Result<Data> PropertyListSerialization::write(const Value& value, Format format) {
     std::string reason;
     Node root = toNode(value, reason);

@@ -5,7 +5,6 @@
 // item, against libplist writing and reading the same object graph directly.
 #include <benchmark/benchmark.h>
 #include <plist/plist.h>
-#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -15,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bench/RawSQLiteRows.h"
 #include "platform/sec/Keychain.h"
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSKeyedArchiver.h"
@@ -53,54 +53,6 @@ std::filesystem::path freshDirectory() {
     return pattern;
 }
 
-// The rows the keychain holds, in a plain table with a unique index, read by a prepared
-// statement: the underlying library as its documentation recommends.
-class RawRows {
-public:
-    RawRows(const std::filesystem::path& file,
-            const std::vector<std::tuple<std::string, std::string, ns::Data>>& rows) {
-        sqlite3_open(file.c_str(), &db_);
-        sqlite3_exec(db_,
-                     "PRAGMA journal_mode = WAL;"
-                     "CREATE TABLE t(service TEXT NOT NULL, account TEXT NOT NULL, data BLOB);"
-                     "CREATE UNIQUE INDEX t_key ON t(service, account);",
-                     nullptr, nullptr, nullptr);
-        sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
-        sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db_, "INSERT INTO t VALUES(?, ?, ?)", -1, &insert, nullptr);
-        for (const auto& [service, account, data] : rows) {
-            sqlite3_bind_text(insert, 1, service.data(), int(service.size()), SQLITE_STATIC);
-            sqlite3_bind_text(insert, 2, account.data(), int(account.size()), SQLITE_STATIC);
-            sqlite3_bind_blob(insert, 3, data.bytes(), int(data.length()), SQLITE_STATIC);
-            sqlite3_step(insert);
-            sqlite3_reset(insert);
-        }
-        sqlite3_finalize(insert);
-        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-        sqlite3_prepare_v2(db_, "SELECT data FROM t WHERE service = ? AND account = ?", -1,
-                           &select_, nullptr);
-    }
-    ~RawRows() {
-        sqlite3_finalize(select_);
-        sqlite3_close(db_);
-    }
-    size_t lookup(const std::string& service, const std::string& account) {
-        sqlite3_bind_text(select_, 1, service.data(), int(service.size()), SQLITE_STATIC);
-        sqlite3_bind_text(select_, 2, account.data(), int(account.size()), SQLITE_STATIC);
-        std::vector<uint8_t> out;
-        if (sqlite3_step(select_) == SQLITE_ROW) {
-            auto p = static_cast<const uint8_t*>(sqlite3_column_blob(select_, 0));
-            out.assign(p, p + sqlite3_column_bytes(select_, 0));
-        }
-        sqlite3_reset(select_);
-        return out.size();
-    }
-
-private:
-    sqlite3* db_ = nullptr;
-    sqlite3_stmt* select_ = nullptr;
-};
-
 void BM_KeychainTokenLookupVersusRawSQLite(benchmark::State& state) {
     const int items = static_cast<int>(state.range(0));
     const std::filesystem::path dir = freshDirectory();
@@ -109,7 +61,7 @@ void BM_KeychainTokenLookupVersusRawSQLite(benchmark::State& state) {
         auto cache = DSKeychainTokenCache::initWithGroup("bench.group");
         std::vector<std::shared_ptr<const DSTokenCacheKey>> keys;
         std::vector<std::string> users;
-        std::vector<std::tuple<std::string, std::string, ns::Data>> rows;
+        std::vector<benchsupport::RawSQLiteRows::Row> rows;
         for (int i = 0; i < items; ++i) {
             auto item = itemFor(i);
             cache->addOrUpdateItem(item.get(), std::nullopt, nullptr);
@@ -119,7 +71,7 @@ void BM_KeychainTokenLookupVersusRawSQLite(benchmark::State& state) {
                               adBase64UrlEncode(users.back()),
                               *DSKeyedArchiver::archivedDataWithRootObject(item->encode()));
         }
-        RawRows raw(dir / "raw.db", rows);
+        benchsupport::RawSQLiteRows raw(dir / "raw.db", rows);
         auto pick = [&](int n) { return static_cast<size_t>((n * 7919L) % items); };
         Clock::duration ours{}, plain{};
         for (auto _ : state) {

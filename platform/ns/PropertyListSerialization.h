@@ -25,7 +25,7 @@ namespace ns {
 // Reading detects the format; empty or malformed input and input nested deeper than kMaxDepth
 // arrays and dictionaries are errors (code 3840), checked before the parser sees them.
 class PropertyListSerialization {
-  public:
+public:
     enum class Format { XML, Binary };
     static constexpr size_t kMaxDepth = 512;
 

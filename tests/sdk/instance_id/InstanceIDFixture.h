@@ -17,6 +17,7 @@
 #include "platform/rt/ClassRegistry.h"
 #include "platform/sec/Keychain.h"
 #include "platform/sys/DeviceFacts.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/instance_id/NEBInstanceIDLogger.h"
 #include "sdk/instance_id/NEBInstanceIDMessagingFacts.h"
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
@@ -79,7 +80,6 @@ protected:
         std::filesystem::create_directories(bundlePath());
         writeInfo({{"CFBundleIdentifier", kBundleID}, {"CFBundleShortVersionString", "1.0"}});
         ns::UserDefaults::resetStandardUserDefaults();
-        sys::DeviceFacts::current().reset();
         net::TLSSettings::setExtraCAFile(ca_->caFile());
         server_ = std::make_unique<peers::HttpsServer>(*ca_);
         checkin_ = std::make_unique<peers::CheckinPeer>(*server_);
@@ -98,7 +98,6 @@ protected:
         loop().runUntilIdle();
         NEBInstanceIDSharedLogger().setWriter(previousWriter_);
         NEBInstanceIDSharedLogger().setFilter(previousFilter_);
-        rt::ClassRegistry::shared().removeClass(kNEBMessagingClassName);
         NEBInstanceIDServiceHosts::reset();
         net::TLSSettings::setExtraCAFile("");
         ns::UserDefaults::resetStandardUserDefaults();
@@ -113,6 +112,10 @@ protected:
     }
 
     std::string bundlePath() const { return dir_.str() + "/Greenhouse.app"; }
+
+    // The device facts and the classes a test registers go with it.
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
+    ns::ScopedSharedInstance<rt::ClassRegistry> classes_;
 
     void writeInfo(const ns::Dictionary& info) {
         auto written = ns::PropertyListSerialization::writeFileAtomically(

@@ -28,9 +28,6 @@ namespace {
 constexpr double kCheckinRefreshWaitSeconds = 2.0;
 constexpr double kDefaultTokenRefetchWithAPNSSeconds = 5.0;
 
-std::mutex sharedMutex;
-std::shared_ptr<NEBInstanceID> sharedInstance;
-
 bool messagingPresent() {
     return rt::ClassRegistry::shared().isPresent(kNEBMessagingClassName);
 }
@@ -65,27 +62,17 @@ void NEBInstanceID::load() {
 }
 
 std::shared_ptr<NEBInstanceID> NEBInstanceID::instanceID() {
-    std::lock_guard lock(sharedMutex);
-    if (!sharedInstance) sharedInstance = create(NEBInstanceIDConfig::defaultConfig());
-    return sharedInstance;
-}
-
-NEBInstanceID::ScopedInstance::ScopedInstance(std::shared_ptr<NEBInstanceID> instance) {
-    std::lock_guard lock(sharedMutex);
-    previous_ = std::exchange(sharedInstance, std::move(instance));
-}
-
-NEBInstanceID::ScopedInstance::~ScopedInstance() {
-    std::shared_ptr<NEBInstanceID> replaced;
-    std::lock_guard lock(sharedMutex);
-    replaced = std::exchange(sharedInstance, std::move(previous_));
+    auto& instance = ns::SharedInstance<NEBInstanceID>::get();
+    // Starting needs the shared pointer that owns the instance, so it follows construction.
+    std::call_once(instance.started_, [&] { instance.startWithConfig(); });
+    return instance.shared_from_this();
 }
 
 NEBInstanceID::NEBInstanceID(NEBInstanceIDConfig config) : config_(config) {}
 
 std::shared_ptr<NEBInstanceID> NEBInstanceID::create(NEBInstanceIDConfig config) {
     std::shared_ptr<NEBInstanceID> made(new NEBInstanceID(config));
-    made->startWithConfig();
+    std::call_once(made->started_, [&] { made->startWithConfig(); });
     return made;
 }
 

@@ -66,9 +66,17 @@ std::optional<ns::URL> DSInstanceDiscovery::parseAuthority(std::string_view auth
         const auto byte = static_cast<unsigned char>(c);
         if (byte <= 0x20 || byte >= 0x7f || c == '\\') return std::nullopt;
     }
-    std::optional<ns::URL> url = ns::URL::parse(authority);
+    std::optional<ns::URL> url = ns::URL::parse(dsLowercase(authority));
     if (!url || url->scheme() != "https") return std::nullopt;
-    if (dsIsStringNilOrBlank(url->host())) return std::nullopt;
+    // The host is taken decoded: an escape could hide a "/" or "@" that moves the host.
+    const std::optional<std::string> host = url->host();
+    if (dsIsStringNilOrBlank(host)) return std::nullopt;
+    for (char c : *host) {
+        // Upper case can only come from an escape here, since the text is lower-cased first.
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+        if (!plain) return std::nullopt;
+    }
     if (url->user() || authority.find('@') != std::string_view::npos) return std::nullopt;
     return url;
 }
@@ -273,7 +281,16 @@ std::optional<std::string> DSInstanceDiscovery::canonicalizeAuthority(
     // The root "/" is the first component; the tenant is the second.
     if (parts.size() < 2 || dsIsStringNilOrBlank(parts[1]) || dsIsStringNilOrBlank(host))
         return std::nullopt;
+    // The tenant comes decoded; one that held an escaped separator or a character a URL
+    // cannot carry would make a key that reads back as another authority, or not at all.
+    const std::string tenant = dsLowercase(parts[1]);
+    for (char c : tenant) {
+        const bool pathChar =
+            (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            std::string_view("-._~!$&'()*+,;=:").find(c) != std::string_view::npos;
+        if (!pathChar) return std::nullopt;
+    }
     if (std::optional<int> port = url->port())
-        return ns::format("%@://%@:%d/%@", *url->scheme(), *host, *port, parts[1]);
-    return ns::format("%@://%@/%@", *url->scheme(), *host, parts[1]);
+        return ns::format("%@://%@:%d/%@", *url->scheme(), *host, *port, tenant);
+    return ns::format("%@://%@/%@", *url->scheme(), *host, tenant);
 }

@@ -55,8 +55,8 @@ public:
 
     static std::optional<std::string> canonicalizeAuthority(
         const std::optional<std::string>& authority);
-    // An authority as a URL: https, a host, no user information, nothing that is not printable
-    // ASCII. Nothing otherwise.
+    // An authority as a URL, lower-cased: https, a plain host name (no escapes), no user
+    // information, nothing that is not printable ASCII. Nothing otherwise.
     static std::optional<ns::URL> parseAuthority(std::string_view authority);
 
     std::set<std::string> validatedAuthorities() const;

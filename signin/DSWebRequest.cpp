@@ -119,7 +119,12 @@ void DSWebRequest::willRedirect(std::shared_ptr<const net::URLResponse> response
     const bool fromHttps = currentRequest_ && currentRequest_->url().scheme() == "https";
     if (fromHttps && proposed.url().scheme() != "https") {
         // Tokens and codes must not travel in the clear: stop here and fail the request.
-        refusal_ = DSAuthenticationError::errorFromNonHttpsRedirect(correlationId_);
+        DSAuthenticationError refused =
+            DSAuthenticationError::errorFromNonHttpsRedirect(correlationId_);
+        // Callers see a plain error: its description carries the details.
+        refused.mutableUserInfo()[ns::kLocalizedDescriptionKey] =
+            refused.errorDetails().value_or("");
+        refusal_ = refused;
         handler(std::nullopt);
         return;
     }

@@ -9,10 +9,10 @@
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/NotificationQueue.h"
 #include "platform/rt/ClassRegistry.h"
-#include "platform/sys/DeviceFacts.h"
 #include "sdk/core/NEBApp.h"
 #include "sdk/core/NEBOptions.h"
 #include "sdk/instance_id/NEBInstanceIDAppDelegateProxy.h"
+#include "sdk/instance_id/NEBInstanceIDAppEnvironmentUtil.h"
 #include "sdk/instance_id/NEBInstanceIDAuthService.h"
 #include "sdk/instance_id/NEBInstanceIDErrors.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPairStore.h"
@@ -621,7 +621,7 @@ void NEBInstanceID::logAPNSConfigurationError(const std::string& text) {
 }
 
 bool NEBInstanceID::readIsProductionApp() {
-    if (sys::DeviceFacts::current().isSimulator()) {
+    if (NEBInstanceIDAppEnvironmentUtil::isSimulator()) {
         logAPNSConfigurationError(
             "Running InstanceID on a simulator doesn't have APNS. Use prod profile by default.");
         return true;

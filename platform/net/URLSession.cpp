@@ -5,7 +5,6 @@
 
 #include "platform/net/BackgroundJobStore.h"
 #include "platform/ns/Exception.h"
-#include "platform/ui/Application.h"
 
 namespace net {
 
@@ -166,18 +165,6 @@ size_t URLSession::resumePendingBackgroundJobs(const BackgroundEventsHandler& ha
     }
     for (const auto& identifier : identifiers) handler(identifier, [] {});
     return identifiers.size();
-}
-
-}  // namespace net
-
-namespace net {
-
-size_t URLSession::resumePendingBackgroundJobs(ui::Application& application) {
-    return resumePendingBackgroundJobs(
-        [&application](const std::string& identifier, std::function<void()> completion) {
-            application.deliver<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
-                identifier, ui::CompletionHandler(std::move(completion)));
-        });
 }
 
 }  // namespace net

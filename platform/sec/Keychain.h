@@ -55,10 +55,6 @@ class Keychain {
     OSStatus generateKeyPair(const ns::Dictionary& parameters, std::shared_ptr<Key>* publicKey,
                              std::shared_ptr<Key>* privateKey);
 
-    // Test seam: the next `count` calls answer `status` without touching the items, as the
-    // platform does for an application that lacks the keychain entitlement.
-    void failNextCalls(int count, OSStatus status);
-
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

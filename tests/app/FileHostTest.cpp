@@ -8,7 +8,7 @@
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/Application.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 #include "platform/wk/WebView.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kFixtureBundle = fs::path(__FILE__).parent_path().parent_path() / "fixtures/bundle";
+const fs::path kFixtureBundle = fs::path(HYB_SOURCE_DIR) / "tests/fixtures/bundle";
 
 class FileHostTest : public testsupport::ManualRunLoop {};
 

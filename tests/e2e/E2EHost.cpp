@@ -5,7 +5,7 @@
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/gtk/WebKitGtkEngine.h"
-#include "platform/net/InjectedReachabilitySource.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Application.h"
@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kSourceRoot = fs::path(__FILE__).parent_path().parent_path().parent_path();
+const fs::path kSourceRoot = fs::path(HYB_SOURCE_DIR);
 
 ns::Error failure(const std::string& what) {
     return ns::Error("E2EHostErrorDomain", 1, {{ns::kLocalizedDescriptionKey, what}});

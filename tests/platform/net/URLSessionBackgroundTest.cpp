@@ -7,7 +7,6 @@
 #include "platform/net/URLSession.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/UUID.h"
-#include "platform/ui/Application.h"
 #include "tests/peers/HttpsServer.h"
 #include "tests/platform/net/NetTestSupport.h"
 #include "tests/platform/net/RecordingSessionDelegate.h"
@@ -112,28 +111,6 @@ TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
     EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs([](auto&, auto) {}), 0u);
     session->finishTasksAndInvalidate();
     relaunched->finishTasksAndInvalidate();
-}
-
-TEST_F(URLSessionBackgroundTest, PendingJobsWakeTheApplicationThroughItsDelegateChain) {
-    fs::create_directories(jobsDirectory());
-    net::URLRequest request = post("/u");
-    for (const char* session : {"bg.b", "bg.a", "bg.b"}) {
-        net::BackgroundJob job(ns::UUID().UUIDString(), session, request,
-                               (jobs_ / "body.bin").string());
-        std::ofstream(jobsDirectory() / (job.identifier() + ".job")) << job.serialized();
-    }
-    ui::Application application;
-    std::vector<std::string> woken;
-    application.installHook<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
-        "test", [&](ui::Application&, const std::string& identifier,
-                    const ui::CompletionHandler& completion, const auto& next) {
-            woken.push_back(identifier);
-            completion();
-            next(application, identifier, completion);
-        });
-    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs(application), 2u);
-    EXPECT_EQ(woken, (std::vector<std::string>{"bg.a", "bg.b"}));
-    EXPECT_EQ(server_.requestCount(), 0u) << "nothing runs until a session takes the jobs up";
 }
 
 TEST_F(URLSessionBackgroundTest, JobsOfOtherSessionsAndUploadsFromDataStayOffDisk) {

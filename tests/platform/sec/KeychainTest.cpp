@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/sec/SecItem.h"
+#include "platform/testing/InjectedFaults.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
 
 namespace {
@@ -286,7 +287,7 @@ TEST_F(KeychainItems, MalformedDictionariesAnswerParam) {
 }
 
 TEST_F(KeychainQueries, InjectedEntitlementFailuresAnswerForTheNextCallsOnly) {
-    keychain.failNextCalls(3, errSecMissingEntitlement);
+    ns::InjectedFaults::add("keychain", errSecMissingEntitlement, 3);
     ns::Value result;
     EXPECT_EQ(keychain.copyMatching(genericPassword({{kSecReturnData, true}}), &result),
               errSecMissingEntitlement);

@@ -5,8 +5,7 @@
 namespace sys {
 
 DeviceFacts& DeviceFacts::current() {
-    static DeviceFacts facts;
-    return facts;
+    return ns::SharedInstance<DeviceFacts>::get();
 }
 
 std::string DeviceFacts::machine() const {
@@ -36,13 +35,6 @@ void DeviceFacts::setBootTime(std::optional<WallTime> bootTime) {
     std::lock_guard lock(mutex_);
     bootTime_ = bootTime;
     bootTimeSet_ = true;
-}
-
-void DeviceFacts::reset() {
-    std::lock_guard lock(mutex_);
-    machine_ = "arm64";
-    bootTimeSet_ = false;
-    bootTime_.reset();
 }
 
 std::optional<WallTime> DeviceFacts::kernelBootTime() {

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/ns/SharedInstance.h"
+
 namespace sys {
 
 // A moment as the kernel reports boot times: whole seconds and microseconds since 1970.
@@ -35,10 +37,8 @@ public:
     std::optional<WallTime> bootTime() const;
     void setBootTime(std::optional<WallTime> bootTime);
 
-    // Back to the defaults (tests).
-    void reset();
-
 private:
+    friend class ns::SharedInstance<DeviceFacts>;
     DeviceFacts() = default;
     static std::optional<WallTime> kernelBootTime();
 

@@ -12,7 +12,7 @@ namespace ui {
 // vendor identifier is made once per process unless the host sets the one it keeps. Reads may
 // come from any thread; the host configures the device before it starts other threads.
 class Device {
-  public:
+public:
     enum class Idiom { Unspecified = -1, Phone = 0, Pad = 1 };
     enum class Orientation {
         Unknown = 0,
@@ -45,10 +45,7 @@ class Device {
         vendorIdentifier_ = identifier;
     }
 
-    // Back to the defaults, with a fresh vendor identifier (tests).
-    void reset();
-
-  private:
+private:
     std::string name_ = "iPhone";
     std::string model_ = "iPhone";
     std::string systemName_ = "iOS";

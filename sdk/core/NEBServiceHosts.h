@@ -1,6 +1,9 @@
 #pragma once
 
+#include <mutex>
 #include <string>
+
+#include "platform/ns/SharedInstance.h"
 
 // Where the SDK core's services live. Each is configuration: the host sets them at start (the
 // defaults name hosts that never resolve, so an unconfigured program sends nothing). Any
@@ -19,6 +22,16 @@ public:
     // "https://console.nebula.invalid".
     static std::string consoleURL();
     static void setConsoleURL(std::string url);
-    // Back to the defaults (tests).
-    static void reset();
+
+private:
+    friend class ns::SharedInstance<NEBServiceHosts>;
+    NEBServiceHosts() = default;
+
+    static std::string get(std::string NEBServiceHosts::*field);
+    static void set(std::string NEBServiceHosts::*field, std::string value);
+
+    std::mutex mutex_;
+    std::string measurementUploadHost_ = "app-measurement.nebula.invalid";
+    std::string logbookServerURL_ = "https://logbook.nebula.invalid/log";
+    std::string consoleURL_ = "https://console.nebula.invalid";
 };

@@ -4,11 +4,13 @@
 
 #include <ctime>
 
+#include "platform/testing/ScopedSharedInstance.h"
+
 namespace {
 
 class DeviceFactsTest : public ::testing::Test {
 protected:
-    void TearDown() override { sys::DeviceFacts::current().reset(); }
+    ns::ScopedSharedInstance<sys::DeviceFacts> facts_;
 };
 
 TEST_F(DeviceFactsTest, DefaultsDescribeADeviceNotTheHost) {
@@ -33,8 +35,7 @@ TEST_F(DeviceFactsTest, BootTimeIsTheKernelsUnlessSet) {
     EXPECT_EQ(facts.bootTime()->seconds, 1000);
     facts.setBootTime(std::nullopt);
     EXPECT_FALSE(facts.bootTime());
-    facts.reset();
-    EXPECT_TRUE(facts.bootTime());
+    EXPECT_TRUE(ns::ScopedSharedInstance<sys::DeviceFacts>()->bootTime());
 }
 
 }  // namespace

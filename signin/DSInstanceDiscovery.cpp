@@ -1,5 +1,6 @@
 #include "signin/DSInstanceDiscovery.h"
 
+#include <atomic>
 #include <memory>
 
 #include "platform/ns/Format.h"
@@ -47,6 +48,22 @@ DSInstanceDiscovery& DSInstanceDiscovery::sharedInstance() {
     DSLogger::logAPIEntry();
     static DSInstanceDiscovery instance(defaultAuthorities());
     return instance;
+}
+
+namespace {
+std::atomic<DSInstanceDiscovery*> overridden{nullptr};
+}  // namespace
+
+DSInstanceDiscovery& DSInstanceDiscovery::current() {
+    DSInstanceDiscovery* instance = overridden.load();
+    return instance ? *instance : sharedInstance();
+}
+
+DSInstanceDiscovery::ScopedOverride::ScopedOverride(DSInstanceDiscovery& replacement)
+    : previous_(overridden.exchange(&replacement)) {}
+
+DSInstanceDiscovery::ScopedOverride::~ScopedOverride() {
+    overridden.store(previous_);
 }
 
 DSInstanceDiscovery::DSInstanceDiscovery(std::vector<std::string> seededAuthorities)

@@ -25,6 +25,19 @@ public:
     static const std::vector<std::string>& defaultAuthorities();
 
     static DSInstanceDiscovery& sharedInstance();
+    // The instance requests use: the shared one, unless a scope has put another in its place
+    // (tests point validation at a loopback service this way).
+    static DSInstanceDiscovery& current();
+    class ScopedOverride {
+    public:
+        explicit ScopedOverride(DSInstanceDiscovery& replacement);
+        ~ScopedOverride();
+        ScopedOverride(const ScopedOverride&) = delete;
+        ScopedOverride& operator=(const ScopedOverride&) = delete;
+
+    private:
+        DSInstanceDiscovery* previous_;
+    };
     // An instance seeded with these authorities ("https://" + host, or + ":" + port for the
     // trusted one); the first is asked about every other.
     explicit DSInstanceDiscovery(std::vector<std::string> seededAuthorities);

@@ -25,6 +25,7 @@
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
 #include "plugins/device_storage/HYBFileClasses.h"
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
+#include "plugins/media_browser/HYBMediaClasses.h"
 
 namespace {
 
@@ -125,6 +126,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBDeviceStatePlugins::registerClasses(registry);
     HYBFileClasses::registerClasses(registry);
     HYBSQLiteDeviceClasses::registerClasses(registry);
+    HYBMediaClasses::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }

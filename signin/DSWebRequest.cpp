@@ -104,12 +104,14 @@ void DSWebRequest::sendSteps() {
 
     auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
     configuration.setTimeoutIntervalForRequest(static_cast<double>(timeout_));
-    session_ = net::URLSession::sessionWithConfiguration(
+    // The session keeps its delegate, and so this request, until the task has completed; it
+    // is only touched here, since the completion may already run on the queue meanwhile.
+    auto session = net::URLSession::sessionWithConfiguration(
         std::move(configuration), std::make_shared<SessionDelegate>(shared_from_this()),
         operationQueue_);
-    session_->dataTask(std::move(request))->resume();
-    // The session lets its delegate (and so this request) go once the task has completed.
-    session_->finishTasksAndInvalidate();
+    auto task = session->dataTask(std::move(request));
+    session->finishTasksAndInvalidate();
+    task->resume();
 }
 
 void DSWebRequest::willRedirect(std::shared_ptr<const net::URLResponse> response,
@@ -181,7 +183,6 @@ void DSWebRequest::completeWithError(std::optional<ns::Error> error,
     completed_ = true;
     response_.reset();
     responseData_ = ns::Data();
-    session_.reset();
 
     auto event = std::make_shared<DSTelemetryHttpEvent>(std::string(kHttpRequestEvent),
                                                         telemetryRequestId_, correlationId_);

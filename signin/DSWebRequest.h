@@ -78,7 +78,6 @@ private:
     Completion completionHandler_;
 
     // State of the load in flight; touched only on the operation queue once sent.
-    std::shared_ptr<net::URLSession> session_;
     std::optional<net::URLRequest> currentRequest_;
     std::shared_ptr<const net::URLResponse> response_;
     ns::Data responseData_;

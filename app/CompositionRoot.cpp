@@ -17,6 +17,7 @@
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationNotifications.h"
 #include "platform/ui/StatusBar.h"
@@ -124,6 +125,9 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
         } else if (argument == "--bundle" || argument == "--sandbox") {
             if (i + 1 >= arguments.size()) return usageError(argument + " needs a folder");
             (argument == "--bundle" ? bundle : options.sandboxPath) = arguments[++i];
+        } else if (argument == "--system-version") {
+            if (i + 1 >= arguments.size()) return usageError(argument + " needs a version");
+            options.systemVersion = arguments[++i];
         } else {
             return usageError("unknown argument " + argument);
         }
@@ -147,6 +151,7 @@ ns::Status CompositionRoot::prepare(const Options& options) {
             return status;
         }
     }
+    if (options.systemVersion) sys::DeviceFacts::current().setSystemVersion(*options.systemVersion);
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
     // Plug-ins and the view controller hear the life cycle through the notification centre.
@@ -158,8 +163,8 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     // Absent means view-controller-based appearance, as on the phone.
     const ns::Dictionary& info = ns::Bundle::mainBundle()->infoDictionary();
     auto vcBased = info.find("UIViewControllerBasedStatusBarAppearance");
-    ui::StatusBar::shared().setViewControllerBasedAppearance(
-        vcBased == info.end() || vcBased->second.boolValue());
+    ui::StatusBar::shared().setViewControllerBasedAppearance(vcBased == info.end() ||
+                                                             vcBased->second.boolValue());
     registerClasses(rt::ClassRegistry::shared());
     ns::nslog("hybrid-host: bundle %@, sandbox %@", ns::Bundle::mainBundle()->bundlePath(),
               ns::Sandbox::root());

@@ -9,6 +9,7 @@ Device& Device::current() {
 
 void Device::reset() {
     *this = Device();
+    sys::DeviceFacts::current().reset();
 }
 
 }  // namespace ui

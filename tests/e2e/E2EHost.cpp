@@ -68,7 +68,7 @@ ns::Status E2EHost::start() {
         if (target.isNetworkInGeneral()) networkReachability_ = source;
         return source;
     });
-    if (auto status = CompositionRoot::prepare({bundle.string(), sandbox_.string(), false});
+    if (auto status = CompositionRoot::prepare({bundle.string(), sandbox_.string(), false, std::nullopt});
         !status) {
         return status;
     }

@@ -1,8 +1,13 @@
 #include "platform/sys/DeviceFacts.h"
 
 #include <gtest/gtest.h>
+#include <sys/utsname.h>
 
 #include <ctime>
+
+#include "platform/ns/Sandbox.h"
+#include "platform/ui/Device.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -11,14 +16,40 @@ protected:
     void TearDown() override { sys::DeviceFacts::current().reset(); }
 };
 
-TEST_F(DeviceFactsTest, DefaultsDescribeADeviceNotTheHost) {
+TEST_F(DeviceFactsTest, MachineIsTheKernelsUnlessSet) {
     auto& facts = sys::DeviceFacts::current();
-    EXPECT_EQ(facts.machine(), "arm64");
-    EXPECT_FALSE(facts.isSimulator());
+    utsname names{};
+    ASSERT_EQ(::uname(&names), 0);
+    EXPECT_EQ(facts.machine(), names.machine);
     for (const char* simulator : {"x86_64", "i386"}) {
         facts.setMachine(simulator);
         EXPECT_TRUE(facts.isSimulator()) << simulator;
     }
+    facts.setMachine("arm64");
+    EXPECT_FALSE(facts.isSimulator());
+    EXPECT_EQ(facts.systemVersion(), sys::DeviceFacts::kDefaultSystemVersion);
+    facts.setSystemVersion("16.4");
+    EXPECT_EQ(ui::Device::current().systemVersion(), "16.4");
+}
+
+// The vendor identifier outlives the process that made it, and not the installation.
+TEST_F(DeviceFactsTest, VendorIdentifierIsKeptWithTheInstallation) {
+    testsupport::TempDir dir;
+    ASSERT_TRUE(ns::Sandbox::configure(dir.str() + "/sandbox").ok());
+    auto& facts = sys::DeviceFacts::current();
+    const auto first = facts.identifierForVendor();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(ui::Device::current().identifierForVendor(), first);
+    facts.reset();  // as a new process would start
+    EXPECT_EQ(facts.identifierForVendor(), first);
+    ASSERT_TRUE(ns::Sandbox::simulateReinstall().ok());
+    const auto afterReinstall = facts.identifierForVendor();
+    ASSERT_TRUE(afterReinstall);
+    EXPECT_NE(afterReinstall, first);
+    facts.reset();
+    EXPECT_EQ(facts.identifierForVendor(), afterReinstall);
+    facts.setIdentifierForVendor(std::nullopt);
+    EXPECT_EQ(facts.identifierForVendor(), std::nullopt);
 }
 
 TEST_F(DeviceFactsTest, BootTimeIsTheKernelsUnlessSet) {

@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kFixtureBundle = fs::path(__FILE__).parent_path().parent_path() / "fixtures/bundle";
+const fs::path kFixtureBundle = fs::path(HYB_SOURCE_DIR) / "tests/fixtures/bundle";
 
 class FileHostTest : public testsupport::ManualRunLoop {};
 

@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kFixtureBundle = fs::path(__FILE__).parent_path().parent_path() / "fixtures/bundle";
+const fs::path kFixtureBundle = fs::path(HYB_SOURCE_DIR) / "tests/fixtures/bundle";
 
 // The fixture bundle's "Echo" service: answers each call with its first argument.
 class FixtureEcho : public HYBPlugin {

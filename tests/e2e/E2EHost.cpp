@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kSourceRoot = fs::path(__FILE__).parent_path().parent_path().parent_path();
+const fs::path kSourceRoot = fs::path(HYB_SOURCE_DIR);
 
 ns::Error failure(const std::string& what) {
     return ns::Error("E2EHostErrorDomain", 1, {{ns::kLocalizedDescriptionKey, what}});

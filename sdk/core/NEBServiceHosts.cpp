@@ -1,27 +1,55 @@
 #include "sdk/core/NEBServiceHosts.h"
 
+#include <cstdlib>
 #include <mutex>
+#include <optional>
+
+#include "platform/ns/Bundle.h"
 
 namespace {
 
+struct Service {
+    const char* infoKey;
+    const char* variable;
+    const char* fallback;
+};
+
+constexpr Service kMeasurementUpload{NEBServiceHosts::kMeasurementUploadHostKey,
+                                     NEBServiceHosts::kMeasurementUploadHostVariable,
+                                     "app-measurement.nebula.invalid"};
+constexpr Service kLogbook{NEBServiceHosts::kLogbookServerURLKey,
+                           NEBServiceHosts::kLogbookServerURLVariable,
+                           "https://logbook.nebula.invalid/log"};
+constexpr Service kConsole{NEBServiceHosts::kConsoleURLKey, NEBServiceHosts::kConsoleURLVariable,
+                           "https://console.nebula.invalid"};
+
 struct Hosts {
     std::mutex mutex;
-    std::string measurementUploadHost = "app-measurement.nebula.invalid";
-    std::string logbookServerURL = "https://logbook.nebula.invalid/log";
-    std::string consoleURL = "https://console.nebula.invalid";
+    std::optional<std::string> measurementUploadHost;
+    std::optional<std::string> logbookServerURL;
+    std::optional<std::string> consoleURL;
 };
 
 Hosts& hosts() {
-    static Hosts h;
-    return h;
+    static auto* h = new Hosts;
+    return *h;
 }
 
-std::string get(std::string Hosts::*field) {
-    std::lock_guard lock(hosts().mutex);
-    return hosts().*field;
+std::string get(std::optional<std::string> Hosts::*field, const Service& service) {
+    {
+        std::lock_guard lock(hosts().mutex);
+        if (const auto& set = hosts().*field) return *set;
+    }
+    if (const char* value = std::getenv(service.variable); value && *value) return value;
+    if (auto bundle = ns::Bundle::mainBundle()) {
+        const ns::Value& configured = bundle->objectForInfoDictionaryKey(
+            NEBServiceHosts::kInfoDictionaryKey)[service.infoKey];
+        if (const std::string* text = configured.string(); text && !text->empty()) return *text;
+    }
+    return service.fallback;
 }
 
-void set(std::string Hosts::*field, std::string value) {
+void set(std::optional<std::string> Hosts::*field, std::string value) {
     std::lock_guard lock(hosts().mutex);
     hosts().*field = std::move(value);
 }
@@ -29,7 +57,7 @@ void set(std::string Hosts::*field, std::string value) {
 }  // namespace
 
 std::string NEBServiceHosts::measurementUploadHost() {
-    return get(&Hosts::measurementUploadHost);
+    return get(&Hosts::measurementUploadHost, kMeasurementUpload);
 }
 
 void NEBServiceHosts::setMeasurementUploadHost(std::string host) {
@@ -37,7 +65,7 @@ void NEBServiceHosts::setMeasurementUploadHost(std::string host) {
 }
 
 std::string NEBServiceHosts::logbookServerURL() {
-    return get(&Hosts::logbookServerURL);
+    return get(&Hosts::logbookServerURL, kLogbook);
 }
 
 void NEBServiceHosts::setLogbookServerURL(std::string url) {
@@ -45,7 +73,7 @@ void NEBServiceHosts::setLogbookServerURL(std::string url) {
 }
 
 std::string NEBServiceHosts::consoleURL() {
-    return get(&Hosts::consoleURL);
+    return get(&Hosts::consoleURL, kConsole);
 }
 
 void NEBServiceHosts::setConsoleURL(std::string url) {
@@ -53,9 +81,8 @@ void NEBServiceHosts::setConsoleURL(std::string url) {
 }
 
 void NEBServiceHosts::reset() {
-    Hosts defaults;
     std::lock_guard lock(hosts().mutex);
-    hosts().measurementUploadHost = defaults.measurementUploadHost;
-    hosts().logbookServerURL = defaults.logbookServerURL;
-    hosts().consoleURL = defaults.consoleURL;
+    hosts().measurementUploadHost.reset();
+    hosts().logbookServerURL.reset();
+    hosts().consoleURL.reset();
 }

@@ -2,11 +2,21 @@
 
 #include <string>
 
-// Where the SDK core's services live. Each is configuration: the host sets them at start (the
-// defaults name hosts that never resolve, so an unconfigured program sends nothing). Any
-// thread.
+// Where the SDK core's services live. Each comes, first found, from: a value the program set
+// (setters), the environment of the run (kMeasurementUploadHostVariable ...), so that a user
+// can point one run at a local server, the main bundle's Info.plist dictionary
+// kInfoDictionaryKey (keys kMeasurementUploadHostKey ...), and last a default that names a
+// host that never resolves, so that an unconfigured program sends nothing. Any thread.
 class NEBServiceHosts {
 public:
+    static constexpr const char* kInfoDictionaryKey = "NebulaServiceHosts";
+    static constexpr const char* kMeasurementUploadHostKey = "MeasurementUploadHost";
+    static constexpr const char* kLogbookServerURLKey = "LogbookServerURL";
+    static constexpr const char* kConsoleURLKey = "ConsoleURL";
+    static constexpr const char* kMeasurementUploadHostVariable = "NEBULA_MEASUREMENT_UPLOAD_HOST";
+    static constexpr const char* kLogbookServerURLVariable = "NEBULA_LOGBOOK_SERVER_URL";
+    static constexpr const char* kConsoleURLVariable = "NEBULA_CONSOLE_URL";
+
     // The host whose reachability the HTTP client watches. Default
     // "app-measurement.nebula.invalid".
     static std::string measurementUploadHost();
@@ -19,6 +29,6 @@ public:
     // "https://console.nebula.invalid".
     static std::string consoleURL();
     static void setConsoleURL(std::string url);
-    // Back to the defaults (tests).
+    // Forgets what the program set (tests).
     static void reset();
 };

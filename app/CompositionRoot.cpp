@@ -11,6 +11,7 @@
 #include "bridge/HYBHostClasses.h"
 #include "bridge/HYBPlugin.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/net/URLSession.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Notification.h"
@@ -178,6 +179,9 @@ bool CompositionRoot::launch() {
         return false;
     }
     if (!application.launch()) return false;
+    // Uploads that an earlier run left unfinished (a crash, a kill) go on now, through the
+    // owners that took them up in the launch.
+    net::URLSession::resumePendingBackgroundJobs(application);
     application.becomeActive();
     return true;
 }

@@ -23,6 +23,7 @@
 #include "sdk/core/NEBCoreMessageCodes.h"
 #include "sdk/core/NEBHash.h"
 #include "sdk/core/NEBLogbookLogger.h"
+#include "sdk/core/NEBNetwork.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "toolbox/Foundation/NSDKClassLookup.h"
 #include "toolbox/Foundation/NSDK_TBXRegex.h"
@@ -219,6 +220,7 @@ void NEBApp::observeApplicationOnce() {
     std::lock_guard lock(r.lock);
     if (r.observingApplication) return;
     r.observingApplication = true;
+    NEBNetwork::installBackgroundEventsHook(ui::Application::shared());
     auto& center = ns::NotificationCenter::defaultCenter();
     r.activeObserver = center.addObserver(ui::kApplicationDidBecomeActiveNotification, nullptr,
                                           [](const ns::Notification&) { logAppInfo(); });

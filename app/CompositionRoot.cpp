@@ -181,7 +181,11 @@ bool CompositionRoot::launch() {
     if (!application.launch()) return false;
     // Uploads that an earlier run left unfinished (a crash, a kill) go on now, through the
     // owners that took them up in the launch.
-    net::URLSession::resumePendingBackgroundJobs(application);
+    net::URLSession::resumePendingBackgroundJobs(
+        [&application](const std::string& identifier, std::function<void()> completion) {
+            application.deliver<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
+                identifier, ui::CompletionHandler(std::move(completion)));
+        });
     application.becomeActive();
     return true;
 }

@@ -11,7 +11,7 @@
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 #include "platform/wk/ScriptMessageHandler.h"
 #include "platform/wk/UserContentController.h"
 #include "platform/wk/WebView.h"

@@ -29,7 +29,7 @@
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Log.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 #include "platform/wk/UserContentController.h"
 #include "platform/wk/WebView.h"
 #include "platform/wk/WebViewConfiguration.h"

@@ -20,7 +20,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 #include "plugins/device_storage/HYBFile.h"
 
 namespace {

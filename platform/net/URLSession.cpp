@@ -6,7 +6,6 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/net/BackgroundJobStore.h"
 #include "platform/ns/Exception.h"
-#include "platform/ui/Application.h"
 
 namespace net {
 
@@ -169,18 +168,6 @@ size_t URLSession::resumePendingBackgroundJobs(const BackgroundEventsHandler& ha
     }
     for (const auto& identifier : identifiers) handler(identifier, [] {});
     return identifiers.size();
-}
-
-}  // namespace net
-
-namespace net {
-
-size_t URLSession::resumePendingBackgroundJobs(ui::Application& application) {
-    return resumePendingBackgroundJobs(
-        [&application](const std::string& identifier, std::function<void()> completion) {
-            application.deliver<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
-                identifier, ui::CompletionHandler(std::move(completion)));
-        });
 }
 
 }  // namespace net

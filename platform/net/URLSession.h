@@ -16,10 +16,6 @@
 #include "platform/ns/Data.h"
 #include "platform/ns/URL.h"
 
-namespace ui {
-class Application;
-}
-
 namespace net {
 
 // The platform's URL session: runs data, upload and download tasks over HTTP and HTTPS (or
@@ -87,9 +83,6 @@ public:
     // answers by making a session with that identifier. Returns how many identifiers were
     // reported.
     static size_t resumePendingBackgroundJobs(const BackgroundEventsHandler& handler);
-    // The same, as the system wakes an application: through the application's delegate
-    // callback handleEventsForBackgroundURLSession and the hooks installed on it.
-    static size_t resumePendingBackgroundJobs(ui::Application& application);
 
 private:
     friend class URLSessionTask;

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/ns/FaultSeam.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
 
@@ -28,30 +29,11 @@ namespace {
 constexpr uint64_t kMaxReadSize = (uint64_t{1} << 31);
 constexpr size_t kCopyChunk = 1 << 16;
 
-// ---- fault injection ------------------------------------------------------------------
-
-struct Faults {
-    std::mutex mutex;
-    std::map<std::string, std::deque<int>, std::less<>> pending;
-    std::atomic<bool> any{false};
-};
-
-Faults& faults() {
-    static auto* f = new Faults;
-    return *f;
-}
-
-// True (with errno set) when a test asked the next call of the operation to fail.
+// True, with errno set, when a failure of the operation was asked for (see FaultSeam.h).
 bool injected(std::string_view operation) {
-    auto& f = faults();
-    if (!f.any.load(std::memory_order_relaxed)) return false;
-    std::lock_guard lock(f.mutex);
-    auto it = f.pending.find(operation);
-    if (it == f.pending.end() || it->second.empty()) return false;
-    errno = it->second.front();
-    it->second.pop_front();
-    if (it->second.empty()) f.pending.erase(it);
-    f.any = !f.pending.empty();
+    int error = injectedFault(operation);
+    if (error == 0) return false;
+    errno = error;
     return true;
 }
 
@@ -527,22 +509,8 @@ int FileManager::posixErrno(const Error& error) {
     return code ? static_cast<int>(*code) : 0;
 }
 
-void FileManager::injectFault(std::string_view operation, int error) {
-    auto& f = faults();
-    std::lock_guard lock(f.mutex);
-    f.pending[std::string(operation)].push_back(error);
-    f.any = true;
-}
-
 bool FileManager::consumeFault(std::string_view operation) {
     return injected(operation);
-}
-
-void FileManager::clearFaults() {
-    auto& f = faults();
-    std::lock_guard lock(f.mutex);
-    f.pending.clear();
-    f.any = false;
 }
 
 bool FileManager::fileExists(const std::string& path, bool* isDirectory) const {

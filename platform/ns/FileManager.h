@@ -104,14 +104,8 @@ class FileManager {
     // The errno carried by an error made here; 0 when there is none.
     static int posixErrno(const Error& error);
 
-    // Test seam: the next call of the named system operation inside this class fails with the
-    // errno instead of running. Names: "open", "read", "write", "fsync", "rename", "mkdir",
-    // "unlink", "rmdir", "opendir", "stat", "statvfs", "symlink", "setxattr", "getxattr",
-    // "removexattr". Several faults for one name apply to successive calls.
-    static void injectFault(std::string_view operation, int error);
-    static void clearFaults();
     // For the platform's other file classes, so that one seam covers them: true, with errno
-    // set, when a fault is pending for the operation (and takes it).
+    // set, when a failure of the operation was asked for (see FaultSeam.h).
     static bool consumeFault(std::string_view operation);
 
   private:

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/ns/Bundle.h"
+#include "platform/ns/FaultSeam.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/sec/AttributeCodec.h"
 #include "platform/sec/ItemQuery.h"
@@ -110,8 +111,6 @@ struct Keychain::Impl {
     // Nothing: the keychain of the application that the sandbox holds, wherever that is now.
     std::optional<std::filesystem::path> directory;
     std::optional<std::string> defaultAccessGroup;
-    int failuresLeft = 0;
-    OSStatus failureStatus = errSecSuccess;
     std::unique_ptr<KeychainStore> store;
     std::filesystem::path storeDirectory;
 
@@ -133,10 +132,7 @@ struct Keychain::Impl {
 
     // With the mutex held: an injected failure, or the store opened.
     OSStatus ready() {
-        if (failuresLeft > 0) {
-            --failuresLeft;
-            return failureStatus;
-        }
+        if (OSStatus failure = ns::injectedFault("keychain")) return failure;
         return openStore();
     }
 
@@ -224,12 +220,6 @@ std::string Keychain::defaultAccessGroup() const {
 void Keychain::setDefaultAccessGroup(std::string group) {
     std::lock_guard lock(impl_->mutex);
     impl_->defaultAccessGroup = std::move(group);
-}
-
-void Keychain::failNextCalls(int count, OSStatus status) {
-    std::lock_guard lock(impl_->mutex);
-    impl_->failuresLeft = count;
-    impl_->failureStatus = status;
 }
 
 OSStatus Keychain::add(const ns::Dictionary& attributes, ns::Value* result) {
@@ -445,10 +435,8 @@ OSStatus parseGeneration(const ns::Dictionary& parameters, int& bits, KeyItemPla
 OSStatus Keychain::generateKeyPair(const ns::Dictionary& parameters,
                                    std::shared_ptr<Key>* publicKey,
                                    std::shared_ptr<Key>* privateKey) {
-    {
-        std::lock_guard lock(impl_->mutex);
-        if (impl_->failuresLeft > 0) return impl_->ready();
-    }
+    // A keychain that refuses calls refuses before the costly generation.
+    if (OSStatus failure = ns::injectedFault("keychain")) return failure;
     int bits;
     KeyItemPlan publicPlan;
     KeyItemPlan privatePlan;

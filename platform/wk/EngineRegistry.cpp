@@ -1,14 +1,10 @@
 #include "platform/wk/EngineRegistry.h"
 
-#include "platform/wk/FakeEngine.h"
+#include "platform/ns/Exception.h"
 
 namespace wk {
 
-EngineRegistry::EngineRegistry() : default_(FakeEngine::kName) {
-    factories_.emplace(FakeEngine::kName, [](const auto& configuration, auto client) {
-        return std::make_shared<FakeEngine>(configuration, std::move(client));
-    });
-}
+EngineRegistry::EngineRegistry() = default;
 
 EngineRegistry& EngineRegistry::shared() {
     static EngineRegistry registry;
@@ -17,6 +13,7 @@ EngineRegistry& EngineRegistry::shared() {
 
 void EngineRegistry::registerEngine(std::string name, Factory factory) {
     std::lock_guard lock(mutex_);
+    if (default_.empty()) default_ = name;
     factories_[std::move(name)] = std::move(factory);
 }
 
@@ -45,7 +42,11 @@ std::shared_ptr<Engine> EngineRegistry::createEngine(
     Factory factory;
     {
         std::lock_guard lock(mutex_);
-        factory = factories_.at(default_);
+        auto it = factories_.find(default_);
+        if (it == factories_.end())
+            throw ns::Exception(ns::kInternalInconsistencyException,
+                                "no web engine is registered for new web views");
+        factory = it->second;
     }
     return factory(configuration, std::move(client));
 }

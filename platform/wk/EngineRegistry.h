@@ -16,7 +16,9 @@ namespace wk {
 class WebViewConfiguration;
 
 // The engines that web views can be built on, by name, and the one new web views use. The
-// in-process fake ("fake") is always there and is the default until the host chooses another.
+// program registers its engine at start and makes it the default; the first engine registered
+// is the default until then. Making a web view before any engine is registered is a
+// programming fault.
 class EngineRegistry {
   public:
     using Factory = std::function<std::shared_ptr<Engine>(

@@ -8,7 +8,7 @@
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/Application.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 #include "platform/wk/WebView.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"

@@ -13,7 +13,7 @@
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Application.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 #include "platform/wk/WebView.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"

@@ -7,7 +7,7 @@
 
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngine.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 #include "platform/wk/WebView.h"
 #include "tests/bridge/support/EchoPlugin.h"
 #include "tests/support/ManualRunLoop.h"

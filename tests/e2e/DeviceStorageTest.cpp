@@ -8,7 +8,7 @@
 #include <map>
 #include <set>
 
-#include "platform/net/InjectedReachabilitySource.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/Data.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Locale.h"

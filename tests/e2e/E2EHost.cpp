@@ -5,7 +5,7 @@
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/gtk/WebKitGtkEngine.h"
-#include "platform/net/InjectedReachabilitySource.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Application.h"

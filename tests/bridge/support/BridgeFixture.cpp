@@ -8,7 +8,7 @@
 #include "platform/ns/PropertyListSerialization.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/rt/ClassRegistry.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 
 namespace bridgetest {
 

@@ -5,7 +5,7 @@
 
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 #include "platform/wk/NavigationDelegate.h"
 #include "platform/wk/ScriptMessageHandler.h"
 #include "platform/wk/WebView.h"

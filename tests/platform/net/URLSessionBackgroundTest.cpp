@@ -7,12 +7,11 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/net/BackgroundJob.h"
-#include "platform/net/InjectedReachabilitySource.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/net/ReachabilityFlagSource.h"
 #include "platform/net/URLSession.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/UUID.h"
-#include "platform/ui/Application.h"
 #include "tests/peers/HttpsServer.h"
 #include "tests/platform/net/NetTestSupport.h"
 #include "tests/platform/net/RecordingSessionDelegate.h"
@@ -117,28 +116,6 @@ TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
     EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs([](auto&, auto) {}), 0u);
     session->finishTasksAndInvalidate();
     relaunched->finishTasksAndInvalidate();
-}
-
-TEST_F(URLSessionBackgroundTest, PendingJobsWakeTheApplicationThroughItsDelegateChain) {
-    fs::create_directories(jobsDirectory());
-    net::URLRequest request = post("/u");
-    for (const char* session : {"bg.b", "bg.a", "bg.b"}) {
-        net::BackgroundJob job(ns::UUID().UUIDString(), session, request,
-                               (jobs_ / "body.bin").string());
-        std::ofstream(jobsDirectory() / (job.identifier() + ".job")) << job.serialized();
-    }
-    ui::Application application;
-    std::vector<std::string> woken;
-    application.installHook<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
-        "test", [&](ui::Application&, const std::string& identifier,
-                    const ui::CompletionHandler& completion, const auto& next) {
-            woken.push_back(identifier);
-            completion();
-            next(application, identifier, completion);
-        });
-    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs(application), 2u);
-    EXPECT_EQ(woken, (std::vector<std::string>{"bg.a", "bg.b"}));
-    EXPECT_EQ(server_.requestCount(), 0u) << "nothing runs until a session takes the jobs up";
 }
 
 // An upload that the network cut off keeps its job and goes again once the network is back.

@@ -1,4 +1,5 @@
 #include "platform/ns/FileHandle.h"
+#include "platform/testing/InjectedFaults.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -46,22 +47,22 @@ TEST_F(FileHandleTest, OpeningAFifoDoesNotWait) {
 
 TEST_F(FileHandleTest, SharesTheFileManagersFaultSeam) {
     std::ofstream(path("f")) << "abc";
-    ns::FileManager::injectFault("open", EACCES);
+    ns::InjectedFaults::add("open", EACCES);
     auto refused = ns::FileHandle::fileHandleForReadingAtPath(path("f"));
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().code(), ns::kFileReadNoPermissionError);
 
     auto handle = ns::FileHandle::fileHandleForAppendingAtPath(path("f"), false);
     ASSERT_TRUE(handle);
-    ns::FileManager::injectFault("write", ENOSPC);
+    ns::InjectedFaults::add("write", ENOSPC);
     EXPECT_EQ((*handle)->writeData(std::string_view("x")).error().code(),
               ns::kFileWriteOutOfSpaceError);
-    ns::FileManager::injectFault("truncate", EACCES);
+    ns::InjectedFaults::add("truncate", EACCES);
     EXPECT_EQ((*handle)->truncateFileAtOffset(0).error().code(), ns::kFileWriteNoPermissionError);
-    ns::FileManager::injectFault("fsync", EIO);
+    ns::InjectedFaults::add("fsync", EIO);
     EXPECT_FALSE((*handle)->synchronizeFile());
     auto reader = ns::FileHandle::fileHandleForReadingAtPath(path("f"));
-    ns::FileManager::injectFault("read", EIO);
+    ns::InjectedFaults::add("read", EIO);
     EXPECT_EQ((*reader)->readDataOfLength(3).error().code(), ns::kFileReadUnknownError);
     EXPECT_EQ((*reader)->readDataOfLength(3)->chars(), "abc");
 }

@@ -1,4 +1,5 @@
 #include "platform/ns/FileManager.h"
+#include "platform/testing/InjectedFaults.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -86,9 +87,9 @@ TEST_F(FileManagerTest, ErrorsCarryThePlatformCodeForEachOperationAndErrno) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.faultOp) FileManager::injectFault(c.faultOp, c.faultErrno);
+        if (c.faultOp) ns::InjectedFaults::add(c.faultOp, c.faultErrno);
         ns::Status result = c.run();
-        FileManager::clearFaults();
+        ns::InjectedFaults::clear();
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.error().domain(), "NSCocoaErrorDomain");
         EXPECT_EQ(result.error().code(), c.code);
@@ -100,7 +101,7 @@ TEST_F(FileManagerTest, ErrorsCarryThePlatformCodeForEachOperationAndErrno) {
 
 TEST_F(FileManagerTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
     write(path("f"), "old");
-    FileManager::injectFault("write", ENOSPC);
+    ns::InjectedFaults::add("write", ENOSPC);
     EXPECT_FALSE(fm.createFile(path("f"), ns::Data::fromString("new")).ok());
     EXPECT_EQ(read(path("f")), "old");
     EXPECT_TRUE(leftovers(dir_.str()).empty());
@@ -135,7 +136,7 @@ TEST_F(FileManagerTest, CopyIsRecursiveKeepsLinksAsLinksAndRefusesAnExistingTarg
 TEST_F(FileManagerTest, FailedCopyLeavesNoPartialTarget) {
     write(path("src/a"), "A");
     write(path("src/b"), "B");
-    FileManager::injectFault("read", EIO);
+    ns::InjectedFaults::add("read", EIO);
     auto status = fm.copyItem(path("src"), path("dst"));
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().code(), 256);
@@ -160,7 +161,7 @@ TEST_F(FileManagerTest, MoveAcrossFileSystemsCopiesThenRemovesTheSource) {
     write(path("src/a"), "A");
     write(path("src/deep/b"), "B");
     fs::create_directories(path("to"));
-    FileManager::injectFault("rename", EXDEV);
+    ns::InjectedFaults::add("rename", EXDEV);
     ASSERT_TRUE(fm.moveItem(path("src"), path("to/moved")).ok());
     EXPECT_FALSE(fs::exists(path("src")));
     EXPECT_EQ(read(path("to/moved/a")), "A");
@@ -171,8 +172,8 @@ TEST_F(FileManagerTest, MoveAcrossFileSystemsCopiesThenRemovesTheSource) {
 TEST_F(FileManagerTest, FailedMoveAcrossFileSystemsKeepsTheSource) {
     write(path("src/a"), "A");
     fs::create_directories(path("to"));
-    FileManager::injectFault("rename", EXDEV);
-    FileManager::injectFault("write", ENOSPC);
+    ns::InjectedFaults::add("rename", EXDEV);
+    ns::InjectedFaults::add("write", ENOSPC);
     auto status = fm.moveItem(path("src"), path("to/moved"));
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().code(), 640);
@@ -212,14 +213,14 @@ TEST_F(FileManagerTest, RemoveNeverFollowsSymbolicLinks) {
 TEST_F(FileManagerTest, BackupExclusionUsesTheListWhereExtendedAttributesAreMissing) {
     write(path("doc"), "x");
     write(path("other"), "y");
-    FileManager::injectFault("setxattr", ENOTSUP);
+    ns::InjectedFaults::add("setxattr", ENOTSUP);
     ASSERT_TRUE(fm.setExcludedFromBackup(path("doc"), true).ok());
-    FileManager::injectFault("getxattr", ENOTSUP);
+    ns::InjectedFaults::add("getxattr", ENOTSUP);
     EXPECT_TRUE(fm.isExcludedFromBackup(path("doc")));
     EXPECT_FALSE(fm.isExcludedFromBackup(path("other")));
     EXPECT_TRUE(fs::exists(ns::Sandbox::libraryDirectory() + "/" + ns::kBackupExclusionListName));
 
-    FileManager::injectFault("removexattr", ENOTSUP);
+    ns::InjectedFaults::add("removexattr", ENOTSUP);
     ASSERT_TRUE(fm.setExcludedFromBackup(path("doc"), false).ok());
     EXPECT_FALSE(fm.isExcludedFromBackup(path("doc")));
 

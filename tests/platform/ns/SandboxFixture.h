@@ -6,6 +6,7 @@
 
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/testing/InjectedFaults.h"
 #include "tests/support/TempDir.h"
 
 namespace testsupport {
@@ -17,7 +18,7 @@ class SandboxTest : public ::testing::Test {
         auto status = ns::Sandbox::configure(dir_.str() + "/sandbox");
         ASSERT_TRUE(status.ok());
     }
-    void TearDown() override { ns::FileManager::clearFaults(); }
+    void TearDown() override { ns::InjectedFaults::clear(); }
 
     std::string path(const std::string& name) const { return dir_.str() + "/" + name; }
 

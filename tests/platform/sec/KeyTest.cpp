@@ -9,6 +9,7 @@
 #include "platform/sec/KeyPair.h"
 #include "platform/sec/SecItem.h"
 #include "platform/sec/SecKey.h"
+#include "platform/testing/InjectedFaults.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
 
 // The checks below use OpenSSL's own RSA structures on purpose: they are an independent reading
@@ -217,7 +218,7 @@ TEST_F(KeyItems, GenerationChecksItsParametersAndKeepsTemporaryKeysOut) {
     odd[kSecPrivateKeyAttrs] = ns::Dictionary{{kSecAttrService, "s"}};
     EXPECT_EQ(keychain.generateKeyPair(odd, nullptr, nullptr), errSecParam);
 
-    keychain.failNextCalls(1, errSecMissingEntitlement);
+    ns::InjectedFaults::add("keychain", errSecMissingEntitlement, 1);
     EXPECT_EQ(keychain.generateKeyPair(parameters(true), nullptr, nullptr),
               errSecMissingEntitlement);
 }

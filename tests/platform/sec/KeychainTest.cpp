@@ -10,6 +10,7 @@
 #include "platform/ns/Sandbox.h"
 
 #include "platform/sec/SecItem.h"
+#include "platform/testing/InjectedFaults.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
 
 namespace {
@@ -293,7 +294,7 @@ TEST_F(KeychainItems, MalformedDictionariesAnswerParam) {
 }
 
 TEST_F(KeychainQueries, InjectedEntitlementFailuresAnswerForTheNextCallsOnly) {
-    keychain.failNextCalls(3, errSecMissingEntitlement);
+    ns::InjectedFaults::add("keychain", errSecMissingEntitlement, 3);
     ns::Value result;
     EXPECT_EQ(keychain.copyMatching(genericPassword({{kSecReturnData, true}}), &result),
               errSecMissingEntitlement);

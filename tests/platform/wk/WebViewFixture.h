@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/ns/URL.h"
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 #include "platform/wk/NavigationDelegate.h"
 #include "platform/wk/UIDelegate.h"
 #include "platform/wk/WebView.h"

@@ -11,6 +11,7 @@
 #include "platform/ns/FileManager.h"
 #include "platform/ns/PropertyListSerialization.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/testing/InjectedFaults.h"
 #include "plugins/device_storage/HYBFileSystem.h"
 
 namespace filetest {
@@ -69,7 +70,7 @@ void FileFixture::TearDown() {
     loop().runUntilIdle();
     plugin_.reset();
     controller_.reset();
-    ns::FileManager::clearFaults();
+    ns::InjectedFaults::clear();
     HYBFileSystem::setMaxReadLength(HYBFileSystem::kDefaultMaxReadLength);
     ManualRunLoop::TearDown();
 }

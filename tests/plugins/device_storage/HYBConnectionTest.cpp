@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/net/InjectedReachabilitySource.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/svc/Telephony.h"

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/ns/FileManager.h"
+#include "platform/testing/InjectedFaults.h"
 #include "plugins/device_storage/HYBFileSystem.h"
 #include "tests/plugins/device_storage/FileTestFixture.h"
 #include "tests/support/LogCapture.h"
@@ -58,7 +59,7 @@ protected:
 
 TEST_P(HYBFileFaultTest, PlatformFailureBecomesTheFileErrorCode) {
     const FaultCase& c = GetParam();
-    ns::FileManager::injectFault(c.operation, c.error);
+    ns::InjectedFaults::add(c.operation, c.error);
     const std::string action = c.action == std::string("copyDir") ? "copyTo" : c.action;
     auto result = call(action, arguments(c.action));
     ASSERT_TRUE(result);
@@ -92,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HYBFileErrorCodeTest, FailedWriteAnswersNine) {
     // The cut to the position happens; the append then fails for lack of space.
-    ns::FileManager::injectFault("write", ENOSPC);
+    ns::InjectedFaults::add("write", ENOSPC);
     auto result = call("write", {url("persistent", "/f.txt"), "more", 3});
     EXPECT_TRUE(isError(result, INVALID_MODIFICATION_ERR));
     EXPECT_EQ(readFile(documents() + "/f.txt"), "con");
@@ -100,10 +101,10 @@ TEST_F(HYBFileErrorCodeTest, FailedWriteAnswersNine) {
 
 TEST_F(HYBFileErrorCodeTest, FailuresAreLogged) {
     testsupport::LogCapture log;
-    ns::FileManager::injectFault("unlink", EACCES);
+    ns::InjectedFaults::add("unlink", EACCES);
     call("remove", {url("persistent", "/f.txt")});
     EXPECT_TRUE(log.contains("error removing filesystem entry at " + documents() + "/f.txt"));
-    ns::FileManager::injectFault("mkdir", EACCES);
+    ns::InjectedFaults::add("mkdir", EACCES);
     call("getDirectory", {url("persistent", "/"), "x", ns::Dictionary{{"create", true}}});
     EXPECT_TRUE(log.contains("error creating directory: "));
     call("getFileMetadata", {url("persistent", "/none")});

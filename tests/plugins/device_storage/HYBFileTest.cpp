@@ -8,6 +8,7 @@
 
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/testing/InjectedFaults.h"
 #include "plugins/device_storage/HYBLocalFilesystem.h"
 #include "tests/plugins/device_storage/FileTestFixture.h"
 #include "tests/support/LogCapture.h"
@@ -314,7 +315,7 @@ TEST_F(HYBFileTest, PlainPathsAndTheVolume) {
     const std::string digits = *free->message().string();
     EXPECT_FALSE(digits.empty());
     EXPECT_EQ(digits.find_first_not_of("0123456789"), std::string::npos);
-    ns::FileManager::injectFault("statvfs", EIO);
+    ns::InjectedFaults::add("statvfs", EIO);
     EXPECT_EQ(call("getFreeDiskSpace", {})->message(), ns::Value("0"));
 }
 

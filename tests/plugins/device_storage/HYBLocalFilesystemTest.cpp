@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/ns/FileManager.h"
+#include "platform/testing/InjectedFaults.h"
 #include "tests/plugins/device_storage/FileTestFixture.h"
 #include "tests/support/LogCapture.h"
 
@@ -375,11 +376,11 @@ TEST_F(HYBLocalCopyTest, MoveReplacesFilesAndEmptyFolders) {
 TEST_F(HYBLocalCopyTest, MoveAcrossFileSystemsReplacesTheTargetWhole) {
     // The first rename meets another volume: the entry travels as a copy beside the target
     // and replaces it in one rename.
-    ns::FileManager::injectFault("rename", EXDEV);
+    ns::InjectedFaults::add("rename", EXDEV);
     ASSERT_TRUE(isOK(move("/f.txt", "/", "g.txt")));
     EXPECT_EQ(readFile(documents() + "/g.txt"), "source");
     EXPECT_FALSE(exists(documents() + "/f.txt"));
-    ns::FileManager::injectFault("rename", EXDEV);
+    ns::InjectedFaults::add("rename", EXDEV);
     ASSERT_TRUE(isOK(call("moveTo", {url("persistent", "/g.txt"), url("temporary", "/"), "t"})));
     EXPECT_EQ(readFile(temporary() + "/t"), "source");
     std::vector<std::string> left;

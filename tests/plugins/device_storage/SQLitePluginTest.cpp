@@ -11,6 +11,7 @@
 
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/ns/FileManager.h"
+#include "platform/testing/InjectedFaults.h"
 #include "tests/plugins/device_storage/support/SQLitePluginFixture.h"
 #include "tests/support/LogCapture.h"
 
@@ -131,9 +132,9 @@ TEST_F(SQLitePluginTest, WithoutTheNoSyncFolderOnlyDocsAndLibsOpen) {
     for (const Case& c : cases) {
         fs::remove_all(noSync);
         LogCapture log;
-        ns::FileManager::injectFault(c.operation, EACCES);
+        ns::InjectedFaults::add(c.operation, EACCES);
         makePlugin();
-        ns::FileManager::clearFaults();
+        ns::InjectedFaults::clear();
         EXPECT_TRUE(log.contains(c.log)) << c.operation;
         expectAnswer(open("n.db", "nosync"), kError,
                      "INTERNAL PLUGIN ERROR: open with database name missing");

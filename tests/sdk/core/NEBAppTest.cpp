@@ -9,6 +9,7 @@
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/UUID.h"
 #include "platform/ui/Application.h"
+#include "platform/testing/InjectedFaults.h"
 #include "sdk/core/NEBAnalyticsStarting.h"
 #include "sdk/core/NEBConfiguration.h"
 #include "sdk/core/NEBHash.h"
@@ -352,7 +353,7 @@ TEST_F(AppTest, InstallUUIDIsMadeOnceAndKept) {
 }
 
 TEST_F(AppTest, BackupExclusionWorksWithoutExtendedAttributes) {
-    ns::FileManager::injectFault("setxattr", ENOTSUP);
+    ns::InjectedFaults::add("setxattr", ENOTSUP);
     auto path = *NEBApp::filePathURLWithName("NEBULA_LAST_TIMESTAMP");
     EXPECT_TRUE(NEBApp::writeString("1.000000", path));
     EXPECT_TRUE(ns::FileManager::defaultManager().isExcludedFromBackup(path));

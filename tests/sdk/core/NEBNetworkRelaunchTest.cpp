@@ -83,7 +83,12 @@ TEST_F(NEBNetworkRelaunchTest, TheNextLaunchSendsTheUploadAgainAndFinishesTheEve
     // client's hook on the application takes it up.
     ui::Application application;
     NEBNetwork::installBackgroundEventsHook(application);
-    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs(application), 1u);
+    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs(
+                  [&application](const std::string& identifier, std::function<void()> done) {
+                      application.deliver<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
+                          identifier, ui::CompletionHandler(std::move(done)));
+                  }),
+              1u);
     ASSERT_TRUE(waitUntil([&] { return net::BackgroundJobStore::load().empty(); }));
 
     auto requests = server_->requests();

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/net/InjectedReachabilitySource.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/net/ReachabilityFlagSource.h"
 #include "platform/net/TLSSettings.h"
 #include "sdk/core/NEBNetwork.h"

@@ -13,6 +13,7 @@
 #include "platform/ns/UserDefaults.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Device.h"
+#include "platform/testing/InjectedFaults.h"
 #include "sdk/core/NEBCoreLogger.h"
 #include "sdk/core/NEBOptions.h"
 #include "tests/support/LogCapture.h"
@@ -41,7 +42,7 @@ protected:
 
     void TearDown() override {
         loop().runUntilIdle();
-        ns::FileManager::clearFaults();
+        ns::InjectedFaults::clear();
         ManualRunLoop::TearDown();
     }
 

@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "platform/net/InjectedReachabilitySource.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/NotificationCenter.h"
 #include "tests/support/ManualRunLoop.h"

@@ -1,4 +1,4 @@
-#include "platform/net/InjectedReachabilitySource.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 
 #include "platform/dispatch/RunLoop.h"
 

@@ -1,4 +1,4 @@
-#include "platform/wk/FakeEngine.h"
+#include "platform/testing/FakeEngine.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -8,6 +8,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/wk/EngineRegistry.h"
 #include "platform/wk/HeaderFields.h"
 #include "platform/wk/WebKitError.h"
 #include "platform/wk/WebView.h"
@@ -62,6 +63,16 @@ std::optional<std::string> readDocumentFile(const ns::URL& url) {
     text.resize(static_cast<size_t>(in.gcount()));
     return text;
 }
+
+// Every program that links the testing library makes its web views on this engine unless it
+// registers another: tests never need a renderer of their own.
+[[maybe_unused]] const bool kRegistered = [] {
+    EngineRegistry::shared().registerEngine(FakeEngine::kName, [](const auto& configuration,
+                                                                 auto client) {
+        return std::make_shared<FakeEngine>(configuration, std::move(client));
+    });
+    return true;
+}();
 
 }  // namespace
 

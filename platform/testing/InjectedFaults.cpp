@@ -1,0 +1,56 @@
+#include "platform/testing/InjectedFaults.h"
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/ns/FaultSeam.h"
+
+namespace ns {
+namespace {
+
+struct Pending {
+    std::mutex mutex;
+    std::map<std::string, std::deque<int>, std::less<>> faults;
+    std::atomic<bool> any{false};
+};
+
+Pending& pending() {
+    static auto* p = new Pending;  // asked from threads that may outlive static destruction
+    return *p;
+}
+
+}  // namespace
+
+// Takes the place of the program's answer, which is always 0.
+int injectedFault(std::string_view operation) noexcept {
+    auto& p = pending();
+    if (!p.any.load(std::memory_order_relaxed)) return 0;
+    std::lock_guard lock(p.mutex);
+    auto it = p.faults.find(operation);
+    if (it == p.faults.end() || it->second.empty()) return 0;
+    int error = it->second.front();
+    it->second.pop_front();
+    if (it->second.empty()) p.faults.erase(it);
+    p.any = !p.faults.empty();
+    return error;
+}
+
+void InjectedFaults::add(std::string_view operation, int error, int count) {
+    auto& p = pending();
+    std::lock_guard lock(p.mutex);
+    auto& queue = p.faults[std::string(operation)];
+    for (int i = 0; i < count; ++i) queue.push_back(error);
+    p.any = true;
+}
+
+void InjectedFaults::clear() {
+    auto& p = pending();
+    std::lock_guard lock(p.mutex);
+    p.faults.clear();
+    p.any = false;
+}
+
+}  // namespace ns

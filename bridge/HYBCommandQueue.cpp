@@ -4,6 +4,7 @@
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPlugin.h"
+#include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "bridge/NSString+HYBJSONSerializingPrivate.h"
@@ -108,10 +109,7 @@ void HYBCommandQueue::executePending() {
                 queue_.pop_front();
                 holder->commands = ns::Array();
             }
-            if (std::optional<HYBInvokedUrlCommand> command =
-                    HYBInvokedUrlCommand::commandFromJson(std::move(entry))) {
-                execute(*command);
-            }
+            executeCall(std::move(entry));
             if (!queue_.empty() && millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
                 std::weak_ptr<HYBCommandQueue> weakSelf = self;
                 dispatch::RunLoop::main().post([weakSelf] {
@@ -121,6 +119,28 @@ void HYBCommandQueue::executePending() {
             }
         }
     }
+}
+
+bool HYBCommandQueue::executeCall(ns::Value call) {
+    // Kept before the call is taken apart: a malformed call still gets its answer.
+    std::optional<std::string> callbackId;
+    if (const ns::Array* parts = call.array(); parts && !parts->empty()) {
+        if (const std::string* id = (*parts)[0].string()) callbackId = *id;
+    }
+    std::optional<HYBInvokedUrlCommand> command =
+        HYBInvokedUrlCommand::commandFromJson(std::move(call));
+    if (!command) {
+        answerCall(callbackId, HYBResultStatusJSONError);
+        return false;
+    }
+    return execute(*command);
+}
+
+void HYBCommandQueue::answerCall(const std::optional<std::string>& callbackId, unsigned status) {
+    auto controller = viewController_.lock();
+    auto delegate = controller ? controller->commandDelegate() : nullptr;
+    if (!delegate || !callbackId) return;
+    delegate->sendPluginResult(HYBPluginResult::resultWithStatus(status), *callbackId);
 }
 
 bool HYBCommandQueue::execute(const HYBInvokedUrlCommand& command) {
@@ -138,6 +158,7 @@ bool HYBCommandQueue::execute(const HYBInvokedUrlCommand& command) {
             "ERROR: Plugin '%@' not found, or is not a HYBPlugin. Check your plugin mapping in "
             "config.xml.",
             command.className());
+        answerCall(command.callbackId(), HYBResultStatusClassNotFound);
         return false;
     }
 
@@ -158,6 +179,7 @@ bool HYBCommandQueue::execute(const HYBInvokedUrlCommand& command) {
     } else {
         ns::nslog("ERROR: Method '%@:' not defined in Plugin '%@'", command.methodName(),
                   command.className());
+        answerCall(command.callbackId(), HYBResultStatusInvalidAction);
     }
     const double elapsed = millisecondsSince(started);
     if (elapsed > kThreadWarningMs) {

@@ -40,8 +40,15 @@ public:
     // Runs queued batches in arrival order, in time slices. Does nothing when a pass is
     // already running (a call from inside an action leaves the new work to that pass).
     void executePending();
-    // Runs one command at once; true when a plug-in action was called.
+    // Runs one command at once; true when a plug-in action was called. A call whose plug-in
+    // or action is missing is answered with HYBResultStatusClassNotFound or
+    // HYBResultStatusInvalidAction, so that the page does not wait for it.
     bool execute(const HYBInvokedUrlCommand& command);
+    // Runs one page call as posted ([callbackId, service, action, arguments]); a call that is
+    // not of that form is answered with HYBResultStatusJSONError when its callback id is known.
+    bool executeCall(ns::Value call);
+    // Answers a call that cannot run with `status` alone.
+    void answerCall(const std::optional<std::string>& callbackId, unsigned status);
 
 private:
     // Receives one parsed batch; shared between a background parse and the main thread.

@@ -5,6 +5,7 @@
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBCommandQueue.h"
+#include "bridge/HYBPluginResult.h"
 #include "bridge/HYBURLSchemeHandler.h"
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewProcessPoolFactory.h"
@@ -475,9 +476,30 @@ void HYBWebViewEngine::takeScriptMessage(wk::UserContentController& /*controller
         ns::nslog("Refused a page call from a web view other than the main one.");
         return;
     }
+    // Only the application's page may call plug-ins: a frame of another origin inside it (an
+    // allowed advertisement, a map) is someone else's page.
+    if (!message.frameInfo.isMainFrame && !isAppOrigin(message.frameInfo.request.url())) {
+        ns::nslog("Refused a page call from a frame that is not the main frame (%@).",
+                  message.frameInfo.request.url().absoluteString());
+        return;
+    }
     auto controller = viewController();
     if (!controller || !controller->commandQueue()) return;
-    if (auto command = HYBInvokedUrlCommand::commandFromJson(std::move(message.body))) {
-        controller->commandQueue()->execute(*command);
+    if (message.bodyError) {
+        ns::nslog("ERROR: Page call could not be read: %@",
+                  message.bodyError->localizedDescription());
+        const ns::Array* parts = message.body.array();
+        const std::string* callbackId = parts && !parts->empty() ? (*parts)[0].string() : nullptr;
+        if (callbackId)
+            controller->commandQueue()->answerCall(*callbackId, HYBResultStatusJSONError);
+        return;
     }
+    controller->commandQueue()->executeCall(std::move(message.body));
+}
+
+bool HYBWebViewEngine::isAppOrigin(const ns::URL& url) const {
+    if (isFileScheme_) return url.isFileURL();
+    const auto assets = assetsURL_ ? ns::URL::parse(*assetsURL_) : std::nullopt;
+    return assets && url.scheme() == assets->scheme() && url.host() == assets->host() &&
+           url.port() == assets->port();
 }

@@ -75,6 +75,9 @@ public:
 
     // File URLs and URLs of the application's own scheme load without asking anyone.
     bool defaultResourcePolicyForURL(const ns::URL& url) const;
+    // Whether a page at `url` is of the application's own origin (its scheme and host, or a
+    // file when the application is served from files).
+    bool isAppOrigin(const ns::URL& url) const;
     bool shouldReloadWebView() const;
     static bool shouldReloadWebView(const std::optional<ns::URL>& url,
                                     const std::optional<std::string>& title);

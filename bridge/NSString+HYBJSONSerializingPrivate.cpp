@@ -4,7 +4,8 @@
 #include "platform/ns/Log.h"
 
 std::optional<ns::Value> hyb_JSONObject(std::string_view text) {
-    ns::Result<ns::Value> value = ns::JSONSerialization::read(text);
+    ns::Result<ns::Value> value =
+        ns::JSONSerialization::read(text, {.loneSurrogatesReplaced = true});
     if (!value) {
         ns::nslog("NSString JSONObject error: %@, Malformed Data: %@", value.error(), text);
         return std::nullopt;
@@ -13,7 +14,8 @@ std::optional<ns::Value> hyb_JSONObject(std::string_view text) {
 }
 
 std::optional<ns::Value> hyb_JSONFragment(std::string_view text) {
-    ns::Result<ns::Value> value = ns::JSONSerialization::read(text, {.fragmentsAllowed = true});
+    ns::Result<ns::Value> value = ns::JSONSerialization::read(
+        text, {.fragmentsAllowed = true, .loneSurrogatesReplaced = true});
     if (!value) {
         ns::nslog("NSString JSONObject error: %@", value.error());
         return std::nullopt;

@@ -2,7 +2,11 @@
 
 #include <libsoup/soup.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
 
 #include <algorithm>
 #include <set>
@@ -23,6 +27,56 @@ namespace wk {
 namespace {
 
 constexpr const char* kEngineKey = "hybrid-engine";
+
+// 128 random bits as hex, from the kernel's generator.
+std::string randomSecret() {
+    unsigned char bytes[16];
+    size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw std::runtime_error("no random bytes for the message secret");
+        got += static_cast<size_t>(n);
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += kHex[byte >> 4];
+        text += kHex[byte & 15];
+    }
+    return text;
+}
+
+// WebKitGTK does not say which frame posted a message. Every frame gets this script before
+// any of its own: it replaces each handler's postMessage with one that wraps the body in
+// {s: secret, t: whether this is the top frame, u: the frame's address, b: body}. The frame
+// facts come from the window's unforgeable members at the time of the call, the secret stays in
+// a closure, and the original postMessage is reached through a bound function, so a page can
+// neither read the secret nor make the wrapper lie; what it posts around the wrapper lacks
+// the secret and counts as coming from an unknown frame.
+constexpr const char* kFrameGuardScript = R"JS((function (w, names, secret) {
+    'use strict';
+    var handlers = w.webkit && w.webkit.messageHandlers;
+    if (!handlers) return;
+    var call = Function.prototype.call, define = Object.defineProperty, kept = [];
+    names.forEach(function (name) {
+        var handler = handlers[name];
+        if (!handler) return;
+        var send = call.bind(handler.postMessage, handler);
+        define(handler, 'postMessage', { value: function postMessage(body) {
+            send({ s: secret, t: w === w.top, u: w.location.href, b: body });
+        } });
+        kept.push(handler);
+    });
+    // A handler's script object lives only while something holds it; a new one would lack the
+    // guard. The window holds them (the page may find them: they hold no secret).
+    define(w, Symbol(), { value: kept });
+})(window, %NAMES%, %SECRET%);)JS";
+
+std::string jsonString(const std::string& text) {
+    auto json = ns::JSONSerialization::write(ns::Value(ns::Array{text}));
+    return json ? json->substr(1, json->size() - 2) : "\"\"";
+}
 
 // Set while the client makes the view for a page's new window, so that the engine made for
 // it knows that closing its window is the page's window closing.
@@ -89,16 +143,49 @@ ns::Error loadErrorOf(const GError* error, const char* uri) {
 
 // A value of the page in the program's terms. Objects lose their key order on the way (the
 // JSON that carries them across the process boundary is written with sorted keys); arrays keep
-// theirs. Undefined becomes null; values that JSON cannot carry (functions, symbols, cycles)
-// answer nothing.
-std::optional<ns::Value> valueOf(JSCValue* value) {
+// theirs. Undefined becomes null; a string cut inside a surrogate pair has U+FFFD in place of
+// the lone half; values that JSON cannot carry (functions, symbols, cycles) or nested deeper
+// than the reader's limit answer why.
+ns::Result<ns::Value> readValue(JSCValue* value) {
     if (!value || jsc_value_is_undefined(value) || jsc_value_is_null(value)) return ns::Value();
     gchar* json = jsc_value_to_json(value, 0);
-    if (!json) return std::nullopt;
-    auto parsed = ns::JSONSerialization::read(json, {.fragmentsAllowed = true});
+    if (!json) {
+        return ns::Error(
+            kErrorDomain, kErrorJavaScriptResultTypeIsUnsupported,
+            {{ns::kLocalizedDescriptionKey, std::string("The value has no JSON form.")}});
+    }
+    auto parsed = ns::JSONSerialization::read(
+        json, {.fragmentsAllowed = true, .loneSurrogatesReplaced = true});
     g_free(json);
-    if (!parsed) return std::nullopt;
-    return std::move(parsed.value());
+    return parsed;
+}
+
+std::optional<ns::Value> valueOf(JSCValue* value) {
+    auto read = readValue(value);
+    if (!read) return std::nullopt;
+    return std::move(read.value());
+}
+
+// A posted message: the whole value, or, when that cannot be read, what can be read of an
+// array's top level, so that the receiver can still tell whom to answer.
+std::pair<ns::Value, std::optional<ns::Error>> messageBodyOf(JSCValue* value) {
+    auto read = readValue(value);
+    if (read) return {std::move(read.value()), std::nullopt};
+    ns::Value partial;
+    if (value && jsc_value_is_array(value)) {
+        ns::Array elements;
+        JSCValue* length = jsc_value_object_get_property(value, "length");
+        const auto count = static_cast<unsigned>(std::min(jsc_value_to_double(length), 64.0));
+        g_object_unref(length);
+        for (unsigned i = 0; i < count; ++i) {
+            JSCValue* element = jsc_value_object_get_property_at_index(value, i);
+            auto converted = readValue(element);
+            g_object_unref(element);
+            elements.push_back(converted ? std::move(converted.value()) : ns::Value());
+        }
+        partial = ns::Value(std::move(elements));
+    }
+    return {std::move(partial), read.error()};
 }
 
 // Holds a policy decision until the client answers; one dropped without an answer ignores
@@ -219,7 +306,8 @@ WebKitGtkEngine::WebKitGtkEngine(std::shared_ptr<WebViewConfiguration> configura
       client_(std::move(client)),
       contentManager_(
           GObjectRef<WebKitUserContentManager>::adopt(webkit_user_content_manager_new())),
-      openedAsNewWindow_(gOpeningNewWindow) {
+      openedAsNewWindow_(gOpeningNewWindow),
+      messageSecret_(randomSecret()) {
     view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
                                          WebKitGtkContext::shared().context(),
                                          "user-content-manager", contentManager_.get(), nullptr));
@@ -321,10 +409,20 @@ void WebKitGtkEngine::syncUserScripts() {
         return a.source == b.source && a.injectionTime == b.injectionTime &&
                a.forMainFrameOnly == b.forMainFrameOnly;
     };
-    if (std::equal(wanted.begin(), wanted.end(), userScripts_.begin(), userScripts_.end(), same)) {
+    std::string guard = frameGuardScript();
+    if (guard == frameGuard_ &&
+        std::equal(wanted.begin(), wanted.end(), userScripts_.begin(), userScripts_.end(), same)) {
         return;
     }
     webkit_user_content_manager_remove_all_scripts(contentManager_.get());
+    if (!guard.empty()) {
+        WebKitUserScript* userScript =
+            webkit_user_script_new(guard.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                   WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+        webkit_user_content_manager_add_script(contentManager_.get(), userScript);
+        webkit_user_script_unref(userScript);
+    }
+    frameGuard_ = std::move(guard);
     for (const auto& script : wanted) {
         WebKitUserScript* userScript = webkit_user_script_new(
             script.source.c_str(),
@@ -338,6 +436,19 @@ void WebKitGtkEngine::syncUserScripts() {
         webkit_user_script_unref(userScript);
     }
     userScripts_ = wanted;
+}
+
+std::string WebKitGtkEngine::frameGuardScript() const {
+    if (messageHandlers_.empty()) return {};
+    ns::Array names;
+    for (const auto& [name, connection] : messageHandlers_) names.emplace_back(name);
+    std::string script = kFrameGuardScript;
+    const auto replace = [&script](std::string_view key, const std::string& value) {
+        script.replace(script.find(key), key.size(), value);
+    };
+    replace("%NAMES%", ns::JSONSerialization::write(ns::Value(std::move(names))).value());
+    replace("%SECRET%", jsonString(messageSecret_));
+    return script;
 }
 
 void WebKitGtkEngine::syncSettings() {
@@ -483,6 +594,13 @@ FrameInfo WebKitGtkEngine::mainFrameInfo() const {
     return FrameInfo{true, request};
 }
 
+FrameInfo WebKitGtkEngine::frameInfo(bool isMainFrame, const ns::URL& url) const {
+    URLRequest request(url);
+    request.setMainDocumentURL(
+        isMainFrame ? url : committedURL_.value_or(*ns::URL::parse("about:blank")));
+    return FrameInfo{isMainFrame, request};
+}
+
 NavigationAction WebKitGtkEngine::actionOf(WebKitNavigationAction* action, bool newWindow) const {
     WebKitURIRequest* uriRequest = webkit_navigation_action_get_request(action);
     auto url = parseURL(webkit_uri_request_get_uri(uriRequest));
@@ -490,11 +608,18 @@ NavigationAction WebKitGtkEngine::actionOf(WebKitNavigationAction* action, bool 
     if (const char* method = webkit_uri_request_get_http_method(uriRequest)) {
         request.setHTTPMethod(method);
     }
-    request.setMainDocumentURL(request.url());
-    NavigationAction result{request,
-                            navigationTypeOf(webkit_navigation_action_get_navigation_type(action)),
-                            mainFrameInfo(), std::nullopt};
-    if (!newWindow) result.targetFrame = FrameInfo{true, request};
+    const NavigationType type =
+        navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
+    // WebKitGTK does not say which frame a navigation is for. One that the program asked for,
+    // that goes through the history, or that the user started is taken as the main frame's;
+    // one that a script or a frame's own load started without the user (an iframe's address,
+    // a timer, a redirect) may be a subframe's and is not presented as the main frame's, so
+    // that no such load opens another application.
+    const bool mainFrame = requested_ || type != NavigationType::Other ||
+                           webkit_navigation_action_is_user_gesture(action);
+    request.setMainDocumentURL(mainFrame ? request.url() : mainFrameInfo().request.url());
+    NavigationAction result{request, type, mainFrameInfo(), std::nullopt};
+    if (!newWindow) result.targetFrame = FrameInfo{mainFrame, request};
     return result;
 }
 
@@ -724,12 +849,36 @@ void WebKitGtkEngine::onScriptMessage(WebKitUserContentManager*, WebKitJavascrip
     shielded([&] {
         auto* channel = static_cast<MessageChannel*>(data);
         auto engine = channel->engine->shared_from_this();
-        auto client = engine->client();
-        if (!client) return;
-        auto body = valueOf(webkit_javascript_result_get_js_value(result));
-        client->scriptMessagePosted(channel->name, body ? std::move(*body) : ns::Value(),
-                                    engine->mainFrameInfo());
+        engine->takeScriptMessage(channel->name, webkit_javascript_result_get_js_value(result));
     });
+}
+
+void WebKitGtkEngine::takeScriptMessage(const std::string& name, JSCValue* posted) {
+    auto client = this->client();
+    if (!client) return;
+    const auto property = [posted](const char* key) {
+        return GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(posted, key));
+    };
+    FrameInfo frame = frameInfo(false, *ns::URL::parse("about:blank"));
+    GObjectRef<JSCValue> body = GObjectRef<JSCValue>::retain(posted);
+    if (posted && jsc_value_is_object(posted)) {
+        auto secret = property("s");
+        gchar* text =
+            jsc_value_is_string(secret.get()) ? jsc_value_to_string(secret.get()) : nullptr;
+        const bool guarded = text && messageSecret_ == text;
+        g_free(text);
+        if (guarded) {
+            auto address = property("u");
+            gchar* url = jsc_value_to_string(address.get());
+            const auto parsed = ns::URL::parse(url ? url : "");
+            g_free(url);
+            frame = frameInfo(jsc_value_to_boolean(property("t").get()),
+                              parsed.value_or(*ns::URL::parse("about:blank")));
+            body = property("b");
+        }
+    }
+    auto [value, bodyError] = messageBodyOf(body.get());
+    client->scriptMessagePosted(name, std::move(value), frame, std::move(bodyError));
 }
 
 // --- Custom schemes ------------------------------------------------------------------------------

@@ -97,7 +97,10 @@ private:
     void syncUserScripts();
     void syncSettings();
     FrameInfo mainFrameInfo() const;
+    FrameInfo frameInfo(bool isMainFrame, const ns::URL& url) const;
     NavigationAction actionOf(WebKitNavigationAction* action, bool newWindow) const;
+    std::string frameGuardScript() const;
+    void takeScriptMessage(const std::string& name, JSCValue* posted);
 
     // Signals of the view, the window and the content manager.
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType,
@@ -134,6 +137,10 @@ private:
 
     std::map<std::string, gulong> messageHandlers_;  // name -> its signal connection
     std::vector<UserScript> userScripts_;
+    std::string frameGuard_;  // the guard script in place (see frameGuardScript())
+    // Known only to the guard script of this view's frames: a message that carries it was
+    // posted through the guard, whose account of its frame can be trusted.
+    const std::string messageSecret_;
     std::string engineUserAgent_;
     std::optional<std::string> customUserAgent_;
 

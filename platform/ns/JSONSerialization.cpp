@@ -494,6 +494,47 @@ std::string atCharacter(std::string reason, size_t offset) {
     return reason + " around character " + std::to_string(offset) + ".";
 }
 
+std::optional<unsigned> surrogateEscapeAt(std::string_view text, size_t i) {
+    // "\uD800" to "\uDFFF" at i.
+    if (i + 6 > text.size() || text[i] != '\\' || text[i + 1] != 'u') return std::nullopt;
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data() + i + 2, text.data() + i + 6, value, 16);
+    if (error != std::errc() || end != text.data() + i + 6) return std::nullopt;
+    if (value < 0xD800 || value > 0xDFFF) return std::nullopt;
+    return value;
+}
+
+// The text with each escaped lone surrogate written as \uFFFD; pairs and everything else as
+// they were. Only escapes are looked at: a backslash always starts a two-character escape or
+// a six-character \u one, so an escaped backslash before "u" is never taken for one.
+std::optional<std::string> withLoneSurrogatesReplaced(std::string_view text) {
+    std::string out;
+    bool changed = false;
+    size_t copied = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') continue;
+        const auto unit = surrogateEscapeAt(text, i);
+        if (!unit) {
+            ++i;  // the escaped character
+            continue;
+        }
+        if (*unit < 0xDC00) {
+            const auto next = surrogateEscapeAt(text, i + 6);
+            if (next && *next >= 0xDC00) {
+                i += 11;
+                continue;
+            }
+        }
+        out.append(text.substr(copied, i - copied)).append("\\uFFFD");
+        copied = i + 6;
+        i += 5;
+        changed = true;
+    }
+    if (!changed) return std::nullopt;
+    out.append(text.substr(copied));
+    return out;
+}
+
 }  // namespace
 
 Result<std::string> JSONSerialization::write(const Value& value, WriteOptions options) {
@@ -578,6 +619,12 @@ Result<Value> JSONSerialization::read(std::string_view text, ReadOptions options
     size_t skipped = 0;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") skipped = 3;
     text.remove_prefix(skipped);
+
+    std::optional<std::string> replaced;
+    if (options.loneSurrogatesReplaced && text.find("\\u") != std::string_view::npos) {
+        replaced = withLoneSurrogatesReplaced(text);
+        if (replaced) text = *replaced;
+    }
 
     const TextScan scan = scanText(text);
     rapidjson::MemoryStream stream(text.data(), text.size());

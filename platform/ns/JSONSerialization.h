@@ -24,6 +24,9 @@ struct JSONReadOptions {
     bool fragmentsAllowed = false;
     // Deepest nesting of arrays and objects accepted; deeper input is an error.
     size_t maxDepth = 512;
+    // Reads a \u escape of a lone UTF-16 surrogate (text cut inside a pair) as U+FFFD instead
+    // of refusing the text, as the writer does with ill-formed bytes.
+    bool loneSurrogatesReplaced = false;
 };
 
 // JSON text to and from ns::Value.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -62,6 +63,63 @@ const char* levelTag(LogLevel level) {
     return "";
 }
 
+void appendEscaped(std::string& out, const char* format, unsigned value) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    out += buffer;
+}
+
+// A logged text often holds what a page or a peer sent: a newline in it would forge whole log
+// lines and an escape sequence would reach the terminal. Control characters (C0, DEL and C1)
+// and bytes that are not UTF-8 are written as escapes, so that every line is one line and
+// shows what was sent.
+std::string escapedForLine(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\t' || (byte >= 0x20 && byte < 0x7f)) {
+            out += static_cast<char>(byte);
+            ++i;
+            continue;
+        }
+        if (byte < 0x20 || byte == 0x7f) {
+            switch (byte) {
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                default:
+                    appendEscaped(out, "\\u%04X", byte);
+            }
+            ++i;
+            continue;
+        }
+        const size_t length = byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc0 ? 2 : 1;
+        const bool whole =
+            length > 1 && byte < 0xf5 && byte != 0xc0 && byte != 0xc1 &&
+            i + length <= text.size() &&
+            std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                        text.begin() + static_cast<std::ptrdiff_t>(i + length),
+                        [](char c) { return (static_cast<unsigned char>(c) & 0xc0) == 0x80; });
+        if (!whole) {
+            appendEscaped(out, "\\x%02X", byte);
+            ++i;
+            continue;
+        }
+        if (byte == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0) {
+            appendEscaped(out, "\\u%04X", static_cast<unsigned char>(text[i + 1]));
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
+
 void writeAll(int fd, std::string_view text) {
     while (!text.empty()) {
         ssize_t n = ::write(fd, text.data(), text.size());
@@ -100,7 +158,7 @@ void Log::write(LogLevel level, std::string_view subsystem, std::string_view cat
         if (!category.empty()) entry.line.append(":").append(category);
         entry.line.append("] ");
     }
-    entry.line.append(levelTag(level)).append(text);
+    entry.line.append(levelTag(level)).append(escapedForLine(text));
 
     LogLevel minimum = s.minimum.load();
     if (s.hasSubsystemMinimum.load() && !subsystem.empty()) {

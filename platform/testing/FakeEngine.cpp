@@ -438,14 +438,28 @@ bool FakeEngine::completeEvaluation(ns::Result<ns::Value> result) {
 
 // --- The page's own actions ----------------------------------------------------------------
 
-bool FakeEngine::postMessage(const std::string& handlerName, ns::Value body, bool isMainFrame) {
+bool FakeEngine::postMessage(const std::string& handlerName, ns::Value body, bool isMainFrame,
+                             std::optional<ns::Error> bodyError) {
     auto& controller = configuration_->userContentController();
     if (!controller || !controller->hasScriptMessageHandler(handlerName)) return false;
     // A posted step runs once, so the body is handed on rather than copied.
-    post([handlerName, body = std::move(body), isMainFrame](FakeEngine& e) mutable {
+    post([handlerName, body = std::move(body), isMainFrame,
+          bodyError = std::move(bodyError)](FakeEngine& e) mutable {
         if (auto client = e.client()) {
-            client->scriptMessagePosted(handlerName, std::move(body), e.mainFrameInfo(isMainFrame));
+            client->scriptMessagePosted(handlerName, std::move(body), e.mainFrameInfo(isMainFrame),
+                                        std::move(bodyError));
         }
+    });
+    return true;
+}
+
+bool FakeEngine::postMessageFromFrame(const std::string& handlerName, ns::Value body,
+                                      FrameInfo frame) {
+    auto& controller = configuration_->userContentController();
+    if (!controller || !controller->hasScriptMessageHandler(handlerName)) return false;
+    post([handlerName, body = std::move(body), frame = std::move(frame)](FakeEngine& e) mutable {
+        if (auto client = e.client())
+            client->scriptMessagePosted(handlerName, std::move(body), frame);
     });
     return true;
 }

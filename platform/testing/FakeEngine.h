@@ -109,7 +109,10 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
     // --- Acting as the page (each on a later turn) ------------------------------------------
     // Posts to window.webkit.messageHandlers.NAME; false (and nothing posted) when the page has
     // no handler of that name.
-    bool postMessage(const std::string& handlerName, ns::Value body, bool isMainFrame = true);
+    bool postMessage(const std::string& handlerName, ns::Value body, bool isMainFrame = true,
+                     std::optional<ns::Error> bodyError = std::nullopt);
+    // Posts as a frame of the page, which need not be the main one.
+    bool postMessageFromFrame(const std::string& handlerName, ns::Value body, FrameInfo frame);
     // The same with the body given as JSON text (any JSON value); invalid JSON throws.
     bool postMessageJSON(const std::string& handlerName, std::string_view json,
                          bool isMainFrame = true);

@@ -24,8 +24,10 @@ class EngineClient {
     virtual ~EngineClient() = default;
 
     // A page posted to window.webkit.messageHandlers.NAME.
+    // `bodyError` says why the body could not be converted in full (see ScriptMessage).
     virtual void scriptMessagePosted(const std::string& name, ns::Value body,
-                                     const FrameInfo& frame) = 0;
+                                     const FrameInfo& frame,
+                                     std::optional<ns::Error> bodyError = std::nullopt) = 0;
 
     // Asks for the policy of a navigation; `decide` is called exactly once.
     virtual void navigationActionToDecide(const NavigationAction& action,

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "platform/ns/Error.h"
 #include "platform/ns/Value.h"
 #include "platform/wk/FrameInfo.h"
 
@@ -18,6 +20,10 @@ struct ScriptMessage {
     ns::Value body;
     std::weak_ptr<WebView> webView;
     FrameInfo frameInfo;
+    // Set when the posted value could not be converted in full (nested too deeply, or holding
+    // what has no such form): the body then holds what could be read of an array's top level,
+    // with null in place of each element that could not.
+    std::optional<ns::Error> bodyError;
 };
 
 }  // namespace wk

@@ -91,12 +91,14 @@ bool WebView::handlesURLScheme(std::string_view scheme) {
 
 // --- What the engine reports ---------------------------------------------------------------
 
-void WebView::scriptMessagePosted(const std::string& name, ns::Value body, const FrameInfo& frame) {
+void WebView::scriptMessagePosted(const std::string& name, ns::Value body, const FrameInfo& frame,
+                                  std::optional<ns::Error> bodyError) {
     auto self = sharedWebView();
     auto controller = configuration_->userContentController();
     auto handler = controller ? controller->scriptMessageHandler(name) : nullptr;
     if (!handler) return;
-    handler->takeScriptMessage(*controller, ScriptMessage{name, std::move(body), self, frame});
+    handler->takeScriptMessage(
+        *controller, ScriptMessage{name, std::move(body), self, frame, std::move(bodyError)});
 }
 
 void WebView::navigationActionToDecide(const NavigationAction& action,

@@ -291,12 +291,52 @@ TEST_F(EngineTest, PageCallsRunAndAnswerThroughTheBridge) {
               std::vector<std::string>{
                   "hybrid.require('hybrid/exec').nativeCallback('Echo1',1,\"hi\",0, 0)"});
 
-    // Malformed calls are refused without stopping anything.
+    // Calls that cannot run are answered where their callback id is known, so that the page
+    // does not wait for them; none stops the calls after it.
+    page().clearEvaluatedScripts();
     page().postMessageJSON("hybrid", R"({"not":"an array"})");
     page().postMessageJSON("hybrid", R"(["Echo2"])");
     page().postMessageJSON("other", R"(["Echo3","Echo","echo",[]])");
+    page().postMessageJSON("hybrid", R"(["Echo4","NoSuchService","echo",[]])");
+    page().postMessageJSON("hybrid", R"(["Echo5","Echo","noSuchAction",[]])");
+    page().postMessage("hybrid", ns::Value(ns::Array{"Echo6", "Echo", "echo", ns::Value()}), true,
+                       ns::Error("NSCocoaErrorDomain", 3840, {}));
+    page().postMessageJSON("hybrid", R"(["Echo7","Echo","echo",["after"]])");
     loop().runUntilIdle();
-    EXPECT_EQ(echoCalls().size(), 1u);
+    EXPECT_EQ(echoCalls().size(), 2u);
+    std::string answers;
+    for (const auto& script : page().evaluatedScripts()) answers += script;
+    size_t at = 0;
+    for (const char* answer :
+         {"nativeCallback('Echo2',8,null,0, 0)", "nativeCallback('Echo4',2,null,0, 0)",
+          "nativeCallback('Echo5',7,null,0, 0)", "nativeCallback('Echo6',8,null,0, 0)",
+          "nativeCallback('Echo7',1,\"after\",0, 0)"}) {
+        at = answers.find(answer, at);
+        EXPECT_NE(at, std::string::npos) << answer << " in order in " << answers;
+    }
+}
+
+TEST_F(EngineTest, OnlyTheMainFrameAndFramesOfTheAppsOriginCallPlugins) {
+    startWith(R"(<preference name="scheme" value="app"/>)");
+    echo();
+    LogCapture log;
+    auto frame = [](const std::string& address) {
+        return wk::FrameInfo{false, wk::URLRequest(url(address))};
+    };
+    const ns::Value call(ns::Array{"Echo1", "Echo", "echo", ns::Array{"x"}});
+    ASSERT_TRUE(page().postMessageFromFrame("hybrid", call, frame("http://127.0.0.1:8080/ad")));
+    page().postMessageFromFrame("hybrid", call, frame("app://elsewhere/index.html"));
+    page().postMessageFromFrame("hybrid", call, frame("https://localhost/index.html"));
+    loop().runUntilIdle();
+    EXPECT_TRUE(echoCalls().empty());
+    EXPECT_TRUE(
+        log.contains("Refused a page call from a frame that is not the main frame "
+                     "(http://127.0.0.1:8080/ad)."));
+
+    page().postMessageFromFrame("hybrid", call, frame("app://localhost/inner.html"));
+    page().postMessage("hybrid", call);
+    loop().runUntilIdle();
+    EXPECT_EQ(echoCalls().size(), 2u);
 }
 
 TEST_F(EngineTest, MessagesFromAnExtraWindowDoNotRunAsPageCalls) {

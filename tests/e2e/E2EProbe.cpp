@@ -46,6 +46,7 @@ E2EProbe::E2EProbe() {
 }
 
 void E2EProbe::echo(const HYBInvokedUrlCommand& command) {
+    echoed().push_back(command.callbackId().value_or(""));
     const ns::Value value = command.argumentAtIndex(0);
     commandDelegate()->sendPluginResult(
         value.isData() ? HYBPluginResult::resultWithStatusMessageAsArrayBuffer(HYBResultStatusOK,
@@ -98,6 +99,11 @@ void E2EProbe::stopSchemeTask(const std::shared_ptr<wk::URLSchemeTask>& task) {
 std::vector<std::shared_ptr<wk::URLSchemeTask>>& E2EProbe::held() {
     static std::vector<std::shared_ptr<wk::URLSchemeTask>> tasks;
     return tasks;
+}
+
+std::vector<std::string>& E2EProbe::echoed() {
+    static std::vector<std::string> callbackIds;
+    return callbackIds;
 }
 
 std::vector<std::string>& E2EProbe::stopped() {

@@ -7,7 +7,8 @@
 #include "bridge/HYBPlugin.h"
 
 // The end-to-end bundle's "Probe" service: answers page calls with every kind of result.
-//   echo [value]           OK with the value as it arrived (bytes as an array buffer)
+//   echo [value]           OK with the value as it arrived (bytes as an array buffer); the
+//                          call's id is kept in echoed()
 //   kind [name]            OK with a result of that kind: string, int, double, bool, array,
 //                          dictionary, arrayBuffer, multipart; "errorObject" fails with
 //                          {"code": 7}; "nothing" answers with no result
@@ -33,4 +34,6 @@ public:
 
     static std::vector<std::shared_ptr<wk::URLSchemeTask>>& held();
     static std::vector<std::string>& stopped();
+    // The callback ids of the echo calls that reached the plug-in.
+    static std::vector<std::string>& echoed();
 };

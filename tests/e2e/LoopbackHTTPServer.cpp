@@ -61,6 +61,11 @@ void LoopbackHTTPServer::serve() {
     }
 }
 
+void LoopbackHTTPServer::setPage(const std::string& path, std::string html) {
+    std::lock_guard lock(mutex_);
+    pages_[path] = std::move(html);
+}
+
 void LoopbackHTTPServer::answer(int connection) {
     std::string request;
     char buffer[4096];
@@ -73,12 +78,13 @@ void LoopbackHTTPServer::answer(int connection) {
     }
     const size_t start = request.find(' ') + 1;
     const std::string path = request.substr(start, request.find(' ', start) - start);
+    std::string body = "<!DOCTYPE html><html><head><title>" + path +
+                       "</title></head><body><p>Loopback page</p></body></html>";
     {
         std::lock_guard lock(mutex_);
         paths_.push_back(path);
+        if (auto page = pages_.find(path); page != pages_.end()) body = page->second;
     }
-    const std::string body = "<!DOCTYPE html><html><head><title>" + path +
-                             "</title></head><body><p>Loopback page</p></body></html>";
     const std::string response =
         "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
         "Content-Length: " +

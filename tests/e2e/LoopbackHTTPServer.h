@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -20,6 +22,8 @@ public:
     // "http://127.0.0.1:<port><path>"
     std::string url(const std::string& path) const;
     std::vector<std::string> requestedPaths() const;
+    // Answers GET `path` with this HTML instead of the titled page.
+    void setPage(const std::string& path, std::string html);
     void stop();
 
 private:
@@ -32,4 +36,5 @@ private:
     std::thread thread_;
     mutable std::mutex mutex_;
     std::vector<std::string> paths_;
+    std::map<std::string, std::string> pages_;
 };

@@ -71,6 +71,29 @@ TEST_F(Navigation, IntentLinksOpenOutside) {
     EXPECT_EQ(pageURL(), "app://localhost/index.html");
 }
 
+// A frame that loads an address only the intent list admits is a subframe's load, not the
+// user's: it is refused and opens nothing outside; the page stays.
+TEST_F(Navigation, FramesDoNotOpenIntentsOutside) {
+    testsupport::LogCapture log;
+    const std::string url = "https://intent.invalid/frame";
+    // A second frame, refused with a log line, tells when the first one has been decided. Both
+    // are in an allowed page's own markup, so that their loads are not the user's.
+    const std::string refused = "http://localhost:" + std::to_string(server.port()) + "/frame";
+    server.setPage("/outer",
+                   "<iframe src='" + url + "'></iframe><iframe src='" + refused + "'></iframe>");
+    const size_t opened = ui::Application::shared().openedURLs().size();
+    host.run("var f = document.createElement('iframe'); f.src = " + literal(server.url("/outer")) +
+             "; document.body.appendChild(f);");
+    ASSERT_TRUE(host.runUntil([&] {
+        return log.contains(
+            "ERROR Internal navigation rejected - <allow-navigation> not set for url='" + refused +
+            "'");
+    }));
+    EXPECT_EQ(ui::Application::shared().openedURLs().size(), opened);
+    EXPECT_EQ(pageURL(), "app://localhost/index.html");
+    host.run("document.body.removeChild(f);");
+}
+
 // A load that fails shows the bundle's error page with the failure in its query.
 TEST_F(Navigation, FailedLoadsShowTheErrorPage) {
     const std::string url = server.url("/gone");

@@ -2,6 +2,9 @@
 
 #include "platform/ns/JSONSerialization.h"
 #include "tests/e2e/E2EHost.h"
+#include "tests/e2e/E2EProbe.h"
+#include "tests/e2e/LoopbackHTTPServer.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/NsPrinters.h"
 
 namespace {
@@ -108,6 +111,61 @@ TEST(PageCalls, AnswerThatThrowsLeavesTheOthersOfItsBurst) {
         order.push_back(static_cast<int>(host.reports()[i].body["value"].integerValue()));
     }
     EXPECT_EQ(order, (std::vector<int>{0, 1, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+}  // namespace
+
+namespace {
+
+// Calls that cannot run are answered with the failure the page can act on, so that nothing
+// waits for ever: a missing service or action, arguments nested deeper than the reader takes,
+// and text cut inside a surrogate pair, which arrives with U+FFFD in place of the lone half.
+TEST(PageCalls, CallsThatCannotRunAreAnswered) {
+    auto& host = E2EHost::shared();
+    auto answers = host.call("NoSuchService", "echo", "[]");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["ok"], ns::Value(false));
+    answers = host.call("Probe", "noSuchAction", "[]");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["ok"], ns::Value(false));
+
+    answers = host.call("Probe", "echo",
+                        "(function () { var v = []; for (var i = 0; i < 600; i++) v = [v];"
+                        " return [v]; })()");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["ok"], ns::Value(false));
+
+    answers = host.call("Probe", "echo", "['cut \\ud83d', '\\ude00 cut']");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["value"], ns::Value("cut \xEF\xBF\xBD"));
+}
+
+// A page of another origin inside the application's page (an allowed advertisement) reaches
+// no plug-in, neither through the bridge's handler nor around it; the page itself still does.
+TEST(PageCalls, FramesOfOtherOriginsCannotCallPlugins) {
+    auto& host = E2EHost::shared();
+    LoopbackHTTPServer server;
+    server.setPage("/frame",
+                   "<script>var h = window.webkit.messageHandlers.hybrid;"
+                   "h.postMessage(['frame1', 'Probe', 'echo', ['x']]);"
+                   "Object.getPrototypeOf(h).postMessage.call(h, ['frame2', 'Probe', 'echo', []]);"
+                   "window.webkit.messageHandlers.e2e.postMessage({frame: 'posted'});</script>");
+    testsupport::LogCapture log;
+    E2EProbe::echoed().clear();
+    const size_t from = host.reportCount();
+    host.run("var f = document.createElement('iframe'); f.src = '" + server.url("/frame") +
+             "'; document.body.appendChild(f);");
+    ASSERT_TRUE(host.waitForReport(
+        from, [](const E2EHost::Report& r) { return r.body["frame"] == ns::Value("posted"); }));
+    // Messages are taken in order: once the page's own call is answered, the frame's were seen.
+    ASSERT_EQ(host.call("Probe", "echo", "['main']").size(), 1u);
+    EXPECT_EQ(E2EProbe::echoed().size(), 1u);
+    EXPECT_TRUE(log.contains("Refused a page call from a frame that is not the main frame (" +
+                             server.url("/frame") + ")."));
+    EXPECT_TRUE(
+        log.contains("Refused a page call from a frame that is not the main frame "
+                     "(about:blank)."));
+    host.run("document.body.removeChild(f);");
 }
 
 }  // namespace

@@ -247,6 +247,20 @@ TEST(JSONSerialization, LoneSurrogateIsFoundAmongOtherText) {
     EXPECT_EQ(*plain, Value::array({hangul + "\\udc00", "\xF0\x9F\x98\x80"}));
 }
 
+TEST(JSONSerialization, LoneSurrogatesCanBeReadAsReplacementCharacters) {
+    // Text cut inside a pair (a high half at the end, a low half alone, two highs in a row);
+    // pairs, an escaped backslash before "u" and other escapes stay as they are.
+    const JSONSerialization::ReadOptions options{.loneSurrogatesReplaced = true};
+    auto r = JSONSerialization::read(
+        R"(["a\ud83d","\udc00b","\ud83d\ud83d\ude00","\\ud83d","\u0041\n"])", options);
+    ASSERT_TRUE(r.ok()) << r.error().description();
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ(*r, Value::array({"a" + fffd, fffd + "b", fffd + "\xF0\x9F\x98\x80",
+                                "\\ud83d", "A\n"}));
+    // The same text is refused without the option.
+    EXPECT_FALSE(JSONSerialization::read(R"(["a\ud83d"])").ok());
+}
+
 TEST(JSONSerialization, NulByteEndsNothingEarly) {
     auto r = JSONSerialization::read(std::string_view("[1]\0[2]", 7));
     EXPECT_FALSE(r.ok());

@@ -98,3 +98,26 @@ TEST(Log, SinksCanRemoveThemselvesAndAreNotCalledAfterRemoval) {
 }
 
 }  // namespace
+
+namespace {
+
+// Page text may carry newlines and terminal escapes: the written line stays one line and shows
+// them as escapes, while sinks still get the text as it was.
+TEST(Log, ControlCharactersInTextAreEscapedInTheWrittenLine) {
+    testsupport::TempDir dir;
+    const std::string file = dir.str() + "/log.txt";
+    ASSERT_TRUE(Log::setFile(file));
+    testsupport::LogCapture capture;
+    const std::string text = "a\nforged\r\x1b[31mred\x7f\xc2\x9b\xff\tok \xc3\xa9";
+    ns::nslog("%@", text);
+    ASSERT_TRUE(Log::setFile(""));
+    const std::string written = readAll(file);
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1) << written;
+    EXPECT_NE(written.find("a\\nforged\\r\\u001B[31mred\\u007F\\u009B\\xFF\tok \xc3\xa9\n"),
+              std::string::npos)
+        << written;
+    ASSERT_EQ(capture.entries().size(), 1u);
+    EXPECT_EQ(capture.entries()[0].text, text);
+}
+
+}  // namespace

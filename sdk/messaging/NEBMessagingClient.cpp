@@ -1,0 +1,234 @@
+#include "sdk/messaging/NEBMessagingClient.h"
+
+#include <algorithm>
+#include <cinttypes>
+
+#include "platform/dispatch/RunLoop.h"
+#include "platform/ns/Format.h"
+#include "sdk/messaging/NEBMessagingDataMessageManager.h"
+#include "sdk/messaging/NEBMessagingLogger.h"
+#include "sdk/messaging/NEBMessagingRmqManager.h"
+#include "sdk/messaging/NEBMessagingServiceHosts.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
+#include "toolbox/Net/NIPReachability.h"
+
+namespace {
+
+dispatch::RunLoop& mainLoop() {
+    return dispatch::RunLoop::main();
+}
+
+}  // namespace
+
+NEBMessagingClient::NEBMessagingClient(std::weak_ptr<NIPReachability> reachability,
+                                       std::weak_ptr<NEBMessagingRmqManager> rmq2Manager,
+                                       NEBMessagingCheckinService::CachedCheckinPreferences checkin)
+    : registrar_(std::move(checkin)),
+      rmq2Manager_(std::move(rmq2Manager)),
+      reachability_(std::move(reachability)) {}
+
+NEBMessagingClient::~NEBMessagingClient() {
+    mainLoop().cancelPerforms(this);
+    if (connection_) {
+        connection_->setDelegate({});
+        connection_->teardown();
+    }
+}
+
+void NEBMessagingClient::performLater(const char* operation, double seconds,
+                                      void (NEBMessagingClient::*method)()) {
+    std::weak_ptr<NEBMessagingClient> weak = weak_from_this();
+    mainLoop().performAfter(this, operation, dispatch::seconds(seconds), [weak, method] {
+        if (auto self = weak.lock()) ((*self).*method)();
+    });
+}
+
+void NEBMessagingClient::answerHandler(const std::optional<ns::Error>& error) {
+    auto handler = std::move(connectHandler_);
+    connectHandler_ = nullptr;
+    if (handler) handler(error);
+}
+
+void NEBMessagingClient::connectWithHandler(ConnectHandler handler) {
+    if (isConnected()) {
+        if (handler) handler(ns::Error(kNEBMessagingDomain, kErrorAlreadyConnected));
+        return;
+    }
+    connectHandler_ = std::move(handler);
+    registrar_.tryToLoadValidCheckinInfo();
+    connect();
+}
+
+void NEBMessagingClient::connect() {
+    connectRetryCount_ = 0;
+    if (isConnected()) return;
+    stayConnected_ = true;
+    if (!registrar_.hasValidCheckinInfo()) {
+        NEBMessagingSharedLogger().logFuncError(
+            __func__, "NEBMessaging registration is not ready with auth credentials");
+        if (!registrar_.tryToLoadValidCheckinInfo()) {
+            // One answer per request: a later connect that succeeds must not call it again.
+            answerHandler(ns::Error(kNEBMessagingDomain, kErrorMissingCheckin));
+            return;
+        }
+    }
+    setupConnectionAndConnect();
+}
+
+void NEBMessagingClient::setupConnectionAndConnect() {
+    setupConnection();
+    tryToConnect();
+}
+
+void NEBMessagingClient::setupConnection() {
+    if (connection_) {
+        connection_->signOut();
+        connection_->setDelegate({});
+    }
+    auto manager = dataMessageManager_.lock();
+    connection_ = std::make_shared<NEBMessagingConnection>(
+        registrar_.deviceAuthID(), registrar_.secretToken(),
+        NEBMessagingServiceHosts::messagingServerHost(),
+        NEBMessagingServiceHosts::messagingServerPort(), mainLoop(), rmq2Manager_,
+        dataMessageManager_);
+    connection_->setDelegate(weak_from_this());
+    connection_->setReachability(reachability_);
+}
+
+void NEBMessagingClient::disconnectWithTryToConnectLater(bool later) {
+    stayConnected_ = later;
+    if (connection_) connection_->signOut();
+    mainLoop().cancelPerforms(this, "tryToConnect");
+    mainLoop().cancelPerforms(this, "didConnectTimeout");
+    connectHandler_ = nullptr;
+}
+
+void NEBMessagingClient::retryConnectionImmediately(bool immediately) {
+    if (!stayConnected_ || !connection_ || connection_->host().empty() ||
+        connection_->port() == 0 || connection_->state() != NEBMessagingConnection::kDisconnected) {
+        return;
+    }
+    if (immediately) {
+        tryToConnect();
+        return;
+    }
+    if (didScheduleReconnect_) return;
+    didScheduleReconnect_ = true;
+    std::weak_ptr<NEBMessagingClient> weak = weak_from_this();
+    mainLoop().performAfter(this, "scheduledReconnect", dispatch::seconds(kReconnectDelay), [weak] {
+        if (auto self = weak.lock()) {
+            self->didScheduleReconnect_ = false;
+            self->tryToConnect();
+        }
+    });
+}
+
+bool NEBMessagingClient::isConnected() const {
+    return stayConnected_ && connection_ &&
+           connection_->state() != NEBMessagingConnection::kDisconnected;
+}
+
+bool NEBMessagingClient::isConnectionActive() const {
+    return stayConnected_ && connection_ &&
+           connection_->state() == NEBMessagingConnection::kSignedIn;
+}
+
+void NEBMessagingClient::sendMessage(pb::MessageLite& message) {
+    if (connection_) connection_->sendProto(message);
+}
+
+void NEBMessagingClient::sendOnConnectOrDrop(std::unique_ptr<pb::MessageLite> message) {
+    if (connection_) connection_->sendOnConnectOrDrop(std::move(message));
+}
+
+void NEBMessagingClient::teardown() {
+    stayConnected_ = false;
+    connectHandler_ = nullptr;
+    if (connection_) connection_->teardown();
+    mainLoop().cancelPerforms(this);
+    didScheduleReconnect_ = false;
+}
+
+void NEBMessagingClient::cancelAllRequests() {
+    if (stayConnected_ && connection_ &&
+        connection_->state() != NEBMessagingConnection::kDisconnected &&
+        connection_->state() != NEBMessagingConnection::kSignedIn) {
+        stayConnected_ = false;
+        mainLoop().cancelPerforms(this);
+        didScheduleReconnect_ = false;
+    }
+}
+
+bool NEBMessagingClient::isClientRegistered() const {
+    return !registrar_.deviceAuthID().empty() && !registrar_.secretToken().empty();
+}
+
+void NEBMessagingClient::tryToConnect() {
+    if (!stayConnected_) return;
+    mainLoop().cancelPerforms(this, "tryToConnect");
+    if (!connection_ || connection_->state() != NEBMessagingConnection::kDisconnected) return;
+    NEBMessagingSharedLogger().logFuncInfo(__func__, "Signing into MCS");
+    connectRetryCount_ = std::min(connectRetryCount_ + 1, kMaxRetryExponent);
+    performLater("didConnectTimeout", kConnectionTimeoutInterval,
+                 &NEBMessagingClient::didConnectTimeout);
+    connection_->signIn();
+}
+
+void NEBMessagingClient::didConnectTimeout() {
+    if (!stayConnected_) return;
+    if (connection_) connection_->signOut();
+    scheduleConnectRetry();
+}
+
+double NEBMessagingClient::nextRetryInterval() const {
+    return static_cast<double>(uint64_t{1} << connectRetryCount_);
+}
+
+void NEBMessagingClient::scheduleConnectRetry() {
+    auto reachability = reachability_.lock();
+    if (reachability && reachability->isReachable()) {
+        mainLoop().cancelPerforms(this, "tryToConnect");
+        performLater("tryToConnect", nextRetryInterval(), &NEBMessagingClient::tryToConnect);
+        return;
+    }
+    auto handler = std::move(connectHandler_);
+    connectHandler_ = nullptr;
+    disconnectWithTryToConnectLater(true);
+    if (handler) handler(ns::Error(kNoNetworkDomain, kErrorNoNetwork));
+}
+
+void NEBMessagingClient::connectionDidCloseForReason(NEBMessagingConnection&, CloseReason reason) {
+    if (reason == kSocketClosed) mainLoop().cancelPerforms(this, "didConnectTimeout");
+    if (stayConnected_) scheduleConnectRetry();
+}
+
+void NEBMessagingClient::didLoginWithConnection(NEBMessagingConnection&) {
+    mainLoop().cancelPerforms(this, "didConnectTimeout");
+    connectRetryCount_ = 0;
+    if (auto manager = dataMessageManager_.lock()) {
+        manager->setDeviceAuthID(registrar_.deviceAuthID(), registrar_.secretToken());
+    }
+    answerHandler(std::nullopt);
+}
+
+void NEBMessagingClient::connectionDidRecieveMessage(const mcs::McsDataMessageStanza& message) {
+    auto manager = dataMessageManager_.lock();
+    if (!manager) return;
+    auto parsed = manager->processPacket(message);
+    if (parsed && !parsed->empty()) manager->didReceiveParsedMessage(*parsed);
+}
+
+int32_t NEBMessagingClient::connectionDidReceiveAckForRmqIds(
+    const std::vector<std::string>& rmqIds) {
+    auto store = rmq2Manager_.lock();
+    if (!store) return 0;
+    // Looked up by id rather than by reading every stored message: acknowledgements come
+    // often and the store can hold many messages.
+    std::vector<mcs::McsDataMessageStanza> sent;
+    store->scanDataMessagesWithRmqIds(
+        rmqIds, [&](int64_t, const mcs::McsDataMessageStanza& stanza) { sent.push_back(stanza); });
+    if (auto manager = dataMessageManager_.lock()) {
+        for (const auto& stanza : sent) manager->didSendDataMessageStanza(stanza);
+    }
+    return store->removeRmqMessagesWithRmqIds(rmqIds);
+}

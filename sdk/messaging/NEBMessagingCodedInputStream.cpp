@@ -1,0 +1,48 @@
+#include "sdk/messaging/NEBMessagingCodedInputStream.h"
+
+bool NEBMessagingCodedInputStream::readTag(int8_t& tag) {
+    if (pos_ >= data_.size()) return false;
+    tag = static_cast<int8_t>(static_cast<uint8_t>(data_[pos_++]));
+    return true;
+}
+
+bool NEBMessagingCodedInputStream::readLength(int32_t& length) {
+    uint32_t value = 0;
+    for (int i = 0; i < 10; ++i) {
+        if (pos_ >= data_.size()) return false;
+        auto byte = static_cast<uint8_t>(data_[pos_++]);
+        if (i < 5) value |= static_cast<uint32_t>(byte & 0x7f) << (7 * i);
+        if (!(byte & 0x80)) {
+            length = static_cast<int32_t>(value);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool NEBMessagingCodedInputStream::readDataWithLength(int32_t length, std::string_view& data) {
+    if (length < 0 || data_.size() - pos_ < static_cast<size_t>(length)) return false;
+    data = data_.substr(pos_, static_cast<size_t>(length));
+    pos_ += static_cast<size_t>(length);
+    return true;
+}
+
+NEBMessagingCodedInputStream::Result NEBMessagingCodedInputStream::readFrame(
+    int8_t& tag, std::string_view& payload) {
+    const size_t start = pos_;
+    int32_t length = 0;
+    if (!readTag(tag) || !readLength(length)) {
+        pos_ = start;
+        return Result::NeedMore;
+    }
+    if (tag < 0 || length < 0) return Result::Error;
+    // Refused as soon as the header is known: waiting for the rest could only fill the buffer.
+    if (pos_ - start + static_cast<size_t>(length) > kNEBMessagingMaxBufferSize) {
+        return Result::Error;
+    }
+    if (!readDataWithLength(length, payload)) {
+        pos_ = start;
+        return Result::NeedMore;
+    }
+    return Result::Frame;
+}

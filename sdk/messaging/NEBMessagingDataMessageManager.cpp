@@ -1,0 +1,337 @@
+#include "sdk/messaging/NEBMessagingDataMessageManager.h"
+
+#include <cmath>
+
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ns/Object.h"
+#include "platform/ns/UTF16.h"
+#include "sdk/messaging/NEBMessagingClient.h"
+#include "sdk/messaging/NEBMessagingConnection.h"
+#include "sdk/messaging/NEBMessagingLogger.h"
+#include "sdk/messaging/NEBMessagingRmqManager.h"
+#include "sdk/messaging/NEBMessagingServiceHosts.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
+#include "toolbox/Net/NIPReachability.h"
+
+namespace {
+
+constexpr const char* kNotificationPrefix = "msg.notification.";
+
+// Text from the network or the app is made well-formed UTF-8 before it goes into a dictionary
+// or onto the wire, so that every later writer (JSON to the page included) can take it.
+std::string wellFormed(const std::string& text) {
+    if (ns::isValidUTF8(text)) return text;
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) ns::appendUTF8(out, ns::nextCodePoint(text, i));
+    return out;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+std::string lowercase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// The value as a 64-bit integer, the way the platform reads a number or a numeric string;
+// nothing for doubles outside the 64-bit range, which would otherwise wrap into it.
+std::optional<int64_t> integerOf(const ns::Value& value) {
+    if (value.isDouble()) {
+        double d = value.doubleValue();
+        if (!(d > -9.2e18 && d < 9.2e18)) return std::nullopt;
+        return static_cast<int64_t>(d);
+    }
+    return value.integerValue();
+}
+
+}  // namespace
+
+NEBMessagingDataMessageManager::NEBMessagingDataMessageManager(
+    std::weak_ptr<NEBMessagingDataMessageManagerDelegate> delegate,
+    std::weak_ptr<NEBMessagingClient> client, std::weak_ptr<NEBMessagingRmqManager> rmq2Manager,
+    std::weak_ptr<NEBMessagingSyncMessageManager> syncMessageManager)
+    : delegate_(std::move(delegate)),
+      client_(std::move(client)),
+      rmq2Manager_(std::move(rmq2Manager)),
+      syncMessageManager_(std::move(syncMessageManager)) {}
+
+void NEBMessagingDataMessageManager::refreshDelayedMessages() {
+    std::weak_ptr<NEBMessagingDataMessageManager> weak = weak_from_this();
+    delayedMessagesQueue_ = std::make_unique<NEBMessagingDelayedMessageQueue>(
+        rmq2Manager_, [weak](std::vector<mcs::McsDataMessageStanza> messages) {
+            if (auto self = weak.lock()) self->sendDelayedMessages(std::move(messages));
+        });
+}
+
+void NEBMessagingDataMessageManager::setDeviceAuthID(std::string deviceAuthID,
+                                                     std::string secretToken) {
+    deviceAuthID_ = std::move(deviceAuthID);
+    secretToken_ = std::move(secretToken);
+}
+
+std::optional<ns::Dictionary> NEBMessagingDataMessageManager::processPacket(
+    const mcs::McsDataMessageStanza& stanza) {
+    if (stanza.category() == "com.nebula.msg" || stanza.category() == "com.nebula.mcs.service" ||
+        stanza.from() == NEBMessagingServiceHosts::serviceSenderAddress()) {
+        return std::nullopt;
+    }
+    if (stanza.from() == NEBMessagingServiceHosts::instanceIDSenderAddress()) {
+        ns::Dictionary data;
+        for (const auto& pair : stanza.app_data()) {
+            data.insert_or_assign(wellFormed(pair.key()), ns::Value(wellFormed(pair.value())));
+        }
+        ns::NotificationCenter::defaultCenter().post(
+            kIIDNotification, std::make_shared<ns::Box<ns::Dictionary>>(std::move(data)));
+        return std::nullopt;
+    }
+    return parseDataMessage(stanza);
+}
+
+ns::Dictionary NEBMessagingDataMessageManager::parseDataMessage(
+    const mcs::McsDataMessageStanza& stanza) {
+    ns::Dictionary message;
+    if (!stanza.from().empty()) message.insert_or_assign("from", wellFormed(stanza.from()));
+    if (!stanza.raw_data().empty()) {
+        message.insert_or_assign("rawData",
+                                 ns::Data(stanza.raw_data().data(), stanza.raw_data().size()));
+    }
+    if (!stanza.token().empty())
+        message.insert_or_assign("collapse_key", wellFormed(stanza.token()));
+    if (!stanza.persistent_id().empty()) {
+        message.insert_or_assign("msg.message_id", wellFormed(stanza.persistent_id()));
+    }
+    std::optional<ns::Dictionary> notification;
+    for (const auto& pair : stanza.app_data()) {
+        std::string key = wellFormed(pair.key());
+        std::string value = wellFormed(pair.value());
+        if (key == "from") continue;
+        if (startsWith(key, kNotificationPrefix)) {
+            std::string rest = key.substr(std::string_view(kNotificationPrefix).size());
+            if (rest.empty()) {
+                NEBMessagingSharedLogger().logFuncError(__func__, "Invalid key in MCS message: %@",
+                                                        rest);
+                continue;
+            }
+            if (!notification) notification.emplace();
+            notification->insert_or_assign(rest, ns::Value(value));
+        } else if (key == "msg.duplex") {
+            message.insert_or_assign(key, ns::Value(ns::Value(value).boolValue()));
+        } else if (startsWith(lowercase(key), "nebula.")) {
+            continue;
+        } else {
+            message.insert_or_assign(key, ns::Value(value));
+        }
+    }
+    if (notification) message.insert_or_assign("notification", std::move(*notification));
+    return message;
+}
+
+void NEBMessagingDataMessageManager::didReceiveParsedMessage(const ns::Dictionary& message) {
+    auto delegate = delegate_.lock();
+    auto type = message.find("message_type");
+    if (type != message.end() && type->second.string() && !type->second.string()->empty()) {
+        if (*type->second.string() == "deleted_messages") {
+            if (delegate) delegate->didDeleteMessagesOnServer();
+            return;
+        }
+        NEBMessagingSharedLogger().logFuncError(__func__, "Invalid message type received: %@",
+                                                *type->second.string());
+    } else if (message.contains("msg.duplex")) {
+        auto sync = syncMessageManager_.lock();
+        if (sync && sync->didReceiveMCSSyncMessage(message)) return;
+    }
+    if (!delegate) return;
+    auto id = message.find("msg.message_id");
+    std::string identifier = id != message.end() ? id->second.stringValue() : "";
+    delegate->didReceiveMessage(filterInternalNEBMessagingKeysFromMessage(message), identifier);
+}
+
+ns::Dictionary NEBMessagingDataMessageManager::filterInternalNEBMessagingKeysFromMessage(
+    const ns::Dictionary& message) {
+    ns::Dictionary filtered;
+    for (const auto& [key, value] : message) {
+        if (!startsWith(key, "msg.")) filtered.insert_or_assign(key, value);
+    }
+    return filtered;
+}
+
+int32_t NEBMessagingDataMessageManager::delayForMessage(ns::Dictionary& message) {
+    auto found = message.find("nebula.delay");
+    if (found == message.end()) return 0;
+    auto delay = integerOf(found->second);
+    message.erase("nebula.delay");
+    if (!delay || *delay < 1) return 0;
+    return static_cast<int32_t>(std::min<int64_t>(*delay, kMaxDelay));
+}
+
+int64_t NEBMessagingDataMessageManager::addData(const ns::Dictionary& data,
+                                                mcs::McsDataMessageStanza& stanza) {
+    int64_t size = 0;
+    for (const auto& [key, value] : data) {
+        if (value.isString() || value.isNumber()) {
+            std::string text = wellFormed(value.stringValue());
+            auto* pair = stanza.add_app_data();
+            pair->set_key(wellFormed(key));
+            pair->set_value(text);
+            size += static_cast<int64_t>(ns::utf16Length(key) + ns::utf16Length(text));
+        } else if (key == "rawData" && value.isData()) {
+            stanza.set_raw_data(std::string(value.data()->chars()));
+            size += static_cast<int64_t>(value.data()->length());
+        } else {
+            NEBMessagingSharedLogger().logFuncError(__func__, "Ignoring key: %@", key);
+        }
+    }
+    return size;
+}
+
+void NEBMessagingDataMessageManager::sendDataMessageStanza(ns::Dictionary& message) {
+    const ns::Value* ttlValue =
+        message.contains("nebula.ttl") ? &message.at("nebula.ttl") : nullptr;
+    const ns::Value* toValue = message.contains("nebula.to") ? &message.at("nebula.to") : nullptr;
+    std::optional<std::string> msgId;
+    if (message.contains("nebula.msg_id") && message.at("nebula.msg_id").string()) {
+        msgId = *message.at("nebula.msg_id").string();
+    }
+    std::string to = toValue && toValue->string() ? *toValue->string() : "";
+
+    mcs::McsDataMessageStanza stanza;
+    // Checked as a 64-bit number: a huge value must not wrap into the accepted range.
+    int32_t ttl = 0;
+    if (ttlValue) {
+        auto value = integerOf(*ttlValue);
+        ttl = value && *value >= 0 && *value <= ttl_ ? static_cast<int32_t>(*value) : kMaxTTL;
+    }
+    stanza.set_ttl(ttl);
+    stanza.set_sent(NEBMessagingTimestampSeconds());
+    int32_t delay = delayForMessage(message);
+    if (delay >= 1) stanza.set_max_delay(delay);
+    if (msgId) stanza.set_id(wellFormed(*msgId));
+    const ns::Value* data = message.contains("nebula.data") ? &message.at("nebula.data") : nullptr;
+    if (data && data->dictionary()) {
+        const ns::Value& collapse = (*data)["collapse_key"];
+        if (collapse.string() && !collapse.string()->empty()) {
+            stanza.set_token(wellFormed(*collapse.string()));
+        }
+    }
+    const std::string id = msgId.value_or("");
+    if (!secretToken_) {
+        willSendDataMessageFail(id, kErrorMissingCheckin);
+        return;
+    }
+    if (to.empty()) {
+        willSendDataMessageFail(id, kErrorMissingTo);
+        return;
+    }
+    stanza.set_to(wellFormed(to));
+    stanza.set_category(NEBMessagingBundleIdentifier());
+    stanza.set_from("");
+    int64_t size = data && data->dictionary() ? addData(*data->dictionary(), stanza) : 0;
+    if (size > kMaxAppDataSize) {
+        willSendDataMessageFail(id, kErrorSizeExceeded);
+        return;
+    }
+    const bool persistent = msgId.has_value() && ttl != 0;
+    if (persistent) {
+        auto store = rmq2Manager_.lock();
+        if (!store || !store->saveRmqMessage(stanza)) {
+            willSendDataMessageFail(id, kErrorSave);
+            return;
+        }
+        willSendDataMessageSuccess(id);
+    }
+    if (delay >= 1 && delayedMessagesQueue_ && delayedMessagesQueue_->queueMessage(stanza)) return;
+    if (delayedMessagesQueue_) sendDelayedMessages(delayedMessagesQueue_->removeDelayedMessages());
+    if (tryToSendDataMessageStanza(stanza)) return;
+    if (persistent) {
+        NEBMessagingSharedLogger().logFuncDebug(__func__, "Queued message: %@", id);
+    } else {
+        willSendDataMessageFail(id, kErrorNoConnection);
+    }
+}
+
+void NEBMessagingDataMessageManager::sendDelayedMessages(
+    std::vector<mcs::McsDataMessageStanza> messages) {
+    for (auto& stanza : messages) {
+        stanza.set_actual_delay(
+            static_cast<int32_t>(NEBMessagingTimestampSeconds() - stanza.sent()));
+        // A delayed message without a time-to-live exists only here: when it cannot go out
+        // now, the app hears so, as it would have for the same message sent without delay.
+        if (!tryToSendDataMessageStanza(stanza) && stanza.ttl() == 0) {
+            willSendDataMessageFail(stanza.id(), kErrorNoConnection);
+        }
+    }
+}
+
+bool NEBMessagingDataMessageManager::tryToSendDataMessageStanza(
+    const mcs::McsDataMessageStanza& stanza) {
+    auto client = client_.lock();
+    if (!client) return false;
+    if (client->isConnectionActive()) {
+        mcs::McsDataMessageStanza copy = stanza;
+        client->sendMessage(copy);
+        return true;
+    }
+    auto reachability = client->reachability();
+    if (reachability && reachability->isReachable()) {
+        if (stanza.ttl() == 0) {
+            client->sendOnConnectOrDrop(std::make_unique<mcs::McsDataMessageStanza>(stanza));
+        }
+        client->retryConnectionImmediately(true);
+        return true;
+    }
+    return false;
+}
+
+void NEBMessagingDataMessageManager::didSendDataMessageStanza(
+    const mcs::McsDataMessageStanza& stanza) {
+    if (auto delegate = delegate_.lock()) delegate->didSendDataMessageWithID(stanza.id());
+}
+
+void NEBMessagingDataMessageManager::resendMessagesWithConnection(
+    NEBMessagingConnection& connection) {
+    auto store = rmq2Manager_.lock();
+    if (!store) return;
+    std::vector<std::string> expired;
+    std::vector<std::unique_ptr<pb::MessageLite>> resend;
+    store->scanWithRmqMessageHandler(
+        [&](int64_t rmqId, int8_t tag, const std::string& data) {
+            const pb::MessageLite* prototype = NEBMessagingClassForTag(tag);
+            if (!prototype) return;
+            std::unique_ptr<pb::MessageLite> message(prototype->New());
+            if (!message->ParseFromString(data)) return;
+            if (auto* stanza = dynamic_cast<mcs::McsDataMessageStanza*>(message.get());
+                stanza && !handleExpirationForDataMessage(*stanza)) {
+                expired.push_back(std::to_string(rmqId));
+                return;
+            }
+            resend.push_back(std::move(message));
+        },
+        nullptr);
+    for (auto& message : resend) connection.sendProto(*message);
+    if (!expired.empty()) store->removeRmqMessagesWithRmqIds(expired);
+}
+
+bool NEBMessagingDataMessageManager::handleExpirationForDataMessage(
+    const mcs::McsDataMessageStanza& stanza) {
+    if (stanza.ttl() == 0) return false;
+    if (NEBMessagingTimestampSeconds() <= stanza.sent() + stanza.ttl()) return true;
+    willSendDataMessageFail(stanza.id(), kErrorExpired);
+    return false;
+}
+
+void NEBMessagingDataMessageManager::willSendDataMessageSuccess(const std::string& messageId) {
+    if (auto delegate = delegate_.lock())
+        delegate->willSendDataMessageWithID(messageId, std::nullopt);
+}
+
+void NEBMessagingDataMessageManager::willSendDataMessageFail(const std::string& messageId,
+                                                             int64_t code) {
+    if (auto delegate = delegate_.lock()) {
+        delegate->willSendDataMessageWithID(messageId, ns::Error(kNEBMessagingDomain, code));
+    }
+}

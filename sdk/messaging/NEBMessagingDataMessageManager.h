@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ns/Value.h"
+#include "proto/mcs.pb.h"
+#include "sdk/messaging/NEBMessagingDataMessageManagerDelegate.h"
+#include "sdk/messaging/NEBMessagingDelayedMessageQueue.h"
+#include "sdk/messaging/NEBMessagingSyncMessageManager.h"
+
+class NEBMessagingClient;
+class NEBMessagingConnection;
+class NEBMessagingRmqManager;
+
+// Turns data stanzas into message dictionaries and back: sorts inbound stanzas (service
+// messages dropped, instance-identity ones broadcast, the rest delivered once), and checks,
+// stores, delays and sends upstream messages, resending stored ones and dropping expired ones.
+// Main thread only.
+class NEBMessagingDataMessageManager
+    : public std::enable_shared_from_this<NEBMessagingDataMessageManager> {
+public:
+    static constexpr int32_t kMaxTTL = 86400;
+    static constexpr int kMaxAppDataSize = 4096;
+    static constexpr int32_t kMaxDelay = 3600;
+    static constexpr int64_t kErrorMissingCheckin = 501;
+    static constexpr int64_t kErrorMissingTo = 1003;
+    static constexpr int64_t kErrorSizeExceeded = 1005;
+    static constexpr int64_t kErrorSave = 1004;
+    static constexpr int64_t kErrorNoConnection = 4;
+    static constexpr int64_t kErrorExpired = 1001;
+    static constexpr const char* kIIDNotification = "com.nebula.msg/notification/iid";
+
+    NEBMessagingDataMessageManager(
+        std::weak_ptr<NEBMessagingDataMessageManagerDelegate> delegate,
+        std::weak_ptr<NEBMessagingClient> client, std::weak_ptr<NEBMessagingRmqManager> rmq2Manager,
+        std::weak_ptr<NEBMessagingSyncMessageManager> syncMessageManager);
+
+    void refreshDelayedMessages();
+    NEBMessagingDelayedMessageQueue* delayedMessagesQueue() { return delayedMessagesQueue_.get(); }
+    void setDeviceAuthID(std::string deviceAuthID, std::string secretToken);
+
+    std::optional<ns::Dictionary> processPacket(const mcs::McsDataMessageStanza& stanza);
+    void didReceiveParsedMessage(const ns::Dictionary& message);
+    static ns::Dictionary filterInternalNEBMessagingKeysFromMessage(const ns::Dictionary& message);
+
+    void sendDataMessageStanza(ns::Dictionary& message);
+    void sendDelayedMessages(std::vector<mcs::McsDataMessageStanza> messages);
+    bool tryToSendDataMessageStanza(const mcs::McsDataMessageStanza& stanza);
+    void didSendDataMessageStanza(const mcs::McsDataMessageStanza& stanza);
+    void resendMessagesWithConnection(NEBMessagingConnection& connection);
+    bool handleExpirationForDataMessage(const mcs::McsDataMessageStanza& stanza);
+    static int32_t delayForMessage(ns::Dictionary& message);
+    // Adds the payload's pairs to the stanza and answers their measure.
+    static int64_t addData(const ns::Dictionary& data, mcs::McsDataMessageStanza& stanza);
+
+private:
+    ns::Dictionary parseDataMessage(const mcs::McsDataMessageStanza& stanza);
+    void willSendDataMessageSuccess(const std::string& messageId);
+    void willSendDataMessageFail(const std::string& messageId, int64_t code);
+
+    std::weak_ptr<NEBMessagingDataMessageManagerDelegate> delegate_;
+    std::weak_ptr<NEBMessagingClient> client_;
+    std::weak_ptr<NEBMessagingRmqManager> rmq2Manager_;
+    std::weak_ptr<NEBMessagingSyncMessageManager> syncMessageManager_;
+    std::unique_ptr<NEBMessagingDelayedMessageQueue> delayedMessagesQueue_;
+    int32_t ttl_ = kMaxTTL;
+    std::string deviceAuthID_;
+    std::optional<std::string> secretToken_;
+};

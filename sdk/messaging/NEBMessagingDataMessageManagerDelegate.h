@@ -1,0 +1,19 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/ns/Error.h"
+#include "platform/ns/Value.h"
+
+// The receiver of data messages and of the outcome of upstream sends.
+class NEBMessagingDataMessageManagerDelegate {
+public:
+    virtual ~NEBMessagingDataMessageManagerDelegate() = default;
+    virtual void didReceiveMessage(const ns::Dictionary& message,
+                                   const std::string& identifier) = 0;
+    virtual void willSendDataMessageWithID(const std::string& messageID,
+                                           const std::optional<ns::Error>& error) = 0;
+    virtual void didSendDataMessageWithID(const std::string& messageID) = 0;
+    virtual void didDeleteMessagesOnServer() = 0;
+};

@@ -1,0 +1,87 @@
+#include "sdk/messaging/NEBMessagingDelayedMessageQueue.h"
+
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/RunLoop.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
+
+namespace {
+
+int64_t nowMillis() {
+    return static_cast<int64_t>(dispatch::Clock::current().wallTime() * 1000.0);
+}
+
+}  // namespace
+
+NEBMessagingDelayedMessageQueue::NEBMessagingDelayedMessageQueue(
+    std::weak_ptr<NEBMessagingRmqScanner> rmqScanner,
+    SendDelayedMessagesHandler sendDelayedMessagesHandler)
+    : rmqScanner_(std::move(rmqScanner)),
+      sendDelayedMessagesHandler_(std::move(sendDelayedMessagesHandler)) {
+    messages_.reserve(kMaxQueuedMessages);
+}
+
+NEBMessagingDelayedMessageQueue::~NEBMessagingDelayedMessageQueue() {
+    dispatch::RunLoop::main().cancelPerforms(this);
+}
+
+bool NEBMessagingDelayedMessageQueue::queueMessage(const mcs::McsDataMessageStanza& message) {
+    // Only the in-memory list is bounded: stored messages are merely counted here.
+    if (message.ttl() != 0) {
+        persistedMessageCount_ += 1;
+    } else {
+        if (messages_.size() >= kMaxQueuedMessages) return false;
+        messages_.push_back(message);
+    }
+    int64_t deadline = calculateTimeoutInMillisWithDelayInSeconds(message.max_delay());
+    if (!isTimeoutScheduled() || deadline < scheduledTimeoutMilliseconds_) {
+        scheduleTimeoutInMillis(deadline);
+    }
+    return true;
+}
+
+std::vector<mcs::McsDataMessageStanza> NEBMessagingDelayedMessageQueue::removeDelayedMessages() {
+    cancelTimeout();
+    std::vector<mcs::McsDataMessageStanza> result;
+    if (messageCount() == 0) return result;
+    result = std::move(messages_);
+    messages_.clear();
+    messages_.reserve(kMaxQueuedMessages);
+    if (persistedMessageCount_ > 0) {
+        if (auto scanner = rmqScanner_.lock()) {
+            int64_t since = lastDBScanTimestampSeconds_;
+            scanner->scanWithRmqMessageHandler(
+                nullptr, [&](int64_t, const mcs::McsDataMessageStanza& stanza) {
+                    if (stanza.has_max_delay() && stanza.sent() >= since) result.push_back(stanza);
+                });
+        }
+        lastDBScanTimestampSeconds_ = NEBMessagingTimestampSeconds();
+        persistedMessageCount_ = 0;
+    }
+    return result;
+}
+
+void NEBMessagingDelayedMessageQueue::sendMessages() {
+    if (sendDelayedMessagesHandler_) sendDelayedMessagesHandler_(removeDelayedMessages());
+}
+
+int NEBMessagingDelayedMessageQueue::messageCount() const {
+    return static_cast<int>(messages_.size()) + persistedMessageCount_;
+}
+
+int64_t NEBMessagingDelayedMessageQueue::calculateTimeoutInMillisWithDelayInSeconds(int32_t delay) {
+    return static_cast<int64_t>(delay) * 1000 + nowMillis();
+}
+
+void NEBMessagingDelayedMessageQueue::scheduleTimeoutInMillis(int64_t deadline) {
+    cancelTimeout();
+    scheduledTimeoutMilliseconds_ = deadline;
+    double delay = static_cast<double>(deadline - nowMillis()) / 1000.0;
+    dispatch::RunLoop::main().performAfter(this, "sendMessages", dispatch::seconds(delay),
+                                           [this] { sendMessages(); });
+}
+
+void NEBMessagingDelayedMessageQueue::cancelTimeout() {
+    if (!isTimeoutScheduled()) return;
+    dispatch::RunLoop::main().cancelPerforms(this, "sendMessages");
+    scheduledTimeoutMilliseconds_ = -1;
+}

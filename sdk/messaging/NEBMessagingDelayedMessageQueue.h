@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "proto/mcs.pb.h"
+#include "sdk/messaging/NEBMessagingRmqScanner.h"
+
+// Holds upstream messages sent with a delay until the earliest deadline among them, then hands
+// them all back together. Messages without a time-to-live wait here; those with one are
+// already in the store and are only counted, then read back. Main thread only.
+class NEBMessagingDelayedMessageQueue {
+public:
+    using SendDelayedMessagesHandler =
+        std::function<void(std::vector<mcs::McsDataMessageStanza> messages)>;
+    static constexpr size_t kMaxQueuedMessages = 10;
+
+    NEBMessagingDelayedMessageQueue(std::weak_ptr<NEBMessagingRmqScanner> rmqScanner,
+                                    SendDelayedMessagesHandler sendDelayedMessagesHandler);
+    ~NEBMessagingDelayedMessageQueue();
+    NEBMessagingDelayedMessageQueue(const NEBMessagingDelayedMessageQueue&) = delete;
+    NEBMessagingDelayedMessageQueue& operator=(const NEBMessagingDelayedMessageQueue&) = delete;
+
+    bool queueMessage(const mcs::McsDataMessageStanza& message);
+    std::vector<mcs::McsDataMessageStanza> removeDelayedMessages();
+    void sendMessages();
+    int messageCount() const;
+    bool isTimeoutScheduled() const { return scheduledTimeoutMilliseconds_ > 0; }
+    int64_t scheduledTimeoutMilliseconds() const { return scheduledTimeoutMilliseconds_; }
+    static int64_t calculateTimeoutInMillisWithDelayInSeconds(int32_t delay);
+    void scheduleTimeoutInMillis(int64_t deadline);
+    void cancelTimeout();
+
+private:
+    std::weak_ptr<NEBMessagingRmqScanner> rmqScanner_;
+    SendDelayedMessagesHandler sendDelayedMessagesHandler_;
+    std::vector<mcs::McsDataMessageStanza> messages_;
+    int32_t persistedMessageCount_ = 0;
+    int64_t scheduledTimeoutMilliseconds_ = -1;
+    int64_t lastDBScanTimestampSeconds_ = 0;
+};

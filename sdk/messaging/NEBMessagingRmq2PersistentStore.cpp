@@ -1,0 +1,476 @@
+#include "sdk/messaging/NEBMessagingRmq2PersistentStore.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "platform/ns/Format.h"
+#include "platform/ns/Sandbox.h"
+#include "sdk/messaging/NEBMessagingLogger.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kCreateOutgoing =
+    "create TABLE IF NOT EXISTS %@%@ (_id INTEGER PRIMARY KEY, rmq_id INTEGER, type INTEGER, ts "
+    "INTEGER, data BLOB)";
+constexpr const char* kCreateLastRmqId =
+    "create TABLE IF NOT EXISTS %@%@ (_id INTEGER PRIMARY KEY, rmq_id INTEGER)";
+constexpr const char* kCreateS2dRmqIds =
+    "create TABLE IF NOT EXISTS %@%@ (_id INTEGER PRIMARY KEY, rmq_id TEXT)";
+constexpr const char* kCreateSyncMessages =
+    "create TABLE IF NOT EXISTS %@%@ (_id INTEGER PRIMARY KEY, rmq_id TEXT, expiration_ts "
+    "INTEGER, apns_recv INTEGER, mcs_recv INTEGER)";
+// Acknowledgements look rows up by rmq id; without the index each would read the whole table.
+constexpr const char* kCreateOutgoingIndex =
+    "CREATE INDEX IF NOT EXISTS outgoingRmqMessages_rmq_id ON outgoingRmqMessages (rmq_id)";
+constexpr const char* kDropTable = "drop TABLE if exists %@%@";
+constexpr size_t kDeleteBatchSize = 100;
+
+bool isTextKeyed(const std::string& table) {
+    return table == NEBMessagingRmq2PersistentStore::kTableS2dRmqIds ||
+           table == NEBMessagingRmq2PersistentStore::kTableSyncMessages;
+}
+
+// A damaged file is the only reason to give the stored messages up; a busy or locked one, or a
+// full disk, keeps them for a later launch.
+bool isDamaged(int code) {
+    int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+void removeFileAndJournal(const std::string& path) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    fs::remove(path + "-journal", ignored);
+}
+
+}  // namespace
+
+NEBMessagingRmq2PersistentStore::NEBMessagingRmq2PersistentStore(const std::string& databaseName)
+    : databaseName_(databaseName) {
+    currentDirectory_ =
+        moveToApplicationSupportSubDirectory(kSubDirectory) ? kApplicationSupport : kDocuments;
+    openDatabase();
+}
+
+NEBMessagingRmq2PersistentStore::~NEBMessagingRmq2PersistentStore() {
+    closeConnection();
+}
+
+std::string NEBMessagingRmq2PersistentStore::pathForDatabase(const std::string& name,
+                                                             Directory directory) {
+    std::string file = ns::format("%@.sqlite", name);
+    if (directory == kApplicationSupport) {
+        return ns::Sandbox::applicationSupportDirectory() + "/" + kSubDirectory + "/" + file;
+    }
+    return ns::Sandbox::documentsDirectory() + "/" + file;
+}
+
+bool NEBMessagingRmq2PersistentStore::doesFileExistInDirectory(Directory directory) const {
+    std::error_code ignored;
+    return fs::exists(pathForDatabase(databaseName_, directory), ignored);
+}
+
+void NEBMessagingRmq2PersistentStore::removeDatabase() {
+    std::error_code ignored;
+    fs::remove(pathForDatabase(databaseName_, currentDirectory_), ignored);
+}
+
+void NEBMessagingRmq2PersistentStore::removeDatabase(const std::string& name) {
+    std::error_code ignored;
+    fs::remove(pathForDatabase(name, kDocuments), ignored);
+    fs::remove(pathForDatabase(name, kApplicationSupport), ignored);
+}
+
+bool NEBMessagingRmq2PersistentStore::moveToApplicationSupportSubDirectory(
+    const std::string& subDirectoryName) {
+    std::error_code ec;
+    if (!fs::exists(ns::Sandbox::applicationSupportDirectory() + "/" + subDirectoryName, ec)) {
+        return false;
+    }
+    if (!doesFileExistInDirectory(kDocuments)) return true;
+    std::string oldPath = pathForDatabase(databaseName_, kDocuments);
+    std::string newPath = pathForDatabase(databaseName_, kApplicationSupport);
+    if (doesFileExistInDirectory(kApplicationSupport)) {
+        NEBMessagingSharedLogger().logFuncError(
+            __func__, "File %@.sqlite exists both in Documents and ApplicationSupport.",
+            databaseName_);
+        if (!fs::remove(oldPath, ec)) {
+            NEBMessagingSharedLogger().logFuncError(
+                __func__, "Failed to delete old copy of %@.sqlite in Documents %@", databaseName_,
+                ec.message());
+        }
+        return true;
+    }
+    fs::rename(oldPath, newPath, ec);
+    if (ec) {
+        NEBMessagingSharedLogger().logFuncError(__func__,
+                                                "Failed to move file %@ from %@ to %@. Error: %@",
+                                                databaseName_, oldPath, newPath, ec.message());
+        return false;
+    }
+    return true;
+}
+
+bool NEBMessagingRmq2PersistentStore::openConnection(bool& existed) {
+    std::string path = pathForDatabase(databaseName_, currentDirectory_);
+    std::error_code ignored;
+    existed = fs::exists(path, ignored);
+    if (sqlite3_open(path.c_str(), &database_) != SQLITE_OK) {
+        closeConnection();
+        return false;
+    }
+    return true;
+}
+
+void NEBMessagingRmq2PersistentStore::closeConnection() {
+    statements_.clear();
+    if (database_) sqlite3_close(database_);
+    database_ = nullptr;
+}
+
+void NEBMessagingRmq2PersistentStore::openDatabase() {
+    bool existed = false;
+    if (!openConnection(existed)) return;
+    int result = createTables(existed);
+    if (result == SQLITE_OK || !isDamaged(result)) return;
+    // The file cannot hold the tables: start again with an empty one, once, in this launch
+    // rather than the next, so that messages saved from now on are kept.
+    closeConnection();
+    removeFileAndJournal(pathForDatabase(databaseName_, currentDirectory_));
+    if (!openConnection(existed)) return;
+    if (createTables(existed) != SQLITE_OK) logError();
+}
+
+int NEBMessagingRmq2PersistentStore::createTables(bool existed) {
+    int result = SQLITE_OK;
+    if (!existed) {
+        if ((result = createTableWithName(kTableOutgoingRmqMessages, kCreateOutgoing))) {
+            return result;
+        }
+        if ((result = createTableWithName(kTableLastRmqId, kCreateLastRmqId))) return result;
+        if ((result = createTableWithName(kTableS2dRmqIds, kCreateS2dRmqIds))) return result;
+    } else {
+        // Received ids used to be held as integers; the text table replaces that one.
+        if ((result = createTableWithName(kTableS2dRmqIds, kCreateS2dRmqIds))) return result;
+        dropTableWithName(kTableOldS2dRmqIds);
+    }
+    if ((result = createTableWithName(kTableSyncMessages, kCreateSyncMessages))) return result;
+    if (sqlite3_exec(database_, kCreateOutgoingIndex, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        logError();
+    }
+    return SQLITE_OK;
+}
+
+int NEBMessagingRmq2PersistentStore::createTableWithName(const std::string& name,
+                                                         const char* command) {
+    std::string sql = ns::format(command, "", name);
+    int result = sqlite3_exec(database_, sql.c_str(), nullptr, nullptr, nullptr);
+    if (result != SQLITE_OK) logError();
+    return result == SQLITE_OK ? SQLITE_OK : sqlite3_extended_errcode(database_);
+}
+
+void NEBMessagingRmq2PersistentStore::dropTableWithName(const std::string& name) {
+    std::string sql = ns::format(kDropTable, "", name);
+    if (sqlite3_exec(database_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+        NEBMessagingSharedLogger().logFuncError(__func__, "Failed to remove table %@", name);
+    }
+}
+
+NEBMessagingRmq2PersistentStore::Statement NEBMessagingRmq2PersistentStore::prepare(
+    const std::string& sql) {
+    sqlite3_stmt* statement = nullptr;
+    if (!database_ ||
+        sqlite3_prepare_v2(database_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    return Statement(statement);
+}
+
+sqlite3_stmt* NEBMessagingRmq2PersistentStore::cached(const std::string& sql) {
+    auto found = statements_.find(sql);
+    if (found != statements_.end()) {
+        sqlite3_reset(found->second.get());
+        sqlite3_clear_bindings(found->second.get());
+        return found->second.get();
+    }
+    Statement statement = prepare(sql);
+    if (!statement) return nullptr;
+    return statements_.emplace(sql, std::move(statement)).first->second.get();
+}
+
+std::string NEBMessagingRmq2PersistentStore::lastErrorMessage() const {
+    return database_ ? sqlite3_errmsg(database_) : "database is not open";
+}
+
+int NEBMessagingRmq2PersistentStore::lastErrorCode() const {
+    return database_ ? sqlite3_errcode(database_) : SQLITE_CANTOPEN;
+}
+
+void NEBMessagingRmq2PersistentStore::logError() {
+    NEBMessagingSharedLogger().logFuncError(__func__, "%@ error: code (%d) message: %@",
+                                            "NEBMessagingRmqStore:", lastErrorCode(),
+                                            lastErrorMessage());
+}
+
+bool NEBMessagingRmq2PersistentStore::saveMessageWithRmqId(int64_t rmqId, int tag,
+                                                           const std::string& data,
+                                                           std::optional<ns::Error>* error) {
+    sqlite3_stmt* s =
+        cached("INSERT INTO outgoingRmqMessages (rmq_id, type, data) VALUES (?, ?, ?)");
+    if (!s) {
+        if (error) *error = ns::Error(lastErrorMessage(), lastErrorCode());
+        logError();
+        return false;
+    }
+    bool ok =
+        sqlite3_bind_int64(s, 1, rmqId) == SQLITE_OK && sqlite3_bind_int(s, 2, tag) == SQLITE_OK &&
+        sqlite3_bind_blob(s, 3, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT) ==
+            SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_DONE;
+    if (!ok) logError();
+    sqlite3_reset(s);
+    return ok;
+}
+
+int64_t NEBMessagingRmq2PersistentStore::queryHighestRmqId() {
+    Statement s = prepare("SELECT rmq_id FROM outgoingRmqMessages ORDER BY rmq_id DESC LIMIT 1");
+    if (!s) {
+        logError();
+        return 0;
+    }
+    return sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int64(s.get(), 0) : 0;
+}
+
+void NEBMessagingRmq2PersistentStore::scanOutgoingRmqMessagesWithHandler(
+    const std::function<void(int64_t, int8_t, const std::string&)>& handler) {
+    Statement s = prepare(
+        "SELECT rmq_id, type, data FROM outgoingRmqMessages WHERE rmq_id != 0 ORDER BY rmq_id "
+        "ASC");
+    if (!s) {
+        logError();
+        return;
+    }
+    int result;
+    while ((result = sqlite3_step(s.get())) == SQLITE_ROW) {
+        int64_t rmqId = sqlite3_column_int64(s.get(), 0);
+        auto tag = static_cast<int8_t>(sqlite3_column_int(s.get(), 1));
+        auto bytes = static_cast<const char*>(sqlite3_column_blob(s.get(), 2));
+        int length = sqlite3_column_bytes(s.get(), 2);
+        handler(rmqId, tag, bytes ? std::string(bytes, static_cast<size_t>(length)) : "");
+    }
+    if (result != SQLITE_DONE) logError();
+}
+
+void NEBMessagingRmq2PersistentStore::scanOutgoingRmqMessagesWithRmqIds(
+    const std::vector<int64_t>& rmqIds,
+    const std::function<void(int64_t, int8_t, const std::string&)>& handler) {
+    for (int64_t rmqId : rmqIds) {
+        sqlite3_stmt* s =
+            cached("SELECT rmq_id, type, data FROM outgoingRmqMessages WHERE rmq_id = ?");
+        if (!s) {
+            logError();
+            return;
+        }
+        sqlite3_bind_int64(s, 1, rmqId);
+        while (sqlite3_step(s) == SQLITE_ROW) {
+            auto tag = static_cast<int8_t>(sqlite3_column_int(s, 1));
+            auto bytes = static_cast<const char*>(sqlite3_column_blob(s, 2));
+            int length = sqlite3_column_bytes(s, 2);
+            std::string data = bytes ? std::string(bytes, static_cast<size_t>(length)) : "";
+            handler(rmqId, tag, data);
+        }
+        sqlite3_reset(s);
+    }
+}
+
+int NEBMessagingRmq2PersistentStore::deleteMessagesFromTable(
+    const std::string& table, const std::vector<std::string>& rmqIds) {
+    if (rmqIds.empty()) return 0;
+    const bool text = isTextKeyed(table);
+    int deleted = 0;
+    for (size_t from = 0; from < rmqIds.size(); from += kDeleteBatchSize) {
+        size_t n = std::min(kDeleteBatchSize, rmqIds.size() - from);
+        std::string condition;
+        for (size_t i = 0; i < n; ++i) condition += "rmq_id = ? OR ";
+        condition.resize(condition.size() - 4);
+        std::string sql =
+            ns::format("%@ %@", ns::format("DELETE FROM %@ WHERE ", table), condition);
+        Statement s = prepare(sql);
+        if (!s) {
+            logError();
+            return deleted;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const std::string& id = rmqIds[from + i];
+            int position = static_cast<int>(i + 1);
+            if (text) {
+                sqlite3_bind_text(s.get(), position, id.data(), static_cast<int>(id.size()),
+                                  SQLITE_TRANSIENT);
+            } else {
+                sqlite3_bind_int64(s.get(), position, ns::Value(id).integerValue());
+            }
+        }
+        if (sqlite3_step(s.get()) != SQLITE_DONE) {
+            logError();
+            return deleted;
+        }
+        deleted += sqlite3_changes(database_);
+    }
+    return deleted;
+}
+
+bool NEBMessagingRmq2PersistentStore::updateLastOutgoingRmqId(int64_t rmqId) {
+    sqlite3_stmt* s = cached("INSERT OR REPLACE INTO lastrmqid (_id, rmq_id) VALUES (?, ?)");
+    if (!s) {
+        logError();
+        return false;
+    }
+    bool ok = sqlite3_bind_int(s, 1, 1) == SQLITE_OK &&
+              sqlite3_bind_int64(s, 2, rmqId) == SQLITE_OK && sqlite3_step(s) == SQLITE_DONE;
+    if (!ok) logError();
+    sqlite3_reset(s);
+    return ok;
+}
+
+int64_t NEBMessagingRmq2PersistentStore::queryLastRmqId() {
+    Statement s = prepare("SELECT rmq_id FROM lastrmqid ORDER BY rmq_id DESC LIMIT 1");
+    if (!s) {
+        logError();
+        return 0;
+    }
+    return sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int64(s.get(), 0) : 0;
+}
+
+bool NEBMessagingRmq2PersistentStore::saveUnackedS2dMessageWithRmqId(const std::string& rmqId) {
+    sqlite3_stmt* s = cached("INSERT INTO s2dRmqIds_1 (rmq_id) VALUES (?)");
+    if (!s) {
+        logError();
+        return false;
+    }
+    bool ok = sqlite3_bind_text(s, 1, rmqId.data(), static_cast<int>(rmqId.size()),
+                                SQLITE_TRANSIENT) == SQLITE_OK &&
+              sqlite3_step(s) == SQLITE_DONE;
+    if (!ok) logError();
+    sqlite3_reset(s);
+    return ok;
+}
+
+std::vector<std::string> NEBMessagingRmq2PersistentStore::unackedS2dRmqIds() {
+    std::vector<std::string> ids;
+    Statement s = prepare("SELECT rmq_id FROM s2dRmqIds_1 ORDER BY rmq_id ASC");
+    if (!s) {
+        logError();
+        return ids;
+    }
+    while (sqlite3_step(s.get()) == SQLITE_ROW) {
+        auto text = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
+        ids.emplace_back(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(s.get(), 0)));
+    }
+    return ids;
+}
+
+bool NEBMessagingRmq2PersistentStore::saveSyncMessageWithRmqID(const std::string& rmqID,
+                                                               int64_t expirationTime,
+                                                               bool apnsReceived, bool mcsReceived,
+                                                               std::optional<ns::Error>* error) {
+    Statement s = prepare(
+        "INSERT INTO incomingSyncMessages (rmq_id, expiration_ts, apns_recv, mcs_recv) VALUES "
+        "(?, ?, ?, ?)");
+    if (!s) {
+        if (error) {
+            *error = ns::Error(kNEBMessagingDomain, lastErrorCode(),
+                               {{"error", "Failed to save sync message to store."}});
+        }
+        logError();
+        return false;
+    }
+    bool ok = sqlite3_bind_text(s.get(), 1, rmqID.data(), static_cast<int>(rmqID.size()),
+                                SQLITE_TRANSIENT) == SQLITE_OK &&
+              sqlite3_bind_int64(s.get(), 2, expirationTime) == SQLITE_OK &&
+              sqlite3_bind_int(s.get(), 3, apnsReceived ? 1 : 0) == SQLITE_OK &&
+              sqlite3_bind_int(s.get(), 4, mcsReceived ? 1 : 0) == SQLITE_OK &&
+              sqlite3_step(s.get()) == SQLITE_DONE;
+    if (!ok) logError();
+    return ok;
+}
+
+std::optional<NEBMessagingPersistentSyncMessage>
+NEBMessagingRmq2PersistentStore::querySyncMessageWithRmqID(const std::string& rmqID) {
+    // The id is bound, never written into the statement: it comes from the network.
+    Statement s = prepare(
+        "SELECT rmq_id, expiration_ts, apns_recv, mcs_recv FROM incomingSyncMessages WHERE "
+        "rmq_id = ?");
+    if (!s) {
+        logError();
+        return std::nullopt;
+    }
+    sqlite3_bind_text(s.get(), 1, rmqID.data(), static_cast<int>(rmqID.size()), SQLITE_TRANSIENT);
+    std::optional<NEBMessagingPersistentSyncMessage> found;
+    while (sqlite3_step(s.get()) == SQLITE_ROW) {
+        NEBMessagingPersistentSyncMessage message;
+        auto text = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
+        message.rmqID.assign(text ? text : "",
+                             static_cast<size_t>(sqlite3_column_bytes(s.get(), 0)));
+        message.expirationTime = sqlite3_column_int64(s.get(), 1);
+        message.apnsReceived = sqlite3_column_int(s.get(), 2) != 0;
+        message.mcsReceived = sqlite3_column_int(s.get(), 3) != 0;
+        found = std::move(message);
+    }
+    return found;
+}
+
+bool NEBMessagingRmq2PersistentStore::updateSyncMessageViaAPNSWithRmqID(
+    const std::string& rmqID, std::optional<ns::Error>* error) {
+    return updateSyncMessageWithRmqID(rmqID, "apns_recv", error, "Failed to update sync message");
+}
+
+bool NEBMessagingRmq2PersistentStore::updateSyncMessageViaMCSWithRmqID(
+    const std::string& rmqID, std::optional<ns::Error>* error) {
+    return updateSyncMessageWithRmqID(rmqID, "mcs_recv", error, "Failed to update sync message");
+}
+
+bool NEBMessagingRmq2PersistentStore::updateSyncMessageWithRmqID(const std::string& rmqID,
+                                                                 const char* column,
+                                                                 std::optional<ns::Error>* error,
+                                                                 const char* failure) {
+    Statement s = prepare(
+        ns::format("UPDATE %@ SET %@ = %d WHERE %@ = ?", kTableSyncMessages, column, 1, "rmq_id"));
+    if (!s) {
+        if (error) *error = ns::Error(kNEBMessagingDomain, lastErrorCode(), {{"error", failure}});
+        logError();
+        return false;
+    }
+    bool ok = sqlite3_bind_text(s.get(), 1, rmqID.data(), static_cast<int>(rmqID.size()),
+                                SQLITE_TRANSIENT) == SQLITE_OK &&
+              sqlite3_step(s.get()) == SQLITE_DONE;
+    if (!ok) logError();
+    return ok;
+}
+
+bool NEBMessagingRmq2PersistentStore::deleteSyncMessageWithRmqID(const std::string& rmqID) {
+    return deleteMessagesFromTable(kTableSyncMessages, {rmqID}) > 0;
+}
+
+int NEBMessagingRmq2PersistentStore::deleteExpiredOrFinishedSyncMessages(
+    std::optional<ns::Error>* error) {
+    Statement s = prepare(
+        "DELETE FROM incomingSyncMessages WHERE expiration_ts < ? OR (apns_recv = 1 AND "
+        "mcs_recv = 1)");
+    auto fail = [&] {
+        if (error) {
+            *error =
+                ns::Error(kNEBMessagingDomain, lastErrorCode(),
+                          {{"error", "Failed to save delete expired sync messages from store."}});
+        }
+        logError();
+        return 0;
+    };
+    if (!s) return fail();
+    sqlite3_bind_int64(s.get(), 1, NEBMessagingTimestampSeconds());
+    if (sqlite3_step(s.get()) != SQLITE_DONE) return fail();
+    return sqlite3_changes(database_);
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ns/Error.h"
+#include "sdk/messaging/NEBMessagingPersistentSyncMessage.h"
+
+// The SQLite file of the reliable message queue: upstream messages not yet acknowledged, the
+// last outgoing rmq id, received ids not yet acknowledged to the server, and the sync-message
+// rows. Fixed statements with bound parameters over one connection; main thread only.
+class NEBMessagingRmq2PersistentStore {
+public:
+    enum Directory : int { kDocuments = 1, kApplicationSupport = 2 };
+    static constexpr const char* kSubDirectory = "Nebula/NebulaMessaging";
+
+    explicit NEBMessagingRmq2PersistentStore(const std::string& databaseName);
+    ~NEBMessagingRmq2PersistentStore();
+    NEBMessagingRmq2PersistentStore(const NEBMessagingRmq2PersistentStore&) = delete;
+    NEBMessagingRmq2PersistentStore& operator=(const NEBMessagingRmq2PersistentStore&) = delete;
+
+    static std::string pathForDatabase(const std::string& name, Directory directory);
+    bool doesFileExistInDirectory(Directory directory) const;
+    Directory currentDirectory() const { return currentDirectory_; }
+    bool isOpen() const { return database_ != nullptr; }
+    void removeDatabase();
+    static void removeDatabase(const std::string& name);
+
+    // Outgoing messages.
+    bool saveMessageWithRmqId(int64_t rmqId, int tag, const std::string& data,
+                              std::optional<ns::Error>* error = nullptr);
+    int64_t queryHighestRmqId();
+    void scanOutgoingRmqMessagesWithHandler(
+        const std::function<void(int64_t rmqId, int8_t tag, const std::string& data)>& handler);
+    // The rows of the given rmq ids, in the order of the ids, each found through the index.
+    void scanOutgoingRmqMessagesWithRmqIds(
+        const std::vector<int64_t>& rmqIds,
+        const std::function<void(int64_t rmqId, int8_t tag, const std::string& data)>& handler);
+    int deleteMessagesFromTable(const std::string& table, const std::vector<std::string>& rmqIds);
+
+    bool updateLastOutgoingRmqId(int64_t rmqId);
+    int64_t queryLastRmqId();
+
+    bool saveUnackedS2dMessageWithRmqId(const std::string& rmqId);
+    std::vector<std::string> unackedS2dRmqIds();
+
+    bool saveSyncMessageWithRmqID(const std::string& rmqID, int64_t expirationTime,
+                                  bool apnsReceived, bool mcsReceived,
+                                  std::optional<ns::Error>* error = nullptr);
+    std::optional<NEBMessagingPersistentSyncMessage> querySyncMessageWithRmqID(
+        const std::string& rmqID);
+    bool updateSyncMessageViaAPNSWithRmqID(const std::string& rmqID,
+                                           std::optional<ns::Error>* error = nullptr);
+    bool updateSyncMessageViaMCSWithRmqID(const std::string& rmqID,
+                                          std::optional<ns::Error>* error = nullptr);
+    bool deleteSyncMessageWithRmqID(const std::string& rmqID);
+    int deleteExpiredOrFinishedSyncMessages(std::optional<ns::Error>* error = nullptr);
+
+    std::string lastErrorMessage() const;
+    int lastErrorCode() const;
+
+    static constexpr const char* kTableOutgoingRmqMessages = "outgoingRmqMessages";
+    static constexpr const char* kTableLastRmqId = "lastrmqid";
+    static constexpr const char* kTableS2dRmqIds = "s2dRmqIds_1";
+    static constexpr const char* kTableOldS2dRmqIds = "s2dRmqIds";
+    static constexpr const char* kTableSyncMessages = "incomingSyncMessages";
+
+private:
+    struct StatementFinalizer {
+        void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+    };
+    using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+    bool moveToApplicationSupportSubDirectory(const std::string& subDirectoryName);
+    void openDatabase();
+    bool openConnection(bool& existed);
+    void closeConnection();
+    // Runs the CREATE statements for a new or an existing file; the first SQLite error or OK.
+    int createTables(bool existed);
+    int createTableWithName(const std::string& name, const char* command);
+    void dropTableWithName(const std::string& name);
+    bool updateSyncMessageWithRmqID(const std::string& rmqID, const char* column,
+                                    std::optional<ns::Error>* error, const char* failure);
+    // A statement prepared once and reset for each use.
+    sqlite3_stmt* cached(const std::string& sql);
+    Statement prepare(const std::string& sql);
+    void logError();
+
+    std::string databaseName_;
+    Directory currentDirectory_ = kApplicationSupport;
+    sqlite3* database_ = nullptr;
+    std::map<std::string, Statement> statements_;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "signin/DSDefaultDispatcher.h"
+
+// Gathers the events of each request and passes one aggregated record on when the request is
+// flushed.
+class DSAggregatedDispatcher : public DSDefaultDispatcher {
+public:
+    // Requests that are never flushed would otherwise keep their events for ever: beyond this
+    // many open requests the oldest is dropped.
+    static constexpr size_t kMaxOpenRequests = 256;
+
+    using DSDefaultDispatcher::DSDefaultDispatcher;
+
+    void receive(const std::string& requestId,
+                 std::shared_ptr<const DSTelemetryDefaultEvent> event) override;
+    void flush(const std::string& requestId) override;
+
+private:
+    std::mutex lock_;
+    std::map<std::string, std::vector<std::shared_ptr<const DSTelemetryDefaultEvent>>> events_;
+    std::deque<std::string> order_;
+};

@@ -1,0 +1,446 @@
+#include "signin/DSKeychainTokenCache.h"
+
+#include <map>
+
+#include "platform/dispatch/Queue.h"
+#include "platform/ns/Bundle.h"
+#include "platform/ns/Exception.h"
+#include "platform/ns/Format.h"
+#include "platform/sec/SecItem.h"
+#include "signin/DSKeychainUtil.h"
+#include "signin/DSKeyedArchiver.h"
+#include "signin/DSKeyedUnarchiver.h"
+#include "signin/DSLogger.h"
+#include "signin/DSStringHelpers.h"
+
+namespace {
+
+struct ClassState {
+    std::mutex mutex;
+    std::string defaultGroup = DSKeychainTokenCache::kInitialDefaultGroup;
+    std::shared_ptr<DSKeychainTokenCache> defaultCache;
+    bool defaultCacheMade = false;
+    std::map<std::string, std::shared_ptr<std::recursive_mutex>> groupLocks;
+};
+
+ClassState& classState() {
+    static ClassState* state = new ClassState();
+    return *state;
+}
+
+std::string mainBundleIdentifier() {
+    std::shared_ptr<ns::Bundle> bundle = ns::Bundle::mainBundle();
+    std::optional<std::string> id = bundle ? bundle->bundleIdentifier() : std::nullopt;
+    return id.value_or("");
+}
+
+ns::Data utf8(std::string_view text) {
+    return ns::Data::fromString(text);
+}
+
+class CacheContext : public DSLogContext {};
+
+}  // namespace
+
+std::string DSKeychainTokenCache::defaultKeychainGroup() {
+    ClassState& state = classState();
+    std::lock_guard lock(state.mutex);
+    return state.defaultGroup;
+}
+
+void DSKeychainTokenCache::setDefaultKeychainGroup(const std::optional<std::string>& group) {
+    ClassState& state = classState();
+    std::lock_guard lock(state.mutex);
+    if (state.defaultCacheMade) {
+        throw ns::Exception(
+            ns::kInternalInconsistencyException,
+            "Attempting to change the keychain group once AuthenticationContexts have been "
+            "created or the default keychain cache has been retrieved is invalid. The default "
+            "keychain group should only be set once for the lifetime of an application.");
+    }
+    if (group && *group == state.defaultGroup) return;
+    state.defaultGroup = group ? *group : mainBundleIdentifier();
+}
+
+std::shared_ptr<DSKeychainTokenCache> DSKeychainTokenCache::defaultKeychainCache() {
+    ClassState& state = classState();
+    std::string group;
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.defaultCacheMade) return state.defaultCache;
+        group = state.defaultGroup;
+    }
+    std::shared_ptr<DSKeychainTokenCache> cache = initWithGroup(group);
+    std::lock_guard lock(state.mutex);
+    if (!state.defaultCacheMade) {
+        state.defaultCache = std::move(cache);
+        state.defaultCacheMade = true;
+    }
+    return state.defaultCache;
+}
+
+std::shared_ptr<DSKeychainTokenCache> DSKeychainTokenCache::keychainCacheForGroup(
+    const std::string& group) {
+    if (group == defaultKeychainGroup()) return defaultKeychainCache();
+    return initWithGroup(group);
+}
+
+bool DSKeychainTokenCache::checkStatus(sec::OSStatus status, const std::string& operation,
+                                       const std::optional<ns::UUID>& correlationId,
+                                       DSErrorOut error) {
+    if (status == sec::errSecSuccess || status == sec::errSecItemNotFound) return false;
+    if (error)
+        *error =
+            DSAuthenticationError::keychainErrorFromOperation(operation, status, correlationId);
+    return true;
+}
+
+std::string DSKeychainTokenCache::getAttributeName(const std::optional<std::string>& text) {
+    if (dsIsStringNilOrBlank(text)) return kBlankResourceName;
+    return adBase64UrlEncode(*text);
+}
+
+DSKeychainTokenCache::DSKeychainTokenCache(std::string sharedGroup)
+    : sharedGroup_(std::move(sharedGroup)) {
+    default_ = {{sec::kSecClass, sec::kSecClassGenericPassword},
+                {sec::kSecAttrGeneric, utf8(kTokenGeneric)},
+                {sec::kSecAttrAccessGroup, sharedGroup_}};
+    defaultTombstone_ = {{sec::kSecClass, sec::kSecClassGenericPassword},
+                         {sec::kSecAttrGeneric, utf8(kTombstoneGeneric)},
+                         {sec::kSecAttrAccessGroup, sharedGroup_}};
+    ClassState& state = classState();
+    std::lock_guard lock(state.mutex);
+    auto& groupLock = state.groupLocks[sharedGroup_];
+    if (!groupLock) groupLock = std::make_shared<std::recursive_mutex>();
+    lock_ = groupLock;
+}
+
+std::shared_ptr<DSKeychainTokenCache> DSKeychainTokenCache::initWithGroup(
+    const std::optional<std::string>& group) {
+    const std::string name = group ? *group : mainBundleIdentifier();
+    const std::optional<std::string> team = DSKeychainUtil::keychainTeamId();
+    if (!team) return nullptr;
+    std::shared_ptr<DSKeychainTokenCache> cache(
+        new DSKeychainTokenCache(ns::format("%@.%@", *team, name)));
+    static std::once_flag cleanup;
+    std::call_once(cleanup, [cache] {
+        dispatch::Queue::global().async([cache] { cache->cleanTombstoneIfNecessary(); });
+    });
+    return cache;
+}
+
+std::string DSKeychainTokenCache::keychainKeyFromCacheKey(const DSTokenCacheKey& key) const {
+    return ns::format("%@%@%@%@%@%@%@", kTokenGeneric, "|", adBase64UrlEncode(key.authority()), "|",
+                      getAttributeName(key.resource()), "|", adBase64UrlEncode(key.clientId()));
+}
+
+ns::Dictionary DSKeychainTokenCache::queryDictionaryForKey(const DSTokenCacheKey* key,
+                                                           const std::optional<std::string>& userId,
+                                                           const ns::Dictionary& additional) const {
+    ns::Dictionary query = default_;
+    if (key) query[sec::kSecAttrService] = keychainKeyFromCacheKey(*key);
+    if (userId) query[sec::kSecAttrAccount] = adBase64UrlEncode(*userId);
+    for (const auto& [name, value] : additional) query.insert_or_assign(name, value);
+    return query;
+}
+
+std::optional<ns::Array> DSKeychainTokenCache::keychainItemsWithKey(
+    const DSTokenCacheKey* key, const std::optional<std::string>& userId, DSErrorOut error) const {
+    ns::Dictionary query = queryDictionaryForKey(key, userId,
+                                                 {{sec::kSecMatchLimit, sec::kSecMatchLimitAll},
+                                                  {sec::kSecReturnData, true},
+                                                  {sec::kSecReturnAttributes, true}});
+    ns::Value result;
+    const sec::OSStatus status = sec::SecItemCopyMatching(query, &result);
+    if (status == sec::errSecSuccess && result.array()) return *result.array();
+    if (status == sec::errSecItemNotFound) return ns::Array();
+    // A success without a list of items is a keychain fault like any other.
+    checkStatus(status == sec::errSecSuccess ? sec::errSecDecode : status, "retrieve items",
+                std::nullopt, error);
+    return std::nullopt;
+}
+
+std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromKeychainAttributes(
+    const ns::Value& attributes) const {
+    CacheContext context;
+    const ns::Value* data = attributes.find(sec::kSecValueData);
+    if (!data || !data->data()) {
+        DSLogger::log(DS_LOG_LEVEL_WARN, &context,
+                      "Retrieved item with key that did not have generic item data!", 0,
+                      std::nullopt, std::nullopt);
+        return nullptr;
+    }
+    ns::Result<DSArchiveValue> root =
+        DSKeyedUnarchiver::unarchive(*data->data(), DSTokenCacheItem::archiveClasses());
+    if (!root) {
+        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Failed to deserialize data from keychain", 0,
+                      std::nullopt, std::nullopt);
+        return nullptr;
+    }
+    if (root->isNil()) {
+        DSLogger::log(DS_LOG_LEVEL_WARN, &context,
+                      "Unable to decode item from data stored in keychain.", 0, std::nullopt,
+                      std::nullopt);
+        return nullptr;
+    }
+    std::shared_ptr<DSTokenCacheItem> item = DSTokenCacheItem::decode(*root);
+    if (!item) {
+        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Unarchived Item was not of expected class", 0,
+                      std::nullopt, std::nullopt);
+        return nullptr;
+    }
+    return item;
+}
+
+void DSKeychainTokenCache::logItemRetrievalStatus(
+    const DSTokenCacheItems* items, const DSTokenCacheKey* key,
+    const std::optional<std::string>& userId, const std::optional<ns::UUID>& correlationId) const {
+    // Every look-up passes here: the lines are only built when they will be written.
+    if (DSLogger::getLevel() < DS_LOG_LEVEL_INFO) return;
+    auto orNull = [](const std::optional<std::string>& t) { return t.value_or("(null)"); };
+    const std::string query = ns::format(
+        "(resource <%@> + client <%@> + authority <%@>)", key ? orNull(key->resource()) : "(null)",
+        key ? key->clientId() : "(null)", key ? key->authority() : "(null)");
+    CacheContext context;
+    if (items && !items->empty()) {
+        DSLogger::logFormat(DS_LOG_LEVEL_INFO, &context,
+                            ns::format("Found %lu token(s) for query: %@", items->size(), query), 0,
+                            correlationId, nullptr, "user <%@>", orNull(userId));
+    } else {
+        DSLogger::log(DS_LOG_LEVEL_INFO, &context,
+                      ns::format("No items were found for query: %@", query), 0, std::nullopt,
+                      correlationId);
+    }
+}
+
+std::optional<DSTokenCacheItems> DSKeychainTokenCache::getItemsWithKey(
+    const DSTokenCacheKey* key, const std::optional<std::string>& userId,
+    const std::optional<ns::UUID>& correlationId, DSErrorOut error) {
+    std::optional<ns::Array> matches = keychainItemsWithKey(key, userId, error);
+    if (!matches) {
+        logItemRetrievalStatus(nullptr, key, userId, correlationId);
+        return std::nullopt;
+    }
+    DSTokenCacheItems items;
+    for (const ns::Value& attributes : *matches) {
+        if (auto item = itemFromKeychainAttributes(attributes)) items.push_back(std::move(item));
+    }
+    logItemRetrievalStatus(&items, key, userId, correlationId);
+    return items;
+}
+
+sec::OSStatus DSKeychainTokenCache::writeData(const ns::Dictionary& query, const ns::Data& data,
+                                              std::string* operation) {
+    *operation = "update";
+    sec::OSStatus status = sec::SecItemUpdate(query, {{sec::kSecValueData, data}});
+    // Up to twice: another process sharing the group may add the item between our update
+    // finding nothing and our add, and then the add meets a duplicate that an update fixes.
+    for (int attempt = 0; attempt < 2 && status == sec::errSecItemNotFound; ++attempt) {
+        ns::Dictionary add = query;
+        add[sec::kSecValueData] = data;
+        add[sec::kSecAttrAccessible] = sec::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly;
+        *operation = "add";
+        status = sec::SecItemAdd(add);
+        if (status != sec::errSecDuplicateItem) break;
+        *operation = "update";
+        status = sec::SecItemUpdate(query, {{sec::kSecValueData, data}});
+    }
+    return status;
+}
+
+bool DSKeychainTokenCache::addOrUpdateItem(const DSTokenCacheItem* item,
+                                           const std::optional<ns::UUID>& correlationId,
+                                           DSErrorOut error) {
+    std::lock_guard lock(*lock_);
+    if (!item) {
+        dsSetError(error,
+                   DSAuthenticationError::errorFromArgument(std::nullopt, "item", correlationId));
+        return false;
+    }
+    std::shared_ptr<const DSTokenCacheKey> key = item->extractKey(error);
+    if (!key) return false;
+    const ns::Dictionary query = queryDictionaryForKey(key.get(), item->storageUserId(), {});
+    std::optional<ns::Data> data = DSKeyedArchiver::archivedDataWithRootObject(item->encode());
+    if (!data) {
+        dsSetError(error, DSAuthenticationError::errorFromAuthenticationError(
+                              DS_ERROR_CACHE_BAD_FORMAT, std::nullopt,
+                              "Failed to archive keychain item", correlationId));
+        return false;
+    }
+    std::string operation;
+    const sec::OSStatus status = writeData(query, *data, &operation);
+    // Not found after the retries means the write did not happen: a failure, not a success.
+    return !checkStatus(status == sec::errSecItemNotFound ? sec::errSecInternalComponent : status,
+                        operation, correlationId, error);
+}
+
+sec::OSStatus DSKeychainTokenCache::deleteItem(const DSTokenCacheItem* item, DSErrorOut error) {
+    if (!item) {
+        DSLogger::logInvalidArgument("InvalidArgumentError: item");
+        dsSetError(error,
+                   DSAuthenticationError::errorFromArgument(std::nullopt, "item", std::nullopt));
+        return sec::errSecSuccess;
+    }
+    std::shared_ptr<const DSTokenCacheKey> key = item->extractKey(error);
+    if (!key) return sec::errSecSuccess;
+    // An item without user is filed under the user id "", so that is the account to delete:
+    // leaving the account out would delete every user's item of the key.
+    return sec::SecItemDelete(queryDictionaryForKey(key.get(), item->storageUserId(), {}));
+}
+
+bool DSKeychainTokenCache::removeItem(const DSTokenCacheItem* item, DSErrorOut error) {
+    if (!item) {
+        DSLogger::logInvalidArgument("InvalidArgumentError: item");
+        dsSetError(error,
+                   DSAuthenticationError::errorFromArgument(std::nullopt, "item", std::nullopt));
+        return false;
+    }
+    item->logMessage("Removing", DS_LOG_LEVEL_INFO, std::nullopt);
+    std::lock_guard lock(*lock_);
+    const sec::OSStatus status = deleteItem(item, error);
+    if (status == sec::errSecSuccess && !dsIsStringNilOrBlank(item->refreshToken())) {
+        std::shared_ptr<DSTokenCacheItem> tombstone = item->copy();
+        tombstone->makeTombstone({{"errorDetails", "Manually removed from cache."}});
+        return addOrUpdateItem(tombstone.get(), std::nullopt, error);
+    }
+    return !checkStatus(status, "delete", std::nullopt, error);
+}
+
+void DSKeychainTokenCache::logNoLiveItem(const DSTokenCacheItems& items,
+                                         const std::optional<ns::UUID>&) {
+    logTombstones(items);
+}
+
+void DSKeychainTokenCache::logTombstones(const DSTokenCacheItems& items) {
+    for (const auto& item : items) {
+        if (item->tombstone()) item->logMessage(std::nullopt, DS_LOG_LEVEL_WARN, std::nullopt);
+    }
+}
+
+std::string DSKeychainTokenCache::getTokenNameForLog(const DSTokenCacheItem& item) {
+    if (!dsIsStringNilOrBlank(item.accessToken())) {
+        std::string name = item.isExpired() ? "expired AT" : "AT";
+        if (!dsIsStringNilOrBlank(item.refreshToken())) name += "+RT";
+        return name;
+    }
+    if (item.clientId() && item.clientId()->starts_with("foci-")) return "FRT";
+    if (!dsIsStringNilOrBlank(item.refreshToken()) && dsIsStringNilOrBlank(item.resource()))
+        return "MRRT";
+    return "unknown token";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Maintenance: the daily purge of tombstones and the bulk removals.
+
+std::optional<ns::Date> DSKeychainTokenCache::getTombstoneCleanTime() const {
+    ns::Dictionary query = defaultTombstone_;
+    query[sec::kSecMatchLimit] = sec::kSecMatchLimitOne;
+    query[sec::kSecReturnData] = true;
+    query[sec::kSecAttrService] = kCleanTimeService;
+    ns::Value result;
+    if (sec::SecItemCopyMatching(query, &result) != sec::errSecSuccess || !result.data())
+        return std::nullopt;
+    ns::Result<DSArchiveValue> root =
+        DSKeyedUnarchiver::unarchive(*result.data(), DSKeyedUnarchiver::foundationClasses());
+    if (!root) return std::nullopt;
+    return root->dateValue();
+}
+
+void DSKeychainTokenCache::storeTombstoneCleanTime(const ns::Date& date) {
+    ns::Dictionary query = defaultTombstone_;
+    query[sec::kSecAttrService] = kCleanTimeService;
+    std::optional<ns::Data> data =
+        DSKeyedArchiver::archivedDataWithRootObject(DSArchiveValue::date(date));
+    if (!data) return;
+    std::string operation;
+    writeData(query, *data, &operation);
+}
+
+bool DSKeychainTokenCache::isTimeToCleanTombstones() {
+    const ns::Date now = ns::Date::now();
+    std::optional<ns::Date> next = getTombstoneCleanTime();
+    // A time more than one interval ahead cannot have been stored by this schedule (a clock
+    // set back, a damaged item): it would stop the purge for as long, so it counts as absent.
+    if (next && *next > now && *next <= now.dateByAddingTimeInterval(kCleanInterval)) return false;
+    storeTombstoneCleanTime(now.dateByAddingTimeInterval(kCleanInterval));
+    return true;
+}
+
+bool DSKeychainTokenCache::cleanTombstoneIfNecessary() {
+    if (!isTimeToCleanTombstones()) return false;
+    std::optional<DSTokenCacheItems> tombstones = allTombstones(nullptr);
+    if (!tombstones) return true;
+    const ns::Date now = ns::Date::now();
+    for (const auto& tombstone : *tombstones) {
+        if (tombstone->expiresOn() && *tombstone->expiresOn() >= now) continue;
+        std::shared_ptr<const DSTokenCacheKey> key = tombstone->extractKey();
+        if (!key) continue;
+        // The slot is read again under the writers' lock: a live token written there since
+        // the list was made must not go with the tombstone it replaced.
+        std::lock_guard lock(*lock_);
+        std::optional<ns::Array> current =
+            keychainItemsWithKey(key.get(), tombstone->storageUserId(), nullptr);
+        if (!current || current->size() != 1) continue;
+        std::shared_ptr<DSTokenCacheItem> stored = itemFromKeychainAttributes(current->front());
+        if (!stored || !stored->tombstone()) continue;
+        if (stored->expiresOn() && *stored->expiresOn() >= now) continue;
+        deleteItem(stored.get(), nullptr);
+    }
+    return true;
+}
+
+bool DSKeychainTokenCache::removeAllForClientId(const std::string& clientId, DSErrorOut error) {
+    CacheContext context;
+    const ns::Dictionary info{{"operation", "removeAllForClientId:"}, {"clientId", clientId}};
+    DSLogger::log(DS_LOG_LEVEL_WARN, &context,
+                  ns::format("Removing all items for client <%@>", clientId), 0, std::nullopt,
+                  std::nullopt, &info);
+    std::optional<DSTokenCacheItems> items = allItems(error);
+    if (!items) return false;
+    bool result = true;
+    for (const auto& item : *items) {
+        if (item->clientId() != clientId) continue;
+        std::optional<DSAuthenticationError> failure;
+        if (!removeItem(item.get(), &failure)) {
+            result = false;
+            if (failure) dsSetError(error, *failure);
+        }
+    }
+    return result;
+}
+
+bool DSKeychainTokenCache::removeAllForUserId(const std::string& userId,
+                                              const std::string& clientId, DSErrorOut error) {
+    CacheContext context;
+    const ns::Dictionary info{
+        {"operation", "removeAllForUserId:clientId:"}, {"clientId", clientId}, {"userId", userId}};
+    DSLogger::logFormat(DS_LOG_LEVEL_WARN, &context,
+                        ns::format("Removing all items for user + client <%@>", clientId), 0,
+                        std::nullopt, &info, "userId: %@", userId);
+    std::optional<DSTokenCacheItems> items = allItems(error);
+    if (!items) return false;
+    bool result = true;
+    for (const auto& item : *items) {
+        if (item->clientId() != clientId || !item->userInformation() ||
+            item->userInformation()->userId() != userId)
+            continue;
+        std::optional<DSAuthenticationError> failure;
+        if (!removeItem(item.get(), &failure)) {
+            result = false;
+            if (failure) dsSetError(error, *failure);
+        }
+    }
+    return result;
+}
+
+void DSKeychainTokenCache::testRemoveAll(DSErrorOut error) {
+    CacheContext context;
+    DSLogger::log(DS_LOG_LEVEL_ERROR, &context,
+                  "******** -testRemoveAll: being called in DSKeychainTokenCache. This method "
+                  "should NEVER be called in production code. ********",
+                  0, std::nullopt, std::nullopt);
+    std::lock_guard lock(*lock_);
+    checkStatus(sec::SecItemDelete(default_), "remove all", std::nullopt, error);
+    checkStatus(sec::SecItemDelete(defaultTombstone_), "remove tombstone timestamp", std::nullopt,
+                nullptr);
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/ns/Date.h"
+#include "platform/ns/Value.h"
+#include "platform/sec/SecBase.h"
+#include "signin/DSTokenCacheDataSource.h"
+
+// The default token store: each item is one generic-password keychain item of an access
+// group that applications of one signing team can share. Removing an item that holds a refresh
+// token leaves a tombstone, purged at most once a day.
+class DSKeychainTokenCache : public DSTokenCacheDataSource,
+                             public std::enable_shared_from_this<DSKeychainTokenCache> {
+public:
+    static constexpr const char* kInitialDefaultGroup = "com.directory.salcache";
+    static constexpr const char* kTokenGeneric = "DirServices.SAL.1";
+    static constexpr const char* kTombstoneGeneric = "Directory.SAL.Tombstone.1";
+    static constexpr const char* kBlankResourceName = "CC3513A0-0E69-4B4D-97FC-DFB6C91EE132";
+    static constexpr const char* kCleanTimeService = "NextTombstoneCleanTime";
+    static constexpr double kCleanInterval = 86400;
+
+    static std::string defaultKeychainGroup();
+    // Raises once the default cache exists; nothing means the main bundle's identifier.
+    static void setDefaultKeychainGroup(const std::optional<std::string>& group);
+    static std::shared_ptr<DSKeychainTokenCache> defaultKeychainCache();
+    static std::shared_ptr<DSKeychainTokenCache> keychainCacheForGroup(const std::string& group);
+    // True when the status is a failure (neither success nor item-not-found).
+    static bool checkStatus(sec::OSStatus status, const std::string& operation,
+                            const std::optional<ns::UUID>& correlationId, DSErrorOut error);
+    static std::string getAttributeName(const std::optional<std::string>& text);
+
+    // Nothing without a team identifier.
+    static std::shared_ptr<DSKeychainTokenCache> initWithGroup(
+        const std::optional<std::string>& group);
+
+    const std::string& sharedGroup() const { return sharedGroup_; }
+    const ns::Dictionary& defaultKeychainQuery() const { return default_; }
+    std::string keychainKeyFromCacheKey(const DSTokenCacheKey& key) const;
+    ns::Dictionary queryDictionaryForKey(const DSTokenCacheKey* key,
+                                         const std::optional<std::string>& userId,
+                                         const ns::Dictionary& additional) const;
+    std::optional<ns::Array> keychainItemsWithKey(const DSTokenCacheKey* key,
+                                                  const std::optional<std::string>& userId,
+                                                  DSErrorOut error) const;
+    std::shared_ptr<DSTokenCacheItem> itemFromKeychainAttributes(const ns::Value& attributes) const;
+
+    std::optional<DSTokenCacheItems> getItemsWithKey(const DSTokenCacheKey* key,
+                                                     const std::optional<std::string>& userId,
+                                                     const std::optional<ns::UUID>& correlationId,
+                                                     DSErrorOut error) override;
+    bool addOrUpdateItem(const DSTokenCacheItem* item, const std::optional<ns::UUID>& correlationId,
+                         DSErrorOut error) override;
+    bool removeItem(const DSTokenCacheItem* item, DSErrorOut error) override;
+    sec::OSStatus deleteItem(const DSTokenCacheItem* item, DSErrorOut error);
+
+    // Maintenance.
+    bool cleanTombstoneIfNecessary();
+    bool isTimeToCleanTombstones();
+    std::optional<ns::Date> getTombstoneCleanTime() const;
+    void storeTombstoneCleanTime(const ns::Date& date);
+    bool removeAllForClientId(const std::string& clientId, DSErrorOut error);
+    bool removeAllForUserId(const std::string& userId, const std::string& clientId,
+                            DSErrorOut error);
+    void testRemoveAll(DSErrorOut error);
+
+    static std::string getTokenNameForLog(const DSTokenCacheItem& item);
+
+protected:
+    void logNoLiveItem(const DSTokenCacheItems& items,
+                       const std::optional<ns::UUID>& correlationId) override;
+
+private:
+    explicit DSKeychainTokenCache(std::string sharedGroup);
+
+    void logItemRetrievalStatus(const DSTokenCacheItems* items, const DSTokenCacheKey* key,
+                                const std::optional<std::string>& userId,
+                                const std::optional<ns::UUID>& correlationId) const;
+    static void logTombstones(const DSTokenCacheItems& items);
+    sec::OSStatus writeData(const ns::Dictionary& query, const ns::Data& data,
+                            std::string* operation);
+
+    std::string sharedGroup_;
+    ns::Dictionary default_;
+    ns::Dictionary defaultTombstone_;
+    // Writers of one access group, through any cache object of this process, take turns.
+    std::shared_ptr<std::recursive_mutex> lock_;
+};

@@ -1,0 +1,111 @@
+#include "signin/DSStringHelpers.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/ns/UTF8.h"
+#include "platform/sec/Digest.h"
+
+namespace {
+
+bool isWhite(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+}  // namespace
+
+bool dsIsStringNilOrBlank(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), isWhite);
+}
+
+bool dsIsStringNilOrBlank(const std::optional<std::string>& text) {
+    return !text || dsIsStringNilOrBlank(std::string_view(*text));
+}
+
+std::string dsTrimmedString(std::string_view text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && isWhite(text[begin])) ++begin;
+    while (end > begin && isWhite(text[end - 1])) --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string adBase64UrlEncodeData(std::string_view bytes) {
+    std::string text = ns::Data(bytes.data(), bytes.size()).base64EncodedString();
+    while (!text.empty() && text.back() == '=') text.pop_back();
+    for (char& c : text) {
+        if (c == '+') c = '-';
+        if (c == '/') c = '_';
+    }
+    return text;
+}
+
+std::string adBase64UrlEncode(std::string_view text) {
+    return adBase64UrlEncodeData(text);
+}
+
+std::optional<std::string> adBase64UrlDecode(std::string_view text) {
+    std::string standard(text);
+    for (char& c : standard) {
+        if (c == '-')
+            c = '+';
+        else if (c == '_')
+            c = '/';
+        else if (c == '+' || c == '/')
+            return std::nullopt;  // not of the URL-safe alphabet
+    }
+    while (!standard.empty() && standard.back() == '=') standard.pop_back();
+    if (standard.size() % 4 == 1) return std::nullopt;
+    while (standard.size() % 4 != 0) standard.push_back('=');
+    std::optional<ns::Data> data = ns::Data::fromBase64(standard);
+    if (!data) return std::nullopt;
+    std::string decoded(data->chars());
+    if (!ns::utf8::isValid(decoded)) return std::nullopt;
+    return decoded;
+}
+
+std::string dsComputeSHA256(std::string_view text) {
+    return sec::hexString(sec::sha256(text));
+}
+
+std::string Base64EncodeData(const ns::Data& data) {
+    return data.base64EncodedString();
+}
+
+namespace {
+
+std::string formEscape(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string dsURLFormEncode(const std::map<std::string, std::string>& pairs) {
+    std::string out;
+    for (const auto& [name, value] : pairs) {
+        if (!out.empty()) out.push_back('&');
+        out += formEscape(name) + "=" + formEscape(value);
+    }
+    return out;
+}
+
+bool dsSame(const std::optional<std::string>& a, const std::optional<std::string>& b) {
+    return a == b;
+}
+
+std::string dsLowercase(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/net/TLSSettings.h"
+#include "platform/ns/Sandbox.h"
+#include "platform/testing/InjectedReachabilitySource.h"
+#include "sdk/messaging/NEBMessagingCheckinPreferences.h"
+#include "sdk/messaging/NEBMessagingLogger.h"
+#include "sdk/messaging/NEBMessagingServiceHosts.h"
+#include "tests/peers/LoopPump.h"
+#include "tests/peers/TestCA.h"
+#include "tests/peers/messaging/MessagingServer.h"
+#include "tests/support/ManualRunLoop.h"
+#include "tests/support/TempDir.h"
+#include "toolbox/Net/NIPReachability.h"
+
+namespace messagingtest {
+
+// Collects what the messaging logger writes.
+class RecordingLogWriter : public NEBMessagingLogWriter {
+public:
+    void logMessage(std::string_view message, int) override {
+        std::lock_guard lock(mutex_);
+        lines_.emplace_back(message);
+    }
+    size_t count(std::string_view text) const {
+        std::lock_guard lock(mutex_);
+        size_t n = 0;
+        for (const auto& line : lines_) n += line.find(text) != std::string::npos;
+        return n;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// Messaging on the main run loop with a manual clock, in a fresh sandbox, with the logger's
+// lines recorded and the suite's test authority trusted.
+class MessagingTest : public testsupport::ManualRunLoop {
+protected:
+    static void SetUpTestSuite() { ca_ = new peers::TestCA(); }
+    static void TearDownTestSuite() {
+        delete ca_;
+        ca_ = nullptr;
+    }
+    void SetUp() override {
+        ManualRunLoop::SetUp();
+        ASSERT_TRUE(ns::Sandbox::configure(dir_.str() + "/sandbox").ok());
+        std::filesystem::create_directories(ns::Sandbox::applicationSupportDirectory() +
+                                            "/Nebula/NebulaMessaging");
+        net::TLSSettings::setExtraCAFile(ca_->caFile());
+        previousWriter_ = NEBMessagingSharedLogger().writer();
+        NEBMessagingSharedLogger().setWriter(log_);
+    }
+    void TearDown() override {
+        NEBMessagingSharedLogger().setWriter(previousWriter_);
+        NEBMessagingServiceHosts::setMessagingServer("messaging.nebula.invalid",
+                                                     NEBMessagingServiceHosts::kDefaultPort);
+        net::TLSSettings::setExtraCAFile("");
+        ManualRunLoop::TearDown();
+    }
+
+    static const peers::TestCA& ca() { return *ca_; }
+    static bool runUntil(const std::function<bool()>& done) {
+        return peers::runMainLoopUntil(done);
+    }
+
+    // Credentials checked in just now.
+    NEBMessagingCheckinPreferences credentials() const {
+        NEBMessagingCheckinPreferences preferences;
+        preferences.deviceID = "4242";
+        preferences.secretToken = "secret-4242";
+        preferences.lastCheckinTimestampMillis =
+            static_cast<int64_t>(dispatch::Clock::current().wallTime() * 1000);
+        return preferences;
+    }
+
+    // A reachability monitor whose flags the test sets.
+    static std::shared_ptr<NIPReachability> reachability(bool reachable) {
+        auto monitor =
+            std::make_shared<NIPReachability>(std::make_shared<net::InjectedReachabilitySource>(
+                net::ReachabilityTarget::forNetworkInGeneral()));
+        monitor->callbackWithFlags(reachable ? net::kReachabilityFlagsReachable : 0);
+        return monitor;
+    }
+
+    std::shared_ptr<RecordingLogWriter> log_ = std::make_shared<RecordingLogWriter>();
+
+private:
+    testsupport::TempDir dir_;
+    std::shared_ptr<NEBMessagingLogWriter> previousWriter_;
+    static inline peers::TestCA* ca_ = nullptr;
+};
+
+}  // namespace messagingtest

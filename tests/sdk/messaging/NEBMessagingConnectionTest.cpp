@@ -1,0 +1,261 @@
+#include "sdk/messaging/NEBMessagingConnection.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/RunLoop.h"
+#include "sdk/messaging/NEBMessagingRmqManager.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
+#include "tests/sdk/messaging/MessagingTestSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class ConnectionRecorder : public NEBMessagingConnectionDelegate {
+public:
+    std::vector<int> closes;
+    int logins = 0;
+    std::vector<std::string> messages;
+    std::vector<std::vector<std::string>> acks;
+
+    void connectionDidCloseForReason(NEBMessagingConnection&, CloseReason reason) override {
+        closes.push_back(reason);
+    }
+    void didLoginWithConnection(NEBMessagingConnection&) override { logins++; }
+    void connectionDidRecieveMessage(const mcs::McsDataMessageStanza& message) override {
+        messages.push_back(message.persistent_id());
+    }
+    int32_t connectionDidReceiveAckForRmqIds(const std::vector<std::string>& ids) override {
+        acks.push_back(ids);
+        return static_cast<int32_t>(ids.size());
+    }
+};
+
+mcs::McsDataMessageStanza stanza(const std::string& persistentId = "") {
+    mcs::McsDataMessageStanza s;
+    s.set_from("sender");
+    s.set_category("app");
+    if (!persistentId.empty()) s.set_persistent_id(persistentId);
+    return s;
+}
+
+class NEBMessagingConnectionTest : public messagingtest::MessagingTest {
+protected:
+    void SetUp() override {
+        MessagingTest::SetUp();
+        store_ = std::make_shared<NEBMessagingRmqManager>("rmq2");
+        store_->loadRmqId();
+    }
+    void start(peers::MessagingServer& server) {
+        connection_ = std::make_shared<NEBMessagingConnection>(
+            "4242", "secret-4242", "127.0.0.1", server.port(), dispatch::RunLoop::main(), store_,
+            std::weak_ptr<NEBMessagingDataMessageManager>());
+        connection_->setDelegate(recorder_);
+        connection_->signIn();
+    }
+    void signIn(peers::MessagingServer& server) {
+        start(server);
+        ASSERT_TRUE(
+            runUntil([&] { return connection_->state() == NEBMessagingConnection::kSignedIn; }));
+    }
+    size_t count(peers::MessagingServer& server, int8_t tag) {
+        return server.framesWithTag(tag).size();
+    }
+    peers::MessagingServer::Options options() { return {&ca().localhost(), "4242", "secret-4242"}; }
+
+    std::shared_ptr<NEBMessagingRmqManager> store_;
+    std::shared_ptr<ConnectionRecorder> recorder_ = std::make_shared<ConnectionRecorder>();
+    std::shared_ptr<NEBMessagingConnection> connection_;
+};
+
+TEST_F(NEBMessagingConnectionTest, LogsInWithTheCredentialsAndPingsAtOnce) {
+    peers::MessagingServer server(options());
+    signIn(server);
+    EXPECT_EQ(recorder_->logins, 1);
+    ASSERT_TRUE(runUntil([&] { return count(server, 0) == 1; }));
+    auto login = server.loginRequests().at(0);
+    EXPECT_EQ(login.id(), "ios-1.2.0");
+    EXPECT_EQ(login.user(), "4242");
+    EXPECT_EQ(login.resource(), "4242");
+    EXPECT_EQ(login.auth_token(), "secret-4242");
+    EXPECT_EQ(login.device_id(), "mobile-1092");
+    EXPECT_EQ(login.account_id(), 1000000);
+    EXPECT_EQ(login.auth_service(), 2);
+    EXPECT_TRUE(login.use_rmq2());
+    EXPECT_EQ(login.last_rmq_id(), 1);
+    ASSERT_EQ(login.setting_size(), 1);
+    EXPECT_EQ(login.setting(0).name(), "new_vc");
+    EXPECT_EQ(connection_->lastLoginServerTimestamp(), 1700000000000);
+    auto frames = server.frames();
+    EXPECT_EQ(frames.at(0).tag, 2);
+    EXPECT_EQ(frames.at(1).tag, 0);
+}
+
+TEST_F(NEBMessagingConnectionTest, PingsThirtySecondsAfterTheLastFrameAndTimesOutAfterTwenty) {
+    peers::MessagingServer server(options());
+    signIn(server);
+    // The answer to the first ping restarts the 30 seconds.
+    ASSERT_TRUE(runUntil([&] { return connection_->inStreamId() == 2; }));
+    loop().advanceBy(29s);
+    EXPECT_EQ(count(server, 0), 1u);
+    server.setAnswerPings(false);
+    loop().advanceBy(1s);
+    ASSERT_TRUE(runUntil([&] { return count(server, 0) == 2; }));
+    loop().advanceBy(19s);
+    EXPECT_TRUE(recorder_->closes.empty());
+    loop().advanceBy(1s);
+    EXPECT_EQ(recorder_->closes, std::vector<int>{NEBMessagingConnectionDelegate::kTimeout});
+    EXPECT_EQ(connection_->state(), NEBMessagingConnection::kDisconnected);
+}
+
+TEST_F(NEBMessagingConnectionTest, AcknowledgesEveryTenthFrameAndImmediateAckAtOnce) {
+    auto o = options();
+    o.answerPings = false;
+    peers::MessagingServer server(o);
+    signIn(server);
+    for (int i = 0; i < 9; ++i) server.sendFrame(8, stanza());
+    ASSERT_TRUE(runUntil([&] { return connection_->inStreamId() == 10; }));
+    dispatch::RunLoop::main().runUntilIdle();
+    EXPECT_EQ(count(server, 7), 0u);
+    server.sendFrame(8, stanza());
+    ASSERT_TRUE(runUntil([&] { return count(server, 7) == 1; }));
+    mcs::McsIqStanza ack;
+    ASSERT_TRUE(ack.ParseFromString(server.framesWithTag(7).at(0).payload));
+    EXPECT_EQ(ack.last_stream_id_received(), 11);
+    EXPECT_EQ(connection_->lastStreamIdAcked(), 11);
+
+    auto urgent = stanza();
+    urgent.set_immediate_ack(true);
+    server.sendFrame(8, urgent);
+    ASSERT_TRUE(runUntil([&] { return count(server, 7) == 2; }));
+}
+
+TEST_F(NEBMessagingConnectionTest, ReportedIdsAreConfirmedByStreamIdAndResentAfterADrop) {
+    auto o = options();
+    o.answerPings = false;
+    peers::MessagingServer server(o);
+    signIn(server);  // in 1, out 2 (login, ping)
+    server.sendFrame(8, stanza("p1"));
+    server.sendFrame(8, stanza("p2"));
+    ASSERT_TRUE(runUntil([&] { return recorder_->messages.size() == 2; }));
+    // Stored before delivery, reported in the next outgoing frame (3).
+    EXPECT_EQ(store_->unackedS2dRmqIds(), (std::vector<std::string>{"p1", "p2"}));
+    auto own = stanza("7");
+    connection_->sendProto(own);  // out 3
+    EXPECT_TRUE(connection_->unackedS2dIds().empty());
+    server.sendFrame(8, stanza("p3"));
+    ASSERT_TRUE(runUntil([&] { return recorder_->messages.size() == 3; }));
+    mcs::McsHeartbeatPing more;
+    connection_->sendProto(more);  // out 4, reports p3
+
+    mcs::McsHeartbeatAck confirm;
+    confirm.set_last_stream_id_received(3);
+    server.sendFrame(1, confirm);
+    ASSERT_TRUE(runUntil([&] { return !recorder_->acks.empty(); }));
+    EXPECT_EQ(recorder_->acks.at(0), std::vector<std::string>{"7"});
+    EXPECT_EQ(store_->unackedS2dRmqIds(), std::vector<std::string>{"p3"});
+
+    // Frame 4 was never confirmed: its report goes out again with the next login.
+    server.closeConnection();
+    ASSERT_TRUE(runUntil([&] { return !recorder_->closes.empty(); }));
+    EXPECT_EQ(recorder_->closes.at(0), NEBMessagingConnectionDelegate::kSocketClosed);
+    connection_->signIn();
+    ASSERT_TRUE(runUntil([&] { return server.loginRequests().size() == 2; }));
+    auto login = server.loginRequests().at(1);
+    ASSERT_EQ(login.received_persistent_id_size(), 1);
+    EXPECT_EQ(login.received_persistent_id(0), "p3");
+}
+
+TEST_F(NEBMessagingConnectionTest, LoginErrorKeepsTheConnectionWaiting) {
+    auto o = options();
+    o.expectedToken = "another-secret";
+    peers::MessagingServer server(o);
+    start(server);
+    ASSERT_TRUE(runUntil([&] { return connection_->inStreamId() == 1; }));
+    EXPECT_EQ(connection_->state(), NEBMessagingConnection::kConnected);
+    EXPECT_EQ(recorder_->logins, 0);
+    // Nothing but the login went out, and frames other than a login response are dropped.
+    server.sendFrame(0, mcs::McsHeartbeatPing());
+    dispatch::RunLoop::main().runUntilIdle();
+    EXPECT_EQ(connection_->state(), NEBMessagingConnection::kConnected);
+    EXPECT_EQ(server.frameCount(), 1u);
+}
+
+TEST_F(NEBMessagingConnectionTest, BrokenFramesAndServerCloseEndTheLinkForARetry) {
+    struct Case {
+        const char* name;
+        std::function<void(peers::MessagingServer&)> send;
+        bool signedIn;
+    } cases[] = {
+        {"close", [](auto& s) { s.sendFrame(4, mcs::McsClose()); }, true},
+        {"unparsable",
+         [](auto& s) {
+             s.sendFrameBytes(8, std::string("\x0a\x05"
+                                             "ab",
+                                             4));
+         },
+         true},
+        {"tag 0x80", [](auto& s) { s.sendRaw(std::string("\x80\x00", 2)); }, true},
+    };
+    for (const auto& c : cases) {
+        auto o = options();
+        o.answerPings = false;
+        peers::MessagingServer server(o);
+        recorder_ = std::make_shared<ConnectionRecorder>();
+        signIn(server);
+        c.send(server);
+        ASSERT_TRUE(runUntil([&] { return !recorder_->closes.empty(); })) << c.name;
+        EXPECT_EQ(recorder_->closes,
+                  std::vector<int>{NEBMessagingConnectionDelegate::kSocketClosed})
+            << c.name;
+        EXPECT_EQ(connection_->state(), NEBMessagingConnection::kDisconnected);
+    }
+}
+
+TEST_F(NEBMessagingConnectionTest,
+       NeverSignsInOverAnUnparsableLoginResponseBadVersionOrUntrustedServer) {
+    peers::TestCA stranger("Unknown CA");
+    auto wrongVersion = options();
+    wrongVersion.versionByte = 0x29;
+    auto garbled = options();
+    garbled.answerLogin = false;
+    auto untrusted = options();
+    untrusted.identity = &stranger.localhost();
+    for (auto* o : {&wrongVersion, &garbled, &untrusted}) {
+        peers::MessagingServer server(*o);
+        recorder_ = std::make_shared<ConnectionRecorder>();
+        start(server);
+        if (o == &garbled) {
+            ASSERT_TRUE(runUntil([&] { return server.frameCount() == 1; }));
+            server.sendFrameBytes(3, "\xff\xff");
+        }
+        ASSERT_TRUE(runUntil([&] { return !recorder_->closes.empty(); }));
+        EXPECT_EQ(recorder_->logins, 0);
+        EXPECT_EQ(connection_->state(), NEBMessagingConnection::kDisconnected);
+    }
+}
+
+TEST_F(NEBMessagingConnectionTest, SendOnConnectWaitsForLoginAndSignOutDropsIt) {
+    peers::MessagingServer server(options());
+    start(server);
+    auto queued = std::make_unique<mcs::McsDataMessageStanza>(stanza());
+    queued->set_id("first");
+    connection_->sendOnConnectOrDrop(std::move(queued));
+    ASSERT_TRUE(runUntil([&] { return server.frameCount() >= 3; }));
+    auto frames = server.frames();
+    EXPECT_EQ(frames.at(0).tag, 2);
+    EXPECT_EQ(frames.at(1).tag, 0);
+    EXPECT_EQ(frames.at(2).tag, 8);
+
+    connection_->signOut();
+    EXPECT_EQ(connection_->state(), NEBMessagingConnection::kDisconnected);
+    connection_->sendOnConnectOrDrop(std::make_unique<mcs::McsDataMessageStanza>(stanza()));
+    connection_->signOut();
+    connection_->signIn();
+    ASSERT_TRUE(runUntil([&] { return server.loginRequests().size() == 2; }));
+    ASSERT_TRUE(runUntil([&] { return server.framesWithTag(0).size() == 2; }));
+    dispatch::RunLoop::main().runUntilIdle();
+    EXPECT_EQ(server.framesWithTag(8).size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,277 @@
+#include "sdk/messaging/NEBMessagingDataMessageManager.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/RunLoop.h"
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ns/UTF16.h"
+#include "sdk/messaging/NEBMessagingClient.h"
+#include "sdk/messaging/NEBMessagingRmqManager.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
+#include "tests/sdk/messaging/MessagingTestSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class Receiver : public NEBMessagingDataMessageManagerDelegate {
+public:
+    std::vector<std::pair<ns::Dictionary, std::string>> received;
+    std::vector<std::pair<std::string, int64_t>> willSend;  // code 0: no error
+    std::vector<std::string> sent;
+    int deleted = 0;
+
+    void didReceiveMessage(const ns::Dictionary& message, const std::string& id) override {
+        received.emplace_back(message, id);
+    }
+    void willSendDataMessageWithID(const std::string& id,
+                                   const std::optional<ns::Error>& error) override {
+        willSend.emplace_back(id, error ? error->code() : 0);
+    }
+    void didSendDataMessageWithID(const std::string& id) override { sent.push_back(id); }
+    void didDeleteMessagesOnServer() override { deleted++; }
+};
+
+class NEBMessagingDataMessageManagerTest : public messagingtest::MessagingTest {
+protected:
+    void SetUp() override {
+        MessagingTest::SetUp();
+        store_ = std::make_shared<NEBMessagingRmqManager>("rmq2");
+        store_->loadRmqId();
+        auto preferences = credentials();
+        client_ = std::make_shared<NEBMessagingClient>(
+            network_, store_, [preferences] { return std::optional(preferences); });
+        manager_ = std::make_shared<NEBMessagingDataMessageManager>(
+            receiver_, client_, store_, std::weak_ptr<NEBMessagingSyncMessageManager>());
+        manager_->refreshDelayedMessages();
+        client_->setDataMessageManager(manager_);
+    }
+    void signedIn() { manager_->setDeviceAuthID("4242", "secret-4242"); }
+    // What the app asks to send.
+    static ns::Dictionary upstream(ns::Dictionary extra = {}, ns::Dictionary data = {{"k", "v"}}) {
+        ns::Dictionary message{{"nebula.to", "server"},
+                               {"nebula.msg_id", "m1"},
+                               {"nebula.data", ns::Value(std::move(data))}};
+        for (auto& [k, v] : extra) message.insert_or_assign(k, v);
+        return message;
+    }
+    std::vector<mcs::McsDataMessageStanza> stored() {
+        std::vector<mcs::McsDataMessageStanza> all;
+        store_->scanWithRmqMessageHandler(
+            nullptr, [&](int64_t, const mcs::McsDataMessageStanza& s) { all.push_back(s); });
+        return all;
+    }
+
+    std::shared_ptr<NIPReachability> network_ = reachability(false);
+    std::shared_ptr<NEBMessagingRmqManager> store_;
+    std::shared_ptr<NEBMessagingClient> client_;
+    std::shared_ptr<Receiver> receiver_ = std::make_shared<Receiver>();
+    std::shared_ptr<NEBMessagingDataMessageManager> manager_;
+};
+
+TEST_F(NEBMessagingDataMessageManagerTest, TimeToLiveAndDelayAreClampedAsSixtyFourBitNumbers) {
+    signedIn();
+    struct Case {
+        ns::Value ttl;
+        int32_t expected;
+    } ttls[] = {{-5, 86400}, {90000, 86400},        {0, 0},        {86400, 86400},
+                {60, 60},    {4294967356LL, 86400}, {1e30, 86400}, {"30", 30}};
+    for (const auto& c : ttls) {
+        auto message = upstream({{"nebula.ttl", c.ttl}, {"nebula.delay", 1}});
+        manager_->sendDataMessageStanza(message);
+        auto queued = manager_->delayedMessagesQueue()->removeDelayedMessages();
+        ASSERT_FALSE(queued.empty()) << c.ttl.description();
+        EXPECT_EQ(queued.back().ttl(), c.expected) << c.ttl.description();
+    }
+    struct DelayCase {
+        ns::Value delay;
+        int32_t expected;
+    } delays[] = {{7200, 3600}, {0, 0}, {-3, 0}, {4294967297LL, 3600}, {10, 10}};
+    for (const auto& c : delays) {
+        ns::Dictionary message{{"nebula.delay", c.delay}};
+        EXPECT_EQ(NEBMessagingDataMessageManager::delayForMessage(message), c.expected);
+        EXPECT_FALSE(message.contains("nebula.delay"));
+    }
+}
+
+TEST_F(NEBMessagingDataMessageManagerTest, UpstreamErrorsComeInTheirOrder) {
+    auto noTo = upstream();
+    noTo.erase("nebula.to");
+    manager_->sendDataMessageStanza(noTo);
+    signedIn();
+    manager_->sendDataMessageStanza(noTo);
+
+    // 4096 is the limit: "k" + value of 4095 units fits (a character outside the BMP counts
+    // two), one more does not.
+    std::string fits = std::string(4093, 'a') + "\xF0\x9F\x98\x80";
+    auto exact = upstream({{"nebula.ttl", 60}}, {{"k", fits}, {"when", ns::Value(ns::Date())}});
+    manager_->sendDataMessageStanza(exact);
+    auto over = upstream({{"nebula.ttl", 60}}, {{"k", fits + "a"}});
+    manager_->sendDataMessageStanza(over);
+    auto once = upstream();  // time-to-live 0, no network: cannot be kept
+    manager_->sendDataMessageStanza(once);
+    EXPECT_EQ(receiver_->willSend,
+              (std::vector<std::pair<std::string, int64_t>>{
+                  {"m1", 501}, {"m1", 1003}, {"m1", 0}, {"m1", 1005}, {"m1", 4}}));
+    EXPECT_EQ(log_->count("Ignoring key: when"), 1u);
+    // The one with a time-to-live waits in the store for the connection.
+    auto kept = stored();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].ttl(), 60);
+    EXPECT_EQ(kept[0].to(), "server");
+    EXPECT_EQ(kept[0].persistent_id(), "2");
+}
+
+TEST_F(NEBMessagingDataMessageManagerTest, UpstreamTextIsKeptWellFormed) {
+    signedIn();
+    auto message =
+        upstream({{"nebula.ttl", 60}}, {{"bad", std::string("a\xff\xfe"
+                                                            "b")},
+                                        {"rawData", ns::Value(ns::Data("\x00\xff", 2))}});
+    manager_->sendDataMessageStanza(message);
+    auto kept = stored();
+    ASSERT_EQ(kept.size(), 1u);
+    ASSERT_EQ(kept[0].app_data_size(), 1);
+    EXPECT_TRUE(ns::isValidUTF8(kept[0].app_data(0).value()));
+    EXPECT_EQ(kept[0].raw_data(), std::string("\x00\xff", 2));
+}
+
+TEST_F(NEBMessagingDataMessageManagerTest, InboundKeysAreSortedIntoTheMessage) {
+    mcs::McsDataMessageStanza stanza;
+    stanza.set_from("sender");
+    stanza.set_category("app");
+    stanza.set_persistent_id("p9");
+    stanza.set_token("collapse");
+    for (auto [k, v] :
+         std::vector<std::pair<std::string, std::string>>{{"msg.notification.title", "Hi"},
+                                                          {"msg.notification.", "x"},
+                                                          {"nebula.x", "1"},
+                                                          {"Nebula.Y", "2"},
+                                                          {"from", "spoofed"},
+                                                          {"k", std::string("v\xc3")}}) {
+        auto* pair = stanza.add_app_data();
+        pair->set_key(k);
+        pair->set_value(v);
+    }
+    auto parsed = manager_->processPacket(stanza);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(log_->count("Invalid key in MCS message: "), 1u);
+    EXPECT_EQ((*parsed)["from"].stringValue(), "sender");
+    manager_->didReceiveParsedMessage(*parsed);
+    ASSERT_EQ(receiver_->received.size(), 1u);
+    const auto& [delivered, id] = receiver_->received[0];
+    EXPECT_EQ(id, "p9");
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : delivered) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"collapse_key", "from", "k", "notification"}));
+    EXPECT_EQ(delivered.at("notification"), ns::Value::dict({{"title", "Hi"}}));
+    EXPECT_EQ(delivered.at("k").stringValue(), "v\xEF\xBF\xBD");
+
+    manager_->didReceiveParsedMessage({{"message_type", "deleted_messages"}, {"k", "v"}});
+    EXPECT_EQ(receiver_->deleted, 1);
+    EXPECT_EQ(receiver_->received.size(), 1u);
+
+    stanza.set_category("com.nebula.mcs.service");
+    EXPECT_FALSE(manager_->processPacket(stanza));
+}
+
+TEST_F(NEBMessagingDataMessageManagerTest, InstanceIdentityMessagesAreBroadcast) {
+    std::optional<ns::Dictionary> seen;
+    auto token = ns::NotificationCenter::defaultCenter().addObserver(
+        NEBMessagingDataMessageManager::kIIDNotification, nullptr, [&](const ns::Notification& n) {
+            if (auto box = std::dynamic_pointer_cast<ns::Box<ns::Dictionary>>(n.object)) {
+                seen = box->value();
+            }
+        });
+    mcs::McsDataMessageStanza stanza;
+    stanza.set_from(NEBMessagingServiceHosts::instanceIDSenderAddress());
+    stanza.set_category("app");
+    auto* pair = stanza.add_app_data();
+    pair->set_key("CMD");
+    pair->set_value("RST");
+    EXPECT_FALSE(manager_->processPacket(stanza));
+    ns::NotificationCenter::defaultCenter().removeObserver(token);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->at("CMD").stringValue(), "RST");
+}
+
+TEST_F(NEBMessagingDataMessageManagerTest, DelayedMessagesGoTogetherAtTheEarliestDeadline) {
+    signedIn();
+    auto* queue = manager_->delayedMessagesQueue();
+    auto later = upstream({{"nebula.delay", 60}});
+    manager_->sendDataMessageStanza(later);
+    int64_t first = queue->scheduledTimeoutMilliseconds();
+    auto sooner = upstream({{"nebula.delay", 10}, {"nebula.ttl", 30}});
+    manager_->sendDataMessageStanza(sooner);
+    EXPECT_EQ(queue->scheduledTimeoutMilliseconds(), first - 50000);
+    EXPECT_EQ(queue->messageCount(), 2);
+    EXPECT_TRUE(receiver_->willSend.size() == 1 && receiver_->willSend[0].second == 0);
+
+    // No connection when they fall due: the stored one waits, the other is reported lost.
+    loop().advanceBy(10s);
+    EXPECT_FALSE(queue->isTimeoutScheduled());
+    EXPECT_EQ(queue->messageCount(), 0);
+    EXPECT_EQ(receiver_->willSend.back(), std::make_pair(std::string("m1"), int64_t{4}));
+    EXPECT_EQ(receiver_->willSend.size(), 2u);
+    EXPECT_EQ(stored().size(), 1u);
+
+    for (int i = 0; i < 10; ++i) {
+        mcs::McsDataMessageStanza s;
+        s.set_max_delay(5);
+        EXPECT_TRUE(queue->queueMessage(s));
+    }
+    mcs::McsDataMessageStanza eleventh;
+    EXPECT_FALSE(queue->queueMessage(eleventh));
+    eleventh.set_ttl(60);
+    EXPECT_TRUE(queue->queueMessage(eleventh));
+}
+
+TEST_F(NEBMessagingDataMessageManagerTest, SelectiveAckResendsWhatIsLeftAndDropsTheExpired) {
+    signedIn();
+    // Saved long ago: its time-to-live has run out by now.
+    mcs::McsDataMessageStanza old;
+    old.set_id("old");
+    old.set_from("");
+    old.set_category("app");
+    old.set_ttl(60);
+    old.set_sent(NEBMessagingTimestampSeconds() - 1000);
+    ASSERT_TRUE(store_->saveRmqMessage(old));
+    for (int i = 0; i < 2; ++i) {
+        auto message = upstream({{"nebula.ttl", 600}});
+        manager_->sendDataMessageStanza(message);
+    }
+    ASSERT_EQ(stored().size(), 3u);
+    peers::MessagingServer server({&ca().localhost(), "4242", "secret-4242"});
+    server.setAnswerPings(false);
+    NEBMessagingServiceHosts::setMessagingServer("127.0.0.1", server.port());
+    network_->callbackWithFlags(net::kReachabilityFlagsReachable);
+    client_->connect();
+    ASSERT_TRUE(runUntil([&] { return client_->isConnectionActive(); }));
+
+    mcs::McsSelectiveAck ack;
+    ack.add_id("3");
+    mcs::McsIqStanza iq;
+    iq.set_type(mcs::McsIqStanza::IQ_SET);
+    iq.set_id("");
+    iq.mutable_extension()->set_id(12);
+    iq.mutable_extension()->set_data(ack.SerializeAsString());
+    server.sendFrame(7, iq);
+    ASSERT_TRUE(runUntil([&] { return server.framesWithTag(8).size() == 1; }));
+    mcs::McsDataMessageStanza resent;
+    ASSERT_TRUE(resent.ParseFromString(server.framesWithTag(8)[0].payload));
+    EXPECT_EQ(resent.persistent_id(), "4");
+    EXPECT_EQ(receiver_->sent, std::vector<std::string>{"m1"});
+    EXPECT_EQ(receiver_->willSend.back(), std::make_pair(std::string("old"), int64_t{1001}));
+    auto left = stored();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].persistent_id(), "4");
+
+    // An acknowledgement that does not parse changes nothing.
+    iq.mutable_extension()->set_data("\x0a\x09");
+    server.sendFrame(7, iq);
+    ASSERT_TRUE(runUntil([&] { return client_->connection()->inStreamId() == 3; }));
+    EXPECT_EQ(stored().size(), 1u);
+    EXPECT_TRUE(client_->isConnectionActive());
+}
+
+}  // namespace

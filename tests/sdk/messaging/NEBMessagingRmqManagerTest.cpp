@@ -1,0 +1,231 @@
+#include "sdk/messaging/NEBMessagingRmqManager.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "sdk/messaging/NEBMessagingUtilities.h"
+#include "tests/sdk/messaging/MessagingTestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Store = NEBMessagingRmq2PersistentStore;
+
+std::vector<std::string> tables(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    std::vector<std::string> names;
+    sqlite3_exec(
+        db, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name",
+        [](void* out, int, char** values, char**) {
+            static_cast<std::vector<std::string>*>(out)->push_back(values[0]);
+            return 0;
+        },
+        &names, nullptr);
+    sqlite3_close(db);
+    return names;
+}
+
+void exec(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(db);
+}
+
+mcs::McsDataMessageStanza stanza(int32_t ttl = 60) {
+    mcs::McsDataMessageStanza s;
+    s.set_from("");
+    s.set_category("app");
+    s.set_ttl(ttl);
+    return s;
+}
+
+class NEBMessagingRmqManagerTest : public messagingtest::MessagingTest {
+protected:
+    std::string supportPath() { return Store::pathForDatabase("rmq2", Store::kApplicationSupport); }
+    std::string documentsPath() { return Store::pathForDatabase("rmq2", Store::kDocuments); }
+    std::unique_ptr<NEBMessagingRmqManager> open() {
+        auto manager = std::make_unique<NEBMessagingRmqManager>("rmq2");
+        manager->loadRmqId();
+        return manager;
+    }
+    std::vector<int64_t> storedIds(NEBMessagingRmqManager& manager) {
+        std::vector<int64_t> ids;
+        manager.scanWithRmqMessageHandler(
+            [&](int64_t id, int8_t, const std::string&) { ids.push_back(id); }, nullptr);
+        return ids;
+    }
+};
+
+TEST_F(NEBMessagingRmqManagerTest, FirstLaunchCreatesTheTablesAndHandsOutTwo) {
+    auto manager = open();
+    EXPECT_TRUE(fs::exists(supportPath()));
+    EXPECT_EQ(tables(supportPath()),
+              (std::vector<std::string>{"incomingSyncMessages", "lastrmqid", "outgoingRmqMessages",
+                                        "s2dRmqIds_1"}));
+    EXPECT_EQ(manager->queryHighestRmqId(), 0);
+    EXPECT_EQ(manager->querylastRmqId(), 0);
+    EXPECT_EQ(manager->rmqId(), 1);
+    EXPECT_EQ(manager->nextRmqId(), 2);
+}
+
+TEST_F(NEBMessagingRmqManagerTest, FileIsMovedOutOfDocumentsOrTheDocumentsCopyDropped) {
+    fs::remove_all(fs::path(supportPath()).parent_path());
+    open();
+    ASSERT_TRUE(fs::exists(documentsPath()));  // no subfolder: the file stays in Documents
+    fs::create_directories(fs::path(supportPath()).parent_path());
+    {
+        auto manager = open();
+        EXPECT_EQ(manager->store().currentDirectory(), Store::kApplicationSupport);
+    }
+    EXPECT_FALSE(fs::exists(documentsPath()));
+    EXPECT_TRUE(fs::exists(supportPath()));
+
+    fs::copy_file(supportPath(), documentsPath());
+    open();
+    EXPECT_FALSE(fs::exists(documentsPath()));
+    EXPECT_EQ(log_->count("File rmq2.sqlite exists both in Documents and ApplicationSupport."), 1u);
+}
+
+TEST_F(NEBMessagingRmqManagerTest, ReopeningReplacesTheIntegerIdTable) {
+    open();
+    exec(supportPath(), "CREATE TABLE s2dRmqIds (_id INTEGER PRIMARY KEY, rmq_id INTEGER)");
+    exec(supportPath(), "DROP TABLE s2dRmqIds_1");
+    exec(supportPath(), "INSERT INTO lastrmqid (_id, rmq_id) VALUES (1, 12)");
+    auto manager = open();
+    EXPECT_EQ(tables(supportPath()),
+              (std::vector<std::string>{"incomingSyncMessages", "lastrmqid", "outgoingRmqMessages",
+                                        "s2dRmqIds_1"}));
+    EXPECT_EQ(manager->rmqId(), 13);
+}
+
+TEST_F(NEBMessagingRmqManagerTest, CounterStartsAboveEveryIdEverHandedOut) {
+    {
+        auto manager = open();
+        for (int64_t id : {5, 9}) manager->saveMessage(stanza(), id, 8);
+    }
+    auto manager = open();
+    EXPECT_EQ(manager->rmqId(), 10);
+    EXPECT_EQ(manager->nextRmqId(), 11);
+    // Acknowledging the newest leaves 5 waiting and a floor of 12 in "lastrmqid": the
+    // counter must not fall back to 6 on the next launch.
+    EXPECT_EQ(manager->removeRmqMessagesWithRmqIds({"9", "11"}), 1);
+    EXPECT_EQ(manager->querylastRmqId(), 12);
+    EXPECT_EQ(open()->rmqId(), 13);
+}
+
+TEST_F(NEBMessagingRmqManagerTest, OnlyOwnNumericIdsMoveTheFloor) {
+    auto manager = open();
+    for (int i = 0; i < 10; ++i) manager->nextRmqId();  // rmqId 11
+    manager->saveMessage(stanza(), 3, 8);
+    EXPECT_EQ(manager->removeRmqMessagesWithRmqIds({"3"}), 1);
+    EXPECT_EQ(manager->querylastRmqId(), 0);
+    for (const auto& bad : std::vector<std::vector<std::string>>{{"x"},
+                                                                 {"11x"},
+                                                                 {" 11"},
+                                                                 {"-5"},
+                                                                 {"12"},
+                                                                 {"9223372036854775807"},
+                                                                 {"99999999999999999999"}}) {
+        EXPECT_EQ(manager->removeRmqMessagesWithRmqIds(bad), 0);
+        EXPECT_EQ(manager->querylastRmqId(), 0) << bad[0];
+    }
+    EXPECT_EQ(manager->removeRmqMessagesWithRmqIds({"10", "11"}), 0);
+    EXPECT_EQ(manager->querylastRmqId(), 12);
+}
+
+TEST_F(NEBMessagingRmqManagerTest, SavingGivesIdsOnlyToMessagesWithout) {
+    auto manager = open();
+    auto fresh = stanza();
+    ASSERT_TRUE(manager->saveRmqMessage(fresh));
+    EXPECT_EQ(fresh.persistent_id(), "2");
+    auto named = stanza();
+    named.set_persistent_id("42");
+    ASSERT_TRUE(manager->saveRmqMessage(named));
+    EXPECT_EQ(manager->rmqId(), 2);
+    manager->saveMessage(mcs::McsHeartbeatPing(), 7, 0);
+    manager->saveMessage(stanza(), 0, 8);  // id 0 is never read back
+    EXPECT_EQ(storedIds(*manager), (std::vector<int64_t>{2, 7, 42}));
+    std::vector<int64_t> data;
+    manager->scanWithRmqMessageHandler(
+        nullptr, [&](int64_t id, const mcs::McsDataMessageStanza&) { data.push_back(id); });
+    EXPECT_EQ(data, (std::vector<int64_t>{2, 42}));
+}
+
+TEST_F(NEBMessagingRmqManagerTest, BatchedDeleteCountsEveryBatch) {
+    open();
+    std::vector<std::string> ids;
+    std::string rows = "BEGIN;";
+    for (int i = 1; i <= 250; ++i) {
+        rows += "INSERT INTO outgoingRmqMessages (rmq_id, type, data) VALUES (" +
+                std::to_string(i) + ", 8, x'');";
+        ids.push_back(std::to_string(i));
+    }
+    exec(supportPath(), rows + "COMMIT;");
+    auto manager = open();
+    for (int i = 0; i < 260; ++i) manager->nextRmqId();
+    EXPECT_EQ(manager->removeRmqMessagesWithRmqIds(ids), 250);
+    EXPECT_EQ(manager->removeRmqMessagesWithRmqIds(ids), 0);
+    EXPECT_EQ(manager->store().deleteMessagesFromTable(Store::kTableS2dRmqIds, {}), 0);
+
+    manager->saveS2dMessageWithRmqId("b");
+    manager->saveS2dMessageWithRmqId("a");
+    EXPECT_EQ(manager->unackedS2dRmqIds(), (std::vector<std::string>{"a", "b"}));
+    manager->removeS2dIds({"a"});
+    EXPECT_EQ(manager->unackedS2dRmqIds(), std::vector<std::string>{"b"});
+}
+
+TEST_F(NEBMessagingRmqManagerTest, SyncMessagesAreFoundByExactIdAndSwept) {
+    auto manager = open();
+    int64_t now = NEBMessagingTimestampSeconds();
+    const std::string quoted = "it's' OR '1'='1";
+    ASSERT_TRUE(manager->saveSyncMessageWithRmqID(quoted, now + 100, true, false));
+    ASSERT_TRUE(manager->saveSyncMessageWithRmqID("old", now - 1, false, true));
+    ASSERT_TRUE(manager->saveSyncMessageWithRmqID("both", now + 100, false, false));
+    EXPECT_FALSE(manager->querySyncMessageWithRmqID("it"));
+    EXPECT_FALSE(manager->querySyncMessageWithRmqID("x' OR '1'='1"));
+    auto found = manager->querySyncMessageWithRmqID(quoted);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->rmqID, quoted);
+    EXPECT_TRUE(found->apnsReceived);
+    EXPECT_FALSE(found->mcsReceived);
+
+    ASSERT_TRUE(manager->updateSyncMessageViaAPNSWithRmqID("both"));
+    ASSERT_TRUE(manager->updateSyncMessageViaMCSWithRmqID("both"));
+    EXPECT_EQ(manager->deleteExpiredOrFinishedSyncMessages(), 2);
+    EXPECT_TRUE(manager->querySyncMessageWithRmqID(quoted));
+    EXPECT_TRUE(manager->deleteSyncMessageWithRmqID(quoted));
+    EXPECT_FALSE(manager->deleteSyncMessageWithRmqID(quoted));
+}
+
+TEST_F(NEBMessagingRmqManagerTest, DamagedFileStartsAgainButABusyOneIsKept) {
+    fs::create_directories(fs::path(supportPath()).parent_path());
+    {
+        std::ofstream garbage(supportPath(), std::ios::binary);
+        garbage << std::string(8192, 'x');
+    }
+    {
+        auto manager = open();
+        ASSERT_TRUE(
+            manager->saveRmqMessage(*std::make_unique<mcs::McsDataMessageStanza>(stanza())));
+    }
+    // Another connection holds the file: the store cannot create its tables now, and must not
+    // take that for damage.
+    sqlite3* holder = nullptr;
+    sqlite3_open(supportPath().c_str(), &holder);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    {
+        auto blocked = std::make_unique<NEBMessagingRmqManager>("rmq2");
+        EXPECT_FALSE(
+            blocked->saveRmqMessage(*std::make_unique<mcs::McsDataMessageStanza>(stanza())));
+    }
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_EQ(storedIds(*open()), std::vector<int64_t>{2});
+}
+
+}  // namespace

@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "platform/sec/Keychain.h"
+#include "platform/testing/InjectedFaults.h"
+#include "platform/sec/SecItem.h"
+#include "signin/DSKeychainTokenCache.h"
+#include "signin/DSKeyedArchiver.h"
+#include "tests/signin/SigninTestSupport.h"
+#include "tests/support/ManualRunLoop.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using signintest::kAuthority;
+using signintest::tokenItem;
+
+class DSKeychainTokenCacheTest : public testsupport::ManualRunLoop {
+protected:
+    void SetUp() override {
+        ManualRunLoop::SetUp();
+        sec::Keychain::setDirectory(dir.path());
+        cache = DSKeychainTokenCache::initWithGroup("test.group");
+        ASSERT_TRUE(cache);
+        // The first cache of the process schedules the daily purge; let it finish.
+        loop().runUntilIdle();
+    }
+    void TearDown() override {
+        loop().runUntilIdle();
+        sec::Keychain::setDirectory(sec::Keychain::defaultDirectory());
+        ManualRunLoop::TearDown();
+    }
+
+    size_t stored(const DSTokenCacheKey* key, const std::optional<std::string>& user) {
+        return cache->getItemsWithKey(key, user, std::nullopt, nullptr)->size();
+    }
+
+    testsupport::TempDir dir;
+    std::shared_ptr<DSKeychainTokenCache> cache;
+};
+
+TEST_F(DSKeychainTokenCacheTest, StoredAttributesOfAnItemWithoutResource) {
+    auto item = tokenItem("u@x", std::nullopt);
+    ASSERT_TRUE(cache->addOrUpdateItem(item.get(), std::nullopt, nullptr));
+    EXPECT_EQ(cache->sharedGroup(), "LOCALTEAM.test.group");
+    ns::Value found;
+    ASSERT_EQ(
+        sec::SecItemCopyMatching({{sec::kSecClass, sec::kSecClassGenericPassword},
+                                  {sec::kSecAttrAccessGroup, cache->sharedGroup()},
+                                  {sec::kSecAttrGeneric, ns::Data::fromString("DirServices.SAL.1")},
+                                  {sec::kSecReturnAttributes, true}},
+                                 &found),
+        sec::errSecSuccess);
+    EXPECT_EQ(found[sec::kSecAttrService],
+              ns::Value("DirServices.SAL.1|" + adBase64UrlEncode(kAuthority) +
+                        "|CC3513A0-0E69-4B4D-97FC-DFB6C91EE132|" + adBase64UrlEncode("client-1")));
+    EXPECT_EQ(found[sec::kSecAttrAccount], ns::Value(adBase64UrlEncode("u@x")));
+    EXPECT_EQ(found[sec::kSecAttrAccessible],
+              ns::Value(sec::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly));
+}
+
+TEST_F(DSKeychainTokenCacheTest, AddUpdateAndReadByKeyAndUser) {
+    auto first = tokenItem("u@x", "res");
+    ASSERT_TRUE(cache->addOrUpdateItem(first.get(), std::nullopt, nullptr));
+    auto second = tokenItem("u@x", "res", "client-1", "2");
+    ASSERT_TRUE(cache->addOrUpdateItem(second.get(), std::nullopt, nullptr));
+    auto key = first->extractKey();
+    EXPECT_EQ(stored(key.get(), std::nullopt), 1u);
+    auto got = cache->getItemWithKey(key.get(), "u@x", std::nullopt, nullptr);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->accessToken(), "at-2");
+    // What a caller does with its copy stays with it.
+    got->setAccessToken("changed");
+    EXPECT_EQ(cache->getItemWithKey(key.get(), "u@x", std::nullopt, nullptr)->accessToken(),
+              "at-2");
+}
+
+TEST_F(DSKeychainTokenCacheTest, TwoUsersOfOneKeyAreKeptApart) {
+    auto alice = tokenItem("alice@x", "res", "client-1", "a");
+    auto bob = tokenItem("bob@x", "res", "client-1", "b");
+    auto nobody = tokenItem(std::nullopt, "res", "client-1", "n");
+    for (auto& item : {alice, bob, nobody})
+        ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    auto key = alice->extractKey();
+    std::optional<DSAuthenticationError> error;
+    EXPECT_FALSE(cache->getItemWithKey(key.get(), std::nullopt, ns::UUID(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), 300);
+    EXPECT_EQ(cache->getItemWithKey(key.get(), "bob@x", {}, nullptr)->accessToken(), "at-b");
+    EXPECT_EQ(cache->getItemWithKey(key.get(), "", {}, nullptr)->accessToken(), "at-n");
+
+    // Removing the user-less item (no refresh token, so no tombstone) leaves the others.
+    nobody->setRefreshToken(std::nullopt);
+    ASSERT_TRUE(cache->removeItem(nobody.get(), nullptr));
+    EXPECT_EQ(stored(key.get(), std::nullopt), 2u);
+    EXPECT_EQ(cache->getItemWithKey(key.get(), "alice@x", {}, nullptr)->accessToken(), "at-a");
+}
+
+TEST_F(DSKeychainTokenCacheTest, RemovalLeavesATombstoneOnlyForRefreshTokens) {
+    auto item = tokenItem("u@x", "res");
+    ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    ASSERT_TRUE(cache->removeItem(item.get(), nullptr));
+    auto key = item->extractKey();
+    EXPECT_FALSE(cache->getItemWithKey(key.get(), "u@x", {}, nullptr));
+    EXPECT_TRUE(cache->allItems(nullptr)->empty());
+    auto tombstones = cache->allTombstones(nullptr);
+    ASSERT_EQ(tombstones->size(), 1u);
+    EXPECT_EQ((*tombstones)[0]->tombstone()->at("errorDetails"),
+              ns::Value("Manually removed from cache."));
+    EXPECT_FALSE((*tombstones)[0]->refreshToken());
+    EXPECT_TRUE(item->refreshToken());  // the caller's item is left as it was
+
+    auto noRefresh = tokenItem("u@x", "other");
+    noRefresh->setRefreshToken(std::nullopt);
+    ASSERT_TRUE(cache->addOrUpdateItem(noRefresh.get(), {}, nullptr));
+    ASSERT_TRUE(cache->removeItem(noRefresh.get(), nullptr));
+    EXPECT_EQ(stored(noRefresh->extractKey().get(), std::nullopt), 0u);
+    EXPECT_TRUE(cache->removeItem(tokenItem("v@x", "never-stored").get(), nullptr));
+}
+
+TEST_F(DSKeychainTokenCacheTest, UnreadableItemsAreSkipped) {
+    signintest::ScopedLogLines lines;
+    auto good = tokenItem("u@x", "res");
+    ASSERT_TRUE(cache->addOrUpdateItem(good.get(), {}, nullptr));
+    ns::Dictionary bad = cache->defaultKeychainQuery();
+    bad[sec::kSecAttrService] = "junk";
+    bad[sec::kSecAttrAccount] = "junk";
+    bad[sec::kSecValueData] = ns::Data::fromString("not an archive");
+    ASSERT_EQ(sec::SecItemAdd(bad), sec::errSecSuccess);
+    EXPECT_EQ(cache->allItems(nullptr)->size(), 1u);
+    EXPECT_TRUE(lines.anyContains("Failed to deserialize data from keychain"));
+}
+
+TEST_F(DSKeychainTokenCacheTest, DailyCleanDeletesOnlyExpiredTombstones) {
+    cache->testRemoveAll(nullptr);
+    // First check ever: it is time, and the next time is a day ahead.
+    EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
+    EXPECT_NEAR(cache->getTombstoneCleanTime()->timeIntervalSinceNow(), 86400, 1);
+    EXPECT_FALSE(cache->cleanTombstoneIfNecessary());
+
+    auto past = tokenItem("u@x", "past");
+    auto none = tokenItem("u@x", std::nullopt);
+    auto future = tokenItem("u@x", "future");
+    auto live = tokenItem("u@x", "live");
+    for (auto& item : {past, none, future, live})
+        ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    for (auto& item : {past, none, future}) ASSERT_TRUE(cache->removeItem(item.get(), nullptr));
+    clock().advanceSeconds(86400 + 1);
+    // The future tombstone expires a day ahead of now.
+    auto futureStone =
+        cache->getItemsWithKey(future->extractKey().get(), "u@x", {}, nullptr)->at(0);
+    futureStone->setExpiresOn(ns::Date::now().dateByAddingTimeInterval(3600));
+    ASSERT_TRUE(cache->addOrUpdateItem(futureStone.get(), {}, nullptr));
+    ASSERT_EQ(cache->allTombstones(nullptr)->size(), 3u);
+
+    EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
+    auto left = cache->allTombstones(nullptr);
+    ASSERT_EQ(left->size(), 1u);
+    EXPECT_EQ((*left)[0]->resource(), "future");
+    EXPECT_EQ(cache->allItems(nullptr)->size(), 1u);
+}
+
+TEST_F(DSKeychainTokenCacheTest, CleanTimeFarAheadCountsAsAbsent) {
+    cache->storeTombstoneCleanTime(ns::Date::now().dateByAddingTimeInterval(86400 * 365));
+    EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
+    EXPECT_NEAR(cache->getTombstoneCleanTime()->timeIntervalSinceNow(), 86400, 1);
+}
+
+TEST_F(DSKeychainTokenCacheTest, PurgeSparesALiveTokenWrittenOverATombstone) {
+    cache->testRemoveAll(nullptr);
+    auto item = tokenItem("u@x", "res");
+    ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    ASSERT_TRUE(cache->removeItem(item.get(), nullptr));
+    clock().advanceSeconds(2 * 86400);
+    // Right after the purge has listed the tombstones (its read logs the count), the sign-in
+    // writes a live token into the tombstone's slot.
+    signintest::ScopedLogLines lines;
+    bool written = false;
+    auto fresh = tokenItem("u@x", "res", "client-1", "fresh");
+    DSLogger::setLogCallBack([&](DSLogLevel, const std::string& message,
+                                 const std::optional<std::string>&, int64_t,
+                                 const ns::Dictionary*) {
+        if (!written && message.find("Found 1 token(s)") != std::string::npos) {
+            written = true;
+            EXPECT_TRUE(cache->addOrUpdateItem(fresh.get(), {}, nullptr));
+        }
+    });
+    EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
+    DSLogger::setLogCallBack(nullptr);
+    ASSERT_TRUE(written);
+    auto got = cache->getItemWithKey(item->extractKey().get(), "u@x", {}, nullptr);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->accessToken(), "at-fresh");
+}
+
+TEST_F(DSKeychainTokenCacheTest, BulkRemovalsByClientAndUser) {
+    auto withRefresh = tokenItem("u@x", "r1");
+    auto withoutRefresh = tokenItem("v@x", "r2");
+    withoutRefresh->setRefreshToken(std::nullopt);
+    auto otherClient = tokenItem("u@x", "r1", "client-2");
+    for (auto& item : {withRefresh, withoutRefresh, otherClient})
+        ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    EXPECT_TRUE(cache->removeAllForClientId("client-1", nullptr));
+    auto items = cache->allItems(nullptr);
+    ASSERT_EQ(items->size(), 1u);
+    EXPECT_EQ((*items)[0]->clientId(), "client-2");
+    ASSERT_EQ(cache->allTombstones(nullptr)->size(), 1u);
+
+    auto v = tokenItem("v@x", "r3", "client-2");
+    ASSERT_TRUE(cache->addOrUpdateItem(v.get(), {}, nullptr));
+    EXPECT_TRUE(cache->removeAllForUserId("u@x", "client-2", nullptr));
+    items = cache->allItems(nullptr);
+    ASSERT_EQ(items->size(), 1u);
+    EXPECT_EQ((*items)[0]->userInformation()->userId(), "v@x");
+
+    cache->testRemoveAll(nullptr);
+    EXPECT_TRUE(cache->getItemsWithKey(nullptr, std::nullopt, {}, nullptr)->empty());
+    EXPECT_FALSE(cache->getTombstoneCleanTime());
+}
+
+TEST_F(DSKeychainTokenCacheTest, KeychainFailuresAreReportedWithTheStatus) {
+    auto item = tokenItem("u@x", "res");
+    ns::InjectedFaults faults;
+    faults.add("keychain", sec::errSecMissingEntitlement);
+    std::optional<DSAuthenticationError> error;
+    EXPECT_FALSE(cache->addOrUpdateItem(item.get(), {}, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), DSKeychainErrorDomain);
+    EXPECT_EQ(error->code(), sec::errSecMissingEntitlement);
+    faults.add("keychain", sec::errSecMissingEntitlement);
+    error.reset();
+    EXPECT_FALSE(cache->allItems(&error));
+    EXPECT_EQ(error->errorDetails(), "Keychain failed during \"retrieve items\" operation");
+}
+
+TEST_F(DSKeychainTokenCacheTest, TokenNamesForLogs) {
+    auto at = tokenItem("u@x", "res");
+    EXPECT_EQ(DSKeychainTokenCache::getTokenNameForLog(*at), "AT+RT");
+    at->setExpiresOn(ns::Date::now());
+    at->setRefreshToken(std::nullopt);
+    EXPECT_EQ(DSKeychainTokenCache::getTokenNameForLog(*at), "expired AT");
+    EXPECT_EQ(DSKeychainTokenCache::getTokenNameForLog(*tokenItem("u", std::nullopt)), "MRRT");
+    EXPECT_EQ(DSKeychainTokenCache::getTokenNameForLog(*tokenItem("u", std::nullopt, "foci-1")),
+              "FRT");
+}
+
+TEST_F(DSKeychainTokenCacheTest, ConcurrencyWritersOfManyUsersLoseNothing) {
+    constexpr int kThreads = 4, kPerThread = 8;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            // Each thread its own cache object of the same group, as separate contexts have.
+            auto mine = DSKeychainTokenCache::initWithGroup("test.group");
+            for (int i = 0; i < kPerThread; ++i) {
+                auto item = tokenItem(ns::format("user%d@x", t), ns::format("r%d", i % 3),
+                                      "client-1", ns::format("%d-%d", t, i));
+                EXPECT_TRUE(mine->addOrUpdateItem(item.get(), {}, nullptr));
+                if (i % 4 == 3) EXPECT_TRUE(mine->removeItem(item.get(), nullptr));
+                mine->getItemsWithKey(item->extractKey().get(), std::nullopt, {}, nullptr);
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    // Per user: r0, r1, r2 written; the last write of r1 (i=7) was removed into a tombstone.
+    auto all = cache->getItemsWithKey(nullptr, std::nullopt, {}, nullptr);
+    EXPECT_EQ(all->size(), static_cast<size_t>(kThreads * 3));
+    EXPECT_EQ(cache->allTombstones(nullptr)->size(), static_cast<size_t>(kThreads));
+}
+
+// A writer killed at any instant leaves every item as it was or as it was being written.
+TEST_F(DSKeychainTokenCacheTest, KillDuringWritesLeavesEachItemOldOrNew) {
+    constexpr int kItems = 6;
+    for (int i = 0; i < kItems; ++i) {
+        auto item = tokenItem("u@x", ns::format("r%d", i), "client-1", "0");
+        ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    }
+    // The child opens the keychain file on its own, as another process would.
+    sec::Keychain::setDirectory(dir.path());
+    int pipefd[2];
+    ASSERT_EQ(pipe(pipefd), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipefd[0]);
+        for (int round = 1;; ++round) {
+            for (int i = 0; i < kItems; ++i) {
+                auto item =
+                    tokenItem("u@x", ns::format("r%d", i), "client-1", ns::format("%d", round));
+                cache->addOrUpdateItem(item.get(), {}, nullptr);
+            }
+            if (round == 3) {
+                const char ready = 'r';
+                (void)!write(pipefd[1], &ready, 1);
+            }
+        }
+    }
+    close(pipefd[1]);
+    char ready = 0;
+    ASSERT_EQ(read(pipefd[0], &ready, 1), 1);
+    close(pipefd[0]);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    auto items = cache->allItems(nullptr);
+    ASSERT_EQ(items->size(), static_cast<size_t>(kItems));
+    for (const auto& item : *items) {
+        const std::string at = item->accessToken().value_or("");
+        const std::string rt = item->refreshToken().value_or("");
+        ASSERT_TRUE(at.starts_with("at-")) << at;
+        EXPECT_EQ(rt, "rt-" + at.substr(3));  // both tokens of one write, never mixed
+        EXPECT_GE(std::stoi(at.substr(3)), 3);
+    }
+}
+
+}  // namespace

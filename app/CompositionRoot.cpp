@@ -1,9 +1,11 @@
 #include "app/CompositionRoot.h"
 
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 
@@ -47,30 +49,55 @@ CompositionRoot::MainLoop& mainLoop() {
     return loop;
 }
 
-// Ends the application on SIGINT and SIGTERM: the signals are taken off their default action
-// and read from a descriptor on the main run loop, so that the shutdown runs there.
+// The write end of the pipe that the terminate signals' handler writes to (-1 when none).
+std::atomic<int> gSignalPipe{-1};
+
+void onTerminateSignal(int signal) {
+    const int saved = errno;
+    const auto byte = static_cast<unsigned char>(signal);
+    const int fd = gSignalPipe.load();
+    if (fd >= 0) (void)!::write(fd, &byte, 1);
+    errno = saved;
+}
+
+// Ends the application on SIGINT and SIGTERM, so that the shutdown runs on the main run loop.
+// The signals get a handler that only writes their number to a pipe which the run loop reads:
+// whichever thread the kernel picks to run it (threads started before main() may take these
+// signals), the shutdown is the same.
 class SignalWatch {
 public:
     SignalWatch() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        readFd_ = fds[0];
+        gSignalPipe.store(fds[1]);
+        source_ =
+            dispatch::RunLoop::main().addSource(readFd_, dispatch::kFdReadable, [this](unsigned) {
+                unsigned char signal = 0;
+                if (::read(readFd_, &signal, 1) != 1) return;
+                ns::nslog("hybrid-host: signal %d received, terminating.",
+                          static_cast<int>(signal));
+                stop();
+            });
+        struct sigaction action {};
+        action.sa_handler = onTerminateSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &previousInt_);
+        ::sigaction(SIGTERM, &action, &previousTerm_);
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
         sigaddset(&set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-        fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-        if (fd_ < 0) return;
-        source_ = dispatch::RunLoop::main().addSource(fd_, dispatch::kFdReadable, [this](unsigned) {
-            signalfd_siginfo info{};
-            if (::read(fd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return;
-            ns::nslog("hybrid-host: signal %d received, terminating.",
-                      static_cast<int>(info.ssi_signo));
-            stop();
-        });
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     }
     ~SignalWatch() {
-        if (fd_ < 0) return;
+        if (readFd_ < 0) return;
+        ::sigaction(SIGINT, &previousInt_, nullptr);
+        ::sigaction(SIGTERM, &previousTerm_, nullptr);
         dispatch::RunLoop::main().removeSource(source_);
-        ::close(fd_);
+        ::close(gSignalPipe.exchange(-1));
+        ::close(readFd_);
     }
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
@@ -82,8 +109,10 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    int readFd_ = -1;
     dispatch::SourceId source_{};
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
 };
 
 }  // namespace

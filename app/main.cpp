@@ -17,8 +17,10 @@ std::string executablePath(const char* argv0) {
     return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string(argv0);
 }
 
-// The terminate signals are read on the main run loop; blocked before GTK and the engine
-// start their threads, no other thread can take one.
+// The terminate signals end the application through a handler that the main run loop hears
+// (see CompositionRoot::run). Blocked here, before GTK and the engine start their threads,
+// they wait on the main thread until that handler is in place, and those threads leave them
+// to it.
 void blockTerminateSignals() {
     sigset_t set;
     sigemptyset(&set);

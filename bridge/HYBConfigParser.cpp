@@ -1,5 +1,7 @@
 #include "bridge/HYBConfigParser.h"
 
+#include <unordered_map>
+
 #include "bridge/NSDictionary+HybridPreferences.h"
 
 namespace {
@@ -35,11 +37,27 @@ void HYBConfigParser::addPreference(const Attributes& attributes) {
     const std::string* name = attribute(attributes, "name");
     if (!name) return;
     const std::string* value = attribute(attributes, "value");
-    if (value) {
-        setHybridSetting(settings_, *value, *name);
-    } else {
-        settings_.erase(hybridSettingKey(*name));
+    pendingSettings_.emplace_back(hybridSettingKey(*name),
+                                  value ? std::optional(*value) : std::nullopt);
+}
+
+const ns::Dictionary& HYBConfigParser::settings() const {
+    if (pendingSettings_.empty()) return settings_;
+    // The last word on each name wins; a removal leaves the name out.
+    std::unordered_map<std::string_view, size_t> last;
+    for (size_t i = 0; i < pendingSettings_.size(); ++i) last[pendingSettings_[i].first] = i;
+    ns::Dictionary built;
+    for (const auto& [key, value] : settings_) {
+        if (!last.count(key)) built.appendUnsorted(key, value);
     }
+    for (size_t i = 0; i < pendingSettings_.size(); ++i) {
+        auto& [key, value] = pendingSettings_[i];
+        if (last[key] == i && value) built.appendUnsorted(key, ns::Value(std::move(*value)));
+    }
+    built.finishAppending();
+    settings_ = std::move(built);
+    pendingSettings_.clear();
+    return settings_;
 }
 
 void HYBConfigParser::addParam(const Attributes& attributes) {

@@ -28,7 +28,7 @@ public:
     // Lower-cased service name to plug-in class name.
     const PluginMap& pluginsDict() const { return pluginsDict_; }
     // Lower-cased preference name to its value text.
-    const ns::Dictionary& settings() const { return settings_; }
+    const ns::Dictionary& settings() const;
     // Lower-cased names of the features created at start, in document order, repeats kept.
     const std::vector<std::string>& startupPluginNames() const { return startupPluginNames_; }
     const std::optional<std::string>& startPage() const { return startPage_; }
@@ -42,7 +42,10 @@ private:
 
     std::optional<std::string> featureName_;
     PluginMap pluginsDict_;
-    ns::Dictionary settings_;
+    // Preferences as read, in document order (a missing value removes the name); put into
+    // settings_ in one go when asked for, since a file may hold very many of them.
+    mutable std::vector<std::pair<std::string, std::optional<std::string>>> pendingSettings_;
+    mutable ns::Dictionary settings_;
     std::vector<std::string> startupPluginNames_;
     std::optional<std::string> startPage_;
 };

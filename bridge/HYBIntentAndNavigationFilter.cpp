@@ -31,6 +31,10 @@ void HYBIntentAndNavigationFilter::parserDidEndDocument() {
     allowNavigationsWhitelist_ = std::make_shared<HYBWhitelist>(allowNavigations_);
 }
 
+void HYBIntentAndNavigationFilter::parseErrorOccurred(const std::string& /*description*/) {
+    parserDidEndDocument();
+}
+
 HYBFilterValue HYBIntentAndNavigationFilter::filterUrl(const ns::URL& url,
                                                        const HYBWhitelist* intentsWhitelist,
                                                        const HYBWhitelist* navigationsWhitelist) {

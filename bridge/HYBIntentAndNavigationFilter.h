@@ -31,6 +31,9 @@ public:
     void parserDidStartDocument() override;
     void didStartElement(const std::string& elementName, const Attributes& attributes) override;
     void parserDidEndDocument() override;
+    // What was read before the error stands, with the local defaults, so that a damaged file
+    // still admits the application's own pages.
+    void parseErrorOccurred(const std::string& description) override;
 
     // --- Decisions ----------------------------------------------------------------------------
     // A null list admits nothing.

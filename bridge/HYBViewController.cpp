@@ -160,6 +160,7 @@ void HYBViewController::observeApplication() {
     forward(ui::kApplicationDidEnterBackgroundNotification,
             &HYBViewController::onAppDidEnterBackground);
     forward(HYBPageDidLoadNotification, &HYBViewController::onWebViewPageDidLoad);
+    forward(HYBPluginResetNotification, &HYBViewController::onWebViewPageReset);
 }
 
 // --- Configuration -----------------------------------------------------------------------------
@@ -181,7 +182,10 @@ bool HYBViewController::parseSettingsWithParser(HYBXMLParserDelegate& delegate) 
         return false;
     }
     configParser_->setDelegate(&delegate);
-    configParser_->parse();
+    if (!configParser_->parse()) {
+        ns::nslog("ERROR: %@ could not be read in full: %@", *path,
+                  configParser_->parserError().value_or(""));
+    }
     configParser_->setDelegate(nullptr);
     return true;
 }
@@ -311,8 +315,11 @@ void HYBViewController::loadErrorForMissingStartPage() {
         }
     }
     // The message names config.xml's folder and page; they are shown as text, never markup.
+    // Its base is the web folder, which the navigation filters admit; about:blank they refuse.
+    const ns::URL base = ns::URL::fileURLWithPath(ns::Bundle::mainBundle()->bundlePath() + "/" +
+                                                  wwwFolderName_.value_or("www") + "/");
     webViewEngine_->loadHTMLString(
-        ns::format("<html><body> %@ </body></html>", htmlEscaped(message)), std::nullopt);
+        ns::format("<html><body> %@ </body></html>", htmlEscaped(message)), base);
 }
 
 void HYBViewController::createLaunchView() {
@@ -447,7 +454,7 @@ void HYBViewController::registerPluginWithPluginName(const std::shared_ptr<HYBPl
 // --- Application events ---------------------------------------------------------------------
 
 void HYBViewController::sendPageEvent(const char* script, bool scheduled) {
-    if (commandDelegate_) commandDelegate_->evalJs(script, scheduled);
+    if (commandDelegate_ && pageLoaded_) commandDelegate_->evalJs(script, scheduled);
 }
 
 void HYBViewController::onAppWillTerminate(const ns::Notification&) {
@@ -480,7 +487,12 @@ void HYBViewController::onAppDidEnterBackground(const ns::Notification&) {
     sendPageEvent(kPauseScript, false);
 }
 
-void HYBViewController::onWebViewPageDidLoad(const ns::Notification&) {
+void HYBViewController::onWebViewPageReset(const ns::Notification& notification) {
+    if (notification.object && notification.object == webView()) pageLoaded_ = false;
+}
+
+void HYBViewController::onWebViewPageDidLoad(const ns::Notification& notification) {
+    if (notification.object && notification.object == webView()) pageLoaded_ = true;
     if (auto web = webView()) web->setHidden(false);
     const ns::Dictionary current = settings();
     if (!hybridBoolSettingForKey(current, "AutoHideSplashScreen", true)) return;

@@ -101,6 +101,7 @@ public:
     void onAppDidBecomeActive(const ns::Notification& notification);
     void onAppDidEnterBackground(const ns::Notification& notification);
     void onWebViewPageDidLoad(const ns::Notification& notification);
+    void onWebViewPageReset(const ns::Notification& notification);
     static bool isUrlEmpty(const std::optional<ns::URL>& url);
     bool checkAndReinitViewUrl();
 
@@ -154,6 +155,21 @@ public:
     std::optional<ns::URL> openURL() const;
     void setOpenURL(std::optional<ns::URL> url);
     const std::shared_ptr<ui::View>& launchView() const { return launchView_; }
+    // Loads the start page, or, when it is missing, the error page or a message.
+    void loadStartPage();
+
+    // The status bar answers that the status bar plug-in sets (nothing until it does): hidden
+    // or not, and the style. Every controller of this class gives them to the platform.
+    std::optional<bool> sb_hideStatusBar() const { return sbHideStatusBar_; }
+    void setSb_hideStatusBar(std::optional<bool> hide) { sbHideStatusBar_ = hide; }
+    std::optional<ui::StatusBar::Style> sb_statusBarStyle() const { return sbStatusBarStyle_; }
+    void setSb_statusBarStyle(std::optional<ui::StatusBar::Style> style) {
+        sbStatusBarStyle_ = style;
+    }
+    bool prefersStatusBarHidden() const override { return sbHideStatusBar_.value_or(false); }
+    ui::StatusBar::Style preferredStatusBarStyle() const override {
+        return sbStatusBarStyle_.value_or(ui::StatusBar::Style::Default);
+    }
     const std::optional<std::string>& appScheme() const { return appScheme_; }
     void setAppScheme(std::optional<std::string> scheme) { appScheme_ = std::move(scheme); }
     const std::optional<std::string>& configFile() const { return configFile_; }
@@ -163,7 +179,6 @@ private:
     void observeApplication();
     void normaliseBackupWebStorage();
     void createStartupPlugins();
-    void loadStartPage();
     void loadErrorForMissingStartPage();
     std::shared_ptr<HYBWebViewEngineProtocol> makeEngine(const ui::Rect& frame);
     std::shared_ptr<HYBPlugin> makePlugin(const std::string& className);
@@ -174,6 +189,11 @@ private:
     std::shared_ptr<HYBWebViewEngineProtocol> webViewEngine_;
     std::shared_ptr<HYBCommandDelegate> commandDelegate_;
     std::shared_ptr<HYBCommandQueue> commandQueue_;
+    // Whether the main web view's page has loaded (and with it the page's bridge script); until
+    // then the page has no one to take its life-cycle events.
+    bool pageLoaded_ = false;
+    std::optional<bool> sbHideStatusBar_;
+    std::optional<ui::StatusBar::Style> sbStatusBarStyle_;
     bool initialized_ = false;
     std::vector<int> supportedOrientations_;
     PluginObjects pluginObjects_;

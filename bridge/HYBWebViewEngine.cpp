@@ -309,7 +309,13 @@ void HYBWebViewEngine::loadRequest(const wk::URLRequest& request) {
 
 void HYBWebViewEngine::loadHTMLString(const std::string& html,
                                       const std::optional<ns::URL>& baseURL) {
-    if (engineWebView_) engineWebView_->loadHTMLString(html, baseURL);
+    if (!engineWebView_) return;
+    // A file base is the same place under the application's scheme, as for loadRequest().
+    if (baseURL && baseURL->isFileURL() && !isFileScheme_ && assetsURL_) {
+        engineWebView_->loadHTMLString(html, rewriteFileURL(*baseURL));
+        return;
+    }
+    engineWebView_->loadHTMLString(html, baseURL);
 }
 
 void HYBWebViewEngine::evaluateJavaScript(std::string script, EvaluationHandler completion) {

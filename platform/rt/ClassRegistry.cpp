@@ -2,11 +2,12 @@
 
 #include <mutex>
 
+#include "platform/ns/SharedInstance.h"
+
 namespace rt {
 
 ClassRegistry& ClassRegistry::shared() {
-    static ClassRegistry registry;
-    return registry;
+    return ns::SharedInstance<ClassRegistry>::get();
 }
 
 const Class* ClassRegistry::registerClass(std::string name, std::optional<std::string> superclass,
@@ -50,28 +51,6 @@ std::vector<const Class*> ClassRegistry::allClasses() const {
     result.reserve(classes_.size());
     for (const auto& [name, cls] : classes_) result.push_back(cls.get());
     return result;
-}
-
-bool ClassRegistry::removeClass(std::string_view name) {
-    std::unique_lock lock(mutex_);
-    auto it = classes_.find(name);
-    if (it == classes_.end()) return false;
-    classes_.erase(it);
-    return true;
-}
-
-bool ClassRegistry::removeProtocol(std::string_view name) {
-    std::unique_lock lock(mutex_);
-    auto it = protocols_.find(name);
-    if (it == protocols_.end()) return false;
-    protocols_.erase(it);
-    return true;
-}
-
-void ClassRegistry::reset() {
-    std::unique_lock lock(mutex_);
-    classes_.clear();
-    protocols_.clear();
 }
 
 }  // namespace rt

@@ -17,10 +17,10 @@ namespace rt {
 // program register themselves here from the composition root, so that a part that looks
 // another up by name works whether or not that other part was linked in.
 //
-// Thread-safe. A class pointer handed out stays valid until that class is removed, which
-// only tests do.
+// Thread-safe. A class pointer handed out stays valid as long as the registry: classes are
+// never removed.
 class ClassRegistry {
-  public:
+public:
     ClassRegistry() = default;
     ClassRegistry(const ClassRegistry&) = delete;
     ClassRegistry& operator=(const ClassRegistry&) = delete;
@@ -44,12 +44,7 @@ class ClassRegistry {
     // Every registered class, in name order (for callers that walk all classes).
     std::vector<const Class*> allClasses() const;
 
-    // For tests: forget one class or protocol, or everything.
-    bool removeClass(std::string_view name);
-    bool removeProtocol(std::string_view name);
-    void reset();
-
-  private:
+private:
     mutable std::shared_mutex mutex_;
     std::map<std::string, std::unique_ptr<Class>, std::less<>> classes_;
     std::set<std::string, std::less<>> protocols_;

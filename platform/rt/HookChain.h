@@ -17,15 +17,15 @@ namespace rt {
 // chain) or not call it at all; the chain ends at a terminal function that the caller of
 // `call` supplies (typically the object's own implementation, or a default answer).
 //
-// Each owner installs at most once; installations are never undone except by reset(), which
-// only tests use. Thread-safe: a call runs over the hooks installed when it began, without
-// holding a lock, so hooks may install further hooks or re-enter the chain.
+// Each owner installs at most once; installations are never undone. Thread-safe: a call runs over
+// the hooks installed when it began, without holding a lock, so hooks may install further hooks or
+// re-enter the chain.
 template <class Signature>
 class HookChain;
 
 template <class R, class... Args>
 class HookChain<R(Args...)> {
-  public:
+public:
     using Next = std::function<R(Args...)>;
     using Hook = std::function<R(Args..., const Next& next)>;
 
@@ -59,12 +59,7 @@ class HookChain<R(Args...)> {
         return invokeAt(state, 0, std::forward<Args>(args)...);
     }
 
-    void reset() {
-        std::lock_guard lock(mutex_);
-        entries_ = std::make_shared<const Entries>();
-    }
-
-  private:
+private:
     struct Entry {
         std::string owner;
         Hook hook;

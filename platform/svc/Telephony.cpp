@@ -1,12 +1,12 @@
 #include "platform/svc/Telephony.h"
 
 #include "platform/ns/NotificationCenter.h"
+#include "platform/ns/SharedInstance.h"
 
 namespace svc {
 
 Telephony& Telephony::shared() {
-    static Telephony telephony;
-    return telephony;
+    return ns::SharedInstance<Telephony>::get();
 }
 
 std::optional<std::string> Telephony::currentRadioAccessTechnology() const {
@@ -21,11 +21,6 @@ void Telephony::setCurrentRadioAccessTechnology(std::optional<std::string> techn
         technology_ = std::move(technology);
     }
     ns::NotificationCenter::defaultCenter().post(kCTRadioAccessTechnologyDidChangeNotification);
-}
-
-void Telephony::reset() {
-    std::lock_guard lock(mutex_);
-    technology_.reset();
 }
 
 }  // namespace svc

@@ -40,9 +40,6 @@ public:
     // value differs from the current one.
     void setCurrentRadioAccessTechnology(std::optional<std::string> technology);
 
-    // Back to no radio, silently (tests).
-    void reset();
-
 private:
     mutable std::mutex mutex_;
     std::optional<std::string> technology_;

@@ -9,8 +9,7 @@
 namespace sys {
 
 DeviceFacts& DeviceFacts::current() {
-    static DeviceFacts facts;
-    return facts;
+    return ns::SharedInstance<DeviceFacts>::get();
 }
 
 std::string DeviceFacts::kernelMachine() {
@@ -92,17 +91,6 @@ ns::UUID DeviceFacts::keptVendorIdentifierLocked() const {
     }
     keptVendorIdentifier_.emplace(generation, identifier);
     return identifier;
-}
-
-void DeviceFacts::reset() {
-    std::lock_guard lock(mutex_);
-    machine_.reset();
-    bootTimeSet_ = false;
-    bootTime_.reset();
-    systemVersion_ = kDefaultSystemVersion;
-    vendorIdentifierSet_ = false;
-    vendorIdentifier_.reset();
-    keptVendorIdentifier_.reset();
 }
 
 std::optional<WallTime> DeviceFacts::kernelBootTime() {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/ns/SharedInstance.h"
 #include "platform/ns/UUID.h"
 
 namespace sys {
@@ -18,8 +19,7 @@ struct WallTime {
 // The one owner of the facts about the device that the SDK and the plug-ins report and decide
 // on (ui::Device answers its system name, version and vendor identifier from here): the
 // hardware model identifier, the time of the last boot, the system's name and version, and
-// the vendor identifier. Each may be set by the host at start; tests reset them. Usable from
-// any thread.
+// the vendor identifier. Each may be set by the host at start. Usable from any thread.
 class DeviceFacts {
 public:
     // The version a Linux host reports unless told otherwise (the host's --system-version):
@@ -53,10 +53,8 @@ public:
     std::optional<ns::UUID> identifierForVendor() const;
     void setIdentifierForVendor(std::optional<ns::UUID> identifier);
 
-    // Back to the defaults, forgetting what was read (tests).
-    void reset();
-
 private:
+    friend class ns::SharedInstance<DeviceFacts>;
     DeviceFacts() = default;
     static std::optional<WallTime> kernelBootTime();
     static std::string kernelMachine();

@@ -1,6 +1,7 @@
 #include "platform/ui/Application.h"
 
 #include "platform/ns/Exception.h"
+#include "platform/ns/SharedInstance.h"
 
 namespace ui {
 
@@ -15,9 +16,7 @@ Application::Application() = default;
 Application::~Application() = default;
 
 Application& Application::shared() {
-    // Never destroyed: parts of the program may still reach it while static objects go away.
-    static auto* instance = new std::shared_ptr<Application>(std::make_shared<Application>());
-    return **instance;
+    return ns::SharedInstance<Application>::get();
 }
 
 void Application::registerRuntimeClasses(rt::ClassRegistry& registry) {

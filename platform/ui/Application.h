@@ -79,7 +79,7 @@ inline constexpr BackgroundTaskIdentifier kBackgroundTaskInvalid = 0;
 // The life cycle runs on the main thread. Background tasks may be begun and ended from any
 // thread. The application holds its delegate strongly: the program never lets it go earlier.
 class Application : public ns::Object {
-  public:
+public:
     template <DelegateOp Op>
     using Chain = rt::HookChain<typename DelegateOpTraits<Op>::Signature>;
     template <DelegateOp Op>
@@ -87,7 +87,8 @@ class Application : public ns::Object {
     using EventObserver =
         std::function<void(const std::string& notificationName, const ns::Dictionary& userInfo)>;
 
-    // Tests make their own instances; the program uses shared().
+    // The program uses shared(); tests make their own instances or put a fresh shared one in
+    // place for a scope (ns::ScopedSharedInstance).
     Application();
     ~Application() override;
     Application(const Application&) = delete;
@@ -111,7 +112,7 @@ class Application : public ns::Object {
 
     // --- Interception -------------------------------------------------------------------
     // Each owner installs at most one hook per operation: a second install is ignored and
-    // answers false. Hooks are never removed (outside tests).
+    // answers false. Hooks are never removed.
     template <DelegateOp Op>
     bool installHook(std::string owner, Hook<Op> hook) {
         return chain<Op>().install(std::move(owner), std::move(hook));
@@ -196,7 +197,7 @@ class Application : public ns::Object {
     int64_t applicationIconBadgeNumber() const { return badgeNumber_.load(); }
     void setApplicationIconBadgeNumber(int64_t number) { badgeNumber_.store(number); }
 
-  private:
+private:
     template <size_t... I>
     static auto makeChains(std::index_sequence<I...>)
         -> std::tuple<Chain<static_cast<DelegateOp>(I)>...>;

@@ -1,15 +1,11 @@
 #include "platform/ui/Device.h"
 
+#include "platform/ns/SharedInstance.h"
+
 namespace ui {
 
 Device& Device::current() {
-    static Device device;
-    return device;
-}
-
-void Device::reset() {
-    *this = Device();
-    sys::DeviceFacts::current().reset();
+    return ns::SharedInstance<Device>::get();
 }
 
 }  // namespace ui

@@ -51,9 +51,6 @@ public:
         sys::DeviceFacts::current().setIdentifierForVendor(identifier);
     }
 
-    // Back to the defaults, the device facts included (tests).
-    void reset();
-
 private:
     std::string name_ = "iPhone";
     std::string model_ = "iPhone";

@@ -1,15 +1,11 @@
 #include "platform/ui/Screen.h"
 
+#include "platform/ns/SharedInstance.h"
+
 namespace ui {
 
 Screen& Screen::main() {
-    static Screen screen;
-    return screen;
-}
-
-void Screen::reset() {
-    size_ = kDefaultSize;
-    scale_ = kDefaultScale;
+    return ns::SharedInstance<Screen>::get();
 }
 
 }  // namespace ui

@@ -8,7 +8,7 @@ namespace ui {
 // portrait phone screen at scale 3. The host and tests may change it before building windows.
 // Main thread only.
 class Screen {
-  public:
+public:
     static constexpr Size kDefaultSize{390, 844};
     static constexpr double kDefaultScale = 3.0;
 
@@ -18,10 +18,8 @@ class Screen {
     double scale() const { return scale_; }
     void setSize(Size size) { size_ = size; }
     void setScale(double scale) { scale_ = scale; }
-    // Back to the defaults (tests).
-    void reset();
 
-  private:
+private:
     Size size_ = kDefaultSize;
     double scale_ = kDefaultScale;
 };

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/ns/NotificationCenter.h"
+#include "platform/ns/SharedInstance.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
@@ -43,8 +44,7 @@ void collectScrollViewsToTop(const std::shared_ptr<View>& view,
 }  // namespace
 
 StatusBar& StatusBar::shared() {
-    static StatusBar bar;
-    return bar;
+    return ns::SharedInstance<StatusBar>::get();
 }
 
 void StatusBar::setHidden(bool hidden) {
@@ -121,15 +121,6 @@ bool StatusBar::tap() {
     // With several candidates the platform cannot tell which one is meant and scrolls none.
     if (candidates.size() != 1) return false;
     return candidates.front()->scrollToTopForStatusBarTap();
-}
-
-void StatusBar::reset() {
-    hidden_ = false;
-    style_ = Style::Default;
-    vcBased_ = true;
-    height_ = kDefaultHeight;
-    orientation_ = InterfaceOrientation::Portrait;
-    observers_.clear();
 }
 
 }  // namespace ui

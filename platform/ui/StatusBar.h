@@ -21,7 +21,7 @@ inline constexpr const char* kApplicationDidChangeStatusBarFrameNotification =
 // application-level setters are then ignored, as on the platform. Without it, only the
 // application-level setters change them. Main thread only.
 class StatusBar {
-  public:
+public:
     enum class Style { Default = 0, LightContent = 1, DarkContent = 3 };
     static constexpr double kDefaultHeight = 47;
 
@@ -55,10 +55,7 @@ class StatusBar {
     // top, it is asked to. Answers whether a view scrolled.
     bool tap();
 
-    // Back to a shown default-style bar of the default height, with no observers (tests).
-    void reset();
-
-  private:
+private:
     void apply(bool hidden, Style style);
     void frameMayHaveChanged(const Rect& before);
 

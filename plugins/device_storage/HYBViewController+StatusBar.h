@@ -7,10 +7,8 @@
 class HYBViewController;
 
 // The root view controller's answers to the platform about the status bar, set by the status
-// bar plug-in. The two values live beside the controller (nothing until the plug-in sets
-// them) and go with it. A controller class that wants these answers overrides
-// prefersStatusBarHidden() and preferredStatusBarStyle() with the two functions below.
-// Main thread only.
+// bar plug-in. The two values live in the controller (nothing until the plug-in sets them),
+// which answers the platform with them. Main thread only.
 
 std::optional<bool> sb_hideStatusBar(const HYBViewController& controller);
 void setSb_hideStatusBar(HYBViewController& controller, std::optional<bool> hide);

@@ -17,6 +17,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Device.h"
 #include "sdk/core/NEBAnalyticsStarting.h"
+#include "sdk/core/NEBAppRegistry.h"
 #include "sdk/core/NEBBundleUtil.h"
 #include "sdk/core/NEBConfiguration.h"
 #include "sdk/core/NEBCoreLogger.h"
@@ -32,19 +33,21 @@ namespace {
 
 using NEB_ICORE::ICoreConfiguration;
 
-struct Registry {
-    std::recursive_mutex lock;
-    std::shared_ptr<NEBApp> defaultApp;
-    std::optional<std::map<std::string, std::shared_ptr<NEBApp>>> apps;
-    std::shared_ptr<NEBLogbookLogger> logbook;
+NEBAppRegistry& registry() {
+    return NEBAppRegistry::shared();
+}
+
+// The application's notifications are observed once per process, whatever the apps.
+struct Observation {
+    std::mutex lock;
     bool observingApplication = false;
     ns::NotificationCenter::ObserverToken activeObserver = 0;
     ns::NotificationCenter::ObserverToken terminateObserver = 0;
 };
 
-Registry& registry() {
-    static auto* r = new Registry;  // records may still be sent while the process exits
-    return *r;
+Observation& observation() {
+    static auto* o = new Observation;  // records may still be sent while the process exits
+    return *o;
 }
 
 class NEBAppClass final : public ns::Object {
@@ -216,24 +219,34 @@ void NEBApp::initLogbook() {
 // Once per process, however often apps are configured: the daily record on each activation,
 // and an end to both observations when the application terminates.
 void NEBApp::observeApplicationOnce() {
-    auto& r = registry();
-    std::lock_guard lock(r.lock);
-    if (r.observingApplication) return;
-    r.observingApplication = true;
+    auto& o = observation();
+    std::lock_guard lock(o.lock);
+    if (o.observingApplication) return;
+    o.observingApplication = true;
     NEBNetwork::installBackgroundEventsHook(ui::Application::shared());
     auto& center = ns::NotificationCenter::defaultCenter();
-    r.activeObserver = center.addObserver(ui::kApplicationDidBecomeActiveNotification, nullptr,
+    o.activeObserver = center.addObserver(ui::kApplicationDidBecomeActiveNotification, nullptr,
                                           [](const ns::Notification&) { logAppInfo(); });
-    r.terminateObserver = center.addObserver(ui::kApplicationWillTerminateNotification, nullptr,
-                                             [](const ns::Notification&) {
-                                                 auto& reg = registry();
-                                                 std::lock_guard terminating(reg.lock);
-                                                 auto& c = ns::NotificationCenter::defaultCenter();
-                                                 c.removeObserver(reg.activeObserver);
-                                                 c.removeObserver(reg.terminateObserver);
-                                                 if (reg.logbook)
-                                                     reg.logbook->stopObservingApplication();
-                                             });
+    o.terminateObserver =
+        center.addObserver(ui::kApplicationWillTerminateNotification, nullptr,
+                           [](const ns::Notification&) { stopObservingApplication(); });
+}
+
+void NEBApp::stopObservingApplication() {
+    {
+        auto& o = observation();
+        std::lock_guard lock(o.lock);
+        auto& center = ns::NotificationCenter::defaultCenter();
+        center.removeObserver(o.activeObserver);
+        center.removeObserver(o.terminateObserver);
+    }
+    std::shared_ptr<NEBLogbookLogger> logbook;
+    {
+        auto& r = registry();
+        std::lock_guard lock(r.lock);
+        logbook = r.logbook;
+    }
+    if (logbook) logbook->stopObservingApplication();
 }
 
 void NEBApp::sendConfigurationFailure(const ns::Error& error) {
@@ -279,14 +292,6 @@ std::map<std::string, std::shared_ptr<NEBApp>> NEBApp::allApps() {
         return {};
     }
     return *r.apps;
-}
-
-void NEBApp::resetApps() {
-    auto& r = registry();
-    std::lock_guard lock(r.lock);
-    r.defaultApp.reset();
-    r.apps.reset();
-    r.logbook.reset();
 }
 
 std::shared_ptr<ns::Object> NEBApp::classObject() {

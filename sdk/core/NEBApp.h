@@ -60,8 +60,6 @@ public:
     static std::shared_ptr<NEBApp> defaultApp();
     static std::shared_ptr<NEBApp> appNamed(std::string_view name);
     static std::map<std::string, std::shared_ptr<NEBApp>> allApps();
-    // Forgets every app (and the uploader reference), as at a new launch.
-    static void resetApps();
     // The sender of the registry's notifications.
     static std::shared_ptr<ns::Object> classObject();
 
@@ -133,6 +131,7 @@ private:
     static void sendNotificationsToSDKs(const NEBApp& app);
     static void initLogbook();
     static void observeApplicationOnce();
+    static void stopObservingApplication();
     static void sendConfigurationFailure(const ns::Error& error);
     static void writeTimestamp(double seconds);
 

@@ -11,19 +11,12 @@
 #include "platform/ns/ProcessInfo.h"
 #include "platform/ns/UserDefaults.h"
 #include "platform/sec/Digest.h"
+#include "sdk/core/NEBCoreLoggerState.h"
 
 namespace {
 
-struct LoggerState {
-    std::mutex mutex;
-    bool setUp = false;
-    std::atomic<bool> debugMode{false};
-    std::shared_ptr<dispatch::Queue> queue;
-};
-
-LoggerState& state() {
-    static auto* s = new LoggerState;  // never destroyed: lines may be logged during exit
-    return *s;
+NEBCoreLoggerState& state() {
+    return NEBCoreLoggerState::shared();  // never destroyed: lines may be logged during exit
 }
 
 bool hasArgument(const std::vector<std::string>& arguments, std::string_view argument) {
@@ -86,15 +79,6 @@ bool NEBCoreLogger::isProcessTraced() {
         }
     }
     return false;
-}
-
-void NEBCoreLogger::resetForTesting() {
-    auto queue = outputQueue();
-    queue->sync([] {});  // lines already handed over are written first
-    std::lock_guard lock(state().mutex);
-    state().setUp = false;
-    state().debugMode = false;
-    ns::Log::setMinimumLevel(kNEBLoggerFacility, std::nullopt);
 }
 
 void NEBCoreLog(int level, std::string_view service, std::string_view messageCode,

@@ -65,6 +65,4 @@ public:
     static bool isDebugModeEnabled();
     // Whether a debugger traces this process (asked of the kernel on each call).
     static bool isProcessTraced();
-    // Lets the next log call set up again, as a new launch would (tests).
-    static void resetForTesting();
 };

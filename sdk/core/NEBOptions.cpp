@@ -5,18 +5,12 @@
 #include "sdk/core/NEBBundleUtil.h"
 #include "sdk/core/NEBCoreLogger.h"
 #include "sdk/core/NEBCoreMessageCodes.h"
+#include "sdk/core/NEBDefaultOptions.h"
 
 namespace {
 
-struct DefaultState {
-    std::mutex mutex;
-    std::optional<ns::Dictionary> dictionary;
-    std::shared_ptr<NEBOptions> options;
-};
-
-DefaultState& defaults() {
-    static DefaultState state;
-    return state;
+NEBDefaultOptions& defaults() {
+    return NEBDefaultOptions::shared();
 }
 
 std::optional<ns::Dictionary> readDictionary(const std::string& path) {
@@ -68,13 +62,6 @@ std::optional<ns::Dictionary> NEBOptions::defaultOptionsDictionary() {
 std::optional<std::string> NEBOptions::plistFilePathWithName(std::string_view fileName) {
     return NEBBundleUtil::optionsDictionaryPathWithResourceName(fileName, kNEBServiceInfoFileType,
                                                                 NEBBundleUtil::relevantBundles());
-}
-
-void NEBOptions::resetDefaultOptions() {
-    auto& state = defaults();
-    std::lock_guard lock(state.mutex);
-    state.options.reset();
-    state.dictionary.reset();
 }
 
 std::shared_ptr<NEBOptions> NEBOptions::initInternalWithOptionsDictionary(ns::Dictionary options) {

@@ -47,8 +47,6 @@ public:
     static std::optional<ns::Dictionary> defaultOptionsDictionary();
     // The first relevant bundle's resource of that name with the type "plist".
     static std::optional<std::string> plistFilePathWithName(std::string_view fileName);
-    // Forgets the kept options and dictionary.
-    static void resetDefaultOptions();
 
     // Options that come from the default plist.
     static std::shared_ptr<NEBOptions> initInternalWithOptionsDictionary(ns::Dictionary options);

@@ -1,88 +1,60 @@
 #include "sdk/core/NEBServiceHosts.h"
 
 #include <cstdlib>
-#include <mutex>
-#include <optional>
 
 #include "platform/ns/Bundle.h"
 
-namespace {
+const NEBServiceHosts::Service NEBServiceHosts::kMeasurementUpload{
+    &NEBServiceHosts::measurementUploadHost_, kMeasurementUploadHostKey,
+    kMeasurementUploadHostVariable, "app-measurement.nebula.invalid"};
+const NEBServiceHosts::Service NEBServiceHosts::kLogbook{
+    &NEBServiceHosts::logbookServerURL_, kLogbookServerURLKey, kLogbookServerURLVariable,
+    "https://logbook.nebula.invalid/log"};
+const NEBServiceHosts::Service NEBServiceHosts::kConsole{
+    &NEBServiceHosts::consoleURL_, kConsoleURLKey, kConsoleURLVariable,
+    "https://console.nebula.invalid"};
 
-struct Service {
-    const char* infoKey;
-    const char* variable;
-    const char* fallback;
-};
-
-constexpr Service kMeasurementUpload{NEBServiceHosts::kMeasurementUploadHostKey,
-                                     NEBServiceHosts::kMeasurementUploadHostVariable,
-                                     "app-measurement.nebula.invalid"};
-constexpr Service kLogbook{NEBServiceHosts::kLogbookServerURLKey,
-                           NEBServiceHosts::kLogbookServerURLVariable,
-                           "https://logbook.nebula.invalid/log"};
-constexpr Service kConsole{NEBServiceHosts::kConsoleURLKey, NEBServiceHosts::kConsoleURLVariable,
-                           "https://console.nebula.invalid"};
-
-struct Hosts {
-    std::mutex mutex;
-    std::optional<std::string> measurementUploadHost;
-    std::optional<std::string> logbookServerURL;
-    std::optional<std::string> consoleURL;
-};
-
-Hosts& hosts() {
-    static auto* h = new Hosts;
-    return *h;
-}
-
-std::string get(std::optional<std::string> Hosts::*field, const Service& service) {
+std::string NEBServiceHosts::get(const Service& service) {
     {
-        std::lock_guard lock(hosts().mutex);
-        if (const auto& set = hosts().*field) return *set;
+        auto& hosts = ns::SharedInstance<NEBServiceHosts>::get();
+        std::lock_guard lock(hosts.mutex_);
+        if (const auto& set = hosts.*service.field) return *set;
     }
     if (const char* value = std::getenv(service.variable); value && *value) return value;
     if (auto bundle = ns::Bundle::mainBundle()) {
-        const ns::Value& configured = bundle->objectForInfoDictionaryKey(
-            NEBServiceHosts::kInfoDictionaryKey)[service.infoKey];
+        const ns::Value& configured =
+            bundle->objectForInfoDictionaryKey(kInfoDictionaryKey)[service.infoKey];
         if (const std::string* text = configured.string(); text && !text->empty()) return *text;
     }
     return service.fallback;
 }
 
-void set(std::optional<std::string> Hosts::*field, std::string value) {
-    std::lock_guard lock(hosts().mutex);
-    hosts().*field = std::move(value);
+void NEBServiceHosts::set(const Service& service, std::string value) {
+    auto& hosts = ns::SharedInstance<NEBServiceHosts>::get();
+    std::lock_guard lock(hosts.mutex_);
+    hosts.*service.field = std::move(value);
 }
 
-}  // namespace
-
 std::string NEBServiceHosts::measurementUploadHost() {
-    return get(&Hosts::measurementUploadHost, kMeasurementUpload);
+    return get(kMeasurementUpload);
 }
 
 void NEBServiceHosts::setMeasurementUploadHost(std::string host) {
-    set(&Hosts::measurementUploadHost, std::move(host));
+    set(kMeasurementUpload, std::move(host));
 }
 
 std::string NEBServiceHosts::logbookServerURL() {
-    return get(&Hosts::logbookServerURL, kLogbook);
+    return get(kLogbook);
 }
 
 void NEBServiceHosts::setLogbookServerURL(std::string url) {
-    set(&Hosts::logbookServerURL, std::move(url));
+    set(kLogbook, std::move(url));
 }
 
 std::string NEBServiceHosts::consoleURL() {
-    return get(&Hosts::consoleURL, kConsole);
+    return get(kConsole);
 }
 
 void NEBServiceHosts::setConsoleURL(std::string url) {
-    set(&Hosts::consoleURL, std::move(url));
-}
-
-void NEBServiceHosts::reset() {
-    std::lock_guard lock(hosts().mutex);
-    hosts().measurementUploadHost.reset();
-    hosts().logbookServerURL.reset();
-    hosts().consoleURL.reset();
+    set(kConsole, std::move(url));
 }

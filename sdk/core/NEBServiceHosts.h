@@ -1,6 +1,10 @@
 #pragma once
 
+#include <mutex>
+#include <optional>
 #include <string>
+
+#include "platform/ns/SharedInstance.h"
 
 // Where the SDK core's services live. Each comes, first found, from: a value the program set
 // (setters), the environment of the run (kMeasurementUploadHostVariable ...), so that a user
@@ -29,6 +33,26 @@ public:
     // "https://console.nebula.invalid".
     static std::string consoleURL();
     static void setConsoleURL(std::string url);
-    // Forgets what the program set (tests).
-    static void reset();
+
+private:
+    friend class ns::SharedInstance<NEBServiceHosts>;
+    NEBServiceHosts() = default;
+
+    struct Service {
+        std::optional<std::string> NEBServiceHosts::*field;
+        const char* infoKey;
+        const char* variable;
+        const char* fallback;
+    };
+    static const Service kMeasurementUpload;
+    static const Service kLogbook;
+    static const Service kConsole;
+
+    static std::string get(const Service& service);
+    static void set(const Service& service, std::string value);
+
+    std::mutex mutex_;
+    std::optional<std::string> measurementUploadHost_;
+    std::optional<std::string> logbookServerURL_;
+    std::optional<std::string> consoleURL_;
 };

@@ -7,8 +7,9 @@
 #include "app/MainViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/ns/Sandbox.h"
-#include "platform/ui/Application.h"
 #include "platform/testing/FakeEngine.h"
+#include "platform/testing/ScopedSharedInstance.h"
+#include "platform/ui/Application.h"
 #include "platform/wk/WebView.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
@@ -19,7 +20,11 @@ namespace fs = std::filesystem;
 
 const fs::path kFixtureBundle = fs::path(HYB_SOURCE_DIR) / "tests/fixtures/bundle";
 
-class FileHostTest : public testsupport::ManualRunLoop {};
+// Each run launches an application of its own: the shared one can launch only once.
+class FileHostTest : public testsupport::ManualRunLoop {
+protected:
+    ns::ScopedSharedInstance<ui::Application> application_;
+};
 
 // The host makes the file service that config.xml names "File", and the page's calls reach it.
 TEST_F(FileHostTest, PageWritesAndReadsAFileThroughTheHost) {

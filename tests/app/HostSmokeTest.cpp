@@ -12,8 +12,9 @@
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/rt/ClassRegistry.h"
-#include "platform/ui/Application.h"
 #include "platform/testing/FakeEngine.h"
+#include "platform/testing/ScopedSharedInstance.h"
+#include "platform/ui/Application.h"
 #include "platform/wk/WebView.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
@@ -43,7 +44,11 @@ std::string fileText(const fs::path& path) {
     return text.str();
 }
 
-class HostSmokeTest : public testsupport::ManualRunLoop {};
+// Each run launches an application of its own: the shared one can launch only once.
+class HostSmokeTest : public testsupport::ManualRunLoop {
+protected:
+    ns::ScopedSharedInstance<ui::Application> application_;
+};
 
 // The whole host on the fake engine: the composition root launches the application with the
 // fixture bundle, the start page comes through the scheme handler, and a page call is answered.

@@ -147,7 +147,6 @@ TEST_F(HYBCommandQueueTest, PluginThatFailsToStartIsLogged) {
     controller().loadSettings();
     EXPECT_FALSE(queue().execute(HYBInvokedUrlCommand({}, "x", "Bad", "echo")));
     EXPECT_TRUE(log.contains("ERROR: Plugin 'Bad' failed to start: cannot start"));
-    rt::ClassRegistry::shared().removeClass("FailingStart");
 }
 
 TEST_F(HYBCommandQueueTest, BadBatchesAreDroppedWithoutBlockingTheQueue) {

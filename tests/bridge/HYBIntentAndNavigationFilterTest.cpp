@@ -146,6 +146,31 @@ TEST_F(FilterTest, NavigationWinsOverIntent) {
     EXPECT_TRUE(opened().empty());
 }
 
+// A file damaged part way (here an external entity in a late attribute) is reported with its
+// line; what came before the damage stands, and the application's own pages still load.
+TEST_F(FilterTest, DamagedConfigurationKeepsWhatWasReadAndTheAppsOwnPages) {
+    writeFile("www/other.html", "<title>Other</title>");
+    writeFile("config.xml", R"(<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE widget [<!ENTITY outside SYSTEM "file:///etc/passwd">]>
+<widget id="test" version="1">
+    <preference name="scheme" value="app"/>
+    <feature name="IntentAndNavigationFilter">
+        <param name="ios-package" value="HYBIntentAndNavigationFilter"/>
+        <param name="onload" value="true"/>
+    </feature>
+    <allow-navigation href="https://docs.example.com/*"/>
+    <preference name="late" value="&outside;"/>
+</widget>
+)");
+    LogCapture log;
+    start();
+    EXPECT_TRUE(log.contains("could not be read in full:"));
+    EXPECT_TRUE(log.contains("at line 10,"));
+    EXPECT_EQ(page().url()->absoluteString(), "app://localhost/index.html");
+    EXPECT_EQ(navigate("app://localhost/other.html"), "app://localhost/other.html");
+    EXPECT_EQ(navigate("https://docs.example.com/a"), "https://docs.example.com/a");
+}
+
 TEST_F(FilterTest, UnreadableConfigurationAdmitsNothing) {
     writeFile("www/other.html", "<title>Other</title>");
     startWith("");

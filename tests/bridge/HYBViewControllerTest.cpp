@@ -107,7 +107,6 @@ TEST_F(HYBViewControllerTest, PluginFoundUnderTheExecutablePrefix) {
     start();
     EXPECT_TRUE(controller().getCommandInstance("pre"));
     EXPECT_EQ(controller().pluginObjects().count("Prefixed"), 1u);
-    rt::ClassRegistry::shared().removeClass("App.Prefixed");
 }
 
 TEST_F(HYBViewControllerTest, RegisterPluginWithPluginName) {
@@ -179,8 +178,7 @@ TEST_F(HYBViewControllerTest, EngineFallsBackToTheDefaultClass) {
 }
 
 TEST_F(HYBViewControllerTest, WithoutAnyEngineClass) {
-    // Asks for the default engine class, which other suites may have registered.
-    rt::ClassRegistry::shared().removeClass("HYBWebViewEngine");
+    // Asks for the default engine class, which nothing registered.
     writeConfig("<widget/>");
     testsupport::LogCapture log;
     start();
@@ -269,6 +267,23 @@ TEST_F(HYBViewControllerTest, LifeCycleEventsReachThePage) {
                                         wrapped("hybrid.fireDocumentEvent('resign');"),
                                         wrapped("hybrid.fireDocumentEvent('resume');"),
                                         wrapped("hybrid.fireDocumentEvent('active');")}));
+}
+
+// While a page loads, its bridge script is not there yet: life-cycle events wait for no one and
+// are not evaluated (they would only fail in the page); the loaded page gets them again.
+TEST_F(HYBViewControllerTest, LifeCycleEventsSkipAPageThatIsStillLoading) {
+    start();
+    const auto token = ns::NotificationCenter::defaultCenter().addObserver(
+        HYBPluginResetNotification, nullptr,
+        [this](const ns::Notification&) { post(ui::kApplicationDidBecomeActiveNotification); });
+    engine().loadRequest(wk::URLRequest(*ns::URL::parse(indexURL())));
+    engine().fake().clearEvaluatedScripts();
+    loop().runUntilIdle();
+    ns::NotificationCenter::defaultCenter().removeObserver(token);
+    EXPECT_TRUE(scripts().empty());
+    post(ui::kApplicationDidBecomeActiveNotification);
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts(), std::vector<std::string>{wrapped("hybrid.fireDocumentEvent('active');")});
 }
 
 TEST_F(HYBViewControllerTest, ApplicationEventsThroughTheApplication) {

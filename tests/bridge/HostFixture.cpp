@@ -26,8 +26,6 @@ void HostFixture::SetUp() {
     ASSERT_TRUE(ns::Sandbox::configure(sandbox_.str()));
     auto& registry = rt::ClassRegistry::shared();
     HYBHostClasses::registerClasses(registry);
-    // Shared with the other bridge suites, which register and remove it in turn.
-    registry.removeClass(bridgetest::EchoPlugin::kClassName);
     registry.registerClass(bridgetest::EchoPlugin::kClassName, "HYBPlugin",
                            [] { return std::make_shared<bridgetest::EchoPlugin>(); });
     bridgetest::EchoPlugin::calls().clear();
@@ -43,7 +41,6 @@ void HostFixture::TearDown() {
     }
     controller_.reset();
     loop().runUntilIdle();
-    rt::ClassRegistry::shared().removeClass(bridgetest::EchoPlugin::kClassName);
     ManualRunLoop::TearDown();
 }
 

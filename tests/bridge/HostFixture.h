@@ -7,7 +7,9 @@
 
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngine.h"
+#include "platform/rt/ClassRegistry.h"
 #include "platform/testing/FakeEngine.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/wk/WebView.h"
 #include "tests/bridge/support/EchoPlugin.h"
 #include "tests/support/ManualRunLoop.h"
@@ -43,6 +45,8 @@ protected:
     std::string bundlePath() const { return bundle_.str(); }
     std::string sandboxPath() const { return sandbox_.str(); }
 
+    // The classes a test registers go with it.
+    ns::ScopedSharedInstance<rt::ClassRegistry> classes_;
     testsupport::TempDir bundle_;
     testsupport::TempDir sandbox_;
     std::shared_ptr<HYBViewController> controller_;

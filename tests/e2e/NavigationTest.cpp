@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "bridge/HYBViewController.h"
+#include "bridge/NSDictionary+HybridPreferences.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/Application.h"
 #include "platform/wk/URLResponse.h"
@@ -92,6 +94,28 @@ TEST_F(Navigation, FramesDoNotOpenIntentsOutside) {
     EXPECT_EQ(ui::Application::shared().openedURLs().size(), opened);
     EXPECT_EQ(pageURL(), "app://localhost/index.html");
     host.run("document.body.removeChild(f);");
+}
+
+// A start page that is missing, with no error page configured, shows the message in the window
+// (not a blank page that the navigation filter refused).
+TEST_F(Navigation, MissingStartPageShowsTheMessage) {
+    auto controller = host.controller();
+    const ns::Dictionary settings = controller->settings();
+    ns::Dictionary withoutErrorPage = settings;
+    withoutErrorPage.erase(hybridSettingKey("ErrorUrl"));
+    controller->setSettings(withoutErrorPage);
+    const auto startPage = controller->startPage();
+    controller->setStartPage("missing.html");
+    controller->loadStartPage();
+    controller->setStartPage(startPage);
+    controller->setSettings(settings);
+    std::string text;
+    ASSERT_TRUE(host.runUntil([&] {
+        auto body = host.evaluate("document.body ? document.body.textContent : ''");
+        text = body && body->isString() ? *body->string() : "";
+        return text.find("was not found") != std::string::npos;
+    })) << pageURL();
+    EXPECT_EQ(text, " ERROR: Start Page at 'www/missing.html' was not found. ");
 }
 
 // A load that fails shows the bundle's error page with the failure in its query.

@@ -28,7 +28,6 @@ void BridgeFixture::SetUp() {
     writeConfig(defaultConfig());
     writeInfo({{"CFBundleExecutable", "App"}});
     auto& registry = rt::ClassRegistry::shared();
-    TearDownClasses();
     registry.registerClass(EchoPlugin::kClassName, std::nullopt,
                            [] { return std::make_shared<EchoPlugin>(); });
     registry.registerClass(TestEngine::kClassName, std::nullopt,
@@ -41,17 +40,9 @@ void BridgeFixture::SetUp() {
     EchoPlugin::calls().clear();
 }
 
-void BridgeFixture::TearDownClasses() {
-    for (const char* name :
-         {EchoPlugin::kClassName, TestEngine::kClassName, TestEngine::kRefusingClassName}) {
-        rt::ClassRegistry::shared().removeClass(name);
-    }
-}
-
 void BridgeFixture::TearDown() {
     controller_.reset();
     loop().runUntilIdle();
-    TearDownClasses();
     ManualRunLoop::TearDown();
 }
 

@@ -8,6 +8,8 @@
 
 #include "bridge/HYBViewController.h"
 #include "platform/ns/Value.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "tests/bridge/support/EchoPlugin.h"
 #include "tests/bridge/support/TestEngine.h"
 #include "tests/support/ManualRunLoop.h"
@@ -25,7 +27,6 @@ protected:
 
     void SetUp() override;
     void TearDown() override;
-    static void TearDownClasses();
 
     std::string bundlePath() const { return (dir_ / "App").string(); }
     void writeBundleFile(const std::string& relativePath, const std::string& contents);
@@ -44,6 +45,8 @@ protected:
     static std::string callback(const std::string& id, int status, const std::string& json,
                                 bool keep = false);
 
+    // The classes a test registers go with it.
+    ns::ScopedSharedInstance<rt::ClassRegistry> classes_;
     testsupport::TempDir dir_;
     std::shared_ptr<HYBViewController> controller_;
 };

@@ -11,7 +11,7 @@ class FancyWidget : public Widget {};
 
 // Base <- Widget <- FancyWidget, plus an unrelated abstract class.
 class ClassRegistryTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         registry.registerProtocol("Drawable");
         registry.registerProtocol("Tappable");
@@ -78,29 +78,21 @@ TEST_F(ClassRegistryTest, QueriesWalkTheSuperclassChain) {
     EXPECT_FALSE(registry.classNamed("Loner")->conformsTo("Drawable"));
 }
 
-TEST_F(ClassRegistryTest, RemovedSuperclassCutsTheChainAndCyclesStayFinite) {
-    ASSERT_TRUE(registry.removeClass("Widget"));
-    EXPECT_FALSE(registry.removeClass("Widget"));
-    const rt::Class* fancy = registry.classNamed("FancyWidget");
-    EXPECT_EQ(fancy->superclass(), nullptr);
-    EXPECT_FALSE(fancy->isSubclassOf("Base"));
-    EXPECT_FALSE(fancy->instancesRespondTo("describe"));
-
-    // Re-registered under a name that closes a loop: queries still end.
-    registry.registerClass("Widget", "FancyWidget", nullptr);
-    EXPECT_TRUE(fancy->isSubclassOf("Widget"));
-    EXPECT_FALSE(fancy->instancesRespondTo("fly"));
+TEST_F(ClassRegistryTest, SuperclassChainsThatLoopStayFinite) {
+    // Superclasses are named before they exist, so two classes can name each other.
+    registry.registerClass("Ping", "Pong", nullptr);
+    registry.registerClass("Pong", "Ping", nullptr);
+    const rt::Class* ping = registry.classNamed("Ping");
+    EXPECT_TRUE(ping->isSubclassOf("Pong"));
+    EXPECT_FALSE(ping->isSubclassOf("Base"));
+    EXPECT_FALSE(ping->instancesRespondTo("fly"));
+    EXPECT_FALSE(ping->conformsTo("Tappable"));
 }
 
-TEST_F(ClassRegistryTest, ListsClassesInNameOrderAndResetForgetsThem) {
-    EXPECT_TRUE(registry.removeProtocol("Tappable"));
-    EXPECT_EQ(registry.protocolNamed("Tappable"), std::nullopt);
+TEST_F(ClassRegistryTest, ListsClassesInNameOrder) {
     std::vector<std::string> names;
     for (const rt::Class* c : registry.allClasses()) names.push_back(c->name());
     EXPECT_EQ(names, (std::vector<std::string>{"Base", "FancyWidget", "Loner", "Widget"}));
-    registry.reset();
-    EXPECT_TRUE(registry.allClasses().empty());
-    EXPECT_EQ(registry.protocolNamed("Drawable"), std::nullopt);
 }
 
 TEST(ClassRegistry, ConcurrentRegistrationAndLookup) {

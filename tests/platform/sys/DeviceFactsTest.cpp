@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "platform/ns/Sandbox.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Device.h"
 #include "tests/support/TempDir.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 class DeviceFactsTest : public ::testing::Test {
 protected:
-    void TearDown() override { sys::DeviceFacts::current().reset(); }
+    ns::ScopedSharedInstance<sys::DeviceFacts> facts_;
 };
 
 TEST_F(DeviceFactsTest, MachineIsTheKernelsUnlessSet) {
@@ -32,26 +33,6 @@ TEST_F(DeviceFactsTest, MachineIsTheKernelsUnlessSet) {
     EXPECT_EQ(ui::Device::current().systemVersion(), "16.4");
 }
 
-// The vendor identifier outlives the process that made it, and not the installation.
-TEST_F(DeviceFactsTest, VendorIdentifierIsKeptWithTheInstallation) {
-    testsupport::TempDir dir;
-    ASSERT_TRUE(ns::Sandbox::configure(dir.str() + "/sandbox").ok());
-    auto& facts = sys::DeviceFacts::current();
-    const auto first = facts.identifierForVendor();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(ui::Device::current().identifierForVendor(), first);
-    facts.reset();  // as a new process would start
-    EXPECT_EQ(facts.identifierForVendor(), first);
-    ASSERT_TRUE(ns::Sandbox::simulateReinstall().ok());
-    const auto afterReinstall = facts.identifierForVendor();
-    ASSERT_TRUE(afterReinstall);
-    EXPECT_NE(afterReinstall, first);
-    facts.reset();
-    EXPECT_EQ(facts.identifierForVendor(), afterReinstall);
-    facts.setIdentifierForVendor(std::nullopt);
-    EXPECT_EQ(facts.identifierForVendor(), std::nullopt);
-}
-
 TEST_F(DeviceFactsTest, BootTimeIsTheKernelsUnlessSet) {
     auto& facts = sys::DeviceFacts::current();
     auto boot = facts.bootTime();
@@ -64,8 +45,25 @@ TEST_F(DeviceFactsTest, BootTimeIsTheKernelsUnlessSet) {
     EXPECT_EQ(facts.bootTime()->seconds, 1000);
     facts.setBootTime(std::nullopt);
     EXPECT_FALSE(facts.bootTime());
-    facts.reset();
-    EXPECT_TRUE(facts.bootTime());
+    EXPECT_TRUE(ns::ScopedSharedInstance<sys::DeviceFacts>()->bootTime());
+}
+
+// The vendor identifier outlives the process that made it, and not the installation.
+TEST_F(DeviceFactsTest, VendorIdentifierIsKeptWithTheInstallation) {
+    testsupport::TempDir dir;
+    ASSERT_TRUE(ns::Sandbox::configure(dir.str() + "/sandbox").ok());
+    const auto first = sys::DeviceFacts::current().identifierForVendor();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(ui::Device::current().identifierForVendor(), first);
+    EXPECT_EQ(ns::ScopedSharedInstance<sys::DeviceFacts>()->identifierForVendor(), first)
+        << "a new process finds the one it keeps";
+    ASSERT_TRUE(ns::Sandbox::simulateReinstall().ok());
+    const auto afterReinstall = sys::DeviceFacts::current().identifierForVendor();
+    ASSERT_TRUE(afterReinstall);
+    EXPECT_NE(afterReinstall, first);
+    EXPECT_EQ(ns::ScopedSharedInstance<sys::DeviceFacts>()->identifierForVendor(), afterReinstall);
+    sys::DeviceFacts::current().setIdentifierForVendor(std::nullopt);
+    EXPECT_EQ(sys::DeviceFacts::current().identifierForVendor(), std::nullopt);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sys/DeviceFacts.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Device.h"
 #include "platform/ui/Pasteboard.h"
 #include "platform/ui/Screen.h"
@@ -17,7 +19,7 @@ namespace uitest {
 
 // A test of the headless UI: a manual run loop and the process-wide UI state at its defaults.
 class HeadlessUi : public testsupport::ManualRunLoop {
-  protected:
+protected:
     void SetUp() override {
         ManualRunLoop::SetUp();
         resetUi();
@@ -27,12 +29,14 @@ class HeadlessUi : public testsupport::ManualRunLoop {
         resetUi();
     }
     static void resetUi() {
-        ui::Screen::main().reset();
-        ui::StatusBar::shared().reset();
-        ui::Device::current().reset();
         ui::Pasteboard::general().clear();
         ui::View::clearRecordedAnimations();
     }
+
+    ns::ScopedSharedInstance<ui::Screen> screen_;
+    ns::ScopedSharedInstance<ui::StatusBar> statusBar_;
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
+    ns::ScopedSharedInstance<ui::Device> device_;
 
     // A key window showing the controller, with its appearance completed.
     std::shared_ptr<ui::Window> show(std::shared_ptr<ui::ViewController> root) {
@@ -46,7 +50,7 @@ class HeadlessUi : public testsupport::ManualRunLoop {
 
 // A controller that writes each life-cycle callback to a shared journal as "name:event".
 class JournalController : public ui::ViewController {
-  public:
+public:
     JournalController(std::string name, std::shared_ptr<std::vector<std::string>> journal)
         : name_(std::move(name)), journal_(std::move(journal)) {}
     static std::shared_ptr<JournalController> create(
@@ -69,7 +73,7 @@ class JournalController : public ui::ViewController {
 
     void note(const std::string& event) { journal_->push_back(name_ + ":" + event); }
 
-  private:
+private:
     std::string name_;
     std::shared_ptr<std::vector<std::string>> journal_;
 };

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ns/NotificationCenter.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationNotifications.h"

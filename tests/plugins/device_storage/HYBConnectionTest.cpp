@@ -7,10 +7,12 @@
 #include <optional>
 #include <string>
 
-#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/svc/Telephony.h"
+#include "platform/testing/InjectedReachabilitySource.h"
+#include "platform/sys/DeviceFacts.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Device.h"
 #include "plugins/device_storage/HYBReachability.h"
@@ -40,16 +42,16 @@ protected:
             source_ = std::make_shared<net::InjectedReachabilitySource>(target, initialFlags_);
             return source_;
         });
-        svc::Telephony::shared().reset();
-        ui::Device::current().reset();
     }
     void TearDown() override {
         connection_.reset();
         net::ReachabilityFlagSource::setFactory(nullptr);
-        svc::Telephony::shared().reset();
-        ui::Device::current().reset();
         UserSettingsTest::TearDown();
     }
+
+    ns::ScopedSharedInstance<svc::Telephony> telephony_;
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
+    ns::ScopedSharedInstance<ui::Device> device_;
 
     std::shared_ptr<HYBConnection> start(ReachabilityFlags flags) {
         initialFlags_ = flags;

@@ -14,6 +14,8 @@
 #include "platform/ns/UUID.h"
 #include "platform/ns/UserDefaults.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/sys/DeviceFacts.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Device.h"
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
 #include "plugins/device_storage/SQLitePlugin.h"
@@ -31,14 +33,12 @@ protected:
         ManualRunLoop::SetUp();
         ASSERT_TRUE(ns::Sandbox::configure(dir_.str()).ok());
         ns::UserDefaults::resetStandardUserDefaults();
-        ui::Device::current().reset();
         device_ = std::make_shared<HYBDevice>();
         delegate_ = std::make_shared<sqlitetest::SQLiteTestDelegate>();
         device_->setCommandDelegate(delegate_);
     }
     void TearDown() override {
         ns::UserDefaults::resetStandardUserDefaults();
-        ui::Device::current().reset();
         ManualRunLoop::TearDown();
     }
 
@@ -57,6 +57,8 @@ protected:
     static void restart() { ns::UserDefaults::resetStandardUserDefaults(); }
 
     testsupport::TempDir dir_;
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
+    ns::ScopedSharedInstance<ui::Device> uiDevice_;
     std::shared_ptr<HYBDevice> device_;
     std::shared_ptr<sqlitetest::SQLiteTestDelegate> delegate_;
     int calls_ = 0;

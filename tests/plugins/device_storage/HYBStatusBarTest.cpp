@@ -9,6 +9,8 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/sys/DeviceFacts.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Device.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/ScrollView.h"
@@ -23,13 +25,6 @@ namespace {
 using ns::Value;
 using Style = ui::StatusBar::Style;
 
-// The root controller as the application has it: its status bar answers are the category's.
-class RootController : public HYBViewController {
-public:
-    bool prefersStatusBarHidden() const override { return ::prefersStatusBarHidden(*this); }
-    Style preferredStatusBarStyle() const override { return ::preferredStatusBarStyle(*this); }
-};
-
 const std::string kStatusBarFeature =
     R"(<feature name="StatusBar"><param name="ios-package" value="HYBStatusBar"/>)"
     R"(<param name="onload" value="true"/></feature>)";
@@ -40,25 +35,22 @@ class StatusBarTest : public bridgetest::BridgeFixture {
 protected:
     void SetUp() override {
         BridgeFixture::SetUp();
-        ui::StatusBar::shared().reset();
-        ui::Screen::main().reset();
-        ui::Device::current().reset();
         HYBDeviceStatePlugins::registerClasses(rt::ClassRegistry::shared());
     }
     void TearDown() override {
         stopHost();
-        for (const char* name : {"HYBGlobalization", "HYBConnection", "HYBStatusBar"}) {
-            rt::ClassRegistry::shared().removeClass(name);
-        }
         BridgeFixture::TearDown();
-        ui::StatusBar::shared().reset();
-        ui::Device::current().reset();
     }
+
+    ns::ScopedSharedInstance<ui::StatusBar> statusBar_;
+    ns::ScopedSharedInstance<ui::Screen> screen_;
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
+    ns::ScopedSharedInstance<ui::Device> device_;
 
     // Starts the host with these preferences (config.xml elements).
     void startHost(const std::string& preferences = "") {
         writeConfig(defaultConfig(kStatusBarFeature + preferences));
-        controller_ = HYBViewController::create<RootController>();
+        controller_ = HYBViewController::create<HYBViewController>();
         window_ = ui::Window::create();
         window_->setRootViewController(controller_);
         window_->makeKeyAndVisible();
@@ -323,8 +315,9 @@ TEST_F(StatusBarTest, ResizesFollowTheViewAndTheBarAfterAMoment) {
     EXPECT_EQ(webView->frame(), odd);
 }
 
-TEST_F(StatusBarTest, AnswersLiveBesideTheirController) {
-    auto first = HYBViewController::create<RootController>();
+// The answers are the plain controller's own: no subclass is needed for hide and the styles.
+TEST_F(StatusBarTest, AnswersBelongToTheControllerItself) {
+    auto first = HYBViewController::create<HYBViewController>();
     EXPECT_EQ(sb_hideStatusBar(*first), std::nullopt);
     EXPECT_FALSE(first->prefersStatusBarHidden());
     EXPECT_EQ(first->preferredStatusBarStyle(), Style::Default);
@@ -333,10 +326,10 @@ TEST_F(StatusBarTest, AnswersLiveBesideTheirController) {
     EXPECT_TRUE(first->prefersStatusBarHidden());
     EXPECT_EQ(first->preferredStatusBarStyle(), Style::LightContent);
 
-    auto second = HYBViewController::create<RootController>();
+    auto second = HYBViewController::create<HYBViewController>();
     EXPECT_FALSE(second->prefersStatusBarHidden());
     first.reset();
-    auto third = HYBViewController::create<RootController>();
+    auto third = HYBViewController::create<HYBViewController>();
     EXPECT_EQ(sb_hideStatusBar(*third), std::nullopt);
     EXPECT_EQ(sb_statusBarStyle(*third), std::nullopt);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/rt/ClassRegistry.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "proto/icore.pb.h"
 #include "sdk/core/NEBApp.h"
 #include "sdk/core/NEBLogbookFileReader.h"
@@ -49,22 +50,20 @@ class AppTest : public SdkCoreTest {
 protected:
     void SetUp() override {
         SdkCoreTest::SetUp();
-        NEBApp::resetApps();
         logbook_ = NEBLogbookLogger::create(nullptr, logbookDirectory());
         NEBLogbookLogger::setSharedInstance(logbook_);
     }
 
     void TearDown() override {
         loop().runUntilIdle();
-        NEBApp::resetApps();
+        apps_.reset();
         NEBLogbookLogger::setSharedInstance(nullptr);
         logbook_.reset();
-        for (const char* name : {"NEBAnalytics", "NEBMessaging"}) {
-            rt::ClassRegistry::shared().removeClass(name);
-        }
-        NEBServiceHosts::reset();
         SdkCoreTest::TearDown();
     }
+
+    // The classes a test registers (the optional services) go with it.
+    ns::ScopedSharedInstance<rt::ClassRegistry> classes_;
 
     std::string logbookDirectory() const { return dir_.str() + "/logbook"; }
 

@@ -8,8 +8,8 @@
 #include "platform/ns/Exception.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/UUID.h"
-#include "platform/ui/Application.h"
 #include "platform/testing/InjectedFaults.h"
+#include "platform/ui/Application.h"
 #include "sdk/core/NEBAnalyticsStarting.h"
 #include "sdk/core/NEBConfiguration.h"
 #include "sdk/core/NEBHash.h"
@@ -348,7 +348,6 @@ TEST_F(AppTest, InstallUUIDIsMadeOnceAndKept) {
     EXPECT_EQ(sdktest::readFileBytes(path), *first);
     EXPECT_TRUE(ns::FileManager::defaultManager().isExcludedFromBackup(path));
     relaunch();
-    NEBApp::resetApps();
     EXPECT_EQ(NEBApp::installString(), first);
 }
 
@@ -381,7 +380,7 @@ INSTANTIATE_TEST_SUITE_P(Offsets, DailyRecordTest,
 TEST_F(AppTest, ActivationObserversAreInstalledOncePerProcess) {
     writeOptionsPlist(sdktest::validOptions());
     NEBApp::configure();
-    NEBApp::resetApps();
+    relaunch();
     NEBApp::configure();
     auto before = queuedRecords().size();
     ns::NotificationCenter::defaultCenter().post(ui::kApplicationDidBecomeActiveNotification);

@@ -308,9 +308,8 @@ TEST_F(NEBLogbookLoggerTest, WithoutAClientEventsStayOnDisk) {
 class ConfigurationRecordUploadTest : public NEBLogbookLoggerTest {
 protected:
     void TearDown() override {
-        NEBApp::resetApps();
+        apps_.reset();
         NEBLogbookLogger::setSharedInstance(nullptr);
-        NEBServiceHosts::reset();
         NEBLogbookLoggerTest::TearDown();
     }
 };
@@ -319,7 +318,7 @@ TEST_F(ConfigurationRecordUploadTest, RegistrationRecordReachesTheEndpoint) {
     server_->on("POST", "/log", HttpResponse::text(200, ""));
     NEBServiceHosts::setLogbookServerURL(server_->url("/log").absoluteString());
     start();
-    NEBApp::resetApps();
+    relaunch();
     NEBLogbookLogger::setSharedInstance(logger_);
     writeOptionsPlist(sdktest::validOptions());
     NEBApp::configure();

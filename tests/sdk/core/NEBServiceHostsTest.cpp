@@ -12,7 +12,6 @@ class NEBServiceHostsTest : public sdktest::SdkCoreTest {
 protected:
     void TearDown() override {
         ::unsetenv(NEBServiceHosts::kLogbookServerURLVariable);
-        NEBServiceHosts::reset();
         SdkCoreTest::TearDown();
     }
 };
@@ -32,7 +31,7 @@ TEST_F(NEBServiceHostsTest, BundleThenEnvironmentThenProgram) {
     EXPECT_EQ(NEBServiceHosts::logbookServerURL(), "https://127.0.0.1:8443/log");
     NEBServiceHosts::setLogbookServerURL("https://set.example.test/log");
     EXPECT_EQ(NEBServiceHosts::logbookServerURL(), "https://set.example.test/log");
-    NEBServiceHosts::reset();
+    ns::ScopedSharedInstance<NEBServiceHosts> nothingSet;
     EXPECT_EQ(NEBServiceHosts::logbookServerURL(), "https://127.0.0.1:8443/log");
 }
 

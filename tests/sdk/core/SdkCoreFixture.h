@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/ns/Bundle.h"
@@ -12,10 +13,15 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/UserDefaults.h"
 #include "platform/sys/DeviceFacts.h"
-#include "platform/ui/Device.h"
 #include "platform/testing/InjectedFaults.h"
+#include "platform/testing/ScopedSharedInstance.h"
+#include "platform/ui/Device.h"
+#include "sdk/core/NEBAppRegistry.h"
 #include "sdk/core/NEBCoreLogger.h"
+#include "sdk/core/NEBCoreLoggerState.h"
+#include "sdk/core/NEBDefaultOptions.h"
 #include "sdk/core/NEBOptions.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
@@ -36,20 +42,26 @@ protected:
         ns::UserDefaults::resetStandardUserDefaults();
         ns::ProcessInfo::processInfo().setArguments(std::vector<std::string>{"sdk_core_tests"});
         relaunch();
-        sys::DeviceFacts::current().reset();
-        ui::Device::current().reset();
     }
 
     void TearDown() override {
         loop().runUntilIdle();
+        apps_.reset();
+        options_.reset();
+        logger_.reset();
         ns::InjectedFaults::clear();
         ManualRunLoop::TearDown();
     }
 
-    // Forgets what the core keeps for the life of a process.
+    // Forgets what the core keeps for the life of a process: the apps, the options read from
+    // the bundle, the logger's decisions.
     void relaunch() {
-        NEBCoreLogger::resetForTesting();
-        NEBOptions::resetDefaultOptions();
+        apps_.reset();
+        options_.reset();
+        logger_.reset();
+        logger_.emplace();
+        options_.emplace();
+        apps_.emplace();
     }
 
     std::string bundlePath() const { return dir_.str() + "/Greenhouse.app"; }
@@ -76,6 +88,12 @@ protected:
     }
 
     testsupport::TempDir dir_;
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
+    ns::ScopedSharedInstance<ui::Device> device_;
+    ns::ScopedSharedInstance<NEBServiceHosts> hosts_;
+    std::optional<ns::ScopedSharedInstance<NEBCoreLoggerState>> logger_;
+    std::optional<ns::ScopedSharedInstance<NEBDefaultOptions>> options_;
+    std::optional<ns::ScopedSharedInstance<NEBAppRegistry>> apps_;
     testsupport::LogCapture logs_;
 };
 

@@ -3,32 +3,24 @@
 #include <gtest/gtest.h>
 
 #include "platform/rt/ClassRegistry.h"
+#include "platform/testing/ScopedSharedInstance.h"
 
 namespace {
 
 class Plain : public ns::Object {};
 
-// Registers classes and protocols in the shared registry and removes them afterwards.
+// Registers classes and protocols in a shared registry of the test's own.
 class ClassLookupTest : public ::testing::Test {
 protected:
-    void TearDown() override {
-        for (const auto& name : classes_) registry().removeClass(name);
-        for (const auto& name : protocols_) registry().removeProtocol(name);
-    }
     static rt::ClassRegistry& registry() { return rt::ClassRegistry::shared(); }
     const rt::Class* addClass(const std::string& name) {
-        classes_.push_back(name);
         return registry().registerClass(name, std::nullopt,
                                         [] { return std::make_shared<Plain>(); });
     }
-    void addProtocol(const std::string& name) {
-        protocols_.push_back(name);
-        registry().registerProtocol(name);
-    }
+    void addProtocol(const std::string& name) { registry().registerProtocol(name); }
 
 private:
-    std::vector<std::string> classes_;
-    std::vector<std::string> protocols_;
+    ns::ScopedSharedInstance<rt::ClassRegistry> registry_;
 };
 
 TEST_F(ClassLookupTest, PrefixedClassWinsOverTheBareOne) {

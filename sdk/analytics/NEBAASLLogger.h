@@ -1,0 +1,29 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "sdk/analytics/NEBALogging.h"
+
+// Writes the monitor's lines to the process's system log (which copies them to standard error)
+// under the facility "com.nebula.NEBAASLLogger", at the system-log level of the monitor level
+// but never less urgent than maxASLLevel allows.
+class NEBAASLLogger : public NEBALogging {
+public:
+    static constexpr const char* kFacility = "com.nebula.NEBAASLLogger";
+
+    NEBAASLLogger() : NEBAASLLogger(7) {}
+    explicit NEBAASLLogger(int32_t maxASLLevel) { setMaxASLLevel(maxASLLevel); }
+
+    void logMessage(const std::string& message, int64_t logLevel) override;
+
+    int32_t maxASLLevel() const { return maxASLLevel_; }
+    void setMaxASLLevel(int32_t level) { maxASLLevel_ = level < 7 ? level : 7; }
+
+    // 3 for levels 0-2, 4 for 3-5 and above 7, 5 for 6, 7 for 7; at most maxASLLevel.
+    static int32_t ASLLevelFromLogLevel(int64_t logLevel, int32_t maxASLLevel);
+
+private:
+    std::atomic<int32_t> maxASLLevel_{7};
+};

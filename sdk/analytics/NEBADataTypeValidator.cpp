@@ -1,0 +1,273 @@
+#include "sdk/analytics/NEBADataTypeValidator.h"
+
+#include <unicode/uchar.h>
+
+#include <array>
+
+#include "platform/ns/Format.h"
+#include "platform/ns/UTF16.h"
+#include "sdk/analytics/NEBAInternalNames.h"
+#include "sdk/analytics/NEBAMonitor.h"
+
+namespace {
+
+constexpr const char* kPlusTbx = "+tbx";
+
+const char* nounForType(int64_t type) {
+    switch (type) {
+        case kNEBAValidatorEventName:
+            return "Event name";
+        case kNEBAValidatorEventOrigin:
+            return "Event origin";
+        case kNEBAValidatorEventParameterName:
+            return "Event parameter name";
+        case kNEBAValidatorEventParameterValue:
+            return "Event parameter value";
+        case kNEBAValidatorUserPropertyName:
+            return "User property name";
+        case kNEBAValidatorUserPropertyValue:
+            return "User property value";
+        default:
+            return "Object";
+    }
+}
+
+bool isValueType(int64_t type) {
+    return type == kNEBAValidatorEventParameterValue || type == kNEBAValidatorUserPropertyValue;
+}
+
+int64_t levelForType(int64_t type) {
+    return isValueType(type) ? 4 : 1;
+}
+
+bool fail(int64_t* failureCode, int64_t code) {
+    if (failureCode) *failureCode = code;
+    return false;
+}
+
+bool isLetter(UChar32 c) {
+    switch (u_charType(c)) {
+        case U_UPPERCASE_LETTER:
+        case U_LOWERCASE_LETTER:
+        case U_TITLECASE_LETTER:
+        case U_MODIFIER_LETTER:
+        case U_OTHER_LETTER:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isNameCharacter(UChar32 c) {
+    return c == '_' || isLetter(c) || u_charType(c) == U_DECIMAL_DIGIT_NUMBER;
+}
+
+// Names are nearly always ASCII: a table answers those without a call into ICU.
+const std::array<bool, 128>& asciiNameCharacters() {
+    static const std::array<bool, 128> table = [] {
+        std::array<bool, 128> t{};
+        for (int c = 0; c < 128; ++c) {
+            t[static_cast<size_t>(c)] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                        (c >= '0' && c <= '9') || c == '_';
+        }
+        return t;
+    }();
+    return table;
+}
+
+bool hasPrefix(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+bool NEBADataTypeValidator::containsOnlyNameCharacters(std::string_view text) {
+    const auto& ascii = asciiNameCharacters();
+    size_t i = 0;
+    while (i < text.size()) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            if (!ascii[byte]) return false;
+            ++i;
+            continue;
+        }
+        bool malformed = false;
+        char32_t c = ns::nextCodePoint(text, i, &malformed);
+        if (malformed || !isNameCharacter(static_cast<UChar32>(c))) return false;
+    }
+    return true;
+}
+
+bool NEBADataTypeValidator::startsWithLetter(std::string_view text) {
+    if (text.empty()) return false;
+    size_t i = 0;
+    char32_t c = ns::nextCodePoint(text, i);
+    // The first UTF-16 unit of a character beyond the basic plane is a surrogate, no letter.
+    if (c > 0xFFFF) return false;
+    return isLetter(static_cast<UChar32>(c));
+}
+
+bool NEBADataTypeValidator::isValidString(const ns::Value& object, int64_t minLength,
+                                          int64_t maxLength, int64_t type, int64_t* failureCode) {
+    if (failureCode) *failureCode = kNEBAValidationValid;
+    std::string noun = nounForType(type);
+    int64_t level = levelForType(type);
+    if (object.isNull()) {
+        NEBAMonitor::log(level, noun + " is required and can't be nil");
+        return fail(failureCode, kNEBAValidationMissing);
+    }
+    const auto* text = object.string();
+    if (!text) {
+        NEBAMonitor::log(level, noun + " must be of type NSString", {object});
+        return fail(failureCode, kNEBAValidationWrongType);
+    }
+    if (minLength >= 1 && text->empty()) {
+        if (!isValueType(type)) NEBAMonitor::log(level, noun + " is required and can't be empty");
+        return fail(failureCode, kNEBAValidationMissing);
+    }
+    auto length = static_cast<int64_t>(ns::utf16Length(*text));
+    if (length > maxLength) {
+        NEBAMonitor::log(level,
+                         ns::format("%@ is too long. The maximum supported length is %d", noun,
+                                    static_cast<int>(maxLength)),
+                         {object});
+        return fail(failureCode, kNEBAValidationTooLong);
+    }
+    if (length < minLength) {
+        NEBAMonitor::log(level,
+                         ns::format("%@ is too short. The minimum supported length is %d", noun,
+                                    static_cast<int>(minLength)),
+                         {object});
+        return fail(failureCode, kNEBAValidationTooShort);
+    }
+    return true;
+}
+
+bool NEBADataTypeValidator::isValidInternalName(const ns::Value& object, int64_t maxLength,
+                                                int64_t type, int64_t* failureCode) {
+    if (!isValidString(object, 1, maxLength, type, failureCode)) return false;
+    if (!containsOnlyNameCharacters(*object.string())) {
+        NEBAMonitor::log(
+            1,
+            std::string(nounForType(type)) + " must contain only letters, numbers, or underscores",
+            {object});
+        return fail(failureCode, kNEBAValidationInvalidCharacter);
+    }
+    return true;
+}
+
+bool NEBADataTypeValidator::isValidPublicName(const ns::Value& object, int64_t maxLength,
+                                              int64_t type, int64_t* failureCode) {
+    if (!isValidInternalName(object, maxLength, type, failureCode)) return false;
+    if (!startsWithLetter(*object.string())) {
+        NEBAMonitor::log(1, std::string(nounForType(type)) + " must start with a letter", {object});
+        return fail(failureCode, kNEBAValidationInvalidCharacter);
+    }
+    return true;
+}
+
+bool NEBADataTypeValidator::isValidValue(const NEBAValue* value, int64_t minLength,
+                                         int64_t maxLength, int64_t type, int64_t* failureCode) {
+    if (failureCode) *failureCode = kNEBAValidationValid;
+    if (!value) {
+        NEBAMonitor::log(3, std::string(nounForType(type)) + " cannot be nil");
+        return fail(failureCode, kNEBAValidationMissing);
+    }
+    if (const auto* text = value->stringValue()) {
+        return isValidString(ns::Value(*text), minLength, maxLength, type, failureCode);
+    }
+    return true;
+}
+
+bool NEBADataTypeValidator::isValidPublicEventName(const ns::Value& name, int64_t* failureCode) {
+    if (!isValidPublicName(name, 32, kNEBAValidatorEventName, failureCode)) return false;
+    const auto& text = *name.string();
+    if (NEBAInternalNames::eventNameMap().count(text)) {
+        NEBAMonitor::log(1, "Event name is reserved. Ignoring event", {name});
+        return fail(failureCode, kNEBAValidationReserved);
+    }
+    if (hasPrefix(text, kReservedPrefix)) {
+        NEBAMonitor::log(1, "Event name uses reserved prefix. Ignoring event", {name});
+        return fail(failureCode, kNEBAValidationReserved);
+    }
+    return true;
+}
+
+bool NEBADataTypeValidator::isValidInternalEventName(const ns::Value& name, int64_t* failureCode) {
+    return isValidInternalName(name, 32, kNEBAValidatorEventName, failureCode);
+}
+
+bool NEBADataTypeValidator::isValidInternalEventOrigin(const ns::Value& origin,
+                                                       int64_t* failureCode) {
+    return isValidInternalName(origin, 32, kNEBAValidatorEventOrigin, failureCode);
+}
+
+bool NEBADataTypeValidator::isValidForwardedEventOrigin(const ns::Value& origin,
+                                                        int64_t* failureCode) {
+    if (failureCode) *failureCode = kNEBAValidationValid;
+    const auto* text = origin.string();
+    if (!text || text->empty()) return fail(failureCode, kNEBAValidationMissing);
+    std::string_view suffix = kPlusTbx;
+    if (text->size() < suffix.size() ||
+        text->compare(text->size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return fail(failureCode, kNEBAValidationNotForwarded);
+    }
+    return isValidInternalName(ns::Value(text->substr(0, text->size() - suffix.size())), 32,
+                               kNEBAValidatorEventOrigin, failureCode);
+}
+
+bool NEBADataTypeValidator::isValidPublicEventParameterName(const ns::Value& name,
+                                                            int64_t* failureCode) {
+    if (!isValidPublicName(name, 24, kNEBAValidatorEventParameterName, failureCode)) return false;
+    if (hasPrefix(*name.string(), kReservedPrefix)) {
+        NEBAMonitor::log(1, "Parameter name uses reserved prefix. Ignoring parameter", {name});
+        return fail(failureCode, kNEBAValidationReserved);
+    }
+    return true;
+}
+
+bool NEBADataTypeValidator::isValidInternalEventParameterName(const ns::Value& name,
+                                                              int64_t* failureCode) {
+    return isValidInternalName(name, 24, kNEBAValidatorEventParameterName, failureCode);
+}
+
+bool NEBADataTypeValidator::isValidPublicEventParameterValue(const NEBAValue* value,
+                                                             int64_t* failureCode) {
+    return isValidValue(value, 0, 36, kNEBAValidatorEventParameterValue, failureCode);
+}
+
+bool NEBADataTypeValidator::isValidInternalEventParameterValue(const NEBAValue* value,
+                                                               int64_t* failureCode) {
+    return isValidValue(value, 0, 256, kNEBAValidatorEventParameterValue, failureCode);
+}
+
+bool NEBADataTypeValidator::isValidPublicUserAttributeName(const ns::Value& name,
+                                                           int64_t* failureCode) {
+    if (!isValidPublicName(name, 24, kNEBAValidatorUserPropertyName, failureCode)) return false;
+    const auto& text = *name.string();
+    if (NEBAInternalNames::userPropertyNameMap().count(text)) {
+        NEBAMonitor::log(1, "User property name is reserved. Ignoring user property", {name});
+        return fail(failureCode, kNEBAValidationReserved);
+    }
+    if (hasPrefix(text, kReservedPrefix)) {
+        NEBAMonitor::log(1, "User property name uses reserved prefix. Ignoring user property",
+                         {name});
+        return fail(failureCode, kNEBAValidationReserved);
+    }
+    return true;
+}
+
+bool NEBADataTypeValidator::isValidInternalUserAttributeName(const ns::Value& name,
+                                                             int64_t* failureCode) {
+    return isValidInternalName(name, 24, kNEBAValidatorUserPropertyName, failureCode);
+}
+
+bool NEBADataTypeValidator::isValidPublicUserAttributeValue(const NEBAValue* value,
+                                                            int64_t* failureCode) {
+    return isValidValue(value, 1, 36, kNEBAValidatorUserPropertyValue, failureCode);
+}
+
+bool NEBADataTypeValidator::isValidInternalUserAttributeValue(const NEBAValue* value,
+                                                              int64_t* failureCode) {
+    return isValidValue(value, 1, 36, kNEBAValidatorUserPropertyValue, failureCode);
+}

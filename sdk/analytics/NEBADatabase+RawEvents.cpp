@@ -1,0 +1,404 @@
+// NEBADatabase: raw events, their shared metadata, and the queue of upload bundles.
+#include <cmath>
+
+#include "platform/dispatch/Clock.h"
+#include "sdk/analytics/NEBADatabase.h"
+#include "sdk/analytics/NSData+MD5.h"
+#include "toolbox/Foundation/NSData+TBXZLibAdditions.h"
+
+namespace {
+
+constexpr const char* kRawEventsMetadataTable = "raw_events_metadata";
+constexpr const char* kRawEventsTable = "raw_events";
+constexpr const char* kQueueTable = "queue";
+constexpr int64_t kRawEventsMetadataLimit = 100000;
+constexpr int64_t kRawEventsReadLimit = 1000;
+
+ns::Error argumentError(std::string_view description) {
+    return neba_errorWithCode(1, description);
+}
+
+ns::Error stateError(std::string_view description) {
+    return neba_errorWithCode(2, description);
+}
+
+ns::Value fingerprintValue(int64_t fingerprint) {
+    return ns::Value(static_cast<long long>(fingerprint));
+}
+
+std::string fingerprintText(int64_t fingerprint) {
+    return ns::format("%lld", static_cast<long long>(fingerprint));
+}
+
+ns::Result<bool> booleanOf(ns::Result<ns::Value> number) {
+    if (!number) return number.error();
+    return number->integerValue() != 0;
+}
+
+ns::Result<std::optional<double>> optionalDoubleOf(ns::Result<ns::Value> number) {
+    if (!number) return number.error();
+    if (number->isNull()) return std::optional<double>();
+    return std::optional<double>(number->doubleValue());
+}
+
+}  // namespace
+
+// --- Metadata ----------------------------------------------------------------------------
+
+ns::Status NEBADatabase::insertIfNotExistsRawEventMetadata(
+    const NEB_MEASUREMENT::ACPMeasurementBundle& metadata) {
+    std::string bytes = metadata.SerializeAsString();
+    if (bytes.empty()) {
+        NEBAMonitor::log(
+            4, "Received empty measurement bundle metadata for getting dictionary representation");
+        return stateError("Failed to insert/update unknown data type");
+    }
+    int64_t fingerprint = neba_64LSBMD5(bytes);
+    auto existing = queryRawEventsMetadataWithFingerprint(fingerprint);
+    if (!existing) return existing.error();
+    if (*existing) return {};
+    return upsertRecord(Record{{"metadata_fingerprint", fingerprintValue(fingerprint)},
+                               {"metadata", ns::Value(ns::Data::fromString(bytes))}},
+                        kRawEventsMetadataTable, "metadata_fingerprint",
+                        fingerprintText(fingerprint), kRawEventsMetadataLimit);
+}
+
+ns::Result<std::optional<NEB_MEASUREMENT::ACPMeasurementBundle>>
+NEBADatabase::queryRawEventsMetadataWithFingerprint(int64_t fingerprint) {
+    using Bundle = NEB_MEASUREMENT::ACPMeasurementBundle;
+    auto rows = dataTypesFromTableWithName<Bundle>(
+        kRawEventsMetadataTable, "metadata_fingerprint", fingerprintText(fingerprint),
+        [](const Record& record) -> std::optional<Bundle> {
+            auto it = record.find("metadata");
+            if (it == record.end() || !it->second.data() || it->second.data()->empty()) {
+                NEBAMonitor::log(
+                    4, "Event metadata should not be empty for getting measurement bundle");
+                return std::nullopt;
+            }
+            return safeParse<Bundle>(*it->second.data(), "ACPMeasurementBundle");
+        });
+    if (!rows) return rows.error();
+    if (rows->empty()) return std::optional<Bundle>();
+    return std::optional<Bundle>(std::move(rows->front()));
+}
+
+ns::Status NEBADatabase::deleteRawEventMetadataWithMetadataFingerprint(int64_t fingerprint) {
+    auto deleted = store_->deleteRecordsFromTableWithName(
+        kRawEventsMetadataTable, "metadata_fingerprint == ?", {fingerprintValue(fingerprint)});
+    if (!deleted) return deleted.error();
+    return {};
+}
+
+ns::Status NEBADatabase::deleteUnusedRawEventsMetadata() {
+    auto deleted = store_->deleteRecordsFromTableWithName(
+        kRawEventsMetadataTable,
+        "metadata_fingerprint NOT IN (SELECT DISTINCT metadata_fingerprint FROM raw_events)");
+    if (!deleted) return deleted.error();
+    return {};
+}
+
+// --- Raw events --------------------------------------------------------------------------
+
+std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromRawEvent(
+    const NEBARawEventData& rawEvent, bool isRealtime) {
+    auto proto = rawEvent.rawEvent().protoEvent();
+    proto.clear_name();  // the name lives in its own column
+    return Record{{"name", ns::Value(rawEvent.rawEvent().name())},
+                  {"timestamp", ns::Value(rawEvent.rawEvent().timestamp())},
+                  {"metadata_fingerprint", fingerprintValue(rawEvent.metadataFingerprint())},
+                  {"data", ns::Value(ns::Data::fromString(proto.SerializeAsString()))},
+                  {"is_realtime", ns::Value(isRealtime)}};
+}
+
+ns::Status NEBADatabase::insertRawEvent(const NEBAEvent& event, int64_t metadataFingerprint,
+                                        bool isRealtime) {
+    auto raw = NEBARawEventData::initWithRawEvent(event, 0, metadataFingerprint);
+    if (!raw) return argumentError("Received empty event for inserting in the database");
+    return insertRecord(dictionaryFromRawEvent(*raw, isRealtime), kRawEventsTable);
+}
+
+ns::Result<NEBAEvent> NEBADatabase::eventFromDictionary(const Record& record) {
+    auto data = record.find("data");
+    std::optional<NEB_MEASUREMENT::ACPEvent> proto;
+    if (data != record.end() && data->second.data()) {
+        proto = safeParse<NEB_MEASUREMENT::ACPEvent>(*data->second.data(), "ACPEvent");
+    }
+    if (!proto) return stateError("Failed to parse event from data");
+    auto nameIt = record.find("name");
+    std::string name =
+        nameIt != record.end() && nameIt->second.string() ? *nameIt->second.string() : "";
+    auto timeIt = record.find("timestamp");
+    double time = timeIt != record.end() ? timeIt->second.doubleValue() : 0.0;
+    double previous = static_cast<double>(proto->previous_timestamp_millis()) / 1000.0;
+    std::string origin;
+    ns::Dictionary parameters;
+    for (const auto& param : proto->params()) {
+        if (param.name() == "_o") {
+            if (!param.has_string_value()) {
+                return stateError(
+                    "Cannot create an event from database. Origin parameter is not a string");
+            }
+            origin = param.string_value();
+            continue;
+        }
+        if (param.has_string_value()) {
+            parameters[param.name()] = ns::Value(param.string_value());
+        } else if (param.has_int_value()) {
+            parameters[param.name()] = ns::Value(static_cast<long long>(param.int_value()));
+        } else if (param.has_double_value()) {
+            parameters[param.name()] = ns::Value(param.double_value());
+        } else {
+            NEBAMonitor::log(4,
+                             "Unknown event parameter type from converting an event from database",
+                             {ns::Value(param.name())});
+        }
+    }
+    if (origin.empty())
+        return stateError("Cannot create an event from database. Missing origin parameter");
+    auto event = NEBAEvent::initWithOrigin(origin, false, name, time, previous, parameters);
+    if (!event) return stateError("Failed to parse event from data");
+    return std::move(*event);
+}
+
+ns::Result<NEBARawEventData> NEBADatabase::rawEventDataFromDictionary(const Record& record) {
+    if (record.empty())
+        return argumentError("Received empty dictionary for getting raw event data");
+    auto present = [&](const char* key) {
+        auto it = record.find(key);
+        return it != record.end() && !it->second.isNull();
+    };
+    if (!present("rowid")) return argumentError("Unable to find row ID in the database dictionary");
+    if (!present("data"))
+        return argumentError("Unable to find event data in the database dictionary");
+    if (!present("metadata_fingerprint")) {
+        return argumentError("Unable to find event metadata in the database dictionary");
+    }
+    int64_t rowID = record.at("rowid").integerValue();
+    int64_t fingerprint = record.at("metadata_fingerprint").integerValue();
+    auto event = eventFromDictionary(record);
+    if (!event) return event.error();
+    auto raw = NEBARawEventData::initWithRawEvent(*event, rowID, fingerprint);
+    if (!raw) return stateError("Failed to initialize raw event data from dictionary");
+    return std::move(*raw);
+}
+
+ns::Result<std::vector<NEBARawEventData>> NEBADatabase::rawEventsWithMetadataFingerprint(
+    int64_t fingerprint, const NEBASqliteStore::RecordFilter& eventFilter) {
+    auto records = store_->recordsForQuery(
+        "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
+        {fingerprintValue(fingerprint), ns::Value(kRawEventsReadLimit)}, eventFilter);
+    if (!records) return records.error();
+    std::vector<NEBARawEventData> events;
+    std::vector<int64_t> undecodable;
+    for (const auto& record : *records) {
+        auto raw = rawEventDataFromDictionary(record);
+        if (raw) {
+            events.push_back(std::move(*raw));
+            continue;
+        }
+        auto rowID = record.find("rowid");
+        if (rowID != record.end() && rowID->second.int64())
+            undecodable.push_back(*rowID->second.int64());
+    }
+    // A row that can never be read would stop its whole group from being bundled: it goes,
+    // and the loss is said.
+    for (int64_t rowID : undecodable) {
+        NEBAMonitor::log(1, "Data loss. Deleted raw event that cannot be read. Row ID",
+                         {ns::Value(static_cast<long long>(rowID))});
+        auto deleted = store_->deleteRecordsFromTableWithName(
+            kRawEventsTable, "rowid = ?", {ns::Value(static_cast<long long>(rowID))});
+        if (!deleted) return deleted.error();
+    }
+    return events;
+}
+
+ns::Result<bool> NEBADatabase::containsRawEventWithMetadataFingerprint(int64_t fingerprint) {
+    return booleanOf(store_->numberForQuery(
+        "SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)",
+        {fingerprintValue(fingerprint)}));
+}
+
+ns::Result<std::optional<int64_t>> NEBADatabase::nextMetadataFingerprintToProcess() {
+    auto records =
+        store_->recordsForQuery("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events");
+    if (!records) return records.error();
+    if (records->size() != 1) return stateError("Only one event metadata should be processed");
+    auto it = records->front().find("metadata_fingerprint");
+    if (it == records->front().end() || it->second.isNull()) return std::optional<int64_t>();
+    return std::optional<int64_t>(it->second.integerValue());
+}
+
+ns::Status NEBADatabase::deleteRawEventsWithMaxRowID(int64_t rowID) {
+    auto deleted = store_->deleteRecordsFromTableWithName(
+        kRawEventsTable, "rowid <= ?", {ns::Value(static_cast<long long>(rowID))});
+    if (!deleted) return deleted.error();
+    return {};
+}
+
+ns::Result<int64_t> NEBADatabase::deleteRawEventsOverAbsoluteLimit() {
+    auto deleted = store_->deleteRecordsFromTableWithName(
+        kRawEventsTable,
+        "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
+        {ns::Value(static_cast<long long>(limits_.maxEventsStored - 1))});
+    if (!deleted) return deleted.error();
+    // Metadata whose last event went with the trim would otherwise stay for ever.
+    if (*deleted > 0) {
+        auto swept = deleteUnusedRawEventsMetadata();
+        if (!swept) return swept.error();
+    }
+    return *deleted;
+}
+
+ns::Status NEBADatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge) {
+    if (maxAge < 0)
+        return argumentError("Cannot delete stale raw events given negative time period");
+    auto deleted = store_->deleteRecordsFromTableWithName(
+        kRawEventsTable, "abs(timestamp - cast(? as REAL)) > cast(? as REAL)",
+        {ns::Value(now()), ns::Value(maxAge)});
+    if (!deleted) return deleted.error();
+    if (*deleted > 0) return deleteUnusedRawEventsMetadata();
+    return {};
+}
+
+ns::Result<bool> NEBADatabase::isRawEventsTableEmpty() {
+    return booleanOf(
+        store_->numberForQuery("SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)"));
+}
+
+ns::Result<bool> NEBADatabase::containsRealtimeRawEvents() {
+    return booleanOf(store_->numberForQuery(
+        "SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)"));
+}
+
+ns::Result<std::optional<double>> NEBADatabase::queryLatestRawEventTime() {
+    return optionalDoubleOf(store_->numberForQuery("SELECT MAX(timestamp) FROM raw_events"));
+}
+
+// --- Bundle queue ------------------------------------------------------------------------
+
+ns::Status NEBADatabase::insertBundle(const NEB_MEASUREMENT::ACPMeasurementBundle& bundle,
+                                      bool isRealtime) {
+    std::string bytes = bundle.SerializeAsString();
+    if (bytes.empty()) return argumentError("Failed to insert nil bundle");
+    if (bundle.app_id().empty()) return argumentError("Failed to insert bundle without App ID");
+    if (bundle.end_timestamp_millis() < 1)
+        return argumentError("Failed to insert bundle without valid timestamp");
+    auto swept = maybeDeleteStaleData();
+    if (!swept) return swept.error();
+    double end = static_cast<double>(bundle.end_timestamp_millis()) / 1000.0;
+    if (std::fabs(end - now()) > limits_.maxQueueTime) {
+        NEBAMonitor::log(4, "Storing bundle outside of the max uploading time span");
+    }
+    auto compressed = tbx_dataByGzippingBytes(bytes.data(), bytes.size());
+    if (!compressed || compressed->empty()) return stateError("Failed to compress bundle");
+    NEBAMonitor::log(7, "Saving bundle. size (bytes)",
+                     {ns::Value(static_cast<long long>(compressed->length()))});
+    return store_->upsertRecord(Record{{"bundle_end_timestamp", ns::Value(end)},
+                                       {"data", ns::Value(std::move(*compressed))},
+                                       {"is_realtime", ns::Value(isRealtime)}},
+                                kQueueTable);
+}
+
+ns::Result<std::vector<NEBADatabase::BundlePair>> NEBADatabase::queryBundlesWithCountLimit(
+    int64_t countLimit, int64_t sizeLimit) {
+    auto records = store_->recordsForQuery(
+        "SELECT rowid, data FROM queue ORDER BY bundle_end_timestamp ASC LIMIT ?",
+        {ns::Value(static_cast<long long>(countLimit))});
+    if (!records) return records.error();
+    return bundleRowIDPairsWithRecords(*records, countLimit, sizeLimit);
+}
+
+std::vector<NEBADatabase::BundlePair> NEBADatabase::bundleRowIDPairsWithRecords(
+    const std::vector<Record>& records, int64_t /*countLimit*/, int64_t sizeLimit) {
+    std::vector<BundlePair> pairs;
+    std::vector<int64_t> undecodable;
+    int64_t total = 0;
+    for (const auto& record : records) {
+        auto rowIt = record.find("rowid");
+        if (rowIt == record.end() || !rowIt->second.int64()) continue;
+        int64_t rowID = *rowIt->second.int64();
+        auto dataIt = record.find("data");
+        if (dataIt == record.end() || !dataIt->second.data() || dataIt->second.data()->empty()) {
+            NEBAMonitor::log(1, "Cannot decompress an empty bundle data");
+            undecodable.push_back(rowID);
+            continue;
+        }
+        auto inflated = tbx_dataByInflatingData(*dataIt->second.data(), kMaxInflatedBundleLength);
+        if (!inflated || inflated->empty()) {
+            NEBAMonitor::log(1, "Cannot decompress data");
+            undecodable.push_back(rowID);
+            continue;
+        }
+        auto size = static_cast<int64_t>(inflated->length());
+        if (!pairs.empty() && total + size > sizeLimit) break;
+        auto bundle =
+            safeParse<NEB_MEASUREMENT::ACPMeasurementBundle>(*inflated, "ACPMeasurementBundle");
+        if (!bundle) {
+            NEBAMonitor::log(1, "Unable to parse bundle from decompressed data");
+            undecodable.push_back(rowID);
+            continue;
+        }
+        pairs.emplace_back(std::move(*bundle), rowID);
+        total += size;
+        if (total > sizeLimit) break;
+    }
+    // A bundle that can never be read would hold its place at the head of the queue until it
+    // aged out: it goes now, and the loss is said.
+    if (!undecodable.empty()) {
+        NEBAMonitor::log(1, "Data loss. Deleted queued bundles that cannot be read. Count",
+                         {ns::Value(static_cast<long long>(undecodable.size()))});
+        auto deleted = deleteBundlesWithRowIDs(undecodable);
+        if (!deleted)
+            NEBAMonitor::log(1, "Failed to delete queued bundles that cannot be read. Error",
+                             {deleted.error()});
+    }
+    return pairs;
+}
+
+ns::Status NEBADatabase::deleteBundlesWithRowIDs(const std::vector<int64_t>& rowIDs) {
+    if (rowIDs.empty()) return argumentError("Received empty row IDs to delete bundles");
+    std::string placeholders;
+    NEBASqliteStore::Values values;
+    for (int64_t rowID : rowIDs) {
+        placeholders += placeholders.empty() ? "?" : ",?";
+        values.emplace_back(static_cast<long long>(rowID));
+    }
+    auto deleted = store_->deleteRecordsFromTableWithName(
+        kQueueTable, ns::format("rowid IN (%@)", placeholders), values);
+    if (!deleted) return deleted.error();
+    return {};
+}
+
+ns::Status NEBADatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge) {
+    if (maxAge < 0) return argumentError("Cannot delete stale bundles after negative time period");
+    auto deleted = store_->deleteRecordsFromTableWithName(
+        kQueueTable, "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)",
+        {ns::Value(now()), ns::Value(maxAge)});
+    if (!deleted) return deleted.error();
+    return {};
+}
+
+ns::Result<bool> NEBADatabase::maybeDeleteStaleData() {
+    double current = now();
+    double last = persistedConfig_ ? persistedConfig_->lastDeleteStaleBundlesTimestamp() : 0.0;
+    if (!(std::fabs(current - last) > limits_.databaseDeleteStaleBundlesInterval)) return false;
+    auto events = deleteStaleRawEventsDataOlderThanMaxAge(limits_.maxQueueTime);
+    if (!events) return events.error();
+    auto bundles = deleteStaleBundlesOlderThanMaxAge(limits_.maxQueueTime);
+    if (!bundles) return bundles.error();
+    if (persistedConfig_) persistedConfig_->setLastDeleteStaleBundlesTimestamp(current);
+    return true;
+}
+
+ns::Result<bool> NEBADatabase::isQueuedBundleTableEmpty() {
+    return booleanOf(store_->numberForQuery("SELECT NOT EXISTS (SELECT 1 FROM queue LIMIT 1)"));
+}
+
+ns::Result<bool> NEBADatabase::containsRealtimeBundles() {
+    return booleanOf(store_->numberForQuery(
+        "SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)"));
+}
+
+ns::Result<std::optional<double>> NEBADatabase::queryLatestBundleTime() {
+    return optionalDoubleOf(store_->numberForQuery("SELECT MAX(bundle_end_timestamp) FROM queue"));
+}

@@ -1,0 +1,286 @@
+#include "sdk/analytics/NEBAMonitor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/ns/Format.h"
+#include "platform/ns/ProcessInfo.h"
+#include "platform/ns/UserDefaults.h"
+#include "sdk/analytics/NEBAASLLogger.h"
+#include "sdk/analytics/NSError+NEBAAdditions.h"
+
+namespace {
+
+std::mutex sharedMutex;
+// Never destroyed: a monitor torn down at exit would wait on queues that are already gone.
+std::shared_ptr<NEBAMonitor>& sharedSlot() {
+    static auto* monitor = new std::shared_ptr<NEBAMonitor>();
+    return *monitor;
+}
+
+// Only the order of magnitude of a number leaves the device: the number of its decimal
+// digits, written as the range it lies in. Counted on the unsigned magnitude, so that
+// INT64_MIN and values of 19 digits neither overflow nor lose digits to floating point.
+std::string encodedInteger(int64_t v) {
+    if (v >= -99 && v <= 99) return std::to_string(v);
+    uint64_t magnitude = v < 0 ? uint64_t{0} - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    size_t digits = std::to_string(magnitude).size();
+    std::string low = "1" + std::string(digits - 1, '0');
+    std::string high(digits, '9');
+    if (v > 0) return low + "..." + high;
+    return "-" + high + "...-" + low;
+}
+
+// A double's 64-bit integer value, saturating instead of overflowing.
+int64_t int64OfDouble(double d) {
+    if (!std::isfinite(d)) return std::isnan(d) ? 0 : (d > 0 ? INT64_MAX : INT64_MIN);
+    if (d >= 9223372036854775807.0) return INT64_MAX;
+    if (d <= -9223372036854775808.0) return INT64_MIN;
+    return static_cast<int64_t>(d);
+}
+
+std::string describedContext(const NEBALogContext& context) {
+    if (const auto* value = std::get_if<ns::Value>(&context)) {
+        return value->isNull() ? std::string("(nil)") : value->description();
+    }
+    if (const auto* error = std::get_if<ns::Error>(&context)) return error->description();
+    return "(nil)";
+}
+
+}  // namespace
+
+NEBAMonitor::NEBAMonitor(int64_t libraryVersion)
+    : NEBAMonitor(6, std::make_shared<NEBAASLLogger>(7), libraryVersion) {}
+
+NEBAMonitor::NEBAMonitor(int64_t logLevel, std::shared_ptr<NEBALogging> logger,
+                         int64_t libraryVersion)
+    : logLevel_(logLevel),
+      libraryVersion_(libraryVersion),
+      state_(std::make_shared<State>()),
+      queue_(dispatch::Queue::createSerial("NEBAMonitorQueue")) {
+    state_->logger = std::move(logger);
+    state_->sampled = NEBAMonitoringSampledData(
+        ns::UserDefaults::standardUserDefaults()->objectForKey(kNEBAHealthMonitorKey));
+    applyLaunchDebugMode();
+}
+
+NEBAMonitor::~NEBAMonitor() {
+    // Lines already handed over are written before the queue goes.
+    flush();
+}
+
+void NEBAMonitor::applyLaunchDebugMode() {
+    auto arguments = ns::ProcessInfo::processInfo().arguments();
+    auto has = [&](const char* argument) {
+        return std::find(arguments.begin(), arguments.end(), argument) != arguments.end();
+    };
+    if (has(kNEBADebugDisabledArgument)) {
+        setIsDebugModeEnabled(false);
+    } else if (ns::UserDefaults::standardUserDefaults()->boolForKey(kNEBADebugModeKey) ||
+               has(kNEBADebugEnabledArgument)) {
+        setIsDebugModeEnabled(true);
+    }
+}
+
+std::shared_ptr<NEBAMonitor> NEBAMonitor::shared() {
+    std::lock_guard lock(sharedMutex);
+    auto& slot = sharedSlot();
+    if (!slot) slot = std::make_shared<NEBAMonitor>(0);
+    return slot;
+}
+
+void NEBAMonitor::setShared(std::shared_ptr<NEBAMonitor> monitor) {
+    std::lock_guard lock(sharedMutex);
+    sharedSlot() = std::move(monitor);
+}
+
+NEBAMonitor::ScopedOverride::ScopedOverride(std::shared_ptr<NEBAMonitor> monitor) {
+    std::lock_guard lock(sharedMutex);
+    previous_ = std::exchange(sharedSlot(), std::move(monitor));
+}
+
+NEBAMonitor::ScopedOverride::~ScopedOverride() {
+    std::shared_ptr<NEBAMonitor> replaced;
+    {
+        std::lock_guard lock(sharedMutex);
+        replaced = std::exchange(sharedSlot(), std::move(previous_));
+    }
+}
+
+void NEBAMonitor::setIsDebugModeEnabled(bool enabled) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (auto asl = std::dynamic_pointer_cast<NEBAASLLogger>(state_->logger)) {
+            asl->setMaxASLLevel(enabled ? 4 : 7);
+        }
+    }
+    logLevel_ = enabled ? 7 : 6;
+    debugMode_ = enabled;
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    if (enabled) {
+        defaults->setBool(kNEBADebugModeKey, true);
+        logWithLevel(7, "Debug mode is on");
+    } else {
+        defaults->removeObjectForKey(kNEBADebugModeKey);
+        logWithLevel(7, "Debug mode is off");
+    }
+}
+
+void NEBAMonitor::logWithLevel(int64_t level, std::string_view message,
+                               const std::vector<NEBALogContext>& contexts) {
+    bool loggable = level <= logLevel_ && !isSilentLevel(level);
+    bool monitorable = isMonitorableLevel(level);
+    if (!loggable && !monitorable) return;
+    auto state = state_;
+    if (loggable) {
+        auto line = stringWithLogMessage(message, level, contexts, encodeContexts_, "NEBAnalytics");
+        queue_->async([state, line = std::move(line), level] {
+            std::shared_ptr<NEBALogging> logger;
+            {
+                std::lock_guard lock(state->mutex);
+                logger = state->logger;
+            }
+            if (logger) logger->logMessage(line, level);
+        });
+    }
+    if (monitorable) {
+        auto encoded = encodedStringWithContextArray(contexts, false);
+        std::vector<std::string> errorContexts;
+        for (const auto& context : contexts) {
+            if (const auto* error = std::get_if<ns::Error>(&context)) {
+                auto text = neba_monitorContext(*error);
+                if (!text.empty()) errorContexts.push_back(std::move(text));
+            }
+        }
+        for (const auto& text : errorContexts) encoded += "," + text;
+        auto key = monitoringDataKeyWithMessage(message, level, libraryVersion_);
+        double now = dispatch::Clock::current().wallTime();
+        queue_->async([this, state, key = std::move(key), encoded = std::move(encoded), now] {
+            {
+                std::lock_guard lock(state->mutex);
+                state->sampled.insertOrUpdateSampledDataWithKey(key, encoded, now);
+            }
+            // One flush to disk covers every update queued before it runs: a burst of errors
+            // costs one write, not one each, and the queue cannot grow behind the disk.
+            if (savePending_.exchange(true)) return;
+            queue_->async([this] {
+                savePending_ = false;
+                saveSampledData();
+            });
+        });
+    }
+}
+
+void NEBAMonitor::saveSampledData() {
+    ns::Value stored;
+    {
+        std::lock_guard lock(state_->mutex);
+        stored = state_->sampled.sampledData();
+    }
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    defaults->setObject(kNEBAHealthMonitorKey, stored);
+    defaults->synchronize();
+}
+
+std::optional<std::string> NEBAMonitor::monitoringDataForDispatchWithSamplePeriod(
+    double samplePeriod, double lastSampledTimestamp) {
+    return queue_->sync([&]() -> std::optional<std::string> {
+        std::optional<std::string> text;
+        bool hadSample;
+        {
+            std::lock_guard lock(state_->mutex);
+            hadSample = !state_->sampled.sampledData().isNull();
+            text = state_->sampled.monitoringDataForDispatchWithSamplePeriod(samplePeriod,
+                                                                             lastSampledTimestamp);
+        }
+        if (hadSample && text) saveSampledData();
+        return text;
+    });
+}
+
+void NEBAMonitor::clearMonitoringData() {
+    queue_->sync([&] {
+        auto defaults = ns::UserDefaults::standardUserDefaults();
+        defaults->removeObjectForKey(kNEBADebugModeKey);
+        defaults->removeObjectForKey(kNEBAHealthMonitorKey);
+        std::lock_guard lock(state_->mutex);
+        state_->sampled = NEBAMonitoringSampledData(ns::Value());
+    });
+}
+
+void NEBAMonitor::flush() {
+    if (!queue_->isCurrent()) queue_->sync([] {});
+}
+
+std::string NEBAMonitor::logLevelDescriptionFromLogLevel(int64_t level) {
+    if (level >= 0 && level <= 2) return "ERROR";
+    if (level >= 3 && level <= 5) return "WARNING";
+    if (level == 6) return "INFO";
+    if (level == 7) return "DEBUG";
+    return {};
+}
+
+bool NEBAMonitor::isSilentLevel(int64_t level) {
+    return level == 2 || level == 5;
+}
+
+bool NEBAMonitor::isMonitorableLevel(int64_t level) {
+    return level == 1 || level == 2 || level == 4 || level == 5;
+}
+
+std::string NEBAMonitor::encodedStringWithContextObject(const NEBALogContext& context) {
+    if (const auto* error = std::get_if<ns::Error>(&context)) {
+        return error->domain().empty() ? std::string("-") : error->domain();
+    }
+    const auto* value = std::get_if<ns::Value>(&context);
+    if (!value || value->isNull()) return {};
+    if (value->isString()) return "-";  // never reveal text
+    if (value->isBool()) return encodedInteger(value->boolValue() ? 1 : 0);
+    if (value->isDouble()) return encodedInteger(int64OfDouble(value->doubleValue()));
+    if (value->isInteger()) {
+        auto exact = value->int64();
+        return encodedInteger(exact ? *exact : INT64_MAX);
+    }
+    return "?";
+}
+
+std::string NEBAMonitor::encodedStringWithContextArray(const std::vector<NEBALogContext>& contexts,
+                                                       bool insertSpaces) {
+    std::string out;
+    for (size_t i = 0; i < contexts.size(); ++i) {
+        if (i > 0) out += insertSpaces ? ", " : ",";
+        out += encodedStringWithContextObject(contexts[i]);
+    }
+    return out;
+}
+
+std::string NEBAMonitor::stringWithLogMessage(std::string_view message, int64_t level,
+                                              const std::vector<NEBALogContext>& contexts,
+                                              bool encodeContexts, std::string_view tag) {
+    std::string text = message.empty() ? std::string("(Message was empty)") : std::string(message);
+    std::string line =
+        ns::format("<%@/%@> %@", tag.empty() ? std::string("NEBAnalytics") : std::string(tag),
+                   logLevelDescriptionFromLogLevel(level), text);
+    if (contexts.empty()) return line;
+    line += ": ";
+    if (encodeContexts) return line + encodedStringWithContextArray(contexts, true);
+    for (size_t i = 0; i < contexts.size(); ++i) {
+        if (i > 0) line += ", ";
+        line += describedContext(contexts[i]);
+    }
+    return line;
+}
+
+std::string NEBAMonitor::monitoringDataKeyWithMessage(std::string_view message, int64_t level,
+                                                      int64_t libraryVersion) {
+    char letter = '?';
+    if (level >= 0 && level <= 2) {
+        letter = 'E';
+    } else if (level >= 3 && level <= 5) {
+        letter = 'W';
+    }
+    return ns::format("%@%c_%lld:%@", std::string("1"), letter,
+                      static_cast<long long>(libraryVersion), std::string(message));
+}

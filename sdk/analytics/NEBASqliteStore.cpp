@@ -1,0 +1,741 @@
+#include "sdk/analytics/NEBASqliteStore.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <set>
+
+#include "platform/ns/FileManager.h"
+#include "platform/ns/Format.h"
+#include "sdk/analytics/NEBAMonitor.h"
+#include "sdk/analytics/NSError+NEBAAdditions.h"
+
+namespace {
+
+ns::Error argumentError(std::string_view description) {
+    return neba_errorWithCode(1, description);
+}
+
+ns::Error stateError(std::string_view description) {
+    return neba_errorWithCode(2, description);
+}
+
+bool containsIgnoringCase(std::string_view text, std::string_view word) {
+    auto it = std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
+    return it != text.end();
+}
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    }
+    return true;
+}
+
+// The kinds a record may hold: data, numbers, text and null.
+bool isBindable(const ns::Value& value) {
+    return value.isData() || value.isBool() || value.type() == ns::Value::Type::Integer ||
+           value.isDouble() || value.isString() || value.isNull();
+}
+
+bool isDamage(int code) {
+    code &= 0xff;
+    return code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+}
+
+const std::vector<std::string> kJournalSuffixes = {"-journal", "-wal", "-shm"};
+
+}  // namespace
+
+// --- Statement lease ---------------------------------------------------------------------
+
+NEBASqliteStore::Statement::Statement(NEBASqliteStore* store, sqlite3_stmt* statement,
+                                      std::string sql)
+    : store_(store), statement_(statement), sql_(std::move(sql)) {}
+
+NEBASqliteStore::Statement::Statement(Statement&& other) noexcept
+    : store_(std::exchange(other.store_, nullptr)),
+      statement_(std::exchange(other.statement_, nullptr)),
+      sql_(std::move(other.sql_)) {}
+
+NEBASqliteStore::Statement& NEBASqliteStore::Statement::operator=(Statement&& other) noexcept {
+    if (this != &other) {
+        release();
+        store_ = std::exchange(other.store_, nullptr);
+        statement_ = std::exchange(other.statement_, nullptr);
+        sql_ = std::move(other.sql_);
+    }
+    return *this;
+}
+
+NEBASqliteStore::Statement::~Statement() {
+    release();
+}
+
+void NEBASqliteStore::Statement::release() {
+    if (store_ && statement_) store_->cleanUpStatement(statement_, sql_);
+    store_ = nullptr;
+    statement_ = nullptr;
+}
+
+// --- Life cycle ------------------------------------------------------------------------
+
+NEBASqliteStore::NEBASqliteStore(std::string path) : databasePath_(std::move(path)) {}
+
+NEBASqliteStore::~NEBASqliteStore() {
+    closeDatabase();
+}
+
+std::unique_ptr<NEBASqliteStore> NEBASqliteStore::initWithDatabasePath(const std::string& path) {
+    if (path.empty()) {
+        NEBAMonitor::log(4, "Received empty database path on init");
+        return nullptr;
+    }
+    auto store = std::make_unique<NEBASqliteStore>(path);
+    auto opened = store->openAndValidateDatabase();
+    if (opened) return store;
+    // Only a damaged file is thrown away: a busy, full or failing disk keeps its data for a
+    // later attempt.
+    if (!store->lastOpenFoundDamage()) {
+        NEBAMonitor::log(1, "Failed to open database. Error", {opened.error()});
+        return nullptr;
+    }
+    if (!store->closeAndDeleteDatabase()) {
+        NEBAMonitor::log(1, "Failed to delete existing database file. Error", {opened.error()});
+        return nullptr;
+    }
+    auto reopened = store->openAndValidateDatabase();
+    if (!reopened) {
+        NEBAMonitor::log(1, "Failed to recreate database file. Error", {reopened.error()});
+        return nullptr;
+    }
+    return store;
+}
+
+ns::Status NEBASqliteStore::openOnce() {
+    auto& files = ns::FileManager::defaultManager();
+    if (!files.fileExists(databasePath_)) {
+        auto parent = std::filesystem::path(databasePath_).parent_path().string();
+        if (!parent.empty()) {
+            auto made = files.createDirectory(parent, true);
+            if (!made) return made.error();
+        }
+    }
+    int rc = sqlite3_open_v2(databasePath_.c_str(), &db_,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        lastOpenFoundDamage_ = isDamage(rc);
+        ns::Error error = db_ ? databaseError("initialize sqlite handle")
+                              : neba_errorWithCode(3,
+                                                   "Database operation \"initialize sqlite "
+                                                   "handle\" failed");
+        closeDatabase();
+        return error;
+    }
+    // Temporary tables and indices of sorts stay in memory: nothing of them must reach disk.
+    sqlite3_exec(db_, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
+    auto excluded = files.setExcludedFromBackup(databasePath_, true);
+    if (!excluded)
+        NEBAMonitor::log(4, "Failed to exclude database file from backup", {excluded.error()});
+    auto valid = validateDatabase();
+    if (!valid) {
+        closeDatabase();
+        return valid.error();
+    }
+    return {};
+}
+
+ns::Status NEBASqliteStore::openAndValidateDatabase() {
+    lastOpenFoundDamage_ = false;
+    return openOnce();
+}
+
+ns::Status NEBASqliteStore::validateDatabase() {
+    if (!db_) return stateError("Validate database failed. Database not open.");
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &raw, nullptr);
+    StatementPtr statement(raw);
+    if (rc != SQLITE_OK) {
+        lastOpenFoundDamage_ = isDamage(rc);
+        return databaseError("validate database");
+    }
+    rc = sqlite3_step(statement.get());
+    if (rc == SQLITE_ROW && sqlite3_column_count(statement.get()) == 1) {
+        const auto* text = sqlite3_column_text(statement.get(), 0);
+        if (text && std::string_view(reinterpret_cast<const char*>(text)) == "ok") return {};
+        // The check ran and found the file damaged.
+        lastOpenFoundDamage_ = true;
+    } else {
+        lastOpenFoundDamage_ = isDamage(rc);
+    }
+    return databaseError("validate database");
+}
+
+void NEBASqliteStore::closeDatabase() {
+    if (!db_) return;
+    finalizeAndClearStatements();
+    int rc = sqlite3_close(db_);
+    if (rc != SQLITE_OK)
+        NEBAMonitor::log(4, "Failed to close database. Got error code", {ns::Value(rc)});
+    db_ = nullptr;
+}
+
+bool NEBASqliteStore::closeAndDeleteDatabase() {
+    closeDatabase();
+    auto& files = ns::FileManager::defaultManager();
+    // The journal goes first: a hot journal left beside a new file would be rolled back into it.
+    for (const auto& suffix : kJournalSuffixes) {
+        auto path = databasePath_ + suffix;
+        if (files.fileExists(path)) files.removeItem(path);
+    }
+    if (!files.fileExists(databasePath_)) return true;
+    auto removed = files.removeItem(databasePath_);
+    if (!removed) {
+        NEBAMonitor::log(4, "Failed to delete database", {removed.error()});
+        return false;
+    }
+    return true;
+}
+
+void NEBASqliteStore::finalizeAndClearStatements() {
+    statementCache_.clear();
+}
+
+// --- Tables ----------------------------------------------------------------------------
+
+ns::Status NEBASqliteStore::ensureTableWithName(const std::string& table,
+                                                const std::string& createSQL,
+                                                const std::vector<std::string>& requiredColumnNames,
+                                                const AddOnColumns& addOnColumns) {
+    if (table.empty()) return argumentError("Received empty table name for ensure table");
+    if (requiredColumnNames.empty())
+        return argumentError("Received no table columns for ensure table");
+    if (createSQL.empty()) return argumentError("Received empty create statement for ensure table");
+    if (!db_) return stateError("Ensure table failed. Database not open.");
+    auto exists = tableExists(table);
+    if (!exists) return exists.error();
+    if (!*exists) {
+        auto created = executeSQL(createSQL);
+        if (!created) return created;
+    }
+    auto valid = validateTableWithName(table, requiredColumnNames, addOnColumns);
+    if (!valid) return valid.error();
+    if (!*valid) return stateError("Table is missing required columns");
+    return {};
+}
+
+ns::Result<bool> NEBASqliteStore::validateTableWithName(
+    const std::string& table, const std::vector<std::string>& requiredColumnNames,
+    const AddOnColumns& addOnColumns) {
+    if (table.empty()) return argumentError("Received empty table name for validate table");
+    if (requiredColumnNames.empty())
+        return argumentError("Received no table columns for validate table");
+    if (!db_) return stateError("Validate table failed. Database not open.");
+    auto columns = columnsForTableWithName(table);
+    if (!columns) return columns.error();
+    if (columns->empty()) return stateError("Table has no columns");
+    std::set<std::string> existing(columns->begin(), columns->end());
+    for (const auto& name : requiredColumnNames) {
+        if (!existing.count(name)) return stateError("Table is missing required columns");
+    }
+    std::set<std::string> extra = existing;
+    for (const auto& name : requiredColumnNames) extra.erase(name);
+    for (const auto& [name, alter] : addOnColumns) {
+        if (extra.erase(name)) continue;
+        if (alter.empty()) return argumentError("Received empty alter statement for add-on column");
+        auto altered = executeSQL(alter);
+        if (!altered) return altered.error();
+    }
+    if (extra.empty()) return true;
+    // Columns of a later version are accepted as long as rows can be written without them.
+    auto statement = prepareSQL(ns::format("PRAGMA table_info(%@)", table));
+    if (!statement) return statement.error();
+    int rc;
+    while ((rc = sqlite3_step(statement->get())) == SQLITE_ROW) {
+        const auto* name = sqlite3_column_text(statement->get(), 1);
+        if (!name) continue;
+        if (extra.count(reinterpret_cast<const char*>(name)) &&
+            sqlite3_column_int(statement->get(), 3) != 0) {
+            return stateError("Table contains unknown non-optional columns");
+        }
+    }
+    if (rc != SQLITE_DONE) return databaseError("validate table");
+    return true;
+}
+
+ns::Result<bool> NEBASqliteStore::tableExists(const std::string& table) {
+    if (table.empty()) return argumentError("Received empty table name for table exists");
+    if (!db_) return stateError("Table exists failed. Database not open.");
+    auto statement = statementForQuery(
+        "SELECT name FROM sqlite_master WHERE type='table' AND name=?", {ns::Value(table)});
+    if (!statement) return statement.error();
+    int rc = sqlite3_step(statement->get());
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    return databaseError("table exists");
+}
+
+ns::Result<std::vector<std::string>> NEBASqliteStore::columnsForTableWithName(
+    const std::string& table) {
+    if (table.empty()) return argumentError("Received empty table name for column info");
+    if (!db_) return stateError("Get table columns failed. Database not open.");
+    auto statement = statementForQuery(ns::format("PRAGMA table_info(%@)", table));
+    if (!statement) return statement.error();
+    std::vector<std::string> names;
+    int rc;
+    while ((rc = sqlite3_step(statement->get())) == SQLITE_ROW) {
+        const auto* name = sqlite3_column_text(statement->get(), 1);
+        if (name) names.emplace_back(reinterpret_cast<const char*>(name));
+    }
+    if (rc != SQLITE_DONE) return databaseError("column info");
+    return names;
+}
+
+// --- Counting and reading --------------------------------------------------------------
+
+ns::Result<ns::Value> NEBASqliteStore::rowCountForTableWithName(const std::string& table,
+                                                                const std::string& columnName,
+                                                                const std::string& columnValue) {
+    if (table.empty()) return argumentError("Received empty table name for row count");
+    if (!db_) return stateError("Row count failed. Database not open.");
+    auto sql = ns::format("SELECT count(1) FROM %@", table);
+    Values values;
+    if (!columnName.empty() && !columnValue.empty()) {
+        sql += ns::format(" WHERE %@=?", columnName);
+        values.emplace_back(columnValue);
+    }
+    return numberForQuery(sql, values);
+}
+
+ns::Result<ns::Value> NEBASqliteStore::numberForQuery(const std::string& sql,
+                                                      const Values& values) {
+    if (sql.empty()) return argumentError("Received empty query to get numeric result");
+    if (!db_) return stateError("Query numeric result failed. Database not open.");
+    auto statement = statementForQuery(sql, values);
+    if (!statement) return statement.error();
+    if (sqlite3_step(statement->get()) != SQLITE_ROW) return databaseError("query numeric result");
+    auto value = valueAtColumn(0, statement->get());
+    if (!value || value->isNull()) return ns::Value();
+    if (!value->isNumber()) return argumentError("Found result that was not numeric");
+    return *value;
+}
+
+ns::Result<std::vector<NEBASqliteStore::Record>> NEBASqliteStore::recordsForQuery(
+    const std::string& sql, const Values& values) {
+    return recordsForQuery(sql, values, [](size_t, const Record&) { return true; });
+}
+
+ns::Result<std::vector<NEBASqliteStore::Record>> NEBASqliteStore::recordsForQuery(
+    const std::string& sql, const Values& values, const RecordFilter& filter) {
+    if (sql.empty()) return argumentError("Received empty query for records for query");
+    if (!filter) return argumentError("Received empty filter for selecting records");
+    if (!db_) return stateError("Query records failed. Database not open.");
+    if (!startsWithIgnoringCase(sql, "select"))
+        return argumentError("Received invalid select query");
+    auto statement = statementForQuery(sql, values);
+    if (!statement) return statement.error();
+    auto* stmt = statement->get();
+    std::vector<Record> records;
+    size_t rows = 0;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        Record record;
+        int columns = sqlite3_column_count(stmt);
+        record.reserve(static_cast<size_t>(columns));
+        for (int i = 0; i < columns; ++i) {
+            const char* name = sqlite3_column_name(stmt, i);
+            if (!name) {
+                NEBAMonitor::log(4, "Failed to get column name");
+                continue;
+            }
+            auto value = valueAtColumn(i, stmt);
+            if (!value) {
+                NEBAMonitor::log(4, "Value is nil for column", {ns::Value(name)});
+                continue;
+            }
+            record.appendUnsorted(name, std::move(*value));
+        }
+        record.finishAppending();
+        if (!filter(rows++, record)) {
+            rc = SQLITE_DONE;
+            break;
+        }
+        records.push_back(std::move(record));
+    }
+    // A read cut short by an error is not a shorter answer.
+    if (rc != SQLITE_DONE) return databaseError("query records");
+    if (rows > 0 && records.empty()) {
+        NEBAMonitor::log(4, "Database contains records that were all filtered out");
+    }
+    return records;
+}
+
+// --- Writing ---------------------------------------------------------------------------
+
+ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::upsertStatementForRecord(
+    const Record& record, const std::string& table) {
+    if (table.empty()) return argumentError("Received empty table name for upsert");
+    if (record.empty()) return argumentError("Received empty record for upsert");
+    std::string columns, placeholders;
+    Values values;
+    for (const auto& [name, value] : record) {
+        if (!isBindable(value)) {
+            NEBAMonitor::log(4, "Record has value of unexpected type");
+            return argumentError("Record has value of unexpected type");
+        }
+        columns += name + ", ";
+        placeholders += "?, ";
+        values.push_back(value);
+    }
+    columns.replace(columns.size() - 2, 2, ") VALUES (");
+    placeholders.replace(placeholders.size() - 2, 2, ");");
+    // A record's columns come out in name order, so one set of columns always makes the same
+    // text: the statement is kept and reused like any other with placeholders.
+    return statementForQuery(
+        ns::format("INSERT OR REPLACE INTO %@ (", table) + columns + placeholders, values);
+}
+
+ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::updateStatementForRecord(
+    const Record& record, const std::string& table, const std::string& columnName,
+    const std::string& columnValue) {
+    if (record.empty()) return argumentError("Empty record for update");
+    if (table.empty()) return argumentError("Empty table name for update");
+    if (columnName.empty()) return argumentError("Empty column name for update");
+    if (columnValue.empty()) return argumentError("Empty column value for update");
+    std::string set;
+    Values values;
+    for (const auto& [name, value] : record) {
+        if (!isBindable(value)) {
+            NEBAMonitor::log(4, "Record has value of unexpected type (update)");
+            return argumentError("Failed to bind parameter of unexpected type to update statement");
+        }
+        set += name + "=?,";
+        values.push_back(value);
+    }
+    set.pop_back();
+    values.emplace_back(columnValue);
+    return statementForQuery(ns::format("UPDATE %@ SET %@ WHERE %@=?", table, set, columnName),
+                             values);
+}
+
+ns::Status NEBASqliteStore::upsertRecord(const Record& record, const std::string& table) {
+    if (!db_) return stateError("Upsert record failed. Database not open.");
+    auto statement = upsertStatementForRecord(record, table);
+    if (!statement) return statement.error();
+    if (sqlite3_step(statement->get()) != SQLITE_DONE) return databaseError("execute statement");
+    return {};
+}
+
+ns::Status NEBASqliteStore::updateRecord(const Record& record, const std::string& table,
+                                         const std::string& columnName,
+                                         const std::string& columnValue) {
+    if (!db_) return stateError("Update record failed. Database not open.");
+    auto statement = updateStatementForRecord(record, table, columnName, columnValue);
+    if (!statement) return statement.error();
+    if (sqlite3_step(statement->get()) != SQLITE_DONE) return databaseError("execute statement");
+    return {};
+}
+
+ns::Status NEBASqliteStore::deleteRecordFromTableWithName(const std::string& table,
+                                                          const std::string& columnName,
+                                                          const std::string& columnValue) {
+    if (table.empty()) return argumentError("Received empty table name for delete record");
+    if (columnName.empty()) return argumentError("Received empty column for delete record");
+    if (columnValue.empty()) return argumentError("Received empty value for delete record");
+    if (!db_) return stateError("Delete record failed. Database not open.");
+    auto statement = prepareSQL(ns::format("DELETE FROM %@ WHERE %@=?", table, columnName));
+    if (!statement) return statement.error();
+    auto bound = bindValues({ns::Value(columnValue)}, statement->get());
+    if (!bound) return bound;
+    if (sqlite3_step(statement->get()) != SQLITE_DONE) return databaseError("delete record");
+    return {};
+}
+
+ns::Result<int64_t> NEBASqliteStore::deleteRecordsFromTableWithName(const std::string& table,
+                                                                    const std::string& condition,
+                                                                    const Values& values) {
+    if (table.empty()) return argumentError("Received empty table name for delete record");
+    if (condition.empty()) return argumentError("Received empty condition for delete record");
+    if (!db_) return stateError("Delete records with condition failed. Database not open.");
+    auto statement =
+        statementForQuery(ns::format("DELETE FROM %@ WHERE %@", table, condition), values);
+    if (!statement) return statement.error();
+    if (sqlite3_step(statement->get()) != SQLITE_DONE) {
+        return databaseError("delete records with condition");
+    }
+    return static_cast<int64_t>(sqlite3_changes(db_));
+}
+
+ns::Status NEBASqliteStore::deleteAllRecordsFromTableWithName(const std::string& table) {
+    if (table.empty()) return argumentError("Received empty table name for delete all records");
+    if (!db_) return stateError("Delete all records failed. Database not open.");
+    auto statement = statementForQuery(ns::format("DELETE FROM %@", table));
+    if (!statement) return statement.error();
+    if (sqlite3_step(statement->get()) != SQLITE_DONE) return databaseError("delete all records");
+    return {};
+}
+
+// --- Transactions ----------------------------------------------------------------------
+
+bool NEBASqliteStore::beginTransaction() {
+    if (!db_) {
+        NEBAMonitor::log(1, "Begin transaction failed. Database not open");
+        return false;
+    }
+    return sqlite3_exec(db_, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool NEBASqliteStore::endTransaction() {
+    if (!db_) {
+        NEBAMonitor::log(1, "End transaction failed. Database not open");
+        return false;
+    }
+    return sqlite3_exec(db_, "END TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool NEBASqliteStore::rollbackTransaction() {
+    if (!db_) {
+        NEBAMonitor::log(1, "Rollback transaction failed. Database not open");
+        return false;
+    }
+    return sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool NEBASqliteStore::performTransaction(const std::function<bool()>& block) {
+    if (!block) {
+        NEBAMonitor::log(1, "Received nil transaction block");
+        return false;
+    }
+    if (!db_) {
+        NEBAMonitor::log(1, "Perform transaction failed. Database not open");
+        return false;
+    }
+    if (!beginTransaction()) {
+        NEBAMonitor::log(1, "Failed to begin transaction");
+        return false;
+    }
+    bool committed;
+    try {
+        committed = block();
+    } catch (...) {
+        if (!rollbackTransaction())
+            NEBAMonitor::log(1, "Failed to rollback transaction after exception");
+        throw;
+    }
+    if (committed) {
+        if (endTransaction()) return true;
+        NEBAMonitor::log(1, "Failed to end transaction");
+        // A commit that fails (a full disk) leaves the transaction open; close it so that the
+        // next one can begin.
+        if (!sqlite3_get_autocommit(db_)) rollbackTransaction();
+        return false;
+    }
+    NEBAMonitor::log(0, "Transaction failed");
+    if (!rollbackTransaction()) NEBAMonitor::log(1, "Failed to rollback transaction");
+    return false;
+}
+
+// --- Statements ------------------------------------------------------------------------
+
+ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const std::string& sql,
+                                                                          const Values& values) {
+    sqlite3_stmt* statement = nullptr;
+    auto cached = statementCache_.find(sql);
+    if (cached != statementCache_.end() && !cached->second.inUse) {
+        statement = cached->second.statement.get();
+        cached->second.inUse = true;
+        cached->second.lastUse = ++useCounter_;
+    } else {
+        if (!db_) return stateError("Statement for query failed. Database not open.");
+        bool cache;
+        if (sql.find('?') != std::string::npos) {
+            if (values.empty()) return argumentError("Received empty parameters");
+            cache = true;
+        } else {
+            cache = !containsIgnoringCase(sql, "WHERE");
+        }
+        // A statement of the same text that is still being read is not shared.
+        if (cached != statementCache_.end()) cache = false;
+        auto prepared = prepareSQL(sql);
+        if (!prepared) return prepared.error();
+        statement = prepared->get();
+        if (cache) {
+            cacheStatement(sql, std::move(*prepared));
+        } else {
+            prepared->release();
+        }
+    }
+    Statement lease(this, statement, sql);
+    if (!values.empty()) {
+        auto bound = bindValues(values, statement);
+        if (!bound) return bound.error();
+    }
+    return lease;
+}
+
+void NEBASqliteStore::cacheStatement(const std::string& sql, StatementPtr statement) {
+    if (statementCache_.size() >= kStatementCacheCapacity) {
+        auto oldest = statementCache_.end();
+        for (auto it = statementCache_.begin(); it != statementCache_.end(); ++it) {
+            if (it->second.inUse) continue;
+            if (oldest == statementCache_.end() || it->second.lastUse < oldest->second.lastUse) {
+                oldest = it;
+            }
+        }
+        if (oldest != statementCache_.end()) statementCache_.erase(oldest);
+    }
+    statementCache_[sql] = CachedStatement{std::move(statement), ++useCounter_, true};
+}
+
+void NEBASqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string& sql) {
+    auto cached = statementCache_.find(sql);
+    if (cached != statementCache_.end() && cached->second.statement.get() == statement) {
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        cached->second.inUse = false;
+        return;
+    }
+    sqlite3_finalize(statement);
+}
+
+ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::prepareSQL(const std::string& sql) {
+    if (sql.empty()) return argumentError("Received empty SQL string to prepare");
+    if (!db_) return stateError("Prepare SQL failed. Database not open.");
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, &tail);
+    StatementPtr statement(raw);
+    if (rc != SQLITE_OK) return databaseError("prepare statement");
+    if (tail && *tail) {
+        // Trailing blanks are no second statement.
+        std::string_view rest(tail);
+        if (rest.find_first_not_of(" \t\r\n") != std::string_view::npos) {
+            return argumentError("Query contained more than one SQL statement.");
+        }
+    }
+    if (!statement) return argumentError("Received empty SQL string to prepare");
+    return statement;
+}
+
+ns::Status NEBASqliteStore::bindValues(const Values& values, sqlite3_stmt* statement) {
+    if (!statement) return argumentError("Failed to bind to NULL statement");
+    sqlite3_clear_bindings(statement);
+    static const uint8_t kNoBytes = 0;
+    bool ok = true;
+    for (size_t i = 0; i < values.size(); ++i) {
+        const auto& value = values[i];
+        int index = static_cast<int>(i + 1);
+        int rc = SQLITE_MISUSE;
+        if (const auto* data = value.data()) {
+            // SQLite copies the bytes: the record may go before the statement runs. An empty
+            // blob is bound as an empty blob, never as NULL.
+            rc = sqlite3_bind_blob64(statement, index, data->empty() ? &kNoBytes : data->bytes(),
+                                     data->length(), SQLITE_TRANSIENT);
+        } else if (value.isBool()) {
+            rc = sqlite3_bind_int64(statement, index, value.boolValue() ? 1 : 0);
+        } else if (value.type() == ns::Value::Type::Integer) {
+            rc = sqlite3_bind_int64(statement, index, *value.int64());
+        } else if (value.isDouble()) {
+            rc = sqlite3_bind_double(statement, index, value.doubleValue());
+        } else if (const auto* text = value.string()) {
+            rc = sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_TRANSIENT,
+                                     SQLITE_UTF8);
+        } else if (value.isNull()) {
+            rc = sqlite3_bind_null(statement, index);
+        }
+        if (rc != SQLITE_OK) ok = false;
+    }
+    if (!ok) return databaseError("bind values");
+    return {};
+}
+
+ns::Status NEBASqliteStore::executeSQL(const std::string& sql) {
+    if (sql.empty()) return argumentError("Received empty SQL string to execute");
+    if (!db_) return stateError("Execute SQL failed. Database not open.");
+    auto statement = prepareSQL(sql);
+    if (!statement) return statement.error();
+    return executeSQLStatement(std::move(*statement));
+}
+
+ns::Status NEBASqliteStore::executeSQLStatement(StatementPtr statement) {
+    if (!statement) return argumentError("Execute SQL statement failed. Statement is NULL.");
+    if (!db_) return stateError("Execute SQL statement failed. Database not open.");
+    if (sqlite3_step(statement.get()) != SQLITE_DONE) return databaseError("execute statement");
+    return {};
+}
+
+std::optional<ns::Value> NEBASqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
+    if (!statement) return std::nullopt;
+    switch (sqlite3_column_type(statement, column)) {
+        case SQLITE_INTEGER:
+            return ns::Value(static_cast<long long>(sqlite3_column_int64(statement, column)));
+        case SQLITE_FLOAT:
+            return ns::Value(sqlite3_column_double(statement, column));
+        case SQLITE_TEXT: {
+            const auto* text = sqlite3_column_text(statement, column);
+            if (!text) return std::nullopt;
+            return ns::Value(
+                std::string(reinterpret_cast<const char*>(text),
+                            static_cast<size_t>(sqlite3_column_bytes(statement, column))));
+        }
+        case SQLITE_BLOB: {
+            const void* bytes = sqlite3_column_blob(statement, column);
+            if (!bytes) return std::nullopt;
+            return ns::Value(
+                ns::Data(bytes, static_cast<size_t>(sqlite3_column_bytes(statement, column))));
+        }
+        case SQLITE_NULL:
+            return ns::Value();
+        default:
+            return std::nullopt;
+    }
+}
+
+// --- Diagnostics -----------------------------------------------------------------------
+
+std::optional<std::string> NEBASqliteStore::lastErrorMessage() const {
+    if (!db_) {
+        NEBAMonitor::log(1, "Failed to get last error message. Database not open");
+        return std::nullopt;
+    }
+    return std::string(sqlite3_errmsg(db_));
+}
+
+std::optional<std::string> NEBASqliteStore::errorDescriptionForDatabaseOperation(
+    std::string_view operation) const {
+    if (!db_) return std::nullopt;
+    return ns::format(
+        "Database operation \"%@\" failed with sqlite code %d and error message \"%@\"",
+        std::string(operation), sqlite3_errcode(db_), *lastErrorMessage());
+}
+
+std::string NEBASqliteStore::monitorContextForDatabaseOperation(std::string_view operation) const {
+    std::string context =
+        operation.empty() ? std::string("Unknown operation") : std::string(operation);
+    context += "," + std::to_string(db_ ? sqlite3_errcode(db_) : 0);
+    // This system has no per-file protection classes: the data is always available.
+    auto& files = ns::FileManager::defaultManager();
+    context += files.attributesOfItem(databasePath_) ? ",A" : ",";
+    auto volume =
+        files.attributesOfFileSystem(std::filesystem::path(databasePath_).parent_path().string());
+    if (!volume) return context + ",";
+    uint64_t freeMiB = volume->freeSize >> 20;
+    if (freeMiB == 0) return context + ",-1";
+    int bucket = 0;
+    for (uint64_t v = freeMiB; v >= 10; v /= 10) ++bucket;
+    return context + "," + std::to_string(bucket);
+}
+
+ns::Error NEBASqliteStore::databaseError(std::string_view operation) const {
+    auto description = errorDescriptionForDatabaseOperation(operation);
+    return neba_errorWithCode(
+        3,
+        description ? *description
+                    : ns::format("Database operation \"%@\" failed", std::string(operation)),
+        monitorContextForDatabaseOperation(operation));
+}

@@ -1,0 +1,57 @@
+#include "sdk/analytics/NEBNSDictionaryQuery.h"
+
+#include <vector>
+
+#include "platform/ns/CharacterSet.h"
+#include "platform/ns/PercentEncoding.h"
+
+namespace {
+
+std::string textOf(const ns::Value& value) {
+    if (const auto* text = value.string()) return *text;
+    return value.description();
+}
+
+}  // namespace
+
+std::string neba_queryString(const ns::Dictionary& dictionary) {
+    const auto& legal = ns::CharacterSet::URLLegalCharacterSet();
+    std::string query;
+    for (const auto& [key, value] : dictionary) {
+        if (!query.empty()) query += '&';
+        query += ns::percentEncode(key, legal) + "=" + ns::percentEncode(textOf(value), legal);
+    }
+    return query;
+}
+
+std::optional<std::string> neba_stringByUnescapingFromURLArgument(std::string_view argument) {
+    std::string spaced(argument);
+    for (auto& c : spaced) {
+        if (c == '+') c = ' ';
+    }
+    return ns::percentDecode(spaced);
+}
+
+ns::Dictionary neba_dictionaryWithHttpArgumentsString(std::string_view arguments) {
+    std::vector<std::string_view> pieces;
+    size_t start = 0;
+    while (start <= arguments.size()) {
+        size_t end = arguments.find('&', start);
+        if (end == std::string_view::npos) end = arguments.size();
+        pieces.push_back(arguments.substr(start, end - start));
+        start = end + 1;
+    }
+    ns::Dictionary dictionary;
+    // Walked from the last piece, so that the first occurrence of a key is written last.
+    for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
+        if (it->empty()) continue;
+        size_t equals = it->find('=');
+        auto key = neba_stringByUnescapingFromURLArgument(it->substr(0, equals));
+        std::optional<std::string> value = std::string();
+        if (equals != std::string_view::npos)
+            value = neba_stringByUnescapingFromURLArgument(it->substr(equals + 1));
+        if (!key || !value) continue;
+        dictionary.insert_or_assign(*key, ns::Value(std::move(*value)));
+    }
+    return dictionary;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/ns/Result.h"
+#include "platform/ns/Value.h"
+
+// Status of a password call with an empty service or account, or an empty password.
+inline constexpr int64_t kNEBInstanceIDKeychainBadParameter = -1301;
+
+// Generic-password items of the process's keychain that carry one generic attribute. Failures
+// are errors of the domain "com.nebula.iid" with the keychain status as code (-25300 for no
+// such item).
+//
+// One item is always addressed by its literal service and account: the default token lives
+// under the scope "*", and reading it as "any service" would hand out another scope's token
+// (the auth token of the same entity, say). Only the bulk removals match every item.
+class NEBInstanceIDAuthKeychain {
+public:
+    explicit NEBInstanceIDAuthKeychain(std::string identifier) : generic_(std::move(identifier)) {}
+
+    const std::string& generic() const { return generic_; }
+
+    // "*" (or empty) for service or account matches any.
+    static ns::Dictionary keychainQueryForService(std::string_view service,
+                                                  std::string_view account,
+                                                  std::string_view generic);
+    ns::Dictionary keychainQueryForService(std::string_view service,
+                                           std::string_view account) const;
+    // Service and account exactly as given.
+    ns::Dictionary itemQuery(std::string_view service, std::string_view account) const;
+
+    // An empty item reads as nothing, without an error.
+    ns::Result<std::optional<std::string>> passwordForService(std::string_view service,
+                                                              std::string_view account) const;
+    // Replaces the item in one step: a reader sees the old value or the new, never neither.
+    ns::Status setPassword(std::string_view password, std::string_view service,
+                           std::optional<std::string> accessibility, std::string_view account);
+    // A missing item counts as removed.
+    ns::Status removePasswordForService(std::string_view service, std::string_view account);
+    // Every item of this generic attribute.
+    ns::Status removeAllItems();
+    // Every item whose service is exactly this text ("*" included), of any account.
+    ns::Status removeItemsOfService(std::string_view service);
+
+private:
+    std::string generic_;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/ns/Error.h"
+#include "platform/ns/Result.h"
+#include "sdk/instance_id/NEBInstanceIDCheckinCache.h"
+#include "sdk/instance_id/NEBInstanceIDCheckinPreferences.h"
+
+namespace net {
+class URLSession;
+}
+
+// Largest check-in answer read; anything longer fails as a transport error.
+inline constexpr uint64_t kNEBInstanceIDCheckinMaximumResponseSize = 64 * 1024;
+
+// One device check-in exchange with the check-in service: a JSON description of the device
+// out, device ID, secret and settings back. The preferences it holds are replaced whole, so
+// readers on other queues always see one complete check-in.
+class NEBInstanceIDCheckinService
+    : public std::enable_shared_from_this<NEBInstanceIDCheckinService> {
+public:
+    using Preferences = std::shared_ptr<const NEBInstanceIDCheckinPreferences>;
+    using Completion = std::function<void(Preferences, std::optional<ns::Error>)>;
+
+    // What an answer holds. The credentials are the decimal digits exactly as sent.
+    struct Response {
+        std::string deviceID;
+        std::string secretToken;
+        std::optional<int64_t> timeMillis;
+        std::string digest;
+        std::string versionInfo;
+        std::string deviceDataVersion;
+        ns::Dictionary settings;
+    };
+
+    explicit NEBInstanceIDCheckinService(std::weak_ptr<NEBInstanceIDCheckinCache> cache);
+    ~NEBInstanceIDCheckinService();
+
+    // Malformed JSON is the reader's error; fields of the wrong kind count as absent; a device
+    // ID that is absent, no integer, or beyond 64 bits (where its digits could not be kept) is
+    // error 7.
+    static ns::Result<Response> parseCheckinResponse(std::string_view body);
+
+    Preferences checkinPreferences() const;
+    // The completion runs on the session's queue.
+    void checkinWithCompletion(Completion completion);
+    void stopFetching();
+    bool hasCachedDeviceID(std::string_view deviceID, std::string_view secret) const;
+    // The request body (JSON text).
+    std::string checkinParameters() const;
+
+private:
+    void handleResponse(std::optional<ns::Data> body, std::optional<ns::Error> error,
+                        const Completion& completion);
+
+    std::weak_ptr<NEBInstanceIDCheckinCache> cache_;
+    mutable std::mutex mutex_;
+    Preferences preferences_;
+    std::shared_ptr<net::URLSession> session_;
+};

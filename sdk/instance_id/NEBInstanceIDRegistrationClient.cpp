@@ -1,0 +1,398 @@
+#include "sdk/instance_id/NEBInstanceIDRegistrationClient.h"
+
+#include <algorithm>
+
+#include "platform/dispatch/Queue.h"
+#include "platform/net/HTTPURLResponse.h"
+#include "platform/net/URLRequest.h"
+#include "platform/net/URLSession.h"
+#include "platform/net/URLSessionConfiguration.h"
+#include "platform/net/URLSessionTask.h"
+#include "platform/ns/URL.h"
+#include "sdk/instance_id/NEBInstanceID.h"
+#include "sdk/instance_id/NEBInstanceIDAuthService.h"
+#include "sdk/instance_id/NEBInstanceIDErrors.h"
+#include "sdk/instance_id/NEBInstanceIDKeyPair.h"
+#include "sdk/instance_id/NEBInstanceIDLogger.h"
+#include "sdk/instance_id/NEBInstanceIDTokenStore.h"
+#include "sdk/instance_id/NEBInstanceIDUtilities.h"
+
+namespace {
+
+constexpr double kRegistrationTimeout = 60.0;
+constexpr int32_t kMaxPhoneRegistrationRetries = 10;
+constexpr const char* kPhoneRegistrationError = "PHONE_REGISTRATION_ERROR";
+
+std::atomic<uint64_t> requestCounter{0};
+
+std::shared_ptr<net::URLSession> newSession() {
+    auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.setTimeoutIntervalForResource(kRegistrationTimeout);
+    configuration.setMaximumResponseSize(kNEBInstanceIDRegistrationMaximumResponseSize);
+    return net::URLSession::sessionWithConfiguration(std::move(configuration));
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    size_t start = 0;
+    while (true) {
+        auto at = text.find(separator, start);
+        if (at == std::string_view::npos) {
+            pieces.push_back(text.substr(start));
+            return pieces;
+        }
+        pieces.push_back(text.substr(start, at - start));
+        start = at + 1;
+    }
+}
+
+void onMain(std::function<void()> fn) {
+    dispatch::Queue::main().async(std::move(fn));
+}
+
+void deliverDelete(const NEBInstanceIDRegistrationClient::DeleteHandler& handler,
+                   std::optional<ns::Data> body, std::optional<ns::Error> error) {
+    std::optional<ns::Error> outcome;
+    if (error) {
+        outcome = error;
+    } else if (!NEBInstanceIDRegistrationClient::isDeleteSuccess(body ? body->chars() : "")) {
+        outcome = NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown);
+    }
+    onMain([handler, outcome] {
+        if (handler) handler(outcome);
+    });
+}
+
+}  // namespace
+
+NEBInstanceIDRegistrationClient::NEBInstanceIDRegistrationClient(
+    std::shared_ptr<NEBInstanceIDAuthService> authService, std::string authorizedEntity,
+    std::string scope, std::shared_ptr<NEBInstanceIDKeyPair> keyPair)
+    : authService_(std::move(authService)),
+      authorizedEntity_(std::move(authorizedEntity)),
+      scope_(std::move(scope)),
+      keyPair_(std::move(keyPair)) {}
+
+NEBInstanceIDRegistrationClient::~NEBInstanceIDRegistrationClient() {
+    if (session_) session_->invalidateAndCancel();
+}
+
+std::string NEBInstanceIDRegistrationClient::registrationClientKeyWithAuthorizedEntity(
+    std::string_view entity, std::string_view scope) {
+    return NEBInstanceIDTokenStore::cacheKeyForAuthorizedEntity(entity, scope);
+}
+
+uint64_t NEBInstanceIDRegistrationClient::nextRequestID() {
+    return ++requestCounter;
+}
+
+uint64_t NEBInstanceIDRegistrationClient::requestID() {
+    return requestCounter.load();
+}
+
+void NEBInstanceIDRegistrationClient::setOptionsForFetchingNewToken(ns::Dictionary options) {
+    std::lock_guard lock(mutex_);
+    options_ = std::move(options);
+}
+
+bool NEBInstanceIDRegistrationClient::inProgress() const {
+    if (retryPending_) return true;
+    std::lock_guard lock(mutex_);
+    return task_ && task_->state() == net::URLSessionTaskState::Running;
+}
+
+void NEBInstanceIDRegistrationClient::stopFetching() {
+    std::shared_ptr<net::URLSession> session;
+    {
+        std::lock_guard lock(mutex_);
+        session = std::move(session_);
+        task_.reset();
+    }
+    if (session) session->invalidateAndCancel();
+}
+
+std::shared_ptr<net::URLSession> NEBInstanceIDRegistrationClient::session() {
+    std::lock_guard lock(mutex_);
+    if (!session_) session_ = newSession();
+    return session_;
+}
+
+std::string NEBInstanceIDRegistrationClient::formValue(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        switch (c) {
+            case '&':
+                out += "%26";
+                break;
+            case '=':
+                out += "%3D";
+                break;
+            case '%':
+                out += "%25";
+                break;
+            case '\r':
+                out += "%0D";
+                break;
+            case '\n':
+                out += "%0A";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+net::URLRequest NEBInstanceIDRegistrationClient::requestWithAuthHeader(
+    const std::string& authHeader) {
+    net::URLRequest request(ns::URL::parse(NEBInstanceIDRegistrationURL())
+                                .value_or(ns::URL::parse("https://invalid.invalid/").value()));
+    request.setValue(authHeader, "Authorization");
+    request.setValue(NEBInstanceIDAppIdentifier(), "app");
+    request.setHTTPMethod("POST");
+    return request;
+}
+
+std::string NEBInstanceIDRegistrationClient::HTTPAuthHeaderForAuthorizedEntity() const {
+    auto token = authService_->cachedIIDAuthTokenForAuthorizedEntity(authorizedEntity_);
+    if (token && !token->empty()) return "AidLogin " + *token;
+    return "AidLogin " + authService_->checkinAuthToken();
+}
+
+std::string NEBInstanceIDRegistrationClient::requestContentSuffixFromOptions(
+    const ns::Dictionary& options) {
+    std::string suffix;
+    for (const auto& [key, value] : options) {
+        if (key != "apns_token" && key != "nmp_app_id") continue;
+        std::string text;
+        if (const auto* string = value.string()) {
+            text = *string;
+        } else if (auto flag = value.boolean()) {
+            text = *flag ? "1" : "0";
+        } else if (value.isNumber()) {
+            text = value.stringValue();
+        } else {
+            continue;
+        }
+        suffix += "&" + key + "=" + formValue(text);
+    }
+    return suffix;
+}
+
+std::string NEBInstanceIDRegistrationClient::deleteRequestContentWithDeviceID(
+    std::string_view deviceID, std::string_view scope, uint64_t requestID) {
+    return "device=" + formValue(deviceID) + "&app=" + formValue(NEBInstanceIDAppIdentifier()) +
+           "&app_ver=" + formValue(NEBInstanceIDCurrentAppVersion()) +
+           "&X-scope=" + formValue(scope) + "&X-kid=" + std::to_string(requestID) + "&delete=true";
+}
+
+std::string NEBInstanceIDRegistrationClient::publicKeyContent(const NEBInstanceIDKeyPair& keyPair) {
+    std::string pub2 = NEBInstanceIDBase64With64CharacterLines(keyPair.publicKeyData());
+    std::string toSign = NEBInstanceIDStringByJoiningLines({NEBInstanceIDAppIdentifier(), pub2});
+    std::optional<std::string> sig;
+    if (keyPair.privateKey()) sig = NEBInstanceIDSignParams(*keyPair.privateKey(), toSign);
+    std::string appid = NEBInstanceIDKeyPair::appIdentityWithKeyPair(keyPair).value_or("");
+    // The service reads pub2 raw, line breaks included.
+    return "&appid=" + appid + "&pub2=" + pub2 + "&sig=" + sig.value_or("");
+}
+
+void NEBInstanceIDRegistrationClient::fetchTokenWithHandler(TokenHandler handler) {
+    auto preferences = authService_->checkinPreferences();
+    std::string deviceID = preferences ? preferences->deviceID() : std::string();
+    std::string secret = preferences ? preferences->secretToken() : std::string();
+    if (deviceID.empty() || secret.empty()) {
+        onMain([handler] {
+            handler(std::nullopt,
+                    NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
+        });
+        return;
+    }
+    net::URLRequest request = requestWithAuthHeader(HTTPAuthHeaderForAuthorizedEntity());
+    request.setValue(preferences->versionInfo(), "info");
+    uint64_t requestID = nextRequestID();
+    std::string body =
+        "sender=" + formValue(authorizedEntity_) +
+        "&app=" + formValue(NEBInstanceIDAppIdentifier()) + "&device=" + formValue(deviceID) +
+        "&app_ver=" + formValue(NEBInstanceIDCurrentAppVersion()) +
+        "&X-subtype=" + formValue(authorizedEntity_) + "&X-scope=" + formValue(scope_) +
+        "&plat=2&X-kid=" + std::to_string(requestID);
+    if (auto version = NEBInstanceIDMessagingSDKVersion(); version && !version->empty()) {
+        body += "&X-msg_ver=" + formValue(*version);
+    }
+    body += publicKeyContent(*keyPair_);
+    ns::Dictionary options;
+    {
+        std::lock_guard lock(mutex_);
+        options = options_;
+    }
+    body += requestContentSuffixFromOptions(options);
+    request.setHTTPBody(ns::Data::fromString(body));
+
+    std::weak_ptr<NEBInstanceIDRegistrationClient> weak = weak_from_this();
+    auto task = session()->dataTask(
+        std::move(request),
+        [weak, requestID, handler](std::optional<ns::Data> data,
+                                   std::shared_ptr<const net::URLResponse> response,
+                                   std::optional<ns::Error> error) {
+            auto self = weak.lock();
+            if (!self) {
+                onMain([handler, error] {
+                    handler(
+                        std::nullopt,
+                        error.value_or(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown)));
+                });
+                return;
+            }
+            self->handleTokenReply(std::move(data), std::move(response), std::move(error),
+                                   requestID, handler);
+        });
+    {
+        std::lock_guard lock(mutex_);
+        task_ = task;
+    }
+    task->resume();
+}
+
+std::map<std::string, std::string> NEBInstanceIDRegistrationClient::parseFetchTokenResponse(
+    std::string_view text) {
+    std::map<std::string, std::string> fields;
+    for (auto line : split(text, '\n')) {
+        auto pieces = split(line, '=');
+        if (pieces.size() < 2) {
+            NEBInstanceIDLoggerError("Unexpected result %@", NEBInstanceIDLogHash(line));
+            continue;
+        }
+        fields[std::string(pieces[0])] = std::string(pieces[1]);
+    }
+    return fields;
+}
+
+NEBInstanceIDRegistrationClient::ParsedToken NEBInstanceIDRegistrationClient::parseToken(
+    std::string_view token, uint64_t requestID) {
+    ParsedToken parsed;
+    if (!token.empty() && token.front() == '|') {
+        auto pieces = split(token, '|');
+        if (pieces.size() < 2 || pieces[1] != "ID") {
+            NEBInstanceIDLoggerError("Unexpected token structure in response %@",
+                                     NEBInstanceIDLogHash(token));
+        }
+        if (pieces.size() >= 5) {
+            if (pieces[3] == "SYNC") parsed.command = TokenCommand::Sync;
+            if (pieces[3] == "RST") parsed.command = TokenCommand::Reset;
+            std::string_view last = pieces.back();
+            if (!last.empty() && last.front() == ':') last.remove_prefix(1);
+            parsed.token = std::string(last);
+        }
+        return parsed;
+    }
+    std::string prefix = std::to_string(requestID) + ":";
+    if (token.substr(0, prefix.size()) == prefix)
+        parsed.token = std::string(token.substr(prefix.size()));
+    return parsed;
+}
+
+bool NEBInstanceIDRegistrationClient::isDeleteSuccess(std::string_view text) {
+    return text.substr(0, 8) == "deleted=";
+}
+
+void NEBInstanceIDRegistrationClient::handleTokenReply(
+    std::optional<ns::Data> body, std::shared_ptr<const net::URLResponse> response,
+    std::optional<ns::Error> error, uint64_t requestID, const TokenHandler& handler) {
+    auto fail = [handler](ns::Error failure) {
+        onMain([handler, failure] { handler(std::nullopt, failure); });
+    };
+    if (error) return fail(*error);
+    std::string_view text = body ? body->chars() : std::string_view();
+    if (text.empty()) return fail(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown));
+    auto fields = parseFetchTokenResponse(text);
+    if (auto found = fields.find("token"); found != fields.end() && !found->second.empty()) {
+        std::optional<std::string> authToken;
+        if (const auto* http = response ? response->http() : nullptr) {
+            authToken = http->valueForHTTPHeaderField("X-iid-auth");
+        }
+        auto parsed = parseToken(found->second, requestID);
+        if (parsed.command == TokenCommand::Sync)
+            onMain([] { NEBInstanceID::notifyTokenRefresh(); });
+        if (parsed.command == TokenCommand::Reset)
+            onMain([] { NEBInstanceID::notifyIdentityLost(); });
+        if (!parsed.token || parsed.token->empty()) {
+            // An answer without a usable token is a failure: nothing may be cached for it.
+            return fail(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown));
+        }
+        if (authToken && !authToken->empty()) {
+            authService_->saveIIDAuthToken(*authToken, authorizedEntity_);
+        }
+        onMain([handler, token = *parsed.token] { handler(token, std::nullopt); });
+        return;
+    }
+    if (auto found = fields.find("Error"); found != fields.end() && !found->second.empty()) {
+        auto pieces = split(found->second, ':');
+        bool retryable = std::find(pieces.begin(), pieces.end(),
+                                   std::string_view(kPhoneRegistrationError)) != pieces.end();
+        int32_t count = retryCount_.load();
+        if (retryable && count < kMaxPhoneRegistrationRetries) {
+            retryPending_ = true;
+            std::weak_ptr<NEBInstanceIDRegistrationClient> weak = weak_from_this();
+            dispatch::Queue::main().asyncAfter(
+                dispatch::seconds(static_cast<double>(int64_t{1} << count)), [weak, handler] {
+                    auto self = weak.lock();
+                    if (!self) return;
+                    ++self->retryCount_;
+                    self->retryPending_ = false;
+                    self->fetchTokenWithHandler(handler);
+                });
+            return;
+        }
+    }
+    fail(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown));
+}
+
+void NEBInstanceIDRegistrationClient::deleteTokenWithHandler(DeleteHandler handler) {
+    auto preferences = authService_->checkinPreferences();
+    std::string deviceID = preferences ? preferences->deviceID() : std::string();
+    std::string secret = preferences ? preferences->secretToken() : std::string();
+    if (deviceID.empty() || secret.empty()) {
+        onMain([handler] {
+            if (handler) handler(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
+        });
+        return;
+    }
+    net::URLRequest request = requestWithAuthHeader(HTTPAuthHeaderForAuthorizedEntity());
+    std::string body = deleteRequestContentWithDeviceID(deviceID, scope_, nextRequestID()) +
+                       publicKeyContent(*keyPair_);
+    request.setHTTPBody(ns::Data::fromString(body));
+    auto task =
+        session()->dataTask(std::move(request), [handler](std::optional<ns::Data> data,
+                                                          std::shared_ptr<const net::URLResponse>,
+                                                          std::optional<ns::Error> error) {
+            deliverDelete(handler, std::move(data), std::move(error));
+        });
+    {
+        std::lock_guard lock(mutex_);
+        task_ = task;
+    }
+    task->resume();
+}
+
+void NEBInstanceIDRegistrationClient::deleteMSGTokenOnAppResetWithDeviceID(
+    const std::string& deviceID, const std::string& secretToken, DeleteHandler handler) {
+    if (deviceID.empty() || secretToken.empty()) {
+        onMain([handler] {
+            if (handler) handler(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
+        });
+        return;
+    }
+    net::URLRequest request = requestWithAuthHeader("AidLogin " + deviceID + ":" + secretToken);
+    request.setHTTPBody(ns::Data::fromString(
+        deleteRequestContentWithDeviceID(deviceID, kNEBInstanceIDScopeNCM, nextRequestID())));
+    auto session = newSession();
+    auto task = session->dataTask(
+        std::move(request),
+        [session, handler](std::optional<ns::Data> data, std::shared_ptr<const net::URLResponse>,
+                           std::optional<ns::Error> error) {
+            deliverDelete(handler, std::move(data), std::move(error));
+            session->finishTasksAndInvalidate();
+        });
+    task->resume();
+}

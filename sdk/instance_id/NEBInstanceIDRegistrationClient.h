@@ -1,0 +1,111 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/ns/Error.h"
+#include "platform/ns/Value.h"
+
+namespace net {
+class URLRequest;
+class URLResponse;
+class URLSession;
+class URLSessionTask;
+}  // namespace net
+
+class NEBInstanceIDAuthService;
+class NEBInstanceIDKeyPair;
+
+// Largest registration answer read; anything longer fails as a transport error.
+inline constexpr uint64_t kNEBInstanceIDRegistrationMaximumResponseSize = 16 * 1024;
+
+// One exchange with the registration endpoint for one (entity, scope): fetch a token or delete
+// one, with a signed form body and the device's check-in credentials. Every handler runs on the
+// main queue.
+class NEBInstanceIDRegistrationClient
+    : public std::enable_shared_from_this<NEBInstanceIDRegistrationClient> {
+public:
+    using TokenHandler = std::function<void(std::optional<std::string>, std::optional<ns::Error>)>;
+    using DeleteHandler = std::function<void(std::optional<ns::Error>)>;
+
+    // What a token answer asks of instance identity besides the token.
+    enum class TokenCommand { None, Sync, Reset };
+    struct ParsedToken {
+        std::optional<std::string> token;
+        TokenCommand command = TokenCommand::None;
+    };
+
+    NEBInstanceIDRegistrationClient(std::shared_ptr<NEBInstanceIDAuthService> authService,
+                                    std::string authorizedEntity, std::string scope,
+                                    std::shared_ptr<NEBInstanceIDKeyPair> keyPair);
+    ~NEBInstanceIDRegistrationClient();
+
+    const std::string& authorizedEntity() const { return authorizedEntity_; }
+    const std::string& scope() const { return scope_; }
+    const std::shared_ptr<NEBInstanceIDKeyPair>& keyPair() const { return keyPair_; }
+
+    void fetchTokenWithHandler(TokenHandler handler);
+    void deleteTokenWithHandler(DeleteHandler handler);
+    static void deleteMSGTokenOnAppResetWithDeviceID(const std::string& deviceID,
+                                                     const std::string& secretToken,
+                                                     DeleteHandler handler);
+    static void deleteMSGTokenOnAppReset(const std::string& deviceID,
+                                         const std::string& secretToken, DeleteHandler handler) {
+        deleteMSGTokenOnAppResetWithDeviceID(deviceID, secretToken, std::move(handler));
+    }
+    void setOptionsForFetchingNewToken(ns::Dictionary options);
+    // A request is in flight, or a retry of one is waiting.
+    bool inProgress() const;
+    void stopFetching();
+
+    static std::string registrationClientKeyWithAuthorizedEntity(std::string_view entity,
+                                                                 std::string_view scope);
+    static uint64_t nextRequestID();
+    static uint64_t requestID();
+
+    // The form value as sent: text that would end or split a field ("&", "=", "%", CR, LF) is
+    // percent-encoded; everything else goes as it is.
+    static std::string formValue(std::string_view value);
+    // The reply's key=value lines; a later line wins; anything after a second "=" is dropped.
+    static std::map<std::string, std::string> parseFetchTokenResponse(std::string_view text);
+    static ParsedToken parseToken(std::string_view token, uint64_t requestID);
+    // "deleted=" at the start of the reply means success.
+    static bool isDeleteSuccess(std::string_view text);
+    // The options suffix: "&key=value" for "apns_token" and "nmp_app_id" with text or number
+    // values.
+    static std::string requestContentSuffixFromOptions(const ns::Dictionary& options);
+    static std::string deleteRequestContentWithDeviceID(std::string_view deviceID,
+                                                        std::string_view scope, uint64_t requestID);
+    // "&appid=..&pub2=..&sig=.."; an empty sig when signing fails.
+    static std::string publicKeyContent(const NEBInstanceIDKeyPair& keyPair);
+
+    int32_t phoneRegistrationRetryCount() const { return retryCount_; }
+    bool isWaitingToRetry() const { return retryPending_; }
+
+private:
+    static net::URLRequest requestWithAuthHeader(const std::string& authHeader);
+    std::string HTTPAuthHeaderForAuthorizedEntity() const;
+    std::shared_ptr<net::URLSession> session();
+    void handleTokenReply(std::optional<ns::Data> body,
+                          std::shared_ptr<const net::URLResponse> response,
+                          std::optional<ns::Error> error, uint64_t requestID,
+                          const TokenHandler& handler);
+
+    std::shared_ptr<NEBInstanceIDAuthService> authService_;
+    const std::string authorizedEntity_;
+    const std::string scope_;
+    std::shared_ptr<NEBInstanceIDKeyPair> keyPair_;
+    mutable std::mutex mutex_;
+    ns::Dictionary options_;
+    std::shared_ptr<net::URLSession> session_;
+    std::shared_ptr<net::URLSessionTask> task_;
+    std::atomic<int32_t> retryCount_{0};
+    std::atomic<bool> retryPending_{false};
+};

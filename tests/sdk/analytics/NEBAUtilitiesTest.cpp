@@ -1,0 +1,67 @@
+// Decimal numbers, digests, query strings and the keychain wrapper.
+#include "platform/ns/Sandbox.h"
+#include "platform/sec/Keychain.h"
+#include "sdk/analytics/NEBADecimal.h"
+#include "sdk/analytics/NEBAKeychainWrapper.h"
+#include "sdk/analytics/NEBNSDictionaryQuery.h"
+#include "sdk/analytics/NSData+MD5.h"
+#include "sdk/analytics/NSString+NEBD5Additions.h"
+#include "tests/sdk/analytics/AnalyticsFixture.h"
+
+namespace {
+
+using analyticstest::AnalyticsTest;
+using NEBAUtilitiesTest = AnalyticsTest;
+
+TEST_F(NEBAUtilitiesTest, DecimalsAreExactAndRefuseWhatTheyCannotHold) {
+    for (const char* yes : {"5", "-5.", ".5", "+0.25", "00012.500"})
+        EXPECT_TRUE(NEBADecimal::isDecimalString(yes)) << yes;
+    for (const char* no : {"", "1e5", "1,5", "..5", "+", ".", " 5"})
+        EXPECT_FALSE(NEBADecimal::isDecimalString(no)) << no;
+    EXPECT_EQ(NEBADecimal::decimalFromString(".5")->text(), "0.5");
+    EXPECT_EQ(NEBADecimal::decimalFromString("-5.")->text(), "-5");
+    EXPECT_EQ(NEBADecimal::decimalFromString("00012.500")->text(), "12.5");
+    EXPECT_EQ(NEBADecimal::decimalFromString("-0.000")->text(), "0");
+    std::string digits38(38, '9');
+    EXPECT_EQ(NEBADecimal::decimalFromString(digits38)->text(), digits38);
+    EXPECT_FALSE(NEBADecimal::decimalFromString(digits38 + "1"));
+    EXPECT_TRUE(logs().contains("loss of precision"));
+    EXPECT_FALSE(NEBADecimal::decimalFromString("1" + std::string(200, '0')));
+    auto a = *NEBADecimal::decimalFromString("0.1");
+    auto b = *NEBADecimal::decimalFromString("0.10000000000000000000000000000000000001");
+    EXPECT_LT(a, b);
+    EXPECT_LT(*NEBADecimal::decimalFromString("-10"), *NEBADecimal::decimalFromString("-9.5"));
+    EXPECT_EQ(NEBADecimal(int64_t{1200}), *NEBADecimal::decimalFromString("1200.0"));
+    EXPECT_EQ(NEBADecimal(INT64_MIN).text(), "-9223372036854775808");
+}
+
+TEST_F(NEBAUtilitiesTest, DigestsAndQueryStrings) {
+    EXPECT_EQ(neba_64LeastSignificantBits("\x01\x02"), 258);
+    EXPECT_EQ(neba_MD5String("abc"), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(neba_64LSBMD5("abc"), static_cast<int64_t>(0xd6963f7d28e17f72ULL));
+    EXPECT_FALSE(neba_MD5String("\xff"));
+
+    auto decoded = neba_dictionaryWithHttpArgumentsString("a=1&b=2&a=3&&x&q=a+b%20c&bad=%zz");
+    EXPECT_EQ(decoded.at("a").stringValue(), "1");
+    EXPECT_EQ(decoded.at("b").stringValue(), "2");
+    EXPECT_EQ(decoded.at("x").stringValue(), "");
+    EXPECT_EQ(decoded.at("q").stringValue(), "a b c");
+    EXPECT_FALSE(decoded.contains("bad"));
+    EXPECT_EQ(neba_queryString({{"k y", ns::Value("a&b=c+d\xc3\xa9")}, {"n", ns::Value(3)}}),
+              "k%20y=a&b=c+d%C3%A9&n=3");
+}
+
+TEST_F(NEBAUtilitiesTest, KeychainHoldsOneValuePerIdentifier) {
+    sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
+    EXPECT_TRUE(NEBAKeychainWrapper::upsertKeychainValue("1", "_pfo", "com.example.app"));
+    EXPECT_TRUE(NEBAKeychainWrapper::upsertKeychainValue("2", "_pfo", "com.example.app"));
+    EXPECT_EQ(NEBAKeychainWrapper::keychainValueWithIdentifier("_pfo", "com.example.app"), "2");
+    EXPECT_FALSE(NEBAKeychainWrapper::keychainValueWithIdentifier("_pfo", "com.other.app"));
+    EXPECT_FALSE(NEBAKeychainWrapper::upsertKeychainValue("1", "", "com.example.app"));
+    EXPECT_FALSE(NEBAKeychainWrapper::upsertKeychainValue("1", "_pfo", ""));
+    EXPECT_FALSE(NEBAKeychainWrapper::upsertKeychainValue("", "_pfo", "com.example.app"));
+    NEBAKeychainWrapper::deleteKeychainValueWithIdentifier("_pfo", "com.example.app");
+    EXPECT_FALSE(NEBAKeychainWrapper::keychainDataWithIdentifier("_pfo", "com.example.app"));
+}
+
+}  // namespace

@@ -211,7 +211,11 @@ void NEBAMonitor::clearMonitoringData() {
 }
 
 void NEBAMonitor::flush() {
-    if (!queue_->isCurrent()) queue_->sync([] {});
+    if (queue_->isCurrent()) return;
+    // The first pass runs every update queued so far; the saves those updates queued behind
+    // it run in the second.
+    queue_->sync([] {});
+    queue_->sync([] {});
 }
 
 std::string NEBAMonitor::logLevelDescriptionFromLogLevel(int64_t level) {

@@ -98,7 +98,6 @@ protected:
         loop().runUntilIdle();
         NEBInstanceIDSharedLogger().setWriter(previousWriter_);
         NEBInstanceIDSharedLogger().setFilter(previousFilter_);
-        rt::ClassRegistry::shared().removeClass(kNEBMessagingClassName);
         NEBInstanceIDServiceHosts::reset();
         net::TLSSettings::setExtraCAFile("");
         ns::UserDefaults::resetStandardUserDefaults();
@@ -113,6 +112,10 @@ protected:
     }
 
     std::string bundlePath() const { return dir_.str() + "/Greenhouse.app"; }
+
+    // The device facts and the classes a test registers go with it.
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
+    ns::ScopedSharedInstance<rt::ClassRegistry> classes_;
 
     void writeInfo(const ns::Dictionary& info) {
         auto written = ns::PropertyListSerialization::writeFileAtomically(

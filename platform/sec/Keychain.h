@@ -23,7 +23,7 @@ class Key;
 // class and access group (keys); an item added without an access group goes into the default
 // one. Every call is one transaction; any thread may call.
 class Keychain {
-  public:
+public:
     // Opens lazily: the directory and file are made by the first call that needs them.
     explicit Keychain(std::filesystem::path directory);
     ~Keychain();
@@ -62,7 +62,7 @@ class Keychain {
     OSStatus generateKeyPair(const ns::Dictionary& parameters, std::shared_ptr<Key>* publicKey,
                              std::shared_ptr<Key>* privateKey);
 
-  private:
+private:
     Keychain();  // the shared one, whose directory follows the sandbox
     struct Impl;
     std::unique_ptr<Impl> impl_;

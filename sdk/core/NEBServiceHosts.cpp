@@ -10,9 +10,9 @@ const NEBServiceHosts::Service NEBServiceHosts::kMeasurementUpload{
 const NEBServiceHosts::Service NEBServiceHosts::kLogbook{
     &NEBServiceHosts::logbookServerURL_, kLogbookServerURLKey, kLogbookServerURLVariable,
     "https://logbook.nebula.invalid/log"};
-const NEBServiceHosts::Service NEBServiceHosts::kConsole{
-    &NEBServiceHosts::consoleURL_, kConsoleURLKey, kConsoleURLVariable,
-    "https://console.nebula.invalid"};
+const NEBServiceHosts::Service NEBServiceHosts::kConsole{&NEBServiceHosts::consoleURL_,
+                                                         kConsoleURLKey, kConsoleURLVariable,
+                                                         "https://console.nebula.invalid"};
 
 std::string NEBServiceHosts::get(const Service& service) {
     {

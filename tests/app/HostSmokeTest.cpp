@@ -55,7 +55,8 @@ protected:
 TEST_F(HostSmokeTest, LaunchesTheBundleAndAnswersAPageCall) {
     testsupport::TempDir sandbox;
     testsupport::LogCapture log;
-    ASSERT_TRUE(CompositionRoot::prepare({kFixtureBundle.string(), sandbox.str(), false, std::nullopt}));
+    ASSERT_TRUE(
+        CompositionRoot::prepare({kFixtureBundle.string(), sandbox.str(), false, std::nullopt}));
     rt::ClassRegistry::shared().registerClass("FixtureEcho", "HYBPlugin",
                                               [] { return std::make_shared<FixtureEcho>(); });
     ASSERT_TRUE(CompositionRoot::launch());

@@ -5,9 +5,9 @@
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/gtk/WebKitGtkEngine.h"
-#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ui/Application.h"
 #include "platform/wk/ScriptMessage.h"
 #include "platform/wk/UserContentController.h"
@@ -68,7 +68,8 @@ ns::Status E2EHost::start() {
         if (target.isNetworkInGeneral()) networkReachability_ = source;
         return source;
     });
-    if (auto status = CompositionRoot::prepare({bundle.string(), sandbox_.string(), false, std::nullopt});
+    if (auto status =
+            CompositionRoot::prepare({bundle.string(), sandbox_.string(), false, std::nullopt});
         !status) {
         return status;
     }

@@ -7,11 +7,11 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/net/BackgroundJob.h"
-#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/net/ReachabilityFlagSource.h"
 #include "platform/net/URLSession.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/UUID.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "tests/peers/HttpsServer.h"
 #include "tests/platform/net/NetTestSupport.h"
 #include "tests/platform/net/RecordingSessionDelegate.h"

@@ -134,7 +134,6 @@ protected:
 
     static peers::TestCA* ca_;
     testsupport::TempDir dir_;
-    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
     std::unique_ptr<peers::HttpsServer> server_;
     std::unique_ptr<peers::CheckinPeer> checkin_;
     std::unique_ptr<peers::RegistrationPeer> registration_;

@@ -27,11 +27,12 @@ std::string DeviceFacts::machine() const {
 void DeviceFacts::setMachine(std::string machine) {
     std::lock_guard lock(mutex_);
     machine_ = std::move(machine);
+    machineSet_ = true;
 }
 
 bool DeviceFacts::isSimulator() const {
-    auto name = machine();
-    return name == "x86_64" || name == "i386";
+    std::lock_guard lock(mutex_);
+    return machineSet_ && (*machine_ == "x86_64" || *machine_ == "i386");
 }
 
 std::optional<WallTime> DeviceFacts::bootTime() const {

@@ -35,7 +35,9 @@ public:
     // The hardware model identifier: the kernel's machine (uname), unless set.
     std::string machine() const;
     void setMachine(std::string machine);
-    // Whether the machine is one that the platform runs its simulator on ("x86_64", "i386").
+    // Whether the host stands in for the platform's simulator: a machine set to one that the
+    // simulator runs on ("x86_64", "i386"). The kernel's own machine never counts, since a
+    // Linux PC is not that simulator.
     bool isSimulator() const;
 
     // When the system last booted. Default: the kernel's boot time (the wall clock less the
@@ -62,6 +64,7 @@ private:
 
     mutable std::mutex mutex_;
     mutable std::optional<std::string> machine_;  // read from the kernel when first asked
+    bool machineSet_ = false;
     bool bootTimeSet_ = false;
     std::optional<WallTime> bootTime_;
     std::string systemVersion_ = kDefaultSystemVersion;

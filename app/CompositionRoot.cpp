@@ -27,6 +27,8 @@
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
 #include "plugins/device_storage/HYBFileClasses.h"
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
+#include "plugins/media_browser/HYBDesktopURLOpener.h"
+#include "plugins/media_browser/HYBMediaBrowserClasses.h"
 
 namespace {
 
@@ -127,6 +129,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBDeviceStatePlugins::registerClasses(registry);
     HYBFileClasses::registerClasses(registry);
     HYBSQLiteDeviceClasses::registerClasses(registry);
+    HYBMediaBrowserClasses::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }
@@ -184,6 +187,7 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     if (options.systemVersion) sys::DeviceFacts::current().setSystemVersion(*options.systemVersion);
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
+    ui::Application::shared().setURLOpener(HYBDesktopURLOpener::open);
     // Plug-ins and the view controller hear the life cycle through the notification centre.
     static bool notificationsInstalled = false;
     if (!notificationsInstalled) {

@@ -167,8 +167,10 @@ void NEBAMeasurement::setIsEnabledOnWorkerQueue(bool enabled) {
             setIsEnabled(false);
             return;
         }
+        sessionReporter_->setIsReportingEnabled(true);
         NEBAMonitor::log(6, "Nebula Analytics enabled");
     } else {
+        if (sessionReporter_) sessionReporter_->setIsReportingEnabled(false);
         NEBAMonitor::log(6, "Nebula Analytics disabled");
     }
 }
@@ -213,7 +215,23 @@ bool NEBAMeasurement::initializeComponents() {
     if (auto swept = database_->maybeDeleteStaleData(); !swept) {
         NEBAMonitor::log(4, "Unable to delete stale data. Error", {swept.error()});
     }
-    return true;
+    sessionReporter_ =
+        NEBASessionReporter::initWithPersistedConfig(persistedConfig_, remoteConfig_);
+    return sessionReporter_ != nullptr;
+}
+
+void NEBAMeasurement::setMinimumSessionInterval(double seconds) {
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        "NEBAMeasurement:861", [self = shared_from_this(), seconds] {
+            if (self->sessionReporter_) self->sessionReporter_->setMinimumSessionInterval(seconds);
+        });
+}
+
+void NEBAMeasurement::setSessionTimeoutInterval(double seconds) {
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        "NEBAMeasurement:869", [self = shared_from_this(), seconds] {
+            if (self->sessionReporter_) self->sessionReporter_->setTimeoutSessionInterval(seconds);
+        });
 }
 
 // --- Events ------------------------------------------------------------------------------

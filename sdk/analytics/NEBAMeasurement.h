@@ -15,6 +15,7 @@
 #include "sdk/analytics/NEBAPersistedConfig.h"
 #include "sdk/analytics/NEBARemoteConfig.h"
 #include "sdk/analytics/NEBAScheduler.h"
+#include "sdk/analytics/NEBASessionReporter.h"
 #include "sdk/analytics/NEBAUserAttribute.h"
 #include "sdk/core/NEBOptions.h"
 
@@ -60,6 +61,10 @@ public:
     // Read on the worker queue only.
     bool isEnabled() const { return isEnabled_; }
 
+    // Dropped before the components exist.
+    void setMinimumSessionInterval(double seconds);
+    void setSessionTimeoutInterval(double seconds);
+
     void logEvent(const std::optional<NEBAEvent>& event);
     void logEventOnWorkerQueue(NEBAEvent event);
     void maybeAddDebugAndRealtimeParameters(NEBAEvent& event);
@@ -78,6 +83,7 @@ public:
     // The components, once built; worker queue only.
     NEBADatabase* database() const { return database_.get(); }
     const std::shared_ptr<NEBARemoteConfig>& engineRemoteConfig() const { return remoteConfig_; }
+    const std::shared_ptr<NEBASessionReporter>& sessionReporter() const { return sessionReporter_; }
     const std::optional<std::string>& previousNMPAppID() const { return previousNMPAppID_; }
     double initTimestamp() const { return initTimestamp_; }
 
@@ -100,6 +106,7 @@ private:
     std::shared_ptr<NEBAPersistedConfig> persistedConfig_;
     std::unique_ptr<NEBADatabase> database_;
     std::shared_ptr<NEBARemoteConfig> remoteConfig_;
+    std::shared_ptr<NEBASessionReporter> sessionReporter_;
     std::optional<std::string> previousNMPAppID_;
     double initTimestamp_ = 0;
     bool isEnabled_ = false;

@@ -27,6 +27,7 @@
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
 #include "plugins/media_browser/HYBDesktopURLOpener.h"
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
+#include "plugins/media_browser/HYBMediaClasses.h"
 
 namespace {
 
@@ -128,6 +129,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBFileClasses::registerClasses(registry);
     HYBSQLiteDeviceClasses::registerClasses(registry);
     HYBMediaBrowserClasses::registerClasses(registry);
+    HYBMediaClasses::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }

@@ -1,0 +1,11 @@
+#include "plugins/media_browser/HYBMediaClasses.h"
+
+#include <memory>
+
+#include "platform/rt/ClassRegistry.h"
+#include "plugins/media_browser/HYBVideoThumbnail.h"
+
+void HYBMediaClasses::registerClasses(rt::ClassRegistry& registry) {
+    registry.registerClass(HYBVideoThumbnail::kClassName, "HYBPlugin",
+                           [] { return std::make_shared<HYBVideoThumbnail>(); });
+}

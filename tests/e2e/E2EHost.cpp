@@ -8,6 +8,7 @@
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/gtk/GtkViewPresenter.h"
 #include "platform/ui/Application.h"
 #include "platform/wk/ScriptMessage.h"
 #include "platform/wk/UserContentController.h"
@@ -61,6 +62,7 @@ ns::Status E2EHost::start() {
     if (ec) return failure("cannot build the bundle: " + ec.message());
 
     driver_.emplace();
+    wk::GtkViewPresenter::install();
     // Set before the launch: plug-ins that load with the application watch the network from
     // their start.
     net::ReachabilityFlagSource::setFactory([this](const net::ReachabilityTarget& target) {

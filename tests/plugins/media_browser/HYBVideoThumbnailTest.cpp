@@ -16,6 +16,7 @@
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/media_browser/HYBVideoThumbnail.h"
 #include "tests/plugins/media_browser/support/ClipWriter.h"
+#include "tests/plugins/media_browser/support/RecordingDelegate.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -26,34 +27,6 @@ using mediatest::Colour;
 constexpr Colour kGreen{0, 255, 0};
 constexpr Colour kRed{255, 0, 0};
 constexpr Colour kBlue{0, 0, 255};
-
-// Hands the plug-in the file plug-in and the bundle's web content, and keeps the one result.
-class Delegate : public HYBCommandDelegate {
-public:
-    std::shared_ptr<HYBFile> file;
-    std::string www;
-    std::shared_ptr<HYBPluginResult> result;
-
-    std::optional<std::string> pathForResource(std::string_view path) override {
-        const auto full = std::filesystem::path(www) / path;
-        if (!std::filesystem::is_regular_file(full)) return std::nullopt;
-        return full.string();
-    }
-    std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view name) override {
-        return name == "File" ? file : nullptr;
-    }
-    void sendPluginResult(const std::shared_ptr<HYBPluginResult>& r,
-                          const std::optional<std::string>&) override {
-        EXPECT_FALSE(result) << "answered twice";
-        result = r;
-    }
-    void evalJs(std::string) override {}
-    void evalJs(std::string, bool) override {}
-    void runInBackground(std::function<void()> block) override { block(); }
-    ns::Dictionary settings() const override { return {}; }
-    UrlTransformer urlTransformer() const override { return nullptr; }
-    void setUrlTransformer(UrlTransformer) override {}
-};
 
 class VideoThumbnailTest : public testsupport::ManualRunLoop {
 protected:
@@ -75,13 +48,14 @@ protected:
     }
 
     std::shared_ptr<HYBPluginResult> call(ns::Array arguments) {
-        delegate_->result.reset();
+        delegate_->results.clear();
         plugin_->performAction("createThumbnail",
                                HYBInvokedUrlCommand(std::move(arguments), "Thumb1",
                                                     "VideoThumbnail", "createThumbnail"));
         loop().runUntilIdle();
-        EXPECT_TRUE(delegate_->result);
-        return delegate_->result ? delegate_->result : std::make_shared<HYBPluginResult>();
+        EXPECT_EQ(delegate_->results.size(), 1u);
+        return delegate_->results.empty() ? std::make_shared<HYBPluginResult>()
+                                          : delegate_->results.back();
     }
 
     static std::string message(const std::shared_ptr<HYBPluginResult>& r) {
@@ -105,7 +79,8 @@ protected:
 
     testsupport::TempDir dir_;
     std::shared_ptr<HYBViewController> controller_;
-    std::shared_ptr<Delegate> delegate_ = std::make_shared<Delegate>();
+    std::shared_ptr<mediatest::RecordingDelegate> delegate_ =
+        std::make_shared<mediatest::RecordingDelegate>();
     std::shared_ptr<HYBVideoThumbnail> plugin_ = std::make_shared<HYBVideoThumbnail>();
     std::string clip_;
 };

@@ -4,6 +4,7 @@
 #include "bridge/HYBAppDelegate.h"
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
+#include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/rt/ClassRegistry.h"
@@ -61,6 +62,7 @@ ns::Status E2EHost::start() {
     if (ec) return failure("cannot build the bundle: " + ec.message());
 
     driver_.emplace();
+    wk::GtkViewPresenter::install();
     // Set before the launch: plug-ins that load with the application watch the network from
     // their start.
     net::ReachabilityFlagSource::setFactory([this](const net::ReachabilityTarget& target) {

@@ -4,11 +4,11 @@
 #include "bridge/HYBAppDelegate.h"
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
+#include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
-#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/rt/ClassRegistry.h"
-#include "platform/gtk/GtkViewPresenter.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ui/Application.h"
 #include "platform/wk/ScriptMessage.h"
 #include "platform/wk/UserContentController.h"
@@ -70,7 +70,8 @@ ns::Status E2EHost::start() {
         if (target.isNetworkInGeneral()) networkReachability_ = source;
         return source;
     });
-    if (auto status = CompositionRoot::prepare({bundle.string(), sandbox_.string(), false});
+    if (auto status =
+            CompositionRoot::prepare({bundle.string(), sandbox_.string(), false, std::nullopt});
         !status) {
         return status;
     }

@@ -30,6 +30,7 @@
 #include "plugins/media_browser/HYBDesktopURLOpener.h"
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
+#include "signin/HybridSalPlugin.h"
 
 namespace {
 
@@ -132,6 +133,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBSQLiteDeviceClasses::registerClasses(registry);
     HYBMediaBrowserClasses::registerClasses(registry);
     HYBMediaClasses::registerClasses(registry);
+    HybridSalPlugin::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }

@@ -25,6 +25,8 @@
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
 #include "plugins/device_storage/HYBFileClasses.h"
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
+#include "plugins/media_browser/HYBDesktopURLOpener.h"
+#include "plugins/media_browser/HYBMediaBrowserClasses.h"
 
 namespace {
 
@@ -125,6 +127,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBDeviceStatePlugins::registerClasses(registry);
     HYBFileClasses::registerClasses(registry);
     HYBSQLiteDeviceClasses::registerClasses(registry);
+    HYBMediaBrowserClasses::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }
@@ -178,6 +181,7 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     }
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
+    ui::Application::shared().setURLOpener(HYBDesktopURLOpener::open);
     // Plug-ins and the view controller hear the life cycle through the notification centre.
     static bool notificationsInstalled = false;
     if (!notificationsInstalled) {

@@ -186,6 +186,13 @@ std::optional<ns::Value> DSArchiveValue::toValue() const {
 }
 
 void DSArchiveObject::set(std::string key, DSArchiveValue value) {
+    // A key given twice keeps its last value, as a property-list dictionary does.
+    for (auto& [k, v] : fields_) {
+        if (k == key) {
+            v = std::move(value);
+            return;
+        }
+    }
     fields_.emplace_back(std::move(key), std::move(value));
 }
 

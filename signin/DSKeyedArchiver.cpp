@@ -104,6 +104,9 @@ private:
 
     uint64_t encodeString(const std::string& text) {
         if (!writable(text)) return 0;
+        // Short texts (keys, names, types) repeat across an archive and are written once;
+        // long ones are tokens, unique, and not worth hashing.
+        if (text.size() > kSharedTextLimit) return append(plist_new_string(text.c_str()));
         auto [it, added] = strings_.try_emplace(text, next_);
         if (added) append(plist_new_string(text.c_str()));
         return it->second;
@@ -179,6 +182,8 @@ private:
         fill(slot, dict);
         return slot;
     }
+
+    static constexpr size_t kSharedTextLimit = 256;
 
     Node objects_;
     uint64_t next_ = 1;

@@ -1,34 +1,74 @@
 #include "signin/DSKeyedUnarchiver.h"
 
+#include <plist/plist.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "platform/ns/Format.h"
 #include "platform/ns/PropertyListSerialization.h"
+#include "platform/ns/UTF8.h"
 
 namespace {
 
 // The platform's code for an archive that cannot be decoded.
 constexpr int64_t kCoderReadCorruptError = 4864;
+constexpr std::string_view kBinaryMagic = "bplist00";
 
 ns::Error corrupt(std::string reason) {
     return ns::cocoaError(kCoderReadCorruptError, std::move(reason));
 }
 
-std::optional<uint64_t> uidOf(const ns::Value& value) {
-    const ns::Dictionary* dict = value.dictionary();
-    if (!dict || dict->size() != 1) return std::nullopt;
-    const ns::Value* n = value.find("CF$UID");
-    if (!n) return std::nullopt;
-    return n->uint64();
+struct PlistFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+
+std::optional<uint64_t> uidOf(plist_t node) {
+    if (!node || plist_get_node_type(node) != PLIST_UID) return std::nullopt;
+    uint64_t uid = 0;
+    plist_get_uid_val(node, &uid);
+    return uid;
+}
+
+// Text of a string node; bytes that are not UTF-8 are repaired, as every other reader of
+// property lists does.
+std::optional<std::string> textOf(plist_t node) {
+    if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    if (!text) return std::string();
+    std::string_view view(text, length);
+    if (!ns::utf8::isValid(view)) return ns::utf8::repaired(view);
+    return std::string(view);
+}
+
+std::optional<double> numberOf(plist_t node) {
+    if (!node) return std::nullopt;
+    switch (plist_get_node_type(node)) {
+        case PLIST_REAL: {
+            double d = 0;
+            plist_get_real_val(node, &d);
+            return d;
+        }
+        case PLIST_UINT: {
+            uint64_t u = 0;
+            plist_get_uint_val(node, &u);
+            return static_cast<double>(static_cast<int64_t>(u));
+        }
+        default:
+            return std::nullopt;
+    }
 }
 
 class Reader {
 public:
-    Reader(const ns::Array& objects, const std::set<std::string>& allowed)
-        : objects_(objects),
+    Reader(std::vector<plist_t> objects, const std::set<std::string>& allowed)
+        : objects_(std::move(objects)),
           allowed_(allowed),
-          state_(objects.size(), kUnvisited),
-          maxProduced_(4 * objects.size() + 1024) {}
+          state_(objects_.size(), kUnvisited),
+          maxProduced_(4 * objects_.size() + 1024) {}
 
     ns::Result<DSArchiveValue> decode(uint64_t uid, size_t depth) {
         if (uid >= objects_.size()) return corrupt("Reference outside the archive's objects");
@@ -39,7 +79,10 @@ public:
         // decoded stays proportional to what was read.
         if (++produced_ > maxProduced_) return corrupt("Archive holds too many objects");
         state_[uid] = kOnPath;
-        ns::Result<DSArchiveValue> value = decodeObject(objects_[uid], depth);
+        plist_t object = objects_[uid];
+        ns::Result<DSArchiveValue> value = plist_get_node_type(object) == PLIST_DICT
+                                               ? decodeInstance(object, depth)
+                                               : scalar(object);
         state_[uid] = kUnvisited;
         return value;
     }
@@ -48,56 +91,64 @@ private:
     static constexpr uint8_t kUnvisited = 0;
     static constexpr uint8_t kOnPath = 1;
 
-    ns::Result<DSArchiveValue> decodeObject(const ns::Value& object, size_t depth) {
-        switch (object.type()) {
-            case ns::Value::Type::String:
-                return DSArchiveValue::text(*object.string());
-            case ns::Value::Type::Dictionary:
-                return decodeInstance(object, depth);
-            default:
-                return scalar(object);
-        }
-    }
-
-    static ns::Result<DSArchiveValue> scalar(const ns::Value& object) {
-        switch (object.type()) {
-            case ns::Value::Type::Bool:
-                return DSArchiveValue::boolean(*object.boolean());
-            case ns::Value::Type::Integer:
-                return DSArchiveValue::integer(*object.int64());
-            case ns::Value::Type::Unsigned:
-            case ns::Value::Type::Double:
-                return DSArchiveValue::real(object.doubleValue());
-            case ns::Value::Type::String:
-                return DSArchiveValue::text(*object.string());
-            case ns::Value::Type::Data:
-                return DSArchiveValue::data(*object.data());
-            case ns::Value::Type::Date:
-                return DSArchiveValue::date(*object.date());
+    static ns::Result<DSArchiveValue> scalar(plist_t node) {
+        switch (plist_get_node_type(node)) {
+            case PLIST_BOOLEAN: {
+                uint8_t b = 0;
+                plist_get_bool_val(node, &b);
+                return DSArchiveValue::boolean(b != 0);
+            }
+            case PLIST_UINT: {
+                uint64_t u = 0;
+                plist_get_uint_val(node, &u);
+                return DSArchiveValue::integer(static_cast<int64_t>(u));
+            }
+            case PLIST_REAL:
+                return DSArchiveValue::real(*numberOf(node));
+            case PLIST_STRING:
+                return DSArchiveValue::text(*textOf(node));
+            case PLIST_DATA: {
+                uint64_t length = 0;
+                const char* bytes = plist_get_data_ptr(node, &length);
+                return DSArchiveValue::data(ns::Data(bytes, bytes ? length : 0));
+            }
+            case PLIST_DATE: {
+                int32_t sec = 0, usec = 0;
+                plist_get_date_val(node, &sec, &usec);
+                return DSArchiveValue::date(
+                    ns::Date::fromTimeIntervalSinceReferenceDate(sec + usec / 1e6));
+            }
             default:
                 return corrupt("Unexpected value in archive");
         }
     }
 
-    ns::Result<std::string> className(const ns::Value& object) {
-        const ns::Value* ref = object.find("$class");
-        std::optional<uint64_t> uid = ref ? uidOf(*ref) : std::nullopt;
+    ns::Result<std::string> className(plist_t object) {
+        std::optional<uint64_t> uid = uidOf(plist_dict_get_item(object, "$class"));
         if (!uid || *uid == 0 || *uid >= objects_.size())
             return corrupt("Archived object without a class");
-        const ns::Value* name = objects_[*uid].find("$classname");
-        if (!name || !name->string()) return corrupt("Archived class without a name");
-        if (!allowed_.contains(*name->string()))
-            return corrupt(ns::format("Class '%@' is not allowed here", *name->string()));
-        return *name->string();
+        plist_t classObject = objects_[*uid];
+        if (plist_get_node_type(classObject) != PLIST_DICT)
+            return corrupt("Archived class without a name");
+        std::optional<std::string> name = textOf(plist_dict_get_item(classObject, "$classname"));
+        if (!name) return corrupt("Archived class without a name");
+        if (!allowed_.contains(*name))
+            return corrupt(ns::format("Class '%@' is not allowed here", *name));
+        return std::move(*name);
     }
 
-    ns::Result<std::vector<DSArchiveValue>> references(const ns::Value& object, const char* key,
+    ns::Result<std::vector<DSArchiveValue>> references(plist_t object, const char* key,
                                                        size_t depth) {
-        const ns::Value* list = object.find(key);
-        if (!list || !list->array()) return corrupt(ns::format("Missing %s", key));
+        plist_t list = plist_dict_get_item(object, key);
+        if (!list || plist_get_node_type(list) != PLIST_ARRAY)
+            return corrupt(ns::format("Missing %s", key));
         std::vector<DSArchiveValue> items;
-        items.reserve(list->array()->size());
-        for (const ns::Value& ref : *list->array()) {
+        items.reserve(plist_array_get_size(list));
+        plist_array_iter it = nullptr;
+        plist_array_new_iter(list, &it);
+        std::unique_ptr<void, decltype(&free)> iterOwner(it, &free);
+        plist_t ref = nullptr;
+        for (plist_array_next_item(list, it, &ref); ref; plist_array_next_item(list, it, &ref)) {
             std::optional<uint64_t> uid = uidOf(ref);
             if (!uid) return corrupt("Container member is not a reference");
             ns::Result<DSArchiveValue> item = decode(*uid, depth + 1);
@@ -107,8 +158,7 @@ private:
         return items;
     }
 
-    ns::Result<DSArchiveValue> decodeInstance(const ns::Value& object, size_t depth) {
-        if (uidOf(object)) return corrupt("Reference in place of an object");
+    ns::Result<DSArchiveValue> decodeInstance(plist_t object, size_t depth) {
         ns::Result<std::string> name = className(object);
         if (!name) return name.error();
         const std::string& cls = *name;
@@ -131,39 +181,42 @@ private:
             return DSArchiveValue::array(std::move(*items), cls == "NSMutableArray");
         }
         if (cls == "NSDate") {
-            const ns::Value* time = object.find("NS.time");
-            if (!time || !time->number()) return corrupt("Date without time");
-            return DSArchiveValue::date(
-                ns::Date::fromTimeIntervalSinceReferenceDate(*time->number()));
+            std::optional<double> time = numberOf(plist_dict_get_item(object, "NS.time"));
+            if (!time) return corrupt("Date without time");
+            return DSArchiveValue::date(ns::Date::fromTimeIntervalSinceReferenceDate(*time));
         }
         if (cls == "NSNull") return DSArchiveValue::null();
         if (cls == "NSString" || cls == "NSMutableString") {
-            const ns::Value* text = object.find("NS.string");
-            if (!text || !text->string()) return corrupt("String without text");
-            return DSArchiveValue::text(*text->string());
+            std::optional<std::string> text = textOf(plist_dict_get_item(object, "NS.string"));
+            if (!text) return corrupt("String without text");
+            return DSArchiveValue::text(std::move(*text));
         }
         if (cls == "NSData" || cls == "NSMutableData") {
-            const ns::Value* bytes = object.find("NS.data");
-            if (!bytes || !bytes->data()) return corrupt("Data without bytes");
-            return DSArchiveValue::data(*bytes->data());
+            plist_t bytes = plist_dict_get_item(object, "NS.data");
+            if (!bytes || plist_get_node_type(bytes) != PLIST_DATA)
+                return corrupt("Data without bytes");
+            return scalar(bytes);
         }
         auto instance = std::make_shared<DSArchiveObject>(cls);
-        for (const auto& [key, field] : *object.dictionary()) {
-            if (key == "$class") continue;
-            if (std::optional<uint64_t> uid = uidOf(field)) {
-                ns::Result<DSArchiveValue> value = decode(*uid, depth + 1);
-                if (!value) return value.error();
-                instance->set(key, std::move(*value));
-            } else {
-                ns::Result<DSArchiveValue> value = scalar(field);
-                if (!value) return value.error();
-                instance->set(key, std::move(*value));
-            }
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(object, &it);
+        std::unique_ptr<void, decltype(&free)> iterOwner(it, &free);
+        char* key = nullptr;
+        plist_t field = nullptr;
+        for (plist_dict_next_item(object, it, &key, &field); field;
+             plist_dict_next_item(object, it, &key, &field)) {
+            std::unique_ptr<char, decltype(&free)> keyOwner(key, &free);
+            const std::string_view name(key ? key : "");
+            if (name == "$class") continue;
+            ns::Result<DSArchiveValue> value =
+                uidOf(field) ? decode(*uidOf(field), depth + 1) : scalar(field);
+            if (!value) return value.error();
+            instance->set(std::string(name), std::move(*value));
         }
         return DSArchiveValue::object(std::move(instance));
     }
 
-    const ns::Array& objects_;
+    std::vector<plist_t> objects_;
     const std::set<std::string>& allowed_;
     std::vector<uint8_t> state_;
     size_t produced_ = 0;
@@ -183,21 +236,36 @@ ns::Result<DSArchiveValue> DSKeyedUnarchiver::unarchive(
     const ns::Data& data, const std::set<std::string>& allowedClasses) {
     if (data.empty()) return corrupt("Empty archive");
     if (data.length() > kMaxArchiveBytes) return corrupt("Archive too large");
-    ns::Result<ns::Value> plist = ns::PropertyListSerialization::read(data);
-    if (!plist) return corrupt("Archive is not a property list");
-    const ns::Value& top = *plist;
-    const ns::Value* archiver = top.find("$archiver");
-    const ns::Value* version = top.find("$version");
-    const ns::Value* objects = top.find("$objects");
-    const ns::Value* roots = top.find("$top");
-    if (!archiver || !archiver->string() || *archiver->string() != "NSKeyedArchiver" || !version ||
-        version->int64() != 100000 || !objects || !objects->array() || !roots ||
-        !roots->dictionary())
+    // Archives are written in the binary form; the parser's nodes are read directly, after the
+    // checks that keep input the parser cannot take away from it.
+    if (!data.chars().starts_with(kBinaryMagic)) return corrupt("Not a keyed archive");
+    if (std::optional<std::string> refused = ns::PropertyListSerialization::binaryRefusal(data))
+        return corrupt(*refused);
+    plist_t parsed = nullptr;
+    plist_from_bin(data.chars().data(), static_cast<uint32_t>(data.length()), &parsed);
+    if (!parsed) return corrupt("Archive is not a property list");
+    std::unique_ptr<void, PlistFree> top(parsed);
+    if (plist_get_node_type(parsed) != PLIST_DICT) return corrupt("Not a keyed archive");
+    plist_t objects = plist_dict_get_item(parsed, "$objects");
+    plist_t roots = plist_dict_get_item(parsed, "$top");
+    std::optional<double> version = numberOf(plist_dict_get_item(parsed, "$version"));
+    if (textOf(plist_dict_get_item(parsed, "$archiver")) != "NSKeyedArchiver" ||
+        version != 100000 || !objects || plist_get_node_type(objects) != PLIST_ARRAY || !roots ||
+        plist_get_node_type(roots) != PLIST_DICT)
         return corrupt("Not a keyed archive");
-    if (objects->array()->size() > kMaxObjects) return corrupt("Archive holds too many objects");
-    const ns::Value* root = roots->find("root");
-    std::optional<uint64_t> rootUid = root ? uidOf(*root) : std::nullopt;
+    if (plist_array_get_size(objects) > kMaxObjects)
+        return corrupt("Archive holds too many objects");
+    std::optional<uint64_t> rootUid = uidOf(plist_dict_get_item(roots, "root"));
     if (!rootUid) return corrupt("Archive without root object");
-    Reader reader(*objects->array(), allowedClasses);
+
+    std::vector<plist_t> list;
+    list.reserve(plist_array_get_size(objects));
+    plist_array_iter it = nullptr;
+    plist_array_new_iter(objects, &it);
+    std::unique_ptr<void, decltype(&free)> iterOwner(it, &free);
+    plist_t item = nullptr;
+    for (plist_array_next_item(objects, it, &item); item; plist_array_next_item(objects, it, &item))
+        list.push_back(item);
+    Reader reader(std::move(list), allowedClasses);
     return reader.decode(*rootUid, 0);
 }

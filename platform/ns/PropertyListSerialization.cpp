@@ -82,7 +82,7 @@ uint64_t bigEndian(const uint8_t* p, size_t n) {
 // that holds a NUL character or is no string; such input is refused here. Other structural
 // faults are left to the parser, which reports them.
 class BinaryPrecheck {
-  public:
+public:
     BinaryPrecheck(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
     // Empty when the input may go to the parser, otherwise the reason to refuse it.
@@ -103,7 +103,7 @@ class BinaryPrecheck {
         return walk(top, maxDepth);
     }
 
-  private:
+private:
     static constexpr uint32_t kUnvisited = std::numeric_limits<uint32_t>::max();
     static constexpr uint32_t kOnPath = kUnvisited - 1;
 
@@ -442,6 +442,10 @@ Result<Value> PropertyListSerialization::read(const Data& data, Format* format) 
     if (!value) return readError("Unsupported value in property list");
     if (format) *format = binary ? Format::Binary : Format::XML;
     return std::move(*value);
+}
+
+std::optional<std::string> PropertyListSerialization::binaryRefusal(const Data& data) {
+    return BinaryPrecheck(data.bytes(), data.length()).problem(kMaxDepth);
 }
 
 Result<Data> PropertyListSerialization::write(const Value& value, Format format) {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/ns/Data.h"
@@ -24,11 +25,15 @@ namespace ns {
 // Reading detects the format; empty or malformed input and input nested deeper than kMaxDepth
 // arrays and dictionaries are errors (code 3840), checked before the parser sees them.
 class PropertyListSerialization {
-  public:
+public:
     enum class Format { XML, Binary };
     static constexpr size_t kMaxDepth = 512;
 
     static Result<Value> read(const Data& data, Format* format = nullptr);
+    // Why a binary property list must not go to the parser (nested too deeply, an object that
+    // contains itself, a dictionary key the parser cannot take), or nothing when it may: for
+    // readers that walk the parser's own nodes.
+    static std::optional<std::string> binaryRefusal(const Data& data);
     static Result<Data> write(const Value& value, Format format);
 
     // read() of the file's contents; a file that cannot be read gives its POSIX error.

@@ -1,8 +1,14 @@
 #include "platform/ui/Color.h"
 
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <mutex>
+
+#include "platform/ns/Bundle.h"
+#include "platform/ns/FileManager.h"
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ns/Log.h"
 
 namespace ui {
 namespace {
@@ -61,11 +67,46 @@ std::optional<Color> Color::fromConstructorName(std::string_view name) {
 }
 
 std::optional<Color> Color::named(std::string_view name) {
-    auto& r = registry();
-    std::lock_guard lock(r.mutex);
-    auto it = r.colors.find(name);
-    if (it == r.colors.end()) return std::nullopt;
-    return it->second;
+    {
+        auto& r = registry();
+        std::lock_guard lock(r.mutex);
+        auto it = r.colors.find(name);
+        if (it != r.colors.end()) return it->second;
+    }
+    auto bundle = ns::Bundle::mainBundle();
+    const auto path = bundle ? bundle->pathForResource(name, kAssetExtension) : std::nullopt;
+    if (!path) return std::nullopt;
+    std::error_code error;
+    const auto size = std::filesystem::file_size(*path, error);
+    if (error || size > kMaxAssetSize) {
+        ns::nslog("The colour asset %@ cannot be read.", *path);
+        return std::nullopt;
+    }
+    auto data = ns::FileManager::defaultManager().contentsAtPath(*path);
+    auto color = data.ok() ? fromAssetDescription(*data) : std::nullopt;
+    if (!color) ns::nslog("The colour asset %@ is not a colour.", *path);
+    return color;
+}
+
+std::optional<Color> Color::fromAssetDescription(const ns::Data& description) {
+    auto read = ns::JSONSerialization::read(
+        std::string_view(reinterpret_cast<const char*>(description.bytes()), description.length()));
+    if (!read || !read->isDictionary()) return std::nullopt;
+    const ns::Value& value = *read;
+    double components[4] = {0, 0, 0, 1};
+    const char* keys[4] = {"red", "green", "blue", "alpha"};
+    for (size_t i = 0; i < 4; ++i) {
+        const ns::Value* component = value.find(keys[i]);
+        if (!component) {
+            if (i < 3) return std::nullopt;
+            continue;
+        }
+        if (!component->isNumber()) return std::nullopt;
+        const double number = component->doubleValue();
+        if (!(number >= 0.0 && number <= 1.0)) return std::nullopt;
+        components[i] = number;
+    }
+    return Color{components[0], components[1], components[2], components[3]};
 }
 
 void Color::registerNamed(std::string name, Color color) {

@@ -5,6 +5,10 @@
 #include <string>
 #include <string_view>
 
+namespace ns {
+class Data;
+}  // namespace ns
+
 namespace ui {
 
 // An RGBA colour with components from 0 to 1 (the platform's colour object).
@@ -36,9 +40,15 @@ class Color {
     // colour by name at run time need; nullopt when the colour class has no such constructor.
     static std::optional<Color> fromConstructorName(std::string_view name);
 
-    // The application's named colour asset ("BackgroundColor"); nullopt when the bundle has none.
-    // Assets are registered by whoever loads the bundle's resources.
+    // The application's named colour asset ("BackgroundColor"): one registered under the name,
+    // else the main bundle's "<name>.color.json" (see fromAssetDescription()); nullopt when
+    // there is none or it is not a colour (which is logged).
     static std::optional<Color> named(std::string_view name);
+    static constexpr const char* kAssetExtension = "color.json";
+    static constexpr size_t kMaxAssetSize = 64 * 1024;
+    // A colour asset: {"red": R, "green": G, "blue": B, "alpha": A}, each a number from 0 to 1;
+    // alpha may be left out (1). Anything else is nullopt.
+    static std::optional<Color> fromAssetDescription(const ns::Data& description);
     static void registerNamed(std::string name, Color color);
     static void removeAllNamed();
 

@@ -7,9 +7,10 @@ namespace ui {
 
 class ViewController;
 
-// A storyboard of the application bundle. The headless platform has no compiled interface
-// files: every storyboard's initial controller is a plain controller whose view is a plain
-// view of the screen's bounds, which is what a launch screen amounts to here.
+// A storyboard of the application bundle: the interface file "<name>.interface.json" of the
+// main bundle (see InterfaceFile). Its initial controller is a plain controller whose view
+// holds the file's top-level views; without the file (or with one that cannot be read, which
+// is logged) the view is empty.
 class Storyboard {
   public:
     explicit Storyboard(std::string name) : name_(std::move(name)) {}

@@ -1,6 +1,10 @@
 #include "sdk/analytics/NEBADataTypeValidator.h"
 
 #include <unicode/uchar.h>
+#include <unicode/uniset.h>
+#include <unicode/unistr.h>
+
+#include <climits>
 
 #include <array>
 
@@ -58,10 +62,6 @@ bool isLetter(UChar32 c) {
     }
 }
 
-bool isNameCharacter(UChar32 c) {
-    return c == '_' || isLetter(c) || u_charType(c) == U_DECIMAL_DIGIT_NUMBER;
-}
-
 // Names are nearly always ASCII: a table answers those without a call into ICU.
 const std::array<bool, 128>& asciiNameCharacters() {
     static const std::array<bool, 128> table = [] {
@@ -75,6 +75,25 @@ const std::array<bool, 128>& asciiNameCharacters() {
     return table;
 }
 
+// Letters (Lu, Ll, Lt, Lm, Lo), decimal digits and "_", built once and frozen: a frozen set
+// is safe to read from any thread.
+const icu::UnicodeSet& nameCharacterSet() {
+    static const icu::UnicodeSet* set = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        auto* made = new icu::UnicodeSet(
+            icu::UnicodeString(u"[[:Lu:][:Ll:][:Lt:][:Lm:][:Lo:][:Nd:]_]"), status);
+        if (U_FAILURE(status)) {
+            // Without ICU's data only ASCII names pass.
+            delete made;
+            status = U_ZERO_ERROR;
+            made = new icu::UnicodeSet(icu::UnicodeString(u"[a-zA-Z0-9_]"), status);
+        }
+        made->freeze();
+        return made;
+    }();
+    return *set;
+}
+
 bool hasPrefix(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -84,18 +103,17 @@ bool hasPrefix(std::string_view text, std::string_view prefix) {
 bool NEBADataTypeValidator::containsOnlyNameCharacters(std::string_view text) {
     const auto& ascii = asciiNameCharacters();
     size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x80) {
-            if (!ascii[byte]) return false;
-            ++i;
-            continue;
-        }
-        bool malformed = false;
-        char32_t c = ns::nextCodePoint(text, i, &malformed);
-        if (malformed || !isNameCharacter(static_cast<UChar32>(c))) return false;
+    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) {
+        if (!ascii[static_cast<unsigned char>(text[i])]) return false;
+        ++i;
     }
-    return true;
+    if (i == text.size()) return true;
+    // The rest, from the first non-ASCII byte, through ICU's frozen set; ill-formed UTF-8 reads
+    // as U+FFFD, which is no name character.
+    auto rest = text.substr(i);
+    if (rest.size() > static_cast<size_t>(INT32_MAX)) return false;
+    auto length = static_cast<int32_t>(rest.size());
+    return nameCharacterSet().spanUTF8(rest.data(), length, USET_SPAN_CONTAINED) == length;
 }
 
 bool NEBADataTypeValidator::startsWithLetter(std::string_view text) {

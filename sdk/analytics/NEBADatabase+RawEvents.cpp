@@ -101,20 +101,29 @@ ns::Status NEBADatabase::deleteUnusedRawEventsMetadata() {
 
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromRawEvent(
     const NEBARawEventData& rawEvent, bool isRealtime) {
-    auto proto = rawEvent.rawEvent().protoEvent();
+    return recordFromEvent(rawEvent.rawEvent(), rawEvent.metadataFingerprint(), isRealtime);
+}
+
+NEBADatabase::Record NEBADatabase::recordFromEvent(const NEBAEvent& event, int64_t fingerprint,
+                                                   bool isRealtime) {
+    auto proto = event.protoEvent();
     proto.clear_name();  // the name lives in its own column
-    return Record{{"name", ns::Value(rawEvent.rawEvent().name())},
-                  {"timestamp", ns::Value(rawEvent.rawEvent().timestamp())},
-                  {"metadata_fingerprint", fingerprintValue(rawEvent.metadataFingerprint())},
-                  {"data", ns::Value(ns::Data::fromString(proto.SerializeAsString()))},
-                  {"is_realtime", ns::Value(isRealtime)}};
+    std::string bytes = proto.SerializeAsString();
+    Record record;
+    record.reserve(5);
+    // Appended in name order, the order a record keeps.
+    record.appendUnsorted("data", ns::Value(ns::Data(bytes.data(), bytes.size())));
+    record.appendUnsorted("is_realtime", ns::Value(isRealtime));
+    record.appendUnsorted("metadata_fingerprint", fingerprintValue(fingerprint));
+    record.appendUnsorted("name", ns::Value(event.name()));
+    record.appendUnsorted("timestamp", ns::Value(event.timestamp()));
+    record.finishAppending();
+    return record;
 }
 
 ns::Status NEBADatabase::insertRawEvent(const NEBAEvent& event, int64_t metadataFingerprint,
                                         bool isRealtime) {
-    auto raw = NEBARawEventData::initWithRawEvent(event, 0, metadataFingerprint);
-    if (!raw) return argumentError("Received empty event for inserting in the database");
-    return insertRecord(dictionaryFromRawEvent(*raw, isRealtime), kRawEventsTable);
+    return insertRecord(recordFromEvent(event, metadataFingerprint, isRealtime), kRawEventsTable);
 }
 
 ns::Result<NEBAEvent> NEBADatabase::eventFromDictionary(const Record& record) {

@@ -116,6 +116,7 @@ public:
     ns::Result<std::optional<double>> queryLatestRawEventTime();
     static std::optional<Record> dictionaryFromRawEvent(const NEBARawEventData& rawEvent,
                                                         bool isRealtime);
+    static Record recordFromEvent(const NEBAEvent& event, int64_t fingerprint, bool isRealtime);
     static ns::Result<NEBARawEventData> rawEventDataFromDictionary(const Record& record);
     static ns::Result<NEBAEvent> eventFromDictionary(const Record& record);
 

@@ -54,21 +54,18 @@ const std::vector<std::string> kJournalSuffixes = {"-journal", "-wal", "-shm"};
 
 // --- Statement lease ---------------------------------------------------------------------
 
-NEBASqliteStore::Statement::Statement(NEBASqliteStore* store, sqlite3_stmt* statement,
-                                      std::string sql)
-    : store_(store), statement_(statement), sql_(std::move(sql)) {}
+NEBASqliteStore::Statement::Statement(sqlite3_stmt* statement, CachedStatement* cached)
+    : statement_(statement), cached_(cached) {}
 
 NEBASqliteStore::Statement::Statement(Statement&& other) noexcept
-    : store_(std::exchange(other.store_, nullptr)),
-      statement_(std::exchange(other.statement_, nullptr)),
-      sql_(std::move(other.sql_)) {}
+    : statement_(std::exchange(other.statement_, nullptr)),
+      cached_(std::exchange(other.cached_, nullptr)) {}
 
 NEBASqliteStore::Statement& NEBASqliteStore::Statement::operator=(Statement&& other) noexcept {
     if (this != &other) {
         release();
-        store_ = std::exchange(other.store_, nullptr);
         statement_ = std::exchange(other.statement_, nullptr);
-        sql_ = std::move(other.sql_);
+        cached_ = std::exchange(other.cached_, nullptr);
     }
     return *this;
 }
@@ -78,9 +75,17 @@ NEBASqliteStore::Statement::~Statement() {
 }
 
 void NEBASqliteStore::Statement::release() {
-    if (store_ && statement_) store_->cleanUpStatement(statement_, sql_);
-    store_ = nullptr;
+    if (!statement_) return;
+    if (cached_) {
+        // Kept for the next use of the same text.
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+        cached_->inUse = false;
+    } else {
+        sqlite3_finalize(statement_);
+    }
     statement_ = nullptr;
+    cached_ = nullptr;
 }
 
 // --- Life cycle ------------------------------------------------------------------------
@@ -381,23 +386,24 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::upsertStatementForRecord
     const Record& record, const std::string& table) {
     if (table.empty()) return argumentError("Received empty table name for upsert");
     if (record.empty()) return argumentError("Received empty record for upsert");
-    std::string columns, placeholders;
-    Values values;
+    std::string sql = "INSERT OR REPLACE INTO " + table + " (";
     for (const auto& [name, value] : record) {
         if (!isBindable(value)) {
             NEBAMonitor::log(4, "Record has value of unexpected type");
             return argumentError("Record has value of unexpected type");
         }
-        columns += name + ", ";
-        placeholders += "?, ";
-        values.push_back(value);
+        sql += name;
+        sql += ", ";
     }
-    columns.replace(columns.size() - 2, 2, ") VALUES (");
-    placeholders.replace(placeholders.size() - 2, 2, ");");
+    sql.replace(sql.size() - 2, 2, ") VALUES (");
+    for (size_t i = 0; i < record.size(); ++i) sql += i + 1 < record.size() ? "?, " : "?);";
     // A record's columns come out in name order, so one set of columns always makes the same
     // text: the statement is kept and reused like any other with placeholders.
-    return statementForQuery(
-        ns::format("INSERT OR REPLACE INTO %@ (", table) + columns + placeholders, values);
+    auto statement = statementForQuery(sql, {}, true);
+    if (!statement) return statement.error();
+    auto bound = bindRecord(record, statement->get());
+    if (!bound) return bound.error();
+    return statement;
 }
 
 ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::updateStatementForRecord(
@@ -544,17 +550,25 @@ bool NEBASqliteStore::performTransaction(const std::function<bool()>& block) {
 
 ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const std::string& sql,
                                                                           const Values& values) {
+    return statementForQuery(sql, values, false);
+}
+
+ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const std::string& sql,
+                                                                          const Values& values,
+                                                                          bool bindsLater) {
     sqlite3_stmt* statement = nullptr;
+    CachedStatement* entry = nullptr;
     auto cached = statementCache_.find(sql);
     if (cached != statementCache_.end() && !cached->second.inUse) {
         statement = cached->second.statement.get();
+        entry = &cached->second;
         cached->second.inUse = true;
         cached->second.lastUse = ++useCounter_;
     } else {
         if (!db_) return stateError("Statement for query failed. Database not open.");
         bool cache;
         if (sql.find('?') != std::string::npos) {
-            if (values.empty()) return argumentError("Received empty parameters");
+            if (values.empty() && !bindsLater) return argumentError("Received empty parameters");
             cache = true;
         } else {
             cache = !containsIgnoringCase(sql, "WHERE");
@@ -565,12 +579,12 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const 
         if (!prepared) return prepared.error();
         statement = prepared->get();
         if (cache) {
-            cacheStatement(sql, std::move(*prepared));
+            entry = &cacheStatement(sql, std::move(*prepared));
         } else {
             prepared->release();
         }
     }
-    Statement lease(this, statement, sql);
+    Statement lease(statement, entry);
     if (!values.empty()) {
         auto bound = bindValues(values, statement);
         if (!bound) return bound.error();
@@ -578,7 +592,8 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const 
     return lease;
 }
 
-void NEBASqliteStore::cacheStatement(const std::string& sql, StatementPtr statement) {
+NEBASqliteStore::CachedStatement& NEBASqliteStore::cacheStatement(const std::string& sql,
+                                                                  StatementPtr statement) {
     if (statementCache_.size() >= kStatementCacheCapacity) {
         auto oldest = statementCache_.end();
         for (auto it = statementCache_.begin(); it != statementCache_.end(); ++it) {
@@ -589,18 +604,9 @@ void NEBASqliteStore::cacheStatement(const std::string& sql, StatementPtr statem
         }
         if (oldest != statementCache_.end()) statementCache_.erase(oldest);
     }
-    statementCache_[sql] = CachedStatement{std::move(statement), ++useCounter_, true};
-}
-
-void NEBASqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string& sql) {
-    auto cached = statementCache_.find(sql);
-    if (cached != statementCache_.end() && cached->second.statement.get() == statement) {
-        sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
-        cached->second.inUse = false;
-        return;
-    }
-    sqlite3_finalize(statement);
+    auto& entry = statementCache_[sql];
+    entry = CachedStatement{std::move(statement), ++useCounter_, true};
+    return entry;
 }
 
 ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::prepareSQL(const std::string& sql) {
@@ -625,33 +631,44 @@ ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::prepareSQL(const std:
 ns::Status NEBASqliteStore::bindValues(const Values& values, sqlite3_stmt* statement) {
     if (!statement) return argumentError("Failed to bind to NULL statement");
     sqlite3_clear_bindings(statement);
-    static const uint8_t kNoBytes = 0;
     bool ok = true;
     for (size_t i = 0; i < values.size(); ++i) {
-        const auto& value = values[i];
-        int index = static_cast<int>(i + 1);
-        int rc = SQLITE_MISUSE;
-        if (const auto* data = value.data()) {
-            // SQLite copies the bytes: the record may go before the statement runs. An empty
-            // blob is bound as an empty blob, never as NULL.
-            rc = sqlite3_bind_blob64(statement, index, data->empty() ? &kNoBytes : data->bytes(),
-                                     data->length(), SQLITE_TRANSIENT);
-        } else if (value.isBool()) {
-            rc = sqlite3_bind_int64(statement, index, value.boolValue() ? 1 : 0);
-        } else if (value.type() == ns::Value::Type::Integer) {
-            rc = sqlite3_bind_int64(statement, index, *value.int64());
-        } else if (value.isDouble()) {
-            rc = sqlite3_bind_double(statement, index, value.doubleValue());
-        } else if (const auto* text = value.string()) {
-            rc = sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_TRANSIENT,
-                                     SQLITE_UTF8);
-        } else if (value.isNull()) {
-            rc = sqlite3_bind_null(statement, index);
-        }
-        if (rc != SQLITE_OK) ok = false;
+        ok = bindValue(values[i], static_cast<int>(i + 1), statement) && ok;
     }
     if (!ok) return databaseError("bind values");
     return {};
+}
+
+ns::Status NEBASqliteStore::bindRecord(const Record& record, sqlite3_stmt* statement) {
+    if (!statement) return argumentError("Failed to bind to NULL statement");
+    bool ok = true;
+    int index = 0;
+    for (const auto& [name, value] : record) ok = bindValue(value, ++index, statement) && ok;
+    if (!ok) return databaseError("bind values");
+    return {};
+}
+
+bool NEBASqliteStore::bindValue(const ns::Value& value, int index, sqlite3_stmt* statement) {
+    static const uint8_t kNoBytes = 0;
+    int rc = SQLITE_MISUSE;
+    if (const auto* data = value.data()) {
+        // SQLite copies the bytes: the record may go before the statement runs. An empty
+        // blob is bound as an empty blob, never as NULL.
+        rc = sqlite3_bind_blob64(statement, index, data->empty() ? &kNoBytes : data->bytes(),
+                                 data->length(), SQLITE_TRANSIENT);
+    } else if (value.isBool()) {
+        rc = sqlite3_bind_int64(statement, index, value.boolValue() ? 1 : 0);
+    } else if (value.type() == ns::Value::Type::Integer) {
+        rc = sqlite3_bind_int64(statement, index, *value.int64());
+    } else if (value.isDouble()) {
+        rc = sqlite3_bind_double(statement, index, value.doubleValue());
+    } else if (const auto* text = value.string()) {
+        rc = sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_TRANSIENT,
+                                 SQLITE_UTF8);
+    } else if (value.isNull()) {
+        rc = sqlite3_bind_null(statement, index);
+    }
+    return rc == SQLITE_OK;
 }
 
 ns::Status NEBASqliteStore::executeSQL(const std::string& sql) {

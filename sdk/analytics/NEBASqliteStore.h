@@ -36,12 +36,14 @@ public:
     };
     using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
+    struct CachedStatement;
     // A prepared statement lent by the store: a cached one is reset and unbound when the lease
     // ends, any other is finalized.
     class Statement {
     public:
         Statement() = default;
-        Statement(NEBASqliteStore* store, sqlite3_stmt* statement, std::string sql);
+        // `cached` is the cache's entry of the statement, or null for one the lease owns.
+        Statement(sqlite3_stmt* statement, CachedStatement* cached);
         Statement(Statement&& other) noexcept;
         Statement& operator=(Statement&& other) noexcept;
         ~Statement();
@@ -49,9 +51,8 @@ public:
 
     private:
         void release();
-        NEBASqliteStore* store_ = nullptr;
         sqlite3_stmt* statement_ = nullptr;
-        std::string sql_;
+        CachedStatement* cached_ = nullptr;
     };
 
     // Opens and validates the file; a file SQLite calls damaged (or that fails the integrity
@@ -117,6 +118,8 @@ public:
     ns::Result<Statement> statementForQuery(const std::string& sql, const Values& values = {});
     ns::Result<StatementPtr> prepareSQL(const std::string& sql);
     ns::Status bindValues(const Values& values, sqlite3_stmt* statement);
+    // Binds the record's values in its column order, without copying them.
+    ns::Status bindRecord(const Record& record, sqlite3_stmt* statement);
     ns::Status executeSQL(const std::string& sql);
     ns::Status executeSQLStatement(StatementPtr statement);
     // None for an empty blob (a NULL blob pointer) or an unknown column type.
@@ -133,14 +136,19 @@ public:
     static constexpr size_t kStatementCacheCapacity = 64;
     size_t cachedStatementCount() const { return statementCache_.size(); }
 
-private:
+    // An entry of the statement cache (public only so that a lease can name it).
     struct CachedStatement {
         StatementPtr statement;
         uint64_t lastUse = 0;
         bool inUse = false;
     };
-    void cleanUpStatement(sqlite3_stmt* statement, const std::string& sql);
-    void cacheStatement(const std::string& sql, StatementPtr statement);
+
+private:
+    // `bindsLater`: the caller binds the placeholders itself.
+    ns::Result<Statement> statementForQuery(const std::string& sql, const Values& values,
+                                            bool bindsLater);
+    static bool bindValue(const ns::Value& value, int index, sqlite3_stmt* statement);
+    CachedStatement& cacheStatement(const std::string& sql, StatementPtr statement);
     ns::Result<Statement> upsertStatementForRecord(const Record& record, const std::string& table);
     ns::Result<Statement> updateStatementForRecord(const Record& record, const std::string& table,
                                                    const std::string& columnName,

@@ -9,10 +9,10 @@
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/NotificationQueue.h"
 #include "platform/rt/ClassRegistry.h"
-#include "platform/sys/DeviceFacts.h"
 #include "sdk/core/NEBApp.h"
 #include "sdk/core/NEBOptions.h"
 #include "sdk/instance_id/NEBInstanceIDAppDelegateProxy.h"
+#include "sdk/instance_id/NEBInstanceIDAppEnvironmentUtil.h"
 #include "sdk/instance_id/NEBInstanceIDAuthService.h"
 #include "sdk/instance_id/NEBInstanceIDErrors.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPairStore.h"
@@ -27,9 +27,6 @@ namespace {
 
 constexpr double kCheckinRefreshWaitSeconds = 2.0;
 constexpr double kDefaultTokenRefetchWithAPNSSeconds = 5.0;
-
-std::mutex sharedMutex;
-std::shared_ptr<NEBInstanceID> sharedInstance;
 
 bool messagingPresent() {
     return rt::ClassRegistry::shared().isPresent(kNEBMessagingClassName);
@@ -65,27 +62,17 @@ void NEBInstanceID::load() {
 }
 
 std::shared_ptr<NEBInstanceID> NEBInstanceID::instanceID() {
-    std::lock_guard lock(sharedMutex);
-    if (!sharedInstance) sharedInstance = create(NEBInstanceIDConfig::defaultConfig());
-    return sharedInstance;
-}
-
-NEBInstanceID::ScopedInstance::ScopedInstance(std::shared_ptr<NEBInstanceID> instance) {
-    std::lock_guard lock(sharedMutex);
-    previous_ = std::exchange(sharedInstance, std::move(instance));
-}
-
-NEBInstanceID::ScopedInstance::~ScopedInstance() {
-    std::shared_ptr<NEBInstanceID> replaced;
-    std::lock_guard lock(sharedMutex);
-    replaced = std::exchange(sharedInstance, std::move(previous_));
+    auto& instance = ns::SharedInstance<NEBInstanceID>::get();
+    // Starting needs the shared pointer that owns the instance, so it follows construction.
+    std::call_once(instance.started_, [&] { instance.startWithConfig(); });
+    return instance.shared_from_this();
 }
 
 NEBInstanceID::NEBInstanceID(NEBInstanceIDConfig config) : config_(config) {}
 
 std::shared_ptr<NEBInstanceID> NEBInstanceID::create(NEBInstanceIDConfig config) {
     std::shared_ptr<NEBInstanceID> made(new NEBInstanceID(config));
-    made->startWithConfig();
+    std::call_once(made->started_, [&] { made->startWithConfig(); });
     return made;
 }
 
@@ -634,7 +621,7 @@ void NEBInstanceID::logAPNSConfigurationError(const std::string& text) {
 }
 
 bool NEBInstanceID::readIsProductionApp() {
-    if (sys::DeviceFacts::current().isSimulator()) {
+    if (NEBInstanceIDAppEnvironmentUtil::isSimulator()) {
         logAPNSConfigurationError(
             "Running InstanceID on a simulator doesn't have APNS. Use prod profile by default.");
         return true;

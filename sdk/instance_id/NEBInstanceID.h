@@ -11,6 +11,7 @@
 #include "platform/ns/Error.h"
 #include "platform/ns/Notification.h"
 #include "platform/ns/Result.h"
+#include "platform/ns/SharedInstance.h"
 #include "platform/ns/Value.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinPreferences.h"
 #include "sdk/instance_id/NEBInstanceIDConfig.h"
@@ -57,20 +58,9 @@ public:
 
     // Registers for the core's ready notification (once per process).
     static void load();
-    // The shared instance, made on first use.
+    // The shared instance with the default configuration, made and started on first use.
     static std::shared_ptr<NEBInstanceID> instanceID();
-    // Puts another shared instance in place for its lifetime (a new launch in tests).
-    class ScopedInstance {
-    public:
-        explicit ScopedInstance(std::shared_ptr<NEBInstanceID> instance);
-        ~ScopedInstance();
-        ScopedInstance(const ScopedInstance&) = delete;
-        ScopedInstance& operator=(const ScopedInstance&) = delete;
-
-    private:
-        std::shared_ptr<NEBInstanceID> previous_;
-    };
-
+    // An instance of its own with the given configuration, started.
     static std::shared_ptr<NEBInstanceID> create(NEBInstanceIDConfig config);
     ~NEBInstanceID();
 
@@ -121,6 +111,8 @@ public:
     const NEBInstanceIDConfig& config() const { return config_; }
 
 private:
+    friend class ns::SharedInstance<NEBInstanceID>;
+    NEBInstanceID() : NEBInstanceID(NEBInstanceIDConfig::defaultConfig()) {}
     explicit NEBInstanceID(NEBInstanceIDConfig config);
     void startWithConfig();
     void setupNotificationListeners();
@@ -141,6 +133,7 @@ private:
     bool readIsProductionApp();
 
     NEBInstanceIDConfig config_;
+    std::once_flag started_;
     std::shared_ptr<NEBInstanceIDTokenManager> tokenManager_;
     std::shared_ptr<NEBInstanceIDKeyPairStore> keyPairStore_;
     uint64_t messageObserver_ = 0;

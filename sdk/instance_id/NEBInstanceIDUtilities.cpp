@@ -15,13 +15,6 @@
 
 namespace {
 
-constexpr const char* kDefaultCheckinBase = "https://device-provisioning.nebula.invalid";
-constexpr const char* kDefaultRegistrationBase = "https://iid.nebula.invalid";
-
-std::mutex hostsMutex;
-std::string checkinBase = kDefaultCheckinBase;
-std::string registrationBase = kDefaultRegistrationBase;
-
 std::shared_ptr<NEBInstanceIDMessagingFacts> messagingFacts(std::string_view operation) {
     const auto* cls = rt::ClassRegistry::shared().classNamed(kNEBMessagingClassName);
     if (!cls || !cls->instancesRespondTo(operation)) return nullptr;
@@ -31,25 +24,24 @@ std::shared_ptr<NEBInstanceIDMessagingFacts> messagingFacts(std::string_view ope
 }  // namespace
 
 std::string NEBInstanceIDServiceHosts::checkinServerBaseURL() {
-    std::lock_guard lock(hostsMutex);
-    return checkinBase;
+    auto& hosts = shared();
+    std::lock_guard lock(hosts.mutex_);
+    return hosts.checkinBase_;
 }
 void NEBInstanceIDServiceHosts::setCheckinServerBaseURL(std::string url) {
-    std::lock_guard lock(hostsMutex);
-    checkinBase = std::move(url);
+    auto& hosts = shared();
+    std::lock_guard lock(hosts.mutex_);
+    hosts.checkinBase_ = std::move(url);
 }
 std::string NEBInstanceIDServiceHosts::registrationServerBaseURL() {
-    std::lock_guard lock(hostsMutex);
-    return registrationBase;
+    auto& hosts = shared();
+    std::lock_guard lock(hosts.mutex_);
+    return hosts.registrationBase_;
 }
 void NEBInstanceIDServiceHosts::setRegistrationServerBaseURL(std::string url) {
-    std::lock_guard lock(hostsMutex);
-    registrationBase = std::move(url);
-}
-void NEBInstanceIDServiceHosts::reset() {
-    std::lock_guard lock(hostsMutex);
-    checkinBase = kDefaultCheckinBase;
-    registrationBase = kDefaultRegistrationBase;
+    auto& hosts = shared();
+    std::lock_guard lock(hosts.mutex_);
+    hosts.registrationBase_ = std::move(url);
 }
 
 std::string NEBInstanceIDCheckinURL() {

@@ -5,7 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include <mutex>
+
 #include "platform/ns/Data.h"
+#include "platform/ns/SharedInstance.h"
 
 inline constexpr const char* kNEBInstanceIDScopeNCM = "ncm";
 inline constexpr const char* kNEBInstanceIDDefaultScope = "*";
@@ -23,7 +26,16 @@ public:
     // Default "https://iid.nebula.invalid"; requests go to "<base>/iid/register".
     static std::string registrationServerBaseURL();
     static void setRegistrationServerBaseURL(std::string url);
-    static void reset();
+
+private:
+    friend class ns::SharedInstance<NEBInstanceIDServiceHosts>;
+    NEBInstanceIDServiceHosts() = default;
+    static NEBInstanceIDServiceHosts& shared() {
+        return ns::SharedInstance<NEBInstanceIDServiceHosts>::get();
+    }
+    std::mutex mutex_;
+    std::string checkinBase_ = "https://device-provisioning.nebula.invalid";
+    std::string registrationBase_ = "https://iid.nebula.invalid";
 };
 
 std::string NEBInstanceIDCheckinURL();

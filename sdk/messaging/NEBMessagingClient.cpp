@@ -10,6 +10,7 @@
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
+#include "sdk/messaging/NSError+NEBMessaging.h"
 #include "toolbox/Net/NIPReachability.h"
 
 namespace {
@@ -51,7 +52,7 @@ void NEBMessagingClient::answerHandler(const std::optional<ns::Error>& error) {
 
 void NEBMessagingClient::connectWithHandler(ConnectHandler handler) {
     if (isConnected()) {
-        if (handler) handler(ns::Error(kNEBMessagingDomain, kErrorAlreadyConnected));
+        if (handler) handler(errorWithMsgErrorCode(kErrorAlreadyConnected));
         return;
     }
     connectHandler_ = std::move(handler);
@@ -68,7 +69,7 @@ void NEBMessagingClient::connect() {
             __func__, "NEBMessaging registration is not ready with auth credentials");
         if (!registrar_.tryToLoadValidCheckinInfo()) {
             // One answer per request: a later connect that succeeds must not call it again.
-            answerHandler(ns::Error(kNEBMessagingDomain, kErrorMissingCheckin));
+            answerHandler(errorWithMsgErrorCode(kErrorMissingCheckin));
             return;
         }
     }
@@ -85,7 +86,6 @@ void NEBMessagingClient::setupConnection() {
         connection_->signOut();
         connection_->setDelegate({});
     }
-    auto manager = dataMessageManager_.lock();
     connection_ = std::make_shared<NEBMessagingConnection>(
         registrar_.deviceAuthID(), registrar_.secretToken(),
         NEBMessagingServiceHosts::messagingServerHost(),

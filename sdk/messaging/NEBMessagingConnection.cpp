@@ -217,8 +217,8 @@ void NEBMessagingConnection::secureSocketDidReceiveData(NEBMessagingSecureSocket
                                                 static_cast<int>(tag));
         return;
     }
-    std::unique_ptr<pb::MessageLite> proto(prototype->New());
-    if (!proto->ParseFromArray(data.data(), static_cast<int>(data.size()))) {
+    const pb::MessageLite* proto = parseProto(tag, data);
+    if (!proto) {
         // The stream can no longer be trusted to be in step with the server.
         NEBMessagingSharedLogger().logFuncError(__func__, "Unparsable payload for tag %d",
                                                 static_cast<int>(tag));
@@ -256,6 +256,15 @@ void NEBMessagingConnection::secureSocketDidReceiveData(NEBMessagingSecureSocket
         default:
             break;
     }
+}
+
+const pb::MessageLite* NEBMessagingConnection::parseProto(int8_t tag, std::string_view data) {
+    const pb::MessageLite* prototype = NEBMessagingClassForTag(tag);
+    if (!prototype) return nullptr;
+    auto& message = received_[static_cast<size_t>(tag)];
+    if (!message) message.reset(prototype->New());
+    if (!message->ParseFromArray(data.data(), static_cast<int>(data.size()))) return nullptr;
+    return message.get();
 }
 
 void NEBMessagingConnection::didReceiveLoginResponse(const mcs::McsLoginResponse& response) {

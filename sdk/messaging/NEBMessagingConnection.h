@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -72,6 +73,11 @@ public:
                                                       const std::vector<std::string>& received);
     int32_t currentNetworkType() const;
 
+    // The payload parsed as the message type of its tag, into a message this connection keeps
+    // for that tag and reuses for the next frame of it (so that its storage is reused too);
+    // valid until the next call. Null when the tag has no type or the payload does not parse.
+    const pb::MessageLite* parseProto(int8_t tag, std::string_view data);
+
     // The socket's delegate.
     void secureSocketDidReceiveData(NEBMessagingSecureSocket& socket, std::string_view data,
                                     int8_t tag) override;
@@ -114,5 +120,6 @@ private:
     std::map<int32_t, std::vector<std::string>> ackedS2dMap_;
     std::deque<NEBMessagingD2SInfo> d2sInfos_;
     std::vector<std::unique_ptr<pb::MessageLite>> sendOnConnectMessages_;
+    std::array<std::unique_ptr<pb::MessageLite>, 9> received_;
     dispatch::Scheduler& runLoop_;
 };

@@ -11,6 +11,7 @@
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
+#include "sdk/messaging/NSError+NEBMessaging.h"
 #include "toolbox/Net/NIPReachability.h"
 
 namespace {
@@ -332,6 +333,6 @@ void NEBMessagingDataMessageManager::willSendDataMessageSuccess(const std::strin
 void NEBMessagingDataMessageManager::willSendDataMessageFail(const std::string& messageId,
                                                              int64_t code) {
     if (auto delegate = delegate_.lock()) {
-        delegate->willSendDataMessageWithID(messageId, ns::Error(kNEBMessagingDomain, code));
+        delegate->willSendDataMessageWithID(messageId, errorWithMsgErrorCode(code));
     }
 }

@@ -7,6 +7,7 @@
 #include "platform/ns/Sandbox.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
+#include "sdk/messaging/NSError+NEBMessaging.h"
 
 namespace fs = std::filesystem;
 
@@ -382,8 +383,8 @@ bool NEBMessagingRmq2PersistentStore::saveSyncMessageWithRmqID(const std::string
         "(?, ?, ?, ?)");
     if (!s) {
         if (error) {
-            *error = ns::Error(kNEBMessagingDomain, lastErrorCode(),
-                               {{"error", "Failed to save sync message to store."}});
+            *error = msg_errorWithCode(lastErrorCode(),
+                                       {{"error", "Failed to save sync message to store."}});
         }
         logError();
         return false;
@@ -440,7 +441,7 @@ bool NEBMessagingRmq2PersistentStore::updateSyncMessageWithRmqID(const std::stri
     Statement s = prepare(
         ns::format("UPDATE %@ SET %@ = %d WHERE %@ = ?", kTableSyncMessages, column, 1, "rmq_id"));
     if (!s) {
-        if (error) *error = ns::Error(kNEBMessagingDomain, lastErrorCode(), {{"error", failure}});
+        if (error) *error = msg_errorWithCode(lastErrorCode(), {{"error", failure}});
         logError();
         return false;
     }
@@ -462,9 +463,9 @@ int NEBMessagingRmq2PersistentStore::deleteExpiredOrFinishedSyncMessages(
         "mcs_recv = 1)");
     auto fail = [&] {
         if (error) {
-            *error =
-                ns::Error(kNEBMessagingDomain, lastErrorCode(),
-                          {{"error", "Failed to save delete expired sync messages from store."}});
+            *error = msg_errorWithCode(
+                lastErrorCode(),
+                {{"error", "Failed to save delete expired sync messages from store."}});
         }
         logError();
         return 0;

@@ -1,29 +1,22 @@
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
 
-#include <mutex>
-
-namespace {
-
-std::mutex mutex;
-std::string host = "messaging.nebula.invalid";
-uint16_t port = NEBMessagingServiceHosts::kDefaultPort;
-
-}  // namespace
-
 std::string NEBMessagingServiceHosts::messagingServerHost() {
-    std::lock_guard lock(mutex);
-    return host;
+    auto& hosts = shared();
+    std::lock_guard lock(hosts.mutex_);
+    return hosts.host_;
 }
 
 uint16_t NEBMessagingServiceHosts::messagingServerPort() {
-    std::lock_guard lock(mutex);
-    return port;
+    auto& hosts = shared();
+    std::lock_guard lock(hosts.mutex_);
+    return hosts.port_;
 }
 
-void NEBMessagingServiceHosts::setMessagingServer(std::string newHost, uint16_t newPort) {
-    std::lock_guard lock(mutex);
-    host = std::move(newHost);
-    port = newPort;
+void NEBMessagingServiceHosts::setMessagingServer(std::string host, uint16_t port) {
+    auto& hosts = shared();
+    std::lock_guard lock(hosts.mutex_);
+    hosts.host_ = std::move(host);
+    hosts.port_ = port;
 }
 
 std::string NEBMessagingServiceHosts::loginDomain() {

@@ -1,4 +1,5 @@
 #include "bridge/HYBViewController.h"
+#include "platform/ui/Label.h"
 
 #include <gtest/gtest.h>
 
@@ -135,6 +136,26 @@ TEST_F(HYBViewControllerTest, StartPageAsURLOrInASubfolder) {
     controller().setStartPage("index.html");
     controller().setWwwFolderName("https://example.com/www");
     EXPECT_EQ(controller().appUrl()->absoluteString(), "https://example.com/www/index.html");
+}
+
+// The launch cover shows the bundle's launch storyboard, and the bundle's "BackgroundColor"
+// colours the cover and the web view.
+TEST_F(HYBViewControllerTest, LaunchStoryboardAndBackgroundColourComeFromTheBundle) {
+    writeInfo(ns::Dictionary{{"UILaunchStoryboardName", ns::Value("Launch")}});
+    writeBundleFile("Launch.interface.json",
+                    R"({"objects": [{"class": "Label", "id": "title", "text": "Starting"}]})");
+    writeBundleFile("BackgroundColor.color.json", R"({"red": 0, "green": 0.5, "blue": 1})");
+    start();
+    const auto& cover = controller().launchView();
+    ASSERT_TRUE(cover);
+    ASSERT_EQ(cover->subviews().size(), 1u);
+    const auto& board = cover->subviews()[0]->subviews();
+    ASSERT_EQ(board.size(), 1u);
+    auto label = std::dynamic_pointer_cast<ui::Label>(board[0]);
+    ASSERT_TRUE(label);
+    EXPECT_EQ(label->text(), "Starting");
+    EXPECT_EQ(cover->backgroundColor(), ui::Color(0, 0.5, 1, 1));
+    EXPECT_EQ(controller().webView()->backgroundColor(), ui::Color(0, 0.5, 1, 1));
 }
 
 TEST_F(HYBViewControllerTest, MissingStartPageWithoutErrorPage) {

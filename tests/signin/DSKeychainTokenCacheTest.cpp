@@ -6,8 +6,9 @@
 #include <thread>
 
 #include "platform/sec/Keychain.h"
-#include "platform/testing/InjectedFaults.h"
 #include "platform/sec/SecItem.h"
+#include "platform/testing/InjectedFaults.h"
+#include "signin/DSAuthenticationSettings.h"
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSKeyedArchiver.h"
 #include "tests/signin/SigninTestSupport.h"
@@ -235,6 +236,33 @@ TEST_F(DSKeychainTokenCacheTest, KeychainFailuresAreReportedWithTheStatus) {
     error.reset();
     EXPECT_FALSE(cache->allItems(&error));
     EXPECT_EQ(error->errorDetails(), "Keychain failed during \"retrieve items\" operation");
+}
+
+// Another process adds the item between this write's update (which found nothing) and its
+// add: the add meets a duplicate, and the write must still land as an update.
+TEST_F(DSKeychainTokenCacheTest, DuplicateAddRetriesTheUpdate) {
+    auto first = tokenItem("u@x", "res");
+    ASSERT_TRUE(cache->addOrUpdateItem(first.get(), {}, nullptr));
+    ns::InjectedFaults faults;
+    faults.add("keychain", sec::errSecItemNotFound);  // the update misses the item
+    auto second = tokenItem("u@x", "res", "client-1", "2");
+    std::optional<DSAuthenticationError> error;
+    EXPECT_TRUE(cache->addOrUpdateItem(second.get(), {}, &error));
+    EXPECT_FALSE(error);
+    EXPECT_EQ(cache->getItemWithKey(first->extractKey().get(), "u@x", {}, nullptr)->accessToken(),
+              "at-2");
+}
+
+TEST_F(DSKeychainTokenCacheTest, DefaultGroupIsFixedOnceTheDefaultCacheExists) {
+    DSAuthenticationSettings::sharedInstance().setDefaultKeychainGroup("custom.group");
+    EXPECT_EQ(DSAuthenticationSettings::sharedInstance().defaultKeychainGroup(), "custom.group");
+    auto shared = DSKeychainTokenCache::defaultKeychainCache();
+    ASSERT_TRUE(shared);
+    EXPECT_EQ(shared->sharedGroup(), "LOCALTEAM.custom.group");
+    EXPECT_EQ(DSKeychainTokenCache::keychainCacheForGroup("custom.group"), shared);
+    EXPECT_NE(DSKeychainTokenCache::keychainCacheForGroup("test.group"), shared);
+    EXPECT_THROW(DSKeychainTokenCache::setDefaultKeychainGroup("other.group"), ns::Exception);
+    EXPECT_EQ(DSKeychainTokenCache::defaultKeychainGroup(), "custom.group");
 }
 
 TEST_F(DSKeychainTokenCacheTest, TokenNamesForLogs) {

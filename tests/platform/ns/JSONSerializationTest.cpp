@@ -255,8 +255,8 @@ TEST(JSONSerialization, LoneSurrogatesCanBeReadAsReplacementCharacters) {
         R"(["a\ud83d","\udc00b","\ud83d\ud83d\ude00","\\ud83d","\u0041\n"])", options);
     ASSERT_TRUE(r.ok()) << r.error().description();
     const std::string fffd = "\xEF\xBF\xBD";
-    EXPECT_EQ(*r, Value::array({"a" + fffd, fffd + "b", fffd + "\xF0\x9F\x98\x80",
-                                "\\ud83d", "A\n"}));
+    EXPECT_EQ(*r,
+              Value::array({"a" + fffd, fffd + "b", fffd + "\xF0\x9F\x98\x80", "\\ud83d", "A\n"}));
     // The same text is refused without the option.
     EXPECT_FALSE(JSONSerialization::read(R"(["a\ud83d"])").ok());
 }

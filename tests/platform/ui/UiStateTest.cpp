@@ -56,6 +56,20 @@ TEST(Color, ComponentsAndNamedConstructors) {
     ui::Color::removeAllNamed();
 }
 
+TEST_F(UiStateTest, ColourAssetsAreComponentsFromZeroToOne) {
+    const auto asset = [](const char* text) {
+        return ui::Color::fromAssetDescription(ns::Data::fromString(text));
+    };
+    EXPECT_EQ(asset(R"({"red": 1, "green": 0.5, "blue": 0, "alpha": 0.25})"),
+              ui::Color(1, 0.5, 0, 0.25));
+    EXPECT_EQ(asset(R"({"red": 0, "green": 0, "blue": 1})"), ui::Color(0, 0, 1, 1));
+    for (const char* bad : {R"({"red": 1, "green": 0.5})", R"({"red": 2, "green": 0, "blue": 0})",
+                            R"({"red": -0.1, "green": 0, "blue": 0})",
+                            R"({"red": "1", "green": 0, "blue": 0})", "[1, 0, 0]", "{", ""}) {
+        EXPECT_EQ(asset(bad), std::nullopt) << bad;
+    }
+}
+
 TEST_F(UiStateTest, PasteboardHoldsOneItem) {
     auto& board = ui::Pasteboard::general();
     EXPECT_EQ(board.string(), std::nullopt);

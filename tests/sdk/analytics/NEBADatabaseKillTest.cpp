@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 
 #include "sdk/analytics/NSData+MD5.h"
 #include "tests/sdk/analytics/AnalyticsFixture.h"
@@ -125,6 +126,63 @@ TEST_F(NEBADatabaseKillTest, KilledWhileLoggingAndSweepingLeavesASoundDatabase) 
     EXPECT_GT(store.rowCountForTableWithName("raw_events")->integerValue() +
                   static_cast<int64_t>(queue->size()),
               0);
+}
+
+}  // namespace
+
+namespace {
+
+// Writes far more than the page cache holds inside one transaction, so that the journal is on
+// disk and the file half changed, then waits to be killed.
+[[noreturn]] void leaveAHotJournal(const std::string& path, int signalFd) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) ::_exit(3);
+    sqlite3_exec(db, "PRAGMA cache_size=1", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr);
+    for (int i = 0; i < 2000; ++i) {
+        std::string sql = "INSERT INTO user_attributes (name, set_timestamp, value) VALUES ('hot" +
+                          std::to_string(i) + "', 1.0, randomblob(300))";
+        sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    }
+    char go = 'x';
+    if (::write(signalFd, &go, 1) != 1) ::_exit(2);
+    for (;;) ::pause();
+}
+
+using NEBADatabaseJournalTest = AnalyticsTest;
+
+TEST_F(NEBADatabaseJournalTest, ADeletedFileLeavesNoJournalToRollIntoItsSuccessor) {
+    {
+        auto database = openDatabase();
+        ASSERT_TRUE(database);
+        ASSERT_TRUE(database->updateUserAttribute(
+            *NEBAUserAttribute::initWithName("old", NEBAValue(1), 1.0)));
+    }
+    monitor_->flush();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(fds[0]);
+        leaveAHotJournal(databasePath(), fds[1]);
+    }
+    ::close(fds[1]);
+    char go;
+    ASSERT_EQ(::read(fds[0], &go, 1), 1);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(fds[0]);
+    ASSERT_TRUE(std::filesystem::exists(databasePath() + "-journal"));
+
+    ASSERT_TRUE(NEBADatabase::deleteDatabaseFileWithName(NEBADatabase::kDatabaseName));
+    EXPECT_FALSE(std::filesystem::exists(databasePath() + "-journal"));
+    auto database = openDatabase();
+    ASSERT_TRUE(database);
+    EXPECT_EQ(database->sqliteStore().rowCountForTableWithName("user_attributes")->integerValue(),
+              0);
+    EXPECT_EQ(database->sqliteStore().rowCountForTableWithName("app_metadata")->integerValue(), 1);
 }
 
 }  // namespace

@@ -98,7 +98,6 @@ protected:
         loop().runUntilIdle();
         NEBInstanceIDSharedLogger().setWriter(previousWriter_);
         NEBInstanceIDSharedLogger().setFilter(previousFilter_);
-        NEBInstanceIDServiceHosts::reset();
         net::TLSSettings::setExtraCAFile("");
         ns::UserDefaults::resetStandardUserDefaults();
         sec::Keychain::setDirectory(sec::Keychain::defaultDirectory());
@@ -116,6 +115,7 @@ protected:
     // The device facts and the classes a test registers go with it.
     ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
     ns::ScopedSharedInstance<rt::ClassRegistry> classes_;
+    ns::ScopedSharedInstance<NEBInstanceIDServiceHosts> hosts_;
 
     void writeInfo(const ns::Dictionary& info) {
         auto written = ns::PropertyListSerialization::writeFileAtomically(

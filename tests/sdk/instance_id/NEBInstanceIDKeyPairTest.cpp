@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/ns/FileManager.h"
-#include "platform/testing/InjectedFaults.h"
 #include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
+#include "platform/testing/InjectedFaults.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPair.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPairStore.h"
 #include "sdk/instance_id/NEBInstanceIDStore.h"

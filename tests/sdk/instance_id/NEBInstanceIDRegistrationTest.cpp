@@ -144,11 +144,23 @@ TEST_F(RegistrationTest, SignedRequestIsVerifiedByTheServiceAndItsTokenCached) {
     EXPECT_TRUE(cached.isValid());
     EXPECT_EQ(cached.token(), *outcome->token);
 
-    // The auth token that came with it is the entity's credential from now on.
+    // The auth token that came with it is the entity's credential from now on, and a newer one
+    // replaces it at once.
     registration_->expectAuthorization("auth-1");
-    registration_->answer(RegistrationPeer::token(""));
+    registration_->answer(RegistrationPeer::token("", "auth-2"));
     EXPECT_FALSE(fetchAndWait("app-scope")->error);
+    registration_->expectAuthorization("auth-2");
+    registration_->answer(RegistrationPeer::token(""));
+    EXPECT_FALSE(fetchAndWait("other-scope")->error);
     EXPECT_EQ(registration_->problems(), std::vector<std::string>{});
+}
+
+TEST_F(RegistrationTest, RequestGoesOutWithAnEmptySignatureWhenSigningFails) {
+    NEBInstanceIDKeyPair publicOnly(nullptr, keyPair_->publicKey(), keyPair_->publicKeyData(), {});
+    std::string content = Client::publicKeyContent(publicOnly);
+    EXPECT_EQ(content.substr(content.size() - 5), "&sig=");
+    EXPECT_NE(content.find("&appid=" + *NEBInstanceIDKeyPair::appIdentityWithKeyPair(*keyPair_)),
+              std::string::npos);
 }
 
 TEST_F(RegistrationTest, UnusableRepliesFailWithCodeZeroAndCacheNothing) {

@@ -2,10 +2,13 @@
 // commands messaging relays, the application-delegate hook and the provisioning decision.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 
+#include "platform/dispatch/Queue.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/testing/InjectedFaults.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Application.h"
 #include "sdk/core/NEBOptions.h"
 #include "sdk/instance_id/NEBInstanceID.h"
@@ -49,17 +52,24 @@ private:
 
 class FacadeTest : public InstanceIDTest {
 protected:
-    std::shared_ptr<NEBInstanceID> launch(
-        NEBInstanceIDConfig config = NEBInstanceIDConfig::defaultConfig()) {
-        scoped_.reset();
+    // A new launch: a fresh shared instance with the default configuration.
+    std::shared_ptr<NEBInstanceID> launch() {
+        instance_.reset();
+        shared_.reset();
+        shared_.emplace();
+        instance_ = NEBInstanceID::instanceID();
+        NEBInstanceIDSharedLogger().setFilter(nullptr);
+        return instance_;
+    }
+    // An instance of its own with another configuration.
+    std::shared_ptr<NEBInstanceID> launch(NEBInstanceIDConfig config) {
         instance_ = NEBInstanceID::create(config);
-        scoped_ = std::make_unique<NEBInstanceID::ScopedInstance>(instance_);
         NEBInstanceIDSharedLogger().setFilter(nullptr);
         return instance_;
     }
     void TearDown() override {
-        scoped_.reset();
         instance_.reset();
+        shared_.reset();
         InstanceIDTest::TearDown();
     }
     struct Outcome {
@@ -83,7 +93,7 @@ protected:
             {{kNEBMSGSenderID, "123"}, {kNEBNebulaAppID, "1:123:ios:abc"}});
     }
     std::shared_ptr<NEBInstanceID> instance_;
-    std::unique_ptr<NEBInstanceID::ScopedInstance> scoped_;
+    std::optional<ns::ScopedSharedInstance<NEBInstanceID>> shared_;
 };
 
 TEST_F(FacadeTest, TokenRequestsAreCheckedInOrder) {
@@ -116,6 +126,22 @@ TEST_F(FacadeTest, TokenRequestsAreCheckedInOrder) {
     auto outcome = token("", "ncm", std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return outcome->done; }));
     EXPECT_EQ(outcome->error->code(), 1003);
+}
+
+TEST_F(FacadeTest, OptionsWithoutSenderIDEndConfiguration) {
+    auto instance = launch();
+    auto options =
+        NEBOptions::initInternalWithOptionsDictionary({{kNEBNebulaAppID, "1:123:ios:abc"}});
+    try {
+        instance->configureInstanceIDWithOptions(*options, nullptr);
+        ADD_FAILURE() << "no exception";
+    } catch (const ns::Exception& exception) {
+        EXPECT_EQ(exception.name(), "com.nebula.instanceid");
+        EXPECT_EQ(exception.reason(), "Could not configure Nebula InstanceID.");
+    }
+    EXPECT_EQ(instance->ncmSenderID(), "");
+    loop().runUntilIdle();
+    EXPECT_EQ(checkin_->count(), 0u);
 }
 
 TEST_F(FacadeTest, MessagingTokenCarriesTheDeviceTokenText) {
@@ -206,6 +232,24 @@ TEST_F(FacadeTest, DefaultTokenFetchedBeforeTheDeviceTokenIsFetchedAgainWithIt) 
     EXPECT_EQ(registration_->requests().back().field("apns_token"), "s_0102");
     // The token registered with the app's own environment is the one the cache serves.
     EXPECT_EQ(instance->token(), instance->defaultNCMToken());
+    EXPECT_EQ(registration_->problems(), std::vector<std::string>{});
+}
+
+TEST_F(FacadeTest, DefaultTokenAskedFromABackgroundQueueIsFetchedOnTheMainQueue) {
+    auto instance = launch();
+    checkin_->answer(CheckinPeer::credentials("1", "2"));
+    instance->configureInstanceIDWithOptions(*senderOptions(), nullptr);
+    ASSERT_TRUE(
+        waitUntil([&] { return registration_->count() == 1 && instance->defaultNCMToken(); }));
+    ASSERT_TRUE(instance->tokenManager()->instanceIDStore()->removeAllCachedTokens().ok());
+    std::atomic<bool> answered{false};
+    std::optional<std::string> fromBackground{"unset"};
+    dispatch::Queue::global().async([&] {
+        fromBackground = instance->token();
+        answered = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return answered && registration_->count() == 2; }));
+    EXPECT_FALSE(fromBackground);
     EXPECT_EQ(registration_->problems(), std::vector<std::string>{});
 }
 

@@ -11,6 +11,7 @@
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/testing/InjectedReachabilitySource.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/messaging/NEBMessagingCheckinPreferences.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
@@ -62,8 +63,6 @@ protected:
     }
     void TearDown() override {
         NEBMessagingSharedLogger().setWriter(previousWriter_);
-        NEBMessagingServiceHosts::setMessagingServer("messaging.nebula.invalid",
-                                                     NEBMessagingServiceHosts::kDefaultPort);
         net::TLSSettings::setExtraCAFile("");
         ManualRunLoop::TearDown();
     }
@@ -96,6 +95,7 @@ protected:
 
 private:
     testsupport::TempDir dir_;
+    ns::ScopedSharedInstance<NEBMessagingServiceHosts> hosts_;
     std::shared_ptr<NEBMessagingLogWriter> previousWriter_;
     static inline peers::TestCA* ca_ = nullptr;
 };

@@ -128,6 +128,13 @@ TEST_F(NEBMessagingConnectionTest, AcknowledgesEveryTenthFrameAndImmediateAckAtO
     urgent.set_immediate_ack(true);
     server.sendFrame(8, urgent);
     ASSERT_TRUE(runUntil([&] { return count(server, 7) == 2; }));
+
+    // Twelve frames came in, one ping is due 30 seconds after the last of them.
+    size_t pings = count(server, 0);
+    loop().advanceBy(std::chrono::seconds(30));
+    ASSERT_TRUE(runUntil([&] { return count(server, 0) == pings + 1; }));
+    dispatch::RunLoop::main().runUntilIdle();
+    EXPECT_EQ(count(server, 0), pings + 1);
 }
 
 TEST_F(NEBMessagingConnectionTest, ReportedIdsAreConfirmedByStreamIdAndResentAfterADrop) {
@@ -154,8 +161,17 @@ TEST_F(NEBMessagingConnectionTest, ReportedIdsAreConfirmedByStreamIdAndResentAft
     ASSERT_TRUE(runUntil([&] { return !recorder_->acks.empty(); }));
     EXPECT_EQ(recorder_->acks.at(0), std::vector<std::string>{"7"});
     EXPECT_EQ(store_->unackedS2dRmqIds(), std::vector<std::string>{"p3"});
+    // A confirmation that covers none of our own messages asks nothing of the store.
+    confirm.set_last_stream_id_received(4);
+    server.sendFrame(1, confirm);
+    ASSERT_TRUE(runUntil([&] { return store_->unackedS2dRmqIds().empty(); }));
+    EXPECT_EQ(recorder_->acks.size(), 1u);
 
-    // Frame 4 was never confirmed: its report goes out again with the next login.
+    auto later = stanza("p4");
+    server.sendFrame(8, later);
+    ASSERT_TRUE(runUntil([&] { return recorder_->messages.size() == 4; }));
+    connection_->sendProto(more);  // out 5 reports p4
+    // Frame 5 was never confirmed: its report goes out again with the next login.
     server.closeConnection();
     ASSERT_TRUE(runUntil([&] { return !recorder_->closes.empty(); }));
     EXPECT_EQ(recorder_->closes.at(0), NEBMessagingConnectionDelegate::kSocketClosed);
@@ -163,7 +179,7 @@ TEST_F(NEBMessagingConnectionTest, ReportedIdsAreConfirmedByStreamIdAndResentAft
     ASSERT_TRUE(runUntil([&] { return server.loginRequests().size() == 2; }));
     auto login = server.loginRequests().at(1);
     ASSERT_EQ(login.received_persistent_id_size(), 1);
-    EXPECT_EQ(login.received_persistent_id(0), "p3");
+    EXPECT_EQ(login.received_persistent_id(0), "p4");
 }
 
 TEST_F(NEBMessagingConnectionTest, LoginErrorKeepsTheConnectionWaiting) {
@@ -196,6 +212,10 @@ TEST_F(NEBMessagingConnectionTest, BrokenFramesAndServerCloseEndTheLinkForARetry
          },
          true},
         {"tag 0x80", [](auto& s) { s.sendRaw(std::string("\x80\x00", 2)); }, true},
+        {"length bit 31",
+         [](auto& s) { s.sendRaw(std::string("\x08\x80\x80\x80\x80\x08", 6)); }, true},
+        // Refused from its header, before a byte of the megabyte is sent.
+        {"over 1 MiB", [](auto& s) { s.sendRaw(std::string("\x08\x80\x80\x40", 4)); }, true},
     };
     for (const auto& c : cases) {
         auto o = options();

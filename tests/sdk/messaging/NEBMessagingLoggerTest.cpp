@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sdk/messaging/NEBMessagingCheckinService.h"
+#include "sdk/messaging/NEBMessagingConfig.h"
 #include "sdk/messaging/NEBMessagingLogLevelFilter.h"
 #include "sdk/messaging/NEBMessagingLogStandardFormatter.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
@@ -14,7 +15,8 @@ class NEBMessagingLoggerTest : public messagingtest::MessagingTest {};
 
 TEST_F(NEBMessagingLoggerTest, LevelFilterWritesErrorsAsWarningsAndNeverDebug) {
     auto writer = std::make_shared<messagingtest::RecordingLogWriter>();
-    NEBMessagingLogger logger(std::make_shared<NEBMessagingLogLevelFilter>(2),
+    NEBMessagingLogger logger(std::make_shared<NEBMessagingLogLevelFilter>(
+                                  NEBMessagingConfig::defaultConfig().logLevel()),
                               std::make_shared<NEBMessagingLogStandardFormatter>(), writer);
     logger.logFuncInfo(__func__, "info %d", 1);
     logger.logFuncError(__func__, "Invalid tag %d for proto", 5);

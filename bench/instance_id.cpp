@@ -1,0 +1,195 @@
+// Instance identity against the libraries under it, in the same run:
+// - cached token look-ups through the token manager (keychain item, staleness rules) against a
+//   plain prepared SQLite SELECT of the same row; counter "ratio" = ours / raw (goal <= 2);
+// - request signing against a direct EVP_PKEY_sign of the same blocks, raw RSA without padding,
+//   one context initialised once; counter "ratio" = ours / direct (goal <= 1.1).
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/ns/Bundle.h"
+#include "platform/ns/Sandbox.h"
+#include "platform/ns/UserDefaults.h"
+#include "platform/sec/Keychain.h"
+#include "sdk/instance_id/NEBInstanceIDKeyPair.h"
+#include "sdk/instance_id/NEBInstanceIDStore.h"
+#include "sdk/instance_id/NEBInstanceIDTokenManager.h"
+#include "sdk/instance_id/NEBInstanceIDUtilities.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kLookups = 100000;
+constexpr int kSignatures = 200;
+
+std::filesystem::path makeTempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "iid-bench-XXXXXX");
+    if (!mkdtemp(pattern.data())) return {};
+    return pattern;
+}
+
+double nanosPer(Clock::duration total, double count) {
+    return std::chrono::duration<double, std::nano>(total).count() / count;
+}
+
+// An installation of its own: sandbox, keychain, a bundle with a version.
+struct Installation {
+    std::filesystem::path dir = makeTempDir();
+    Installation() {
+        ns::Sandbox::configure((dir / "sandbox").string());
+        sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
+        std::filesystem::create_directories(dir / "B.app");
+        std::ofstream(dir / "B.app" / "Info.plist")
+            << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
+               "<string>com.example.bench</string><key>CFBundleShortVersionString</key>"
+               "<string>1.0</string></dict></plist>";
+        ns::Bundle::setMainBundlePath((dir / "B.app").string());
+        ns::UserDefaults::resetStandardUserDefaults();
+        NEBInstanceIDStore::createApplicationSupportSubDirectory(
+            kNEBInstanceIDApplicationSupportSubDirectory);
+    }
+    ~Installation() {
+        ns::UserDefaults::resetStandardUserDefaults();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+class RawTokenRow {
+public:
+    RawTokenRow(const std::filesystem::path& file, const std::string& value) {
+        sqlite3_open(file.c_str(), &db_);
+        sqlite3_exec(db_,
+                     "PRAGMA journal_mode = WAL;"
+                     "CREATE TABLE t(service TEXT NOT NULL, account TEXT NOT NULL, data BLOB);"
+                     "CREATE UNIQUE INDEX t_key ON t(service, account);",
+                     nullptr, nullptr, nullptr);
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db_, "INSERT INTO t VALUES('app-scope', 'sender', ?)", -1, &insert,
+                           nullptr);
+        sqlite3_bind_blob(insert, 1, value.data(), int(value.size()), SQLITE_STATIC);
+        sqlite3_step(insert);
+        sqlite3_finalize(insert);
+        sqlite3_prepare_v2(db_, "SELECT data FROM t WHERE service = ? AND account = ?", -1,
+                           &select_, nullptr);
+    }
+    ~RawTokenRow() {
+        sqlite3_finalize(select_);
+        sqlite3_close(db_);
+    }
+    std::string lookup() {
+        sqlite3_bind_text(select_, 1, "app-scope", -1, SQLITE_STATIC);
+        sqlite3_bind_text(select_, 2, "sender", -1, SQLITE_STATIC);
+        std::string out;
+        if (sqlite3_step(select_) == SQLITE_ROW) {
+            out.assign(static_cast<const char*>(sqlite3_column_blob(select_, 0)),
+                       size_t(sqlite3_column_bytes(select_, 0)));
+        }
+        sqlite3_reset(select_);
+        return out;
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* select_ = nullptr;
+};
+
+void BM_CachedTokenLookupVersusRawSQLite(benchmark::State& state) {
+    Installation installation;
+    NEBInstanceIDTokenManager manager;
+    std::string token(152, 't');
+    manager.instanceIDStore()->saveToken(token, "sender", "app-scope");
+    manager.instanceIDStore()->saveAppVersion();
+    RawTokenRow raw(installation.dir / "raw.db",
+                    NEBInstanceIDTokenStore::cacheValueForToken(token));
+    const ns::Dictionary options;
+    Clock::duration ours{}, plain{};
+    for (auto _ : state) {
+        auto start = Clock::now();
+        for (int n = 0; n < kLookups; ++n) {
+            auto cached = manager.tokenWithAuthorizedEntity("sender", "app-scope", options);
+            if (!cached.isValid()) state.SkipWithError("token not served from the cache");
+            benchmark::DoNotOptimize(cached);
+        }
+        auto middle = Clock::now();
+        for (int n = 0; n < kLookups; ++n) {
+            auto value = raw.lookup();
+            auto token = NEBInstanceIDTokenStore::actualTokenFromCachedToken(value);
+            benchmark::DoNotOptimize(token);
+        }
+        auto end = Clock::now();
+        ours += middle - start;
+        plain += end - middle;
+    }
+    double count = double(kLookups) * double(state.iterations());
+    state.counters["ours_ns"] = nanosPer(ours, count);
+    state.counters["sqlite_ns"] = nanosPer(plain, count);
+    state.counters["ratio"] = nanosPer(ours, count) / nanosPer(plain, count);
+}
+
+void BM_SigningVersusDirectEVP(benchmark::State& state) {
+    Installation installation;
+    auto pair = NEBInstanceIDKeyPair::generateRSA2048KeyPair("bench-priv", "bench-pub");
+    if (!pair.ok()) {
+        state.SkipWithError("no key pair");
+        return;
+    }
+    const sec::Key& key = *(*pair)->privateKey();
+    // The text a registration request signs: bundle identifier, line feed, pub2 (two blocks).
+    std::string text = NEBInstanceIDStringByJoiningLines(
+        {"com.example.bench", NEBInstanceIDBase64With64CharacterLines((*pair)->publicKeyData())});
+    ns::Data data = ns::Data::fromString(text);
+    const size_t block = 256;
+
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key.pkey(), nullptr);
+    EVP_PKEY_sign_init(ctx);
+    EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING);
+    std::vector<uint8_t> padded(block), out(block);
+
+    Clock::duration ours{}, direct{};
+    for (auto _ : state) {
+        auto start = Clock::now();
+        for (int n = 0; n < kSignatures; ++n) {
+            auto signature = NEBInstanceIDSignData(key, data);
+            if (!signature) state.SkipWithError("signing failed");
+            benchmark::DoNotOptimize(signature);
+        }
+        auto middle = Clock::now();
+        for (int n = 0; n < kSignatures; ++n) {
+            std::vector<uint8_t> signature;
+            for (size_t offset = 0; offset < data.length(); offset += block) {
+                size_t chunk = std::min(block, data.length() - offset);
+                std::fill(padded.begin(), padded.end(), 0);
+                std::memcpy(padded.data() + (block - chunk), data.bytes() + offset, chunk);
+                size_t length = block;
+                EVP_PKEY_sign(ctx, out.data(), &length, padded.data(), block);
+                signature.insert(signature.end(), out.begin(), out.begin() + long(length));
+            }
+            benchmark::DoNotOptimize(signature);
+        }
+        auto end = Clock::now();
+        ours += middle - start;
+        direct += end - middle;
+    }
+    EVP_PKEY_CTX_free(ctx);
+    double count = double(kSignatures) * double(state.iterations());
+    state.counters["ours_us"] = nanosPer(ours, count) / 1000;
+    state.counters["evp_us"] = nanosPer(direct, count) / 1000;
+    state.counters["ratio"] = nanosPer(ours, count) / nanosPer(direct, count);
+}
+
+BENCHMARK(BM_CachedTokenLookupVersusRawSQLite)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SigningVersusDirectEVP)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

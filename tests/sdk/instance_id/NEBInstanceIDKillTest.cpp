@@ -1,0 +1,105 @@
+// A process killed while it saves check-in credentials or a key pair leaves the old ones or the
+// new ones, never a mix: the credential pair is one keychain item written in one step, the two
+// keys go into the keychain in one transaction, and the plists are replaced atomically.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "sdk/instance_id/NEBInstanceIDCheckinStore.h"
+#include "sdk/instance_id/NEBInstanceIDKeyPairStore.h"
+#include "sdk/instance_id/NEBInstanceIDStore.h"
+#include "tests/peers/RegistrationPeer.h"
+#include "tests/sdk/instance_id/InstanceIDFixture.h"
+
+namespace {
+
+using iidtest::InstanceIDTest;
+
+std::string secretFor(int64_t id) {
+    return std::to_string(id * 7 + 1);
+}
+
+// Runs `work(i)` for i = 0, 1, ... in a child, telling the parent before each step, and kills it
+// after a number of steps that differs per round. The parent must not have opened the keychain.
+template <class Work>
+void killDuring(int rounds, Work work) {
+    for (int round = 0; round < rounds; ++round) {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(fds[0]);
+            for (int i = round * 1000;; ++i) {
+                char go = 'x';
+                if (::write(fds[1], &go, 1) != 1) ::_exit(2);
+                work(i);
+            }
+        }
+        ::close(fds[1]);
+        for (int started = 0; started < 1 + round % 4; ++started) {
+            char go;
+            ASSERT_EQ(::read(fds[0], &go, 1), 1);
+        }
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status)) << "round " << round << " status " << status;
+        ::close(fds[0]);
+    }
+}
+
+class KillTest : public InstanceIDTest {
+protected:
+    void SetUp() override {
+        InstanceIDTest::SetUp();
+        ASSERT_TRUE(NEBInstanceIDStore::createApplicationSupportSubDirectory(
+            kNEBInstanceIDApplicationSupportSubDirectory));
+    }
+};
+
+TEST_F(KillTest, CheckinSaveKilledLeavesAWholeCredentialPair) {
+    killDuring(12, [](int i) {
+        NEBInstanceIDCheckinStore store(kNEBInstanceIDCheckinPlistName,
+                                        kNEBInstanceIDApplicationSupportSubDirectory);
+        NEBInstanceIDCheckinPreferences preferences(std::to_string(i), secretFor(i));
+        preferences.updateWithCheckinPlistContents(
+            {{kNEBInstanceIDDigestKey, "d" + std::to_string(i)}});
+        if (!store.saveCheckinPreferences(preferences).ok()) ::_exit(3);
+    });
+    NEBInstanceIDCheckinStore store(kNEBInstanceIDCheckinPlistName,
+                                    kNEBInstanceIDApplicationSupportSubDirectory);
+    auto loaded = store.cachedCheckinPreferences();
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->secretToken(), secretFor(std::stoll(loaded->deviceID())));
+    EXPECT_EQ(loaded->digest().front(), 'd');
+}
+
+TEST_F(KillTest, KeyPairSaveKilledLeavesAPairThatMatchesItsRecord) {
+    killDuring(8, [](int) {
+        NEBInstanceIDKeyPairStore store;
+        store.deleteSavedKeyPairWithSubtype("");
+        if (!store.loadKeyPair().ok()) ::_exit(3);
+    });
+    NEBInstanceIDKeyPairStore store;
+    auto pair = store.loadKeyPair();
+    ASSERT_TRUE(pair.ok());
+    ASSERT_TRUE((*pair)->isValid());
+    // The two halves belong together and the record names this very pair.
+    std::string der((*pair)->publicKeyData().chars());
+    auto signature = NEBInstanceIDSignData(*(*pair)->privateKey(), ns::Data::fromString("probe"));
+    ASSERT_TRUE(signature);
+    EXPECT_EQ(
+        peers::RegistrationPeer::signatureProblem(der, "probe", std::string(signature->chars())),
+        std::nullopt);
+    auto record = ns::PropertyListSerialization::readFile(
+        ns::Sandbox::applicationSupportDirectory() + "/Nebula/NebulaInstanceID/" +
+        kNEBInstanceIDKeyPairStoreFileName + ".plist");
+    ASSERT_TRUE(record.ok());
+    EXPECT_EQ((*record)["|S|app_id"].stringValue(),
+              peers::RegistrationPeer::appIDForPublicKey(der));
+}
+
+}  // namespace

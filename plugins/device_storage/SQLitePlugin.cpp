@@ -583,7 +583,7 @@ void SQLitePlugin::onDatabaseQueue(void (SQLitePlugin::*work)(const HYBInvokedUr
         inBackground(work, command);
         return;
     }
-    auto self = std::static_pointer_cast<SQLitePlugin>(shared_from_this());
+    auto self = sharedSelf<SQLitePlugin>();
     const bool idle = connection->schedule([self, work, command] { ((*self).*work)(command); });
     if (!idle) return;
     delegate->runInBackground([connection] {

@@ -30,7 +30,7 @@ TEST_F(FileHostTest, PageWritesAndReadsAFileThroughTheHost) {
     testsupport::TempDir sandbox;
     testsupport::TempDir folder;
     const fs::path bundle = apptest::fixtureBundleIn(folder.path());
-    ASSERT_TRUE(CompositionRoot::prepare({bundle.string(), sandbox.str(), false}));
+    ASSERT_TRUE(CompositionRoot::prepare({bundle.string(), sandbox.str(), false, std::nullopt}));
     ASSERT_TRUE(CompositionRoot::launch());
     loop().runUntilIdle();
     auto delegate = std::dynamic_pointer_cast<AppDelegate>(ui::Application::shared().delegate());

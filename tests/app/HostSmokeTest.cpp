@@ -58,7 +58,7 @@ TEST_F(HostSmokeTest, LaunchesTheBundleAndAnswersAPageCall) {
     testsupport::TempDir folder;
     const fs::path bundle = apptest::fixtureBundleIn(folder.path());
     testsupport::LogCapture log;
-    ASSERT_TRUE(CompositionRoot::prepare({bundle.string(), sandbox.str(), false}));
+    ASSERT_TRUE(CompositionRoot::prepare({bundle.string(), sandbox.str(), false, std::nullopt}));
     rt::ClassRegistry::shared().registerClass("FixtureEcho", "HYBPlugin",
                                               [] { return std::make_shared<FixtureEcho>(); });
     ASSERT_TRUE(CompositionRoot::launch());
@@ -96,13 +96,16 @@ TEST_F(HostSmokeTest, LaunchesTheBundleAndAnswersAPageCall) {
 TEST(CompositionRoot, ReadsItsCommandLine) {
     const std::string exe = (kSourceRoot / "tests/fixtures/hybrid-host").string();
     auto options = CompositionRoot::parseArguments(
-        {"--bundle", "/b", "--sandbox", "/s", "--exit-after-load"}, exe);
+        {"--bundle", "/b", "--sandbox", "/s", "--exit-after-load", "--system-version", "16.4"},
+        exe);
     ASSERT_TRUE(options);
     EXPECT_EQ(options->bundlePath, "/b");
     EXPECT_EQ(options->sandboxPath, "/s");
     EXPECT_TRUE(options->exitAfterLoad);
+    EXPECT_EQ(options->systemVersion, "16.4");
 
     EXPECT_FALSE(CompositionRoot::parseArguments({"--bundle"}, exe));
+    EXPECT_FALSE(CompositionRoot::parseArguments({"--system-version"}, exe));
     EXPECT_FALSE(CompositionRoot::parseArguments({"--verbose"}, exe));
 }
 
@@ -116,7 +119,7 @@ TEST(CompositionRoot, FindsTheExampleBundleAboveTheExecutable) {
 
     testsupport::TempDir elsewhere;
     EXPECT_FALSE(CompositionRoot::defaultBundlePath((elsewhere.path() / "hybrid-host").string()));
-    EXPECT_FALSE(CompositionRoot::prepare({elsewhere.str(), std::nullopt, false}));
+    EXPECT_FALSE(CompositionRoot::prepare({elsewhere.str(), std::nullopt, false, std::nullopt}));
 }
 
 }  // namespace

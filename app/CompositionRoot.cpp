@@ -25,6 +25,8 @@
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
 #include "plugins/device_storage/HYBFileClasses.h"
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
+#include "plugins/push/NCMPushClasses.h"
+#include "sdk/messaging/NEBMessaging.h"
 
 namespace {
 
@@ -125,6 +127,8 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBDeviceStatePlugins::registerClasses(registry);
     HYBFileClasses::registerClasses(registry);
     HYBSQLiteDeviceClasses::registerClasses(registry);
+    NCMPushClasses::registerClasses(registry);
+    NEBMessaging::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }

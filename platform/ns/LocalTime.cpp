@@ -49,7 +49,7 @@ std::optional<Date> LocalTime::parse(std::string_view text, const std::string& z
         icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneName)));
     icu::GregorianCalendar calendar(timeZone.release(), status);
     if (U_FAILURE(status)) return std::nullopt;
-    calendar.setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
+    calendar.setSkippedWallTimeOption(UCAL_WALLTIME_LAST);
     calendar.setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
     calendar.clear();
     calendar.set(*year, *month - 1, *day, *hour, *minute, *second);

@@ -25,6 +25,8 @@
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
 #include "plugins/device_storage/HYBFileClasses.h"
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
+#include "plugins/media_browser/HYBDesktopURLOpener.h"
+#include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/push/NCMPushClasses.h"
 #include "sdk/messaging/NEBMessaging.h"
 
@@ -127,6 +129,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBDeviceStatePlugins::registerClasses(registry);
     HYBFileClasses::registerClasses(registry);
     HYBSQLiteDeviceClasses::registerClasses(registry);
+    HYBMediaBrowserClasses::registerClasses(registry);
     NCMPushClasses::registerClasses(registry);
     NEBMessaging::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
@@ -182,6 +185,7 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     }
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
+    ui::Application::shared().setURLOpener(HYBDesktopURLOpener::open);
     // Plug-ins and the view controller hear the life cycle through the notification centre.
     static bool notificationsInstalled = false;
     if (!notificationsInstalled) {

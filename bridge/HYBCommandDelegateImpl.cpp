@@ -117,11 +117,19 @@ void HYBCommandDelegateImpl::evaluateOrDefer(std::string js, bool isCallback) {
         evalJsHelper2(std::move(js));
         return;
     }
-    {
-        std::lock_guard lock(deferredMutex_);
-        deferred_.push_back({std::move(js), isCallback});
-        if (std::exchange(deferredTaskPosted_, true)) return;
+    auto& loop = dispatch::RunLoop::main();
+    std::lock_guard lock(deferredMutex_);
+    // A script joins the group still waiting for its task only while nothing else has been
+    // scheduled on the main loop since that task: it must not run before work posted ahead
+    // of it.
+    if (!deferred_.empty() && deferred_.back().countAfterPost == loop.scheduledCount()) {
+        deferred_.back().scripts.push_back({std::move(js), isCallback});
+        return;
     }
+    // Counted before the post, so that any other work scheduled meanwhile starts a new group.
+    const uint64_t countAfterPost = loop.scheduledCount() + 1;
+    deferred_.push_back({{}, countAfterPost});
+    deferred_.back().scripts.push_back({std::move(js), isCallback});
     std::weak_ptr<HYBCommandDelegateImpl> weakSelf =
         std::static_pointer_cast<HYBCommandDelegateImpl>(shared_from_this());
     dispatch::Queue::main().async([weakSelf] {
@@ -133,8 +141,9 @@ void HYBCommandDelegateImpl::evaluateDeferred() {
     std::vector<DeferredScript> scripts;
     {
         std::lock_guard lock(deferredMutex_);
-        scripts.swap(deferred_);
-        deferredTaskPosted_ = false;
+        if (deferred_.empty()) return;
+        scripts = std::move(deferred_.front().scripts);
+        deferred_.pop_front();
     }
     // Consecutive small callbacks share one evaluation; anything else keeps its own, so the
     // page sees every script in the order it was asked for.

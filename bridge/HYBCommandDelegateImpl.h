@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -66,11 +68,17 @@ private:
     std::weak_ptr<HYBViewController> viewController_;
     std::weak_ptr<HYBCommandQueue> commandQueue_;
     std::atomic<bool> delayResponses_{false};
-    // Evaluations waiting for the main run loop, oldest first. One task takes all that have
-    // gathered by the time it runs, so a burst of results costs one round trip to the page.
+    // Scripts deferred while nothing else was scheduled on the main loop, which one task
+    // evaluates together: a burst of results costs one round trip to the page.
+    struct DeferredGroup {
+        std::vector<DeferredScript> scripts;
+        // The main loop's scheduled count just after the group's task was posted.
+        uint64_t countAfterPost;
+    };
+
+    // Evaluations waiting for the main run loop, oldest group first; each group has a task.
     std::mutex deferredMutex_;
-    std::vector<DeferredScript> deferred_;
-    bool deferredTaskPosted_ = false;
+    std::deque<DeferredGroup> deferred_;
     mutable std::mutex transformerMutex_;
     UrlTransformer urlTransformer_;
 };

@@ -1,9 +1,16 @@
 // Settings of the process allocator, compiled into the release programs that run on it.
 #include <mimalloc.h>
 
+#include <cstddef>
 #include <cstdlib>
 
 namespace {
+
+// Address space reserved up front (not committed, so it costs no resident memory until used).
+// Without it every block too large for the allocator's ordinary segments (over 16 MiB: a large
+// answer, its Base64 text, an inflated download) is mapped afresh and faulted in page by page,
+// then unmapped when freed; from the reserved arena such blocks are reused instead.
+constexpr size_t kReservedArenaBytes = size_t{1} << 30;
 
 // Memory that a large answer frees is mostly wanted again at once, by the next one. Given back
 // to the system after the allocator's default 25 ms, it has to be faulted in again page by
@@ -12,6 +19,9 @@ namespace {
 // the environment wins.
 [[maybe_unused]] const bool kConfigured = [] {
     if (!std::getenv("MIMALLOC_DECOMMIT_DELAY")) mi_option_set(mi_option_decommit_delay, 250);
+    if (!std::getenv("MIMALLOC_RESERVE_OS_MEMORY")) {
+        mi_reserve_os_memory(kReservedArenaBytes, true, true);
+    }
     return true;
 }();
 

@@ -99,6 +99,11 @@ TimerId Scheduler::schedule(bool cancellable, Duration delay, Duration interval,
     return id;
 }
 
+uint64_t Scheduler::scheduledCount() const {
+    std::lock_guard lock(mutex_);
+    return nextSeq_;
+}
+
 void Scheduler::pushLocked(const TimerPtr& timer) {
     timer->seq = nextSeq_++;
     timer->inHeap = true;

@@ -73,6 +73,9 @@ class Scheduler {
     // how many were cancelled.
     size_t cancelPerforms(const void* target);
     size_t cancelPerforms(const void* target, std::string_view operation);
+    // How many times work has been scheduled so far (posts, timers, and repeating timers
+    // rescheduled). Work scheduled while the count stays the same cannot have come between.
+    uint64_t scheduledCount() const;
     // Runs fn at the end of the current turn, after its timers and tasks; when called outside
     // a turn, or from end-of-turn work itself, at the end of the next turn.
     void postAtEndOfTurn(Task fn);

@@ -90,3 +90,20 @@ void SQLiteConnection::Use::keep(const std::string& sql, SQLiteStatement stateme
     if (kept.size() >= kKeptStatements) kept.erase(kept.begin());
     kept.emplace_back(sql, std::move(statement));
 }
+
+bool SQLiteConnection::schedule(std::function<void()> work) {
+    std::lock_guard lock(workMutex_);
+    work_.push_back(std::move(work));
+    return !std::exchange(draining_, true);
+}
+
+std::function<void()> SQLiteConnection::nextWork() {
+    std::lock_guard lock(workMutex_);
+    if (work_.empty()) {
+        draining_ = false;
+        return nullptr;
+    }
+    auto next = std::move(work_.front());
+    work_.pop_front();
+    return next;
+}

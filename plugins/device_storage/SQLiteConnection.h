@@ -1,5 +1,7 @@
 #pragma once
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +55,12 @@ public:
     // Waits for the current user to finish, then closes; later uses see no connection.
     void close();
 
+    // The page's work on this database runs one piece at a time, in the order it was asked
+    // for. schedule() adds a piece and answers true when none was waiting or running: the
+    // caller then starts a drain, which runs nextWork() until it answers nothing.
+    bool schedule(std::function<void()> work);
+    std::function<void()> nextWork();
+
 private:
     // Statements kept for reuse: a page's batch repeats the same few texts (an insert per
     // row), and compiling each again would cost more than running it.
@@ -65,4 +73,7 @@ private:
     sqlite3* handle_;
     // Least recently kept first.
     std::vector<std::pair<std::string, SQLiteStatement>> kept_;
+    std::mutex workMutex_;
+    std::deque<std::function<void()>> work_;
+    bool draining_ = false;
 };

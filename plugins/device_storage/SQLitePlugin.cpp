@@ -50,6 +50,8 @@ constexpr const char* kNoSyncFolderLog =
     "INTERNAL PLUGIN ERROR: could not create no cloud sync directory at path: %@";
 constexpr const char* kNoBackupFlagLog =
     "INTERNAL PLUGIN ERROR: error setting nobackup flag in LocalDatabase directory: %@";
+constexpr const char* kMoreThanOneStatement =
+    "SQL text holds more than one statement; run each on its own";
 constexpr const char* kProbeSql = "SELECT count(*) FROM sqlite_master;";
 
 // The files SQLite keeps beside a database while it works on it.
@@ -187,10 +189,14 @@ void SQLitePlugin::deleteDatabase(const HYBInvokedUrlCommand& command) {
 }
 
 void SQLitePlugin::backgroundExecuteSqlBatch(const HYBInvokedUrlCommand& command) {
-    inBackground(&SQLitePlugin::executeSqlBatchNow, command);
+    onDatabaseQueue(&SQLitePlugin::executeSqlBatchNow, command);
 }
 
 void SQLitePlugin::executeSql(const HYBInvokedUrlCommand& command) {
+    onDatabaseQueue(&SQLitePlugin::executeSqlNow, command);
+}
+
+void SQLitePlugin::executeSqlNow(const HYBInvokedUrlCommand& command) {
     const ns::Value& args = firstArgument(command);
     send(executeSqlWithDict(args["ex"], args["dbargs"]), command);
 }
@@ -359,6 +365,11 @@ SQLitePlugin::Outcome SQLitePlugin::runStatement(SQLiteConnection::Use& use,
     SQLiteStatement compiled;
     // Text with no statement in it compiles to nothing, which cannot run either.
     if (use.prepare(*sql, compiled) != SQLITE_OK || !compiled.get()) return sqliteFailure(db);
+    // Running only the first statement and answering OK would hide that the rest never ran.
+    if (compiled.hasTextAfterStatement(db, *sql)) {
+        return Outcome::failed(
+            ns::Value::dict({{"code", kSyntaxErrorCode}, {"message", kMoreThanOneStatement}}));
+    }
     Outcome outcome = bindAndStep(db, compiled.get(), statement["params"]);
     // Resets the statement and clears its bindings, which may point into the parameters.
     use.keep(*sql, std::move(compiled));
@@ -559,6 +570,24 @@ std::shared_ptr<SQLiteConnection> SQLitePlugin::connectionForArgs(
 void SQLitePlugin::send(const std::shared_ptr<HYBPluginResult>& result,
                         const HYBInvokedUrlCommand& command) {
     if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+}
+
+void SQLitePlugin::onDatabaseQueue(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),
+                                   const HYBInvokedUrlCommand& command) {
+    const std::string* name = firstArgument(command)["dbargs"]["dbname"].string();
+    auto connection = name ? connectionNamed(*name) : nullptr;
+    auto delegate = commandDelegate();
+    // Without a database the work only answers its error, in any order.
+    if (!connection || !delegate) {
+        inBackground(work, command);
+        return;
+    }
+    auto self = std::static_pointer_cast<SQLitePlugin>(shared_from_this());
+    const bool idle = connection->schedule([self, work, command] { ((*self).*work)(command); });
+    if (!idle) return;
+    delegate->runInBackground([connection] {
+        while (auto next = connection->nextWork()) next();
+    });
 }
 
 void SQLitePlugin::inBackground(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),

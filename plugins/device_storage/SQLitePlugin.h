@@ -24,15 +24,15 @@ class JSONWriter;
 // The page's SQLite databases: open files by name in one of the application's folders, run
 // batches of statements with bound parameters, answer rows as JSON objects, close and delete.
 //
-// Every action takes one dictionary argument and answers once. open, close, delete and
-// backgroundExecuteSqlBatch work on the global background queue; executeSql and
-// echoStringValue answer at once on the calling thread. The table of open databases outlives
+// Every action takes one dictionary argument and answers once. open, close and delete work on
+// the global background queue; backgroundExecuteSqlBatch and executeSql on their database's
+// queue, in the order the page asked, so a long statement never holds up the main thread;
+// echoStringValue answers at once on the calling thread. The table of open databases outlives
 // page reloads; a database stays open until close, delete, or the plug-in goes.
 //
 // All work on one database is serialised: a batch holds its database from first statement to
 // last, close and delete wait for the current user, and open, close and delete run one at a
-// time, so an "already open" test and the entry it guards are one step. executeSql therefore
-// waits on the calling thread while a batch holds its database.
+// time, so an "already open" test and the entry it guards are one step.
 class SQLitePlugin : public HYBPlugin {
 public:
     // Location keys of "dblocation" and the folder "nosync" uses under the library folder.
@@ -68,6 +68,7 @@ public:
     void closeNow(const HYBInvokedUrlCommand& command);
     void deleteNow(const HYBInvokedUrlCommand& command);
     void executeSqlBatchNow(const HYBInvokedUrlCommand& command);
+    void executeSqlNow(const HYBInvokedUrlCommand& command);
 
     // The file of a database: the location's folder with the name appended. Nothing when the
     // location is unknown, or the name is empty, absolute, climbs with "..", ends in a folder
@@ -132,6 +133,10 @@ private:
     // {"result": ..., "type": "success"} or {"error": e, "result": e, "type": "error"}.
     static void writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome);
     void send(const std::shared_ptr<HYBPluginResult>& result, const HYBInvokedUrlCommand& command);
+    // Runs the member after the work already asked of the database that "dbargs" names, on
+    // the command delegate's background queue (for a database that is not open: at once there).
+    void onDatabaseQueue(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),
+                         const HYBInvokedUrlCommand& command);
     // Runs the member on the command delegate's background queue, keeping the plug-in alive.
     void inBackground(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),
                       const HYBInvokedUrlCommand& command);

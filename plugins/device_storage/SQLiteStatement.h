@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 struct sqlite3;
@@ -15,10 +16,14 @@ public:
     SQLiteStatement(const SQLiteStatement&) = delete;
     SQLiteStatement& operator=(const SQLiteStatement&) = delete;
 
-    // Compiles the first statement of the text, which is read up to its first zero byte; the
-    // rest is ignored. Returns SQLite's result code. Text holding only white space or comments
-    // compiles to no statement (get() stays null) with success.
+    // Compiles the first statement of the text, which is read up to its first zero byte.
+    // Returns SQLite's result code. Text holding only white space or comments compiles to no
+    // statement (get() stays null) with success.
     int prepare(sqlite3* db, const std::string& sql);
+    // Whether the text compiled last (`sql`, the same string) holds anything after its first
+    // statement but white space, comments and semicolons: a second statement, or text that
+    // does not compile.
+    bool hasTextAfterStatement(sqlite3* db, const std::string& sql) const;
 
     sqlite3_stmt* get() const { return statement_; }
     // Finalizes now; the object is then empty.
@@ -26,4 +31,6 @@ public:
 
 private:
     sqlite3_stmt* statement_ = nullptr;
+    // Bytes of the text the first statement took.
+    size_t consumed_ = 0;
 };

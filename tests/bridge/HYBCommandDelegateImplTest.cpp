@@ -6,6 +6,7 @@
 
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBPluginResult.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
 #include "tests/bridge/support/BridgeFixture.h"
 #include "tests/support/LogCapture.h"
@@ -83,6 +84,22 @@ TEST_F(HYBCommandDelegateImplTest, DeferredCallbacksShareEvaluationsInOrder) {
     delegate().sendPluginResult(ok("6"), "g");
     loop().runUntilIdle();
     EXPECT_EQ(scripts(), std::vector<std::string>{callback("g", 1, R"("6")")});
+}
+
+// Merging never lets a result run before main-loop work posted ahead of it.
+TEST_F(HYBCommandDelegateImplTest, DeferredResultsNeverOvertakeEarlierMainLoopWork) {
+    auto ok = [](const std::string& text) {
+        return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, text);
+    };
+    delegate().sendPluginResult(ok("1"), "a");
+    dispatch::Queue::main().async([this] { delegate().evalJsHelper2("between()"); });
+    delegate().sendPluginResult(ok("2"), "b");
+    delegate().sendPluginResult(ok("3"), "c");
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts(), (std::vector<std::string>{
+                             callback("a", 1, R"("1")"), "between()",
+                             HYBCommandDelegateImpl::callbackBatchScript(
+                                 {callback("b", 1, R"("2")"), callback("c", 1, R"("3")")})}));
 }
 
 // Every callback of a shared evaluation is shielded from the others, and each string the page

@@ -13,6 +13,7 @@
 #include "platform/ns/FileManager.h"
 #include "platform/testing/InjectedFaults.h"
 #include "tests/plugins/device_storage/support/SQLitePluginFixture.h"
+#include "tests/plugins/device_storage/support/SQLiteTestGate.h"
 #include "tests/support/LogCapture.h"
 
 namespace {
@@ -335,13 +336,6 @@ TEST_F(SQLitePluginTest, ReusedStatementsStayWithTheirTexts) {
     EXPECT_EQ(rows("t.db", "SELECT a, b FROM t WHERE a = 2"), ns::Array());
 }
 
-TEST_F(SQLitePluginTest, OnlyTheFirstStatementOfATextRuns) {
-    openTable();
-    EXPECT_EQ(run("t.db", "INSERT INTO t VALUES (1, 1); INSERT INTO t VALUES (2, 2)")["type"],
-              ns::Value("success"));
-    EXPECT_EQ(rows("t.db", "SELECT count(*) AS n FROM t")[0]["n"], ns::Value(1));
-}
-
 // SQLite's failures carry the page's error code and SQLite's own text.
 TEST_F(SQLitePluginTest, ErrorCodesAndMessages) {
     openTable();
@@ -442,17 +436,9 @@ TEST_F(SQLitePluginTest, BatchRequestFailuresBecomeErrorEntries) {
         ns::Value(ns::Array{ns::Value::dict({{"p", nullptr}})}));
 }
 
-TEST_F(SQLitePluginTest, ExecuteSqlAnswersOneStatementAtOnce) {
+TEST_F(SQLitePluginTest, ExecuteSqlAnswersOneStatement) {
     openTable();
-    auto execute = [&](const ns::Value& args) {
-        const std::string id = "ex" + std::to_string(++nextCallback_);
-        HYBInvokedUrlCommand command({args}, id, "SQLitePlugin", "executeSql");
-        plugin_->performAction("executeSql", command);
-        // Answered before the loop runs: on the calling thread.
-        auto result = delegate_->resultFor(id);
-        EXPECT_TRUE(result);
-        return result.value_or(SentResult{});
-    };
+    auto execute = [&](const ns::Value& args) { return call("executeSql", args); };
     const ns::Value dbargs = ns::Value::dict({{"dbname", "t.db"}});
     const SentResult inserted = execute(ns::Value::dict(
         {{"dbargs", dbargs}, {"ex", statement("INSERT INTO t VALUES (?, ?)", {7, "x"})}}));
@@ -470,6 +456,55 @@ TEST_F(SQLitePluginTest, ExecuteSqlAnswersOneStatementAtOnce) {
                  kError, "INTERNAL PLUGIN ERROR: No such database, you must open it first");
     expectAnswer(execute(ns::Value::dict({{"dbargs", dbargs}})), kError,
                  "INTERNAL PLUGIN ERROR: You must specify a sql query to execute");
+
+    // Text after the first statement is refused before anything runs, unless it is only
+    // white space, comments and semicolons.
+    for (const char* sql : {"INSERT INTO t VALUES (8, 'a'); INSERT INTO t VALUES (9, 'b')",
+                            "INSERT INTO t VALUES (8, 'a');; -- x\n SELECT 1",
+                            "INSERT INTO t VALUES (8, 'a'); garbage"}) {
+        const SentResult refused =
+            execute(ns::Value::dict({{"dbargs", dbargs}, {"ex", statement(sql)}}));
+        EXPECT_EQ(refused.status, kError) << sql;
+        EXPECT_EQ(refused.message["code"], ns::Value(5)) << sql;
+        EXPECT_EQ(run("t.db", sql)["type"], ns::Value("error")) << sql;
+    }
+    EXPECT_EQ(rows("t.db", "SELECT count(*) AS n FROM t")[0]["n"], ns::Value(1));
+    for (const char* sql : {"SELECT 1;", "SELECT 1 ; ;\n-- done\n/* really */;"}) {
+        EXPECT_EQ(execute(ns::Value::dict({{"dbargs", dbargs}, {"ex", statement(sql)}})).status,
+                  kOK)
+            << sql;
+    }
+}
+
+// A statement that takes long (here: held at a gate inside a batch) holds up neither the
+// main thread nor the order of the page's later statements on the database.
+TEST_F(SQLitePluginTest, ExecuteSqlWaitsOffTheMainThreadAndKeepsItsOrder) {
+    sqlitetest::SQLiteTestGate gate;
+    openTable();
+    const std::string held = "held";
+    plugin_->performAction(
+        "backgroundExecuteSqlBatch",
+        HYBInvokedUrlCommand({batchArgs("t.db", {statement("INSERT INTO t VALUES (1, 1)"),
+                                                 statement("SELECT test_gate()")})},
+                             held, "SQLitePlugin", "backgroundExecuteSqlBatch"));
+    gate.waitUntilReached();
+    const ns::Value dbargs = ns::Value::dict({{"dbname", "t.db"}});
+    std::vector<std::string> ids;
+    for (const char* sql : {"INSERT INTO t VALUES (2, 2)", "SELECT count(*) AS n FROM t"}) {
+        ids.push_back("ex" + std::to_string(++nextCallback_));
+        HYBInvokedUrlCommand command(
+            {ns::Value::dict({{"dbargs", dbargs}, {"ex", statement(sql)}})}, ids.back(),
+            "SQLitePlugin", "executeSql");
+        plugin_->performAction("executeSql", command);
+    }
+    EXPECT_FALSE(delegate_->resultFor(ids[0]));
+    gate.open();
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate_->waitFor(held).status, kOK);
+    EXPECT_EQ(delegate_->waitFor(ids[0]).status, kOK);
+    EXPECT_EQ(
+        delegate_->waitFor(ids[1]).message,
+        ns::Value::dict({{"rows", ns::Array{ns::Value::dict({{"n", 2}})}}, {"rowsAffected", 0}}));
 }
 
 // The page's SQL cannot make or write files outside the application's container.

@@ -1,0 +1,137 @@
+#include "plugins/media_browser/HYBInAppBrowserOptions.h"
+
+#include <cctype>
+#include <map>
+#include <variant>
+#include <vector>
+
+namespace {
+
+// A value as the option string gives it: a number, yes/no, or text.
+using OptionValue = std::variant<double, bool, std::string>;
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t at = text.find(separator, start);
+        if (at == std::string_view::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, at - start));
+        start = at + 1;
+    }
+}
+
+// A decimal number as a number formatter reads one: optional sign, digits with at most one
+// decimal point, at least one digit, nothing else.
+std::optional<double> readNumber(const std::string& text) {
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    bool digits = false;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        if (std::isdigit(static_cast<unsigned char>(text[i]))) {
+            digits = true;
+        } else if (text[i] == '.' && !point) {
+            point = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digits) return std::nullopt;
+    return std::strtod(text.c_str(), nullptr);
+}
+
+OptionValue convert(std::string_view value) {
+    const std::string lower = lowered(value);
+    if (auto number = readNumber(lower)) return *number;
+    if (lower == "yes") return true;
+    if (lower == "no") return false;
+    return std::string(value);
+}
+
+// Text counts as true when, after blanks, a sign and leading zeros, it starts with y, t or a
+// non-zero digit.
+bool textIsTrue(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    while (i < text.size() && text[i] == '0') ++i;
+    if (i == text.size()) return false;
+    const char c = text[i];
+    return c == 'y' || c == 'Y' || c == 't' || c == 'T' || (c >= '1' && c <= '9');
+}
+
+bool asBool(const OptionValue& value) {
+    if (const auto* number = std::get_if<double>(&value)) return *number != 0;
+    if (const auto* flag = std::get_if<bool>(&value)) return *flag;
+    return textIsTrue(std::get<std::string>(value));
+}
+
+using Options = HYBInAppBrowserOptions;
+using BoolField = bool Options::*;
+using TextField = std::optional<std::string> Options::*;
+
+const std::map<std::string, BoolField, std::less<>>& boolFields() {
+    static const std::map<std::string, BoolField, std::less<>> fields{
+        {"location", &Options::location},
+        {"toolbar", &Options::toolbar},
+        {"lefttoright", &Options::lefttoright},
+        {"toolbartranslucent", &Options::toolbartranslucent},
+        {"hidenavigationbuttons", &Options::hidenavigationbuttons},
+        {"cleardata", &Options::cleardata},
+        {"clearcache", &Options::clearcache},
+        {"clearsessioncache", &Options::clearsessioncache},
+        {"hidespinner", &Options::hidespinner},
+        {"enableviewportscale", &Options::enableviewportscale},
+        {"mediaplaybackrequiresuseraction", &Options::mediaplaybackrequiresuseraction},
+        {"allowinlinemediaplayback", &Options::allowinlinemediaplayback},
+        {"hidden", &Options::hidden},
+        {"disallowoverscroll", &Options::disallowoverscroll},
+    };
+    return fields;
+}
+
+const std::map<std::string, TextField, std::less<>>& textFields() {
+    static const std::map<std::string, TextField, std::less<>> fields{
+        {"closebuttoncaption", &Options::closebuttoncaption},
+        {"closebuttoncolor", &Options::closebuttoncolor},
+        {"toolbarcolor", &Options::toolbarcolor},
+        {"navigationbuttoncolor", &Options::navigationbuttoncolor},
+        {"presentationstyle", &Options::presentationstyle},
+        {"transitionstyle", &Options::transitionstyle},
+    };
+    return fields;
+}
+
+}  // namespace
+
+HYBInAppBrowserOptions HYBInAppBrowserOptions::parseOptions(std::string_view options) {
+    HYBInAppBrowserOptions parsed;
+    for (std::string_view piece : split(options, ',')) {
+        const auto parts = split(piece, '=');
+        if (parts.size() != 2) continue;
+        const std::string key = lowered(parts[0]);
+        const OptionValue value = convert(parts[1]);
+        if (auto it = boolFields().find(key); it != boolFields().end()) {
+            parsed.*(it->second) = asBool(value);
+        } else if (auto text = textFields().find(key); text != textFields().end()) {
+            // A consumer of a text option must never see a number or a boolean.
+            if (const auto* s = std::get_if<std::string>(&value)) parsed.*(text->second) = *s;
+        } else if (key == "toolbarposition") {
+            if (const auto* s = std::get_if<std::string>(&value)) parsed.toolbarposition = *s;
+        } else if (key == "beforeload") {
+            const auto* s = std::get_if<std::string>(&value);
+            parsed.beforeload = s ? *s : "yes";
+        }
+    }
+    return parsed;
+}

@@ -1,0 +1,501 @@
+#include "plugins/media_browser/HYBWKInAppBrowser.h"
+
+#include <regex>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBPluginResult.h"
+#include "bridge/HYBViewController.h"
+#include "bridge/HYBWebViewEngineProtocol.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ns/Log.h"
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/PresentationController.h"
+#include "platform/ui/StatusBar.h"
+#include "platform/wk/WebsiteDataStore.h"
+#include "plugins/media_browser/HYBDesktopURLOpener.h"
+#include "plugins/media_browser/HYBInAppBrowserNavigationController.h"
+
+namespace {
+
+std::weak_ptr<HYBWKInAppBrowser>& instance() {
+    static std::weak_ptr<HYBWKInAppBrowser> latest;
+    return latest;
+}
+
+std::string lowered(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A JSON string literal: safe to splice into a script whatever the text holds.
+std::string jsonLiteral(const std::string& text) {
+    auto json = ns::JSONSerialization::write(ns::Value::array({text}));
+    if (!json) return "\"\"";
+    return json->substr(1, json->size() - 2);
+}
+
+// JSON text whose top level is an object or an array.
+std::optional<ns::Value> parseContainer(const std::string& text) {
+    auto parsed = ns::JSONSerialization::read(text);
+    if (!parsed || !(parsed->isArray() || parsed->isDictionary())) return std::nullopt;
+    return std::move(parsed).value();
+}
+
+std::optional<std::string> textArgument(const HYBInvokedUrlCommand& command, size_t index) {
+    const ns::Value value = command.argumentAtIndex(index);
+    if (const auto* text = value.string()) return *text;
+    return std::nullopt;
+}
+
+}  // namespace
+
+HYBWKInAppBrowser::HYBWKInAppBrowser() {
+    registerAction("open", &HYBWKInAppBrowser::open);
+    registerAction("close", &HYBWKInAppBrowser::close);
+    registerAction("show", &HYBWKInAppBrowser::show);
+    registerAction("hide", &HYBWKInAppBrowser::hide);
+    registerAction("loadAfterBeforeload", &HYBWKInAppBrowser::loadAfterBeforeload);
+    registerAction("injectScriptCode", &HYBWKInAppBrowser::injectScriptCode);
+    registerAction("injectScriptFile", &HYBWKInAppBrowser::injectScriptFile);
+    registerAction("injectStyleCode", &HYBWKInAppBrowser::injectStyleCode);
+    registerAction("injectStyleFile", &HYBWKInAppBrowser::injectStyleFile);
+}
+
+void HYBWKInAppBrowser::pluginInitialize() {
+    instance() = std::static_pointer_cast<HYBWKInAppBrowser>(shared_from_this());
+    previousStatusBarStyle_ = -1;
+    beforeload_.clear();
+    approvedURL_.reset();
+}
+
+std::shared_ptr<HYBWKInAppBrowser> HYBWKInAppBrowser::getInstance() {
+    return instance().lock();
+}
+
+void HYBWKInAppBrowser::onReset() {
+    close(HYBInvokedUrlCommand({}, std::nullopt, "", ""));
+}
+
+bool HYBWKInAppBrowser::isValidCallbackId(const std::string& callbackId) const {
+    static const std::regex pattern("^InAppBrowser[0-9]{1,10}$");
+    return std::regex_match(callbackId, pattern);
+}
+
+void HYBWKInAppBrowser::sendEvent(unsigned status, ns::Dictionary message, bool keepCallback,
+                                  const std::optional<std::string>& callbackId) {
+    auto delegate = commandDelegate();
+    if (!delegate) return;
+    auto result = HYBPluginResult::resultWithStatusMessageAsDictionary(status, std::move(message));
+    result->setKeepCallbackAsBool(keepCallback);
+    delegate->sendPluginResult(result, callbackId);
+}
+
+// ---- Opening -----------------------------------------------------------------------------
+
+void HYBWKInAppBrowser::open(const HYBInvokedUrlCommand& command) {
+    const auto urlText = textArgument(command, 0);
+    std::string target = textArgument(command, 1).value_or("_self");
+    const std::string options = textArgument(command, 2).value_or("");
+    callbackId_ = command.callbackId();
+
+    std::optional<ns::URL> url;
+    if (urlText) {
+        auto engine = webViewEngine();
+        const auto base = engine ? engine->URL() : std::nullopt;
+        url = base ? ns::URL::parse(*urlText, *base) : ns::URL::parse(*urlText);
+    }
+    if (!url) {
+        auto result = HYBPluginResult::resultWithStatusMessageAsString(
+            HYBResultStatusError, "incorrect number of arguments");
+        result->setKeepCallbackAsBool(true);
+        if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId_);
+        return;
+    }
+    if (url->host() == std::string(kAppStoreHost)) target = "_system";
+
+    if (target == "_self") {
+        openInHybridWebView(*url);
+    } else if (target == "_system") {
+        openInSystem(*url);
+    } else {
+        openInInAppBrowser(*url, options);
+    }
+    auto result = HYBPluginResult::resultWithStatus(HYBResultStatusOK);
+    result->setKeepCallbackAsBool(true);
+    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+}
+
+void HYBWKInAppBrowser::openInHybridWebView(const ns::URL& url) {
+    if (auto engine = webViewEngine()) engine->loadRequest(wk::URLRequest(url));
+}
+
+void HYBWKInAppBrowser::openInSystem(const ns::URL& url) {
+    if (!HYBDesktopURLOpener::isOpenable(url)) {
+        ns::nslog("Refused to open %@ outside the application", url.absoluteString());
+        return;
+    }
+    if (ui::Application::shared().openURL(url)) return;
+    ns::NotificationCenter::defaultCenter().post(HYBPluginHandleOpenURLNotification,
+                                                 std::make_shared<ns::Box<ns::URL>>(url));
+    ui::Application::shared().openURL(url);
+}
+
+void HYBWKInAppBrowser::openInInAppBrowser(const ns::URL& url, const std::string& optionText) {
+    const auto options = HYBInAppBrowserOptions::parseOptions(optionText);
+    auto self = std::static_pointer_cast<HYBWKInAppBrowser>(shared_from_this());
+    auto store = wk::WebsiteDataStore::defaultDataStore();
+    // The clearing completes before the page starts to load: the page must not see the
+    // cookies that the options asked to drop.
+    auto pending = std::make_shared<int>(0);
+    auto navigate = [self, url, pending] {
+        if (--*pending > 0) return;
+        if (self->inAppBrowserViewController_) self->inAppBrowserViewController_->navigateTo(url);
+    };
+    ++*pending;  // held by this function until everything is set up
+    if (options.cleardata) {
+        ++*pending;
+        store->removeDataOfTypes(wk::kWebsiteDataAll, ns::Date::fromTimeIntervalSince1970(0),
+                                 [navigate] {
+                                     ns::nslog("Removed all WKWebView data");
+                                     navigate();
+                                 });
+    }
+    if (options.clearcache || options.clearsessioncache) {
+        ++*pending;
+        const bool all = options.clearcache;
+        store->httpCookieStore().getAllCookies(
+            [store, all, navigate](std::vector<wk::HTTPCookie> cookies) {
+                auto left = std::make_shared<size_t>(1);
+                auto done = [left, navigate] {
+                    if (--*left == 0) navigate();
+                };
+                for (const auto& cookie : cookies) {
+                    if (!all && !cookie.isSessionOnly()) continue;
+                    ++*left;
+                    store->httpCookieStore().deleteCookie(cookie, done);
+                }
+                done();
+            });
+    }
+
+    if (!inAppBrowserViewController_) {
+        auto settings = commandDelegate() ? commandDelegate()->settings() : ns::Dictionary();
+        inAppBrowserViewController_ =
+            HYBWKInAppBrowserViewController::initWithBrowserOptions(options, settings);
+        inAppBrowserViewController_->setNavigationDelegate(self);
+        if (auto host = viewController()) inAppBrowserViewController_->setOrientationDelegate(host);
+    }
+    auto& browser = *inAppBrowserViewController_;
+    browser.showLocationBar(options.location);
+    browser.showToolBar(options.toolbar, options.toolbarposition);
+    if (options.closebuttoncaption || options.closebuttoncolor) {
+        const size_t index = !options.lefttoright ? 0 : options.hidenavigationbuttons ? 1 : 4;
+        browser.setCloseButtonTitle(options.closebuttoncaption, options.closebuttoncolor, index);
+    }
+    const std::string presentation = lowered(options.presentationstyle.value_or(""));
+    browser.setModalPresentationStyle(
+        presentation == "pagesheet"   ? ui::ModalPresentationStyle::PageSheet
+        : presentation == "formsheet" ? ui::ModalPresentationStyle::FormSheet
+                                      : ui::ModalPresentationStyle::FullScreen);
+    const std::string transition = lowered(options.transitionstyle.value_or(""));
+    browser.setModalTransitionStyle(
+        transition == "fliphorizontal"  ? ui::ModalTransitionStyle::FlipHorizontal
+        : transition == "crossdissolve" ? ui::ModalTransitionStyle::CrossDissolve
+                                        : ui::ModalTransitionStyle::CoverVertical);
+    if (options.disallowoverscroll) browser.webView()->scrollView()->setBounces(false);
+
+    beforeload_ = options.beforeload;
+    approvedURL_.reset();
+    navigate();
+    if (!options.hidden) showBrowser(false);
+}
+
+// ---- Showing, hiding, closing -----------------------------------------------------------
+
+void HYBWKInAppBrowser::show(const HYBInvokedUrlCommand&) {
+    showBrowser(false);
+}
+
+void HYBWKInAppBrowser::showBrowser(bool noAnimate) {
+    if (!inAppBrowserViewController_) {
+        ns::nslog("Tried to show IAB after it was closed.");
+        return;
+    }
+    if (previousStatusBarStyle_ != -1) {
+        ns::nslog("Tried to show IAB while already shown");
+        return;
+    }
+    previousStatusBarStyle_ = static_cast<int64_t>(ui::StatusBar::shared().style());
+    auto browser = inAppBrowserViewController_;
+    auto navigation = HYBInAppBrowserNavigationController::create(browser);
+    navigation->setOrientationDelegate(browser);
+    navigation->setNavigationBarHidden(true);
+    navigation->setModalPresentationStyle(browser->modalPresentationStyle());
+    navigation->presentationController().setDelegate(browser);
+    std::weak_ptr<HYBWKInAppBrowser> weakSelf =
+        std::static_pointer_cast<HYBWKInAppBrowser>(shared_from_this());
+    dispatch::Queue::main().async([weakSelf, navigation, noAnimate] {
+        auto self = weakSelf.lock();
+        if (!self || !self->inAppBrowserViewController_) return;
+        if (!self->tmpWindow_) self->tmpWindow_ = ui::Window::create();
+        self->tmpWindow_->setRootViewController(ui::ViewController::create());
+        self->tmpWindow_->setWindowLevel(0);
+        self->tmpWindow_->makeKeyAndVisible();
+        self->tmpWindow_->rootViewController()->presentViewController(navigation, !noAnimate);
+    });
+}
+
+void HYBWKInAppBrowser::hide(const HYBInvokedUrlCommand&) {
+    if (tmpWindow_) tmpWindow_->setHidden(true);
+    // The window goes only once the browser is off it, so that it can be dismissed.
+    auto window = std::move(tmpWindow_);
+    if (!inAppBrowserViewController_) {
+        ns::nslog("Tried to hide IAB after it was closed.");
+        return;
+    }
+    if (previousStatusBarStyle_ == -1) {
+        ns::nslog("Tried to hide IAB while already hidden");
+        return;
+    }
+    previousStatusBarStyle_ = static_cast<int64_t>(ui::StatusBar::shared().style());
+    std::weak_ptr<HYBWKInAppBrowser> weakSelf =
+        std::static_pointer_cast<HYBWKInAppBrowser>(shared_from_this());
+    dispatch::Queue::main().async([weakSelf, window] {
+        auto self = weakSelf.lock();
+        if (!self || !self->inAppBrowserViewController_) return;
+        self->previousStatusBarStyle_ = -1;
+        if (window && window->rootViewController()) {
+            window->rootViewController()->dismissViewController(true);
+        }
+    });
+}
+
+void HYBWKInAppBrowser::close(const HYBInvokedUrlCommand&) {
+    if (!inAppBrowserViewController_) {
+        ns::nslog("IAB.close() called but it was already closed.");
+        return;
+    }
+    inAppBrowserViewController_->close();
+}
+
+void HYBWKInAppBrowser::browserExit() {
+    auto browser = std::move(inAppBrowserViewController_);
+    if (!browser) return;
+    if (callbackId_) {
+        sendEvent(HYBResultStatusOK, {{"type", "exit"}}, false, callbackId_);
+        callbackId_.reset();
+    }
+    pendingInjections_.clear();
+    if (auto configuration = browser->configuration()) {
+        configuration->userContentController()->removeScriptMessageHandler(
+            HYBWKInAppBrowserViewController::kMessageHandlerName);
+    }
+    browser->setConfiguration(nullptr);
+    if (auto web = browser->webView()) {
+        web->stopLoading();
+        web->removeFromSuperview();
+        web->setUIDelegate({});
+        web->setNavigationDelegate({});
+    }
+    browser->setWebView(nullptr);
+    browser->setNavigationDelegate({});
+    if (tmpWindow_) tmpWindow_->setHidden(true);
+    tmpWindow_.reset();
+    if (previousStatusBarStyle_ != -1) {
+        ui::StatusBar::shared().setStyle(
+            static_cast<ui::StatusBar::Style>(previousStatusBarStyle_));
+    }
+    previousStatusBarStyle_ = -1;
+}
+
+// ---- Navigation --------------------------------------------------------------------------
+
+void HYBWKInAppBrowser::loadAfterBeforeload(const HYBInvokedUrlCommand& command) {
+    if (beforeload_.empty()) {
+        ns::nslog("unexpected loadAfterBeforeload called without feature beforeload=get|post");
+    }
+    if (!inAppBrowserViewController_) {
+        ns::nslog("Tried to invoke loadAfterBeforeload on IAB after it was closed.");
+        return;
+    }
+    const auto text = textArgument(command, 0);
+    const auto url = text ? ns::URL::parse(*text) : std::nullopt;
+    if (!url) {
+        ns::nslog("loadAfterBeforeload called with nil argument, ignoring.");
+        return;
+    }
+    approvedURL_ = url;
+    inAppBrowserViewController_->navigateTo(*url);
+}
+
+void HYBWKInAppBrowser::decidePolicyForNavigationAction(
+    const std::shared_ptr<wk::WebView>& webView, const wk::NavigationAction& action,
+    std::function<void(wk::NavigationActionPolicy)> decisionHandler) {
+    const ns::URL& url = action.request.url();
+    const bool topLevel = action.request.mainDocumentURL() == url;
+    bool gated = false;
+    if (beforeload_ == "post") {
+        ns::nslog("beforeload doesn't yet support POST requests");
+        sendEvent(HYBResultStatusError,
+                  {{"type", "loaderror"},
+                   {"url", url.absoluteString()},
+                   {"code", "-1"},
+                   {"message", "beforeload doesn't yet support POST requests"}},
+                  true, callbackId_);
+    } else {
+        gated = topLevel && (beforeload_ == "yes" ||
+                             (beforeload_ == "get" && action.request.httpMethod() == "GET"));
+        if (gated && approvedURL_ != url) {
+            sendEvent(HYBResultStatusOK, {{"type", "beforeload"}, {"url", url.absoluteString()}},
+                      true, callbackId_);
+            decisionHandler(wk::NavigationActionPolicy::Cancel);
+            return;
+        }
+    }
+    const std::string scheme = lowered(url.scheme().value_or(""));
+    if (scheme == "itms-appss" || scheme == "itms-apps") {
+        webView->stopLoading();
+        openInSystem(url);
+        decisionHandler(wk::NavigationActionPolicy::Cancel);
+        return;
+    }
+    if (callbackId_ && topLevel) {
+        sendEvent(HYBResultStatusOK, {{"type", "loadstart"}, {"url", url.absoluteString()}}, true,
+                  callbackId_);
+    }
+    // The approval is spent: the next gated navigation is held again.
+    if (gated) approvedURL_.reset();
+    if (action.targetFrame) {
+        decisionHandler(wk::NavigationActionPolicy::Allow);
+    } else {
+        // A new window opens in this browser's own view.
+        webView->loadRequest(action.request);
+        decisionHandler(wk::NavigationActionPolicy::Cancel);
+    }
+}
+
+void HYBWKInAppBrowser::didStartProvisionalNavigation(const std::shared_ptr<wk::WebView>&) {
+    ns::nslog("didStartProvisionalNavigation");
+}
+
+std::string HYBWKInAppBrowser::eventURL(const std::shared_ptr<wk::WebView>& webView) const {
+    if (auto url = webView ? webView->URL() : std::nullopt) return url->absoluteString();
+    if (inAppBrowserViewController_ && inAppBrowserViewController_->currentURL()) {
+        return inAppBrowserViewController_->currentURL()->absoluteString();
+    }
+    return "";
+}
+
+void HYBWKInAppBrowser::didFinishNavigation(const std::shared_ptr<wk::WebView>& webView) {
+    if (!callbackId_) return;
+    sendEvent(HYBResultStatusOK, {{"type", "loadstop"}, {"url", eventURL(webView)}}, true,
+              callbackId_);
+}
+
+void HYBWKInAppBrowser::didFailNavigation(const std::shared_ptr<wk::WebView>& webView,
+                                          const ns::Error& error) {
+    if (!callbackId_) return;
+    sendEvent(HYBResultStatusError,
+              {{"type", "loaderror"},
+               {"url", eventURL(webView)},
+               {"code", error.code()},
+               {"message", error.localizedDescription()}},
+              true, callbackId_);
+}
+
+// ---- Messages and injection ---------------------------------------------------------------
+
+void HYBWKInAppBrowser::didReceiveScriptMessage(const wk::ScriptMessage& message) {
+    if (const auto* body = message.body.dictionary()) {
+        const ns::Value* id = message.body.find("id");
+        const std::string* callback = id ? id->string() : nullptr;
+        // A remote page must never reach a callback of the main page: only an inject call
+        // that is waiting for its answer can be answered, and only once.
+        if (!callback || !isValidCallbackId(*callback) || !pendingInjections_.erase(*callback)) {
+            ns::nslog("Dropped a message from the in-app browser for an unknown callback id");
+            return;
+        }
+        std::shared_ptr<HYBPluginResult> result;
+        if (const ns::Value* d = message.body.find("d")) {
+            const auto parsed = d->string() ? parseContainer(*d->string()) : std::nullopt;
+            result = parsed && parsed->isArray()
+                         ? HYBPluginResult::resultWithStatusMessageAsArray(HYBResultStatusOK,
+                                                                           *parsed->array())
+                         : HYBPluginResult::resultWithStatus(HYBResultStatusJSONError);
+        } else {
+            result = HYBPluginResult::resultWithStatusMessageAsArray(HYBResultStatusOK, {});
+        }
+        (void)body;
+        if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, *callback);
+        return;
+    }
+    const std::string* text = message.body.string();
+    if (!text || !callbackId_) return;
+    if (auto data = parseContainer(*text)) {
+        sendEvent(HYBResultStatusOK, {{"type", "message"}, {"data", std::move(*data)}}, true,
+                  callbackId_);
+    }
+}
+
+void HYBWKInAppBrowser::injectScriptCode(const HYBInvokedUrlCommand& command) {
+    inject(command, "code");
+}
+void HYBWKInAppBrowser::injectScriptFile(const HYBInvokedUrlCommand& command) {
+    inject(command, "script");
+}
+void HYBWKInAppBrowser::injectStyleCode(const HYBInvokedUrlCommand& command) {
+    inject(command, "style");
+}
+void HYBWKInAppBrowser::injectStyleFile(const HYBInvokedUrlCommand& command) {
+    inject(command, "link");
+}
+
+void HYBWKInAppBrowser::inject(const HYBInvokedUrlCommand& command, const std::string& element) {
+    const auto source = textArgument(command, 0);
+    if (!source || !inAppBrowserViewController_) return;
+    const auto& id = command.callbackId();
+    const bool wantsResult = id && *id != "INVALID";
+    // The id goes in as a JSON literal too: it comes from the page and may hold anything.
+    const std::string answer =
+        wantsResult ? "c.onload = function() { _hybMessageHandler(" + jsonLiteral(*id) + "); }; "
+                    : "";
+    if (wantsResult) pendingInjections_.insert(*id);
+    if (element == "code") {
+        if (!wantsResult) return injectDeferredObject(*source, "", "");
+        return injectDeferredObject(
+            *source, "_hybMessageHandler(" + jsonLiteral(*id) + ",JSON.stringify([eval(", ")]));");
+    }
+    std::string head = "(function(d) { var c = d.createElement('" + element + "'); ";
+    if (element == "script") head += "c.src = ";
+    if (element == "style") head += "c.innerHTML = ";
+    if (element == "link") head += "c.rel='stylesheet'; c.type='text/css'; c.href = ";
+    injectDeferredObject(*source, head, "; " + answer + "d.body.appendChild(c); })(document)");
+}
+
+void HYBWKInAppBrowser::injectDeferredObject(const std::string& source,
+                                             const std::string& wrapperHead,
+                                             const std::string& wrapperTail) {
+    evaluateJavaScript(
+        "(function(w){if(!w._hybMessageHandler) {w._hybMessageHandler = function(id,d){"
+        "w.webkit.messageHandlers.hybrid_iab.postMessage({d:d, id:id});}}})(window)");
+    if (wrapperHead.empty() && wrapperTail.empty()) {
+        evaluateJavaScript(source);
+    } else {
+        evaluateJavaScript(wrapperHead + jsonLiteral(source) + wrapperTail);
+    }
+}
+
+void HYBWKInAppBrowser::evaluateJavaScript(const std::string& script) {
+    if (!inAppBrowserViewController_ || !inAppBrowserViewController_->webView()) return;
+    inAppBrowserViewController_->webView()->evaluateJavaScript(
+        script, [script](const ns::Value& result, const std::optional<ns::Error>& error) {
+            if (error) {
+                ns::nslog("evaluateJavaScript error : %@ : %@", error->localizedDescription(),
+                          script);
+            } else if (!result.isNull()) {
+                ns::nslog("%@", result.description());
+            }
+        });
+}

@@ -1,0 +1,380 @@
+#include "plugins/media_browser/HYBWKInAppBrowserViewController.h"
+
+#include <cctype>
+
+#include "bridge/HYBWebViewProcessPoolFactory.h"
+#include "bridge/HYBWebViewWeakScriptMessageHandler.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/ns/Bundle.h"
+#include "platform/ns/Format.h"
+#include "platform/ns/Log.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/StatusBar.h"
+
+double HYBWKInAppBrowserViewController::lastStatusBarOffset_ = 0;
+
+namespace {
+
+std::string localized(const char* key) {
+    return ns::Bundle::mainBundle()->localizedStringForKey(key, "");
+}
+
+std::string lowered(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+std::shared_ptr<HYBWKInAppBrowserViewController>
+HYBWKInAppBrowserViewController::initWithBrowserOptions(const HYBInAppBrowserOptions& options,
+                                                        const ns::Dictionary& settings) {
+    auto controller = std::make_shared<HYBWKInAppBrowserViewController>(options, settings);
+    const auto& title = ns::Bundle::mainBundle()->objectForInfoDictionaryKey("CFBundleDisplayName");
+    controller->uiDelegate_ = std::make_shared<HYBWKInAppBrowserUIDelegate>(
+        title.string() ? *title.string() : std::string());
+    controller->uiDelegate_->setViewController(controller);
+    controller->createViews();
+    return controller;
+}
+
+HYBWKInAppBrowserViewController::HYBWKInAppBrowserViewController(
+    const HYBInAppBrowserOptions& options, ns::Dictionary settings)
+    : browserOptions_(options), settings_(std::move(settings)) {}
+
+void HYBWKInAppBrowserViewController::loadView() {
+    setView(ui::View::create(ui::Screen::main().bounds()));
+}
+
+std::optional<std::string> HYBWKInAppBrowserViewController::settingForKey(
+    const std::string& key) const {
+    const ns::Value* value = ns::Value(settings_).find(lowered(key));
+    if (!value || value->isNull()) return std::nullopt;
+    return value->stringValue();
+}
+
+// A toolbar action that reaches this controller only while it lives (a presenter may hold
+// the toolbar's items longer).
+template <class Fn>
+ui::BarButtonItem::Action HYBWKInAppBrowserViewController::action(Fn fn) {
+    std::weak_ptr<HYBWKInAppBrowserViewController> weakSelf =
+        std::static_pointer_cast<HYBWKInAppBrowserViewController>(sharedController());
+    return [weakSelf, fn] {
+        if (auto self = weakSelf.lock()) fn(*self);
+    };
+}
+
+void HYBWKInAppBrowserViewController::createViews() {
+    auto root = view();
+    const ui::Rect bounds = root->bounds();
+    ui::Rect webFrame = bounds;
+    webFrame.size.height -= browserOptions_.location ? kBarsHeight : kToolbarHeight;
+
+    auto userContent = wk::UserContentController::create();
+    configuration_ = wk::WebViewConfiguration::create();
+    std::string appName = wk::WebViewConfiguration::kDefaultApplicationNameForUserAgent;
+    const auto overrideAgent = settingForKey("OverrideUserAgent");
+    const auto appendAgent = settingForKey("AppendUserAgent");
+    if (!overrideAgent && appendAgent) appName = ns::format("%@ %@", appName, *appendAgent);
+    configuration_->setApplicationNameForUserAgent(appName);
+    configuration_->setUserContentController(userContent);
+    configuration_->setProcessPool(
+        HYBWebViewProcessPoolFactory::sharedFactory().sharedProcessPool());
+    // The content controller holds its handlers strongly; a weak forwarder keeps it from
+    // keeping this controller alive.
+    userContent->addScriptMessageHandler(
+        std::make_shared<HYBWebViewWeakScriptMessageHandler>(
+            std::static_pointer_cast<HYBWKInAppBrowserViewController>(sharedController())),
+        kMessageHandlerName);
+    configuration_->setAllowsInlineMediaPlayback(browserOptions_.allowinlinemediaplayback);
+    configuration_->setIgnoresViewportScaleLimits(browserOptions_.enableviewportscale);
+    configuration_->setMediaTypesRequiringUserActionForPlayback(
+        browserOptions_.mediaplaybackrequiresuseraction ? wk::kAudiovisualMediaTypeAll
+                                                        : wk::kAudiovisualMediaTypeNone);
+
+    webView_ = wk::WebView::create(webFrame, configuration_);
+    root->insertSubview(webView_, 0);
+    auto self = std::static_pointer_cast<HYBWKInAppBrowserViewController>(sharedController());
+    webView_->setNavigationDelegate(self);
+    webView_->setUIDelegate(uiDelegate_);
+    webView_->setBackgroundColor(ui::Color::whiteColor());
+    if (overrideAgent) webView_->setCustomUserAgent(*overrideAgent);
+    webView_->setAllowsLinkPreview(false);
+    webView_->setAllowsBackForwardNavigationGestures(false);
+
+    spinner_ = ui::ActivityIndicatorView::create(ui::ActivityIndicatorView::Style::Gray);
+    spinner_->setFrame({webFrame.center(), {20, 20}});
+    spinner_->setHidesWhenStopped(true);
+    spinner_->stopAnimating();
+
+    closeButton_ = ui::BarButtonItem::withSystemItem(
+        ui::BarButtonItem::SystemItem::Done,
+        action([](HYBWKInAppBrowserViewController& self) { self.close(); }));
+    auto flexible =
+        ui::BarButtonItem::withSystemItem(ui::BarButtonItem::SystemItem::FlexibleSpace, {});
+    auto fixed = ui::BarButtonItem::withSystemItem(ui::BarButtonItem::SystemItem::FixedSpace, {});
+    fixed->setWidth(20);
+
+    const bool atTop = browserOptions_.toolbarposition == "top";
+    const float toolbarY = atTop ? 0.0f : static_cast<float>(bounds.height() - kToolbarHeight);
+    toolbar_ = ui::Toolbar::create({0, toolbarY, bounds.width(), kToolbarHeight});
+    toolbar_->setBarStyle(ui::Toolbar::BarStyle::Black);
+    if (browserOptions_.toolbarcolor) {
+        toolbar_->setBarTintColor(colorFromHexString(*browserOptions_.toolbarcolor));
+    }
+    if (!browserOptions_.toolbartranslucent) toolbar_->setTranslucent(false);
+
+    const float labelY = static_cast<float>(atTop ? bounds.height() - kLocationBarHeight
+                                                  : bounds.height() - kBarsHeight);
+    addressLabel_ = ui::Label::create({5, labelY, bounds.width() - 5, kLocationBarHeight});
+    addressLabel_->setNumberOfLines(1);
+    addressLabel_->setText(localized("Loading..."));
+    addressLabel_->setTextColor(ui::Color::whiteColor());
+
+    forwardButton_ = ui::BarButtonItem::withTitle(localized("►"), ui::BarButtonItem::Style::Plain,
+                                                  action([](HYBWKInAppBrowserViewController& self) {
+                                                      if (self.webView_) self.webView_->goForward();
+                                                  }));
+    backButton_ = ui::BarButtonItem::withTitle(localized("◄"), ui::BarButtonItem::Style::Plain,
+                                               action([](HYBWKInAppBrowserViewController& self) {
+                                                   if (self.webView_) self.webView_->goBack();
+                                               }));
+    if (browserOptions_.navigationbuttoncolor) {
+        const auto tint = colorFromHexString(*browserOptions_.navigationbuttoncolor);
+        forwardButton_->setTintColor(tint);
+        backButton_->setTintColor(tint);
+    }
+
+    const bool ltr = browserOptions_.lefttoright;
+    if (browserOptions_.hidenavigationbuttons) {
+        toolbar_->setItems(ltr ? std::vector{flexible, closeButton_}
+                               : std::vector{closeButton_, flexible});
+    } else {
+        toolbar_->setItems(
+            ltr ? std::vector{backButton_, fixed, forwardButton_, flexible, closeButton_}
+                : std::vector{closeButton_, flexible, backButton_, fixed, forwardButton_});
+    }
+
+    root->setBackgroundColor(ui::Color(0, 0, 0, 0));
+    root->addSubview(toolbar_);
+    root->addSubview(addressLabel_);
+    root->addSubview(spinner_);
+}
+
+void HYBWKInAppBrowserViewController::setCloseButtonTitle(
+    const std::optional<std::string>& title, const std::optional<std::string>& colorString,
+    size_t index) {
+    auto items = toolbar_->items();
+    std::erase(items, closeButton_);
+    closeButton_ = title ? ui::BarButtonItem::withTitle(
+                               *title, ui::BarButtonItem::Style::Bordered,
+                               action([](HYBWKInAppBrowserViewController& self) { self.close(); }))
+                         : ui::BarButtonItem::withSystemItem(
+                               ui::BarButtonItem::SystemItem::Done,
+                               action([](HYBWKInAppBrowserViewController& self) { self.close(); }));
+    closeButton_->setEnabled(true);
+    closeButton_->setTintColor(colorString ? colorFromHexString(*colorString)
+                                           : ui::Color(60 / 255.0, 136 / 255.0, 230 / 255.0, 1));
+    items.insert(items.begin() + static_cast<std::ptrdiff_t>(std::min(index, items.size())),
+                 closeButton_);
+    toolbar_->setItems(std::move(items));
+}
+
+ui::Color HYBWKInAppBrowserViewController::colorFromHexString(const std::string& hex) {
+    unsigned value = 0;
+    for (size_t i = 1; i < hex.size(); ++i) {
+        const char c = hex[i];
+        if (!std::isxdigit(static_cast<unsigned char>(c))) break;
+        value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c))
+                                                       ? c - '0'
+                                                       : std::tolower(c) - 'a' + 10);
+    }
+    return ui::Color(((value >> 16) & 0xFF) / 255.0, ((value >> 8) & 0xFF) / 255.0,
+                     (value & 0xFF) / 255.0, 1);
+}
+
+void HYBWKInAppBrowserViewController::showLocationBar(bool show) {
+    if (show == !addressLabel_->isHidden()) return;
+    const ui::Rect bounds = view()->bounds();
+    ui::Rect label = addressLabel_->frame();
+    ui::Rect web = bounds;
+    if (show) {
+        addressLabel_->setHidden(false);
+        web.size.height -= toolbar_->isHidden() ? kLocationBarHeight : kBarsHeight;
+        label.origin.y = web.height();
+        addressLabel_->setFrame(label);
+    } else {
+        addressLabel_->setHidden(true);
+        if (!toolbar_->isHidden()) web.size.height -= kToolbarHeight;
+    }
+    webView_->setFrame(web);
+}
+
+void HYBWKInAppBrowserViewController::showToolBar(bool show, const std::string& position) {
+    if (show == !toolbar_->isHidden()) return;
+    const ui::Rect bounds = view()->bounds();
+    ui::Rect label = addressLabel_->frame();
+    ui::Rect web = bounds;
+    if (show) {
+        toolbar_->setHidden(false);
+        if (!addressLabel_->isHidden()) {
+            web.size.height -= kBarsHeight;
+            label.origin.y = web.height();
+            addressLabel_->setFrame(label);
+        } else {
+            web.size.height -= kToolbarHeight;
+        }
+        if (position == "top") web.origin.y += toolbar_->frame().height();
+    } else {
+        toolbar_->setHidden(true);
+        if (!addressLabel_->isHidden()) {
+            web.size.height -= kLocationBarHeight;
+            label.origin.y = web.height();
+            addressLabel_->setFrame(label);
+        }
+    }
+    webView_->setFrame(web);
+}
+
+void HYBWKInAppBrowserViewController::rePositionViews() {
+    const ui::Rect bounds = webView_->bounds();
+    const auto offset = static_cast<float>(ui::StatusBar::shared().frame().height());
+    const double height = bounds.height() - offset + lastStatusBarOffset_;
+    lastStatusBarOffset_ = offset;
+    double y = offset;
+    if (browserOptions_.toolbar && browserOptions_.toolbarposition == "top") {
+        y += kToolbarHeight;
+        ui::Rect bar = toolbar_->frame();
+        bar.origin.y = offset;
+        toolbar_->setFrame(bar);
+    }
+    webView_->setFrame({bounds.x(), y, bounds.width(), height});
+}
+
+void HYBWKInAppBrowserViewController::viewWillAppear(bool animated) {
+    rePositionViews();
+    ui::ViewController::viewWillAppear(animated);
+}
+
+void HYBWKInAppBrowserViewController::navigateTo(const ns::URL& url) {
+    if (url.isFileURL()) {
+        webView_->loadFileURL(url, url);
+    } else {
+        webView_->loadRequest(wk::URLRequest(url));
+    }
+}
+
+void HYBWKInAppBrowserViewController::close() {
+    currentURL_.reset();
+    // Every way of closing ends in one exit: a second close while the first is under way
+    // adds nothing.
+    if (closing_) return;
+    closing_ = true;
+    std::weak_ptr<HYBWKInAppBrowserViewController> weakSelf =
+        std::static_pointer_cast<HYBWKInAppBrowserViewController>(sharedController());
+    dispatch::Queue::main().async([weakSelf] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        self->exitPending_ = true;
+        lastStatusBarOffset_ = 0;
+        auto presenter = self->presentingViewController();
+        if (!presenter) presenter = self->parentViewController();
+        if (presenter) {
+            presenter->dismissViewController(true);
+        } else {
+            // A hidden browser is on no screen: no disappearance will come, so this is its exit.
+            self->viewDidDisappear(false);
+        }
+    });
+}
+
+void HYBWKInAppBrowserViewController::viewDidDisappear(bool animated) {
+    ui::ViewController::viewDidDisappear(animated);
+    if (!exitPending_) return;
+    if (auto delegate = navigationDelegate()) {
+        exitPending_ = false;
+        delegate->browserExit();
+    }
+}
+
+bool HYBWKInAppBrowserViewController::shouldAutorotate() const {
+    if (auto delegate = orientationDelegate()) return delegate->shouldAutorotate();
+    return true;
+}
+
+ui::InterfaceOrientationMask HYBWKInAppBrowserViewController::supportedInterfaceOrientations()
+    const {
+    if (auto delegate = orientationDelegate()) return delegate->supportedInterfaceOrientations();
+    return ui::kInterfaceOrientationMaskPortrait;
+}
+
+ui::StatusBar::Style HYBWKInAppBrowserViewController::preferredStatusBarStyle() const {
+    const auto style = settingForKey("InAppBrowserStatusBarStyle");
+    if (style == "lightcontent") return ui::StatusBar::Style::LightContent;
+    if (style == "darkcontent") return ui::StatusBar::Style::DarkContent;
+    return ui::StatusBar::Style::Default;
+}
+
+void HYBWKInAppBrowserViewController::updateButtons() {
+    backButton_->setEnabled(webView_->canGoBack());
+    forwardButton_->setEnabled(webView_->canGoForward());
+}
+
+void HYBWKInAppBrowserViewController::decidePolicyForNavigationAction(
+    const std::shared_ptr<wk::WebView>& webView, const wk::NavigationAction& action,
+    std::function<void(wk::NavigationActionPolicy)> decisionHandler) {
+    if (action.request.url() == action.request.mainDocumentURL()) {
+        currentURL_ = action.request.url();
+    }
+    if (auto delegate = navigationDelegate()) {
+        delegate->decidePolicyForNavigationAction(webView, action, std::move(decisionHandler));
+    } else {
+        decisionHandler(wk::NavigationActionPolicy::Allow);
+    }
+}
+
+void HYBWKInAppBrowserViewController::didStartProvisionalNavigation(
+    const std::shared_ptr<wk::WebView>& webView, const std::shared_ptr<wk::Navigation>&) {
+    addressLabel_->setText(localized("Loading..."));
+    updateButtons();
+    ns::nslog("%@", browserOptions_.hidespinner ? "Yes" : "No");
+    if (!browserOptions_.hidespinner) spinner_->startAnimating();
+    if (auto delegate = navigationDelegate()) delegate->didStartProvisionalNavigation(webView);
+}
+
+void HYBWKInAppBrowserViewController::didFinishNavigation(
+    const std::shared_ptr<wk::WebView>& webView, const std::shared_ptr<wk::Navigation>&) {
+    addressLabel_->setText(currentURL_ ? currentURL_->absoluteString() : std::string());
+    updateButtons();
+    spinner_->stopAnimating();
+    if (auto delegate = navigationDelegate()) delegate->didFinishNavigation(webView);
+}
+
+void HYBWKInAppBrowserViewController::failed(const char* kind,
+                                             const std::shared_ptr<wk::WebView>& webView,
+                                             const ns::Error& error) {
+    ns::nslog("webView:%@ - %ld: %@", kind, static_cast<long>(error.code()),
+              error.localizedDescription());
+    updateButtons();
+    spinner_->stopAnimating();
+    addressLabel_->setText(localized("Load Error"));
+    if (auto delegate = navigationDelegate()) delegate->didFailNavigation(webView, error);
+}
+
+void HYBWKInAppBrowserViewController::didFailProvisionalNavigation(
+    const std::shared_ptr<wk::WebView>& webView, const std::shared_ptr<wk::Navigation>&,
+    const ns::Error& error) {
+    failed("didFailProvisionalNavigation", webView, error);
+}
+
+void HYBWKInAppBrowserViewController::didFailNavigation(const std::shared_ptr<wk::WebView>& webView,
+                                                        const std::shared_ptr<wk::Navigation>&,
+                                                        const ns::Error& error) {
+    failed("didFailNavigation", webView, error);
+}
+
+void HYBWKInAppBrowserViewController::didReceiveScriptMessage(wk::UserContentController&,
+                                                              const wk::ScriptMessage& message) {
+    if (message.name != kMessageHandlerName) return;
+    if (auto delegate = navigationDelegate()) delegate->didReceiveScriptMessage(message);
+}

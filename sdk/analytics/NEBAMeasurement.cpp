@@ -1,0 +1,581 @@
+#include "sdk/analytics/NEBAMeasurement.h"
+
+#include <charconv>
+#include <limits>
+#include <mutex>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/ns/Bundle.h"
+#include "platform/ns/Format.h"
+#include "sdk/analytics/NEBAKeychainWrapper.h"
+#include "sdk/analytics/NEBAMonitor.h"
+#include "sdk/analytics/NEBAnalytics.h"
+#include "sdk/analytics/NSData+MD5.h"
+
+namespace {
+
+constexpr const char* kFirstOpenCountIdentifier = "_pfo";
+
+struct SharedEngine {
+    std::mutex mutex;
+    std::shared_ptr<NEBAMeasurement> engine;
+    bool created = false;
+};
+
+SharedEngine& sharedEngine() {
+    static SharedEngine* shared = new SharedEngine;  // never freed: queues may outlive exit
+    return *shared;
+}
+
+bool isPublicName(const std::string& name) {
+    return !name.empty() && name[0] != '_';
+}
+
+bool isErrorEvent(const std::string& name) {
+    return name == "_err";
+}
+
+int64_t formattedLibraryVersion(const char* versionID) {
+    std::string_view text(versionID ? versionID : "");
+    if (text.size() < 4) return 0;
+    text.remove_suffix(3);
+    int64_t version = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), version);
+    return ec == std::errc() && end == text.data() + text.size() ? version : 0;
+}
+
+ns::Value contextOf(const NEBAEvent& event) {
+    return ns::Value(NEBAEvent::dictionaryFromParameters(event.parameters()));
+}
+
+}  // namespace
+
+// --- Shared instance ---------------------------------------------------------------------
+
+void NEBAMeasurement::initializeSharedInstanceWithOptions(
+    const std::shared_ptr<NEBOptions>& options) {
+    auto& shared = sharedEngine();
+    std::lock_guard lock(shared.mutex);
+    if (shared.created) return;
+    shared.created = true;
+    if (!options || options->nebulaAppID().value_or("").empty()) return;
+    // The process keeps the placeholder monitor until the engine installs its versioned one;
+    // one installed on purpose (a test's capture) stays.
+    if (NEBAMonitor::shared()->libraryVersion() == 0) {
+        NEBAMonitor::setShared(
+            std::make_shared<NEBAMonitor>(formattedLibraryVersion(NEBOptions::libraryVersionID())));
+    }
+    shared.engine = initWithOptions(options);
+}
+
+std::shared_ptr<NEBAMeasurement> NEBAMeasurement::sharedInstance() {
+    auto& shared = sharedEngine();
+    std::lock_guard lock(shared.mutex);
+    if (!shared.created) {
+        NEBAMonitor::log(1,
+                         "Nebula Analytics has not been created. Please, configure Nebula by "
+                         "calling [NEBApp configure]");
+    }
+    return shared.engine;
+}
+
+std::shared_ptr<NEBARemoteConfig> NEBAMeasurement::remoteConfig() {
+    auto& shared = sharedEngine();
+    std::shared_ptr<NEBAMeasurement> engine;
+    {
+        std::lock_guard lock(shared.mutex);
+        engine = shared.engine;
+    }
+    if (engine && engine->remoteConfig_) return engine->remoteConfig_;
+    return NEBARemoteConfig::defaultInstance();
+}
+
+NEBAMeasurement::ScopedSharedOverride::ScopedSharedOverride(
+    std::shared_ptr<NEBAMeasurement> engine) {
+    auto& shared = sharedEngine();
+    std::lock_guard lock(shared.mutex);
+    previous_ = std::exchange(shared.engine, std::move(engine));
+    previousCreated_ = std::exchange(shared.created, shared.engine != nullptr);
+}
+
+NEBAMeasurement::ScopedSharedOverride::~ScopedSharedOverride() {
+    auto& shared = sharedEngine();
+    std::lock_guard lock(shared.mutex);
+    shared.engine = std::move(previous_);
+    shared.created = previousCreated_;
+}
+
+// --- Creation and enabling ---------------------------------------------------------------
+
+std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithOptions(
+    std::shared_ptr<NEBOptions> options) {
+    NEBAMonitor::log(6, ns::format("Nebula Analytics v.%@ started",
+                                   std::string(NEBOptions::libraryVersionID())));
+    NEBAMonitor::log(6,
+                     "To enable debug logging set the following application argument: "
+                     "-NEBAnalyticsDebugEnabled (see the SDK's logging documentation)");
+    NEBAMonitor::log(7, "Debug logging enabled");
+    return initWithDatabaseName(NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
+                                std::make_shared<NEBAScheduler>(NEBAScheduler::kWorkerQueueLabel),
+                                std::move(options));
+}
+
+std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithDatabaseName(
+    std::string databaseName, std::string_view persistedConfigName,
+    std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options) {
+    std::shared_ptr<NEBAMeasurement> engine(new NEBAMeasurement);
+    engine->initTimestamp_ = now();
+    engine->options_ = std::move(options);
+    engine->databaseName_ = std::move(databaseName);
+    engine->persistedConfig_ = NEBAPersistedConfig::initWithSuiteName(persistedConfigName);
+    engine->scheduler_ = std::move(scheduler);
+    bool enable = engine->options_ &&
+                  shouldEnableMeasurement(*engine->options_, engine->persistedConfig_.get());
+    engine->setIsEnabled(enable);
+    engine->wasEnabledDuringInitialization_ = enable;
+    return engine;
+}
+
+NEBAMeasurement::~NEBAMeasurement() = default;
+
+double NEBAMeasurement::now() {
+    return dispatch::Clock::current().wallTime();
+}
+
+bool NEBAMeasurement::shouldEnableMeasurement(const NEBOptions& options,
+                                              const NEBAPersistedConfig* persistedConfig) {
+    if (options.isAnalyticsCollectionDeactivated()) return false;
+    int64_t state = persistedConfig ? persistedConfig->measurementEnabledState() : 0;
+    if (state == 1) return true;
+    if (state == 2) return false;
+    return options.isAnalyticsCollectionEnabled();
+}
+
+void NEBAMeasurement::setIsEnabled(bool enabled) {
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        "NEBAMeasurement:442",
+        [self = shared_from_this(), enabled] { self->setIsEnabledOnWorkerQueue(enabled); });
+}
+
+void NEBAMeasurement::setIsEnabledOnWorkerQueue(bool enabled) {
+    NEBAScheduler::checkOnBackgroundThreadWithMethodName("setIsEnabledOnWorkerQueue");
+    if (enabled && options_ && options_->isAnalyticsCollectionDeactivated()) return;
+    isEnabled_ = enabled;
+    if (enabled) {
+        if (!startMeasurementOnWorkerQueue()) {
+            NEBAMonitor::log(7, "Failed to start Nebula Analytics. Nebula Analytics is disabled");
+            setIsEnabled(false);
+            return;
+        }
+        NEBAMonitor::log(6, "Nebula Analytics enabled");
+    } else {
+        NEBAMonitor::log(6, "Nebula Analytics disabled");
+    }
+}
+
+bool NEBAMeasurement::startMeasurementOnWorkerQueue() {
+    NEBAScheduler::checkOnBackgroundThreadWithMethodName("startMeasurementOnWorkerQueue");
+    if (!componentsInitialized_) {
+        // A failed build leaves the guard open so that the next enabling tries again.
+        if (!initializeComponents()) return false;
+        componentsInitialized_ = true;
+    }
+    return true;
+}
+
+bool NEBAMeasurement::initializeComponents() {
+    std::string appID = options_ ? options_->nebulaAppID().value_or("") : "";
+    if (!persistedConfig_) return false;
+    std::string persistedAppID = persistedConfig_->appIDFromNMP().value_or("");
+    if (!persistedAppID.empty() && !appID.empty() && persistedAppID != appID) {
+        previousNMPAppID_ = persistedAppID;
+        persistedConfig_->clearValues();
+        NEBAMonitor::shared()->clearMonitoringData();
+        if (auto deleted = NEBADatabase::deleteDatabaseFileWithName(databaseName_); !deleted) {
+            NEBAMonitor::log(4, "Failed to delete old database file. Error", {deleted.error()});
+        }
+    }
+    persistedConfig_->setAppIDFromNMP(appID);
+
+    database_ = NEBADatabase::initWithDatabaseName(databaseName_, persistedConfig_);
+    if (!database_) database_ = NEBADatabase::initWithDatabaseName(databaseName_, persistedConfig_);
+    if (!database_) return false;
+    remoteConfig_ = NEBARemoteConfig::initWithNMPAppID(appID, database_.get());
+    if (!remoteConfig_) return false;
+    NEBADatabaseLimits limits;
+    limits.maxEventsStored = remoteConfig_->maxEventsStored();
+    limits.maxQueueTime = remoteConfig_->maxQueueTime();
+    limits.databaseDeleteStaleBundlesInterval = remoteConfig_->databaseDeleteStaleBundlesInterval();
+    database_->setLimits(limits);
+
+    NEBAMonitor::log(7, "Nebula Analytics is ready to receive events");
+    NEBAMonitor::shared()->setEncodeContexts(true);
+    if (auto swept = database_->maybeDeleteStaleData(); !swept) {
+        NEBAMonitor::log(4, "Unable to delete stale data. Error", {swept.error()});
+    }
+    return true;
+}
+
+// --- Events ------------------------------------------------------------------------------
+
+void NEBAMeasurement::logEvent(const std::optional<NEBAEvent>& event) {
+    if (!event) {
+        NEBAMonitor::log(4, "Attempted to log nil event");
+        return;
+    }
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        "NEBAMeasurement:1413",
+        [self = shared_from_this(), event = *event] { self->logEventOnWorkerQueue(event); });
+}
+
+void NEBAMeasurement::maybeAddDebugAndRealtimeParameters(NEBAEvent& event) {
+    if (!NEBAMonitor::shared()->isDebugModeEnabled()) return;
+    event.setIsRealtime(true);
+    event.setIsDebug(true);
+    NEBAMonitor::log(7,
+                     "Debug mode is enabled. Marking event as debug and real-time. Event name, "
+                     "parameters",
+                     {ns::Value(event.name()), contextOf(event)});
+}
+
+void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
+    NEBAScheduler::checkOnBackgroundThreadWithMethodName("logEventOnWorkerQueue:");
+    NEBAMonitor::log(7, "Logging event: origin, name, params",
+                     {ns::Value(event.origin()), ns::Value(event.name()), contextOf(event)});
+    if (!isEnabled_ || !database_) {
+        NEBAMonitor::log(7, "Nebula Analytics is disabled. Event not logged");
+        return;
+    }
+    const std::string& name = event.name();
+    if (remoteConfig_->isEventBlacklisted(name)) {
+        NEBAMonitor::log(4,
+                         "Rejected event. Contact Nebula Support for more information. Event name",
+                         {ns::Value(name)});
+        if (remoteConfig_->blacklistInternal() || remoteConfig_->blacklistPublic() ||
+            isErrorEvent(name))
+            return;
+        NEBAnalytics::logErrorEventWithCode(11, ns::Value(name), 32);
+        return;
+    }
+
+    bool dropped = false;
+    bool realtime = false;
+    bool counted =
+        database_->performTransaction([&] { return applyDailyLimits(event, dropped, realtime); });
+    if (!counted) return;
+    if (dropped) {
+        NEBAMonitor::log(7, "Event dropped. Event name, event params",
+                         {ns::Value(name), contextOf(event)});
+        return;
+    }
+    database_->performTransaction([&] { return storeEvent(event, realtime); });
+}
+
+bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime) {
+    auto stored = database_->dailyCounts();
+    if (!stored) {
+        NEBAMonitor::log(1, "Data loss. Unable to query daily event counts. Error",
+                         {stored.error()});
+        return false;
+    }
+    int32_t today = database_->currentDay();
+    // The limits are per day: yesterday's totals must not refuse today's first events.
+    NEBADailyCounts counts =
+        *stored && (*stored)->day() == today ? **stored : NEBADailyCounts(today, 0, 0, 0, 0, 0);
+    const std::string& name = event.name();
+    bool isPublic = isPublicName(name);
+    bool errorEvent = isErrorEvent(name);
+    bool droppedByKind = false;
+
+    int64_t over = int64_t{counts.allEventsCount()} - remoteConfig_->maxEventsPerDay();
+    if (over >= 0) {
+        dropped = true;
+        if (over % 1000 == 0)
+            NEBAMonitor::log(1, "Data loss. Too many events logged. Name, limit",
+                             {ns::Value(name), ns::Value(remoteConfig_->maxEventsPerDay())});
+    }
+    if (!dropped && errorEvent) {
+        over = int64_t{counts.errorEventsCount()} - remoteConfig_->maxErrorEventsPerDay();
+        if (over >= 0) {
+            dropped = droppedByKind = true;
+            if (over % 1000 == 0) {
+                auto code = event.parameters().find("_err");
+                NEBAMonitor::log(
+                    1, "Too many error events logged. Error code, limit",
+                    {code != event.parameters().end() ? code->second.object() : ns::Value(),
+                     ns::Value(remoteConfig_->maxErrorEventsPerDay())});
+            }
+        }
+    }
+    if (!dropped && isPublic) {
+        over = int64_t{counts.publicEventsCount()} - remoteConfig_->maxPublicEventsPerDay();
+        if (over >= 0) {
+            dropped = droppedByKind = true;
+            if (over % 1000 == 0)
+                NEBAMonitor::log(
+                    1, "Data loss. Too many public events logged. Name, limit",
+                    {ns::Value(name), ns::Value(remoteConfig_->maxPublicEventsPerDay())});
+            NEBAnalytics::logErrorEventWithCode(16, ns::Value(name), 40);
+        }
+    }
+    if (errorEvent)
+        counts.incrementErrorEventsCountForCurrentDay(today);
+    else
+        counts.incrementCountsForCurrentDay(today, isPublic, false);
+    if (droppedByKind) counts.decrementAllEventsCount();
+
+    bool qualifies = event.isConversion() || remoteConfig_->isEventCustomConversion(name);
+    if (qualifies) {
+        if (counts.realtimeCount() < remoteConfig_->maxRealtimeEventCountPerDay()) {
+            realtime = true;
+            NEBAMonitor::log(7,
+                             "Conversion event is under real-time daily limit. Marking the event "
+                             "as real-time. Event name, parameters",
+                             {ns::Value(name), contextOf(event)});
+        }
+        if (NEBAMonitor::shared()->isDebugModeEnabled() || name == "_iap" || name == "_f") {
+            realtime = true;
+            NEBAMonitor::log(7,
+                             "Conversion event is not subject to real-time daily limit. Marking "
+                             "the event as real-time. Event name, parameters",
+                             {ns::Value(name), contextOf(event)});
+        }
+    }
+    maybeAddDebugAndRealtimeParameters(event);
+    realtime = realtime || event.isRealtime();
+
+    if (auto updated = database_->updateDailyCounts(counts); !updated) {
+        NEBAMonitor::log(1, "Data loss. Unable to update daily event counts. Name, error",
+                         {ns::Value(name), updated.error()});
+        return false;
+    }
+    return true;
+}
+
+bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
+    const std::string& name = event.name();
+    auto aggregates = database_->eventAggregatesWithName(name);
+    if (!aggregates) {
+        NEBAMonitor::log(1, "Unable to query event aggregates. Name, error",
+                         {ns::Value(name), aggregates.error()});
+        return false;
+    }
+    if (!*aggregates) {
+        if (isPublicName(name)) {
+            auto count = database_->publicEventCount();
+            if (!count) {
+                NEBAMonitor::log(1, "Unable to query event count. Error", {count.error()});
+                return false;
+            }
+            if (*count >= kMaxPublicEventNames) {
+                NEBAMonitor::log(1, "Unable to set event. Reached limit on set events. Name",
+                                 {ns::Value(name)});
+                NEBAnalytics::logErrorEventWithCode(8, ns::Value(name), 40);
+                return false;
+            }
+        }
+        auto fresh = NEBAEventAggregates::initWithName(name, 0, 0, 0.0);
+        auto updated = fresh ? database_->updateEventAggregates(*fresh)
+                             : ns::Status(ns::Error("com.nebula.nmp.measurement.ErrorDomain", 3));
+        if (!updated) {
+            NEBAMonitor::log(1, "Data loss. Cannot record event aggregates. Error",
+                             {updated.error()});
+            return false;
+        }
+    }
+    auto attributes = database_->userAttributesIncludingInternal(true);
+    if (!attributes) {
+        NEBAMonitor::log(1, "Data loss. Cannot query user properties. Error", {attributes.error()});
+        return false;
+    }
+    auto metadata = createRawEventMetadataWithUserAttributes(*attributes);
+    if (auto inserted = database_->insertIfNotExistsRawEventMetadata(metadata); !inserted) {
+        NEBAMonitor::log(1, "Data loss. Cannot record event metadata. Error", {inserted.error()});
+        return false;
+    }
+    auto deleted = database_->deleteRawEventsOverAbsoluteLimit();
+    if (!deleted) {
+        NEBAMonitor::log(1, "Data loss. Unable to check raw event storage limit. Error",
+                         {deleted.error()});
+        return false;
+    }
+    if (*deleted != 0)
+        NEBAMonitor::log(4, "Data loss. Too many events stored on disk. Deleted count",
+                         {ns::Value(static_cast<long long>(*deleted))});
+    int64_t fingerprint = neba_64LSBMD5(metadata.SerializeAsString());
+    if (auto inserted = database_->insertRawEvent(event, fingerprint, realtime); !inserted) {
+        NEBAMonitor::log(1, "Data loss. Cannot record raw event. Error", {inserted.error()});
+        return false;
+    }
+    if (name == "_f") recordFirstOpenCount();
+    NEBAMonitor::log(7, "Event logged. Event name, event params",
+                     {ns::Value(name), contextOf(event)});
+    return true;
+}
+
+void NEBAMeasurement::recordFirstOpenCount() {
+    // A host run from a plain folder has no bundle identifier; the options name the same app.
+    std::string bundleID = ns::Bundle::mainBundle()->bundleIdentifier().value_or(
+        options_ ? options_->bundleID().value_or("") : "");
+    auto text =
+        NEBAKeychainWrapper::keychainValueWithIdentifier(kFirstOpenCountIdentifier, bundleID);
+    int64_t count = 0;
+    if (text) {
+        auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), count);
+        if (ec != std::errc()) count = 0;
+    }
+    if (count < 1) count = 0;
+    if (count < std::numeric_limits<int64_t>::max()) ++count;
+    NEBAKeychainWrapper::upsertKeychainValue(ns::format("%lld", static_cast<long long>(count)),
+                                             kFirstOpenCountIdentifier, bundleID);
+}
+
+NEB_MEASUREMENT::ACPMeasurementBundle NEBAMeasurement::createRawEventMetadataWithUserAttributes(
+    const std::vector<NEBAUserAttribute>& attributes) const {
+    NEB_MEASUREMENT::ACPMeasurementBundle metadata;
+    metadata.set_platform("ios");
+    metadata.set_protocol_version(1);
+    if (auto bundleID = ns::Bundle::mainBundle()->bundleIdentifier())
+        metadata.set_app_id(*bundleID);
+    if (options_) {
+        if (auto appID = options_->nebulaAppID()) metadata.set_nmp_app_id(*appID);
+    }
+    for (const auto& attribute : attributes)
+        *metadata.add_user_attributes() = attribute.protoUserAttribute();
+    return metadata;
+}
+
+// --- User properties ---------------------------------------------------------------------
+
+void NEBAMeasurement::setUserAttribute(const std::optional<NEBAUserAttribute>& attribute) {
+    if (!attribute) {
+        NEBAMonitor::log(4, "Attempted to set nil user property");
+        return;
+    }
+    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:1821",
+                                             [self = shared_from_this(), attribute = *attribute] {
+                                                 self->setUserAttributeOnWorkerQueue(attribute);
+                                             });
+}
+
+void NEBAMeasurement::removeUserAttribute(const std::optional<NEBAUserAttribute>& attribute) {
+    if (!attribute) {
+        NEBAMonitor::log(4, "Attempted to remove nil user property");
+        return;
+    }
+    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:1781",
+                                             [self = shared_from_this(), attribute = *attribute] {
+                                                 self->removeUserAttributeOnWorkerQueue(attribute);
+                                             });
+}
+
+void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& attribute) {
+    NEBAScheduler::checkOnBackgroundThreadWithMethodName("setUserAttributeOnWorkerQueue:");
+    const std::string& name = attribute.name();
+    ns::Value value = attribute.value().object();
+    NEBAMonitor::log(7, "Setting user property. Name, value", {ns::Value(name), value});
+    if (!isEnabled_ || !database_) {
+        NEBAMonitor::log(7, "Nebula Analytics is disabled. User property not set");
+        return;
+    }
+    if (attribute.isPublic()) {
+        auto exists = database_->containsUserAttributeWithName(name);
+        if (!exists) {
+            NEBAMonitor::log(1, "Unable to query existence of user property. Name, error",
+                             {ns::Value(name), exists.error()});
+            return;
+        }
+        if (!*exists) {
+            auto count = database_->publicUserAttributeCount();
+            if (!count) {
+                NEBAMonitor::log(1, "Unable to query user property count. Error", {count.error()});
+                return;
+            }
+            if (*count >= kMaxPublicUserAttributes) {
+                NEBAMonitor::log(1,
+                                 "Unable to set user property. Reached limit on set user "
+                                 "properties. Name, value",
+                                 {ns::Value(name), value});
+                NEBAnalytics::logErrorEventWithCode(9, ns::Value(name), 24);
+                return;
+            }
+        }
+    }
+    database_->performTransaction([&] {
+        if (auto updated = database_->updateUserAttribute(attribute); !updated) {
+            NEBAMonitor::log(1, "Unable to set user property. Name, value, error",
+                             {ns::Value(name), value, updated.error()});
+            return false;
+        }
+        NEBAMonitor::log(7, "User property set. Name, value", {ns::Value(name), value});
+        return true;
+    });
+}
+
+void NEBAMeasurement::removeUserAttributeOnWorkerQueue(const NEBAUserAttribute& attribute) {
+    NEBAScheduler::checkOnBackgroundThreadWithMethodName("removeUserAttributeOnWorkerQueue:");
+    const std::string& name = attribute.name();
+    NEBAMonitor::log(7, "Removing user property. Name", {ns::Value(name)});
+    if (!isEnabled_ || !database_) {
+        NEBAMonitor::log(7, "Nebula Analytics is disabled. User property not removed");
+        return;
+    }
+    if (auto deleted = database_->deleteUserAttributeWithName(name); !deleted) {
+        NEBAMonitor::log(1, "Unable to remove user property. Name, error",
+                         {ns::Value(name), deleted.error()});
+    } else {
+        NEBAMonitor::log(7, "User property removed. Name", {ns::Value(name)});
+    }
+}
+
+void NEBAMeasurement::userAttributeWithName(const std::string& name,
+                                            UserAttributeCallback callback) {
+    if (!callback) {
+        NEBAMonitor::log(1, "userAttributeWithName callback is nil");
+        return;
+    }
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        "NEBAMeasurement:1927", [self = shared_from_this(), name, callback = std::move(callback)] {
+            std::optional<NEBAUserAttribute> attribute;
+            if (self->database_) {
+                auto found = self->database_->userAttributeWithName(name);
+                if (!found)
+                    NEBAMonitor::log(1, "Unable to get user attribute by name. Name",
+                                     {ns::Value(name)});
+                else
+                    attribute = *found;
+            }
+            dispatch::Queue::global().async([callback, attribute] { callback(attribute); });
+        });
+}
+
+void NEBAMeasurement::userPropertiesIncludingInternal(bool includeInternal,
+                                                      UserPropertiesCallback callback) {
+    if (!callback) {
+        NEBAMonitor::log(1, "Unable to retrieve user properties. Callback is nil");
+        return;
+    }
+    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:1973", [self = shared_from_this(),
+                                                                      includeInternal,
+                                                                      callback =
+                                                                          std::move(callback)] {
+        ns::Dictionary properties;
+        auto attributes =
+            self->database_
+                ? self->database_->userAttributesIncludingInternal(includeInternal)
+                : ns::Result<std::vector<NEBAUserAttribute>>(std::vector<NEBAUserAttribute>{});
+        if (!attributes) {
+            NEBAMonitor::log(1, "Unable to retrieve user properties. Error", {attributes.error()});
+        } else {
+            for (const auto& attribute : *attributes) {
+                if (attribute.name().empty()) {
+                    NEBAMonitor::log(1, "Cannot add invalid public user property name or value.");
+                    continue;
+                }
+                properties.insert_or_assign(attribute.name(), attribute.value().object());
+            }
+        }
+        dispatch::Queue::global().async(
+            [callback, properties = std::move(properties)] { callback(properties); });
+    });
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/ns/Value.h"
+#include "proto/measurement.pb.h"
+#include "sdk/analytics/NEBADailyCounts.h"
+#include "sdk/analytics/NEBADatabase.h"
+#include "sdk/analytics/NEBAEvent.h"
+#include "sdk/analytics/NEBAPersistedConfig.h"
+#include "sdk/analytics/NEBARemoteConfig.h"
+#include "sdk/analytics/NEBAScheduler.h"
+#include "sdk/analytics/NEBAUserAttribute.h"
+#include "sdk/core/NEBOptions.h"
+
+// The measurement engine: one per process. It owns the store and the engine's components and
+// does all their work on one serial worker queue; its public operations only schedule work
+// there, so no caller ever waits for storage.
+class NEBAMeasurement : public std::enable_shared_from_this<NEBAMeasurement> {
+public:
+    using UserAttributeCallback = std::function<void(std::optional<NEBAUserAttribute>)>;
+    using UserPropertiesCallback = std::function<void(ns::Dictionary)>;
+
+    static constexpr int64_t kMaxPublicEventNames = 500;
+    static constexpr int64_t kMaxPublicUserAttributes = 25;
+
+    // Creates the process's engine once; an options object without an app ID creates nothing,
+    // now or later.
+    static void initializeSharedInstanceWithOptions(const std::shared_ptr<NEBOptions>& options);
+    static std::shared_ptr<NEBAMeasurement> sharedInstance();
+    static std::shared_ptr<NEBARemoteConfig> remoteConfig();
+    // Installs an engine as the shared one for a scope (or none), and puts the previous back.
+    class ScopedSharedOverride {
+    public:
+        explicit ScopedSharedOverride(std::shared_ptr<NEBAMeasurement> engine);
+        ~ScopedSharedOverride();
+        ScopedSharedOverride(const ScopedSharedOverride&) = delete;
+        ScopedSharedOverride& operator=(const ScopedSharedOverride&) = delete;
+
+    private:
+        std::shared_ptr<NEBAMeasurement> previous_;
+        bool previousCreated_;
+    };
+
+    static std::shared_ptr<NEBAMeasurement> initWithOptions(std::shared_ptr<NEBOptions> options);
+    static std::shared_ptr<NEBAMeasurement> initWithDatabaseName(
+        std::string databaseName, std::string_view persistedConfigName,
+        std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options);
+    ~NEBAMeasurement();
+
+    static bool shouldEnableMeasurement(const NEBOptions& options,
+                                        const NEBAPersistedConfig* persistedConfig);
+    bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
+    void setIsEnabled(bool enabled);
+    // Read on the worker queue only.
+    bool isEnabled() const { return isEnabled_; }
+
+    void logEvent(const std::optional<NEBAEvent>& event);
+    void logEventOnWorkerQueue(NEBAEvent event);
+    void maybeAddDebugAndRealtimeParameters(NEBAEvent& event);
+    void setUserAttribute(const std::optional<NEBAUserAttribute>& attribute);
+    void removeUserAttribute(const std::optional<NEBAUserAttribute>& attribute);
+    void setUserAttributeOnWorkerQueue(const NEBAUserAttribute& attribute);
+    void removeUserAttributeOnWorkerQueue(const NEBAUserAttribute& attribute);
+    void userAttributeWithName(const std::string& name, UserAttributeCallback callback);
+    void userPropertiesIncludingInternal(bool includeInternal, UserPropertiesCallback callback);
+
+    NEB_MEASUREMENT::ACPMeasurementBundle createRawEventMetadataWithUserAttributes(
+        const std::vector<NEBAUserAttribute>& attributes) const;
+
+    const std::shared_ptr<NEBAScheduler>& scheduler() const { return scheduler_; }
+    const std::shared_ptr<NEBAPersistedConfig>& persistedConfig() const { return persistedConfig_; }
+    // The components, once built; worker queue only.
+    NEBADatabase* database() const { return database_.get(); }
+    const std::shared_ptr<NEBARemoteConfig>& engineRemoteConfig() const { return remoteConfig_; }
+    const std::optional<std::string>& previousNMPAppID() const { return previousNMPAppID_; }
+    double initTimestamp() const { return initTimestamp_; }
+
+private:
+    NEBAMeasurement() = default;
+    void setIsEnabledOnWorkerQueue(bool enabled);
+    bool startMeasurementOnWorkerQueue();
+    bool initializeComponents();
+    // The daily-limit step: false when the store failed; `dropped` and `realtime` say what
+    // the counts decided.
+    bool applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime);
+    bool storeEvent(const NEBAEvent& event, bool realtime);
+    void recordFirstOpenCount();
+    static double now();
+
+    std::shared_ptr<NEBOptions> options_;
+    std::string databaseName_;
+    bool componentsInitialized_ = false;
+    std::shared_ptr<NEBAScheduler> scheduler_;
+    std::shared_ptr<NEBAPersistedConfig> persistedConfig_;
+    std::unique_ptr<NEBADatabase> database_;
+    std::shared_ptr<NEBARemoteConfig> remoteConfig_;
+    std::optional<std::string> previousNMPAppID_;
+    double initTimestamp_ = 0;
+    bool isEnabled_ = false;
+    bool wasEnabledDuringInitialization_ = false;
+};

@@ -1,0 +1,431 @@
+#include "sdk/analytics/NEBAnalytics.h"
+
+#include <mutex>
+#include <utility>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ns/Object.h"
+#include "platform/ns/UTF16.h"
+#include "platform/rt/ClassRegistry.h"
+#include "sdk/analytics/NEBADataTypeValidator.h"
+#include "sdk/analytics/NEBAMeasurement.h"
+#include "sdk/analytics/NEBAMonitor.h"
+#include "sdk/analytics/NEBAUserAttribute.h"
+#include "sdk/analytics/NEBAValue.h"
+#include "sdk/core/NEBAnalyticsStarting.h"
+
+struct NEBAnalytics::State {
+    bool started = false;
+    bool enabled = false;
+    std::shared_ptr<NEBOptions> options;
+    LogEventInterceptor interceptor;
+    std::optional<std::map<ListenerToken, LogEventListener>> listeners;
+    ListenerToken nextToken = 1;
+    std::vector<ns::NotificationCenter::ObserverToken> observers;
+};
+
+namespace {
+
+std::mutex& stateMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::shared_ptr<void>& currentState() {
+    static std::shared_ptr<void>* state = new std::shared_ptr<void>;
+    return *state;
+}
+
+dispatch::Queue& serialQueue() {
+    static auto* queue = new std::shared_ptr<dispatch::Queue>(
+        dispatch::Queue::createSerial(NEBAnalytics::kSerialQueueLabel));
+    return **queue;
+}
+
+dispatch::Queue& timestampQueue() {
+    static auto* queue = new std::shared_ptr<dispatch::Queue>(
+        dispatch::Queue::createSerial(NEBAnalytics::kTimestampQueueLabel));
+    return **queue;
+}
+
+// Runs inline when already on the facade's queue, so that a listener or an interceptor may
+// call back into the facade.
+void onSerialQueue(std::function<void()> block) {
+    if (serialQueue().isCurrent())
+        block();
+    else
+        serialQueue().async(std::move(block));
+}
+
+std::string className(const ns::Value& value) {
+    switch (value.type()) {
+        case ns::Value::Type::Null:
+            return "(nil)";
+        case ns::Value::Type::String:
+            return *value.string();
+        case ns::Value::Type::Bool:
+        case ns::Value::Type::Integer:
+        case ns::Value::Type::Unsigned:
+        case ns::Value::Type::Double:
+            return "NSNumber";
+        case ns::Value::Type::Data:
+            return "NSData";
+        case ns::Value::Type::Date:
+            return "NSDate";
+        case ns::Value::Type::Array:
+            return "NSArray";
+        case ns::Value::Type::Dictionary:
+            return "NSDictionary";
+    }
+    return "NSObject";
+}
+
+// The core starts analytics through this object, found by the class name.
+class AnalyticsStarter : public ns::Object, public NEBAnalyticsStarting {
+public:
+    void startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
+                                std::shared_ptr<NEBOptions> options) override {
+        NEBAnalytics::startWithConfiguration(std::move(configuration), std::move(options));
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<NEBAnalytics::State> NEBAnalytics::state() {
+    std::lock_guard lock(stateMutex());
+    auto& current = currentState();
+    if (!current) current = std::make_shared<State>();
+    return std::static_pointer_cast<State>(current);
+}
+
+NEBAnalytics::ScopedState::ScopedState() {
+    std::lock_guard lock(stateMutex());
+    previous_ = std::exchange(currentState(), std::make_shared<State>());
+}
+
+NEBAnalytics::ScopedState::~ScopedState() {
+    std::shared_ptr<void> leaving;
+    {
+        std::lock_guard lock(stateMutex());
+        leaving = std::exchange(currentState(), std::move(previous_));
+    }
+    for (auto token : std::static_pointer_cast<State>(leaving)->observers)
+        ns::NotificationCenter::defaultCenter().removeObserver(token);
+}
+
+bool NEBAnalytics::isCurrentQueueSerialQueue() {
+    return serialQueue().isCurrent();
+}
+
+void NEBAnalytics::dispatchAsyncOnSerialQueue(std::function<void()> block) {
+    serialQueue().async(std::move(block));
+}
+
+void NEBAnalytics::registerClass() {
+    rt::ClassRegistry::shared().registerClass(kNEBAnalyticsClassName, std::nullopt,
+                                              [] { return std::make_shared<AnalyticsStarter>(); },
+                                              {kNEBAnalyticsStartOperation});
+}
+
+// --- Start and configuration -------------------------------------------------------------
+
+void NEBAnalytics::startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
+                                          std::shared_ptr<NEBOptions> options) {
+    auto s = state();
+    {
+        std::lock_guard lock(stateMutex());
+        if (s->started) return;
+        s->started = true;
+        s->options = options;
+    }
+    ns::NotificationCenter::defaultCenter().post(kNEBAnalyticsWillStartNotification);
+    dispatchAsyncOnSerialQueue([s, options] {
+        NEBAMeasurement::initializeSharedInstanceWithOptions(options);
+        auto engine = NEBAMeasurement::sharedInstance();
+        s->enabled = engine && engine->wasEnabledDuringInitialization();
+    });
+    observeNotificationsForAnalyticsConfiguration(configuration);
+}
+
+void NEBAnalytics::observeNotificationsForAnalyticsConfiguration(
+    const std::shared_ptr<NEBAnalyticsConfiguration>& configuration) {
+    auto s = state();
+    auto& center = ns::NotificationCenter::defaultCenter();
+    for (auto token : std::exchange(s->observers, {})) center.removeObserver(token);
+    if (!configuration) return;
+    s->observers.push_back(center.addObserver(
+        kNEBAnalyticsConfigurationSetEnabledNotification, configuration,
+        [](const ns::Notification& notification) {
+            auto it = notification.userInfo.find(kNEBAnalyticsConfigurationSetEnabledNotification);
+            if (it == notification.userInfo.end() ||
+                !(it->second.isNumber() || it->second.isBool())) {
+                NEBAMonitor::log(4, "Received setEnabled notification without NSNumber",
+                                 {it == notification.userInfo.end() ? ns::Value() : it->second});
+                return;
+            }
+            setIsAnalyticsEnabled(it->second.boolValue());
+        }));
+}
+
+void NEBAnalytics::setIsAnalyticsEnabled(bool enabled) {
+    auto s = state();
+    onSerialQueue([s, enabled] {
+        if (enabled && s->options && s->options->isAnalyticsCollectionDeactivated()) return;
+        s->enabled = enabled;
+        if (auto engine = NEBAMeasurement::sharedInstance()) engine->setIsEnabled(enabled);
+    });
+}
+
+// --- Events ------------------------------------------------------------------------------
+
+void NEBAnalytics::logEventWithName(const ns::Value& name, const ns::Dictionary& parameters) {
+    logEventWithOrigin("app", name, parameters);
+}
+
+void NEBAnalytics::logEventWithOrigin(const std::string& origin, const ns::Value& name,
+                                      const ns::Dictionary& parameters) {
+    int64_t failure = kNEBAValidationValid;
+    if (!NEBADataTypeValidator::isValidPublicEventName(name, &failure)) {
+        logErrorEventWithCode(failure == kNEBAValidationReserved ? 13 : 2, name, 32);
+        return;
+    }
+    logEventWithOrigin(origin, true, *name.string(), parameters);
+}
+
+void NEBAnalytics::logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                              const ns::Dictionary& parameters) {
+    logEventWithOrigin(origin, false, name, parameters);
+}
+
+void NEBAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEvent,
+                                      const std::string& name, const ns::Dictionary& parameters) {
+    // Stamping and enqueuing happen together on one queue, so events reach the facade's queue
+    // in the order of their stamps.
+    auto stampAndEnqueue = [&] {
+        double timestamp = dispatch::Clock::current().wallTime();
+        serialQueue().async([origin, isPublicEvent, name, parameters, timestamp] {
+            logEventOnSerialQueue(origin, isPublicEvent, name, parameters, timestamp, false, false);
+        });
+    };
+    if (timestampQueue().isCurrent())
+        stampAndEnqueue();
+    else
+        timestampQueue().sync(stampAndEnqueue);
+}
+
+void NEBAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEvent,
+                                      const std::string& name, const ns::Dictionary& parameters,
+                                      double timestamp, bool ignoreEnabled,
+                                      bool ignoreInterceptor) {
+    dispatchAsyncOnSerialQueue([=] {
+        logEventOnSerialQueue(origin, isPublicEvent, name, parameters, timestamp, ignoreEnabled,
+                              ignoreInterceptor);
+    });
+}
+
+void NEBAnalytics::logEventOnSerialQueue(const std::string& origin, bool isPublicEvent,
+                                         const std::string& name, const ns::Dictionary& parameters,
+                                         double timestamp, bool ignoreEnabled,
+                                         bool ignoreInterceptor) {
+    auto s = state();
+    auto event = NEBAEvent::initWithOrigin(origin, isPublicEvent, name, timestamp, 0, parameters);
+    auto engine = NEBAMeasurement::sharedInstance();
+    if (!s->enabled && !ignoreEnabled) {
+        if (engine) engine->logEvent(event);
+        return;
+    }
+    if (isPublicEvent && s->interceptor && !ignoreInterceptor) {
+        s->interceptor(origin, name, parameters, timestamp);
+        return;
+    }
+    if (engine) engine->logEvent(event);
+    if (event) notifyEventListenersOnSerialQueue(*event);
+}
+
+void NEBAnalytics::notifyEventListenersOnSerialQueue(const NEBAEvent& event) {
+    auto s = state();
+    if (!s->listeners) return;
+    // A listener may add or remove listeners; it changes the next event's round, not this one.
+    auto listeners = *s->listeners;
+    for (const auto& [token, listener] : listeners) listener(event);
+}
+
+void NEBAnalytics::setLogEventInterceptor(LogEventInterceptor interceptor) {
+    auto s = state();
+    onSerialQueue([s, interceptor = std::move(interceptor)] { s->interceptor = interceptor; });
+}
+
+std::optional<NEBAnalytics::ListenerToken> NEBAnalytics::addLogEventListener(
+    LogEventListener listener) {
+    if (!listener) {
+        NEBAMonitor::log(2, "Attempted addition of nil log event listener.");
+        return std::nullopt;
+    }
+    auto s = state();
+    ListenerToken token;
+    {
+        std::lock_guard lock(stateMutex());
+        token = s->nextToken++;
+    }
+    onSerialQueue([s, token, listener = std::move(listener)] {
+        if (!s->listeners) s->listeners.emplace();
+        s->listeners->emplace(token, listener);
+    });
+    return token;
+}
+
+void NEBAnalytics::removeLogEventListener(std::optional<ListenerToken> token) {
+    if (!token) {
+        NEBAMonitor::log(2, "Attempted removal of nil log event.");
+        return;
+    }
+    auto s = state();
+    onSerialQueue([s, token = *token] {
+        if (!s->listeners) {
+            NEBAMonitor::log(2, "Attempted removal of nil log event listener.");
+        } else if (s->listeners->erase(token) == 0) {
+            NEBAMonitor::log(2, "Attempted removal of log event listener with invalid token.");
+        }
+    });
+}
+
+// --- User properties ---------------------------------------------------------------------
+
+bool NEBAnalytics::checkPublicUserPropertyName(const ns::Value& name) {
+    int64_t failure = kNEBAValidationValid;
+    if (NEBADataTypeValidator::isValidPublicUserAttributeName(name, &failure)) return true;
+    logErrorEventWithCode(failure == kNEBAValidationReserved ? 15 : 6, name, 24);
+    return false;
+}
+
+void NEBAnalytics::setUserPropertyString(const ns::Value& value, const ns::Value& name) {
+    if (value.isNull()) {
+        removeUserAttributeForName(name);
+        return;
+    }
+    if (!checkPublicUserPropertyName(name)) return;
+    if (!value.isString()) {
+        NEBAMonitor::log(0, "User property must be NSString. Value", {value});
+        return;
+    }
+    NEBAValue wrapped(*value.string());
+    int64_t failure = kNEBAValidationValid;
+    if (NEBADataTypeValidator::isValidPublicUserAttributeValue(&wrapped, &failure)) {
+        setInternalUserProperty(value, *name.string());
+    } else if (failure == kNEBAValidationTooLong) {
+        logErrorEventWithCode(7, name, 24, value);
+    }
+}
+
+void NEBAnalytics::setUserAttributeNumber(const ns::Value& number, const ns::Value& name) {
+    if (!checkPublicUserPropertyName(name)) return;
+    if (!number.isNumber() && !number.isBool()) return;
+    setInternalUserProperty(
+        number.isDouble() ? ns::Value(number.doubleValue()) : ns::Value(number.longLongValue()),
+        *name.string());
+}
+
+void NEBAnalytics::setUserID(const ns::Value& userID) {
+    if (userID.isNull()) {
+        removeInternalUserAttributeForName("_id");
+    } else if (!userID.isString()) {
+        NEBAMonitor::log(0, "User ID must be NSString. User ID", {userID});
+    } else {
+        setInternalUserProperty(userID, "_id");
+    }
+}
+
+void NEBAnalytics::removeUserAttributeForName(const ns::Value& name) {
+    if (NEBADataTypeValidator::isValidPublicUserAttributeName(name))
+        removeInternalUserAttributeForName(*name.string());
+}
+
+void NEBAnalytics::setInternalUserProperty(const ns::Value& value, const std::string& name) {
+    if (!NEBADataTypeValidator::isValidInternalUserAttributeName(ns::Value(name))) {
+        logErrorEventWithCode(6, ns::Value(name), 24);
+        return;
+    }
+    if (value.isNull()) {
+        removeInternalUserAttributeForName(name);
+        return;
+    }
+    auto converted = NEBAValue::valueFromObject(value);
+    if (!converted) return;
+    int64_t failure = kNEBAValidationValid;
+    if (!NEBADataTypeValidator::isValidInternalUserAttributeValue(&*converted, &failure)) {
+        if (failure == kNEBAValidationTooLong) {
+            std::optional<ns::Value> text;
+            if (converted->stringValue())
+                text = ns::Value(*converted->stringValue());
+            else
+                text = ns::Value(converted->description());
+            logErrorEventWithCode(7, ns::Value(name), 24, text);
+        }
+        return;
+    }
+    auto attribute =
+        NEBAUserAttribute::initWithName(name, *converted, dispatch::Clock::current().wallTime());
+    dispatchAsyncOnSerialQueue([attribute] {
+        if (auto engine = NEBAMeasurement::sharedInstance()) engine->setUserAttribute(attribute);
+    });
+}
+
+void NEBAnalytics::removeInternalUserAttributeForName(const std::string& name) {
+    auto attribute = NEBAUserAttribute::initWithName(name, NEBAValue(0.0),
+                                                     dispatch::Clock::current().wallTime());
+    dispatchAsyncOnSerialQueue([attribute] {
+        if (auto engine = NEBAMeasurement::sharedInstance()) engine->removeUserAttribute(attribute);
+    });
+}
+
+void NEBAnalytics::userPropertiesIncludingInternal(bool includeInternal, dispatch::Queue* queue,
+                                                   UserPropertiesCallback callback) {
+    auto s = state();
+    onSerialQueue([s, includeInternal, queue, callback = std::move(callback)] {
+        if (!callback) {
+            NEBAMonitor::log(1, "Analytics userProperties callback cannot be nil");
+            return;
+        }
+        if (!queue) {
+            NEBAMonitor::log(
+                1, "Cannot query for Nebula Analytics user properties. Queue cannot be nil");
+            dispatch::Queue::main().async([callback] { callback({}); });
+            return;
+        }
+        auto engine = NEBAMeasurement::sharedInstance();
+        if (!s->enabled || !engine) {
+            NEBAMonitor::log(
+                4, "Cannot query for public user properties when Nebula Analytics is disabled");
+            queue->async([callback] { callback({}); });
+            return;
+        }
+        engine->userPropertiesIncludingInternal(includeInternal, [queue, callback](
+                                                                     ns::Dictionary properties) {
+            queue->async([callback, properties = std::move(properties)] { callback(properties); });
+        });
+    });
+}
+
+// --- Error events ------------------------------------------------------------------------
+
+void NEBAnalytics::logErrorEventWithCode(int64_t code) {
+    if (code == 0) return;
+    logInternalEventWithOrigin("auto", "_err", ns::Dictionary{{"_err", ns::Value(code)}});
+}
+
+void NEBAnalytics::logErrorEventWithCode(int64_t code, const ns::Value& item, size_t limit,
+                                         const std::optional<ns::Value>& lengthText) {
+    if (code == 0) return;
+    std::string text = className(item);
+    ns::Dictionary parameters{{"_err", ns::Value(code)}};
+    size_t units = ns::utf16Length(text);
+    parameters.emplace(
+        "_ev",
+        units > limit ? text.substr(0, ns::utf8OffsetForUTF16Offset(text, limit)) + "..." : text);
+    const ns::Value& measured = lengthText ? *lengthText : item;
+    int64_t length = measured.isString() ? ns::utf16Length(*measured.string()) : 0;
+    if (code == 4 || code == 7 || static_cast<size_t>(length) > limit)
+        parameters.emplace("_el", ns::Value(length));
+    logInternalEventWithOrigin("auto", "_err", parameters);
+}

@@ -9,7 +9,6 @@
 
 namespace {
 
-std::atomic<bool> installed{false};
 std::atomic<bool> wrapsRemoteMessage{false};
 
 void record(const ns::Dictionary& userInfo) {
@@ -22,8 +21,12 @@ bool NEBMessagingAppDelegateProxy::canSwizzleAppDelegate() {
     return ui::Application::shared().delegateProxyEnabled();
 }
 
+// The hooks live with the application, so that is where the proxy is found installed.
 bool NEBMessagingAppDelegateProxy::isInstalled() {
-    return installed.load();
+    auto& application = ui::Application::shared();
+    return application.isHookInstalled(ui::DelegateOp::DidReceiveRemoteNotification, kHookOwner) ||
+           application.isHookInstalled(ui::DelegateOp::DidReceiveRemoteNotificationWithFetch,
+                                       kHookOwner);
 }
 
 bool NEBMessagingAppDelegateProxy::wrapsRemoteMessageDelegate() {
@@ -31,7 +34,7 @@ bool NEBMessagingAppDelegateProxy::wrapsRemoteMessageDelegate() {
 }
 
 void NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate() {
-    if (installed.exchange(true)) return;
+    if (isInstalled()) return;
     auto& application = ui::Application::shared();
     using Op = ui::DelegateOp;
 

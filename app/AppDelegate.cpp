@@ -23,13 +23,15 @@ ns::Dictionary withTapped(const ns::Dictionary& userInfo, bool tapped) {
 }
 
 void sendToPage(const ns::Dictionary& userInfo) {
-    if (auto plugin = NCMPlugin::ncmPlugin()) plugin->notifyOfMessage(NCMPlugin::messageJSON(userInfo));
+    if (auto plugin = NCMPlugin::ncmPlugin())
+        plugin->notifyOfMessage(NCMPlugin::messageJSON(userInfo));
 }
 
 bool bundleHoldsOptions() {
     std::error_code ec;
     return std::filesystem::is_regular_file(
-        std::filesystem::path(ns::Bundle::mainBundle()->bundlePath()) / AppDelegate::kOptionsFileName,
+        std::filesystem::path(ns::Bundle::mainBundle()->bundlePath()) /
+            AppDelegate::kOptionsFileName,
         ec);
 }
 
@@ -63,10 +65,10 @@ void AppDelegate::customDidFinishLaunchingWithOptions(ui::Application& applicati
     double version = std::floor(ns::FoundationVersion::number());
     if (version > kFoundationVersionNewer) {
         auto& center = svc::UserNotificationCenter::currentNotificationCenter();
-        center.requestAuthorizationWithOptions(
-            svc::kAuthorizationOptionBadge | svc::kAuthorizationOptionSound |
-                svc::kAuthorizationOptionAlert,
-            [](bool) {});
+        center.requestAuthorizationWithOptions(svc::kAuthorizationOptionBadge |
+                                                   svc::kAuthorizationOptionSound |
+                                                   svc::kAuthorizationOptionAlert,
+                                               [](bool) {});
         center.setDelegate(self);
         NEBMessaging::messaging()->setRemoteMessageDelegate(self);
     }

@@ -34,9 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::string token = NCMPlugin::tokenRefreshScript(std::string(bytes));
     requireNoRawTerminators(token);
-    fuzzing::require(ns::JSONSerialization::read(argumentOf(token, NCMPlugin::kTokenRefreshCallback),
-                                                 {.fragmentsAllowed = true})
-                         .ok());
+    fuzzing::require(
+        ns::JSONSerialization::read(argumentOf(token, NCMPlugin::kTokenRefreshCallback),
+                                    {.fragmentsAllowed = true})
+            .ok());
 
     // Messages with every kind of value: from a property list when the bytes are one (data,
     // dates, raw text), else the bytes as one string and as data.
@@ -47,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string script = NCMPlugin::messageScript(NCMPlugin::messageJSON(message));
     requireNoRawTerminators(script);
     fuzzing::require(
-        ns::JSONSerialization::read(argumentOf(script, NCMPlugin::kNotificationCallback), {.maxDepth = 1 << 20})
+        ns::JSONSerialization::read(argumentOf(script, NCMPlugin::kNotificationCallback),
+                                    {.maxDepth = 1 << 20})
             .ok());
     return 0;
 }

@@ -28,8 +28,7 @@ struct LocalNotification {
 // Keeps the application's scheduled local notifications. When one falls due on the main
 // run loop's clock, it is shown through the user-notification centre (in the foreground) and
 // leaves the schedule. Main thread.
-class LocalNotificationScheduler
-    : public std::enable_shared_from_this<LocalNotificationScheduler> {
+class LocalNotificationScheduler : public std::enable_shared_from_this<LocalNotificationScheduler> {
 public:
     static LocalNotificationScheduler& shared();
 

@@ -46,9 +46,9 @@ void sendOK(const std::shared_ptr<HYBCommandDelegate>& delegate,
             const std::optional<std::string>& callbackId,
             const std::optional<std::string>& message = std::nullopt) {
     if (!delegate) return;
-    auto result = message ? HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK,
-                                                                             *message)
-                          : HYBPluginResult::resultWithStatus(HYBResultStatusOK);
+    auto result =
+        message ? HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, *message)
+                : HYBPluginResult::resultWithStatus(HYBResultStatusOK);
     delegate->sendPluginResult(result, callbackId);
 }
 

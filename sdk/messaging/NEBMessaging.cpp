@@ -42,26 +42,30 @@ constexpr const char* kMessageIDKey = "msg.message_id";
 // The language groups the messaging service knows; only their identifiers are used.
 const std::vector<std::string>& localeIdentifiers() {
     static const std::vector<std::string> identifiers = {
-        "sq_AL", "be_BY", "bg_BG", "ca", "ca_ES", "hr", "hr_HR", "cs", "cs_CZ", "da", "da_DK",
-        "et_EE", "fi", "fi_FI", "he", "iw_IL", "hi_IN", "hu", "hu_HU", "is_IS", "id", "in_ID",
-        "id_ID", "ga_IE", "ko", "ko_KR", "ko-KR", "lv_LV", "lt_LT", "mk_MK", "ms_MY", "mt_MT",
-        "pl", "pl_PL", "pl-PL", "ro", "ro_RO", "ru_RU", "ru", "ru_BY", "ru_KZ", "ru-RU", "sk",
-        "sk_SK", "sl_SI", "sv", "sv_SE", "sv-SE", "tr", "tr-TR", "tr_TR", "uk", "uk_UA", "vi",
-        "vi_VN", "ar", "ar_DZ", "ar_BH", "ar_EG", "ar_IQ", "ar_JO", "ar_KW", "ar_LB", "ar_LY",
-        "ar_MA", "ar_OM", "ar_QA", "ar_SA", "ar_SD", "ar_SY", "ar_TN", "ar_AE", "ar_YE",
-        "ar_GB", "ar-IQ", "ar_US", "zh_CN", "zh_SG", "zh-Hans", "zh_HK", "zh_TW", "zh-Hant",
-        "zh-HK", "zh-TW", "nl", "nl_BE", "nl_NL", "nl-NL", "en", "en_AU", "en_CA", "en_IN",
-        "en_IE", "en_MT", "en_NZ", "en_PH", "en_SG", "en_ZA", "en_GB", "en_US", "en_AE",
-        "en-AE", "en_AS", "en-AU", "en_BD", "en-CA", "en_EG", "en_ES", "en-GB", "en_HK",
-        "en_ID", "en-IN", "en_NG", "en-PH", "en_PK", "en-SG", "en-US", "fr", "fr_BE", "fr_CA",
-        "fr_FR", "fr_LU", "fr_CH", "fr-CA", "fr-FR", "fr_MA", "de", "de_AT", "de_DE", "de_LU",
-        "de_CH", "de-DE", "el", "el_CY", "el_GR", "it", "it_IT", "it_CH", "it-IT", "ja",
-        "ja_JP", "ja_JP_JP", "ja-JP", "nb", "no_NO", "no_NO_NY", "nb_NO", "pt_BR", "pt-BR",
-        "pt", "pt_PT", "pt-PT", "sr_BA", "sr_ME", "sr_RS", "sr_Latn_BA", "sr_Latn_ME",
-        "sr_Latn_RS", "es", "es_ES", "es-ES", "es-MX", "es_MX", "es_US", "es-US", "es_AR",
-        "es_BO", "es_CL", "es_CO", "es_CR", "es_DO", "es_EC", "es_SV", "es_GT", "es_HN",
-        "es_NI", "es_PA", "es_PY", "es_PE", "es_PR", "es_UY", "es_VE", "es-AR", "es-CL",
-        "es-CO", "th", "th_TH", "th_TH_TH"};
+        "sq_AL", "be_BY",    "bg_BG", "ca",         "ca_ES",      "hr",         "hr_HR",   "cs",
+        "cs_CZ", "da",       "da_DK", "et_EE",      "fi",         "fi_FI",      "he",      "iw_IL",
+        "hi_IN", "hu",       "hu_HU", "is_IS",      "id",         "in_ID",      "id_ID",   "ga_IE",
+        "ko",    "ko_KR",    "ko-KR", "lv_LV",      "lt_LT",      "mk_MK",      "ms_MY",   "mt_MT",
+        "pl",    "pl_PL",    "pl-PL", "ro",         "ro_RO",      "ru_RU",      "ru",      "ru_BY",
+        "ru_KZ", "ru-RU",    "sk",    "sk_SK",      "sl_SI",      "sv",         "sv_SE",   "sv-SE",
+        "tr",    "tr-TR",    "tr_TR", "uk",         "uk_UA",      "vi",         "vi_VN",   "ar",
+        "ar_DZ", "ar_BH",    "ar_EG", "ar_IQ",      "ar_JO",      "ar_KW",      "ar_LB",   "ar_LY",
+        "ar_MA", "ar_OM",    "ar_QA", "ar_SA",      "ar_SD",      "ar_SY",      "ar_TN",   "ar_AE",
+        "ar_YE", "ar_GB",    "ar-IQ", "ar_US",      "zh_CN",      "zh_SG",      "zh-Hans", "zh_HK",
+        "zh_TW", "zh-Hant",  "zh-HK", "zh-TW",      "nl",         "nl_BE",      "nl_NL",   "nl-NL",
+        "en",    "en_AU",    "en_CA", "en_IN",      "en_IE",      "en_MT",      "en_NZ",   "en_PH",
+        "en_SG", "en_ZA",    "en_GB", "en_US",      "en_AE",      "en-AE",      "en_AS",   "en-AU",
+        "en_BD", "en-CA",    "en_EG", "en_ES",      "en-GB",      "en_HK",      "en_ID",   "en-IN",
+        "en_NG", "en-PH",    "en_PK", "en-SG",      "en-US",      "fr",         "fr_BE",   "fr_CA",
+        "fr_FR", "fr_LU",    "fr_CH", "fr-CA",      "fr-FR",      "fr_MA",      "de",      "de_AT",
+        "de_DE", "de_LU",    "de_CH", "de-DE",      "el",         "el_CY",      "el_GR",   "it",
+        "it_IT", "it_CH",    "it-IT", "ja",         "ja_JP",      "ja_JP_JP",   "ja-JP",   "nb",
+        "no_NO", "no_NO_NY", "nb_NO", "pt_BR",      "pt-BR",      "pt",         "pt_PT",   "pt-PT",
+        "sr_BA", "sr_ME",    "sr_RS", "sr_Latn_BA", "sr_Latn_ME", "sr_Latn_RS", "es",      "es_ES",
+        "es-ES", "es-MX",    "es_MX", "es_US",      "es-US",      "es_AR",      "es_BO",   "es_CL",
+        "es_CO", "es_CR",    "es_DO", "es_EC",      "es_SV",      "es_GT",      "es_HN",   "es_NI",
+        "es_PA", "es_PY",    "es_PE", "es_PR",      "es_UY",      "es_VE",      "es-AR",   "es-CL",
+        "es-CO", "th",       "th_TH", "th_TH_TH"};
     return identifiers;
 }
 
@@ -293,8 +297,10 @@ void NEBMessaging::configureMessaging(const std::shared_ptr<NEBApp>& app) {
 
 void NEBMessaging::exitApp(const std::shared_ptr<NEBApp>& app,
                            const std::optional<ns::Error>& error) {
-    if (app) app->sendLogsWithServiceName(kNEBMessagingServiceName, kNEBMessagingLibraryVersion, error);
-    if (error) throw ns::Exception(kNEBMessagingErrorDomain, "Could not configure Nebula Messaging.");
+    if (app)
+        app->sendLogsWithServiceName(kNEBMessagingServiceName, kNEBMessagingLibraryVersion, error);
+    if (error)
+        throw ns::Exception(kNEBMessagingErrorDomain, "Could not configure Nebula Messaging.");
 }
 
 void NEBMessaging::startWithConfig(const NEBMessagingConfig& config) {
@@ -329,7 +335,8 @@ void NEBMessaging::setupReachability() {
         reachability_ = reachabilityFactory_();
     } else if (std::floor(ns::FoundationVersion::number()) > 1199) {
         // The messaging server stands for the Internet here: it is the host we need.
-        reachability_ = NIPReachability::initWithHostName(NEBMessagingServiceHosts::messagingServerHost());
+        reachability_ =
+            NIPReachability::initWithHostName(NEBMessagingServiceHosts::messagingServerHost());
     } else {
         reachability_ = NIPReachability::init();
     }
@@ -353,7 +360,8 @@ void NEBMessaging::setupSyncMessageManager() {
             std::chrono::duration<double>(kSyncMessageSweepDelaySeconds)),
         [weak] {
             auto self = weak.lock();
-            if (self && self->syncMessageManager_) self->syncMessageManager_->removeExpiredSyncMessages();
+            if (self && self->syncMessageManager_)
+                self->syncMessageManager_->removeExpiredSyncMessages();
         });
 }
 

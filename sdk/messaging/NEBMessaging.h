@@ -33,8 +33,7 @@ class ClassRegistry;
 
 inline constexpr const char* kNEBMessagingLibraryVersion = "1.2.0";
 inline constexpr const char* kNEBMessagingVersionDefaultsKey = "NEBMessaging-version";
-inline constexpr const char* kNEBMessagingApplicationSupportSubDirectory =
-    "Nebula/NebulaMessaging";
+inline constexpr const char* kNEBMessagingApplicationSupportSubDirectory = "Nebula/NebulaMessaging";
 inline constexpr const char* kNEBMessagingErrorDomain = "com.nebula.cloudmessaging";
 inline constexpr const char* kNEBMessagingServiceName = "Messaging";
 inline constexpr int64_t kNEBMessagingMissingSenderIDCode = -113;

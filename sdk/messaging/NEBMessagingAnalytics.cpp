@@ -35,7 +35,8 @@ void NEBMessagingAnalytics::logForegroundNotification(const ns::Dictionary& noti
     logEvent("_nf", notification);
 }
 
-ns::Dictionary NEBMessagingAnalytics::parametersForNotification(const ns::Dictionary& notification) {
+ns::Dictionary NEBMessagingAnalytics::parametersForNotification(
+    const ns::Dictionary& notification) {
     ns::Dictionary parameters;
     parameters.insert_or_assign("_nmid", ns::Value(stringFor(notification, "nebula.c.a.c_id")));
     if (auto label = stringFor(notification, "nebula.c.a.c_l"); !label.empty()) {
@@ -61,8 +62,7 @@ void NEBMessagingAnalytics::logEvent(const std::string& event, const ns::Diction
     if (campaign.empty()) return;
     ns::Dictionary parameters = parametersForNotification(notification);
     auto tracking = notification.find("nebula.c.a.tc");
-    if (event == kOpenEvent && tracking != notification.end() &&
-        tracking->second.intValue() == 1) {
+    if (event == kOpenEvent && tracking != notification.end() && tracking->second.intValue() == 1) {
         if (auto analytics = analyticsAnswering(kNEBAnalyticsSetInternalUserPropertyOperation)) {
             analytics->setInternalUserProperty(ns::Value(campaign), "_ln");
             logAnalyticsEventWithOrigin(kOrigin, kCampaignEvent,

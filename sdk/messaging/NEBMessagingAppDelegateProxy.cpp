@@ -51,14 +51,14 @@ void NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate() {
     // receipt is still recorded.
     if (application.delegateRespondsTo(Op::DidReceiveRemoteNotification) || !withFetch) {
         application.installHook<Op::DidReceiveRemoteNotification>(
-            kHookOwner,
-            [](ui::Application& app, const ns::Dictionary& userInfo, const auto& next) {
+            kHookOwner, [](ui::Application& app, const ns::Dictionary& userInfo, const auto& next) {
                 record(userInfo);
                 next(app, userInfo);
             });
     }
     auto& center = svc::UserNotificationCenter::currentNotificationCenter();
-    if (auto delegate = center.delegate(); delegate && delegate->respondsToWillPresentNotification()) {
+    if (auto delegate = center.delegate();
+        delegate && delegate->respondsToWillPresentNotification()) {
         center.willPresentChain().install(
             kHookOwner, [](svc::UserNotificationCenter& c, const svc::Notification& notification,
                            const svc::PresentationHandler& handler, const auto& next) {

@@ -50,8 +50,8 @@ bool NEBMessagingContextManagerService::handleContextManagerLocalTimeMessage(
         return true;
     }
     scheduleLocalNotificationForMessage(
-        message,
-        ns::Date::fromTimeIntervalSince1970(now.timeIntervalSince1970() + kElapsedStartDelaySeconds));
+        message, ns::Date::fromTimeIntervalSince1970(now.timeIntervalSince1970() +
+                                                     kElapsedStartDelaySeconds));
     return true;
 }
 

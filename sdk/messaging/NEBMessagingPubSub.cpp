@@ -13,8 +13,8 @@ void answerOnMain(const NEBMessagingPubSub::Handler& handler, std::optional<ns::
 }
 
 bool isTopicCharacter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '.' || c == '~' || c == '%' || c == '-';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '~' || c == '%' || c == '-';
 }
 
 }  // namespace
@@ -62,8 +62,7 @@ void NEBMessagingPubSub::unsubscribeWithToken(const std::string& token, const st
 }
 
 void NEBMessagingPubSub::update(const std::string& token, const std::string& topic,
-                                const ns::Dictionary& options, bool shouldDelete,
-                                Handler handler) {
+                                const ns::Dictionary& options, bool shouldDelete, Handler handler) {
     auto& log = NEBMessagingSharedLogger();
     auto client = client_.lock();
     if (!client) return answerOnMain(handler, ns::Error(kNEBMessagingDomain, kErrorNoClient));
@@ -84,8 +83,8 @@ void NEBMessagingPubSub::update(const std::string& token, const std::string& top
             log.logFuncError(__func__, "Trimming key: %@, value: %@", key, value);
         }
     }
-    if (!shouldDelete && cache_->verifyCacheEntryState(NEBMessagingPubSubCache::kSubscribed, topic,
-                                                       token, kept)) {
+    if (!shouldDelete &&
+        cache_->verifyCacheEntryState(NEBMessagingPubSubCache::kSubscribed, topic, token, kept)) {
         return answerOnMain(handler, ns::Error(kNEBMessagingDomain, kErrorAlreadySubscribed));
     }
     std::weak_ptr<NEBMessagingPubSubCache> cache = cache_;

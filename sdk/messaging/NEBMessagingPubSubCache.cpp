@@ -74,8 +74,8 @@ std::string NEBMessagingPubSubCache::cacheKeyForTopic(const std::string& topic,
 bool NEBMessagingPubSubCache::verifyCacheEntryState(State state, const std::string& topic,
                                                     const std::string& token,
                                                     const ns::Dictionary& options) const {
-    std::string key = cacheKeyForTopic(
-        topic, token, NEBMessagingPubsubRegistrationClient::optionsText(options));
+    std::string key =
+        cacheKeyForTopic(topic, token, NEBMessagingPubsubRegistrationClient::optionsText(options));
     ns::Value entry = ns::UserDefaults::standardUserDefaults()->objectForKey(key);
     const ns::Array* pair = entry.array();
     if (!pair || pair->size() != 2) return false;
@@ -87,11 +87,11 @@ bool NEBMessagingPubSubCache::verifyCacheEntryState(State state, const std::stri
 void NEBMessagingPubSubCache::updateCacheForTopic(const std::string& topic,
                                                   const std::string& token,
                                                   const ns::Dictionary& options, State state) {
-    std::string key = cacheKeyForTopic(
-        topic, token, NEBMessagingPubsubRegistrationClient::optionsText(options));
+    std::string key =
+        cacheKeyForTopic(topic, token, NEBMessagingPubsubRegistrationClient::optionsText(options));
     auto defaults = ns::UserDefaults::standardUserDefaults();
-    defaults->setObject(key, ns::Value(ns::Array{ns::Value(static_cast<int64_t>(state)),
-                                                 ns::Value(nowMillis())}));
+    defaults->setObject(
+        key, ns::Value(ns::Array{ns::Value(static_cast<int64_t>(state)), ns::Value(nowMillis())}));
     defaults->synchronize();
 }
 

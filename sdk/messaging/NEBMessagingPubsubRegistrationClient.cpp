@@ -71,8 +71,8 @@ void NEBMessagingPubsubRegistrationClient::parseReply(const std::optional<ns::Da
         return handler(std::nullopt, replyError());
     }
     auto second = text.find('=', first + 1);
-    handler(text.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                                : second - first - 1),
+    handler(text.substr(first + 1,
+                        second == std::string::npos ? std::string::npos : second - first - 1),
             std::nullopt);
 }
 
@@ -89,8 +89,8 @@ std::shared_ptr<net::URLSession> NEBMessagingPubsubRegistrationClient::session()
 
 void NEBMessagingPubsubRegistrationClient::updateSubscriptionWithCompletion(Handler handler,
                                                                             bool shouldDelete) {
-    auto url = ns::URL::parse(NEBInstanceIDServiceHosts::registrationServerBaseURL() +
-                              "/iid/register");
+    auto url =
+        ns::URL::parse(NEBInstanceIDServiceHosts::registrationServerBaseURL() + "/iid/register");
     if (!url) return handler(std::nullopt, replyError());
     net::URLRequest request(*url);
     request.setHTTPMethod("POST");
@@ -103,10 +103,9 @@ void NEBMessagingPubsubRegistrationClient::updateSubscriptionWithCompletion(Hand
     NEBMessagingSharedLogger().logFuncInfo(__func__, "Pubsub registration request: %@", body);
     request.setHTTPBody(ns::Data::fromString(body));
     auto task = session()->dataTask(
-        std::move(request),
-        [handler = std::move(handler)](std::optional<ns::Data> data,
-                                       std::shared_ptr<const net::URLResponse>,
-                                       std::optional<ns::Error> error) {
+        std::move(request), [handler = std::move(handler)](std::optional<ns::Data> data,
+                                                           std::shared_ptr<const net::URLResponse>,
+                                                           std::optional<ns::Error> error) {
             if (error) return handler(std::nullopt, std::move(error));
             parseReply(data, handler);
         });

@@ -18,10 +18,9 @@ namespace {
 // The outcome of each send is its own news: repeats are only the same notification for the
 // same message, so nothing is coalesced (two sends finishing in one turn must both be heard).
 void announce(const char* name, ns::Dictionary userInfo) {
-    ns::NotificationQueue::defaultQueue().enqueue(ns::Notification{name, nullptr,
-                                                                   std::move(userInfo)},
-                                                  ns::NotificationQueue::PostingStyle::ASAP,
-                                                  ns::NotificationQueue::CoalescingNone);
+    ns::NotificationQueue::defaultQueue().enqueue(
+        ns::Notification{name, nullptr, std::move(userInfo)},
+        ns::NotificationQueue::PostingStyle::ASAP, ns::NotificationQueue::CoalescingNone);
 }
 
 // Notifications carry values only: the error travels as its parts.

@@ -64,7 +64,8 @@ TEST_F(NCMPluginTest, HeldPushGoesToTheAskingPageOnce) {
 
 TEST(NCMPluginScripts, TokenIsAlwaysOneStringLiteral) {
     EXPECT_EQ(NCMPlugin::tokenRefreshScript("abc"), R"(NCMPlugin.onTokenRefreshReceived("abc");)");
-    EXPECT_EQ(NCMPlugin::tokenRefreshScript(std::nullopt), "NCMPlugin.onTokenRefreshReceived(null);");
+    EXPECT_EQ(NCMPlugin::tokenRefreshScript(std::nullopt),
+              "NCMPlugin.onTokenRefreshReceived(null);");
     std::string hostile = "x');alert(1);//\\\n\xE2\x80\xA8\xE2\x80\xA9\"";
     std::string script = NCMPlugin::tokenRefreshScript(hostile);
     std::string literal = script.substr(std::string("NCMPlugin.onTokenRefreshReceived(").size());
@@ -78,7 +79,8 @@ TEST(NCMPluginScripts, TokenIsAlwaysOneStringLiteral) {
 
 TEST(NCMPluginScripts, MessageJSONKeepsWhatJSONCanHoldAndNeverFails) {
     ns::Dictionary message{
-        {"text", ns::Value("a\xE2\x80\xA8" "b</script>")},
+        {"text", ns::Value("a\xE2\x80\xA8"
+                           "b</script>")},
         {"bytes", ns::Value(ns::Data::fromString("\x01\xFF"))},
         {"when", ns::Value(ns::Date::fromTimeIntervalSince1970(5))},
         {"nan", ns::Value(std::nan(""))},
@@ -88,7 +90,9 @@ TEST(NCMPluginScripts, MessageJSONKeepsWhatJSONCanHoldAndNeverFails) {
     auto read = ns::JSONSerialization::read(json);
     ASSERT_TRUE(read.ok()) << json;
     const ns::Value& value = read.value();
-    EXPECT_EQ(value.find("text")->stringValue(), "a\xE2\x80\xA8" "b</script>");
+    EXPECT_EQ(value.find("text")->stringValue(),
+              "a\xE2\x80\xA8"
+              "b</script>");
     EXPECT_EQ(value.find("bytes")->stringValue(), "Af8=");
     EXPECT_EQ(value.find("when"), nullptr);
     EXPECT_EQ(value.find("nan"), nullptr);

@@ -19,9 +19,10 @@ protected:
         previousZone_ = ns::LocalTime::defaultTimeZone();
         ns::LocalTime::setDefaultTimeZone("Europe/Berlin");
         // Now: 2026-03-29 00:30 in Berlin, an hour before the clocks go forward.
-        loop().advanceBy(std::chrono::duration_cast<dispatch::Duration>(std::chrono::duration<double>(
-            ns::LocalTime::parse("2026-03-29 00:30:00")->timeIntervalSince1970() -
-            dispatch::Clock::current().wallTime())));
+        loop().advanceBy(
+            std::chrono::duration_cast<dispatch::Duration>(std::chrono::duration<double>(
+                ns::LocalTime::parse("2026-03-29 00:30:00")->timeIntervalSince1970() -
+                dispatch::Clock::current().wallTime())));
     }
     void TearDown() override {
         ns::LocalTime::setDefaultTimeZone(previousZone_);

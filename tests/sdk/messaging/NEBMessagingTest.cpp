@@ -16,9 +16,9 @@
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
-#include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 #include "sdk/messaging/NEBMessagingReceiver.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
+#include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
 
 namespace {
@@ -50,10 +50,10 @@ protected:
     void SetUp() override {
         MessagingTest::SetUp();
         RecordingAnalytics::events.clear();
-        registry_->registerClass(
-            kNEBAnalyticsClassName, std::nullopt,
-            [] { return std::make_shared<RecordingAnalytics>(); },
-            {kNEBAnalyticsLogInternalEventOperation, kNEBAnalyticsSetInternalUserPropertyOperation});
+        registry_->registerClass(kNEBAnalyticsClassName, std::nullopt,
+                                 [] { return std::make_shared<RecordingAnalytics>(); },
+                                 {kNEBAnalyticsLogInternalEventOperation,
+                                  kNEBAnalyticsSetInternalUserPropertyOperation});
         auto preferences = credentials();
         messaging_ = NEBMessaging::create(
             [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
@@ -64,8 +64,8 @@ protected:
         MessagingTest::TearDown();
     }
     void announceToken(const std::string& token) {
-        ns::NotificationCenter::defaultCenter().post(
-            kNEBInstanceIDTokenNotification, std::make_shared<ns::Box<std::string>>(token));
+        ns::NotificationCenter::defaultCenter().post(kNEBInstanceIDTokenNotification,
+                                                     std::make_shared<ns::Box<std::string>>(token));
     }
 
     ns::ScopedSharedInstance<rt::ClassRegistry> registry_;
@@ -137,8 +137,8 @@ TEST_F(NEBMessagingTest, ARemoteMessageDelegateCannotBeCleared) {
 }
 
 TEST_F(NEBMessagingTest, UpstreamMessageCarriesAnEmptyIdWhenNoneIsGiven) {
-    auto message = NEBMessaging::createNEBMessagingMessageWithMessage({{"a", ns::Value("1")}},
-                                                                      "to", std::nullopt, 60, 0);
+    auto message = NEBMessaging::createNEBMessagingMessageWithMessage({{"a", ns::Value("1")}}, "to",
+                                                                      std::nullopt, 60, 0);
     EXPECT_EQ(message.at("nebula.msg_id").stringValue(), "");
     EXPECT_EQ(message.at("nebula.ttl").int64(), 60);
     EXPECT_EQ(message.at("nebula.to").stringValue(), "to");
@@ -160,7 +160,8 @@ TEST_F(NEBMessagingTest, ReceiptLogsAnalyticsOncePerMessageAndSkipsSilentDuplica
                            {"nebula.c.a.c_id", ns::Value("c1")},
                            {"nebula.c.a.tc", ns::Value("1")}};
     EXPECT_EQ(messaging_->appDidReceiveMessage({}).status, NEBMessagingMessageInfo::kStatusUnknown);
-    EXPECT_EQ(messaging_->appDidReceiveMessage(visible).status, NEBMessagingMessageInfo::kStatusNew);
+    EXPECT_EQ(messaging_->appDidReceiveMessage(visible).status,
+              NEBMessagingMessageInfo::kStatusNew);
     messaging_->appDidReceiveMessage(visible);
     EXPECT_EQ(RecordingAnalytics::events,
               (std::vector<std::string>{"property:_ln=c1", "ncm:_cmp", "ncm:_no"}));

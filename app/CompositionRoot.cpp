@@ -27,6 +27,7 @@
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
 #include "plugins/media_browser/HYBDesktopURLOpener.h"
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
+#include "plugins/media_browser/HYBMediaClasses.h"
 #include "plugins/push/NCMPushClasses.h"
 #include "sdk/messaging/NEBMessaging.h"
 
@@ -130,6 +131,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBFileClasses::registerClasses(registry);
     HYBSQLiteDeviceClasses::registerClasses(registry);
     HYBMediaBrowserClasses::registerClasses(registry);
+    HYBMediaClasses::registerClasses(registry);
     NCMPushClasses::registerClasses(registry);
     NEBMessaging::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",

@@ -11,6 +11,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
+#include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
 
 namespace {
@@ -34,6 +35,18 @@ constexpr std::string_view kBatchEntryHead = "try{p(";
 constexpr std::string_view kBatchEntryTail = ")}catch(e){}";
 constexpr std::string_view kBatchTail = "return r.length?r:void 0})()";
 
+// Above this size an object or array answer reaches the page as JSON text in a string
+// literal that the page parses: the engine compiles a huge object or array literal in time
+// that grows faster than its size, while a string literal and JSON.parse stay linear. Binary
+// data is one long string in a small object already, and stays a literal.
+constexpr size_t kParsedAnswerBytes = 64 * 1024;
+constexpr std::string_view kBinaryEnvelopeHead = R"({"HYBType":)";
+
+bool isParsedByThePage(std::string_view json) {
+    return json.size() > kParsedAnswerBytes && (json.front() == '[' || json.front() == '{') &&
+           !json.starts_with(kBinaryEnvelopeHead);
+}
+
 bool isCallbackIdCharacter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
            c == '_' || c == '-';
@@ -49,6 +62,16 @@ std::string callbackScript(const HYBPluginResult& result, const std::string& cal
     const std::string tail = ns::format(",%d, %d)", result.keepCallback() ? 1 : 0, 0);
     std::string script = head;
     result.appendArgumentsAsJSON(script, tail.size());
+    const std::string_view json = std::string_view(script).substr(head.size());
+    if (isParsedByThePage(json)) {
+        ns::JSONWriter literal;
+        literal.string(json);
+        if (auto text = literal.take()) {
+            script.resize(head.size());
+            script.reserve(head.size() + text->size() + tail.size() + 12);
+            script.append("JSON.parse(").append(*text).append(")");
+        }
+    }
     script.append(tail);
     return script;
 }

@@ -1,7 +1,9 @@
 #include "platform/gtk/WebKitGtkContext.h"
 
 #include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/gtk/WebKitGtkWebsiteData.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/wk/WebsiteDataStore.h"
 
 namespace wk {
 
@@ -26,6 +28,9 @@ WebKitGtkContext::WebKitGtkContext() {
         "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr));
     context_ = GObjectRef<WebKitWebContext>::adopt(
         webkit_web_context_new_with_website_data_manager(manager.get()));
+    // The default store's cookies and data are the ones the pages of this context use.
+    WebsiteDataStore::defaultDataStore()->setBackend(
+        std::make_shared<WebKitGtkWebsiteData>(manager.get()));
 }
 
 void WebKitGtkContext::registerScheme(const std::string& scheme) {

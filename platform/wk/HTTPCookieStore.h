@@ -1,12 +1,15 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "platform/ns/Date.h"
 #include "platform/wk/HTTPCookie.h"
 
 namespace wk {
+
+class WebsiteDataBackend;
 
 // The cookies of one website data store. Completions run on a later turn of the main run
 // loop, as the platform's store answers asynchronously. Main thread only.
@@ -19,6 +22,8 @@ class HTTPCookieStore {
 
   private:
     friend class WebsiteDataStore;
+    // Set by the owning store when an engine keeps the cookies.
+    std::shared_ptr<WebsiteDataBackend> backend_;
     void removeCookiesSetSince(ns::Date date);
 
     struct Entry {

@@ -6,6 +6,7 @@
 
 #include "platform/ns/Date.h"
 #include "platform/wk/HTTPCookieStore.h"
+#include "platform/wk/WebsiteDataBackend.h"
 
 namespace wk {
 
@@ -47,6 +48,11 @@ class WebsiteDataStore {
     void removeDataOfTypes(unsigned types, ns::Date modifiedSince,
                            std::function<void()> completion);
     const std::vector<Removal>& removals() const { return removals_; }
+
+    // From now on the engine's data manager keeps this store's data and cookies.
+    void setBackend(std::shared_ptr<WebsiteDataBackend> backend) {
+        cookies_.backend_ = std::move(backend);
+    }
 
   private:
     bool persistent_;

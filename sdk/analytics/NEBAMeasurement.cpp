@@ -7,6 +7,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
+#include "sdk/analytics/NEBAIdentity.h"
 #include "sdk/analytics/NEBAKeychainWrapper.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAnalytics.h"
@@ -35,15 +36,6 @@ bool isErrorEvent(const std::string& name) {
     return name == "_err";
 }
 
-int64_t formattedLibraryVersion(const char* versionID) {
-    std::string_view text(versionID ? versionID : "");
-    if (text.size() < 4) return 0;
-    text.remove_suffix(3);
-    int64_t version = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), version);
-    return ec == std::errc() && end == text.data() + text.size() ? version : 0;
-}
-
 ns::Value contextOf(const NEBAEvent& event) {
     return ns::Value(NEBAEvent::dictionaryFromParameters(event.parameters()));
 }
@@ -62,8 +54,8 @@ void NEBAMeasurement::initializeSharedInstanceWithOptions(
     // The process keeps the placeholder monitor until the engine installs its versioned one;
     // one installed on purpose (a test's capture) stays.
     if (NEBAMonitor::shared()->libraryVersion() == 0) {
-        NEBAMonitor::setShared(
-            std::make_shared<NEBAMonitor>(formattedLibraryVersion(NEBOptions::libraryVersionID())));
+        NEBAMonitor::setShared(std::make_shared<NEBAMonitor>(
+            NEBAIdentity::formattedLibraryVersionFromNEBOptions(NEBOptions::libraryVersionID())));
     }
     shared.engine = initWithOptions(options);
 }
@@ -115,15 +107,23 @@ std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithOptions(
                      "To enable debug logging set the following application argument: "
                      "-NEBAnalyticsDebugEnabled (see the SDK's logging documentation)");
     NEBAMonitor::log(7, "Debug logging enabled");
+    auto network = NEBNetwork::create();
+    if (network) {
+        network->setIsDebugModeEnabled(NEBAMonitor::shared()->isDebugModeEnabled());
+    } else {
+        NEBAMonitor::log(1, "Failed to initialize network component");
+    }
     return initWithDatabaseName(NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
                                 std::make_shared<NEBAScheduler>(NEBAScheduler::kWorkerQueueLabel),
-                                std::move(options));
+                                std::move(options), std::move(network));
 }
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithDatabaseName(
     std::string databaseName, std::string_view persistedConfigName,
-    std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options) {
+    std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options,
+    std::shared_ptr<NEBNetwork> network) {
     std::shared_ptr<NEBAMeasurement> engine(new NEBAMeasurement);
+    engine->network_ = std::move(network);
     engine->initTimestamp_ = now();
     engine->options_ = std::move(options);
     engine->databaseName_ = std::move(databaseName);
@@ -167,8 +167,10 @@ void NEBAMeasurement::setIsEnabledOnWorkerQueue(bool enabled) {
             setIsEnabled(false);
             return;
         }
+        sessionReporter_->setIsReportingEnabled(true);
         NEBAMonitor::log(6, "Nebula Analytics enabled");
     } else {
+        if (sessionReporter_) sessionReporter_->setIsReportingEnabled(false);
         NEBAMonitor::log(6, "Nebula Analytics disabled");
     }
 }
@@ -200,7 +202,9 @@ bool NEBAMeasurement::initializeComponents() {
     database_ = NEBADatabase::initWithDatabaseName(databaseName_, persistedConfig_);
     if (!database_) database_ = NEBADatabase::initWithDatabaseName(databaseName_, persistedConfig_);
     if (!database_) return false;
-    remoteConfig_ = NEBARemoteConfig::initWithNMPAppID(appID, database_.get());
+    identity_ = NEBAIdentity::initWithPersistedConfig(persistedConfig_, options_);
+    if (!identity_) return false;
+    remoteConfig_ = NEBARemoteConfig::initWithNMPAppID(identity_->appIDFromNMP(), database_.get());
     if (!remoteConfig_) return false;
     NEBADatabaseLimits limits;
     limits.maxEventsStored = remoteConfig_->maxEventsStored();
@@ -213,7 +217,23 @@ bool NEBAMeasurement::initializeComponents() {
     if (auto swept = database_->maybeDeleteStaleData(); !swept) {
         NEBAMonitor::log(4, "Unable to delete stale data. Error", {swept.error()});
     }
-    return true;
+    sessionReporter_ =
+        NEBASessionReporter::initWithPersistedConfig(persistedConfig_, remoteConfig_);
+    return sessionReporter_ != nullptr;
+}
+
+void NEBAMeasurement::setMinimumSessionInterval(double seconds) {
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        "NEBAMeasurement:861", [self = shared_from_this(), seconds] {
+            if (self->sessionReporter_) self->sessionReporter_->setMinimumSessionInterval(seconds);
+        });
+}
+
+void NEBAMeasurement::setSessionTimeoutInterval(double seconds) {
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        "NEBAMeasurement:869", [self = shared_from_this(), seconds] {
+            if (self->sessionReporter_) self->sessionReporter_->setTimeoutSessionInterval(seconds);
+        });
 }
 
 // --- Events ------------------------------------------------------------------------------

@@ -12,10 +12,13 @@
 #include "sdk/analytics/NEBADailyCounts.h"
 #include "sdk/analytics/NEBADatabase.h"
 #include "sdk/analytics/NEBAEvent.h"
+#include "sdk/analytics/NEBAIdentity.h"
 #include "sdk/analytics/NEBAPersistedConfig.h"
 #include "sdk/analytics/NEBARemoteConfig.h"
 #include "sdk/analytics/NEBAScheduler.h"
+#include "sdk/analytics/NEBASessionReporter.h"
 #include "sdk/analytics/NEBAUserAttribute.h"
+#include "sdk/core/NEBNetwork.h"
 #include "sdk/core/NEBOptions.h"
 
 // The measurement engine: one per process. It owns the store and the engine's components and
@@ -50,7 +53,8 @@ public:
     static std::shared_ptr<NEBAMeasurement> initWithOptions(std::shared_ptr<NEBOptions> options);
     static std::shared_ptr<NEBAMeasurement> initWithDatabaseName(
         std::string databaseName, std::string_view persistedConfigName,
-        std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options);
+        std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options,
+        std::shared_ptr<NEBNetwork> network = nullptr);
     ~NEBAMeasurement();
 
     static bool shouldEnableMeasurement(const NEBOptions& options,
@@ -59,6 +63,10 @@ public:
     void setIsEnabled(bool enabled);
     // Read on the worker queue only.
     bool isEnabled() const { return isEnabled_; }
+
+    // Dropped before the components exist.
+    void setMinimumSessionInterval(double seconds);
+    void setSessionTimeoutInterval(double seconds);
 
     void logEvent(const std::optional<NEBAEvent>& event);
     void logEventOnWorkerQueue(NEBAEvent event);
@@ -70,6 +78,13 @@ public:
     void userAttributeWithName(const std::string& name, UserAttributeCallback callback);
     void userPropertiesIncludingInternal(bool includeInternal, UserPropertiesCallback callback);
 
+    // Asks the measurement server for the configuration; worker queue only.
+    void fetchRemoteConfig();
+    void networkRemoteConfigFetchCompletionHandler(
+        const std::shared_ptr<const net::HTTPURLResponse>& response,
+        const std::optional<ns::Data>& data, const std::optional<ns::Error>& error);
+    bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
+
     NEB_MEASUREMENT::ACPMeasurementBundle createRawEventMetadataWithUserAttributes(
         const std::vector<NEBAUserAttribute>& attributes) const;
 
@@ -78,6 +93,8 @@ public:
     // The components, once built; worker queue only.
     NEBADatabase* database() const { return database_.get(); }
     const std::shared_ptr<NEBARemoteConfig>& engineRemoteConfig() const { return remoteConfig_; }
+    NEBAIdentity* identity() const { return identity_.get(); }
+    const std::shared_ptr<NEBASessionReporter>& sessionReporter() const { return sessionReporter_; }
     const std::optional<std::string>& previousNMPAppID() const { return previousNMPAppID_; }
     double initTimestamp() const { return initTimestamp_; }
 
@@ -99,7 +116,11 @@ private:
     std::shared_ptr<NEBAScheduler> scheduler_;
     std::shared_ptr<NEBAPersistedConfig> persistedConfig_;
     std::unique_ptr<NEBADatabase> database_;
+    std::unique_ptr<NEBAIdentity> identity_;
+    std::shared_ptr<NEBNetwork> network_;
+    bool isNetworkRequestPending_ = false;
     std::shared_ptr<NEBARemoteConfig> remoteConfig_;
+    std::shared_ptr<NEBASessionReporter> sessionReporter_;
     std::optional<std::string> previousNMPAppID_;
     double initTimestamp_ = 0;
     bool isEnabled_ = false;

@@ -1,13 +1,17 @@
 #include "sdk/analytics/NEBARemoteConfig.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
+#include "platform/dispatch/Clock.h"
 #include "sdk/analytics/NEBADatabase.h"
 #include "sdk/analytics/NEBAInternalNames.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAScheduler.h"
+#include "sdk/analytics/NEBNSDictionaryQuery.h"
+#include "sdk/core/NEBServiceHosts.h"
 
 namespace {
 
@@ -154,6 +158,60 @@ int64_t NEBARemoteConfig::version() {
     std::lock_guard lock(mutex_);
     if (!remoteConfigProto_ || !remoteConfigProto_->has_version()) return -1;
     return remoteConfigProto_->version();
+}
+
+bool NEBARemoteConfig::isExpired() {
+    if (isDefaultInstance()) {
+        NEBAMonitor::log(1,
+                         "Cannot fetch the last update timestamp from the default configuration");
+        return false;
+    }
+    double age = dispatch::Clock::current().wallTime() - lastRemoteConfigUpdateTimestamp();
+    return std::fabs(age) >= remoteConfigCacheTimeInterval();
+}
+
+double NEBARemoteConfig::lastRemoteConfigUpdateTimestamp() {
+    if (isDefaultInstance()) {
+        NEBAMonitor::log(
+            1, "Cannot fetch the last configuration update timestamp from the default instance");
+        return 0;
+    }
+    auto stored = database_->lastRemoteConfigUpdateTimestamp();
+    if (!stored) {
+        NEBAMonitor::log(4, "Failed to query last configuration update timestamp. Error",
+                         {stored.error()});
+        return 0;
+    }
+    return stored->value_or(0);
+}
+
+std::optional<ns::URL> NEBARemoteConfig::remoteConfigURLWithAppInstanceID(
+    const std::string& appInstanceID, const std::string& platform, int64_t NMPVersion) const {
+    if (appInstanceID.empty() || platform.empty()) {
+        NEBAMonitor::log(1,
+                         "Cannot create a URL to fetch a configuration with empty app instance "
+                         "ID or empty platform (app instance, platform)",
+                         {ns::Value(appInstanceID), ns::Value(platform)});
+        return std::nullopt;
+    }
+    std::string path;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (unsigned char c : appID_) {
+        bool unreserved =
+            std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == ':';
+        if (unreserved && c < 0x80) {
+            path += static_cast<char>(c);
+        } else {
+            path += '%';
+            path += kHex[c >> 4];
+            path += kHex[c & 15];
+        }
+    }
+    std::string query = neba_queryString({{"app_instance_id", ns::Value(appInstanceID)},
+                                          {"platform", ns::Value(platform)},
+                                          {"nmp_version", ns::Value(NMPVersion)}});
+    return ns::URL::parse("https://" + NEBServiceHosts::measurementUploadHost() + "/config/app/" +
+                          path + "?" + query);
 }
 
 std::optional<double> NEBARemoteConfig::numberFromString(std::string_view text) {

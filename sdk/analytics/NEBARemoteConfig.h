@@ -9,6 +9,7 @@
 #include <string_view>
 #include <variant>
 
+#include "platform/ns/URL.h"
 #include "proto/measurement.pb.h"
 
 class NEBADatabase;
@@ -32,6 +33,14 @@ public:
     bool isEventBlacklisted(const std::string& name);
     bool isEventCustomConversion(const std::string& name);
     int64_t version();
+    // Whether the stored configuration is older than its cache time (never for the default).
+    bool isExpired();
+    double lastRemoteConfigUpdateTimestamp();
+    // "https://" + the measurement host + "/config/app/" + the app ID (percent-encoded, so
+    // that no app ID can reach another path) + the query; none without instance ID or platform.
+    std::optional<ns::URL> remoteConfigURLWithAppInstanceID(const std::string& appInstanceID,
+                                                            const std::string& platform,
+                                                            int64_t NMPVersion) const;
 
     double uploadingBackoffInterval();
     int32_t maxAudienceCount();

@@ -166,6 +166,31 @@ void NEBAnalytics::observeNotificationsForAnalyticsConfiguration(
             }
             setIsAnalyticsEnabled(it->second.boolValue());
         }));
+    auto forwardInterval = [](const char* name, const char* complaint,
+                              void (NEBAMeasurement::*setter)(double)) {
+        return [name, complaint, setter](const ns::Notification& notification) {
+            auto it = notification.userInfo.find(name);
+            if (it == notification.userInfo.end() || !it->second.isNumber()) {
+                NEBAMonitor::log(4, complaint,
+                                 {it == notification.userInfo.end() ? ns::Value() : it->second});
+                return;
+            }
+            double seconds = it->second.doubleValue();
+            dispatchAsyncOnSerialQueue([setter, seconds] {
+                if (auto engine = NEBAMeasurement::sharedInstance()) ((*engine).*setter)(seconds);
+            });
+        };
+    };
+    s->observers.push_back(center.addObserver(
+        kNEBAnalyticsConfigurationSetMinimumSessionIntervalNotification, configuration,
+        forwardInterval(kNEBAnalyticsConfigurationSetMinimumSessionIntervalNotification,
+                        "Received setMinimumSessionInterval notification without NSNumber",
+                        &NEBAMeasurement::setMinimumSessionInterval)));
+    s->observers.push_back(center.addObserver(
+        kNEBAnalyticsConfigurationSetSessionTimeoutIntervalNotification, configuration,
+        forwardInterval(kNEBAnalyticsConfigurationSetSessionTimeoutIntervalNotification,
+                        "Received setSessionTimeoutInterval notification without NSNumber",
+                        &NEBAMeasurement::setSessionTimeoutInterval)));
 }
 
 void NEBAnalytics::setIsAnalyticsEnabled(bool enabled) {

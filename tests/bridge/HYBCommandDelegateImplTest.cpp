@@ -8,6 +8,7 @@
 #include "bridge/HYBPluginResult.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/JSONSerialization.h"
 #include "tests/bridge/support/BridgeFixture.h"
 #include "tests/support/LogCapture.h"
 
@@ -100,6 +101,37 @@ TEST_F(HYBCommandDelegateImplTest, DeferredResultsNeverOvertakeEarlierMainLoopWo
                              callback("a", 1, R"("1")"), "between()",
                              HYBCommandDelegateImpl::callbackBatchScript(
                                  {callback("b", 1, R"("2")"), callback("c", 1, R"("3")")})}));
+}
+
+// A large object or array answer reaches the page as JSON text that the page parses, so that
+// the engine never compiles a literal of that size; a large string stays a literal.
+TEST_F(HYBCommandDelegateImplTest, LargeAnswersReachThePageAsTextItParses) {
+    ns::Array rows;
+    for (int i = 0; i < 3000; ++i) {
+        rows.push_back(
+            ns::Value::dict({{"n", i}, {"label", "row \"" + std::to_string(i) + "\"\u2028"}}));
+    }
+    const ns::Value message(rows);
+    delegate().sendPluginResult(std::make_shared<HYBPluginResult>(HYBResultStatusOK, message),
+                                "big");
+    const std::string text(100000, 'x');
+    delegate().sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, text), "str");
+    loop().runUntilIdle();
+    const std::vector<std::string> evaluated = scripts();
+    ASSERT_EQ(evaluated.size(), 2u);
+    const std::string head = "hybrid.require('hybrid/exec').nativeCallback('big',1,JSON.parse(";
+    const std::string tail = "),0, 0)";
+    const std::string& script = evaluated[0];
+    ASSERT_EQ(script.substr(0, head.size()), head);
+    ASSERT_EQ(script.substr(script.size() - tail.size()), tail);
+    // The argument is one string literal whose text is the answer's JSON.
+    const auto literal = ns::JSONSerialization::read(
+        std::string_view(script).substr(head.size(), script.size() - head.size() - tail.size()),
+        {.fragmentsAllowed = true});
+    ASSERT_TRUE(literal && literal->isString());
+    EXPECT_EQ(ns::JSONSerialization::read(*literal->string()).valueOr(ns::Value()), message);
+    EXPECT_EQ(evaluated[1], callback("str", 1, "\"" + text + "\""));
 }
 
 // Every callback of a shared evaluation is shielded from the others, and each string the page

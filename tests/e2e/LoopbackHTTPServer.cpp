@@ -85,9 +85,18 @@ void LoopbackHTTPServer::answer(int connection) {
         paths_.push_back(path);
         if (auto page = pages_.find(path); page != pages_.end()) body = page->second;
     }
-    const std::string response =
-        "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
-        "Content-Length: " +
-        std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    const auto endsWith = [&](const char* suffix) {
+        const std::string tail(suffix);
+        return path.size() >= tail.size() &&
+               path.compare(path.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    const std::string type = endsWith(".js")    ? "text/javascript"
+                             : endsWith(".css") ? "text/css"
+                                                : "text/html; charset=utf-8";
+    const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: " + type +
+                                 "\r\n"
+                                 "Content-Length: " +
+                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                                 body;
     (void)!::write(connection, response.data(), response.size());
 }

@@ -1,0 +1,262 @@
+// The media plug-ins against their libraries used directly, in the same run:
+//   BM_PickerPhoto  one picked 4000 x 3000 JPEG decoded upright, fitted into 800 x 800 and
+//                   encoded at quality 80; library: libjpeg-turbo decoding at the same DCT
+//                   scale, a plain bilinear resample, libjpeg-turbo encoding. Goal: ratio <= 1.2.
+//   BM_Thumbnail    the thumbnail action (array mode) of a frame at 2.5 s of a 640 x 360 clip;
+//                   library: the media libraries opening the file, seeking, decoding one frame
+//                   and converting it, then libjpeg-turbo encoding it. Goal: ratio <= 1.2.
+#include <benchmark/benchmark.h>
+#include <jpeglib.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBInvokedUrlCommand.h"
+#include "bridge/HYBPluginResult.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/ns/Log.h"
+#include "platform/ns/Sandbox.h"
+#include "platform/ui/ImageCodec.h"
+#include "plugins/media_browser/HYBVideoThumbnail.h"
+#include "plugins/media_browser/ZIVPhotoPipeline.h"
+#include "plugins/media_browser/ZIVPicker.h"
+#include "tests/plugins/media_browser/support/ClipWriter.h"
+#include "tests/plugins/media_browser/support/RecordingDelegate.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+struct Scratch {
+    Scratch() {
+        char pattern[] = "/tmp/bench_media.XXXXXX";
+        root = ::mkdtemp(pattern);
+        ns::Sandbox::configure(root + "/sandbox");
+    }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    }
+    std::string root;
+};
+
+std::vector<unsigned char> encodeRGB(const unsigned char* rgb, int width, int height, int quality,
+                                     int components, J_COLOR_SPACE space) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr err{};
+    info.err = jpeg_std_error(&err);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = unsigned(width);
+    info.image_height = unsigned(height);
+    info.input_components = components;
+    info.in_color_space = space;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<unsigned char*>(rgb) +
+                       size_t(info.next_scanline) * size_t(width) * size_t(components);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::vector<unsigned char> bytes(out, out + size);
+    std::free(out);
+    return bytes;
+}
+
+// libjpeg-turbo alone: DCT-scaled decode to the smallest scale covering the box, bilinear
+// resample to the fitted size, encode.
+std::vector<unsigned char> libraryPhoto(const ns::Data& jpeg, int boxW, int boxH, int quality) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr err{};
+    info.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, jpeg.bytes(), static_cast<unsigned long>(jpeg.length()));
+    jpeg_read_header(&info, TRUE);
+    const double factor =
+        std::min(double(boxW) / info.image_width, double(boxH) / info.image_height);
+    const int outW = int(info.image_width * factor), outH = int(info.image_height * factor);
+    info.scale_denom = 8;
+    for (unsigned num = 1; num <= 8; ++num) {
+        if (info.image_width * num / 8.0 >= outW && info.image_height * num / 8.0 >= outH) {
+            info.scale_num = num;
+            break;
+        }
+    }
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    const int w = int(info.output_width), h = int(info.output_height);
+    std::vector<unsigned char> decoded(size_t(w) * h * 3);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = decoded.data() + size_t(info.output_scanline) * w * 3;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    std::vector<unsigned char> scaled(size_t(outW) * outH * 3);
+    const double sx = double(w) / outW, sy = double(h) / outH;
+    for (int y = 0; y < outH; ++y) {
+        const double fy = std::max(0.0, (y + 0.5) * sy - 0.5);
+        const int y0 = std::min(int(fy), h - 1), y1 = std::min(y0 + 1, h - 1);
+        const double ty = fy - y0;
+        for (int x = 0; x < outW; ++x) {
+            const double fx = std::max(0.0, (x + 0.5) * sx - 0.5);
+            const int x0 = std::min(int(fx), w - 1), x1 = std::min(x0 + 1, w - 1);
+            const double tx = fx - x0;
+            for (int c = 0; c < 3; ++c) {
+                auto at = [&](int xx, int yy) { return decoded[(size_t(yy) * w + xx) * 3 + c]; };
+                const double top = at(x0, y0) * (1 - tx) + at(x1, y0) * tx;
+                const double bottom = at(x0, y1) * (1 - tx) + at(x1, y1) * tx;
+                scaled[(size_t(y) * outW + x) * 3 + c] =
+                    static_cast<unsigned char>(top * (1 - ty) + bottom * ty + 0.5);
+            }
+        }
+    }
+    return encodeRGB(scaled.data(), outW, outH, quality, 3, JCS_RGB);
+}
+
+ns::Data bigPhoto() {
+    auto bitmap = ui::Bitmap::create(4000, 3000);
+    auto* px = reinterpret_cast<uint32_t*>(bitmap->data());
+    for (int y = 0; y < 3000; ++y) {
+        for (int x = 0; x < 4000; ++x) {
+            px[y * bitmap->stride() / 4 + x] = 0xff000000u | uint32_t((x * 255 / 4000) << 16) |
+                                               uint32_t((y * 255 / 3000) << 8) |
+                                               uint32_t((x ^ y) & 0xff);
+        }
+    }
+    bitmap->markDirty();
+    return *ui::ImageCodec::encodeJPEG(*bitmap, 0.9);
+}
+
+void BM_PickerPhoto(benchmark::State& state) {
+    const ns::Data jpeg = bigPhoto();
+    double ours = 0, library = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        auto decoded = ZIVPhotoPipeline::decodeUpright(jpeg, {800, 800});
+        auto scaled = ZIVPicker::imageByScalingNotCroppingForSize(decoded.value(), {800, 800});
+        auto encoded = ui::ImageCodec::encodeJPEG(*scaled, 0.8);
+        const auto t1 = Clock::now();
+        auto baseline = libraryPhoto(jpeg, 800, 800, 80);
+        const auto t2 = Clock::now();
+        benchmark::DoNotOptimize(encoded);
+        benchmark::DoNotOptimize(baseline);
+        ours += seconds(t1 - t0);
+        library += seconds(t2 - t1);
+        state.SetIterationTime(seconds(t1 - t0));
+    }
+    state.counters["ratio"] = library > 0 ? ours / library : 0;
+}
+
+// The media libraries alone: open, seek, decode the frame shown at the time, convert, encode.
+std::vector<unsigned char> libraryThumbnail(const std::string& path, double at) {
+    AVFormatContext* format = nullptr;
+    avformat_open_input(&format, path.c_str(), nullptr, nullptr);
+    avformat_find_stream_info(format, nullptr);
+    const AVCodec* decoder = nullptr;
+    const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+    AVStream* stream = format->streams[index];
+    AVCodecContext* codec = avcodec_alloc_context3(decoder);
+    avcodec_parameters_to_context(codec, stream->codecpar);
+    avcodec_open2(codec, decoder, nullptr);
+    const int64_t target = av_rescale_q(int64_t(at * 1000), {1, 1000}, stream->time_base);
+    av_seek_frame(format, index, target, AVSEEK_FLAG_BACKWARD);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    AVFrame* shown = av_frame_alloc();
+    bool done = false;
+    while (!done && av_read_frame(format, packet) >= 0) {
+        if (packet->stream_index == index && avcodec_send_packet(codec, packet) >= 0) {
+            while (avcodec_receive_frame(codec, frame) >= 0) {
+                if (frame->best_effort_timestamp > target && shown->width) {
+                    done = true;
+                    av_frame_unref(frame);
+                    break;
+                }
+                av_frame_unref(shown);
+                av_frame_move_ref(shown, frame);
+            }
+        }
+        av_packet_unref(packet);
+    }
+    std::vector<unsigned char> rgb(size_t(shown->width) * shown->height * 3);
+    SwsContext* sws =
+        sws_getContext(shown->width, shown->height, AVPixelFormat(shown->format), shown->width,
+                       shown->height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    uint8_t* planes[4] = {rgb.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {shown->width * 3, 0, 0, 0};
+    sws_scale(sws, shown->data, shown->linesize, 0, shown->height, planes, strides);
+    auto jpeg = encodeRGB(rgb.data(), shown->width, shown->height, 80, 3, JCS_RGB);
+    sws_freeContext(sws);
+    av_frame_free(&shown);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&codec);
+    avformat_close_input(&format);
+    return jpeg;
+}
+
+void BM_Thumbnail(benchmark::State& state) {
+    ns::Log::setStandardErrorEnabled(false);
+    Scratch scratch;
+    const std::string clip = scratch.root + "/clip.mp4";
+    std::vector<mediatest::Colour> colours;
+    for (int s = 0; s < 5; ++s) colours.push_back({uint8_t(s * 50), 100, uint8_t(255 - s * 50)});
+    if (!mediatest::writeClip(clip, 640, 360, colours)) {
+        state.SkipWithError("no clip");
+        return;
+    }
+    auto delegate = std::make_shared<mediatest::RecordingDelegate>();
+    auto plugin = std::make_shared<HYBVideoThumbnail>();
+    plugin->setCommandDelegate(delegate);
+    const HYBInvokedUrlCommand command(
+        ns::Array{"file://" + clip, ns::Value(),
+                  ns::Value::dict({{"mode", "array"}, {"position", 2.5}})},
+        "T1", "VideoThumbnail", "createThumbnail");
+    double ours = 0, library = 0;
+    for (auto _ : state) {
+        delegate->results.clear();
+        const auto t0 = Clock::now();
+        plugin->performAction("createThumbnail", command);
+        const auto t1 = Clock::now();
+        auto baseline = libraryThumbnail(clip, 2.5);
+        const auto t2 = Clock::now();
+        if (delegate->results.empty() || delegate->results.back()->status() != HYBResultStatusOK) {
+            state.SkipWithError("no thumbnail");
+            break;
+        }
+        benchmark::DoNotOptimize(baseline);
+        ours += seconds(t1 - t0);
+        library += seconds(t2 - t1);
+        state.SetIterationTime(seconds(t1 - t0));
+    }
+    state.counters["ratio"] = library > 0 ? ours / library : 0;
+}
+
+}  // namespace
+
+BENCHMARK(BM_PickerPhoto)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_Thumbnail)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+BENCHMARK_MAIN();

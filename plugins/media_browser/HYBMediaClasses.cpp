@@ -1,0 +1,14 @@
+#include "plugins/media_browser/HYBMediaClasses.h"
+
+#include <memory>
+
+#include "platform/rt/ClassRegistry.h"
+#include "plugins/media_browser/HYBVideoThumbnail.h"
+#include "plugins/media_browser/ZIVPicker.h"
+
+void HYBMediaClasses::registerClasses(rt::ClassRegistry& registry) {
+    registry.registerClass(HYBVideoThumbnail::kClassName, "HYBPlugin",
+                           [] { return std::make_shared<HYBVideoThumbnail>(); });
+    registry.registerClass(ZIVPicker::kClassName, "HYBPlugin",
+                           [] { return std::make_shared<ZIVPicker>(); });
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "bridge/HYBPlugin.h"
+#include "bridge/HYBPluginResult.h"
+#include "platform/ns/URL.h"
+#include "platform/ns/Value.h"
+
+// The page's video thumbnails: a still frame of a local video at a given time, optionally
+// fitted into a box, encoded as JPEG and handed back as a file, an ArrayBuffer or a data URL.
+class HYBVideoThumbnail : public HYBPlugin {
+public:
+    static constexpr const char* kClassName = "HYBVideoThumbnail";
+
+    HYBVideoThumbnail();
+
+    // Page action: [source, target, options].
+    void createThumbnail(const HYBInvokedUrlCommand& command);
+
+    // A "hybfile" URL's local file, any other URL as it stands, or a file of the web content.
+    std::optional<ns::URL> obtainURLForPath(const std::string& path);
+    // `options` already holds the defaults; throws ns::Exception for malformed options.
+    std::shared_ptr<HYBPluginResult> extractThumbnailAtPath(const std::string& source,
+                                                            const std::string& target,
+                                                            const ns::Dictionary& options);
+
+private:
+    // The local path a "file" mode thumbnail may be written to, or nothing: only a file URL
+    // whose path lies inside the sandbox and outside the application bundle.
+    std::optional<std::string> writablePath(const std::string& target);
+};

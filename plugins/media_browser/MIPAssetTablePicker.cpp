@@ -1,0 +1,100 @@
+#include "plugins/media_browser/MIPAssetTablePicker.h"
+
+#include <cmath>
+
+#include "platform/dispatch/Queue.h"
+#include "platform/ui/View.h"
+
+void MIPAssetTablePicker::viewDidLoad() {
+    mipAssets_.clear();
+    if (!immediateReturn_) {
+        hasDoneButton_ = true;
+        title_ = "Loading...";
+    }
+    preparePhotos();
+}
+
+void MIPAssetTablePicker::viewWillAppear(bool) {
+    columns_ = static_cast<int>(view()->frame().size.width / kColumnWidth);
+}
+
+void MIPAssetTablePicker::preparePhotos() {
+    std::weak_ptr<MIPAssetTablePicker> weak =
+        std::static_pointer_cast<MIPAssetTablePicker>(shared_from_this());
+    auto photos = assetGroup_;
+    auto filter = filter_;
+    dispatch::Queue::global().async([weak, photos, filter] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::vector<std::shared_ptr<MIPAsset>> kept;
+        auto filterDelegate = filter.lock();
+        for (const auto& photo : photos) {
+            auto asset = std::make_shared<MIPAsset>(photo);
+            asset->setParent(std::weak_ptr<MIPAssetDelegate>(self));
+            if (filterDelegate && filterDelegate->isAssetFilteredOut(*self, *asset)) continue;
+            kept.push_back(std::move(asset));
+        }
+        // The list becomes the table's only on the main thread.
+        dispatch::Queue::main().async([weak, kept = std::move(kept)]() mutable {
+            auto picker = weak.lock();
+            if (!picker) return;
+            picker->mipAssets_ = std::move(kept);
+            picker->title_ = picker->singleSelection_ ? "Pick Photo" : "Pick Photos";
+        });
+    });
+}
+
+size_t MIPAssetTablePicker::numberOfRows() {
+    if (columns_ < 1) columns_ = 4;
+    return static_cast<size_t>(
+        std::ceil(static_cast<float>(mipAssets_.size()) / static_cast<float>(columns_)));
+}
+
+std::vector<std::shared_ptr<MIPAsset>> MIPAssetTablePicker::assetsForIndexPath(size_t row) {
+    if (columns_ < 1) columns_ = 4;
+    std::vector<std::shared_ptr<MIPAsset>> out;
+    for (size_t i = row * size_t(columns_); i < mipAssets_.size() && out.size() < size_t(columns_);
+         ++i) {
+        out.push_back(mipAssets_[i]);
+    }
+    return out;
+}
+
+std::shared_ptr<MIPAssetCell> MIPAssetTablePicker::cellForRow(size_t row) {
+    auto cell = std::make_shared<MIPAssetCell>(view()->frame().size.width);
+    cell->setAssets(assetsForIndexPath(row));
+    return cell;
+}
+
+size_t MIPAssetTablePicker::totalSelectedAssets() const {
+    size_t count = 0;
+    for (const auto& asset : mipAssets_) count += asset->selected() ? 1 : 0;
+    return count;
+}
+
+bool MIPAssetTablePicker::shouldSelectAsset(const MIPAsset& asset) {
+    auto parent = parent_.lock();
+    return !parent || parent->shouldSelectAsset(*asset.asset(), totalSelectedAssets());
+}
+
+void MIPAssetTablePicker::assetSelected(const MIPAsset& asset) {
+    if (singleSelection_) {
+        for (const auto& other : mipAssets_) {
+            if (other.get() != &asset) other->setSelected(false);
+        }
+    }
+    if (!immediateReturn_) return;
+    std::weak_ptr<MIPAssetSelectionDelegate> parent = parent_;
+    auto photo = asset.asset();
+    dispatch::Queue::main().async([parent, photo] {
+        if (auto p = parent.lock()) p->selectedAssets({photo});
+    });
+}
+
+void MIPAssetTablePicker::doneAction() {
+    std::vector<std::shared_ptr<av::PhotoAsset>> chosen;
+    for (const auto& asset : mipAssets_) {
+        if (asset->selected()) chosen.push_back(asset->asset());
+    }
+    if (auto parent = parent_.lock()) parent->selectedAssets(chosen);
+}

@@ -1,0 +1,95 @@
+// The engine's fetch of its measurement configuration from the measurement server.
+#include <cstdint>
+
+#include "platform/dispatch/Clock.h"
+#include "sdk/analytics/NEBAMeasurement.h"
+#include "sdk/analytics/NEBAMonitor.h"
+
+void NEBAMeasurement::fetchRemoteConfig() {
+    if (!remoteConfig_ || !identity_ || !network_) return;
+    auto url = remoteConfig_->remoteConfigURLWithAppInstanceID(identity_->appInstanceID(), "ios",
+                                                               identity_->libraryVersionFromNMP());
+    if (!url) {
+        NEBAMonitor::log(1, "Unable to get configuration. Invalid server URL.");
+        return;
+    }
+    NEBAMonitor::log(7, "Fetching configuration from the server");
+    net::HTTPHeaderFields headers;
+    auto lastModified = persistedConfig_->configServerLastModifiedString();
+    if (lastModified && !lastModified->empty()) headers.emplace("If-Modified-Since", *lastModified);
+    isNetworkRequestPending_ = true;
+    network_->setTimeoutInterval(remoteConfig_->networkTimeout());
+    std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
+    network_->getURL(url, headers, scheduler_->workerQueue(),
+                     remoteConfig_->isNetworkBackgroundSessionEnabled(),
+                     [weak](auto response, auto data, auto error) {
+                         auto self = weak.lock();
+                         if (!self) return;
+                         NEBAScheduler::runGuarded("NEBAMeasurement:2748", [&] {
+                             self->isNetworkRequestPending_ = false;
+                             self->networkRemoteConfigFetchCompletionHandler(response, data, error);
+                         });
+                     });
+}
+
+void NEBAMeasurement::networkRemoteConfigFetchCompletionHandler(
+    const std::shared_ptr<const net::HTTPURLResponse>& response,
+    const std::optional<ns::Data>& data, const std::optional<ns::Error>& error) {
+    int code = response ? response->statusCode() : 0;
+    double now = dispatch::Clock::current().wallTime();
+    NEBAMonitor::log(7, "Fetched configuration. Status code", {ns::Value(code)});
+    bool answered = code == 200 || code == 204 || code == 304 || code == 404;
+    if (!answered) {
+        std::vector<NEBALogContext> contexts{ns::Value(code)};
+        if (error) contexts.emplace_back(*error);
+        NEBAMonitor::log(
+            7, "Unable to get the configuration from server. Network request failed. Code, Error",
+            contexts);
+        persistedConfig_->setLastFailedUploadTimestamp(now);
+        if (code == 503 || code == 429) persistedConfig_->setLastBackoffTimestamp(now);
+        NEBAMonitor::log(7, "Network fetch failed. Will retry later. Code, error", contexts);
+        return;
+    }
+    persistedConfig_->setConfigServerLastModifiedString(
+        response->valueForHTTPHeaderField("Last-Modified").value_or(""));
+    if (code == 304)
+        NEBAMonitor::log(7,
+                         "Configuration has not been modified. Using the same configuration. Code",
+                         {ns::Value(code)});
+    if (code == 404) NEBAMonitor::log(3, "Configuration not found. Using default configuration");
+    if (code == 200 || code == 204)
+        NEBAMonitor::log(
+            7, "Successful fetched configuration from the server. Got network response. Code, size",
+            {ns::Value(code), ns::Value(static_cast<long long>(data ? data->length() : 0))});
+    // A timestamp that cannot be stored is logged and the answer still applies: the next fetch
+    // waits for the schedule, as after any other answer.
+    database_->performTransaction([&] {
+        if (auto stored = database_->updateRemoteConfigSuccessfulTimestamp(now); !stored) {
+            NEBAMonitor::log(1,
+                             "Unable to update the configuration last set timestamp in database. "
+                             "Error",
+                             {stored.error()});
+            return false;
+        }
+        return true;
+    });
+    if ((code != 200 && code != 204) || !data || data->empty()) return;
+    database_->performTransaction([&] {
+        NEB_MEASUREMENT::ACPMeasurementConfig config;
+        if (data->length() > INT32_MAX ||
+            !config.ParseFromArray(data->bytes(), static_cast<int>(data->length()))) {
+            NEBAMonitor::log(1, "Configuration data is invalid.");
+            return false;
+        }
+        if (config.nmp_app_id() != identity_->appIDFromNMP()) {
+            NEBAMonitor::log(1, "Configuration does not have valid NMP App ID.");
+            return false;
+        }
+        config.clear_audiences();
+        if (!remoteConfig_->updateACPMeasurementConfig(&config)) {
+            NEBAMonitor::log(1, "Failed to update configuration with new server configuration");
+            return false;
+        }
+        return true;
+    });
+}

@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bridge/HYBViewController.h"
+#include "platform/ns/JSONSerialization.h"
+#include "platform/wk/WebView.h"
+#include "plugins/media_browser/HYBWKInAppBrowser.h"
+#include "tests/e2e/E2EHost.h"
+#include "tests/e2e/LoopbackHTTPServer.h"
+
+namespace {
+
+std::string json(const ns::Value& value) {
+    return ns::JSONSerialization::write(value, {.fragmentsAllowed = true}).value();
+}
+
+// The in-app browser on the real engine, against pages of a loopback server. The main page
+// calls the plug-in through its bridge; every event arrives as a report of that call.
+class InAppBrowser : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (plugin()->inAppBrowserViewController()) {
+            const size_t from = host.reportCount();
+            host.run("e2e.call('teardown', 'InAppBrowser', 'close', [])");
+            EXPECT_TRUE(waitForEvent(openId_, "exit", from));
+        }
+        EXPECT_TRUE(host.loadStartPage());
+    }
+
+    std::shared_ptr<HYBWKInAppBrowser> plugin() {
+        return std::dynamic_pointer_cast<HYBWKInAppBrowser>(
+            host.controller()->getCommandInstance("InAppBrowser"));
+    }
+    std::shared_ptr<wk::WebView> browserWeb() {
+        auto browser = plugin()->inAppBrowserViewController();
+        return browser ? browser->webView() : nullptr;
+    }
+
+    // Opens the URL in the browser and waits for the first event after the call's own answer.
+    ns::Value open(const std::string& url, const std::string& options) {
+        const auto answers =
+            host.call("InAppBrowser", "open", json(ns::Value::array({url, "_blank", options})), 2);
+        if (answers.size() < 2) return {};
+        openId_ = answers[0]["call"].stringValue();
+        return answers[1]["value"];
+    }
+    // Calls an action without waiting; its reports come under `id`.
+    void call(const std::string& id, const std::string& action, ns::Array arguments = {}) {
+        host.run("e2e.call(" + json(id) + ", 'InAppBrowser', " + json(action) + ", " +
+                 json(ns::Value(std::move(arguments))) + ")");
+    }
+    // The first report of the call `id` after `from` (whose value has this "type", if given).
+    std::optional<ns::Value> waitFor(const std::string& id, size_t from,
+                                     const std::string& type = "") {
+        auto report = host.waitForReport(from, [&](const E2EHost::Report& r) {
+            return r.body["call"] == ns::Value(id) &&
+                   (type.empty() || r.body["value"]["type"] == ns::Value(type));
+        });
+        if (!report) return std::nullopt;
+        return report->body["value"];
+    }
+    bool waitForEvent(const std::string& id, const std::string& type, size_t from) {
+        return waitFor(id, from, type).has_value();
+    }
+    // Runs a script in the browser's page.
+    void inBrowser(const std::string& script) { browserWeb()->evaluateJavaScript(script); }
+
+    E2EHost& host = E2EHost::shared();
+    LoopbackHTTPServer server;
+    std::string openId_;
+};
+
+TEST_F(InAppBrowser, OpensLoadsHidesShowsAndExits) {
+    const std::string url = server.url("/first");
+    const size_t from = host.reportCount();
+    const ns::Value start = open(url, "location=yes");
+    EXPECT_EQ(start["type"], ns::Value("loadstart"));
+    EXPECT_EQ(start["url"], ns::Value(url));
+    const auto stop = waitFor(openId_, from, "loadstop");
+    ASSERT_TRUE(stop);
+    EXPECT_EQ((*stop)["url"], ns::Value(url));
+    EXPECT_EQ(browserWeb()->title(), "/first");
+    // The browser is a second view of the same engine, apart from the main page.
+    EXPECT_NE(browserWeb(), host.webView());
+    EXPECT_EQ(host.webView()->URL()->absoluteString(), "app://localhost/index.html");
+
+    call("hide1", "hide");
+    EXPECT_TRUE(host.runUntil([&] { return !plugin()->tmpWindow(); }));
+    call("show1", "show");
+    EXPECT_TRUE(host.runUntil([&] { return static_cast<bool>(plugin()->tmpWindow()); }));
+
+    const size_t beforeClose = host.reportCount();
+    call("close1", "close");
+    ASSERT_TRUE(waitForEvent(openId_, "exit", beforeClose));
+    EXPECT_FALSE(plugin()->inAppBrowserViewController());
+}
+
+TEST_F(InAppBrowser, DeadPortsReportLoadErrors) {
+    LoopbackHTTPServer dead;
+    const std::string url = dead.url("/gone");
+    dead.stop();
+    const size_t from = host.reportCount();
+    open(url, "hidden=yes");
+    const auto error = waitFor(openId_, from, "loaderror");
+    ASSERT_TRUE(error);
+    EXPECT_EQ((*error)["url"], ns::Value(url));
+    EXPECT_TRUE((*error)["code"].isNumber());
+}
+
+TEST_F(InAppBrowser, BeforeloadHoldsUntilThePageApproves) {
+    const std::string url = server.url("/held");
+    const size_t from = host.reportCount();
+    const ns::Value first = open(url, "beforeload=yes,hidden=yes");
+    EXPECT_EQ(first["type"], ns::Value("beforeload"));
+    EXPECT_EQ(first["url"], ns::Value(url));
+    EXPECT_TRUE(server.requestedPaths().empty());
+
+    call("approve", "loadAfterBeforeload", {url});
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    EXPECT_EQ(server.requestedPaths(), std::vector<std::string>{"/held"});
+}
+
+TEST_F(InAppBrowser, InjectsAndHearsTheBrowserPage) {
+    server.setPage("/tool.js", "document.title = 'scripted';");
+    server.setPage("/look.css", "body { color: rgb(1, 2, 3); }");
+    const size_t from = host.reportCount();
+    open(server.url("/inject"), "hidden=yes");
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+
+    size_t at = host.reportCount();
+    call("code", "injectScriptCode", {"1+1"});
+    EXPECT_EQ(waitFor("code", at).value_or(ns::Value()), ns::Value::array({2}));
+
+    at = host.reportCount();
+    call("file", "injectScriptFile", {server.url("/tool.js")});
+    EXPECT_EQ(waitFor("file", at).value_or(ns::Value()), ns::Value(ns::Array{}));
+    EXPECT_EQ(browserWeb()->title(), "scripted");
+
+    at = host.reportCount();
+    call("sheet", "injectStyleFile", {server.url("/look.css")});
+    EXPECT_EQ(waitFor("sheet", at).value_or(ns::Value()), ns::Value(ns::Array{}));
+    call("style", "injectStyleCode", {"p { margin: 7px; }"});
+
+    // A page that answers the open call's own callback is ignored; its plain message arrives.
+    at = host.reportCount();
+    inBrowser(
+        "webkit.messageHandlers.hybrid_iab.postMessage({id: " + json(*plugin()->callbackId()) +
+        ", d: '[\"forged\"]'});"
+        "webkit.messageHandlers.hybrid_iab.postMessage(JSON.stringify({hello: 'app'}));");
+    const auto message = waitFor(openId_, at, "message");
+    ASSERT_TRUE(message);
+    EXPECT_EQ((*message)["data"], ns::Value::dict({{"hello", "app"}}));
+    for (size_t i = at; i < host.reportCount(); ++i) {
+        EXPECT_NE(host.reports()[i].body["value"], ns::Value::array({"forged"}));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The options clear the engine's own cookies, and the clearing is done before the page loads.
+TEST_F(InAppBrowser, OptionsClearCookiesBeforeThePageLoads) {
+    server.setPage("/set",
+                   "<script>document.cookie = 's=1';"
+                   "document.cookie = 'p=1; max-age=3600';</script>");
+    const std::string check =
+        "<script>webkit.messageHandlers.hybrid_iab.postMessage("
+        "JSON.stringify({cookies: document.cookie}));</script>";
+    server.setPage("/check", check);
+    server.setPage("/check2", check);
+
+    size_t from = host.reportCount();
+    open(server.url("/set"), "hidden=yes");
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    call("close2", "close");
+    ASSERT_TRUE(waitForEvent(openId_, "exit", from));
+
+    from = host.reportCount();
+    open(server.url("/check"), "hidden=yes,clearsessioncache=yes");
+    auto seen = waitFor(openId_, from, "message");
+    ASSERT_TRUE(seen);
+    EXPECT_EQ((*seen)["data"]["cookies"], ns::Value("p=1"));
+    call("close3", "close");
+    ASSERT_TRUE(waitForEvent(openId_, "exit", from));
+
+    from = host.reportCount();
+    open(server.url("/check2"), "hidden=yes,clearcache=yes");
+    seen = waitFor(openId_, from, "message");
+    ASSERT_TRUE(seen);
+    EXPECT_EQ((*seen)["data"]["cookies"], ns::Value(""));
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBInvokedUrlCommand.h"
+#include "bridge/HYBPluginResult.h"
+#include "bridge/HYBViewController.h"
+#include "platform/ns/Bundle.h"
+#include "platform/ns/Data.h"
+#include "platform/ns/Sandbox.h"
+#include "platform/ui/ImageCodec.h"
+#include "platform/ui/Screen.h"
+#include "plugins/device_storage/HYBFile.h"
+#include "plugins/media_browser/HYBVideoThumbnail.h"
+#include "tests/plugins/media_browser/support/ClipWriter.h"
+#include "tests/plugins/media_browser/support/RecordingDelegate.h"
+#include "tests/support/ManualRunLoop.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using mediatest::Colour;
+
+constexpr Colour kGreen{0, 255, 0};
+constexpr Colour kRed{255, 0, 0};
+constexpr Colour kBlue{0, 0, 255};
+
+class VideoThumbnailTest : public testsupport::ManualRunLoop {
+protected:
+    void SetUp() override {
+        ManualRunLoop::SetUp();
+        ASSERT_TRUE(ns::Sandbox::configure((dir_ / "sandbox").string()).ok());
+        std::filesystem::create_directories(dir_ / "App" / "www");
+        ns::Bundle::setMainBundlePath((dir_ / "App").string());
+        ui::Screen::main().setScale(3.0);
+        controller_ = HYBViewController::create();
+        delegate_->www = (dir_ / "App" / "www").string();
+        delegate_->file = std::make_shared<HYBFile>();
+        delegate_->file->setViewController(controller_);
+        delegate_->file->setCommandDelegate(delegate_);
+        delegate_->file->pluginInitialize();
+        plugin_->setCommandDelegate(delegate_);
+        clip_ = ns::Sandbox::temporaryDirectory() + "clip.mp4";
+        ASSERT_TRUE(mediatest::writeClip(clip_, 160, 90, {kGreen, kRed, kBlue}));
+    }
+
+    std::shared_ptr<HYBPluginResult> call(ns::Array arguments) {
+        delegate_->results.clear();
+        plugin_->performAction("createThumbnail",
+                               HYBInvokedUrlCommand(std::move(arguments), "Thumb1",
+                                                    "VideoThumbnail", "createThumbnail"));
+        loop().runUntilIdle();
+        EXPECT_EQ(delegate_->results.size(), 1u);
+        return delegate_->results.empty() ? std::make_shared<HYBPluginResult>()
+                                          : delegate_->results.back();
+    }
+
+    static std::string message(const std::shared_ptr<HYBPluginResult>& r) {
+        return r->message().stringValue();
+    }
+
+    static std::shared_ptr<ui::Bitmap> decodeFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        return ui::ImageCodec::decode(ns::Data(bytes.data(), bytes.size()));
+    }
+
+    static ::testing::AssertionResult near(ui::Bitmap::Pixel p, Colour c) {
+        auto close = [](int a, int b) { return std::abs(a - b) < 48; };
+        if (close(p.red, c.red) && close(p.green, c.green) && close(p.blue, c.blue)) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure()
+               << "pixel " << int(p.red) << "," << int(p.green) << "," << int(p.blue);
+    }
+
+    testsupport::TempDir dir_;
+    std::shared_ptr<HYBViewController> controller_;
+    std::shared_ptr<mediatest::RecordingDelegate> delegate_ =
+        std::make_shared<mediatest::RecordingDelegate>();
+    std::shared_ptr<HYBVideoThumbnail> plugin_ = std::make_shared<HYBVideoThumbnail>();
+    std::string clip_;
+};
+
+// The target comes back exactly as passed, the frame is the one shown at 1 s, and a name
+// with a space and "#" lands in the file of that name.
+TEST_F(VideoThumbnailTest, FileModeWritesTheFrameAtOneSecondByDefault) {
+    const std::string target = "hybfile://localhost/temporary/my%20thumb%23.jpg";
+    auto result = call({"hybfile://localhost/temporary/clip.mp4", target});
+    ASSERT_EQ(result->status(), HYBResultStatusOK) << message(result);
+    EXPECT_EQ(message(result), target);
+    auto image = decodeFile(ns::Sandbox::temporaryDirectory() + "my thumb#.jpg");
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 160);
+    EXPECT_EQ(image->height(), 90);
+    EXPECT_TRUE(near(image->pixel(20, 45), kRed));
+    EXPECT_TRUE(near(image->pixel(140, 45), {255, 255, 255}));
+}
+
+TEST_F(VideoThumbnailTest, ModesAndPositions) {
+    const std::string source = "file://" + clip_;
+    auto array =
+        call({source, ns::Value(), ns::Value::dict({{"mode", "ARRAY"}, {"position", 0.5}})});
+    ASSERT_EQ(array->status(), HYBResultStatusOK) << message(array);
+    const auto& envelope = array->message();
+    ASSERT_EQ(envelope["HYBType"].stringValue(), "ArrayBuffer");
+    auto bytes = ns::Data::fromBase64(envelope["data"].stringValue());
+    ASSERT_TRUE(bytes);
+    auto green = ui::ImageCodec::decode(*bytes);
+    ASSERT_TRUE(green);
+    EXPECT_TRUE(near(green->pixel(20, 45), kGreen));
+
+    // Past the end gives the last frame; any other mode gives a data URL.
+    auto url = call({source, ns::Value(), ns::Value::dict({{"mode", "base64"}, {"position", 99}})});
+    ASSERT_EQ(url->status(), HYBResultStatusOK) << message(url);
+    const std::string prefix = "data:image/jpeg;base64,";
+    ASSERT_TRUE(message(url).starts_with(prefix));
+    auto blue = ui::ImageCodec::decode(*ns::Data::fromBase64(message(url).substr(prefix.size())));
+    ASSERT_TRUE(blue);
+    EXPECT_TRUE(near(blue->pixel(20, 45), kBlue));
+}
+
+TEST_F(VideoThumbnailTest, SidewaysRecordingComesOutUpright) {
+    const std::string rotated = ns::Sandbox::temporaryDirectory() + "portrait.mp4";
+    ASSERT_TRUE(mediatest::writeClip(rotated, 64, 32, {kRed, kRed}, 90));
+    auto result = call({"file://" + rotated, ns::Value(), ns::Value::dict({{"mode", "array"}})});
+    ASSERT_EQ(result->status(), HYBResultStatusOK) << message(result);
+    auto image =
+        ui::ImageCodec::decode(*ns::Data::fromBase64(result->message()["data"].stringValue()));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 32);
+    EXPECT_EQ(image->height(), 64);
+    // The stored left half stands on top once turned a quarter clockwise.
+    EXPECT_TRUE(near(image->pixel(16, 10), kRed));
+    EXPECT_TRUE(near(image->pixel(16, 54), {255, 255, 255}));
+}
+
+TEST_F(VideoThumbnailTest, ResizeFitsTheBoxAtScreenScaleAndIsBounded) {
+    const std::string source = "file://" + clip_;
+    auto fitted =
+        call({source, ns::Value(),
+              ns::Value::dict({{"mode", "array"},
+                               {"resize", ns::Value::dict({{"width", 100}, {"height", 100}})}})});
+    ASSERT_EQ(fitted->status(), HYBResultStatusOK) << message(fitted);
+    auto image =
+        ui::ImageCodec::decode(*ns::Data::fromBase64(fitted->message()["data"].stringValue()));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 300);
+    EXPECT_EQ(image->height(), 169);  // 56.25 points at 3 pixels a point, rounded up
+
+    auto huge =
+        call({source, ns::Value(),
+              ns::Value::dict({{"mode", "array"},
+                               {"resize", ns::Value::dict({{"width", 1e9}, {"height", 1e9}})}})});
+    ASSERT_EQ(huge->status(), HYBResultStatusOK) << message(huge);
+    auto capped =
+        ui::ImageCodec::decode(*ns::Data::fromBase64(huge->message()["data"].stringValue()));
+    ASSERT_TRUE(capped);
+    EXPECT_LE(int64_t(capped->width()) * capped->height(), ui::Bitmap::kMaxPixelCount);
+
+    for (double side : {0.0, -5.0}) {
+        auto refused = call(
+            {source, ns::Value(),
+             ns::Value::dict({{"resize", ns::Value::dict({{"width", side}, {"height", 10}})}})});
+        EXPECT_EQ(refused->status(), HYBResultStatusJSONError) << side;
+    }
+}
+
+// A file-mode target must be a file inside the sandbox and outside the bundle: a bare path
+// is never taken from the working directory, a file URL elsewhere is refused.
+TEST_F(VideoThumbnailTest, TargetsOutsideTheSandboxOrInTheBundleAreRefused) {
+    const std::string source = "file://" + clip_;
+    std::ofstream((dir_ / "App" / "www" / "thumb.jpg").string()) << "keep";
+    const std::string outside = (dir_ / "outside.jpg").string();
+    for (const std::string& target :
+         {std::string("out.jpg"), std::string("thumb.jpg"), "file://" + outside,
+          "file://" + ns::Sandbox::temporaryDirectory() + "../../../outside.jpg"}) {
+        auto result = call({source, target});
+        EXPECT_EQ(result->status(), HYBResultStatusError) << target;
+        EXPECT_EQ(message(result),
+                  "Target can't be in the bundle. Source: " + source + ", Target: " + target);
+    }
+    EXPECT_FALSE(std::filesystem::exists(outside));
+    EXPECT_FALSE(std::filesystem::exists("out.jpg"));
+    std::ifstream kept((dir_ / "App" / "www" / "thumb.jpg").string());
+    std::string text;
+    kept >> text;
+    EXPECT_EQ(text, "keep");
+}
+
+TEST_F(VideoThumbnailTest, BadSourcesAndOptionsAnswerErrors) {
+    auto missing = call({"nowhere.mp4", "hybfile://localhost/temporary/t.jpg"});
+    EXPECT_EQ(missing->status(), HYBResultStatusError);
+    EXPECT_TRUE(message(missing).starts_with(
+        "Could not extract thumbnail from (null) at time 1.000000; err=Error Domain="))
+        << message(missing);
+
+    const std::string junk = ns::Sandbox::temporaryDirectory() + "junk.mp4";
+    std::ofstream(junk) << "this is not a video at all";
+    const std::string fifo = ns::Sandbox::temporaryDirectory() + "fifo.mp4";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& source :
+         {"file://" + junk, "file://" + fifo, std::string("http://127.0.0.1:9/clip.mp4")}) {
+        auto result = call({source, ns::Value(), ns::Value::dict({{"mode", "array"}})});
+        EXPECT_EQ(result->status(), HYBResultStatusError) << source;
+        EXPECT_TRUE(message(result).starts_with("Could not extract thumbnail from " + source))
+            << message(result);
+    }
+
+    for (const auto& options : {ns::Value("position=2"), ns::Value::dict({{"mode", 3}}),
+                                ns::Value::dict({{"quality", "high"}})}) {
+        auto result = call({"file://" + clip_, ns::Value(), options});
+        EXPECT_EQ(result->status(), HYBResultStatusJSONError) << options.description();
+        EXPECT_FALSE(message(result).empty());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBInvokedUrlCommand.h"
+#include "bridge/HYBPluginResult.h"
+#include "bridge/HYBViewController.h"
+#include "platform/av/PhotoLibrary.h"
+#include "platform/ns/Bundle.h"
+#include "platform/ns/Sandbox.h"
+#include "platform/ns/URL.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/ImageCodec.h"
+#include "platform/ui/Window.h"
+#include "plugins/media_browser/MIPAlbumPickerController.h"
+#include "plugins/media_browser/MIPAssetTablePicker.h"
+#include "plugins/media_browser/MIPImagePickerController.h"
+#include "plugins/media_browser/ZIVPhotoPipeline.h"
+#include "plugins/media_browser/ZIVPicker.h"
+#include "tests/plugins/media_browser/support/RecordingDelegate.h"
+#include "tests/support/ManualRunLoop.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+// A JPEG of the size, its left half red and right half blue, with an EXIF orientation tag
+// when `orientation` is not 1.
+ns::Data photo(int width, int height, int orientation = 1) {
+    auto bitmap = ui::Bitmap::create(width, height);
+    auto* pixels = reinterpret_cast<uint32_t*>(bitmap->data());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            pixels[y * bitmap->stride() / 4 + x] = x < width / 2 ? 0xffff0000 : 0xff0000ff;
+        }
+    }
+    bitmap->markDirty();
+    std::string jpeg(ui::ImageCodec::encodeJPEG(*bitmap, 0.9)->chars());
+    if (orientation != 1) {
+        // APP1 "Exif", big-endian TIFF with one entry: tag 0x0112, SHORT, count 1.
+        const std::string tiff =
+            std::string("MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 19) +
+            char(orientation) + std::string("\0\0\0\0\0\0", 6);
+        const std::string body = std::string("Exif\0\0", 6) + tiff;
+        const size_t length = body.size() + 2;
+        const std::string app1 =
+            std::string("\xff\xe1", 2) + char(length >> 8) + char(length & 0xff) + body;
+        jpeg.insert(2, app1);
+    }
+    return ns::Data(jpeg.data(), jpeg.size());
+}
+
+class PickerTest : public testsupport::ManualRunLoop {
+protected:
+    void SetUp() override {
+        ManualRunLoop::SetUp();
+        ASSERT_TRUE(ns::Sandbox::configure((dir_ / "sandbox").string()).ok());
+        std::filesystem::create_directories(dir_ / "App" / "www");
+        ns::Bundle::setMainBundlePath((dir_ / "App").string());
+        controller_ = HYBViewController::create();
+        window_ = ui::Window::create();
+        window_->setRootViewController(controller_);
+        window_->makeKeyAndVisible();
+        plugin_->setViewController(controller_);
+        plugin_->setCommandDelegate(delegate_);
+        auto& library = av::PhotoLibrary::shared();
+        ASSERT_TRUE(library.addPhoto(photo(40, 30), "a.jpg", "Trips").ok());
+        for (const char* name : {"1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg"}) {
+            ASSERT_TRUE(library.addPhoto(photo(400, 300), name).ok());
+        }
+        ASSERT_TRUE(library.addPhoto(photo(40, 20, 6), "6.jpg").ok());
+    }
+
+    void getPictures(ns::Value options) {
+        plugin_->performAction("getPictures",
+                               HYBInvokedUrlCommand({options}, "Pick1", "Picker", "getPictures"));
+        loop().runUntilIdle();
+    }
+
+    // The album list's Camera Roll, opened as the user does.
+    std::shared_ptr<MIPAssetTablePicker> openCameraRoll() {
+        auto albums = plugin_->picker()->albumPicker();
+        EXPECT_EQ(albums->rowText(0), "Camera Roll (6)");
+        auto grid = albums->didSelectRow(0);
+        loop().runUntilIdle();
+        return grid;
+    }
+
+    static void tap(MIPAssetTablePicker& grid, size_t index) {
+        const size_t columns = size_t(grid.columns());
+        auto cell = grid.cellForRow(index / columns);
+        const auto frame = cell->thumbnailFrame(index % columns);
+        cell->cellTapped({frame.origin.x + 10, frame.origin.y + 10});
+    }
+
+    std::shared_ptr<ui::Bitmap> written(const ns::Value& url) {
+        const auto path = ns::URL::parse(url.stringValue())->path();
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        return ui::ImageCodec::decode(ns::Data(bytes.data(), bytes.size()));
+    }
+
+    testsupport::TempDir dir_;
+    std::shared_ptr<HYBViewController> controller_;
+    std::shared_ptr<ui::Window> window_;
+    std::shared_ptr<mediatest::RecordingDelegate> delegate_ =
+        std::make_shared<mediatest::RecordingDelegate>();
+    std::shared_ptr<ZIVPicker> plugin_ = std::make_shared<ZIVPicker>();
+};
+
+TEST_F(PickerTest, PicksScaledPhotosIntoNumberedFilesAfterThoseTaken) {
+    std::ofstream(ns::Sandbox::temporaryDirectory() + "hyb_photo_001.jpg") << "earlier";
+    getPictures(ns::Value::dict({{"maximumImagesCount", 3}, {"width", 80}, {"quality", 50}}));
+    ASSERT_EQ(controller_->presentedViewController(), plugin_->picker());
+    auto albums = plugin_->picker()->albumPicker();
+    ASSERT_EQ(albums->assetGroups().size(), 2u);
+    EXPECT_EQ(albums->rowText(1), "Trips (1)");
+    auto grid = openCameraRoll();
+    EXPECT_TRUE(grid->hasDoneButton());
+    EXPECT_EQ(grid->title(), "Pick Photos");
+    EXPECT_EQ(grid->columns(), 4);
+    ASSERT_EQ(grid->numberOfRows(), 2u);
+    EXPECT_EQ(grid->assetsForIndexPath(1).size(), 2u);
+    tap(*grid, 0);
+    tap(*grid, 1);
+    tap(*grid, 5);  // the sideways photo, on the second row
+    grid->doneAction();
+    loop().runUntilIdle();
+
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    const auto& result = *delegate_->results[0];
+    ASSERT_EQ(result.status(), HYBResultStatusOK);
+    const auto& urls = *result.message().array();
+    ASSERT_EQ(urls.size(), 3u);
+    const std::string tmp =
+        ns::URL::fileURLWithPath(ns::Sandbox::temporaryDirectory()).absoluteString();
+    EXPECT_EQ(urls[0].stringValue(), tmp + "hyb_photo_002.jpg");
+    EXPECT_EQ(urls[2].stringValue(), tmp + "hyb_photo_004.jpg");
+    auto first = written(urls[0]);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->width(), 80);
+    EXPECT_EQ(first->height(), 60);
+    // Stored 40 x 20 with orientation 6: upright it stands 20 x 40, scaled to 80 x 160.
+    auto turned = written(urls[2]);
+    ASSERT_TRUE(turned);
+    EXPECT_EQ(turned->width(), 80);
+    EXPECT_EQ(turned->height(), 160);
+    EXPECT_GT(turned->pixel(40, 20).red, 200);  // the stored left half is now on top
+    EXPECT_GT(turned->pixel(40, 140).blue, 200);
+    EXPECT_FALSE(controller_->presentedViewController());
+}
+
+TEST_F(PickerTest, LimitAlertRefusesPastTheLimit) {
+    getPictures(ns::Value::dict({{"maximumImagesCount", 2}}));
+    auto grid = openCameraRoll();
+    tap(*grid, 0);
+    tap(*grid, 1);
+    tap(*grid, 2);
+    EXPECT_EQ(grid->totalSelectedAssets(), 2u);
+    auto alert = std::dynamic_pointer_cast<ui::AlertController>(
+        plugin_->picker()->presentedViewController());
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "Maximum 2 photos.");
+    EXPECT_EQ(alert->message(), "You can only select 2 photos at a time.");
+    ASSERT_TRUE(alert->press("Okay"));
+    loop().runUntilIdle();
+    tap(*grid, 1);  // deselecting makes room
+    tap(*grid, 2);
+    EXPECT_TRUE(grid->mipAssets()[2]->selected());
+
+    // A limit of 0 refuses everything; a negative one nothing.
+    auto& picker = *plugin_->picker();
+    picker.setMaximumImagesCount(0);
+    EXPECT_FALSE(picker.shouldSelectAsset(*grid->mipAssets()[0]->asset(), 0));
+    picker.setMaximumImagesCount(-1);
+    EXPECT_TRUE(picker.shouldSelectAsset(*grid->mipAssets()[0]->asset(), 1000));
+}
+
+TEST_F(PickerTest, SingleModeReturnsTheFirstTapAtFullSize) {
+    getPictures(ns::Value::dict({{"maximumImagesCount", 1}}));
+    auto grid = openCameraRoll();
+    EXPECT_FALSE(grid->hasDoneButton());
+    EXPECT_EQ(grid->title(), "Pick Photo");
+    tap(*grid, 4);
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    const auto& urls = *delegate_->results[0]->message().array();
+    ASSERT_EQ(urls.size(), 1u);
+    auto image = written(urls[0]);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 400);
+    EXPECT_EQ(image->height(), 300);
+}
+
+TEST_F(PickerTest, CancelAnswersAnEmptyArray) {
+    getPictures(ns::Value());
+    plugin_->picker()->albumPicker()->cancel();
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->results[0]->status(), HYBResultStatusOK);
+    EXPECT_EQ(delegate_->results[0]->message().array()->size(), 0u);
+}
+
+TEST(PhotoPipeline, DecodesAtTheSmallestDctScaleThatCoversTheBox) {
+    auto small = ZIVPhotoPipeline::decodeUpright(photo(800, 600), {100, 0});
+    ASSERT_TRUE(small.ok());
+    EXPECT_EQ(small.value()->width(), 100);
+    auto half = ZIVPhotoPipeline::decodeUpright(photo(800, 600), {300, 300});
+    ASSERT_TRUE(half.ok());
+    EXPECT_EQ(half.value()->width(), 300);  // 3/8: 300 x 225 is the fitted size itself
+    EXPECT_FALSE(ZIVPhotoPipeline::decodeUpright(ns::Data("junk", 4), {}).ok());
+}
+
+TEST(PhotoPipeline, FittedSizesFollowTheBoxAndStayBounded) {
+    const ui::Size photo{4000, 3000};
+    EXPECT_EQ(ZIVPhotoPipeline::fittedSize(photo, {800, 0}), (ui::Size{800, 600}));
+    EXPECT_EQ(ZIVPhotoPipeline::fittedSize(photo, {800, 800}), (ui::Size{800, 600}));
+    EXPECT_EQ(ZIVPhotoPipeline::fittedSize(photo, {6000, 6000}), (ui::Size{6000, 4500}));
+    EXPECT_EQ(ZIVPhotoPipeline::fittedSize(photo, {-5, -5}), photo);
+    const ui::Size huge = ZIVPhotoPipeline::fittedSize(photo, {1e12, 0});
+    EXPECT_LE(huge.width * huge.height, double(ZIVPhotoPipeline::kMaxOutputPixels));
+}
+
+TEST(PhotoPipeline, NumberedNamesAreClaimedOnce) {
+    testsupport::TempDir dir;
+    auto a = ZIVPhotoPipeline::writeNumbered(dir.str(), "hyb_photo_", "jpg", ns::Data("a", 1));
+    auto b =
+        ZIVPhotoPipeline::writeNumbered(dir.str() + "/", "hyb_photo_", "jpg", ns::Data("b", 1));
+    ASSERT_TRUE(a.ok() && b.ok());
+    EXPECT_EQ(a.value(), dir.str() + "/hyb_photo_001.jpg");
+    EXPECT_EQ(b.value(), dir.str() + "/hyb_photo_002.jpg");
+    std::ifstream in(a.value());
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "a");
+    EXPECT_FALSE(
+        ZIVPhotoPipeline::writeNumbered(dir.str() + "/missing", "x", "jpg", ns::Data("c", 1)).ok());
+}
+
+}  // namespace

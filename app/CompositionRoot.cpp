@@ -13,12 +13,14 @@
 #include "bridge/HYBHostClasses.h"
 #include "bridge/HYBPlugin.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/net/URLSession.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Notification.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationNotifications.h"
 #include "platform/ui/StatusBar.h"
@@ -162,6 +164,9 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
         } else if (argument == "--bundle" || argument == "--sandbox") {
             if (i + 1 >= arguments.size()) return usageError(argument + " needs a folder");
             (argument == "--bundle" ? bundle : options.sandboxPath) = arguments[++i];
+        } else if (argument == "--system-version") {
+            if (i + 1 >= arguments.size()) return usageError(argument + " needs a version");
+            options.systemVersion = arguments[++i];
         } else {
             return usageError("unknown argument " + argument);
         }
@@ -185,6 +190,7 @@ ns::Status CompositionRoot::prepare(const Options& options) {
             return status;
         }
     }
+    if (options.systemVersion) sys::DeviceFacts::current().setSystemVersion(*options.systemVersion);
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
     ui::Application::shared().setURLOpener(HYBDesktopURLOpener::open);
@@ -212,6 +218,13 @@ bool CompositionRoot::launch() {
         return false;
     }
     if (!application.launch()) return false;
+    // Uploads that an earlier run left unfinished (a crash, a kill) go on now, through the
+    // owners that took them up in the launch.
+    net::URLSession::resumePendingBackgroundJobs(
+        [&application](const std::string& identifier, std::function<void()> completion) {
+            application.deliver<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
+                identifier, ui::CompletionHandler(std::move(completion)));
+        });
     application.becomeActive();
     return true;
 }

@@ -21,10 +21,13 @@ public:
         std::optional<std::string> sandboxPath;
         // Leave once the start page has loaded (for scripted runs).
         bool exitAfterLoad = false;
+        // The system version the device reports (sys::DeviceFacts' default otherwise).
+        std::optional<std::string> systemVersion;
     };
 
     static constexpr const char* kUsage =
-        "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--exit-after-load]";
+        "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--system-version X.Y] "
+        "[--exit-after-load]";
     // The application delegate class that the application loop is started with.
     static constexpr const char* kDelegateClassName = "AppDelegate";
 

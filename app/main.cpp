@@ -7,6 +7,7 @@
 
 #include "app/CompositionRoot.h"
 #include "platform/gtk/GLibDriver.h"
+#include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
 
 namespace {
@@ -47,6 +48,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     dispatch::GLibDriver driver;
+    // Native screens (the in-app browser and its toolbar) are drawn as GTK widgets.
+    wk::GtkViewPresenter::install();
     CompositionRoot::setMainLoop({[&driver] { driver.run(); }, [&driver] { driver.quit(); }});
     return CompositionRoot::run(*options);
 }

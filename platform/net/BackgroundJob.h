@@ -15,6 +15,9 @@ class BackgroundJob {
 public:
     // Largest job file read back; anything longer is not a job written by this program.
     static constexpr size_t kMaximumSerializedSize = 1 << 20;
+    // A job not taken up within this many seconds of its start is dropped at a launch: what
+    // it carries is stale by then.
+    static constexpr double kMaximumAge = 7 * 24 * 3600.0;
 
     BackgroundJob(std::string identifier, std::string sessionIdentifier, URLRequest request,
                   std::string bodyFile);

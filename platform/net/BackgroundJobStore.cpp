@@ -95,6 +95,30 @@ std::vector<BackgroundJob> BackgroundJobStore::load() {
     return jobs;
 }
 
+size_t BackgroundJobStore::removeOutlived(double now, double maximumAge) {
+    const std::string dir = directory();
+    size_t removed = 0;
+    for (const auto& job : load()) {
+        if (isClaimed(job.identifier())) continue;
+        struct stat jobFile {};
+        struct stat body {};
+        const std::string path = pathOf(dir, job.identifier());
+        if (::stat(path.c_str(), &jobFile) != 0) continue;
+        const bool bodyGone = ::stat(job.bodyFile().c_str(), &body) != 0;
+        // A job file is written once, so its modification time is when the upload began.
+        const double age = now - static_cast<double>(jobFile.st_mtim.tv_sec);
+        if (!bodyGone && age <= maximumAge) continue;
+        ns::Log::write(ns::LogLevel::Default, "net", "background",
+                       "Dropping background upload " + job.identifier() +
+                           (bodyGone ? ": its body is gone" : ": it is too old to matter"));
+        std::error_code ec;
+        std::filesystem::remove(job.bodyFile(), ec);
+        std::filesystem::remove(path, ec);
+        ++removed;
+    }
+    return removed;
+}
+
 bool BackgroundJobStore::claim(const std::string& jobIdentifier) {
     std::lock_guard lock(state().mutex);
     return state().claimed.insert(jobIdentifier).second;

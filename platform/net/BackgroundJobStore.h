@@ -23,6 +23,11 @@ public:
     // line and removed.
     static std::vector<BackgroundJob> load();
 
+    // Removes, with their body files, the jobs that no task runs and that outlived their
+    // use: begun more than `maximumAge` seconds before `now` (wall-clock seconds since 1970),
+    // or whose body is gone. Answers how many went.
+    static size_t removeOutlived(double now, double maximumAge);
+
     // A job runs in at most one task of the process at a time: claim() answers false when
     // another task has it.
     static bool claim(const std::string& jobIdentifier);

@@ -271,14 +271,21 @@ void SocketConnection::startTLS() {
     SSL_CTX_set_options(context_, SSL_OP_IGNORE_UNEXPECTED_EOF);
     TLSSettings::loadTrustAnchors(SSL_CTX_get_cert_store(context_));
     ssl_ = SSL_new(context_);
-    SSL_set_fd(ssl_, fd_);
-    SSL_set_mode(ssl_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    if (isIPAddress(host_)) {
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host_.c_str());
-    } else {
-        SSL_set_tlsext_host_name(ssl_, host_.c_str());
-        SSL_set1_host(ssl_, host_.c_str());
+    // Without the name to check the certificate against, any trusted certificate would do: a
+    // connection whose name cannot be set (none, a NUL inside, no memory) is not made.
+    bool named = ssl_ && SSL_set_fd(ssl_, fd_) == 1 && !host_.empty() &&
+                 host_.find('\0') == std::string::npos;
+    if (named && isIPAddress(host_)) {
+        named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host_.c_str()) == 1;
+    } else if (named) {
+        named = SSL_set_tlsext_host_name(ssl_, host_.c_str()) == 1 &&
+                SSL_set1_host(ssl_, host_.c_str()) == 1;
     }
+    if (!named) {
+        fail(tlsFailure(kSSLProtocolError, "Cannot set up a secure connection.", {}));
+        return;
+    }
+    SSL_set_mode(ssl_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_set_connect_state(ssl_);
     state_ = State::Handshaking;
     handshake();

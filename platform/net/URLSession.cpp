@@ -3,6 +3,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/dispatch/Clock.h"
 #include "platform/net/BackgroundJobStore.h"
 #include "platform/ns/Exception.h"
 
@@ -157,6 +158,8 @@ std::string URLSession::backgroundJobsDirectory() {
 }
 
 size_t URLSession::resumePendingBackgroundJobs(const BackgroundEventsHandler& handler) {
+    BackgroundJobStore::removeOutlived(dispatch::Clock::current().wallTime(),
+                                       BackgroundJob::kMaximumAge);
     std::set<std::string> identifiers;
     for (const auto& job : BackgroundJobStore::load()) {
         if (!BackgroundJobStore::isClaimed(job.identifier())) {

@@ -77,9 +77,11 @@ public:
     // sandbox's Application Support directory.
     static void setBackgroundJobsDirectory(std::string directory);
     static std::string backgroundJobsDirectory();
-    // At launch: calls `handler` once for each background session identifier that has jobs
-    // left from an earlier run and no session taking them up yet; the application answers by
-    // making a session with that identifier. Returns how many identifiers were reported.
+    // At launch: drops the jobs that outlived their use (BackgroundJob::kMaximumAge, or their
+    // body gone), then calls `handler` once for each background session identifier that has
+    // jobs left from an earlier run and no session taking them up yet; the application
+    // answers by making a session with that identifier. Returns how many identifiers were
+    // reported.
     static size_t resumePendingBackgroundJobs(const BackgroundEventsHandler& handler);
 
 private:

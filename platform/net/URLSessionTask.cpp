@@ -11,6 +11,7 @@
 
 #include "platform/net/BackgroundJob.h"
 #include "platform/net/BackgroundJobStore.h"
+#include "platform/net/ConnectivityWaiter.h"
 #include "platform/net/CurlTransfer.h"
 #include "platform/net/ProtocolLoad.h"
 #include "platform/net/TransferEngine.h"
@@ -430,9 +431,43 @@ void URLSessionTask::answerRedirection(uint64_t load, std::optional<URLRequest> 
     finishLocked(std::nullopt);
 }
 
+bool URLSessionTask::waitsForConnectivityLocked(const std::optional<ns::Error>& error) const {
+    // Only a background upload that heard nothing back yet starts over cleanly; the others
+    // report the failure as it is.
+    if (backgroundJobId_.empty() || response_ || !error || error->domain() != kURLErrorDomain) {
+        return false;
+    }
+    switch (error->code()) {
+        case kURLErrorNotConnectedToInternet:
+        case kURLErrorNetworkConnectionLost:
+        case kURLErrorCannotFindHost:
+        case kURLErrorTimedOut:
+            return true;
+        default:
+            return false;
+    }
+}
+
 void URLSessionTask::loadDidFinish(uint64_t load, std::optional<ns::Error> error) {
     std::lock_guard lock(mutex_);
     if (!isCurrentLocked(load)) return;
+    if (waitsForConnectivityLocked(error)) {
+        // The job stays on disk and with this task: uploaded anew once the network is back,
+        // or by the next launch if the process ends first.
+        stopLoadLocked();
+        body_ = ns::Data();
+        received_ = 0;
+        std::weak_ptr<URLSessionTask> weak = shared_from_this();
+        ConnectivityWaiter::whenReachable([weak] {
+            auto self = weak.lock();
+            if (!self) return;
+            std::lock_guard lock(self->mutex_);
+            if (self->state_ == URLSessionTaskState::Running && !self->load_) {
+                self->startLoadLocked(self->current_);
+            }
+        });
+        return;
+    }
     finishLocked(std::move(error));
 }
 

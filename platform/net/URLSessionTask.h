@@ -91,6 +91,8 @@ private:
     void stopLoadLocked();
     void failLocked(int64_t code, const std::string& debugDescription = {});
     void finishLocked(std::optional<ns::Error> error);
+    // A failure that a background upload waits out: it starts again when the network is back.
+    bool waitsForConnectivityLocked(const std::optional<ns::Error>& error) const;
     bool appendBodyLocked(const uint8_t* bytes, size_t length);
     bool openDownloadFileLocked();
     void closeDownloadFileLocked();

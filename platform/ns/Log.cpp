@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -35,6 +36,8 @@ struct LogState {
     Log::SinkToken nextToken = 1;
     int fileFd = -1;
     std::atomic<LogLevel> minimum{LogLevel::Default};
+    std::map<std::string, LogLevel, std::less<>> subsystemMinimum;
+    std::atomic<bool> hasSubsystemMinimum{false};  // spares the lock when there are none
     std::atomic<bool> stderrEnabled{true};
     std::mutex outputMutex;  // keeps lines whole when threads log at once
 };
@@ -157,7 +160,14 @@ void Log::write(LogLevel level, std::string_view subsystem, std::string_view cat
     }
     entry.line.append(levelTag(level)).append(escapedForLine(text));
 
-    if (level >= s.minimum.load()) {
+    LogLevel minimum = s.minimum.load();
+    if (s.hasSubsystemMinimum.load() && !subsystem.empty()) {
+        std::lock_guard lock(s.mutex);
+        if (auto it = s.subsystemMinimum.find(subsystem); it != s.subsystemMinimum.end()) {
+            minimum = it->second;
+        }
+    }
+    if (level >= minimum) {
         std::string out = entry.line + "\n";
         std::lock_guard lock(s.outputMutex);
         if (s.stderrEnabled.load()) writeAll(STDERR_FILENO, out);
@@ -179,6 +189,17 @@ void Log::write(LogLevel level, std::string_view subsystem, std::string_view cat
 
 void Log::setMinimumLevel(LogLevel level) {
     state().minimum.store(level);
+}
+
+void Log::setMinimumLevel(std::string_view subsystem, std::optional<LogLevel> level) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    if (level) {
+        s.subsystemMinimum.insert_or_assign(std::string(subsystem), *level);
+    } else if (auto it = s.subsystemMinimum.find(subsystem); it != s.subsystemMinimum.end()) {
+        s.subsystemMinimum.erase(it);
+    }
+    s.hasSubsystemMinimum.store(!s.subsystemMinimum.empty());
 }
 
 LogLevel Log::minimumLevel() {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,7 +25,7 @@ struct LogEntry {
 // The process's system log: lines go to standard error and, when set, to a file; sinks added by
 // tests or by the host see every line whatever the minimum level. Usable from any thread.
 class Log {
-  public:
+public:
     using Sink = std::function<void(const LogEntry&)>;
     using SinkToken = uint64_t;
 
@@ -34,6 +35,9 @@ class Log {
 
     // Lines below this level stay out of standard error and the file (default: Default).
     static void setMinimumLevel(LogLevel level);
+    // The minimum for the lines of one subsystem alone, in place of the process's; nothing
+    // gives the subsystem back to the process's minimum.
+    static void setMinimumLevel(std::string_view subsystem, std::optional<LogLevel> level);
     static LogLevel minimumLevel();
 
     // Appends every line to the file as well; an empty path closes it. False when it cannot be

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "platform/ns/Bundle.h"
 #include "platform/ns/FileManager.h"
@@ -151,6 +152,74 @@ bool Sandbox::isInsideContainer(const std::string& path) {
     if (ec) return false;
     auto rel = full.lexically_relative(container);
     return !rel.empty() && *rel.begin() != "..";
+}
+
+namespace {
+
+fs::path resolved(const std::string& path) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    if (ec) return {};
+    fs::path full = fs::weakly_canonical(absolute, ec);
+    return ec ? absolute.lexically_normal() : full;
+}
+
+// `path` is `dir` or lies below it; both resolved.
+bool isAtOrBelow(const fs::path& path, const fs::path& dir) {
+    auto rel = path.lexically_relative(dir);
+    return !rel.empty() && *rel.begin() != "..";
+}
+
+const std::vector<fs::path>& systemFolders() {
+    static const auto* folders = [] {
+        auto* out = new std::vector<fs::path>;
+        for (const char* dir :
+             {"/etc", "/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32"}) {
+            std::error_code ec;
+            if (fs::exists(dir, ec)) out->push_back(resolved(dir));
+        }
+        return out;
+    }();
+    return *folders;
+}
+
+std::vector<fs::path> readableRoots() {
+    std::vector<fs::path> roots = systemFolders();
+    roots.push_back(resolved(Sandbox::homeDirectory()));
+    if (std::string bundle = Sandbox::bundleDirectory(); !bundle.empty()) {
+        roots.push_back(resolved(bundle));
+    }
+    return roots;
+}
+
+bool isForbidden(const fs::path& path) {
+    for (const char* dir : {"/proc", "/sys", "/dev"}) {
+        if (isAtOrBelow(path, dir)) return true;
+    }
+    return isAtOrBelow(path, resolved(Sandbox::keychainDirectory()));
+}
+
+}  // namespace
+
+bool Sandbox::isReadable(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    const fs::path full = resolved(path);
+    if (full.empty() || isForbidden(full)) return false;
+    for (const auto& root : readableRoots()) {
+        if (isAtOrBelow(full, root)) return true;
+    }
+    return false;
+}
+
+bool Sandbox::isReachable(const std::string& path) {
+    if (isReadable(path)) return true;
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    const fs::path full = resolved(path);
+    if (full.empty() || isForbidden(full)) return false;
+    for (const auto& root : readableRoots()) {
+        if (isAtOrBelow(root, full)) return true;
+    }
+    return false;
 }
 
 Status Sandbox::simulateReinstall() {

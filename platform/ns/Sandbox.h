@@ -12,7 +12,7 @@ namespace ns {
 // Library/Preferences, tmp) and, beside it, the Keychain, which outlives a reinstall as on the
 // phone. Paths carry no trailing "/" except temporaryDirectory(). Usable from any thread.
 class Sandbox {
-  public:
+public:
     // Uses DIR (the host's --sandbox) and creates the layout; tmp, Container and Keychain get
     // mode 0700. Without a call, the first accessor configures defaultRoot().
     static Status configure(const std::string& root);
@@ -36,6 +36,17 @@ class Sandbox {
     // True when the path, with symbolic links of its existing part resolved, is the container
     // or lies below it; for callers that must refuse writes anywhere else.
     static bool isInsideContainer(const std::string& path);
+
+    // What the application may read, as a phone's own sandbox would let it: its container,
+    // its bundle and the system's read-only folders (/etc, /usr and the program and library
+    // folders); never the keychain, the user's other files, other applications' sandboxes or
+    // the kernel's /proc, /sys and /dev. Links of the existing part are resolved first, so a
+    // link cannot lead out.
+    static bool isReadable(const std::string& path);
+    // Readable, or a folder on the way to a readable one ("/", the folders above the
+    // container), so that a walk from "/" reaches what is readable; such a folder's listing
+    // shows only the names that are themselves reachable.
+    static bool isReachable(const std::string& path);
 
     // Wipes the Container as deleting and reinstalling the app would; the Keychain stays.
     static Status simulateReinstall();

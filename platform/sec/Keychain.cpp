@@ -1,13 +1,13 @@
 #include "platform/sec/Keychain.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <vector>
 
+#include "platform/ns/Bundle.h"
 #include "platform/ns/FaultSeam.h"
+#include "platform/ns/Sandbox.h"
 #include "platform/sec/AttributeCodec.h"
 #include "platform/sec/ItemQuery.h"
 #include "platform/sec/Key.h"
@@ -104,19 +104,31 @@ struct MatchedRow {
     std::optional<ns::Data> data;
 };
 
-std::filesystem::path homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
-    return "/";
-}
-
 }  // namespace
 
 struct Keychain::Impl {
     mutable std::mutex mutex;
-    std::filesystem::path directory;
-    std::string defaultAccessGroup = kInitialAccessGroup;
+    // Nothing: the keychain of the application that the sandbox holds, wherever that is now.
+    std::optional<std::filesystem::path> directory;
+    std::optional<std::string> defaultAccessGroup;
     std::unique_ptr<KeychainStore> store;
+    std::filesystem::path storeDirectory;
+
+    std::filesystem::path currentDirectory() const {
+        if (directory) return *directory;
+        if (const char* dir = std::getenv("HYB_KEYCHAIN_DIR"); dir && *dir) return dir;
+        return ns::Sandbox::keychainDirectory();
+    }
+
+    // The application's own group unless set: one application cannot see another's items by
+    // default even when they share a folder.
+    std::string accessGroup() const {
+        if (defaultAccessGroup) return *defaultAccessGroup;
+        auto bundle = ns::Bundle::mainBundle();
+        auto identifier = bundle ? bundle->bundleIdentifier() : std::nullopt;
+        if (!identifier || identifier->empty()) return kInitialAccessGroup;
+        return std::string(kTeamPrefix) + *identifier;
+    }
 
     // With the mutex held: an injected failure, or the store opened.
     OSStatus ready() {
@@ -125,12 +137,17 @@ struct Keychain::Impl {
     }
 
     OSStatus openStore() {
-        if (!store) store = KeychainStore::open(directory);
+        const std::filesystem::path target = currentDirectory();
+        if (store && storeDirectory != target) store.reset();
+        if (!store) {
+            store = KeychainStore::open(target);
+            storeDirectory = target;
+        }
         return store ? errSecSuccess : errSecNotAvailable;
     }
 
     void completeForAdd(ns::Dictionary& attributes) const {
-        attributes.try_emplace(kSecAttrAccessGroup, defaultAccessGroup);
+        attributes.try_emplace(kSecAttrAccessGroup, accessGroup());
         attributes.try_emplace(kSecAttrAccessible, kSecAttrAccessibleWhenUnlocked);
     }
 
@@ -172,9 +189,11 @@ Keychain::Keychain(std::filesystem::path directory) : impl_(std::make_unique<Imp
 
 Keychain::~Keychain() = default;
 
+Keychain::Keychain() : impl_(std::make_unique<Impl>()) {}
+
 Keychain& Keychain::shared() {
     // Never destroyed: queue threads may still reach the keychain while the process exits.
-    static Keychain& keychain = *new Keychain(defaultDirectory());
+    static Keychain& keychain = *new Keychain();
     return keychain;
 }
 
@@ -182,23 +201,20 @@ void Keychain::setDirectory(const std::filesystem::path& directory) {
     Impl& impl = *shared().impl_;
     std::lock_guard lock(impl.mutex);
     impl.store.reset();
-    impl.directory = directory;
+    if (directory.empty()) {
+        impl.directory.reset();
+    } else {
+        impl.directory = directory;
+    }
 }
 
 std::filesystem::path Keychain::defaultDirectory() {
-    if (const char* dir = std::getenv("HYB_KEYCHAIN_DIR"); dir && *dir) return dir;
-    std::filesystem::path data;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
-        data = xdg;
-    } else {
-        data = homeDirectory() / ".local" / "share";
-    }
-    return data / "hybrid-host" / "Keychain";
+    return Impl().currentDirectory();
 }
 
 std::string Keychain::defaultAccessGroup() const {
     std::lock_guard lock(impl_->mutex);
-    return impl_->defaultAccessGroup;
+    return impl_->accessGroup();
 }
 
 void Keychain::setDefaultAccessGroup(std::string group) {

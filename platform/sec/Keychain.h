@@ -12,7 +12,10 @@ namespace sec {
 class Key;
 
 // The keychain: items of a class (generic passwords, keys) with attributes and value data,
-// kept in one SQLite file of a private directory that lives outside the application's sandbox.
+// kept in one SQLite file of a private directory that lives outside the application's
+// container, so that it survives a reinstall. Each application has its own: the process's
+// keychain is the one beside the sandbox of the application it runs, and its default access
+// group names the application's bundle identifier.
 //
 // Queries follow the platform: an attribute named in a query must match exactly (text and data
 // compare by their bytes), an attribute left out matches anything. An item is identified by
@@ -20,22 +23,26 @@ class Key;
 // class and access group (keys); an item added without an access group goes into the default
 // one. Every call is one transaction; any thread may call.
 class Keychain {
-  public:
+public:
     // Opens lazily: the directory and file are made by the first call that needs them.
     explicit Keychain(std::filesystem::path directory);
     ~Keychain();
     Keychain(const Keychain&) = delete;
     Keychain& operator=(const Keychain&) = delete;
 
-    // The process's keychain, in defaultDirectory() until setDirectory() says otherwise.
+    // The process's keychain, in defaultDirectory() (followed as the sandbox moves) until
+    // setDirectory() says otherwise.
     static Keychain& shared();
-    // Moves the process's keychain to another directory (the sandbox's keychain folder).
+    // Moves the process's keychain to another directory for good; an empty path gives it back
+    // to the sandbox.
     static void setDirectory(const std::filesystem::path& directory);
-    // $HYB_KEYCHAIN_DIR, else $XDG_DATA_HOME (or ~/.local/share) + "/hybrid-host/Keychain".
+    // $HYB_KEYCHAIN_DIR, else the sandbox's keychain folder (ns::Sandbox::keychainDirectory()).
     static std::filesystem::path defaultDirectory();
 
-    // The group of items added without one; its first dot-separated part stands for the team
-    // that signs the application.
+    // The group of items added without one: kTeamPrefix and the main bundle's identifier, or
+    // kInitialAccessGroup without one; the first dot-separated part stands for the team that
+    // signs the application.
+    static constexpr const char* kTeamPrefix = "LOCALTEAM.";
     static constexpr const char* kInitialAccessGroup = "LOCALTEAM.hybrid-host";
     std::string defaultAccessGroup() const;
     void setDefaultAccessGroup(std::string group);
@@ -55,7 +62,8 @@ class Keychain {
     OSStatus generateKeyPair(const ns::Dictionary& parameters, std::shared_ptr<Key>* publicKey,
                              std::shared_ptr<Key>* privateKey);
 
-  private:
+private:
+    Keychain();  // the shared one, whose directory follows the sandbox
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

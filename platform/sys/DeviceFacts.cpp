@@ -1,6 +1,10 @@
 #include "platform/sys/DeviceFacts.h"
 
+#include <sys/utsname.h>
 #include <time.h>
+
+#include "platform/ns/AtomicFile.h"
+#include "platform/ns/Sandbox.h"
 
 namespace sys {
 
@@ -8,19 +12,27 @@ DeviceFacts& DeviceFacts::current() {
     return ns::SharedInstance<DeviceFacts>::get();
 }
 
+std::string DeviceFacts::kernelMachine() {
+    utsname names{};
+    if (::uname(&names) != 0 || names.machine[0] == '\0') return "unknown";
+    return names.machine;
+}
+
 std::string DeviceFacts::machine() const {
     std::lock_guard lock(mutex_);
-    return machine_;
+    if (!machine_) machine_ = kernelMachine();
+    return *machine_;
 }
 
 void DeviceFacts::setMachine(std::string machine) {
     std::lock_guard lock(mutex_);
     machine_ = std::move(machine);
+    machineSet_ = true;
 }
 
 bool DeviceFacts::isSimulator() const {
-    auto name = machine();
-    return name == "x86_64" || name == "i386";
+    std::lock_guard lock(mutex_);
+    return machineSet_ && (*machine_ == "x86_64" || *machine_ == "i386");
 }
 
 std::optional<WallTime> DeviceFacts::bootTime() const {
@@ -35,6 +47,51 @@ void DeviceFacts::setBootTime(std::optional<WallTime> bootTime) {
     std::lock_guard lock(mutex_);
     bootTime_ = bootTime;
     bootTimeSet_ = true;
+}
+
+std::string DeviceFacts::systemVersion() const {
+    std::lock_guard lock(mutex_);
+    return systemVersion_;
+}
+
+void DeviceFacts::setSystemVersion(std::string version) {
+    std::lock_guard lock(mutex_);
+    systemVersion_ = std::move(version);
+}
+
+std::optional<ns::UUID> DeviceFacts::identifierForVendor() const {
+    std::lock_guard lock(mutex_);
+    if (vendorIdentifierSet_) return vendorIdentifier_;
+    return keptVendorIdentifierLocked();
+}
+
+void DeviceFacts::setIdentifierForVendor(std::optional<ns::UUID> identifier) {
+    std::lock_guard lock(mutex_);
+    vendorIdentifier_ = identifier;
+    vendorIdentifierSet_ = true;
+}
+
+ns::UUID DeviceFacts::keptVendorIdentifierLocked() const {
+    // Read again when the sandbox has been replaced (another installation, a reinstall).
+    const bool sandboxed = ns::Sandbox::isConfigured();
+    const uint64_t generation = sandboxed ? ns::Sandbox::generation() : 0;
+    if (keptVendorIdentifier_ && keptVendorIdentifier_->first == generation) {
+        return keptVendorIdentifier_->second;
+    }
+    ns::UUID identifier;
+    if (sandboxed) {
+        const std::string path = ns::Sandbox::libraryDirectory() + "/" + kVendorIdentifierFileName;
+        auto stored = ns::readFile(path);
+        auto parsed = stored ? ns::UUID::fromString(std::string(stored->chars())) : std::nullopt;
+        if (parsed) {
+            identifier = *parsed;
+        } else {
+            // Unwritable: the identifier still holds for this process.
+            (void)ns::writeFileAtomically(path, identifier.UUIDString(), 0600);
+        }
+    }
+    keptVendorIdentifier_.emplace(generation, identifier);
+    return identifier;
 }
 
 std::optional<WallTime> DeviceFacts::kernelBootTime() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/ns/SharedInstance.h"
+#include "platform/ns/UUID.h"
 
 namespace sys {
 
@@ -15,21 +16,28 @@ struct WallTime {
     int64_t microseconds = 0;
 };
 
-// Kernel facts about the device that the SDK reports and decides on: the hardware model
-// identifier (the kernel's "machine") and the time of the last boot. (The system's name and
-// version are ui::Device's.) A Linux host is not the phone these facts describe, so each is
-// configuration with a documented default that the host may replace at start. Usable from any
-// thread.
+// The one owner of the facts about the device that the SDK and the plug-ins report and decide
+// on (ui::Device answers its system name, version and vendor identifier from here): the
+// hardware model identifier, the time of the last boot, the system's name and version, and
+// the vendor identifier. Each may be set by the host at start. Usable from any thread.
 class DeviceFacts {
 public:
+    // The version a Linux host reports unless told otherwise (the host's --system-version):
+    // a phone system recent enough that no caller takes its old-version paths.
+    static constexpr const char* kDefaultSystemVersion = "17.0";
+    static constexpr const char* kSystemName = "iOS";
+    // The vendor identifier's file in the application's Library: kept for the life of the
+    // installation, gone with a reinstall as on the phone.
+    static constexpr const char* kVendorIdentifierFileName = ".identifierForVendor";
+
     static DeviceFacts& current();
 
-    // The hardware model identifier. Default "arm64", a device's architecture rather than the
-    // host's: the platform takes "x86_64" and "i386" for its simulator, which every PC would
-    // otherwise be. A host that stands in for a simulator sets one of those.
+    // The hardware model identifier: the kernel's machine (uname), unless set.
     std::string machine() const;
     void setMachine(std::string machine);
-    // Whether the machine is one that the platform runs its simulator on.
+    // Whether the host stands in for the platform's simulator: a machine set to one that the
+    // simulator runs on ("x86_64", "i386"). The kernel's own machine never counts, since a
+    // Linux PC is not that simulator.
     bool isSimulator() const;
 
     // When the system last booted. Default: the kernel's boot time (the wall clock less the
@@ -37,15 +45,33 @@ public:
     std::optional<WallTime> bootTime() const;
     void setBootTime(std::optional<WallTime> bootTime);
 
+    std::string systemName() const { return kSystemName; }
+    // "major.minor", compared numerically by callers; kDefaultSystemVersion unless set.
+    std::string systemVersion() const;
+    void setSystemVersion(std::string version);
+
+    // Made once and kept in the sandbox (analytics and identity rely on it staying the same);
+    // without a configured sandbox, made once per process. Nothing when set so.
+    std::optional<ns::UUID> identifierForVendor() const;
+    void setIdentifierForVendor(std::optional<ns::UUID> identifier);
+
 private:
     friend class ns::SharedInstance<DeviceFacts>;
     DeviceFacts() = default;
     static std::optional<WallTime> kernelBootTime();
+    static std::string kernelMachine();
+    ns::UUID keptVendorIdentifierLocked() const;
 
     mutable std::mutex mutex_;
-    std::string machine_ = "arm64";
+    mutable std::optional<std::string> machine_;  // read from the kernel when first asked
+    bool machineSet_ = false;
     bool bootTimeSet_ = false;
     std::optional<WallTime> bootTime_;
+    std::string systemVersion_ = kDefaultSystemVersion;
+    bool vendorIdentifierSet_ = false;
+    std::optional<ns::UUID> vendorIdentifier_;
+    // What was read or made for the sandbox of this generation.
+    mutable std::optional<std::pair<uint64_t, ns::UUID>> keptVendorIdentifier_;
 };
 
 }  // namespace sys

@@ -4,13 +4,15 @@
 #include <string>
 
 #include "platform/ns/UUID.h"
+#include "platform/sys/DeviceFacts.h"
 
 namespace ui {
 
-// Facts about the device. Headless, so each is configuration with a phone's defaults: name
-// and model "iPhone", system "iOS" "17.0", phone idiom, portrait, multitasking supported. The
-// vendor identifier is made once per process unless the host sets the one it keeps. Reads may
-// come from any thread; the host configures the device before it starts other threads.
+// The device as the interface sees it. Headless, so each of its own facts is configuration
+// with a phone's defaults: name and model "iPhone", phone idiom, portrait, multitasking
+// supported. The system's name and version and the vendor identifier are sys::DeviceFacts',
+// the one owner of the device facts, and are answered from there. Reads may come from any
+// thread; the host configures the device before it starts other threads.
 class Device {
 public:
     enum class Idiom { Unspecified = -1, Phone = 0, Pad = 1 };
@@ -30,30 +32,31 @@ public:
     void setName(std::string name) { name_ = std::move(name); }
     const std::string& model() const { return model_; }
     void setModel(std::string model) { model_ = std::move(model); }
-    const std::string& systemName() const { return systemName_; }
+    std::string systemName() const { return sys::DeviceFacts::current().systemName(); }
     // "major.minor", compared numerically by callers.
-    const std::string& systemVersion() const { return systemVersion_; }
-    void setSystemVersion(std::string version) { systemVersion_ = std::move(version); }
+    std::string systemVersion() const { return sys::DeviceFacts::current().systemVersion(); }
+    void setSystemVersion(std::string version) {
+        sys::DeviceFacts::current().setSystemVersion(std::move(version));
+    }
     Idiom userInterfaceIdiom() const { return idiom_; }
     void setUserInterfaceIdiom(Idiom idiom) { idiom_ = idiom; }
     Orientation orientation() const { return orientation_; }
     void setOrientation(Orientation orientation) { orientation_ = orientation; }
     bool isMultitaskingSupported() const { return multitasking_; }
     void setMultitaskingSupported(bool on) { multitasking_ = on; }
-    const std::optional<ns::UUID>& identifierForVendor() const { return vendorIdentifier_; }
+    std::optional<ns::UUID> identifierForVendor() const {
+        return sys::DeviceFacts::current().identifierForVendor();
+    }
     void setIdentifierForVendor(std::optional<ns::UUID> identifier) {
-        vendorIdentifier_ = identifier;
+        sys::DeviceFacts::current().setIdentifierForVendor(identifier);
     }
 
 private:
     std::string name_ = "iPhone";
     std::string model_ = "iPhone";
-    std::string systemName_ = "iOS";
-    std::string systemVersion_ = "17.0";
     Idiom idiom_ = Idiom::Phone;
     Orientation orientation_ = Orientation::Portrait;
     bool multitasking_ = true;
-    std::optional<ns::UUID> vendorIdentifier_ = ns::UUID();
 };
 
 }  // namespace ui

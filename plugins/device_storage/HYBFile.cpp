@@ -621,8 +621,11 @@ void HYBFile::write(const HYBInvokedUrlCommand& command) {
         std::vector<std::string> paths;
         if (auto local = fs->filesystemPathForURL(*url)) paths.push_back(*local);
         auto guard = HYBFileLocks::lock(paths);
-        fs->truncateFileAtURL(*url, position);
-        sendFromBackground(weakSelf, fs->writeToFileAtURL(*url, data, true), command.callbackId());
+        // A write of the whole file replaces it in one step: a crash leaves the old or the new.
+        const bool replacesWhole = position == 0 && !data.empty();
+        if (!replacesWhole) fs->truncateFileAtURL(*url, position);
+        sendFromBackground(weakSelf, fs->writeToFileAtURL(*url, data, !replacesWhole),
+                           command.callbackId());
     });
 }
 
@@ -638,8 +641,10 @@ void HYBFile::truncate(const HYBInvokedUrlCommand& command) {
 
 void HYBFile::testFileExists(const HYBInvokedUrlCommand& command) {
     const ns::Value path = command.argumentAtIndex(0);
-    const bool exists =
-        path.isString() && ns::FileManager::defaultManager().fileExists(*path.string());
+    // What the application may not reach does not exist for the page, so that the answer
+    // tells nothing about the rest of the disk.
+    const bool exists = path.isString() && ns::Sandbox::isReachable(*path.string()) &&
+                        ns::FileManager::defaultManager().fileExists(*path.string());
     send(HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusOK, exists ? 1 : 0), command);
 }
 
@@ -647,7 +652,7 @@ void HYBFile::testDirectoryExists(const HYBInvokedUrlCommand& command) {
     const ns::Value path = command.argumentAtIndex(0);
     bool isDirectory = false;
     const bool exists =
-        path.isString() &&
+        path.isString() && ns::Sandbox::isReachable(*path.string()) &&
         ns::FileManager::defaultManager().fileExists(*path.string(), &isDirectory) && isDirectory;
     send(HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusOK, exists ? 1 : 0), command);
 }

@@ -1,9 +1,14 @@
 #include "plugins/device_storage/HYBLocalFilesystem.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <vector>
 
+#include "platform/ns/AtomicFile.h"
 #include "platform/ns/CharacterSet.h"
 #include "platform/ns/FileHandle.h"
 #include "platform/ns/FileManager.h"
@@ -132,11 +137,38 @@ const ns::CharacterSet& fullPathAllowedCharacters() {
     return set;
 }
 
+// The resolved roots of every live local file system: none of them may be removed or moved
+// away through any file system, since another file system's root may lie inside this one's.
+struct LiveRoots {
+    std::mutex mutex;
+    std::multiset<std::string> roots;
+};
+
+LiveRoots& liveRoots() {
+    static auto* roots = new LiveRoots;
+    return *roots;
+}
+
+bool isSomeRoot(const std::string& canonicalPath) {
+    auto& live = liveRoots();
+    std::lock_guard lock(live.mutex);
+    return live.roots.count(canonicalPath) > 0;
+}
+
 }  // namespace
 
 HYBLocalFilesystem::HYBLocalFilesystem(std::string name, std::string root)
     : HYBFileSystem(std::move(name)), fsRoot_(std::move(root)) {
     canonicalRoot_ = canonical(fsRoot_);
+    auto& live = liveRoots();
+    std::lock_guard lock(live.mutex);
+    live.roots.insert(canonicalRoot_);
+}
+
+HYBLocalFilesystem::~HYBLocalFilesystem() {
+    auto& live = liveRoots();
+    std::lock_guard lock(live.mutex);
+    if (auto it = live.roots.find(canonicalRoot_); it != live.roots.end()) live.roots.erase(it);
 }
 
 // --- Path mapping ------------------------------------------------------------------------------
@@ -197,9 +229,17 @@ std::optional<std::string> HYBLocalFilesystem::filesystemPathForFullPath(
     return fsRoot_ == "/" ? *confined : fsRoot_ + *confined;
 }
 
+std::optional<std::string> HYBLocalFilesystem::reachablePathForFullPath(
+    std::string_view fullPath) const {
+    auto local = filesystemPathForFullPath(fullPath);
+    // The host, not a platform sandbox, keeps the page to what an app may see.
+    if (!local || !ns::Sandbox::isReachable(*local)) return std::nullopt;
+    return local;
+}
+
 std::optional<std::string> HYBLocalFilesystem::filesystemPathForURL(const HYBFilesystemURL& url) {
     if (!url.fullPath()) return std::nullopt;
-    return filesystemPathForFullPath(*url.fullPath());
+    return reachablePathForFullPath(*url.fullPath());
 }
 
 std::optional<std::string> HYBLocalFilesystem::fullPathForFileSystemPath(
@@ -293,8 +333,9 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::getFileForURL(const HYBFile
     std::string base(withoutQuery(*directory));
     if (base.empty() || base.back() != '/') base += '/';
     const std::string fullPath = normalizePath(base + *requested);
-    auto local = filesystemPathForFullPath(fullPath);
-    if (!local) return ioError(ENCODING_ERR);
+    if (!filesystemPathForFullPath(fullPath)) return ioError(ENCODING_ERR);
+    auto local = reachablePathForFullPath(fullPath);
+    if (!local) return ioError(NOT_FOUND_ERR);
 
     auto& fm = ns::FileManager::defaultManager();
     auto guard = create ? HYBFileLocks::lock({*local}) : HYBFileLocks::Guard();
@@ -324,7 +365,7 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::getParentForURL(const HYBFi
     // The root is its own parent.
     auto slash = parent.find_last_of('/');
     parent = slash == std::string::npos ? std::string() : parent.substr(0, slash);
-    auto local = filesystemPathForFullPath(parent);
+    auto local = reachablePathForFullPath(parent);
     bool isDirectory = false;
     if (!local || !ns::FileManager::defaultManager().fileExists(*local, &isDirectory)) {
         return ioError(NOT_FOUND_ERR);
@@ -348,9 +389,13 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::setMetadataForURL(const HYB
 // --- Removal -----------------------------------------------------------------------------------
 
 bool HYBLocalFilesystem::mayRemove(const std::string& localPath) const {
-    // A file system's root stays, however its path is spelt; nothing outside the container
-    // may go.
-    return canonical(localPath) != canonicalRoot_ && ns::Sandbox::isInsideContainer(localPath);
+    // A file system's root stays, however its path is spelt and through whichever file system
+    // it is named; so does the container itself, which holds them all; nothing outside the
+    // container may go.
+    const std::string resolved = canonical(localPath);
+    return resolved != canonicalRoot_ && !isSomeRoot(resolved) &&
+           resolved != canonical(ns::Sandbox::homeDirectory()) &&
+           ns::Sandbox::isInsideContainer(localPath);
 }
 
 std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::removeItem(const std::string& localPath) {
@@ -398,7 +443,7 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::readEntriesAtURL(const HYBF
     for (const auto& name : *names) {
         const std::string child = join(*local, name);
         auto fullPath = fullPathForFileSystemPath(child);
-        if (!fullPath) continue;
+        if (!fullPath || !ns::Sandbox::isReachable(child)) continue;
         bool isDirectory = false;
         fm.fileExists(child, &isDirectory);
         entries.emplace_back(makeEntryForPath(*fullPath, isDirectory));
@@ -439,19 +484,34 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::writeToFileAtURL(const HYBF
     if (!ns::Sandbox::isInsideContainer(*local)) return error(INVALID_MODIFICATION_ERR);
     if (data.empty()) return HYBPluginResult::resultWithStatusMessageAsDouble(HYBResultStatusOK, 0);
     auto guard = HYBFileLocks::lock({*local});
+    if (!append) return replaceContents(*local, data);
     auto handle = ns::FileHandle::fileHandleForAppendingAtPath(*local, true);
     if (!handle) return error(INVALID_MODIFICATION_ERR);
     auto attributes = (*handle)->attributes();
     if (!attributes || attributes->type != ns::FileType::Regular) {
         return error(INVALID_MODIFICATION_ERR);
     }
-    if (!append) {
-        if (auto status = (*handle)->truncateFileAtOffset(0); !status) {
-            return error(INVALID_MODIFICATION_ERR);
-        }
-    }
     if (auto status = (*handle)->writeData(data); !status) {
         ns::nslog("error writing file %@: %@", *local, status.error().localizedDescription());
+        return error(INVALID_MODIFICATION_ERR);
+    }
+    return HYBPluginResult::resultWithStatusMessageAsNSUInteger(HYBResultStatusOK, data.length());
+}
+
+std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::replaceContents(const std::string& localPath,
+                                                                     const ns::Data& data) {
+    // The new bytes go to a file beside the old one that is renamed over it, so that a crash
+    // leaves the old contents or the new, never a cut file. A link is replaced at its target;
+    // the file keeps its permissions.
+    const std::string target = canonical(localPath);
+    mode_t mode = 0644;
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return error(INVALID_MODIFICATION_ERR);
+        mode = st.st_mode & 07777;
+    }
+    if (auto status = ns::writeFileAtomically(target, data, mode); !status) {
+        ns::nslog("error writing file %@: %@", localPath, status.error().localizedDescription());
         return error(INVALID_MODIFICATION_ERR);
     }
     return HYBPluginResult::resultWithStatusMessageAsNSUInteger(HYBResultStatusOK, data.length());
@@ -475,7 +535,14 @@ void HYBLocalFilesystem::readFileAtURL(const HYBFilesystemURL& url, int64_t star
     if (end >= 0 && static_cast<uint64_t>(end) >= from) {
         count = std::min(count, static_cast<uint64_t>(end) - from);
     }
-    if (count > maxReadLength()) return fail(NOT_READABLE_ERR);
+    if (count > maxReadLength()) {
+        // The page's error is a bare code; the log says what it means here.
+        ns::nslog(
+            "File too large to read in one piece: %@ (%qu bytes; one read answers at most "
+            "%qu bytes, a hybfile URL serves any size)",
+            *local, count, maxReadLength());
+        return fail(NOT_READABLE_ERR);
+    }
     if (!(*handle)->seekToFileOffset(from)) return fail(NOT_FOUND_ERR);
     auto bytes = (*handle)->readDataOfLength(count);
     if (!bytes) return fail(NOT_FOUND_ERR);
@@ -532,7 +599,7 @@ void HYBLocalFilesystem::copyFileToURL(const HYBFilesystemURL& destURL, const st
     auto srcPath = localSource->filesystemPathForURL(srcURL);
     if (!srcPath || !fm.fileExists(*srcPath)) return callback(ioError(NOT_FOUND_ERR));
     // A move takes the source away: a change where it is.
-    if (!copy && !ns::Sandbox::isInsideContainer(*srcPath)) {
+    if (!copy && !localSource->mayRemove(*srcPath)) {
         return callback(ioError(NO_MODIFICATION_ALLOWED_ERR));
     }
     callback(copyOrMoveLocal(*srcPath, newPath, *newFullPath, copy));

@@ -19,6 +19,9 @@ public:
     static constexpr const char* kMobileBackupKey = "com.apple.MobileBackup";
 
     HYBLocalFilesystem(std::string name, std::string root);
+    ~HYBLocalFilesystem() override;
+    HYBLocalFilesystem(const HYBLocalFilesystem&) = delete;
+    HYBLocalFilesystem& operator=(const HYBLocalFilesystem&) = delete;
 
     const std::string& fsRoot() const { return fsRoot_; }
 
@@ -77,7 +80,11 @@ public:
 private:
     // The URL's full path, normalised, with its query kept; nothing when it leaves the root.
     std::optional<std::string> entryFullPath(const HYBFilesystemURL& url) const;
+    // The local path of a full path when the application may reach it (Sandbox::isReachable).
+    std::optional<std::string> reachablePathForFullPath(std::string_view fullPath) const;
     bool mayRemove(const std::string& localPath) const;
+    std::shared_ptr<HYBPluginResult> replaceContents(const std::string& localPath,
+                                                     const ns::Data& data);
     std::shared_ptr<HYBPluginResult> removeItem(const std::string& localPath);
     void copyFromForeignFileSystem(const std::shared_ptr<HYBFileSystem>& srcFs,
                                    const HYBFilesystemURL& srcURL, std::string newPath,

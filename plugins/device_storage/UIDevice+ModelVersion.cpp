@@ -1,9 +1,7 @@
 #include "plugins/device_storage/UIDevice+ModelVersion.h"
 
-#include <sys/utsname.h>
+#include "platform/sys/DeviceFacts.h"
 
 std::string modelVersion(const ui::Device&) {
-    utsname names{};
-    if (uname(&names) != 0) return {};
-    return names.machine;
+    return sys::DeviceFacts::current().machine();
 }

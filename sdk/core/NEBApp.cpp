@@ -24,6 +24,7 @@
 #include "sdk/core/NEBCoreMessageCodes.h"
 #include "sdk/core/NEBHash.h"
 #include "sdk/core/NEBLogbookLogger.h"
+#include "sdk/core/NEBNetwork.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "toolbox/Foundation/NSDKClassLookup.h"
 #include "toolbox/Foundation/NSDK_TBXRegex.h"
@@ -222,6 +223,7 @@ void NEBApp::observeApplicationOnce() {
     std::lock_guard lock(o.lock);
     if (o.observingApplication) return;
     o.observingApplication = true;
+    NEBNetwork::installBackgroundEventsHook(ui::Application::shared());
     auto& center = ns::NotificationCenter::defaultCenter();
     o.activeObserver = center.addObserver(ui::kApplicationDidBecomeActiveNotification, nullptr,
                                           [](const ns::Notification&) { logAppInfo(); });

@@ -55,13 +55,13 @@ void NEBCoreLogger::setUp() {
                hasArgument(arguments, kNEBDebugEnabledArgument)) {
         defaults->setBool(kNEBDebugModeUserDefaultsKey, true);
         s.debugMode = true;
-        // Debug mode widens the filter to every level, standard error included.
-        if (ns::Log::minimumLevel() > ns::LogLevel::Debug) {
-            ns::Log::setMinimumLevel(ns::LogLevel::Debug);
-        }
     } else {
         s.debugMode = false;
     }
+    // Debug mode lets every level of the core's own lines through to the outputs, whatever
+    // the process's minimum; the rest of the process keeps its level.
+    ns::Log::setMinimumLevel(kNEBLoggerFacility,
+                             s.debugMode ? std::optional(ns::LogLevel::Debug) : std::nullopt);
 }
 
 bool NEBCoreLogger::isDebugModeEnabled() {

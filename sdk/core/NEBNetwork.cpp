@@ -2,6 +2,8 @@
 
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
+#include "platform/ui/Application.h"
+#include "sdk/core/NEBNetworkConstants.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "toolbox/Foundation/NSData+TBXZLibAdditions.h"
 
@@ -161,6 +163,19 @@ void NEBNetwork::setLoggerDelegate(const std::shared_ptr<NEBNetworkLoggerDelegat
 void NEBNetwork::handleEventsForBackgroundURLSessionID(const std::string& sessionID,
                                                        SystemCompletionHandler handler) {
     NEBNetworkURLSession::handleEventsForBackgroundURLSessionID(sessionID, std::move(handler));
+}
+
+void NEBNetwork::installBackgroundEventsHook(ui::Application& application) {
+    application.installHook<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
+        "NEBNetwork", [](ui::Application& app, const std::string& identifier,
+                         const ui::CompletionHandler& completion,
+                         const std::function<void(ui::Application&, const std::string&,
+                                                  const ui::CompletionHandler&)>& next) {
+            if (!identifier.starts_with(kNEBNetworkBackgroundSessionConfigIDPrefix)) {
+                return next(app, identifier, completion);
+            }
+            handleEventsForBackgroundURLSessionID(identifier, completion);
+        });
 }
 
 void NEBNetwork::reachability(NEBReachabilityChecker&, NEBReachabilityStatus status) {

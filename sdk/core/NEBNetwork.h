@@ -24,6 +24,10 @@
 // reachability of one watched host, and pluggable logging. Each request runs in its own
 // NEBNetworkURLSession; the caller gets a session ID back and exactly one completion, on the
 // queue it chose (the main queue when none).
+namespace ui {
+class Application;
+}  // namespace ui
+
 class NEBNetwork : public NEBReachabilityDelegate,
                    public NEBNetworkLoggerDelegate,
                    public std::enable_shared_from_this<NEBNetwork> {
@@ -64,6 +68,10 @@ public:
     // The application was woken for a background session's events (see NEBNetworkURLSession).
     static void handleEventsForBackgroundURLSessionID(const std::string& sessionID,
                                                       SystemCompletionHandler handler);
+    // Hooks the application's background-session events, so that the client's own sessions
+    // are taken up whenever the application hears of them (the host tells it of those an
+    // earlier run left at each launch); other sessions pass on. Once per application.
+    static void installBackgroundEventsHook(ui::Application& application);
 
     // Reports a request that could not be started: error `code`, asynchronously on `queue`.
     void handleErrorWithCode(int64_t code, std::shared_ptr<dispatch::Queue> queue,

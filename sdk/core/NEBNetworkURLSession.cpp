@@ -350,8 +350,9 @@ void NEBNetworkURLSession::didCompleteWithError(net::URLSession&, net::URLSessio
     auto response = httpResponse(task.response());
     std::optional<ns::Error> reported;
     if (task.response()) {
-        // An answer that came in whole counts; one cut off at the size limit does not.
-        if (error && error->code() == net::kURLErrorDataLengthExceedsMaximum) reported = error;
+        // Only an answer that came in whole counts: one cut off (at the size limit, or by a
+        // connection that ended before the announced length) is the error that cut it.
+        reported = error;
     } else if (!error) {
         reported = networkError(kNEBErrorCodeNetworkEmptyResponse,
                                 "Network Error: Empty network response");

@@ -9,6 +9,6 @@ std::optional<std::string> NEBInstanceIDAppEnvironmentUtil::deviceModel() {
 }
 
 bool NEBInstanceIDAppEnvironmentUtil::isSimulator() {
-    auto model = deviceModel();
-    return model && (*model == "x86_64" || *model == "i386");
+    // The facts decide: the kernel's own machine is a PC, not the platform's simulator.
+    return sys::DeviceFacts::current().isSimulator();
 }

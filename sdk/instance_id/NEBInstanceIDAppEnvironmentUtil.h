@@ -9,6 +9,6 @@ public:
     // The hardware model identifier of the device facts (not of the machine this runs on: a PC
     // would always look like the simulator).
     static std::optional<std::string> deviceModel();
-    // The model is one the platform runs its simulator on ("x86_64", "i386").
+    // The host stands in for the platform's simulator (sys::DeviceFacts::isSimulator).
     static bool isSimulator();
 };

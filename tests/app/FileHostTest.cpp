@@ -29,7 +29,8 @@ protected:
 // The host makes the file service that config.xml names "File", and the page's calls reach it.
 TEST_F(FileHostTest, PageWritesAndReadsAFileThroughTheHost) {
     testsupport::TempDir sandbox;
-    ASSERT_TRUE(CompositionRoot::prepare({kFixtureBundle.string(), sandbox.str(), false}));
+    ASSERT_TRUE(
+        CompositionRoot::prepare({kFixtureBundle.string(), sandbox.str(), false, std::nullopt}));
     ASSERT_TRUE(CompositionRoot::launch());
     loop().runUntilIdle();
     auto delegate = std::dynamic_pointer_cast<AppDelegate>(ui::Application::shared().delegate());

@@ -55,7 +55,8 @@ protected:
 TEST_F(HostSmokeTest, LaunchesTheBundleAndAnswersAPageCall) {
     testsupport::TempDir sandbox;
     testsupport::LogCapture log;
-    ASSERT_TRUE(CompositionRoot::prepare({kFixtureBundle.string(), sandbox.str(), false}));
+    ASSERT_TRUE(
+        CompositionRoot::prepare({kFixtureBundle.string(), sandbox.str(), false, std::nullopt}));
     rt::ClassRegistry::shared().registerClass("FixtureEcho", "HYBPlugin",
                                               [] { return std::make_shared<FixtureEcho>(); });
     ASSERT_TRUE(CompositionRoot::launch());
@@ -93,13 +94,16 @@ TEST_F(HostSmokeTest, LaunchesTheBundleAndAnswersAPageCall) {
 TEST(CompositionRoot, ReadsItsCommandLine) {
     const std::string exe = (kFixtureBundle.parent_path() / "hybrid-host").string();
     auto options = CompositionRoot::parseArguments(
-        {"--bundle", "/b", "--sandbox", "/s", "--exit-after-load"}, exe);
+        {"--bundle", "/b", "--sandbox", "/s", "--exit-after-load", "--system-version", "16.4"},
+        exe);
     ASSERT_TRUE(options);
     EXPECT_EQ(options->bundlePath, "/b");
     EXPECT_EQ(options->sandboxPath, "/s");
     EXPECT_TRUE(options->exitAfterLoad);
+    EXPECT_EQ(options->systemVersion, "16.4");
 
     EXPECT_FALSE(CompositionRoot::parseArguments({"--bundle"}, exe));
+    EXPECT_FALSE(CompositionRoot::parseArguments({"--system-version"}, exe));
     EXPECT_FALSE(CompositionRoot::parseArguments({"--verbose"}, exe));
 }
 
@@ -113,7 +117,7 @@ TEST(CompositionRoot, FindsTheExampleBundleAboveTheExecutable) {
 
     testsupport::TempDir elsewhere;
     EXPECT_FALSE(CompositionRoot::defaultBundlePath((elsewhere.path() / "hybrid-host").string()));
-    EXPECT_FALSE(CompositionRoot::prepare({elsewhere.str(), std::nullopt, false}));
+    EXPECT_FALSE(CompositionRoot::prepare({elsewhere.str(), std::nullopt, false, std::nullopt}));
 }
 
 }  // namespace

@@ -4,10 +4,11 @@
 #include "bridge/HYBAppDelegate.h"
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
+#include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
-#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ui/Application.h"
 #include "platform/wk/ScriptMessage.h"
 #include "platform/wk/UserContentController.h"
@@ -61,6 +62,7 @@ ns::Status E2EHost::start() {
     if (ec) return failure("cannot build the bundle: " + ec.message());
 
     driver_.emplace();
+    wk::GtkViewPresenter::install();
     // Set before the launch: plug-ins that load with the application watch the network from
     // their start.
     net::ReachabilityFlagSource::setFactory([this](const net::ReachabilityTarget& target) {
@@ -68,7 +70,8 @@ ns::Status E2EHost::start() {
         if (target.isNetworkInGeneral()) networkReachability_ = source;
         return source;
     });
-    if (auto status = CompositionRoot::prepare({bundle.string(), sandbox_.string(), false});
+    if (auto status =
+            CompositionRoot::prepare({bundle.string(), sandbox_.string(), false, std::nullopt});
         !status) {
         return status;
     }

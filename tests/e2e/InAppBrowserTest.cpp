@@ -136,7 +136,7 @@ TEST_F(InAppBrowser, InjectsAndHearsTheBrowserPage) {
     at = host.reportCount();
     call("file", "injectScriptFile", {server.url("/tool.js")});
     EXPECT_EQ(waitFor("file", at).value_or(ns::Value()), ns::Value(ns::Array{}));
-    EXPECT_EQ(browserWeb()->title(), "scripted");
+    EXPECT_TRUE(host.runUntil([&] { return browserWeb()->title() == "scripted"; }));
 
     at = host.reportCount();
     call("sheet", "injectStyleFile", {server.url("/look.css")});

@@ -197,6 +197,18 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusedCase{"WrongHostName", true, true, net::kSSLHostNameMismatch}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A name that the certificate check would see cut short ("localhost") is refused, not
+// checked as the shorter name.
+TEST_F(StreamPairTest, HostNameThatCannotBeCheckedWhole) {
+    auto identity = ca().localhost();
+    peers::SocketPeer peer({&identity});
+    client_->connect(peer.port(), true, std::string("localhost\0.evil.example", 23));
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return client_->events.size() == 2; }));
+    EXPECT_EQ(client_->events, (std::vector<std::string>{"out error", "in error"}));
+    ASSERT_TRUE(client_->streams.output->streamError());
+    EXPECT_EQ(client_->streams.output->streamError()->code(), net::kSSLProtocolError);
+}
+
 TEST_F(StreamPairTest, RefusedConnectionReportsTheSocketError) {
     uint16_t port = 0;
     ::close(peers::listenOnLoopback(port));

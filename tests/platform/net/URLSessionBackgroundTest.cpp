@@ -1,12 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "platform/dispatch/Clock.h"
 #include "platform/net/BackgroundJob.h"
+#include "platform/net/ReachabilityFlagSource.h"
 #include "platform/net/URLSession.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/UUID.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "tests/peers/HttpsServer.h"
 #include "tests/platform/net/NetTestSupport.h"
 #include "tests/platform/net/RecordingSessionDelegate.h"
@@ -111,6 +116,58 @@ TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
     EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs([](auto&, auto) {}), 0u);
     session->finishTasksAndInvalidate();
     relaunched->finishTasksAndInvalidate();
+}
+
+// An upload that the network cut off keeps its job and goes again once the network is back.
+TEST_F(URLSessionBackgroundTest, UploadCutOffByTheNetworkGoesAgainWhenItIsBack) {
+    std::shared_ptr<net::InjectedReachabilitySource> network;
+    net::ReachabilityFlagSource::setFactory([&](const net::ReachabilityTarget& target) {
+        network = std::make_shared<net::InjectedReachabilitySource>(target, 0);
+        return network;
+    });
+    server_.on("POST", "/upload", HttpResponse::closeConnection());
+    server_.on("POST", "/upload", HttpResponse::text(200, "stored"));
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    auto session = backgroundSession(delegate, "bg.retry");
+    session->uploadTask(post("/upload"), bodyFile())->resume();
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return network && network->isScheduled(); }));
+    EXPECT_EQ(delegate->completions, 0);
+    EXPECT_EQ(jobFiles(jobsDirectory()).size(), 1u);
+    network->setFlags(net::kReachabilityFlagsReachable);
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->completions > 0; }));
+    EXPECT_EQ(delegate->received, "stored");
+    EXPECT_EQ(server_.requestCount(), 2u);
+    EXPECT_EQ(server_.requests().at(1).body, "queued measurements");
+    EXPECT_TRUE(jobFiles(jobsDirectory()).empty());
+    session->finishTasksAndInvalidate();
+    net::ReachabilityFlagSource::setFactory(nullptr);
+}
+
+// A launch drops the jobs that are a week old or whose body has gone, their bodies with them.
+TEST_F(URLSessionBackgroundTest, JobsThatOutlivedTheirUseGoWithTheirBodies) {
+    fs::create_directories(jobsDirectory());
+    const double now = dispatch::Clock::current().wallTime();
+    const auto keep = [&](const std::string& session, const fs::path& body, double age) {
+        if (!body.empty() && body.filename() != "missing.bin") std::ofstream(body) << "b";
+        net::BackgroundJob job(ns::UUID().UUIDString(), session, post("/u"), body.string());
+        const auto path = jobsDirectory() / (job.identifier() + ".job");
+        std::ofstream(path) << job.serialized();
+        const timespec when{static_cast<time_t>(now - age), 0};
+        const timespec times[2] = {when, when};
+        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    };
+    constexpr double kDay = 24 * 3600;
+    keep("bg.fresh", jobs_ / "fresh.bin", 6 * kDay);
+    keep("bg.old", jobs_ / "old.bin", 8 * kDay);
+    keep("bg.bodiless", jobs_ / "missing.bin", kDay);
+    std::vector<std::string> reported;
+    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs(
+                  [&](const std::string& identifier, auto) { reported.push_back(identifier); }),
+              1u);
+    EXPECT_EQ(reported, std::vector<std::string>{"bg.fresh"});
+    EXPECT_EQ(jobFiles(jobsDirectory()).size(), 1u);
+    EXPECT_TRUE(fs::exists(jobs_ / "fresh.bin"));
+    EXPECT_FALSE(fs::exists(jobs_ / "old.bin"));
 }
 
 TEST_F(URLSessionBackgroundTest, JobsOfOtherSessionsAndUploadsFromDataStayOffDisk) {

@@ -61,7 +61,7 @@ const AccessorRow kAccessorRows[] = {
     {"http://h/.hidden", "http", N, N, "h", N, "/.hidden", N, N, ".hidden", ""},
     {"http://h/name.", "http", N, N, "h", N, "/name.", N, N, "name.", ""},
     {"http://h/a.tar.gz", "http", N, N, "h", N, "/a.tar.gz", N, N, "a.tar.gz", "gz"},
-    {"x-msauth-app://auth", "x-msauth-app", N, N, "auth", N, "", N, N, "", ""},
+    {"x-dsauth-app://auth", "x-dsauth-app", N, N, "auth", N, "", N, N, "", ""},
     // Brackets in the path and query and a second "#" are what web engines produce.
     {"http://h/a[1]?q[]=1#f#g", "http", N, N, "h", N, "/a[1]", "q[]=1", "f#g", "a[1]", ""},
     {"http:", "http", N, N, N, N, "", N, N, "", ""},

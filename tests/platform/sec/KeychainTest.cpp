@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/ns/Bundle.h"
+#include "platform/ns/PropertyListSerialization.h"
+#include "platform/ns/Sandbox.h"
+
 #include "platform/sec/SecItem.h"
 #include "platform/testing/InjectedFaults.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
@@ -15,7 +22,7 @@ using sectest::genericPassword;
 using KeychainItems = sectest::KeychainTest;
 
 class KeychainQueries : public sectest::KeychainTest {
-  protected:
+protected:
     void SetUp() override {
         addPassword(
             {{kSecAttrService, "s1"}, {kSecAttrAccount, "a1"}, {kSecAttrGeneric, bytes("G1")}},
@@ -313,6 +320,46 @@ TEST_F(KeychainItems, ItemOperationsReachTheProcessKeychain) {
     EXPECT_EQ(SecItemCopyMatching(read, &result), errSecItemNotFound);
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "shared" / "keychain.db"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "keychain.db"));
+}
+
+// Each application sees its own keychain, and keeps it through a reinstall.
+TEST(KeychainScope, OneKeychainPerApplicationOutsideItsContainer) {
+    testsupport::TempDir dir;
+    const char* pinned = std::getenv("HYB_KEYCHAIN_DIR");
+    const std::string saved = pinned ? pinned : "";
+    ::unsetenv("HYB_KEYCHAIN_DIR");
+    Keychain::setDirectory({});
+    const auto install = [&](const std::string& identifier) {
+        const std::string bundle = (dir.path() / identifier).string();
+        std::filesystem::create_directories(bundle);
+        ASSERT_TRUE(ns::PropertyListSerialization::writeFileAtomically(
+                        bundle + "/Info.plist", ns::Dictionary{{"CFBundleIdentifier", identifier}},
+                        ns::PropertyListSerialization::Format::XML)
+                        .ok());
+        ns::Bundle::setMainBundlePath(bundle);
+        ASSERT_TRUE(ns::Sandbox::configure(bundle + ".sandbox").ok());
+    };
+    const ns::Dictionary query = genericPassword({{kSecAttrService, "svc"}});
+    ns::Dictionary read = query;
+    read[kSecReturnAttributes] = true;
+    ns::Value found;
+
+    install("com.example.one");
+    ns::Dictionary item = query;
+    item[kSecValueData] = bytes("one's secret");
+    ASSERT_EQ(SecItemAdd(item, nullptr), errSecSuccess);
+    ASSERT_EQ(SecItemCopyMatching(read, &found), errSecSuccess);
+    EXPECT_EQ(found[kSecAttrAccessGroup], ns::Value("LOCALTEAM.com.example.one"));
+
+    install("com.example.two");
+    EXPECT_EQ(SecItemCopyMatching(read, &found), errSecItemNotFound);
+
+    install("com.example.one");
+    ASSERT_TRUE(ns::Sandbox::simulateReinstall().ok());
+    EXPECT_EQ(SecItemCopyMatching(read, &found), errSecSuccess);
+    EXPECT_TRUE(std::filesystem::exists(ns::Sandbox::keychainDirectory() + "/keychain.db"));
+
+    if (!saved.empty()) ::setenv("HYB_KEYCHAIN_DIR", saved.c_str(), 1);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Device.h"
 #include "platform/ui/Pasteboard.h"
@@ -34,6 +35,7 @@ protected:
 
     ns::ScopedSharedInstance<ui::Screen> screen_;
     ns::ScopedSharedInstance<ui::StatusBar> statusBar_;
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
     ns::ScopedSharedInstance<ui::Device> device_;
 
     // A key window showing the controller, with its appearance completed.

@@ -10,6 +10,7 @@
 #include "platform/ns/Exception.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/svc/Telephony.h"
+#include "platform/sys/DeviceFacts.h"
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Application.h"
@@ -49,6 +50,7 @@ protected:
     }
 
     ns::ScopedSharedInstance<svc::Telephony> telephony_;
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
     ns::ScopedSharedInstance<ui::Device> device_;
 
     std::shared_ptr<HYBConnection> start(ReachabilityFlags flags) {

@@ -14,6 +14,7 @@
 #include "platform/ns/UUID.h"
 #include "platform/ns/UserDefaults.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Device.h"
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
@@ -56,6 +57,7 @@ protected:
     static void restart() { ns::UserDefaults::resetStandardUserDefaults(); }
 
     testsupport::TempDir dir_;
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
     ns::ScopedSharedInstance<ui::Device> uiDevice_;
     std::shared_ptr<HYBDevice> device_;
     std::shared_ptr<sqlitetest::SQLiteTestDelegate> delegate_;

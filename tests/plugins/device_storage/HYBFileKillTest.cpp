@@ -7,6 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
+#include <utility>
+
 #include "plugins/device_storage/HYBFileSystem.h"
 #include "tests/plugins/device_storage/FileTestFixture.h"
 
@@ -19,6 +23,28 @@ std::string pattern(size_t length, unsigned seed) {
     std::string out(length, '\0');
     for (size_t i = 0; i < length; ++i) out[i] = static_cast<char>((i * 131 + seed) % 251);
     return out;
+}
+
+// Runs `write` in a child process that says 's' on the pipe before it and 'd' after it, then
+// waits to be killed. Answers the child's pid (-1 on failure) and the pipe's read end, once
+// 's' has come.
+std::pair<pid_t, int> startWriter(const std::function<void()>& write) {
+    int progress[2];
+    if (::pipe(progress) != 0) return {-1, -1};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(progress[0]);
+        char mark = 's';
+        if (::write(progress[1], &mark, 1) != 1) ::_exit(1);
+        write();
+        mark = 'd';
+        if (::write(progress[1], &mark, 1) != 1) ::_exit(1);
+        for (;;) ::pause();
+    }
+    ::close(progress[1]);
+    char mark = 0;
+    if (child < 0 || ::read(progress[0], &mark, 1) != 1 || mark != 's') return {-1, progress[0]};
+    return {child, progress[0]};
 }
 
 class HYBFileKillTest : public filetest::FileFixture, public ::testing::WithParamInterface<bool> {};
@@ -34,25 +60,12 @@ TEST_P(HYBFileKillTest, KilledWriteTearsNoMoreThanCutThenAppend) {
     const HYBFilesystemURL url(filetest::FileFixture::url("persistent", "/k.bin"));
     const ns::Data bytes = ns::Data::fromString(data);
 
-    int progress[2];
-    ASSERT_EQ(::pipe(progress), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(progress[0]);
-        char mark = 's';
-        if (::write(progress[1], &mark, 1) != 1) ::_exit(1);
-        // What the page's write does: cut to the position, then append.
+    // What the page's write does: cut to the position, then append.
+    const auto [child, progress] = startWriter([&] {
         fs->truncateFileAtURL(url, kPosition);
         fs->writeToFileAtURL(url, bytes, true);
-        mark = 'd';
-        if (::write(progress[1], &mark, 1) != 1) ::_exit(1);
-        for (;;) ::pause();
-    }
-    ::close(progress[1]);
-    char mark = 0;
-    ASSERT_EQ(::read(progress[0], &mark, 1), 1);
-    ASSERT_EQ(mark, 's');
+    });
+    ASSERT_GT(child, 0);
     if (waitForAppend) {
         // Until the append is well under way (or the child has finished it).
         for (;;) {
@@ -61,14 +74,14 @@ TEST_P(HYBFileKillTest, KilledWriteTearsNoMoreThanCutThenAppend) {
                 static_cast<size_t>(st.st_size) > kPosition + (size_t{1} << 20)) {
                 break;
             }
-            pollfd done{progress[0], POLLIN, 0};
+            pollfd done{progress, POLLIN, 0};
             if (::poll(&done, 1, 0) == 1) break;
         }
     }
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::close(progress[0]);
+    ::close(progress);
 
     const std::string after = readFile(path);
     if (after == before) return;  // killed before the cut
@@ -78,6 +91,40 @@ TEST_P(HYBFileKillTest, KilledWriteTearsNoMoreThanCutThenAppend) {
     EXPECT_EQ(after.compare(kPosition, std::string::npos, data, 0, after.size() - kPosition), 0)
         << "the appended bytes are not a prefix of the new data";
     if (waitForAppend) EXPECT_GT(after.size(), kPosition + (size_t{1} << 20));
+}
+
+// A write of the whole file (position 0) that dies leaves the old contents or the new.
+TEST_F(HYBFileKillTest, KilledWholeRewriteLeavesOldOrNew) {
+    start();
+    const std::string path = documents() + "/whole.bin";
+    const std::string before = pattern(kNewBytes / 2, 3);
+    const std::string data = pattern(kNewBytes / 2 + 4096, 9);
+    writeFile(path, before);
+    auto fs = plugin().fileSystemByName("persistent");
+    const HYBFilesystemURL url(filetest::FileFixture::url("persistent", "/whole.bin"));
+    const ns::Data bytes = ns::Data::fromString(data);
+    const auto [child, progress] = startWriter([&] { fs->writeToFileAtURL(url, bytes, false); });
+    ASSERT_GT(child, 0);
+    // Until the new bytes are being written somewhere in the folder (or the file has changed).
+    const auto writing = [&] {
+        for (const auto& entry : std::filesystem::directory_iterator(documents())) {
+            std::error_code ec;
+            const auto size = std::filesystem::file_size(entry.path(), ec);
+            if (ec) continue;
+            if (entry.path() == path ? size != before.size() : size > (size_t{1} << 20)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    while (!writing()) {
+    }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(progress);
+    const std::string after = readFile(path);
+    EXPECT_TRUE(after == before || after == data) << "a torn file of " << after.size() << " bytes";
 }
 
 INSTANTIATE_TEST_SUITE_P(Instants, HYBFileKillTest, ::testing::Values(false, true),

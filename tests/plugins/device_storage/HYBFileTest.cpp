@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -316,6 +317,96 @@ TEST_F(HYBFileTest, PlainPathsAndTheVolume) {
     EXPECT_EQ(digits.find_first_not_of("0123456789"), std::string::npos);
     ns::InjectedFaults::add("statvfs", EIO);
     EXPECT_EQ(call("getFreeDiskSpace", {})->message(), ns::Value("0"));
+}
+
+// --- What the page can reach ------------------------------------------------------------------
+
+class HYBFileReachTest : public HYBFileTest {
+protected:
+    void SetUp() override {
+        HYBFileTest::SetUp();
+        start();
+        outside_ = (dir_ / "outside.txt").string();
+        writeFile(outside_, "private");
+        secret_ = ns::Sandbox::keychainDirectory() + "/item";
+        writeFile(secret_, "secret");
+    }
+    std::vector<std::string> listing(const std::string& fullPath) {
+        std::vector<std::string> names;
+        auto result = call("readEntries", {url("root", fullPath)});
+        if (!isOK(result)) return names;
+        for (const auto& entry : *result->message().array()) {
+            names.push_back(*entry["name"].string());
+        }
+        return names;
+    }
+    std::string outside_;
+    std::string secret_;
+};
+
+TEST_F(HYBFileReachTest, RootFileSystemReadsWhatAnAppMaySeeOnly) {
+    std::filesystem::create_symlink(outside_, documents() + "/link.txt");
+    EXPECT_TRUE(isOK(call("readAsText", {url("root", "/etc/hosts"), "UTF-8", 0, -1})));
+    writeFile(bundlePath() + "/www/a.txt", "bundled");
+    EXPECT_EQ(
+        call("readAsText", {url("root", bundlePath() + "/www/a.txt"), "UTF-8", 0, -1})->message(),
+        ns::Value("bundled"));
+    for (const std::string& hidden :
+         {url("root", outside_), url("root", secret_), url("root", "/proc/self/environ"),
+          url("persistent", "/link.txt"), ns::URL::fileURLWithPath(outside_).absoluteString()}) {
+        EXPECT_TRUE(isIOError(call("readAsText", {hidden, "UTF-8", 0, -1}), NOT_FOUND_ERR))
+            << hidden;
+        EXPECT_NE(call("resolveLocalFileSystemURI", {hidden})->status(), HYBResultStatusOK)
+            << hidden;
+        EXPECT_TRUE(
+            isIOError(call("copyTo", {hidden, url("persistent", "/"), "copy.txt"}), NOT_FOUND_ERR))
+            << hidden;
+    }
+    EXPECT_FALSE(exists(documents() + "/copy.txt"));
+    EXPECT_TRUE(isIOError(call("getFile", {url("root", dir_.str()), "outside.txt", ns::Value()}),
+                          NOT_FOUND_ERR));
+    // Nothing tells the page whether such a file exists.
+    for (const std::string& path : {outside_, secret_, std::string("/proc/self")}) {
+        EXPECT_EQ(call("testFileExists", {path})->message(), ns::Value(0)) << path;
+    }
+    EXPECT_EQ(call("testDirectoryExists", {ns::Sandbox::keychainDirectory()})->message(),
+              ns::Value(0));
+}
+
+TEST_F(HYBFileReachTest, ListingsShowOnlyTheWayToWhatIsReadable) {
+    auto top = listing("/");
+    for (const char* shown : {"etc", "usr"}) {
+        EXPECT_NE(std::find(top.begin(), top.end(), shown), top.end()) << shown;
+    }
+    for (const char* hidden : {"proc", "sys", "dev", "root"}) {
+        EXPECT_EQ(std::find(top.begin(), top.end(), hidden), top.end()) << hidden;
+    }
+    // Above the container only the way down to it shows: not the keychain, not the rest.
+    EXPECT_EQ(listing(ns::Sandbox::root()), std::vector<std::string>{"Container"});
+    auto besideSandbox = listing(dir_.str());
+    std::sort(besideSandbox.begin(), besideSandbox.end());
+    EXPECT_EQ(besideSandbox, (std::vector<std::string>{"App", "sandbox"}));
+}
+
+TEST_F(HYBFileReachTest, NeitherTheContainerNorAnyRootCanBeRemoved) {
+    writeFile(documents() + "/keep", "x");
+    writeFile(ns::Sandbox::cachesDirectory() + "/cached", "c");
+    const std::string home = ns::Sandbox::homeDirectory();
+    for (const std::string& target :
+         {url("root", home), url("root", home + "/"), url("root", documents() + "/.."),
+          url("root", documents()), url("library", "/Caches"), url("documents", "/NoCloud"),
+          url("root", temporary())}) {
+        for (const char* action : {"remove", "removeRecursively"}) {
+            auto result = call(action, {target});
+            EXPECT_TRUE(isIOError(result, NO_MODIFICATION_ALLOWED_ERR)) << action << " " << target;
+        }
+        EXPECT_TRUE(isIOError(call("moveTo", {target, url("temporary", "/"), "moved"}),
+                              NO_MODIFICATION_ALLOWED_ERR))
+            << target;
+    }
+    EXPECT_EQ(readFile(documents() + "/keep"), "x");
+    EXPECT_EQ(readFile(ns::Sandbox::cachesDirectory() + "/cached"), "c");
+    EXPECT_TRUE(exists(documents() + "/NoCloud"));
 }
 
 // --- Concurrency and life time ---------------------------------------------------------------

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "platform/av/PhotoLibrary.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HTTPURLResponse.h"
@@ -9,6 +12,7 @@
 #include "platform/net/URLSessionConfiguration.h"
 #include "plugins/device_storage/HYBFilesystemURLProtocol.h"
 #include "tests/plugins/device_storage/FileTestFixture.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -105,6 +109,53 @@ TEST_F(HYBFilesystemURLProtocolTest, PresentFileIsServedWhole) {
     EXPECT_EQ(http->valueForHTTPHeaderField("Content-Type"), "text/html");
     ASSERT_TRUE(outcome.data);
     EXPECT_EQ(outcome.data->chars(), "<p>hello</p>");
+}
+
+// Past the length one page read may answer, the URL still serves the whole file, chunk by
+// chunk, while the page's read says why it refuses.
+TEST_F(HYBFilesystemURLProtocolTest, FilesOfAnySizeAreStreamed) {
+    start();
+    const std::string path = documents() + "/big.bin";
+    const uint64_t size = HYBFileSystem::kDefaultMaxReadLength + 3;
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(size - 3));
+        out << "end";
+    }
+    // Downloaded to a file without the session's size limit, so that only the protocol decides.
+    auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.setMaximumResponseSize(0);
+    auto session = net::URLSession::sessionWithConfiguration(
+        configuration, nullptr, dispatch::Queue::main().shared_from_this());
+    int status = 0;
+    uint64_t received = 0;
+    std::string tail;
+    session
+        ->downloadTask(
+            net::URLRequest(*ns::URL::parse(url("persistent", "/big.bin"))),
+            [&](std::optional<ns::URL> location, std::shared_ptr<const net::URLResponse> response,
+                std::optional<ns::Error> error) {
+                ASSERT_FALSE(error) << error->localizedDescription();
+                ASSERT_TRUE(location && response && response->http());
+                status = response->http()->statusCode();
+                received = std::filesystem::file_size(location->path());
+                std::ifstream in(location->path(), std::ios::binary);
+                in.seekg(-4, std::ios::end);
+                tail.resize(4);
+                in.read(tail.data(), 4);
+            })
+        ->resume();
+    loop().runUntilIdle();
+    session->finishTasksAndInvalidate();
+    loop().runUntilIdle();
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(received, size);
+    EXPECT_EQ(tail, std::string("\0end", 4));
+
+    testsupport::LogCapture log;
+    EXPECT_TRUE(filetest::isIOError(
+        call("readAsArrayBuffer", {url("persistent", "/big.bin"), 0, -1}), NOT_READABLE_ERR));
+    EXPECT_TRUE(log.contains("File too large to read in one piece"));
 }
 
 TEST_F(HYBFilesystemURLProtocolTest, MissingFileOrFileSystemIs404WithoutBody) {

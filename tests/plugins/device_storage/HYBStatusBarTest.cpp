@@ -9,6 +9,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Device.h"
 #include "platform/ui/Screen.h"
@@ -43,6 +44,7 @@ protected:
 
     ns::ScopedSharedInstance<ui::StatusBar> statusBar_;
     ns::ScopedSharedInstance<ui::Screen> screen_;
+    ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
     ns::ScopedSharedInstance<ui::Device> device_;
 
     // Starts the host with these preferences (config.xml elements).

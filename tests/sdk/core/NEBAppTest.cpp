@@ -308,7 +308,7 @@ TEST_F(AppTest, RegistrationRecordDescribesTheConfiguration) {
     EXPECT_EQ(record.app_id(), "1:1234567890:ios:0123456789abcdef");
     EXPECT_EQ(record.bundle_id(), "com.example.greenhouse");
     EXPECT_EQ(record.install(), *NEBApp::installString());
-    EXPECT_EQ(record.device_model(), "arm64");
+    EXPECT_EQ(record.device_model(), sys::DeviceFacts::current().machine());
     EXPECT_EQ(record.os_version(), "17.0");
     EXPECT_EQ(record.min_supported_ios_version(), "60000");
     ASSERT_EQ(record.sdk_service_installed_size(), 2);
@@ -370,7 +370,7 @@ TEST_P(DailyRecordTest, SentWhenTheLastOneIsMoreThanADayAway) {
     ASSERT_EQ(records.size(), expected ? 1u : 0u) << offset;
     if (expected) {
         EXPECT_FALSE(records[0].has_configuration_type());
-        EXPECT_EQ(records[0].device_model(), "arm64");
+        EXPECT_EQ(records[0].device_model(), sys::DeviceFacts::current().machine());
     }
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
+#include "platform/ns/Log.h"
 #include "platform/ns/UserDefaults.h"
 #include "tests/sdk/core/SdkCoreFixture.h"
 
@@ -42,6 +46,31 @@ TEST_F(NEBCoreLoggerTest, EnabledArgumentPersistsUntilDisabled) {
     EXPECT_FALSE(NEBCoreLogger::isDebugModeEnabled());
     launchWith({});
     EXPECT_FALSE(NEBCoreLogger::isDebugModeEnabled());
+}
+
+// Debug mode opens the outputs to the core's quiet lines, and to those alone.
+TEST_F(NEBCoreLoggerTest, DebugModeLowersTheLevelForTheCoreOnly) {
+    const std::string file = dir_.str() + "/written.log";
+    ASSERT_TRUE(ns::Log::setFile(file));
+    const ns::LogLevel before = ns::Log::minimumLevel();
+    ns::Log::setMinimumLevel(ns::LogLevel::Default);
+    launchWith({"-NEBDebugEnabled"});
+    NEBCoreLogInfo(kNEBLoggerCore, "I-COR000008", "core info");
+    NEBCoreLogDebug(kNEBLoggerCore, "I-COR000001", "core debug");
+    ns::Log::write(ns::LogLevel::Info, "other info");
+    logs();
+    EXPECT_EQ(ns::Log::minimumLevel(), ns::LogLevel::Default);
+    launchWith({"-NEBDebugDisabled"});
+    NEBCoreLogError(kNEBLoggerCore, "I-COR000003", "after");
+    logs();
+    ns::Log::setFile("");
+    ns::Log::setMinimumLevel(before);
+    std::ifstream in(file);
+    const std::string written((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(written.find("[I-COR000008] core info"), std::string::npos) << written;
+    EXPECT_NE(written.find("[I-COR000001] core debug"), std::string::npos) << written;
+    EXPECT_EQ(written.find("other info"), std::string::npos) << written;
+    EXPECT_NE(written.find("[I-COR000003] after"), std::string::npos) << written;
 }
 
 TEST_F(NEBCoreLoggerTest, QuietLevelsAreDroppedOutsideDebugMode) {

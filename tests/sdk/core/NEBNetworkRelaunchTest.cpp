@@ -9,6 +9,7 @@
 
 #include "platform/net/BackgroundJobStore.h"
 #include "platform/net/URLSession.h"
+#include "platform/ui/Application.h"
 #include "tests/sdk/core/NetworkFixture.h"
 #include "toolbox/Foundation/NSData+TBXZLibAdditions.h"
 
@@ -78,15 +79,17 @@ TEST_F(NEBNetworkRelaunchTest, TheNextLaunchSendsTheUploadAgainAndFinishesTheEve
     auto bodyFile = jobs[0].bodyFile();
     ASSERT_TRUE(std::filesystem::exists(bodyFile));
 
-    // The second launch: the application hears of the unfinished session and hands it over.
-    bool finished = false;
-    auto reported = net::URLSession::resumePendingBackgroundJobs(
-        [&finished](const std::string& identifier, std::function<void()>) {
-            NEBNetwork::handleEventsForBackgroundURLSessionID(identifier,
-                                                              [&finished] { finished = true; });
-        });
-    EXPECT_EQ(reported, 1u);
-    ASSERT_TRUE(waitUntil([&] { return finished; }));
+    // The second launch: the host tells the application of the unfinished session, and the
+    // client's hook on the application takes it up.
+    ui::Application application;
+    NEBNetwork::installBackgroundEventsHook(application);
+    EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs(
+                  [&application](const std::string& identifier, std::function<void()> done) {
+                      application.deliver<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
+                          identifier, ui::CompletionHandler(std::move(done)));
+                  }),
+              1u);
+    ASSERT_TRUE(waitUntil([&] { return net::BackgroundJobStore::load().empty(); }));
 
     auto requests = server_->requests();
     ASSERT_EQ(requests.size(), 2u);

@@ -150,7 +150,7 @@ TEST_F(NEBNetworkTest, GetCarriesTheCallersHeadersAndDeliversTheBody) {
     EXPECT_EQ(sent.header("If-None-Match"), "abc");
 }
 
-TEST_F(NEBNetworkTest, OversizedDownloadIsAnError) {
+TEST_F(NEBNetworkTest, OversizedOrCutOffDownloadIsAnError) {
     // An answer that announces one byte more than a GET may hold.
     server_->on("GET", "/huge",
                 HttpResponse::raw("HTTP/1.1 200 OK\r\nContent-Length: " +
@@ -161,6 +161,15 @@ TEST_F(NEBNetworkTest, OversizedDownloadIsAnError) {
     EXPECT_EQ(outcome->calls, 1);
     EXPECT_EQ(outcome->errorCode(), net::kURLErrorDataLengthExceedsMaximum);
     EXPECT_FALSE(outcome->data);
+
+    // An answer cut off before the length it announced is no success either.
+    server_->on("GET", "/cut",
+                HttpResponse::raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789"));
+    auto cut = std::make_shared<Outcome>();
+    network_->getURL(server_->url("/cut"), {}, nullptr, false, recordInto(cut));
+    ASSERT_TRUE(waitFor(cut));
+    EXPECT_EQ(cut->calls, 1);
+    EXPECT_EQ(cut->errorCode(), net::kURLErrorNetworkConnectionLost);
 }
 
 TEST_F(NEBNetworkTest, RedirectsThatAreNotFollowed) {

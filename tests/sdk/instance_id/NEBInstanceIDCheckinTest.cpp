@@ -107,7 +107,8 @@ TEST_F(CheckinTest, FirstCheckinSendsZerosAndTheNextSendsTheHeldCredentialsExact
     EXPECT_EQ(first["checkin"]["last_checkin_msec"].int64(), 0);
     EXPECT_EQ(first["digest"].stringValue(), "");
     EXPECT_EQ(first["locale"].stringValue(), "fr_FR");
-    EXPECT_EQ(first["checkin"]["iosbuild"]["model"].stringValue(), "arm64");
+    EXPECT_EQ(first["checkin"]["iosbuild"]["model"].stringValue(),
+              sys::DeviceFacts::current().machine());
     EXPECT_NE(texts[1].find("\"id\":18446744073709551615"), std::string::npos) << texts[1];
     EXPECT_NE(texts[1].find("\"security_token\":9223372036854775808"), std::string::npos);
     EXPECT_EQ(checkin_->bodies()[1]["digest"].stringValue(), "d1");

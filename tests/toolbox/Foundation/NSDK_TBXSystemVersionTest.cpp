@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 
+#include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Device.h"
 
@@ -19,8 +20,10 @@ class SystemVersionTest : public ::testing::Test {
 protected:
     void TearDown() override {
         device_.reset();  // the cached version goes back to the process's device's
+        deviceFacts_.reset();
         NSDK_TBXSystemVersion::reload();
     }
+    std::optional<ns::ScopedSharedInstance<sys::DeviceFacts>> deviceFacts_{std::in_place};
     std::optional<ns::ScopedSharedInstance<ui::Device>> device_{std::in_place};
 
     static Version withDeviceVersion(const std::string& version) {

@@ -1,0 +1,85 @@
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "bridge/HYBViewController.h"
+#include "platform/gtk/GtkViewPresenter.h"
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ui/Window.h"
+#include "plugins/media_browser/HYBWKInAppBrowser.h"
+#include "tests/e2e/E2EHost.h"
+#include "tests/e2e/LoopbackHTTPServer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Pixel {
+    int red = 0, green = 0, blue = 0;
+};
+
+// What the GTK window shows at (x, y), drawn into an image as the screen would show it.
+std::optional<Pixel> snapshotPixel(GtkWidget* window, int x, int y) {
+    GtkWidget* content = gtk_bin_get_child(GTK_BIN(window));
+    const int width = gtk_widget_get_allocated_width(content);
+    const int height = gtk_widget_get_allocated_height(content);
+    if (!gtk_widget_get_mapped(content) || x >= width || y >= height) return std::nullopt;
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(surface);
+    gtk_widget_draw(content, cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    const unsigned char* row =
+        cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+    const uint32_t argb = reinterpret_cast<const uint32_t*>(row)[x];
+    cairo_surface_destroy(surface);
+    return Pixel{static_cast<int>((argb >> 16) & 0xFF), static_cast<int>((argb >> 8) & 0xFF),
+                 static_cast<int>(argb & 0xFF)};
+}
+
+bool isRed(const std::optional<Pixel>& pixel) {
+    return pixel && pixel->red > 200 && pixel->green < 60 && pixel->blue < 60;
+}
+
+// The browser is seen: a GTK window shows its toolbar, in the colour and at the place the
+// options ask, with the page above it.
+TEST(BrowserScreen, ToolbarIsDrawnWhereTheOptionsPutIt) {
+    E2EHost& host = E2EHost::shared();
+    LoopbackHTTPServer server;
+    auto presenter = wk::GtkViewPresenter::installed();
+    ASSERT_TRUE(presenter);
+    auto plugin = std::dynamic_pointer_cast<HYBWKInAppBrowser>(
+        host.controller()->getCommandInstance("InAppBrowser"));
+    const std::string args =
+        ns::JSONSerialization::write(
+            ns::Value::array({server.url("/shown"), "_blank",
+                              "toolbarcolor=#FF0000,toolbarposition=top,location=no"}))
+            .value();
+    const auto answers = host.call("InAppBrowser", "open", args, 3);
+    ASSERT_EQ(answers.size(), 3u);
+
+    // The toolbar (44 points) sits at the top, below the status bar; under it is the page.
+    GtkWidget* window = nullptr;
+    int barMiddle = 0;
+    ASSERT_TRUE(host.runUntil([&] {
+        window = plugin->tmpWindow() ? presenter->gtkWindowFor(*plugin->tmpWindow()) : nullptr;
+        const auto bar = plugin->inAppBrowserViewController()->toolbar()->frame();
+        barMiddle = static_cast<int>(bar.y() + bar.height() / 2);
+        return window && isRed(snapshotPixel(window, 150, barMiddle));
+    }));
+    EXPECT_LT(barMiddle, 100);
+    EXPECT_FALSE(isRed(snapshotPixel(window, 150, barMiddle + 100)));
+
+    const size_t from = host.reportCount();
+    host.run("e2e.call('close-shown', 'InAppBrowser', 'close', [])");
+    ASSERT_TRUE(host.waitForReport(from, [](const E2EHost::Report& r) {
+        return r.body["value"]["type"] == ns::Value("exit");
+    }));
+    // The GTK window goes with the browser.
+    EXPECT_TRUE(host.runUntil([&] { return !plugin->tmpWindow(); }));
+    EXPECT_TRUE(host.loadStartPage());
+}
+
+}  // namespace

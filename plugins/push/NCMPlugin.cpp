@@ -8,6 +8,7 @@
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "bridge/NSString+HYBJavaScriptLiteral.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
@@ -120,12 +121,16 @@ void NCMPlugin::updateTopic(const HYBInvokedUrlCommand& command, bool subscribe)
     auto callbackId = command.callbackId();
     delegate->runInBackground([delegate, callbackId, topic, subscribe] {
         if (topic) {
+            // The messaging library starts on the main thread (its first use builds it), so
+            // the request is handed there rather than touching it from this queue.
             std::string name = ns::format("/topics/%@", *topic);
-            if (subscribe) {
-                NEBMessaging::messaging()->subscribeToTopic(name);
-            } else {
-                NEBMessaging::messaging()->unsubscribeFromTopic(name);
-            }
+            dispatch::Queue::main().async([name, subscribe] {
+                if (subscribe) {
+                    NEBMessaging::messaging()->subscribeToTopic(name);
+                } else {
+                    NEBMessaging::messaging()->unsubscribeFromTopic(name);
+                }
+            });
         }
         sendOK(delegate, callbackId, topic);
     });

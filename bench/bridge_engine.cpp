@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "app/CompositionRoot.h"
+#include "bench/BenchDisplay.h"
 #include "bridge/HYBAppDelegate.h"
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPlugin.h"
@@ -353,22 +354,8 @@ BENCHMARK(BM_LargeAnswer)
     ->Iterations(3);
 
 int main(int argc, char** argv) {
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
-        // A display of its own: the same program again, under a virtual X server.
-        std::vector<char*> args{const_cast<char*>("xvfb-run"), const_cast<char*>("-a"),
-                                const_cast<char*>("-s"),
-                                const_cast<char*>("-screen 0 1280x1024x24 -nolisten tcp")};
-        char self[4096];
-        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n <= 0) return 1;
-        self[n] = '\0';
-        args.push_back(self);
-        for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
-        args.push_back(nullptr);
-        ::setenv("GDK_BACKEND", "x11", 1);
-        ::execvp("xvfb-run", args.data());
-        std::perror("bench_bridge_engine: xvfb-run");
-        return 1;
+    if (const int failed = benchhost::ensureDisplay(argc, argv, "bench_bridge_engine: xvfb-run")) {
+        return failed;
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "platform/testing/FakeEngine.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/Window.h"
+#include "plugins/media_browser/HYBInAppBrowserNavigationController.h"
+#include "plugins/media_browser/HYBWKInAppBrowserViewController.h"
+#include "tests/support/ManualRunLoop.h"
+
+namespace {
+
+using VC = HYBWKInAppBrowserViewController;
+
+class InAppBrowserScreenTest : public testsupport::ManualRunLoop {
+protected:
+    std::shared_ptr<VC> make(const std::string& options) {
+        return VC::initWithBrowserOptions(HYBInAppBrowserOptions::parseOptions(options), {});
+    }
+    // Puts the browser on screen and lets the page ask for a dialog; the alert shown for it.
+    std::shared_ptr<ui::AlertController> dialog(const std::function<void(wk::FakeEngine&)>& ask) {
+        window_ = ui::Window::create();
+        window_->setRootViewController(browser_);
+        window_->makeKeyAndVisible();
+        ask(*wk::FakeEngine::of(*browser_->webView()));
+        loop().runUntilIdle();
+        return std::dynamic_pointer_cast<ui::AlertController>(browser_->presentedViewController());
+    }
+    void TearDown() override {
+        if (window_) window_->setHidden(true);
+        loop().runUntilIdle();
+        ManualRunLoop::TearDown();
+    }
+
+    std::shared_ptr<VC> browser_;
+    std::shared_ptr<ui::Window> window_;
+    static inline std::shared_ptr<const wk::FakeEngine::DialogAnswer> answer_;
+};
+
+TEST_F(InAppBrowserScreenTest, BarsShareTheHeightAndKeepTheirPlace) {
+    const double height = ui::Screen::main().bounds().height();
+    auto browser = make("");
+    EXPECT_EQ(browser->webView()->frame().height(), height - 65);
+    EXPECT_EQ(browser->addressLabel()->frame().y(), height - 65);
+    EXPECT_EQ(browser->toolbar()->frame().y(), height - 44);
+
+    // Asking for the state a bar is in moves nothing.
+    browser->showLocationBar(true);
+    browser->showToolBar(true, "bottom");
+    EXPECT_EQ(browser->webView()->frame().height(), height - 65);
+
+    browser->showLocationBar(false);
+    EXPECT_EQ(browser->webView()->frame().height(), height - 44);
+    browser->showToolBar(false, "bottom");
+    EXPECT_EQ(browser->webView()->frame().height(), height);
+    browser->showToolBar(true, "top");
+    EXPECT_EQ(browser->webView()->frame().y(), 44);
+}
+
+TEST_F(InAppBrowserScreenTest, ToolbarItemsFollowTheOptions) {
+    auto browser = make("lefttoright=yes");
+    const auto& items = browser->toolbar()->items();
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items[0], browser->backButton());
+    EXPECT_EQ(items[4], browser->closeButton());
+
+    browser->setCloseButtonTitle("Fertig", std::nullopt, 4);
+    ASSERT_EQ(browser->toolbar()->items().size(), 5u);
+    EXPECT_EQ(browser->toolbar()->items()[4]->title(), "Fertig");
+    EXPECT_EQ(browser->toolbar()->items()[4]->style(), ui::BarButtonItem::Style::Bordered);
+    const ui::Color tint = *browser->closeButton()->tintColor();
+    EXPECT_DOUBLE_EQ(tint.red(), 60 / 255.0);
+    EXPECT_DOUBLE_EQ(tint.blue(), 230 / 255.0);
+
+    EXPECT_EQ(make("hidenavigationbuttons=yes")->toolbar()->items().size(), 2u);
+}
+
+TEST_F(InAppBrowserScreenTest, PageDialogsAnswerThePage) {
+    browser_ = make("");
+    auto confirm = dialog([](wk::FakeEngine& page) { answer_ = page.confirm("Sure?"); });
+    ASSERT_TRUE(confirm);
+    EXPECT_EQ(confirm->message(), "Sure?");
+    confirm->press("Cancel");
+    loop().runUntilIdle();
+    EXPECT_TRUE(answer_->answered);
+    EXPECT_FALSE(answer_->confirmed);
+    window_->setHidden(true);
+
+    browser_ = make("");
+    auto prompt = dialog([](wk::FakeEngine& page) { answer_ = page.prompt("Name?", "Ada"); });
+    ASSERT_TRUE(prompt);
+    ASSERT_EQ(prompt->textFields().size(), 1u);
+    EXPECT_EQ(prompt->textFields()[0]->text(), "Ada");
+    prompt->press("OK");
+    loop().runUntilIdle();
+    EXPECT_EQ(answer_->text, "Ada");
+}
+
+TEST_F(InAppBrowserScreenTest, NavigationControllerRefusesStrayDismissals) {
+    auto browser = make("");
+    auto navigation = HYBInAppBrowserNavigationController::create(browser);
+    EXPECT_TRUE(navigation->shouldAutorotate());
+    EXPECT_EQ(navigation->supportedInterfaceOrientations(), ui::kInterfaceOrientationMaskPortrait);
+
+    auto window = ui::Window::create();
+    window->setRootViewController(ui::ViewController::create());
+    window->makeKeyAndVisible();
+    window->rootViewController()->presentViewController(navigation, false);
+    loop().runUntilIdle();
+    bool completed = false;
+    navigation->dismissViewController(false, [&] { completed = true; });
+    loop().runUntilIdle();
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(window->rootViewController()->presentedViewController(), navigation);
+    window->setHidden(true);
+}
+
+}  // namespace

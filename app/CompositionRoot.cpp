@@ -30,6 +30,8 @@
 #include "plugins/media_browser/HYBDesktopURLOpener.h"
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
+#include "plugins/push/NCMPushClasses.h"
+#include "sdk/messaging/NEBMessaging.h"
 #include "signin/HybridSalPlugin.h"
 
 namespace {
@@ -133,6 +135,8 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBSQLiteDeviceClasses::registerClasses(registry);
     HYBMediaBrowserClasses::registerClasses(registry);
     HYBMediaClasses::registerClasses(registry);
+    NCMPushClasses::registerClasses(registry);
+    NEBMessaging::registerClasses(registry);
     HybridSalPlugin::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });

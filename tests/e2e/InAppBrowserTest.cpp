@@ -97,6 +97,15 @@ TEST_F(InAppBrowser, OpensLoadsHidesShowsAndExits) {
     EXPECT_FALSE(plugin()->inAppBrowserViewController());
 }
 
+// A page of the application's bundle, named relative to the main page, opens in the browser.
+TEST_F(InAppBrowser, BundledPagesOpen) {
+    const size_t from = host.reportCount();
+    const ns::Value start = open("popup.html", "hidden=yes");
+    EXPECT_EQ(start["url"], ns::Value("app://localhost/popup.html"));
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    EXPECT_EQ(browserWeb()->URL()->absoluteString(), "app://localhost/popup.html");
+}
+
 TEST_F(InAppBrowser, DeadPortsReportLoadErrors) {
     LoopbackHTTPServer dead;
     const std::string url = dead.url("/gone");

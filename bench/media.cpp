@@ -4,9 +4,11 @@
 //                   scale, a plain bilinear resample, libjpeg-turbo encoding. Goal: ratio <= 1.2.
 //   BM_Thumbnail    the thumbnail action (array mode) of a frame at 2.5 s of a 640 x 360 clip;
 //                   library: the media libraries opening the file, seeking, decoding one frame
-//                   and converting it, then libjpeg-turbo encoding it. Goal: ratio <= 1.2.
+//                   and converting it, then libjpeg-turbo encoding it and the TLS library's
+//                   Base64 encoder making the page's text of it. Goal: ratio <= 1.2.
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
+#include <openssl/evp.h>
 #include <unistd.h>
 
 extern "C" {
@@ -241,12 +243,15 @@ void BM_Thumbnail(benchmark::State& state) {
         plugin->performAction("createThumbnail", command);
         const auto t1 = Clock::now();
         auto baseline = libraryThumbnail(clip, 2.5);
+        std::string text(4 * ((baseline.size() + 2) / 3) + 1, '\0');
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), baseline.data(),
+                        static_cast<int>(baseline.size()));
         const auto t2 = Clock::now();
         if (delegate->results.empty() || delegate->results.back()->status() != HYBResultStatusOK) {
             state.SkipWithError("no thumbnail");
             break;
         }
-        benchmark::DoNotOptimize(baseline);
+        benchmark::DoNotOptimize(text);
         ours += seconds(t1 - t0);
         library += seconds(t2 - t1);
         state.SetIterationTime(seconds(t1 - t0));

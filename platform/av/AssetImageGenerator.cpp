@@ -12,6 +12,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -101,8 +102,10 @@ ns::Result<std::shared_ptr<ui::Bitmap>> toBitmap(const AVFrame& frame) {
         return avError(AVErrorDecodeFailed, "The frame could not be converted.");
     }
     // BGRA with full alpha is the bitmap's premultiplied native order on little-endian hosts;
-    // force opacity in case the source carried an alpha plane.
-    for (int y = 0; y < frame.height; ++y) {
+    // a source with an alpha plane is made opaque, as a video frame is shown.
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+    const bool hasAlpha = !desc || (desc->flags & AV_PIX_FMT_FLAG_ALPHA);
+    for (int y = 0; hasAlpha && y < frame.height; ++y) {
         uint8_t* row = bitmap->data() + static_cast<ptrdiff_t>(y) * bitmap->stride();
         for (int x = 0; x < frame.width; ++x) row[x * 4 + 3] = 0xff;
     }

@@ -16,7 +16,7 @@
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/media_browser/HYBVideoThumbnail.h"
 #include "tests/plugins/media_browser/support/ClipWriter.h"
-#include "tests/plugins/media_browser/support/RecordingDelegate.h"
+#include "tests/plugins/media_browser/support/MediaFixture.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -28,21 +28,11 @@ constexpr Colour kGreen{0, 255, 0};
 constexpr Colour kRed{255, 0, 0};
 constexpr Colour kBlue{0, 0, 255};
 
-class VideoThumbnailTest : public testsupport::ManualRunLoop {
+class VideoThumbnailTest : public mediatest::MediaFixture {
 protected:
     void SetUp() override {
-        ManualRunLoop::SetUp();
-        ASSERT_TRUE(ns::Sandbox::configure((dir_ / "sandbox").string()).ok());
-        std::filesystem::create_directories(dir_ / "App" / "www");
-        ns::Bundle::setMainBundlePath((dir_ / "App").string());
-        ui::Screen::main().setScale(3.0);
-        controller_ = HYBViewController::create();
-        delegate_->www = (dir_ / "App" / "www").string();
-        delegate_->file = std::make_shared<HYBFile>();
-        delegate_->file->setViewController(controller_);
-        delegate_->file->setCommandDelegate(delegate_);
-        delegate_->file->pluginInitialize();
-        plugin_->setCommandDelegate(delegate_);
+        MediaFixture::SetUp();
+        attach(*plugin_);
         clip_ = ns::Sandbox::temporaryDirectory() + "clip.mp4";
         ASSERT_TRUE(mediatest::writeClip(clip_, 160, 90, {kGreen, kRed, kBlue}));
     }
@@ -63,8 +53,7 @@ protected:
     }
 
     static std::shared_ptr<ui::Bitmap> decodeFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        const std::string bytes = mediatest::readFile(path);
         return ui::ImageCodec::decode(ns::Data(bytes.data(), bytes.size()));
     }
 
@@ -77,10 +66,6 @@ protected:
                << "pixel " << int(p.red) << "," << int(p.green) << "," << int(p.blue);
     }
 
-    testsupport::TempDir dir_;
-    std::shared_ptr<HYBViewController> controller_;
-    std::shared_ptr<mediatest::RecordingDelegate> delegate_ =
-        std::make_shared<mediatest::RecordingDelegate>();
     std::shared_ptr<HYBVideoThumbnail> plugin_ = std::make_shared<HYBVideoThumbnail>();
     std::string clip_;
 };

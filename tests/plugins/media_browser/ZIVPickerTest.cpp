@@ -18,7 +18,7 @@
 #include "plugins/media_browser/MIPImagePickerController.h"
 #include "plugins/media_browser/ZIVPhotoPipeline.h"
 #include "plugins/media_browser/ZIVPicker.h"
-#include "tests/plugins/media_browser/support/RecordingDelegate.h"
+#include "tests/plugins/media_browser/support/MediaFixture.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -50,19 +50,11 @@ ns::Data photo(int width, int height, int orientation = 1) {
     return ns::Data(jpeg.data(), jpeg.size());
 }
 
-class PickerTest : public testsupport::ManualRunLoop {
+class PickerTest : public mediatest::MediaFixture {
 protected:
     void SetUp() override {
-        ManualRunLoop::SetUp();
-        ASSERT_TRUE(ns::Sandbox::configure((dir_ / "sandbox").string()).ok());
-        std::filesystem::create_directories(dir_ / "App" / "www");
-        ns::Bundle::setMainBundlePath((dir_ / "App").string());
-        controller_ = HYBViewController::create();
-        window_ = ui::Window::create();
-        window_->setRootViewController(controller_);
-        window_->makeKeyAndVisible();
-        plugin_->setViewController(controller_);
-        plugin_->setCommandDelegate(delegate_);
+        MediaFixture::SetUp();
+        attach(*plugin_);
         auto& library = av::PhotoLibrary::shared();
         ASSERT_TRUE(library.addPhoto(photo(40, 30), "a.jpg", "Trips").ok());
         for (const char* name : {"1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg"}) {
@@ -94,17 +86,10 @@ protected:
     }
 
     std::shared_ptr<ui::Bitmap> written(const ns::Value& url) {
-        const auto path = ns::URL::parse(url.stringValue())->path();
-        std::ifstream in(path, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        const std::string bytes = mediatest::readFile(ns::URL::parse(url.stringValue())->path());
         return ui::ImageCodec::decode(ns::Data(bytes.data(), bytes.size()));
     }
 
-    testsupport::TempDir dir_;
-    std::shared_ptr<HYBViewController> controller_;
-    std::shared_ptr<ui::Window> window_;
-    std::shared_ptr<mediatest::RecordingDelegate> delegate_ =
-        std::make_shared<mediatest::RecordingDelegate>();
     std::shared_ptr<ZIVPicker> plugin_ = std::make_shared<ZIVPicker>();
 };
 

@@ -1,0 +1,169 @@
+#include "plugins/media_browser/HYBCapture.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBViewController.h"
+#include "platform/ns/Format.h"
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ns/Log.h"
+#include "platform/ui/Image.h"
+#include "plugins/device_storage/HYBFile.h"
+#include "plugins/media_browser/HYBAudioNavigationController.h"
+#include "plugins/media_browser/HYBAudioRecorderViewController.h"
+
+namespace {
+
+// Duration and bit rate from a WAV file's header; only a regular file is read, and only
+// its first chunks.
+void readWAVFormat(const std::string& path, ns::Dictionary& format) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+    std::ifstream in(path, std::ios::binary);
+    char h[44];
+    if (!in.read(h, sizeof h)) return;
+    auto le32 = [&](int at) {
+        return uint32_t(uint8_t(h[at])) | uint32_t(uint8_t(h[at + 1])) << 8 |
+               uint32_t(uint8_t(h[at + 2])) << 16 | uint32_t(uint8_t(h[at + 3])) << 24;
+    };
+    if (std::string_view(h, 4) != "RIFF" || std::string_view(h + 8, 8) != "WAVEfmt " ||
+        std::string_view(h + 36, 4) != "data") {
+        return;
+    }
+    const uint32_t byteRate = le32(28);
+    if (byteRate == 0) return;
+    format.insert_or_assign("duration", double(le32(40)) / byteRate);
+    format.insert_or_assign("bitrate", int64_t(byteRate) * 8);
+}
+
+}  // namespace
+
+HYBCapture::HYBCapture() {
+    registerAction("captureAudio", &HYBCapture::captureAudio);
+    registerAction("captureImage", &HYBCapture::captureImage);
+    registerAction("captureVideo", &HYBCapture::captureVideo);
+    registerAction("getMediaModes", &HYBCapture::getMediaModes);
+    registerAction("getFormatData", &HYBCapture::getFormatData);
+}
+
+void HYBCapture::sendError(const std::optional<std::string>& callbackId, HYBCaptureError code,
+                           unsigned status) {
+    if (auto delegate = commandDelegate()) {
+        delegate->sendPluginResult(
+            HYBPluginResult::resultWithStatusMessageToErrorObject(status, code), callbackId);
+    }
+}
+
+void HYBCapture::captureAudio(const HYBInvokedUrlCommand& command) {
+    const ns::Value options = command.argumentAtIndex(0);
+    std::optional<double> duration;
+    if (const ns::Value* d = options.isDictionary() ? options.find("duration") : nullptr) {
+        const auto seconds = d->number();
+        if (seconds && *seconds != 0 && std::isfinite(*seconds)) duration = *seconds;
+    }
+    if (inUse_) return sendError(command.callbackId(), HYBCaptureErrorApplicationBusy);
+    auto self = std::static_pointer_cast<HYBCapture>(shared_from_this());
+    auto screen =
+        std::make_shared<HYBAudioRecorderViewController>(self, duration, command.callbackId());
+    auto navigation = std::make_shared<HYBAudioNavigationController>();
+    navigation->setViewControllers({screen});
+    inUse_ = true;
+    if (auto controller = viewController()) controller->presentViewController(navigation, true);
+    screen->loadViewIfNeeded();
+}
+
+// No camera is attached to this host: image and video capture are reported unsupported, as
+// on a device without one.
+void HYBCapture::captureImage(const HYBInvokedUrlCommand& command) {
+    ns::nslog("Capture.imageCapture: camera not available.");
+    sendError(command.callbackId(), HYBCaptureErrorNotSupported);
+}
+
+void HYBCapture::captureVideo(const HYBInvokedUrlCommand& command) {
+    ns::nslog("Capture.captureVideo: video mode not available.");
+    sendError(command.callbackId(), HYBCaptureErrorNotSupported);
+}
+
+void HYBCapture::getMediaModes(const HYBInvokedUrlCommand&) {
+    ns::Dictionary modes;
+    modes.emplace("image", ns::Value::null());
+    modes.emplace("video", ns::Value::null());
+    modes.emplace("audio", ns::Value::null());
+    auto json = ns::JSONSerialization::write(ns::Value(std::move(modes)));
+    if (auto delegate = commandDelegate()) {
+        delegate->evalJs(
+            ns::format("navigator.device.capture.setSupportedModes(%@);", json.valueOr("{}")));
+    }
+}
+
+void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
+    const std::string path = command.argumentAtIndex(0).stringValue();
+    std::optional<std::string> type;
+    if (command.arguments().size() >= 2 && command.argumentAtIndex(1).isString()) {
+        type = *command.argumentAtIndex(1).string();
+    }
+    if (!type) {
+        auto delegate = commandDelegate();
+        auto file = std::dynamic_pointer_cast<HYBFile>(
+            delegate ? delegate->getCommandInstance("File") : nullptr);
+        if (!file) return sendError(command.callbackId(), HYBCaptureErrorInternal);
+        type = file->getMimeTypeFromPath(path);
+        if (!type) return sendError(command.callbackId(), HYBCaptureErrorInvalidArgument);
+    }
+    ns::Dictionary format;
+    format.emplace("codecs", ns::Value::null());
+    format.emplace("bitrate", 0);
+    format.emplace("height", 0);
+    format.emplace("width", 0);
+    format.emplace("duration", 0);
+    struct stat info {};
+    const bool regular = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    if (type->find("image/") != std::string::npos && regular) {
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        if (auto image = ui::Image::imageWithData(ns::Data(bytes.data(), bytes.size()))) {
+            format.insert_or_assign("width", int64_t(image->size().width));
+            format.insert_or_assign("height", int64_t(image->size().height));
+        }
+    } else if (type->find("audio/") != std::string::npos) {
+        readWAVFormat(path, format);
+    }
+    if (auto delegate = commandDelegate()) {
+        delegate->sendPluginResult(
+            HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, format),
+            command.callbackId());
+    }
+}
+
+ns::Dictionary HYBCapture::getMediaDictionaryFromPath(const std::string& path,
+                                                      const std::optional<std::string>& type) {
+    auto delegate = commandDelegate();
+    auto service = delegate ? delegate->getCommandInstance("File") : nullptr;
+    auto file = std::dynamic_pointer_cast<HYBFile>(service);
+    std::error_code ec;
+    const auto resolved = std::filesystem::weakly_canonical(path, ec);
+    ns::Dictionary media;
+    media.emplace("name", std::filesystem::path(path).filename().string());
+    media.emplace("fullPath", path);
+    if (file && !ec) {
+        if (auto url = file->fileSystemURLforLocalPath(resolved.string())) {
+            media.emplace("localURL", url->absoluteURL());
+        }
+    }
+    if (type) {
+        media.emplace("type", *type);
+    } else if (file) {
+        auto mime = file->getMimeTypeFromPath(path);
+        media.emplace("type", mime ? ns::Value(*mime) : ns::Value::null());
+    }
+    struct stat info {};
+    const bool found = ::stat(path.c_str(), &info) == 0;
+    media.emplace("lastModifiedDate",
+                  found ? double(info.st_mtim.tv_sec) * 1000.0 + info.st_mtim.tv_nsec / 1e6 : 0.0);
+    media.emplace("size", found ? uint64_t(info.st_size) : uint64_t(0));
+    return media;
+}

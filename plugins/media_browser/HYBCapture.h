@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "bridge/HYBPlugin.h"
+#include "bridge/HYBPluginResult.h"
+#include "platform/ns/Value.h"
+
+// Capture error codes, sent to the page as {"code": n}.
+enum HYBCaptureError : int32_t {
+    HYBCaptureErrorInternal = 0,
+    HYBCaptureErrorApplicationBusy = 1,
+    HYBCaptureErrorInvalidArgument = 2,
+    HYBCaptureErrorNoMediaFiles = 3,
+    HYBCaptureErrorNotSupported = 20,
+};
+
+// The page's media capture: audio clips on the recorder screen, media-file descriptions and
+// format data of files, and the modes the device supports.
+class HYBCapture : public HYBPlugin {
+public:
+    static constexpr const char* kClassName = "HYBCapture";
+
+    HYBCapture();
+    void pluginInitialize() override { inUse_ = false; }
+
+    void captureAudio(const HYBInvokedUrlCommand& command);
+    void captureImage(const HYBInvokedUrlCommand& command);
+    void captureVideo(const HYBInvokedUrlCommand& command);
+    void getMediaModes(const HYBInvokedUrlCommand& command);
+    void getFormatData(const HYBInvokedUrlCommand& command);
+
+    // "name", "fullPath", "localURL", "type", "lastModifiedDate" and "size" of a file.
+    ns::Dictionary getMediaDictionaryFromPath(const std::string& path,
+                                              const std::optional<std::string>& type);
+
+    bool inUse() const { return inUse_; }
+    void setInUse(bool inUse) { inUse_ = inUse; }
+
+private:
+    void sendError(const std::optional<std::string>& callbackId, HYBCaptureError code,
+                   unsigned status = HYBResultStatusError);
+
+    bool inUse_ = false;
+};

@@ -1,0 +1,224 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "bridge/HYBInvokedUrlCommand.h"
+#include "bridge/HYBPluginResult.h"
+#include "bridge/HYBViewController.h"
+#include "platform/av/AudioRecorder.h"
+#include "platform/av/Microphone.h"
+#include "platform/av/WAVWriter.h"
+#include "platform/ns/Bundle.h"
+#include "platform/ns/Sandbox.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Window.h"
+#include "plugins/device_storage/HYBFile.h"
+#include "plugins/media_browser/HYBAudioRecorderViewController.h"
+#include "plugins/media_browser/HYBCapture.h"
+#include "tests/plugins/media_browser/support/MediaFixture.h"
+#include "tests/support/ManualRunLoop.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The samples of a WAV file as its header declares them; nothing for a malformed header or
+// one that declares more than the file holds.
+std::optional<std::vector<int16_t>> decodeWAV(const std::string& path) {
+    const std::string bytes = mediatest::readFile(path);
+    if (bytes.size() < 44 || bytes.compare(0, 4, "RIFF") || bytes.compare(36, 4, "data")) {
+        return std::nullopt;
+    }
+    uint32_t size = 0;
+    std::memcpy(&size, &bytes[40], 4);
+    uint32_t riff = 0;
+    std::memcpy(&riff, &bytes[4], 4);
+    if (riff != size + 36 || size > bytes.size() - 44 || size % 2) return std::nullopt;
+    std::vector<int16_t> samples(size / 2);
+    std::memcpy(samples.data(), &bytes[44], size);
+    return samples;
+}
+
+::testing::AssertionResult isTone(const std::vector<int16_t>& samples) {
+    const auto mic = av::Microphone::shared();
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i] != mic->sampleAt(i)) {
+            return ::testing::AssertionFailure() << "sample " << i << " differs";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class CaptureTest : public mediatest::MediaFixture {
+protected:
+    void SetUp() override {
+        MediaFixture::SetUp();
+        av::Microphone::setShared(av::Microphone::tone(440));
+        attach(*plugin_);
+    }
+
+    void call(const std::string& action, ns::Array arguments = {}) {
+        plugin_->performAction(
+            action, HYBInvokedUrlCommand(std::move(arguments), "Cap1", "Capture", action));
+        loop().runUntilIdle();
+    }
+
+    std::shared_ptr<HYBAudioRecorderViewController> recorderScreen() {
+        auto nav = std::dynamic_pointer_cast<ui::NavigationController>(
+            controller_->presentedViewController());
+        return nav ? std::dynamic_pointer_cast<HYBAudioRecorderViewController>(
+                         nav->topViewController())
+                   : nullptr;
+    }
+
+    // Advances the manual clock in the recorder's steps, running what falls due.
+    void advance(dispatch::Duration by) {
+        for (auto step = 0ns; step < by; step += 100ms) loop().advanceBy(100ms);
+    }
+
+    std::shared_ptr<HYBCapture> plugin_ = std::make_shared<HYBCapture>();
+};
+
+TEST_F(CaptureTest, TimedRecordingStopsByItselfAndDoneSendsTheClip) {
+    std::ofstream(tmp("audio_001.wav")) << "earlier";
+    call("captureAudio", {ns::Value::dict({{"duration", 1}})});
+    auto screen = recorderScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_TRUE(plugin_->inUse());
+    screen->processButton();
+    EXPECT_FALSE(screen->doneEnabled());
+    advance(600ms);
+    EXPECT_EQ(screen->timerText(), "0:00");
+    EXPECT_TRUE(screen->avRecorder()->isRecording());
+
+    // A second call while the screen is up is refused; the recording goes on.
+    call("captureAudio");
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->results[0]->message(), ns::Value::dict({{"code", 1}}));
+    advance(600ms);
+    EXPECT_FALSE(screen->avRecorder()->isRecording());
+    EXPECT_TRUE(screen->doneEnabled());
+    EXPECT_EQ(screen->timerText(), "0:01");
+    EXPECT_EQ(delegate_->results.size(), 1u) << "the clip waits for Done";
+
+    screen->dismissAudioView();
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 2u);
+    const auto& result = *delegate_->results[1];
+    ASSERT_EQ(result.status(), HYBResultStatusOK);
+    const auto& media = result.message().at(0);
+    EXPECT_EQ(media["name"].stringValue(), "audio_002.wav");
+    EXPECT_EQ(media["type"].stringValue(), "audio/wav");
+    EXPECT_EQ(media["localURL"].stringValue(), "hybfile://localhost/temporary/audio_002.wav");
+    EXPECT_EQ(media["size"].integerValue(), 44 + 44100 * 2);
+    auto samples = decodeWAV(tmp("audio_002.wav"));
+    ASSERT_TRUE(samples);
+    EXPECT_EQ(samples->size(), 44100u);
+    EXPECT_TRUE(isTone(*samples));
+    EXPECT_FALSE(plugin_->inUse());
+
+    // The format data of the clip read from its header.
+    call("getFormatData", {tmp("audio_002.wav"), "audio/wav"});
+    ASSERT_EQ(delegate_->results.size(), 3u);
+    EXPECT_DOUBLE_EQ(delegate_->results[2]->message()["duration"].doubleValue(), 1.0);
+}
+
+TEST_F(CaptureTest, DoneWithoutARecordingAnswersNoMediaFiles) {
+    call("captureAudio", {ns::Value::dict({{"duration", 0}})});
+    auto screen = recorderScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_FALSE(screen->isTimed());
+    screen->dismissAudioView();
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->results[0]->status(), HYBResultStatusError);
+    EXPECT_EQ(delegate_->results[0]->message(), ns::Value::dict({{"code", 3}}));
+    EXPECT_FALSE(plugin_->inUse());
+}
+
+TEST(AudioRecorderLimit, RecordingStopsAtTheSizeLimitWithAPlayableFile) {
+    testsupport::TempDir dir;
+    auto clock = std::make_shared<dispatch::ManualClock>();
+    dispatch::Clock::setCurrent(clock);
+    auto& loop = dispatch::RunLoop::main();
+    loop.reset();
+    const std::string path = (dir / "limit.wav").string();
+    auto recorder = av::AudioRecorder::create(path, av::Microphone::tone(440)).value();
+    recorder->setMaxDataBytes(1001);  // room for 500 frames
+    ASSERT_TRUE(recorder->record());
+    loop.advanceBy(100ms);
+    EXPECT_FALSE(recorder->isRecording());
+    auto samples = decodeWAV(path);
+    ASSERT_TRUE(samples);
+    EXPECT_EQ(samples->size(), 500u);
+    loop.reset();
+    dispatch::Clock::setCurrent(nullptr);
+}
+
+// A recording killed at any moment leaves a WAV whose header declares only samples that are
+// in the file, and those are the samples recorded.
+TEST(AudioRecorderKill, SigkillLeavesThePrefixRecordedSoFar) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "killed.wav").string();
+    int ticks[2];
+    ASSERT_EQ(::pipe(ticks), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ticks[0]);
+        auto clock = std::make_shared<dispatch::ManualClock>();
+        dispatch::Clock::setCurrent(clock);
+        auto& loop = dispatch::RunLoop::main();
+        loop.reset();
+        auto recorder = av::AudioRecorder::create(path, av::Microphone::tone(440)).value();
+        if (!recorder->record()) ::_exit(2);
+        for (;;) {
+            loop.advanceBy(100ms);
+            const char tick = 't';
+            if (::write(ticks[1], &tick, 1) != 1) ::_exit(3);
+        }
+    }
+    ::close(ticks[1]);
+    char buffer[5];
+    size_t got = 0;
+    while (got < sizeof buffer) {
+        const ssize_t n = ::read(ticks[0], buffer + got, sizeof buffer - got);
+        ASSERT_GT(n, 0);
+        got += size_t(n);
+    }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(ticks[0]);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    auto samples = decodeWAV(path);
+    ASSERT_TRUE(samples);
+    EXPECT_GE(samples->size(), 5u * 4410u);
+    av::Microphone::setShared(av::Microphone::tone(440));
+    EXPECT_TRUE(isTone(*samples));
+}
+
+TEST_F(CaptureTest, MediaDictionariesModesAndFormatData) {
+    auto media = plugin_->getMediaDictionaryFromPath(tmp("missing.wav"), std::nullopt);
+    EXPECT_EQ(media["size"].integerValue(), 0);
+    EXPECT_EQ(media["lastModifiedDate"].doubleValue(), 0.0);
+    EXPECT_EQ(media["type"].stringValue(), "audio/wav");
+
+    call("getFormatData", {tmp("missing.png"), "image/png"});
+    call("getFormatData", {tmp("x.txt"), "text/plain"});
+    ASSERT_EQ(delegate_->results.size(), 2u);
+    const auto defaults = ns::Value::dict(
+        {{"codecs", ns::Value()}, {"bitrate", 0}, {"height", 0}, {"width", 0}, {"duration", 0}});
+    EXPECT_EQ(delegate_->results[0]->message(), defaults);
+    EXPECT_EQ(delegate_->results[1]->message(), defaults);
+
+    call("captureImage");
+    EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 20}}));
+}
+
+}  // namespace

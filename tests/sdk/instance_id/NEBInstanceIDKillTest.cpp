@@ -86,7 +86,7 @@ TEST_F(KillTest, CheckinSaveKilledLeavesAWholeCredentialPair) {
 TEST_F(KillTest, KeyPairSaveKilledLeavesAPairThatMatchesItsRecord) {
     killDuring(8, [](int) {
         NEBInstanceIDKeyPairStore store;
-        store.deleteSavedKeyPairWithSubtype("");
+        (void)store.deleteSavedKeyPairWithSubtype("");
         if (!store.loadKeyPair().ok()) ::_exit(3);
     });
     NEBInstanceIDKeyPairStore store;

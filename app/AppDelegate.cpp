@@ -1,9 +1,183 @@
 #include "app/AppDelegate.h"
 
+#include <cmath>
+#include <filesystem>
+
 #include "app/MainViewController.h"
+#include "platform/ns/Bundle.h"
+#include "platform/ns/FoundationVersion.h"
+#include "platform/ns/Log.h"
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ui/Application.h"
+#include "plugins/push/NCMPlugin.h"
+#include "sdk/core/NEBApp.h"
+#include "sdk/instance_id/NEBInstanceID.h"
+#include "sdk/messaging/NEBMessaging.h"
+
+namespace {
+
+ns::Dictionary withTapped(const ns::Dictionary& userInfo, bool tapped) {
+    ns::Dictionary copy = userInfo;
+    copy.insert_or_assign("wasTapped", ns::Value(tapped));
+    return copy;
+}
+
+void sendToPage(const ns::Dictionary& userInfo) {
+    if (auto plugin = NCMPlugin::ncmPlugin())
+        plugin->notifyOfMessage(NCMPlugin::messageJSON(userInfo));
+}
+
+bool bundleHoldsOptions() {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(
+        std::filesystem::path(ns::Bundle::mainBundle()->bundlePath()) /
+            AppDelegate::kOptionsFileName,
+        ec);
+}
+
+}  // namespace
+
+bool AppDelegate::implements(ui::DelegateOp op) const {
+    switch (op) {
+        case ui::DelegateOp::DidBecomeActive:
+        case ui::DelegateOp::DidEnterBackground:
+        case ui::DelegateOp::DidReceiveRemoteNotification:
+        case ui::DelegateOp::DidReceiveRemoteNotificationWithFetch:
+            return true;
+        default:
+            return HYBAppDelegate::implements(op);
+    }
+}
 
 bool AppDelegate::didFinishLaunchingWithOptions(ui::Application& application,
                                                 const ns::Dictionary& launchOptions) {
     setViewController(HYBViewController::create<MainViewController>());
-    return HYBAppDelegate::didFinishLaunchingWithOptions(application, launchOptions);
+    bool launched = HYBAppDelegate::didFinishLaunchingWithOptions(application, launchOptions);
+    customDidFinishLaunchingWithOptions(application);
+    return launched;
+}
+
+void AppDelegate::customDidFinishLaunchingWithOptions(ui::Application& application) {
+    ns::nslog("DidFinishLaunchingWithOptions");
+    // Without the options file there is no SDK to start: the host runs the page alone.
+    if (!bundleHoldsOptions()) return;
+    auto self = std::dynamic_pointer_cast<AppDelegate>(shared_from_this());
+    double version = std::floor(ns::FoundationVersion::number());
+    if (version > kFoundationVersionNewer) {
+        auto& center = svc::UserNotificationCenter::currentNotificationCenter();
+        center.requestAuthorizationWithOptions(svc::kAuthorizationOptionBadge |
+                                                   svc::kAuthorizationOptionSound |
+                                                   svc::kAuthorizationOptionAlert,
+                                               [](bool) {});
+        center.setDelegate(self);
+        NEBMessaging::messaging()->setRemoteMessageDelegate(self);
+    }
+    // Every road ends in the registration for remote notifications; the older ones differ
+    // only in the settings object the platform asked for first.
+    application.registerForRemoteNotifications();
+    NEBInstanceID::load();
+    NEBMessaging::load();
+    NEBApp::configure();
+    std::weak_ptr<AppDelegate> weak = self;
+    if (!tokenObserver_) {
+        tokenObserver_ = ns::NotificationCenter::defaultCenter().addObserver(
+            kNEBInstanceIDTokenRefreshNotification, nullptr, [weak](const ns::Notification&) {
+                if (auto delegate = weak.lock()) delegate->tokenRefreshNotification();
+            });
+    }
+}
+
+void AppDelegate::logUserInfo(const ns::Dictionary& userInfo) {
+    if (auto id = userInfo.find("msg.message_id"); id != userInfo.end()) {
+        ns::nslog("Message ID: %@", id->second);
+    }
+    ns::nslog("%@", ns::Value(userInfo));
+}
+
+void AppDelegate::willPresentNotification(svc::UserNotificationCenter&,
+                                          const svc::Notification& notification,
+                                          const svc::PresentationHandler& completionHandler) {
+    const ns::Dictionary& userInfo = notification.request.content.userInfo;
+    logUserInfo(userInfo);
+    sendToPage(userInfo);
+    if (completionHandler) completionHandler(0);
+}
+
+void AppDelegate::didReceiveNotificationResponse(svc::UserNotificationCenter&,
+                                                 const svc::NotificationResponse& response,
+                                                 const svc::ResponseHandler& completionHandler) {
+    const ns::Dictionary& userInfo = response.notification.request.content.userInfo;
+    logUserInfo(userInfo);
+    std::string json = NCMPlugin::messageJSON(withTapped(userInfo, true));
+    NCMPlugin::holdPush(json);
+    ns::nslog("APP WAS CLOSED DURING PUSH RECEPTION Saved data: %@", json);
+    if (completionHandler) completionHandler();
+}
+
+void AppDelegate::didReceiveRemoteNotification(ui::Application& application,
+                                               const ns::Dictionary& userInfo) {
+    logUserInfo(userInfo);
+    if (ns::FoundationVersion::number() >= kFoundationVersionNewer) return;
+    if (application.applicationState() != ui::ApplicationState::Active) {
+        NCMPlugin::holdPush(NCMPlugin::messageJSON(withTapped(userInfo, true)));
+    }
+}
+
+void AppDelegate::didReceiveRemoteNotificationWithFetchCompletionHandler(
+    ui::Application& application, const ns::Dictionary& userInfo,
+    const ui::FetchCompletionHandler& completionHandler) {
+    logUserInfo(userInfo);
+    if (ns::FoundationVersion::number() < kFoundationVersionNewer &&
+        application.applicationState() != ui::ApplicationState::Background) {
+        ns::nslog("app active");
+        sendToPage(withTapped(userInfo, false));
+    }
+    if (completionHandler) completionHandler(ui::BackgroundFetchResult::NoData);
+}
+
+void AppDelegate::applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) {
+    logUserInfo(message.appData);
+    sendToPage(message.appData);
+}
+
+void AppDelegate::tokenRefreshNotification() {
+    auto token = NEBInstanceID::instanceID()->token();
+    ns::nslog("InstanceID token: %@", token ? ns::Value(*token) : ns::Value());
+    if (auto plugin = NCMPlugin::ncmPlugin()) plugin->notifyOfTokenRefresh(token);
+    connectToNcm();
+}
+
+void AppDelegate::connectToNcm() {
+    if (!bundleHoldsOptions() || !NEBInstanceID::instanceID()->token()) return;
+    auto messaging = NEBMessaging::messaging();
+    messaging->disconnect();
+    std::weak_ptr<NEBMessaging> weak = messaging;
+    messaging->connectWithCompletion([weak](const std::optional<ns::Error>& error) {
+        if (error) {
+            ns::nslog("Unable to connect to NCM. %@", error->description());
+            return;
+        }
+        ns::nslog("Connected to NCM.");
+        if (auto held = weak.lock()) {
+            held->subscribeToTopic("/topics/ios");
+            held->subscribeToTopic("/topics/all");
+        }
+    });
+}
+
+void AppDelegate::applicationDidBecomeActive(ui::Application&) {
+    ns::nslog("app become active");
+    if (auto plugin = NCMPlugin::ncmPlugin()) plugin->appEnterForeground();
+    connectToNcm();
+}
+
+void AppDelegate::applicationDidEnterBackground(ui::Application&) {
+    ns::nslog("app entered background");
+    if (bundleHoldsOptions()) NEBMessaging::messaging()->disconnect();
+    if (auto plugin = NCMPlugin::ncmPlugin()) plugin->appEnterBackground();
+    ns::nslog("Disconnected from NCM");
+}
+
+std::optional<std::string> AppDelegate::getLastPush() {
+    return NCMPlugin::getLastPush();
 }

@@ -1,11 +1,60 @@
 #pragma once
 
-#include "bridge/HYBAppDelegate.h"
+#include <memory>
+#include <optional>
+#include <string>
 
-// The application's delegate: launches with the application's own root view controller.
-class AppDelegate : public HYBAppDelegate {
+#include "bridge/HYBAppDelegate.h"
+#include "platform/svc/UserNotificationCenter.h"
+#include "sdk/messaging/NEBMessagingDelegate.h"
+
+// The application's delegate: launches with the application's own root view controller and
+// carries the push side of the application: it registers for notifications, starts the SDK
+// when the bundle holds its options file, receives notifications, keeps the one most recently
+// opened for the page, and keeps the messaging socket connected while in the foreground.
+class AppDelegate : public HYBAppDelegate,
+                    public svc::UserNotificationCenterDelegate,
+                    public NEBMessagingDelegate {
 public:
-    // Makes a MainViewController (its shared set-up runs now), then launches as the host does.
+    static constexpr const char* kOptionsFileName = "NebulaService-Info.plist";
+    // Platform versions at and below which the older registration roads are taken.
+    static constexpr double kFoundationVersionOldest = 1047.25;
+    static constexpr double kFoundationVersionNewer = 1299;
+
+    bool implements(ui::DelegateOp op) const override;
+
+    // Makes a MainViewController (its shared set-up runs now), launches as the host does, then
+    // runs the push side of the launch.
     bool didFinishLaunchingWithOptions(ui::Application& application,
                                        const ns::Dictionary& launchOptions) override;
+    void applicationDidBecomeActive(ui::Application& application) override;
+    void applicationDidEnterBackground(ui::Application& application) override;
+    void didReceiveRemoteNotification(ui::Application& application,
+                                      const ns::Dictionary& userInfo) override;
+    void didReceiveRemoteNotificationWithFetchCompletionHandler(
+        ui::Application& application, const ns::Dictionary& userInfo,
+        const ui::FetchCompletionHandler& completionHandler) override;
+
+    bool respondsToWillPresentNotification() const override { return true; }
+    void willPresentNotification(svc::UserNotificationCenter& center,
+                                 const svc::Notification& notification,
+                                 const svc::PresentationHandler& completionHandler) override;
+    bool respondsToDidReceiveNotificationResponse() const override { return true; }
+    void didReceiveNotificationResponse(svc::UserNotificationCenter& center,
+                                        const svc::NotificationResponse& response,
+                                        const svc::ResponseHandler& completionHandler) override;
+
+    // Messages that arrive over the messaging socket on newer systems reach the page as a
+    // notification in the foreground does.
+    bool respondsToApplicationReceivedRemoteMessage() const override { return true; }
+    void applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) override;
+
+    void customDidFinishLaunchingWithOptions(ui::Application& application);
+    void tokenRefreshNotification();
+    void connectToNcm();
+    static std::optional<std::string> getLastPush();
+
+private:
+    static void logUserInfo(const ns::Dictionary& userInfo);
+    uint64_t tokenObserver_ = 0;
 };

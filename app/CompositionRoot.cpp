@@ -32,6 +32,8 @@
 #include "plugins/media_browser/HYBDesktopURLOpener.h"
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
+#include "plugins/push/NCMPushClasses.h"
+#include "sdk/messaging/NEBMessaging.h"
 
 namespace {
 
@@ -134,6 +136,8 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBSQLiteDeviceClasses::registerClasses(registry);
     HYBMediaBrowserClasses::registerClasses(registry);
     HYBMediaClasses::registerClasses(registry);
+    NCMPushClasses::registerClasses(registry);
+    NEBMessaging::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });
 }

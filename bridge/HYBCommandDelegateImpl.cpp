@@ -153,8 +153,7 @@ void HYBCommandDelegateImpl::evaluateOrDefer(std::string js, bool isCallback) {
     const uint64_t countAfterPost = loop.scheduledCount() + 1;
     deferred_.push_back({{}, countAfterPost});
     deferred_.back().scripts.push_back({std::move(js), isCallback});
-    std::weak_ptr<HYBCommandDelegateImpl> weakSelf =
-        std::static_pointer_cast<HYBCommandDelegateImpl>(shared_from_this());
+    std::weak_ptr<HYBCommandDelegateImpl> weakSelf = sharedSelf<HYBCommandDelegateImpl>();
     dispatch::Queue::main().async([weakSelf] {
         if (auto self = weakSelf.lock()) self->evaluateDeferred();
     });
@@ -199,16 +198,17 @@ void HYBCommandDelegateImpl::evaluateCallbackBatch(const std::vector<std::string
     auto engine = controller ? controller->webViewEngine() : nullptr;
     if (!engine) return;
     std::weak_ptr<HYBCommandQueue> weakQueue = commandQueue_;
-    engine->evaluateJavaScript(
-        callbackBatchScript(callbacks), [weakQueue](ns::Result<ns::Value> result) {
-            auto queue = weakQueue.lock();
-            ns::Array* answers = result ? result->array() : nullptr;
-            if (!queue || !answers) return;
-            for (auto& answer : *answers) {
-                if (answer.isString()) queue->enqueueCommandBatch(std::move(*answer.string()));
-            }
-            queue->executePending();
-        });
+    engine->evaluateJavaScript(callbackBatchScript(callbacks),
+                               [weakQueue](ns::Result<ns::Value> result) {
+                                   auto queue = weakQueue.lock();
+                                   ns::Array* answers = result ? result->array() : nullptr;
+                                   if (!queue || !answers) return;
+                                   for (auto& answer : *answers) {
+                                       if (answer.isString())
+                                           queue->enqueueCommandBatch(std::move(*answer.string()));
+                                   }
+                                   queue->executePending();
+                               });
 }
 
 void HYBCommandDelegateImpl::evalJsHelper2(std::string js) {

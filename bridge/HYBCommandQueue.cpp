@@ -52,6 +52,7 @@ void HYBCommandQueue::parseInto(BatchHolder& holder, std::string_view text) {
 }
 
 void HYBCommandQueue::enqueueCommandBatch(std::string text) {
+    dispatch::RunLoop::requireMainThread("HYBCommandQueue::enqueueCommandBatch");
     if (text.empty()) return;
     auto holder = std::make_shared<BatchHolder>();
     queue_.push_back(holder);
@@ -59,8 +60,7 @@ void HYBCommandQueue::enqueueCommandBatch(std::string text) {
         parseInto(*holder, text);
         return;
     }
-    std::weak_ptr<HYBCommandQueue> weakSelf =
-        std::static_pointer_cast<HYBCommandQueue>(shared_from_this());
+    std::weak_ptr<HYBCommandQueue> weakSelf = sharedSelf<HYBCommandQueue>();
     dispatch::Queue::global().async([holder, weakSelf, text = std::move(text)] {
         parseInto(*holder, text);
         dispatch::Queue::main().async([weakSelf] {
@@ -70,11 +70,11 @@ void HYBCommandQueue::enqueueCommandBatch(std::string text) {
 }
 
 void HYBCommandQueue::fetchCommandsFromJs() {
+    dispatch::RunLoop::requireMainThread("HYBCommandQueue::fetchCommandsFromJs");
     auto controller = viewController_.lock();
     auto engine = controller ? controller->webViewEngine() : nullptr;
     if (!engine) return;
-    std::weak_ptr<HYBCommandQueue> weakSelf =
-        std::static_pointer_cast<HYBCommandQueue>(shared_from_this());
+    std::weak_ptr<HYBCommandQueue> weakSelf = sharedSelf<HYBCommandQueue>();
     engine->evaluateJavaScript(kFetchMessagesScript, [weakSelf](ns::Result<ns::Value> result) {
         auto self = weakSelf.lock();
         if (!self || !result || !result->isString()) return;
@@ -84,9 +84,10 @@ void HYBCommandQueue::fetchCommandsFromJs() {
 }
 
 void HYBCommandQueue::executePending() {
+    dispatch::RunLoop::requireMainThread("HYBCommandQueue::executePending");
     if (executionStart_) return;
     // Keeps the queue alive for the pass even if an action lets its owner go.
-    auto self = std::static_pointer_cast<HYBCommandQueue>(shared_from_this());
+    auto self = sharedSelf<HYBCommandQueue>();
     executionStart_ = dispatch::Clock::current().now();
     struct ResetOnExit {
         std::optional<dispatch::TimePoint>& start;
@@ -122,6 +123,7 @@ void HYBCommandQueue::executePending() {
 }
 
 bool HYBCommandQueue::executeCall(ns::Value call) {
+    dispatch::RunLoop::requireMainThread("HYBCommandQueue::executeCall");
     // Kept before the call is taken apart: a malformed call still gets its answer.
     std::optional<std::string> callbackId;
     if (const ns::Array* parts = call.array(); parts && !parts->empty()) {
@@ -144,6 +146,7 @@ void HYBCommandQueue::answerCall(const std::optional<std::string>& callbackId, u
 }
 
 bool HYBCommandQueue::execute(const HYBInvokedUrlCommand& command) {
+    dispatch::RunLoop::requireMainThread("HYBCommandQueue::execute");
     auto controller = viewController_.lock();
     auto delegate = controller ? controller->commandDelegate() : nullptr;
     std::shared_ptr<HYBPlugin> plugin;

@@ -25,8 +25,7 @@ void HYBGestureHandler::applyLongPressFix() {
     const ns::Dictionary settings = delegate->settings();
     if (!settingIsTrue(settings, "suppresseslongpressgesture")) return;
 
-    std::weak_ptr<HYBGestureHandler> weakSelf =
-        std::static_pointer_cast<HYBGestureHandler>(shared_from_this());
+    std::weak_ptr<HYBGestureHandler> weakSelf = sharedSelf<HYBGestureHandler>();
     auto recognizer =
         std::make_shared<ui::LongPressGestureRecognizer>([weakSelf](ui::GestureRecognizer&) {
             if (auto self = weakSelf.lock()) self->handleLongPressGestures();

@@ -6,8 +6,7 @@
 #include "platform/ns/NotificationCenter.h"
 
 void HYBHandleOpenURL::pluginInitialize() {
-    std::weak_ptr<HYBHandleOpenURL> weakSelf =
-        std::static_pointer_cast<HYBHandleOpenURL>(shared_from_this());
+    std::weak_ptr<HYBHandleOpenURL> weakSelf = sharedSelf<HYBHandleOpenURL>();
     auto& center = ns::NotificationCenter::defaultCenter();
     center.addObserver(this, HYBPluginHandleOpenURLNotification, nullptr,
                        [weakSelf](const ns::Notification& n) {

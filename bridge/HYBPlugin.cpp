@@ -68,15 +68,15 @@ void HYBPlugin::setCommandDelegate(const std::shared_ptr<HYBCommandDelegate>& de
 
 void HYBPlugin::subscribe() {
     auto& center = ns::NotificationCenter::defaultCenter();
-    std::weak_ptr<HYBPlugin> weakSelf = std::static_pointer_cast<HYBPlugin>(shared_from_this());
-    auto forward = [weakSelf](void (HYBPlugin::*hook)(const ns::Notification&)) {
-        return [weakSelf, hook](const ns::Notification& notification) {
-            if (auto self = weakSelf.lock()) ((*self).*hook)(notification);
+    auto weak = weakSelf<HYBPlugin>();
+    auto forward = [weak](void (HYBPlugin::*hook)(const ns::Notification&)) {
+        return [weak, hook](const ns::Notification& notification) {
+            if (auto self = weak.lock()) ((*self).*hook)(notification);
         };
     };
-    auto forwardPlain = [weakSelf](void (HYBPlugin::*hook)()) {
-        return [weakSelf, hook](const ns::Notification&) {
-            if (auto self = weakSelf.lock()) ((*self).*hook)();
+    auto forwardPlain = [weak](void (HYBPlugin::*hook)()) {
+        return [weak, hook](const ns::Notification&) {
+            if (auto self = weak.lock()) ((*self).*hook)();
         };
     };
     center.addObserver(this, ui::kApplicationWillTerminateNotification, nullptr,
@@ -133,20 +133,10 @@ std::string HYBPlugin::className() const {
     return className_.empty() ? demangledName(typeid(*this)) : className_;
 }
 
-void HYBPlugin::handleOpenURL(const ns::Notification& notification) {
-    // Only a URL is acted upon; a subclass that overrides this does the acting.
-    (void)std::dynamic_pointer_cast<ns::Box<ns::URL>>(notification.object);
-}
+// Opening a URL is a subclass's business; the base class does nothing with it.
+void HYBPlugin::handleOpenURL(const ns::Notification&) {}
 
-void HYBPlugin::handleOpenURLWithApplicationSourceAndAnnotation(
-    const ns::Notification& notification) {
-    auto details = std::dynamic_pointer_cast<ns::Box<ns::Dictionary>>(notification.object);
-    if (!details) return;
-    const ns::Value info(details->value());
-    (void)info["url"];
-    (void)info["sourceApplication"];
-    (void)info["annotation"];
-}
+void HYBPlugin::handleOpenURLWithApplicationSourceAndAnnotation(const ns::Notification&) {}
 
 bool HYBPlugin::shouldOverrideLoadWithRequest(const wk::URLRequest&, wk::NavigationType) {
     return true;

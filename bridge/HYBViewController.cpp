@@ -125,7 +125,7 @@ HYBViewController::~HYBViewController() {
 
 void HYBViewController::initialize() {
     if (initialized_) return;
-    auto self = std::static_pointer_cast<HYBViewController>(shared_from_this());
+    auto self = sharedSelf<HYBViewController>();
     // The delegate takes the queue when it is made, so the queue comes first.
     commandQueue_ = std::make_shared<HYBCommandQueue>(self);
     commandDelegate_ = std::make_shared<HYBCommandDelegateImpl>(self);
@@ -142,8 +142,7 @@ void HYBViewController::initialize() {
 
 void HYBViewController::observeApplication() {
     auto& center = ns::NotificationCenter::defaultCenter();
-    std::weak_ptr<HYBViewController> weakSelf =
-        std::static_pointer_cast<HYBViewController>(shared_from_this());
+    std::weak_ptr<HYBViewController> weakSelf = sharedSelf<HYBViewController>();
     auto forward = [&](const char* name,
                        void (HYBViewController::*handler)(const ns::Notification&)) {
         center.addObserver(this, name, nullptr,
@@ -191,6 +190,7 @@ bool HYBViewController::parseSettingsWithParser(HYBXMLParserDelegate& delegate) 
 }
 
 void HYBViewController::loadSettings() {
+    dispatch::RunLoop::requireMainThread("HYBViewController::loadSettings");
     HYBConfigParser delegate;
     parseSettingsWithParser(delegate);
     pluginsMap_ = delegate.pluginsDict();
@@ -261,6 +261,7 @@ std::optional<ns::URL> HYBViewController::errorURL() {
 // --- Views -------------------------------------------------------------------------------------
 
 void HYBViewController::viewDidLoad() {
+    dispatch::RunLoop::requireMainThread("HYBViewController::viewDidLoad");
     ui::ViewController::viewDidLoad();
     loadSettings();
     normaliseBackupWebStorage();
@@ -438,7 +439,8 @@ std::shared_ptr<HYBPlugin> HYBViewController::getCommandInstance(std::string_vie
 
 void HYBViewController::registerPlugin(const std::shared_ptr<HYBPlugin>& plugin,
                                        const std::string& className) {
-    plugin->setViewController(std::static_pointer_cast<HYBViewController>(shared_from_this()));
+    dispatch::RunLoop::requireMainThread("HYBViewController::registerPlugin");
+    plugin->setViewController(sharedSelf<HYBViewController>());
     plugin->setCommandDelegate(commandDelegate_);
     pluginObjects_.insert_or_assign(className, plugin);
     plugin->pluginInitialize();
@@ -502,8 +504,7 @@ void HYBViewController::onWebViewPageDidLoad(const ns::Notification& notificatio
         showLaunchScreen(false);
         return;
     }
-    std::weak_ptr<HYBViewController> weakSelf =
-        std::static_pointer_cast<HYBViewController>(shared_from_this());
+    std::weak_ptr<HYBViewController> weakSelf = sharedSelf<HYBViewController>();
     dispatch::RunLoop::main().postAfter(dispatch::seconds(delay / 1000.0), [weakSelf] {
         if (auto self = weakSelf.lock()) self->showLaunchScreen(false);
     });

@@ -13,6 +13,7 @@
 #include "bridge/HYBWebViewWeakScriptMessageHandler.h"
 #include "bridge/NSDictionary+HybridPreferences.h"
 #include "bridge/NSString+HYBJavaScriptLiteral.h"
+#include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/CharacterSet.h"
 #include "platform/ns/Exception.h"
@@ -75,7 +76,7 @@ HYBWebViewEngine::~HYBWebViewEngine() {
 }
 
 std::shared_ptr<HYBWebViewEngine> HYBWebViewEngine::sharedEngine() {
-    return std::static_pointer_cast<HYBWebViewEngine>(shared_from_this());
+    return sharedSelf<HYBWebViewEngine>();
 }
 
 void HYBWebViewEngine::initWithFrame(const ui::Rect& frame) {
@@ -290,6 +291,7 @@ std::optional<ns::URL> HYBWebViewEngine::rewriteFileURL(const ns::URL& fileURL) 
 }
 
 void HYBWebViewEngine::loadRequest(const wk::URLRequest& request) {
+    dispatch::RunLoop::requireMainThread("HYBWebViewEngine::loadRequest");
     if (!engineWebView_) return;
     const ns::URL& url = request.url();
     if (url.isFileURL()) {
@@ -319,6 +321,7 @@ void HYBWebViewEngine::loadHTMLString(const std::string& html,
 }
 
 void HYBWebViewEngine::evaluateJavaScript(std::string script, EvaluationHandler completion) {
+    dispatch::RunLoop::requireMainThread("HYBWebViewEngine::evaluateJavaScript");
     if (!engineWebView_) return;
     wk::WebView::EvaluationHandler handler;
     if (completion) {

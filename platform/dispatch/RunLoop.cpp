@@ -62,7 +62,7 @@ RunLoop::~RunLoop() {
     ::close(epollFd_);
 }
 
-void RunLoop::requireMainThread(const char* operation) const {
+void RunLoop::requireMainThread(const char* operation) {
     if (!isMainThread()) {
         throw ns::Exception(ns::kInternalInconsistencyException,
                             std::string(operation) + " must be called on the main thread");

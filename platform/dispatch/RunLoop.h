@@ -15,9 +15,13 @@ namespace dispatch {
 // initialisation); in unit tests that is the gtest thread. Scheduling, cancelling, sources and
 // stop() work from any thread; run(), runUntilIdle() and advanceBy() only on the main thread.
 class RunLoop : public Scheduler {
-  public:
+public:
     static RunLoop& main();
     static bool isMainThread();
+    // The entry points of main-thread-only classes start with this: a call from another
+    // thread is a programming fault (ns::Exception naming the operation), caught where it is
+    // made rather than as a race later.
+    static void requireMainThread(const char* operation);
 
     // Waits for and dispatches work until stop(). An exception from a callback propagates.
     void run();
@@ -35,11 +39,10 @@ class RunLoop : public Scheduler {
     // Throws ns::Exception when the current clock is not a ManualClock.
     void advanceBy(Duration by);
 
-  private:
+private:
     RunLoop();
     ~RunLoop();
 
-    void requireMainThread(const char* operation) const;
     void syncEpoll();
     void epollControl(int op, int fd, unsigned events);
     // Polls the sources without waiting; returns what is ready.

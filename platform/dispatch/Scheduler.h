@@ -48,7 +48,7 @@ struct FdEvents {
 // Every operation may be called from any thread. Callbacks run on the driving thread, with no
 // lock held, so they may schedule, cancel, add and remove sources freely.
 class Scheduler {
-  public:
+public:
     Scheduler();
     ~Scheduler();
     Scheduler(const Scheduler&) = delete;
@@ -121,7 +121,7 @@ class Scheduler {
     static short toPollEvents(unsigned events);
     static unsigned fromPollEvents(short revents);
 
-  private:
+private:
     struct Timer;
     struct Source;
     using TimerPtr = std::shared_ptr<Timer>;

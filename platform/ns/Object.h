@@ -18,6 +18,24 @@ public:
         std::snprintf(buf, sizeof buf, "<Object: %p>", static_cast<const void*>(this));
         return buf;
     }
+    // This object as the class the caller knows it to be (T derives from Object); a const
+    // object gives a pointer to const T. Only for an object already held by a shared pointer.
+    template <class T>
+    std::shared_ptr<T> sharedSelf() {
+        return std::static_pointer_cast<T>(shared_from_this());
+    }
+    template <class T>
+    std::shared_ptr<const T> sharedSelf() const {
+        return std::static_pointer_cast<const T>(shared_from_this());
+    }
+    template <class T>
+    std::weak_ptr<T> weakSelf() {
+        return sharedSelf<T>();
+    }
+    template <class T>
+    std::weak_ptr<const T> weakSelf() const {
+        return sharedSelf<T>();
+    }
 };
 
 // Carries a plain value where an ns::Object is expected (e.g. a URL as a notification's object).

@@ -10,8 +10,8 @@ namespace ns {
 
 // What an operation with an error out-parameter returns: the value, or the error.
 template <class T>
-class Result {
-  public:
+class [[nodiscard]] Result {
+public:
     Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
     Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
 
@@ -32,7 +32,7 @@ class Result {
         return std::get<1>(v_);
     }
 
-  private:
+private:
     T& checked() {
         if (!ok()) throw Exception(kInternalInconsistencyException, std::get<1>(v_).description());
         return std::get<0>(v_);
@@ -42,8 +42,8 @@ class Result {
 
 // Success or an error, for operations that answer YES/NO with an error out-parameter.
 template <>
-class Result<void> {
-  public:
+class [[nodiscard]] Result<void> {
+public:
     Result() = default;
     Result(Error error) : error_(std::move(error)), failed_(true) {}
 
@@ -54,7 +54,7 @@ class Result<void> {
         return error_;
     }
 
-  private:
+private:
     Error error_;
     bool failed_ = false;
 };

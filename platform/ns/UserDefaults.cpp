@@ -137,7 +137,7 @@ bool writeDomain(const std::string& name, const Dictionary& values) {
                                         status.error().localizedDescription());
         return false;
     }
-    if (excluded) fm.setExcludedFromBackup(path, true);
+    if (excluded) (void)fm.setExcludedFromBackup(path, true);
     return true;
 }
 

@@ -13,7 +13,7 @@ namespace ui {
 
 // An RGBA colour with components from 0 to 1 (the platform's colour object).
 class Color {
-  public:
+public:
     constexpr Color() = default;
     constexpr Color(double red, double green, double blue, double alpha = 1.0)
         : red_(red), green_(green), blue_(blue), alpha_(alpha) {}
@@ -69,7 +69,7 @@ class Color {
 
     bool operator==(const Color&) const = default;
 
-  private:
+private:
     double red_ = 0;
     double green_ = 0;
     double blue_ = 0;

@@ -12,7 +12,7 @@ class ViewController;
 // holds the file's top-level views; without the file (or with one that cannot be read, which
 // is logged) the view is empty.
 class Storyboard {
-  public:
+public:
     explicit Storyboard(std::string name) : name_(std::move(name)) {}
     static std::shared_ptr<Storyboard> named(std::string name) {
         return std::make_shared<Storyboard>(std::move(name));
@@ -21,7 +21,7 @@ class Storyboard {
     const std::string& name() const { return name_; }
     std::shared_ptr<ViewController> instantiateInitialViewController() const;
 
-  private:
+private:
     std::string name_;
 };
 

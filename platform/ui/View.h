@@ -38,7 +38,7 @@ struct Animation {
 // A rectangle of the screen with a tree of subviews. Headless: it keeps the state that callers
 // set and read (geometry, visibility, colours, hierarchy) and draws nothing. Main thread only.
 class View : public ns::Object {
-  public:
+public:
     View() = default;
     explicit View(Rect frame) : frame_(frame) {}
     static std::shared_ptr<View> create(Rect frame = {}) { return std::make_shared<View>(frame); }
@@ -46,9 +46,7 @@ class View : public ns::Object {
     View(const View&) = delete;
     View& operator=(const View&) = delete;
 
-    std::shared_ptr<View> sharedView() {
-        return std::static_pointer_cast<View>(shared_from_this());
-    }
+    std::shared_ptr<View> sharedView() { return sharedSelf<View>(); }
 
     // Geometry. Changing the size lays the subviews out again by their autoresizing masks.
     const Rect& frame() const { return frame_; }
@@ -121,7 +119,7 @@ class View : public ns::Object {
     static const std::vector<Animation>& recordedAnimations();
     static void clearRecordedAnimations();
 
-  private:
+private:
     void resizeSubviews(Size oldSize);
     void autoresize(Size oldSuperSize, Size newSuperSize);
     void detach(const View& child);

@@ -48,15 +48,13 @@ enum class ModalTransitionStyle {
 // of present and dismiss run on the next turn, after the did-callbacks. Child controllers hear
 // what their parent hears. Main thread only.
 class ViewController : public ns::Object {
-  public:
+public:
     enum class Appearance { Disappeared, Appearing, Appeared, Disappearing };
 
     ViewController();
     ~ViewController() override;
     static std::shared_ptr<ViewController> create() { return std::make_shared<ViewController>(); }
-    std::shared_ptr<ViewController> sharedController() {
-        return std::static_pointer_cast<ViewController>(shared_from_this());
-    }
+    std::shared_ptr<ViewController> sharedController() { return sharedSelf<ViewController>(); }
 
     // The view, loaded on first use.
     std::shared_ptr<View> view();
@@ -142,7 +140,7 @@ class ViewController : public ns::Object {
     // The presented chain from this controller upward: this, what it presents, and so on.
     std::vector<std::shared_ptr<ViewController>> presentationChain();
 
-  private:
+private:
     friend class Window;
 
     void beginAppearance(bool appearing, bool animated);

@@ -13,7 +13,7 @@ class ViewController;
 // A window: the root of a view tree, showing its root view controller and what that presents.
 // Windows start hidden. At most one visible window is the key window. Main thread only.
 class Window : public View {
-  public:
+public:
     static constexpr double kLevelNormal = 0;
     static constexpr double kLevelStatusBar = 1000;
     static constexpr double kLevelAlert = 2000;
@@ -24,9 +24,7 @@ class Window : public View {
     }
     ~Window() override;
 
-    std::shared_ptr<Window> sharedWindow() {
-        return std::static_pointer_cast<Window>(shared_from_this());
-    }
+    std::shared_ptr<Window> sharedWindow() { return sharedSelf<Window>(); }
 
     // The root controller's view fills the window while it is visible; replacing the root
     // makes the old one leave the screen and the new one come on.
@@ -56,7 +54,7 @@ class Window : public View {
     // The visible windows, back to front (by level, then by the order they were shown).
     static std::vector<std::shared_ptr<Window>> windows();
 
-  private:
+private:
     void installRootView();
     void changeScreen(bool hidden, std::shared_ptr<ViewController> root);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/dispatch/RunLoop.h"
 #include "platform/wk/CompletionGuard.h"
 #include "platform/wk/EngineRegistry.h"
 #include "platform/wk/HeaderFields.h"
@@ -37,23 +38,28 @@ WebView::WebView(PassKey, ui::Rect frame, std::shared_ptr<WebViewConfiguration> 
 WebView::~WebView() = default;
 
 std::shared_ptr<Navigation> WebView::loadRequest(const URLRequest& request) {
+    dispatch::RunLoop::requireMainThread("WebView::loadRequest");
     return engine_->loadRequest(request);
 }
 
 std::shared_ptr<Navigation> WebView::loadFileURL(const ns::URL& url, const ns::URL& readAccessURL) {
+    dispatch::RunLoop::requireMainThread("WebView::loadFileURL");
     return engine_->loadFileURL(url, readAccessURL);
 }
 
 std::shared_ptr<Navigation> WebView::loadHTMLString(const std::string& html,
                                                     const std::optional<ns::URL>& baseURL) {
+    dispatch::RunLoop::requireMainThread("WebView::loadHTMLString");
     return engine_->loadHTMLString(html, baseURL);
 }
 
 std::shared_ptr<Navigation> WebView::reload() {
+    dispatch::RunLoop::requireMainThread("WebView::reload");
     return engine_->reload();
 }
 
 void WebView::stopLoading() {
+    dispatch::RunLoop::requireMainThread("WebView::stopLoading");
     engine_->stopLoading();
 }
 
@@ -66,6 +72,7 @@ std::shared_ptr<Navigation> WebView::goForward() {
 }
 
 void WebView::evaluateJavaScript(std::string script, EvaluationHandler completion) {
+    dispatch::RunLoop::requireMainThread("WebView::evaluateJavaScript");
     engine_->evaluateJavaScript(std::move(script),
                                 [completion = std::move(completion)](auto result) {
                                     if (!completion) return;

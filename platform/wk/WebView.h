@@ -32,7 +32,7 @@ class WebView : public ui::View, public EngineClient {
         PassKey() = default;
     };
 
-  public:
+public:
     using EvaluationHandler =
         std::function<void(const ns::Value& result, const std::optional<ns::Error>& error)>;
 
@@ -42,9 +42,7 @@ class WebView : public ui::View, public EngineClient {
     WebView(PassKey, ui::Rect frame, std::shared_ptr<WebViewConfiguration> configuration);
     ~WebView() override;
 
-    std::shared_ptr<WebView> sharedWebView() {
-        return std::static_pointer_cast<WebView>(shared_from_this());
-    }
+    std::shared_ptr<WebView> sharedWebView() { return sharedSelf<WebView>(); }
 
     const std::shared_ptr<WebViewConfiguration>& configuration() const { return configuration_; }
     std::shared_ptr<NavigationDelegate> navigationDelegate() const {
@@ -92,7 +90,7 @@ class WebView : public ui::View, public EngineClient {
     // (http, https, file, about, data, blob, ftp, ws, wss, javascript; any letter case).
     static bool handlesURLScheme(std::string_view scheme);
 
-  private:
+private:
     // EngineClient
     void scriptMessagePosted(const std::string& name, ns::Value body, const FrameInfo& frame,
                              std::optional<ns::Error> bodyError = std::nullopt) override;

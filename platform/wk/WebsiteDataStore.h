@@ -28,7 +28,7 @@ enum WebsiteDataType : unsigned {
 // Where web views keep cookies, caches and storage: the default (persistent) store shared by
 // every web view unless configured otherwise, or a fresh non-persistent one. Main thread only.
 class WebsiteDataStore {
-  public:
+public:
     struct Removal {
         unsigned types;
         ns::Date modifiedSince;
@@ -54,7 +54,7 @@ class WebsiteDataStore {
         cookies_.backend_ = std::move(backend);
     }
 
-  private:
+private:
     bool persistent_;
     HTTPCookieStore cookies_;
     std::vector<Removal> removals_;

@@ -56,8 +56,7 @@ HYBConnection::~HYBConnection() = default;
 
 void HYBConnection::observe(const char* name,
                             std::function<void(HYBConnection&, const ns::Notification&)> handler) {
-    std::weak_ptr<HYBConnection> weakSelf =
-        std::static_pointer_cast<HYBConnection>(shared_from_this());
+    std::weak_ptr<HYBConnection> weakSelf = sharedSelf<HYBConnection>();
     ns::NotificationCenter::defaultCenter().addObserver(
         this, name, nullptr, [weakSelf, handler](const ns::Notification& notification) {
             if (auto self = weakSelf.lock()) handler(*self, notification);

@@ -67,8 +67,8 @@ std::string directoryURL(const std::string& path) {
 // backups. Failures are left to the operations that use the folder.
 void makeNonSyncing(const std::string& path) {
     auto& fm = ns::FileManager::defaultManager();
-    fm.createDirectory(path, true);
-    fm.setExcludedFromBackup(path, true);
+    (void)fm.createDirectory(path, true);
+    (void)fm.setExcludedFromBackup(path, true);
 }
 
 // One character per byte, as the page's binary strings are: byte b becomes U+00bb.
@@ -141,7 +141,7 @@ void HYBFile::pluginInitialize() {
     {
         auto& slot = sharedInstanceSlot();
         std::lock_guard lock(slot.mutex);
-        slot.plugin = std::static_pointer_cast<HYBFile>(shared_from_this());
+        slot.plugin = sharedSelf<HYBFile>();
     }
     net::URLProtocol::registerClass<HYBFilesystemURLProtocol>();
     fileSystems_.clear();
@@ -227,9 +227,9 @@ void HYBFile::registerExtraFileSystems(const ns::Dictionary& settings) {
 }
 
 void HYBFile::registerFilesystem(const std::shared_ptr<HYBFileSystem>& fileSystem) {
-    std::weak_ptr<HYBFile> weakSelf = std::static_pointer_cast<HYBFile>(shared_from_this());
-    fileSystem->setUrlTransformer([weakSelf](const ns::URL& url) {
-        auto self = weakSelf.lock();
+    auto weak = weakSelf<HYBFile>();
+    fileSystem->setUrlTransformer([weak](const ns::URL& url) {
+        auto self = weak.lock();
         auto delegate = self ? self->commandDelegate() : nullptr;
         auto transformer = delegate ? delegate->urlTransformer() : nullptr;
         return transformer ? transformer(url) : url;
@@ -370,7 +370,7 @@ void HYBFile::requestAllFileSystems(const HYBInvokedUrlCommand& command) {
 void HYBFile::requestAllPaths(const HYBInvokedUrlCommand& command) {
     auto& fm = ns::FileManager::defaultManager();
     const std::string library = ns::Sandbox::libraryDirectory();
-    fm.createDirectory(library + "/Cloud", true);
+    (void)fm.createDirectory(library + "/Cloud", true);
     makeNonSyncing(library + "/NoCloud");
     ns::Dictionary paths{
         {"applicationDirectory", directoryURL(ns::Sandbox::bundleDirectory())},
@@ -496,14 +496,14 @@ void HYBFile::copyOrMove(const HYBInvokedUrlCommand& command, bool copy) {
         return send(ioError(ENCODING_ERR), command);
     }
     if (!srcFs || !destFs) return send(ioError(NOT_FOUND_ERR), command);
-    std::weak_ptr<HYBFile> weakSelf = std::static_pointer_cast<HYBFile>(shared_from_this());
+    auto weak = weakSelf<HYBFile>();
     auto delegate = commandDelegate();
     if (!delegate) return;
-    delegate->runInBackground([weakSelf, destFs, srcFs, srcURL = *srcURL, destURL = *destURL,
+    delegate->runInBackground([weak, destFs, srcFs, srcURL = *srcURL, destURL = *destURL,
                                newName = *newName, copy, callbackId = command.callbackId()] {
         destFs->copyFileToURL(destURL, newName, srcFs, srcURL, copy,
-                              [weakSelf, callbackId](std::shared_ptr<HYBPluginResult> result) {
-                                  sendFromBackground(weakSelf, result, callbackId);
+                              [weak, callbackId](std::shared_ptr<HYBPluginResult> result) {
+                                  sendFromBackground(weak, result, callbackId);
                               });
     });
 }
@@ -512,10 +512,10 @@ void HYBFile::getFileMetadata(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
     if (!fs) return send(ioError(NOT_FOUND_ERR), command);
-    std::weak_ptr<HYBFile> weakSelf = std::static_pointer_cast<HYBFile>(shared_from_this());
+    auto weak = weakSelf<HYBFile>();
     fs->getFileMetadataForURL(
-        *url, [weakSelf, callbackId = command.callbackId()](std::shared_ptr<HYBPluginResult> r) {
-            sendFromBackground(weakSelf, r, callbackId);
+        *url, [weak, callbackId = command.callbackId()](std::shared_ptr<HYBPluginResult> r) {
+            sendFromBackground(weak, r, callbackId);
         });
 }
 
@@ -559,15 +559,15 @@ void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
     }
     const int64_t start = command.argumentAtIndex(rangeIndex).longLongValue();
     const int64_t end = command.argumentAtIndex(rangeIndex + 1).longLongValue();
-    std::weak_ptr<HYBFile> weakSelf = std::static_pointer_cast<HYBFile>(shared_from_this());
+    auto weak = weakSelf<HYBFile>();
     auto delegate = commandDelegate();
     if (!delegate) return;
-    delegate->runInBackground([weakSelf, fs, url = *url, start, end, kind,
+    delegate->runInBackground([weak, fs, url = *url, start, end, kind,
                                callbackId = command.callbackId()] {
         fs->readFileAtURL(
             url, start, end,
-            [weakSelf, kind, callbackId](std::optional<ns::Data> data,
-                                         std::optional<std::string> mimeType, int32_t code) {
+            [weak, kind, callbackId](std::optional<ns::Data> data,
+                                     std::optional<std::string> mimeType, int32_t code) {
                 std::shared_ptr<HYBPluginResult> result;
                 if (!data) {
                     result = ioError(code);
@@ -588,21 +588,21 @@ void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
                     result = HYBPluginResult::resultWithStatusMessageAsArrayBuffer(
                         HYBResultStatusOK, *data);
                 }
-                sendFromBackground(weakSelf, result, callbackId);
+                sendFromBackground(weak, result, callbackId);
             });
     });
 }
 
 void HYBFile::write(const HYBInvokedUrlCommand& command) {
-    std::weak_ptr<HYBFile> weakSelf = std::static_pointer_cast<HYBFile>(shared_from_this());
+    auto weak = weakSelf<HYBFile>();
     auto delegate = commandDelegate();
     if (!delegate) return;
-    delegate->runInBackground([weakSelf, command] {
-        auto self = weakSelf.lock();
+    delegate->runInBackground([weak, command] {
+        auto self = weak.lock();
         if (!self) return;
         std::optional<HYBFilesystemURL> url;
         auto fs = self->argumentFileSystem(command, 0, url);
-        if (!fs) return sendFromBackground(weakSelf, ioError(NOT_FOUND_ERR), command.callbackId());
+        if (!fs) return sendFromBackground(weak, ioError(NOT_FOUND_ERR), command.callbackId());
         // The data is checked before the file is touched: a refused write changes nothing.
         const ns::Value argument = command.argumentAtIndex(1);
         ns::Data data;
@@ -611,7 +611,7 @@ void HYBFile::write(const HYBInvokedUrlCommand& command) {
         } else if (const ns::Data* bytes = argument.data()) {
             data = *bytes;
         } else {
-            return sendFromBackground(weakSelf,
+            return sendFromBackground(weak,
                                       HYBPluginResult::resultWithStatusMessageAsString(
                                           HYBResultStatusError, "Invalid parameter type"),
                                       command.callbackId());
@@ -624,7 +624,7 @@ void HYBFile::write(const HYBInvokedUrlCommand& command) {
         // A write of the whole file replaces it in one step: a crash leaves the old or the new.
         const bool replacesWhole = position == 0 && !data.empty();
         if (!replacesWhole) fs->truncateFileAtURL(*url, position);
-        sendFromBackground(weakSelf, fs->writeToFileAtURL(*url, data, !replacesWhole),
+        sendFromBackground(weak, fs->writeToFileAtURL(*url, data, !replacesWhole),
                            command.callbackId());
     });
 }

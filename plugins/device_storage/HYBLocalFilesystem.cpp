@@ -124,7 +124,7 @@ ns::Status replaceItem(const std::string& source, const std::string& target) {
     if (auto status = fm.moveItem(source, temp); !status) return status;
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         int failure = errno;
-        if (!fm.moveItem(temp, source)) fm.removeItem(temp);
+        if (!fm.moveItem(temp, source)) (void)fm.removeItem(temp);
         return ns::FileManager::errorForErrno(failure, ns::FileAccess::Write, target);
     }
     return {};

@@ -76,8 +76,7 @@ std::optional<std::string> HYBStatusBar::settingForKey(const std::string& key) c
 }
 
 void HYBStatusBar::later(std::function<void(HYBStatusBar&)> work) {
-    std::weak_ptr<HYBStatusBar> weakSelf =
-        std::static_pointer_cast<HYBStatusBar>(shared_from_this());
+    std::weak_ptr<HYBStatusBar> weakSelf = sharedSelf<HYBStatusBar>();
     dispatch::Queue::main().asyncAfter(dispatch::seconds(kResizeDelaySeconds), [weakSelf, work] {
         if (auto self = weakSelf.lock()) work(*self);
     });
@@ -89,8 +88,7 @@ void HYBStatusBar::pluginInitialize() {
     uiviewControllerBasedStatusBarAppearance_ =
         vcBased == info.end() || vcBased->second.boolValue();
 
-    std::weak_ptr<HYBStatusBar> weakSelf =
-        std::static_pointer_cast<HYBStatusBar>(shared_from_this());
+    std::weak_ptr<HYBStatusBar> weakSelf = sharedSelf<HYBStatusBar>();
     hiddenObserverToken_ = ui::StatusBar::shared().addHiddenObserver([weakSelf](bool hidden) {
         if (auto self = weakSelf.lock()) self->updateIsVisible(!hidden);
     });

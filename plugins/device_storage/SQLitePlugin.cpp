@@ -113,7 +113,8 @@ bool writeColumn(ns::JSONWriter& out, sqlite3_stmt* statement, int column, std::
         case SQLITE_TEXT:
         case SQLITE_BLOB: {
             // The pointer first: asking for it may convert the value, which changes its size.
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+            const auto* text =
+                reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
             const int bytes = sqlite3_column_bytes(statement, column);
             if (!text && bytes != 0) return false;
             const std::string_view value(text ? text : "", static_cast<size_t>(bytes));
@@ -582,7 +583,7 @@ void SQLitePlugin::onDatabaseQueue(void (SQLitePlugin::*work)(const HYBInvokedUr
         inBackground(work, command);
         return;
     }
-    auto self = std::static_pointer_cast<SQLitePlugin>(shared_from_this());
+    auto self = sharedSelf<SQLitePlugin>();
     const bool idle = connection->schedule([self, work, command] { ((*self).*work)(command); });
     if (!idle) return;
     delegate->runInBackground([connection] {
@@ -594,6 +595,6 @@ void SQLitePlugin::inBackground(void (SQLitePlugin::*work)(const HYBInvokedUrlCo
                                 const HYBInvokedUrlCommand& command) {
     auto delegate = commandDelegate();
     if (!delegate) return;
-    auto self = std::static_pointer_cast<SQLitePlugin>(shared_from_this());
+    auto self = sharedSelf<SQLitePlugin>();
     delegate->runInBackground([self, work, command] { ((*self).*work)(command); });
 }

@@ -64,7 +64,7 @@ HYBWKInAppBrowser::HYBWKInAppBrowser() {
 }
 
 void HYBWKInAppBrowser::pluginInitialize() {
-    instance() = std::static_pointer_cast<HYBWKInAppBrowser>(shared_from_this());
+    instance() = sharedSelf<HYBWKInAppBrowser>();
     previousStatusBarStyle_ = -1;
     beforeload_.clear();
     approvedURL_.reset();
@@ -144,7 +144,7 @@ void HYBWKInAppBrowser::openInSystem(const ns::URL& url) {
 
 void HYBWKInAppBrowser::openInInAppBrowser(const ns::URL& url, const std::string& optionText) {
     const auto options = HYBInAppBrowserOptions::parseOptions(optionText);
-    auto self = std::static_pointer_cast<HYBWKInAppBrowser>(shared_from_this());
+    auto self = sharedSelf<HYBWKInAppBrowser>();
     auto store = wk::WebsiteDataStore::defaultDataStore();
     // The clearing completes before the page starts to load: the page must not see the
     // cookies that the options asked to drop.
@@ -234,8 +234,7 @@ void HYBWKInAppBrowser::showBrowser(bool noAnimate) {
     navigation->setNavigationBarHidden(true);
     navigation->setModalPresentationStyle(browser->modalPresentationStyle());
     navigation->presentationController().setDelegate(browser);
-    std::weak_ptr<HYBWKInAppBrowser> weakSelf =
-        std::static_pointer_cast<HYBWKInAppBrowser>(shared_from_this());
+    std::weak_ptr<HYBWKInAppBrowser> weakSelf = sharedSelf<HYBWKInAppBrowser>();
     dispatch::Queue::main().async([weakSelf, navigation, noAnimate] {
         auto self = weakSelf.lock();
         if (!self || !self->inAppBrowserViewController_) return;
@@ -260,8 +259,7 @@ void HYBWKInAppBrowser::hide(const HYBInvokedUrlCommand&) {
         return;
     }
     previousStatusBarStyle_ = static_cast<int64_t>(ui::StatusBar::shared().style());
-    std::weak_ptr<HYBWKInAppBrowser> weakSelf =
-        std::static_pointer_cast<HYBWKInAppBrowser>(shared_from_this());
+    std::weak_ptr<HYBWKInAppBrowser> weakSelf = sharedSelf<HYBWKInAppBrowser>();
     dispatch::Queue::main().async([weakSelf, window] {
         auto self = weakSelf.lock();
         if (!self || !self->inAppBrowserViewController_) return;

@@ -66,8 +66,8 @@ std::string MIPAlbumPickerController::rowText(size_t row) const {
 
 std::shared_ptr<MIPAssetTablePicker> MIPAlbumPickerController::didSelectRow(size_t row) {
     auto grid = std::make_shared<MIPAssetTablePicker>();
-    grid->setParent(std::weak_ptr<MIPAssetSelectionDelegate>(
-        std::static_pointer_cast<MIPAlbumPickerController>(shared_from_this())));
+    grid->setParent(
+        std::weak_ptr<MIPAssetSelectionDelegate>(sharedSelf<MIPAlbumPickerController>()));
     grid->setAssetGroup(assetGroups_.at(row).photos);
     grid->setAssetPickerFilterDelegate(filter_);
     grid->setImmediateReturn(immediateReturn_);

@@ -19,8 +19,7 @@ void MIPAssetTablePicker::viewWillAppear(bool) {
 }
 
 void MIPAssetTablePicker::preparePhotos() {
-    std::weak_ptr<MIPAssetTablePicker> weak =
-        std::static_pointer_cast<MIPAssetTablePicker>(shared_from_this());
+    std::weak_ptr<MIPAssetTablePicker> weak = sharedSelf<MIPAssetTablePicker>();
     auto photos = assetGroup_;
     auto filter = filter_;
     dispatch::Queue::global().async([weak, photos, filter] {

@@ -47,8 +47,8 @@ void ZIVPicker::getPictures(const HYBInvokedUrlCommand& command) {
     picker_ = MIPImagePickerController::initImagePicker(albums);
     picker_->setMaximumImagesCount(maximum);
     picker_->setReturnsOriginalImage(true);
-    picker_->setImagePickerDelegate(std::weak_ptr<MIPImagePickerControllerDelegate>(
-        std::static_pointer_cast<ZIVPicker>(shared_from_this())));
+    picker_->setImagePickerDelegate(
+        std::weak_ptr<MIPImagePickerControllerDelegate>(sharedSelf<ZIVPicker>()));
     callbackId_ = command.callbackId();
     if (auto controller = viewController()) controller->presentViewController(picker_, true);
     albums->loadViewIfNeeded();

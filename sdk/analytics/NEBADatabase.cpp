@@ -81,7 +81,7 @@ ns::Status NEBADatabase::deleteDatabaseFileWithName(const std::string& name) {
     auto& files = ns::FileManager::defaultManager();
     // A journal left behind would be rolled back into the next file of that name.
     for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-        if (files.fileExists(path + suffix)) files.removeItem(path + suffix);
+        if (files.fileExists(path + suffix)) (void)files.removeItem(path + suffix);
     }
     return files.removeItem(path);
 }

@@ -196,7 +196,7 @@ bool NEBASqliteStore::closeAndDeleteDatabase() {
     // The journal goes first: a hot journal left beside a new file would be rolled back into it.
     for (const auto& suffix : kJournalSuffixes) {
         auto path = databasePath_ + suffix;
-        if (files.fileExists(path)) files.removeItem(path);
+        if (files.fileExists(path)) (void)files.removeItem(path);
     }
     if (!files.fileExists(databasePath_)) return true;
     auto removed = files.removeItem(databasePath_);

@@ -674,7 +674,7 @@ bool NEBApp::writeString(const std::string& text, const std::string& path) {
     auto& r = registry();
     std::lock_guard lock(r.lock);
     if (!ns::writeFileAtomically(path, text).ok()) return false;
-    ns::FileManager::defaultManager().setExcludedFromBackup(path, true);
+    (void)ns::FileManager::defaultManager().setExcludedFromBackup(path, true);
     return true;
 }
 

@@ -225,7 +225,7 @@ void NEBLogbookLogger::sendNextPendingRequest() {
     }
     auto logRequest = logRequestFromPath(request->path(), request->logSource());
     if (!logRequest) {
-        ns::FileManager::defaultManager().removeItem(request->path());
+        (void)ns::FileManager::defaultManager().removeItem(request->path());
         std::weak_ptr<NEBLogbookLogger> weak = weak_from_this();
         queue_->async([weak] {
             if (auto self = weak.lock()) self->sendNextPendingRequest();
@@ -256,7 +256,7 @@ void NEBLogbookLogger::handlePostResult(const NEBLogbookRequest& request,
     inFlightPath_.reset();
     int status = response ? response->statusCode() : 0;
     if (!error && status == 200) {
-        ns::FileManager::defaultManager().removeItem(request.path());
+        (void)ns::FileManager::defaultManager().removeItem(request.path());
         NEBCoreLogDebug(kNEBLoggerCore, kNEBLoggerCoreLogbookPostCompleted,
                         "Logbook post completed.");
         uploadRetriesRemaining_ = kNEBLogbookUploadRetries;

@@ -677,21 +677,21 @@ void NEBInstanceID::notifyIdentityLost() {
 }
 
 void NEBInstanceID::handleCommandResetWithDelayInSeconds(double delay) {
-    keyPairStore_->deleteSavedKeyPairWithSubtype("");
-    tokenManager_->deleteAllTokensLocally();
+    (void)keyPairStore_->deleteSavedKeyPairWithSubtype("");
+    (void)tokenManager_->deleteAllTokensLocally();
     invokeTokenRefreshCallbackWithDelayInSeconds(delay);
 }
 
 void NEBInstanceID::handleCommandResetFullWithDelayInSeconds(double delay) {
     bool hadKeyPairs = keyPairStore_->hasCachedKeyPairs();
-    if (hadKeyPairs) keyPairStore_->deleteSavedKeyPairWithSubtype("");
+    if (hadKeyPairs) (void)keyPairStore_->deleteSavedKeyPairWithSubtype("");
     auto deleted = tokenManager_->deleteAllTokensLocally();
     // A missing item counts as deleted, so only a real keychain failure stops the refresh.
     if (hadKeyPairs || deleted.ok()) invokeTokenRefreshCallbackWithDelayInSeconds(delay);
 }
 
 void NEBInstanceID::handleTokenRefreshWithDelayInSeconds(double delay) {
-    tokenManager_->deleteAllTokensLocally();
+    (void)tokenManager_->deleteAllTokensLocally();
     invokeTokenRefreshCallbackWithDelayInSeconds(delay);
 }
 

@@ -49,8 +49,8 @@ ns::Status NEBInstanceIDCheckinStore::saveCheckinPreferences(
         // Credentials without their plist must not outlive this save; credentials that were
         // already there (and that this save did not touch) stay.
         if (wroteKeychain) {
-            keychain_->removePasswordForService(kNEBInstanceIDCheckinKeychainService,
-                                                kNEBInstanceIDCheckinKeychainAccount);
+            (void)keychain_->removePasswordForService(kNEBInstanceIDCheckinKeychainService,
+                                                      kNEBInstanceIDCheckinKeychainAccount);
         }
         return written;
     }

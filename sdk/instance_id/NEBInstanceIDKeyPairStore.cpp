@@ -78,7 +78,7 @@ NEBInstanceIDKeyPairStore::validCachedKeyPairWithSubtype(std::string_view subtyp
         return NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(privateTagWithSubtype(subtype),
                                                              publicTagWithSubtype(subtype));
     }
-    deleteSavedKeyPairLocked(subtype);
+    (void)deleteSavedKeyPairLocked(subtype);
     return NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidKeyPairCreationTime);
 }
 
@@ -101,8 +101,8 @@ NEBInstanceIDKeyPairStore::generateAndSaveKeyWithSubtype(std::string_view subtyp
     }
     auto written = plist_->writeDictionary(entries);
     if (!written.ok()) {
-        NEBInstanceIDKeyPair::deleteKeyPair(privateTagWithSubtype(subtype),
-                                            publicTagWithSubtype(subtype));
+        (void)NEBInstanceIDKeyPair::deleteKeyPair(privateTagWithSubtype(subtype),
+                                                  publicTagWithSubtype(subtype));
         NEBInstanceIDLoggerError("Failed to save keypair data to plist %@", written.error());
         return written.error();
     }

@@ -75,7 +75,7 @@ void NEBInstanceIDStore::removeCachedTokenWithAuthorizedEntity(std::string_view 
                                  scope);
         return;
     }
-    tokenStore_->removeTokenWithAuthorizedEntity(entity, scope);
+    (void)tokenStore_->removeTokenWithAuthorizedEntity(entity, scope);
 }
 
 ns::Status NEBInstanceIDStore::removeAllCachedTokens() {
@@ -198,9 +198,9 @@ void NEBInstanceIDStore::resetNewApp() {
         NEBInstanceIDLoggerInfo("No InstanceID version found. Checkin plist found.");
     } else {
         old = checkinStore_->cachedCheckinPreferences();
-        checkinStore_->removeCheckinPreferences();
+        (void)checkinStore_->removeCheckinPreferences();
     }
-    if (!tokenPlist_->doesFileExist()) tokenStore_->removeAllTokens();
+    if (!tokenPlist_->doesFileExist()) (void)tokenStore_->removeAllTokens();
     if (old) deleteMSGTokensOnAppReset(*old);
 }
 

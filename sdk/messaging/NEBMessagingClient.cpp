@@ -7,6 +7,7 @@
 #include "platform/ns/Format.h"
 #include "sdk/messaging/NEBMessagingDataMessageManager.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
+#include "sdk/messaging/NEBMessagingPubSubRegistrar.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
@@ -157,6 +158,27 @@ void NEBMessagingClient::cancelAllRequests() {
         mainLoop().cancelPerforms(this);
         didScheduleReconnect_ = false;
     }
+}
+
+void NEBMessagingClient::updateSubscriptionWithToken(
+    const std::string& token, const std::string& topic, const ns::Dictionary& options,
+    bool shouldDelete, std::function<void(std::optional<ns::Error>)> handler) {
+    if (!registrar_.tryToLoadValidCheckinInfo()) {
+        handler(errorWithMsgErrorCode(kErrorMissingCheckin));
+        return;
+    }
+    if (!pubsubRegistrar_) {
+        // The registrar's requests read the credentials this client holds when they start;
+        // the registrar is the client's own, so it does not keep the client alive.
+        pubsubRegistrar_ = std::make_unique<NEBMessagingPubSubRegistrar>(
+            std::shared_ptr<NEBMessagingCheckinService>(&registrar_.checkinService(),
+                                                        [](NEBMessagingCheckinService*) {}));
+    }
+    pubsubRegistrar_->updateSubscriptionToTopic(
+        topic, token, options, shouldDelete,
+        [handler = std::move(handler)](std::optional<std::string>, std::optional<ns::Error> error) {
+            handler(std::move(error));
+        });
 }
 
 bool NEBMessagingClient::isClientRegistered() const {

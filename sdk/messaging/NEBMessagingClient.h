@@ -11,6 +11,7 @@
 #include "sdk/messaging/NEBMessagingRegistrar.h"
 
 class NEBMessagingDataMessageManager;
+class NEBMessagingPubSubRegistrar;
 class NEBMessagingRmqManager;
 class NIPReachability;
 
@@ -42,6 +43,11 @@ public:
     }
 
     void connectWithHandler(ConnectHandler handler);
+    // A topic registration request, once check-in credentials are at hand (error 501 when
+    // none can be had). The handler runs on the request's completion queue.
+    void updateSubscriptionWithToken(const std::string& token, const std::string& topic,
+                                     const ns::Dictionary& options, bool shouldDelete,
+                                     std::function<void(std::optional<ns::Error>)> handler);
     void connect();
     void disconnect() { disconnectWithTryToConnectLater(false); }
     void disconnectWithTryToConnectLater(bool later);
@@ -88,4 +94,5 @@ private:
     std::weak_ptr<NIPReachability> reachability_;
     uint64_t connectRetryCount_ = 0;
     ConnectHandler connectHandler_;
+    std::unique_ptr<NEBMessagingPubSubRegistrar> pubsubRegistrar_;
 };

@@ -11,14 +11,13 @@
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Application.h"
 #include "platform/wk/WebView.h"
+#include "tests/app/FixtureBundle.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-const fs::path kFixtureBundle = fs::path(HYB_SOURCE_DIR) / "tests/fixtures/bundle";
 
 // Each run launches an application of its own: the shared one can launch only once.
 class FileHostTest : public testsupport::ManualRunLoop {
@@ -29,8 +28,9 @@ protected:
 // The host makes the file service that config.xml names "File", and the page's calls reach it.
 TEST_F(FileHostTest, PageWritesAndReadsAFileThroughTheHost) {
     testsupport::TempDir sandbox;
-    ASSERT_TRUE(
-        CompositionRoot::prepare({kFixtureBundle.string(), sandbox.str(), false, std::nullopt}));
+    testsupport::TempDir folder;
+    const fs::path bundle = apptest::fixtureBundleIn(folder.path());
+    ASSERT_TRUE(CompositionRoot::prepare({bundle.string(), sandbox.str(), false, std::nullopt}));
     ASSERT_TRUE(CompositionRoot::launch());
     loop().runUntilIdle();
     auto delegate = std::dynamic_pointer_cast<AppDelegate>(ui::Application::shared().delegate());

@@ -16,6 +16,7 @@
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Application.h"
 #include "platform/wk/WebView.h"
+#include "tests/app/FixtureBundle.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
@@ -24,7 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kFixtureBundle = fs::path(HYB_SOURCE_DIR) / "tests/fixtures/bundle";
+const fs::path kSourceRoot(HYB_SOURCE_DIR);
 
 // The fixture bundle's "Echo" service: answers each call with its first argument.
 class FixtureEcho : public HYBPlugin {
@@ -54,9 +55,10 @@ protected:
 // fixture bundle, the start page comes through the scheme handler, and a page call is answered.
 TEST_F(HostSmokeTest, LaunchesTheBundleAndAnswersAPageCall) {
     testsupport::TempDir sandbox;
+    testsupport::TempDir folder;
+    const fs::path bundle = apptest::fixtureBundleIn(folder.path());
     testsupport::LogCapture log;
-    ASSERT_TRUE(
-        CompositionRoot::prepare({kFixtureBundle.string(), sandbox.str(), false, std::nullopt}));
+    ASSERT_TRUE(CompositionRoot::prepare({bundle.string(), sandbox.str(), false, std::nullopt}));
     rt::ClassRegistry::shared().registerClass("FixtureEcho", "HYBPlugin",
                                               [] { return std::make_shared<FixtureEcho>(); });
     ASSERT_TRUE(CompositionRoot::launch());
@@ -77,7 +79,7 @@ TEST_F(HostSmokeTest, LaunchesTheBundleAndAnswersAPageCall) {
 
     auto script = page->fetch(*ns::URL::parse("app://localhost/hybrid.js"));
     loop().runUntilIdle();
-    EXPECT_EQ(script->body.chars(), fileText(kFixtureBundle / "www/hybrid.js"));
+    EXPECT_EQ(script->body.chars(), fileText(kSourceRoot / "examples/bundle/www/hybrid.js"));
 
     page->clearEvaluatedScripts();
     ASSERT_TRUE(page->postMessageJSON("hybrid", R"(["Echo7","Echo","echo",["ping"]])"));
@@ -92,7 +94,7 @@ TEST_F(HostSmokeTest, LaunchesTheBundleAndAnswersAPageCall) {
 }
 
 TEST(CompositionRoot, ReadsItsCommandLine) {
-    const std::string exe = (kFixtureBundle.parent_path() / "hybrid-host").string();
+    const std::string exe = (kSourceRoot / "tests/fixtures/hybrid-host").string();
     auto options = CompositionRoot::parseArguments(
         {"--bundle", "/b", "--sandbox", "/s", "--exit-after-load", "--system-version", "16.4"},
         exe);
@@ -116,7 +118,7 @@ TEST(CompositionRoot, ReadsItsCommandLine) {
 
 TEST(CompositionRoot, FindsTheExampleBundleAboveTheExecutable) {
     // An executable somewhere in the source tree, as in build/<kind>/app/hybrid-host.
-    const fs::path root = kFixtureBundle.parent_path().parent_path().parent_path();
+    const fs::path root = kSourceRoot;
     const auto found =
         CompositionRoot::defaultBundlePath((root / "build/x/app/hybrid-host").string());
     ASSERT_TRUE(found);

@@ -46,12 +46,11 @@ TEST_F(HYBCommandDelegateImplTest, KeepCallbackAndMessageKinds) {
                                 "");
     loop().runUntilIdle();
     // Sent in one turn, so they reach the page together, in the order sent.
-    EXPECT_EQ(scripts(),
-              std::vector<std::string>{HYBCommandDelegateImpl::callbackBatchScript({
-                  callback("a.b_c-1", 9, R"({"code":3})", true),
-                  callback("n", 0, "null"),
-                  callback("", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
-              })});
+    EXPECT_EQ(scripts(), std::vector<std::string>{HYBCommandDelegateImpl::callbackBatchScript({
+                             callback("a.b_c-1", 9, R"({"code":3})", true),
+                             callback("n", 0, "null"),
+                             callback("", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
+                         })});
 }
 
 // Deferred evaluations keep their order: callbacks in a row share an evaluation, a script of
@@ -70,16 +69,17 @@ TEST_F(HYBCommandDelegateImplTest, DeferredCallbacksShareEvaluationsInOrder) {
     delegate().sendPluginResult(ok("5"), "f");
     EXPECT_TRUE(scripts().empty());
     loop().runUntilIdle();
-    EXPECT_EQ(scripts(), (std::vector<std::string>{
-                             HYBCommandDelegateImpl::callbackBatchScript(
-                                 {callback("a", 1, R"("1")"), callback("b", 1, R"("2")")}),
-                             "try{hybrid.require('hybrid/exec').nativeEvalAndFetch(function(){"
-                             "step()})}catch(e){console.log('exception nativeEvalAndFetch : '+e);};",
-                             callback("c", 1, R"("3")"),
-                             callback("d", 1, "\"" + large + "\""),
-                             HYBCommandDelegateImpl::callbackBatchScript(
-                                 {callback("e", 1, R"("4")"), callback("f", 1, R"("5")")}),
-                         }));
+    EXPECT_EQ(scripts(),
+              (std::vector<std::string>{
+                  HYBCommandDelegateImpl::callbackBatchScript(
+                      {callback("a", 1, R"("1")"), callback("b", 1, R"("2")")}),
+                  "try{hybrid.require('hybrid/exec').nativeEvalAndFetch(function(){"
+                  "step()})}catch(e){console.log('exception nativeEvalAndFetch : '+e);};",
+                  callback("c", 1, R"("3")"),
+                  callback("d", 1, "\"" + large + "\""),
+                  HYBCommandDelegateImpl::callbackBatchScript(
+                      {callback("e", 1, R"("4")"), callback("f", 1, R"("5")")}),
+              }));
     // The next turn starts a new evaluation.
     engine().fake().clearEvaluatedScripts();
     delegate().sendPluginResult(ok("6"), "g");
@@ -147,9 +147,9 @@ TEST_F(HYBCommandDelegateImplTest, SharedEvaluationShieldsEachCallbackAndKeepsEv
 
     engine().fake().setScriptResponder(
         [](const std::string&) -> std::optional<ns::Result<ns::Value>> {
-            return ns::Result<ns::Value>(ns::Value::array({R"([["s1","Echo","echo",[]]])",
-                                                           ns::Value(3), "",
-                                                           R"([["s2","Echo","echo",[]]])"}));
+            return ns::Result<ns::Value>(
+                ns::Value::array({R"([["s1","Echo","echo",[]]])", ns::Value(3), "",
+                                  R"([["s2","Echo","echo",[]]])"}));
         });
     delegate().sendPluginResult(HYBPluginResult::resultWithStatus(HYBResultStatusOK), "x1");
     delegate().sendPluginResult(HYBPluginResult::resultWithStatus(HYBResultStatusOK), "x2");

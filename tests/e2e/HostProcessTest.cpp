@@ -29,7 +29,11 @@ public:
     explicit HostProcess(const std::string& sandbox) {
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0) return;
-        const std::string bundle = (fs::path(HYB_SOURCE_DIR) / "tests/fixtures/bundle").string();
+        // The fixture bundle with the example bundle's bridge script, the one copy of it.
+        const fs::path root(HYB_SOURCE_DIR);
+        const std::string bundle = sandbox + "/bundle";
+        fs::copy(root / "tests/fixtures/bundle", bundle, fs::copy_options::recursive);
+        fs::copy_file(root / "examples/bundle/www/hybrid.js", bundle + "/www/hybrid.js");
         // What the libraries under the web view keep until exit is no concern of these cases.
         // A thread that takes signals is there before main(), as in some runs of the engine.
         std::vector<std::string> environment{"ASAN_OPTIONS=detect_leaks=0",

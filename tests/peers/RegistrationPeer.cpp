@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "tests/peers/WebSafeBase64.h"
+
 namespace peers {
 
 namespace {
@@ -28,19 +30,6 @@ std::string decodeBase64Text(std::string text, bool webSafe) {
     size_t pad = 0;
     while (pad < 2 && pad < cleaned.size() && cleaned[cleaned.size() - 1 - pad] == '=') ++pad;
     out.resize(static_cast<size_t>(n) - pad);
-    return out;
-}
-
-std::string encodeWebSafeUnpadded(const unsigned char* bytes, size_t length) {
-    std::string out(4 * ((length + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes,
-                            static_cast<int>(length));
-    out.resize(static_cast<size_t>(n));
-    while (!out.empty() && out.back() == '=') out.pop_back();
-    for (char& c : out) {
-        if (c == '+') c = '-';
-        if (c == '/') c = '_';
-    }
     return out;
 }
 

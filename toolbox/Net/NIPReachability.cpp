@@ -50,7 +50,7 @@ NIPReachability::~NIPReachability() {
 }
 
 std::shared_ptr<NIPReachability> NIPReachability::sharedSelf() {
-    return std::static_pointer_cast<NIPReachability>(shared_from_this());
+    return ns::Object::sharedSelf<NIPReachability>();
 }
 
 void NIPReachability::requireMainThread() {

@@ -74,13 +74,11 @@ size_t NSDK_TBXABMultiValue::hash() const {
 }
 
 std::shared_ptr<NSDK_TBXABMultiValueEnumerator> NSDK_TBXABMultiValue::valueEnumerator() {
-    return NSDK_TBXABMultiValueEnumerator::valueEnumeratorFor(
-        std::static_pointer_cast<NSDK_TBXABMultiValue>(shared_from_this()));
+    return NSDK_TBXABMultiValueEnumerator::valueEnumeratorFor(sharedSelf<NSDK_TBXABMultiValue>());
 }
 
 std::shared_ptr<NSDK_TBXABMultiValueEnumerator> NSDK_TBXABMultiValue::labelEnumerator() {
-    return NSDK_TBXABMultiValueEnumerator::labelEnumeratorFor(
-        std::static_pointer_cast<NSDK_TBXABMultiValue>(shared_from_this()));
+    return NSDK_TBXABMultiValueEnumerator::labelEnumeratorFor(sharedSelf<NSDK_TBXABMultiValue>());
 }
 
 std::string NSDK_TBXABMultiValue::description() const {

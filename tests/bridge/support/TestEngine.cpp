@@ -37,7 +37,7 @@ void TestEngine::initWithFrame(const ui::Rect& frame) {
 
 void TestEngine::pluginInitialize() {
     ++initializeCount_;
-    auto self = std::static_pointer_cast<TestEngine>(shared_from_this());
+    auto self = sharedSelf<TestEngine>();
     webView_->configuration()->userContentController()->addScriptMessageHandler(
         std::make_shared<WeakHandler>(self), "hybrid");
     webView_->setNavigationDelegate(self);

@@ -374,11 +374,11 @@ namespace {
 // The writer that goes piece by piece gives write()'s text for the same value.
 TEST(JSONWriter, WritesWhatWriteWrites) {
     const ns::Value maxUnsigned(std::numeric_limits<uint64_t>::max());
-    const ns::Value whole = ns::Value::dict(
-        {{"a", ns::Value::array({1, -2, 2.5, 1.0, true, nullptr, "t\"\n\u2028"})},
-         {"b", ns::Value::dict({{"x", maxUnsigned}})},
-         {"c", ns::Array()},
-         {"d", "bad \xff byte"}});
+    const ns::Value whole =
+        ns::Value::dict({{"a", ns::Value::array({1, -2, 2.5, 1.0, true, nullptr, "t\"\n\u2028"})},
+                         {"b", ns::Value::dict({{"x", maxUnsigned}})},
+                         {"c", ns::Array()},
+                         {"d", "bad \xff byte"}});
     ns::JSONWriter w;
     w.startObject();
     w.key("a");

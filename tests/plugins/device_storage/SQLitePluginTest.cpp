@@ -399,9 +399,11 @@ TEST_F(SQLitePluginTest, ABatchAnswerIsTheTextThePageReads) {
               // Rows and the changes of one statement together, members in byte order.
               R"([{"result":{"insertId":1,"rows":[{"a":1,"z":"x"}],"rowsAffected":1},)"
               R"("type":"success"},)"
-              R"({"error":)" + noTable + R"(,"result":)" + noTable + R"(,"type":"error"},)"
-              R"({"result":{"rows":[{"n":0.5,"s":"it's \"q\"\n"}],"rowsAffected":0},)"
-              R"("type":"success"}])");
+              R"({"error":)" +
+                  noTable + R"(,"result":)" + noTable +
+                  R"(,"type":"error"},)"
+                  R"({"result":{"rows":[{"n":0.5,"s":"it's \"q\"\n"}],"rowsAffected":0},)"
+                  R"("type":"success"}])");
     // The same answer read back as a value.
     EXPECT_EQ(sent.message.at(size_t{0})["result"]["rows"].at(size_t{0})["z"], ns::Value("x"));
 }

@@ -23,7 +23,7 @@ TEST_F(NEBAPersistedConfigTest, MidnightOffsetIsDrawnOnceInWholeMillisecondsAndA
     double offset = config->midnightOffset();
     EXPECT_GE(offset, 0);
     EXPECT_LT(offset, 86400);
-    EXPECT_EQ(std::round(offset * 1000), offset * 1000);
+    EXPECT_NEAR(offset * 1000, std::round(offset * 1000), 1e-6);  // whole milliseconds
     EXPECT_EQ(config->midnightOffset(), offset);
     config->setString("1:2:ios:3", NEBAPersistedConfig::kAppIDFromNMPKey);
     config->clearValues();

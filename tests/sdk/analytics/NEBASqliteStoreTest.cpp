@@ -101,11 +101,11 @@ TEST_F(NEBASqliteStoreTest, TransactionsCommitRollBackAndDoNotNest) {
         return bool(store_->upsertRecord({{"a", ns::Value(1)}}, "t"));
     }));
     EXPECT_FALSE(store_->performTransaction([&] {
-        store_->upsertRecord({{"a", ns::Value(2)}}, "t");
+        (void)store_->upsertRecord({{"a", ns::Value(2)}}, "t");
         return false;
     }));
     EXPECT_THROW(store_->performTransaction([&]() -> bool {
-        store_->upsertRecord({{"a", ns::Value(3)}}, "t");
+        (void)store_->upsertRecord({{"a", ns::Value(3)}}, "t");
         throw std::runtime_error("block failed");
     }),
                  std::runtime_error);

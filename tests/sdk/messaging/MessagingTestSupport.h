@@ -13,6 +13,7 @@
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/messaging/NEBMessagingCheckinPreferences.h"
+#include "sdk/messaging/NEBMessagingLogLevelFilter.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
 #include "tests/peers/LoopPump.h"
@@ -60,6 +61,8 @@ protected:
         net::TLSSettings::setExtraCAFile(ca_->caFile());
         previousWriter_ = NEBMessagingSharedLogger().writer();
         NEBMessagingSharedLogger().setWriter(log_);
+        // A started facade narrows the shared logger; every test hears every level.
+        NEBMessagingSharedLogger().setFilter(std::make_shared<NEBMessagingLogLevelFilter>(0));
     }
     void TearDown() override {
         NEBMessagingSharedLogger().setWriter(previousWriter_);

@@ -212,8 +212,8 @@ TEST_F(NEBMessagingConnectionTest, BrokenFramesAndServerCloseEndTheLinkForARetry
          },
          true},
         {"tag 0x80", [](auto& s) { s.sendRaw(std::string("\x80\x00", 2)); }, true},
-        {"length bit 31",
-         [](auto& s) { s.sendRaw(std::string("\x08\x80\x80\x80\x80\x08", 6)); }, true},
+        {"length bit 31", [](auto& s) { s.sendRaw(std::string("\x08\x80\x80\x80\x80\x08", 6)); },
+         true},
         // Refused from its header, before a byte of the megabyte is sent.
         {"over 1 MiB", [](auto& s) { s.sendRaw(std::string("\x08\x80\x80\x40", 4)); }, true},
     };

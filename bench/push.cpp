@@ -1,0 +1,131 @@
+// A pushed message from the socket's bytes to the page, against the bridge's own callback
+// cost, in the same run:
+//   BM_PushToPage   the data stanza's bytes parsed, sorted by the data message manager,
+//                   delivered by the receiver to the application and written into the page by
+//                   the push plug-in; baseline: the same message as a plug-in result sent to a
+//                   page callback through the command delegate (goal: ratio at most 1.3).
+// Run with --benchmark_repetitions to see the median and the range of the ratio.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBPlugin.h"
+#include "bridge/HYBPluginResult.h"
+#include "bridge/HYBViewController.h"
+#include "bridge/HYBWebViewEngineProtocol.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/ns/Log.h"
+#include "plugins/push/NCMPlugin.h"
+#include "proto/mcs.pb.h"
+#include "sdk/messaging/NEBMessagingDataMessageManager.h"
+#include "sdk/messaging/NEBMessagingReceiver.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// Keeps the last script, as a renderer that takes the text over would.
+class RecordingEngine : public HYBPlugin, public HYBWebViewEngineProtocol {
+public:
+    void loadRequest(const wk::URLRequest&) override {}
+    void loadHTMLString(const std::string&, const std::optional<ns::URL>&) override {}
+    void evaluateJavaScript(std::string script, EvaluationHandler) override {
+        ++count;
+        last = std::move(script);
+    }
+    std::optional<ns::URL> URL() const override { return std::nullopt; }
+    bool canLoadRequest(const wk::URLRequest&) override { return true; }
+    void initWithFrame(const ui::Rect&) override {}
+    void updateWithInfo(const HYBWebViewEngineInfo&) override {}
+    std::shared_ptr<wk::WebView> engineWebView() const override { return nullptr; }
+
+    size_t count = 0;
+    std::string last;
+};
+
+// The application's side of delivery: what the host's delegate does with a socket message.
+class PageDelegate : public NEBMessagingDelegate {
+public:
+    explicit PageDelegate(std::shared_ptr<NCMPlugin> plugin) : plugin_(std::move(plugin)) {}
+    bool respondsToApplicationReceivedRemoteMessage() const override { return true; }
+    void applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) override {
+        plugin_->notifyOfMessage(NCMPlugin::messageJSON(message.appData));
+    }
+
+private:
+    std::shared_ptr<NCMPlugin> plugin_;
+};
+
+std::string stanzaBytes() {
+    mcs::McsDataMessageStanza stanza;
+    stanza.set_from("/topics/news");
+    stanza.set_category("com.example.hybrid");
+    stanza.set_persistent_id("0:1700000000000000%abcdef");
+    for (int i = 0; i < 8; ++i) {
+        auto* pair = stanza.add_app_data();
+        pair->set_key("key" + std::to_string(i));
+        pair->set_value("a value of some length for field " + std::to_string(i));
+    }
+    return stanza.SerializeAsString();
+}
+
+void BM_PushToPage(benchmark::State& state) {
+    ns::Log::setStandardErrorEnabled(false);
+    auto controller = HYBViewController::create();
+    auto engine = std::make_shared<RecordingEngine>();
+    controller->setWebViewEngine(engine);
+    controller->registerPlugin(engine, "Engine");
+    auto plugin = std::make_shared<NCMPlugin>();
+    plugin->initWithWebViewEngine(engine);
+    controller->registerPluginWithPluginName(plugin, "NCMPlugin");
+    auto delegate = std::make_shared<PageDelegate>(plugin);
+    auto receiver = std::make_shared<NEBMessagingReceiver>();
+    receiver->setRemoteMessagingDelegate(delegate);
+    auto manager = std::make_shared<NEBMessagingDataMessageManager>(
+        receiver, std::weak_ptr<NEBMessagingClient>(), std::weak_ptr<NEBMessagingRmqManager>(),
+        std::weak_ptr<NEBMessagingSyncMessageManager>());
+    const std::string bytes = stanzaBytes();
+    auto& loop = dispatch::RunLoop::main();
+
+    // The baseline's message: the same dictionary the page receives.
+    mcs::McsDataMessageStanza parsed;
+    parsed.ParseFromString(bytes);
+    ns::Dictionary message =
+        NEBMessagingDataMessageManager::filterInternalNEBMessagingKeysFromMessage(
+            *manager->processPacket(parsed));
+    auto commandDelegate = controller->commandDelegate();
+
+    double oursTotal = 0, bridgeTotal = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        mcs::McsDataMessageStanza stanza;
+        stanza.ParseFromString(bytes);
+        if (auto received = manager->processPacket(stanza)) manager->didReceiveParsedMessage(*received);
+        loop.runUntilIdle();
+        const auto t1 = Clock::now();
+        commandDelegate->sendPluginResult(
+            HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, message),
+            std::string("NCMPlugin1"));
+        loop.runUntilIdle();
+        const auto t2 = Clock::now();
+        oursTotal += seconds(t1 - t0);
+        bridgeTotal += seconds(t2 - t1);
+        state.SetIterationTime(seconds(t1 - t0));
+    }
+    benchmark::DoNotOptimize(engine->last);
+    state.counters["messages_per_s"] =
+        oursTotal > 0 ? static_cast<double>(state.iterations()) / oursTotal : 0;
+    state.counters["ratio"] = bridgeTotal > 0 ? oursTotal / bridgeTotal : 0;
+}
+BENCHMARK(BM_PushToPage)->UseManualTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,192 @@
+#include "sdk/messaging/NEBMessagingPubSubCache.h"
+
+#include <chrono>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/ns/UserDefaults.h"
+#include "sdk/messaging/NEBMessagingLogger.h"
+#include "sdk/messaging/NEBMessagingPubSub.h"
+#include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
+
+namespace {
+
+int64_t nowMillis() {
+    return static_cast<int64_t>(dispatch::Clock::current().wallTime() * 1000);
+}
+
+ns::Dictionary readTopics(const char* key) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    ns::Value stored = defaults->objectForKey(key);
+    if (const ns::Dictionary* topics = stored.dictionary()) return *topics;
+    defaults->setObject(key, ns::Value(ns::Dictionary{}));
+    return {};
+}
+
+}  // namespace
+
+NEBMessagingPubSubCache::NEBMessagingPubSubCache(std::weak_ptr<NEBMessagingPubSub> pubsub,
+                                                 TokenSource token)
+    : pubsub_(std::move(pubsub)),
+      token_(std::move(token)),
+      allTopics_(readTopics(kNEBMessagingAllTopicsKey)),
+      subscribedTopics_(readTopics(kNEBMessagingSubscribedTopicsKey)) {}
+
+void NEBMessagingPubSubCache::updateSet(ns::Dictionary& set, const std::string& topic,
+                                        const char* key, bool shouldRemove) {
+    ns::Dictionary snapshot;
+    {
+        std::lock_guard lock(mutex_);
+        if (shouldRemove) {
+            set.erase(topic);
+        } else {
+            set.insert_or_assign(topic, ns::Value(static_cast<int64_t>(nowMillis() / 1000)));
+        }
+        snapshot = set;
+    }
+    ns::UserDefaults::standardUserDefaults()->setObject(key, ns::Value(std::move(snapshot)));
+}
+
+void NEBMessagingPubSubCache::addTopic(const std::string& topic) {
+    updateSet(allTopics_, topic, kNEBMessagingAllTopicsKey, false);
+    scheduleSync(true);
+}
+
+void NEBMessagingPubSubCache::removeTopic(const std::string& topic) {
+    updateSet(allTopics_, topic, kNEBMessagingAllTopicsKey, true);
+    scheduleSync(true);
+}
+
+void NEBMessagingPubSubCache::didSubscribeToTopic(const std::string& topic) {
+    updateSet(subscribedTopics_, topic, kNEBMessagingSubscribedTopicsKey, false);
+}
+
+void NEBMessagingPubSubCache::didUnsubscribeFromTopic(const std::string& topic) {
+    updateSet(subscribedTopics_, topic, kNEBMessagingSubscribedTopicsKey, true);
+}
+
+std::string NEBMessagingPubSubCache::cacheKeyForTopic(const std::string& topic,
+                                                      const std::string& token,
+                                                      const std::string& options) {
+    return token + "|" + topic + "|" + options + "|";
+}
+
+bool NEBMessagingPubSubCache::verifyCacheEntryState(State state, const std::string& topic,
+                                                    const std::string& token,
+                                                    const ns::Dictionary& options) const {
+    std::string key =
+        cacheKeyForTopic(topic, token, NEBMessagingPubsubRegistrationClient::optionsText(options));
+    ns::Value entry = ns::UserDefaults::standardUserDefaults()->objectForKey(key);
+    const ns::Array* pair = entry.array();
+    if (!pair || pair->size() != 2) return false;
+    return isCacheEntryValidWithTime((*pair)[1].integerValue()) &&
+           (*pair)[0].integerValue() == state;
+}
+
+// Runs on the request's completion queue: the user defaults take writes from any thread.
+void NEBMessagingPubSubCache::updateCacheForTopic(const std::string& topic,
+                                                  const std::string& token,
+                                                  const ns::Dictionary& options, State state) {
+    std::string key =
+        cacheKeyForTopic(topic, token, NEBMessagingPubsubRegistrationClient::optionsText(options));
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    defaults->setObject(
+        key, ns::Value(ns::Array{ns::Value(static_cast<int64_t>(state)), ns::Value(nowMillis())}));
+    defaults->synchronize();
+}
+
+bool NEBMessagingPubSubCache::isCacheEntryValidWithTime(int64_t millis) {
+    int64_t age = 0;
+    if (__builtin_sub_overflow(nowMillis(), millis, &age)) return false;
+    return age >= 0 && age <= kCacheRefreshIntervalMillis;
+}
+
+int64_t NEBMessagingPubSubCache::calculateNextSyncTimestampMillis() const {
+    int64_t now = nowMillis();
+    int64_t spaced = lastSyncTimestampMillis_ + kSyncSpacingMillis;
+    return spaced > now ? spaced : now + kSyncDelayMillis;
+}
+
+void NEBMessagingPubSubCache::scheduleSync(bool immediately) {
+    int64_t now = nowMillis();
+    int64_t next = calculateNextSyncTimestampMillis();
+    std::weak_ptr<NEBMessagingPubSubCache> weak = weak_from_this();
+    if (immediately) {
+        nextScheduledSyncTimestampMillis_ = now;
+        dispatch::Queue::main().async([weak] {
+            if (auto self = weak.lock()) self->synchronizeTopics(false);
+        });
+        return;
+    }
+    if (next == nextScheduledSyncTimestampMillis_) return;
+    nextScheduledSyncTimestampMillis_ = next;
+    dispatch::Queue::main().asyncAfter(std::chrono::seconds((next - now) / 1000), [weak] {
+        if (auto self = weak.lock()) self->synchronizeTopics(false);
+    });
+}
+
+std::vector<std::string> NEBMessagingPubSubCache::topicsToSubscribeTo() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> topics;
+    for (const auto& [topic, time] : allTopics_) {
+        if (!subscribedTopics_.contains(topic)) topics.push_back(topic);
+    }
+    return topics;
+}
+
+std::vector<std::string> NEBMessagingPubSubCache::topicsToUnsubscribeFrom() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> topics;
+    for (const auto& [topic, time] : subscribedTopics_) {
+        if (!allTopics_.contains(topic)) topics.push_back(topic);
+    }
+    return topics;
+}
+
+void NEBMessagingPubSubCache::synchronizeTopics(bool immediately) {
+    auto subscribe = topicsToSubscribeTo();
+    auto unsubscribe = topicsToUnsubscribeFrom();
+    std::string token = token_ ? token_() : "";
+    auto pubsub = pubsub_.lock();
+    if (token.empty() || !pubsub) return;
+    lastSyncTimestampMillis_ = nowMillis();
+    std::weak_ptr<NEBMessagingPubSubCache> weak = weak_from_this();
+    for (const auto& topic : subscribe) {
+        ++subscribeTopicsSyncCount_;
+        pubsub->subscribeWithToken(token, topic, {}, [weak, topic](std::optional<ns::Error> error) {
+            auto self = weak.lock();
+            if (!self) return;
+            --self->subscribeTopicsSyncCount_;
+            // A valid entry from an earlier request means the server has the topic already:
+            // without taking that as confirmation the topic would be retried for three days.
+            if (error && error->code() != NEBMessagingPubSub::kErrorAlreadySubscribed) return;
+            NEBMessagingSharedLogger().logFuncInfo("synchronizeTopics",
+                                                   "Successfully subscribe to topic: %@", topic);
+            self->didSubscribeToTopic(topic);
+        });
+    }
+    for (const auto& topic : unsubscribe) {
+        ++unsubscribeTopicsSyncCount_;
+        pubsub->unsubscribeWithToken(
+            token, topic, {}, [weak, topic](std::optional<ns::Error> error) {
+                auto self = weak.lock();
+                if (!self) return;
+                --self->unsubscribeTopicsSyncCount_;
+                if (error) return;
+                NEBMessagingSharedLogger().logFuncInfo(
+                    "synchronizeTopics", "Successfully unsubscribe to topic: %@", topic);
+                self->didUnsubscribeFromTopic(topic);
+            });
+    }
+    if (!subscribe.empty() || !unsubscribe.empty()) scheduleSync(immediately);
+}
+
+ns::Dictionary NEBMessagingPubSubCache::allTopics() const {
+    std::lock_guard lock(mutex_);
+    return allTopics_;
+}
+
+ns::Dictionary NEBMessagingPubSubCache::subscribedTopics() const {
+    std::lock_guard lock(mutex_);
+    return subscribedTopics_;
+}

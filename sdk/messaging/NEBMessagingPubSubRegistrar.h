@@ -1,0 +1,28 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
+
+// Keeps one registration client per token, topic and options, and refuses a second request
+// for the same key while one runs. Requests start on the main thread.
+class NEBMessagingPubSubRegistrar {
+public:
+    static constexpr int64_t kErrorRequestInProgress = 5;
+
+    explicit NEBMessagingPubSubRegistrar(std::shared_ptr<NEBMessagingCheckinService> checkin)
+        : checkinService_(std::move(checkin)) {}
+
+    void updateSubscriptionToTopic(const std::string& topic, const std::string& token,
+                                   const ns::Dictionary& options, bool shouldDelete,
+                                   NEBMessagingPubsubRegistrationClient::Handler handler);
+    void stopAllSubscriptionRequests();
+
+private:
+    std::shared_ptr<NEBMessagingCheckinService> checkinService_;
+    std::mutex mutex_;
+    std::map<std::string, std::shared_ptr<NEBMessagingPubsubRegistrationClient>> pubsubClientsMap_;
+};

@@ -1,0 +1,133 @@
+#include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
+
+#include "platform/net/URLRequest.h"
+#include "platform/net/URLSession.h"
+#include "platform/net/URLSessionConfiguration.h"
+#include "platform/net/URLSessionTask.h"
+#include "platform/ns/PercentEncoding.h"
+#include "platform/ns/URL.h"
+#include "sdk/instance_id/NEBInstanceIDUtilities.h"
+#include "sdk/messaging/NEBMessagingCheckinService.h"
+#include "sdk/messaging/NEBMessagingLogger.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
+
+namespace {
+
+std::string formEncoded(const std::string& value) {
+    static const ns::CharacterSet allowed = ns::CharacterSet::characterSetWithCharactersInString(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~");
+    return ns::percentEncode(value, allowed);
+}
+
+ns::Error replyError() {
+    return ns::Error(kNEBMessagingDomain, 0);
+}
+
+}  // namespace
+
+NEBMessagingPubsubRegistrationClient::NEBMessagingPubsubRegistrationClient(
+    std::shared_ptr<NEBMessagingCheckinService> checkin, std::string token, std::string topic,
+    ns::Dictionary options)
+    : checkin_(std::move(checkin)),
+      token_(std::move(token)),
+      topic_(std::move(topic)),
+      options_(std::move(options)) {}
+
+NEBMessagingPubsubRegistrationClient::~NEBMessagingPubsubRegistrationClient() {
+    if (session_) session_->invalidateAndCancel();
+}
+
+std::string NEBMessagingPubsubRegistrationClient::optionsText(const ns::Dictionary& options) {
+    std::string text;
+    for (const auto& [key, value] : options) {
+        if (!value.isString()) continue;
+        if (!text.empty()) text += "|";
+        text += key + ":" + *value.string();
+    }
+    return text;
+}
+
+std::string NEBMessagingPubsubRegistrationClient::pubsubRegistrationKeyWithToken(
+    const std::string& token, const std::string& topic, const ns::Dictionary& options) {
+    return token + "|" + topic + "|" + optionsText(options);
+}
+
+std::string NEBMessagingPubsubRegistrationClient::requestBody(
+    const std::string& token, const std::string& bundleID, const std::string& deviceID,
+    const std::string& appVersion, const std::string& topic, bool shouldDelete) {
+    std::string body = "sender=" + formEncoded(token) + "&app=" + formEncoded(bundleID) +
+                       "&device=" + formEncoded(deviceID) + "&app_ver=" + formEncoded(appVersion) +
+                       "&X-msg.topic=" + topic + "&X-scope=" + topic;
+    if (shouldDelete) body += "&delete=true";
+    return body;
+}
+
+void NEBMessagingPubsubRegistrationClient::parseReply(const std::optional<ns::Data>& body,
+                                                      const Handler& handler) {
+    std::string text = body ? std::string(body->chars()) : "";
+    if (text.empty()) return handler(std::nullopt, replyError());
+    auto first = text.find('=');
+    if (first == std::string::npos || text.compare(0, first, "token") != 0) {
+        return handler(std::nullopt, replyError());
+    }
+    auto second = text.find('=', first + 1);
+    handler(text.substr(first + 1,
+                        second == std::string::npos ? std::string::npos : second - first - 1),
+            std::nullopt);
+}
+
+std::shared_ptr<net::URLSession> NEBMessagingPubsubRegistrationClient::session() {
+    std::lock_guard lock(mutex_);
+    if (!session_) {
+        auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
+        configuration.setTimeoutIntervalForResource(kRequestTimeout);
+        configuration.setMaximumResponseSize(kMaximumResponseSize);
+        session_ = net::URLSession::sessionWithConfiguration(std::move(configuration));
+    }
+    return session_;
+}
+
+void NEBMessagingPubsubRegistrationClient::updateSubscriptionWithCompletion(Handler handler,
+                                                                            bool shouldDelete) {
+    auto url =
+        ns::URL::parse(NEBInstanceIDServiceHosts::registrationServerBaseURL() + "/iid/register");
+    if (!url) return handler(std::nullopt, replyError());
+    net::URLRequest request(*url);
+    request.setHTTPMethod("POST");
+    request.setValue("AidLogin " + checkin_->deviceAuthID() + ":" + checkin_->secretToken(),
+                     "Authorization");
+    request.setValue(NEBMessagingBundleIdentifier(), "app");
+    request.setValue(checkin_->versionInfo(), "info");
+    std::string body = requestBody(token_, NEBMessagingBundleIdentifier(), checkin_->deviceAuthID(),
+                                   NEBMessagingCurrentAppVersion(), topic_, shouldDelete);
+    NEBMessagingSharedLogger().logFuncInfo(__func__, "Pubsub registration request: %@", body);
+    request.setHTTPBody(ns::Data::fromString(body));
+    auto task = session()->dataTask(
+        std::move(request), [handler = std::move(handler)](std::optional<ns::Data> data,
+                                                           std::shared_ptr<const net::URLResponse>,
+                                                           std::optional<ns::Error> error) {
+            if (error) return handler(std::nullopt, std::move(error));
+            parseReply(data, handler);
+        });
+    {
+        std::lock_guard lock(mutex_);
+        task_ = task;
+    }
+    task->resume();
+}
+
+bool NEBMessagingPubsubRegistrationClient::isSubscriptionInProgress() const {
+    std::lock_guard lock(mutex_);
+    return task_ && task_->state() == net::URLSessionTaskState::Running;
+}
+
+void NEBMessagingPubsubRegistrationClient::cancelAnyOngoingOperation() {
+    std::shared_ptr<net::URLSession> session;
+    {
+        std::lock_guard lock(mutex_);
+        session = std::move(session_);
+        session_.reset();
+        task_.reset();
+    }
+    if (session) session->invalidateAndCancel();
+}

@@ -1,0 +1,95 @@
+#include "sdk/messaging/NEBMessagingReceiver.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <mutex>
+
+#include "platform/dispatch/Queue.h"
+#include "platform/ns/FoundationVersion.h"
+#include "platform/ns/NotificationQueue.h"
+#include "platform/ui/Application.h"
+#include "sdk/messaging/NEBMessaging.h"
+#include "sdk/messaging/NEBMessagingAppDelegateProxy.h"
+#include "sdk/messaging/NEBMessagingLogger.h"
+
+namespace {
+
+// The outcome of each send is its own news: repeats are only the same notification for the
+// same message, so nothing is coalesced (two sends finishing in one turn must both be heard).
+void announce(const char* name, ns::Dictionary userInfo) {
+    ns::NotificationQueue::defaultQueue().enqueue(
+        ns::Notification{name, nullptr, std::move(userInfo)},
+        ns::NotificationQueue::PostingStyle::ASAP, ns::NotificationQueue::CoalescingNone);
+}
+
+// Notifications carry values only: the error travels as its parts.
+ns::Value errorValue(const ns::Error& error) {
+    return ns::Value::dict({{"domain", ns::Value(error.domain())},
+                            {"code", ns::Value(error.code())},
+                            {"userInfo", ns::Value(error.userInfo())}});
+}
+
+}  // namespace
+
+void NEBMessagingReceiver::didReceiveMessage(const ns::Dictionary& message,
+                                             const std::string& identifier) {
+    if (identifier.empty()) nextMessageID();  // the id only numbers messages in the log
+    if (std::floor(ns::FoundationVersion::number()) > kNewerSystemFoundationVersion) {
+        scheduleIos10NotificationForMessage(message);
+    } else {
+        scheduleNotificationForMessage(message);
+    }
+}
+
+void NEBMessagingReceiver::scheduleIos10NotificationForMessage(const ns::Dictionary& message) {
+    auto delegate = remoteMessagingDelegate();
+    if (!delegate || !delegate->respondsToApplicationReceivedRemoteMessage()) return;
+    if (NEBMessagingAppDelegateProxy::wrapsRemoteMessageDelegate()) {
+        NEBMessaging::messaging()->appDidReceiveMessage(message);
+    }
+    delegate->applicationReceivedRemoteMessage(NEBMessagingRemoteMessage{message});
+}
+
+void NEBMessagingReceiver::scheduleNotificationForMessage(const ns::Dictionary& message) {
+    dispatch::Queue::main().async([message] {
+        auto& application = ui::Application::shared();
+        if (application.delegateRespondsTo(ui::DelegateOp::DidReceiveRemoteNotificationWithFetch)) {
+            application.deliver<ui::DelegateOp::DidReceiveRemoteNotificationWithFetch>(
+                message, ui::FetchCompletionHandler([](ui::BackgroundFetchResult) {}));
+        } else if (application.delegateRespondsTo(ui::DelegateOp::DidReceiveRemoteNotification)) {
+            application.deliver<ui::DelegateOp::DidReceiveRemoteNotification>(message);
+        } else {
+            NEBMessagingSharedLogger().logFuncError(
+                "scheduleNotificationForMessage",
+                "Error none of the remote notification callbacks implemented by "
+                "UIApplicationDelegate");
+        }
+    });
+}
+
+void NEBMessagingReceiver::willSendDataMessageWithID(const std::string& messageID,
+                                                     const std::optional<ns::Error>& error) {
+    if (!error) return;
+    announce(kNEBMessagingSendErrorNotification,
+             ns::Dictionary{{kNEBMessagingMessageIDKey, ns::Value(messageID)},
+                            {kNEBMessagingErrorKey, errorValue(*error)}});
+}
+
+void NEBMessagingReceiver::didSendDataMessageWithID(const std::string& messageID) {
+    announce(kNEBMessagingSendSuccessNotification,
+             ns::Dictionary{{kNEBMessagingMessageIDKey, ns::Value(messageID)}});
+}
+
+void NEBMessagingReceiver::didDeleteMessagesOnServer() {
+    announce(kNEBMessagingMessagesDeletedNotification, {});
+}
+
+std::string NEBMessagingReceiver::nextMessageID() {
+    static std::mutex mutex;
+    static int32_t counter = 0;
+    std::lock_guard lock(mutex);
+    // Numbers start again at 1 rather than running past the largest 32-bit value.
+    counter = counter == std::numeric_limits<int32_t>::max() ? 1 : counter + 1;
+    return "msg-" + std::to_string(counter);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/ns/Error.h"
+#include "platform/ns/Value.h"
+#include "sdk/messaging/NEBMessagingDataMessageManagerDelegate.h"
+#include "sdk/messaging/NEBMessagingDelegate.h"
+
+inline constexpr const char* kNEBMessagingSendErrorNotification =
+    "com.nebula.messaging.notif.send-error";
+inline constexpr const char* kNEBMessagingSendSuccessNotification =
+    "com.nebula.messaging.notif.send-success";
+inline constexpr const char* kNEBMessagingMessagesDeletedNotification =
+    "com.nebula.messaging.notif.messages-deleted";
+inline constexpr const char* kNEBMessagingMessageIDKey = "messageID";
+inline constexpr const char* kNEBMessagingErrorKey = "error";
+
+// Delivers socket messages to the application (newer systems: the remote-message delegate;
+// older ones: the application delegate's remote-notification callback) and announces the
+// outcome of upstream sends. Main thread only, except nextMessageID.
+class NEBMessagingReceiver : public NEBMessagingDataMessageManagerDelegate {
+public:
+    // The application's delegate threshold above which the newer road is taken.
+    static constexpr double kNewerSystemFoundationVersion = 1299;
+
+    std::shared_ptr<NEBMessagingDelegate> remoteMessagingDelegate() const {
+        return remoteMessagingDelegate_.lock();
+    }
+    void setRemoteMessagingDelegate(std::weak_ptr<NEBMessagingDelegate> delegate) {
+        remoteMessagingDelegate_ = std::move(delegate);
+    }
+
+    void didReceiveMessage(const ns::Dictionary& message, const std::string& identifier) override;
+    void willSendDataMessageWithID(const std::string& messageID,
+                                   const std::optional<ns::Error>& error) override;
+    void didSendDataMessageWithID(const std::string& messageID) override;
+    void didDeleteMessagesOnServer() override;
+
+    // "msg-N", N counting from 1 for the life of the process. Any thread.
+    static std::string nextMessageID();
+
+private:
+    void scheduleIos10NotificationForMessage(const ns::Dictionary& message);
+    static void scheduleNotificationForMessage(const ns::Dictionary& message);
+
+    std::weak_ptr<NEBMessagingDelegate> remoteMessagingDelegate_;
+};

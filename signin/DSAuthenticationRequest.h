@@ -1,0 +1,103 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "signin/DSAuthenticationResult.h"
+#include "signin/DSRequestContext.h"
+#include "signin/DSRequestParameters.h"
+#include "signin/DSUserIdentifier.h"
+
+class DSAuthenticationContext;
+
+// One token acquisition: the options its context set, then the flow that serves it from the
+// cache, by redeeming a refresh token, or with an assertion. One flow owns a request; only
+// the correlation and telemetry ids, read by lower layers from other queues, are locked.
+class DSAuthenticationRequest : public DSRequestContext,
+                                public std::enable_shared_from_this<DSAuthenticationRequest> {
+public:
+    using Completion = std::function<void(std::shared_ptr<const DSAuthenticationResult>)>;
+
+    static std::shared_ptr<DSAuthenticationRequest> requestWithContext(
+        std::shared_ptr<DSAuthenticationContext> context,
+        std::shared_ptr<DSRequestParameters> requestParams, DSErrorOut error);
+
+    void setScope(const std::optional<std::string>& scope);
+    void setExtraQueryParameters(const std::optional<std::string>& queryParams);
+    void setUserIdentifier(std::shared_ptr<const DSUserIdentifier> identifier);
+    void setUserId(const std::optional<std::string>& userId);
+    void setPromptBehavior(int32_t promptBehavior);
+    void setSilent(bool silent);
+    void setCorrelationId(const std::optional<ns::UUID>& correlationId);
+    void setSamlAssertion(const std::optional<std::string>& assertion);
+    void setAssertionType(int32_t assertionType);
+    std::string logComponent() const;
+    void setLogComponent(const std::optional<std::string>& component);
+
+    std::optional<ns::UUID> correlationId() const override;
+    std::optional<std::string> telemetryRequestId() const override;
+    const std::shared_ptr<DSRequestParameters>& requestParams() const { return requestParams_; }
+    bool silent() const { return silent_; }
+    int32_t promptBehavior() const { return promptBehavior_; }
+    const std::optional<std::string>& scope() const { return scope_; }
+    void ensureRequest();
+
+    // Only one interactive prompt at a time, process-wide; never waits.
+    bool takeExclusionLock(const Completion& completion);
+    static void releaseExclusionLock();
+    static std::shared_ptr<DSAuthenticationRequest> currentModalRequest();
+
+    // Calls the completion exactly once, on this thread for an answer known at once and on a
+    // web request's queue otherwise.
+    void acquireToken(const std::string& methodName, const std::string& apiId,
+                      Completion completionBlock);
+
+    DSAuthenticationRequest(std::shared_ptr<DSAuthenticationContext> context,
+                            std::shared_ptr<DSRequestParameters> requestParams);
+
+private:
+    using Next = std::function<void()>;
+
+    bool startedWarning(const char* operation) const;
+    void afterValidation();
+    void lookUpAccessToken();
+    void tryMultiResourceRefreshToken();
+    void tryFamilyRefreshToken();
+    void noTokenFound();
+    void redeemRefreshToken(const std::string& refreshToken,
+                            std::shared_ptr<DSTokenCacheItem> cacheItem, Next onRejected);
+    void redeemAssertion();
+    void sendTokenRequest(std::map<std::string, std::string> form,
+                          std::shared_ptr<DSTokenCacheItem> cacheItem,
+                          std::optional<std::string> refreshToken, Next onRejected);
+    void afterTokenResponse(std::shared_ptr<const DSAuthenticationResult> result,
+                            std::shared_ptr<DSTokenCacheItem> cacheItem,
+                            const std::optional<std::string>& refreshToken, const Next& onRejected);
+    void finish(std::shared_ptr<const DSAuthenticationResult> result);
+    void finishWithError(const DSAuthenticationError& error);
+    std::string tokenEndpoint() const;
+
+    std::shared_ptr<DSAuthenticationContext> context_;
+    std::shared_ptr<DSRequestParameters> requestParams_;
+    int32_t promptBehavior_ = 0;
+    std::optional<std::string> scope_;
+    std::optional<std::string> queryParams_;
+    std::optional<std::string> samlAssertion_;
+    int32_t assertionType_ = 0;
+    bool silent_ = false;
+    bool requestStarted_ = false;
+    bool attemptedFRT_ = false;
+    std::shared_ptr<DSTokenCacheItem> mrrtItem_;
+    std::optional<DSAuthenticationError> underlyingError_;
+
+    mutable std::mutex idsLock_;
+    std::string logComponent_;
+    Completion completion_;
+    std::atomic<bool> completed_{false};
+};

@@ -1,0 +1,188 @@
+#include "sdk/messaging/NEBMessagingPubSub.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ns/Bundle.h"
+#include "platform/ns/UserDefaults.h"
+#include "sdk/instance_id/NEBInstanceIDUtilities.h"
+#include "sdk/messaging/NEBMessagingClient.h"
+#include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
+#include "sdk/messaging/NEBMessagingRmqManager.h"
+#include "tests/peers/HttpsServer.h"
+#include "tests/sdk/messaging/MessagingTestSupport.h"
+
+namespace {
+
+using peers::HttpResponse;
+using Client = NEBMessagingPubsubRegistrationClient;
+
+struct Outcome {
+    bool done = false;
+    std::optional<ns::Error> error;
+    NEBMessagingPubSub::Handler handler() {
+        return [this](std::optional<ns::Error> e) {
+            done = true;
+            error = std::move(e);
+        };
+    }
+};
+
+class NEBMessagingPubSubTest : public messagingtest::MessagingTest {
+protected:
+    void SetUp() override {
+        MessagingTest::SetUp();
+        server_ = std::make_unique<peers::HttpsServer>(ca());
+        NEBInstanceIDServiceHosts::setRegistrationServerBaseURL(server_->baseURL());
+        store_ = std::make_shared<NEBMessagingRmqManager>("rmq2");
+        auto preferences = credentials();
+        preferences.versionInfo = "v9";
+        client_ = std::make_shared<NEBMessagingClient>(reachability(true), store_, [preferences] {
+            return std::optional<NEBMessagingCheckinPreferences>(preferences);
+        });
+        pubsub_ = NEBMessagingPubSub::create(client_, [this] { return token_; });
+    }
+    void TearDown() override {
+        pubsub_.reset();
+        client_.reset();
+        server_.reset();
+        MessagingTest::TearDown();
+    }
+    Outcome subscribe(const std::string& topic, bool unsubscribe = false,
+                      const ns::Dictionary& options = {}) {
+        Outcome outcome;
+        if (unsubscribe) {
+            pubsub_->unsubscribeWithToken("T", topic, options, outcome.handler());
+        } else {
+            pubsub_->subscribeWithToken("T", topic, options, outcome.handler());
+        }
+        EXPECT_TRUE(runUntil([&] { return outcome.done; }));
+        return outcome;
+    }
+
+    ns::ScopedSharedInstance<NEBInstanceIDServiceHosts> hosts_;
+    std::unique_ptr<peers::HttpsServer> server_;
+    std::shared_ptr<NEBMessagingRmqManager> store_;
+    std::shared_ptr<NEBMessagingClient> client_;
+    std::shared_ptr<NEBMessagingPubSub> pubsub_;
+    std::string token_ = "T";
+};
+
+TEST(NEBMessagingPubSubNames, TopicPatternAndPrefix) {
+    for (const char* valid : {"/topics/news", "/topics/a_b.c~d%e", "/topics/x-y"}) {
+        EXPECT_TRUE(NEBMessagingPubSub::isValidTopicWithPrefix(valid)) << valid;
+    }
+    for (const char* invalid : {"news", "/topics/", "/topics/a b", "/topics/x/y", "/topics/é"}) {
+        EXPECT_FALSE(NEBMessagingPubSub::isValidTopicWithPrefix(invalid)) << invalid;
+    }
+    EXPECT_EQ(NEBMessagingPubSub::addPrefixToTopic("news"), "/topics/news");
+    EXPECT_EQ(NEBMessagingPubSub::addPrefixToTopic("/topics/news"), "/topics/news");
+}
+
+TEST(NEBMessagingPubSubNames, RequestBodyEncodesEveryValueButTheTopic) {
+    EXPECT_EQ(Client::requestBody("T", "A", "D", "1.0", "/topics/news", false),
+              "sender=T&app=A&device=D&app_ver=1.0&X-msg.topic=/topics/news&X-scope=/topics/news");
+    EXPECT_EQ(Client::requestBody("a&b=c", "A", "D", "1 0", "/topics/n", true),
+              "sender=a%26b%3Dc&app=A&device=D&app_ver=1%200&X-msg.topic=/topics/n"
+              "&X-scope=/topics/n&delete=true");
+}
+
+TEST(NEBMessagingPubSubNames, ReplyParsing) {
+    struct Case {
+        std::optional<std::string> body;
+        std::optional<std::string> result;
+    };
+    for (const auto& c : std::vector<Case>{{"token=/topics/x", "/topics/x"},
+                                           {"token=a=b", "a"},
+                                           {"token=", ""},
+                                           {"Error=INVALID_PARAMETERS", std::nullopt},
+                                           {"", std::nullopt},
+                                           {std::nullopt, std::nullopt},
+                                           {"tokens=x", std::nullopt}}) {
+        std::optional<std::string> result;
+        std::optional<ns::Error> error;
+        Client::parseReply(c.body ? std::optional(ns::Data::fromString(*c.body)) : std::nullopt,
+                           [&](auto r, auto e) {
+                               result = r;
+                               error = e;
+                           });
+        EXPECT_EQ(result, c.result) << c.body.value_or("(none)");
+        EXPECT_EQ(error.has_value(), !c.result.has_value());
+        if (error) EXPECT_EQ(error->code(), 0);
+    }
+}
+
+TEST_F(NEBMessagingPubSubTest, SubscribeSendsTheFormAndASecondOneIsAnsweredFromTheCache) {
+    server_->on("POST", "/iid/register", HttpResponse::text(200, "token=/topics/news"));
+    EXPECT_FALSE(subscribe("/topics/news").error);
+    ASSERT_EQ(server_->requestCount(), 1u);
+    auto request = server_->requests()[0];
+    EXPECT_EQ(request.header("Authorization"), "AidLogin 4242:secret-4242");
+    EXPECT_EQ(request.header("info"), "v9");
+    EXPECT_TRUE(request.body.starts_with("sender=T&app="));
+    EXPECT_TRUE(request.body.ends_with("&X-msg.topic=/topics/news&X-scope=/topics/news"));
+
+    auto again = subscribe("/topics/news");
+    ASSERT_TRUE(again.error);
+    EXPECT_EQ(again.error->code(), NEBMessagingPubSub::kErrorAlreadySubscribed);
+    EXPECT_EQ(server_->requestCount(), 1u);
+
+    // Unsubscribing always asks the server; afterwards a subscribe asks again.
+    EXPECT_FALSE(subscribe("/topics/news", true).error);
+    EXPECT_TRUE(server_->requests()[1].body.ends_with("&delete=true"));
+    EXPECT_FALSE(subscribe("/topics/news").error);
+    EXPECT_EQ(server_->requestCount(), 3u);
+}
+
+TEST_F(NEBMessagingPubSubTest, ServerRefusalsAreErrors) {
+    server_->on("POST", "/iid/register", HttpResponse::text(200, "Error=INVALID_PARAMETERS"));
+    server_->on("POST", "/iid/register", HttpResponse::text(500, "token=/topics/b"));
+    EXPECT_EQ(subscribe("/topics/a").error->code(), 0);
+    // Only the body counts: a failing status with a token body is taken as the answer.
+    EXPECT_FALSE(subscribe("/topics/b").error);
+    EXPECT_EQ(subscribe("/topics/a b").error->code(), NEBMessagingPubSub::kErrorInvalidTopic);
+}
+
+TEST_F(NEBMessagingPubSubTest, ASecondRequestForTheSameKeyWhileOneRunsIsRefused) {
+    server_->on("POST", "/iid/register", HttpResponse::hang());
+    // The first answer may come after the test: it must find its outcome alive.
+    auto first = std::make_shared<Outcome>();
+    pubsub_->subscribeWithToken("T", "/topics/slow", {}, [first](std::optional<ns::Error> e) {
+        first->done = true;
+        first->error = std::move(e);
+    });
+    ASSERT_TRUE(server_->waitForRequests(1));
+    auto second = subscribe("/topics/slow");
+    EXPECT_EQ(second.error->code(), 5);
+    EXPECT_FALSE(first->done);
+}
+
+TEST_F(NEBMessagingPubSubTest, SyncSubscribesWantedTopicsAndCountsACacheHitAsDone) {
+    server_->on("POST", "/iid/register", HttpResponse::text(200, "token=x"));
+    auto cache = pubsub_->cache();
+    token_.clear();
+    cache->addTopic("/topics/a");
+    loop().runUntilIdle();
+    EXPECT_EQ(server_->requestCount(), 0u);  // no token: nothing sent, nothing scheduled
+
+    token_ = "T";
+    EXPECT_FALSE(subscribe("/topics/b").error);  // a valid cache entry for b
+    cache->addTopic("/topics/b");
+    ASSERT_TRUE(runUntil([&] { return cache->subscribedTopics().size() == 2; }));
+    EXPECT_EQ(server_->requestCount(), 2u);  // a once by the sync; b from the cache
+    EXPECT_EQ(ns::UserDefaults::standardUserDefaults()
+                  ->objectForKey(kNEBMessagingSubscribedTopicsKey)
+                  .count(),
+              2u);
+}
+
+TEST_F(NEBMessagingPubSubTest, MissingCredentialsAnswer501) {
+    auto bare = std::make_shared<NEBMessagingClient>(
+        reachability(true), store_, [] { return std::optional<NEBMessagingCheckinPreferences>(); });
+    auto pubsub = NEBMessagingPubSub::create(bare, [] { return std::string("T"); });
+    Outcome outcome;
+    pubsub->subscribeWithToken("T", "/topics/a", {}, outcome.handler());
+    ASSERT_TRUE(runUntil([&] { return outcome.done; }));
+    EXPECT_EQ(outcome.error->code(), 501);
+}
+
+}  // namespace

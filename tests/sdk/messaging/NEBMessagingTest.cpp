@@ -1,0 +1,220 @@
+#include "sdk/messaging/NEBMessaging.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/dispatch/RunLoop.h"
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ns/UserDefaults.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/ui/Application.h"
+#include "sdk/core/NEBAnalyticsInternalLogging.h"
+#include "sdk/core/NEBAnalyticsStarting.h"
+#include "sdk/instance_id/NEBInstanceID.h"
+#include "sdk/messaging/NEBMessagingClient.h"
+#include "sdk/messaging/NEBMessagingPubSub.h"
+#include "sdk/messaging/NEBMessagingReceiver.h"
+#include "sdk/messaging/NEBMessagingRmqManager.h"
+#include "sdk/messaging/NEBMessagingSyncMessageManager.h"
+#include "tests/sdk/messaging/MessagingTestSupport.h"
+
+namespace {
+
+// Records what notification analytics logs, standing in for the analytics class.
+class RecordingAnalytics : public ns::Object, public NEBAnalyticsInternalLogging {
+public:
+    static inline std::vector<std::string> events;
+    void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                    const ns::Dictionary&) override {
+        events.push_back(origin + ":" + name);
+    }
+    void setInternalUserProperty(const ns::Value& value, const std::string& name) override {
+        events.push_back("property:" + name + "=" + value.stringValue());
+    }
+};
+
+class RecordingDelegate : public NEBMessagingDelegate {
+public:
+    bool respondsToApplicationReceivedRemoteMessage() const override { return true; }
+    void applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) override {
+        received.push_back(message.appData);
+    }
+    std::vector<ns::Dictionary> received;
+};
+
+class NEBMessagingTest : public messagingtest::MessagingTest {
+protected:
+    void SetUp() override {
+        MessagingTest::SetUp();
+        RecordingAnalytics::events.clear();
+        registry_->registerClass(kNEBAnalyticsClassName, std::nullopt,
+                                 [] { return std::make_shared<RecordingAnalytics>(); },
+                                 {kNEBAnalyticsLogInternalEventOperation,
+                                  kNEBAnalyticsSetInternalUserPropertyOperation});
+        auto preferences = credentials();
+        messaging_ = NEBMessaging::create(
+            [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
+            [this] { return reachability_; });
+    }
+    void TearDown() override {
+        messaging_.reset();
+        MessagingTest::TearDown();
+    }
+    void announceToken(const std::string& token) {
+        ns::NotificationCenter::defaultCenter().post(kNEBInstanceIDTokenNotification,
+                                                     std::make_shared<ns::Box<std::string>>(token));
+    }
+
+    ns::ScopedSharedInstance<rt::ClassRegistry> registry_;
+    ns::ScopedSharedInstance<ui::Application> application_;
+    std::shared_ptr<NIPReachability> reachability_ = reachability(true);
+    std::shared_ptr<NEBMessaging> messaging_;
+};
+
+TEST_F(NEBMessagingTest, StartWritesTheVersionAndMakesTheStoreFolder) {
+    EXPECT_EQ(ns::UserDefaults::standardUserDefaults()
+                  ->objectForKey(kNEBMessagingVersionDefaultsKey)
+                  .stringValue(),
+              "1.2.0");
+    EXPECT_TRUE(NEBMessaging::hasApplicationSupportSubDirectory("Nebula/NebulaMessaging"));
+    EXPECT_TRUE(messaging_->isClientSetup());
+    EXPECT_EQ(NEBMessaging::NEBMessagingSDKVersion(), "ncm-1.2.0");
+
+    // A file in the way of a folder is reported, not taken for one.
+    std::string path = NEBMessaging::pathForApplicationSupportSubDirectory("blocked");
+    { std::ofstream(path) << "x"; }
+    EXPECT_FALSE(NEBMessaging::createApplicationSupportSubDirectory("blocked"));
+    EXPECT_EQ(log_->count("Found file instead of directory at"), 1u);
+}
+
+TEST_F(NEBMessagingTest, TopicFrontsNeedATokenAndAValidName) {
+    messaging_->subscribeToTopic("news");
+    EXPECT_EQ(log_->count("Cannot subscribe to topic: news with token: "), 1u);
+
+    announceToken("T1");
+    messaging_->subscribeToTopic("news");
+    EXPECT_EQ(log_->count("WARNING. Topic name news should be prefixed with /topics/ as "
+                          "/topics/news"),
+              1u);
+    messaging_->subscribeToTopic("/topics/a b");
+    EXPECT_EQ(log_->count("Cannot parse topic name /topics/a b. Will not subscribe."), 1u);
+    messaging_->unsubscribeFromTopic("x/y");
+    EXPECT_EQ(log_->count("Cannot parse topic name x/y. Will not unsubscribe."), 1u);
+
+    // From a background thread the work waits for the main loop.
+    std::thread([&] { messaging_->subscribeToTopic("/topics/sport"); }).join();
+    auto wanted = messaging_->pubsub()->cache()->allTopics();
+    EXPECT_TRUE(wanted.contains("/topics/news"));
+    EXPECT_FALSE(wanted.contains("/topics/sport"));
+    loop().runUntilIdle();
+    EXPECT_TRUE(messaging_->pubsub()->cache()->allTopics().contains("/topics/sport"));
+}
+
+TEST_F(NEBMessagingTest, TokenNotificationsOfTheWrongKindAreIgnored) {
+    announceToken("T1");
+    ns::NotificationCenter::defaultCenter().post(kNEBInstanceIDTokenNotification,
+                                                 std::make_shared<ns::Box<int>>(3));
+    EXPECT_EQ(messaging_->defaultNcmToken(), "T1");
+    ns::NotificationCenter::defaultCenter().post(
+        kNEBInstanceIDAPNSTokenNotification,
+        std::make_shared<ns::Box<ns::Data>>(ns::Data::fromString("apns")));
+    ASSERT_TRUE(messaging_->apnsTokenData());
+    EXPECT_EQ(messaging_->apnsTokenData()->chars(), "apns");
+}
+
+TEST_F(NEBMessagingTest, ARemoteMessageDelegateCannotBeCleared) {
+    auto delegate = std::make_shared<RecordingDelegate>();
+    messaging_->setRemoteMessageDelegate(delegate);
+    messaging_->setRemoteMessageDelegate(nullptr);
+    EXPECT_EQ(messaging_->remoteMessageDelegate(), delegate);
+
+    messaging_->receiver()->didReceiveMessage({{"k", ns::Value("v")}}, "");
+    ASSERT_EQ(delegate->received.size(), 1u);
+    EXPECT_EQ(delegate->received[0].at("k").stringValue(), "v");
+}
+
+TEST_F(NEBMessagingTest, UpstreamMessageCarriesAnEmptyIdWhenNoneIsGiven) {
+    auto message = NEBMessaging::createNEBMessagingMessageWithMessage({{"a", ns::Value("1")}}, "to",
+                                                                      std::nullopt, 60, 0);
+    EXPECT_EQ(message.at("nebula.msg_id").stringValue(), "");
+    EXPECT_EQ(message.at("nebula.ttl").int64(), 60);
+    EXPECT_EQ(message.at("nebula.to").stringValue(), "to");
+    EXPECT_EQ(message.at("nebula.data").find("a")->stringValue(), "1");
+}
+
+TEST_F(NEBMessagingTest, DebugEventsKeepTheNewest199) {
+    for (int i = 0; i < 200; ++i) messaging_->addEvent("e" + std::to_string(i));
+    auto events = messaging_->debugEvents();
+    ASSERT_EQ(events.size(), 199u);
+    EXPECT_TRUE(events.front().ends_with(":1:0:e199")) << events.front();
+    EXPECT_TRUE(events.back().ends_with(":e1"));
+}
+
+// Analytics is logged once per message id and process; a silent push already seen on the
+// socket is a duplicate and is not logged at all.
+TEST_F(NEBMessagingTest, ReceiptLogsAnalyticsOncePerMessageAndSkipsSilentDuplicates) {
+    ns::Dictionary visible{{"msg.message_id", ns::Value("m1")},
+                           {"nebula.c.a.c_id", ns::Value("c1")},
+                           {"nebula.c.a.tc", ns::Value("1")}};
+    EXPECT_EQ(messaging_->appDidReceiveMessage({}).status, NEBMessagingMessageInfo::kStatusUnknown);
+    EXPECT_EQ(messaging_->appDidReceiveMessage(visible).status,
+              NEBMessagingMessageInfo::kStatusNew);
+    messaging_->appDidReceiveMessage(visible);
+    EXPECT_EQ(RecordingAnalytics::events,
+              (std::vector<std::string>{"property:_ln=c1", "ncm:_cmp", "ncm:_no"}));
+    EXPECT_EQ(messaging_->rmq2Manager()->unackedS2dRmqIds().front(), "m1");
+
+    RecordingAnalytics::events.clear();
+    ns::Dictionary silent{{"msg.message_id", ns::Value("m2")},
+                          {"nebula.c.a.c_id", ns::Value("c2")},
+                          {"aps", ns::Value::dict({{"content-available", ns::Value(true)}})}};
+    EXPECT_FALSE(messaging_->syncMessageManager()->didReceiveMCSSyncMessage(silent));
+    messaging_->appDidReceiveMessage(silent);
+    EXPECT_TRUE(RecordingAnalytics::events.empty());
+    // Both roads seen: the record is gone.
+    EXPECT_FALSE(messaging_->rmq2Manager()->querySyncMessageWithRmqID("m2"));
+
+    // In the foreground the event is "_nf", and campaigns belong to opened notifications.
+    application_->launch();
+    application_->becomeActive();
+    visible.insert_or_assign("msg.message_id", ns::Value("m3"));
+    messaging_->appDidReceiveMessage(visible);
+    EXPECT_EQ(RecordingAnalytics::events, std::vector<std::string>{"ncm:_nf"});
+}
+
+TEST_F(NEBMessagingTest, SyncExpirySaturatesInsteadOfWrapping) {
+    int64_t far = NEBMessagingSyncMessageManager::expirationTimeForSyncMessage(
+        {{"msg.ttl", ns::Value(std::numeric_limits<int64_t>::max())}});
+    EXPECT_EQ(far, std::numeric_limits<int64_t>::max());
+}
+
+// Two sends finishing in one turn are two pieces of news.
+TEST_F(NEBMessagingTest, SendOutcomesAreNotCoalescedAcrossMessages) {
+    std::vector<std::string> heard;
+    auto token = ns::NotificationCenter::defaultCenter().addObserver(
+        kNEBMessagingSendSuccessNotification, nullptr, [&](const ns::Notification& note) {
+            heard.push_back(note.userInfo.at(kNEBMessagingMessageIDKey).stringValue());
+        });
+    messaging_->receiver()->didSendDataMessageWithID("a");
+    messaging_->receiver()->didSendDataMessageWithID("b");
+    loop().runUntilIdle();
+    ns::NotificationCenter::defaultCenter().removeObserver(token);
+    EXPECT_EQ(heard, (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(NEBMessagingTest, NetworkReturningWhileDisconnectedRetriesAndSyncsTopics) {
+    announceToken("T1");
+    loop().advanceBy(std::chrono::seconds(100));
+    reachability_->callbackWithFlags(0);
+    messaging_->networkStatusChanged();
+    EXPECT_FALSE(messaging_->client()->stayConnected());
+    reachability_->callbackWithFlags(net::kReachabilityFlagsReachable);
+    messaging_->networkStatusChanged();
+    EXPECT_EQ(messaging_->pubsub()->cache()->nextScheduledSyncTimestampMillis(),
+              static_cast<int64_t>(dispatch::Clock::current().wallTime() * 1000));
+}
+
+}  // namespace

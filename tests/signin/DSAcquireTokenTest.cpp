@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "signin/DSAuthenticationContext.h"
+#include "signin/DSAuthenticationRequest.h"
+#include "signin/DSInstanceDiscovery.h"
+#include "signin/DSTokenCache.h"
+#include "tests/peers/IdentityPeer.h"
+#include "tests/signin/SigninNetTest.h"
+#include "tests/signin/SigninTestSupport.h"
+
+namespace {
+
+using peers::IdentityPeer;
+using Result = std::shared_ptr<const DSAuthenticationResult>;
+
+constexpr const char* kClient = "client-1";
+constexpr const char* kResource = "https://graph.example";
+
+class DSAcquireTokenTest : public signintest::SigninNetTest {
+protected:
+    void SetUp() override {
+        SigninNetTest::SetUp();
+        peer_.serveTokens("tenant.example");
+        peer_.answerDiscovery(IdentityPeer::Discovery::Valid);
+        context_ = DSAuthenticationContext::initWithAuthority(authority_, true, store_, nullptr);
+        ASSERT_TRUE(context_);
+    }
+
+    // An item of the context's authority; expired when asked.
+    std::shared_ptr<DSTokenCacheItem> seed(const std::string& user,
+                                           const std::optional<std::string>& resource,
+                                           const std::string& tokens, bool expired,
+                                           const std::string& clientId = kClient) {
+        auto item = signintest::tokenItem(user, resource, clientId, tokens);
+        item->setAuthority(authority_);
+        if (expired) item->setExpiresOn(ns::Date::now().dateByAddingTimeInterval(-10));
+        store_->addOrUpdateItem(item.get(), std::nullopt, nullptr);
+        return item;
+    }
+
+    Result silent(const std::optional<std::string>& user) {
+        auto promise = std::make_shared<std::promise<Result>>();
+        auto future = promise->get_future();
+        auto calls = std::make_shared<std::atomic<int>>(0);
+        context_->acquireTokenSilentWithResource(kResource, kClient, "x-dsauth-app://done", user,
+                                                 [promise, calls](Result r) {
+                                                     if (++*calls == 1) promise->set_value(r);
+                                                 });
+        EXPECT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        Result result = future.get();
+        calls_ = calls;
+        return result;
+    }
+
+    std::shared_ptr<DSTokenCacheItem> cached(const std::string& user,
+                                             const std::optional<std::string>& resource,
+                                             const std::string& clientId = kClient) {
+        auto key = DSTokenCacheKey::keyWithAuthority(authority_, resource, clientId, nullptr);
+        return store_->getItemWithKey(key.get(), DSUserInformation::normalizeUserId(user),
+                                      std::nullopt, nullptr);
+    }
+
+    peers::HttpsServer server_{ca()};
+    IdentityPeer peer_{server_};
+    DSInstanceDiscovery discovery_{{peer_.authority()}};
+    DSInstanceDiscovery::ScopedOverride useLoopback_{discovery_};
+    std::string authority_ = server_.baseURL() + "/tenant.example";
+    std::shared_ptr<DSTokenCache> store_ = std::make_shared<DSTokenCache>();
+    std::shared_ptr<DSAuthenticationContext> context_;
+    std::shared_ptr<std::atomic<int>> calls_;
+};
+
+TEST_F(DSAcquireTokenTest, ValidAccessTokenIsServedFromTheCacheWithoutATokenRequest) {
+    seed("u@x", kResource, "1", /*expired=*/false);
+    Result result = silent("u@x");
+    ASSERT_EQ(result->status(), DS_SUCCEEDED);
+    EXPECT_EQ(result->accessToken(), "at-1");
+    EXPECT_TRUE(peer_.tokenForms().empty());
+}
+
+TEST_F(DSAcquireTokenTest, ExpiredTokenIsRefreshedAfterValidationAndStoredAsThreeEntries) {
+    seed("u@x", kResource, "1", /*expired=*/true);
+    peer_.grant("rt-1", {"u@x", "at-new", "rt-new", kResource});
+    signintest::ScopedLogLines log;
+    Result result = silent("u@x");
+    ASSERT_EQ(result->status(), DS_SUCCEEDED)
+        << (result->error() ? result->error()->description() : "");
+    EXPECT_EQ(result->accessToken(), "at-new");
+    EXPECT_EQ(calls_->load(), 1);
+
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].path, IdentityPeer::kDiscoveryPath);
+    EXPECT_EQ(requests[1].path, "/tenant.example/oauth2/token");
+    // The token request reports the discovery exchange that came before it.
+    EXPECT_EQ(requests[1].header("x-client-last-endpoint"), "instance");
+    EXPECT_EQ(requests[1].header("client-request-id"), requests[0].header("client-request-id"));
+    const auto form = peer_.tokenForms().at(0);
+    EXPECT_EQ(form.at("grant_type"), "refresh_token");
+    EXPECT_EQ(form.at("refresh_token"), "rt-1");
+    EXPECT_EQ(form.at("client_id"), kClient);
+    EXPECT_EQ(form.at("resource"), kResource);
+
+    auto access = cached("u@x", kResource);
+    ASSERT_TRUE(access);
+    EXPECT_EQ(access->accessToken(), "at-new");
+    EXPECT_FALSE(access->refreshToken());
+    auto mrrt = cached("u@x", std::nullopt);
+    ASSERT_TRUE(mrrt);
+    EXPECT_EQ(mrrt->refreshToken(), "rt-new");
+    auto family = cached("u@x", std::nullopt, "foci-1");
+    ASSERT_TRUE(family);
+    EXPECT_EQ(family->refreshToken(), "rt-new");
+
+    // Tokens never reach a log line, at the most verbose level either.
+    for (const char* secret : {"at-new", "rt-new", "rt-1", "eyJ"})
+        EXPECT_FALSE(log.anyContains(secret)) << secret;
+}
+
+TEST_F(DSAcquireTokenTest, RejectedRefreshTokenIsTombstonedAndReported) {
+    seed("u@x", kResource, "1", /*expired=*/true);
+    Result result = silent("u@x");
+    ASSERT_TRUE(result->error());
+    EXPECT_EQ(result->error()->code(), DS_ERROR_SERVER_REFRESH_TOKEN_REJECTED);
+    EXPECT_EQ(result->error()->protocolCode(), "invalid_grant");
+    auto item = cached("u@x", kResource);
+    EXPECT_TRUE(!item || !item->refreshToken());
+    // The tombstone keeps the next attempt from redeeming the token again.
+    const size_t before = peer_.tokenForms().size();
+    Result again = silent("u@x");
+    ASSERT_TRUE(again->error());
+    EXPECT_EQ(again->error()->code(), DS_ERROR_SERVER_USER_INPUT_NEEDED);
+    EXPECT_EQ(peer_.tokenForms().size(), before);
+}
+
+TEST_F(DSAcquireTokenTest, FallsBackToTheMultiResourceThenTheFamilyToken) {
+    seed("u@x", std::nullopt, "mrrt", /*expired=*/false);  // rejected by the peer
+    seed("u@x", std::nullopt, "frt", /*expired=*/false, "foci-1");
+    peer_.grant("rt-frt", {"u@x", "at-f", "rt-f2", kResource});
+    Result result = silent("u@x");
+    ASSERT_EQ(result->status(), DS_SUCCEEDED)
+        << (result->error() ? result->error()->description() : "");
+    EXPECT_EQ(result->accessToken(), "at-f");
+    const auto forms = peer_.tokenForms();
+    ASSERT_EQ(forms.size(), 2u);
+    EXPECT_EQ(forms[0].at("refresh_token"), "rt-mrrt");
+    EXPECT_EQ(forms[1].at("refresh_token"), "rt-frt");
+    EXPECT_EQ(forms[1].at("client_id"), kClient);
+}
+
+TEST_F(DSAcquireTokenTest, AnotherUsersTokensAreNeitherReturnedNorStored) {
+    seed("a@x", kResource, "1", /*expired=*/true);
+    peer_.grant("rt-1", {"b@x", "at-b", "rt-b", kResource});
+    Result result = silent("a@x");
+    ASSERT_TRUE(result->error());
+    EXPECT_EQ(result->error()->code(), DS_ERROR_SERVER_WRONG_USER);
+    EXPECT_FALSE(cached("b@x", kResource));
+    EXPECT_EQ(cached("a@x", kResource)->refreshToken(), "rt-1");
+}
+
+TEST_F(DSAcquireTokenTest, SilentWithNothingCachedNeedsUserInput) {
+    Result result = silent(std::nullopt);
+    ASSERT_TRUE(result->error());
+    EXPECT_EQ(result->error()->code(), DS_ERROR_SERVER_USER_INPUT_NEEDED);
+    EXPECT_EQ(peer_.tokenForms().size(), 0u);
+}
+
+TEST_F(DSAcquireTokenTest, FailedValidationEndsTheRequestBeforeAnyToken) {
+    server_.stop();
+    DSInstanceDiscovery refusing{{peer_.authority()}};
+    DSInstanceDiscovery::ScopedOverride scope(refusing);
+    seed("u@x", kResource, "1", /*expired=*/false);
+    context_ = DSAuthenticationContext::initWithAuthority("https://sts.contoso.test/fds", true,
+                                                          store_, nullptr);
+    // An FDS authority is not validated (the stopped peer would fail it): the cache decides.
+    EXPECT_EQ(silent("u@x")->error()->code(), DS_ERROR_SERVER_USER_INPUT_NEEDED);
+    context_ = DSAuthenticationContext::initWithAuthority("http://sts.contoso.test/t", true, store_,
+                                                          nullptr);
+    Result result = silent("u@x");
+    ASSERT_TRUE(result->error());
+    EXPECT_EQ(result->error()->code(), DS_ERROR_DEVELOPER_INVALID_ARGUMENT);
+}
+
+TEST(DSAuthenticationContextTest, ArgumentsAreCheckedBeforeAnyRequest) {
+    std::optional<DSAuthenticationError> error;
+    for (const char* blank : {"", "  "}) {
+        error.reset();
+        EXPECT_FALSE(DSAuthenticationContext::authenticationContextWithAuthority(std::string(blank),
+                                                                                 false, &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), DS_ERROR_DEVELOPER_INVALID_ARGUMENT);
+    }
+    auto store = std::make_shared<DSTokenCache>();
+    auto context = DSAuthenticationContext::initWithAuthority("https://h/t", false, store, nullptr);
+    auto accessor = context->tokenCacheStore();
+    context->setTokenCacheStore(store);
+    EXPECT_EQ(context->tokenCacheStore(), accessor);
+    context->setTokenCacheStore(std::make_shared<DSTokenCache>());
+    EXPECT_NE(context->tokenCacheStore(), accessor);
+
+    int calls = 0;
+    Result seen;
+    context->acquireTokenSilentWithResource(kResource, "  ", std::nullopt, [&](Result r) {
+        ++calls;
+        seen = r;
+    });
+    ASSERT_EQ(calls, 1);
+    EXPECT_EQ(seen->error()->code(), DS_ERROR_DEVELOPER_INVALID_ARGUMENT);
+    EXPECT_EQ(seen->error()->errorDetails(), "clientId cannot be nil");
+    context->acquireTokenForAssertion(" ", 0, " ", kClient, std::nullopt, [&](Result r) {
+        ++calls;
+        seen = r;
+    });
+    ASSERT_EQ(calls, 2);
+    EXPECT_EQ(seen->error()->errorDetails(), "assertion cannot be nil");
+}
+
+TEST(DSAuthenticationRequestTest, ExclusionLockAdmitsOnePromptAtATime) {
+    auto context = DSAuthenticationContext::initWithAuthority(
+        "https://h/t", false, std::make_shared<DSTokenCache>(), nullptr);
+    auto params = std::make_shared<DSRequestParameters>();
+    params->setClientId(kClient);
+    auto first = DSAuthenticationRequest::requestWithContext(context, params, nullptr);
+    auto second = DSAuthenticationRequest::requestWithContext(context, params->copy(), nullptr);
+    Result refused;
+    ASSERT_TRUE(first->takeExclusionLock([&](Result r) { refused = r; }));
+    EXPECT_EQ(DSAuthenticationRequest::currentModalRequest(), first);
+    EXPECT_FALSE(second->takeExclusionLock([&](Result r) { refused = r; }));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->error()->code(), DS_ERROR_UI_MULTLIPLE_INTERACTIVE_REQUESTS);
+    DSAuthenticationRequest::releaseExclusionLock();
+    EXPECT_FALSE(DSAuthenticationRequest::currentModalRequest());
+    EXPECT_TRUE(second->takeExclusionLock([](Result) {}));
+    DSAuthenticationRequest::releaseExclusionLock();
+
+    // Options are frozen once the request has started; the log component is not.
+    first->setScope("before");
+    first->ensureRequest();
+    first->setScope("after");
+    first->setLogComponent("component");
+    EXPECT_EQ(first->scope(), "before");
+    EXPECT_EQ(first->logComponent(), "component");
+    EXPECT_EQ(first->correlationId(), first->correlationId());
+}
+
+}  // namespace

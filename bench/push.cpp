@@ -107,7 +107,8 @@ void BM_PushToPage(benchmark::State& state) {
         const auto t0 = Clock::now();
         mcs::McsDataMessageStanza stanza;
         stanza.ParseFromString(bytes);
-        if (auto received = manager->processPacket(stanza)) manager->didReceiveParsedMessage(*received);
+        if (auto received = manager->processPacket(stanza))
+            manager->didReceiveParsedMessage(*received);
         loop.runUntilIdle();
         const auto t1 = Clock::now();
         commandDelegate->sendPluginResult(

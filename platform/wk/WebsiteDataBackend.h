@@ -12,7 +12,7 @@ namespace wk {
 // then hands every request to the engine's own data manager instead of keeping the data in
 // process. Completions run on the main thread.
 class WebsiteDataBackend {
-  public:
+public:
     virtual ~WebsiteDataBackend() = default;
     virtual void removeData(unsigned types, ns::Date modifiedSince,
                             std::function<void()> completion) = 0;

@@ -20,7 +20,8 @@ TEST(Push, TokensAndMessagesReachThePageFunctionsIntact) {
     ASSERT_EQ(answers.size(), 1u);
     ASSERT_TRUE(NCMPlugin::ncmPlugin());
 
-    const std::string token = "a'); e2e.report({ injected: 1 }); ('\\\"\n\xE2\x80\xA8\xE2\x80\xA9</script>";
+    const std::string token =
+        "a'); e2e.report({ injected: 1 }); ('\\\"\n\xE2\x80\xA8\xE2\x80\xA9</script>";
     size_t from = host.reportCount();
     NCMPlugin::ncmPlugin()->notifyOfTokenRefresh(token);
     auto report = host.waitForReport(

@@ -32,7 +32,9 @@ function(hyb_tests name)
     endif()
     add_executable(${name} ${srcs})
     target_link_libraries(${name} PRIVATE ${A_DEPS} testsupport GTest::gmock GTest::gtest GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    # Cases of parameterised tests are named by their generator or their index, never by a
+    # byte dump of the parameter.
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 NO_PRETTY_VALUES
                          PROPERTIES TIMEOUT 600)
 endfunction()
 

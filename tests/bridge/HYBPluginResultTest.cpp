@@ -98,17 +98,9 @@ TEST(HYBPluginResultTest, KeepCallbackChangesOnlyWhenSet) {
     EXPECT_FALSE(result->keepCallback());
 }
 
-TEST(HYBPluginResultTest, StatusTexts) {
-    EXPECT_EQ(HYBPluginResult::statusMessage(HYBResultStatusNoResult), "No result");
-    EXPECT_EQ(HYBPluginResult::statusMessage(HYBResultStatusMalformedUrl), "Malformed url");
-    EXPECT_EQ(HYBPluginResult::statusMessage(HYBResultStatusJSONError), "JSON error");
-    EXPECT_EQ(HYBPluginResult::statusMessage(HYBResultStatusError), "Error");
-    EXPECT_EQ(HYBPluginResult::statusMessage(10), "");
-}
-
 TEST(HYBPluginResultTest, AMessageGivenAsTextGoesAsItIsAndReadsBack) {
-    auto result = HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK,
-                                                                 R"({"a":[1,2.5,"x"]})");
+    auto result =
+        HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, R"({"a":[1,2.5,"x"]})");
     EXPECT_EQ(result->argumentsAsJSON(), R"({"a":[1,2.5,"x"]})");
     std::string out = "cb(";
     result->appendArgumentsAsJSON(out, 1);

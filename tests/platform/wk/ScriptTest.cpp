@@ -11,7 +11,7 @@ using ::testing::ElementsAre;
 using wktest::url;
 
 class Recorder : public wk::ScriptMessageHandler {
-  public:
+public:
     std::vector<wk::ScriptMessage> messages;
     std::vector<wk::UserContentController*> controllers;
     void didReceiveScriptMessage(wk::UserContentController& controller,
@@ -22,51 +22,9 @@ class Recorder : public wk::ScriptMessageHandler {
 };
 
 class ScriptTest : public wktest::WebViewTest {
-  protected:
+protected:
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
 };
-
-TEST_F(ScriptTest, EvaluatedScriptsAreRecordedAndAnswerNullByDefault) {
-    auto view = makeWebView();
-    std::vector<std::string> answers;
-    view->evaluateJavaScript("first()", [&](const ns::Value& v, const std::optional<ns::Error>& e) {
-        answers.push_back(v.isNull() && !e ? "null" : "?");
-    });
-    view->evaluateJavaScript("second()");
-    EXPECT_TRUE(answers.empty()) << "answers come on a later turn";
-    loop().runUntilIdle();
-    EXPECT_THAT(answers, ElementsAre("null"));
-    EXPECT_THAT(engine(view)->evaluatedScripts(), ElementsAre("first()", "second()"));
-    engine(view)->clearEvaluatedScripts();
-    EXPECT_TRUE(engine(view)->evaluatedScripts().empty());
-}
-
-TEST_F(ScriptTest, ResponderAnswersOrHoldsEvaluations) {
-    auto view = makeWebView();
-    auto fake = engine(view);
-    fake->setScriptResponder([](const std::string& script) -> std::optional<ns::Result<ns::Value>> {
-        if (script == "1+1") return ns::Result<ns::Value>(ns::Value(2));
-        if (script == "boom") {
-            return ns::Result<ns::Value>(
-                ns::Error(wk::kErrorDomain, wk::kErrorJavaScriptExceptionOccurred));
-        }
-        return std::nullopt;
-    });
-    std::vector<std::string> answers;
-    auto record = [&](const ns::Value& v, const std::optional<ns::Error>& e) {
-        answers.push_back(e ? "error " + std::to_string(e->code()) : v.description());
-    };
-    view->evaluateJavaScript("1+1", record);
-    view->evaluateJavaScript("boom", record);
-    view->evaluateJavaScript("later", record);
-    loop().runUntilIdle();
-    EXPECT_THAT(answers, ElementsAre("2", "error 4"));
-    EXPECT_EQ(fake->pendingEvaluationCount(), 1u);
-    EXPECT_TRUE(fake->completeEvaluation(ns::Value("done")));
-    EXPECT_FALSE(fake->completeEvaluation(ns::Value()));
-    loop().runUntilIdle();
-    EXPECT_THAT(answers, ElementsAre("2", "error 4", "done"));
-}
 
 TEST_F(ScriptTest, PostedMessagesReachTheHandlerOfTheirName) {
     configuration->userContentController()->addScriptMessageHandler(recorder, "bridge");

@@ -12,39 +12,6 @@ using NEB_ICORE::ICoreConfiguration;
 using NEB_LOGBOOK::LogEvent;
 using NEB_LOGBOOK::LogRequest;
 
-TEST(LogMessagesTest, DefaultsOfUnsetFields) {
-    LogRequest request;
-    EXPECT_FALSE(request.has_log_source());
-    EXPECT_EQ(request.log_source(), -1);
-    EXPECT_EQ(request.qos_tier(), 0);
-    LogEvent event;
-    EXPECT_EQ(event.timezone_offset_seconds(), 180000);
-    EXPECT_EQ(NEB_LOGBOOK::NetworkConnectionInfo().network_type(), -1);
-    EXPECT_EQ(NEB_LOGBOOK::LogResponse().next_request_wait_millis(), -1);
-}
-
-TEST(LogMessagesTest, LogSourcesAreExactlyTheListedRange) {
-    for (int value = -3; value <= 300; ++value) {
-        bool listed = value >= -1 && value <= 265 && value != 258;
-        EXPECT_EQ(NEB_LOGBOOK::LogRequest_LogSource_IsValid(value), listed) << value;
-    }
-    EXPECT_EQ(LogRequest::ICORE, 137);
-}
-
-TEST(LogMessagesTest, ServiceTypesLeaveOutFourAndStopAtTwentyOne) {
-    for (int value = -1; value <= 40; ++value) {
-        bool listed = value >= 0 && value <= 21 && value != 4;
-        EXPECT_EQ(NEB_ICORE::ICoreConfiguration_ServiceType_IsValid(value), listed) << value;
-    }
-}
-
-TEST(LogMessagesTest, BothPodNamesKeepTheirNumbersUnderDistinctNames) {
-    EXPECT_EQ(ICoreConfiguration::NEBULA_LEGACY, 1);
-    EXPECT_EQ(ICoreConfiguration::NEBULA, 2);
-    EXPECT_EQ(ICoreConfiguration::PodName_Name(ICoreConfiguration::NEBULA_LEGACY), "NEBULA_LEGACY");
-    EXPECT_EQ(ICoreConfiguration::PodName_Name(ICoreConfiguration::NEBULA), "NEBULA");
-}
-
 TEST(LogMessagesTest, EventWithOnlyItsSourceExtension) {
     LogEvent event;
     event.set_source_extension("record");

@@ -182,8 +182,10 @@ void HYBWKInAppBrowser::openInInAppBrowser(const ns::URL& url, const std::string
 
     if (!inAppBrowserViewController_) {
         auto settings = commandDelegate() ? commandDelegate()->settings() : ns::Dictionary();
-        inAppBrowserViewController_ =
-            HYBWKInAppBrowserViewController::initWithBrowserOptions(options, settings);
+        auto engine = webViewEngine();
+        auto hostWeb = engine ? engine->engineWebView() : nullptr;
+        inAppBrowserViewController_ = HYBWKInAppBrowserViewController::initWithBrowserOptions(
+            options, settings, hostWeb ? hostWeb->configuration() : nullptr);
         inAppBrowserViewController_->setNavigationDelegate(self);
         if (auto host = viewController()) inAppBrowserViewController_->setOrientationDelegate(host);
     }

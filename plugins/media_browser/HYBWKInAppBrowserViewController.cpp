@@ -27,14 +27,15 @@ std::string lowered(std::string text) {
 }  // namespace
 
 std::shared_ptr<HYBWKInAppBrowserViewController>
-HYBWKInAppBrowserViewController::initWithBrowserOptions(const HYBInAppBrowserOptions& options,
-                                                        const ns::Dictionary& settings) {
+HYBWKInAppBrowserViewController::initWithBrowserOptions(
+    const HYBInAppBrowserOptions& options, const ns::Dictionary& settings,
+    const std::shared_ptr<wk::WebViewConfiguration>& hostConfiguration) {
     auto controller = std::make_shared<HYBWKInAppBrowserViewController>(options, settings);
     const auto& title = ns::Bundle::mainBundle()->objectForInfoDictionaryKey("CFBundleDisplayName");
     controller->uiDelegate_ = std::make_shared<HYBWKInAppBrowserUIDelegate>(
         title.string() ? *title.string() : std::string());
     controller->uiDelegate_->setViewController(controller);
-    controller->createViews();
+    controller->createViews(hostConfiguration);
     return controller;
 }
 
@@ -64,7 +65,8 @@ ui::BarButtonItem::Action HYBWKInAppBrowserViewController::action(Fn fn) {
     };
 }
 
-void HYBWKInAppBrowserViewController::createViews() {
+void HYBWKInAppBrowserViewController::createViews(
+    const std::shared_ptr<wk::WebViewConfiguration>& hostConfiguration) {
     auto root = view();
     const ui::Rect bounds = root->bounds();
     ui::Rect webFrame = bounds;
@@ -86,6 +88,12 @@ void HYBWKInAppBrowserViewController::createViews() {
         std::make_shared<HYBWebViewWeakScriptMessageHandler>(
             std::static_pointer_cast<HYBWKInAppBrowserViewController>(sharedController())),
         kMessageHandlerName);
+    if (hostConfiguration) {
+        for (const auto& scheme : hostConfiguration->urlSchemesWithHandlers()) {
+            configuration_->setURLSchemeHandler(hostConfiguration->urlSchemeHandler(scheme),
+                                                scheme);
+        }
+    }
     configuration_->setAllowsInlineMediaPlayback(browserOptions_.allowinlinemediaplayback);
     configuration_->setIgnoresViewportScaleLimits(browserOptions_.enableviewportscale);
     configuration_->setMediaTypesRequiringUserActionForPlayback(

@@ -49,8 +49,11 @@ public:
     static constexpr double kLocationBarHeight = 21;
     static constexpr double kBarsHeight = 65;
 
+    // The host's configuration lends the browser its URL scheme handlers, so that the
+    // application's own pages (served from its scheme) open in the browser as well.
     static std::shared_ptr<HYBWKInAppBrowserViewController> initWithBrowserOptions(
-        const HYBInAppBrowserOptions& options, const ns::Dictionary& settings);
+        const HYBInAppBrowserOptions& options, const ns::Dictionary& settings,
+        const std::shared_ptr<wk::WebViewConfiguration>& hostConfiguration = nullptr);
     HYBWKInAppBrowserViewController(const HYBInAppBrowserOptions& options, ns::Dictionary settings);
 
     void showLocationBar(bool show);
@@ -130,7 +133,7 @@ public:
     static double lastStatusBarOffset() { return lastStatusBarOffset_; }
 
 private:
-    void createViews();
+    void createViews(const std::shared_ptr<wk::WebViewConfiguration>& hostConfiguration);
     template <class Fn>
     ui::BarButtonItem::Action action(Fn fn);
     std::optional<std::string> settingForKey(const std::string& key) const;

@@ -81,7 +81,8 @@ TEST_F(InAppBrowser, OpensLoadsHidesShowsAndExits) {
     const auto stop = waitFor(openId_, from, "loadstop");
     ASSERT_TRUE(stop);
     EXPECT_EQ((*stop)["url"], ns::Value(url));
-    EXPECT_EQ(browserWeb()->title(), "/first");
+    // The title follows the load on its own.
+    EXPECT_TRUE(host.runUntil([&] { return browserWeb()->title() == "/first"; }));
     // The browser is a second view of the same engine, apart from the main page.
     EXPECT_NE(browserWeb(), host.webView());
     EXPECT_EQ(host.webView()->URL()->absoluteString(), "app://localhost/index.html");
@@ -95,6 +96,15 @@ TEST_F(InAppBrowser, OpensLoadsHidesShowsAndExits) {
     call("close1", "close");
     ASSERT_TRUE(waitForEvent(openId_, "exit", beforeClose));
     EXPECT_FALSE(plugin()->inAppBrowserViewController());
+}
+
+// A page of the application's bundle, named relative to the main page, opens in the browser.
+TEST_F(InAppBrowser, BundledPagesOpen) {
+    const size_t from = host.reportCount();
+    const ns::Value start = open("popup.html", "hidden=yes");
+    EXPECT_EQ(start["url"], ns::Value("app://localhost/popup.html"));
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    EXPECT_EQ(browserWeb()->URL()->absoluteString(), "app://localhost/popup.html");
 }
 
 TEST_F(InAppBrowser, DeadPortsReportLoadErrors) {

@@ -12,6 +12,8 @@
 #include "app/AppDelegate.h"
 #include "bridge/HYBHostClasses.h"
 #include "bridge/HYBPlugin.h"
+#include "platform/av/Camera.h"
+#include "platform/av/Microphone.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/net/URLSession.h"
 #include "platform/ns/Bundle.h"
@@ -166,6 +168,9 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
         } else if (argument == "--bundle" || argument == "--sandbox") {
             if (i + 1 >= arguments.size()) return usageError(argument + " needs a folder");
             (argument == "--bundle" ? bundle : options.sandboxPath) = arguments[++i];
+        } else if (argument == "--microphone" || argument == "--camera") {
+            if (i + 1 >= arguments.size()) return usageError(argument + " needs a source");
+            (argument == "--camera" ? options.camera : options.microphone) = arguments[++i];
         } else if (argument == "--system-version") {
             if (i + 1 >= arguments.size()) return usageError(argument + " needs a version");
             options.systemVersion = arguments[++i];
@@ -193,6 +198,12 @@ ns::Status CompositionRoot::prepare(const Options& options) {
         }
     }
     if (options.systemVersion) sys::DeviceFacts::current().setSystemVersion(*options.systemVersion);
+    if (options.microphone && !av::Microphone::configure(*options.microphone)) {
+        return usageError("cannot use " + *options.microphone + " as the microphone");
+    }
+    if (options.camera && !av::Camera::configure(*options.camera)) {
+        return usageError("cannot use " + *options.camera + " as the camera");
+    }
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
     ui::Application::shared().setURLOpener(HYBDesktopURLOpener::open);

@@ -23,11 +23,15 @@ public:
         bool exitAfterLoad = false;
         // The system version the device reports (sys::DeviceFacts' default otherwise).
         std::optional<std::string> systemVersion;
+        // The sound the recorder hears: "tone:HZ" or "wav:PATH".
+        std::optional<std::string> microphone = std::nullopt;
+        // What the camera sees: a still image or a video file.
+        std::optional<std::string> camera = std::nullopt;
     };
 
     static constexpr const char* kUsage =
         "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--system-version X.Y] "
-        "[--exit-after-load]";
+        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE]";
     // The application delegate class that the application loop is started with.
     static constexpr const char* kDelegateClassName = "AppDelegate";
 

@@ -25,14 +25,42 @@ constexpr int kMaxJPEGScans = 256;
 // on a little-endian machine; built from the 32-bit value so the byte order is explicit).
 void premultipliedToStraightBGRA(const Bitmap& bitmap, std::vector<uint8_t>& out) {
     out.resize(static_cast<size_t>(bitmap.width()) * bitmap.height() * 4);
-    size_t at = 0;
+    if (bitmap.format() != Bitmap::Format::ARGB32) {
+        size_t at = 0;
+        for (int y = 0; y < bitmap.height(); ++y) {
+            for (int x = 0; x < bitmap.width(); ++x) {
+                Bitmap::Pixel p = bitmap.pixel(x, y);
+                out[at++] = p.blue;
+                out[at++] = p.green;
+                out[at++] = p.red;
+                out[at++] = p.alpha;
+            }
+        }
+        return;
+    }
+    // Rows are read straight from the pixels, flushed once: going through pixel() for each
+    // one made encoding a frame cost more than decoding it.
+    const uint8_t* base = bitmap.data();
+    const size_t stride = static_cast<size_t>(bitmap.stride());
+    uint8_t* dst = out.data();
     for (int y = 0; y < bitmap.height(); ++y) {
-        for (int x = 0; x < bitmap.width(); ++x) {
-            Bitmap::Pixel p = bitmap.pixel(x, y);
-            out[at++] = p.blue;
-            out[at++] = p.green;
-            out[at++] = p.red;
-            out[at++] = p.alpha;
+        const uint8_t* row = base + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < bitmap.width(); ++x, dst += 4) {
+            uint32_t argb;
+            std::memcpy(&argb, row + static_cast<size_t>(x) * 4, 4);
+            const uint32_t alpha = argb >> 24;
+            uint32_t r = (argb >> 16) & 0xFF, g = (argb >> 8) & 0xFF, b = argb & 0xFF;
+            if (alpha == 0) {
+                r = g = b = 0;
+            } else if (alpha != 255) {
+                r = (r * 255 + alpha / 2) / alpha;
+                g = (g * 255 + alpha / 2) / alpha;
+                b = (b * 255 + alpha / 2) / alpha;
+            }
+            dst[0] = static_cast<uint8_t>(b);
+            dst[1] = static_cast<uint8_t>(g);
+            dst[2] = static_cast<uint8_t>(r);
+            dst[3] = static_cast<uint8_t>(alpha);
         }
     }
 }

@@ -8,13 +8,18 @@
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBViewController.h"
+#include "platform/av/Camera.h"
+#include "platform/av/PhotoLibrary.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
+#include "platform/ns/Sandbox.h"
 #include "platform/ui/Image.h"
+#include "platform/ui/ImageCodec.h"
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/media_browser/HYBAudioNavigationController.h"
 #include "plugins/media_browser/HYBAudioRecorderViewController.h"
+#include "plugins/media_browser/ZIVPhotoPipeline.h"
 
 namespace {
 
@@ -76,22 +81,108 @@ void HYBCapture::captureAudio(const HYBInvokedUrlCommand& command) {
     screen->loadViewIfNeeded();
 }
 
-// No camera is attached to this host: image and video capture are reported unsupported, as
-// on a device without one.
 void HYBCapture::captureImage(const HYBInvokedUrlCommand& command) {
-    ns::nslog("Capture.imageCapture: camera not available.");
-    sendError(command.callbackId(), HYBCaptureErrorNotSupported);
+    if (!av::Camera::shared()) {
+        ns::nslog("Capture.imageCapture: camera not available.");
+        return sendError(command.callbackId(), HYBCaptureErrorNotSupported);
+    }
+    if (!pickerController_) pickerController_ = std::make_shared<HYBImagePicker>();
+    pickerController_->setDelegate(std::weak_ptr<HYBImagePickerDelegate>(
+        std::static_pointer_cast<HYBCapture>(shared_from_this())));
+    pickerController_->setMediaTypes({kUTTypeImage});
+    pickerController_->setCallbackId(command.callbackId());
+    if (auto controller = viewController())
+        controller->presentViewController(pickerController_, true);
 }
 
 void HYBCapture::captureVideo(const HYBInvokedUrlCommand& command) {
-    ns::nslog("Capture.captureVideo: video mode not available.");
-    sendError(command.callbackId(), HYBCaptureErrorNotSupported);
+    const ns::Value options = command.argumentAtIndex(0);
+    const ns::Value* duration = options.isDictionary() ? options.find("duration") : nullptr;
+    auto camera = av::Camera::shared();
+    if (!camera || !camera->hasVideo()) {
+        ns::nslog("Capture.captureVideo: video mode not available.");
+        pickerController_.reset();
+        return sendError(command.callbackId(), HYBCaptureErrorNotSupported);
+    }
+    pickerController_ = std::make_shared<HYBImagePicker>();
+    pickerController_->setDelegate(std::weak_ptr<HYBImagePickerDelegate>(
+        std::static_pointer_cast<HYBCapture>(shared_from_this())));
+    pickerController_->setMediaTypes({kUTTypeMovie});
+    if (duration && duration->number())
+        pickerController_->setVideoMaximumDuration(*duration->number());
+    pickerController_->setCallbackId(command.callbackId());
+    if (auto controller = viewController())
+        controller->presentViewController(pickerController_, true);
+}
+
+void HYBCapture::dismissPicker(HYBImagePicker& picker) {
+    if (auto presenter = picker.presentingViewController()) presenter->dismissViewController(true);
+}
+
+void HYBCapture::imagePickerDidFinishPickingMedia(HYBImagePicker& picker,
+                                                  const HYBImagePickerInfo& info) {
+    const auto callbackId = picker.callbackId();
+    auto held = pickerController_;  // kept alive to the end of this call
+    dismissPicker(picker);
+    std::shared_ptr<HYBPluginResult> result;
+    if (!info.mediaType || *info.mediaType == kUTTypeImage) {
+        if (info.originalImage) result = processImage(*info.originalImage, picker.mimeType());
+    } else if (*info.mediaType == kUTTypeMovie && info.mediaPath) {
+        result = processVideo(*info.mediaPath);
+    }
+    if (!result) {
+        result = HYBPluginResult::resultWithStatusMessageToErrorObject(HYBResultStatusError,
+                                                                       HYBCaptureErrorInternal);
+    }
+    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId);
+    pickerController_.reset();
+}
+
+void HYBCapture::imagePickerDidCancel(HYBImagePicker& picker) {
+    const auto callbackId = picker.callbackId();
+    auto held = pickerController_;
+    dismissPicker(picker);
+    sendError(callbackId, HYBCaptureErrorNoMediaFiles);
+    pickerController_.reset();
+}
+
+std::shared_ptr<HYBPluginResult> HYBCapture::processImage(const ui::Bitmap& image,
+                                                          const std::optional<std::string>& type) {
+    const bool png = type && *type == "image/png";
+    auto data = png ? ui::ImageCodec::encodePNG(image) : ui::ImageCodec::encodeJPEG(image, 0.5);
+    if (data) {
+        // Also kept in the photo library, as the camera does.
+        (void)av::PhotoLibrary::shared().addPhoto(
+            png ? *data : *ui::ImageCodec::encodeJPEG(image, 0.9), png ? "IMG.png" : "IMG.jpg");
+    }
+    auto written = data ? ZIVPhotoPipeline::writeNumbered(ns::Sandbox::temporaryDirectory(),
+                                                          "photo_", "jpg", *data)
+                        : ns::Result<std::string>(ns::Error());
+    if (!written.ok()) {
+        if (data) ns::nslog("Error saving image: %@", written.error().localizedDescription());
+        return HYBPluginResult::resultWithStatusMessageToErrorObject(HYBResultStatusIOError,
+                                                                     HYBCaptureErrorInternal);
+    }
+    return HYBPluginResult::resultWithStatusMessageAsArray(
+        HYBResultStatusOK, {getMediaDictionaryFromPath(written.value(), type)});
+}
+
+std::shared_ptr<HYBPluginResult> HYBCapture::processVideo(const std::string& path) {
+    return HYBPluginResult::resultWithStatusMessageAsArray(
+        HYBResultStatusOK, {getMediaDictionaryFromPath(path, std::nullopt)});
 }
 
 void HYBCapture::getMediaModes(const HYBInvokedUrlCommand&) {
+    auto camera = av::Camera::shared();
+    auto mode = [](const char* type) {
+        return ns::Value::dict({{"height", 0}, {"width", 0}, {"type", type}});
+    };
     ns::Dictionary modes;
-    modes.emplace("image", ns::Value::null());
-    modes.emplace("video", ns::Value::null());
+    modes.emplace("image", camera ? ns::Value::array({mode("image/jpeg"), mode("image/png")})
+                                  : ns::Value::null());
+    modes.emplace("video", camera && camera->hasVideo()
+                               ? ns::Value::array({mode("video/quicktime")})
+                               : ns::Value::null());
     modes.emplace("audio", ns::Value::null());
     auto json = ns::JSONSerialization::write(ns::Value(std::move(modes)));
     if (auto delegate = commandDelegate()) {

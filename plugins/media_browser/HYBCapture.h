@@ -7,6 +7,8 @@
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBPluginResult.h"
 #include "platform/ns/Value.h"
+#include "platform/ui/Bitmap.h"
+#include "plugins/media_browser/HYBImagePicker.h"
 
 // Capture error codes, sent to the page as {"code": n}.
 enum HYBCaptureError : int32_t {
@@ -19,7 +21,7 @@ enum HYBCaptureError : int32_t {
 
 // The page's media capture: audio clips on the recorder screen, media-file descriptions and
 // format data of files, and the modes the device supports.
-class HYBCapture : public HYBPlugin {
+class HYBCapture : public HYBPlugin, public HYBImagePickerDelegate {
 public:
     static constexpr const char* kClassName = "HYBCapture";
 
@@ -36,6 +38,15 @@ public:
     ns::Dictionary getMediaDictionaryFromPath(const std::string& path,
                                               const std::optional<std::string>& type);
 
+    std::shared_ptr<HYBPluginResult> processImage(const ui::Bitmap& image,
+                                                  const std::optional<std::string>& type);
+    std::shared_ptr<HYBPluginResult> processVideo(const std::string& path);
+
+    void imagePickerDidFinishPickingMedia(HYBImagePicker& picker,
+                                          const HYBImagePickerInfo& info) override;
+    void imagePickerDidCancel(HYBImagePicker& picker) override;
+    std::shared_ptr<HYBImagePicker> pickerController() const { return pickerController_; }
+
     bool inUse() const { return inUse_; }
     void setInUse(bool inUse) { inUse_ = inUse; }
 
@@ -43,5 +54,8 @@ private:
     void sendError(const std::optional<std::string>& callbackId, HYBCaptureError code,
                    unsigned status = HYBResultStatusError);
 
+    void dismissPicker(HYBImagePicker& picker);
+
     bool inUse_ = false;
+    std::shared_ptr<HYBImagePicker> pickerController_;
 };

@@ -1,5 +1,6 @@
 #include "plugins/push/NCMPlugin.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -144,7 +145,27 @@ void NCMPlugin::registerNotification(const HYBInvokedUrlCommand& command) {
     sendOK(commandDelegate(), command.callbackId());
 }
 
+// Whether anything in the value has no JSON form; most messages hold text only, and need no
+// cleaned copy.
+static bool holdsNonJSON(const ns::Value& value) {
+    if (value.isData() || value.isDate()) return true;
+    if (value.isDouble()) return !std::isfinite(*value.number());
+    if (const ns::Array* items = value.array()) {
+        return std::any_of(items->begin(), items->end(), holdsNonJSON);
+    }
+    if (const ns::Dictionary* members = value.dictionary()) {
+        return std::any_of(members->begin(), members->end(),
+                           [](const auto& member) { return holdsNonJSON(member.second); });
+    }
+    return false;
+}
+
 std::string NCMPlugin::messageJSON(const ns::Dictionary& userInfo) {
+    if (!std::any_of(userInfo.begin(), userInfo.end(),
+                     [](const auto& member) { return holdsNonJSON(member.second); })) {
+        auto written = ns::JSONSerialization::write(ns::Value(userInfo));
+        if (written.ok()) return written.value();
+    }
     auto safe = jsonSafe(ns::Value(userInfo));
     auto written = ns::JSONSerialization::write(safe.value_or(ns::Value(ns::Dictionary{})));
     return written.ok() ? written.value() : "{}";

@@ -107,6 +107,13 @@ TEST(CompositionRoot, ReadsItsCommandLine) {
     EXPECT_FALSE(CompositionRoot::parseArguments({"--bundle"}, exe));
     EXPECT_FALSE(CompositionRoot::parseArguments({"--system-version"}, exe));
     EXPECT_FALSE(CompositionRoot::parseArguments({"--verbose"}, exe));
+
+    auto sources =
+        CompositionRoot::parseArguments({"--microphone", "tone:220", "--camera", "/c.png"}, exe);
+    ASSERT_TRUE(sources);
+    EXPECT_EQ(sources->microphone, "tone:220");
+    EXPECT_EQ(sources->camera, "/c.png");
+    EXPECT_FALSE(CompositionRoot::parseArguments({"--camera"}, exe));
 }
 
 TEST(CompositionRoot, FindsTheExampleBundleAboveTheExecutable) {

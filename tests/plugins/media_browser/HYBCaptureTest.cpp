@@ -10,15 +10,19 @@
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
 #include "platform/av/AudioRecorder.h"
+#include "platform/av/Camera.h"
 #include "platform/av/Microphone.h"
 #include "platform/av/WAVWriter.h"
+#include "platform/ns/AtomicFile.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ui/ImageCodec.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Window.h"
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/media_browser/HYBAudioRecorderViewController.h"
 #include "plugins/media_browser/HYBCapture.h"
+#include "tests/plugins/media_browser/support/ClipWriter.h"
 #include "tests/plugins/media_browser/support/MediaFixture.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
@@ -219,6 +223,57 @@ TEST_F(CaptureTest, MediaDictionariesModesAndFormatData) {
 
     call("captureImage");
     EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 20}}));
+}
+
+TEST_F(CaptureTest, PhotosAndClipsFromTheReplayCamera) {
+    auto still = ui::Bitmap::create(30, 20);
+    const std::string stillPath = tmp("still.png");
+    ASSERT_TRUE(ns::writeFileAtomically(stillPath, *ui::ImageCodec::encodePNG(*still)).ok());
+    ASSERT_TRUE(av::Camera::configure(stillPath));
+    std::ofstream(tmp("photo_001.jpg")) << "earlier";
+
+    call("captureImage");
+    auto picker = plugin_->pickerController();
+    ASSERT_TRUE(picker);
+    EXPECT_EQ(controller_->presentedViewController(), picker);
+    picker->takePicture();
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    ASSERT_EQ(delegate_->results[0]->status(), HYBResultStatusOK);
+    const auto& photo = delegate_->results[0]->message().at(0);
+    EXPECT_EQ(photo["name"].stringValue(), "photo_002.jpg");
+    EXPECT_EQ(photo["type"].stringValue(), "image/jpeg");
+    const std::string bytes = mediatest::readFile(tmp("photo_002.jpg"));
+    auto image = ui::ImageCodec::decode(ns::Data(bytes.data(), bytes.size()));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 30);
+    EXPECT_FALSE(controller_->presentedViewController());
+
+    call("captureImage");
+    plugin_->pickerController()->cancel();
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 3}}));
+    call("captureVideo");
+    EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 20}}));
+
+    const std::string clip = tmp("camera.mp4");
+    ASSERT_TRUE(mediatest::writeClip(clip, 32, 16, {{255, 0, 0}}));
+    ASSERT_TRUE(av::Camera::configure(clip));
+    call("captureVideo", {ns::Value::dict({{"duration", 5}})});
+    ASSERT_TRUE(plugin_->pickerController());
+    EXPECT_EQ(plugin_->pickerController()->videoMaximumDuration(), 5.0);
+    plugin_->pickerController()->takePicture();
+    loop().runUntilIdle();
+    const auto& video = delegate_->results.back()->message().at(0);
+    EXPECT_EQ(video["name"].stringValue(), "capture_001.mp4");
+    EXPECT_EQ(video["type"].stringValue(), "video/mp4");
+    EXPECT_EQ(video["size"].integerValue(), int64_t(std::filesystem::file_size(clip)));
+
+    call("getMediaModes");
+    ASSERT_FALSE(delegate_->scripts.empty());
+    EXPECT_NE(delegate_->scripts.back().find("\"video\":[{"), std::string::npos)
+        << delegate_->scripts.back();
+    av::Camera::setShared(nullptr);
 }
 
 }  // namespace

@@ -97,6 +97,10 @@ TEST(NCMPluginScripts, MessageJSONKeepsWhatJSONCanHoldAndNeverFails) {
     EXPECT_EQ(value.find("when"), nullptr);
     EXPECT_EQ(value.find("nan"), nullptr);
     EXPECT_EQ(value.find("nested")->at(0).stringValue(), "eg==");
+
+    // Text only: written as it stands, with the same escapes.
+    std::string plain = NCMPlugin::messageJSON({{"t", ns::Value("a\xE2\x80\xA9\"")}});
+    EXPECT_EQ(plain, R"({"t":"a\u2029\""})");
 }
 
 }  // namespace

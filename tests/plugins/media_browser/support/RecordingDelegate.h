@@ -16,6 +16,7 @@ namespace mediatest {
 class RecordingDelegate : public HYBCommandDelegate {
 public:
     std::vector<std::shared_ptr<HYBPluginResult>> results;
+    std::vector<std::string> scripts;
     std::shared_ptr<HYBPlugin> file;
     std::string www;
 
@@ -27,7 +28,7 @@ public:
                           const std::optional<std::string>&) override {
         results.push_back(result);
     }
-    void evalJs(std::string) override {}
+    void evalJs(std::string js) override { scripts.push_back(std::move(js)); }
     void evalJs(std::string, bool) override {}
     void runInBackground(std::function<void()> block) override { block(); }
     ns::Dictionary settings() const override { return {}; }

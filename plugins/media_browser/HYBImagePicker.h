@@ -1,0 +1,56 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Bitmap.h"
+#include "platform/ui/ViewController.h"
+
+class HYBImagePicker;
+
+inline constexpr const char* kUTTypeImage = "public.image";
+inline constexpr const char* kUTTypeMovie = "public.movie";
+
+// What the camera screen hands back: the media type and the picture or the clip's path.
+struct HYBImagePickerInfo {
+    std::optional<std::string> mediaType;
+    std::shared_ptr<ui::Bitmap> originalImage;
+    std::optional<std::string> mediaPath;
+};
+
+class HYBImagePickerDelegate {
+public:
+    virtual ~HYBImagePickerDelegate() = default;
+    virtual void imagePickerDidFinishPickingMedia(HYBImagePicker& picker,
+                                                  const HYBImagePickerInfo& info) = 0;
+    virtual void imagePickerDidCancel(HYBImagePicker& picker) = 0;
+};
+
+// The camera screen: the user takes a photo or records a clip with the attached camera, or
+// cancels. A recorded clip is written into the temporary folder.
+class HYBImagePicker : public ui::ViewController {
+public:
+    void setDelegate(std::weak_ptr<HYBImagePickerDelegate> d) { delegate_ = std::move(d); }
+    const std::optional<std::string>& callbackId() const { return callbackId_; }
+    void setCallbackId(std::optional<std::string> id) { callbackId_ = std::move(id); }
+    const std::optional<std::string>& mimeType() const { return mimeType_; }
+    void setMimeType(std::optional<std::string> type) { mimeType_ = std::move(type); }
+    const std::vector<std::string>& mediaTypes() const { return mediaTypes_; }
+    void setMediaTypes(std::vector<std::string> types) { mediaTypes_ = std::move(types); }
+    std::optional<double> videoMaximumDuration() const { return maximumDuration_; }
+    void setVideoMaximumDuration(double seconds) { maximumDuration_ = seconds; }
+    bool prefersStatusBarHidden() const override { return true; }
+
+    // The shutter: a photo, or in movie mode the clip.
+    void takePicture();
+    void cancel();
+
+private:
+    std::weak_ptr<HYBImagePickerDelegate> delegate_;
+    std::optional<std::string> callbackId_;
+    std::optional<std::string> mimeType_;
+    std::vector<std::string> mediaTypes_{kUTTypeImage};
+    std::optional<double> maximumDuration_;
+};

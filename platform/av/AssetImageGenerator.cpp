@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -95,17 +97,27 @@ ns::Result<std::shared_ptr<ui::Bitmap>> toBitmap(const AVFrame& frame) {
         frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), frame.width,
         frame.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scale) return avError(AVErrorDecodeFailed, "The frame's pixel format is not supported.");
-    uint8_t* planes[4] = {bitmap->data(), nullptr, nullptr, nullptr};
-    int strides[4] = {bitmap->stride(), 0, 0, 0};
+    // The converter writes whole vector widths, past the end of a row and of the last one, so
+    // it writes into a buffer padded and aligned for it, never straight into the bitmap.
+    uint8_t* planes[4] = {};
+    int strides[4] = {};
+    if (av_image_alloc(planes, strides, frame.width, frame.height + 1, AV_PIX_FMT_BGRA, 64) < 0) {
+        return avError(AVErrorDecodeFailed, "Out of memory.");
+    }
+    std::unique_ptr<uint8_t, void (*)(void*)> converted(planes[0], av_free);
     if (sws_scale(scale.get(), frame.data, frame.linesize, 0, frame.height, planes, strides) !=
         frame.height) {
         return avError(AVErrorDecodeFailed, "The frame could not be converted.");
     }
-    // BGRA with full alpha is the bitmap's premultiplied native order on little-endian hosts;
-    // a source with an alpha plane is made opaque, as a video frame is shown.
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-    const bool hasAlpha = !desc || (desc->flags & AV_PIX_FMT_FLAG_ALPHA);
-    for (int y = 0; hasAlpha && y < frame.height; ++y) {
+    const size_t rowBytes = static_cast<size_t>(frame.width) * 4;
+    for (int y = 0; y < frame.height; ++y) {
+        std::memcpy(bitmap->data() + static_cast<ptrdiff_t>(y) * bitmap->stride(),
+                    planes[0] + static_cast<ptrdiff_t>(y) * strides[0], rowBytes);
+    }
+    // BGRA with full alpha is the bitmap's premultiplied native order on little-endian hosts.
+    // Every frame is made opaque, as a video frame is shown: the converter leaves the alpha of
+    // some source formats (palettes, odd layouts) at zero, not only of those with an alpha plane.
+    for (int y = 0; y < frame.height; ++y) {
         uint8_t* row = bitmap->data() + static_cast<ptrdiff_t>(y) * bitmap->stride();
         for (int x = 0; x < frame.width; ++x) row[x * 4 + 3] = 0xff;
     }
@@ -123,6 +135,12 @@ private:
     // True once a frame past the target came out.
     bool decode(const AVPacket* packet);
 
+    static int interrupted(void* reader) {
+        return std::chrono::steady_clock::now() > static_cast<FrameReader*>(reader)->deadline_;
+    }
+    static constexpr std::chrono::seconds kWorkBudget{5};
+
+    std::chrono::steady_clock::time_point deadline_;
     CodecPtr codec_;
     FramePtr frame_{av_frame_alloc()};
     FramePtr chosen_{av_frame_alloc()};
@@ -153,15 +171,28 @@ ns::Result<std::shared_ptr<ui::Bitmap>> FrameReader::read(const std::string& pat
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     av_dict_set(&options, "format_whitelist", kAllowedFormats, 0);
-    AVFormatContext* raw = nullptr;
+    // A damaged file can keep the demuxer reading for a very long time; the libraries ask this
+    // callback between reads and give up once the budget is spent. It is a bound on work, not a
+    // timer of the program, so it reads the machine's steady clock.
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) {
+        av_dict_free(&options);
+        return avError(AVErrorUnknown, "Out of memory.");
+    }
+    deadline_ = std::chrono::steady_clock::now() + kWorkBudget;
+    raw->interrupt_callback = {&FrameReader::interrupted, this};
     const std::string input = "file:" + path;
     int rc = avformat_open_input(&raw, input.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) return avError(AVErrorFileFormatNotRecognized, "Cannot Open");
     FormatPtr format(raw);
-    if (avformat_find_stream_info(format.get(), nullptr) < 0) {
-        return avError(AVErrorFileFormatNotRecognized, "Cannot Open");
-    }
+    // The probe decodes a few packets of every stream; on one thread, as the frame decoder
+    // below does, so that a damaged file meets no decoder threads.
+    std::vector<AVDictionary*> streamOptions(format->nb_streams, nullptr);
+    for (auto& entry : streamOptions) av_dict_set(&entry, "threads", "1", 0);
+    rc = avformat_find_stream_info(format.get(), streamOptions.data());
+    for (auto& entry : streamOptions) av_dict_free(&entry);
+    if (rc < 0) return avError(AVErrorFileFormatNotRecognized, "Cannot Open");
     const AVCodec* decoder = nullptr;
     const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
     if (index < 0 || !decoder) return avError(AVErrorNoDataCaptured, "The file has no video.");

@@ -68,8 +68,8 @@ void BM_LogEventToCommittedRow(benchmark::State& state) {
         // Fresh daily counts and an empty table, so that no limit or trim is measured.
         worker->sync([&] {
             auto* db = engine->database();
-            db->updateDailyCounts(NEBADailyCounts(db->currentDay(), 0, 0, 0, 0, 0));
-            db->deleteRawEventsWithMaxRowID(INT64_MAX);
+            (void)db->updateDailyCounts(NEBADailyCounts(db->currentDay(), 0, 0, 0, 0, 0));
+            (void)db->deleteRawEventsWithMaxRowID(INT64_MAX);
         });
         auto t0 = Clock::now();
         for (int64_t i = 0; i < n; ++i)

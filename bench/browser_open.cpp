@@ -84,7 +84,7 @@ struct Host {
         if (!wk::WebKitGtkEngine::install()) std::abort();
         driver.emplace();
         if (!CompositionRoot::prepare(
-                {(root / "bundle").string(), (root / "sandbox").string(), false})) {
+                {(root / "bundle").string(), (root / "sandbox").string(), false, {}})) {
             std::abort();
         }
         if (!CompositionRoot::launch()) std::abort();

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <chrono>
 #include <filesystem>
@@ -40,7 +41,7 @@ struct Sandbox {
     Sandbox() {
         char pattern[] = "/tmp/bench_file_read.XXXXXX";
         root = ::mkdtemp(pattern);
-        ns::Sandbox::configure(root + "/sandbox");
+        if (!ns::Sandbox::configure(root + "/sandbox")) std::abort();
         path = ns::Sandbox::documentsDirectory() + "/big.bin";
         std::vector<char> bytes(kFileSize);
         for (size_t i = 0; i < bytes.size(); ++i)

@@ -8,6 +8,7 @@
 #include <openssl/rsa.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <cstdlib>
 
 #include <chrono>
 #include <filesystem>
@@ -45,7 +46,7 @@ double nanosPer(Clock::duration total, double count) {
 struct Installation {
     std::filesystem::path dir = makeTempDir();
     Installation() {
-        ns::Sandbox::configure((dir / "sandbox").string());
+        if (!ns::Sandbox::configure((dir / "sandbox").string())) std::abort();
         sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
         std::filesystem::create_directories(dir / "B.app");
         std::ofstream(dir / "B.app" / "Info.plist")

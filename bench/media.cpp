@@ -49,7 +49,7 @@ struct Scratch {
     Scratch() {
         char pattern[] = "/tmp/bench_media.XXXXXX";
         root = ::mkdtemp(pattern);
-        ns::Sandbox::configure(root + "/sandbox");
+        if (!ns::Sandbox::configure(root + "/sandbox")) std::abort();
     }
     ~Scratch() {
         std::error_code ec;

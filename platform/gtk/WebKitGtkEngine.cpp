@@ -12,12 +12,10 @@
 #include <set>
 
 #include "platform/dispatch/RunLoop.h"
-#include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkContext.h"
 #include "platform/gtk/WebKitGtkSchemeTask.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
-#include "platform/ui/AlertController.h"
 #include "platform/ui/Screen.h"
 #include "platform/wk/EngineRegistry.h"
 #include "platform/wk/WebKitError.h"
@@ -267,12 +265,7 @@ public:
 
     WebKitScriptDialog* dialog() const { return dialog_; }
     bool isOpen() const { return dialog_ != nullptr; }
-    // Shows the alert that asks the question on the display as well.
-    void show(const std::shared_ptr<ui::AlertController>& alert, GtkWindow* parent) {
-        native_ = std::make_unique<WebKitGtkAlertDialog>(alert, parent);
-    }
     void close() {
-        native_.reset();
         if (!dialog_) return;
         WebKitScriptDialog* dialog = std::exchange(dialog_, nullptr);
         webkit_script_dialog_close(dialog);
@@ -281,7 +274,6 @@ public:
 
 private:
     WebKitScriptDialog* dialog_;
-    std::unique_ptr<WebKitGtkAlertDialog> native_;
 };
 
 // --- Set-up ----------------------------------------------------------------------------------
@@ -786,11 +778,8 @@ void WebKitGtkEngine::scriptDialog(WebKitScriptDialog* dialog) {
             done();
             break;
     }
-    // The client's answer usually comes from an alert on the headless screen; a person at the
-    // display answers it in a dialog of the window.
-    auto alert = ui::AlertController::topmost();
-    if (pending->isOpen() && alert && !alert->isPressed())
-        pending->show(alert, GTK_WINDOW(window_));
+    // The client's answer usually comes from an alert on the headless screen, which the view
+    // presenter shows on the display.
 }
 
 void WebKitGtkEngine::answerDialogs() {

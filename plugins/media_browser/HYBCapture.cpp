@@ -16,6 +16,7 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/ImageCodec.h"
+#include "platform/ui/PresentationController.h"
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/media_browser/HYBAudioNavigationController.h"
 #include "plugins/media_browser/HYBAudioRecorderViewController.h"
@@ -76,6 +77,9 @@ void HYBCapture::captureAudio(const HYBInvokedUrlCommand& command) {
         std::make_shared<HYBAudioRecorderViewController>(self, duration, command.callbackId());
     auto navigation = std::make_shared<HYBAudioNavigationController>();
     navigation->setViewControllers({screen});
+    // Closing the screen's window is Done.
+    navigation->presentationController().setDelegate(
+        std::weak_ptr<ui::AdaptivePresentationControllerDelegate>(screen));
     inUse_ = true;
     if (auto controller = viewController()) controller->presentViewController(navigation, true);
     screen->loadViewIfNeeded();

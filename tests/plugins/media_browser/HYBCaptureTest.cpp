@@ -18,6 +18,7 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/ImageCodec.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/PresentationController.h"
 #include "platform/ui/Window.h"
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/media_browser/HYBAudioRecorderViewController.h"
@@ -223,6 +224,44 @@ TEST_F(CaptureTest, MediaDictionariesModesAndFormatData) {
 
     call("captureImage");
     EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 20}}));
+}
+
+// Closing a capture screen's window answers the page as the screen's own way out does: the
+// camera as Cancel, the recorder as Done (a recording in progress is kept).
+TEST_F(CaptureTest, ClosingAScreensWindowAnswersThePage) {
+    auto still = ui::Bitmap::create(30, 20);
+    const std::string stillPath = tmp("still.png");
+    ASSERT_TRUE(ns::writeFileAtomically(stillPath, *ui::ImageCodec::encodePNG(*still)).ok());
+    ASSERT_TRUE(av::Camera::configure(stillPath));
+    call("captureImage");
+    auto picker = plugin_->pickerController();
+    ASSERT_TRUE(picker);
+    EXPECT_EQ(picker->preview()->image()->size(), (ui::Size{30, 20}));
+    picker->cancelButton()->sendActions();
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 3}}));
+    call("captureImage");
+    ASSERT_TRUE(plugin_->pickerController()->presentationController().closeByUser());
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate_->results.size(), 2u);
+    EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 3}}));
+    EXPECT_FALSE(controller_->presentedViewController());
+
+    call("captureAudio");
+    auto screen = recorderScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_TRUE(screen->doneEnabled());
+    screen->recordButton()->sendActions();
+    EXPECT_TRUE(screen->recordingShown());
+    EXPECT_FALSE(screen->doneEnabled());
+    advance(1600ms);
+    EXPECT_EQ(screen->timerText(), "0:01");
+    ASSERT_TRUE(controller_->presentedViewController()->presentationController().closeByUser());
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 3u);
+    ASSERT_EQ(delegate_->results.back()->status(), HYBResultStatusOK);
+    EXPECT_EQ(delegate_->results.back()->message().at(0)["type"].stringValue(), "audio/wav");
+    EXPECT_FALSE(plugin_->inUse());
 }
 
 TEST_F(CaptureTest, PhotosAndClipsFromTheReplayCamera) {

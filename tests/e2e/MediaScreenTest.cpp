@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "bridge/HYBViewController.h"
+#include "platform/av/PhotoLibrary.h"
+#include "platform/gtk/GtkViewPresenter.h"
+#include "platform/ns/URL.h"
+#include "platform/ui/GraphicsContext.h"
+#include "platform/ui/ImageCodec.h"
+#include "platform/ui/Window.h"
+#include "plugins/media_browser/MIPAlbumPickerController.h"
+#include "plugins/media_browser/MIPAssetCell.h"
+#include "plugins/media_browser/MIPAssetTablePicker.h"
+#include "plugins/media_browser/MIPImagePickerController.h"
+#include "plugins/media_browser/ZIVPicker.h"
+#include "tests/e2e/E2EHost.h"
+#include "tests/plugins/media_browser/support/ClipWriter.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The first widget under `root` (depth first) for which `matches` holds.
+GtkWidget* find(GtkWidget* root, const std::function<bool(GtkWidget*)>& matches) {
+    if (!root) return nullptr;
+    if (matches(root)) return root;
+    if (!GTK_IS_CONTAINER(root)) return nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(root));
+    GtkWidget* found = nullptr;
+    for (GList* c = children; c && !found; c = c->next) found = find(GTK_WIDGET(c->data), matches);
+    g_list_free(children);
+    return found;
+}
+
+GtkWidget* buttonLabelled(GtkWidget* root, const std::string& text) {
+    return find(root, [&](GtkWidget* w) {
+        if (!GTK_IS_BUTTON(w) || !gtk_widget_get_visible(w)) return false;
+        const char* label = gtk_button_get_label(GTK_BUTTON(w));
+        return label && text == label;
+    });
+}
+
+bool showsLabel(GtkWidget* root, const std::string& text) {
+    return find(root, [&](GtkWidget* w) {
+        return GTK_IS_LABEL(w) && gtk_widget_get_mapped(w) &&
+               text == gtk_label_get_text(GTK_LABEL(w));
+    });
+}
+
+// A click of the first button at (x, y) of the widget, as GTK delivers one.
+void clickAt(GtkWidget* widget, double x, double y) {
+    GdkEvent* event = gdk_event_new(GDK_BUTTON_RELEASE);
+    event->button.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
+    event->button.button = 1;
+    event->button.x = x;
+    event->button.y = y;
+    gtk_widget_event(widget, event);
+    gdk_event_free(event);
+}
+
+ns::Data jpeg(int width, int height, const ui::Color& color) {
+    auto context =
+        ui::GraphicsContext::beginImageContext({double(width), double(height)}, true, 1.0);
+    context->fillRect({{0, 0}, {double(width), double(height)}}, color);
+    return *ui::ImageCodec::encodeJPEG(*context->bitmap(), 0.9);
+}
+
+// The photo picker and the thumbnail plug-in as a person uses them in the host: the picker's
+// screens are drawn in a window over the page, the person taps an album, two photos and
+// Done on the display, and the page gets the two files; then it makes a thumbnail of a clip
+// in the container.
+TEST(MediaScreens, PicksTwoPhotosOnTheDisplayAndMakesAThumbnail) {
+    E2EHost& host = E2EHost::shared();
+    auto* presenter = wk::GtkViewPresenter::installed();
+    ASSERT_TRUE(presenter);
+    auto& library = av::PhotoLibrary::shared();
+    ASSERT_TRUE(library.addPhoto(jpeg(400, 300, ui::Color(1, 0, 0, 1)), "red.jpg").ok());
+    ASSERT_TRUE(library.addPhoto(jpeg(300, 400, ui::Color(0, 0, 1, 1)), "blue.jpg").ok());
+
+    size_t from = host.reportCount();
+    host.run(
+        "e2e.call('pick', 'ImagePicker', 'getPictures', "
+        "[{maximumImagesCount: 2, width: 100, height: 100}])");
+    auto plugin =
+        std::dynamic_pointer_cast<ZIVPicker>(host.controller()->getCommandInstance("ImagePicker"));
+    ASSERT_TRUE(plugin);
+    auto window = host.controller()->view()->window();
+    ASSERT_TRUE(window);
+    GtkWidget* shown = nullptr;
+    ASSERT_TRUE(host.runUntil([&] {
+        shown = presenter->gtkWindowFor(*window);
+        return shown && plugin->picker() && showsLabel(shown, "Select an Album");
+    }));
+    EXPECT_TRUE(gtk_widget_get_visible(shown));
+
+    // The Camera Roll is the first row; tapping it opens its grid.
+    auto albums = plugin->picker()->albumPicker();
+    auto row = albums->tableView()->cellForRow(0);
+    ASSERT_TRUE(row);
+    ASSERT_TRUE(host.runUntil([&] { return showsLabel(shown, "Camera Roll (2)"); }));
+    GtkWidget* rowTarget = presenter->tapTargetFor(*row);
+    ASSERT_TRUE(rowTarget);
+    clickAt(rowTarget, 20, 20);
+    std::shared_ptr<MIPAssetTablePicker> grid;
+    ASSERT_TRUE(host.runUntil([&] {
+        grid =
+            std::dynamic_pointer_cast<MIPAssetTablePicker>(plugin->picker()->topViewController());
+        return grid && showsLabel(shown, "Pick Photos") && grid->tableView()->cellForRow(0) &&
+               presenter->tapTargetFor(*grid->tableView()->cellForRow(0));
+    }));
+    auto cell = std::dynamic_pointer_cast<MIPAssetCell>(grid->tableView()->cellForRow(0));
+    ASSERT_TRUE(cell);
+    for (size_t i : {0, 1}) {
+        const auto frame = cell->thumbnailFrame(i);
+        clickAt(presenter->tapTargetFor(*cell), frame.origin.x + 10, frame.origin.y + 10);
+    }
+    EXPECT_EQ(grid->totalSelectedAssets(), 2u);
+    GtkWidget* done = buttonLabelled(shown, "Done");
+    ASSERT_TRUE(done);
+    gtk_button_clicked(GTK_BUTTON(done));
+
+    auto answer = host.waitForReport(
+        from, [](const E2EHost::Report& r) { return r.body["call"] == ns::Value("pick"); });
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->body["ok"], ns::Value(true));
+    const auto& urls = answer->body["value"];
+    ASSERT_TRUE(urls.isArray());
+    ASSERT_EQ(urls.array()->size(), 2u);
+    for (const auto& url : *urls.array()) {
+        auto parsed = ns::URL::parse(url.stringValue());
+        ASSERT_TRUE(parsed);
+        EXPECT_TRUE(fs::is_regular_file(parsed->path())) << url.stringValue();
+    }
+    ASSERT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*window); }));
+
+    // A thumbnail of a clip in the container, as a data URL.
+    const fs::path clip = host.sandbox() / "Documents" / "clip.mp4";
+    fs::create_directories(clip.parent_path());
+    ASSERT_TRUE(mediatest::writeClip(clip.string(), 64, 32, {{0, 255, 0}, {0, 255, 0}}));
+    const std::string source = ns::URL::fileURLWithPath(clip.string()).absoluteString();
+    const auto thumbnail = host.call("VideoThumbnail", "createThumbnail",
+                                     "[\"" + source + "\", null, {mode: 'data', position: 0.5}]");
+    ASSERT_EQ(thumbnail.size(), 1u);
+    ASSERT_EQ(thumbnail[0]["ok"], ns::Value(true)) << thumbnail[0].description();
+    const std::string url = thumbnail[0]["value"].stringValue();
+    const std::string prefix = "data:image/jpeg;base64,";
+    ASSERT_EQ(url.rfind(prefix, 0), 0u);
+    auto bytes = ns::Data::fromBase64(url.substr(prefix.size()));
+    ASSERT_TRUE(bytes);
+    auto image = ui::ImageCodec::decode(*bytes);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 64);
+}
+
+}  // namespace

@@ -619,12 +619,55 @@ NavigationAction WebKitGtkEngine::actionOf(WebKitNavigationAction* action, bool 
 
 gboolean WebKitGtkEngine::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                          WebKitPolicyDecisionType type, gpointer self) {
-    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;  // WebKit's own rules
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        gboolean handled = FALSE;
+        shielded([&] {
+            handled = static_cast<WebKitGtkEngine*>(self)->decideResponse(
+                WEBKIT_RESPONSE_POLICY_DECISION(decision));
+        });
+        return handled;
+    }
     shielded([&] {
         static_cast<WebKitGtkEngine*>(self)->decideNavigation(
             decision, type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
     });
     return TRUE;
+}
+
+bool WebKitGtkEngine::decideResponse(WebKitResponsePolicyDecision* decision) {
+    // Only the main frame's page is the client's to decide; everything else follows WebKit's
+    // own rules (show what it can, download the rest).
+    auto client = this->client();
+    if (!client || !webkit_response_policy_decision_is_main_frame_main_resource(decision)) {
+        return false;
+    }
+    WebKitURIRequest* uriRequest = webkit_response_policy_decision_get_request(decision);
+    auto url = parseURL(webkit_uri_request_get_uri(uriRequest));
+    NavigationResponse response{URLRequest(url.value_or(*ns::URL::parse("about:blank"))), true};
+    if (const char* method = webkit_uri_request_get_http_method(uriRequest)) {
+        response.request.setHTTPMethod(method);
+    }
+    response.request.setMainDocumentURL(response.request.url());
+    // Answered at once in the usual case: an allowed response then takes WebKit's own rules.
+    auto answered = std::make_shared<std::optional<bool>>();
+    auto held = GObjectRef<WebKitPolicyDecision>::retain(WEBKIT_POLICY_DECISION(decision));
+    auto synchronous = std::make_shared<bool>(true);
+    client->navigationResponseToDecide(
+        response, [answered, held, synchronous](NavigationResponsePolicy policy) {
+            const bool allow = policy == NavigationResponsePolicy::Allow;
+            if (*synchronous) {
+                *answered = allow;
+            } else if (allow) {
+                webkit_policy_decision_use(held.get());
+            } else {
+                webkit_policy_decision_ignore(held.get());
+            }
+        });
+    *synchronous = false;
+    if (!answered->has_value()) return true;  // the client answers later
+    if (**answered) return false;
+    webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+    return true;
 }
 
 void WebKitGtkEngine::decideNavigation(WebKitPolicyDecision* decision, bool newWindow) {

@@ -341,6 +341,16 @@ void HYBWKInAppBrowserViewController::decidePolicyForNavigationAction(
     }
 }
 
+void HYBWKInAppBrowserViewController::decidePolicyForNavigationResponse(
+    const std::shared_ptr<wk::WebView>& webView, const wk::NavigationResponse& response,
+    std::function<void(wk::NavigationResponsePolicy)> decisionHandler) {
+    if (auto delegate = navigationDelegate()) {
+        delegate->decidePolicyForNavigationResponse(webView, response, std::move(decisionHandler));
+    } else {
+        decisionHandler(wk::NavigationResponsePolicy::Allow);
+    }
+}
+
 void HYBWKInAppBrowserViewController::didStartProvisionalNavigation(
     const std::shared_ptr<wk::WebView>& webView, const std::shared_ptr<wk::Navigation>&) {
     addressLabel_->setText(localized("Loading..."));

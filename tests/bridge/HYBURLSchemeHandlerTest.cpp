@@ -153,6 +153,43 @@ public:
     bool failed = false;
 };
 
+// Only the application's own pages are answered: a request that says it comes from a page of
+// another origin (or from an opaque one) is refused, whatever it asks for.
+TEST_F(SchemeHandlerTest, RequestsFromPagesOfAnotherOriginAreRefused) {
+    struct Case {
+        const char* header;
+        const char* value;
+        bool served;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, true},
+        {"Referer", "app://localhost/index.html", true},
+        {"Origin", "app://LOCALHOST", true},
+        {"Referer", "https://evil.test/page.html", false},
+        {"Origin", "https://evil.test", false},
+        {"Origin", "null", false},
+        {"Referer", "app://localhost:8080/", false},
+        {"Origin", "app://other", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "no header");
+        wk::URLRequest request(*ns::URL::parse("app://localhost/_app_file_/x"));
+        if (c.header) request.setValueForHTTPHeaderField(c.value, c.header);
+        EXPECT_EQ(HYBURLSchemeHandler::isFromTheApplicationsOwnPage(webView().get(), request),
+                  c.served);
+        EXPECT_EQ(HYBURLSchemeHandler::isFromTheApplicationsOwnPage(nullptr, request), c.served);
+    }
+    auto receiver = std::make_shared<RecordingReceiver>();
+    wk::URLRequest request(*ns::URL::parse("app://localhost/css/app.css"));
+    request.setValueForHTTPHeaderField("https://evil.test/", "Referer");
+    auto task = std::make_shared<wk::URLSchemeTask>(request, receiver);
+    engine()->schemeHandler()->startURLSchemeTask(webView(), task);
+    ASSERT_TRUE(receiver->response);
+    EXPECT_EQ(receiver->response->statusCode(), 403);
+    EXPECT_EQ(receiver->bytes, 0u);
+    EXPECT_EQ(status(fetchPath("/css/app.css")), 200) << "the application's own page is served";
+}
+
 TEST_F(SchemeHandlerTest, LargeFilesAreHandedOverInChunks) {
     const size_t size = HYBURLSchemeHandler::kChunkSize * 2 + 17;
     writeFile("www/big.bin", std::string(size, 'b'));

@@ -8,6 +8,7 @@
 
 #include "bridge/HYBViewController.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/Sandbox.h"
 #include "platform/wk/WebView.h"
 #include "plugins/media_browser/HYBWKInAppBrowser.h"
 #include "tests/e2e/E2EHost.h"
@@ -256,7 +257,7 @@ TEST_F(InAppBrowser, EveryTopLevelLoadPassesTheGate) {
 // A remote page in the browser reaches none of the application's files through its scheme:
 // neither a script nor an image of the container loads, whether or not the file exists.
 TEST_F(InAppBrowser, RemotePagesCannotReachTheApplicationsFiles) {
-    const auto documents = host.sandbox() / "Documents";
+    const std::filesystem::path documents = ns::Sandbox::documentsDirectory();
     std::filesystem::create_directories(documents);
     const std::string post = "webkit.messageHandlers.hybrid_iab.postMessage";
     std::ofstream(documents / "x.js") << post << "(JSON.stringify({r: 'script ran'}));";

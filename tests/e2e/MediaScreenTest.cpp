@@ -7,6 +7,7 @@
 #include "bridge/HYBViewController.h"
 #include "platform/av/PhotoLibrary.h"
 #include "platform/gtk/GtkViewPresenter.h"
+#include "platform/ns/Sandbox.h"
 #include "platform/ns/URL.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/ImageCodec.h"
@@ -137,7 +138,7 @@ TEST(MediaScreens, PicksTwoPhotosOnTheDisplayAndMakesAThumbnail) {
     ASSERT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*window); }));
 
     // A thumbnail of a clip in the container, as a data URL.
-    const fs::path clip = host.sandbox() / "Documents" / "clip.mp4";
+    const fs::path clip = fs::path(ns::Sandbox::documentsDirectory()) / "clip.mp4";
     fs::create_directories(clip.parent_path());
     ASSERT_TRUE(mediatest::writeClip(clip.string(), 64, 32, {{0, 255, 0}, {0, 255, 0}}));
     const std::string source = ns::URL::fileURLWithPath(clip.string()).absoluteString();
@@ -153,6 +154,18 @@ TEST(MediaScreens, PicksTwoPhotosOnTheDisplayAndMakesAThumbnail) {
     auto image = ui::ImageCodec::decode(*bytes);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 64);
+
+    // The same clip in the keychain folder is not the page's to read.
+    const fs::path secret = fs::path(ns::Sandbox::keychainDirectory()) / "clip.mp4";
+    fs::create_directories(secret.parent_path());
+    fs::copy_file(clip, secret, fs::copy_options::overwrite_existing);
+    const auto refused =
+        host.call("VideoThumbnail", "createThumbnail",
+                  "[\"" + ns::URL::fileURLWithPath(secret.string()).absoluteString() +
+                      "\", null, {mode: 'data'}]");
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0]["ok"], ns::Value(false));
+    EXPECT_NE(refused[0]["value"].stringValue().find("not found"), std::string::npos);
 }
 
 }  // namespace

@@ -226,6 +226,47 @@ TEST_F(CaptureTest, MediaDictionariesModesAndFormatData) {
     EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 20}}));
 }
 
+// Format data reads headers only, of files the application may read: an image's size from its
+// header, a clip's duration and natural size, nothing of a file outside (or linked to from
+// inside), and a huge file costs no more than a small one.
+TEST_F(CaptureTest, FormatDataReadsHeadersOfReadableFilesOnly) {
+    auto dataOf = [&](const std::string& path, const char* type) {
+        delegate_->results.clear();
+        call("getFormatData", {path, type});
+        return delegate_->results.empty() ? ns::Value() : delegate_->results.back()->message();
+    };
+    const auto png = ui::ImageCodec::encodePNG(*ui::Bitmap::create(30, 20));
+    ASSERT_TRUE(ns::writeFileAtomically(tmp("p.png"), *png).ok());
+    EXPECT_EQ(dataOf(tmp("p.png"), "image/png")["width"], ns::Value(30));
+    auto jpeg = ui::ImageCodec::encodeJPEG(*ui::Bitmap::create(50, 40), 0.5);
+    ASSERT_TRUE(ns::writeFileAtomically(tmp("j.jpg"), *jpeg).ok());
+    EXPECT_EQ(dataOf(tmp("j.jpg"), "image/jpeg")["height"], ns::Value(40));
+    ASSERT_TRUE(mediatest::writeClip(tmp("c.mp4"), 64, 32, {{255, 0, 0}, {0, 0, 255}}));
+    const auto clip = dataOf(tmp("c.mp4"), "video/mp4");
+    EXPECT_EQ(clip["width"], ns::Value(64));
+    EXPECT_EQ(clip["height"], ns::Value(32));
+    EXPECT_NEAR(clip["duration"].doubleValue(), 2.0, 0.15);
+
+    // A 1 GiB file (sparse) with a real header: the header is read, not the gigabyte.
+    {
+        std::ofstream big(tmp("big.png"), std::ios::binary);
+        big.write(reinterpret_cast<const char*>(png->bytes()), std::streamsize(png->length()));
+    }
+    std::filesystem::resize_file(tmp("big.png"), uint64_t(1) << 30);
+    EXPECT_EQ(dataOf(tmp("big.png"), "image/png")["width"], ns::Value(30));
+    EXPECT_EQ(dataOf(tmp("big.png"), "video/mp4")["duration"], ns::Value(0));
+
+    const auto defaults = ns::Value::dict(
+        {{"codecs", ns::Value()}, {"bitrate", 0}, {"height", 0}, {"width", 0}, {"duration", 0}});
+    std::filesystem::create_directories(ns::Sandbox::keychainDirectory());
+    const std::string secret = ns::Sandbox::keychainDirectory() + "/secret.mp4";
+    std::filesystem::copy_file(tmp("c.mp4"), secret);
+    std::filesystem::create_symlink(secret, tmp("link.mp4"));
+    EXPECT_EQ(dataOf(secret, "video/mp4"), defaults);
+    EXPECT_EQ(dataOf(tmp("link.mp4"), "video/mp4"), defaults);
+    EXPECT_EQ(dataOf("/dev/zero", "audio/wav"), defaults);
+}
+
 // Closing a capture screen's window answers the page as the screen's own way out does: the
 // camera as Cancel, the recorder as Done (a recording in progress is kept).
 TEST_F(CaptureTest, ClosingAScreensWindowAnswersThePage) {

@@ -384,7 +384,33 @@ struct GtkViewPresenter::Shown {
                 GConnectFlags(0));
             return scrolled;
         }
-        return gtk_fixed_new();
+        return plainView();
+    }
+
+    // Gives a plain view's widget the colour its draw handler paints (drawn again on change).
+    static void paintBackground(GtkWidget* widget, const ui::Color& color) {
+        auto* old = static_cast<ui::Color*>(g_object_get_data(G_OBJECT(widget), "hyb-background"));
+        if (old && cssColor(*old) == cssColor(color)) return;
+        g_object_set_data_full(G_OBJECT(widget), "hyb-background", new ui::Color(color),
+                               [](gpointer p) { delete static_cast<ui::Color*>(p); });
+        gtk_widget_queue_draw(widget);
+    }
+
+    // A plain view: a GtkFixed (which draws no background of its own) that paints the view's
+    // background colour under its children.
+    static GtkWidget* plainView() {
+        GtkWidget* fixed = gtk_fixed_new();
+        g_signal_connect(fixed, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer) {
+                             auto* color = static_cast<ui::Color*>(
+                                 g_object_get_data(G_OBJECT(w), "hyb-background"));
+                             if (!color) return FALSE;
+                             cairo_set_source_rgba(cr, color->red(), color->green(), color->blue(),
+                                                   color->alpha());
+                             cairo_paint(cr);
+                             return FALSE;
+                         }),
+                         nullptr);
+        return fixed;
     }
 
     // Gives a view with a tap recognizer an input box over it whose clicks fire the recognizer
@@ -560,9 +586,9 @@ struct GtkViewPresenter::Shown {
             }
             if (spinner->hidesWhenStopped() && !spinner->isAnimating()) gtk_widget_hide(widget);
         } else if (auto* cell = dynamic_cast<ui::TableViewCell*>(&view)) {
-            const ui::Color background = cell->backgroundColor().value_or(ui::Color(1, 1, 1, 1));
-            style(widget, "background-color: " + cssColor(background) +
-                              "; border-bottom: 1px solid rgba(0,0,0,0.12);");
+            paintBackground(widget, cell->backgroundColor().value_or(ui::Color(1, 1, 1, 1)));
+        } else if (GTK_IS_FIXED(widget) && view.backgroundColor()) {
+            paintBackground(widget, *view.backgroundColor());
         } else if (!dynamic_cast<WebView*>(&view) && view.backgroundColor()) {
             style(widget, "background-color: " + cssColor(*view.backgroundColor()) + ";");
         } else if (dynamic_cast<ui::ScrollView*>(&view)) {

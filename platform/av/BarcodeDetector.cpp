@@ -112,7 +112,15 @@ std::vector<MetadataMachineReadableCodeObject> BarcodeDetector::detect(
     const auto hints =
         ZXing::DecodeHints().setFormats(ZXing::BarcodeFormats(ZXing::BarcodeFormat(formats_)));
     const double width = frame.width(), height = frame.height();
-    for (const auto& result : ZXing::ReadBarcodes(image, hints)) {
+    ZXing::Results results;
+    try {
+        results = ZXing::ReadBarcodes(image, hints);
+    } catch (...) {
+        // Some detectors of the library throw on odd pictures (an index out of range): such a
+        // frame shows no code, and the next frame is searched as usual.
+        return found;
+    }
+    for (const auto& result : results) {
         if (!result.isValid()) continue;
         std::string text = result.text();
         if (result.format() == ZXing::BarcodeFormat::UPCA) text.insert(0, "0");

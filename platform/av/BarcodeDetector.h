@@ -26,7 +26,8 @@ public:
     bool findsAnything() const { return !types_.empty(); }
     const std::vector<MetadataObjectType>& types() const { return types_; }
 
-    // The codes in the frame, in the library's order; corners in the frame's unit square.
+    // The codes in the frame, in the library's order; corners in the frame's unit square. A
+    // frame the library fails on shows nothing.
     std::vector<MetadataMachineReadableCodeObject> detect(const ui::Bitmap& frame) const;
 
 private:

@@ -491,4 +491,20 @@ TEST_F(BarcodeScannerTest, TorchTogglesOnTheBackCamera) {
     EXPECT_EQ(device->autoFocusRangeRestriction(), av::CaptureAutoFocusRangeRestriction::None);
 }
 
+// A root controller that already shows another screen cannot show the scanner: the page
+// hears so instead of waiting forever, and the camera stops.
+TEST_F(BarcodeScannerTest, ScannerThatCannotBeShownAnswersAnError) {
+    useDevices(nullptr, false);
+    controller_->presentViewController(ui::ViewController::create(), false);
+    loop().runUntilIdle();
+    call("scan");
+    auto processor = plugin_->activeScan();
+    ASSERT_TRUE(processor);
+    loop().advanceBy(1100ms);
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(lastMessage(), ns::Value("unable to present the scanner screen"));
+    EXPECT_FALSE(processor->captureSession()->isRunning());
+    EXPECT_FALSE(plugin_->activeScan());
+}
+
 }  // namespace

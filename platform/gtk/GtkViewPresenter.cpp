@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/av/CaptureVideoPreviewLayer.h"
+#include "platform/gtk/GtkCapturePreview.h"
 #include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/ui/ActivityIndicatorView.h"
@@ -98,7 +100,7 @@ std::string itemCaption(const ui::BarButtonItem& item) {
     if (item.title()) return *item.title();
     if (item.systemItem() == ui::BarButtonItem::SystemItem::Done) return "Done";
     if (item.systemItem() == ui::BarButtonItem::SystemItem::Cancel) return "Cancel";
-    if (item.systemItem() == ui::BarButtonItem::SystemItem::Camera) return "Camera";
+    if (item.systemItem() == ui::BarButtonItem::SystemItem::Camera) return "Switch camera";
     return "";
 }
 
@@ -342,6 +344,8 @@ struct GtkViewPresenter::Shown {
             borrowed.emplace_back(widget, engine);
             return widget;
         }
+        if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(view.get()))
+            return GtkCapturePreview::make(*preview);
         if (dynamic_cast<ui::Toolbar*>(view.get()) || dynamic_cast<ui::NavigationBar*>(view.get()))
             return gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
         if (dynamic_cast<ui::Label*>(view.get())) {
@@ -526,7 +530,9 @@ struct GtkViewPresenter::Shown {
 
     void update(ui::View& view, Drawn& drawn, int width, int height) {
         GtkWidget* widget = drawn.widget;
-        if (auto* toolbar = dynamic_cast<ui::Toolbar*>(&view)) {
+        if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(&view)) {
+            GtkCapturePreview::update(*preview, widget);
+        } else if (auto* toolbar = dynamic_cast<ui::Toolbar*>(&view)) {
             const ui::Color bar = toolbar->barTintColor().value_or(kDarkBar);
             style(widget, "background-color: " + cssColor(bar) + ";");
             std::string key = toolbarKey(*toolbar, bar);

@@ -458,6 +458,17 @@ void WebKitGtkEngine::syncSettings() {
         settings,
         configuration_->mediaTypesRequiringUserActionForPlayback() != kAudiovisualMediaTypeNone);
     std::string userAgent = engineUserAgent_;
+    // The engine's own agent is a desktop's; a page asked for in its mobile form says so, as a
+    // phone's browser does.
+    const auto& pagePreferences = configuration_->defaultWebpagePreferences();
+    if (pagePreferences &&
+        pagePreferences->preferredContentMode() == WebpagePreferences::ContentMode::Mobile) {
+        if (auto at = userAgent.rfind(" Safari/"); at != std::string::npos) {
+            userAgent.insert(at, " Mobile");
+        } else {
+            userAgent += " Mobile";
+        }
+    }
     if (customUserAgent_) {
         userAgent = *customUserAgent_;
     } else if (const auto& name = configuration_->applicationNameForUserAgent()) {

@@ -206,6 +206,9 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     if (options.camera && !av::Camera::configure(*options.camera)) {
         return usageError("cannot use " + *options.camera + " as the camera");
     }
+    // Without a choice, the machine's own camera and microphone, when it has them.
+    if (!options.camera) av::Camera::attachFirstDevice();
+    if (!options.microphone) av::Microphone::attachFirstDevice();
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
     ui::Application::shared().setURLOpener(HYBDesktopURLOpener::open);

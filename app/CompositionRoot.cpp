@@ -33,6 +33,7 @@
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
 #include "plugins/push/NCMPushClasses.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "sdk/messaging/NEBMessaging.h"
 #include "signin/HybridSalPlugin.h"
 
@@ -197,6 +198,8 @@ ns::Status CompositionRoot::prepare(const Options& options) {
             return status;
         }
     }
+    // The SDK's services may be local servers with an authority of their own (NEBServiceHosts).
+    NEBServiceHosts::applyTrustedCAFile();
     if (options.systemVersion) sys::DeviceFacts::current().setSystemVersion(*options.systemVersion);
     if (options.microphone && !av::Microphone::configure(*options.microphone)) {
         return usageError("cannot use " + *options.microphone + " as the microphone");

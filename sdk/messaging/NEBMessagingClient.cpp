@@ -87,11 +87,10 @@ void NEBMessagingClient::setupConnection() {
         connection_->signOut();
         connection_->setDelegate({});
     }
+    const auto server = NEBMessagingServiceHosts::messagingServer();
     connection_ = std::make_shared<NEBMessagingConnection>(
-        registrar_.deviceAuthID(), registrar_.secretToken(),
-        NEBMessagingServiceHosts::messagingServerHost(),
-        NEBMessagingServiceHosts::messagingServerPort(), mainLoop(), rmq2Manager_,
-        dataMessageManager_);
+        registrar_.deviceAuthID(), registrar_.secretToken(), server.host, server.port,
+        mainLoop(), rmq2Manager_, dataMessageManager_);
     connection_->setDelegate(weak_from_this());
     connection_->setReachability(reachability_);
 }

@@ -12,6 +12,7 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/testing/ScopedSharedInstance.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "sdk/messaging/NEBMessagingCheckinPreferences.h"
 #include "sdk/messaging/NEBMessagingLogLevelFilter.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
@@ -98,7 +99,7 @@ protected:
 
 private:
     testsupport::TempDir dir_;
-    ns::ScopedSharedInstance<NEBMessagingServiceHosts> hosts_;
+    ns::ScopedSharedInstance<NEBServiceHosts> hosts_;
     std::shared_ptr<NEBMessagingLogWriter> previousWriter_;
     static inline peers::TestCA* ca_ = nullptr;
 };

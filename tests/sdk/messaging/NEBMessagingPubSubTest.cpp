@@ -4,6 +4,7 @@
 
 #include "platform/ns/Bundle.h"
 #include "platform/ns/UserDefaults.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
@@ -32,7 +33,7 @@ protected:
     void SetUp() override {
         MessagingTest::SetUp();
         server_ = std::make_unique<peers::HttpsServer>(ca());
-        NEBInstanceIDServiceHosts::setRegistrationServerBaseURL(server_->baseURL());
+        NEBServiceHosts::setRegistrationServerURL(server_->baseURL());
         store_ = std::make_shared<NEBMessagingRmqManager>("rmq2");
         auto preferences = credentials();
         preferences.versionInfo = "v9";
@@ -59,7 +60,7 @@ protected:
         return outcome;
     }
 
-    ns::ScopedSharedInstance<NEBInstanceIDServiceHosts> hosts_;
+    ns::ScopedSharedInstance<NEBServiceHosts> hosts_;
     std::unique_ptr<peers::HttpsServer> server_;
     std::shared_ptr<NEBMessagingRmqManager> store_;
     std::shared_ptr<NEBMessagingClient> client_;

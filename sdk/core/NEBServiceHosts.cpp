@@ -7,8 +7,8 @@
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Log.h"
 
-const std::array<NEBServiceHosts::Lookup, NEBServiceHosts::kServiceCount>
-    NEBServiceHosts::kLookups{{
+const std::array<NEBServiceHosts::Lookup, NEBServiceHosts::kServiceCount> NEBServiceHosts::kLookups{
+    {
         {kMeasurementUploadHostKey, kMeasurementUploadHostVariable,
          "app-measurement.nebula.invalid"},
         {kLogbookServerURLKey, kLogbookServerURLVariable, "https://logbook.nebula.invalid/log"},

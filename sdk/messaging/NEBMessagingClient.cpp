@@ -89,8 +89,8 @@ void NEBMessagingClient::setupConnection() {
     }
     const auto server = NEBMessagingServiceHosts::messagingServer();
     connection_ = std::make_shared<NEBMessagingConnection>(
-        registrar_.deviceAuthID(), registrar_.secretToken(), server.host, server.port,
-        mainLoop(), rmq2Manager_, dataMessageManager_);
+        registrar_.deviceAuthID(), registrar_.secretToken(), server.host, server.port, mainLoop(),
+        rmq2Manager_, dataMessageManager_);
     connection_->setDelegate(weak_from_this());
     connection_->setReachability(reachability_);
 }

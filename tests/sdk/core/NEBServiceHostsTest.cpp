@@ -127,8 +127,9 @@ TEST_F(TrustedCAFileTest, TheConfiguredAuthorityIsTrustedOnceApplied) {
         testsupport::LogCapture log;
         ::setenv(NEBServiceHosts::kTrustedCAFileVariable, "/nonexistent/ca.pem", 1);
         EXPECT_FALSE(NEBServiceHosts::applyTrustedCAFile());
-        EXPECT_TRUE(log.contains("Cannot read the trusted certificate authorities in "
-                                 "/nonexistent/ca.pem"));
+        EXPECT_TRUE(
+            log.contains("Cannot read the trusted certificate authorities in "
+                         "/nonexistent/ca.pem"));
         EXPECT_EQ(net::TLSSettings::extraCAFile(), "");
     }
 

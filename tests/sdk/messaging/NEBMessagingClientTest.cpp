@@ -34,7 +34,10 @@ protected:
                 return preferences;
             });
     }
-    peers::MessagingServer::Options options() { return {&ca().localhost(), "4242", "secret-4242"}; }
+    peers::MessagingServer::Options options() {
+        return {
+            .identity = &ca().localhost(), .expectedUser = "4242", .expectedToken = "secret-4242"};
+    }
     NEBMessagingConnection::State state() { return client_->connection()->state(); }
 
     std::shared_ptr<NIPReachability> reachability_ = reachability(true);
@@ -73,7 +76,8 @@ TEST(NEBMessagingServiceHostsTest, ServerSettingsAreHostAndOptionalPort) {
         std::optional<std::pair<std::string, uint16_t>> expected;
     };
     const Case cases[] = {
-        {"messaging.example.test", std::pair<std::string, uint16_t>{"messaging.example.test", 5228}},
+        {"messaging.example.test",
+         std::pair<std::string, uint16_t>{"messaging.example.test", 5228}},
         {"127.0.0.1:40000", std::pair<std::string, uint16_t>{"127.0.0.1", 40000}},
         {"[::1]:443", std::pair<std::string, uint16_t>{"::1", 443}},
         {"[::1]", std::pair<std::string, uint16_t>{"::1", 5228}},

@@ -36,15 +36,6 @@ public:
     }
 };
 
-class RecordingDelegate : public NEBMessagingDelegate {
-public:
-    bool respondsToApplicationReceivedRemoteMessage() const override { return true; }
-    void applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) override {
-        received.push_back(message.appData);
-    }
-    std::vector<ns::Dictionary> received;
-};
-
 class NEBMessagingTest : public messagingtest::MessagingTest {
 protected:
     void SetUp() override {
@@ -126,7 +117,7 @@ TEST_F(NEBMessagingTest, TokenNotificationsOfTheWrongKindAreIgnored) {
 }
 
 TEST_F(NEBMessagingTest, ARemoteMessageDelegateCannotBeCleared) {
-    auto delegate = std::make_shared<RecordingDelegate>();
+    auto delegate = std::make_shared<messagingtest::RecordingDelegate>();
     messaging_->setRemoteMessageDelegate(delegate);
     messaging_->setRemoteMessageDelegate(nullptr);
     EXPECT_EQ(messaging_->remoteMessageDelegate(), delegate);

@@ -176,6 +176,21 @@ TEST_F(NEBMessagingTest, ReceiptLogsAnalyticsOncePerMessageAndSkipsSilentDuplica
     EXPECT_EQ(RecordingAnalytics::events, std::vector<std::string>{"ncm:_nf"});
 }
 
+// The push service marks a silent notification with the number 1, not a boolean.
+TEST(NEBMessagingSilentNotifications, AnyTrueContentAvailableMarksThem) {
+    auto silent = [](ns::Value flag) {
+        return NEBMessaging::isAPNSSyncMessage(
+            {{"aps", ns::Value::dict({{"content-available", std::move(flag)}})}});
+    };
+    EXPECT_TRUE(silent(ns::Value(1)));
+    EXPECT_TRUE(silent(ns::Value(true)));
+    EXPECT_TRUE(silent(ns::Value("1")));
+    EXPECT_FALSE(silent(ns::Value(0)));
+    EXPECT_FALSE(silent(ns::Value(false)));
+    EXPECT_FALSE(NEBMessaging::isAPNSSyncMessage({{"aps", ns::Value(1)}}));
+    EXPECT_FALSE(NEBMessaging::isAPNSSyncMessage({{"content-available", ns::Value(1)}}));
+}
+
 TEST_F(NEBMessagingTest, SyncExpirySaturatesInsteadOfWrapping) {
     int64_t far = NEBMessagingSyncMessageManager::expirationTimeForSyncMessage(
         {{"msg.ttl", ns::Value(std::numeric_limits<int64_t>::max())}});

@@ -236,7 +236,7 @@ void NEBMessagingClient::connectionDidRecieveMessage(const mcs::McsDataMessageSt
     auto manager = dataMessageManager_.lock();
     if (!manager) return;
     auto parsed = manager->processPacket(message);
-    if (parsed && !parsed->empty()) manager->didReceiveParsedMessage(*parsed);
+    if (parsed && !parsed->empty()) manager->didReceiveParsedMessage(std::move(*parsed));
 }
 
 int32_t NEBMessagingClient::connectionDidReceiveAckForRmqIds(

@@ -44,8 +44,8 @@ public:
     void setDeviceAuthID(std::string deviceAuthID, std::string secretToken);
 
     std::optional<ns::Dictionary> processPacket(const mcs::McsDataMessageStanza& stanza);
-    void didReceiveParsedMessage(const ns::Dictionary& message);
-    static ns::Dictionary filterInternalNEBMessagingKeysFromMessage(const ns::Dictionary& message);
+    void didReceiveParsedMessage(ns::Dictionary message);
+    static ns::Dictionary filterInternalNEBMessagingKeysFromMessage(ns::Dictionary message);
 
     void sendDataMessageStanza(ns::Dictionary& message);
     void sendDelayedMessages(std::vector<mcs::McsDataMessageStanza> messages);

@@ -21,7 +21,7 @@ public:
     std::vector<std::string> sent;
     int deleted = 0;
 
-    void didReceiveMessage(const ns::Dictionary& message, const std::string& id) override {
+    void didReceiveMessage(ns::Dictionary message, const std::string& id) override {
         received.emplace_back(message, id);
     }
     void willSendDataMessageWithID(const std::string& id,

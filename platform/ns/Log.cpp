@@ -134,6 +134,12 @@ void writeAll(int fd, std::string_view text) {
 
 }  // namespace
 
+std::string Log::escapedForLine(std::string_view text) {
+    std::string out;
+    appendEscapedForLine(out, text);
+    return out;
+}
+
 std::string Log::linePrefix() {
     const double wall = dispatch::Clock::current().wallTime();
     const double whole = std::floor(wall);

@@ -206,6 +206,18 @@ TEST_F(FacadeTest, DefaultTokenRetriesAfterTwelveTwentyFourThirtyEightFiftySixSe
     EXPECT_EQ(registration_->count(), 5u);
 }
 
+// What a server sends is quoted in lines; none of it forges a line or reaches the terminal.
+TEST_F(FacadeTest, LoggedTextIsEscaped) {
+    launch();
+    NEBInstanceIDLoggerError("Unexpected result %@",
+                             std::string("x\n<NEBInstanceID/ERROR> forged\x1b[2J"));
+    EXPECT_TRUE(
+        recorder_->contains("Unexpected result x\\n<NEBInstanceID/ERROR> forged\\u001B[2J"));
+    for (const auto& line : recorder_->lines()) {
+        EXPECT_EQ(line.find_first_of("\n\x1b"), std::string::npos) << line;
+    }
+}
+
 TEST_F(FacadeTest, DefaultTokenFetchedBeforeTheDeviceTokenIsFetchedAgainWithIt) {
     registerMessaging();
     auto instance = launch();

@@ -94,6 +94,13 @@ TEST_F(NEBMessagingTest, TopicFrontsNeedATokenAndAValidName) {
     EXPECT_EQ(log_->count("Cannot parse topic name /topics/a b. Will not subscribe."), 1u);
     messaging_->unsubscribeFromTopic("x/y");
     EXPECT_EQ(log_->count("Cannot parse topic name x/y. Will not unsubscribe."), 1u);
+    // A name that would forge a line, or reach the terminal, is written escaped.
+    messaging_->subscribeToTopic("x\n2026-01-01 00:00:00: <NEBMessaging/ERROR> forged\x1b[2J");
+    EXPECT_EQ(log_->count("Cannot parse topic name x\\n2026-01-01 00:00:00: "
+                          "<NEBMessaging/ERROR> forged\\u001B[2J. Will not subscribe."),
+              1u);
+    EXPECT_EQ(log_->count("\n"), 0u);
+    EXPECT_EQ(log_->count("\x1b"), 0u);
 
     // From a background thread the work waits for the main loop.
     std::thread([&] { messaging_->subscribeToTopic("/topics/sport"); }).join();

@@ -179,6 +179,18 @@ TEST_F(NEBMessagingRmqManagerTest, BatchedDeleteCountsEveryBatch) {
     EXPECT_EQ(manager->unackedS2dRmqIds(), std::vector<std::string>{"b"});
 }
 
+// A message received twice (through the push service and the socket, or sent again) is
+// reported once in the next login; a file that already holds an id twice reads it once.
+TEST_F(NEBMessagingRmqManagerTest, ReceivedIdsAreKeptOnce) {
+    auto manager = open();
+    for (const char* id : {"a", "b", "a", "a"}) EXPECT_TRUE(manager->saveS2dMessageWithRmqId(id));
+    EXPECT_EQ(manager->unackedS2dRmqIds(), (std::vector<std::string>{"a", "b"}));
+    exec(supportPath(), "INSERT INTO s2dRmqIds_1 (rmq_id) VALUES ('b')");
+    EXPECT_EQ(manager->unackedS2dRmqIds(), (std::vector<std::string>{"a", "b"}));
+    manager->removeS2dIds({"b"});
+    EXPECT_EQ(manager->unackedS2dRmqIds(), std::vector<std::string>{"a"});
+}
+
 TEST_F(NEBMessagingRmqManagerTest, SyncMessagesAreFoundByExactIdAndSwept) {
     auto manager = open();
     int64_t now = NEBMessagingTimestampSeconds();

@@ -370,6 +370,7 @@ void NEBMessaging::setupDataMessageManager() {
     dataMessageManager_ = std::make_shared<NEBMessagingDataMessageManager>(
         receiver_, client_, rmq2Manager_, syncMessageManager_);
     dataMessageManager_->refreshDelayedMessages();
+    dataMessageManager_->setMessaging(weak_from_this());
     client_->setDataMessageManager(dataMessageManager_);
 }
 

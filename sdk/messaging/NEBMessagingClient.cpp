@@ -162,6 +162,20 @@ void NEBMessagingClient::cancelAllRequests() {
 void NEBMessagingClient::updateSubscriptionWithToken(
     const std::string& token, const std::string& topic, const ns::Dictionary& options,
     bool shouldDelete, std::function<void(std::optional<ns::Error>)> handler) {
+    // The outcome is logged before the caller hears it.
+    handler = [topic, shouldDelete, handler = std::move(handler)](std::optional<ns::Error> error) {
+        if (error) {
+            NEBMessagingSharedLogger().logFuncError("updateSubscriptionWithToken",
+                                                    "Failed to subscribe to topic %@", topic);
+        } else {
+            NEBMessagingSharedLogger().logFuncInfo("updateSubscriptionWithToken",
+                                                   shouldDelete
+                                                       ? "Successfully unsubscribed from topic %@"
+                                                       : "Successfully subscribed to topic %@",
+                                                   topic);
+        }
+        handler(std::move(error));
+    };
     if (!registrar_.tryToLoadValidCheckinInfo()) {
         handler(errorWithMsgErrorCode(kErrorMissingCheckin));
         return;

@@ -2,9 +2,11 @@
 
 #include <cmath>
 
+#include "platform/ns/Format.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/UTF16.h"
+#include "sdk/messaging/NEBMessaging.h"
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingConnection.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
@@ -256,7 +258,8 @@ void NEBMessagingDataMessageManager::sendDataMessageStanza(ns::Dictionary& messa
     if (delayedMessagesQueue_) sendDelayedMessages(delayedMessagesQueue_->removeDelayedMessages());
     if (tryToSendDataMessageStanza(stanza)) return;
     if (persistent) {
-        NEBMessagingSharedLogger().logFuncDebug(__func__, "Queued message: %@", id);
+        if (auto messaging = messaging_.lock())
+            messaging->addEvent(ns::format("Queued message: %@", id));
     } else {
         willSendDataMessageFail(id, kErrorNoConnection);
     }

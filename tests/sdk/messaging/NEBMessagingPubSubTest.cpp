@@ -132,12 +132,17 @@ TEST_F(NEBMessagingPubSubTest, SubscribeSendsTheFormAndASecondOneIsAnsweredFromT
     EXPECT_TRUE(server_->requests()[1].body.ends_with("&delete=true"));
     EXPECT_FALSE(subscribe("/topics/news").error);
     EXPECT_EQ(server_->requestCount(), 3u);
+    // Each request's outcome is logged; the cache's answer made no request and logs nothing.
+    EXPECT_EQ(log_->count("Successfully subscribed to topic /topics/news"), 2u);
+    EXPECT_EQ(log_->count("Successfully unsubscribed from topic /topics/news"), 1u);
+    EXPECT_EQ(log_->count("Failed to subscribe"), 0u);
 }
 
 TEST_F(NEBMessagingPubSubTest, ServerRefusalsAreErrors) {
     server_->on("POST", "/iid/register", HttpResponse::text(200, "Error=INVALID_PARAMETERS"));
     server_->on("POST", "/iid/register", HttpResponse::text(500, "token=/topics/b"));
     EXPECT_EQ(subscribe("/topics/a").error->code(), 0);
+    EXPECT_EQ(log_->count("Failed to subscribe to topic /topics/a"), 1u);
     // Only the body counts: a failing status with a token body is taken as the answer.
     EXPECT_FALSE(subscribe("/topics/b").error);
     EXPECT_EQ(subscribe("/topics/a b").error->code(), NEBMessagingPubSub::kErrorInvalidTopic);
@@ -184,6 +189,7 @@ TEST_F(NEBMessagingPubSubTest, MissingCredentialsAnswer501) {
     pubsub->subscribeWithToken("T", "/topics/a", {}, outcome.handler());
     ASSERT_TRUE(runUntil([&] { return outcome.done; }));
     EXPECT_EQ(outcome.error->code(), 501);
+    EXPECT_EQ(log_->count("Failed to subscribe to topic /topics/a"), 1u);
 }
 
 }  // namespace

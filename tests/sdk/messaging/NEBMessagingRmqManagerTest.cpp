@@ -212,6 +212,13 @@ TEST_F(NEBMessagingRmqManagerTest, SyncMessagesAreFoundByExactIdAndSwept) {
     EXPECT_TRUE(manager->querySyncMessageWithRmqID(quoted));
     EXPECT_TRUE(manager->deleteSyncMessageWithRmqID(quoted));
     EXPECT_FALSE(manager->deleteSyncMessageWithRmqID(quoted));
+
+    // A record describes itself with its expiry as a date (and, as it always has, no closing
+    // parenthesis).
+    ASSERT_TRUE(manager->saveSyncMessageWithRmqID("m1", 978307261, false, true));
+    EXPECT_EQ(manager->querySyncMessageWithRmqID("m1")->description(),
+              "NEBMessagingPersistentSyncMessage: (rmqID: m1, apns: 0, mcs: 1, expiry: "
+              "2001-01-01 00:01:01 +0000");
 }
 
 TEST_F(NEBMessagingRmqManagerTest, DamagedFileStartsAgainButABusyOneIsKept) {

@@ -15,6 +15,7 @@
 #include "sdk/core/NEBAnalyticsStarting.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/messaging/NEBMessagingClient.h"
+#include "sdk/messaging/NEBMessagingDataMessageManager.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
 #include "sdk/messaging/NEBMessagingReceiver.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
@@ -149,6 +150,19 @@ TEST_F(NEBMessagingTest, DebugEventsKeepTheNewest199) {
     ASSERT_EQ(events.size(), 199u);
     EXPECT_TRUE(events.front().ends_with(":1:0:e199")) << events.front();
     EXPECT_TRUE(events.back().ends_with(":e1"));
+}
+
+// A stored message that waits for a connection shows in the debug events; one that cannot
+// wait (no time to live) does not.
+TEST_F(NEBMessagingTest, AStoredMessageWaitingForTheConnectionIsADebugEvent) {
+    reachability_->callbackWithFlags(0);
+    messaging_->dataMessageManager()->setDeviceAuthID("4242", "secret-4242");
+    messaging_->sendMessage({{"k", ns::Value("v")}}, "to@example.test", std::string("m-1"), 60);
+    auto events = messaging_->debugEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_TRUE(events.front().ends_with(":0:0:Queued message: m-1")) << events.front();
+    messaging_->sendMessage({{"k", ns::Value("v")}}, "to@example.test", std::string("m-2"), 0);
+    EXPECT_EQ(messaging_->debugEvents().size(), 1u);
 }
 
 // Analytics is logged once per message id and process; a silent push already seen on the

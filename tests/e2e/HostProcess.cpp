@@ -1,5 +1,7 @@
 #include "tests/e2e/HostProcess.h"
 
+#ifdef HYB_HOST_EXECUTABLE
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,22 +14,18 @@
 #include <string_view>
 #include <utility>
 
-#ifdef HYB_HOST_EXECUTABLE
-
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string nameOf(const std::string& entry) {
-    return entry.substr(0, entry.find('='));
+std::string nameOf(std::string_view entry) {
+    return std::string(entry.substr(0, entry.find('=')));
 }
 
 }  // namespace
 
 HostProcess::HostProcess(const std::string& sandbox, const Launch& launch) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
     const fs::path root(HYB_SOURCE_DIR);
     const std::string bundle = sandbox + "/bundle";
     if (!fs::exists(bundle)) {
@@ -35,26 +33,38 @@ HostProcess::HostProcess(const std::string& sandbox, const Launch& launch) {
         if (!fs::exists(bundle + "/www/hybrid.js"))
             fs::copy_file(root / "examples/bundle/www/hybrid.js", bundle + "/www/hybrid.js");
     }
+    start(bundle, sandbox, launch.arguments, launch.environment);
+}
+
+HostProcess::HostProcess(const std::string& bundle, const std::string& sandbox,
+                         const std::vector<std::string>& arguments) {
+    start(bundle, sandbox, arguments, {});
+}
+
+void HostProcess::start(const std::string& bundle, const std::string& sandbox,
+                        const std::vector<std::string>& arguments,
+                        const std::vector<std::string>& extraEnvironment) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return;
     // What the libraries under the web view keep until exit is no concern of these cases.
     // A thread that takes signals is there before main(), as in some runs of the engine.
     std::vector<std::string> environment{"ASAN_OPTIONS=detect_leaks=0",
                                          "LD_PRELOAD=" HYB_EARLY_THREAD_MODULE};
-    environment.insert(environment.end(), launch.environment.begin(), launch.environment.end());
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     for (char** entry = environ; *entry; ++entry) {
-        const std::string text(*entry);
+        const std::string_view text(*entry);
         bool replaced = false;
         for (const auto& own : environment) replaced = replaced || nameOf(own) == nameOf(text);
         // The keychain stays in the sandbox, whatever the suite's environment says.
-        if (!replaced && nameOf(text) != "HYB_KEYCHAIN_DIR") environment.push_back(text);
+        if (!replaced && nameOf(text) != "HYB_KEYCHAIN_DIR") environment.emplace_back(text);
     }
     std::vector<char*> envp;
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::vector<std::string> arguments{HYB_HOST_EXECUTABLE, "--bundle", bundle, "--sandbox",
-                                       sandbox};
-    arguments.insert(arguments.end(), launch.arguments.begin(), launch.arguments.end());
+    std::vector<std::string> words{HYB_HOST_EXECUTABLE, "--bundle", bundle, "--sandbox", sandbox};
+    words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
+    for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {

@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-// The host program run as a user runs it, with a bundle copied into its sandbox (given the
-// example bundle's bridge script, the one copy of it, when it has none), its standard output
-// and error read through one pipe. Several runs on the same sandbox see what the earlier ones kept.
+#ifdef HYB_HOST_EXECUTABLE
+
+// The host program, started with a bundle, a sandbox and further arguments, its standard
+// output and error read through one pipe. It is killed when the object goes.
 class HostProcess {
 public:
+    // A bundle copied into the sandbox (given the example bundle's bridge script, the one copy
+    // of it, when it has none), once: later runs on the same sandbox find it there.
     struct Launch {
         // The bundle's folder, from the source root.
         std::string bundle = "tests/fixtures/bundle";
@@ -20,8 +23,12 @@ public:
         std::vector<std::string> environment;
     };
 
+    // The fixture bundle with the example bundle's bridge script, copied into the sandbox.
     explicit HostProcess(const std::string& sandbox) : HostProcess(sandbox, Launch()) {}
     HostProcess(const std::string& sandbox, const Launch& launch);
+    // The bundle where it is.
+    HostProcess(const std::string& bundle, const std::string& sandbox,
+                const std::vector<std::string>& arguments);
     ~HostProcess();
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
@@ -39,7 +46,13 @@ public:
     const std::string& output() const { return output_; }
 
 private:
+    void start(const std::string& bundle, const std::string& sandbox,
+               const std::vector<std::string>& arguments,
+               const std::vector<std::string>& environment);
+
     pid_t pid_ = -1;
     int fd_ = -1;
     std::string output_;
 };
+
+#endif

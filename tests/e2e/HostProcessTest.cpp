@@ -1,10 +1,11 @@
+#include "tests/e2e/HostProcess.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <string>
 
-#include "tests/e2e/HostProcess.h"
 #include "tests/support/TempDir.h"
 
 #ifdef HYB_HOST_EXECUTABLE

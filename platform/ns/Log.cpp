@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -140,6 +141,33 @@ std::string Log::escapedForLine(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// Per-thread caches of a line's prefix. Plain arrays, which nothing destroys: lines are still
+// written by exit-time handlers, after a thread's objects with destructors have gone.
+struct StampCache {
+    time_t second = -1;
+    char text[32] = {};
+    size_t length = 0;
+};
+struct ProcessCache {
+    int processID = -1;
+    char name[96] = {};
+    size_t nameLength = 0;
+    char text[160] = {};
+    size_t length = 0;
+};
+thread_local StampCache stampCache;
+thread_local ProcessCache processCache;
+
+// " name[pid:tid] ".
+std::string processPart(const std::string& name, int processID) {
+    return " " + name + "[" + std::to_string(processID) + ":" +
+           std::to_string(static_cast<long>(::syscall(SYS_gettid))) + "] ";
+}
+
+}  // namespace
+
 std::string Log::linePrefix() {
     const double wall = dispatch::Clock::current().wallTime();
     const double whole = std::floor(wall);
@@ -147,35 +175,43 @@ std::string Log::linePrefix() {
     const auto millis = static_cast<int>((wall - whole) * 1000.0);
     // Most lines fall in the same second as the line before on their thread: the local time
     // is worked out once a second, and the process's part once a thread.
-    thread_local time_t stampSecond = -1;
-    thread_local std::string stamp;
-    if (seconds != stampSecond) {
+    StampCache& stamp = stampCache;
+    if (seconds != stamp.second) {
         struct tm local {};
         localtime_r(&seconds, &local);
-        char text[32];
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.", local.tm_year + 1900,
-                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-        stamp = text;
-        stampSecond = seconds;
+        const int n = std::snprintf(stamp.text, sizeof stamp.text, "%04d-%02d-%02d %02d:%02d:%02d.",
+                                    local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                    local.tm_hour, local.tm_min, local.tm_sec);
+        stamp.length = n > 0 ? std::min(static_cast<size_t>(n), sizeof stamp.text - 1) : 0;
+        stamp.second = seconds;
     }
-    thread_local std::string process;
-    thread_local std::string processName;
-    thread_local int processID = -1;
     auto& info = ProcessInfo::processInfo();
-    std::string name = info.processName();
-    if (processID != info.processIdentifier() || name != processName) {
-        processID = info.processIdentifier();
-        processName = std::move(name);
-        process = " " + processName + "[" + std::to_string(processID) + ":" +
-                  std::to_string(static_cast<long>(::syscall(SYS_gettid))) + "] ";
+    const std::string name = info.processName();
+    const int processID = info.processIdentifier();
+    ProcessCache& process = processCache;
+    std::string_view processText;
+    std::string uncached;
+    if (process.processID == processID &&
+        std::string_view(process.name, process.nameLength) == name) {
+        processText = std::string_view(process.text, process.length);
+    } else {
+        uncached = processPart(name, processID);
+        processText = uncached;
+        if (name.size() < sizeof process.name && uncached.size() < sizeof process.text) {
+            std::memcpy(process.name, name.data(), name.size());
+            process.nameLength = name.size();
+            std::memcpy(process.text, uncached.data(), uncached.size());
+            process.length = uncached.size();
+            process.processID = processID;
+        }
     }
     std::string prefix;
-    prefix.reserve(stamp.size() + 3 + process.size());
-    prefix.append(stamp);
+    prefix.reserve(stamp.length + 3 + processText.size());
+    prefix.append(stamp.text, stamp.length);
     prefix.push_back(static_cast<char>('0' + millis / 100));
     prefix.push_back(static_cast<char>('0' + millis / 10 % 10));
     prefix.push_back(static_cast<char>('0' + millis % 10));
-    prefix.append(process);
+    prefix.append(processText);
     return prefix;
 }
 

@@ -219,17 +219,14 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     if (options.camera && !av::Camera::configure(*options.camera)) {
         return usageError("cannot use " + *options.camera + " as the camera");
     }
-<<<<<<< HEAD
     // Without a choice, the machine's own camera and microphone, when it has them.
     if (!options.camera) av::Camera::attachFirstDevice();
     if (!options.microphone) av::Microphone::attachFirstDevice();
-=======
     // The push service answers registrations with this installation's device token.
     svc::PushService::install(ui::Application::shared(),
                               svc::PushService::deviceTokenForInstallation(ns::Sandbox::root()));
     PushLaunchNotifications::setNotifications(options.openedNotifications,
                                               options.remoteNotifications);
->>>>>>> main
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
     ui::Application::shared().setURLOpener(HYBDesktopURLOpener::open);

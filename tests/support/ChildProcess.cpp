@@ -99,6 +99,24 @@ int runProgram(const std::vector<std::string>& argv) {
     return waitFor(pid);
 }
 
+int runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+               const std::string& outputPath) {
+    std::vector<std::string> args = argv;
+    std::vector<std::string> env = environment;
+    std::vector<char*> argPointers = pointersTo(args);
+    std::vector<char*> envPointers = pointersTo(env);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawnp(&pid, argPointers[0], &actions, nullptr, argPointers.data(),
+                                       envPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? waitFor(pid) : -1;
+}
+
 ChildRegistration::ChildRegistration(const char* name, ChildBody body) {
     bodies()[name] = body;
 }

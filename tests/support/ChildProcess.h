@@ -10,6 +10,10 @@ namespace testsupport {
 // Runs a program (found on PATH) to its end and answers its exit status, or 128 + the signal
 // that ended it, or -1 when it could not be started. The child inherits stdout and stderr.
 int runProgram(const std::vector<std::string>& argv);
+// The same with the given environment (NAME=value each), standard output and error both
+// written to the file at `outputPath`.
+int runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+               const std::string& outputPath);
 
 // The body of a child process that a test starts, run in a fresh copy of the test binary.
 // `signalFd` is the descriptor that the test handed to startChild (a pipe's write end, say);

@@ -34,6 +34,7 @@
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
 #include "plugins/device_storage/HYBFileClasses.h"
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
+#include "plugins/media_browser/HYBBarcodeScanner.h"
 #include "plugins/media_browser/HYBDesktopURLOpener.h"
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
@@ -170,6 +171,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBSQLiteDeviceClasses::registerClasses(registry);
     HYBMediaBrowserClasses::registerClasses(registry);
     HYBMediaClasses::registerClasses(registry);
+    HYBBarcodeScanner::registerClasses(registry);
     NCMPushClasses::registerClasses(registry);
     NEBMessaging::registerClasses(registry);
     HybridSalPlugin::registerClasses(registry);
@@ -202,7 +204,8 @@ std::string CompositionRoot::helpText() {
            "17.0)\n"
            "  --exit-after-load              leave once the start page has loaded\n"
            "  --microphone tone:HZ|wav:FILE  what the microphone hears: a tone or a WAV file\n"
-           "  --camera FILE                  what the camera sees: an image or a video file\n"
+           "  --camera FILE|DIR              what the camera sees: an image, a video, or the "
+           "newest image in a folder\n"
            "  --help                         print this help and leave\n";
 }
 
@@ -225,7 +228,7 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
             {"--bundle", "a folder"},
             {"--sandbox", "a folder"},
             {"--microphone", "a source"},
-            {"--camera", "a file"},
+            {"--camera", "a file or folder"},
             {"--system-version", "a version"}};
         const auto named = kValueNames.find(argument);
         if (named == kValueNames.end()) return usageError("unknown argument " + argument);
@@ -245,7 +248,9 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
                 return usageError(given + ": neither tone:HZ nor wav: and a file");
             options.microphone = value;
         } else if (argument == "--camera") {
-            if (!isRegularFile(value)) return usageError(given + ": no such file");
+            std::error_code ec;
+            if (!isRegularFile(value) && !std::filesystem::is_directory(value, ec))
+                return usageError(given + ": no such file or folder");
             options.camera = value;
         } else {
             if (!isVersion(value)) return usageError(given + ": not a version such as 17.0");

@@ -25,7 +25,7 @@ public:
         std::optional<std::string> systemVersion;
         // The sound the recorder hears: "tone:HZ" or "wav:PATH".
         std::optional<std::string> microphone = std::nullopt;
-        // What the camera sees: a still image or a video file.
+        // What the camera sees: a still image, a video file, or a folder's newest image.
         std::optional<std::string> camera = std::nullopt;
         // --help: print helpText() and do nothing else.
         bool help = false;
@@ -33,7 +33,7 @@ public:
 
     static constexpr const char* kUsage =
         "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--system-version X.Y] "
-        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE] [--help]";
+        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE|DIR] [--help]";
     // kUsage and one line for each option.
     static std::string helpText();
     // The application delegate class that the application loop is started with.

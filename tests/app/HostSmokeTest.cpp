@@ -115,6 +115,10 @@ TEST(CompositionRoot, ReadsItsCommandLine) {
     EXPECT_EQ(sources->microphone, "tone:220");
     EXPECT_EQ(sources->camera, picture);
 
+    auto folder = CompositionRoot::parseArguments({"--camera", dir.str()}, exe);
+    ASSERT_TRUE(folder) << folder.error().localizedDescription();
+    EXPECT_EQ(folder->camera, dir.str());
+
     // Help wins over everything else, mistakes included.
     auto help = CompositionRoot::parseArguments({"--verbose", "--help"}, exe);
     ASSERT_TRUE(help);

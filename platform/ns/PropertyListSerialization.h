@@ -23,8 +23,8 @@ namespace ns {
 // dictionary {"CF$UID": n}, as the XML form shows it.
 //
 // Reading detects the format; empty or malformed input, values out of range and input nested
-// deeper than kMaxDepth arrays and dictionaries are errors (code 3840), and so is writing a
-// value nested deeper than that.
+// deeper than kMaxDepth arrays and dictionaries are errors (code 3840). Writing a value nested
+// deeper than that is refused (code 3851), since no reader here would take it back.
 class PropertyListSerialization {
 public:
     enum class Format { XML, Binary };

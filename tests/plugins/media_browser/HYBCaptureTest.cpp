@@ -65,6 +65,8 @@ protected:
     void SetUp() override {
         MediaFixture::SetUp();
         av::Microphone::setShared(av::Microphone::tone(440));
+        // Each case starts without a camera, whatever an earlier one attached.
+        av::Camera::setShared(nullptr);
         attach(*plugin_);
     }
 
@@ -85,6 +87,11 @@ protected:
     // Advances the manual clock in the recorder's steps, running what falls due.
     void advance(dispatch::Duration by) {
         for (auto step = 0ns; step < by; step += 100ms) loop().advanceBy(100ms);
+    }
+
+    void TearDown() override {
+        av::Camera::setShared(nullptr);
+        MediaFixture::TearDown();
     }
 
     std::shared_ptr<HYBCapture> plugin_ = std::make_shared<HYBCapture>();

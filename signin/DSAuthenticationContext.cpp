@@ -14,8 +14,8 @@ bool refuseBlankAuthority(const std::optional<std::string>& authority, DSErrorOu
     DSLogger::log(DS_LOG_LEVEL_ERROR, nullptr, "InvalidArgumentError: authority",
                   DS_ERROR_DEVELOPER_INVALID_ARGUMENT, DSLogger::functionAndLine(where),
                   std::nullopt);
-    dsSetError(error,
-               DSAuthenticationError::errorFromArgument(authority, "authority", std::nullopt));
+    dsSetError(error, DSAuthenticationError::errorFromArgument(dsWithoutUserInfo(authority),
+                                                               "authority", std::nullopt));
     return true;
 }
 
@@ -28,8 +28,8 @@ std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthor
     const std::optional<std::string>& authority, bool validateAuthority,
     std::shared_ptr<DSTokenCacheDataSource> tokenCache, DSErrorOut error) {
     if (dsIsStringNilOrBlank(authority)) {
-        dsSetError(error,
-                   DSAuthenticationError::errorFromArgument(authority, "authority", std::nullopt));
+        dsSetError(error, DSAuthenticationError::errorFromArgument(dsWithoutUserInfo(authority),
+                                                                   "authority", std::nullopt));
         return nullptr;
     }
     if (!tokenCache) {

@@ -309,8 +309,8 @@ void DSAuthenticationRequest::sendTokenRequest(std::map<std::string, std::string
     const std::string endpoint = tokenEndpoint();
     const std::optional<ns::URL> url = ns::URL::parse(endpoint);
     if (!url) {
-        finishWithError(DSAuthenticationError::errorFromArgument(requestParams_->authority(),
-                                                                 "authority", correlationId()));
+        finishWithError(DSAuthenticationError::errorFromArgument(
+            dsWithoutUserInfo(requestParams_->authority()), "authority", correlationId()));
         return;
     }
     DSLogger::log(DS_LOG_LEVEL_VERBOSE, nullptr, "Token request", 0, endpoint, correlationId());

@@ -5,6 +5,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Exception.h"
+#include "platform/ns/FaultSeam.h"
 #include "platform/ns/Format.h"
 #include "platform/sec/SecItem.h"
 #include "signin/DSKeychainUtil.h"
@@ -375,8 +376,9 @@ bool DSKeychainTokenCache::cleanTombstoneIfNecessary() {
         if (tombstone->expiresOn() && *tombstone->expiresOn() >= now) continue;
         std::shared_ptr<const DSTokenCacheKey> key = tombstone->extractKey();
         if (!key) continue;
-        // The slot is read again under the writers' lock: a live token written there since
-        // the list was made must not go with the tombstone it replaced.
+        ns::passTestPoint(kPurgeListedPoint);
+        // The slot is read again under the writers' lock: a live token, or a new tombstone,
+        // written there since the list was made must not go with the tombstone it replaced.
         std::lock_guard lock(*lock_);
         std::optional<ns::Array> current =
             keychainItemsWithKey(key.get(), tombstone->storageUserId(), nullptr);
@@ -384,6 +386,7 @@ bool DSKeychainTokenCache::cleanTombstoneIfNecessary() {
         std::shared_ptr<DSTokenCacheItem> stored = itemFromKeychainAttributes(current->front());
         if (!stored || !stored->tombstone()) continue;
         if (stored->expiresOn() && *stored->expiresOn() >= now) continue;
+        ns::passTestPoint(kPurgeDeletingPoint);
         deleteItem(stored.get(), nullptr);
     }
     return true;

@@ -22,6 +22,10 @@ public:
     static constexpr const char* kBlankResourceName = "CC3513A0-0E69-4B4D-97FC-DFB6C91EE132";
     static constexpr const char* kCleanTimeService = "NextTombstoneCleanTime";
     static constexpr double kCleanInterval = 86400;
+    // Where the purge has listed the tombstones, and where it is about to delete one that it
+    // read again under the writers' lock (see ns::passTestPoint).
+    static constexpr const char* kPurgeListedPoint = "DSKeychainTokenCache.purge.listed";
+    static constexpr const char* kPurgeDeletingPoint = "DSKeychainTokenCache.purge.deleting";
 
     static std::string defaultKeychainGroup();
     // Raises once the default cache exists; nothing means the main bundle's identifier.

@@ -109,3 +109,14 @@ std::string dsLowercase(std::string_view text) {
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return out;
 }
+
+std::optional<std::string> dsWithoutUserInfo(const std::optional<std::string>& url) {
+    if (!url) return url;
+    const size_t scheme = url->find("://");
+    if (scheme == std::string::npos) return url;
+    const size_t start = scheme + 3;
+    const size_t end = std::min(url->find_first_of("/?#", start), url->size());
+    const size_t at = url->rfind('@', end == 0 ? 0 : end - 1);
+    if (at == std::string::npos || at < start) return url;
+    return url->substr(0, start) + url->substr(at + 1);
+}

@@ -35,5 +35,8 @@ std::string Base64EncodeData(const ns::Data& data);
 std::string dsURLFormEncode(const std::map<std::string, std::string>& pairs);
 // Two absent texts are the same; an absent and a present one are not.
 bool dsSame(const std::optional<std::string>& a, const std::optional<std::string>& b);
+// A URL text as it may be logged: any user information ("user:password@") before its host is
+// taken out; the rest, and texts that are not URLs, stay as they are.
+std::optional<std::string> dsWithoutUserInfo(const std::optional<std::string>& url);
 // Lower case of ASCII letters (identifiers, hosts, GUIDs).
 std::string dsLowercase(std::string_view text);

@@ -19,9 +19,21 @@ std::map<std::string, std::shared_ptr<DSAuthenticationContext>>& contexts() {
     return registry;
 }
 
+// What a refused argument was, for the error's details (which are logged): its kind only,
+// since the page may have put anything in it, an authority with its user information included.
+std::string kindOf(const ns::Value& value) {
+    if (value.isNull()) return "(null)";
+    if (value.isBool()) return "(a boolean)";
+    if (value.isNumber()) return "(a number)";
+    if (value.isString()) return "(a text)";
+    if (value.isArray()) return "(an array)";
+    if (value.isDictionary()) return "(an object)";
+    return "(a value of another kind)";
+}
+
 DSAuthenticationError wrongArgument(size_t index, const ns::Value& value) {
     return DSAuthenticationError::errorFromArgument(
-        value.description(), "argument " + std::to_string(index), std::nullopt);
+        kindOf(value), "argument " + std::to_string(index), std::nullopt);
 }
 
 // A text argument: nothing for null or an absent position; any other kind is refused.

@@ -208,3 +208,24 @@ void DSAuthenticationContext::acquireTokenForAssertion(const std::optional<std::
         "userId:completionBlock:]",
         "6", std::move(completionBlock));
 }
+
+std::shared_ptr<wk::WebView> DSAuthenticationContext::webView() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return webView_.lock();
+}
+
+void DSAuthenticationContext::setWebView(const std::shared_ptr<wk::WebView>& webView) {
+    std::lock_guard<std::mutex> guard(lock_);
+    webView_ = webView;
+}
+
+std::shared_ptr<ui::ViewController> DSAuthenticationContext::parentController() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return parentController_.lock();
+}
+
+void DSAuthenticationContext::setParentController(
+    const std::shared_ptr<ui::ViewController>& controller) {
+    std::lock_guard<std::mutex> guard(lock_);
+    parentController_ = controller;
+}

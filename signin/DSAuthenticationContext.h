@@ -15,6 +15,21 @@
 
 class DSAuthenticationRequest;
 
+namespace ui {
+class ViewController;
+}  // namespace ui
+namespace wk {
+class WebView;
+}  // namespace wk
+
+// What an interactive request shows its sign-in page with (the values are ours to give).
+enum DSPromptBehavior : int32_t {
+    DS_PROMPT_AUTO = 0,             // a cached or refreshed token if there is one, else the page
+    DS_PROMPT_ALWAYS = 1,           // the page, asking for the credentials again
+    DS_PROMPT_REFRESH_SESSION = 2,  // the page, asking the service to refresh the session
+    DS_FORCE_PROMPT = 3,            // the page, asking for the credentials again
+};
+
 // The library's entry object for one authority: what every token request for it shares, and
 // the acquire operations that start those requests.
 class DSAuthenticationContext : public std::enable_shared_from_this<DSAuthenticationContext>,
@@ -48,6 +63,12 @@ public:
     std::optional<ns::UUID> correlationId() const;
     void setCorrelationId(const std::optional<ns::UUID>& v);
     std::optional<std::string> component() const override { return logComponent(); }
+    // Where the interactive sign-in shows its page: in this web view when set, else over this
+    // controller when set, else in a window of its own. Both go away with their owners.
+    std::shared_ptr<wk::WebView> webView() const;
+    void setWebView(const std::shared_ptr<wk::WebView>& webView);
+    std::shared_ptr<ui::ViewController> parentController() const;
+    void setParentController(const std::shared_ptr<ui::ViewController>& controller);
 
     void acquireTokenSilentWithResource(const std::optional<std::string>& resource,
                                         const std::optional<std::string>& clientId,
@@ -93,4 +114,6 @@ private:
     std::shared_ptr<DSTokenCacheAccessor> tokenCacheStore_;
     std::optional<std::string> logComponent_;
     std::optional<ns::UUID> correlationId_;
+    std::weak_ptr<wk::WebView> webView_;
+    std::weak_ptr<ui::ViewController> parentController_;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/ns/PercentEncoding.h"
 #include "platform/ns/UTF8.h"
 #include "platform/sec/Digest.h"
 
@@ -97,6 +98,40 @@ std::string dsURLFormEncode(const std::map<std::string, std::string>& pairs) {
         out += formEscape(name) + "=" + formEscape(value);
     }
     return out;
+}
+
+std::string dsURLFormEncodePairs(const DSFormPairs& pairs) {
+    std::string out;
+    for (const auto& [name, value] : pairs) {
+        if (!out.empty()) out.push_back('&');
+        out += formEscape(name) + "=" + formEscape(value);
+    }
+    return out;
+}
+
+DSFormPairs dsURLFormDecode(std::string_view text) {
+    auto decode = [](std::string_view piece) {
+        std::string plus(piece);
+        std::replace(plus.begin(), plus.end(), '+', ' ');
+        return ns::percentDecodeOrKeep(plus);
+    };
+    DSFormPairs pairs;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('&', start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view piece = text.substr(start, end - start);
+        if (!piece.empty()) {
+            const size_t eq = piece.find('=');
+            if (eq == std::string_view::npos) {
+                pairs.emplace_back(decode(piece), "");
+            } else {
+                pairs.emplace_back(decode(piece.substr(0, eq)), decode(piece.substr(eq + 1)));
+            }
+        }
+        start = end + 1;
+    }
+    return pairs;
 }
 
 bool dsSame(const std::optional<std::string>& a, const std::optional<std::string>& b) {

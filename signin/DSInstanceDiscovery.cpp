@@ -281,17 +281,31 @@ std::optional<DSAuthenticationError> DSInstanceDiscovery::processWebReponse(
 
 std::optional<std::string> DSInstanceDiscovery::canonicalizeAuthority(
     const std::optional<std::string>& authority) {
+    // Every cache look-up asks this of its context's one authority: each thread keeps the
+    // last answer that was a canonical form.
+    thread_local std::string lastAuthority, lastCanonical;
+    if (authority && !lastAuthority.empty() && *authority == lastAuthority) return lastCanonical;
+    std::optional<std::string> canonical = canonicalForm(authority);
+    if (canonical && authority) {
+        lastAuthority = *authority;
+        lastCanonical = *canonical;
+    }
+    return canonical;
+}
+
+std::optional<std::string> DSInstanceDiscovery::canonicalForm(
+    const std::optional<std::string>& authority) {
     if (dsIsStringNilOrBlank(authority)) return std::nullopt;
     const std::string text = dsLowercase(dsTrimmedString(*authority));
     if (!ns::URL::parse(text)) {
         DSLogger::logFormat(DS_LOG_LEVEL_WARN, nullptr, "The authority is not a valid URL", 0,
-                            std::nullopt, nullptr, "Authority %@", *authority);
+                            std::nullopt, nullptr, "Authority %@", *dsWithoutUserInfo(authority));
         return std::nullopt;
     }
     std::optional<ns::URL> url = parseAuthority(text);
     if (!url) {
         DSLogger::logFormat(DS_LOG_LEVEL_WARN, nullptr, "Non HTTPS protocol for the authority", 0,
-                            std::nullopt, nullptr, "Authority %@", *authority);
+                            std::nullopt, nullptr, "Authority %@", *dsWithoutUserInfo(authority));
         return std::nullopt;
     }
     const std::vector<std::string> parts = url->pathComponents();

@@ -51,6 +51,8 @@ public:
                                                   const std::optional<std::string>& userId,
                                                   DSErrorOut error) const;
     std::shared_ptr<DSTokenCacheItem> itemFromKeychainAttributes(const ns::Value& attributes) const;
+    // The item archived in an item's value data (nothing: no data, logged as missing).
+    std::shared_ptr<DSTokenCacheItem> itemFromKeychainData(const ns::Data* data) const;
 
     std::optional<DSTokenCacheItems> getItemsWithKey(const DSTokenCacheKey* key,
                                                      const std::optional<std::string>& userId,

@@ -129,6 +129,9 @@ TEST_F(HybridSalPluginTest, ArgumentErrorsKeepThePagesSecretsOutOfTheLog) {
     auto wrongKind = call("createAsync", {ns::Value(ns::Dictionary{{"password", "s3cret"}})});
     ASSERT_TRUE(wrongKind);
     EXPECT_EQ(field(wrongKind, "errorCode"), ns::Value("DS_ERROR_DEVELOPER_INVALID_ARGUMENT"));
+    // The cache keys' canonical form warns of what it refuses, without the user information.
+    EXPECT_FALSE(DSInstanceDiscovery::canonicalizeAuthority("http://alice:s3cret@h/t"));
+    EXPECT_FALSE(DSInstanceDiscovery::canonicalizeAuthority("https://alice:s3cret@h/t"));
     EXPECT_TRUE(log.anyContains("The argument 'authority' is invalid"));
     EXPECT_FALSE(log.anyContains("s3cret"));
     EXPECT_FALSE(log.anyContains("alice"));

@@ -316,4 +316,61 @@ TEST_F(SignIn, ClosingTheWindowCancels) {
     EXPECT_TRUE(peer_.tokenForms().empty());
 }
 
+// The example page's sign-in section, its own markup and script, in the real engine: its
+// buttons make the context, sign in through the window and read and clear the cache.
+TEST_F(SignIn, ExamplePageSectionSignsInAndReadsTheCache) {
+    const fs::path www = fs::path(HYB_SOURCE_DIR) / "examples/bundle/www";
+    std::ifstream pageFile(www / "index.html"), scriptFile(www / "js/signin.js");
+    const std::string page((std::istreambuf_iterator<char>(pageFile)), {});
+    const std::string script((std::istreambuf_iterator<char>(scriptFile)), {});
+    const size_t begin = page.find("<section class=\"signin\">");
+    const size_t end = page.find("</section>", begin);
+    ASSERT_NE(begin, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    const std::string section = page.substr(begin, end + 10 - begin);
+    ASSERT_TRUE(host.evaluate(
+        "document.body.insertAdjacentHTML('beforeend', " + json(section) +
+        "); document.getElementById('signin-authority').value = " + json(authority_) + "; true"));
+    ASSERT_TRUE(host.evaluate(script + "; true"));
+
+    // The answers list, newest first, once it has `count` entries.
+    auto answers = [&](size_t count) {
+        std::string text;
+        host.runUntil([&] {
+            auto value = host.evaluate(
+                "Array.from(document.querySelectorAll('#signin-answers li'))"
+                ".map(function (li) { return li.textContent; })");
+            if (!value || value->count() < count) return false;
+            text = value->at(0).stringValue();
+            return true;
+        });
+        return text;
+    };
+    auto click = [&](const char* id) {
+        host.run("document.getElementById('" + std::string(id) + "').click()");
+    };
+
+    click("signin-create");
+    EXPECT_EQ(answers(1).rfind("createAsync → ", 0), 0u);
+    click("signin-interactive");
+    auto screen = signInPage();
+    ASSERT_TRUE(screen);
+    screen->webView()->evaluateJavaScript(
+        "document.getElementById('username').value = 'example@x';"
+        "document.getElementById('submit').click();");
+    const std::string signedIn = answers(2);
+    EXPECT_EQ(signedIn.rfind("sign in → ", 0), 0u) << signedIn;
+    EXPECT_NE(signedIn.find("\"userId\": \"example@x\""), std::string::npos) << signedIn;
+    EXPECT_NE(signedIn.find("at-code-1"), std::string::npos) << signedIn;
+    EXPECT_EQ(signedIn.find("rt-code-1"), std::string::npos) << signedIn;
+
+    click("signin-read");
+    const std::string cached = answers(3);
+    EXPECT_EQ(cached.rfind("cache → [", 0), 0u) << cached;
+    EXPECT_NE(cached.find("foci-1"), std::string::npos) << cached;
+    click("signin-clear");
+    EXPECT_EQ(answers(4).rfind("clear → ", 0), 0u);
+    EXPECT_EQ(call("tokenCacheReadItems", {})["value"].count(), 0u);
+}
+
 }  // namespace

@@ -171,6 +171,13 @@ std::shared_ptr<DSAuthenticationRequest> DSAuthenticationRequest::currentModalRe
     return modalRequest;
 }
 
+bool DSAuthenticationRequest::internalHandleBrokerResponse(const ns::URL& response) {
+    DSLogger::logFormat(DS_LOG_LEVEL_WARN, nullptr, "Broker response not handled", 0, std::nullopt,
+                        nullptr, "No broker serves this program (scheme %@)",
+                        response.scheme().value_or("(null)"));
+    return false;
+}
+
 void DSAuthenticationRequest::finish(std::shared_ptr<const DSAuthenticationResult> result) {
     if (completed_.exchange(true)) return;
     Completion completion = std::move(completion_);

@@ -61,6 +61,10 @@ public:
     void acquireToken(const std::string& methodName, const std::string& apiId,
                       Completion completionBlock);
 
+    // Whether the URL was a broker's answer that was handled: never, as the broker application
+    // is outside this program (logged, so that one that arrives is seen).
+    static bool internalHandleBrokerResponse(const ns::URL& response);
+
     DSAuthenticationRequest(std::shared_ptr<DSAuthenticationContext> context,
                             std::shared_ptr<DSRequestParameters> requestParams);
 

@@ -183,15 +183,15 @@ void HybridSalPlugin::acquireTokenAsync(const HYBInvokedUrlCommand& command) {
         const auto extraQuery = textArgument(c, 6);
         if (!redirectUri) throw wrongArgument(4, ns::Value());
         const auto user = HybridSalUtils::mapUserIdToUserName(target.context.get(), userId);
-        dispatch::Queue::main().async([target, redirectUri, user, extraQuery,
-                                       completion = sendsTo(c)] {
-            // Set here, on the main queue, so that two acquire calls of one context cannot
-            // interleave between setting it and reading it.
-            target.context->setCredentialsType(credentialsTypeFor(redirectUri));
-            target.context->acquireTokenWithResource(
-                target.resource, target.clientId, redirectUri, 1,
-                user ? DSUserIdentifier::identifierWithId(user) : nullptr, extraQuery, completion);
-        });
+        dispatch::Queue::main().async(
+            [target, redirectUri, user, extraQuery, completion = sendsTo(c)] {
+                // Set here, on the main queue, so that two acquire calls of one context cannot
+                // interleave between setting it and reading it.
+                target.context->setCredentialsType(credentialsTypeFor(redirectUri));
+                target.context->acquireTokenWithResource(target.resource, target.clientId,
+                                                         redirectUri, DS_PROMPT_ALWAYS, user,
+                                                         extraQuery, completion);
+            });
     });
 }
 

@@ -3,14 +3,13 @@
 // of the same item alone with its archive decoded by libplist, in the same run: counter
 // "ratio" = acquisition time / read time (goal: 1.5 or less).
 #include <benchmark/benchmark.h>
-#include <plist/plist.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 
+#include "bench/PlistWalk.h"
 #include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
 #include "signin/DSAuthenticationContext.h"
@@ -42,53 +41,6 @@ std::shared_ptr<DSTokenCacheItem> cachedItem() {
         ".";
     item->setUserInformation(DSUserInformation::initWithIdToken(idToken));
     return item;
-}
-
-// The baseline's decoding: the binary property list parsed, and every string, number and
-// reference read out, as a decoder of the archive must.
-size_t readArchive(const ns::Data& data) {
-    plist_t top = nullptr;
-    plist_from_bin(data.chars().data(), static_cast<uint32_t>(data.length()), &top);
-    size_t seen = 0;
-    std::function<void(plist_t)> walk = [&](plist_t node) {
-        switch (plist_get_node_type(node)) {
-            case PLIST_STRING: {
-                uint64_t length = 0;
-                const char* s = plist_get_string_ptr(node, &length);
-                seen += std::string(s, length).size();
-                break;
-            }
-            case PLIST_UID: {
-                uint64_t v = 0;
-                plist_get_uid_val(node, &v);
-                seen += v;
-                break;
-            }
-            case PLIST_ARRAY:
-                for (uint32_t i = 0; i < plist_array_get_size(node); ++i)
-                    walk(plist_array_get_item(node, i));
-                break;
-            case PLIST_DICT: {
-                plist_dict_iter it = nullptr;
-                plist_dict_new_iter(node, &it);
-                char* key = nullptr;
-                plist_t value = nullptr;
-                for (plist_dict_next_item(node, it, &key, &value); value;
-                     plist_dict_next_item(node, it, &key, &value)) {
-                    seen += std::string(key).size();
-                    free(key);
-                    walk(value);
-                }
-                free(it);
-                break;
-            }
-            default:
-                ++seen;
-        }
-    };
-    walk(top);
-    plist_free(top);
-    return seen;
 }
 
 void BM_SilentAcquisitionFromTheCacheVersusTheKeychainRead(benchmark::State& state) {
@@ -134,7 +86,7 @@ void BM_SilentAcquisitionFromTheCacheVersusTheKeychainRead(benchmark::State& sta
                     state.SkipWithError("keychain read failed");
                     break;
                 }
-                benchmark::DoNotOptimize(readArchive(*found.data()));
+                benchmark::DoNotOptimize(benchsupport::walkBinaryPlist(*found.data()));
             }
             auto end = Clock::now();
             ours += middle - start;

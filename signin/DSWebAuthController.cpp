@@ -38,6 +38,7 @@ std::shared_ptr<DSWebAuthController> DSWebAuthController::start(
         throw ns::Exception(ns::kInternalInconsistencyException,
                             "The sign-in screen can only be shown on the main thread.");
     }
+    if (!completion) DSLogger::raiseInvalidArgument("completionBlock");
     auto controller = std::make_shared<DSWebAuthController>(correlationId, std::move(completion));
     {
         std::lock_guard lock(currentLock);
@@ -171,9 +172,10 @@ void DSWebAuthController::finish(Outcome outcome) {
         std::lock_guard lock(currentLock);
         if (currentSlot() == keep) currentSlot().reset();
     }
-    Completion completion = std::move(completion_);
+    // The flag above is what keeps a second end (a cancel after the end URL, a window closed
+    // during the exchange) from reaching the caller: the completion is called once, then let go.
+    completion_(std::move(outcome));
     completion_ = nullptr;
-    if (completion) completion(std::move(outcome));
 }
 
 void DSWebAuthController::takeDown() {

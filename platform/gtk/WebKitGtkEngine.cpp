@@ -745,6 +745,14 @@ bool WebKitGtkEngine::retryWithExtraAuthority(const char* uri, GTlsCertificate* 
     g_list_free_full(authorities, g_object_unref);
     g_object_unref(identity);
     if (!trusted) return false;
+    // Once per host and certificate: a load that fails again with a certificate already let
+    // through fails as WebKit reports it, rather than being tried forever.
+    static std::vector<std::pair<std::string, GTlsCertificate*>> allowed;
+    for (const auto& [allowedHost, allowedCertificate] : allowed) {
+        if (allowedHost == host && g_tls_certificate_is_same(allowedCertificate, certificate))
+            return false;
+    }
+    allowed.emplace_back(host, G_TLS_CERTIFICATE(g_object_ref(certificate)));
     webkit_web_context_allow_tls_certificate_for_host(WebKitGtkContext::shared().context(),
                                                       certificate, host.c_str());
     // The same navigation goes on with the new attempt.

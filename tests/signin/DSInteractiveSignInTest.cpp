@@ -17,6 +17,7 @@
 #include "tests/peers/LoopPump.h"
 #include "tests/signin/SigninNetTest.h"
 #include "tests/signin/SigninTestSupport.h"
+#include "tests/support/ManualRunLoop.h"
 
 namespace {
 
@@ -271,6 +272,37 @@ TEST_F(DSInteractiveSignInTest, AutoPromptTriesTheCacheFirstAndSilentNeverPrompt
                                              [promise](Result r) { promise->set_value(r); });
     EXPECT_EQ(result()->error()->code(), DS_ERROR_SERVER_USER_INPUT_NEEDED);
     EXPECT_FALSE(DSWebAuthController::current());
+}
+
+// After the end URL, nothing that follows (a cancel, the window closed, the page's process
+// gone) reaches the caller a second time.
+class DSWebAuthControllerTest : public testsupport::ManualRunLoop {};
+
+TEST_F(DSWebAuthControllerTest, EndsOnceWhateverComesAfterTheEnd) {
+    ASSERT_TRUE(DSURLProtocol::registerProtocol(kRedirect, nullptr));
+    int calls = 0;
+    DSWebAuthController::Outcome seen;
+    auto controller =
+        DSWebAuthController::start(*ns::URL::parse("https://login.example/t/oauth2/authorize"), {},
+                                   std::nullopt, [&](DSWebAuthController::Outcome outcome) {
+                                       ++calls;
+                                       seen = std::move(outcome);
+                                   });
+    loop().runUntilIdle();
+    wk::FakeEngine::of(*controller->webView())
+        ->navigate(*ns::URL::parse(std::string(kRedirect) + "?code=c&state=s"),
+                   wk::NavigationType::Other);
+    loop().runUntilIdle();
+    controller->cancel();
+    controller->presentationControllerDidDismiss(
+        controller->viewController()->presentationController());
+    controller->webViewWebContentProcessDidTerminate(controller->webView());
+    loop().runUntilIdle();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(seen.kind, DSWebAuthController::Outcome::Kind::EndURL);
+    EXPECT_EQ(seen.endURL->query(), "code=c&state=s");
+    EXPECT_FALSE(DSWebAuthController::current());
+    DSURLProtocol::unregisterProtocol();
 }
 
 TEST(DSAuthorizationCodeTest, ProofKeyFollowsRfc7636) {

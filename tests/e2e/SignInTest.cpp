@@ -1,9 +1,4 @@
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -21,10 +16,9 @@
 #include "signin/DSUserInformation.h"
 #include "signin/DSWebAuthController.h"
 #include "tests/e2e/E2EHost.h"
+#include "tests/e2e/HostProcess.h"
 #include "tests/peers/IdentityPeer.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -124,52 +118,15 @@ std::string itemsAfterRestart(const fs::path& sandbox) {
            "document.addEventListener('deviceready', function () {"
            "  hybrid.require('hybrid/exec')(function (items) {"
            "    console.log('ITEMS ' + JSON.stringify(items.map(function (i) {"
-           "      return [i.resource, i.clientId, i.accessToken ? 'at' : '-']; })));"
+           "      return [i.resource, i.clientId, i.accessToken ? 'at' : '-']; })) + ' ITEMS-END');"
            "  }, function (e) { console.log('ITEMS failed ' + JSON.stringify(e)); },"
            "  'DirectorySignIn', 'tokenCacheReadItems', []);"
            "});</script></body></html>";
-    int out[2];
-    if (::pipe(out) != 0) return "no pipe";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const std::string bundleArg = bundle.string(), sandboxArg = sandbox.string();
-    const char* argv[] = {HYB_HOST_EXECUTABLE, "--bundle",         bundleArg.c_str(),
-                          "--sandbox",         sandboxArg.c_str(), nullptr};
-    std::vector<std::string> environment{"ASAN_OPTIONS=detect_leaks=0"};
-    for (char** entry = environ; *entry; ++entry)
-        if (std::string_view(*entry).rfind("ASAN_OPTIONS=", 0) != 0)
-            environment.emplace_back(*entry);
-    std::vector<char*> envp;
-    for (auto& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, HYB_HOST_EXECUTABLE, &actions, nullptr,
-                                    const_cast<char* const*>(argv), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    std::string output;
-    if (spawned == 0) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (output.find("ITEMS ") == std::string::npos ||
-               output.find('\n', output.find("ITEMS ")) == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd fd{out[0], POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) break;
-            char buffer[4096];
-            const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-            if (n <= 0) break;
-            output.append(buffer, static_cast<size_t>(n));
-        }
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-    ::close(out[0]);
+    HostProcess restarted(bundle.string(), sandbox.string(), {});
+    if (!restarted.readUntil(" ITEMS-END")) return restarted.output();
+    const std::string& output = restarted.output();
     const size_t at = output.find("ITEMS ");
-    return at == std::string::npos ? output : output.substr(at, output.find('\n', at) - at);
+    return output.substr(at, output.find(" ITEMS-END", at) - at);
 #else
     (void)sandbox;
     return "no host program in this build";

@@ -292,6 +292,9 @@ HttpResponse IdentityPeer::redeemCode(const std::map<std::string, std::string>& 
     codes_.erase(it);
     ++verified_;
     const std::string n = std::to_string(verified_);
+    // The refresh token it gives can be redeemed later, as a service's can.
+    grants_["rt-code-" + n] = {code.user, "at-code-" + n + "-refreshed", "rt-code-" + n,
+                               code.resource};
     return tokensFor({code.user, "at-code-" + n, "rt-code-" + n, code.resource});
 }
 

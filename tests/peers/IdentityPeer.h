@@ -62,7 +62,8 @@ public:
     // "/TENANT/oauth2/login" redirects to the request's redirect URI with a one-time code and
     // the request's state, or with the error set by failSignIns. The token endpoint redeems a
     // code once, for the client and redirect URI it was issued to, and only with the
-    // code_verifier whose SHA-256 (base64url) is the code_challenge of the authorize request.
+    // code_verifier whose SHA-256 (base64url) is the code_challenge of the authorize request;
+    // the refresh token it answers with is then granted like those of grant().
     void serveSignIn(const std::string& tenant);
     // What the form does when `user` signs in on the authorize page: the URL the page is sent
     // to. For tests that play the page themselves.

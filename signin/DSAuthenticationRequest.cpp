@@ -25,14 +25,14 @@ std::mutex modalLock;
 std::shared_ptr<DSAuthenticationRequest> modalRequest;
 
 // What an interactive sign-in holds while its page is up: the exclusion lock (taken before it
-// is made) and the URL interception. Both go when it goes, on every path.
+// is made) and the URL interception of the page's loads. Both go when it goes, on every path.
 class SignInHold {
 public:
     SignInHold(const std::string& endURL, std::shared_ptr<DSTelemetryUIEvent> event) {
-        DSURLProtocol::registerProtocol(endURL, std::move(event));
+        DSURLProtocol::interceptSignInPage(endURL, std::move(event));
     }
     ~SignInHold() {
-        DSURLProtocol::unregisterProtocol();
+        DSURLProtocol::stopIntercepting();
         DSAuthenticationRequest::releaseExclusionLock();
     }
     SignInHold(const SignInHold&) = delete;

@@ -97,17 +97,24 @@ void DSURLProtocol::registerHandler(std::shared_ptr<const Handler> handler,
 
 bool DSURLProtocol::registerProtocol(const std::string& endURL,
                                      std::shared_ptr<DSTelemetryUIEvent> telemetryEvent) {
-    {
-        ClassState& state = classState();
-        std::lock_guard lock(state.mutex);
-        state.endURL = dsLowercase(endURL);
-        state.telemetryEvent = std::move(telemetryEvent);
-    }
+    interceptSignInPage(endURL, std::move(telemetryEvent));
     return net::URLProtocol::registerClass<DSURLProtocol>();
 }
 
 void DSURLProtocol::unregisterProtocol() {
     net::URLProtocol::unregisterClass<DSURLProtocol>();
+    stopIntercepting();
+}
+
+void DSURLProtocol::interceptSignInPage(const std::string& endURL,
+                                        std::shared_ptr<DSTelemetryUIEvent> telemetryEvent) {
+    ClassState& state = classState();
+    std::lock_guard lock(state.mutex);
+    state.endURL = dsLowercase(endURL);
+    state.telemetryEvent = std::move(telemetryEvent);
+}
+
+void DSURLProtocol::stopIntercepting() {
     std::vector<std::shared_ptr<const Handler>> handlers;
     {
         ClassState& state = classState();

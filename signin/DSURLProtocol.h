@@ -43,6 +43,14 @@ public:
     static bool registerProtocol(const std::string& endURL,
                                  std::shared_ptr<DSTelemetryUIEvent> telemetryEvent);
     static void unregisterProtocol();
+    // The end URL and the telemetry event for the sign-in page's own loads, which its web view
+    // decides by interceptionOf, without taking the process's other loads: here the URL
+    // loading system is every session's, so a registered protocol would also reload uploads and
+    // background transfers of other parts, which it cannot carry. stopIntercepting clears them
+    // and resets the handlers, as unregisterProtocol does.
+    static void interceptSignInPage(const std::string& endURL,
+                                    std::shared_ptr<DSTelemetryUIEvent> telemetryEvent);
+    static void stopIntercepting();
     // The end URL, lower-cased, while registered.
     static std::optional<std::string> endURL();
 

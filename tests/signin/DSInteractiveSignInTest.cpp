@@ -133,6 +133,8 @@ TEST_F(DSInteractiveSignInTest, PageOpensOnTheAuthorizeUrlAndItsCodeIsRedeemedWi
     EXPECT_EQ(q["client-request-id"].size(), 36u);
     EXPECT_TRUE(DSAuthenticationRequest::currentModalRequest());
     EXPECT_EQ(DSURLProtocol::endURL(), kRedirect);
+    // The page's loads are intercepted; the process's other loads are not taken.
+    EXPECT_FALSE(net::URLProtocol::classForRequest(net::URLRequest(server_.url("/x"))));
 
     signIn(controller, "u@x");
     Result r = result();

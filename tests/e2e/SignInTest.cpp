@@ -285,9 +285,12 @@ TEST_F(SignIn, ExamplePageSectionSignsInAndReadsTheCache) {
     ASSERT_NE(begin, std::string::npos);
     ASSERT_NE(end, std::string::npos);
     const std::string section = page.substr(begin, end + 10 - begin);
+    // Named as the example names its local service: by "localhost".
+    const std::string localhost =
+        "https://localhost:" + std::to_string(server_.port()) + "/tenant.example";
     ASSERT_TRUE(host.evaluate(
         "document.body.insertAdjacentHTML('beforeend', " + json(section) +
-        "); document.getElementById('signin-authority').value = " + json(authority_) + "; true"));
+        "); document.getElementById('signin-authority').value = " + json(localhost) + "; true"));
     ASSERT_TRUE(host.evaluate(script + "; true"));
 
     // The answers list, newest first, once it has `count` entries.

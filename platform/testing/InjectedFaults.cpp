@@ -14,6 +14,7 @@ namespace {
 struct Pending {
     std::mutex mutex;
     std::map<std::string, std::deque<int>, std::less<>> faults;
+    std::map<std::string, std::deque<std::function<void()>>, std::less<>> hooks;
     std::atomic<bool> any{false};
 };
 
@@ -38,6 +39,26 @@ int injectedFault(std::string_view operation) noexcept {
     return error;
 }
 
+void passTestPoint(std::string_view point) {
+    auto& p = pending();
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(p.mutex);
+        auto it = p.hooks.find(point);
+        if (it == p.hooks.end() || it->second.empty()) return;
+        hook = std::move(it->second.front());
+        it->second.pop_front();
+        if (it->second.empty()) p.hooks.erase(it);
+    }
+    hook();
+}
+
+void InjectedFaults::at(std::string_view point, std::function<void()> hook) {
+    auto& p = pending();
+    std::lock_guard lock(p.mutex);
+    p.hooks[std::string(point)].push_back(std::move(hook));
+}
+
 void InjectedFaults::add(std::string_view operation, int error, int count) {
     auto& p = pending();
     std::lock_guard lock(p.mutex);
@@ -50,6 +71,7 @@ void InjectedFaults::clear() {
     auto& p = pending();
     std::lock_guard lock(p.mutex);
     p.faults.clear();
+    p.hooks.clear();
     p.any = false;
 }
 

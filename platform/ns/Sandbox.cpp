@@ -222,6 +222,12 @@ bool Sandbox::isReachable(const std::string& path) {
     return false;
 }
 
+std::vector<std::string> Sandbox::readableFolders() {
+    std::vector<std::string> out;
+    for (const auto& root : readableRoots()) out.push_back(root.string());
+    return out;
+}
+
 Status Sandbox::simulateReinstall() {
     std::string root = configuredRoot();
     auto& s = state();

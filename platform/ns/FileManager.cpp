@@ -31,6 +31,7 @@ namespace {
 
 constexpr uint64_t kMaxReadSize = (uint64_t{1} << 31);
 constexpr size_t kCopyChunk = 1 << 16;
+constexpr int kMaxCopyDepth = 256;
 
 // True, with errno set, when a failure of the operation was asked for (see FaultSeam.h).
 bool injected(std::string_view operation) {
@@ -243,7 +244,12 @@ Failure copyFileAt(int srcDir, const std::string& srcName, int dstDir, const std
 // Copies the entry `srcName` of the open folder `srcDir` to the new entry `dstName` of
 // `dstDir`, a folder with all it holds; links are copied as links, never followed.
 Failure copyTreeAt(int srcDir, const std::string& srcName, int dstDir, const std::string& dstName,
-                   bool durable, const std::string& src, const std::string& dst) {
+                   bool durable, const std::string& src, const std::string& dst, int depth = 0) {
+    // Deeper than any real tree: a folder that holds its own copy, or one that keeps growing.
+    if (depth > kMaxCopyDepth) {
+        errno = ELOOP;
+        return failRead(src);
+    }
     struct stat st;
     if (sysLstatAt(srcDir, srcName, &st) != 0) return failRead(src);
     if (S_ISREG(st.st_mode)) {
@@ -273,7 +279,7 @@ Failure copyTreeAt(int srcDir, const std::string& srcName, int dstDir, const std
     if (auto f = listNames(from.get(), ".", false, names, src)) return f;
     for (const auto& name : names) {
         if (auto f = copyTreeAt(from.get(), name, to.get(), name, durable, join(src, name),
-                                join(dst, name))) {
+                                join(dst, name), depth + 1)) {
             return f;
         }
     }

@@ -14,6 +14,7 @@ namespace {
 struct Pending {
     std::mutex mutex;
     std::map<std::string, std::deque<int>, std::less<>> faults;
+    std::map<std::string, std::deque<std::function<void()>>, std::less<>> hooks;
     std::atomic<bool> any{false};
 };
 
@@ -28,13 +29,25 @@ Pending& pending() {
 int injectedFault(std::string_view operation) noexcept {
     auto& p = pending();
     if (!p.any.load(std::memory_order_relaxed)) return 0;
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(p.mutex);
+        if (auto h = p.hooks.find(operation); h != p.hooks.end()) {
+            hook = std::move(h->second.front());
+            h->second.pop_front();
+            if (h->second.empty()) p.hooks.erase(h);
+        }
+        p.any = !p.faults.empty() || !p.hooks.empty();
+    }
+    // Outside the lock: the hook may itself reach the seam.
+    if (hook) hook();
     std::lock_guard lock(p.mutex);
     auto it = p.faults.find(operation);
     if (it == p.faults.end() || it->second.empty()) return 0;
     int error = it->second.front();
     it->second.pop_front();
     if (it->second.empty()) p.faults.erase(it);
-    p.any = !p.faults.empty();
+    p.any = !p.faults.empty() || !p.hooks.empty();
     return error;
 }
 
@@ -46,10 +59,18 @@ void InjectedFaults::add(std::string_view operation, int error, int count) {
     p.any = true;
 }
 
+void InjectedFaults::hook(std::string_view operation, std::function<void()> hook) {
+    auto& p = pending();
+    std::lock_guard lock(p.mutex);
+    p.hooks[std::string(operation)].push_back(std::move(hook));
+    p.any = true;
+}
+
 void InjectedFaults::clear() {
     auto& p = pending();
     std::lock_guard lock(p.mutex);
     p.faults.clear();
+    p.hooks.clear();
     p.any = false;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 namespace ns {
@@ -13,13 +14,17 @@ namespace ns {
 // An object of the class, held by a test or a fixture, clears what is still pending when it
 // goes, so that no failure leaks into the next test.
 class InjectedFaults {
-  public:
+public:
     InjectedFaults() = default;
     ~InjectedFaults() { clear(); }
     InjectedFaults(const InjectedFaults&) = delete;
     InjectedFaults& operator=(const InjectedFaults&) = delete;
 
     static void add(std::string_view operation, int error, int count = 1);
+    // Runs `hook` on the thread that next asks for the operation, just before it runs (or meets
+    // a failure added for it): a place to force an interleaving, such as swapping a folder for a
+    // link between a check and the call. Once; `clear` drops hooks not yet run.
+    static void hook(std::string_view operation, std::function<void()> hook);
     static void clear();
 };
 

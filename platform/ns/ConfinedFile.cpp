@@ -55,6 +55,20 @@ FileAccess accessOf(int flags) {
     return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) ? FileAccess::Write : FileAccess::Read;
 }
 
+// The area whose components begin the path's, the longest of them; null when none does.
+const ConfinedFile::Area* bestArea(const std::vector<ConfinedFile::Area>& areas,
+                                   const std::vector<std::string>& components) {
+    const ConfinedFile::Area* best = nullptr;
+    for (const auto& area : areas) {
+        if (area.components.size() > components.size()) continue;
+        if (!std::equal(area.components.begin(), area.components.end(), components.begin())) {
+            continue;
+        }
+        if (!best || area.components.size() > best->components.size()) best = &area;
+    }
+    return best;
+}
+
 }  // namespace
 
 // One resolution of a path beneath the areas: the folders walked so far, each held open, and
@@ -63,15 +77,18 @@ class ConfinedResolution {
 public:
     ConfinedResolution(const ConfinedFile& confinement) : areas_(confinement.areas_) {}
 
-    // Starts at the area that the absolute path (as components) names; false with errno set
-    // when it names none.
+    // Starts at the area that the absolute path (as components) names, as the areas are spelt
+    // or, failing that, as the kernel spells them; false with errno set when it names none.
     bool start(const std::vector<std::string>& components) {
-        const ConfinedFile::Area* best = nullptr;
-        for (const auto& area : areas_) {
-            if (area.components.size() > components.size()) continue;
-            if (!std::equal(area.components.begin(), area.components.end(), components.begin()))
-                continue;
-            if (!best || area.components.size() > best->components.size()) best = &area;
+        const ConfinedFile::Area* best = bestArea(areas_, components);
+        if (!best) {
+            if (canonicalAreas_.empty()) {
+                for (const auto& area : areas_) {
+                    const std::string canonical = canonicalSpelling(area.path);
+                    canonicalAreas_.push_back({componentsOf(canonical), canonical});
+                }
+            }
+            best = bestArea(canonicalAreas_, components);
         }
         if (!best) {
             errno = EXDEV;
@@ -178,6 +195,7 @@ private:
     }
 
     const std::vector<ConfinedFile::Area>& areas_;
+    std::vector<ConfinedFile::Area> canonicalAreas_;  // made when first needed
     std::vector<FileDescriptor> stack_;
     std::deque<std::string> rest_;
     int links_ = 0;
@@ -226,14 +244,7 @@ std::optional<FileDescriptor> openParentBeneath(const ConfinedResolution& resolu
 ConfinedFile::ConfinedFile(std::vector<std::string> areas) {
     for (auto& path : areas) {
         if (path.empty() || path.front() != '/') continue;
-        auto components = componentsOf(path);
-        areas_.push_back({components, path});
-        // The same folder as the kernel spells it, for paths and links that use that spelling.
-        const std::string canonical = canonicalSpelling(path);
-        auto canonicalComponents = componentsOf(canonical);
-        if (canonicalComponents != components) {
-            areas_.push_back({std::move(canonicalComponents), canonical});
-        }
+        areas_.push_back({componentsOf(path), std::move(path)});
     }
 }
 

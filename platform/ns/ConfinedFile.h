@@ -54,11 +54,13 @@ public:
     // without a writer does not block): forReading().open(path, O_RDONLY | O_NONBLOCK).
     static Result<FileDescriptor> openForReading(const std::string& path);
 
-private:
+    // A folder and the components of its path as spelt.
     struct Area {
-        std::vector<std::string> components;  // of the folder as spelt
+        std::vector<std::string> components;
         std::string path;
     };
+
+private:
     std::vector<Area> areas_;
 
     friend class ConfinedResolution;

@@ -224,7 +224,9 @@ bool Sandbox::isReachable(const std::string& path) {
 
 std::vector<std::string> Sandbox::readableFolders() {
     std::vector<std::string> out;
-    for (const auto& root : readableRoots()) out.push_back(root.string());
+    for (const auto& folder : systemFolders()) out.push_back(folder.string());
+    out.push_back(homeDirectory());
+    if (std::string bundle = bundleDirectory(); !bundle.empty()) out.push_back(bundle);
     return out;
 }
 

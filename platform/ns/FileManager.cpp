@@ -15,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -781,21 +782,22 @@ std::vector<std::string> FileManager::pathsForDirectory(SearchPathDirectory dire
     return {};
 }
 
-Status FileManager::setExcludedFromBackup(const std::string& path, bool excluded) const {
-    struct stat st;
-    if (sysLstat(path, &st) != 0) return errorForErrno(errno, FileAccess::Write, path);
+namespace {
+
+// Sets or removes the exclusion attribute through `attribute` (answering 0 or -1 with errno, as
+// setxattr and removexattr do), or, where the file system keeps none, in the exclusion list.
+Status applyExclusion(const std::string& path, bool excluded,
+                      const std::function<int(bool set)>& attribute) {
     bool attributeDone = false;
     if (excluded) {
-        if (!injected("setxattr") &&
-            ::lsetxattr(path.c_str(), kExcludeFromBackupAttribute, "1", 1, 0) == 0) {
+        if (!injected("setxattr") && attribute(true) == 0) {
             attributeDone = true;
         } else if (!noExtendedAttributes(errno)) {
-            return errorForErrno(errno, FileAccess::Write, path);
+            return FileManager::errorForErrno(errno, FileAccess::Write, path);
         }
-    } else if (!injected("removexattr") &&
-               ::lremovexattr(path.c_str(), kExcludeFromBackupAttribute) != 0 && errno != ENODATA &&
+    } else if (!injected("removexattr") && attribute(false) != 0 && errno != ENODATA &&
                !noExtendedAttributes(errno)) {
-        return errorForErrno(errno, FileAccess::Write, path);
+        return FileManager::errorForErrno(errno, FileAccess::Write, path);
     }
 
     std::lock_guard lock(exclusionMutex());
@@ -805,6 +807,36 @@ Status FileManager::setExcludedFromBackup(const std::string& path, bool excluded
         (excluded && !attributeDone) ? entries.insert(key).second : entries.erase(key) > 0;
     if (changed) return toStatus(writeExclusions(entries));
     return {};
+}
+
+}  // namespace
+
+Status FileManager::setExcludedFromBackup(const std::string& path, bool excluded) const {
+    struct stat st;
+    if (sysLstat(path, &st) != 0) return errorForErrno(errno, FileAccess::Write, path);
+    return applyExclusion(path, excluded, [&](bool set) {
+        return set ? ::lsetxattr(path.c_str(), kExcludeFromBackupAttribute, "1", 1, 0)
+                   : ::lremovexattr(path.c_str(), kExcludeFromBackupAttribute);
+    });
+}
+
+Status FileManager::setExcludedFromBackup(const DirectoryEntry& entry, bool excluded) const {
+    struct stat st;
+    if (sysLstatAt(entry.directory, entry.name, &st) != 0) {
+        return errorForErrno(errno, FileAccess::Write, entry.path);
+    }
+    // The entry itself; a link keeps no attribute of its own, as with lsetxattr.
+    Fd fd(::openat(entry.directory, entry.name.c_str(),
+                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const int openError = fd ? 0 : errno;
+    return applyExclusion(entry.path, excluded, [&](bool set) {
+        if (!fd) {
+            errno = openError == ELOOP ? EPERM : openError;
+            return -1;
+        }
+        return set ? ::fsetxattr(fd.get(), kExcludeFromBackupAttribute, "1", 1, 0)
+                   : ::fremovexattr(fd.get(), kExcludeFromBackupAttribute);
+    });
 }
 
 bool FileManager::isExcludedFromBackup(const std::string& path) const {

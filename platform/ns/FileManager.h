@@ -116,6 +116,7 @@ public:
     // Backup exclusion lives in an extended attribute; where the file system has none it is
     // kept in the exclusion list in Library instead, so that setting it never fails for that.
     Status setExcludedFromBackup(const std::string& path, bool excluded) const;
+    Status setExcludedFromBackup(const DirectoryEntry& entry, bool excluded) const;
     bool isExcludedFromBackup(const std::string& path) const;
 
     // The platform's error for an errno of a read or write of the path.

@@ -70,6 +70,13 @@ TEST_F(HYBFileConfinementTest, AFolderSwappedForALinkAtTheOpenIsNotWrittenThroug
     EXPECT_TRUE(isIOError(call("truncate", {url("persistent", "/dir/f.txt"), 1}),
                           NO_MODIFICATION_ALLOWED_ERR));
     EXPECT_EQ(readFile(outside_ + "/f.txt"), "outside");
+    // The backup mark goes on the file that was checked, or nowhere.
+    fs::remove(documents() + "/dir");
+    fs::rename(documents() + "/dir.real", documents() + "/dir");
+    ns::InjectedFaults::hook("setxattr", [this] { swapDirForLink(); });
+    call("setMetadata",
+         {url("persistent", "/dir/f.txt"), ns::Dictionary{{"com.apple.MobileBackup", 1}}});
+    EXPECT_FALSE(ns::FileManager::defaultManager().isExcludedFromBackup(outside_ + "/f.txt"));
 }
 
 // Another process keeps exchanging the folder with a link to the outside while the page reads,

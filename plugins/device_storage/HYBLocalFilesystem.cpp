@@ -389,8 +389,11 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::setMetadataForURL(const HYB
         !ns::Sandbox::isInsideContainer(*local)) {
         return HYBPluginResult::resultWithStatus(HYBResultStatusError);
     }
-    auto status =
-        ns::FileManager::defaultManager().setExcludedFromBackup(*local, backup.boolValue());
+    // The entry itself, in its folder opened beneath the container.
+    auto entry = writableEntry(*local, false);
+    auto status = entry ? ns::FileManager::defaultManager().setExcludedFromBackup(
+                              entry->directoryEntry(), backup.boolValue())
+                        : ns::Status(entry.error());
     return HYBPluginResult::resultWithStatus(status ? HYBResultStatusOK : HYBResultStatusError);
 }
 

@@ -30,6 +30,7 @@
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
 #include "plugins/device_storage/HYBFileClasses.h"
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
+#include "plugins/media_browser/HYBBarcodeScanner.h"
 #include "plugins/media_browser/HYBDesktopURLOpener.h"
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
@@ -138,6 +139,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBSQLiteDeviceClasses::registerClasses(registry);
     HYBMediaBrowserClasses::registerClasses(registry);
     HYBMediaClasses::registerClasses(registry);
+    HYBBarcodeScanner::registerClasses(registry);
     NCMPushClasses::registerClasses(registry);
     NEBMessaging::registerClasses(registry);
     HybridSalPlugin::registerClasses(registry);

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "tests/support/TempDir.h"
@@ -35,6 +37,8 @@ TEST_P(HostSignals, EndTheHostThroughItsShutdown) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, HostSignals, ::testing::Values(SIGTERM, SIGINT));
+
+namespace fs = std::filesystem;
 
 // Temporary files of rewrites that a kill cut short go when the host starts; one that a write
 // still under way at a terminate signal leaves goes when it shuts down. Nothing else goes.

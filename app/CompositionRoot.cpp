@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/AppDelegate.h"
+#include "app/PushLaunchNotifications.h"
 #include "bridge/HYBHostClasses.h"
 #include "bridge/HYBPlugin.h"
 #include "platform/av/Camera.h"
@@ -23,6 +24,7 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/TemporaryFiles.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/svc/PushService.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationNotifications.h"
@@ -35,6 +37,7 @@
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
 #include "plugins/push/NCMPushClasses.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "sdk/messaging/NEBMessaging.h"
 #include "signin/HybridSalPlugin.h"
 
@@ -174,6 +177,14 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
         } else if (argument == "--microphone" || argument == "--camera") {
             if (i + 1 >= arguments.size()) return usageError(argument + " needs a source");
             (argument == "--camera" ? options.camera : options.microphone) = arguments[++i];
+        } else if (argument == "--remote-notification" || argument == "--open-notification") {
+            if (i + 1 >= arguments.size()) return usageError(argument + " needs a JSON file");
+            auto payload = PushLaunchNotifications::readPayload(arguments[++i]);
+            if (!payload)
+                return usageError(argument + " " + payload.error().localizedDescription());
+            (argument == "--open-notification" ? options.openedNotifications
+                                               : options.remoteNotifications)
+                .push_back(std::move(*payload));
         } else if (argument == "--system-version") {
             if (i + 1 >= arguments.size()) return usageError(argument + " needs a version");
             options.systemVersion = arguments[++i];
@@ -200,6 +211,8 @@ ns::Status CompositionRoot::prepare(const Options& options) {
             return status;
         }
     }
+    // The SDK's services may be local servers with an authority of their own (NEBServiceHosts).
+    NEBServiceHosts::applyTrustedCAFile();
     if (options.systemVersion) sys::DeviceFacts::current().setSystemVersion(*options.systemVersion);
     if (options.microphone && !av::Microphone::configure(*options.microphone)) {
         return usageError("cannot use " + *options.microphone + " as the microphone");
@@ -207,6 +220,11 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     if (options.camera && !av::Camera::configure(*options.camera)) {
         return usageError("cannot use " + *options.camera + " as the camera");
     }
+    // The push service answers registrations with this installation's device token.
+    svc::PushService::install(ui::Application::shared(),
+                              svc::PushService::deviceTokenForInstallation(ns::Sandbox::root()));
+    PushLaunchNotifications::setNotifications(options.openedNotifications,
+                                              options.remoteNotifications);
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
     ui::Application::shared().setURLOpener(HYBDesktopURLOpener::open);
@@ -234,6 +252,7 @@ bool CompositionRoot::launch() {
         return false;
     }
     if (!application.launch()) return false;
+    PushLaunchNotifications::openAtLaunch(application);
     // Uploads that an earlier run left unfinished (a crash, a kill) go on now, through the
     // owners that took them up in the launch.
     net::URLSession::resumePendingBackgroundJobs(
@@ -242,6 +261,7 @@ bool CompositionRoot::launch() {
                 identifier, ui::CompletionHandler(std::move(completion)));
         });
     application.becomeActive();
+    PushLaunchNotifications::deliverWhenPageIsReady(application);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/ns/Result.h"
+#include "platform/ns/Value.h"
 
 namespace rt {
 class ClassRegistry;
@@ -27,11 +28,16 @@ public:
         std::optional<std::string> microphone = std::nullopt;
         // What the camera sees: a still image or a video file.
         std::optional<std::string> camera = std::nullopt;
+        // Push notifications played from the command line (payloads read from JSON files):
+        // opened by the user at launch, and arriving once the page is ready for pushes.
+        std::vector<ns::Dictionary> openedNotifications = {};
+        std::vector<ns::Dictionary> remoteNotifications = {};
     };
 
     static constexpr const char* kUsage =
         "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--system-version X.Y] "
-        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE]";
+        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE] "
+        "[--remote-notification FILE.json] [--open-notification FILE.json]";
     // The application delegate class that the application loop is started with.
     static constexpr const char* kDelegateClassName = "AppDelegate";
 

@@ -375,7 +375,8 @@ Failure listSubpaths(const std::string& root, const std::string& relative, bool 
 }
 
 std::string fileDescription(int64_t code, const std::string& path) {
-    static const std::map<int64_t, std::string_view> texts = {
+    // Never destroyed: the exit-time flush of user defaults may describe a failure.
+    static const auto& texts = *new std::map<int64_t, std::string_view>{
         {kFileNoSuchFileError, "The file @ doesn’t exist."},
         {kFileReadNoSuchFileError, "The file @ couldn’t be opened because there is no such file."},
         {kFileReadNoPermissionError,

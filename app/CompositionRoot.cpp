@@ -4,10 +4,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <string_view>
 
 #include "app/AppDelegate.h"
 #include "app/PushLaunchNotifications.h"
@@ -45,9 +50,37 @@ namespace {
 
 constexpr const char* kErrorDomain = "HybridHostErrorDomain";
 
+// One line: the error reaches the log, which would show a line break as "\n".
 ns::Error usageError(const std::string& problem) {
-    return ns::Error(kErrorDomain, 1,
-                     {{ns::kLocalizedDescriptionKey, problem + "\n" + CompositionRoot::kUsage}});
+    return ns::Error(kErrorDomain, 1, {{ns::kLocalizedDescriptionKey, problem}});
+}
+
+// "17", "17.0" or "17.0.1".
+bool isVersion(const std::string& text) {
+    size_t parts = 0;
+    for (size_t start = 0; start <= text.size(); ++parts) {
+        const size_t dot = std::min(text.find('.', start), text.size());
+        const std::string_view part(text.data() + start, dot - start);
+        if (part.empty() || part.size() > 9 ||
+            !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        start = dot + 1;
+    }
+    return parts <= 3;
+}
+
+bool isRegularFile(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+// "tone:HZ" with a positive frequency, or "wav:FILE" naming a file.
+bool isMicrophoneSource(const std::string& spec) {
+    if (spec.starts_with("wav:")) return isRegularFile(spec.substr(4));
+    if (!spec.starts_with("tone:")) return false;
+    char* end = nullptr;
+    const double hz = std::strtod(spec.c_str() + 5, &end);
+    return end && *end == '\0' && end != spec.c_str() + 5 && std::isfinite(hz) && hz > 0;
 }
 
 bool isBundle(const std::filesystem::path& folder) {
@@ -163,33 +196,81 @@ std::optional<std::string> CompositionRoot::defaultBundlePath(const std::string&
     return std::nullopt;
 }
 
+std::string CompositionRoot::helpText() {
+    return std::string(kUsage) +
+           "\n"
+           "Runs a web application bundle (config.xml, www/, Info.plist) in a window.\n"
+           "  --bundle DIR                   the bundle to run (default: examples/bundle, found "
+           "beside or above the program)\n"
+           "  --sandbox DIR                  the application's persistent data (default: "
+           "$XDG_DATA_HOME/hybrid-host/<bundle identifier>)\n"
+           "  --system-version X.Y           the system version the device reports (default: "
+           "17.0)\n"
+           "  --exit-after-load              leave once the start page has loaded\n"
+           "  --microphone tone:HZ|wav:FILE  what the microphone hears: a tone or a WAV file\n"
+           "  --camera FILE|DIR              what the camera sees: an image, a video, or the "
+           "newest image in a folder\n"
+           "  --remote-notification FILE.json a push notification arriving once the page is "
+           "ready for pushes (repeatable)\n"
+           "  --open-notification FILE.json  a push notification the user opened, which "
+           "launched the application (repeatable)\n"
+           "  --help                         print this help and leave\n";
+}
+
 ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
     const std::vector<std::string>& arguments, const std::string& executablePath) {
     Options options;
+    if (std::find(arguments.begin(), arguments.end(), "--help") != arguments.end() ||
+        std::find(arguments.begin(), arguments.end(), "-h") != arguments.end()) {
+        options.help = true;
+        return options;
+    }
     std::optional<std::string> bundle;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--exit-after-load") {
             options.exitAfterLoad = true;
-        } else if (argument == "--bundle" || argument == "--sandbox") {
-            if (i + 1 >= arguments.size()) return usageError(argument + " needs a folder");
-            (argument == "--bundle" ? bundle : options.sandboxPath) = arguments[++i];
-        } else if (argument == "--microphone" || argument == "--camera") {
-            if (i + 1 >= arguments.size()) return usageError(argument + " needs a source");
-            (argument == "--camera" ? options.camera : options.microphone) = arguments[++i];
+            continue;
+        }
+        static const std::map<std::string, const char*> kValueNames{
+            {"--bundle", "a folder"},
+            {"--sandbox", "a folder"},
+            {"--microphone", "a source"},
+            {"--camera", "a file or folder"},
+            {"--system-version", "a version"},
+            {"--remote-notification", "a JSON file"},
+            {"--open-notification", "a JSON file"}};
+        const auto named = kValueNames.find(argument);
+        if (named == kValueNames.end()) return usageError("unknown argument " + argument);
+        if (i + 1 >= arguments.size()) return usageError(argument + " needs " + named->second);
+        const std::string& value = arguments[++i];
+        const std::string given = argument + " " + value;
+        if (argument == "--bundle") {
+            if (!isBundle(value)) return usageError(given + ": not a bundle (config.xml and www/)");
+            bundle = value;
+        } else if (argument == "--sandbox") {
+            std::error_code ec;
+            if (std::filesystem::exists(value, ec) && !std::filesystem::is_directory(value, ec))
+                return usageError(given + ": not a folder");
+            options.sandboxPath = value;
+        } else if (argument == "--microphone") {
+            if (!isMicrophoneSource(value))
+                return usageError(given + ": neither tone:HZ nor wav: and a file");
+            options.microphone = value;
+        } else if (argument == "--camera") {
+            std::error_code ec;
+            if (!isRegularFile(value) && !std::filesystem::is_directory(value, ec))
+                return usageError(given + ": no such file or folder");
+            options.camera = value;
         } else if (argument == "--remote-notification" || argument == "--open-notification") {
-            if (i + 1 >= arguments.size()) return usageError(argument + " needs a JSON file");
-            auto payload = PushLaunchNotifications::readPayload(arguments[++i]);
-            if (!payload)
-                return usageError(argument + " " + payload.error().localizedDescription());
+            auto payload = PushLaunchNotifications::readPayload(value);
+            if (!payload) return usageError(given + ": " + payload.error().localizedDescription());
             (argument == "--open-notification" ? options.openedNotifications
                                                : options.remoteNotifications)
                 .push_back(std::move(*payload));
-        } else if (argument == "--system-version") {
-            if (i + 1 >= arguments.size()) return usageError(argument + " needs a version");
-            options.systemVersion = arguments[++i];
         } else {
-            return usageError("unknown argument " + argument);
+            if (!isVersion(value)) return usageError(given + ": not a version such as 17.0");
+            options.systemVersion = value;
         }
     }
     if (!bundle) bundle = defaultBundlePath(executablePath);

@@ -14,6 +14,7 @@
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/PresentationController.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/Toolbar.h"
@@ -317,6 +318,25 @@ void GtkViewPresenter::sync() {
     }
 }
 
+// Closing the GTK window is the user dismissing the screen on top, as swiping a sheet down is
+// (its presentation delegate hears of it, or refuses). The GTK window itself stays until the ui
+// window no longer shows a screen; then sync() takes it down.
+void GtkViewPresenter::closeLikeTheUser(GtkWidget* gtkWindow,
+                                        const std::shared_ptr<ui::Window>& window) {
+    g_signal_connect_data(
+        gtkWindow, "delete-event",
+        G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer data) -> gboolean {
+            auto window = static_cast<std::weak_ptr<ui::Window>*>(data)->lock();
+            const auto controllers = window ? window->visibleControllers()
+                                            : std::vector<std::shared_ptr<ui::ViewController>>{};
+            if (!controllers.empty()) controllers.back()->presentationController().dismissByUser();
+            return TRUE;
+        }),
+        new std::weak_ptr<ui::Window>(window),
+        [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
+        GConnectFlags(0));
+}
+
 void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
                             const std::shared_ptr<ui::View>& root) {
     auto shown = std::make_unique<Shown>();
@@ -330,6 +350,7 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
     shown->fixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(shown->gtkWindow), shown->fixed);
     gtk_widget_show_all(shown->gtkWindow);
+    closeLikeTheUser(shown->gtkWindow, window);
     shown_[window.get()] = std::move(shown);
 }
 

@@ -36,6 +36,7 @@ private:
     GtkViewPresenter();
     void show(const std::shared_ptr<ui::Window>& window, const std::shared_ptr<ui::View>& root);
     void forget(const ui::Window* window);
+    static void closeLikeTheUser(GtkWidget* gtkWindow, const std::shared_ptr<ui::Window>& window);
 
     std::map<const ui::Window*, std::unique_ptr<Shown>> shown_;
 };

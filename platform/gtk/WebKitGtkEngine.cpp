@@ -15,6 +15,7 @@
 #include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkContext.h"
 #include "platform/gtk/WebKitGtkSchemeTask.h"
+#include "platform/net/TLSSettings.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
 #include "platform/ui/AlertController.h"
@@ -348,6 +349,7 @@ WebKitGtkEngine::WebKitGtkEngine(std::shared_ptr<WebViewConfiguration> configura
     g_signal_connect(view_, "create", G_CALLBACK(onCreate), this);
     g_signal_connect(view_, "close", G_CALLBACK(onClose), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(onWindowDelete), this);
+    g_signal_connect(view_, "load-failed-with-tls-errors", G_CALLBACK(onTLSErrors), this);
     syncContent();
 }
 
@@ -722,6 +724,56 @@ void WebKitGtkEngine::loadFailed(WebKitLoadEvent event, const char* uri, const G
     } else {
         client->navigationFailed(current_, failure);
     }
+}
+
+gboolean WebKitGtkEngine::onTLSErrors(WebKitWebView*, gchar* uri, GTlsCertificate* certificate,
+                                      GTlsCertificateFlags, gpointer self) {
+    bool retried = false;
+    shielded([&] {
+        retried = static_cast<WebKitGtkEngine*>(self)->retryWithExtraAuthority(uri, certificate);
+    });
+    // Not ours to trust: the load fails as WebKit reports it.
+    return retried ? TRUE : FALSE;
+}
+
+// The engine's network process trusts the system's authorities only. A server whose
+// certificate the process's other connections trust through the extra authority
+// (net::TLSSettings) is trusted here too, for that host, and the load goes on; nothing else
+// is let through.
+bool WebKitGtkEngine::retryWithExtraAuthority(const char* uri, GTlsCertificate* certificate) {
+    const std::string caFile = net::TLSSettings::extraCAFile();
+    GUri* parsed = uri ? g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr) : nullptr;
+    if (caFile.empty() || !parsed || !certificate || !g_uri_get_host(parsed)) {
+        if (parsed) g_uri_unref(parsed);
+        return false;
+    }
+    const std::string host = g_uri_get_host(parsed);
+    const int port = g_uri_get_port(parsed);
+    GSocketConnectable* identity =
+        g_network_address_new(host.c_str(), static_cast<guint16>(port > 0 ? port : 443));
+    g_uri_unref(parsed);
+    bool trusted = false;
+    GList* authorities = g_tls_certificate_list_new_from_file(caFile.c_str(), nullptr);
+    for (GList* a = authorities; a && !trusted; a = a->next) {
+        trusted = g_tls_certificate_verify(certificate, identity, G_TLS_CERTIFICATE(a->data)) == 0;
+    }
+    g_list_free_full(authorities, g_object_unref);
+    g_object_unref(identity);
+    if (!trusted) return false;
+    // Once per host and certificate: a load that fails again with a certificate already let
+    // through fails as WebKit reports it, rather than being tried forever.
+    static std::vector<std::pair<std::string, GTlsCertificate*>> allowed;
+    for (const auto& [allowedHost, allowedCertificate] : allowed) {
+        if (allowedHost == host && g_tls_certificate_is_same(allowedCertificate, certificate))
+            return false;
+    }
+    allowed.emplace_back(host, G_TLS_CERTIFICATE(g_object_ref(certificate)));
+    webkit_web_context_allow_tls_certificate_for_host(WebKitGtkContext::shared().context(),
+                                                      certificate, host.c_str());
+    // The same navigation goes on with the new attempt.
+    requested_ = current_;
+    webkit_web_view_load_uri(view_, uri);
+    return true;
 }
 
 void WebKitGtkEngine::onTitleChanged(WebKitWebView* view, GParamSpec*, gpointer data) {

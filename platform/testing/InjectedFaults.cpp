@@ -29,18 +29,9 @@ Pending& pending() {
 int injectedFault(std::string_view operation) noexcept {
     auto& p = pending();
     if (!p.any.load(std::memory_order_relaxed)) return 0;
-    std::function<void()> hook;
-    {
-        std::lock_guard lock(p.mutex);
-        if (auto h = p.hooks.find(operation); h != p.hooks.end()) {
-            hook = std::move(h->second.front());
-            h->second.pop_front();
-            if (h->second.empty()) p.hooks.erase(h);
-        }
-        p.any = !p.faults.empty() || !p.hooks.empty();
-    }
-    // Outside the lock: the hook may itself reach the seam.
-    if (hook) hook();
+    // Each operation of the seam is also a test point of its name, so that a test can step in
+    // just before it (between the program's check of a path and its open, say).
+    passTestPoint(operation);
     std::lock_guard lock(p.mutex);
     auto it = p.faults.find(operation);
     if (it == p.faults.end() || it->second.empty()) return 0;
@@ -51,18 +42,34 @@ int injectedFault(std::string_view operation) noexcept {
     return error;
 }
 
+void passTestPoint(std::string_view point) {
+    auto& p = pending();
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(p.mutex);
+        auto it = p.hooks.find(point);
+        if (it == p.hooks.end() || it->second.empty()) return;
+        hook = std::move(it->second.front());
+        it->second.pop_front();
+        if (it->second.empty()) p.hooks.erase(it);
+        p.any = !p.faults.empty() || !p.hooks.empty();
+    }
+    // Outside the lock: the hook may itself reach the seam.
+    hook();
+}
+
+void InjectedFaults::at(std::string_view point, std::function<void()> hook) {
+    auto& p = pending();
+    std::lock_guard lock(p.mutex);
+    p.hooks[std::string(point)].push_back(std::move(hook));
+    p.any = true;
+}
+
 void InjectedFaults::add(std::string_view operation, int error, int count) {
     auto& p = pending();
     std::lock_guard lock(p.mutex);
     auto& queue = p.faults[std::string(operation)];
     for (int i = 0; i < count; ++i) queue.push_back(error);
-    p.any = true;
-}
-
-void InjectedFaults::hook(std::string_view operation, std::function<void()> hook) {
-    auto& p = pending();
-    std::lock_guard lock(p.mutex);
-    p.hooks[std::string(operation)].push_back(std::move(hook));
     p.any = true;
 }
 

@@ -21,10 +21,10 @@ public:
     InjectedFaults& operator=(const InjectedFaults&) = delete;
 
     static void add(std::string_view operation, int error, int count = 1);
-    // Runs `hook` on the thread that next asks for the operation, just before it runs (or meets
-    // a failure added for it): a place to force an interleaving, such as swapping a folder for a
-    // link between a check and the call. Once; `clear` drops hooks not yet run.
-    static void hook(std::string_view operation, std::function<void()> hook);
+    // Runs `hook` the next time the program passes the test point (ns::passTestPoint), on the
+    // thread that passes it, once. Each operation of the fault seam ("open", "truncate" ...) is
+    // also a test point, passed just before the operation runs or meets an added failure.
+    static void at(std::string_view point, std::function<void()> hook);
     static void clear();
 };
 

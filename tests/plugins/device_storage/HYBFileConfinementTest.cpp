@@ -54,26 +54,26 @@ protected:
 
 // The swap comes at the very moment the plug-in opens, after every check of the path.
 TEST_F(HYBFileConfinementTest, AFolderSwappedForALinkAtTheOpenIsNotReadThrough) {
-    ns::InjectedFaults::hook("open", [this] { swapDirForLink(); });
+    ns::InjectedFaults::at("open", [this] { swapDirForLink(); });
     auto read = call("readAsText", {url("persistent", "/dir/f.txt"), "UTF-8", 0, -1});
     EXPECT_TRUE(isIOError(read, NOT_FOUND_ERR)) << read->message().description();
 }
 
 TEST_F(HYBFileConfinementTest, AFolderSwappedForALinkAtTheOpenIsNotWrittenThrough) {
     // A write at a position cuts the file there first, then appends: both open it.
-    ns::InjectedFaults::hook("open", [this] { swapDirForLink(); });
+    ns::InjectedFaults::at("open", [this] { swapDirForLink(); });
     auto write = call("write", {url("persistent", "/dir/f.txt"), "X", 2});
     EXPECT_EQ(write->status(), HYBResultStatusError);
     fs::remove(documents() + "/dir");
     fs::rename(documents() + "/dir.real", documents() + "/dir");
-    ns::InjectedFaults::hook("open", [this] { swapDirForLink(); });
+    ns::InjectedFaults::at("open", [this] { swapDirForLink(); });
     EXPECT_TRUE(isIOError(call("truncate", {url("persistent", "/dir/f.txt"), 1}),
                           NO_MODIFICATION_ALLOWED_ERR));
     EXPECT_EQ(readFile(outside_ + "/f.txt"), "outside");
     // The backup mark goes on the file that was checked, or nowhere.
     fs::remove(documents() + "/dir");
     fs::rename(documents() + "/dir.real", documents() + "/dir");
-    ns::InjectedFaults::hook("setxattr", [this] { swapDirForLink(); });
+    ns::InjectedFaults::at("setxattr", [this] { swapDirForLink(); });
     call("setMetadata",
          {url("persistent", "/dir/f.txt"), ns::Dictionary{{"com.apple.MobileBackup", 1}}});
     EXPECT_FALSE(ns::FileManager::defaultManager().isExcludedFromBackup(outside_ + "/f.txt"));
@@ -201,7 +201,7 @@ TEST_P(HYBFileLockTest, AChangeWaitsForTheBackgroundWriteOfTheFile) {
     std::promise<void> paused;
     std::promise<void> release;
     auto released = release.get_future().share();
-    ns::InjectedFaults::hook("truncate", [&] {
+    ns::InjectedFaults::at("truncate", [&] {
         paused.set_value();
         released.wait();
     });
@@ -271,7 +271,7 @@ TEST_F(HYBFileConfinementTest, AFolderIsNotCopiedIntoItselfAtAll) {
     fs::create_directory_symlink(documents() + "/a/b", documents() + "/link");
     // Refused before anything is made: a copy that began would copy its own copy.
     std::atomic<int> made{0};
-    for (int i = 0; i < 4; ++i) ns::InjectedFaults::hook("mkdir", [&] { ++made; });
+    for (int i = 0; i < 4; ++i) ns::InjectedFaults::at("mkdir", [&] { ++made; });
     for (const auto& [into, name] : std::vector<std::pair<std::string, std::string>>{
              {"/a/b/c", "b"}, {"/a/b", "b"}, {"/link/c", "b2"}}) {
         EXPECT_TRUE(

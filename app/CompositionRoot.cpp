@@ -27,6 +27,7 @@
 #include "platform/ns/Notification.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/TemporaryFiles.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/svc/PushService.h"
 #include "platform/sys/DeviceFacts.h"
@@ -365,7 +366,11 @@ int CompositionRoot::run(const Options& options) {
                 dispatch::RunLoop::main().post([] { SignalWatch::stop(); });
             });
     }
+    // Rewrites that a kill or crash cut short left their temporary files; so may writes still
+    // under way on background queues when the run loop ends, which the exit cuts short.
+    ns::TemporaryFiles::removeStale(ns::Sandbox::root());
     if (!launch()) return 1;
     mainLoop().run();
+    ns::TemporaryFiles::removeStale(ns::Sandbox::root());
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBViewController.h"
 #include "platform/ns/Bundle.h"
+#include "platform/ns/ConfinedFile.h"
 #include "platform/ns/Data.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Log.h"
@@ -67,31 +68,24 @@ std::optional<HYBURLSchemeHandler::FileLocation> inside(const std::string& root,
     return HYBURLSchemeHandler::FileLocation{*base, *path};
 }
 
-std::optional<std::string> realPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return std::nullopt;
-    std::string out(resolved);
-    std::free(resolved);
-    return out;
-}
-
 using File = std::unique_ptr<FILE, int (*)(FILE*)>;
 
-// Opens the file for reading when it is a regular file whose real path stays inside the
-// real root; null otherwise. Non-blocking, so that opening a FIFO cannot wait for a writer.
+// Opens the file for reading when it is a regular file that, links resolved, lies inside its
+// root; null otherwise. Resolved and opened in one step beneath the root, so that a folder
+// swapped for a link meanwhile cannot lead out. Non-blocking, so that opening a FIFO cannot
+// wait for a writer.
 File openConfined(const HYBURLSchemeHandler::FileLocation& location, off_t& size) {
     File none(nullptr, &std::fclose);
-    const auto root = realPath(location.root);
-    const auto path = realPath(location.path);
-    if (!root || !path || (*path != *root && !path->starts_with(*root + "/"))) return none;
-    const int fd = ::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return none;
+    auto fd =
+        ns::ConfinedFile({location.root}).open(location.path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (!fd) return none;
     struct stat st {};
     FILE* file = nullptr;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(file = ::fdopen(fd, "rb"))) {
-        ::close(fd);
+    if (::fstat(fd->get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !(file = ::fdopen(fd->get(), "rb"))) {
         return none;
     }
+    fd->release();  // the stream owns it now
     size = st.st_size;
     return File(file, &std::fclose);
 }

@@ -1,11 +1,15 @@
 #include "bridge/HYBURLSchemeHandler.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/ns/Sandbox.h"
 #include "platform/wk/URLSchemeTask.h"
@@ -129,6 +133,48 @@ TEST_F(SchemeHandlerTest, OnlyRegularFilesInsideTheFolderAreServed) {
     EXPECT_EQ(status(fetchPath("/pipe.txt")), 404);
     EXPECT_EQ(status(fetchPath("/folder.d")), 404);
     EXPECT_EQ(status(fetchPath("/_app_file_" + tmpLink)), 404);
+}
+
+// Another process keeps exchanging a folder with a link to the outside (the bundle's other
+// files, the keychain) while the page loads from it: nothing outside is ever served.
+TEST_F(SchemeHandlerTest, AFolderKeptSwappingForALinkNeverServesWhatIsOutside) {
+    namespace fs = std::filesystem;
+    const fs::path www = fs::path(bundlePath()) / "www";
+    const fs::path tmp = ns::Sandbox::temporaryDirectory();
+    const fs::path keychain = ns::Sandbox::keychainDirectory();
+    fs::create_directories(keychain);
+    writeFile("www/dir/f.txt", "inside");
+    writeFile("outside/f.txt", "outside");
+    std::ofstream(keychain / "f.txt") << "outside";
+    fs::create_directories(tmp / "dir");
+    std::ofstream(tmp / "dir" / "f.txt") << "inside";
+    fs::create_directory_symlink(fs::path(bundlePath()) / "outside", www / "swap");
+    fs::create_directory_symlink(keychain, tmp / "swap");
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> swaps{0};
+    std::thread swapper([&] {
+        while (!stop) {
+            for (const fs::path& folder : {www, tmp}) {
+                if (::renameat2(AT_FDCWD, (folder / "dir").c_str(), AT_FDCWD,
+                                (folder / "swap").c_str(), RENAME_EXCHANGE) == 0) {
+                    ++swaps;
+                }
+            }
+        }
+    });
+    int served = 0;
+    for (int i = 0; i < 400 || swaps < 50; ++i) {
+        for (const std::string& path :
+             {std::string("/dir/f.txt"), "/_app_file_" + (tmp / "dir" / "f.txt").string()}) {
+            auto result = fetchPath(path);
+            ASSERT_NE(result->body.chars(), "outside") << path << " after " << i << " loads";
+            if (status(result) == 200) ++served;
+        }
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_GT(served, 0);
 }
 
 TEST_F(SchemeHandlerTest, SchemeOfAnotherLetterCaseIsNotServed) {

@@ -35,7 +35,7 @@ void finishTasks(size_t count) {
 thread_local std::vector<const void*> tCurrentQueues;
 
 class CurrentScope {
-  public:
+public:
     explicit CurrentScope(const void* queue) { tCurrentQueues.push_back(queue); }
     ~CurrentScope() { tCurrentQueues.pop_back(); }
     CurrentScope(const CurrentScope&) = delete;

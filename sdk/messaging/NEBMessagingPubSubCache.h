@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,4 +68,7 @@ private:
     int64_t nextScheduledSyncTimestampMillis_ = 0;
     int32_t subscribeTopicsSyncCount_ = 0;
     int32_t unsubscribeTopicsSyncCount_ = 0;
+    // Topics whose request a sync has sent and whose answer has not come back yet: a second
+    // sync leaves them to that request (main thread).
+    std::set<std::string> topicsInFlight_;
 };

@@ -54,6 +54,9 @@ public:
     ns::Dictionary allTopics() const;
     ns::Dictionary subscribedTopics() const;
     int64_t nextScheduledSyncTimestampMillis() const { return nextScheduledSyncTimestampMillis_; }
+    // Requests of the syncs still waiting for their answer.
+    int32_t subscribeTopicsSyncCount() const { return subscribeTopicsSyncCount_; }
+    int32_t unsubscribeTopicsSyncCount() const { return unsubscribeTopicsSyncCount_; }
 
 private:
     void updateSet(ns::Dictionary& set, const std::string& topic, const char* key,

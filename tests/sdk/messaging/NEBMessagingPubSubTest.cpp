@@ -215,6 +215,7 @@ TEST_F(NEBMessagingPubSubTest, ASecondSyncLeavesATopicInFlightToTheFirstRequest)
     // A failed request is retried by the next sync, which the first one scheduled.
     cache->addTopic("/topics/b");
     ASSERT_TRUE(runUntil([&] { return log_->count("Failed to subscribe to topic /topics/b"); }));
+    ASSERT_TRUE(runUntil([&] { return cache->subscribeTopicsSyncCount() == 0; }));
     loop().advanceBy(std::chrono::milliseconds(NEBMessagingPubSubCache::kSyncSpacingMillis));
     ASSERT_TRUE(runUntil([&] { return cache->subscribedTopics().size() == 2; }));
     EXPECT_EQ(server_->requestCount(), 3u);

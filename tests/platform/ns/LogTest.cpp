@@ -33,6 +33,7 @@ TEST(Log, LinesCarryLocalTimeFromTheClockProcessAndThread) {
     auto clock = std::make_shared<dispatch::ManualClock>(1700000000.25);
     dispatch::Clock::setCurrent(clock);
     testsupport::LogCapture capture;
+    capture.expect("broken");
     ns::nslog("count %d of %@", 3, std::string("items"));
     Log::write(LogLevel::Error, "sub.system", "cat", "broken");
     dispatch::Clock::setCurrent(nullptr);
@@ -62,8 +63,10 @@ TEST(Log, MinimumLevelFiltersOutputsButNotSinks) {
     auto saved = Log::minimumLevel();
     ASSERT_TRUE(Log::setFile(file));
     Log::setMinimumLevel(LogLevel::Error);
+    Log::setStandardErrorEnabled(false);  // the file shows what is written
     Log::write(LogLevel::Info, "quiet line");
     Log::write(LogLevel::Fault, "loud line");
+    Log::setStandardErrorEnabled(true);
     Log::setMinimumLevel(saved);
     ASSERT_TRUE(Log::setFile(""));
 

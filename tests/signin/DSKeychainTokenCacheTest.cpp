@@ -14,6 +14,7 @@
 #include "signin/DSKeyedArchiver.h"
 #include "tests/signin/SigninTestSupport.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -83,6 +84,8 @@ TEST_F(DSKeychainTokenCacheTest, AddUpdateAndReadByKeyAndUser) {
 }
 
 TEST_F(DSKeychainTokenCacheTest, TwoUsersOfOneKeyAreKeptApart) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_CACHE_MULTIPLE_USERS ");
     auto alice = tokenItem("alice@x", "res", "client-1", "a");
     auto bob = tokenItem("bob@x", "res", "client-1", "b");
     auto nobody = tokenItem(std::nullopt, "res", "client-1", "n");
@@ -139,6 +142,8 @@ TEST_F(DSKeychainTokenCacheTest, UnreadableItemsAreSkipped) {
 }
 
 TEST_F(DSKeychainTokenCacheTest, DailyCleanDeletesOnlyExpiredTombstones) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("-testRemoveAll: being called in DSKeychainTokenCache");
     cache->testRemoveAll(nullptr);
     // First check ever: it is time, and the next time is a day ahead.
     EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
@@ -174,6 +179,8 @@ TEST_F(DSKeychainTokenCacheTest, CleanTimeFarAheadCountsAsAbsent) {
 }
 
 TEST_F(DSKeychainTokenCacheTest, PurgeSparesALiveTokenWrittenOverATombstone) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("-testRemoveAll: being called in DSKeychainTokenCache");
     cache->testRemoveAll(nullptr);
     auto item = tokenItem("u@x", "res");
     ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
@@ -203,6 +210,8 @@ TEST_F(DSKeychainTokenCacheTest, PurgeSparesALiveTokenWrittenOverATombstone) {
 // Between the purge's list and its delete, the slot was emptied and tombstoned again: the
 // new tombstone has not expired and stays.
 TEST_F(DSKeychainTokenCacheTest, PurgeSparesATombstoneRenewedAfterTheList) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("-testRemoveAll: being called in DSKeychainTokenCache");
     cache->testRemoveAll(nullptr);
     auto item = tokenItem("u@x", "res");
     ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
@@ -223,6 +232,8 @@ TEST_F(DSKeychainTokenCacheTest, PurgeSparesATombstoneRenewedAfterTheList) {
 // A token written while the purge is about to delete the tombstone it re-read waits for the
 // delete, and so lands after it: the purge never takes a live token with it.
 TEST_F(DSKeychainTokenCacheTest, WriterWaitsWhileThePurgeDeletes) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("-testRemoveAll: being called in DSKeychainTokenCache");
     cache->testRemoveAll(nullptr);
     auto item = tokenItem("u@x", "res");
     ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
@@ -251,6 +262,8 @@ TEST_F(DSKeychainTokenCacheTest, WriterWaitsWhileThePurgeDeletes) {
 // The item keeps vanishing between update and add (another process adds and removes it): when
 // the retries are spent, the write did not happen and says so.
 TEST_F(DSKeychainTokenCacheTest, WriteThatNeverLandsIsAFailure) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: -2070 ");
     auto item = tokenItem("u@x", "res");
     ns::InjectedFaults faults;
     for (sec::OSStatus status :
@@ -266,6 +279,8 @@ TEST_F(DSKeychainTokenCacheTest, WriteThatNeverLandsIsAFailure) {
 }
 
 TEST_F(DSKeychainTokenCacheTest, BulkRemovalsByClientAndUser) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("-testRemoveAll: being called in DSKeychainTokenCache");
     auto withRefresh = tokenItem("u@x", "r1");
     auto withoutRefresh = tokenItem("v@x", "r2");
     withoutRefresh->setRefreshToken(std::nullopt);
@@ -291,6 +306,8 @@ TEST_F(DSKeychainTokenCacheTest, BulkRemovalsByClientAndUser) {
 }
 
 TEST_F(DSKeychainTokenCacheTest, KeychainFailuresAreReportedWithTheStatus) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: -34018 ");
     auto item = tokenItem("u@x", "res");
     ns::InjectedFaults faults;
     faults.add("keychain", sec::errSecMissingEntitlement);

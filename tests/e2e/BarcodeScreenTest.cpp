@@ -84,20 +84,29 @@ ShownScan startScan(E2EHost& host, wk::GtkViewPresenter& presenter) {
     return shown;
 }
 
-ns::Value scanAnswer(E2EHost& host, size_t from) {
-    auto answer = host.waitForReport(
-        from, [](const E2EHost::Report& r) { return r.body["call"] == ns::Value("scan"); });
-    return answer ? answer->body : ns::Value();
-}
+// The scanner in the host, on the red camera; each test starts a scan and ends it.
+class BarcodeScreen : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(presenter);
+        useRedCamera();
+    }
+    void TearDown() override { av::CaptureDevice::setDevices(std::nullopt); }
+
+    ns::Value scanAnswer() {
+        auto answer = host.waitForReport(
+            from, [](const E2EHost::Report& r) { return r.body["call"] == ns::Value("scan"); });
+        return answer ? answer->body : ns::Value();
+    }
+
+    E2EHost& host = E2EHost::shared();
+    wk::GtkViewPresenter* presenter = wk::GtkViewPresenter::installed();
+    const size_t from = host.reportCount();
+};
 
 // The scanner screen is seen and used in the host: its GTK window shows the camera's picture
 // with the reticle and the toolbar over it, and its Cancel button answers the page's scan.
-TEST(BarcodeScreen, ShowsTheCameraAndItsCancelButtonAnswers) {
-    E2EHost& host = E2EHost::shared();
-    auto presenter = wk::GtkViewPresenter::installed();
-    ASSERT_TRUE(presenter);
-    useRedCamera();
-    const size_t from = host.reportCount();
+TEST_F(BarcodeScreen, ShowsTheCameraAndItsCancelButtonAnswers) {
     const ShownScan shown = startScan(host, *presenter);
     ASSERT_TRUE(shown.window) << "the camera's picture is drawn";
     // The reticle's green square, drawn over the picture at the middle of its left side.
@@ -111,30 +120,23 @@ TEST(BarcodeScreen, ShowsTheCameraAndItsCancelButtonAnswers) {
     GtkWidget* cancel = buttonLabelled(shown.window, "Cancel");
     ASSERT_TRUE(cancel);
     gtk_button_clicked(GTK_BUTTON(cancel));
-    const ns::Value answer = scanAnswer(host, from);
+    const ns::Value answer = scanAnswer();
     EXPECT_EQ(answer["ok"], ns::Value(true));
     EXPECT_EQ(answer["value"]["cancelled"], ns::Value(1));
     EXPECT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*shown.shownIn); }));
-    av::CaptureDevice::setDevices(std::nullopt);
 }
 
 // Closing the scanner's window, as a user does with its close button, answers the page's scan
 // as a cancel, and the window goes.
-TEST(BarcodeScreen, ClosingItsWindowAnswersAsACancel) {
-    E2EHost& host = E2EHost::shared();
-    auto presenter = wk::GtkViewPresenter::installed();
-    ASSERT_TRUE(presenter);
-    useRedCamera();
-    const size_t from = host.reportCount();
+TEST_F(BarcodeScreen, ClosingItsWindowAnswersAsACancel) {
     const ShownScan shown = startScan(host, *presenter);
     ASSERT_TRUE(shown.window);
     gtk_window_close(GTK_WINDOW(shown.window));
-    const ns::Value answer = scanAnswer(host, from);
+    const ns::Value answer = scanAnswer();
     EXPECT_EQ(answer["ok"], ns::Value(true));
     EXPECT_EQ(answer["value"], ns::Value::dict({{"text", ""}, {"format", ""}, {"cancelled", 1}}));
     EXPECT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*shown.shownIn); }));
     EXPECT_FALSE(host.controller()->presentedViewController());
-    av::CaptureDevice::setDevices(std::nullopt);
 }
 
 }  // namespace

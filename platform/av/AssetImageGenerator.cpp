@@ -1,13 +1,17 @@
 #include "platform/av/AssetImageGenerator.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -138,31 +142,106 @@ struct StopSignal {
     static int interrupted(void* signal) { return static_cast<StopSignal*>(signal)->stopNow(); }
 };
 
-// An opened and probed file: the demuxer, allowed to read local files of the known containers
-// only, and its best video stream.
+using SharedFile = std::shared_ptr<ns::FileDescriptor>;
+
+// The demuxer's input: the open file, read at an offset of its own (never the descriptor's,
+// which its owner may share), so that what is read is the file that was opened, never a file
+// found again by name.
+class FileInput {
+public:
+    static constexpr int kBufferSize = 64 * 1024;
+
+    explicit FileInput(SharedFile file) : file_(std::move(file)) {}
+
+    static int read(void* opaque, uint8_t* buffer, int size) {
+        auto& input = *static_cast<FileInput*>(opaque);
+        for (;;) {
+            const ssize_t n = ::pread(input.file_->get(), buffer, size_t(size), input.offset_);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return AVERROR(errno);
+            if (n == 0) return AVERROR_EOF;
+            input.offset_ += n;
+            return static_cast<int>(n);
+        }
+    }
+    static int64_t seek(void* opaque, int64_t offset, int whence) {
+        auto& input = *static_cast<FileInput*>(opaque);
+        struct stat info {};
+        const bool sized = ::fstat(input.file_->get(), &info) == 0;
+        if (whence & AVSEEK_SIZE) return sized ? int64_t(info.st_size) : AVERROR(errno);
+        int64_t target = offset;
+        switch (whence & ~AVSEEK_FORCE) {
+            case SEEK_SET:
+                break;
+            case SEEK_CUR:
+                target = input.offset_ + offset;
+                break;
+            case SEEK_END:
+                if (!sized) return AVERROR(errno);
+                target = int64_t(info.st_size) + offset;
+                break;
+            default:
+                return AVERROR(EINVAL);
+        }
+        if (target < 0) return AVERROR(EINVAL);
+        input.offset_ = target;
+        return target;
+    }
+
+private:
+    SharedFile file_;
+    int64_t offset_ = 0;
+};
+
+struct IOContextFreer {
+    void operator()(AVIOContext* c) const {
+        if (!c) return;
+        av_freep(&c->buffer);
+        avio_context_free(&c);
+    }
+};
+using IOContextPtr = std::unique_ptr<AVIOContext, IOContextFreer>;
+
+// The one input may name no other: a demuxer that would open a further file (a reference, a
+// segment) is refused.
+int refuseFurtherFiles(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+    return AVERROR(EPERM);
+}
+
+// An opened and probed file: the demuxer, reading the one file of the known containers only,
+// and its best video stream. The input outlives the demuxer that reads from it.
 struct OpenedFile {
+    std::unique_ptr<FileInput> input;
+    IOContextPtr io;
     FormatPtr format;
     int videoIndex = -1;
     const AVCodec* decoder = nullptr;
 };
 
-ns::Result<OpenedFile> openAndProbe(const std::string& path, StopSignal& stop) {
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    av_dict_set(&options, "format_whitelist", kAllowedFormats, 0);
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw) {
-        av_dict_free(&options);
-        return avError(AVErrorUnknown, "Out of memory.");
+ns::Result<OpenedFile> openAndProbe(const SharedFile& file, StopSignal& stop) {
+    OpenedFile opened;
+    opened.input = std::make_unique<FileInput>(file);
+    auto* buffer = static_cast<uint8_t*>(av_malloc(FileInput::kBufferSize));
+    if (buffer) {
+        opened.io.reset(avio_alloc_context(buffer, FileInput::kBufferSize, 0, opened.input.get(),
+                                           &FileInput::read, nullptr, &FileInput::seek));
+        if (!opened.io) av_free(buffer);
     }
+    AVFormatContext* raw = opened.io ? avformat_alloc_context() : nullptr;
+    if (!raw) return avError(AVErrorUnknown, "Out of memory.");
+    raw->pb = opened.io.get();
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    raw->io_open = &refuseFurtherFiles;
     // A damaged file can keep the demuxer reading for a very long time; it gives up when the
     // signal says so.
     raw->interrupt_callback = {&StopSignal::interrupted, &stop};
-    const std::string input = "file:" + path;
-    int rc = avformat_open_input(&raw, input.c_str(), nullptr, &options);
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", kAllowedFormats, 0);
+    int rc = avformat_open_input(&raw, "", nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) return avError(AVErrorFileFormatNotRecognized, "Cannot Open");
-    OpenedFile opened{FormatPtr(raw)};
+    opened.format.reset(raw);
     // The probe decodes a few packets of every stream; on one thread, as the frame decoder
     // does, so that a damaged file meets no decoder threads.
     std::vector<AVDictionary*> streamOptions(opened.format->nb_streams, nullptr);
@@ -178,7 +257,7 @@ ns::Result<OpenedFile> openAndProbe(const std::string& path, StopSignal& stop) {
 class FrameReader {
 public:
     explicit FrameReader(StopSignal& stop) : stop_(stop) {}
-    ns::Result<std::shared_ptr<ui::Bitmap>> read(const std::string& path, double seconds,
+    ns::Result<std::shared_ptr<ui::Bitmap>> read(const SharedFile& file, double seconds,
                                                  bool applyTransform);
 
 private:
@@ -211,12 +290,12 @@ bool FrameReader::decode(const AVPacket* packet) {
     return false;
 }
 
-ns::Result<std::shared_ptr<ui::Bitmap>> FrameReader::read(const std::string& path, double seconds,
+ns::Result<std::shared_ptr<ui::Bitmap>> FrameReader::read(const SharedFile& file, double seconds,
                                                           bool applyTransform) {
     if (!frame_ || !chosen_) return avError(AVErrorUnknown, "Out of memory.");
-    auto opened = openAndProbe(path, stop_);
+    auto opened = openAndProbe(file, stop_);
     if (!opened.ok()) return opened.error();
-    FormatPtr format = std::move(opened.value().format);
+    const FormatPtr& format = opened.value().format;
     const int index = opened.value().videoIndex;
     const AVCodec* decoder = opened.value().decoder;
     if (index < 0 || !decoder) return avError(AVErrorNoDataCaptured, "The file has no video.");
@@ -265,8 +344,8 @@ std::atomic<int64_t> gWorkBudgetMs{AssetImageGenerator::kDefaultWorkBudget.count
 // is told to stop and the caller gets an error at once; what the work returns later is dropped
 // (it owns everything it touches).
 template <class T>
-ns::Result<T> runWithinBudget(const std::string& path,
-                              std::function<ns::Result<T>(const std::string&, StopSignal&)> work) {
+ns::Result<T> runWithinBudget(const SharedFile& file,
+                              std::function<ns::Result<T>(const SharedFile&, StopSignal&)> work) {
     struct Shared {
         std::mutex mutex;
         std::condition_variable done;
@@ -276,8 +355,8 @@ ns::Result<T> runWithinBudget(const std::string& path,
     auto shared = std::make_shared<Shared>();
     const auto budget = std::chrono::milliseconds(gWorkBudgetMs.load());
     shared->stop.deadline = std::chrono::steady_clock::now() + budget;
-    dispatch::Queue::global().async([shared, path, work = std::move(work)] {
-        auto result = work(path, shared->stop);
+    dispatch::Queue::global().async([shared, file, work = std::move(work)] {
+        auto result = work(file, shared->stop);
         std::lock_guard lock(shared->mutex);
         shared->result.emplace(std::move(result));
         shared->done.notify_all();
@@ -292,38 +371,39 @@ ns::Result<T> runWithinBudget(const std::string& path,
     return std::move(*shared->result);
 }
 
-// The local regular file behind the URL, or the error to answer.
-ns::Result<std::string> regularFile(const std::optional<ns::URL>& url) {
-    if (!url) return avError(AVErrorUnsupportedURL, "The URL is missing.");
-    const auto path = AssetImageGenerator::localPath(*url);
-    if (!path) return avError(AVErrorUnsupportedURL, "This media format is not supported.");
+ns::Error notFound() {
+    return avError(AVErrorFileFormatNotRecognized, "The requested URL was not found.");
+}
+
+// The open file if it is a regular one, or the error to answer.
+ns::Result<SharedFile> regularFile(SharedFile file) {
     struct stat info {};
     // Devices and pipes never end or block; only a regular file can hold a clip.
-    if (::stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return avError(AVErrorFileFormatNotRecognized, "The requested URL was not found.");
+    if (!file || !*file || ::fstat(file->get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return notFound();
     }
     // The libraries' own diagnostics about a damaged file go nowhere: the error says enough.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-    return *path;
+    return file;
 }
 
-}  // namespace
-
-std::chrono::milliseconds AssetImageGenerator::workBudget() {
-    return std::chrono::milliseconds(gWorkBudgetMs.load());
+// The local regular file behind the URL, opened, or the error to answer.
+ns::Result<SharedFile> regularFile(const std::optional<ns::URL>& url) {
+    if (!url) return avError(AVErrorUnsupportedURL, "The URL is missing.");
+    const auto path = AssetImageGenerator::localPath(*url);
+    if (!path) return avError(AVErrorUnsupportedURL, "This media format is not supported.");
+    // Without waiting: a FIFO without a writer is refused as no regular file, not waited for.
+    ns::FileDescriptor file(::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file) return notFound();
+    return regularFile(std::make_shared<ns::FileDescriptor>(std::move(file)));
 }
 
-void AssetImageGenerator::setWorkBudget(std::chrono::milliseconds budget) {
-    gWorkBudgetMs = budget.count();
-}
-
-ns::Result<AssetTrackInfo> AssetImageGenerator::loadTrackInfo(const ns::URL& url) {
-    auto path = regularFile(url);
-    if (!path.ok()) return path.error();
+ns::Result<AssetTrackInfo> trackInfo(const ns::Result<SharedFile>& file) {
+    if (!file.ok()) return file.error();
     return runWithinBudget<AssetTrackInfo>(
-        path.value(), [](const std::string& file, StopSignal& stop) -> ns::Result<AssetTrackInfo> {
-            auto opened = openAndProbe(file, stop);
+        file.value(), [](const SharedFile& input, StopSignal& stop) -> ns::Result<AssetTrackInfo> {
+            auto opened = openAndProbe(input, stop);
             if (!opened.ok()) return opened.error();
             const AVFormatContext& format = *opened.value().format;
             AssetTrackInfo info;
@@ -341,6 +421,27 @@ ns::Result<AssetTrackInfo> AssetImageGenerator::loadTrackInfo(const ns::URL& url
         });
 }
 
+}  // namespace
+
+std::chrono::milliseconds AssetImageGenerator::workBudget() {
+    return std::chrono::milliseconds(gWorkBudgetMs.load());
+}
+
+void AssetImageGenerator::setWorkBudget(std::chrono::milliseconds budget) {
+    gWorkBudgetMs = budget.count();
+}
+
+AssetImageGenerator::AssetImageGenerator(ns::FileDescriptor file)
+    : file_(std::make_shared<ns::FileDescriptor>(std::move(file))) {}
+
+ns::Result<AssetTrackInfo> AssetImageGenerator::loadTrackInfo(const ns::URL& url) {
+    return trackInfo(regularFile(url));
+}
+
+ns::Result<AssetTrackInfo> AssetImageGenerator::loadTrackInfo(ns::FileDescriptor file) {
+    return trackInfo(regularFile(std::make_shared<ns::FileDescriptor>(std::move(file))));
+}
+
 std::optional<std::string> AssetImageGenerator::localPath(const ns::URL& url) {
     if (!url.isFileURL()) return std::nullopt;
     const auto host = url.host();
@@ -352,12 +453,12 @@ std::optional<std::string> AssetImageGenerator::localPath(const ns::URL& url) {
 
 ns::Result<std::shared_ptr<ui::Bitmap>> AssetImageGenerator::copyCGImageAtTime(
     double seconds) const {
-    auto path = regularFile(url_);
-    if (!path.ok()) return path.error();
+    auto file = file_ ? regularFile(file_) : regularFile(url_);
+    if (!file.ok()) return file.error();
     const bool transform = appliesTransform_;
     return runWithinBudget<std::shared_ptr<ui::Bitmap>>(
-        path.value(), [seconds, transform](const std::string& file, StopSignal& stop) {
-            return FrameReader(stop).read(file, seconds, transform);
+        file.value(), [seconds, transform](const SharedFile& input, StopSignal& stop) {
+            return FrameReader(stop).read(input, seconds, transform);
         });
 }
 

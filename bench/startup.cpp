@@ -107,7 +107,8 @@ std::optional<Launch> launchOnce(const Program& program, const fs::path& scratch
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
     std::vector<char*> argv;
-    for (const auto& argument : program.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const auto& argument : program.arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     const std::string data = (scratch / "xdg-data").string();
     const std::string cache = (scratch / "xdg-cache").string();
@@ -190,15 +191,16 @@ std::string joined(const std::set<std::string>& names) {
 }
 
 void BM_StartUp(benchmark::State& state) {
-    const fs::path scratch = fs::temp_directory_path() / ("hyb-startup-" + std::to_string(::getpid()));
+    const fs::path scratch =
+        fs::temp_directory_path() / ("hyb-startup-" + std::to_string(::getpid()));
     fs::create_directories(scratch);
     const std::string bundle = std::string(HYB_SOURCE_DIR) + "/examples/bundle";
     const Program host{"hybrid-host",
                        {HYB_HOST, "--bundle", bundle, "--sandbox", (scratch / "host").string(),
                         "--exit-after-load"}};
-    const Program bare{"bare-webkit",
-                       {HYB_BARE_WEBKIT, "--bundle", bundle, "--data", (scratch / "bare").string(),
-                        "--stay"}};
+    const Program bare{
+        "bare-webkit",
+        {HYB_BARE_WEBKIT, "--bundle", bundle, "--data", (scratch / "bare").string(), "--stay"}};
     // The first launches make the data folders and fill the file cache; they are not counted.
     if (!launch(host, scratch) || !launch(bare, scratch)) {
         fs::remove_all(scratch);

@@ -30,11 +30,10 @@ const char* mimeTypeOf(const std::string& path) {
     static constexpr struct {
         const char* extension;
         const char* type;
-    } kTypes[] = {{".html", "text/html"},        {".js", "text/javascript"},
-                  {".css", "text/css"},          {".json", "application/json"},
-                  {".png", "image/png"},         {".jpg", "image/jpeg"},
-                  {".svg", "image/svg+xml"},     {".mp4", "video/mp4"},
-                  {".wav", "audio/wav"},         {".woff2", "font/woff2"}};
+    } kTypes[] = {{".html", "text/html"},        {".js", "text/javascript"}, {".css", "text/css"},
+                  {".json", "application/json"}, {".png", "image/png"},      {".jpg", "image/jpeg"},
+                  {".svg", "image/svg+xml"},     {".mp4", "video/mp4"},      {".wav", "audio/wav"},
+                  {".woff2", "font/woff2"}};
     for (const auto& entry : kTypes) {
         const size_t n = std::strlen(entry.extension);
         if (path.size() >= n && path.compare(path.size() - n, n, entry.extension) == 0)

@@ -5,6 +5,8 @@
 // host's --exit-after-load line, the bare program's own):
 //   start_ms   from the fork to that line: loading, linking, set-up, the web process and the
 //              page's load
+//   cpu_ms     the processor time of its threads until then (less sensitive to a busy machine
+//              than the start time)
 //   rss_mib    the resident memory of the program's own process (the UI process, not the
 //              engine's helper processes) at that moment, read while the process is stopped
 //   libraries  the shared objects it has mapped then
@@ -47,6 +49,7 @@ constexpr auto kExitTimeout = std::chrono::seconds(30);
 
 struct Launch {
     double startMs = 0;
+    double cpuMs = 0;
     double rssMiB = 0;
     std::set<std::string> libraries;
 };
@@ -68,6 +71,19 @@ std::optional<std::string> field(pid_t pid, const char* file, const std::string&
 bool isStopped(pid_t pid) {
     auto state = field(pid, "status", "State:");
     return state && state->find('T') != std::string::npos;
+}
+
+// The processor time of all the process's threads so far.
+double cpuMs(pid_t pid) {
+    double total = 0;
+    std::error_code ec;
+    const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (fs::directory_iterator it(tasks, ec), end; !ec && it != end; it.increment(ec)) {
+        std::ifstream in(it->path() / "schedstat");
+        double nanoseconds = 0;
+        if (in >> nanoseconds) total += nanoseconds / 1e6;
+    }
+    return total;
 }
 
 std::set<std::string> mappedLibraries(pid_t pid) {
@@ -150,6 +166,7 @@ std::optional<Launch> launchOnce(const Program& program, const fs::path& scratch
                 measured.rssMiB = std::strtod(rss->c_str(), nullptr) / 1024.0;
             }
             measured.libraries = mappedLibraries(pid);
+            measured.cpuMs = cpuMs(pid);
             result = std::move(measured);
         }
         // The bare program stays after its load; the host is on its way out already.
@@ -207,7 +224,8 @@ void BM_StartUp(benchmark::State& state) {
         state.SkipWithError("a program did not start");
         return;
     }
-    std::vector<double> hostMs, bareMs, ratios, hostRss, bareRss, extraRss;
+    std::vector<double> hostMs, bareMs, ratios, hostCpu, bareCpu, cpuRatios, hostRss, bareRss,
+        extraRss;
     std::set<std::string> hostLibraries, bareLibraries;
     int round = 0;
     for (auto _ : state) {
@@ -224,6 +242,9 @@ void BM_StartUp(benchmark::State& state) {
         hostMs.push_back(h.startMs);
         bareMs.push_back(b.startMs);
         ratios.push_back(h.startMs / b.startMs);
+        hostCpu.push_back(h.cpuMs);
+        bareCpu.push_back(b.cpuMs);
+        cpuRatios.push_back(h.cpuMs / b.cpuMs);
         hostRss.push_back(h.rssMiB);
         bareRss.push_back(b.rssMiB);
         extraRss.push_back(h.rssMiB - b.rssMiB);
@@ -238,6 +259,9 @@ void BM_StartUp(benchmark::State& state) {
     state.counters["ratio"] = median(ratios);
     state.counters["ratio_min"] = *std::min_element(ratios.begin(), ratios.end());
     state.counters["ratio_max"] = *std::max_element(ratios.begin(), ratios.end());
+    state.counters["host_cpu_ms"] = median(hostCpu);
+    state.counters["bare_cpu_ms"] = median(bareCpu);
+    state.counters["cpu_ratio"] = median(cpuRatios);
     state.counters["host_rss_mib"] = median(hostRss);
     state.counters["bare_rss_mib"] = median(bareRss);
     state.counters["extra_rss_mib"] = median(extraRss);

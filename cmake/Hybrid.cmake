@@ -57,7 +57,8 @@ endfunction()
 # A part that the program loads as a shared module when first needed (rt::ModuleLoader), built
 # beside it as NAME.so. It holds its own sources and the third-party libraries they call, and
 # nothing of ours: its references to the platform resolve against the program, which exports
-# its symbols for them, so that the program keeps one copy of every shared object.
+# just those symbols for it (cmake/ModuleExports.cmake), so that the program keeps one copy of
+# every shared object. Call it in the folder that makes the program.
 function(hyb_module name)
     cmake_parse_arguments(A "" "HOST" "SOURCES;DEPS" ${ARGN})
     add_library(${name} MODULE ${A_SOURCES})
@@ -69,6 +70,13 @@ function(hyb_module name)
     if(folder)
         set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${folder})
     endif()
-    set_target_properties(${A_HOST} PROPERTIES ENABLE_EXPORTS ON)
-    add_dependencies(${A_HOST} ${name})
+    set(exports ${CMAKE_CURRENT_BINARY_DIR}/${name}.exports)
+    add_custom_command(OUTPUT ${exports}
+        COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DMODULE=$<TARGET_FILE:${name}>
+                -DOUTPUT=${exports} -P ${PROJECT_SOURCE_DIR}/cmake/ModuleExports.cmake
+        DEPENDS ${name} ${PROJECT_SOURCE_DIR}/cmake/ModuleExports.cmake
+        COMMENT "Symbols ${A_HOST} exports for ${name}")
+    target_sources(${A_HOST} PRIVATE ${exports})
+    target_link_options(${A_HOST} PRIVATE LINKER:--dynamic-list=${exports})
+    set_property(TARGET ${A_HOST} APPEND PROPERTY LINK_DEPENDS ${exports})
 endfunction()

@@ -23,6 +23,7 @@
 #include "platform/av/Microphone.h"
 #include "platform/av/VideoCodec.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/net/HTTPTransport.h"
 #include "platform/net/URLSession.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Log.h"
@@ -191,6 +192,7 @@ void CompositionRoot::provideModules(const std::string& folder) {
     auto& loader = rt::ModuleLoader::shared();
     loader.provide(av::VideoCodec::kClassName, folder + "/hybrid-video.so");
     loader.provide(av::BarcodeCodec::kClassName, folder + "/hybrid-codes.so");
+    loader.provide(net::HTTPTransport::kClassName, folder + "/hybrid-net.so");
 }
 
 std::optional<std::string> CompositionRoot::defaultBundlePath(const std::string& executablePath) {

@@ -250,6 +250,10 @@ void BM_StartUp(benchmark::State& state) {
         extraRss.push_back(h.rssMiB - b.rssMiB);
         hostLibraries = h.libraries;
         bareLibraries = b.libraries;
+        std::fprintf(stderr,
+                     "startup: round %d: host %.0f ms (processor %.0f ms, %.1f MiB), bare %.0f ms "
+                     "(processor %.0f ms, %.1f MiB)\n",
+                     round, h.startMs, h.cpuMs, h.rssMiB, b.startMs, b.cpuMs, b.rssMiB);
         state.SetIterationTime(h.startMs / 1000);
     }
     fs::remove_all(scratch);

@@ -7,6 +7,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
+#include "sdk/analytics/NEBAEnvironmentInfo.h"
 #include "sdk/analytics/NEBAIdentity.h"
 #include "sdk/analytics/NEBAKeychainWrapper.h"
 #include "sdk/analytics/NEBAMonitor.h"
@@ -206,6 +207,7 @@ bool NEBAMeasurement::initializeComponents() {
     if (!identity_) return false;
     remoteConfig_ = NEBARemoteConfig::initWithNMPAppID(identity_->appIDFromNMP(), database_.get());
     if (!remoteConfig_) return false;
+    identity_->setRemoteConfig(remoteConfig_);
     NEBADatabaseLimits limits;
     limits.maxEventsStored = remoteConfig_->maxEventsStored();
     limits.maxQueueTime = remoteConfig_->maxQueueTime();
@@ -451,15 +453,38 @@ void NEBAMeasurement::recordFirstOpenCount() {
 }
 
 NEB_MEASUREMENT::ACPMeasurementBundle NEBAMeasurement::createRawEventMetadataWithUserAttributes(
-    const std::vector<NEBAUserAttribute>& attributes) const {
+    const std::vector<NEBAUserAttribute>& attributes) {
     NEB_MEASUREMENT::ACPMeasurementBundle metadata;
     metadata.set_platform("ios");
     metadata.set_protocol_version(1);
-    if (auto bundleID = ns::Bundle::mainBundle()->bundleIdentifier())
-        metadata.set_app_id(*bundleID);
-    if (options_) {
-        if (auto appID = options_->nebulaAppID()) metadata.set_nmp_app_id(*appID);
+    // A desktop host is installed by hand, never from a store.
+    metadata.set_app_store("manual_install");
+    if (identity_) {
+        auto& identity = *identity_;
+        metadata.set_app_id(identity.appID());
+        metadata.set_app_instance_id(identity.appInstanceID());
+        metadata.set_app_version(identity.appVersion());
+        metadata.set_nmp_app_id(identity.appIDFromNMP());
+        metadata.set_nmp_version(identity.libraryVersionFromNMP());
+        if (auto instanceID = identity.nebulaInstanceID())
+            metadata.set_nebula_instance_id(*instanceID);
+        if (auto major = identity.appVersionMajor()) metadata.set_app_version_major(*major);
+        if (auto minor = identity.appVersionMinor()) metadata.set_app_version_minor(*minor);
+        if (auto release = identity.appVersionRelease()) metadata.set_app_version_release(*release);
+        auto resettable = identity.resettableDeviceID();
+        if (identity.hasLimitedAdTracking() && resettable && !resettable->empty()) {
+            metadata.set_limited_ad_tracking(identity.limitedAdTracking());
+            metadata.set_resettable_device_id(*resettable);
+        } else if (auto vendor = identity.identifierForVendor()) {
+            metadata.set_vendor_device_id(*vendor);
+        }
     }
+    auto& environment = NEBAEnvironmentInfo::sharedInstance();
+    metadata.set_device_model(environment.deviceModel());
+    metadata.set_os_version(environment.deviceOSVersion());
+    metadata.set_time_zone_offset_minutes(environment.timeZoneOffsetMinutes());
+    if (auto language = environment.userDefaultLanguage())
+        metadata.set_user_default_language(*language);
     for (const auto& attribute : attributes)
         *metadata.add_user_attributes() = attribute.protoUserAttribute();
     return metadata;

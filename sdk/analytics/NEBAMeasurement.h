@@ -86,7 +86,7 @@ public:
     bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
 
     NEB_MEASUREMENT::ACPMeasurementBundle createRawEventMetadataWithUserAttributes(
-        const std::vector<NEBAUserAttribute>& attributes) const;
+        const std::vector<NEBAUserAttribute>& attributes);
 
     const std::shared_ptr<NEBAScheduler>& scheduler() const { return scheduler_; }
     const std::shared_ptr<NEBAPersistedConfig>& persistedConfig() const { return persistedConfig_; }

@@ -15,6 +15,7 @@ namespace analyticstest {
 class EngineTest : public AnalyticsTest {
 protected:
     static constexpr const char* kAppID = "1:123456789:ios:abcdef";
+    static constexpr const char* kInstanceID = "instance-identity-id";
 
     void SetUp() override {
         AnalyticsTest::SetUp();
@@ -109,6 +110,9 @@ protected:
         });
     }
 
+    // Instance identity stays out of the engine's tests: its ID is a fixed text.
+    NEBAIdentity::ScopedInstanceIDSource instanceID_{
+        [] { return ns::Result<std::string>(std::string(kInstanceID)); }};
     std::unique_ptr<NEBAnalytics::ScopedState> facade_;
     std::shared_ptr<NEBAMeasurement> engine_;
     std::unique_ptr<NEBAMeasurement::ScopedSharedOverride> engineOverride_;

@@ -85,6 +85,10 @@ void NEBAMeasurement::networkRemoteConfigFetchCompletionHandler(
             NEBAMonitor::log(1, "Configuration does not have valid NMP App ID.");
             return false;
         }
+        if (!audience_->updateACPAudiences(config.audiences())) {
+            NEBAMonitor::log(1, "Failed to update audiences with new server configuration");
+            return false;
+        }
         config.clear_audiences();
         if (!remoteConfig_->updateACPMeasurementConfig(&config)) {
             NEBAMonitor::log(1, "Failed to update configuration with new server configuration");

@@ -208,6 +208,8 @@ bool NEBAMeasurement::initializeComponents() {
     remoteConfig_ = NEBARemoteConfig::initWithNMPAppID(identity_->appIDFromNMP(), database_.get());
     if (!remoteConfig_) return false;
     identity_->setRemoteConfig(remoteConfig_);
+    audience_ = NEBAAudience::initWithDatabase(database_.get(), remoteConfig_);
+    if (!audience_) return false;
     NEBADatabaseLimits limits;
     limits.maxEventsStored = remoteConfig_->maxEventsStored();
     limits.maxQueueTime = remoteConfig_->maxQueueTime();
@@ -550,6 +552,11 @@ void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& att
         if (auto updated = database_->updateUserAttribute(attribute); !updated) {
             NEBAMonitor::log(1, "Unable to set user property. Name, value, error",
                              {ns::Value(name), value, updated.error()});
+            return false;
+        }
+        if (!audience_->evaluateFiltersForUserProperty(attribute)) {
+            NEBAMonitor::log(1, "Unable to evaluate user property. Name, value",
+                             {ns::Value(name), value});
             return false;
         }
         NEBAMonitor::log(7, "User property set. Name, value", {ns::Value(name), value});

@@ -9,6 +9,7 @@
 
 #include "platform/ns/Value.h"
 #include "proto/measurement.pb.h"
+#include "sdk/analytics/NEBAAudience.h"
 #include "sdk/analytics/NEBADailyCounts.h"
 #include "sdk/analytics/NEBADatabase.h"
 #include "sdk/analytics/NEBAEvent.h"
@@ -94,6 +95,7 @@ public:
     NEBADatabase* database() const { return database_.get(); }
     const std::shared_ptr<NEBARemoteConfig>& engineRemoteConfig() const { return remoteConfig_; }
     NEBAIdentity* identity() const { return identity_.get(); }
+    NEBAAudience* audience() const { return audience_.get(); }
     const std::shared_ptr<NEBASessionReporter>& sessionReporter() const { return sessionReporter_; }
     const std::optional<std::string>& previousNMPAppID() const { return previousNMPAppID_; }
     double initTimestamp() const { return initTimestamp_; }
@@ -117,6 +119,7 @@ private:
     std::shared_ptr<NEBAPersistedConfig> persistedConfig_;
     std::unique_ptr<NEBADatabase> database_;
     std::unique_ptr<NEBAIdentity> identity_;
+    std::unique_ptr<NEBAAudience> audience_;
     std::shared_ptr<NEBNetwork> network_;
     bool isNetworkRequestPending_ = false;
     std::shared_ptr<NEBARemoteConfig> remoteConfig_;

@@ -95,15 +95,9 @@ protected:
         return n;
     }
 
-    void applyConfig(const std::vector<std::pair<std::string, std::string>>& settings,
+    void applyConfig(const Settings& settings,
                      const std::vector<NEB_MEASUREMENT::ACPEventConfig>& events = {}) {
-        NEB_MEASUREMENT::ACPMeasurementConfig config;
-        config.set_nmp_app_id(kAppID);
-        for (const auto& [key, value] : settings) {
-            auto* setting = config.add_settings();
-            setting->set_key(key);
-            setting->set_value(value);
-        }
+        auto config = configWith(kAppID, settings);
         for (const auto& event : events) *config.add_event_config() = event;
         onWorker([&] {
             ASSERT_TRUE(engine_->engineRemoteConfig()->updateACPMeasurementConfig(&config));

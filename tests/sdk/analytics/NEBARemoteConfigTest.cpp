@@ -12,19 +12,6 @@
 namespace analyticstest {
 namespace {
 
-NEB_MEASUREMENT::ACPMeasurementConfig configWith(
-    const std::string& appID, const std::vector<std::pair<std::string, std::string>>& settings) {
-    NEB_MEASUREMENT::ACPMeasurementConfig config;
-    config.set_nmp_app_id(appID);
-    config.set_version(7);
-    for (const auto& [key, value] : settings) {
-        auto* setting = config.add_settings();
-        setting->set_key(key);
-        setting->set_value(value);
-    }
-    return config;
-}
-
 using SettingsTest = EngineTest;
 
 // Settings as the server sends them: text in the C locale, times in milliseconds, and a value

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr const char* kFirstOpenCountIdentifier = "_pfo";
-
 struct SharedEngine {
     std::mutex mutex;
     std::shared_ptr<NEBAMeasurement> engine;
@@ -221,6 +219,9 @@ bool NEBAMeasurement::initializeComponents() {
     if (auto swept = database_->maybeDeleteStaleData(); !swept) {
         NEBAMonitor::log(4, "Unable to delete stale data. Error", {swept.error()});
     }
+    reportFirstOpenOnWorkerQueue();
+    reportAppUpdateOnWorkerQueue();
+    reportOSUpdateOnWorkerQueue();
     sessionReporter_ =
         NEBASessionReporter::initWithPersistedConfig(persistedConfig_, remoteConfig_);
     return sessionReporter_ != nullptr;
@@ -437,21 +438,26 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
     return true;
 }
 
-void NEBAMeasurement::recordFirstOpenCount() {
+std::string NEBAMeasurement::firstOpenKeychainAppID() const {
     // A host run from a plain folder has no bundle identifier; the options name the same app.
-    std::string bundleID = ns::Bundle::mainBundle()->bundleIdentifier().value_or(
+    return ns::Bundle::mainBundle()->bundleIdentifier().value_or(
         options_ ? options_->bundleID().value_or("") : "");
-    auto text =
-        NEBAKeychainWrapper::keychainValueWithIdentifier(kFirstOpenCountIdentifier, bundleID);
+}
+
+int64_t NEBAMeasurement::firstOpenCount() const {
+    auto text = NEBAKeychainWrapper::keychainValueWithIdentifier(kFirstOpenCountIdentifier,
+                                                                 firstOpenKeychainAppID());
     int64_t count = 0;
-    if (text) {
-        auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), count);
-        if (ec != std::errc()) count = 0;
-    }
-    if (count < 1) count = 0;
+    if (!text) return 0;
+    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), count);
+    return ec == std::errc() && count > 0 ? count : 0;
+}
+
+void NEBAMeasurement::recordFirstOpenCount() {
+    int64_t count = firstOpenCount();
     if (count < std::numeric_limits<int64_t>::max()) ++count;
     NEBAKeychainWrapper::upsertKeychainValue(ns::format("%lld", static_cast<long long>(count)),
-                                             kFirstOpenCountIdentifier, bundleID);
+                                             kFirstOpenCountIdentifier, firstOpenKeychainAppID());
 }
 
 NEB_MEASUREMENT::ACPMeasurementBundle NEBAMeasurement::createRawEventMetadataWithUserAttributes(

@@ -7,7 +7,10 @@
 #include <optional>
 #include <string>
 
+#include "platform/ns/FileManager.h"
+#include "platform/ns/URL.h"
 #include "platform/ns/Value.h"
+#include "platform/ui/UserActivity.h"
 #include "proto/measurement.pb.h"
 #include "sdk/analytics/NEBAAudience.h"
 #include "sdk/analytics/NEBADailyCounts.h"
@@ -32,6 +35,8 @@ public:
 
     static constexpr int64_t kMaxPublicEventNames = 500;
     static constexpr int64_t kMaxPublicUserAttributes = 25;
+    // The keychain item that counts this application's first opens on the device.
+    static constexpr const char* kFirstOpenCountIdentifier = "_pfo";
 
     // Creates the process's engine once; an options object without an app ID creates nothing,
     // now or later.
@@ -86,6 +91,26 @@ public:
         const std::optional<ns::Data>& data, const std::optional<ns::Error>& error);
     bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
 
+    // Campaigns, deep links, first open and updates.
+    static constexpr const char* kDeepLinkKey = "/nebula/measurement/deep_link";
+    void handleOpenURL(const std::optional<ns::URL>& url,
+                       std::optional<int64_t> clickTimestamp = std::nullopt);
+    void handleDeepLink(const ns::URL& url, std::optional<int64_t> clickTimestamp);
+    static bool isValidCampaignURLParamDictionary(const ns::Dictionary& parameters);
+    static std::optional<ns::URL> deepLinkFromUserActivity(
+        const std::shared_ptr<ui::UserActivity>& activity);
+    void maybeReportStoredCampaignEventWithClickTimestamp(int64_t clickTimestamp);
+    void reportFirstOpenOnWorkerQueue();
+    void reportAppUpdateOnWorkerQueue();
+    void reportOSUpdateOnWorkerQueue();
+    static int64_t timestampMillisRoundedUpToNextHour(int64_t millis);
+    static std::optional<ns::FileAttributes> fileAttributesForPath(const std::string& path);
+    bool isAppUpdateWithAnalytics();
+    // The launch's deep link (a web-browsing activity's page, else the launch URL) is kept for
+    // the first-open report. Observes the launch once per process.
+    static void load();
+    static void handleAppDidFinishLaunching(const ns::Dictionary& launchOptions);
+
     NEB_MEASUREMENT::ACPMeasurementBundle createRawEventMetadataWithUserAttributes(
         const std::vector<NEBAUserAttribute>& attributes);
 
@@ -110,6 +135,11 @@ private:
     bool applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime);
     bool storeEvent(const NEBAEvent& event, bool realtime);
     void recordFirstOpenCount();
+    std::string firstOpenKeychainAppID() const;
+    void reportVersionChange(const std::string& current, const std::optional<std::string>& stored,
+                             const char* eventName, const char* parameterName,
+                             const std::function<void(const std::string&)>& store);
+    int64_t firstOpenCount() const;
     static double now();
 
     std::shared_ptr<NEBOptions> options_;

@@ -35,17 +35,50 @@ protected:
         return std::make_shared<NEBOptions>(std::make_shared<const ns::Dictionary>(extra));
     }
 
-    void startEngine(std::shared_ptr<NEBOptions> opts = options()) {
+    void startEngine(std::shared_ptr<NEBOptions> opts = options(), bool keepStartupEvents = false) {
         engine_ = NEBAMeasurement::initWithDatabaseName(
             NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
             std::make_shared<NEBAScheduler>("test.measurement.worker"), std::move(opts));
         engineOverride_ = std::make_unique<NEBAMeasurement::ScopedSharedOverride>(engine_);
         NEBAnalytics::setIsAnalyticsEnabled(engine_->wasEnabledDuringInitialization());
-        NEBAnalytics::addLogEventListener([this](const NEBAEvent& event) {
-            std::lock_guard lock(seenMutex_);
-            seen_.push_back(event);
-        });
+        if (!listening_) {
+            listening_ = true;
+            NEBAnalytics::addLogEventListener([this](const NEBAEvent& event) {
+                std::lock_guard lock(seenMutex_);
+                seen_.push_back(event);
+            });
+        }
         loop().runUntilIdle();
+        if (keepStartupEvents) return;
+        // The first open's events and records of updates are the start's own; tests of
+        // what comes later begin without them.
+        {
+            std::lock_guard lock(seenMutex_);
+            seen_.clear();
+        }
+        engine_->scheduler()->workerQueue()->sync([&] {
+            if (!engine_->database()) return;
+            ASSERT_TRUE(
+                engine_->database()->sqliteStore().executeSQL("DELETE FROM raw_events").ok());
+        });
+    }
+
+    // The next launch: a new engine over the same files, start-up events kept.
+    void restartEngine(std::shared_ptr<NEBOptions> opts = options()) {
+        loop().runUntilIdle();
+        engineOverride_.reset();
+        engine_.reset();
+        startEngine(std::move(opts), true);
+    }
+
+    // The events the facade's listeners saw with this name.
+    std::vector<NEBAEvent> seenNamed(const std::string& name) {
+        loop().runUntilIdle();
+        std::lock_guard lock(seenMutex_);
+        std::vector<NEBAEvent> found;
+        for (const auto& event : seen_)
+            if (event.name() == name) found.push_back(event);
+        return found;
     }
 
     template <class F>
@@ -112,6 +145,7 @@ protected:
     std::unique_ptr<NEBAMeasurement::ScopedSharedOverride> engineOverride_;
     std::mutex seenMutex_;
     std::vector<NEBAEvent> seen_;
+    bool listening_ = false;
 };
 
 }  // namespace analyticstest

@@ -209,16 +209,46 @@ ns::Result<std::vector<NEBARawEventData>> NEBADatabase::rawEventsWithMetadataFin
         if (rowID != record.end() && rowID->second.int64())
             undecodable.push_back(*rowID->second.int64());
     }
+    if (auto deleted = deleteUndecodableRawEvents(undecodable); !deleted) return deleted.error();
+    return events;
+}
+
+ns::Result<std::vector<NEBARawEventData>> NEBADatabase::rawEventsForBundlingWithMetadataFingerprint(
+    int64_t fingerprint, const RawEventFilter& accept) {
+    std::vector<NEBARawEventData> events;
+    std::vector<int64_t> undecodable;
+    auto read = store_->recordsForQuery(
+        "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
+        {fingerprintValue(fingerprint), ns::Value(kRawEventsReadLimit)},
+        [&](size_t, const Record& record) {
+            auto raw = rawEventDataFromDictionary(record);
+            if (!raw) {
+                NEBAMonitor::log(4, "Failed to bundle raw event. Error", {raw.error()});
+                auto rowID = record.find("rowid");
+                if (rowID != record.end() && rowID->second.int64())
+                    undecodable.push_back(*rowID->second.int64());
+                return true;
+            }
+            if (!accept(*raw)) return false;
+            events.push_back(std::move(*raw));
+            return true;
+        });
+    if (!read) return read.error();
+    if (auto deleted = deleteUndecodableRawEvents(undecodable); !deleted) return deleted.error();
+    return events;
+}
+
+ns::Status NEBADatabase::deleteUndecodableRawEvents(const std::vector<int64_t>& rowIDs) {
     // A row that can never be read would stop its whole group from being bundled: it goes,
     // and the loss is said.
-    for (int64_t rowID : undecodable) {
+    for (int64_t rowID : rowIDs) {
         NEBAMonitor::log(1, "Data loss. Deleted raw event that cannot be read. Row ID",
                          {ns::Value(static_cast<long long>(rowID))});
         auto deleted = store_->deleteRecordsFromTableWithName(
             kRawEventsTable, "rowid = ?", {ns::Value(static_cast<long long>(rowID))});
         if (!deleted) return deleted.error();
     }
-    return events;
+    return {};
 }
 
 ns::Result<bool> NEBADatabase::containsRawEventWithMetadataFingerprint(int64_t fingerprint) {
@@ -240,6 +270,14 @@ ns::Result<std::optional<int64_t>> NEBADatabase::nextMetadataFingerprintToProces
 ns::Status NEBADatabase::deleteRawEventsWithMaxRowID(int64_t rowID) {
     auto deleted = store_->deleteRecordsFromTableWithName(
         kRawEventsTable, "rowid <= ?", {ns::Value(static_cast<long long>(rowID))});
+    if (!deleted) return deleted.error();
+    return {};
+}
+
+ns::Status NEBADatabase::deleteRawEventsWithMaxRowID(int64_t rowID, int64_t metadataFingerprint) {
+    auto deleted = store_->deleteRecordsFromTableWithName(
+        kRawEventsTable, "rowid <= ? AND metadata_fingerprint = ?",
+        {ns::Value(static_cast<long long>(rowID)), fingerprintValue(metadataFingerprint)});
     if (!deleted) return deleted.error();
     return {};
 }

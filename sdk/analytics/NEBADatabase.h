@@ -105,10 +105,19 @@ public:
     ns::Status insertRawEvent(const NEBAEvent& event, int64_t metadataFingerprint, bool isRealtime);
     ns::Result<std::vector<NEBARawEventData>> rawEventsWithMetadataFingerprint(
         int64_t fingerprint, const NEBASqliteStore::RecordFilter& eventFilter);
+    // The same rows, each decoded once and offered to `accept` in row order; the first refusal
+    // ends the read. Rows that cannot be decoded are deleted with a data-loss line and offered
+    // to no one.
+    using RawEventFilter = std::function<bool(const NEBARawEventData&)>;
+    ns::Result<std::vector<NEBARawEventData>> rawEventsForBundlingWithMetadataFingerprint(
+        int64_t fingerprint, const RawEventFilter& accept);
     ns::Result<bool> containsRawEventWithMetadataFingerprint(int64_t fingerprint);
     // None when the table is empty.
     ns::Result<std::optional<int64_t>> nextMetadataFingerprintToProcess();
     ns::Status deleteRawEventsWithMaxRowID(int64_t rowID);
+    // Only the rows of that metadata: rows of other groups may sit between a group's first
+    // and last row, and they are not bundled yet.
+    ns::Status deleteRawEventsWithMaxRowID(int64_t rowID, int64_t metadataFingerprint);
     ns::Result<int64_t> deleteRawEventsOverAbsoluteLimit();
     ns::Status deleteStaleRawEventsDataOlderThanMaxAge(double maxAge);
     ns::Result<bool> isRawEventsTableEmpty();
@@ -199,6 +208,7 @@ private:
                  std::shared_ptr<NEBAPersistedConfig> config)
         : store_(std::move(store)), persistedConfig_(std::move(config)) {}
     double now() const;
+    ns::Status deleteUndecodableRawEvents(const std::vector<int64_t>& rowIDs);
 
     std::unique_ptr<NEBASqliteStore> store_;
     std::shared_ptr<NEBAPersistedConfig> persistedConfig_;

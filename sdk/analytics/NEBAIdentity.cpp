@@ -61,7 +61,10 @@ std::unique_ptr<NEBAIdentity> NEBAIdentity::initWithPersistedConfig(
     identity->persistedConfig_ = std::move(persistedConfig);
     identity->remoteConfig_ = NEBARemoteConfig::defaultInstance();
     auto bundle = ns::Bundle::mainBundle();
-    identity->appID_ = bundle->bundleIdentifier().value_or("");
+    // A bundle without an identifier has its app named by the options (a bundle must name
+    // its app: the upload queue refuses one that does not).
+    identity->appID_ =
+        bundle->bundleIdentifier().value_or(identity->options_->bundleID().value_or(""));
     if (const auto* version =
             bundle->objectForInfoDictionaryKey("CFBundleShortVersionString").string())
         identity->appVersion_ = *version;

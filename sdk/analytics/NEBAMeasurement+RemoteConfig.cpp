@@ -48,6 +48,7 @@ void NEBAMeasurement::networkRemoteConfigFetchCompletionHandler(
         persistedConfig_->setLastFailedUploadTimestamp(now);
         if (code == 503 || code == 429) persistedConfig_->setLastBackoffTimestamp(now);
         NEBAMonitor::log(7, "Network fetch failed. Will retry later. Code, error", contexts);
+        updateSchedule();
         return;
     }
     persistedConfig_->setConfigServerLastModifiedString(
@@ -73,11 +74,15 @@ void NEBAMeasurement::networkRemoteConfigFetchCompletionHandler(
         }
         return true;
     });
-    if ((code != 200 && code != 204) || !data || data->empty()) return;
+    if ((code == 200 || code == 204) && data && !data->empty()) applyRemoteConfig(*data);
+    uploadDataOrRegisterAlarm();
+}
+
+void NEBAMeasurement::applyRemoteConfig(const ns::Data& data) {
     database_->performTransaction([&] {
         NEB_MEASUREMENT::ACPMeasurementConfig config;
-        if (data->length() > INT32_MAX ||
-            !config.ParseFromArray(data->bytes(), static_cast<int>(data->length()))) {
+        if (data.length() > INT32_MAX ||
+            !config.ParseFromArray(data.bytes(), static_cast<int>(data.length()))) {
             NEBAMonitor::log(1, "Configuration data is invalid.");
             return false;
         }

@@ -128,14 +128,19 @@ std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithDatabaseName(
     engine->databaseName_ = std::move(databaseName);
     engine->persistedConfig_ = NEBAPersistedConfig::initWithSuiteName(persistedConfigName);
     engine->scheduler_ = std::move(scheduler);
+    engine->alarm_ = std::make_unique<NEBAAlarm>(*engine->scheduler_->workerQueue());
+    if (engine->network_) engine->network_->setLoggerDelegate(engine);
     bool enable = engine->options_ &&
                   shouldEnableMeasurement(*engine->options_, engine->persistedConfig_.get());
     engine->setIsEnabled(enable);
     engine->wasEnabledDuringInitialization_ = enable;
+    engine->swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
     return engine;
 }
 
-NEBAMeasurement::~NEBAMeasurement() = default;
+NEBAMeasurement::~NEBAMeasurement() {
+    for (auto token : observers_) ns::NotificationCenter::defaultCenter().removeObserver(token);
+}
 
 double NEBAMeasurement::now() {
     return dispatch::Clock::current().wallTime();
@@ -181,6 +186,7 @@ bool NEBAMeasurement::startMeasurementOnWorkerQueue() {
         if (!initializeComponents()) return false;
         componentsInitialized_ = true;
     }
+    updateSchedule();
     return true;
 }
 
@@ -224,7 +230,9 @@ bool NEBAMeasurement::initializeComponents() {
     reportOSUpdateOnWorkerQueue();
     sessionReporter_ =
         NEBASessionReporter::initWithPersistedConfig(persistedConfig_, remoteConfig_);
-    return sessionReporter_ != nullptr;
+    if (!sessionReporter_) return false;
+    observeApplicationState();
+    return true;
 }
 
 void NEBAMeasurement::setMinimumSessionInterval(double seconds) {
@@ -293,7 +301,8 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
                          {ns::Value(name), contextOf(event)});
         return;
     }
-    database_->performTransaction([&] { return storeEvent(event, realtime); });
+    if (database_->performTransaction([&] { return storeEvent(event, realtime); }))
+        updateSchedule();
 }
 
 bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime) {

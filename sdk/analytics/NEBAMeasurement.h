@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -8,10 +9,13 @@
 #include <string>
 
 #include "platform/ns/FileManager.h"
+#include "platform/ns/NotificationCenter.h"
 #include "platform/ns/URL.h"
 #include "platform/ns/Value.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/UserActivity.h"
 #include "proto/measurement.pb.h"
+#include "sdk/analytics/NEBAAlarm.h"
 #include "sdk/analytics/NEBAAudience.h"
 #include "sdk/analytics/NEBADailyCounts.h"
 #include "sdk/analytics/NEBADatabase.h"
@@ -28,7 +32,9 @@
 // The measurement engine: one per process. It owns the store and the engine's components and
 // does all their work on one serial worker queue; its public operations only schedule work
 // there, so no caller ever waits for storage.
-class NEBAMeasurement : public std::enable_shared_from_this<NEBAMeasurement> {
+class NEBAMeasurement : public NEBNetworkLoggerDelegate,
+                        public NEBNetworkReachabilityDelegate,
+                        public std::enable_shared_from_this<NEBAMeasurement> {
 public:
     using UserAttributeCallback = std::function<void(std::optional<NEBAUserAttribute>)>;
     using UserPropertiesCallback = std::function<void(ns::Dictionary)>;
@@ -61,7 +67,7 @@ public:
         std::string databaseName, std::string_view persistedConfigName,
         std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options,
         std::shared_ptr<NEBNetwork> network = nullptr);
-    ~NEBAMeasurement();
+    ~NEBAMeasurement() override;
 
     static bool shouldEnableMeasurement(const NEBOptions& options,
                                         const NEBAPersistedConfig* persistedConfig);
@@ -90,6 +96,47 @@ public:
         const std::shared_ptr<const net::HTTPURLResponse>& response,
         const std::optional<ns::Data>& data, const std::optional<ns::Error>& error);
     bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
+
+    // Bundling: one bundle of raw events that share their metadata per pass, in one
+    // transaction; true only when a bundle was queued and its raw events deleted.
+    bool bundleRawEvents();
+    double firstOpenTimestamp();
+
+    // Upload scheduling and upload; worker queue only.
+    void updateSchedule();
+    double nextUploadingTime();
+    void uploadDataOrRegisterAlarm();
+    void uploadData();
+    bool isNetworkReadyForRequest();
+    bool hasDataToUpload();
+    static std::vector<NEBADatabase::BundlePair> filteredBundlesWithCompatibleAppID(
+        const std::string& appID, const std::string& resettableDeviceID,
+        const std::string& vendorDeviceID, const std::vector<NEBADatabase::BundlePair>& bundles);
+    // False (logged) when the list is empty or an upload is already in progress.
+    bool setUploadInProgressWithBundleIDs(const std::vector<int64_t>& bundleIDs);
+    void networkUploadCompletionHandlerWithResponse(
+        const std::shared_ptr<const net::HTTPURLResponse>& response,
+        const std::optional<ns::Error>& error);
+    bool removeBundlesFromDatabaseWithIDs(const std::vector<int64_t>& bundleIDs);
+    // Ends the background task it replaces. Any thread.
+    void swapBackgroundTaskWithNewTaskID(ui::BackgroundTaskIdentifier taskID);
+    ui::BackgroundTaskIdentifier backgroundUpdateTask() const { return backgroundUpdateTask_; }
+    const std::vector<int64_t>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
+    NEBAAlarm& alarm() { return *alarm_; }
+
+    // The application's life cycle (main thread).
+    void handleAppDidBecomeActiveEvent();
+    void handleAppWillResignActiveEvent();
+    void handleAppWillEnterForegroundNotification();
+
+    // NEBNetworkReachabilityDelegate
+    void reachabilityDidChange() override;
+    // NEBNetworkLoggerDelegate: the client's levels 0 to 3 become the monitor's 1, 4, 6, 7.
+    void nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message,
+                                 const std::vector<ns::Value>& contexts) override;
+    void nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message,
+                                 const ns::Value& context) override;
+    void nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message) override;
 
     // Campaigns, deep links, first open and updates.
     static constexpr const char* kDeepLinkKey = "/nebula/measurement/deep_link";
@@ -134,6 +181,12 @@ private:
     // the counts decided.
     bool applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime);
     bool storeEvent(const NEBAEvent& event, bool realtime);
+    // One bundling pass, inside its transaction; `bundled` says whether a bundle was queued.
+    bool bundlePass(bool& bundled);
+    bool deleteBundledRawEvents(int64_t fingerprint, int64_t maxRowID);
+    void observeApplicationState();
+    // A fetched configuration, in one transaction: audiences first, then the settings.
+    void applyRemoteConfig(const ns::Data& data);
     void recordFirstOpenCount();
     std::string firstOpenKeychainAppID() const;
     void reportVersionChange(const std::string& current, const std::optional<std::string>& stored,
@@ -152,6 +205,10 @@ private:
     std::unique_ptr<NEBAAudience> audience_;
     std::shared_ptr<NEBNetwork> network_;
     bool isNetworkRequestPending_ = false;
+    std::unique_ptr<NEBAAlarm> alarm_;
+    std::vector<int64_t> uploadingBundleIDs_;
+    std::atomic<ui::BackgroundTaskIdentifier> backgroundUpdateTask_{ui::kBackgroundTaskInvalid};
+    std::vector<ns::NotificationCenter::ObserverToken> observers_;
     std::shared_ptr<NEBARemoteConfig> remoteConfig_;
     std::shared_ptr<NEBASessionReporter> sessionReporter_;
     std::optional<std::string> previousNMPAppID_;

@@ -16,6 +16,7 @@ class EngineTest : public AnalyticsTest {
 protected:
     static constexpr const char* kAppID = "1:123456789:ios:abcdef";
     static constexpr const char* kInstanceID = "instance-identity-id";
+    static constexpr const char* kBundleID = "com.example.analytics";
 
     void SetUp() override {
         AnalyticsTest::SetUp();
@@ -32,13 +33,16 @@ protected:
 
     static std::shared_ptr<NEBOptions> options(ns::Dictionary extra = {}) {
         extra.insert_or_assign(kNEBNebulaAppID, ns::Value(kAppID));
+        extra.try_emplace(kNEBBundleID, ns::Value(kBundleID));
         return std::make_shared<NEBOptions>(std::make_shared<const ns::Dictionary>(extra));
     }
 
-    void startEngine(std::shared_ptr<NEBOptions> opts = options(), bool keepStartupEvents = false) {
+    void startEngine(std::shared_ptr<NEBOptions> opts = options(), bool keepStartupEvents = false,
+                     std::shared_ptr<NEBNetwork> network = nullptr) {
         engine_ = NEBAMeasurement::initWithDatabaseName(
             NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
-            std::make_shared<NEBAScheduler>("test.measurement.worker"), std::move(opts));
+            std::make_shared<NEBAScheduler>("test.measurement.worker"), std::move(opts),
+            std::move(network));
         engineOverride_ = std::make_unique<NEBAMeasurement::ScopedSharedOverride>(engine_);
         NEBAnalytics::setIsAnalyticsEnabled(engine_->wasEnabledDuringInitialization());
         if (!listening_) {

@@ -11,8 +11,6 @@
 namespace analyticstest {
 namespace {
 
-constexpr const char* kBundleID = "com.example.campaigns";
-
 ns::Value parameter(const NEBAEvent& event, const std::string& name) {
     auto it = event.parameters().find(name);
     return it == event.parameters().end() ? ns::Value() : it->second.object();
@@ -20,9 +18,7 @@ ns::Value parameter(const NEBAEvent& event, const std::string& name) {
 
 class CampaignTest : public EngineTest {
 protected:
-    static std::shared_ptr<NEBOptions> appOptions() {
-        return options({{kNEBBundleID, ns::Value(kBundleID)}});
-    }
+    static std::shared_ptr<NEBOptions> appOptions() { return options(); }
     static std::string deepLink() {
         return ns::UserDefaults::standardUserDefaults()
             ->stringForKey(NEBAMeasurement::kDeepLinkKey)

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
@@ -24,6 +26,32 @@ std::shared_ptr<ui::Bitmap> stillImage(const std::string& path) {
     return ui::ImageCodec::decode(ns::Data(bytes.data(), bytes.size()));
 }
 
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The newest PNG or JPEG file of the folder by modification time (the later name on a tie).
+std::optional<std::string> newestImage(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::optional<std::pair<fs::file_time_type, std::string>> newest;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string extension = it->path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (extension != ".png" && extension != ".jpg" && extension != ".jpeg") continue;
+        std::error_code statError;
+        if (!it->is_regular_file(statError)) continue;
+        const auto time = it->last_write_time(statError);
+        if (statError) continue;
+        std::pair candidate{time, it->path().string()};
+        if (!newest || candidate > *newest) newest = std::move(candidate);
+    }
+    if (!newest) return std::nullopt;
+    return newest->second;
+}
+
 }  // namespace
 
 std::shared_ptr<Camera> Camera::shared() {
@@ -38,7 +66,9 @@ void Camera::setShared(std::shared_ptr<Camera> camera) {
 
 bool Camera::configure(const std::string& path) {
     std::shared_ptr<Camera> camera;
-    if (stillImage(path)) {
+    if (isFolder(path)) {
+        camera.reset(new Camera(path, false, true));
+    } else if (stillImage(path)) {
         camera.reset(new Camera(path, false));
     } else if (AssetImageGenerator(ns::URL::fileURLWithPath(path)).copyCGImageAtTime(0).ok()) {
         camera.reset(new Camera(path, true));
@@ -54,9 +84,16 @@ ns::Result<std::shared_ptr<ui::Bitmap>> Camera::takePicture() const {
         generator.setAppliesPreferredTrackTransform(true);
         return generator.copyCGImageAtTime(0);
     }
-    auto image = stillImage(path_);
+    const auto path = stillImagePath();
+    auto image = path ? stillImage(*path) : nullptr;
     if (!image) return ns::Error(kAVErrorDomain, AVErrorNoDataCaptured);
     return image;
+}
+
+std::optional<std::string> Camera::stillImagePath() const {
+    if (isVideo_) return std::nullopt;
+    if (isFolder_) return newestImage(path_);
+    return path_;
 }
 
 }  // namespace av

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/av/CaptureVideoPreviewLayer.h"
+#include "platform/gtk/GtkCapturePreview.h"
 #include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/AlertController.h"
@@ -54,6 +56,7 @@ std::string itemCaption(const ui::BarButtonItem& item) {
     if (item.title()) return *item.title();
     if (item.systemItem() == ui::BarButtonItem::SystemItem::Done) return "Done";
     if (item.systemItem() == ui::BarButtonItem::SystemItem::Cancel) return "Cancel";
+    if (item.systemItem() == ui::BarButtonItem::SystemItem::Camera) return "Switch camera";
     return "";
 }
 
@@ -175,6 +178,8 @@ struct GtkViewPresenter::Shown {
             borrowed.emplace_back(widget, engine);
             return widget;
         }
+        if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(view.get()))
+            return GtkCapturePreview::make(*preview);
         if (dynamic_cast<ui::Toolbar*>(view.get()))
             return gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
         if (dynamic_cast<ui::Label*>(view.get())) {
@@ -216,7 +221,9 @@ struct GtkViewPresenter::Shown {
     }
 
     void update(ui::View& view, GtkWidget* widget) {
-        if (auto* toolbar = dynamic_cast<ui::Toolbar*>(&view)) {
+        if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(&view)) {
+            GtkCapturePreview::update(*preview, widget);
+        } else if (auto* toolbar = dynamic_cast<ui::Toolbar*>(&view)) {
             const ui::Color tint = toolbar->barTintColor().value_or(ui::Color(0.1, 0.1, 0.1, 1));
             style(widget, "background-color: " + cssColor(tint) + ";");
             std::string key = toolbarKey(*toolbar);

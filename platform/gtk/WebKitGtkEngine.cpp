@@ -82,8 +82,19 @@ std::string jsonString(const std::string& text) {
 // it knows that closing its window is the page's window closing.
 bool gOpeningNewWindow = false;
 
+// WebKit's addresses follow a more lenient parser than ours: what ours cannot hold is
+// percent-encoded rather than the address lost.
 std::optional<ns::URL> parseURL(const char* text) {
-    return text ? ns::URL::parse(text) : std::nullopt;
+    return text ? ns::URL::parseEncodingInvalidCharacters(text) : std::nullopt;
+}
+
+// Whether the action's address is one our URLs can hold; one that is not is refused with a log
+// line, never taken for another address.
+bool readableAddress(WebKitNavigationAction* action) {
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    if (parseURL(uri)) return true;
+    ns::nslog("Refused a navigation to an address that is no URL: %@", uri ? uri : "");
+    return false;
 }
 
 // Signal handlers run inside GLib's C frames, which exceptions must not cross: one that escapes
@@ -645,6 +656,10 @@ void WebKitGtkEngine::decideNavigation(WebKitPolicyDecision* decision, bool newW
     }
     auto* navigationAction = webkit_navigation_policy_decision_get_navigation_action(
         WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    if (!readableAddress(navigationAction)) {
+        answer->answer(false);
+        return;
+    }
     const NavigationAction action = actionOf(navigationAction, newWindow);
     client->navigationActionToDecide(
         action, [answer, weak = weak_from_this(), newWindow](NavigationActionPolicy policy) {
@@ -808,7 +823,7 @@ GtkWidget* WebKitGtkEngine::onCreate(WebKitWebView*, WebKitNavigationAction* act
 void WebKitGtkEngine::openNewWindow(WebKitNavigationAction* navigationAction) {
     auto keep = shared_from_this();
     auto client = this->client();
-    if (!client) return;
+    if (!client || !readableAddress(navigationAction)) return;
     const NavigationAction action = actionOf(navigationAction, true);
     struct Opening {
         Opening() { gOpeningNewWindow = true; }

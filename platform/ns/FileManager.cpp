@@ -40,7 +40,7 @@ bool injected(std::string_view operation) {
 // ---- system calls behind the seam -----------------------------------------------------
 
 class Fd {
-  public:
+public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     ~Fd() { reset(); }
     Fd(const Fd&) = delete;
@@ -53,7 +53,7 @@ class Fd {
     }
     int release() { return std::exchange(fd_, -1); }
 
-  private:
+private:
     int fd_;
 };
 
@@ -354,7 +354,8 @@ Failure listSubpaths(const std::string& root, const std::string& relative, bool 
 }
 
 std::string fileDescription(int64_t code, const std::string& path) {
-    static const std::map<int64_t, std::string_view> texts = {
+    // Never destroyed: the exit-time flush of user defaults may describe a failure.
+    static const auto& texts = *new std::map<int64_t, std::string_view>{
         {kFileNoSuchFileError, "The file @ doesn’t exist."},
         {kFileReadNoSuchFileError, "The file @ couldn’t be opened because there is no such file."},
         {kFileReadNoPermissionError,

@@ -116,6 +116,9 @@ void GraphicsContext::drawBitmapWithTransform(const Bitmap& bitmap, const Affine
     cairo_set_source_surface(context_, bitmap.surface(), 0, 0);
     // Padding keeps scaled edges crisp; the rectangle keeps the padding itself out.
     cairo_pattern_set_extend(cairo_get_source(context_), CAIRO_EXTEND_PAD);
+    if (interpolation_ == InterpolationQuality::None) {
+        cairo_pattern_set_filter(cairo_get_source(context_), CAIRO_FILTER_NEAREST);
+    }
     cairo_rectangle(context_, 0, 0, bitmap.width(), bitmap.height());
     cairo_fill(context_);
     cairo_restore(context_);

@@ -41,6 +41,12 @@ public:
     void saveGState();
     void restoreGState();
 
+    // How bitmaps drawn scaled are sampled; None keeps the pixels' hard edges (nearest
+    // neighbour). Not part of the saved state.
+    enum class InterpolationQuality { Default, None, Low, Medium, High };
+    InterpolationQuality interpolationQuality() const { return interpolation_; }
+    void setInterpolationQuality(InterpolationQuality quality) { interpolation_ = quality; }
+
     void translate(double x, double y);
     void scaleBy(double x, double y);
     void rotate(double angle);
@@ -82,6 +88,7 @@ private:
     double scale_;
     cairo_t* context_;
     std::vector<Level> levels_;
+    InterpolationQuality interpolation_ = InterpolationQuality::Default;
 };
 
 }  // namespace ui

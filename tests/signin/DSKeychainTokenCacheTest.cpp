@@ -12,6 +12,7 @@
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSKeyedArchiver.h"
 #include "tests/signin/SigninTestSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -299,9 +300,31 @@ TEST_F(DSKeychainTokenCacheTest, ConcurrencyWritersOfManyUsersLoseNothing) {
     EXPECT_EQ(cache->allTombstones(nullptr)->size(), static_cast<size_t>(kThreads));
 }
 
+constexpr int kItemsOfTheKilledWriter = 6;
+
+// The child of KillDuringWritesLeavesEachItemOldOrNew: rewrites the items in the keychain
+// folder args[0] for ever, telling after the third round.
+[[noreturn]] void rewriteItemsUntilKilled(int ready, const std::vector<std::string>& args) {
+    sec::Keychain::setDirectory(args.at(0));
+    auto cache = DSKeychainTokenCache::initWithGroup("test.group");
+    if (!cache) _exit(2);
+    for (int round = 1;; ++round) {
+        for (int i = 0; i < kItemsOfTheKilledWriter; ++i) {
+            auto item = tokenItem("u@x", ns::format("r%d", i), "client-1", ns::format("%d", round));
+            cache->addOrUpdateItem(item.get(), {}, nullptr);
+        }
+        if (round == 3) {
+            const char signal = 'r';
+            (void)!write(ready, &signal, 1);
+        }
+    }
+}
+const testsupport::ChildRegistration kItemsWriter(
+    "DSKeychainTokenCacheTest.rewriteItemsUntilKilled", &rewriteItemsUntilKilled);
+
 // A writer killed at any instant leaves every item as it was or as it was being written.
 TEST_F(DSKeychainTokenCacheTest, KillDuringWritesLeavesEachItemOldOrNew) {
-    constexpr int kItems = 6;
+    constexpr int kItems = kItemsOfTheKilledWriter;
     for (int i = 0; i < kItems; ++i) {
         auto item = tokenItem("u@x", ns::format("r%d", i), "client-1", "0");
         ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
@@ -310,22 +333,9 @@ TEST_F(DSKeychainTokenCacheTest, KillDuringWritesLeavesEachItemOldOrNew) {
     sec::Keychain::setDirectory(dir.path());
     int pipefd[2];
     ASSERT_EQ(pipe(pipefd), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(pipefd[0]);
-        for (int round = 1;; ++round) {
-            for (int i = 0; i < kItems; ++i) {
-                auto item =
-                    tokenItem("u@x", ns::format("r%d", i), "client-1", ns::format("%d", round));
-                cache->addOrUpdateItem(item.get(), {}, nullptr);
-            }
-            if (round == 3) {
-                const char ready = 'r';
-                (void)!write(pipefd[1], &ready, 1);
-            }
-        }
-    }
+    const pid_t child = testsupport::startChild("DSKeychainTokenCacheTest.rewriteItemsUntilKilled",
+                                                pipefd[1], {dir.str()});
+    ASSERT_GT(child, 0);
     close(pipefd[1]);
     char ready = 0;
     ASSERT_EQ(read(pipefd[0], &ready, 1), 1);

@@ -24,6 +24,7 @@
 #include "plugins/media_browser/HYBCapture.h"
 #include "tests/plugins/media_browser/support/ClipWriter.h"
 #include "tests/plugins/media_browser/support/MediaFixture.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -164,6 +165,24 @@ TEST(AudioRecorderLimit, RecordingStopsAtTheSizeLimitWithAPlayableFile) {
     dispatch::Clock::setCurrent(nullptr);
 }
 
+// The child of SigkillLeavesThePrefixRecordedSoFar: records a tone into args[0] for ever, a
+// tick after each tenth of a second.
+[[noreturn]] void recordUntilKilled(int ticks, const std::vector<std::string>& args) {
+    auto clock = std::make_shared<dispatch::ManualClock>();
+    dispatch::Clock::setCurrent(clock);
+    auto& loop = dispatch::RunLoop::main();
+    loop.reset();
+    auto recorder = av::AudioRecorder::create(args.at(0), av::Microphone::tone(440)).value();
+    if (!recorder->record()) ::_exit(2);
+    for (;;) {
+        loop.advanceBy(100ms);
+        const char tick = 't';
+        if (::write(ticks, &tick, 1) != 1) ::_exit(3);
+    }
+}
+const testsupport::ChildRegistration kRecorder("AudioRecorderKill.recordUntilKilled",
+                                               &recordUntilKilled);
+
 // A recording killed at any moment leaves a WAV whose header declares only samples that are
 // in the file, and those are the samples recorded.
 TEST(AudioRecorderKill, SigkillLeavesThePrefixRecordedSoFar) {
@@ -171,22 +190,9 @@ TEST(AudioRecorderKill, SigkillLeavesThePrefixRecordedSoFar) {
     const std::string path = (dir / "killed.wav").string();
     int ticks[2];
     ASSERT_EQ(::pipe(ticks), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ticks[0]);
-        auto clock = std::make_shared<dispatch::ManualClock>();
-        dispatch::Clock::setCurrent(clock);
-        auto& loop = dispatch::RunLoop::main();
-        loop.reset();
-        auto recorder = av::AudioRecorder::create(path, av::Microphone::tone(440)).value();
-        if (!recorder->record()) ::_exit(2);
-        for (;;) {
-            loop.advanceBy(100ms);
-            const char tick = 't';
-            if (::write(ticks[1], &tick, 1) != 1) ::_exit(3);
-        }
-    }
+    const pid_t child =
+        testsupport::startChild("AudioRecorderKill.recordUntilKilled", ticks[1], {path});
+    ASSERT_GT(child, 0);
     ::close(ticks[1]);
     char buffer[5];
     size_t got = 0;

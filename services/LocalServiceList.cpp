@@ -1,0 +1,18 @@
+#include "services/LocalServices.h"
+
+namespace localservices {
+
+// Each service's file defines its factory.
+std::unique_ptr<LocalService> makeCheckinService();
+std::unique_ptr<LocalService> makeRegistrationService();
+std::unique_ptr<LocalService> makeMessagingService();
+
+std::vector<LocalServiceFactory> localServiceList() {
+    return {
+        makeCheckinService,
+        makeRegistrationService,
+        makeMessagingService,
+    };
+}
+
+}  // namespace localservices

@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "bridge/HYBViewController.h"
+#include "platform/av/CaptureDevice.h"
+#include "platform/gtk/GtkViewPresenter.h"
+#include "platform/ui/Window.h"
+#include "plugins/media_browser/HYBbcsViewController.h"
+#include "tests/e2e/E2EHost.h"
+
+namespace {
+
+// The colour the GTK window shows at (x, y), drawn as the screen shows it.
+std::optional<uint32_t> pixelAt(GtkWidget* window, int x, int y) {
+    GtkWidget* content = gtk_bin_get_child(GTK_BIN(window));
+    const int width = gtk_widget_get_allocated_width(content);
+    const int height = gtk_widget_get_allocated_height(content);
+    if (!gtk_widget_get_mapped(content) || x >= width || y >= height) return std::nullopt;
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(surface);
+    gtk_widget_draw(content, cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    const unsigned char* row =
+        cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+    const uint32_t argb = reinterpret_cast<const uint32_t*>(row)[x];
+    cairo_surface_destroy(surface);
+    return argb & 0xFFFFFF;
+}
+
+GtkWidget* buttonLabelled(GtkWidget* widget, const std::string& label) {
+    if (GTK_IS_BUTTON(widget)) {
+        const char* text = gtk_button_get_label(GTK_BUTTON(widget));
+        if (text && label == text) return widget;
+    }
+    if (!GTK_IS_CONTAINER(widget)) return nullptr;
+    GtkWidget* found = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* c = children; c && !found; c = c->next) {
+        found = buttonLabelled(GTK_WIDGET(c->data), label);
+    }
+    g_list_free(children);
+    return found;
+}
+
+// The scanner screen is seen and used in the host: its GTK window shows the camera's picture
+// with the toolbar over it, and its Cancel button answers the page's scan.
+TEST(BarcodeScreen, ShowsTheCameraAndItsCancelButtonAnswers) {
+    E2EHost& host = E2EHost::shared();
+    auto presenter = wk::GtkViewPresenter::installed();
+    ASSERT_TRUE(presenter);
+    auto frame = ui::Bitmap::create(64, 48);
+    ASSERT_TRUE(frame);
+    for (int y = 0; y < 48; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(frame->data() + size_t(y) * frame->stride());
+        for (int x = 0; x < 64; ++x) row[x] = 0xFFD02020;
+    }
+    frame->markDirty();
+    std::shared_ptr<const ui::Bitmap> picture = frame;
+    av::CaptureDevice::setDevices(std::vector{std::make_shared<av::CaptureDevice>(
+        "e2e", av::CaptureDevicePosition::Back, av::CaptureDevice::Capabilities{},
+        [picture](dispatch::Duration) { return picture; })});
+
+    const size_t from = host.reportCount();
+    host.run("e2e.call('scan', 'BarcodeScanner', 'scan', [{}])");
+    GtkWidget* window = nullptr;
+    std::shared_ptr<ui::Window> shownIn;
+    ASSERT_TRUE(host.runUntil([&] {
+        auto screen = std::dynamic_pointer_cast<HYBbcsViewController>(
+            host.controller()->presentedViewController());
+        shownIn = screen ? screen->view()->window() : nullptr;
+        window = shownIn ? presenter->gtkWindowFor(*shownIn) : nullptr;
+        const auto middle = window ? pixelAt(window, 100, 100) : std::nullopt;
+        return middle && *middle == 0xD02020;
+    })) << "the camera's picture is drawn";
+    GtkWidget* cancel = buttonLabelled(window, "Cancel");
+    ASSERT_TRUE(cancel);
+    gtk_button_clicked(GTK_BUTTON(cancel));
+    auto answer = host.waitForReport(
+        from, [](const E2EHost::Report& r) { return r.body["call"] == ns::Value("scan"); });
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body["ok"], ns::Value(true));
+    EXPECT_EQ(answer->body["value"]["cancelled"], ns::Value(1));
+    EXPECT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*shownIn); }));
+    av::CaptureDevice::setDevices(std::nullopt);
+}
+
+}  // namespace

@@ -6,12 +6,14 @@ namespace localservices {
 std::unique_ptr<LocalService> makeCheckinService();
 std::unique_ptr<LocalService> makeRegistrationService();
 std::unique_ptr<LocalService> makeMessagingService();
+std::unique_ptr<LocalService> makeMeasurementService();
 
 std::vector<LocalServiceFactory> localServiceList() {
     return {
         makeCheckinService,
         makeRegistrationService,
         makeMessagingService,
+        makeMeasurementService,
     };
 }
 

@@ -106,12 +106,15 @@ void NEBAMeasurement::updateSchedule() {
         return idle("No next uploading time. Upload task will not be scheduled");
     if (!network_ || !network_->isNetworkConnected()) {
         NEBAMonitor::log(7, "No network. Upload task will not be scheduled");
-        // The reachability callback schedules again once the network is back.
-        if (network_)
-            network_->setReachabilityDelegate(
-                std::weak_ptr<NEBNetworkReachabilityDelegate>(shared_from_this()));
         alarm_->cancel();
         swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
+        // The reachability callback schedules again once the network is back.
+        if (network_) {
+            network_->setReachabilityDelegate(
+                std::weak_ptr<NEBNetworkReachabilityDelegate>(shared_from_this()));
+            // A change that came between the check and the registration told no one.
+            if (network_->isNetworkConnected()) reachabilityDidChange();
+        }
         return;
     }
     network_->setReachabilityDelegate({});

@@ -91,8 +91,10 @@ HttpResponse MeasurementPeer::answerUploadRequest(const HttpRequest& request) {
     // Only a batch the service accepts counts as received (a hung answer never comes).
     if (answer.action == HttpResponse::Action::Answer &&
         (answer.status == 200 || answer.status == 204) &&
-        answer.afterRequests != HttpResponse::kForever)
+        answer.afterRequests != HttpResponse::kForever) {
+        if (uploads_->observer) uploads_->observer(batch);
         uploads_->batches.push_back(std::move(batch));
+    }
     return answer;
 }
 
@@ -116,6 +118,11 @@ std::vector<NEB_MEASUREMENT::ACPMeasurementBundle> MeasurementPeer::distinctBund
         }
     }
     return bundles;
+}
+
+void MeasurementPeer::setBatchObserver(BatchObserver observer) {
+    std::lock_guard lock(uploads_->mutex);
+    uploads_->observer = std::move(observer);
 }
 
 size_t MeasurementPeer::undecodableUploads() const {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,6 +43,9 @@ public:
     // Bundles of every batch, each (app instance ID, bundle index) once, first copy kept.
     std::vector<NEB_MEASUREMENT::ACPMeasurementBundle> distinctBundles() const;
     size_t undecodableUploads() const;
+    // Called with each batch the service accepts, on the server's thread.
+    using BatchObserver = std::function<void(const NEB_MEASUREMENT::ACPMeasurementBatch&)>;
+    void setBatchObserver(BatchObserver observer);
 
     // The body as the service reads it: gunzipped when so declared; none when it cannot be.
     static std::optional<std::string> decodedBody(const HttpRequest& request);
@@ -57,6 +61,7 @@ private:
         size_t count = 0;
         size_t undecodable = 0;
         std::vector<NEB_MEASUREMENT::ACPMeasurementBatch> batches;
+        BatchObserver observer;
     };
     std::shared_ptr<Uploads> uploads_ = std::make_shared<Uploads>();
 };

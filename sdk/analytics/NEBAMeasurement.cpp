@@ -9,7 +9,9 @@
 #include "platform/ns/Format.h"
 #include "sdk/analytics/NEBAEnvironmentInfo.h"
 #include "sdk/analytics/NEBAIdentity.h"
+#include "sdk/analytics/NEBAInAppPurchaseTransactionReporter.h"
 #include "sdk/analytics/NEBAKeychainWrapper.h"
+#include "sdk/analytics/NEBALifetimeValueRecorder.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/analytics/NSData+MD5.h"
@@ -228,6 +230,8 @@ bool NEBAMeasurement::initializeComponents() {
     reportFirstOpenOnWorkerQueue();
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
+    auto& purchases = NEBAInAppPurchaseTransactionReporter::sharedInstance();
+    if (!purchases.reportingWasDisabled()) purchases.enableReporting();
     sessionReporter_ =
         NEBASessionReporter::initWithPersistedConfig(persistedConfig_, remoteConfig_);
     if (!sessionReporter_) return false;
@@ -289,6 +293,24 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
             return;
         NEBAnalytics::logErrorEventWithCode(11, ns::Value(name), 32);
         return;
+    }
+
+    if (NEBALifetimeValueRecorder::isPurchaseEvent(event)) {
+        bool recorded = database_->performTransaction([&] {
+            if (NEBALifetimeValueRecorder::recordLifetimeValueToDatabase(*database_, event,
+                                                                         *remoteConfig_))
+                return true;
+            auto parameter = [&](const char* key) {
+                auto it = event.parameters().find(key);
+                return it == event.parameters().end() ? ns::Value() : it->second.object();
+            };
+            NEBAMonitor::log(1,
+                             "Cannot record lifetime value of event. Name, currency code, "
+                             "transaction value",
+                             {ns::Value(name), parameter("currency"), parameter("value")});
+            return false;
+        });
+        if (!recorded) return;
     }
 
     bool dropped = false;

@@ -62,9 +62,8 @@ void NEBAMeasurement::networkRemoteConfigFetchCompletionHandler(
         NEBAMonitor::log(
             7, "Successful fetched configuration from the server. Got network response. Code, size",
             {ns::Value(code), ns::Value(static_cast<long long>(data ? data->length() : 0))});
-    // A timestamp that cannot be stored is logged and the answer still applies: the next fetch
-    // waits for the schedule, as after any other answer.
-    database_->performTransaction([&] {
+    // A timestamp that cannot be stored is logged and the answer still applies.
+    bool stamped = database_->performTransaction([&] {
         if (auto stored = database_->updateRemoteConfigSuccessfulTimestamp(now); !stored) {
             NEBAMonitor::log(1,
                              "Unable to update the configuration last set timestamp in database. "
@@ -75,7 +74,14 @@ void NEBAMeasurement::networkRemoteConfigFetchCompletionHandler(
         return true;
     });
     if ((code == 200 || code == 204) && data && !data->empty()) applyRemoteConfig(*data);
-    uploadDataOrRegisterAlarm();
+    if (stamped) {
+        uploadDataOrRegisterAlarm();
+        return;
+    }
+    // Unstamped, the configuration still reads as expired and the next upload attempt would
+    // only fetch it again: the attempt counts as failed, so that the retries space out.
+    persistedConfig_->setLastFailedUploadTimestamp(now);
+    updateSchedule();
 }
 
 void NEBAMeasurement::applyRemoteConfig(const ns::Data& data) {

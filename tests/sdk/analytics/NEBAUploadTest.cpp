@@ -175,6 +175,19 @@ TEST_F(UploadTest, DeliveredBundlesThatCannotBeDeletedAreNotSentAgainAtOnce) {
     EXPECT_EQ(std::set<int64_t>(sent.begin(), sent.end()).size(), 5u);
 }
 
+TEST_F(UploadTest, AConfigurationThatCannotBeStampedIsNotFetchedAgainAtOnce) {
+    FullDiskVfs vfs;
+    serveConfig({});
+    startConnectedEngine();
+    logFromQueues(3, 1);
+    vfs.setFull(true);
+    loop().advanceBy(dispatch::seconds(16));
+    ASSERT_TRUE(settle([&] { return !peer_->configRequests().empty(); }));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(peer_->configRequests().size(), 1u);
+    EXPECT_TRUE(logs().contains("Unable to update the configuration last set timestamp"));
+}
+
 TEST_F(UploadTest, ABatchCarriesOneAppAndOneDevice) {
     auto bundle = [](const char* app, const char* vendor) {
         Bundle b;

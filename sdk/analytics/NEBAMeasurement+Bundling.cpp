@@ -1,6 +1,7 @@
 // Raw events into measurement bundles: one bundle per pass, of raw events that share their
 // metadata and their UTC hour, within the configured count and size, in one transaction.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -24,8 +25,55 @@ int64_t millis(double seconds) {
     return static_cast<int64_t>(seconds * 1000);
 }
 
-ns::Value parametersOf(const NEBAEvent& event) {
-    return ns::Value(NEBAEvent::dictionaryFromParameters(event.parameters()));
+// The stored event's flags are integer parameters equal to 1.
+bool flag(const NEB_MEASUREMENT::ACPEvent& event, std::string_view name) {
+    for (const auto& param : event.params())
+        if (param.name() == name) return param.has_int_value() && param.int_value() == 1;
+    return false;
+}
+
+void setIntParameter(NEB_MEASUREMENT::ACPEvent& event, std::string_view name, int64_t value) {
+    for (auto& param : *event.mutable_params()) {
+        if (param.name() != name) continue;
+        param.Clear();
+        param.set_name(std::string(name));
+        param.set_int_value(value);
+        return;
+    }
+    auto* param = event.add_params();
+    param->set_name(std::string(name));
+    param->set_int_value(value);
+}
+
+void removeParameter(NEB_MEASUREMENT::ACPEvent& event, std::string_view name) {
+    auto* params = event.mutable_params();
+    for (int i = 0; i < params->size(); ++i) {
+        if (params->Get(i).name() != name) continue;
+        params->DeleteSubrange(i, 1);
+        return;
+    }
+}
+
+// As NEBAEvent::setIsConversion does: a conversion loses the error parameter that said it was
+// not one, and an event that stops being one gains it.
+void markConversion(NEB_MEASUREMENT::ACPEvent& event, bool conversion) {
+    auto errorIs10 = [&] {
+        for (const auto& param : event.params())
+            if (param.name() == "_err") return param.has_int_value() && param.int_value() == 10;
+        return false;
+    };
+    bool hasError = false;
+    for (const auto& param : event.params()) hasError = hasError || param.name() == "_err";
+    if (conversion) {
+        setIntParameter(event, "_c", 1);
+        if (errorIs10()) removeParameter(event, "_err");
+        return;
+    }
+    bool was = false;
+    for (const auto& param : event.params()) was = was || param.name() == "_c";
+    if (!was) return;
+    removeParameter(event, "_c");
+    if (!hasError) setIntParameter(event, "_err", 10);
 }
 
 // Logs at level 1 and answers false: the pass is rolled back.
@@ -49,38 +97,36 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     auto next = database_->nextMetadataFingerprintToProcess();
     if (!next) return fail("Unable to fetch next event metadata. Error", {next.error()});
     if (!*next) return true;
-    int64_t fingerprint = **next;
+    const int64_t fingerprint = **next;
 
     // 2. Read: the first event always goes (a bundle that could never take it would stall its
     //    whole group); later ones while they fit the count, the hour and the size.
     const int64_t maxEvents = remoteConfig_->uploadMaxEventsPerBundle();
     const int64_t maxSize = remoteConfig_->uploadMaxSizeLimitBytes();
+    std::vector<NEBADatabase::StoredEvent> read;
     int64_t bundleHour = 0;
     int64_t size = 0;
-    size_t accepted = 0;
-    auto read = database_->rawEventsForBundlingWithMetadataFingerprint(
-        fingerprint, [&](const NEBARawEventData& raw) {
-            const NEBAEvent& event = raw.rawEvent();
-            int64_t hour = hourIndex(event.timestamp());
-            auto eventSize = static_cast<int64_t>(event.protoEvent().ByteSizeLong());
-            if (accepted > 0) {
-                if (static_cast<int64_t>(accepted) >= maxEvents) return false;
+    auto status = database_->readStoredEventsWithMetadataFingerprint(
+        fingerprint, [&](NEBADatabase::StoredEvent&& event) {
+            const int64_t hour = hourIndex(event.timestamp);
+            const auto eventSize = static_cast<int64_t>(event.proto.ByteSizeLong());
+            if (!read.empty()) {
+                if (static_cast<int64_t>(read.size()) >= maxEvents) return false;
                 if (hour != bundleHour) return false;
                 if (size + eventSize >= maxSize) return false;
             } else {
                 bundleHour = hour;
             }
             size += eventSize;
-            ++accepted;
+            read.push_back(std::move(event));
             return true;
         });
-    if (!read) return fail("Inconsistent state, raw event is expected. Error", {read.error()});
-    std::vector<NEBARawEventData>& raws = *read;
-    if (raws.empty()) {
+    if (!status) return fail("Inconsistent state, raw event is expected. Error", {status.error()});
+    if (read.empty()) {
         // Every row of the group was unreadable and is gone; so is the group once empty.
         return deleteBundledRawEvents(fingerprint, -1);
     }
-    const int64_t maxRowID = raws.back().rowID();
+    const int64_t maxRowID = read.back().rowID;
 
     auto metadata = database_->queryRawEventsMetadataWithFingerprint(fingerprint);
     if (!metadata)
@@ -94,53 +140,68 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
         return deleteBundledRawEvents(fingerprint, maxRowID);
     }
 
-    std::vector<NEBAEvent> events;
-    events.reserve(raws.size());
-    for (auto& raw : raws) {
-        const std::string& name = raw.rawEvent().name();
-        if (remoteConfig_->isEventBlacklisted(name)) {
-            NEBAMonitor::log(
-                4, "Rejected event. Contact Nebula Support for more information. Event name",
-                {ns::Value(name)});
-            continue;
-        }
-        events.push_back(raw.rawEvent());
-    }
-    if (events.empty()) {
+    // What the configuration says of each name, asked once per pass.
+    struct NameRules {
+        bool blacklisted;
+        bool customConversion;
+    };
+    std::map<std::string, NameRules, std::less<>> rules;
+    auto rulesFor = [&](const std::string& name) -> const NameRules& {
+        auto it = rules.find(name);
+        if (it == rules.end())
+            it = rules
+                     .emplace(name, NameRules{remoteConfig_->isEventBlacklisted(name),
+                                              remoteConfig_->isEventCustomConversion(name)})
+                     .first;
+        return it->second;
+    };
+    std::erase_if(read, [&](const NEBADatabase::StoredEvent& event) {
+        if (!rulesFor(event.proto.name()).blacklisted) return false;
+        NEBAMonitor::log(4,
+                         "Rejected event. Contact Nebula Support for more information. Event name",
+                         {ns::Value(event.proto.name())});
+        return true;
+    });
+    if (read.empty()) {
         if (!deleteBundledRawEvents(fingerprint, maxRowID)) return false;
         NEBAMonitor::log(4, "Rejected all events. Contact Nebula Support for more information.");
         return true;
     }
 
     NEB_MEASUREMENT::ACPMeasurementBundle bundle = std::move(**metadata);
-    auto [earliest, latest] = std::minmax_element(
-        events.begin(), events.end(),
-        [](const NEBAEvent& a, const NEBAEvent& b) { return a.timestamp() < b.timestamp(); });
-    const double start = earliest->timestamp();
-    const double end = latest->timestamp();
+    auto [earliest, latest] =
+        std::minmax_element(read.begin(), read.end(),
+                            [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
+    const double start = earliest->timestamp;
+    const double end = latest->timestamp;
     bundle.set_start_timestamp_millis(millis(start));
     bundle.set_end_timestamp_millis(millis(end));
 
     const int32_t day = database_->currentDay();
     const bool debugMode = NEBAMonitor::shared()->isDebugModeEnabled();
     std::optional<NEBADailyCounts> counts;  // read when the first conversion needs them
+    // Counted in memory and stored once per name, in this same transaction.
+    std::map<std::string, NEBAEventAggregates, std::less<>> aggregates;
+    std::map<std::string, bool, std::less<>> hasFilters;
     bool realtimeBundle = false;
-    for (auto& event : events) {
+    bundle.mutable_events()->Reserve(static_cast<int>(read.size()));
+    for (auto& stored : read) {
+        auto& event = stored.proto;
         const std::string& name = event.name();
-        if (remoteConfig_->isEventCustomConversion(name)) event.setIsConversion(true);
-        if (event.isConversion()) {
+        if (rulesFor(name).customConversion) markConversion(event, true);
+        if (flag(event, "_c")) {
             if (!counts) {
-                auto stored = database_->dailyCounts();
-                if (!stored)
-                    return fail("Failed to query daily event counts. Error", {stored.error()});
+                auto current = database_->dailyCounts();
+                if (!current)
+                    return fail("Failed to query daily event counts. Error", {current.error()});
                 // Yesterday's conversions do not count against today's limits.
-                counts = *stored && (*stored)->day() == day ? **stored
-                                                            : NEBADailyCounts(day, 0, 0, 0, 0, 0);
+                counts = *current && (*current)->day() == day ? **current
+                                                              : NEBADailyCounts(day, 0, 0, 0, 0, 0);
             }
             bool changed = false;
             if (isPublicName(name)) {
                 if (counts->conversionsCount() >= remoteConfig_->maxConversionsPerDay()) {
-                    event.setIsConversion(false);
+                    markConversion(event, false);
                     NEBAMonitor::log(
                         4,
                         "Too many conversion events. Not logging event as conversion. Name, limit",
@@ -150,22 +211,22 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
                     changed = true;
                 }
             }
-            if (event.isConversion()) {
+            if (flag(event, "_c")) {
                 bool subjectToLimit = !debugMode && name != "_iap" && name != "_f";
                 if (!subjectToLimit) {
-                    event.setIsRealtime(true);
+                    setIntParameter(event, "_r", 1);
                     NEBAMonitor::log(7,
                                      "Event is not subject to real-time event count daily limit. "
                                      "Marking an event as real-time. Event name, parameters",
-                                     {ns::Value(name), parametersOf(event)});
+                                     {ns::Value(name), ns::Value(event.ShortDebugString())});
                 } else if (counts->realtimeCount() < remoteConfig_->maxRealtimeEventCountPerDay()) {
                     counts->incrementRealtimeCountsForCurrentDay(day);
-                    event.setIsRealtime(true);
+                    setIntParameter(event, "_r", 1);
                     changed = true;
                     NEBAMonitor::log(7,
                                      "Event is under real-time event count daily limit. Marking "
                                      "the event as real-time. Event name, parameters",
-                                     {ns::Value(name), parametersOf(event)});
+                                     {ns::Value(name), ns::Value(event.ShortDebugString())});
                 }
             }
             if (changed) {
@@ -175,36 +236,47 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
             }
         }
 
-        auto stored = database_->eventAggregatesWithName(name);
-        if (!stored)
-            return fail("Failed to query event aggregates. Name, error",
-                        {ns::Value(name), stored.error()});
-        std::optional<NEBAEventAggregates> aggregates = *stored;
-        if (aggregates) {
-            if (auto copy = event.copyWithPreviousTimestamp(aggregates->lastFireTimestamp()))
-                event = std::move(*copy);
-            aggregates->incrementCurrentBundleCount();
-            aggregates->incrementLifetimeCount();
-            aggregates->setLastFireTimestamp(event.timestamp());
-        } else {
-            aggregates = NEBAEventAggregates::initWithName(name, 1, 1, event.timestamp());
+        auto counted = aggregates.find(name);
+        if (counted == aggregates.end()) {
+            auto found = database_->eventAggregatesWithName(name);
+            if (!found)
+                return fail("Failed to query event aggregates. Name, error",
+                            {ns::Value(name), found.error()});
+            auto first = *found ? **found : NEBAEventAggregates::initWithName(name, 0, 0, 0.0);
+            if (!first) return fail("Failed to update event aggregates. Error");
+            counted = aggregates.emplace(name, std::move(*first)).first;
         }
-        if (!aggregates) return fail("Failed to update event aggregates. Error");
-        if (auto updated = database_->updateEventAggregates(*aggregates); !updated)
-            return fail("Failed to update event aggregates. Error", {updated.error()});
+        NEBAEventAggregates& record = counted->second;
+        // The event carries when its name fired before.
+        if (record.lastFireTimestamp() > DBL_EPSILON)
+            event.set_previous_timestamp_millis(millis(record.lastFireTimestamp()));
+        record.incrementCurrentBundleCount();
+        record.incrementLifetimeCount();
+        record.setLastFireTimestamp(stored.timestamp);
 
         if (name == "_iap" && remoteConfig_->parsePurchaseDataEnabled()) {
             // No store receipt exists here to validate a purchase against.
             if (NEBAAppEnvironmentUtil::isSimulator())
                 NEBAMonitor::log(5, "Parsed data is on simulator");
-            auto parameters = event.parameters();
-            parameters.insert_or_assign("validated", NEBAValue(int64_t{0}));
-            if (auto copy = event.copyWithParameters(parameters)) event = std::move(*copy);
+            setIntParameter(event, "validated", 0);
         }
 
-        if (!audience_->evaluateFiltersForEvent(event, *aggregates)) return false;
-        *bundle.add_events() = event.protoEvent();
-        realtimeBundle = realtimeBundle || event.isRealtime();
+        auto filters = hasFilters.find(name);
+        if (filters == hasFilters.end()) {
+            auto defined = database_->eventFiltersForEventName(name);
+            // A failed read leaves the decision to the evaluation, which reports it.
+            filters = hasFilters.emplace(name, !defined || !defined->empty()).first;
+        }
+        if (filters->second) {
+            auto modelled = NEBADatabase::eventFromStoredEvent(name, stored.timestamp, event);
+            if (modelled && !audience_->evaluateFiltersForEvent(*modelled, record)) return false;
+        }
+        realtimeBundle = realtimeBundle || flag(event, "_r");
+        *bundle.add_events() = std::move(event);
+    }
+    for (const auto& [name, record] : aggregates) {
+        if (auto updated = database_->updateEventAggregates(record); !updated)
+            return fail("Failed to update event aggregates. Error", {updated.error()});
     }
 
     auto storedMetadata = database_->queryAppMetadata();

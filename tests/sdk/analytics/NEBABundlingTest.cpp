@@ -133,6 +133,25 @@ TEST_F(BundlingTest, GroupsInterleavedWithAnotherLoseNothing) {
     EXPECT_EQ(bundled, (std::vector<std::string>{"first", "second", "third"}));
 }
 
+TEST_F(BundlingTest, AnUnreadableRowIsDroppedAndTheRestBundled) {
+    log("tap", kBeforeEleven - 30);
+    log("broken", kBeforeEleven - 20);
+    log("tap", kBeforeEleven - 10);
+    onWorker([&] {
+        ASSERT_TRUE(engine_->database()
+                        ->sqliteStore()
+                        .executeSQL("UPDATE raw_events SET data = x'ffffff' WHERE name = 'broken'")
+                        .ok());
+    });
+    EXPECT_TRUE(pass());
+    auto bundles = queued();
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(names(bundles[0]), (std::vector<std::string>{"tap", "tap"}));
+    EXPECT_EQ(storedEvents("broken"), 0);
+    EXPECT_TRUE(logs().contains("Data loss. Deleted raw event that cannot be read."));
+    EXPECT_FALSE(pass());
+}
+
 TEST_F(BundlingTest, EventsWhoseMetadataIsGoneAreDroppedRatherThanStallTheQueue) {
     log("orphan", kBeforeEleven - 20);
     onWorker([&] {

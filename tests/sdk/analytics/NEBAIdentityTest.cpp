@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/dispatch/Queue.h"
 #include "platform/ns/LocalTime.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/sys/DeviceFacts.h"
@@ -88,6 +89,17 @@ TEST_F(IdentityTest, WithoutAnAdvertisingIdentifierTheVendorIdentifierIsReported
     advertising_->identifier = ns::UUID();
     clock().advanceSeconds(2);
     EXPECT_EQ(identity->identifierForVendor(), std::nullopt);
+}
+
+TEST_F(IdentityTest, TheVendorIdentifierIsReadOnAWorkerWhileTheMainThreadWaitsForIt) {
+    withAdvertising(false);
+    auto identity = launch();
+    auto worker = dispatch::Queue::createSerial("test.identity.worker");
+    // The main thread blocks on the worker: a fact fetched through the main queue would
+    // never come.
+    auto vendor = worker->sync([&] { return identity->identifierForVendor(); });
+    ASSERT_TRUE(vendor);
+    EXPECT_EQ(*vendor, sys::DeviceFacts::current().identifierForVendor()->UUIDString());
 }
 
 TEST_F(IdentityTest, WithoutTheServiceLimitedTrackingIsUnknown) {

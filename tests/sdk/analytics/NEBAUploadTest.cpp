@@ -111,25 +111,47 @@ TEST_F(UploadTest, EventsFromFourQueuesArriveExactlyOnceAndLeaveNothingBehind) {
     EXPECT_TRUE(onWorker([&] { return engine_->uploadingBundleIDs().empty(); }));
 }
 
-TEST_F(UploadTest, BusyServerBacksOffThenReceivesEverythingOnce) {
+struct RefusedUpload {
+    const char* name;
+    peers::HttpResponse answer;
+    bool backoff;
+};
+
+class RefusedUploadTest : public UploadTest, public ::testing::WithParamInterface<RefusedUpload> {};
+
+// A refused upload keeps its bundles; a busy server also makes the next attempt wait for the
+// back-off, any other failure for the retry interval. A later success delivers each event once.
+TEST_P(RefusedUploadTest, IsRetriedLaterAndDeliversEverythingOnce) {
     serveConfig({});
-    peer_->answerUpload(503);
+    peer_->answerUpload(GetParam().answer);
     peer_->answerUpload(200);
     startConnectedEngine();
     logFromQueues(1000, 4);
     uploadDue(16);
     EXPECT_EQ(peer_->uploadCount(), 1u);
     EXPECT_TRUE(peer_->batches().empty());
-    double backoff = engine_->persistedConfig()->lastBackoffTimestamp();
-    ASSERT_GT(backoff, 0);
+    const double failed = engine_->persistedConfig()->lastFailedUploadTimestamp();
+    ASSERT_GT(failed, 0);
+    const double backoff = engine_->persistedConfig()->lastBackoffTimestamp();
+    EXPECT_EQ(backoff > 0, GetParam().backoff);
     auto due = onWorker([&] { return engine_->alarm().scheduledTimestamp(); });
     ASSERT_TRUE(due);
-    EXPECT_GE(*due, backoff + 43200);
+    if (GetParam().backoff)
+        EXPECT_GE(*due, backoff + 43200);
+    else  // the first retry interval after the latest data's upload time
+        EXPECT_LE(*due, failed + 15 + 1800);
 
-    uploadDue(43201);
+    uploadDue(GetParam().backoff ? 43201 : 1816);
     ASSERT_FALSE(hasData());
     EXPECT_EQ(indices(everyBundleSent()), zeroTo(1000));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RefusedUploadTest,
+    ::testing::Values(RefusedUpload{"Unavailable", peers::HttpResponse::text(503, ""), true},
+                      RefusedUpload{"TooMany", peers::HttpResponse::text(429, ""), true},
+                      RefusedUpload{"ServerError", peers::HttpResponse::text(500, ""), false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UploadTest, ASizeLimitOfNothingStillSendsOneEventAtATime) {
     serveConfig({{"measurement.upload.max_batch_size", "0"}});

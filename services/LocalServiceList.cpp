@@ -7,6 +7,7 @@ std::unique_ptr<LocalService> makeCheckinService();
 std::unique_ptr<LocalService> makeRegistrationService();
 std::unique_ptr<LocalService> makeMessagingService();
 std::unique_ptr<LocalService> makeMeasurementService();
+std::unique_ptr<LocalService> makeIdentityService();
 
 std::vector<LocalServiceFactory> localServiceList() {
     return {
@@ -14,6 +15,7 @@ std::vector<LocalServiceFactory> localServiceList() {
         makeRegistrationService,
         makeMessagingService,
         makeMeasurementService,
+        makeIdentityService,
     };
 }
 

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <future>
 #include <thread>
 
 #include "platform/sec/Keychain.h"
@@ -197,6 +198,71 @@ TEST_F(DSKeychainTokenCacheTest, PurgeSparesALiveTokenWrittenOverATombstone) {
     auto got = cache->getItemWithKey(item->extractKey().get(), "u@x", {}, nullptr);
     ASSERT_TRUE(got);
     EXPECT_EQ(got->accessToken(), "at-fresh");
+}
+
+// Between the purge's list and its delete, the slot was emptied and tombstoned again: the
+// new tombstone has not expired and stays.
+TEST_F(DSKeychainTokenCacheTest, PurgeSparesATombstoneRenewedAfterTheList) {
+    cache->testRemoveAll(nullptr);
+    auto item = tokenItem("u@x", "res");
+    ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    ASSERT_TRUE(cache->removeItem(item.get(), nullptr));
+    clock().advanceSeconds(2 * 86400);
+    ns::InjectedFaults points;
+    points.at(DSKeychainTokenCache::kPurgeListedPoint, [&] {
+        auto renewed = cache->getItemsWithKey(item->extractKey().get(), "u@x", {}, nullptr)->at(0);
+        renewed->setExpiresOn(ns::Date::now().dateByAddingTimeInterval(3600));
+        EXPECT_TRUE(cache->addOrUpdateItem(renewed.get(), {}, nullptr));
+    });
+    EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
+    auto left = cache->allTombstones(nullptr);
+    ASSERT_EQ(left->size(), 1u);
+    EXPECT_EQ((*left)[0]->resource(), "res");
+}
+
+// A token written while the purge is about to delete the tombstone it re-read waits for the
+// delete, and so lands after it: the purge never takes a live token with it.
+TEST_F(DSKeychainTokenCacheTest, WriterWaitsWhileThePurgeDeletes) {
+    cache->testRemoveAll(nullptr);
+    auto item = tokenItem("u@x", "res");
+    ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    ASSERT_TRUE(cache->removeItem(item.get(), nullptr));
+    clock().advanceSeconds(2 * 86400);
+    auto fresh = tokenItem("u@x", "res", "client-1", "fresh");
+    std::future<bool> writer;
+    ns::InjectedFaults points;
+    points.at(DSKeychainTokenCache::kPurgeDeletingPoint, [&] {
+        auto other = DSKeychainTokenCache::initWithGroup("test.group");
+        writer = std::async(std::launch::async, [other, fresh] {
+            return other->addOrUpdateItem(fresh.get(), {}, nullptr);
+        });
+        // A writer that does not wait for the purge's lock is done well within this; one that
+        // waits is not, and is let through by the delete.
+        EXPECT_EQ(writer.wait_for(std::chrono::milliseconds(250)), std::future_status::timeout);
+    });
+    EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
+    ASSERT_TRUE(writer.valid());
+    EXPECT_TRUE(writer.get());
+    auto got = cache->getItemWithKey(item->extractKey().get(), "u@x", {}, nullptr);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->accessToken(), "at-fresh");
+}
+
+// The item keeps vanishing between update and add (another process adds and removes it): when
+// the retries are spent, the write did not happen and says so.
+TEST_F(DSKeychainTokenCacheTest, WriteThatNeverLandsIsAFailure) {
+    auto item = tokenItem("u@x", "res");
+    ns::InjectedFaults faults;
+    for (sec::OSStatus status :
+         {sec::errSecItemNotFound, sec::errSecDuplicateItem, sec::errSecItemNotFound,
+          sec::errSecDuplicateItem, sec::errSecItemNotFound})
+        faults.add("keychain", status);
+    std::optional<DSAuthenticationError> error;
+    EXPECT_FALSE(cache->addOrUpdateItem(item.get(), {}, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), DSKeychainErrorDomain);
+    faults.clear();
+    EXPECT_FALSE(cache->getItemWithKey(item->extractKey().get(), "u@x", {}, nullptr));
 }
 
 TEST_F(DSKeychainTokenCacheTest, BulkRemovalsByClientAndUser) {

@@ -11,11 +11,8 @@ std::unique_ptr<LocalService> makeIdentityService();
 
 std::vector<LocalServiceFactory> localServiceList() {
     return {
-        makeCheckinService,
-        makeRegistrationService,
-        makeMessagingService,
-        makeMeasurementService,
-        makeIdentityService,
+        makeCheckinService,     makeRegistrationService, makeMessagingService,
+        makeMeasurementService, makeIdentityService,
     };
 }
 

@@ -223,6 +223,25 @@ TEST_F(StorageTest, TokenItemsAreStampedAndRemovedByScope) {
     EXPECT_EQ(itemsOf(kNEBInstanceIDCheckinKeychainGeneric).size(), 1u);
 }
 
+TEST_F(StorageTest, ReadsInTurnAnswerEachItemsCurrentValue) {
+    NEBInstanceIDAuthKeychain keychain("g");
+    ASSERT_TRUE(keychain.setPassword("one", "s", std::nullopt, "a").ok());
+    ASSERT_TRUE(keychain.setPassword("two", "s", std::nullopt, "b").ok());
+    ASSERT_TRUE(keychain.setPassword("three", "b", std::nullopt, "s").ok());
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(keychain.passwordForService("s", "a").value(), "one");
+        EXPECT_EQ(keychain.passwordForService("s", "b").value(), "two");
+        EXPECT_EQ(keychain.passwordForService("b", "s").value(), "three");
+        EXPECT_EQ(keychain.passwordForService("s", "b").value(), "two");
+    }
+    ASSERT_TRUE(keychain.setPassword("two again", "s", std::nullopt, "b").ok());
+    EXPECT_EQ(keychain.passwordForService("s", "b").value(), "two again");
+    ASSERT_TRUE(keychain.removePasswordForService("s", "b").ok());
+    EXPECT_FALSE(keychain.passwordForService("s", "b").ok());
+    // Another object of the same generic attribute sees the same items.
+    EXPECT_EQ(NEBInstanceIDAuthKeychain("g").passwordForService("s", "a").value(), "one");
+}
+
 TEST_F(StorageTest, EmptyPasswordRemovesTheItemAndFails) {
     NEBInstanceIDAuthKeychain keychain("g");
     ASSERT_TRUE(keychain.setPassword("v", "s", std::nullopt, "a").ok());

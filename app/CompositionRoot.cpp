@@ -27,6 +27,7 @@
 #include "platform/ns/Notification.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/TemporaryFiles.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/svc/PushService.h"
 #include "platform/sys/DeviceFacts.h"
@@ -76,6 +77,7 @@ bool isRegularFile(const std::string& path) {
 // "tone:HZ" with a positive frequency, or "wav:FILE" naming a file.
 bool isMicrophoneSource(const std::string& spec) {
     if (spec.starts_with("wav:")) return isRegularFile(spec.substr(4));
+    if (spec.starts_with("alsa:")) return spec.size() > 5;
     if (!spec.starts_with("tone:")) return false;
     char* end = nullptr;
     const double hz = std::strtod(spec.c_str() + 5, &end);
@@ -206,9 +208,10 @@ std::string CompositionRoot::helpText() {
            "  --system-version X.Y           the system version the device reports (default: "
            "17.0)\n"
            "  --exit-after-load              leave once the start page has loaded\n"
-           "  --microphone tone:HZ|wav:FILE  what the microphone hears: a tone or a WAV file\n"
-           "  --camera FILE|DIR              what the camera sees: an image, a video, or the "
-           "newest image in a folder\n"
+           "  --microphone tone:HZ|wav:FILE|alsa:DEVICE  what the microphone hears: a tone, a WAV "
+           "file or a sound card (default: the machine's, else a 440 Hz tone)\n"
+           "  --camera FILE|DIR|/dev/videoN  what the camera sees: an image, a video, the newest "
+           "image in a folder, or a video device (default: the machine's first, if any)\n"
            "  --remote-notification FILE.json a push notification arriving once the page is "
            "ready for pushes (repeatable)\n"
            "  --open-notification FILE.json  a push notification the user opened, which "
@@ -254,12 +257,14 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
             options.sandboxPath = value;
         } else if (argument == "--microphone") {
             if (!isMicrophoneSource(value))
-                return usageError(given + ": neither tone:HZ nor wav: and a file");
+                return usageError(given +
+                                  ": neither tone:HZ, wav: and a file, nor alsa: and a device");
             options.microphone = value;
         } else if (argument == "--camera") {
             std::error_code ec;
-            if (!isRegularFile(value) && !std::filesystem::is_directory(value, ec))
-                return usageError(given + ": no such file or folder");
+            if (!isRegularFile(value) && !std::filesystem::is_directory(value, ec) &&
+                !(value.starts_with("/dev/video") && std::filesystem::is_character_file(value, ec)))
+                return usageError(given + ": no such file, folder or video device");
             options.camera = value;
         } else if (argument == "--remote-notification" || argument == "--open-notification") {
             auto payload = PushLaunchNotifications::readPayload(value);
@@ -300,6 +305,9 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     if (options.camera && !av::Camera::configure(*options.camera)) {
         return usageError("cannot use " + *options.camera + " as the camera");
     }
+    // Without a choice, the machine's own camera and microphone, when it has them.
+    if (!options.camera) av::Camera::attachFirstDevice();
+    if (!options.microphone) av::Microphone::attachFirstDevice();
     // The push service answers registrations with this installation's device token.
     svc::PushService::install(ui::Application::shared(),
                               svc::PushService::deviceTokenForInstallation(ns::Sandbox::root()));
@@ -358,7 +366,11 @@ int CompositionRoot::run(const Options& options) {
                 dispatch::RunLoop::main().post([] { SignalWatch::stop(); });
             });
     }
+    // Rewrites that a kill or crash cut short left their temporary files; so may writes still
+    // under way on background queues when the run loop ends, which the exit cuts short.
+    ns::TemporaryFiles::removeStale(ns::Sandbox::root());
     if (!launch()) return 1;
     mainLoop().run();
+    ns::TemporaryFiles::removeStale(ns::Sandbox::root());
     return 0;
 }

@@ -12,13 +12,11 @@
 #include <set>
 
 #include "platform/dispatch/RunLoop.h"
-#include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkContext.h"
 #include "platform/gtk/WebKitGtkSchemeTask.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
-#include "platform/ui/AlertController.h"
 #include "platform/ui/Screen.h"
 #include "platform/wk/EngineRegistry.h"
 #include "platform/wk/WebKitError.h"
@@ -279,12 +277,7 @@ public:
 
     WebKitScriptDialog* dialog() const { return dialog_; }
     bool isOpen() const { return dialog_ != nullptr; }
-    // Shows the alert that asks the question on the display as well.
-    void show(const std::shared_ptr<ui::AlertController>& alert, GtkWindow* parent) {
-        native_ = std::make_unique<WebKitGtkAlertDialog>(alert, parent);
-    }
     void close() {
-        native_.reset();
         if (!dialog_) return;
         WebKitScriptDialog* dialog = std::exchange(dialog_, nullptr);
         webkit_script_dialog_close(dialog);
@@ -293,7 +286,6 @@ public:
 
 private:
     WebKitScriptDialog* dialog_;
-    std::unique_ptr<WebKitGtkAlertDialog> native_;
 };
 
 // --- Set-up ----------------------------------------------------------------------------------
@@ -479,6 +471,17 @@ void WebKitGtkEngine::syncSettings() {
         settings,
         configuration_->mediaTypesRequiringUserActionForPlayback() != kAudiovisualMediaTypeNone);
     std::string userAgent = engineUserAgent_;
+    // The engine's own agent is a desktop's; a page asked for in its mobile form says so, as a
+    // phone's browser does.
+    const auto& pagePreferences = configuration_->defaultWebpagePreferences();
+    if (pagePreferences &&
+        pagePreferences->preferredContentMode() == WebpagePreferences::ContentMode::Mobile) {
+        if (auto at = userAgent.rfind(" Safari/"); at != std::string::npos) {
+            userAgent.insert(at, " Mobile");
+        } else {
+            userAgent += " Mobile";
+        }
+    }
     if (customUserAgent_) {
         userAgent = *customUserAgent_;
     } else if (const auto& name = configuration_->applicationNameForUserAgent()) {
@@ -640,12 +643,55 @@ NavigationAction WebKitGtkEngine::actionOf(WebKitNavigationAction* action, bool 
 
 gboolean WebKitGtkEngine::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                          WebKitPolicyDecisionType type, gpointer self) {
-    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;  // WebKit's own rules
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        gboolean handled = FALSE;
+        shielded([&] {
+            handled = static_cast<WebKitGtkEngine*>(self)->decideResponse(
+                WEBKIT_RESPONSE_POLICY_DECISION(decision));
+        });
+        return handled;
+    }
     shielded([&] {
         static_cast<WebKitGtkEngine*>(self)->decideNavigation(
             decision, type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
     });
     return TRUE;
+}
+
+bool WebKitGtkEngine::decideResponse(WebKitResponsePolicyDecision* decision) {
+    // Only the main frame's page is the client's to decide; everything else follows WebKit's
+    // own rules (show what it can, download the rest).
+    auto client = this->client();
+    if (!client || !webkit_response_policy_decision_is_main_frame_main_resource(decision)) {
+        return false;
+    }
+    WebKitURIRequest* uriRequest = webkit_response_policy_decision_get_request(decision);
+    auto url = parseURL(webkit_uri_request_get_uri(uriRequest));
+    NavigationResponse response{URLRequest(url.value_or(*ns::URL::parse("about:blank"))), true};
+    if (const char* method = webkit_uri_request_get_http_method(uriRequest)) {
+        response.request.setHTTPMethod(method);
+    }
+    response.request.setMainDocumentURL(response.request.url());
+    // Answered at once in the usual case: an allowed response then takes WebKit's own rules.
+    auto answered = std::make_shared<std::optional<bool>>();
+    auto held = GObjectRef<WebKitPolicyDecision>::retain(WEBKIT_POLICY_DECISION(decision));
+    auto synchronous = std::make_shared<bool>(true);
+    client->navigationResponseToDecide(
+        response, [answered, held, synchronous](NavigationResponsePolicy policy) {
+            const bool allow = policy == NavigationResponsePolicy::Allow;
+            if (*synchronous) {
+                *answered = allow;
+            } else if (allow) {
+                webkit_policy_decision_use(held.get());
+            } else {
+                webkit_policy_decision_ignore(held.get());
+            }
+        });
+    *synchronous = false;
+    if (!answered->has_value()) return true;  // the client answers later
+    if (**answered) return false;
+    webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+    return true;
 }
 
 void WebKitGtkEngine::decideNavigation(WebKitPolicyDecision* decision, bool newWindow) {
@@ -853,11 +899,8 @@ void WebKitGtkEngine::scriptDialog(WebKitScriptDialog* dialog) {
             done();
             break;
     }
-    // The client's answer usually comes from an alert on the headless screen; a person at the
-    // display answers it in a dialog of the window.
-    auto alert = ui::AlertController::topmost();
-    if (pending->isOpen() && alert && !alert->isPressed())
-        pending->show(alert, GTK_WINDOW(window_));
+    // The client's answer usually comes from an alert on the headless screen, which the view
+    // presenter shows on the display.
 }
 
 void WebKitGtkEngine::answerDialogs() {

@@ -120,6 +120,8 @@ private:
     static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*,
                                 gpointer channel);
 
+    // Whether the client took the response decision (false: WebKit decides).
+    bool decideResponse(WebKitResponsePolicyDecision* decision);
     void decideNavigation(WebKitPolicyDecision* decision, bool newWindow);
     void loadChanged(WebKitLoadEvent event);
     void loadFailed(WebKitLoadEvent event, const char* uri, const GError* error);

@@ -22,7 +22,8 @@ public:
 
     static void add(std::string_view operation, int error, int count = 1);
     // Runs `hook` the next time the program passes the test point (ns::passTestPoint), on the
-    // thread that passes it, once.
+    // thread that passes it, once. Each operation of the fault seam ("open", "truncate" ...) is
+    // also a test point, passed just before the operation runs or meets an added failure.
     static void at(std::string_view point, std::function<void()> hook);
     static void clear();
 };

@@ -96,6 +96,8 @@ private:
                              std::optional<ns::Error> bodyError = std::nullopt) override;
     void navigationActionToDecide(const NavigationAction& action,
                                   std::function<void(NavigationActionPolicy)> decide) override;
+    void navigationResponseToDecide(const NavigationResponse& response,
+                                    std::function<void(NavigationResponsePolicy)> decide) override;
     void provisionalNavigationStarted(const std::shared_ptr<Navigation>& navigation) override;
     void navigationCommitted(const std::shared_ptr<Navigation>& navigation) override;
     void navigationFinished(const std::shared_ptr<Navigation>& navigation) override;

@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/TemporaryFiles.h"
 #include "plugins/device_storage/HYBFileSystem.h"
 #include "plugins/device_storage/HYBLocalFilesystem.h"
 #include "tests/plugins/device_storage/FileTestFixture.h"
@@ -82,6 +84,21 @@ std::pair<pid_t, int> startWriter(const char* name, const std::shared_ptr<HYBFil
     return {child, progress[0]};
 }
 
+// Whether the writer has said that it is done.
+bool writerDone(int progress) {
+    pollfd done{progress, POLLIN, 0};
+    return ::poll(&done, 1, 0) == 1;
+}
+
+// Kills the writer and reaps it.
+bool killWriter(pid_t child, int progress) {
+    ::kill(child, SIGKILL);
+    int status = 0;
+    const bool reaped = ::waitpid(child, &status, 0) == child;
+    ::close(progress);
+    return reaped;
+}
+
 class HYBFileKillTest : public filetest::FileFixture, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(HYBFileKillTest, KilledWriteTearsNoMoreThanCutThenAppend) {
@@ -106,14 +123,10 @@ TEST_P(HYBFileKillTest, KilledWriteTearsNoMoreThanCutThenAppend) {
                 static_cast<size_t>(st.st_size) > kPosition + (size_t{1} << 20)) {
                 break;
             }
-            pollfd done{progress, POLLIN, 0};
-            if (::poll(&done, 1, 0) == 1) break;
+            if (writerDone(progress)) break;
         }
     }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::close(progress);
+    ASSERT_TRUE(killWriter(child, progress));
 
     const std::string after = readFile(path);
     if (after == before) return;  // killed before the cut
@@ -151,12 +164,46 @@ TEST_F(HYBFileKillTest, KilledWholeRewriteLeavesOldOrNew) {
     };
     while (!writing()) {
     }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::close(progress);
+    ASSERT_TRUE(killWriter(child, progress));
     const std::string after = readFile(path);
     EXPECT_TRUE(after == before || after == data) << "a torn file of " << after.size() << " bytes";
+}
+
+// A rewrite killed while it fills its temporary file leaves that file behind; what the host
+// does at launch takes it away, and the file it was to replace stays whole.
+TEST_F(HYBFileKillTest, AKilledRewritesTemporaryFileGoesAtTheNextLaunch) {
+    start();
+    const std::string path = documents() + "/whole.bin";
+    const std::string before = pattern(1000, 5);
+    writeFile(path, before);
+    auto fs = plugin().fileSystemByName("persistent");
+    const HYBFilesystemURL url(filetest::FileFixture::url("persistent", "/whole.bin"));
+    const auto temporaries = [&] {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(documents())) {
+            const std::string name = entry.path().filename().string();
+            if (ns::TemporaryFiles::isTemporaryName(name)) found.push_back(name);
+        }
+        return found;
+    };
+    const auto [child, progress] =
+        startWriter("HYBFileKillTest.rewriteWhole", fs, url.absoluteURL());
+    ASSERT_GT(child, 0);
+    // Until the temporary file holds part of the new bytes (or the child has finished).
+    for (bool filling = false; !filling;) {
+        for (const auto& name : temporaries()) {
+            std::error_code ec;
+            filling |= std::filesystem::file_size(documents() + "/" + name, ec) > (1u << 20);
+        }
+        if (writerDone(progress)) break;
+    }
+    ASSERT_TRUE(killWriter(child, progress));
+    if (readFile(path) != before) GTEST_SKIP() << "the rewrite finished before the kill";
+    ASSERT_EQ(temporaries().size(), 1u);
+
+    EXPECT_EQ(ns::TemporaryFiles::removeStale(ns::Sandbox::root()), 1u);
+    EXPECT_TRUE(temporaries().empty());
+    EXPECT_EQ(readFile(path), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Instants, HYBFileKillTest, ::testing::Values(false, true),

@@ -15,7 +15,7 @@ namespace sec {
 // with access to it could have changed, so it checks every length against what is left and
 // rejects anything it did not write.
 class AttributeCodec {
-  public:
+public:
     // Throws ns::Exception for a value of another kind: callers check attributes first.
     static ns::Data encode(const ns::Dictionary& attributes);
     static std::optional<ns::Dictionary> decode(const uint8_t* bytes, size_t length);

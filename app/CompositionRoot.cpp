@@ -21,10 +21,12 @@
 #include "platform/av/BarcodeCodec.h"
 #include "platform/av/Camera.h"
 #include "platform/av/Microphone.h"
+#include "platform/av/PhotoLibrary.h"
 #include "platform/av/VideoCodec.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/net/HTTPTransport.h"
 #include "platform/net/URLSession.h"
+#include "platform/ns/AtomicFile.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Notification.h"
@@ -37,6 +39,7 @@
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationNotifications.h"
+#include "platform/ui/ImageCodec.h"
 #include "platform/ui/StatusBar.h"
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
 #include "plugins/device_storage/HYBFileClasses.h"
@@ -87,6 +90,36 @@ bool isMicrophoneSource(const std::string& spec) {
     char* end = nullptr;
     const double hz = std::strtod(spec.c_str() + 5, &end);
     return end && *end == '\0' && end != spec.c_str() + 5 && std::isfinite(hz) && hz > 0;
+}
+
+// "--camera page:FILE": what the page writes to its temporary folder, else FILE.
+constexpr std::string_view kPageCameraPrefix = "page:";
+
+bool configureCamera(const std::string& spec) {
+    if (!spec.starts_with(kPageCameraPrefix)) return av::Camera::configure(spec);
+    return av::Camera::configureWatching(ns::Sandbox::temporaryDirectory(),
+                                         spec.substr(kPageCameraPrefix.size()));
+}
+
+// A file that decodes as a PNG or JPEG picture.
+bool isPicture(const std::string& path) {
+    if (!isRegularFile(path)) return false;
+    auto bytes = ns::readFile(path);
+    return bytes.ok() && ui::ImageCodec::decode(bytes.value()) != nullptr;
+}
+
+// Puts the picture into the library's top level under its file name, unless a photo of that
+// name holds the same bytes already: a run that adds the same pictures at every start (as
+// tools/dev run does) keeps one of each.
+ns::Status addPhotoOnce(const std::string& path) {
+    auto bytes = ns::readFile(path);
+    if (!bytes.ok()) return bytes.error();
+    const std::string name = std::filesystem::path(path).filename().string();
+    auto present = ns::readFile(av::PhotoLibrary::libraryPath() + "/" + name);
+    if (present.ok() && present.value() == bytes.value()) return {};
+    auto added = av::PhotoLibrary::shared().addPhoto(bytes.value(), name);
+    if (!added.ok()) return added.error();
+    return {};
 }
 
 bool isBundle(const std::filesystem::path& folder) {
@@ -223,8 +256,12 @@ std::string CompositionRoot::helpText() {
            "  --exit-after-load              leave once the start page has loaded\n"
            "  --microphone tone:HZ|wav:FILE|alsa:DEVICE  what the microphone hears: a tone, a WAV "
            "file or a sound card (default: the machine's, else a 440 Hz tone)\n"
-           "  --camera FILE|DIR|/dev/videoN  what the camera sees: an image, a video, the newest "
-           "image in a folder, or a video device (default: the machine's first, if any)\n"
+           "  --camera FILE|DIR|/dev/videoN|page:FILE  what the camera sees: an image, a video, "
+           "the newest image in a folder, a video device, or the newest image the page wrote to "
+           "its temporary folder and FILE while there is none (default: the machine's first, "
+           "if any)\n"
+           "  --add-photo FILE               a PNG or JPEG picture put into the photo library, "
+           "unless it is there already (repeatable)\n"
            "  --remote-notification FILE.json a push notification arriving once the page is "
            "ready for pushes (repeatable)\n"
            "  --open-notification FILE.json  a push notification the user opened, which "
@@ -252,6 +289,7 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
             {"--sandbox", "a folder"},
             {"--microphone", "a source"},
             {"--camera", "a file or folder"},
+            {"--add-photo", "a picture"},
             {"--system-version", "a version"},
             {"--remote-notification", "a JSON file"},
             {"--open-notification", "a JSON file"}};
@@ -273,12 +311,21 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
                 return usageError(given +
                                   ": neither tone:HZ, wav: and a file, nor alsa: and a device");
             options.microphone = value;
+        } else if (argument == "--camera" && value.starts_with(kPageCameraPrefix)) {
+            if (!isRegularFile(value.substr(std::string_view(kPageCameraPrefix).size())))
+                return usageError(given + ": no such image or video file after page:");
+            options.camera = value;
         } else if (argument == "--camera") {
             std::error_code ec;
             if (!isRegularFile(value) && !std::filesystem::is_directory(value, ec) &&
                 !(value.starts_with("/dev/video") && std::filesystem::is_character_file(value, ec)))
                 return usageError(given + ": no such file, folder or video device");
             options.camera = value;
+        } else if (argument == "--add-photo") {
+            if (std::filesystem::path(value).filename().string().starts_with("."))
+                return usageError(given + ": a hidden file is not a photo");
+            if (!isPicture(value)) return usageError(given + ": not a PNG or JPEG picture");
+            options.photos.push_back(value);
         } else if (argument == "--remote-notification" || argument == "--open-notification") {
             auto payload = PushLaunchNotifications::readPayload(value);
             if (!payload) return usageError(given + ": " + payload.error().localizedDescription());
@@ -315,8 +362,14 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     if (options.microphone && !av::Microphone::configure(*options.microphone)) {
         return usageError("cannot use " + *options.microphone + " as the microphone");
     }
-    if (options.camera && !av::Camera::configure(*options.camera)) {
+    if (options.camera && !configureCamera(*options.camera)) {
         return usageError("cannot use " + *options.camera + " as the camera");
+    }
+    for (const std::string& photo : options.photos) {
+        if (auto status = addPhotoOnce(photo); !status) {
+            return usageError("--add-photo " + photo + ": " +
+                              status.error().localizedDescription());
+        }
     }
     // Without a choice, the machine's own camera and microphone, when it has them: opened when
     // first used, so that a run that uses neither never opens them.

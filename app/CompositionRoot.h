@@ -26,8 +26,11 @@ public:
         std::optional<std::string> systemVersion;
         // The sound the recorder hears: "tone:HZ" or "wav:PATH".
         std::optional<std::string> microphone = std::nullopt;
-        // What the camera sees: a still image, a video file, or a folder's newest image.
+        // What the camera sees: a still image, a video file, a folder's newest image, or
+        // "page:FILE" (the newest image in the application's temporary folder, else FILE).
         std::optional<std::string> camera = std::nullopt;
+        // Pictures put into the photo library at start (one that is there already is kept).
+        std::vector<std::string> photos = {};
         // Push notifications played from the command line (payloads read from JSON files):
         // opened by the user at launch, and arriving once the page is ready for pushes.
         std::vector<ns::Dictionary> openedNotifications = {};
@@ -38,7 +41,8 @@ public:
 
     static constexpr const char* kUsage =
         "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--system-version X.Y] "
-        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE|DIR] "
+        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE|DIR|page:FILE] "
+        "[--add-photo FILE] "
         "[--remote-notification FILE.json] [--open-notification FILE.json] [--help]";
     // kUsage and one line for each option.
     static std::string helpText();

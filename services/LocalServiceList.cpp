@@ -8,11 +8,12 @@ std::unique_ptr<LocalService> makeRegistrationService();
 std::unique_ptr<LocalService> makeMessagingService();
 std::unique_ptr<LocalService> makeMeasurementService();
 std::unique_ptr<LocalService> makeIdentityService();
+std::unique_ptr<LocalService> makeLogbookService();
 
 std::vector<LocalServiceFactory> localServiceList() {
     return {
         makeCheckinService,     makeRegistrationService, makeMessagingService,
-        makeMeasurementService, makeIdentityService,
+        makeMeasurementService, makeIdentityService,     makeLogbookService,
     };
 }
 

@@ -92,6 +92,13 @@ void Camera::attachFirstDeviceWhenAsked() {
     gAttachPending = true;
 }
 
+std::unique_ptr<Camera> Camera::replaySource(const std::string& path) {
+    if (stillImage(path)) return std::unique_ptr<Camera>(new Camera(path, false));
+    if (AssetImageGenerator(ns::URL::fileURLWithPath(path)).copyCGImageAtTime(0).ok())
+        return std::unique_ptr<Camera>(new Camera(path, true));
+    return nullptr;
+}
+
 bool Camera::configure(const std::string& path) {
     std::shared_ptr<Camera> camera;
     if (path.starts_with("/dev/video")) {
@@ -99,31 +106,46 @@ bool Camera::configure(const std::string& path) {
         if (device) camera.reset(new Camera(std::move(device)));
     } else if (isFolder(path)) {
         camera.reset(new Camera(path, false, true));
-    } else if (stillImage(path)) {
-        camera.reset(new Camera(path, false));
-    } else if (AssetImageGenerator(ns::URL::fileURLWithPath(path)).copyCGImageAtTime(0).ok()) {
-        camera.reset(new Camera(path, true));
+    } else {
+        camera = replaySource(path);
     }
     if (!camera) return false;
     setShared(std::move(camera));
     return true;
 }
 
+bool Camera::configureWatching(const std::string& folder, const std::string& fallback) {
+    std::shared_ptr<Camera> camera = replaySource(fallback);
+    if (!camera) return false;
+    camera->watchedFolder_ = folder;
+    setShared(std::move(camera));
+    return true;
+}
+
 ns::Result<std::shared_ptr<ui::Bitmap>> Camera::takePicture() const {
     if (device_) return device_->grab();
-    if (isVideo_) {
-        AssetImageGenerator generator(ns::URL::fileURLWithPath(path_));
-        generator.setAppliesPreferredTrackTransform(true);
-        return generator.copyCGImageAtTime(0);
+    if (const auto path = stillImagePath()) {
+        auto image = stillImage(*path);
+        if (image) return image;
+    } else if (isVideo_) {
+        return clipPreview();
     }
-    const auto path = stillImagePath();
-    auto image = path ? stillImage(*path) : nullptr;
-    if (!image) return ns::Error(kAVErrorDomain, AVErrorNoDataCaptured);
-    return image;
+    return ns::Error(kAVErrorDomain, AVErrorNoDataCaptured);
+}
+
+ns::Result<std::shared_ptr<ui::Bitmap>> Camera::clipPreview() const {
+    if (!isVideo_) return takePicture();
+    AssetImageGenerator generator(ns::URL::fileURLWithPath(path_));
+    generator.setAppliesPreferredTrackTransform(true);
+    return generator.copyCGImageAtTime(0);
 }
 
 std::optional<std::string> Camera::stillImagePath() const {
-    if (isVideo_ || device_) return std::nullopt;
+    if (device_) return std::nullopt;
+    if (watchedFolder_) {
+        if (auto newest = newestImage(*watchedFolder_)) return newest;
+    }
+    if (isVideo_) return std::nullopt;
     if (isFolder_) return newestImage(path_);
     return path_;
 }

@@ -16,7 +16,9 @@ class V4L2Capture;
 // image file (photos are that image), a video file
 // (photos are its first frame, clips are the file), or a folder, in which the camera sees
 // the newest PNG or JPEG image at each moment (so it can watch where the application writes
-// images, e.g. its temporary folder). Without a choice there is no camera.
+// images, e.g. its temporary folder). A watched folder may have an image or a video file
+// behind it, which the camera shows while the folder holds no image (and whose video is its
+// clips). Without a choice there is no camera.
 class Camera {
 public:
     // The camera in use; null when none is attached.
@@ -25,6 +27,10 @@ public:
     // Attaches a replay source, or the capture device at a "/dev/video" path; false (and no
     // change) for one it cannot show.
     static bool configure(const std::string& path);
+    // Attaches a camera that sees the newest image of `folder` and, while there is none, the
+    // image or video file `fallback`; false (and no change) when the fallback cannot be shown.
+    // The folder need not exist yet.
+    static bool configureWatching(const std::string& folder, const std::string& fallback);
     // Attaches the machine's first video capture device, when it has one (false otherwise).
     static bool attachFirstDevice();
     // The same, when the camera is first asked for (unless one is chosen before): a run that
@@ -32,11 +38,14 @@ public:
     static void attachFirstDeviceWhenAsked();
 
     bool hasVideo() const { return isVideo_; }
-    // The image file that a still camera sees now: the file, or the newest image in the
-    // folder. Nothing for a video camera or a folder without images.
+    // The image file that the camera sees now: the newest image of a watched folder, else the
+    // still file. Nothing for a device, a video file, or a folder without images.
     std::optional<std::string> stillImagePath() const;
     // The picture the camera takes now.
     ns::Result<std::shared_ptr<ui::Bitmap>> takePicture() const;
+    // The first picture of the clip the camera records (for a camera without video, the
+    // picture it takes now).
+    ns::Result<std::shared_ptr<ui::Bitmap>> clipPreview() const;
     // The clip the camera records: the replayed video file.
     const std::string& videoPath() const { return path_; }
 
@@ -48,10 +57,14 @@ public:
 private:
     Camera(std::string path, bool isVideo, bool isFolder = false);
     explicit Camera(std::unique_ptr<V4L2Capture> device);
+    // A replay source of an image or video file, or null when it shows neither.
+    static std::unique_ptr<Camera> replaySource(const std::string& path);
 
     std::string path_;
     bool isVideo_;
     bool isFolder_;
+    // The folder whose newest image is shown before the file of path_.
+    std::optional<std::string> watchedFolder_;
     std::unique_ptr<V4L2Capture> device_;
 };
 

@@ -30,14 +30,14 @@ public:
             auto picture = camera_->takePicture();
             return picture.ok() ? picture.value() : nullptr;
         }
-        if (camera_->hasVideo()) {
+        const auto path = camera_->stillImagePath();
+        if (!path && camera_->hasVideo()) {
             AssetImageGenerator generator(ns::URL::fileURLWithPath(camera_->videoPath()));
             generator.setAppliesPreferredTrackTransform(true);
             auto picture =
                 generator.copyCGImageAtTime(std::chrono::duration<double>(elapsed).count());
             return picture.ok() ? picture.value() : nullptr;
         }
-        const auto path = camera_->stillImagePath();
         struct stat info {};
         if (!path || ::stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
         const Key key{*path, info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_size};

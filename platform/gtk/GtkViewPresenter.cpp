@@ -598,8 +598,12 @@ struct GtkViewPresenter::Shown {
                 setImage(shown, image, width, height, ui::ContentMode::ScaleAspectFit);
             }
             gtk_widget_set_sensitive(widget, button->isEnabled());
+            // A tinted button is drawn as the platform draws one: its title in the tint, on
+            // what it lies on (a light button face would hide a light tint).
             if (button->tintColor()) {
-                style(widget, "color: " + cssColor(*button->tintColor()) + ";");
+                const std::string tint = cssColor(*button->tintColor());
+                style(widget,
+                      "color: " + tint + "; background: none; border: 1px solid " + tint + ";");
             }
         } else if (auto* imageView = dynamic_cast<ui::ImageView*>(&view)) {
             setImage(widget, imageView->image(), width, height, imageView->contentMode());

@@ -67,8 +67,11 @@ void HYBImagePicker::viewWillAppear(bool) {
     shutter_->setTitle(isMovie(mediaTypes_) ? "Record" : "Take Photo",
                        ui::Button::kControlStateNormal);
     auto camera = av::Camera::shared();
-    auto picture =
-        camera ? camera->takePicture() : ns::Result<std::shared_ptr<ui::Bitmap>>(ns::Error());
+    // A clip is previewed by its own first picture, which a camera that also watches a folder
+    // for pictures need not be showing.
+    auto picture = !camera                ? ns::Result<std::shared_ptr<ui::Bitmap>>(ns::Error())
+                   : isMovie(mediaTypes_) ? camera->clipPreview()
+                                          : camera->takePicture();
     preview_->setImage(picture.ok() ? ui::Image::imageWithBitmap(picture.value()) : nullptr);
 }
 

@@ -11,10 +11,16 @@
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
+#include "platform/av/Camera.h"
+#include "platform/av/PhotoAsset.h"
+#include "platform/av/PhotoLibrary.h"
+#include "platform/ns/AtomicFile.h"
+#include "platform/ns/Sandbox.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/testing/FakeEngine.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/ImageCodec.h"
 #include "platform/wk/WebView.h"
 #include "tests/app/FixtureBundle.h"
 #include "tests/support/LogCapture.h"
@@ -93,6 +99,41 @@ TEST_F(HostSmokeTest, LaunchesTheBundleAndAnswersAPageCall) {
     ui::Application::shared().terminate();
 }
 
+// What tools/dev run gives the host: the example's photos, added at every start but kept once,
+// and a camera that shows what the page writes to its temporary folder, else the file given.
+TEST_F(HostSmokeTest, AddsCommandLinePhotosOnceAndWatchesThePagesFolder) {
+    testsupport::TempDir sandbox;
+    testsupport::TempDir folder;
+    const fs::path bundle = apptest::fixtureBundleIn(folder.path());
+    const std::string photo = (folder.path() / "Meadow.jpg").string();
+    const std::string still = (folder.path() / "still.png").string();
+    ASSERT_TRUE(ns::writeFileAtomically(
+                    photo, *ui::ImageCodec::encodeJPEG(*ui::Bitmap::create(40, 30), 0.9))
+                    .ok());
+    ASSERT_TRUE(
+        ns::writeFileAtomically(still, *ui::ImageCodec::encodePNG(*ui::Bitmap::create(8, 8))).ok());
+    testsupport::LogCapture log;
+    auto options =
+        CompositionRoot::parseArguments({"--bundle", bundle.string(), "--sandbox", sandbox.str(),
+                                         "--add-photo", photo, "--camera", "page:" + still},
+                                        (kSourceRoot / "tests/fixtures/hybrid-host").string());
+    ASSERT_TRUE(options) << options.error().localizedDescription();
+    for (int start = 0; start < 2; ++start) ASSERT_TRUE(CompositionRoot::prepare(*options));
+    auto photos = av::PhotoLibrary::shared().assetsInAlbum("");
+    ASSERT_TRUE(photos.ok());
+    ASSERT_EQ(photos.value().size(), 1u);
+    EXPECT_EQ(fileText(photos.value()[0]->path()), fileText(photo));
+
+    auto camera = av::Camera::shared();
+    ASSERT_TRUE(camera);
+    EXPECT_EQ(camera->stillImagePath(), still);
+    const std::string code = ns::Sandbox::temporaryDirectory() + "code.png";
+    fs::create_directories(ns::Sandbox::temporaryDirectory());
+    fs::copy_file(still, code);
+    EXPECT_EQ(camera->stillImagePath(), code);
+    av::Camera::setShared(nullptr);
+}
+
 TEST(CompositionRoot, ReadsItsCommandLine) {
     const std::string exe = (kSourceRoot / "tests/fixtures/hybrid-host").string();
     const std::string bundle = (kSourceRoot / "tests/fixtures/bundle").string();
@@ -146,6 +187,9 @@ TEST(CompositionRoot, CommandLineMistakesAreOneLineNamingTheArgument) {
         {{"--microphone", "tone:-5"}, "tone:-5"},
         {{"--microphone", "wav:" + (dir / "none.wav").string()}, "none.wav"},
         {{"--microphone", "hum"}, "hum"},
+        {{"--camera", "page:" + (dir / "none.mp4").string()}, "none.mp4"},
+        {{"--add-photo", file}, file},
+        {{"--add-photo", (dir / "missing.jpg").string()}, "missing.jpg"},
     };
     for (const auto& [arguments, named] : mistakes) {
         auto result = CompositionRoot::parseArguments(arguments, exe);
@@ -157,7 +201,7 @@ TEST(CompositionRoot, CommandLineMistakesAreOneLineNamingTheArgument) {
     // The help names every option, one line each.
     const std::string help = CompositionRoot::helpText();
     for (const char* option : {"--bundle", "--sandbox", "--system-version", "--exit-after-load",
-                               "--microphone", "--camera", "--help"})
+                               "--microphone", "--camera", "--add-photo", "--help"})
         EXPECT_NE(help.find("\n  " + std::string(option) + " "), std::string::npos) << option;
 }
 

@@ -62,7 +62,7 @@ RegistrationPeer::Answer RegistrationPeer::token(std::string token,
     return [token, iidAuth](const RegistrationRequest& request) {
         std::string value = token.empty() ? "tok-" + request.field("X-kid") : token;
         HttpResponse response =
-            HttpResponse::text(200, "token=" + request.field("X-kid") + ":" + value + "\n");
+            HttpResponse::text(200, "token=" + request.field("X-kid") + ":" + value);
         if (iidAuth) response.header("X-iid-auth", *iidAuth);
         return response;
     };

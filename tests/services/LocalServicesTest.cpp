@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 
 #include "platform/ns/NotificationCenter.h"
+#include "platform/ns/Sandbox.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Application.h"
+#include "sdk/core/NEBLogbookLogger.h"
+#include "sdk/core/NEBNetwork.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "sdk/messaging/NEBMessaging.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
@@ -68,9 +72,9 @@ protected:
 };
 
 TEST_F(LocalServicesTest, EveryServiceIsNamedForTheHost) {
-    for (const char* name :
-         {"NEBULA_TRUSTED_CA_FILE", "NEBULA_CHECKIN_SERVER_URL", "NEBULA_REGISTRATION_SERVER_URL",
-          "NEBULA_MESSAGING_SERVER", "NEBULA_MEASUREMENT_UPLOAD_HOST"}) {
+    for (const char* name : {"NEBULA_TRUSTED_CA_FILE", "NEBULA_CHECKIN_SERVER_URL",
+                             "NEBULA_REGISTRATION_SERVER_URL", "NEBULA_MESSAGING_SERVER",
+                             "NEBULA_MEASUREMENT_UPLOAD_HOST", "NEBULA_LOGBOOK_SERVER_URL"}) {
         EXPECT_FALSE(variables_[name].empty()) << name;
     }
     EXPECT_EQ(NEBServiceHosts::messagingServer().rfind("127.0.0.1:", 0), 0u);
@@ -94,6 +98,27 @@ TEST_F(LocalServicesTest, SubscribingToATopicBringsAWelcomeOnThatTopic) {
     EXPECT_EQ(news.at("message").stringValue(),
               "Welcome to news, from the local messaging server.");
     for (const auto& [key, value] : news) EXPECT_NE(key.rfind("msg.", 0), 0u) << key;
+}
+
+// The diagnostic log uploader, pointed at the local services, has its upload taken: the queued
+// file goes, which it does only on the service's 200.
+TEST_F(LocalServicesTest, DiagnosticLogsAreTaken) {
+    auto url = ns::URL::parse(NEBServiceHosts::logbookServerURL());
+    ASSERT_TRUE(url);
+    auto network = NEBNetwork::create("localhost");
+    ASSERT_TRUE(network);
+    const std::string queue = ns::Sandbox::root() + "/logbook";
+    auto logger = NEBLogbookLogger::create(network, queue);
+    logger->setServerURL(*url);
+    NEB_LOGBOOK::LogEvent event;
+    event.set_source_extension("local services");
+    logger->logEvent(event, 137, "greenhouse");
+    bool flushed = false;
+    logger->flushWithCompletionHandler([&] { flushed = true; });
+    ASSERT_TRUE(runUntil([&] { return flushed; }));
+    std::error_code ec;
+    EXPECT_TRUE(std::filesystem::is_empty(queue + "/greenhouse/137", ec)) << ec.message();
+    EXPECT_EQ(logger->uploadRetriesRemaining(), kNEBLogbookUploadRetries);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "bridge/HYBViewController.h"
 #include "platform/av/AudioRecorder.h"
 #include "platform/av/Camera.h"
+#include "platform/av/CaptureDevice.h"
 #include "platform/av/Microphone.h"
 #include "platform/av/WAVWriter.h"
 #include "platform/ns/AtomicFile.h"
@@ -355,6 +356,65 @@ TEST_F(CaptureTest, ClosingAScreensWindowAnswersThePage) {
     ASSERT_EQ(delegate_->results.back()->status(), HYBResultStatusOK);
     EXPECT_EQ(delegate_->results.back()->message().at(0)["type"].stringValue(), "audio/wav");
     EXPECT_FALSE(plugin_->inUse());
+}
+
+// The camera that tools/dev run gives the host: the newest picture of the watched folder (the
+// page's temporary folder) and, while there is none, the clip behind it. Photos, the scanner's
+// frames and the previews follow the folder; clips and their preview stay the clip.
+TEST_F(CaptureTest, AWatchedFolderWithAClipBehindIt) {
+    const std::string clip = tmp("fallback.mp4");
+    ASSERT_TRUE(mediatest::writeClip(clip, 32, 16, {{255, 0, 0}}));
+    const std::string folder = tmp("watched");
+    const auto before = av::Camera::shared();
+    EXPECT_FALSE(av::Camera::configureWatching(folder, tmp("no-such-clip.mp4")));
+    EXPECT_EQ(av::Camera::shared(), before);
+    ASSERT_TRUE(av::Camera::configureWatching(folder, clip));
+    auto camera = av::Camera::shared();
+    ASSERT_TRUE(camera);
+    EXPECT_TRUE(camera->hasVideo());
+    auto frameWidth = [] {
+        auto device = av::CaptureDevice::defaultDevice();
+        auto frame = device ? device->frame(std::chrono::milliseconds(100)) : nullptr;
+        return frame ? frame->width() : 0;
+    };
+
+    // No folder yet: the clip is all the camera sees.
+    EXPECT_EQ(frameWidth(), 32);
+    call("captureImage");
+    ASSERT_TRUE(plugin_->pickerController());
+    EXPECT_EQ(plugin_->pickerController()->preview()->image()->size(), (ui::Size{32, 16}));
+    plugin_->pickerController()->cancel();
+    loop().runUntilIdle();
+
+    // A picture written to the folder is what photos and frames show from then on.
+    std::filesystem::create_directories(folder);
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/code.png",
+                                        *ui::ImageCodec::encodePNG(*ui::Bitmap::create(30, 20)))
+                    .ok());
+    EXPECT_EQ(frameWidth(), 30);
+    call("captureImage");
+    ASSERT_TRUE(plugin_->pickerController());
+    EXPECT_EQ(plugin_->pickerController()->preview()->image()->size(), (ui::Size{30, 20}));
+    plugin_->pickerController()->takePicture();
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.back()->status(), HYBResultStatusOK);
+    const auto photo =
+        mediatest::readFile(ns::Sandbox::temporaryDirectory() +
+                            delegate_->results.back()->message().at(0)["name"].stringValue());
+    auto image = ui::ImageCodec::decode(ns::Data(photo.data(), photo.size()));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 30);
+
+    // A clip is still the clip, previewed by its own first picture.
+    call("captureVideo");
+    ASSERT_TRUE(plugin_->pickerController());
+    EXPECT_EQ(plugin_->pickerController()->preview()->image()->size(), (ui::Size{32, 16}));
+    plugin_->pickerController()->takePicture();
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.back()->status(), HYBResultStatusOK);
+    EXPECT_EQ(delegate_->results.back()->message().at(0)["size"].integerValue(),
+              int64_t(std::filesystem::file_size(clip)));
+    av::Camera::setShared(nullptr);
 }
 
 TEST_F(CaptureTest, PhotosAndClipsFromTheReplayCamera) {

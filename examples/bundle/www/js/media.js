@@ -4,7 +4,8 @@
     'use strict';
 
     var exec = hybrid.require('hybrid/exec');
-    var lastClip = null;  // the path of the last clip taken, for its thumbnail and format data
+    var lastClip = null;  // the path of the last clip taken, for its format data
+    var lastClipURL = null;  // its URL, for its thumbnail (a plain path names a bundle file)
     var lastFile = null;  // the path of the last file any service wrote
 
     function answer(label, value) {
@@ -42,7 +43,10 @@
     function captured(files) {
         (files || []).forEach(function (file) {
             lastFile = file.fullPath;
-            if (/^video\//.test(file.type || '')) lastClip = file.fullPath;
+            if (/^video\//.test(file.type || '')) {
+                lastClip = file.fullPath;
+                lastClipURL = file.localURL || 'file://' + encodeURI(file.fullPath);
+            }
             if (/^image\//.test(file.type || '')) picture(shown('file://' + file.fullPath));
         });
     }
@@ -68,7 +72,7 @@
     onClick('media-thumbnail', function () {
         // The last clip taken, else the clip that comes with the application.
         call('Thumbnail', 'VideoThumbnail', 'createThumbnail',
-            [lastClip || 'media/sample.mp4', null,
+            [lastClipURL || 'media/sample.mp4', null,
                 { mode: 'data', position: 1.5, resize: { width: 160, height: 160 } }],
             function (url) {
                 if (typeof url === 'string') picture(url);

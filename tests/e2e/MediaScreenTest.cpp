@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bridge/HYBViewController.h"
+#include "platform/av/Camera.h"
 #include "platform/av/PhotoLibrary.h"
 #include "platform/gtk/GtkViewPresenter.h"
 #include "platform/ns/Sandbox.h"
@@ -114,6 +115,24 @@ void pickTwoPhotosOnTheDisplay(E2EHost& host, const std::shared_ptr<ZIVPicker>& 
     ASSERT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*window); }));
 }
 
+// Whether the button, drawn on its own, paints a light face of its own above its title: a light
+// title on such a face cannot be read.
+bool paintsALightFace(GtkWidget* button) {
+    const int width = gtk_widget_get_allocated_width(button);
+    const int height = gtk_widget_get_allocated_height(button);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(surface);
+    gtk_widget_draw(button, cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    const unsigned char* row = cairo_image_surface_get_data(surface) +
+                               height / 5 * cairo_image_surface_get_stride(surface);
+    const uint32_t argb = reinterpret_cast<const uint32_t*>(row)[width / 4];
+    cairo_surface_destroy(surface);
+    const int alpha = argb >> 24, red = (argb >> 16) & 0xFF, green = (argb >> 8) & 0xFF;
+    return alpha > 200 && red > 160 && green > 160;
+}
+
 std::shared_ptr<ZIVPicker> pickerPlugin(E2EHost& host) {
     auto& library = av::PhotoLibrary::shared();
     if (!library.assetsInAlbum("").ok() || library.assetsInAlbum("").value().size() < 2) {
@@ -221,6 +240,66 @@ TEST(MediaScreens, TheExamplePagePicksTwoPhotosAndMakesAThumbnail) {
             "function (img) { return img.complete && img.naturalWidth > 0; }).length");
         return count.ok() && count.value().integerValue() == 3;
     })) << "the two photos and the thumbnail show in the page";
+    EXPECT_TRUE(host.loadStartPage());
+}
+
+// The example page records a clip on the capture screen (its Record button pressed on the
+// display, its white Cancel legible) and makes the thumbnail of that clip, not of the one that
+// comes with the bundle.
+TEST(MediaScreens, TheExamplePageMakesAThumbnailOfTheClipItRecorded) {
+    E2EHost& host = E2EHost::shared();
+    auto* presenter = wk::GtkViewPresenter::installed();
+    ASSERT_TRUE(presenter);
+    const auto previousCamera = av::Camera::shared();
+    const fs::path clip = fs::path(ns::Sandbox::documentsDirectory()) / "wide.mp4";
+    fs::create_directories(clip.parent_path());
+    ASSERT_TRUE(mediatest::writeClip(clip.string(), 64, 32, {{0, 255, 0}, {0, 255, 0}}));
+    ASSERT_TRUE(av::Camera::configure(clip.string()));
+    host.webView()->loadRequest(
+        wk::URLRequest(*ns::URL::parse("app://localhost/example/index.html")));
+    auto text = [&](const std::string& id) {
+        auto value =
+            host.evaluate("(document.getElementById('" + id + "') || {}).textContent || ''");
+        return value.ok() ? value.value().stringValue() : std::string();
+    };
+    ASSERT_TRUE(host.runUntil([&] { return text("status").rfind("Ready", 0) == 0; }));
+
+    host.run("document.getElementById('media-video').click()");
+    auto window = host.controller()->view()->window();
+    ASSERT_TRUE(window);
+    GtkWidget* record = nullptr;
+    GtkWidget* cancel = nullptr;
+    ASSERT_TRUE(host.runUntil([&] {
+        GtkWidget* shown = presenter->gtkWindowFor(*window);
+        record = shown ? buttonLabelled(shown, "Record") : nullptr;
+        cancel = shown ? buttonLabelled(shown, "Cancel") : nullptr;
+        return record && cancel && gtk_widget_get_mapped(cancel) &&
+               gtk_widget_get_allocated_height(cancel) > 10;
+    }));
+    // The screen's way back reads on its dark bar.
+    EXPECT_TRUE(host.runUntil([&] { return !paintsALightFace(cancel); }));
+    gtk_button_clicked(GTK_BUTTON(record));
+    std::string answer;
+    ASSERT_TRUE(host.runUntil([&] {
+        answer = text("media-answer");
+        return answer.rfind("Clip", 0) == 0;
+    }));
+    ASSERT_EQ(answer.rfind("Clip: [", 0), 0u) << answer;
+
+    host.run("document.getElementById('media-thumbnail').click()");
+    ASSERT_TRUE(host.runUntil([&] {
+        answer = text("media-answer");
+        return answer.rfind("Thumbnail", 0) == 0;
+    }));
+    const std::string prefix = "Thumbnail: \"data:image/jpeg;base64,";
+    ASSERT_EQ(answer.rfind(prefix, 0), 0u) << answer;
+    const size_t end = answer.find('"', prefix.size());
+    auto bytes = ns::Data::fromBase64(answer.substr(prefix.size(), end - prefix.size()));
+    ASSERT_TRUE(bytes);
+    auto image = ui::ImageCodec::decode(*bytes);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width(), 2 * image->height()) << "the recorded clip is twice as wide";
+    av::Camera::setShared(previousCamera);
     EXPECT_TRUE(host.loadStartPage());
 }
 

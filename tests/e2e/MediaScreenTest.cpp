@@ -133,6 +133,19 @@ bool paintsALightFace(GtkWidget* button) {
     return alpha > 200 && red > 160 && green > 160;
 }
 
+// The text of the page's element with that id (empty when there is none).
+std::string elementText(E2EHost& host, const std::string& id) {
+    auto value = host.evaluate("(document.getElementById('" + id + "') || {}).textContent || ''");
+    return value.ok() ? value.value().stringValue() : std::string();
+}
+
+// Loads the example bundle's start page and waits until it says it is ready.
+bool openExamplePage(E2EHost& host) {
+    host.webView()->loadRequest(
+        wk::URLRequest(*ns::URL::parse("app://localhost/example/index.html")));
+    return host.runUntil([&] { return elementText(host, "status").rfind("Ready", 0) == 0; });
+}
+
 std::shared_ptr<ZIVPicker> pickerPlugin(E2EHost& host) {
     auto& library = av::PhotoLibrary::shared();
     if (!library.assetsInAlbum("").ok() || library.assetsInAlbum("").value().size() < 2) {
@@ -205,14 +218,8 @@ TEST(MediaScreens, TheExamplePagePicksTwoPhotosAndMakesAThumbnail) {
     E2EHost& host = E2EHost::shared();
     auto plugin = pickerPlugin(host);
     ASSERT_TRUE(plugin);
-    host.webView()->loadRequest(
-        wk::URLRequest(*ns::URL::parse("app://localhost/example/index.html")));
-    auto text = [&](const std::string& id) {
-        auto value =
-            host.evaluate("(document.getElementById('" + id + "') || {}).textContent || ''");
-        return value.ok() ? value.value().stringValue() : std::string();
-    };
-    ASSERT_TRUE(host.runUntil([&] { return text("status").rfind("Ready", 0) == 0; }));
+    auto text = [&](const std::string& id) { return elementText(host, id); };
+    ASSERT_TRUE(openExamplePage(host));
 
     host.run("document.getElementById('media-pick').click()");
     pickTwoPhotosOnTheDisplay(host, plugin);
@@ -255,14 +262,8 @@ TEST(MediaScreens, TheExamplePageMakesAThumbnailOfTheClipItRecorded) {
     fs::create_directories(clip.parent_path());
     ASSERT_TRUE(mediatest::writeClip(clip.string(), 64, 32, {{0, 255, 0}, {0, 255, 0}}));
     ASSERT_TRUE(av::Camera::configure(clip.string()));
-    host.webView()->loadRequest(
-        wk::URLRequest(*ns::URL::parse("app://localhost/example/index.html")));
-    auto text = [&](const std::string& id) {
-        auto value =
-            host.evaluate("(document.getElementById('" + id + "') || {}).textContent || ''");
-        return value.ok() ? value.value().stringValue() : std::string();
-    };
-    ASSERT_TRUE(host.runUntil([&] { return text("status").rfind("Ready", 0) == 0; }));
+    auto text = [&](const std::string& id) { return elementText(host, id); };
+    ASSERT_TRUE(openExamplePage(host));
 
     host.run("document.getElementById('media-video').click()");
     auto window = host.controller()->view()->window();

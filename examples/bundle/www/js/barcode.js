@@ -1,7 +1,6 @@
-// Encodes a text as a QR code picture and scans it back with the camera. The camera shows the
-// newest picture of the folder it watches: start the host with
-//   --sandbox DIR --camera DIR/Container/tmp
-// (the temporary folder, where the encoder writes), and the code just made is what it sees.
+// Encodes a text as a QR code picture and scans it back with the camera. The camera that
+// tools/dev run gives the host (--camera page:CLIP) shows the newest picture in the
+// application's temporary folder, where the encoder writes: the code just made is what it sees.
 // With "#barcode-demo" in the start page's address, the page runs this once at start.
 (function () {
     'use strict';

@@ -101,9 +101,14 @@ bool configureCamera(const std::string& spec) {
                                          spec.substr(kPageCameraPrefix.size()));
 }
 
-// A file that decodes as a PNG or JPEG picture.
+// Larger files are not taken for photos (nor read whole to find out).
+constexpr uintmax_t kMaxPhotoBytes = 64u << 20;
+
+// A file of photo size that decodes as a PNG or JPEG picture.
 bool isPicture(const std::string& path) {
-    if (!isRegularFile(path)) return false;
+    std::error_code ec;
+    if (!isRegularFile(path) || std::filesystem::file_size(path, ec) > kMaxPhotoBytes || ec)
+        return false;
     auto bytes = ns::readFile(path);
     return bytes.ok() && ui::ImageCodec::decode(bytes.value()) != nullptr;
 }
@@ -324,7 +329,8 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
         } else if (argument == "--add-photo") {
             if (std::filesystem::path(value).filename().string().starts_with("."))
                 return usageError(given + ": a hidden file is not a photo");
-            if (!isPicture(value)) return usageError(given + ": not a PNG or JPEG picture");
+            if (!isPicture(value))
+                return usageError(given + ": not a PNG or JPEG picture of at most 64 MiB");
             options.photos.push_back(value);
         } else if (argument == "--remote-notification" || argument == "--open-notification") {
             auto payload = PushLaunchNotifications::readPayload(value);

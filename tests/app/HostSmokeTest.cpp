@@ -172,6 +172,12 @@ TEST(CompositionRoot, CommandLineMistakesAreOneLineNamingTheArgument) {
     testsupport::TempDir dir;
     const std::string file = (dir / "file").string();
     std::ofstream(file) << "x";
+    // A picture followed by 65 MiB of nothing (sparse): not read whole to find it is one.
+    const std::string huge = (dir / "huge.jpg").string();
+    ASSERT_TRUE(
+        ns::writeFileAtomically(huge, *ui::ImageCodec::encodeJPEG(*ui::Bitmap::create(4, 4), 0.9))
+            .ok());
+    fs::resize_file(huge, 65u << 20);
     const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
         {{"--bundle"}, "--bundle"},
         {{"--system-version"}, "--system-version"},
@@ -190,6 +196,7 @@ TEST(CompositionRoot, CommandLineMistakesAreOneLineNamingTheArgument) {
         {{"--camera", "page:" + (dir / "none.mp4").string()}, "none.mp4"},
         {{"--add-photo", file}, file},
         {{"--add-photo", (dir / "missing.jpg").string()}, "missing.jpg"},
+        {{"--add-photo", huge}, "huge.jpg"},
     };
     for (const auto& [arguments, named] : mistakes) {
         auto result = CompositionRoot::parseArguments(arguments, exe);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <future>
 #include <set>
 
 #include "platform/dispatch/Queue.h"
@@ -305,10 +306,20 @@ TEST_F(LifeCycleTest, ResigningActiveUploadsUnderABackgroundTaskThatTheForegroun
     // The upload attempt fetched the expired configuration first.
     EXPECT_EQ(peer_->configRequests().size(), 1u);
 
-    post(ui::kApplicationWillResignActiveNotification);
-    EXPECT_FALSE(application_->isBackgroundTaskRunning(first));
+    // The task is looked at as the resign has begun it: the worker is held meanwhile, so that
+    // the upload the resign schedules (which finds nothing left to send and ends the task
+    // itself) cannot run first. The run loop waits for the worker, so it runs only after.
+    std::promise<void> release;
+    engine_->scheduler()->workerQueue()->async(
+        [held = release.get_future().share()] { held.wait(); });
+    ns::NotificationCenter::defaultCenter().post(ui::kApplicationWillResignActiveNotification);
+    const bool firstRunning = application_->isBackgroundTaskRunning(first);
     auto second = engine_->backgroundUpdateTask();
-    EXPECT_TRUE(application_->isBackgroundTaskRunning(second));
+    const bool secondRunning = application_->isBackgroundTaskRunning(second);
+    release.set_value();
+    EXPECT_FALSE(firstRunning);
+    EXPECT_TRUE(secondRunning);
+    loop().runUntilIdle();
     post(ui::kApplicationWillEnterForegroundNotification);
     EXPECT_EQ(engine_->backgroundUpdateTask(), ui::kBackgroundTaskInvalid);
     EXPECT_EQ(application_->runningBackgroundTaskCount(), 0u);

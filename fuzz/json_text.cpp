@@ -1,0 +1,77 @@
+// Reads arbitrary bytes through the on-demand road of page calls and through the tree reader:
+// both must answer the same value of the same kinds, or both an error, in every mode. Each
+// element of a top-level array is also read part by part, as plug-ins read their arguments.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz/Require.h"
+#include "platform/ns/JSONReader.h"
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ns/JSONText.h"
+
+namespace {
+
+void compare(const ns::JSONSlice& slice, ns::JSONReadOptions options) {
+    const auto tree = ns::JSONSerialization::read(slice.text(), options);
+    const auto onDemand = slice.read(options);
+    fuzzing::require(tree.ok() == onDemand.ok());
+    if (tree) fuzzing::require(*tree == *onDemand);
+}
+
+// Every element of an array read on its own: a scalar by its kind, a container kept as text
+// and read again; each must be what the tree reader makes of the whole.
+void readParts(const ns::JSONSlice& slice, const ns::Value& whole) {
+    ns::JSONReader reader(slice);
+    ns::ondemand::array elements;
+    if (reader.document().get_array().get(elements)) return;
+    size_t index = 0;
+    for (auto element : elements) {
+        ns::ondemand::value item;
+        if (element.get(item)) return;
+        ns::ondemand::json_type type;
+        if (item.type().get(type)) return;
+        const ns::Value* expected = index < whole.count() ? &whole.at(index) : nullptr;
+        if (!expected) return;
+        switch (type) {
+            case ns::ondemand::json_type::string: {
+                auto text = ns::json::string(item, true);
+                fuzzing::require(text.ok() && ns::Value(*text) == *expected);
+                break;
+            }
+            case ns::ondemand::json_type::number: {
+                auto number = ns::json::number(item);
+                fuzzing::require(number.ok() && *number == *expected);
+                break;
+            }
+            case ns::ondemand::json_type::array:
+            case ns::ondemand::json_type::object: {
+                auto text = ns::json::rawText(item);
+                fuzzing::require(text.ok());
+                auto again = ns::JSONSlice(slice.owner(), *text).read(
+                    {.maxDepth = 4096, .loneSurrogatesReplaced = true});
+                fuzzing::require(again.ok() && *again == *expected);
+                break;
+            }
+            default:
+                break;
+        }
+        ++index;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const ns::JSONSlice slice(ns::JSONText::copy(bytes));
+    compare(slice, {});
+    compare(slice, {.fragmentsAllowed = true});
+    compare(slice, {.fragmentsAllowed = true, .maxDepth = 8});
+    compare(slice, {.fragmentsAllowed = true, .loneSurrogatesReplaced = true});
+    const auto whole = ns::JSONSerialization::read(
+        bytes, {.maxDepth = 4096, .loneSurrogatesReplaced = true});
+    if (whole && whole->isArray()) readParts(slice, *whole);
+    return 0;
+}

@@ -1,0 +1,251 @@
+#include "platform/ns/JSONReader.h"
+
+#include <vector>
+
+#include "platform/ns/Error.h"
+
+namespace ns {
+
+namespace {
+
+// A parser keeps buffers the size of the largest text it has read; one that grew past this
+// is let go after use rather than kept by its thread.
+constexpr size_t kKeptParserCapacity = size_t{1} << 20;
+
+constexpr std::string_view kWhiteSpace = " \t\n\r";
+
+std::string_view trimmed(std::string_view token) {
+    const size_t end = token.find_last_not_of(kWhiteSpace);
+    return end == std::string_view::npos ? std::string_view() : token.substr(0, end + 1);
+}
+
+Error readerError(JSONError error) {
+    return cocoaError(kPropertyListReadCorruptError, simdjson::error_message(error));
+}
+
+bool hasFractionOrExponent(std::string_view token) {
+    return token.find_first_of(".eE") != std::string_view::npos;
+}
+
+// A scalar that the on-demand reader could not take as it is (a number beyond 64 bits, an
+// escaped lone surrogate): its text read again by the tree reader, which decides.
+Result<Value> scalarFromToken(std::string_view token, bool loneSurrogatesReplaced) {
+    JSONReadOptions options;
+    options.fragmentsAllowed = true;
+    options.loneSurrogatesReplaced = loneSurrogatesReplaced;
+    return JSONSerialization::read(trimmed(token), options);
+}
+
+// Reads one value into `out`; containers member by member. An error leaves `out` partly
+// built: the caller drops it.
+class Builder {
+public:
+    explicit Builder(const JSONReadOptions& options) : options_(options) {}
+
+    std::optional<Error> build(ondemand::value value, Value& out, size_t depth) {
+        ondemand::json_type type;
+        if (auto error = value.type().get(type)) return readerError(error);
+        switch (type) {
+            case ondemand::json_type::array:
+                return buildArray(value, out, depth);
+            case ondemand::json_type::object:
+                return buildObject(value, out, depth);
+            case ondemand::json_type::number: {
+                auto number = json::number(value);
+                if (!number) return number.error();
+                out = std::move(number).value();
+                return std::nullopt;
+            }
+            case ondemand::json_type::string: {
+                auto text = json::string(value, options_.loneSurrogatesReplaced);
+                if (!text) return text.error();
+                out = Value(std::move(text).value());
+                return std::nullopt;
+            }
+            case ondemand::json_type::boolean: {
+                bool b = false;
+                if (auto error = value.get_bool().get(b)) return readerError(error);
+                out = Value(b);
+                return std::nullopt;
+            }
+            case ondemand::json_type::null: {
+                bool isNull = false;
+                if (auto error = value.is_null().get(isNull)) return readerError(error);
+                if (!isNull) return readerError(simdjson::N_ATOM_ERROR);
+                out = Value();
+                return std::nullopt;
+            }
+        }
+        return readerError(simdjson::TAPE_ERROR);
+    }
+
+private:
+    std::optional<Error> opening(size_t depth) const {
+        if (depth < options_.maxDepth) return std::nullopt;
+        return readerError(simdjson::DEPTH_ERROR);
+    }
+
+    std::optional<Error> buildArray(ondemand::value value, Value& out, size_t depth) {
+        if (auto refused = opening(depth)) return refused;
+        ondemand::array array;
+        if (auto error = value.get_array().get(array)) return readerError(error);
+        Array elements;
+        elements.reserve(4);
+        for (auto element : array) {
+            ondemand::value item;
+            if (auto error = element.get(item)) return readerError(error);
+            // Filled in place before the next element can move it.
+            if (auto error = build(item, elements.emplace_back(), depth + 1)) return error;
+        }
+        out = Value(std::move(elements));
+        return std::nullopt;
+    }
+
+    std::optional<Error> buildObject(ondemand::value value, Value& out, size_t depth) {
+        if (auto refused = opening(depth)) return refused;
+        ondemand::object object;
+        if (auto error = value.get_object().get(object)) return readerError(error);
+        Dictionary members;
+        for (auto field : object) {
+            std::string_view key;
+            if (auto error = field.unescaped_key().get(key)) return readerError(error);
+            ondemand::value member;
+            if (auto error = field.value().get(member)) return readerError(error);
+            // The member appended last stays put until the next one: filled in place.
+            Value& slot = members.appendUnsorted(std::string(key), Value());
+            if (auto error = build(member, slot, depth + 1)) return error;
+        }
+        members.finishAppending();
+        out = Value(std::move(members));
+        return std::nullopt;
+    }
+
+    const JSONReadOptions& options_;
+};
+
+}  // namespace
+
+// Parsers lent by this thread, the latest given back first.
+struct JSONReader::Parsers {
+    static std::vector<std::unique_ptr<ondemand::parser>>& mine() {
+        thread_local std::vector<std::unique_ptr<ondemand::parser>> parsers;
+        return parsers;
+    }
+};
+
+JSONReader::JSONReader(const JSONSlice& slice) : slice_(slice) {
+    auto& parsers = Parsers::mine();
+    if (parsers.empty()) {
+        parser_ = std::make_unique<ondemand::parser>();
+    } else {
+        parser_ = std::move(parsers.back());
+        parsers.pop_back();
+    }
+    const std::string_view text = slice_.text();
+    document_ = parser_->iterate(text.data(), text.size(), slice_.readableBytes());
+}
+
+JSONReader::~JSONReader() {
+    if (parser_->capacity() <= kKeptParserCapacity) Parsers::mine().push_back(std::move(parser_));
+}
+
+namespace json {
+
+Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced) {
+    const std::string_view token = value.raw_json_token();
+    std::string_view text;
+    const JSONError error = value.get_string().get(text);
+    if (!error) return std::string(text);
+    if (error == simdjson::INCORRECT_TYPE) return readerError(error);
+    auto read = scalarFromToken(token, loneSurrogatesReplaced);
+    if (!read) return read.error();
+    if (!read->isString()) return readerError(simdjson::INCORRECT_TYPE);
+    return std::move(*read->string());
+}
+
+Result<Value> number(ondemand::value value) {
+    const std::string_view token = trimmed(value.raw_json_token());
+    // Read by the kind its text has; the reader's own classification is not used, as it
+    // misreads long mantissas. A failed read leaves the value where it was.
+    if (hasFractionOrExponent(token)) {
+        double d = 0;
+        if (value.get_double().get(d) == kJSONSuccess) return Value(d);
+    } else if (!token.empty() && token.front() == '-') {
+        int64_t i = 0;
+        if (value.get_int64().get(i) == kJSONSuccess) return Value(static_cast<long long>(i));
+    } else {
+        uint64_t u = 0;
+        if (value.get_uint64().get(u) == kJSONSuccess) {
+            return Value(static_cast<unsigned long long>(u));
+        }
+    }
+    // An integer beyond 64 bits, a magnitude beyond a double, text that is no number: the
+    // tree reader decides.
+    auto read = scalarFromToken(token, false);
+    if (!read) return read.error();
+    if (!read->isNumber()) return readerError(simdjson::NUMBER_ERROR);
+    return std::move(read).value();
+}
+
+Result<Value> value(ondemand::value value, const JSONReadOptions& options) {
+    Builder builder(options);
+    Value out;
+    if (auto error = builder.build(value, out, 0)) return *error;
+    return out;
+}
+
+Result<std::string_view> rawText(ondemand::value value) {
+    ondemand::json_type type;
+    if (auto error = value.type().get(type)) return readerError(error);
+    std::string_view text;
+    JSONError error = kJSONSuccess;
+    switch (type) {
+        case ondemand::json_type::array: {
+            ondemand::array array;
+            error = value.get_array().get(array);
+            if (!error) error = array.raw_json().get(text);
+            break;
+        }
+        case ondemand::json_type::object: {
+            ondemand::object object;
+            error = value.get_object().get(object);
+            if (!error) error = object.raw_json().get(text);
+            break;
+        }
+        default:
+            text = trimmed(value.raw_json_token());
+            break;
+    }
+    if (error) return readerError(error);
+    return text;
+}
+
+}  // namespace json
+
+// --- The whole slice ---------------------------------------------------------------------------
+
+Result<Value> JSONSlice::read(JSONReadOptions options) const {
+    std::string_view text = part_;
+    // Containers go through the on-demand reader; a scalar document, text it refuses and
+    // every error are the tree reader's, so that both answer alike.
+    const bool bom = text.substr(0, 3) == "\xEF\xBB\xBF";
+    if (!bom && !text.empty() && (text.front() == '[' || text.front() == '{')) {
+        JSONReader reader(*this);
+        ondemand::document& document = reader.document().value_unsafe();
+        if (!reader.document().error()) {
+            ondemand::value root;
+            if (document.get_value().get(root) == kJSONSuccess) {
+                Builder builder(options);
+                Value out;
+                const char* end = nullptr;
+                if (!builder.build(root, out, 0) &&
+                    document.current_location().get(end) == simdjson::OUT_OF_BOUNDS) {
+                    return out;
+                }
+            }
+        }
+    }
+    return JSONSerialization::read(text, options);
+}
+
+}  // namespace ns

@@ -1,0 +1,67 @@
+#pragma once
+
+// The on-demand JSON reader, for input read once and in order: a page call, a batch of
+// commands, a plug-in's large arguments. It checks the text's structure and encoding up
+// front, then reads each value only when asked, straight from the text, so a caller can act
+// on a statement of a long batch before the next one is read, and nothing it does not ask for
+// is built. The reader's namespace is reached through `ns::ondemand` only.
+
+#include <simdjson.h>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ns/JSONText.h"
+#include "platform/ns/Result.h"
+#include "platform/ns/Value.h"
+
+namespace ns {
+
+namespace ondemand = simdjson::ondemand;
+using JSONError = simdjson::error_code;
+inline constexpr JSONError kJSONSuccess = simdjson::SUCCESS;
+
+// One reading of a JSON slice, with a parser lent by the calling thread for as long as it
+// lives (readings may nest). Stays on the thread that made it.
+class JSONReader {
+public:
+    explicit JSONReader(const JSONSlice& slice);
+    ~JSONReader();
+    JSONReader(const JSONReader&) = delete;
+    JSONReader& operator=(const JSONReader&) = delete;
+
+    // The document; an error when the text is not well-formed UTF-8, its brackets do not
+    // match, or it nests too deeply. Read it once, front to back.
+    simdjson::simdjson_result<ondemand::document>& document() { return document_; }
+    const JSONSlice& slice() const { return slice_; }
+
+private:
+    struct Parsers;
+    JSONSlice slice_;
+    std::unique_ptr<ondemand::parser> parser_;
+    simdjson::simdjson_result<ondemand::document> document_;
+};
+
+// Values read from the on-demand reader by the rules of JSONSerialization::read: integers
+// that fit 64 bits stay integers, repeated keys keep their last value, and so on. A value the
+// reader cannot take as it is (a number beyond 64 bits, a lone surrogate) is read again from
+// its text by the tree reader, so both readers always agree.
+namespace json {
+
+// A string value; with `loneSurrogatesReplaced`, an escaped lone surrogate reads as U+FFFD.
+Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced = false);
+// A number, as an Integer, Unsigned or Double value.
+Result<Value> number(ondemand::value value);
+// Any value, containers with everything in them.
+Result<Value> value(ondemand::value value, const JSONReadOptions& options = {});
+// The text of a value (an array or object whole), without reading it; for keeping a part to
+// read later or on another thread.
+Result<std::string_view> rawText(ondemand::value value);
+
+}  // namespace json
+
+}  // namespace ns

@@ -1,0 +1,133 @@
+#include "platform/ns/JSONText.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/ns/JSONReader.h"
+#include "platform/ns/JSONSerialization.h"
+
+namespace {
+
+std::string describe(const ns::Result<ns::Value>& r) {
+    return r ? "value " + r->description() : "error " + r.error().description();
+}
+
+// The on-demand road must answer exactly what the tree reader answers: the same value of the
+// same kinds, or the same error.
+void expectSameAsTreeReader(const std::string& text, ns::JSONReadOptions options = {}) {
+    const auto tree = ns::JSONSerialization::read(text, options);
+    const auto slice = ns::JSONSlice(ns::JSONText::copy(text)).read(options);
+    EXPECT_EQ(describe(slice), describe(tree)) << text;
+    if (tree && slice) EXPECT_EQ(*slice, *tree) << text;
+}
+
+TEST(JSONTextTest, ReadsAsTheTreeReaderDoes) {
+    const std::vector<std::string> texts = {
+        R"(["Cb1","Echo","echo",["x",1,2.5,true,false,null,{"k":"v"}]])",
+        // Number kinds: integers stay integers while they fit 64 bits, -0 is an integer,
+        // fractions and exponents are doubles, larger integers are doubles, too large fails.
+        "[0,-0,-0.0,1.0,1e2,9223372036854775807,9223372036854775808,18446744073709551615,"
+        "18446744073709551616,-9223372036854775808,-9223372036854775809,"
+        "123456789012345678901234567890,1e-400,-1e-400,0.1,5e-324]",
+        "[1e400]",
+        R"({"a":[1,-3.5e-3,18446744073.09551616,null,false],"b":{"c":"\u2028\ud83d\ude00"}})",
+        // A repeated key keeps its last value; keys come back in order.
+        R"({"b":1,"a":2,"b":3,"":4})",
+        // Escapes, a pair and lone surrogates (refused unless replaced).
+        R"(["a\"b\\c\/d\n\u00e9\u2028\ud83d\ude00"])",
+        R"(["\udc00"])",
+        R"(["\ud800x"])",
+        R"({"\ud800":1})",
+        // Not JSON: each answers the tree reader's error.
+        "[1,]", "[01]", "{\"a\" 1}", "[\"a\x01\"]", "[1] x", "[1]]", "[", "", "   ", "[\"\xff\"]",
+        std::string("[1]\0[2]", 7), "\xEF\xBB\xBF[1]",
+        // Scalar documents are fragments.
+        "\"text\"", "42", "null",
+        // White space around.
+        " [1] ", "[1]\n",
+    };
+    for (const auto& text : texts) {
+        expectSameAsTreeReader(text);
+        expectSameAsTreeReader(text, {.fragmentsAllowed = true});
+        expectSameAsTreeReader(text, {.fragmentsAllowed = true, .loneSurrogatesReplaced = true});
+    }
+}
+
+TEST(JSONTextTest, NestingLimitIsTheTreeReaders) {
+    const auto nested = [](size_t depth) {
+        return std::string(depth, '[') + std::string(depth, ']');
+    };
+    for (size_t depth : {3u, 4u, 5u}) expectSameAsTreeReader(nested(depth), {.maxDepth = 4});
+    expectSameAsTreeReader(nested(512));
+    expectSameAsTreeReader(nested(513));
+    expectSameAsTreeReader(nested(1500), {.maxDepth = 2000});
+}
+
+TEST(JSONTextTest, SlicesReadTheirPartOnly) {
+    auto text = ns::JSONText::copy(R"([["a",1],{"b":[2,3]}])");
+    const std::string_view whole = text->text();
+    const ns::JSONSlice first(text, whole.substr(1, 7));
+    const ns::JSONSlice second(text, whole.substr(9, 11));
+    EXPECT_EQ(first.read().valueOr(ns::Value()), ns::Value::array({"a", 1}));
+    EXPECT_EQ(second.read().valueOr(ns::Value()),
+              ns::Value::dict({{"b", ns::Value::array({2, 3})}}));
+    EXPECT_GE(second.readableBytes(), whole.size() - 9 + ns::JSONText::kPadding);
+    EXPECT_THROW(ns::JSONSlice(text, std::string_view("[1]")), ns::Exception);
+}
+
+TEST(JSONTextTest, AdoptedBuffersAreReleasedOnce) {
+    int released = 0;
+    std::string buffer = "[1,2]" + std::string(ns::JSONText::kPadding, ' ');
+    {
+        auto text = ns::JSONText::adopt(buffer.data(), 5, buffer.size(), [&] { ++released; });
+        EXPECT_EQ(ns::JSONSlice(text).read().valueOr(ns::Value()), ns::Value::array({1, 2}));
+    }
+    EXPECT_EQ(released, 1);
+    // Without room for the padding the buffer is refused, and still released.
+    EXPECT_THROW(ns::JSONText::adopt(buffer.data(), 5, 6, [&] { ++released; }), ns::Exception);
+    EXPECT_EQ(released, 2);
+}
+
+// Reading part by part: strings and numbers come out as the tree reader reads them, and a
+// part kept as text reads later as the same value.
+TEST(JSONTextTest, OnDemandPartsMatchTheTreeReader) {
+    const std::string text =
+        R"({"sql":"INSERT \"x\"","params":[1,-2,3.5,18446744073709551615,1e30,)"
+        R"(123456789012345678901234,"\ud800"],"rest":{"k":[true,null]}})";
+    ns::JSONReader reader(ns::JSONSlice(ns::JSONText::copy(text)));
+    ASSERT_FALSE(reader.document().error());
+    ns::ondemand::object root;
+    ASSERT_FALSE(reader.document().get_object().get(root));
+    ns::ondemand::value sql;
+    ASSERT_FALSE(root.find_field("sql").get(sql));
+    EXPECT_EQ(ns::json::string(sql).valueOr(""), "INSERT \"x\"");
+    ns::ondemand::array params;
+    ASSERT_FALSE(root.find_field("params").get_array().get(params));
+    std::vector<ns::Value> read;
+    for (auto element : params) {
+        ns::ondemand::value param;
+        ASSERT_FALSE(element.get(param));
+        ns::ondemand::json_type type;
+        ASSERT_FALSE(param.type().get(type));
+        if (type == ns::ondemand::json_type::string) {
+            auto lone = ns::json::string(param, true);
+            ASSERT_TRUE(lone.ok());
+            read.push_back(lone.value());
+        } else {
+            read.push_back(ns::json::number(param).valueOr(ns::Value("failed")));
+        }
+    }
+    const auto expected = ns::JSONSerialization::read(
+        R"([1,-2,3.5,18446744073709551615,1e30,123456789012345678901234,"\ud800"])",
+        {.loneSurrogatesReplaced = true});
+    EXPECT_EQ(ns::Value(read), expected.valueOr(ns::Value()));
+    ns::ondemand::value rest;
+    ASSERT_FALSE(root.find_field("rest").get(rest));
+    auto kept = ns::json::rawText(rest);
+    ASSERT_TRUE(kept.ok());
+    EXPECT_EQ(*kept, R"({"k":[true,null]})");
+}
+
+}  // namespace

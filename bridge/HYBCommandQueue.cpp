@@ -10,6 +10,7 @@
 #include "bridge/NSString+HYBJSONSerializingPrivate.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/JSONReader.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/UTF16.h"
 
@@ -29,6 +30,15 @@ bool hasUTF16LengthAtLeast(std::string_view text, size_t length) {
     return ns::utf16Length(text) >= length;
 }
 
+// Batches come from the page's own strings, read as the tree reader reads them.
+constexpr ns::JSONReadOptions kBatchText{.loneSurrogatesReplaced = true};
+
+std::string_view textBetween(const char* start, const char* end) {
+    std::string_view text(start, static_cast<size_t>(end - start));
+    const size_t last = text.find_last_not_of(" \t\n\r");
+    return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+}
+
 }  // namespace
 
 HYBCommandQueue::HYBCommandQueue(const std::shared_ptr<HYBViewController>& viewController)
@@ -38,13 +48,82 @@ void HYBCommandQueue::dispose() {
     viewController_.reset();
 }
 
-void HYBCommandQueue::parseInto(BatchHolder& holder, std::string_view text) {
-    std::optional<ns::Value> batch = hyb_JSONObject(text);
-    ns::Array commands;
-    if (batch && batch->isArray()) {
-        commands = std::move(*batch->array());
-    } else if (batch) {
-        ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
+bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, std::vector<BatchEntry>& entries) {
+    using Type = ns::ondemand::json_type;
+    ns::JSONReader reader(batch);
+    auto& document = reader.document();
+    ns::ondemand::array calls;
+    if (document.get_array().get(calls)) return false;
+    for (auto element : calls) {
+        ns::ondemand::value call;
+        Type type;
+        if (element.get(call) || call.type().get(type)) return false;
+        const char* start = call.raw_json_token().data();
+        BatchEntry entry;
+        if (type != Type::array) {
+            if (!ns::json::check(call, kBatchText, 1)) return false;
+        } else {
+            ns::ondemand::array parts;
+            if (call.get_array().get(parts)) return false;
+            size_t index = 0;
+            bool wellFormed = true;
+            std::optional<std::string> names[3];
+            std::optional<ns::JSONSlice> arguments;
+            for (auto part : parts) {
+                ns::ondemand::value value;
+                Type kind;
+                if (part.get(value) || value.type().get(kind)) return false;
+                const char* partStart = value.raw_json_token().data();
+                if (index < 3 && kind == Type::string) {
+                    auto text = ns::json::string(value, kBatchText.loneSurrogatesReplaced);
+                    if (!text) return false;
+                    names[index] = std::move(text).value();
+                } else {
+                    if (!ns::json::check(value, kBatchText, 2)) return false;
+                    if (index == 3 && kind == Type::array) {
+                        arguments.emplace(batch.owner(),
+                                          textBetween(partStart, reader.position()));
+                    }
+                    // The id may be null; the names must be strings.
+                    if (index == 0 && kind != Type::null) wellFormed = false;
+                    if (index == 1 || index == 2) wellFormed = false;
+                }
+                ++index;
+            }
+            if (wellFormed && index >= 4) {
+                entry.command =
+                    arguments ? HYBInvokedUrlCommand::withArgumentsJSON(
+                                    std::move(*arguments), std::move(names[0]),
+                                    std::move(*names[1]), std::move(*names[2]))
+                              : HYBInvokedUrlCommand(ns::Array(), std::move(names[0]),
+                                                     std::move(*names[1]), std::move(*names[2]));
+            }
+        }
+        // Anything else runs from its own text, which answers it as a malformed call.
+        if (!entry.command) {
+            entry.text.emplace(batch.owner(),
+                               textBetween(start, reader.position()));
+        }
+        entries.push_back(std::move(entry));
+    }
+    // Nothing but white space may follow the batch.
+    return reader.atEnd();
+}
+
+void HYBCommandQueue::parseInto(BatchHolder& holder, std::string text) {
+    const auto json = ns::JSONText::take(std::move(text));
+    std::vector<BatchEntry> commands;
+    if (!indexBatch(ns::JSONSlice(json), commands)) {
+        // The tree reader decides what the on-demand one refused: its values, or its log line.
+        commands.clear();
+        std::optional<ns::Value> batch = hyb_JSONObject(json->text());
+        if (batch && batch->isArray()) {
+            for (ns::Value& entry : *batch->array()) {
+                commands.push_back({std::nullopt, std::nullopt, std::move(entry)});
+            }
+        } else if (batch) {
+            ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
+        }
     }
     std::lock_guard lock(holder.mutex);
     holder.commands = std::move(commands);
@@ -57,12 +136,12 @@ void HYBCommandQueue::enqueueCommandBatch(std::string text) {
     auto holder = std::make_shared<BatchHolder>();
     queue_.push_back(holder);
     if (!hasUTF16LengthAtLeast(text, kBackgroundParseLength)) {
-        parseInto(*holder, text);
+        parseInto(*holder, std::move(text));
         return;
     }
     std::weak_ptr<HYBCommandQueue> weakSelf = sharedSelf<HYBCommandQueue>();
-    dispatch::Queue::global().async([holder, weakSelf, text = std::move(text)] {
-        parseInto(*holder, text);
+    dispatch::Queue::global().async([holder, weakSelf, text = std::move(text)]() mutable {
+        parseInto(*holder, std::move(text));
         dispatch::Queue::main().async([weakSelf] {
             if (auto self = weakSelf.lock()) self->executePending();
         });
@@ -105,12 +184,12 @@ void HYBCommandQueue::executePending() {
             continue;
         }
         while (holder->next < holder->commands.size()) {
-            ns::Value entry = std::move(holder->commands[holder->next++]);
+            BatchEntry entry = std::move(holder->commands[holder->next++]);
             if (holder->next == holder->commands.size()) {
                 queue_.pop_front();
-                holder->commands = ns::Array();
+                holder->commands = {};
             }
-            executeCall(std::move(entry));
+            run(std::move(entry));
             if (!queue_.empty() && millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
                 std::weak_ptr<HYBCommandQueue> weakSelf = self;
                 dispatch::RunLoop::main().post([weakSelf] {
@@ -136,6 +215,26 @@ bool HYBCommandQueue::executeCall(ns::Value call) {
         return false;
     }
     return execute(*command);
+}
+
+bool HYBCommandQueue::executeCall(const ns::JSONSlice& call) {
+    dispatch::RunLoop::requireMainThread("HYBCommandQueue::executeCall");
+    std::optional<HYBInvokedUrlCommand> command = HYBInvokedUrlCommand::commandFromJSONText(call);
+    if (!command) {
+        answerCall(HYBInvokedUrlCommand::callbackIdOfJSONText(call), HYBResultStatusJSONError);
+        return false;
+    }
+    return execute(*command);
+}
+
+void HYBCommandQueue::run(BatchEntry entry) {
+    if (entry.command) {
+        execute(*entry.command);
+    } else if (entry.text) {
+        executeCall(*entry.text);
+    } else {
+        executeCall(std::move(entry.value));
+    }
 }
 
 void HYBCommandQueue::answerCall(const std::optional<std::string>& callbackId, unsigned status) {

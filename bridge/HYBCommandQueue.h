@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/dispatch/Clock.h"
@@ -47,19 +48,32 @@ public:
     // Runs one page call as posted ([callbackId, service, action, arguments]); a call that is
     // not of that form is answered with HYBResultStatusJSONError when its callback id is known.
     bool executeCall(ns::Value call);
+    // The same from the call's JSON text; its arguments are read when the plug-in asks.
+    bool executeCall(const ns::JSONSlice& call);
     // Answers a call that cannot run with `status` alone.
     void answerCall(const std::optional<std::string>& callbackId, unsigned status);
 
 private:
+    // One command of a batch: read from the batch's text, or, for an entry that is no well-formed
+    // call, its text or value as it came (run through executeCall, which answers it).
+    struct BatchEntry {
+        std::optional<HYBInvokedUrlCommand> command;
+        std::optional<ns::JSONSlice> text;
+        ns::Value value;
+    };
     // Receives one parsed batch; shared between a background parse and the main thread.
     struct BatchHolder {
         std::mutex mutex;
         bool parsed = false;
-        ns::Array commands;  // the batch; taken from the front by index
+        std::vector<BatchEntry> commands;  // the batch; taken from the front by index
         size_t next = 0;
     };
 
-    static void parseInto(BatchHolder& holder, std::string_view text);
+    static void parseInto(BatchHolder& holder, std::string text);
+    // Reads a batch's text in one pass, checking every value as the tree reader would (a batch
+    // with anything malformed in it is the tree reader's to refuse, whole); false then.
+    static bool indexBatch(const ns::JSONSlice& batch, std::vector<BatchEntry>& entries);
+    void run(BatchEntry entry);
 
     std::weak_ptr<HYBViewController> viewController_;
     std::deque<std::shared_ptr<BatchHolder>> queue_;

@@ -1,6 +1,9 @@
 #include "bridge/HYBInvokedUrlCommand.h"
 
+#include <mutex>
+
 #include "bridge/HYBPluginResult.h"
+#include "platform/ns/JSONReader.h"
 #include "platform/ns/Log.h"
 
 namespace {
@@ -11,16 +14,113 @@ bool isArrayBufferEnvelope(const ns::Value& argument) {
            argument.find(kHYBArrayBufferDataKey) != nullptr;
 }
 
+constexpr const char* kNotACallLog =
+    "ERROR: Page call is not [callbackId, service, action, arguments]; dropped.";
+constexpr const char* kNoNamesLog = "ERROR: Classname and/or methodName not found for command.";
+
+// Lone surrogates in a page's text stand for the halves of characters that were cut; they read
+// as U+FFFD, as the engine reads every other value of the page.
+constexpr ns::JSONReadOptions kPageText{.loneSurrogatesReplaced = true};
+
+// The first four elements of a call's text, each read as far as the call needs it.
+struct CallParts {
+    size_t count = 0;
+    bool idIsString = false;
+    bool idIsNull = false;
+    std::optional<std::string> callbackId;
+    std::optional<std::string> className;
+    std::optional<std::string> methodName;
+    std::optional<ns::JSONSlice> arguments;
+};
+
+std::optional<std::string> stringElement(ns::ondemand::value value) {
+    ns::ondemand::json_type type;
+    if (value.type().get(type) || type != ns::ondemand::json_type::string) return std::nullopt;
+    auto text = ns::json::string(value, kPageText.loneSurrogatesReplaced);
+    if (!text) return std::nullopt;
+    return std::move(text).value();
+}
+
+// Reads up to `wanted` elements; false when the text is not an array or breaks off.
+bool readCallParts(const ns::JSONSlice& call, size_t wanted, CallParts& parts) {
+    ns::JSONReader reader(call);
+    ns::ondemand::array elements;
+    if (reader.document().get_array().get(elements)) return false;
+    for (auto element : elements) {
+        if (parts.count == wanted) break;
+        ns::ondemand::value value;
+        if (element.get(value)) return false;
+        ns::ondemand::json_type type;
+        if (value.type().get(type)) return false;
+        switch (parts.count++) {
+            case 0:
+                parts.idIsNull = type == ns::ondemand::json_type::null;
+                parts.callbackId = stringElement(value);
+                parts.idIsString = parts.callbackId.has_value();
+                break;
+            case 1:
+                parts.className = stringElement(value);
+                break;
+            case 2:
+                parts.methodName = stringElement(value);
+                break;
+            default:
+                if (type == ns::ondemand::json_type::array) {
+                    auto text = ns::json::rawText(value);
+                    if (!text) return false;
+                    parts.arguments.emplace(call.owner(), *text);
+                }
+                break;
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+struct HYBInvokedUrlCommand::Arguments {
+    explicit Arguments(ns::Array given) : values(std::move(given)) {}
+    explicit Arguments(ns::JSONSlice given) : text(std::move(given)) {}
+
+    std::optional<ns::JSONSlice> text;
+    std::once_flag read;
+    ns::Array values;
+};
+
+std::optional<HYBInvokedUrlCommand> HYBInvokedUrlCommand::commandFromJSONText(
+    const ns::JSONSlice& call) {
+    CallParts parts;
+    if (!readCallParts(call, 4, parts) || parts.count < 4 ||
+        !(parts.idIsString || parts.idIsNull)) {
+        ns::nslog(kNotACallLog);
+        return std::nullopt;
+    }
+    if (!parts.className || !parts.methodName) {
+        ns::nslog(kNoNamesLog);
+        return std::nullopt;
+    }
+    if (!parts.arguments) {
+        return HYBInvokedUrlCommand(ns::Array(), std::move(parts.callbackId),
+                                    std::move(*parts.className), std::move(*parts.methodName));
+    }
+    return withArgumentsJSON(std::move(*parts.arguments), std::move(parts.callbackId),
+                             std::move(*parts.className), std::move(*parts.methodName));
+}
+
+std::optional<std::string> HYBInvokedUrlCommand::callbackIdOfJSONText(const ns::JSONSlice& call) {
+    CallParts parts;
+    readCallParts(call, 1, parts);
+    return std::move(parts.callbackId);
+}
 
 std::optional<HYBInvokedUrlCommand> HYBInvokedUrlCommand::commandFromJson(ns::Value json) {
     ns::Array* parts = json.array();
     if (!parts || parts->size() < 4 || !((*parts)[0].isString() || (*parts)[0].isNull())) {
-        ns::nslog("ERROR: Page call is not [callbackId, service, action, arguments]; dropped.");
+        ns::nslog(kNotACallLog);
         return std::nullopt;
     }
     if (!(*parts)[1].isString() || !(*parts)[2].isString()) {
-        ns::nslog("ERROR: Classname and/or methodName not found for command.");
+        ns::nslog(kNoNamesLog);
         return std::nullopt;
     }
     std::optional<std::string> callbackId;
@@ -37,7 +137,44 @@ HYBInvokedUrlCommand::HYBInvokedUrlCommand(ns::Array arguments,
     : callbackId_(std::move(callbackId)),
       className_(std::move(className)),
       methodName_(std::move(methodName)),
-      arguments_(std::make_shared<const ns::Array>(massageArguments(std::move(arguments)))) {}
+      arguments_(std::make_shared<Arguments>(massageArguments(std::move(arguments)))) {}
+
+HYBInvokedUrlCommand HYBInvokedUrlCommand::withArgumentsJSON(ns::JSONSlice arguments,
+                                                             std::optional<std::string> callbackId,
+                                                             std::string className,
+                                                             std::string methodName) {
+    return HYBInvokedUrlCommand(std::move(callbackId), std::move(className), std::move(methodName),
+                                std::make_shared<Arguments>(std::move(arguments)));
+}
+
+HYBInvokedUrlCommand::HYBInvokedUrlCommand(std::optional<std::string> callbackId,
+                                           std::string className, std::string methodName,
+                                           std::shared_ptr<Arguments> arguments)
+    : callbackId_(std::move(callbackId)),
+      className_(std::move(className)),
+      methodName_(std::move(methodName)),
+      arguments_(std::move(arguments)) {}
+
+const ns::Array& HYBInvokedUrlCommand::arguments() const {
+    if (!arguments_) return noArguments();
+    Arguments& arguments = *arguments_;
+    if (!arguments.text) return arguments.values;
+    std::call_once(arguments.read, [&arguments, this] {
+        auto values = arguments.text->read(kPageText);
+        if (values && values->isArray()) {
+            arguments.values = massageArguments(std::move(*values->array()));
+        } else {
+            ns::nslog("ERROR: Arguments of %@.%@ could not be read; the call has none.",
+                      className_, methodName_);
+        }
+    });
+    return arguments.values;
+}
+
+const std::optional<ns::JSONSlice>& HYBInvokedUrlCommand::argumentsJSON() const {
+    static const std::optional<ns::JSONSlice> kNone;
+    return arguments_ ? arguments_->text : kNone;
+}
 
 ns::Array HYBInvokedUrlCommand::massageArguments(ns::Array arguments) {
     for (ns::Value& argument : arguments) {

@@ -494,6 +494,10 @@ void HYBWebViewEngine::takeScriptMessage(wk::UserContentController& /*controller
     }
     auto controller = viewController();
     if (!controller || !controller->commandQueue()) return;
+    if (message.bodyJSON) {
+        controller->commandQueue()->executeCall(*message.bodyJSON);
+        return;
+    }
     if (message.bodyError) {
         ns::nslog("ERROR: Page call could not be read: %@",
                   message.bodyError->localizedDescription());

@@ -111,6 +111,8 @@ public:
                                  const wk::ScriptMessage& message) override;
     void takeScriptMessage(wk::UserContentController& controller,
                            wk::ScriptMessage message) override;
+    // Page calls are read from their text as they run.
+    bool readsBodyAsJSON() const override { return true; }
 
 private:
     std::shared_ptr<HYBWebViewEngine> sharedEngine();

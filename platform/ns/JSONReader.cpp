@@ -1,5 +1,7 @@
 #include "platform/ns/JSONReader.h"
 
+#include <charconv>
+#include <system_error>
 #include <vector>
 
 #include "platform/ns/Error.h"
@@ -13,6 +15,7 @@ namespace {
 constexpr size_t kKeptParserCapacity = size_t{1} << 20;
 
 constexpr std::string_view kWhiteSpace = " \t\n\r";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string_view trimmed(std::string_view token) {
     const size_t end = token.find_last_not_of(kWhiteSpace);
@@ -23,8 +26,15 @@ Error readerError(JSONError error) {
     return cocoaError(kPropertyListReadCorruptError, simdjson::error_message(error));
 }
 
-bool hasFractionOrExponent(std::string_view token) {
-    return token.find_first_of(".eE") != std::string_view::npos;
+// Number text this short has few enough digits for the reader's own conversion to be exact.
+constexpr size_t kShortNumberText = 18;
+
+bool hasExponent(std::string_view token) {
+    return token.find_first_of("eE") != std::string_view::npos;
+}
+
+bool hasFraction(std::string_view token) {
+    return token.find('.') != std::string_view::npos;
 }
 
 // A scalar that the on-demand reader could not take as it is (a number beyond 64 bits, an
@@ -37,10 +47,11 @@ Result<Value> scalarFromToken(std::string_view token, bool loneSurrogatesReplace
 }
 
 // Reads one value into `out`; containers member by member. An error leaves `out` partly
-// built: the caller drops it.
+// built: the caller drops it. A checking builder reads every value the same way and keeps none.
 class Builder {
 public:
-    explicit Builder(const JSONReadOptions& options) : options_(options) {}
+    explicit Builder(const JSONReadOptions& options, bool keep = true)
+        : options_(options), keep_(keep) {}
 
     std::optional<Error> build(ondemand::value value, Value& out, size_t depth) {
         ondemand::json_type type;
@@ -57,6 +68,7 @@ public:
                 return std::nullopt;
             }
             case ondemand::json_type::string: {
+                if (!keep_) return checkString(value);
                 auto text = json::string(value, options_.loneSurrogatesReplaced);
                 if (!text) return text.error();
                 out = Value(std::move(text).value());
@@ -80,6 +92,14 @@ public:
     }
 
 private:
+    std::optional<Error> checkString(ondemand::value value) {
+        std::string_view text;
+        if (value.get_string().get(text) == kJSONSuccess) return std::nullopt;
+        auto read = json::string(value, options_.loneSurrogatesReplaced);
+        if (!read) return read.error();
+        return std::nullopt;
+    }
+
     std::optional<Error> opening(size_t depth) const {
         if (depth < options_.maxDepth) return std::nullopt;
         return readerError(simdjson::DEPTH_ERROR);
@@ -94,6 +114,11 @@ private:
         for (auto element : array) {
             ondemand::value item;
             if (auto error = element.get(item)) return readerError(error);
+            if (!keep_) {
+                Value ignored;
+                if (auto error = build(item, ignored, depth + 1)) return error;
+                continue;
+            }
             // Filled in place before the next element can move it.
             if (auto error = build(item, elements.emplace_back(), depth + 1)) return error;
         }
@@ -111,6 +136,11 @@ private:
             if (auto error = field.unescaped_key().get(key)) return readerError(error);
             ondemand::value member;
             if (auto error = field.value().get(member)) return readerError(error);
+            if (!keep_) {
+                Value ignored;
+                if (auto error = build(member, ignored, depth + 1)) return error;
+                continue;
+            }
             // The member appended last stays put until the next one: filled in place.
             Value& slot = members.appendUnsorted(std::string(key), Value());
             if (auto error = build(member, slot, depth + 1)) return error;
@@ -121,6 +151,7 @@ private:
     }
 
     const JSONReadOptions& options_;
+    const bool keep_;
 };
 
 }  // namespace
@@ -141,8 +172,28 @@ JSONReader::JSONReader(const JSONSlice& slice) : slice_(slice) {
         parser_ = std::move(parsers.back());
         parsers.pop_back();
     }
-    const std::string_view text = slice_.text();
-    document_ = parser_->iterate(text.data(), text.size(), slice_.readableBytes());
+    std::string_view text = slice_.text();
+    size_t readable = slice_.readableBytes();
+    // A byte order mark is skipped, as the tree reader skips it.
+    if (text.starts_with(kByteOrderMark)) {
+        text.remove_prefix(kByteOrderMark.size());
+        readable -= kByteOrderMark.size();
+    }
+    document_ = parser_->iterate(text.data(), text.size(), readable);
+}
+
+const char* JSONReader::position() {
+    const char* at = nullptr;
+    if (document_.error() || document_.value_unsafe().current_location().get(at)) {
+        return slice_.text().data() + slice_.text().size();
+    }
+    return at;
+}
+
+bool JSONReader::atEnd() {
+    const char* at = nullptr;
+    return !document_.error() &&
+           document_.value_unsafe().current_location().get(at) == simdjson::OUT_OF_BOUNDS;
 }
 
 JSONReader::~JSONReader() {
@@ -166,10 +217,21 @@ Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced) {
 Result<Value> number(ondemand::value value) {
     const std::string_view token = trimmed(value.raw_json_token());
     // Read by the kind its text has; the reader's own classification is not used, as it
-    // misreads long mantissas. A failed read leaves the value where it was.
-    if (hasFractionOrExponent(token)) {
+    // misreads long mantissas. A failed read leaves the value where it was. Exponents are
+    // rare in a page's numbers, and the tree reader has rules of its own for large ones.
+    if (hasExponent(token)) {
+        // Decided below.
+    } else if (hasFraction(token)) {
         double d = 0;
-        if (value.get_double().get(d) == kJSONSuccess) return Value(d);
+        if (value.get_double().get(d) == kJSONSuccess) {
+            if (token.size() <= kShortNumberText) return Value(d);
+            // Checked as JSON, but converted again: the reader's conversion of a long mantissa
+            // is not to be trusted.
+            const auto converted = std::from_chars(token.data(), token.data() + token.size(), d);
+            if (converted.ec == std::errc() && converted.ptr == token.data() + token.size()) {
+                return Value(d);
+            }
+        }
     } else if (!token.empty() && token.front() == '-') {
         int64_t i = 0;
         if (value.get_int64().get(i) == kJSONSuccess) return Value(static_cast<long long>(i));
@@ -179,8 +241,7 @@ Result<Value> number(ondemand::value value) {
             return Value(static_cast<unsigned long long>(u));
         }
     }
-    // An integer beyond 64 bits, a magnitude beyond a double, text that is no number: the
-    // tree reader decides.
+    // An exponent, an integer beyond 64 bits, text that is no number: the tree reader decides.
     auto read = scalarFromToken(token, false);
     if (!read) return read.error();
     if (!read->isNumber()) return readerError(simdjson::NUMBER_ERROR);
@@ -192,6 +253,13 @@ Result<Value> value(ondemand::value value, const JSONReadOptions& options) {
     Value out;
     if (auto error = builder.build(value, out, 0)) return *error;
     return out;
+}
+
+Result<void> check(ondemand::value value, const JSONReadOptions& options, size_t depth) {
+    Builder builder(options, false);
+    Value ignored;
+    if (auto error = builder.build(value, ignored, depth)) return *error;
+    return {};
 }
 
 Result<std::string_view> rawText(ondemand::value value) {
@@ -228,8 +296,9 @@ Result<Value> JSONSlice::read(JSONReadOptions options) const {
     std::string_view text = part_;
     // Containers go through the on-demand reader; a scalar document, text it refuses and
     // every error are the tree reader's, so that both answer alike.
-    const bool bom = text.substr(0, 3) == "\xEF\xBB\xBF";
-    if (!bom && !text.empty() && (text.front() == '[' || text.front() == '{')) {
+    std::string_view start = text;
+    if (start.starts_with(kByteOrderMark)) start.remove_prefix(kByteOrderMark.size());
+    if (!start.empty() && (start.front() == '[' || start.front() == '{')) {
         JSONReader reader(*this);
         ondemand::document& document = reader.document().value_unsafe();
         if (!reader.document().error()) {
@@ -237,11 +306,7 @@ Result<Value> JSONSlice::read(JSONReadOptions options) const {
             if (document.get_value().get(root) == kJSONSuccess) {
                 Builder builder(options);
                 Value out;
-                const char* end = nullptr;
-                if (!builder.build(root, out, 0) &&
-                    document.current_location().get(end) == simdjson::OUT_OF_BOUNDS) {
-                    return out;
-                }
+                if (!builder.build(root, out, 0) && reader.atEnd()) return out;
             }
         }
     }

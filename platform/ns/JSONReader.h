@@ -34,10 +34,16 @@ public:
     JSONReader(const JSONReader&) = delete;
     JSONReader& operator=(const JSONReader&) = delete;
 
-    // The document; an error when the text is not well-formed UTF-8, its brackets do not
-    // match, or it nests too deeply. Read it once, front to back.
+    // The document (a leading byte order mark skipped); an error when the text is not
+    // well-formed UTF-8, its brackets do not match, or it nests too deeply. Read it once,
+    // front to back.
     simdjson::simdjson_result<ondemand::document>& document() { return document_; }
     const JSONSlice& slice() const { return slice_; }
+    // Where the reading stands: the first byte of the next token; past the last one, the end
+    // of the text.
+    const char* position();
+    // Whether nothing but white space is left.
+    bool atEnd();
 
 private:
     struct Parsers;
@@ -58,6 +64,9 @@ Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced = 
 Result<Value> number(ondemand::value value);
 // Any value, containers with everything in them.
 Result<Value> value(ondemand::value value, const JSONReadOptions& options = {});
+// Reads the value whole and keeps nothing: success exactly when value() would succeed.
+// `depth` is the number of arrays and objects already open around it.
+Result<void> check(ondemand::value value, const JSONReadOptions& options = {}, size_t depth = 0);
 // The text of a value (an array or object whole), without reading it; for keeping a part to
 // read later or on another thread.
 Result<std::string_view> rawText(ondemand::value value);

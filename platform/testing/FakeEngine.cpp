@@ -473,7 +473,17 @@ bool FakeEngine::postMessageJSON(const std::string& handlerName, std::string_vie
         throw ns::Exception(ns::kInvalidArgumentException,
                             "Message body is not JSON: " + body.error().description());
     }
-    return postMessage(handlerName, std::move(body.value()), isMainFrame);
+    auto& controller = configuration_->userContentController();
+    if (!controller || !controller->hasScriptMessageHandler(handlerName)) return false;
+    // As the real engine hands it over: the text the page wrote.
+    post([handlerName, text = ns::JSONSlice(ns::JSONText::copy(json)),
+          isMainFrame](FakeEngine& e) mutable {
+        if (auto client = e.client()) {
+            client->scriptMessagePostedAsJSON(handlerName, std::move(text),
+                                              e.mainFrameInfo(isMainFrame));
+        }
+    });
+    return true;
 }
 
 std::shared_ptr<FakeEngine::DialogAnswer> FakeEngine::openDialog(

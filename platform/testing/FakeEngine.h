@@ -113,7 +113,8 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
                      std::optional<ns::Error> bodyError = std::nullopt);
     // Posts as a frame of the page, which need not be the main one.
     bool postMessageFromFrame(const std::string& handlerName, ns::Value body, FrameInfo frame);
-    // The same with the body given as JSON text (any JSON value); invalid JSON throws.
+    // The same with the body given as JSON text (any JSON value), handed on as text as the
+    // real engine does; invalid JSON throws.
     bool postMessageJSON(const std::string& handlerName, std::string_view json,
                          bool isMainFrame = true);
     // A navigation that the page starts: a link, a form, a script. A sub-frame navigation is

@@ -105,7 +105,29 @@ void WebView::scriptMessagePosted(const std::string& name, ns::Value body, const
     auto handler = controller ? controller->scriptMessageHandler(name) : nullptr;
     if (!handler) return;
     handler->takeScriptMessage(
-        *controller, ScriptMessage{name, std::move(body), self, frame, std::move(bodyError)});
+        *controller,
+        ScriptMessage{name, std::move(body), self, frame, std::move(bodyError), std::nullopt});
+}
+
+void WebView::scriptMessagePostedAsJSON(const std::string& name, ns::JSONSlice body,
+                                        const FrameInfo& frame) {
+    auto self = sharedWebView();
+    auto controller = configuration_->userContentController();
+    auto handler = controller ? controller->scriptMessageHandler(name) : nullptr;
+    if (!handler) return;
+    ScriptMessage message{name, ns::Value(), self, frame, std::nullopt, std::nullopt};
+    if (handler->readsBodyAsJSON()) {
+        message.bodyJSON = std::move(body);
+    } else {
+        // Halves of characters that the page cut read as U+FFFD, as in every value it posts.
+        auto value = body.read({.fragmentsAllowed = true, .loneSurrogatesReplaced = true});
+        if (value) {
+            message.body = std::move(value).value();
+        } else {
+            message.bodyError = value.error();
+        }
+    }
+    handler->takeScriptMessage(*controller, std::move(message));
 }
 
 void WebView::navigationActionToDecide(const NavigationAction& action,

@@ -94,6 +94,8 @@ private:
     // EngineClient
     void scriptMessagePosted(const std::string& name, ns::Value body, const FrameInfo& frame,
                              std::optional<ns::Error> bodyError = std::nullopt) override;
+    void scriptMessagePostedAsJSON(const std::string& name, ns::JSONSlice body,
+                                   const FrameInfo& frame) override;
     void navigationActionToDecide(const NavigationAction& action,
                                   std::function<void(NavigationActionPolicy)> decide) override;
     void provisionalNavigationStarted(const std::shared_ptr<Navigation>& navigation) override;

@@ -33,12 +33,6 @@ bool hasUTF16LengthAtLeast(std::string_view text, size_t length) {
 // Batches come from the page's own strings, read as the tree reader reads them.
 constexpr ns::JSONReadOptions kBatchText{.loneSurrogatesReplaced = true};
 
-std::string_view textBetween(const char* start, const char* end) {
-    std::string_view text(start, static_cast<size_t>(end - start));
-    const size_t last = text.find_last_not_of(" \t\n\r");
-    return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
-}
-
 }  // namespace
 
 HYBCommandQueue::HYBCommandQueue(const std::shared_ptr<HYBViewController>& viewController)
@@ -82,7 +76,7 @@ bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, std::vector<BatchEn
                     if (!ns::json::check(value, kBatchText, 2)) return false;
                     if (index == 3 && kind == Type::array) {
                         arguments.emplace(batch.owner(),
-                                          textBetween(partStart, reader.position()));
+                                          reader.textSince(partStart));
                     }
                     // The id may be null; the names must be strings.
                     if (index == 0 && kind != Type::null) wellFormed = false;
@@ -102,7 +96,7 @@ bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, std::vector<BatchEn
         // Anything else runs from its own text, which answers it as a malformed call.
         if (!entry.command) {
             entry.text.emplace(batch.owner(),
-                               textBetween(start, reader.position()));
+                               reader.textSince(start));
         }
         entries.push_back(std::move(entry));
     }

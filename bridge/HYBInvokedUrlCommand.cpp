@@ -31,6 +31,8 @@ struct CallParts {
     std::optional<std::string> className;
     std::optional<std::string> methodName;
     std::optional<ns::JSONSlice> arguments;
+    // Why the arguments cannot be read, when they cannot.
+    std::optional<ns::Error> unreadable;
 };
 
 std::optional<std::string> stringElement(ns::ondemand::value value) {
@@ -66,9 +68,13 @@ bool readCallParts(const ns::JSONSlice& call, size_t wanted, CallParts& parts) {
                 break;
             default:
                 if (type == ns::ondemand::json_type::array) {
-                    auto text = ns::json::rawText(value);
-                    if (!text) return false;
-                    parts.arguments.emplace(call.owner(), *text);
+                    // Kept as text; nesting is all that could stop it from reading later.
+                    const char* start = value.raw_json_token().data();
+                    if (auto stepped = ns::json::stepOver(value, kPageText.maxDepth, 1); !stepped) {
+                        parts.unreadable = stepped.error();
+                        return true;
+                    }
+                    parts.arguments.emplace(call.owner(), reader.textSince(start));
                 }
                 break;
         }
@@ -90,7 +96,12 @@ struct HYBInvokedUrlCommand::Arguments {
 std::optional<HYBInvokedUrlCommand> HYBInvokedUrlCommand::commandFromJSONText(
     const ns::JSONSlice& call) {
     CallParts parts;
-    if (!readCallParts(call, 4, parts) || parts.count < 4 ||
+    const bool read = readCallParts(call, 4, parts);
+    if (parts.unreadable) {
+        ns::nslog("ERROR: Page call could not be read: %@", parts.unreadable->localizedDescription());
+        return std::nullopt;
+    }
+    if (!read || parts.count < 4 ||
         !(parts.idIsString || parts.idIsNull)) {
         ns::nslog(kNotACallLog);
         return std::nullopt;

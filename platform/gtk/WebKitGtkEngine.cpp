@@ -10,12 +10,14 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
 
 #include "platform/dispatch/RunLoop.h"
 #include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkContext.h"
 #include "platform/gtk/WebKitGtkSchemeTask.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/JSONText.h"
 #include "platform/ns/Log.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Screen.h"
@@ -48,30 +50,41 @@ std::string randomSecret() {
 }
 
 // WebKitGTK does not say which frame posted a message. Every frame gets this script before
-// any of its own: it replaces each handler's postMessage with one that wraps the body in
-// {s: secret, t: whether this is the top frame, u: the frame's address, b: body}. The frame
-// facts come from the window's unforgeable members at the time of the call, the secret stays in
-// a closure, and the original postMessage is reached through a bound function, so a page can
-// neither read the secret nor make the wrapper lie; what it posts around the wrapper lacks
-// the secret and counts as coming from an unknown frame.
-constexpr const char* kFrameGuardScript = R"JS((function (w, names, secret) {
+// any of its own: it replaces each handler's postMessage with one that sends one string: the
+// secret, "T" or "F" for whether this is the top frame, the frame's address and a line break,
+// then the body as JSON text and a run of spaces (the room the native reader needs past the
+// text, so that it reads the string where it arrived). A body that JSON cannot carry goes as
+// {s: secret, t: top, u: address, b: body} instead. The frame facts come from the window's
+// unforgeable members at the time of the call, before the body is written; the secret stays in
+// a closure, and the original postMessage and JSON writer are reached through bindings made
+// before any script of the page ran, so a page can neither read the secret nor make the wrapper
+// lie; what it posts around the wrapper lacks the secret and counts as coming from an unknown
+// frame.
+constexpr const char* kFrameGuardScript = R"JS((function (w, names, secret, padding) {
     'use strict';
     var handlers = w.webkit && w.webkit.messageHandlers;
     if (!handlers) return;
     var call = Function.prototype.call, define = Object.defineProperty, kept = [];
+    var write = call.bind(JSON.stringify, JSON);
     names.forEach(function (name) {
         var handler = handlers[name];
         if (!handler) return;
         var send = call.bind(handler.postMessage, handler);
         define(handler, 'postMessage', { value: function postMessage(body) {
-            send({ s: secret, t: w === w.top, u: w.location.href, b: body });
+            var top = w === w.top, address = w.location.href, text;
+            try { text = write(body); } catch (e) {}
+            if (typeof text === 'string') {
+                send(secret + (top ? 'T' : 'F') + address + '\n' + text + padding);
+            } else {
+                send({ s: secret, t: top, u: address, b: body });
+            }
         } });
         kept.push(handler);
     });
     // A handler's script object lives only while something holds it; a new one would lack the
     // guard. The window holds them (the page may find them: they hold no secret).
     define(w, Symbol(), { value: kept });
-})(window, %NAMES%, %SECRET%);)JS";
+})(window, %NAMES%, %SECRET%, %PADDING_TEXT%);)JS";
 
 std::string jsonString(const std::string& text) {
     auto json = ns::JSONSerialization::write(ns::Value(ns::Array{text}));
@@ -448,6 +461,7 @@ std::string WebKitGtkEngine::frameGuardScript() const {
     };
     replace("%NAMES%", ns::JSONSerialization::write(ns::Value(std::move(names))).value());
     replace("%SECRET%", jsonString(messageSecret_));
+    replace("%PADDING_TEXT%", jsonString(std::string(ns::JSONText::kPadding, ' ')));
     return script;
 }
 
@@ -853,9 +867,43 @@ void WebKitGtkEngine::onScriptMessage(WebKitUserContentManager*, WebKitJavascrip
     });
 }
 
+bool WebKitGtkEngine::takeGuardedText(const std::string& name, JSCValue* posted,
+                                      EngineClient& client) {
+    GBytes* bytes = jsc_value_to_string_as_bytes(posted);
+    if (!bytes) return false;
+    gsize size = 0;
+    const char* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    std::string_view text(data ? data : "", data ? size : 0);
+    if (text.ends_with('\0')) text.remove_suffix(1);
+    // secret, T or F, address, line break, JSON, padding
+    const std::string_view padding = text.substr(text.size() - std::min(text.size(),
+                                                                        ns::JSONText::kPadding));
+    const size_t flag = messageSecret_.size();
+    const size_t lineBreak = text.find('\n', flag);
+    if (!text.starts_with(messageSecret_) || text.size() <= flag ||
+        (text[flag] != 'T' && text[flag] != 'F') || lineBreak == std::string_view::npos ||
+        padding.size() != ns::JSONText::kPadding ||
+        padding.find_first_not_of(' ') != std::string_view::npos ||
+        lineBreak + 1 > text.size() - padding.size()) {
+        g_bytes_unref(bytes);
+        return false;
+    }
+    const auto address = ns::URL::parse(text.substr(flag + 1, lineBreak - flag - 1));
+    const FrameInfo frame =
+        frameInfo(text[flag] == 'T', address.value_or(*ns::URL::parse("about:blank")));
+    const char* json = text.data() + lineBreak + 1;
+    const size_t length = text.size() - padding.size() - (lineBreak + 1);
+    // The body is read where the engine put it; the bytes go when the last reader is done.
+    auto body = ns::JSONText::adopt(json, length, length + padding.size(),
+                                    [bytes] { g_bytes_unref(bytes); });
+    client.scriptMessagePostedAsJSON(name, ns::JSONSlice(std::move(body)), frame);
+    return true;
+}
+
 void WebKitGtkEngine::takeScriptMessage(const std::string& name, JSCValue* posted) {
     auto client = this->client();
     if (!client) return;
+    if (posted && jsc_value_is_string(posted) && takeGuardedText(name, posted, *client)) return;
     const auto property = [posted](const char* key) {
         return GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(posted, key));
     };

@@ -101,6 +101,8 @@ private:
     NavigationAction actionOf(WebKitNavigationAction* action, bool newWindow) const;
     std::string frameGuardScript() const;
     void takeScriptMessage(const std::string& name, JSCValue* posted);
+    // A message the guard script sent as text; false (nothing done) for any other string.
+    bool takeGuardedText(const std::string& name, JSCValue* posted, EngineClient& client);
 
     // Signals of the view, the window and the content manager.
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType,

@@ -196,6 +196,10 @@ bool JSONReader::atEnd() {
            document_.value_unsafe().current_location().get(at) == simdjson::OUT_OF_BOUNDS;
 }
 
+std::string_view JSONReader::textSince(const char* start) {
+    return trimmed(std::string_view(start, static_cast<size_t>(position() - start)));
+}
+
 JSONReader::~JSONReader() {
     if (parser_->capacity() <= kKeptParserCapacity) Parsers::mine().push_back(std::move(parser_));
 }
@@ -259,6 +263,31 @@ Result<void> check(ondemand::value value, const JSONReadOptions& options, size_t
     Builder builder(options, false);
     Value ignored;
     if (auto error = builder.build(value, ignored, depth)) return *error;
+    return {};
+}
+
+Result<void> stepOver(ondemand::value value, size_t maxDepth, size_t depth) {
+    ondemand::json_type type;
+    if (auto error = value.type().get(type)) return readerError(error);
+    if (type != ondemand::json_type::array && type != ondemand::json_type::object) return {};
+    if (depth >= maxDepth) return readerError(simdjson::DEPTH_ERROR);
+    if (type == ondemand::json_type::array) {
+        ondemand::array array;
+        if (auto error = value.get_array().get(array)) return readerError(error);
+        for (auto element : array) {
+            ondemand::value item;
+            if (auto error = element.get(item)) return readerError(error);
+            if (auto stepped = stepOver(item, maxDepth, depth + 1); !stepped) return stepped;
+        }
+        return {};
+    }
+    ondemand::object object;
+    if (auto error = value.get_object().get(object)) return readerError(error);
+    for (auto field : object) {
+        ondemand::value member;
+        if (auto error = field.value().get(member)) return readerError(error);
+        if (auto stepped = stepOver(member, maxDepth, depth + 1); !stepped) return stepped;
+    }
     return {};
 }
 

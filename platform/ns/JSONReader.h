@@ -44,6 +44,9 @@ public:
     const char* position();
     // Whether nothing but white space is left.
     bool atEnd();
+    // The text from `start` (the first byte of a value read since) up to where the reading
+    // stands, without the white space in between: the whole text of that value.
+    std::string_view textSince(const char* start);
 
 private:
     struct Parsers;
@@ -70,6 +73,10 @@ Result<void> check(ondemand::value value, const JSONReadOptions& options = {}, s
 // The text of a value (an array or object whole), without reading it; for keeping a part to
 // read later or on another thread.
 Result<std::string_view> rawText(ondemand::value value);
+// Steps over the value, through its arrays and objects but reading no scalar, and answers
+// whether it nests no deeper than `maxDepth` (with `depth` containers already open around it):
+// for text that is known to be JSON, the one way a read of it can still fail.
+Result<void> stepOver(ondemand::value value, size_t maxDepth, size_t depth = 0);
 
 }  // namespace json
 

@@ -12,6 +12,8 @@
 #include <set>
 #include <string_view>
 
+#include <simdjson.h>
+
 #include "platform/dispatch/RunLoop.h"
 #include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkContext.h"
@@ -230,13 +232,14 @@ private:
 struct Evaluation {
     std::weak_ptr<WebKitGtkEngine> engine;
     std::function<void(ns::Result<ns::Value>)> completion;
+    JSCValue* (*finish)(WebKitWebView*, GAsyncResult*, GError**) =
+        &webkit_web_view_evaluate_javascript_finish;
 };
 
 void evaluationDone(GObject* view, GAsyncResult* result, gpointer data) {
     std::unique_ptr<Evaluation> evaluation(static_cast<Evaluation*>(data));
     GError* error = nullptr;
-    JSCValue* value =
-        webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
+    JSCValue* value = evaluation->finish(WEBKIT_WEB_VIEW(view), result, &error);
     // A view that went away takes its answers with it.
     if (!evaluation->engine.lock()) {
         if (error) g_error_free(error);
@@ -264,6 +267,28 @@ void evaluationDone(GObject* view, GAsyncResult* result, gpointer data) {
             {{ns::kLocalizedDescriptionKey, std::string("JavaScript execution returned a result "
                                                         "of an unsupported type")}}));
     }
+}
+
+// Whether a value can be handed to a function call as it is: strings the engine takes as
+// UTF-8 without a zero byte, numbers, booleans.
+bool isPassable(const ns::Value& value) {
+    if (const std::string* text = value.string()) {
+        return text->find('\0') == std::string::npos &&
+               simdjson::validate_utf8(text->data(), text->size());
+    }
+    return value.isNumber() || value.isBool();
+}
+
+// The value as the engine's argument; a string is taken over, not copied.
+GVariant* argumentOf(ns::Value& value) {
+    if (std::string* text = value.string()) {
+        auto* held = new std::string(std::move(*text));
+        return g_variant_new_from_data(
+            G_VARIANT_TYPE_STRING, held->c_str(), held->size() + 1, TRUE,
+            [](gpointer data) { delete static_cast<std::string*>(data); }, held);
+    }
+    if (value.isBool()) return g_variant_new_boolean(value.boolValue());
+    return g_variant_new_double(value.doubleValue());
 }
 
 }  // namespace
@@ -591,6 +616,36 @@ void WebKitGtkEngine::evaluateJavaScript(std::string script,
     webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()),
                                         nullptr, nullptr, nullptr, &evaluationDone,
                                         new Evaluation{weak_from_this(), std::move(completion)});
+}
+
+void WebKitGtkEngine::callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                          std::function<void(ns::Result<ns::Value>)> completion) {
+    for (const auto& [name, value] : arguments) {
+        if (!isPassable(value)) {
+            Engine::callAsyncJavaScript(std::move(body), std::move(arguments),
+                                        std::move(completion));
+            return;
+        }
+    }
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
+    for (auto& [name, value] : arguments) {
+        g_variant_builder_add(&builder, "{sv}", name.c_str(), argumentOf(value));
+    }
+    GVariant* passed = g_variant_builder_end(&builder);
+    if (!completion) {
+        webkit_web_view_call_async_javascript_function(view_, body.data(),
+                                                       static_cast<gssize>(body.size()), passed,
+                                                       nullptr, nullptr, nullptr, nullptr,
+                                                       nullptr);
+        return;
+    }
+    auto* evaluation = new Evaluation{weak_from_this(), std::move(completion),
+                                      &webkit_web_view_call_async_javascript_function_finish};
+    webkit_web_view_call_async_javascript_function(view_, body.data(),
+                                                   static_cast<gssize>(body.size()), passed,
+                                                   nullptr, nullptr, nullptr, &evaluationDone,
+                                                   evaluation);
 }
 
 void WebKitGtkEngine::setCustomUserAgent(const std::optional<std::string>& userAgent) {

@@ -72,6 +72,9 @@ public:
     double estimatedProgress() const override;
     void evaluateJavaScript(std::string script,
                             std::function<void(ns::Result<ns::Value>)> completion) override;
+    // Strings, numbers and booleans reach the page through WebKit's own argument passing.
+    void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                             std::function<void(ns::Result<ns::Value>)> completion) override;
     void setCustomUserAgent(const std::optional<std::string>& userAgent) override;
 
     // --- For the host and the end-to-end tests ---------------------------------------------

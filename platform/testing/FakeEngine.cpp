@@ -425,6 +425,13 @@ void FakeEngine::evaluateJavaScript(std::string script,
     }
 }
 
+void FakeEngine::callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                     std::function<void(ns::Result<ns::Value>)> completion) {
+    std::string script = functionCallScript(body, arguments);
+    calls_.push_back({std::move(body), std::move(arguments)});
+    evaluateJavaScript(std::move(script), std::move(completion));
+}
+
 bool FakeEngine::completeEvaluation(ns::Result<ns::Value> result) {
     if (pending_.empty()) return false;
     auto completion = std::move(pending_.front().completion);

@@ -71,17 +71,31 @@ std::shared_ptr<Navigation> WebView::goForward() {
     return engine_->goForward();
 }
 
+namespace {
+
+std::function<void(ns::Result<ns::Value>)> resultHandler(WebView::EvaluationHandler completion) {
+    return [completion = std::move(completion)](auto result) {
+        if (!completion) return;
+        if (result.ok()) {
+            completion(result.value(), std::nullopt);
+        } else {
+            completion(ns::Value(), result.error());
+        }
+    };
+}
+
+}  // namespace
+
 void WebView::evaluateJavaScript(std::string script, EvaluationHandler completion) {
     dispatch::RunLoop::requireMainThread("WebView::evaluateJavaScript");
-    engine_->evaluateJavaScript(std::move(script),
-                                [completion = std::move(completion)](auto result) {
-                                    if (!completion) return;
-                                    if (result.ok()) {
-                                        completion(result.value(), std::nullopt);
-                                    } else {
-                                        completion(ns::Value(), result.error());
-                                    }
-                                });
+    engine_->evaluateJavaScript(std::move(script), resultHandler(std::move(completion)));
+}
+
+void WebView::callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                  EvaluationHandler completion) {
+    dispatch::RunLoop::requireMainThread("WebView::callAsyncJavaScript");
+    engine_->callAsyncJavaScript(std::move(body), std::move(arguments),
+                                 resultHandler(std::move(completion)));
 }
 
 void WebView::setCustomUserAgent(std::optional<std::string> userAgent) {

@@ -75,6 +75,9 @@ public:
     // The handler (optional) runs on a later turn with the script's value, or with null and
     // the error.
     void evaluateJavaScript(std::string script, EvaluationHandler completion = {});
+    // Calls `body` with the arguments handed over as values (see Engine::callAsyncJavaScript).
+    void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                             EvaluationHandler completion = {});
 
     const std::shared_ptr<ui::ScrollView>& scrollView() const { return scrollView_; }
     const std::optional<std::string>& customUserAgent() const { return customUserAgent_; }

@@ -1,6 +1,7 @@
 #include "bridge/HYBCommandDelegateImpl.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBPlugin.h"
@@ -64,12 +65,15 @@ HYBCommandDelegateImpl::PageScript callbackOf(const HYBPluginResult& result,
     HYBPluginResult::PageMessage message = result.pageMessage(kPassedAnswerBytes);
     const int keep = result.keepCallback() ? 1 : 0;
     if (message.form == Form::Script) {
-        const std::string head = ns::format(
-            "hybrid.require('hybrid/exec').nativeCallback('%@',%d,", callbackId, result.status());
-        const std::string tail = ns::format(",%d, %d)", keep, 0);
+        // Written piece by piece as the format would write it: this runs for every answer.
+        constexpr std::string_view head = "hybrid.require('hybrid/exec').nativeCallback('";
+        char status[16];
+        const auto digits = std::to_chars(status, status + sizeof status, result.status());
         std::string script;
-        script.reserve(head.size() + message.text.size() + tail.size());
-        script.append(head).append(message.text).append(tail);
+        script.reserve(head.size() + callbackId.size() + message.text.size() + 32);
+        script.append(head).append(callbackId).append("',");
+        script.append(status, digits.ptr).append(",").append(message.text);
+        script.append(keep ? ",1, 0)" : ",0, 0)");
         return {std::move(script), std::nullopt, true};
     }
     const std::string_view value = message.form == Form::JSONText ? kParsedMessage

@@ -943,9 +943,7 @@ bool WebKitGtkEngine::takeGuardedText(const std::string& name, JSCValue* posted,
         g_bytes_unref(bytes);
         return false;
     }
-    const auto address = ns::URL::parse(text.substr(flag + 1, lineBreak - flag - 1));
-    const FrameInfo frame =
-        frameInfo(text[flag] == 'T', address.value_or(*ns::URL::parse("about:blank")));
+    const FrameInfo frame = guardedFrame(text.substr(flag, lineBreak - flag));
     const char* json = text.data() + lineBreak + 1;
     const size_t length = text.size() - padding.size() - (lineBreak + 1);
     // The body is read where the engine put it; the bytes go when the last reader is done.
@@ -953,6 +951,20 @@ bool WebKitGtkEngine::takeGuardedText(const std::string& name, JSCValue* posted,
                                     [bytes] { g_bytes_unref(bytes); });
     client.scriptMessagePostedAsJSON(name, ns::JSONSlice(std::move(body)), frame);
     return true;
+}
+
+FrameInfo WebKitGtkEngine::guardedFrame(std::string_view facts) {
+    // A page posts from the same frame and address call after call: its facts are read once.
+    if (facts == lastFrameFacts_ && lastFrame_) return *lastFrame_;
+    const bool top = facts.front() == 'T';
+    const auto address = ns::URL::parse(facts.substr(1));
+    FrameInfo frame = frameInfo(top, address.value_or(*ns::URL::parse("about:blank")));
+    // A sub-frame's facts name the page it is in as well, which changes with each commit.
+    if (top) {
+        lastFrameFacts_.assign(facts);
+        lastFrame_ = frame;
+    }
+    return frame;
 }
 
 void WebKitGtkEngine::takeScriptMessage(const std::string& name, JSCValue* posted) {

@@ -69,12 +69,14 @@ bool readCallParts(const ns::JSONSlice& call, size_t wanted, CallParts& parts) {
             default:
                 if (type == ns::ondemand::json_type::array) {
                     // Kept as text; nesting is all that could stop it from reading later.
-                    const char* start = value.raw_json_token().data();
-                    if (auto stepped = ns::json::stepOver(value, kPageText.maxDepth, 1); !stepped) {
-                        parts.unreadable = stepped.error();
+                    auto text = ns::json::rawText(value);
+                    if (!text) return false;
+                    if (!ns::json::nestsWithin(*text, kPageText.maxDepth, 1)) {
+                        parts.unreadable = ns::cocoaError(ns::kPropertyListReadCorruptError,
+                                                          "Too many nested arrays or dictionaries");
                         return true;
                     }
-                    parts.arguments.emplace(call.owner(), reader.textSince(start));
+                    parts.arguments.emplace(call.owner(), *text);
                 }
                 break;
         }

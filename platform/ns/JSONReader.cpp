@@ -1,6 +1,7 @@
 #include "platform/ns/JSONReader.h"
 
 #include <charconv>
+#include <cstring>
 #include <system_error>
 #include <vector>
 
@@ -266,29 +267,37 @@ Result<void> check(ondemand::value value, const JSONReadOptions& options, size_t
     return {};
 }
 
-Result<void> stepOver(ondemand::value value, size_t maxDepth, size_t depth) {
-    ondemand::json_type type;
-    if (auto error = value.type().get(type)) return readerError(error);
-    if (type != ondemand::json_type::array && type != ondemand::json_type::object) return {};
-    if (depth >= maxDepth) return readerError(simdjson::DEPTH_ERROR);
-    if (type == ondemand::json_type::array) {
-        ondemand::array array;
-        if (auto error = value.get_array().get(array)) return readerError(error);
-        for (auto element : array) {
-            ondemand::value item;
-            if (auto error = element.get(item)) return readerError(error);
-            if (auto stepped = stepOver(item, maxDepth, depth + 1); !stepped) return stepped;
+bool nestsWithin(std::string_view text, size_t maxDepth, size_t depth) {
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at < end) {
+        switch (*at++) {
+            case '"':
+                // To the quote that ends the string: one that no backslash escapes.
+                while (true) {
+                    const auto* quote = static_cast<const char*>(
+                        std::memchr(at, '"', static_cast<size_t>(end - at)));
+                    if (!quote) return true;
+                    size_t backslashes = 0;
+                    for (const char* b = quote; b > at && b[-1] == '\\'; --b) ++backslashes;
+                    at = quote + 1;
+                    if (backslashes % 2 == 0) break;
+                }
+                break;
+            case '[':
+            case '{':
+                if (depth >= maxDepth) return false;
+                ++depth;
+                break;
+            case ']':
+            case '}':
+                --depth;
+                break;
+            default:
+                break;
         }
-        return {};
     }
-    ondemand::object object;
-    if (auto error = value.get_object().get(object)) return readerError(error);
-    for (auto field : object) {
-        ondemand::value member;
-        if (auto error = field.value().get(member)) return readerError(error);
-        if (auto stepped = stepOver(member, maxDepth, depth + 1); !stepped) return stepped;
-    }
-    return {};
+    return true;
 }
 
 Result<std::string_view> rawText(ondemand::value value) {

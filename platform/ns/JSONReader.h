@@ -73,10 +73,10 @@ Result<void> check(ondemand::value value, const JSONReadOptions& options = {}, s
 // The text of a value (an array or object whole), without reading it; for keeping a part to
 // read later or on another thread.
 Result<std::string_view> rawText(ondemand::value value);
-// Steps over the value, through its arrays and objects but reading no scalar, and answers
-// whether it nests no deeper than `maxDepth` (with `depth` containers already open around it):
-// for text that is known to be JSON, the one way a read of it can still fail.
-Result<void> stepOver(ondemand::value value, size_t maxDepth, size_t depth = 0);
+// Whether the text of one value nests no deeper than `maxDepth` arrays and objects (with
+// `depth` already open around it), for text whose structure the reader has checked: for text
+// that is known to be JSON, the one way a read of it can still fail. One pass over the bytes.
+bool nestsWithin(std::string_view text, size_t maxDepth, size_t depth = 0);
 
 }  // namespace json
 

@@ -7,6 +7,7 @@
 
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Exception.h"
+#include "platform/ns/JSONReader.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/wk/EngineRegistry.h"
 #include "platform/wk/HeaderFields.h"
@@ -471,20 +472,39 @@ bool FakeEngine::postMessageFromFrame(const std::string& handlerName, ns::Value 
     return true;
 }
 
+namespace {
+
+// Why the text is not one JSON value, by the tree reader's rules; nothing when it is one.
+std::optional<ns::Error> notJSON(const ns::JSONSlice& text) {
+    {
+        ns::JSONReader reader(text);
+        ns::ondemand::value root;
+        if (!reader.document().error() && !reader.document().get_value().get(root) &&
+            ns::json::check(root, {.fragmentsAllowed = true}).ok() && reader.atEnd()) {
+            return std::nullopt;
+        }
+    }
+    // A scalar document, or text the on-demand reader refuses: the tree reader decides.
+    auto read = ns::JSONSerialization::read(text.text(), {.fragmentsAllowed = true});
+    if (read) return std::nullopt;
+    return read.error();
+}
+
+}  // namespace
+
 bool FakeEngine::postMessageJSON(const std::string& handlerName, std::string_view json,
                                  bool isMainFrame) {
-    ns::JSONReadOptions options;
-    options.fragmentsAllowed = true;
-    auto body = ns::JSONSerialization::read(json, options);
-    if (!body.ok()) {
+    // Checked as it is, without building its values: the real engine hands over text it
+    // knows to be JSON.
+    ns::JSONSlice text(ns::JSONText::copy(json));
+    if (auto error = notJSON(text)) {
         throw ns::Exception(ns::kInvalidArgumentException,
-                            "Message body is not JSON: " + body.error().description());
+                            "Message body is not JSON: " + error->description());
     }
     auto& controller = configuration_->userContentController();
     if (!controller || !controller->hasScriptMessageHandler(handlerName)) return false;
     // As the real engine hands it over: the text the page wrote.
-    post([handlerName, text = ns::JSONSlice(ns::JSONText::copy(json)),
-          isMainFrame](FakeEngine& e) mutable {
+    post([handlerName, text = std::move(text), isMainFrame](FakeEngine& e) mutable {
         if (auto client = e.client()) {
             client->scriptMessagePostedAsJSON(handlerName, std::move(text),
                                               e.mainFrameInfo(isMainFrame));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "bridge/HYBPlugin.h"
+#include "platform/ns/JSONText.h"
 #include "platform/ns/Value.h"
 #include "plugins/device_storage/SQLiteConnection.h"
 
@@ -120,8 +122,18 @@ private:
     static bool probe(SQLiteConnection& connection);
     // The database file and the journal, WAL and shared-memory files beside it.
     static void removeDatabaseFiles(const std::string& path);
+    // Binds a statement's parameters; SQLite's result code of the first bind that fails.
+    using Binder = std::function<int(sqlite3_stmt*)>;
     static Outcome runStatement(SQLiteConnection::Use& use, const ns::Value& statement);
-    static Outcome bindAndStep(sqlite3* db, sqlite3_stmt* statement, const ns::Value& params);
+    // Compiles the text (or takes it kept), binds and steps it.
+    static Outcome runSql(SQLiteConnection::Use& use, const std::string& sql, const Binder& bind);
+    static int bindValues(sqlite3_stmt* statement, const ns::Value& params);
+    // The batch read from the arguments' text as it runs: each statement is read, bound from
+    // the text and run before the next is read. False, with nothing done, when the text
+    // cannot be read that way; the values of the arguments are then the batch.
+    bool executeSqlBatchFromText(const HYBInvokedUrlCommand& command, const ns::JSONSlice& text);
+    // "dbargs"."dbname" of the first argument; read from the text when there is one.
+    static std::optional<std::string> databaseNameOf(const HYBInvokedUrlCommand& command);
     static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement);
     static RowKeys rowKeys(sqlite3_stmt* statement);
     // One row as an object; a name repeated among the columns takes its last column that has

@@ -67,6 +67,23 @@ TEST(JSONTextTest, NestingLimitIsTheTreeReaders) {
     expectSameAsTreeReader(nested(1500), {.maxDepth = 2000});
 }
 
+// The nesting of checked text, counted without reading it, as the readers count it: brackets
+// inside strings (escaped quotes before them included) do not count.
+TEST(JSONTextTest, NestingIsCountedWithoutReading) {
+    const std::string texts[] = {
+        "[]", "[[1],{\"a\":[2]}]", "[\"[[[[\"]", "[\"\\\"[[[[\"]", "[\"\\\\\",[[[[]]]]]",
+        std::string(6, '[') + std::string(6, ']'),
+    };
+    for (const std::string& text : texts) {
+        for (size_t limit : {1u, 2u, 3u, 4u, 5u, 6u, 7u}) {
+            const bool tree = ns::JSONSerialization::read(text, {.maxDepth = limit}).ok();
+            EXPECT_EQ(ns::json::nestsWithin(text, limit), tree) << text << " within " << limit;
+        }
+    }
+    EXPECT_FALSE(ns::json::nestsWithin("[[]]", 3, 2));
+    EXPECT_TRUE(ns::json::nestsWithin("[[]]", 4, 2));
+}
+
 TEST(JSONTextTest, SlicesReadTheirPartOnly) {
     auto text = ns::JSONText::copy(R"([["a",1],{"b":[2,3]}])");
     const std::string_view whole = text->text();

@@ -3,8 +3,16 @@
 // SIMD library's DOM parser (reused, on padded input, as its documentation advises). Shapes: a
 // 1 MiB string payload, a batch of 10 000 small page calls, and an SQL batch of 10 000
 // parameterised inserts. Each iteration runs ours and every baseline, interleaved;
-// "ratio" = ours / the fastest baseline (goal for reading: at most 1.2), and "ratio_<library>"
-// against each one.
+// "ratio" = ours / the fastest baseline, and "ratio_<library>" against each one.
+//   BM_Parse*     ns::JSONSerialization::read, the tree of values whole.
+//   BM_Write*     ns::JSONSerialization::write.
+//   BM_PageCall*  the bridge reading page calls as they arrive, JSON text where the engine left
+//                 it: a call with a 1 MiB string routed (callback id, names, the arguments'
+//                 text and nesting) and its argument read by the plug-in; a batch of 10 000
+//                 calls and the SQL batch as the queue reads a batch (checked whole, each
+//                 command routed, its arguments kept for its plug-in, which reads them as it
+//                 goes: the SQL batch's statements are read as they run, see sqlite_batch).
+//                 Goal: at most 1.5 against the DOM parse.
 #include <benchmark/benchmark.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -18,7 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "bridge/HYBCommandQueue.h"
+#include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/JSONText.h"
 
 namespace {
 
@@ -40,6 +51,11 @@ std::string callBatch() {
                 "\",\"Echo\",\"echo\",[\"some text\",42,true,{\"k\":\"v\"}]]";
     }
     return text + "]";
+}
+
+// A page call of the Echo service carrying `argument`.
+std::string pageCall(const std::string& argument) {
+    return "[\"Cb1\",\"Echo\",\"echo\"," + argument + "]";
 }
 
 // The page call of a batch of inserts, as the SQLite plug-in receives it.
@@ -162,6 +178,70 @@ void BM_ParseSqlBatch(benchmark::State& state) {
     parse(state, text);
 }
 
+// The DOM baseline of the page-call rows.
+Baseline domParse(const simdjson::padded_string& padded, simdjson::dom::parser& parser) {
+    return {"simd", [&] {
+                simdjson::dom::element root;
+                if (parser.parse(padded).get(root)) std::abort();
+                benchmark::DoNotOptimize(root);
+            }};
+}
+
+// JSON text where the engine leaves it, padded: the bridge takes it over without a copy.
+struct EngineText {
+    explicit EngineText(const std::string& json) : buffer(json + std::string(64, ' ')) {}
+    ns::JSONSlice slice() const {
+        return ns::JSONSlice(ns::JSONText::adopt(buffer.data(), buffer.size() - 64,
+                                                 buffer.size(), [] {}));
+    }
+    std::string buffer;
+};
+
+// A page call with a string argument as the bridge reads it: routed, and its argument read by
+// the plug-in.
+void BM_PageCallBigString(benchmark::State& state) {
+    static const std::string text = pageCall(bigStringPayload());
+    const EngineText engine(text);
+    const simdjson::padded_string padded(text);
+    simdjson::dom::parser simd;
+    compare(state,
+            [&] {
+                auto command = HYBInvokedUrlCommand::commandFromJSONText(engine.slice());
+                if (!command || !command->argumentAtIndex(0).isString()) std::abort();
+                benchmark::DoNotOptimize(command->argumentAtIndex(0));
+            },
+            {domParse(padded, simd)});
+    state.SetBytesProcessed(static_cast<int64_t>(text.size()) * state.iterations());
+}
+
+// A batch as the queue reads it: checked whole, each command routed with its arguments kept
+// for its plug-in.
+void readBatch(benchmark::State& state, const std::string& text, size_t commands) {
+    const simdjson::padded_string padded(text);
+    simdjson::dom::parser simd;
+    compare(state,
+            [&] {
+                const auto batch = HYBCommandQueue::readBatch(text);
+                if (batch.size() != commands || !batch.front().command) std::abort();
+                benchmark::DoNotOptimize(batch);
+            },
+            {domParse(padded, simd)});
+    state.SetBytesProcessed(static_cast<int64_t>(text.size()) * state.iterations());
+}
+
+void BM_PageCallBatch(benchmark::State& state) {
+    static const std::string text = callBatch();
+    readBatch(state, text, 10000);
+}
+
+void BM_PageCallSqlBatch(benchmark::State& state) {
+    static const std::string text = sqlBatch();
+    readBatch(state, text, 1);
+}
+
+BENCHMARK(BM_PageCallBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PageCallBatch)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PageCallSqlBatch)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ParseBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WriteBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ParseCallBatch)->UseManualTime()->Unit(benchmark::kMicrosecond);

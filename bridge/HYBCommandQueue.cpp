@@ -104,7 +104,7 @@ bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, std::vector<BatchEn
     return reader.atEnd();
 }
 
-void HYBCommandQueue::parseInto(BatchHolder& holder, std::string text) {
+std::vector<HYBCommandQueue::BatchEntry> HYBCommandQueue::readBatch(std::string text) {
     const auto json = ns::JSONText::take(std::move(text));
     std::vector<BatchEntry> commands;
     if (!indexBatch(ns::JSONSlice(json), commands)) {
@@ -119,9 +119,7 @@ void HYBCommandQueue::parseInto(BatchHolder& holder, std::string text) {
             ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
         }
     }
-    std::lock_guard lock(holder.mutex);
-    holder.commands = std::move(commands);
-    holder.parsed = true;
+    return commands;
 }
 
 void HYBCommandQueue::enqueueCommandBatch(std::string text) {
@@ -130,12 +128,12 @@ void HYBCommandQueue::enqueueCommandBatch(std::string text) {
     auto holder = std::make_shared<BatchHolder>();
     queue_.push_back(holder);
     if (!hasUTF16LengthAtLeast(text, kBackgroundParseLength)) {
-        parseInto(*holder, std::move(text));
+        holder->fill(readBatch(std::move(text)));
         return;
     }
     std::weak_ptr<HYBCommandQueue> weakSelf = sharedSelf<HYBCommandQueue>();
     dispatch::Queue::global().async([holder, weakSelf, text = std::move(text)]() mutable {
-        parseInto(*holder, std::move(text));
+        holder->fill(readBatch(std::move(text)));
         dispatch::Queue::main().async([weakSelf] {
             if (auto self = weakSelf.lock()) self->executePending();
         });

@@ -53,7 +53,6 @@ public:
     // Answers a call that cannot run with `status` alone.
     void answerCall(const std::optional<std::string>& callbackId, unsigned status);
 
-private:
     // One command of a batch: read from the batch's text, or, for an entry that is no well-formed
     // call, its text or value as it came (run through executeCall, which answers it).
     struct BatchEntry {
@@ -61,15 +60,25 @@ private:
         std::optional<ns::JSONSlice> text;
         ns::Value value;
     };
+    // A batch's text read as enqueueCommandBatch reads it (on any thread): its entries in order;
+    // none, after the log line, for text that is no array of commands.
+    static std::vector<BatchEntry> readBatch(std::string text);
+
+private:
     // Receives one parsed batch; shared between a background parse and the main thread.
     struct BatchHolder {
         std::mutex mutex;
         bool parsed = false;
         std::vector<BatchEntry> commands;  // the batch; taken from the front by index
         size_t next = 0;
+
+        void fill(std::vector<BatchEntry> batch) {
+            std::lock_guard lock(mutex);
+            commands = std::move(batch);
+            parsed = true;
+        }
     };
 
-    static void parseInto(BatchHolder& holder, std::string text);
     // Reads a batch's text in one pass, checking every value as the tree reader would (a batch
     // with anything malformed in it is the tree reader's to refuse, whole); false then.
     static bool indexBatch(const ns::JSONSlice& batch, std::vector<BatchEntry>& entries);

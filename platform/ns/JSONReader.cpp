@@ -48,11 +48,10 @@ Result<Value> scalarFromToken(std::string_view token, bool loneSurrogatesReplace
 }
 
 // Reads one value into `out`; containers member by member. An error leaves `out` partly
-// built: the caller drops it. A checking builder reads every value the same way and keeps none.
+// built: the caller drops it.
 class Builder {
 public:
-    explicit Builder(const JSONReadOptions& options, bool keep = true)
-        : options_(options), keep_(keep) {}
+    explicit Builder(const JSONReadOptions& options) : options_(options) {}
 
     std::optional<Error> build(ondemand::value value, Value& out, size_t depth) {
         ondemand::json_type type;
@@ -69,7 +68,6 @@ public:
                 return std::nullopt;
             }
             case ondemand::json_type::string: {
-                if (!keep_) return checkString(value);
                 auto text = json::string(value, options_.loneSurrogatesReplaced);
                 if (!text) return text.error();
                 out = Value(std::move(text).value());
@@ -93,14 +91,6 @@ public:
     }
 
 private:
-    std::optional<Error> checkString(ondemand::value value) {
-        std::string_view text;
-        if (value.get_string().get(text) == kJSONSuccess) return std::nullopt;
-        auto read = json::string(value, options_.loneSurrogatesReplaced);
-        if (!read) return read.error();
-        return std::nullopt;
-    }
-
     std::optional<Error> opening(size_t depth) const {
         if (depth < options_.maxDepth) return std::nullopt;
         return readerError(simdjson::DEPTH_ERROR);
@@ -115,11 +105,6 @@ private:
         for (auto element : array) {
             ondemand::value item;
             if (auto error = element.get(item)) return readerError(error);
-            if (!keep_) {
-                Value ignored;
-                if (auto error = build(item, ignored, depth + 1)) return error;
-                continue;
-            }
             // Filled in place before the next element can move it.
             if (auto error = build(item, elements.emplace_back(), depth + 1)) return error;
         }
@@ -137,11 +122,6 @@ private:
             if (auto error = field.unescaped_key().get(key)) return readerError(error);
             ondemand::value member;
             if (auto error = field.value().get(member)) return readerError(error);
-            if (!keep_) {
-                Value ignored;
-                if (auto error = build(member, ignored, depth + 1)) return error;
-                continue;
-            }
             // The member appended last stays put until the next one: filled in place.
             Value& slot = members.appendUnsorted(std::string(key), Value());
             if (auto error = build(member, slot, depth + 1)) return error;
@@ -152,7 +132,6 @@ private:
     }
 
     const JSONReadOptions& options_;
-    const bool keep_;
 };
 
 }  // namespace
@@ -260,11 +239,68 @@ Result<Value> value(ondemand::value value, const JSONReadOptions& options) {
     return out;
 }
 
+namespace {
+
+// Whether the value reads as it would be built, building nothing: each scalar read once by
+// the reader; only what it cannot take as it is goes to the slower readers that decide.
+bool reads(ondemand::value value, const JSONReadOptions& options, size_t depth) {
+    ondemand::json_type type;
+    if (value.type().get(type)) return false;
+    switch (type) {
+        case ondemand::json_type::array: {
+            if (depth >= options.maxDepth) return false;
+            ondemand::array array;
+            if (value.get_array().get(array)) return false;
+            for (auto element : array) {
+                ondemand::value item;
+                if (element.get(item) || !reads(item, options, depth + 1)) return false;
+            }
+            return true;
+        }
+        case ondemand::json_type::object: {
+            if (depth >= options.maxDepth) return false;
+            ondemand::object object;
+            if (value.get_object().get(object)) return false;
+            for (auto field : object) {
+                std::string_view key;
+                ondemand::value member;
+                if (field.unescaped_key().get(key) || field.value().get(member) ||
+                    !reads(member, options, depth + 1)) {
+                    return false;
+                }
+            }
+            return true;
+        }
+        case ondemand::json_type::number: {
+            const std::string_view token = trimmed(value.raw_json_token());
+            if (!hasExponent(token) && token.size() <= kShortNumberText) {
+                double d = 0;
+                if (value.get_double().get(d) == kJSONSuccess) return true;
+            }
+            return json::number(value).ok();
+        }
+        case ondemand::json_type::string: {
+            std::string_view text;
+            if (value.get_string().get(text) == kJSONSuccess) return true;
+            return json::string(value, options.loneSurrogatesReplaced).ok();
+        }
+        case ondemand::json_type::boolean: {
+            bool b = false;
+            return value.get_bool().get(b) == kJSONSuccess;
+        }
+        case ondemand::json_type::null: {
+            bool isNull = false;
+            return value.is_null().get(isNull) == kJSONSuccess && isNull;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 Result<void> check(ondemand::value value, const JSONReadOptions& options, size_t depth) {
-    Builder builder(options, false);
-    Value ignored;
-    if (auto error = builder.build(value, ignored, depth)) return *error;
-    return {};
+    if (reads(value, options, depth)) return {};
+    return readerError(simdjson::TAPE_ERROR);
 }
 
 bool nestsWithin(std::string_view text, size_t maxDepth, size_t depth) {

@@ -42,7 +42,12 @@ void HYBCommandQueue::dispose() {
     viewController_.reset();
 }
 
-bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, std::vector<BatchEntry>& entries) {
+bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, bool checked,
+                                 std::vector<BatchEntry>& entries) {
+    // Reads a value that stays text: checked, unless the whole text was.
+    auto reads = [checked](ns::ondemand::value value, size_t depth) {
+        return checked || ns::json::check(value, kBatchText, depth).ok();
+    };
     using Type = ns::ondemand::json_type;
     ns::JSONReader reader(batch);
     auto& document = reader.document();
@@ -55,7 +60,7 @@ bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, std::vector<BatchEn
         const char* start = call.raw_json_token().data();
         BatchEntry entry;
         if (type != Type::array) {
-            if (!ns::json::check(call, kBatchText, 1)) return false;
+            if (!reads(call, 1)) return false;
         } else {
             ns::ondemand::array parts;
             if (call.get_array().get(parts)) return false;
@@ -72,12 +77,18 @@ bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, std::vector<BatchEn
                     auto text = ns::json::string(value, kBatchText.loneSurrogatesReplaced);
                     if (!text) return false;
                     names[index] = std::move(text).value();
-                } else {
-                    if (!ns::json::check(value, kBatchText, 2)) return false;
-                    if (index == 3 && kind == Type::array) {
-                        arguments.emplace(batch.owner(),
-                                          reader.textSince(partStart));
+                } else if (index == 3 && kind == Type::array) {
+                    // Kept as text for the command's plug-in.
+                    if (checked) {
+                        auto text = ns::json::rawText(value);
+                        if (!text) return false;
+                        arguments.emplace(batch.owner(), *text);
+                    } else {
+                        if (!reads(value, 2)) return false;
+                        arguments.emplace(batch.owner(), reader.textSince(partStart));
                     }
+                } else {
+                    if (!reads(value, 2)) return false;
                     // The id may be null; the names must be strings.
                     if (index == 0 && kind != Type::null) wellFormed = false;
                     if (index == 1 || index == 2) wellFormed = false;
@@ -106,16 +117,17 @@ bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, std::vector<BatchEn
 
 std::vector<HYBCommandQueue::BatchEntry> HYBCommandQueue::readBatch(std::string text) {
     const auto json = ns::JSONText::take(std::move(text));
+    const ns::JSONSlice batch(json);
     std::vector<BatchEntry> commands;
-    if (!indexBatch(ns::JSONSlice(json), commands)) {
+    if (!indexBatch(batch, ns::json::passesQuickCheck(batch, kBatchText.maxDepth), commands)) {
         // The tree reader decides what the on-demand one refused: its values, or its log line.
         commands.clear();
-        std::optional<ns::Value> batch = hyb_JSONObject(json->text());
-        if (batch && batch->isArray()) {
-            for (ns::Value& entry : *batch->array()) {
+        std::optional<ns::Value> values = hyb_JSONObject(json->text());
+        if (values && values->isArray()) {
+            for (ns::Value& entry : *values->array()) {
                 commands.push_back({std::nullopt, std::nullopt, std::move(entry)});
             }
-        } else if (batch) {
+        } else if (values) {
             ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
         }
     }

@@ -81,7 +81,9 @@ private:
 
     // Reads a batch's text in one pass, checking every value as the tree reader would (a batch
     // with anything malformed in it is the tree reader's to refuse, whole); false then.
-    static bool indexBatch(const ns::JSONSlice& batch, std::vector<BatchEntry>& entries);
+    // `checked`: the text is known to read, and its values need no second look.
+    static bool indexBatch(const ns::JSONSlice& batch, bool checked,
+                           std::vector<BatchEntry>& entries);
     void run(BatchEntry entry);
 
     std::weak_ptr<HYBViewController> viewController_;

@@ -303,6 +303,20 @@ Result<void> check(ondemand::value value, const JSONReadOptions& options, size_t
     return readerError(simdjson::TAPE_ERROR);
 }
 
+bool passesQuickCheck(const JSONSlice& text, size_t maxDepth) {
+    // One parser per thread, let go after a text that made it grow past the kept size.
+    thread_local std::unique_ptr<simdjson::dom::parser> parser;
+    if (!parser) parser = std::make_unique<simdjson::dom::parser>();
+    const std::string_view bytes = text.text();
+    if (bytes.empty() || text.readableBytes() < bytes.size() + simdjson::SIMDJSON_PADDING) {
+        return false;
+    }
+    simdjson::dom::element root;
+    const bool parsed = !parser->parse(bytes.data(), bytes.size(), false).get(root);
+    if (parser->capacity() > kKeptParserCapacity) parser.reset();
+    return parsed && nestsWithin(bytes, maxDepth);
+}
+
 bool nestsWithin(std::string_view text, size_t maxDepth, size_t depth) {
     const char* at = text.data();
     const char* const end = at + text.size();

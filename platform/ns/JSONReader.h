@@ -67,6 +67,11 @@ Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced = 
 Result<Value> number(ondemand::value value);
 // Any value, containers with everything in them.
 Result<Value> value(ondemand::value value, const JSONReadOptions& options = {});
+// A quick check of a whole text by the reader's fastest pass: true only for text that the tree
+// reader reads (with `maxDepth`; lone surrogates, which it may take, fail here), with one
+// exception: a zero with an exponent beyond a double's range ("0e400"), which the tree reader
+// refuses, passes. False says nothing: ask check() or the tree reader.
+bool passesQuickCheck(const JSONSlice& text, size_t maxDepth = JSONReadOptions{}.maxDepth);
 // Reads the value whole and keeps nothing: success exactly when value() would succeed.
 // `depth` is the number of arrays and objects already open around it.
 Result<void> check(ondemand::value value, const JSONReadOptions& options = {}, size_t depth = 0);

@@ -188,6 +188,17 @@ namespace json {
 
 Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced) {
     const std::string_view token = value.raw_json_token();
+    // Text without a backslash is its own value: copied once, from where it stands (the
+    // reader has checked its encoding and that no control character stands in it).
+    const std::string_view quoted = trimmed(token);
+    if (quoted.size() >= 2 && quoted.front() == '"' && quoted.back() == '"') {
+        const std::string_view inside = quoted.substr(1, quoted.size() - 2);
+        ondemand::raw_json_string raw;
+        if (!std::memchr(inside.data(), '\\', inside.size()) &&
+            value.get_raw_json_string().get(raw) == kJSONSuccess) {
+            return std::string(inside);
+        }
+    }
     std::string_view text;
     const JSONError error = value.get_string().get(text);
     if (!error) return std::string(text);

@@ -7,6 +7,7 @@
 
 #include "platform/ns/JSONReader.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/UTF8.h"
 
 namespace {
 
@@ -82,6 +83,37 @@ TEST(JSONTextTest, NestingIsCountedWithoutReading) {
     }
     EXPECT_FALSE(ns::json::nestsWithin("[[]]", 3, 2));
     EXPECT_TRUE(ns::json::nestsWithin("[[]]", 4, 2));
+}
+
+// The whole-text check of UTF-8 follows the rules of the sequence-by-sequence one, for every
+// sequence of up to three bytes drawn from the bytes where the rules change, alone and inside
+// text long enough for the check's wide steps.
+TEST(JSONTextTest, UTF8CheckFollowsTheSequenceRules) {
+    const unsigned char edges[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0,
+                                   0xC1, 0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
+    auto bySequence = [](std::string_view text) {
+        auto p = reinterpret_cast<const unsigned char*>(text.data());
+        const auto end = p + text.size();
+        while (p < end) {
+            const size_t n = ns::utf8::sequenceLength(p, end);
+            if (n == 0) return false;
+            p += n;
+        }
+        return true;
+    };
+    const std::string padding(70, 'x');
+    for (unsigned char a : edges) {
+        for (unsigned char b : edges) {
+            for (unsigned char c : edges) {
+                const std::string bytes{static_cast<char>(a), static_cast<char>(b),
+                                        static_cast<char>(c)};
+                for (const std::string& text :
+                     {bytes, bytes.substr(0, 2), padding + bytes + padding, "\xF0\x90" + bytes}) {
+                    ASSERT_EQ(ns::utf8::isValid(text), bySequence(text));
+                }
+            }
+        }
+    }
 }
 
 TEST(JSONTextTest, SlicesReadTheirPartOnly) {

@@ -135,8 +135,9 @@ void AppDelegate::didReceiveRemoteNotificationWithFetchCompletionHandler(
     if (completionHandler) completionHandler(ui::BackgroundFetchResult::NoData);
 }
 
+// The plug-in's log line carries the message as the page gets it; a socket message has no
+// message ID left to log (the library's own keys are gone), so nothing more is logged here.
 void AppDelegate::applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) {
-    logUserInfo(message.appData);
     sendToPage(message.appData);
 }
 

@@ -4,12 +4,18 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <string_view>
 
 #include "app/AppDelegate.h"
+#include "app/PushLaunchNotifications.h"
 #include "bridge/HYBHostClasses.h"
 #include "bridge/HYBPlugin.h"
 #include "platform/av/Camera.h"
@@ -21,7 +27,9 @@
 #include "platform/ns/Notification.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/TemporaryFiles.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/svc/PushService.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationNotifications.h"
@@ -34,6 +42,7 @@
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
 #include "plugins/push/NCMPushClasses.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "sdk/messaging/NEBMessaging.h"
 #include "signin/HybridSalPlugin.h"
 
@@ -41,9 +50,38 @@ namespace {
 
 constexpr const char* kErrorDomain = "HybridHostErrorDomain";
 
+// One line: the error reaches the log, which would show a line break as "\n".
 ns::Error usageError(const std::string& problem) {
-    return ns::Error(kErrorDomain, 1,
-                     {{ns::kLocalizedDescriptionKey, problem + "\n" + CompositionRoot::kUsage}});
+    return ns::Error(kErrorDomain, 1, {{ns::kLocalizedDescriptionKey, problem}});
+}
+
+// "17", "17.0" or "17.0.1".
+bool isVersion(const std::string& text) {
+    size_t parts = 0;
+    for (size_t start = 0; start <= text.size(); ++parts) {
+        const size_t dot = std::min(text.find('.', start), text.size());
+        const std::string_view part(text.data() + start, dot - start);
+        if (part.empty() || part.size() > 9 ||
+            !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        start = dot + 1;
+    }
+    return parts <= 3;
+}
+
+bool isRegularFile(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+// "tone:HZ" with a positive frequency, or "wav:FILE" naming a file.
+bool isMicrophoneSource(const std::string& spec) {
+    if (spec.starts_with("wav:")) return isRegularFile(spec.substr(4));
+    if (spec.starts_with("alsa:")) return spec.size() > 5;
+    if (!spec.starts_with("tone:")) return false;
+    char* end = nullptr;
+    const double hz = std::strtod(spec.c_str() + 5, &end);
+    return end && *end == '\0' && end != spec.c_str() + 5 && std::isfinite(hz) && hz > 0;
 }
 
 bool isBundle(const std::filesystem::path& folder) {
@@ -159,25 +197,84 @@ std::optional<std::string> CompositionRoot::defaultBundlePath(const std::string&
     return std::nullopt;
 }
 
+std::string CompositionRoot::helpText() {
+    return std::string(kUsage) +
+           "\n"
+           "Runs a web application bundle (config.xml, www/, Info.plist) in a window.\n"
+           "  --bundle DIR                   the bundle to run (default: examples/bundle, found "
+           "beside or above the program)\n"
+           "  --sandbox DIR                  the application's persistent data (default: "
+           "$XDG_DATA_HOME/hybrid-host/<bundle identifier>)\n"
+           "  --system-version X.Y           the system version the device reports (default: "
+           "17.0)\n"
+           "  --exit-after-load              leave once the start page has loaded\n"
+           "  --microphone tone:HZ|wav:FILE|alsa:DEVICE  what the microphone hears: a tone, a WAV "
+           "file or a sound card (default: the machine's, else a 440 Hz tone)\n"
+           "  --camera FILE|DIR|/dev/videoN  what the camera sees: an image, a video, the newest "
+           "image in a folder, or a video device (default: the machine's first, if any)\n"
+           "  --remote-notification FILE.json a push notification arriving once the page is "
+           "ready for pushes (repeatable)\n"
+           "  --open-notification FILE.json  a push notification the user opened, which "
+           "launched the application (repeatable)\n"
+           "  --help                         print this help and leave\n";
+}
+
 ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
     const std::vector<std::string>& arguments, const std::string& executablePath) {
     Options options;
+    if (std::find(arguments.begin(), arguments.end(), "--help") != arguments.end() ||
+        std::find(arguments.begin(), arguments.end(), "-h") != arguments.end()) {
+        options.help = true;
+        return options;
+    }
     std::optional<std::string> bundle;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--exit-after-load") {
             options.exitAfterLoad = true;
-        } else if (argument == "--bundle" || argument == "--sandbox") {
-            if (i + 1 >= arguments.size()) return usageError(argument + " needs a folder");
-            (argument == "--bundle" ? bundle : options.sandboxPath) = arguments[++i];
-        } else if (argument == "--microphone" || argument == "--camera") {
-            if (i + 1 >= arguments.size()) return usageError(argument + " needs a source");
-            (argument == "--camera" ? options.camera : options.microphone) = arguments[++i];
-        } else if (argument == "--system-version") {
-            if (i + 1 >= arguments.size()) return usageError(argument + " needs a version");
-            options.systemVersion = arguments[++i];
+            continue;
+        }
+        static const std::map<std::string, const char*> kValueNames{
+            {"--bundle", "a folder"},
+            {"--sandbox", "a folder"},
+            {"--microphone", "a source"},
+            {"--camera", "a file or folder"},
+            {"--system-version", "a version"},
+            {"--remote-notification", "a JSON file"},
+            {"--open-notification", "a JSON file"}};
+        const auto named = kValueNames.find(argument);
+        if (named == kValueNames.end()) return usageError("unknown argument " + argument);
+        if (i + 1 >= arguments.size()) return usageError(argument + " needs " + named->second);
+        const std::string& value = arguments[++i];
+        const std::string given = argument + " " + value;
+        if (argument == "--bundle") {
+            if (!isBundle(value)) return usageError(given + ": not a bundle (config.xml and www/)");
+            bundle = value;
+        } else if (argument == "--sandbox") {
+            std::error_code ec;
+            if (std::filesystem::exists(value, ec) && !std::filesystem::is_directory(value, ec))
+                return usageError(given + ": not a folder");
+            options.sandboxPath = value;
+        } else if (argument == "--microphone") {
+            if (!isMicrophoneSource(value))
+                return usageError(given +
+                                  ": neither tone:HZ, wav: and a file, nor alsa: and a device");
+            options.microphone = value;
+        } else if (argument == "--camera") {
+            std::error_code ec;
+            if (!isRegularFile(value) && !std::filesystem::is_directory(value, ec) &&
+                !(value.starts_with("/dev/video") && std::filesystem::is_character_file(value, ec)))
+                return usageError(given + ": no such file, folder or video device");
+            options.camera = value;
+        } else if (argument == "--remote-notification" || argument == "--open-notification") {
+            auto payload = PushLaunchNotifications::readPayload(value);
+            if (!payload) return usageError(given + ": " + payload.error().localizedDescription());
+            (argument == "--open-notification" ? options.openedNotifications
+                                               : options.remoteNotifications)
+                .push_back(std::move(*payload));
         } else {
-            return usageError("unknown argument " + argument);
+            if (!isVersion(value)) return usageError(given + ": not a version such as 17.0");
+            options.systemVersion = value;
         }
     }
     if (!bundle) bundle = defaultBundlePath(executablePath);
@@ -199,6 +296,8 @@ ns::Status CompositionRoot::prepare(const Options& options) {
             return status;
         }
     }
+    // The SDK's services may be local servers with an authority of their own (NEBServiceHosts).
+    NEBServiceHosts::applyTrustedCAFile();
     if (options.systemVersion) sys::DeviceFacts::current().setSystemVersion(*options.systemVersion);
     if (options.microphone && !av::Microphone::configure(*options.microphone)) {
         return usageError("cannot use " + *options.microphone + " as the microphone");
@@ -206,6 +305,14 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     if (options.camera && !av::Camera::configure(*options.camera)) {
         return usageError("cannot use " + *options.camera + " as the camera");
     }
+    // Without a choice, the machine's own camera and microphone, when it has them.
+    if (!options.camera) av::Camera::attachFirstDevice();
+    if (!options.microphone) av::Microphone::attachFirstDevice();
+    // The push service answers registrations with this installation's device token.
+    svc::PushService::install(ui::Application::shared(),
+                              svc::PushService::deviceTokenForInstallation(ns::Sandbox::root()));
+    PushLaunchNotifications::setNotifications(options.openedNotifications,
+                                              options.remoteNotifications);
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
     ui::Application::shared().setURLOpener(HYBDesktopURLOpener::open);
@@ -233,6 +340,7 @@ bool CompositionRoot::launch() {
         return false;
     }
     if (!application.launch()) return false;
+    PushLaunchNotifications::openAtLaunch(application);
     // Uploads that an earlier run left unfinished (a crash, a kill) go on now, through the
     // owners that took them up in the launch.
     net::URLSession::resumePendingBackgroundJobs(
@@ -241,6 +349,7 @@ bool CompositionRoot::launch() {
                 identifier, ui::CompletionHandler(std::move(completion)));
         });
     application.becomeActive();
+    PushLaunchNotifications::deliverWhenPageIsReady(application);
     return true;
 }
 
@@ -257,7 +366,11 @@ int CompositionRoot::run(const Options& options) {
                 dispatch::RunLoop::main().post([] { SignalWatch::stop(); });
             });
     }
+    // Rewrites that a kill or crash cut short left their temporary files; so may writes still
+    // under way on background queues when the run loop ends, which the exit cuts short.
+    ns::TemporaryFiles::removeStale(ns::Sandbox::root());
     if (!launch()) return 1;
     mainLoop().run();
+    ns::TemporaryFiles::removeStale(ns::Sandbox::root());
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/ns/Result.h"
+#include "platform/ns/Value.h"
 
 namespace rt {
 class ClassRegistry;
@@ -25,13 +26,22 @@ public:
         std::optional<std::string> systemVersion;
         // The sound the recorder hears: "tone:HZ" or "wav:PATH".
         std::optional<std::string> microphone = std::nullopt;
-        // What the camera sees: a still image or a video file.
+        // What the camera sees: a still image, a video file, or a folder's newest image.
         std::optional<std::string> camera = std::nullopt;
+        // Push notifications played from the command line (payloads read from JSON files):
+        // opened by the user at launch, and arriving once the page is ready for pushes.
+        std::vector<ns::Dictionary> openedNotifications = {};
+        std::vector<ns::Dictionary> remoteNotifications = {};
+        // --help: print helpText() and do nothing else.
+        bool help = false;
     };
 
     static constexpr const char* kUsage =
         "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--system-version X.Y] "
-        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE]";
+        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE|DIR] "
+        "[--remote-notification FILE.json] [--open-notification FILE.json] [--help]";
+    // kUsage and one line for each option.
+    static std::string helpText();
     // The application delegate class that the application loop is started with.
     static constexpr const char* kDelegateClassName = "AppDelegate";
 
@@ -45,9 +55,11 @@ public:
 
     static void registerClasses(rt::ClassRegistry& registry);
 
-    // The options of the command line (without the program name); an error names what is
-    // wrong. Without --bundle the example bundle is looked for beside the executable and in
-    // the source tree above it.
+    // The options of the command line (without the program name), each checked as far as
+    // can be without starting anything (a bundle must be one, a version a version, a camera
+    // file a file), so that a mistake is reported before a display is needed. An error's
+    // description is one line that names the argument at fault. Without --bundle the example
+    // bundle is looked for beside the executable and in the source tree above it.
     static ns::Result<Options> parseArguments(const std::vector<std::string>& arguments,
                                               const std::string& executablePath);
     static std::optional<std::string> defaultBundlePath(const std::string& executablePath);

@@ -35,10 +35,16 @@ void blockTerminateSignals() {
 int main(int argc, char** argv) {
     blockTerminateSignals();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // Everything that can be checked is checked here, before a display is needed.
     auto options = CompositionRoot::parseArguments(arguments, executablePath(argv[0]));
     if (!options) {
-        std::fprintf(stderr, "%s\n", options.error().localizedDescription().c_str());
+        std::fprintf(stderr, "hybrid-host: %s (hybrid-host --help lists the options)\n",
+                     options.error().localizedDescription().c_str());
         return 2;
+    }
+    if (options->help) {
+        std::fputs(CompositionRoot::helpText().c_str(), stdout);
+        return 0;
     }
     // The pages render in WebKitGTK, whose GLib main loop drives the main run loop.
     if (!wk::WebKitGtkEngine::install()) {

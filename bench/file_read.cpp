@@ -3,6 +3,10 @@
 //                         delegate and the web view engine (on the in-process fake web view) to
 //                         the callback script; library: read(2) of the whole file and one Base64
 //                         encode with the TLS library's encoder. Goal: ratio at most 1.5.
+//   BM_ConfinedOpen       opening and reading a 4 KiB file of Documents beneath the folders
+//                         the page may read (what every read of the plug-in, file URL and app
+//                         scheme does first); library: open(2), read(2), close(2) of the same
+//                         path. Reports the ratio.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -21,6 +25,7 @@
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngine.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/ConfinedFile.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/testing/FakeEngine.h"
@@ -125,8 +130,49 @@ void BM_ReadAsArrayBuffer(benchmark::State& state) {
     loop.runUntilIdle();
 }
 
+// Reads what is left of the descriptor into the buffer and closes it; answers the byte count.
+size_t readAndClose(int fd, std::vector<char>& buffer) {
+    size_t total = 0;
+    for (ssize_t n; (n = ::read(fd, buffer.data(), buffer.size())) > 0;)
+        total += static_cast<size_t>(n);
+    ::close(fd);
+    return total;
+}
+
+void BM_ConfinedOpen(benchmark::State& state) {
+    ns::Log::setStandardErrorEnabled(false);
+    Sandbox sandbox;
+    const std::string path = ns::Sandbox::documentsDirectory() + "/deep/er/small.txt";
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path) << std::string(4096, 's');
+    std::vector<char> buffer(8192);
+    constexpr int kOpens = 2000;
+    double oursTotal = 0, libraryTotal = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        for (int i = 0; i < kOpens; ++i) {
+            auto fd = ns::ConfinedFile::openForReading(path);
+            if (!fd || readAndClose(fd->release(), buffer) != 4096) std::abort();
+        }
+        const auto t1 = Clock::now();
+        for (int i = 0; i < kOpens; ++i) {
+            if (readAndClose(::open(path.c_str(), O_RDONLY | O_CLOEXEC), buffer) != 4096) {
+                std::abort();
+            }
+        }
+        const auto t2 = Clock::now();
+        oursTotal += seconds(t1 - t0);
+        libraryTotal += seconds(t2 - t1);
+        state.SetIterationTime(seconds(t1 - t0));
+    }
+    state.counters["ratio"] = libraryTotal > 0 ? oursTotal / libraryTotal : 0;
+    state.counters["us_per_open"] =
+        oursTotal * 1e6 / static_cast<double>(state.iterations() * kOpens);
+}
+
 }  // namespace
 
+BENCHMARK(BM_ConfinedOpen)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_ReadAsArrayBuffer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
 
 BENCHMARK_MAIN();

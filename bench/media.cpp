@@ -223,7 +223,9 @@ std::vector<unsigned char> libraryThumbnail(const std::string& path, double at) 
 void BM_Thumbnail(benchmark::State& state) {
     ns::Log::setStandardErrorEnabled(false);
     Scratch scratch;
-    const std::string clip = scratch.root + "/clip.mp4";
+    // In the application's container: the plug-in reads nothing outside it.
+    const std::string clip = ns::Sandbox::documentsDirectory() + "/clip.mp4";
+    std::filesystem::create_directories(ns::Sandbox::documentsDirectory());
     std::vector<mediatest::Colour> colours;
     for (int s = 0; s < 5; ++s) colours.push_back({uint8_t(s * 50), 100, uint8_t(255 - s * 50)});
     if (!mediatest::writeClip(clip, 640, 360, colours)) {

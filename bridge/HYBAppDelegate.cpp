@@ -2,6 +2,7 @@
 
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBViewController.h"
+#include "platform/ns/Log.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
@@ -25,7 +26,11 @@ bool HYBAppDelegate::didFinishLaunchingWithOptions(ui::Application& /*applicatio
 
 bool HYBAppDelegate::openURL(ui::Application& /*application*/, const std::optional<ns::URL>& url,
                              const ns::Dictionary& options) {
-    if (!url) return false;
+    if (!url) {
+        // An address the URL parser refused: the page hears nothing rather than another one.
+        ns::nslog("Asked to open an address that is no URL; nothing is handed to the page.");
+        return false;
+    }
     ns::Dictionary details{{"url", url->absoluteString()}};
     if (auto it = options.find(ui::kApplicationOpenURLOptionsSourceApplicationKey);
         it != options.end()) {

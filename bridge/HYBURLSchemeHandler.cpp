@@ -16,12 +16,15 @@
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBViewController.h"
 #include "platform/ns/Bundle.h"
+#include "platform/ns/ConfinedFile.h"
 #include "platform/ns/Data.h"
 #include "platform/ns/FileManager.h"
+#include "platform/ns/Log.h"
 #include "platform/ns/MimeType.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/wk/URLResponse.h"
 #include "platform/wk/URLSchemeTask.h"
+#include "platform/wk/WebView.h"
 
 namespace {
 
@@ -65,31 +68,24 @@ std::optional<HYBURLSchemeHandler::FileLocation> inside(const std::string& root,
     return HYBURLSchemeHandler::FileLocation{*base, *path};
 }
 
-std::optional<std::string> realPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return std::nullopt;
-    std::string out(resolved);
-    std::free(resolved);
-    return out;
-}
-
 using File = std::unique_ptr<FILE, int (*)(FILE*)>;
 
-// Opens the file for reading when it is a regular file whose real path stays inside the
-// real root; null otherwise. Non-blocking, so that opening a FIFO cannot wait for a writer.
+// Opens the file for reading when it is a regular file that, links resolved, lies inside its
+// root; null otherwise. Resolved and opened in one step beneath the root, so that a folder
+// swapped for a link meanwhile cannot lead out. Non-blocking, so that opening a FIFO cannot
+// wait for a writer.
 File openConfined(const HYBURLSchemeHandler::FileLocation& location, off_t& size) {
     File none(nullptr, &std::fclose);
-    const auto root = realPath(location.root);
-    const auto path = realPath(location.path);
-    if (!root || !path || (*path != *root && !path->starts_with(*root + "/"))) return none;
-    const int fd = ::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return none;
+    auto fd =
+        ns::ConfinedFile({location.root}).open(location.path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (!fd) return none;
     struct stat st {};
     FILE* file = nullptr;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(file = ::fdopen(fd, "rb"))) {
-        ::close(fd);
+    if (::fstat(fd->get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !(file = ::fdopen(fd->get(), "rb"))) {
         return none;
     }
+    fd->release();  // the stream owns it now
     size = st.st_size;
     return File(file, &std::fclose);
 }
@@ -180,8 +176,49 @@ bool HYBURLSchemeHandler::offerToPlugins(const HYBViewController& controller,
     return false;
 }
 
-void HYBURLSchemeHandler::startURLSchemeTask(const std::shared_ptr<wk::WebView>& /*webView*/,
+std::string HYBURLSchemeHandler::originOf(const ns::URL& url) {
+    std::string origin = url.scheme().value_or("");
+    std::transform(origin.begin(), origin.end(), origin.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::string host = url.host().value_or("");
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    origin += "://" + host;
+    if (url.port()) origin += ":" + std::to_string(*url.port());
+    return origin;
+}
+
+bool HYBURLSchemeHandler::isFromTheApplicationsOwnPage(const wk::WebView* webView,
+                                                       const wk::URLRequest& request) {
+    const std::string own = originOf(request.url());
+    // The page of the web view that asks: the main document the request names (the page being
+    // loaded, which is the request itself when it loads that page), else the view's page.
+    auto page = request.mainDocumentURL();
+    if (!page && webView) page = webView->URL();
+    if (page && originOf(*page) != own) return false;
+    // What the request says of the document that made it, when it says anything.
+    if (auto origin = request.valueForHTTPHeaderField("Origin")) {
+        auto url = ns::URL::parse(*origin);
+        if (!url || originOf(*url) != own) return false;
+    }
+    if (auto referer = request.valueForHTTPHeaderField("Referer")) {
+        auto url = ns::URL::parse(*referer);
+        if (!url || originOf(*url) != own) return false;
+    }
+    return true;
+}
+
+void HYBURLSchemeHandler::startURLSchemeTask(const std::shared_ptr<wk::WebView>& webView,
                                              const std::shared_ptr<wk::URLSchemeTask>& task) {
+    // The application's files are for its own pages only: a page of another origin (a remote
+    // page in the in-app browser) neither loads them nor learns which of them exist.
+    if (!isFromTheApplicationsOwnPage(webView.get(), task->request())) {
+        ns::nslog("Refused %@ to a page of another origin", task->request().url().absoluteString());
+        task->didReceiveResponse(wk::URLResponse::http(task->request().url(), 403, "HTTP/1.1",
+                                                       httpHeaders("text/plain")));
+        task->didFinish();
+        return;
+    }
     auto controller = viewController_.lock();
     if (controller && offerToPlugins(*controller, task)) return;
 

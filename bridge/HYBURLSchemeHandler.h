@@ -15,6 +15,7 @@ class HYBPlugin;
 class HYBViewController;
 
 namespace wk {
+class URLRequest;
 class URLSchemeTask;
 class WebView;
 }  // namespace wk
@@ -22,6 +23,8 @@ class WebView;
 // Serves the main web view's requests for the application's custom scheme from the bundle's
 // web folder, and, under the path prefix "/_app_file_", files of the application's own
 // sandbox. Every plug-in is offered each request first; one that takes it answers it itself.
+// Only pages of the application's own origin are answered (403 for any other, whatever the
+// path), so a remote page in a web view that borrows the handler reaches nothing.
 //
 // A path is decoded and taken apart into its segments; one holding ".." or a NUL byte, or a
 // file that (with its links resolved) lies outside its folder, is answered 404. Only regular
@@ -67,6 +70,14 @@ public:
                                                           const Folders& folders);
 
     std::shared_ptr<HYBViewController> viewController() const { return viewController_.lock(); }
+
+    // "scheme://host[:port]", lower-cased.
+    static std::string originOf(const ns::URL& url);
+    // Whether the request comes from a page of the origin it asks: the main document it names
+    // (else the web view's page), and the Origin and Referer it carries, if any, are all of
+    // that origin.
+    static bool isFromTheApplicationsOwnPage(const wk::WebView* webView,
+                                             const wk::URLRequest& request);
 
 private:
     struct Owner {

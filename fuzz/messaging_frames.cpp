@@ -30,7 +30,7 @@ void handle(int8_t tag, std::string_view payload) {
             std::weak_ptr<NEBMessagingClient>(), std::weak_ptr<NEBMessagingRmqManager>(),
             std::weak_ptr<NEBMessagingSyncMessageManager>());
         if (auto parsed = manager->processPacket(*stanza))
-            manager->didReceiveParsedMessage(*parsed);
+            manager->didReceiveParsedMessage(std::move(*parsed));
     }
     if (auto* iq = dynamic_cast<mcs::McsIqStanza*>(message.get()); iq && iq->has_extension()) {
         mcs::McsSelectiveAck ack;

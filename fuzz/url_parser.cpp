@@ -4,9 +4,9 @@
 
 #include "platform/ns/CharacterSet.h"
 #include "platform/ns/PercentEncoding.h"
-#include "platform/ns/UTF16.h"
 #include "platform/ns/URL.h"
 #include "platform/ns/URLComponents.h"
+#include "platform/ns/UTF16.h"
 
 namespace {
 
@@ -52,6 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const ns::URL base = *ns::URL::parse("http://user@a.example:8080/b/c/d;p?q#f");
 
     if (auto url = ns::URL::parse(text)) exercise(*url);
+
+    // The lenient form takes every text the strict one takes, as it is, and what it makes of
+    // another text is a URL like any other.
+    auto lenient = ns::URL::parseEncodingInvalidCharacters(text);
+    if (ns::URL::parse(text)) require(lenient && lenient->absoluteString() == text);
+    if (lenient) exercise(*lenient);
 
     if (auto resolved = ns::URL::parse(text, base)) {
         exercise(*resolved);

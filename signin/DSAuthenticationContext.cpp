@@ -4,6 +4,7 @@
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSLogger.h"
 #include "signin/DSStringHelpers.h"
+#include "signin/DSTokenCache.h"
 
 namespace {
 
@@ -14,8 +15,8 @@ bool refuseBlankAuthority(const std::optional<std::string>& authority, DSErrorOu
     DSLogger::log(DS_LOG_LEVEL_ERROR, nullptr, "InvalidArgumentError: authority",
                   DS_ERROR_DEVELOPER_INVALID_ARGUMENT, DSLogger::functionAndLine(where),
                   std::nullopt);
-    dsSetError(error,
-               DSAuthenticationError::errorFromArgument(authority, "authority", std::nullopt));
+    dsSetError(error, DSAuthenticationError::errorFromArgument(dsWithoutUserInfo(authority),
+                                                               "authority", std::nullopt));
     return true;
 }
 
@@ -28,8 +29,8 @@ std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthor
     const std::optional<std::string>& authority, bool validateAuthority,
     std::shared_ptr<DSTokenCacheDataSource> tokenCache, DSErrorOut error) {
     if (dsIsStringNilOrBlank(authority)) {
-        dsSetError(error,
-                   DSAuthenticationError::errorFromArgument(authority, "authority", std::nullopt));
+        dsSetError(error, DSAuthenticationError::errorFromArgument(dsWithoutUserInfo(authority),
+                                                                   "authority", std::nullopt));
         return nullptr;
     }
     if (!tokenCache) {
@@ -41,6 +42,41 @@ std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthor
         std::make_shared<DSAuthenticationContext>(dsTrimmedString(*authority), validateAuthority);
     context->setTokenCacheStore(std::move(tokenCache));
     return context;
+}
+
+std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthority(
+    const std::optional<std::string>& authority, bool validateAuthority,
+    const std::string& sharedGroup, DSErrorOut error) {
+    DSLogger::logAPIEntry();
+    auto context = initWithAuthority(authority, validateAuthority,
+                                     DSKeychainTokenCache::defaultKeychainCache(), error);
+    if (context)
+        context->setTokenCacheStore(DSKeychainTokenCache::keychainCacheForGroup(sharedGroup));
+    return context;
+}
+
+std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthority(
+    const std::optional<std::string>& authority, bool validateAuthority,
+    std::shared_ptr<DSTokenCacheDelegate> cacheDelegate, DSErrorOut error) {
+    DSLogger::logAPIEntry();
+    auto context = initWithAuthority(authority, validateAuthority,
+                                     DSKeychainTokenCache::defaultKeychainCache(), error);
+    if (context) {
+        auto cache = std::make_shared<DSTokenCache>();
+        cache->setDelegate(std::move(cacheDelegate));
+        context->setTokenCacheStore(std::move(cache));
+    }
+    return context;
+}
+
+bool DSAuthenticationContext::isResponseFromBroker(
+    const std::optional<std::string>& sourceApplication, const std::optional<ns::URL>& response) {
+    if (!response) return false;
+    return dsSame(sourceApplication, std::string(kBrokerApplication));
+}
+
+bool DSAuthenticationContext::handleBrokerResponse(const ns::URL& response) {
+    return DSAuthenticationRequest::internalHandleBrokerResponse(response);
 }
 
 std::shared_ptr<DSAuthenticationContext>
@@ -65,11 +101,7 @@ DSAuthenticationContext::authenticationContextWithAuthority(
     const std::string& sharedGroup, DSErrorOut error) {
     DSLogger::logAPIEntry();
     if (refuseBlankAuthority(authority, error)) return nullptr;
-    auto context = initWithAuthority(authority, validateAuthority,
-                                     DSKeychainTokenCache::defaultKeychainCache(), error);
-    if (context)
-        context->setTokenCacheStore(DSKeychainTokenCache::keychainCacheForGroup(sharedGroup));
-    return context;
+    return initWithAuthority(authority, validateAuthority, sharedGroup, error);
 }
 
 std::shared_ptr<DSTokenCacheAccessor> DSAuthenticationContext::tokenCacheStore() const {
@@ -102,6 +134,14 @@ std::optional<ns::UUID> DSAuthenticationContext::correlationId() const {
 void DSAuthenticationContext::setCorrelationId(const std::optional<ns::UUID>& v) {
     std::lock_guard<std::mutex> guard(lock_);
     correlationId_ = v;
+}
+
+std::shared_ptr<DSAuthenticationRequest> DSAuthenticationContext::requestWithRedirectUrl(
+    const std::optional<ns::URL>& redirectUri, const std::optional<std::string>& clientId,
+    const std::optional<std::string>& resource, const Completion& completionBlock) {
+    return requestWithRedirectString(
+        redirectUri ? std::optional<std::string>(redirectUri->absoluteString()) : std::nullopt,
+        clientId, resource, completionBlock);
 }
 
 std::shared_ptr<DSAuthenticationRequest> DSAuthenticationContext::requestWithRedirectString(
@@ -172,21 +212,86 @@ void DSAuthenticationContext::acquireTokenSilentWithResource(
         "8", std::move(completionBlock));
 }
 
+void DSAuthenticationContext::acquireInteractive(
+    const std::optional<std::string>& resource, const std::optional<std::string>& clientId,
+    const std::optional<std::string>& redirectUri, int32_t promptBehavior,
+    std::shared_ptr<const DSUserIdentifier> userIdentifier,
+    const std::optional<std::string>& extraQueryParameters, const char* methodName,
+    const char* apiId, Completion completionBlock) {
+    auto request = startAcquire(redirectUri, clientId, resource, completionBlock);
+    if (!request) return;
+    request->setPromptBehavior(promptBehavior);
+    request->setUserIdentifier(std::move(userIdentifier));
+    request->setExtraQueryParameters(extraQueryParameters);
+    request->acquireToken(methodName, apiId, std::move(completionBlock));
+}
+
+namespace {
+
+std::shared_ptr<const DSUserIdentifier> identifierOf(const std::optional<std::string>& userId) {
+    return userId ? DSUserIdentifier::identifierWithId(userId) : nullptr;
+}
+
+}  // namespace
+
+void DSAuthenticationContext::acquireTokenWithResource(
+    const std::optional<std::string>& resource, const std::optional<std::string>& clientId,
+    const std::optional<std::string>& redirectUri, Completion completionBlock) {
+    DSLogger::logAPIEntry();
+    acquireInteractive(resource, clientId, redirectUri, DS_PROMPT_AUTO, nullptr, std::nullopt,
+                       "-[DSAuthenticationContext acquireTokenWithResource:clientId:redirectUri:"
+                       "completionBlock:]",
+                       "118", std::move(completionBlock));
+}
+
+void DSAuthenticationContext::acquireTokenWithResource(
+    const std::optional<std::string>& resource, const std::optional<std::string>& clientId,
+    const std::optional<std::string>& redirectUri, const std::optional<std::string>& userId,
+    Completion completionBlock) {
+    DSLogger::logAPIEntry();
+    acquireInteractive(resource, clientId, redirectUri, DS_PROMPT_AUTO, identifierOf(userId),
+                       std::nullopt,
+                       "-[DSAuthenticationContext acquireTokenWithResource:clientId:redirectUri:"
+                       "userId:completionBlock:]",
+                       "121", std::move(completionBlock));
+}
+
+void DSAuthenticationContext::acquireTokenWithResource(
+    const std::optional<std::string>& resource, const std::optional<std::string>& clientId,
+    const std::optional<std::string>& redirectUri, const std::optional<std::string>& userId,
+    const std::optional<std::string>& extraQueryParameters, Completion completionBlock) {
+    DSLogger::logAPIEntry();
+    acquireInteractive(resource, clientId, redirectUri, DS_PROMPT_AUTO, identifierOf(userId),
+                       extraQueryParameters,
+                       "-[DSAuthenticationContext acquireTokenWithResource:clientId:redirectUri:"
+                       "userId:extraQueryParameters:completionBlock:]",
+                       "124", std::move(completionBlock));
+}
+
+void DSAuthenticationContext::acquireTokenWithResource(
+    const std::optional<std::string>& resource, const std::optional<std::string>& clientId,
+    const std::optional<std::string>& redirectUri, int32_t promptBehavior,
+    const std::optional<std::string>& userId,
+    const std::optional<std::string>& extraQueryParameters, Completion completionBlock) {
+    DSLogger::logAPIEntry();
+    acquireInteractive(resource, clientId, redirectUri, promptBehavior, identifierOf(userId),
+                       extraQueryParameters,
+                       "-[DSAuthenticationContext acquireTokenWithResource:clientId:redirectUri:"
+                       "promptBehavior:userId:extraQueryParameters:completionBlock:]",
+                       "127", std::move(completionBlock));
+}
+
 void DSAuthenticationContext::acquireTokenWithResource(
     const std::optional<std::string>& resource, const std::optional<std::string>& clientId,
     const std::optional<std::string>& redirectUri, int32_t promptBehavior,
     std::shared_ptr<const DSUserIdentifier> userIdentifier,
     const std::optional<std::string>& extraQueryParameters, Completion completionBlock) {
     DSLogger::logAPIEntry();
-    auto request = startAcquire(redirectUri, clientId, resource, completionBlock);
-    if (!request) return;
-    request->setPromptBehavior(promptBehavior);
-    request->setUserIdentifier(std::move(userIdentifier));
-    request->setExtraQueryParameters(extraQueryParameters);
-    request->acquireToken(
-        "-[DSAuthenticationContext acquireTokenWithResource:clientId:redirectUri:promptBehavior:"
-        "userIdentifier:extraQueryParameters:completionBlock:]",
-        "130", std::move(completionBlock));
+    acquireInteractive(resource, clientId, redirectUri, promptBehavior, std::move(userIdentifier),
+                       extraQueryParameters,
+                       "-[DSAuthenticationContext acquireTokenWithResource:clientId:redirectUri:"
+                       "promptBehavior:userIdentifier:extraQueryParameters:completionBlock:]",
+                       "130", std::move(completionBlock));
 }
 
 void DSAuthenticationContext::acquireTokenForAssertion(const std::optional<std::string>& assertion,
@@ -207,4 +312,25 @@ void DSAuthenticationContext::acquireTokenForAssertion(const std::optional<std::
         "-[DSAuthenticationContext acquireTokenForAssertion:assertionType:resource:clientId:"
         "userId:completionBlock:]",
         "6", std::move(completionBlock));
+}
+
+std::shared_ptr<wk::WebView> DSAuthenticationContext::webView() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return webView_.lock();
+}
+
+void DSAuthenticationContext::setWebView(const std::shared_ptr<wk::WebView>& webView) {
+    std::lock_guard<std::mutex> guard(lock_);
+    webView_ = webView;
+}
+
+std::shared_ptr<ui::ViewController> DSAuthenticationContext::parentController() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return parentController_.lock();
+}
+
+void DSAuthenticationContext::setParentController(
+    const std::shared_ptr<ui::ViewController>& controller) {
+    std::lock_guard<std::mutex> guard(lock_);
+    parentController_ = controller;
 }

@@ -7,13 +7,30 @@
 #include <optional>
 #include <string>
 
+#include "platform/ns/URL.h"
 #include "platform/ns/UUID.h"
 #include "signin/DSAuthenticationResult.h"
 #include "signin/DSTokenCacheAccessor.h"
 #include "signin/DSTokenCacheDataSource.h"
+#include "signin/DSTokenCacheDelegate.h"
 #include "signin/DSUserIdentifier.h"
 
 class DSAuthenticationRequest;
+
+namespace ui {
+class ViewController;
+}  // namespace ui
+namespace wk {
+class WebView;
+}  // namespace wk
+
+// What an interactive request shows its sign-in page with (the values are ours to give).
+enum DSPromptBehavior : int32_t {
+    DS_PROMPT_AUTO = 0,             // a cached or refreshed token if there is one, else the page
+    DS_PROMPT_ALWAYS = 1,           // the page, asking for the credentials again
+    DS_PROMPT_REFRESH_SESSION = 2,  // the page, asking the service to refresh the session
+    DS_FORCE_PROMPT = 3,            // the page, asking for the credentials again
+};
 
 // The library's entry object for one authority: what every token request for it shares, and
 // the acquire operations that start those requests.
@@ -32,6 +49,14 @@ public:
     static std::shared_ptr<DSAuthenticationContext> initWithAuthority(
         const std::optional<std::string>& authority, bool validateAuthority,
         std::shared_ptr<DSTokenCacheDataSource> tokenCache, DSErrorOut error);
+    // Over the keychain cache of a sharing group, or over a new archivable cache whose blob the
+    // delegate keeps.
+    static std::shared_ptr<DSAuthenticationContext> initWithAuthority(
+        const std::optional<std::string>& authority, bool validateAuthority,
+        const std::string& sharedGroup, DSErrorOut error);
+    static std::shared_ptr<DSAuthenticationContext> initWithAuthority(
+        const std::optional<std::string>& authority, bool validateAuthority,
+        std::shared_ptr<DSTokenCacheDelegate> cacheDelegate, DSErrorOut error);
 
     std::shared_ptr<DSTokenCacheAccessor> tokenCacheStore() const;
     void setTokenCacheStore(std::shared_ptr<DSTokenCacheDataSource> dataSource);
@@ -48,6 +73,12 @@ public:
     std::optional<ns::UUID> correlationId() const;
     void setCorrelationId(const std::optional<ns::UUID>& v);
     std::optional<std::string> component() const override { return logComponent(); }
+    // Where the interactive sign-in shows its page: in this web view when set, else over this
+    // controller when set, else in a window of its own. Both go away with their owners.
+    std::shared_ptr<wk::WebView> webView() const;
+    void setWebView(const std::shared_ptr<wk::WebView>& webView);
+    std::shared_ptr<ui::ViewController> parentController() const;
+    void setParentController(const std::shared_ptr<ui::ViewController>& controller);
 
     void acquireTokenSilentWithResource(const std::optional<std::string>& resource,
                                         const std::optional<std::string>& clientId,
@@ -61,6 +92,27 @@ public:
     void acquireTokenWithResource(const std::optional<std::string>& resource,
                                   const std::optional<std::string>& clientId,
                                   const std::optional<std::string>& redirectUri,
+                                  Completion completionBlock);
+    void acquireTokenWithResource(const std::optional<std::string>& resource,
+                                  const std::optional<std::string>& clientId,
+                                  const std::optional<std::string>& redirectUri,
+                                  const std::optional<std::string>& userId,
+                                  Completion completionBlock);
+    void acquireTokenWithResource(const std::optional<std::string>& resource,
+                                  const std::optional<std::string>& clientId,
+                                  const std::optional<std::string>& redirectUri,
+                                  const std::optional<std::string>& userId,
+                                  const std::optional<std::string>& extraQueryParameters,
+                                  Completion completionBlock);
+    void acquireTokenWithResource(const std::optional<std::string>& resource,
+                                  const std::optional<std::string>& clientId,
+                                  const std::optional<std::string>& redirectUri,
+                                  int32_t promptBehavior, const std::optional<std::string>& userId,
+                                  const std::optional<std::string>& extraQueryParameters,
+                                  Completion completionBlock);
+    void acquireTokenWithResource(const std::optional<std::string>& resource,
+                                  const std::optional<std::string>& clientId,
+                                  const std::optional<std::string>& redirectUri,
                                   int32_t promptBehavior,
                                   std::shared_ptr<const DSUserIdentifier> userIdentifier,
                                   const std::optional<std::string>& extraQueryParameters,
@@ -71,14 +123,30 @@ public:
                                   const std::optional<std::string>& userId,
                                   Completion completionBlock);
 
+    std::shared_ptr<DSAuthenticationRequest> requestWithRedirectUrl(
+        const std::optional<ns::URL>& redirectUri, const std::optional<std::string>& clientId,
+        const std::optional<std::string>& resource, const Completion& completionBlock);
     std::shared_ptr<DSAuthenticationRequest> requestWithRedirectString(
         const std::optional<std::string>& redirectUri, const std::optional<std::string>& clientId,
         const std::optional<std::string>& resource, const Completion& completionBlock);
+
+    // Broker answers: the broker application is outside this program, so no URL is one.
+    static constexpr const char* kBrokerApplication = "com.directory.authenticator";
+    static bool isResponseFromBroker(const std::optional<std::string>& sourceApplication,
+                                     const std::optional<ns::URL>& response);
+    static bool handleBrokerResponse(const ns::URL& response);
 
     DSAuthenticationContext(std::string authority, bool validateAuthority);
 
 private:
     // Steps 2 to 5 of every acquire call; nothing when the completion has had its answer.
+    // The request of an interactive variant, its options set, handed to the acquisition core.
+    void acquireInteractive(const std::optional<std::string>& resource,
+                            const std::optional<std::string>& clientId,
+                            const std::optional<std::string>& redirectUri, int32_t promptBehavior,
+                            std::shared_ptr<const DSUserIdentifier> userIdentifier,
+                            const std::optional<std::string>& extraQueryParameters,
+                            const char* methodName, const char* apiId, Completion completionBlock);
     std::shared_ptr<DSAuthenticationRequest> startAcquire(
         const std::optional<std::string>& redirectUri, const std::optional<std::string>& clientId,
         const std::optional<std::string>& resource, const Completion& completionBlock);
@@ -93,4 +161,6 @@ private:
     std::shared_ptr<DSTokenCacheAccessor> tokenCacheStore_;
     std::optional<std::string> logComponent_;
     std::optional<ns::UUID> correlationId_;
+    std::weak_ptr<wk::WebView> webView_;
+    std::weak_ptr<ui::ViewController> parentController_;
 };

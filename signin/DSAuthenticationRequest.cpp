@@ -1,15 +1,20 @@
 #include "signin/DSAuthenticationRequest.h"
 
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Format.h"
 #include "signin/DSAuthenticationContext.h"
+#include "signin/DSAuthorizationCode.h"
 #include "signin/DSClientMetrics.h"
 #include "signin/DSHelpers.h"
 #include "signin/DSInstanceDiscovery.h"
 #include "signin/DSLogger.h"
 #include "signin/DSStringHelpers.h"
 #include "signin/DSTelemetry.h"
+#include "signin/DSTelemetryUIEvent.h"
 #include "signin/DSTokenCacheAccessor.h"
 #include "signin/DSTokenResponse.h"
+#include "signin/DSURLProtocol.h"
 #include "signin/DSWebRequest.h"
 
 namespace {
@@ -18,6 +23,21 @@ namespace {
 std::atomic<bool> exclusionHeld{false};
 std::mutex modalLock;
 std::shared_ptr<DSAuthenticationRequest> modalRequest;
+
+// What an interactive sign-in holds while its page is up: the exclusion lock (taken before it
+// is made) and the URL interception of the page's loads. Both go when it goes, on every path.
+class SignInHold {
+public:
+    SignInHold(const std::string& endURL, std::shared_ptr<DSTelemetryUIEvent> event) {
+        DSURLProtocol::interceptSignInPage(endURL, std::move(event));
+    }
+    ~SignInHold() {
+        DSURLProtocol::stopIntercepting();
+        DSAuthenticationRequest::releaseExclusionLock();
+    }
+    SignInHold(const SignInHold&) = delete;
+    SignInHold& operator=(const SignInHold&) = delete;
+};
 
 constexpr const char* kUserInputNeeded =
     "The user credentials are needed to obtain access token. Please call the non-silent "
@@ -151,6 +171,13 @@ std::shared_ptr<DSAuthenticationRequest> DSAuthenticationRequest::currentModalRe
     return modalRequest;
 }
 
+bool DSAuthenticationRequest::internalHandleBrokerResponse(const ns::URL& response) {
+    DSLogger::logFormat(DS_LOG_LEVEL_WARN, nullptr, "Broker response not handled", 0, std::nullopt,
+                        nullptr, "No broker serves this program (scheme %@)",
+                        response.scheme().value_or("(null)"));
+    return false;
+}
+
 void DSAuthenticationRequest::finish(std::shared_ptr<const DSAuthenticationResult> result) {
     if (completed_.exchange(true)) return;
     Completion completion = std::move(completion_);
@@ -199,6 +226,10 @@ void DSAuthenticationRequest::acquireToken(const std::string& methodName, const 
 void DSAuthenticationRequest::afterValidation() {
     if (samlAssertion_) {
         redeemAssertion();
+        return;
+    }
+    if (!silent_ && promptBehavior_ != DS_PROMPT_AUTO) {
+        requestAuthorization();
         return;
     }
     lookUpAccessToken();
@@ -263,19 +294,127 @@ void DSAuthenticationRequest::tryFamilyRefreshToken() {
 }
 
 void DSAuthenticationRequest::noTokenFound() {
+    if (!silent_) {
+        requestAuthorization();
+        return;
+    }
     if (underlyingError_) {
         finishWithError(*underlyingError_);
         return;
     }
-    if (silent_) {
-        finishWithError(DSAuthenticationError::errorFromAuthenticationError(
-            DS_ERROR_SERVER_USER_INPUT_NEEDED, std::nullopt, kUserInputNeeded, correlationId()));
+    finishWithError(DSAuthenticationError::errorFromAuthenticationError(
+        DS_ERROR_SERVER_USER_INPUT_NEEDED, std::nullopt, kUserInputNeeded, correlationId()));
+}
+
+void DSAuthenticationRequest::requestAuthorization() {
+    if (!requestParams_->redirectUri() || requestParams_->redirectUri()->empty()) {
+        finishWithError(DSAuthenticationError::invalidArgumentError(
+            "The interactive sign-in needs a redirect URI.", correlationId()));
         return;
     }
-    // No sign-in screen is reachable from this flow: say so rather than wait for one.
-    finishWithError(DSAuthenticationError::errorFromAuthenticationError(
-        DS_ERROR_UI_NO_MAIN_VIEW_CONTROLLER, std::nullopt,
-        "The interactive sign-in screen is not available.", correlationId()));
+    // The page is a screen: it is made and driven on the main thread, whichever thread the
+    // flow has reached this on (a web request's queue after validation or a refresh).
+    auto self = shared_from_this();
+    if (dispatch::RunLoop::isMainThread()) {
+        showSignIn();
+    } else {
+        dispatch::Queue::main().async([self] { self->showSignIn(); });
+    }
+}
+
+std::optional<std::string> DSAuthenticationRequest::promptParameter() const {
+    switch (promptBehavior_) {
+        case DS_PROMPT_ALWAYS:
+        case DS_FORCE_PROMPT:
+            return "login";
+        case DS_PROMPT_REFRESH_SESSION:
+            return "refresh_session";
+        default:
+            return std::nullopt;
+    }
+}
+
+void DSAuthenticationRequest::showSignIn() {
+    auto self = shared_from_this();
+    if (!takeExclusionLock([self](std::shared_ptr<const DSAuthenticationResult> busy) {
+            self->finish(std::move(busy));
+        })) {
+        return;
+    }
+    const std::string endURL = *requestParams_->redirectUri();
+    auto event = std::make_shared<DSTelemetryUIEvent>(DSTelemetryUIEvent::kEventName, *this);
+    auto hold = std::make_shared<SignInHold>(endURL, event);
+    DSTelemetry::sharedInstance().startEvent(telemetryRequestId(),
+                                             std::string(DSTelemetryUIEvent::kEventName));
+
+    const DSAuthorizationCode::ProofKey proofKey = DSAuthorizationCode::ProofKey::make();
+    DSAuthorizationCode::Parameters parameters;
+    parameters.authority = requestParams_->authority().value_or("");
+    parameters.clientId = requestParams_->clientId().value_or("");
+    parameters.redirectUri = endURL;
+    parameters.resource = requestParams_->resource();
+    parameters.state = DSAuthorizationCode::newState();
+    parameters.correlationId = correlationId();
+    if (const auto& identifier = requestParams_->identifier())
+        parameters.loginHint = identifier->userId();
+    parameters.prompt = promptParameter();
+    parameters.extraQueryParameters = queryParams_;
+    parameters.codeChallenge = proofKey.challenge;
+    const std::optional<ns::URL> authorizeURL = DSAuthorizationCode::authorizeURL(parameters);
+    if (!authorizeURL) {
+        hold.reset();
+        finishWithError(DSAuthenticationError::errorFromArgument(
+            dsWithoutUserInfo(requestParams_->authority()), "authority", correlationId()));
+        return;
+    }
+    DSWebAuthController::Presentation presentation{context_->parentController(),
+                                                   context_->webView()};
+    DSWebAuthController::start(
+        *authorizeURL, presentation, correlationId(),
+        [self, hold, event, state = parameters.state,
+         verifier = proofKey.verifier](DSWebAuthController::Outcome outcome) mutable {
+            // The page is gone: the next prompt may come, and loads are the network's again.
+            hold.reset();
+            if (outcome.kind == DSWebAuthController::Outcome::Kind::Cancelled)
+                event->setUserCancel("yes");
+            DSTelemetry::sharedInstance().stopEvent(self->telemetryRequestId(), event);
+            self->afterSignIn(outcome, state, verifier);
+        });
+}
+
+void DSAuthenticationRequest::afterSignIn(const DSWebAuthController::Outcome& outcome,
+                                          const std::string& state, const std::string& verifier) {
+    switch (outcome.kind) {
+        case DSWebAuthController::Outcome::Kind::Cancelled:
+            finish(DSAuthenticationResult::resultFromCancellation(correlationId()));
+            return;
+        case DSWebAuthController::Outcome::Kind::Failed:
+            finishWithError(outcome.error ? *outcome.error
+                                          : DSAuthenticationError::unexpectedInternalError(
+                                                "The sign-in page failed.", correlationId()));
+            return;
+        case DSWebAuthController::Outcome::Kind::EndURL:
+            break;
+    }
+    const DSAuthorizationCode::Answer answer =
+        DSAuthorizationCode::readEndURL(*outcome.endURL, state, correlationId());
+    if (answer.error) {
+        finishWithError(*answer.error);
+        return;
+    }
+    exchangeCode(*answer.code, verifier);
+}
+
+void DSAuthenticationRequest::exchangeCode(const std::string& code, const std::string& verifier) {
+    std::map<std::string, std::string> form = {
+        {"grant_type", "authorization_code"},
+        {"code", code},
+        {"client_id", requestParams_->clientId().value_or("")},
+        {"redirect_uri", requestParams_->redirectUri().value_or("")},
+        {"code_verifier", verifier},
+    };
+    if (requestParams_->resource()) form["resource"] = *requestParams_->resource();
+    sendTokenRequest(std::move(form), nullptr, std::nullopt, nullptr);
 }
 
 void DSAuthenticationRequest::redeemRefreshToken(const std::string& refreshToken,
@@ -309,8 +448,8 @@ void DSAuthenticationRequest::sendTokenRequest(std::map<std::string, std::string
     const std::string endpoint = tokenEndpoint();
     const std::optional<ns::URL> url = ns::URL::parse(endpoint);
     if (!url) {
-        finishWithError(DSAuthenticationError::errorFromArgument(requestParams_->authority(),
-                                                                 "authority", correlationId()));
+        finishWithError(DSAuthenticationError::errorFromArgument(
+            dsWithoutUserInfo(requestParams_->authority()), "authority", correlationId()));
         return;
     }
     DSLogger::log(DS_LOG_LEVEL_VERBOSE, nullptr, "Token request", 0, endpoint, correlationId());

@@ -13,11 +13,14 @@
 #include "signin/DSRequestContext.h"
 #include "signin/DSRequestParameters.h"
 #include "signin/DSUserIdentifier.h"
+#include "signin/DSWebAuthController.h"
 
 class DSAuthenticationContext;
 
 // One token acquisition: the options its context set, then the flow that serves it from the
-// cache, by redeeming a refresh token, or with an assertion. One flow owns a request; only
+// cache, by redeeming a refresh token, with an assertion, or through the interactive sign-in
+// page (prompt behaviour DS_PROMPT_AUTO tries the cache and refresh tokens first; the other
+// values go to the page at once; a silent request never shows it). One flow owns a request; only
 // the correlation and telemetry ids, read by lower layers from other queues, are locked.
 class DSAuthenticationRequest : public DSRequestContext,
                                 public std::enable_shared_from_this<DSAuthenticationRequest> {
@@ -58,6 +61,10 @@ public:
     void acquireToken(const std::string& methodName, const std::string& apiId,
                       Completion completionBlock);
 
+    // Whether the URL was a broker's answer that was handled: never, as the broker application
+    // is outside this program (logged, so that one that arrives is seen).
+    static bool internalHandleBrokerResponse(const ns::URL& response);
+
     DSAuthenticationRequest(std::shared_ptr<DSAuthenticationContext> context,
                             std::shared_ptr<DSRequestParameters> requestParams);
 
@@ -70,6 +77,14 @@ private:
     void tryMultiResourceRefreshToken();
     void tryFamilyRefreshToken();
     void noTokenFound();
+    // The interactive sign-in: on the main thread, under the exclusion lock, the sign-in page
+    // until its end URL, then the code exchanged for tokens.
+    void requestAuthorization();
+    void showSignIn();
+    void afterSignIn(const DSWebAuthController::Outcome& outcome, const std::string& state,
+                     const std::string& verifier);
+    void exchangeCode(const std::string& code, const std::string& verifier);
+    std::optional<std::string> promptParameter() const;
     void redeemRefreshToken(const std::string& refreshToken,
                             std::shared_ptr<DSTokenCacheItem> cacheItem, Next onRejected);
     void redeemAssertion();

@@ -11,6 +11,15 @@ std::shared_ptr<const DSAuthenticationResult> DSAuthenticationResult::resultFrom
     return result;
 }
 
+std::shared_ptr<const DSAuthenticationResult> DSAuthenticationResult::resultFromCancellation(
+    const std::optional<ns::UUID>& correlationId) {
+    std::shared_ptr<DSAuthenticationResult> result(new DSAuthenticationResult());
+    result->status_ = DS_USER_CANCELLED;
+    result->error_ = DSAuthenticationError::errorFromCancellation(correlationId);
+    result->correlationId_ = correlationId;
+    return result;
+}
+
 std::shared_ptr<const DSAuthenticationResult> DSAuthenticationResult::resultFromTokenCacheItem(
     std::shared_ptr<const DSTokenCacheItem> item, bool multiResourceRefreshToken,
     const std::optional<ns::UUID>& correlationId, bool extendedLifeTimeToken) {

@@ -22,6 +22,9 @@ public:
     static std::shared_ptr<const DSAuthenticationResult> resultFromError(
         const DSAuthenticationError& error,
         const std::optional<ns::UUID>& correlationId = std::nullopt);
+    // The user ended the sign-in: status DS_USER_CANCELLED with the cancellation error.
+    static std::shared_ptr<const DSAuthenticationResult> resultFromCancellation(
+        const std::optional<ns::UUID>& correlationId);
     static std::shared_ptr<const DSAuthenticationResult> resultFromTokenCacheItem(
         std::shared_ptr<const DSTokenCacheItem> item, bool multiResourceRefreshToken,
         const std::optional<ns::UUID>& correlationId, bool extendedLifeTimeToken = false);

@@ -106,7 +106,7 @@ void DSInstanceDiscovery::validateAuthority(const std::optional<std::string>& au
     const std::optional<ns::UUID> correlationId = requestParams.correlationId();
     DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr, "Instance discovery", 0, correlationId,
                         nullptr, "Attempting to validate the authority: %@; CorrelationId: %@",
-                        authority.value_or("(null)"),
+                        dsWithoutUserInfo(authority).value_or("(null)"),
                         correlationId ? correlationId->UUIDString() : std::string("(null)"));
     const std::optional<std::string> lowered =
         authority ? std::optional<std::string>(dsLowercase(*authority)) : std::nullopt;
@@ -131,7 +131,8 @@ std::optional<std::string> DSInstanceDiscovery::extractHost(
     const std::optional<ns::URL> url =
         authority ? parseAuthority(dsLowercase(*authority)) : std::nullopt;
     if (!url) {
-        error = DSAuthenticationError::errorFromArgument(authority, "authority", correlationId);
+        error = DSAuthenticationError::errorFromArgument(dsWithoutUserInfo(authority), "authority",
+                                                         correlationId);
         return std::nullopt;
     }
     const std::vector<std::string> parts = url->pathComponents();
@@ -197,8 +198,8 @@ void DSInstanceDiscovery::requestValidationOfAuthority(const std::string& author
 
     const std::optional<ns::URL> url = ns::URL::parse(endPoint);
     if (!url) {
-        completionBlock(
-            false, DSAuthenticationError::errorFromArgument(authority, "authority", correlationId));
+        completionBlock(false, DSAuthenticationError::errorFromArgument(
+                                   dsWithoutUserInfo(authority), "authority", correlationId));
         return;
     }
     auto request = DSWebRequest::initWithURL(*url, requestParams);
@@ -280,17 +281,31 @@ std::optional<DSAuthenticationError> DSInstanceDiscovery::processWebReponse(
 
 std::optional<std::string> DSInstanceDiscovery::canonicalizeAuthority(
     const std::optional<std::string>& authority) {
+    // Every cache look-up asks this of its context's one authority: each thread keeps the
+    // last answer that was a canonical form.
+    thread_local std::string lastAuthority, lastCanonical;
+    if (authority && !lastAuthority.empty() && *authority == lastAuthority) return lastCanonical;
+    std::optional<std::string> canonical = canonicalForm(authority);
+    if (canonical && authority) {
+        lastAuthority = *authority;
+        lastCanonical = *canonical;
+    }
+    return canonical;
+}
+
+std::optional<std::string> DSInstanceDiscovery::canonicalForm(
+    const std::optional<std::string>& authority) {
     if (dsIsStringNilOrBlank(authority)) return std::nullopt;
     const std::string text = dsLowercase(dsTrimmedString(*authority));
     if (!ns::URL::parse(text)) {
         DSLogger::logFormat(DS_LOG_LEVEL_WARN, nullptr, "The authority is not a valid URL", 0,
-                            std::nullopt, nullptr, "Authority %@", *authority);
+                            std::nullopt, nullptr, "Authority %@", *dsWithoutUserInfo(authority));
         return std::nullopt;
     }
     std::optional<ns::URL> url = parseAuthority(text);
     if (!url) {
         DSLogger::logFormat(DS_LOG_LEVEL_WARN, nullptr, "Non HTTPS protocol for the authority", 0,
-                            std::nullopt, nullptr, "Authority %@", *authority);
+                            std::nullopt, nullptr, "Authority %@", *dsWithoutUserInfo(authority));
         return std::nullopt;
     }
     const std::vector<std::string> parts = url->pathComponents();

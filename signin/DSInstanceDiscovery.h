@@ -76,6 +76,8 @@ public:
     const std::string& trustedAuthority() const { return trustedAuthority_; }
 
 private:
+    static std::optional<std::string> canonicalForm(const std::optional<std::string>& authority);
+
     const std::string trustedAuthority_;
     mutable std::mutex lock_;
     std::set<std::string> validatedAuthorities_;

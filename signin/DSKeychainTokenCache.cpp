@@ -5,6 +5,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Exception.h"
+#include "platform/ns/FaultSeam.h"
 #include "platform/ns/Format.h"
 #include "platform/sec/SecItem.h"
 #include "signin/DSKeychainUtil.h"
@@ -162,16 +163,21 @@ std::optional<ns::Array> DSKeychainTokenCache::keychainItemsWithKey(
 
 std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromKeychainAttributes(
     const ns::Value& attributes) const {
-    CacheContext context;
     const ns::Value* data = attributes.find(sec::kSecValueData);
-    if (!data || !data->data()) {
+    return itemFromKeychainData(data ? data->data() : nullptr);
+}
+
+std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromKeychainData(
+    const ns::Data* data) const {
+    CacheContext context;
+    if (!data) {
         DSLogger::log(DS_LOG_LEVEL_WARN, &context,
                       "Retrieved item with key that did not have generic item data!", 0,
                       std::nullopt, std::nullopt);
         return nullptr;
     }
     ns::Result<DSArchiveValue> root =
-        DSKeyedUnarchiver::unarchive(*data->data(), DSTokenCacheItem::archiveClasses());
+        DSKeyedUnarchiver::unarchive(*data, DSTokenCacheItem::archiveClasses());
     if (!root) {
         DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Failed to deserialize data from keychain", 0,
                       std::nullopt, std::nullopt);
@@ -216,14 +222,23 @@ void DSKeychainTokenCache::logItemRetrievalStatus(
 std::optional<DSTokenCacheItems> DSKeychainTokenCache::getItemsWithKey(
     const DSTokenCacheKey* key, const std::optional<std::string>& userId,
     const std::optional<ns::UUID>& correlationId, DSErrorOut error) {
-    std::optional<ns::Array> matches = keychainItemsWithKey(key, userId, error);
-    if (!matches) {
+    // Only the archived items are read: the attributes that keychainItemsWithKey returns as
+    // well are of no use here, and every acquisition passes this way.
+    ns::Dictionary query = queryDictionaryForKey(
+        key, userId, {{sec::kSecMatchLimit, sec::kSecMatchLimitAll}, {sec::kSecReturnData, true}});
+    ns::Value result;
+    const sec::OSStatus status = sec::SecItemCopyMatching(query, &result);
+    if (status != sec::errSecItemNotFound && (status != sec::errSecSuccess || !result.array())) {
+        checkStatus(status == sec::errSecSuccess ? sec::errSecDecode : status, "retrieve items",
+                    std::nullopt, error);
         logItemRetrievalStatus(nullptr, key, userId, correlationId);
         return std::nullopt;
     }
     DSTokenCacheItems items;
-    for (const ns::Value& attributes : *matches) {
-        if (auto item = itemFromKeychainAttributes(attributes)) items.push_back(std::move(item));
+    if (const ns::Array* matches = result.array()) {
+        for (const ns::Value& data : *matches) {
+            if (auto item = itemFromKeychainData(data.data())) items.push_back(std::move(item));
+        }
     }
     logItemRetrievalStatus(&items, key, userId, correlationId);
     return items;
@@ -375,8 +390,9 @@ bool DSKeychainTokenCache::cleanTombstoneIfNecessary() {
         if (tombstone->expiresOn() && *tombstone->expiresOn() >= now) continue;
         std::shared_ptr<const DSTokenCacheKey> key = tombstone->extractKey();
         if (!key) continue;
-        // The slot is read again under the writers' lock: a live token written there since
-        // the list was made must not go with the tombstone it replaced.
+        ns::passTestPoint(kPurgeListedPoint);
+        // The slot is read again under the writers' lock: a live token, or a new tombstone,
+        // written there since the list was made must not go with the tombstone it replaced.
         std::lock_guard lock(*lock_);
         std::optional<ns::Array> current =
             keychainItemsWithKey(key.get(), tombstone->storageUserId(), nullptr);
@@ -384,6 +400,7 @@ bool DSKeychainTokenCache::cleanTombstoneIfNecessary() {
         std::shared_ptr<DSTokenCacheItem> stored = itemFromKeychainAttributes(current->front());
         if (!stored || !stored->tombstone()) continue;
         if (stored->expiresOn() && *stored->expiresOn() >= now) continue;
+        ns::passTestPoint(kPurgeDeletingPoint);
         deleteItem(stored.get(), nullptr);
     }
     return true;

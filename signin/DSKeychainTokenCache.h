@@ -22,6 +22,10 @@ public:
     static constexpr const char* kBlankResourceName = "CC3513A0-0E69-4B4D-97FC-DFB6C91EE132";
     static constexpr const char* kCleanTimeService = "NextTombstoneCleanTime";
     static constexpr double kCleanInterval = 86400;
+    // Where the purge has listed the tombstones, and where it is about to delete one that it
+    // read again under the writers' lock (see ns::passTestPoint).
+    static constexpr const char* kPurgeListedPoint = "DSKeychainTokenCache.purge.listed";
+    static constexpr const char* kPurgeDeletingPoint = "DSKeychainTokenCache.purge.deleting";
 
     static std::string defaultKeychainGroup();
     // Raises once the default cache exists; nothing means the main bundle's identifier.
@@ -47,6 +51,8 @@ public:
                                                   const std::optional<std::string>& userId,
                                                   DSErrorOut error) const;
     std::shared_ptr<DSTokenCacheItem> itemFromKeychainAttributes(const ns::Value& attributes) const;
+    // The item archived in an item's value data (nothing: no data, logged as missing).
+    std::shared_ptr<DSTokenCacheItem> itemFromKeychainData(const ns::Data* data) const;
 
     std::optional<DSTokenCacheItems> getItemsWithKey(const DSTokenCacheKey* key,
                                                      const std::optional<std::string>& userId,

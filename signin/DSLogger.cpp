@@ -79,6 +79,10 @@ void DSLogger::setLevel(DSLogLevel level) {
     gMaxLevel = level;
 }
 
+bool DSLogger::isEnabled(DSLogLevel level) {
+    return level != DS_LOG_LEVEL_NONE && level <= gMaxLevel;
+}
+
 DSLogLevel DSLogger::getLevel() {
     return gMaxLevel;
 }
@@ -210,6 +214,7 @@ void DSLogger::raiseInvalidArgument(std::string_view argument, DSCodeLocation wh
 }
 
 void DSLogger::logAPIEntry(DSCodeLocation where) {
+    if (!isEnabled(DS_LOG_LEVEL_VERBOSE)) return;
     log(DS_LOG_LEVEL_VERBOSE, nullptr, ns::format("SAL API call [Version - %@]", getSalVersion()),
         0, functionAndLine(where), std::nullopt);
 }

@@ -51,6 +51,9 @@ public:
     static void setLogCallBack(DSLogCallback callback);
     static DSLogCallback getLogCallBack();
     static std::string stringForLevel(DSLogLevel level);
+    // Whether a line of this level would be written at all: lines that would not are not
+    // even formatted (the hot paths log at levels that are usually off).
+    static bool isEnabled(DSLogLevel level);
 
     static void log(DSLogLevel level, const DSLogContext* context,
                     const std::optional<std::string>& message, int64_t errorCode,
@@ -64,6 +67,7 @@ public:
                           const std::optional<ns::UUID>& correlationId,
                           const ns::Dictionary* userInfo, std::string_view format,
                           const Args&... args) {
+        if (!isEnabled(level)) return;
         log(level, context, message, errorCode, ns::format(format, args...), correlationId,
             userInfo);
     }

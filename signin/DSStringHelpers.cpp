@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/ns/PercentEncoding.h"
 #include "platform/ns/UTF8.h"
 #include "platform/sec/Digest.h"
 
@@ -99,6 +100,40 @@ std::string dsURLFormEncode(const std::map<std::string, std::string>& pairs) {
     return out;
 }
 
+std::string dsURLFormEncodePairs(const DSFormPairs& pairs) {
+    std::string out;
+    for (const auto& [name, value] : pairs) {
+        if (!out.empty()) out.push_back('&');
+        out += formEscape(name) + "=" + formEscape(value);
+    }
+    return out;
+}
+
+DSFormPairs dsURLFormDecode(std::string_view text) {
+    auto decode = [](std::string_view piece) {
+        std::string plus(piece);
+        std::replace(plus.begin(), plus.end(), '+', ' ');
+        return ns::percentDecodeOrKeep(plus);
+    };
+    DSFormPairs pairs;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('&', start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view piece = text.substr(start, end - start);
+        if (!piece.empty()) {
+            const size_t eq = piece.find('=');
+            if (eq == std::string_view::npos) {
+                pairs.emplace_back(decode(piece), "");
+            } else {
+                pairs.emplace_back(decode(piece.substr(0, eq)), decode(piece.substr(eq + 1)));
+            }
+        }
+        start = end + 1;
+    }
+    return pairs;
+}
+
 bool dsSame(const std::optional<std::string>& a, const std::optional<std::string>& b) {
     return a == b;
 }
@@ -108,4 +143,15 @@ std::string dsLowercase(std::string_view text) {
     std::transform(out.begin(), out.end(), out.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return out;
+}
+
+std::optional<std::string> dsWithoutUserInfo(const std::optional<std::string>& url) {
+    if (!url) return url;
+    const size_t scheme = url->find("://");
+    if (scheme == std::string::npos) return url;
+    const size_t start = scheme + 3;
+    const size_t end = std::min(url->find_first_of("/?#", start), url->size());
+    const size_t at = url->rfind('@', end == 0 ? 0 : end - 1);
+    if (at == std::string::npos || at < start) return url;
+    return url->substr(0, start) + url->substr(at + 1);
 }

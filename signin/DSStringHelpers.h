@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/ns/Data.h"
 
@@ -33,7 +35,16 @@ std::string dsComputeSHA256(std::string_view text);
 std::string Base64EncodeData(const ns::Data& data);
 // name=value pairs joined by "&", both percent-encoded for form data.
 std::string dsURLFormEncode(const std::map<std::string, std::string>& pairs);
+using DSFormPairs = std::vector<std::pair<std::string, std::string>>;
+std::string dsURLFormEncodePairs(const DSFormPairs& pairs);
+// Form data (or a URL's query) read back: pairs in order, "+" as a blank, escapes decoded (an
+// escape that does not decode to UTF-8 is kept as written), a piece without "=" has an empty
+// value, empty pieces are skipped.
+DSFormPairs dsURLFormDecode(std::string_view text);
 // Two absent texts are the same; an absent and a present one are not.
 bool dsSame(const std::optional<std::string>& a, const std::optional<std::string>& b);
+// A URL text as it may be logged: any user information ("user:password@") before its host is
+// taken out; the rest, and texts that are not URLs, stay as they are.
+std::optional<std::string> dsWithoutUserInfo(const std::optional<std::string>& url);
 // Lower case of ASCII letters (identifiers, hosts, GUIDs).
 std::string dsLowercase(std::string_view text);

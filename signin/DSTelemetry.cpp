@@ -66,6 +66,17 @@ void DSTelemetry::stopEvent(const std::optional<std::string>& requestId,
     if (dispatcher) dispatcher->receive(*requestId, std::move(event));
 }
 
+void DSTelemetry::cancelEvent(const std::optional<std::string>& requestId,
+                              const std::string& eventName) {
+    if (dsIsStringNilOrBlank(requestId)) return;
+    const std::string key = getEventTrackingKey(*requestId, eventName);
+    std::lock_guard lock(lock_);
+    auto it = eventTracking_.find(key);
+    if (it == eventTracking_.end()) return;
+    eventTracking_.erase(it);
+    trackingOrder_.erase(std::find(trackingOrder_.begin(), trackingOrder_.end(), key));
+}
+
 std::shared_ptr<DSDefaultDispatcher> DSTelemetry::currentDispatcher() const {
     std::lock_guard lock(lock_);
     return dispatcher_;

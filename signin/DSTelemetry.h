@@ -32,6 +32,10 @@ public:
     void dispatchEventNow(const std::string& requestId,
                           std::shared_ptr<const DSTelemetryDefaultEvent> event);
     void flush(const std::string& requestId);
+    // Whether a dispatcher receives the events: without one, a caller may end an event's
+    // timing with cancelEvent instead of building the event that nobody would receive.
+    bool hasDispatcher() const { return currentDispatcher() != nullptr; }
+    void cancelEvent(const std::optional<std::string>& requestId, const std::string& eventName);
 
     static std::string getEventTrackingKey(const std::string& requestId,
                                            const std::string& eventName);

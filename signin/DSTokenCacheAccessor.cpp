@@ -1,5 +1,7 @@
 #include "signin/DSTokenCacheAccessor.h"
 
+#include <functional>
+
 #include "platform/ns/Format.h"
 #include "signin/DSStringHelpers.h"
 #include "signin/DSTelemetry.h"
@@ -22,6 +24,21 @@ std::shared_ptr<DSTelemetryCacheEvent> cacheEvent(const char* name,
 
 const char* statusOf(const std::shared_ptr<DSTokenCacheItem>& item) {
     return item ? "succeeded" : "failed";
+}
+
+// Ends a look-up's telemetry event; the event is only built when a dispatcher will have it
+// (every acquisition looks up, and most programs register none).
+void stopLookup(const DSRequestContext& context, const std::shared_ptr<DSTokenCacheItem>& item,
+                const std::function<void(DSTelemetryCacheEvent&)>& fill) {
+    DSTelemetry& hub = DSTelemetry::sharedInstance();
+    if (!hub.hasDispatcher()) {
+        hub.cancelEvent(context.telemetryRequestId(), kLookup);
+        return;
+    }
+    auto event = cacheEvent(kLookup, context);
+    fill(*event);
+    event->setStatus(statusOf(item));
+    hub.stopEvent(context.telemetryRequestId(), event);
 }
 
 }  // namespace
@@ -49,10 +66,8 @@ std::shared_ptr<DSTokenCacheItem> DSTokenCacheAccessor::getATRTItemForUser(
     DSTelemetry::sharedInstance().startEvent(context.telemetryRequestId(), kLookup);
     std::shared_ptr<DSTokenCacheItem> item =
         getItemForUser(user, resource, clientId, context, error);
-    auto event = cacheEvent(kLookup, context);
-    event->setTokenType("access token");
-    event->setStatus(statusOf(item));
-    DSTelemetry::sharedInstance().stopEvent(context.telemetryRequestId(), event);
+    stopLookup(context, item,
+               [](DSTelemetryCacheEvent& event) { event.setTokenType("access token"); });
     return item;
 }
 
@@ -62,16 +77,15 @@ std::shared_ptr<DSTokenCacheItem> DSTokenCacheAccessor::getMRRTItemForUser(
     DSTelemetry::sharedInstance().startEvent(context.telemetryRequestId(), kLookup);
     std::shared_ptr<DSTokenCacheItem> item =
         getItemForUser(user, std::nullopt, clientId, context, error);
-    auto event = cacheEvent(kLookup, context);
-    event->setTokenType("multi-resource refresh token");
-    if (item) {
-        event->setIsMRRT("yes");
-        event->setMRRTStatus("tried");
-    } else {
-        event->setMRRTStatus("not_found");
-    }
-    event->setStatus(statusOf(item));
-    DSTelemetry::sharedInstance().stopEvent(context.telemetryRequestId(), event);
+    stopLookup(context, item, [&item](DSTelemetryCacheEvent& event) {
+        event.setTokenType("multi-resource refresh token");
+        if (item) {
+            event.setIsMRRT("yes");
+            event.setMRRTStatus("tried");
+        } else {
+            event.setMRRTStatus("not_found");
+        }
+    });
     return item;
 }
 
@@ -81,16 +95,15 @@ std::shared_ptr<DSTokenCacheItem> DSTokenCacheAccessor::getFRTItemForUser(
     DSTelemetry::sharedInstance().startEvent(context.telemetryRequestId(), kLookup);
     std::shared_ptr<DSTokenCacheItem> item =
         getItemForUser(user, std::nullopt, familyClientId(familyId), context, error);
-    auto event = cacheEvent(kLookup, context);
-    event->setTokenType("family refresh token");
-    if (item) {
-        event->setIsFRT("yes");
-        event->setFRTStatus("tried");
-    } else {
-        event->setFRTStatus("not_found");
-    }
-    event->setStatus(statusOf(item));
-    DSTelemetry::sharedInstance().stopEvent(context.telemetryRequestId(), event);
+    stopLookup(context, item, [&item](DSTelemetryCacheEvent& event) {
+        event.setTokenType("family refresh token");
+        if (item) {
+            event.setIsFRT("yes");
+            event.setFRTStatus("tried");
+        } else {
+            event.setFRTStatus("not_found");
+        }
+    });
     return item;
 }
 
@@ -103,16 +116,15 @@ std::shared_ptr<DSTokenCacheItem> DSTokenCacheAccessor::getFDSUserTokenForResour
     DSTelemetry::sharedInstance().startEvent(context.telemetryRequestId(), kLookup);
     std::shared_ptr<DSTokenCacheItem> item =
         dataSource_->getItemWithKey(key.get(), "", context.correlationId(), error);
-    auto event = cacheEvent(kLookup, context);
-    event->setTokenType("FDS access token/refresh token");
-    if (item && !dsIsStringNilOrBlank(item->refreshToken())) {
-        event->setIsRT("yes");
-        event->setRTStatus("tried");
-    } else {
-        event->setRTStatus("not_found");
-    }
-    event->setStatus(statusOf(item));
-    DSTelemetry::sharedInstance().stopEvent(context.telemetryRequestId(), event);
+    stopLookup(context, item, [&item](DSTelemetryCacheEvent& event) {
+        event.setTokenType("FDS access token/refresh token");
+        if (item && !dsIsStringNilOrBlank(item->refreshToken())) {
+            event.setIsRT("yes");
+            event.setRTStatus("tried");
+        } else {
+            event.setRTStatus("not_found");
+        }
+    });
     return item;
 }
 

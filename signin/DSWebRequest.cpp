@@ -114,10 +114,9 @@ void DSWebRequest::sendSteps() {
     task->resume();
 }
 
-void DSWebRequest::willRedirect(std::shared_ptr<const net::URLResponse> response,
+void DSWebRequest::willRedirect(std::shared_ptr<const net::URLResponse> /*response*/,
                                 net::URLRequest proposed,
                                 const net::URLSessionDelegate::RedirectionHandler& handler) {
-    (void)response;
     const bool fromHttps = currentRequest_ && currentRequest_->url().scheme() == "https";
     if (fromHttps && proposed.url().scheme() != "https") {
         // Tokens and codes must not travel in the clear: stop here and fail the request.
@@ -135,10 +134,16 @@ void DSWebRequest::willRedirect(std::shared_ptr<const net::URLResponse> response
         handler(std::nullopt);
         return;
     }
-    // The same request at the new address: a token request redirected as a GET would lose
-    // its grant, so method, headers and body are kept.
-    net::URLRequest next = currentRequest_ ? *currentRequest_ : proposed;
-    next.setURL(DSHelpers::addClientVersionToURL(proposed.url()).value_or(proposed.url()));
+    // The platform's own rule decides what the next request is: after a POST, 301, 302 and
+    // 303 become a GET without body (a one-time grant is never sent twice, nor to another
+    // host), while 307 and 308 keep method and body. Our headers travel with it, less those
+    // that described the body it no longer has.
+    net::URLRequest next = std::move(proposed);
+    if (!next.HTTPBody()) {
+        next.setValue(std::nullopt, "Content-Length");
+        next.setValue(std::nullopt, "Content-Type");
+    }
+    next.setURL(DSHelpers::addClientVersionToURL(next.url()).value_or(next.url()));
     next.mutableProtocolProperties() = {};
     DSURLProtocol::addCorrelationId(correlationId_, next);
     currentRequest_ = next;

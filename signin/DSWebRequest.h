@@ -19,9 +19,9 @@
 class DSRequestContext;
 
 // One HTTP request to the identity service. It adds the library's identification and
-// correlation headers, follows redirections itself (keeping method, body and headers, and
-// never from https down to http), bounds the answer's size and reports on a serial queue of
-// its own, never on the caller's thread.
+// correlation headers, follows redirections itself (by the platform's rule for method and
+// body, keeping its headers, never from https down to http), bounds the answer's size and
+// reports on a serial queue of its own, never on the caller's thread.
 class DSWebRequest : public std::enable_shared_from_this<DSWebRequest> {
 public:
     using Completion =

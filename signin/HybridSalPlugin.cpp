@@ -19,9 +19,21 @@ std::map<std::string, std::shared_ptr<DSAuthenticationContext>>& contexts() {
     return registry;
 }
 
+// What a refused argument was, for the error's details (which are logged): its kind only,
+// since the page may have put anything in it, an authority with its user information included.
+std::string kindOf(const ns::Value& value) {
+    if (value.isNull()) return "(null)";
+    if (value.isBool()) return "(a boolean)";
+    if (value.isNumber()) return "(a number)";
+    if (value.isString()) return "(a text)";
+    if (value.isArray()) return "(an array)";
+    if (value.isDictionary()) return "(an object)";
+    return "(a value of another kind)";
+}
+
 DSAuthenticationError wrongArgument(size_t index, const ns::Value& value) {
     return DSAuthenticationError::errorFromArgument(
-        value.description(), "argument " + std::to_string(index), std::nullopt);
+        kindOf(value), "argument " + std::to_string(index), std::nullopt);
 }
 
 // A text argument: nothing for null or an absent position; any other kind is refused.
@@ -171,15 +183,15 @@ void HybridSalPlugin::acquireTokenAsync(const HYBInvokedUrlCommand& command) {
         const auto extraQuery = textArgument(c, 6);
         if (!redirectUri) throw wrongArgument(4, ns::Value());
         const auto user = HybridSalUtils::mapUserIdToUserName(target.context.get(), userId);
-        dispatch::Queue::main().async([target, redirectUri, user, extraQuery,
-                                       completion = sendsTo(c)] {
-            // Set here, on the main queue, so that two acquire calls of one context cannot
-            // interleave between setting it and reading it.
-            target.context->setCredentialsType(credentialsTypeFor(redirectUri));
-            target.context->acquireTokenWithResource(
-                target.resource, target.clientId, redirectUri, 1,
-                user ? DSUserIdentifier::identifierWithId(user) : nullptr, extraQuery, completion);
-        });
+        dispatch::Queue::main().async(
+            [target, redirectUri, user, extraQuery, completion = sendsTo(c)] {
+                // Set here, on the main queue, so that two acquire calls of one context cannot
+                // interleave between setting it and reading it.
+                target.context->setCredentialsType(credentialsTypeFor(redirectUri));
+                target.context->acquireTokenWithResource(target.resource, target.clientId,
+                                                         redirectUri, DS_PROMPT_ALWAYS, user,
+                                                         extraQuery, completion);
+            });
     });
 }
 

@@ -3,11 +3,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <vector>
+
+#include "platform/dispatch/Queue.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -125,8 +129,55 @@ ns::Result<std::shared_ptr<ui::Bitmap>> toBitmap(const AVFrame& frame) {
     return bitmap;
 }
 
+// Tells work that overran its budget to stop. The libraries ask between reads; the work is a
+// bound on effort, not a timer of the program, so it reads the machine's steady clock.
+struct StopSignal {
+    std::chrono::steady_clock::time_point deadline;
+    std::atomic<bool> cancelled{false};
+    bool stopNow() const { return cancelled || std::chrono::steady_clock::now() > deadline; }
+    static int interrupted(void* signal) { return static_cast<StopSignal*>(signal)->stopNow(); }
+};
+
+// An opened and probed file: the demuxer, allowed to read local files of the known containers
+// only, and its best video stream.
+struct OpenedFile {
+    FormatPtr format;
+    int videoIndex = -1;
+    const AVCodec* decoder = nullptr;
+};
+
+ns::Result<OpenedFile> openAndProbe(const std::string& path, StopSignal& stop) {
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", kAllowedFormats, 0);
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) {
+        av_dict_free(&options);
+        return avError(AVErrorUnknown, "Out of memory.");
+    }
+    // A damaged file can keep the demuxer reading for a very long time; it gives up when the
+    // signal says so.
+    raw->interrupt_callback = {&StopSignal::interrupted, &stop};
+    const std::string input = "file:" + path;
+    int rc = avformat_open_input(&raw, input.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (rc < 0) return avError(AVErrorFileFormatNotRecognized, "Cannot Open");
+    OpenedFile opened{FormatPtr(raw)};
+    // The probe decodes a few packets of every stream; on one thread, as the frame decoder
+    // does, so that a damaged file meets no decoder threads.
+    std::vector<AVDictionary*> streamOptions(opened.format->nb_streams, nullptr);
+    for (auto& entry : streamOptions) av_dict_set(&entry, "threads", "1", 0);
+    rc = avformat_find_stream_info(opened.format.get(), streamOptions.data());
+    for (auto& entry : streamOptions) av_dict_free(&entry);
+    if (rc < 0 || stop.stopNow()) return avError(AVErrorFileFormatNotRecognized, "Cannot Open");
+    opened.videoIndex =
+        av_find_best_stream(opened.format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &opened.decoder, 0);
+    return opened;
+}
+
 class FrameReader {
 public:
+    explicit FrameReader(StopSignal& stop) : stop_(stop) {}
     ns::Result<std::shared_ptr<ui::Bitmap>> read(const std::string& path, double seconds,
                                                  bool applyTransform);
 
@@ -135,12 +186,7 @@ private:
     // True once a frame past the target came out.
     bool decode(const AVPacket* packet);
 
-    static int interrupted(void* reader) {
-        return std::chrono::steady_clock::now() > static_cast<FrameReader*>(reader)->deadline_;
-    }
-    static constexpr std::chrono::seconds kWorkBudget{5};
-
-    std::chrono::steady_clock::time_point deadline_;
+    StopSignal& stop_;
     CodecPtr codec_;
     FramePtr frame_{av_frame_alloc()};
     FramePtr chosen_{av_frame_alloc()};
@@ -168,33 +214,11 @@ bool FrameReader::decode(const AVPacket* packet) {
 ns::Result<std::shared_ptr<ui::Bitmap>> FrameReader::read(const std::string& path, double seconds,
                                                           bool applyTransform) {
     if (!frame_ || !chosen_) return avError(AVErrorUnknown, "Out of memory.");
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    av_dict_set(&options, "format_whitelist", kAllowedFormats, 0);
-    // A damaged file can keep the demuxer reading for a very long time; the libraries ask this
-    // callback between reads and give up once the budget is spent. It is a bound on work, not a
-    // timer of the program, so it reads the machine's steady clock.
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw) {
-        av_dict_free(&options);
-        return avError(AVErrorUnknown, "Out of memory.");
-    }
-    deadline_ = std::chrono::steady_clock::now() + kWorkBudget;
-    raw->interrupt_callback = {&FrameReader::interrupted, this};
-    const std::string input = "file:" + path;
-    int rc = avformat_open_input(&raw, input.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (rc < 0) return avError(AVErrorFileFormatNotRecognized, "Cannot Open");
-    FormatPtr format(raw);
-    // The probe decodes a few packets of every stream; on one thread, as the frame decoder
-    // below does, so that a damaged file meets no decoder threads.
-    std::vector<AVDictionary*> streamOptions(format->nb_streams, nullptr);
-    for (auto& entry : streamOptions) av_dict_set(&entry, "threads", "1", 0);
-    rc = avformat_find_stream_info(format.get(), streamOptions.data());
-    for (auto& entry : streamOptions) av_dict_free(&entry);
-    if (rc < 0) return avError(AVErrorFileFormatNotRecognized, "Cannot Open");
-    const AVCodec* decoder = nullptr;
-    const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+    auto opened = openAndProbe(path, stop_);
+    if (!opened.ok()) return opened.error();
+    FormatPtr format = std::move(opened.value().format);
+    const int index = opened.value().videoIndex;
+    const AVCodec* decoder = opened.value().decoder;
     if (index < 0 || !decoder) return avError(AVErrorNoDataCaptured, "The file has no video.");
     AVStream* stream = format->streams[index];
     codec_.reset(avcodec_alloc_context3(decoder));
@@ -218,13 +242,14 @@ ns::Result<std::shared_ptr<ui::Bitmap>> FrameReader::read(const std::string& pat
     PacketPtr packet(av_packet_alloc());
     if (!packet) return avError(AVErrorUnknown, "Out of memory.");
     bool done = false;
-    for (int n = 0; !done && n < AssetImageGenerator::kMaxPacketsPerFrame; ++n) {
+    for (int n = 0; !done && n < AssetImageGenerator::kMaxPacketsPerFrame && !stop_.stopNow();
+         ++n) {
         if (av_read_frame(format.get(), packet.get()) < 0) break;
         if (packet->stream_index == index) done = decode(packet.get());
         av_packet_unref(packet.get());
     }
     if (!done) decode(nullptr);  // drain what the decoder still holds
-    if (!haveChosen_) return avError(AVErrorDecodeFailed, "Cannot Decode");
+    if (!haveChosen_ || stop_.stopNow()) return avError(AVErrorDecodeFailed, "Cannot Decode");
     auto bitmap = toBitmap(*chosen_);
     if (!bitmap.ok()) return bitmap;
     const int turns = applyTransform ? quarterTurns(*stream) : 0;
@@ -234,7 +259,87 @@ ns::Result<std::shared_ptr<ui::Bitmap>> FrameReader::read(const std::string& pat
     return turned;
 }
 
+std::atomic<int64_t> gWorkBudgetMs{AssetImageGenerator::kDefaultWorkBudget.count()};
+
+// Runs `work` on the global queue and waits for it within the work budget. Work that overruns
+// is told to stop and the caller gets an error at once; what the work returns later is dropped
+// (it owns everything it touches).
+template <class T>
+ns::Result<T> runWithinBudget(const std::string& path,
+                              std::function<ns::Result<T>(const std::string&, StopSignal&)> work) {
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::optional<ns::Result<T>> result;
+        StopSignal stop;
+    };
+    auto shared = std::make_shared<Shared>();
+    const auto budget = std::chrono::milliseconds(gWorkBudgetMs.load());
+    shared->stop.deadline = std::chrono::steady_clock::now() + budget;
+    dispatch::Queue::global().async([shared, path, work = std::move(work)] {
+        auto result = work(path, shared->stop);
+        std::lock_guard lock(shared->mutex);
+        shared->result.emplace(std::move(result));
+        shared->done.notify_all();
+    });
+    std::unique_lock lock(shared->mutex);
+    // A little past the deadline, so that work that stops at it still hands in its answer.
+    if (!shared->done.wait_until(lock, shared->stop.deadline + std::chrono::milliseconds(50),
+                                 [&] { return shared->result.has_value(); })) {
+        shared->stop.cancelled = true;
+        return avError(AVErrorUnknown, "The media file took too long to read.");
+    }
+    return std::move(*shared->result);
+}
+
+// The local regular file behind the URL, or the error to answer.
+ns::Result<std::string> regularFile(const std::optional<ns::URL>& url) {
+    if (!url) return avError(AVErrorUnsupportedURL, "The URL is missing.");
+    const auto path = AssetImageGenerator::localPath(*url);
+    if (!path) return avError(AVErrorUnsupportedURL, "This media format is not supported.");
+    struct stat info {};
+    // Devices and pipes never end or block; only a regular file can hold a clip.
+    if (::stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return avError(AVErrorFileFormatNotRecognized, "The requested URL was not found.");
+    }
+    // The libraries' own diagnostics about a damaged file go nowhere: the error says enough.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+    return *path;
+}
+
 }  // namespace
+
+std::chrono::milliseconds AssetImageGenerator::workBudget() {
+    return std::chrono::milliseconds(gWorkBudgetMs.load());
+}
+
+void AssetImageGenerator::setWorkBudget(std::chrono::milliseconds budget) {
+    gWorkBudgetMs = budget.count();
+}
+
+ns::Result<AssetTrackInfo> AssetImageGenerator::loadTrackInfo(const ns::URL& url) {
+    auto path = regularFile(url);
+    if (!path.ok()) return path.error();
+    return runWithinBudget<AssetTrackInfo>(
+        path.value(), [](const std::string& file, StopSignal& stop) -> ns::Result<AssetTrackInfo> {
+            auto opened = openAndProbe(file, stop);
+            if (!opened.ok()) return opened.error();
+            const AVFormatContext& format = *opened.value().format;
+            AssetTrackInfo info;
+            if (format.duration != AV_NOPTS_VALUE && format.duration > 0) {
+                info.duration = static_cast<float>(double(format.duration) / AV_TIME_BASE);
+            }
+            if (opened.value().videoIndex >= 0) {
+                const AVCodecParameters& codec =
+                    *format.streams[opened.value().videoIndex]->codecpar;
+                if (codec.width > 0 && codec.height > 0) {
+                    info.naturalSize = ui::Size{double(codec.width), double(codec.height)};
+                }
+            }
+            return info;
+        });
+}
 
 std::optional<std::string> AssetImageGenerator::localPath(const ns::URL& url) {
     if (!url.isFileURL()) return std::nullopt;
@@ -247,18 +352,13 @@ std::optional<std::string> AssetImageGenerator::localPath(const ns::URL& url) {
 
 ns::Result<std::shared_ptr<ui::Bitmap>> AssetImageGenerator::copyCGImageAtTime(
     double seconds) const {
-    if (!url_) return avError(AVErrorUnsupportedURL, "The URL is missing.");
-    const auto path = localPath(*url_);
-    if (!path) return avError(AVErrorUnsupportedURL, "This media format is not supported.");
-    struct stat info {};
-    // Devices and pipes never end or block; only a regular file can hold a clip.
-    if (::stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return avError(AVErrorFileFormatNotRecognized, "The requested URL was not found.");
-    }
-    // The libraries' own diagnostics about a damaged file go nowhere: the error says enough.
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-    return FrameReader().read(*path, seconds, appliesTransform_);
+    auto path = regularFile(url_);
+    if (!path.ok()) return path.error();
+    const bool transform = appliesTransform_;
+    return runWithinBudget<std::shared_ptr<ui::Bitmap>>(
+        path.value(), [seconds, transform](const std::string& file, StopSignal& stop) {
+            return FrameReader(stop).read(file, seconds, transform);
+        });
 }
 
 }  // namespace av

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -8,6 +9,7 @@
 #include "platform/ns/Result.h"
 #include "platform/ns/URL.h"
 #include "platform/ui/Bitmap.h"
+#include "platform/ui/Geometry.h"
 
 namespace av {
 
@@ -22,6 +24,13 @@ enum AVErrorCode : int64_t {
     AVErrorUnsupportedURL = -11850,
 };
 
+// What a video file's header says: its duration and the natural size of its first video
+// track (as stored, before the display matrix turns it).
+struct AssetTrackInfo {
+    double duration = 0;
+    std::optional<ui::Size> naturalSize;
+};
+
 // Still frames of a local video file, decoded by the media libraries.
 //
 // Only regular files reached through a "file" URL are read: the demuxers may open nothing but
@@ -32,6 +41,12 @@ class AssetImageGenerator {
 public:
     // Packets read after the seek before giving up on reaching the wanted time.
     static constexpr int kMaxPacketsPerFrame = 4096;
+    // How long one probe, seek and decode may take in all. The work runs off the calling
+    // thread; past the budget the caller gets an error at once, the libraries are told to stop
+    // at their next read, and whatever the work still produces is dropped.
+    static constexpr std::chrono::milliseconds kDefaultWorkBudget{5000};
+    static std::chrono::milliseconds workBudget();
+    static void setWorkBudget(std::chrono::milliseconds budget);
 
     // The asset's URL; without one every frame request fails.
     explicit AssetImageGenerator(std::optional<ns::URL> url) : url_(std::move(url)) {}
@@ -42,6 +57,10 @@ public:
     // The frame shown at `seconds` (the last frame that starts at or before it; the first
     // frame for earlier times, the last for times past the end), as an opaque bitmap.
     ns::Result<std::shared_ptr<ui::Bitmap>> copyCGImageAtTime(double seconds) const;
+
+    // Duration and natural size from the header of the file at `url` (the same rules as
+    // frames: local regular files of the allowed containers, within the work budget).
+    static ns::Result<AssetTrackInfo> loadTrackInfo(const ns::URL& url);
 
     // The local path the generator reads, or nothing for a URL it does not read.
     static std::optional<std::string> localPath(const ns::URL& url);

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/av/AssetImageGenerator.h"
+#include "platform/av/V4L2Capture.h"
 #include "platform/ns/URL.h"
 #include "platform/ui/ImageCodec.h"
 
@@ -64,9 +65,27 @@ void Camera::setShared(std::shared_ptr<Camera> camera) {
     gCamera = std::move(camera);
 }
 
+Camera::Camera(std::string path, bool isVideo, bool isFolder)
+    : path_(std::move(path)), isVideo_(isVideo), isFolder_(isFolder) {}
+
+Camera::Camera(std::unique_ptr<V4L2Capture> device)
+    : path_(device->path()), isVideo_(false), isFolder_(false), device_(std::move(device)) {}
+
+Camera::~Camera() = default;
+
+bool Camera::attachFirstDevice() {
+    auto device = V4L2Capture::openFirst();
+    if (!device) return false;
+    setShared(std::shared_ptr<Camera>(new Camera(std::move(device))));
+    return true;
+}
+
 bool Camera::configure(const std::string& path) {
     std::shared_ptr<Camera> camera;
-    if (isFolder(path)) {
+    if (path.starts_with("/dev/video")) {
+        auto device = V4L2Capture::open(path);
+        if (device) camera.reset(new Camera(std::move(device)));
+    } else if (isFolder(path)) {
         camera.reset(new Camera(path, false, true));
     } else if (stillImage(path)) {
         camera.reset(new Camera(path, false));
@@ -79,6 +98,7 @@ bool Camera::configure(const std::string& path) {
 }
 
 ns::Result<std::shared_ptr<ui::Bitmap>> Camera::takePicture() const {
+    if (device_) return device_->grab();
     if (isVideo_) {
         AssetImageGenerator generator(ns::URL::fileURLWithPath(path_));
         generator.setAppliesPreferredTrackTransform(true);
@@ -91,7 +111,7 @@ ns::Result<std::shared_ptr<ui::Bitmap>> Camera::takePicture() const {
 }
 
 std::optional<std::string> Camera::stillImagePath() const {
-    if (isVideo_) return std::nullopt;
+    if (isVideo_ || device_) return std::nullopt;
     if (isFolder_) return newestImage(path_);
     return path_;
 }

@@ -9,8 +9,11 @@
 
 namespace av {
 
-// What the camera sees. The host has no camera it can rely on, so a replay source stands in
-// for one, chosen at launch: a still image file (photos are that image), a video file
+class V4L2Capture;
+
+// What the camera sees: a video capture device of the machine where there is one (its picture
+// at the moment; it records no clips), or else a replay source, chosen at launch: a still
+// image file (photos are that image), a video file
 // (photos are its first frame, clips are the file), or a folder, in which the camera sees
 // the newest PNG or JPEG image at each moment (so it can watch where the application writes
 // images, e.g. its temporary folder). Without a choice there is no camera.
@@ -19,8 +22,11 @@ public:
     // The camera in use; null when none is attached.
     static std::shared_ptr<Camera> shared();
     static void setShared(std::shared_ptr<Camera> camera);
-    // Attaches a replay source; false (and no change) for a file it cannot show.
+    // Attaches a replay source, or the capture device at a "/dev/video" path; false (and no
+    // change) for one it cannot show.
     static bool configure(const std::string& path);
+    // Attaches the machine's first video capture device, when it has one (false otherwise).
+    static bool attachFirstDevice();
 
     bool hasVideo() const { return isVideo_; }
     // The image file that a still camera sees now: the file, or the newest image in the
@@ -31,13 +37,19 @@ public:
     // The clip the camera records: the replayed video file.
     const std::string& videoPath() const { return path_; }
 
+    // Whether a device of the machine, not a replay source, is the camera.
+    bool isDevice() const { return static_cast<bool>(device_); }
+
+    ~Camera();
+
 private:
-    Camera(std::string path, bool isVideo, bool isFolder = false)
-        : path_(std::move(path)), isVideo_(isVideo), isFolder_(isFolder) {}
+    Camera(std::string path, bool isVideo, bool isFolder = false);
+    explicit Camera(std::unique_ptr<V4L2Capture> device);
 
     std::string path_;
     bool isVideo_;
     bool isFolder_;
+    std::unique_ptr<V4L2Capture> device_;
 };
 
 }  // namespace av

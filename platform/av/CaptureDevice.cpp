@@ -26,6 +26,10 @@ public:
     explicit CameraFrames(std::shared_ptr<Camera> camera) : camera_(std::move(camera)) {}
 
     std::shared_ptr<const ui::Bitmap> frame(dispatch::Duration elapsed) {
+        if (camera_->isDevice()) {
+            auto picture = camera_->takePicture();
+            return picture.ok() ? picture.value() : nullptr;
+        }
         if (camera_->hasVideo()) {
             AssetImageGenerator generator(ns::URL::fileURLWithPath(camera_->videoPath()));
             generator.setAppliesPreferredTrackTransform(true);

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <numbers>
 
+#include "platform/av/AlsaCapture.h"
+
 namespace av {
 
 namespace {
@@ -43,9 +45,28 @@ bool Microphone::configure(const std::string& spec) {
         }
     } else if (spec.starts_with("wav:")) {
         chosen = wavFile(spec.substr(4));
+    } else if (spec.starts_with("alsa:")) {
+        if (auto device = AlsaCapture::open(spec.substr(5), kSampleRate)) {
+            chosen.reset(new Microphone(std::move(device)));
+        }
     }
     if (!chosen) return false;
     setShared(std::move(chosen));
+    return true;
+}
+
+Microphone::Microphone(double hz) : hz_(hz) {}
+
+Microphone::Microphone(std::vector<int16_t> samples) : samples_(std::move(samples)) {}
+
+Microphone::Microphone(std::unique_ptr<AlsaCapture> device) : device_(std::move(device)) {}
+
+Microphone::~Microphone() = default;
+
+bool Microphone::attachFirstDevice() {
+    auto device = AlsaCapture::openFirst(kSampleRate);
+    if (!device) return false;
+    setShared(std::shared_ptr<Microphone>(new Microphone(std::move(device))));
     return true;
 }
 
@@ -93,6 +114,7 @@ int16_t Microphone::sampleAt(uint64_t n) const {
 }
 
 void Microphone::read(uint64_t from, int16_t* out, size_t frames) const {
+    if (device_) return device_->read(out, frames);
     for (size_t i = 0; i < frames; ++i) out[i] = sampleAt(from + i);
 }
 

@@ -5,9 +5,10 @@
 namespace dispatch {
 namespace {
 std::mutex gClockMutex;
+// Never destroyed: queue workers and other threads read the clock while the process exits.
 std::shared_ptr<Clock>& clockSlot() {
-    static std::shared_ptr<Clock> slot = std::make_shared<SystemClock>();
-    return slot;
+    static auto* slot = new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
+    return *slot;
 }
 }  // namespace
 

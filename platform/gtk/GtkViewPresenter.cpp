@@ -1,20 +1,29 @@
 #include "platform/gtk/GtkViewPresenter.h"
 
+#include <gdk/gdkkeysyms.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "platform/av/CaptureVideoPreviewLayer.h"
 #include "platform/gtk/GtkCapturePreview.h"
+#include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/NavigationBar.h"
+#include "platform/ui/PresentationController.h"
 #include "platform/ui/ScrollView.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/TableViewCell.h"
+#include "platform/ui/TapGestureRecognizer.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/Toolbar.h"
 #include "platform/ui/ViewController.h"
@@ -25,13 +34,31 @@ namespace wk {
 namespace {
 
 constexpr guint kSyncIntervalMs = 50;
+// What a window shows where no view draws: a phone's screen is black under its views.
+constexpr const char* kWindowBackground = "background-color: #000000;";
+// The system's tint where an item has none: blue on a light bar, light blue on a dark one.
+const ui::Color kTintOnLight(0.0, 0.48, 1.0, 1.0);
+const ui::Color kTintOnDark(0.35, 0.7, 1.0, 1.0);
+const ui::Color kDarkBar(0.1, 0.1, 0.1, 1.0);
+const ui::Color kLightBar(0.97, 0.97, 0.97, 1.0);
 
 std::string cssColor(const ui::Color& color) {
     const auto channel = [](double v) {
-        return std::to_string(static_cast<int>(std::lround(v * 255)));
+        return std::to_string(static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255)));
     };
     return "rgba(" + channel(color.red()) + "," + channel(color.green()) + "," +
            channel(color.blue()) + "," + std::to_string(color.alpha()) + ")";
+}
+
+double luminance(const ui::Color& color) {
+    return 0.2126 * color.red() + 0.7152 * color.green() + 0.0722 * color.blue();
+}
+
+// A colour that reads on `background`: `wanted` unless the two are too close in brightness,
+// when the better of black and white is taken instead.
+ui::Color legibleOn(const ui::Color& background, const ui::Color& wanted) {
+    if (std::fabs(luminance(background) - luminance(wanted)) >= 0.3) return wanted;
+    return luminance(background) > 0.5 ? ui::Color(0, 0, 0, 1) : ui::Color(1, 1, 1, 1);
 }
 
 // Gives the widget its own style: one provider per widget, replaced on change.
@@ -52,6 +79,23 @@ void style(GtkWidget* widget, const std::string& css) {
                            [](gpointer p) { delete static_cast<std::string*>(p); });
 }
 
+// Connects `signal` to a call of `run` with the object, for as long as the object lives.
+template <class T, class Run>
+void connectWeak(GtkWidget* widget, const char* signal, const std::shared_ptr<T>& object, Run run) {
+    struct Carried {
+        std::weak_ptr<T> object;
+        Run run;
+    };
+    auto* carried = new Carried{object, std::move(run)};
+    g_signal_connect_data(
+        widget, signal, G_CALLBACK(+[](GtkWidget*, gpointer data) {
+            auto* c = static_cast<Carried*>(data);
+            if (auto held = c->object.lock()) c->run(*held);
+        }),
+        carried, [](gpointer data, GClosure*) { delete static_cast<Carried*>(data); },
+        GConnectFlags(0));
+}
+
 std::string itemCaption(const ui::BarButtonItem& item) {
     if (item.title()) return *item.title();
     if (item.systemItem() == ui::BarButtonItem::SystemItem::Done) return "Done";
@@ -60,13 +104,27 @@ std::string itemCaption(const ui::BarButtonItem& item) {
     return "";
 }
 
+GtkWidget* itemButton(const std::shared_ptr<ui::BarButtonItem>& item, const ui::Color& bar) {
+    GtkWidget* button = gtk_button_new_with_label(itemCaption(*item).c_str());
+    gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
+    gtk_widget_set_sensitive(button, item->isEnabled());
+    const ui::Color tint =
+        item->tintColor().value_or(luminance(bar) > 0.5 ? kTintOnLight : kTintOnDark);
+    style(button, "color: " + cssColor(legibleOn(bar, tint)) + "; background: none;");
+    connectWeak(button, "clicked", item, [](ui::BarButtonItem& shown) { shown.sendActions(); });
+    return button;
+}
+
+void clear(GtkWidget* box) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(box));
+    for (GList* c = children; c; c = c->next) gtk_widget_destroy(GTK_WIDGET(c->data));
+    g_list_free(children);
+}
+
 // The items of a toolbar, drawn left to right: spaces as empty boxes, the rest as buttons
 // whose clicks run the item's action.
-void fillToolbar(GtkWidget* box, const ui::Toolbar& toolbar) {
-    for (GList *children = gtk_container_get_children(GTK_CONTAINER(box)), *c = children; c;
-         c = c->next) {
-        gtk_widget_destroy(GTK_WIDGET(c->data));
-    }
+void fillToolbar(GtkWidget* box, const ui::Toolbar& toolbar, const ui::Color& bar) {
+    clear(box);
     for (const auto& item : toolbar.items()) {
         const auto system = item->systemItem();
         if (system == ui::BarButtonItem::SystemItem::FlexibleSpace) {
@@ -80,37 +138,130 @@ void fillToolbar(GtkWidget* box, const ui::Toolbar& toolbar) {
             gtk_box_pack_start(GTK_BOX(box), space, FALSE, FALSE, 0);
             continue;
         }
-        GtkWidget* button = gtk_button_new_with_label(itemCaption(*item).c_str());
-        gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
-        gtk_widget_set_sensitive(button, item->isEnabled());
-        if (item->tintColor()) style(button, "color: " + cssColor(*item->tintColor()) + ";");
-        std::weak_ptr<ui::BarButtonItem> weakItem = item;
-        auto* carried = new std::weak_ptr<ui::BarButtonItem>(weakItem);
-        g_signal_connect_data(
-            button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
-                if (auto shown = static_cast<std::weak_ptr<ui::BarButtonItem>*>(data)->lock()) {
-                    shown->sendActions();
-                }
-            }),
-            carried,
-            [](gpointer data, GClosure*) {
-                delete static_cast<std::weak_ptr<ui::BarButtonItem>*>(data);
-            },
-            GConnectFlags(0));
-        gtk_box_pack_start(GTK_BOX(box), button, FALSE, FALSE, 4);
+        gtk_box_pack_start(GTK_BOX(box), itemButton(item, bar), FALSE, FALSE, 4);
     }
     gtk_widget_show_all(box);
 }
 
+std::string itemKey(const ui::BarButtonItem* item) {
+    if (!item) return "-";
+    return std::to_string(reinterpret_cast<uintptr_t>(item)) + itemCaption(*item) +
+           (item->isEnabled() ? "1" : "0") +
+           (item->tintColor() ? cssColor(*item->tintColor()) : "");
+}
+
 // A fingerprint of what a toolbar shows, so that its buttons are made again only on change.
-std::string toolbarKey(const ui::Toolbar& toolbar) {
-    std::string key;
-    for (const auto& item : toolbar.items()) {
-        key += std::to_string(reinterpret_cast<uintptr_t>(item.get())) + itemCaption(*item) +
-               (item->isEnabled() ? "1" : "0") +
-               (item->tintColor() ? cssColor(*item->tintColor()) : "") + "|";
-    }
+std::string toolbarKey(const ui::Toolbar& toolbar, const ui::Color& bar) {
+    std::string key = cssColor(bar);
+    for (const auto& item : toolbar.items()) key += itemKey(item.get()) + "|";
     return key;
+}
+
+// A navigation bar: the left item, the title in the middle, the right item.
+void fillNavigationBar(GtkWidget* box, const ui::NavigationBar& navigationBar,
+                       const ui::Color& bar) {
+    clear(box);
+    GtkWidget* left = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    GtkWidget* right = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    gtk_widget_set_size_request(left, 90, -1);
+    gtk_widget_set_size_request(right, 90, -1);
+    if (auto item = navigationBar.leftItem()) {
+        gtk_box_pack_start(GTK_BOX(left), itemButton(item, bar), FALSE, FALSE, 4);
+    }
+    if (auto item = navigationBar.rightItem()) {
+        gtk_box_pack_end(GTK_BOX(right), itemButton(item, bar), FALSE, FALSE, 4);
+    }
+    GtkWidget* title = gtk_label_new(navigationBar.title().value_or("").c_str());
+    gtk_label_set_ellipsize(GTK_LABEL(title), PANGO_ELLIPSIZE_END);
+    style(title, "color: " +
+                     cssColor(legibleOn(bar, luminance(bar) > 0.5 ? ui::Color(0, 0, 0, 1)
+                                                                  : ui::Color(1, 1, 1, 1))) +
+                     "; font-weight: bold;");
+    gtk_box_pack_start(GTK_BOX(box), left, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), title, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(box), right, FALSE, FALSE, 0);
+    gtk_widget_show_all(box);
+}
+
+std::string navigationBarKey(const ui::NavigationBar& bar, const ui::Color& tint) {
+    return cssColor(tint) + bar.title().value_or("") + "|" + itemKey(bar.leftItem().get()) + "|" +
+           itemKey(bar.rightItem().get());
+}
+
+// The image drawn into a surface of `size` by the content mode: stretched, fitted or filled
+// (and cut to the size).
+cairo_surface_t* renderImage(const ui::Image& image, int width, int height, ui::ContentMode mode) {
+    const auto& bitmap = *image.bitmap();
+    if (width <= 0 || height <= 0 || bitmap.width() <= 0 || bitmap.height() <= 0) return nullptr;
+    cairo_surface_t* out = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(out);
+    double sx = double(width) / bitmap.width();
+    double sy = double(height) / bitmap.height();
+    if (mode == ui::ContentMode::ScaleAspectFit) sx = sy = std::min(sx, sy);
+    if (mode == ui::ContentMode::ScaleAspectFill) sx = sy = std::max(sx, sy);
+    cairo_translate(cr, (width - bitmap.width() * sx) / 2, (height - bitmap.height() * sy) / 2);
+    cairo_scale(cr, sx, sy);
+    if (bitmap.format() == ui::Bitmap::Format::ARGB32) {
+        cairo_set_source_surface(cr, bitmap.surface(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+        cairo_paint(cr);
+    }
+    cairo_destroy(cr);
+    return out;
+}
+
+void setImage(GtkWidget* imageWidget, const std::shared_ptr<ui::Image>& image, int width,
+              int height, ui::ContentMode mode) {
+    const std::string key = std::to_string(reinterpret_cast<uintptr_t>(image.get())) + "/" +
+                            std::to_string(width) + "x" + std::to_string(height) + "/" +
+                            std::to_string(static_cast<int>(mode));
+    auto* old = static_cast<std::string*>(g_object_get_data(G_OBJECT(imageWidget), "hyb-image"));
+    if (old && *old == key) return;
+    cairo_surface_t* surface = image ? renderImage(*image, width, height, mode) : nullptr;
+    gtk_image_set_from_surface(GTK_IMAGE(imageWidget), surface);
+    if (surface) cairo_surface_destroy(surface);
+    g_object_set_data_full(G_OBJECT(imageWidget), "hyb-image", new std::string(key),
+                           [](gpointer p) { delete static_cast<std::string*>(p); });
+}
+
+std::shared_ptr<ui::TapGestureRecognizer> tapRecognizerOf(const ui::View& view) {
+    for (const auto& recognizer : view.gestureRecognizers()) {
+        if (auto tap = std::dynamic_pointer_cast<ui::TapGestureRecognizer>(recognizer)) return tap;
+    }
+    return nullptr;
+}
+
+// The main page's GTK window: the engine window of the first web view in the tree.
+GtkWidget* engineWindowIn(const ui::View& view) {
+    if (auto* web = dynamic_cast<const WebView*>(&view)) {
+        auto engine = std::dynamic_pointer_cast<WebKitGtkEngine>(web->engine());
+        return engine ? engine->window() : nullptr;
+    }
+    for (const auto& child : view.subviews()) {
+        if (GtkWidget* found = engineWindowIn(*child)) return found;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<ui::ViewController> topPresented(ui::Window& window) {
+    const auto controllers = window.visibleControllers();
+    for (auto it = controllers.rbegin(); it != controllers.rend(); ++it) {
+        if (dynamic_cast<ui::AlertController*>(it->get())) continue;
+        return (*it)->presentingViewController() ? *it : nullptr;
+    }
+    return nullptr;
+}
+
+// Every alert presented in the window, bottom to top.
+std::vector<std::shared_ptr<ui::AlertController>> alertsIn(ui::Window& window) {
+    std::vector<std::shared_ptr<ui::AlertController>> alerts;
+    if (!window.rootViewController()) return alerts;
+    for (const auto& controller : window.rootViewController()->presentationChain()) {
+        if (auto alert = std::dynamic_pointer_cast<ui::AlertController>(controller)) {
+            alerts.push_back(alert);
+        }
+    }
+    return alerts;
 }
 
 }  // namespace
@@ -124,10 +275,13 @@ struct GtkViewPresenter::Shown {
     struct Drawn {
         std::weak_ptr<ui::View> view;
         GtkWidget* widget = nullptr;
+        GtkWidget* container = nullptr;  // the GtkFixed it sits in
+        GtkWidget* content = nullptr;    // a scroll view's GtkFixed of its content
+        GtkWidget* tapBox = nullptr;     // input over a view with a tap recognizer
+        std::string key;                 // what a bar shows
         bool seen = false;
     };
     std::map<const ui::View*, Drawn> widgets;
-    std::map<const ui::View*, std::string> toolbarKeys;
     // Web view widgets borrowed from their engines' windows, given back on dismissal.
     // The engine's window is gone with the engine, so it is found again through the engine.
     std::vector<std::pair<GtkWidget*, std::weak_ptr<WebKitGtkEngine>>> borrowed;
@@ -140,7 +294,7 @@ struct GtkViewPresenter::Shown {
             if (auto home = engine.lock()) gtk_container_add(GTK_CONTAINER(home->window()), widget);
             g_object_unref(widget);
         }
-        gtk_widget_destroy(gtkWindow);
+        if (gtkWindow) gtk_widget_destroy(gtkWindow);
     }
 
     // Views that left the tree are hidden; widgets of views that are gone go too.
@@ -148,14 +302,26 @@ struct GtkViewPresenter::Shown {
         for (auto it = widgets.begin(); it != widgets.end();) {
             Drawn& drawn = it->second;
             if (drawn.view.expired()) {
-                if (drawn.widget && !isBorrowed(drawn.widget)) gtk_widget_destroy(drawn.widget);
-                if (drawn.widget && isBorrowed(drawn.widget)) gtk_widget_hide(drawn.widget);
+                destroy(drawn);
                 it = widgets.erase(it);
                 continue;
             }
-            if (!drawn.seen && drawn.widget) gtk_widget_hide(drawn.widget);
+            if (!drawn.seen) {
+                if (drawn.widget) gtk_widget_hide(drawn.widget);
+                if (drawn.tapBox) gtk_widget_hide(drawn.tapBox);
+            }
             drawn.seen = false;
             ++it;
+        }
+    }
+    void destroy(Drawn& drawn) {
+        if (drawn.tapBox) gtk_widget_destroy(drawn.tapBox);
+        if (!drawn.widget) return;
+        if (isBorrowed(drawn.widget)) {
+            gtk_widget_hide(drawn.widget);
+        } else {
+            // A scroll view's content may hold borrowed widgets: take them out first.
+            gtk_widget_destroy(drawn.widget);
         }
     }
     bool isBorrowed(GtkWidget* widget) const {
@@ -165,7 +331,7 @@ struct GtkViewPresenter::Shown {
         return false;
     }
 
-    GtkWidget* make(const std::shared_ptr<ui::View>& view) {
+    GtkWidget* make(const std::shared_ptr<ui::View>& view, Drawn& drawn) {
         if (auto* web = dynamic_cast<WebView*>(view.get())) {
             auto engine = std::dynamic_pointer_cast<WebKitGtkEngine>(web->engine());
             if (!engine) return nullptr;
@@ -180,62 +346,240 @@ struct GtkViewPresenter::Shown {
         }
         if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(view.get()))
             return GtkCapturePreview::make(*preview);
-        if (dynamic_cast<ui::Toolbar*>(view.get()))
+        if (dynamic_cast<ui::Toolbar*>(view.get()) || dynamic_cast<ui::NavigationBar*>(view.get()))
             return gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
         if (dynamic_cast<ui::Label*>(view.get())) {
             GtkWidget* label = gtk_label_new("");
-            gtk_label_set_xalign(GTK_LABEL(label), 0);
             gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
             return label;
         }
-        if (dynamic_cast<ui::Button*>(view.get())) return gtk_button_new_with_label("");
+        if (auto button = std::dynamic_pointer_cast<ui::Button>(view)) {
+            GtkWidget* widget = gtk_button_new();
+            connectWeak(widget, "clicked", button, [](ui::Button& shown) { shown.sendActions(); });
+            return widget;
+        }
+        if (dynamic_cast<ui::ImageView*>(view.get())) return gtk_image_new();
         if (dynamic_cast<ui::TextField*>(view.get())) return gtk_entry_new();
         if (dynamic_cast<ui::ActivityIndicatorView*>(view.get())) return gtk_spinner_new();
-        if (dynamic_cast<ui::ScrollView*>(view.get())) return gtk_fixed_new();
-        return gtk_fixed_new();
+        if (auto scroll = std::dynamic_pointer_cast<ui::ScrollView>(view)) {
+            GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
+            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER,
+                                           GTK_POLICY_AUTOMATIC);
+            drawn.content = gtk_fixed_new();
+            gtk_container_add(GTK_CONTAINER(scrolled), drawn.content);
+            // The content and the viewport GTK puts around it show with the scroll view.
+            gtk_widget_show_all(scrolled);
+            GtkAdjustment* adjustment =
+                gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scrolled));
+            // The user scrolls: the view follows, and a table makes the rows that come near.
+            g_signal_connect_data(
+                adjustment, "value-changed", G_CALLBACK(+[](GtkAdjustment* a, gpointer data) {
+                    auto held = static_cast<std::weak_ptr<ui::ScrollView>*>(data)->lock();
+                    if (!held) return;
+                    const double value = gtk_adjustment_get_value(a);
+                    if (std::fabs(value - held->contentOffset().y) < 0.5) return;
+                    held->setContentOffset({held->contentOffset().x, value});
+                    if (auto* presenter = GtkViewPresenter::installed()) presenter->sync();
+                }),
+                new std::weak_ptr<ui::ScrollView>(scroll),
+                [](gpointer data, GClosure*) {
+                    delete static_cast<std::weak_ptr<ui::ScrollView>*>(data);
+                },
+                GConnectFlags(0));
+            return scrolled;
+        }
+        return plainView();
     }
 
-    // Places the view (at `origin` in the window) and its subviews.
-    void place(const std::shared_ptr<ui::View>& view, double x, double y, bool hidden = false) {
+    // Gives a plain view's widget the colour its draw handler paints (drawn again on change).
+    static void paintBackground(GtkWidget* widget, const ui::Color& color) {
+        auto* old = static_cast<ui::Color*>(g_object_get_data(G_OBJECT(widget), "hyb-background"));
+        if (old && cssColor(*old) == cssColor(color)) return;
+        g_object_set_data_full(G_OBJECT(widget), "hyb-background", new ui::Color(color),
+                               [](gpointer p) { delete static_cast<ui::Color*>(p); });
+        gtk_widget_queue_draw(widget);
+    }
+
+    // A plain view: a GtkFixed (which draws no background of its own) that paints the view's
+    // background colour under its children.
+    static GtkWidget* plainView() {
+        GtkWidget* fixed = gtk_fixed_new();
+        g_signal_connect(fixed, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer) {
+                             auto* color = static_cast<ui::Color*>(
+                                 g_object_get_data(G_OBJECT(w), "hyb-background"));
+                             if (!color) return FALSE;
+                             cairo_set_source_rgba(cr, color->red(), color->green(), color->blue(),
+                                                   color->alpha());
+                             cairo_paint(cr);
+                             return FALSE;
+                         }),
+                         nullptr);
+        return fixed;
+    }
+
+    // Gives a view with a tap recognizer an input box over it whose clicks fire the recognizer
+    // at the point clicked.
+    void placeTapBox(const std::shared_ptr<ui::View>& view, Drawn& drawn, GtkWidget* container,
+                     int left, int top, int width, int height, bool visible) {
+        auto tap = tapRecognizerOf(*view);
+        if (!tap) {
+            if (drawn.tapBox) gtk_widget_hide(drawn.tapBox);
+            return;
+        }
+        if (!drawn.tapBox) {
+            drawn.tapBox = gtk_event_box_new();
+            gtk_event_box_set_visible_window(GTK_EVENT_BOX(drawn.tapBox), FALSE);
+            gtk_event_box_set_above_child(GTK_EVENT_BOX(drawn.tapBox), TRUE);
+            gtk_widget_add_events(drawn.tapBox, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+            std::weak_ptr<ui::View> weakView = view;
+            g_signal_connect_data(
+                drawn.tapBox, "button-release-event",
+                G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer data) -> gboolean {
+                    auto held = static_cast<std::weak_ptr<ui::View>*>(data)->lock();
+                    if (!held || event->button != 1) return FALSE;
+                    if (auto recognizer = tapRecognizerOf(*held)) {
+                        recognizer->tapAt({event->x, event->y});
+                    }
+                    if (auto* presenter = GtkViewPresenter::installed()) presenter->sync();
+                    return TRUE;
+                }),
+                new std::weak_ptr<ui::View>(weakView),
+                [](gpointer data, GClosure*) {
+                    delete static_cast<std::weak_ptr<ui::View>*>(data);
+                },
+                GConnectFlags(0));
+            gtk_fixed_put(GTK_FIXED(container), drawn.tapBox, left, top);
+        } else if (gtk_widget_get_parent(drawn.tapBox) != container) {
+            g_object_ref(drawn.tapBox);
+            gtk_container_remove(GTK_CONTAINER(gtk_widget_get_parent(drawn.tapBox)), drawn.tapBox);
+            gtk_fixed_put(GTK_FIXED(container), drawn.tapBox, left, top);
+            g_object_unref(drawn.tapBox);
+        }
+        gtk_fixed_move(GTK_FIXED(container), drawn.tapBox, left, top);
+        gtk_widget_set_size_request(drawn.tapBox, width, height);
+        gtk_widget_set_visible(drawn.tapBox, visible && view->isUserInteractionEnabled());
+        // Over the view's own widgets.
+        if (GdkWindow* input = gtk_widget_get_window(drawn.tapBox)) gdk_window_raise(input);
+    }
+
+    // Places the view at (x, y) of `container` (a GtkFixed), and its subviews.
+    void place(const std::shared_ptr<ui::View>& view, GtkWidget* container, double x, double y,
+               bool hidden = false) {
         Drawn& drawn = widgets[view.get()];
-        if (drawn.view.lock() != view) drawn = Drawn{view, nullptr, false};
+        if (drawn.view.lock() != view) {
+            destroy(drawn);
+            drawn = Drawn{};
+            drawn.view = view;
+        }
         if (!drawn.widget) {
-            drawn.widget = make(view);
+            drawn.widget = make(view, drawn);
             if (!drawn.widget) return;
-            gtk_fixed_put(GTK_FIXED(fixed), drawn.widget, 0, 0);
+            gtk_fixed_put(GTK_FIXED(container), drawn.widget, 0, 0);
+            drawn.container = container;
+        } else if (drawn.container != container) {
+            g_object_ref(drawn.widget);
+            if (GtkWidget* parent = gtk_widget_get_parent(drawn.widget)) {
+                gtk_container_remove(GTK_CONTAINER(parent), drawn.widget);
+            }
+            gtk_fixed_put(GTK_FIXED(container), drawn.widget, 0, 0);
+            g_object_unref(drawn.widget);
+            drawn.container = container;
         }
         drawn.seen = true;
         GtkWidget* widget = drawn.widget;
         const ui::Rect frame = view->frame();
         const double left = x + frame.x();
         const double top = y + frame.y();
-        gtk_fixed_move(GTK_FIXED(fixed), widget, static_cast<int>(left), static_cast<int>(top));
-        gtk_widget_set_size_request(widget, std::max(0, static_cast<int>(frame.width())),
-                                    std::max(0, static_cast<int>(frame.height())));
-        hidden = hidden || view->isHidden();
+        const int width = std::max(0, static_cast<int>(frame.width()));
+        const int height = std::max(0, static_cast<int>(frame.height()));
+        gtk_fixed_move(GTK_FIXED(container), widget, static_cast<int>(left), static_cast<int>(top));
+        gtk_widget_set_size_request(widget, width, height);
+        hidden = hidden || view->isHidden() || view->alpha() <= 0;
         gtk_widget_set_visible(widget, !hidden);
-        update(*view, widget);
+        if (!hidden) gtk_widget_set_opacity(widget, std::min(1.0, view->alpha()));
+        update(*view, drawn, width, height);
         // A web view draws its own content; its scroll view is the engine's.
         if (dynamic_cast<WebView*>(view.get())) return;
-        for (const auto& child : view->subviews()) place(child, left, top, hidden);
+        if (auto table = std::dynamic_pointer_cast<ui::TableView>(view)) table->layoutRows();
+        if (drawn.content) {
+            auto* scroll = static_cast<ui::ScrollView*>(view.get());
+            const ui::Size content = scroll->contentSize();
+            gtk_widget_set_size_request(drawn.content, width,
+                                        std::max(height, static_cast<int>(content.height)));
+            for (const auto& child : view->subviews()) place(child, drawn.content, 0, 0, hidden);
+            syncOffset(*scroll, drawn);
+        } else {
+            for (const auto& child : view->subviews()) place(child, container, left, top, hidden);
+        }
+        placeTapBox(view, drawn, container, static_cast<int>(left), static_cast<int>(top), width,
+                    height, !hidden);
     }
 
-    void update(ui::View& view, GtkWidget* widget) {
+    // A scroll offset set on the view (a table scrolled to its end) moves the GTK view too.
+    static void syncOffset(ui::ScrollView& scroll, Drawn& drawn) {
+        const double wanted = scroll.contentOffset().y;
+        GtkAdjustment* adjustment =
+            gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(drawn.widget));
+        if (std::fabs(wanted - gtk_adjustment_get_value(adjustment)) < 0.5) return;
+        // GTK learns the content's size at its next layout; until then the value would be cut.
+        if (gtk_adjustment_get_upper(adjustment) <
+            wanted + gtk_adjustment_get_page_size(adjustment))
+            return;
+        gtk_adjustment_set_value(adjustment, wanted);
+    }
+
+    void update(ui::View& view, Drawn& drawn, int width, int height) {
+        GtkWidget* widget = drawn.widget;
         if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(&view)) {
             GtkCapturePreview::update(*preview, widget);
         } else if (auto* toolbar = dynamic_cast<ui::Toolbar*>(&view)) {
-            const ui::Color tint = toolbar->barTintColor().value_or(ui::Color(0.1, 0.1, 0.1, 1));
-            style(widget, "background-color: " + cssColor(tint) + ";");
-            std::string key = toolbarKey(*toolbar);
-            if (toolbarKeys[&view] != key) {
-                fillToolbar(widget, *toolbar);
-                toolbarKeys[&view] = std::move(key);
+            const ui::Color bar = toolbar->barTintColor().value_or(kDarkBar);
+            style(widget, "background-color: " + cssColor(bar) + ";");
+            std::string key = toolbarKey(*toolbar, bar);
+            if (drawn.key != key) {
+                fillToolbar(widget, *toolbar, bar);
+                drawn.key = std::move(key);
+            }
+        } else if (auto* navigationBar = dynamic_cast<ui::NavigationBar*>(&view)) {
+            const ui::Color bar = navigationBar->barTintColor().value_or(kLightBar);
+            style(widget, "background-color: " + cssColor(bar) + ";");
+            std::string key = navigationBarKey(*navigationBar, bar);
+            if (drawn.key != key) {
+                fillNavigationBar(widget, *navigationBar, bar);
+                drawn.key = std::move(key);
             }
         } else if (auto* label = dynamic_cast<ui::Label*>(&view)) {
             gtk_label_set_text(GTK_LABEL(widget), label->text().value_or("").c_str());
-            if (label->textColor()) style(widget, "color: " + cssColor(*label->textColor()) + ";");
+            const auto alignment = label->textAlignment();
+            gtk_label_set_xalign(GTK_LABEL(widget),
+                                 alignment == ui::Label::TextAlignment::Center  ? 0.5f
+                                 : alignment == ui::Label::TextAlignment::Right ? 1.0f
+                                                                                : 0.0f);
+            std::string css;
+            if (label->textColor()) css += "color: " + cssColor(*label->textColor()) + ";";
+            if (label->backgroundColor()) {
+                css += "background-color: " + cssColor(*label->backgroundColor()) + ";";
+            }
+            style(widget, css);
         } else if (auto* button = dynamic_cast<ui::Button*>(&view)) {
-            gtk_button_set_label(GTK_BUTTON(widget), button->titleForState(0).value_or("").c_str());
+            const auto title = button->titleForState(ui::Button::kControlStateNormal);
+            gtk_button_set_label(GTK_BUTTON(widget), title ? title->c_str() : nullptr);
+            if (auto image = button->imageForState(ui::Button::kControlStateNormal)) {
+                GtkWidget* shown = gtk_button_get_image(GTK_BUTTON(widget));
+                if (!shown) {
+                    shown = gtk_image_new();
+                    gtk_button_set_image(GTK_BUTTON(widget), shown);
+                    gtk_button_set_always_show_image(GTK_BUTTON(widget), TRUE);
+                    gtk_button_set_relief(GTK_BUTTON(widget), GTK_RELIEF_NONE);
+                }
+                setImage(shown, image, width, height, ui::ContentMode::ScaleAspectFit);
+            }
+            gtk_widget_set_sensitive(widget, button->isEnabled());
+            if (button->tintColor()) {
+                style(widget, "color: " + cssColor(*button->tintColor()) + ";");
+            }
+        } else if (auto* imageView = dynamic_cast<ui::ImageView*>(&view)) {
+            setImage(widget, imageView->image(), width, height, imageView->contentMode());
         } else if (auto* field = dynamic_cast<ui::TextField*>(&view)) {
             if (!gtk_widget_has_focus(widget))
                 gtk_entry_set_text(GTK_ENTRY(widget), field->text().c_str());
@@ -247,10 +591,45 @@ struct GtkViewPresenter::Shown {
                 gtk_spinner_stop(GTK_SPINNER(widget));
             }
             if (spinner->hidesWhenStopped() && !spinner->isAnimating()) gtk_widget_hide(widget);
+        } else if (auto* cell = dynamic_cast<ui::TableViewCell*>(&view)) {
+            paintBackground(widget, cell->backgroundColor().value_or(ui::Color(1, 1, 1, 1)));
+        } else if (GTK_IS_FIXED(widget) && view.backgroundColor()) {
+            paintBackground(widget, *view.backgroundColor());
         } else if (!dynamic_cast<WebView*>(&view) && view.backgroundColor()) {
             style(widget, "background-color: " + cssColor(*view.backgroundColor()) + ";");
+        } else if (dynamic_cast<ui::ScrollView*>(&view)) {
+            style(widget, "background-color: #ffffff;");
         }
     }
+
+    GtkWidget* widgetFor(const ui::View& view) const {
+        auto found = widgets.find(&view);
+        return found == widgets.end() ? nullptr : found->second.widget;
+    }
+    GtkWidget* tapTargetFor(const ui::View& view) const {
+        auto found = widgets.find(&view);
+        return found == widgets.end() ? nullptr : found->second.tapBox;
+    }
+};
+
+// The views over the main page: drawn in a layer over the engine's widget while they show.
+// The layer lives in the engine's window and goes with it.
+struct GtkViewPresenter::Overlay {
+    GtkWidget* engineWindow = nullptr;  // cleared when GTK destroys the window
+    Shown layer;
+
+    explicit Overlay(GtkWidget* window) : engineWindow(window) {
+        g_object_add_weak_pointer(G_OBJECT(engineWindow),
+                                  reinterpret_cast<gpointer*>(&engineWindow));
+    }
+    ~Overlay() {
+        if (engineWindow) {
+            g_object_remove_weak_pointer(G_OBJECT(engineWindow),
+                                         reinterpret_cast<gpointer*>(&engineWindow));
+        }
+    }
+    Overlay(const Overlay&) = delete;
+    Overlay& operator=(const Overlay&) = delete;
 };
 
 GtkViewPresenter::GtkViewPresenter() = default;
@@ -271,6 +650,11 @@ GtkViewPresenter* GtkViewPresenter::installed() {
 void GtkViewPresenter::install() {
     if (presenterSlot()) return;
     presenterSlot() = new GtkViewPresenter();  // lives as long as the process
+    // An alert answered in any way leaves the display at once; other screens follow on the
+    // next turn of the timer.
+    ui::ViewController::setPresentationObserver([] {
+        if (auto* presenter = presenterSlot()) presenter->syncAlerts(ui::Window::windows());
+    });
     g_timeout_add(
         kSyncIntervalMs,
         [](gpointer self) -> gboolean {
@@ -285,20 +669,47 @@ GtkWidget* GtkViewPresenter::gtkWindowFor(const ui::Window& window) const {
     return it == shown_.end() ? nullptr : it->second->gtkWindow;
 }
 
+GtkWidget* GtkViewPresenter::widgetFor(const ui::View& view) const {
+    for (const auto& [window, shown] : shown_) {
+        if (GtkWidget* widget = shown->widgetFor(view)) return widget;
+    }
+    for (const auto& [window, overlay] : overlays_) {
+        if (GtkWidget* widget = overlay->layer.widgetFor(view)) return widget;
+    }
+    return nullptr;
+}
+
+GtkWidget* GtkViewPresenter::tapTargetFor(const ui::View& view) const {
+    for (const auto& [window, shown] : shown_) {
+        if (GtkWidget* widget = shown->tapTargetFor(view)) return widget;
+    }
+    return nullptr;
+}
+
+GtkWidget* GtkViewPresenter::dialogFor(const ui::AlertController& alert) const {
+    auto found = alerts_.find(&alert);
+    return found == alerts_.end() ? nullptr : found->second->widget();
+}
+
 void GtkViewPresenter::sync() {
+    // A scroll or a tap inside a sync asks for another; the one running takes care of it.
+    if (syncing_) return;
+    syncing_ = true;
+    const auto windows = ui::Window::windows();
     std::map<const ui::Window*, std::shared_ptr<ui::View>> wanted;
-    std::map<const ui::Window*, std::shared_ptr<ui::Window>> windows;
-    for (const auto& window : ui::Window::windows()) {
-        const auto controllers = window->visibleControllers();
-        // Only screens presented over a window's root are drawn here: the root of the main
-        // window is the host's page, which its engine shows itself, and alerts have dialogs
-        // of their own.
-        if (controllers.empty() || !controllers.back()->presentingViewController() ||
-            dynamic_cast<ui::AlertController*>(controllers.back().get())) {
-            continue;
+    std::map<const ui::Window*, std::shared_ptr<ui::Window>> byKey;
+    GtkWidget* mainWindow = nullptr;
+    for (const auto& window : windows) {
+        if (!mainWindow && window->rootViewController() &&
+            window->rootViewController()->isViewLoaded()) {
+            mainWindow = engineWindowIn(*window->rootViewController()->view());
         }
-        wanted[window.get()] = controllers.back()->view();
-        windows[window.get()] = window;
+        // Screens presented over a window's root are drawn here: the root of the main window
+        // is the host's page, which its engine shows itself, and alerts have dialogs.
+        if (auto top = topPresented(*window)) {
+            wanted[window.get()] = top->view();
+            byKey[window.get()] = window;
+        }
     }
     for (auto it = shown_.begin(); it != shown_.end();) {
         auto keep = wanted.find(it->first);
@@ -310,23 +721,131 @@ void GtkViewPresenter::sync() {
         }
     }
     for (const auto& [key, root] : wanted) {
-        if (!shown_.count(key)) show(windows[key], root);
+        if (!shown_.count(key))
+            show(byKey[key], root, mainWindow ? GTK_WINDOW(mainWindow) : nullptr);
         Shown& shown = *shown_[key];
-        shown.place(root, -root->frame().x(), -root->frame().y());
+        shown.place(root, shown.fixed, -root->frame().x(), -root->frame().y());
         shown.prune();
     }
+    syncOverlays(windows);
+    syncAlerts(windows);
+    syncing_ = false;
+}
+
+void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window>>& windows) {
+    std::map<const ui::Window*, bool> live;
+    for (const auto& window : windows) {
+        auto root = window->rootViewController();
+        if (!root || !root->isViewLoaded()) continue;
+        GtkWidget* engineWindow = engineWindowIn(*root->view());
+        if (!engineWindow) continue;
+        // The views beside the page that show over it (the launch screen while it covers).
+        std::vector<std::shared_ptr<ui::View>> over;
+        for (const auto& child : root->view()->subviews()) {
+            if (engineWindowIn(*child) || child->isHidden() || child->alpha() <= 0) continue;
+            over.push_back(child);
+        }
+        auto found = overlays_.find(window.get());
+        if (over.empty()) {
+            if (found != overlays_.end() && found->second->engineWindow) {
+                gtk_widget_hide(found->second->layer.fixed);
+            }
+            live[window.get()] = found != overlays_.end();
+            continue;
+        }
+        if (found == overlays_.end() || found->second->engineWindow != engineWindow) {
+            GtkWidget* page = gtk_bin_get_child(GTK_BIN(engineWindow));
+            if (!page) continue;
+            auto overlay = std::make_unique<Overlay>(engineWindow);
+            GtkWidget* stack = gtk_overlay_new();
+            g_object_ref(page);
+            gtk_container_remove(GTK_CONTAINER(engineWindow), page);
+            gtk_container_add(GTK_CONTAINER(stack), page);
+            g_object_unref(page);
+            overlay->layer.fixed = gtk_fixed_new();
+            gtk_overlay_add_overlay(GTK_OVERLAY(stack), overlay->layer.fixed);
+            gtk_container_add(GTK_CONTAINER(engineWindow), stack);
+            gtk_widget_show_all(stack);
+            found = overlays_.insert_or_assign(window.get(), std::move(overlay)).first;
+        }
+        live[window.get()] = true;
+        Overlay& overlay = *found->second;
+        if (!overlay.engineWindow) continue;
+        gtk_widget_show(overlay.layer.fixed);
+        for (const auto& view : over) overlay.layer.place(view, overlay.layer.fixed, 0, 0);
+        overlay.layer.prune();
+    }
+    // A layer whose window went is forgotten; its widgets went with the window.
+    std::erase_if(overlays_, [&](auto& entry) {
+        if (live.count(entry.first) && entry.second->engineWindow) return false;
+        entry.second->layer.widgets.clear();
+        return true;
+    });
+}
+
+void GtkViewPresenter::syncAlerts(const std::vector<std::shared_ptr<ui::Window>>& windows) {
+    std::map<const ui::AlertController*, bool> live;
+    for (const auto& window : windows) {
+        for (const auto& alert : alertsIn(*window)) {
+            if (alert->isPressed()) continue;
+            live[alert.get()] = true;
+            if (alerts_.count(alert.get())) continue;
+            GtkWidget* parent = gtkWindowFor(*window);
+            if (!parent && window->rootViewController()) {
+                parent = engineWindowIn(*window->rootViewController()->view());
+            }
+            alerts_[alert.get()] = std::make_unique<WebKitGtkAlertDialog>(
+                alert, parent ? GTK_WINDOW(parent) : nullptr);
+        }
+    }
+    std::erase_if(alerts_, [&](const auto& entry) { return !live.count(entry.first); });
+}
+
+void GtkViewPresenter::closeByUser(const std::weak_ptr<ui::Window>& weak) {
+    auto window = weak.lock();
+    if (!window) return;
+    if (auto top = topPresented(*window)) top->presentationController().closeByUser();
 }
 
 void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
-                            const std::shared_ptr<ui::View>& root) {
+                            const std::shared_ptr<ui::View>& root, GtkWindow* parent) {
     auto shown = std::make_unique<Shown>();
     shown->window = window;
     shown->root = root;
     shown->gtkWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWindow* gtkWindow = GTK_WINDOW(shown->gtkWindow);
     const ui::Rect frame = window->frame();
-    gtk_window_set_default_size(GTK_WINDOW(shown->gtkWindow), static_cast<int>(frame.width()),
+    gtk_window_set_default_size(gtkWindow, static_cast<int>(frame.width()),
                                 static_cast<int>(frame.height()));
-    gtk_window_set_resizable(GTK_WINDOW(shown->gtkWindow), FALSE);
+    gtk_window_set_resizable(gtkWindow, FALSE);
+    if (parent) {
+        // Over the main window; not modal, since a modal grab would keep the page's own
+        // windows from being closed.
+        gtk_window_set_transient_for(gtkWindow, parent);
+        gtk_window_set_position(gtkWindow, GTK_WIN_POS_CENTER_ON_PARENT);
+    }
+    style(shown->gtkWindow, kWindowBackground);
+    // Closing the window or pressing Escape is the user leaving the screen: the screen decides
+    // (its plug-in answers the page), and the window goes when the screen has gone.
+    auto* carried = new std::weak_ptr<ui::Window>(window);
+    g_signal_connect_data(
+        shown->gtkWindow, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer data) {
+            closeByUser(*static_cast<std::weak_ptr<ui::Window>*>(data));
+            return TRUE;
+        }),
+        carried,
+        [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
+        GConnectFlags(0));
+    g_signal_connect_data(
+        shown->gtkWindow, "key-press-event",
+        G_CALLBACK(+[](GtkWidget*, GdkEventKey* event, gpointer data) -> gboolean {
+            if (event->keyval != GDK_KEY_Escape) return FALSE;
+            closeByUser(*static_cast<std::weak_ptr<ui::Window>*>(data));
+            return TRUE;
+        }),
+        new std::weak_ptr<ui::Window>(window),
+        [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
+        GConnectFlags(0));
     shown->fixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(shown->gtkWindow), shown->fixed);
     gtk_widget_show_all(shown->gtkWindow);

@@ -4,40 +4,70 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "platform/gtk/GObjectRef.h"
 
 namespace ui {
+class AlertController;
 class View;
+class ViewController;
 class Window;
 }  // namespace ui
 
 namespace wk {
 
-// Shows the native screens of the headless ui layer as GTK widgets: every visible window that
-// presents a screen (a controller presented over its root, as the in-app browser is) gets a
-// GTK window in which the screen's view tree is drawn: views, labels, buttons, toolbars with
-// their items, text fields, activity indicators and scroll views at their frames, and web
-// views as the engine's own widget. The ui objects stay the truth: the presenter follows them
-// on every turn of its timer, and taps on toolbar items run the items' actions. Main thread.
+class WebKitGtkAlertDialog;
+
+// Shows the native screens of the headless ui layer as GTK widgets, so that every screen a
+// plug-in presents is seen and used in the real program:
+// - a controller presented modally over a window (the in-app browser, the photo picker, the
+//   camera, the recorder, a scanner or a sign-in window) gets a GTK window of its own, kept
+//   above the main one, in which its view tree is drawn: views, labels, buttons, image views,
+//   text fields, activity indicators, toolbars and navigation bars with their items, scroll
+//   views and table views (scrolling makes the table's rows), and web views as the engine's
+//   own widget;
+// - an alert presented anywhere is a dialog over the window it belongs to;
+// - views over the main page (the launch screen) are drawn over the engine's widget while
+//   they show.
+// The ui objects stay the truth: the presenter follows them on every turn of its timer. Taps
+// on buttons and bar items run their actions, taps on views with tap recognizers fire them
+// at the tapped point, and closing a presented screen's window or pressing Escape in it asks
+// the screen's presentation controller to close it as the user would, so that the plug-in
+// answers its page. Main thread.
 class GtkViewPresenter {
 public:
     // Starts following the ui layer's windows (once per process; later calls do nothing).
     static void install();
     static GtkViewPresenter* installed();
 
-    // The GTK window that shows `window`, or null while it shows none.
+    // The GTK window that shows the screen presented in `window`, or null while it shows none.
     GtkWidget* gtkWindowFor(const ui::Window& window) const;
+    // The widget that draws `view` now, or null (for tests and drivers that act on the display).
+    GtkWidget* widgetFor(const ui::View& view) const;
+    // The input box over a view with a tap recognizer, whose clicks fire it; null otherwise.
+    GtkWidget* tapTargetFor(const ui::View& view) const;
+    // The dialog that shows `alert` now, or null.
+    GtkWidget* dialogFor(const ui::AlertController& alert) const;
     // Brings the GTK widgets up to date with the ui objects at once.
     void sync();
 
 private:
     struct Shown;
+    struct Overlay;
     GtkViewPresenter();
-    void show(const std::shared_ptr<ui::Window>& window, const std::shared_ptr<ui::View>& root);
-    void forget(const ui::Window* window);
+    ~GtkViewPresenter() = delete;  // lives as long as the process
+    void show(const std::shared_ptr<ui::Window>& window, const std::shared_ptr<ui::View>& root,
+              GtkWindow* parent);
+    void syncAlerts(const std::vector<std::shared_ptr<ui::Window>>& windows);
+    void syncOverlays(const std::vector<std::shared_ptr<ui::Window>>& windows);
+    // The user asks to leave the screen shown in `window` (close button, Escape).
+    static void closeByUser(const std::weak_ptr<ui::Window>& window);
 
     std::map<const ui::Window*, std::unique_ptr<Shown>> shown_;
+    std::map<const ui::AlertController*, std::unique_ptr<WebKitGtkAlertDialog>> alerts_;
+    std::map<const ui::Window*, std::unique_ptr<Overlay>> overlays_;
+    bool syncing_ = false;
 };
 
 }  // namespace wk

@@ -21,6 +21,8 @@ public:
     WebKitGtkAlertDialog(const WebKitGtkAlertDialog&) = delete;
     WebKitGtkAlertDialog& operator=(const WebKitGtkAlertDialog&) = delete;
 
+    GtkWidget* widget() const { return dialog_; }
+
 private:
     static void onResponse(GtkDialog* dialog, gint response, gpointer self);
 

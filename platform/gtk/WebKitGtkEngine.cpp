@@ -15,13 +15,12 @@
 #include <simdjson.h>
 
 #include "platform/dispatch/RunLoop.h"
-#include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkContext.h"
 #include "platform/gtk/WebKitGtkSchemeTask.h"
+#include "platform/net/TLSSettings.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/JSONText.h"
 #include "platform/ns/Log.h"
-#include "platform/ui/AlertController.h"
 #include "platform/ui/Screen.h"
 #include "platform/wk/EngineRegistry.h"
 #include "platform/wk/WebKitError.h"
@@ -97,8 +96,19 @@ std::string jsonString(const std::string& text) {
 // it knows that closing its window is the page's window closing.
 bool gOpeningNewWindow = false;
 
+// WebKit's addresses follow a more lenient parser than ours: what ours cannot hold is
+// percent-encoded rather than the address lost.
 std::optional<ns::URL> parseURL(const char* text) {
-    return text ? ns::URL::parse(text) : std::nullopt;
+    return text ? ns::URL::parseEncodingInvalidCharacters(text) : std::nullopt;
+}
+
+// Whether the action's address is one our URLs can hold; one that is not is refused with a log
+// line, never taken for another address.
+bool readableAddress(WebKitNavigationAction* action) {
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    if (parseURL(uri)) return true;
+    ns::nslog("Refused a navigation to an address that is no URL: %@", uri ? uri : "");
+    return false;
 }
 
 // Signal handlers run inside GLib's C frames, which exceptions must not cross: one that escapes
@@ -305,12 +315,7 @@ public:
 
     WebKitScriptDialog* dialog() const { return dialog_; }
     bool isOpen() const { return dialog_ != nullptr; }
-    // Shows the alert that asks the question on the display as well.
-    void show(const std::shared_ptr<ui::AlertController>& alert, GtkWindow* parent) {
-        native_ = std::make_unique<WebKitGtkAlertDialog>(alert, parent);
-    }
     void close() {
-        native_.reset();
         if (!dialog_) return;
         WebKitScriptDialog* dialog = std::exchange(dialog_, nullptr);
         webkit_script_dialog_close(dialog);
@@ -319,7 +324,6 @@ public:
 
 private:
     WebKitScriptDialog* dialog_;
-    std::unique_ptr<WebKitGtkAlertDialog> native_;
 };
 
 // --- Set-up ----------------------------------------------------------------------------------
@@ -375,6 +379,7 @@ WebKitGtkEngine::WebKitGtkEngine(std::shared_ptr<WebViewConfiguration> configura
     g_signal_connect(view_, "create", G_CALLBACK(onCreate), this);
     g_signal_connect(view_, "close", G_CALLBACK(onClose), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(onWindowDelete), this);
+    g_signal_connect(view_, "load-failed-with-tls-errors", G_CALLBACK(onTLSErrors), this);
     syncContent();
 }
 
@@ -505,6 +510,17 @@ void WebKitGtkEngine::syncSettings() {
         settings,
         configuration_->mediaTypesRequiringUserActionForPlayback() != kAudiovisualMediaTypeNone);
     std::string userAgent = engineUserAgent_;
+    // The engine's own agent is a desktop's; a page asked for in its mobile form says so, as a
+    // phone's browser does.
+    const auto& pagePreferences = configuration_->defaultWebpagePreferences();
+    if (pagePreferences &&
+        pagePreferences->preferredContentMode() == WebpagePreferences::ContentMode::Mobile) {
+        if (auto at = userAgent.rfind(" Safari/"); at != std::string::npos) {
+            userAgent.insert(at, " Mobile");
+        } else {
+            userAgent += " Mobile";
+        }
+    }
     if (customUserAgent_) {
         userAgent = *customUserAgent_;
     } else if (const auto& name = configuration_->applicationNameForUserAgent()) {
@@ -696,12 +712,55 @@ NavigationAction WebKitGtkEngine::actionOf(WebKitNavigationAction* action, bool 
 
 gboolean WebKitGtkEngine::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                          WebKitPolicyDecisionType type, gpointer self) {
-    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;  // WebKit's own rules
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        gboolean handled = FALSE;
+        shielded([&] {
+            handled = static_cast<WebKitGtkEngine*>(self)->decideResponse(
+                WEBKIT_RESPONSE_POLICY_DECISION(decision));
+        });
+        return handled;
+    }
     shielded([&] {
         static_cast<WebKitGtkEngine*>(self)->decideNavigation(
             decision, type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION);
     });
     return TRUE;
+}
+
+bool WebKitGtkEngine::decideResponse(WebKitResponsePolicyDecision* decision) {
+    // Only the main frame's page is the client's to decide; everything else follows WebKit's
+    // own rules (show what it can, download the rest).
+    auto client = this->client();
+    if (!client || !webkit_response_policy_decision_is_main_frame_main_resource(decision)) {
+        return false;
+    }
+    WebKitURIRequest* uriRequest = webkit_response_policy_decision_get_request(decision);
+    auto url = parseURL(webkit_uri_request_get_uri(uriRequest));
+    NavigationResponse response{URLRequest(url.value_or(*ns::URL::parse("about:blank"))), true};
+    if (const char* method = webkit_uri_request_get_http_method(uriRequest)) {
+        response.request.setHTTPMethod(method);
+    }
+    response.request.setMainDocumentURL(response.request.url());
+    // Answered at once in the usual case: an allowed response then takes WebKit's own rules.
+    auto answered = std::make_shared<std::optional<bool>>();
+    auto held = GObjectRef<WebKitPolicyDecision>::retain(WEBKIT_POLICY_DECISION(decision));
+    auto synchronous = std::make_shared<bool>(true);
+    client->navigationResponseToDecide(
+        response, [answered, held, synchronous](NavigationResponsePolicy policy) {
+            const bool allow = policy == NavigationResponsePolicy::Allow;
+            if (*synchronous) {
+                *answered = allow;
+            } else if (allow) {
+                webkit_policy_decision_use(held.get());
+            } else {
+                webkit_policy_decision_ignore(held.get());
+            }
+        });
+    *synchronous = false;
+    if (!answered->has_value()) return true;  // the client answers later
+    if (**answered) return false;
+    webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+    return true;
 }
 
 void WebKitGtkEngine::decideNavigation(WebKitPolicyDecision* decision, bool newWindow) {
@@ -714,6 +773,10 @@ void WebKitGtkEngine::decideNavigation(WebKitPolicyDecision* decision, bool newW
     }
     auto* navigationAction = webkit_navigation_policy_decision_get_navigation_action(
         WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    if (!readableAddress(navigationAction)) {
+        answer->answer(false);
+        return;
+    }
     const NavigationAction action = actionOf(navigationAction, newWindow);
     client->navigationActionToDecide(
         action, [answer, weak = weak_from_this(), newWindow](NavigationActionPolicy policy) {
@@ -776,6 +839,56 @@ void WebKitGtkEngine::loadFailed(WebKitLoadEvent event, const char* uri, const G
     } else {
         client->navigationFailed(current_, failure);
     }
+}
+
+gboolean WebKitGtkEngine::onTLSErrors(WebKitWebView*, gchar* uri, GTlsCertificate* certificate,
+                                      GTlsCertificateFlags, gpointer self) {
+    bool retried = false;
+    shielded([&] {
+        retried = static_cast<WebKitGtkEngine*>(self)->retryWithExtraAuthority(uri, certificate);
+    });
+    // Not ours to trust: the load fails as WebKit reports it.
+    return retried ? TRUE : FALSE;
+}
+
+// The engine's network process trusts the system's authorities only. A server whose
+// certificate the process's other connections trust through the extra authority
+// (net::TLSSettings) is trusted here too, for that host, and the load goes on; nothing else
+// is let through.
+bool WebKitGtkEngine::retryWithExtraAuthority(const char* uri, GTlsCertificate* certificate) {
+    const std::string caFile = net::TLSSettings::extraCAFile();
+    GUri* parsed = uri ? g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr) : nullptr;
+    if (caFile.empty() || !parsed || !certificate || !g_uri_get_host(parsed)) {
+        if (parsed) g_uri_unref(parsed);
+        return false;
+    }
+    const std::string host = g_uri_get_host(parsed);
+    const int port = g_uri_get_port(parsed);
+    GSocketConnectable* identity =
+        g_network_address_new(host.c_str(), static_cast<guint16>(port > 0 ? port : 443));
+    g_uri_unref(parsed);
+    bool trusted = false;
+    GList* authorities = g_tls_certificate_list_new_from_file(caFile.c_str(), nullptr);
+    for (GList* a = authorities; a && !trusted; a = a->next) {
+        trusted = g_tls_certificate_verify(certificate, identity, G_TLS_CERTIFICATE(a->data)) == 0;
+    }
+    g_list_free_full(authorities, g_object_unref);
+    g_object_unref(identity);
+    if (!trusted) return false;
+    // Once per host and certificate: a load that fails again with a certificate already let
+    // through fails as WebKit reports it, rather than being tried forever.
+    static std::vector<std::pair<std::string, GTlsCertificate*>> allowed;
+    for (const auto& [allowedHost, allowedCertificate] : allowed) {
+        if (allowedHost == host && g_tls_certificate_is_same(allowedCertificate, certificate))
+            return false;
+    }
+    allowed.emplace_back(host, G_TLS_CERTIFICATE(g_object_ref(certificate)));
+    webkit_web_context_allow_tls_certificate_for_host(WebKitGtkContext::shared().context(),
+                                                      certificate, host.c_str());
+    // The same navigation goes on with the new attempt.
+    requested_ = current_;
+    webkit_web_view_load_uri(view_, uri);
+    return true;
 }
 
 void WebKitGtkEngine::onTitleChanged(WebKitWebView* view, GParamSpec*, gpointer data) {
@@ -855,11 +968,8 @@ void WebKitGtkEngine::scriptDialog(WebKitScriptDialog* dialog) {
             done();
             break;
     }
-    // The client's answer usually comes from an alert on the headless screen; a person at the
-    // display answers it in a dialog of the window.
-    auto alert = ui::AlertController::topmost();
-    if (pending->isOpen() && alert && !alert->isPressed())
-        pending->show(alert, GTK_WINDOW(window_));
+    // The client's answer usually comes from an alert on the headless screen, which the view
+    // presenter shows on the display.
 }
 
 void WebKitGtkEngine::answerDialogs() {
@@ -877,7 +987,7 @@ GtkWidget* WebKitGtkEngine::onCreate(WebKitWebView*, WebKitNavigationAction* act
 void WebKitGtkEngine::openNewWindow(WebKitNavigationAction* navigationAction) {
     auto keep = shared_from_this();
     auto client = this->client();
-    if (!client) return;
+    if (!client || !readableAddress(navigationAction)) return;
     const NavigationAction action = actionOf(navigationAction, true);
     struct Opening {
         Opening() { gOpeningNewWindow = true; }

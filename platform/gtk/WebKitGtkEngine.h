@@ -123,12 +123,17 @@ private:
     static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
     static void onClose(WebKitWebView*, gpointer self);
     static gboolean onWindowDelete(GtkWidget*, GdkEvent*, gpointer self);
+    static gboolean onTLSErrors(WebKitWebView*, gchar* uri, GTlsCertificate*, GTlsCertificateFlags,
+                                gpointer self);
     static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*,
                                 gpointer channel);
 
+    // Whether the client took the response decision (false: WebKit decides).
+    bool decideResponse(WebKitResponsePolicyDecision* decision);
     void decideNavigation(WebKitPolicyDecision* decision, bool newWindow);
     void loadChanged(WebKitLoadEvent event);
     void loadFailed(WebKitLoadEvent event, const char* uri, const GError* error);
+    bool retryWithExtraAuthority(const char* uri, GTlsCertificate* certificate);
     void processTerminated(WebKitWebProcessTerminationReason reason);
     void scriptDialog(WebKitScriptDialog* dialog);
     void answerDialogs();

@@ -33,6 +33,13 @@ URLRequest WebKitGtkSchemeTask::requestOf(WebKitURISchemeRequest* request) {
     if (const char* method = webkit_uri_scheme_request_get_http_method(request)) {
         result.setHTTPMethod(method);
     }
+    // The main frame's document: the page being loaded, once a load has started (so that a
+    // request for it is known as that page's own).
+    if (WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request)) {
+        if (const char* active = webkit_web_view_get_uri(view)) {
+            if (auto page = ns::URL::parse(active)) result.setMainDocumentURL(*page);
+        }
+    }
     if (SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request)) {
         SoupMessageHeadersIter it;
         soup_message_headers_iter_init(&it, headers);

@@ -39,10 +39,6 @@ bool isRedirectStatus(int status) {
            status == 308;
 }
 
-bool sendsNoBody(const std::string& method) {
-    return method == "GET" || method == "HEAD";
-}
-
 // Fields the transfer sets itself, whatever the caller asked.
 bool isReservedField(std::string_view name) {
     static const char* const kReserved[] = {"Content-Length", "Host", "Connection",
@@ -215,7 +211,7 @@ std::optional<ns::Error> CurlTransfer::configure() {
 
 std::optional<ns::Error> CurlTransfer::configureBody() {
     const std::string& method = request_.HTTPMethod();
-    if (sendsNoBody(method)) {
+    if (request_.methodSendsNoBody()) {
         if (method == "HEAD") curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
         body_ = {};
         return std::nullopt;
@@ -306,9 +302,14 @@ void CurlTransfer::report(std::optional<ns::Error> error) {
 ns::Error CurlTransfer::errorFor(CURLcode code) const {
     long osErrno = 0;
     curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
-    int64_t urlCode = (code == CURLE_WRITE_ERROR && responseTooLarge_)
-                          ? kURLErrorDataLengthExceedsMaximum
-                          : urlErrorCode(code, osErrno);
+    int64_t urlCode = urlErrorCode(code, osErrno);
+    if (code == CURLE_WRITE_ERROR && responseTooLarge_) {
+        urlCode = kURLErrorDataLengthExceedsMaximum;
+    } else if (code == CURLE_OUT_OF_MEMORY && !headersDone_) {
+        // The library's bounds on a header line (100 KiB) and on the whole head report as
+        // running out of memory: a server that sends more is answering badly.
+        urlCode = kURLErrorBadServerResponse;
+    }
     std::string detail = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(code);
     return makeURLError(urlCode, request_.url(), detail);
 }

@@ -46,6 +46,13 @@ void addHeaderValue(HTTPHeaderFields& fields, std::string_view name, std::string
     }
 }
 
+bool describesBody(std::string_view name) {
+    constexpr std::string_view kPrefix = "Content-";
+    return name.size() > kPrefix.size() &&
+           !CaseInsensitiveLess{}(name.substr(0, kPrefix.size()), kPrefix) &&
+           !CaseInsensitiveLess{}(kPrefix, name.substr(0, kPrefix.size()));
+}
+
 bool isHeaderFieldName(std::string_view name) {
     return !name.empty() && std::all_of(name.begin(), name.end(), isTokenChar);
 }

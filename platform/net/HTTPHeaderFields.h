@@ -25,6 +25,10 @@ void setHeaderValue(HTTPHeaderFields& fields, std::string_view name, std::string
 // stores it.
 void addHeaderValue(HTTPHeaderFields& fields, std::string_view name, std::string_view value);
 
+// Whether the field describes a body ("Content-Type", "Content-Encoding" ...), which a request
+// without one must not declare.
+bool describesBody(std::string_view name);
+
 // Whether the text may stand in a header line as a field name (an HTTP token).
 bool isHeaderFieldName(std::string_view name);
 // Whether the text may stand in a header line as a value: no CR, LF or NUL, which would let

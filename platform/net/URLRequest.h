@@ -37,6 +37,8 @@ public:
     // "GET" until set.
     const std::string& HTTPMethod() const { return method_; }
     void setHTTPMethod(std::string method) { method_ = std::move(method); }
+    // Whether the method sends no body (GET and HEAD), whatever body the request holds.
+    bool methodSendsNoBody() const { return method_ == "GET" || method_ == "HEAD"; }
 
     const HTTPHeaderFields& allHTTPHeaderFields() const { return headers_; }
     void setAllHTTPHeaderFields(HTTPHeaderFields fields) { headers_ = std::move(fields); }

@@ -143,7 +143,10 @@ bool URLSessionTask::isCurrentLocked(uint64_t load) const {
 URLRequest URLSessionTask::preparedRequest(const URLRequest& request) const {
     URLRequest prepared = request;
     if (runningSession_) {
+        // A request that sends no body (a GET after a 303, say) declares none, even where the
+        // session's own fields describe one.
         for (const auto& [name, value] : runningSession_->configuration().HTTPAdditionalHeaders()) {
+            if (prepared.methodSendsNoBody() && describesBody(name)) continue;
             if (!prepared.valueForHTTPHeaderField(name)) prepared.setValue(value, name);
         }
     }

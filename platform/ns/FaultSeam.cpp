@@ -7,4 +7,6 @@ __attribute__((weak)) int injectedFault(std::string_view) noexcept {
     return 0;
 }
 
+__attribute__((weak)) void passTestPoint(std::string_view) {}
+
 }  // namespace ns

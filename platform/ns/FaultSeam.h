@@ -10,4 +10,9 @@ namespace ns {
 // replays the failures a test asked for, so that every failure path can be reached.
 int injectedFault(std::string_view operation) noexcept;
 
+// Passed at a point where two threads' work can interleave in a way that matters (between a
+// read and the write that relies on it). The program does nothing here; the testing library
+// runs what a test put at that point, so that a test can force the interleaving.
+void passTestPoint(std::string_view point);
+
 }  // namespace ns

@@ -32,6 +32,13 @@ Result<std::unique_ptr<FileHandle>> FileHandle::open(const std::string& path, in
     return std::unique_ptr<FileHandle>(new FileHandle(fd, path));
 }
 
+std::unique_ptr<FileHandle> FileHandle::fileHandleWithFileDescriptor(FileDescriptor fd,
+                                                                     std::string path) {
+    const int raw = fd.release();
+    ::fcntl(raw, F_SETFL, ::fcntl(raw, F_GETFL) & ~O_NONBLOCK);
+    return std::unique_ptr<FileHandle>(new FileHandle(raw, std::move(path)));
+}
+
 Result<std::unique_ptr<FileHandle>> FileHandle::fileHandleForReadingAtPath(
     const std::string& path) {
     return open(path, O_RDONLY, FileAccess::Read);

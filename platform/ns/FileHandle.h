@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/ns/Data.h"
+#include "platform/ns/FileDescriptor.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Result.h"
 
@@ -24,6 +25,11 @@ public:
     // umask) when `create` says so.
     static Result<std::unique_ptr<FileHandle>> fileHandleForAppendingAtPath(const std::string& path,
                                                                             bool create);
+
+    // Takes over a descriptor opened elsewhere (ConfinedFile); a non-blocking one that was
+    // opened so only for the open itself becomes blocking. `path` names it in errors.
+    static std::unique_ptr<FileHandle> fileHandleWithFileDescriptor(FileDescriptor fd,
+                                                                    std::string path);
 
     ~FileHandle();
     FileHandle(const FileHandle&) = delete;

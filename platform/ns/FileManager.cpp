@@ -15,19 +15,24 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 
+#include "platform/ns/AtomicFile.h"
 #include "platform/ns/FaultSeam.h"
+#include "platform/ns/FileDescriptor.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/TemporaryFiles.h"
 
 namespace ns {
 namespace {
 
 constexpr uint64_t kMaxReadSize = (uint64_t{1} << 31);
 constexpr size_t kCopyChunk = 1 << 16;
+constexpr int kMaxCopyDepth = 256;
 
 // True, with errno set, when a failure of the operation was asked for (see FaultSeam.h).
 bool injected(std::string_view operation) {
@@ -39,23 +44,7 @@ bool injected(std::string_view operation) {
 
 // ---- system calls behind the seam -----------------------------------------------------
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
+using Fd = FileDescriptor;
 
 struct DirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
@@ -100,23 +89,34 @@ int sysFsync(int fd) {
     return ::fsync(fd);
 }
 
-int sysRename(const std::string& from, const std::string& to, bool noReplace) {
+int sysRenameAt(int fromDir, const std::string& from, int toDir, const std::string& to,
+                bool noReplace) {
     if (injected("rename")) return -1;
-    if (!noReplace) return ::rename(from.c_str(), to.c_str());
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (!noReplace) return ::renameat(fromDir, from.c_str(), toDir, to.c_str());
+    if (::renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return -1;
     // The file system cannot refuse atomically; check first, as well as it can be done.
     struct stat st;
-    if (::lstat(to.c_str(), &st) == 0) {
+    if (::fstatat(toDir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return -1;
     }
-    return ::rename(from.c_str(), to.c_str());
+    return ::renameat(fromDir, from.c_str(), toDir, to.c_str());
 }
 
 int sysMkdir(const std::string& path, mode_t mode) {
     if (injected("mkdir")) return -1;
     return ::mkdir(path.c_str(), mode);
+}
+
+int sysMkdirAt(int dir, const std::string& name, mode_t mode) {
+    if (injected("mkdir")) return -1;
+    return ::mkdirat(dir, name.c_str(), mode);
+}
+
+int sysLstatAt(int dir, const std::string& name, struct stat* st) {
+    if (injected("stat")) return -1;
+    return ::fstatat(dir, name.c_str(), st, AT_SYMLINK_NOFOLLOW);
 }
 
 int sysUnlinkAt(int dirfd, const char* name, int flags) {
@@ -177,23 +177,6 @@ std::pair<std::string, std::string> splitPath(std::string path) {
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-std::string randomSuffix() {
-    uint64_t r = 0;
-    if (::getrandom(&r, sizeof r, 0) != sizeof r) {
-        static std::atomic<uint64_t> fallback{0};
-        r = (static_cast<uint64_t>(::getpid()) << 32) ^ ++fallback;
-    }
-    char buf[20];
-    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(r));
-    return buf;
-}
-
-// A hidden sibling that fits NAME_MAX whatever the target's name.
-std::string temporarySibling(const std::string& path, const char* tag) {
-    auto [dir, name] = splitPath(path);
-    return join(dir, "." + name.substr(0, 200) + tag + randomSuffix());
-}
-
 std::optional<mode_t> permissionsFrom(const Dictionary& attributes) {
     auto it = attributes.find(kFilePosixPermissions);
     if (it == attributes.end()) return std::nullopt;
@@ -202,27 +185,19 @@ std::optional<mode_t> permissionsFrom(const Dictionary& attributes) {
     return static_cast<mode_t>(*n & 07777);
 }
 
-void syncDirectoryOf(const std::string& path) {
-    Fd dir(sysOpen(splitPath(path).first, O_RDONLY | O_DIRECTORY));
-    if (dir) ::fsync(dir.get());  // best effort: the rename is done already
+// Opens the folder that holds the path's last component, following links as the path is
+// given; nothing with errno set when it cannot be opened.
+Fd openParentOf(const std::string& path) {
+    return Fd(::open(splitPath(path).first.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 Failure writeDurably(const std::string& path, const Data& data, std::optional<mode_t> mode) {
-    std::string temp = temporarySibling(path, ".tmp-");
-    Fd fd(sysOpen(temp, O_WRONLY | O_CREAT | O_EXCL, 0666));
-    if (!fd) return failWrite(path);
-    auto fail = [&] {
-        Failure f = failWrite(path);
-        ::unlink(temp.c_str());
-        return f;
-    };
-    if (mode && ::fchmod(fd.get(), *mode) != 0) return fail();
-    if (!sysWriteAll(fd.get(), data.bytes(), data.length())) return fail();
-    if (sysFsync(fd.get()) != 0) return fail();
-    if (::close(fd.release()) != 0) return fail();
-    if (sysRename(temp, path, false) != 0) return fail();
-    syncDirectoryOf(path);
-    return {};
+    Fd dir = openParentOf(path);
+    if (!dir) return failWrite(path);
+    Status status =
+        writeFileAtomicallyAt(dir.get(), splitPath(path).second, data.chars(), mode, path);
+    if (status) return {};
+    return {static_cast<int>(status.error().code()), FileAccess::Write, path};
 }
 
 Failure listNames(int dirfd, const char* path, bool followLinks, std::vector<std::string>& names,
@@ -239,11 +214,18 @@ Failure listNames(int dirfd, const char* path, bool followLinks, std::vector<std
     return {};
 }
 
-Failure copyFile(const std::string& src, const std::string& dst, const struct stat& st,
-                 bool durable) {
-    Fd in(sysOpen(src, O_RDONLY | O_NOFOLLOW));
+Failure copyFileAt(int srcDir, const std::string& srcName, int dstDir, const std::string& dstName,
+                   const struct stat& st, bool durable, const std::string& src,
+                   const std::string& dst) {
+    Fd in(sysOpenAt(srcDir, srcName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
     if (!in) return failRead(src);
-    Fd out(sysOpen(dst, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, st.st_mode & 0777));
+    struct stat opened;
+    if (::fstat(in.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        errno = ENOTSUP;  // replaced by something that is not a file since it was looked at
+        return failRead(src);
+    }
+    Fd out(sysOpenAt(dstDir, dstName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                     st.st_mode & 0777));
     if (!out) return failWrite(dst);
     std::vector<char> buffer(kCopyChunk);
     for (;;) {
@@ -256,20 +238,30 @@ Failure copyFile(const std::string& src, const std::string& dst, const struct st
     struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(out.get(), times);
     if (durable && sysFsync(out.get()) != 0) return failWrite(dst);
-    if (::close(out.release()) != 0) return failWrite(dst);
+    if (out.close() != 0) return failWrite(dst);
     return {};
 }
 
-Failure copyTree(const std::string& src, const std::string& dst, bool durable) {
+// Copies the entry `srcName` of the open folder `srcDir` to the new entry `dstName` of
+// `dstDir`, a folder with all it holds; links are copied as links, never followed.
+Failure copyTreeAt(int srcDir, const std::string& srcName, int dstDir, const std::string& dstName,
+                   bool durable, const std::string& src, const std::string& dst, int depth = 0) {
+    // Deeper than any real tree: a folder that holds its own copy, or one that keeps growing.
+    if (depth > kMaxCopyDepth) {
+        errno = ELOOP;
+        return failRead(src);
+    }
     struct stat st;
-    if (sysLstat(src, &st) != 0) return failRead(src);
-    if (S_ISREG(st.st_mode)) return copyFile(src, dst, st, durable);
+    if (sysLstatAt(srcDir, srcName, &st) != 0) return failRead(src);
+    if (S_ISREG(st.st_mode)) {
+        return copyFileAt(srcDir, srcName, dstDir, dstName, st, durable, src, dst);
+    }
     if (S_ISLNK(st.st_mode)) {
         std::string target(PATH_MAX, '\0');
-        ssize_t n = ::readlink(src.c_str(), target.data(), target.size());
+        ssize_t n = ::readlinkat(srcDir, srcName.c_str(), target.data(), target.size());
         if (n < 0) return failRead(src);
         target.resize(static_cast<size_t>(n));
-        if (injected("symlink") || ::symlink(target.c_str(), dst.c_str()) != 0) {
+        if (injected("symlink") || ::symlinkat(target.c_str(), dstDir, dstName.c_str()) != 0) {
             return failWrite(dst);
         }
         return {};
@@ -278,18 +270,22 @@ Failure copyTree(const std::string& src, const std::string& dst, bool durable) {
         errno = ENOTSUP;  // sockets, pipes and devices are not copied
         return failRead(src);
     }
+    Fd from(sysOpenAt(srcDir, srcName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!from) return failRead(src);
     // Owner-writable while being filled, even when the source is read-only.
-    if (sysMkdir(dst, 0700) != 0) return failWrite(dst);
+    if (sysMkdirAt(dstDir, dstName, 0700) != 0) return failWrite(dst);
+    Fd to(sysOpenAt(dstDir, dstName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!to) return failWrite(dst);
     std::vector<std::string> names;
-    if (auto f = listNames(AT_FDCWD, src.c_str(), false, names, src)) return f;
+    if (auto f = listNames(from.get(), ".", false, names, src)) return f;
     for (const auto& name : names) {
-        if (auto f = copyTree(join(src, name), join(dst, name), durable)) return f;
+        if (auto f = copyTreeAt(from.get(), name, to.get(), name, durable, join(src, name),
+                                join(dst, name), depth + 1)) {
+            return f;
+        }
     }
-    if (durable) {
-        Fd dir(sysOpen(dst, O_RDONLY | O_DIRECTORY));
-        if (!dir || sysFsync(dir.get()) != 0) return failWrite(dst);
-    }
-    ::chmod(dst.c_str(), st.st_mode & 07777);
+    if (durable && sysFsync(to.get()) != 0) return failWrite(dst);
+    ::fchmod(to.get(), st.st_mode & 07777);
     return {};
 }
 
@@ -297,9 +293,7 @@ Failure copyTree(const std::string& src, const std::string& dst, bool durable) {
 // else (a symbolic link included) by unlinking the entry itself.
 Failure removeAt(int parent, const std::string& name, const std::string& displayPath) {
     struct stat st;
-    if (injected("stat") || ::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return failWrite(displayPath);
-    }
+    if (sysLstatAt(parent, name, &st) != 0) return failWrite(displayPath);
     if (!S_ISDIR(st.st_mode)) {
         if (sysUnlinkAt(parent, name.c_str(), 0) != 0) return failWrite(displayPath);
         return {};
@@ -326,15 +320,42 @@ Failure removeAt(int parent, const std::string& name, const std::string& display
     return {};
 }
 
-Failure removeTree(const std::string& path) {
+// Whether the open folder `dir` is the folder `folder` or lies below it, climbing its parents.
+bool isAtOrBelow(int dir, const struct stat& folder) {
+    Fd current(::openat(dir, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat here;
+    if (!current || ::fstat(current.get(), &here) != 0) return false;
+    while (true) {
+        if (here.st_dev == folder.st_dev && here.st_ino == folder.st_ino) return true;
+        Fd parent(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat above;
+        if (!parent || ::fstat(parent.get(), &above) != 0) return false;
+        if (above.st_dev == here.st_dev && above.st_ino == here.st_ino) return false;  // "/"
+        current = std::move(parent);
+        here = above;
+    }
+}
+
+// The entry of a path given whole: its folder opened as the path is spelt.
+struct OpenedEntry {
+    Fd directory;
+    DirectoryEntry entry;
+};
+
+std::optional<OpenedEntry> entryOf(const std::string& path, Failure& failure) {
     auto [dir, name] = splitPath(path);
     if (name.empty() || name == "." || name == ".." || name == "/") {
         errno = EINVAL;
-        return failWrite(path);
+        failure = failWrite(path);
+        return std::nullopt;
     }
-    Fd parent(sysOpen(dir, O_RDONLY | O_DIRECTORY));
-    if (!parent) return failWrite(path);
-    return removeAt(parent.get(), name, path);
+    Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) {
+        failure = failWrite(path);
+        return std::nullopt;
+    }
+    const int raw = fd.get();
+    return OpenedEntry{std::move(fd), DirectoryEntry{raw, name, path}};
 }
 
 Failure listSubpaths(const std::string& root, const std::string& relative, bool followRoot,
@@ -354,7 +375,8 @@ Failure listSubpaths(const std::string& root, const std::string& relative, bool 
 }
 
 std::string fileDescription(int64_t code, const std::string& path) {
-    static const std::map<int64_t, std::string_view> texts = {
+    // Never destroyed: the exit-time flush of user defaults may describe a failure.
+    static const auto& texts = *new std::map<int64_t, std::string_view>{
         {kFileNoSuchFileError, "The file @ doesn’t exist."},
         {kFileReadNoSuchFileError, "The file @ couldn’t be opened because there is no such file."},
         {kFileReadNoPermissionError,
@@ -634,43 +656,117 @@ Status FileManager::copyItem(const std::string& source, const std::string& targe
     struct stat st;
     if (sysLstat(source, &st) != 0) return errorForErrno(errno, FileAccess::Read, source);
     if (::lstat(target.c_str(), &st) == 0) return errorForErrno(EEXIST, FileAccess::Write, target);
-    Failure f = copyTree(source, target, false);
-    if (f && f.error != EEXIST) removeTree(target);  // never leave half a copy behind
+    Failure failure;
+    auto from = entryOf(source, failure);
+    auto to = from ? entryOf(target, failure) : std::nullopt;
+    if (!to) return toStatus(failure);
+    return copyItem(from->entry, to->entry);
+}
+
+Status FileManager::copyItem(const DirectoryEntry& source, const DirectoryEntry& target) const {
+    struct stat st;
+    if (sysLstatAt(source.directory, source.name, &st) != 0) {
+        return errorForErrno(errno, FileAccess::Read, source.path);
+    }
+    // A folder copied into itself would go on copying its own copy.
+    if (S_ISDIR(st.st_mode) && isAtOrBelow(target.directory, st)) {
+        return errorForErrno(EINVAL, FileAccess::Write, target.path);
+    }
+    struct stat existing;
+    if (::fstatat(target.directory, target.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        return errorForErrno(EEXIST, FileAccess::Write, target.path);
+    }
+    Failure f = copyTreeAt(source.directory, source.name, target.directory, target.name, false,
+                           source.path, target.path);
+    // Never leave half a copy behind.
+    if (f && f.error != EEXIST) removeAt(target.directory, target.name, target.path);
     return toStatus(f);
 }
 
 Status FileManager::moveItem(const std::string& source, const std::string& target) const {
     struct stat st;
     if (sysLstat(source, &st) != 0) return errorForErrno(errno, FileAccess::Write, source);
-    if (sysRename(source, target, true) == 0) return {};
-    if (errno != EXDEV) return errorForErrno(errno, FileAccess::Write, target);
+    Failure failure;
+    auto from = entryOf(source, failure);
+    auto to = from ? entryOf(target, failure) : std::nullopt;
+    if (!to) return toStatus(failure);
+    return moveItem(from->entry, to->entry);
+}
 
-    // Another file system: build the copy beside the target so that the final step is a
-    // rename there, and only then let go of the source.
-    std::string temp = temporarySibling(target, ".moving-");
-    if (Failure f = copyTree(source, temp, true)) {
-        removeTree(temp);
+namespace {
+
+// Puts a copy of `source` in place of `target` (which must not exist unless `replace`) through
+// a temporary copy beside the target, so that the last step is one rename there; then lets go
+// of the source. For moves between volumes.
+Status moveByCopy(const DirectoryEntry& source, const DirectoryEntry& target, bool replace) {
+    const std::string temp = TemporaryFiles::nameFor(target.name);
+    const std::string tempPath = join(splitPath(target.path).first, temp);
+    if (Failure f = copyTreeAt(source.directory, source.name, target.directory, temp, true,
+                               source.path, tempPath)) {
+        removeAt(target.directory, temp, tempPath);
         return toStatus(f);
     }
-    syncDirectoryOf(temp);
-    if (sysRename(temp, target, true) != 0) {
+    ::fsync(target.directory);
+    if (sysRenameAt(target.directory, temp, target.directory, target.name, !replace) != 0) {
         int error = errno;
-        removeTree(temp);
-        return errorForErrno(error, FileAccess::Write, target);
+        removeAt(target.directory, temp, tempPath);
+        return FileManager::errorForErrno(error, FileAccess::Write, target.path);
     }
-    syncDirectoryOf(target);
-    if (Failure f = removeTree(source)) {
-        Log::write(LogLevel::Error,
-                   "Moved " + source + " to " + target + " but could not remove the source");
+    ::fsync(target.directory);
+    if (Failure f = removeAt(source.directory, source.name, source.path)) {
+        Log::write(LogLevel::Error, "Moved " + source.path + " to " + target.path +
+                                        " but could not remove the source");
         return toStatus(f);
     }
     return {};
 }
 
+}  // namespace
+
+Status FileManager::moveItem(const DirectoryEntry& source, const DirectoryEntry& target) const {
+    struct stat st;
+    if (sysLstatAt(source.directory, source.name, &st) != 0) {
+        return errorForErrno(errno, FileAccess::Write, source.path);
+    }
+    if (sysRenameAt(source.directory, source.name, target.directory, target.name, true) == 0) {
+        return {};
+    }
+    if (errno != EXDEV) return errorForErrno(errno, FileAccess::Write, target.path);
+    return moveByCopy(source, target, false);
+}
+
+Status FileManager::replaceItem(const DirectoryEntry& target,
+                                const DirectoryEntry& replacement) const {
+    if (sysRenameAt(replacement.directory, replacement.name, target.directory, target.name,
+                    false) == 0) {
+        return {};
+    }
+    if (errno != EXDEV) return errorForErrno(errno, FileAccess::Write, target.path);
+    return moveByCopy(replacement, target, true);
+}
+
 Status FileManager::removeItem(const std::string& path) const {
     struct stat st;
     if (sysLstat(path, &st) != 0) return errorForErrno(errno, FileAccess::Write, path);
-    return toStatus(removeTree(path));
+    Failure failure;
+    auto entry = entryOf(path, failure);
+    if (!entry) return toStatus(failure);
+    return toStatus(removeAt(entry->directory.get(), entry->entry.name, path));
+}
+
+Status FileManager::removeItem(const DirectoryEntry& entry) const {
+    struct stat st;
+    if (sysLstatAt(entry.directory, entry.name, &st) != 0) {
+        return errorForErrno(errno, FileAccess::Write, entry.path);
+    }
+    return toStatus(removeAt(entry.directory, entry.name, entry.path));
+}
+
+Status FileManager::createDirectory(const DirectoryEntry& entry) const {
+    if (sysMkdirAt(entry.directory, entry.name, 0777) != 0) {
+        return errorForErrno(errno, FileAccess::Write, entry.path);
+    }
+    return {};
 }
 
 std::vector<std::string> FileManager::pathsForDirectory(SearchPathDirectory directory) const {
@@ -687,21 +783,22 @@ std::vector<std::string> FileManager::pathsForDirectory(SearchPathDirectory dire
     return {};
 }
 
-Status FileManager::setExcludedFromBackup(const std::string& path, bool excluded) const {
-    struct stat st;
-    if (sysLstat(path, &st) != 0) return errorForErrno(errno, FileAccess::Write, path);
+namespace {
+
+// Sets or removes the exclusion attribute through `attribute` (answering 0 or -1 with errno, as
+// setxattr and removexattr do), or, where the file system keeps none, in the exclusion list.
+Status applyExclusion(const std::string& path, bool excluded,
+                      const std::function<int(bool set)>& attribute) {
     bool attributeDone = false;
     if (excluded) {
-        if (!injected("setxattr") &&
-            ::lsetxattr(path.c_str(), kExcludeFromBackupAttribute, "1", 1, 0) == 0) {
+        if (!injected("setxattr") && attribute(true) == 0) {
             attributeDone = true;
         } else if (!noExtendedAttributes(errno)) {
-            return errorForErrno(errno, FileAccess::Write, path);
+            return FileManager::errorForErrno(errno, FileAccess::Write, path);
         }
-    } else if (!injected("removexattr") &&
-               ::lremovexattr(path.c_str(), kExcludeFromBackupAttribute) != 0 && errno != ENODATA &&
+    } else if (!injected("removexattr") && attribute(false) != 0 && errno != ENODATA &&
                !noExtendedAttributes(errno)) {
-        return errorForErrno(errno, FileAccess::Write, path);
+        return FileManager::errorForErrno(errno, FileAccess::Write, path);
     }
 
     std::lock_guard lock(exclusionMutex());
@@ -711,6 +808,36 @@ Status FileManager::setExcludedFromBackup(const std::string& path, bool excluded
         (excluded && !attributeDone) ? entries.insert(key).second : entries.erase(key) > 0;
     if (changed) return toStatus(writeExclusions(entries));
     return {};
+}
+
+}  // namespace
+
+Status FileManager::setExcludedFromBackup(const std::string& path, bool excluded) const {
+    struct stat st;
+    if (sysLstat(path, &st) != 0) return errorForErrno(errno, FileAccess::Write, path);
+    return applyExclusion(path, excluded, [&](bool set) {
+        return set ? ::lsetxattr(path.c_str(), kExcludeFromBackupAttribute, "1", 1, 0)
+                   : ::lremovexattr(path.c_str(), kExcludeFromBackupAttribute);
+    });
+}
+
+Status FileManager::setExcludedFromBackup(const DirectoryEntry& entry, bool excluded) const {
+    struct stat st;
+    if (sysLstatAt(entry.directory, entry.name, &st) != 0) {
+        return errorForErrno(errno, FileAccess::Write, entry.path);
+    }
+    // The entry itself; a link keeps no attribute of its own, as with lsetxattr.
+    Fd fd(::openat(entry.directory, entry.name.c_str(),
+                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const int openError = fd ? 0 : errno;
+    return applyExclusion(entry.path, excluded, [&](bool set) {
+        if (!fd) {
+            errno = openError == ELOOP ? EPERM : openError;
+            return -1;
+        }
+        return set ? ::fsetxattr(fd.get(), kExcludeFromBackupAttribute, "1", 1, 0)
+                   : ::fremovexattr(fd.get(), kExcludeFromBackupAttribute);
+    });
 }
 
 bool FileManager::isExcludedFromBackup(const std::string& path) const {

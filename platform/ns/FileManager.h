@@ -51,12 +51,20 @@ enum class SearchPathDirectory { Document, Library, Caches, ApplicationSupport }
 // Whether a failed operation read or wrote: it decides the platform error code.
 enum class FileAccess { Read, Write };
 
+// An entry named in an open folder. Operations on it resolve no path again, so that a folder
+// swapped for a link since it was opened cannot redirect them (see ConfinedFile).
+struct DirectoryEntry {
+    int directory = -1;
+    std::string name;
+    std::string path;  // for messages
+};
+
 // File operations with the platform's error objects: domain "NSCocoaErrorDomain", the code
 // mapped from errno, user info "NSFilePath" and "NSUnderlyingError" (a dictionary {"domain":
 // "NSPOSIXErrorDomain", "code": errno}). Thread-safe. Nothing follows a symbolic link found
 // inside a tree that is copied, moved or removed.
 class FileManager {
-  public:
+public:
     static FileManager& defaultManager();
 
     // Follows symbolic links, as the platform does.
@@ -91,12 +99,24 @@ class FileManager {
     // Recursive; removes a symbolic link itself, never what it points to.
     Status removeItem(const std::string& path) const;
 
+    // The same on entries of open folders.
+    Status copyItem(const DirectoryEntry& source, const DirectoryEntry& target) const;
+    Status moveItem(const DirectoryEntry& source, const DirectoryEntry& target) const;
+    Status removeItem(const DirectoryEntry& entry) const;
+    // A new folder (0777 less the umask); an existing entry is error 516.
+    Status createDirectory(const DirectoryEntry& entry) const;
+    // Puts `replacement` in the place of the existing `target` in one rename (a file over a
+    // file, a folder over an empty folder), so that the target is never missing; between
+    // volumes through a temporary copy beside the target.
+    Status replaceItem(const DirectoryEntry& target, const DirectoryEntry& replacement) const;
+
     // The sandbox folders (see Sandbox), one path each.
     std::vector<std::string> pathsForDirectory(SearchPathDirectory directory) const;
 
     // Backup exclusion lives in an extended attribute; where the file system has none it is
     // kept in the exclusion list in Library instead, so that setting it never fails for that.
     Status setExcludedFromBackup(const std::string& path, bool excluded) const;
+    Status setExcludedFromBackup(const DirectoryEntry& entry, bool excluded) const;
     bool isExcludedFromBackup(const std::string& path) const;
 
     // The platform's error for an errno of a read or write of the path.
@@ -108,7 +128,7 @@ class FileManager {
     // set, when a failure of the operation was asked for (see FaultSeam.h).
     static bool consumeFault(std::string_view operation);
 
-  private:
+private:
     FileManager() = default;
 };
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -73,17 +74,21 @@ void appendEscaped(std::string& out, const char* format, unsigned value) {
 // lines and an escape sequence would reach the terminal. Control characters (C0, DEL and C1)
 // and bytes that are not UTF-8 are written as escapes, so that every line is one line and
 // shows what was sent.
-std::string escapedForLine(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
+void appendEscapedForLine(std::string& out, std::string_view text) {
+    out.reserve(out.size() + text.size());
     size_t i = 0;
     while (i < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '\t' || (byte >= 0x20 && byte < 0x7f)) {
-            out += static_cast<char>(byte);
-            ++i;
-            continue;
+        // Runs of printable ASCII, most of any line, go in one piece.
+        size_t run = i;
+        while (run < text.size()) {
+            const auto c = static_cast<unsigned char>(text[run]);
+            if (!(c == '\t' || (c >= 0x20 && c < 0x7f))) break;
+            ++run;
         }
+        out.append(text.substr(i, run - i));
+        i = run;
+        if (i >= text.size()) break;
+        const auto byte = static_cast<unsigned char>(text[i]);
         if (byte < 0x20 || byte == 0x7f) {
             switch (byte) {
                 case '\n':
@@ -117,7 +122,6 @@ std::string escapedForLine(std::string_view text) {
         }
         i += length;
     }
-    return out;
 }
 
 void writeAll(int fd, std::string_view text) {
@@ -131,34 +135,97 @@ void writeAll(int fd, std::string_view text) {
 
 }  // namespace
 
-std::string Log::linePrefix() {
-    double wall = dispatch::Clock::current().wallTime();
-    double whole = std::floor(wall);
-    auto millis = static_cast<int>((wall - whole) * 1000.0);
-    time_t seconds = static_cast<time_t>(whole);
-    struct tm local {};
-    localtime_r(&seconds, &local);
-    char stamp[40];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  millis);
-    auto& info = ProcessInfo::processInfo();
-    return std::string(stamp) + " " + info.processName() + "[" +
-           std::to_string(info.processIdentifier()) + ":" +
+std::string Log::escapedForLine(std::string_view text) {
+    std::string out;
+    appendEscapedForLine(out, text);
+    return out;
+}
+
+namespace {
+
+// Per-thread caches of a line's prefix. Plain arrays, which nothing destroys: lines are still
+// written by exit-time handlers, after a thread's objects with destructors have gone.
+struct StampCache {
+    time_t second = -1;
+    char text[32] = {};
+    size_t length = 0;
+};
+struct ProcessCache {
+    int processID = -1;
+    char name[96] = {};
+    size_t nameLength = 0;
+    char text[160] = {};
+    size_t length = 0;
+};
+thread_local StampCache stampCache;
+thread_local ProcessCache processCache;
+
+// " name[pid:tid] ".
+std::string processPart(const std::string& name, int processID) {
+    return " " + name + "[" + std::to_string(processID) + ":" +
            std::to_string(static_cast<long>(::syscall(SYS_gettid))) + "] ";
+}
+
+}  // namespace
+
+std::string Log::linePrefix() {
+    const double wall = dispatch::Clock::current().wallTime();
+    const double whole = std::floor(wall);
+    const auto seconds = static_cast<time_t>(whole);
+    const auto millis = static_cast<int>((wall - whole) * 1000.0);
+    // Most lines fall in the same second as the line before on their thread: the local time
+    // is worked out once a second, and the process's part once a thread.
+    StampCache& stamp = stampCache;
+    if (seconds != stamp.second) {
+        struct tm local {};
+        localtime_r(&seconds, &local);
+        const int n = std::snprintf(stamp.text, sizeof stamp.text, "%04d-%02d-%02d %02d:%02d:%02d.",
+                                    local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                    local.tm_hour, local.tm_min, local.tm_sec);
+        stamp.length = n > 0 ? std::min(static_cast<size_t>(n), sizeof stamp.text - 1) : 0;
+        stamp.second = seconds;
+    }
+    auto& info = ProcessInfo::processInfo();
+    const std::string name = info.processName();
+    const int processID = info.processIdentifier();
+    ProcessCache& process = processCache;
+    std::string_view processText;
+    std::string uncached;
+    if (process.processID == processID &&
+        std::string_view(process.name, process.nameLength) == name) {
+        processText = std::string_view(process.text, process.length);
+    } else {
+        uncached = processPart(name, processID);
+        processText = uncached;
+        if (name.size() < sizeof process.name && uncached.size() < sizeof process.text) {
+            std::memcpy(process.name, name.data(), name.size());
+            process.nameLength = name.size();
+            std::memcpy(process.text, uncached.data(), uncached.size());
+            process.length = uncached.size();
+            process.processID = processID;
+        }
+    }
+    std::string prefix;
+    prefix.reserve(stamp.length + 3 + processText.size());
+    prefix.append(stamp.text, stamp.length);
+    prefix.push_back(static_cast<char>('0' + millis / 100));
+    prefix.push_back(static_cast<char>('0' + millis / 10 % 10));
+    prefix.push_back(static_cast<char>('0' + millis % 10));
+    prefix.append(processText);
+    return prefix;
 }
 
 void Log::write(LogLevel level, std::string_view subsystem, std::string_view category,
                 std::string_view text) {
     auto& s = state();
-    LogEntry entry{level, std::string(subsystem), std::string(category), std::string(text), {}};
-    entry.line = linePrefix();
+    std::string line = linePrefix();
     if (!subsystem.empty()) {
-        entry.line.append("[").append(subsystem);
-        if (!category.empty()) entry.line.append(":").append(category);
-        entry.line.append("] ");
+        line.append("[").append(subsystem);
+        if (!category.empty()) line.append(":").append(category);
+        line.append("] ");
     }
-    entry.line.append(levelTag(level)).append(escapedForLine(text));
+    line.append(levelTag(level));
+    appendEscapedForLine(line, text);
 
     LogLevel minimum = s.minimum.load();
     if (s.hasSubsystemMinimum.load() && !subsystem.empty()) {
@@ -168,11 +235,14 @@ void Log::write(LogLevel level, std::string_view subsystem, std::string_view cat
         }
     }
     if (level >= minimum) {
-        std::string out = entry.line + "\n";
+        line.push_back('\n');
         std::lock_guard lock(s.outputMutex);
-        if (s.stderrEnabled.load()) writeAll(STDERR_FILENO, out);
-        std::lock_guard stateLock(s.mutex);
-        if (s.fileFd >= 0) writeAll(s.fileFd, out);
+        if (s.stderrEnabled.load()) writeAll(STDERR_FILENO, line);
+        {
+            std::lock_guard stateLock(s.mutex);
+            if (s.fileFd >= 0) writeAll(s.fileFd, line);
+        }
+        line.pop_back();
     }
 
     std::vector<std::shared_ptr<SinkSlot>> sinks;
@@ -180,6 +250,9 @@ void Log::write(LogLevel level, std::string_view subsystem, std::string_view cat
         std::lock_guard lock(s.mutex);
         sinks = s.sinks;
     }
+    if (sinks.empty()) return;
+    LogEntry entry{level, std::string(subsystem), std::string(category), std::string(text),
+                   std::move(line)};
     // Sinks run outside the state lock so that one may log or remove itself.
     for (auto& sink : sinks) {
         std::lock_guard call(sink->callMutex);

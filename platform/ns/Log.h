@@ -51,6 +51,11 @@ public:
 
     // "YYYY-MM-DD HH:MM:SS.mmm <process>[pid:tid] " in local time, from the process clock.
     static std::string linePrefix();
+    // The text as it appears in a line: control characters (C0, DEL, C1) and bytes that are
+    // not UTF-8 written as escapes (a line feed as backslash and "n", ESC as "\u001B"), so
+    // that a line stays one line whatever it quotes. Loggers that write lines of their own
+    // use it too.
+    static std::string escapedForLine(std::string_view text);
 };
 
 // Formats with the platform's format strings (`%@`, `%d` ...) and logs at the default level.

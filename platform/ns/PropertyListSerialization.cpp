@@ -1,74 +1,27 @@
 #include "platform/ns/PropertyListSerialization.h"
 
-#include <plist/plist.h>
-
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <vector>
 
 #include "platform/ns/AtomicFile.h"
-#include "platform/ns/UTF8.h"
+#include "platform/ns/PropertyListBinary.h"
+#include "platform/ns/PropertyListXML.h"
 
 namespace ns {
 
 namespace {
 
-struct PlistDeleter {
-    void operator()(plist_t node) const { plist_free(node); }
-};
-using Node = std::unique_ptr<void, PlistDeleter>;
-
-constexpr std::string_view kBinaryMagic = "bplist00";
-constexpr const char* kUidKey = "CF$UID";
+constexpr std::string_view kBinaryMagic = PropertyListBinary::kMagic;
 
 Error readError(std::string reason) {
     return cocoaError(kPropertyListReadCorruptError, std::move(reason));
 }
 
-Error writeError(std::string reason) {
-    return cocoaError(kPropertyListWriteInvalidError, std::move(reason));
-}
-
 // ---------------------------------------------------------------------------------------------
-// Checks before parsing. The parser recurses once per level without bound and stops the process
-// on some malformed input, so input is measured and checked before it gets there.
-
-// Element nesting of XML text: comments, CDATA, processing instructions and declarations are
-// skipped; every other opening tag that is not self-closing opens a level.
-bool xmlNestingWithin(std::string_view text, size_t maxDepth) {
-    size_t depth = 0;
-    size_t i = 0;
-    auto skipPast = [&](std::string_view terminator) {
-        const size_t end = text.find(terminator, i);
-        i = end == std::string_view::npos ? text.size() : end + terminator.size();
-    };
-    while ((i = text.find('<', i)) != std::string_view::npos) {
-        const std::string_view rest = text.substr(i);
-        if (rest.starts_with("<!--")) {
-            skipPast("-->");
-        } else if (rest.starts_with("<![CDATA[")) {
-            skipPast("]]>");
-        } else if (rest.starts_with("<?")) {
-            skipPast("?>");
-        } else if (rest.starts_with("<!")) {
-            skipPast(">");
-        } else if (rest.starts_with("</")) {
-            if (depth > 0) --depth;
-            skipPast(">");
-        } else {
-            const size_t end = text.find('>', i);
-            if (end == std::string_view::npos) break;  // the parser refuses it
-            if (text[end - 1] != '/' && ++depth > maxDepth) return false;
-            i = end + 1;
-        }
-    }
-    return true;
-}
+// Checks of binary input before the property list library's parser sees it, for readers that
+// walk that parser's nodes (see binaryRefusal).
 
 // A big-endian unsigned integer of 1 to 8 bytes.
 uint64_t bigEndian(const uint8_t* p, size_t n) {
@@ -139,6 +92,14 @@ private:
 
     uint64_t reference(size_t at) const { return bigEndian(data_ + at, refSize_); }
 
+    // Whether the 16-byte two's complement integer at `at` lies within int64.
+    bool holdsInt64(size_t at) const {
+        if (at > size_ || size_ - at < 16) return true;  // malformed; the parser refuses it
+        const uint64_t high = bigEndian(data_ + at, 8);
+        const bool negative = (data_[at + 8] & 0x80) != 0;
+        return high == (negative ? std::numeric_limits<uint64_t>::max() : 0);
+    }
+
     // A dictionary key must be an ASCII or UTF-16 string without NUL characters.
     bool isUsableKey(uint64_t object) const {
         if (object >= count_) return false;
@@ -185,6 +146,10 @@ private:
     // leaf of height 0.
     std::optional<std::string> push(std::vector<Frame>& path, uint64_t object) {
         const std::optional<Header> h = header(object);
+        // The parser keeps the low 64 bits of a 16-byte integer, which read as int64 give its
+        // value only when the high half is all sign bits.
+        if (h && h->kind == 0x1 && h->count == 4 && !holdsInt64(h->body))
+            return "Integer out of range";
         // 0xA array, 0xB ordered set, 0xC set, 0xD dictionary (keys, then values).
         if (!h || h->kind < 0xA || h->kind > 0xD) {
             height_[object] = 0;
@@ -220,228 +185,16 @@ private:
     std::vector<uint32_t> height_;
 };
 
-// ---------------------------------------------------------------------------------------------
-// Property list nodes to values
-
-// The XML form of a single node, for the questions that the parser's accessors cannot answer.
-std::string xmlOf(plist_t node) {
-    char* xml = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(node, &xml, &length);
-    if (!xml) return {};
-    std::string text(xml, length);
-    plist_to_xml_free(xml);
-    return text;
-}
-
-// Integers above INT64_MAX and negative ones share one 64-bit field in the parser's nodes; only
-// the node's XML form tells them apart.
-bool isLargeUnsigned(plist_t node) {
-    return xmlOf(node).find("<integer>-") == std::string::npos;
-}
-
-// The accessor truncates towards zero and drops the sign of the fraction: -1.75 s comes back as
-// -1 s and 750000 us. (Within the second before 2001 the sign is lost; newDate avoids writing
-// such dates.)
-Date dateOf(plist_t node) {
-    int32_t sec = 0, usec = 0;
-    plist_get_date_val(node, &sec, &usec);
-    const double fraction = usec / 1e6;
-    return Date::fromTimeIntervalSinceReferenceDate(sec < 0 ? sec - fraction : sec + fraction);
-}
-
-std::optional<Value> toValue(plist_t node, size_t depth) {
-    if (depth > PropertyListSerialization::kMaxDepth) return std::nullopt;
-    switch (plist_get_node_type(node)) {
-        case PLIST_BOOLEAN: {
-            uint8_t b = 0;
-            plist_get_bool_val(node, &b);
-            return Value(b != 0);
-        }
-        case PLIST_UINT: {
-            uint64_t u = 0;
-            plist_get_uint_val(node, &u);
-            if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) &&
-                isLargeUnsigned(node)) {
-                return Value(static_cast<unsigned long long>(u));
-            }
-            return Value(static_cast<long long>(static_cast<int64_t>(u)));
-        }
-        case PLIST_REAL: {
-            double d = 0;
-            plist_get_real_val(node, &d);
-            return Value(d);
-        }
-        case PLIST_STRING:
-        case PLIST_KEY: {
-            uint64_t length = 0;
-            const char* s = plist_get_string_ptr(node, &length);
-            return Value(std::string(s ? s : "", s ? length : 0));
-        }
-        case PLIST_DATA: {
-            uint64_t length = 0;
-            const char* bytes = plist_get_data_ptr(node, &length);
-            return Value(Data(bytes, bytes ? length : 0));
-        }
-        case PLIST_DATE:
-            return Value(dateOf(node));
-        case PLIST_UID: {
-            uint64_t uid = 0;
-            plist_get_uid_val(node, &uid);
-            return Value::dict({{kUidKey, Value(static_cast<unsigned long long>(uid))}});
-        }
-        case PLIST_ARRAY: {
-            Array items;
-            const uint32_t n = plist_array_get_size(node);
-            items.reserve(n);
-            for (uint32_t i = 0; i < n; ++i) {
-                auto item = toValue(plist_array_get_item(node, i), depth + 1);
-                if (!item) return std::nullopt;
-                items.push_back(std::move(*item));
-            }
-            return Value(std::move(items));
-        }
-        case PLIST_DICT: {
-            Dictionary members;
-            plist_dict_iter it = nullptr;
-            plist_dict_new_iter(node, &it);
-            for (;;) {
-                char* key = nullptr;
-                plist_t item = nullptr;
-                plist_dict_next_item(node, it, &key, &item);
-                if (!item) {
-                    std::free(key);
-                    break;
-                }
-                std::string name = key ? key : "";
-                std::free(key);
-                auto v = toValue(item, depth + 1);
-                if (!v) {
-                    std::free(it);
-                    return std::nullopt;
-                }
-                members.appendUnsorted(std::move(name), std::move(*v));
-            }
-            std::free(it);
-            members.finishAppending();
-            return Value(std::move(members));
-        }
-        default:
-            return std::nullopt;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Values to property list nodes
-
-// See isLargeUnsigned: a node that holds an integer above INT64_MAX is only made by parsing it.
-plist_t newLargeUnsigned(uint64_t u) {
-    const std::string xml = "<plist><integer>" + std::to_string(u) + "</integer></plist>";
-    plist_t node = nullptr;
-    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &node);
-    return node;
-}
-
-plist_t newDate(const Date& date) {
-    // The writer keeps 32-bit seconds since 2001.
-    double t = date.timeIntervalSinceReferenceDate();
-    if (std::isnan(t)) t = 0;
-    // A fraction of the second before 2001 would read back with the wrong sign (see dateOf).
-    if (t > -1 && t < 0) t = std::round(t);
-    t = std::clamp(t, double(std::numeric_limits<int32_t>::min()),
-                   double(std::numeric_limits<int32_t>::max()));
-    double whole = std::floor(t);
-    auto usec = static_cast<int32_t>(std::lround((t - whole) * 1e6));
-    if (usec >= 1000000 && whole < std::numeric_limits<int32_t>::max()) {
-        whole += 1;
-        usec = 0;
-    }
-    return plist_new_date(static_cast<int32_t>(whole), std::min(usec, 999999));
-}
-
-std::optional<std::string> textFor(const std::string& s, std::string& reason) {
-    if (s.find('\0') != std::string::npos) {
-        reason = "Property list invalid for format (strings cannot contain NUL characters)";
-        return std::nullopt;
-    }
-    return utf8::isValid(s) ? s : utf8::repaired(s);
-}
-
-Node toNode(const Value& v, std::string& reason) {
-    switch (v.type()) {
-        case Value::Type::Null:
-            reason = "Property list invalid for format (property lists cannot contain null)";
-            return nullptr;
-        case Value::Type::Bool:
-            return Node(plist_new_bool(*v.boolean() ? 1 : 0));
-        case Value::Type::Integer:
-            return Node(plist_new_uint(static_cast<uint64_t>(*v.int64())));
-        case Value::Type::Unsigned:
-            return Node(newLargeUnsigned(*v.uint64()));
-        case Value::Type::Double:
-            return Node(plist_new_real(*v.number()));
-        case Value::Type::String: {
-            auto text = textFor(*v.string(), reason);
-            return text ? Node(plist_new_string(text->c_str())) : nullptr;
-        }
-        case Value::Type::Data:
-            return Node(plist_new_data(reinterpret_cast<const char*>(v.data()->bytes()),
-                                       v.data()->length()));
-        case Value::Type::Date:
-            return Node(newDate(*v.date()));
-        case Value::Type::Array: {
-            Node array(plist_new_array());
-            for (const Value& item : *v.array()) {
-                Node child = toNode(item, reason);
-                if (!child) return nullptr;
-                plist_array_append_item(array.get(), child.release());
-            }
-            return array;
-        }
-        case Value::Type::Dictionary: {
-            Node dict(plist_new_dict());
-            for (const auto& [key, item] : *v.dictionary()) {
-                auto name = textFor(key, reason);
-                if (!name) return nullptr;
-                Node child = toNode(item, reason);
-                if (!child) return nullptr;
-                plist_dict_set_item(dict.get(), name->c_str(), child.release());
-            }
-            return dict;
-        }
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 Result<Value> PropertyListSerialization::read(const Data& data, Format* format) {
     const std::string_view text = data.chars();
     if (text.empty()) return readError("Cannot parse a NULL or zero-length data");
-    if (text.size() > std::numeric_limits<uint32_t>::max())
-        return readError("Property list too large");
-    const bool binary = text.starts_with(kBinaryMagic);
-    if (binary) {
-        if (auto refused = BinaryPrecheck(data.bytes(), data.length()).problem(kMaxDepth))
-            return readError(*refused);
-    } else if (!xmlNestingWithin(text, kMaxDepth + 2)) {  // <plist> and a leaf element
-        return readError("Too many nested arrays or dictionaries");
-    }
-
-    plist_t root = nullptr;
-    if (binary) {
-        plist_from_bin(text.data(), static_cast<uint32_t>(text.size()), &root);
-    } else {
-        plist_from_xml(text.data(), static_cast<uint32_t>(text.size()), &root);
-    }
-    if (!root)
-        return readError(binary ? "Malformed binary property list"
-                                : "Unexpected character or structure in property list");
-    Node owner(root);
-    std::optional<Value> value = toValue(root, 0);
-    if (!value) return readError("Unsupported value in property list");
-    if (format) *format = binary ? Format::Binary : Format::XML;
-    return std::move(*value);
+    const bool binary = text.starts_with(PropertyListBinary::kMagic);
+    Result<Value> value =
+        binary ? PropertyListBinary::read(text, kMaxDepth) : PropertyListXML::read(text, kMaxDepth);
+    if (value && format) *format = binary ? Format::Binary : Format::XML;
+    return value;
 }
 
 std::optional<std::string> PropertyListSerialization::binaryRefusal(const Data& data) {
@@ -449,24 +202,8 @@ std::optional<std::string> PropertyListSerialization::binaryRefusal(const Data& 
 }
 
 Result<Data> PropertyListSerialization::write(const Value& value, Format format) {
-    std::string reason;
-    Node root = toNode(value, reason);
-    if (!root) return writeError(reason.empty() ? "Property list invalid for format" : reason);
-    char* out = nullptr;
-    uint32_t length = 0;
-    if (format == Format::Binary) {
-        plist_to_bin(root.get(), &out, &length);
-    } else {
-        plist_to_xml(root.get(), &out, &length);
-    }
-    if (!out) return writeError("Property list could not be written");
-    Data data(out, length);
-    if (format == Format::Binary) {
-        plist_to_bin_free(out);
-    } else {
-        plist_to_xml_free(out);
-    }
-    return data;
+    return format == Format::Binary ? PropertyListBinary::write(value, kMaxDepth)
+                                    : PropertyListXML::write(value, kMaxDepth);
 }
 
 Result<Value> PropertyListSerialization::readFile(const std::string& path, Format* format) {

@@ -222,6 +222,14 @@ bool Sandbox::isReachable(const std::string& path) {
     return false;
 }
 
+std::vector<std::string> Sandbox::readableFolders() {
+    std::vector<std::string> out;
+    for (const auto& folder : systemFolders()) out.push_back(folder.string());
+    out.push_back(homeDirectory());
+    if (std::string bundle = bundleDirectory(); !bundle.empty()) out.push_back(bundle);
+    return out;
+}
+
 Status Sandbox::simulateReinstall() {
     std::string root = configuredRoot();
     auto& s = state();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/ns/Result.h"
 
@@ -47,6 +48,9 @@ public:
     // container), so that a walk from "/" reaches what is readable; such a folder's listing
     // shows only the names that are themselves reachable.
     static bool isReachable(const std::string& path);
+    // The folders isReadable allows: the system's (links resolved), the container and the
+    // bundle (as configured, cheap to ask for).
+    static std::vector<std::string> readableFolders();
 
     // Wipes the Container as deleting and reinstalling the app would; the Keychain stays.
     static Status simulateReinstall();

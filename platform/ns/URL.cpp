@@ -1,6 +1,7 @@
 #include "platform/ns/URL.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "platform/ns/CharacterSet.h"
@@ -72,6 +73,32 @@ std::optional<URL> URL::parse(std::string_view text) {
     auto parts = URLComponents::componentsWithString(text);
     if (!parts) return std::nullopt;
     return URL(std::string(text), std::move(*parts));
+}
+
+std::optional<URL> URL::parseEncodingInvalidCharacters(std::string_view text) {
+    if (auto url = parse(text)) return url;
+    auto encoded = [text](bool keepBrackets) {
+        static const char* const kHex = "0123456789ABCDEF";
+        const CharacterSet& legal = CharacterSet::URLLegalCharacterSet();
+        auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+        std::string out;
+        for (size_t i = 0; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            const bool escape =
+                c == '%' && i + 2 < text.size() && isHex(text[i + 1]) && isHex(text[i + 2]);
+            if (escape || (c != '%' && legal.characterIsMember(c) &&
+                           (keepBrackets || (c != '[' && c != ']')))) {
+                out += static_cast<char>(c);
+            } else {
+                out += '%';
+                out += kHex[c >> 4];
+                out += kHex[c & 0xF];
+            }
+        }
+        return out;
+    };
+    if (auto url = parse(encoded(true))) return url;
+    return parse(encoded(false));
 }
 
 std::optional<URL> URL::parse(std::string_view text, const URL& base) {

@@ -13,9 +13,15 @@ namespace ns {
 // made from, with accessors for its parts. Immutable; the "URLBy..." operations make new URLs.
 // Which texts are valid is URLComponents' rule.
 class URL {
-  public:
+public:
     // Nothing for an empty or invalid text. A relative reference is taken as it is.
     static std::optional<URL> parse(std::string_view text);
+    // For addresses that come from a more lenient parser (a web engine's): what a URL cannot
+    // hold is percent-encoded first (bytes outside its legal characters, a "%" that starts no
+    // two-digit escape, and square brackets that enclose no IP literal), so "sms:1|2" gives
+    // "sms:1%7C2". A valid text is taken as it is; nothing only when even the encoded text is
+    // no URL (an invalid port, say).
+    static std::optional<URL> parseEncodingInvalidCharacters(std::string_view text);
     // The reference resolved against `base` (RFC 3986 section 5, dot segments removed); the
     // result is absolute whenever the base is, and keeps no link to the base.
     static std::optional<URL> parse(std::string_view text, const URL& base);
@@ -71,7 +77,7 @@ class URL {
 
     bool operator==(const URL& other) const { return text_ == other.text_; }
 
-  private:
+private:
     friend class URLComponents;
 
     URL(std::string text, URLComponents parts) : text_(std::move(text)), parts_(std::move(parts)) {}

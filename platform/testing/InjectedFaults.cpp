@@ -14,6 +14,7 @@ namespace {
 struct Pending {
     std::mutex mutex;
     std::map<std::string, std::deque<int>, std::less<>> faults;
+    std::map<std::string, std::deque<std::function<void()>>, std::less<>> hooks;
     std::atomic<bool> any{false};
 };
 
@@ -28,14 +29,40 @@ Pending& pending() {
 int injectedFault(std::string_view operation) noexcept {
     auto& p = pending();
     if (!p.any.load(std::memory_order_relaxed)) return 0;
+    // Each operation of the seam is also a test point of its name, so that a test can step in
+    // just before it (between the program's check of a path and its open, say).
+    passTestPoint(operation);
     std::lock_guard lock(p.mutex);
     auto it = p.faults.find(operation);
     if (it == p.faults.end() || it->second.empty()) return 0;
     int error = it->second.front();
     it->second.pop_front();
     if (it->second.empty()) p.faults.erase(it);
-    p.any = !p.faults.empty();
+    p.any = !p.faults.empty() || !p.hooks.empty();
     return error;
+}
+
+void passTestPoint(std::string_view point) {
+    auto& p = pending();
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(p.mutex);
+        auto it = p.hooks.find(point);
+        if (it == p.hooks.end() || it->second.empty()) return;
+        hook = std::move(it->second.front());
+        it->second.pop_front();
+        if (it->second.empty()) p.hooks.erase(it);
+        p.any = !p.faults.empty() || !p.hooks.empty();
+    }
+    // Outside the lock: the hook may itself reach the seam.
+    hook();
+}
+
+void InjectedFaults::at(std::string_view point, std::function<void()> hook) {
+    auto& p = pending();
+    std::lock_guard lock(p.mutex);
+    p.hooks[std::string(point)].push_back(std::move(hook));
+    p.any = true;
 }
 
 void InjectedFaults::add(std::string_view operation, int error, int count) {
@@ -50,6 +77,7 @@ void InjectedFaults::clear() {
     auto& p = pending();
     std::lock_guard lock(p.mutex);
     p.faults.clear();
+    p.hooks.clear();
     p.any = false;
 }
 

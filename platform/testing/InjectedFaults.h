@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 namespace ns {
@@ -13,13 +14,17 @@ namespace ns {
 // An object of the class, held by a test or a fixture, clears what is still pending when it
 // goes, so that no failure leaks into the next test.
 class InjectedFaults {
-  public:
+public:
     InjectedFaults() = default;
     ~InjectedFaults() { clear(); }
     InjectedFaults(const InjectedFaults&) = delete;
     InjectedFaults& operator=(const InjectedFaults&) = delete;
 
     static void add(std::string_view operation, int error, int count = 1);
+    // Runs `hook` the next time the program passes the test point (ns::passTestPoint), on the
+    // thread that passes it, once. Each operation of the fault seam ("open", "truncate" ...) is
+    // also a test point, passed just before the operation runs or meets an added failure.
+    static void at(std::string_view point, std::function<void()> hook);
     static void clear();
 };
 

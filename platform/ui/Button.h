@@ -1,16 +1,20 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ui/Accessibility.h"
+#include "platform/ui/Image.h"
 #include "platform/ui/View.h"
 
 namespace ui {
 
-// A tappable button with a title for each control state.
+// A tappable button with a title and an image for each control state, and the actions that a
+// tap (touch up inside) runs.
 class Button : public View, public Accessibility {
 public:
     // The platform's control states (bit values).
@@ -26,13 +30,29 @@ public:
         return std::make_shared<Button>(frame);
     }
 
+    using Action = std::function<void()>;
+
     // The state's own title, else the normal title.
     std::optional<std::string> titleForState(unsigned state) const;
     // No title removes the state's own.
     void setTitle(std::optional<std::string> title, unsigned state);
+    // The state's own image, else the normal image.
+    std::shared_ptr<Image> imageForState(unsigned state) const;
+    void setImage(std::shared_ptr<Image> image, unsigned state);
+
+    bool isEnabled() const { return enabled_; }
+    void setEnabled(bool on) { enabled_ = on; }
+    // Runs on every tap, in the order added.
+    void addAction(Action action) { actions_.push_back(std::move(action)); }
+    bool hasActions() const { return !actions_.empty(); }
+    // The user taps the button: its actions run when it is enabled, takes touches and shows.
+    void sendActions();
 
 private:
     std::map<unsigned, std::string> titles_;
+    std::map<unsigned, std::shared_ptr<Image>> images_;
+    std::vector<Action> actions_;
+    bool enabled_ = true;
 };
 
 }  // namespace ui

@@ -12,7 +12,7 @@ class View;
 // A recognizer attached to a view. Headless: nothing touches the screen, so a test or a
 // driver makes it recognize with fire(), which runs the action as the platform would.
 class GestureRecognizer : public ns::Object {
-  public:
+public:
     enum class State { Possible = 0, Began = 1, Changed = 2, Ended = 3, Cancelled = 4, Failed = 5 };
     using Action = std::function<void(GestureRecognizer&)>;
 
@@ -28,10 +28,12 @@ class GestureRecognizer : public ns::Object {
     // (override) runs it once with Ended. Nothing happens while disabled or not in a view.
     virtual void fire();
 
-  protected:
+protected:
     void transition(State state);
+    // Back to Possible without running the action.
+    void reset() { state_ = State::Possible; }
 
-  private:
+private:
     friend class View;
     void attach(std::weak_ptr<View> view) { view_ = std::move(view); }
 

@@ -1,5 +1,10 @@
 #include "platform/ui/Image.h"
 
+#include <map>
+#include <utility>
+
+#include "platform/ns/AtomicFile.h"
+#include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
 #include "platform/ui/ImageCodec.h"
 
@@ -13,6 +18,28 @@ std::shared_ptr<Image> Image::imageWithBitmap(std::shared_ptr<const Bitmap> bitm
                                               Orientation orientation) {
     if (!bitmap || !(scale > 0)) return nullptr;
     return std::make_shared<Image>(std::move(bitmap), scale, orientation);
+}
+
+std::shared_ptr<Image> Image::imageNamed(const std::string& name) {
+    auto bundle = ns::Bundle::mainBundle();
+    if (!bundle) return nullptr;
+    static std::map<std::pair<std::string, std::string>, std::shared_ptr<Image>> cache;
+    const auto key = std::make_pair(bundle->bundlePath(), name);
+    if (auto found = cache.find(key); found != cache.end()) return found->second;
+    const std::pair<const char*, double> candidates[] = {
+        {"@2x.png", 2.0}, {".png", 1.0}, {".jpg", 1.0}};
+    for (const auto& [suffix, scale] : candidates) {
+        // The bundle refuses names that are absolute or climb out of it.
+        auto path = bundle->pathForResource(name + suffix, "");
+        if (!path) continue;
+        auto bytes = ns::readFile(*path);
+        if (!bytes.ok()) continue;
+        auto image = imageWithData(bytes.value(), scale);
+        if (!image) continue;
+        cache[key] = image;
+        return image;
+    }
+    return nullptr;
 }
 
 Size Image::size() const {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/ns/Data.h"
 #include "platform/ns/Object.h"
@@ -28,6 +29,11 @@ public:
 
     // A PNG or JPEG file; null for anything else and for images a bitmap may not hold.
     static std::shared_ptr<Image> imageWithData(const ns::Data& data, double scale = 1.0);
+    // A named image of the main bundle: `name` is a path below the bundle ("icon", or
+    // "Plugin.bundle/icon") without extension; NAME@2x.png (scale 2), NAME.png and NAME.jpg are
+    // tried in that order. Null when there is none, for a name that leaves the bundle, and
+    // for a file that does not decode. Images are kept once loaded (main thread only).
+    static std::shared_ptr<Image> imageNamed(const std::string& name);
     // Null for no bitmap or a scale that is not positive.
     static std::shared_ptr<Image> imageWithBitmap(std::shared_ptr<const Bitmap> bitmap,
                                                   double scale = 1.0,

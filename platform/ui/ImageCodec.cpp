@@ -158,6 +158,25 @@ bool decodeJPEGInto(const ns::Data& data, std::shared_ptr<Bitmap>& result) {
     return true;
 }
 
+bool readJPEGSize(const ns::Data& data, int& width, int& height) {
+    jpeg_decompress_struct info;
+    JPEGErrorManager errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = jpegFail;
+    errors.base.output_message = jpegQuiet;
+    if (setjmp(errors.escape)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data.bytes(), static_cast<unsigned long>(data.length()));
+    const bool read = jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK;
+    width = static_cast<int>(info.image_width);
+    height = static_cast<int>(info.image_height);
+    jpeg_destroy_decompress(&info);
+    return read && width > 0 && height > 0;
+}
+
 std::shared_ptr<Bitmap> decodeJPEG(const ns::Data& data) {
     std::shared_ptr<Bitmap> bitmap;
     if (!decodeJPEGInto(data, bitmap)) return nullptr;
@@ -204,6 +223,30 @@ bool ImageCodec::isPNG(const ns::Data& data) {
 bool ImageCodec::isJPEG(const ns::Data& data) {
     const auto* bytes = static_cast<const uint8_t*>(data.bytes());
     return data.length() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+std::optional<Size> ImageCodec::sizeFromHeader(const ns::Data& head) {
+    const auto* bytes = static_cast<const uint8_t*>(head.bytes());
+    const size_t length = head.length();
+    const auto be16 = [&](size_t at) { return uint32_t(bytes[at]) << 8 | bytes[at + 1]; };
+    const auto be32 = [&](size_t at) { return be16(at) << 16 | be16(at + 2); };
+    if (isPNG(head)) {
+        // The signature, then the IHDR chunk: length, type, width, height.
+        if (length < 24 || std::memcmp(bytes + 12, "IHDR", 4) != 0) return std::nullopt;
+        const uint32_t width = be32(16);
+        const uint32_t height = be32(20);
+        if (width == 0 || height == 0 || width > 0x7fffffff || height > 0x7fffffff) {
+            return std::nullopt;
+        }
+        return Size{double(width), double(height)};
+    }
+    if (!isJPEG(head)) return std::nullopt;
+    // The decoder's own reading of the markers, which stops at the first scan: the size is
+    // the one it would decode, however the file bends the rules.
+    int width = 0;
+    int height = 0;
+    if (!readJPEGSize(head, width, height)) return std::nullopt;
+    return Size{double(width), double(height)};
 }
 
 std::shared_ptr<Bitmap> ImageCodec::decode(const ns::Data& data) {

@@ -5,6 +5,7 @@
 
 #include "platform/ns/Data.h"
 #include "platform/ui/Bitmap.h"
+#include "platform/ui/Geometry.h"
 
 namespace ui {
 
@@ -16,6 +17,11 @@ public:
     // The file's kind, told by its signature.
     static bool isPNG(const ns::Data& data);
     static bool isJPEG(const ns::Data& data);
+
+    // The pixel size a PNG or JPEG file states, read from the start of the file only (its
+    // header chunk, or the markers up to the frame header); nothing when `head` does not get
+    // that far or is of another kind.
+    static std::optional<Size> sizeFromHeader(const ns::Data& head);
 
     // An ARGB bitmap of a PNG or JPEG file; null otherwise.
     static std::shared_ptr<Bitmap> decode(const ns::Data& data);

@@ -9,13 +9,21 @@ std::shared_ptr<ViewController> PresentationController::presentedViewController(
 }
 
 bool PresentationController::dismissByUser() {
+    return dismiss(false);
+}
+
+bool PresentationController::closeByUser() {
+    return dismiss(true);
+}
+
+bool PresentationController::dismiss(bool anyStyle) {
     auto presented = presentedViewController();
     if (!presented) return false;
     auto presenter = presented->presentingViewController();
     if (!presenter || presenter->presentedViewController() != presented) return false;
     auto style = presented->modalPresentationStyle();
-    if (style != ModalPresentationStyle::PageSheet && style != ModalPresentationStyle::FormSheet &&
-        style != ModalPresentationStyle::Automatic) {
+    if (!anyStyle && style != ModalPresentationStyle::PageSheet &&
+        style != ModalPresentationStyle::FormSheet && style != ModalPresentationStyle::Automatic) {
         return false;
     }
     auto d = delegate();

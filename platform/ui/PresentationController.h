@@ -10,7 +10,7 @@ class ViewController;
 
 // Manages the presentation of one view controller; its delegate hears of user dismissals.
 class PresentationController {
-  public:
+public:
     explicit PresentationController(ViewController& presented) : presented_(presented) {}
     PresentationController(const PresentationController&) = delete;
     PresentationController& operator=(const PresentationController&) = delete;
@@ -27,8 +27,13 @@ class PresentationController {
     // The delegate may refuse; otherwise it hears "will", the sheet is dismissed, animated,
     // and the delegate hears "did" when the dismissal completes. Answers whether it started.
     bool dismissByUser();
+    // The user closes the presented screen in a way every style allows on a desktop (its
+    // window's close button, Escape): as dismissByUser, whatever the presentation style.
+    bool closeByUser();
 
-  private:
+private:
+    bool dismiss(bool anyStyle);
+
     ViewController& presented_;  // the owner; lives exactly as long
     std::weak_ptr<AdaptivePresentationControllerDelegate> delegate_;
 };

@@ -9,7 +9,7 @@ namespace ui {
 
 // A view whose content can be larger than itself.
 class ScrollView : public View {
-  public:
+public:
     enum class ContentInsetAdjustmentBehavior {
         Automatic = 0,
         ScrollableAxes = 1,
@@ -25,7 +25,7 @@ class ScrollView : public View {
     }
 
     Point contentOffset() const { return contentOffset_; }
-    void setContentOffset(Point offset) { contentOffset_ = offset; }
+    virtual void setContentOffset(Point offset) { contentOffset_ = offset; }
     Size contentSize() const { return contentSize_; }
     void setContentSize(Size size) { contentSize_ = size; }
     const EdgeInsets& contentInset() const { return contentInset_; }
@@ -53,7 +53,7 @@ class ScrollView : public View {
     // delegate, then moves the content to its top. Answers whether it moved.
     bool scrollToTopForStatusBarTap();
 
-  private:
+private:
     Point contentOffset_;
     Size contentSize_;
     EdgeInsets contentInset_;

@@ -118,6 +118,23 @@ void ViewController::endAppearance(bool animated) {
     for (auto& child : std::vector(children_)) child->endAppearance(animated);
 }
 
+namespace {
+
+std::function<void()>& presentationObserver() {
+    static std::function<void()> observer;
+    return observer;
+}
+
+}  // namespace
+
+void ViewController::setPresentationObserver(std::function<void()> observer) {
+    presentationObserver() = std::move(observer);
+}
+
+void ViewController::notifyPresentationObserver() {
+    if (auto& observer = presentationObserver()) observer();
+}
+
 void ViewController::transitionAppearance(
     const std::vector<std::shared_ptr<ViewController>>& before,
     const std::vector<std::shared_ptr<ViewController>>& after, bool animated,
@@ -197,6 +214,7 @@ void ViewController::presentViewController(const std::shared_ptr<ViewController>
     view->setAutoresizingMask(kFlexibleSize);
     win->addSubview(view);
     transitionAppearance(before, win->visibleControllers(), animated, std::move(completion));
+    notifyPresentationObserver();
 }
 
 void ViewController::dismissViewController(bool animated, std::function<void()> completion) {
@@ -221,6 +239,7 @@ void ViewController::dismissPresented(bool animated, std::function<void()> compl
     }
     auto after = win ? win->visibleControllers() : std::vector<std::shared_ptr<ViewController>>();
     transitionAppearance(before, after, animated, std::move(completion));
+    notifyPresentationObserver();
 }
 
 std::shared_ptr<ViewController> ViewController::presentingViewController() const {

@@ -7,6 +7,7 @@
 #include "platform/ns/Object.h"
 #include "platform/ui/Geometry.h"
 #include "platform/ui/InterfaceOrientation.h"
+#include "platform/ui/NavigationItem.h"
 #include "platform/ui/StatusBar.h"
 #include "platform/ui/View.h"
 
@@ -106,6 +107,10 @@ public:
     // The navigation controller that this controller is in, or null.
     std::shared_ptr<NavigationController> navigationController() const;
 
+    // What the navigation bar shows while this controller is the top of a navigation stack.
+    NavigationItem& navigationItem() { return navigationItem_; }
+    const NavigationItem& navigationItem() const { return navigationItem_; }
+
     // The window that shows this controller's view, or null.
     std::shared_ptr<Window> window() const;
 
@@ -137,6 +142,10 @@ public:
     static void transitionAppearance(const std::vector<std::shared_ptr<ViewController>>& before,
                                      const std::vector<std::shared_ptr<ViewController>>& after,
                                      bool animated, std::function<void()> completion = {});
+    // Told after every present and dismiss, once the presented chain has changed (a display
+    // that draws the screens follows at once). One observer per process; empty removes it.
+    static void setPresentationObserver(std::function<void()> observer);
+
     // The presented chain from this controller upward: this, what it presents, and so on.
     std::vector<std::shared_ptr<ViewController>> presentationChain();
 
@@ -146,6 +155,7 @@ private:
     void beginAppearance(bool appearing, bool animated);
     void endAppearance(bool animated);
     void dismissPresented(bool animated, std::function<void()> completion);
+    static void notifyPresentationObserver();
     ViewController& outermostParent();
 
     std::shared_ptr<View> view_;
@@ -158,6 +168,7 @@ private:
     ModalTransitionStyle transitionStyle_ = ModalTransitionStyle::CoverVertical;
     std::unique_ptr<PresentationController> presentationController_;
     bool adjustsInsets_ = true;
+    NavigationItem navigationItem_;
 };
 
 }  // namespace ui

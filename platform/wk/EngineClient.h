@@ -21,7 +21,7 @@ class WebView;
 // What an engine reports to the web view it works for (the web view implements it and hands
 // the reports to its delegates, handlers and scheme handlers). Main thread only.
 class EngineClient {
-  public:
+public:
     virtual ~EngineClient() = default;
 
     // A page posted to window.webkit.messageHandlers.NAME.
@@ -36,6 +36,11 @@ class EngineClient {
     // Asks for the policy of a navigation; `decide` is called exactly once.
     virtual void navigationActionToDecide(const NavigationAction& action,
                                           std::function<void(NavigationActionPolicy)> decide) = 0;
+    // The main frame's response; the default lets it show.
+    virtual void navigationResponseToDecide(const NavigationResponse& /*response*/,
+                                            std::function<void(NavigationResponsePolicy)> decide) {
+        decide(NavigationResponsePolicy::Allow);
+    }
     virtual void provisionalNavigationStarted(const std::shared_ptr<Navigation>& navigation) = 0;
     virtual void navigationCommitted(const std::shared_ptr<Navigation>& navigation) = 0;
     virtual void navigationFinished(const std::shared_ptr<Navigation>& navigation) = 0;

@@ -28,4 +28,12 @@ struct NavigationAction {
     std::optional<FrameInfo> targetFrame;
 };
 
+enum class NavigationResponsePolicy { Cancel = 0, Allow = 1 };
+
+// The response to a navigation, to be decided on before its content is shown.
+struct NavigationResponse {
+    URLRequest request;  // the request answered, after any redirects
+    bool isForMainFrame = true;
+};
+
 }  // namespace wk

@@ -19,7 +19,7 @@ class WebView;
 // didFailNavigation. A navigation replaced by a newer one, or stopped, fails with the URL
 // loading domain's "cancelled" error (-999).
 class NavigationDelegate {
-  public:
+public:
     virtual ~NavigationDelegate() = default;
 
     // The handler must be called exactly once; a handler dropped without a call cancels the
@@ -28,6 +28,13 @@ class NavigationDelegate {
         const std::shared_ptr<WebView>& /*webView*/, const NavigationAction& /*action*/,
         std::function<void(NavigationActionPolicy)> decisionHandler) {
         decisionHandler(NavigationActionPolicy::Allow);
+    }
+    // The response of a navigation has come, before its content is shown. Only the main
+    // frame's main resource is asked about. Same contract for the handler as above.
+    virtual void decidePolicyForNavigationResponse(
+        const std::shared_ptr<WebView>& /*webView*/, const NavigationResponse& /*response*/,
+        std::function<void(NavigationResponsePolicy)> decisionHandler) {
+        decisionHandler(NavigationResponsePolicy::Allow);
     }
     virtual void didStartProvisionalNavigation(const std::shared_ptr<WebView>&,
                                                const std::shared_ptr<Navigation>&) {}

@@ -158,6 +158,21 @@ void WebView::navigationActionToDecide(const NavigationAction& action,
                                            decide, fallback, "decidePolicyForNavigationAction"));
 }
 
+void WebView::navigationResponseToDecide(const NavigationResponse& response,
+                                         std::function<void(NavigationResponsePolicy)> decide) {
+    auto self = sharedWebView();
+    auto d = navigationDelegate();
+    if (!d) {
+        decide(NavigationResponsePolicy::Allow);
+        return;
+    }
+    auto fallback = [decide] { decide(NavigationResponsePolicy::Cancel); };
+    d->decidePolicyForNavigationResponse(
+        self, response,
+        CompletionGuard<NavigationResponsePolicy>::wrap(decide, fallback,
+                                                        "decidePolicyForNavigationResponse"));
+}
+
 void WebView::provisionalNavigationStarted(const std::shared_ptr<Navigation>& navigation) {
     auto self = sharedWebView();
     if (auto d = navigationDelegate()) d->didStartProvisionalNavigation(self, navigation);

@@ -101,6 +101,8 @@ private:
                                    const FrameInfo& frame) override;
     void navigationActionToDecide(const NavigationAction& action,
                                   std::function<void(NavigationActionPolicy)> decide) override;
+    void navigationResponseToDecide(const NavigationResponse& response,
+                                    std::function<void(NavigationResponsePolicy)> decide) override;
     void provisionalNavigationStarted(const std::shared_ptr<Navigation>& navigation) override;
     void navigationCommitted(const std::shared_ptr<Navigation>& navigation) override;
     void navigationFinished(const std::shared_ptr<Navigation>& navigation) override;

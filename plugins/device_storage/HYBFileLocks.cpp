@@ -66,3 +66,10 @@ HYBFileLocks::Guard HYBFileLocks::lock(std::vector<std::string> paths) {
     }
     return guard;
 }
+
+int HYBFileLocks::users(const std::string& path) {
+    auto& t = table();
+    std::lock_guard lock(t.mutex);
+    auto it = t.entries.find(key(path));
+    return it == t.entries.end() ? 0 : it->second->users;
+}

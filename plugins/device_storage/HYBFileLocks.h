@@ -30,4 +30,6 @@ public:
 
     // The form a path is compared in.
     static std::string key(const std::string& path);
+    // How many threads hold the path or wait for it: what shows that a change waits its turn.
+    static int users(const std::string& path);
 };

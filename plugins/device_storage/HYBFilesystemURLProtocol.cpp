@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/net/HTTPURLResponse.h"
+#include "platform/ns/ConfinedFile.h"
 #include "platform/ns/FileHandle.h"
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/device_storage/HYBLocalFilesystem.h"
@@ -35,10 +36,13 @@ bool HYBFilesystemURLProtocol::requestIsCacheEquivalent(const net::URLRequest& a
 
 bool HYBFilesystemURLProtocol::streamLocalFile(const std::string& path,
                                                const std::string& mimeType) {
-    auto handle = ns::FileHandle::fileHandleForReadingAtPath(path);
-    if (!handle) return false;
+    // Opened beneath the folders the page may read: a link put in the way since the path was
+    // checked leads nowhere.
+    auto fd = ns::ConfinedFile::openForReading(path);
+    if (!fd) return false;
+    auto handle = ns::FileHandle::fileHandleWithFileDescriptor(std::move(*fd), path);
     // Devices, FIFOs and directories have no end to read to.
-    auto attributes = (*handle)->attributes();
+    auto attributes = handle->attributes();
     if (!attributes || attributes->type != ns::FileType::Regular) return false;
     auto& client = *this->client();
     client.didReceiveResponse(*this, response(request().url(), mimeType),
@@ -46,7 +50,7 @@ bool HYBFilesystemURLProtocol::streamLocalFile(const std::string& path,
     // Up to the size the file had when it was opened: a file that grows meanwhile has an end.
     uint64_t remaining = attributes->size;
     while (remaining > 0 && !stopped_) {
-        auto chunk = (*handle)->readDataOfLength(std::min<uint64_t>(remaining, kChunkSize));
+        auto chunk = handle->readDataOfLength(std::min<uint64_t>(remaining, kChunkSize));
         if (!chunk) {
             client.didFailWithError(*this, chunk.error());
             return true;

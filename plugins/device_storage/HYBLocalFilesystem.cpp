@@ -1,5 +1,6 @@
 #include "plugins/device_storage/HYBLocalFilesystem.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/CharacterSet.h"
+#include "platform/ns/ConfinedFile.h"
 #include "platform/ns/FileHandle.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Log.h"
@@ -113,21 +115,18 @@ int32_t codeForFileError(const ns::Error& error) {
     }
 }
 
-// Puts `source` in place of the existing `target` in one rename, so that the target is never
-// missing: the source first moves beside the target (a copy when they are on different file
-// systems), then replaces it.
-ns::Status replaceItem(const std::string& source, const std::string& target) {
-    auto& fm = ns::FileManager::defaultManager();
-    auto slash = target.find_last_of('/');
-    std::string temp = target.substr(0, slash + 1) + "." + target.substr(slash + 1, 100) +
-                       ".replacing-" + ns::UUID().UUIDString();
-    if (auto status = fm.moveItem(source, temp); !status) return status;
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        int failure = errno;
-        if (!fm.moveItem(temp, source)) (void)fm.removeItem(temp);
-        return ns::FileManager::errorForErrno(failure, ns::FileAccess::Write, target);
-    }
-    return {};
+// The entry of a local path in the folder that holds it, opened beneath the container: what a
+// change of the entry itself (a creation, a rename, a removal) works on. With `followLast`, a
+// last component that is a link stands for its target.
+ns::Result<ns::ConfinedFile::Entry> writableEntry(const std::string& localPath, bool followLast) {
+    return ns::ConfinedFile::forWriting().openParent(localPath, followLast);
+}
+
+// What an open entry is, links followed; nothing when it does not exist.
+std::optional<struct stat> statOf(const ns::ConfinedFile::Entry& entry) {
+    struct stat st;
+    if (::fstatat(entry.directory.get(), entry.name.c_str(), &st, 0) != 0) return std::nullopt;
+    return st;
 }
 
 const ns::CharacterSet& fullPathAllowedCharacters() {
@@ -347,12 +346,21 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::getFileForURL(const HYBFile
     if (!exists && create) {
         if (!ns::Sandbox::isInsideContainer(*local)) return ioError(ABORT_ERR);
         if (getDir) {
-            if (auto status = fm.createDirectory(*local, false); !status) {
+            auto entry = writableEntry(*local, false);
+            auto status =
+                entry ? fm.createDirectory(entry->directoryEntry()) : ns::Status(entry.error());
+            if (!status) {
                 ns::nslog("error creating directory: %@", status.error().localizedDescription());
                 return ioError(ABORT_ERR);
             }
-        } else if (!fm.createFile(*local, ns::Data())) {
-            return ioError(ABORT_ERR);
+        } else {
+            // Exclusive: a file that appeared meanwhile is not emptied.
+            auto file = ns::ConfinedFile::forWriting().open(
+                *local, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY, 0666);
+            if (!file && ns::FileManager::posixErrno(file.error()) != EEXIST) {
+                return ioError(ABORT_ERR);
+            }
+            if (!file && exclusive) return ioError(PATH_EXISTS_ERR);
         }
     }
     return ok(makeEntryForPath(fullPath, getDir));
@@ -381,8 +389,11 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::setMetadataForURL(const HYB
         !ns::Sandbox::isInsideContainer(*local)) {
         return HYBPluginResult::resultWithStatus(HYBResultStatusError);
     }
-    auto status =
-        ns::FileManager::defaultManager().setExcludedFromBackup(*local, backup.boolValue());
+    // The entry itself, in its folder opened beneath the container.
+    auto entry = writableEntry(*local, false);
+    auto status = entry ? ns::FileManager::defaultManager().setExcludedFromBackup(
+                              entry->directoryEntry(), backup.boolValue())
+                        : ns::Status(entry.error());
     return HYBPluginResult::resultWithStatus(status ? HYBResultStatusOK : HYBResultStatusError);
 }
 
@@ -401,7 +412,10 @@ bool HYBLocalFilesystem::mayRemove(const std::string& localPath) const {
 std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::removeItem(const std::string& localPath) {
     if (!mayRemove(localPath)) return ioError(NO_MODIFICATION_ALLOWED_ERR);
     auto guard = HYBFileLocks::lock({localPath});
-    auto status = ns::FileManager::defaultManager().removeItem(localPath);
+    // The entry itself goes: a link, not what it leads to.
+    auto entry = writableEntry(localPath, false);
+    auto status = entry ? ns::FileManager::defaultManager().removeItem(entry->directoryEntry())
+                        : ns::Status(entry.error());
     if (status) return HYBPluginResult::resultWithStatus(HYBResultStatusOK);
     const ns::Error& failure = status.error();
     ns::nslog("error removing filesystem entry at %@: %@", localPath,
@@ -459,17 +473,21 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::truncateFileAtURL(const HYB
     if (!local) return ioError(NOT_FOUND_ERR);
     if (!ns::Sandbox::isInsideContainer(*local)) return ioError(NO_MODIFICATION_ALLOWED_ERR);
     auto guard = HYBFileLocks::lock({*local});
-    auto handle = ns::FileHandle::fileHandleForWritingAtPath(*local);
-    if (!handle) return HYBPluginResult::resultWithStatusMessageAsNSInteger(HYBResultStatusOK, 0);
-    auto attributes = (*handle)->attributes();
+    auto fd = ns::ConfinedFile::forWriting().open(*local, O_WRONLY | O_NONBLOCK | O_NOCTTY);
+    if (!fd && ns::FileManager::posixErrno(fd.error()) == EXDEV) {
+        return ioError(NO_MODIFICATION_ALLOWED_ERR);  // led out of the container meanwhile
+    }
+    if (!fd) return HYBPluginResult::resultWithStatusMessageAsNSInteger(HYBResultStatusOK, 0);
+    auto handle = ns::FileHandle::fileHandleWithFileDescriptor(std::move(*fd), *local);
+    auto attributes = handle->attributes();
     if (!attributes || attributes->type != ns::FileType::Regular) {
         return HYBPluginResult::resultWithStatusMessageAsNSInteger(HYBResultStatusOK, 0);
     }
-    if (auto status = (*handle)->truncateFileAtOffset(length); !status) {
+    if (auto status = handle->truncateFileAtOffset(length); !status) {
         return ioError(codeForFileError(status.error()));
     }
-    auto offset = (*handle)->offsetInFile();
-    if (auto status = (*handle)->synchronizeFile(); !status || !offset) {
+    auto offset = handle->offsetInFile();
+    if (auto status = handle->synchronizeFile(); !status || !offset) {
         return ioError(INVALID_MODIFICATION_ERR);
     }
     return HYBPluginResult::resultWithStatusMessageAsNSUInteger(HYBResultStatusOK, *offset);
@@ -485,13 +503,16 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::writeToFileAtURL(const HYBF
     if (data.empty()) return HYBPluginResult::resultWithStatusMessageAsDouble(HYBResultStatusOK, 0);
     auto guard = HYBFileLocks::lock({*local});
     if (!append) return replaceContents(*local, data);
-    auto handle = ns::FileHandle::fileHandleForAppendingAtPath(*local, true);
-    if (!handle) return error(INVALID_MODIFICATION_ERR);
-    auto attributes = (*handle)->attributes();
+    // Without waiting: a FIFO without a reader is refused, not waited for.
+    auto fd = ns::ConfinedFile::forWriting().open(
+        *local, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY, 0666);
+    if (!fd) return error(INVALID_MODIFICATION_ERR);
+    auto handle = ns::FileHandle::fileHandleWithFileDescriptor(std::move(*fd), *local);
+    auto attributes = handle->attributes();
     if (!attributes || attributes->type != ns::FileType::Regular) {
         return error(INVALID_MODIFICATION_ERR);
     }
-    if (auto status = (*handle)->writeData(data); !status) {
+    if (auto status = handle->writeData(data); !status) {
         ns::nslog("error writing file %@: %@", *local, status.error().localizedDescription());
         return error(INVALID_MODIFICATION_ERR);
     }
@@ -502,15 +523,21 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::replaceContents(const std::
                                                                      const ns::Data& data) {
     // The new bytes go to a file beside the old one that is renamed over it, so that a crash
     // leaves the old contents or the new, never a cut file. A link is replaced at its target;
-    // the file keeps its permissions.
-    const std::string target = canonical(localPath);
-    mode_t mode = 0644;
-    struct stat st;
-    if (::stat(target.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return error(INVALID_MODIFICATION_ERR);
-        mode = st.st_mode & 07777;
+    // the file keeps its permissions, owner and extended attributes (a backup exclusion).
+    auto entry = writableEntry(localPath, true);
+    if (!entry) {
+        ns::nslog("error writing file %@: %@", localPath, entry.error().localizedDescription());
+        return error(INVALID_MODIFICATION_ERR);
     }
-    if (auto status = ns::writeFileAtomically(target, data, mode); !status) {
+    // Only a file is replaced: a FIFO, a device or a folder is no file to rewrite.
+    struct stat st;
+    if (::fstatat(entry->directory.get(), entry->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(st.st_mode)) {
+        return error(INVALID_MODIFICATION_ERR);
+    }
+    if (auto status = ns::writeFileAtomicallyAt(entry->directory.get(), entry->name, data.chars(),
+                                                std::nullopt, localPath);
+        !status) {
         ns::nslog("error writing file %@: %@", localPath, status.error().localizedDescription());
         return error(INVALID_MODIFICATION_ERR);
     }
@@ -523,10 +550,13 @@ void HYBLocalFilesystem::readFileAtURL(const HYBFilesystemURL& url, int64_t star
     std::string mimeType = getMimeTypeFromPath(local).value_or("*/*");
     auto fail = [&](int32_t code) { callback(std::nullopt, mimeType, code); };
     if (!local) return fail(NOT_FOUND_ERR);
-    auto handle = ns::FileHandle::fileHandleForReadingAtPath(*local);
-    if (!handle) return fail(NOT_FOUND_ERR);
+    // Opened beneath the folders the page may read, so that a link put in the way since the
+    // path was checked leads nowhere.
+    auto fd = ns::ConfinedFile::openForReading(*local);
+    if (!fd) return fail(NOT_FOUND_ERR);
+    auto handle = ns::FileHandle::fileHandleWithFileDescriptor(std::move(*fd), *local);
     // Devices, FIFOs and directories have no end to read to.
-    auto attributes = (*handle)->attributes();
+    auto attributes = handle->attributes();
     if (!attributes || attributes->type != ns::FileType::Regular) return fail(NOT_FOUND_ERR);
     const uint64_t size = attributes->size;
     const uint64_t from = start > 0 ? static_cast<uint64_t>(start) : 0;
@@ -543,8 +573,8 @@ void HYBLocalFilesystem::readFileAtURL(const HYBFilesystemURL& url, int64_t star
             *local, count, maxReadLength());
         return fail(NOT_READABLE_ERR);
     }
-    if (!(*handle)->seekToFileOffset(from)) return fail(NOT_FOUND_ERR);
-    auto bytes = (*handle)->readDataOfLength(count);
+    if (!handle->seekToFileOffset(from)) return fail(NOT_FOUND_ERR);
+    auto bytes = handle->readDataOfLength(count);
     if (!bytes) return fail(NOT_FOUND_ERR);
     callback(std::move(*bytes), std::move(mimeType), 0);
 }
@@ -611,31 +641,41 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::copyOrMoveLocal(const std::
                                                                      bool copy) {
     auto& fm = ns::FileManager::defaultManager();
     auto guard = HYBFileLocks::lock({srcPath, newPath});
-    bool srcIsDirectory = false;
-    if (!fm.fileExists(srcPath, &srcIsDirectory)) return ioError(NOT_FOUND_ERR);
-    // Compared as the platform resolves them, so that a link or "." cannot disguise a copy
-    // of an entry onto or into itself.
-    const std::string source = canonical(srcPath);
-    const std::string target = canonical(newPath);
-    if (source == target) return ioError(INVALID_MODIFICATION_ERR);
-    bool newIsDirectory = false;
-    const bool newExists = fm.fileExists(newPath, &newIsDirectory);
+    // Both ends are opened beneath their folders first and never named by path again. A copy
+    // takes what a link leads to; a move takes the entry itself, as a rename does.
+    auto source =
+        copy ? ns::ConfinedFile::forReading().openParent(srcPath, true, ns::FileAccess::Read)
+             : writableEntry(srcPath, false);
+    if (!source) return ioError(NOT_FOUND_ERR);
+    auto target = writableEntry(newPath, false);
+    if (!target) return ioError(codeForFileError(target.error()));
+    const auto sourceStat = statOf(*source);
+    if (!sourceStat) return ioError(NOT_FOUND_ERR);
+    const bool srcIsDirectory = S_ISDIR(sourceStat->st_mode);
+    const auto targetStat = statOf(*target);
+    const bool newExists = targetStat.has_value();
+    const bool newIsDirectory = newExists && S_ISDIR(targetStat->st_mode);
+    // The same entry however it is named (a link, "."): nothing to copy or move.
+    if (newExists && targetStat->st_dev == sourceStat->st_dev &&
+        targetStat->st_ino == sourceStat->st_ino) {
+        return ioError(INVALID_MODIFICATION_ERR);
+    }
     if (srcIsDirectory && newExists && !newIsDirectory) return ioError(INVALID_MODIFICATION_ERR);
-    const bool intoItself = srcIsDirectory && isBelow(target, source);
     ns::Status status;
     if (copy) {
-        if (intoItself) return ioError(INVALID_MODIFICATION_ERR);
         if (newExists) return ioError(PATH_EXISTS_ERR);
-        status = fm.copyItem(srcPath, newPath);
+        // Refuses a folder copied into itself (it would copy its own copy).
+        status = fm.copyItem(source->directoryEntry(), target->directoryEntry());
     } else {
         if (!srcIsDirectory && newExists && newIsDirectory) {
             return ioError(INVALID_MODIFICATION_ERR);
         }
-        if (intoItself) return ioError(INVALID_MODIFICATION_ERR);
         if (newExists && newIsDirectory && hasChildren(newPath)) {
             return ioError(INVALID_MODIFICATION_ERR);
         }
-        status = newExists ? replaceItem(srcPath, newPath) : fm.moveItem(srcPath, newPath);
+        // A folder cannot be renamed into itself: the rename refuses it.
+        status = newExists ? fm.replaceItem(target->directoryEntry(), source->directoryEntry())
+                           : fm.moveItem(source->directoryEntry(), target->directoryEntry());
     }
     if (!status) return ioError(codeForFileError(status.error()));
     return ok(makeEntryForPath(newFullPath, srcIsDirectory));
@@ -653,7 +693,9 @@ void HYBLocalFilesystem::copyFromForeignFileSystem(const std::shared_ptr<HYBFile
                                          int32_t code) {
             if (!data) return callback(ioError(code));
             auto guard = HYBFileLocks::lock({newPath});
-            if (!ns::FileManager::defaultManager().createFile(newPath, *data)) {
+            auto entry = writableEntry(newPath, false);
+            if (!entry || !ns::writeFileAtomicallyAt(entry->directory.get(), entry->name,
+                                                     data->chars(), std::nullopt, newPath)) {
                 return callback(ioError(ABORT_ERR));
             }
             callback(ok(self->makeEntryForPath(newFullPath, false)));

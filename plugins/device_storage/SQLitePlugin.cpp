@@ -1,6 +1,8 @@
 #include "plugins/device_storage/SQLitePlugin.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -14,6 +16,7 @@
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
+#include "platform/ns/ConfinedFile.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/JSONReader.h"
 #include "platform/ns/JSONSerialization.h"
@@ -318,9 +321,15 @@ void SQLitePlugin::deleteNow(const HYBInvokedUrlCommand& command) {
 }
 
 void SQLitePlugin::removeDatabaseFiles(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-    for (const char* suffix : kCompanionSuffixes) std::filesystem::remove(path + suffix, ignored);
+    // The database's folder is opened beneath the container once and the files go from it, so
+    // that a folder swapped for a link meanwhile cannot lead the removal elsewhere. A journal
+    // or WAL file left behind would be read into the next database of the same name.
+    auto entry = ns::ConfinedFile::forWriting().openParent(path, false);
+    if (!entry) return;
+    ::unlinkat(entry->directory.get(), entry->name.c_str(), 0);
+    for (const char* suffix : kCompanionSuffixes) {
+        ::unlinkat(entry->directory.get(), (entry->name + suffix).c_str(), 0);
+    }
 }
 
 std::optional<std::string> SQLitePlugin::getDBPath(std::string_view name,

@@ -1,18 +1,44 @@
 #include "plugins/media_browser/HYBAudioRecorderViewController.h"
 
 #include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBPlugin+HYBPluginResources.h"
 #include "bridge/HYBViewController.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/ApplicationDelegate.h"
+#include "platform/ui/BarButtonItem.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/PresentationController.h"
+#include "platform/ui/Screen.h"
 #include "plugins/media_browser/HYBCapture.h"
 #include "plugins/media_browser/ZIVPhotoPipeline.h"
 
 namespace {
 
 constexpr dispatch::Duration kTimerInterval = std::chrono::milliseconds(500);
+constexpr const char* kBundlePrefix = "HYBCapture.bundle/";
+// Sizes of the screen's parts when the plug-in's bundle has no images for them.
+constexpr double kMicrophoneHeight = 300;
+constexpr double kControlsHeight = 120;
+constexpr double kRecordingHeight = 60;
+constexpr double kButtonSide = 72;
+
+std::shared_ptr<ui::View> band(ui::Rect frame, const std::shared_ptr<ui::Image>& image,
+                               ui::Color fallback) {
+    auto view = ui::View::create(frame);
+    view->setUserInteractionEnabled(false);
+    view->setBackgroundColor(fallback);
+    if (image) {
+        auto picture = ui::ImageView::create(image);
+        picture->setFrame({{0, 0}, frame.size});
+        picture->setAutoresizingMask(ui::kAutoresizingFlexibleWidth);
+        view->addSubview(picture);
+    }
+    return view;
+}
 
 }  // namespace
 
@@ -27,6 +53,89 @@ HYBAudioRecorderViewController::HYBAudioRecorderViewController(
 
 HYBAudioRecorderViewController::~HYBAudioRecorderViewController() {
     stopTimer();
+}
+
+std::string HYBAudioRecorderViewController::resolveImageResource(const std::string& resource) {
+    // Every system the host reports is past the one that needed file names spelt out.
+    return resource;
+}
+
+std::shared_ptr<ui::Image> HYBAudioRecorderViewController::image(const std::string& name) const {
+    return pluginImageResource(*captureCommand_, resolveImageResource(name));
+}
+
+void HYBAudioRecorderViewController::loadView() {
+    const ui::Rect screen = ui::Screen::main().bounds();
+    const double width = screen.width();
+    auto root = ui::View::create(screen);
+    root->setBackgroundColor(ui::Color(0, 0, 0, 1));
+    const ui::Size tall = ui::Screen::main().bounds().size;
+    const bool is568 =
+        (tall.width == 320 && tall.height == 568) || (tall.width == 568 && tall.height == 320);
+    auto microphone = image(is568 ? "microphone-568h" : "microphone");
+    const double micHeight = microphone ? microphone->size().height : kMicrophoneHeight;
+    auto controls = image("controls_bg");
+    const double controlsHeight = controls ? controls->size().height : kControlsHeight;
+    auto recording = image("recording_bg");
+    const double recordingHeight = recording ? recording->size().height : kRecordingHeight;
+
+    root->addSubview(
+        band({{0, 0}, {width, micHeight}}, microphone, ui::Color(0.15, 0.15, 0.17, 1)));
+    root->addSubview(
+        band({{0, micHeight}, {width, controlsHeight}}, controls, ui::Color(0.25, 0.25, 0.27, 1)));
+    recordingView_ =
+        band({{0, 0}, {width, recordingHeight}}, recording, ui::Color(0.75, 0.1, 0.1, 1));
+    recordingView_->setHidden(true);
+    root->addSubview(recordingView_);
+
+    timerLabel_->setFrame(recordingView_->frame());
+    timerLabel_->setBackgroundColor(ui::Color(0, 0, 0, 0));
+    timerLabel_->setTextColor(ui::Color(1, 1, 1, 1));
+    timerLabel_->setTextAlignment(ui::Label::TextAlignment::Center);
+    timerLabel_->setText("0:00");
+    root->addSubview(timerLabel_);
+
+    auto recordImage = image("record_button");
+    const ui::Size button = recordImage ? recordImage->size() : ui::Size{kButtonSide, kButtonSide};
+    recordButton_ = ui::Button::create(
+        {{(width - button.width) * 0.5, micHeight + (controlsHeight - button.height) * 0.5},
+         button});
+    recordButton_->setAccessibilityLabel(
+        pluginLocalizedString(*captureCommand_, "toggle audio recording"));
+    std::weak_ptr<HYBAudioRecorderViewController> weak =
+        std::static_pointer_cast<HYBAudioRecorderViewController>(shared_from_this());
+    recordButton_->addAction([weak] {
+        if (auto self = weak.lock()) self->processButton();
+    });
+    root->addSubview(recordButton_);
+    setButtonImage(buttonImage_);
+
+    doneButton_ = ui::BarButtonItem::withSystemItem(ui::BarButtonItem::SystemItem::Done, [weak] {
+        if (auto self = weak.lock()) self->dismissAudioView();
+    });
+    doneButton_->setStyle(ui::BarButtonItem::Style::Done);
+    doneButton_->setEnabled(false);
+    navigationItem().setRightBarButtonItem(doneButton_);
+    setView(root);
+}
+
+void HYBAudioRecorderViewController::setButtonImage(const std::string& resource) {
+    buttonImage_ = resource;
+    if (!recordButton_) return;
+    auto picture = image(resource.substr(std::string(kBundlePrefix).size()));
+    recordButton_->setImage(picture, ui::Button::kControlStateNormal);
+    const bool recording = resource.ends_with("stop_button");
+    recordButton_->setTitle(
+        picture ? std::nullopt : std::optional<std::string>(recording ? "Stop" : "Record"),
+        ui::Button::kControlStateNormal);
+}
+
+void HYBAudioRecorderViewController::presentationControllerDidDismiss(ui::PresentationController&) {
+    if (avRecorder_ && avRecorder_->isRecording()) {
+        isTimed_ = false;
+        avRecorder_->stop();
+    }
+    dismissAudioView();
 }
 
 void HYBAudioRecorderViewController::viewDidLoad() {
@@ -45,7 +154,8 @@ void HYBAudioRecorderViewController::viewDidLoad() {
     avRecorder_->setDelegate(std::weak_ptr<av::AudioRecorderDelegate>(
         std::static_pointer_cast<HYBAudioRecorderViewController>(shared_from_this())));
     avRecorder_->prepareToRecord();
-    doneEnabled_ = true;
+    recordButton_->setEnabled(true);
+    doneButton_->setEnabled(true);
 }
 
 void HYBAudioRecorderViewController::processButton() {
@@ -55,8 +165,8 @@ void HYBAudioRecorderViewController::processButton() {
         avRecorder_->stop();
         return;
     }
-    buttonImage_ = "HYBCapture.bundle/stop_button";
-    recordingShown_ = true;
+    setButtonImage(std::string(kBundlePrefix) + "stop_button");
+    recordingView_->setHidden(false);
     const bool started =
         duration_ ? avRecorder_->recordForDuration(*duration_) : avRecorder_->record();
     if (!started) {
@@ -64,18 +174,18 @@ void HYBAudioRecorderViewController::processButton() {
         return dismissAudioView();
     }
     isTimed_ = duration_.has_value();
-    timerText_ = "0:00";
+    timerLabel_->setText("0:00");
     std::weak_ptr<HYBAudioRecorderViewController> weak =
         std::static_pointer_cast<HYBAudioRecorderViewController>(shared_from_this());
     stopTimer();
     timer_ = dispatch::RunLoop::main().scheduleRepeating(kTimerInterval, [weak] {
         if (auto self = weak.lock()) self->updateTime();
     });
-    doneEnabled_ = false;
+    doneButton_->setEnabled(false);
 }
 
 void HYBAudioRecorderViewController::updateTime() {
-    if (avRecorder_) timerText_ = formatTime(static_cast<int>(avRecorder_->currentTime()));
+    if (avRecorder_) timerLabel_->setText(formatTime(static_cast<int>(avRecorder_->currentTime())));
 }
 
 std::string HYBAudioRecorderViewController::formatTime(int seconds) {
@@ -90,9 +200,9 @@ void HYBAudioRecorderViewController::stopTimer() {
 
 void HYBAudioRecorderViewController::stopRecordingCleanup() {
     if (avRecorder_ && avRecorder_->isRecording()) avRecorder_->stop();
-    buttonImage_ = "HYBCapture.bundle/record_button";
-    recordingShown_ = false;
-    doneEnabled_ = true;
+    setButtonImage(std::string(kBundlePrefix) + "record_button");
+    recordingView_->setHidden(true);
+    doneButton_->setEnabled(true);
 }
 
 void HYBAudioRecorderViewController::audioRecorderDidFinishRecording(av::AudioRecorder& recorder,

@@ -7,13 +7,18 @@
 #include "bridge/HYBPluginResult.h"
 #include "platform/av/AudioRecorder.h"
 #include "platform/dispatch/Scheduler.h"
+#include "platform/ui/AdaptivePresentationControllerDelegate.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
 
 class HYBCapture;
 
 // The recorder screen: one record/stop button, the running time and Done. Records one clip
 // into a numbered WAV file of the temporary folder; Done sends the result to the page.
-class HYBAudioRecorderViewController : public ui::ViewController, public av::AudioRecorderDelegate {
+class HYBAudioRecorderViewController : public ui::ViewController,
+                                       public av::AudioRecorderDelegate,
+                                       public ui::AdaptivePresentationControllerDelegate {
 public:
     static constexpr const char* kFilePrefix = "audio_";
 
@@ -22,6 +27,7 @@ public:
                                    std::optional<std::string> callbackId);
     ~HYBAudioRecorderViewController() override;
 
+    void loadView() override;
     void viewDidLoad() override;
     // The record/stop button.
     void processButton();
@@ -34,12 +40,19 @@ public:
     void audioRecorderEncodeErrorDidOccur(av::AudioRecorder& recorder,
                                           const ns::Error& error) override;
     ui::InterfaceOrientationMask supportedInterfaceOrientations() const override;
+    // The user closed the screen's window: a recording in progress ends and is kept, then the
+    // screen closes as with Done.
+    void presentationControllerDidDismiss(ui::PresentationController&) override;
+    // The file name of an image of the plug-in's bundle, as the platform's lookup takes it.
+    static std::string resolveImageResource(const std::string& resource);
 
     // What the screen shows.
-    const std::string& timerText() const { return timerText_; }
-    bool doneEnabled() const { return doneEnabled_; }
-    bool recordingShown() const { return recordingShown_; }
+    std::string timerText() const { return timerLabel_->text().value_or(""); }
+    bool doneEnabled() const { return doneButton_ && doneButton_->isEnabled(); }
+    bool recordingShown() const { return recordingView_ && !recordingView_->isHidden(); }
     const std::string& buttonImage() const { return buttonImage_; }
+    const std::shared_ptr<ui::Button>& recordButton() const { return recordButton_; }
+    const std::shared_ptr<ui::BarButtonItem>& doneButton() const { return doneButton_; }
     std::shared_ptr<av::AudioRecorder> avRecorder() const { return avRecorder_; }
     int32_t errorCode() const { return errorCode_; }
     bool isTimed() const { return isTimed_; }
@@ -47,6 +60,9 @@ public:
 private:
     void stopRecordingCleanup();
     void stopTimer();
+    // Shows `resource` on the record button (a title stands in when the bundle has no image).
+    void setButtonImage(const std::string& resource);
+    std::shared_ptr<ui::Image> image(const std::string& name) const;
 
     int32_t errorCode_;
     std::optional<std::string> callbackId_;
@@ -56,9 +72,10 @@ private:
     std::shared_ptr<HYBPluginResult> pluginResult_;
     dispatch::TimerId timer_ = 0;
     bool isTimed_;
-    bool doneEnabled_ = false;
-    bool recordingShown_ = false;
     bool dismissed_ = false;
-    std::string timerText_ = "0:00";
     std::string buttonImage_ = "HYBCapture.bundle/record_button";
+    std::shared_ptr<ui::BarButtonItem> doneButton_;
+    std::shared_ptr<ui::View> recordingView_;
+    std::shared_ptr<ui::Button> recordButton_;
+    std::shared_ptr<ui::Label> timerLabel_ = ui::Label::create();
 };

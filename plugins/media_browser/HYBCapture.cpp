@@ -8,14 +8,18 @@
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBViewController.h"
+#include "platform/av/AssetImageGenerator.h"
 #include "platform/av/Camera.h"
 #include "platform/av/PhotoLibrary.h"
+#include "platform/ns/FileHandle.h"
+#include "platform/ns/FileManager.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/ImageCodec.h"
+#include "platform/ui/PresentationController.h"
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/media_browser/HYBAudioNavigationController.h"
 #include "plugins/media_browser/HYBAudioRecorderViewController.h"
@@ -23,14 +27,27 @@
 
 namespace {
 
-// Duration and bit rate from a WAV file's header; only a regular file is read, and only
-// its first chunks.
-void readWAVFormat(const std::string& path, ns::Dictionary& format) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
-    std::ifstream in(path, std::ios::binary);
-    char h[44];
-    if (!in.read(h, sizeof h)) return;
+// The most of a file's start that format data reads: enough for any image header (an EXIF
+// block is at most 64 KiB) or WAV header, whatever the file's size.
+constexpr uint64_t kHeaderCap = 256 * 1024;
+
+// The start of a regular file the application may read (confined as the file plug-in's roots
+// are, links resolved first); nothing for anything else, which then reads as no file at all.
+std::optional<ns::Data> readHeader(const std::string& path) {
+    if (path.empty() || path.front() != '/' || !ns::Sandbox::isReadable(path)) return std::nullopt;
+    auto handle = ns::FileHandle::fileHandleForReadingAtPath(path);
+    if (!handle.ok()) return std::nullopt;
+    auto attributes = handle.value()->attributes();
+    if (!attributes.ok() || attributes.value().type != ns::FileType::Regular) return std::nullopt;
+    auto head = handle.value()->readDataOfLength(kHeaderCap);
+    if (!head.ok()) return std::nullopt;
+    return head.value();
+}
+
+// Duration and bit rate from a WAV file's header.
+void readWAVFormat(const ns::Data& head, ns::Dictionary& format) {
+    if (head.length() < 44) return;
+    const auto* h = reinterpret_cast<const char*>(head.bytes());
     auto le32 = [&](int at) {
         return uint32_t(uint8_t(h[at])) | uint32_t(uint8_t(h[at + 1])) << 8 |
                uint32_t(uint8_t(h[at + 2])) << 16 | uint32_t(uint8_t(h[at + 3])) << 24;
@@ -76,6 +93,9 @@ void HYBCapture::captureAudio(const HYBInvokedUrlCommand& command) {
         std::make_shared<HYBAudioRecorderViewController>(self, duration, command.callbackId());
     auto navigation = std::make_shared<HYBAudioNavigationController>();
     navigation->setViewControllers({screen});
+    // Closing the screen's window is Done.
+    navigation->presentationController().setDelegate(
+        std::weak_ptr<ui::AdaptivePresentationControllerDelegate>(screen));
     inUse_ = true;
     if (auto controller = viewController()) controller->presentViewController(navigation, true);
     screen->loadViewIfNeeded();
@@ -211,17 +231,29 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
     format.emplace("height", 0);
     format.emplace("width", 0);
     format.emplace("duration", 0);
-    struct stat info {};
-    const bool regular = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-    if (type->find("image/") != std::string::npos && regular) {
-        std::ifstream in(path, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), {});
-        if (auto image = ui::Image::imageWithData(ns::Data(bytes.data(), bytes.size()))) {
-            format.insert_or_assign("width", int64_t(image->size().width));
-            format.insert_or_assign("height", int64_t(image->size().height));
+    // Only the header is read, whatever the file's size; a file the application may not read
+    // keeps the defaults, as a missing one does.
+    const auto head = readHeader(path);
+    if (!head) {
+        // Nothing to read.
+    } else if (type->find("image/") != std::string::npos) {
+        if (auto size = ui::ImageCodec::sizeFromHeader(*head)) {
+            format.insert_or_assign("width", int64_t(size->width));
+            format.insert_or_assign("height", int64_t(size->height));
+        }
+    } else if (type->find("video/") != std::string::npos) {
+        auto info = av::AssetImageGenerator::loadTrackInfo(ns::URL::fileURLWithPath(path));
+        if (info.ok()) {
+            format.insert_or_assign("duration", info.value().duration);
+            if (info.value().naturalSize) {
+                format.insert_or_assign("width", int64_t(info.value().naturalSize->width));
+                format.insert_or_assign("height", int64_t(info.value().naturalSize->height));
+            } else {
+                ns::nslog("No video tracks found for %@", path);
+            }
         }
     } else if (type->find("audio/") != std::string::npos) {
-        readWAVFormat(path, format);
+        readWAVFormat(*head, format);
     }
     if (auto delegate = commandDelegate()) {
         delegate->sendPluginResult(

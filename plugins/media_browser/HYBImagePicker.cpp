@@ -6,16 +6,78 @@
 #include "platform/av/Camera.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ui/PresentationController.h"
+#include "platform/ui/Screen.h"
 #include "plugins/media_browser/ZIVPhotoPipeline.h"
+
+namespace {
+
+constexpr double kControlsHeight = 96;
+constexpr double kShutterSide = 72;
+
+bool isMovie(const std::vector<std::string>& types) {
+    return std::find(types.begin(), types.end(), kUTTypeMovie) != types.end();
+}
+
+}  // namespace
+
+HYBImagePicker::HYBImagePicker() {
+    setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
+}
+
+void HYBImagePicker::loadView() {
+    const ui::Rect screen = ui::Screen::main().bounds();
+    auto root = ui::View::create(screen);
+    root->setBackgroundColor(ui::Color(0, 0, 0, 1));
+    preview_ = ui::ImageView::create();
+    preview_->setFrame({{0, 0}, {screen.width(), screen.height() - kControlsHeight}});
+    preview_->setContentMode(ui::ContentMode::ScaleAspectFit);
+    preview_->setAutoresizingMask(ui::kAutoresizingFlexibleWidth | ui::kAutoresizingFlexibleHeight);
+    root->addSubview(preview_);
+
+    auto controls = ui::View::create(
+        {{0, screen.height() - kControlsHeight}, {screen.width(), kControlsHeight}});
+    controls->setBackgroundColor(ui::Color(0.08, 0.08, 0.08, 1));
+    controls->setAutoresizingMask(ui::kAutoresizingFlexibleWidth |
+                                  ui::kAutoresizingFlexibleTopMargin);
+    std::weak_ptr<HYBImagePicker> weak = sharedSelf<HYBImagePicker>();
+    const double shutterWidth = kShutterSide * 1.6;
+    shutter_ = ui::Button::create(
+        {{(screen.width() - shutterWidth) / 2, (kControlsHeight - kShutterSide) / 2},
+         {shutterWidth, kShutterSide}});
+    shutter_->addAction([weak] {
+        if (auto self = weak.lock()) self->takePicture();
+    });
+    cancel_ = ui::Button::create({{12, (kControlsHeight - 44) / 2}, {90, 44}});
+    cancel_->setTitle("Cancel", ui::Button::kControlStateNormal);
+    cancel_->setTintColor(ui::Color(1, 1, 1, 1));
+    cancel_->addAction([weak] {
+        if (auto self = weak.lock()) self->cancel();
+    });
+    controls->addSubview(shutter_);
+    controls->addSubview(cancel_);
+    root->addSubview(controls);
+    setView(root);
+    presentationController().setDelegate(
+        std::weak_ptr<ui::AdaptivePresentationControllerDelegate>(sharedSelf<HYBImagePicker>()));
+}
+
+void HYBImagePicker::viewWillAppear(bool) {
+    // The picker is shown again for the next photo: its mode may have changed since.
+    shutter_->setTitle(isMovie(mediaTypes_) ? "Record" : "Take Photo",
+                       ui::Button::kControlStateNormal);
+    auto camera = av::Camera::shared();
+    auto picture =
+        camera ? camera->takePicture() : ns::Result<std::shared_ptr<ui::Bitmap>>(ns::Error());
+    preview_->setImage(picture.ok() ? ui::Image::imageWithBitmap(picture.value()) : nullptr);
+}
 
 void HYBImagePicker::takePicture() {
     auto delegate = delegate_.lock();
     auto camera = av::Camera::shared();
     if (!delegate) return;
     HYBImagePickerInfo info;
-    const bool movie =
-        std::find(mediaTypes_.begin(), mediaTypes_.end(), kUTTypeMovie) != mediaTypes_.end();
-    if (movie) {
+    if (isMovie(mediaTypes_)) {
         info.mediaType = kUTTypeMovie;
         auto bytes = camera ? ns::readFile(camera->videoPath()) : ns::Result<ns::Data>(ns::Error());
         if (bytes.ok()) {

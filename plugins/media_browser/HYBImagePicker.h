@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/AdaptivePresentationControllerDelegate.h"
 #include "platform/ui/Bitmap.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/ImageView.h"
 #include "platform/ui/ViewController.h"
 
 class HYBImagePicker;
@@ -28,10 +31,18 @@ public:
     virtual void imagePickerDidCancel(HYBImagePicker& picker) = 0;
 };
 
-// The camera screen: the user takes a photo or records a clip with the attached camera, or
-// cancels. A recorded clip is written into the temporary folder.
-class HYBImagePicker : public ui::ViewController {
+// The camera screen: what the camera sees, a shutter (a photo, or in movie mode the clip) and
+// Cancel. The user takes a photo or records a clip with the attached camera, or cancels
+// (Cancel, or closing the screen's window). A recorded clip is written into the temporary
+// folder.
+class HYBImagePicker : public ui::ViewController,
+                       public ui::AdaptivePresentationControllerDelegate {
 public:
+    HYBImagePicker();
+    void loadView() override;
+    void viewWillAppear(bool animated) override;
+    void presentationControllerDidDismiss(ui::PresentationController&) override { cancel(); }
+
     void setDelegate(std::weak_ptr<HYBImagePickerDelegate> d) { delegate_ = std::move(d); }
     const std::optional<std::string>& callbackId() const { return callbackId_; }
     void setCallbackId(std::optional<std::string> id) { callbackId_ = std::move(id); }
@@ -47,10 +58,17 @@ public:
     void takePicture();
     void cancel();
 
+    const std::shared_ptr<ui::Button>& shutterButton() const { return shutter_; }
+    const std::shared_ptr<ui::Button>& cancelButton() const { return cancel_; }
+    const std::shared_ptr<ui::ImageView>& preview() const { return preview_; }
+
 private:
     std::weak_ptr<HYBImagePickerDelegate> delegate_;
     std::optional<std::string> callbackId_;
     std::optional<std::string> mimeType_;
     std::vector<std::string> mediaTypes_{kUTTypeImage};
     std::optional<double> maximumDuration_;
+    std::shared_ptr<ui::ImageView> preview_;
+    std::shared_ptr<ui::Button> shutter_;
+    std::shared_ptr<ui::Button> cancel_;
 };

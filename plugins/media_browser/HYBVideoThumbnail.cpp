@@ -103,13 +103,26 @@ std::optional<ns::URL> HYBVideoThumbnail::obtainURLForPath(const std::string& pa
     return urlFromEscaped("file://" + *resource);
 }
 
+std::optional<ns::URL> HYBVideoThumbnail::readableSource(const std::optional<ns::URL>& url) {
+    const auto path = url ? av::AssetImageGenerator::localPath(*url) : std::nullopt;
+    // Not a local file: the generator refuses it itself.
+    if (!path) return url;
+    // Read only where the file plug-in may read (links resolved first). Anything else reads
+    // as a file that is not there, so that the answer tells nothing of what lies outside.
+    std::error_code error;
+    const auto resolved = std::filesystem::canonical(*path, error);
+    if (error || !ns::Sandbox::isReadable(resolved.string())) return std::nullopt;
+    return ns::URL::fileURLWithPath(resolved.string());
+}
+
 std::optional<std::string> HYBVideoThumbnail::writablePath(const std::string& target) {
     const auto url = obtainURLForPath(target);
     if (!url) return std::nullopt;
     const auto path = av::AssetImageGenerator::localPath(*url);
     if (!path) return std::nullopt;
     const auto full = std::filesystem::weakly_canonical(*path);
-    if (!isWithin(full, ns::Sandbox::homeDirectory())) return std::nullopt;
+    // Written only inside the container, as the file plug-in writes (links resolved first).
+    if (!ns::Sandbox::isInsideContainer(full.string())) return std::nullopt;
     const auto bundle = ns::Bundle::mainBundle();
     if (bundle && isWithin(full, bundle->bundlePath())) return std::nullopt;
     return full.string();
@@ -120,8 +133,7 @@ std::shared_ptr<HYBPluginResult> HYBVideoThumbnail::extractThumbnailAtPath(
     const auto sourceURL = obtainURLForPath(source);
     const ns::Value sourceText =
         sourceURL ? ns::Value(sourceURL->absoluteString()) : ns::Value::null();
-    av::AssetImageGenerator generator(sourceURL);
-    generator.setAppliesPreferredTrackTransform(true);
+    const auto readable = readableSource(sourceURL);
     const double position = numberOption(options, "position");
     const double quality = std::clamp(numberOption(options, "quality"), 0.0, 1.0);
     const auto* mode = options.at("mode").string();
@@ -131,7 +143,16 @@ std::shared_ptr<HYBPluginResult> HYBVideoThumbnail::extractThumbnailAtPath(
         raise("-[HYBVideoThumbnail createThumbnail:]: resize is not a dictionary");
     }
 
-    auto frame = generator.copyCGImageAtTime(position);
+    // A source the application may not read answers as a missing file does.
+    auto frame = (readable || !sourceURL) ? [&] {
+        av::AssetImageGenerator generator(readable);
+        generator.setAppliesPreferredTrackTransform(true);
+        return generator.copyCGImageAtTime(position);
+    }()
+                          : ns::Result<std::shared_ptr<ui::Bitmap>>(ns::Error(
+                                av::kAVErrorDomain, av::AVErrorFileFormatNotRecognized,
+                                {{ns::kLocalizedDescriptionKey,
+                                  std::string("The requested URL was not found.")}}));
     if (!frame.ok()) {
         return HYBPluginResult::resultWithStatusMessageAsString(
             HYBResultStatusError,

@@ -28,7 +28,10 @@ public:
                                                             const ns::Dictionary& options);
 
 private:
+    // The source as the generator reads it: a local file only where the file plug-in may read
+    // (links resolved), nothing for one it may not; any other URL as it is.
+    static std::optional<ns::URL> readableSource(const std::optional<ns::URL>& url);
     // The local path a "file" mode thumbnail may be written to, or nothing: only a file URL
-    // whose path lies inside the sandbox and outside the application bundle.
+    // whose path lies inside the container (links resolved) and outside the bundle.
     std::optional<std::string> writablePath(const std::string& target);
 };

@@ -68,6 +68,7 @@ void HYBWKInAppBrowser::pluginInitialize() {
     previousStatusBarStyle_ = -1;
     beforeload_.clear();
     approvedURL_.reset();
+    passedURL_.reset();
 }
 
 std::shared_ptr<HYBWKInAppBrowser> HYBWKInAppBrowser::getInstance() {
@@ -115,7 +116,18 @@ void HYBWKInAppBrowser::open(const HYBInvokedUrlCommand& command) {
     }
     if (url->host() == std::string(kAppStoreHost)) target = "_system";
 
-    if (target == "_self") {
+    if (target != "_self" && target != "_system" && !isBrowsable(*url, true)) {
+        // Not for the browser: a file is refused, anything else follows the system's rules.
+        if (lowered(url->scheme().value_or("")) == "file") {
+            ns::nslog("Refused to load %@ in the in-app browser", url->absoluteString());
+            target.clear();
+        } else {
+            target = "_system";
+        }
+    }
+    if (target.empty()) {
+        // Refused: nothing opens.
+    } else if (target == "_self") {
         openInHybridWebView(*url);
     } else if (target == "_system") {
         openInSystem(*url);
@@ -210,6 +222,7 @@ void HYBWKInAppBrowser::openInInAppBrowser(const ns::URL& url, const std::string
 
     beforeload_ = options.beforeload;
     approvedURL_.reset();
+    passedURL_.reset();
     navigate();
     if (!options.hidden) showBrowser(false);
 }
@@ -326,8 +339,46 @@ void HYBWKInAppBrowser::loadAfterBeforeload(const HYBInvokedUrlCommand& command)
         ns::nslog("loadAfterBeforeload called with nil argument, ignoring.");
         return;
     }
+    if (!isBrowsable(*url, true)) {
+        ns::nslog("Refused to load %@ in the in-app browser", url->absoluteString());
+        return;
+    }
     approvedURL_ = url;
     inAppBrowserViewController_->navigateTo(*url);
+}
+
+bool HYBWKInAppBrowser::isBrowsable(const ns::URL& url, bool topLevel) const {
+    const std::string scheme = lowered(url.scheme().value_or(""));
+    if (scheme == "http" || scheme == "https") return true;
+    if (!topLevel && (scheme == "about" || scheme == "data" || scheme == "blob")) return true;
+    if (topLevel && url.absoluteString() == "about:blank") return true;
+    // The application's scheme, whose handler the browser borrows from the host (which
+    // answers only pages of the application's own origin).
+    auto host = webView();
+    auto configuration = host ? host->configuration() : nullptr;
+    return configuration && !scheme.empty() && configuration->urlSchemeHandler(scheme);
+}
+
+void HYBWKInAppBrowser::decidePolicyForNavigationResponse(
+    const std::shared_ptr<wk::WebView>&, const wk::NavigationResponse& response,
+    std::function<void(wk::NavigationResponsePolicy)> decisionHandler) {
+    // A page that came into the main frame without passing the gate (a script's navigation,
+    // a meta refresh, a redirect of the approved URL, which WebKit does not tell from a
+    // frame's load when it asks) is held here, before it shows, and offered to the page.
+    const ns::URL& url = response.request.url();
+    const bool gated = response.isForMainFrame && beforeload_ != "post" &&
+                       (beforeload_ == "yes" ||
+                        (beforeload_ == "get" && response.request.httpMethod() == "GET")) &&
+                       lowered(url.scheme().value_or("")) != "about";
+    if (!gated || passedURL_ == url) {
+        passedURL_.reset();
+        decisionHandler(wk::NavigationResponsePolicy::Allow);
+        return;
+    }
+    passedURL_.reset();
+    sendEvent(HYBResultStatusOK, {{"type", "beforeload"}, {"url", url.absoluteString()}}, true,
+              callbackId_);
+    decisionHandler(wk::NavigationResponsePolicy::Cancel);
 }
 
 void HYBWKInAppBrowser::decidePolicyForNavigationAction(
@@ -361,12 +412,27 @@ void HYBWKInAppBrowser::decidePolicyForNavigationAction(
         decisionHandler(wk::NavigationActionPolicy::Cancel);
         return;
     }
+    // The browser is no file viewer: a file URL (in any frame) is refused, and other schemes
+    // go to the system opener's rules.
+    if (!isBrowsable(url, topLevel && action.targetFrame)) {
+        if (scheme == "file") {
+            ns::nslog("Refused to load %@ in the in-app browser", url.absoluteString());
+        } else {
+            openInSystem(url);
+        }
+        decisionHandler(wk::NavigationActionPolicy::Cancel);
+        return;
+    }
     if (callbackId_ && topLevel) {
         sendEvent(HYBResultStatusOK, {{"type", "loadstart"}, {"url", url.absoluteString()}}, true,
                   callbackId_);
     }
-    // The approval is spent: the next gated navigation is held again.
-    if (gated) approvedURL_.reset();
+    // The approval is spent: the next gated navigation is held again. Its page must be the
+    // one approved.
+    if (gated) {
+        approvedURL_.reset();
+        passedURL_ = url;
+    }
     if (action.targetFrame) {
         decisionHandler(wk::NavigationActionPolicy::Allow);
     } else {

@@ -44,6 +44,9 @@ public:
     void decidePolicyForNavigationAction(
         const std::shared_ptr<wk::WebView>& webView, const wk::NavigationAction& action,
         std::function<void(wk::NavigationActionPolicy)> decisionHandler) override;
+    void decidePolicyForNavigationResponse(
+        const std::shared_ptr<wk::WebView>& webView, const wk::NavigationResponse& response,
+        std::function<void(wk::NavigationResponsePolicy)> decisionHandler) override;
     void didStartProvisionalNavigation(const std::shared_ptr<wk::WebView>& webView) override;
     void didFinishNavigation(const std::shared_ptr<wk::WebView>& webView) override;
     void didFailNavigation(const std::shared_ptr<wk::WebView>& webView,
@@ -52,6 +55,10 @@ public:
     void browserExit() override;
 
     bool isValidCallbackId(const std::string& callbackId) const;
+    // Whether the browser itself loads the URL: http(s) and the application's own scheme in
+    // any frame; besides, in frames, the page's own kinds of document (about:, data:, blob:).
+    // Never a file URL.
+    bool isBrowsable(const ns::URL& url, bool topLevel) const;
     // Only web and mail/phone URLs leave the program; anything else is refused and logged.
     void openInSystem(const ns::URL& url);
 
@@ -79,6 +86,8 @@ private:
     std::string beforeload_;
     // The one URL the page approved; the gate holds every other gated navigation.
     std::optional<ns::URL> approvedURL_;
+    // The top-level URL the gate let through last, which its page's response must match.
+    std::optional<ns::URL> passedURL_;
     int64_t previousStatusBarStyle_ = -1;
     // Callback ids of inject calls still waiting for the browser page's answer.
     std::set<std::string> pendingInjections_;

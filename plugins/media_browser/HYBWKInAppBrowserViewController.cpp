@@ -8,8 +8,10 @@
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
+#include "platform/ui/Device.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/StatusBar.h"
+#include "toolbox/Foundation/NSDK_TBXSystemVersion.h"
 
 double HYBWKInAppBrowserViewController::lastStatusBarOffset_ = 0;
 
@@ -49,9 +51,10 @@ void HYBWKInAppBrowserViewController::loadView() {
 
 std::optional<std::string> HYBWKInAppBrowserViewController::settingForKey(
     const std::string& key) const {
-    const ns::Value* value = ns::Value(settings_).find(lowered(key));
-    if (!value || value->isNull()) return std::nullopt;
-    return value->stringValue();
+    // Looked up in the held dictionary itself: a pointer into a temporary copy would dangle.
+    const auto found = settings_.find(lowered(key));
+    if (found == settings_.end() || found->second.isNull()) return std::nullopt;
+    return found->second.stringValue();
 }
 
 // A toolbar action that reaches this controller only while it lives (a presenter may hold
@@ -99,6 +102,18 @@ void HYBWKInAppBrowserViewController::createViews(
     configuration_->setMediaTypesRequiringUserActionForPlayback(
         browserOptions_.mediaplaybackrequiresuseraction ? wk::kAudiovisualMediaTypeAll
                                                         : wk::kAudiovisualMediaTypeNone);
+    // The page's content mode, on systems that have one: "mobile" or "desktop"; anything else
+    // leaves the recommended mode.
+    if (NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "13.0") >= 0) {
+        const auto mode = settingForKey("PreferredContentMode");
+        if (mode == "mobile") {
+            configuration_->defaultWebpagePreferences()->setPreferredContentMode(
+                wk::WebpagePreferences::ContentMode::Mobile);
+        } else if (mode == "desktop") {
+            configuration_->defaultWebpagePreferences()->setPreferredContentMode(
+                wk::WebpagePreferences::ContentMode::Desktop);
+        }
+    }
 
     webView_ = wk::WebView::create(webFrame, configuration_);
     root->insertSubview(webView_, 0);
@@ -338,6 +353,16 @@ void HYBWKInAppBrowserViewController::decidePolicyForNavigationAction(
         delegate->decidePolicyForNavigationAction(webView, action, std::move(decisionHandler));
     } else {
         decisionHandler(wk::NavigationActionPolicy::Allow);
+    }
+}
+
+void HYBWKInAppBrowserViewController::decidePolicyForNavigationResponse(
+    const std::shared_ptr<wk::WebView>& webView, const wk::NavigationResponse& response,
+    std::function<void(wk::NavigationResponsePolicy)> decisionHandler) {
+    if (auto delegate = navigationDelegate()) {
+        delegate->decidePolicyForNavigationResponse(webView, response, std::move(decisionHandler));
+    } else {
+        decisionHandler(wk::NavigationResponsePolicy::Allow);
     }
 }
 

@@ -27,6 +27,12 @@ public:
     virtual void decidePolicyForNavigationAction(
         const std::shared_ptr<wk::WebView>& webView, const wk::NavigationAction& action,
         std::function<void(wk::NavigationActionPolicy)> decisionHandler) = 0;
+    // The main frame's response, before the page shows; the default lets it show.
+    virtual void decidePolicyForNavigationResponse(
+        const std::shared_ptr<wk::WebView>& /*webView*/, const wk::NavigationResponse& /*response*/,
+        std::function<void(wk::NavigationResponsePolicy)> decisionHandler) {
+        decisionHandler(wk::NavigationResponsePolicy::Allow);
+    }
     virtual void didStartProvisionalNavigation(const std::shared_ptr<wk::WebView>& webView) = 0;
     virtual void didFinishNavigation(const std::shared_ptr<wk::WebView>& webView) = 0;
     virtual void didFailNavigation(const std::shared_ptr<wk::WebView>& webView,
@@ -115,6 +121,9 @@ public:
     void decidePolicyForNavigationAction(
         const std::shared_ptr<wk::WebView>& webView, const wk::NavigationAction& action,
         std::function<void(wk::NavigationActionPolicy)> decisionHandler) override;
+    void decidePolicyForNavigationResponse(
+        const std::shared_ptr<wk::WebView>& webView, const wk::NavigationResponse& response,
+        std::function<void(wk::NavigationResponsePolicy)> decisionHandler) override;
     void didStartProvisionalNavigation(const std::shared_ptr<wk::WebView>& webView,
                                        const std::shared_ptr<wk::Navigation>&) override;
     void didFinishNavigation(const std::shared_ptr<wk::WebView>& webView,

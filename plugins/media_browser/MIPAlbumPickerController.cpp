@@ -7,7 +7,10 @@
 #include "platform/ns/Log.h"
 #include "platform/ui/AlertAction.h"
 #include "platform/ui/AlertController.h"
+#include "platform/ui/BarButtonItem.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Screen.h"
+#include "plugins/media_browser/MIPAsset.h"
 #include "plugins/media_browser/MIPAssetTablePicker.h"
 #include "plugins/media_browser/MIPImagePickerController.h"
 
@@ -22,8 +25,43 @@ bool isCameraRoll(const MIPAlbumPickerController::AssetGroup& group) {
 
 }  // namespace
 
+void MIPAlbumPickerController::loadView() {
+    auto table = ui::TableView::create(ui::Screen::main().bounds());
+    auto self = std::static_pointer_cast<MIPAlbumPickerController>(shared_from_this());
+    table->setDataSource(std::weak_ptr<ui::TableViewDataSource>(self));
+    table->setTableDelegate(std::weak_ptr<ui::TableViewDelegate>(self));
+    setView(table);
+}
+
+std::shared_ptr<ui::TableView> MIPAlbumPickerController::tableView() const {
+    return std::dynamic_pointer_cast<ui::TableView>(
+        const_cast<MIPAlbumPickerController*>(this)->view());
+}
+
+void MIPAlbumPickerController::reloadTableView() {
+    tableView()->reloadData();
+    navigationItem().setTitle("Select an Album");
+}
+
+std::shared_ptr<ui::TableViewCell> MIPAlbumPickerController::cellForRow(ui::TableView&,
+                                                                        size_t row) {
+    auto cell = std::make_shared<ui::TableViewCell>("Cell");
+    cell->textLabel()->setText(rowText(row));
+    // The album's poster: its newest photo, as the grid ends with it.
+    const auto& photos = assetGroups_.at(row).photos;
+    if (!photos.empty()) cell->imageView()->setImage(MIPAsset(photos.back()).thumbnail());
+    cell->setAccessoryType(ui::TableViewCell::Accessory::DisclosureIndicator);
+    return cell;
+}
+
 void MIPAlbumPickerController::viewDidLoad() {
-    title_ = "Loading...";
+    navigationItem().setTitle("Loading...");
+    std::weak_ptr<MIPAlbumPickerController> weak =
+        std::static_pointer_cast<MIPAlbumPickerController>(shared_from_this());
+    navigationItem().setRightBarButtonItem(
+        ui::BarButtonItem::withSystemItem(ui::BarButtonItem::SystemItem::Cancel, [weak] {
+            if (auto self = weak.lock()) self->cancel();
+        }));
     assetGroups_.clear();
     auto& library = av::PhotoLibrary::shared();
     auto fail = [this](const ns::Error& error) {
@@ -73,12 +111,11 @@ std::shared_ptr<MIPAssetTablePicker> MIPAlbumPickerController::didSelectRow(size
     grid->setImmediateReturn(immediateReturn_);
     grid->setSingleSelection(singleSelection_);
     if (auto nav = navigationController()) {
-        auto stack = nav->viewControllers();
-        stack.push_back(grid);
-        nav->setViewControllers(stack);
+        nav->pushViewController(grid, true);
+    } else {
+        grid->loadViewIfNeeded();
+        grid->viewWillAppear(true);
     }
-    grid->loadViewIfNeeded();
-    grid->viewWillAppear(true);
     return grid;
 }
 

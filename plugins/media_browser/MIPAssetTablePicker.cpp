@@ -3,19 +3,43 @@
 #include <cmath>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/ui/BarButtonItem.h"
+#include "platform/ui/Screen.h"
 #include "platform/ui/View.h"
 
+void MIPAssetTablePicker::loadView() {
+    auto table = ui::TableView::create(ui::Screen::main().bounds());
+    table->setDataSource(std::weak_ptr<ui::TableViewDataSource>(
+        std::static_pointer_cast<MIPAssetTablePicker>(shared_from_this())));
+    table->setTableDelegate(std::weak_ptr<ui::TableViewDelegate>(
+        std::static_pointer_cast<MIPAssetTablePicker>(shared_from_this())));
+    setView(table);
+}
+
+std::shared_ptr<ui::TableView> MIPAssetTablePicker::tableView() const {
+    return std::dynamic_pointer_cast<ui::TableView>(const_cast<MIPAssetTablePicker*>(this)->view());
+}
+
 void MIPAssetTablePicker::viewDidLoad() {
+    // Taps go to the cells' own recognizers, not to row selection.
+    tableView()->setShowsSeparators(false);
+    tableView()->setAllowsSelection(false);
     mipAssets_.clear();
     if (!immediateReturn_) {
-        hasDoneButton_ = true;
-        title_ = "Loading...";
+        std::weak_ptr<MIPAssetTablePicker> weak =
+            std::static_pointer_cast<MIPAssetTablePicker>(shared_from_this());
+        navigationItem().setRightBarButtonItem(
+            ui::BarButtonItem::withSystemItem(ui::BarButtonItem::SystemItem::Done, [weak] {
+                if (auto self = weak.lock()) self->doneAction();
+            }));
+        navigationItem().setTitle("Loading...");
     }
     preparePhotos();
 }
 
 void MIPAssetTablePicker::viewWillAppear(bool) {
     columns_ = static_cast<int>(view()->frame().size.width / kColumnWidth);
+    tableView()->reloadData();
 }
 
 void MIPAssetTablePicker::preparePhotos() {
@@ -38,7 +62,11 @@ void MIPAssetTablePicker::preparePhotos() {
             auto picker = weak.lock();
             if (!picker) return;
             picker->mipAssets_ = std::move(kept);
-            picker->title_ = picker->singleSelection_ ? "Pick Photo" : "Pick Photos";
+            auto table = picker->tableView();
+            table->reloadData();
+            table->scrollToBottom();
+            picker->navigationItem().setTitle(picker->singleSelection_ ? "Pick Photo"
+                                                                       : "Pick Photos");
         });
     });
 }
@@ -60,7 +88,7 @@ std::vector<std::shared_ptr<MIPAsset>> MIPAssetTablePicker::assetsForIndexPath(s
 }
 
 std::shared_ptr<MIPAssetCell> MIPAssetTablePicker::cellForRow(size_t row) {
-    auto cell = std::make_shared<MIPAssetCell>(view()->frame().size.width);
+    auto cell = MIPAssetCell::create(view()->frame().size.width);
     cell->setAssets(assetsForIndexPath(row));
     return cell;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/av/PhotoAsset.h"
+#include "platform/ui/TableView.h"
 #include "platform/ui/ViewController.h"
 #include "plugins/media_browser/MIPAsset.h"
 #include "plugins/media_browser/MIPAssetCell.h"
@@ -12,7 +13,10 @@
 
 // The grid of one album's photos. Taps select photos within the limit the picker sets; Done
 // (or, in immediate mode, the first selection) hands the choice up to the parent.
-class MIPAssetTablePicker : public ui::ViewController, public MIPAssetDelegate {
+class MIPAssetTablePicker : public ui::ViewController,
+                            public MIPAssetDelegate,
+                            public ui::TableViewDataSource,
+                            public ui::TableViewDelegate {
 public:
     static constexpr double kColumnWidth = 80;
 
@@ -28,11 +32,12 @@ public:
         filter_ = std::move(d);
     }
 
-    const std::string& title() const { return title_; }
-    bool hasDoneButton() const { return hasDoneButton_; }
+    std::string title() const { return navigationItem().title().value_or(""); }
+    bool hasDoneButton() const { return static_cast<bool>(navigationItem().rightBarButtonItem()); }
     int columns() const { return columns_; }
     const std::vector<std::shared_ptr<MIPAsset>>& mipAssets() const { return mipAssets_; }
 
+    void loadView() override;
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
     // Lists the album off the main thread and shows it on the main thread.
@@ -45,6 +50,13 @@ public:
     std::shared_ptr<MIPAssetCell> cellForRow(size_t row);
     size_t totalSelectedAssets() const;
 
+    std::shared_ptr<ui::TableView> tableView() const;
+    size_t numberOfRows(ui::TableView&) override { return numberOfRows(); }
+    std::shared_ptr<ui::TableViewCell> cellForRow(ui::TableView&, size_t row) override {
+        return cellForRow(row);
+    }
+    double heightForRow(ui::TableView&, size_t) override { return MIPAssetCell::kRowHeight; }
+
     bool shouldSelectAsset(const MIPAsset& asset) override;
     void assetSelected(const MIPAsset& asset) override;
 
@@ -53,9 +65,7 @@ private:
     std::vector<std::shared_ptr<av::PhotoAsset>> assetGroup_;
     std::vector<std::shared_ptr<MIPAsset>> mipAssets_;
     std::weak_ptr<MIPAssetPickerFilterDelegate> filter_;
-    std::string title_;
     bool singleSelection_ = false;
     bool immediateReturn_ = false;
-    bool hasDoneButton_ = false;
     int columns_ = 0;
 };

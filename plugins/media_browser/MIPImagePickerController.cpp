@@ -4,6 +4,7 @@
 #include "platform/ns/Format.h"
 #include "platform/ui/AlertAction.h"
 #include "platform/ui/AlertController.h"
+#include "platform/ui/PresentationController.h"
 #include "plugins/media_browser/MIPAlbumPickerController.h"
 
 namespace {
@@ -22,6 +23,8 @@ std::shared_ptr<MIPImagePickerController> MIPImagePickerController::initImagePic
     picker->albums_ = albums;
     picker->setViewControllers({albums});
     albums->setParent(std::weak_ptr<MIPAssetSelectionDelegate>(picker));
+    picker->presentationController().setDelegate(
+        std::weak_ptr<ui::AdaptivePresentationControllerDelegate>(picker));
     return picker;
 }
 

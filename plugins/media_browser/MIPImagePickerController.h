@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/ui/AdaptivePresentationControllerDelegate.h"
 #include "platform/ui/NavigationController.h"
 #include "plugins/media_browser/MIPAssetDelegates.h"
 
@@ -10,7 +11,9 @@ class MIPAlbumPickerController;
 
 // The picker's navigation stack (album list, then one album's grid); keeps the selection
 // limit and hands the pick to its delegate.
-class MIPImagePickerController : public ui::NavigationController, public MIPAssetSelectionDelegate {
+class MIPImagePickerController : public ui::NavigationController,
+                                 public MIPAssetSelectionDelegate,
+                                 public ui::AdaptivePresentationControllerDelegate {
 public:
     static constexpr int64_t kDefaultMaximumImagesCount = 4;
 
@@ -28,6 +31,10 @@ public:
     void setReturnsOriginalImage(bool on) { returnsOriginalImage_ = on; }
 
     void cancelImagePicker();
+    // The user closed the picker's window: the same as Cancel.
+    void presentationControllerDidDismiss(ui::PresentationController&) override {
+        cancelImagePicker();
+    }
     void selectedAssets(const std::vector<std::shared_ptr<av::PhotoAsset>>& assets) override;
     bool shouldSelectAsset(const av::PhotoAsset& asset, uint64_t previousCount) override;
 

@@ -188,9 +188,11 @@ void NCMPlugin::notifyOfTokenRefresh(const std::optional<std::string>& token) {
     evaluate(tokenRefreshScript(token));
 }
 
-void NCMPlugin::evaluate(const std::string& script) {
-    ns::nslog("stringByEvaluatingJavaScriptFromString %@", script);
-    if (auto engine = webViewEngine()) engine->evaluateJavaScript(script, nullptr);
+void NCMPlugin::evaluate(std::string script) {
+    // As nslog("stringByEvaluatingJavaScriptFromString %@", script) writes it, without
+    // formatting a message that can be large on every push.
+    ns::Log::write(ns::LogLevel::Default, "stringByEvaluatingJavaScriptFromString " + script);
+    if (auto engine = webViewEngine()) engine->evaluateJavaScript(std::move(script), nullptr);
 }
 
 void NCMPlugin::appEnterForeground() {

@@ -47,5 +47,5 @@ public:
 
 private:
     void updateTopic(const HYBInvokedUrlCommand& command, bool subscribe);
-    void evaluate(const std::string& script);
+    void evaluate(std::string script);
 };

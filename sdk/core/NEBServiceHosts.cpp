@@ -2,37 +2,44 @@
 
 #include <cstdlib>
 
+#include "platform/net/TLSSettings.h"
 #include "platform/ns/Bundle.h"
+#include "platform/ns/FileManager.h"
+#include "platform/ns/Log.h"
 
-const NEBServiceHosts::Service NEBServiceHosts::kMeasurementUpload{
-    &NEBServiceHosts::measurementUploadHost_, kMeasurementUploadHostKey,
-    kMeasurementUploadHostVariable, "app-measurement.nebula.invalid"};
-const NEBServiceHosts::Service NEBServiceHosts::kLogbook{
-    &NEBServiceHosts::logbookServerURL_, kLogbookServerURLKey, kLogbookServerURLVariable,
-    "https://logbook.nebula.invalid/log"};
-const NEBServiceHosts::Service NEBServiceHosts::kConsole{&NEBServiceHosts::consoleURL_,
-                                                         kConsoleURLKey, kConsoleURLVariable,
-                                                         "https://console.nebula.invalid"};
+const std::array<NEBServiceHosts::Lookup, NEBServiceHosts::kServiceCount> NEBServiceHosts::kLookups{
+    {
+        {kMeasurementUploadHostKey, kMeasurementUploadHostVariable,
+         "app-measurement.nebula.invalid"},
+        {kLogbookServerURLKey, kLogbookServerURLVariable, "https://logbook.nebula.invalid/log"},
+        {kConsoleURLKey, kConsoleURLVariable, "https://console.nebula.invalid"},
+        {kMessagingServerKey, kMessagingServerVariable, "messaging.nebula.invalid"},
+        {kCheckinServerURLKey, kCheckinServerURLVariable,
+         "https://device-provisioning.nebula.invalid"},
+        {kRegistrationServerURLKey, kRegistrationServerURLVariable, "https://iid.nebula.invalid"},
+        {kTrustedCAFileKey, kTrustedCAFileVariable, ""},
+    }};
 
-std::string NEBServiceHosts::get(const Service& service) {
+std::string NEBServiceHosts::get(Service service) {
     {
         auto& hosts = ns::SharedInstance<NEBServiceHosts>::get();
         std::lock_guard lock(hosts.mutex_);
-        if (const auto& set = hosts.*service.field) return *set;
+        if (const auto& set = hosts.values_[service]) return *set;
     }
-    if (const char* value = std::getenv(service.variable); value && *value) return value;
+    const Lookup& lookup = kLookups[service];
+    if (const char* value = std::getenv(lookup.variable); value && *value) return value;
     if (auto bundle = ns::Bundle::mainBundle()) {
         const ns::Value& configured =
-            bundle->objectForInfoDictionaryKey(kInfoDictionaryKey)[service.infoKey];
+            bundle->objectForInfoDictionaryKey(kInfoDictionaryKey)[lookup.infoKey];
         if (const std::string* text = configured.string(); text && !text->empty()) return *text;
     }
-    return service.fallback;
+    return lookup.fallback;
 }
 
-void NEBServiceHosts::set(const Service& service, std::string value) {
+void NEBServiceHosts::set(Service service, std::string value) {
     auto& hosts = ns::SharedInstance<NEBServiceHosts>::get();
     std::lock_guard lock(hosts.mutex_);
-    hosts.*service.field = std::move(value);
+    hosts.values_[service] = std::move(value);
 }
 
 std::string NEBServiceHosts::measurementUploadHost() {
@@ -57,4 +64,50 @@ std::string NEBServiceHosts::consoleURL() {
 
 void NEBServiceHosts::setConsoleURL(std::string url) {
     set(kConsole, std::move(url));
+}
+
+std::string NEBServiceHosts::messagingServer() {
+    return get(kMessaging);
+}
+
+void NEBServiceHosts::setMessagingServer(std::string hostAndPort) {
+    set(kMessaging, std::move(hostAndPort));
+}
+
+std::string NEBServiceHosts::checkinServerURL() {
+    return get(kCheckin);
+}
+
+void NEBServiceHosts::setCheckinServerURL(std::string url) {
+    set(kCheckin, std::move(url));
+}
+
+std::string NEBServiceHosts::registrationServerURL() {
+    return get(kRegistration);
+}
+
+void NEBServiceHosts::setRegistrationServerURL(std::string url) {
+    set(kRegistration, std::move(url));
+}
+
+std::string NEBServiceHosts::trustedCAFile() {
+    return get(kTrustedCA);
+}
+
+void NEBServiceHosts::setTrustedCAFile(std::string path) {
+    set(kTrustedCA, std::move(path));
+}
+
+bool NEBServiceHosts::applyTrustedCAFile() {
+    const std::string path = trustedCAFile();
+    if (path.empty()) return true;
+    if (!ns::FileManager::defaultManager().isReadableFile(path)) {
+        ns::Log::write(ns::LogLevel::Error, "sdk", "hosts",
+                       "Cannot read the trusted certificate authorities in " + path);
+        return false;
+    }
+    net::TLSSettings::setExtraCAFile(path);
+    ns::Log::write(ns::LogLevel::Info, "sdk", "hosts",
+                   "Trusting the certificate authorities in " + path);
+    return true;
 }

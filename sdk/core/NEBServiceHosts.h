@@ -1,25 +1,35 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "platform/ns/SharedInstance.h"
 
-// Where the SDK core's services live. Each comes, first found, from: a value the program set
-// (setters), the environment of the run (kMeasurementUploadHostVariable ...), so that a user
-// can point one run at a local server, the main bundle's Info.plist dictionary
-// kInfoDictionaryKey (keys kMeasurementUploadHostKey ...), and last a default that names a
-// host that never resolves, so that an unconfigured program sends nothing. Any thread.
+// Where the SDK's services live, for every part of the SDK. Each comes, first found, from: a
+// value the program set (setters), the environment of the run (kMeasurementUploadHostVariable
+// ...), so that a user can point one run at a local server, the main bundle's Info.plist
+// dictionary kInfoDictionaryKey (keys kMeasurementUploadHostKey ...), and last a default that
+// names a host that never resolves, so that an unconfigured program sends nothing. Any thread.
 class NEBServiceHosts {
 public:
     static constexpr const char* kInfoDictionaryKey = "NebulaServiceHosts";
     static constexpr const char* kMeasurementUploadHostKey = "MeasurementUploadHost";
     static constexpr const char* kLogbookServerURLKey = "LogbookServerURL";
     static constexpr const char* kConsoleURLKey = "ConsoleURL";
+    static constexpr const char* kMessagingServerKey = "MessagingServer";
+    static constexpr const char* kCheckinServerURLKey = "CheckinServerURL";
+    static constexpr const char* kRegistrationServerURLKey = "RegistrationServerURL";
+    static constexpr const char* kTrustedCAFileKey = "TrustedCAFile";
     static constexpr const char* kMeasurementUploadHostVariable = "NEBULA_MEASUREMENT_UPLOAD_HOST";
     static constexpr const char* kLogbookServerURLVariable = "NEBULA_LOGBOOK_SERVER_URL";
     static constexpr const char* kConsoleURLVariable = "NEBULA_CONSOLE_URL";
+    static constexpr const char* kMessagingServerVariable = "NEBULA_MESSAGING_SERVER";
+    static constexpr const char* kCheckinServerURLVariable = "NEBULA_CHECKIN_SERVER_URL";
+    static constexpr const char* kRegistrationServerURLVariable = "NEBULA_REGISTRATION_SERVER_URL";
+    static constexpr const char* kTrustedCAFileVariable = "NEBULA_TRUSTED_CA_FILE";
 
     // The host whose reachability the HTTP client watches. Default
     // "app-measurement.nebula.invalid".
@@ -33,26 +43,52 @@ public:
     // "https://console.nebula.invalid".
     static std::string consoleURL();
     static void setConsoleURL(std::string url);
+    // The messaging socket's server: "host", "host:port" or "[v6 address]:port" (the port is
+    // the messaging library's own when left out). Default "messaging.nebula.invalid".
+    static std::string messagingServer();
+    static void setMessagingServer(std::string hostAndPort);
+    // The device check-in service's base URL; requests go to "<base>/checkin". Default
+    // "https://device-provisioning.nebula.invalid".
+    static std::string checkinServerURL();
+    static void setCheckinServerURL(std::string url);
+    // The registration service's base URL (tokens and topics); requests go to
+    // "<base>/iid/register". Default "https://iid.nebula.invalid".
+    static std::string registrationServerURL();
+    static void setRegistrationServerURL(std::string url);
+    // A PEM file of certificate authorities that the services' TLS connections trust beside
+    // the system's (a local server with a certificate of its own); "" when none.
+    static std::string trustedCAFile();
+    static void setTrustedCAFile(std::string path);
+
+    // Hands trustedCAFile() to the process's TLS settings, when one is configured (a program
+    // setting, the environment or the bundle). False when the file cannot be read; the error
+    // is logged, and connections then trust the system's authorities only.
+    static bool applyTrustedCAFile();
 
 private:
     friend class ns::SharedInstance<NEBServiceHosts>;
     NEBServiceHosts() = default;
 
-    struct Service {
-        std::optional<std::string> NEBServiceHosts::*field;
+    enum Service : size_t {
+        kMeasurementUpload,
+        kLogbook,
+        kConsole,
+        kMessaging,
+        kCheckin,
+        kRegistration,
+        kTrustedCA,
+        kServiceCount
+    };
+    struct Lookup {
         const char* infoKey;
         const char* variable;
         const char* fallback;
     };
-    static const Service kMeasurementUpload;
-    static const Service kLogbook;
-    static const Service kConsole;
+    static const std::array<Lookup, kServiceCount> kLookups;
 
-    static std::string get(const Service& service);
-    static void set(const Service& service, std::string value);
+    static std::string get(Service service);
+    static void set(Service service, std::string value);
 
     std::mutex mutex_;
-    std::optional<std::string> measurementUploadHost_;
-    std::optional<std::string> logbookServerURL_;
-    std::optional<std::string> consoleURL_;
+    std::array<std::optional<std::string>, kServiceCount> values_;
 };

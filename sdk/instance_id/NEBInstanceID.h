@@ -40,8 +40,8 @@ enum class NEBInstanceIDAPNSTokenType : int { Unknown = 0, Sandbox = 1, Prod = 2
 // The one process-wide door to instance identity: tokens for an entity and scope, their
 // deletion, the instance identifier, deletion of the identity, the default push token kept
 // alive, and the device check-in credentials that messaging reuses. Results reach callers only
-// through handlers, asynchronously, on the main queue. Runs on the main queue, except token()
-// and the credential reads, which any thread may call.
+// through handlers, asynchronously, on the main queue. Runs on the main queue, except
+// instanceID(), token() and the credential reads, which any thread may call.
 class NEBInstanceID : public std::enable_shared_from_this<NEBInstanceID> {
 public:
     using TokenHandler = std::function<void(std::optional<std::string>, std::optional<ns::Error>)>;
@@ -58,7 +58,9 @@ public:
 
     // Registers for the core's ready notification (once per process).
     static void load();
-    // The shared instance with the default configuration, made and started on first use.
+    // The shared instance with the default configuration, made and started on first use. The
+    // first use may come from a background queue (the page's getToken): starting touches only
+    // files, the keychain and locked state, and a caller on another thread waits for it.
     static std::shared_ptr<NEBInstanceID> instanceID();
     // An instance of its own with the given configuration, started.
     static std::shared_ptr<NEBInstanceID> create(NEBInstanceIDConfig config);

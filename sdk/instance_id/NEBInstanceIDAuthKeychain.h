@@ -44,6 +44,8 @@ public:
     ns::Status removeAllItems();
     // Every item whose service is exactly this text ("*" included), of any account.
     ns::Status removeItemsOfService(std::string_view service);
+    // A debugging aid that prints nothing: the items hold secrets, which stay out of every log.
+    static void printKeychainItems() {}
 
 private:
     std::string generic_;

@@ -58,8 +58,33 @@ NEBInstanceIDCheckinService::NEBInstanceIDCheckinService(
     }
 }
 
+namespace {
+
+std::mutex& testBlockMutex() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+
+NEBInstanceIDCheckinService::TestBlock& testBlock() {
+    static auto* block = new NEBInstanceIDCheckinService::TestBlock;
+    return *block;
+}
+
+NEBInstanceIDCheckinService::TestBlock currentTestBlock() {
+    std::lock_guard lock(testBlockMutex());
+    return testBlock();
+}
+
+}  // namespace
+
 NEBInstanceIDCheckinService::~NEBInstanceIDCheckinService() {
+    setCheckinTestBlock({});
     stopFetching();
+}
+
+void NEBInstanceIDCheckinService::setCheckinTestBlock(TestBlock block) {
+    std::lock_guard lock(testBlockMutex());
+    testBlock() = std::move(block);
 }
 
 NEBInstanceIDCheckinService::Preferences NEBInstanceIDCheckinService::checkinPreferences() const {
@@ -169,21 +194,24 @@ void NEBInstanceIDCheckinService::checkinWithCompletion(Completion completion) {
     request.setHTTPMethod("POST");
     request.setValue("application/json", "content-type");
     request.setHTTPBody(ns::Data::fromString(checkinParameters()));
-    auto task = session->dataTask(
-        std::move(request),
-        [weak = weak_from_this(), completion = std::move(completion)](
-            std::optional<ns::Data> body, std::shared_ptr<const net::URLResponse>,
-            std::optional<ns::Error> error) {
-            auto self = weak.lock();
-            if (!self) {
-                completion(nullptr, error ? error
-                                          : std::optional<ns::Error>(NEBInstanceIDErrorWithCode(
-                                                kNEBInstanceIDErrorCodeUnknown)));
-                return;
-            }
-            self->handleResponse(std::move(body), std::move(error), completion);
-        });
-    task->resume();
+    ResponseHandler handler = [weak = weak_from_this(), completion = std::move(completion)](
+                                  std::optional<ns::Data> body,
+                                  std::shared_ptr<const net::URLResponse>,
+                                  std::optional<ns::Error> error) {
+        auto self = weak.lock();
+        if (!self) {
+            completion(nullptr, error ? error
+                                      : std::optional<ns::Error>(NEBInstanceIDErrorWithCode(
+                                            kNEBInstanceIDErrorCodeUnknown)));
+            return;
+        }
+        self->handleResponse(std::move(body), std::move(error), completion);
+    };
+    if (auto block = currentTestBlock()) {
+        block(request, std::move(handler));
+        return;
+    }
+    session->dataTask(std::move(request), std::move(handler))->resume();
 }
 
 void NEBInstanceIDCheckinService::handleResponse(std::optional<ns::Data> body,

@@ -13,9 +13,12 @@
 #include "sdk/instance_id/NEBInstanceIDCheckinCache.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinPreferences.h"
 
+#include "platform/net/URLSessionTask.h"
+
 namespace net {
+class URLRequest;
 class URLSession;
-}
+}  // namespace net
 
 // Largest check-in answer read; anything longer fails as a transport error.
 inline constexpr uint64_t kNEBInstanceIDCheckinMaximumResponseSize = 64 * 1024;
@@ -40,8 +43,18 @@ public:
         ns::Dictionary settings;
     };
 
+    // What stands in for the network when a test block is set: it gets the request and answers
+    // through the handler as the network would (body, response, error), on any thread.
+    using ResponseHandler = net::URLSessionTask::DataCompletion;
+    using TestBlock = std::function<void(const net::URLRequest& request, ResponseHandler handler)>;
+
     explicit NEBInstanceIDCheckinService(std::weak_ptr<NEBInstanceIDCheckinCache> cache);
+    // Also clears the class-wide test block, as the platform's service does when it goes.
     ~NEBInstanceIDCheckinService();
+
+    // The class-wide substitute transport: while one is set, check-ins make no network request.
+    // An empty block clears it.
+    static void setCheckinTestBlock(TestBlock block);
 
     // Malformed JSON is the reader's error; fields of the wrong kind count as absent; a device
     // ID that is absent, no integer, or beyond 64 bits (where its digits could not be kept) is

@@ -1,5 +1,6 @@
 #include "sdk/instance_id/NEBInstanceIDLogger.h"
 
+#include "platform/ns/Log.h"
 #include "platform/sec/Digest.h"
 #include "sdk/instance_id/NEBInstanceIDFileHandleLogWriter.h"
 #include "sdk/instance_id/NEBInstanceIDLogLevelFilter.h"
@@ -58,7 +59,9 @@ void NEBInstanceIDLogger::logInternal(std::string_view function, std::string_vie
         std::string line = formatter->stringForFunc(function, message, level);
         if (line.empty()) return;
         if (filter && !filter->filterAllowsMessage(line, level)) return;
-        writer->logMessage(line, level);
+        // Lines quote what servers and callers sent; none may forge a line or reach the
+        // terminal's control sequences.
+        writer->logMessage(ns::Log::escapedForLine(line), level);
     } catch (...) {
         // Logging never fails its caller.
     }

@@ -8,6 +8,7 @@
 #include "platform/ns/Locale.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/sec/Digest.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "sdk/instance_id/NEBInstanceIDMessagingFacts.h"
 
 #include <unicode/timezone.h>
@@ -23,32 +24,21 @@ std::shared_ptr<NEBInstanceIDMessagingFacts> messagingFacts(std::string_view ope
 
 }  // namespace
 
-std::string NEBInstanceIDServiceHosts::checkinServerBaseURL() {
-    auto& hosts = shared();
-    std::lock_guard lock(hosts.mutex_);
-    return hosts.checkinBase_;
-}
-void NEBInstanceIDServiceHosts::setCheckinServerBaseURL(std::string url) {
-    auto& hosts = shared();
-    std::lock_guard lock(hosts.mutex_);
-    hosts.checkinBase_ = std::move(url);
-}
-std::string NEBInstanceIDServiceHosts::registrationServerBaseURL() {
-    auto& hosts = shared();
-    std::lock_guard lock(hosts.mutex_);
-    return hosts.registrationBase_;
-}
-void NEBInstanceIDServiceHosts::setRegistrationServerBaseURL(std::string url) {
-    auto& hosts = shared();
-    std::lock_guard lock(hosts.mutex_);
-    hosts.registrationBase_ = std::move(url);
+namespace {
+
+// "<base>/<path>", one slash between them whatever the base ends with.
+std::string serviceURL(std::string base, std::string_view path) {
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    return base + std::string(path);
 }
 
+}  // namespace
+
 std::string NEBInstanceIDCheckinURL() {
-    return NEBInstanceIDServiceHosts::checkinServerBaseURL() + "/checkin";
+    return serviceURL(NEBServiceHosts::checkinServerURL(), "/checkin");
 }
 std::string NEBInstanceIDRegistrationURL() {
-    return NEBInstanceIDServiceHosts::registrationServerBaseURL() + "/iid/register";
+    return serviceURL(NEBServiceHosts::registrationServerURL(), "/iid/register");
 }
 
 int64_t NEBInstanceIDCurrentTimestampInSeconds() {

@@ -5,10 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include <mutex>
-
 #include "platform/ns/Data.h"
-#include "platform/ns/SharedInstance.h"
 
 inline constexpr const char* kNEBInstanceIDScopeNCM = "ncm";
 inline constexpr const char* kNEBInstanceIDDefaultScope = "*";
@@ -16,28 +13,7 @@ inline constexpr const char* kNEBInstanceIDAllScopeIdentifier = "iid-all";
 inline constexpr const char* kNEBInstanceIDApplicationSupportSubDirectory =
     "Nebula/NebulaInstanceID";
 
-// Where the check-in and registration services live: configuration, like the core's hosts.
-// The defaults name hosts that never resolve. Any thread.
-class NEBInstanceIDServiceHosts {
-public:
-    // Default "https://device-provisioning.nebula.invalid"; requests go to "<base>/checkin".
-    static std::string checkinServerBaseURL();
-    static void setCheckinServerBaseURL(std::string url);
-    // Default "https://iid.nebula.invalid"; requests go to "<base>/iid/register".
-    static std::string registrationServerBaseURL();
-    static void setRegistrationServerBaseURL(std::string url);
-
-private:
-    friend class ns::SharedInstance<NEBInstanceIDServiceHosts>;
-    NEBInstanceIDServiceHosts() = default;
-    static NEBInstanceIDServiceHosts& shared() {
-        return ns::SharedInstance<NEBInstanceIDServiceHosts>::get();
-    }
-    std::mutex mutex_;
-    std::string checkinBase_ = "https://device-provisioning.nebula.invalid";
-    std::string registrationBase_ = "https://iid.nebula.invalid";
-};
-
+// The services' endpoints, from the SDK's service hosts (NEBServiceHosts).
 std::string NEBInstanceIDCheckinURL();
 std::string NEBInstanceIDRegistrationURL();
 

@@ -177,8 +177,9 @@ NEBMessaging::~NEBMessaging() {
 bool NEBMessaging::isAPNSSyncMessage(const ns::Dictionary& message) {
     auto aps = message.find("aps");
     if (aps == message.end() || !aps->second.isDictionary()) return false;
+    // The push service sends the number 1; any true value counts, as the platform reads it.
     const ns::Value* available = aps->second.find("content-available");
-    return available && available->boolean().value_or(false);
+    return available && available->boolValue();
 }
 
 std::optional<std::string> NEBMessaging::normalizeTopic(const std::string& topic) {
@@ -369,6 +370,7 @@ void NEBMessaging::setupDataMessageManager() {
     dataMessageManager_ = std::make_shared<NEBMessagingDataMessageManager>(
         receiver_, client_, rmq2Manager_, syncMessageManager_);
     dataMessageManager_->refreshDelayedMessages();
+    dataMessageManager_->setMessaging(weak_from_this());
     client_->setDataMessageManager(dataMessageManager_);
 }
 

@@ -87,11 +87,10 @@ void NEBMessagingClient::setupConnection() {
         connection_->signOut();
         connection_->setDelegate({});
     }
+    const auto server = NEBMessagingServiceHosts::messagingServer();
     connection_ = std::make_shared<NEBMessagingConnection>(
-        registrar_.deviceAuthID(), registrar_.secretToken(),
-        NEBMessagingServiceHosts::messagingServerHost(),
-        NEBMessagingServiceHosts::messagingServerPort(), mainLoop(), rmq2Manager_,
-        dataMessageManager_);
+        registrar_.deviceAuthID(), registrar_.secretToken(), server.host, server.port, mainLoop(),
+        rmq2Manager_, dataMessageManager_);
     connection_->setDelegate(weak_from_this());
     connection_->setReachability(reachability_);
 }
@@ -163,6 +162,20 @@ void NEBMessagingClient::cancelAllRequests() {
 void NEBMessagingClient::updateSubscriptionWithToken(
     const std::string& token, const std::string& topic, const ns::Dictionary& options,
     bool shouldDelete, std::function<void(std::optional<ns::Error>)> handler) {
+    // The outcome is logged before the caller hears it.
+    handler = [topic, shouldDelete, handler = std::move(handler)](std::optional<ns::Error> error) {
+        if (error) {
+            NEBMessagingSharedLogger().logFuncError("updateSubscriptionWithToken",
+                                                    "Failed to subscribe to topic %@", topic);
+        } else {
+            NEBMessagingSharedLogger().logFuncInfo("updateSubscriptionWithToken",
+                                                   shouldDelete
+                                                       ? "Successfully unsubscribed from topic %@"
+                                                       : "Successfully subscribed to topic %@",
+                                                   topic);
+        }
+        handler(std::move(error));
+    };
     if (!registrar_.tryToLoadValidCheckinInfo()) {
         handler(errorWithMsgErrorCode(kErrorMissingCheckin));
         return;
@@ -237,7 +250,7 @@ void NEBMessagingClient::connectionDidRecieveMessage(const mcs::McsDataMessageSt
     auto manager = dataMessageManager_.lock();
     if (!manager) return;
     auto parsed = manager->processPacket(message);
-    if (parsed && !parsed->empty()) manager->didReceiveParsedMessage(*parsed);
+    if (parsed && !parsed->empty()) manager->didReceiveParsedMessage(std::move(*parsed));
 }
 
 int32_t NEBMessagingClient::connectionDidReceiveAckForRmqIds(

@@ -6,18 +6,19 @@ bool NEBMessagingCodedInputStream::readTag(int8_t& tag) {
     return true;
 }
 
-bool NEBMessagingCodedInputStream::readLength(int32_t& length) {
+NEBMessagingCodedInputStream::Result NEBMessagingCodedInputStream::readLength(int32_t& length) {
     uint32_t value = 0;
     for (int i = 0; i < 10; ++i) {
-        if (pos_ >= data_.size()) return false;
+        if (pos_ >= data_.size()) return Result::NeedMore;
         auto byte = static_cast<uint8_t>(data_[pos_++]);
         if (i < 5) value |= static_cast<uint32_t>(byte & 0x7f) << (7 * i);
         if (!(byte & 0x80)) {
             length = static_cast<int32_t>(value);
-            return true;
+            return Result::Frame;
         }
     }
-    return false;
+    // Waiting would only fill the buffer: no later byte can end this length.
+    return Result::Error;
 }
 
 bool NEBMessagingCodedInputStream::readDataWithLength(int32_t length, std::string_view& data) {
@@ -31,9 +32,13 @@ NEBMessagingCodedInputStream::Result NEBMessagingCodedInputStream::readFrame(
     int8_t& tag, std::string_view& payload) {
     const size_t start = pos_;
     int32_t length = 0;
-    if (!readTag(tag) || !readLength(length)) {
+    if (!readTag(tag)) {
         pos_ = start;
         return Result::NeedMore;
+    }
+    if (auto read = readLength(length); read != Result::Frame) {
+        pos_ = start;
+        return read;
     }
     if (tag < 0 || length < 0) return Result::Error;
     // Refused as soon as the header is known: waiting for the rest could only fill the buffer.

@@ -18,13 +18,14 @@ public:
     explicit NEBMessagingCodedInputStream(std::string_view data) : data_(data) {}
 
     // The next frame, when it is complete. A tag byte of 0x80 or more, a length with bit 31
-    // set or a frame longer than the cap is an error; the position moves only past a whole
-    // frame.
+    // set, a length varint that no byte within the first ten ends, or a frame longer than the
+    // cap is an error; the position moves only past a whole frame.
     Result readFrame(int8_t& tag, std::string_view& payload);
 
     bool readTag(int8_t& tag);
-    // The length varint: up to five value bytes and five more skipped ones.
-    bool readLength(int32_t& length);
+    // The length varint: up to five value bytes and five more skipped ones. NeedMore when the
+    // bytes run out first, Error when ten bytes all go on (no more bytes could end it).
+    Result readLength(int32_t& length);
     bool readDataWithLength(int32_t length, std::string_view& data);
 
     size_t offset() const { return pos_; }

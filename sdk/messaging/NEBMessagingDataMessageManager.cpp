@@ -2,9 +2,11 @@
 
 #include <cmath>
 
+#include "platform/ns/Format.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/UTF16.h"
+#include "sdk/messaging/NEBMessaging.h"
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingConnection.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
@@ -32,11 +34,15 @@ bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-std::string lowercase(std::string text) {
-    for (char& c : text) {
+// `prefix` is lower case.
+bool startsWithIgnoringASCIICase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
     }
-    return text;
+    return true;
 }
 
 // The value as a 64-bit integer, the way the platform reads a number or a numeric string;
@@ -96,6 +102,7 @@ std::optional<ns::Dictionary> NEBMessagingDataMessageManager::processPacket(
 ns::Dictionary NEBMessagingDataMessageManager::parseDataMessage(
     const mcs::McsDataMessageStanza& stanza) {
     ns::Dictionary message;
+    message.reserve(static_cast<size_t>(stanza.app_data_size()) + 4);
     if (!stanza.from().empty()) message.insert_or_assign("from", wellFormed(stanza.from()));
     if (!stanza.raw_data().empty()) {
         message.insert_or_assign("rawData",
@@ -119,20 +126,20 @@ ns::Dictionary NEBMessagingDataMessageManager::parseDataMessage(
                 continue;
             }
             if (!notification) notification.emplace();
-            notification->insert_or_assign(rest, ns::Value(value));
+            notification->insert_or_assign(rest, ns::Value(std::move(value)));
         } else if (key == "msg.duplex") {
             message.insert_or_assign(key, ns::Value(ns::Value(value).boolValue()));
-        } else if (startsWith(lowercase(key), "nebula.")) {
+        } else if (startsWithIgnoringASCIICase(key, "nebula.")) {
             continue;
         } else {
-            message.insert_or_assign(key, ns::Value(value));
+            message.insert_or_assign(std::move(key), ns::Value(std::move(value)));
         }
     }
     if (notification) message.insert_or_assign("notification", std::move(*notification));
     return message;
 }
 
-void NEBMessagingDataMessageManager::didReceiveParsedMessage(const ns::Dictionary& message) {
+void NEBMessagingDataMessageManager::didReceiveParsedMessage(ns::Dictionary message) {
     auto delegate = delegate_.lock();
     auto type = message.find("message_type");
     if (type != message.end() && type->second.string() && !type->second.string()->empty()) {
@@ -149,14 +156,16 @@ void NEBMessagingDataMessageManager::didReceiveParsedMessage(const ns::Dictionar
     if (!delegate) return;
     auto id = message.find("msg.message_id");
     std::string identifier = id != message.end() ? id->second.stringValue() : "";
-    delegate->didReceiveMessage(filterInternalNEBMessagingKeysFromMessage(message), identifier);
+    delegate->didReceiveMessage(filterInternalNEBMessagingKeysFromMessage(std::move(message)),
+                                identifier);
 }
 
 ns::Dictionary NEBMessagingDataMessageManager::filterInternalNEBMessagingKeysFromMessage(
-    const ns::Dictionary& message) {
+    ns::Dictionary message) {
     ns::Dictionary filtered;
-    for (const auto& [key, value] : message) {
-        if (!startsWith(key, "msg.")) filtered.insert_or_assign(key, value);
+    filtered.reserve(message.size());
+    for (auto& [key, value] : message) {
+        if (!startsWith(key, "msg.")) filtered.insert_or_assign(key, std::move(value));
     }
     return filtered;
 }
@@ -249,7 +258,8 @@ void NEBMessagingDataMessageManager::sendDataMessageStanza(ns::Dictionary& messa
     if (delayedMessagesQueue_) sendDelayedMessages(delayedMessagesQueue_->removeDelayedMessages());
     if (tryToSendDataMessageStanza(stanza)) return;
     if (persistent) {
-        NEBMessagingSharedLogger().logFuncDebug(__func__, "Queued message: %@", id);
+        if (auto messaging = messaging_.lock())
+            messaging->addEvent(ns::format("Queued message: %@", id));
     } else {
         willSendDataMessageFail(id, kErrorNoConnection);
     }

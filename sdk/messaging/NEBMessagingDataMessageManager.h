@@ -12,6 +12,7 @@
 #include "sdk/messaging/NEBMessagingDelayedMessageQueue.h"
 #include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 
+class NEBMessaging;
 class NEBMessagingClient;
 class NEBMessagingConnection;
 class NEBMessagingRmqManager;
@@ -40,12 +41,15 @@ public:
         std::weak_ptr<NEBMessagingSyncMessageManager> syncMessageManager);
 
     void refreshDelayedMessages();
+    // The facade whose debug events record the messages that wait for a connection ("Queued
+    // message: <id>"); a manager without one records nothing.
+    void setMessaging(std::weak_ptr<NEBMessaging> messaging) { messaging_ = std::move(messaging); }
     NEBMessagingDelayedMessageQueue* delayedMessagesQueue() { return delayedMessagesQueue_.get(); }
     void setDeviceAuthID(std::string deviceAuthID, std::string secretToken);
 
     std::optional<ns::Dictionary> processPacket(const mcs::McsDataMessageStanza& stanza);
-    void didReceiveParsedMessage(const ns::Dictionary& message);
-    static ns::Dictionary filterInternalNEBMessagingKeysFromMessage(const ns::Dictionary& message);
+    void didReceiveParsedMessage(ns::Dictionary message);
+    static ns::Dictionary filterInternalNEBMessagingKeysFromMessage(ns::Dictionary message);
 
     void sendDataMessageStanza(ns::Dictionary& message);
     void sendDelayedMessages(std::vector<mcs::McsDataMessageStanza> messages);
@@ -63,6 +67,7 @@ private:
     void willSendDataMessageFail(const std::string& messageId, int64_t code);
 
     std::weak_ptr<NEBMessagingDataMessageManagerDelegate> delegate_;
+    std::weak_ptr<NEBMessaging> messaging_;
     std::weak_ptr<NEBMessagingClient> client_;
     std::weak_ptr<NEBMessagingRmqManager> rmq2Manager_;
     std::weak_ptr<NEBMessagingSyncMessageManager> syncMessageManager_;

@@ -10,8 +10,8 @@
 class NEBMessagingDataMessageManagerDelegate {
 public:
     virtual ~NEBMessagingDataMessageManagerDelegate() = default;
-    virtual void didReceiveMessage(const ns::Dictionary& message,
-                                   const std::string& identifier) = 0;
+    // The message is the receiver's to keep.
+    virtual void didReceiveMessage(ns::Dictionary message, const std::string& identifier) = 0;
     virtual void willSendDataMessageWithID(const std::string& messageID,
                                            const std::optional<ns::Error>& error) = 0;
     virtual void didSendDataMessageWithID(const std::string& messageID) = 0;

@@ -1,5 +1,6 @@
 #include "sdk/messaging/NEBMessagingLogger.h"
 
+#include "platform/ns/Log.h"
 #include "sdk/messaging/NEBMessagingFileHandleLogWriter.h"
 #include "sdk/messaging/NEBMessagingLogLevelFilter.h"
 #include "sdk/messaging/NEBMessagingLogStandardFormatter.h"
@@ -45,7 +46,9 @@ void NEBMessagingLogger::write(std::string_view func, int level, const std::stri
     std::string text = formatter->stringForFunc(func, message, level);
     if (text.empty()) return;
     if (filter && !filter->filterAllowsMessage(text, level)) return;
-    writer->logMessage(text, level);
+    // What is logged often quotes what a server or the application sent (a topic name): a
+    // newline or an escape sequence in it must not forge lines or reach the terminal.
+    writer->logMessage(ns::Log::escapedForLine(text), level);
 }
 
 NEBMessagingLogger& NEBMessagingSharedLogger() {

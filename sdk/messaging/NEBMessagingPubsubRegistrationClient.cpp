@@ -89,8 +89,8 @@ std::shared_ptr<net::URLSession> NEBMessagingPubsubRegistrationClient::session()
 
 void NEBMessagingPubsubRegistrationClient::updateSubscriptionWithCompletion(Handler handler,
                                                                             bool shouldDelete) {
-    auto url =
-        ns::URL::parse(NEBInstanceIDServiceHosts::registrationServerBaseURL() + "/iid/register");
+    // The one registration endpoint that instance identity's token requests use as well.
+    auto url = ns::URL::parse(NEBInstanceIDRegistrationURL());
     if (!url) return handler(std::nullopt, replyError());
     net::URLRequest request(*url);
     request.setHTTPMethod("POST");

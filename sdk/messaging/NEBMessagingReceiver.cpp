@@ -32,27 +32,27 @@ ns::Value errorValue(const ns::Error& error) {
 
 }  // namespace
 
-void NEBMessagingReceiver::didReceiveMessage(const ns::Dictionary& message,
+void NEBMessagingReceiver::didReceiveMessage(ns::Dictionary message,
                                              const std::string& identifier) {
     if (identifier.empty()) nextMessageID();  // the id only numbers messages in the log
     if (std::floor(ns::FoundationVersion::number()) > kNewerSystemFoundationVersion) {
-        scheduleIos10NotificationForMessage(message);
+        scheduleIos10NotificationForMessage(std::move(message));
     } else {
-        scheduleNotificationForMessage(message);
+        scheduleNotificationForMessage(std::move(message));
     }
 }
 
-void NEBMessagingReceiver::scheduleIos10NotificationForMessage(const ns::Dictionary& message) {
+void NEBMessagingReceiver::scheduleIos10NotificationForMessage(ns::Dictionary message) {
     auto delegate = remoteMessagingDelegate();
     if (!delegate || !delegate->respondsToApplicationReceivedRemoteMessage()) return;
     if (NEBMessagingAppDelegateProxy::wrapsRemoteMessageDelegate()) {
         NEBMessaging::messaging()->appDidReceiveMessage(message);
     }
-    delegate->applicationReceivedRemoteMessage(NEBMessagingRemoteMessage{message});
+    delegate->applicationReceivedRemoteMessage(NEBMessagingRemoteMessage{std::move(message)});
 }
 
-void NEBMessagingReceiver::scheduleNotificationForMessage(const ns::Dictionary& message) {
-    dispatch::Queue::main().async([message] {
+void NEBMessagingReceiver::scheduleNotificationForMessage(ns::Dictionary message) {
+    dispatch::Queue::main().async([message = std::move(message)] {
         auto& application = ui::Application::shared();
         if (application.delegateRespondsTo(ui::DelegateOp::DidReceiveRemoteNotificationWithFetch)) {
             application.deliver<ui::DelegateOp::DidReceiveRemoteNotificationWithFetch>(

@@ -33,7 +33,7 @@ public:
         remoteMessagingDelegate_ = std::move(delegate);
     }
 
-    void didReceiveMessage(const ns::Dictionary& message, const std::string& identifier) override;
+    void didReceiveMessage(ns::Dictionary message, const std::string& identifier) override;
     void willSendDataMessageWithID(const std::string& messageID,
                                    const std::optional<ns::Error>& error) override;
     void didSendDataMessageWithID(const std::string& messageID) override;
@@ -43,8 +43,8 @@ public:
     static std::string nextMessageID();
 
 private:
-    void scheduleIos10NotificationForMessage(const ns::Dictionary& message);
-    static void scheduleNotificationForMessage(const ns::Dictionary& message);
+    void scheduleIos10NotificationForMessage(ns::Dictionary message);
+    static void scheduleNotificationForMessage(ns::Dictionary message);
 
     std::weak_ptr<NEBMessagingDelegate> remoteMessagingDelegate_;
 };

@@ -347,7 +347,11 @@ int64_t NEBMessagingRmq2PersistentStore::queryLastRmqId() {
 }
 
 bool NEBMessagingRmq2PersistentStore::saveUnackedS2dMessageWithRmqId(const std::string& rmqId) {
-    sqlite3_stmt* s = cached("INSERT INTO s2dRmqIds_1 (rmq_id) VALUES (?)");
+    // A message can arrive more than once (through the push service and the socket, or sent
+    // again by the server); its id is reported once.
+    sqlite3_stmt* s = cached(
+        "INSERT INTO s2dRmqIds_1 (rmq_id) SELECT ?1 WHERE NOT EXISTS "
+        "(SELECT 1 FROM s2dRmqIds_1 WHERE rmq_id = ?1)");
     if (!s) {
         logError();
         return false;
@@ -362,7 +366,8 @@ bool NEBMessagingRmq2PersistentStore::saveUnackedS2dMessageWithRmqId(const std::
 
 std::vector<std::string> NEBMessagingRmq2PersistentStore::unackedS2dRmqIds() {
     std::vector<std::string> ids;
-    Statement s = prepare("SELECT rmq_id FROM s2dRmqIds_1 ORDER BY rmq_id ASC");
+    // Files written before ids were kept once may hold one twice.
+    Statement s = prepare("SELECT DISTINCT rmq_id FROM s2dRmqIds_1 ORDER BY rmq_id ASC");
     if (!s) {
         logError();
         return ids;

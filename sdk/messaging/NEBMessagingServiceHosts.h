@@ -1,35 +1,34 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
-#include "platform/ns/SharedInstance.h"
-
-// Where the messaging server lives and the server-side names the client must know. Each is
-// configuration that the host sets at start; the defaults name hosts that never resolve, so an
-// unconfigured program connects nowhere. Any thread.
+// Where the messaging server lives and the server-side names the client must know. The server
+// is the SDK's service-hosts setting "MessagingServer" (NEBServiceHosts: program, environment,
+// Info.plist, default), "host" or "host:port"; the defaults name hosts that never resolve, so
+// an unconfigured program connects nowhere. Any thread.
 class NEBMessagingServiceHosts {
 public:
     static constexpr uint16_t kDefaultPort = 5228;
 
-    static std::string messagingServerHost();  // default "messaging.nebula.invalid"
-    static uint16_t messagingServerPort();     // default 5228
-    static void setMessagingServer(std::string host, uint16_t port);
+    struct Server {
+        std::string host;
+        uint16_t port = kDefaultPort;
+    };
+    // "host", "host:port", "[address]" or "[address]:port"; nothing when the text is not one
+    // of these (an empty host, a port that is not a number from 1 to 65535).
+    static std::optional<Server> parseServer(std::string_view text);
+
+    // The configured server; a malformed setting is logged and gives the default host.
+    static Server messagingServer();
+    static std::string messagingServerHost();
+    static uint16_t messagingServerPort();
+    static void setMessagingServer(const std::string& host, uint16_t port);
     // The login request's domain. Default "messaging.nebula.invalid".
     static std::string loginDomain();
     // The sender addresses of the service's own messages and of instance identity's.
     static std::string serviceSenderAddress();     // default "service@messaging.nebula.invalid"
     static std::string instanceIDSenderAddress();  // default "iid@messaging.nebula.invalid"
-
-private:
-    friend class ns::SharedInstance<NEBMessagingServiceHosts>;
-    NEBMessagingServiceHosts() = default;
-    static NEBMessagingServiceHosts& shared() {
-        return ns::SharedInstance<NEBMessagingServiceHosts>::get();
-    }
-
-    std::mutex mutex_;
-    std::string host_ = "messaging.nebula.invalid";
-    uint16_t port_ = kDefaultPort;
 };

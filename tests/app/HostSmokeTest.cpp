@@ -95,25 +95,70 @@ TEST_F(HostSmokeTest, LaunchesTheBundleAndAnswersAPageCall) {
 
 TEST(CompositionRoot, ReadsItsCommandLine) {
     const std::string exe = (kSourceRoot / "tests/fixtures/hybrid-host").string();
+    const std::string bundle = (kSourceRoot / "tests/fixtures/bundle").string();
+    testsupport::TempDir dir;
+    const std::string picture = (dir / "c.png").string();
+    std::ofstream(picture) << "not looked into until the camera is used";
     auto options = CompositionRoot::parseArguments(
-        {"--bundle", "/b", "--sandbox", "/s", "--exit-after-load", "--system-version", "16.4"},
+        {"--bundle", bundle, "--sandbox", "/s", "--exit-after-load", "--system-version", "16.4"},
         exe);
-    ASSERT_TRUE(options);
-    EXPECT_EQ(options->bundlePath, "/b");
+    ASSERT_TRUE(options) << options.error().localizedDescription();
+    EXPECT_EQ(options->bundlePath, bundle);
     EXPECT_EQ(options->sandboxPath, "/s");
     EXPECT_TRUE(options->exitAfterLoad);
     EXPECT_EQ(options->systemVersion, "16.4");
+    EXPECT_FALSE(options->help);
 
-    EXPECT_FALSE(CompositionRoot::parseArguments({"--bundle"}, exe));
-    EXPECT_FALSE(CompositionRoot::parseArguments({"--system-version"}, exe));
-    EXPECT_FALSE(CompositionRoot::parseArguments({"--verbose"}, exe));
-
-    auto sources =
-        CompositionRoot::parseArguments({"--microphone", "tone:220", "--camera", "/c.png"}, exe);
-    ASSERT_TRUE(sources);
+    auto sources = CompositionRoot::parseArguments(
+        {"--microphone", "tone:220", "--camera", picture, "--system-version", "17"}, exe);
+    ASSERT_TRUE(sources) << sources.error().localizedDescription();
     EXPECT_EQ(sources->microphone, "tone:220");
-    EXPECT_EQ(sources->camera, "/c.png");
-    EXPECT_FALSE(CompositionRoot::parseArguments({"--camera"}, exe));
+    EXPECT_EQ(sources->camera, picture);
+
+    auto folder = CompositionRoot::parseArguments({"--camera", dir.str()}, exe);
+    ASSERT_TRUE(folder) << folder.error().localizedDescription();
+    EXPECT_EQ(folder->camera, dir.str());
+
+    // Help wins over everything else, mistakes included.
+    auto help = CompositionRoot::parseArguments({"--verbose", "--help"}, exe);
+    ASSERT_TRUE(help);
+    EXPECT_TRUE(help->help);
+}
+
+// Each mistake is found before anything starts, and its message is one line naming it.
+TEST(CompositionRoot, CommandLineMistakesAreOneLineNamingTheArgument) {
+    const std::string exe = (kSourceRoot / "tests/fixtures/hybrid-host").string();
+    testsupport::TempDir dir;
+    const std::string file = (dir / "file").string();
+    std::ofstream(file) << "x";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
+        {{"--bundle"}, "--bundle"},
+        {{"--system-version"}, "--system-version"},
+        {{"--camera"}, "--camera"},
+        {{"--verbose"}, "--verbose"},
+        {{"--system-version", "banana"}, "banana"},
+        {{"--system-version", "17."}, "17."},
+        {{"--system-version", "1.2.3.4"}, "1.2.3.4"},
+        {{"--bundle", dir.str()}, dir.str()},
+        {{"--sandbox", file}, file},
+        {{"--camera", (dir / "missing.png").string()}, "missing.png"},
+        {{"--microphone", "tone:"}, "tone:"},
+        {{"--microphone", "tone:-5"}, "tone:-5"},
+        {{"--microphone", "wav:" + (dir / "none.wav").string()}, "none.wav"},
+        {{"--microphone", "hum"}, "hum"},
+    };
+    for (const auto& [arguments, named] : mistakes) {
+        auto result = CompositionRoot::parseArguments(arguments, exe);
+        ASSERT_FALSE(result) << named;
+        const std::string text = result.error().localizedDescription();
+        EXPECT_NE(text.find(named), std::string::npos) << text;
+        EXPECT_EQ(text.find('\n'), std::string::npos) << text;
+    }
+    // The help names every option, one line each.
+    const std::string help = CompositionRoot::helpText();
+    for (const char* option : {"--bundle", "--sandbox", "--system-version", "--exit-after-load",
+                               "--microphone", "--camera", "--help"})
+        EXPECT_NE(help.find("\n  " + std::string(option) + " "), std::string::npos) << option;
 }
 
 TEST(CompositionRoot, FindsTheExampleBundleAboveTheExecutable) {

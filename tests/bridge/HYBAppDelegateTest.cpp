@@ -8,6 +8,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Window.h"
 #include "tests/bridge/HostFixture.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -43,9 +44,11 @@ private:
 };
 
 TEST_F(AppDelegateTest, OpenURLWithoutAURLPostsNothingAndAnswersNo) {
+    testsupport::LogCapture log;
     EXPECT_FALSE(delegate_.openURL(application_, std::nullopt, {}));
     EXPECT_TRUE(urls.empty());
     EXPECT_TRUE(details.empty());
+    EXPECT_TRUE(log.contains("Asked to open an address that is no URL"));
 }
 
 TEST_F(AppDelegateTest, OpenURLAnnouncesTheURLAndItsDetails) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bridge/HYBCommandDelegateImpl.h"
+#include "bridge/HYBPlugin.h"
 #include "platform/ns/Format.h"
 #include "platform/rt/ClassRegistry.h"
 #include "tests/bridge/support/BridgeFixture.h"
@@ -195,6 +197,43 @@ TEST_F(HYBCommandQueueTest, NestedExecutePendingDoesNotRunAnything) {
     queue().enqueueCommandBatch(R"([["n","Echo","nested",[]],["e","Echo","echo",[]]])");
     queue().executePending();
     EXPECT_EQ(calls(), (std::vector<std::string>{"nested:n", "echo:e"}));
+}
+
+// Flushes the command queue in the middle of its action, as a plug-in that wants the page's
+// waiting calls run may, and then finishes its own work.
+class FlushingPlugin : public HYBPlugin {
+public:
+    FlushingPlugin() { registerAction("flushThenRecord", &FlushingPlugin::flushThenRecord); }
+    void flushThenRecord(const HYBInvokedUrlCommand& command) {
+        EchoPlugin::calls().push_back("flush:" + command.callbackId().value_or(""));
+        auto delegate = std::dynamic_pointer_cast<HYBCommandDelegateImpl>(commandDelegate());
+        ASSERT_TRUE(delegate);
+        delegate->flushCommandQueueWithDelayedJs();
+        EchoPlugin::calls().push_back("after flush:" + command.callbackId().value_or(""));
+    }
+};
+
+class HYBCommandQueueFlushTest : public BridgeFixture {
+protected:
+    void SetUp() override {
+        BridgeFixture::SetUp();
+        rt::ClassRegistry::shared().registerClass(
+            "FlushingPlugin", "HYBPlugin", [] { return std::make_shared<FlushingPlugin>(); });
+        writeConfig(defaultConfig(
+            R"(<feature name="Flusher"><param name="ios-package" value="FlushingPlugin"/></feature>)"));
+        start();
+    }
+};
+
+// A pass is never started inside a running one: the calls after the flushing one run after it
+// has finished, in the order the page made them.
+TEST_F(HYBCommandQueueFlushTest, AFlushInsideAnActionLeavesTheLaterCallsToTheRunningPass) {
+    auto& queue = *controller().commandQueue();
+    queue.enqueueCommandBatch(R"([["f","Flusher","flushThenRecord",[]],["e1","Echo","echo",[]]])");
+    queue.enqueueCommandBatch(R"([["e2","Echo","echo",[]]])");
+    queue.executePending();
+    EXPECT_EQ(EchoPlugin::calls(),
+              (std::vector<std::string>{"flush:f", "after flush:f", "echo:e1", "echo:e2"}));
 }
 
 TEST_F(HYBCommandQueueTest, FetchCommandsFromThePage) {

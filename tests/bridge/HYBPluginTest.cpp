@@ -6,6 +6,8 @@
 
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/GraphicsContext.h"
+#include "platform/ui/Image.h"
 #include "platform/wk/WebViewConfiguration.h"
 #include "tests/bridge/support/BridgeFixture.h"
 
@@ -125,6 +127,20 @@ TEST_F(HYBPluginTest, ResourcesFromTheBundleNamedAfterTheClass) {
     EXPECT_EQ(pluginLocalizedString(plugin, "Hello"), std::nullopt);
     writeBundleFile("EchoPlugin.bundle/en.lproj/Localizable.strings", "\"Hello\" = \"Hi\";\n");
     EXPECT_EQ(pluginLocalizedString(plugin, "Hello"), "Hi");
+
+    // Named images: "<class>.bundle/<name>", and nothing that leaves that bundle.
+    EXPECT_FALSE(pluginImageResource(plugin, "icon"));
+    auto context = ui::GraphicsContext::beginImageContext({3, 2}, true, 1.0);
+    const auto png = ui::Image::imageWithBitmap(context->bitmap())->pngData();
+    ASSERT_TRUE(png);
+    writeBundleFile("EchoPlugin.bundle/icon.png", std::string(png->chars()));
+    writeBundleFile("secret.png", std::string(png->chars()));
+    auto icon = pluginImageResource(plugin, "icon");
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->size(), (ui::Size{3, 2}));
+    EXPECT_FALSE(pluginImageResource(plugin, "../secret"));
+    plugin.setClassName("../EchoPlugin");
+    EXPECT_FALSE(pluginImageResource(plugin, "icon"));
 }
 
 TEST_F(HYBPluginTest, ScrollViewOfAWebViewOnly) {

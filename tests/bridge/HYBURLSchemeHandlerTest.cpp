@@ -1,11 +1,15 @@
 #include "bridge/HYBURLSchemeHandler.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/ns/Sandbox.h"
 #include "platform/wk/URLSchemeTask.h"
@@ -131,6 +135,48 @@ TEST_F(SchemeHandlerTest, OnlyRegularFilesInsideTheFolderAreServed) {
     EXPECT_EQ(status(fetchPath("/_app_file_" + tmpLink)), 404);
 }
 
+// Another process keeps exchanging a folder with a link to the outside (the bundle's other
+// files, the keychain) while the page loads from it: nothing outside is ever served.
+TEST_F(SchemeHandlerTest, AFolderKeptSwappingForALinkNeverServesWhatIsOutside) {
+    namespace fs = std::filesystem;
+    const fs::path www = fs::path(bundlePath()) / "www";
+    const fs::path tmp = ns::Sandbox::temporaryDirectory();
+    const fs::path keychain = ns::Sandbox::keychainDirectory();
+    fs::create_directories(keychain);
+    writeFile("www/dir/f.txt", "inside");
+    writeFile("outside/f.txt", "outside");
+    std::ofstream(keychain / "f.txt") << "outside";
+    fs::create_directories(tmp / "dir");
+    std::ofstream(tmp / "dir" / "f.txt") << "inside";
+    fs::create_directory_symlink(fs::path(bundlePath()) / "outside", www / "swap");
+    fs::create_directory_symlink(keychain, tmp / "swap");
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> swaps{0};
+    std::thread swapper([&] {
+        while (!stop) {
+            for (const fs::path& folder : {www, tmp}) {
+                if (::renameat2(AT_FDCWD, (folder / "dir").c_str(), AT_FDCWD,
+                                (folder / "swap").c_str(), RENAME_EXCHANGE) == 0) {
+                    ++swaps;
+                }
+            }
+        }
+    });
+    int served = 0;
+    for (int i = 0; i < 400 || swaps < 50; ++i) {
+        for (const std::string& path :
+             {std::string("/dir/f.txt"), "/_app_file_" + (tmp / "dir" / "f.txt").string()}) {
+            auto result = fetchPath(path);
+            ASSERT_NE(result->body.chars(), "outside") << path << " after " << i << " loads";
+            if (status(result) == 200) ++served;
+        }
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_GT(served, 0);
+}
+
 TEST_F(SchemeHandlerTest, SchemeOfAnotherLetterCaseIsNotServed) {
     auto upper = fetch("APP://localhost/index.html");
     EXPECT_EQ(status(upper), 404);
@@ -152,6 +198,43 @@ public:
     bool finished = false;
     bool failed = false;
 };
+
+// Only the application's own pages are answered: a request that says it comes from a page of
+// another origin (or from an opaque one) is refused, whatever it asks for.
+TEST_F(SchemeHandlerTest, RequestsFromPagesOfAnotherOriginAreRefused) {
+    struct Case {
+        const char* header;
+        const char* value;
+        bool served;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, true},
+        {"Referer", "app://localhost/index.html", true},
+        {"Origin", "app://LOCALHOST", true},
+        {"Referer", "https://evil.test/page.html", false},
+        {"Origin", "https://evil.test", false},
+        {"Origin", "null", false},
+        {"Referer", "app://localhost:8080/", false},
+        {"Origin", "app://other", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "no header");
+        wk::URLRequest request(*ns::URL::parse("app://localhost/_app_file_/x"));
+        if (c.header) request.setValueForHTTPHeaderField(c.value, c.header);
+        EXPECT_EQ(HYBURLSchemeHandler::isFromTheApplicationsOwnPage(webView().get(), request),
+                  c.served);
+        EXPECT_EQ(HYBURLSchemeHandler::isFromTheApplicationsOwnPage(nullptr, request), c.served);
+    }
+    auto receiver = std::make_shared<RecordingReceiver>();
+    wk::URLRequest request(*ns::URL::parse("app://localhost/css/app.css"));
+    request.setValueForHTTPHeaderField("https://evil.test/", "Referer");
+    auto task = std::make_shared<wk::URLSchemeTask>(request, receiver);
+    engine()->schemeHandler()->startURLSchemeTask(webView(), task);
+    ASSERT_TRUE(receiver->response);
+    EXPECT_EQ(receiver->response->statusCode(), 403);
+    EXPECT_EQ(receiver->bytes, 0u);
+    EXPECT_EQ(status(fetchPath("/css/app.css")), 200) << "the application's own page is served";
+}
 
 TEST_F(SchemeHandlerTest, LargeFilesAreHandedOverInChunks) {
     const size_t size = HYBURLSchemeHandler::kChunkSize * 2 + 17;

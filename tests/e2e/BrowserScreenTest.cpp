@@ -1,11 +1,13 @@
 #include <gtk/gtk.h>
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "bridge/HYBViewController.h"
 #include "platform/gtk/GtkViewPresenter.h"
+#include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ui/Window.h"
 #include "plugins/media_browser/HYBWKInAppBrowser.h"
@@ -80,6 +82,72 @@ TEST(BrowserScreen, ToolbarIsDrawnWhereTheOptionsPutIt) {
     // The GTK window goes with the browser.
     EXPECT_TRUE(host.runUntil([&] { return !plugin->tmpWindow(); }));
     EXPECT_TRUE(host.loadStartPage());
+}
+
+double luminance(double r, double g, double b) {
+    return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+}
+
+GtkWidget* findButton(GtkWidget* root, const std::string& label) {
+    if (GTK_IS_BUTTON(root)) {
+        const char* text = gtk_button_get_label(GTK_BUTTON(root));
+        if (text && label == text) return root;
+    }
+    if (!GTK_IS_CONTAINER(root)) return nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(root));
+    GtkWidget* found = nullptr;
+    for (GList* c = children; c && !found; c = c->next)
+        found = findButton(GTK_WIDGET(c->data), label);
+    g_list_free(children);
+    return found;
+}
+
+// The page asks for a blue toolbar and no colour for Close: the Part's blue caption is drawn
+// so that it reads on that bar.
+TEST(BrowserScreen, CloseReadsOnTheToolbarColourThePageAsks) {
+    E2EHost& host = E2EHost::shared();
+    auto presenter = wk::GtkViewPresenter::installed();
+    auto plugin = std::dynamic_pointer_cast<HYBWKInAppBrowser>(
+        host.controller()->getCommandInstance("InAppBrowser"));
+    const std::string args =
+        ns::JSONSerialization::write(
+            ns::Value::array({"popup.html", "_blank",
+                              "location=yes,closebuttoncaption=Close,toolbarcolor=#2060A0"}))
+            .value();
+    host.call("InAppBrowser", "open", args, 2);
+    GtkWidget* close = nullptr;
+    ASSERT_TRUE(host.runUntil([&] {
+        GtkWidget* window =
+            plugin->tmpWindow() ? presenter->gtkWindowFor(*plugin->tmpWindow()) : nullptr;
+        close = window ? findButton(window, "Close") : nullptr;
+        return close && gtk_widget_get_mapped(close);
+    }));
+    GdkRGBA color;
+    gtk_style_context_get_color(gtk_widget_get_style_context(close), GTK_STATE_FLAG_NORMAL, &color);
+    const double bar = luminance(0x20 / 255.0, 0x60 / 255.0, 0xA0 / 255.0);
+    EXPECT_GE(std::abs(luminance(color.red, color.green, color.blue) - bar), 0.3);
+
+    const size_t from = host.reportCount();
+    host.run("e2e.call('close-legible', 'InAppBrowser', 'close', [])");
+    ASSERT_TRUE(host.waitForReport(from, [](const E2EHost::Report& r) {
+        return r.body["value"]["type"] == ns::Value("exit");
+    }));
+    EXPECT_TRUE(host.loadStartPage());
+}
+
+// "Show the launch screen" covers the page with the launch view (its background colour from
+// the bundle) until it is hidden again.
+TEST(BrowserScreen, TheLaunchScreenCoversThePageWhileShown) {
+    E2EHost& host = E2EHost::shared();
+    GtkWidget* window = host.engine()->window();
+    auto isLaunchBlue = [](const std::optional<Pixel>& p) {
+        return p && p->red < 80 && p->green > 80 && p->green < 130 && p->blue > 180;
+    };
+    ASSERT_FALSE(isLaunchBlue(snapshotPixel(window, 5, 5)));
+    host.run("e2e.call('splash', 'LaunchScreen', 'show', [])");
+    EXPECT_TRUE(host.runUntil([&] { return isLaunchBlue(snapshotPixel(window, 5, 5)); }));
+    host.run("e2e.call('splash', 'LaunchScreen', 'hide', [])");
+    EXPECT_TRUE(host.runUntil([&] { return !isLaunchBlue(snapshotPixel(window, 5, 5)); }));
 }
 
 }  // namespace

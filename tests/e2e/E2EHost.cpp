@@ -59,6 +59,15 @@ ns::Status E2EHost::start() {
     if (!ec) {
         fs::copy_file(kSourceRoot / "examples/bundle/www/hybrid.js", bundle / "www/hybrid.js", ec);
     }
+    // The example's page too, so that its own code can be run against this host.
+    if (!ec) {
+        fs::copy(kSourceRoot / "examples/bundle/www", bundle / "www/example",
+                 fs::copy_options::recursive, ec);
+    }
+    if (!ec) {
+        fs::copy(kSourceRoot / "examples/bundle/www/media", bundle / "www/media",
+                 fs::copy_options::recursive, ec);
+    }
     if (ec) return failure("cannot build the bundle: " + ec.message());
 
     driver_.emplace();

@@ -15,36 +15,48 @@
 #include <utility>
 
 namespace {
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+std::string nameOf(std::string_view entry) {
+    return std::string(entry.substr(0, entry.find('=')));
+}
+
 }  // namespace
 
-HostProcess::HostProcess(const std::string& sandbox) {
-    // The fixture bundle with the example bundle's bridge script, the one copy of it.
+HostProcess::HostProcess(const std::string& sandbox, const Launch& launch) {
     const fs::path root(HYB_SOURCE_DIR);
     const std::string bundle = sandbox + "/bundle";
-    fs::copy(root / "tests/fixtures/bundle", bundle, fs::copy_options::recursive);
-    fs::copy_file(root / "examples/bundle/www/hybrid.js", bundle + "/www/hybrid.js");
-    start(bundle, sandbox, {});
+    if (!fs::exists(bundle)) {
+        fs::copy(root / launch.bundle, bundle, fs::copy_options::recursive);
+        if (!fs::exists(bundle + "/www/hybrid.js"))
+            fs::copy_file(root / "examples/bundle/www/hybrid.js", bundle + "/www/hybrid.js");
+    }
+    start(bundle, sandbox, launch.arguments, launch.environment);
 }
 
 HostProcess::HostProcess(const std::string& bundle, const std::string& sandbox,
                          const std::vector<std::string>& arguments) {
-    start(bundle, sandbox, arguments);
+    start(bundle, sandbox, arguments, {});
 }
 
 void HostProcess::start(const std::string& bundle, const std::string& sandbox,
-                        const std::vector<std::string>& arguments) {
+                        const std::vector<std::string>& arguments,
+                        const std::vector<std::string>& extraEnvironment) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
     // What the libraries under the web view keep until exit is no concern of these cases.
     // A thread that takes signals is there before main(), as in some runs of the engine.
     std::vector<std::string> environment{"ASAN_OPTIONS=detect_leaks=0",
                                          "LD_PRELOAD=" HYB_EARLY_THREAD_MODULE};
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     for (char** entry = environ; *entry; ++entry) {
         const std::string_view text(*entry);
-        if (text.rfind("ASAN_OPTIONS=", 0) != 0 && text.rfind("LD_PRELOAD=", 0) != 0)
-            environment.emplace_back(*entry);
+        bool replaced = false;
+        for (const auto& own : environment) replaced = replaced || nameOf(own) == nameOf(text);
+        // The keychain stays in the sandbox, whatever the suite's environment says.
+        if (!replaced && nameOf(text) != "HYB_KEYCHAIN_DIR") environment.emplace_back(text);
     }
     std::vector<char*> envp;
     for (auto& entry : environment) envp.push_back(entry.data());
@@ -73,9 +85,9 @@ HostProcess::~HostProcess() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool HostProcess::readUntil(const std::string& text, std::chrono::seconds cap) {
+bool HostProcess::readUntil(const std::string& text, std::chrono::seconds cap, size_t from) {
     const auto deadline = Clock::now() + cap;
-    while (text.empty() || output_.find(text) == std::string::npos) {
+    while (text.empty() || output_.find(text, from) == std::string::npos) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd fd{fd_, POLLIN, 0};
@@ -103,6 +115,12 @@ void HostProcess::signalAThread(int number) {
         }
     }
     ::kill(pid_, number);
+}
+
+int HostProcess::terminate() {
+    ::kill(pid_, SIGTERM);
+    readUntil("");
+    return wait();
 }
 
 int HostProcess::wait() {

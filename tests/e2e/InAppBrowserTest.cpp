@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "bridge/HYBViewController.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/Sandbox.h"
 #include "platform/wk/WebView.h"
 #include "plugins/media_browser/HYBWKInAppBrowser.h"
 #include "tests/e2e/E2EHost.h"
@@ -201,6 +205,111 @@ TEST_F(InAppBrowser, OptionsClearCookiesBeforeThePageLoads) {
     seen = waitFor(openId_, from, "message");
     ASSERT_TRUE(seen);
     EXPECT_EQ((*seen)["data"]["cookies"], ns::Value(""));
+}
+
+}  // namespace
+
+namespace {
+
+// Every top-level load of the browser passes the gate, however it starts: a script's
+// navigation, a meta refresh, a redirect of the approved URL. The page that was not approved
+// never shows; the gate offers its URL to the page instead.
+TEST_F(InAppBrowser, EveryTopLevelLoadPassesTheGate) {
+    server.setPage("/scripted",
+                   "<html><body><script>setTimeout(function() { location.href = '/target1'; }, "
+                   "20);</script></body></html>");
+    server.setPage("/refresh",
+                   "<html><head><meta http-equiv='refresh' content='0;url=/target2'></head>"
+                   "<body></body></html>");
+    server.setRedirect("/moved", server.url("/target3"));
+    size_t from = host.reportCount();
+    const ns::Value first = open(server.url("/scripted"), "beforeload=get,hidden=yes");
+    EXPECT_EQ(first["type"], ns::Value("beforeload"));
+    struct Case {
+        const char* approved;
+        const char* held;
+    };
+    for (const Case& c : {Case{"/scripted", "/target1"}, Case{"/refresh", "/target2"},
+                          Case{"/moved", "/target3"}}) {
+        SCOPED_TRACE(c.approved);
+        from = host.reportCount();
+        call("approve", "loadAfterBeforeload", {server.url(c.approved)});
+        const auto held = waitFor(openId_, from, "beforeload");
+        ASSERT_TRUE(held);
+        EXPECT_EQ((*held)["url"], ns::Value(server.url(c.held)));
+        // Nothing of the held page shows.
+        host.runUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_NE(browserWeb()->title(), std::optional<std::string>(c.held));
+        for (size_t i = from; i < host.reportCount(); ++i) {
+            const auto& value = host.reports()[i].body["value"];
+            if (value["type"] == ns::Value("loadstop")) {
+                EXPECT_NE(value["url"], ns::Value(server.url(c.held)));
+            }
+        }
+    }
+    // Approving the held page shows it.
+    from = host.reportCount();
+    call("approve", "loadAfterBeforeload", {server.url("/target2")});
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    EXPECT_TRUE(host.runUntil([&] { return browserWeb()->title() == "/target2"; }));
+}
+
+// A remote page in the browser reaches none of the application's files through its scheme:
+// neither a script nor an image of the container loads, whether or not the file exists.
+TEST_F(InAppBrowser, RemotePagesCannotReachTheApplicationsFiles) {
+    const std::filesystem::path documents = ns::Sandbox::documentsDirectory();
+    std::filesystem::create_directories(documents);
+    const std::string post = "webkit.messageHandlers.hybrid_iab.postMessage";
+    std::ofstream(documents / "x.js") << post << "(JSON.stringify({r: 'script ran'}));";
+    const std::string prefix = "app://localhost/_app_file_";
+    const std::string script = prefix + (documents / "x.js").string();
+    const std::string missing = prefix + (documents / "missing.png").string();
+    const auto report = [&](const std::string& what) {
+        return post + "(JSON.stringify({r: \"" + what + "\"}))";
+    };
+    server.setPage("/remote", "<html><body><script src='" + script + "' onload='" +
+                                  report("script loaded") + "' onerror='" +
+                                  report("script refused") + "'></script><img src='" + missing +
+                                  "' onerror='" + report("image refused") + "' onload='" +
+                                  report("image loaded") + "'></body></html>");
+    const size_t from = host.reportCount();
+    open(server.url("/remote"), "hidden=yes");
+    std::vector<std::string> messages;
+    ASSERT_TRUE(host.runUntil([&] {
+        messages.clear();
+        for (size_t i = from; i < host.reportCount(); ++i) {
+            const auto& value = host.reports()[i].body["value"];
+            if (value["type"] == ns::Value("message")) {
+                messages.push_back(value["data"]["r"].stringValue());
+            }
+        }
+        return messages.size() >= 2;
+    }));
+    std::sort(messages.begin(), messages.end());
+    EXPECT_EQ(messages, (std::vector<std::string>{"image refused", "script refused"}));
+
+    // The application's own page in the browser still loads its files.
+    const size_t again = host.reportCount();
+    open("popup.html", "hidden=yes");
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", again));
+    EXPECT_EQ(browserWeb()->URL()->absoluteString(), "app://localhost/popup.html");
+    EXPECT_TRUE(host.runUntil([&] { return browserWeb()->title() == "Popup"; }));
+}
+
+// The browser is no file viewer: a file URL neither opens in it nor is reached from its pages.
+TEST_F(InAppBrowser, FileURLsNeverOpen) {
+    const auto answers =
+        host.call("InAppBrowser", "open",
+                  json(ns::Value::array({"file:///etc/passwd", "_blank", "hidden=yes"})));
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_FALSE(plugin()->inAppBrowserViewController());
+
+    const size_t from = host.reportCount();
+    open("popup.html", "hidden=yes");
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    inBrowser("location.href = 'file:///etc/passwd'");
+    host.runUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(browserWeb()->URL()->absoluteString(), "app://localhost/popup.html");
 }
 
 }  // namespace

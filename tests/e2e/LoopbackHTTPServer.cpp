@@ -66,6 +66,11 @@ void LoopbackHTTPServer::setPage(const std::string& path, std::string html) {
     pages_[path] = std::move(html);
 }
 
+void LoopbackHTTPServer::setRedirect(const std::string& path, std::string location) {
+    std::lock_guard lock(mutex_);
+    redirects_[path] = std::move(location);
+}
+
 void LoopbackHTTPServer::answer(int connection) {
     std::string request;
     char buffer[4096];
@@ -84,6 +89,12 @@ void LoopbackHTTPServer::answer(int connection) {
         std::lock_guard lock(mutex_);
         paths_.push_back(path);
         if (auto page = pages_.find(path); page != pages_.end()) body = page->second;
+        if (auto redirect = redirects_.find(path); redirect != redirects_.end()) {
+            const std::string response = "HTTP/1.1 302 Found\r\nLocation: " + redirect->second +
+                                         "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            (void)!::write(connection, response.data(), response.size());
+            return;
+        }
     }
     const auto endsWith = [&](const char* suffix) {
         const std::string tail(suffix);

@@ -24,6 +24,8 @@ public:
     std::vector<std::string> requestedPaths() const;
     // Answers GET `path` with this HTML instead of the titled page.
     void setPage(const std::string& path, std::string html);
+    // Answers GET `path` with a 302 to `location`.
+    void setRedirect(const std::string& path, std::string location);
     void stop();
 
 private:
@@ -37,4 +39,5 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> paths_;
     std::map<std::string, std::string> pages_;
+    std::map<std::string, std::string> redirects_;
 };

@@ -62,6 +62,28 @@ TEST_F(Navigation, RefusedPagesAreNotLoaded) {
     EXPECT_TRUE(server.requestedPaths().empty());
 }
 
+// Addresses that WebKit takes and our stricter URL parser would refuse reach the navigation
+// rules as they were given, only what a URL cannot hold percent-encoded: never another address
+// (they used to arrive as "about:blank").
+TEST_F(Navigation, AddressesOurParserWouldRefuseKeepTheirText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"evilscheme://x/a\\\\b", "evilscheme://x/a%5Cb"},
+        {"evilscheme://x/%zz", "evilscheme://x/%25zz"},
+        {"mailto:a`b@example.invalid", "mailto:a%60b@example.invalid"},
+        {"sms:123|456", "sms:123%7C456"},
+    };
+    for (const auto& [address, expected] : cases) {
+        SCOPED_TRACE(address);
+        testsupport::LogCapture log;
+        const std::string line =
+            "Internal navigation rejected - <allow-navigation> not set for url='" + expected + "'";
+        host.run("location.href = " + literal(address));
+        ASSERT_TRUE(host.runUntil([&] { return log.contains(line); }));
+        EXPECT_FALSE(log.contains("about:blank"));
+        EXPECT_EQ(pageURL(), "app://localhost/index.html");
+    }
+}
+
 // A link the user follows to a page that only the intent list admits opens outside.
 TEST_F(Navigation, IntentLinksOpenOutside) {
     const std::string url = "https://intent.invalid/page";

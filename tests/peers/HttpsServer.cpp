@@ -120,6 +120,7 @@ HttpsServer::HttpsServer(const TestCA& ca) : HttpsServer(Options{&ca.localhost()
 HttpsServer::HttpsServer(Options options)
     : options_(options), deadline_(std::chrono::steady_clock::now() + options.lifetime) {
     if (options_.identity) context_ = options_.identity->makeServerContext();
+    port_ = options_.port;
     listener_ = listenOnLoopback(port_);
     if (listener_ < 0) throw std::runtime_error("HttpsServer: cannot listen on 127.0.0.1");
     acceptThread_ = std::thread([this] {

@@ -115,6 +115,9 @@ public:
         const ServerIdentity* identity = nullptr;
         size_t maxRequests = 1000;
         std::chrono::seconds lifetime{60};
+        // A port of its own (for a service whose address must stay the same); 0: the system
+        // picks one.
+        uint16_t port = 0;
     };
 
     // HTTPS as "localhost" / 127.0.0.1, issued by `ca`.

@@ -1,5 +1,7 @@
 #include "tests/peers/IdentityPeer.h"
 
+#include <openssl/sha.h>
+
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/PercentEncoding.h"
 #include "tests/peers/WebSafeBase64.h"
@@ -131,19 +133,7 @@ std::vector<std::map<std::string, std::string>> IdentityPeer::tokenForms() const
     return forms_;
 }
 
-HttpResponse IdentityPeer::answerToken(const HttpRequest& request) {
-    const std::map<std::string, std::string> form = parseForm(request.body);
-    std::lock_guard<std::mutex> guard(mutex_);
-    forms_.push_back(form);
-    auto type = form.find("grant_type");
-    auto token = form.find("refresh_token");
-    if (type == form.end() || type->second != "refresh_token" || token == form.end() ||
-        !grants_.count(token->second)) {
-        return json(
-            400,
-            R"({"error":"invalid_grant","error_description":"The refresh token has expired."})");
-    }
-    const Grant& g = grants_.at(token->second);
+HttpResponse IdentityPeer::tokensFor(const Grant& g) {
     ns::Dictionary answer = {
         {"access_token", g.accessToken},
         {"token_type", "Bearer"},
@@ -154,6 +144,158 @@ HttpResponse IdentityPeer::answerToken(const HttpRequest& request) {
     };
     if (g.family) answer["foci"] = "1";
     return json(200, *ns::JSONSerialization::write(ns::Value(std::move(answer))));
+}
+
+HttpResponse IdentityPeer::answerToken(const HttpRequest& request) {
+    const std::map<std::string, std::string> form = parseForm(request.body);
+    std::lock_guard<std::mutex> guard(mutex_);
+    forms_.push_back(form);
+    auto type = form.find("grant_type");
+    if (type != form.end() && type->second == "authorization_code") return redeemCode(form);
+    auto token = form.find("refresh_token");
+    if (type == form.end() || type->second != "refresh_token" || token == form.end() ||
+        !grants_.count(token->second)) {
+        return json(
+            400,
+            R"({"error":"invalid_grant","error_description":"The refresh token has expired."})");
+    }
+    return tokensFor(grants_.at(token->second));
+}
+
+}  // namespace peers
+
+namespace peers {
+
+namespace {
+
+std::string field(const std::map<std::string, std::string>& form, const std::string& name) {
+    auto it = form.find(name);
+    return it == form.end() ? std::string() : it->second;
+}
+
+std::string htmlEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string formEncode(const std::string& text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string IdentityPeer::s256(const std::string& verifier) {
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(verifier.data()), verifier.size(), digest);
+    return encodeWebSafeUnpadded(digest, sizeof digest);
+}
+
+void IdentityPeer::serveSignIn(const std::string& tenant) {
+    const std::string login = "/" + tenant + "/oauth2/login";
+    server_.on("GET", "/" + tenant + "/oauth2/authorize", [login](const HttpRequest& request) {
+        const std::string page =
+            "<!doctype html><html><head><meta charset=\"utf-8\"><title>Sign in</title></head>"
+            "<body><h1>Sign in</h1><form id=\"signin\" method=\"post\" action=\"" +
+            login +
+            "\"><p><label>User <input id=\"username\" name=\"username\"></label></p>"
+            "<p><label>Password <input id=\"password\" type=\"password\" name=\"password\">"
+            "</label></p><input type=\"hidden\" name=\"request\" value=\"" +
+            htmlEscape(request.query) +
+            "\"><p><button id=\"submit\" type=\"submit\">Sign in</button></p></form>"
+            "</body></html>";
+        return HttpResponse::text(200, page, "text/html; charset=utf-8");
+    });
+    server_.on("POST", login, [this](const HttpRequest& request) {
+        const auto form = parseForm(request.body);
+        return HttpResponse::redirect(302, signIn(field(form, "request"), field(form, "username")));
+    });
+}
+
+std::string IdentityPeer::signIn(const std::string& authorizeQuery, const std::string& user) {
+    const auto query = parseForm(authorizeQuery);
+    const std::string redirect = field(query, "redirect_uri");
+    const std::string separator = redirect.find('?') == std::string::npos ? "?" : "&";
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (signInError_) {
+        return redirect + separator + "error=" + formEncode(*signInError_) +
+               "&error_description=" + formEncode("The sign-in ended: " + *signInError_) +
+               "&state=" + formEncode(field(query, "state"));
+    }
+    const std::string code = "code-" + std::to_string(++issued_);
+    codes_[code] = {user,
+                    field(query, "client_id"),
+                    redirect,
+                    field(query, "resource"),
+                    field(query, "code_challenge"),
+                    field(query, "code_challenge_method")};
+    return redirect + separator + "code=" + formEncode(code) +
+           "&state=" + formEncode(field(query, "state"));
+}
+
+void IdentityPeer::failSignIns(std::optional<std::string> error) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    signInError_ = std::move(error);
+}
+
+size_t IdentityPeer::verifiedCodes() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return verified_;
+}
+
+HttpResponse IdentityPeer::redeemCode(const std::map<std::string, std::string>& form) {
+    auto it = codes_.find(field(form, "code"));
+    const bool known = it != codes_.end();
+    const bool matches = known && it->second.clientId == field(form, "client_id") &&
+                         it->second.redirectUri == field(form, "redirect_uri") &&
+                         it->second.method == "S256" &&
+                         s256(field(form, "code_verifier")) == it->second.challenge;
+    if (!matches) {
+        // A code is spent by any attempt, as a service does against guessing.
+        if (known) codes_.erase(it);
+        return json(
+            400,
+            R"({"error":"invalid_grant","error_description":"The code or its verifier is not valid."})");
+    }
+    const Code code = it->second;
+    codes_.erase(it);
+    ++verified_;
+    const std::string n = std::to_string(verified_);
+    // The refresh token it gives can be redeemed later, as a service's can.
+    grants_["rt-code-" + n] = {code.user, "at-code-" + n + "-refreshed", "rt-code-" + n,
+                               code.resource};
+    return tokensFor({code.user, "at-code-" + n, "rt-code-" + n, code.resource});
 }
 
 }  // namespace peers

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,16 +57,48 @@ public:
     static std::map<std::string, std::string> parseForm(const std::string& body);
     static std::string unsignedIdToken(const std::string& user);
 
+    // The interactive sign-in of a tenant. GET "/TENANT/oauth2/authorize" answers a page with a
+    // sign-in form (fields "username", "password", button "submit"); the form's POST to
+    // "/TENANT/oauth2/login" redirects to the request's redirect URI with a one-time code and
+    // the request's state, or with the error set by failSignIns. The token endpoint redeems a
+    // code once, for the client and redirect URI it was issued to, and only with the
+    // code_verifier whose SHA-256 (base64url) is the code_challenge of the authorize request;
+    // the refresh token it answers with is then granted like those of grant().
+    void serveSignIn(const std::string& tenant);
+    // What the form does when `user` signs in on the authorize page: the URL the page is sent
+    // to. For tests that play the page themselves.
+    std::string signIn(const std::string& authorizeQuery, const std::string& user);
+    // From now on sign-ins end with this error (error_description too); nothing: with a code.
+    void failSignIns(std::optional<std::string> error);
+    // Codes redeemed with the verifier that matched their challenge.
+    size_t verifiedCodes() const;
+    static std::string s256(const std::string& verifier);
+
     // "https://127.0.0.1:PORT", the trusted authority to ask.
     std::string authority() const { return server_.baseURL(); }
 
 private:
+    struct Code {
+        std::string user;
+        std::string clientId;
+        std::string redirectUri;
+        std::string resource;
+        std::string challenge;
+        std::string method;
+    };
+
     HttpResponse answerToken(const HttpRequest& request);
+    HttpResponse redeemCode(const std::map<std::string, std::string>& form);
+    static HttpResponse tokensFor(const Grant& grant);
 
     HttpsServer& server_;
     mutable std::mutex mutex_;
     std::map<std::string, Grant> grants_;
     std::vector<std::map<std::string, std::string>> forms_;
+    std::map<std::string, Code> codes_;
+    std::optional<std::string> signInError_;
+    size_t issued_ = 0;
+    size_t verified_ = 0;
 };
 
 }  // namespace peers

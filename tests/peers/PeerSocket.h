@@ -15,7 +15,8 @@ namespace peers {
 // Peer threads write to sockets whose client may have gone; they take EPIPE instead of SIGPIPE.
 void blockSigpipeOnThisThread();
 
-// A listening TCP socket on 127.0.0.1 with a port the system picks; -1 on failure.
+// A listening TCP socket on 127.0.0.1: on `port`, or on a port the system picks when it is 0
+// (and then written back); -1 on failure.
 int listenOnLoopback(uint16_t& port);
 // The next connection on `listener`, or -1 once `stop` is set or `deadline` has passed.
 int acceptConnection(int listener, const std::atomic<bool>& stop,

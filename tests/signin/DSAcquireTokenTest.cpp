@@ -7,6 +7,7 @@
 #include "signin/DSInstanceDiscovery.h"
 #include "signin/DSTokenCache.h"
 #include "tests/peers/IdentityPeer.h"
+#include "tests/peers/LoopPump.h"
 #include "tests/signin/SigninNetTest.h"
 #include "tests/signin/SigninTestSupport.h"
 
@@ -181,6 +182,43 @@ TEST_F(DSAcquireTokenTest, FailedValidationEndsTheRequestBeforeAnyToken) {
     Result result = silent("u@x");
     ASSERT_TRUE(result->error());
     EXPECT_EQ(result->error()->code(), DS_ERROR_DEVELOPER_INVALID_ARGUMENT);
+}
+
+// Each public variant hands the acquisition core its own API identifier; the silent ones
+// never prompt.
+TEST_F(DSAcquireTokenTest, EachVariantHandsItsApiIdentifier) {
+    seed("u@x", kResource, "1", /*expired=*/false);
+    signintest::ScopedLogLines log;
+    int answered = 0;
+    auto done = [&](Result r) {
+        EXPECT_EQ(r->status(), DS_SUCCEEDED) << (r->error() ? r->error()->description() : "");
+        ++answered;
+    };
+    const char* redirect = "x-dsauth-app://done";
+    context_->acquireTokenWithResource(kResource, kClient, redirect, done);
+    context_->acquireTokenWithResource(kResource, kClient, redirect, std::string("u@x"), done);
+    context_->acquireTokenWithResource(kResource, kClient, redirect, std::string("u@x"),
+                                       std::string("a=b"), done);
+    context_->acquireTokenWithResource(kResource, kClient, redirect, DS_PROMPT_AUTO,
+                                       std::string("u@x"), std::nullopt, done);
+    context_->acquireTokenWithResource(kResource, kClient, redirect, DS_PROMPT_AUTO,
+                                       DSUserIdentifier::identifierWithId("u@x"), std::nullopt,
+                                       done);
+    context_->acquireTokenSilentWithResource(kResource, kClient, redirect, done);
+    context_->acquireTokenSilentWithResource(kResource, kClient, redirect, "u@x", done);
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return answered == 7; }));
+    for (const char* id : {"118", "121", "124", "127", "130", "7", "8"})
+        EXPECT_EQ(log.count(std::string("[apiId ") + id + "]"), 1u) << id;
+    EXPECT_TRUE(peer_.tokenForms().empty());
+
+    EXPECT_FALSE(
+        DSAuthenticationContext::isResponseFromBroker("com.directory.authenticator", std::nullopt));
+    EXPECT_FALSE(DSAuthenticationContext::isResponseFromBroker(
+        "com.other.app", ns::URL::parse("x-dsauth-app://done?x=1")));
+    EXPECT_TRUE(DSAuthenticationContext::isResponseFromBroker(
+        "com.directory.authenticator", ns::URL::parse("x-dsauth-app://done?x=1")));
+    EXPECT_FALSE(
+        DSAuthenticationContext::handleBrokerResponse(*ns::URL::parse("x-dsauth-app://done")));
 }
 
 TEST(DSAuthenticationContextTest, ArgumentsAreCheckedBeforeAnyRequest) {

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <future>
 #include <thread>
 
 #include "platform/sec/Keychain.h"
@@ -12,6 +13,7 @@
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSKeyedArchiver.h"
 #include "tests/signin/SigninTestSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -198,6 +200,71 @@ TEST_F(DSKeychainTokenCacheTest, PurgeSparesALiveTokenWrittenOverATombstone) {
     EXPECT_EQ(got->accessToken(), "at-fresh");
 }
 
+// Between the purge's list and its delete, the slot was emptied and tombstoned again: the
+// new tombstone has not expired and stays.
+TEST_F(DSKeychainTokenCacheTest, PurgeSparesATombstoneRenewedAfterTheList) {
+    cache->testRemoveAll(nullptr);
+    auto item = tokenItem("u@x", "res");
+    ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    ASSERT_TRUE(cache->removeItem(item.get(), nullptr));
+    clock().advanceSeconds(2 * 86400);
+    ns::InjectedFaults points;
+    points.at(DSKeychainTokenCache::kPurgeListedPoint, [&] {
+        auto renewed = cache->getItemsWithKey(item->extractKey().get(), "u@x", {}, nullptr)->at(0);
+        renewed->setExpiresOn(ns::Date::now().dateByAddingTimeInterval(3600));
+        EXPECT_TRUE(cache->addOrUpdateItem(renewed.get(), {}, nullptr));
+    });
+    EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
+    auto left = cache->allTombstones(nullptr);
+    ASSERT_EQ(left->size(), 1u);
+    EXPECT_EQ((*left)[0]->resource(), "res");
+}
+
+// A token written while the purge is about to delete the tombstone it re-read waits for the
+// delete, and so lands after it: the purge never takes a live token with it.
+TEST_F(DSKeychainTokenCacheTest, WriterWaitsWhileThePurgeDeletes) {
+    cache->testRemoveAll(nullptr);
+    auto item = tokenItem("u@x", "res");
+    ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    ASSERT_TRUE(cache->removeItem(item.get(), nullptr));
+    clock().advanceSeconds(2 * 86400);
+    auto fresh = tokenItem("u@x", "res", "client-1", "fresh");
+    std::future<bool> writer;
+    ns::InjectedFaults points;
+    points.at(DSKeychainTokenCache::kPurgeDeletingPoint, [&] {
+        auto other = DSKeychainTokenCache::initWithGroup("test.group");
+        writer = std::async(std::launch::async, [other, fresh] {
+            return other->addOrUpdateItem(fresh.get(), {}, nullptr);
+        });
+        // A writer that does not wait for the purge's lock is done well within this; one that
+        // waits is not, and is let through by the delete.
+        EXPECT_EQ(writer.wait_for(std::chrono::milliseconds(250)), std::future_status::timeout);
+    });
+    EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
+    ASSERT_TRUE(writer.valid());
+    EXPECT_TRUE(writer.get());
+    auto got = cache->getItemWithKey(item->extractKey().get(), "u@x", {}, nullptr);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->accessToken(), "at-fresh");
+}
+
+// The item keeps vanishing between update and add (another process adds and removes it): when
+// the retries are spent, the write did not happen and says so.
+TEST_F(DSKeychainTokenCacheTest, WriteThatNeverLandsIsAFailure) {
+    auto item = tokenItem("u@x", "res");
+    ns::InjectedFaults faults;
+    for (sec::OSStatus status :
+         {sec::errSecItemNotFound, sec::errSecDuplicateItem, sec::errSecItemNotFound,
+          sec::errSecDuplicateItem, sec::errSecItemNotFound})
+        faults.add("keychain", status);
+    std::optional<DSAuthenticationError> error;
+    EXPECT_FALSE(cache->addOrUpdateItem(item.get(), {}, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), DSKeychainErrorDomain);
+    faults.clear();
+    EXPECT_FALSE(cache->getItemWithKey(item->extractKey().get(), "u@x", {}, nullptr));
+}
+
 TEST_F(DSKeychainTokenCacheTest, BulkRemovalsByClientAndUser) {
     auto withRefresh = tokenItem("u@x", "r1");
     auto withoutRefresh = tokenItem("v@x", "r2");
@@ -299,9 +366,31 @@ TEST_F(DSKeychainTokenCacheTest, ConcurrencyWritersOfManyUsersLoseNothing) {
     EXPECT_EQ(cache->allTombstones(nullptr)->size(), static_cast<size_t>(kThreads));
 }
 
+constexpr int kItemsOfTheKilledWriter = 6;
+
+// The child of KillDuringWritesLeavesEachItemOldOrNew: rewrites the items in the keychain
+// folder args[0] for ever, telling after the third round.
+[[noreturn]] void rewriteItemsUntilKilled(int ready, const std::vector<std::string>& args) {
+    sec::Keychain::setDirectory(args.at(0));
+    auto cache = DSKeychainTokenCache::initWithGroup("test.group");
+    if (!cache) _exit(2);
+    for (int round = 1;; ++round) {
+        for (int i = 0; i < kItemsOfTheKilledWriter; ++i) {
+            auto item = tokenItem("u@x", ns::format("r%d", i), "client-1", ns::format("%d", round));
+            cache->addOrUpdateItem(item.get(), {}, nullptr);
+        }
+        if (round == 3) {
+            const char signal = 'r';
+            (void)!write(ready, &signal, 1);
+        }
+    }
+}
+const testsupport::ChildRegistration kItemsWriter(
+    "DSKeychainTokenCacheTest.rewriteItemsUntilKilled", &rewriteItemsUntilKilled);
+
 // A writer killed at any instant leaves every item as it was or as it was being written.
 TEST_F(DSKeychainTokenCacheTest, KillDuringWritesLeavesEachItemOldOrNew) {
-    constexpr int kItems = 6;
+    constexpr int kItems = kItemsOfTheKilledWriter;
     for (int i = 0; i < kItems; ++i) {
         auto item = tokenItem("u@x", ns::format("r%d", i), "client-1", "0");
         ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
@@ -310,22 +399,9 @@ TEST_F(DSKeychainTokenCacheTest, KillDuringWritesLeavesEachItemOldOrNew) {
     sec::Keychain::setDirectory(dir.path());
     int pipefd[2];
     ASSERT_EQ(pipe(pipefd), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(pipefd[0]);
-        for (int round = 1;; ++round) {
-            for (int i = 0; i < kItems; ++i) {
-                auto item =
-                    tokenItem("u@x", ns::format("r%d", i), "client-1", ns::format("%d", round));
-                cache->addOrUpdateItem(item.get(), {}, nullptr);
-            }
-            if (round == 3) {
-                const char ready = 'r';
-                (void)!write(pipefd[1], &ready, 1);
-            }
-        }
-    }
+    const pid_t child = testsupport::startChild("DSKeychainTokenCacheTest.rewriteItemsUntilKilled",
+                                                pipefd[1], {dir.str()});
+    ASSERT_GT(child, 0);
     close(pipefd[1]);
     char ready = 0;
     ASSERT_EQ(read(pipefd[0], &ready, 1), 1);

@@ -2,6 +2,8 @@
 #include <plist/plist.h>
 
 #include <functional>
+#include <limits>
+#include <string_view>
 
 #include "signin/DSKeyedArchiver.h"
 #include "signin/DSKeyedUnarchiver.h"
@@ -188,6 +190,37 @@ TEST(DSKeyedArchiveTest, TextTheFormatCannotCarryFailsTheWholeArchive) {
     auto object = std::make_shared<DSArchiveObject>("Thing");
     object->set("bad\xff", DSArchiveValue::integer(1));
     EXPECT_FALSE(DSKeyedArchiver::archivedDataWithRootObject(DSArchiveValue::object(object)));
+}
+
+}  // namespace
+
+namespace {
+
+// Archives whose root is an integer, as another implementation writes them: 2^63 takes the
+// 16-byte form, which the decoder's int64 values cannot hold, so the archive is refused rather
+// than read as a negative number.
+TEST(DSKeyedArchiveTest, IntegersBeyondInt64AreRefused) {
+    auto bytes = [](std::string_view hex) {
+        ns::Data data;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            data.mutableVector().push_back(
+                static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+        return data;
+    };
+    const ns::Data twoToThe63 = bytes(
+        "62706c6973743030d4010203040506090c5924617263686976657258246f626a656374735424746f"
+        "70582476657273696f6e5f100f4e534b657965644172636869766572a2070855246e756c6c140000"
+        "0000000000008000000000000000d10a0b54726f6f74800112000186a008111b24293244474d5e61"
+        "66680000000000000101000000000000000d0000000000000000000000000000006d");
+    const ns::Data int64Max = bytes(
+        "62706c6973743030d4010203040506090c5924617263686976657258246f626a656374735424746f"
+        "70582476657273696f6e5f100f4e534b657965644172636869766572a2070855246e756c6c137fff"
+        "ffffffffffffd10a0b54726f6f74800112000186a008111b24293244474d56595e60000000000000"
+        "0101000000000000000d00000000000000000000000000000065");
+    EXPECT_FALSE(DSKeyedUnarchiver::unarchive(twoToThe63, foundation()));
+    auto max = DSKeyedUnarchiver::unarchive(int64Max, foundation());
+    ASSERT_TRUE(max.ok()) << max.error().description();
+    EXPECT_EQ(max->integerValue(), std::numeric_limits<int64_t>::max());
 }
 
 }  // namespace

@@ -109,23 +109,45 @@ TEST_F(DSWebRequestTest, ReportedErrorTextCannotSplitTheHeaderLineAndIsBounded) 
     EXPECT_EQ(value.size(), DSClientMetrics::kMaxErrorToReport);
 }
 
-TEST_F(DSWebRequestTest, RedirectKeepsMethodBodyAndHeaders) {
-    server_.on("POST", "/start", HttpResponse::redirect(302, server_.baseURL() + "/next"));
-    server_.on("POST", "/next", HttpResponse::text(200, "landed"));
+// A redirected POST follows the platform's rule: 301, 302 and 303 become a GET without the
+// body (a one-time grant must not be sent twice), 307 and 308 keep method and body. Either way
+// our own headers travel on.
+struct RedirectCase {
+    int status;
+    bool keepsBody;
+};
+
+class DSWebRequestRedirectTest : public DSWebRequestTest,
+                                 public ::testing::WithParamInterface<RedirectCase> {};
+
+TEST_P(DSWebRequestRedirectTest, PostIsResentOnlyWhereTheStatusKeepsTheMethod) {
+    const RedirectCase c = GetParam();
+    server_.on("POST", "/start", HttpResponse::redirect(c.status, server_.baseURL() + "/next"));
+    server_.on("", "/next", HttpResponse::text(200, "landed"));
     auto r = request("/start");
-    r->setBody(ns::Data::fromString("grant_type=refresh_token&refresh_token=r"));
+    r->setBody(ns::Data::fromString("grant_type=authorization_code&code=once"));
     net::setHeaderValue(r->headers(), "Accept", "application/json");
+    net::setHeaderValue(r->headers(), "Content-Type", "application/x-www-form-urlencoded");
     Outcome outcome = sendAndWait(r);
     ASSERT_TRUE(outcome.response) << (outcome.error ? outcome.error->description() : "");
     EXPECT_EQ(outcome.response->body().chars(), "landed");
     const auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1].method, "POST");
-    EXPECT_EQ(requests[1].body, "grant_type=refresh_token&refresh_token=r");
-    EXPECT_EQ(requests[1].header("Accept"), "application/json");
-    EXPECT_TRUE(requests[1].header("client-request-id"));
-    EXPECT_NE(requests[1].query.find("x-client-Ver="), std::string::npos);
+    const auto& next = requests[1];
+    EXPECT_EQ(next.method, c.keepsBody ? "POST" : "GET");
+    EXPECT_EQ(next.body, c.keepsBody ? "grant_type=authorization_code&code=once" : "");
+    EXPECT_EQ(next.header("Content-Length").has_value(), c.keepsBody);
+    EXPECT_EQ(next.header("Content-Type").has_value(), c.keepsBody);
+    EXPECT_EQ(next.header("Accept"), "application/json");
+    EXPECT_TRUE(next.header("client-request-id"));
+    EXPECT_NE(next.query.find("x-client-Ver="), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Statuses, DSWebRequestRedirectTest,
+                         ::testing::Values(RedirectCase{301, false}, RedirectCase{302, false},
+                                           RedirectCase{303, false}, RedirectCase{307, true},
+                                           RedirectCase{308, true}),
+                         [](const auto& info) { return std::to_string(info.param.status); });
 
 TEST_F(DSWebRequestTest, RedirectFromHttpsToHttpFailsWithoutFollowing) {
     HttpsServer plain(HttpsServer::Options{});
@@ -143,6 +165,23 @@ TEST_F(DSWebRequestTest, OversizedBodyFailsInsteadOfBeingHeld) {
     server_.on("", "/big",
                HttpResponse::text(200, std::string(DSWebRequest::kMaxResponseBody + 1, 'x')));
     Outcome outcome = sendAndWait(request("/big"));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), net::kURLErrorDataLengthExceedsMaximum);
+    EXPECT_FALSE(outcome.response);
+
+    // Without a length announced, the pieces of a chunked body are counted as they come: each
+    // is small, their sum is not.
+    std::string chunked =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string piece(16 * 1024, 'y');
+    for (size_t sent = 0; sent <= DSWebRequest::kMaxResponseBody; sent += piece.size()) {
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        chunked += size + piece + "\r\n";
+    }
+    chunked += "0\r\n\r\n";
+    server_.on("", "/chunked", HttpResponse::raw(std::move(chunked)));
+    outcome = sendAndWait(request("/chunked"));
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.error->code(), net::kURLErrorDataLengthExceedsMaximum);
     EXPECT_FALSE(outcome.response);

@@ -117,6 +117,28 @@ TEST_F(HybridSalPluginTest, ArgumentsOfTheWrongKindAnswerOneInvalidArgumentResul
     }
 }
 
+// Argument errors are logged as they are made: what the page passed in them (user
+// information in an authority, a secret in a wrongly typed value) stays out of every line.
+TEST_F(HybridSalPluginTest, ArgumentErrorsKeepThePagesSecretsOutOfTheLog) {
+    signintest::ScopedLogLines log;
+    const std::string withUser = "https://alice:s3cret@" + server_.baseURL().substr(8) + "/t";
+    auto refused = call("acquireTokenSilentAsync",
+                        {ns::Value(withUser), ns::Value(true), ns::Value("r"), ns::Value("c")});
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(field(refused, "errorCode"), ns::Value("DS_ERROR_DEVELOPER_INVALID_ARGUMENT"));
+    auto wrongKind = call("createAsync", {ns::Value(ns::Dictionary{{"password", "s3cret"}})});
+    ASSERT_TRUE(wrongKind);
+    EXPECT_EQ(field(wrongKind, "errorCode"), ns::Value("DS_ERROR_DEVELOPER_INVALID_ARGUMENT"));
+    // The cache keys' canonical form warns of what it refuses, without the user information.
+    EXPECT_FALSE(DSInstanceDiscovery::canonicalizeAuthority("http://alice:s3cret@h/t"));
+    EXPECT_FALSE(DSInstanceDiscovery::canonicalizeAuthority("https://alice:s3cret@h/t"));
+    EXPECT_TRUE(log.anyContains("The argument 'authority' is invalid"));
+    EXPECT_FALSE(log.anyContains("s3cret"));
+    EXPECT_FALSE(log.anyContains("alice"));
+    EXPECT_EQ(dsWithoutUserInfo("https://a@b:c@h:1/t?x=@y"), "https://h:1/t?x=@y");
+    EXPECT_EQ(dsWithoutUserInfo("https://h/t@x"), "https://h/t@x");
+}
+
 TEST_F(HybridSalPluginTest, FirstContextForAnAuthorityWins) {
     ASSERT_EQ(call("createAsync", {ns::Value(authority_), ns::Value(false)})->status(),
               HYBResultStatusOK);

@@ -99,6 +99,11 @@ std::vector<mcs::McsLoginRequest> MessagingServer::loginRequests() const {
     return logins_;
 }
 
+std::string MessagingServer::signedInUser() const {
+    std::lock_guard lock(mutex_);
+    return signedInUser_;
+}
+
 void MessagingServer::run() {
     auto deadline = std::chrono::steady_clock::now() + options_.lifetime;
     while (!stopping_ && std::chrono::steady_clock::now() < deadline) {
@@ -119,6 +124,8 @@ void MessagingServer::run() {
             clientClosed_ = false;
         }
         serve(socket, connection, deadline);
+        std::lock_guard lock(mutex_);
+        signedInUser_.clear();
     }
 }
 
@@ -128,7 +135,7 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
     bool versionChecked = false;
     std::vector<char> chunk(16384);
     while (!stopping_ && std::chrono::steady_clock::now() < deadline) {
-        long n = socket.readSome(chunk.data(), chunk.size(), std::chrono::milliseconds(2));
+        long n = socket.readSome(chunk.data(), chunk.size(), options_.pollInterval);
         if (n < 0) {
             clientClosed_ = true;
             return;
@@ -144,6 +151,7 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
             input.erase(0, 1);
         }
         std::string reply;
+        std::vector<mcs::McsLoginRequest> accepted;
         NEBMessagingCodedInputStream reader(input);
         for (;;) {
             int8_t tag = 0;
@@ -154,7 +162,8 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
                 return;
             }
             if (result == NEBMessagingCodedInputStream::Result::NeedMore) break;
-            handleFrame(connection, tag, payload, reply);
+            if (auto login = handleFrame(connection, tag, payload, reply))
+                accepted.push_back(std::move(*login));
         }
         input.erase(0, reader.offset());
         std::string out;
@@ -167,6 +176,10 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
             closing = closeRequested_;
         }
         if (!out.empty() && !socket.writeAll(out)) return;
+        // After the reply has gone, outside the lock: the callback may queue frames.
+        for (const auto& login : accepted) {
+            if (options_.onLogin) options_.onLogin(login);
+        }
         if (closing) {
             socket.shutdown();
             return;
@@ -174,8 +187,9 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
     }
 }
 
-void MessagingServer::handleFrame(int connection, int8_t tag, std::string_view payload,
-                                  std::string& reply) {
+std::optional<mcs::McsLoginRequest> MessagingServer::handleFrame(int connection, int8_t tag,
+                                                                 std::string_view payload,
+                                                                 std::string& reply) {
     std::lock_guard lock(mutex_);
     frames_.push_back({connection, tag, std::string(payload)});
     clientFrames_++;
@@ -190,7 +204,7 @@ void MessagingServer::handleFrame(int connection, int8_t tag, std::string_view p
         mcs::McsLoginRequest login;
         bool parsed = login.ParseFromArray(payload.data(), static_cast<int>(payload.size()));
         if (parsed) logins_.push_back(login);
-        if (!options_.answerLogin) return;
+        if (!options_.answerLogin) return std::nullopt;
         mcs::McsLoginResponse response;
         response.set_id("login-response");
         response.set_server_timestamp(1700000000000);
@@ -202,11 +216,16 @@ void MessagingServer::handleFrame(int connection, int8_t tag, std::string_view p
             response.mutable_error()->set_message("authentication failed");
         }
         frame(3, response);
-    } else if (tag == 0 && options_.answerPings) {
+        if (refused) return std::nullopt;
+        signedInUser_ = login.user();
+        return login;
+    }
+    if (tag == 0 && options_.answerPings) {
         mcs::McsHeartbeatAck ack;
         ack.set_last_stream_id_received(clientFrames_);
         frame(1, ack);
     }
+    return std::nullopt;
 }
 
 }  // namespace peers

@@ -4,8 +4,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +34,12 @@ public:
         bool answerPings = true;
         uint8_t versionByte = 0x28;
         std::chrono::seconds lifetime{60};
+        // How long one wait for the client's bytes lasts; frames queued from outside go out
+        // after at most this long.
+        std::chrono::milliseconds pollInterval{2};
+        // Called on the server's thread after a login was answered without error, with the
+        // login request; it may send frames.
+        std::function<void(const mcs::McsLoginRequest&)> onLogin;
     };
     struct Frame {
         int connection = 0;
@@ -63,6 +71,8 @@ public:
     // Frames received on the current connection: what lastStreamIdReceived should say.
     int32_t clientFramesOnConnection() const;
     std::vector<mcs::McsLoginRequest> loginRequests() const;
+    // The user of the login accepted on the current connection; empty when there is none.
+    std::string signedInUser() const;
     int connections() const { return connections_; }
     int handshakeFailures() const { return handshakeFailures_; }
     bool badVersionSeen() const { return badVersion_; }
@@ -73,7 +83,9 @@ private:
     void run();
     void serve(class PeerSocket& socket, int connection,
                std::chrono::steady_clock::time_point deadline);
-    void handleFrame(int connection, int8_t tag, std::string_view payload, std::string& reply);
+    // The login request when the frame was one that was accepted.
+    std::optional<mcs::McsLoginRequest> handleFrame(int connection, int8_t tag,
+                                                    std::string_view payload, std::string& reply);
     static std::string encodeFrame(int8_t tag, const std::string& payload);
 
     Options options_;
@@ -93,6 +105,7 @@ private:
     std::string outgoing_;
     bool versionSent_ = false;
     bool closeRequested_ = false;
+    std::string signedInUser_;
     std::thread thread_;
 };
 

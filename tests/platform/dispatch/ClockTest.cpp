@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -35,3 +38,18 @@ TEST(Clock, SecondsSaturateInsteadOfOverflowing) {
 }
 
 }  // namespace
+
+// Queue workers may still read the clock while the process exits (a page call's answer sent
+// from the background as the host quits): the current clock outlives the static objects.
+TEST(ClockDeathTest, ReadableWhileTheProcessExits) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::thread([] {
+                for (;;) dispatch::Clock::currentShared()->now();
+            }).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}

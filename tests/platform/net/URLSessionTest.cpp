@@ -181,6 +181,31 @@ TEST_F(URLSessionTest, ConfigurationHeadersGoWithEveryRequestThatLacksThem) {
     session->finishTasksAndInvalidate();
 }
 
+// After a 303 the request is a GET without a body; the configuration's fields that describe
+// a body must not come back with it.
+TEST_F(URLSessionTest, ARequestWithoutBodyTakesNoBodyFieldsFromTheConfiguration) {
+    server_.on("POST", "/form", HttpResponse::redirect(303, "/result"));
+    server_.on("GET", "/result", HttpResponse::text(200, "ok"));
+    auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.setHTTPAdditionalHeaders({{"Content-Type", "application/x-protobuf"},
+                                            {"content-encoding", "gzip"},
+                                            {"X-Session", "s"}});
+    auto session = mainSession(nullptr, configuration);
+    net::URLRequest request(server_.url("/form"));
+    request.setHTTPMethod("POST");
+    request.setHTTPBody(ns::Data::fromString("body"));
+    EXPECT_EQ(run(session, request)->text(), "ok");
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].header("Content-Type"), "application/x-protobuf");
+    EXPECT_EQ(requests[0].header("Content-Encoding"), "gzip");
+    EXPECT_EQ(requests[1].method, "GET");
+    EXPECT_EQ(requests[1].header("Content-Type"), std::nullopt);
+    EXPECT_EQ(requests[1].header("Content-Encoding"), std::nullopt);
+    EXPECT_EQ(requests[1].header("X-Session"), "s");
+    session->finishTasksAndInvalidate();
+}
+
 TEST_F(URLSessionTest, UploadsFromDataAndFromAFile) {
     server_.on("PUT", "/up", [](const peers::HttpRequest& r) {
         return HttpResponse::text(200, std::to_string(r.body.size()));
@@ -391,6 +416,16 @@ TEST_F(URLSessionTest, BrokenConnectionsMapToThePlatformsCodes) {
               net::kURLErrorNetworkConnectionLost);
     EXPECT_EQ(run(session, net::URLRequest(server_.url("/garbage")))->errorCode(),
               net::kURLErrorBadServerResponse);
+    // A header line beyond what the HTTP library takes (100 KiB) is a bad answer too.
+    auto withHeaderOf = [](size_t bytes) {
+        return HttpResponse::raw("HTTP/1.1 200 OK\r\nX-Long: " + std::string(bytes, 'a') +
+                                 "\r\nContent-Length: 2\r\n\r\nok");
+    };
+    server_.on("GET", "/long-header", withHeaderOf(100 << 10));
+    server_.on("GET", "/wide-header", withHeaderOf(60 << 10));
+    EXPECT_EQ(run(session, net::URLRequest(server_.url("/long-header")))->errorCode(),
+              net::kURLErrorBadServerResponse);
+    EXPECT_EQ(run(session, net::URLRequest(server_.url("/wide-header")))->text(), "ok");
     auto refused = ns::URL::parse("https://127.0.0.1:" + std::to_string(closedPort()) + "/");
     EXPECT_EQ(run(session, net::URLRequest(*refused))->errorCode(),
               net::kURLErrorCannotConnectToHost);

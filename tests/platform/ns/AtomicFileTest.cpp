@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -69,26 +70,32 @@ TEST(AtomicFile, ReadErrorsCarryErrno) {
     EXPECT_EQ(directory.error().code(), EISDIR);
 }
 
+const std::string kVersionA(3 << 20, 'a');
+const std::string kVersionB = std::string(2 << 20, 'b') + "end";
+
+// The child of SurvivesKillMidWrite: rewrites the file at args[0] for ever, one tick after each.
+[[noreturn]] void rewriteUntilKilled(int ready, const std::vector<std::string>& args) {
+    for (unsigned i = 0;; ++i) {
+        if (!ns::writeFileAtomically(args.at(0), i % 2 ? kVersionA : kVersionB).ok()) ::_exit(2);
+        const char tick = 1;
+        if (::write(ready, &tick, 1) != 1) ::_exit(3);
+    }
+}
+const testsupport::ChildRegistration kRewriter("AtomicFile.rewriteUntilKilled",
+                                               &rewriteUntilKilled);
+
 // A process killed at any instant of a rewrite leaves one whole version of the file.
 TEST(AtomicFile, SurvivesKillMidWrite) {
     testsupport::TempDir dir;
     const std::string path = (dir / "state").string();
-    const std::string a(3 << 20, 'a');
-    const std::string b = std::string(2 << 20, 'b') + "end";
+    const std::string& a = kVersionA;
+    const std::string& b = kVersionB;
     ASSERT_TRUE(ns::writeFileAtomically(path, a).ok());
 
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
-        for (unsigned i = 0;; ++i) {
-            if (!ns::writeFileAtomically(path, i % 2 ? a : b).ok()) ::_exit(2);
-            const char tick = 1;
-            if (::write(ready[1], &tick, 1) != 1) ::_exit(3);
-        }
-    }
+    const pid_t child = testsupport::startChild("AtomicFile.rewriteUntilKilled", ready[1], {path});
+    ASSERT_GT(child, 0);
     ::close(ready[1]);
     // Let the child finish a few rewrites, then kill it while it is inside the next one.
     char ticks[3];

@@ -2,8 +2,10 @@
 #include "platform/testing/InjectedFaults.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <cerrno>
 #include <filesystem>
@@ -18,7 +20,7 @@ namespace fs = std::filesystem;
 using ns::FileManager;
 
 class FileManagerTest : public testsupport::SandboxTest {
-  protected:
+protected:
     FileManager& fm = FileManager::defaultManager();
 
     void write(const std::string& p, const std::string& text) {
@@ -276,6 +278,25 @@ TEST_F(FileManagerTest, AttributesListingsAndFolders) {
     EXPECT_LE(space->freeSize, space->size);
     EXPECT_TRUE(fm.isDeletableFile(path("d/b")));
     EXPECT_FALSE(fm.isDeletableFile(path("d/none")));
+}
+
+}  // namespace
+
+namespace {
+
+// Exit-time handlers (the flush of user defaults) still describe file errors after the static
+// objects made later have gone.
+TEST(FileManagerDeathTest, ErrorsCanBeDescribedWhileTheProcessExits) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::atexit([] {
+                (void)!ns::FileManager::defaultManager().contentsAtPath("/nonexistent/at-exit");
+            });
+            (void)!ns::FileManager::defaultManager().contentsAtPath("/nonexistent/now");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "platform/ns/Log.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <cstdlib>
 
 #include <ctime>
 #include <fstream>
@@ -118,6 +120,23 @@ TEST(Log, ControlCharactersInTextAreEscapedInTheWrittenLine) {
         << written;
     ASSERT_EQ(capture.entries().size(), 1u);
     EXPECT_EQ(capture.entries()[0].text, text);
+}
+
+}  // namespace
+
+namespace {
+
+// Exit-time handlers (the flush of user defaults) still write lines after the main thread's
+// objects with destructors have gone.
+TEST(LogDeathTest, LinesCanBeWrittenWhileTheProcessExits) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::atexit([] { ns::Log::write(ns::LogLevel::Default, "at exit"); });
+            ns::Log::write(ns::LogLevel::Default, "before exit");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -67,14 +67,30 @@ TEST_P(PropertyListRoundTrip, TopLevelScalars) {
     }
 }
 
-TEST_P(PropertyListRoundTrip, NullAndNulCharactersAreRefused) {
-    for (const Value& v :
-         {Value(), Value::array({1, nullptr}), Value::dict({{"k", nullptr}}),
-          Value(std::string("a\0b", 3)), Value::dict({{std::string("k\0", 2), 1}})}) {
+TEST_P(PropertyListRoundTrip, NullIsRefused) {
+    for (const Value& v : {Value(), Value::array({1, nullptr}), Value::dict({{"k", nullptr}})}) {
         auto r = PropertyListSerialization::write(v, GetParam());
         ASSERT_FALSE(r.ok()) << v.description();
         EXPECT_EQ(r.error().domain(), "NSCocoaErrorDomain");
         EXPECT_EQ(r.error().code(), 3851);
+    }
+}
+
+// One rule for NUL: kept wherever the format can carry it (binary), refused where it cannot
+// (XML 1.0 has no way to write it), never cut short.
+TEST_P(PropertyListRoundTrip, NulCharactersAreKeptOrRefusedNeverCut) {
+    for (const Value& v : {Value(std::string("a\0b", 3)), Value(std::string("\xC3\xA9\0x", 4)),
+                           Value::dict({{std::string("k\0", 2), 1}})}) {
+        auto r = PropertyListSerialization::write(v, GetParam());
+        if (GetParam() == Format::XML) {
+            ASSERT_FALSE(r.ok()) << v.description();
+            EXPECT_EQ(r.error().code(), 3851);
+            continue;
+        }
+        ASSERT_TRUE(r.ok()) << r.error().description();
+        auto back = PropertyListSerialization::read(*r);
+        ASSERT_TRUE(back.ok()) << back.error().description();
+        EXPECT_EQ(*back, v);
     }
 }
 
@@ -89,33 +105,78 @@ TEST_P(PropertyListRoundTrip, InvalidUTF8IsRepairedOnWrite) {
                                  "b"));
 }
 
-TEST_P(PropertyListRoundTrip, DatesOutsideTheStoredSpanAreClamped) {
-    auto data =
-        PropertyListSerialization::write(Value::array({ns::Date::distantFuture()}), GetParam());
-    ASSERT_TRUE(data.ok());
-    auto back = PropertyListSerialization::read(*data);
-    ASSERT_TRUE(back.ok());
-    EXPECT_EQ(back->at(0).date()->timeIntervalSinceReferenceDate(),
-              double(std::numeric_limits<int32_t>::max()));
+TEST_P(PropertyListRoundTrip, DatesKeepTheirWholeRange) {
+    const double after2069 = 2147483648.0 + 0.5;  // 2^31 s after 2001, the old 32-bit limit
+    for (const ns::Date& d : {ns::Date::distantFuture(), ns::Date::distantPast(),
+                              ns::Date::fromTimeIntervalSinceReferenceDate(after2069),
+                              ns::Date::fromTimeIntervalSince1970(2147483648.0),
+                              ns::Date::fromTimeIntervalSinceReferenceDate(-4e9)}) {
+        auto data = PropertyListSerialization::write(Value::array({d}), GetParam());
+        ASSERT_TRUE(data.ok()) << data.error().description();
+        auto back = PropertyListSerialization::read(*data);
+        ASSERT_TRUE(back.ok()) << back.error().description();
+        const double t = d.timeIntervalSinceReferenceDate();
+        EXPECT_EQ(back->at(0).date()->timeIntervalSinceReferenceDate(),
+                  GetParam() == Format::Binary ? t : std::floor(t))
+            << d.description();
+    }
 }
 
 TEST_P(PropertyListRoundTrip, DatesKeepMicrosecondsInBinaryAndSecondsInXML) {
-    for (double t : {0.25, -1.75, 123456.5, -86400.000001}) {
+    // XML dates name the second that holds the instant: the one below it, before 2001 too.
+    for (double t : {0.25, -1.75, 123456.5, -86400.000001, -0.75, -1e-6}) {
         auto data = PropertyListSerialization::write(
             Value::array({ns::Date::fromTimeIntervalSinceReferenceDate(t)}), GetParam());
         ASSERT_TRUE(data.ok());
         auto back = PropertyListSerialization::read(*data);
         ASSERT_TRUE(back.ok());
-        const double expected = GetParam() == Format::Binary ? t : std::trunc(t);
-        EXPECT_NEAR(back->at(0).date()->timeIntervalSinceReferenceDate(), expected, 1e-6) << t;
+        // What the date holds (seconds since 1970) may round the last bits of `t`.
+        const double held =
+            ns::Date::fromTimeIntervalSinceReferenceDate(t).timeIntervalSinceReferenceDate();
+        const double expected = GetParam() == Format::Binary ? held : std::floor(t);
+        EXPECT_EQ(back->at(0).date()->timeIntervalSinceReferenceDate(), expected) << t;
     }
-    // Just before 2001 the fraction goes, but never the sign.
+}
+
+TEST_P(PropertyListRoundTrip, XMLCannotHoldYearsBeyondFourDigits) {
+    auto far = PropertyListSerialization::write(
+        Value::array({ns::Date::fromTimeIntervalSince1970(253402300800.0)}), GetParam());
+    auto nan = PropertyListSerialization::write(
+        Value::array({ns::Date::fromTimeIntervalSince1970(std::nan(""))}), GetParam());
+    EXPECT_EQ(far.ok(), GetParam() == Format::Binary);
+    EXPECT_EQ(nan.ok(), GetParam() == Format::Binary);
+    if (!far.ok()) EXPECT_EQ(far.error().code(), 3851);
+}
+
+TEST_P(PropertyListRoundTrip, NegativeZeroAndSpecialRealsKeepTheirBits) {
+    const double inf = std::numeric_limits<double>::infinity();
     auto data = PropertyListSerialization::write(
-        Value::array({ns::Date::fromTimeIntervalSinceReferenceDate(-0.75)}), GetParam());
+        Value::array({-0.0, inf, -inf, std::nan(""), 5e-324, 0.1}), GetParam());
     ASSERT_TRUE(data.ok());
-    EXPECT_EQ(
-        PropertyListSerialization::read(*data)->at(0).date()->timeIntervalSinceReferenceDate(),
-        -1.0);
+    auto back = PropertyListSerialization::read(*data);
+    ASSERT_TRUE(back.ok()) << back.error().description();
+    EXPECT_TRUE(std::signbit(*back->at(0).number()));
+    EXPECT_EQ(*back->at(1).number(), inf);
+    EXPECT_EQ(*back->at(2).number(), -inf);
+    EXPECT_TRUE(std::isnan(*back->at(3).number()));
+    EXPECT_EQ(*back->at(4).number(), 5e-324);
+    EXPECT_EQ(*back->at(5).number(), 0.1);
+}
+
+TEST_P(PropertyListRoundTrip, WritingDeeperThanTheReadingLimitIsRefused) {
+    auto nested = [](size_t depth) {
+        Value v = Value::array({});
+        for (size_t i = 1; i < depth; ++i) v = Value::array({v});
+        return v;
+    };
+    auto deepest =
+        PropertyListSerialization::write(nested(PropertyListSerialization::kMaxDepth), GetParam());
+    ASSERT_TRUE(deepest.ok());
+    EXPECT_TRUE(PropertyListSerialization::read(*deepest).ok());
+    auto tooDeep = PropertyListSerialization::write(
+        nested(PropertyListSerialization::kMaxDepth + 1), GetParam());
+    ASSERT_FALSE(tooDeep.ok());
+    EXPECT_EQ(tooDeep.error().code(), 3851);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PropertyListRoundTrip,
@@ -224,14 +285,14 @@ TEST(PropertyListSerialization, LoopingBinaryReferencesAreRefused) {
     EXPECT_FALSE(PropertyListSerialization::read(ns::Data::fromString(plist)).ok());
 }
 
-TEST(PropertyListSerialization, BinaryKeysWithNulAreRefused) {
+TEST(PropertyListSerialization, BinaryKeysKeepTheirNulCharacters) {
     auto written = PropertyListSerialization::write(Value::dict({{"aXb", 1}}), Format::Binary);
     ASSERT_TRUE(written.ok());
     std::string bytes(written->chars());
     bytes[bytes.find("aXb") + 1] = '\0';
     auto r = PropertyListSerialization::read(ns::Data::fromString(bytes));
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().code(), 3840);
+    ASSERT_TRUE(r.ok()) << r.error().description();
+    EXPECT_EQ(*r, Value::dict({{std::string("a\0b", 3), 1}}));
 }
 
 TEST(PropertyListSerialization, FilesRoundTripAtomically) {
@@ -246,6 +307,195 @@ TEST(PropertyListSerialization, FilesRoundTripAtomically) {
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().domain(), "NSPOSIXErrorDomain");
     EXPECT_EQ(missing.error().code(), ENOENT);
+}
+
+// A document whose fourth line is the element under test.
+std::string xmlWithElementOnLine4(const std::string& element) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n\t" +
+           element + "\n</array>\n</plist>\n";
+}
+
+TEST(PropertyListSerialization, XMLValuesOutsideTheirElementsFormAreErrorsWithTheirLine) {
+    const char* const refused[] = {
+        "<date>2024-01-01T12:00:00+01:00</date>",  // the format's dates are UTC only
+        "<date>2024-02Z</date>",
+        "<date>2024-02-30T00:00:00Z</date>",
+        "<date>2023-02-29T00:00:00Z</date>",
+        "<date>2024-01-01T24:00:00Z</date>",
+        "<date>2016-12-31T23:59:60Z</date>",
+        "<date>2024-01-01T12:00:00.5Z</date>",
+        "<date></date>",
+        "<string>&#55357;&#56832;</string>",  // surrogates are no characters
+        "<string>&#1;</string>",
+        "<string>&nbsp;</string>",
+        "<data>AA!A</data>",
+        "<data>AAE</data>",
+        "<data>A===</data>",
+        "<integer>1.5</integer>",
+        "<integer></integer>",
+        "<integer> </integer>",
+        "<integer>18446744073709551616</integer>",
+        "<integer>-9223372036854775809</integer>",
+        "<integer>0x10000000000000000</integer>",
+        "<integer>0b11</integer>",
+        "<integer>0x</integer>",
+        "<integer>--1</integer>",
+        "<integer>1e3</integer>",
+        "<real></real>",
+        "<real>one</real>",
+        "<real>0x1p3</real>",
+        "<real>1.5.1</real>",
+        "<true>no</true>",
+        "<float>1</float>",
+        "<key>k</key>",
+        "<dict><key>a</key></dict>",
+        "<dict><string>no key</string></dict>",
+        "<array>text</array>",
+    };
+    for (const char* element : refused) {
+        auto r =
+            PropertyListSerialization::read(ns::Data::fromString(xmlWithElementOnLine4(element)));
+        ASSERT_FALSE(r.ok()) << element << " read as " << r->description();
+        EXPECT_EQ(r.error().code(), 3840) << element;
+        EXPECT_NE(r.error().description().find("line 4"), std::string::npos)
+            << element << ": " << r.error().description();
+    }
+}
+
+TEST(PropertyListSerialization, XMLIntegersAreDecimalOrHexadecimal) {
+    const std::pair<const char*, Value> accepted[] = {
+        {"010", 10},
+        {"0x1F", 31},
+        {"0X1f", 31},
+        {"-0x10", -16},
+        {"+7", 7},
+        {" 42\n", 42},
+        {"-0", 0},
+        {"18446744073709551615", 18446744073709551615ULL},
+        {"0xFFFFFFFFFFFFFFFF", 18446744073709551615ULL},
+        {"-9223372036854775808", std::numeric_limits<long long>::min()},
+    };
+    for (const auto& [text, expected] : accepted) {
+        auto r = PropertyListSerialization::read(
+            ns::Data::fromString(std::string("<plist><integer>") + text + "</integer></plist>"));
+        ASSERT_TRUE(r.ok()) << text << ": " << r.error().description();
+        EXPECT_EQ(*r, expected) << text;
+        EXPECT_EQ(r->type(), expected.type()) << text;
+    }
+}
+
+TEST(PropertyListSerialization, XMLDatesAndRealsReadExactly) {
+    auto r = PropertyListSerialization::read(ns::Data::fromString(
+        "<plist><array><date>2069-01-19T03:14:08Z</date><date>0000-12-30T00:00:00Z</date>"
+        "<date>2024-02-29T23:59:59Z</date><real>-0.0</real><real>+1e400</real>"
+        "<real>-Infinity</real><real>.5</real><real>7</real></array></plist>"));
+    ASSERT_TRUE(r.ok()) << r.error().description();
+    EXPECT_EQ(r->at(0).date()->timeIntervalSinceReferenceDate(), 2147483648.0);
+    EXPECT_EQ(*r->at(1).date(), ns::Date::distantPast());
+    EXPECT_EQ(r->at(2).date()->timeIntervalSince1970(), 1709251199.0);
+    EXPECT_TRUE(std::signbit(*r->at(3).number()));
+    EXPECT_EQ(*r->at(4).number(), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(*r->at(5).number(), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(r->at(6), Value(0.5));
+    EXPECT_EQ(r->at(7).type(), Value::Type::Double);
+}
+
+TEST(PropertyListSerialization, XMLWithAByteOrderMarkIsRead) {
+    auto r = PropertyListSerialization::read(ns::Data::fromString(
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+        "<string>x</string></plist>"));
+    ASSERT_TRUE(r.ok()) << r.error().description();
+    EXPECT_EQ(*r, Value("x"));
+}
+
+TEST(PropertyListSerialization, XMLEntityDeclarationsAreRefused) {
+    auto r = PropertyListSerialization::read(ns::Data::fromString(
+        "<!DOCTYPE plist [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>\n"
+        "<plist><string>&b;</string></plist>"));
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().code(), 3840);
+}
+
+// XML 1.0 has no form for most control characters (not even a character reference), so
+// writing them would give a file that no reader takes; a carriage return has one.
+TEST(PropertyListSerialization, XMLWriterRefusesWhatXMLCannotHoldAndEscapesCarriageReturns) {
+    for (const char* text :
+         {"\x01", "a\x08", "\x0B", "\x0C", "\x1F", "\xEF\xBF\xBE", "x\xEF\xBF\xBFy"}) {
+        for (const Value& v : {Value(text), Value::dict({{text, 1}})}) {
+            auto r = PropertyListSerialization::write(v, Format::XML);
+            ASSERT_FALSE(r.ok()) << v.description();
+            EXPECT_EQ(r.error().code(), 3851);
+            EXPECT_TRUE(PropertyListSerialization::write(v, Format::Binary).ok());
+        }
+    }
+    const Value v = Value::dict({{"k\r", "a\rb\r\nc\td\n\xEF\xBF\xBD"}});
+    auto r = PropertyListSerialization::write(v, Format::XML);
+    ASSERT_TRUE(r.ok()) << r.error().description();
+    EXPECT_EQ(r->chars().find('\r'), std::string::npos);
+    EXPECT_NE(r->chars().find("a&#13;b&#13;\nc\td"), std::string::npos) << r->chars();
+    auto back = PropertyListSerialization::read(*r);
+    ASSERT_TRUE(back.ok()) << back.error().description();
+    EXPECT_EQ(*back, v);
+}
+
+TEST(PropertyListSerialization, XMLAndBinaryShareOneNestingLimit) {
+    auto xmlNested = [](size_t depth) {
+        std::string xml = "<plist>";
+        for (size_t i = 0; i < depth; ++i) xml += "<array>";
+        xml += "<true/>";
+        for (size_t i = 0; i < depth; ++i) xml += "</array>";
+        return xml + "</plist>";
+    };
+    const size_t limit = PropertyListSerialization::kMaxDepth;
+    EXPECT_TRUE(PropertyListSerialization::read(ns::Data::fromString(xmlNested(limit))).ok());
+    EXPECT_FALSE(PropertyListSerialization::read(ns::Data::fromString(xmlNested(limit + 1))).ok());
+    EXPECT_TRUE(PropertyListSerialization::read(ns::Data::fromString(nestedBinary(limit))).ok());
+    EXPECT_FALSE(
+        PropertyListSerialization::read(ns::Data::fromString(nestedBinary(limit + 1))).ok());
+}
+
+// A binary plist holding one 16-byte integer with the given halves.
+std::string sixteenByteInteger(uint64_t high, uint64_t low) {
+    auto written =
+        PropertyListSerialization::write(Value::array({18446744073709551615ULL}), Format::Binary);
+    std::string bytes(written->chars());
+    const size_t at = bytes.find('\x14') + 1;
+    for (int i = 0; i < 8; ++i) {
+        bytes[at + i] = static_cast<char>(high >> (56 - 8 * i));
+        bytes[at + 8 + i] = static_cast<char>(low >> (56 - 8 * i));
+    }
+    return bytes;
+}
+
+TEST(PropertyListSerialization, BinarySixteenByteIntegersAreSigned128BitValues) {
+    constexpr uint64_t kOnes = ~uint64_t{0};
+    constexpr uint64_t kTop = uint64_t{1} << 63;
+    const std::tuple<uint64_t, uint64_t, std::optional<Value>> cases[] = {
+        {0, 5, Value(5)},
+        {0, kTop, Value(9223372036854775808ULL)},
+        {0, kOnes, Value(18446744073709551615ULL)},
+        {kOnes, kOnes, Value(-1)},
+        {kOnes, kTop, Value(std::numeric_limits<long long>::min())},
+        {1, 0, std::nullopt},             // 2^64
+        {kOnes, kTop - 1, std::nullopt},  // -2^63 - 1
+        {kTop, 0, std::nullopt},          // -2^127
+    };
+    for (const auto& [high, low, expected] : cases) {
+        const std::string bytes = sixteenByteInteger(high, low);
+        auto r = PropertyListSerialization::read(ns::Data::fromString(bytes));
+        if (!expected) {
+            ASSERT_FALSE(r.ok()) << high << " " << low << " read as " << r->description();
+            EXPECT_EQ(r.error().code(), 3840);
+            EXPECT_TRUE(PropertyListSerialization::binaryRefusal(ns::Data::fromString(bytes)));
+            continue;
+        }
+        ASSERT_TRUE(r.ok()) << r.error().description();
+        EXPECT_EQ(r->at(0), *expected);
+        EXPECT_EQ(r->at(0).type(), expected->type());
+        // Readers of the library's nodes see the low 64 bits, so only int64 values pass.
+        EXPECT_EQ(PropertyListSerialization::binaryRefusal(ns::Data::fromString(bytes)).has_value(),
+                  expected->type() == Value::Type::Unsigned);
+    }
 }
 
 }  // namespace

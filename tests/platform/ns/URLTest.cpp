@@ -127,6 +127,32 @@ TEST(URL, InvalidTextsGiveNoURL) {
     EXPECT_FALSE(URL::parse(std::string_view("http://h/\0", 10)));
 }
 
+// Addresses from a lenient parser keep their text: only what a URL cannot hold is encoded.
+TEST(URL, LenientParsingEncodesOnlyWhatAURLCannotHold) {
+    const std::pair<std::string_view, const char*> cases[] = {
+        {"evilscheme://x/a\\b", "evilscheme://x/a%5Cb"},
+        {"evilscheme://x/%zz", "evilscheme://x/%25zz"},
+        {"http://h/%4", "http://h/%254"},
+        {"http://h/100%", "http://h/100%25"},
+        {"mailto:a`b@example.com", "mailto:a%60b@example.com"},
+        {"sms:123|456", "sms:123%7C456"},
+        {"http://h/a b?q=\"x\"#f{}", "http://h/a%20b?q=%22x%22#f%7B%7D"},
+        {"http://h/caf\xC3\xA9\t", "http://h/caf%C3%A9%09"},
+        {"http://h[1]/p[2]", "http://h%5B1%5D/p%5B2%5D"},
+        {std::string_view("x:a\0b", 5), "x:a%00b"},
+        // Valid texts stay exactly as they are.
+        {"http://[::1]:8/p%20q?a=[b]#c", "http://[::1]:8/p%20q?a=[b]#c"},
+        {"https://example.com/", "https://example.com/"},
+    };
+    for (const auto& [text, expected] : cases) {
+        auto url = URL::parseEncodingInvalidCharacters(text);
+        ASSERT_TRUE(url) << text;
+        EXPECT_EQ(url->absoluteString(), expected) << text;
+    }
+    for (const char* text : {"", "http://h:99999/", "http://h:8a/", "1a:b"})
+        EXPECT_FALSE(URL::parseEncodingInvalidCharacters(text)) << text;
+}
+
 TEST(URL, OtherAccessors) {
     auto url = URL::parse("hybfile://localhost/a?b");
     EXPECT_EQ(url->resourceSpecifier(), "//localhost/a?b");

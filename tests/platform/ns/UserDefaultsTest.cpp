@@ -13,6 +13,7 @@
 #include "platform/ns/ProcessInfo.h"
 #include "platform/ns/PropertyListSerialization.h"
 #include "tests/platform/ns/SandboxFixture.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
 
 namespace {
@@ -22,7 +23,7 @@ using ns::UserDefaults;
 using ns::Value;
 
 class UserDefaultsTest : public testsupport::SandboxTest {
-  protected:
+protected:
     void TearDown() override {
         UserDefaults::flushAll();
         testsupport::SandboxTest::TearDown();
@@ -218,29 +219,39 @@ TEST_F(UserDefaultsTest, ReinstallForgetsEverythingAndChangesAreAnnounced) {
     EXPECT_FALSE(fs::exists(UserDefaults::preferencesFilePath(standard->domainName())));
 }
 
+std::string payloadFor(int64_t n) {
+    return std::string(4096 + static_cast<size_t>(n % 97), static_cast<char>('a' + n % 26));
+}
+
+// The child of KillDuringWritesLeavesAWholeFile: in the sandbox args[0], writes the "killed"
+// suite for ever, telling after the first write and after write 3 + 2 * args[1].
+[[noreturn]] void writeDefaultsUntilKilled(int ready, const std::vector<std::string>& args) {
+    if (!ns::Sandbox::configure(args.at(0)).ok()) ::_exit(2);
+    const int round = std::stoi(args.at(1));
+    auto d = UserDefaults::initWithSuiteName("killed");
+    if (!d) ::_exit(2);
+    for (int64_t n = 1;; ++n) {
+        d->setObject("counter", n);
+        d->setObject("payload", payloadFor(n));
+        d->synchronize();
+        if (n == 1 || n == 3 + round * 2) (void)!::write(ready, "x", 1);
+    }
+}
+const testsupport::ChildRegistration kDefaultsWriter("UserDefaultsTest.writeDefaultsUntilKilled",
+                                                     &writeDefaultsUntilKilled);
+
 // A kill at any instant of a write must leave the old or the new file, never a torn one.
 TEST_F(UserDefaultsTest, KillDuringWritesLeavesAWholeFile) {
     auto d = suite("killed");
-    auto payloadFor = [](int64_t n) {
-        return std::string(4096 + static_cast<size_t>(n % 97), static_cast<char>('a' + n % 26));
-    };
     std::string file = UserDefaults::preferencesFilePath("killed");
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE(round);
         UserDefaults::flushAll();
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(ready[0]);
-            for (int64_t n = 1;; ++n) {
-                d->setObject("counter", n);
-                d->setObject("payload", payloadFor(n));
-                d->synchronize();
-                if (n == 1 || n == 3 + round * 2) (void)!::write(ready[1], "x", 1);
-            }
-        }
+        pid_t child = testsupport::startChild("UserDefaultsTest.writeDefaultsUntilKilled", ready[1],
+                                              {ns::Sandbox::root(), std::to_string(round)});
+        ASSERT_GT(child, 0);
         ::close(ready[1]);
         char c;
         ASSERT_EQ(::read(ready[0], &c, 1), 1);  // the first write is done

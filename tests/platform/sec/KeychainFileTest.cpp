@@ -13,6 +13,7 @@
 #include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -155,6 +156,26 @@ TEST_F(KeychainFile, ConcurrentCallersAllLand) {
     EXPECT_EQ(dataOfAll(genericPassword({})).size(), size_t{kThreads * kItemsEach});
 }
 
+// The child of AWriterKilledMidwayLeavesTheItemWhole: changes the item of the keychain at
+// args[0] for ever, telling after change args[1].
+[[noreturn]] void changeItemUntilKilled(int ready, const std::vector<std::string>& args) {
+    const unsigned round = static_cast<unsigned>(std::stoul(args.at(1)));
+    Keychain writer(args.at(0));
+    for (unsigned i = 0;; ++i) {
+        ns::Dictionary change{{kSecValueData, bytes(i % 2 ? "old" : "new")}};
+        OSStatus status =
+            i % 3 == 0 ? writer.replace(kItemQuery, change) : writer.update(kItemQuery, change);
+        if (status != errSecSuccess) ::_exit(2);
+        // After the first change, let the parent strike while the loop runs on.
+        if (i == round) {
+            char byte = 1;
+            if (::write(ready, &byte, 1) != 1) ::_exit(3);
+        }
+    }
+}
+const testsupport::ChildRegistration kItemChanger("KeychainFile.changeItemUntilKilled",
+                                                  &changeItemUntilKilled);
+
 // A writer killed at an arbitrary instant leaves the item whole: the value before or after its
 // last change, in a database that passes its integrity check.
 TEST_F(KeychainFile, AWriterKilledMidwayLeavesTheItemWhole) {
@@ -169,23 +190,9 @@ TEST_F(KeychainFile, AWriterKilledMidwayLeavesTheItemWhole) {
         SCOPED_TRACE(round);
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(ready[0]);
-            Keychain writer(kc);
-            for (unsigned i = 0;; ++i) {
-                ns::Dictionary change{{kSecValueData, bytes(i % 2 ? "old" : "new")}};
-                OSStatus status = i % 3 == 0 ? writer.replace(kItemQuery, change)
-                                             : writer.update(kItemQuery, change);
-                if (status != errSecSuccess) ::_exit(2);
-                // After the first change, let the parent strike while the loop runs on.
-                if (i == static_cast<unsigned>(round)) {
-                    char byte = 1;
-                    if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
-                }
-            }
-        }
+        pid_t child = testsupport::startChild("KeychainFile.changeItemUntilKilled", ready[1],
+                                              {kc.string(), std::to_string(round)});
+        ASSERT_GT(child, 0);
         ::close(ready[1]);
         char byte = 0;
         ASSERT_EQ(::read(ready[0], &byte, 1), 1);

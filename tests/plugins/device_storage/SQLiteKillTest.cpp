@@ -9,10 +9,12 @@
 #include <string>
 
 #include "bridge/HYBInvokedUrlCommand.h"
+#include "platform/ns/Sandbox.h"
 #include "plugins/device_storage/SQLitePlugin.h"
 #include "tests/plugins/device_storage/support/SQLitePluginFixture.h"
 #include "tests/plugins/device_storage/support/SQLiteTestDelegate.h"
 #include "tests/plugins/device_storage/support/SQLiteTestGate.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -23,8 +25,9 @@ constexpr char kFailed = 'F';
 
 // The child's work: a committed batch, then a batch that fills a transaction past the page
 // cache (so that pages reach the file and a hot journal) and stops at the gate, which tells
-// the parent through the pipe and never opens.
-[[noreturn]] void childWork(int pipeOut) {
+// the parent through the pipe and never opens. It works in the sandbox args[0].
+[[noreturn]] void childWork(int pipeOut, const std::vector<std::string>& args) {
+    if (!ns::Sandbox::configure(args.at(0)).ok()) _exit(1);
     auto signal = [pipeOut](char c) { (void)!::write(pipeOut, &c, 1); };
     sqlitetest::SQLiteTestGate gate([&] { signal(kReached); });
     auto delegate = std::make_shared<sqlitetest::SQLiteTestDelegate>(true);
@@ -67,18 +70,17 @@ constexpr char kFailed = 'F';
     _exit(1);
 }
 
+const testsupport::ChildRegistration kChildWork("SQLiteKillTest.childWork", &childWork);
+
 class SQLiteKillTest : public SQLitePluginFixture {};
 
 TEST_F(SQLiteKillTest, AKillDuringABatchLeavesASoundDatabase) {
     plugin_.reset();  // no connection of this process crosses the fork
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(fds[0]);
-        childWork(fds[1]);
-    }
+    const pid_t child =
+        testsupport::startChild("SQLiteKillTest.childWork", fds[1], {ns::Sandbox::root()});
+    ASSERT_GT(child, 0);
     ::close(fds[1]);
     char signal = 0;
     const ssize_t got = ::read(fds[0], &signal, 1);

@@ -181,6 +181,28 @@ TEST_F(SQLitePluginTest, DeleteClosesTheDatabaseAndRemovesItsCompanionFiles) {
     EXPECT_EQ(run("w.db", "SELECT * FROM t")["error"]["message"], ns::Value("no such table: t"));
 }
 
+// A writer killed with the database open leaves the file and its write-ahead log, whose
+// committed pages would come back into the next database of that name.
+TEST_F(SQLitePluginTest, DeleteTakesTheWriteAheadLogThatAKilledWriterLeft) {
+    const std::string live = documents() + "/live.db";
+    const std::string path = documents() + "/w.db";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(live.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                           "CREATE TABLE t (a); INSERT INTO t VALUES (1);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    fs::copy_file(live, path);
+    fs::copy_file(live + "-wal", path + "-wal");
+    sqlite3_close(db);
+
+    expectAnswer(remove("w.db"), kOK, "DB deleted");
+    EXPECT_FALSE(fs::exists(path + "-wal"));
+    expectAnswer(open("w.db"), kOK, "Database opened");
+    EXPECT_EQ(run("w.db", "SELECT * FROM t")["error"]["message"], ns::Value("no such table: t"));
+}
+
 TEST_F(SQLitePluginTest, DeleteRefusals) {
     expectAnswer(remove("none.db"), kError, "The database does not exist on that path");
     expectAnswer(call("delete", ns::Dictionary()), kError,

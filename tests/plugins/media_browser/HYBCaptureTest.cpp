@@ -18,12 +18,14 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/ImageCodec.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/PresentationController.h"
 #include "platform/ui/Window.h"
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/media_browser/HYBAudioRecorderViewController.h"
 #include "plugins/media_browser/HYBCapture.h"
 #include "tests/plugins/media_browser/support/ClipWriter.h"
 #include "tests/plugins/media_browser/support/MediaFixture.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -63,6 +65,8 @@ protected:
     void SetUp() override {
         MediaFixture::SetUp();
         av::Microphone::setShared(av::Microphone::tone(440));
+        // Each case starts without a camera, whatever an earlier one attached.
+        av::Camera::setShared(nullptr);
         attach(*plugin_);
     }
 
@@ -83,6 +87,11 @@ protected:
     // Advances the manual clock in the recorder's steps, running what falls due.
     void advance(dispatch::Duration by) {
         for (auto step = 0ns; step < by; step += 100ms) loop().advanceBy(100ms);
+    }
+
+    void TearDown() override {
+        av::Camera::setShared(nullptr);
+        MediaFixture::TearDown();
     }
 
     std::shared_ptr<HYBCapture> plugin_ = std::make_shared<HYBCapture>();
@@ -164,6 +173,24 @@ TEST(AudioRecorderLimit, RecordingStopsAtTheSizeLimitWithAPlayableFile) {
     dispatch::Clock::setCurrent(nullptr);
 }
 
+// The child of SigkillLeavesThePrefixRecordedSoFar: records a tone into args[0] for ever, a
+// tick after each tenth of a second.
+[[noreturn]] void recordUntilKilled(int ticks, const std::vector<std::string>& args) {
+    auto clock = std::make_shared<dispatch::ManualClock>();
+    dispatch::Clock::setCurrent(clock);
+    auto& loop = dispatch::RunLoop::main();
+    loop.reset();
+    auto recorder = av::AudioRecorder::create(args.at(0), av::Microphone::tone(440)).value();
+    if (!recorder->record()) ::_exit(2);
+    for (;;) {
+        loop.advanceBy(100ms);
+        const char tick = 't';
+        if (::write(ticks, &tick, 1) != 1) ::_exit(3);
+    }
+}
+const testsupport::ChildRegistration kRecorder("AudioRecorderKill.recordUntilKilled",
+                                               &recordUntilKilled);
+
 // A recording killed at any moment leaves a WAV whose header declares only samples that are
 // in the file, and those are the samples recorded.
 TEST(AudioRecorderKill, SigkillLeavesThePrefixRecordedSoFar) {
@@ -171,22 +198,9 @@ TEST(AudioRecorderKill, SigkillLeavesThePrefixRecordedSoFar) {
     const std::string path = (dir / "killed.wav").string();
     int ticks[2];
     ASSERT_EQ(::pipe(ticks), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ticks[0]);
-        auto clock = std::make_shared<dispatch::ManualClock>();
-        dispatch::Clock::setCurrent(clock);
-        auto& loop = dispatch::RunLoop::main();
-        loop.reset();
-        auto recorder = av::AudioRecorder::create(path, av::Microphone::tone(440)).value();
-        if (!recorder->record()) ::_exit(2);
-        for (;;) {
-            loop.advanceBy(100ms);
-            const char tick = 't';
-            if (::write(ticks[1], &tick, 1) != 1) ::_exit(3);
-        }
-    }
+    const pid_t child =
+        testsupport::startChild("AudioRecorderKill.recordUntilKilled", ticks[1], {path});
+    ASSERT_GT(child, 0);
     ::close(ticks[1]);
     char buffer[5];
     size_t got = 0;
@@ -223,6 +237,85 @@ TEST_F(CaptureTest, MediaDictionariesModesAndFormatData) {
 
     call("captureImage");
     EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 20}}));
+}
+
+// Format data reads headers only, of files the application may read: an image's size from its
+// header, a clip's duration and natural size, nothing of a file outside (or linked to from
+// inside), and a huge file costs no more than a small one.
+TEST_F(CaptureTest, FormatDataReadsHeadersOfReadableFilesOnly) {
+    auto dataOf = [&](const std::string& path, const char* type) {
+        delegate_->results.clear();
+        call("getFormatData", {path, type});
+        return delegate_->results.empty() ? ns::Value() : delegate_->results.back()->message();
+    };
+    const auto png = ui::ImageCodec::encodePNG(*ui::Bitmap::create(30, 20));
+    ASSERT_TRUE(ns::writeFileAtomically(tmp("p.png"), *png).ok());
+    EXPECT_EQ(dataOf(tmp("p.png"), "image/png")["width"], ns::Value(30));
+    auto jpeg = ui::ImageCodec::encodeJPEG(*ui::Bitmap::create(50, 40), 0.5);
+    ASSERT_TRUE(ns::writeFileAtomically(tmp("j.jpg"), *jpeg).ok());
+    EXPECT_EQ(dataOf(tmp("j.jpg"), "image/jpeg")["height"], ns::Value(40));
+    ASSERT_TRUE(mediatest::writeClip(tmp("c.mp4"), 64, 32, {{255, 0, 0}, {0, 0, 255}}));
+    const auto clip = dataOf(tmp("c.mp4"), "video/mp4");
+    EXPECT_EQ(clip["width"], ns::Value(64));
+    EXPECT_EQ(clip["height"], ns::Value(32));
+    EXPECT_NEAR(clip["duration"].doubleValue(), 2.0, 0.15);
+
+    // A 1 GiB file (sparse) with a real header: the header is read, not the gigabyte.
+    {
+        std::ofstream big(tmp("big.png"), std::ios::binary);
+        big.write(reinterpret_cast<const char*>(png->bytes()), std::streamsize(png->length()));
+    }
+    std::filesystem::resize_file(tmp("big.png"), uint64_t(1) << 30);
+    EXPECT_EQ(dataOf(tmp("big.png"), "image/png")["width"], ns::Value(30));
+    EXPECT_EQ(dataOf(tmp("big.png"), "video/mp4")["duration"], ns::Value(0));
+
+    const auto defaults = ns::Value::dict(
+        {{"codecs", ns::Value()}, {"bitrate", 0}, {"height", 0}, {"width", 0}, {"duration", 0}});
+    std::filesystem::create_directories(ns::Sandbox::keychainDirectory());
+    const std::string secret = ns::Sandbox::keychainDirectory() + "/secret.mp4";
+    std::filesystem::copy_file(tmp("c.mp4"), secret);
+    std::filesystem::create_symlink(secret, tmp("link.mp4"));
+    EXPECT_EQ(dataOf(secret, "video/mp4"), defaults);
+    EXPECT_EQ(dataOf(tmp("link.mp4"), "video/mp4"), defaults);
+    EXPECT_EQ(dataOf("/dev/zero", "audio/wav"), defaults);
+}
+
+// Closing a capture screen's window answers the page as the screen's own way out does: the
+// camera as Cancel, the recorder as Done (a recording in progress is kept).
+TEST_F(CaptureTest, ClosingAScreensWindowAnswersThePage) {
+    auto still = ui::Bitmap::create(30, 20);
+    const std::string stillPath = tmp("still.png");
+    ASSERT_TRUE(ns::writeFileAtomically(stillPath, *ui::ImageCodec::encodePNG(*still)).ok());
+    ASSERT_TRUE(av::Camera::configure(stillPath));
+    call("captureImage");
+    auto picker = plugin_->pickerController();
+    ASSERT_TRUE(picker);
+    EXPECT_EQ(picker->preview()->image()->size(), (ui::Size{30, 20}));
+    picker->cancelButton()->sendActions();
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 3}}));
+    call("captureImage");
+    ASSERT_TRUE(plugin_->pickerController()->presentationController().closeByUser());
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate_->results.size(), 2u);
+    EXPECT_EQ(delegate_->results.back()->message(), ns::Value::dict({{"code", 3}}));
+    EXPECT_FALSE(controller_->presentedViewController());
+
+    call("captureAudio");
+    auto screen = recorderScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_TRUE(screen->doneEnabled());
+    screen->recordButton()->sendActions();
+    EXPECT_TRUE(screen->recordingShown());
+    EXPECT_FALSE(screen->doneEnabled());
+    advance(1600ms);
+    EXPECT_EQ(screen->timerText(), "0:01");
+    ASSERT_TRUE(controller_->presentedViewController()->presentationController().closeByUser());
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 3u);
+    ASSERT_EQ(delegate_->results.back()->status(), HYBResultStatusOK);
+    EXPECT_EQ(delegate_->results.back()->message().at(0)["type"].stringValue(), "audio/wav");
+    EXPECT_FALSE(plugin_->inUse());
 }
 
 TEST_F(CaptureTest, PhotosAndClipsFromTheReplayCamera) {

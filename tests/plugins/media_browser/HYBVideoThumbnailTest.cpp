@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -8,6 +9,7 @@
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
+#include "platform/av/AssetImageGenerator.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Data.h"
 #include "platform/ns/Sandbox.h"
@@ -201,6 +203,47 @@ TEST_F(VideoThumbnailTest, BadSourcesAndOptionsAnswerErrors) {
         EXPECT_EQ(result->status(), HYBResultStatusJSONError) << options.description();
         EXPECT_FALSE(message(result).empty());
     }
+}
+
+// A source is read only where the file plug-in reads: a clip in the keychain folder, or one
+// reached through a link from inside the container, answers exactly as a missing file does.
+TEST_F(VideoThumbnailTest, SourcesOutsideWhatTheAppMayReadAnswerAsMissing) {
+    const std::string secret = ns::Sandbox::keychainDirectory() + "/secret.mp4";
+    std::filesystem::create_directories(ns::Sandbox::keychainDirectory());
+    ASSERT_TRUE(mediatest::writeClip(secret, 32, 16, {kRed}));
+    const std::string link = ns::Sandbox::documentsDirectory() + "/link.mp4";
+    std::filesystem::create_directories(ns::Sandbox::documentsDirectory());
+    std::filesystem::create_symlink(secret, link);
+    const ns::Dictionary data{{"mode", "data"}};
+    const auto missing =
+        message(call({"file://" + ns::Sandbox::documentsDirectory() + "/none.mp4", "", data}));
+    EXPECT_NE(missing.find("The requested URL was not found."), std::string::npos) << missing;
+    for (const std::string& source : {"file://" + secret, "file://" + link}) {
+        SCOPED_TRACE(source);
+        auto result = call({source, "", data});
+        EXPECT_EQ(result->status(), HYBResultStatusError);
+        const std::string text = message(result);
+        EXPECT_NE(text.find("err=" + missing.substr(missing.find("err=") + 4)), std::string::npos)
+            << text;
+    }
+    // The file plug-in does not map a link that leads out to any file.
+    EXPECT_EQ(call({"hybfile://localhost/persistent/link.mp4", "", data})->status(),
+              HYBResultStatusError);
+    // The same clip inside the container reads.
+    EXPECT_EQ(call({"file://" + clip_, "", data})->status(), HYBResultStatusOK);
+}
+
+// The probe, seek and decode are bounded in time as a whole: past the budget the page gets an
+// error at once, and the work left behind is dropped.
+TEST_F(VideoThumbnailTest, AProbePastItsBudgetAnswersAnError) {
+    const auto saved = av::AssetImageGenerator::workBudget();
+    av::AssetImageGenerator::setWorkBudget(std::chrono::milliseconds(0));
+    auto result = call({"file://" + clip_, "", ns::Dictionary{{"mode", "data"}}});
+    av::AssetImageGenerator::setWorkBudget(saved);
+    EXPECT_EQ(result->status(), HYBResultStatusError);
+    EXPECT_NE(message(result).find("Could not extract thumbnail"), std::string::npos);
+    EXPECT_EQ(call({"file://" + clip_, "", ns::Dictionary{{"mode", "data"}}})->status(),
+              HYBResultStatusOK);
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 #include <optional>
 #include <string>
 
+#include "platform/sys/DeviceFacts.h"
 #include "platform/testing/FakeEngine.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/AlertController.h"
+#include "platform/ui/Device.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/Window.h"
@@ -59,6 +62,29 @@ TEST_F(InAppBrowserScreenTest, BarsShareTheHeightAndKeepTheirPlace) {
     EXPECT_EQ(browser->webView()->frame().height(), height);
     browser->showToolBar(true, "top");
     EXPECT_EQ(browser->webView()->frame().y(), 44);
+}
+
+// "PreferredContentMode" picks the page's content mode on systems that have one; other values,
+// and older systems, keep the recommended mode.
+TEST_F(InAppBrowserScreenTest, PreferredContentModeChoosesThePagesMode) {
+    ns::ScopedSharedInstance<sys::DeviceFacts> facts;
+    using Mode = wk::WebpagePreferences::ContentMode;
+    struct Case {
+        const char* version;
+        const char* value;
+        Mode mode;
+    };
+    for (const Case& c :
+         {Case{"17.0", "mobile", Mode::Mobile}, Case{"13.0", "desktop", Mode::Desktop},
+          Case{"17.0", "Mobile", Mode::Recommended}, Case{"12.4", "mobile", Mode::Recommended}}) {
+        SCOPED_TRACE(std::string(c.version) + " " + c.value);
+        ui::Device::current().setSystemVersion(c.version);
+        auto browser =
+            VC::initWithBrowserOptions(HYBInAppBrowserOptions::parseOptions(""),
+                                       ns::Dictionary{{"preferredcontentmode", c.value}});
+        EXPECT_EQ(browser->configuration()->defaultWebpagePreferences()->preferredContentMode(),
+                  c.mode);
+    }
 }
 
 TEST_F(InAppBrowserScreenTest, ToolbarItemsFollowTheOptions) {

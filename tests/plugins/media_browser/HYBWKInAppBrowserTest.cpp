@@ -17,6 +17,7 @@
 #include "platform/wk/WebsiteDataStore.h"
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "tests/bridge/support/BridgeFixture.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -311,20 +312,38 @@ TEST_F(InAppBrowserTest, SystemOpensOnlyWebAndMailURLs) {
     EXPECT_FALSE(plugin().inAppBrowserViewController());
 }
 
-TEST_F(InAppBrowserTest, RelativeURLsAndMissingURLs) {
+// A relative URL is resolved against the main page; the browser loads web pages and the
+// application's own scheme only: a file (here the main page's neighbour) is refused with a log
+// line, in any frame, and other schemes go to the system's rules.
+TEST_F(InAppBrowserTest, RelativeURLsMissingURLsAndSchemesTheBrowserDoesNotLoad) {
     page("open", {}, "InAppBrowser4");
     EXPECT_EQ(events().back().status, HYBResultStatusError);
     EXPECT_EQ(events().back().message, Value("incorrect number of arguments"));
 
+    testsupport::LogCapture log;
     page("open", {"other.html", "_blank", "hidden=yes"});
-    std::string started;
-    for (const auto& event : events()) {
-        if (event.message["type"] == Value("loadstart"))
-            started = event.message["url"].stringValue();
-    }
     const auto expected = ns::URL::parse("other.html", *engine().URL());
-    EXPECT_EQ(started, expected->absoluteString());
-    EXPECT_NE(started, "other.html");
+    EXPECT_TRUE(log.contains("Refused to load " + expected->absoluteString()));
+    EXPECT_FALSE(plugin().inAppBrowserViewController());
+    page("open", {"file:///etc/passwd", "_blank", "hidden=yes"});
+    EXPECT_FALSE(plugin().inAppBrowserViewController());
+    EXPECT_TRUE(ui::Application::shared().openedURLs().empty());
+    page("open", {"mailto:a@b.test", "_blank", "hidden=yes"});
+    EXPECT_FALSE(plugin().inAppBrowserViewController());
+    ASSERT_EQ(ui::Application::shared().openedURLs().size(), 1u);
+
+    open("hidden=yes", "https://site.test/a");
+    loop().runUntilIdle();
+    ASSERT_TRUE(browserWeb());
+    for (const auto target :
+         {wk::FakeEngine::Target::MainFrame, wk::FakeEngine::Target::SubFrame}) {
+        log.clear();
+        browserPage().navigate(*ns::URL::parse("file:///etc/passwd"),
+                               wk::NavigationType::LinkActivated, target);
+        loop().runUntilIdle();
+        EXPECT_TRUE(log.contains("Refused to load file:///etc/passwd"));
+        EXPECT_EQ(browserWeb()->URL()->absoluteString(), "https://site.test/a");
+    }
 }
 
 TEST_F(InAppBrowserTest, CookiesAreClearedBeforeThePageLoads) {

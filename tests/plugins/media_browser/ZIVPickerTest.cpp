@@ -12,6 +12,7 @@
 #include "platform/ns/URL.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/ImageCodec.h"
+#include "platform/ui/PresentationController.h"
 #include "platform/ui/Window.h"
 #include "plugins/media_browser/MIPAlbumPickerController.h"
 #include "plugins/media_browser/MIPAssetTablePicker.h"
@@ -184,6 +185,23 @@ TEST_F(PickerTest, CancelAnswersAnEmptyArray) {
     ASSERT_EQ(delegate_->results.size(), 1u);
     EXPECT_EQ(delegate_->results[0]->status(), HYBResultStatusOK);
     EXPECT_EQ(delegate_->results[0]->message().array()->size(), 0u);
+}
+
+// Closing the picker's window (or Escape) is Cancel: the page hears an empty array, once.
+TEST_F(PickerTest, ClosingThePickersWindowAnswersLikeCancel) {
+    getPictures(ns::Value::dict({{"maximumImagesCount", 2}}));
+    auto picker = plugin_->picker();
+    ASSERT_TRUE(picker);
+    EXPECT_EQ(picker->navigationBar()->title(), "Select an Album");
+    ASSERT_TRUE(picker->navigationBar()->rightItem());
+    auto grid = openCameraRoll();
+    EXPECT_EQ(picker->navigationBar()->title(), "Pick Photos");
+    EXPECT_EQ(grid->tableView()->numberOfRows(), 2u);
+    EXPECT_TRUE(picker->presentationController().closeByUser());
+    loop().runUntilIdle();
+    EXPECT_FALSE(controller_->presentedViewController());
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->results[0]->message(), ns::Value(ns::Array{}));
 }
 
 TEST(PhotoPipeline, DecodesAtTheSmallestDctScaleThatCoversTheBox) {

@@ -8,6 +8,7 @@
 
 #include "sdk/analytics/NSData+MD5.h"
 #include "tests/sdk/analytics/AnalyticsFixture.h"
+#include "tests/support/ChildProcess.h"
 #include "toolbox/Foundation/NSData+TBXZLibAdditions.h"
 
 namespace {
@@ -27,8 +28,11 @@ Bundle metadataFor(int i) {
     return bundle;
 }
 
-// Logs, bundles and sweeps for ever, telling the parent through the pipe before each step.
-[[noreturn]] void workUntilKilled(int signalFd) {
+// Logs, bundles and sweeps for ever, telling the parent through the pipe before each step: in
+// the sandbox args[0], at the parent's wall time args[1], which stands still.
+[[noreturn]] void workUntilKilled(int signalFd, const std::vector<std::string>& args) {
+    if (!ns::Sandbox::configure(args.at(0)).ok()) ::_exit(3);
+    dispatch::Clock::setCurrent(std::make_shared<dispatch::ManualClock>(std::stod(args.at(1))));
     NEBAMonitor::setShared(std::make_shared<NEBAMonitor>(6, std::make_shared<SilentLogger>(), 0));
     auto database = NEBADatabase::initWithDatabaseName(NEBADatabase::kDatabaseName, nullptr);
     if (!database) ::_exit(3);
@@ -70,6 +74,9 @@ Bundle metadataFor(int i) {
     }
 }
 
+const testsupport::ChildRegistration kWorker("NEBADatabaseKillTest.workUntilKilled",
+                                             &workUntilKilled);
+
 using NEBADatabaseKillTest = AnalyticsTest;
 
 TEST_F(NEBADatabaseKillTest, KilledWhileLoggingAndSweepingLeavesASoundDatabase) {
@@ -78,12 +85,10 @@ TEST_F(NEBADatabaseKillTest, KilledWhileLoggingAndSweepingLeavesASoundDatabase) 
     for (int round = 0; round < kRounds; ++round) {
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(fds[0]);
-            workUntilKilled(fds[1]);
-        }
+        pid_t child = testsupport::startChild(
+            "NEBADatabaseKillTest.workUntilKilled", fds[1],
+            {ns::Sandbox::root(), std::to_string(dispatch::Clock::current().wallTime())});
+        ASSERT_GT(child, 0);
         ::close(fds[1]);
         for (int started = 0; started < 2 + round * 4; ++started) {
             char go;
@@ -133,10 +138,10 @@ TEST_F(NEBADatabaseKillTest, KilledWhileLoggingAndSweepingLeavesASoundDatabase) 
 namespace {
 
 // Writes far more than the page cache holds inside one transaction, so that the journal is on
-// disk and the file half changed, then waits to be killed.
-[[noreturn]] void leaveAHotJournal(const std::string& path, int signalFd) {
+// disk and the file half changed, then waits to be killed. The database is the file args[0].
+[[noreturn]] void leaveAHotJournal(int signalFd, const std::vector<std::string>& args) {
     sqlite3* db = nullptr;
-    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) ::_exit(3);
+    if (sqlite3_open(args.at(0).c_str(), &db) != SQLITE_OK) ::_exit(3);
     sqlite3_exec(db, "PRAGMA cache_size=1", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr);
     for (int i = 0; i < 2000; ++i) {
@@ -148,6 +153,9 @@ namespace {
     if (::write(signalFd, &go, 1) != 1) ::_exit(2);
     for (;;) ::pause();
 }
+
+const testsupport::ChildRegistration kJournalLeaver("NEBADatabaseJournalTest.leaveAHotJournal",
+                                                    &leaveAHotJournal);
 
 using NEBADatabaseJournalTest = AnalyticsTest;
 
@@ -161,12 +169,9 @@ TEST_F(NEBADatabaseJournalTest, ADeletedFileLeavesNoJournalToRollIntoItsSuccesso
     monitor_->flush();
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(fds[0]);
-        leaveAHotJournal(databasePath(), fds[1]);
-    }
+    pid_t child = testsupport::startChild("NEBADatabaseJournalTest.leaveAHotJournal", fds[1],
+                                          {databasePath()});
+    ASSERT_GT(child, 0);
     ::close(fds[1]);
     char go;
     ASSERT_EQ(::read(fds[0], &go, 1), 1);

@@ -11,6 +11,7 @@
 #include "sdk/core/NEBLogbookFileReader.h"
 #include "tests/sdk/core/AppFixture.h"
 #include "tests/sdk/core/SdkCoreFixture.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -33,9 +34,10 @@ size_t framedSize(int i) {
     return prefix + body;
 }
 
-// Appends numbered events for ever, telling the parent through the pipe before each one.
-[[noreturn]] void appendUntilKilled(const std::string& directory, int signalFd) {
-    NEBLogbookAccountData account(directory, uint64_t{1} << 40);
+// Appends numbered events to the queue in args[0] for ever, telling the parent through the pipe
+// before each one.
+[[noreturn]] void appendUntilKilled(int signalFd, const std::vector<std::string>& args) {
+    NEBLogbookAccountData account(args.at(0), uint64_t{1} << 40);
     auto writer = account.writerForLogSource(137);
     if (!writer || !writer->isOpen()) ::_exit(3);
     for (int i = 0;; ++i) {
@@ -45,6 +47,9 @@ size_t framedSize(int i) {
     }
 }
 
+const testsupport::ChildRegistration kAppender("LogbookKillTest.appendUntilKilled",
+                                               &appendUntilKilled);
+
 using LogbookKillTest = sdktest::SdkCoreTest;
 
 TEST_F(LogbookKillTest, KilledAppendsLeaveOnlyWholeRecords) {
@@ -53,12 +58,9 @@ TEST_F(LogbookKillTest, KilledAppendsLeaveOnlyWholeRecords) {
     for (int round = 0; round < kRounds; ++round) {
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(fds[0]);
-            appendUntilKilled(directory, fds[1]);
-        }
+        pid_t child =
+            testsupport::startChild("LogbookKillTest.appendUntilKilled", fds[1], {directory});
+        ASSERT_GT(child, 0);
         ::close(fds[1]);
         // Let the child start a different number of appends each round, then kill it while
         // the last one is under way.

@@ -15,6 +15,7 @@
 #include "sdk/core/NEBLogbookFileReader.h"
 #include "sdk/core/NEBLogbookWriter.h"
 #include "tests/sdk/core/SdkCoreFixture.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -121,24 +122,30 @@ TEST_F(NEBLogbookQueueTest, UnwritableDirectoryIsLoggedAndWritesFail) {
     EXPECT_TRUE(logs().contains("[Nebula/Core][I-COR000015] Failed to create directory: "));
 }
 
+// The child of ShortWriteIsCutBackToTheLastWholeRecord: three writes to the queue file args[0],
+// the second under a file-size limit; the exit status says which did not go as they should.
+[[noreturn]] void writeThroughAFileSizeLimit(int, const std::vector<std::string>& args) {
+    // A file-size limit makes the kernel write only part of the second record.
+    std::signal(SIGXFSZ, SIG_IGN);
+    NEBLogbookWriter writer(args.at(0));
+    bool first = writer.writeLogEvent(eventWith(std::string(40, 'a')));
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit{60, old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    bool second = writer.writeLogEvent(eventWith(std::string(40, 'b')));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    bool third = writer.writeLogEvent(eventWith(std::string(4, 'c')));
+    ::_exit((first ? 0 : 1) | (second ? 2 : 0) | (third ? 0 : 4));
+}
+const testsupport::ChildRegistration kLimitedWriter(
+    "NEBLogbookQueueTest.writeThroughAFileSizeLimit", &writeThroughAFileSizeLimit);
+
 TEST_F(NEBLogbookQueueTest, ShortWriteIsCutBackToTheLastWholeRecord) {
     auto path = dir_.str() + "/q/1/1";
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // A file-size limit makes the kernel write only part of the second record.
-        std::signal(SIGXFSZ, SIG_IGN);
-        NEBLogbookWriter writer(path);
-        bool first = writer.writeLogEvent(eventWith(std::string(40, 'a')));
-        rlimit old{};
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        rlimit limit{60, old.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        bool second = writer.writeLogEvent(eventWith(std::string(40, 'b')));
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        bool third = writer.writeLogEvent(eventWith(std::string(4, 'c')));
-        ::_exit((first ? 0 : 1) | (second ? 2 : 0) | (third ? 0 : 4));
-    }
+    pid_t child =
+        testsupport::startChild("NEBLogbookQueueTest.writeThroughAFileSizeLimit", -1, {path});
+    ASSERT_GT(child, 0);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));

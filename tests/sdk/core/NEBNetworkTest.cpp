@@ -189,6 +189,22 @@ TEST_F(NEBNetworkTest, RedirectsThatAreNotFollowed) {
     EXPECT_EQ(server_->requestCount(), 4u);
 }
 
+// The GET that follows a 303 carries no body, so it declares neither its encoding nor its
+// type, though the POST's fields were the session's own.
+TEST_F(NEBNetworkTest, TheGetAfterASeeOtherDeclaresNoBody) {
+    server_->on("POST", "/see-other", HttpResponse::redirect(303, "/elsewhere"));
+    server_->on("GET", "/elsewhere", HttpResponse::text(200, "landed"));
+    EXPECT_EQ(post("/see-other", "x")->status(), 200);
+    auto requests = server_->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].header("Content-Encoding"), "gzip");
+    EXPECT_TRUE(requests[0].header("Content-Type"));
+    EXPECT_EQ(requests[1].method, "GET");
+    EXPECT_EQ(requests[1].body, "");
+    EXPECT_EQ(requests[1].header("Content-Encoding"), std::nullopt);
+    EXPECT_EQ(requests[1].header("Content-Type"), std::nullopt);
+}
+
 TEST_F(NEBNetworkTest, ServerErrorsAndDroppedConnectionsCompleteOnce) {
     server_->on("POST", "/fail", HttpResponse::text(500, "no"));
     server_->on("POST", "/drop", HttpResponse::closeConnection());

@@ -18,6 +18,7 @@
 #include "platform/sec/Keychain.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "sdk/instance_id/NEBInstanceIDLogger.h"
 #include "sdk/instance_id/NEBInstanceIDMessagingFacts.h"
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
@@ -84,8 +85,8 @@ protected:
         server_ = std::make_unique<peers::HttpsServer>(*ca_);
         checkin_ = std::make_unique<peers::CheckinPeer>(*server_);
         registration_ = std::make_unique<peers::RegistrationPeer>(*server_);
-        NEBInstanceIDServiceHosts::setCheckinServerBaseURL(server_->baseURL());
-        NEBInstanceIDServiceHosts::setRegistrationServerBaseURL(server_->baseURL());
+        NEBServiceHosts::setCheckinServerURL(server_->baseURL());
+        NEBServiceHosts::setRegistrationServerURL(server_->baseURL());
         recorder_ = std::make_shared<LineRecorder>();
         previousWriter_ = NEBInstanceIDSharedLogger().writer();
         previousFilter_ = NEBInstanceIDSharedLogger().filter();
@@ -115,7 +116,7 @@ protected:
     // The device facts and the classes a test registers go with it.
     ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
     ns::ScopedSharedInstance<rt::ClassRegistry> classes_;
-    ns::ScopedSharedInstance<NEBInstanceIDServiceHosts> hosts_;
+    ns::ScopedSharedInstance<NEBServiceHosts> hosts_;
 
     void writeInfo(const ns::Dictionary& info) {
         auto written = ns::PropertyListSerialization::writeFileAtomically(

@@ -114,6 +114,30 @@ TEST_F(CheckinTest, FirstCheckinSendsZerosAndTheNextSendsTheHeldCredentialsExact
     EXPECT_EQ(checkin_->bodies()[1]["digest"].stringValue(), "d1");
 }
 
+// The class-wide test block stands in for the network: it gets the request and its answer is
+// read as the service's. A check-in service that goes takes the block with it.
+TEST_F(CheckinTest, TestBlockStandsInForTheNetworkUntilAServiceGoes) {
+    std::vector<std::string> seen;
+    NEBInstanceIDCheckinService::setCheckinTestBlock(
+        [&seen](const net::URLRequest& request, NEBInstanceIDCheckinService::ResponseHandler done) {
+            seen.push_back(request.HTTPMethod() + " " + request.url().path());
+            done(ns::Data::fromString(R"({"mobile_id":77,"security_token":88})"), nullptr,
+                 std::nullopt);
+        });
+    auto [preferences, error] = fetch();
+    ASSERT_FALSE(error) << error->description();
+    EXPECT_EQ(preferences->deviceID(), "77");
+    EXPECT_EQ(seen, std::vector<std::string>{"POST /checkin"});
+    EXPECT_EQ(checkin_->count(), 0u);
+
+    std::make_shared<NEBInstanceIDCheckinService>(store_).reset();
+    clock().advanceSeconds(86400);
+    checkin_->answer(CheckinPeer::credentials("1", "2"));
+    EXPECT_EQ(fetch().first->deviceID(), "1");
+    EXPECT_EQ(checkin_->count(), 1u);
+    EXPECT_EQ(seen.size(), 1u);
+}
+
 TEST_F(CheckinTest, AnswerWithoutDeviceIDLeavesTheHeldCheckin) {
     checkin_->answer(CheckinPeer::credentials("1", "2"));
     fetch();

@@ -13,6 +13,7 @@
 #include "sdk/instance_id/NEBInstanceIDStore.h"
 #include "tests/peers/RegistrationPeer.h"
 #include "tests/sdk/instance_id/InstanceIDFixture.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -22,40 +23,63 @@ std::string secretFor(int64_t id) {
     return std::to_string(id * 7 + 1);
 }
 
-// Runs `work(i)` for i = 0, 1, ... in a child, telling the parent before each step, and kills it
-// after a number of steps that differs per round. The parent must not have opened the keychain.
-template <class Work>
-void killDuring(int rounds, Work work) {
+// The body of a child: in the parent's sandbox (args[0]), keychain and bundle (args[1]), runs
+// Work(i) for i = args[2] * 1000, ..., telling the parent before each step.
+template <void (*Work)(int)>
+[[noreturn]] void workUntilKilled(int signalFd, const std::vector<std::string>& args) {
+    if (!ns::Sandbox::configure(args.at(0)).ok()) ::_exit(2);
+    sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
+    ns::Bundle::setMainBundlePath(args.at(1));
+    for (int i = std::stoi(args.at(2)) * 1000;; ++i) {
+        char go = 'x';
+        if (::write(signalFd, &go, 1) != 1) ::_exit(2);
+        Work(i);
+    }
+}
+
+// Runs the child registered as `child` (a workUntilKilled) once per round and kills it after a
+// number of steps that differs per round. The parent must not have opened the keychain.
+void killDuring(int rounds, const char* child) {
     for (int round = 0; round < rounds; ++round) {
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(fds[0]);
-            for (int i = round * 1000;; ++i) {
-                char go = 'x';
-                if (::write(fds[1], &go, 1) != 1) ::_exit(2);
-                work(i);
-            }
-        }
+        const pid_t pid = testsupport::startChild(
+            child, fds[1],
+            {ns::Sandbox::root(), ns::Bundle::mainBundle()->bundlePath(), std::to_string(round)});
+        ASSERT_GT(pid, 0);
         ::close(fds[1]);
-        // A child forked from a process whose other threads held a lock at the fork (the
-        // allocator's, say) may never get going; it is killed where it stands, which is as good
-        // a point to kill a save as any.
         for (int started = 0; started < 1 + round % 4; ++started) {
             pollfd ready{fds[0], POLLIN, 0};
             if (::poll(&ready, 1, 20000) != 1) break;
             char go;
             if (::read(fds[0], &go, 1) != 1) break;
         }
-        ::kill(child, SIGKILL);
+        ::kill(pid, SIGKILL);
         int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFSIGNALED(status)) << "round " << round << " status " << status;
         ::close(fds[0]);
     }
 }
+
+void saveCheckin(int i) {
+    NEBInstanceIDCheckinStore store(kNEBInstanceIDCheckinPlistName,
+                                    kNEBInstanceIDApplicationSupportSubDirectory);
+    NEBInstanceIDCheckinPreferences preferences(std::to_string(i), secretFor(i));
+    preferences.updateWithCheckinPlistContents(
+        {{kNEBInstanceIDDigestKey, "d" + std::to_string(i)}});
+    if (!store.saveCheckinPreferences(preferences).ok()) ::_exit(3);
+}
+const testsupport::ChildRegistration kCheckinSaver("KillTest.saveCheckin",
+                                                   &workUntilKilled<&saveCheckin>);
+
+void makeKeyPair(int) {
+    NEBInstanceIDKeyPairStore store;
+    (void)store.deleteSavedKeyPairWithSubtype("");
+    if (!store.loadKeyPair().ok()) ::_exit(3);
+}
+const testsupport::ChildRegistration kKeyPairMaker("KillTest.makeKeyPair",
+                                                   &workUntilKilled<&makeKeyPair>);
 
 class KillTest : public InstanceIDTest {
 protected:
@@ -67,14 +91,7 @@ protected:
 };
 
 TEST_F(KillTest, CheckinSaveKilledLeavesAWholeCredentialPair) {
-    killDuring(12, [](int i) {
-        NEBInstanceIDCheckinStore store(kNEBInstanceIDCheckinPlistName,
-                                        kNEBInstanceIDApplicationSupportSubDirectory);
-        NEBInstanceIDCheckinPreferences preferences(std::to_string(i), secretFor(i));
-        preferences.updateWithCheckinPlistContents(
-            {{kNEBInstanceIDDigestKey, "d" + std::to_string(i)}});
-        if (!store.saveCheckinPreferences(preferences).ok()) ::_exit(3);
-    });
+    killDuring(12, "KillTest.saveCheckin");
     NEBInstanceIDCheckinStore store(kNEBInstanceIDCheckinPlistName,
                                     kNEBInstanceIDApplicationSupportSubDirectory);
     auto loaded = store.cachedCheckinPreferences();
@@ -84,11 +101,7 @@ TEST_F(KillTest, CheckinSaveKilledLeavesAWholeCredentialPair) {
 }
 
 TEST_F(KillTest, KeyPairSaveKilledLeavesAPairThatMatchesItsRecord) {
-    killDuring(8, [](int) {
-        NEBInstanceIDKeyPairStore store;
-        (void)store.deleteSavedKeyPairWithSubtype("");
-        if (!store.loadKeyPair().ok()) ::_exit(3);
-    });
+    killDuring(8, "KillTest.makeKeyPair");
     NEBInstanceIDKeyPairStore store;
     auto pair = store.loadKeyPair();
     ASSERT_TRUE(pair.ok());

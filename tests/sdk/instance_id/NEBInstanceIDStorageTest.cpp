@@ -8,6 +8,7 @@
 #include "sdk/instance_id/NEBInstanceIDStore.h"
 #include "sdk/instance_id/NEBInstanceIDTokenStore.h"
 #include "tests/sdk/instance_id/InstanceIDFixture.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -229,6 +230,18 @@ TEST_F(StorageTest, EmptyPasswordRemovesTheItemAndFails) {
     ASSERT_FALSE(failed.ok());
     EXPECT_EQ(failed.error().code(), kNEBInstanceIDKeychainBadParameter);
     EXPECT_TRUE(itemsOf("g").empty());
+}
+
+TEST_F(StorageTest, PrintingTheItemsShowsNoSecretAndChangesNothing) {
+    NEBInstanceIDAuthKeychain keychain("g");
+    ASSERT_TRUE(keychain.setPassword("secret-value", "s", std::nullopt, "a").ok());
+    testsupport::LogCapture log;
+    NEBInstanceIDAuthKeychain::printKeychainItems();
+    for (const auto& line : log.texts()) EXPECT_EQ(line.find("secret-value"), std::string::npos);
+    for (const auto& line : recorder_->lines()) {
+        EXPECT_EQ(line.find("secret-value"), std::string::npos);
+    }
+    EXPECT_EQ(keychain.passwordForService("s", "a").value(), "secret-value");
 }
 
 TEST_F(StorageTest, CacheKeysSplitBackIntoEntityAndScope) {

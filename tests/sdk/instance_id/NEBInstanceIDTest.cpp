@@ -2,6 +2,8 @@
 // commands messaging relays, the application-delegate hook and the provisioning decision.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <atomic>
 #include <fstream>
 
@@ -95,6 +97,33 @@ protected:
     std::shared_ptr<NEBInstanceID> instance_;
     std::optional<ns::ScopedSharedInstance<NEBInstanceID>> shared_;
 };
+
+// The page's getToken can be the first to ask for the shared instance, from a background queue,
+// while the main thread configures it and fetches the default token.
+TEST_F(FacadeTest, ConcurrencyFirstUseFromABackgroundQueue) {
+    checkin_->answer(CheckinPeer::credentials("1", "2"));
+    shared_.reset();
+    shared_.emplace();
+    std::atomic<bool> go{false};
+    std::atomic<bool> fetched{false};
+    std::shared_ptr<NEBInstanceID> fromBackground;
+    std::thread background([&] {
+        while (!go) std::this_thread::yield();
+        fromBackground = NEBInstanceID::instanceID();
+        // Asks until the main thread's fetch has stored the token, reading as it is written.
+        while (!fetched) {
+            if (fromBackground->token()) fetched = true;
+        }
+    });
+    go = true;
+    instance_ = NEBInstanceID::instanceID();
+    instance_->configureInstanceIDWithOptions(*senderOptions(), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return instance_->token().has_value(); }));
+    fetched = true;
+    background.join();
+    EXPECT_EQ(fromBackground, instance_);
+    EXPECT_EQ(instance_->token(), fromBackground->token());
+}
 
 TEST_F(FacadeTest, TokenRequestsAreCheckedInOrder) {
     launch();
@@ -204,6 +233,18 @@ TEST_F(FacadeTest, DefaultTokenRetriesAfterTwelveTwentyFourThirtyEightFiftySixSe
     loop().runUntilIdle();
     EXPECT_EQ(failures.count(), 5u);
     EXPECT_EQ(registration_->count(), 5u);
+}
+
+// What a server sends is quoted in lines; none of it forges a line or reaches the terminal.
+TEST_F(FacadeTest, LoggedTextIsEscaped) {
+    launch();
+    NEBInstanceIDLoggerError("Unexpected result %@",
+                             std::string("x\n<NEBInstanceID/ERROR> forged\x1b[2J"));
+    EXPECT_TRUE(
+        recorder_->contains("Unexpected result x\\n<NEBInstanceID/ERROR> forged\\u001B[2J"));
+    for (const auto& line : recorder_->lines()) {
+        EXPECT_EQ(line.find_first_of("\n\x1b"), std::string::npos) << line;
+    }
 }
 
 TEST_F(FacadeTest, DefaultTokenFetchedBeforeTheDeviceTokenIsFetchedAgainWithIt) {

@@ -12,7 +12,9 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/testing/ScopedSharedInstance.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "sdk/messaging/NEBMessagingCheckinPreferences.h"
+#include "sdk/messaging/NEBMessagingDelegate.h"
 #include "sdk/messaging/NEBMessagingLogLevelFilter.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
@@ -42,6 +44,16 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
+};
+
+// The application's remote-message delegate, keeping what it receives.
+class RecordingDelegate : public NEBMessagingDelegate {
+public:
+    bool respondsToApplicationReceivedRemoteMessage() const override { return true; }
+    void applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) override {
+        received.push_back(message.appData);
+    }
+    std::vector<ns::Dictionary> received;
 };
 
 // Messaging on the main run loop with a manual clock, in a fresh sandbox, with the logger's
@@ -98,7 +110,7 @@ protected:
 
 private:
     testsupport::TempDir dir_;
-    ns::ScopedSharedInstance<NEBMessagingServiceHosts> hosts_;
+    ns::ScopedSharedInstance<NEBServiceHosts> hosts_;
     std::shared_ptr<NEBMessagingLogWriter> previousWriter_;
     static inline peers::TestCA* ca_ = nullptr;
 };

@@ -34,7 +34,10 @@ protected:
                 return preferences;
             });
     }
-    peers::MessagingServer::Options options() { return {&ca().localhost(), "4242", "secret-4242"}; }
+    peers::MessagingServer::Options options() {
+        return {
+            .identity = &ca().localhost(), .expectedUser = "4242", .expectedToken = "secret-4242"};
+    }
     NEBMessagingConnection::State state() { return client_->connection()->state(); }
 
     std::shared_ptr<NIPReachability> reachability_ = reachability(true);
@@ -44,9 +47,11 @@ protected:
     Answers answers_;
 };
 
+// The server comes from the run's environment here, as a user points the host at a local one.
 TEST_F(NEBMessagingClientTest, LoginAnswersTheHandlerOnceAndASecondConnectIsRefused) {
     peers::MessagingServer server(options());
-    NEBMessagingServiceHosts::setMessagingServer("127.0.0.1", server.port());
+    const std::string address = "127.0.0.1:" + std::to_string(server.port());
+    ::setenv(NEBServiceHosts::kMessagingServerVariable, address.c_str(), 1);
     makeClient();
     client_->connectWithHandler(answers_.handler());
     ASSERT_TRUE(runUntil([&] { return client_->isConnectionActive(); }));
@@ -61,6 +66,39 @@ TEST_F(NEBMessagingClientTest, LoginAnswersTheHandlerOnceAndASecondConnectIsRefu
     EXPECT_TRUE(client_->isConnectionActive());
     EXPECT_EQ(server.connections(), 1);
     EXPECT_EQ(answers_.errors.size(), 1u);
+    ::unsetenv(NEBServiceHosts::kMessagingServerVariable);
+}
+
+TEST(NEBMessagingServiceHostsTest, ServerSettingsAreHostAndOptionalPort) {
+    using Hosts = NEBMessagingServiceHosts;
+    struct Case {
+        const char* text;
+        std::optional<std::pair<std::string, uint16_t>> expected;
+    };
+    const Case cases[] = {
+        {"messaging.example.test",
+         std::pair<std::string, uint16_t>{"messaging.example.test", 5228}},
+        {"127.0.0.1:40000", std::pair<std::string, uint16_t>{"127.0.0.1", 40000}},
+        {"[::1]:443", std::pair<std::string, uint16_t>{"::1", 443}},
+        {"[::1]", std::pair<std::string, uint16_t>{"::1", 5228}},
+        {"::1", std::pair<std::string, uint16_t>{"::1", 5228}},
+        {"", std::nullopt},
+        {":5228", std::nullopt},
+        {"host:", std::nullopt},
+        {"host:0", std::nullopt},
+        {"host:65536", std::nullopt},
+        {"host:12ab", std::nullopt},
+        {"host:-1", std::nullopt},
+        {"[::1]x", std::nullopt},
+        {"[]:1", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto server = Hosts::parseServer(c.text);
+        ASSERT_EQ(server.has_value(), c.expected.has_value()) << c.text;
+        if (!server) continue;
+        EXPECT_EQ(server->host, c.expected->first) << c.text;
+        EXPECT_EQ(server->port, c.expected->second) << c.text;
+    }
 }
 
 TEST_F(NEBMessagingClientTest, BacksOffFromTwoToTenTwentyFourSecondsAndLoginResetsIt) {

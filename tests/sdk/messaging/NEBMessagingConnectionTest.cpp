@@ -61,7 +61,10 @@ protected:
     size_t count(peers::MessagingServer& server, int8_t tag) {
         return server.framesWithTag(tag).size();
     }
-    peers::MessagingServer::Options options() { return {&ca().localhost(), "4242", "secret-4242"}; }
+    peers::MessagingServer::Options options() {
+        return {
+            .identity = &ca().localhost(), .expectedUser = "4242", .expectedToken = "secret-4242"};
+    }
 
     std::shared_ptr<NEBMessagingRmqManager> store_;
     std::shared_ptr<ConnectionRecorder> recorder_ = std::make_shared<ConnectionRecorder>();

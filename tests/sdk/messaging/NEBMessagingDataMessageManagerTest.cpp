@@ -21,7 +21,7 @@ public:
     std::vector<std::string> sent;
     int deleted = 0;
 
-    void didReceiveMessage(const ns::Dictionary& message, const std::string& id) override {
+    void didReceiveMessage(ns::Dictionary message, const std::string& id) override {
         received.emplace_back(message, id);
     }
     void willSendDataMessageWithID(const std::string& id,
@@ -241,7 +241,8 @@ TEST_F(NEBMessagingDataMessageManagerTest, SelectiveAckResendsWhatIsLeftAndDrops
         manager_->sendDataMessageStanza(message);
     }
     ASSERT_EQ(stored().size(), 3u);
-    peers::MessagingServer server({&ca().localhost(), "4242", "secret-4242"});
+    peers::MessagingServer server(
+        {.identity = &ca().localhost(), .expectedUser = "4242", .expectedToken = "secret-4242"});
     server.setAnswerPings(false);
     NEBMessagingServiceHosts::setMessagingServer("127.0.0.1", server.port());
     network_->callbackWithFlags(net::kReachabilityFlagsReachable);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "sdk/messaging/NEBMessagingCodedInputStream.h"
@@ -77,9 +79,28 @@ TEST(NEBMessagingProtocolTest, CutterReadsLengthsOfOneToTenBytes) {
     EXPECT_EQ(c.result, Result::Frame);
     EXPECT_EQ(c.payloadLength, 3u);
 
-    // Ten continuation bytes never end a length: not a frame, however much follows.
+    // Ten continuation bytes never end a length: an error at once, not a wait for bytes that
+    // could only fill the buffer. Nine are still a length that may end.
     EXPECT_EQ(cut(std::string(1, '\x01') + std::string(10, '\x80') + std::string(50, '\0')).result,
-              Result::NeedMore);
+              Result::Error);
+    EXPECT_EQ(cut(std::string(1, '\x01') + std::string(9, '\x80')).result, Result::NeedMore);
+}
+
+// In the socket the bytes end where a full read buffer ends: no byte past them is there to be
+// read. Every cut short of a whole frame waits, and nothing past the end is touched (each
+// case sits in an allocation of exactly its size, so a read past it is caught).
+TEST(NEBMessagingProtocolTest, CutterStopsAtTheEndOfAFullBuffer) {
+    const std::string frame = std::string("\x08\x83\x80\x80\x00", 5) + "abc";
+    for (size_t size = 1; size <= frame.size(); ++size) {
+        auto bytes = std::make_unique<char[]>(size);
+        std::memcpy(bytes.get(), frame.data(), size);
+        NEBMessagingCodedInputStream reader(std::string_view(bytes.get(), size));
+        int8_t tag = 0;
+        std::string_view payload;
+        const Result expected = size == frame.size() ? Result::Frame : Result::NeedMore;
+        EXPECT_EQ(reader.readFrame(tag, payload), expected) << size;
+        EXPECT_EQ(reader.offset(), expected == Result::Frame ? size : 0u) << size;
+    }
 }
 
 TEST(NEBMessagingProtocolTest, CutterRefusesBadTagsLengthsAndOversizedFrames) {

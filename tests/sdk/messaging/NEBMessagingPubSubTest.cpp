@@ -4,6 +4,7 @@
 
 #include "platform/ns/Bundle.h"
 #include "platform/ns/UserDefaults.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
@@ -32,7 +33,7 @@ protected:
     void SetUp() override {
         MessagingTest::SetUp();
         server_ = std::make_unique<peers::HttpsServer>(ca());
-        NEBInstanceIDServiceHosts::setRegistrationServerBaseURL(server_->baseURL());
+        NEBServiceHosts::setRegistrationServerURL(server_->baseURL());
         store_ = std::make_shared<NEBMessagingRmqManager>("rmq2");
         auto preferences = credentials();
         preferences.versionInfo = "v9";
@@ -59,7 +60,7 @@ protected:
         return outcome;
     }
 
-    ns::ScopedSharedInstance<NEBInstanceIDServiceHosts> hosts_;
+    ns::ScopedSharedInstance<NEBServiceHosts> hosts_;
     std::unique_ptr<peers::HttpsServer> server_;
     std::shared_ptr<NEBMessagingRmqManager> store_;
     std::shared_ptr<NEBMessagingClient> client_;
@@ -131,12 +132,17 @@ TEST_F(NEBMessagingPubSubTest, SubscribeSendsTheFormAndASecondOneIsAnsweredFromT
     EXPECT_TRUE(server_->requests()[1].body.ends_with("&delete=true"));
     EXPECT_FALSE(subscribe("/topics/news").error);
     EXPECT_EQ(server_->requestCount(), 3u);
+    // Each request's outcome is logged; the cache's answer made no request and logs nothing.
+    EXPECT_EQ(log_->count("Successfully subscribed to topic /topics/news"), 2u);
+    EXPECT_EQ(log_->count("Successfully unsubscribed from topic /topics/news"), 1u);
+    EXPECT_EQ(log_->count("Failed to subscribe"), 0u);
 }
 
 TEST_F(NEBMessagingPubSubTest, ServerRefusalsAreErrors) {
     server_->on("POST", "/iid/register", HttpResponse::text(200, "Error=INVALID_PARAMETERS"));
     server_->on("POST", "/iid/register", HttpResponse::text(500, "token=/topics/b"));
     EXPECT_EQ(subscribe("/topics/a").error->code(), 0);
+    EXPECT_EQ(log_->count("Failed to subscribe to topic /topics/a"), 1u);
     // Only the body counts: a failing status with a token body is taken as the answer.
     EXPECT_FALSE(subscribe("/topics/b").error);
     EXPECT_EQ(subscribe("/topics/a b").error->code(), NEBMessagingPubSub::kErrorInvalidTopic);
@@ -183,6 +189,7 @@ TEST_F(NEBMessagingPubSubTest, MissingCredentialsAnswer501) {
     pubsub->subscribeWithToken("T", "/topics/a", {}, outcome.handler());
     ASSERT_TRUE(runUntil([&] { return outcome.done; }));
     EXPECT_EQ(outcome.error->code(), 501);
+    EXPECT_EQ(log_->count("Failed to subscribe to topic /topics/a"), 1u);
 }
 
 }  // namespace

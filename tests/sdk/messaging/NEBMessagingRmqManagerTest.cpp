@@ -179,6 +179,18 @@ TEST_F(NEBMessagingRmqManagerTest, BatchedDeleteCountsEveryBatch) {
     EXPECT_EQ(manager->unackedS2dRmqIds(), std::vector<std::string>{"b"});
 }
 
+// A message received twice (through the push service and the socket, or sent again) is
+// reported once in the next login; a file that already holds an id twice reads it once.
+TEST_F(NEBMessagingRmqManagerTest, ReceivedIdsAreKeptOnce) {
+    auto manager = open();
+    for (const char* id : {"a", "b", "a", "a"}) EXPECT_TRUE(manager->saveS2dMessageWithRmqId(id));
+    EXPECT_EQ(manager->unackedS2dRmqIds(), (std::vector<std::string>{"a", "b"}));
+    exec(supportPath(), "INSERT INTO s2dRmqIds_1 (rmq_id) VALUES ('b')");
+    EXPECT_EQ(manager->unackedS2dRmqIds(), (std::vector<std::string>{"a", "b"}));
+    manager->removeS2dIds({"b"});
+    EXPECT_EQ(manager->unackedS2dRmqIds(), std::vector<std::string>{"a"});
+}
+
 TEST_F(NEBMessagingRmqManagerTest, SyncMessagesAreFoundByExactIdAndSwept) {
     auto manager = open();
     int64_t now = NEBMessagingTimestampSeconds();
@@ -200,6 +212,13 @@ TEST_F(NEBMessagingRmqManagerTest, SyncMessagesAreFoundByExactIdAndSwept) {
     EXPECT_TRUE(manager->querySyncMessageWithRmqID(quoted));
     EXPECT_TRUE(manager->deleteSyncMessageWithRmqID(quoted));
     EXPECT_FALSE(manager->deleteSyncMessageWithRmqID(quoted));
+
+    // A record describes itself with its expiry as a date (and, as it always has, no closing
+    // parenthesis).
+    ASSERT_TRUE(manager->saveSyncMessageWithRmqID("m1", 978307261, false, true));
+    EXPECT_EQ(manager->querySyncMessageWithRmqID("m1")->description(),
+              "NEBMessagingPersistentSyncMessage: (rmqID: m1, apns: 0, mcs: 1, expiry: "
+              "2001-01-01 00:01:01 +0000");
 }
 
 TEST_F(NEBMessagingRmqManagerTest, DamagedFileStartsAgainButABusyOneIsKept) {

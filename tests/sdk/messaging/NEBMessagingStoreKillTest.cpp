@@ -8,16 +8,20 @@
 #include <set>
 #include <sstream>
 
+#include "platform/ns/Sandbox.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
 class NEBMessagingStoreKillTest : public messagingtest::MessagingTest {};
 
 // The child saves messages and received ids and acknowledges old messages in a loop, telling
-// the parent after each call returns; the parent kills it at an arbitrary point.
-[[noreturn]] void saveAndAckForever(int out) {
+// the parent after each call returns; the parent kills it at an arbitrary point. It works in
+// the sandbox args[0].
+[[noreturn]] void saveAndAckForever(int out, const std::vector<std::string>& args) {
+    if (!ns::Sandbox::configure(args.at(0)).ok()) _exit(1);
     NEBMessagingRmqManager manager("rmq2");
     manager.loadRmqId();
     for (int round = 0;; ++round) {
@@ -38,18 +42,18 @@ class NEBMessagingStoreKillTest : public messagingtest::MessagingTest {};
     }
 }
 
+const testsupport::ChildRegistration kSaver("NEBMessagingStoreKillTest.saveAndAckForever",
+                                            &saveAndAckForever);
+
 TEST_F(NEBMessagingStoreKillTest, KilledAnywhereLosesNothingReportedAndReusesNoId) {
     std::set<int64_t> saved, acked, everSaved;
     std::set<std::string> inbound;
     for (int run = 0; run < 6; ++run) {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            close(fds[0]);
-            saveAndAckForever(fds[1]);
-        }
+        pid_t child = testsupport::startChild("NEBMessagingStoreKillTest.saveAndAckForever", fds[1],
+                                              {ns::Sandbox::root()});
+        ASSERT_GT(child, 0);
         close(fds[1]);
         FILE* in = fdopen(fds[0], "r");
         char buffer[256];

@@ -15,6 +15,7 @@
 #include "sdk/core/NEBAnalyticsStarting.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/messaging/NEBMessagingClient.h"
+#include "sdk/messaging/NEBMessagingDataMessageManager.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
 #include "sdk/messaging/NEBMessagingReceiver.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
@@ -34,15 +35,6 @@ public:
     void setInternalUserProperty(const ns::Value& value, const std::string& name) override {
         events.push_back("property:" + name + "=" + value.stringValue());
     }
-};
-
-class RecordingDelegate : public NEBMessagingDelegate {
-public:
-    bool respondsToApplicationReceivedRemoteMessage() const override { return true; }
-    void applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) override {
-        received.push_back(message.appData);
-    }
-    std::vector<ns::Dictionary> received;
 };
 
 class NEBMessagingTest : public messagingtest::MessagingTest {
@@ -103,6 +95,13 @@ TEST_F(NEBMessagingTest, TopicFrontsNeedATokenAndAValidName) {
     EXPECT_EQ(log_->count("Cannot parse topic name /topics/a b. Will not subscribe."), 1u);
     messaging_->unsubscribeFromTopic("x/y");
     EXPECT_EQ(log_->count("Cannot parse topic name x/y. Will not unsubscribe."), 1u);
+    // A name that would forge a line, or reach the terminal, is written escaped.
+    messaging_->subscribeToTopic("x\n2026-01-01 00:00:00: <NEBMessaging/ERROR> forged\x1b[2J");
+    EXPECT_EQ(log_->count("Cannot parse topic name x\\n2026-01-01 00:00:00: "
+                          "<NEBMessaging/ERROR> forged\\u001B[2J. Will not subscribe."),
+              1u);
+    EXPECT_EQ(log_->count("\n"), 0u);
+    EXPECT_EQ(log_->count("\x1b"), 0u);
 
     // From a background thread the work waits for the main loop.
     std::thread([&] { messaging_->subscribeToTopic("/topics/sport"); }).join();
@@ -126,7 +125,7 @@ TEST_F(NEBMessagingTest, TokenNotificationsOfTheWrongKindAreIgnored) {
 }
 
 TEST_F(NEBMessagingTest, ARemoteMessageDelegateCannotBeCleared) {
-    auto delegate = std::make_shared<RecordingDelegate>();
+    auto delegate = std::make_shared<messagingtest::RecordingDelegate>();
     messaging_->setRemoteMessageDelegate(delegate);
     messaging_->setRemoteMessageDelegate(nullptr);
     EXPECT_EQ(messaging_->remoteMessageDelegate(), delegate);
@@ -151,6 +150,19 @@ TEST_F(NEBMessagingTest, DebugEventsKeepTheNewest199) {
     ASSERT_EQ(events.size(), 199u);
     EXPECT_TRUE(events.front().ends_with(":1:0:e199")) << events.front();
     EXPECT_TRUE(events.back().ends_with(":e1"));
+}
+
+// A stored message that waits for a connection shows in the debug events; one that cannot
+// wait (no time to live) does not.
+TEST_F(NEBMessagingTest, AStoredMessageWaitingForTheConnectionIsADebugEvent) {
+    reachability_->callbackWithFlags(0);
+    messaging_->dataMessageManager()->setDeviceAuthID("4242", "secret-4242");
+    messaging_->sendMessage({{"k", ns::Value("v")}}, "to@example.test", std::string("m-1"), 60);
+    auto events = messaging_->debugEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_TRUE(events.front().ends_with(":0:0:Queued message: m-1")) << events.front();
+    messaging_->sendMessage({{"k", ns::Value("v")}}, "to@example.test", std::string("m-2"), 0);
+    EXPECT_EQ(messaging_->debugEvents().size(), 1u);
 }
 
 // Analytics is logged once per message id and process; a silent push already seen on the
@@ -183,6 +195,21 @@ TEST_F(NEBMessagingTest, ReceiptLogsAnalyticsOncePerMessageAndSkipsSilentDuplica
     visible.insert_or_assign("msg.message_id", ns::Value("m3"));
     messaging_->appDidReceiveMessage(visible);
     EXPECT_EQ(RecordingAnalytics::events, std::vector<std::string>{"ncm:_nf"});
+}
+
+// The push service marks a silent notification with the number 1, not a boolean.
+TEST(NEBMessagingSilentNotifications, AnyTrueContentAvailableMarksThem) {
+    auto silent = [](ns::Value flag) {
+        return NEBMessaging::isAPNSSyncMessage(
+            {{"aps", ns::Value::dict({{"content-available", std::move(flag)}})}});
+    };
+    EXPECT_TRUE(silent(ns::Value(1)));
+    EXPECT_TRUE(silent(ns::Value(true)));
+    EXPECT_TRUE(silent(ns::Value("1")));
+    EXPECT_FALSE(silent(ns::Value(0)));
+    EXPECT_FALSE(silent(ns::Value(false)));
+    EXPECT_FALSE(NEBMessaging::isAPNSSyncMessage({{"aps", ns::Value(1)}}));
+    EXPECT_FALSE(NEBMessaging::isAPNSSyncMessage({{"content-available", ns::Value(1)}}));
 }
 
 TEST_F(NEBMessagingTest, SyncExpirySaturatesInsteadOfWrapping) {

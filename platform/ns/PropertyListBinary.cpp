@@ -1,0 +1,440 @@
+#include "platform/ns/PropertyListBinary.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/ns/Error.h"
+#include "platform/ns/UTF16.h"
+#include "platform/ns/UTF8.h"
+
+namespace ns {
+
+namespace {
+
+constexpr const char* kUidKey = "CF$UID";
+constexpr const char* kTooDeep = "Too many nested arrays or dictionaries";
+constexpr size_t kTrailerSize = 32;
+
+// Object markers: the high nibble is the kind, the low one a size or a count.
+enum Kind : uint8_t {
+    kSimple = 0x0,  // 0x08 false, 0x09 true
+    kInteger = 0x1,
+    kReal = 0x2,
+    kDate = 0x3,
+    kData = 0x4,
+    kASCII = 0x5,
+    kUTF16 = 0x6,
+    kUID = 0x8,
+    kArray = 0xA,
+    kOrderedSet = 0xB,
+    kSet = 0xC,
+    kDictionary = 0xD,
+};
+constexpr uint8_t kFalse = 0x08;
+constexpr uint8_t kTrue = 0x09;
+constexpr uint8_t kCountFollows = 0x0F;
+
+uint64_t bigEndian(const uint8_t* p, size_t n) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) v = v << 8 | p[i];
+    return v;
+}
+
+// Bytes needed for an unsigned value: 1, 2, 4 or 8.
+uint8_t widthFor(uint64_t v) {
+    if (v <= 0xFF) return 1;
+    if (v <= 0xFFFF) return 2;
+    if (v <= 0xFFFFFFFF) return 4;
+    return 8;
+}
+
+void appendBigEndian(std::string& out, uint64_t v, size_t n) {
+    for (size_t i = n; i-- > 0;) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct Malformed {
+    std::string reason;
+};
+
+class Reader {
+public:
+    Reader(std::string_view in, size_t maxDepth)
+        : p_(reinterpret_cast<const uint8_t*>(in.data())),
+          size_(in.size()),
+          maxDepth_(maxDepth),
+          maxProduced_(2 * in.size() + 1024) {}
+
+    Value read() {
+        if (size_ < PropertyListBinary::kMagic.size() + 1 + kTrailerSize)
+            throw Malformed{"Binary property list too short"};
+        const uint8_t* trailer = p_ + size_ - kTrailerSize;
+        offsetSize_ = trailer[6];
+        refSize_ = trailer[7];
+        count_ = bigEndian(trailer + 8, 8);
+        const uint64_t top = bigEndian(trailer + 16, 8);
+        table_ = bigEndian(trailer + 24, 8);
+        const uint64_t tableRoom = size_ - kTrailerSize;
+        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8 || count_ == 0 ||
+            top >= count_ || table_ <= PropertyListBinary::kMagic.size() || table_ > tableRoom ||
+            count_ > (tableRoom - table_) / offsetSize_ ||
+            (refSize_ < 8 && count_ - 1 > (uint64_t{1} << (8 * refSize_)) - 1))
+            throw Malformed{"Malformed binary property list trailer"};
+        onPath_.assign(count_, false);
+        return object(top, 0);
+    }
+
+private:
+    // Where an object starts, checked to lie among the objects.
+    uint64_t offsetOf(uint64_t index) const {
+        const uint64_t at = bigEndian(p_ + table_ + index * offsetSize_, offsetSize_);
+        if (at < PropertyListBinary::kMagic.size() || at >= table_)
+            throw Malformed{"Object offset outside the objects"};
+        return at;
+    }
+
+    // `n` bytes at `at`, which must end before the offset table.
+    const uint8_t* bytes(uint64_t at, uint64_t n) const {
+        if (at > table_ || n > table_ - at) throw Malformed{"Object runs past the objects"};
+        return p_ + at;
+    }
+
+    // The element count of the object whose marker is at `at`, and where its body starts.
+    std::pair<uint64_t, uint64_t> counted(uint64_t at) const {
+        const uint8_t info = p_[at] & 0x0F;
+        if (info != kCountFollows) return {info, at + 1};
+        const uint8_t marker = *bytes(at + 1, 1);
+        if ((marker >> 4) != kInteger || (marker & 0x0F) > 3)
+            throw Malformed{"Malformed object count"};
+        const uint64_t width = uint64_t{1} << (marker & 0x0F);
+        return {bigEndian(bytes(at + 2, width), width), at + 2 + width};
+    }
+
+    Value object(uint64_t index, size_t depth) {
+        if (++produced_ > maxProduced_) throw Malformed{"References expand beyond the file"};
+        const uint64_t at = offsetOf(index);
+        const uint8_t marker = p_[at];
+        const uint8_t info = marker & 0x0F;
+        switch (marker >> 4) {
+            case kSimple:
+                if (marker == kFalse || marker == kTrue) return Value(marker == kTrue);
+                throw Malformed{"Unsupported value in property list"};
+            case kInteger:
+                return integer(at, info);
+            case kReal:
+                if (info == 2) {
+                    return Value(static_cast<double>(std::bit_cast<float>(
+                        static_cast<uint32_t>(bigEndian(bytes(at + 1, 4), 4)))));
+                }
+                if (info == 3) return Value(std::bit_cast<double>(bigEndian(bytes(at + 1, 8), 8)));
+                throw Malformed{"Unsupported real size"};
+            case kDate:
+                if (info != 3) throw Malformed{"Unsupported date size"};
+                return Value(Date::fromTimeIntervalSinceReferenceDate(
+                    std::bit_cast<double>(bigEndian(bytes(at + 1, 8), 8))));
+            case kData: {
+                const auto [n, body] = counted(at);
+                return Value(Data(bytes(body, n), n));
+            }
+            case kASCII:
+            case kUTF16:
+                return Value(text(at));
+            case kUID:
+                return uid(at, info + 1u);
+            case kArray:
+            case kOrderedSet:
+            case kSet:
+                return enter(index, depth, [&] { return array(at, depth); });
+            case kDictionary:
+                return enter(index, depth, [&] { return dictionary(at, depth); });
+            default:
+                throw Malformed{"Unsupported value in property list"};
+        }
+    }
+
+    Value integer(uint64_t at, uint8_t info) const {
+        if (info <= 2)
+            return Value(static_cast<long long>(bigEndian(bytes(at + 1, 1u << info), 1u << info)));
+        if (info == 3) return Value(static_cast<long long>(bigEndian(bytes(at + 1, 8), 8)));
+        if (info != 4) throw Malformed{"Unsupported integer size"};
+        // Two's complement over 128 bits: the high half is all sign bits for every value that
+        // int64 or uint64 can hold.
+        const uint8_t* p = bytes(at + 1, 16);
+        const uint64_t high = bigEndian(p, 8);
+        const uint64_t low = bigEndian(p + 8, 8);
+        if (high == 0) return Value(static_cast<unsigned long long>(low));
+        if (high == std::numeric_limits<uint64_t>::max() && (low >> 63) != 0)
+            return Value(static_cast<long long>(low));
+        throw Malformed{"Integer out of range"};
+    }
+
+    Value uid(uint64_t at, size_t width) const {
+        const uint8_t* p = bytes(at + 1, width);
+        for (size_t i = 0; i + 8 < width; ++i) {
+            if (p[i] != 0) throw Malformed{"UID out of range"};
+        }
+        const size_t low = std::min<size_t>(width, 8);
+        return Value::dict(
+            {{kUidKey, Value(static_cast<unsigned long long>(bigEndian(p + width - low, low)))}});
+    }
+
+    std::string text(uint64_t at) const {
+        const auto [n, body] = counted(at);
+        if ((p_[at] >> 4) == kASCII) {
+            std::string_view s(reinterpret_cast<const char*>(bytes(body, n)), n);
+            return utf8::isValid(s) ? std::string(s) : utf8::repaired(s);
+        }
+        if (n > std::numeric_limits<uint64_t>::max() / 2) throw Malformed{"String too long"};
+        const uint8_t* p = bytes(body, 2 * n);
+        std::u16string units(n, u'\0');
+        for (uint64_t i = 0; i < n; ++i)
+            units[i] = static_cast<char16_t>(p[2 * i] << 8 | p[2 * i + 1]);
+        return fromUTF16(units);
+    }
+
+    template <typename Build>
+    Value enter(uint64_t index, size_t depth, Build build) {
+        if (depth + 1 > maxDepth_) throw Malformed{kTooDeep};
+        if (onPath_[index]) throw Malformed{"Property list object contains itself"};
+        onPath_[index] = true;
+        Value v = build();
+        onPath_[index] = false;
+        return v;
+    }
+
+    std::vector<uint64_t> references(uint64_t body, uint64_t n) const {
+        if (n > (table_ - std::min(body, table_)) / refSize_)
+            throw Malformed{"Object runs past the objects"};
+        const uint8_t* p = bytes(body, n * refSize_);
+        std::vector<uint64_t> refs(n);
+        for (uint64_t i = 0; i < n; ++i) {
+            refs[i] = bigEndian(p + i * refSize_, refSize_);
+            if (refs[i] >= count_) throw Malformed{"Reference outside the objects"};
+        }
+        return refs;
+    }
+
+    Value array(uint64_t at, size_t depth) {
+        const auto [n, body] = counted(at);
+        Array items;
+        const std::vector<uint64_t> refs = references(body, n);
+        items.reserve(refs.size());
+        for (uint64_t ref : refs) items.push_back(object(ref, depth + 1));
+        return Value(std::move(items));
+    }
+
+    Value dictionary(uint64_t at, size_t depth) {
+        const auto [n, body] = counted(at);
+        if (n > std::numeric_limits<uint64_t>::max() / 2)
+            throw Malformed{"Object runs past the objects"};
+        const std::vector<uint64_t> refs = references(body, 2 * n);
+        Dictionary members;
+        for (uint64_t i = 0; i < n; ++i) {
+            const uint64_t keyAt = offsetOf(refs[i]);
+            const uint8_t kind = p_[keyAt] >> 4;
+            if (kind != kASCII && kind != kUTF16)
+                throw Malformed{"Property list dictionary key is not a string"};
+            ++produced_;
+            std::string key = text(keyAt);
+            members.appendUnsorted(std::move(key), object(refs[n + i], depth + 1));
+        }
+        members.finishAppending();
+        return Value(std::move(members));
+    }
+
+    const uint8_t* p_;
+    uint64_t size_;
+    size_t maxDepth_;
+    uint64_t maxProduced_;
+    uint64_t produced_ = 0;
+    uint8_t offsetSize_ = 0, refSize_ = 0;
+    uint64_t count_ = 0, table_ = 0;
+    std::vector<bool> onPath_;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+struct Invalid {
+    std::string reason;
+};
+
+class Writer {
+public:
+    explicit Writer(size_t maxDepth) : maxDepth_(maxDepth) {}
+
+    std::string write(const Value& root) {
+        add(root, 0);
+        const uint64_t count = objects_.size();
+        refSize_ = widthFor(count);
+        std::string out(PropertyListBinary::kMagic);
+        std::vector<uint64_t> offsets;
+        offsets.reserve(count);
+        for (const Object& o : objects_) {
+            offsets.push_back(out.size());
+            if (o.isContainer) {
+                appendMarker(out, o.marker, o.count);
+                for (uint64_t ref : o.refs) appendBigEndian(out, ref, refSize_);
+            } else {
+                out += o.leaf;
+            }
+        }
+        const uint64_t table = out.size();
+        const uint8_t offsetSize = widthFor(offsets.empty() ? 0 : offsets.back());
+        for (uint64_t o : offsets) appendBigEndian(out, o, offsetSize);
+        out.append(6, '\0');
+        out += static_cast<char>(offsetSize);
+        out += static_cast<char>(refSize_);
+        appendBigEndian(out, count, 8);
+        appendBigEndian(out, 0, 8);  // the top object is the first one
+        appendBigEndian(out, table, 8);
+        return out;
+    }
+
+private:
+    struct Object {
+        bool isContainer = false;
+        uint8_t marker = 0;
+        uint64_t count = 0;
+        std::vector<uint64_t> refs;
+        std::string leaf;  // the whole encoded object
+    };
+
+    static void appendMarker(std::string& out, uint8_t kind, uint64_t count) {
+        if (count < kCountFollows) {
+            out += static_cast<char>(kind << 4 | count);
+            return;
+        }
+        out += static_cast<char>(kind << 4 | kCountFollows);
+        const uint8_t width = widthFor(count);
+        out += static_cast<char>(kInteger << 4 | std::countr_zero(width));
+        appendBigEndian(out, count, width);
+    }
+
+    static std::string encodeInteger(int64_t i) {
+        std::string out;
+        // Negative values take the signed 8-byte form; others the smallest unsigned one.
+        const uint8_t width = i < 0 ? 8 : widthFor(static_cast<uint64_t>(i));
+        out += static_cast<char>(kInteger << 4 | std::countr_zero(width));
+        appendBigEndian(out, static_cast<uint64_t>(i), width);
+        return out;
+    }
+
+    static std::string encodeText(const std::string& s) {
+        const std::string text = utf8::isValid(s) ? s : utf8::repaired(s);
+        std::string out;
+        const bool ascii = std::all_of(text.begin(), text.end(),
+                                       [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+        if (ascii) {
+            appendMarker(out, kASCII, text.size());
+            out += text;
+            return out;
+        }
+        const std::u16string units = toUTF16(text);
+        appendMarker(out, kUTF16, units.size());
+        for (char16_t u : units) appendBigEndian(out, u, 2);
+        return out;
+    }
+
+    static std::string encodeLeaf(const Value& v) {
+        std::string out;
+        switch (v.type()) {
+            case Value::Type::Bool:
+                out += static_cast<char>(*v.boolean() ? kTrue : kFalse);
+                break;
+            case Value::Type::Integer:
+                out = encodeInteger(*v.int64());
+                break;
+            case Value::Type::Unsigned:
+                out += static_cast<char>(kInteger << 4 | 4);
+                appendBigEndian(out, 0, 8);
+                appendBigEndian(out, *v.uint64(), 8);
+                break;
+            case Value::Type::Double:
+                out += static_cast<char>(kReal << 4 | 3);
+                appendBigEndian(out, std::bit_cast<uint64_t>(*v.number()), 8);
+                break;
+            case Value::Type::Date:
+                out += static_cast<char>(kDate << 4 | 3);
+                appendBigEndian(
+                    out, std::bit_cast<uint64_t>(v.date()->timeIntervalSinceReferenceDate()), 8);
+                break;
+            case Value::Type::String:
+                out = encodeText(*v.string());
+                break;
+            case Value::Type::Data:
+                appendMarker(out, kData, v.data()->length());
+                out.append(v.data()->chars());
+                break;
+            default:
+                throw Invalid{
+                    "Property list invalid for format (property lists cannot contain null)"};
+        }
+        return out;
+    }
+
+    uint64_t addLeaf(std::string encoded) {
+        auto [it, added] = leaves_.try_emplace(std::move(encoded), objects_.size());
+        if (added) {
+            Object o;
+            o.leaf = it->first;
+            objects_.push_back(std::move(o));
+        }
+        return it->second;
+    }
+
+    uint64_t add(const Value& v, size_t depth) {
+        const bool isArray = v.type() == Value::Type::Array;
+        if (!isArray && v.type() != Value::Type::Dictionary) return addLeaf(encodeLeaf(v));
+        if (depth + 1 > maxDepth_) throw Invalid{kTooDeep};
+        const uint64_t index = objects_.size();
+        objects_.emplace_back();
+        std::vector<uint64_t> refs;
+        refs.reserve(isArray ? v.count() : 2 * v.count());
+        if (isArray) {
+            for (const Value& item : *v.array()) refs.push_back(add(item, depth + 1));
+        } else {
+            for (const auto& [key, item] : *v.dictionary())
+                refs.push_back(addLeaf(encodeText(key)));
+            for (const auto& [key, item] : *v.dictionary()) refs.push_back(add(item, depth + 1));
+        }
+        Object& o = objects_[index];
+        o.isContainer = true;
+        o.marker = isArray ? kArray : kDictionary;
+        o.count = v.count();
+        o.refs = std::move(refs);
+        return index;
+    }
+
+    size_t maxDepth_;
+    uint8_t refSize_ = 1;
+    std::vector<Object> objects_;
+    std::unordered_map<std::string, uint64_t> leaves_;
+};
+
+}  // namespace
+
+Result<Value> PropertyListBinary::read(std::string_view bytes, size_t maxDepth) {
+    if (!bytes.starts_with(kMagic))
+        return cocoaError(kPropertyListReadCorruptError, "Not a binary property list");
+    try {
+        return Reader(bytes, maxDepth).read();
+    } catch (const Malformed& m) {
+        return cocoaError(kPropertyListReadCorruptError, m.reason);
+    }
+}
+
+Result<Data> PropertyListBinary::write(const Value& value, size_t maxDepth) {
+    try {
+        return Data::fromString(Writer(maxDepth).write(value));
+    } catch (const Invalid& i) {
+        return cocoaError(kPropertyListWriteInvalidError, i.reason);
+    }
+}
+
+}  // namespace ns

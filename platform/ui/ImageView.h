@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/ui/Image.h"
+#include "platform/ui/View.h"
+
+namespace ui {
+
+// A view that shows one image, fitted to its frame by its content mode.
+class ImageView : public View {
+public:
+    ImageView() = default;
+    // A view of the image's size at the origin (no image: an empty frame).
+    explicit ImageView(std::shared_ptr<Image> image);
+    static std::shared_ptr<ImageView> create(std::shared_ptr<Image> image = nullptr) {
+        return std::make_shared<ImageView>(std::move(image));
+    }
+
+    const std::shared_ptr<Image>& image() const { return image_; }
+    void setImage(std::shared_ptr<Image> image) { image_ = std::move(image); }
+
+private:
+    std::shared_ptr<Image> image_;
+};
+
+}  // namespace ui

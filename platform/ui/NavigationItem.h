@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/ui/BarButtonItem.h"
+
+namespace ui {
+
+// What a controller shows in the navigation bar while it is the top of a navigation stack:
+// its title and the items at either end.
+class NavigationItem {
+public:
+    const std::optional<std::string>& title() const { return title_; }
+    void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
+    const std::shared_ptr<BarButtonItem>& leftBarButtonItem() const { return left_; }
+    void setLeftBarButtonItem(std::shared_ptr<BarButtonItem> item) { left_ = std::move(item); }
+    const std::shared_ptr<BarButtonItem>& rightBarButtonItem() const { return right_; }
+    void setRightBarButtonItem(std::shared_ptr<BarButtonItem> item) { right_ = std::move(item); }
+    bool hidesBackButton() const { return hidesBackButton_; }
+    void setHidesBackButton(bool on) { hidesBackButton_ = on; }
+
+private:
+    std::optional<std::string> title_;
+    std::shared_ptr<BarButtonItem> left_;
+    std::shared_ptr<BarButtonItem> right_;
+    bool hidesBackButton_ = false;
+};
+
+}  // namespace ui

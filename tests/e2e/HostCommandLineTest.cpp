@@ -1,0 +1,75 @@
+// The host program's command line, as a user meets it: help, and mistakes reported on one
+// line before any display is looked for.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+#ifdef HYB_HOST_EXECUTABLE
+
+extern char** environ;
+
+namespace {
+
+struct HostRun {
+    int status;
+    std::string output;
+};
+
+// The host with the arguments, in an environment without any display.
+HostRun runHost(const std::vector<std::string>& arguments) {
+    testsupport::TempDir dir;
+    std::vector<std::string> environment{"ASAN_OPTIONS=detect_leaks=0"};
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string_view text(*entry);
+        if (!text.starts_with("DISPLAY=") && !text.starts_with("WAYLAND_DISPLAY=") &&
+            !text.starts_with("ASAN_OPTIONS="))
+            environment.emplace_back(text);
+    }
+    std::vector<std::string> argv{HYB_HOST_EXECUTABLE};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const std::string outputPath = (dir / "output").string();
+    const int status = testsupport::runProgram(argv, environment, outputPath);
+    std::stringstream output;
+    output << std::ifstream(outputPath).rdbuf();
+    return {status, output.str()};
+}
+
+TEST(HostCommandLine, HelpListsEveryOptionAndSucceeds) {
+    const HostRun run = runHost({"--help"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* option : {"--bundle DIR", "--sandbox DIR", "--system-version X.Y",
+                               "--exit-after-load", "--microphone", "--camera FILE", "--help"})
+        EXPECT_NE(run.output.find("\n  " + std::string(option)), std::string::npos) << option;
+}
+
+TEST(HostCommandLine, MistakesAreOneLineNamingTheArgumentBeforeAnyDisplay) {
+    testsupport::TempDir notABundle;
+    const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
+        {{"--bundle", notABundle.str()}, notABundle.str()},
+        {{"--system-version", "banana"}, "banana"},
+        {{"--frobnicate"}, "--frobnicate"},
+    };
+    for (const auto& [arguments, named] : mistakes) {
+        const HostRun run = runHost(arguments);
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_NE(run.output.find(named), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("display"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << run.output;
+        EXPECT_EQ(run.output.find("\\n"), std::string::npos) << run.output;
+    }
+    // Arguments that are right get as far as the missing display.
+    const HostRun fine = runHost({"--system-version", "16.4"});
+    EXPECT_EQ(fine.status, 1) << fine.output;
+    EXPECT_NE(fine.output.find("no display"), std::string::npos) << fine.output;
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,435 @@
+// Push delivery in the host program as a user runs it: the SDK pointed through the environment
+// at loopback check-in, registration and messaging servers, the page's push callbacks in the
+// real engine, notifications played from the command line, and a restart on the same sandbox.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ns/JSONSerialization.h"
+#include "tests/e2e/HostProcess.h"
+#include "tests/peers/CheckinPeer.h"
+#include "tests/peers/HttpsServer.h"
+#include "tests/peers/RegistrationPeer.h"
+#include "tests/peers/TestCA.h"
+#include "tests/peers/messaging/MessagingServer.h"
+#include "tests/support/NsPrinters.h"
+#include "tests/support/TempDir.h"
+
+#ifdef HYB_HOST_EXECUTABLE
+
+namespace {
+
+using namespace std::chrono_literals;
+using peers::HttpResponse;
+
+constexpr auto kCap = 60s;
+constexpr int8_t kPingTag = 0;
+constexpr int8_t kPingAckTag = 1;
+constexpr int8_t kIqTag = 7;
+constexpr int8_t kDataTag = 8;
+constexpr int kStreamAckExtension = 13;
+
+// Polls a condition that another process or a peer's thread makes true, with a cap.
+bool eventually(const std::function<bool()>& done, std::chrono::seconds cap = kCap) {
+    const auto deadline = std::chrono::steady_clock::now() + cap;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// The services the host's SDK talks to. Token requests are held until the test opens them,
+// so that the page is ready before its token comes; topic requests are answered at once.
+class PushPeers {
+public:
+    PushPeers()
+        : https_({&ca_.localhost(), 1000, std::chrono::seconds(300)}),
+          checkin_(https_),
+          registration_(https_),
+          server_({.identity = &ca_.localhost(),
+                   .expectedUser = "4242",
+                   .expectedToken = "5151",
+                   .lifetime = std::chrono::seconds(300)}) {
+        checkin_.answer(peers::CheckinPeer::credentials("4242", "5151"));
+        auto tokens = peers::RegistrationPeer::token("");
+        registration_.answer([this, tokens](const peers::RegistrationRequest& request) {
+            const std::string topic = request.field("X-msg.topic");
+            if (!topic.empty()) return HttpResponse::text(200, "token=" + topic);
+            HttpResponse answer = tokens(request);
+            if (!tokensOpen_) answer.afterRequests = HttpResponse::kForever;
+            return answer;
+        });
+    }
+
+    void openTokens() {
+        tokensOpen_ = true;
+        https_.releaseHeld();
+    }
+
+    std::vector<std::string> environment() const {
+        return {"NEBULA_TRUSTED_CA_FILE=" + ca_.caFile(),
+                "NEBULA_CHECKIN_SERVER_URL=" + https_.baseURL(),
+                "NEBULA_REGISTRATION_SERVER_URL=" + https_.baseURL(),
+                "NEBULA_MESSAGING_SERVER=127.0.0.1:" + std::to_string(server_.port())};
+    }
+
+    std::vector<std::string> registeredTopics() const {
+        std::vector<std::string> topics;
+        for (const auto& request : registration_.requests()) {
+            if (request.field("X-msg.topic").empty()) continue;
+            EXPECT_EQ(request.authorization, "AidLogin 4242:5151");
+            topics.push_back(request.field("X-msg.topic"));
+        }
+        return topics;
+    }
+
+    peers::MessagingServer& server() { return server_; }
+
+    // A data message from the server; "msg.duplex" makes it one that may also come through
+    // the push service.
+    void send(const std::string& persistentID, const std::string& text, bool duplex = false) {
+        mcs::McsDataMessageStanza stanza;
+        stanza.set_from("/topics/news");
+        stanza.set_category("org.example.hybrid.push");
+        stanza.set_persistent_id(persistentID);
+        stanza.set_immediate_ack(true);
+        auto add = [&stanza](const std::string& key, const std::string& value) {
+            auto* pair = stanza.add_app_data();
+            pair->set_key(key);
+            pair->set_value(value);
+        };
+        add("text", text);
+        add("msg.extra", "for the library only");
+        if (duplex) add("msg.duplex", "1");
+        server_.sendFrame(kDataTag, stanza);
+    }
+
+    size_t streamAcks() const {
+        size_t count = 0;
+        for (const auto& frame : server_.framesWithTag(kIqTag)) {
+            mcs::McsIqStanza iq;
+            if (iq.ParseFromString(frame.payload) && iq.has_extension() &&
+                iq.extension().id() == kStreamAckExtension) {
+                ++count;
+            }
+        }
+        return count;
+    }
+
+    // The server says it has every frame the client sent on this connection; the client
+    // answers the ping, after which what it reported as received is confirmed.
+    void confirmEverything() {
+        const size_t answers = server_.framesWithTag(kPingAckTag).size();
+        mcs::McsHeartbeatPing ping;
+        ping.set_last_stream_id_received(server_.clientFramesOnConnection());
+        server_.sendFrame(kPingTag, ping);
+        ASSERT_TRUE(
+            eventually([&] { return server_.framesWithTag(kPingAckTag).size() > answers; }));
+    }
+
+private:
+    peers::TestCA ca_;
+    peers::HttpsServer https_;
+    peers::CheckinPeer checkin_;
+    peers::RegistrationPeer registration_;
+    peers::MessagingServer server_;
+    std::atomic<bool> tokensOpen_{false};
+};
+
+// The messaging store as the host left it on disk, read on the side.
+class Store {
+public:
+    explicit Store(const std::string& sandbox)
+        : path_(sandbox +
+                "/Container/Library/Application Support/Nebula/NebulaMessaging/"
+                "rmq2.sqlite") {}
+
+    std::vector<std::string> unacknowledgedReceived() const {
+        return column("SELECT rmq_id FROM s2dRmqIds_1 ORDER BY _id");
+    }
+    // "id apns mcs" for each record of a message that may come through both roads.
+    std::vector<std::string> syncRecords() const {
+        return column(
+            "SELECT rmq_id || ' ' || apns_recv || ' ' || mcs_recv FROM incomingSyncMessages "
+            "ORDER BY _id");
+    }
+
+private:
+    std::vector<std::string> column(const char* sql) const {
+        std::vector<std::string> rows;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 5000);
+            sqlite3_stmt* statement = nullptr;
+            if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK) {
+                while (sqlite3_step(statement) == SQLITE_ROW) {
+                    rows.emplace_back(
+                        reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+                }
+            }
+            sqlite3_finalize(statement);
+        }
+        sqlite3_close(db);
+        return rows;
+    }
+
+    std::string path_;
+};
+
+// What the page reported after `from`: each "e2e-push <kind> <JSON>" line's value.
+std::vector<ns::Value> pageReports(const HostProcess& host, const std::string& kind,
+                                   size_t from = 0) {
+    std::vector<ns::Value> values;
+    const std::string marker = "e2e-push " + kind + " ";
+    for (size_t at = host.output().find(marker, from); at != std::string::npos;
+         at = host.output().find(marker, at + 1)) {
+        const size_t start = at + marker.size();
+        const size_t end = host.output().find('\n', start);
+        if (end == std::string::npos) break;  // the rest of the line has not come yet
+        auto value = ns::JSONSerialization::read(host.output().substr(start, end - start),
+                                                 {.fragmentsAllowed = true});
+        values.push_back(value ? *value : ns::Value("(unreadable)"));
+    }
+    return values;
+}
+
+// The page's messages that carry `text` so far.
+std::vector<ns::Value> messagesWithText(const HostProcess& host, const std::string& text,
+                                        size_t from) {
+    std::vector<ns::Value> found;
+    for (const auto& message : pageReports(host, "message", from)) {
+        if (message["text"] == ns::Value(text)) found.push_back(message);
+    }
+    return found;
+}
+
+// The same, once the first has come (or the cap has passed).
+std::vector<ns::Value> waitForMessages(HostProcess& host, const std::string& text, size_t from) {
+    const auto deadline = std::chrono::steady_clock::now() + kCap;
+    auto found = messagesWithText(host, text, from);
+    while (found.empty() && std::chrono::steady_clock::now() < deadline) {
+        host.readUntil("\n", 1s, host.output().size());
+        found = messagesWithText(host, text, from);
+    }
+    return found;
+}
+
+// The client of the current connection has logged in and sent its first ping after it.
+bool pinged(const peers::MessagingServer& server) {
+    const int connection = server.connections();
+    bool loggedIn = false;
+    for (const auto& frame : server.frames()) {
+        if (frame.connection != connection) continue;
+        if (frame.tag == 2) loggedIn = true;
+        if (frame.tag == kPingTag && loggedIn) return true;
+    }
+    return false;
+}
+
+std::string writePayload(const testsupport::TempDir& dir, const std::string& name,
+                         const std::string& json) {
+    const std::string path = dir.str() + "/" + name;
+    std::ofstream(path) << json;
+    return path;
+}
+
+void expectNoLibraryKeys(const ns::Value& message) {
+    for (const auto& [key, value] : *message.dictionary()) {
+        EXPECT_NE(key.rfind("msg.", 0), 0u) << key;
+    }
+}
+
+TEST(PushEndToEnd, FromTheSocketToThePageAcrossARestart) {
+    PushPeers peers;
+    auto& server = peers.server();
+    testsupport::TempDir sandbox;
+    testsupport::TempDir payloads;
+    Store store(sandbox.str());
+    int firstRunConnections = 0;
+    size_t firstRunLogins = 0;
+    {
+        SCOPED_TRACE("first run");
+        HostProcess host(sandbox.str(), {"tests/fixtures/push_bundle", {}, peers.environment()});
+        ASSERT_TRUE(host.readUntil("e2e-push ready", kCap)) << host.output();
+        const size_t ready = host.output().find("e2e-push ready");
+        peers.openTokens();
+
+        // ready, then the token reaches the page, then the socket connects, logs in and pings.
+        ASSERT_TRUE(host.readUntil("e2e-push token \"", kCap)) << host.output();
+        EXPECT_GT(host.output().find("e2e-push token \""), ready);
+        ASSERT_TRUE(eventually([&] { return pinged(server); })) << host.output();
+        const auto login = server.loginRequests().back();
+        EXPECT_EQ(login.user(), "4242");
+        EXPECT_EQ(login.auth_token(), "5151");
+        EXPECT_EQ(login.received_persistent_id_size(), 0);
+
+        // A data message is acknowledged at once, kept as received until the server confirms
+        // the acknowledgement, and reaches the page without the library's own keys.
+        size_t from = host.output().size();
+        peers.send("p-1", "hello");
+        auto hello = waitForMessages(host, "hello", from);
+        ASSERT_EQ(hello.size(), 1u) << host.output();
+        EXPECT_EQ(hello[0]["from"], ns::Value("/topics/news"));
+        expectNoLibraryKeys(hello[0]);
+        ASSERT_TRUE(eventually([&] { return peers.streamAcks() == 1; }));
+        EXPECT_EQ(store.unacknowledgedReceived(), std::vector<std::string>{"p-1"});
+        peers.confirmEverything();
+        EXPECT_TRUE(store.unacknowledgedReceived().empty());
+
+        // The socket's copy of a message that may also come through the push service comes
+        // first: it is delivered and remembered.
+        from = host.output().size();
+        peers.send("d-2", "socket first", true);
+        ASSERT_EQ(waitForMessages(host, "socket first", from).size(), 1u) << host.output();
+        EXPECT_EQ(store.syncRecords(), std::vector<std::string>{"d-2 0 1"});
+        ASSERT_TRUE(eventually([&] { return peers.streamAcks() == 2; }));
+        peers.confirmEverything();
+
+        // One the server never confirms is carried into the next login.
+        from = host.output().size();
+        peers.send("u-1", "unconfirmed");
+        ASSERT_EQ(waitForMessages(host, "unconfirmed", from).size(), 1u);
+        ASSERT_TRUE(eventually([&] { return peers.streamAcks() == 3; }));
+
+        // The page's topic and the two the application subscribes after connecting.
+        ASSERT_TRUE(eventually([&] { return peers.registeredTopics().size() >= 3; }));
+        auto topics = peers.registeredTopics();
+        std::sort(topics.begin(), topics.end());
+        EXPECT_EQ(topics, (std::vector<std::string>{"/topics/all", "/topics/ios", "/topics/news"}));
+        EXPECT_EQ(pageReports(host, "subscribed"), std::vector<ns::Value>{ns::Value("news")});
+
+        firstRunConnections = server.connections();
+        firstRunLogins = server.loginRequests().size();
+        const int status = host.terminate();
+        ASSERT_TRUE(WIFEXITED(status)) << host.output();
+        EXPECT_EQ(WEXITSTATUS(status), 0) << host.output().substr(host.output().size() - 3000);
+    }
+    {
+        SCOPED_TRACE("second run, with notifications from the command line");
+        const auto silent = [&](const std::string& id) {
+            return writePayload(payloads, id + ".json",
+                                R"({"aps":{"content-available":1},"msg.message_id":")" + id +
+                                    R"(","text":"push copy"})");
+        };
+        HostProcess host(
+            sandbox.str(),
+            {"tests/fixtures/push_bundle",
+             {"--open-notification",
+              writePayload(payloads, "tapped.json",
+                           R"({"aps":{"alert":"Opened"},"msg.message_id":"t-1","text":"tapped"})"),
+              "--remote-notification", silent("d-2"), "--remote-notification", silent("d-1"),
+              "--remote-notification",
+              writePayload(payloads, "visible.json",
+                           R"({"aps":{"alert":{"title":"Hi","body":"there"}},"text":"arrived"})")},
+             peers.environment()});
+
+        // The tap that launched the application waits for the page; the notification that
+        // arrives in the foreground reaches it at once, without "wasTapped".
+        auto tapped = waitForMessages(host, "tapped", 0);
+        ASSERT_EQ(tapped.size(), 1u) << host.output();
+        EXPECT_EQ(tapped[0]["wasTapped"], ns::Value(true));
+        EXPECT_EQ(tapped[0]["msg.message_id"], ns::Value("t-1"));
+        auto arrived = waitForMessages(host, "arrived", 0);
+        ASSERT_EQ(arrived.size(), 1u) << host.output();
+        EXPECT_EQ(arrived[0].find("wasTapped"), nullptr);
+        EXPECT_TRUE(messagesWithText(host, "push copy", 0).empty());
+
+        ASSERT_TRUE(eventually([&] {
+            return server.connections() > firstRunConnections && pinged(server);
+        })) << host.output();
+        const auto login = server.loginRequests().at(firstRunLogins);
+        // The unconfirmed one, never a confirmed one. (Ids that the push service delivered
+        // in this run before the login are reported in it too.)
+        const std::vector<std::string> reported(login.received_persistent_id().begin(),
+                                                login.received_persistent_id().end());
+        EXPECT_NE(std::find(reported.begin(), reported.end(), "u-1"), reported.end());
+        EXPECT_EQ(std::find(reported.begin(), reported.end(), "p-1"), reported.end());
+
+        // The push service's copy of d-2 was the second: its record is gone. d-1 came through
+        // the push service first; its socket copy is a duplicate and never reaches the page.
+        EXPECT_EQ(store.syncRecords(), std::vector<std::string>{"d-1 1 0"});
+        const size_t from = host.output().size();
+        peers.send("d-1", "socket copy", true);
+        peers.send("m-1", "after the copy");
+        ASSERT_EQ(waitForMessages(host, "after the copy", from).size(), 1u) << host.output();
+        EXPECT_TRUE(messagesWithText(host, "socket copy", from).empty());
+        EXPECT_TRUE(store.syncRecords().empty());
+
+        const int status = host.terminate();
+        ASSERT_TRUE(WIFEXITED(status)) << host.output();
+        EXPECT_EQ(WEXITSTATUS(status), 0) << host.output();
+    }
+}
+
+// The local services program as tools/dev run starts it: its environment file appears once
+// every service listens; it ends on SIGTERM.
+class ServicesProcess {
+public:
+    explicit ServicesProcess(const std::string& envFile) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+            ::execl(HYB_SERVICES_EXECUTABLE, HYB_SERVICES_EXECUTABLE, "--env-file", envFile.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    ~ServicesProcess() { stop(); }
+    int stop() {
+        int status = 0;
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(std::exchange(pid_, -1), &status, 0);
+        }
+        return status;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+std::vector<std::string> readLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+// The example bundle with the local services: the page shows its token and the messages that
+// the local messaging server sends on the topics the application subscribes.
+TEST(PushEndToEnd, TheExamplePageShowsMessagesFromTheLocalServices) {
+    testsupport::TempDir work;
+    const std::string envFile = work.str() + "/services.env";
+    ServicesProcess services(envFile);
+    ASSERT_TRUE(eventually([&] { return readLines(envFile).size() >= 4; }));
+    const auto environment = readLines(envFile);
+    testsupport::TempDir sandbox;
+    HostProcess host(sandbox.str(), {"examples/bundle", {}, environment});
+    ASSERT_TRUE(host.readUntil("push-token: Registration token: ", kCap)) << host.output();
+    ASSERT_TRUE(
+        host.readUntil("push-message: {\"from\":\"/topics/all\",\"message\":\"Welcome to all, "
+                       "from the local messaging server.\"",
+                       kCap))
+        << host.output();
+    const int status = host.terminate();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << host.output();
+    const int servicesStatus = services.stop();
+    EXPECT_TRUE(WIFEXITED(servicesStatus) && WEXITSTATUS(servicesStatus) == 0);
+}
+
+}  // namespace
+
+#endif

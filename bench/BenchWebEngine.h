@@ -1,6 +1,6 @@
 // A web view engine for the benchmarks: a web view on the fake engine, page calls from its
-// "hybrid" handler straight into the command queue, as their text. Header-only: each benchmark is its own
-// program.
+// "hybrid" handler straight into the command queue, as their text. Header-only: each benchmark is
+// its own program.
 #pragma once
 
 #include <memory>

@@ -8,8 +8,8 @@
 #include <benchmark/benchmark.h>
 #include <expat.h>
 
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <string>

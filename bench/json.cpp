@@ -191,8 +191,8 @@ Baseline domParse(const simdjson::padded_string& padded, simdjson::dom::parser& 
 struct EngineText {
     explicit EngineText(const std::string& json) : buffer(json + std::string(64, ' ')) {}
     ns::JSONSlice slice() const {
-        return ns::JSONSlice(ns::JSONText::adopt(buffer.data(), buffer.size() - 64,
-                                                 buffer.size(), [] {}));
+        return ns::JSONSlice(
+            ns::JSONText::adopt(buffer.data(), buffer.size() - 64, buffer.size(), [] {}));
     }
     std::string buffer;
 };

@@ -106,8 +106,7 @@ bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, bool checked,
         }
         // Anything else runs from its own text, which answers it as a malformed call.
         if (!entry.command) {
-            entry.text.emplace(batch.owner(),
-                               reader.textSince(start));
+            entry.text.emplace(batch.owner(), reader.textSince(start));
         }
         entries.push_back(std::move(entry));
     }

@@ -100,11 +100,11 @@ std::optional<HYBInvokedUrlCommand> HYBInvokedUrlCommand::commandFromJSONText(
     CallParts parts;
     const bool read = readCallParts(call, 4, parts);
     if (parts.unreadable) {
-        ns::nslog("ERROR: Page call could not be read: %@", parts.unreadable->localizedDescription());
+        ns::nslog("ERROR: Page call could not be read: %@",
+                  parts.unreadable->localizedDescription());
         return std::nullopt;
     }
-    if (!read || parts.count < 4 ||
-        !(parts.idIsString || parts.idIsNull)) {
+    if (!read || parts.count < 4 || !(parts.idIsString || parts.idIsNull)) {
         ns::nslog(kNotACallLog);
         return std::nullopt;
     }
@@ -177,8 +177,8 @@ const ns::Array& HYBInvokedUrlCommand::arguments() const {
         if (values && values->isArray()) {
             arguments.values = massageArguments(std::move(*values->array()));
         } else {
-            ns::nslog("ERROR: Arguments of %@.%@ could not be read; the call has none.",
-                      className_, methodName_);
+            ns::nslog("ERROR: Arguments of %@.%@ could not be read; the call has none.", className_,
+                      methodName_);
         }
     });
     return arguments.values;

@@ -166,8 +166,8 @@ HYBPluginResult::PageMessage HYBPluginResult::pageMessage(size_t largeBytes) con
     using Form = PageMessage::Form;
     if (!encoded_) {
         if (const std::string* text = message_.string(); text && text->size() > largeBytes &&
-                                                          text->find('\0') == std::string::npos &&
-                                                          ns::utf8::isValid(*text)) {
+                                                         text->find('\0') == std::string::npos &&
+                                                         ns::utf8::isValid(*text)) {
             return {Form::Text, *text};
         }
         if (const std::string* base64 = arrayBufferEnvelopeText(message_);

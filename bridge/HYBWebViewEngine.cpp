@@ -322,7 +322,8 @@ void HYBWebViewEngine::loadHTMLString(const std::string& html,
 
 namespace {
 
-wk::WebView::EvaluationHandler webViewHandler(HYBWebViewEngineProtocol::EvaluationHandler completion) {
+wk::WebView::EvaluationHandler webViewHandler(
+    HYBWebViewEngineProtocol::EvaluationHandler completion) {
     if (!completion) return {};
     return [completion = std::move(completion)](const ns::Value& value,
                                                 const std::optional<ns::Error>& error) {

@@ -49,8 +49,8 @@ void readParts(const ns::JSONSlice& slice, const ns::Value& whole) {
             case ns::ondemand::json_type::object: {
                 auto text = ns::json::rawText(item);
                 fuzzing::require(text.ok());
-                auto again = ns::JSONSlice(slice.owner(), *text).read(
-                    {.maxDepth = 4096, .loneSurrogatesReplaced = true});
+                auto again = ns::JSONSlice(slice.owner(), *text)
+                                 .read({.maxDepth = 4096, .loneSurrogatesReplaced = true});
                 fuzzing::require(again.ok() && *again == *expected);
                 break;
             }
@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     compare(slice, {.fragmentsAllowed = true});
     compare(slice, {.fragmentsAllowed = true, .maxDepth = 8});
     compare(slice, {.fragmentsAllowed = true, .loneSurrogatesReplaced = true});
-    const auto whole = ns::JSONSerialization::read(
-        bytes, {.maxDepth = 4096, .loneSurrogatesReplaced = true});
+    const auto whole =
+        ns::JSONSerialization::read(bytes, {.maxDepth = 4096, .loneSurrogatesReplaced = true});
     if (whole && whole->isArray()) readParts(slice, *whole);
     return 0;
 }

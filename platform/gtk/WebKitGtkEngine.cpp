@@ -242,8 +242,8 @@ private:
 struct Evaluation {
     std::weak_ptr<WebKitGtkEngine> engine;
     std::function<void(ns::Result<ns::Value>)> completion;
-    JSCValue* (*finish)(WebKitWebView*, GAsyncResult*, GError**) =
-        &webkit_web_view_evaluate_javascript_finish;
+    JSCValue* (*finish)(WebKitWebView*, GAsyncResult*,
+                        GError**) = &webkit_web_view_evaluate_javascript_finish;
 };
 
 void evaluationDone(GObject* view, GAsyncResult* result, gpointer data) {
@@ -652,16 +652,14 @@ void WebKitGtkEngine::callAsyncJavaScript(std::string body, ns::Dictionary argum
     if (!completion) {
         webkit_web_view_call_async_javascript_function(view_, body.data(),
                                                        static_cast<gssize>(body.size()), passed,
-                                                       nullptr, nullptr, nullptr, nullptr,
-                                                       nullptr);
+                                                       nullptr, nullptr, nullptr, nullptr, nullptr);
         return;
     }
     auto* evaluation = new Evaluation{weak_from_this(), std::move(completion),
                                       &webkit_web_view_call_async_javascript_function_finish};
-    webkit_web_view_call_async_javascript_function(view_, body.data(),
-                                                   static_cast<gssize>(body.size()), passed,
-                                                   nullptr, nullptr, nullptr, &evaluationDone,
-                                                   evaluation);
+    webkit_web_view_call_async_javascript_function(
+        view_, body.data(), static_cast<gssize>(body.size()), passed, nullptr, nullptr, nullptr,
+        &evaluationDone, evaluation);
 }
 
 void WebKitGtkEngine::setCustomUserAgent(const std::optional<std::string>& userAgent) {
@@ -1041,8 +1039,8 @@ bool WebKitGtkEngine::takeGuardedText(const std::string& name, JSCValue* posted,
     std::string_view text(data ? data : "", data ? size : 0);
     if (text.ends_with('\0')) text.remove_suffix(1);
     // secret, T or F, address, line break, JSON, padding
-    const std::string_view padding = text.substr(text.size() - std::min(text.size(),
-                                                                        ns::JSONText::kPadding));
+    const std::string_view padding =
+        text.substr(text.size() - std::min(text.size(), ns::JSONText::kPadding));
     const size_t flag = messageSecret_.size();
     const size_t lineBreak = text.find('\n', flag);
     if (!text.starts_with(messageSecret_) || text.size() <= flag ||

@@ -150,7 +150,7 @@ private:
 
     std::map<std::string, gulong> messageHandlers_;  // name -> its signal connection
     std::vector<UserScript> userScripts_;
-    std::string frameGuard_;  // the guard script in place (see frameGuardScript())
+    std::string frameGuard_;      // the guard script in place (see frameGuardScript())
     std::string lastFrameFacts_;  // the facts of the top frame's last message, and its frame
     std::optional<FrameInfo> lastFrame_;
     // Known only to the guard script of this view's frames: a message that carries it was

@@ -68,10 +68,10 @@ std::optional<std::string> readDocumentFile(const ns::URL& url) {
 // Every program that links the testing library makes its web views on this engine unless it
 // registers another: tests never need a renderer of their own.
 [[maybe_unused]] const bool kRegistered = [] {
-    EngineRegistry::shared().registerEngine(FakeEngine::kName, [](const auto& configuration,
-                                                                 auto client) {
-        return std::make_shared<FakeEngine>(configuration, std::move(client));
-    });
+    EngineRegistry::shared().registerEngine(
+        FakeEngine::kName, [](const auto& configuration, auto client) {
+            return std::make_shared<FakeEngine>(configuration, std::move(client));
+        });
     return true;
 }();
 
@@ -80,7 +80,7 @@ std::optional<std::string> readDocumentFile(const ns::URL& url) {
 // One navigation from its decision to its end; as a scheme task's receiver it takes the
 // document from a scheme handler.
 class FakeEngine::Load : public URLSchemeTask::Receiver, public std::enable_shared_from_this<Load> {
-  public:
+public:
     Load(std::weak_ptr<FakeEngine> engine, URLRequest request, NavigationType type)
         : request(std::move(request)), type(type), engine_(std::move(engine)) {}
 
@@ -109,7 +109,7 @@ class FakeEngine::Load : public URLSchemeTask::Receiver, public std::enable_shar
         if (auto e = engine_.lock()) e->fail(shared_from_this(), error);
     }
 
-  private:
+private:
     void step(void (*fn)(FakeEngine&, const std::shared_ptr<Load>&)) {
         auto self = shared_from_this();
         if (auto e = engine_.lock()) e->postStep(self, [fn, self](FakeEngine& e) { fn(e, self); });
@@ -120,7 +120,7 @@ class FakeEngine::Load : public URLSchemeTask::Receiver, public std::enable_shar
 
 // Collects a fetch's answer.
 class FakeEngine::FetchReceiver : public URLSchemeTask::Receiver {
-  public:
+public:
     FetchReceiver(std::weak_ptr<FakeEngine> engine, std::shared_ptr<Fetch> fetch)
         : engine_(std::move(engine)), fetch(std::move(fetch)) {}
 

@@ -40,7 +40,7 @@ class WebView;
 // Scripts: every evaluated script is recorded; a responder decides the answers (by default
 // null, on the next turn) or holds them for completeEvaluation().
 class FakeEngine final : public Engine, public std::enable_shared_from_this<FakeEngine> {
-  public:
+public:
     static constexpr const char* kName = "fake";
 
     enum class Target { MainFrame, SubFrame, NewWindow };
@@ -156,7 +156,7 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
     // fail, the navigation delegate hears of it.
     void terminateContentProcess();
 
-  private:
+private:
     class Load;
     class FetchReceiver;
     struct HistoryEntry {

@@ -21,7 +21,7 @@ namespace wk {
 // names, user scripts), the schemes that have handlers, the preferences and the data store.
 // Main thread only.
 class Engine {
-  public:
+public:
     virtual ~Engine() = default;
 
     // Each load answers the navigation that its delegate events will name, or null when there

@@ -8,7 +8,7 @@ class UserContentController;
 
 // Receives the messages posted under the name it was added with.
 class ScriptMessageHandler {
-  public:
+public:
     virtual ~ScriptMessageHandler() = default;
     virtual void didReceiveScriptMessage(UserContentController& controller,
                                          const ScriptMessage& message) = 0;

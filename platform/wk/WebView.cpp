@@ -118,9 +118,8 @@ void WebView::scriptMessagePosted(const std::string& name, ns::Value body, const
     auto controller = configuration_->userContentController();
     auto handler = controller ? controller->scriptMessageHandler(name) : nullptr;
     if (!handler) return;
-    handler->takeScriptMessage(
-        *controller,
-        ScriptMessage{name, std::move(body), self, frame, std::move(bodyError), std::nullopt});
+    handler->takeScriptMessage(*controller, ScriptMessage{name, std::move(body), self, frame,
+                                                          std::move(bodyError), std::nullopt});
 }
 
 void WebView::scriptMessagePostedAsJSON(const std::string& name, ns::JSONSlice body,

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -345,7 +345,8 @@ std::optional<std::string> SQLitePlugin::getDBPath(std::string_view name,
 // --- Statements -----------------------------------------------------------------------------
 
 void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
-    if (const auto& text = command.argumentsJSON(); text && executeSqlBatchFromText(command, *text)) {
+    if (const auto& text = command.argumentsJSON();
+        text && executeSqlBatchFromText(command, *text)) {
         return;
     }
     const ns::Value& args = firstArgument(command);
@@ -627,27 +628,28 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
                     continue;
                 }
                 std::optional<ns::JSONReader> params;
-                if (statement.params) params.emplace(ns::JSONSlice(text.owner(), *statement.params));
+                if (statement.params)
+                    params.emplace(ns::JSONSlice(text.owner(), *statement.params));
                 ns::ondemand::array elements;
                 const bool hasParams = params && !params->document().get_array().get(elements);
                 writeBatchEntry(replies, runSql(*use, *statement.sql, [&](sqlite3_stmt* compiled) {
-                    return hasParams ? bindFromText(compiled, elements, kept) : SQLITE_OK;
-                }));
+                                    return hasParams ? bindFromText(compiled, elements, kept)
+                                                     : SQLITE_OK;
+                                }));
                 continue;
             }
             // Each key at most once: found where it stands, and the parameters bound straight
             // from the reader's buffer, which lives until the statement has run.
             ns::ondemand::value sqlValue;
-            if (members.find_field_unordered("sql").get(sqlValue) ||
-                !readString(sqlValue, sql)) {
+            if (members.find_field_unordered("sql").get(sqlValue) || !readString(sqlValue, sql)) {
                 writeBatchEntry(replies, Outcome::failed(kNoSqlMessage));
                 continue;
             }
             ns::ondemand::array params;
             const bool hasParams = !members.find_field_unordered("params").get_array().get(params);
             writeBatchEntry(replies, runSql(*use, sql, [&](sqlite3_stmt* compiled) {
-                return hasParams ? bindFromText(compiled, params, kept) : SQLITE_OK;
-            }));
+                                return hasParams ? bindFromText(compiled, params, kept) : SQLITE_OK;
+                            }));
         }
     }
     replies.endArray();
@@ -675,9 +677,8 @@ SQLitePlugin::Outcome SQLitePlugin::runStatement(SQLiteConnection::Use& use,
     const std::string* sql = statement["sql"].string();
     if (!sql) return Outcome::failed(kNoSqlMessage);
     const ns::Value& params = statement["params"];
-    return runSql(use, *sql, [&params](sqlite3_stmt* compiled) {
-        return bindValues(compiled, params);
-    });
+    return runSql(use, *sql,
+                  [&params](sqlite3_stmt* compiled) { return bindValues(compiled, params); });
 }
 
 SQLitePlugin::Outcome SQLitePlugin::runSql(SQLiteConnection::Use& use, const std::string& sql,

@@ -52,13 +52,12 @@ TEST_F(HYBCommandDelegateImplTest, KeepCallbackAndMessageKinds) {
                                 "");
     loop().runUntilIdle();
     // Sent in one turn: the first at once, the rest together at the turn's end, in order.
-    EXPECT_EQ(scripts(),
-              (std::vector<std::string>{
-                  callback("a.b_c-1", 9, R"({"code":3})", true),
-                  HYBCommandDelegateImpl::callbackBatchScript({
-                      callback("n", 0, "null"),
-                      callback("", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
-                  })}));
+    EXPECT_EQ(scripts(), (std::vector<std::string>{
+                             callback("a.b_c-1", 9, R"({"code":3})", true),
+                             HYBCommandDelegateImpl::callbackBatchScript({
+                                 callback("n", 0, "null"),
+                                 callback("", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
+                             })}));
 }
 
 // Deferred evaluations keep their order: callbacks in a row share an evaluation, a script of

@@ -120,8 +120,15 @@ TEST(HYBInvokedUrlCommandTest, CallReadFromItsTextIsTheCallReadFromItsValue) {
         R"(["id","S","a","notarray",5])",
         R"(["id","S","a",[{"HYBType":"ArrayBuffer","data":"AAEC"},[{"HYBType":"ArrayBuffer","data":"AAEC"}]]])",
         R"(["half\ud800","S","a",["\udc00x"]])",
-        "null", R"("text")", R"({"a":1})", "[]", R"(["id","S","a"])", R"([1,"S","a",[]])",
-        R"(["id",null,"a",[]])", R"(["id","S",7,[]])", R"(["id",1,"a",null])",
+        "null",
+        R"("text")",
+        R"({"a":1})",
+        "[]",
+        R"(["id","S","a"])",
+        R"([1,"S","a",[]])",
+        R"(["id",null,"a",[]])",
+        R"(["id","S",7,[]])",
+        R"(["id",1,"a",null])",
     };
     for (const std::string& text : texts) {
         const auto value = ns::JSONSerialization::read(
@@ -136,8 +143,8 @@ TEST(HYBInvokedUrlCommandTest, CallReadFromItsTextIsTheCallReadFromItsValue) {
         }
         {
             testsupport::LogCapture log;
-            command = HYBInvokedUrlCommand::commandFromJSONText(
-                ns::JSONSlice(ns::JSONText::copy(text)));
+            command =
+                HYBInvokedUrlCommand::commandFromJSONText(ns::JSONSlice(ns::JSONText::copy(text)));
             textLog = log.texts();
         }
         EXPECT_EQ(textLog, valueLog) << text;

@@ -62,18 +62,20 @@ TEST(PageCalls, LargeAnswersReachThePageIntact) {
     auto& host = E2EHost::shared();
     const std::string tail = "\xE2\x80\xA8 \"quoted\" back\\slash \xF0\x9F\x98\x80 \xC3\xA9";
     auto answers = host.call(
-        "Probe", "echo", "['x'.repeat(100000) + '\\u2028 \"quoted\" back\\\\slash \\ud83d\\ude00 \\u00e9']");
+        "Probe", "echo",
+        "['x'.repeat(100000) + '\\u2028 \"quoted\" back\\\\slash \\ud83d\\ude00 \\u00e9']");
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers[0]["value"], ns::Value(std::string(100000, 'x') + tail));
 
-    answers = host.call("Probe", "echo",
-                        "[Array.from({length: 5000}, (_, i) => ({n: i, label: 'row ' + i, x: i / 2}))]");
+    answers =
+        host.call("Probe", "echo",
+                  "[Array.from({length: 5000}, (_, i) => ({n: i, label: 'row ' + i, x: i / 2}))]");
     ASSERT_EQ(answers.size(), 1u);
     ns::Array rows;
     for (int i = 0; i < 5000; ++i) {
-        rows.push_back(ns::Value::dict(
-            {{"label", "row " + std::to_string(i)}, {"n", i},
-             {"x", i % 2 ? ns::Value(i / 2.0) : ns::Value(i / 2)}}));
+        rows.push_back(ns::Value::dict({{"label", "row " + std::to_string(i)},
+                                        {"n", i},
+                                        {"x", i % 2 ? ns::Value(i / 2.0) : ns::Value(i / 2)}}));
     }
     EXPECT_EQ(answers[0]["value"], ns::Value(rows));
 

@@ -32,7 +32,8 @@ TEST(JSONTextTest, ReadsAsTheTreeReaderDoes) {
         "[0,-0,-0.0,1.0,1e2,9223372036854775807,9223372036854775808,18446744073709551615,"
         "18446744073709551616,-9223372036854775808,-9223372036854775809,"
         "123456789012345678901234567890,1e-400,-1e-400,0.1,5e-324]",
-        "[1e400]", "[0e400,-0,0.0e-999]",
+        "[1e400]",
+        "[0e400,-0,0.0e-999]",
         "[0.55555555555555555555555555555555555555555555555555555555,"
         "1.2345678901234567e-300,-0.000000000000000000000000000000001e-400]",
         R"({"a":[1,-3.5e-3,18446744073.09551616,null,false],"b":{"c":"\u2028\ud83d\ude00"}})",
@@ -44,12 +45,25 @@ TEST(JSONTextTest, ReadsAsTheTreeReaderDoes) {
         R"(["\ud800x"])",
         R"({"\ud800":1})",
         // Not JSON: each answers the tree reader's error.
-        "[1,]", "[01]", "{\"a\" 1}", "[\"a\x01\"]", "[1] x", "[1]]", "[", "", "   ", "[\"\xff\"]",
-        std::string("[1]\0[2]", 7), "\xEF\xBB\xBF[1]",
+        "[1,]",
+        "[01]",
+        "{\"a\" 1}",
+        "[\"a\x01\"]",
+        "[1] x",
+        "[1]]",
+        "[",
+        "",
+        "   ",
+        "[\"\xff\"]",
+        std::string("[1]\0[2]", 7),
+        "\xEF\xBB\xBF[1]",
         // Scalar documents are fragments.
-        "\"text\"", "42", "null",
+        "\"text\"",
+        "42",
+        "null",
         // White space around.
-        " [1] ", "[1]\n",
+        " [1] ",
+        "[1]\n",
     };
     for (const auto& text : texts) {
         expectSameAsTreeReader(text);
@@ -72,7 +86,11 @@ TEST(JSONTextTest, NestingLimitIsTheTreeReaders) {
 // inside strings (escaped quotes before them included) do not count.
 TEST(JSONTextTest, NestingIsCountedWithoutReading) {
     const std::string texts[] = {
-        "[]", "[[1],{\"a\":[2]}]", "[\"[[[[\"]", "[\"\\\"[[[[\"]", "[\"\\\\\",[[[[]]]]]",
+        "[]",
+        "[[1],{\"a\":[2]}]",
+        "[\"[[[[\"]",
+        "[\"\\\"[[[[\"]",
+        "[\"\\\\\",[[[[]]]]]",
         std::string(6, '[') + std::string(6, ']'),
     };
     for (const std::string& text : texts) {

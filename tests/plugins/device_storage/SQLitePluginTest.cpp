@@ -434,10 +434,11 @@ TEST_F(SQLitePluginTest, ABatchAnswerIsTheTextThePageReads) {
         call("backgroundExecuteSqlBatch",
              batchArgs("t.db", {statement("BEGIN"), statement("INSERT INTO t VALUES (2, 2)"),
                                 statement("UPDATE t SET b = 3"), statement("COMMIT")}));
-    EXPECT_EQ(plain.json, R"([{"result":{"rows":[],"rowsAffected":0},"type":"success"},)"
-                          R"({"result":{"insertId":2,"rows":[],"rowsAffected":1},"type":"success"},)"
-                          R"({"result":{"insertId":2,"rows":[],"rowsAffected":2},"type":"success"},)"
-                          R"({"result":{"rows":[],"rowsAffected":0},"type":"success"}])");
+    EXPECT_EQ(plain.json,
+              R"([{"result":{"rows":[],"rowsAffected":0},"type":"success"},)"
+              R"({"result":{"insertId":2,"rows":[],"rowsAffected":1},"type":"success"},)"
+              R"({"result":{"insertId":2,"rows":[],"rowsAffected":2},"type":"success"},)"
+              R"({"result":{"rows":[],"rowsAffected":0},"type":"success"}])");
 }
 
 // A batch read from the text of the page's call, statement by statement as it runs, answers

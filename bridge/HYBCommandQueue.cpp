@@ -10,7 +10,7 @@
 #include "bridge/NSString+HYBJSONSerializingPrivate.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
-#include "platform/ns/JSONReader.h"
+#include "platform/ns/JSONText.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/UTF16.h"
 
@@ -30,9 +30,6 @@ bool hasUTF16LengthAtLeast(std::string_view text, size_t length) {
     return ns::utf16Length(text) >= length;
 }
 
-// Batches come from the page's own strings, read as the tree reader reads them.
-constexpr ns::JSONReadOptions kBatchText{.loneSurrogatesReplaced = true};
-
 }  // namespace
 
 HYBCommandQueue::HYBCommandQueue(const std::shared_ptr<HYBViewController>& viewController)
@@ -42,95 +39,13 @@ void HYBCommandQueue::dispose() {
     viewController_.reset();
 }
 
-bool HYBCommandQueue::indexBatch(const ns::JSONSlice& batch, bool checked,
-                                 std::vector<BatchEntry>& entries) {
-    // Reads a value that stays text: checked, unless the whole text was.
-    auto reads = [checked](ns::ondemand::value value, size_t depth) {
-        return checked || ns::json::check(value, kBatchText, depth).ok();
-    };
-    using Type = ns::ondemand::json_type;
-    ns::JSONReader reader(batch);
-    auto& document = reader.document();
-    ns::ondemand::array calls;
-    if (document.get_array().get(calls)) return false;
-    for (auto element : calls) {
-        ns::ondemand::value call;
-        Type type;
-        if (element.get(call) || call.type().get(type)) return false;
-        const char* start = call.raw_json_token().data();
-        BatchEntry entry;
-        if (type != Type::array) {
-            if (!reads(call, 1)) return false;
-        } else {
-            ns::ondemand::array parts;
-            if (call.get_array().get(parts)) return false;
-            size_t index = 0;
-            bool wellFormed = true;
-            std::optional<std::string> names[3];
-            std::optional<ns::JSONSlice> arguments;
-            for (auto part : parts) {
-                ns::ondemand::value value;
-                Type kind;
-                if (part.get(value) || value.type().get(kind)) return false;
-                const char* partStart = value.raw_json_token().data();
-                if (index < 3 && kind == Type::string) {
-                    auto text = ns::json::string(value, kBatchText.loneSurrogatesReplaced);
-                    if (!text) return false;
-                    names[index] = std::move(text).value();
-                } else if (index == 3 && kind == Type::array) {
-                    // Kept as text for the command's plug-in.
-                    if (checked) {
-                        auto text = ns::json::rawText(value);
-                        if (!text) return false;
-                        arguments.emplace(batch.owner(), *text);
-                    } else {
-                        if (!reads(value, 2)) return false;
-                        arguments.emplace(batch.owner(), reader.textSince(partStart));
-                    }
-                } else {
-                    if (!reads(value, 2)) return false;
-                    // The id may be null; the names must be strings.
-                    if (index == 0 && kind != Type::null) wellFormed = false;
-                    if (index == 1 || index == 2) wellFormed = false;
-                }
-                ++index;
-            }
-            if (wellFormed && index >= 4) {
-                entry.command =
-                    arguments ? HYBInvokedUrlCommand::withArgumentsJSON(
-                                    std::move(*arguments), std::move(names[0]),
-                                    std::move(*names[1]), std::move(*names[2]))
-                              : HYBInvokedUrlCommand(ns::Array(), std::move(names[0]),
-                                                     std::move(*names[1]), std::move(*names[2]));
-            }
-        }
-        // Anything else runs from its own text, which answers it as a malformed call.
-        if (!entry.command) {
-            entry.text.emplace(batch.owner(), reader.textSince(start));
-        }
-        entries.push_back(std::move(entry));
-    }
-    // Nothing but white space may follow the batch.
-    return reader.atEnd();
-}
-
-std::vector<HYBCommandQueue::BatchEntry> HYBCommandQueue::readBatch(std::string text) {
-    const auto json = ns::JSONText::take(std::move(text));
-    const ns::JSONSlice batch(json);
-    std::vector<BatchEntry> commands;
-    if (!indexBatch(batch, ns::json::passesQuickCheck(batch, kBatchText.maxDepth), commands)) {
-        // The tree reader decides what the on-demand one refused: its values, or its log line.
-        commands.clear();
-        std::optional<ns::Value> values = hyb_JSONObject(json->text());
-        if (values && values->isArray()) {
-            for (ns::Value& entry : *values->array()) {
-                commands.push_back({std::nullopt, std::nullopt, std::move(entry)});
-            }
-        } else if (values) {
-            ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
-        }
-    }
-    return commands;
+std::vector<ns::Value> HYBCommandQueue::readBatch(std::string_view text) {
+    // Read whole, off the main thread for a long batch: the tree reader is the fastest at
+    // building every command's values, which each run then takes as they are.
+    std::optional<ns::Value> batch = hyb_JSONObject(text);
+    if (batch && batch->isArray()) return std::move(*batch->array());
+    if (batch) ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
+    return {};
 }
 
 void HYBCommandQueue::enqueueCommandBatch(std::string text) {
@@ -139,12 +54,12 @@ void HYBCommandQueue::enqueueCommandBatch(std::string text) {
     auto holder = std::make_shared<BatchHolder>();
     queue_.push_back(holder);
     if (!hasUTF16LengthAtLeast(text, kBackgroundParseLength)) {
-        holder->fill(readBatch(std::move(text)));
+        holder->fill(readBatch(text));
         return;
     }
     std::weak_ptr<HYBCommandQueue> weakSelf = sharedSelf<HYBCommandQueue>();
-    dispatch::Queue::global().async([holder, weakSelf, text = std::move(text)]() mutable {
-        holder->fill(readBatch(std::move(text)));
+    dispatch::Queue::global().async([holder, weakSelf, text = std::move(text)] {
+        holder->fill(readBatch(text));
         dispatch::Queue::main().async([weakSelf] {
             if (auto self = weakSelf.lock()) self->executePending();
         });
@@ -187,12 +102,12 @@ void HYBCommandQueue::executePending() {
             continue;
         }
         while (holder->next < holder->commands.size()) {
-            BatchEntry entry = std::move(holder->commands[holder->next++]);
+            ns::Value entry = std::move(holder->commands[holder->next++]);
             if (holder->next == holder->commands.size()) {
                 queue_.pop_front();
                 holder->commands = {};
             }
-            run(std::move(entry));
+            executeCall(std::move(entry));
             if (!queue_.empty() && millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
                 std::weak_ptr<HYBCommandQueue> weakSelf = self;
                 dispatch::RunLoop::main().post([weakSelf] {
@@ -228,16 +143,6 @@ bool HYBCommandQueue::executeCall(const ns::JSONSlice& call) {
         return false;
     }
     return execute(*command);
-}
-
-void HYBCommandQueue::run(BatchEntry entry) {
-    if (entry.command) {
-        execute(*entry.command);
-    } else if (entry.text) {
-        executeCall(*entry.text);
-    } else {
-        executeCall(std::move(entry.value));
-    }
 }
 
 void HYBCommandQueue::answerCall(const std::optional<std::string>& callbackId, unsigned status) {

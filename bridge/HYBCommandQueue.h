@@ -53,38 +53,24 @@ public:
     // Answers a call that cannot run with `status` alone.
     void answerCall(const std::optional<std::string>& callbackId, unsigned status);
 
-    // One command of a batch: read from the batch's text, or, for an entry that is no well-formed
-    // call, its text or value as it came (run through executeCall, which answers it).
-    struct BatchEntry {
-        std::optional<HYBInvokedUrlCommand> command;
-        std::optional<ns::JSONSlice> text;
-        ns::Value value;
-    };
-    // A batch's text read as enqueueCommandBatch reads it (on any thread): its entries in order;
-    // none, after the log line, for text that is no array of commands.
-    static std::vector<BatchEntry> readBatch(std::string text);
+    // A batch's text read as enqueueCommandBatch reads it (on any thread): its commands' values
+    // in order; none, after the log line, for text that is no array of commands.
+    static std::vector<ns::Value> readBatch(std::string_view text);
 
 private:
     // Receives one parsed batch; shared between a background parse and the main thread.
     struct BatchHolder {
         std::mutex mutex;
         bool parsed = false;
-        std::vector<BatchEntry> commands;  // the batch; taken from the front by index
+        std::vector<ns::Value> commands;  // the batch; taken from the front by index
         size_t next = 0;
 
-        void fill(std::vector<BatchEntry> batch) {
+        void fill(std::vector<ns::Value> batch) {
             std::lock_guard lock(mutex);
             commands = std::move(batch);
             parsed = true;
         }
     };
-
-    // Reads a batch's text in one pass, checking every value as the tree reader would (a batch
-    // with anything malformed in it is the tree reader's to refuse, whole); false then.
-    // `checked`: the text is known to read, and its values need no second look.
-    static bool indexBatch(const ns::JSONSlice& batch, bool checked,
-                           std::vector<BatchEntry>& entries);
-    void run(BatchEntry entry);
 
     std::weak_ptr<HYBViewController> viewController_;
     std::deque<std::shared_ptr<BatchHolder>> queue_;

@@ -4,6 +4,7 @@
 
 #include "bridge/HYBPluginResult.h"
 #include "platform/ns/JSONReader.h"
+#include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
 
 namespace {
@@ -82,6 +83,58 @@ bool readCallParts(const ns::JSONSlice& call, size_t wanted, CallParts& parts) {
         }
     }
     return true;
+}
+
+// One argument read from its text: a string straight from where it stands (an argument can be
+// megabytes of text), a container whole by the tree reader (the faster at many small values).
+ns::Result<ns::Value> readArgument(ns::ondemand::value value) {
+    ns::ondemand::json_type type;
+    if (auto error = value.type().get(type)) {
+        return ns::cocoaError(ns::kPropertyListReadCorruptError, simdjson::error_message(error));
+    }
+    switch (type) {
+        case ns::ondemand::json_type::string: {
+            auto text = ns::json::string(value, kPageText.loneSurrogatesReplaced);
+            if (!text) return text.error();
+            return ns::Value(std::move(text).value());
+        }
+        case ns::ondemand::json_type::number:
+            return ns::json::number(value);
+        case ns::ondemand::json_type::array:
+        case ns::ondemand::json_type::object: {
+            auto text = ns::json::rawText(value);
+            if (!text) return text.error();
+            return ns::JSONSerialization::read(*text, kPageText);
+        }
+        default: {
+            auto text = ns::json::rawText(value);
+            if (!text) return text.error();
+            return ns::JSONSerialization::read(*text, {.fragmentsAllowed = true});
+        }
+    }
+}
+
+// The arguments read element by element; an error when their text does not read.
+ns::Result<ns::Array> readArguments(const ns::JSONSlice& text) {
+    ns::JSONReader reader(text);
+    ns::ondemand::array elements;
+    if (auto error = reader.document().get_array().get(elements)) {
+        return ns::cocoaError(ns::kPropertyListReadCorruptError, simdjson::error_message(error));
+    }
+    ns::Array arguments;
+    for (auto element : elements) {
+        ns::ondemand::value value;
+        if (auto error = element.get(value)) {
+            return ns::cocoaError(ns::kPropertyListReadCorruptError,
+                                  simdjson::error_message(error));
+        }
+        auto argument = readArgument(value);
+        if (!argument) return argument.error();
+        arguments.push_back(std::move(argument).value());
+    }
+    if (!reader.atEnd())
+        return ns::cocoaError(ns::kPropertyListReadCorruptError, "Garbage at end.");
+    return arguments;
 }
 
 }  // namespace
@@ -173,9 +226,9 @@ const ns::Array& HYBInvokedUrlCommand::arguments() const {
     Arguments& arguments = *arguments_;
     if (!arguments.text) return arguments.values;
     std::call_once(arguments.read, [&arguments, this] {
-        auto values = arguments.text->read(kPageText);
-        if (values && values->isArray()) {
-            arguments.values = massageArguments(std::move(*values->array()));
+        auto values = readArguments(*arguments.text);
+        if (values) {
+            arguments.values = massageArguments(std::move(values).value());
         } else {
             ns::nslog("ERROR: Arguments of %@.%@ could not be read; the call has none.", className_,
                       methodName_);

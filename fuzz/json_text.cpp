@@ -1,6 +1,7 @@
-// Reads arbitrary bytes through the on-demand road of page calls and through the tree reader:
-// both must answer the same value of the same kinds, or both an error, in every mode. Each
-// element of a top-level array is also read part by part, as plug-ins read their arguments.
+// Reads arbitrary bytes with the on-demand reader of page calls and with the tree reader: what
+// the on-demand check passes, the tree reader reads, in every mode; and each element of a
+// top-level array, read part by part as plug-ins read their arguments, is the tree reader's
+// value.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,10 +15,12 @@
 namespace {
 
 void compare(const ns::JSONSlice& slice, ns::JSONReadOptions options) {
-    const auto tree = ns::JSONSerialization::read(slice.text(), options);
-    const auto onDemand = slice.read(options);
-    fuzzing::require(tree.ok() == onDemand.ok());
-    if (tree) fuzzing::require(*tree == *onDemand);
+    const bool tree = ns::JSONSerialization::read(slice.text(), options).ok();
+    ns::JSONReader reader(slice);
+    ns::ondemand::value root;
+    const bool checked = !reader.document().error() && !reader.document().get_value().get(root) &&
+                         ns::json::check(root, options).ok() && reader.atEnd();
+    fuzzing::require(!checked || tree);
 }
 
 // Every element of an array read on its own: a scalar by its kind, a container kept as text

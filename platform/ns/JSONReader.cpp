@@ -47,93 +47,6 @@ Result<Value> scalarFromToken(std::string_view token, bool loneSurrogatesReplace
     return JSONSerialization::read(trimmed(token), options);
 }
 
-// Reads one value into `out`; containers member by member. An error leaves `out` partly
-// built: the caller drops it.
-class Builder {
-public:
-    explicit Builder(const JSONReadOptions& options) : options_(options) {}
-
-    std::optional<Error> build(ondemand::value value, Value& out, size_t depth) {
-        ondemand::json_type type;
-        if (auto error = value.type().get(type)) return readerError(error);
-        switch (type) {
-            case ondemand::json_type::array:
-                return buildArray(value, out, depth);
-            case ondemand::json_type::object:
-                return buildObject(value, out, depth);
-            case ondemand::json_type::number: {
-                auto number = json::number(value);
-                if (!number) return number.error();
-                out = std::move(number).value();
-                return std::nullopt;
-            }
-            case ondemand::json_type::string: {
-                auto text = json::string(value, options_.loneSurrogatesReplaced);
-                if (!text) return text.error();
-                out = Value(std::move(text).value());
-                return std::nullopt;
-            }
-            case ondemand::json_type::boolean: {
-                bool b = false;
-                if (auto error = value.get_bool().get(b)) return readerError(error);
-                out = Value(b);
-                return std::nullopt;
-            }
-            case ondemand::json_type::null: {
-                bool isNull = false;
-                if (auto error = value.is_null().get(isNull)) return readerError(error);
-                if (!isNull) return readerError(simdjson::N_ATOM_ERROR);
-                out = Value();
-                return std::nullopt;
-            }
-        }
-        return readerError(simdjson::TAPE_ERROR);
-    }
-
-private:
-    std::optional<Error> opening(size_t depth) const {
-        if (depth < options_.maxDepth) return std::nullopt;
-        return readerError(simdjson::DEPTH_ERROR);
-    }
-
-    std::optional<Error> buildArray(ondemand::value value, Value& out, size_t depth) {
-        if (auto refused = opening(depth)) return refused;
-        ondemand::array array;
-        if (auto error = value.get_array().get(array)) return readerError(error);
-        Array elements;
-        elements.reserve(4);
-        for (auto element : array) {
-            ondemand::value item;
-            if (auto error = element.get(item)) return readerError(error);
-            // Filled in place before the next element can move it.
-            if (auto error = build(item, elements.emplace_back(), depth + 1)) return error;
-        }
-        out = Value(std::move(elements));
-        return std::nullopt;
-    }
-
-    std::optional<Error> buildObject(ondemand::value value, Value& out, size_t depth) {
-        if (auto refused = opening(depth)) return refused;
-        ondemand::object object;
-        if (auto error = value.get_object().get(object)) return readerError(error);
-        Dictionary members;
-        for (auto field : object) {
-            std::string_view key;
-            if (auto error = field.unescaped_key().get(key)) return readerError(error);
-            ondemand::value member;
-            if (auto error = field.value().get(member)) return readerError(error);
-            // The member appended last stays put until the next one: filled in place.
-            Value& slot = members.appendUnsorted(std::string(key), Value());
-            if (auto error = build(member, slot, depth + 1)) return error;
-        }
-        members.finishAppending();
-        out = Value(std::move(members));
-        return std::nullopt;
-    }
-
-    const JSONReadOptions& options_;
-};
-
 }  // namespace
 
 // Parsers lent by this thread, the latest given back first.
@@ -243,17 +156,10 @@ Result<Value> number(ondemand::value value) {
     return std::move(read).value();
 }
 
-Result<Value> value(ondemand::value value, const JSONReadOptions& options) {
-    Builder builder(options);
-    Value out;
-    if (auto error = builder.build(value, out, 0)) return *error;
-    return out;
-}
-
 namespace {
 
-// Whether the value reads as it would be built, building nothing: each scalar read once by
-// the reader; only what it cannot take as it is goes to the slower readers that decide.
+// Whether the value reads as the tree reader would read it, building nothing: each scalar read once
+// by the reader; only what it cannot take as it is goes to the slower readers that decide.
 bool reads(ondemand::value value, const JSONReadOptions& options, size_t depth) {
     ondemand::json_type type;
     if (value.type().get(type)) return false;
@@ -312,20 +218,6 @@ bool reads(ondemand::value value, const JSONReadOptions& options, size_t depth) 
 Result<void> check(ondemand::value value, const JSONReadOptions& options, size_t depth) {
     if (reads(value, options, depth)) return {};
     return readerError(simdjson::TAPE_ERROR);
-}
-
-bool passesQuickCheck(const JSONSlice& text, size_t maxDepth) {
-    // One parser per thread, let go after a text that made it grow past the kept size.
-    thread_local std::unique_ptr<simdjson::dom::parser> parser;
-    if (!parser) parser = std::make_unique<simdjson::dom::parser>();
-    const std::string_view bytes = text.text();
-    if (bytes.empty() || text.readableBytes() < bytes.size() + simdjson::SIMDJSON_PADDING) {
-        return false;
-    }
-    simdjson::dom::element root;
-    const bool parsed = !parser->parse(bytes.data(), bytes.size(), false).get(root);
-    if (parser->capacity() > kKeptParserCapacity) parser.reset();
-    return parsed && nestsWithin(bytes, maxDepth);
 }
 
 bool nestsWithin(std::string_view text, size_t maxDepth, size_t depth) {
@@ -391,25 +283,10 @@ Result<std::string_view> rawText(ondemand::value value) {
 
 // --- The whole slice ---------------------------------------------------------------------------
 
+// Read whole, the tree reader is the faster: the on-demand reader pays for each value it hands
+// out, and is for reading a few values of a large text.
 Result<Value> JSONSlice::read(JSONReadOptions options) const {
-    std::string_view text = part_;
-    // Containers go through the on-demand reader; a scalar document, text it refuses and
-    // every error are the tree reader's, so that both answer alike.
-    std::string_view start = text;
-    if (start.starts_with(kByteOrderMark)) start.remove_prefix(kByteOrderMark.size());
-    if (!start.empty() && (start.front() == '[' || start.front() == '{')) {
-        JSONReader reader(*this);
-        ondemand::document& document = reader.document().value_unsafe();
-        if (!reader.document().error()) {
-            ondemand::value root;
-            if (document.get_value().get(root) == kJSONSuccess) {
-                Builder builder(options);
-                Value out;
-                if (!builder.build(root, out, 0) && reader.atEnd()) return out;
-            }
-        }
-    }
-    return JSONSerialization::read(text, options);
+    return JSONSerialization::read(part_, options);
 }
 
 }  // namespace ns

@@ -56,23 +56,17 @@ private:
 };
 
 // Values read from the on-demand reader by the rules of JSONSerialization::read: integers
-// that fit 64 bits stay integers, repeated keys keep their last value, and so on. A value the
-// reader cannot take as it is (a number beyond 64 bits, a lone surrogate) is read again from
-// its text by the tree reader, so both readers always agree.
+// that fit 64 bits stay integers, and so on. A value the reader cannot take as it is (a number
+// beyond 64 bits, a lone surrogate) is read again from its text by the tree reader, so both
+// readers always agree.
 namespace json {
 
 // A string value; with `loneSurrogatesReplaced`, an escaped lone surrogate reads as U+FFFD.
 Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced = false);
 // A number, as an Integer, Unsigned or Double value.
 Result<Value> number(ondemand::value value);
-// Any value, containers with everything in them.
-Result<Value> value(ondemand::value value, const JSONReadOptions& options = {});
-// A quick check of a whole text by the reader's fastest pass: true only for text that the tree
-// reader reads (with `maxDepth`; lone surrogates, which it may take, fail here), with one
-// exception: a zero with an exponent beyond a double's range ("0e400"), which the tree reader
-// refuses, passes. False says nothing: ask check() or the tree reader.
-bool passesQuickCheck(const JSONSlice& text, size_t maxDepth = JSONReadOptions{}.maxDepth);
-// Reads the value whole and keeps nothing: success exactly when value() would succeed.
+// Reads the value whole and keeps nothing: success exactly when the tree reader would read its
+// text (with `depth` arrays and objects open around it).
 // `depth` is the number of arrays and objects already open around it.
 Result<void> check(ondemand::value value, const JSONReadOptions& options = {}, size_t depth = 0);
 // The text of a value (an array or object whole), without reading it; for keeping a part to

@@ -63,7 +63,7 @@ public:
     // The text the slice lies in.
     const std::shared_ptr<const JSONText>& owner() const { return text_; }
 
-    // The value, by the rules of JSONSerialization::read (the same values, the same errors).
+    // The value, read whole by JSONSerialization::read.
     Result<Value> read(JSONReadOptions options = {}) const;
 
 private:

@@ -536,7 +536,11 @@ int bindFromText(sqlite3_stmt* statement, ns::ondemand::array elements,
                 break;
             }
             default: {
-                auto value = ns::json::value(param, {.loneSurrogatesReplaced = true});
+                // An array or object binds as its description: read whole.
+                auto text = ns::json::rawText(param);
+                auto value =
+                    text ? ns::JSONSerialization::read(*text, {.loneSurrogatesReplaced = true})
+                         : ns::Result<ns::Value>(text.error());
                 if (!value) return SQLITE_MISUSE;
                 rc = SQLitePlugin::bindStatement(statement, *value, index);
                 break;

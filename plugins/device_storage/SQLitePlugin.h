@@ -90,6 +90,9 @@ public:
 
     // Whether a database of that name is open now.
     bool isOpen(std::string_view name) const;
+    // "dbargs"."dbname" of a command's first argument, read from the arguments' text when the
+    // command has it, without reading the rest (a batch's statements can be megabytes).
+    static std::optional<std::string> databaseNameOf(const HYBInvokedUrlCommand& command);
 
 private:
     // The answer to one statement: OK with what it changed and its rows, or an error with a
@@ -132,8 +135,7 @@ private:
     // the text and run before the next is read. False, with nothing done, when the text
     // cannot be read that way; the values of the arguments are then the batch.
     bool executeSqlBatchFromText(const HYBInvokedUrlCommand& command, const ns::JSONSlice& text);
-    // "dbargs"."dbname" of the first argument; read from the text when there is one.
-    static std::optional<std::string> databaseNameOf(const HYBInvokedUrlCommand& command);
+
     static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement);
     static RowKeys rowKeys(sqlite3_stmt* statement);
     // One row as an object; a name repeated among the columns takes its last column that has

@@ -42,6 +42,7 @@
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
 #include "plugins/push/NCMPushClasses.h"
+#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "sdk/messaging/NEBMessaging.h"
 #include "signin/HybridSalPlugin.h"
@@ -179,6 +180,7 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBBarcodeScanner::registerClasses(registry);
     NCMPushClasses::registerClasses(registry);
     NEBMessaging::registerClasses(registry);
+    NEBAnalytics::registerClass(registry);
     HybridSalPlugin::registerClasses(registry);
     registry.registerClass(kDelegateClassName, "HYBAppDelegate",
                            [] { return std::make_shared<AppDelegate>(); });

@@ -1,6 +1,7 @@
 // Instance identity against the libraries under it, in the same run:
 // - cached token look-ups through the token manager (keychain item, staleness rules) against a
-//   plain prepared SQLite SELECT of the same row; counter "ratio" = ours / raw (goal <= 2);
+//   prepared SQLite SELECT of the same row from the keychain's own file, decoded into the token;
+//   counter "ratio" = ours / raw (goal <= 1.5);
 // - request signing against a direct EVP_PKEY_sign of the same blocks, raw RSA without padding,
 //   one context initialised once; counter "ratio" = ours / direct (goal <= 1.1).
 #include <benchmark/benchmark.h>
@@ -13,13 +14,16 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/UserDefaults.h"
 #include "platform/sec/Keychain.h"
+#include "platform/sec/KeychainStore.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPair.h"
 #include "sdk/instance_id/NEBInstanceIDStore.h"
 #include "sdk/instance_id/NEBInstanceIDTokenManager.h"
@@ -65,41 +69,49 @@ struct Installation {
     }
 };
 
-class RawTokenRow {
+// The token's row read straight from the keychain's own SQLite file by its unique key (class,
+// service, account, access group, tag, key class), with SQLite at its documented best for a hot
+// read: a connection without its own mutex, one persistent prepared statement, static binds,
+// the database in WAL mode (as the keychain keeps it). The stored value is decoded into the
+// token the caller receives, as the token store must.
+class KeychainTokenRow {
 public:
-    RawTokenRow(const std::filesystem::path& file, const std::string& value) {
-        sqlite3_open(file.c_str(), &db_);
-        sqlite3_exec(db_,
-                     "PRAGMA journal_mode = WAL;"
-                     "CREATE TABLE t(service TEXT NOT NULL, account TEXT NOT NULL, data BLOB);"
-                     "CREATE UNIQUE INDEX t_key ON t(service, account);",
-                     nullptr, nullptr, nullptr);
-        sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db_, "INSERT INTO t VALUES('app-scope', 'sender', ?)", -1, &insert,
-                           nullptr);
-        sqlite3_bind_blob(insert, 1, value.data(), int(value.size()), SQLITE_STATIC);
-        sqlite3_step(insert);
-        sqlite3_finalize(insert);
-        sqlite3_prepare_v2(db_, "SELECT data FROM t WHERE service = ? AND account = ?", -1,
-                           &select_, nullptr);
+    KeychainTokenRow(const std::filesystem::path& file, std::string accessGroup)
+        : accessGroup_(std::move(accessGroup)) {
+        if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK ||
+            sqlite3_prepare_v3(db_,
+                               "SELECT data FROM items WHERE class = 'genp' AND service = ? AND "
+                               "account = ? AND access_group = ? AND tag = x'' AND key_class = x''",
+                               -1, SQLITE_PREPARE_PERSISTENT, &select_, nullptr) != SQLITE_OK) {
+            std::abort();
+        }
     }
-    ~RawTokenRow() {
+    ~KeychainTokenRow() {
         sqlite3_finalize(select_);
         sqlite3_close(db_);
     }
-    std::string lookup() {
-        sqlite3_bind_text(select_, 1, "app-scope", -1, SQLITE_STATIC);
-        sqlite3_bind_text(select_, 2, "sender", -1, SQLITE_STATIC);
-        std::string out;
+    std::optional<std::string> token(std::string_view service, std::string_view account) {
+        sqlite3_bind_blob(select_, 1, service.data(), int(service.size()), SQLITE_STATIC);
+        sqlite3_bind_blob(select_, 2, account.data(), int(account.size()), SQLITE_STATIC);
+        sqlite3_bind_blob(select_, 3, accessGroup_.data(), int(accessGroup_.size()), SQLITE_STATIC);
+        std::optional<std::string> out;
         if (sqlite3_step(select_) == SQLITE_ROW) {
-            out.assign(static_cast<const char*>(sqlite3_column_blob(select_, 0)),
-                       size_t(sqlite3_column_bytes(select_, 0)));
+            std::string_view stored(static_cast<const char*>(sqlite3_column_blob(select_, 0)),
+                                    size_t(sqlite3_column_bytes(select_, 0)));
+            // "<seconds>|Token|<token>"
+            constexpr std::string_view kMarker = "|Token|";
+            auto at = stored.find(kMarker);
+            if (at != std::string_view::npos && at + kMarker.size() < stored.size()) {
+                out.emplace(stored.substr(at + kMarker.size()));
+            }
         }
         sqlite3_reset(select_);
         return out;
     }
 
 private:
+    std::string accessGroup_;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* select_ = nullptr;
 };
@@ -110,8 +122,13 @@ void BM_CachedTokenLookupVersusRawSQLite(benchmark::State& state) {
     std::string token(152, 't');
     manager.instanceIDStore()->saveToken(token, "sender", "app-scope");
     manager.instanceIDStore()->saveAppVersion();
-    RawTokenRow raw(installation.dir / "raw.db",
-                    NEBInstanceIDTokenStore::cacheValueForToken(token));
+    KeychainTokenRow raw(
+        std::filesystem::path(ns::Sandbox::keychainDirectory()) / sec::KeychainStore::kFileName,
+        sec::Keychain::shared().defaultAccessGroup());
+    if (raw.token("app-scope", "sender") != token) {
+        state.SkipWithError("the baseline does not read the token");
+        return;
+    }
     const ns::Dictionary options;
     Clock::duration ours{}, plain{};
     for (auto _ : state) {
@@ -123,9 +140,9 @@ void BM_CachedTokenLookupVersusRawSQLite(benchmark::State& state) {
         }
         auto middle = Clock::now();
         for (int n = 0; n < kLookups; ++n) {
-            auto value = raw.lookup();
-            auto token = NEBInstanceIDTokenStore::actualTokenFromCachedToken(value);
-            benchmark::DoNotOptimize(token);
+            auto read = raw.token("app-scope", "sender");
+            if (!read) state.SkipWithError("the baseline lost the row");
+            benchmark::DoNotOptimize(read);
         }
         auto end = Clock::now();
         ours += middle - start;

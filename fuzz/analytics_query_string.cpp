@@ -1,5 +1,5 @@
 // Argument strings of any content: every key and value decoded is valid UTF-8, and encoding
-// the result leaves no character that is never legal in a URL.
+// the result leaves no character that is never legal in a URL and reads back as the same pairs.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -15,9 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzing::require(ns::isValidUTF8(key) && value.string() &&
                          ns::isValidUTF8(*value.string()));
     }
-    for (unsigned char c : neba_queryString(arguments)) {
+    const std::string query = neba_queryString(arguments);
+    for (unsigned char c : query) {
         fuzzing::require(c > 0x20 && c < 0x7f && c != '"' && c != '<' && c != '>' && c != '\\');
     }
+    // What is written reads back as the same pairs.
+    fuzzing::require(neba_dictionaryWithHttpArgumentsString(query) == arguments);
     if (auto unescaped = neba_stringByUnescapingFromURLArgument(text))
         fuzzing::require(ns::isValidUTF8(*unescaped));
     return 0;

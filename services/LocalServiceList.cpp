@@ -6,14 +6,13 @@ namespace localservices {
 std::unique_ptr<LocalService> makeCheckinService();
 std::unique_ptr<LocalService> makeRegistrationService();
 std::unique_ptr<LocalService> makeMessagingService();
+std::unique_ptr<LocalService> makeMeasurementService();
 std::unique_ptr<LocalService> makeIdentityService();
 
 std::vector<LocalServiceFactory> localServiceList() {
     return {
-        makeCheckinService,
-        makeRegistrationService,
-        makeMessagingService,
-        makeIdentityService,
+        makeCheckinService,     makeRegistrationService, makeMessagingService,
+        makeMeasurementService, makeIdentityService,
     };
 }
 

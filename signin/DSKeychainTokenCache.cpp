@@ -1,6 +1,7 @@
 #include "signin/DSKeychainTokenCache.h"
 
 #include <map>
+#include <vector>
 
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/Bundle.h"
@@ -114,6 +115,7 @@ DSKeychainTokenCache::DSKeychainTokenCache(std::string sharedGroup)
     auto& groupLock = state.groupLocks[sharedGroup_];
     if (!groupLock) groupLock = std::make_shared<std::recursive_mutex>();
     lock_ = groupLock;
+    decoded_ = decodedItemsOfGroup(sharedGroup_);
 }
 
 std::shared_ptr<DSKeychainTokenCache> DSKeychainTokenCache::initWithGroup(
@@ -222,6 +224,9 @@ void DSKeychainTokenCache::logItemRetrievalStatus(
 std::optional<DSTokenCacheItems> DSKeychainTokenCache::getItemsWithKey(
     const DSTokenCacheKey* key, const std::optional<std::string>& userId,
     const std::optional<ns::UUID>& correlationId, DSErrorOut error) {
+    // Read before the keychain is: writes clear the remembered items once they are done, so
+    // what is decoded from bytes read before a write ended is not remembered after it.
+    const uint64_t generation = decodedGeneration();
     // Only the archived items are read: the attributes that keychainItemsWithKey returns as
     // well are of no use here, and every acquisition passes this way.
     ns::Dictionary query = queryDictionaryForKey(
@@ -236,12 +241,73 @@ std::optional<DSTokenCacheItems> DSKeychainTokenCache::getItemsWithKey(
     }
     DSTokenCacheItems items;
     if (const ns::Array* matches = result.array()) {
-        for (const ns::Value& data : *matches) {
-            if (auto item = itemFromKeychainData(data.data())) items.push_back(std::move(item));
+        for (const ns::Value& value : *matches) {
+            const ns::Data* data = value.data();
+            auto item = data ? itemFromArchive(*data, generation) : itemFromKeychainData(nullptr);
+            if (item) items.push_back(std::move(item));
         }
     }
     logItemRetrievalStatus(&items, key, userId, correlationId);
     return items;
+}
+
+struct DSKeychainTokenCache::DecodedItems {
+    struct Entry {
+        ns::Data archive;
+        std::shared_ptr<const DSTokenCacheItem> item;
+    };
+    static constexpr size_t kCapacity = 8;
+    std::mutex mutex;
+    std::vector<Entry> entries;
+    size_t next = 0;
+    uint64_t generation = 0;
+};
+
+std::shared_ptr<DSKeychainTokenCache::DecodedItems> DSKeychainTokenCache::decodedItemsOfGroup(
+    const std::string& group) {
+    static std::mutex mutex;
+    static auto* groups = new std::map<std::string, std::shared_ptr<DecodedItems>>();
+    std::lock_guard lock(mutex);
+    auto& decoded = (*groups)[group];
+    if (!decoded) decoded = std::make_shared<DecodedItems>();
+    return decoded;
+}
+
+std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromArchive(const ns::Data& data,
+                                                                        uint64_t generation) const {
+    {
+        std::lock_guard lock(decoded_->mutex);
+        for (const DecodedItems::Entry& entry : decoded_->entries) {
+            // Callers change what they get: each gets its own copy.
+            if (entry.archive == data) return std::make_shared<DSTokenCacheItem>(*entry.item);
+        }
+    }
+    std::shared_ptr<DSTokenCacheItem> item = itemFromKeychainData(&data);
+    if (!item) return nullptr;
+    // An item whose decoding warned is decoded (and warns) on every read, as without memory.
+    if (item->userInformation() && item->userInformation()->warnedOfTokenType()) return item;
+    std::lock_guard lock(decoded_->mutex);
+    if (generation != decoded_->generation) return item;
+    DecodedItems::Entry entry{data, std::make_shared<const DSTokenCacheItem>(*item)};
+    if (decoded_->entries.size() < DecodedItems::kCapacity) {
+        decoded_->entries.push_back(std::move(entry));
+    } else {
+        decoded_->entries[decoded_->next] = std::move(entry);
+        decoded_->next = (decoded_->next + 1) % DecodedItems::kCapacity;
+    }
+    return item;
+}
+
+uint64_t DSKeychainTokenCache::decodedGeneration() const {
+    std::lock_guard lock(decoded_->mutex);
+    return decoded_->generation;
+}
+
+void DSKeychainTokenCache::forgetDecodedItems() {
+    std::lock_guard lock(decoded_->mutex);
+    ++decoded_->generation;
+    decoded_->entries.clear();
+    decoded_->next = 0;
 }
 
 sec::OSStatus DSKeychainTokenCache::writeData(const ns::Dictionary& query, const ns::Data& data,
@@ -260,6 +326,7 @@ sec::OSStatus DSKeychainTokenCache::writeData(const ns::Dictionary& query, const
         *operation = "update";
         status = sec::SecItemUpdate(query, {{sec::kSecValueData, data}});
     }
+    forgetDecodedItems();
     return status;
 }
 
@@ -300,7 +367,10 @@ sec::OSStatus DSKeychainTokenCache::deleteItem(const DSTokenCacheItem* item, DSE
     if (!key) return sec::errSecSuccess;
     // An item without user is filed under the user id "", so that is the account to delete:
     // leaving the account out would delete every user's item of the key.
-    return sec::SecItemDelete(queryDictionaryForKey(key.get(), item->storageUserId(), {}));
+    const sec::OSStatus status =
+        sec::SecItemDelete(queryDictionaryForKey(key.get(), item->storageUserId(), {}));
+    forgetDecodedItems();
+    return status;
 }
 
 bool DSKeychainTokenCache::removeItem(const DSTokenCacheItem* item, DSErrorOut error) {
@@ -460,4 +530,5 @@ void DSKeychainTokenCache::testRemoveAll(DSErrorOut error) {
     checkStatus(sec::SecItemDelete(default_), "remove all", std::nullopt, error);
     checkStatus(sec::SecItemDelete(defaultTombstone_), "remove tombstone timestamp", std::nullopt,
                 nullptr);
+    forgetDecodedItems();
 }

@@ -88,10 +88,26 @@ private:
     static void logTombstones(const DSTokenCacheItems& items);
     sec::OSStatus writeData(const ns::Dictionary& query, const ns::Data& data,
                             std::string* operation);
+    // The item of stored archive bytes: a copy of the one decoded from the same bytes before,
+    // else decoded now (and remembered unless a write came after `generation` was read).
+    std::shared_ptr<DSTokenCacheItem> itemFromArchive(const ns::Data& data,
+                                                      uint64_t generation) const;
+    uint64_t decodedGeneration() const;
+    void forgetDecodedItems();
 
     std::string sharedGroup_;
     ns::Dictionary default_;
     ns::Dictionary defaultTombstone_;
     // Writers of one access group, through any cache object of this process, take turns.
     std::shared_ptr<std::recursive_mutex> lock_;
+
+    // Items decoded from the archives read last, by the archives' bytes, shared by the cache
+    // objects of one group: every acquisition reads its item again, and decoding (the archive,
+    // then the id_token in it) is most of the cost of a look-up. Keyed by the bytes themselves,
+    // an entry can only ever answer the bytes it was decoded from, whoever wrote them; the
+    // group's writes in this process clear them all the same, so that no replaced token
+    // lingers in memory.
+    struct DecodedItems;
+    static std::shared_ptr<DecodedItems> decodedItemsOfGroup(const std::string& group);
+    std::shared_ptr<DecodedItems> decoded_;
 };

@@ -76,6 +76,7 @@ std::shared_ptr<const DSUserInformation> DSUserInformation::initWithIdToken(
             if (auto typ = object->find("typ"); typ != object->end()) {
                 type = typ->second.string() ? *typ->second.string() : ns::format("%@", typ->second);
                 if (*type != "JWT") {
+                    info->warnedOfTokenType_ = true;
                     DSLogger::log(DS_LOG_LEVEL_WARN, nullptr, "Incompatible id_token type.", 0,
                                   *type, std::nullopt);
                 }
@@ -84,6 +85,7 @@ std::shared_ptr<const DSUserInformation> DSUserInformation::initWithIdToken(
         for (const auto& [name, value] : *object) claims.insert_or_assign(name, value);
     }
     if (!type) {
+        info->warnedOfTokenType_ = true;
         DSLogger::log(DS_LOG_LEVEL_WARN, nullptr, "The id_token type is missing.", 0,
                       "Assuming JWT type.", std::nullopt);
     }

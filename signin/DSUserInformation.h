@@ -28,6 +28,8 @@ public:
     const std::optional<std::string>& uniqueId() const { return uniqueId_; }
     const std::optional<std::string>& rawIdToken() const { return rawIdToken_; }
     const ns::Dictionary& allClaims() const { return allClaims_; }
+    // Whether parsing the id_token warned of its type (missing, or not a JWT).
+    bool warnedOfTokenType() const { return warnedOfTokenType_; }
 
     std::optional<std::string> givenName() const { return claim("given_name"); }
     std::optional<std::string> familyName() const { return claim("family_name"); }
@@ -58,4 +60,5 @@ private:
     std::optional<std::string> uniqueId_;
     std::optional<std::string> rawIdToken_;
     ns::Dictionary allClaims_;
+    bool warnedOfTokenType_ = false;
 };

@@ -28,7 +28,7 @@ void putBytes(ns::Data& out, std::string_view bytes) {
 }
 
 class Reader {
-  public:
+public:
     Reader(const uint8_t* bytes, size_t length) : p_(bytes), end_(bytes + length) {}
 
     bool atEnd() const { return p_ == end_; }
@@ -58,7 +58,7 @@ class Reader {
         return true;
     }
 
-  private:
+private:
     const uint8_t* p_;
     const uint8_t* end_;
 };
@@ -98,47 +98,118 @@ ns::Data AttributeCodec::encode(const ns::Dictionary& attributes) {
     return out;
 }
 
-std::optional<ns::Dictionary> AttributeCodec::decode(const uint8_t* bytes, size_t length) {
+namespace {
+
+// One stored entry: its tag, and its text or data bytes, or its integer.
+struct Entry {
+    uint8_t tag;
+    std::string_view key;
+    std::string_view bytes;
+    int64_t integer = 0;
+};
+
+// Reads every entry in order, refusing whatever the encoder would not have written; `visit`
+// answers false to stop early (the walk then answers false too).
+template <class Visit>
+bool walk(const uint8_t* bytes, size_t length, Visit&& visit) {
     Reader in(bytes, length);
     uint8_t version;
-    if (!in.byte(version) || version != kVersion) return std::nullopt;
-    ns::Dictionary attributes;
+    if (!in.byte(version) || version != kVersion) return false;
     std::string_view previous;
     bool first = true;
     while (!in.atEnd()) {
-        uint8_t tag;
-        std::string_view key;
-        if (!in.byte(tag) || !in.bytes(key) || !ns::utf8::isValid(key)) return std::nullopt;
+        Entry entry{};
+        if (!in.byte(entry.tag) || !in.bytes(entry.key) || !ns::utf8::isValid(entry.key)) {
+            return false;
+        }
         // The encoder writes keys in ascending order, so this also refuses duplicates.
-        if (!first && key <= previous) return std::nullopt;
+        if (!first && entry.key <= previous) return false;
         first = false;
-        previous = key;
-        ns::Value value;
-        std::string_view text;
+        previous = entry.key;
         uint64_t n;
-        switch (tag) {
+        switch (entry.tag) {
             case kText:
-                if (!in.bytes(text) || !ns::utf8::isValid(text)) return std::nullopt;
-                value = ns::Value(text);
+                if (!in.bytes(entry.bytes) || !ns::utf8::isValid(entry.bytes)) return false;
                 break;
             case kData:
-                if (!in.bytes(text)) return std::nullopt;
-                value = ns::Value(ns::Data(text.data(), text.size()));
+                if (!in.bytes(entry.bytes)) return false;
                 break;
             case kInteger:
-                if (!in.u64(n)) return std::nullopt;
-                value = ns::Value(static_cast<long long>(static_cast<int64_t>(n)));
+                if (!in.u64(n)) return false;
+                entry.integer = static_cast<int64_t>(n);
                 break;
             case kFalse:
             case kTrue:
-                value = ns::Value(tag == kTrue);
                 break;
             default:
-                return std::nullopt;
+                return false;
         }
-        attributes.emplace_hint(attributes.end(), std::string(key), std::move(value));
+        if (!visit(entry)) return false;
     }
+    return true;
+}
+
+// attributeValuesEqual between a stored entry and a value of a query.
+bool entryEquals(const Entry& entry, const ns::Value& value) {
+    if (const std::string* text = value.string()) {
+        return (entry.tag == kText || entry.tag == kData) && entry.bytes == *text;
+    }
+    if (const ns::Data* data = value.data()) {
+        return (entry.tag == kText || entry.tag == kData) && entry.bytes == data->chars();
+    }
+    if (value.isBool()) return entry.tag == (*value.boolean() ? kTrue : kFalse);
+    if (value.type() == ns::Value::Type::Integer) {
+        return entry.tag == kInteger && entry.integer == *value.int64();
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<ns::Dictionary> AttributeCodec::decode(const uint8_t* bytes, size_t length) {
+    ns::Dictionary attributes;
+    const bool whole = walk(bytes, length, [&](const Entry& entry) {
+        ns::Value value;
+        switch (entry.tag) {
+            case kText:
+                value = ns::Value(entry.bytes);
+                break;
+            case kData:
+                value = ns::Value(ns::Data(entry.bytes.data(), entry.bytes.size()));
+                break;
+            case kInteger:
+                value = ns::Value(static_cast<long long>(entry.integer));
+                break;
+            default:
+                value = ns::Value(entry.tag == kTrue);
+        }
+        attributes.emplace_hint(attributes.end(), std::string(entry.key), std::move(value));
+        return true;
+    });
+    if (!whole) return std::nullopt;
     return attributes;
+}
+
+bool AttributeCodec::contains(const uint8_t* bytes, size_t length, const ns::Dictionary& wanted,
+                              bool (*considered)(std::string_view key)) {
+    // Both sides are in ascending key order: one pass over each.
+    auto next = wanted.begin();
+    auto skipIgnored = [&] {
+        while (next != wanted.end() && !considered(next->first)) ++next;
+    };
+    skipIgnored();
+    const bool whole = walk(bytes, length, [&](const Entry& entry) {
+        if (next == wanted.end()) return true;  // the rest is only checked
+        const int order = entry.key.compare(next->first);
+        if (order < 0) return true;
+        // A wanted attribute that the item lacks, or holds with another value, settles it: the
+        // row is passed over whether or not the rest of it is well formed.
+        if (order > 0 || !entryEquals(entry, next->second)) return false;
+        ++next;
+        skipIgnored();
+        return true;
+    });
+    return whole && next == wanted.end();
 }
 
 }  // namespace sec

@@ -110,7 +110,10 @@ OSStatus ItemQuery::parse(const ns::Dictionary& dictionary, Use use, ItemQuery& 
         out.itemClass = *itemClass;
     }
     const bool mayReturn = use == Use::Add || use == Use::Search;
-    for (const auto& [key, value] : dictionary) {
+    out.attributes.reserve(dictionary.size());
+    for (const auto& [member, value] : dictionary) {
+        // Compared as a view: lengths settle most comparisons without reading the text.
+        const std::string_view key = member;
         if (key == kSecClass) {
             if (use == Use::Changes) return errSecParam;
         } else if (key == kSecValueData) {
@@ -131,7 +134,7 @@ OSStatus ItemQuery::parse(const ns::Dictionary& dictionary, Use use, ItemQuery& 
             if (!rule) return errSecParam;
             bool allowed = out.itemClass == ItemClass::Key ? rule->key_ : rule->genericPassword;
             if (!allowed || !hasKind(value, rule->kind)) return errSecParam;
-            out.attributes.emplace(key, value);
+            out.attributes.emplace(member, value);
         }
     }
     return errSecSuccess;

@@ -49,6 +49,16 @@ bool hasUnindexedAttributes(const ItemQuery& query) {
     return false;
 }
 
+bool isUnindexed(std::string_view key) {
+    return !isIndexed(key);
+}
+
+// For look-ups that read the stored attributes only to decide whether a row matches.
+bool storedAttributesMatch(const ItemQuery& query, const RowView& row) {
+    return AttributeCodec::contains(row.attributes, row.attributesLength, query.attributes,
+                                    isUnindexed);
+}
+
 bool matchesUnindexed(const ItemQuery& query, const ns::Dictionary& stored) {
     for (const auto& [key, value] : query.attributes) {
         if (isIndexed(key)) continue;
@@ -112,10 +122,14 @@ struct Keychain::Impl {
     std::optional<std::filesystem::path> directory;
     std::optional<std::string> defaultAccessGroup;
     std::unique_ptr<KeychainStore> store;
-    std::filesystem::path storeDirectory;
+    std::string storeDirectory;
 
     std::filesystem::path currentDirectory() const {
         if (directory) return *directory;
+        return followedDirectory();
+    }
+
+    static std::string followedDirectory() {
         if (const char* dir = std::getenv("HYB_KEYCHAIN_DIR"); dir && *dir) return dir;
         return ns::Sandbox::keychainDirectory();
     }
@@ -136,8 +150,13 @@ struct Keychain::Impl {
         return openStore();
     }
 
+    // Every call passes here, so the directory is compared as text, without building paths.
     OSStatus openStore() {
-        const std::filesystem::path target = currentDirectory();
+        if (directory) return openStoreIn(directory->native());
+        return openStoreIn(followedDirectory());
+    }
+
+    OSStatus openStoreIn(const std::string& target) {
         if (store && storeDirectory != target) store.reset();
         if (!store) {
             store = KeychainStore::open(target);
@@ -170,13 +189,7 @@ struct Keychain::Impl {
         const bool unindexed = hasUnindexedAttributes(query);
         return store->select(filterFor(query), unindexed ? KeychainStore::kAttributes : 0, false,
                              [&](const RowView& row) {
-                                 if (unindexed) {
-                                     auto attributes = AttributeCodec::decode(row.attributes,
-                                                                              row.attributesLength);
-                                     if (!attributes || !matchesUnindexed(query, *attributes)) {
-                                         return true;
-                                     }
-                                 }
+                                 if (unindexed && !storedAttributesMatch(query, row)) return true;
                                  out.push_back(row.id);
                                  return true;
                              });
@@ -246,11 +259,14 @@ OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) 
     if (search.returnRef) return errSecParam;  // key references come from copyKey
     const bool unindexed = hasUnindexedAttributes(search);
     const bool wantResult = result && (search.returnData || search.returnAttributes);
+    const bool returnAttributes = wantResult && search.returnAttributes;
     unsigned fields = 0;
-    if (unindexed || (wantResult && search.returnAttributes)) fields |= KeychainStore::kAttributes;
+    if (unindexed || returnAttributes) fields |= KeychainStore::kAttributes;
     if (wantResult && search.returnData) fields |= KeychainStore::kData;
 
     bool found = false;
+    // One match is answered as it is; only a look-up of every match gathers a list.
+    ns::Value first;
     ns::Array results;
     // Rows whose attributes are read may be passed over, so only a look-up that reads none can
     // let SQLite stop at the first row; the others stop in the visitor.
@@ -258,14 +274,21 @@ OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) 
     OSStatus status =
         impl_->store->select(filterFor(search), fields, onlyFirst, [&](const RowView& row) {
             std::optional<ns::Dictionary> attributes;
-            if (fields & KeychainStore::kAttributes) {
+            if (returnAttributes) {
                 attributes = AttributeCodec::decode(row.attributes, row.attributesLength);
                 if (!attributes || !matchesUnindexed(search, *attributes)) return true;
+            } else if (unindexed && !storedAttributesMatch(search, row)) {
+                return true;
             }
             found = true;
             if (wantResult) {
-                results.push_back(resultFor(
-                    search, attributes ? std::move(*attributes) : ns::Dictionary{}, dataOf(row)));
+                ns::Value one = resultFor(
+                    search, attributes ? std::move(*attributes) : ns::Dictionary{}, dataOf(row));
+                if (search.limitAll) {
+                    results.push_back(std::move(one));
+                } else {
+                    first = std::move(one);
+                }
             }
             return search.limitAll;
         });
@@ -277,7 +300,7 @@ OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) 
         } else if (search.limitAll) {
             *result = ns::Value(std::move(results));
         } else {
-            *result = std::move(results.front());
+            *result = std::move(first);
         }
     }
     return errSecSuccess;

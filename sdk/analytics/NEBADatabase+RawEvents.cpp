@@ -138,10 +138,15 @@ ns::Result<NEBAEvent> NEBADatabase::eventFromDictionary(const Record& record) {
         nameIt != record.end() && nameIt->second.string() ? *nameIt->second.string() : "";
     auto timeIt = record.find("timestamp");
     double time = timeIt != record.end() ? timeIt->second.doubleValue() : 0.0;
-    double previous = static_cast<double>(proto->previous_timestamp_millis()) / 1000.0;
+    return eventFromStoredEvent(name, time, *proto);
+}
+
+ns::Result<NEBAEvent> NEBADatabase::eventFromStoredEvent(const std::string& name, double timestamp,
+                                                         const NEB_MEASUREMENT::ACPEvent& proto) {
+    double previous = static_cast<double>(proto.previous_timestamp_millis()) / 1000.0;
     std::string origin;
     ns::Dictionary parameters;
-    for (const auto& param : proto->params()) {
+    for (const auto& param : proto.params()) {
         if (param.name() == "_o") {
             if (!param.has_string_value()) {
                 return stateError(
@@ -164,7 +169,7 @@ ns::Result<NEBAEvent> NEBADatabase::eventFromDictionary(const Record& record) {
     }
     if (origin.empty())
         return stateError("Cannot create an event from database. Missing origin parameter");
-    auto event = NEBAEvent::initWithOrigin(origin, false, name, time, previous, parameters);
+    auto event = NEBAEvent::initWithOrigin(origin, false, name, timestamp, previous, parameters);
     if (!event) return stateError("Failed to parse event from data");
     return std::move(*event);
 }
@@ -209,16 +214,65 @@ ns::Result<std::vector<NEBARawEventData>> NEBADatabase::rawEventsWithMetadataFin
         if (rowID != record.end() && rowID->second.int64())
             undecodable.push_back(*rowID->second.int64());
     }
+    if (auto deleted = deleteUndecodableRawEvents(undecodable); !deleted) return deleted.error();
+    return events;
+}
+
+ns::Status NEBADatabase::readStoredEventsWithMetadataFingerprint(int64_t fingerprint,
+                                                                 const StoredEventFilter& accept) {
+    std::vector<int64_t> undecodable;
+    {
+        auto statement = store_->statementForQuery(
+            "SELECT rowid, name, timestamp, data FROM raw_events WHERE metadata_fingerprint = ? "
+            "ORDER BY rowid ASC LIMIT ?",
+            {fingerprintValue(fingerprint), ns::Value(kRawEventsReadLimit)});
+        if (!statement) return statement.error();
+        sqlite3_stmt* stmt = statement->get();
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            StoredEvent event;
+            event.rowID = sqlite3_column_int64(stmt, 0);
+            const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+            event.timestamp = sqlite3_column_double(stmt, 2);
+            const void* bytes = sqlite3_column_blob(stmt, 3);
+            const int length = sqlite3_column_bytes(stmt, 3);
+            // A row is readable when its message parses and names its origin, as every row the
+            // event road writes does.
+            bool readable = name && *name && bytes &&
+                            NEBAEvent::isValidTimestamp(event.timestamp) &&
+                            event.proto.ParseFromArray(bytes, length);
+            bool origin = false;
+            if (readable)
+                for (const auto& param : event.proto.params())
+                    origin = origin || (param.name() == "_o" && param.has_string_value());
+            if (!readable || !origin) {
+                NEBAMonitor::log(4, "Failed to bundle raw event. Error",
+                                 {stateError("Failed to parse event from data")});
+                undecodable.push_back(event.rowID);
+                continue;
+            }
+            event.proto.set_name(name);
+            if (!accept(std::move(event))) {
+                rc = SQLITE_DONE;
+                break;
+            }
+        }
+        if (rc != SQLITE_DONE) return store_->databaseError("query records");
+    }
+    return deleteUndecodableRawEvents(undecodable);
+}
+
+ns::Status NEBADatabase::deleteUndecodableRawEvents(const std::vector<int64_t>& rowIDs) {
     // A row that can never be read would stop its whole group from being bundled: it goes,
     // and the loss is said.
-    for (int64_t rowID : undecodable) {
+    for (int64_t rowID : rowIDs) {
         NEBAMonitor::log(1, "Data loss. Deleted raw event that cannot be read. Row ID",
                          {ns::Value(static_cast<long long>(rowID))});
         auto deleted = store_->deleteRecordsFromTableWithName(
             kRawEventsTable, "rowid = ?", {ns::Value(static_cast<long long>(rowID))});
         if (!deleted) return deleted.error();
     }
-    return events;
+    return {};
 }
 
 ns::Result<bool> NEBADatabase::containsRawEventWithMetadataFingerprint(int64_t fingerprint) {
@@ -228,9 +282,12 @@ ns::Result<bool> NEBADatabase::containsRawEventWithMetadataFingerprint(int64_t f
 }
 
 ns::Result<std::optional<int64_t>> NEBADatabase::nextMetadataFingerprintToProcess() {
-    auto records =
-        store_->recordsForQuery("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events");
+    // The oldest row's group, found through the row ID's order rather than by an aggregate over
+    // the whole table.
+    auto records = store_->recordsForQuery(
+        "SELECT metadata_fingerprint FROM raw_events ORDER BY rowid ASC LIMIT 1");
     if (!records) return records.error();
+    if (records->empty()) return std::optional<int64_t>();
     if (records->size() != 1) return stateError("Only one event metadata should be processed");
     auto it = records->front().find("metadata_fingerprint");
     if (it == records->front().end() || it->second.isNull()) return std::optional<int64_t>();
@@ -240,6 +297,14 @@ ns::Result<std::optional<int64_t>> NEBADatabase::nextMetadataFingerprintToProces
 ns::Status NEBADatabase::deleteRawEventsWithMaxRowID(int64_t rowID) {
     auto deleted = store_->deleteRecordsFromTableWithName(
         kRawEventsTable, "rowid <= ?", {ns::Value(static_cast<long long>(rowID))});
+    if (!deleted) return deleted.error();
+    return {};
+}
+
+ns::Status NEBADatabase::deleteRawEventsWithMaxRowID(int64_t rowID, int64_t metadataFingerprint) {
+    auto deleted = store_->deleteRecordsFromTableWithName(
+        kRawEventsTable, "rowid <= ? AND metadata_fingerprint = ?",
+        {ns::Value(static_cast<long long>(rowID)), fingerprintValue(metadataFingerprint)});
     if (!deleted) return deleted.error();
     return {};
 }

@@ -256,6 +256,14 @@ bool NEBADatabase::ensureAllTables() {
             return false;
         }
     }
+    // Bundling reads, tests and deletes the raw events of one metadata record at a time: without
+    // an index each of those walks the whole table, once per bundle. An index the file cannot
+    // take leaves the tables as they are, only slower.
+    if (auto indexed =
+            store_->executeSQL("CREATE INDEX IF NOT EXISTS raw_events_metadata_fingerprint ON "
+                               "raw_events (metadata_fingerprint)");
+        !indexed)
+        NEBAMonitor::log(4, "Failed to index raw events by metadata. Error", {indexed.error()});
     return true;
 }
 

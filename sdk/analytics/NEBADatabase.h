@@ -105,10 +105,25 @@ public:
     ns::Status insertRawEvent(const NEBAEvent& event, int64_t metadataFingerprint, bool isRealtime);
     ns::Result<std::vector<NEBARawEventData>> rawEventsWithMetadataFingerprint(
         int64_t fingerprint, const NEBASqliteStore::RecordFilter& eventFilter);
+    // The same rows as bundling reads them: each stored event message, named, with its row and
+    // time, offered to `accept` in row order without building records; the first refusal ends
+    // the read. Rows that cannot be read are deleted with a data-loss line and offered to no one.
+    struct StoredEvent {
+        int64_t rowID = 0;
+        double timestamp = 0;
+        NEB_MEASUREMENT::ACPEvent proto;
+    };
+    using StoredEventFilter = std::function<bool(StoredEvent&&)>;
+    ns::Status readStoredEventsWithMetadataFingerprint(int64_t fingerprint,
+                                                       const StoredEventFilter& accept);
+
     ns::Result<bool> containsRawEventWithMetadataFingerprint(int64_t fingerprint);
     // None when the table is empty.
     ns::Result<std::optional<int64_t>> nextMetadataFingerprintToProcess();
     ns::Status deleteRawEventsWithMaxRowID(int64_t rowID);
+    // Only the rows of that metadata: rows of other groups may sit between a group's first
+    // and last row, and they are not bundled yet.
+    ns::Status deleteRawEventsWithMaxRowID(int64_t rowID, int64_t metadataFingerprint);
     ns::Result<int64_t> deleteRawEventsOverAbsoluteLimit();
     ns::Status deleteStaleRawEventsDataOlderThanMaxAge(double maxAge);
     ns::Result<bool> isRawEventsTableEmpty();
@@ -119,6 +134,8 @@ public:
     static Record recordFromEvent(const NEBAEvent& event, int64_t fingerprint, bool isRealtime);
     static ns::Result<NEBARawEventData> rawEventDataFromDictionary(const Record& record);
     static ns::Result<NEBAEvent> eventFromDictionary(const Record& record);
+    static ns::Result<NEBAEvent> eventFromStoredEvent(const std::string& name, double timestamp,
+                                                      const NEB_MEASUREMENT::ACPEvent& proto);
 
     // The bundle queue.
     ns::Status insertBundle(const NEB_MEASUREMENT::ACPMeasurementBundle& bundle, bool isRealtime);
@@ -199,6 +216,7 @@ private:
                  std::shared_ptr<NEBAPersistedConfig> config)
         : store_(std::move(store)), persistedConfig_(std::move(config)) {}
     double now() const;
+    ns::Status deleteUndecodableRawEvents(const std::vector<int64_t>& rowIDs);
 
     std::unique_ptr<NEBASqliteStore> store_;
     std::shared_ptr<NEBAPersistedConfig> persistedConfig_;

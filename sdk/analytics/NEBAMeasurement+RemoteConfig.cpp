@@ -48,6 +48,7 @@ void NEBAMeasurement::networkRemoteConfigFetchCompletionHandler(
         persistedConfig_->setLastFailedUploadTimestamp(now);
         if (code == 503 || code == 429) persistedConfig_->setLastBackoffTimestamp(now);
         NEBAMonitor::log(7, "Network fetch failed. Will retry later. Code, error", contexts);
+        updateSchedule();
         return;
     }
     persistedConfig_->setConfigServerLastModifiedString(
@@ -61,9 +62,8 @@ void NEBAMeasurement::networkRemoteConfigFetchCompletionHandler(
         NEBAMonitor::log(
             7, "Successful fetched configuration from the server. Got network response. Code, size",
             {ns::Value(code), ns::Value(static_cast<long long>(data ? data->length() : 0))});
-    // A timestamp that cannot be stored is logged and the answer still applies: the next fetch
-    // waits for the schedule, as after any other answer.
-    database_->performTransaction([&] {
+    // A timestamp that cannot be stored is logged and the answer still applies.
+    bool stamped = database_->performTransaction([&] {
         if (auto stored = database_->updateRemoteConfigSuccessfulTimestamp(now); !stored) {
             NEBAMonitor::log(1,
                              "Unable to update the configuration last set timestamp in database. "
@@ -73,16 +73,31 @@ void NEBAMeasurement::networkRemoteConfigFetchCompletionHandler(
         }
         return true;
     });
-    if ((code != 200 && code != 204) || !data || data->empty()) return;
+    if ((code == 200 || code == 204) && data && !data->empty()) applyRemoteConfig(*data);
+    if (stamped) {
+        uploadDataOrRegisterAlarm();
+        return;
+    }
+    // Unstamped, the configuration still reads as expired and the next upload attempt would
+    // only fetch it again: the attempt counts as failed, so that the retries space out.
+    persistedConfig_->setLastFailedUploadTimestamp(now);
+    updateSchedule();
+}
+
+void NEBAMeasurement::applyRemoteConfig(const ns::Data& data) {
     database_->performTransaction([&] {
         NEB_MEASUREMENT::ACPMeasurementConfig config;
-        if (data->length() > INT32_MAX ||
-            !config.ParseFromArray(data->bytes(), static_cast<int>(data->length()))) {
+        if (data.length() > INT32_MAX ||
+            !config.ParseFromArray(data.bytes(), static_cast<int>(data.length()))) {
             NEBAMonitor::log(1, "Configuration data is invalid.");
             return false;
         }
         if (config.nmp_app_id() != identity_->appIDFromNMP()) {
             NEBAMonitor::log(1, "Configuration does not have valid NMP App ID.");
+            return false;
+        }
+        if (!audience_->updateACPAudiences(config.audiences())) {
+            NEBAMonitor::log(1, "Failed to update audiences with new server configuration");
             return false;
         }
         config.clear_audiences();

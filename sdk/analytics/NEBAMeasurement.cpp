@@ -7,15 +7,16 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
+#include "sdk/analytics/NEBAEnvironmentInfo.h"
 #include "sdk/analytics/NEBAIdentity.h"
+#include "sdk/analytics/NEBAInAppPurchaseTransactionReporter.h"
 #include "sdk/analytics/NEBAKeychainWrapper.h"
+#include "sdk/analytics/NEBALifetimeValueRecorder.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/analytics/NSData+MD5.h"
 
 namespace {
-
-constexpr const char* kFirstOpenCountIdentifier = "_pfo";
 
 struct SharedEngine {
     std::mutex mutex;
@@ -129,14 +130,19 @@ std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithDatabaseName(
     engine->databaseName_ = std::move(databaseName);
     engine->persistedConfig_ = NEBAPersistedConfig::initWithSuiteName(persistedConfigName);
     engine->scheduler_ = std::move(scheduler);
+    engine->alarm_ = std::make_unique<NEBAAlarm>(*engine->scheduler_->workerQueue());
+    if (engine->network_) engine->network_->setLoggerDelegate(engine);
     bool enable = engine->options_ &&
                   shouldEnableMeasurement(*engine->options_, engine->persistedConfig_.get());
     engine->setIsEnabled(enable);
     engine->wasEnabledDuringInitialization_ = enable;
+    engine->swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
     return engine;
 }
 
-NEBAMeasurement::~NEBAMeasurement() = default;
+NEBAMeasurement::~NEBAMeasurement() {
+    for (auto token : observers_) ns::NotificationCenter::defaultCenter().removeObserver(token);
+}
 
 double NEBAMeasurement::now() {
     return dispatch::Clock::current().wallTime();
@@ -182,6 +188,7 @@ bool NEBAMeasurement::startMeasurementOnWorkerQueue() {
         if (!initializeComponents()) return false;
         componentsInitialized_ = true;
     }
+    updateSchedule();
     return true;
 }
 
@@ -206,6 +213,9 @@ bool NEBAMeasurement::initializeComponents() {
     if (!identity_) return false;
     remoteConfig_ = NEBARemoteConfig::initWithNMPAppID(identity_->appIDFromNMP(), database_.get());
     if (!remoteConfig_) return false;
+    identity_->setRemoteConfig(remoteConfig_);
+    audience_ = NEBAAudience::initWithDatabase(database_.get(), remoteConfig_);
+    if (!audience_) return false;
     NEBADatabaseLimits limits;
     limits.maxEventsStored = remoteConfig_->maxEventsStored();
     limits.maxQueueTime = remoteConfig_->maxQueueTime();
@@ -217,9 +227,16 @@ bool NEBAMeasurement::initializeComponents() {
     if (auto swept = database_->maybeDeleteStaleData(); !swept) {
         NEBAMonitor::log(4, "Unable to delete stale data. Error", {swept.error()});
     }
+    reportFirstOpenOnWorkerQueue();
+    reportAppUpdateOnWorkerQueue();
+    reportOSUpdateOnWorkerQueue();
+    auto& purchases = NEBAInAppPurchaseTransactionReporter::sharedInstance();
+    if (!purchases.reportingWasDisabled()) purchases.enableReporting();
     sessionReporter_ =
         NEBASessionReporter::initWithPersistedConfig(persistedConfig_, remoteConfig_);
-    return sessionReporter_ != nullptr;
+    if (!sessionReporter_) return false;
+    observeApplicationState();
+    return true;
 }
 
 void NEBAMeasurement::setMinimumSessionInterval(double seconds) {
@@ -278,6 +295,24 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
         return;
     }
 
+    if (NEBALifetimeValueRecorder::isPurchaseEvent(event)) {
+        bool recorded = database_->performTransaction([&] {
+            if (NEBALifetimeValueRecorder::recordLifetimeValueToDatabase(*database_, event,
+                                                                         *remoteConfig_))
+                return true;
+            auto parameter = [&](const char* key) {
+                auto it = event.parameters().find(key);
+                return it == event.parameters().end() ? ns::Value() : it->second.object();
+            };
+            NEBAMonitor::log(1,
+                             "Cannot record lifetime value of event. Name, currency code, "
+                             "transaction value",
+                             {ns::Value(name), parameter("currency"), parameter("value")});
+            return false;
+        });
+        if (!recorded) return;
+    }
+
     bool dropped = false;
     bool realtime = false;
     bool counted =
@@ -288,7 +323,8 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
                          {ns::Value(name), contextOf(event)});
         return;
     }
-    database_->performTransaction([&] { return storeEvent(event, realtime); });
+    if (database_->performTransaction([&] { return storeEvent(event, realtime); }))
+        updateSchedule();
 }
 
 bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime) {
@@ -433,33 +469,61 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
     return true;
 }
 
-void NEBAMeasurement::recordFirstOpenCount() {
+std::string NEBAMeasurement::firstOpenKeychainAppID() const {
     // A host run from a plain folder has no bundle identifier; the options name the same app.
-    std::string bundleID = ns::Bundle::mainBundle()->bundleIdentifier().value_or(
+    return ns::Bundle::mainBundle()->bundleIdentifier().value_or(
         options_ ? options_->bundleID().value_or("") : "");
-    auto text =
-        NEBAKeychainWrapper::keychainValueWithIdentifier(kFirstOpenCountIdentifier, bundleID);
+}
+
+int64_t NEBAMeasurement::firstOpenCount() const {
+    auto text = NEBAKeychainWrapper::keychainValueWithIdentifier(kFirstOpenCountIdentifier,
+                                                                 firstOpenKeychainAppID());
     int64_t count = 0;
-    if (text) {
-        auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), count);
-        if (ec != std::errc()) count = 0;
-    }
-    if (count < 1) count = 0;
+    if (!text) return 0;
+    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), count);
+    return ec == std::errc() && count > 0 ? count : 0;
+}
+
+void NEBAMeasurement::recordFirstOpenCount() {
+    int64_t count = firstOpenCount();
     if (count < std::numeric_limits<int64_t>::max()) ++count;
     NEBAKeychainWrapper::upsertKeychainValue(ns::format("%lld", static_cast<long long>(count)),
-                                             kFirstOpenCountIdentifier, bundleID);
+                                             kFirstOpenCountIdentifier, firstOpenKeychainAppID());
 }
 
 NEB_MEASUREMENT::ACPMeasurementBundle NEBAMeasurement::createRawEventMetadataWithUserAttributes(
-    const std::vector<NEBAUserAttribute>& attributes) const {
+    const std::vector<NEBAUserAttribute>& attributes) {
     NEB_MEASUREMENT::ACPMeasurementBundle metadata;
     metadata.set_platform("ios");
     metadata.set_protocol_version(1);
-    if (auto bundleID = ns::Bundle::mainBundle()->bundleIdentifier())
-        metadata.set_app_id(*bundleID);
-    if (options_) {
-        if (auto appID = options_->nebulaAppID()) metadata.set_nmp_app_id(*appID);
+    // A desktop host is installed by hand, never from a store.
+    metadata.set_app_store("manual_install");
+    if (identity_) {
+        auto& identity = *identity_;
+        metadata.set_app_id(identity.appID());
+        metadata.set_app_instance_id(identity.appInstanceID());
+        metadata.set_app_version(identity.appVersion());
+        metadata.set_nmp_app_id(identity.appIDFromNMP());
+        metadata.set_nmp_version(identity.libraryVersionFromNMP());
+        if (auto instanceID = identity.nebulaInstanceID())
+            metadata.set_nebula_instance_id(*instanceID);
+        if (auto major = identity.appVersionMajor()) metadata.set_app_version_major(*major);
+        if (auto minor = identity.appVersionMinor()) metadata.set_app_version_minor(*minor);
+        if (auto release = identity.appVersionRelease()) metadata.set_app_version_release(*release);
+        auto resettable = identity.resettableDeviceID();
+        if (identity.hasLimitedAdTracking() && resettable && !resettable->empty()) {
+            metadata.set_limited_ad_tracking(identity.limitedAdTracking());
+            metadata.set_resettable_device_id(*resettable);
+        } else if (auto vendor = identity.identifierForVendor()) {
+            metadata.set_vendor_device_id(*vendor);
+        }
     }
+    auto& environment = NEBAEnvironmentInfo::sharedInstance();
+    metadata.set_device_model(environment.deviceModel());
+    metadata.set_os_version(environment.deviceOSVersion());
+    metadata.set_time_zone_offset_minutes(environment.timeZoneOffsetMinutes());
+    if (auto language = environment.userDefaultLanguage())
+        metadata.set_user_default_language(*language);
     for (const auto& attribute : attributes)
         *metadata.add_user_attributes() = attribute.protoUserAttribute();
     return metadata;
@@ -525,6 +589,11 @@ void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& att
         if (auto updated = database_->updateUserAttribute(attribute); !updated) {
             NEBAMonitor::log(1, "Unable to set user property. Name, value, error",
                              {ns::Value(name), value, updated.error()});
+            return false;
+        }
+        if (!audience_->evaluateFiltersForUserProperty(attribute)) {
+            NEBAMonitor::log(1, "Unable to evaluate user property. Name, value",
+                             {ns::Value(name), value});
             return false;
         }
         NEBAMonitor::log(7, "User property set. Name, value", {ns::Value(name), value});

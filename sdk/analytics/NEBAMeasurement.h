@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -7,8 +8,15 @@
 #include <optional>
 #include <string>
 
+#include "platform/ns/FileManager.h"
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ns/URL.h"
 #include "platform/ns/Value.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/UserActivity.h"
 #include "proto/measurement.pb.h"
+#include "sdk/analytics/NEBAAlarm.h"
+#include "sdk/analytics/NEBAAudience.h"
 #include "sdk/analytics/NEBADailyCounts.h"
 #include "sdk/analytics/NEBADatabase.h"
 #include "sdk/analytics/NEBAEvent.h"
@@ -24,13 +32,17 @@
 // The measurement engine: one per process. It owns the store and the engine's components and
 // does all their work on one serial worker queue; its public operations only schedule work
 // there, so no caller ever waits for storage.
-class NEBAMeasurement : public std::enable_shared_from_this<NEBAMeasurement> {
+class NEBAMeasurement : public NEBNetworkLoggerDelegate,
+                        public NEBNetworkReachabilityDelegate,
+                        public std::enable_shared_from_this<NEBAMeasurement> {
 public:
     using UserAttributeCallback = std::function<void(std::optional<NEBAUserAttribute>)>;
     using UserPropertiesCallback = std::function<void(ns::Dictionary)>;
 
     static constexpr int64_t kMaxPublicEventNames = 500;
     static constexpr int64_t kMaxPublicUserAttributes = 25;
+    // The keychain item that counts this application's first opens on the device.
+    static constexpr const char* kFirstOpenCountIdentifier = "_pfo";
 
     // Creates the process's engine once; an options object without an app ID creates nothing,
     // now or later.
@@ -55,7 +67,7 @@ public:
         std::string databaseName, std::string_view persistedConfigName,
         std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options,
         std::shared_ptr<NEBNetwork> network = nullptr);
-    ~NEBAMeasurement();
+    ~NEBAMeasurement() override;
 
     static bool shouldEnableMeasurement(const NEBOptions& options,
                                         const NEBAPersistedConfig* persistedConfig);
@@ -85,8 +97,69 @@ public:
         const std::optional<ns::Data>& data, const std::optional<ns::Error>& error);
     bool isNetworkRequestPending() const { return isNetworkRequestPending_; }
 
+    // Bundling: one bundle of raw events that share their metadata per pass, in one
+    // transaction; true only when a bundle was queued and its raw events deleted.
+    bool bundleRawEvents();
+    double firstOpenTimestamp();
+
+    // Upload scheduling and upload; worker queue only.
+    void updateSchedule();
+    double nextUploadingTime();
+    void uploadDataOrRegisterAlarm();
+    void uploadData();
+    bool isNetworkReadyForRequest();
+    bool hasDataToUpload();
+    static std::vector<NEBADatabase::BundlePair> filteredBundlesWithCompatibleAppID(
+        const std::string& appID, const std::string& resettableDeviceID,
+        const std::string& vendorDeviceID, const std::vector<NEBADatabase::BundlePair>& bundles);
+    // False (logged) when the list is empty or an upload is already in progress.
+    bool setUploadInProgressWithBundleIDs(const std::vector<int64_t>& bundleIDs);
+    void networkUploadCompletionHandlerWithResponse(
+        const std::shared_ptr<const net::HTTPURLResponse>& response,
+        const std::optional<ns::Error>& error);
+    bool removeBundlesFromDatabaseWithIDs(const std::vector<int64_t>& bundleIDs);
+    // Ends the background task it replaces. Any thread.
+    void swapBackgroundTaskWithNewTaskID(ui::BackgroundTaskIdentifier taskID);
+    ui::BackgroundTaskIdentifier backgroundUpdateTask() const { return backgroundUpdateTask_; }
+    const std::vector<int64_t>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
+    NEBAAlarm& alarm() { return *alarm_; }
+
+    // The application's life cycle (main thread).
+    void handleAppDidBecomeActiveEvent();
+    void handleAppWillResignActiveEvent();
+    void handleAppWillEnterForegroundNotification();
+
+    // NEBNetworkReachabilityDelegate
+    void reachabilityDidChange() override;
+    // NEBNetworkLoggerDelegate: the client's levels 0 to 3 become the monitor's 1, 4, 6, 7.
+    void nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message,
+                                 const std::vector<ns::Value>& contexts) override;
+    void nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message,
+                                 const ns::Value& context) override;
+    void nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message) override;
+
+    // Campaigns, deep links, first open and updates.
+    static constexpr const char* kDeepLinkKey = "/nebula/measurement/deep_link";
+    void handleOpenURL(const std::optional<ns::URL>& url,
+                       std::optional<int64_t> clickTimestamp = std::nullopt);
+    void handleDeepLink(const ns::URL& url, std::optional<int64_t> clickTimestamp);
+    static bool isValidCampaignURLParamDictionary(const ns::Dictionary& parameters);
+    static std::optional<ns::URL> deepLinkFromUserActivity(
+        const std::shared_ptr<ui::UserActivity>& activity);
+    void maybeReportStoredCampaignEventWithClickTimestamp(int64_t clickTimestamp);
+    void reportFirstOpenOnWorkerQueue();
+    void reportAppUpdateOnWorkerQueue();
+    void reportOSUpdateOnWorkerQueue();
+    static int64_t timestampMillisRoundedUpToNextHour(int64_t millis);
+    static std::optional<ns::FileAttributes> fileAttributesForPath(const std::string& path);
+    bool isAppUpdateWithAnalytics();
+    // The launch's deep link (a web-browsing activity's page, else the launch URL) is kept for
+    // the first-open report. Observes the launch once per process.
+    static void load();
+    static void handleAppDidFinishLaunching(const ns::Dictionary& launchOptions);
+
     NEB_MEASUREMENT::ACPMeasurementBundle createRawEventMetadataWithUserAttributes(
-        const std::vector<NEBAUserAttribute>& attributes) const;
+        const std::vector<NEBAUserAttribute>& attributes);
 
     const std::shared_ptr<NEBAScheduler>& scheduler() const { return scheduler_; }
     const std::shared_ptr<NEBAPersistedConfig>& persistedConfig() const { return persistedConfig_; }
@@ -94,6 +167,7 @@ public:
     NEBADatabase* database() const { return database_.get(); }
     const std::shared_ptr<NEBARemoteConfig>& engineRemoteConfig() const { return remoteConfig_; }
     NEBAIdentity* identity() const { return identity_.get(); }
+    NEBAAudience* audience() const { return audience_.get(); }
     const std::shared_ptr<NEBASessionReporter>& sessionReporter() const { return sessionReporter_; }
     const std::optional<std::string>& previousNMPAppID() const { return previousNMPAppID_; }
     double initTimestamp() const { return initTimestamp_; }
@@ -107,7 +181,18 @@ private:
     // the counts decided.
     bool applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime);
     bool storeEvent(const NEBAEvent& event, bool realtime);
+    // One bundling pass, inside its transaction; `bundled` says whether a bundle was queued.
+    bool bundlePass(bool& bundled);
+    bool deleteBundledRawEvents(int64_t fingerprint, int64_t maxRowID);
+    void observeApplicationState();
+    // A fetched configuration, in one transaction: audiences first, then the settings.
+    void applyRemoteConfig(const ns::Data& data);
     void recordFirstOpenCount();
+    std::string firstOpenKeychainAppID() const;
+    void reportVersionChange(const std::string& current, const std::optional<std::string>& stored,
+                             const char* eventName, const char* parameterName,
+                             const std::function<void(const std::string&)>& store);
+    int64_t firstOpenCount() const;
     static double now();
 
     std::shared_ptr<NEBOptions> options_;
@@ -117,8 +202,13 @@ private:
     std::shared_ptr<NEBAPersistedConfig> persistedConfig_;
     std::unique_ptr<NEBADatabase> database_;
     std::unique_ptr<NEBAIdentity> identity_;
+    std::unique_ptr<NEBAAudience> audience_;
     std::shared_ptr<NEBNetwork> network_;
     bool isNetworkRequestPending_ = false;
+    std::unique_ptr<NEBAAlarm> alarm_;
+    std::vector<int64_t> uploadingBundleIDs_;
+    std::atomic<ui::BackgroundTaskIdentifier> backgroundUpdateTask_{ui::kBackgroundTaskInvalid};
+    std::vector<ns::NotificationCenter::ObserverToken> observers_;
     std::shared_ptr<NEBARemoteConfig> remoteConfig_;
     std::shared_ptr<NEBASessionReporter> sessionReporter_;
     std::optional<std::string> previousNMPAppID_;

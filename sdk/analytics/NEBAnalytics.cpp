@@ -8,24 +8,32 @@
 #include "platform/ns/Object.h"
 #include "platform/ns/UTF16.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/ui/Application.h"
+#include "sdk/analytics/NEBAAppDelegateProxy.h"
 #include "sdk/analytics/NEBADataTypeValidator.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAUserAttribute.h"
 #include "sdk/analytics/NEBAValue.h"
 #include "sdk/core/NEBAnalyticsStarting.h"
+#include "sdk/core/NEBNetwork.h"
+#include "toolbox/Foundation/NSDKClassLookup.h"
 
 struct NEBAnalytics::State {
     bool started = false;
     bool enabled = false;
     std::shared_ptr<NEBOptions> options;
     LogEventInterceptor interceptor;
+    OpenURLListener openURLListener;
     std::optional<std::map<ListenerToken, LogEventListener>> listeners;
     ListenerToken nextToken = 1;
     std::vector<ns::NotificationCenter::ObserverToken> observers;
 };
 
 namespace {
+
+constexpr const char* kTagManagerClassName = "TagManager";
+constexpr const char* kTagManagerInitializeOperation = "initializeSharedInstance";
 
 std::mutex& stateMutex() {
     static std::mutex mutex;
@@ -122,10 +130,56 @@ void NEBAnalytics::dispatchAsyncOnSerialQueue(std::function<void()> block) {
     serialQueue().async(std::move(block));
 }
 
-void NEBAnalytics::registerClass() {
-    rt::ClassRegistry::shared().registerClass(kNEBAnalyticsClassName, std::nullopt,
-                                              [] { return std::make_shared<AnalyticsStarter>(); },
-                                              {kNEBAnalyticsStartOperation});
+void NEBAnalytics::registerClass(rt::ClassRegistry& registry) {
+    registry.registerClass(kNEBAnalyticsClassName, std::nullopt,
+                           [] { return std::make_shared<AnalyticsStarter>(); },
+                           {kNEBAnalyticsStartOperation});
+    NEBAMeasurement::load();
+    NEBAAppDelegateProxy::load();
+}
+
+void NEBAnalytics::createAppDelegateProxy() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (auto delegate = ui::Application::shared().delegate())
+            NEBAAppDelegateProxy::proxyOriginalDelegate(delegate);
+    });
+}
+
+void NEBAnalytics::maybeEnableTagManager() {
+    const auto* tagManager = NSDKClassFromString(std::string(kTagManagerClassName));
+    if (!tagManager || !tagManager->instancesRespondTo(kTagManagerInitializeOperation)) return;
+    // Making the class's instance is what starts its shared instance.
+    if (!tagManager->create())
+        NEBAMonitor::log(2, "TagManager class doesn't define initializeSharedInstance");
+}
+
+void NEBAnalytics::handleEventsForBackgroundURLSession(const std::string& identifier,
+                                                       std::function<void()> completionHandler) {
+    NEBNetwork::handleEventsForBackgroundURLSessionID(identifier, std::move(completionHandler));
+}
+
+// --- URLs --------------------------------------------------------------------------------
+
+void NEBAnalytics::handleOpenURL(const ns::URL& url) {
+    auto s = state();
+    dispatchAsyncOnSerialQueue([s, url] {
+        if (auto engine = NEBAMeasurement::sharedInstance()) engine->handleOpenURL(url);
+        if (s->openURLListener) s->openURLListener(url);
+    });
+}
+
+void NEBAnalytics::handleUserActivity(const std::shared_ptr<ui::UserActivity>& activity) {
+    dispatchAsyncOnSerialQueue([activity] {
+        auto url = NEBAMeasurement::deepLinkFromUserActivity(activity);
+        if (!url || url->absoluteString().empty()) return;
+        if (auto engine = NEBAMeasurement::sharedInstance()) engine->handleOpenURL(url);
+    });
+}
+
+void NEBAnalytics::setOpenURLListener(OpenURLListener listener) {
+    auto s = state();
+    onSerialQueue([s, listener = std::move(listener)] { s->openURLListener = listener; });
 }
 
 // --- Start and configuration -------------------------------------------------------------
@@ -142,8 +196,12 @@ void NEBAnalytics::startWithConfiguration(std::shared_ptr<NEBAnalyticsConfigurat
     ns::NotificationCenter::defaultCenter().post(kNEBAnalyticsWillStartNotification);
     dispatchAsyncOnSerialQueue([s, options] {
         NEBAMeasurement::initializeSharedInstanceWithOptions(options);
+        if (NEBAAppDelegateProxy::isAppDelegateProxyEnabled() &&
+            !(options && options->isAnalyticsCollectionDeactivated()))
+            createAppDelegateProxy();
         auto engine = NEBAMeasurement::sharedInstance();
         s->enabled = engine && engine->wasEnabledDuringInitialization();
+        maybeEnableTagManager();
     });
     observeNotificationsForAnalyticsConfiguration(configuration);
 }
@@ -266,6 +324,10 @@ void NEBAnalytics::logEventOnSerialQueue(const std::string& origin, bool isPubli
     }
     if (engine) engine->logEvent(event);
     if (event) notifyEventListenersOnSerialQueue(*event);
+}
+
+void NEBAnalytics::notifyEventListeners(const NEBAEvent& event) {
+    dispatchAsyncOnSerialQueue([event] { notifyEventListenersOnSerialQueue(event); });
 }
 
 void NEBAnalytics::notifyEventListenersOnSerialQueue(const NEBAEvent& event) {

@@ -8,7 +8,10 @@
 #include <string>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/ns/URL.h"
 #include "platform/ns/Value.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/ui/UserActivity.h"
 #include "sdk/analytics/NEBAEvent.h"
 #include "sdk/core/NEBAnalyticsConfiguration.h"
 #include "sdk/core/NEBOptions.h"
@@ -31,6 +34,7 @@ public:
     using LogEventListener = std::function<void(const NEBAEvent&)>;
     using ListenerToken = uint64_t;
     using UserPropertiesCallback = std::function<void(ns::Dictionary)>;
+    using OpenURLListener = std::function<void(const ns::URL&)>;
 
     // Runs once per process; later calls do nothing.
     static void startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
@@ -38,8 +42,9 @@ public:
     static void observeNotificationsForAnalyticsConfiguration(
         const std::shared_ptr<NEBAnalyticsConfiguration>& configuration);
     static void setIsAnalyticsEnabled(bool enabled);
-    // Makes the class findable by name, so that the core can start analytics.
-    static void registerClass();
+    // Makes the class findable by name, so that the core can start analytics, and does what
+    // the analytics classes do when the program loads them.
+    static void registerClass(rt::ClassRegistry& registry = rt::ClassRegistry::shared());
 
     static void logEventWithName(const ns::Value& name, const ns::Dictionary& parameters);
     static void logEventWithOrigin(const std::string& origin, const ns::Value& name,
@@ -75,7 +80,22 @@ public:
     static void logErrorEventWithCode(int64_t code, const ns::Value& item, size_t limit,
                                       const std::optional<ns::Value>& lengthText = std::nullopt);
 
+    static void notifyEventListeners(const NEBAEvent& event);
+
+    // Opened URLs and continued web-browsing activities: campaign events, and the open-URL
+    // listener for opened URLs.
+    static void handleOpenURL(const ns::URL& url);
+    static void handleUserActivity(const std::shared_ptr<ui::UserActivity>& activity);
+    static void setOpenURLListener(OpenURLListener listener);
+    static void handleEventsForBackgroundURLSession(const std::string& identifier,
+                                                    std::function<void()> completionHandler);
+    // Once per process: hooks the application's delegate when it has one.
+    static void createAppDelegateProxy();
+    // Starts the optional tag manager when one is registered under "TagManager".
+    static void maybeEnableTagManager();
+
     static bool isCurrentQueueSerialQueue();
+    static void dispatchAsyncOnSerialQueue(std::function<void()> block);
 
     // A fresh facade state (not started, no listeners) for a scope; the old one comes back
     // after it.
@@ -93,7 +113,6 @@ public:
 private:
     struct State;
     static std::shared_ptr<State> state();
-    static void dispatchAsyncOnSerialQueue(std::function<void()> block);
     static void logEventOnSerialQueue(const std::string& origin, bool isPublicEvent,
                                       const std::string& name, const ns::Dictionary& parameters,
                                       double timestamp, bool ignoreEnabled, bool ignoreInterceptor);

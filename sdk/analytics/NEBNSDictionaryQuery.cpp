@@ -15,7 +15,10 @@ std::string textOf(const ns::Value& value) {
 }  // namespace
 
 std::string neba_queryString(const ns::Dictionary& dictionary) {
-    const auto& legal = ns::CharacterSet::URLLegalCharacterSet();
+    // Inside a key or value, what would end it ("&", "="), read as a blank ("+") or start the
+    // fragment ("#") is escaped too: the text must read back as it was.
+    static const ns::CharacterSet legal =
+        ns::CharacterSet::URLLegalCharacterSet().setByRemovingCharactersInString("&=+#");
     std::string query;
     for (const auto& [key, value] : dictionary) {
         if (!query.empty()) query += '&';

@@ -7,7 +7,8 @@
 #include "platform/ns/Value.h"
 
 // key=value pairs joined with "&", in the dictionary's order; keys and values are their text
-// with only what is never legal in a URL escaped ("&", "=" and "+" stay as they are).
+// with what is never legal in a URL escaped, and "&", "=", "+" and "#" as well, so that
+// neba_dictionaryWithHttpArgumentsString reads the same pairs back.
 std::string neba_queryString(const ns::Dictionary& dictionary);
 // Splits at "&" and "=", unescaping each side; the first occurrence of a key wins; a piece
 // without "=" is a key with an empty value; pieces that do not unescape are left out.

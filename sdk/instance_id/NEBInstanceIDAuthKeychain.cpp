@@ -39,6 +39,25 @@ ns::Dictionary NEBInstanceIDAuthKeychain::itemQuery(std::string_view service,
                           {sec::kSecAttrService, std::string(service)}};
 }
 
+std::shared_ptr<const NEBInstanceIDAuthKeychain::ReadQuery> NEBInstanceIDAuthKeychain::readQueryFor(
+    std::string_view service, std::string_view account) const {
+    {
+        std::lock_guard lock(readQueryMutex_);
+        if (lastRead_ && lastRead_->service == service && lastRead_->account == account) {
+            return lastRead_;
+        }
+    }
+    auto read = std::make_shared<ReadQuery>();
+    read->service = service;
+    read->account = account;
+    read->query = itemQuery(service, account);
+    read->query.insert_or_assign(sec::kSecReturnData, true);
+    read->query.insert_or_assign(sec::kSecMatchLimit, sec::kSecMatchLimitOne);
+    std::lock_guard lock(readQueryMutex_);
+    lastRead_ = read;
+    return read;
+}
+
 ns::Status NEBInstanceIDAuthKeychain::removeAllItems() {
     sec::OSStatus status = sec::Keychain::shared().remove(keychainQueryForService("*", "*"));
     if (status == sec::errSecSuccess || status == sec::errSecItemNotFound) return {};
@@ -49,11 +68,9 @@ ns::Result<std::optional<std::string>> NEBInstanceIDAuthKeychain::passwordForSer
     std::string_view service, std::string_view account) const {
     if (service.empty() || account.empty())
         return keychainError(kNEBInstanceIDKeychainBadParameter);
-    auto query = itemQuery(service, account);
-    query[sec::kSecReturnData] = true;
-    query[sec::kSecMatchLimit] = sec::kSecMatchLimitOne;
+    const std::shared_ptr<const ReadQuery> read = readQueryFor(service, account);
     ns::Value result;
-    sec::OSStatus status = sec::Keychain::shared().copyMatching(query, &result);
+    sec::OSStatus status = sec::Keychain::shared().copyMatching(read->query, &result);
     if (status != sec::errSecSuccess) return keychainError(status);
     const auto* data = result.data();
     if (!data || data->empty()) return std::optional<std::string>();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,5 +50,17 @@ public:
     static void printKeychainItems() {}
 
 private:
+    struct ReadQuery {
+        std::string service;
+        std::string account;
+        ns::Dictionary query;
+    };
+    std::shared_ptr<const ReadQuery> readQueryFor(std::string_view service,
+                                                  std::string_view account) const;
+
     std::string generic_;
+    // The query of the item read last: cached token look-ups read one item again and again,
+    // and building the query costs a tenth of the read. Any thread may read.
+    mutable std::mutex readQueryMutex_;
+    mutable std::shared_ptr<const ReadQuery> lastRead_;
 };

@@ -63,7 +63,7 @@ NEBInstanceIDCachedToken NEBInstanceIDTokenManager::tokenWithAuthorizedEntity(
         return NEBInstanceIDCachedToken("", NEBInstanceIDCachedToken::kInvalidateAll);
     }
     if (cached && !cached->empty()) {
-        return NEBInstanceIDCachedToken(*cached, NEBInstanceIDCachedToken::kValid);
+        return NEBInstanceIDCachedToken(std::move(*cached), NEBInstanceIDCachedToken::kValid);
     }
     return NEBInstanceIDCachedToken("", NEBInstanceIDCachedToken::kNone);
 }

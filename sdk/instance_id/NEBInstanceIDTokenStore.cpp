@@ -9,6 +9,15 @@ namespace {
 
 constexpr std::string_view kTokenMarker = "|Token|";
 
+// Where the token starts in a cached value: after the first marker, when something follows it.
+std::optional<size_t> tokenStart(std::string_view cached) {
+    auto at = cached.find(kTokenMarker);
+    if (at == std::string_view::npos || at + kTokenMarker.size() >= cached.size()) {
+        return std::nullopt;
+    }
+    return at + kTokenMarker.size();
+}
+
 }  // namespace
 
 std::shared_ptr<NEBInstanceIDTokenStore> NEBInstanceIDTokenStore::defaultStore() {
@@ -28,11 +37,9 @@ std::string NEBInstanceIDTokenStore::cacheValueForToken(std::string_view token) 
 
 std::optional<std::string> NEBInstanceIDTokenStore::actualTokenFromCachedToken(
     std::string_view cached) {
-    auto at = cached.find(kTokenMarker);
-    if (at == std::string_view::npos || at + kTokenMarker.size() >= cached.size()) {
-        return std::nullopt;
-    }
-    return std::string(cached.substr(at + kTokenMarker.size()));
+    auto start = tokenStart(cached);
+    if (!start) return std::nullopt;
+    return std::string(cached.substr(*start));
 }
 
 int64_t NEBInstanceIDTokenStore::cacheTimeForCachedToken(std::string_view cached) {
@@ -49,14 +56,18 @@ std::optional<std::string> NEBInstanceIDTokenStore::cachedValue(std::string_view
                                                                 std::string_view scope) const {
     auto read = keychain_->passwordForService(scope, entity);
     if (!read.ok()) return std::nullopt;
-    return *read;
+    return std::move(read).value();
 }
 
 std::optional<std::string> NEBInstanceIDTokenStore::tokenWithAuthorizedEntity(
     std::string_view entity, std::string_view scope) const {
     auto value = cachedValue(entity, scope);
     if (!value) return std::nullopt;
-    return actualTokenFromCachedToken(*value);
+    // The token is the value's tail: the stamp is cut off in place rather than copied around it.
+    auto start = tokenStart(*value);
+    if (!start) return std::nullopt;
+    value->erase(0, *start);
+    return value;
 }
 
 int64_t NEBInstanceIDTokenStore::cacheTimeForTokenWithAuthorizedEntity(

@@ -68,8 +68,9 @@ protected:
 };
 
 TEST_F(LocalServicesTest, EveryServiceIsNamedForTheHost) {
-    for (const char* name : {"NEBULA_TRUSTED_CA_FILE", "NEBULA_CHECKIN_SERVER_URL",
-                             "NEBULA_REGISTRATION_SERVER_URL", "NEBULA_MESSAGING_SERVER"}) {
+    for (const char* name :
+         {"NEBULA_TRUSTED_CA_FILE", "NEBULA_CHECKIN_SERVER_URL", "NEBULA_REGISTRATION_SERVER_URL",
+          "NEBULA_MESSAGING_SERVER", "NEBULA_MEASUREMENT_UPLOAD_HOST"}) {
         EXPECT_FALSE(variables_[name].empty()) << name;
     }
     EXPECT_EQ(NEBServiceHosts::messagingServer().rfind("127.0.0.1:", 0), 0u);

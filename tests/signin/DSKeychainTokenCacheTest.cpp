@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <future>
 #include <thread>
 
@@ -364,6 +365,75 @@ TEST_F(DSKeychainTokenCacheTest, ConcurrencyWritersOfManyUsersLoseNothing) {
     auto all = cache->getItemsWithKey(nullptr, std::nullopt, {}, nullptr);
     EXPECT_EQ(all->size(), static_cast<size_t>(kThreads * 3));
     EXPECT_EQ(cache->allTombstones(nullptr)->size(), static_cast<size_t>(kThreads));
+}
+
+TEST_F(DSKeychainTokenCacheTest, ReadsFollowTheStoredBytesWhoeverWroteThem) {
+    auto item = tokenItem("u@x", "res", "client-1", "1");
+    ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    auto key = item->extractKey();
+    ASSERT_EQ(cache->getItemWithKey(key.get(), "u@x", {}, nullptr)->accessToken(), "at-1");
+    // Another process of the group rewrites the item behind this cache's back.
+    auto newer = tokenItem("u@x", "res", "client-1", "2");
+    ASSERT_EQ(sec::SecItemUpdate(cache->queryDictionaryForKey(key.get(), "u@x", {}),
+                                 {{sec::kSecValueData,
+                                   *DSKeyedArchiver::archivedDataWithRootObject(newer->encode())}}),
+              sec::errSecSuccess);
+    for (int read = 0; read < 2; ++read) {
+        auto got = cache->getItemWithKey(key.get(), "u@x", {}, nullptr);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->accessToken(), "at-2");
+        EXPECT_EQ(got->refreshToken(), "rt-2");
+    }
+    // A write through another cache object of the group is seen by this one at once.
+    auto other = DSKeychainTokenCache::initWithGroup("test.group");
+    ASSERT_TRUE(other->removeItem(newer.get(), nullptr));
+    EXPECT_FALSE(cache->getItemWithKey(key.get(), "u@x", {}, nullptr));
+}
+
+TEST_F(DSKeychainTokenCacheTest, ItemsWhoseIdTokenWarnsWarnOnEveryRead) {
+    auto item = tokenItem(std::nullopt, "res");
+    item->setUserInformation(DSUserInformation::initWithIdToken(signintest::idToken(
+        ns::Value::dict({{"alg", "none"}}), ns::Value::dict({{"upn", "u@x"}}))));
+    ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    signintest::ScopedLogLines lines;
+    for (int read = 0; read < 3; ++read) {
+        auto got = cache->getItemWithKey(item->extractKey().get(), "u@x", {}, nullptr);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->userInformation()->userId(), "u@x");
+    }
+    EXPECT_EQ(lines.count("The id_token type is missing."), 3u);
+}
+
+TEST_F(DSKeychainTokenCacheTest, ConcurrencyReadersNeverGoBackToAnOlderItem) {
+    constexpr int kVersions = 40, kReaders = 3;
+    auto first = tokenItem("u@x", "res", "client-1", "0");
+    ASSERT_TRUE(cache->addOrUpdateItem(first.get(), {}, nullptr));
+    const auto key = first->extractKey();
+    std::atomic<bool> writing{true};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < kReaders; ++r) {
+        readers.emplace_back([&, r] {
+            // One reader shares the writer's cache object, the others have their own.
+            auto mine = r == 0 ? cache : DSKeychainTokenCache::initWithGroup("test.group");
+            int seen = 0;
+            while (writing.load()) {
+                auto got = mine->getItemWithKey(key.get(), "u@x", {}, nullptr);
+                ASSERT_TRUE(got);
+                const int version = std::stoi(got->accessToken()->substr(3));
+                EXPECT_EQ(got->refreshToken(), "rt-" + std::to_string(version));
+                EXPECT_GE(version, seen);
+                seen = version;
+            }
+            auto last = mine->getItemWithKey(key.get(), "u@x", {}, nullptr);
+            EXPECT_EQ(last->accessToken(), "at-" + std::to_string(kVersions));
+        });
+    }
+    for (int v = 1; v <= kVersions; ++v) {
+        auto item = tokenItem("u@x", "res", "client-1", std::to_string(v));
+        EXPECT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    }
+    writing = false;
+    for (auto& reader : readers) reader.join();
 }
 
 constexpr int kItemsOfTheKilledWriter = 6;

@@ -61,6 +61,59 @@ TEST(AttributeCodec, RejectsWhatItDidNotWrite) {
     }
 }
 
+bool anyKey(std::string_view) {
+    return true;
+}
+
+bool notService(std::string_view key) {
+    return key != "svce";
+}
+
+TEST(AttributeCodec, ContainsAnswersAsDecodingAndComparingWould) {
+    const ns::Data stored = AttributeCodec::encode({{"acct", "a"},
+                                                    {"bsiz", 7},
+                                                    {"gena", ns::Data::fromString("g")},
+                                                    {"perm", true},
+                                                    {"svce", "s"}});
+    struct Case {
+        ns::Dictionary wanted;
+        bool (*considered)(std::string_view);
+        bool expected;
+    };
+    const Case cases[] = {
+        {{}, anyKey, true},
+        {{{"gena", ns::Data::fromString("g")}}, anyKey, true},
+        // Text and data of the same bytes are equal; other kinds compare by kind and value.
+        {{{"gena", "g"}, {"acct", ns::Data::fromString("a")}}, anyKey, true},
+        {{{"gena", "h"}}, anyKey, false},
+        {{{"bsiz", 7}, {"perm", true}}, anyKey, true},
+        {{{"bsiz", 8}}, anyKey, false},
+        {{{"bsiz", "7"}}, anyKey, false},
+        {{{"perm", false}}, anyKey, false},
+        {{{"perm", 1}}, anyKey, false},
+        // Wanted attributes the item lacks, before, between and after its own.
+        {{{"aaaa", "x"}}, anyKey, false},
+        {{{"cccc", "x"}, {"gena", "g"}}, anyKey, false},
+        {{{"zzzz", "x"}}, anyKey, false},
+        // Members left out of consideration do not count, whatever their value.
+        {{{"svce", "other"}, {"acct", "a"}}, notService, true},
+        {{{"svce", "s"}, {"acct", "b"}}, notService, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AttributeCodec::contains(stored.bytes(), stored.length(), c.wanted, c.considered),
+                  c.expected)
+            << ns::Value(c.wanted).description();
+    }
+    // What decoding refuses never matches, not even a query that wants nothing of it.
+    const ns::Data truncated(stored.bytes(), stored.length() - 1);
+    const ns::Data unordered = raw({1, 4, 1, 0, 0, 0, 'b', 4, 1, 0, 0, 0, 'a'});
+    for (const auto* bad : {&truncated, &unordered}) {
+        EXPECT_FALSE(AttributeCodec::contains(bad->bytes(), bad->length(), {}, anyKey));
+    }
+    EXPECT_FALSE(
+        AttributeCodec::contains(truncated.bytes(), truncated.length(), {{"acct", "a"}}, anyKey));
+}
+
 TEST(AttributeCodec, RefusesKindsAttributesNeverHold) {
     EXPECT_THROW(AttributeCodec::encode({{"d", 1.5}}), ns::Exception);
     EXPECT_THROW(AttributeCodec::encode({{"n", ns::Value()}}), ns::Exception);

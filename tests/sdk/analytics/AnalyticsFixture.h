@@ -18,6 +18,22 @@
 
 namespace analyticstest {
 
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
+// A measurement configuration of the app with these settings, version 7.
+inline NEB_MEASUREMENT::ACPMeasurementConfig configWith(const std::string& appID,
+                                                        const Settings& settings) {
+    NEB_MEASUREMENT::ACPMeasurementConfig config;
+    config.set_nmp_app_id(appID);
+    config.set_version(7);
+    for (const auto& [key, value] : settings) {
+        auto* setting = config.add_settings();
+        setting->set_key(key);
+        setting->set_value(value);
+    }
+    return config;
+}
+
 // Keeps the monitor's lines for assertions.
 class CapturingLogger : public NEBALogging {
 public:

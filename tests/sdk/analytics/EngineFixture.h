@@ -15,6 +15,8 @@ namespace analyticstest {
 class EngineTest : public AnalyticsTest {
 protected:
     static constexpr const char* kAppID = "1:123456789:ios:abcdef";
+    static constexpr const char* kInstanceID = "instance-identity-id";
+    static constexpr const char* kBundleID = "com.example.analytics";
 
     void SetUp() override {
         AnalyticsTest::SetUp();
@@ -31,20 +33,56 @@ protected:
 
     static std::shared_ptr<NEBOptions> options(ns::Dictionary extra = {}) {
         extra.insert_or_assign(kNEBNebulaAppID, ns::Value(kAppID));
+        extra.try_emplace(kNEBBundleID, ns::Value(kBundleID));
         return std::make_shared<NEBOptions>(std::make_shared<const ns::Dictionary>(extra));
     }
 
-    void startEngine(std::shared_ptr<NEBOptions> opts = options()) {
+    void startEngine(std::shared_ptr<NEBOptions> opts = options(), bool keepStartupEvents = false,
+                     std::shared_ptr<NEBNetwork> network = nullptr) {
         engine_ = NEBAMeasurement::initWithDatabaseName(
             NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
-            std::make_shared<NEBAScheduler>("test.measurement.worker"), std::move(opts));
+            std::make_shared<NEBAScheduler>("test.measurement.worker"), std::move(opts),
+            std::move(network));
         engineOverride_ = std::make_unique<NEBAMeasurement::ScopedSharedOverride>(engine_);
         NEBAnalytics::setIsAnalyticsEnabled(engine_->wasEnabledDuringInitialization());
-        NEBAnalytics::addLogEventListener([this](const NEBAEvent& event) {
-            std::lock_guard lock(seenMutex_);
-            seen_.push_back(event);
-        });
+        if (!listening_) {
+            listening_ = true;
+            NEBAnalytics::addLogEventListener([this](const NEBAEvent& event) {
+                std::lock_guard lock(seenMutex_);
+                seen_.push_back(event);
+            });
+        }
         loop().runUntilIdle();
+        if (keepStartupEvents) return;
+        // The first open's events and records of updates are the start's own; tests of
+        // what comes later begin without them.
+        {
+            std::lock_guard lock(seenMutex_);
+            seen_.clear();
+        }
+        engine_->scheduler()->workerQueue()->sync([&] {
+            if (!engine_->database()) return;
+            ASSERT_TRUE(
+                engine_->database()->sqliteStore().executeSQL("DELETE FROM raw_events").ok());
+        });
+    }
+
+    // The next launch: a new engine over the same files, start-up events kept.
+    void restartEngine(std::shared_ptr<NEBOptions> opts = options()) {
+        loop().runUntilIdle();
+        engineOverride_.reset();
+        engine_.reset();
+        startEngine(std::move(opts), true);
+    }
+
+    // The events the facade's listeners saw with this name.
+    std::vector<NEBAEvent> seenNamed(const std::string& name) {
+        loop().runUntilIdle();
+        std::lock_guard lock(seenMutex_);
+        std::vector<NEBAEvent> found;
+        for (const auto& event : seen_)
+            if (event.name() == name) found.push_back(event);
+        return found;
     }
 
     template <class F>
@@ -94,26 +132,24 @@ protected:
         return n;
     }
 
-    void applyConfig(const std::vector<std::pair<std::string, std::string>>& settings,
+    void applyConfig(const Settings& settings,
                      const std::vector<NEB_MEASUREMENT::ACPEventConfig>& events = {}) {
-        NEB_MEASUREMENT::ACPMeasurementConfig config;
-        config.set_nmp_app_id(kAppID);
-        for (const auto& [key, value] : settings) {
-            auto* setting = config.add_settings();
-            setting->set_key(key);
-            setting->set_value(value);
-        }
+        auto config = configWith(kAppID, settings);
         for (const auto& event : events) *config.add_event_config() = event;
         onWorker([&] {
             ASSERT_TRUE(engine_->engineRemoteConfig()->updateACPMeasurementConfig(&config));
         });
     }
 
+    // Instance identity stays out of the engine's tests: its ID is a fixed text.
+    NEBAIdentity::ScopedInstanceIDSource instanceID_{
+        [] { return ns::Result<std::string>(std::string(kInstanceID)); }};
     std::unique_ptr<NEBAnalytics::ScopedState> facade_;
     std::shared_ptr<NEBAMeasurement> engine_;
     std::unique_ptr<NEBAMeasurement::ScopedSharedOverride> engineOverride_;
     std::mutex seenMutex_;
     std::vector<NEBAEvent> seen_;
+    bool listening_ = false;
 };
 
 }  // namespace analyticstest

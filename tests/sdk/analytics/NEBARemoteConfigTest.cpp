@@ -1,29 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "platform/net/ReachabilityFlagSource.h"
-#include "platform/net/TLSSettings.h"
-#include "platform/testing/InjectedReachabilitySource.h"
-#include "platform/testing/ScopedSharedInstance.h"
-#include "sdk/core/NEBServiceHosts.h"
-#include "tests/peers/LoopPump.h"
-#include "tests/peers/MeasurementPeer.h"
-#include "tests/sdk/analytics/EngineFixture.h"
+#include "tests/sdk/analytics/ServerFixture.h"
 
 namespace analyticstest {
 namespace {
-
-NEB_MEASUREMENT::ACPMeasurementConfig configWith(
-    const std::string& appID, const std::vector<std::pair<std::string, std::string>>& settings) {
-    NEB_MEASUREMENT::ACPMeasurementConfig config;
-    config.set_nmp_app_id(appID);
-    config.set_version(7);
-    for (const auto& [key, value] : settings) {
-        auto* setting = config.add_settings();
-        setting->set_key(key);
-        setting->set_value(value);
-    }
-    return config;
-}
 
 using SettingsTest = EngineTest;
 
@@ -66,42 +46,11 @@ TEST_F(SettingsTest, ReadsTextWithinRanges) {
     EXPECT_EQ(defaults->uploadingInterval(), 3600);
 }
 
-class RemoteConfigTest : public EngineTest {
+class RemoteConfigTest : public ServerTest {
 protected:
-    static void SetUpTestSuite() { ca_ = new peers::TestCA(); }
-    static void TearDownTestSuite() {
-        delete ca_;
-        ca_ = nullptr;
-    }
-
-    void SetUp() override {
-        EngineTest::SetUp();
-        net::TLSSettings::setExtraCAFile(ca_->caFile());
-        net::ReachabilityFlagSource::setFactory([](const net::ReachabilityTarget& target) {
-            return std::make_shared<net::InjectedReachabilitySource>(
-                target, net::kReachabilityFlagsReachable);
-        });
-        server_ = std::make_unique<peers::HttpsServer>(*ca_);
-        peer_ = std::make_unique<peers::MeasurementPeer>(*server_);
-        NEBServiceHosts::setMeasurementUploadHost(peer_->host());
-    }
-
-    void TearDown() override {
-        server_->stop();
-        EngineTest::TearDown();
-        net::ReachabilityFlagSource::setFactory(nullptr);
-        net::TLSSettings::setExtraCAFile("");
-    }
-
     void start(const std::string& appID = kAppID) {
-        auto opts = std::make_shared<NEBOptions>(std::make_shared<const ns::Dictionary>(
-            ns::Dictionary{{kNEBNebulaAppID, ns::Value(appID)}}));
-        engine_ = NEBAMeasurement::initWithDatabaseName(
-            NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
-            std::make_shared<NEBAScheduler>("test.measurement.worker"), opts,
-            NEBNetwork::create("localhost"));
-        loop().runUntilIdle();
-        ASSERT_TRUE(engine_->engineRemoteConfig());
+        startConnectedEngine(std::make_shared<NEBOptions>(std::make_shared<const ns::Dictionary>(
+            ns::Dictionary{{kNEBNebulaAppID, ns::Value(appID)}})));
     }
 
     // One fetch, to its completion.
@@ -117,14 +66,7 @@ protected:
     double uploadInterval() {
         return onWorker([&] { return engine_->engineRemoteConfig()->uploadingInterval(); });
     }
-
-    static peers::TestCA* ca_;
-    ns::ScopedSharedInstance<NEBServiceHosts> hosts_;
-    std::unique_ptr<peers::HttpsServer> server_;
-    std::unique_ptr<peers::MeasurementPeer> peer_;
 };
-
-peers::TestCA* RemoteConfigTest::ca_ = nullptr;
 
 TEST_F(RemoteConfigTest, AppliesThenKeepsTheConfigurationAcrossNotModifiedAndNotFound) {
     start();

@@ -116,6 +116,41 @@ TEST_F(NEBASqliteStoreTest, TransactionsCommitRollBackAndDoNotNest) {
     EXPECT_EQ(count->integerValue(), 1);
 }
 
+TEST_F(NEBASqliteStoreTest, AReadInsideAReadOfTheSameTextGetsAStatementOfItsOwn) {
+    for (int a = 1; a <= 3; ++a) ASSERT_TRUE(store_->upsertRecord({{"a", ns::Value(a)}}, "t"));
+    const std::string sql = "SELECT a FROM t WHERE a > ? ORDER BY a";
+    std::vector<int64_t> outer;
+    std::vector<size_t> inner;
+    auto read = store_->recordsForQuery(sql, {ns::Value(0)}, [&](size_t, const auto& record) {
+        outer.push_back(record.at("a").integerValue());
+        auto nested = store_->recordsForQuery(sql, {ns::Value(1)});
+        inner.push_back(nested ? nested->size() : 0);
+        return outer.size() < 10;  // a read that restarts would go on for ever
+    });
+    ASSERT_TRUE(read);
+    EXPECT_EQ(outer, (std::vector<int64_t>{1, 2, 3}));
+    EXPECT_EQ(inner, (std::vector<size_t>{2, 2, 2}));
+    // The cached statement is free again afterwards.
+    EXPECT_EQ(store_->recordsForQuery(sql, {ns::Value(2)})->size(), 1u);
+}
+
+TEST_F(NEBASqliteStoreTest, ACommitThatFailsIsRolledBackSoTheNextTransactionCanBegin) {
+    // A deferred constraint is checked at the commit, which then fails and leaves the
+    // transaction open, as a busy or failing commit can.
+    ASSERT_TRUE(store_->executeSQL("PRAGMA foreign_keys = ON"));
+    ASSERT_TRUE(store_->executeSQL(
+        "CREATE TABLE child (p INTEGER REFERENCES t(a) DEFERRABLE INITIALLY DEFERRED)"));
+    ASSERT_TRUE(store_->executeSQL("CREATE UNIQUE INDEX t_a ON t(a)"));
+    EXPECT_FALSE(store_->performTransaction([&] {
+        return bool(store_->upsertRecord({{"p", ns::Value(42)}}, "child"));
+    }));
+    EXPECT_TRUE(store_->performTransaction([&] {
+        return bool(store_->upsertRecord({{"a", ns::Value(2)}}, "t"));
+    }));
+    EXPECT_EQ(store_->rowCountForTableWithName("child")->integerValue(), 0);
+    EXPECT_EQ(store_->rowCountForTableWithName("t")->integerValue(), 1);
+}
+
 class NEBADatabaseDiskFullTest : public AnalyticsTest {
 protected:
     analyticstest::FullDiskVfs vfs_;

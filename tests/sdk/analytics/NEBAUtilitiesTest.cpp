@@ -47,8 +47,9 @@ TEST_F(NEBAUtilitiesTest, DigestsAndQueryStrings) {
     EXPECT_EQ(decoded.at("x").stringValue(), "");
     EXPECT_EQ(decoded.at("q").stringValue(), "a b c");
     EXPECT_FALSE(decoded.contains("bad"));
-    EXPECT_EQ(neba_queryString({{"k y", ns::Value("a&b=c+d\xc3\xa9")}, {"n", ns::Value(3)}}),
-              "k%20y=a&b=c+d%C3%A9&n=3");
+    ns::Dictionary pairs{{"k y", ns::Value("a&b=c+d#e\xc3\xa9")}, {"n=&", ns::Value("3")}};
+    EXPECT_EQ(neba_queryString(pairs), "k%20y=a%26b%3Dc%2Bd%23e%C3%A9&n%3D%26=3");
+    EXPECT_EQ(neba_dictionaryWithHttpArgumentsString(neba_queryString(pairs)), pairs);
 }
 
 TEST_F(NEBAUtilitiesTest, KeychainHoldsOneValuePerIdentifier) {

@@ -299,6 +299,18 @@ TEST_F(NEBNetworkTest, ReachabilityChangesReachTheDelegate) {
     EXPECT_EQ(watcher->changes, 3);
 }
 
+TEST_F(NEBNetworkTest, TheWatchedHostIsTheNameWithoutItsPort) {
+    std::vector<std::string> watched;
+    net::ReachabilityFlagSource::setFactory([&](const net::ReachabilityTarget& target) {
+        watched.push_back(target.hostName.value_or(""));
+        return std::make_shared<net::InjectedReachabilitySource>(target);
+    });
+    for (const char* host : {"127.0.0.1:8443", "[::1]:8443", "::1", "measure.example.invalid"})
+        EXPECT_NE(NEBNetwork::create(host), nullptr);
+    EXPECT_EQ(watched,
+              (std::vector<std::string>{"127.0.0.1", "::1", "::1", "measure.example.invalid"}));
+}
+
 TEST_F(NEBNetworkTest, NoClientWithoutAReachabilityWatch) {
     net::ReachabilityFlagSource::setFactory([](const net::ReachabilityTarget& target) {
         auto source = std::make_shared<net::InjectedReachabilitySource>(target);

@@ -2,6 +2,8 @@
 // backup-excluded plists (which do not), in the layouts that earlier installations left.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/ns/FileManager.h"
 #include "platform/sec/SecItem.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinStore.h"
@@ -221,6 +223,47 @@ TEST_F(StorageTest, TokenItemsAreStampedAndRemovedByScope) {
     ASSERT_TRUE(tokens->removeAllTokens().ok());
     EXPECT_TRUE(itemsOf(kNEBInstanceIDTokenKeychainIdentifier).empty());
     EXPECT_EQ(itemsOf(kNEBInstanceIDCheckinKeychainGeneric).size(), 1u);
+}
+
+TEST_F(StorageTest, ReadsInTurnAnswerEachItemsCurrentValue) {
+    NEBInstanceIDAuthKeychain keychain("g");
+    ASSERT_TRUE(keychain.setPassword("one", "s", std::nullopt, "a").ok());
+    ASSERT_TRUE(keychain.setPassword("two", "s", std::nullopt, "b").ok());
+    ASSERT_TRUE(keychain.setPassword("three", "b", std::nullopt, "s").ok());
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(keychain.passwordForService("s", "a").value(), "one");
+        EXPECT_EQ(keychain.passwordForService("s", "b").value(), "two");
+        EXPECT_EQ(keychain.passwordForService("b", "s").value(), "three");
+        EXPECT_EQ(keychain.passwordForService("s", "b").value(), "two");
+    }
+    ASSERT_TRUE(keychain.setPassword("two again", "s", std::nullopt, "b").ok());
+    EXPECT_EQ(keychain.passwordForService("s", "b").value(), "two again");
+    ASSERT_TRUE(keychain.removePasswordForService("s", "b").ok());
+    EXPECT_FALSE(keychain.passwordForService("s", "b").ok());
+    // Another object of the same generic attribute sees the same items.
+    EXPECT_EQ(NEBInstanceIDAuthKeychain("g").passwordForService("s", "a").value(), "one");
+}
+
+TEST_F(StorageTest, ConcurrencyReadersOfDifferentItemsGetTheirOwn) {
+    NEBInstanceIDAuthKeychain keychain("g");
+    constexpr int kThreads = 4, kReads = 50;
+    for (int t = 0; t < kThreads; ++t) {
+        ASSERT_TRUE(
+            keychain
+                .setPassword("v" + std::to_string(t), "s", std::nullopt, "a" + std::to_string(t))
+                .ok());
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int n = 0; n < kReads; ++n) {
+                auto read = keychain.passwordForService("s", "a" + std::to_string(t));
+                ASSERT_TRUE(read.ok());
+                EXPECT_EQ(*read, "v" + std::to_string(t));
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
 }
 
 TEST_F(StorageTest, EmptyPasswordRemovesTheItemAndFails) {

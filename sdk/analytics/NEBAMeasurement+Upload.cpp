@@ -1,0 +1,434 @@
+// When the next upload is due, and the upload: queued bundles in one batch to the measurement
+// server, deleted once it confirms them; failures retried with growing intervals and a long
+// back-off after the server says it is busy.
+#include <cfloat>
+#include <cmath>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/ns/Format.h"
+#include "sdk/analytics/NEBAMeasurement.h"
+#include "sdk/analytics/NEBAMonitor.h"
+#include "sdk/analytics/NEBAnalytics.h"
+#include "sdk/core/NEBServiceHosts.h"
+
+namespace {
+
+constexpr double kEpsilon = DBL_EPSILON;
+
+}  // namespace
+
+// --- Schedule ------------------------------------------------------------------------------
+
+bool NEBAMeasurement::hasDataToUpload() {
+    if (!database_) return false;
+    auto queueEmpty = database_->isQueuedBundleTableEmpty();
+    if (!queueEmpty) {
+        NEBAMonitor::log(1, "Failed to check if queue table is empty. Error", {queueEmpty.error()});
+        return false;
+    }
+    if (!*queueEmpty) return true;
+    auto rawEmpty = database_->isRawEventsTableEmpty();
+    if (!rawEmpty) {
+        NEBAMonitor::log(1, "Failed to check if raw events table is empty. Error",
+                         {rawEmpty.error()});
+        return false;
+    }
+    return !*rawEmpty;
+}
+
+double NEBAMeasurement::nextUploadingTime() {
+    const double succeeded = persistedConfig_->lastSuccessfulUploadTimestamp();
+    const double failed = persistedConfig_->lastFailedUploadTimestamp();
+    double latestRaw = 0;
+    double latestBundle = 0;
+    if (auto t = database_->queryLatestRawEventTime(); !t)
+        NEBAMonitor::log(4, "Failed to query latest raw event time. Error", {t.error()});
+    else
+        latestRaw = t->value_or(0);
+    if (auto t = database_->queryLatestBundleTime(); !t)
+        NEBAMonitor::log(4, "Failed to query latest bundle time. Error", {t.error()});
+    else
+        latestBundle = t->value_or(0);
+    const double latest = std::max(latestRaw, latestBundle);
+    if (std::fabs(latest) < kEpsilon) return 0;
+
+    const bool debugMode = NEBAMonitor::shared()->isDebugModeEnabled();
+    bool realtime = debugMode;
+    if (!realtime) {
+        if (auto r = database_->containsRealtimeBundles(); !r)
+            NEBAMonitor::log(4, "Failed to query for real-time bundle indicator. Error",
+                             {r.error()});
+        else
+            realtime = *r;
+    }
+    if (!realtime) {
+        if (auto r = database_->containsRealtimeRawEvents(); !r)
+            NEBAMonitor::log(4, "Failed to query for real-time raw event indicator. Error",
+                             {r.error()});
+        else
+            realtime = *r;
+    }
+    const double interval =
+        realtime ? remoteConfig_->uploadingRealTimeInterval() : remoteConfig_->uploadingInterval();
+    const double current = now();
+    // Data stamped in the future (a clock set back) counts as that far in the past.
+    const double base = current - std::fabs(latest - current);
+    double next = std::fabs(current - succeeded) < interval
+                      ? succeeded + interval
+                      : base + remoteConfig_->uploadingInitialDelayInterval();
+    if (debugMode) return std::min(next, base + interval);
+    if (failed >= base) {
+        // A failure since the latest data: retry after growing intervals, a limited number of
+        // times; new data starts the count again.
+        const double retry = remoteConfig_->uploadingRetryInterval();
+        const int32_t retries = remoteConfig_->uploadingRetryCount();
+        for (int32_t k = 0; k < retries; ++k) {
+            next += std::ldexp(retry, k);
+            if (next > failed) return next;
+        }
+        return 0;
+    }
+    return next;
+}
+
+void NEBAMeasurement::updateSchedule() {
+    NEBAScheduler::checkOnBackgroundThreadWithMethodName("updateSchedule");
+    if (!database_ || !alarm_) return;
+    auto idle = [this](const char* why) {
+        NEBAMonitor::log(7, why);
+        alarm_->cancel();
+        if (network_) network_->setReachabilityDelegate({});
+        swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
+    };
+    if (!hasDataToUpload()) return idle("No data to upload. Upload task will not be scheduled");
+    double next = nextUploadingTime();
+    if (std::fabs(next) < kEpsilon)
+        return idle("No next uploading time. Upload task will not be scheduled");
+    if (!network_ || !network_->isNetworkConnected()) {
+        NEBAMonitor::log(7, "No network. Upload task will not be scheduled");
+        alarm_->cancel();
+        swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
+        // The reachability callback schedules again once the network is back.
+        if (network_) {
+            network_->setReachabilityDelegate(
+                std::weak_ptr<NEBNetworkReachabilityDelegate>(shared_from_this()));
+            // A change that came between the check and the registration told no one.
+            if (network_->isNetworkConnected()) reachabilityDidChange();
+        }
+        return;
+    }
+    network_->setReachabilityDelegate({});
+    const double backoff = persistedConfig_->lastBackoffTimestamp();
+    const double backoffInterval = remoteConfig_->uploadingBackoffInterval();
+    if (std::fabs(backoff) > kEpsilon && now() - backoff < backoffInterval)
+        next = std::max(next, backoff + backoffInterval);
+    if (auto pending = alarm_->scheduledTimestamp(); pending && *pending <= next) {
+        NEBAMonitor::log(7, "Do not schedule an upload task. Task already exists");
+        return;
+    }
+    double delay = next - now();
+    if (std::fabs(delay) < kEpsilon) delay = 0.001;
+    std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
+    alarm_->runAfterDelay(delay, [weak] {
+        if (auto self = weak.lock())
+            self->scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:976", [weak] {
+                if (auto engine = weak.lock()) engine->uploadData();
+            });
+    });
+    NEBAMonitor::log(7, "Upload task scheduled to be executed in approx. (s)", {ns::Value(delay)});
+}
+
+void NEBAMeasurement::uploadDataOrRegisterAlarm() {
+    if (network_ && network_->isNetworkConnected() && hasDataToUpload())
+        uploadData();
+    else
+        updateSchedule();
+}
+
+bool NEBAMeasurement::isNetworkReadyForRequest() {
+    bool transferring = network_ && network_->hasUploadInProgress();
+    if (!isNetworkRequestPending_) return !transferring;
+    if (!transferring) NEBAMonitor::log(1, "Nebula is uploading but network is not uploading");
+    return false;
+}
+
+// --- Upload --------------------------------------------------------------------------------
+
+std::vector<NEBADatabase::BundlePair> NEBAMeasurement::filteredBundlesWithCompatibleAppID(
+    const std::string& appID, const std::string& resettableDeviceID,
+    const std::string& vendorDeviceID, const std::vector<NEBADatabase::BundlePair>& bundles) {
+    if (!resettableDeviceID.empty() && !vendorDeviceID.empty()) {
+        NEBAMonitor::log(2,
+                         "Bundle filter must not specify both resettableDeviceID and "
+                         "vendorDeviceID");
+        return {};
+    }
+    const bool byResettable = !resettableDeviceID.empty();
+    const std::string& key = byResettable ? resettableDeviceID : vendorDeviceID;
+    std::vector<NEBADatabase::BundlePair> batch;
+    for (const auto& pair : bundles) {
+        const auto& bundle = pair.first;
+        const std::string& id =
+            byResettable ? bundle.resettable_device_id() : bundle.vendor_device_id();
+        if ((!id.empty() && !key.empty() && id != key) || bundle.app_id() != appID) break;
+        batch.push_back(pair);
+    }
+    return batch;
+}
+
+bool NEBAMeasurement::setUploadInProgressWithBundleIDs(const std::vector<int64_t>& bundleIDs) {
+    if (bundleIDs.empty()) {
+        NEBAMonitor::log(1, "Bundle list is empty. Cancelling upload");
+        return false;
+    }
+    if (!uploadingBundleIDs_.empty()) {
+        NEBAMonitor::log(1, "Set uploading progress before finishing the previous upload");
+        return false;
+    }
+    uploadingBundleIDs_ = bundleIDs;
+    return true;
+}
+
+void NEBAMeasurement::uploadData() {
+    NEBAScheduler::checkOnBackgroundThreadWithMethodName("uploadData");
+    if (!database_ || !remoteConfig_) return;
+    NEBAMonitor::log(7, "Starting data upload");
+    if (!isNetworkReadyForRequest()) {
+        NEBAMonitor::log(7, "Network operation is pending. Ignoring upload request");
+        return;
+    }
+    if (!network_ || !network_->isNetworkConnected()) {
+        NEBAMonitor::log(7, "Network not connected, ignoring upload request");
+        updateSchedule();
+        return;
+    }
+    const bool expired = remoteConfig_->isExpired();
+    if (!expired) {
+        int64_t passes = remoteConfig_->maxBundlesCreatedPerIteration();
+        for (int64_t i = 0; i < passes && bundleRawEvents(); ++i) {
+        }
+    }
+    auto queued = database_->queryBundlesWithCountLimit(remoteConfig_->uploadMaxBundlesLimit(),
+                                                        remoteConfig_->uploadMaxSizeLimitBytes());
+    if (!queued) {
+        NEBAMonitor::log(1, "Failed to query bundles. Error", {queued.error()});
+        swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
+        return;
+    }
+    if (queued->empty()) {
+        NEBAMonitor::log(7, "No data to upload");
+        if (expired) fetchRemoteConfig();
+        return;
+    }
+    const double current = now();
+    if (double succeeded = persistedConfig_->lastSuccessfulUploadTimestamp();
+        std::fabs(succeeded) > kEpsilon)
+        NEBAMonitor::log(7, "Uploading events. Elapsed time since last successful upload (s)",
+                         {ns::Value(std::fabs(current - succeeded))});
+
+    // One batch carries one app and at most one device: the first bundle that names a device
+    // decides which.
+    const std::string appID = queued->front().first.app_id();
+    std::string resettable;
+    std::string vendor;
+    for (const auto& [bundle, rowID] : *queued) {
+        if (!bundle.resettable_device_id().empty()) {
+            resettable = bundle.resettable_device_id();
+            break;
+        }
+        if (!bundle.vendor_device_id().empty()) {
+            vendor = bundle.vendor_device_id();
+            break;
+        }
+    }
+    auto batchBundles = filteredBundlesWithCompatibleAppID(appID, resettable, vendor, *queued);
+    const auto uploadTime = static_cast<int64_t>(current * 1000);
+    NEB_MEASUREMENT::ACPMeasurementBatch batch;
+    std::vector<int64_t> rowIDs;
+    for (auto& [bundle, rowID] : batchBundles) {
+        bundle.set_uploading_nmp_version(identity_->libraryVersionFromNMP());
+        bundle.set_upload_timestamp_millis(uploadTime);
+        *batch.add_bundles() = std::move(bundle);
+        rowIDs.push_back(rowID);
+    }
+    std::string payload = batch.SerializeAsString();
+    NEBAMonitor::log(7, "Measurement data sent to network. Timestamp (ms), data",
+                     {ns::Value(static_cast<long long>(uploadTime)),
+                      ns::Value(ns::format("%d bundles, %d bytes", batch.bundles_size(),
+                                           static_cast<int>(payload.size())))});
+    // A batch whose rows are not recorded could never be deleted: it is not sent.
+    if (!setUploadInProgressWithBundleIDs(rowIDs)) return;
+    // Recorded first: a process that dies before the answer counts as a failed attempt.
+    persistedConfig_->setLastFailedUploadTimestamp(current);
+
+    isNetworkRequestPending_ = true;
+    network_->setTimeoutInterval(remoteConfig_->networkTimeout());
+    auto url = ns::URL::parse("https://" + NEBServiceHosts::measurementUploadHost() + "/a");
+    std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
+    auto session =
+        network_->postURL(url, ns::Data::fromString(payload), scheduler_->workerQueue(),
+                          remoteConfig_->isNetworkBackgroundSessionEnabled(),
+                          [weak](auto response, auto, auto error) {
+                              auto self = weak.lock();
+                              if (!self) return;
+                              NEBAScheduler::runGuarded("NEBAMeasurement:976", [&] {
+                                  self->isNetworkRequestPending_ = false;
+                                  self->networkUploadCompletionHandlerWithResponse(response, error);
+                              });
+                          });
+    if (!session) {
+        NEBAMonitor::log(1, "Unable to create network session.");
+        uploadingBundleIDs_.clear();
+    }
+}
+
+void NEBAMeasurement::networkUploadCompletionHandlerWithResponse(
+    const std::shared_ptr<const net::HTTPURLResponse>& response,
+    const std::optional<ns::Error>& error) {
+    const int code = response ? response->statusCode() : 0;
+    const double current = now();
+    if (code != 200 && code != 204) {
+        persistedConfig_->setLastFailedUploadTimestamp(current);
+        if (code == 503 || code == 429) persistedConfig_->setLastBackoffTimestamp(current);
+        std::vector<NEBALogContext> contexts{ns::Value(code)};
+        if (error) contexts.emplace_back(*error);
+        NEBAMonitor::log(7, "Network upload failed. Will retry later. Code, error", contexts);
+        uploadingBundleIDs_.clear();
+        updateSchedule();
+        return;
+    }
+    auto length = response->valueForHTTPHeaderField("Content-Length");
+    NEBAMonitor::log(7, "Successful upload. Got network response. Code, size",
+                     {ns::Value(code), ns::Value(length.value_or("-1"))});
+    persistedConfig_->setLastSuccessfulUploadTimestamp(current);
+    persistedConfig_->setLastFailedUploadTimestamp(0.0);
+    updateSchedule();
+    bool removed = removeBundlesFromDatabaseWithIDs(uploadingBundleIDs_);
+    if (!removed) NEBAMonitor::log(1, "Unable to delete uploaded bundles");
+    uploadingBundleIDs_.clear();
+    // Sending on while the delivered bundles are still queued would send them again, at
+    // once and without end on a disk that refuses the delete: the schedule retries later.
+    if (!removed) return;
+    if (network_ && network_->isNetworkConnected() && hasDataToUpload())
+        uploadData();
+    else if (remoteConfig_->isExpired())
+        uploadData();
+    else
+        updateSchedule();
+}
+
+bool NEBAMeasurement::removeBundlesFromDatabaseWithIDs(const std::vector<int64_t>& bundleIDs) {
+    return database_->performTransaction([&] {
+        if (auto deleted = database_->deleteBundlesWithRowIDs(bundleIDs); !deleted) {
+            NEBAMonitor::log(1, "Failed to delete bundles from database. Error", {deleted.error()});
+            return false;
+        }
+        return true;
+    });
+}
+
+void NEBAMeasurement::swapBackgroundTaskWithNewTaskID(ui::BackgroundTaskIdentifier taskID) {
+    auto old = backgroundUpdateTask_.exchange(taskID);
+    if (old == ui::kBackgroundTaskInvalid) return;
+    NEBAMonitor::log(7, "Cancelling background upload task. Task ID ",
+                     {ns::Value(static_cast<long long>(old))});
+    ui::Application::shared().endBackgroundTask(old);
+}
+
+// --- Network delegate ----------------------------------------------------------------------
+
+void NEBAMeasurement::reachabilityDidChange() {
+    std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
+    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:618", [weak] {
+        if (auto self = weak.lock()) self->updateSchedule();
+    });
+}
+
+void NEBAMeasurement::nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message,
+                                              const std::vector<ns::Value>& contexts) {
+    int64_t monitorLevel = 3;
+    switch (level) {
+        case NEBNetworkLogLevel::Error:
+            monitorLevel = 1;
+            break;
+        case NEBNetworkLogLevel::Warning:
+            monitorLevel = 4;
+            break;
+        case NEBNetworkLogLevel::Info:
+            monitorLevel = 6;
+            break;
+        case NEBNetworkLogLevel::Debug:
+            monitorLevel = 7;
+            break;
+    }
+    std::vector<NEBALogContext> converted(contexts.begin(), contexts.end());
+    NEBAMonitor::log(monitorLevel, message, converted);
+}
+
+void NEBAMeasurement::nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message,
+                                              const ns::Value& context) {
+    nebNetwork_logWithLevel(level, message, std::vector<ns::Value>{context});
+}
+
+void NEBAMeasurement::nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message) {
+    nebNetwork_logWithLevel(level, message, std::vector<ns::Value>{});
+}
+
+// --- Application life cycle ----------------------------------------------------------------
+
+void NEBAMeasurement::observeApplicationState() {
+    auto& center = ns::NotificationCenter::defaultCenter();
+    std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
+    auto on = [&](const char* name, void (NEBAMeasurement::*handler)()) {
+        observers_.push_back(center.addObserver(name, nullptr, [weak, handler](const auto&) {
+            if (auto self = weak.lock()) ((*self).*handler)();
+        }));
+    };
+    on(ui::kApplicationDidBecomeActiveNotification,
+       &NEBAMeasurement::handleAppDidBecomeActiveEvent);
+    on(ui::kApplicationWillResignActiveNotification,
+       &NEBAMeasurement::handleAppWillResignActiveEvent);
+    on(ui::kApplicationWillEnterForegroundNotification,
+       &NEBAMeasurement::handleAppWillEnterForegroundNotification);
+}
+
+void NEBAMeasurement::handleAppDidBecomeActiveEvent() {
+    if (!remoteConfig_ || !remoteConfig_->blacklistInternal()) return;
+    std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
+    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:2748", [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        constexpr double kWeek = 604800;
+        if (std::fabs(now() - self->remoteConfig_->lastRemoteConfigUpdateTimestamp()) < kWeek)
+            return;
+        if (self->isNetworkReadyForRequest())
+            self->fetchRemoteConfig();
+        else
+            NEBAMonitor::log(
+                7, "Network operation is pending. Ignoring request to fetch configuration");
+    });
+}
+
+void NEBAMeasurement::handleAppWillResignActiveEvent() {
+    if (!remoteConfig_ || !remoteConfig_->uploadWhenAppInBackgroundEnabled()) return;
+    NEBAMonitor::log(7, "App will resign active state. Scheduling data upload");
+    std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
+    auto task = ui::Application::shared().beginBackgroundTask("NEBAMeasurement", [weak] {
+        if (auto self = weak.lock())
+            self->swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
+    });
+    swapBackgroundTaskWithNewTaskID(task);
+    NEBAMonitor::log(7, "Background task started. Task ID",
+                     {ns::Value(static_cast<long long>(task))});
+    NEBAnalytics::dispatchAsyncOnSerialQueue([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:2777", [weak] {
+            if (auto engine = weak.lock()) engine->uploadData();
+        });
+    });
+}
+
+void NEBAMeasurement::handleAppWillEnterForegroundNotification() {
+    swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
+}

@@ -1,0 +1,90 @@
+// Measurement in the host program as a user runs it: the example bundle's SDK pointed through
+// the environment at a loopback measurement server, which receives the launch's first-open and
+// session events in an upload it can decode.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "tests/e2e/HostProcess.h"
+#include "tests/peers/HttpsServer.h"
+#include "tests/peers/MeasurementPeer.h"
+#include "tests/peers/TestCA.h"
+#include "tests/support/TempDir.h"
+
+#ifdef HYB_HOST_EXECUTABLE
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits for the condition while reading the host's output, which must not fill its pipe.
+bool eventually(HostProcess& host, const std::function<bool()>& done, std::chrono::seconds cap) {
+    const auto deadline = std::chrono::steady_clock::now() + cap;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        host.readUntil("\x07never printed", 1s, host.output().size());
+    }
+    return true;
+}
+
+std::vector<std::string> eventNames(const peers::MeasurementPeer& peer) {
+    std::vector<std::string> names;
+    for (const auto& bundle : peer.distinctBundles())
+        for (const auto& event : bundle.events()) names.push_back(event.name());
+    return names;
+}
+
+bool contains(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+TEST(AnalyticsEndToEnd, TheFirstLaunchReportsItsFirstOpenAndSessionToTheMeasurementServer) {
+    peers::TestCA ca;
+    peers::HttpsServer server({&ca.localhost(), 100, std::chrono::seconds(180)});
+    peers::MeasurementPeer measurement(server);
+    testsupport::TempDir sandbox;
+    HostProcess host(sandbox.str(), {"examples/bundle",
+                                     {},
+                                     {"NEBULA_TRUSTED_CA_FILE=" + ca.caFile(),
+                                      "NEBULA_MEASUREMENT_UPLOAD_HOST=" + measurement.host()}});
+    // The first upload is due a quarter of a minute after the latest event; the session starts
+    // after ten seconds in the foreground.
+    ASSERT_TRUE(eventually(
+        host,
+        [&] {
+            auto names = eventNames(measurement);
+            return contains(names, "_f") && contains(names, "_s");
+        },
+        90s))
+        << "configuration requests " << measurement.configRequests().size() << ", uploads "
+        << measurement.uploadCount() << "\n"
+        << host.output();
+    EXPECT_EQ(measurement.undecodableUploads(), 0u);
+    EXPECT_EQ(measurement.configRequests().size(), 1u);
+    auto bundles = measurement.distinctBundles();
+    const auto& first = bundles.front();
+    EXPECT_EQ(first.app_id(), "org.example.hybrid");
+    EXPECT_EQ(first.app_version(), "1.0.0");
+    EXPECT_EQ(first.nmp_app_id(), "1:1234567890:ios:0123456789abcdef");
+    EXPECT_EQ(first.app_instance_id().size(), 32u);
+    EXPECT_EQ(first.platform(), "ios");
+    EXPECT_FALSE(first.vendor_device_id().empty());
+    EXPECT_GT(first.upload_timestamp_millis(), 0);
+    for (const auto& event : first.events()) {
+        if (event.name() != "_f") continue;
+        bool conversion = false;
+        for (const auto& param : event.params())
+            conversion = conversion || (param.name() == "_c" && param.int_value() == 1);
+        EXPECT_TRUE(conversion);
+    }
+    const int status = host.terminate();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << host.output();
+}
+
+}  // namespace
+
+#endif

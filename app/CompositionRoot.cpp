@@ -18,9 +18,12 @@
 #include "app/PushLaunchNotifications.h"
 #include "bridge/HYBHostClasses.h"
 #include "bridge/HYBPlugin.h"
+#include "platform/av/BarcodeCodec.h"
 #include "platform/av/Camera.h"
 #include "platform/av/Microphone.h"
+#include "platform/av/VideoCodec.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/net/HTTPTransport.h"
 #include "platform/net/URLSession.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Log.h"
@@ -29,6 +32,7 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/TemporaryFiles.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/rt/ModuleLoader.h"
 #include "platform/svc/PushService.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
@@ -186,6 +190,13 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
                            [] { return std::make_shared<AppDelegate>(); });
 }
 
+void CompositionRoot::provideModules(const std::string& folder) {
+    auto& loader = rt::ModuleLoader::shared();
+    loader.provide(av::VideoCodec::kClassName, folder + "/hybrid-video.so");
+    loader.provide(av::BarcodeCodec::kClassName, folder + "/hybrid-codes.so");
+    loader.provide(net::HTTPTransport::kClassName, folder + "/hybrid-net.so");
+}
+
 std::optional<std::string> CompositionRoot::defaultBundlePath(const std::string& executablePath) {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -307,9 +318,10 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     if (options.camera && !av::Camera::configure(*options.camera)) {
         return usageError("cannot use " + *options.camera + " as the camera");
     }
-    // Without a choice, the machine's own camera and microphone, when it has them.
-    if (!options.camera) av::Camera::attachFirstDevice();
-    if (!options.microphone) av::Microphone::attachFirstDevice();
+    // Without a choice, the machine's own camera and microphone, when it has them: opened when
+    // first used, so that a run that uses neither never opens them.
+    if (!options.camera) av::Camera::attachFirstDeviceWhenAsked();
+    if (!options.microphone) av::Microphone::attachFirstDeviceWhenAsked();
     // The push service answers registrations with this installation's device token.
     svc::PushService::install(ui::Application::shared(),
                               svc::PushService::deviceTokenForInstallation(ns::Sandbox::root()));

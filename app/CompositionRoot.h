@@ -54,6 +54,9 @@ public:
     static void setMainLoop(MainLoop loop);
 
     static void registerClasses(rt::ClassRegistry& registry);
+    // The parts that bring large libraries of their own are modules in the program's folder
+    // (`folder`), loaded when a plug-in first needs them.
+    static void provideModules(const std::string& folder);
 
     // The options of the command line (without the program name), each checked as far as
     // can be without starting anything (a bundle must be one, a version a version, a camera

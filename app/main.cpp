@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,10 @@ void blockTerminateSignals() {
 int main(int argc, char** argv) {
     blockTerminateSignals();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::string program = executablePath(argv[0]);
+    CompositionRoot::provideModules(std::filesystem::path(program).parent_path().string());
     // Everything that can be checked is checked here, before a display is needed.
-    auto options = CompositionRoot::parseArguments(arguments, executablePath(argv[0]));
+    auto options = CompositionRoot::parseArguments(arguments, program);
     if (!options) {
         std::fprintf(stderr, "hybrid-host: %s (hybrid-host --help lists the options)\n",
                      options.error().localizedDescription().c_str());

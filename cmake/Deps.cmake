@@ -22,6 +22,17 @@ find_package(Protobuf REQUIRED)
 pkg_check_modules(FARMHASH_PC QUIET IMPORTED_TARGET libfarmhash)
 find_library(FARMHASH_LIB farmhash REQUIRED)
 pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
+# GTK's module library asks every program to export all of its symbols, for handlers that
+# interface description files name; ours builds its widgets in code. Exported, the host's
+# tens of thousands of symbols would be searched first by every lookup of every library it
+# loads, and their table would be read into memory: the host exports only what its modules
+# take from it (hyb_module).
+get_target_property(webkit_link_options PkgConfig::WEBKIT INTERFACE_LINK_OPTIONS)
+if(webkit_link_options)
+    list(REMOVE_ITEM webkit_link_options "-Wl,--export-dynamic")
+    set_target_properties(PkgConfig::WEBKIT PROPERTIES INTERFACE_LINK_OPTIONS
+                          "${webkit_link_options}")
+endif()
 if(HYB_MIMALLOC AND NOT HYB_SANITIZE)
     find_package(mimalloc 2 CONFIG REQUIRED)
 endif()

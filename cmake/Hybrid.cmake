@@ -52,3 +52,31 @@ function(hyb_process_allocator target)
         target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/ProcessAllocator.cpp)
     endif()
 endfunction()
+
+# hyb_module(NAME HOST <program> SOURCES <files...> DEPS <third-party targets...>)
+# A part that the program loads as a shared module when first needed (rt::ModuleLoader), built
+# beside it as NAME.so. It holds its own sources and the third-party libraries they call, and
+# nothing of ours: its references to the platform resolve against the program, which exports
+# just those symbols for it (cmake/ModuleExports.cmake), so that the program keeps one copy of
+# every shared object. Call it in the folder that makes the program.
+function(hyb_module name)
+    cmake_parse_arguments(A "" "HOST" "SOURCES;DEPS" ${ARGN})
+    add_library(${name} MODULE ${A_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/gen)
+    target_link_libraries(${name} PRIVATE ${A_DEPS})
+    target_link_options(${name} PRIVATE LINKER:--as-needed)
+    set_target_properties(${name} PROPERTIES PREFIX "")
+    get_target_property(folder ${A_HOST} RUNTIME_OUTPUT_DIRECTORY)
+    if(folder)
+        set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${folder})
+    endif()
+    set(exports ${CMAKE_CURRENT_BINARY_DIR}/${name}.exports)
+    add_custom_command(OUTPUT ${exports}
+        COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DMODULE=$<TARGET_FILE:${name}>
+                -DOUTPUT=${exports} -P ${PROJECT_SOURCE_DIR}/cmake/ModuleExports.cmake
+        DEPENDS ${name} ${PROJECT_SOURCE_DIR}/cmake/ModuleExports.cmake
+        COMMENT "Symbols ${A_HOST} exports for ${name}")
+    target_sources(${A_HOST} PRIVATE ${exports})
+    target_link_options(${A_HOST} PRIVATE LINKER:--dynamic-list=${exports})
+    set_property(TARGET ${A_HOST} APPEND PROPERTY LINK_DEPENDS ${exports})
+endfunction()

@@ -1,141 +1,40 @@
-#define ZX_USE_UTF8 1
 #include "platform/av/BarcodeDetector.h"
 
-#include <ZXing/ReadBarcode.h>
-
 #include <algorithm>
-#include <string_view>
+
+#include "platform/av/BarcodeCodec.h"
 
 namespace av {
 
-namespace {
-
-struct Kind {
-    const MetadataObjectType& type;
-    ZXing::BarcodeFormat format;
-};
-
-// UPC-A is not asked of the library: such a code is then read as an EAN-13 code with its
-// leading "0", as callers expect. Both interleaved 2 of 5 kinds come from one library format.
-const std::vector<Kind>& kinds() {
-    static const std::vector<Kind> table{
-        {AVMetadataObjectTypeQRCode, ZXing::BarcodeFormat::QRCode},
-        {AVMetadataObjectTypeAztecCode, ZXing::BarcodeFormat::Aztec},
-        {AVMetadataObjectTypeDataMatrixCode, ZXing::BarcodeFormat::DataMatrix},
-        {AVMetadataObjectTypeUPCECode, ZXing::BarcodeFormat::UPCE},
-        {AVMetadataObjectTypeEAN8Code, ZXing::BarcodeFormat::EAN8},
-        {AVMetadataObjectTypeEAN13Code, ZXing::BarcodeFormat::EAN13},
-        {AVMetadataObjectTypeCode128Code, ZXing::BarcodeFormat::Code128},
-        {AVMetadataObjectTypeCode93Code, ZXing::BarcodeFormat::Code93},
-        {AVMetadataObjectTypeCode39Code, ZXing::BarcodeFormat::Code39},
-        {AVMetadataObjectTypeInterleaved2of5Code, ZXing::BarcodeFormat::ITF},
-        {AVMetadataObjectTypeITF14Code, ZXing::BarcodeFormat::ITF},
-        {AVMetadataObjectTypePDF417Code, ZXing::BarcodeFormat::PDF417},
-    };
-    return table;
-}
-
-bool hasGTINCheckDigit(std::string_view digits) {
-    if (digits.empty() ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return false;
-    }
-    int sum = 0;
-    // From the right, leaving out the check digit: weights 3, 1, 3, ...
-    for (size_t i = 0; i + 1 < digits.size(); ++i) {
-        const int digit = digits[digits.size() - 2 - i] - '0';
-        sum += (i % 2 == 0) ? 3 * digit : digit;
-    }
-    return (10 - sum % 10) % 10 == digits.back() - '0';
-}
-
-const MetadataObjectType* typeOf(const ZXing::Result& result, const std::string& text) {
-    switch (result.format()) {
-        case ZXing::BarcodeFormat::QRCode:
-            return &AVMetadataObjectTypeQRCode;
-        case ZXing::BarcodeFormat::Aztec:
-            return &AVMetadataObjectTypeAztecCode;
-        case ZXing::BarcodeFormat::DataMatrix:
-            return &AVMetadataObjectTypeDataMatrixCode;
-        case ZXing::BarcodeFormat::UPCE:
-            return &AVMetadataObjectTypeUPCECode;
-        case ZXing::BarcodeFormat::UPCA:  // not asked for; as EAN-13 if it comes all the same
-        case ZXing::BarcodeFormat::EAN13:
-            return &AVMetadataObjectTypeEAN13Code;
-        case ZXing::BarcodeFormat::EAN8:
-            return &AVMetadataObjectTypeEAN8Code;
-        case ZXing::BarcodeFormat::Code128:
-            return &AVMetadataObjectTypeCode128Code;
-        case ZXing::BarcodeFormat::Code93:
-            return &AVMetadataObjectTypeCode93Code;
-        case ZXing::BarcodeFormat::Code39:
-            return &AVMetadataObjectTypeCode39Code;
-        case ZXing::BarcodeFormat::ITF:
-            return text.size() == 14 && hasGTINCheckDigit(text)
-                       ? &AVMetadataObjectTypeITF14Code
-                       : &AVMetadataObjectTypeInterleaved2of5Code;
-        case ZXing::BarcodeFormat::PDF417:
-            return &AVMetadataObjectTypePDF417Code;
-        default:
-            return nullptr;
-    }
-}
-
-}  // namespace
-
 const std::vector<MetadataObjectType>& BarcodeDetector::availableTypes() {
-    static const std::vector<MetadataObjectType> types = [] {
-        std::vector<MetadataObjectType> all;
-        for (const auto& kind : kinds()) all.push_back(kind.type);
-        return all;
-    }();
+    // In the order of the barcode library's format table.
+    static const std::vector<MetadataObjectType> types{
+        AVMetadataObjectTypeQRCode,         AVMetadataObjectTypeAztecCode,
+        AVMetadataObjectTypeDataMatrixCode, AVMetadataObjectTypeUPCECode,
+        AVMetadataObjectTypeEAN8Code,       AVMetadataObjectTypeEAN13Code,
+        AVMetadataObjectTypeCode128Code,    AVMetadataObjectTypeCode93Code,
+        AVMetadataObjectTypeCode39Code,     AVMetadataObjectTypeInterleaved2of5Code,
+        AVMetadataObjectTypeITF14Code,      AVMetadataObjectTypePDF417Code,
+    };
     return types;
 }
 
 BarcodeDetector::BarcodeDetector(const std::vector<MetadataObjectType>& types) {
-    for (const auto& kind : kinds()) {
-        if (std::find(types.begin(), types.end(), kind.type) == types.end()) continue;
-        types_.push_back(kind.type);
-        formats_ |= static_cast<int>(kind.format);
+    for (const auto& type : availableTypes()) {
+        if (std::find(types.begin(), types.end(), type) != types.end()) types_.push_back(type);
     }
+    if (!types_.empty()) codec_ = BarcodeCodec::loaded();
 }
 
 std::vector<MetadataMachineReadableCodeObject> BarcodeDetector::detect(
     const ui::Bitmap& frame) const {
-    std::vector<MetadataMachineReadableCodeObject> found;
     const int64_t pixels = int64_t(frame.width()) * frame.height();
-    if (types_.empty() || pixels == 0 || pixels > kMaxFramePixels) return found;
-    const auto format = frame.format() == ui::Bitmap::Format::Gray8 ? ZXing::ImageFormat::Lum
-                                                                    : ZXing::ImageFormat::BGRX;
-    const ZXing::ImageView image(frame.data(), frame.width(), frame.height(), format,
-                                 frame.stride());
-    const auto hints =
-        ZXing::DecodeHints().setFormats(ZXing::BarcodeFormats(ZXing::BarcodeFormat(formats_)));
-    const double width = frame.width(), height = frame.height();
-    ZXing::Results results;
-    try {
-        results = ZXing::ReadBarcodes(image, hints);
-    } catch (...) {
-        // Some detectors of the library throw on odd pictures (an index out of range): such a
-        // frame shows no code, and the next frame is searched as usual.
-        return found;
-    }
-    for (const auto& result : results) {
-        if (!result.isValid()) continue;
-        std::string text = result.text();
-        if (result.format() == ZXing::BarcodeFormat::UPCA) text.insert(0, "0");
-        const MetadataObjectType* type = typeOf(result, text);
-        if (!type || std::find(types_.begin(), types_.end(), *type) == types_.end()) continue;
-        std::vector<ui::Point> corners;
-        for (const auto& corner : result.position()) {
-            corners.push_back({corner.x / width, corner.y / height});
-        }
-        // Binary content (a code that carries bytes, not text) has no string value.
-        std::optional<std::string> value;
-        if (result.contentType() != ZXing::ContentType::Binary) value = std::move(text);
-        found.emplace_back(*type, std::move(value), std::move(corners));
-    }
-    return found;
+    if (!codec_ || types_.empty() || pixels == 0 || pixels > kMaxFramePixels) return {};
+    return codec_->detect(frame, types_);
+}
+
+bool BarcodeDetector::isAvailable() {
+    return BarcodeCodec::loaded() != nullptr;
 }
 
 }  // namespace av

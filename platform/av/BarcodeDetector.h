@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/av/MetadataMachineReadableCodeObject.h"
 #include "platform/ui/Bitmap.h"
 
 namespace av {
+
+class BarcodeCodec;
 
 // Finds the machine-readable codes of the chosen kinds in one camera frame, with the barcode
 // library. Frames come from outside (replayed files), so their size is bounded: a frame of
@@ -19,6 +22,9 @@ public:
 
     // Every kind it can find, in the order of the format table.
     static const std::vector<MetadataObjectType>& availableTypes();
+    // Whether codes can be read at all: the barcode libraries come with a module of their own
+    // (loaded by the first detector that looks for anything, or by this question).
+    static bool isAvailable();
 
     // Kinds that it does not know are ignored.
     explicit BarcodeDetector(const std::vector<MetadataObjectType>& types);
@@ -32,7 +38,7 @@ public:
 
 private:
     std::vector<MetadataObjectType> types_;
-    int formats_ = 0;  // the library's format flags for those kinds
+    std::shared_ptr<const BarcodeCodec> codec_;  // null when it looks for nothing
 };
 
 }  // namespace av

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <utility>
 
 #include "platform/av/AssetImageGenerator.h"
 #include "platform/av/V4L2Capture.h"
@@ -18,6 +19,8 @@ namespace {
 
 std::mutex gMutex;
 std::shared_ptr<Camera> gCamera;
+// The machine's device is looked for when the camera is first asked for.
+bool gAttachPending = false;
 
 std::shared_ptr<ui::Bitmap> stillImage(const std::string& path) {
     struct stat info {};
@@ -57,11 +60,15 @@ std::optional<std::string> newestImage(const std::string& folder) {
 
 std::shared_ptr<Camera> Camera::shared() {
     std::lock_guard lock(gMutex);
+    if (std::exchange(gAttachPending, false) && !gCamera) {
+        if (auto device = V4L2Capture::openFirst()) gCamera.reset(new Camera(std::move(device)));
+    }
     return gCamera;
 }
 
 void Camera::setShared(std::shared_ptr<Camera> camera) {
     std::lock_guard lock(gMutex);
+    gAttachPending = false;
     gCamera = std::move(camera);
 }
 
@@ -78,6 +85,11 @@ bool Camera::attachFirstDevice() {
     if (!device) return false;
     setShared(std::shared_ptr<Camera>(new Camera(std::move(device))));
     return true;
+}
+
+void Camera::attachFirstDeviceWhenAsked() {
+    std::lock_guard lock(gMutex);
+    gAttachPending = true;
 }
 
 bool Camera::configure(const std::string& path) {

@@ -27,6 +27,9 @@ public:
     static bool configure(const std::string& path);
     // Attaches the machine's first video capture device, when it has one (false otherwise).
     static bool attachFirstDevice();
+    // The same, when the camera is first asked for (unless one is chosen before): a run that
+    // uses no camera never opens the device.
+    static void attachFirstDeviceWhenAsked();
 
     bool hasVideo() const { return isVideo_; }
     // The image file that a still camera sees now: the file, or the newest image in the

@@ -50,6 +50,12 @@ ns::Result<std::shared_ptr<CaptureMetadataOutput>> CaptureMetadataOutput::create
         return ns::Error(kCaptureDeviceErrorDomain, -11800,
                          {{ns::kLocalizedDescriptionKey, "The output cannot be made."}});
     }
+    // The barcode libraries come with a module of their own, loaded here at the latest.
+    if (!BarcodeDetector::isAvailable()) {
+        return ns::Error(kCaptureDeviceErrorDomain, -11800,
+                         {{ns::kLocalizedDescriptionKey,
+                           "Codes cannot be read: the barcode libraries are not available."}});
+    }
     return std::shared_ptr<CaptureMetadataOutput>(new CaptureMetadataOutput());
 }
 

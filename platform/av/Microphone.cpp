@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <numbers>
+#include <utility>
 
 #include "platform/av/AlsaCapture.h"
 
@@ -13,6 +14,8 @@ namespace {
 
 std::mutex gSharedMutex;
 std::shared_ptr<Microphone> gShared;
+// The machine's sound card is looked for when the microphone is first asked for.
+bool gAttachPending = false;
 
 uint32_t le32(const char* p) {
     return uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 | uint32_t(uint8_t(p[2])) << 16 |
@@ -26,13 +29,24 @@ uint16_t le16(const char* p) {
 
 std::shared_ptr<Microphone> Microphone::shared() {
     std::lock_guard lock(gSharedMutex);
+    if (std::exchange(gAttachPending, false) && !gShared) {
+        if (auto device = AlsaCapture::openFirst(kSampleRate)) {
+            gShared.reset(new Microphone(std::move(device)));
+        }
+    }
     if (!gShared) gShared = tone(kDefaultToneHz);
     return gShared;
 }
 
 void Microphone::setShared(std::shared_ptr<Microphone> microphone) {
     std::lock_guard lock(gSharedMutex);
+    gAttachPending = false;
     gShared = std::move(microphone);
+}
+
+void Microphone::attachFirstDeviceWhenAsked() {
+    std::lock_guard lock(gSharedMutex);
+    gAttachPending = true;
 }
 
 bool Microphone::configure(const std::string& spec) {

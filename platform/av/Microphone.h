@@ -27,6 +27,9 @@ public:
     static bool configure(const std::string& spec);
     // Takes the machine's sound capture device, when it has one (false otherwise).
     static bool attachFirstDevice();
+    // The same, when the microphone is first asked for (unless a source is chosen before): a
+    // run that records nothing never opens the sound card.
+    static void attachFirstDeviceWhenAsked();
     static void setShared(std::shared_ptr<Microphone> microphone);
 
     static std::shared_ptr<Microphone> tone(double hz);

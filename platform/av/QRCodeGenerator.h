@@ -20,6 +20,8 @@ public:
     // Null for an empty message, for one longer than a QR code holds at that level, and when
     // the encoder fails.
     static std::shared_ptr<ui::Bitmap> generate(std::string_view message, CorrectionLevel level);
+    // Whether codes can be made at all: the encoder comes with the barcode libraries' module.
+    static bool isAvailable();
 };
 
 }  // namespace av

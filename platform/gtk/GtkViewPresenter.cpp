@@ -231,6 +231,21 @@ std::shared_ptr<ui::TapGestureRecognizer> tapRecognizerOf(const ui::View& view) 
     return nullptr;
 }
 
+// Moves a child of a GtkFixed only when it is elsewhere: GTK lays out and draws the whole
+// fixed again on every move, which on each turn of the presenter's timer would paint the page
+// again, and a page painted before its web process has drawn waits for that process.
+void moveInFixed(GtkWidget* fixed, GtkWidget* child, int x, int y) {
+    int shownX = 0, shownY = 0;
+    gtk_container_child_get(GTK_CONTAINER(fixed), child, "x", &shownX, "y", &shownY, nullptr);
+    if (shownX != x || shownY != y) gtk_fixed_move(GTK_FIXED(fixed), child, x, y);
+}
+
+// Where a borrowed page goes back to: the overlay that holds it in its engine's window.
+GtkWidget* pageHolderOf(WebKitGtkEngine& engine) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(engine.window()));
+    return child && GTK_IS_OVERLAY(child) ? child : engine.window();
+}
+
 // The main page's GTK window: the engine window of the first web view in the tree.
 GtkWidget* engineWindowIn(const ui::View& view) {
     if (auto* web = dynamic_cast<const WebView*>(&view)) {
@@ -291,7 +306,8 @@ struct GtkViewPresenter::Shown {
             if (GtkWidget* parent = gtk_widget_get_parent(widget)) {
                 gtk_container_remove(GTK_CONTAINER(parent), widget);
             }
-            if (auto home = engine.lock()) gtk_container_add(GTK_CONTAINER(home->window()), widget);
+            if (auto home = engine.lock())
+                gtk_container_add(GTK_CONTAINER(pageHolderOf(*home)), widget);
             g_object_unref(widget);
         }
         if (gtkWindow) gtk_widget_destroy(gtkWindow);
@@ -455,7 +471,7 @@ struct GtkViewPresenter::Shown {
             gtk_fixed_put(GTK_FIXED(container), drawn.tapBox, left, top);
             g_object_unref(drawn.tapBox);
         }
-        gtk_fixed_move(GTK_FIXED(container), drawn.tapBox, left, top);
+        moveInFixed(container, drawn.tapBox, left, top);
         gtk_widget_set_size_request(drawn.tapBox, width, height);
         gtk_widget_set_visible(drawn.tapBox, visible && view->isUserInteractionEnabled());
         // Over the view's own widgets.
@@ -492,7 +508,7 @@ struct GtkViewPresenter::Shown {
         const double top = y + frame.y();
         const int width = std::max(0, static_cast<int>(frame.width()));
         const int height = std::max(0, static_cast<int>(frame.height()));
-        gtk_fixed_move(GTK_FIXED(container), widget, static_cast<int>(left), static_cast<int>(top));
+        moveInFixed(container, widget, static_cast<int>(left), static_cast<int>(top));
         gtk_widget_set_size_request(widget, width, height);
         hidden = hidden || view->isHidden() || view->alpha() <= 0;
         gtk_widget_set_visible(widget, !hidden);
@@ -549,7 +565,11 @@ struct GtkViewPresenter::Shown {
                 drawn.key = std::move(key);
             }
         } else if (auto* label = dynamic_cast<ui::Label*>(&view)) {
-            gtk_label_set_text(GTK_LABEL(widget), label->text().value_or("").c_str());
+            // Set only on change: GTK lays a label out and draws it again on every set.
+            const std::string text = label->text().value_or("");
+            if (text != gtk_label_get_text(GTK_LABEL(widget))) {
+                gtk_label_set_text(GTK_LABEL(widget), text.c_str());
+            }
             const auto alignment = label->textAlignment();
             gtk_label_set_xalign(GTK_LABEL(widget),
                                  alignment == ui::Label::TextAlignment::Center  ? 0.5f
@@ -563,7 +583,10 @@ struct GtkViewPresenter::Shown {
             style(widget, css);
         } else if (auto* button = dynamic_cast<ui::Button*>(&view)) {
             const auto title = button->titleForState(ui::Button::kControlStateNormal);
-            gtk_button_set_label(GTK_BUTTON(widget), title ? title->c_str() : nullptr);
+            const char* shownTitle = gtk_button_get_label(GTK_BUTTON(widget));
+            if (title ? !shownTitle || *title != shownTitle : shownTitle != nullptr) {
+                gtk_button_set_label(GTK_BUTTON(widget), title ? title->c_str() : nullptr);
+            }
             if (auto image = button->imageForState(ui::Button::kControlStateNormal)) {
                 GtkWidget* shown = gtk_button_get_image(GTK_BUTTON(widget));
                 if (!shown) {
@@ -740,9 +763,16 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
         GtkWidget* engineWindow = engineWindowIn(*root->view());
         if (!engineWindow) continue;
         // The views beside the page that show over it (the launch screen while it covers).
+        // Those behind it (the status bar's scroll view) are hidden by the page: drawn over it,
+        // they would take its clicks and scrolls, and paint it again while it loads.
         std::vector<std::shared_ptr<ui::View>> over;
+        bool abovePage = false;
         for (const auto& child : root->view()->subviews()) {
-            if (engineWindowIn(*child) || child->isHidden() || child->alpha() <= 0) continue;
+            if (GtkWidget* holder = engineWindowIn(*child)) {
+                abovePage = abovePage || holder == engineWindow;
+                continue;
+            }
+            if (!abovePage || child->isHidden() || child->alpha() <= 0) continue;
             over.push_back(child);
         }
         auto found = overlays_.find(window.get());
@@ -754,18 +784,14 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
             continue;
         }
         if (found == overlays_.end() || found->second->engineWindow != engineWindow) {
-            GtkWidget* page = gtk_bin_get_child(GTK_BIN(engineWindow));
-            if (!page) continue;
+            // The engine's window holds the page in an overlay: the layer goes over the page
+            // without moving it.
+            GtkWidget* stack = gtk_bin_get_child(GTK_BIN(engineWindow));
+            if (!stack || !GTK_IS_OVERLAY(stack)) continue;
             auto overlay = std::make_unique<Overlay>(engineWindow);
-            GtkWidget* stack = gtk_overlay_new();
-            g_object_ref(page);
-            gtk_container_remove(GTK_CONTAINER(engineWindow), page);
-            gtk_container_add(GTK_CONTAINER(stack), page);
-            g_object_unref(page);
             overlay->layer.fixed = gtk_fixed_new();
             gtk_overlay_add_overlay(GTK_OVERLAY(stack), overlay->layer.fixed);
-            gtk_container_add(GTK_CONTAINER(engineWindow), stack);
-            gtk_widget_show_all(stack);
+            gtk_widget_show_all(overlay->layer.fixed);
             found = overlays_.insert_or_assign(window.get(), std::move(overlay)).first;
         }
         live[window.get()] = true;

@@ -368,7 +368,12 @@ WebKitGtkEngine::WebKitGtkEngine(std::shared_ptr<WebViewConfiguration> configura
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_default_size(GTK_WINDOW(window_), static_cast<int>(size.width),
                                 static_cast<int>(size.height));
-    gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
+    // The page sits in an overlay from the start, where native views shown over it (the launch
+    // screen) find their layer: moved to another parent while its web process starts, the page
+    // would make GTK's next paints wait for that process, up to half a second each.
+    GtkWidget* stack = gtk_overlay_new();
+    gtk_container_add(GTK_CONTAINER(stack), GTK_WIDGET(view_));
+    gtk_container_add(GTK_CONTAINER(window_), stack);
 
     g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
     g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/net/HTTPTransport.h"
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/Load.h"
 #include "platform/net/LoadObserver.h"
@@ -30,16 +31,8 @@ class CurlTransfer final : public Load, public std::enable_shared_from_this<Curl
 public:
     using Clock = std::chrono::steady_clock;
 
-    struct Limits {
-        double idleTimeout = 60;           // seconds without bytes moving
-        double resourceTimeout = 0;        // seconds for the whole exchange; 0: none
-        uint64_t maximumResponseSize = 0;  // 0: none
-    };
-    // What is sent as the body: bytes, or the contents of a file.
-    struct Body {
-        std::optional<ns::Data> data;
-        std::optional<std::string> file;
-    };
+    using Limits = HTTPTransport::Limits;
+    using Body = HTTPTransport::Body;
 
     // A transfer ready for the engine, or the error the task fails with (bad URL, unreadable
     // body file).

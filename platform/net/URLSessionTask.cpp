@@ -12,9 +12,8 @@
 #include "platform/net/BackgroundJob.h"
 #include "platform/net/BackgroundJobStore.h"
 #include "platform/net/ConnectivityWaiter.h"
-#include "platform/net/CurlTransfer.h"
+#include "platform/net/HTTPTransport.h"
 #include "platform/net/ProtocolLoad.h"
-#include "platform/net/TransferEngine.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLProtocol.h"
 #include "platform/net/URLSession.h"
@@ -163,26 +162,31 @@ std::shared_ptr<Load> URLSessionTask::makeLoad(const URLRequest& request, uint64
     if (auto protocolClass = URLProtocol::classForRequest(prepared)) {
         return ProtocolLoad::start(shared_from_this(), load, *protocolClass, prepared);
     }
+    const auto transport = HTTPTransport::loaded();
+    if (!transport) {
+        finishLocked(makeURLError(kURLErrorUnknown, prepared.url(),
+                                  "The network library is not available."));
+        return nullptr;
+    }
     const auto& configuration = runningSession_->configuration();
-    CurlTransfer::Limits limits;
+    HTTPTransport::Limits limits;
     limits.idleTimeout = std::min(positiveOrInfinite(prepared.timeoutInterval()),
                                   positiveOrInfinite(configuration.timeoutIntervalForRequest()));
     if (std::isinf(limits.idleTimeout)) limits.idleTimeout = 0;
     limits.resourceTimeout = configuration.timeoutIntervalForResource();
     limits.maximumResponseSize = configuration.maximumResponseSize();
-    CurlTransfer::Body body;
+    HTTPTransport::Body body;
     if (kind_ == Kind::Upload) {
         body = {uploadBody_.data, uploadBody_.file};
     } else {
         body = {prepared.HTTPBody(), prepared.HTTPBodyFile()};
     }
     auto transfer =
-        CurlTransfer::make(shared_from_this(), load, std::move(prepared), std::move(body), limits);
+        transport->start(shared_from_this(), load, std::move(prepared), std::move(body), limits);
     if (!transfer) {
         finishLocked(transfer.error());
         return nullptr;
     }
-    TransferEngine::shared().add(*transfer);
     return *transfer;
 }
 

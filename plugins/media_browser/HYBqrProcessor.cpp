@@ -27,8 +27,11 @@ ns::Result<std::string> HYBqrProcessor::makeJPEG() const {
     auto code =
         av::QRCodeGenerator::generate(stringToEncode_, av::QRCodeGenerator::CorrectionLevel::L);
     if (!code) {
-        return encodeError(stringToEncode_.empty() ? "There is no text to encode."
-                                                   : "The text is too long for a QR code.");
+        if (stringToEncode_.empty()) return encodeError("There is no text to encode.");
+        if (!av::QRCodeGenerator::isAvailable()) {
+            return encodeError("QR codes cannot be made: the barcode libraries are not available.");
+        }
+        return encodeError("The text is too long for a QR code.");
     }
     const ui::Size side{double(size_), double(size_)};
     auto canvas = ui::GraphicsContext::beginImageContext(side, true, 1.0);

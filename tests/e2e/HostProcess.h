@@ -44,6 +44,7 @@ public:
     int terminate();
     int wait();
     const std::string& output() const { return output_; }
+    pid_t pid() const { return pid_; }
 
 private:
     void start(const std::string& bundle, const std::string& sandbox,

@@ -9,7 +9,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/net/HTTPTransport.h"
 #include "platform/net/URLError.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/rt/ModuleLoader.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "tests/peers/HttpsServer.h"
 #include "tests/peers/PeerSocket.h"
 #include "tests/platform/net/NetTestSupport.h"
@@ -517,6 +521,25 @@ TEST_F(URLSessionTest, SessionLetsGoOfItsDelegateOnceIdle) {
     EXPECT_FALSE(weak.expired());
     EXPECT_TRUE(peers::runMainLoopUntil([&] { return weak.expired(); }));
     EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// In the host the transport comes with a module of its own; without it a task fails with an
+// error, and the session goes on.
+TEST_F(URLSessionTest, WithoutItsTransportModuleATaskFailsWithAnError) {
+    ns::ScopedSharedInstance<rt::ModuleLoader> loader;
+    ns::ScopedSharedInstance<rt::ClassRegistry> registry;
+    rt::ModuleLoader::shared().provide(net::HTTPTransport::kClassName, "/nonexistent/net.so");
+    server_.on("GET", "/hello", HttpResponse::text(200, "hi", "text/plain"));
+    auto outcome = run(mainSession(), net::URLRequest(server_.url("/hello")));
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_EQ(outcome->errorCode(), net::kURLErrorUnknown);
+    ASSERT_TRUE(outcome->error);
+    EXPECT_NE(outcome->error->description().find("network library"), std::string::npos)
+        << outcome->error->description();
 }
 
 }  // namespace

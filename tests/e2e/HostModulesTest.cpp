@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/e2e/HostProcess.h"
+#include "tests/support/TempDir.h"
+
+#ifdef HYB_HOST_EXECUTABLE
+
+namespace {
+
+// The files the process has mapped now.
+std::string mappedFiles(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The media and barcode libraries come with modules that the host loads when a plug-in first
+// needs them: a page that uses neither runs without them.
+TEST(HostModules, APageWithoutMediaNeverMapsThem) {
+    testsupport::TempDir sandbox;
+    HostProcess host(sandbox.str());
+    ASSERT_TRUE(host.readUntil("fixture ready")) << host.output();
+    const std::string maps = mappedFiles(host.pid());
+    EXPECT_EQ(maps.find("hybrid-video.so"), std::string::npos);
+    EXPECT_EQ(maps.find("hybrid-codes.so"), std::string::npos);
+    EXPECT_EQ(maps.find("libavcodec"), std::string::npos);
+    EXPECT_EQ(maps.find("libZXing"), std::string::npos);
+}
+
+// The QR encoder's first use loads the barcode module and its libraries, and the page gets
+// its code; the media libraries stay out.
+TEST(HostModules, TheFirstQRCodeLoadsTheBarcodeModule) {
+    testsupport::TempDir sandbox;
+    HostProcess::Launch launch;
+    launch.bundle = "tests/fixtures/qr_bundle";
+    HostProcess host(sandbox.str(), launch);
+    ASSERT_TRUE(host.readUntil("qr encoded as QR_CODE")) << host.output();
+    const std::string maps = mappedFiles(host.pid());
+    EXPECT_NE(maps.find("hybrid-codes.so"), std::string::npos);
+    EXPECT_NE(maps.find("libqrencode"), std::string::npos);
+    EXPECT_EQ(maps.find("hybrid-video.so"), std::string::npos);
+}
+
+}  // namespace
+
+#endif

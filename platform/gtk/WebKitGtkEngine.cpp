@@ -16,6 +16,7 @@
 
 #include "platform/dispatch/RunLoop.h"
 #include "platform/gtk/WebKitGtkContext.h"
+#include "platform/gtk/WebKitGtkGuardedMessage.h"
 #include "platform/gtk/WebKitGtkSchemeTask.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/JSONSerialization.h"
@@ -1043,38 +1044,30 @@ bool WebKitGtkEngine::takeGuardedText(const std::string& name, JSCValue* posted,
     const char* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
     std::string_view text(data ? data : "", data ? size : 0);
     if (text.ends_with('\0')) text.remove_suffix(1);
-    // secret, T or F, address, line break, JSON, padding
-    const std::string_view padding =
-        text.substr(text.size() - std::min(text.size(), ns::JSONText::kPadding));
-    const size_t flag = messageSecret_.size();
-    const size_t lineBreak = text.find('\n', flag);
-    if (!text.starts_with(messageSecret_) || text.size() <= flag ||
-        (text[flag] != 'T' && text[flag] != 'F') || lineBreak == std::string_view::npos ||
-        padding.size() != ns::JSONText::kPadding ||
-        padding.find_first_not_of(' ') != std::string_view::npos ||
-        lineBreak + 1 > text.size() - padding.size()) {
+    const auto message =
+        WebKitGtkGuardedMessage::read(text, messageSecret_, ns::JSONText::kPadding);
+    if (!message) {
         g_bytes_unref(bytes);
         return false;
     }
-    const FrameInfo frame = guardedFrame(text.substr(flag, lineBreak - flag));
-    const char* json = text.data() + lineBreak + 1;
-    const size_t length = text.size() - padding.size() - (lineBreak + 1);
+    const FrameInfo frame = guardedFrame(message->topFrame, message->address);
     // The body is read where the engine put it; the bytes go when the last reader is done.
-    auto body = ns::JSONText::adopt(json, length, length + padding.size(),
+    auto body = ns::JSONText::adopt(message->body.data(), message->body.size(),
+                                    message->body.size() + ns::JSONText::kPadding,
                                     [bytes] { g_bytes_unref(bytes); });
     client.scriptMessagePostedAsJSON(name, ns::JSONSlice(std::move(body)), frame);
     return true;
 }
 
-FrameInfo WebKitGtkEngine::guardedFrame(std::string_view facts) {
+FrameInfo WebKitGtkEngine::guardedFrame(bool top, std::string_view address) {
     // A page posts from the same frame and address call after call: its facts are read once.
-    if (facts == lastFrameFacts_ && lastFrame_) return *lastFrame_;
-    const bool top = facts.front() == 'T';
-    const auto address = ns::URL::parse(facts.substr(1));
-    FrameInfo frame = frameInfo(top, address.value_or(*ns::URL::parse("about:blank")));
-    // A sub-frame's facts name the page it is in as well, which changes with each commit.
+    // Only the top frame's are kept: a sub-frame's name the page it is in as well, which
+    // changes with each commit.
+    if (top && lastFrame_ && address == lastFrameAddress_) return *lastFrame_;
+    const auto url = ns::URL::parse(address);
+    FrameInfo frame = frameInfo(top, url.value_or(*ns::URL::parse("about:blank")));
     if (top) {
-        lastFrameFacts_.assign(facts);
+        lastFrameAddress_.assign(address);
         lastFrame_ = frame;
     }
     return frame;

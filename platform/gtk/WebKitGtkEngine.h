@@ -107,8 +107,8 @@ private:
     void takeScriptMessage(const std::string& name, JSCValue* posted);
     // A message the guard script sent as text; false (nothing done) for any other string.
     bool takeGuardedText(const std::string& name, JSCValue* posted, EngineClient& client);
-    // The frame that the guard's facts ("T" or "F", then the address) describe.
-    FrameInfo guardedFrame(std::string_view facts);
+    // The frame that the guard's facts describe.
+    FrameInfo guardedFrame(bool top, std::string_view address);
 
     // Signals of the view, the window and the content manager.
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType,
@@ -150,8 +150,8 @@ private:
 
     std::map<std::string, gulong> messageHandlers_;  // name -> its signal connection
     std::vector<UserScript> userScripts_;
-    std::string frameGuard_;      // the guard script in place (see frameGuardScript())
-    std::string lastFrameFacts_;  // the facts of the top frame's last message, and its frame
+    std::string frameGuard_;        // the guard script in place (see frameGuardScript())
+    std::string lastFrameAddress_;  // the address of the top frame's last message, and its frame
     std::optional<FrameInfo> lastFrame_;
     // Known only to the guard script of this view's frames: a message that carries it was
     // posted through the guard, whose account of its frame can be trusted.

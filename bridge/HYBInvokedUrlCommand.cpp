@@ -50,7 +50,6 @@ bool readCallParts(const ns::JSONSlice& call, size_t wanted, CallParts& parts) {
     ns::ondemand::array elements;
     if (reader.document().get_array().get(elements)) return false;
     for (auto element : elements) {
-        if (parts.count == wanted) break;
         ns::ondemand::value value;
         if (element.get(value)) return false;
         ns::ondemand::json_type type;
@@ -69,19 +68,87 @@ bool readCallParts(const ns::JSONSlice& call, size_t wanted, CallParts& parts) {
                 break;
             default:
                 if (type == ns::ondemand::json_type::array) {
-                    // Kept as text; nesting is all that could stop it from reading later.
-                    auto text = ns::json::rawText(value);
-                    if (!text) return false;
-                    if (!ns::json::nestsWithin(*text, kPageText.maxDepth, 1)) {
+                    // Kept as text, found by one pass over its brackets rather than by the
+                    // reader's walk over its values; nesting is all that could stop it from
+                    // reading later.
+                    const std::string_view whole = call.text();
+                    const char* start = value.raw_json_token().data();
+                    const auto extent = ns::json::containerExtent(
+                        whole.substr(static_cast<size_t>(start - whole.data())), kPageText.maxDepth,
+                        1);
+                    if (extent.tooDeep) {
                         parts.unreadable = ns::cocoaError(ns::kPropertyListReadCorruptError,
                                                           "Too many nested arrays or dictionaries");
                         return true;
                     }
-                    parts.arguments.emplace(call.owner(), *text);
+                    if (!extent.length) return false;
+                    parts.arguments.emplace(call.owner(), std::string_view(start, *extent.length));
                 }
                 break;
         }
+        // Left where it stands: going on would have the reader walk over the last element.
+        if (parts.count == wanted) break;
     }
+    return true;
+}
+
+// The call as the page's script writes it, read by hand without the reader's pass over the
+// whole text (which a large argument makes long): '[', a callback id (a string or null) and
+// two names, each a string of printable ASCII without escapes, then the arguments' array and
+// ']'. False, with nothing read, for text of any other shape, which the reader then reads.
+bool readCallHead(const ns::JSONSlice& call, CallParts& parts) {
+    const std::string_view text = call.text();
+    size_t at = 0;
+    const auto skipSpace = [&] {
+        while (at < text.size() &&
+               (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) {
+            ++at;
+        }
+    };
+    const auto take = [&](char c) {
+        skipSpace();
+        if (at >= text.size() || text[at] != c) return false;
+        ++at;
+        return true;
+    };
+    // A plain string's contents; nothing for anything else.
+    const auto plainString = [&]() -> std::optional<std::string> {
+        if (!take('"')) return std::nullopt;
+        const size_t start = at;
+        for (; at < text.size() && text[at] != '"'; ++at) {
+            const auto c = static_cast<unsigned char>(text[at]);
+            if (c < 0x20 || c > 0x7E || c == '\\') return std::nullopt;
+        }
+        if (at >= text.size()) return std::nullopt;
+        return std::string(text.substr(start, at++ - start));
+    };
+    CallParts head;
+    if (!take('[')) return false;
+    skipSpace();
+    if (text.substr(at).starts_with("null")) {
+        at += 4;
+        head.idIsNull = true;
+    } else if ((head.callbackId = plainString())) {
+        head.idIsString = true;
+    } else {
+        return false;
+    }
+    if (!take(',') || !(head.className = plainString()) || !take(',') ||
+        !(head.methodName = plainString()) || !take(',')) {
+        return false;
+    }
+    skipSpace();
+    if (at >= text.size() || text[at] != '[') return false;
+    const auto extent = ns::json::containerExtent(text.substr(at), kPageText.maxDepth, 1);
+    if (extent.tooDeep || !extent.length) return false;
+    const std::string_view arguments = text.substr(at, *extent.length);
+    at += *extent.length;
+    if (!take(']')) return false;
+    skipSpace();
+    if (at != text.size()) return false;
+    head.count = 4;
+    head.arguments.emplace(call.owner(), arguments);
+    parts = std::move(head);
     return true;
 }
 
@@ -151,7 +218,7 @@ struct HYBInvokedUrlCommand::Arguments {
 std::optional<HYBInvokedUrlCommand> HYBInvokedUrlCommand::commandFromJSONText(
     const ns::JSONSlice& call) {
     CallParts parts;
-    const bool read = readCallParts(call, 4, parts);
+    const bool read = readCallHead(call, parts) || readCallParts(call, 4, parts);
     if (parts.unreadable) {
         ns::nslog("ERROR: Page call could not be read: %@",
                   parts.unreadable->localizedDescription());

@@ -1,7 +1,7 @@
 // Reads arbitrary bytes with the on-demand reader of page calls and with the tree reader: what
 // the on-demand check passes, the tree reader reads, in every mode; and each element of a
-// top-level array, read part by part as plug-ins read their arguments, is the tree reader's
-// value.
+// top-level array, read part by part as plug-ins read their arguments (a container's text found
+// by its brackets), is the tree reader's value.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -50,8 +50,14 @@ void readParts(const ns::JSONSlice& slice, const ns::Value& whole) {
             }
             case ns::ondemand::json_type::array:
             case ns::ondemand::json_type::object: {
+                // Found by its brackets, the container's text is the reader's.
+                const std::string_view whole = slice.text();
+                const char* start = item.raw_json_token().data();
+                const auto extent = ns::json::containerExtent(
+                    whole.substr(static_cast<size_t>(start - whole.data())), 4096);
                 auto text = ns::json::rawText(item);
                 fuzzing::require(text.ok());
+                fuzzing::require(extent.length && std::string_view(start, *extent.length) == *text);
                 auto again = ns::JSONSlice(slice.owner(), *text)
                                  .read({.maxDepth = 4096, .loneSurrogatesReplaced = true});
                 fuzzing::require(again.ok() && *again == *expected);

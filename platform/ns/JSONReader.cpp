@@ -5,6 +5,10 @@
 #include <system_error>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/ns/Error.h"
 
 namespace ns {
@@ -220,37 +224,139 @@ Result<void> check(ondemand::value value, const JSONReadOptions& options, size_t
     return readerError(simdjson::TAPE_ERROR);
 }
 
-bool nestsWithin(std::string_view text, size_t maxDepth, size_t depth) {
-    const char* at = text.data();
-    const char* const end = at + text.size();
-    while (at < end) {
-        switch (*at++) {
-            case '"':
-                // To the quote that ends the string: one that no backslash escapes.
-                while (true) {
-                    const auto* quote = static_cast<const char*>(
-                        std::memchr(at, '"', static_cast<size_t>(end - at)));
-                    if (!quote) return true;
-                    size_t backslashes = 0;
-                    for (const char* b = quote; b > at && b[-1] == '\\'; --b) ++backslashes;
-                    at = quote + 1;
-                    if (backslashes % 2 == 0) break;
+namespace {
+
+// Where a pass over the structure of JSON text stopped: at the end of the container it started
+// with (the byte past its closing bracket), at the end of the text, or where it nested too deep.
+struct StructureScan {
+    size_t end = std::string_view::npos;
+    bool tooDeep = false;
+};
+
+// Walks the brackets of the text outside its strings, counting how deep they nest (with
+// `depth` open around it); with `toClose`, stops where the container that starts the text
+// closes. Sixteen bytes are looked at at once where the processor allows it: most bytes of a
+// large call are inside strings or between brackets, and only quotes, backslashes and brackets
+// change anything.
+// Strings longer than this are passed over by a search for their closing quote; shorter ones,
+// the common case, cost less looked at block by block.
+constexpr size_t kLongString = 48;
+
+StructureScan scanStructure(std::string_view text, size_t maxDepth, size_t depth, bool toClose) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    const size_t outer = depth;
+    bool inString = false;
+    bool escaped = false;  // the next byte is escaped by a backslash
+    size_t stringStart = 0;
+    // One byte of interest at `at`; true when the scan is over.
+    StructureScan result;
+    const auto bracket = [&](size_t at) {
+        const unsigned char c = bytes[at];
+        if (c == '[' || c == '{') {
+            if (depth >= maxDepth) {
+                result.tooDeep = true;
+                return true;
+            }
+            ++depth;
+            return false;
+        }
+        --depth;
+        if (toClose && depth == outer) {
+            result.end = at + 1;
+            return true;
+        }
+        return false;
+    };
+    size_t at = 0;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    const __m128i openArray = _mm_set1_epi8('['), closeArray = _mm_set1_epi8(']');
+    const __m128i openObject = _mm_set1_epi8('{'), closeObject = _mm_set1_epi8('}');
+    for (; at + 16 <= size; at += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+        const auto maskOf = [&block](__m128i wanted) {
+            return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+        };
+        const unsigned quotes = maskOf(quote), backslashes = maskOf(backslash);
+        const unsigned brackets = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(block, openArray), _mm_cmpeq_epi8(block, closeArray)),
+            _mm_or_si128(_mm_cmpeq_epi8(block, openObject), _mm_cmpeq_epi8(block, closeObject)))));
+        unsigned pending = quotes | backslashes | brackets;
+        if (escaped) {
+            pending &= ~1u;
+            escaped = false;
+        }
+        if (inString && pending == 0 && at - stringStart >= kLongString) {
+            // A long string (a large argument): its end found at once. The quote that ends it
+            // is the first one after an even run of backslashes; this block has none.
+            const size_t from = at + 16;
+            const auto* quoteAt =
+                static_cast<const unsigned char*>(std::memchr(bytes + from, '"', size - from));
+            if (!quoteAt) return result;
+            size_t run = 0;
+            for (const unsigned char* b = quoteAt; b > bytes + from && b[-1] == '\\'; --b) ++run;
+            inString = run % 2 == 1;
+            // Past the quote, where the next step starts.
+            at = static_cast<size_t>(quoteAt - bytes) + 1 - 16;
+            continue;
+        }
+        while (pending) {
+            const unsigned index = static_cast<unsigned>(__builtin_ctz(pending));
+            const unsigned bit = 1u << index;
+            pending &= pending - 1;
+            if (inString) {
+                if (backslashes & bit) {
+                    // The escaped byte is passed over, in this block or at the next one's start.
+                    if (index == 15) {
+                        escaped = true;
+                    } else {
+                        pending &= ~(bit << 1);
+                    }
+                } else if (quotes & bit) {
+                    inString = false;
                 }
-                break;
-            case '[':
-            case '{':
-                if (depth >= maxDepth) return false;
-                ++depth;
-                break;
-            case ']':
-            case '}':
-                --depth;
-                break;
-            default:
-                break;
+            } else if (quotes & bit) {
+                inString = true;
+                stringStart = at + index;
+            } else if ((brackets & bit) && bracket(at + index)) {
+                return result;
+            }
         }
     }
-    return true;
+#endif
+    for (; at < size; ++at) {
+        const unsigned char c = bytes[at];
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if ((c == '[' || c == ']' || c == '{' || c == '}') && bracket(at)) {
+            return result;
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+bool nestsWithin(std::string_view text, size_t maxDepth, size_t depth) {
+    return !scanStructure(text, maxDepth, depth, false).tooDeep;
+}
+
+ContainerExtent containerExtent(std::string_view text, size_t maxDepth, size_t depth) {
+    ContainerExtent extent;
+    if (text.empty() || (text.front() != '[' && text.front() != '{')) return extent;
+    const StructureScan scan = scanStructure(text, maxDepth, depth, true);
+    extent.tooDeep = scan.tooDeep;
+    if (!scan.tooDeep && scan.end != std::string_view::npos) extent.length = scan.end;
+    return extent;
 }
 
 Result<std::string_view> rawText(ondemand::value value) {

@@ -76,6 +76,15 @@ Result<std::string_view> rawText(ondemand::value value);
 // `depth` already open around it), for text whose structure the reader has checked: for text
 // that is known to be JSON, the one way a read of it can still fail. One pass over the bytes.
 bool nestsWithin(std::string_view text, size_t maxDepth, size_t depth = 0);
+// The array or object that starts `text` (at its first byte), in text whose structure the
+// reader has checked: the length of its text through its closing bracket, found without
+// reading its values; nothing when it does not close in the text, or nests deeper than
+// `maxDepth` (with `depth` already open around it: `tooDeep` then). One pass over the bytes.
+struct ContainerExtent {
+    std::optional<size_t> length;
+    bool tooDeep = false;
+};
+ContainerExtent containerExtent(std::string_view text, size_t maxDepth, size_t depth = 0);
 
 }  // namespace json
 

@@ -129,6 +129,15 @@ TEST(HYBInvokedUrlCommandTest, CallReadFromItsTextIsTheCallReadFromItsValue) {
         R"(["id",null,"a",[]])",
         R"(["id","S",7,[]])",
         R"(["id",1,"a",null])",
+        // Shapes the quick reading of a call's head takes, and those it leaves to the reader:
+        // white space, escapes and characters beyond ASCII in the names, a fifth element,
+        // arguments that are no array, a string in the arguments that holds brackets.
+        " \t[ null ,\"S\" ,\r\n\"a\" , [ \"]\\\"[\" , {\"k\":\"}\"} ] ]\n ",
+        R"(["Cb\u0031","Ech\u006f","a",[1]])",
+        "[\"Cb1\",\"S\xC3\xA9rvice\",\"a\",[1]]",
+        R"(["Cb1","S","a",[1],[2]])",
+        R"(["Cb1","S","a",{"k":1}])",
+        R"(["Cb1","S","a",7])",
     };
     for (const std::string& text : texts) {
         const auto value = ns::JSONSerialization::read(

@@ -72,6 +72,38 @@ TEST(JSONTextTest, NestingIsCountedWithoutReading) {
     EXPECT_TRUE(ns::json::nestsWithin("[[]]", 4, 2));
 }
 
+// A container's text is found by its brackets alone, strings passed over whatever they hold,
+// wherever an escape falls against the sixteen-byte steps of the pass; what follows the
+// container is not part of it.
+TEST(JSONTextTest, ContainerExtentEndsAtItsClosingBracket) {
+    const std::string bodies[] = {
+        R"(["]\"}[{", "\\", "\\\"]"])",
+        R"({"a]":[1,{"b":"}\""}],"c":"\\"})",
+        R"([[[[[]]]],"x\\\\"])",
+        // Long strings, passed over at once: escaped quotes and runs of backslashes inside.
+        "[\"" + std::string(40, 'x') + R"(\"]{)" + std::string(20, 'y') + R"(\\\\",")" +
+            std::string(37, 'z') + R"(\\"])",
+    };
+    for (const std::string& body : bodies) {
+        for (size_t shift = 0; shift < 33; ++shift) {
+            // The body moved along by a string of `shift` bytes in front of it.
+            const std::string container = "[\"" + std::string(shift, 'p') + "\"," + body + "]";
+            const std::string text = container + ",[1]] ";
+            const auto extent = ns::json::containerExtent(text, 512);
+            ASSERT_TRUE(extent.length) << text;
+            EXPECT_EQ(text.substr(0, *extent.length), container);
+            const size_t depth = body.starts_with("[[[[") ? 6 : body[0] == '{' ? 4 : 2;
+            EXPECT_TRUE(ns::json::containerExtent(text, depth).length) << text;
+            EXPECT_TRUE(ns::json::containerExtent(text, depth - 1).tooDeep) << text;
+        }
+    }
+    // Not a container, or one that never closes.
+    EXPECT_FALSE(ns::json::containerExtent("\"[]\"", 512).length);
+    EXPECT_FALSE(ns::json::containerExtent("[1,[2]", 512).length);
+    EXPECT_FALSE(ns::json::containerExtent("[\"]", 512).length);
+    EXPECT_FALSE(ns::json::containerExtent("", 512).length);
+}
+
 // The whole-text check of UTF-8 follows the rules of the sequence-by-sequence one, for every
 // sequence of up to three bytes drawn from the bytes where the rules change, alone and inside
 // text long enough for the check's wide steps.

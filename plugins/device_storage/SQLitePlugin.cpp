@@ -9,6 +9,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -498,9 +499,10 @@ bool hasRepeatedKeys(ns::ondemand::object& members, bool& repeated) {
 
 // Binds the parameters as they are read: a string in place, from the reader's own buffer,
 // which stays until the reading ends; what the reader cannot hold as it is (a lone surrogate)
-// in `kept`. What bindStatement does with each kind of value, without building the values.
+// in `kept`, where it stays put until the statement has run. What bindStatement does with each
+// kind of value, without building the values.
 int bindFromText(sqlite3_stmt* statement, ns::ondemand::array elements,
-                 std::vector<std::string>& kept) {
+                 std::deque<std::string>& kept) {
     size_t i = 0;
     for (auto element : elements) {
         ns::ondemand::value param;
@@ -584,7 +586,8 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
         std::shared_ptr<SQLiteConnection> connection;
         std::optional<SQLiteConnection::Use> use;
         size_t count = 0;
-        std::vector<std::string> kept;
+        // Strings bound in place: a deque, whose elements stay where they are as it grows.
+        std::deque<std::string> kept;
         std::string sql;  // each statement's text in turn, in one buffer
         for (auto element : elements) {
             ns::ondemand::value value;

@@ -456,6 +456,7 @@ TEST_F(SQLitePluginTest, ABatchReadFromItsTextAnswersAsFromItsValues) {
         R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":[123456789012345678901234,1e300]},)j"
         R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":[[1,{"k":"v"}],{"b":[],"a":null}]},)j"
         R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":["q\"\\\n\u00e9\ud83d\ude00","cut \ud83d"]},)j"
+        R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":["\ud800","\udc00 cut"]},)j"
         R"j({"sql":"SELECT * FROM t ORDER BY rowid"}]}])j",
         // Repeated keys: the last of each counts, in the request, its database and a statement.
         R"j([{"executes":[{"sql":"SELECT 1 AS one"}],)j"

@@ -295,7 +295,10 @@ protected:
 };
 
 TEST_F(LifeCycleTest, ResigningActiveUploadsUnderABackgroundTaskThatTheForegroundEnds) {
-    peer_->answerConfig(kAppID, 404);
+    // A configuration that is fetched once: the second upload attempt then finds nothing to
+    // send and no configuration to fetch, and its task runs until the foreground ends it
+    // (a second failed fetch would end it as soon as its answer came, racing the checks).
+    peer_->answerConfig(kAppID, 200, configWith(kAppID, {}).SerializeAsString());
     startConnectedEngine();
     post(ui::kApplicationWillResignActiveNotification);
     auto first = engine_->backgroundUpdateTask();

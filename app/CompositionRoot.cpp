@@ -236,7 +236,7 @@ std::string CompositionRoot::helpText() {
            "  --complete-purchase PRODUCT_ID a purchase of the product (sold by the stand-in "
            "store at 0.99 USD) completes once the application observes the store (repeatable)\n"
            "  -NEBAnalyticsDebugEnabled      analytics debug mode on: verbose analytics log, "
-           "events sent as debug and at once; stays on in later runs\n"
+           "events marked as debug and real-time; stays on in later runs\n"
            "  -noNEBAnalyticsDebugEnabled    analytics debug mode off (wins over the above)\n"
            "  -NEBDebugEnabled               SDK core debug logging on; stays on in later runs\n"
            "  -NEBDebugDisabled              SDK core debug logging off (wins over the above)\n"

@@ -195,11 +195,13 @@ void DSURLProtocol::startLoading() {
 void DSURLProtocol::stopLoading() {
     DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr, "-[DSURLProtocol stopLoading]", 0,
                         correlationId_, nullptr, "host: %@", host());
+    cancelled_ = true;
     if (connection_) connection_->cancel();
     connection_.reset();
 }
 
 void DSURLProtocol::didComplete(const std::optional<ns::Error>& error) {
+    if (cancelled_) return;
     if (!error) {
         client()->didFinishLoading(*this);
         return;
@@ -249,6 +251,7 @@ void DSURLProtocol::willRedirect(net::URLSessionTask& task,
         if (end && dsLowercase(next.absoluteString()).starts_with(*end)) {
             // The sign-in has reached its end: whoever watches the load reads the outcome
             // from the failing URL.
+            cancelled_ = true;
             task.cancel();
             client()->didFailWithError(*this,
                                        net::makeURLError(net::kURLErrorCannotFindHost, next));
@@ -262,6 +265,7 @@ void DSURLProtocol::willRedirect(net::URLSessionTask& task,
     // Without the mark, the protocol takes the new request again when the client loads it.
     net::URLProtocol::removePropertyForKey(kProtocolMark, copy);
     client()->wasRedirectedToRequest(*this, copy, std::move(response));
+    cancelled_ = true;
     task.cancel();
     client()->didFailWithError(
         *this, ns::Error(ns::kCocoaErrorDomain, kUserCancelledError, ns::Dictionary{}));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -87,4 +88,7 @@ private:
 
     std::optional<ns::UUID> correlationId_;
     std::shared_ptr<net::URLSessionTask> connection_;
+    // Set when the protocol cancels its own connection (a redirect handed to the client, the
+    // end URL, a stop): that connection's end is then no news to the client, nor an error.
+    std::atomic<bool> cancelled_{false};
 };

@@ -1,5 +1,6 @@
 #include "platform/av/AssetImageGenerator.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -32,9 +33,11 @@ std::atomic<int64_t> gWorkBudgetMs{AssetImageGenerator::kDefaultWorkBudget.count
 // Runs `work` on the global queue and waits for it within the work budget. Work that overruns
 // is told to stop and the caller gets an error at once; what the work returns later is dropped
 // (it owns everything it touches).
+using SharedFile = std::shared_ptr<ns::FileDescriptor>;
+
 template <class T>
-ns::Result<T> runWithinBudget(const std::string& path,
-                              std::function<ns::Result<T>(const std::string&, DecodeStop&)> work) {
+ns::Result<T> runWithinBudget(const SharedFile& file,
+                              std::function<ns::Result<T>(int, DecodeStop&)> work) {
     struct Shared {
         std::mutex mutex;
         std::condition_variable done;
@@ -44,8 +47,9 @@ ns::Result<T> runWithinBudget(const std::string& path,
     auto shared = std::make_shared<Shared>();
     const auto budget = std::chrono::milliseconds(gWorkBudgetMs.load());
     shared->stop.deadline = std::chrono::steady_clock::now() + budget;
-    dispatch::Queue::global().async([shared, path, work = std::move(work)] {
-        auto result = work(path, shared->stop);
+    // The work holds the file: a caller that no longer waits may close its own copy.
+    dispatch::Queue::global().async([shared, file, work = std::move(work)] {
+        auto result = work(file->get(), shared->stop);
         std::lock_guard lock(shared->mutex);
         shared->result.emplace(std::move(result));
         shared->done.notify_all();
@@ -60,17 +64,33 @@ ns::Result<T> runWithinBudget(const std::string& path,
     return std::move(*shared->result);
 }
 
-// The local regular file behind the URL, or the error to answer.
-ns::Result<std::string> regularFile(const std::optional<ns::URL>& url) {
+// The open file if it is a regular one, or the error to answer.
+ns::Result<SharedFile> regularFile(SharedFile file) {
+    struct stat info {};
+    // Devices and pipes never end or block; only a regular file can hold a clip.
+    if (!file || !*file || ::fstat(file->get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return avError(AVErrorFileFormatNotRecognized, "The requested URL was not found.");
+    }
+    return file;
+}
+
+// The local regular file behind the URL, opened, or the error to answer.
+ns::Result<SharedFile> regularFile(const std::optional<ns::URL>& url) {
     if (!url) return avError(AVErrorUnsupportedURL, "The URL is missing.");
     const auto path = AssetImageGenerator::localPath(*url);
     if (!path) return avError(AVErrorUnsupportedURL, "This media format is not supported.");
-    struct stat info {};
-    // Devices and pipes never end or block; only a regular file can hold a clip.
-    if (::stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return avError(AVErrorFileFormatNotRecognized, "The requested URL was not found.");
-    }
-    return *path;
+    // Without waiting: a FIFO without a writer is no regular file, and is not waited for.
+    return regularFile(std::make_shared<ns::FileDescriptor>(
+        ::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)));
+}
+
+ns::Result<AssetTrackInfo> trackInfo(const ns::Result<SharedFile>& file) {
+    if (!file.ok()) return file.error();
+    auto codec = VideoCodec::loaded();
+    if (!codec) return librariesMissing();
+    return runWithinBudget<AssetTrackInfo>(file.value(), [codec](int input, DecodeStop& stop) {
+        return codec->trackInfo(input, stop);
+    });
 }
 
 }  // namespace
@@ -83,15 +103,15 @@ void AssetImageGenerator::setWorkBudget(std::chrono::milliseconds budget) {
     gWorkBudgetMs = budget.count();
 }
 
+AssetImageGenerator::AssetImageGenerator(ns::FileDescriptor file)
+    : file_(std::make_shared<ns::FileDescriptor>(std::move(file))) {}
+
 ns::Result<AssetTrackInfo> AssetImageGenerator::loadTrackInfo(const ns::URL& url) {
-    auto path = regularFile(url);
-    if (!path.ok()) return path.error();
-    auto codec = VideoCodec::loaded();
-    if (!codec) return librariesMissing();
-    return runWithinBudget<AssetTrackInfo>(path.value(),
-                                           [codec](const std::string& file, DecodeStop& stop) {
-                                               return codec->trackInfo(file, stop);
-                                           });
+    return trackInfo(regularFile(url));
+}
+
+ns::Result<AssetTrackInfo> AssetImageGenerator::loadTrackInfo(ns::FileDescriptor file) {
+    return trackInfo(regularFile(std::make_shared<ns::FileDescriptor>(std::move(file))));
 }
 
 std::optional<std::string> AssetImageGenerator::localPath(const ns::URL& url) {
@@ -105,14 +125,14 @@ std::optional<std::string> AssetImageGenerator::localPath(const ns::URL& url) {
 
 ns::Result<std::shared_ptr<ui::Bitmap>> AssetImageGenerator::copyCGImageAtTime(
     double seconds) const {
-    auto path = regularFile(url_);
-    if (!path.ok()) return path.error();
+    auto file = file_ ? regularFile(file_) : regularFile(url_);
+    if (!file.ok()) return file.error();
     auto codec = VideoCodec::loaded();
     if (!codec) return librariesMissing();
     const bool transform = appliesTransform_;
     return runWithinBudget<std::shared_ptr<ui::Bitmap>>(
-        path.value(), [codec, seconds, transform](const std::string& file, DecodeStop& stop) {
-            return codec->frameAt(file, seconds, transform, stop);
+        file.value(), [codec, seconds, transform](int input, DecodeStop& stop) {
+            return codec->frameAt(input, seconds, transform, stop);
         });
 }
 

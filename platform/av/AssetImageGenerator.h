@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/ns/FileDescriptor.h"
 #include "platform/ns/Result.h"
 #include "platform/ns/URL.h"
 #include "platform/ui/Bitmap.h"
@@ -33,10 +34,12 @@ struct AssetTrackInfo {
 
 // Still frames of a local video file, decoded by the media libraries.
 //
-// Only regular files reached through a "file" URL are read: the demuxers may open nothing but
-// local files, a handful of container formats are allowed, and a bounded number of packets is
-// read per frame, so a crafted file cannot make the generator fetch from the network, follow
-// a playlist elsewhere, or spin without end.
+// Only regular files are read, reached through a "file" URL or handed over already open (a
+// caller that confines paths opens the file itself, in the one step that checks it, and the
+// libraries read that very file). The demuxers read the one file and may open nothing else, a
+// handful of container formats are allowed, and a bounded number of packets is read per
+// frame, so a crafted file cannot make the generator fetch from the network, follow a
+// playlist elsewhere, or spin without end.
 class AssetImageGenerator {
 public:
     // Packets read after the seek before giving up on reaching the wanted time.
@@ -50,6 +53,8 @@ public:
 
     // The asset's URL; without one every frame request fails.
     explicit AssetImageGenerator(std::optional<ns::URL> url) : url_(std::move(url)) {}
+    // The asset as an open file (read from its start, whatever its offset).
+    explicit AssetImageGenerator(ns::FileDescriptor file);
 
     // Turn frames as the track's display matrix says (quarter turns), as recorded.
     void setAppliesPreferredTrackTransform(bool applies) { appliesTransform_ = applies; }
@@ -61,12 +66,16 @@ public:
     // Duration and natural size from the header of the file at `url` (the same rules as
     // frames: local regular files of the allowed containers, within the work budget).
     static ns::Result<AssetTrackInfo> loadTrackInfo(const ns::URL& url);
+    static ns::Result<AssetTrackInfo> loadTrackInfo(ns::FileDescriptor file);
 
     // The local path the generator reads, or nothing for a URL it does not read.
     static std::optional<std::string> localPath(const ns::URL& url);
 
 private:
     std::optional<ns::URL> url_;
+    // Shared with work that may outlive a caller whose budget ran out: the number stays this
+    // file's until the last reader has finished.
+    std::shared_ptr<ns::FileDescriptor> file_;
     bool appliesTransform_ = false;
 };
 

@@ -1,6 +1,10 @@
 #include "platform/av/MediaLibraryVideoCodec.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -129,31 +133,103 @@ int interrupted(void* stop) {
     return static_cast<DecodeStop*>(stop)->stopNow();
 }
 
-// An opened and probed file: the demuxer, allowed to read local files of the known containers
-// only, and its best video stream.
+// The demuxer's input: the open file, read at an offset of its own (never the descriptor's,
+// which its owner may share), so that what is read is the file that was opened, never a file
+// found again by name.
+class FileInput {
+public:
+    static constexpr int kBufferSize = 64 * 1024;
+
+    explicit FileInput(int file) : file_(file) {}
+
+    static int read(void* opaque, uint8_t* buffer, int size) {
+        auto& input = *static_cast<FileInput*>(opaque);
+        for (;;) {
+            const ssize_t n = ::pread(input.file_, buffer, size_t(size), input.offset_);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return AVERROR(errno);
+            if (n == 0) return AVERROR_EOF;
+            input.offset_ += n;
+            return static_cast<int>(n);
+        }
+    }
+    static int64_t seek(void* opaque, int64_t offset, int whence) {
+        auto& input = *static_cast<FileInput*>(opaque);
+        struct stat info {};
+        const bool sized = ::fstat(input.file_, &info) == 0;
+        if (whence & AVSEEK_SIZE) return sized ? int64_t(info.st_size) : AVERROR(errno);
+        int64_t target = offset;
+        switch (whence & ~AVSEEK_FORCE) {
+            case SEEK_SET:
+                break;
+            case SEEK_CUR:
+                target = input.offset_ + offset;
+                break;
+            case SEEK_END:
+                if (!sized) return AVERROR(errno);
+                target = int64_t(info.st_size) + offset;
+                break;
+            default:
+                return AVERROR(EINVAL);
+        }
+        if (target < 0) return AVERROR(EINVAL);
+        input.offset_ = target;
+        return target;
+    }
+
+private:
+    int file_;
+    int64_t offset_ = 0;
+};
+
+struct IOContextFreer {
+    void operator()(AVIOContext* c) const {
+        if (!c) return;
+        av_freep(&c->buffer);
+        avio_context_free(&c);
+    }
+};
+using IOContextPtr = std::unique_ptr<AVIOContext, IOContextFreer>;
+
+// The one input may name no other: a demuxer that would open a further file (a reference, a
+// segment) is refused.
+int refuseFurtherFiles(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+    return AVERROR(EPERM);
+}
+
+// An opened and probed file: the demuxer, reading the one file of the known containers only,
+// and its best video stream. The input outlives the demuxer that reads from it.
 struct OpenedFile {
+    std::unique_ptr<FileInput> input;
+    IOContextPtr io;
     FormatPtr format;
     int videoIndex = -1;
     const AVCodec* decoder = nullptr;
 };
 
-ns::Result<OpenedFile> openAndProbe(const std::string& path, DecodeStop& stop) {
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    av_dict_set(&options, "format_whitelist", kAllowedFormats, 0);
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw) {
-        av_dict_free(&options);
-        return avError(AVErrorUnknown, "Out of memory.");
+ns::Result<OpenedFile> openAndProbe(int file, DecodeStop& stop) {
+    OpenedFile opened;
+    opened.input = std::make_unique<FileInput>(file);
+    if (auto* buffer = static_cast<uint8_t*>(av_malloc(FileInput::kBufferSize))) {
+        opened.io.reset(avio_alloc_context(buffer, FileInput::kBufferSize, 0, opened.input.get(),
+                                           &FileInput::read, nullptr, &FileInput::seek));
+        if (!opened.io) av_free(buffer);
     }
+    AVFormatContext* raw = opened.io ? avformat_alloc_context() : nullptr;
+    if (!raw) return avError(AVErrorUnknown, "Out of memory.");
+    raw->pb = opened.io.get();
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    raw->io_open = &refuseFurtherFiles;
     // A damaged file can keep the demuxer reading for a very long time; it gives up when the
     // signal says so.
     raw->interrupt_callback = {&interrupted, &stop};
-    const std::string input = "file:" + path;
-    int rc = avformat_open_input(&raw, input.c_str(), nullptr, &options);
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", kAllowedFormats, 0);
+    int rc = avformat_open_input(&raw, "", nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) return avError(AVErrorFileFormatNotRecognized, "Cannot Open");
-    OpenedFile opened{FormatPtr(raw)};
+    opened.format.reset(raw);
     // The probe decodes a few packets of every stream; on one thread, as the frame decoder
     // does, so that a damaged file meets no decoder threads.
     std::vector<AVDictionary*> streamOptions(opened.format->nb_streams, nullptr);
@@ -169,8 +245,7 @@ ns::Result<OpenedFile> openAndProbe(const std::string& path, DecodeStop& stop) {
 class FrameReader {
 public:
     explicit FrameReader(DecodeStop& stop) : stop_(stop) {}
-    ns::Result<std::shared_ptr<ui::Bitmap>> read(const std::string& path, double seconds,
-                                                 bool applyTransform);
+    ns::Result<std::shared_ptr<ui::Bitmap>> read(int file, double seconds, bool applyTransform);
 
 private:
     // Feeds one packet (or the end) to the decoder and keeps the frame shown at the target.
@@ -202,12 +277,12 @@ bool FrameReader::decode(const AVPacket* packet) {
     return false;
 }
 
-ns::Result<std::shared_ptr<ui::Bitmap>> FrameReader::read(const std::string& path, double seconds,
+ns::Result<std::shared_ptr<ui::Bitmap>> FrameReader::read(int file, double seconds,
                                                           bool applyTransform) {
     if (!frame_ || !chosen_) return avError(AVErrorUnknown, "Out of memory.");
-    auto opened = openAndProbe(path, stop_);
+    auto opened = openAndProbe(file, stop_);
     if (!opened.ok()) return opened.error();
-    FormatPtr format = std::move(opened.value().format);
+    const FormatPtr& format = opened.value().format;
     const int index = opened.value().videoIndex;
     const AVCodec* decoder = opened.value().decoder;
     if (index < 0 || !decoder) return avError(AVErrorNoDataCaptured, "The file has no video.");
@@ -264,18 +339,16 @@ void quietLibraries() {
 
 }  // namespace
 
-ns::Result<std::shared_ptr<ui::Bitmap>> MediaLibraryVideoCodec::frameAt(const std::string& path,
-                                                                        double seconds,
+ns::Result<std::shared_ptr<ui::Bitmap>> MediaLibraryVideoCodec::frameAt(int file, double seconds,
                                                                         bool appliesTransform,
                                                                         DecodeStop& stop) const {
     quietLibraries();
-    return FrameReader(stop).read(path, seconds, appliesTransform);
+    return FrameReader(stop).read(file, seconds, appliesTransform);
 }
 
-ns::Result<AssetTrackInfo> MediaLibraryVideoCodec::trackInfo(const std::string& path,
-                                                             DecodeStop& stop) const {
+ns::Result<AssetTrackInfo> MediaLibraryVideoCodec::trackInfo(int file, DecodeStop& stop) const {
     quietLibraries();
-    auto opened = openAndProbe(path, stop);
+    auto opened = openAndProbe(file, stop);
     if (!opened.ok()) return opened.error();
     const AVFormatContext& format = *opened.value().format;
     AssetTrackInfo info;

@@ -22,7 +22,9 @@ struct DecodeStop {
 
 // What of the video frames needs the media libraries: probing, seeking and decoding local
 // video files. It lives in a module of its own (rt::ModuleLoader), loaded when the first frame
-// or track is asked for. Callers hand it local regular files only, and run it within a budget.
+// or track is asked for. Callers hand it local regular files only, already open (it reads the
+// descriptor at offsets of its own, from the start, and opens no file itself; the caller keeps
+// it open during the call), and run it within a budget.
 class VideoCodec : public ns::Object {
 public:
     static constexpr const char* kClassName = "AVMediaLibraryVideoCodec";
@@ -35,12 +37,11 @@ public:
     // The frame shown at `seconds` (the last frame that starts at or before it; the first
     // frame for earlier times, the last for times past the end), as an opaque bitmap, turned
     // as the track's display matrix says when `appliesTransform`.
-    virtual ns::Result<std::shared_ptr<ui::Bitmap>> frameAt(const std::string& path, double seconds,
+    virtual ns::Result<std::shared_ptr<ui::Bitmap>> frameAt(int file, double seconds,
                                                             bool appliesTransform,
                                                             DecodeStop& stop) const = 0;
     // Duration and natural size from the file's header.
-    virtual ns::Result<AssetTrackInfo> trackInfo(const std::string& path,
-                                                 DecodeStop& stop) const = 0;
+    virtual ns::Result<AssetTrackInfo> trackInfo(int file, DecodeStop& stop) const = 0;
 };
 
 }  // namespace av

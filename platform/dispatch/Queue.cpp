@@ -9,6 +9,7 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/dispatch/RunLoop.h"
@@ -34,7 +35,7 @@ void finishTasks(size_t count) {
 thread_local std::vector<const void*> tCurrentQueues;
 
 class CurrentScope {
-  public:
+public:
     explicit CurrentScope(const void* queue) { tCurrentQueues.push_back(queue); }
     ~CurrentScope() { tCurrentQueues.pop_back(); }
     CurrentScope(const CurrentScope&) = delete;
@@ -244,9 +245,16 @@ void Queue::syncOnMain(const std::function<void()>& fn) {
         signal->state->ran = true;
     });
     signal.reset();
-    std::unique_lock lock(state->mutex);
-    state->cv.wait(lock, [&] { return state->done; });
-    if (state->error) std::rethrow_exception(state->error);
+    std::exception_ptr error;
+    {
+        std::unique_lock lock(state->mutex);
+        state->cv.wait(lock, [&] { return state->done; });
+        // The exception is taken out here so that it is released on this thread, where it is
+        // caught: were the main thread's copy the last, the object would be freed there while
+        // this thread may still read it, ordered only by the runtime's own reference count.
+        error = std::exchange(state->error, nullptr);
+    }
+    if (error) std::rethrow_exception(error);
     if (!state->ran) {
         throw ns::Exception(ns::kInternalInconsistencyException,
                             "The main run loop was reset before a sync task could run");

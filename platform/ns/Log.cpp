@@ -26,7 +26,8 @@ namespace {
 // again; the lock is recursive so that a sink may remove itself.
 struct SinkSlot {
     Log::SinkToken token;
-    Log::Sink fn;
+    Log::ClaimingSink fn;  // a plain sink answers false
+    bool claims = false;
     std::recursive_mutex callMutex;
     bool removed = false;
 };
@@ -227,6 +228,27 @@ void Log::write(LogLevel level, std::string_view subsystem, std::string_view cat
     line.append(levelTag(level));
     appendEscapedForLine(line, text);
 
+    std::vector<std::shared_ptr<SinkSlot>> sinks;
+    {
+        std::lock_guard lock(s.mutex);
+        sinks = s.sinks;
+    }
+    std::optional<LogEntry> entry;
+    if (!sinks.empty()) {
+        entry.emplace(LogEntry{level, std::string(subsystem), std::string(category),
+                               std::string(text), line});
+    }
+    // Sinks run outside the state lock so that one may log or remove itself; claiming ones
+    // first, as they decide whether the line is written.
+    const auto call = [&entry](SinkSlot& sink) {
+        std::lock_guard lock(sink.callMutex);
+        return !sink.removed && sink.fn(*entry);
+    };
+    bool claimed = false;
+    for (auto& sink : sinks) {
+        if (sink->claims && call(*sink)) claimed = true;
+    }
+
     LogLevel minimum = s.minimum.load();
     if (s.hasSubsystemMinimum.load() && !subsystem.empty()) {
         std::lock_guard lock(s.mutex);
@@ -234,29 +256,15 @@ void Log::write(LogLevel level, std::string_view subsystem, std::string_view cat
             minimum = it->second;
         }
     }
-    if (level >= minimum) {
+    if (level >= minimum && !claimed) {
         line.push_back('\n');
         std::lock_guard lock(s.outputMutex);
         if (s.stderrEnabled.load()) writeAll(STDERR_FILENO, line);
-        {
-            std::lock_guard stateLock(s.mutex);
-            if (s.fileFd >= 0) writeAll(s.fileFd, line);
-        }
-        line.pop_back();
+        std::lock_guard stateLock(s.mutex);
+        if (s.fileFd >= 0) writeAll(s.fileFd, line);
     }
-
-    std::vector<std::shared_ptr<SinkSlot>> sinks;
-    {
-        std::lock_guard lock(s.mutex);
-        sinks = s.sinks;
-    }
-    if (sinks.empty()) return;
-    LogEntry entry{level, std::string(subsystem), std::string(category), std::string(text),
-                   std::move(line)};
-    // Sinks run outside the state lock so that one may log or remove itself.
     for (auto& sink : sinks) {
-        std::lock_guard call(sink->callMutex);
-        if (!sink->removed) sink->fn(entry);
+        if (!sink->claims) call(*sink);
     }
 }
 
@@ -296,14 +304,32 @@ void Log::setStandardErrorEnabled(bool enabled) {
     state().stderrEnabled.store(enabled);
 }
 
-Log::SinkToken Log::addSink(Sink sink) {
+namespace {
+
+Log::SinkToken addSlot(Log::ClaimingSink fn, bool claims) {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     auto slot = std::make_shared<SinkSlot>();
     slot->token = s.nextToken++;
-    slot->fn = std::move(sink);
+    slot->fn = std::move(fn);
+    slot->claims = claims;
     s.sinks.push_back(slot);
     return slot->token;
+}
+
+}  // namespace
+
+Log::SinkToken Log::addSink(Sink sink) {
+    return addSlot(
+        [sink = std::move(sink)](const LogEntry& entry) {
+            sink(entry);
+            return false;
+        },
+        false);
+}
+
+Log::SinkToken Log::addClaimingSink(ClaimingSink sink) {
+    return addSlot(std::move(sink), true);
 }
 
 void Log::removeSink(SinkToken token) {

@@ -23,7 +23,8 @@ struct LogEntry {
 };
 
 // The process's system log: lines go to standard error and, when set, to a file; sinks added by
-// tests or by the host see every line whatever the minimum level. Usable from any thread.
+// tests or by the host see every line whatever the minimum level, and a claiming sink can keep
+// a line from the outputs. Usable from any thread.
 class Log {
 public:
     using Sink = std::function<void(const LogEntry&)>;
@@ -47,6 +48,11 @@ public:
     static void setStandardErrorEnabled(bool enabled);
 
     static SinkToken addSink(Sink sink);
+    // A sink that may take a line for itself by answering true: such a line is written to no
+    // output (standard error, the file), only handed to the sinks. Tests take the lines of the
+    // failure paths they provoke, so that a passing run shows no error it expected.
+    using ClaimingSink = std::function<bool(const LogEntry&)>;
+    static SinkToken addClaimingSink(ClaimingSink sink);
     static void removeSink(SinkToken token);
 
     // "YYYY-MM-DD HH:MM:SS.mmm <process>[pid:tid] " in local time, from the process clock.

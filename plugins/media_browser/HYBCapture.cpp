@@ -1,5 +1,6 @@
 #include "plugins/media_browser/HYBCapture.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include "platform/av/AssetImageGenerator.h"
 #include "platform/av/Camera.h"
 #include "platform/av/PhotoLibrary.h"
+#include "platform/ns/ConfinedFile.h"
 #include "platform/ns/FileHandle.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Format.h"
@@ -31,17 +33,30 @@ namespace {
 // block is at most 64 KiB) or WAV header, whatever the file's size.
 constexpr uint64_t kHeaderCap = 256 * 1024;
 
-// The start of a regular file the application may read (confined as the file plug-in's roots
-// are, links resolved first); nothing for anything else, which then reads as no file at all.
-std::optional<ns::Data> readHeader(const std::string& path) {
-    if (path.empty() || path.front() != '/' || !ns::Sandbox::isReadable(path)) return std::nullopt;
-    auto handle = ns::FileHandle::fileHandleForReadingAtPath(path);
-    if (!handle.ok()) return std::nullopt;
-    auto attributes = handle.value()->attributes();
+// A regular file the application may read and its start. It is opened in the same step that
+// confines it, as the file plug-in's roots are (links followed only within them), and what is
+// read of it later is read from that very file. Nothing for anything else, which then reads as
+// no file at all.
+struct ReadableFile {
+    std::unique_ptr<ns::FileHandle> handle;
+    ns::Data head;
+
+    // The same open file, for a reader of its own.
+    ns::FileDescriptor duplicate() const {
+        return ns::FileDescriptor(::fcntl(handle->fileDescriptor(), F_DUPFD_CLOEXEC, 0));
+    }
+};
+
+std::optional<ReadableFile> openWithHeader(const std::string& path) {
+    if (path.empty() || path.front() != '/') return std::nullopt;
+    auto file = ns::ConfinedFile::openForReading(path);
+    if (!file.ok()) return std::nullopt;
+    auto handle = ns::FileHandle::fileHandleWithFileDescriptor(std::move(file.value()), path);
+    auto attributes = handle->attributes();
     if (!attributes.ok() || attributes.value().type != ns::FileType::Regular) return std::nullopt;
-    auto head = handle.value()->readDataOfLength(kHeaderCap);
+    auto head = handle->readDataOfLength(kHeaderCap);
     if (!head.ok()) return std::nullopt;
-    return head.value();
+    return ReadableFile{std::move(handle), std::move(head.value())};
 }
 
 // Duration and bit rate from a WAV file's header.
@@ -233,16 +248,16 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
     format.emplace("duration", 0);
     // Only the header is read, whatever the file's size; a file the application may not read
     // keeps the defaults, as a missing one does.
-    const auto head = readHeader(path);
-    if (!head) {
+    const auto file = openWithHeader(path);
+    if (!file) {
         // Nothing to read.
     } else if (type->find("image/") != std::string::npos) {
-        if (auto size = ui::ImageCodec::sizeFromHeader(*head)) {
+        if (auto size = ui::ImageCodec::sizeFromHeader(file->head)) {
             format.insert_or_assign("width", int64_t(size->width));
             format.insert_or_assign("height", int64_t(size->height));
         }
     } else if (type->find("video/") != std::string::npos) {
-        auto info = av::AssetImageGenerator::loadTrackInfo(ns::URL::fileURLWithPath(path));
+        auto info = av::AssetImageGenerator::loadTrackInfo(file->duplicate());
         if (info.ok()) {
             format.insert_or_assign("duration", info.value().duration);
             if (info.value().naturalSize) {
@@ -253,7 +268,7 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
             }
         }
     } else if (type->find("audio/") != std::string::npos) {
-        readWAVFormat(*head, format);
+        readWAVFormat(file->head, format);
     }
     if (auto delegate = commandDelegate()) {
         delegate->sendPluginResult(

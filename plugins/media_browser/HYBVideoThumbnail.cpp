@@ -9,6 +9,7 @@
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/CharacterSet.h"
+#include "platform/ns/ConfinedFile.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/PercentEncoding.h"
@@ -103,16 +104,25 @@ std::optional<ns::URL> HYBVideoThumbnail::obtainURLForPath(const std::string& pa
     return urlFromEscaped("file://" + *resource);
 }
 
-std::optional<ns::URL> HYBVideoThumbnail::readableSource(const std::optional<ns::URL>& url) {
+ns::Result<std::shared_ptr<ui::Bitmap>> HYBVideoThumbnail::frameOfSource(
+    const std::optional<ns::URL>& url, double position) {
     const auto path = url ? av::AssetImageGenerator::localPath(*url) : std::nullopt;
-    // Not a local file: the generator refuses it itself.
-    if (!path) return url;
-    // Read only where the file plug-in may read (links resolved first). Anything else reads
-    // as a file that is not there, so that the answer tells nothing of what lies outside.
-    std::error_code error;
-    const auto resolved = std::filesystem::canonical(*path, error);
-    if (error || !ns::Sandbox::isReadable(resolved.string())) return std::nullopt;
-    return ns::URL::fileURLWithPath(resolved.string());
+    // No local file: the generator refuses it itself.
+    auto generator = [&]() -> std::optional<av::AssetImageGenerator> {
+        if (!path) return av::AssetImageGenerator(url);
+        // Anything the file plug-in may not read reads as a file that is not there, so that
+        // the answer tells nothing of what lies outside.
+        auto file = ns::ConfinedFile::openForReading(*path);
+        if (!file.ok()) return std::nullopt;
+        return av::AssetImageGenerator(std::move(file.value()));
+    }();
+    if (!generator) {
+        return ns::Error(
+            av::kAVErrorDomain, av::AVErrorFileFormatNotRecognized,
+            {{ns::kLocalizedDescriptionKey, std::string("The requested URL was not found.")}});
+    }
+    generator->setAppliesPreferredTrackTransform(true);
+    return generator->copyCGImageAtTime(position);
 }
 
 std::optional<std::string> HYBVideoThumbnail::writablePath(const std::string& target) {
@@ -133,7 +143,6 @@ std::shared_ptr<HYBPluginResult> HYBVideoThumbnail::extractThumbnailAtPath(
     const auto sourceURL = obtainURLForPath(source);
     const ns::Value sourceText =
         sourceURL ? ns::Value(sourceURL->absoluteString()) : ns::Value::null();
-    const auto readable = readableSource(sourceURL);
     const double position = numberOption(options, "position");
     const double quality = std::clamp(numberOption(options, "quality"), 0.0, 1.0);
     const auto* mode = options.at("mode").string();
@@ -143,16 +152,7 @@ std::shared_ptr<HYBPluginResult> HYBVideoThumbnail::extractThumbnailAtPath(
         raise("-[HYBVideoThumbnail createThumbnail:]: resize is not a dictionary");
     }
 
-    // A source the application may not read answers as a missing file does.
-    auto frame = (readable || !sourceURL) ? [&] {
-        av::AssetImageGenerator generator(readable);
-        generator.setAppliesPreferredTrackTransform(true);
-        return generator.copyCGImageAtTime(position);
-    }()
-                          : ns::Result<std::shared_ptr<ui::Bitmap>>(ns::Error(
-                                av::kAVErrorDomain, av::AVErrorFileFormatNotRecognized,
-                                {{ns::kLocalizedDescriptionKey,
-                                  std::string("The requested URL was not found.")}}));
+    const auto frame = frameOfSource(sourceURL, position);
     if (!frame.ok()) {
         return HYBPluginResult::resultWithStatusMessageAsString(
             HYBResultStatusError,

@@ -6,8 +6,10 @@
 
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBPluginResult.h"
+#include "platform/ns/Result.h"
 #include "platform/ns/URL.h"
 #include "platform/ns/Value.h"
+#include "platform/ui/Bitmap.h"
 
 // The page's video thumbnails: a still frame of a local video at a given time, optionally
 // fitted into a box, encoded as JPEG and handed back as a file, an ArrayBuffer or a data URL.
@@ -28,9 +30,11 @@ public:
                                                             const ns::Dictionary& options);
 
 private:
-    // The source as the generator reads it: a local file only where the file plug-in may read
-    // (links resolved), nothing for one it may not; any other URL as it is.
-    static std::optional<ns::URL> readableSource(const std::optional<ns::URL>& url);
+    // The frame of the source at `position`. A local file is read only where the file plug-in
+    // may read, opened in the same step that confines it (links followed only within); one it
+    // may not read answers as a missing file. Any other URL goes to the generator as it is.
+    static ns::Result<std::shared_ptr<ui::Bitmap>> frameOfSource(const std::optional<ns::URL>& url,
+                                                                 double position);
     // The local path a "file" mode thumbnail may be written to, or nothing: only a file URL
     // whose path lies inside the container (links resolved) and outside the bundle.
     std::optional<std::string> writablePath(const std::string& target);

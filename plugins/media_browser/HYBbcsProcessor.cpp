@@ -9,6 +9,7 @@
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/StringComponents.h"
+#include "platform/ui/PresentationController.h"
 #include "platform/ui/ViewController.h"
 #include "plugins/media_browser/HYBBarcodeScanner.h"
 #include "plugins/media_browser/HYBbcsViewController.h"
@@ -78,6 +79,8 @@ void HYBbcsProcessor::scanBarcode() {
     screen_ = std::make_shared<HYBbcsViewController>(shared_from_this(), alternateXib_);
     screen_->setOrientationDelegate(
         std::dynamic_pointer_cast<HYBScreenOrientationDelegate>(parent_));
+    screen_->presentationController().setDelegate(
+        std::weak_ptr<ui::AdaptivePresentationControllerDelegate>(screen_));
     auto self = shared_from_this();
     dispatch::RunLoop::main().postAfter(dispatch::seconds(kPresentDelaySeconds),
                                         [self] { self->openDialog(); });

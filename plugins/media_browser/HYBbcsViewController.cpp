@@ -104,6 +104,11 @@ void HYBbcsViewController::torchButtonPressed() {
     schedule(&HYBbcsProcessor::toggleTorch);
 }
 
+void HYBbcsViewController::presentationControllerDidDismiss(ui::PresentationController&) {
+    // The screen is already gone; the session stops the camera and answers the page.
+    if (processor_) processor_->barcodeScanCancelled();
+}
+
 std::shared_ptr<ui::View> HYBbcsViewController::buildOverlayView() {
     if (alternateXib_) return buildOverlayViewFromXib();
     auto overlay = ui::View::create({{0, 0}, view()->frame().size});
@@ -140,7 +145,7 @@ std::shared_ptr<ui::View> HYBbcsViewController::buildOverlayView() {
     overlay->addSubview(toolbar_);
 
     reticleImage_ = buildReticleImage(processor_->is1D(), processor_->is2D());
-    reticleView_ = ui::View::create();
+    reticleView_ = ui::ImageView::create(reticleImage_);
     reticleView_->setOpaque(false);
     reticleView_->setContentMode(ui::ContentMode::ScaleAspectFit);
     reticleView_->setAutoresizingMask(

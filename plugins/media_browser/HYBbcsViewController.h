@@ -6,8 +6,10 @@
 
 #include "bridge/HYBScreenOrientationDelegate.h"
 #include "platform/av/CaptureVideoPreviewLayer.h"
+#include "platform/ui/AdaptivePresentationControllerDelegate.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Image.h"
+#include "platform/ui/ImageView.h"
 #include "platform/ui/Toolbar.h"
 #include "platform/ui/ViewController.h"
 #include "plugins/media_browser/HYBBarcodeScannerOrientationDelegate.h"
@@ -18,14 +20,16 @@ class HYBbcsProcessor;
 // default a toolbar (cancel, and on request camera flip and torch) with a reticle centred
 // above it, or an overlay from an interface file of the main bundle. Its buttons run the
 // session's cancel, flip and torch on the next run-loop turn; once it has appeared it lets
-// the session examine reads. Main thread.
+// the session examine reads. Closing it the way the desktop allows (its window's close button,
+// Escape) is the user's cancel. Main thread.
 //
 // An overlay file ("<name>.interface.json", the name a bare resource name) gives its overlay
 // the id "overlayView"; bar button items with the ids "cancelButtonPressed",
 // "flipCameraButtonPressed", "torchButtonPressed" and "shutterButtonPressed" run those
 // actions.
 class HYBbcsViewController : public ui::ViewController,
-                             public HYBBarcodeScannerOrientationDelegate {
+                             public HYBBarcodeScannerOrientationDelegate,
+                             public ui::AdaptivePresentationControllerDelegate {
 public:
     static constexpr double kToolbarHeight = 44;
     static constexpr double kReticleSide = 500;
@@ -37,6 +41,7 @@ public:
     void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
     void viewWillTransitionToSize(ui::Size size, ui::TransitionCoordinator& coordinator) override;
+    void presentationControllerDidDismiss(ui::PresentationController&) override;
 
     static av::CaptureVideoOrientation interfaceOrientationToVideoOrientation(
         ui::InterfaceOrientation orientation);
@@ -67,7 +72,7 @@ public:
     const std::shared_ptr<ui::View>& overlayView() const { return overlayView_; }
     const std::shared_ptr<ui::Toolbar>& toolbar() const { return toolbar_; }
     // The reticle's view and the picture it shows.
-    const std::shared_ptr<ui::View>& reticleView() const { return reticleView_; }
+    const std::shared_ptr<ui::ImageView>& reticleView() const { return reticleView_; }
     const std::shared_ptr<ui::Image>& reticleImage() const { return reticleImage_; }
     std::shared_ptr<HYBScreenOrientationDelegate> orientationDelegate() const {
         return orientationDelegate_.lock();
@@ -85,7 +90,7 @@ private:
     std::optional<std::string> alternateXib_;
     std::shared_ptr<ui::View> overlayView_;
     std::shared_ptr<ui::Toolbar> toolbar_;
-    std::shared_ptr<ui::View> reticleView_;
+    std::shared_ptr<ui::ImageView> reticleView_;
     std::shared_ptr<ui::Image> reticleImage_;
     std::weak_ptr<HYBScreenOrientationDelegate> orientationDelegate_;
 };

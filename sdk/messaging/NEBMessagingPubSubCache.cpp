@@ -151,12 +151,18 @@ void NEBMessagingPubSubCache::synchronizeTopics(bool immediately) {
     if (token.empty() || !pubsub) return;
     lastSyncTimestampMillis_ = nowMillis();
     std::weak_ptr<NEBMessagingPubSubCache> weak = weak_from_this();
+    // A topic whose request is still out is left to it: a second request for the same
+    // registration would be refused as in progress and logged as a failure, and one sent just
+    // after the first completed, before its answer is recorded here, would register it twice.
+    // The sync that sent the request has scheduled the next one, which retries a failure.
     for (const auto& topic : subscribe) {
+        if (!topicsInFlight_.insert(topic).second) continue;
         ++subscribeTopicsSyncCount_;
         pubsub->subscribeWithToken(token, topic, {}, [weak, topic](std::optional<ns::Error> error) {
             auto self = weak.lock();
             if (!self) return;
             --self->subscribeTopicsSyncCount_;
+            self->topicsInFlight_.erase(topic);
             // A valid entry from an earlier request means the server has the topic already:
             // without taking that as confirmation the topic would be retried for three days.
             if (error && error->code() != NEBMessagingPubSub::kErrorAlreadySubscribed) return;
@@ -166,12 +172,14 @@ void NEBMessagingPubSubCache::synchronizeTopics(bool immediately) {
         });
     }
     for (const auto& topic : unsubscribe) {
+        if (!topicsInFlight_.insert(topic).second) continue;
         ++unsubscribeTopicsSyncCount_;
         pubsub->unsubscribeWithToken(
             token, topic, {}, [weak, topic](std::optional<ns::Error> error) {
                 auto self = weak.lock();
                 if (!self) return;
                 --self->unsubscribeTopicsSyncCount_;
+                self->topicsInFlight_.erase(topic);
                 if (error) return;
                 NEBMessagingSharedLogger().logFuncInfo(
                     "synchronizeTopics", "Successfully unsubscribe to topic: %@", topic);

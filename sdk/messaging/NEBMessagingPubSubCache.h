@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,9 @@ public:
     ns::Dictionary allTopics() const;
     ns::Dictionary subscribedTopics() const;
     int64_t nextScheduledSyncTimestampMillis() const { return nextScheduledSyncTimestampMillis_; }
+    // Requests of the syncs still waiting for their answer.
+    int32_t subscribeTopicsSyncCount() const { return subscribeTopicsSyncCount_; }
+    int32_t unsubscribeTopicsSyncCount() const { return unsubscribeTopicsSyncCount_; }
 
 private:
     void updateSet(ns::Dictionary& set, const std::string& topic, const char* key,
@@ -67,4 +71,7 @@ private:
     int64_t nextScheduledSyncTimestampMillis_ = 0;
     int32_t subscribeTopicsSyncCount_ = 0;
     int32_t unsubscribeTopicsSyncCount_ = 0;
+    // Topics whose request a sync has sent and whose answer has not come back yet: a second
+    // sync leaves them to that request (main thread).
+    std::set<std::string> topicsInFlight_;
 };

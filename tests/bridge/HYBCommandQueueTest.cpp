@@ -111,6 +111,9 @@ TEST_F(HYBCommandQueueTest, ThreadWarningAboveTenMilliseconds) {
 
 TEST_F(HYBCommandQueueTest, MissingPluginsAndActionsAreLoggedAndSkipped) {
     testsupport::LogCapture log;
+    log.expect("ERROR: Plugin 'Ghost' not found").expect("ERROR: Method 'nope:' not defined");
+    log.expect("ERROR: Method 'dispose:'").expect("ERROR: Method 'pluginInitialize:'");
+    log.expect("ERROR: Method 'missing:' not defined in Plugin 'Echo'");
     queue().enqueueCommandBatch(
         R"([["a","Ghost","echo",[]],["b","Echo","nope",[]],["c","Echo","dispose",[]],)"
         R"(["d","Echo","pluginInitialize",[]],["e","echo","echo",[]]])");
@@ -128,6 +131,7 @@ TEST_F(HYBCommandQueueTest, MissingPluginsAndActionsAreLoggedAndSkipped) {
 
 TEST_F(HYBCommandQueueTest, ThrowingActionIsLoggedAndThePassGoesOn) {
     testsupport::LogCapture log;
+    log.expect("ERROR: Method 'fail:' of Plugin 'Echo' failed: deliberate failure");
     queue().enqueueCommandBatch(R"([["a","Echo","fail",[]],["b","Echo","echo",[]]])");
     queue().executePending();
     EXPECT_EQ(calls(), (std::vector<std::string>{"fail:a", "echo:b"}));
@@ -144,6 +148,8 @@ TEST_F(HYBCommandQueueTest, PluginThatFailsToStartIsLogged) {
     rt::ClassRegistry::shared().registerClass(
         "FailingStart", std::nullopt, [] { return std::make_shared<FailingStartPlugin>(); });
     testsupport::LogCapture log;
+    log.expect("ERROR: Plugin 'Bad' failed to start: cannot start");
+    log.expect("ERROR: Plugin 'Bad' not found, or is not a HYBPlugin.");
     writeConfig(defaultConfig(
         R"(<feature name="Bad"><param name="ios-package" value="FailingStart"/></feature>)"));
     controller().loadSettings();
@@ -153,6 +159,8 @@ TEST_F(HYBCommandQueueTest, PluginThatFailsToStartIsLogged) {
 
 TEST_F(HYBCommandQueueTest, BadBatchesAreDroppedWithoutBlockingTheQueue) {
     testsupport::LogCapture log;
+    log.expect("ERROR: Command batch is not an array of commands; dropped.");
+    log.expect("ERROR: Page call is not [callbackId, service, action, arguments]; dropped.");
     queue().enqueueCommandBatch("not json");
     queue().enqueueCommandBatch(R"({"a":1})");
     queue().enqueueCommandBatch(R"([1,"x",["only","two"],["ok","Echo","echo",[]]])");

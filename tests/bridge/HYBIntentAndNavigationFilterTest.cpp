@@ -104,6 +104,7 @@ TEST_F(FilterTest, LocalPagesLoadAndUnlistedWebPagesAreRefused) {
     EXPECT_EQ(navigate("app://localhost/other.html"), "app://localhost/other.html");
 
     LogCapture log;
+    log.expect(kInternalRejection).expect(kExternalRejection);
     EXPECT_EQ(navigate("https://example.com/"), "app://localhost/other.html");
     EXPECT_EQ(log.count(kInternalRejection), 1u);
     EXPECT_EQ(log.count(kExternalRejection), 1u);
@@ -163,6 +164,7 @@ TEST_F(FilterTest, DamagedConfigurationKeepsWhatWasReadAndTheAppsOwnPages) {
 </widget>
 )");
     LogCapture log;
+    log.expect("could not be read in full:");
     start();
     EXPECT_TRUE(log.contains("could not be read in full:"));
     EXPECT_TRUE(log.contains("at line 10,"));
@@ -174,6 +176,8 @@ TEST_F(FilterTest, DamagedConfigurationKeepsWhatWasReadAndTheAppsOwnPages) {
 TEST_F(FilterTest, UnreadableConfigurationAdmitsNothing) {
     writeFile("www/other.html", "<title>Other</title>");
     startWith("");
+    LogCapture log;
+    log.expect(kInternalRejection).expect(kExternalRejection);
     auto filter = std::make_shared<HYBIntentAndNavigationFilter>();
     controller_->setConfigFile(bundlePath() + "/missing.xml");
     controller_->registerPlugin(filter, "ZFilter");

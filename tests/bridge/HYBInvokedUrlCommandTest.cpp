@@ -47,10 +47,12 @@ TEST(HYBInvokedUrlCommandTest, MalformedCallsAreRefusedWithALogLine) {
     };
     for (const ns::Value& body : refused) {
         testsupport::LogCapture log;
+        log.expect("ERROR: ");
         EXPECT_FALSE(HYBInvokedUrlCommand::commandFromJson(body)) << body.description();
         EXPECT_EQ(log.texts().size(), 1u) << body.description();
     }
     testsupport::LogCapture log;
+    log.expect("ERROR: Classname and/or methodName not found for command.");
     HYBInvokedUrlCommand::commandFromJson(ns::Value::array({"id", 1, "a", ns::Value()}));
     EXPECT_TRUE(log.contains("ERROR: Classname and/or methodName not found for command."));
 }

@@ -161,6 +161,7 @@ TEST_F(HYBViewControllerTest, LaunchStoryboardAndBackgroundColourComeFromTheBund
 TEST_F(HYBViewControllerTest, MissingStartPageWithoutErrorPage) {
     writeConfig(defaultConfig(R"(<content src="missing.html"/>)"));
     testsupport::LogCapture log;
+    log.expect("ERROR: Start Page at 'www/missing.html' was not found.");
     start();
     EXPECT_TRUE(log.contains("ERROR: Start Page at 'www/missing.html' was not found."));
     EXPECT_EQ(engine().loadedHTML(),
@@ -171,6 +172,8 @@ TEST_F(HYBViewControllerTest, MissingStartPageWithoutErrorPage) {
 
 TEST_F(HYBViewControllerTest, MissingStartPageIsShownAsTextNotMarkup) {
     writeConfig(defaultConfig(R"(<content src="&lt;script&gt;x&lt;/script&gt;.html"/>)"));
+    testsupport::LogCapture log;
+    log.expect("ERROR: Start Page at 'www/<script>x</script>.html' was not found.");
     start();
     ASSERT_EQ(engine().loadedHTML().size(), 1u);
     EXPECT_EQ(engine().loadedHTML()[0].find("<script>"), std::string::npos);
@@ -181,6 +184,9 @@ TEST_F(HYBViewControllerTest, MissingStartPageWithErrorPage) {
     writeBundleFile("www/error.html", "<html></html>");
     writeConfig(defaultConfig(
         R"(<content src="missing.html"/><preference name="ErrorUrl" value="error.html"/>)"));
+    testsupport::LogCapture log;
+    log.expect("ERROR: Start Page at 'www/missing.html' was not found.");
+    log.expect("/www/error.html?error=ERROR:%20Start%20Page");
     start();
     EXPECT_EQ(pageURL(), "file://" + bundlePath() +
                              "/www/error.html?error=ERROR:%20Start%20Page%20at%20'www/"
@@ -202,6 +208,7 @@ TEST_F(HYBViewControllerTest, WithoutAnyEngineClass) {
     // Asks for the default engine class, which nothing registered.
     writeConfig("<widget/>");
     testsupport::LogCapture log;
+    log.expect("ERROR: Web view engine class HYBWebViewEngine does not exist.");
     start();
     EXPECT_EQ(controller().webView(), nullptr);
     EXPECT_TRUE(log.contains("ERROR: Web view engine class HYBWebViewEngine does not exist."));
@@ -210,6 +217,9 @@ TEST_F(HYBViewControllerTest, WithoutAnyEngineClass) {
 }
 
 TEST_F(HYBViewControllerTest, MissingOrMalformedConfigFile) {
+    testsupport::LogCapture expected;
+    expected.expect("config.xml could not be read in full: junk after document element");
+    expected.expect("ERROR: Web view engine class HYBWebViewEngine does not exist.");
     writeConfig(defaultConfig() + "<unclosed");
     start();
     EXPECT_EQ(controller().pluginsMap().at("echo"), "EchoPlugin");

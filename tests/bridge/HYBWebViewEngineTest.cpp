@@ -294,6 +294,11 @@ TEST_F(EngineTest, PageCallsRunAndAnswerThroughTheBridge) {
     // Calls that cannot run are answered where their callback id is known, so that the page
     // does not wait for them; none stops the calls after it.
     page().clearEvaluatedScripts();
+    LogCapture log;
+    log.expect("ERROR: Page call is not [callbackId, service, action, arguments]; dropped.");
+    log.expect("ERROR: Plugin 'NoSuchService' not found, or is not a HYBPlugin.");
+    log.expect("ERROR: Method 'noSuchAction:' not defined in Plugin 'Echo'");
+    log.expect("ERROR: Page call could not be read: ");
     page().postMessageJSON("hybrid", R"({"not":"an array"})");
     page().postMessageJSON("hybrid", R"(["Echo2"])");
     page().postMessageJSON("other", R"(["Echo3","Echo","echo",[]])");

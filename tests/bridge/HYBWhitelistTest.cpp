@@ -121,6 +121,7 @@ TEST(HYBWhitelist, RejectionIsLoggedOnlyWhenAsked) {
     testsupport::LogCapture log;
     EXPECT_FALSE(list.URLIsAllowed(url("https://evil.org/x"), false));
     EXPECT_TRUE(log.texts().empty());
+    log.expect("ERROR whitelist rejection: url='https://evil.org/x'");
     EXPECT_FALSE(list.URLIsAllowed(url("https://evil.org/x")));
     EXPECT_EQ(log.texts(),
               std::vector<std::string>{"ERROR whitelist rejection: url='https://evil.org/x'"});

@@ -48,12 +48,8 @@ GtkWidget* buttonLabelled(GtkWidget* widget, const std::string& label) {
     return found;
 }
 
-// The scanner screen is seen and used in the host: its GTK window shows the camera's picture
-// with the toolbar over it, and its Cancel button answers the page's scan.
-TEST(BarcodeScreen, ShowsTheCameraAndItsCancelButtonAnswers) {
-    E2EHost& host = E2EHost::shared();
-    auto presenter = wk::GtkViewPresenter::installed();
-    ASSERT_TRUE(presenter);
+// A back camera that shows a flat red picture.
+void useRedCamera() {
     auto frame = ui::Bitmap::create(64, 48);
     ASSERT_TRUE(frame);
     for (int y = 0; y < 48; ++y) {
@@ -65,29 +61,82 @@ TEST(BarcodeScreen, ShowsTheCameraAndItsCancelButtonAnswers) {
     av::CaptureDevice::setDevices(std::vector{std::make_shared<av::CaptureDevice>(
         "e2e", av::CaptureDevicePosition::Back, av::CaptureDevice::Capabilities{},
         [picture](dispatch::Duration) { return picture; })});
+}
 
-    const size_t from = host.reportCount();
-    host.run("e2e.call('scan', 'BarcodeScanner', 'scan', [{}])");
-    GtkWidget* window = nullptr;
+// The page's scan, once its screen shows the camera's picture in a GTK window of its own.
+struct ShownScan {
+    std::shared_ptr<HYBbcsViewController> screen;
     std::shared_ptr<ui::Window> shownIn;
-    ASSERT_TRUE(host.runUntil([&] {
-        auto screen = std::dynamic_pointer_cast<HYBbcsViewController>(
+    GtkWidget* window = nullptr;
+};
+
+ShownScan startScan(E2EHost& host, wk::GtkViewPresenter& presenter) {
+    host.run("e2e.call('scan', 'BarcodeScanner', 'scan', [{}])");
+    ShownScan shown;
+    host.runUntil([&] {
+        shown.screen = std::dynamic_pointer_cast<HYBbcsViewController>(
             host.controller()->presentedViewController());
-        shownIn = screen ? screen->view()->window() : nullptr;
-        window = shownIn ? presenter->gtkWindowFor(*shownIn) : nullptr;
-        const auto middle = window ? pixelAt(window, 100, 100) : std::nullopt;
+        shown.shownIn = shown.screen ? shown.screen->view()->window() : nullptr;
+        shown.window = shown.shownIn ? presenter.gtkWindowFor(*shown.shownIn) : nullptr;
+        const auto middle = shown.window ? pixelAt(shown.window, 100, 100) : std::nullopt;
         return middle && *middle == 0xD02020;
-    })) << "the camera's picture is drawn";
-    GtkWidget* cancel = buttonLabelled(window, "Cancel");
+    });
+    return shown;
+}
+
+// The scanner in the host, on the red camera; each test starts a scan and ends it.
+class BarcodeScreen : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(presenter);
+        useRedCamera();
+    }
+    void TearDown() override { av::CaptureDevice::setDevices(std::nullopt); }
+
+    ns::Value scanAnswer() {
+        auto answer = host.waitForReport(
+            from, [](const E2EHost::Report& r) { return r.body["call"] == ns::Value("scan"); });
+        return answer ? answer->body : ns::Value();
+    }
+
+    E2EHost& host = E2EHost::shared();
+    wk::GtkViewPresenter* presenter = wk::GtkViewPresenter::installed();
+    const size_t from = host.reportCount();
+};
+
+// The scanner screen is seen and used in the host: its GTK window shows the camera's picture
+// with the reticle and the toolbar over it, and its Cancel button answers the page's scan.
+TEST_F(BarcodeScreen, ShowsTheCameraAndItsCancelButtonAnswers) {
+    const ShownScan shown = startScan(host, *presenter);
+    ASSERT_TRUE(shown.window) << "the camera's picture is drawn";
+    // The reticle's green square, drawn over the picture at the middle of its left side.
+    const ui::Rect reticle = shown.screen->reticleView()->frame();
+    const int edgeX = static_cast<int>(reticle.origin.x + reticle.width() * 65 / 500);
+    const int edgeY = static_cast<int>(reticle.origin.y + reticle.height() / 2);
+    const auto edge = pixelAt(shown.window, edgeX, edgeY);
+    ASSERT_TRUE(edge);
+    EXPECT_GT((*edge >> 8) & 0xFF, 0x40u) << std::hex << *edge;  // green over the red picture
+
+    GtkWidget* cancel = buttonLabelled(shown.window, "Cancel");
     ASSERT_TRUE(cancel);
     gtk_button_clicked(GTK_BUTTON(cancel));
-    auto answer = host.waitForReport(
-        from, [](const E2EHost::Report& r) { return r.body["call"] == ns::Value("scan"); });
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->body["ok"], ns::Value(true));
-    EXPECT_EQ(answer->body["value"]["cancelled"], ns::Value(1));
-    EXPECT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*shownIn); }));
-    av::CaptureDevice::setDevices(std::nullopt);
+    const ns::Value answer = scanAnswer();
+    EXPECT_EQ(answer["ok"], ns::Value(true));
+    EXPECT_EQ(answer["value"]["cancelled"], ns::Value(1));
+    EXPECT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*shown.shownIn); }));
+}
+
+// Closing the scanner's window, as a user does with its close button, answers the page's scan
+// as a cancel, and the window goes.
+TEST_F(BarcodeScreen, ClosingItsWindowAnswersAsACancel) {
+    const ShownScan shown = startScan(host, *presenter);
+    ASSERT_TRUE(shown.window);
+    gtk_window_close(GTK_WINDOW(shown.window));
+    const ns::Value answer = scanAnswer();
+    EXPECT_EQ(answer["ok"], ns::Value(true));
+    EXPECT_EQ(answer["value"], ns::Value::dict({{"text", ""}, {"format", ""}, {"cancelled", 1}}));
+    EXPECT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*shown.shownIn); }));
+    EXPECT_FALSE(host.controller()->presentedViewController());
 }
 
 }  // namespace

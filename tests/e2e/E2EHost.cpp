@@ -2,11 +2,13 @@
 
 #include "app/CompositionRoot.h"
 #include "bridge/HYBAppDelegate.h"
+#include "bridge/HYBPlugin.h"
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/NotificationCenter.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ui/Application.h"
@@ -186,7 +188,17 @@ std::shared_ptr<net::InjectedReachabilitySource> E2EHost::networkReachability() 
 
 bool E2EHost::loadStartPage() {
     const size_t from = reportCount();
-    auto url = ns::URL::parse("app://localhost/index.html");
-    webView()->loadRequest(wk::URLRequest(*url));
-    return waitForEvent(from, "deviceready");
+    // The page's deviceready can come before the engine reports the load finished (that waits
+    // for every resource); the host sends the page its life-cycle events only after the
+    // latter, so a test starts once both have happened.
+    auto main = webView();
+    bool finished = false;
+    auto& center = ns::NotificationCenter::defaultCenter();
+    const auto token =
+        center.addObserver(HYBPageDidLoadNotification, main,
+                           [&finished](const ns::Notification&) { finished = true; });
+    webView()->loadRequest(wk::URLRequest(*ns::URL::parse("app://localhost/index.html")));
+    const bool ready = waitForEvent(from, "deviceready") && runUntil([&] { return finished; });
+    center.removeObserver(token);
+    return ready;
 }

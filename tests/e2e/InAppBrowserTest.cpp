@@ -288,7 +288,12 @@ TEST_F(InAppBrowser, RemotePagesCannotReachTheApplicationsFiles) {
     std::sort(messages.begin(), messages.end());
     EXPECT_EQ(messages, (std::vector<std::string>{"image refused", "script refused"}));
 
-    // The application's own page in the browser still loads its files.
+    // The application's own page in the browser still loads its files. The remote page is
+    // closed first: its load ends after the refusals, and a late loadstop of it would come
+    // under the next call.
+    const size_t closing = host.reportCount();
+    call("close-remote", "close");
+    ASSERT_TRUE(waitForEvent(openId_, "exit", closing));
     const size_t again = host.reportCount();
     open("popup.html", "hidden=yes");
     ASSERT_TRUE(waitForEvent(openId_, "loadstop", again));

@@ -49,6 +49,7 @@ TEST_F(Navigation, AllowedPagesLoadInTheWebView) {
 // A page that no list admits is not loaded, and the page stays where it was.
 TEST_F(Navigation, RefusedPagesAreNotLoaded) {
     testsupport::LogCapture log;
+    log.expect("ERROR Internal navigation rejected - <allow-navigation> not set for url='http");
     const std::string url = "http://localhost:" + std::to_string(server.port()) + "/refused";
     host.run("location.href = " + literal(url));
     ASSERT_TRUE(host.runUntil([&] {
@@ -77,6 +78,7 @@ TEST_F(Navigation, AddressesOurParserWouldRefuseKeepTheirText) {
         testsupport::LogCapture log;
         const std::string line =
             "Internal navigation rejected - <allow-navigation> not set for url='" + expected + "'";
+        log.expect(line);
         host.run("location.href = " + literal(address));
         ASSERT_TRUE(host.runUntil([&] { return log.contains(line); }));
         EXPECT_FALSE(log.contains("about:blank"));
@@ -99,6 +101,7 @@ TEST_F(Navigation, IntentLinksOpenOutside) {
 // user's: it is refused and opens nothing outside; the page stays.
 TEST_F(Navigation, FramesDoNotOpenIntentsOutside) {
     testsupport::LogCapture log;
+    log.expect("ERROR Internal navigation rejected - <allow-navigation> not set for url='http");
     const std::string url = "https://intent.invalid/frame";
     // A second frame, refused with a log line, tells when the first one has been decided. Both
     // are in an allowed page's own markup, so that their loads are not the user's.
@@ -121,6 +124,8 @@ TEST_F(Navigation, FramesDoNotOpenIntentsOutside) {
 // A start page that is missing, with no error page configured, shows the message in the window
 // (not a blank page that the navigation filter refused).
 TEST_F(Navigation, MissingStartPageShowsTheMessage) {
+    testsupport::LogCapture log;
+    log.expect("ERROR: Start Page at 'www/missing.html' was not found.");
     auto controller = host.controller();
     const ns::Dictionary settings = controller->settings();
     ns::Dictionary withoutErrorPage = settings;

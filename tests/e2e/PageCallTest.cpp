@@ -121,6 +121,10 @@ namespace {
 // waits for ever: a missing service or action, arguments nested deeper than the reader takes,
 // and text cut inside a surrogate pair, which arrives with U+FFFD in place of the lone half.
 TEST(PageCalls, CallsThatCannotRunAreAnswered) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("ERROR: Plugin 'NoSuchService' not found, or is not a HYBPlugin.");
+    expectedLog.expect("ERROR: Method 'noSuchAction:' not defined in Plugin 'Probe'");
+    expectedLog.expect("ERROR: Page call could not be read: ");
     auto& host = E2EHost::shared();
     auto answers = host.call("NoSuchService", "echo", "[]");
     ASSERT_EQ(answers.size(), 1u);

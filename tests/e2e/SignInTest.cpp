@@ -18,6 +18,7 @@
 #include "tests/e2e/E2EHost.h"
 #include "tests/e2e/HostProcess.h"
 #include "tests/peers/IdentityPeer.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -44,6 +45,8 @@ protected:
         peer_.serveTokens("tenant.example");
         peer_.serveSignIn("tenant.example");
         ASSERT_EQ(call("tokenCacheClear", {})["ok"], ns::Value(true));
+        testsupport::LogCapture log;
+        log.expect("-testRemoveAll: being called in DSKeychainTokenCache");
         cache()->testRemoveAll(nullptr);
     }
     void TearDown() override {
@@ -138,6 +141,8 @@ std::string itemsAfterRestart(const fs::path& sandbox) {
 // hidden tombstones that the purge takes, "invalid_grant" gives its error and a tombstone, and
 // no log line at the most verbose level holds a token.
 TEST_F(SignIn, SilentAcquisitionAndTheCacheThroughThePage) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_REFRESH_TOKEN_REJECTED ");
     ASSERT_EQ(call("setLogLevel", {4})["ok"], ns::Value(true));
     const size_t logFrom = host.reportCount();
     start("logger", "setLogger", {});
@@ -251,6 +256,8 @@ TEST_F(SignIn, InteractiveWindowSignsInThroughTheServicesPage) {
 
 // Closing the window is the user's cancel.
 TEST_F(SignIn, ClosingTheWindowCancels) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_UI_USER_CANCEL ");
     ASSERT_EQ(call("createAsync", {authority_, false})["ok"], ns::Value(true));
     const size_t from = host.reportCount();
     start("closed", "acquireTokenAsync",

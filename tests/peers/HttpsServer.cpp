@@ -218,9 +218,8 @@ HttpResponse HttpsServer::answerFor(const HttpRequest& request) {
     return std::get<HttpResponse>(answer);
 }
 
-bool HttpsServer::waitUntilReleased(size_t index, size_t afterRequests) {
+bool HttpsServer::waitUntilReleased(size_t index, uint64_t generation, size_t afterRequests) {
     std::unique_lock lock(mutex_);
-    const uint64_t generation = releaseGeneration_;
     auto released = [&] {
         return stopping_ || releaseGeneration_ != generation ||
                (afterRequests != HttpResponse::kForever &&
@@ -302,15 +301,21 @@ void HttpsServer::serve(int fd) {
         }
 
         size_t index;
+        // A release counts from the moment the request is seen (waitForRequests), not from
+        // when its answer is looked up: a test that releases right after seeing it must not
+        // be missed.
+        uint64_t generation;
         {
             std::lock_guard lock(mutex_);
             index = requests_.size();
             if (index >= options_.maxRequests) return;
             requests_.push_back(request);
+            generation = releaseGeneration_;
             changed_.notify_all();
         }
         HttpResponse response = answerFor(request);
-        if (response.afterRequests > 0 && !waitUntilReleased(index, response.afterRequests)) {
+        if (response.afterRequests > 0 &&
+            !waitUntilReleased(index, generation, response.afterRequests)) {
             return;
         }
         switch (response.action) {

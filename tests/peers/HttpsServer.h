@@ -154,7 +154,7 @@ private:
     void acceptLoop();
     void serve(int fd);
     HttpResponse answerFor(const HttpRequest& request);
-    bool waitUntilReleased(size_t index, size_t afterRequests);
+    bool waitUntilReleased(size_t index, uint64_t generation, size_t afterRequests);
 
     const Options options_;
     std::shared_ptr<SSL_CTX> context_;

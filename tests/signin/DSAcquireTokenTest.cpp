@@ -10,6 +10,7 @@
 #include "tests/peers/LoopPump.h"
 #include "tests/signin/SigninNetTest.h"
 #include "tests/signin/SigninTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -121,6 +122,9 @@ TEST_F(DSAcquireTokenTest, ExpiredTokenIsRefreshedAfterValidationAndStoredAsThre
 }
 
 TEST_F(DSAcquireTokenTest, RejectedRefreshTokenIsTombstonedAndReported) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_REFRESH_TOKEN_REJECTED ");
+    expectedLog.expect("Code: DS_ERROR_SERVER_USER_INPUT_NEEDED ");
     seed("u@x", kResource, "1", /*expired=*/true);
     Result result = silent("u@x");
     ASSERT_TRUE(result->error());
@@ -137,6 +141,8 @@ TEST_F(DSAcquireTokenTest, RejectedRefreshTokenIsTombstonedAndReported) {
 }
 
 TEST_F(DSAcquireTokenTest, FallsBackToTheMultiResourceThenTheFamilyToken) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_REFRESH_TOKEN_REJECTED ");
     seed("u@x", std::nullopt, "mrrt", /*expired=*/false);  // rejected by the peer
     seed("u@x", std::nullopt, "frt", /*expired=*/false, "foci-1");
     peer_.grant("rt-frt", {"u@x", "at-f", "rt-f2", kResource});
@@ -152,6 +158,8 @@ TEST_F(DSAcquireTokenTest, FallsBackToTheMultiResourceThenTheFamilyToken) {
 }
 
 TEST_F(DSAcquireTokenTest, AnotherUsersTokensAreNeitherReturnedNorStored) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_WRONG_USER ");
     seed("a@x", kResource, "1", /*expired=*/true);
     peer_.grant("rt-1", {"b@x", "at-b", "rt-b", kResource});
     Result result = silent("a@x");
@@ -162,6 +170,8 @@ TEST_F(DSAcquireTokenTest, AnotherUsersTokensAreNeitherReturnedNorStored) {
 }
 
 TEST_F(DSAcquireTokenTest, SilentWithNothingCachedNeedsUserInput) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_USER_INPUT_NEEDED ");
     Result result = silent(std::nullopt);
     ASSERT_TRUE(result->error());
     EXPECT_EQ(result->error()->code(), DS_ERROR_SERVER_USER_INPUT_NEEDED);
@@ -169,6 +179,9 @@ TEST_F(DSAcquireTokenTest, SilentWithNothingCachedNeedsUserInput) {
 }
 
 TEST_F(DSAcquireTokenTest, FailedValidationEndsTheRequestBeforeAnyToken) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_USER_INPUT_NEEDED ");
+    expectedLog.expect("Code: DS_ERROR_DEVELOPER_INVALID_ARGUMENT ");
     server_.stop();
     DSInstanceDiscovery refusing{{peer_.authority()}};
     DSInstanceDiscovery::ScopedOverride scope(refusing);
@@ -222,6 +235,9 @@ TEST_F(DSAcquireTokenTest, EachVariantHandsItsApiIdentifier) {
 }
 
 TEST(DSAuthenticationContextTest, ArgumentsAreCheckedBeforeAnyRequest) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("ERROR: InvalidArgumentError: authority");
+    expectedLog.expect("Code: DS_ERROR_DEVELOPER_INVALID_ARGUMENT ");
     std::optional<DSAuthenticationError> error;
     for (const char* blank : {"", "  "}) {
         error.reset();
@@ -256,6 +272,8 @@ TEST(DSAuthenticationContextTest, ArgumentsAreCheckedBeforeAnyRequest) {
 }
 
 TEST(DSAuthenticationRequestTest, ExclusionLockAdmitsOnePromptAtATime) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_UI_MULTLIPLE_INTERACTIVE_REQUESTS ");
     auto context = DSAuthenticationContext::initWithAuthority(
         "https://h/t", false, std::make_shared<DSTokenCache>(), nullptr);
     auto params = std::make_shared<DSRequestParameters>();

@@ -9,6 +9,7 @@
 #include "signin/DSRequestParameters.h"
 #include "tests/peers/IdentityPeer.h"
 #include "tests/signin/SigninNetTest.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ class DiscoveryAnswers : public DSInstanceDiscoveryTest,
 
 TEST_P(DiscoveryAnswers, MapToTheirResult) {
     const DiscoveryCase& c = GetParam();
+    testsupport::LogCapture expectedLog;
+    if (!c.validated) expectedLog.expect("ERROR: Error raised: ");
     peer_.answerDiscovery(c.answer);
     Answer answer = validate("https://Sts.Contoso.Test/Tenant.Example/oauth2");
     EXPECT_EQ(answer.validated, c.validated);
@@ -119,6 +122,8 @@ TEST_F(DSInstanceDiscoveryTest, RequestCarriesTheQueryAndHeadersOfTheExchange) {
 }
 
 TEST_F(DSInstanceDiscoveryTest, AuthoritiesThatCannotBeValidatedFailAtOnceWithoutARequest) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_DEVELOPER_INVALID_ARGUMENT ");
     struct Case {
         std::optional<std::string> authority;
         std::string detailsStart;

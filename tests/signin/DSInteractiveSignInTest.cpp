@@ -17,6 +17,7 @@
 #include "tests/peers/LoopPump.h"
 #include "tests/signin/SigninNetTest.h"
 #include "tests/signin/SigninTestSupport.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
 
 namespace {
@@ -160,6 +161,8 @@ TEST_F(DSInteractiveSignInTest, PageOpensOnTheAuthorizeUrlAndItsCodeIsRedeemedWi
 // The user ends the sign-in with the Cancel item or by closing the screen: the cancelled status
 // and error, nothing sent to the token endpoint, and nothing held.
 TEST_F(DSInteractiveSignInTest, CancelOrClosingTheScreenIsTheCancelledStatus) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_UI_USER_CANCEL ");
     for (bool close : {false, true}) {
         start(DS_PROMPT_ALWAYS, std::nullopt);
         auto controller = page();
@@ -179,6 +182,8 @@ TEST_F(DSInteractiveSignInTest, CancelOrClosingTheScreenIsTheCancelledStatus) {
 }
 
 TEST_F(DSInteractiveSignInTest, ASecondPromptIsRefusedWhileOneIsUp) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_UI_MULTLIPLE_INTERACTIVE_REQUESTS ");
     start(DS_PROMPT_ALWAYS, std::nullopt);
     auto first = page();
     ASSERT_TRUE(first);
@@ -200,6 +205,10 @@ TEST_F(DSInteractiveSignInTest, ASecondPromptIsRefusedWhileOneIsUp) {
 
 // End URLs that are no answer to this request, and the answers that refuse it.
 TEST_F(DSInteractiveSignInTest, EndUrlsThatAreNotThisRequestsAnswerFail) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_AUTHORIZATION_CODE ");
+    expectedLog.expect("Code: DS_ERROR_SERVER_OAUTH ");
+    expectedLog.expect("Code: DS_ERROR_SERVER_WRONG_USER ");
     struct Case {
         std::function<std::string(const std::string& query)> end;
         int64_t code;
@@ -237,6 +246,8 @@ TEST_F(DSInteractiveSignInTest, EndUrlsThatAreNotThisRequestsAnswerFail) {
 // The page is kept to the web: a plain-http main-frame load ends the sign-in with the
 // non-https error; other schemes are not followed.
 TEST_F(DSInteractiveSignInTest, PageThatLeavesHttpsFails) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_NON_HTTPS_REDIRECT ");
     start(DS_PROMPT_ALWAYS, std::nullopt);
     auto controller = page();
     ASSERT_TRUE(controller);
@@ -255,6 +266,9 @@ TEST_F(DSInteractiveSignInTest, PageThatLeavesHttpsFails) {
 // Automatic prompting uses a token that can be had without the page first; a silent request
 // never shows the page.
 TEST_F(DSInteractiveSignInTest, AutoPromptTriesTheCacheFirstAndSilentNeverPrompts) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_UI_USER_CANCEL ");
+    expectedLog.expect("Code: DS_ERROR_SERVER_USER_INPUT_NEEDED ");
     auto item = signintest::tokenItem("u@x", kResource, kClient, "1");
     item->setAuthority(authority_);
     store_->addOrUpdateItem(item.get(), std::nullopt, nullptr);
@@ -281,6 +295,8 @@ TEST_F(DSInteractiveSignInTest, AutoPromptTriesTheCacheFirstAndSilentNeverPrompt
 class DSWebAuthControllerTest : public testsupport::ManualRunLoop {};
 
 TEST_F(DSWebAuthControllerTest, EndsOnceWhateverComesAfterTheEnd) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_UNEXPECTED ");
     ASSERT_TRUE(DSURLProtocol::registerProtocol(kRedirect, nullptr));
     int calls = 0;
     DSWebAuthController::Outcome seen;
@@ -320,6 +336,9 @@ TEST(DSAuthorizationCodeTest, ProofKeyFollowsRfc7636) {
 }
 
 TEST(DSAuthorizationCodeTest, EndUrlAnswers) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_AUTHORIZATION_CODE ");
+    expectedLog.expect("Code: DS_ERROR_SERVER_OAUTH ");
     struct Case {
         const char* url;
         std::optional<std::string> code;

@@ -15,6 +15,7 @@
 #include "signin/DSKeyedArchiver.h"
 #include "tests/signin/SigninTestSupport.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -84,6 +85,8 @@ TEST_F(DSKeychainTokenCacheTest, AddUpdateAndReadByKeyAndUser) {
 }
 
 TEST_F(DSKeychainTokenCacheTest, TwoUsersOfOneKeyAreKeptApart) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_CACHE_MULTIPLE_USERS ");
     auto alice = tokenItem("alice@x", "res", "client-1", "a");
     auto bob = tokenItem("bob@x", "res", "client-1", "b");
     auto nobody = tokenItem(std::nullopt, "res", "client-1", "n");
@@ -140,6 +143,8 @@ TEST_F(DSKeychainTokenCacheTest, UnreadableItemsAreSkipped) {
 }
 
 TEST_F(DSKeychainTokenCacheTest, DailyCleanDeletesOnlyExpiredTombstones) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("-testRemoveAll: being called in DSKeychainTokenCache");
     cache->testRemoveAll(nullptr);
     // First check ever: it is time, and the next time is a day ahead.
     EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
@@ -175,6 +180,8 @@ TEST_F(DSKeychainTokenCacheTest, CleanTimeFarAheadCountsAsAbsent) {
 }
 
 TEST_F(DSKeychainTokenCacheTest, PurgeSparesALiveTokenWrittenOverATombstone) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("-testRemoveAll: being called in DSKeychainTokenCache");
     cache->testRemoveAll(nullptr);
     auto item = tokenItem("u@x", "res");
     ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
@@ -204,6 +211,8 @@ TEST_F(DSKeychainTokenCacheTest, PurgeSparesALiveTokenWrittenOverATombstone) {
 // Between the purge's list and its delete, the slot was emptied and tombstoned again: the
 // new tombstone has not expired and stays.
 TEST_F(DSKeychainTokenCacheTest, PurgeSparesATombstoneRenewedAfterTheList) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("-testRemoveAll: being called in DSKeychainTokenCache");
     cache->testRemoveAll(nullptr);
     auto item = tokenItem("u@x", "res");
     ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
@@ -224,6 +233,8 @@ TEST_F(DSKeychainTokenCacheTest, PurgeSparesATombstoneRenewedAfterTheList) {
 // A token written while the purge is about to delete the tombstone it re-read waits for the
 // delete, and so lands after it: the purge never takes a live token with it.
 TEST_F(DSKeychainTokenCacheTest, WriterWaitsWhileThePurgeDeletes) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("-testRemoveAll: being called in DSKeychainTokenCache");
     cache->testRemoveAll(nullptr);
     auto item = tokenItem("u@x", "res");
     ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
@@ -252,6 +263,8 @@ TEST_F(DSKeychainTokenCacheTest, WriterWaitsWhileThePurgeDeletes) {
 // The item keeps vanishing between update and add (another process adds and removes it): when
 // the retries are spent, the write did not happen and says so.
 TEST_F(DSKeychainTokenCacheTest, WriteThatNeverLandsIsAFailure) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: -2070 ");
     auto item = tokenItem("u@x", "res");
     ns::InjectedFaults faults;
     for (sec::OSStatus status :
@@ -267,6 +280,8 @@ TEST_F(DSKeychainTokenCacheTest, WriteThatNeverLandsIsAFailure) {
 }
 
 TEST_F(DSKeychainTokenCacheTest, BulkRemovalsByClientAndUser) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("-testRemoveAll: being called in DSKeychainTokenCache");
     auto withRefresh = tokenItem("u@x", "r1");
     auto withoutRefresh = tokenItem("v@x", "r2");
     withoutRefresh->setRefreshToken(std::nullopt);
@@ -292,6 +307,8 @@ TEST_F(DSKeychainTokenCacheTest, BulkRemovalsByClientAndUser) {
 }
 
 TEST_F(DSKeychainTokenCacheTest, KeychainFailuresAreReportedWithTheStatus) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: -34018 ");
     auto item = tokenItem("u@x", "res");
     ns::InjectedFaults faults;
     faults.add("keychain", sec::errSecMissingEntitlement);

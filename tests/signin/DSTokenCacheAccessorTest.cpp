@@ -4,6 +4,7 @@
 #include "signin/DSTokenCache.h"
 #include "signin/DSTokenCacheAccessor.h"
 #include "tests/signin/SigninTestSupport.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
 
 namespace {
@@ -107,6 +108,8 @@ TEST_F(DSTokenCacheAccessorTest, InvalidResponsesAreNotStored) {
 }
 
 TEST_F(DSTokenCacheAccessorTest, RejectedRefreshTokenTombstonesTheItemHoldingIt) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_REFRESH_TOKEN_REJECTED ");
     auto item = tokenItem("u@x", "res");
     accessor.updateCacheToResult(success(item, false), nullptr, std::nullopt, context);
     auto cached = accessor.getATRTItemForUser(user.get(), "res", "client-1", context, nullptr);
@@ -127,6 +130,8 @@ TEST_F(DSTokenCacheAccessorTest, RejectedRefreshTokenTombstonesTheItemHoldingIt)
 }
 
 TEST_F(DSTokenCacheAccessorTest, RejectedTokenHeldOnlyByTheMRRTTombstonesTheMRRT) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_REFRESH_TOKEN_REJECTED ");
     auto item = tokenItem("u@x", "res");
     accessor.updateCacheToResult(success(item, true), nullptr, std::nullopt, context);
     auto at = accessor.getATRTItemForUser(user.get(), "res", "client-1", context, nullptr);
@@ -141,6 +146,9 @@ TEST_F(DSTokenCacheAccessorTest, RejectedTokenHeldOnlyByTheMRRTTombstonesTheMRRT
 }
 
 TEST_F(DSTokenCacheAccessorTest, FDSLookupUsesTheUserlessSlot) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("ERROR: InvalidArgumentError: authority");
+    expectedLog.expect("Code: DS_ERROR_DEVELOPER_INVALID_ARGUMENT ");
     auto item = tokenItem(std::nullopt, "res");
     ASSERT_TRUE(store->addOrUpdateItem(item.get(), {}, nullptr));
     auto found = accessor.getFDSUserTokenForResource("res", "client-1", context, nullptr);

@@ -6,6 +6,7 @@
 #include "signin/DSTokenCacheItem.h"
 #include "signin/DSTokenCacheKey.h"
 #include "tests/signin/SigninTestSupport.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
 
 namespace {
@@ -52,6 +53,8 @@ TEST(DSTokenCacheKeyTest, RefusesUnusableAuthorityAndBlankClient) {
 class DSTokenCacheItemTest : public testsupport::ManualRunLoop {};
 
 TEST_F(DSTokenCacheItemTest, EqualityIgnoresTokensAndResourceOnlyOneWay) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("ERROR: InvalidArgumentException: other");
     auto a = tokenItem("u@x", "res");
     auto b = tokenItem("u@x", "res", "client-1", "2");
     b->setExpiresOn(std::nullopt);

@@ -10,6 +10,7 @@
 #include "signin/DSCustomHeaderHandler.h"
 #include "signin/DSTelemetryUIEvent.h"
 #include "tests/signin/SigninNetTest.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -122,6 +123,7 @@ TEST_F(DSURLProtocolTest, PlainHttpRedirectStopsAndTheEndUrlEndsTheLoad) {
 // correlation id, without the mark (so the protocol takes it again); single-use headers go
 // with the first redirect that takes them.
 TEST_F(DSURLProtocolTest, HttpsRedirectsCarryTheCustomHeaders) {
+    testsupport::LogCapture log;
     server_.on("GET", "/one", HttpResponse::redirect(302, server_.baseURL() + "/two"));
     server_.on("GET", "/two", HttpResponse::redirect(302, server_.baseURL() + "/three"));
     server_.on("GET", "/three", HttpResponse::text(200, "there"));
@@ -154,6 +156,8 @@ TEST_F(DSURLProtocolTest, HttpsRedirectsCarryTheCustomHeaders) {
     EXPECT_EQ(again[4].path, "/two");
     EXPECT_FALSE(again[4].header("x-once-a"));
     EXPECT_EQ(again[4].header("x-ds-PkeyAuth"), "1.0");
+    // The connection the protocol cancelled once it handed the redirect on fails no more.
+    EXPECT_EQ(log.count("didFailedWithError"), 0u);
 }
 
 // A handler registered for a method gets that method's challenges (the server-trust one of

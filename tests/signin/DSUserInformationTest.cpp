@@ -3,6 +3,7 @@
 #include "signin/DSUserIdentifier.h"
 #include "signin/DSUserInformation.h"
 #include "tests/signin/SigninTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -84,6 +85,8 @@ TEST(DSUserInformationTest, TokenTypeWarnings) {
 }
 
 TEST(DSUserInformationTest, BareUserIdHasNoTokenToCopy) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("ERROR: InvalidArgumentException: userId");
     auto info = DSUserInformation::initWithUserId(" Someone@X ");
     EXPECT_EQ(info->userId(), "someone@x");
     EXPECT_FALSE(info->copy());

@@ -8,6 +8,7 @@
 #include "signin/DSClientMetrics.h"
 #include "signin/DSLogger.h"
 #include "tests/signin/SigninNetTest.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -150,6 +151,8 @@ INSTANTIATE_TEST_SUITE_P(Statuses, DSWebRequestRedirectTest,
                          [](const auto& info) { return std::to_string(info.param.status); });
 
 TEST_F(DSWebRequestTest, RedirectFromHttpsToHttpFailsWithoutFollowing) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_NON_HTTPS_REDIRECT ");
     HttpsServer plain(HttpsServer::Options{});
     plain.on("", "", HttpResponse::text(200, "should not be reached"));
     server_.on("", "/start", HttpResponse::redirect(302, plain.baseURL() + "/next"));

@@ -14,6 +14,7 @@
 #include "tests/peers/LoopPump.h"
 #include "tests/signin/SigninNetTest.h"
 #include "tests/signin/SigninTestSupport.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -95,6 +96,9 @@ protected:
 };
 
 TEST_F(HybridSalPluginTest, ArgumentsOfTheWrongKindAnswerOneInvalidArgumentResult) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_DEVELOPER_INVALID_ARGUMENT ");
+    expectedLog.expect("ERROR: InvalidArgumentError: authority");
     const std::pair<const char*, ns::Array> calls[] = {
         {"createAsync", {ns::Value(42), ns::Value(true)}},
         {"createAsync", {ns::Value(), ns::Value(true)}},

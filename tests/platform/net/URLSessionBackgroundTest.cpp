@@ -189,6 +189,7 @@ TEST_F(URLSessionBackgroundTest, UnreadableJobFilesAreSkippedWithALogLine) {
     auto torn = jobsDirectory() / (ns::UUID().UUIDString() + ".job");
     std::ofstream(torn) << whole.substr(0, whole.size() / 2);
     testsupport::LogCapture log;
+    log.expect("Skipping background job file");
 
     bool called = false;
     EXPECT_EQ(net::URLSession::resumePendingBackgroundJobs([&](auto&, auto) { called = true; }),

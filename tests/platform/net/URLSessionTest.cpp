@@ -18,6 +18,7 @@
 #include "tests/peers/PeerSocket.h"
 #include "tests/platform/net/NetTestSupport.h"
 #include "tests/platform/net/RecordingSessionDelegate.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -157,6 +158,8 @@ TEST_F(URLSessionTest, PostSendsItsBodyWithTheTrueLengthAndTheCallersHeaders) {
 }
 
 TEST_F(URLSessionTest, HeaderValuesThatWouldEndTheLineAreNotSent) {
+    testsupport::LogCapture log;
+    log.expect("Not sending a header field that would break the request: X-Note");
     server_.on("GET", "/h", HttpResponse::text(200, "ok"));
     auto session = mainSession();
     net::URLRequest request(server_.url("/h"));

@@ -19,7 +19,7 @@ using ns::Bundle;
 
 // Sets or clears an environment variable for the life of the guard.
 class EnvGuard {
-  public:
+public:
     EnvGuard(const char* name, const char* value) : name_(name) {
         const char* old = std::getenv(name);
         if (old) saved_ = old;
@@ -38,14 +38,14 @@ class EnvGuard {
         }
     }
 
-  private:
+private:
     const char* name_;
     std::string saved_;
     bool hadValue_ = false;
 };
 
 class BundleTest : public testsupport::SandboxTest {
-  protected:
+protected:
     void SetUp() override {
         testsupport::SandboxTest::SetUp();
         root = path("App.app");
@@ -133,6 +133,7 @@ TEST_F(BundleTest, LocalizedResourcesAndStringsFollowThePreferredLanguages) {
     EXPECT_EQ(bundle.pathForResource("flag", "png"), std::nullopt);
 
     testsupport::LogCapture log;
+    log.expect("Ignoring the malformed strings file");
     prefer({"fr"});
     EXPECT_EQ(bundle.localizedStringForKey("hello"), "Hello");
     EXPECT_TRUE(log.contains("fr.lproj/Localizable.strings"));
@@ -147,7 +148,7 @@ TEST_F(BundleTest, MainBundleIsTheHostsChoice) {
 }
 
 class LocaleTest : public testsupport::SandboxTest {
-  protected:
+protected:
     void TearDown() override {
         auto d = ns::UserDefaults::standardUserDefaults();
         d->removeObjectForKey(ns::kAppleLanguagesKey);

@@ -1,5 +1,6 @@
 #include "platform/ns/Log.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -32,6 +33,7 @@ TEST(Log, LinesCarryLocalTimeFromTheClockProcessAndThread) {
     auto clock = std::make_shared<dispatch::ManualClock>(1700000000.25);
     dispatch::Clock::setCurrent(clock);
     testsupport::LogCapture capture;
+    capture.expect("broken");
     ns::nslog("count %d of %@", 3, std::string("items"));
     Log::write(LogLevel::Error, "sub.system", "cat", "broken");
     dispatch::Clock::setCurrent(nullptr);
@@ -61,8 +63,10 @@ TEST(Log, MinimumLevelFiltersOutputsButNotSinks) {
     auto saved = Log::minimumLevel();
     ASSERT_TRUE(Log::setFile(file));
     Log::setMinimumLevel(LogLevel::Error);
+    Log::setStandardErrorEnabled(false);  // the file shows what is written
     Log::write(LogLevel::Info, "quiet line");
     Log::write(LogLevel::Fault, "loud line");
+    Log::setStandardErrorEnabled(true);
     Log::setMinimumLevel(saved);
     ASSERT_TRUE(Log::setFile(""));
 
@@ -72,6 +76,37 @@ TEST(Log, MinimumLevelFiltersOutputsButNotSinks) {
     EXPECT_TRUE(capture.contains("quiet line"));
     EXPECT_TRUE(capture.contains("loud line"));
     EXPECT_FALSE(Log::setFile(dir.str() + "/missing/log.txt"));
+}
+
+// The lines a test expects go to its capture and the other sinks, not to the outputs; every
+// other line is written as usual, and an expected line that never comes fails the test.
+TEST(Log, ExpectedLinesStayOutOfTheOutputsAndMissingOnesFail) {
+    testsupport::TempDir dir;
+    const std::string file = dir.str() + "/log.txt";
+    ASSERT_TRUE(Log::setFile(file));
+    testsupport::LogCapture plain;
+    {
+        testsupport::LogCapture capture;
+        capture.expect("provoked");
+        Log::write(LogLevel::Error, "the provoked failure");
+        Log::write(LogLevel::Default, "a line of its own");
+        EXPECT_EQ(capture.count("provoked"), 1u);
+        EXPECT_EQ(capture.count("of its own"), 1u);
+    }
+    Log::write(LogLevel::Default, "provoked once the capture has gone");
+    ASSERT_TRUE(Log::setFile(""));
+    const std::string written = readAll(file);
+    EXPECT_EQ(written.find("the provoked failure"), std::string::npos) << written;
+    EXPECT_NE(written.find("a line of its own\n"), std::string::npos) << written;
+    EXPECT_NE(written.find("provoked once the capture has gone\n"), std::string::npos) << written;
+    EXPECT_TRUE(plain.contains("the provoked failure"));
+
+    EXPECT_NONFATAL_FAILURE(
+        {
+            testsupport::LogCapture capture;
+            capture.expect("never written");
+        },
+        "no log line contained the expected \"never written\"");
 }
 
 TEST(Log, SinksCanRemoveThemselvesAndAreNotCalledAfterRemoval) {

@@ -10,7 +10,7 @@ using ::testing::ElementsAre;
 
 // Answers dialogs as a user would, or keeps their handlers.
 class Dialogs : public wk::UIDelegate {
-  public:
+public:
     std::vector<std::string> shown;
     bool confirmAnswer = true;
     std::optional<std::string> promptAnswer;
@@ -41,7 +41,7 @@ class Dialogs : public wk::UIDelegate {
 };
 
 class DialogTest : public wktest::WebViewTest {
-  protected:
+protected:
     std::shared_ptr<Dialogs> dialogs = std::make_shared<Dialogs>();
 };
 
@@ -86,6 +86,7 @@ TEST_F(DialogTest, WithoutADelegateDialogsAreDismissedAtOnce) {
 
 TEST_F(DialogTest, ADroppedHandlerGivesTheDismissedAnswerAndIsLogged) {
     testsupport::LogCapture log;
+    log.expect("was not called");
     auto view = makeWebView();
     view->setUIDelegate(dialogs);
     dialogs->keep = true;
@@ -101,6 +102,7 @@ TEST_F(DialogTest, ADroppedHandlerGivesTheDismissedAnswerAndIsLogged) {
 
 TEST_F(DialogTest, AHandlerCalledTwiceAnswersOnce) {
     testsupport::LogCapture log;
+    log.expect("was called more than once");
     auto view = makeWebView();
     view->setUIDelegate(dialogs);
     dialogs->keep = true;

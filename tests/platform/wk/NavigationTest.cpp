@@ -49,6 +49,7 @@ TEST_F(NavigationTest, CancelledNavigationReportsNothingMore) {
 
 TEST_F(NavigationTest, ADroppedDecisionCancelsAndIsLogged) {
     testsupport::LogCapture log;
+    log.expect("decidePolicyForNavigationAction was not called");
     auto view = makeWebView();
     navigation->holdDecisions = true;
     view->loadRequest(wk::URLRequest(url("https://example.com/")));
@@ -61,6 +62,7 @@ TEST_F(NavigationTest, ADroppedDecisionCancelsAndIsLogged) {
 
 TEST_F(NavigationTest, ASecondDecisionIsIgnored) {
     testsupport::LogCapture log;
+    log.expect("decidePolicyForNavigationAction was called more than once");
     auto view = makeWebView();
     navigation->holdDecisions = true;
     view->loadRequest(wk::URLRequest(url("https://example.com/")));

@@ -14,7 +14,7 @@ using wktest::url;
 
 // Serves "/index.html" and "/app.js" at once; every other path is 404. Keeps what it saw.
 class FileHandler : public wk::URLSchemeHandler {
-  public:
+public:
     std::vector<std::string> started;
     int stopped = 0;
     void startURLSchemeTask(const std::shared_ptr<wk::WebView>&,
@@ -41,7 +41,7 @@ class FileHandler : public wk::URLSchemeHandler {
 
 // Keeps its tasks for the test to answer.
 class LaterHandler : public wk::URLSchemeHandler {
-  public:
+public:
     std::vector<std::shared_ptr<wk::URLSchemeTask>> tasks;
     std::vector<std::shared_ptr<wk::URLSchemeTask>> stopped;
     void startURLSchemeTask(const std::shared_ptr<wk::WebView>&,
@@ -55,7 +55,7 @@ class LaterHandler : public wk::URLSchemeHandler {
 };
 
 class SchemeTaskTest : public wktest::WebViewTest {
-  protected:
+protected:
     // A web view whose "app" scheme is served by a handler that answers when the test says.
     std::shared_ptr<wk::WebView> viewServedLater() {
         configuration->setURLSchemeHandler(later, "app");
@@ -108,6 +108,9 @@ TEST_F(SchemeTaskTest, FetchWithoutAHandlerFailsAsUnsupported) {
 
 TEST_F(SchemeTaskTest, OutOfOrderAndLateCallsAreLoggedAndIgnored) {
     testsupport::LogCapture log;
+    log.expect("No response has been sent for this task");
+    log.expect("A response has already been sent for this task");
+    log.expect("This task has already been completed");
     auto [view, f] = fetchServedLater("app://localhost/a");
     auto& handler = later;
     auto fake = engine(view);
@@ -136,6 +139,7 @@ TEST_F(SchemeTaskTest, OutOfOrderAndLateCallsAreLoggedAndIgnored) {
 
 TEST_F(SchemeTaskTest, CancelledFetchStopsTheHandlerAndLaterAnswersAreIgnored) {
     testsupport::LogCapture log;
+    log.expect("This task has already been stopped");
     auto [view, f] = fetchServedLater("app://localhost/a");
     auto& handler = later;
     auto fake = engine(view);

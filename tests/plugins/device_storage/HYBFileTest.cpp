@@ -61,6 +61,7 @@ TEST_F(HYBFileTest, PersistentLocationFromTheSettings) {
 
 TEST_F(HYBFileTest, UnknownPersistentLocationStopsTheRegistryWithoutStoppingTheHost) {
     testsupport::LogCapture log;
+    log.expect("File plugin configuration error: Please set iosPersistentFileLocation");
     start({{"iospersistentfilelocation", "elsewhere"}});
     EXPECT_EQ(registeredNames(), std::vector<std::string>{"temporary"});
     EXPECT_TRUE(

@@ -53,6 +53,7 @@ protected:
 
 TEST_F(SQLitePluginTest, OpenTwiceIsRefusedUntilClosedAndTheTableOutlivesAReload) {
     LogCapture log;
+    log.expect("INTERNAL PLUGIN ERROR: database already open for db name: ");
     expectAnswer(open("a.db"), kOK, "Database opened");
     EXPECT_TRUE(fs::exists(documents() + "/a.db"));
     plugin_->onReset();  // a page reload leaves the database open
@@ -95,6 +96,8 @@ TEST_F(SQLitePluginTest, NamesThatLeaveTheirLocationAreRefused) {
         "sub/", ".",           "sub/.",        std::string("a\0b", 3)};
     for (const std::string& name : names) {
         LogCapture log;
+        log.expect("INTERNAL PLUGIN ERROR (NOT EXPECTED): open with database name missing");
+        log.expect("INTERNAL PLUGIN ERROR (NOT EXPECTED): delete with no valid database path");
         expectAnswer(open(name), kError, "INTERNAL PLUGIN ERROR: open with database name missing");
         EXPECT_TRUE(
             log.contains("INTERNAL PLUGIN ERROR (NOT EXPECTED): open with database name "
@@ -108,6 +111,8 @@ TEST_F(SQLitePluginTest, NamesThatLeaveTheirLocationAreRefused) {
     EXPECT_TRUE(fs::is_directory(documents()));
     EXPECT_TRUE(fs::is_directory(documents() + "/sub"));
     // Missing names, names that are no strings and unknown locations name nothing either.
+    LogCapture log;
+    log.expect("INTERNAL PLUGIN ERROR (NOT EXPECTED): open with database name missing");
     for (const ns::Value& argument :
          {ns::Value(ns::Dictionary()), ns::Value::dict({{"name", 5}}),
           ns::Value::dict({{"name", "x.db"}, {"dblocation", "tmp"}}),
@@ -133,6 +138,8 @@ TEST_F(SQLitePluginTest, WithoutTheNoSyncFolderOnlyDocsAndLibsOpen) {
     for (const Case& c : cases) {
         fs::remove_all(noSync);
         LogCapture log;
+        log.expect(c.log);
+        log.expect("INTERNAL PLUGIN ERROR (NOT EXPECTED): open with database name missing");
         ns::InjectedFaults::add(c.operation, EACCES);
         makePlugin();
         ns::InjectedFaults::clear();

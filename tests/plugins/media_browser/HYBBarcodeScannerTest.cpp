@@ -13,6 +13,7 @@
 #include "platform/rt/ClassRegistry.h"
 #include "platform/testing/InjectedFaults.h"
 #include "platform/ui/ImageCodec.h"
+#include "platform/ui/PresentationController.h"
 #include "plugins/media_browser/HYBBarcodeScanner.h"
 #include "plugins/media_browser/HYBbcsProcessor.h"
 #include "plugins/media_browser/HYBbcsViewController.h"
@@ -249,6 +250,27 @@ TEST_F(BarcodeScannerTest, CancelAnswersOnceAndStopsTheCamera) {
     EXPECT_EQ(beeps_, 0);
 }
 
+// Closing the screen's window (or pressing Escape) is the user's cancel: the page hears it
+// once, and the camera stops.
+TEST_F(BarcodeScannerTest, ClosingTheScreenAnswersAsACancel) {
+    useDevices(nullptr, false);
+    call("scan", {ns::Value::dict({{"disableSuccessBeep", true}})});
+    untilCapturing();
+    auto processor = plugin_->activeScan();
+    auto shown = screen();
+    ASSERT_TRUE(shown->presentationController().closeByUser());
+    loop().runUntilIdle();
+    EXPECT_FALSE(controller_->presentedViewController());
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->results[0]->status(), HYBResultStatusOK);
+    EXPECT_EQ(lastMessage(), scanResult("", "", 1));
+    EXPECT_FALSE(processor->captureSession()->isRunning());
+    EXPECT_FALSE(shown->presentationController().closeByUser());
+    shown->cancelButtonPressed();  // a late button press answers nothing more
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate_->results.size(), 1u);
+}
+
 // A flip ends the screen without an answer and shows a new one on the front camera 0.1 s
 // after the dismissal; the scan then answers from it. Without a front camera the flip fails.
 TEST_F(BarcodeScannerTest, FlipRestartsOnTheOtherCameraOrFails) {
@@ -421,6 +443,10 @@ TEST_F(BarcodeScannerTest, BuiltInOverlayLayout) {
     EXPECT_EQ(screen->toolbar()->frame(), (ui::Rect{0, 623, 375, 44}));
     EXPECT_EQ(screen->reticleView()->frame().size, (ui::Size{375, 375}));
     EXPECT_EQ(screen->reticleView()->center(), (ui::Point{187.5, 311.5}));
+    // The reticle's view shows its picture, fitted with its aspect kept.
+    EXPECT_EQ(screen->reticleView()->image(), screen->reticleImage());
+    EXPECT_EQ(screen->reticleView()->contentMode(), ui::ContentMode::ScaleAspectFit);
+    EXPECT_EQ(screen->reticleView()->superview(), screen->overlayView());
     const auto& items = screen->toolbar()->items();
     ASSERT_EQ(items.size(), 5u);
     EXPECT_EQ(items[0]->title(), std::optional<std::string>("Torch"));

@@ -16,6 +16,7 @@
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/testing/InjectedFaults.h"
 #include "platform/ui/ImageCodec.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/PresentationController.h"
@@ -24,6 +25,7 @@
 #include "plugins/media_browser/HYBAudioRecorderViewController.h"
 #include "plugins/media_browser/HYBCapture.h"
 #include "tests/plugins/media_browser/support/ClipWriter.h"
+#include "tests/plugins/media_browser/support/FolderSwapper.h"
 #include "tests/plugins/media_browser/support/MediaFixture.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ManualRunLoop.h"
@@ -278,6 +280,43 @@ TEST_F(CaptureTest, FormatDataReadsHeadersOfReadableFilesOnly) {
     EXPECT_EQ(dataOf(secret, "video/mp4"), defaults);
     EXPECT_EQ(dataOf(tmp("link.mp4"), "video/mp4"), defaults);
     EXPECT_EQ(dataOf("/dev/zero", "audio/wav"), defaults);
+}
+
+// A folder on the way to the file that another process swaps for a link to the outside never
+// leads format data out: each answer describes the clip inside, or no file at all.
+TEST_F(CaptureTest, FormatDataOfAFolderSwappedForALinkNeverLeadsOut) {
+    const std::filesystem::path documents = ns::Sandbox::documentsDirectory();
+    const std::filesystem::path outside = dir_ / "outside";
+    std::filesystem::create_directories(documents / "dir");
+    std::filesystem::create_directories(outside);
+    ASSERT_TRUE(
+        mediatest::writeClip((documents / "dir" / "c.mp4").string(), 64, 32, {{0, 0, 255}}));
+    ASSERT_TRUE(mediatest::writeClip((outside / "c.mp4").string(), 32, 16, {{255, 0, 0}}));
+    std::filesystem::create_directory_symlink(outside, documents / "swap");
+    const std::string path = (documents / "dir" / "c.mp4").string();
+    auto widthOf = [&] {
+        delegate_->results.clear();
+        call("getFormatData", {path, "video/mp4"});
+        return delegate_->results.empty() ? ns::Value()
+                                          : delegate_->results.back()->message()["width"];
+    };
+    // The swap at the very moment the file is opened.
+    ns::InjectedFaults::at("open", [&] {
+        std::filesystem::rename(documents / "dir", documents / "dir.real");
+        std::filesystem::rename(documents / "swap", documents / "dir");
+    });
+    EXPECT_EQ(widthOf(), ns::Value(0));
+    std::filesystem::rename(documents / "dir", documents / "swap");
+    std::filesystem::rename(documents / "dir.real", documents / "dir");
+
+    int inside = 0;
+    mediatest::FolderSwapper swapper(documents / "dir", documents / "swap");
+    for (int i = 0; i < 100 || swapper.swaps() < 20; ++i) {
+        const ns::Value width = widthOf();
+        ASSERT_NE(width, ns::Value(32)) << "read outside after " << i << " reads";
+        if (width == ns::Value(64)) ++inside;
+    }
+    EXPECT_GT(inside, 0);
 }
 
 // Closing a capture screen's window answers the page as the screen's own way out does: the

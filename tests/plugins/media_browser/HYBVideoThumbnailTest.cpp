@@ -13,11 +13,13 @@
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Data.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/testing/InjectedFaults.h"
 #include "platform/ui/ImageCodec.h"
 #include "platform/ui/Screen.h"
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/media_browser/HYBVideoThumbnail.h"
 #include "tests/plugins/media_browser/support/ClipWriter.h"
+#include "tests/plugins/media_browser/support/FolderSwapper.h"
 #include "tests/plugins/media_browser/support/MediaFixture.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
@@ -231,6 +233,46 @@ TEST_F(VideoThumbnailTest, SourcesOutsideWhatTheAppMayReadAnswerAsMissing) {
               HYBResultStatusError);
     // The same clip inside the container reads.
     EXPECT_EQ(call({"file://" + clip_, "", data})->status(), HYBResultStatusOK);
+}
+
+// A folder on the way to the source that another process keeps swapping for a link to the
+// outside never leads the thumbnail out: each answer is of the clip inside, or the answer of a
+// missing file, whatever moment the swap comes at.
+TEST_F(VideoThumbnailTest, ASourceFolderSwappedForALinkNeverLeadsOut) {
+    const std::filesystem::path documents = ns::Sandbox::documentsDirectory();
+    const std::filesystem::path outside = dir_ / "outside";
+    std::filesystem::create_directories(documents / "dir");
+    std::filesystem::create_directories(outside);
+    ASSERT_TRUE(mediatest::writeClip((documents / "dir" / "c.mp4").string(), 32, 16, {kGreen}));
+    ASSERT_TRUE(mediatest::writeClip((outside / "c.mp4").string(), 32, 16, {kRed}));
+    std::filesystem::create_directory_symlink(outside, documents / "swap");
+    const std::string source = "file://" + (documents / "dir" / "c.mp4").string();
+    const ns::Dictionary array{{"mode", "array"}, {"position", 0}};
+    {
+        // The swap at the very moment the source is opened.
+        ns::InjectedFaults::at("open", [&] {
+            std::filesystem::rename(documents / "dir", documents / "dir.real");
+            std::filesystem::rename(documents / "swap", documents / "dir");
+        });
+        auto result = call({source, "", array});
+        EXPECT_EQ(result->status(), HYBResultStatusError);
+        EXPECT_NE(message(result).find("The requested URL was not found."), std::string::npos)
+            << message(result);
+        std::filesystem::rename(documents / "dir", documents / "swap");
+        std::filesystem::rename(documents / "dir.real", documents / "dir");
+    }
+    int inside = 0;
+    mediatest::FolderSwapper swapper(documents / "dir", documents / "swap");
+    for (int i = 0; i < 300 || swapper.swaps() < 20; ++i) {
+        auto result = call({source, "", array});
+        if (result->status() != HYBResultStatusOK) continue;
+        auto image =
+            ui::ImageCodec::decode(*ns::Data::fromBase64(result->message()["data"].stringValue()));
+        ASSERT_TRUE(image);
+        ASSERT_TRUE(near(image->pixel(2, 8), kGreen)) << "read outside after " << i << " reads";
+        ++inside;
+    }
+    EXPECT_GT(inside, 0);
 }
 
 // The probe, seek and decode are bounded in time as a whole: past the budget the page gets an

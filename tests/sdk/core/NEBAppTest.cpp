@@ -68,11 +68,13 @@ struct AppIDCase {
     const char* name;
     std::optional<std::string> appID;
     bool valid;
+    const char* logged = nullptr;  // the line a refusal logs, if any
 };
 
 class AppIDValidationTest : public AppTest, public ::testing::WithParamInterface<AppIDCase> {};
 
 TEST_P(AppIDValidationTest, Validates) {
+    if (GetParam().logged) logs_.expect(GetParam().logged);
     EXPECT_EQ(NEBApp::validateAppID(GetParam().appID), GetParam().valid);
 }
 
@@ -91,10 +93,12 @@ INSTANTIATE_TEST_SUITE_P(
         AppIDCase{"Absent", std::nullopt, false},
         // FarmHash fingerprint of "com.example.greenhouse", the test bundle's identifier.
         AppIDCase{"VersionTwoMatchingFingerprint", "2:1234567890:ios:3c56220b648cbcd8", true},
-        AppIDCase{"VersionTwoOtherFingerprint", "2:1234567890:ios:3c56220b648cbcd9", false}),
+        AppIDCase{"VersionTwoOtherFingerprint", "2:1234567890:ios:3c56220b648cbcd9", false,
+                  "[I-COR000010] The fingerprint portion of NEBULA_APP_ID"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AppTest, FingerprintMismatchNamesTheBundle) {
+    logs_.expect("[Nebula/Core][I-COR000010] The fingerprint portion of NEBULA_APP_ID");
     EXPECT_FALSE(NEBApp::validateAppID("2:1:ios:abcdef"));
     EXPECT_TRUE(logs().contains(
         "[Nebula/Core][I-COR000010] The fingerprint portion of NEBULA_APP_ID in the plist file "
@@ -116,6 +120,7 @@ TEST(NEBHashTest, FingerprintKnownAnswers) {
 }
 
 TEST_F(AppTest, ConfigureAnnouncesTheDefaultAppOnce) {
+    logs_.expect("[Nebula/Core][I-COR000022] Nebula Analytics is not available.");
     writeOptionsPlist(sdktest::validOptions());
     Posted ready(kNEBAppReadyToConfigureSDKNotification);
     NEBApp::configure();
@@ -138,6 +143,7 @@ TEST_F(AppTest, ConfigureAnnouncesTheDefaultAppOnce) {
 }
 
 TEST_F(AppTest, ConfiguringWithoutNotificationThenWithPostsOnce) {
+    logs_.expect("[Nebula/Core][I-COR000022] Nebula Analytics is not available.");
     writeOptionsPlist(sdktest::validOptions());
     Posted ready(kNEBAppReadyToConfigureSDKNotification);
     NEBApp::configureWithoutSendingNotification();
@@ -150,6 +156,8 @@ TEST_F(AppTest, ConfiguringWithoutNotificationThenWithPostsOnce) {
 }
 
 TEST_F(AppTest, MissingOptionsFileIsReportedThenRaised) {
+    logs_.expect("[I-COR000012] Could not locate configuration file: 'NebulaService-Info.plist'");
+    logs_.expect("[I-COR000003] The default Nebula app has not yet been configured.");
     EXPECT_EQ(exceptionReason([] { NEBApp::configure(); }),
               "[NEBApp configure] could not find a valid NebulaServices-Info.plist in your "
               "project. Please download one from https://console.nebula.invalid.");
@@ -170,6 +178,8 @@ TEST_F(AppTest, MissingOptionsFileIsReportedThenRaised) {
 }
 
 TEST_F(AppTest, InvalidAppIDIsLoggedAndRaisedAndLeavesNoDefaultApp) {
+    logs_.expect("[Nebula/Core][I-COR000009] The NEBULA_APP_ID either in the plist file");
+    logs_.expect("[I-COR000003] The default Nebula app has not yet been configured.");
     auto options = sdktest::validOptions();
     options["NEBULA_APP_ID"] = "1:1234567890:android:abc";
     writeOptionsPlist(options);
@@ -188,6 +198,7 @@ TEST_F(AppTest, InvalidAppIDIsLoggedAndRaisedAndLeavesNoDefaultApp) {
 }
 
 TEST_F(AppTest, NamedAppsFollowTheNameRules) {
+    logs_.expect("[I-COR000012] Could not locate configuration file: 'NebulaService-Info.plist'");
     auto options = NEBOptions::initInternalWithOptionsDictionary(sdktest::validOptions());
     EXPECT_EQ(exceptionReason([&] { NEBApp::configureWithName(std::nullopt, options); }),
               "Neither name nor options can be nil.");
@@ -212,6 +223,8 @@ TEST_F(AppTest, NamedAppsFollowTheNameRules) {
 }
 
 TEST_F(AppTest, LookUpsOfWhatIsNotThereAreLogged) {
+    logs_.expect("[Nebula/Core][I-COR000005] No app has been configured yet.");
+    logs_.expect("[Nebula/Core][I-COR000004] App with name nothing does not exist.");
     EXPECT_TRUE(NEBApp::allApps().empty());
     EXPECT_TRUE(logs().contains("[Nebula/Core][I-COR000005] No app has been configured yet."));
     EXPECT_EQ(NEBApp::appNamed("nothing"), nullptr);
@@ -220,6 +233,8 @@ TEST_F(AppTest, LookUpsOfWhatIsNotThereAreLogged) {
 }
 
 TEST_F(AppTest, DeletingAnAppAnnouncesItOnce) {
+    logs_.expect("[I-COR000012] Could not locate configuration file: 'NebulaService-Info.plist'");
+    logs_.expect("[Nebula/Core][I-COR000007] App does not exist.");
     auto options = NEBOptions::initInternalWithOptionsDictionary(sdktest::validOptions());
     NEBApp::configureWithName("garden", options);
     auto app = NEBApp::appNamed("garden");
@@ -250,6 +265,7 @@ TEST_F(AppTest, AnalyticsIsStartedByClassNameForTheDefaultAppOnly) {
 }
 
 TEST_F(AppTest, MissingAnalyticsIsOnlyLogged) {
+    logs_.expect("[Nebula/Core][I-COR000022] Nebula Analytics is not available.");
     writeOptionsPlist(sdktest::validOptions());
     NEBApp::configure();
     EXPECT_TRUE(NEBApp::defaultApp());
@@ -320,6 +336,7 @@ TEST_F(AppTest, RegistrationRecordDescribesTheConfiguration) {
 }
 
 TEST_F(AppTest, SdkPartRecordCarriesAnEmptyErrorInfo) {
+    logs_.expect("[Nebula/Core][I-COR000022] Nebula Analytics is not available.");
     writeOptionsPlist(sdktest::validOptions());
     NEBApp::configure();
     NEBApp::defaultApp()->sendLogsWithServiceName("Messaging", "1.2.0", std::nullopt);
@@ -362,11 +379,13 @@ class DailyRecordTest : public AppTest, public ::testing::WithParamInterface<dou
 
 TEST_P(DailyRecordTest, SentWhenTheLastOneIsMoreThanADayAway) {
     double offset = GetParam();
+    bool expected = std::fabs(offset) > 86400.0;
+    // The record is made from the options, which this bundle lacks.
+    if (expected) logs_.expect("[I-COR000012] Could not locate configuration file");
     auto path = *NEBApp::filePathURLWithName("NEBULA_LAST_TIMESTAMP");
     ASSERT_TRUE(NEBApp::writeString(ns::format("%f", clock().wallTime() + offset), path));
     NEBApp::logAppInfo();
     auto records = queuedRecords();
-    bool expected = std::fabs(offset) > 86400.0;
     ASSERT_EQ(records.size(), expected ? 1u : 0u) << offset;
     if (expected) {
         EXPECT_FALSE(records[0].has_configuration_type());
@@ -378,6 +397,7 @@ INSTANTIATE_TEST_SUITE_P(Offsets, DailyRecordTest,
                          ::testing::Values(-86401.0, -86399.0, 0.0, 86399.0, 86401.0, -1e9));
 
 TEST_F(AppTest, ActivationObserversAreInstalledOncePerProcess) {
+    logs_.expect("[Nebula/Core][I-COR000022] Nebula Analytics is not available.");
     writeOptionsPlist(sdktest::validOptions());
     NEBApp::configure();
     relaunch();

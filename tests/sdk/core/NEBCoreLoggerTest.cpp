@@ -54,6 +54,7 @@ TEST_F(NEBCoreLoggerTest, DebugModeLowersTheLevelForTheCoreOnly) {
     ASSERT_TRUE(ns::Log::setFile(file));
     const ns::LogLevel before = ns::Log::minimumLevel();
     ns::Log::setMinimumLevel(ns::LogLevel::Default);
+    ns::Log::setStandardErrorEnabled(false);  // the file shows what is written
     launchWith({"-NEBDebugEnabled"});
     NEBCoreLogInfo(kNEBLoggerCore, "I-COR000008", "core info");
     NEBCoreLogDebug(kNEBLoggerCore, "I-COR000001", "core debug");
@@ -64,6 +65,7 @@ TEST_F(NEBCoreLoggerTest, DebugModeLowersTheLevelForTheCoreOnly) {
     NEBCoreLogError(kNEBLoggerCore, "I-COR000003", "after");
     logs();
     ns::Log::setFile("");
+    ns::Log::setStandardErrorEnabled(true);
     ns::Log::setMinimumLevel(before);
     std::ifstream in(file);
     const std::string written((std::istreambuf_iterator<char>(in)), {});
@@ -74,6 +76,7 @@ TEST_F(NEBCoreLoggerTest, DebugModeLowersTheLevelForTheCoreOnly) {
 }
 
 TEST_F(NEBCoreLoggerTest, QuietLevelsAreDroppedOutsideDebugMode) {
+    logs_.expect("[I-COR000003] error line");
     ASSERT_FALSE(NEBCoreLogger::isProcessTraced());
     NEBCoreLogDebug(kNEBLoggerCore, "I-COR000001", "debug line");
     NEBCoreLogInfo(kNEBLoggerCore, "I-COR000008", "info line");
@@ -86,6 +89,7 @@ TEST_F(NEBCoreLoggerTest, QuietLevelsAreDroppedOutsideDebugMode) {
 }
 
 TEST_F(NEBCoreLoggerTest, LinesKeepCallOrder) {
+    logs_.expect("[Nebula/Core][I-COR000017] ");
     for (int i = 0; i < 50; ++i) NEBCoreLogError(kNEBLoggerCore, "I-COR000017", "%d", i);
     auto texts = logs().texts();
     ASSERT_EQ(texts.size(), 50u);

@@ -135,6 +135,7 @@ TEST_F(NEBLogbookLoggerTest, FlushUploadsEachFileAndDeletesItAfterSuccess) {
 }
 
 TEST_F(NEBLogbookLoggerTest, AFailedPostKeepsTheFileUntilALaterSuccess) {
+    logs_.expect("[I-COR000020] Error posting to Logbook: (null), with Status Code: 500");
     server_->on("POST", "/log", HttpResponse::text(500, "busy"));
     server_->on("POST", "/log", HttpResponse::text(200, ""));
     start();
@@ -157,6 +158,7 @@ TEST_F(NEBLogbookLoggerTest, AFailedPostKeepsTheFileUntilALaterSuccess) {
 }
 
 TEST_F(NEBLogbookLoggerTest, ARedirectIsNotFollowedAndCountsAsAFailure) {
+    logs_.expect("[I-COR000020] Error posting to Logbook: (null), with Status Code: 302");
     server_->on("POST", "/log", HttpResponse::redirect(302, "/elsewhere"));
     server_->on("POST", "/elsewhere", HttpResponse::text(200, ""));
     start();
@@ -169,6 +171,7 @@ TEST_F(NEBLogbookLoggerTest, ARedirectIsNotFollowedAndCountsAsAFailure) {
 }
 
 TEST_F(NEBLogbookLoggerTest, SixFailuresInARowEndPostingForTheProcess) {
+    logs_.expect("[I-COR000020] Error posting to Logbook: (null), with Status Code: 503");
     server_->on("POST", "/log", HttpResponse::text(503, ""));
     start();
     logger_->logEvent(eventWith("x"), 137, "greenhouse");
@@ -286,6 +289,7 @@ TEST_F(NEBLogbookLoggerTest, AFileIsClosedOnceItPassesTheSizeLimit) {
 }
 
 TEST_F(NEBLogbookLoggerTest, EventsThatCannotBeQueuedAreDropped) {
+    logs_.expect("[I-COR000017] Failure to write data for account");
     start();
     logger_->logEvent(eventWith("x"), 137, "");
     logger_->logEvent(eventWith("x"), 258, "greenhouse");
@@ -315,6 +319,7 @@ protected:
 };
 
 TEST_F(ConfigurationRecordUploadTest, RegistrationRecordReachesTheEndpoint) {
+    logs_.expect("[I-COR000022] Nebula Analytics is not available.");
     server_->on("POST", "/log", HttpResponse::text(200, ""));
     NEBServiceHosts::setLogbookServerURL(server_->url("/log").absoluteString());
     start();

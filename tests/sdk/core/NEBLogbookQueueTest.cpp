@@ -115,6 +115,7 @@ TEST_F(NEBLogbookQueueTest, OldestFilesGoWhenTheQueuePassesItsLimit) {
 }
 
 TEST_F(NEBLogbookQueueTest, UnwritableDirectoryIsLoggedAndWritesFail) {
+    logs_.expect("[Nebula/Core][I-COR000015] Failed to create directory: ");
     std::ofstream(dir_.str() + "/blocker") << "file";
     NEBLogbookWriter writer(dir_.str() + "/blocker/137/1");
     EXPECT_FALSE(writer.isOpen());

@@ -151,6 +151,8 @@ TEST_F(NEBNetworkTest, GetCarriesTheCallersHeadersAndDeliversTheBody) {
 }
 
 TEST_F(NEBNetworkTest, OversizedOrCutOffDownloadIsAnError) {
+    logs_.expect("<Nebula/Network/ERROR> Encounter network error. Code, error: -1103");
+    logs_.expect("<Nebula/Network/ERROR> Encounter network error. Code, error: -1005");
     // An answer that announces one byte more than a GET may hold.
     server_->on("GET", "/huge",
                 HttpResponse::raw("HTTP/1.1 200 OK\r\nContent-Length: " +
@@ -206,6 +208,7 @@ TEST_F(NEBNetworkTest, TheGetAfterASeeOtherDeclaresNoBody) {
 }
 
 TEST_F(NEBNetworkTest, ServerErrorsAndDroppedConnectionsCompleteOnce) {
+    logs_.expect("<Nebula/Network/ERROR> Encounter network error. Code, error: -1005");
     server_->on("POST", "/fail", HttpResponse::text(500, "no"));
     server_->on("POST", "/drop", HttpResponse::closeConnection());
     auto failed = post("/fail", "x");
@@ -252,6 +255,7 @@ TEST_F(NEBNetworkTest, BackgroundUploadBodyLivesInAnExcludedFileUntilCompletion)
 }
 
 TEST_F(NEBNetworkTest, BackgroundUploadWithoutABodyFileRunsInTheForeground) {
+    logs_.expect("<Nebula/Network/ERROR> Cannot create temporary directory.");
     server_->on("POST", "/fg", HttpResponse::text(200, "ok"));
     // A file where the temporary directory should be: no body file can be written.
     auto directory = NEBNetworkURLSession::networkDirectoryPath();
@@ -312,6 +316,7 @@ TEST_F(NEBNetworkTest, TheWatchedHostIsTheNameWithoutItsPort) {
 }
 
 TEST_F(NEBNetworkTest, NoClientWithoutAReachabilityWatch) {
+    logs_.expect("<Nebula/Network/ERROR> Failed to start reachability handle");
     net::ReachabilityFlagSource::setFactory([](const net::ReachabilityTarget& target) {
         auto source = std::make_shared<net::InjectedReachabilitySource>(target);
         source->setSchedulingFails(true);
@@ -321,6 +326,7 @@ TEST_F(NEBNetworkTest, NoClientWithoutAReachabilityWatch) {
 }
 
 TEST_F(NEBNetworkTest, LogLinesGoToTheDelegateWithoutQueryStrings) {
+    logs_.expect("<Nebula/Network/ERROR> Cannot set the network logger delegate");
     server_->on("POST", "/log", HttpResponse::text(200, "ok"));
     server_->on("POST", "/drop", HttpResponse::closeConnection());
     auto logger = std::make_shared<RecordingLogger>();
@@ -346,6 +352,7 @@ TEST_F(NEBNetworkTest, LogLinesGoToTheDelegateWithoutQueryStrings) {
 }
 
 TEST_F(NEBNetworkTest, ConsoleLinesWithoutADelegate) {
+    logs_.expect("<Nebula/Network/ERROR> Code, error: 2, (nil)");
     ASSERT_TRUE(waitUntil([&] { return network_->isNetworkConnected(); }));
     logs().clear();
     network_->nebNetwork_logWithLevel(NEBNetworkLogLevel::Debug, "quiet");

@@ -148,6 +148,7 @@ TEST_F(SdkCoreTest, DefaultOptionsComeFromTheBundleAndCopiesAreNotDefault) {
 }
 
 TEST_F(SdkCoreTest, MissingDefaultPlistIsLoggedEachTimeAndRetried) {
+    logs_.expect("[I-COR000012] Could not locate configuration file");
     EXPECT_EQ(NEBOptions::defaultOptions(), nullptr);
     EXPECT_EQ(NEBOptions::defaultOptions(), nullptr);
     EXPECT_EQ(logs().count("[Nebula/Core][I-COR000012] Could not locate configuration file: "
@@ -158,6 +159,7 @@ TEST_F(SdkCoreTest, MissingDefaultPlistIsLoggedEachTimeAndRetried) {
 }
 
 TEST_F(SdkCoreTest, DefaultPlistThatIsNoDictionaryIsRefused) {
+    logs_.expect("[I-COR000011] The configuration file is not a dictionary");
     writePlist(bundlePath() + "/NebulaService-Info.plist", ns::Value::array({"a"}));
     EXPECT_EQ(NEBOptions::defaultOptions(), nullptr);
     EXPECT_TRUE(logs().contains(
@@ -165,6 +167,8 @@ TEST_F(SdkCoreTest, DefaultPlistThatIsNoDictionaryIsRefused) {
 }
 
 TEST_F(SdkCoreTest, OptionsFromAFile) {
+    logs_.expect("[I-COR000013] The plist file path is nil.");
+    logs_.expect("[I-COR000014] The configuration file at ");
     EXPECT_EQ(NEBOptions::initWithContentsOfFile(std::nullopt), nullptr);
     auto path = dir_.str() + "/custom.plist";
     EXPECT_EQ(NEBOptions::initWithContentsOfFile(path), nullptr);

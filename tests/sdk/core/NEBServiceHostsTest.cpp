@@ -119,12 +119,14 @@ protected:
 };
 
 TEST_F(TrustedCAFileTest, TheConfiguredAuthorityIsTrustedOnceApplied) {
+    logs_.expect("<Nebula/Network/ERROR> Encounter network error. Code, error: -1202");
     EXPECT_TRUE(NEBServiceHosts::applyTrustedCAFile());  // nothing configured: nothing to do
     EXPECT_EQ(net::TLSSettings::extraCAFile(), "");
     EXPECT_NE(get()->error, std::nullopt);
 
     {
         testsupport::LogCapture log;
+        log.expect("Cannot read the trusted certificate authorities in /nonexistent/ca.pem");
         ::setenv(NEBServiceHosts::kTrustedCAFileVariable, "/nonexistent/ca.pem", 1);
         EXPECT_FALSE(NEBServiceHosts::applyTrustedCAFile());
         EXPECT_TRUE(

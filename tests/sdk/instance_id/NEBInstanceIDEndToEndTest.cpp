@@ -13,6 +13,7 @@
 #include "sdk/core/NEBOptions.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "tests/sdk/instance_id/InstanceIDFixture.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -89,6 +90,9 @@ protected:
 };
 
 TEST_F(EndToEndTest, ThreeLaunchesOfOneInstallation) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("[I-COR000012] Could not locate configuration file");
+    expectedLog.expect("[I-COR000022] Nebula Analytics is not available.");
     const ns::Data apnsToken = ns::Data::fromString("\x01\x23\x45");
 
     // Launch 1: check in, make the key pair, register, announce.

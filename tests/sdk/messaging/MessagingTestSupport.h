@@ -10,6 +10,7 @@
 
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/UserDefaults.h"
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/core/NEBServiceHosts.h"
@@ -80,6 +81,8 @@ protected:
         NEBMessagingSharedLogger().setWriter(previousWriter_);
         net::TLSSettings::setExtraCAFile("");
         ManualRunLoop::TearDown();
+        // What the test left to write goes into its sandbox while that is still there.
+        ns::UserDefaults::resetStandardUserDefaults();
     }
 
     static const peers::TestCA& ca() { return *ca_; }

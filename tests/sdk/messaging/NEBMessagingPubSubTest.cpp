@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "platform/ns/Bundle.h"
 #include "platform/ns/UserDefaults.h"
 #include "sdk/core/NEBServiceHosts.h"
@@ -179,6 +181,44 @@ TEST_F(NEBMessagingPubSubTest, SyncSubscribesWantedTopicsAndCountsACacheHitAsDon
                   ->objectForKey(kNEBMessagingSubscribedTopicsKey)
                   .count(),
               2u);
+}
+
+// Two syncs in a row (two topics added at once, or a configuration sync beside one) see the
+// same topic to subscribe: the second leaves it to the request the first has out, so that it
+// is neither refused as in progress (and logged as failed) nor registered twice.
+TEST_F(NEBMessagingPubSubTest, ASecondSyncLeavesATopicInFlightToTheFirstRequest) {
+    // The first request for /topics/all is held until released; the first for /topics/b fails.
+    std::atomic<int> all{0}, b{0};
+    server_->on("POST", "/iid/register", [&](const peers::HttpRequest& request) {
+        if (request.body.ends_with("=/topics/b") && b++ == 0) {
+            return HttpResponse::text(200, "Error=INTERNAL");
+        }
+        auto answer = HttpResponse::text(200, "token=x");
+        if (request.body.ends_with("=/topics/all") && all++ == 0) {
+            answer.afterRequests = HttpResponse::kForever;
+        }
+        return answer;
+    });
+    auto cache = pubsub_->cache();
+    cache->addTopic("/topics/all");
+    cache->addTopic("/topics/all");
+    loop().runUntilIdle();  // both syncs run while the first request is held
+    ASSERT_TRUE(server_->waitForRequests(1));
+    loop().runUntilIdle();
+    server_->releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return cache->subscribedTopics().size() == 1; }));
+    loop().runUntilIdle();
+    EXPECT_EQ(server_->requestCount(), 1u);
+    EXPECT_EQ(log_->count("Failed to subscribe"), 0u);
+    EXPECT_EQ(log_->count("Successfully subscribe to topic: /topics/all"), 1u);
+
+    // A failed request is retried by the next sync, which the first one scheduled.
+    cache->addTopic("/topics/b");
+    ASSERT_TRUE(runUntil([&] { return log_->count("Failed to subscribe to topic /topics/b"); }));
+    ASSERT_TRUE(runUntil([&] { return cache->subscribeTopicsSyncCount() == 0; }));
+    loop().advanceBy(std::chrono::milliseconds(NEBMessagingPubSubCache::kSyncSpacingMillis));
+    ASSERT_TRUE(runUntil([&] { return cache->subscribedTopics().size() == 2; }));
+    EXPECT_EQ(server_->requestCount(), 3u);
 }
 
 TEST_F(NEBMessagingPubSubTest, MissingCredentialsAnswer501) {

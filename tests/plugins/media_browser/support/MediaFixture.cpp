@@ -7,6 +7,7 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/Screen.h"
 #include "plugins/device_storage/HYBFile.h"
+#include "tests/support/LogCapture.h"
 
 namespace mediatest {
 
@@ -16,10 +17,17 @@ void MediaFixture::SetUp() {
     std::filesystem::create_directories(dir_ / "App" / "www");
     ns::Bundle::setMainBundlePath((dir_ / "App").string());
     ui::Screen::main().setScale(3.0);
-    controller_ = HYBViewController::create();
-    window_ = ui::Window::create();
-    window_->setRootViewController(controller_);
-    window_->makeKeyAndVisible();
+    {
+        // The screens under test need a host controller on show, not a page: it has neither a
+        // web view engine nor a start page, and says so.
+        testsupport::LogCapture log;
+        log.expect("ERROR: Web view engine class HYBWebViewEngine does not exist.");
+        log.expect("ERROR: Start Page at 'www/index.html' was not found.");
+        controller_ = HYBViewController::create();
+        window_ = ui::Window::create();
+        window_->setRootViewController(controller_);
+        window_->makeKeyAndVisible();
+    }
     delegate_->www = (dir_ / "App" / "www").string();
     delegate_->file = std::make_shared<HYBFile>();
     attach(*delegate_->file);

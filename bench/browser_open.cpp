@@ -1,5 +1,6 @@
 // The in-app browser in the real web engine (WebKitGTK), against the engine's bare floor in
-// the same run: the time from asking for a local page to its load having finished.
+// the same run: the time from asking for a page of a loopback server to its load having
+// finished (the browser loads web pages, not files).
 //   browser  the page's open call on the in-app browser plug-in (options parsed, its screen
 //            and a second web view made, then the page loaded and shown)
 //   bare     a second web view made on the same web context that loads the same page, with
@@ -31,6 +32,7 @@
 #include "platform/wk/NavigationDelegate.h"
 #include "platform/wk/WebView.h"
 #include "plugins/media_browser/HYBWKInAppBrowser.h"
+#include "tests/e2e/LoopbackHTTPServer.h"
 
 namespace {
 
@@ -79,8 +81,8 @@ struct Host {
             << "<html><title>Main</title><script src=\"hybrid.js\"></script></html>";
         fs::copy_file(kSourceRoot / "examples/bundle/www/hybrid.js", root / "bundle/www/hybrid.js",
                       fs::copy_options::overwrite_existing, ec);
-        std::ofstream(root / "page.html") << kPage;
-        page = ns::URL::fileURLWithPath((root / "page.html").string());
+        server.setPage("/page.html", kPage);
+        page = *ns::URL::parse(server.url("/page.html"));
         if (!wk::WebKitGtkEngine::install()) std::abort();
         driver.emplace();
         if (!CompositionRoot::prepare(
@@ -135,7 +137,7 @@ struct Host {
             wk::WebView::create(ui::Rect(0, 0, 390, 844), wk::WebViewConfiguration::create());
         auto flag = std::make_shared<FinishFlag>();
         view->setNavigationDelegate(flag);
-        view->loadFileURL(page, page);
+        view->loadRequest(wk::URLRequest(page));
         if (!driver->runUntil([&] { return flag->finished && loaded(view); }, 30s)) {
             return std::nullopt;
         }
@@ -143,6 +145,7 @@ struct Host {
     }
 
     fs::path root = fs::temp_directory_path() / ("hybrid-bench-iab-" + std::to_string(::getpid()));
+    LoopbackHTTPServer server;
     ns::URL page = ns::URL::fileURLWithPath("/");
     std::optional<dispatch::GLibDriver> driver;
     std::shared_ptr<HYBViewController> controller;

@@ -112,16 +112,14 @@ ns::Result<std::shared_ptr<ui::Bitmap>> toBitmap(const AVFrame& frame) {
         frame.height) {
         return avError(AVErrorDecodeFailed, "The frame could not be converted.");
     }
-    const size_t rowBytes = static_cast<size_t>(frame.width) * 4;
-    for (int y = 0; y < frame.height; ++y) {
-        std::memcpy(bitmap->data() + static_cast<ptrdiff_t>(y) * bitmap->stride(),
-                    planes[0] + static_cast<ptrdiff_t>(y) * strides[0], rowBytes);
-    }
     // BGRA with full alpha is the bitmap's premultiplied native order on little-endian hosts.
     // Every frame is made opaque, as a video frame is shown: the converter leaves the alpha of
     // some source formats (palettes, odd layouts) at zero, not only of those with an alpha plane.
+    // Each row is made opaque while it is still in the cache from its copy.
+    const size_t rowBytes = static_cast<size_t>(frame.width) * 4;
     for (int y = 0; y < frame.height; ++y) {
         uint8_t* row = bitmap->data() + static_cast<ptrdiff_t>(y) * bitmap->stride();
+        std::memcpy(row, planes[0] + static_cast<ptrdiff_t>(y) * strides[0], rowBytes);
         for (int x = 0; x < frame.width; ++x) row[x * 4 + 3] = 0xff;
     }
     bitmap->markDirty();

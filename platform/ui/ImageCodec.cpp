@@ -21,6 +21,27 @@ constexpr unsigned char kPNGSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A
 // would otherwise take minutes to decode.
 constexpr int kMaxJPEGScans = 256;
 
+// One row of premultiplied native-endian ARGB pixels as straight BGRA bytes.
+void straightenRow(const uint8_t* row, int width, uint8_t* dst) {
+    for (int x = 0; x < width; ++x, dst += 4) {
+        uint32_t argb;
+        std::memcpy(&argb, row + static_cast<size_t>(x) * 4, 4);
+        const uint32_t alpha = argb >> 24;
+        uint32_t r = (argb >> 16) & 0xFF, g = (argb >> 8) & 0xFF, b = argb & 0xFF;
+        if (alpha == 0) {
+            r = g = b = 0;
+        } else if (alpha != 255) {
+            r = (r * 255 + alpha / 2) / alpha;
+            g = (g * 255 + alpha / 2) / alpha;
+            b = (b * 255 + alpha / 2) / alpha;
+        }
+        dst[0] = static_cast<uint8_t>(b);
+        dst[1] = static_cast<uint8_t>(g);
+        dst[2] = static_cast<uint8_t>(r);
+        dst[3] = static_cast<uint8_t>(alpha);
+    }
+}
+
 // Premultiplied native-endian ARGB ⇄ straight BGRA bytes (what both libraries read and write
 // on a little-endian machine; built from the 32-bit value so the byte order is explicit).
 void premultipliedToStraightBGRA(const Bitmap& bitmap, std::vector<uint8_t>& out) {
@@ -42,26 +63,10 @@ void premultipliedToStraightBGRA(const Bitmap& bitmap, std::vector<uint8_t>& out
     // one made encoding a frame cost more than decoding it.
     const uint8_t* base = bitmap.data();
     const size_t stride = static_cast<size_t>(bitmap.stride());
-    uint8_t* dst = out.data();
+    const size_t rowBytes = static_cast<size_t>(bitmap.width()) * 4;
     for (int y = 0; y < bitmap.height(); ++y) {
-        const uint8_t* row = base + static_cast<size_t>(y) * stride;
-        for (int x = 0; x < bitmap.width(); ++x, dst += 4) {
-            uint32_t argb;
-            std::memcpy(&argb, row + static_cast<size_t>(x) * 4, 4);
-            const uint32_t alpha = argb >> 24;
-            uint32_t r = (argb >> 16) & 0xFF, g = (argb >> 8) & 0xFF, b = argb & 0xFF;
-            if (alpha == 0) {
-                r = g = b = 0;
-            } else if (alpha != 255) {
-                r = (r * 255 + alpha / 2) / alpha;
-                g = (g * 255 + alpha / 2) / alpha;
-                b = (b * 255 + alpha / 2) / alpha;
-            }
-            dst[0] = static_cast<uint8_t>(b);
-            dst[1] = static_cast<uint8_t>(g);
-            dst[2] = static_cast<uint8_t>(r);
-            dst[3] = static_cast<uint8_t>(alpha);
-        }
+        straightenRow(base + static_cast<size_t>(y) * stride, bitmap.width(),
+                      out.data() + static_cast<size_t>(y) * rowBytes);
     }
 }
 
@@ -183,8 +188,21 @@ std::shared_ptr<Bitmap> decodeJPEG(const ns::Data& data) {
     return bitmap;
 }
 
-bool encodeJPEGInto(const std::vector<uint8_t>& bgra, int width, int height, int quality,
-                    unsigned char** buffer, unsigned long* size) {
+// Rows whose pixels are all opaque are handed to the encoder where they stand (the premultiplied
+// native order is then BGRX, which it reads); a row with any translucent pixel is made straight
+// in one row of scratch first. Video frames and photos are opaque, so a picture is neither
+// copied nor converted whole before it is encoded.
+bool encodeJPEGInto(const Bitmap& bitmap, int quality, unsigned char** buffer,
+                    unsigned long* size) {
+    const int width = bitmap.width();
+    const int height = bitmap.height();
+    std::vector<uint8_t> whole;
+    if (bitmap.format() != Bitmap::Format::ARGB32) premultipliedToStraightBGRA(bitmap, whole);
+    const uint8_t* base = whole.empty() ? bitmap.data() : whole.data();
+    const size_t stride =
+        whole.empty() ? static_cast<size_t>(bitmap.stride()) : static_cast<size_t>(width) * 4;
+    std::vector<uint8_t> scratch(static_cast<size_t>(width) * 4);
+
     jpeg_compress_struct info;
     JPEGErrorManager errors;
     info.err = jpeg_std_error(&errors.base);
@@ -204,9 +222,17 @@ bool encodeJPEGInto(const std::vector<uint8_t>& bgra, int width, int height, int
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
-        auto* row =
-            const_cast<uint8_t*>(bgra.data() + static_cast<size_t>(info.next_scanline) * width * 4);
-        jpeg_write_scanlines(&info, &row, 1);
+        const uint8_t* row = base + static_cast<size_t>(info.next_scanline) * stride;
+        if (whole.empty()) {
+            bool opaque = true;
+            for (int x = 0; x < width && opaque; ++x) opaque = row[x * 4 + 3] == 0xff;
+            if (!opaque) {
+                straightenRow(row, width, scratch.data());
+                row = scratch.data();
+            }
+        }
+        auto* line = const_cast<uint8_t*>(row);
+        jpeg_write_scanlines(&info, &line, 1);
     }
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
@@ -276,12 +302,10 @@ std::optional<ns::Data> ImageCodec::encodePNG(const Bitmap& bitmap) {
 }
 
 std::optional<ns::Data> ImageCodec::encodeJPEG(const Bitmap& bitmap, double quality) {
-    std::vector<uint8_t> bgra;
-    premultipliedToStraightBGRA(bitmap, bgra);
     int level = static_cast<int>(std::clamp(quality, 0.0, 1.0) * 100.0 + 0.5);
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
-    bool ok = encodeJPEGInto(bgra, bitmap.width(), bitmap.height(), level, &buffer, &size);
+    bool ok = encodeJPEGInto(bitmap, level, &buffer, &size);
     std::optional<ns::Data> out;
     if (ok) out = ns::Data(buffer, size);
     std::free(buffer);

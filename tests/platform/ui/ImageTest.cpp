@@ -115,6 +115,25 @@ TEST(ImageCodecTest, JPEGRoundTripKeepsSizeAndColours) {
     EXPECT_LT(ui::Image::imageWithBitmap(bitmap)->jpegData(0.1)->length(), jpeg->length());
 }
 
+// Opaque rows go to the encoder as they stand, translucent ones are made straight first: both
+// must come out in their straight colours, whatever the row's neighbours are.
+TEST(ImageCodecTest, JPEGOfTranslucentRowsKeepsTheirStraightColours) {
+    auto bitmap = filled(16, 48, [](int, int y) {
+        const uint8_t alpha = (y / 16) % 2 == 1 ? 128 : 255;
+        return Pixel{200, 30, 30, alpha};
+    });
+    auto jpeg = ui::ImageCodec::encodeJPEG(*bitmap, 0.95);
+    ASSERT_TRUE(jpeg);
+    auto back = ui::ImageCodec::decode(*jpeg);
+    ASSERT_TRUE(back);
+    for (int y : {8, 24, 40}) {
+        SCOPED_TRACE(y);
+        EXPECT_NEAR(back->pixel(8, y).red, 200, 8);
+        EXPECT_NEAR(back->pixel(8, y).green, 30, 8);
+        EXPECT_EQ(back->pixel(8, y).alpha, 255);
+    }
+}
+
 TEST(ImageCodecTest, WhatIsNoImageOrTooLargeDecodesToNothing) {
     EXPECT_EQ(ui::Image::imageWithData(ns::Data()), nullptr);
     EXPECT_EQ(ui::Image::imageWithData(ns::Data::fromString("GIF89a")), nullptr);

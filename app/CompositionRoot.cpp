@@ -16,6 +16,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/PushLaunchNotifications.h"
+#include "app/StorePurchases.h"
 #include "bridge/HYBHostClasses.h"
 #include "bridge/HYBPlugin.h"
 #include "platform/av/BarcodeCodec.h"
@@ -31,6 +32,7 @@
 #include "platform/ns/Log.h"
 #include "platform/ns/Notification.h"
 #include "platform/ns/NotificationCenter.h"
+#include "platform/ns/ProcessInfo.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/TemporaryFiles.h"
 #include "platform/rt/ClassRegistry.h"
@@ -49,7 +51,9 @@
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
 #include "plugins/push/NCMPushClasses.h"
+#include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAnalytics.h"
+#include "sdk/core/NEBCoreLogger.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "sdk/messaging/NEBMessaging.h"
 #include "signin/HybridSalPlugin.h"
@@ -271,7 +275,21 @@ std::string CompositionRoot::helpText() {
            "ready for pushes (repeatable)\n"
            "  --open-notification FILE.json  a push notification the user opened, which "
            "launched the application (repeatable)\n"
+           "  --complete-purchase PRODUCT_ID a purchase of the product (sold by the stand-in "
+           "store at 0.99 USD) completes once the application observes the store (repeatable)\n"
+           "  -NEBAnalyticsDebugEnabled      analytics debug mode on: verbose analytics log, "
+           "events marked as debug and real-time; stays on in later runs\n"
+           "  -noNEBAnalyticsDebugEnabled    analytics debug mode off (wins over the above)\n"
+           "  -NEBDebugEnabled               SDK core debug logging on; stays on in later runs\n"
+           "  -NEBDebugDisabled              SDK core debug logging off (wins over the above)\n"
            "  --help                         print this help and leave\n";
+}
+
+const std::vector<std::string>& CompositionRoot::sdkLaunchSwitches() {
+    static const std::vector<std::string> switches{
+        kNEBADebugEnabledArgument, kNEBADebugDisabledArgument, kNEBDebugEnabledArgument,
+        kNEBDebugDisabledArgument};
+    return switches;
 }
 
 ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
@@ -283,10 +301,16 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
         return options;
     }
     std::optional<std::string> bundle;
+    options.launchArguments = {executablePath};
+    const auto& switches = sdkLaunchSwitches();
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--exit-after-load") {
             options.exitAfterLoad = true;
+            continue;
+        }
+        if (std::find(switches.begin(), switches.end(), argument) != switches.end()) {
+            options.launchArguments.push_back(argument);
             continue;
         }
         static const std::map<std::string, const char*> kValueNames{
@@ -297,7 +321,8 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
             {"--add-photo", "a picture"},
             {"--system-version", "a version"},
             {"--remote-notification", "a JSON file"},
-            {"--open-notification", "a JSON file"}};
+            {"--open-notification", "a JSON file"},
+            {"--complete-purchase", "a product identifier"}};
         const auto named = kValueNames.find(argument);
         if (named == kValueNames.end()) return usageError("unknown argument " + argument);
         if (i + 1 >= arguments.size()) return usageError(argument + " needs " + named->second);
@@ -338,6 +363,10 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
             (argument == "--open-notification" ? options.openedNotifications
                                                : options.remoteNotifications)
                 .push_back(std::move(*payload));
+        } else if (argument == "--complete-purchase") {
+            if (auto valid = StorePurchases::checkProductIdentifier(value); !valid)
+                return usageError(given + ": " + valid.error().localizedDescription());
+            options.purchases.push_back(value);
         } else {
             if (!isVersion(value)) return usageError(given + ": not a version such as 17.0");
             options.systemVersion = value;
@@ -356,6 +385,9 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     }
     std::error_code ec;
     ns::Bundle::setMainBundlePath(fs::absolute(options.bundlePath, ec).string());
+    // The SDK reads its debug switches from here when it starts, after the launch.
+    if (!options.launchArguments.empty())
+        ns::ProcessInfo::processInfo().setArguments(options.launchArguments);
     if (options.sandboxPath) {
         if (auto status = ns::Sandbox::configure(fs::absolute(*options.sandboxPath, ec).string());
             !status) {
@@ -386,6 +418,7 @@ ns::Status CompositionRoot::prepare(const Options& options) {
                               svc::PushService::deviceTokenForInstallation(ns::Sandbox::root()));
     PushLaunchNotifications::setNotifications(options.openedNotifications,
                                               options.remoteNotifications);
+    StorePurchases::setPurchases(options.purchases);
     ui::Application::shared().setInfoDictionaryProvider(
         [] { return ns::Bundle::mainBundle()->infoDictionary(); });
     ui::Application::shared().setURLOpener(HYBDesktopURLOpener::open);
@@ -423,6 +456,7 @@ bool CompositionRoot::launch() {
         });
     application.becomeActive();
     PushLaunchNotifications::deliverWhenPageIsReady(application);
+    StorePurchases::completeWhenObserved();
     return true;
 }
 

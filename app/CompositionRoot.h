@@ -37,13 +37,24 @@ public:
         std::vector<ns::Dictionary> remoteNotifications = {};
         // --help: print helpText() and do nothing else.
         bool help = false;
+        // The program name and the SDK's launch switches (its debug modes, which persist until
+        // switched off), handed over by prepare() as the process's launch arguments; when
+        // empty, prepare() leaves those alone. The host's own options are not among them.
+        std::vector<std::string> launchArguments = {};
+        // Products bought once the application observes the store (StorePurchases).
+        std::vector<std::string> purchases = {};
     };
 
     static constexpr const char* kUsage =
         "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--system-version X.Y] "
         "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE|DIR|page:FILE] "
         "[--add-photo FILE] "
-        "[--remote-notification FILE.json] [--open-notification FILE.json] [--help]";
+        "[--remote-notification FILE.json] [--open-notification FILE.json] "
+        "[--complete-purchase PRODUCT_ID] "
+        "[-NEBAnalyticsDebugEnabled|-noNEBAnalyticsDebugEnabled] "
+        "[-NEBDebugEnabled|-NEBDebugDisabled] [--help]";
+    // The SDK's launch switches that the host passes on (see Options::launchArguments).
+    static const std::vector<std::string>& sdkLaunchSwitches();
     // kUsage and one line for each option.
     static std::string helpText();
     // The application delegate class that the application loop is started with.

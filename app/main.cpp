@@ -10,6 +10,7 @@
 #include "platform/gtk/GLibDriver.h"
 #include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/sec/CryptoLibrary.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ void blockTerminateSignals() {
 
 int main(int argc, char** argv) {
     blockTerminateSignals();
+    // The SDK's workers may still be signing or making keys when the host leaves.
+    sec::keepCryptoLibraryUntilExit();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const std::string program = executablePath(argv[0]);
     CompositionRoot::provideModules(std::filesystem::path(program).parent_path().string());

@@ -1,6 +1,6 @@
 // A web view engine for the benchmarks: a web view on the fake engine, page calls from its
-// "hybrid" handler straight into the command queue. Header-only: each benchmark is its own
-// program.
+// "hybrid" handler straight into the command queue, as their text. Header-only: each benchmark is
+// its own program.
 #pragma once
 
 #include <memory>
@@ -34,8 +34,12 @@ public:
                                  const wk::ScriptMessage& message) override {
         takeScriptMessage(controller, message);
     }
+    // As the real engine does: a call's text is routed as it came.
+    bool readsBodyAsJSON() const override { return true; }
     void takeScriptMessage(wk::UserContentController&, wk::ScriptMessage message) override {
-        if (auto command = HYBInvokedUrlCommand::commandFromJson(std::move(message.body))) {
+        if (message.bodyJSON) {
+            viewController()->commandQueue()->executeCall(*message.bodyJSON);
+        } else if (auto command = HYBInvokedUrlCommand::commandFromJson(std::move(message.body))) {
             viewController()->commandQueue()->execute(*command);
         }
     }
@@ -46,11 +50,21 @@ public:
     void evaluateJavaScript(std::string script, EvaluationHandler completion) override {
         webView_->engine()->evaluateJavaScript(std::move(script), std::move(completion));
     }
+    // Kept as the real engine takes it, without writing its arguments into a script.
+    void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                             EvaluationHandler) override {
+        lastCall = {std::move(body), std::move(arguments)};
+        ++calls;
+    }
     std::optional<ns::URL> URL() const override { return webView_->URL(); }
     bool canLoadRequest(const wk::URLRequest&) override { return true; }
     void updateWithInfo(const HYBWebViewEngineInfo&) override {}
     std::shared_ptr<wk::WebView> engineWebView() const override { return webView_; }
     wk::FakeEngine& fake() { return *wk::FakeEngine::of(*webView_); }
+
+    // The last function call, and how many there were.
+    std::pair<std::string, ns::Dictionary> lastCall;
+    size_t calls = 0;
 
 private:
     std::shared_ptr<wk::WebView> webView_;

@@ -67,6 +67,9 @@ struct Stores {
         database = NEBADatabase::initWithDatabaseName(NEBADatabase::kDatabaseName, nullptr);
         if (!database) std::abort();
         if (sqlite3_open((sandbox + "/raw.sql").c_str(), &raw) != SQLITE_OK) std::abort();
+        // The store's own journal and sync settings: a write-ahead log with normal syncs.
+        sqlite3_exec(raw, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                     nullptr);
         sqlite3_exec(
             raw,
             "CREATE TABLE raw_events ( name TEXT NOT NULL, timestamp INTEGER NOT NULL, "

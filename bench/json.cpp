@@ -3,8 +3,16 @@
 // SIMD library's DOM parser (reused, on padded input, as its documentation advises). Shapes: a
 // 1 MiB string payload, a batch of 10 000 small page calls, and an SQL batch of 10 000
 // parameterised inserts. Each iteration runs ours and every baseline, interleaved;
-// "ratio" = ours / the fastest baseline (goal for reading: at most 1.2), and "ratio_<library>"
-// against each one.
+// "ratio" = ours / the fastest baseline, and "ratio_<library>" against each one.
+//   BM_Parse*     ns::JSONSerialization::read, the tree of values whole.
+//   BM_Write*     ns::JSONSerialization::write.
+//   BM_PageCall*  the bridge reading page calls as they arrive: a call with a 1 MiB string, JSON
+//                 text where the engine left it, routed (callback id, names, the arguments' text
+//                 and nesting) and its argument read by the plug-in; the SQL batch posted as one
+//                 call, routed, and its database named on the main thread as the plug-in reads
+//                 it there (its statements are read as they run: see sqlite_batch); a batch of
+//                 10 000 calls as the queue reads a batch (every command's values, read off the
+//                 main thread). Goal: at most 1.5 against the DOM parse.
 #include <benchmark/benchmark.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -18,7 +26,11 @@
 #include <string>
 #include <vector>
 
+#include "bridge/HYBCommandQueue.h"
+#include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/JSONText.h"
+#include "plugins/device_storage/SQLitePlugin.h"
 
 namespace {
 
@@ -40,6 +52,11 @@ std::string callBatch() {
                 "\",\"Echo\",\"echo\",[\"some text\",42,true,{\"k\":\"v\"}]]";
     }
     return text + "]";
+}
+
+// A page call of the Echo service carrying `argument`.
+std::string pageCall(const std::string& argument) {
+    return "[\"Cb1\",\"Echo\",\"echo\"," + argument + "]";
 }
 
 // The page call of a batch of inserts, as the SQLite plug-in receives it.
@@ -162,6 +179,73 @@ void BM_ParseSqlBatch(benchmark::State& state) {
     parse(state, text);
 }
 
+// The DOM baseline of the page-call rows.
+Baseline domParse(const simdjson::padded_string& padded, simdjson::dom::parser& parser) {
+    return {"simd", [&] {
+                simdjson::dom::element root;
+                if (parser.parse(padded).get(root)) std::abort();
+                benchmark::DoNotOptimize(root);
+            }};
+}
+
+// JSON text where the engine leaves it, padded: the bridge takes it over without a copy.
+struct EngineText {
+    explicit EngineText(const std::string& json) : buffer(json + std::string(64, ' ')) {}
+    ns::JSONSlice slice() const {
+        return ns::JSONSlice(
+            ns::JSONText::adopt(buffer.data(), buffer.size() - 64, buffer.size(), [] {}));
+    }
+    std::string buffer;
+};
+
+// Times `read` (given the call's text where the engine left it) against the DOM parse of it.
+template <class Read>
+void readPageCall(benchmark::State& state, const std::string& text, Read read) {
+    const EngineText engine(text);
+    const simdjson::padded_string padded(text);
+    simdjson::dom::parser simd;
+    compare(state, [&] { read(engine.slice()); }, {domParse(padded, simd)});
+    state.SetBytesProcessed(static_cast<int64_t>(text.size()) * state.iterations());
+}
+
+// A page call with a string argument as the bridge reads it: routed, and its argument read by
+// the plug-in.
+void BM_PageCallBigString(benchmark::State& state) {
+    static const std::string text = pageCall(bigStringPayload());
+    readPageCall(state, text, [](const ns::JSONSlice& call) {
+        auto command = HYBInvokedUrlCommand::commandFromJSONText(call);
+        if (!command || !command->argumentAtIndex(0).isString()) std::abort();
+        benchmark::DoNotOptimize(command->argumentAtIndex(0));
+    });
+}
+
+// A batch of calls as the queue reads it (the commands' values, which each run takes as they
+// are): the page's answer to a fetch of its queued calls.
+void BM_PageCallBatch(benchmark::State& state) {
+    static const std::string text = callBatch();
+    readPageCall(state, text, [](const ns::JSONSlice& batch) {
+        const auto commands = HYBCommandQueue::readBatch(batch.text());
+        if (commands.size() != 10000) std::abort();
+        benchmark::DoNotOptimize(commands);
+    });
+}
+
+// The SQL batch as the page posts it (one call, where the engine left its text): routed, and
+// the database it names read on the main thread as the plug-in reads it there; its statements
+// are read as they run (see sqlite_batch).
+void BM_PageCallSqlBatch(benchmark::State& state) {
+    static const std::string batch = sqlBatch();
+    static const std::string text = batch.substr(1, batch.size() - 2);
+    readPageCall(state, text, [](const ns::JSONSlice& call) {
+        auto command = HYBInvokedUrlCommand::commandFromJSONText(call);
+        if (!command || !command->argumentsJSON()) std::abort();
+        if (SQLitePlugin::databaseNameOf(*command) != "a.db") std::abort();
+    });
+}
+
+BENCHMARK(BM_PageCallBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PageCallBatch)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PageCallSqlBatch)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ParseBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WriteBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ParseCallBatch)->UseManualTime()->Unit(benchmark::kMicrosecond);

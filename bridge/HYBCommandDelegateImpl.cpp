@@ -1,6 +1,7 @@
 #include "bridge/HYBCommandDelegateImpl.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBPlugin.h"
@@ -35,17 +36,20 @@ constexpr std::string_view kBatchEntryHead = "try{p(";
 constexpr std::string_view kBatchEntryTail = ")}catch(e){}";
 constexpr std::string_view kBatchTail = "return r.length?r:void 0})()";
 
-// Above this size an object or array answer reaches the page as JSON text in a string
-// literal that the page parses: the engine compiles a huge object or array literal in time
-// that grows faster than its size, while a string literal and JSON.parse stay linear. Binary
-// data is one long string in a small object already, and stays a literal.
-constexpr size_t kParsedAnswerBytes = 64 * 1024;
-constexpr std::string_view kBinaryEnvelopeHead = R"({"HYBType":)";
+// Above this size an answer reaches the page as a value handed to a function call rather than
+// as a literal in the callback's script: the engine then neither escapes nor compiles text of
+// the answer's size (a literal object or array compiles in time that grows faster than its
+// size; a string literal is escaped once more and copied by the compiler).
+constexpr size_t kPassedAnswerBytes = 64 * 1024;
 
-bool isParsedByThePage(std::string_view json) {
-    return json.size() > kParsedAnswerBytes && (json.front() == '[' || json.front() == '{') &&
-           !json.starts_with(kBinaryEnvelopeHead);
-}
+// The callback for an answer handed over as a value, with the arguments callbackId, status,
+// keepCallback and message; the page's callback gets what the literal would have given it.
+constexpr std::string_view kPassedCallbackHead =
+    "return hybrid.require('hybrid/exec').nativeCallback(callbackId,status,";
+constexpr std::string_view kPassedCallbackTail = ",keepCallback,0)";
+constexpr std::string_view kParsedMessage = "JSON.parse(message)";
+constexpr std::string_view kTextMessage = "message";
+constexpr std::string_view kArrayBufferMessage = "{HYBType:'ArrayBuffer',data:message}";
 
 bool isCallbackIdCharacter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
@@ -53,27 +57,36 @@ bool isCallbackIdCharacter(char c) {
 }
 
 // "hybrid.require('hybrid/exec').nativeCallback('%@',%d,%@,%d, %d)" with the id, the status,
-// the message's JSON, the keep-callback flag and 0, written straight into one buffer: the
-// message of a binary result can be tens of megabytes, and formatting would copy it more
-// than once.
-std::string callbackScript(const HYBPluginResult& result, const std::string& callbackId) {
-    const std::string head = ns::format("hybrid.require('hybrid/exec').nativeCallback('%@',%d,",
-                                        callbackId, result.status());
-    const std::string tail = ns::format(",%d, %d)", result.keepCallback() ? 1 : 0, 0);
-    std::string script = head;
-    result.appendArgumentsAsJSON(script, tail.size());
-    const std::string_view json = std::string_view(script).substr(head.size());
-    if (isParsedByThePage(json)) {
-        ns::JSONWriter literal;
-        literal.string(json);
-        if (auto text = literal.take()) {
-            script.resize(head.size());
-            script.reserve(head.size() + text->size() + tail.size() + 12);
-            script.append("JSON.parse(").append(*text).append(")");
-        }
+// the message's JSON, the keep-callback flag and 0, written straight into one buffer; or, for
+// a large message, the same call with the message handed over as a value.
+HYBCommandDelegateImpl::PageScript callbackOf(const HYBPluginResult& result,
+                                              const std::string& callbackId) {
+    using Form = HYBPluginResult::PageMessage::Form;
+    HYBPluginResult::PageMessage message = result.pageMessage(kPassedAnswerBytes);
+    const int keep = result.keepCallback() ? 1 : 0;
+    if (message.form == Form::Script) {
+        // Written piece by piece as the format would write it: this runs for every answer.
+        constexpr std::string_view head = "hybrid.require('hybrid/exec').nativeCallback('";
+        char status[16];
+        const auto digits = std::to_chars(status, status + sizeof status, result.status());
+        std::string script;
+        script.reserve(head.size() + callbackId.size() + message.text.size() + 32);
+        script.append(head).append(callbackId).append("',");
+        script.append(status, digits.ptr).append(",").append(message.text);
+        script.append(keep ? ",1, 0)" : ",0, 0)");
+        return {std::move(script), std::nullopt, true};
     }
-    script.append(tail);
-    return script;
+    const std::string_view value = message.form == Form::JSONText ? kParsedMessage
+                                   : message.form == Form::Text   ? kTextMessage
+                                                                  : kArrayBufferMessage;
+    std::string body;
+    body.append(kPassedCallbackHead).append(value).append(kPassedCallbackTail);
+    ns::Dictionary arguments;
+    arguments.emplace("callbackId", callbackId);
+    arguments.emplace("keepCallback", keep);
+    arguments.emplace("message", std::move(message.text));
+    arguments.emplace("status", static_cast<int>(result.status()));
+    return {std::move(body), std::move(arguments), true};
 }
 
 }  // namespace
@@ -102,7 +115,7 @@ void HYBCommandDelegateImpl::sendPluginResult(const std::shared_ptr<HYBPluginRes
     // The id is placed between single quotes unescaped: validation leaves nothing that could
     // end the literal.
     static const HYBPluginResult kNoResult;
-    evaluateOrDefer(callbackScript(result ? *result : kNoResult, *callbackId), true);
+    evaluateOrDefer(callbackOf(result ? *result : kNoResult, *callbackId));
 }
 
 std::string HYBCommandDelegateImpl::callbackBatchScript(const std::vector<std::string>& callbacks) {
@@ -130,29 +143,42 @@ void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
 }
 
 void HYBCommandDelegateImpl::evalJsHelper(std::string js) {
-    evaluateOrDefer(std::move(js), false);
+    evaluateOrDefer({std::move(js), std::nullopt, false});
 }
 
-void HYBCommandDelegateImpl::evaluateOrDefer(std::string js, bool isCallback) {
-    auto queue = commandQueue_.lock();
-    if (!delayResponses_.load() && dispatch::RunLoop::isMainThread() && queue &&
-        queue->currentlyExecuting()) {
-        evalJsHelper2(std::move(js));
-        return;
-    }
+void HYBCommandDelegateImpl::evaluateOrDefer(PageScript script) {
     auto& loop = dispatch::RunLoop::main();
+    if (!delayResponses_.load() && dispatch::RunLoop::isMainThread()) {
+        auto queue = commandQueue_.lock();
+        if (queue && queue->currentlyExecuting()) {
+            send(std::move(script));
+            return;
+        }
+        // A result that nothing asked for before it waits for (nothing deferred, no work due
+        // on the main loop) goes at once: the page has no reason to wait a turn for it. What
+        // the rest of this turn sends waits for the turn's end, where it shares one evaluation
+        // (the empty task marks the turn as having work). Scripts of the program's own keep
+        // their turn.
+        std::unique_lock lock(deferredMutex_);
+        if (script.isCallback && deferred_.empty() && !loop.hasReadyWork()) {
+            lock.unlock();
+            loop.post([] {});
+            send(std::move(script));
+            return;
+        }
+    }
     std::lock_guard lock(deferredMutex_);
     // A script joins the group still waiting for its task only while nothing else has been
     // scheduled on the main loop since that task: it must not run before work posted ahead
     // of it.
     if (!deferred_.empty() && deferred_.back().countAfterPost == loop.scheduledCount()) {
-        deferred_.back().scripts.push_back({std::move(js), isCallback});
+        deferred_.back().scripts.push_back(std::move(script));
         return;
     }
     // Counted before the post, so that any other work scheduled meanwhile starts a new group.
     const uint64_t countAfterPost = loop.scheduledCount() + 1;
     deferred_.push_back({{}, countAfterPost});
-    deferred_.back().scripts.push_back({std::move(js), isCallback});
+    deferred_.back().scripts.push_back(std::move(script));
     std::weak_ptr<HYBCommandDelegateImpl> weakSelf = sharedSelf<HYBCommandDelegateImpl>();
     dispatch::Queue::main().async([weakSelf] {
         if (auto self = weakSelf.lock()) self->evaluateDeferred();
@@ -160,7 +186,7 @@ void HYBCommandDelegateImpl::evaluateOrDefer(std::string js, bool isCallback) {
 }
 
 void HYBCommandDelegateImpl::evaluateDeferred() {
-    std::vector<DeferredScript> scripts;
+    std::vector<PageScript> scripts;
     {
         std::lock_guard lock(deferredMutex_);
         if (deferred_.empty()) return;
@@ -181,9 +207,10 @@ void HYBCommandDelegateImpl::evaluateDeferred() {
         batchBytes = 0;
     };
     for (auto& script : scripts) {
-        if (!script.isCallback || script.text.size() > kMaxSharedCallbackBytes) {
+        if (!script.isCallback || script.arguments ||
+            script.text.size() > kMaxSharedCallbackBytes) {
             flush();
-            evalJsHelper2(std::move(script.text));
+            send(std::move(script));
             continue;
         }
         if (batchBytes + script.text.size() > kMaxBatchScriptBytes) flush();
@@ -211,17 +238,32 @@ void HYBCommandDelegateImpl::evaluateCallbackBatch(const std::vector<std::string
                                });
 }
 
-void HYBCommandDelegateImpl::evalJsHelper2(std::string js) {
+void HYBCommandDelegateImpl::send(PageScript script) {
+    if (!script.arguments) {
+        evalJsHelper2(std::move(script.text));
+        return;
+    }
     auto controller = viewController_.lock();
     auto engine = controller ? controller->webViewEngine() : nullptr;
     if (!engine) return;
-    std::weak_ptr<HYBCommandQueue> weakQueue = commandQueue_;
-    engine->evaluateJavaScript(std::move(js), [weakQueue](ns::Result<ns::Value> result) {
+    engine->callAsyncJavaScript(std::move(script.text), std::move(*script.arguments),
+                                batchAnswerHandler());
+}
+
+HYBWebViewEngineProtocol::EvaluationHandler HYBCommandDelegateImpl::batchAnswerHandler() const {
+    return [weakQueue = commandQueue_](ns::Result<ns::Value> result) {
         auto queue = weakQueue.lock();
         if (!queue || !result || !result->isString()) return;
         queue->enqueueCommandBatch(std::move(*result->string()));
         queue->executePending();
-    });
+    };
+}
+
+void HYBCommandDelegateImpl::evalJsHelper2(std::string js) {
+    auto controller = viewController_.lock();
+    auto engine = controller ? controller->webViewEngine() : nullptr;
+    if (!engine) return;
+    engine->evaluateJavaScript(std::move(js), batchAnswerHandler());
 }
 
 void HYBCommandDelegateImpl::flushCommandQueueWithDelayedJs() {

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/ns/Object.h"
+#include "platform/ns/Value.h"
 
 class HYBCommandQueue;
 class HYBViewController;
@@ -55,15 +57,25 @@ public:
     // commands), or undefined when there are none.
     static std::string callbackBatchScript(const std::vector<std::string>& callbacks);
 
-private:
-    struct DeferredScript {
+    // What one evaluation sends: a script, or a function body and the arguments it is called
+    // with (a large answer, handed to the page as a value).
+    struct PageScript {
         std::string text;
-        bool isCallback;  // a result's callback, which can share an evaluation with others
+        std::optional<ns::Dictionary> arguments;
+        bool isCallback = false;  // a result's callback, which can share an evaluation
     };
 
-    void evaluateOrDefer(std::string js, bool isCallback);
+private:
+    // Sends at once when on the main thread inside a queue pass, or for a result when nothing
+    // asked for earlier is still waiting; otherwise on a later turn of the main run loop, in
+    // order.
+    void evaluateOrDefer(PageScript script);
     void evaluateDeferred();
     void evaluateCallbackBatch(const std::vector<std::string>& callbacks);
+    // Evaluates the script, or calls the function, now (main thread).
+    void send(PageScript script);
+    // A string the page answers is a batch of commands for the queue.
+    HYBWebViewEngineProtocol::EvaluationHandler batchAnswerHandler() const;
 
     std::weak_ptr<HYBViewController> viewController_;
     std::weak_ptr<HYBCommandQueue> commandQueue_;
@@ -71,7 +83,7 @@ private:
     // Scripts deferred while nothing else was scheduled on the main loop, which one task
     // evaluates together: a burst of results costs one round trip to the page.
     struct DeferredGroup {
-        std::vector<DeferredScript> scripts;
+        std::vector<PageScript> scripts;
         // The main loop's scheduled count just after the group's task was posted.
         uint64_t countAfterPost;
     };

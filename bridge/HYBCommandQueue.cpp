@@ -10,6 +10,7 @@
 #include "bridge/NSString+HYBJSONSerializingPrivate.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/JSONText.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/UTF16.h"
 
@@ -38,17 +39,13 @@ void HYBCommandQueue::dispose() {
     viewController_.reset();
 }
 
-void HYBCommandQueue::parseInto(BatchHolder& holder, std::string_view text) {
+std::vector<ns::Value> HYBCommandQueue::readBatch(std::string_view text) {
+    // Read whole, off the main thread for a long batch: the tree reader is the fastest at
+    // building every command's values, which each run then takes as they are.
     std::optional<ns::Value> batch = hyb_JSONObject(text);
-    ns::Array commands;
-    if (batch && batch->isArray()) {
-        commands = std::move(*batch->array());
-    } else if (batch) {
-        ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
-    }
-    std::lock_guard lock(holder.mutex);
-    holder.commands = std::move(commands);
-    holder.parsed = true;
+    if (batch && batch->isArray()) return std::move(*batch->array());
+    if (batch) ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
+    return {};
 }
 
 void HYBCommandQueue::enqueueCommandBatch(std::string text) {
@@ -57,12 +54,12 @@ void HYBCommandQueue::enqueueCommandBatch(std::string text) {
     auto holder = std::make_shared<BatchHolder>();
     queue_.push_back(holder);
     if (!hasUTF16LengthAtLeast(text, kBackgroundParseLength)) {
-        parseInto(*holder, text);
+        holder->fill(readBatch(text));
         return;
     }
     std::weak_ptr<HYBCommandQueue> weakSelf = sharedSelf<HYBCommandQueue>();
     dispatch::Queue::global().async([holder, weakSelf, text = std::move(text)] {
-        parseInto(*holder, text);
+        holder->fill(readBatch(text));
         dispatch::Queue::main().async([weakSelf] {
             if (auto self = weakSelf.lock()) self->executePending();
         });
@@ -108,7 +105,7 @@ void HYBCommandQueue::executePending() {
             ns::Value entry = std::move(holder->commands[holder->next++]);
             if (holder->next == holder->commands.size()) {
                 queue_.pop_front();
-                holder->commands = ns::Array();
+                holder->commands = {};
             }
             executeCall(std::move(entry));
             if (!queue_.empty() && millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
@@ -133,6 +130,16 @@ bool HYBCommandQueue::executeCall(ns::Value call) {
         HYBInvokedUrlCommand::commandFromJson(std::move(call));
     if (!command) {
         answerCall(callbackId, HYBResultStatusJSONError);
+        return false;
+    }
+    return execute(*command);
+}
+
+bool HYBCommandQueue::executeCall(const ns::JSONSlice& call) {
+    dispatch::RunLoop::requireMainThread("HYBCommandQueue::executeCall");
+    std::optional<HYBInvokedUrlCommand> command = HYBInvokedUrlCommand::commandFromJSONText(call);
+    if (!command) {
+        answerCall(HYBInvokedUrlCommand::callbackIdOfJSONText(call), HYBResultStatusJSONError);
         return false;
     }
     return execute(*command);

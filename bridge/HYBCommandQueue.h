@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/dispatch/Clock.h"
@@ -47,19 +48,29 @@ public:
     // Runs one page call as posted ([callbackId, service, action, arguments]); a call that is
     // not of that form is answered with HYBResultStatusJSONError when its callback id is known.
     bool executeCall(ns::Value call);
+    // The same from the call's JSON text; its arguments are read when the plug-in asks.
+    bool executeCall(const ns::JSONSlice& call);
     // Answers a call that cannot run with `status` alone.
     void answerCall(const std::optional<std::string>& callbackId, unsigned status);
+
+    // A batch's text read as enqueueCommandBatch reads it (on any thread): its commands' values
+    // in order; none, after the log line, for text that is no array of commands.
+    static std::vector<ns::Value> readBatch(std::string_view text);
 
 private:
     // Receives one parsed batch; shared between a background parse and the main thread.
     struct BatchHolder {
         std::mutex mutex;
         bool parsed = false;
-        ns::Array commands;  // the batch; taken from the front by index
+        std::vector<ns::Value> commands;  // the batch; taken from the front by index
         size_t next = 0;
-    };
 
-    static void parseInto(BatchHolder& holder, std::string_view text);
+        void fill(std::vector<ns::Value> batch) {
+            std::lock_guard lock(mutex);
+            commands = std::move(batch);
+            parsed = true;
+        }
+    };
 
     std::weak_ptr<HYBViewController> viewController_;
     std::deque<std::shared_ptr<BatchHolder>> queue_;

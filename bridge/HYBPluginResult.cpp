@@ -5,6 +5,7 @@
 
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
+#include "platform/ns/UTF8.h"
 
 std::atomic<bool> HYBPluginResult::verbose_{false};
 
@@ -159,6 +160,25 @@ ns::Value HYBPluginResult::multipartResultMessage(const ns::Array& messages) {
 
 std::string_view HYBPluginResult::statusMessage(unsigned status) {
     return status < kStatusMessages.size() ? kStatusMessages[status] : std::string_view();
+}
+
+HYBPluginResult::PageMessage HYBPluginResult::pageMessage(size_t largeBytes) const {
+    using Form = PageMessage::Form;
+    if (!encoded_) {
+        if (const std::string* text = message_.string(); text && text->size() > largeBytes &&
+                                                         text->find('\0') == std::string::npos &&
+                                                         ns::utf8::isValid(*text)) {
+            return {Form::Text, *text};
+        }
+        if (const std::string* base64 = arrayBufferEnvelopeText(message_);
+            base64 && base64->size() > largeBytes) {
+            return {Form::ArrayBufferBase64, *base64};
+        }
+    }
+    std::string json;
+    appendArgumentsAsJSON(json);
+    const Form form = json.size() > largeBytes ? Form::JSONText : Form::Script;
+    return {form, std::move(json)};
 }
 
 std::string HYBPluginResult::argumentsAsJSON() const {

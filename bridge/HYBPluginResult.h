@@ -93,6 +93,18 @@ public:
     // binary message is held once as the message and once as the text being built.
     void appendArgumentsAsJSON(std::string& out, size_t trailingBytes = 0) const;
 
+    // How the message reaches the page's callback: its JSON text written into the callback's
+    // script, or, when larger than `largeBytes`, handed to the page as a value (no literal of
+    // that size to escape and compile): its JSON text for the page to parse, a string as it is
+    // (UTF-8 without zero bytes), or the Base64 text of binary data. Each gives the callback
+    // the same value.
+    struct PageMessage {
+        enum class Form { Script, JSONText, Text, ArrayBufferBase64 };
+        Form form;
+        std::string text;
+    };
+    PageMessage pageMessage(size_t largeBytes) const;
+
     // Envelope builders, also used by the factories.
     static ns::Value arrayBufferResultMessage(const ns::Data& data);
     static ns::Value multipartItemResultMessage(const ns::Value& item);

@@ -320,17 +320,31 @@ void HYBWebViewEngine::loadHTMLString(const std::string& html,
     engineWebView_->loadHTMLString(html, baseURL);
 }
 
+namespace {
+
+wk::WebView::EvaluationHandler webViewHandler(
+    HYBWebViewEngineProtocol::EvaluationHandler completion) {
+    if (!completion) return {};
+    return [completion = std::move(completion)](const ns::Value& value,
+                                                const std::optional<ns::Error>& error) {
+        completion(error ? ns::Result<ns::Value>(*error) : ns::Result<ns::Value>(value));
+    };
+}
+
+}  // namespace
+
 void HYBWebViewEngine::evaluateJavaScript(std::string script, EvaluationHandler completion) {
     dispatch::RunLoop::requireMainThread("HYBWebViewEngine::evaluateJavaScript");
     if (!engineWebView_) return;
-    wk::WebView::EvaluationHandler handler;
-    if (completion) {
-        handler = [completion = std::move(completion)](const ns::Value& value,
-                                                       const std::optional<ns::Error>& error) {
-            completion(error ? ns::Result<ns::Value>(*error) : ns::Result<ns::Value>(value));
-        };
-    }
-    engineWebView_->evaluateJavaScript(std::move(script), std::move(handler));
+    engineWebView_->evaluateJavaScript(std::move(script), webViewHandler(std::move(completion)));
+}
+
+void HYBWebViewEngine::callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                           EvaluationHandler completion) {
+    dispatch::RunLoop::requireMainThread("HYBWebViewEngine::callAsyncJavaScript");
+    if (!engineWebView_) return;
+    engineWebView_->callAsyncJavaScript(std::move(body), std::move(arguments),
+                                        webViewHandler(std::move(completion)));
 }
 
 std::optional<ns::URL> HYBWebViewEngine::URL() const {
@@ -494,6 +508,10 @@ void HYBWebViewEngine::takeScriptMessage(wk::UserContentController& /*controller
     }
     auto controller = viewController();
     if (!controller || !controller->commandQueue()) return;
+    if (message.bodyJSON) {
+        controller->commandQueue()->executeCall(*message.bodyJSON);
+        return;
+    }
     if (message.bodyError) {
         ns::nslog("ERROR: Page call could not be read: %@",
                   message.bodyError->localizedDescription());

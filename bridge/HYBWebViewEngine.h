@@ -54,6 +54,8 @@ public:
     void loadRequest(const wk::URLRequest& request) override;
     void loadHTMLString(const std::string& html, const std::optional<ns::URL>& baseURL) override;
     void evaluateJavaScript(std::string script, EvaluationHandler completion) override;
+    void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                             EvaluationHandler completion) override;
     std::optional<ns::URL> URL() const override;
     bool canLoadRequest(const wk::URLRequest& request) override;
     void updateWithInfo(const HYBWebViewEngineInfo& info) override;
@@ -111,6 +113,8 @@ public:
                                  const wk::ScriptMessage& message) override;
     void takeScriptMessage(wk::UserContentController& controller,
                            wk::ScriptMessage message) override;
+    // Page calls are read from their text as they run.
+    bool readsBodyAsJSON() const override { return true; }
 
 private:
     std::shared_ptr<HYBWebViewEngine> sharedEngine();

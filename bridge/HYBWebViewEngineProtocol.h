@@ -45,6 +45,11 @@ public:
     virtual void loadHTMLString(const std::string& html, const std::optional<ns::URL>& baseURL) = 0;
     // Evaluates the script in the page; a null handler hears nothing back.
     virtual void evaluateJavaScript(std::string script, EvaluationHandler completion) = 0;
+    // Calls `body` as the body of a function of the named arguments, which reach the page as
+    // values rather than as text in a script (see wk::Engine::callAsyncJavaScript). By
+    // default, the equivalent script evaluated.
+    virtual void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                     EvaluationHandler completion);
     // The URL the web view shows; nothing for an empty web view.
     virtual std::optional<ns::URL> URL() const = 0;
     virtual bool canLoadRequest(const wk::URLRequest& request) = 0;

@@ -29,6 +29,11 @@ public:
         }
     }
 
+    bool readsBodyAsJSON() const override {
+        auto handler = scriptMessageHandler_.lock();
+        return handler && handler->readsBodyAsJSON();
+    }
+
 private:
     std::weak_ptr<wk::ScriptMessageHandler> scriptMessageHandler_;
 };

@@ -9,6 +9,8 @@ pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
 pkg_check_modules(EXPAT REQUIRED IMPORTED_TARGET expat)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 find_path(RAPIDJSON_INCLUDE rapidjson/document.h REQUIRED)
+# The on-demand reader of page calls and their arguments.
+find_package(simdjson CONFIG REQUIRED)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(JPEG REQUIRED IMPORTED_TARGET libjpeg)
 pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng)

@@ -1,6 +1,7 @@
 // Arbitrary JSON as the arguments of the SQLite plug-in's batch action, through the host's
-// command queue, against a database in a temporary sandbox: every answer must be one
-// well-formed callback. The SQL itself is SQLite's to parse; its work per input is bounded so
+// command queue, against a database in a temporary sandbox, read from its text as the engine
+// hands a page's call over (and, for text that is no array, as values): every answer must be
+// one well-formed callback. The SQL itself is SQLite's to parse; its work per input is bounded so
 // that a runaway query is not taken for a hang of the plug-in.
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "fuzz/BridgeFuzzHost.h"
+#include "platform/ns/JSONText.h"
 #include "platform/ns/Sandbox.h"
 #include "plugins/device_storage/SQLitePlugin.h"
 
@@ -66,15 +68,21 @@ fuzzhost::Host& sqliteHost() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzhost::Host& host = sqliteHost();
-    auto value = ns::JSONSerialization::read(
-        std::string_view(reinterpret_cast<const char*>(data), size), {.fragmentsAllowed = true});
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    auto value = ns::JSONSerialization::read(text, {.fragmentsAllowed = true});
     if (!value) return 0;
-    ns::Array arguments = value->isArray() ? *value->array() : ns::Array{*value};
     gProgressCalls.store(0);
-    host.controller->commandQueue()->execute(HYBInvokedUrlCommand(
-        std::move(arguments), "batch1", "SQLitePlugin", "backgroundExecuteSqlBatch"));
+    if (value->isArray()) {
+        host.controller->commandQueue()->execute(HYBInvokedUrlCommand::withArgumentsJSON(
+            ns::JSONSlice(ns::JSONText::copy(text)), "batch1", "SQLitePlugin",
+            "backgroundExecuteSqlBatch"));
+    } else {
+        host.controller->commandQueue()->execute(HYBInvokedUrlCommand(
+            ns::Array{*value}, "batch1", "SQLitePlugin", "backgroundExecuteSqlBatch"));
+    }
     dispatch::RunLoop::main().runUntilIdle();
-    fuzzhost::require(host.engine->scripts.size() == 1);
+    // One answer: a callback script, or a large one handed over as a value.
+    fuzzhost::require(host.engine->scripts.size() + host.engine->calls.size() == 1);
     host.checkScripts();
     return 0;
 }

@@ -10,12 +10,17 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
+
+#include <simdjson.h>
 
 #include "platform/dispatch/RunLoop.h"
 #include "platform/gtk/WebKitGtkContext.h"
+#include "platform/gtk/WebKitGtkGuardedMessage.h"
 #include "platform/gtk/WebKitGtkSchemeTask.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/JSONText.h"
 #include "platform/ns/Log.h"
 #include "platform/ui/Screen.h"
 #include "platform/wk/EngineRegistry.h"
@@ -47,30 +52,41 @@ std::string randomSecret() {
 }
 
 // WebKitGTK does not say which frame posted a message. Every frame gets this script before
-// any of its own: it replaces each handler's postMessage with one that wraps the body in
-// {s: secret, t: whether this is the top frame, u: the frame's address, b: body}. The frame
-// facts come from the window's unforgeable members at the time of the call, the secret stays in
-// a closure, and the original postMessage is reached through a bound function, so a page can
-// neither read the secret nor make the wrapper lie; what it posts around the wrapper lacks
-// the secret and counts as coming from an unknown frame.
-constexpr const char* kFrameGuardScript = R"JS((function (w, names, secret) {
+// any of its own: it replaces each handler's postMessage with one that sends one string: the
+// secret, "T" or "F" for whether this is the top frame, the frame's address and a line break,
+// then the body as JSON text and a run of spaces (the room the native reader needs past the
+// text, so that it reads the string where it arrived). A body that JSON cannot carry goes as
+// {s: secret, t: top, u: address, b: body} instead. The frame facts come from the window's
+// unforgeable members at the time of the call, before the body is written; the secret stays in
+// a closure, and the original postMessage and JSON writer are reached through bindings made
+// before any script of the page ran, so a page can neither read the secret nor make the wrapper
+// lie; what it posts around the wrapper lacks the secret and counts as coming from an unknown
+// frame.
+constexpr const char* kFrameGuardScript = R"JS((function (w, names, secret, padding) {
     'use strict';
     var handlers = w.webkit && w.webkit.messageHandlers;
     if (!handlers) return;
     var call = Function.prototype.call, define = Object.defineProperty, kept = [];
+    var write = call.bind(JSON.stringify, JSON);
     names.forEach(function (name) {
         var handler = handlers[name];
         if (!handler) return;
         var send = call.bind(handler.postMessage, handler);
         define(handler, 'postMessage', { value: function postMessage(body) {
-            send({ s: secret, t: w === w.top, u: w.location.href, b: body });
+            var top = w === w.top, address = w.location.href, text;
+            try { text = write(body); } catch (e) {}
+            if (typeof text === 'string') {
+                send(secret + (top ? 'T' : 'F') + address + '\n' + text + padding);
+            } else {
+                send({ s: secret, t: top, u: address, b: body });
+            }
         } });
         kept.push(handler);
     });
     // A handler's script object lives only while something holds it; a new one would lack the
     // guard. The window holds them (the page may find them: they hold no secret).
     define(w, Symbol(), { value: kept });
-})(window, %NAMES%, %SECRET%);)JS";
+})(window, %NAMES%, %SECRET%, %PADDING_TEXT%);)JS";
 
 std::string jsonString(const std::string& text) {
     auto json = ns::JSONSerialization::write(ns::Value(ns::Array{text}));
@@ -227,13 +243,14 @@ private:
 struct Evaluation {
     std::weak_ptr<WebKitGtkEngine> engine;
     std::function<void(ns::Result<ns::Value>)> completion;
+    JSCValue* (*finish)(WebKitWebView*, GAsyncResult*,
+                        GError**) = &webkit_web_view_evaluate_javascript_finish;
 };
 
 void evaluationDone(GObject* view, GAsyncResult* result, gpointer data) {
     std::unique_ptr<Evaluation> evaluation(static_cast<Evaluation*>(data));
     GError* error = nullptr;
-    JSCValue* value =
-        webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
+    JSCValue* value = evaluation->finish(WEBKIT_WEB_VIEW(view), result, &error);
     // A view that went away takes its answers with it.
     if (!evaluation->engine.lock()) {
         if (error) g_error_free(error);
@@ -261,6 +278,28 @@ void evaluationDone(GObject* view, GAsyncResult* result, gpointer data) {
             {{ns::kLocalizedDescriptionKey, std::string("JavaScript execution returned a result "
                                                         "of an unsupported type")}}));
     }
+}
+
+// Whether a value can be handed to a function call as it is: strings the engine takes as
+// UTF-8 without a zero byte, numbers, booleans.
+bool isPassable(const ns::Value& value) {
+    if (const std::string* text = value.string()) {
+        return text->find('\0') == std::string::npos &&
+               simdjson::validate_utf8(text->data(), text->size());
+    }
+    return value.isNumber() || value.isBool();
+}
+
+// The value as the engine's argument; a string is taken over, not copied.
+GVariant* argumentOf(ns::Value& value) {
+    if (std::string* text = value.string()) {
+        auto* held = new std::string(std::move(*text));
+        return g_variant_new_from_data(
+            G_VARIANT_TYPE_STRING, held->c_str(), held->size() + 1, TRUE,
+            [](gpointer data) { delete static_cast<std::string*>(data); }, held);
+    }
+    if (value.isBool()) return g_variant_new_boolean(value.boolValue());
+    return g_variant_new_double(value.doubleValue());
 }
 
 }  // namespace
@@ -458,6 +497,7 @@ std::string WebKitGtkEngine::frameGuardScript() const {
     };
     replace("%NAMES%", ns::JSONSerialization::write(ns::Value(std::move(names))).value());
     replace("%SECRET%", jsonString(messageSecret_));
+    replace("%PADDING_TEXT%", jsonString(std::string(ns::JSONText::kPadding, ' ')));
     return script;
 }
 
@@ -598,6 +638,34 @@ void WebKitGtkEngine::evaluateJavaScript(std::string script,
     webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()),
                                         nullptr, nullptr, nullptr, &evaluationDone,
                                         new Evaluation{weak_from_this(), std::move(completion)});
+}
+
+void WebKitGtkEngine::callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                          std::function<void(ns::Result<ns::Value>)> completion) {
+    for (const auto& [name, value] : arguments) {
+        if (!isPassable(value)) {
+            Engine::callAsyncJavaScript(std::move(body), std::move(arguments),
+                                        std::move(completion));
+            return;
+        }
+    }
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
+    for (auto& [name, value] : arguments) {
+        g_variant_builder_add(&builder, "{sv}", name.c_str(), argumentOf(value));
+    }
+    GVariant* passed = g_variant_builder_end(&builder);
+    if (!completion) {
+        webkit_web_view_call_async_javascript_function(view_, body.data(),
+                                                       static_cast<gssize>(body.size()), passed,
+                                                       nullptr, nullptr, nullptr, nullptr, nullptr);
+        return;
+    }
+    auto* evaluation = new Evaluation{weak_from_this(), std::move(completion),
+                                      &webkit_web_view_call_async_javascript_function_finish};
+    webkit_web_view_call_async_javascript_function(
+        view_, body.data(), static_cast<gssize>(body.size()), passed, nullptr, nullptr, nullptr,
+        &evaluationDone, evaluation);
 }
 
 void WebKitGtkEngine::setCustomUserAgent(const std::optional<std::string>& userAgent) {
@@ -968,9 +1036,47 @@ void WebKitGtkEngine::onScriptMessage(WebKitUserContentManager*, WebKitJavascrip
     });
 }
 
+bool WebKitGtkEngine::takeGuardedText(const std::string& name, JSCValue* posted,
+                                      EngineClient& client) {
+    GBytes* bytes = jsc_value_to_string_as_bytes(posted);
+    if (!bytes) return false;
+    gsize size = 0;
+    const char* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    std::string_view text(data ? data : "", data ? size : 0);
+    if (text.ends_with('\0')) text.remove_suffix(1);
+    const auto message =
+        WebKitGtkGuardedMessage::read(text, messageSecret_, ns::JSONText::kPadding);
+    if (!message) {
+        g_bytes_unref(bytes);
+        return false;
+    }
+    const FrameInfo frame = guardedFrame(message->topFrame, message->address);
+    // The body is read where the engine put it; the bytes go when the last reader is done.
+    auto body = ns::JSONText::adopt(message->body.data(), message->body.size(),
+                                    message->body.size() + ns::JSONText::kPadding,
+                                    [bytes] { g_bytes_unref(bytes); });
+    client.scriptMessagePostedAsJSON(name, ns::JSONSlice(std::move(body)), frame);
+    return true;
+}
+
+FrameInfo WebKitGtkEngine::guardedFrame(bool top, std::string_view address) {
+    // A page posts from the same frame and address call after call: its facts are read once.
+    // Only the top frame's are kept: a sub-frame's name the page it is in as well, which
+    // changes with each commit.
+    if (top && lastFrame_ && address == lastFrameAddress_) return *lastFrame_;
+    const auto url = ns::URL::parse(address);
+    FrameInfo frame = frameInfo(top, url.value_or(*ns::URL::parse("about:blank")));
+    if (top) {
+        lastFrameAddress_.assign(address);
+        lastFrame_ = frame;
+    }
+    return frame;
+}
+
 void WebKitGtkEngine::takeScriptMessage(const std::string& name, JSCValue* posted) {
     auto client = this->client();
     if (!client) return;
+    if (posted && jsc_value_is_string(posted) && takeGuardedText(name, posted, *client)) return;
     const auto property = [posted](const char* key) {
         return GObjectRef<JSCValue>::adopt(jsc_value_object_get_property(posted, key));
     };

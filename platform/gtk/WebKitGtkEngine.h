@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/gtk/GObjectRef.h"
@@ -72,6 +73,9 @@ public:
     double estimatedProgress() const override;
     void evaluateJavaScript(std::string script,
                             std::function<void(ns::Result<ns::Value>)> completion) override;
+    // Strings, numbers and booleans reach the page through WebKit's own argument passing.
+    void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                             std::function<void(ns::Result<ns::Value>)> completion) override;
     void setCustomUserAgent(const std::optional<std::string>& userAgent) override;
 
     // --- For the host and the end-to-end tests ---------------------------------------------
@@ -101,6 +105,10 @@ private:
     NavigationAction actionOf(WebKitNavigationAction* action, bool newWindow) const;
     std::string frameGuardScript() const;
     void takeScriptMessage(const std::string& name, JSCValue* posted);
+    // A message the guard script sent as text; false (nothing done) for any other string.
+    bool takeGuardedText(const std::string& name, JSCValue* posted, EngineClient& client);
+    // The frame that the guard's facts describe.
+    FrameInfo guardedFrame(bool top, std::string_view address);
 
     // Signals of the view, the window and the content manager.
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType,
@@ -142,7 +150,9 @@ private:
 
     std::map<std::string, gulong> messageHandlers_;  // name -> its signal connection
     std::vector<UserScript> userScripts_;
-    std::string frameGuard_;  // the guard script in place (see frameGuardScript())
+    std::string frameGuard_;        // the guard script in place (see frameGuardScript())
+    std::string lastFrameAddress_;  // the address of the top frame's last message, and its frame
+    std::optional<FrameInfo> lastFrame_;
     // Known only to the guard script of this view's frames: a message that carries it was
     // posted through the guard, whose account of its frame can be trusted.
     const std::string messageSecret_;

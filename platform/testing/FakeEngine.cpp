@@ -7,6 +7,7 @@
 
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Exception.h"
+#include "platform/ns/JSONReader.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/wk/EngineRegistry.h"
 #include "platform/wk/HeaderFields.h"
@@ -67,10 +68,10 @@ std::optional<std::string> readDocumentFile(const ns::URL& url) {
 // Every program that links the testing library makes its web views on this engine unless it
 // registers another: tests never need a renderer of their own.
 [[maybe_unused]] const bool kRegistered = [] {
-    EngineRegistry::shared().registerEngine(FakeEngine::kName, [](const auto& configuration,
-                                                                 auto client) {
-        return std::make_shared<FakeEngine>(configuration, std::move(client));
-    });
+    EngineRegistry::shared().registerEngine(
+        FakeEngine::kName, [](const auto& configuration, auto client) {
+            return std::make_shared<FakeEngine>(configuration, std::move(client));
+        });
     return true;
 }();
 
@@ -79,7 +80,7 @@ std::optional<std::string> readDocumentFile(const ns::URL& url) {
 // One navigation from its decision to its end; as a scheme task's receiver it takes the
 // document from a scheme handler.
 class FakeEngine::Load : public URLSchemeTask::Receiver, public std::enable_shared_from_this<Load> {
-  public:
+public:
     Load(std::weak_ptr<FakeEngine> engine, URLRequest request, NavigationType type)
         : request(std::move(request)), type(type), engine_(std::move(engine)) {}
 
@@ -108,7 +109,7 @@ class FakeEngine::Load : public URLSchemeTask::Receiver, public std::enable_shar
         if (auto e = engine_.lock()) e->fail(shared_from_this(), error);
     }
 
-  private:
+private:
     void step(void (*fn)(FakeEngine&, const std::shared_ptr<Load>&)) {
         auto self = shared_from_this();
         if (auto e = engine_.lock()) e->postStep(self, [fn, self](FakeEngine& e) { fn(e, self); });
@@ -119,7 +120,7 @@ class FakeEngine::Load : public URLSchemeTask::Receiver, public std::enable_shar
 
 // Collects a fetch's answer.
 class FakeEngine::FetchReceiver : public URLSchemeTask::Receiver {
-  public:
+public:
     FetchReceiver(std::weak_ptr<FakeEngine> engine, std::shared_ptr<Fetch> fetch)
         : engine_(std::move(engine)), fetch(std::move(fetch)) {}
 
@@ -425,6 +426,13 @@ void FakeEngine::evaluateJavaScript(std::string script,
     }
 }
 
+void FakeEngine::callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                     std::function<void(ns::Result<ns::Value>)> completion) {
+    std::string script = functionCallScript(body, arguments);
+    calls_.push_back({std::move(body), std::move(arguments)});
+    evaluateJavaScript(std::move(script), std::move(completion));
+}
+
 bool FakeEngine::completeEvaluation(ns::Result<ns::Value> result) {
     if (pending_.empty()) return false;
     auto completion = std::move(pending_.front().completion);
@@ -464,16 +472,45 @@ bool FakeEngine::postMessageFromFrame(const std::string& handlerName, ns::Value 
     return true;
 }
 
+namespace {
+
+// Why the text is not one JSON value, by the tree reader's rules; nothing when it is one.
+std::optional<ns::Error> notJSON(const ns::JSONSlice& text) {
+    {
+        ns::JSONReader reader(text);
+        ns::ondemand::value root;
+        if (!reader.document().error() && !reader.document().get_value().get(root) &&
+            ns::json::check(root, {.fragmentsAllowed = true}).ok() && reader.atEnd()) {
+            return std::nullopt;
+        }
+    }
+    // A scalar document, or text the on-demand reader refuses: the tree reader decides.
+    auto read = ns::JSONSerialization::read(text.text(), {.fragmentsAllowed = true});
+    if (read) return std::nullopt;
+    return read.error();
+}
+
+}  // namespace
+
 bool FakeEngine::postMessageJSON(const std::string& handlerName, std::string_view json,
                                  bool isMainFrame) {
-    ns::JSONReadOptions options;
-    options.fragmentsAllowed = true;
-    auto body = ns::JSONSerialization::read(json, options);
-    if (!body.ok()) {
+    // Checked as it is, without building its values: the real engine hands over text it
+    // knows to be JSON.
+    ns::JSONSlice text(ns::JSONText::copy(json));
+    if (auto error = notJSON(text)) {
         throw ns::Exception(ns::kInvalidArgumentException,
-                            "Message body is not JSON: " + body.error().description());
+                            "Message body is not JSON: " + error->description());
     }
-    return postMessage(handlerName, std::move(body.value()), isMainFrame);
+    auto& controller = configuration_->userContentController();
+    if (!controller || !controller->hasScriptMessageHandler(handlerName)) return false;
+    // As the real engine hands it over: the text the page wrote.
+    post([handlerName, text = std::move(text), isMainFrame](FakeEngine& e) mutable {
+        if (auto client = e.client()) {
+            client->scriptMessagePostedAsJSON(handlerName, std::move(text),
+                                              e.mainFrameInfo(isMainFrame));
+        }
+    });
+    return true;
 }
 
 std::shared_ptr<FakeEngine::DialogAnswer> FakeEngine::openDialog(

@@ -40,7 +40,7 @@ class WebView;
 // Scripts: every evaluated script is recorded; a responder decides the answers (by default
 // null, on the next turn) or holds them for completeEvaluation().
 class FakeEngine final : public Engine, public std::enable_shared_from_this<FakeEngine> {
-  public:
+public:
     static constexpr const char* kName = "fake";
 
     enum class Target { MainFrame, SubFrame, NewWindow };
@@ -88,13 +88,26 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
     double estimatedProgress() const override { return progress_; }
     void evaluateJavaScript(std::string script,
                             std::function<void(ns::Result<ns::Value>)> completion) override;
+    // Kept among the calls, and evaluated as its equivalent script.
+    void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                             std::function<void(ns::Result<ns::Value>)> completion) override;
     void setCustomUserAgent(const std::optional<std::string>& userAgent) override {
         customUserAgent_ = userAgent;
     }
 
     // --- What the program asked -----------------------------------------------------------
     const std::vector<std::string>& evaluatedScripts() const { return evaluated_; }
-    void clearEvaluatedScripts() { evaluated_.clear(); }
+    // The functions called with their arguments, oldest first; each is also among the
+    // evaluated scripts, as its equivalent script.
+    struct FunctionCall {
+        std::string body;
+        ns::Dictionary arguments;
+    };
+    const std::vector<FunctionCall>& functionCalls() const { return calls_; }
+    void clearEvaluatedScripts() {
+        evaluated_.clear();
+        calls_.clear();
+    }
     void setScriptResponder(ScriptResponder responder) { responder_ = std::move(responder); }
     size_t pendingEvaluationCount() const { return pending_.size(); }
     // Answers the oldest held evaluation (on the next turn); false when none is held.
@@ -113,7 +126,8 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
                      std::optional<ns::Error> bodyError = std::nullopt);
     // Posts as a frame of the page, which need not be the main one.
     bool postMessageFromFrame(const std::string& handlerName, ns::Value body, FrameInfo frame);
-    // The same with the body given as JSON text (any JSON value); invalid JSON throws.
+    // The same with the body given as JSON text (any JSON value), handed on as text as the
+    // real engine does; invalid JSON throws.
     bool postMessageJSON(const std::string& handlerName, std::string_view json,
                          bool isMainFrame = true);
     // A navigation that the page starts: a link, a form, a script. A sub-frame navigation is
@@ -142,7 +156,7 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
     // fail, the navigation delegate hears of it.
     void terminateContentProcess();
 
-  private:
+private:
     class Load;
     class FetchReceiver;
     struct HistoryEntry {
@@ -185,6 +199,7 @@ class FakeEngine final : public Engine, public std::enable_shared_from_this<Fake
     size_t historyIndex_ = 0;  // meaningful when history_ is not empty
     std::optional<std::string> customUserAgent_;
     std::vector<std::string> evaluated_;
+    std::vector<FunctionCall> calls_;
     std::deque<PendingEvaluation> pending_;
     ScriptResponder responder_;
     std::vector<std::string> injected_;

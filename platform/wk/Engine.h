@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/ns/Result.h"
 #include "platform/ns/URL.h"
@@ -20,7 +21,7 @@ namespace wk {
 // names, user scripts), the schemes that have handlers, the preferences and the data store.
 // Main thread only.
 class Engine {
-  public:
+public:
     virtual ~Engine() = default;
 
     // Each load answers the navigation that its delegate events will name, or null when there
@@ -48,6 +49,16 @@ class Engine {
     // can carry many megabytes.
     virtual void evaluateJavaScript(std::string script,
                                     std::function<void(ns::Result<ns::Value>)> completion) = 0;
+    // Calls `body` as the body of a function whose parameters are the arguments' names (in
+    // the dictionary's order), in the main frame, handing the arguments over as values: a
+    // string travels as it is and is never written into a script, so an answer of many
+    // megabytes costs neither escaping nor compiling. Strings, numbers and booleans only. The
+    // completion gets the function's value (awaited when it is a promise) or the error it
+    // raised. By default, the same as evaluating functionCallScript().
+    virtual void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                     std::function<void(ns::Result<ns::Value>)> completion);
+    // "(function(name, ...){body})(value, ...)" with each value written as JSON.
+    static std::string functionCallScript(std::string_view body, const ns::Dictionary& arguments);
     // The whole user agent, or nothing for the engine's own with the configuration's
     // application name appended.
     virtual void setCustomUserAgent(const std::optional<std::string>& userAgent) = 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/ns/Error.h"
+#include "platform/ns/JSONText.h"
 #include "platform/ns/Value.h"
 #include "platform/wk/FrameInfo.h"
 #include "platform/wk/Navigation.h"
@@ -28,6 +29,9 @@ public:
     virtual void scriptMessagePosted(const std::string& name, ns::Value body,
                                      const FrameInfo& frame,
                                      std::optional<ns::Error> bodyError = std::nullopt) = 0;
+    // The same with the body as the JSON text (any JSON value) that the engine received.
+    virtual void scriptMessagePostedAsJSON(const std::string& name, ns::JSONSlice body,
+                                           const FrameInfo& frame) = 0;
 
     // Asks for the policy of a navigation; `decide` is called exactly once.
     virtual void navigationActionToDecide(const NavigationAction& action,

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/ns/Error.h"
+#include "platform/ns/JSONText.h"
 #include "platform/ns/Value.h"
 #include "platform/wk/FrameInfo.h"
 
@@ -24,6 +25,9 @@ struct ScriptMessage {
     // what has no such form): the body then holds what could be read of an array's top level,
     // with null in place of each element that could not.
     std::optional<ns::Error> bodyError;
+    // For a handler that reads bodies as JSON text (ScriptMessageHandler::readsBodyAsJSON),
+    // the posted value as the engine received it, JSON text; `body` is null then.
+    std::optional<ns::JSONSlice> bodyJSON;
 };
 
 }  // namespace wk

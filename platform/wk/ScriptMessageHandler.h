@@ -8,7 +8,7 @@ class UserContentController;
 
 // Receives the messages posted under the name it was added with.
 class ScriptMessageHandler {
-  public:
+public:
     virtual ~ScriptMessageHandler() = default;
     virtual void didReceiveScriptMessage(UserContentController& controller,
                                          const ScriptMessage& message) = 0;
@@ -17,6 +17,9 @@ class ScriptMessageHandler {
     virtual void takeScriptMessage(UserContentController& controller, ScriptMessage message) {
         didReceiveScriptMessage(controller, message);
     }
+    // Whether this handler takes bodies as the JSON text they arrive as, when they do (in
+    // ScriptMessage::bodyJSON), and reads them itself; others get every body as a value.
+    virtual bool readsBodyAsJSON() const { return false; }
 };
 
 }  // namespace wk

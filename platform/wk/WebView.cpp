@@ -71,17 +71,31 @@ std::shared_ptr<Navigation> WebView::goForward() {
     return engine_->goForward();
 }
 
+namespace {
+
+std::function<void(ns::Result<ns::Value>)> resultHandler(WebView::EvaluationHandler completion) {
+    return [completion = std::move(completion)](auto result) {
+        if (!completion) return;
+        if (result.ok()) {
+            completion(result.value(), std::nullopt);
+        } else {
+            completion(ns::Value(), result.error());
+        }
+    };
+}
+
+}  // namespace
+
 void WebView::evaluateJavaScript(std::string script, EvaluationHandler completion) {
     dispatch::RunLoop::requireMainThread("WebView::evaluateJavaScript");
-    engine_->evaluateJavaScript(std::move(script),
-                                [completion = std::move(completion)](auto result) {
-                                    if (!completion) return;
-                                    if (result.ok()) {
-                                        completion(result.value(), std::nullopt);
-                                    } else {
-                                        completion(ns::Value(), result.error());
-                                    }
-                                });
+    engine_->evaluateJavaScript(std::move(script), resultHandler(std::move(completion)));
+}
+
+void WebView::callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                  EvaluationHandler completion) {
+    dispatch::RunLoop::requireMainThread("WebView::callAsyncJavaScript");
+    engine_->callAsyncJavaScript(std::move(body), std::move(arguments),
+                                 resultHandler(std::move(completion)));
 }
 
 void WebView::setCustomUserAgent(std::optional<std::string> userAgent) {
@@ -104,8 +118,29 @@ void WebView::scriptMessagePosted(const std::string& name, ns::Value body, const
     auto controller = configuration_->userContentController();
     auto handler = controller ? controller->scriptMessageHandler(name) : nullptr;
     if (!handler) return;
-    handler->takeScriptMessage(
-        *controller, ScriptMessage{name, std::move(body), self, frame, std::move(bodyError)});
+    handler->takeScriptMessage(*controller, ScriptMessage{name, std::move(body), self, frame,
+                                                          std::move(bodyError), std::nullopt});
+}
+
+void WebView::scriptMessagePostedAsJSON(const std::string& name, ns::JSONSlice body,
+                                        const FrameInfo& frame) {
+    auto self = sharedWebView();
+    auto controller = configuration_->userContentController();
+    auto handler = controller ? controller->scriptMessageHandler(name) : nullptr;
+    if (!handler) return;
+    ScriptMessage message{name, ns::Value(), self, frame, std::nullopt, std::nullopt};
+    if (handler->readsBodyAsJSON()) {
+        message.bodyJSON = std::move(body);
+    } else {
+        // Halves of characters that the page cut read as U+FFFD, as in every value it posts.
+        auto value = body.read({.fragmentsAllowed = true, .loneSurrogatesReplaced = true});
+        if (value) {
+            message.body = std::move(value).value();
+        } else {
+            message.bodyError = value.error();
+        }
+    }
+    handler->takeScriptMessage(*controller, std::move(message));
 }
 
 void WebView::navigationActionToDecide(const NavigationAction& action,

@@ -75,6 +75,9 @@ public:
     // The handler (optional) runs on a later turn with the script's value, or with null and
     // the error.
     void evaluateJavaScript(std::string script, EvaluationHandler completion = {});
+    // Calls `body` with the arguments handed over as values (see Engine::callAsyncJavaScript).
+    void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                             EvaluationHandler completion = {});
 
     const std::shared_ptr<ui::ScrollView>& scrollView() const { return scrollView_; }
     const std::optional<std::string>& customUserAgent() const { return customUserAgent_; }
@@ -94,6 +97,8 @@ private:
     // EngineClient
     void scriptMessagePosted(const std::string& name, ns::Value body, const FrameInfo& frame,
                              std::optional<ns::Error> bodyError = std::nullopt) override;
+    void scriptMessagePostedAsJSON(const std::string& name, ns::JSONSlice body,
+                                   const FrameInfo& frame) override;
     void navigationActionToDecide(const NavigationAction& action,
                                   std::function<void(NavigationActionPolicy)> decide) override;
     void navigationResponseToDecide(const NavigationResponse& response,

@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <deque>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -16,6 +19,7 @@
 #include "bridge/HYBPluginResult.h"
 #include "platform/ns/ConfinedFile.h"
 #include "platform/ns/FileManager.h"
+#include "platform/ns/JSONReader.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/UTF8.h"
@@ -131,6 +135,18 @@ bool writeColumn(ns::JSONWriter& out, sqlite3_stmt* statement, int column, std::
             out.null();
             return true;
     }
+}
+
+// Copies the text to `at`; where it ends.
+char* append(char* at, std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+// The 1-based index of the parameter at `i`; past the statement's own parameters SQLite answers
+// a range error.
+int parameterIndex(size_t i) {
+    return i < INT_MAX ? static_cast<int>(i + 1) : INT_MAX;
 }
 
 // The answer's text, or null with a log line when it cannot be written (nothing the plug-in
@@ -330,6 +346,10 @@ std::optional<std::string> SQLitePlugin::getDBPath(std::string_view name,
 // --- Statements -----------------------------------------------------------------------------
 
 void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
+    if (const auto& text = command.argumentsJSON();
+        text && executeSqlBatchFromText(command, *text)) {
+        return;
+    }
     const ns::Value& args = firstArgument(command);
     const ns::Array* executes = args["executes"].array();
     // Written as the statements run: a batch can hold many thousands of them.
@@ -352,6 +372,298 @@ void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
     send(jsonResult(HYBResultStatusOK, replies), command);
 }
 
+namespace {
+
+using Type = ns::ondemand::json_type;
+
+// The request object of a batch's text (its first argument); nothing when that is no object,
+// which makes the batch empty as it does for values. False when the text cannot be read.
+bool requestOf(ns::JSONReader& reader, std::optional<ns::ondemand::object>& request) {
+    ns::ondemand::array arguments;
+    if (reader.document().get_array().get(arguments)) return false;
+    for (auto first : arguments) {
+        ns::ondemand::value value;
+        Type type;
+        if (first.get(value) || value.type().get(type)) return false;
+        if (type == Type::object) {
+            ns::ondemand::object object;
+            if (value.get_object().get(object)) return false;
+            request = object;
+        }
+        break;
+    }
+    return true;
+}
+
+// A string value, read as the values would have it (lone surrogates as U+FFFD).
+std::optional<std::string> stringOf(ns::ondemand::value value) {
+    Type type;
+    if (value.type().get(type) || type != Type::string) return std::nullopt;
+    auto text = ns::json::string(value, true);
+    if (!text) return std::nullopt;
+    return std::move(text).value();
+}
+
+// A string value into `out` (its buffer reused); false for anything else.
+bool readString(ns::ondemand::value value, std::string& out) {
+    std::string_view text;
+    if (value.get_string().get(text) == ns::kJSONSuccess) {
+        out.assign(text);
+        return true;
+    }
+    auto read = stringOf(value);
+    if (!read) return false;
+    out = std::move(*read);
+    return true;
+}
+
+// Reads the object's members in order, handing each to `member` with its key; false when the
+// text cannot be read. A key that comes twice is handed twice: the last one counts, as it does
+// among values.
+template <class Member>
+bool readMembers(ns::ondemand::object& object, Member&& member) {
+    for (auto field : object) {
+        std::string_view key;
+        ns::ondemand::value value;
+        if (field.unescaped_key().get(key) || field.value().get(value)) return false;
+        if (!member(key, value)) return false;
+    }
+    return true;
+}
+
+// "dbname" of a "dbargs" value, when it is an object holding a string there.
+bool readDatabaseName(ns::ondemand::value dbargs, std::optional<std::string>& name) {
+    name.reset();
+    ns::ondemand::object members;
+    if (dbargs.get_object().get(members)) return true;
+    return readMembers(members, [&](std::string_view key, ns::ondemand::value value) {
+        if (key == "dbname") name = stringOf(value);
+        return true;
+    });
+}
+
+// The text of an array value into `text`, or nothing for a value of another kind; false when
+// the text cannot be read.
+bool readArrayText(ns::ondemand::value value, std::optional<std::string_view>& text) {
+    text.reset();
+    Type type;
+    if (value.type().get(type)) return false;
+    if (type != Type::array) return true;
+    auto read = ns::json::rawText(value);
+    if (!read) return false;
+    text = *read;
+    return true;
+}
+
+// The request's database name and the text of its statements (an array), read in one pass.
+struct BatchRequest {
+    std::optional<std::string> name;
+    std::optional<std::string_view> executes;
+};
+
+bool readBatchRequest(ns::ondemand::object& request, BatchRequest& read) {
+    return readMembers(request, [&](std::string_view key, ns::ondemand::value value) {
+        if (key == "dbargs") return readDatabaseName(value, read.name);
+        if (key == "executes") return readArrayText(value, read.executes);
+        return true;
+    });
+}
+
+// One statement {"sql", "params"}: its text, and the text of its parameters (an array).
+struct StatementText {
+    std::optional<std::string> sql;
+    std::optional<std::string_view> params;
+};
+
+bool readStatement(ns::ondemand::object& members, StatementText& read) {
+    return readMembers(members, [&](std::string_view key, ns::ondemand::value value) {
+        if (key == "sql") read.sql = stringOf(value);
+        if (key == "params") return readArrayText(value, read.params);
+        return true;
+    });
+}
+
+// Whether a statement object names "sql" or "params" more than once (where the last of each
+// counts, and the members must be read in order to the end). Reads its keys only.
+bool hasRepeatedKeys(ns::ondemand::object& members, bool& repeated) {
+    int sql = 0, params = 0;
+    for (auto field : members) {
+        std::string_view key;
+        if (field.unescaped_key().get(key)) return false;
+        sql += key == "sql";
+        params += key == "params";
+    }
+    repeated = sql > 1 || params > 1;
+    return true;
+}
+
+// Binds the parameters as they are read: a string in place, from the reader's own buffer,
+// which stays until the reading ends; what the reader cannot hold as it is (a lone surrogate)
+// in `kept`, where it stays put until the statement has run. What bindStatement does with each
+// kind of value, without building the values.
+int bindFromText(sqlite3_stmt* statement, ns::ondemand::array elements,
+                 std::deque<std::string>& kept) {
+    size_t i = 0;
+    for (auto element : elements) {
+        ns::ondemand::value param;
+        Type type;
+        if (element.get(param) || param.type().get(type)) return SQLITE_MISUSE;
+        const int index = parameterIndex(i++);
+        int rc = SQLITE_OK;
+        switch (type) {
+            case Type::null:
+                rc = sqlite3_bind_null(statement, index);
+                break;
+            case Type::boolean: {
+                bool b = false;
+                if (param.get_bool().get(b)) return SQLITE_MISUSE;
+                rc = sqlite3_bind_double(statement, index, b ? 1.0 : 0.0);
+                break;
+            }
+            case Type::number: {
+                auto number = ns::json::number(param);
+                if (!number) return SQLITE_MISUSE;
+                rc = SQLitePlugin::bindStatement(statement, *number, index);
+                break;
+            }
+            case Type::string: {
+                std::string_view text;
+                if (param.get_string().get(text)) {
+                    auto repaired = ns::json::string(param, true);
+                    if (!repaired) return SQLITE_MISUSE;
+                    text = kept.emplace_back(std::move(repaired).value());
+                }
+                rc = sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_STATIC,
+                                         SQLITE_UTF8);
+                break;
+            }
+            default: {
+                // An array or object binds as its description: read whole.
+                auto text = ns::json::rawText(param);
+                auto value =
+                    text ? ns::JSONSerialization::read(*text, {.loneSurrogatesReplaced = true})
+                         : ns::Result<ns::Value>(text.error());
+                if (!value) return SQLITE_MISUSE;
+                rc = SQLitePlugin::bindStatement(statement, *value, index);
+                break;
+            }
+        }
+        if (rc != SQLITE_OK) return rc;
+    }
+    return SQLITE_OK;
+}
+
+}  // namespace
+
+std::optional<std::string> SQLitePlugin::databaseNameOf(const HYBInvokedUrlCommand& command) {
+    if (const auto& text = command.argumentsJSON()) {
+        ns::JSONReader reader(*text);
+        std::optional<ns::ondemand::object> request;
+        BatchRequest read;
+        if (requestOf(reader, request) && (!request || readBatchRequest(*request, read))) {
+            return read.name;
+        }
+    }
+    const std::string* name = firstArgument(command)["dbargs"]["dbname"].string();
+    return name ? std::optional<std::string>(*name) : std::nullopt;
+}
+
+bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
+                                           const ns::JSONSlice& text) {
+    ns::JSONReader reader(text);
+    std::optional<ns::ondemand::object> request;
+    BatchRequest batch;
+    if (!requestOf(reader, request) || (request && !readBatchRequest(*request, batch))) {
+        return false;
+    }
+    ns::JSONWriter replies;
+    replies.startArray();
+    if (batch.executes) {
+        ns::JSONReader statements(ns::JSONSlice(text.owner(), *batch.executes));
+        ns::ondemand::array elements;
+        if (statements.document().get_array().get(elements)) return false;
+        std::optional<Outcome> failure;
+        std::shared_ptr<SQLiteConnection> connection;
+        std::optional<SQLiteConnection::Use> use;
+        size_t count = 0;
+        // Strings bound in place: a deque, whose elements stay where they are as it grows.
+        std::deque<std::string> kept;
+        std::string sql;  // each statement's text in turn, in one buffer
+        for (auto element : elements) {
+            ns::ondemand::value value;
+            Type type;
+            if (element.get(value) || value.type().get(type)) {
+                // Text that breaks off where it should not: what ran stays answered.
+                if (count == 0) return false;
+                break;
+            }
+            if (count++ == 0) {
+                // Looked up at the first statement, as for values: an empty batch needs no
+                // database. The whole batch holds the database, so no other interleaves.
+                if (!batch.name) {
+                    failure = Outcome::failed(kNoPathMessage);
+                } else if (!(connection = connectionNamed(*batch.name))) {
+                    failure = Outcome::failed(kNoSuchDatabaseMessage);
+                } else {
+                    use.emplace(connection->use());
+                    if (!use->handle()) failure = Outcome::failed(kNoSuchDatabaseMessage);
+                }
+            }
+            if (failure) {
+                writeBatchEntry(replies, *failure);
+                continue;
+            }
+            if (type != Type::object) {
+                writeBatchEntry(replies, Outcome::failed(kNoSqlMessage));
+                continue;
+            }
+            kept.clear();
+            ns::ondemand::object members;
+            bool repeated = false;
+            if (value.get_object().get(members) || !hasRepeatedKeys(members, repeated) ||
+                members.reset().error()) {
+                if (count == 1) return false;
+                break;
+            }
+            if (repeated) {
+                // Read in order to the end, the last of each counting; the parameters then
+                // read from their own text.
+                StatementText statement;
+                if (!readStatement(members, statement)) break;
+                if (!statement.sql) {
+                    writeBatchEntry(replies, Outcome::failed(kNoSqlMessage));
+                    continue;
+                }
+                std::optional<ns::JSONReader> params;
+                if (statement.params)
+                    params.emplace(ns::JSONSlice(text.owner(), *statement.params));
+                ns::ondemand::array elements;
+                const bool hasParams = params && !params->document().get_array().get(elements);
+                writeBatchEntry(replies, runSql(*use, *statement.sql, [&](sqlite3_stmt* compiled) {
+                                    return hasParams ? bindFromText(compiled, elements, kept)
+                                                     : SQLITE_OK;
+                                }));
+                continue;
+            }
+            // Each key at most once: found where it stands, and the parameters bound straight
+            // from the reader's buffer, which lives until the statement has run.
+            ns::ondemand::value sqlValue;
+            if (members.find_field_unordered("sql").get(sqlValue) || !readString(sqlValue, sql)) {
+                writeBatchEntry(replies, Outcome::failed(kNoSqlMessage));
+                continue;
+            }
+            ns::ondemand::array params;
+            const bool hasParams = !members.find_field_unordered("params").get_array().get(params);
+            writeBatchEntry(replies, runSql(*use, sql, [&](sqlite3_stmt* compiled) {
+                                return hasParams ? bindFromText(compiled, params, kept) : SQLITE_OK;
+                            }));
+        }
+    }
+    replies.endArray();
+    send(jsonResult(HYBResultStatusOK, replies), command);
+    return true;
+}
+
 std::shared_ptr<HYBPluginResult> SQLitePlugin::executeSqlWithDict(const ns::Value& statement,
                                                                   const ns::Value& dbargs) {
     std::optional<Outcome> failure;
@@ -371,33 +683,39 @@ SQLitePlugin::Outcome SQLitePlugin::runStatement(SQLiteConnection::Use& use,
                                                  const ns::Value& statement) {
     const std::string* sql = statement["sql"].string();
     if (!sql) return Outcome::failed(kNoSqlMessage);
+    const ns::Value& params = statement["params"];
+    return runSql(use, *sql,
+                  [&params](sqlite3_stmt* compiled) { return bindValues(compiled, params); });
+}
+
+SQLitePlugin::Outcome SQLitePlugin::runSql(SQLiteConnection::Use& use, const std::string& sql,
+                                           const Binder& bind) {
     sqlite3* db = use.handle();
     SQLiteStatement compiled;
     // Text with no statement in it compiles to nothing, which cannot run either.
-    if (use.prepare(*sql, compiled) != SQLITE_OK || !compiled.get()) return sqliteFailure(db);
+    if (use.prepare(sql, compiled) != SQLITE_OK || !compiled.get()) return sqliteFailure(db);
     // Running only the first statement and answering OK would hide that the rest never ran.
-    if (compiled.hasTextAfterStatement(db, *sql)) {
+    if (compiled.hasTextAfterStatement(db, sql)) {
         return Outcome::failed(
             ns::Value::dict({{"code", kSyntaxErrorCode}, {"message", kMoreThanOneStatement}}));
     }
-    Outcome outcome = bindAndStep(db, compiled.get(), statement["params"]);
+    Outcome outcome =
+        bind(compiled.get()) == SQLITE_OK ? stepStatement(db, compiled.get()) : sqliteFailure(db);
     // Resets the statement and clears its bindings, which may point into the parameters.
-    use.keep(*sql, std::move(compiled));
+    use.keep(sql, std::move(compiled));
     return outcome;
 }
 
-SQLitePlugin::Outcome SQLitePlugin::bindAndStep(sqlite3* db, sqlite3_stmt* statement,
-                                                const ns::Value& params) {
-    if (const ns::Array* values = params.array()) {
-        for (size_t i = 0; i < values->size(); ++i) {
-            // Past the statement's own parameters SQLite answers a range error.
-            const int index = i < INT_MAX ? static_cast<int>(i + 1) : INT_MAX;
-            if (bindStatement(statement, (*values)[i], index) != SQLITE_OK) {
-                return sqliteFailure(db);
-            }
+int SQLitePlugin::bindValues(sqlite3_stmt* statement, const ns::Value& params) {
+    const ns::Array* values = params.array();
+    if (!values) return SQLITE_OK;
+    for (size_t i = 0; i < values->size(); ++i) {
+        if (const int rc = bindStatement(statement, (*values)[i], parameterIndex(i));
+            rc != SQLITE_OK) {
+            return rc;
         }
     }
-    return stepStatement(db, statement);
+    return SQLITE_OK;
 }
 
 SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* statement) {
@@ -527,6 +845,23 @@ void SQLitePlugin::writeResult(ns::JSONWriter& out, const Outcome& outcome) {
 }
 
 void SQLitePlugin::writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome) {
+    // The usual entry of a long batch, a statement that changed rows and answered none,
+    // written from its text: what the writer would write, member by member.
+    if (outcome.ok && outcome.rows == "[]") {
+        char entry[128] = R"({"result":{)";
+        char* at = entry + std::strlen(entry);
+        char* const end = entry + sizeof entry;
+        if (outcome.insertId) {
+            at = append(at, R"("insertId":)");
+            at = std::to_chars(at, end, *outcome.insertId).ptr;
+            at = append(at, ",");
+        }
+        at = append(at, R"("rows":[],"rowsAffected":)");
+        at = std::to_chars(at, end, outcome.rowsAffected).ptr;
+        at = append(at, R"(},"type":"success"})");
+        out.json(std::string_view(entry, static_cast<size_t>(at - entry)));
+        return;
+    }
     out.startObject();
     if (outcome.ok) {
         out.key("result");
@@ -584,7 +919,8 @@ void SQLitePlugin::send(const std::shared_ptr<HYBPluginResult>& result,
 
 void SQLitePlugin::onDatabaseQueue(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),
                                    const HYBInvokedUrlCommand& command) {
-    const std::string* name = firstArgument(command)["dbargs"]["dbname"].string();
+    // Read on the main thread without reading the rest: a batch's statements can be megabytes.
+    const std::optional<std::string> name = databaseNameOf(command);
     auto connection = name ? connectionNamed(*name) : nullptr;
     auto delegate = commandDelegate();
     // Without a database the work only answers its error, in any order.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "bridge/HYBPlugin.h"
+#include "platform/ns/JSONText.h"
 #include "platform/ns/Value.h"
 #include "plugins/device_storage/SQLiteConnection.h"
 
@@ -88,6 +90,9 @@ public:
 
     // Whether a database of that name is open now.
     bool isOpen(std::string_view name) const;
+    // "dbargs"."dbname" of a command's first argument, read from the arguments' text when the
+    // command has it, without reading the rest (a batch's statements can be megabytes).
+    static std::optional<std::string> databaseNameOf(const HYBInvokedUrlCommand& command);
 
 private:
     // The answer to one statement: OK with what it changed and its rows, or an error with a
@@ -120,8 +125,17 @@ private:
     static bool probe(SQLiteConnection& connection);
     // The database file and the journal, WAL and shared-memory files beside it.
     static void removeDatabaseFiles(const std::string& path);
+    // Binds a statement's parameters; SQLite's result code of the first bind that fails.
+    using Binder = std::function<int(sqlite3_stmt*)>;
     static Outcome runStatement(SQLiteConnection::Use& use, const ns::Value& statement);
-    static Outcome bindAndStep(sqlite3* db, sqlite3_stmt* statement, const ns::Value& params);
+    // Compiles the text (or takes it kept), binds and steps it.
+    static Outcome runSql(SQLiteConnection::Use& use, const std::string& sql, const Binder& bind);
+    static int bindValues(sqlite3_stmt* statement, const ns::Value& params);
+    // The batch read from the arguments' text as it runs: each statement is read, bound from
+    // the text and run before the next is read. False, with nothing done, when the text
+    // cannot be read that way; the values of the arguments are then the batch.
+    bool executeSqlBatchFromText(const HYBInvokedUrlCommand& command, const ns::JSONSlice& text);
+
     static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement);
     static RowKeys rowKeys(sqlite3_stmt* statement);
     // One row as an object; a name repeated among the columns takes its last column that has

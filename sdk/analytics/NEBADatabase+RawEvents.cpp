@@ -4,6 +4,7 @@
 #include "platform/dispatch/Clock.h"
 #include "sdk/analytics/NEBADatabase.h"
 #include "sdk/analytics/NSData+MD5.h"
+#include "sdk/core/pb.h"
 #include "toolbox/Foundation/NSData+TBXZLibAdditions.h"
 
 namespace {
@@ -28,6 +29,14 @@ ns::Value fingerprintValue(int64_t fingerprint) {
 
 std::string fingerprintText(int64_t fingerprint) {
     return ns::format("%lld", static_cast<long long>(fingerprint));
+}
+
+// The size of a length-delimited field of field number below 16 holding `length` bytes.
+int64_t namedFieldSize(size_t length) {
+    return 1 +
+           static_cast<int64_t>(
+               pb::io::CodedOutputStream::VarintSize64(static_cast<uint64_t>(length))) +
+           static_cast<int64_t>(length);
 }
 
 ns::Result<bool> booleanOf(ns::Result<ns::Value> number) {
@@ -251,7 +260,13 @@ ns::Status NEBADatabase::readStoredEventsWithMetadataFingerprint(int64_t fingerp
                 undecodable.push_back(event.rowID);
                 continue;
             }
-            event.proto.set_name(name);
+            const bool storedWithName = event.proto.has_name();
+            const size_t nameLength = static_cast<size_t>(sqlite3_column_bytes(stmt, 1));
+            event.proto.set_name(name, nameLength);
+            // The stored bytes are the message as the event road serialised it, without its
+            // name: their length and the name field's are its size, without a second walk.
+            event.size = storedWithName ? static_cast<int64_t>(event.proto.ByteSizeLong())
+                                        : length + namedFieldSize(nameLength);
             if (!accept(std::move(event))) {
                 rc = SQLITE_DONE;
                 break;

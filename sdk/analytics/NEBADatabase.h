@@ -112,6 +112,8 @@ public:
         int64_t rowID = 0;
         double timestamp = 0;
         NEB_MEASUREMENT::ACPEvent proto;
+        // The serialized size of `proto`, named.
+        int64_t size = 0;
     };
     using StoredEventFilter = std::function<bool(StoredEvent&&)>;
     ns::Status readStoredEventsWithMetadataFingerprint(int64_t fingerprint,

@@ -109,15 +109,14 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     auto status = database_->readStoredEventsWithMetadataFingerprint(
         fingerprint, [&](NEBADatabase::StoredEvent&& event) {
             const int64_t hour = hourIndex(event.timestamp);
-            const auto eventSize = static_cast<int64_t>(event.proto.ByteSizeLong());
             if (!read.empty()) {
                 if (static_cast<int64_t>(read.size()) >= maxEvents) return false;
                 if (hour != bundleHour) return false;
-                if (size + eventSize >= maxSize) return false;
+                if (size + event.size >= maxSize) return false;
             } else {
                 bundleHour = hour;
             }
-            size += eventSize;
+            size += event.size;
             read.push_back(std::move(event));
             return true;
         });
@@ -140,28 +139,40 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
         return deleteBundledRawEvents(fingerprint, maxRowID);
     }
 
-    // What the configuration says of each name, asked once per pass.
-    struct NameRules {
-        bool blacklisted;
-        bool customConversion;
+    // What the pass knows of each name, found once per event: what the configuration says of
+    // it, its counts (kept in memory and stored once per name, in this same transaction) and
+    // whether any audience filters it.
+    struct NameState {
+        bool blacklisted = false;
+        bool customConversion = false;
+        std::optional<NEBAEventAggregates> aggregates;
+        std::optional<bool> hasFilters;
     };
-    std::map<std::string, NameRules, std::less<>> rules;
-    auto rulesFor = [&](const std::string& name) -> const NameRules& {
-        auto it = rules.find(name);
-        if (it == rules.end())
-            it = rules
-                     .emplace(name, NameRules{remoteConfig_->isEventBlacklisted(name),
-                                              remoteConfig_->isEventCustomConversion(name)})
+    std::map<std::string, NameState, std::less<>> names;
+    std::vector<NameState*> stateOf;
+    stateOf.reserve(read.size());
+    size_t kept = 0;
+    for (size_t i = 0; i < read.size(); ++i) {
+        const std::string& name = read[i].proto.name();
+        auto it = names.find(name);
+        if (it == names.end()) {
+            it = names
+                     .emplace(name, NameState{remoteConfig_->isEventBlacklisted(name),
+                                              remoteConfig_->isEventCustomConversion(name),
+                                              std::nullopt, std::nullopt})
                      .first;
-        return it->second;
-    };
-    std::erase_if(read, [&](const NEBADatabase::StoredEvent& event) {
-        if (!rulesFor(event.proto.name()).blacklisted) return false;
-        NEBAMonitor::log(4,
-                         "Rejected event. Contact Nebula Support for more information. Event name",
-                         {ns::Value(event.proto.name())});
-        return true;
-    });
+        }
+        if (it->second.blacklisted) {
+            NEBAMonitor::log(
+                4, "Rejected event. Contact Nebula Support for more information. Event name",
+                {ns::Value(name)});
+            continue;
+        }
+        if (kept != i) read[kept] = std::move(read[i]);
+        stateOf.push_back(&it->second);
+        ++kept;
+    }
+    read.resize(kept);
     if (read.empty()) {
         if (!deleteBundledRawEvents(fingerprint, maxRowID)) return false;
         NEBAMonitor::log(4, "Rejected all events. Contact Nebula Support for more information.");
@@ -180,15 +191,14 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     const int32_t day = database_->currentDay();
     const bool debugMode = NEBAMonitor::shared()->isDebugModeEnabled();
     std::optional<NEBADailyCounts> counts;  // read when the first conversion needs them
-    // Counted in memory and stored once per name, in this same transaction.
-    std::map<std::string, NEBAEventAggregates, std::less<>> aggregates;
-    std::map<std::string, bool, std::less<>> hasFilters;
     bool realtimeBundle = false;
     bundle.mutable_events()->Reserve(static_cast<int>(read.size()));
-    for (auto& stored : read) {
+    for (size_t i = 0; i < read.size(); ++i) {
+        auto& stored = read[i];
+        NameState& state = *stateOf[i];
         auto& event = stored.proto;
         const std::string& name = event.name();
-        if (rulesFor(name).customConversion) markConversion(event, true);
+        if (state.customConversion) markConversion(event, true);
         if (flag(event, "_c")) {
             if (!counts) {
                 auto current = database_->dailyCounts();
@@ -236,17 +246,16 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
             }
         }
 
-        auto counted = aggregates.find(name);
-        if (counted == aggregates.end()) {
+        if (!state.aggregates) {
             auto found = database_->eventAggregatesWithName(name);
             if (!found)
                 return fail("Failed to query event aggregates. Name, error",
                             {ns::Value(name), found.error()});
             auto first = *found ? **found : NEBAEventAggregates::initWithName(name, 0, 0, 0.0);
             if (!first) return fail("Failed to update event aggregates. Error");
-            counted = aggregates.emplace(name, std::move(*first)).first;
+            state.aggregates = std::move(*first);
         }
-        NEBAEventAggregates& record = counted->second;
+        NEBAEventAggregates& record = *state.aggregates;
         // The event carries when its name fired before.
         if (record.lastFireTimestamp() > DBL_EPSILON)
             event.set_previous_timestamp_millis(millis(record.lastFireTimestamp()));
@@ -261,21 +270,21 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
             setIntParameter(event, "validated", 0);
         }
 
-        auto filters = hasFilters.find(name);
-        if (filters == hasFilters.end()) {
+        if (!state.hasFilters) {
             auto defined = database_->eventFiltersForEventName(name);
             // A failed read leaves the decision to the evaluation, which reports it.
-            filters = hasFilters.emplace(name, !defined || !defined->empty()).first;
+            state.hasFilters = !defined || !defined->empty();
         }
-        if (filters->second) {
+        if (*state.hasFilters) {
             auto modelled = NEBADatabase::eventFromStoredEvent(name, stored.timestamp, event);
             if (modelled && !audience_->evaluateFiltersForEvent(*modelled, record)) return false;
         }
         realtimeBundle = realtimeBundle || flag(event, "_r");
         *bundle.add_events() = std::move(event);
     }
-    for (const auto& [name, record] : aggregates) {
-        if (auto updated = database_->updateEventAggregates(record); !updated)
+    for (const auto& [name, state] : names) {
+        if (!state.aggregates) continue;
+        if (auto updated = database_->updateEventAggregates(*state.aggregates); !updated)
             return fail("Failed to update event aggregates. Error", {updated.error()});
     }
 

@@ -152,7 +152,24 @@ ns::Status NEBASqliteStore::openOnce() {
         closeDatabase();
         return valid.error();
     }
+    useWriteAheadLog();
     return {};
+}
+
+void NEBASqliteStore::useWriteAheadLog() {
+    // Every bundle, upload and logged event is its own transaction. With a write-ahead log a
+    // commit appends to one file and syncs nothing; the log reaches the database at its
+    // checkpoints, which do sync. A killed process loses no committed transaction (the log
+    // holds it); a power cut may take back the last few commits, whole, never part of one.
+    // A file system that cannot share the log's index between connections keeps the rollback
+    // journal with full syncs, which is as safe and only slower.
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_, "PRAGMA journal_mode=WAL", -1, &raw, nullptr) != SQLITE_OK) return;
+    StatementPtr statement(raw);
+    if (sqlite3_step(statement.get()) != SQLITE_ROW) return;
+    const auto* mode = sqlite3_column_text(statement.get(), 0);
+    if (!mode || std::string_view(reinterpret_cast<const char*>(mode)) != "wal") return;
+    sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
 }
 
 ns::Status NEBASqliteStore::openAndValidateDatabase() {

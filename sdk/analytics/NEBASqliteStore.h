@@ -154,6 +154,8 @@ private:
                                                    const std::string& columnName,
                                                    const std::string& columnValue);
     ns::Status openOnce();
+    // A write-ahead log with normal syncs where the file system allows one.
+    void useWriteAheadLog();
 
     std::string databasePath_;
     sqlite3* db_ = nullptr;

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBPluginResult.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/testing/FakeEngine.h"
 #include "tests/bridge/support/BridgeFixture.h"
 #include "tests/support/LogCapture.h"
 
@@ -24,6 +26,10 @@ protected:
     }
     HYBCommandDelegateImpl& delegate() {
         return static_cast<HYBCommandDelegateImpl&>(*controller().commandDelegate());
+    }
+    // Work already due on the main loop: every result sent after it waits for it.
+    void holdTheTurn() {
+        dispatch::Queue::main().async([] {});
     }
 };
 
@@ -45,12 +51,13 @@ TEST_F(HYBCommandDelegateImplTest, KeepCallbackAndMessageKinds) {
                                     HYBResultStatusOK, ns::Data::fromString("hi")),
                                 "");
     loop().runUntilIdle();
-    // Sent in one turn, so they reach the page together, in the order sent.
-    EXPECT_EQ(scripts(), std::vector<std::string>{HYBCommandDelegateImpl::callbackBatchScript({
+    // Sent in one turn: the first at once, the rest together at the turn's end, in order.
+    EXPECT_EQ(scripts(), (std::vector<std::string>{
                              callback("a.b_c-1", 9, R"({"code":3})", true),
-                             callback("n", 0, "null"),
-                             callback("", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
-                         })});
+                             HYBCommandDelegateImpl::callbackBatchScript({
+                                 callback("n", 0, "null"),
+                                 callback("", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
+                             })}));
 }
 
 // Deferred evaluations keep their order: callbacks in a row share an evaluation, a script of
@@ -60,6 +67,7 @@ TEST_F(HYBCommandDelegateImplTest, DeferredCallbacksShareEvaluationsInOrder) {
         return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, text);
     };
     const std::string large(20000, 'x');
+    holdTheTurn();
     delegate().sendPluginResult(ok("1"), "a");
     delegate().sendPluginResult(ok("2"), "b");
     delegate().evalJs("step()");
@@ -82,9 +90,46 @@ TEST_F(HYBCommandDelegateImplTest, DeferredCallbacksShareEvaluationsInOrder) {
               }));
     // The next turn starts a new evaluation.
     engine().fake().clearEvaluatedScripts();
+    holdTheTurn();
     delegate().sendPluginResult(ok("6"), "g");
     loop().runUntilIdle();
     EXPECT_EQ(scripts(), std::vector<std::string>{callback("g", 1, R"("6")")});
+}
+
+// A result that nothing waits ahead of reaches the page at once; the rest of its turn waits for
+// the turn's end and shares one evaluation there, still in the order sent, behind scripts of
+// the program's own and results from other threads that came first.
+TEST_F(HYBCommandDelegateImplTest, FirstResultOfATurnGoesAtOnceAndTheRestKeepTheirOrder) {
+    auto ok = [](const std::string& text) {
+        return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, text);
+    };
+    delegate().sendPluginResult(ok("1"), "a");
+    EXPECT_EQ(scripts(), std::vector<std::string>{callback("a", 1, R"("1")")});
+    delegate().sendPluginResult(ok("2"), "b");
+    delegate().sendPluginResult(ok("3"), "c");
+    EXPECT_EQ(scripts().size(), 1u);
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts(), (std::vector<std::string>{
+                             callback("a", 1, R"("1")"),
+                             HYBCommandDelegateImpl::callbackBatchScript(
+                                 {callback("b", 1, R"("2")"), callback("c", 1, R"("3")")})}));
+    // A script of the program's own keeps its turn, and a result after it waits behind it.
+    engine().fake().clearEvaluatedScripts();
+    delegate().evalJs("first()");
+    delegate().sendPluginResult(ok("4"), "d");
+    EXPECT_TRUE(scripts().empty());
+    loop().runUntilIdle();
+    ASSERT_EQ(scripts().size(), 2u);
+    EXPECT_NE(scripts()[0].find("first()"), std::string::npos);
+    EXPECT_EQ(scripts()[1], callback("d", 1, R"("4")"));
+    // A result from another thread that waits for the main loop stays ahead of a later one.
+    engine().fake().clearEvaluatedScripts();
+    std::thread([&] { delegate().sendPluginResult(ok("5"), "e"); }).join();
+    delegate().sendPluginResult(ok("6"), "f");
+    EXPECT_TRUE(scripts().empty());
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts(), std::vector<std::string>{HYBCommandDelegateImpl::callbackBatchScript(
+                             {callback("e", 1, R"("5")"), callback("f", 1, R"("6")")})});
 }
 
 // Merging never lets a result run before main-loop work posted ahead of it.
@@ -103,35 +148,64 @@ TEST_F(HYBCommandDelegateImplTest, DeferredResultsNeverOvertakeEarlierMainLoopWo
                                  {callback("b", 1, R"("2")"), callback("c", 1, R"("3")")})}));
 }
 
-// A large object or array answer reaches the page as JSON text that the page parses, so that
-// the engine never compiles a literal of that size; a large string stays a literal.
-TEST_F(HYBCommandDelegateImplTest, LargeAnswersReachThePageAsTextItParses) {
+// A large answer reaches the page as a value handed to the callback's call, never as a literal
+// of its size: an object or array as its JSON text, which the page parses, a string as it is,
+// binary data as its Base64 text. What the page's callback gets is what the literal gave it;
+// small answers keep their literal, and everything stays in the order sent.
+TEST_F(HYBCommandDelegateImplTest, LargeAnswersArePassedAsValues) {
     ns::Array rows;
     for (int i = 0; i < 3000; ++i) {
         rows.push_back(
             ns::Value::dict({{"n", i}, {"label", "row \"" + std::to_string(i) + "\"\u2028"}}));
     }
     const ns::Value message(rows);
+    const std::string text(100000, 'x');
+    const std::string withZero = std::string(70000, 'y') + '\0';
+    const ns::Data bytes(std::vector<uint8_t>(60000, 0xA5));
+    holdTheTurn();
     delegate().sendPluginResult(std::make_shared<HYBPluginResult>(HYBResultStatusOK, message),
                                 "big");
-    const std::string text(100000, 'x');
     delegate().sendPluginResult(
-        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, text), "str");
+        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusError, text), "str");
+    delegate().sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "small"), "small");
+    auto kept = HYBPluginResult::resultWithStatusMessageAsArrayBuffer(HYBResultStatusOK, bytes);
+    kept->setKeepCallbackAsBool(true);
+    delegate().sendPluginResult(kept, "bin");
+    delegate().sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, withZero), "zero");
     loop().runUntilIdle();
+
+    const auto& calls = engine().fake().functionCalls();
+    ASSERT_EQ(calls.size(), 4u);
+    const std::string head =
+        "return hybrid.require('hybrid/exec').nativeCallback(callbackId,status,";
+    auto expectCall = [&](const wk::FakeEngine::FunctionCall& call, const std::string& id,
+                          int status, int keep, const std::string& value) {
+        EXPECT_EQ(call.body, head + value + ",keepCallback,0)");
+        EXPECT_EQ(call.arguments.at("callbackId"), ns::Value(id));
+        EXPECT_EQ(call.arguments.at("status"), ns::Value(status));
+        EXPECT_EQ(call.arguments.at("keepCallback"), ns::Value(keep));
+    };
+    expectCall(calls[0], "big", 1, 0, "JSON.parse(message)");
+    const std::string* json = calls[0].arguments.at("message").string();
+    ASSERT_TRUE(json);
+    EXPECT_EQ(ns::JSONSerialization::read(*json).valueOr(ns::Value()), message);
+    expectCall(calls[1], "str", 9, 0, "message");
+    EXPECT_EQ(calls[1].arguments.at("message"), ns::Value(text));
+    expectCall(calls[2], "bin", 1, 1, "{HYBType:'ArrayBuffer',data:message}");
+    EXPECT_EQ(calls[2].arguments.at("message"), ns::Value(bytes.base64EncodedString()));
+    // A string the engine could not take as it is goes as JSON text.
+    expectCall(calls[3], "zero", 1, 0, "JSON.parse(message)");
+    EXPECT_EQ(ns::JSONSerialization::read(*calls[3].arguments.at("message").string(),
+                                          {.fragmentsAllowed = true})
+                  .valueOr(ns::Value()),
+              ns::Value(withZero));
+    // In the order sent, the small answer with its literal among them.
     const std::vector<std::string> evaluated = scripts();
-    ASSERT_EQ(evaluated.size(), 2u);
-    const std::string head = "hybrid.require('hybrid/exec').nativeCallback('big',1,JSON.parse(";
-    const std::string tail = "),0, 0)";
-    const std::string& script = evaluated[0];
-    ASSERT_EQ(script.substr(0, head.size()), head);
-    ASSERT_EQ(script.substr(script.size() - tail.size()), tail);
-    // The argument is one string literal whose text is the answer's JSON.
-    const auto literal = ns::JSONSerialization::read(
-        std::string_view(script).substr(head.size(), script.size() - head.size() - tail.size()),
-        {.fragmentsAllowed = true});
-    ASSERT_TRUE(literal && literal->isString());
-    EXPECT_EQ(ns::JSONSerialization::read(*literal->string()).valueOr(ns::Value()), message);
-    EXPECT_EQ(evaluated[1], callback("str", 1, "\"" + text + "\""));
+    ASSERT_EQ(evaluated.size(), 5u);
+    EXPECT_EQ(evaluated[2], callback("small", 1, R"("small")"));
+    EXPECT_NE(evaluated[3].find("\"bin\""), std::string::npos);
 }
 
 // Every callback of a shared evaluation is shielded from the others, and each string the page
@@ -151,6 +225,7 @@ TEST_F(HYBCommandDelegateImplTest, SharedEvaluationShieldsEachCallbackAndKeepsEv
                 ns::Value::array({R"([["s1","Echo","echo",[]]])", ns::Value(3), "",
                                   R"([["s2","Echo","echo",[]]])"}));
         });
+    holdTheTurn();
     delegate().sendPluginResult(HYBPluginResult::resultWithStatus(HYBResultStatusOK), "x1");
     delegate().sendPluginResult(HYBPluginResult::resultWithStatus(HYBResultStatusOK), "x2");
     loop().runUntilIdle();
@@ -194,15 +269,16 @@ TEST_F(HYBCommandDelegateImplTest, EvalJsWrapsTheScript) {
                   "catch(e){console.log('exception nativeEvalAndFetch : '+e);};"}));
 }
 
-TEST_F(HYBCommandDelegateImplTest, EvaluatesAtOnceOnlyInsideAQueuePass) {
+TEST_F(HYBCommandDelegateImplTest, EvaluatesAtOnceInsideAQueuePassOrWhenNothingWaits) {
     auto queue = controller().commandQueue();
-    // Straight from a script message: the answer comes on a later turn.
+    // Straight from a script message with nothing waiting: at once.
     queue->execute(HYBInvokedUrlCommand({"direct"}, "c1", "Echo", "echo"));
-    EXPECT_TRUE(scripts().empty());
+    EXPECT_EQ(scripts().size(), 1u);
     loop().runUntilIdle();
     EXPECT_EQ(scripts().size(), 1u);
     engine().fake().clearEvaluatedScripts();
-    // Inside a pass: at once, before the next command runs.
+    // Inside a pass: at once, before the next command runs, whatever waits.
+    holdTheTurn();
     queue->enqueueCommandBatch(R"([["c2","Echo","echo",["a"]],["c3","Echo","echo",["b"]]])");
     queue->executePending();
     EXPECT_EQ(scripts(),

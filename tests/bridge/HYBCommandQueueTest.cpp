@@ -178,6 +178,29 @@ TEST_F(HYBCommandQueueTest, BadBatchesAreDroppedWithoutBlockingTheQueue) {
     EXPECT_EQ(calls(), std::vector<std::string>{"echo:after"});
 }
 
+// Anything malformed in a batch, however deep in a later command, drops the batch whole before
+// any of it runs; a well-formed batch runs with its arguments as the tree reader reads them.
+TEST_F(HYBCommandQueueTest, BatchesAreCheckedWholeBeforeAnyCommandRuns) {
+    testsupport::LogCapture log;
+    queue().enqueueCommandBatch(R"([["a","Echo","echo",[]],["b","Echo","echo",[{"k":[1,]}]]])");
+    queue().enqueueCommandBatch(R"([["c","Echo","echo",[]],["d","Echo","echo",["\x"]]])");
+    queue().enqueueCommandBatch(R"([["e","Echo","echo",[]]] trailing)");
+    queue().executePending();
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(log.count("NSString JSONObject error: "), 3u);
+    engine().fake().clearEvaluatedScripts();
+    queue().enqueueCommandBatch(
+        R"([["f","Echo","echo",[{"n":18446744073.09551616,"s":"\ud800"}]],[null,"Echo","echo",[]],)"
+        R"(["g",1,"echo",[]],["h","Echo","echo",[123456789012345678901]]])");
+    queue().executePending();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"echo:f", "echo:(nil)", "echo:h"}));
+    EXPECT_EQ(scripts(), (std::vector<std::string>{
+                             callback("f", 1, "{\"n\":18446744073.095516,\"s\":\"\xEF\xBF\xBD\"}"),
+                             callback("g", 8, "null"),
+                             callback("h", 1, "1.2345678901234568e+20"),
+                         }));
+}
+
 TEST_F(HYBCommandQueueTest, NestedExecutePendingDoesNotRunAnything) {
     queue().enqueueCommandBatch(R"([["n","Echo","nested",[]],["e","Echo","echo",[]]])");
     queue().executePending();

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "platform/ns/JSONSerialization.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/NsPrinters.h"
 
@@ -106,6 +110,86 @@ TEST(HYBInvokedUrlCommandTest, CopiesStandAloneAndAMovedFromCommandHasNoArgument
     original.reset();
     EXPECT_EQ(copy.arguments(), (ns::Array{"a", ns::Value::dict({{"k", 1}})}));
     EXPECT_EQ(moved.argumentAtIndex(1)["k"], ns::Value(1));
+}
+
+// A call read from its JSON text is the call read from its value: the same refusals and log
+// lines, names, callback id and arguments (envelopes decoded), with the arguments read only
+// when asked for and their text kept for plug-ins that read them as they go.
+TEST(HYBInvokedUrlCommandTest, CallReadFromItsTextIsTheCallReadFromItsValue) {
+    const std::string texts[] = {
+        R"(["Cb1","Echo","echoThis",["a",2,2.5,{"k":[true,null]}]])",
+        R"([null,"MiXeD","DoIt",[]])",
+        R"(["id","S","a","notarray",5])",
+        R"(["id","S","a",[{"HYBType":"ArrayBuffer","data":"AAEC"},[{"HYBType":"ArrayBuffer","data":"AAEC"}]]])",
+        R"(["half\ud800","S","a",["\udc00x"]])",
+        "null",
+        R"("text")",
+        R"({"a":1})",
+        "[]",
+        R"(["id","S","a"])",
+        R"([1,"S","a",[]])",
+        R"(["id",null,"a",[]])",
+        R"(["id","S",7,[]])",
+        R"(["id",1,"a",null])",
+        // Shapes the quick reading of a call's head takes, and those it leaves to the reader:
+        // white space, escapes and characters beyond ASCII in the names, a fifth element,
+        // arguments that are no array, a string in the arguments that holds brackets.
+        " \t[ null ,\"S\" ,\r\n\"a\" , [ \"]\\\"[\" , {\"k\":\"}\"} ] ]\n ",
+        R"(["Cb\u0031","Ech\u006f","a",[1]])",
+        "[\"Cb1\",\"S\xC3\xA9rvice\",\"a\",[1]]",
+        R"(["Cb1","S","a",[1],[2]])",
+        R"(["Cb1","S","a",{"k":1}])",
+        R"(["Cb1","S","a",7])",
+    };
+    for (const std::string& text : texts) {
+        const auto value = ns::JSONSerialization::read(
+            text, {.fragmentsAllowed = true, .loneSurrogatesReplaced = true});
+        ASSERT_TRUE(value.ok()) << text;
+        std::optional<HYBInvokedUrlCommand> expected, command;
+        std::vector<std::string> valueLog, textLog;
+        {
+            testsupport::LogCapture log;
+            expected = HYBInvokedUrlCommand::commandFromJson(*value);
+            valueLog = log.texts();
+        }
+        {
+            testsupport::LogCapture log;
+            command =
+                HYBInvokedUrlCommand::commandFromJSONText(ns::JSONSlice(ns::JSONText::copy(text)));
+            textLog = log.texts();
+        }
+        EXPECT_EQ(textLog, valueLog) << text;
+        ASSERT_EQ(command.has_value(), expected.has_value()) << text;
+        if (!command) continue;
+        EXPECT_EQ(command->callbackId(), expected->callbackId()) << text;
+        EXPECT_EQ(command->className(), expected->className()) << text;
+        EXPECT_EQ(command->methodName(), expected->methodName()) << text;
+        EXPECT_EQ(command->arguments(), expected->arguments()) << text;
+    }
+    const auto command = HYBInvokedUrlCommand::commandFromJSONText(
+        ns::JSONSlice(ns::JSONText::copy(R"(["c","S","a",[{"sql":"x"}, 1]])")));
+    ASSERT_TRUE(command && command->argumentsJSON());
+    EXPECT_EQ(command->argumentsJSON()->text(), R"([{"sql":"x"}, 1])");
+    EXPECT_EQ(HYBInvokedUrlCommand(ns::Array{1}, "c", "S", "a").argumentsJSON(), std::nullopt);
+}
+
+// Arguments kept as text are read once, by whichever copy asks first, on any thread.
+TEST(HYBInvokedUrlCommandTest, ArgumentsKeptAsTextAreReadOnceForEveryCopy) {
+    const auto command = HYBInvokedUrlCommand::commandFromJSONText(
+        ns::JSONSlice(ns::JSONText::copy(R"(["c","S","a",["x",{"k":1}]])")));
+    ASSERT_TRUE(command);
+    const HYBInvokedUrlCommand copy = *command;
+    const ns::Array* first = nullptr;
+    std::thread other([&] { first = &copy.arguments(); });
+    other.join();
+    EXPECT_EQ(&command->arguments(), first);
+    EXPECT_EQ(command->argumentAtIndex(1)["k"], ns::Value(1));
+    // Text that is not an array reads as no arguments, with a line in the log.
+    testsupport::LogCapture log;
+    const auto broken = HYBInvokedUrlCommand::withArgumentsJSON(
+        ns::JSONSlice(ns::JSONText::copy("[1,")), "c", "S", "a");
+    EXPECT_TRUE(broken.arguments().empty());
+    EXPECT_EQ(log.texts().size(), 1u);
 }
 
 }  // namespace

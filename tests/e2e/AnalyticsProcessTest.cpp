@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "tests/e2e/HostProcess.h"
@@ -47,8 +48,10 @@ TEST(AnalyticsEndToEnd, TheFirstLaunchReportsItsFirstOpenAndSessionToTheMeasurem
     peers::HttpsServer server({&ca.localhost(), 100, std::chrono::seconds(180)});
     peers::MeasurementPeer measurement(server);
     testsupport::TempDir sandbox;
+    // A purchase completed from the command line is reported too, once analytics observes
+    // the store.
     HostProcess host(sandbox.str(), {"examples/bundle",
-                                     {},
+                                     {"--complete-purchase", "org.example.coins"},
                                      {"NEBULA_TRUSTED_CA_FILE=" + ca.caFile(),
                                       "NEBULA_MEASUREMENT_UPLOAD_HOST=" + measurement.host()}});
     // The first upload is due a quarter of a minute after the latest event; the session starts
@@ -57,7 +60,7 @@ TEST(AnalyticsEndToEnd, TheFirstLaunchReportsItsFirstOpenAndSessionToTheMeasurem
         host,
         [&] {
             auto names = eventNames(measurement);
-            return contains(names, "_f") && contains(names, "_s");
+            return contains(names, "_f") && contains(names, "_s") && contains(names, "_iap");
         },
         90s))
         << "configuration requests " << measurement.configRequests().size() << ", uploads "
@@ -81,8 +84,40 @@ TEST(AnalyticsEndToEnd, TheFirstLaunchReportsItsFirstOpenAndSessionToTheMeasurem
             conversion = conversion || (param.name() == "_c" && param.int_value() == 1);
         EXPECT_TRUE(conversion);
     }
+    std::map<std::string, std::string> purchase;
+    for (const auto& bundle : bundles)
+        for (const auto& event : bundle.events())
+            if (event.name() == "_iap")
+                for (const auto& param : event.params())
+                    purchase[param.name()] = param.has_string_value()
+                                                 ? param.string_value()
+                                                 : std::to_string(param.int_value());
+    EXPECT_EQ(purchase["product_id"], "org.example.coins");
+    EXPECT_EQ(purchase["quantity"], "1");
+    EXPECT_EQ(purchase["price"], "990000");  // millionths of the currency unit
+    EXPECT_EQ(purchase["value"], "990000");
+    EXPECT_EQ(purchase["currency"], "USD");
+    EXPECT_EQ(purchase["_c"], "1");
     const int status = host.terminate();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << host.output();
+}
+
+// The analytics debug switch on the host's command line: on in one launch, it stays on in the
+// next without it, until the opposite switch turns it off.
+TEST(AnalyticsEndToEnd, TheDebugSwitchHoldsAcrossLaunchesUntilSwitchedOff) {
+    testsupport::TempDir sandbox;
+    auto launchWith = [&](std::vector<std::string> switches) {
+        switches.push_back("--exit-after-load");
+        HostProcess host(sandbox.str(), {"examples/bundle", switches, {}});
+        host.readUntil("", std::chrono::seconds(60));  // its output, to the end
+        host.wait();
+        return host.output().find("<NEBAnalytics/DEBUG> Debug logging enabled") !=
+               std::string::npos;
+    };
+    EXPECT_TRUE(launchWith({"-NEBAnalyticsDebugEnabled"}));
+    EXPECT_TRUE(launchWith({}));
+    EXPECT_FALSE(launchWith({"-noNEBAnalyticsDebugEnabled"}));
+    EXPECT_FALSE(launchWith({}));
 }
 
 }  // namespace

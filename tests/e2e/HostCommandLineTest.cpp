@@ -44,8 +44,10 @@ HostRun runHost(const std::vector<std::string>& arguments) {
 TEST(HostCommandLine, HelpListsEveryOptionAndSucceeds) {
     const HostRun run = runHost({"--help"});
     EXPECT_EQ(run.status, 0) << run.output;
-    for (const char* option : {"--bundle DIR", "--sandbox DIR", "--system-version X.Y",
-                               "--exit-after-load", "--microphone", "--camera FILE", "--help"})
+    for (const char* option :
+         {"--bundle DIR", "--sandbox DIR", "--system-version X.Y", "--exit-after-load",
+          "--microphone", "--camera FILE", "--complete-purchase PRODUCT_ID",
+          "-NEBAnalyticsDebugEnabled", "-noNEBAnalyticsDebugEnabled", "--help"})
         EXPECT_NE(run.output.find("\n  " + std::string(option)), std::string::npos) << option;
 }
 
@@ -55,6 +57,7 @@ TEST(HostCommandLine, MistakesAreOneLineNamingTheArgumentBeforeAnyDisplay) {
         {{"--bundle", notABundle.str()}, notABundle.str()},
         {{"--system-version", "banana"}, "banana"},
         {{"--frobnicate"}, "--frobnicate"},
+        {{"--complete-purchase", "two words"}, "two words"},
     };
     for (const auto& [arguments, named] : mistakes) {
         const HostRun run = runHost(arguments);
@@ -65,7 +68,8 @@ TEST(HostCommandLine, MistakesAreOneLineNamingTheArgumentBeforeAnyDisplay) {
         EXPECT_EQ(run.output.find("\\n"), std::string::npos) << run.output;
     }
     // Arguments that are right get as far as the missing display.
-    const HostRun fine = runHost({"--system-version", "16.4"});
+    const HostRun fine = runHost({"--system-version", "16.4", "-NEBAnalyticsDebugEnabled",
+                                  "--complete-purchase", "org.example.coins"});
     EXPECT_EQ(fine.status, 1) << fine.output;
     EXPECT_NE(fine.output.find("no display"), std::string::npos) << fine.output;
 }

@@ -56,6 +56,37 @@ TEST(PageCalls, ArgumentsTravelBothWays) {
     EXPECT_EQ(answers[0]["value"], json(R"({"a": null, "b": [1, 2.5, "x"]})"));
 }
 
+// Answers too large to be written into a script reach the page as values handed to its callback:
+// the callbacks get exactly what they got as literals, in the order the answers were sent.
+TEST(PageCalls, LargeAnswersReachThePageIntact) {
+    auto& host = E2EHost::shared();
+    const std::string tail = "\xE2\x80\xA8 \"quoted\" back\\slash \xF0\x9F\x98\x80 \xC3\xA9";
+    auto answers = host.call(
+        "Probe", "echo",
+        "['x'.repeat(100000) + '\\u2028 \"quoted\" back\\\\slash \\ud83d\\ude00 \\u00e9']");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["value"], ns::Value(std::string(100000, 'x') + tail));
+
+    answers =
+        host.call("Probe", "echo",
+                  "[Array.from({length: 5000}, (_, i) => ({n: i, label: 'row ' + i, x: i / 2}))]");
+    ASSERT_EQ(answers.size(), 1u);
+    ns::Array rows;
+    for (int i = 0; i < 5000; ++i) {
+        rows.push_back(ns::Value::dict({{"label", "row " + std::to_string(i)},
+                                        {"n", i},
+                                        {"x", i % 2 ? ns::Value(i / 2.0) : ns::Value(i / 2)}}));
+    }
+    EXPECT_EQ(answers[0]["value"], ns::Value(rows));
+
+    answers = host.call("Probe", "echo",
+                        "[Uint8Array.from({length: 70000}, (_, i) => i * 7 & 255).buffer]");
+    ASSERT_EQ(answers.size(), 1u);
+    ns::Array bytes;
+    for (int i = 0; i < 70000; ++i) bytes.emplace_back((i * 7) & 255);
+    EXPECT_EQ(answers[0]["value"], ns::Value::dict({{"bytes", ns::Value(bytes)}}));
+}
+
 TEST(PageCalls, KeptCallbacksStreamResultsInOrder) {
     const auto answers = E2EHost::shared().call("Probe", "stream", "[3]", 4);
     ASSERT_EQ(answers.size(), 4u);

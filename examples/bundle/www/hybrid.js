@@ -64,13 +64,23 @@
     function fireWindowEvent(type, data, bNoDetach) { fireEvent(global, type, data, bNoDetach); }
 
     define('hybrid/exec', function (require, exports, module) {
-        var callbacks = {};
+        // Calls waiting for their results, by callback id; a busy page adds and removes many.
+        var callbacks = new Map();
         var nextCallback = Math.floor(Math.random() * 1000000000);
+        // The part of each service name that a callback id may hold, worked out once.
+        var idPrefixes = Object.create(null);
+        var handler = null;
         var STATUS_NO_RESULT = 0;
         var STATUS_OK = 1;
 
+        // The engine's own Base64 conversions where it has them: a byte at a time in script
+        // is many times slower for the bridge's large payloads.
+        var nativeBase64 = typeof Uint8Array.fromBase64 === 'function' &&
+            typeof Uint8Array.prototype.toBase64 === 'function';
+
         function bytesToBase64(buffer) {
             var bytes = new Uint8Array(buffer);
+            if (nativeBase64) return bytes.toBase64();
             var text = '';
             for (var i = 0; i < bytes.length; i += 0x8000) {
                 text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
@@ -79,6 +89,7 @@
         }
 
         function base64ToBytes(text) {
+            if (nativeBase64) return Uint8Array.fromBase64(text).buffer;
             var raw = atob(text);
             var bytes = new Uint8Array(raw.length);
             for (var i = 0; i < raw.length; i++) bytes[i] = raw.charCodeAt(i);
@@ -96,6 +107,26 @@
             return arg;
         }
 
+        // The arguments as they are, unless binary data among them needs its envelope.
+        function encodeArguments(args) {
+            args = args || [];
+            for (var i = 0; i < args.length; i++) {
+                if (args[i] instanceof ArrayBuffer || ArrayBuffer.isView(args[i])) {
+                    return args.map(encodeArgument);
+                }
+            }
+            return args;
+        }
+
+        function idPrefixOf(service) {
+            var prefix = idPrefixes[service];
+            if (prefix === undefined) {
+                prefix = String(service).replace(/[^A-Za-z0-9._-]/g, '');
+                idPrefixes[service] = prefix;
+            }
+            return prefix;
+        }
+
         function decodeMessage(message) {
             if (message && message.HYBType === 'ArrayBuffer') return base64ToBytes(message.data);
             if (message && message.HYBType === 'MultiPart') return message.messages.map(decodeMessage);
@@ -103,26 +134,28 @@
         }
 
         function exec(success, fail, service, action, args) {
-            args = (args || []).map(encodeArgument);
+            args = encodeArguments(args);
             // The host drops results for "INVALID" silently: nobody listens for them.
             var callbackId = 'INVALID';
             if (success || fail) {
-                callbackId = String(service).replace(/[^A-Za-z0-9._-]/g, '') + nextCallback++;
-                callbacks[callbackId] = { success: success, fail: fail };
+                callbackId = idPrefixOf(service) + nextCallback++;
+                callbacks.set(callbackId, { success: success, fail: fail });
             }
-            global.webkit.messageHandlers.hybrid.postMessage([callbackId, service, action, args]);
+            // The handler is looked up once: the page keeps it for its life.
+            if (!handler) handler = global.webkit.messageHandlers.hybrid;
+            handler.postMessage([callbackId, service, action, args]);
         }
 
         // keepCallback set: more results for the same call follow (a stream of events).
         exec.nativeCallback = function (callbackId, status, message, keepCallback, debug) {
-            var callback = callbacks[callbackId];
+            var callback = callbacks.get(callbackId);
             if (!callback) return;
-            if (!keepCallback) delete callbacks[callbackId];
+            if (!keepCallback) callbacks.delete(callbackId);
             var ok = status === STATUS_OK || status === STATUS_NO_RESULT;
-            var handler = ok ? callback.success : callback.fail;
-            if (typeof handler !== 'function') return;
+            var handle = ok ? callback.success : callback.fail;
+            if (typeof handle !== 'function') return;
             try {
-                handler(decodeMessage(message));
+                handle(typeof message === 'object' ? decodeMessage(message) : message);
             } catch (e) {
                 console.log('Error in ' + (ok ? 'success' : 'error') + ' callback: ' + callbackId +
                             ' = ' + e);

@@ -56,6 +56,12 @@ void TestEngine::evaluateJavaScript(std::string script, EvaluationHandler comple
     webView_->engine()->evaluateJavaScript(script, std::move(completion));
 }
 
+void TestEngine::callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                     EvaluationHandler completion) {
+    webView_->engine()->callAsyncJavaScript(std::move(body), std::move(arguments),
+                                            std::move(completion));
+}
+
 std::optional<ns::URL> TestEngine::URL() const {
     return webView_->URL();
 }

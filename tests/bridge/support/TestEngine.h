@@ -28,6 +28,8 @@ public:
     void loadRequest(const wk::URLRequest& request) override;
     void loadHTMLString(const std::string& html, const std::optional<ns::URL>& baseURL) override;
     void evaluateJavaScript(std::string script, EvaluationHandler completion) override;
+    void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                             EvaluationHandler completion) override;
     std::optional<ns::URL> URL() const override;
     bool canLoadRequest(const wk::URLRequest&) override { return canLoad_; }
     void updateWithInfo(const HYBWebViewEngineInfo&) override {}

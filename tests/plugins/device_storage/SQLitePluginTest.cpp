@@ -11,6 +11,7 @@
 
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/ns/FileManager.h"
+#include "platform/ns/JSONSerialization.h"
 #include "platform/testing/InjectedFaults.h"
 #include "tests/plugins/device_storage/support/SQLitePluginFixture.h"
 #include "tests/plugins/device_storage/support/SQLiteTestGate.h"
@@ -435,6 +436,73 @@ TEST_F(SQLitePluginTest, ABatchAnswerIsTheTextThePageReads) {
                   R"("type":"success"}])");
     // The same answer read back as a value.
     EXPECT_EQ(sent.message.at(size_t{0})["result"]["rows"].at(size_t{0})["z"], ns::Value("x"));
+    // Statements without rows, the most common entries of a long batch.
+    const SentResult plain =
+        call("backgroundExecuteSqlBatch",
+             batchArgs("t.db", {statement("BEGIN"), statement("INSERT INTO t VALUES (2, 2)"),
+                                statement("UPDATE t SET b = 3"), statement("COMMIT")}));
+    EXPECT_EQ(plain.json,
+              R"([{"result":{"rows":[],"rowsAffected":0},"type":"success"},)"
+              R"({"result":{"insertId":2,"rows":[],"rowsAffected":1},"type":"success"},)"
+              R"({"result":{"insertId":2,"rows":[],"rowsAffected":2},"type":"success"},)"
+              R"({"result":{"rows":[],"rowsAffected":0},"type":"success"}])");
+}
+
+// A batch read from the text of the page's call, statement by statement as it runs, answers
+// exactly what the same batch read as values answers: every kind of parameter, repeated keys
+// (the last counts), halves of characters the page cut, requests that fail.
+TEST_F(SQLitePluginTest, ABatchReadFromItsTextAnswersAsFromItsValues) {
+    openTable("text.db");
+    openTable("values.db");
+    const std::string requests[] = {
+        R"j([{"dbargs":{"dbname":"%DB%"},"executes":[)j"
+        R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":[1,"a"]},)j"
+        R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":[null,true]},)j"
+        R"j({"params":[2.5,false],"sql":"INSERT INTO t VALUES (?, ?)"},)j"
+        R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":[9223372036854775807,18446744073709551615]},)j"
+        R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":[123456789012345678901234,1e300]},)j"
+        R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":[[1,{"k":"v"}],{"b":[],"a":null}]},)j"
+        R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":["q\"\\\n\u00e9\ud83d\ude00","cut \ud83d"]},)j"
+        R"j({"sql":"INSERT INTO t VALUES (?, ?)","params":["\ud800","\udc00 cut"]},)j"
+        R"j({"sql":"SELECT * FROM t ORDER BY rowid"}]}])j",
+        // Repeated keys: the last of each counts, in the request, its database and a statement.
+        R"j([{"executes":[{"sql":"SELECT 1 AS one"}],)j"
+        R"j("dbargs":{"dbname":"nowhere.db","dbname":"%DB%"},)j"
+        R"j("executes":[{"sql":"SELECT 2 AS two","params":[5],"sql":"SELECT ? AS p","params":[7]}]}])j",
+        R"j([{"executes":[{"sql":"SELECT 1"}],"dbargs":{"dbname":"%DB%"},"executes":7}])j",
+        // Failures: no database, one that is not open, statements without text or not objects,
+        // two statements in one text, a statement that fails among others, parameters past
+        // the statement's own.
+        R"j([{"executes":[{"sql":"SELECT 1"},{"sql":"SELECT 2"}]}])j",
+        R"j([{"dbargs":{"dbname":"closed.db"},"executes":[{"sql":"SELECT 1"}]}])j",
+        R"j([{"dbargs":{"dbname":"%DB%"},"executes":[{},{"sql":1},7,"x",null,)j"
+        R"j({"sql":"SELECT 1; SELECT 2"},{"sql":"SELECT * FROM nowhere"},)j"
+        R"j({"sql":"SELECT ?","params":[1,2]},{"sql":"SELECT 3 AS n"}]}])j",
+        R"j([{"dbargs":{"dbname":"%DB%"},"executes":[]}])j",
+        R"j([{"dbargs":{"dbname":"%DB%"}}])j",
+        R"j(["not a request"])j",
+        "[]",
+    };
+    auto forDatabase = [](std::string text, const std::string& name) {
+        for (size_t at; (at = text.find("%DB%")) != std::string::npos;) text.replace(at, 4, name);
+        return text;
+    };
+    for (const std::string& request : requests) {
+        const auto values = ns::JSONSerialization::read(forDatabase(request, "values.db"),
+                                                        {.loneSurrogatesReplaced = true});
+        ASSERT_TRUE(values.ok()) << request;
+        const SentResult fromText =
+            callWithText("backgroundExecuteSqlBatch", forDatabase(request, "text.db"));
+        const std::string id = "SQLitePlugin" + std::to_string(++nextCallback_);
+        HYBInvokedUrlCommand command(*values->array(), id, "SQLitePlugin",
+                                     "backgroundExecuteSqlBatch");
+        ASSERT_TRUE(plugin_->performAction("backgroundExecuteSqlBatch", command));
+        loop().runUntilIdle();
+        const auto fromValues = delegate_->resultFor(id);
+        ASSERT_TRUE(fromValues) << request;
+        EXPECT_EQ(fromText.status, fromValues->status) << request;
+        EXPECT_EQ(fromText.json, fromValues->json) << request;
+    }
 }
 
 TEST_F(SQLitePluginTest, BatchRequestFailuresBecomeErrorEntries) {

@@ -66,6 +66,32 @@ TEST_F(NEBADatabaseQueuesTest, RawEventsRoundTripWithOriginTypesAndRealtimeFlag)
     EXPECT_DOUBLE_EQ(**database_->queryLatestRawEventTime(), now_);
 }
 
+// Bundles are cut by the sizes the reader reports: each must be the size of the message that
+// goes into the bundle, whatever the length of its name (one or two length bytes; a stored name
+// may be longer than the event road allows today) or of its parameters.
+TEST_F(NEBADatabaseQueuesTest, StoredEventsReportTheSizeOfTheMessageTheyBecome) {
+    const std::vector<std::string> names = {"a", std::string(40, 'n'), std::string(200, 'm')};
+    for (const char* name : {"a", "b", "c"})
+        ASSERT_TRUE(database_->insertRawEvent(
+            event(name, now_, {{"text", ns::Value(std::string(200, 't'))}, {"n", ns::Value(7)}}), 9,
+            false));
+    for (const char* name : {"b", "c"}) {
+        const std::string longer = name[0] == 'b' ? names[1] : names[2];
+        ASSERT_TRUE(database_->sqliteStore().executeSQL("UPDATE raw_events SET name = '" + longer +
+                                                        "' WHERE name = '" + name + "'"));
+    }
+    size_t seen = 0;
+    ASSERT_TRUE(database_->readStoredEventsWithMetadataFingerprint(
+        9, [&](NEBADatabase::StoredEvent&& stored) {
+            EXPECT_EQ(stored.proto.name(), names.at(seen));
+            EXPECT_EQ(stored.size, static_cast<int64_t>(stored.proto.ByteSizeLong()))
+                << "name length " << names.at(seen).size();
+            ++seen;
+            return true;
+        }));
+    EXPECT_EQ(seen, names.size());
+}
+
 TEST_F(NEBADatabaseQueuesTest,
        UndecodableRawEventIsDeletedWithADataLossLineInsteadOfBlockingItsGroup) {
     ASSERT_TRUE(database_->insertRawEvent(event("good", now_), 5, false));

@@ -224,10 +224,17 @@ TEST_F(NEBADatabaseSchemaTest, BusyFileIsKeptNotDeleted) {
         ASSERT_TRUE(database->updateUserAttribute(
             *NEBAUserAttribute::initWithName("kept", NEBAValue("yes"), 1.0)));
     }
-    RawConnection holder(databasePath());
-    ASSERT_EQ(holder.exec("BEGIN EXCLUSIVE TRANSACTION"), SQLITE_OK);
-    EXPECT_FALSE(NEBASqliteStore::initWithDatabasePath(databasePath()));
-    ASSERT_EQ(holder.exec("ROLLBACK"), SQLITE_OK);
+    {
+        // With a write-ahead log a writer does not keep readers out; a connection in exclusive
+        // locking mode does (until it closes), as a rollback journal's exclusive transaction
+        // would.
+        RawConnection holder(databasePath());
+        ASSERT_EQ(holder.exec("PRAGMA locking_mode=EXCLUSIVE"), SQLITE_OK);
+        ASSERT_EQ(holder.exec("BEGIN EXCLUSIVE TRANSACTION"), SQLITE_OK);
+        ASSERT_EQ(holder.integer("SELECT count(*) FROM user_attributes"), 1);
+        EXPECT_FALSE(NEBASqliteStore::initWithDatabasePath(databasePath()));
+        ASSERT_EQ(holder.exec("ROLLBACK"), SQLITE_OK);
+    }
     auto database = openDatabase();
     ASSERT_TRUE(database);
     auto kept = database->userAttributeWithName("kept");

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <future>
 #include <set>
 
 #include "platform/dispatch/Queue.h"
@@ -296,7 +295,9 @@ protected:
 };
 
 TEST_F(LifeCycleTest, ResigningActiveUploadsUnderABackgroundTaskThatTheForegroundEnds) {
-    peer_->answerConfig(kAppID, 404);
+    // A configuration that is fetched once, so that the second attempt fetches none (a failed
+    // fetch's answer would end its task as soon as it came, racing the checks below).
+    peer_->answerConfig(kAppID, 200, configWith(kAppID, {}).SerializeAsString());
     startConnectedEngine();
     post(ui::kApplicationWillResignActiveNotification);
     auto first = engine_->backgroundUpdateTask();
@@ -306,24 +307,22 @@ TEST_F(LifeCycleTest, ResigningActiveUploadsUnderABackgroundTaskThatTheForegroun
     // The upload attempt fetched the expired configuration first.
     EXPECT_EQ(peer_->configRequests().size(), 1u);
 
-    // The task is looked at as the resign has begun it: the worker is held meanwhile, so that
-    // the upload the resign schedules (which finds nothing left to send and ends the task
-    // itself) cannot run first. The run loop waits for the worker, so it runs only after.
-    std::promise<void> release;
-    engine_->scheduler()->workerQueue()->async(
-        [held = release.get_future().share()] { held.wait(); });
-    ns::NotificationCenter::defaultCenter().post(ui::kApplicationWillResignActiveNotification);
-    const bool firstRunning = application_->isBackgroundTaskRunning(first);
+    // What the second attempt uploads (the session's engagement, when it has been stored by
+    // then) stays in flight until the foreground has come: its success would end the task.
+    peer_->answerUpload(peers::HttpResponse::hang());
+    post(ui::kApplicationWillResignActiveNotification);
+    EXPECT_FALSE(application_->isBackgroundTaskRunning(first));
     auto second = engine_->backgroundUpdateTask();
-    const bool secondRunning = application_->isBackgroundTaskRunning(second);
-    release.set_value();
-    EXPECT_FALSE(firstRunning);
-    EXPECT_TRUE(secondRunning);
-    loop().runUntilIdle();
+    EXPECT_TRUE(application_->isBackgroundTaskRunning(second));
     post(ui::kApplicationWillEnterForegroundNotification);
     EXPECT_EQ(engine_->backgroundUpdateTask(), ui::kBackgroundTaskInvalid);
     EXPECT_EQ(application_->runningBackgroundTaskCount(), 0u);
-    ASSERT_TRUE(settle());
+    // The held upload may reach the server only now: released whenever it has come.
+    peer_->answerUpload(200);
+    ASSERT_TRUE(peers::runMainLoopUntil([&] {
+        server_->releaseHeld();
+        return !onWorker([&] { return engine_->isNetworkRequestPending(); });
+    }));
 }
 
 TEST_F(LifeCycleTest, WithBackgroundUploadsOffResigningStartsNothing) {

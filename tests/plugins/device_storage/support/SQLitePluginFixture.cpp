@@ -35,6 +35,18 @@ SentResult SQLitePluginFixture::call(const std::string& action, const ns::Value&
     return result.value_or(SentResult{});
 }
 
+SentResult SQLitePluginFixture::callWithText(const std::string& action,
+                                             const std::string& arguments) {
+    const std::string id = "SQLitePlugin" + std::to_string(++nextCallback_);
+    const auto command = HYBInvokedUrlCommand::withArgumentsJSON(
+        ns::JSONSlice(ns::JSONText::copy(arguments)), id, "SQLitePlugin", action);
+    EXPECT_TRUE(plugin_->performAction(action, command)) << action;
+    loop().runUntilIdle();
+    auto result = delegate_->resultFor(id);
+    EXPECT_TRUE(result) << "no answer to " << action;
+    return result.value_or(SentResult{});
+}
+
 SentResult SQLitePluginFixture::open(const std::string& name, const std::string& location) {
     return call("open", ns::Value::dict({{"name", name}, {"dblocation", location}}));
 }

@@ -32,6 +32,9 @@ protected:
 
     // Calls the action with the argument, runs the loop to idle and answers the result.
     SentResult call(const std::string& action, const ns::Value& argument);
+    // The same with the arguments given as the JSON text of their array, as the engine hands
+    // a page's call over.
+    SentResult callWithText(const std::string& action, const std::string& arguments);
     SentResult open(const std::string& name, const std::string& location = "docs");
     SentResult close(const std::string& name);
     SentResult remove(const std::string& name, const std::string& location = "docs");

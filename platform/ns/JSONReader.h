@@ -1,0 +1,91 @@
+#pragma once
+
+// The on-demand JSON reader, for input read once and in order: a page call, a batch of
+// commands, a plug-in's large arguments. It checks the text's structure and encoding up
+// front, then reads each value only when asked, straight from the text, so a caller can act
+// on a statement of a long batch before the next one is read, and nothing it does not ask for
+// is built. The reader's namespace is reached through `ns::ondemand` only.
+
+#include <simdjson.h>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ns/JSONText.h"
+#include "platform/ns/Result.h"
+#include "platform/ns/Value.h"
+
+namespace ns {
+
+namespace ondemand = simdjson::ondemand;
+using JSONError = simdjson::error_code;
+inline constexpr JSONError kJSONSuccess = simdjson::SUCCESS;
+
+// One reading of a JSON slice, with a parser lent by the calling thread for as long as it
+// lives (readings may nest). Stays on the thread that made it.
+class JSONReader {
+public:
+    explicit JSONReader(const JSONSlice& slice);
+    ~JSONReader();
+    JSONReader(const JSONReader&) = delete;
+    JSONReader& operator=(const JSONReader&) = delete;
+
+    // The document (a leading byte order mark skipped); an error when the text is not
+    // well-formed UTF-8, its brackets do not match, or it nests too deeply. Read it once,
+    // front to back.
+    simdjson::simdjson_result<ondemand::document>& document() { return document_; }
+    const JSONSlice& slice() const { return slice_; }
+    // Where the reading stands: the first byte of the next token; past the last one, the end
+    // of the text.
+    const char* position();
+    // Whether nothing but white space is left.
+    bool atEnd();
+    // The text from `start` (the first byte of a value read since) up to where the reading
+    // stands, without the white space in between: the whole text of that value.
+    std::string_view textSince(const char* start);
+
+private:
+    struct Parsers;
+    JSONSlice slice_;
+    std::unique_ptr<ondemand::parser> parser_;
+    simdjson::simdjson_result<ondemand::document> document_;
+};
+
+// Values read from the on-demand reader by the rules of JSONSerialization::read: integers
+// that fit 64 bits stay integers, and so on. A value the reader cannot take as it is (a number
+// beyond 64 bits, a lone surrogate) is read again from its text by the tree reader, so both
+// readers always agree.
+namespace json {
+
+// A string value; with `loneSurrogatesReplaced`, an escaped lone surrogate reads as U+FFFD.
+Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced = false);
+// A number, as an Integer, Unsigned or Double value.
+Result<Value> number(ondemand::value value);
+// Reads the value whole and keeps nothing: success exactly when the tree reader would read its
+// text (with `depth` arrays and objects open around it).
+// `depth` is the number of arrays and objects already open around it.
+Result<void> check(ondemand::value value, const JSONReadOptions& options = {}, size_t depth = 0);
+// The text of a value (an array or object whole), without reading it; for keeping a part to
+// read later or on another thread.
+Result<std::string_view> rawText(ondemand::value value);
+// Whether the text of one value nests no deeper than `maxDepth` arrays and objects (with
+// `depth` already open around it), for text whose structure the reader has checked: for text
+// that is known to be JSON, the one way a read of it can still fail. One pass over the bytes.
+bool nestsWithin(std::string_view text, size_t maxDepth, size_t depth = 0);
+// The array or object that starts `text` (at its first byte), in text whose structure the
+// reader has checked: the length of its text through its closing bracket, found without
+// reading its values; nothing when it does not close in the text, or nests deeper than
+// `maxDepth` (with `depth` already open around it: `tooDeep` then). One pass over the bytes.
+struct ContainerExtent {
+    std::optional<size_t> length;
+    bool tooDeep = false;
+};
+ContainerExtent containerExtent(std::string_view text, size_t maxDepth, size_t depth = 0);
+
+}  // namespace json
+
+}  // namespace ns

@@ -1,0 +1,203 @@
+#include "platform/ns/JSONText.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/ns/JSONReader.h"
+#include "platform/ns/JSONSerialization.h"
+#include "platform/ns/UTF8.h"
+
+namespace {
+
+// The check of a value read on demand agrees with the tree reader on every text: the same
+// texts pass, in every mode (the fake engine and plug-ins rely on it before reading).
+TEST(JSONTextTest, CheckAgreesWithTheTreeReader) {
+    const std::vector<std::string> texts = {
+        R"(["Cb1","Echo","echo",["x",1,2.5,true,false,null,{"k":"v"}]])",
+        "[0,-0,-0.0,1.0,1e2,9223372036854775807,9223372036854775808,18446744073709551615,"
+        "18446744073709551616,-9223372036854775809,123456789012345678901234567890,1e-400]",
+        "[1e400]",
+        "[0e400,-0,0.0e-999]",
+        "[0.55555555555555555555555555555555555555555]",
+        R"({"b":1,"a":2,"b":3,"":4})",
+        R"(["a\"b\\c\/d\n\u00e9\u2028\ud83d\ude00"])",
+        R"(["\udc00"])",
+        R"(["\ud800x"])",
+        R"({"\ud800":1})",
+        "[1,]",
+        "[01]",
+        "{\"a\" 1}",
+        "[\"a\x01\"]",
+        "[\"\xff\"]",
+        std::string(5, '[') + std::string(5, ']'),
+    };
+    for (const std::string& text : texts) {
+        for (const ns::JSONReadOptions options :
+             {ns::JSONReadOptions{}, ns::JSONReadOptions{.maxDepth = 4},
+              ns::JSONReadOptions{.loneSurrogatesReplaced = true}}) {
+            const bool tree = ns::JSONSerialization::read(text, options).ok();
+            ns::JSONReader reader(ns::JSONSlice(ns::JSONText::copy(text)));
+            ns::ondemand::value root;
+            const bool checked = !reader.document().error() &&
+                                 !reader.document().get_value().get(root) &&
+                                 ns::json::check(root, options).ok() && reader.atEnd();
+            // The on-demand reader may refuse what the tree reader takes (and leave it to it),
+            // never the other way round.
+            if (checked) EXPECT_TRUE(tree) << text;
+            if (!tree) EXPECT_FALSE(checked) << text;
+        }
+    }
+}
+
+// The nesting of checked text, counted without reading it, as the readers count it: brackets
+// inside strings (escaped quotes before them included) do not count.
+TEST(JSONTextTest, NestingIsCountedWithoutReading) {
+    const std::string texts[] = {
+        "[]",
+        "[[1],{\"a\":[2]}]",
+        "[\"[[[[\"]",
+        "[\"\\\"[[[[\"]",
+        "[\"\\\\\",[[[[]]]]]",
+        std::string(6, '[') + std::string(6, ']'),
+    };
+    for (const std::string& text : texts) {
+        for (size_t limit : {1u, 2u, 3u, 4u, 5u, 6u, 7u}) {
+            const bool tree = ns::JSONSerialization::read(text, {.maxDepth = limit}).ok();
+            EXPECT_EQ(ns::json::nestsWithin(text, limit), tree) << text << " within " << limit;
+        }
+    }
+    EXPECT_FALSE(ns::json::nestsWithin("[[]]", 3, 2));
+    EXPECT_TRUE(ns::json::nestsWithin("[[]]", 4, 2));
+}
+
+// A container's text is found by its brackets alone, strings passed over whatever they hold,
+// wherever an escape falls against the sixteen-byte steps of the pass; what follows the
+// container is not part of it.
+TEST(JSONTextTest, ContainerExtentEndsAtItsClosingBracket) {
+    const std::string bodies[] = {
+        R"(["]\"}[{", "\\", "\\\"]"])",
+        R"({"a]":[1,{"b":"}\""}],"c":"\\"})",
+        R"([[[[[]]]],"x\\\\"])",
+        // Long strings, passed over at once: escaped quotes and runs of backslashes inside.
+        "[\"" + std::string(40, 'x') + R"(\"]{)" + std::string(20, 'y') + R"(\\\\",")" +
+            std::string(37, 'z') + R"(\\"])",
+    };
+    for (const std::string& body : bodies) {
+        for (size_t shift = 0; shift < 33; ++shift) {
+            // The body moved along by a string of `shift` bytes in front of it.
+            const std::string container = "[\"" + std::string(shift, 'p') + "\"," + body + "]";
+            const std::string text = container + ",[1]] ";
+            const auto extent = ns::json::containerExtent(text, 512);
+            ASSERT_TRUE(extent.length) << text;
+            EXPECT_EQ(text.substr(0, *extent.length), container);
+            const size_t depth = body.starts_with("[[[[") ? 6 : body[0] == '{' ? 4 : 2;
+            EXPECT_TRUE(ns::json::containerExtent(text, depth).length) << text;
+            EXPECT_TRUE(ns::json::containerExtent(text, depth - 1).tooDeep) << text;
+        }
+    }
+    // Not a container, or one that never closes.
+    EXPECT_FALSE(ns::json::containerExtent("\"[]\"", 512).length);
+    EXPECT_FALSE(ns::json::containerExtent("[1,[2]", 512).length);
+    EXPECT_FALSE(ns::json::containerExtent("[\"]", 512).length);
+    EXPECT_FALSE(ns::json::containerExtent("", 512).length);
+}
+
+// The whole-text check of UTF-8 follows the rules of the sequence-by-sequence one, for every
+// sequence of up to three bytes drawn from the bytes where the rules change, alone and inside
+// text long enough for the check's wide steps.
+TEST(JSONTextTest, UTF8CheckFollowsTheSequenceRules) {
+    const unsigned char edges[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0,
+                                   0xC1, 0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
+    auto bySequence = [](std::string_view text) {
+        auto p = reinterpret_cast<const unsigned char*>(text.data());
+        const auto end = p + text.size();
+        while (p < end) {
+            const size_t n = ns::utf8::sequenceLength(p, end);
+            if (n == 0) return false;
+            p += n;
+        }
+        return true;
+    };
+    const std::string padding(70, 'x');
+    for (unsigned char a : edges) {
+        for (unsigned char b : edges) {
+            for (unsigned char c : edges) {
+                const std::string bytes{static_cast<char>(a), static_cast<char>(b),
+                                        static_cast<char>(c)};
+                for (const std::string& text :
+                     {bytes, bytes.substr(0, 2), padding + bytes + padding, "\xF0\x90" + bytes}) {
+                    ASSERT_EQ(ns::utf8::isValid(text), bySequence(text));
+                }
+            }
+        }
+    }
+}
+
+TEST(JSONTextTest, SlicesReadTheirPartOnly) {
+    auto text = ns::JSONText::copy(R"([["a",1],{"b":[2,3]}])");
+    const std::string_view whole = text->text();
+    const ns::JSONSlice first(text, whole.substr(1, 7));
+    const ns::JSONSlice second(text, whole.substr(9, 11));
+    EXPECT_EQ(first.read().valueOr(ns::Value()), ns::Value::array({"a", 1}));
+    EXPECT_EQ(second.read().valueOr(ns::Value()),
+              ns::Value::dict({{"b", ns::Value::array({2, 3})}}));
+    EXPECT_GE(second.readableBytes(), whole.size() - 9 + ns::JSONText::kPadding);
+    EXPECT_THROW(ns::JSONSlice(text, std::string_view("[1]")), ns::Exception);
+}
+
+TEST(JSONTextTest, AdoptedBuffersAreReleasedOnce) {
+    int released = 0;
+    std::string buffer = "[1,2]" + std::string(ns::JSONText::kPadding, ' ');
+    {
+        auto text = ns::JSONText::adopt(buffer.data(), 5, buffer.size(), [&] { ++released; });
+        EXPECT_EQ(ns::JSONSlice(text).read().valueOr(ns::Value()), ns::Value::array({1, 2}));
+    }
+    EXPECT_EQ(released, 1);
+    // Without room for the padding the buffer is refused, and still released.
+    EXPECT_THROW(ns::JSONText::adopt(buffer.data(), 5, 6, [&] { ++released; }), ns::Exception);
+    EXPECT_EQ(released, 2);
+}
+
+// Reading part by part: strings and numbers come out as the tree reader reads them, and a
+// part kept as text reads later as the same value.
+TEST(JSONTextTest, OnDemandPartsMatchTheTreeReader) {
+    const std::string text =
+        R"({"sql":"INSERT \"x\"","params":[1,-2,3.5,18446744073709551615,1e30,)"
+        R"(123456789012345678901234,"\ud800"],"rest":{"k":[true,null]}})";
+    ns::JSONReader reader(ns::JSONSlice(ns::JSONText::copy(text)));
+    ASSERT_FALSE(reader.document().error());
+    ns::ondemand::object root;
+    ASSERT_FALSE(reader.document().get_object().get(root));
+    ns::ondemand::value sql;
+    ASSERT_FALSE(root.find_field("sql").get(sql));
+    EXPECT_EQ(ns::json::string(sql).valueOr(""), "INSERT \"x\"");
+    ns::ondemand::array params;
+    ASSERT_FALSE(root.find_field("params").get_array().get(params));
+    std::vector<ns::Value> read;
+    for (auto element : params) {
+        ns::ondemand::value param;
+        ASSERT_FALSE(element.get(param));
+        ns::ondemand::json_type type;
+        ASSERT_FALSE(param.type().get(type));
+        if (type == ns::ondemand::json_type::string) {
+            auto lone = ns::json::string(param, true);
+            ASSERT_TRUE(lone.ok());
+            read.push_back(lone.value());
+        } else {
+            read.push_back(ns::json::number(param).valueOr(ns::Value("failed")));
+        }
+    }
+    const auto expected = ns::JSONSerialization::read(
+        R"([1,-2,3.5,18446744073709551615,1e30,123456789012345678901234,"\ud800"])",
+        {.loneSurrogatesReplaced = true});
+    EXPECT_EQ(ns::Value(read), expected.valueOr(ns::Value()));
+    ns::ondemand::value rest;
+    ASSERT_FALSE(root.find_field("rest").get(rest));
+    auto kept = ns::json::rawText(rest);
+    ASSERT_TRUE(kept.ok());
+    EXPECT_EQ(*kept, R"({"k":[true,null]})");
+}
+
+}  // namespace

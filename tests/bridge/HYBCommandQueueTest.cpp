@@ -188,6 +188,8 @@ TEST_F(HYBCommandQueueTest, BatchesAreCheckedWholeBeforeAnyCommandRuns) {
     queue().executePending();
     EXPECT_TRUE(calls().empty());
     EXPECT_EQ(log.count("NSString JSONObject error: "), 3u);
+    // The call whose service is no name is refused as the bridge refuses any such call.
+    log.expect("Classname and/or methodName not found for command.");
     engine().fake().clearEvaluatedScripts();
     queue().enqueueCommandBatch(
         R"([["f","Echo","echo",[{"n":18446744073.09551616,"s":"\ud800"}]],[null,"Echo","echo",[]],)"

@@ -141,6 +141,10 @@ TEST(HYBInvokedUrlCommandTest, CallReadFromItsTextIsTheCallReadFromItsValue) {
         R"(["Cb1","S","a",{"k":1}])",
         R"(["Cb1","S","a",7])",
     };
+    // Calls without a service or action name are refused with this line by both readers.
+    testsupport::LogCapture refusals;
+    refusals.expect("Classname and/or methodName not found for command.")
+        .expect("Page call is not [callbackId, service, action, arguments]; dropped.");
     for (const std::string& text : texts) {
         const auto value = ns::JSONSerialization::read(
             text, {.fragmentsAllowed = true, .loneSurrogatesReplaced = true});
@@ -186,6 +190,7 @@ TEST(HYBInvokedUrlCommandTest, ArgumentsKeptAsTextAreReadOnceForEveryCopy) {
     EXPECT_EQ(command->argumentAtIndex(1)["k"], ns::Value(1));
     // Text that is not an array reads as no arguments, with a line in the log.
     testsupport::LogCapture log;
+    log.expect("Arguments of S.a could not be read; the call has none.");
     const auto broken = HYBInvokedUrlCommand::withArgumentsJSON(
         ns::JSONSlice(ns::JSONText::copy("[1,")), "c", "S", "a");
     EXPECT_TRUE(broken.arguments().empty());

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchCompare.h"
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/ns/JSONSerialization.h"
@@ -34,7 +35,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 std::string bigStringPayload() {
     const std::string words = "the quick brown fox jumps over the lazy dog 0123456789 ";
@@ -71,40 +71,8 @@ std::string sqlBatch() {
     return text + R"(,{"sql":"COMMIT"}]}]]])";
 }
 
-double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-struct Baseline {
-    const char* name;
-    std::function<void()> run;
-};
-
-// Times `ours` as the benchmark's iteration time and each baseline beside it.
-template <class Ours>
-void compare(benchmark::State& state, Ours ours, const std::vector<Baseline>& baselines) {
-    double oursTotal = 0;
-    std::vector<double> totals(baselines.size());
-    for (auto _ : state) {
-        auto t0 = Clock::now();
-        ours();
-        const double o = seconds(Clock::now() - t0);
-        oursTotal += o;
-        for (size_t i = 0; i < baselines.size(); ++i) {
-            t0 = Clock::now();
-            baselines[i].run();
-            totals[i] += seconds(Clock::now() - t0);
-        }
-        state.SetIterationTime(o);
-    }
-    const double fastest = *std::min_element(totals.begin(), totals.end());
-    for (size_t i = 0; i < baselines.size(); ++i) {
-        state.counters[std::string("ratio_") + baselines[i].name] =
-            totals[i] > 0 ? oursTotal / totals[i] : 0;
-    }
-    state.counters["library_ms"] = 1e3 * fastest / static_cast<double>(state.iterations());
-    state.counters["ratio"] = fastest > 0 ? oursTotal / fastest : 0;
-}
+using bench::Baseline;
+using bench::compare;
 
 void parse(benchmark::State& state, const std::string& text) {
     const simdjson::padded_string padded(text);

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchCompare.h"
 #include "platform/ns/PropertyListSerialization.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using ns::PropertyListSerialization;
 using Format = PropertyListSerialization::Format;
 
@@ -58,39 +58,8 @@ ns::Value sample() {
     return ns::Value(std::move(d));
 }
 
-double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-struct Baseline {
-    const char* name;
-    std::function<void()> run;
-};
-
-template <class Ours>
-void compare(benchmark::State& state, Ours ours, const std::vector<Baseline>& baselines) {
-    double oursTotal = 0;
-    std::vector<double> totals(baselines.size());
-    for (auto _ : state) {
-        auto t0 = Clock::now();
-        ours();
-        const double o = seconds(Clock::now() - t0);
-        oursTotal += o;
-        for (size_t i = 0; i < baselines.size(); ++i) {
-            t0 = Clock::now();
-            baselines[i].run();
-            totals[i] += seconds(Clock::now() - t0);
-        }
-        state.SetIterationTime(o);
-    }
-    const double fastest = *std::min_element(totals.begin(), totals.end());
-    for (size_t i = 0; i < baselines.size(); ++i) {
-        state.counters[std::string("ratio_") + baselines[i].name] =
-            totals[i] > 0 ? oursTotal / totals[i] : 0;
-    }
-    state.counters["library_ms"] = 1e3 * fastest / static_cast<double>(state.iterations());
-    state.counters["ratio"] = fastest > 0 ? oursTotal / fastest : 0;
-}
+using bench::Baseline;
+using bench::compare;
 
 std::string written(Format format) {
     auto data = PropertyListSerialization::write(sample(), format);

@@ -602,6 +602,16 @@ void BM_Burst(benchmark::State& state) {
     state.counters["ratio"] = rawMs > 0 ? bridgeMs / rawMs : 0;
 }
 
+// The medians of both sides and their ratio, bridge over raw floor.
+void reportMedians(benchmark::State& state, const std::vector<double>& bridge,
+                   const std::vector<double>& raw) {
+    const double bridgeP50 = percentile(bridge, 0.5);
+    const double rawP50 = percentile(raw, 0.5);
+    state.counters["bridge_ms"] = bridgeP50;
+    state.counters["raw_ms"] = rawP50;
+    state.counters["ratio"] = rawP50 > 0 ? bridgeP50 / rawP50 : 0;
+}
+
 void BM_Echo(benchmark::State& state) {
     auto& host = Host::shared();
     // Enough echoes of a small text for the page's clock.
@@ -619,11 +629,7 @@ void BM_Echo(benchmark::State& state) {
         bridge.push_back(b[0]);
         raw.push_back(f[0]);
     }
-    const double bridgeP50 = percentile(bridge, 0.5);
-    const double rawP50 = percentile(raw, 0.5);
-    state.counters["bridge_ms"] = bridgeP50;
-    state.counters["raw_ms"] = rawP50;
-    state.counters["ratio"] = rawP50 > 0 ? bridgeP50 / rawP50 : 0;
+    reportMedians(state, bridge, raw);
 }
 
 void BM_LargeAnswer(benchmark::State& state) {
@@ -662,11 +668,7 @@ void BM_ArrayBuffer(benchmark::State& state) {
         bridge.push_back(b[0]);
         raw.push_back(f[0]);
     }
-    const double bridgeP50 = percentile(bridge, 0.5);
-    const double rawP50 = percentile(raw, 0.5);
-    state.counters["bridge_ms"] = bridgeP50;
-    state.counters["raw_ms"] = rawP50;
-    state.counters["ratio"] = rawP50 > 0 ? bridgeP50 / rawP50 : 0;
+    reportMedians(state, bridge, raw);
 }
 
 }  // namespace

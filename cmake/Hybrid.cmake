@@ -30,8 +30,10 @@ function(hyb_tests name)
     if(NOT srcs)
         return()
     endif()
-    add_executable(${name} ${srcs})
-    target_link_libraries(${name} PRIVATE ${A_DEPS} testsupport GTest::gmock GTest::gtest GTest::gtest_main)
+    # Every test binary keeps the TLS library until it is gone, as the host does.
+    add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/CryptoLibraryKept.cpp)
+    target_link_libraries(${name} PRIVATE ${A_DEPS} testsupport platform_sec GTest::gmock GTest::gtest
+                          GTest::gtest_main)
     # Cases of parameterised tests are named by their generator or their index, never by a
     # byte dump of the parameter.
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 NO_PRETTY_VALUES

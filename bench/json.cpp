@@ -35,7 +35,6 @@
 
 namespace {
 
-
 std::string bigStringPayload() {
     const std::string words = "the quick brown fox jumps over the lazy dog 0123456789 ";
     std::string text;

@@ -11,8 +11,10 @@
 //                 and nesting) and its argument read by the plug-in; the SQL batch posted as one
 //                 call, routed, and its database named on the main thread as the plug-in reads
 //                 it there (its statements are read as they run: see sqlite_batch); a batch of
-//                 10 000 calls as the queue reads a batch (every command's values, read off the
-//                 main thread). Goal: at most 1.5 against the DOM parse.
+//                 10 000 calls as the queue reads a batch (checked whole, split into its
+//                 commands), then also with every command routed as it runs, and with every
+//                 command's arguments read as values too. Goal: at most 1.5 against the DOM
+//                 parse.
 #include <benchmark/benchmark.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -186,14 +188,43 @@ void BM_PageCallBigString(benchmark::State& state) {
     });
 }
 
-// A batch of calls as the queue reads it (the commands' values, which each run takes as they
-// are): the page's answer to a fetch of its queued calls.
-void BM_PageCallBatch(benchmark::State& state) {
+// A batch of calls as the queue reads it: the page's answer to a fetch of its queued calls,
+// checked whole (off the main thread for a long batch) and split into its commands' texts;
+// then `each` with every command's text.
+template <class Each>
+void readCallBatch(benchmark::State& state, Each each) {
     static const std::string text = callBatch();
-    readPageCall(state, text, [](const ns::JSONSlice& batch) {
-        const auto commands = HYBCommandQueue::readBatch(batch.text());
+    readPageCall(state, text, [&each](const ns::JSONSlice& batch) {
+        const auto commands = HYBCommandQueue::readBatch(batch);
         if (commands.size() != 10000) std::abort();
+        for (const ns::JSONSlice& call : commands) each(call);
         benchmark::DoNotOptimize(commands);
+    });
+}
+
+// A command routed as the queue routes it when it runs.
+HYBInvokedUrlCommand routed(const ns::JSONSlice& call) {
+    auto command = HYBInvokedUrlCommand::commandFromJSONText(call);
+    if (!command) std::abort();
+    return std::move(*command);
+}
+
+void BM_PageCallBatch(benchmark::State& state) {
+    readCallBatch(state, [](const ns::JSONSlice&) {});
+}
+
+// The same, with every command then routed.
+void BM_PageCallBatchRouted(benchmark::State& state) {
+    readCallBatch(state, [](const ns::JSONSlice& call) { benchmark::DoNotOptimize(routed(call)); });
+}
+
+// The same, with every command routed and its arguments read whole as values: the most a
+// batch's plug-ins can ask of it.
+void BM_PageCallBatchArguments(benchmark::State& state) {
+    readCallBatch(state, [](const ns::JSONSlice& call) {
+        const HYBInvokedUrlCommand command = routed(call);
+        if (command.arguments().size() != 4) std::abort();
+        benchmark::DoNotOptimize(command);
     });
 }
 
@@ -212,6 +243,8 @@ void BM_PageCallSqlBatch(benchmark::State& state) {
 
 BENCHMARK(BM_PageCallBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PageCallBatch)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PageCallBatchRouted)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PageCallBatchArguments)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PageCallSqlBatch)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ParseBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WriteBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);

@@ -10,11 +10,18 @@
 #include "bridge/NSString+HYBJSONSerializingPrivate.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/JSONReader.h"
 #include "platform/ns/JSONText.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/UTF16.h"
 
 namespace {
+
+// The batch's text as the page's calls are read: an escaped lone surrogate reads as U+FFFD.
+constexpr ns::JSONReadOptions kBatchText{.loneSurrogatesReplaced = true};
+
+constexpr std::string_view kWhiteSpace = " \t\n\r";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 constexpr const char* kFetchMessagesScript = "hybrid.require('hybrid/exec').nativeFetchMessages()";
 
@@ -39,12 +46,33 @@ void HYBCommandQueue::dispose() {
     viewController_.reset();
 }
 
-std::vector<ns::Value> HYBCommandQueue::readBatch(std::string_view text) {
-    // Read whole, off the main thread for a long batch: the tree reader is the fastest at
-    // building every command's values, which each run then takes as they are.
-    std::optional<ns::Value> batch = hyb_JSONObject(text);
-    if (batch && batch->isArray()) return std::move(*batch->array());
-    if (batch) ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
+std::vector<ns::JSONSlice> HYBCommandQueue::readBatch(const ns::JSONSlice& batch) {
+    // Checked whole first, building nothing: a malformed batch runs none of its commands. Each
+    // command is then kept as its text, routed as it runs and its arguments read when its
+    // plug-in asks, as single calls are: building every value of a long batch up front costs
+    // far more than reading it.
+    if (ns::json::checkWhole(batch, kBatchText)) {
+        std::string_view text = batch.text();
+        if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+        size_t at = text.find_first_not_of(kWhiteSpace);
+        if (at != std::string_view::npos && text[at] == '[') {
+            std::vector<ns::JSONSlice> commands;
+            at = text.find_first_not_of(kWhiteSpace, at + 1);
+            while (at < text.size() && text[at] != ']') {
+                const size_t length = ns::json::valueLength(text.substr(at));
+                commands.emplace_back(batch.owner(), text.substr(at, length));
+                at = text.find_first_not_of(kWhiteSpace, at + length);
+                if (at < text.size() && text[at] == ',') {
+                    at = text.find_first_not_of(kWhiteSpace, at + 1);
+                }
+            }
+            return commands;
+        }
+        ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
+        return {};
+    }
+    // The tree reader refuses it as well, and its log line says why.
+    hyb_JSONObject(batch.text());
     return {};
 }
 
@@ -53,13 +81,15 @@ void HYBCommandQueue::enqueueCommandBatch(std::string text) {
     if (text.empty()) return;
     auto holder = std::make_shared<BatchHolder>();
     queue_.push_back(holder);
-    if (!hasUTF16LengthAtLeast(text, kBackgroundParseLength)) {
-        holder->fill(readBatch(text));
+    const bool inBackground = hasUTF16LengthAtLeast(text, kBackgroundParseLength);
+    ns::JSONSlice batch(ns::JSONText::take(std::move(text)));
+    if (!inBackground) {
+        holder->fill(readBatch(batch));
         return;
     }
     std::weak_ptr<HYBCommandQueue> weakSelf = sharedSelf<HYBCommandQueue>();
-    dispatch::Queue::global().async([holder, weakSelf, text = std::move(text)] {
-        holder->fill(readBatch(text));
+    dispatch::Queue::global().async([holder, weakSelf, batch = std::move(batch)] {
+        holder->fill(readBatch(batch));
         dispatch::Queue::main().async([weakSelf] {
             if (auto self = weakSelf.lock()) self->executePending();
         });
@@ -102,12 +132,12 @@ void HYBCommandQueue::executePending() {
             continue;
         }
         while (holder->next < holder->commands.size()) {
-            ns::Value entry = std::move(holder->commands[holder->next++]);
+            ns::JSONSlice entry = std::move(holder->commands[holder->next++]);
             if (holder->next == holder->commands.size()) {
                 queue_.pop_front();
                 holder->commands = {};
             }
-            executeCall(std::move(entry));
+            executeCall(entry);
             if (!queue_.empty() && millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
                 std::weak_ptr<HYBCommandQueue> weakSelf = self;
                 dispatch::RunLoop::main().post([weakSelf] {

@@ -10,6 +10,7 @@
 
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/ns/JSONText.h"
 #include "platform/ns/Object.h"
 
 class HYBViewController;
@@ -53,19 +54,20 @@ public:
     // Answers a call that cannot run with `status` alone.
     void answerCall(const std::optional<std::string>& callbackId, unsigned status);
 
-    // A batch's text read as enqueueCommandBatch reads it (on any thread): its commands' values
-    // in order; none, after the log line, for text that is no array of commands.
-    static std::vector<ns::Value> readBatch(std::string_view text);
+    // A batch's text read as enqueueCommandBatch reads it (on any thread): checked whole, as the
+    // tree reader would read it, then each command's text in order, for executeCall to route;
+    // none, after the log line, for text that is no array of commands or does not read.
+    static std::vector<ns::JSONSlice> readBatch(const ns::JSONSlice& batch);
 
 private:
     // Receives one parsed batch; shared between a background parse and the main thread.
     struct BatchHolder {
         std::mutex mutex;
         bool parsed = false;
-        std::vector<ns::Value> commands;  // the batch; taken from the front by index
+        std::vector<ns::JSONSlice> commands;  // the batch; taken from the front by index
         size_t next = 0;
 
-        void fill(std::vector<ns::Value> batch) {
+        void fill(std::vector<ns::JSONSlice> batch) {
             std::lock_guard lock(mutex);
             commands = std::move(batch);
             parsed = true;

@@ -1,5 +1,6 @@
 #include "bridge/HYBInvokedUrlCommand.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "bridge/HYBPluginResult.h"
@@ -181,8 +182,18 @@ ns::Result<ns::Value> readArgument(ns::ondemand::value value) {
     }
 }
 
+// Argument text this short is read whole by the tree reader: the on-demand reader's set-up
+// costs more than the tree reader's whole read of a few small values (a batch's commands).
+constexpr size_t kShortArguments = 4096;
+
 // The arguments read element by element; an error when their text does not read.
 ns::Result<ns::Array> readArguments(const ns::JSONSlice& text) {
+    if (text.text().size() <= kShortArguments) {
+        auto read = ns::JSONSerialization::read(text.text(), kPageText);
+        if (!read) return read.error();
+        if (ns::Array* values = read->array()) return std::move(*values);
+        return ns::cocoaError(ns::kPropertyListReadCorruptError, "Arguments are not an array.");
+    }
     ns::JSONReader reader(text);
     ns::ondemand::array elements;
     if (auto error = reader.document().get_array().get(elements)) {
@@ -211,7 +222,10 @@ struct HYBInvokedUrlCommand::Arguments {
     explicit Arguments(ns::JSONSlice given) : text(std::move(given)) {}
 
     std::optional<ns::JSONSlice> text;
-    std::once_flag read;
+    // Read once, on whichever thread asks first. Not a once flag: the C library's wakes its
+    // waiters with a system call every time, which a batch of small calls pays per command.
+    std::atomic<bool> read{false};
+    std::mutex reading;
     ns::Array values;
 };
 
@@ -292,15 +306,17 @@ const ns::Array& HYBInvokedUrlCommand::arguments() const {
     if (!arguments_) return noArguments();
     Arguments& arguments = *arguments_;
     if (!arguments.text) return arguments.values;
-    std::call_once(arguments.read, [&arguments, this] {
-        auto values = readArguments(*arguments.text);
-        if (values) {
-            arguments.values = massageArguments(std::move(values).value());
-        } else {
-            ns::nslog("ERROR: Arguments of %@.%@ could not be read; the call has none.", className_,
-                      methodName_);
-        }
-    });
+    if (arguments.read.load(std::memory_order_acquire)) return arguments.values;
+    std::lock_guard lock(arguments.reading);
+    if (arguments.read.load(std::memory_order_relaxed)) return arguments.values;
+    auto values = readArguments(*arguments.text);
+    if (values) {
+        arguments.values = massageArguments(std::move(values).value());
+    } else {
+        ns::nslog("ERROR: Arguments of %@.%@ could not be read; the call has none.", className_,
+                  methodName_);
+    }
+    arguments.read.store(true, std::memory_order_release);
     return arguments.values;
 }
 

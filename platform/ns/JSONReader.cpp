@@ -1,7 +1,9 @@
 #include "platform/ns/JSONReader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <system_error>
 #include <vector>
 
@@ -357,6 +359,130 @@ ContainerExtent containerExtent(std::string_view text, size_t maxDepth, size_t d
     extent.tooDeep = scan.tooDeep;
     if (!scan.tooDeep && scan.end != std::string_view::npos) extent.length = scan.end;
     return extent;
+}
+
+namespace {
+
+// The DOM parser is asked to stop at this depth at most: deeper limits go to the readers that
+// decide, which are rarely needed so deep.
+constexpr size_t kDomMaxDepth = 1024;
+
+// A DOM parser kept by this thread, or let go when it grew too large to keep.
+std::unique_ptr<simdjson::dom::parser>& keptDomParser() {
+    thread_local std::unique_ptr<simdjson::dom::parser> parser;
+    return parser;
+}
+
+// Whether a number the DOM parse reads as zero and the tree reader refuses may stand in the
+// text: a zero before an exponent far beyond the range of doubles ("0e400"), or a fraction
+// too small for a double written without an exponent (hundreds of zeros). Looked for as a
+// zero before an 'e' and as sixteen zeros in a row: a false alarm ("10e5" in a string, a long
+// run of zeros) only costs a slower check.
+bool mayHoldZeroTheTreeRefuses(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    size_t at = 1;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_set1_epi8('0'), e = _mm_set1_epi8('e'), caseBit = _mm_set1_epi8(0x20);
+    for (; at + 16 <= size; at += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at - 1));
+        const __m128i hits = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(here, caseBit), e),
+                                           _mm_cmpeq_epi8(before, zero));
+        if (_mm_movemask_epi8(hits) || _mm_movemask_epi8(_mm_cmpeq_epi8(here, zero)) == 0xFFFF)
+            return true;
+    }
+#endif
+    size_t zeros = 0;
+    for (; at < size; ++at) {
+        if ((bytes[at] | 0x20) == 'e' && bytes[at - 1] == '0') return true;
+        zeros = bytes[at] == '0' ? zeros + 1 : 0;
+        if (zeros >= 16) return true;
+    }
+    return false;
+}
+
+// Whether the DOM parse accepts the text (its byte order mark already skipped). What it
+// accepts, the tree reader accepts too: both hold to the grammar and to UTF-8, and the DOM
+// parse refuses every number the tree reader refuses but some that it reads as zero, which
+// are looked for apart. Its depth limit counts an empty innermost container one deeper than
+// others, so asking for `maxDepth` keeps it within it.
+bool domAccepts(std::string_view text, size_t readable, const JSONReadOptions& options) {
+    if (text.empty() || readable < text.size() + simdjson::SIMDJSON_PADDING) return false;
+    std::unique_ptr<simdjson::dom::parser>& parser = keptDomParser();
+    if (!parser) parser = std::make_unique<simdjson::dom::parser>();
+    const size_t depth = std::min(options.maxDepth, kDomMaxDepth);
+    if (depth == 0) return false;
+    if (parser->max_depth() != depth || parser->capacity() < text.size()) {
+        if (parser->allocate(std::max(parser->capacity(), text.size()), depth)) {
+            parser.reset();
+            return false;
+        }
+    }
+    simdjson::dom::element root;
+    const bool parsed =
+        parser->parse(reinterpret_cast<const uint8_t*>(text.data()), text.size(), false)
+            .get(root) == simdjson::SUCCESS;
+    const bool accepted = parsed &&
+                          (options.fragmentsAllowed || root.is_array() || root.is_object()) &&
+                          !mayHoldZeroTheTreeRefuses(text);
+    if (parser->capacity() > kKeptParserCapacity) parser.reset();
+    return accepted;
+}
+
+// Whether the on-demand reader, value by value, finds the whole text (an array or object)
+// readable. What it accepts, the tree reader accepts too.
+bool readerAccepts(const JSONSlice& slice, const JSONReadOptions& options) {
+    JSONReader reader(slice);
+    ondemand::json_type type;
+    if (reader.document().type().get(type) ||
+        (type != ondemand::json_type::array && type != ondemand::json_type::object)) {
+        return false;
+    }
+    ondemand::value root;
+    return !reader.document().get_value().get(root) && check(root, options, 0).ok() &&
+           reader.atEnd();
+}
+
+}  // namespace
+
+Result<void> checkWhole(const JSONSlice& slice, const JSONReadOptions& options) {
+    std::string_view text = slice.text();
+    size_t readable = slice.readableBytes();
+    if (text.starts_with(kByteOrderMark)) {
+        text.remove_prefix(kByteOrderMark.size());
+        readable -= kByteOrderMark.size();
+    }
+    if (domAccepts(text, readable, options) || readerAccepts(slice, options)) return {};
+    // Both refuse a little that the tree reader takes (a lone surrogate in a key): it decides.
+    auto read = JSONSerialization::read(slice.text(), options);
+    if (!read) return read.error();
+    return {};
+}
+
+size_t valueLength(std::string_view text) {
+    if (text.empty()) return 0;
+    switch (text.front()) {
+        case '[':
+        case '{':
+            return containerExtent(text, std::numeric_limits<size_t>::max())
+                .length.value_or(text.size());
+        case '"':
+            // The closing quote is the first one after an even run of backslashes.
+            for (size_t at = 1; at < text.size();) {
+                const void* quote = std::memchr(text.data() + at, '"', text.size() - at);
+                if (!quote) break;
+                const size_t end =
+                    static_cast<size_t>(static_cast<const char*>(quote) - text.data());
+                size_t run = 0;
+                while (end - run > at && text[end - run - 1] == '\\') ++run;
+                if (run % 2 == 0) return end + 1;
+                at = end + 1;
+            }
+            return text.size();
+        default:
+            return std::min(text.find_first_of(",]}: \t\n\r"), text.size());
+    }
 }
 
 Result<std::string_view> rawText(ondemand::value value) {

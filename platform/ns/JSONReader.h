@@ -69,6 +69,16 @@ Result<Value> number(ondemand::value value);
 // text (with `depth` arrays and objects open around it).
 // `depth` is the number of arrays and objects already open around it.
 Result<void> check(ondemand::value value, const JSONReadOptions& options = {}, size_t depth = 0);
+// Whether the whole text reads by JSONSerialization::read with these options, exactly, for text
+// that is checked whole before any of it is acted on. The SIMD library's DOM parse, with a
+// parser kept by the calling thread, answers for most text at its own speed, building nothing
+// of ours; what it refuses and the tree reader may still take (a number beyond 64 bits, an
+// escaped lone surrogate, a byte order mark, nesting at the very limit) goes to the slower
+// readers, the tree reader last.
+Result<void> checkWhole(const JSONSlice& text, const JSONReadOptions& options = {});
+// The length of the text of the value that starts `text` (at its first byte), in text that
+// has been checked as JSON: found without reading the value.
+size_t valueLength(std::string_view text);
 // The text of a value (an array or object whole), without reading it; for keeping a part to
 // read later or on another thread.
 Result<std::string_view> rawText(ondemand::value value);

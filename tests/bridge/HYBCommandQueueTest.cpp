@@ -203,6 +203,79 @@ TEST_F(HYBCommandQueueTest, BatchesAreCheckedWholeBeforeAnyCommandRuns) {
                          }));
 }
 
+// A batch is read as the tree reader reads it whole: each command's text, routed, has the same
+// refusals, callback id, names and arguments of every kind as the tree reader's value of it,
+// for arguments short enough to be read at once and long enough to be read as they go.
+TEST(HYBCommandQueueBatchTest, CommandsReadAsTheTreeReaderReadsTheBatch) {
+    const std::string longText(5000, 'x');
+    const std::string calls[] = {
+        R"(["a","S","m",[{"k":[1,{"n":null}],"e":[],"o":{}},[],"\u00e9\ud83d\ude00\u2028",-0,1e-400]])",
+        R"(["b","S","m",[18446744073709551615,18446744073709551616,-9223372036854775809,)"
+        R"(123456789012345678901,0.1,1e300,2.5E-3,0.30000000000000004441]])",
+        R"(["c","S","m",[{"\ud800":"\udc00"},{"HYBType":"ArrayBuffer","data":"AAEC"},{"b":1,"a":2,"b":3}]])",
+        R"([null,"S","m",[true,false,null,"",{}]])",
+        R"(["d","S","m",[")" + longText +
+            R"(",{"k":[18446744073709551616,"\u00e9",-0,1e-400]},[[[]]],"\udc00",0.1]])",
+        R"(["e","S","m"])",
+        R"([1,"S","m",[]])",
+        R"("call")",
+        "42",
+        "{}",
+        "[]",
+        R"(["Cb\u0031","Ech\u006f","a",[1]])",
+        R"(["f","S","m",{"k":1}])",
+        R"(["g","S","m",[1],[2]])",
+        R"(["h",7,"m",[]])",
+    };
+    std::string text = " \n[";
+    for (const std::string& call : calls) text += (text.size() > 3 ? " ,\n\t" : "") + call;
+    text += " ] ";
+    const auto tree = ns::JSONSerialization::read(text, {.loneSurrogatesReplaced = true});
+    ASSERT_TRUE(tree.ok() && tree->isArray());
+    const auto commands = HYBCommandQueue::readBatch(ns::JSONSlice(ns::JSONText::copy(text)));
+    ASSERT_EQ(commands.size(), std::size(calls));
+    testsupport::LogCapture log;
+    log.expect("Classname and/or methodName not found for command.")
+        .expect("Page call is not [callbackId, service, action, arguments]; dropped.");
+    for (size_t i = 0; i < commands.size(); ++i) {
+        EXPECT_EQ(commands[i].text(), calls[i]);
+        const auto expected = HYBInvokedUrlCommand::commandFromJson((*tree->array())[i]);
+        const auto command = HYBInvokedUrlCommand::commandFromJSONText(commands[i]);
+        ASSERT_EQ(command.has_value(), expected.has_value()) << calls[i];
+        if (!command) continue;
+        EXPECT_EQ(command->callbackId(), expected->callbackId()) << calls[i];
+        EXPECT_EQ(command->className(), expected->className()) << calls[i];
+        EXPECT_EQ(command->methodName(), expected->methodName()) << calls[i];
+        EXPECT_EQ(command->arguments(), expected->arguments()) << calls[i];
+    }
+}
+
+// What only the slower readers take (a lone surrogate in a key, an integer beyond 64 bits)
+// still runs; one malformed call anywhere, even between two good ones, runs none.
+TEST_F(HYBCommandQueueTest, BatchRunsWholeOrNotAtAll) {
+    queue().enqueueCommandBatch(
+        R"([["a","Echo","echo",[{"\ud800":1}]],["b","Echo","echo",[123456789012345678901]]])");
+    queue().executePending();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"echo:a", "echo:b"}));
+    calls().clear();
+    testsupport::LogCapture log;
+    log.expect("NSString JSONObject error: ");
+    for (const char* middle : {R"(["x","Echo","echo",[1 2]])", R"(["x","Echo","echo",[01]])",
+                               R"(["x","Echo" "echo",[]])", "[\"x\",\"Echo\",\"echo\",[\"\xFF\"]]",
+                               R"(["x","Echo","echo",[1e400]])", R"(["x","Echo","echo",[]]])"}) {
+        queue().enqueueCommandBatch(std::string(R"([["a","Echo","echo",[]],)") + middle +
+                                    R"(,["c","Echo","echo",[]]])");
+        // The same, long enough to be checked off the main thread.
+        queue().enqueueCommandBatch(std::string(R"([["a","Echo","echo",[")") +
+                                    std::string(5000, 'y') + R"("]],)" + middle +
+                                    R"(,["c","Echo","echo",[]]])");
+    }
+    loop().runUntilIdle();
+    queue().executePending();
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(log.count("NSString JSONObject error: "), 12u);
+}
+
 TEST_F(HYBCommandQueueTest, NestedExecutePendingDoesNotRunAnything) {
     queue().enqueueCommandBatch(R"([["n","Echo","nested",[]],["e","Echo","echo",[]]])");
     queue().executePending();

@@ -11,10 +11,10 @@
 
 namespace {
 
-// The check of a value read on demand agrees with the tree reader on every text: the same
-// texts pass, in every mode (the fake engine and plug-ins rely on it before reading).
-TEST(JSONTextTest, CheckAgreesWithTheTreeReader) {
-    const std::vector<std::string> texts = {
+// Texts on which the readers could part: numbers at and beyond every limit, escapes, lone
+// surrogates, repeated keys, broken grammar and encoding, nesting.
+std::vector<std::string> edgeTexts() {
+    return {
         R"(["Cb1","Echo","echo",["x",1,2.5,true,false,null,{"k":"v"}]])",
         "[0,-0,-0.0,1.0,1e2,9223372036854775807,9223372036854775808,18446744073709551615,"
         "18446744073709551616,-9223372036854775809,123456789012345678901234567890,1e-400]",
@@ -33,7 +33,12 @@ TEST(JSONTextTest, CheckAgreesWithTheTreeReader) {
         "[\"\xff\"]",
         std::string(5, '[') + std::string(5, ']'),
     };
-    for (const std::string& text : texts) {
+}
+
+// The check of a value read on demand agrees with the tree reader on every text: the same
+// texts pass, in every mode (the fake engine and plug-ins rely on it before reading).
+TEST(JSONTextTest, CheckAgreesWithTheTreeReader) {
+    for (const std::string& text : edgeTexts()) {
         for (const ns::JSONReadOptions options :
              {ns::JSONReadOptions{}, ns::JSONReadOptions{.maxDepth = 4},
               ns::JSONReadOptions{.loneSurrogatesReplaced = true}}) {
@@ -47,6 +52,69 @@ TEST(JSONTextTest, CheckAgreesWithTheTreeReader) {
             // never the other way round.
             if (checked) EXPECT_TRUE(tree) << text;
             if (!tree) EXPECT_FALSE(checked) << text;
+        }
+    }
+}
+
+// The whole-text check gives the tree reader's verdict on every text, in every mode: the DOM
+// parse that answers first may only refuse what the tree reader takes, never the other way.
+TEST(JSONTextTest, WholeCheckGivesTheTreeReadersVerdict) {
+    std::vector<std::string> texts = edgeTexts();
+    // Nesting at the default limit of 512, the innermost container empty or not (the DOM parse
+    // counts an empty one differently), and far beyond what it is asked to count.
+    for (const size_t depth : {511u, 512u, 513u, 1100u}) {
+        texts.push_back(std::string(depth, '[') + std::string(depth, ']'));
+        texts.push_back(std::string(depth - 1, '[') + "[1]" + std::string(depth - 1, ']'));
+    }
+    const std::string more[] = {
+        "\xEF\xBB\xBF[1]",
+        std::string("[1]\0", 4),
+        "[1] ",
+        "[1] x",
+        "",
+        " ",
+        "42",
+        R"("text")",
+        R"({"\ud800":[1]})",
+        R"([["a","S","m",[1]],["b","S","m",[123456789012345678901]]])",
+        // Numbers the DOM parse reads as zero: refused by the tree reader when their exponent
+        // is far beyond range, or when they are too small for a double and have no exponent.
+        "[0e309]",
+        "[0.0E+400]",
+        "[-0e400]",
+        "[0.1e309]",
+        "[10e400]",
+        "[\"0e400\"]",
+        "[0." + std::string(400, '0') + "1]",
+        "[0." + std::string(400, '0') + "1e-5]",
+        "[1" + std::string(300, '0') + "]",
+    };
+    texts.insert(texts.end(), std::begin(more), std::end(more));
+    for (const std::string& text : texts) {
+        for (const ns::JSONReadOptions options :
+             {ns::JSONReadOptions{}, ns::JSONReadOptions{.maxDepth = 4},
+              ns::JSONReadOptions{.maxDepth = 2000}, ns::JSONReadOptions{.fragmentsAllowed = true},
+              ns::JSONReadOptions{.loneSurrogatesReplaced = true}}) {
+            const bool tree = ns::JSONSerialization::read(text, options).ok();
+            const auto checked =
+                ns::json::checkWhole(ns::JSONSlice(ns::JSONText::copy(text)), options);
+            EXPECT_EQ(checked.ok(), tree) << text.substr(0, 80) << " depth " << options.maxDepth
+                                          << " fragments " << options.fragmentsAllowed;
+        }
+    }
+}
+
+// A value's text is found without reading it, whatever its kind, up to the first byte past it.
+TEST(JSONTextTest, ValueLengthEndsWhereTheValueEnds) {
+    const std::string values[] = {
+        R"("")",         R"("a,b]")",      R"("\"")",
+        R"("\\")",       R"("x\\\"y")",    "\"" + std::string(100, 'z') + "\\\\\"",
+        "-1.5e+3",       "true",           "null",
+        R"([1,"]",{}])", R"({"k":["}"]})",
+    };
+    for (const std::string& value : values) {
+        for (const char* after : {"", ",1]", "]", "}", " ,", "\n]", ":"}) {
+            EXPECT_EQ(ns::json::valueLength(value + after), value.size()) << value << after;
         }
     }
 }

@@ -46,34 +46,38 @@ void HYBCommandQueue::dispose() {
     viewController_.reset();
 }
 
-std::vector<ns::JSONSlice> HYBCommandQueue::readBatch(const ns::JSONSlice& batch) {
+HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& batch) {
     // Checked whole first, building nothing: a malformed batch runs none of its commands. Each
     // command is then kept as its text, routed as it runs and its arguments read when its
     // plug-in asks, as single calls are: building every value of a long batch up front costs
     // far more than reading it.
-    if (ns::json::checkWhole(batch, kBatchText)) {
-        std::string_view text = batch.text();
-        if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-        size_t at = text.find_first_not_of(kWhiteSpace);
-        if (at != std::string_view::npos && text[at] == '[') {
-            std::vector<ns::JSONSlice> commands;
-            at = text.find_first_not_of(kWhiteSpace, at + 1);
-            while (at < text.size() && text[at] != ']') {
-                const size_t length = ns::json::valueLength(text.substr(at));
-                commands.emplace_back(batch.owner(), text.substr(at, length));
-                at = text.find_first_not_of(kWhiteSpace, at + length);
-                if (at < text.size() && text[at] == ',') {
-                    at = text.find_first_not_of(kWhiteSpace, at + 1);
-                }
-            }
-            return commands;
-        }
+    if (!ns::json::checkWhole(batch, kBatchText)) {
+        // The tree reader refuses it as well, and its log line says why.
+        hyb_JSONObject(batch.text());
+        return {};
+    }
+    std::string_view text = batch.text();
+    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+    const size_t open = text.find_first_not_of(kWhiteSpace);
+    if (open == std::string_view::npos || text[open] != '[') {
         ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
         return {};
     }
-    // The tree reader refuses it as well, and its log line says why.
-    hyb_JSONObject(batch.text());
-    return {};
+    text.remove_prefix(open);
+    CommandBatch read{batch.owner(), {}};
+    if (auto calls = ns::json::containerElements(text)) {
+        read.commands = std::move(*calls);
+        return read;
+    }
+    // Some element is no call at all: each found by its kind.
+    size_t at = text.find_first_not_of(kWhiteSpace, 1);
+    while (at < text.size() && text[at] != ']') {
+        const size_t length = ns::json::valueLength(text.substr(at));
+        read.commands.push_back(text.substr(at, length));
+        at = text.find_first_not_of(kWhiteSpace, at + length);
+        if (at < text.size() && text[at] == ',') at = text.find_first_not_of(kWhiteSpace, at + 1);
+    }
+    return read;
 }
 
 void HYBCommandQueue::enqueueCommandBatch(std::string text) {
@@ -132,7 +136,7 @@ void HYBCommandQueue::executePending() {
             continue;
         }
         while (holder->next < holder->commands.size()) {
-            ns::JSONSlice entry = std::move(holder->commands[holder->next++]);
+            const ns::JSONSlice entry = holder->commands.command(holder->next++);
             if (holder->next == holder->commands.size()) {
                 queue_.pop_front();
                 holder->commands = {};

@@ -54,20 +54,28 @@ public:
     // Answers a call that cannot run with `status` alone.
     void answerCall(const std::optional<std::string>& callbackId, unsigned status);
 
+    // A batch as read by readBatch: its text, kept alive, and each command's part of it.
+    struct CommandBatch {
+        std::shared_ptr<const ns::JSONText> text;
+        std::vector<std::string_view> commands;
+
+        size_t size() const { return commands.size(); }
+        ns::JSONSlice command(size_t index) const { return ns::JSONSlice(text, commands[index]); }
+    };
     // A batch's text read as enqueueCommandBatch reads it (on any thread): checked whole, as the
     // tree reader would read it, then each command's text in order, for executeCall to route;
     // none, after the log line, for text that is no array of commands or does not read.
-    static std::vector<ns::JSONSlice> readBatch(const ns::JSONSlice& batch);
+    static CommandBatch readBatch(const ns::JSONSlice& batch);
 
 private:
     // Receives one parsed batch; shared between a background parse and the main thread.
     struct BatchHolder {
         std::mutex mutex;
         bool parsed = false;
-        std::vector<ns::JSONSlice> commands;  // the batch; taken from the front by index
+        CommandBatch commands;  // taken from the front by index
         size_t next = 0;
 
-        void fill(std::vector<ns::JSONSlice> batch) {
+        void fill(CommandBatch batch) {
             std::lock_guard lock(mutex);
             commands = std::move(batch);
             parsed = true;

@@ -381,21 +381,35 @@ std::unique_ptr<simdjson::dom::parser>& keptDomParser() {
 bool mayHoldZeroTheTreeRefuses(std::string_view text) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const size_t size = text.size();
-    size_t at = 1;
+    uint64_t zeroBefore = 0;  // whether the byte before the step is a zero
+    size_t at = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_set1_epi8('0'), e = _mm_set1_epi8('e'), caseBit = _mm_set1_epi8(0x20);
-    for (; at + 16 <= size; at += 16) {
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at - 1));
-        const __m128i hits = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(here, caseBit), e),
-                                           _mm_cmpeq_epi8(before, zero));
-        if (_mm_movemask_epi8(hits) || _mm_movemask_epi8(_mm_cmpeq_epi8(here, zero)) == 0xFFFF)
-            return true;
+    for (; at + 64 <= size; at += 64) {
+        uint64_t zeros = 0, es = 0;
+        for (unsigned part = 0; part < 4; ++part) {
+            const __m128i v =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 16 * part));
+            const auto bits = [part](__m128i matches) {
+                return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches)))
+                       << (16 * part);
+            };
+            zeros |= bits(_mm_cmpeq_epi8(v, zero));
+            es |= bits(_mm_cmpeq_epi8(_mm_or_si128(v, caseBit), e));
+        }
+        // Sixteen zeros in a row inside the step: a fraction too small for a double has
+        // hundreds, so some step is all of them.
+        uint64_t run = zeros & (zeros >> 1);
+        run &= run >> 2;
+        run &= run >> 4;
+        run &= run >> 8;
+        if ((es & ((zeros << 1) | zeroBefore)) || run) return true;
+        zeroBefore = zeros >> 63;
     }
 #endif
     size_t zeros = 0;
     for (; at < size; ++at) {
-        if ((bytes[at] | 0x20) == 'e' && bytes[at - 1] == '0') return true;
+        if ((bytes[at] | 0x20) == 'e' && (at ? bytes[at - 1] == '0' : zeroBefore != 0)) return true;
         zeros = bytes[at] == '0' ? zeros + 1 : 0;
         if (zeros >= 16) return true;
     }
@@ -483,6 +497,169 @@ size_t valueLength(std::string_view text) {
         default:
             return std::min(text.find_first_of(",]}: \t\n\r"), text.size());
     }
+}
+
+namespace {
+
+// One 64-byte step of a pass over JSON text: a bit for each byte of each kind.
+struct Block {
+    uint64_t quotes = 0;
+    uint64_t backslashes = 0;
+    uint64_t opening = 0;  // '[' and '{'
+    uint64_t closing = 0;  // ']' and '}'
+};
+
+Block classify(const unsigned char* bytes) {
+    Block block;
+#if defined(__SSE2__)
+    // '[' and '{' differ only in the bit 0x20, as do ']' and '}'.
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    const __m128i open = _mm_set1_epi8('{'), close = _mm_set1_epi8('}');
+    for (unsigned part = 0; part < 4; ++part) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * part));
+        const __m128i folded = _mm_or_si128(v, caseBit);
+        const auto bits = [part](__m128i matches) {
+            return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches)))
+                   << (16 * part);
+        };
+        block.quotes |= bits(_mm_cmpeq_epi8(v, quote));
+        block.backslashes |= bits(_mm_cmpeq_epi8(v, backslash));
+        block.opening |= bits(_mm_cmpeq_epi8(folded, open));
+        block.closing |= bits(_mm_cmpeq_epi8(folded, close));
+    }
+#else
+    for (unsigned i = 0; i < 64; ++i) {
+        const unsigned char c = bytes[i];
+        const uint64_t bit = uint64_t{1} << i;
+        if (c == '"') block.quotes |= bit;
+        if (c == '\\') block.backslashes |= bit;
+        if (c == '[' || c == '{') block.opening |= bit;
+        if (c == ']' || c == '}') block.closing |= bit;
+    }
+#endif
+    return block;
+}
+
+// Each bit set from a quote up to the next one (the first included): the bytes inside strings,
+// for a step whose quotes are all real ones.
+uint64_t insideStrings(uint64_t quotes) {
+    uint64_t x = quotes;
+    for (unsigned shift = 1; shift < 64; shift <<= 1) x ^= x << shift;
+    return x;
+}
+
+bool onlyWhiteSpace(std::string_view text) {
+    return text.find_first_not_of(kWhiteSpace) == std::string_view::npos;
+}
+
+// Follows the brackets of the top-level array and collects its elements, each from the
+// bracket that opens it to the one that closes it.
+class ElementCollector {
+public:
+    enum class Step { kGoOn, kDone, kFailed };
+
+    explicit ElementCollector(std::string_view text) : text_(text) {}
+
+    [[gnu::always_inline]] Step opening(size_t at) {
+        if (depth_++ != 1) return Step::kGoOn;
+        // Between two elements stands a comma alone, as the page's script writes it, or with
+        // white space; anything else is an element without brackets.
+        if (!(at == end_ + 1 && text_[end_] == ',') && !onlyGap(at)) return Step::kFailed;
+        start_ = at;
+        return Step::kGoOn;
+    }
+    [[gnu::always_inline]] Step closing(size_t at) {
+        if (--depth_ == 1) {
+            elements_.push_back(text_.substr(start_, at + 1 - start_));
+            end_ = at + 1;
+            return Step::kGoOn;
+        }
+        if (depth_ != 0) return Step::kGoOn;
+        return onlyWhiteSpace(text_.substr(end_, at - end_)) ? Step::kDone : Step::kFailed;
+    }
+    std::vector<std::string_view>& elements() { return elements_; }
+
+private:
+    bool onlyGap(size_t at) const {
+        std::string_view gap = text_.substr(end_, at - end_);
+        if (!elements_.empty()) {
+            const size_t comma = gap.find(',');
+            if (comma == std::string_view::npos || !onlyWhiteSpace(gap.substr(0, comma))) {
+                return false;
+            }
+            gap.remove_prefix(comma + 1);
+        }
+        return onlyWhiteSpace(gap);
+    }
+
+    std::string_view text_;
+    size_t depth_ = 0;
+    size_t start_ = 0;
+    size_t end_ = 1;  // past the last element, or the array's '['
+    std::vector<std::string_view> elements_;
+};
+
+}  // namespace
+
+std::optional<std::vector<std::string_view>> containerElements(std::string_view text) {
+    using Step = ElementCollector::Step;
+    if (text.empty() || text.front() != '[') return std::nullopt;
+    ElementCollector collector(text);
+    const auto finish = [&collector](Step step) -> std::optional<std::vector<std::string_view>> {
+        if (step == Step::kFailed) return std::nullopt;
+        return std::move(collector.elements());
+    };
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    bool inString = false;
+    bool escaped = false;  // the next byte is escaped by a backslash
+    unsigned char tail[64];
+    for (size_t at = 0; at < text.size(); at += 64) {
+        const unsigned char* step = bytes + at;
+        if (text.size() - at < 64) {
+            // The last step, filled out with white space.
+            std::memset(tail, ' ', sizeof tail);
+            std::memcpy(tail, step, text.size() - at);
+            step = tail;
+        }
+        const Block block = classify(step);
+        if (block.backslashes == 0 && !escaped) {
+            const uint64_t inside = insideStrings(block.quotes) ^ (inString ? ~uint64_t{0} : 0);
+            inString = (inside >> 63) != 0;
+            for (uint64_t pending = (block.opening | block.closing) & ~inside; pending;
+                 pending &= pending - 1) {
+                const unsigned index = static_cast<unsigned>(__builtin_ctzll(pending));
+                const Step next = (block.opening >> index) & 1 ? collector.opening(at + index)
+                                                               : collector.closing(at + index);
+                if (next != Step::kGoOn) return finish(next);
+            }
+            continue;
+        }
+        // A step with escapes, byte by byte.
+        for (unsigned i = 0; i < 64; ++i) {
+            const unsigned char c = step[i];
+            if (inString) {
+                if (escaped) {
+                    escaped = false;
+                } else if (c == '\\') {
+                    escaped = true;
+                } else if (c == '"') {
+                    inString = false;
+                }
+                continue;
+            }
+            Step next = Step::kGoOn;
+            if (c == '"') {
+                inString = true;
+            } else if (c == '[' || c == '{') {
+                next = collector.opening(at + i);
+            } else if (c == ']' || c == '}') {
+                next = collector.closing(at + i);
+            }
+            if (next != Step::kGoOn) return finish(next);
+        }
+    }
+    return std::nullopt;
 }
 
 Result<std::string_view> rawText(ondemand::value value) {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/JSONText.h"
@@ -79,6 +80,11 @@ Result<void> checkWhole(const JSONSlice& text, const JSONReadOptions& options = 
 // The length of the text of the value that starts `text` (at its first byte), in text that
 // has been checked as JSON: found without reading the value.
 size_t valueLength(std::string_view text);
+// The texts of the elements of the array that starts `text` (at its '['), in text that has
+// been checked as JSON, when each element is an array or an object: found by one pass over the
+// brackets outside strings, without reading the elements. Nothing when an element is of
+// another kind, which valueLength then finds.
+std::optional<std::vector<std::string_view>> containerElements(std::string_view text);
 // The text of a value (an array or object whole), without reading it; for keeping a part to
 // read later or on another thread.
 Result<std::string_view> rawText(ondemand::value value);

@@ -238,9 +238,9 @@ TEST(HYBCommandQueueBatchTest, CommandsReadAsTheTreeReaderReadsTheBatch) {
     log.expect("Classname and/or methodName not found for command.")
         .expect("Page call is not [callbackId, service, action, arguments]; dropped.");
     for (size_t i = 0; i < commands.size(); ++i) {
-        EXPECT_EQ(commands[i].text(), calls[i]);
+        EXPECT_EQ(commands.commands[i], calls[i]);
         const auto expected = HYBInvokedUrlCommand::commandFromJson((*tree->array())[i]);
-        const auto command = HYBInvokedUrlCommand::commandFromJSONText(commands[i]);
+        const auto command = HYBInvokedUrlCommand::commandFromJSONText(commands.command(i));
         ASSERT_EQ(command.has_value(), expected.has_value()) << calls[i];
         if (!command) continue;
         EXPECT_EQ(command->callbackId(), expected->callbackId()) << calls[i];

@@ -119,6 +119,34 @@ TEST(JSONTextTest, ValueLengthEndsWhereTheValueEnds) {
     }
 }
 
+// The elements of an array are found by their brackets alone, wherever strings, escapes and
+// brackets inside strings fall against the 64-byte steps of the pass; an element without
+// brackets leaves the finding to valueLength.
+TEST(JSONTextTest, ContainerElementsAreFoundByTheirBrackets) {
+    const std::vector<std::string> elements = {
+        R"(["a]\"[","\\",{"k":"}{"}])",
+        R"({"x":[[],{}],"\\\"":"]"})",
+        "[\"" + std::string(70, 'q') + R"(\\\"]\\"])",
+        "[]",
+    };
+    for (size_t shift = 0; shift < 80; ++shift) {
+        std::string text = "[ [\"" + std::string(shift, 'p') + "\"]";
+        std::vector<std::string> expected = {"[\"" + std::string(shift, 'p') + "\"]"};
+        for (const std::string& element : elements) {
+            text += shift % 2 ? " ,\n" + element : "," + element;
+            expected.push_back(element);
+        }
+        text += " ]";
+        const auto found = ns::json::containerElements(text);
+        ASSERT_TRUE(found) << text;
+        EXPECT_EQ(std::vector<std::string>(found->begin(), found->end()), expected) << text;
+    }
+    EXPECT_EQ(ns::json::containerElements("[ ]"), std::vector<std::string_view>{});
+    for (const char* scalars : {"[1]", "[[1],2]", "[\"x\",[1]]", "[[1], null ,[2]]", "{}"}) {
+        EXPECT_FALSE(ns::json::containerElements(scalars)) << scalars;
+    }
+}
+
 // The nesting of checked text, counted without reading it, as the readers count it: brackets
 // inside strings (escaped quotes before them included) do not count.
 TEST(JSONTextTest, NestingIsCountedWithoutReading) {

@@ -228,6 +228,26 @@ Result<void> check(ondemand::value value, const JSONReadOptions& options, size_t
 
 namespace {
 
+// Takes one byte of a pass over JSON text that follows strings byte by byte: true when the byte
+// stands outside every string (and is no quote), where it may be structure.
+bool outsideStrings(unsigned char c, bool& inString, bool& escaped) {
+    if (inString) {
+        if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = true;
+        } else if (c == '"') {
+            inString = false;
+        }
+        return false;
+    }
+    if (c == '"') {
+        inString = true;
+        return false;
+    }
+    return true;
+}
+
 // Where a pass over the structure of JSON text stopped: at the end of the container it started
 // with (the byte past its closing bracket), at the end of the text, or where it nested too deep.
 struct StructureScan {
@@ -329,17 +349,8 @@ StructureScan scanStructure(std::string_view text, size_t maxDepth, size_t depth
 #endif
     for (; at < size; ++at) {
         const unsigned char c = bytes[at];
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-        } else if (c == '"') {
-            inString = true;
-        } else if ((c == '[' || c == ']' || c == '{' || c == '}') && bracket(at)) {
+        if (outsideStrings(c, inString, escaped) &&
+            (c == '[' || c == ']' || c == '{' || c == '}') && bracket(at)) {
             return result;
         }
     }
@@ -638,20 +649,9 @@ std::optional<std::vector<std::string_view>> containerElements(std::string_view 
         // A step with escapes, byte by byte.
         for (unsigned i = 0; i < 64; ++i) {
             const unsigned char c = step[i];
-            if (inString) {
-                if (escaped) {
-                    escaped = false;
-                } else if (c == '\\') {
-                    escaped = true;
-                } else if (c == '"') {
-                    inString = false;
-                }
-                continue;
-            }
+            if (!outsideStrings(c, inString, escaped)) continue;
             Step next = Step::kGoOn;
-            if (c == '"') {
-                inString = true;
-            } else if (c == '[' || c == '{') {
+            if (c == '[' || c == '{') {
                 next = collector.opening(at + i);
             } else if (c == ']' || c == '}') {
                 next = collector.closing(at + i);

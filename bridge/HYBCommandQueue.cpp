@@ -80,6 +80,17 @@ HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& ba
     return read;
 }
 
+ns::JSONSlice HYBCommandQueue::CommandBatch::command(size_t index) const {
+    const std::string_view part = commands.at(index);
+    // A plug-in may keep a command for long (a callback it answers again and again): that must
+    // not keep a long batch's whole text alive with it.
+    const size_t whole = text->text().size();
+    if (whole > kSharedTextLength && part.size() < whole / 2) {
+        return ns::JSONSlice(ns::JSONText::copy(part));
+    }
+    return ns::JSONSlice(text, part);
+}
+
 void HYBCommandQueue::enqueueCommandBatch(std::string text) {
     dispatch::RunLoop::requireMainThread("HYBCommandQueue::enqueueCommandBatch");
     if (text.empty()) return;

@@ -56,11 +56,16 @@ public:
 
     // A batch as read by readBatch: its text, kept alive, and each command's part of it.
     struct CommandBatch {
+        // Commands of a batch longer than this, in bytes, get their own copy of their text.
+        static constexpr size_t kSharedTextLength = size_t{1} << 20;
+
         std::shared_ptr<const ns::JSONText> text;
         std::vector<std::string_view> commands;
 
         size_t size() const { return commands.size(); }
-        ns::JSONSlice command(size_t index) const { return ns::JSONSlice(text, commands[index]); }
+        // The command's text: a part of the batch's text, or of its own copy when the batch is
+        // long and the command a small part of it.
+        ns::JSONSlice command(size_t index) const;
     };
     // A batch's text read as enqueueCommandBatch reads it (on any thread): checked whole, as the
     // tree reader would read it, then each command's text in order, for executeCall to route;

@@ -250,6 +250,27 @@ TEST(HYBCommandQueueBatchTest, CommandsReadAsTheTreeReaderReadsTheBatch) {
     }
 }
 
+// A command of a long batch does not keep the whole batch's text alive; one of a short batch,
+// or most of a long one, shares it.
+TEST(HYBCommandQueueBatchTest, CommandsOfALongBatchHaveTheirOwnText) {
+    const std::string small = R"(["a","Echo","echo",[1]])";
+    const std::string large = R"(["b","Echo","echo",[")" +
+                              std::string(HYBCommandQueue::CommandBatch::kSharedTextLength, 'x') +
+                              R"("]])";
+    const auto longBatch = HYBCommandQueue::readBatch(
+        ns::JSONSlice(ns::JSONText::copy("[" + small + "," + large + "]")));
+    ASSERT_EQ(longBatch.size(), 2u);
+    EXPECT_NE(longBatch.command(0).owner(), longBatch.text);
+    EXPECT_EQ(longBatch.command(0).owner()->text(), small);
+    EXPECT_EQ(longBatch.command(1).owner(), longBatch.text);
+    EXPECT_EQ(longBatch.command(1).text(), large);
+    const auto shortBatch = HYBCommandQueue::readBatch(
+        ns::JSONSlice(ns::JSONText::copy("[" + small + "," + small + "]")));
+    ASSERT_EQ(shortBatch.size(), 2u);
+    EXPECT_EQ(shortBatch.command(1).owner(), shortBatch.text);
+    EXPECT_EQ(shortBatch.command(1).text(), small);
+}
+
 // What only the slower readers take (a lone surrogate in a key, an integer beyond 64 bits)
 // still runs; one malformed call anywhere, even between two good ones, runs none.
 TEST_F(HYBCommandQueueTest, BatchRunsWholeOrNotAtAll) {

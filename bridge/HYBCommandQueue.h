@@ -16,12 +16,13 @@
 class HYBViewController;
 
 // Runs the page's calls against the plug-ins, on the main thread: one command at once with
-// execute(), or batches of JSON text with enqueueCommandBatch() and executePending(). Long
-// batches are parsed off the main thread; a pass gives the main thread back to its run loop
-// after kTimeSlice and carries on in a later turn.
+// execute(), or batches of JSON text with enqueueCommandBatch() and executePending(). A batch
+// is checked whole (off the main thread when long) before any of it runs; each command is then
+// routed as it runs and reads its arguments when its plug-in asks. A pass gives the main thread
+// back to its run loop after kTimeSlice and carries on in a later turn.
 class HYBCommandQueue : public ns::Object {
 public:
-    // Texts of this many UTF-16 units or more are parsed on a background queue.
+    // Texts of this many UTF-16 units or more are checked on a background queue.
     static constexpr size_t kBackgroundParseLength = 4096;
     // A pass yields once more than this has passed (checked after each command).
     static constexpr double kTimeSlice = 0.008;

@@ -1,6 +1,7 @@
 #include "bridge/HYBCommandQueue.h"
 
 #include <exception>
+#include <utility>
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPlugin.h"
@@ -25,6 +26,37 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 constexpr const char* kFetchMessagesScript = "hybrid.require('hybrid/exec').nativeFetchMessages()";
 
+// Values and string bytes of a command's arguments at most, for reading them with the batch:
+// longer ones stay text, read when and as their plug-in asks (a large string, an SQL batch).
+constexpr size_t kReadArgumentsBudget = 4096;
+
+// A command of the batch's own parse, of the usual shape ([id or null, service, action,
+// arguments' array], no more), as commandFromJSONText would read its text; nothing for any
+// other, which is then routed from its text, and for arguments over the budget.
+std::optional<HYBInvokedUrlCommand> commandOfParse(simdjson::dom::element call) {
+    simdjson::dom::array parts;
+    if (call.get_array().get(parts) || parts.size() != 4) return std::nullopt;
+    auto part = parts.begin();
+    const simdjson::dom::element id = *part, service = *++part, action = *++part,
+                                 arguments = *++part;
+    std::optional<std::string> callbackId;
+    if (!id.is_null()) {
+        std::string_view text;
+        if (id.get_string().get(text)) return std::nullopt;
+        callbackId.emplace(text);
+    }
+    std::string_view className, methodName;
+    if (service.get_string().get(className) || action.get_string().get(methodName) ||
+        !arguments.is_array()) {
+        return std::nullopt;
+    }
+    size_t budget = kReadArgumentsBudget;
+    auto values = ns::json::valueOfDomElement(arguments, budget);
+    if (!values || !values->isArray()) return std::nullopt;
+    return HYBInvokedUrlCommand(std::move(*values->array()), std::move(callbackId),
+                                std::string(className), std::string(methodName));
+}
+
 double millisecondsSince(dispatch::TimePoint start) {
     return std::chrono::duration<double, std::milli>(dispatch::Clock::current().now() - start)
         .count();
@@ -46,12 +78,23 @@ void HYBCommandQueue::dispose() {
     viewController_.reset();
 }
 
-HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& batch) {
+HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& batch,
+                                                         BatchRead how) {
     // Checked whole first, building nothing: a malformed batch runs none of its commands. Each
     // command is then kept as its text, routed as it runs and its arguments read when its
     // plug-in asks, as single calls are: building every value of a long batch up front costs
     // far more than reading it.
-    if (!ns::json::checkWhole(batch, kBatchText)) {
+    std::vector<std::optional<HYBInvokedUrlCommand>> commands;
+    ns::json::DomParsed readCommands;
+    if (how == BatchRead::kCommands) {
+        readCommands = [&commands](simdjson::dom::element root) {
+            simdjson::dom::array calls;
+            if (root.get_array().get(calls)) return;
+            commands.reserve(calls.size());
+            for (simdjson::dom::element call : calls) commands.push_back(commandOfParse(call));
+        };
+    }
+    if (!ns::json::checkWhole(batch, kBatchText, readCommands)) {
         // The tree reader refuses it as well, and its log line says why.
         hyb_JSONObject(batch.text());
         return {};
@@ -64,9 +107,10 @@ HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& ba
         return {};
     }
     text.remove_prefix(open);
-    CommandBatch read{batch.owner(), {}};
+    CommandBatch read{batch.owner(), {}, {}};
     if (auto calls = ns::json::containerElements(text)) {
         read.commands = std::move(*calls);
+        if (commands.size() == read.commands.size()) read.read = std::move(commands);
         return read;
     }
     // Some element is no call at all: each found by its kind.
@@ -77,7 +121,13 @@ HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& ba
         at = text.find_first_not_of(kWhiteSpace, at + length);
         if (at < text.size() && text[at] == ',') at = text.find_first_not_of(kWhiteSpace, at + 1);
     }
+    if (commands.size() == read.commands.size()) read.read = std::move(commands);
     return read;
+}
+
+std::optional<HYBInvokedUrlCommand> HYBCommandQueue::CommandBatch::takeRead(size_t index) {
+    if (index >= read.size()) return std::nullopt;
+    return std::exchange(read[index], std::nullopt);
 }
 
 ns::JSONSlice HYBCommandQueue::CommandBatch::command(size_t index) const {
@@ -99,12 +149,12 @@ void HYBCommandQueue::enqueueCommandBatch(std::string text) {
     const bool inBackground = hasUTF16LengthAtLeast(text, kBackgroundParseLength);
     ns::JSONSlice batch(ns::JSONText::take(std::move(text)));
     if (!inBackground) {
-        holder->fill(readBatch(batch));
+        holder->fill(readBatch(batch, BatchRead::kCommands));
         return;
     }
     std::weak_ptr<HYBCommandQueue> weakSelf = sharedSelf<HYBCommandQueue>();
     dispatch::Queue::global().async([holder, weakSelf, batch = std::move(batch)] {
-        holder->fill(readBatch(batch));
+        holder->fill(readBatch(batch, BatchRead::kCommands));
         dispatch::Queue::main().async([weakSelf] {
             if (auto self = weakSelf.lock()) self->executePending();
         });
@@ -147,12 +197,19 @@ void HYBCommandQueue::executePending() {
             continue;
         }
         while (holder->next < holder->commands.size()) {
-            const ns::JSONSlice entry = holder->commands.command(holder->next++);
+            const size_t index = holder->next++;
+            std::optional<HYBInvokedUrlCommand> command = holder->commands.takeRead(index);
+            std::optional<ns::JSONSlice> entry;
+            if (!command) entry.emplace(holder->commands.command(index));
             if (holder->next == holder->commands.size()) {
                 queue_.pop_front();
                 holder->commands = {};
             }
-            executeCall(entry);
+            if (command) {
+                execute(*command);
+            } else {
+                executeCall(*entry);
+            }
             if (!queue_.empty() && millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
                 std::weak_ptr<HYBCommandQueue> weakSelf = self;
                 dispatch::RunLoop::main().post([weakSelf] {

@@ -62,16 +62,29 @@ public:
 
         std::shared_ptr<const ns::JSONText> text;
         std::vector<std::string_view> commands;
+        // The commands read whole with the batch, by index (those of the usual shape with
+        // short arguments), when they were; empty otherwise.
+        std::vector<std::optional<HYBInvokedUrlCommand>> read;
 
         size_t size() const { return commands.size(); }
         // The command's text: a part of the batch's text, or of its own copy when the batch is
         // long and the command a small part of it.
         ns::JSONSlice command(size_t index) const;
+        // The command at the index when it was read with the batch, taken out; nothing when it
+        // is to be routed from its text.
+        std::optional<HYBInvokedUrlCommand> takeRead(size_t index);
+    };
+    // How much of a batch readBatch reads.
+    enum class BatchRead {
+        kTexts,     // only the commands' texts
+        kCommands,  // also the commands themselves, where the batch's check lets that be cheap
     };
     // A batch's text read as enqueueCommandBatch reads it (on any thread): checked whole, as the
     // tree reader would read it, then each command's text in order, for executeCall to route;
-    // none, after the log line, for text that is no array of commands or does not read.
-    static CommandBatch readBatch(const ns::JSONSlice& batch);
+    // none, after the log line, for text that is no array of commands or does not read. With
+    // kCommands, the commands of the usual shape with short arguments are read whole as well,
+    // from the check's own parse, where the check took that road.
+    static CommandBatch readBatch(const ns::JSONSlice& batch, BatchRead read = BatchRead::kTexts);
 
 private:
     // Receives one parsed batch; shared between a background parse and the main thread.

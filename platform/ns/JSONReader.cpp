@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <system_error>
@@ -432,7 +433,8 @@ bool mayHoldZeroTheTreeRefuses(std::string_view text) {
 // parse refuses every number the tree reader refuses but some that it reads as zero, which
 // are looked for apart. Its depth limit counts an empty innermost container one deeper than
 // others, so asking for `maxDepth` keeps it within it.
-bool domAccepts(std::string_view text, size_t readable, const JSONReadOptions& options) {
+bool domAccepts(std::string_view text, size_t readable, const JSONReadOptions& options,
+                const DomParsed* whenParsed) {
     if (text.empty() || readable < text.size() + simdjson::SIMDJSON_PADDING) return false;
     std::unique_ptr<simdjson::dom::parser>& parser = keptDomParser();
     if (!parser) parser = std::make_unique<simdjson::dom::parser>();
@@ -451,6 +453,7 @@ bool domAccepts(std::string_view text, size_t readable, const JSONReadOptions& o
     const bool accepted = parsed &&
                           (options.fragmentsAllowed || root.is_array() || root.is_object()) &&
                           !mayHoldZeroTheTreeRefuses(text);
+    if (accepted && whenParsed && *whenParsed) (*whenParsed)(root);
     if (parser->capacity() > kKeptParserCapacity) parser.reset();
     return accepted;
 }
@@ -472,17 +475,77 @@ bool readerAccepts(const JSONSlice& slice, const JSONReadOptions& options) {
 }  // namespace
 
 Result<void> checkWhole(const JSONSlice& slice, const JSONReadOptions& options) {
+    return checkWhole(slice, options, nullptr);
+}
+
+Result<void> checkWhole(const JSONSlice& slice, const JSONReadOptions& options,
+                        const DomParsed& parsed) {
     std::string_view text = slice.text();
     size_t readable = slice.readableBytes();
     if (text.starts_with(kByteOrderMark)) {
         text.remove_prefix(kByteOrderMark.size());
         readable -= kByteOrderMark.size();
     }
-    if (domAccepts(text, readable, options) || readerAccepts(slice, options)) return {};
+    if (domAccepts(text, readable, options, &parsed) || readerAccepts(slice, options)) return {};
     // Both refuse a little that the tree reader takes (a lone surrogate in a key): it decides.
     auto read = JSONSerialization::read(slice.text(), options);
     if (!read) return read.error();
     return {};
+}
+
+std::optional<Value> valueOfDomElement(simdjson::dom::element element, size_t& budget) {
+    if (budget == 0) return std::nullopt;
+    --budget;
+    switch (element.type()) {
+        case simdjson::dom::element_type::ARRAY: {
+            const simdjson::dom::array elements(element);
+            Array values;
+            values.reserve(elements.size());
+            for (simdjson::dom::element item : elements) {
+                auto value = valueOfDomElement(item, budget);
+                if (!value) return std::nullopt;
+                values.push_back(std::move(*value));
+            }
+            return Value(std::move(values));
+        }
+        case simdjson::dom::element_type::OBJECT: {
+            const simdjson::dom::object object(element);
+            Dictionary members;
+            members.reserve(object.size());
+            // A repeated key keeps its last value, as when the text is read.
+            for (const simdjson::dom::key_value_pair member : object) {
+                if (member.key.size() >= budget) return std::nullopt;
+                budget -= member.key.size();
+                auto value = valueOfDomElement(member.value, budget);
+                if (!value) return std::nullopt;
+                members.appendUnsorted(std::string(member.key), std::move(*value));
+            }
+            members.finishAppending();
+            return Value(std::move(members));
+        }
+        case simdjson::dom::element_type::INT64:
+            return Value(static_cast<long long>(int64_t(element)));
+        case simdjson::dom::element_type::UINT64:
+            return Value(static_cast<unsigned long long>(uint64_t(element)));
+        case simdjson::dom::element_type::DOUBLE: {
+            const double d = double(element);
+            // "-0" reads as the integer 0 and "-0.0" as a double: the parse keeps no trace of
+            // which it was.
+            if (d == 0 && std::signbit(d)) return std::nullopt;
+            return Value(d);
+        }
+        case simdjson::dom::element_type::STRING: {
+            const std::string_view string(element);
+            if (string.size() >= budget) return std::nullopt;
+            budget -= string.size();
+            return Value(string);
+        }
+        case simdjson::dom::element_type::BOOL:
+            return Value(bool(element));
+        case simdjson::dom::element_type::NULL_VALUE:
+            return Value();
+    }
+    return std::nullopt;
 }
 
 size_t valueLength(std::string_view text) {

@@ -9,6 +9,7 @@
 #include <simdjson.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,6 +78,17 @@ Result<void> check(ondemand::value value, const JSONReadOptions& options = {}, s
 // escaped lone surrogate, a byte order mark, nesting at the very limit) goes to the slower
 // readers, the tree reader last.
 Result<void> checkWhole(const JSONSlice& text, const JSONReadOptions& options = {});
+// The same, handing `parsed` the text's root while the DOM parse holds it, when that parse is
+// the one that took the text: for building its values without reading the text again. The
+// root lives only for the call.
+using DomParsed = std::function<void(simdjson::dom::element)>;
+Result<void> checkWhole(const JSONSlice& text, const JSONReadOptions& options,
+                        const DomParsed& parsed);
+// A value of a DOM parse that checkWhole took, as JSONSerialization::read reads its text;
+// nothing when its text might read otherwise (a zero with a minus sign: "-0" reads as an
+// integer, "-0.0" as a double, and the parse does not tell them apart), or when it holds more
+// than `budget` values and string bytes together (taken off `budget` as they are built).
+std::optional<Value> valueOfDomElement(simdjson::dom::element element, size_t& budget);
 // The length of the text of the value that starts `text` (at its first byte), in text that
 // has been checked as JSON: found without reading the value.
 size_t valueLength(std::string_view text);

@@ -20,15 +20,30 @@ void compareWithTheTreeReader(std::string_view text) {
     }
     const ns::Array& calls = *tree->array();
     fuzzhost::require(commands.size() == calls.size());
+    // Commands read with the batch are those of their texts.
+    auto withCommands = HYBCommandQueue::readBatch(ns::JSONSlice(ns::JSONText::copy(text)),
+                                                   HYBCommandQueue::BatchRead::kCommands);
+    fuzzhost::require(withCommands.size() == calls.size());
     for (size_t i = 0; i < calls.size(); ++i) {
         const auto fromValue = HYBInvokedUrlCommand::commandFromJson(calls[i]);
         const auto fromText = HYBInvokedUrlCommand::commandFromJSONText(commands.command(i));
         fuzzhost::require(fromValue.has_value() == fromText.has_value());
+        auto read = withCommands.takeRead(i);
+        fuzzhost::require(!read || fromValue);
         if (!fromValue) continue;
         fuzzhost::require(fromText->callbackId() == fromValue->callbackId() &&
                           fromText->className() == fromValue->className() &&
                           fromText->methodName() == fromValue->methodName() &&
                           fromText->arguments() == fromValue->arguments());
+        if (read) {
+            fuzzhost::require(
+                read->callbackId() == fromValue->callbackId() &&
+                read->className() == fromValue->className() &&
+                read->methodName() == fromValue->methodName() &&
+                read->arguments() == fromValue->arguments() &&
+                ns::JSONSerialization::write(ns::Value(read->arguments())).valueOr("") ==
+                    ns::JSONSerialization::write(ns::Value(fromValue->arguments())).valueOr(""));
+        }
     }
 }
 

@@ -514,7 +514,7 @@ std::optional<Value> valueOfDomElement(simdjson::dom::element element, size_t& b
             members.reserve(object.size());
             // A repeated key keeps its last value, as when the text is read.
             for (const simdjson::dom::key_value_pair member : object) {
-                if (member.key.size() >= budget) return std::nullopt;
+                if (member.key.size() > budget) return std::nullopt;
                 budget -= member.key.size();
                 auto value = valueOfDomElement(member.value, budget);
                 if (!value) return std::nullopt;
@@ -536,7 +536,7 @@ std::optional<Value> valueOfDomElement(simdjson::dom::element element, size_t& b
         }
         case simdjson::dom::element_type::STRING: {
             const std::string_view string(element);
-            if (string.size() >= budget) return std::nullopt;
+            if (string.size() > budget) return std::nullopt;
             budget -= string.size();
             return Value(string);
         }

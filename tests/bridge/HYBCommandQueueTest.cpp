@@ -250,6 +250,58 @@ TEST(HYBCommandQueueBatchTest, CommandsReadAsTheTreeReaderReadsTheBatch) {
     }
 }
 
+// The commands a batch reads with itself (the usual shape, short arguments) are the commands
+// of their texts, arguments' kinds included; the others are left to be routed from their text.
+TEST(HYBCommandQueueBatchTest, CommandsReadWithTheBatchAreTheCommandsOfTheirTexts) {
+    const std::string calls[] = {
+        R"(["a","S","m",[{"k":[1,{"n":null}],"e":[],"o":{}},[],"\u00f1\ud83d\ude00\u2028",1e-400,0.1]])",
+        R"(["b","S","m",[18446744073709551615,-9223372036854775808,0.30000000000000004441,2.5E-3,7]])",
+        R"(["c","S","m",[{"b":1,"a":2,"b":3},{"HYBType":"ArrayBuffer","data":"AAEC"},)"
+        R"({"HYBType":"ArrayBuffer","data":"!!"}]])",
+        R"([null,"S","m",[true,false,null,"",{}]])",
+        R"(["Cb\u0031","Ech\u006f","a",[1]])",
+        R"(["d","S","m",[")" + std::string(5000, 'x') + R"("]])",
+        R"(["e","S","m"])",
+        R"([1,"S","m",[]])",
+        R"("call")",
+        R"(["f","S","m",{"k":1}])",
+        R"(["g","S","m",[1],[2]])",
+        R"(["h","S","m",[-0]])",
+        R"(["i","S","m",[-0.0,1]])",
+    };
+    // Which are read with the batch; "h" may go either way.
+    const std::optional<bool> readWithTheBatch[] = {true,  true,  true,  true,  true, false, false,
+                                                    false, false, false, false, {},   false};
+    std::string text = "[";
+    for (const std::string& call : calls) text += (text.size() > 1 ? ",\n" : "") + call;
+    text += "]";
+    auto batch = HYBCommandQueue::readBatch(ns::JSONSlice(ns::JSONText::copy(text)),
+                                            HYBCommandQueue::BatchRead::kCommands);
+    ASSERT_EQ(batch.size(), std::size(calls));
+    const auto written = [](const ns::Array& values) {
+        return ns::JSONSerialization::write(ns::Value(values)).valueOr("(no text)");
+    };
+    for (size_t i = 0; i < batch.size(); ++i) {
+        const std::optional<HYBInvokedUrlCommand> read = batch.takeRead(i);
+        if (readWithTheBatch[i]) EXPECT_EQ(read.has_value(), *readWithTheBatch[i]) << calls[i];
+        EXPECT_FALSE(batch.takeRead(i).has_value()) << "taken once";
+        if (!read) continue;
+        const auto expected = HYBInvokedUrlCommand::commandFromJSONText(batch.command(i));
+        ASSERT_TRUE(expected.has_value()) << calls[i];
+        EXPECT_EQ(read->callbackId(), expected->callbackId()) << calls[i];
+        EXPECT_EQ(read->className(), expected->className()) << calls[i];
+        EXPECT_EQ(read->methodName(), expected->methodName()) << calls[i];
+        EXPECT_EQ(read->arguments(), expected->arguments()) << calls[i];
+        EXPECT_EQ(written(read->arguments()), written(expected->arguments())) << calls[i];
+    }
+    // A batch that the check's own parse does not take is read from its text alone.
+    auto slower = HYBCommandQueue::readBatch(
+        ns::JSONSlice(ns::JSONText::copy(R"([["a","S","m",["\udc00"]],["b","S","m",[1]]])")),
+        HYBCommandQueue::BatchRead::kCommands);
+    ASSERT_EQ(slower.size(), 2u);
+    EXPECT_FALSE(slower.takeRead(1).has_value());
+}
+
 // A command of a long batch does not keep the whole batch's text alive; one of a short batch,
 // or most of a long one, shares it.
 TEST(HYBCommandQueueBatchTest, CommandsOfALongBatchHaveTheirOwnText) {

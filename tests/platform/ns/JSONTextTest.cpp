@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,76 @@ TEST(JSONTextTest, WholeCheckGivesTheTreeReadersVerdict) {
             EXPECT_EQ(checked.ok(), tree) << text.substr(0, 80) << " depth " << options.maxDepth
                                           << " fragments " << options.fragmentsAllowed;
         }
+    }
+}
+
+// Values equal, kinds included, and a double zero's sign too (which == leaves out).
+::testing::AssertionResult sameValue(const ns::Value& a, const ns::Value& b) {
+    const auto written = [](const ns::Value& v) {
+        return ns::JSONSerialization::write(v, {.fragmentsAllowed = true}).valueOr("(none)");
+    };
+    if (a == b && written(a) == written(b)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << written(a) << " vs " << written(b);
+}
+
+// Values built from the whole check's own parse are what the tree reader reads from the text;
+// a parse that cannot say (a zero with a minus sign) or a value over the budget gives none,
+// and text the parse refuses (left to slower readers) is handed to nobody.
+TEST(JSONTextTest, ValuesOfTheChecksParseAreTheTreeReadersValues) {
+    const std::string texts[] = {
+        "[0,1.0,1e2,-7,9223372036854775807,9223372036854775808,18446744073709551615,"
+        "-9223372036854775808,123456789012345678,1234567890123456789,"
+        "0.1,2.5E-3,1e-300,5e-324,1.7976931348623157e308,1e-400,0.30000000000000004441]",
+        R"({"b":1,"a":2,"b":3,"":4,"nested":{"z":[],"y":{}}})",
+        R"(["a\"b\\c\/d\n\u00f1\u2028\ud83d\ude00\u0000x","",[[[]]],true,false,null])",
+        "[\"caf\xC3\xA9 \xF0\x9F\x98\x80\"]",
+        "[-0]",
+        "[-0.0]",
+        "[[1],{\"k\":-0}]",
+    };
+    for (const std::string& text : texts) {
+        const auto tree = ns::JSONSerialization::read(text, {.loneSurrogatesReplaced = true});
+        ASSERT_TRUE(tree.ok()) << text;
+        std::optional<ns::Value> fromParse;
+        bool handed = false;
+        const auto checked = ns::json::checkWhole(
+            ns::JSONSlice(ns::JSONText::copy(text)), {.loneSurrogatesReplaced = true},
+            [&](simdjson::dom::element root) {
+                handed = true;
+                size_t budget = 1000;
+                fromParse = ns::json::valueOfDomElement(root, budget);
+            });
+        ASSERT_TRUE(checked.ok()) << text;
+        ASSERT_TRUE(handed) << text;
+        // A zero with a minus sign may give none: the parse does not tell "-0" from "-0.0".
+        if (!fromParse && text.find("-0") != std::string::npos) continue;
+        ASSERT_TRUE(fromParse.has_value()) << text;
+        EXPECT_TRUE(sameValue(*fromParse, *tree)) << text;
+    }
+    // What the parse refuses but the tree reader takes is checked by the slower readers, and
+    // handed to nobody.
+    for (const char* text :
+         {R"(["\ud800"])", "[123456789012345678901]", "[-9223372036854775809]"}) {
+        bool handed = false;
+        EXPECT_TRUE(ns::json::checkWhole(ns::JSONSlice(ns::JSONText::copy(text)),
+                                         {.loneSurrogatesReplaced = true},
+                                         [&](simdjson::dom::element) { handed = true; })
+                        .ok())
+            << text;
+        EXPECT_FALSE(handed) << text;
+    }
+    // The budget counts values and string bytes; what it cannot hold is not built.
+    const std::string text = R"(["abcd",{"ef":[1,2]}])";
+    for (const size_t budget : {11u, 12u}) {
+        std::optional<ns::Value> fromParse;
+        size_t left = budget;
+        ASSERT_TRUE(ns::json::checkWhole(ns::JSONSlice(ns::JSONText::copy(text)), {},
+                                         [&](simdjson::dom::element root) {
+                                             fromParse = ns::json::valueOfDomElement(root, left);
+                                         })
+                        .ok());
+        // Six values and six string bytes.
+        EXPECT_EQ(fromParse.has_value(), budget == 12u) << budget;
     }
 }
 

@@ -85,13 +85,17 @@ HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& ba
     // plug-in asks, as single calls are: building every value of a long batch up front costs
     // far more than reading it.
     std::vector<std::optional<HYBInvokedUrlCommand>> commands;
+    bool allRead = false;
     ns::json::DomParsed readCommands;
     if (how == BatchRead::kCommands) {
-        readCommands = [&commands](simdjson::dom::element root) {
+        readCommands = [&commands, &allRead](simdjson::dom::element root) {
             simdjson::dom::array calls;
             if (root.get_array().get(calls)) return;
             commands.reserve(calls.size());
-            for (simdjson::dom::element call : calls) commands.push_back(commandOfParse(call));
+            allRead = true;
+            for (simdjson::dom::element call : calls) {
+                allRead &= commands.emplace_back(commandOfParse(call)).has_value();
+            }
         };
     }
     if (!ns::json::checkWhole(batch, kBatchText, readCommands)) {
@@ -108,6 +112,11 @@ HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& ba
     }
     text.remove_prefix(open);
     CommandBatch read{batch.owner(), {}, {}};
+    // Commands read with the batch need no text of their own: when all were, it is not split.
+    if (allRead && !commands.empty()) {
+        read.read = std::move(commands);
+        return read;
+    }
     if (auto calls = ns::json::containerElements(text)) {
         read.commands = std::move(*calls);
         if (commands.size() == read.commands.size()) read.read = std::move(commands);

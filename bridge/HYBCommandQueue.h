@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -61,12 +62,13 @@ public:
         static constexpr size_t kSharedTextLength = size_t{1} << 20;
 
         std::shared_ptr<const ns::JSONText> text;
+        // Each command's part of the text; empty when every command was read with the batch.
         std::vector<std::string_view> commands;
         // The commands read whole with the batch, by index (those of the usual shape with
         // short arguments), when they were; empty otherwise.
         std::vector<std::optional<HYBInvokedUrlCommand>> read;
 
-        size_t size() const { return commands.size(); }
+        size_t size() const { return std::max(commands.size(), read.size()); }
         // The command's text: a part of the batch's text, or of its own copy when the batch is
         // long and the command a small part of it.
         ns::JSONSlice command(size_t index) const;

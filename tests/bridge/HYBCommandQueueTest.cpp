@@ -294,6 +294,20 @@ TEST(HYBCommandQueueBatchTest, CommandsReadWithTheBatchAreTheCommandsOfTheirText
         EXPECT_EQ(read->arguments(), expected->arguments()) << calls[i];
         EXPECT_EQ(written(read->arguments()), written(expected->arguments())) << calls[i];
     }
+    // A batch whose every command is read with it is not split, and loses none of them.
+    auto allRead = HYBCommandQueue::readBatch(
+        ns::JSONSlice(
+            ns::JSONText::copy(R"([["x","S","m",[1]],[null,"S","n",[]],["z","T","o",[{}]]])")),
+        HYBCommandQueue::BatchRead::kCommands);
+    ASSERT_EQ(allRead.size(), 3u);
+    std::vector<std::string> routes;
+    for (size_t i = 0; i < allRead.size(); ++i) {
+        const auto read = allRead.takeRead(i);
+        ASSERT_TRUE(read.has_value()) << i;
+        routes.push_back(read->callbackId().value_or("-") + read->className() + read->methodName() +
+                         std::to_string(read->arguments().size()));
+    }
+    EXPECT_EQ(routes, (std::vector<std::string>{"xSm1", "-Sn0", "zTo1"}));
     // A batch that the check's own parse does not take is read from its text alone.
     auto slower = HYBCommandQueue::readBatch(
         ns::JSONSlice(ns::JSONText::copy(R"([["a","S","m",["\udc00"]],["b","S","m",[1]]])")),

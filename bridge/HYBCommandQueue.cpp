@@ -80,10 +80,11 @@ void HYBCommandQueue::dispose() {
 
 HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& batch,
                                                          BatchRead how) {
-    // Checked whole first, building nothing: a malformed batch runs none of its commands. Each
-    // command is then kept as its text, routed as it runs and its arguments read when its
-    // plug-in asks, as single calls are: building every value of a long batch up front costs
-    // far more than reading it.
+    // Checked whole first: a malformed batch runs none of its commands. The check's own parse,
+    // when it took the batch, already holds every value: the commands of short arguments are
+    // built from it there (off the main thread for a long batch), which costs less than reading
+    // their texts again one by one. The others are kept as their texts, routed as they run and
+    // their arguments read when and as their plug-in asks, as single calls are.
     std::vector<std::optional<HYBInvokedUrlCommand>> commands;
     bool allRead = false;
     ns::json::DomParsed readCommands;

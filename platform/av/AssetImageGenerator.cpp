@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/av/VideoCodec.h"
@@ -30,9 +31,39 @@ ns::Error librariesMissing() {
 
 std::atomic<int64_t> gWorkBudgetMs{AssetImageGenerator::kDefaultWorkBudget.count()};
 
-// Runs `work` on the global queue and waits for it within the work budget. Work that overruns
-// is told to stop and the caller gets an error at once; what the work returns later is dropped
-// (it owns everything it touches).
+// Frame and track work runs on a serial queue of its own while that queue is free: one thread
+// in turn, whose caches and allocator pages the last frame left warm, where the global pool
+// would hand each frame to its coldest worker and cost about as much again as a small clip's
+// decode. Work that comes while the queue is busy (another caller's, or work abandoned past
+// its budget that has not stopped yet) goes to the global queue, so that no caller waits
+// behind another's work.
+std::atomic<bool> gFrameQueueBusy{false};
+
+dispatch::Queue& frameQueue() {
+    // Never destroyed: destroying a queue waits for its running task, and abandoned work may
+    // still run when the program ends.
+    static auto* queue =
+        new std::shared_ptr<dispatch::Queue>(dispatch::Queue::createSerial("av.frames"));
+    return **queue;
+}
+
+void dispatchFrameWork(std::function<void()> work) {
+    bool expected = false;
+    if (!gFrameQueueBusy.compare_exchange_strong(expected, true)) {
+        dispatch::Queue::global().async(std::move(work));
+        return;
+    }
+    frameQueue().async([work = std::move(work)] {
+        work();
+        gFrameQueueBusy = false;
+    });
+}
+
+constexpr auto kYieldBeforeSleeping = std::chrono::milliseconds(3);
+
+// Runs `work` off the calling thread and waits for it within the work budget. Work that
+// overruns is told to stop and the caller gets an error at once; what the work returns later
+// is dropped (it owns everything it touches).
 using SharedFile = std::shared_ptr<ns::FileDescriptor>;
 
 template <class T>
@@ -43,17 +74,31 @@ ns::Result<T> runWithinBudget(const SharedFile& file,
         std::condition_variable done;
         std::optional<ns::Result<T>> result;
         DecodeStop stop;
+        std::atomic<bool> ready{false};
     };
     auto shared = std::make_shared<Shared>();
     const auto budget = std::chrono::milliseconds(gWorkBudgetMs.load());
     shared->stop.deadline = std::chrono::steady_clock::now() + budget;
     // The work holds the file: a caller that no longer waits may close its own copy.
-    dispatch::Queue::global().async([shared, file, work = std::move(work)] {
+    dispatchFrameWork([shared, file, work = std::move(work)] {
         auto result = work(file->get(), shared->stop);
-        std::lock_guard lock(shared->mutex);
-        shared->result.emplace(std::move(result));
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->result.emplace(std::move(result));
+        }
+        shared->ready.store(true, std::memory_order_release);
+        // Outside the lock, so that the waking caller does not wait for it (it holds `shared`).
         shared->done.notify_all();
     });
+    // Waking a sleeping thread on a busy machine can take as long as a small clip's whole
+    // decode. The caller is held up either way, so it first gives up its turn for a short
+    // while, staying ready to run, and sleeps only when the answer takes longer than that.
+    const auto stopYielding =
+        std::min(std::chrono::steady_clock::now() + kYieldBeforeSleeping, shared->stop.deadline);
+    while (!shared->ready.load(std::memory_order_acquire) &&
+           std::chrono::steady_clock::now() < stopYielding) {
+        std::this_thread::yield();
+    }
     std::unique_lock lock(shared->mutex);
     // A little past the deadline, so that work that stops at it still hands in its answer.
     if (!shared->done.wait_until(lock, shared->stop.deadline + std::chrono::milliseconds(50),

@@ -10,7 +10,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/av/VideoCodec.h"
@@ -59,8 +58,6 @@ void dispatchFrameWork(std::function<void()> work) {
     });
 }
 
-constexpr auto kYieldBeforeSleeping = std::chrono::milliseconds(3);
-
 // Runs `work` off the calling thread and waits for it within the work budget. Work that
 // overruns is told to stop and the caller gets an error at once; what the work returns later
 // is dropped (it owns everything it touches).
@@ -74,7 +71,6 @@ ns::Result<T> runWithinBudget(const SharedFile& file,
         std::condition_variable done;
         std::optional<ns::Result<T>> result;
         DecodeStop stop;
-        std::atomic<bool> ready{false};
     };
     auto shared = std::make_shared<Shared>();
     const auto budget = std::chrono::milliseconds(gWorkBudgetMs.load());
@@ -86,19 +82,9 @@ ns::Result<T> runWithinBudget(const SharedFile& file,
             std::lock_guard lock(shared->mutex);
             shared->result.emplace(std::move(result));
         }
-        shared->ready.store(true, std::memory_order_release);
         // Outside the lock, so that the waking caller does not wait for it (it holds `shared`).
         shared->done.notify_all();
     });
-    // Waking a sleeping thread on a busy machine can take as long as a small clip's whole
-    // decode. The caller is held up either way, so it first gives up its turn for a short
-    // while, staying ready to run, and sleeps only when the answer takes longer than that.
-    const auto stopYielding =
-        std::min(std::chrono::steady_clock::now() + kYieldBeforeSleeping, shared->stop.deadline);
-    while (!shared->ready.load(std::memory_order_acquire) &&
-           std::chrono::steady_clock::now() < stopYielding) {
-        std::this_thread::yield();
-    }
     std::unique_lock lock(shared->mutex);
     // A little past the deadline, so that work that stops at it still hands in its answer.
     if (!shared->done.wait_until(lock, shared->stop.deadline + std::chrono::milliseconds(50),

@@ -32,10 +32,9 @@ std::atomic<int64_t> gWorkBudgetMs{AssetImageGenerator::kDefaultWorkBudget.count
 
 // Frame and track work runs on a serial queue of its own while that queue is free: one thread
 // in turn, whose caches and allocator pages the last frame left warm, where the global pool
-// would hand each frame to its coldest worker and cost about as much again as a small clip's
-// decode. Work that comes while the queue is busy (another caller's, or work abandoned past
-// its budget that has not stopped yet) goes to the global queue, so that no caller waits
-// behind another's work.
+// would hand each frame to its coldest worker, a tenth or more of a small clip's decode. Work that
+// comes while the queue is busy (another caller's, or work abandoned past its budget that has not
+// stopped yet) goes to the global queue, so that no caller waits behind another's work.
 std::atomic<bool> gFrameQueueBusy{false};
 
 dispatch::Queue& frameQueue() {

@@ -42,8 +42,6 @@ void straightenRow(const uint8_t* row, int width, uint8_t* dst) {
     }
 }
 
-// Premultiplied native-endian ARGB ⇄ straight BGRA bytes (what both libraries read and write
-// on a little-endian machine; built from the 32-bit value so the byte order is explicit).
 // Whether every pixel of an ARGB32 row has full alpha. Read as whole words without an early
 // exit, so that the compiler vectorises it: most rows are opaque and are read to the end.
 bool isOpaqueRow(const uint8_t* row, int width) {
@@ -56,6 +54,8 @@ bool isOpaqueRow(const uint8_t* row, int width) {
     return (all >> 24) == 0xff;
 }
 
+// Premultiplied native-endian ARGB ⇄ straight BGRA bytes (what both libraries read and write
+// on a little-endian machine; built from the 32-bit value so the byte order is explicit).
 void premultipliedToStraightBGRA(const Bitmap& bitmap, std::vector<uint8_t>& out) {
     out.resize(static_cast<size_t>(bitmap.width()) * bitmap.height() * 4);
     if (bitmap.format() != Bitmap::Format::ARGB32) {

@@ -11,8 +11,12 @@
 //                 and nesting) and its argument read by the plug-in; the SQL batch posted as one
 //                 call, routed, and its database named on the main thread as the plug-in reads
 //                 it there (its statements are read as they run: see sqlite_batch); a batch of
-//                 10 000 calls as the queue reads a batch (every command's values, read off the
-//                 main thread). Goal: at most 1.5 against the DOM parse.
+//                 10 000 calls as the queue reads a batch (checked whole, split into its
+//                 commands), then also with every command routed from its text as it runs, and
+//                 the whole road as the queue takes it (commands of short arguments read with
+//                 the batch, every command's arguments read as values). Goal: at most 1.5
+//                 against the DOM parse. "AsTree" is no baseline but the whole road as it was
+//                 taken before (one tree of values for the batch), for comparison in one run.
 #include <benchmark/benchmark.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -24,6 +28,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bench/BenchCompare.h"
@@ -186,14 +191,64 @@ void BM_PageCallBigString(benchmark::State& state) {
     });
 }
 
-// A batch of calls as the queue reads it (the commands' values, which each run takes as they
-// are): the page's answer to a fetch of its queued calls.
+// A batch of calls read as `how` says: the page's answer to a fetch of its queued calls,
+// checked whole (off the main thread for a long batch) and split into its commands' texts;
+// then `each` with every command's text, or with the command itself where it was read with the
+// batch.
+template <class Each>
+void readCallBatch(benchmark::State& state, HYBCommandQueue::BatchRead how, Each each) {
+    static const std::string text = callBatch();
+    readPageCall(state, text, [&](const ns::JSONSlice& batch) {
+        auto commands = HYBCommandQueue::readBatch(batch, how);
+        if (commands.size() != 10000) std::abort();
+        if constexpr (!std::is_same_v<Each, std::nullptr_t>) {
+            for (size_t i = 0; i < commands.size(); ++i) each(commands, i);
+        }
+        benchmark::DoNotOptimize(commands);
+    });
+}
+
+// A command routed as the queue routes it when it runs.
+HYBInvokedUrlCommand routed(HYBCommandQueue::CommandBatch& batch, size_t index) {
+    if (auto command = batch.takeRead(index)) return std::move(*command);
+    auto command = HYBInvokedUrlCommand::commandFromJSONText(batch.command(index));
+    if (!command) std::abort();
+    return std::move(*command);
+}
+
+// Checked and split only.
 void BM_PageCallBatch(benchmark::State& state) {
+    readCallBatch(state, HYBCommandQueue::BatchRead::kTexts, nullptr);
+}
+
+// The same, with every command then routed from its text.
+void BM_PageCallBatchRouted(benchmark::State& state) {
+    readCallBatch(state, HYBCommandQueue::BatchRead::kTexts,
+                  [](auto& batch, size_t i) { benchmark::DoNotOptimize(routed(batch, i)); });
+}
+
+// The whole road of a batch as the queue takes it: read with its commands, every command
+// routed and its arguments read as values, which is what a batch's plug-ins ask of it.
+void BM_PageCallBatchArguments(benchmark::State& state) {
+    readCallBatch(state, HYBCommandQueue::BatchRead::kCommands, [](auto& batch, size_t i) {
+        const HYBInvokedUrlCommand command = routed(batch, i);
+        if (command.arguments().size() != 4) std::abort();
+        benchmark::DoNotOptimize(command);
+    });
+}
+
+// Not a baseline: the whole road as this program took it before, for comparing ours then and
+// now in one run. The batch read whole as one tree of values, each command then taken from it.
+void BM_PageCallBatchArgumentsAsTree(benchmark::State& state) {
     static const std::string text = callBatch();
     readPageCall(state, text, [](const ns::JSONSlice& batch) {
-        const auto commands = HYBCommandQueue::readBatch(batch.text());
-        if (commands.size() != 10000) std::abort();
-        benchmark::DoNotOptimize(commands);
+        auto read = ns::JSONSerialization::read(batch.text(), {.loneSurrogatesReplaced = true});
+        if (!read || !read->isArray()) std::abort();
+        for (ns::Value& call : *read->array()) {
+            auto command = HYBInvokedUrlCommand::commandFromJson(std::move(call));
+            if (!command || command->arguments().size() != 4) std::abort();
+            benchmark::DoNotOptimize(*command);
+        }
     });
 }
 
@@ -212,6 +267,9 @@ void BM_PageCallSqlBatch(benchmark::State& state) {
 
 BENCHMARK(BM_PageCallBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PageCallBatch)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PageCallBatchRouted)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PageCallBatchArguments)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PageCallBatchArgumentsAsTree)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PageCallSqlBatch)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ParseBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WriteBigString)->UseManualTime()->Unit(benchmark::kMicrosecond);

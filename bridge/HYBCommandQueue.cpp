@@ -1,6 +1,7 @@
 #include "bridge/HYBCommandQueue.h"
 
 #include <exception>
+#include <utility>
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPlugin.h"
@@ -10,13 +11,51 @@
 #include "bridge/NSString+HYBJSONSerializingPrivate.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/JSONReader.h"
 #include "platform/ns/JSONText.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/UTF16.h"
 
 namespace {
 
+// The batch's text as the page's calls are read: an escaped lone surrogate reads as U+FFFD.
+constexpr ns::JSONReadOptions kBatchText{.loneSurrogatesReplaced = true};
+
+constexpr std::string_view kWhiteSpace = " \t\n\r";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 constexpr const char* kFetchMessagesScript = "hybrid.require('hybrid/exec').nativeFetchMessages()";
+
+// Values and string bytes of a command's arguments at most, for reading them with the batch:
+// longer ones stay text, read when and as their plug-in asks (a large string, an SQL batch).
+constexpr size_t kReadArgumentsBudget = 4096;
+
+// A command of the batch's own parse, of the usual shape ([id or null, service, action,
+// arguments' array], no more), as commandFromJSONText would read its text; nothing for any
+// other, which is then routed from its text, and for arguments over the budget.
+std::optional<HYBInvokedUrlCommand> commandOfParse(simdjson::dom::element call) {
+    simdjson::dom::array parts;
+    if (call.get_array().get(parts) || parts.size() != 4) return std::nullopt;
+    auto part = parts.begin();
+    const simdjson::dom::element id = *part, service = *++part, action = *++part,
+                                 arguments = *++part;
+    std::optional<std::string> callbackId;
+    if (!id.is_null()) {
+        std::string_view text;
+        if (id.get_string().get(text)) return std::nullopt;
+        callbackId.emplace(text);
+    }
+    std::string_view className, methodName;
+    if (service.get_string().get(className) || action.get_string().get(methodName) ||
+        !arguments.is_array()) {
+        return std::nullopt;
+    }
+    size_t budget = kReadArgumentsBudget;
+    auto values = ns::json::valueOfDomElement(arguments, budget);
+    if (!values || !values->isArray()) return std::nullopt;
+    return HYBInvokedUrlCommand(std::move(*values->array()), std::move(callbackId),
+                                std::string(className), std::string(methodName));
+}
 
 double millisecondsSince(dispatch::TimePoint start) {
     return std::chrono::duration<double, std::milli>(dispatch::Clock::current().now() - start)
@@ -39,13 +78,77 @@ void HYBCommandQueue::dispose() {
     viewController_.reset();
 }
 
-std::vector<ns::Value> HYBCommandQueue::readBatch(std::string_view text) {
-    // Read whole, off the main thread for a long batch: the tree reader is the fastest at
-    // building every command's values, which each run then takes as they are.
-    std::optional<ns::Value> batch = hyb_JSONObject(text);
-    if (batch && batch->isArray()) return std::move(*batch->array());
-    if (batch) ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
-    return {};
+HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& batch,
+                                                         BatchRead how) {
+    // Checked whole first: a malformed batch runs none of its commands. The check's own parse,
+    // when it took the batch, already holds every value: the commands of short arguments are
+    // built from it there (off the main thread for a long batch), which costs less than reading
+    // their texts again one by one. The others are kept as their texts, routed as they run and
+    // their arguments read when and as their plug-in asks, as single calls are.
+    std::vector<std::optional<HYBInvokedUrlCommand>> commands;
+    bool allRead = false;
+    ns::json::DomParsed readCommands;
+    if (how == BatchRead::kCommands) {
+        readCommands = [&commands, &allRead](simdjson::dom::element root) {
+            simdjson::dom::array calls;
+            if (root.get_array().get(calls)) return;
+            commands.reserve(calls.size());
+            allRead = true;
+            for (simdjson::dom::element call : calls) {
+                allRead &= commands.emplace_back(commandOfParse(call)).has_value();
+            }
+        };
+    }
+    if (!ns::json::checkWhole(batch, kBatchText, readCommands)) {
+        // The tree reader refuses it as well, and its log line says why.
+        hyb_JSONObject(batch.text());
+        return {};
+    }
+    std::string_view text = batch.text();
+    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+    const size_t open = text.find_first_not_of(kWhiteSpace);
+    if (open == std::string_view::npos || text[open] != '[') {
+        ns::nslog("ERROR: Command batch is not an array of commands; dropped.");
+        return {};
+    }
+    text.remove_prefix(open);
+    CommandBatch read{batch.owner(), {}, {}};
+    // Commands read with the batch need no text of their own: when all were, it is not split.
+    if (allRead && !commands.empty()) {
+        read.read = std::move(commands);
+        return read;
+    }
+    if (auto calls = ns::json::containerElements(text)) {
+        read.commands = std::move(*calls);
+        if (commands.size() == read.commands.size()) read.read = std::move(commands);
+        return read;
+    }
+    // Some element is no call at all: each found by its kind.
+    size_t at = text.find_first_not_of(kWhiteSpace, 1);
+    while (at < text.size() && text[at] != ']') {
+        const size_t length = ns::json::valueLength(text.substr(at));
+        read.commands.push_back(text.substr(at, length));
+        at = text.find_first_not_of(kWhiteSpace, at + length);
+        if (at < text.size() && text[at] == ',') at = text.find_first_not_of(kWhiteSpace, at + 1);
+    }
+    if (commands.size() == read.commands.size()) read.read = std::move(commands);
+    return read;
+}
+
+std::optional<HYBInvokedUrlCommand> HYBCommandQueue::CommandBatch::takeRead(size_t index) {
+    if (index >= read.size()) return std::nullopt;
+    return std::exchange(read[index], std::nullopt);
+}
+
+ns::JSONSlice HYBCommandQueue::CommandBatch::command(size_t index) const {
+    const std::string_view part = commands.at(index);
+    // A plug-in may keep a command for long (a callback it answers again and again): that must
+    // not keep a long batch's whole text alive with it.
+    const size_t whole = text->text().size();
+    if (whole > kSharedTextLength && part.size() < whole / 2) {
+        return ns::JSONSlice(ns::JSONText::copy(part));
+    }
+    return ns::JSONSlice(text, part);
 }
 
 void HYBCommandQueue::enqueueCommandBatch(std::string text) {
@@ -53,13 +156,15 @@ void HYBCommandQueue::enqueueCommandBatch(std::string text) {
     if (text.empty()) return;
     auto holder = std::make_shared<BatchHolder>();
     queue_.push_back(holder);
-    if (!hasUTF16LengthAtLeast(text, kBackgroundParseLength)) {
-        holder->fill(readBatch(text));
+    const bool inBackground = hasUTF16LengthAtLeast(text, kBackgroundParseLength);
+    ns::JSONSlice batch(ns::JSONText::take(std::move(text)));
+    if (!inBackground) {
+        holder->fill(readBatch(batch, BatchRead::kCommands));
         return;
     }
     std::weak_ptr<HYBCommandQueue> weakSelf = sharedSelf<HYBCommandQueue>();
-    dispatch::Queue::global().async([holder, weakSelf, text = std::move(text)] {
-        holder->fill(readBatch(text));
+    dispatch::Queue::global().async([holder, weakSelf, batch = std::move(batch)] {
+        holder->fill(readBatch(batch, BatchRead::kCommands));
         dispatch::Queue::main().async([weakSelf] {
             if (auto self = weakSelf.lock()) self->executePending();
         });
@@ -102,12 +207,19 @@ void HYBCommandQueue::executePending() {
             continue;
         }
         while (holder->next < holder->commands.size()) {
-            ns::Value entry = std::move(holder->commands[holder->next++]);
+            const size_t index = holder->next++;
+            std::optional<HYBInvokedUrlCommand> command = holder->commands.takeRead(index);
+            std::optional<ns::JSONSlice> entry;
+            if (!command) entry.emplace(holder->commands.command(index));
             if (holder->next == holder->commands.size()) {
                 queue_.pop_front();
                 holder->commands = {};
             }
-            executeCall(std::move(entry));
+            if (command) {
+                execute(*command);
+            } else {
+                executeCall(*entry);
+            }
             if (!queue_.empty() && millisecondsSince(*executionStart_) > kTimeSlice * 1000.0) {
                 std::weak_ptr<HYBCommandQueue> weakSelf = self;
                 dispatch::RunLoop::main().post([weakSelf] {

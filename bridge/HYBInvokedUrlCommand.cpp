@@ -1,5 +1,6 @@
 #include "bridge/HYBInvokedUrlCommand.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "bridge/HYBPluginResult.h"
@@ -92,12 +93,19 @@ bool readCallParts(const ns::JSONSlice& call, size_t wanted, CallParts& parts) {
     return true;
 }
 
+// The head of a call as the page's script writes it: parts of the call's text.
+struct CallHead {
+    std::optional<std::string_view> callbackId;  // none for a null id
+    std::string_view className;
+    std::string_view methodName;
+    std::string_view arguments;
+};
+
 // The call as the page's script writes it, read by hand without the reader's pass over the
 // whole text (which a large argument makes long): '[', a callback id (a string or null) and
 // two names, each a string of printable ASCII without escapes, then the arguments' array and
-// ']'. False, with nothing read, for text of any other shape, which the reader then reads.
-bool readCallHead(const ns::JSONSlice& call, CallParts& parts) {
-    const std::string_view text = call.text();
+// ']'. False for text of any other shape, which the reader then reads.
+bool readCallHead(std::string_view text, CallHead& head) {
     size_t at = 0;
     const auto skipSpace = [&] {
         while (at < text.size() &&
@@ -111,45 +119,41 @@ bool readCallHead(const ns::JSONSlice& call, CallParts& parts) {
         ++at;
         return true;
     };
-    // A plain string's contents; nothing for anything else.
-    const auto plainString = [&]() -> std::optional<std::string> {
-        if (!take('"')) return std::nullopt;
+    // A plain string's contents, as they stand in the text.
+    const auto plainString = [&](std::string_view& contents) {
+        if (!take('"')) return false;
         const size_t start = at;
         for (; at < text.size() && text[at] != '"'; ++at) {
             const auto c = static_cast<unsigned char>(text[at]);
-            if (c < 0x20 || c > 0x7E || c == '\\') return std::nullopt;
+            if (c < 0x20 || c > 0x7E || c == '\\') return false;
         }
-        if (at >= text.size()) return std::nullopt;
-        return std::string(text.substr(start, at++ - start));
+        if (at >= text.size()) return false;
+        contents = text.substr(start, at++ - start);
+        return true;
     };
-    CallParts head;
     if (!take('[')) return false;
     skipSpace();
     if (text.substr(at).starts_with("null")) {
         at += 4;
-        head.idIsNull = true;
-    } else if ((head.callbackId = plainString())) {
-        head.idIsString = true;
+        head.callbackId.reset();
+    } else if (std::string_view id; plainString(id)) {
+        head.callbackId = id;
     } else {
         return false;
     }
-    if (!take(',') || !(head.className = plainString()) || !take(',') ||
-        !(head.methodName = plainString()) || !take(',')) {
+    if (!take(',') || !plainString(head.className) || !take(',') || !plainString(head.methodName) ||
+        !take(',')) {
         return false;
     }
     skipSpace();
     if (at >= text.size() || text[at] != '[') return false;
     const auto extent = ns::json::containerExtent(text.substr(at), kPageText.maxDepth, 1);
     if (extent.tooDeep || !extent.length) return false;
-    const std::string_view arguments = text.substr(at, *extent.length);
+    head.arguments = text.substr(at, *extent.length);
     at += *extent.length;
     if (!take(']')) return false;
     skipSpace();
-    if (at != text.size()) return false;
-    head.count = 4;
-    head.arguments.emplace(call.owner(), arguments);
-    parts = std::move(head);
-    return true;
+    return at == text.size();
 }
 
 // One argument read from its text: a string straight from where it stands (an argument can be
@@ -181,8 +185,18 @@ ns::Result<ns::Value> readArgument(ns::ondemand::value value) {
     }
 }
 
+// Argument text this short is read whole by the tree reader: the on-demand reader's set-up
+// costs more than the tree reader's whole read of a few small values (a batch's commands).
+constexpr size_t kShortArguments = 4096;
+
 // The arguments read element by element; an error when their text does not read.
 ns::Result<ns::Array> readArguments(const ns::JSONSlice& text) {
+    if (text.text().size() <= kShortArguments) {
+        auto read = ns::JSONSerialization::read(text.text(), kPageText);
+        if (!read) return read.error();
+        if (ns::Array* values = read->array()) return std::move(*values);
+        return ns::cocoaError(ns::kPropertyListReadCorruptError, "Arguments are not an array.");
+    }
     ns::JSONReader reader(text);
     ns::ondemand::array elements;
     if (auto error = reader.document().get_array().get(elements)) {
@@ -211,14 +225,24 @@ struct HYBInvokedUrlCommand::Arguments {
     explicit Arguments(ns::JSONSlice given) : text(std::move(given)) {}
 
     std::optional<ns::JSONSlice> text;
-    std::once_flag read;
+    // Read once, on whichever thread asks first. Not a once flag: the C library's wakes its
+    // waiters with a system call every time, which a batch of small calls pays per command.
+    std::atomic<bool> read{false};
+    std::mutex reading;
     ns::Array values;
 };
 
 std::optional<HYBInvokedUrlCommand> HYBInvokedUrlCommand::commandFromJSONText(
     const ns::JSONSlice& call) {
+    if (CallHead head; readCallHead(call.text(), head)) {
+        return HYBInvokedUrlCommand(
+            head.callbackId ? std::optional<std::string>(std::in_place, *head.callbackId)
+                            : std::nullopt,
+            std::string(head.className), std::string(head.methodName),
+            std::make_shared<Arguments>(ns::JSONSlice(call.owner(), head.arguments)));
+    }
     CallParts parts;
-    const bool read = readCallHead(call, parts) || readCallParts(call, 4, parts);
+    const bool read = readCallParts(call, 4, parts);
     if (parts.unreadable) {
         ns::nslog("ERROR: Page call could not be read: %@",
                   parts.unreadable->localizedDescription());
@@ -292,15 +316,17 @@ const ns::Array& HYBInvokedUrlCommand::arguments() const {
     if (!arguments_) return noArguments();
     Arguments& arguments = *arguments_;
     if (!arguments.text) return arguments.values;
-    std::call_once(arguments.read, [&arguments, this] {
-        auto values = readArguments(*arguments.text);
-        if (values) {
-            arguments.values = massageArguments(std::move(values).value());
-        } else {
-            ns::nslog("ERROR: Arguments of %@.%@ could not be read; the call has none.", className_,
-                      methodName_);
-        }
-    });
+    if (arguments.read.load(std::memory_order_acquire)) return arguments.values;
+    std::lock_guard lock(arguments.reading);
+    if (arguments.read.load(std::memory_order_relaxed)) return arguments.values;
+    auto values = readArguments(*arguments.text);
+    if (values) {
+        arguments.values = massageArguments(std::move(values).value());
+    } else {
+        ns::nslog("ERROR: Arguments of %@.%@ could not be read; the call has none.", className_,
+                  methodName_);
+    }
+    arguments.read.store(true, std::memory_order_release);
     return arguments.values;
 }
 

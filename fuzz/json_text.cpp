@@ -1,5 +1,6 @@
 // Reads arbitrary bytes with the on-demand reader of page calls and with the tree reader: what
-// the on-demand check passes, the tree reader reads, in every mode; and each element of a
+// the on-demand check passes, the tree reader reads, in every mode, and the whole-text check
+// gives the tree reader's verdict; and each element of a
 // top-level array, read part by part as plug-ins read their arguments (a container's text found
 // by its brackets), is the tree reader's value.
 #include <cstddef>
@@ -21,6 +22,8 @@ void compare(const ns::JSONSlice& slice, ns::JSONReadOptions options) {
     const bool checked = !reader.document().error() && !reader.document().get_value().get(root) &&
                          ns::json::check(root, options).ok() && reader.atEnd();
     fuzzing::require(!checked || tree);
+    // The whole-text check is the tree reader's verdict, exactly.
+    fuzzing::require(ns::json::checkWhole(slice, options).ok() == tree);
 }
 
 // Every element of an array read on its own: a scalar by its kind, a container kept as text

@@ -1,7 +1,10 @@
 #include "platform/ns/JSONReader.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <system_error>
 #include <vector>
 
@@ -242,6 +245,26 @@ Result<void> check(ondemand::value value, const JSONReadOptions& options, size_t
 
 namespace {
 
+// Takes one byte of a pass over JSON text that follows strings byte by byte: true when the byte
+// stands outside every string (and is no quote), where it may be structure.
+bool outsideStrings(unsigned char c, bool& inString, bool& escaped) {
+    if (inString) {
+        if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = true;
+        } else if (c == '"') {
+            inString = false;
+        }
+        return false;
+    }
+    if (c == '"') {
+        inString = true;
+        return false;
+    }
+    return true;
+}
+
 // Where a pass over the structure of JSON text stopped: at the end of the container it started
 // with (the byte past its closing bracket), at the end of the text, or where it nested too deep.
 struct StructureScan {
@@ -343,17 +366,8 @@ StructureScan scanStructure(std::string_view text, size_t maxDepth, size_t depth
 #endif
     for (; at < size; ++at) {
         const unsigned char c = bytes[at];
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-        } else if (c == '"') {
-            inString = true;
-        } else if ((c == '[' || c == ']' || c == '{' || c == '}') && bracket(at)) {
+        if (outsideStrings(c, inString, escaped) &&
+            (c == '[' || c == ']' || c == '{' || c == '}') && bracket(at)) {
             return result;
         }
     }
@@ -373,6 +387,358 @@ ContainerExtent containerExtent(std::string_view text, size_t maxDepth, size_t d
     extent.tooDeep = scan.tooDeep;
     if (!scan.tooDeep && scan.end != std::string_view::npos) extent.length = scan.end;
     return extent;
+}
+
+namespace {
+
+// The DOM parser is asked to stop at this depth at most: deeper limits go to the readers that
+// decide, which are rarely needed so deep.
+constexpr size_t kDomMaxDepth = 1024;
+
+// A DOM parser kept by this thread, or let go when it grew too large to keep.
+std::unique_ptr<simdjson::dom::parser>& keptDomParser() {
+    thread_local std::unique_ptr<simdjson::dom::parser> parser;
+    return parser;
+}
+
+// Whether a number the DOM parse reads as zero and the tree reader refuses may stand in the
+// text: a zero before an exponent far beyond the range of doubles ("0e400"), or a fraction
+// too small for a double written without an exponent (hundreds of zeros). Looked for as a
+// zero before an 'e' and as sixteen zeros in a row: a false alarm ("10e5" in a string, a long
+// run of zeros) only costs a slower check.
+bool mayHoldZeroTheTreeRefuses(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    uint64_t zeroBefore = 0;  // whether the byte before the step is a zero
+    size_t at = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_set1_epi8('0'), e = _mm_set1_epi8('e'), caseBit = _mm_set1_epi8(0x20);
+    for (; at + 64 <= size; at += 64) {
+        uint64_t zeros = 0, es = 0;
+        for (unsigned part = 0; part < 4; ++part) {
+            const __m128i v =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 16 * part));
+            const auto bits = [part](__m128i matches) {
+                return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches)))
+                       << (16 * part);
+            };
+            zeros |= bits(_mm_cmpeq_epi8(v, zero));
+            es |= bits(_mm_cmpeq_epi8(_mm_or_si128(v, caseBit), e));
+        }
+        // Sixteen zeros in a row inside the step: a fraction too small for a double has
+        // hundreds, so some step is all of them.
+        uint64_t run = zeros & (zeros >> 1);
+        run &= run >> 2;
+        run &= run >> 4;
+        run &= run >> 8;
+        if ((es & ((zeros << 1) | zeroBefore)) || run) return true;
+        zeroBefore = zeros >> 63;
+    }
+#endif
+    size_t zeros = 0;
+    for (; at < size; ++at) {
+        if ((bytes[at] | 0x20) == 'e' && (at ? bytes[at - 1] == '0' : zeroBefore != 0)) return true;
+        zeros = bytes[at] == '0' ? zeros + 1 : 0;
+        if (zeros >= 16) return true;
+    }
+    return false;
+}
+
+// Whether the DOM parse accepts the text (its byte order mark already skipped). What it
+// accepts, the tree reader accepts too: both hold to the grammar and to UTF-8, and the DOM
+// parse refuses every number the tree reader refuses but some that it reads as zero, which
+// are looked for apart. Its depth limit counts an empty innermost container one deeper than
+// others, so asking for `maxDepth` keeps it within it.
+bool domAccepts(std::string_view text, size_t readable, const JSONReadOptions& options,
+                const DomParsed* whenParsed) {
+    if (text.empty() || readable < text.size() + simdjson::SIMDJSON_PADDING) return false;
+    std::unique_ptr<simdjson::dom::parser>& parser = keptDomParser();
+    if (!parser) parser = std::make_unique<simdjson::dom::parser>();
+    const size_t depth = std::min(options.maxDepth, kDomMaxDepth);
+    if (depth == 0) return false;
+    if (parser->max_depth() != depth || parser->capacity() < text.size()) {
+        if (parser->allocate(std::max(parser->capacity(), text.size()), depth)) {
+            parser.reset();
+            return false;
+        }
+    }
+    simdjson::dom::element root;
+    const bool parsed =
+        parser->parse(reinterpret_cast<const uint8_t*>(text.data()), text.size(), false)
+            .get(root) == simdjson::SUCCESS;
+    const bool accepted = parsed &&
+                          (options.fragmentsAllowed || root.is_array() || root.is_object()) &&
+                          !mayHoldZeroTheTreeRefuses(text);
+    if (accepted && whenParsed && *whenParsed) (*whenParsed)(root);
+    if (parser->capacity() > kKeptParserCapacity) parser.reset();
+    return accepted;
+}
+
+// Whether the on-demand reader, value by value, finds the whole text (an array or object)
+// readable. What it accepts, the tree reader accepts too.
+bool readerAccepts(const JSONSlice& slice, const JSONReadOptions& options) {
+    JSONReader reader(slice);
+    ondemand::json_type type;
+    if (reader.document().type().get(type) ||
+        (type != ondemand::json_type::array && type != ondemand::json_type::object)) {
+        return false;
+    }
+    ondemand::value root;
+    return !reader.document().get_value().get(root) && check(root, options, 0).ok() &&
+           reader.atEnd();
+}
+
+}  // namespace
+
+Result<void> checkWhole(const JSONSlice& slice, const JSONReadOptions& options) {
+    return checkWhole(slice, options, nullptr);
+}
+
+Result<void> checkWhole(const JSONSlice& slice, const JSONReadOptions& options,
+                        const DomParsed& parsed) {
+    std::string_view text = slice.text();
+    size_t readable = slice.readableBytes();
+    if (text.starts_with(kByteOrderMark)) {
+        text.remove_prefix(kByteOrderMark.size());
+        readable -= kByteOrderMark.size();
+    }
+    if (domAccepts(text, readable, options, &parsed) || readerAccepts(slice, options)) return {};
+    // Both refuse a little that the tree reader takes (a lone surrogate in a key): it decides.
+    auto read = JSONSerialization::read(slice.text(), options);
+    if (!read) return read.error();
+    return {};
+}
+
+std::optional<Value> valueOfDomElement(simdjson::dom::element element, size_t& budget) {
+    if (budget == 0) return std::nullopt;
+    --budget;
+    switch (element.type()) {
+        case simdjson::dom::element_type::ARRAY: {
+            const simdjson::dom::array elements(element);
+            Array values;
+            values.reserve(elements.size());
+            for (simdjson::dom::element item : elements) {
+                auto value = valueOfDomElement(item, budget);
+                if (!value) return std::nullopt;
+                values.push_back(std::move(*value));
+            }
+            return Value(std::move(values));
+        }
+        case simdjson::dom::element_type::OBJECT: {
+            const simdjson::dom::object object(element);
+            Dictionary members;
+            members.reserve(object.size());
+            // A repeated key keeps its last value, as when the text is read.
+            for (const simdjson::dom::key_value_pair member : object) {
+                if (member.key.size() > budget) return std::nullopt;
+                budget -= member.key.size();
+                auto value = valueOfDomElement(member.value, budget);
+                if (!value) return std::nullopt;
+                members.appendUnsorted(std::string(member.key), std::move(*value));
+            }
+            members.finishAppending();
+            return Value(std::move(members));
+        }
+        case simdjson::dom::element_type::INT64:
+            return Value(static_cast<long long>(int64_t(element)));
+        case simdjson::dom::element_type::UINT64:
+            return Value(static_cast<unsigned long long>(uint64_t(element)));
+        case simdjson::dom::element_type::DOUBLE: {
+            const double d = double(element);
+            // "-0" reads as the integer 0 and "-0.0" as a double: the parse keeps no trace of
+            // which it was.
+            if (d == 0 && std::signbit(d)) return std::nullopt;
+            return Value(d);
+        }
+        case simdjson::dom::element_type::STRING: {
+            const std::string_view string(element);
+            if (string.size() > budget) return std::nullopt;
+            budget -= string.size();
+            return Value(string);
+        }
+        case simdjson::dom::element_type::BOOL:
+            return Value(bool(element));
+        case simdjson::dom::element_type::NULL_VALUE:
+            return Value();
+    }
+    return std::nullopt;
+}
+
+size_t valueLength(std::string_view text) {
+    if (text.empty()) return 0;
+    switch (text.front()) {
+        case '[':
+        case '{':
+            return containerExtent(text, std::numeric_limits<size_t>::max())
+                .length.value_or(text.size());
+        case '"':
+            // The closing quote is the first one after an even run of backslashes.
+            for (size_t at = 1; at < text.size();) {
+                const void* quote = std::memchr(text.data() + at, '"', text.size() - at);
+                if (!quote) break;
+                const size_t end =
+                    static_cast<size_t>(static_cast<const char*>(quote) - text.data());
+                size_t run = 0;
+                while (end - run > at && text[end - run - 1] == '\\') ++run;
+                if (run % 2 == 0) return end + 1;
+                at = end + 1;
+            }
+            return text.size();
+        default:
+            return std::min(text.find_first_of(",]}: \t\n\r"), text.size());
+    }
+}
+
+namespace {
+
+// One 64-byte step of a pass over JSON text: a bit for each byte of each kind.
+struct Block {
+    uint64_t quotes = 0;
+    uint64_t backslashes = 0;
+    uint64_t opening = 0;  // '[' and '{'
+    uint64_t closing = 0;  // ']' and '}'
+};
+
+Block classify(const unsigned char* bytes) {
+    Block block;
+#if defined(__SSE2__)
+    // '[' and '{' differ only in the bit 0x20, as do ']' and '}'.
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    const __m128i open = _mm_set1_epi8('{'), close = _mm_set1_epi8('}');
+    for (unsigned part = 0; part < 4; ++part) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * part));
+        const __m128i folded = _mm_or_si128(v, caseBit);
+        const auto bits = [part](__m128i matches) {
+            return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches)))
+                   << (16 * part);
+        };
+        block.quotes |= bits(_mm_cmpeq_epi8(v, quote));
+        block.backslashes |= bits(_mm_cmpeq_epi8(v, backslash));
+        block.opening |= bits(_mm_cmpeq_epi8(folded, open));
+        block.closing |= bits(_mm_cmpeq_epi8(folded, close));
+    }
+#else
+    for (unsigned i = 0; i < 64; ++i) {
+        const unsigned char c = bytes[i];
+        const uint64_t bit = uint64_t{1} << i;
+        if (c == '"') block.quotes |= bit;
+        if (c == '\\') block.backslashes |= bit;
+        if (c == '[' || c == '{') block.opening |= bit;
+        if (c == ']' || c == '}') block.closing |= bit;
+    }
+#endif
+    return block;
+}
+
+// Each bit set from a quote up to the next one (the first included): the bytes inside strings,
+// for a step whose quotes are all real ones.
+uint64_t insideStrings(uint64_t quotes) {
+    uint64_t x = quotes;
+    for (unsigned shift = 1; shift < 64; shift <<= 1) x ^= x << shift;
+    return x;
+}
+
+bool onlyWhiteSpace(std::string_view text) {
+    return text.find_first_not_of(kWhiteSpace) == std::string_view::npos;
+}
+
+// Follows the brackets of the top-level array and collects its elements, each from the
+// bracket that opens it to the one that closes it.
+class ElementCollector {
+public:
+    enum class Step { kGoOn, kDone, kFailed };
+
+    explicit ElementCollector(std::string_view text) : text_(text) {}
+
+    [[gnu::always_inline]] Step opening(size_t at) {
+        if (depth_++ != 1) return Step::kGoOn;
+        // Between two elements stands a comma alone, as the page's script writes it, or with
+        // white space; anything else is an element without brackets.
+        if (!(at == end_ + 1 && text_[end_] == ',') && !onlyGap(at)) return Step::kFailed;
+        start_ = at;
+        return Step::kGoOn;
+    }
+    [[gnu::always_inline]] Step closing(size_t at) {
+        if (--depth_ == 1) {
+            elements_.push_back(text_.substr(start_, at + 1 - start_));
+            end_ = at + 1;
+            return Step::kGoOn;
+        }
+        if (depth_ != 0) return Step::kGoOn;
+        return onlyWhiteSpace(text_.substr(end_, at - end_)) ? Step::kDone : Step::kFailed;
+    }
+    std::vector<std::string_view>& elements() { return elements_; }
+
+private:
+    bool onlyGap(size_t at) const {
+        std::string_view gap = text_.substr(end_, at - end_);
+        if (!elements_.empty()) {
+            const size_t comma = gap.find(',');
+            if (comma == std::string_view::npos || !onlyWhiteSpace(gap.substr(0, comma))) {
+                return false;
+            }
+            gap.remove_prefix(comma + 1);
+        }
+        return onlyWhiteSpace(gap);
+    }
+
+    std::string_view text_;
+    size_t depth_ = 0;
+    size_t start_ = 0;
+    size_t end_ = 1;  // past the last element, or the array's '['
+    std::vector<std::string_view> elements_;
+};
+
+}  // namespace
+
+std::optional<std::vector<std::string_view>> containerElements(std::string_view text) {
+    using Step = ElementCollector::Step;
+    if (text.empty() || text.front() != '[') return std::nullopt;
+    ElementCollector collector(text);
+    const auto finish = [&collector](Step step) -> std::optional<std::vector<std::string_view>> {
+        if (step == Step::kFailed) return std::nullopt;
+        return std::move(collector.elements());
+    };
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    bool inString = false;
+    bool escaped = false;  // the next byte is escaped by a backslash
+    unsigned char tail[64];
+    for (size_t at = 0; at < text.size(); at += 64) {
+        const unsigned char* step = bytes + at;
+        if (text.size() - at < 64) {
+            // The last step, filled out with white space.
+            std::memset(tail, ' ', sizeof tail);
+            std::memcpy(tail, step, text.size() - at);
+            step = tail;
+        }
+        const Block block = classify(step);
+        if (block.backslashes == 0 && !escaped) {
+            const uint64_t inside = insideStrings(block.quotes) ^ (inString ? ~uint64_t{0} : 0);
+            inString = (inside >> 63) != 0;
+            for (uint64_t pending = (block.opening | block.closing) & ~inside; pending;
+                 pending &= pending - 1) {
+                const unsigned index = static_cast<unsigned>(__builtin_ctzll(pending));
+                const Step next = (block.opening >> index) & 1 ? collector.opening(at + index)
+                                                               : collector.closing(at + index);
+                if (next != Step::kGoOn) return finish(next);
+            }
+            continue;
+        }
+        // A step with escapes, byte by byte.
+        for (unsigned i = 0; i < 64; ++i) {
+            const unsigned char c = step[i];
+            if (!outsideStrings(c, inString, escaped)) continue;
+            Step next = Step::kGoOn;
+            if (c == '[' || c == '{') {
+                next = collector.opening(at + i);
+            } else if (c == ']' || c == '}') {
+                next = collector.closing(at + i);
+            }
+            if (next != Step::kGoOn) return finish(next);
+        }
+    }
+    return std::nullopt;
 }
 
 Result<std::string_view> rawText(ondemand::value value) {

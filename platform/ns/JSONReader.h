@@ -9,10 +9,12 @@
 #include <simdjson.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/JSONText.h"
@@ -69,6 +71,32 @@ Result<Value> number(ondemand::value value);
 // text (with `depth` arrays and objects open around it).
 // `depth` is the number of arrays and objects already open around it.
 Result<void> check(ondemand::value value, const JSONReadOptions& options = {}, size_t depth = 0);
+// Whether the whole text reads by JSONSerialization::read with these options, exactly, for text
+// that is checked whole before any of it is acted on. The SIMD library's DOM parse, with a
+// parser kept by the calling thread, answers for most text at its own speed, building nothing
+// of ours; what it refuses and the tree reader may still take (a number beyond 64 bits, an
+// escaped lone surrogate, a byte order mark, nesting at the very limit) goes to the slower
+// readers, the tree reader last.
+Result<void> checkWhole(const JSONSlice& text, const JSONReadOptions& options = {});
+// The same, handing `parsed` the text's root while the DOM parse holds it, when that parse is
+// the one that took the text: for building its values without reading the text again. The
+// root lives only for the call.
+using DomParsed = std::function<void(simdjson::dom::element)>;
+Result<void> checkWhole(const JSONSlice& text, const JSONReadOptions& options,
+                        const DomParsed& parsed);
+// A value of a DOM parse that checkWhole took, as JSONSerialization::read reads its text;
+// nothing when its text might read otherwise (a zero with a minus sign: "-0" reads as an
+// integer, "-0.0" as a double, and the parse does not tell them apart), or when it holds more
+// than `budget` values and string bytes together (taken off `budget` as they are built).
+std::optional<Value> valueOfDomElement(simdjson::dom::element element, size_t& budget);
+// The length of the text of the value that starts `text` (at its first byte), in text that
+// has been checked as JSON: found without reading the value.
+size_t valueLength(std::string_view text);
+// The texts of the elements of the array that starts `text` (at its '['), in text that has
+// been checked as JSON, when each element is an array or an object: found by one pass over the
+// brackets outside strings, without reading the elements. Nothing when an element is of
+// another kind, which valueLength then finds.
+std::optional<std::vector<std::string_view>> containerElements(std::string_view text);
 // The text of a value (an array or object whole), without reading it; for keeping a part to
 // read later or on another thread.
 Result<std::string_view> rawText(ondemand::value value);

@@ -347,6 +347,15 @@ public:
     Builder(const JSONReadOptions& options, bool unicodeEscapes)
         : options_(options), unicodeEscapes_(unicodeEscapes) {}
 
+    // Ready for another read, keeping what it has allocated.
+    void reset(const JSONReadOptions& options, bool unicodeEscapes) {
+        options_ = options;
+        unicodeEscapes_ = unicodeEscapes;
+        root_ = Value();
+        open_.clear();
+        refusal_.clear();
+    }
+
     bool Null() { return scalar(nullptr); }
     bool Bool(bool b) { return scalar(b); }
     bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
@@ -450,8 +459,8 @@ private:
         return false;
     }
 
-    const JSONReadOptions& options_;
-    const bool unicodeEscapes_;
+    JSONReadOptions options_;
+    bool unicodeEscapes_;
     Value root_;
     std::vector<Value*> open_;
     std::string key_;
@@ -459,6 +468,18 @@ private:
 };
 
 constexpr size_t kMaxRecursiveDepth = 1024;
+
+// Text this short is read with a parser and a builder kept by the thread: making them (the
+// parser's stack and its allocator, the builder's stack of open containers) costs more than
+// reading a few small values, which is what most reads are (a call's arguments, one call of a
+// batch after another). Longer text gets its own, so that a thread keeps no large stack.
+constexpr size_t kReusedStateLength = 4096;
+
+struct ReadState {
+    rapidjson::Reader reader;
+    Builder builder{JSONReadOptions(), false};
+    bool inUse = false;
+};
 
 // What one pass over the text tells the reader: whether it is all well-formed UTF-8 (by the
 // same rules as the parser's own check of strings), and whether it holds a backslash followed
@@ -667,9 +688,21 @@ Result<Value> JSONSerialization::read(std::string_view text, ReadOptions options
     }
 
     const TextScan scan = scanText(text);
+    thread_local ReadState kept;
+    std::optional<ReadState> own;
+    ReadState* state = &kept;
+    if (text.size() > kReusedStateLength || kept.inUse) {
+        state = &own.emplace();
+    }
+    state->builder.reset(options, scan.unicodeEscapes);
+    state->inUse = true;
+    struct Release {
+        ReadState& state;
+        ~Release() { state.inUse = false; }
+    } release{*state};
+    Builder& builder = state->builder;
+    rapidjson::Reader& reader = state->reader;
     rapidjson::MemoryStream stream(text.data(), text.size());
-    Builder builder(options, scan.unicodeEscapes);
-    rapidjson::Reader reader;
     // Numbers arrive as their text: the library's own conversion is not exact in its fast mode
     // and not free of undefined behaviour in its precise one.
     constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag;

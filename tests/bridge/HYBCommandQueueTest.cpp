@@ -203,6 +203,166 @@ TEST_F(HYBCommandQueueTest, BatchesAreCheckedWholeBeforeAnyCommandRuns) {
                          }));
 }
 
+// A batch is read as the tree reader reads it whole: each command's text, routed, has the same
+// refusals, callback id, names and arguments of every kind as the tree reader's value of it,
+// for arguments short enough to be read at once and long enough to be read as they go.
+TEST(HYBCommandQueueBatchTest, CommandsReadAsTheTreeReaderReadsTheBatch) {
+    const std::string longText(5000, 'x');
+    const std::string calls[] = {
+        R"(["a","S","m",[{"k":[1,{"n":null}],"e":[],"o":{}},[],"\u00e9\ud83d\ude00\u2028",-0,1e-400]])",
+        R"(["b","S","m",[18446744073709551615,18446744073709551616,-9223372036854775809,)"
+        R"(123456789012345678901,0.1,1e300,2.5E-3,0.30000000000000004441]])",
+        R"(["c","S","m",[{"\ud800":"\udc00"},{"HYBType":"ArrayBuffer","data":"AAEC"},{"b":1,"a":2,"b":3}]])",
+        R"([null,"S","m",[true,false,null,"",{}]])",
+        R"(["d","S","m",[")" + longText +
+            R"(",{"k":[18446744073709551616,"\u00e9",-0,1e-400]},[[[]]],"\udc00",0.1]])",
+        R"(["e","S","m"])",
+        R"([1,"S","m",[]])",
+        R"("call")",
+        "42",
+        "{}",
+        "[]",
+        R"(["Cb\u0031","Ech\u006f","a",[1]])",
+        R"(["f","S","m",{"k":1}])",
+        R"(["g","S","m",[1],[2]])",
+        R"(["h",7,"m",[]])",
+    };
+    std::string text = " \n[";
+    for (const std::string& call : calls) text += (text.size() > 3 ? " ,\n\t" : "") + call;
+    text += " ] ";
+    const auto tree = ns::JSONSerialization::read(text, {.loneSurrogatesReplaced = true});
+    ASSERT_TRUE(tree.ok() && tree->isArray());
+    const auto commands = HYBCommandQueue::readBatch(ns::JSONSlice(ns::JSONText::copy(text)));
+    ASSERT_EQ(commands.size(), std::size(calls));
+    testsupport::LogCapture log;
+    log.expect("Classname and/or methodName not found for command.")
+        .expect("Page call is not [callbackId, service, action, arguments]; dropped.");
+    for (size_t i = 0; i < commands.size(); ++i) {
+        EXPECT_EQ(commands.commands[i], calls[i]);
+        const auto expected = HYBInvokedUrlCommand::commandFromJson((*tree->array())[i]);
+        const auto command = HYBInvokedUrlCommand::commandFromJSONText(commands.command(i));
+        ASSERT_EQ(command.has_value(), expected.has_value()) << calls[i];
+        if (!command) continue;
+        EXPECT_EQ(command->callbackId(), expected->callbackId()) << calls[i];
+        EXPECT_EQ(command->className(), expected->className()) << calls[i];
+        EXPECT_EQ(command->methodName(), expected->methodName()) << calls[i];
+        EXPECT_EQ(command->arguments(), expected->arguments()) << calls[i];
+    }
+}
+
+// The commands a batch reads with itself (the usual shape, short arguments) are the commands
+// of their texts, arguments' kinds included; the others are left to be routed from their text.
+TEST(HYBCommandQueueBatchTest, CommandsReadWithTheBatchAreTheCommandsOfTheirTexts) {
+    const std::string calls[] = {
+        R"(["a","S","m",[{"k":[1,{"n":null}],"e":[],"o":{}},[],"\u00f1\ud83d\ude00\u2028",1e-400,0.1]])",
+        R"(["b","S","m",[18446744073709551615,-9223372036854775808,0.30000000000000004441,2.5E-3,7]])",
+        R"(["c","S","m",[{"b":1,"a":2,"b":3},{"HYBType":"ArrayBuffer","data":"AAEC"},)"
+        R"({"HYBType":"ArrayBuffer","data":"!!"}]])",
+        R"([null,"S","m",[true,false,null,"",{}]])",
+        R"(["Cb\u0031","Ech\u006f","a",[1]])",
+        R"(["d","S","m",[")" + std::string(5000, 'x') + R"("]])",
+        R"(["e","S","m"])",
+        R"([1,"S","m",[]])",
+        R"("call")",
+        R"(["f","S","m",{"k":1}])",
+        R"(["g","S","m",[1],[2]])",
+        R"(["h","S","m",[-0]])",
+        R"(["i","S","m",[-0.0,1]])",
+    };
+    // Which are read with the batch; "h" may go either way.
+    const std::optional<bool> readWithTheBatch[] = {true,  true,  true,  true,  true, false, false,
+                                                    false, false, false, false, {},   false};
+    std::string text = "[";
+    for (const std::string& call : calls) text += (text.size() > 1 ? ",\n" : "") + call;
+    text += "]";
+    auto batch = HYBCommandQueue::readBatch(ns::JSONSlice(ns::JSONText::copy(text)),
+                                            HYBCommandQueue::BatchRead::kCommands);
+    ASSERT_EQ(batch.size(), std::size(calls));
+    const auto written = [](const ns::Array& values) {
+        return ns::JSONSerialization::write(ns::Value(values)).valueOr("(no text)");
+    };
+    for (size_t i = 0; i < batch.size(); ++i) {
+        const std::optional<HYBInvokedUrlCommand> read = batch.takeRead(i);
+        if (readWithTheBatch[i]) EXPECT_EQ(read.has_value(), *readWithTheBatch[i]) << calls[i];
+        EXPECT_FALSE(batch.takeRead(i).has_value()) << "taken once";
+        if (!read) continue;
+        const auto expected = HYBInvokedUrlCommand::commandFromJSONText(batch.command(i));
+        ASSERT_TRUE(expected.has_value()) << calls[i];
+        EXPECT_EQ(read->callbackId(), expected->callbackId()) << calls[i];
+        EXPECT_EQ(read->className(), expected->className()) << calls[i];
+        EXPECT_EQ(read->methodName(), expected->methodName()) << calls[i];
+        EXPECT_EQ(read->arguments(), expected->arguments()) << calls[i];
+        EXPECT_EQ(written(read->arguments()), written(expected->arguments())) << calls[i];
+    }
+    // A batch whose every command is read with it is not split, and loses none of them.
+    auto allRead = HYBCommandQueue::readBatch(
+        ns::JSONSlice(
+            ns::JSONText::copy(R"([["x","S","m",[1]],[null,"S","n",[]],["z","T","o",[{}]]])")),
+        HYBCommandQueue::BatchRead::kCommands);
+    ASSERT_EQ(allRead.size(), 3u);
+    std::vector<std::string> routes;
+    for (size_t i = 0; i < allRead.size(); ++i) {
+        const auto read = allRead.takeRead(i);
+        ASSERT_TRUE(read.has_value()) << i;
+        routes.push_back(read->callbackId().value_or("-") + read->className() + read->methodName() +
+                         std::to_string(read->arguments().size()));
+    }
+    EXPECT_EQ(routes, (std::vector<std::string>{"xSm1", "-Sn0", "zTo1"}));
+    // A batch that the check's own parse does not take is read from its text alone.
+    auto slower = HYBCommandQueue::readBatch(
+        ns::JSONSlice(ns::JSONText::copy(R"([["a","S","m",["\udc00"]],["b","S","m",[1]]])")),
+        HYBCommandQueue::BatchRead::kCommands);
+    ASSERT_EQ(slower.size(), 2u);
+    EXPECT_FALSE(slower.takeRead(1).has_value());
+}
+
+// A command of a long batch does not keep the whole batch's text alive; one of a short batch,
+// or most of a long one, shares it.
+TEST(HYBCommandQueueBatchTest, CommandsOfALongBatchHaveTheirOwnText) {
+    const std::string small = R"(["a","Echo","echo",[1]])";
+    const std::string large = R"(["b","Echo","echo",[")" +
+                              std::string(HYBCommandQueue::CommandBatch::kSharedTextLength, 'x') +
+                              R"("]])";
+    const auto longBatch = HYBCommandQueue::readBatch(
+        ns::JSONSlice(ns::JSONText::copy("[" + small + "," + large + "]")));
+    ASSERT_EQ(longBatch.size(), 2u);
+    EXPECT_NE(longBatch.command(0).owner(), longBatch.text);
+    EXPECT_EQ(longBatch.command(0).owner()->text(), small);
+    EXPECT_EQ(longBatch.command(1).owner(), longBatch.text);
+    EXPECT_EQ(longBatch.command(1).text(), large);
+    const auto shortBatch = HYBCommandQueue::readBatch(
+        ns::JSONSlice(ns::JSONText::copy("[" + small + "," + small + "]")));
+    ASSERT_EQ(shortBatch.size(), 2u);
+    EXPECT_EQ(shortBatch.command(1).owner(), shortBatch.text);
+    EXPECT_EQ(shortBatch.command(1).text(), small);
+}
+
+// What only the slower readers take (a lone surrogate in a key, an integer beyond 64 bits)
+// still runs; one malformed call anywhere, even between two good ones, runs none.
+TEST_F(HYBCommandQueueTest, BatchRunsWholeOrNotAtAll) {
+    queue().enqueueCommandBatch(
+        R"([["a","Echo","echo",[{"\ud800":1}]],["b","Echo","echo",[123456789012345678901]]])");
+    queue().executePending();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"echo:a", "echo:b"}));
+    calls().clear();
+    testsupport::LogCapture log;
+    log.expect("NSString JSONObject error: ");
+    for (const char* middle : {R"(["x","Echo","echo",[1 2]])", R"(["x","Echo","echo",[01]])",
+                               R"(["x","Echo" "echo",[]])", "[\"x\",\"Echo\",\"echo\",[\"\xFF\"]]",
+                               R"(["x","Echo","echo",[1e400]])", R"(["x","Echo","echo",[]]])"}) {
+        queue().enqueueCommandBatch(std::string(R"([["a","Echo","echo",[]],)") + middle +
+                                    R"(,["c","Echo","echo",[]]])");
+        // The same, long enough to be checked off the main thread.
+        queue().enqueueCommandBatch(std::string(R"([["a","Echo","echo",[")") +
+                                    std::string(5000, 'y') + R"("]],)" + middle +
+                                    R"(,["c","Echo","echo",[]]])");
+    }
+    loop().runUntilIdle();
+    queue().executePending();
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(log.count("NSString JSONObject error: "), 12u);
+}
+
 TEST_F(HYBCommandQueueTest, NestedExecutePendingDoesNotRunAnything) {
     queue().enqueueCommandBatch(R"([["n","Echo","nested",[]],["e","Echo","echo",[]]])");
     queue().executePending();

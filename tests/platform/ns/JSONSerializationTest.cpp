@@ -4,6 +4,10 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "tests/support/NsPrinters.h"
 
@@ -441,6 +445,61 @@ TEST(JSONWriter, AValueWithoutJSONFormIsTheError) {
     w.startArray();
     w.endArray();
     EXPECT_TRUE(w.take().ok());
+}
+
+// Reads one after another on a thread share its parser and builder: each read, whatever came
+// before it (a refusal halfway through a container, a number out of range, other options),
+// gives what it gives as the thread's first read, on every thread at once.
+TEST(JSONSerialization, ReadsOnAThreadAreIndependentOfTheReadsBefore) {
+    const std::pair<std::string, JSONSerialization::ReadOptions> reads[] = {
+        {"[[[[[1]]]]]", {.maxDepth = 4}},
+        {R"({"a":[1,{"b":)", {}},
+        {"[1e400]", {}},
+        {"[1,]", {}},
+        {"7", {.fragmentsAllowed = true}},
+        {"8", {}},
+        {R"(["\udc00"])", {}},
+        {R"(["\udc00",{"k":"\ud83d\ude00"}])", {.loneSurrogatesReplaced = true}},
+        {R"({"k":[1,2.5,"x",null,true],"j":{}})", {}},
+        {"[\"" + std::string(5000, 'x') + "\",[1e400]]", {}},
+        {"[[[[[2]]]]]", {}},
+        {"[\"\xff\"]", {}},
+        {R"([{"b":1,"a":2,"b":3}])", {}},
+    };
+    const auto outcome = [](const std::string& text, const JSONSerialization::ReadOptions& o) {
+        auto read = JSONSerialization::read(text, o);
+        if (!read) return "error: " + read.error().description();
+        return JSONSerialization::write(*read).valueOr("(no text)");
+    };
+    std::vector<std::string> first;
+    for (const auto& [text, options] : reads) {
+        std::thread([&, &text = text, &options = options] {
+            first.push_back(outcome(text, options));
+        }).join();
+    }
+    const auto readAll = [&](std::vector<std::string>& out) {
+        for (int round = 0; round < 3; ++round) {
+            for (const auto& [text, options] : reads) out.push_back(outcome(text, options));
+        }
+    };
+    std::vector<std::vector<std::string>> results(4);
+    std::vector<std::thread> threads;
+    for (auto& out : results) threads.emplace_back(readAll, std::ref(out));
+    for (std::thread& thread : threads) thread.join();
+    std::vector<std::string> here;
+    readAll(here);
+    results.push_back(std::move(here));
+    for (const auto& out : results) {
+        ASSERT_EQ(out.size(), 3 * first.size());
+        for (size_t i = 0; i < out.size(); ++i) {
+            EXPECT_EQ(out[i], first[i % first.size()])
+                << reads[i % first.size()].first.substr(0, 40);
+        }
+    }
+    // The refusals read as their own, not as the one before them.
+    EXPECT_NE(first[2], first[3]);
+    EXPECT_EQ(first[5].rfind("error: ", 0), 0u);
+    EXPECT_EQ(first[10], "[[[[[2]]]]]");
 }
 
 }  // namespace

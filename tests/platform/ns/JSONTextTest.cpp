@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,10 +12,10 @@
 
 namespace {
 
-// The check of a value read on demand agrees with the tree reader on every text: the same
-// texts pass, in every mode (the fake engine and plug-ins rely on it before reading).
-TEST(JSONTextTest, CheckAgreesWithTheTreeReader) {
-    const std::vector<std::string> texts = {
+// Texts on which the readers could part: numbers at and beyond every limit, escapes, lone
+// surrogates, repeated keys, broken grammar and encoding, nesting.
+std::vector<std::string> edgeTexts() {
+    return {
         R"(["Cb1","Echo","echo",["x",1,2.5,true,false,null,{"k":"v"}]])",
         "[0,-0,-0.0,1.0,1e2,9223372036854775807,9223372036854775808,18446744073709551615,"
         "18446744073709551616,-9223372036854775809,123456789012345678901234567890,1e-400]",
@@ -33,7 +34,12 @@ TEST(JSONTextTest, CheckAgreesWithTheTreeReader) {
         "[\"\xff\"]",
         std::string(5, '[') + std::string(5, ']'),
     };
-    for (const std::string& text : texts) {
+}
+
+// The check of a value read on demand agrees with the tree reader on every text: the same
+// texts pass, in every mode (the fake engine and plug-ins rely on it before reading).
+TEST(JSONTextTest, CheckAgreesWithTheTreeReader) {
+    for (const std::string& text : edgeTexts()) {
         for (const ns::JSONReadOptions options :
              {ns::JSONReadOptions{}, ns::JSONReadOptions{.maxDepth = 4},
               ns::JSONReadOptions{.loneSurrogatesReplaced = true}}) {
@@ -48,6 +54,167 @@ TEST(JSONTextTest, CheckAgreesWithTheTreeReader) {
             if (checked) EXPECT_TRUE(tree) << text;
             if (!tree) EXPECT_FALSE(checked) << text;
         }
+    }
+}
+
+// The whole-text check gives the tree reader's verdict on every text, in every mode: the DOM
+// parse that answers first may only refuse what the tree reader takes, never the other way.
+TEST(JSONTextTest, WholeCheckGivesTheTreeReadersVerdict) {
+    std::vector<std::string> texts = edgeTexts();
+    // Nesting at the default limit of 512, the innermost container empty or not (the DOM parse
+    // counts an empty one differently), and far beyond what it is asked to count.
+    for (const size_t depth : {511u, 512u, 513u, 1100u}) {
+        texts.push_back(std::string(depth, '[') + std::string(depth, ']'));
+        texts.push_back(std::string(depth - 1, '[') + "[1]" + std::string(depth - 1, ']'));
+    }
+    const std::string more[] = {
+        "\xEF\xBB\xBF[1]",
+        std::string("[1]\0", 4),
+        "[1] ",
+        "[1] x",
+        "",
+        " ",
+        "42",
+        R"("text")",
+        R"({"\ud800":[1]})",
+        R"([["a","S","m",[1]],["b","S","m",[123456789012345678901]]])",
+        // Numbers the DOM parse reads as zero: refused by the tree reader when their exponent
+        // is far beyond range, or when they are too small for a double and have no exponent.
+        "[0e309]",
+        "[0.0E+400]",
+        "[-0e400]",
+        "[0.1e309]",
+        "[10e400]",
+        "[\"0e400\"]",
+        "[0." + std::string(400, '0') + "1]",
+        "[0." + std::string(400, '0') + "1e-5]",
+        "[1" + std::string(300, '0') + "]",
+    };
+    texts.insert(texts.end(), std::begin(more), std::end(more));
+    for (const std::string& text : texts) {
+        for (const ns::JSONReadOptions options :
+             {ns::JSONReadOptions{}, ns::JSONReadOptions{.maxDepth = 4},
+              ns::JSONReadOptions{.maxDepth = 2000}, ns::JSONReadOptions{.fragmentsAllowed = true},
+              ns::JSONReadOptions{.loneSurrogatesReplaced = true}}) {
+            const bool tree = ns::JSONSerialization::read(text, options).ok();
+            const auto checked =
+                ns::json::checkWhole(ns::JSONSlice(ns::JSONText::copy(text)), options);
+            EXPECT_EQ(checked.ok(), tree) << text.substr(0, 80) << " depth " << options.maxDepth
+                                          << " fragments " << options.fragmentsAllowed;
+        }
+    }
+}
+
+// Values equal, kinds included, and a double zero's sign too (which == leaves out).
+::testing::AssertionResult sameValue(const ns::Value& a, const ns::Value& b) {
+    const auto written = [](const ns::Value& v) {
+        return ns::JSONSerialization::write(v, {.fragmentsAllowed = true}).valueOr("(none)");
+    };
+    if (a == b && written(a) == written(b)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << written(a) << " vs " << written(b);
+}
+
+// Values built from the whole check's own parse are what the tree reader reads from the text;
+// a parse that cannot say (a zero with a minus sign) or a value over the budget gives none,
+// and text the parse refuses (left to slower readers) is handed to nobody.
+TEST(JSONTextTest, ValuesOfTheChecksParseAreTheTreeReadersValues) {
+    const std::string texts[] = {
+        "[0,1.0,1e2,-7,9223372036854775807,9223372036854775808,18446744073709551615,"
+        "-9223372036854775808,123456789012345678,1234567890123456789,"
+        "0.1,2.5E-3,1e-300,5e-324,1.7976931348623157e308,1e-400,0.30000000000000004441]",
+        R"({"b":1,"a":2,"b":3,"":4,"nested":{"z":[],"y":{}}})",
+        R"(["a\"b\\c\/d\n\u00f1\u2028\ud83d\ude00\u0000x","",[[[]]],true,false,null])",
+        "[\"caf\xC3\xA9 \xF0\x9F\x98\x80\"]",
+        "[-0]",
+        "[-0.0]",
+        "[[1],{\"k\":-0}]",
+    };
+    for (const std::string& text : texts) {
+        const auto tree = ns::JSONSerialization::read(text, {.loneSurrogatesReplaced = true});
+        ASSERT_TRUE(tree.ok()) << text;
+        std::optional<ns::Value> fromParse;
+        bool handed = false;
+        const auto checked = ns::json::checkWhole(
+            ns::JSONSlice(ns::JSONText::copy(text)), {.loneSurrogatesReplaced = true},
+            [&](simdjson::dom::element root) {
+                handed = true;
+                size_t budget = 1000;
+                fromParse = ns::json::valueOfDomElement(root, budget);
+            });
+        ASSERT_TRUE(checked.ok()) << text;
+        ASSERT_TRUE(handed) << text;
+        // A zero with a minus sign may give none: the parse does not tell "-0" from "-0.0".
+        if (!fromParse && text.find("-0") != std::string::npos) continue;
+        ASSERT_TRUE(fromParse.has_value()) << text;
+        EXPECT_TRUE(sameValue(*fromParse, *tree)) << text;
+    }
+    // What the parse refuses but the tree reader takes is checked by the slower readers, and
+    // handed to nobody.
+    for (const char* text :
+         {R"(["\ud800"])", "[123456789012345678901]", "[-9223372036854775809]"}) {
+        bool handed = false;
+        EXPECT_TRUE(ns::json::checkWhole(ns::JSONSlice(ns::JSONText::copy(text)),
+                                         {.loneSurrogatesReplaced = true},
+                                         [&](simdjson::dom::element) { handed = true; })
+                        .ok())
+            << text;
+        EXPECT_FALSE(handed) << text;
+    }
+    // The budget counts values and string bytes; what it cannot hold is not built.
+    const std::string text = R"(["abcd",{"ef":[1,2]}])";
+    for (const size_t budget : {11u, 12u}) {
+        std::optional<ns::Value> fromParse;
+        size_t left = budget;
+        ASSERT_TRUE(ns::json::checkWhole(ns::JSONSlice(ns::JSONText::copy(text)), {},
+                                         [&](simdjson::dom::element root) {
+                                             fromParse = ns::json::valueOfDomElement(root, left);
+                                         })
+                        .ok());
+        // Six values and six string bytes.
+        EXPECT_EQ(fromParse.has_value(), budget == 12u) << budget;
+    }
+}
+
+// A value's text is found without reading it, whatever its kind, up to the first byte past it.
+TEST(JSONTextTest, ValueLengthEndsWhereTheValueEnds) {
+    const std::string values[] = {
+        R"("")",         R"("a,b]")",      R"("\"")",
+        R"("\\")",       R"("x\\\"y")",    "\"" + std::string(100, 'z') + "\\\\\"",
+        "-1.5e+3",       "true",           "null",
+        R"([1,"]",{}])", R"({"k":["}"]})",
+    };
+    for (const std::string& value : values) {
+        for (const char* after : {"", ",1]", "]", "}", " ,", "\n]", ":"}) {
+            EXPECT_EQ(ns::json::valueLength(value + after), value.size()) << value << after;
+        }
+    }
+}
+
+// The elements of an array are found by their brackets alone, wherever strings, escapes and
+// brackets inside strings fall against the 64-byte steps of the pass; an element without
+// brackets leaves the finding to valueLength.
+TEST(JSONTextTest, ContainerElementsAreFoundByTheirBrackets) {
+    const std::vector<std::string> elements = {
+        R"(["a]\"[","\\",{"k":"}{"}])",
+        R"({"x":[[],{}],"\\\"":"]"})",
+        "[\"" + std::string(70, 'q') + R"(\\\"]\\"])",
+        "[]",
+    };
+    for (size_t shift = 0; shift < 80; ++shift) {
+        std::string text = "[ [\"" + std::string(shift, 'p') + "\"]";
+        std::vector<std::string> expected = {"[\"" + std::string(shift, 'p') + "\"]"};
+        for (const std::string& element : elements) {
+            text += shift % 2 ? " ,\n" + element : "," + element;
+            expected.push_back(element);
+        }
+        text += " ]";
+        const auto found = ns::json::containerElements(text);
+        ASSERT_TRUE(found) << text;
+        EXPECT_EQ(std::vector<std::string>(found->begin(), found->end()), expected) << text;
+    }
+    EXPECT_EQ(ns::json::containerElements("[ ]"), std::vector<std::string_view>{});
+    for (const char* scalars : {"[1]", "[[1],2]", "[\"x\",[1]]", "[[1], null ,[2]]", "{}"}) {
+        EXPECT_FALSE(ns::json::containerElements(scalars)) << scalars;
     }
 }
 

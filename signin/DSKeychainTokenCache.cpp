@@ -1,6 +1,9 @@
 #include "signin/DSKeychainTokenCache.h"
 
+#include <deque>
+#include <functional>
 #include <map>
+#include <string_view>
 #include <vector>
 
 #include "platform/dispatch/Queue.h"
@@ -253,14 +256,49 @@ std::optional<DSTokenCacheItems> DSKeychainTokenCache::getItemsWithKey(
 
 struct DSKeychainTokenCache::DecodedItems {
     struct Entry {
+        size_t hash = 0;
         ns::Data archive;
         std::shared_ptr<const DSTokenCacheItem> item;
     };
-    static constexpr size_t kCapacity = 8;
+    // Enough for every item a group with many users holds (one per user, resource and
+    // client, and their refresh tokens), yet bounded in bytes: an archive may be large, and
+    // what is remembered holds tokens. Oldest first out.
+    static constexpr size_t kCapacity = 256;
+    static constexpr size_t kMaxBytes = 1u << 20;
+    static constexpr size_t kMaxEntryBytes = 16u << 10;
     std::mutex mutex;
-    std::vector<Entry> entries;
-    size_t next = 0;
+    std::deque<Entry> entries;
+    size_t bytes = 0;
     uint64_t generation = 0;
+
+    static size_t hashOf(const ns::Data& data) {
+        return std::hash<std::string_view>()(data.chars());
+    }
+
+    std::shared_ptr<const DSTokenCacheItem> find(const ns::Data& data, size_t hash) const {
+        for (const Entry& entry : entries) {
+            // The bytes themselves decide: a hash alone could answer another user's item.
+            if (entry.hash == hash && entry.archive == data) return entry.item;
+        }
+        return nullptr;
+    }
+
+    void remember(const ns::Data& data, size_t hash, const DSTokenCacheItem& item) {
+        if (data.length() > kMaxEntryBytes || find(data, hash)) return;
+        while (!entries.empty() &&
+               (entries.size() >= kCapacity || bytes + data.length() > kMaxBytes)) {
+            bytes -= entries.front().archive.length();
+            entries.pop_front();
+        }
+        entries.push_back({hash, data, std::make_shared<const DSTokenCacheItem>(item)});
+        bytes += data.length();
+    }
+
+    void clear() {
+        ++generation;
+        entries.clear();
+        bytes = 0;
+    }
 };
 
 std::shared_ptr<DSKeychainTokenCache::DecodedItems> DSKeychainTokenCache::decodedItemsOfGroup(
@@ -275,26 +313,19 @@ std::shared_ptr<DSKeychainTokenCache::DecodedItems> DSKeychainTokenCache::decode
 
 std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromArchive(const ns::Data& data,
                                                                         uint64_t generation) const {
+    const size_t hash = DecodedItems::hashOf(data);
     {
         std::lock_guard lock(decoded_->mutex);
-        for (const DecodedItems::Entry& entry : decoded_->entries) {
-            // Callers change what they get: each gets its own copy.
-            if (entry.archive == data) return std::make_shared<DSTokenCacheItem>(*entry.item);
-        }
+        // Callers change what they get: each gets its own copy.
+        if (auto known = decoded_->find(data, hash))
+            return std::make_shared<DSTokenCacheItem>(*known);
     }
     std::shared_ptr<DSTokenCacheItem> item = itemFromKeychainData(&data);
     if (!item) return nullptr;
     // An item whose decoding warned is decoded (and warns) on every read, as without memory.
     if (item->userInformation() && item->userInformation()->warnedOfTokenType()) return item;
     std::lock_guard lock(decoded_->mutex);
-    if (generation != decoded_->generation) return item;
-    DecodedItems::Entry entry{data, std::make_shared<const DSTokenCacheItem>(*item)};
-    if (decoded_->entries.size() < DecodedItems::kCapacity) {
-        decoded_->entries.push_back(std::move(entry));
-    } else {
-        decoded_->entries[decoded_->next] = std::move(entry);
-        decoded_->next = (decoded_->next + 1) % DecodedItems::kCapacity;
-    }
+    if (generation == decoded_->generation) decoded_->remember(data, hash, *item);
     return item;
 }
 
@@ -305,9 +336,7 @@ uint64_t DSKeychainTokenCache::decodedGeneration() const {
 
 void DSKeychainTokenCache::forgetDecodedItems() {
     std::lock_guard lock(decoded_->mutex);
-    ++decoded_->generation;
-    decoded_->entries.clear();
-    decoded_->next = 0;
+    decoded_->clear();
 }
 
 sec::OSStatus DSKeychainTokenCache::writeData(const ns::Dictionary& query, const ns::Data& data,

@@ -136,8 +136,15 @@ std::shared_ptr<DSKeychainTokenCache> DSKeychainTokenCache::initWithGroup(
 }
 
 std::string DSKeychainTokenCache::keychainKeyFromCacheKey(const DSTokenCacheKey& key) const {
-    return ns::format("%@%@%@%@%@%@%@", kTokenGeneric, "|", adBase64UrlEncode(key.authority()), "|",
-                      getAttributeName(key.resource()), "|", adBase64UrlEncode(key.clientId()));
+    // Built for every look-up: plain concatenation rather than a format to interpret.
+    std::string service = kTokenGeneric;
+    service += '|';
+    service += adBase64UrlEncode(key.authority());
+    service += '|';
+    service += getAttributeName(key.resource());
+    service += '|';
+    service += adBase64UrlEncode(key.clientId());
+    return service;
 }
 
 ns::Dictionary DSKeychainTokenCache::queryDictionaryForKey(const DSTokenCacheKey* key,

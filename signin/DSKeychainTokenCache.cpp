@@ -1,9 +1,9 @@
 #include "signin/DSKeychainTokenCache.h"
 
-#include <deque>
-#include <functional>
+#include <farmhash.h>
+
+#include <array>
 #include <map>
-#include <string_view>
 #include <vector>
 
 #include "platform/dispatch/Queue.h"
@@ -263,7 +263,6 @@ std::optional<DSTokenCacheItems> DSKeychainTokenCache::getItemsWithKey(
 
 struct DSKeychainTokenCache::DecodedItems {
     struct Entry {
-        size_t hash = 0;
         ns::Data archive;
         std::shared_ptr<const DSTokenCacheItem> item;
     };
@@ -271,40 +270,55 @@ struct DSKeychainTokenCache::DecodedItems {
     // client, and their refresh tokens), yet bounded in bytes: an archive may be large, and
     // what is remembered holds tokens. Oldest first out.
     static constexpr size_t kCapacity = 256;
+    static_assert((kCapacity & (kCapacity - 1)) == 0, "slots wrap by mask");
     static constexpr size_t kMaxBytes = 1u << 20;
     static constexpr size_t kMaxEntryBytes = 16u << 10;
     std::mutex mutex;
-    std::deque<Entry> entries;
+    // A ring of `count` entries from `first`; the hashes apart, so that a look-up scans one
+    // small array and compares bytes only where a hash matches.
+    std::array<uint64_t, kCapacity> hashes{};
+    std::array<Entry, kCapacity> entries;
+    size_t first = 0;
+    size_t count = 0;
     size_t bytes = 0;
     uint64_t generation = 0;
 
-    static size_t hashOf(const ns::Data& data) {
-        return std::hash<std::string_view>()(data.chars());
+    static uint64_t hashOf(const ns::Data& data) {
+        return util::Hash64(data.chars().data(), data.length());
     }
+    static size_t slot(size_t index) { return index & (kCapacity - 1); }
 
-    std::shared_ptr<const DSTokenCacheItem> find(const ns::Data& data, size_t hash) const {
-        for (const Entry& entry : entries) {
+    std::shared_ptr<const DSTokenCacheItem> find(const ns::Data& data, uint64_t hash) const {
+        for (size_t i = 0; i < count; ++i) {
+            const size_t at = slot(first + i);
             // The bytes themselves decide: a hash alone could answer another user's item.
-            if (entry.hash == hash && entry.archive == data) return entry.item;
+            if (hashes[at] == hash && entries[at].archive == data) return entries[at].item;
         }
         return nullptr;
     }
 
-    void remember(const ns::Data& data, size_t hash, const DSTokenCacheItem& item) {
-        if (data.length() > kMaxEntryBytes || find(data, hash)) return;
-        while (!entries.empty() &&
-               (entries.size() >= kCapacity || bytes + data.length() > kMaxBytes)) {
-            bytes -= entries.front().archive.length();
-            entries.pop_front();
-        }
-        entries.push_back({hash, data, std::make_shared<const DSTokenCacheItem>(item)});
+    void dropOldest() {
+        bytes -= entries[first].archive.length();
+        entries[first] = Entry();
+        first = slot(first + 1);
+        --count;
+    }
+
+    void remember(const ns::Data& data, uint64_t hash, const DSTokenCacheItem& item) {
+        // Two readers that missed the same bytes at once may both remember them: harmless.
+        if (data.length() > kMaxEntryBytes) return;
+        while (count > 0 && (count == kCapacity || bytes + data.length() > kMaxBytes)) dropOldest();
+        const size_t at = slot(first + count);
+        hashes[at] = hash;
+        entries[at] = {data, std::make_shared<const DSTokenCacheItem>(item)};
         bytes += data.length();
+        ++count;
     }
 
     void clear() {
         ++generation;
-        entries.clear();
-        bytes = 0;
+        while (count > 0) dropOldest();
+        first = 0;
     }
 };
 
@@ -320,7 +334,7 @@ std::shared_ptr<DSKeychainTokenCache::DecodedItems> DSKeychainTokenCache::decode
 
 std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromArchive(const ns::Data& data,
                                                                         uint64_t generation) const {
-    const size_t hash = DecodedItems::hashOf(data);
+    const uint64_t hash = DecodedItems::hashOf(data);
     {
         std::lock_guard lock(decoded_->mutex);
         // Callers change what they get: each gets its own copy.

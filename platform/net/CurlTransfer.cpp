@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/net/HostNames.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/net/TransferEngine.h"
 #include "platform/net/URLError.h"
@@ -276,6 +278,13 @@ CurlTransfer::Clock::time_point CurlTransfer::idleDeadline() const {
 
 void CurlTransfer::expireIdle() {
     report(makeURLError(kURLErrorTimedOut, request_.url()));
+}
+
+bool CurlTransfer::hostNeverResolves() {
+    const auto host = request_.url().host();
+    if (!host || !net::hostNeverResolves(*host)) return false;
+    std::snprintf(errorBuffer_, sizeof errorBuffer_, "Could not resolve host: %s", host->c_str());
+    return true;
 }
 
 void CurlTransfer::finish(CURLcode code) {

@@ -48,6 +48,8 @@ public:
     uint64_t id() const { return id_; }
     CURL* handle() const { return easy_; }
     void finish(CURLcode code);
+    // A host that no name server can know: the transfer ends as unresolved without asking.
+    bool hostNeverResolves();
     Clock::time_point idleDeadline() const;
     void expireIdle();
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/net/HostNames.h"
 #include "platform/net/NetlinkSocket.h"
 
 namespace net {
@@ -126,7 +127,7 @@ std::optional<ReachabilityFlags> RouteLookup::flagsForTarget(const ReachabilityT
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (target.hostName->empty() ||
+    if (target.hostName->empty() || hostNeverResolves(*target.hostName) ||
         ::getaddrinfo(target.hostName->c_str(), nullptr, &hints, &found) != 0) {
         return ReachabilityFlags{0};
     }

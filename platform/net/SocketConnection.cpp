@@ -16,6 +16,7 @@
 
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/net/HostNames.h"
 #include "platform/net/SigpipeGuard.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/AtomicFile.h"
@@ -192,7 +193,9 @@ void SocketConnection::resolve() {
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* list = nullptr;
-        int status = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+        int status = hostNeverResolves(host)
+                         ? EAI_NONAME
+                         : ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
         std::vector<sockaddr_storage> addresses;
         for (addrinfo* p = status == 0 ? list : nullptr; p; p = p->ai_next) {
             if (p->ai_addrlen > sizeof(sockaddr_storage)) continue;

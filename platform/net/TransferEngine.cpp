@@ -70,6 +70,10 @@ void TransferEngine::takeCommands() {
     for (auto& transfer : adds) {
         uint64_t id = transfer->id();
         if (std::find(removes.begin(), removes.end(), id) != removes.end()) continue;
+        if (transfer->hostNeverResolves()) {
+            transfer->finish(CURLE_COULDNT_RESOLVE_HOST);
+            continue;
+        }
         if (curl_multi_add_handle(multi_, transfer->handle()) != CURLM_OK) {
             transfer->finish(CURLE_FAILED_INIT);
             continue;

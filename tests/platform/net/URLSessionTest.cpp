@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -10,6 +11,7 @@
 #include <fstream>
 
 #include "platform/net/HTTPTransport.h"
+#include "platform/net/HostNames.h"
 #include "platform/net/URLError.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/rt/ModuleLoader.h"
@@ -439,6 +441,33 @@ TEST_F(URLSessionTest, BrokenConnectionsMapToThePlatformsCodes) {
     EXPECT_EQ(run(session, net::URLRequest(*ns::URL::parse("ftp://127.0.0.1/x")))->errorCode(),
               net::kURLErrorUnsupportedURL);
     session->finishTasksAndInvalidate();
+}
+
+TEST(HostNames, OnlyNamesUnderTheReservedDomainNeverResolve) {
+    for (const char* name : {"invalid", "x.invalid", "app.nebula.INVALID", "a.Invalid."}) {
+        EXPECT_TRUE(net::hostNeverResolves(name)) << name;
+    }
+    for (const char* name : {"", ".", "notinvalid", "invalid.example", "x.invalidx", "nvalid"}) {
+        EXPECT_FALSE(net::hostNeverResolves(name)) << name;
+    }
+}
+
+// Such a name is never handed on: not to the name server, and not to a proxy either (which
+// would only answer later that it found nothing, or never, as this one does).
+TEST_F(URLSessionTest, AReservedNameThatCannotExistIsNotFoundWithoutAsking) {
+    uint16_t port = 0;
+    const int proxy = peers::listenOnLoopback(port);
+    const char* saved = std::getenv("https_proxy");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("https_proxy", ("http://127.0.0.1:" + std::to_string(port)).c_str(), 1);
+    net::URLRequest request(*ns::URL::parse("https://app-measurement.nebula.invalid/config"));
+    request.setTimeoutInterval(2.0);
+    auto outcome = run(mainSession(), request);
+    saved ? ::setenv("https_proxy", savedValue.c_str(), 1) : ::unsetenv("https_proxy");
+    EXPECT_EQ(outcome->errorCode(), net::kURLErrorCannotFindHost);
+    pollfd waiting{proxy, POLLIN, 0};
+    EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "the request went to the proxy";
+    ::close(proxy);
 }
 
 TEST_F(URLSessionTest, UntrustedOrMisnamedCertificatesAreRefused) {

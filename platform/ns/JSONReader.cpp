@@ -42,6 +42,21 @@ bool hasFraction(std::string_view token) {
     return token.find('.') != std::string_view::npos;
 }
 
+// A plain integer of at most kShortNumberText digits (which always fits 64 bits), in one pass:
+// the most common number of a page's call. Nothing for any other text, leading zeros included.
+std::optional<long long> shortInteger(std::string_view token) {
+    const bool negative = !token.empty() && token.front() == '-';
+    const std::string_view digits = token.substr(negative ? 1 : 0);
+    if (digits.empty() || digits.size() > kShortNumberText) return std::nullopt;
+    if (digits.front() == '0' && digits.size() > 1) return std::nullopt;
+    long long read = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        read = read * 10 + (c - '0');
+    }
+    return negative ? -read : read;
+}
+
 // A scalar that the on-demand reader could not take as it is (a number beyond 64 bits, an
 // escaped lone surrogate): its text read again by the tree reader, which decides.
 Result<Value> scalarFromToken(std::string_view token, bool loneSurrogatesReplaced) {
@@ -128,6 +143,7 @@ Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced) {
 
 Result<Value> number(ondemand::value value) {
     const std::string_view token = trimmed(value.raw_json_token());
+    if (const auto integer = shortInteger(token)) return Value(*integer);
     // Read by the kind its text has; the reader's own classification is not used, as it
     // misreads long mantissas. A failed read leaves the value where it was. Exponents are
     // rare in a page's numbers, and the tree reader has rules of its own for large ones.

@@ -55,11 +55,25 @@ constexpr auto kByteClass = [] {
     return t;
 }();
 
-void put(Buffer& os, std::string_view text) {
+// Text built by a caller of its own, taken as the writer's buffer is: Put() one byte, Push()
+// room for n more.
+struct StringSink {
+    std::string& text;
+    void Put(char c) { text.push_back(c); }
+    char* Push(size_t n) {
+        const size_t at = text.size();
+        text.resize(at + n);
+        return text.data() + at;
+    }
+};
+
+template <class Sink>
+void put(Sink& os, std::string_view text) {
     std::memcpy(os.Push(text.size()), text.data(), text.size());
 }
 
-void putEscape(Buffer& os, unsigned char c) {
+template <class Sink>
+void putEscape(Sink& os, unsigned char c) {
     static constexpr char kHex[] = "0123456789abcdef";
     switch (c) {
         case '"':
@@ -107,7 +121,8 @@ bool plainWord(const unsigned char* p) {
 }
 
 // Writes a JSON string literal, copying long runs of plain text in one go.
-void putString(Buffer& os, std::string_view s) {
+template <class Sink>
+void putString(Sink& os, std::string_view s) {
     os.Put('"');
     auto p = reinterpret_cast<const unsigned char*>(s.data());
     const auto end = p + s.size();
@@ -606,14 +621,39 @@ void JSONWriter::json(std::string_view text) {
     state_->writer.json(text);
 }
 
+void JSONWriter::reserve(size_t bytes) {
+    state_->buffer.Reserve(bytes);
+}
+
 Result<std::string> JSONWriter::take() {
-    Result<std::string> result = state_->error ? Result<std::string>(*state_->error)
-                                               : Result<std::string>(std::string(
-                                                     state_->buffer.GetString(),
-                                                     state_->buffer.GetSize()));
+    Result<std::string> result = state_->error
+                                     ? Result<std::string>(*state_->error)
+                                     : Result<std::string>(std::string(state_->buffer.GetString(),
+                                                                       state_->buffer.GetSize()));
     state_ = std::make_unique<State>();
     return result;
 }
+
+namespace json {
+
+void appendString(std::string& out, std::string_view s) {
+    StringSink sink{out};
+    putString(sink, s);
+}
+
+bool appendNumber(std::string& out, double d) {
+    if (!std::isfinite(d)) return false;
+    char text[kShortestDoubleCapacity];
+    out.append(text, formatShortestDouble(d, text));
+    return true;
+}
+
+void appendInt64(std::string& out, int64_t i) {
+    char text[24];
+    out.append(text, static_cast<size_t>(std::to_chars(text, text + sizeof text, i).ptr - text));
+}
+
+}  // namespace json
 
 Result<Value> JSONSerialization::read(std::string_view text, ReadOptions options) {
     size_t skipped = 0;

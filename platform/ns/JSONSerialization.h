@@ -45,7 +45,7 @@ struct JSONReadOptions {
 // they fit 64 bits (int64, or uint64 above INT64_MAX) and become doubles beyond; numbers with a
 // fraction or exponent are doubles. A repeated object key keeps its last value.
 class JSONSerialization {
-  public:
+public:
     using WriteOptions = JSONWriteOptions;
     using ReadOptions = JSONReadOptions;
 
@@ -59,7 +59,7 @@ class JSONSerialization {
 // commas and colons. A value that has no JSON form (a non-finite number, data, a date) spoils
 // the text: take() answers the first such error instead.
 class JSONWriter {
-  public:
+public:
     JSONWriter();
     ~JSONWriter();
     JSONWriter(const JSONWriter&) = delete;
@@ -80,13 +80,25 @@ class JSONWriter {
     void value(const Value& v);
     // Text that is already one whole JSON value (from another writer), copied as it is.
     void json(std::string_view text);
+    // Room for `bytes` more, for a caller that knows roughly how long the text gets.
+    void reserve(size_t bytes);
 
     // The text so far, or the first error; the writer is empty afterwards.
     Result<std::string> take();
 
-  private:
+private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// Pieces of JSON appended to text the caller builds itself, written exactly as the writers
+// above write them: for large answers of a regular shape (the rows of one statement), where the
+// caller writes the punctuation and keeps the text well formed.
+namespace json {
+void appendString(std::string& out, std::string_view s);
+// A finite number; false, with nothing appended, for NaN and the infinities.
+bool appendNumber(std::string& out, double d);
+void appendInt64(std::string& out, int64_t i);
+}  // namespace json
 
 }  // namespace ns

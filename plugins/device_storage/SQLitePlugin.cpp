@@ -101,40 +101,40 @@ std::shared_ptr<HYBPluginResult> okResult(const char* message) {
     return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, message);
 }
 
-// Writes the column as the member `name` of the row object being written. A value that
-// cannot be carried to the page writes nothing: JSON has no infinities, and text and blob
-// columns travel as strings, which bytes that are not UTF-8 cannot.
-bool writeColumn(ns::JSONWriter& out, sqlite3_stmt* statement, int column, std::string_view name) {
+// Appends the column as a member of the row object being written: `member` is the key's JSON
+// text with its colon, `first` whether no member precedes it. A value that cannot be carried
+// to the page appends nothing: JSON has no infinities, and text and blob columns travel as
+// strings, which bytes that are not UTF-8 cannot.
+bool appendColumn(std::string& out, sqlite3_stmt* statement, int column, std::string_view member,
+                  bool first) {
+    const size_t mark = out.size();
+    if (!first) out += ',';
+    out += member;
     switch (sqlite3_column_type(statement, column)) {
         case SQLITE_INTEGER:
-            out.key(name);
-            out.int64(sqlite3_column_int64(statement, column));
+            ns::json::appendInt64(out, sqlite3_column_int64(statement, column));
             return true;
-        case SQLITE_FLOAT: {
-            const double value = sqlite3_column_double(statement, column);
-            if (!std::isfinite(value)) return false;
-            out.key(name);
-            out.number(value);
-            return true;
-        }
+        case SQLITE_FLOAT:
+            if (ns::json::appendNumber(out, sqlite3_column_double(statement, column))) return true;
+            break;
         case SQLITE_TEXT:
         case SQLITE_BLOB: {
             // The pointer first: asking for it may convert the value, which changes its size.
             const auto* text =
                 reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
             const int bytes = sqlite3_column_bytes(statement, column);
-            if (!text && bytes != 0) return false;
+            if (!text && bytes != 0) break;
             const std::string_view value(text ? text : "", static_cast<size_t>(bytes));
-            if (!ns::utf8::isValid(value)) return false;
-            out.key(name);
-            out.string(value);
+            if (!ns::utf8::isValid(value)) break;
+            ns::json::appendString(out, value);
             return true;
         }
         default:
-            out.key(name);
-            out.null();
+            out += "null";
             return true;
     }
+    out.resize(mark);
+    return false;
 }
 
 // Copies the text to `at`; where it ends.
@@ -579,6 +579,9 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
     ns::JSONWriter replies;
     replies.startArray();
     if (batch.executes) {
+        // A first estimate that spares most of the growing: the answer to a statement that
+        // returns no rows is about as long as the statement's own text.
+        replies.reserve(batch.executes->size());
         ns::JSONReader statements(ns::JSONSlice(text.owner(), *batch.executes));
         ns::ondemand::array elements;
         if (statements.document().get_array().get(elements)) return false;
@@ -674,9 +677,8 @@ std::shared_ptr<HYBPluginResult> SQLitePlugin::executeSqlWithDict(const ns::Valu
         if (use.handle()) outcome = runStatement(use, statement);
     }
     if (!outcome.ok) return std::make_shared<HYBPluginResult>(HYBResultStatusError, outcome.error);
-    ns::JSONWriter out;
-    writeResult(out, outcome);
-    return jsonResult(HYBResultStatusOK, out);
+    return HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK,
+                                                          resultText(std::move(outcome)));
 }
 
 SQLitePlugin::Outcome SQLitePlugin::runStatement(SQLiteConnection::Use& use,
@@ -720,34 +722,28 @@ int SQLitePlugin::bindValues(sqlite3_stmt* statement, const ns::Value& params) {
 
 SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* statement) {
     const int64_t changesBefore = sqlite3_total_changes64(db);
-    // Made at the first row: most statements of a large batch have none.
-    std::optional<ns::JSONWriter> rows;
+    Outcome outcome;
+    // Every row has the same columns; their names are read at the first row, which most
+    // statements of a large batch never have.
     RowKeys keys;
+    bool anyRow = false;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        if (!rows) {
-            rows.emplace();
-            rows->startArray();
-            // Every row has the same columns; their names are read once.
+        if (!anyRow) {
+            anyRow = true;
             keys = rowKeys(statement);
+            outcome.rows = "[";
+        } else {
+            outcome.rows += ',';
         }
-        writeRow(*rows, statement, keys);
+        writeRow(outcome.rows, statement, keys);
     }
     if (rc != SQLITE_DONE) return sqliteFailure(db);
-    Outcome outcome;
+    if (anyRow) outcome.rows += ']';
     outcome.rowsAffected = static_cast<int32_t>(sqlite3_total_changes64(db) - changesBefore);
     if (outcome.rowsAffected > 0) {
         const int64_t insertId = sqlite3_last_insert_rowid(db);
         if (insertId != 0) outcome.insertId = insertId;
-    }
-    if (rows) {
-        rows->endArray();
-        auto text = rows->take();
-        if (!text) {
-            ns::nslog("NSArray JSONString error: %@", text.error());
-            return Outcome::failed(nullptr);
-        }
-        outcome.rows = std::move(text).value();
     }
     return outcome;
 }
@@ -759,28 +755,36 @@ SQLitePlugin::RowKeys SQLitePlugin::rowKeys(sqlite3_stmt* statement) {
     for (int i = 0; i < columns; ++i) {
         // A column SQLite cannot name has no member.
         if (const char* name = sqlite3_column_name(statement, i)) {
-            keys.emplace_back(ns::utf8::repaired(name), i);
+            keys.push_back({ns::utf8::repaired(name), i, {}});
         }
     }
     // A name's later columns come first: the last of them with a value is the member.
-    std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first < b.first : a.second > b.second;
+    std::sort(keys.begin(), keys.end(), [](const RowKey& a, const RowKey& b) {
+        return a.name != b.name ? a.name < b.name : a.column > b.column;
     });
+    for (RowKey& key : keys) {
+        ns::json::appendString(key.member, key.name);
+        key.member += ':';
+    }
     return keys;
 }
 
-void SQLitePlugin::writeRow(ns::JSONWriter& out, sqlite3_stmt* statement, const RowKeys& keys) {
-    out.startObject();
+void SQLitePlugin::writeRow(std::string& out, sqlite3_stmt* statement, const RowKeys& keys) {
+    out += '{';
+    bool first = true;
     for (size_t i = 0; i < keys.size();) {
-        const std::string& name = keys[i].first;
+        const std::string& name = keys[i].name;
         size_t next = i;
-        while (next < keys.size() && keys[next].first == name) ++next;
+        while (next < keys.size() && keys[next].name == name) ++next;
         for (size_t k = i; k < next; ++k) {
-            if (writeColumn(out, statement, keys[k].second, name)) break;
+            if (appendColumn(out, statement, keys[k].column, keys[k].member, first)) {
+                first = false;
+                break;
+            }
         }
         i = next;
     }
-    out.endObject();
+    out += '}';
 }
 
 int SQLitePlugin::bindStatement(sqlite3_stmt* statement, const ns::Value& value, int index) {
@@ -842,6 +846,22 @@ void SQLitePlugin::writeResult(ns::JSONWriter& out, const Outcome& outcome) {
     out.key("rowsAffected");
     out.int64(outcome.rowsAffected);
     out.endObject();
+}
+
+std::string SQLitePlugin::resultText(Outcome&& outcome) {
+    std::string head = R"({)";
+    if (outcome.insertId) {
+        head += R"("insertId":)";
+        ns::json::appendInt64(head, *outcome.insertId);
+        head += ',';
+    }
+    head += R"("rows":)";
+    std::string text = std::move(outcome.rows);
+    text.insert(0, head);
+    text += R"(,"rowsAffected":)";
+    ns::json::appendInt64(text, outcome.rowsAffected);
+    text += '}';
+    return text;
 }
 
 void SQLitePlugin::writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome) {

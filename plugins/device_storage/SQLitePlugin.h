@@ -112,9 +112,16 @@ private:
         // The rows as a JSON array.
         std::string rows = "[]";
     };
+    // A member of a row object: the column SQLite names, and the member's key as JSON text
+    // with its colon, written once for all rows.
+    struct RowKey {
+        std::string name;
+        int column;
+        std::string member;
+    };
     // The members of a row object: each column SQLite names, by name in ascending byte order
     // and, under one name, from the last column to the first.
-    using RowKeys = std::vector<std::pair<std::string, int>>;
+    using RowKeys = std::vector<RowKey>;
 
     std::shared_ptr<SQLiteConnection> connectionNamed(std::string_view name) const;
     std::shared_ptr<SQLiteConnection> takeConnectionNamed(std::string_view name);
@@ -138,12 +145,14 @@ private:
 
     static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement);
     static RowKeys rowKeys(sqlite3_stmt* statement);
-    // One row as an object; a name repeated among the columns takes its last column that has
-    // a value.
-    static void writeRow(ns::JSONWriter& out, sqlite3_stmt* statement, const RowKeys& keys);
+    // Appends one row as an object; a name repeated among the columns takes its last column
+    // that has a value.
+    static void writeRow(std::string& out, sqlite3_stmt* statement, const RowKeys& keys);
     static Outcome sqliteFailure(sqlite3* db);
     // {"insertId" (when the statement changed rows and set one), "rows", "rowsAffected"}.
     static void writeResult(ns::JSONWriter& out, const Outcome& outcome);
+    // The same as text, built around the rows without copying them again.
+    static std::string resultText(Outcome&& outcome);
     // {"result": ..., "type": "success"} or {"error": e, "result": e, "type": "error"}.
     static void writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome);
     void send(const std::shared_ptr<HYBPluginResult>& result, const HYBInvokedUrlCommand& command);

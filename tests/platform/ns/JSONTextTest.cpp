@@ -165,7 +165,10 @@ TEST(JSONTextTest, AdoptedBuffersAreReleasedOnce) {
 TEST(JSONTextTest, OnDemandPartsMatchTheTreeReader) {
     const std::string text =
         R"({"sql":"INSERT \"x\"","params":[1,-2,3.5,18446744073709551615,1e30,)"
-        R"(123456789012345678901234,"\ud800"],"rest":{"k":[true,null]}})";
+        R"(123456789012345678901234,0,-0,9007199254740992,9007199254740993,)"
+        R"(999999999999999999,-999999999999999999,1000000000000000000,)"
+        R"(9223372036854775807,9223372036854775808,-9223372036854775808,)"
+        R"(-9223372036854775809,"\ud800"],"rest":{"k":[true,null]}})";
     ns::JSONReader reader(ns::JSONSlice(ns::JSONText::copy(text)));
     ASSERT_FALSE(reader.document().error());
     ns::ondemand::object root;
@@ -190,7 +193,10 @@ TEST(JSONTextTest, OnDemandPartsMatchTheTreeReader) {
         }
     }
     const auto expected = ns::JSONSerialization::read(
-        R"([1,-2,3.5,18446744073709551615,1e30,123456789012345678901234,"\ud800"])",
+        R"([1,-2,3.5,18446744073709551615,1e30,123456789012345678901234,0,-0,9007199254740992,)"
+        R"(9007199254740993,999999999999999999,-999999999999999999,1000000000000000000,)"
+        R"(9223372036854775807,9223372036854775808,-9223372036854775808,)"
+        R"(-9223372036854775809,"\ud800"])",
         {.loneSurrogatesReplaced = true});
     EXPECT_EQ(ns::Value(read), expected.valueOr(ns::Value()));
     ns::ondemand::value rest;

@@ -448,6 +448,73 @@ TEST_F(SQLitePluginTest, ABatchAnswerIsTheTextThePageReads) {
               R"({"result":{"rows":[],"rowsAffected":0},"type":"success"}])");
 }
 
+// Rows are written straight into the answer's text: each must read exactly as the general JSON
+// writer writes the same row as a value, separators included where a column has nothing to
+// carry, in an answer to one statement and in a batch.
+TEST_F(SQLitePluginTest, RowTextIsWhatTheWriterWritesForTheSameValues) {
+    expectAnswer(open("w.db"), kOK, "Database opened");
+    const std::string select =
+        "SELECT 9007199254740992 AS i53, 9007199254740993 AS i53p, -9223372036854775808 AS imin,"
+        " 9007199254740993.0 AS d53, 0.1 AS d, 1e300 AS big, 4.9e-324 AS tiny,"
+        " 100000000000000000.0 AS e17,"
+        " 'a' || char(0) || 'b\\' || char(1) || char(31) || '\"' AS ctl,"
+        " char(8232) || char(8233) || char(127) || 'é😀' AS wide,"
+        " x'c3a9' AS blob, NULL AS n, 1 AS \"k\"\"ey\", 2 AS \""
+        "\xE2\x80\xA8"
+        "\","
+        " x'ff' AS skipped";
+    const ns::Value row = ns::Value::dict({{"i53", int64_t{9007199254740992}},
+                                           {"i53p", int64_t{9007199254740993}},
+                                           {"imin", std::numeric_limits<int64_t>::min()},
+                                           {"d53", 9007199254740993.0},
+                                           {"d", 0.1},
+                                           {"big", 1e300},
+                                           {"tiny", 4.9e-324},
+                                           {"e17", 1e17},
+                                           {"ctl", std::string("a\0b\\\x01\x1f\"", 7)},
+                                           {"wide",
+                                            "\xE2\x80\xA8\xE2\x80\xA9\x7F"
+                                            "é😀"},
+                                           {"blob", "é"},
+                                           {"n", nullptr},
+                                           {"k\"ey", 1},
+                                           {"\xE2\x80\xA8", 2}});
+    const auto written = [](const ns::Array& rows) {
+        auto text = ns::JSONSerialization::write(ns::Value(rows));
+        return text ? *text : std::string("unwritable");
+    };
+    const ns::Value dbargs = ns::Value::dict({{"dbname", "w.db"}});
+    const SentResult one =
+        call("executeSql", ns::Value::dict({{"dbargs", dbargs}, {"ex", statement(select)}}));
+    EXPECT_EQ(one.json, R"({"rows":)" + written({row}) + R"(,"rowsAffected":0})");
+
+    // Several rows; a first column that has nothing to carry, and a row with nothing at all.
+    const std::string several =
+        "SELECT x'ff' AS a, 1 AS b UNION ALL SELECT 'x', 2 UNION ALL SELECT 1e999, x'fe'";
+    const SentResult batched = call(
+        "backgroundExecuteSqlBatch",
+        batchArgs("w.db", {statement(select), statement(several), statement("SELECT 1 WHERE 0")}));
+    const ns::Array severalRows{ns::Value::dict({{"b", 1}}),
+                                ns::Value::dict({{"a", "x"}, {"b", 2}}), ns::Value::dict({})};
+    EXPECT_EQ(batched.json, R"([{"result":{"rows":)" + written({row}) +
+                                R"(,"rowsAffected":0},"type":"success"},)"
+                                R"({"result":{"rows":)" +
+                                written(severalRows) +
+                                R"(,"rowsAffected":0},"type":"success"},)"
+                                R"({"result":{"rows":[],"rowsAffected":0},"type":"success"}])");
+    ASSERT_EQ(batched.message.count(), 3u);
+    // Read back by the page's rules (an integral double reads as an integer there).
+    EXPECT_EQ(batched.message.at(size_t{0})["result"]["rows"].at(size_t{0})["ctl"], row["ctl"]);
+
+    // An insert that returns rows answers its id in front of them.
+    ASSERT_EQ(run("w.db", "CREATE TABLE t (a)")["type"], ns::Value("success"));
+    const SentResult returning = call(
+        "executeSql",
+        ns::Value::dict({{"dbargs", dbargs},
+                         {"ex", statement("INSERT INTO t VALUES (?) RETURNING a", {"q\"uote"})}}));
+    EXPECT_EQ(returning.json, R"({"insertId":1,"rows":[{"a":"q\"uote"}],"rowsAffected":1})");
+}
+
 // A batch read from the text of the page's call, statement by statement as it runs, answers
 // exactly what the same batch read as values answers: every kind of parameter, repeated keys
 // (the last counts), halves of characters the page cut, requests that fail.

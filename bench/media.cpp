@@ -4,25 +4,38 @@
 //                   scale, the scaler's bilinear resample, libjpeg-turbo encoding. Goal: ratio
 //                   <= 1.2.
 //   BM_Thumbnail    the thumbnail action (array mode) of a frame at 2.5 s of a 640 x 360 clip;
-//                   library: the media libraries opening the file, seeking, decoding one frame
-//                   and converting it, then libjpeg-turbo encoding it and the TLS library's
-//                   Base64 encoder making the page's text of it. Goal: ratio <= 1.2.
+//                   library: the kernel opening the clip beneath the application's container
+//                   (the confinement the action does), the media libraries opening the file,
+//                   reading the track's display matrix, seeking, decoding one frame and
+//                   converting it, then libjpeg-turbo encoding it and the TLS library's Base64
+//                   encoder making the page's text of it, kept in a two-entry answer. Both
+//                   sides make one thumbnail before the clock starts: the action loads the
+//                   media libraries' module on its first call, where the baseline has them
+//                   linked before the program starts. Counters: "ratio" of the totals, and the
+//                   medians of both sides with "ratio_p50", their ratio. Goal: ratio <= 1.2.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <jpeglib.h>
+#include <linux/openat2.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +59,12 @@ using Clock = std::chrono::steady_clock;
 
 double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
 }
 
 struct Scratch {
@@ -172,14 +191,35 @@ void BM_PickerPhoto(benchmark::State& state) {
     state.counters["ratio"] = library > 0 ? ours / library : 0;
 }
 
+// The kernel's own confinement: the path opened beneath the container's folder in one call,
+// and found to be a regular file.
+bool openBeneath(const std::string& root, const std::string& path) {
+    const int area = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    open_how how{};
+    how.flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    const std::string rest = path.substr(root.size() + 1);
+    const int file = int(::syscall(SYS_openat2, area, rest.c_str(), &how, sizeof how));
+    struct stat info {};
+    const bool regular = file >= 0 && ::fstat(file, &info) == 0 && S_ISREG(info.st_mode);
+    if (file >= 0) ::close(file);
+    if (area >= 0) ::close(area);
+    return regular;
+}
+
 // The media libraries alone: open, seek, decode the frame shown at the time, convert, encode.
 std::vector<unsigned char> libraryThumbnail(const std::string& path, double at) {
+    if (!openBeneath(ns::Sandbox::homeDirectory(), path)) std::abort();
     AVFormatContext* format = nullptr;
     avformat_open_input(&format, path.c_str(), nullptr, nullptr);
     avformat_find_stream_info(format, nullptr);
     const AVCodec* decoder = nullptr;
     const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
     AVStream* stream = format->streams[index];
+    size_t matrixSize = 0;
+    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+    benchmark::DoNotOptimize(
+        matrix ? av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix)) : 0.0);
     AVCodecContext* codec = avcodec_alloc_context3(decoder);
     avcodec_parameters_to_context(codec, stream->codecpar);
     avcodec_open2(codec, decoder, nullptr);
@@ -239,32 +279,47 @@ void BM_Thumbnail(benchmark::State& state) {
         ns::Array{"file://" + clip, ns::Value(),
                   ns::Value::dict({{"mode", "array"}, {"position", 2.5}})},
         "T1", "VideoThumbnail", "createThumbnail");
-    double ours = 0, library = 0;
+    auto library = [&clip] {
+        auto jpeg = libraryThumbnail(clip, 2.5);
+        std::string text(4 * ((jpeg.size() + 2) / 3) + 1, '\0');
+        text.resize(size_t(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
+                                           jpeg.data(), static_cast<int>(jpeg.size()))));
+        return std::map<std::string, std::string>{{kHYBTypeKey, kHYBTypeArrayBuffer},
+                                                  {kHYBArrayBufferDataKey, std::move(text)}};
+    };
+    plugin->performAction("createThumbnail", command);
+    benchmark::DoNotOptimize(library());
+    double ours = 0, baseline = 0;
+    std::vector<double> oursTimes, baselineTimes;
     for (auto _ : state) {
         delegate->results.clear();
         const auto t0 = Clock::now();
         plugin->performAction("createThumbnail", command);
         const auto t1 = Clock::now();
-        auto baseline = libraryThumbnail(clip, 2.5);
-        std::string text(4 * ((baseline.size() + 2) / 3) + 1, '\0');
-        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), baseline.data(),
-                        static_cast<int>(baseline.size()));
+        auto answer = library();
         const auto t2 = Clock::now();
         if (delegate->results.empty() || delegate->results.back()->status() != HYBResultStatusOK) {
             state.SkipWithError("no thumbnail");
             break;
         }
-        benchmark::DoNotOptimize(text);
+        benchmark::DoNotOptimize(answer);
         ours += seconds(t1 - t0);
-        library += seconds(t2 - t1);
+        baseline += seconds(t2 - t1);
+        oursTimes.push_back(seconds(t1 - t0));
+        baselineTimes.push_back(seconds(t2 - t1));
         state.SetIterationTime(seconds(t1 - t0));
     }
-    state.counters["ratio"] = library > 0 ? ours / library : 0;
+    state.counters["ratio"] = baseline > 0 ? ours / baseline : 0;
+    // A busy machine's stalls fall on either side at random; the medians leave them out.
+    const double oursP50 = median(oursTimes), baselineP50 = median(baselineTimes);
+    state.counters["ours_p50_ms"] = 1e3 * oursP50;
+    state.counters["library_p50_ms"] = 1e3 * baselineP50;
+    state.counters["ratio_p50"] = baselineP50 > 0 ? oursP50 / baselineP50 : 0;
 }
 
 }  // namespace
 
 BENCHMARK(BM_PickerPhoto)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
-BENCHMARK(BM_Thumbnail)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+BENCHMARK(BM_Thumbnail)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(100);
 
 BENCHMARK_MAIN();

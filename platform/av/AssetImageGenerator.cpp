@@ -30,9 +30,36 @@ ns::Error librariesMissing() {
 
 std::atomic<int64_t> gWorkBudgetMs{AssetImageGenerator::kDefaultWorkBudget.count()};
 
-// Runs `work` on the global queue and waits for it within the work budget. Work that overruns
-// is told to stop and the caller gets an error at once; what the work returns later is dropped
-// (it owns everything it touches).
+// Frame and track work runs on a serial queue of its own while that queue is free: one thread
+// in turn, whose caches and allocator pages the last frame left warm, where the global pool
+// would hand each frame to its coldest worker, a tenth or more of a small clip's decode. Work that
+// comes while the queue is busy (another caller's, or work abandoned past its budget that has not
+// stopped yet) goes to the global queue, so that no caller waits behind another's work.
+std::atomic<bool> gFrameQueueBusy{false};
+
+dispatch::Queue& frameQueue() {
+    // Never destroyed: destroying a queue waits for its running task, and abandoned work may
+    // still run when the program ends.
+    static auto* queue =
+        new std::shared_ptr<dispatch::Queue>(dispatch::Queue::createSerial("av.frames"));
+    return **queue;
+}
+
+void dispatchFrameWork(std::function<void()> work) {
+    bool expected = false;
+    if (!gFrameQueueBusy.compare_exchange_strong(expected, true)) {
+        dispatch::Queue::global().async(std::move(work));
+        return;
+    }
+    frameQueue().async([work = std::move(work)] {
+        work();
+        gFrameQueueBusy = false;
+    });
+}
+
+// Runs `work` off the calling thread and waits for it within the work budget. Work that
+// overruns is told to stop and the caller gets an error at once; what the work returns later
+// is dropped (it owns everything it touches).
 using SharedFile = std::shared_ptr<ns::FileDescriptor>;
 
 template <class T>
@@ -48,10 +75,13 @@ ns::Result<T> runWithinBudget(const SharedFile& file,
     const auto budget = std::chrono::milliseconds(gWorkBudgetMs.load());
     shared->stop.deadline = std::chrono::steady_clock::now() + budget;
     // The work holds the file: a caller that no longer waits may close its own copy.
-    dispatch::Queue::global().async([shared, file, work = std::move(work)] {
+    dispatchFrameWork([shared, file, work = std::move(work)] {
         auto result = work(file->get(), shared->stop);
-        std::lock_guard lock(shared->mutex);
-        shared->result.emplace(std::move(result));
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->result.emplace(std::move(result));
+        }
+        // Outside the lock, so that the waking caller does not wait for it (it holds `shared`).
         shared->done.notify_all();
     });
     std::unique_lock lock(shared->mutex);

@@ -89,6 +89,17 @@ std::shared_ptr<ui::Bitmap> rotated(const ui::Bitmap& source, int turns) {
     return out;
 }
 
+// One row of `width` BGRA pixels with the alpha byte (the top byte of each little-endian
+// pixel word) set to full.
+void copyOpaque(const uint8_t* from, uint8_t* to, int width) {
+    for (int x = 0; x < width; ++x) {
+        uint32_t pixel;
+        std::memcpy(&pixel, from + static_cast<ptrdiff_t>(x) * 4, 4);
+        pixel |= 0xff000000u;
+        std::memcpy(to + static_cast<ptrdiff_t>(x) * 4, &pixel, 4);
+    }
+}
+
 ns::Result<std::shared_ptr<ui::Bitmap>> toBitmap(const AVFrame& frame) {
     if (!ui::Bitmap::isAllowedSize(frame.width, frame.height) || frame.width <= 0 ||
         frame.height <= 0) {
@@ -115,12 +126,11 @@ ns::Result<std::shared_ptr<ui::Bitmap>> toBitmap(const AVFrame& frame) {
     // BGRA with full alpha is the bitmap's premultiplied native order on little-endian hosts.
     // Every frame is made opaque, as a video frame is shown: the converter leaves the alpha of
     // some source formats (palettes, odd layouts) at zero, not only of those with an alpha plane.
-    // Each row is made opaque while it is still in the cache from its copy.
-    const size_t rowBytes = static_cast<size_t>(frame.width) * 4;
+    // Copying and making opaque are one pass over whole pixels, which the compiler vectorises.
+    uint8_t* base = bitmap->data();
     for (int y = 0; y < frame.height; ++y) {
-        uint8_t* row = bitmap->data() + static_cast<ptrdiff_t>(y) * bitmap->stride();
-        std::memcpy(row, planes[0] + static_cast<ptrdiff_t>(y) * strides[0], rowBytes);
-        for (int x = 0; x < frame.width; ++x) row[x * 4 + 3] = 0xff;
+        copyOpaque(planes[0] + static_cast<ptrdiff_t>(y) * strides[0],
+                   base + static_cast<ptrdiff_t>(y) * bitmap->stride(), frame.width);
     }
     bitmap->markDirty();
     return bitmap;

@@ -42,6 +42,18 @@ void straightenRow(const uint8_t* row, int width, uint8_t* dst) {
     }
 }
 
+// Whether every pixel of an ARGB32 row has full alpha. Read as whole words without an early
+// exit, so that the compiler vectorises it: most rows are opaque and are read to the end.
+bool isOpaqueRow(const uint8_t* row, int width) {
+    uint32_t all = 0xffffffffu;
+    for (int x = 0; x < width; ++x) {
+        uint32_t argb;
+        std::memcpy(&argb, row + static_cast<size_t>(x) * 4, 4);
+        all &= argb;
+    }
+    return (all >> 24) == 0xff;
+}
+
 // Premultiplied native-endian ARGB ⇄ straight BGRA bytes (what both libraries read and write
 // on a little-endian machine; built from the 32-bit value so the byte order is explicit).
 void premultipliedToStraightBGRA(const Bitmap& bitmap, std::vector<uint8_t>& out) {
@@ -224,9 +236,7 @@ bool encodeJPEGInto(const Bitmap& bitmap, int quality, unsigned char** buffer,
     while (info.next_scanline < info.image_height) {
         const uint8_t* row = base + static_cast<size_t>(info.next_scanline) * stride;
         if (whole.empty()) {
-            bool opaque = true;
-            for (int x = 0; x < width && opaque; ++x) opaque = row[x * 4 + 3] == 0xff;
-            if (!opaque) {
+            if (!isOpaqueRow(row, width)) {
                 straightenRow(row, width, scratch.data());
                 row = scratch.data();
             }

@@ -118,19 +118,21 @@ TEST(ImageCodecTest, JPEGRoundTripKeepsSizeAndColours) {
 // Opaque rows go to the encoder as they stand, translucent ones are made straight first: both
 // must come out in their straight colours, whatever the row's neighbours are.
 TEST(ImageCodecTest, JPEGOfTranslucentRowsKeepsTheirStraightColours) {
-    auto bitmap = filled(16, 48, [](int, int y) {
-        const uint8_t alpha = (y / 16) % 2 == 1 ? 128 : 255;
-        return Pixel{200, 30, 30, alpha};
+    // The last band is opaque but for its last pixel on each row.
+    auto bitmap = filled(16, 64, [](int x, int y) {
+        const bool translucent = (y / 16) % 2 == 1 && (y < 48 || x == 15);
+        return Pixel{200, 30, 30, uint8_t(translucent ? 128 : 255)};
     });
     auto jpeg = ui::ImageCodec::encodeJPEG(*bitmap, 0.95);
     ASSERT_TRUE(jpeg);
     auto back = ui::ImageCodec::decode(*jpeg);
     ASSERT_TRUE(back);
-    for (int y : {8, 24, 40}) {
+    for (int y : {8, 24, 40, 56}) {
         SCOPED_TRACE(y);
         EXPECT_NEAR(back->pixel(8, y).red, 200, 8);
         EXPECT_NEAR(back->pixel(8, y).green, 30, 8);
         EXPECT_EQ(back->pixel(8, y).alpha, 255);
+        EXPECT_NEAR(back->pixel(15, y).red, 200, 24);
     }
 }
 

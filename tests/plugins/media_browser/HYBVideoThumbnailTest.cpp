@@ -1,19 +1,28 @@
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
 #include "platform/av/AssetImageGenerator.h"
+#include "platform/av/VideoCodec.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Data.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/rt/ModuleLoader.h"
 #include "platform/testing/InjectedFaults.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/ImageCodec.h"
 #include "platform/ui/Screen.h"
 #include "plugins/device_storage/HYBFile.h"
@@ -110,6 +119,26 @@ TEST_F(VideoThumbnailTest, ModesAndPositions) {
     auto blue = ui::ImageCodec::decode(*ns::Data::fromBase64(message(url).substr(prefix.size())));
     ASSERT_TRUE(blue);
     EXPECT_TRUE(near(blue->pixel(20, 45), kBlue));
+}
+
+// A frame whose rows are not a whole number of the converter's vector widths keeps every row
+// in place and comes out opaque.
+TEST_F(VideoThumbnailTest, AFrameOfAnOddWidthKeepsItsRows) {
+    const std::string narrow = ns::Sandbox::temporaryDirectory() + "narrow.mp4";
+    ASSERT_TRUE(mediatest::writeClip(narrow, 100, 60, {kGreen, kGreen}));
+    const auto url = ns::URL::fileURLWithPath(narrow);
+    auto frame = av::AssetImageGenerator(url).copyCGImageAtTime(1);
+    ASSERT_TRUE(frame.ok()) << frame.error().description();
+    const auto& bitmap = *frame.value();
+    ASSERT_EQ(bitmap.width(), 100);
+    ASSERT_EQ(bitmap.height(), 60);
+    for (int y : {2, 30, 57}) {
+        SCOPED_TRACE(y);
+        EXPECT_TRUE(near(bitmap.pixel(10, y), kGreen));
+        EXPECT_TRUE(near(bitmap.pixel(90, y), {255, 255, 255}));
+        EXPECT_EQ(bitmap.pixel(10, y).alpha, 255);
+        EXPECT_EQ(bitmap.pixel(99, y).alpha, 255);
+    }
 }
 
 TEST_F(VideoThumbnailTest, SidewaysRecordingComesOutUpright) {
@@ -286,6 +315,88 @@ TEST_F(VideoThumbnailTest, AProbePastItsBudgetAnswersAnError) {
     EXPECT_NE(message(result).find("Could not extract thumbnail"), std::string::npos);
     EXPECT_EQ(call({"file://" + clip_, "", ns::Dictionary{{"mode", "data"}}})->status(),
               HYBResultStatusOK);
+}
+
+// A stand-in for the media libraries whose frames at kStuckAt never come until released, as a
+// decoder caught in one damaged packet; every other frame comes at once. It notes the thread
+// each frame was made on.
+class GatedCodec : public av::VideoCodec {
+public:
+    static constexpr double kStuckAt = 7;
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool open = false;
+        std::vector<std::string> threads;
+    };
+
+    explicit GatedCodec(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
+
+    ns::Result<std::shared_ptr<ui::Bitmap>> frameAt(int, double seconds, bool,
+                                                    av::DecodeStop&) const override {
+        char name[16] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        std::unique_lock lock(gate_->mutex);
+        gate_->threads.emplace_back(name);
+        if (seconds == kStuckAt) {
+            gate_->opened.wait(lock, [&] { return gate_->open; });
+        }
+        return ui::Bitmap::create(8, 8);
+    }
+    ns::Result<av::AssetTrackInfo> trackInfo(int, av::DecodeStop&) const override {
+        return av::AssetTrackInfo{};
+    }
+
+private:
+    std::shared_ptr<Gate> gate_;
+};
+
+// A source stuck past its deadline answers an error at once; the next thumbnail is made while
+// the stuck work still runs, and what that work hands in at last reaches nobody.
+TEST_F(VideoThumbnailTest, AStuckSourceIsAbandonedWithoutHoldingUpTheNext) {
+    auto gate = std::make_shared<GatedCodec::Gate>();
+    ns::ScopedSharedInstance<rt::ModuleLoader> loader;
+    ns::ScopedSharedInstance<rt::ClassRegistry> registry;
+    rt::ModuleLoader::shared().announce(av::VideoCodec::kClassName,
+                                        [gate] { return std::make_shared<GatedCodec>(gate); });
+    const auto saved = av::AssetImageGenerator::workBudget();
+    const auto thumbnail = [&](double position) {
+        plugin_->performAction(
+            "createThumbnail",
+            HYBInvokedUrlCommand(
+                {"file://" + clip_, "", ns::Dictionary{{"mode", "data"}, {"position", position}}},
+                "Thumb1", "VideoThumbnail", "createThumbnail"));
+    };
+    delegate_->results.clear();
+    av::AssetImageGenerator::setWorkBudget(std::chrono::milliseconds(0));
+    thumbnail(GatedCodec::kStuckAt);
+    av::AssetImageGenerator::setWorkBudget(saved);
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->results[0]->status(), HYBResultStatusError);
+    EXPECT_NE(message(delegate_->results[0]).find("took too long"), std::string::npos)
+        << message(delegate_->results[0]);
+
+    // Still stuck: were this frame queued behind it, it would run out of its whole budget.
+    thumbnail(1);
+    ASSERT_EQ(delegate_->results.size(), 2u);
+    EXPECT_EQ(delegate_->results[1]->status(), HYBResultStatusOK) << message(delegate_->results[1]);
+
+    {
+        std::lock_guard lock(gate->mutex);
+        gate->open = true;
+    }
+    gate->opened.notify_all();
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate_->results.size(), 2u);
+
+    // Once the stuck work has ended, frames go back to the warm worker it held.
+    thumbnail(1);
+    ASSERT_EQ(delegate_->results.size(), 3u);
+    EXPECT_EQ(delegate_->results[2]->status(), HYBResultStatusOK) << message(delegate_->results[2]);
+    std::lock_guard lock(gate->mutex);
+    ASSERT_EQ(gate->threads.size(), 3u);
+    EXPECT_EQ(gate->threads[2], gate->threads[0]);
+    EXPECT_NE(gate->threads[1], gate->threads[0]);
 }
 
 }  // namespace

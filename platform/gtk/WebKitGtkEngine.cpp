@@ -401,6 +401,7 @@ WebKitGtkEngine::~WebKitGtkEngine() {
     }
     g_object_set_data(G_OBJECT(view_), kEngineKey, nullptr);
     gtk_widget_destroy(window_);
+    for (const auto& retried : retriedCertificates_) g_object_unref(retried.second);
 }
 
 void WebKitGtkEngine::showWindow() {
@@ -879,14 +880,16 @@ bool WebKitGtkEngine::retryWithExtraAuthority(const char* uri, GTlsCertificate* 
     g_list_free_full(authorities, g_object_unref);
     g_object_unref(identity);
     if (!trusted) return false;
-    // Once per host and certificate: a load that fails again with a certificate already let
-    // through fails as WebKit reports it, rather than being tried forever.
-    static std::vector<std::pair<std::string, GTlsCertificate*>> allowed;
-    for (const auto& [allowedHost, allowedCertificate] : allowed) {
-        if (allowedHost == host && g_tls_certificate_is_same(allowedCertificate, certificate))
+    // Once per view, host and certificate: a load that fails again with a certificate already
+    // let through fails as WebKit reports it, rather than being tried forever. Kept per view,
+    // not for the process: another view's load that failed before the certificate was let
+    // through, or after the engine's network process started afresh and forgot it, still gets
+    // its one retry.
+    for (const auto& [retriedHost, retriedCertificate] : retriedCertificates_) {
+        if (retriedHost == host && g_tls_certificate_is_same(retriedCertificate, certificate))
             return false;
     }
-    allowed.emplace_back(host, G_TLS_CERTIFICATE(g_object_ref(certificate)));
+    retriedCertificates_.emplace_back(host, G_TLS_CERTIFICATE(g_object_ref(certificate)));
     webkit_web_context_allow_tls_certificate_for_host(WebKitGtkContext::shared().context(),
                                                       certificate, host.c_str());
     // The same navigation goes on with the new attempt.

@@ -159,6 +159,10 @@ private:
     std::string engineUserAgent_;
     std::optional<std::string> customUserAgent_;
 
+    // Hosts and certificates this view retried a load for once the extra authority vouched for
+    // them: a load that fails again with one of them fails as WebKit reports it.
+    std::vector<std::pair<std::string, GTlsCertificate*>> retriedCertificates_;
+
     std::shared_ptr<Navigation> requested_;  // a load asked for and not yet started
     std::string requestedURL_;
     std::shared_ptr<Navigation> current_;

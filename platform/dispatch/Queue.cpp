@@ -49,8 +49,9 @@ bool runsOn(const void* queue) {
 }  // namespace
 
 // The threads and pending tasks of a serial queue (one thread at most, which leaves when idle)
-// or of the global queue (a fixed pool). Worker threads share ownership, so the state outlives
-// a destroyed serial queue until its thread has left.
+// or of the global queue (a pool that grows to its limit as tasks find no waiting thread).
+// Worker threads share ownership, so the state outlives a destroyed serial queue until its
+// thread has left.
 struct Queue::Workers : std::enable_shared_from_this<Workers> {
     Workers(std::string label, size_t maxThreads, bool linger)
         : label(std::move(label)), maxThreads(maxThreads), lingers(linger) {}
@@ -60,13 +61,15 @@ struct Queue::Workers : std::enable_shared_from_this<Workers> {
         std::unique_lock lock(mutex);
         if (closed) return false;
         pending.push_back(std::move(fn));
-        if (threads < maxThreads && (lingers || threads == 0)) {
-            // Serial: start the one thread when none runs. Global: start the whole pool once.
+        // A task that no waiting thread will take gets a thread of its own, up to the limit:
+        // the pool grows with the work that actually runs side by side, so a process that
+        // never has more than a few tasks at once keeps only a few threads (and their stacks
+        // and allocator caches). Each waiting thread takes one pending task when it wakes.
+        if (threads < maxThreads && pending.size() > waiting) {
             try {
-                size_t start = lingers ? 1 : maxThreads - threads;
-                for (size_t i = 0; i < start; ++i) startThread();
+                startThread();
             } catch (...) {
-                // Threads that did start wait for the lock, so the task is still ours to take.
+                // Without a thread of its own the task waits for a running one, if any.
                 if (threads == 0) {
                     pending.pop_back();
                     throw;
@@ -90,11 +93,13 @@ struct Queue::Workers : std::enable_shared_from_this<Workers> {
         std::unique_lock lock(mutex);
         for (;;) {
             auto hasWork = [&] { return !pending.empty() || closed; };
+            ++waiting;
             if (lingers) {
                 workAvailable.wait_for(lock, kSerialLinger, hasWork);
             } else {
                 workAvailable.wait(lock, hasWork);
             }
+            --waiting;
             if (pending.empty()) break;  // closed, or idle for the whole linger
             Task fn = std::move(pending.front());
             pending.pop_front();
@@ -142,6 +147,7 @@ struct Queue::Workers : std::enable_shared_from_this<Workers> {
     std::deque<Task> pending;
     size_t running = 0;
     size_t threads = 0;
+    size_t waiting = 0;  // threads waiting for work
     bool closed = false;
 };
 

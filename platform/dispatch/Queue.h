@@ -16,7 +16,8 @@ namespace dispatch {
 //
 // A serial queue runs its tasks one at a time in the order they were added, on a thread of its
 // own that exists only while the queue has work (it lingers briefly after the last task). The
-// global queue runs tasks concurrently on a fixed pool of max(2, hardware threads) workers.
+// global queue runs tasks concurrently on a pool of up to max(2, hardware threads) workers,
+// started as tasks arrive that no idle worker would take.
 // An exception that escapes a task on a serial or global queue ends the program, as an
 // uncaught exception does.
 //
@@ -24,7 +25,7 @@ namespace dispatch {
 // Clock::current() and a test's manual clock; it is handed to its queue when the main loop
 // dispatches the timer.
 class Queue : public std::enable_shared_from_this<Queue> {
-  public:
+public:
     static Queue& main();
     static Queue& global();
     // A new serial queue. Destroying it drops the tasks that have not started (and delayed
@@ -62,7 +63,7 @@ class Queue : public std::enable_shared_from_this<Queue> {
     // True when no serial or global queue has a task queued or running.
     static bool allIdle();
 
-  private:
+private:
     friend class RunLoop;
     enum class Kind { Main, Serial, Global };
     struct Workers;
@@ -78,10 +79,10 @@ class Queue : public std::enable_shared_from_this<Queue> {
     // finish wakes it.
     static void addIdleWaiter(int delta);
 
-  public:
+public:
     Queue(PassKey, Kind kind, std::string label);
 
-  private:
+private:
     Kind kind_;
     std::string label_;
     std::shared_ptr<Workers> workers_;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -151,6 +154,39 @@ TEST_F(QueueTest, GlobalQueueRunsTasksConcurrently) {
     loop().runUntilIdle();
     EXPECT_TRUE(aMet);
     EXPECT_TRUE(bMet);
+    EXPECT_TRUE(Queue::allIdle());
+}
+
+// The pool starts its workers as tasks arrive. Each round below runs tasks that wait for one
+// another, so they finish only when all of them run at once: a round as large as the pool
+// needs every worker, whether the workers from an earlier round wait idle or are still
+// waking up for the tasks just posted.
+TEST_F(QueueTest, GlobalQueueGrowsToRunAFullBurstAtOnce) {
+    const int workers = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    std::mutex mutex;
+    std::condition_variable changed;
+    auto round = [&](int tasks) {
+        int arrived = 0, met = 0, left = 0;
+        for (int i = 0; i < tasks; ++i) {
+            Queue::global().async([&] {
+                std::unique_lock lock(mutex);
+                ++arrived;
+                changed.notify_all();
+                if (changed.wait_for(lock, std::chrono::seconds(30),
+                                     [&] { return arrived == tasks; }))
+                    ++met;
+                ++left;
+                changed.notify_all();
+            });
+        }
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(60), [&] { return left == tasks; });
+        return met;
+    };
+    EXPECT_EQ(round(workers / 2), workers / 2);
+    EXPECT_EQ(round(workers), workers);
+    EXPECT_EQ(round(workers), workers);
+    loop().runUntilIdle();
     EXPECT_TRUE(Queue::allIdle());
 }
 

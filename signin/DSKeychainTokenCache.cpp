@@ -1,5 +1,8 @@
 #include "signin/DSKeychainTokenCache.h"
 
+#include <farmhash.h>
+
+#include <array>
 #include <map>
 #include <vector>
 
@@ -133,8 +136,15 @@ std::shared_ptr<DSKeychainTokenCache> DSKeychainTokenCache::initWithGroup(
 }
 
 std::string DSKeychainTokenCache::keychainKeyFromCacheKey(const DSTokenCacheKey& key) const {
-    return ns::format("%@%@%@%@%@%@%@", kTokenGeneric, "|", adBase64UrlEncode(key.authority()), "|",
-                      getAttributeName(key.resource()), "|", adBase64UrlEncode(key.clientId()));
+    // Built for every look-up: plain concatenation rather than a format to interpret.
+    std::string service = kTokenGeneric;
+    service += '|';
+    service += adBase64UrlEncode(key.authority());
+    service += '|';
+    service += getAttributeName(key.resource());
+    service += '|';
+    service += adBase64UrlEncode(key.clientId());
+    return service;
 }
 
 ns::Dictionary DSKeychainTokenCache::queryDictionaryForKey(const DSTokenCacheKey* key,
@@ -256,11 +266,60 @@ struct DSKeychainTokenCache::DecodedItems {
         ns::Data archive;
         std::shared_ptr<const DSTokenCacheItem> item;
     };
-    static constexpr size_t kCapacity = 8;
+    // Enough for every item a group with many users holds (one per user, resource and
+    // client, and their refresh tokens), yet bounded in bytes: an archive may be large, and
+    // what is remembered holds tokens. Oldest first out.
+    static constexpr size_t kCapacity = 256;
+    static_assert((kCapacity & (kCapacity - 1)) == 0, "slots wrap by mask");
+    static constexpr size_t kMaxBytes = 1u << 20;
+    static constexpr size_t kMaxEntryBytes = 16u << 10;
     std::mutex mutex;
-    std::vector<Entry> entries;
-    size_t next = 0;
+    // A ring of `count` entries from `first`; the hashes apart, so that a look-up scans one
+    // small array and compares bytes only where a hash matches.
+    std::array<uint64_t, kCapacity> hashes{};
+    std::array<Entry, kCapacity> entries;
+    size_t first = 0;
+    size_t count = 0;
+    size_t bytes = 0;
     uint64_t generation = 0;
+
+    static uint64_t hashOf(const ns::Data& data) {
+        return util::Hash64(data.chars().data(), data.length());
+    }
+    static size_t slot(size_t index) { return index & (kCapacity - 1); }
+
+    std::shared_ptr<const DSTokenCacheItem> find(const ns::Data& data, uint64_t hash) const {
+        for (size_t i = 0; i < count; ++i) {
+            const size_t at = slot(first + i);
+            // The bytes themselves decide: a hash alone could answer another user's item.
+            if (hashes[at] == hash && entries[at].archive == data) return entries[at].item;
+        }
+        return nullptr;
+    }
+
+    void dropOldest() {
+        bytes -= entries[first].archive.length();
+        entries[first] = Entry();
+        first = slot(first + 1);
+        --count;
+    }
+
+    void remember(const ns::Data& data, uint64_t hash, const DSTokenCacheItem& item) {
+        // Two readers that missed the same bytes at once may both remember them: harmless.
+        if (data.length() > kMaxEntryBytes) return;
+        while (count > 0 && (count == kCapacity || bytes + data.length() > kMaxBytes)) dropOldest();
+        const size_t at = slot(first + count);
+        hashes[at] = hash;
+        entries[at] = {data, std::make_shared<const DSTokenCacheItem>(item)};
+        bytes += data.length();
+        ++count;
+    }
+
+    void clear() {
+        ++generation;
+        while (count > 0) dropOldest();
+        first = 0;
+    }
 };
 
 std::shared_ptr<DSKeychainTokenCache::DecodedItems> DSKeychainTokenCache::decodedItemsOfGroup(
@@ -275,26 +334,19 @@ std::shared_ptr<DSKeychainTokenCache::DecodedItems> DSKeychainTokenCache::decode
 
 std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromArchive(const ns::Data& data,
                                                                         uint64_t generation) const {
+    const uint64_t hash = DecodedItems::hashOf(data);
     {
         std::lock_guard lock(decoded_->mutex);
-        for (const DecodedItems::Entry& entry : decoded_->entries) {
-            // Callers change what they get: each gets its own copy.
-            if (entry.archive == data) return std::make_shared<DSTokenCacheItem>(*entry.item);
-        }
+        // Callers change what they get: each gets its own copy.
+        if (auto known = decoded_->find(data, hash))
+            return std::make_shared<DSTokenCacheItem>(*known);
     }
     std::shared_ptr<DSTokenCacheItem> item = itemFromKeychainData(&data);
     if (!item) return nullptr;
     // An item whose decoding warned is decoded (and warns) on every read, as without memory.
     if (item->userInformation() && item->userInformation()->warnedOfTokenType()) return item;
     std::lock_guard lock(decoded_->mutex);
-    if (generation != decoded_->generation) return item;
-    DecodedItems::Entry entry{data, std::make_shared<const DSTokenCacheItem>(*item)};
-    if (decoded_->entries.size() < DecodedItems::kCapacity) {
-        decoded_->entries.push_back(std::move(entry));
-    } else {
-        decoded_->entries[decoded_->next] = std::move(entry);
-        decoded_->next = (decoded_->next + 1) % DecodedItems::kCapacity;
-    }
+    if (generation == decoded_->generation) decoded_->remember(data, hash, *item);
     return item;
 }
 
@@ -305,9 +357,7 @@ uint64_t DSKeychainTokenCache::decodedGeneration() const {
 
 void DSKeychainTokenCache::forgetDecodedItems() {
     std::lock_guard lock(decoded_->mutex);
-    ++decoded_->generation;
-    decoded_->entries.clear();
-    decoded_->next = 0;
+    decoded_->clear();
 }
 
 sec::OSStatus DSKeychainTokenCache::writeData(const ns::Dictionary& query, const ns::Data& data,

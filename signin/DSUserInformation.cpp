@@ -67,7 +67,7 @@ std::shared_ptr<const DSUserInformation> DSUserInformation::initWithIdToken(
                            std::nullopt));
             return nullptr;
         }
-        const ns::Dictionary* object = json->dictionary();
+        ns::Dictionary* object = json->dictionary();
         if (!object) {
             dsSetError(error, invalidIdTokenError());
             return nullptr;
@@ -82,7 +82,12 @@ std::shared_ptr<const DSUserInformation> DSUserInformation::initWithIdToken(
                 }
             }
         }
-        for (const auto& [name, value] : *object) claims.insert_or_assign(name, value);
+        // The parsed members are not used again: they move into the claims.
+        if (claims.empty()) {
+            claims = std::move(*object);
+        } else {
+            for (auto& [name, value] : *object) claims.insert_or_assign(name, std::move(value));
+        }
     }
     if (!type) {
         info->warnedOfTokenType_ = true;

@@ -407,6 +407,63 @@ TEST_F(DSKeychainTokenCacheTest, ReadsFollowTheStoredBytesWhoeverWroteThem) {
     EXPECT_FALSE(cache->getItemWithKey(key.get(), "u@x", {}, nullptr));
 }
 
+// Many users read again and again, then changed, removed and damaged behind the cache's back:
+// each read answers what the keychain holds now, never what was decoded before.
+TEST_F(DSKeychainTokenCacheTest, ManyUsersReadAgainFollowTheKeychainBehindTheCachesBack) {
+    constexpr int kUsers = 40;
+    auto user = [](int n) { return ns::format("user%d@x", n); };
+    std::vector<std::shared_ptr<DSTokenCacheItem>> items;
+    for (int n = 0; n < kUsers; ++n) {
+        items.push_back(tokenItem(user(n), "res", "client-1", std::to_string(n)));
+        ASSERT_TRUE(cache->addOrUpdateItem(items.back().get(), {}, nullptr));
+    }
+    const auto key = items[0]->extractKey();
+    auto read = [&](int n) { return cache->getItemWithKey(key.get(), user(n), {}, nullptr); };
+    for (int round = 0; round < 2; ++round) {
+        for (int n = 0; n < kUsers; ++n)
+            ASSERT_EQ(read(n)->accessToken(), "at-" + std::to_string(n));
+    }
+    auto slot = [&](int n) { return cache->queryDictionaryForKey(key.get(), user(n), {}); };
+    auto newer = tokenItem(user(7), "res", "client-1", "new");
+    ASSERT_EQ(sec::SecItemUpdate(slot(7),
+                                 {{sec::kSecValueData,
+                                   *DSKeyedArchiver::archivedDataWithRootObject(newer->encode())}}),
+              sec::errSecSuccess);
+    ASSERT_EQ(sec::SecItemDelete(slot(13)), sec::errSecSuccess);
+    ASSERT_EQ(sec::SecItemUpdate(slot(21),
+                                 {{sec::kSecValueData, ns::Data::fromString("bplist00 damaged")}}),
+              sec::errSecSuccess);
+    signintest::ScopedLogLines lines;
+    for (int round = 0; round < 2; ++round) {
+        auto changed = read(7);
+        ASSERT_TRUE(changed);
+        EXPECT_EQ(changed->accessToken(), "at-new");
+        EXPECT_EQ(changed->refreshToken(), "rt-new");
+        EXPECT_FALSE(read(13));
+        EXPECT_FALSE(read(21));
+        EXPECT_EQ(read(30)->accessToken(), "at-30");
+    }
+    EXPECT_EQ(lines.count("Failed to deserialize data from keychain"), 2u);
+}
+
+// Users whose items differ in a few bytes only (same tokens, ids one character apart or one a
+// prefix of the other) each get their own item, in any order of reading.
+TEST_F(DSKeychainTokenCacheTest, UsersWithSimilarIdsGetTheirOwnItems) {
+    const std::vector<std::string> users{"user1@x", "user2@x", "user11@x", "user1@xx"};
+    for (const auto& name : users)
+        ASSERT_TRUE(cache->addOrUpdateItem(tokenItem(name, "res").get(), {}, nullptr));
+    const auto key = tokenItem(users[0], "res")->extractKey();
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = 0; i < users.size(); ++i) {
+            const std::string& name = round == 0 ? users[i] : users[users.size() - 1 - i];
+            auto got = cache->getItemWithKey(key.get(), name, {}, nullptr);
+            ASSERT_TRUE(got) << name;
+            EXPECT_EQ(got->userInformation()->userId(), name);
+            EXPECT_EQ(got->userInformation()->rawIdToken(), signintest::idTokenFor(name));
+        }
+    }
+}
+
 TEST_F(DSKeychainTokenCacheTest, ItemsWhoseIdTokenWarnsWarnOnEveryRead) {
     auto item = tokenItem(std::nullopt, "res");
     item->setUserInformation(DSUserInformation::initWithIdToken(signintest::idToken(

@@ -341,28 +341,35 @@ void BM_InsertBatch(benchmark::State& state) {
     state.counters["inserts_only_ratio"] = oursTotal > 0 ? insertsTotal / oursTotal : 0;
 }
 
+// The plug-in alone, its calls already read: answered inline, the answer dropped after each.
+struct PluginOnly {
+    explicit PluginOnly(const std::string& database) {
+        plugin->setCommandDelegate(delegate);
+        plugin->pluginInitialize();
+        run("open", command(R"(["o","SQLitePlugin","open",[{"name":")" + database + R"("}]])"));
+    }
+    static HYBInvokedUrlCommand command(const std::string& call) {
+        return *HYBInvokedUrlCommand::commandFromJSONText(ns::JSONSlice(ns::JSONText::copy(call)));
+    }
+    void run(const std::string& action, const HYBInvokedUrlCommand& call) {
+        plugin->performAction(action, call);
+        delegate->last.reset();
+    }
+
+    std::shared_ptr<InlineDelegate> delegate = std::make_shared<InlineDelegate>();
+    std::shared_ptr<SQLitePlugin> plugin = std::make_shared<SQLitePlugin>();
+};
+
 void BM_InsertBatchPlugin(benchmark::State& state) {
     Host host;
-    auto delegate = std::make_shared<InlineDelegate>();
-    auto plugin = std::make_shared<SQLitePlugin>();
-    plugin->setCommandDelegate(delegate);
-    plugin->pluginInitialize();
-    auto open = HYBInvokedUrlCommand::commandFromJson(
-        *ns::JSONSerialization::read(R"(["o","SQLitePlugin","open",[{"name":"direct.db"}]])"));
-    plugin->performAction("open", *open);
-    auto parse = [](const std::string& call) {
-        return *HYBInvokedUrlCommand::commandFromJSONText(ns::JSONSlice(ns::JSONText::copy(call)));
-    };
-    plugin->performAction(
-        "backgroundExecuteSqlBatch",
-        parse(Host::batchCall({std::string("{\"sql\":\"") + kCreate + "\"}"}, "direct.db")));
-    const HYBInvokedUrlCommand command = parse(insertBatch(state.range(0), "direct.db"));
+    PluginOnly direct("direct.db");
+    direct.run("backgroundExecuteSqlBatch",
+               PluginOnly::command(
+                   Host::batchCall({std::string("{\"sql\":\"") + kCreate + "\"}"}, "direct.db")));
+    const HYBInvokedUrlCommand command =
+        PluginOnly::command(insertBatch(state.range(0), "direct.db"));
     const auto [oursTotal, libraryTotal] = timeBoth(
-        state,
-        [&] {
-            plugin->performAction("backgroundExecuteSqlBatch", command);
-            delegate->last.reset();
-        },
+        state, [&] { direct.run("backgroundExecuteSqlBatch", command); },
         [&] { rawInserts(host.raw, state.range(0)); });
     state.counters["throughput_ratio"] = oursTotal > 0 ? libraryTotal / oursTotal : 0;
 }
@@ -382,36 +389,26 @@ void BM_Select100k(benchmark::State& state) {
 
 void BM_SelectPlugin(benchmark::State& state) {
     Host host;
-    auto delegate = std::make_shared<InlineDelegate>();
-    auto plugin = std::make_shared<SQLitePlugin>();
-    plugin->setCommandDelegate(delegate);
-    plugin->pluginInitialize();
-    auto command = [](const std::string& call) {
-        return *HYBInvokedUrlCommand::commandFromJSONText(ns::JSONSlice(ns::JSONText::copy(call)));
-    };
-    plugin->performAction("open", command(R"(["o","SQLitePlugin","open",[{"name":"select.db"}]])"));
+    PluginOnly direct("select.db");
+    const auto command = &PluginOnly::command;
     const std::string fill =
         std::string("WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 ") + "FROM c LIMIT " +
         std::to_string(state.range(0)) + ") INSERT INTO t SELECT i, 'row ' || i, i * 0.5 FROM c";
-    plugin->performAction("backgroundExecuteSqlBatch",
-                          command(Host::batchCall({std::string("{\"sql\":\"") + kCreate + "\"}",
-                                                   "{\"sql\":\"" + fill + "\"}"},
-                                                  "select.db")));
+    direct.run("backgroundExecuteSqlBatch",
+               command(Host::batchCall(
+                   {std::string("{\"sql\":\"") + kCreate + "\"}", "{\"sql\":\"" + fill + "\"}"},
+                   "select.db")));
     sqlite3_exec(host.raw, kCreate, nullptr, nullptr, nullptr);
     sqlite3_exec(host.raw, fill.c_str(), nullptr, nullptr, nullptr);
     const HYBInvokedUrlCommand select =
         command(R"(["s","SQLitePlugin","executeSql",[{"dbargs":{"dbname":"select.db"},)"
                 R"("ex":{"sql":"SELECT * FROM t"}}]])");
-    plugin->performAction("executeSql", select);
+    direct.plugin->performAction("executeSql", select);
     const size_t answerBytes =
-        delegate->last ? delegate->last->pageMessage(SIZE_MAX).text.size() : 0;
+        direct.delegate->last ? direct.delegate->last->pageMessage(SIZE_MAX).text.size() : 0;
     size_t libraryBytes = 0;
     const auto [oursTotal, libraryTotal] = timeBoth(
-        state,
-        [&] {
-            plugin->performAction("executeSql", select);
-            delegate->last.reset();
-        },
+        state, [&] { direct.run("executeSql", select); },
         [&] { libraryBytes = rawSelectToJSON(host.raw); });
     state.counters["answer_bytes"] = static_cast<double>(answerBytes);
     state.counters["library_json_bytes"] = static_cast<double>(libraryBytes);

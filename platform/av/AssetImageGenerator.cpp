@@ -52,8 +52,11 @@ void dispatchFrameWork(std::function<void()> work) {
         return;
     }
     frameQueue().async([work = std::move(work)] {
+        // Free again however the work ends, or every later frame would go to the cold pool.
+        struct Free {
+            ~Free() { gFrameQueueBusy = false; }
+        } free;
         work();
-        gFrameQueueBusy = false;
     });
 }
 

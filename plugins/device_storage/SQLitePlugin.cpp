@@ -959,10 +959,10 @@ std::string SQLitePlugin::resultText(Outcome&& outcome) {
 void SQLitePlugin::writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome) {
     // The usual entry of a long batch, a statement that changed rows and answered none,
     // written from its text: what the writer would write, member by member.
-    if (outcome.ok && outcome.rows == "[]") {
-        char entry[128] = R"({"result":{)";
-        char* at = entry + std::strlen(entry);
+    if (outcome.ok && outcome.rows == std::string_view("[]")) {
+        char entry[128];
         char* const end = entry + sizeof entry;
+        char* at = append(entry, R"({"result":{)");
         if (outcome.insertId) {
             at = append(at, R"("insertId":)");
             at = std::to_chars(at, end, *outcome.insertId).ptr;

@@ -522,8 +522,8 @@ bool readsInOrder(ns::ondemand::object& members, bool& inOrder) {
 }
 
 // Binds the parameters as they are read: a string in place, from the call's text or the
-// reader's own buffer, both of which stay until the reading ends; what the reader cannot hold as it
-// is (a lone surrogate) in `kept`, where it stays put until the statement has run. What
+// reader's own buffer, both of which stay until the reading ends; what the reader cannot hold
+// as it is (a lone surrogate) in `kept`, where it stays put until the statement has run. What
 // bindStatement does with each kind of value, without building the values.
 int bindFromText(sqlite3_stmt* statement, ns::ondemand::array elements,
                  std::deque<std::string>& kept) {

@@ -551,7 +551,8 @@ TEST_F(SQLitePluginTest, ABatchReadFromItsTextAnswersAsFromItsValues) {
         R"j({"sql":"SELECT ? AS x","other":{"sql":"SELECT 0","params":[0]},"params":[11]},)j"
         R"j({"sql":"SELECT ? AS y","params":"x","params":[12]},)j"
         R"j({"sql":"SELEC","params":[13]},{"sql":"SELECT 1; SELECT 2","params":[]},)j"
-        R"j({"sql":7,"sql":"SELECT 14 AS n"}]}])j",
+        R"j({"sql":7,"sql":"SELECT 14 AS n"},{"sql":"SELECT ? AS z","params":[15,16,17],"x":[0]},)j"
+        R"j({"sql":"SELECT ? AS z","params":[18,19],"sql":"SELECT 20 AS twenty"}]}])j",
         // Failures: no database, one that is not open, statements without text or not objects,
         // two statements in one text, a statement that fails among others, parameters past
         // the statement's own.

@@ -1,5 +1,6 @@
 #include "signin/DSKeyedUnarchiver.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <limits>
@@ -45,9 +46,9 @@ enum Kind : uint8_t {
     kUTF16 = 0x6,
     kUID = 0x8,
     kArray = 0xA,
+    kSet = 0xC,
     kDictionary = 0xD,
 };
-constexpr uint8_t kNullMarker = 0x00;
 constexpr uint8_t kFalse = 0x08;
 constexpr uint8_t kTrue = 0x09;
 constexpr uint8_t kCountFollows = 0x0F;
@@ -67,6 +68,9 @@ struct Object {
     const uint8_t* body = nullptr;
 
     bool isText() const { return kind == kASCII || kind == kUTF16; }
+    // Sets read as arrays.
+    bool isArray() const { return kind == kArray || kind == kSet; }
+    bool isContainer() const { return isArray() || kind == kDictionary; }
 };
 
 // The binary property list: trailer, offset table and objects, each checked before use.
@@ -92,8 +96,9 @@ public:
     uint64_t top() const { return top_; }
 
     Object object(uint64_t index) const {
+        if (index >= count_) throw Refusal{kNotAPropertyList};
         const uint64_t at = bigEndian(p_ + table_ + index * offsetSize_, offsetSize_);
-        if (at < kBinaryMagic.size() || at >= table_) throw Refusal{kNotAPropertyList};
+        if (at >= table_) throw Refusal{kNotAPropertyList};
         Object o{static_cast<uint8_t>(p_[at] >> 4), static_cast<uint8_t>(p_[at] & 0x0F), 0,
                  p_ + at + 1};
         const bool counted = o.kind == kData || o.isText() || o.kind >= kArray;
@@ -144,6 +149,12 @@ private:
     uint64_t count_ = 0, top_ = 0, table_ = 0;
 };
 
+std::optional<uint64_t> uidOf(const PlistBytes& plist, const Object& o) {
+    if (o.kind != kUID) return std::nullopt;
+    const size_t width = std::min<size_t>(o.info + 1u, 8);
+    return bigEndian(plist.fixed(o, o.info + 1u) + (o.info + 1u - width), width);
+}
+
 // Checks every object the top one reaches, once each: known kinds of known sizes, bodies
 // inside the objects, references inside the table, dictionary keys that are strings without
 // NUL, integers that int64 holds, no object inside itself and no deeper nesting than property
@@ -170,7 +181,7 @@ private:
             return known;
         }
         const Object o = plist_.object(index);
-        if (o.kind != kArray && o.kind != kDictionary) {
+        if (!o.isContainer()) {
             leaf(o);
             return height_[index] = 0;
         }
@@ -203,9 +214,7 @@ private:
     void leaf(const Object& o) const {
         switch (o.kind) {
             case kSimple:
-                if (o.info == (kNullMarker & 0x0F) || o.info == (kFalse & 0x0F) ||
-                    o.info == (kTrue & 0x0F))
-                    return;
+                if (o.info == (kFalse & 0x0F) || o.info == (kTrue & 0x0F)) return;
                 break;
             case kInteger:
                 if (o.info <= 3) {
@@ -233,14 +242,18 @@ private:
                     return;
                 }
                 break;
+            case kUTF16:
+                // Empty text is written in the one-byte form; the two-byte form is never empty.
+                if (o.count == 0) break;
+                plist_.body(o);
+                return;
             case kData:
             case kASCII:
-            case kUTF16:
                 plist_.body(o);
                 return;
             case kUID:
-                plist_.fixed(o, o.info + 1u);
-                if (o.info < 8) return;
+                // Up to 16 bytes, of which the low eight hold a value within 32 bits.
+                if (*uidOf(plist_, o) <= std::numeric_limits<uint32_t>::max()) return;
                 break;
             default:
                 break;
@@ -271,7 +284,8 @@ std::string textOf(const PlistBytes& plist, const Object& o) {
 bool textIs(const PlistBytes& plist, const Object& o, std::string_view expected) {
     if (!o.isText() || o.count != expected.size()) return false;
     const uint8_t* p = plist.body(o);
-    if (o.kind == kASCII) return std::string_view(reinterpret_cast<const char*>(p), o.count) == expected;
+    if (o.kind == kASCII)
+        return std::string_view(reinterpret_cast<const char*>(p), o.count) == expected;
     for (size_t i = 0; i < expected.size(); ++i) {
         if (p[2 * i] != 0 || p[2 * i + 1] != static_cast<uint8_t>(expected[i])) return false;
     }
@@ -295,11 +309,6 @@ std::optional<double> numberOf(const PlistBytes& plist, const Object& o) {
     if (o.kind == kReal) return realOf(plist, o);
     if (o.kind == kInteger) return static_cast<double>(integerOf(plist, o));
     return std::nullopt;
-}
-
-std::optional<uint64_t> uidOf(const PlistBytes& plist, const Object& o) {
-    if (o.kind != kUID) return std::nullopt;
-    return bigEndian(plist.fixed(o, o.info + 1u), o.info + 1u);
 }
 
 // The value of a dictionary object under a key, when it has that key.
@@ -381,10 +390,9 @@ private:
     }
 
     // The members of an array of references under `key`.
-    std::vector<DSArchiveValue> references(const Object& object, const char* key,
-                                           size_t depth) {
+    std::vector<DSArchiveValue> references(const Object& object, const char* key, size_t depth) {
         const std::optional<Object> list = memberOf(plist_, object, key);
-        if (!list || list->kind != kArray) throw Refusal{ns::format("Missing %s", key)};
+        if (!list || !list->isArray()) throw Refusal{ns::format("Missing %s", key)};
         plist_.body(*list);
         std::vector<DSArchiveValue> items;
         items.reserve(list->count);
@@ -402,8 +410,7 @@ private:
         if (cls == "NSDictionary" || cls == "NSMutableDictionary") {
             std::vector<DSArchiveValue> keys = references(object, "NS.keys", depth);
             std::vector<DSArchiveValue> values = references(object, "NS.objects", depth);
-            if (keys.size() != values.size())
-                throw Refusal{"Dictionary keys and objects differ"};
+            if (keys.size() != values.size()) throw Refusal{"Dictionary keys and objects differ"};
             DSArchiveValue::Pairs pairs;
             pairs.reserve(keys.size());
             for (size_t i = 0; i < keys.size(); ++i)
@@ -467,9 +474,9 @@ DSArchiveValue unarchiveChecked(const ns::Data& data, const std::set<std::string
     const std::optional<Object> version = memberOf(plist, top, "$version");
     const std::optional<Object> objects = memberOf(plist, top, "$objects");
     const std::optional<Object> roots = memberOf(plist, top, "$top");
-    if (!archiver || !textIs(plist, *archiver, "NSKeyedArchiver") ||
-        !version || numberOf(plist, *version) != 100000 || !objects ||
-        objects->kind != kArray || !roots || roots->kind != kDictionary)
+    if (!archiver || !textIs(plist, *archiver, "NSKeyedArchiver") || !version ||
+        numberOf(plist, *version) != 100000 || !objects || !objects->isArray() || !roots ||
+        roots->kind != kDictionary)
         throw Refusal{kNotAnArchive};
     if (objects->count > DSKeyedUnarchiver::kMaxObjects)
         throw Refusal{"Archive holds too many objects"};

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
+#include <bit>
 #include <functional>
 #include <limits>
 #include <string_view>
@@ -481,6 +482,36 @@ TEST(DSKeyedArchiveTest, WrappedValuesAndFieldsInPlaceRead) {
     EXPECT_EQ(thing->text("label"), "\xC3\xA9t\xC3\xA9");
     EXPECT_EQ(thing->field("ratio")->realValue(), 0.25);
     EXPECT_EQ(thing->fields().size(), 6u);
+}
+
+}  // namespace
+
+namespace {
+
+// What another writer may store read whole: a date far from 2001 and below the microsecond,
+// a lone surrogate (one replacement character, the rest kept) and a NUL inside text.
+TEST(DSKeyedArchiveTest, OddTextAndFarDatesReadWhole) {
+    auto leafOf = [](std::string leaf) {
+        RawParts parts;
+        parts.leaf = std::move(leaf);
+        auto value = DSKeyedUnarchiver::unarchive(rawArchive(parts), foundation());
+        EXPECT_TRUE(value.ok()) << value.error().description();
+        return value.ok() && value->arrayValue() ? value->arrayValue()->at(0) : DSArchiveValue();
+    };
+    for (double seconds : {4.0e9 + 0.25, -3.5e9, 0x1p-20}) {
+        std::string date = "\x33";
+        const uint64_t bits = std::bit_cast<uint64_t>(seconds);
+        for (int i = 7; i >= 0; --i) date += static_cast<char>(bits >> (8 * i));
+        const DSArchiveValue value = leafOf(date);
+        ASSERT_TRUE(value.dateValue()) << seconds;
+        EXPECT_EQ(value.dateValue()->timeIntervalSinceReferenceDate(), seconds);
+    }
+    const DSArchiveValue lone = leafOf(std::string("\x63\x00x\xD8\x00\x00y", 7));
+    ASSERT_TRUE(lone.string());
+    EXPECT_EQ(*lone.string(), "x\xEF\xBF\xBDy");
+    const DSArchiveValue nul = leafOf(std::string("\x53\x61\x00\x62", 4));
+    ASSERT_TRUE(nul.string());
+    EXPECT_EQ(*nul.string(), std::string("a\0b", 3));
 }
 
 }  // namespace

@@ -28,6 +28,13 @@ public:
     // thread. A null result counts as one with no status and no message.
     virtual void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
                                   const std::optional<std::string>& callbackId) = 0;
+    // evalJs(js, true).
+    virtual void evalJs(std::string js) = 0;
+    // Runs the script in the page inside the bridge's wrapper; with `scheduledOnRunLoop`
+    // false the caller must be on the main thread.
+    virtual void evalJs(std::string js, bool scheduledOnRunLoop) = 0;
+    // Runs the closure on the global background queue.
+    virtual void runInBackground(std::function<void()> block) = 0;
     // A large answer can reach the page in pieces while its plug-in is still writing it, so
     // that carrying and parsing the text overlap with making it. Whether this delegate does:
     // without it a plug-in sends its answer whole.
@@ -44,13 +51,6 @@ public:
     virtual void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                              const std::string& callbackId,
                                              std::string_view member, size_t pieces);
-    // evalJs(js, true).
-    virtual void evalJs(std::string js) = 0;
-    // Runs the script in the page inside the bridge's wrapper; with `scheduledOnRunLoop`
-    // false the caller must be on the main thread.
-    virtual void evalJs(std::string js, bool scheduledOnRunLoop) = 0;
-    // Runs the closure on the global background queue.
-    virtual void runInBackground(std::function<void()> block) = 0;
     // The config.xml preferences keyed by lower-cased name.
     virtual ns::Dictionary settings() const = 0;
     // A hook the file plug-in hands to its file systems; the delegate never calls it.

@@ -126,6 +126,34 @@ void HYBCommandDelegateImpl::sendPluginResult(const std::shared_ptr<HYBPluginRes
     evaluateOrDefer(callbackOf(result ? *result : kNoResult, *callbackId));
 }
 
+std::string HYBCommandDelegateImpl::callbackBatchScript(const std::vector<std::string>& callbacks) {
+    size_t size = kBatchHead.size() + kBatchTail.size();
+    for (const auto& callback : callbacks) {
+        size += kBatchEntryHead.size() + callback.size() + kBatchEntryTail.size();
+    }
+    std::string script;
+    script.reserve(size);
+    script.append(kBatchHead);
+    for (const auto& callback : callbacks) {
+        script.append(kBatchEntryHead).append(callback).append(kBatchEntryTail);
+    }
+    script.append(kBatchTail);
+    return script;
+}
+
+void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
+    std::string wrapped = ns::format(kNativeEvalScript, js);
+    if (scheduledOnRunLoop) {
+        evalJsHelper(std::move(wrapped));
+    } else {
+        evalJsHelper2(std::move(wrapped));
+    }
+}
+
+void HYBCommandDelegateImpl::evalJsHelper(std::string js) {
+    evaluateOrDefer({std::move(js), std::nullopt, false});
+}
+
 void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size_t index,
                                              std::string json) {
     // The answer itself says what is wrong with its id; its pieces go nowhere.
@@ -157,34 +185,6 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
     arguments.emplace("pieces", static_cast<int64_t>(pieces));
     arguments.emplace("keepCallback", result->keepCallback() ? 1 : 0);
     evaluateOrDefer({std::string(kJoinBody), std::move(arguments), true});
-}
-
-std::string HYBCommandDelegateImpl::callbackBatchScript(const std::vector<std::string>& callbacks) {
-    size_t size = kBatchHead.size() + kBatchTail.size();
-    for (const auto& callback : callbacks) {
-        size += kBatchEntryHead.size() + callback.size() + kBatchEntryTail.size();
-    }
-    std::string script;
-    script.reserve(size);
-    script.append(kBatchHead);
-    for (const auto& callback : callbacks) {
-        script.append(kBatchEntryHead).append(callback).append(kBatchEntryTail);
-    }
-    script.append(kBatchTail);
-    return script;
-}
-
-void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
-    std::string wrapped = ns::format(kNativeEvalScript, js);
-    if (scheduledOnRunLoop) {
-        evalJsHelper(std::move(wrapped));
-    } else {
-        evalJsHelper2(std::move(wrapped));
-    }
-}
-
-void HYBCommandDelegateImpl::evalJsHelper(std::string js) {
-    evaluateOrDefer({std::move(js), std::nullopt, false});
 }
 
 void HYBCommandDelegateImpl::evaluateOrDefer(PageScript script) {

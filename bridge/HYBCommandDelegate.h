@@ -49,8 +49,8 @@ public:
     // page's callback gets the object with all of them in that array, as if sent whole. A
     // result sent by sendPluginResult instead (an error) drops the pieces.
     virtual void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
-                                             const std::string& callbackId,
-                                             std::string_view member, size_t pieces);
+                                             const std::string& callbackId, std::string_view member,
+                                             size_t pieces);
     // The config.xml preferences keyed by lower-cased name.
     virtual ns::Dictionary settings() const = 0;
     // A hook the file plug-in hands to its file systems; the delegate never calls it.

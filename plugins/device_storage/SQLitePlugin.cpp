@@ -723,9 +723,8 @@ SQLitePlugin::Outcome SQLitePlugin::runSql(SQLiteConnection::Use& use, const std
         return Outcome::failed(
             ns::Value::dict({{"code", kSyntaxErrorCode}, {"message", kMoreThanOneStatement}}));
     }
-    Outcome outcome =
-        bind(compiled.get()) == SQLITE_OK ? stepStatement(db, compiled.get(), pieces)
-                                          : sqliteFailure(db);
+    Outcome outcome = bind(compiled.get()) == SQLITE_OK ? stepStatement(db, compiled.get(), pieces)
+                                                        : sqliteFailure(db);
     // Resets the statement and clears its bindings, which may point into the parameters.
     use.keep(sql, std::move(compiled));
     return outcome;

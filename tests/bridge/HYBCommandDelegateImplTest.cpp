@@ -172,7 +172,8 @@ TEST_F(HYBCommandDelegateImplTest, AnswerPiecesGoAheadOfTheirAnswerInOrder) {
     const auto& calls = engine().fake().functionCalls();
     ASSERT_EQ(calls.size(), 3u);
     for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(calls[i].body, "hybrid.require('hybrid/exec').nativePiece(callbackId,index,piece)");
+        EXPECT_EQ(calls[i].body,
+                  "hybrid.require('hybrid/exec').nativePiece(callbackId,index,piece)");
         EXPECT_EQ(calls[i].arguments.at("callbackId"), ns::Value("big"));
         EXPECT_EQ(calls[i].arguments.at("index"), ns::Value(static_cast<int64_t>(i)));
     }

@@ -117,13 +117,14 @@ TEST_F(LargeAnswers, PiecesJoinIntoTheObjectOfTheWholeRoad) {
     EXPECT_EQ(value["count"], ns::Value(20000));
     EXPECT_GT(value["bytes"].integerValue(), 8 << 20);
     EXPECT_EQ(value["keys"], ns::Value(ns::Array{"rows", "rowsAffected"}));
-    EXPECT_EQ(value["first"],
-              ns::Value::dict({{"n", 1},
-                               {"label", "\u00e9 \"q\" \\ \u2028 \t\U0001F600 " + std::string(480, 'x')},
-                               {"x", 0.5},
-                               {"b", nullptr},
-                               {"z", -1}}));
-    // The whole answer came in pieces, the small ones did not.
+    EXPECT_EQ(
+        value["first"],
+        ns::Value::dict({{"n", 1},
+                         {"label", "\u00e9 \"q\" \\ \u2028 \t\U0001F600 " + std::string(480, 'x')},
+                         {"x", 0.5},
+                         {"b", nullptr},
+                         {"z", -1}}));
+    // The whole answer came in pieces.
     EXPECT_GE(countOf(from, "piece"), 2u);
 }
 
@@ -148,8 +149,8 @@ TEST_F(LargeAnswers, AFailureAfterPiecesReachesTheErrorCallback) {
     EXPECT_EQ(failing->body["value"],
               ns::Value::dict({{"code", 5}, {"message", "integer overflow"}}));
     EXPECT_EQ(after->body["value"],
-              ns::Value::dict({{"rows", ns::Array{ns::Value::dict({{"n", 20000}})}},
-                               {"rowsAffected", 0}}));
+              ns::Value::dict(
+                  {{"rows", ns::Array{ns::Value::dict({{"n", 20000}})}}, {"rowsAffected", 0}}));
     EXPECT_EQ(countOf(from, "failing"), 1u);
 }
 
@@ -169,11 +170,13 @@ TEST_F(LargeAnswers, AnotherCallsAnswerBetweenPiecesKeepsItsOrder) {
     )JS");
     ASSERT_TRUE(reportOf(from, "piece"));
     gate.waitUntilReached();
-    host.run("big.sql('held.db', 'SELECT 7 AS seven', [], big.report('other'), "
-             "big.failed('other'))");
+    host.run(
+        "big.sql('held.db', 'SELECT 7 AS seven', [], big.report('other'), "
+        "big.failed('other'))");
     // The other database call waits behind the held one; a call to another plug-in does not.
-    host.run("hybrid.require('hybrid/exec')(big.report('echo'), big.failed('echo'), 'Probe', "
-             "'echo', ['between'])");
+    host.run(
+        "hybrid.require('hybrid/exec')(big.report('echo'), big.failed('echo'), 'Probe', "
+        "'echo', ['between'])");
     ASSERT_TRUE(reportOf(from, "echo"));
     EXPECT_EQ(countOf(from, "held"), 0u);
     gate.open();

@@ -710,8 +710,9 @@ protected:
     // ASCII, each row made long by a run of letters.
     void fillBig() {
         openTable();
-        ASSERT_EQ(run("t.db", "CREATE TABLE big (n INTEGER, label TEXT, x REAL, b BLOB, z)")["type"],
-                  ns::Value("success"));
+        ASSERT_EQ(
+            run("t.db", "CREATE TABLE big (n INTEGER, label TEXT, x REAL, b BLOB, z)")["type"],
+            ns::Value("success"));
         ASSERT_EQ(run("t.db",
                       "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c LIMIT 20000) "
                       "INSERT INTO big SELECT i, 'é \"q\" \\ ' || char(8232, 9, 128512) || ' ' || "
@@ -722,11 +723,13 @@ protected:
                   ns::Value("success"));
     }
     SentResult execute(const std::string& sql) {
-        return call("executeSql", ns::Value::dict({{"dbargs", ns::Value::dict({{"dbname", "t.db"}})},
-                                                   {"ex", statement(sql)}}));
+        return call("executeSql",
+                    ns::Value::dict({{"dbargs", ns::Value::dict({{"dbname", "t.db"}})},
+                                     {"ex", statement(sql)}}));
     }
     // The answer with the rows of its pieces in front of its own, as the page joins them.
-    static ns::Value joined(const SentResult& answer, const std::vector<sqlitetest::SentPiece>& pieces) {
+    static ns::Value joined(const SentResult& answer,
+                            const std::vector<sqlitetest::SentPiece>& pieces) {
         ns::Array rows;
         for (const auto& piece : pieces) {
             const ns::Value run = ns::JSONSerialization::read(piece.json).valueOr(ns::Value());

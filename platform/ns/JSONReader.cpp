@@ -37,27 +37,38 @@ Error readerError(JSONError error) {
 // Number text this short has few enough digits for the reader's own conversion to be exact.
 constexpr size_t kShortNumberText = 18;
 
-bool hasExponent(std::string_view token) {
-    return token.find_first_of("eE") != std::string_view::npos;
-}
+// What a number's text holds, read in one pass: the common short integer with its value, or
+// whether a fraction or an exponent stands in it.
+struct NumberText {
+    // A plain integer of at most kShortNumberText digits (which always fits 64 bits), leading
+    // zeros excluded: the most common number of a page's call.
+    std::optional<long long> shortInteger;
+    bool fraction = false;
+    bool exponent = false;
+};
 
-bool hasFraction(std::string_view token) {
-    return token.find('.') != std::string_view::npos;
-}
-
-// A plain integer of at most kShortNumberText digits (which always fits 64 bits), in one pass:
-// the most common number of a page's call. Nothing for any other text, leading zeros included.
-std::optional<long long> shortInteger(std::string_view token) {
+NumberText numberText(std::string_view token) {
+    NumberText read;
     const bool negative = !token.empty() && token.front() == '-';
     const std::string_view digits = token.substr(negative ? 1 : 0);
-    if (digits.empty() || digits.size() > kShortNumberText) return std::nullopt;
-    if (digits.front() == '0' && digits.size() > 1) return std::nullopt;
-    long long read = 0;
+    bool plain = !digits.empty() && digits.size() <= kShortNumberText &&
+                 (digits.front() != '0' || digits.size() == 1);
+    long long integer = 0;
     for (const char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        read = read * 10 + (c - '0');
+        if (c >= '0' && c <= '9') {
+            if (plain) integer = integer * 10 + (c - '0');
+            continue;
+        }
+        plain = false;
+        read.fraction |= c == '.';
+        read.exponent |= c == 'e' || c == 'E';
     }
-    return negative ? -read : read;
+    if (plain) read.shortInteger = negative ? -integer : integer;
+    return read;
+}
+
+bool hasExponent(std::string_view token) {
+    return std::any_of(token.begin(), token.end(), [](char c) { return c == 'e' || c == 'E'; });
 }
 
 // A scalar that the on-demand reader could not take as it is (a number beyond 64 bits, an
@@ -121,19 +132,24 @@ JSONReader::~JSONReader() {
 
 namespace json {
 
+std::optional<std::string_view> unescapedString(ondemand::value value) {
+    // Text without a backslash is its own value (the reader has checked its encoding and that
+    // no control character stands in it).
+    const std::string_view quoted = trimmed(value.raw_json_token());
+    if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"') return std::nullopt;
+    const std::string_view inside = quoted.substr(1, quoted.size() - 2);
+    ondemand::raw_json_string raw;
+    if (std::memchr(inside.data(), '\\', inside.size()) ||
+        value.get_raw_json_string().get(raw) != kJSONSuccess) {
+        return std::nullopt;
+    }
+    return inside;
+}
+
 Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced) {
     const std::string_view token = value.raw_json_token();
-    // Text without a backslash is its own value: copied once, from where it stands (the
-    // reader has checked its encoding and that no control character stands in it).
-    const std::string_view quoted = trimmed(token);
-    if (quoted.size() >= 2 && quoted.front() == '"' && quoted.back() == '"') {
-        const std::string_view inside = quoted.substr(1, quoted.size() - 2);
-        ondemand::raw_json_string raw;
-        if (!std::memchr(inside.data(), '\\', inside.size()) &&
-            value.get_raw_json_string().get(raw) == kJSONSuccess) {
-            return std::string(inside);
-        }
-    }
+    // Copied once, from where it stands.
+    if (const auto inside = unescapedString(value)) return std::string(*inside);
     std::string_view text;
     const JSONError error = value.get_string().get(text);
     if (!error) return std::string(text);
@@ -146,13 +162,14 @@ Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced) {
 
 Result<Value> number(ondemand::value value) {
     const std::string_view token = trimmed(value.raw_json_token());
-    if (const auto integer = shortInteger(token)) return Value(*integer);
+    const NumberText text = numberText(token);
+    if (text.shortInteger) return Value(*text.shortInteger);
     // Read by the kind its text has; the reader's own classification is not used, as it
     // misreads long mantissas. A failed read leaves the value where it was. Exponents are
     // rare in a page's numbers, and the tree reader has rules of its own for large ones.
-    if (hasExponent(token)) {
+    if (text.exponent) {
         // Decided below.
-    } else if (hasFraction(token)) {
+    } else if (text.fraction) {
         double d = 0;
         if (value.get_double().get(d) == kJSONSuccess) {
             if (token.size() <= kShortNumberText) return Value(d);

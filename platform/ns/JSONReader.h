@@ -65,6 +65,9 @@ namespace json {
 
 // A string value; with `loneSurrogatesReplaced`, an escaped lone surrogate reads as U+FFFD.
 Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced = false);
+// A string value that holds no escape, where it stands in the text (taken, as get_string takes
+// it); nothing, and the value left as it was, for any other value.
+std::optional<std::string_view> unescapedString(ondemand::value value);
 // A number, as an Integer, Unsigned or Double value.
 Result<Value> number(ondemand::value value);
 // Reads the value whole and keeps nothing: success exactly when the tree reader would read its

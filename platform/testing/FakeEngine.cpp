@@ -501,6 +501,11 @@ bool FakeEngine::postMessageJSON(const std::string& handlerName, std::string_vie
         throw ns::Exception(ns::kInvalidArgumentException,
                             "Message body is not JSON: " + error->description());
     }
+    return postCheckedMessageJSON(handlerName, std::move(text), isMainFrame);
+}
+
+bool FakeEngine::postCheckedMessageJSON(const std::string& handlerName, ns::JSONSlice text,
+                                        bool isMainFrame) {
     auto& controller = configuration_->userContentController();
     if (!controller || !controller->hasScriptMessageHandler(handlerName)) return false;
     // As the real engine hands it over: the text the page wrote.

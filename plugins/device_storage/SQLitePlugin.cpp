@@ -426,6 +426,10 @@ std::optional<std::string> stringOf(ns::ondemand::value value) {
 
 // A string value into `out` (its buffer reused); false for anything else.
 bool readString(ns::ondemand::value value, std::string& out) {
+    if (const auto inPlace = ns::json::unescapedString(value)) {
+        out.assign(*inPlace);
+        return true;
+    }
     std::string_view text;
     if (value.get_string().get(text) == ns::kJSONSuccess) {
         out.assign(text);
@@ -437,6 +441,22 @@ bool readString(ns::ondemand::value value, std::string& out) {
     return true;
 }
 
+// A member's key: where it stands in the text when it holds no escape, as nearly every key
+// does, rather than copied out. The reader has found the quote that closes it.
+// `escaped` tells whether it held an escape.
+template <class Field>
+bool keyOf(Field& field, std::string_view& key, bool* escaped = nullptr) {
+    ns::ondemand::raw_json_string raw;
+    if (field.key().get(raw)) return false;
+    const char* const start = raw.raw();
+    const char* end = start;
+    while (*end != '"' && *end != '\\') ++end;
+    if (escaped) *escaped = *end == '\\';
+    if (*end == '\\') return !field.unescaped_key().get(key);
+    key = std::string_view(start, static_cast<size_t>(end - start));
+    return true;
+}
+
 // Reads the object's members in order, handing each to `member` with its key; false when the
 // text cannot be read. A key that comes twice is handed twice: the last one counts, as it does
 // among values.
@@ -445,7 +465,7 @@ bool readMembers(ns::ondemand::object& object, Member&& member) {
     for (auto field : object) {
         std::string_view key;
         ns::ondemand::value value;
-        if (field.unescaped_key().get(key) || field.value().get(value)) return false;
+        if (!keyOf(field, key) || field.value().get(value)) return false;
         if (!member(key, value)) return false;
     }
     return true;
@@ -503,24 +523,28 @@ bool readStatement(ns::ondemand::object& members, StatementText& read) {
     });
 }
 
-// Whether a statement object names "sql" or "params" more than once (where the last of each
-// counts, and the members must be read in order to the end). Reads its keys only.
-bool hasRepeatedKeys(ns::ondemand::object& members, bool& repeated) {
+// Whether a statement object must be read in order to its end: it names "sql" or "params"
+// more than once (the last of each counts), or writes a key with an escape, which a look-up
+// by name would not find. Reads its keys only.
+bool readsInOrder(ns::ondemand::object& members, bool& inOrder) {
     int sql = 0, params = 0;
+    bool escapedKey = false;
     for (auto field : members) {
         std::string_view key;
-        if (field.unescaped_key().get(key)) return false;
+        bool escaped = false;
+        if (!keyOf(field, key, &escaped)) return false;
         sql += key == "sql";
         params += key == "params";
+        escapedKey |= escaped;
     }
-    repeated = sql > 1 || params > 1;
+    inOrder = sql > 1 || params > 1 || escapedKey;
     return true;
 }
 
-// Binds the parameters as they are read: a string in place, from the reader's own buffer,
-// which stays until the reading ends; what the reader cannot hold as it is (a lone surrogate)
-// in `kept`, where it stays put until the statement has run. What bindStatement does with each
-// kind of value, without building the values.
+// Binds the parameters as they are read: a string in place, from the call's text or the
+// reader's own buffer, both of which stay until the reading ends; what the reader cannot hold
+// as it is (a lone surrogate) in `kept`, where it stays put until the statement has run. What
+// bindStatement does with each kind of value, without building the values.
 int bindFromText(sqlite3_stmt* statement, ns::ondemand::array elements,
                  std::deque<std::string>& kept) {
     size_t i = 0;
@@ -547,8 +571,11 @@ int bindFromText(sqlite3_stmt* statement, ns::ondemand::array elements,
                 break;
             }
             case Type::string: {
+                // Most strings hold no escape, and are bound where they stand in the text.
                 std::string_view text;
-                if (param.get_string().get(text)) {
+                if (const auto inPlace = ns::json::unescapedString(param)) {
+                    text = *inPlace;
+                } else if (param.get_string().get(text)) {
                     auto repaired = ns::json::string(param, true);
                     if (!repaired) return SQLITE_MISUSE;
                     text = kept.emplace_back(std::move(repaired).value());
@@ -642,13 +669,23 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
             }
             kept.clear();
             ns::ondemand::object members;
-            bool repeated = false;
-            if (value.get_object().get(members) || !hasRepeatedKeys(members, repeated) ||
+            if (value.get_object().get(members)) {
+                if (count == 1) return false;
+                break;
+            }
+            bool unreadable = false;
+            if (auto outcome = runInOnePass(*use, members, sql, kept, unreadable)) {
+                writeBatchEntry(replies, *outcome);
+                continue;
+            }
+            kept.clear();
+            bool inOrder = false;
+            if (unreadable || members.reset().error() || !readsInOrder(members, inOrder) ||
                 members.reset().error()) {
                 if (count == 1) return false;
                 break;
             }
-            if (repeated) {
+            if (inOrder) {
                 // Read in order to the end, the last of each counting; the parameters then
                 // read from their own text.
                 StatementText statement;
@@ -685,6 +722,61 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
     replies.endArray();
     send(jsonResult(HYBResultStatusOK, replies), command);
     return true;
+}
+
+template <class Members>
+std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(SQLiteConnection::Use& use,
+                                                                Members& members, std::string& sql,
+                                                                std::deque<std::string>& kept,
+                                                                bool& unreadable) {
+    sqlite3* db = use.handle();
+    SQLiteStatement compiled;
+    // What answers the statement once its members are read, if anything went wrong before it
+    // could run; taken at once, while SQLite's last error is still the statement's own.
+    std::optional<Outcome> failure;
+    bool first = true, compiling = false, paramsRead = false, writtenOtherwise = false;
+    for (auto field : members) {
+        std::string_view key;
+        ns::ondemand::value value;
+        if (!keyOf(field, key) || field.value().get(value)) {
+            unreadable = true;
+            break;
+        }
+        if (first) {
+            first = false;
+            if (key != "sql" || !readString(value, sql)) {
+                writtenOtherwise = true;
+                break;
+            }
+            compiling = true;
+            if (use.prepare(sql, compiled) != SQLITE_OK || !compiled.get()) {
+                failure = sqliteFailure(db);
+            } else if (compiled.hasTextAfterStatement(db, sql)) {
+                failure = Outcome::failed(ns::Value::dict(
+                    {{"code", kSyntaxErrorCode}, {"message", kMoreThanOneStatement}}));
+            }
+            continue;
+        }
+        if (key == "sql" || (key == "params" && paramsRead)) {
+            writtenOtherwise = true;
+            break;
+        }
+        if (key != "params") continue;
+        paramsRead = true;
+        ns::ondemand::array params;
+        // Parameters that are no list bind nothing.
+        if (failure || value.get_array().get(params)) continue;
+        if (bindFromText(compiled.get(), params, kept) != SQLITE_OK) failure = sqliteFailure(db);
+    }
+    // Its text not read: nothing compiled, nothing to give back.
+    if (!compiling) return std::nullopt;
+    std::optional<Outcome> outcome;
+    if (!unreadable && !writtenOtherwise) {
+        outcome = failure ? std::move(*failure) : stepStatement(db, compiled.get(), nullptr);
+    }
+    // Resets the statement and clears its bindings, which may point into the parameters.
+    use.keep(sql, std::move(compiled));
+    return outcome;
 }
 
 std::shared_ptr<HYBPluginResult> SQLitePlugin::executeSqlWithDict(const ns::Value& statement,
@@ -906,10 +998,10 @@ std::string SQLitePlugin::resultText(Outcome&& outcome) {
 void SQLitePlugin::writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome) {
     // The usual entry of a long batch, a statement that changed rows and answered none,
     // written from its text: what the writer would write, member by member.
-    if (outcome.ok && outcome.rows == "[]") {
-        char entry[128] = R"({"result":{)";
-        char* at = entry + std::strlen(entry);
+    if (outcome.ok && outcome.rows == std::string_view("[]")) {
+        char entry[128];
         char* const end = entry + sizeof entry;
+        char* at = append(entry, R"({"result":{)");
         if (outcome.insertId) {
             at = append(at, R"("insertId":)");
             at = std::to_chars(at, end, *outcome.insertId).ptr;

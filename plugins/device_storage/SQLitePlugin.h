@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -154,6 +155,15 @@ private:
     // cannot be read that way; the values of the arguments are then the batch.
     bool executeSqlBatchFromText(const HYBInvokedUrlCommand& command, const ns::JSONSlice& text);
 
+    // A statement of a batch's text read in one pass, as the page writes it: its text first
+    // and no key twice. Compiled at its text, bound as its parameters are read and run at its
+    // end; nothing, with nothing run, when it is written otherwise (to be read again from its
+    // start) or its text cannot be read (`unreadable`). Strings are bound in place: they stay
+    // in the call's text, or in `kept`, until the statement has run.
+    template <class Members>
+    static std::optional<Outcome> runInOnePass(SQLiteConnection::Use& use, Members& members,
+                                               std::string& sql, std::deque<std::string>& kept,
+                                               bool& unreadable);
     static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement, RowPieces* pieces);
     static RowKeys rowKeys(sqlite3_stmt* statement);
     // Appends one row as an object; a name repeated among the columns takes its last column

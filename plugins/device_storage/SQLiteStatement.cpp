@@ -25,7 +25,9 @@ SQLiteStatement& SQLiteStatement::operator=(SQLiteStatement&& other) noexcept {
 }
 
 void SQLiteStatement::reset() {
-    sqlite3_finalize(std::exchange(statement_, nullptr));
+    // A kept statement is moved in and out of its holders once per use: most of these objects
+    // are empty when they go, and need no call into the library.
+    if (statement_) sqlite3_finalize(std::exchange(statement_, nullptr));
     consumed_ = 0;
 }
 

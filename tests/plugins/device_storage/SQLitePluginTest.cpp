@@ -537,6 +537,22 @@ TEST_F(SQLitePluginTest, ABatchReadFromItsTextAnswersAsFromItsValues) {
         R"j("dbargs":{"dbname":"nowhere.db","dbname":"%DB%"},)j"
         R"j("executes":[{"sql":"SELECT 2 AS two","params":[5],"sql":"SELECT ? AS p","params":[7]}]}])j",
         R"j([{"executes":[{"sql":"SELECT 1"}],"dbargs":{"dbname":"%DB%"},"executes":7}])j",
+        // A statement read as it comes and then found written otherwise (a key again, its
+        // text after its parameters, a key with an escape) answers by the last of each key,
+        // with nothing left bound from the first reading; a key of a member's own object is
+        // not one of the statement's.
+        R"j([{"dbargs":{"dbname":"%DB%"},"executes":[)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[1,2],"params":[3]},)j"
+        R"j({"sql":"SELECT ? AS a","params":[4],"sql":"SELECT ? AS b, ? AS c"},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[5,6]},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[7]},)j"
+        R"j({"params":[8],"sql":"SELECT ? AS p"},)j"
+        R"j({"s\u0071l":"SELECT 9 AS nine"},{"params":[10],"s\u0071l":"SELECT ? AS ten"},)j"
+        R"j({"sql":"SELECT ? AS x","other":{"sql":"SELECT 0","params":[0]},"params":[11]},)j"
+        R"j({"sql":"SELECT ? AS y","params":"x","params":[12]},)j"
+        R"j({"sql":"SELEC","params":[13]},{"sql":"SELECT 1; SELECT 2","params":[]},)j"
+        R"j({"sql":7,"sql":"SELECT 14 AS n"},{"sql":"SELECT ? AS z","params":[15,16,17],"x":[0]},)j"
+        R"j({"sql":"SELECT ? AS z","params":[18,19],"sql":"SELECT 20 AS twenty"}]}])j",
         // Failures: no database, one that is not open, statements without text or not objects,
         // two statements in one text, a statement that fails among others, parameters past
         // the statement's own.

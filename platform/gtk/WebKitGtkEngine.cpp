@@ -80,7 +80,11 @@ constexpr const char* kFrameGuardScript = R"JS((function (w, names, secret, padd
     // text, its long string would cost the page one more pass and copy of its size, where the
     // engine copies it once either way.
     function holdsLongText(body) {
-        if (!isArray(body) || 'toJSON' in body || 'toJSON' in String.prototype) return false;
+        var longest = 1048576;  // what the host reads element by element
+        if (!isArray(body) || body.length > longest || 'toJSON' in body ||
+            'toJSON' in String.prototype) {
+            return false;
+        }
         var found = false;
         var simple = function (v) {
             if (typeof v === 'string') {
@@ -96,7 +100,7 @@ constexpr const char* kFrameGuardScript = R"JS((function (w, names, secret, padd
                 if (!simple(v)) return false;
                 continue;
             }
-            if ('toJSON' in v) return false;
+            if (v.length > longest || 'toJSON' in v) return false;
             for (var j = 0; j < v.length; j++) {
                 if (!simple(v[j])) return false;
             }
@@ -234,7 +238,8 @@ std::optional<ns::Value> valueOf(JSCValue* value) {
     return std::move(read.value());
 }
 
-// Longest array read element by element; a longer one is read through its JSON form.
+// Longest array read element by element; a longer one is read through its JSON form. The
+// frame guard posts no longer one as a value.
 constexpr double kLongestWalkedArray = 1 << 20;
 
 // A string's bytes as the engine converts it, without the zero it ends them with.

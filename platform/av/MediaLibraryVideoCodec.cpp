@@ -127,8 +127,8 @@ ns::Result<std::shared_ptr<ui::Bitmap>> toBitmap(const AVFrame& frame) {
         planes[0] = static_cast<uint8_t*>(av_malloc(bytes));
         strides[0] = nativeStride;
         if (!planes[0]) return avError(AVErrorDecodeFailed, "Out of memory.");
-    } else if (av_image_alloc(planes, strides, frame.width, frame.height + 1, AV_PIX_FMT_BGRA,
-                              64) < 0) {
+    } else if (av_image_alloc(planes, strides, frame.width, frame.height + 1, AV_PIX_FMT_BGRA, 64) <
+               0) {
         return avError(AVErrorDecodeFailed, "Out of memory.");
     }
     std::unique_ptr<uint8_t, void (*)(void*)> converted(planes[0], av_free);

@@ -1,88 +1,348 @@
 #include "signin/DSKeyedUnarchiver.h"
 
-#include <plist/plist.h>
-
-#include <cstdlib>
-#include <memory>
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <limits>
 #include <string_view>
 #include <vector>
 
 #include "platform/ns/Format.h"
 #include "platform/ns/PropertyListSerialization.h"
+#include "platform/ns/UTF16.h"
 #include "platform/ns/UTF8.h"
+
+// Archives are read straight from the bytes of their binary property list: every token look-up
+// that misses the decoded-item memory passes here, and a tree of parsed nodes in between cost
+// as much as the decoding itself. The whole file is checked first, as a parser of it would,
+// so that a fault anywhere refuses the archive, not only one on the objects the root reaches.
 
 namespace {
 
 // The platform's code for an archive that cannot be decoded.
 constexpr int64_t kCoderReadCorruptError = 4864;
 constexpr std::string_view kBinaryMagic = "bplist00";
+constexpr size_t kTrailerSize = 32;
 
 ns::Error corrupt(std::string reason) {
     return ns::cocoaError(kCoderReadCorruptError, std::move(reason));
 }
 
-struct PlistFree {
-    void operator()(plist_t node) const { plist_free(node); }
+// Thrown inside the reader only, caught at its entry.
+struct Refusal {
+    std::string reason;
+};
+constexpr const char* kNotAPropertyList = "Archive is not a property list";
+constexpr const char* kNotAnArchive = "Not a keyed archive";
+
+// Object markers: the high nibble is the kind, the low one a size or a count.
+enum Kind : uint8_t {
+    kSimple = 0x0,
+    kInteger = 0x1,
+    kReal = 0x2,
+    kDate = 0x3,
+    kData = 0x4,
+    kASCII = 0x5,
+    kUTF16 = 0x6,
+    kUID = 0x8,
+    kArray = 0xA,
+    kSet = 0xC,
+    kDictionary = 0xD,
+};
+constexpr uint8_t kFalse = 0x08;
+constexpr uint8_t kTrue = 0x09;
+constexpr uint8_t kCountFollows = 0x0F;
+
+uint64_t bigEndian(const uint8_t* p, size_t n) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) v = v << 8 | p[i];
+    return v;
+}
+
+// One object of the file: its kind, the marker's low nibble, its element count (bytes, units
+// or references) and where its body starts.
+struct Object {
+    uint8_t kind = 0;
+    uint8_t info = 0;
+    uint64_t count = 0;
+    const uint8_t* body = nullptr;
+
+    bool isText() const { return kind == kASCII || kind == kUTF16; }
+    // Sets read as arrays.
+    bool isArray() const { return kind == kArray || kind == kSet; }
+    bool isContainer() const { return isArray() || kind == kDictionary; }
 };
 
-std::optional<uint64_t> uidOf(plist_t node) {
-    if (!node || plist_get_node_type(node) != PLIST_UID) return std::nullopt;
-    uint64_t uid = 0;
-    plist_get_uid_val(node, &uid);
-    return uid;
-}
-
-// Text of a string node; bytes that are not UTF-8 are repaired, as every other reader of
-// property lists does.
-std::optional<std::string> textOf(plist_t node) {
-    if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
-    if (!text) return std::string();
-    std::string_view view(text, length);
-    if (!ns::utf8::isValid(view)) return ns::utf8::repaired(view);
-    return std::string(view);
-}
-
-std::optional<double> numberOf(plist_t node) {
-    if (!node) return std::nullopt;
-    switch (plist_get_node_type(node)) {
-        case PLIST_REAL: {
-            double d = 0;
-            plist_get_real_val(node, &d);
-            return d;
-        }
-        case PLIST_UINT: {
-            uint64_t u = 0;
-            plist_get_uint_val(node, &u);
-            return static_cast<double>(static_cast<int64_t>(u));
-        }
-        default:
-            return std::nullopt;
+// The binary property list: trailer, offset table and objects, each checked before use.
+class PlistBytes {
+public:
+    explicit PlistBytes(std::string_view in)
+        : p_(reinterpret_cast<const uint8_t*>(in.data())), size_(in.size()) {
+        if (size_ < kBinaryMagic.size() + 1 + kTrailerSize) throw Refusal{kNotAPropertyList};
+        const uint8_t* trailer = p_ + size_ - kTrailerSize;
+        offsetSize_ = trailer[6];
+        refSize_ = trailer[7];
+        count_ = bigEndian(trailer + 8, 8);
+        top_ = bigEndian(trailer + 16, 8);
+        table_ = bigEndian(trailer + 24, 8);
+        const uint64_t tableRoom = size_ - kTrailerSize;
+        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8 || count_ == 0 ||
+            top_ >= count_ || table_ <= kBinaryMagic.size() || table_ > tableRoom ||
+            count_ > (tableRoom - table_) / offsetSize_)
+            throw Refusal{kNotAPropertyList};
     }
+
+    uint64_t count() const { return count_; }
+    uint64_t top() const { return top_; }
+
+    Object object(uint64_t index) const {
+        if (index >= count_) throw Refusal{kNotAPropertyList};
+        const uint64_t at = bigEndian(p_ + table_ + index * offsetSize_, offsetSize_);
+        if (at >= table_) throw Refusal{kNotAPropertyList};
+        Object o{static_cast<uint8_t>(p_[at] >> 4), static_cast<uint8_t>(p_[at] & 0x0F), 0,
+                 p_ + at + 1};
+        const bool counted = o.kind == kData || o.isText() || o.kind >= kArray;
+        if (!counted) return o;
+        o.count = o.info;
+        if (o.info == kCountFollows) {
+            const uint8_t marker = *within(o.body, 1);
+            if ((marker >> 4) != kInteger || (marker & 0x0F) > 3) throw Refusal{kNotAPropertyList};
+            const size_t width = size_t{1} << (marker & 0x0F);
+            o.count = bigEndian(within(o.body + 1, width), width);
+            o.body += 1 + width;
+        }
+        return o;
+    }
+
+    // The `i`th reference of an array, or of a dictionary's keys then values.
+    uint64_t reference(const Object& o, uint64_t i) const {
+        return bigEndian(o.body + i * refSize_, refSize_);
+    }
+
+    // Bytes of the object's body: its count in bytes, units or references.
+    const uint8_t* body(const Object& o) const {
+        uint64_t unit = 1;
+        uint64_t n = o.count;
+        if (o.kind == kUTF16) unit = 2;
+        if (o.kind >= kArray) unit = refSize_;
+        if (o.kind == kDictionary) {
+            if (n > std::numeric_limits<uint64_t>::max() / 2) throw Refusal{kNotAPropertyList};
+            n *= 2;
+        }
+        if (n > table_ / unit) throw Refusal{kNotAPropertyList};
+        return within(o.body, n * unit);
+    }
+
+    // A fixed-size body: integers, reals, dates, UIDs.
+    const uint8_t* fixed(const Object& o, size_t n) const { return within(o.body, n); }
+
+private:
+    const uint8_t* within(const uint8_t* at, uint64_t n) const {
+        const uint64_t offset = static_cast<uint64_t>(at - p_);
+        if (offset > table_ || n > table_ - offset) throw Refusal{kNotAPropertyList};
+        return at;
+    }
+
+    const uint8_t* p_;
+    uint64_t size_;
+    uint8_t offsetSize_ = 0, refSize_ = 0;
+    uint64_t count_ = 0, top_ = 0, table_ = 0;
+};
+
+std::optional<uint64_t> uidOf(const PlistBytes& plist, const Object& o) {
+    if (o.kind != kUID) return std::nullopt;
+    const size_t width = std::min<size_t>(o.info + 1u, 8);
+    return bigEndian(plist.fixed(o, o.info + 1u) + (o.info + 1u - width), width);
+}
+
+// Checks every object the top one reaches, once each: known kinds of known sizes, bodies
+// inside the objects, references inside the table, dictionary keys that are strings without
+// NUL, integers that int64 holds, no object inside itself and no deeper nesting than property
+// lists allow.
+class Validator {
+public:
+    explicit Validator(const PlistBytes& plist)
+        : plist_(plist), height_(plist.count(), kUnvisited) {}
+
+    void run() { visit(plist_.top(), 0); }
+
+private:
+    static constexpr uint32_t kUnvisited = std::numeric_limits<uint32_t>::max();
+    static constexpr uint32_t kOnPath = kUnvisited - 1;
+
+    // The number of containers from this object down to its deepest leaf.
+    uint32_t visit(uint64_t index, size_t depth) {
+        if (index >= plist_.count()) throw Refusal{kNotAPropertyList};
+        const uint32_t known = height_[index];
+        if (known == kOnPath) throw Refusal{"Property list object contains itself"};
+        if (known != kUnvisited) {
+            if (depth + known > ns::PropertyListSerialization::kMaxDepth)
+                throw Refusal{"Too many nested arrays or dictionaries"};
+            return known;
+        }
+        const Object o = plist_.object(index);
+        if (!o.isContainer()) {
+            leaf(o);
+            return height_[index] = 0;
+        }
+        if (depth + 1 > ns::PropertyListSerialization::kMaxDepth)
+            throw Refusal{"Too many nested arrays or dictionaries"};
+        plist_.body(o);
+        height_[index] = kOnPath;
+        uint32_t height = 0;
+        const uint64_t members = o.kind == kDictionary ? 2 * o.count : o.count;
+        for (uint64_t i = 0; i < members; ++i) {
+            const uint64_t child = plist_.reference(o, i);
+            if (o.kind == kDictionary && i < o.count) key(child);
+            height = std::max(height, visit(child, depth + 1));
+        }
+        return height_[index] = height + 1;
+    }
+
+    void key(uint64_t index) const {
+        if (index >= plist_.count()) throw Refusal{kNotAPropertyList};
+        const Object k = plist_.object(index);
+        if (!k.isText()) throw Refusal{"Property list dictionary key is not a string"};
+        const uint8_t* p = plist_.body(k);
+        const uint64_t unit = k.kind == kUTF16 ? 2 : 1;
+        for (uint64_t i = 0; i < k.count; ++i) {
+            if (p[i * unit] == 0 && (unit == 1 || p[i * unit + 1] == 0))
+                throw Refusal{"Property list dictionary key is not a string"};
+        }
+    }
+
+    void leaf(const Object& o) const {
+        switch (o.kind) {
+            case kSimple:
+                if (o.info == (kFalse & 0x0F) || o.info == (kTrue & 0x0F)) return;
+                break;
+            case kInteger:
+                if (o.info <= 3) {
+                    plist_.fixed(o, size_t{1} << o.info);
+                    return;
+                }
+                if (o.info == 4) {
+                    // Two's complement over 128 bits: the high half must be all sign bits.
+                    const uint8_t* p = plist_.fixed(o, 16);
+                    const bool negative = (p[8] & 0x80) != 0;
+                    if (bigEndian(p, 8) != (negative ? ~uint64_t{0} : 0))
+                        throw Refusal{"Integer out of range"};
+                    return;
+                }
+                break;
+            case kReal:
+                if (o.info == 2 || o.info == 3) {
+                    plist_.fixed(o, size_t{1} << o.info);
+                    return;
+                }
+                break;
+            case kDate:
+                if (o.info == 3) {
+                    plist_.fixed(o, 8);
+                    return;
+                }
+                break;
+            case kUTF16:
+                // Empty text is written in the one-byte form; the two-byte form is never empty.
+                if (o.count == 0) break;
+                plist_.body(o);
+                return;
+            case kData:
+            case kASCII:
+                plist_.body(o);
+                return;
+            case kUID:
+                // Up to 16 bytes, of which the low eight hold a value within 32 bits.
+                if (*uidOf(plist_, o) <= std::numeric_limits<uint32_t>::max()) return;
+                break;
+            default:
+                break;
+        }
+        throw Refusal{kNotAPropertyList};
+    }
+
+    const PlistBytes& plist_;
+    std::vector<uint32_t> height_;
+};
+
+// Text of a string object; bytes that are not UTF-8 are repaired, as every other reader of
+// property lists does.
+std::string textOf(const PlistBytes& plist, const Object& o) {
+    const uint8_t* p = plist.body(o);
+    if (o.kind == kASCII) {
+        std::string_view view(reinterpret_cast<const char*>(p), o.count);
+        if (!ns::utf8::isValid(view)) return ns::utf8::repaired(view);
+        return std::string(view);
+    }
+    std::u16string units(o.count, u'\0');
+    for (uint64_t i = 0; i < o.count; ++i)
+        units[i] = static_cast<char16_t>(p[2 * i] << 8 | p[2 * i + 1]);
+    return ns::fromUTF16(units);
+}
+
+// Whether a string object holds exactly `expected`, without building its text.
+bool textIs(const PlistBytes& plist, const Object& o, std::string_view expected) {
+    if (!o.isText() || o.count != expected.size()) return false;
+    const uint8_t* p = plist.body(o);
+    if (o.kind == kASCII)
+        return std::string_view(reinterpret_cast<const char*>(p), o.count) == expected;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (p[2 * i] != 0 || p[2 * i + 1] != static_cast<uint8_t>(expected[i])) return false;
+    }
+    return true;
+}
+
+int64_t integerOf(const PlistBytes& plist, const Object& o) {
+    // The 16-byte form holds an int64 (checked), its low half.
+    if (o.info == 4) return static_cast<int64_t>(bigEndian(plist.fixed(o, 16) + 8, 8));
+    const size_t width = size_t{1} << o.info;
+    return static_cast<int64_t>(bigEndian(plist.fixed(o, width), width));
+}
+
+double realOf(const PlistBytes& plist, const Object& o) {
+    if (o.info == 2)
+        return std::bit_cast<float>(static_cast<uint32_t>(bigEndian(plist.fixed(o, 4), 4)));
+    return std::bit_cast<double>(bigEndian(plist.fixed(o, 8), 8));
+}
+
+std::optional<double> numberOf(const PlistBytes& plist, const Object& o) {
+    if (o.kind == kReal) return realOf(plist, o);
+    if (o.kind == kInteger) return static_cast<double>(integerOf(plist, o));
+    return std::nullopt;
+}
+
+// The value of a dictionary object under a key, when it has that key.
+std::optional<Object> memberOf(const PlistBytes& plist, const Object& dict, std::string_view key) {
+    if (dict.kind != kDictionary) return std::nullopt;
+    plist.body(dict);
+    for (uint64_t i = 0; i < dict.count; ++i) {
+        if (textIs(plist, plist.object(plist.reference(dict, i)), key))
+            return plist.object(plist.reference(dict, dict.count + i));
+    }
+    return std::nullopt;
 }
 
 class Reader {
 public:
-    Reader(std::vector<plist_t> objects, const std::set<std::string>& allowed)
-        : objects_(std::move(objects)),
+    Reader(const PlistBytes& plist, const Object& objects, const std::set<std::string>& allowed)
+        : plist_(plist),
+          objects_(objects),
           allowed_(allowed),
-          state_(objects_.size(), kUnvisited),
-          maxProduced_(4 * objects_.size() + 1024) {}
+          state_(objects.count, kUnvisited),
+          maxProduced_(4 * objects.count + 1024) {}
 
-    ns::Result<DSArchiveValue> decode(uint64_t uid, size_t depth) {
-        if (uid >= objects_.size()) return corrupt("Reference outside the archive's objects");
+    DSArchiveValue decode(uint64_t uid, size_t depth) {
+        if (uid >= objects_.count) throw Refusal{"Reference outside the archive's objects"};
         if (uid == 0) return DSArchiveValue();
-        if (depth > DSKeyedUnarchiver::kMaxDepth) return corrupt("Archive nested too deeply");
-        if (state_[uid] == kOnPath) return corrupt("Archived object contains itself");
+        if (depth > DSKeyedUnarchiver::kMaxDepth) throw Refusal{"Archive nested too deeply"};
+        if (state_[uid] == kOnPath) throw Refusal{"Archived object contains itself"};
         // Shared references could otherwise expand a small archive into a huge graph: what is
         // decoded stays proportional to what was read.
-        if (++produced_ > maxProduced_) return corrupt("Archive holds too many objects");
+        if (++produced_ > maxProduced_) throw Refusal{"Archive holds too many objects"};
         state_[uid] = kOnPath;
-        plist_t object = objects_[uid];
-        ns::Result<DSArchiveValue> value = plist_get_node_type(object) == PLIST_DICT
-                                               ? decodeInstance(object, depth)
-                                               : scalar(object);
+        const Object object = plist_.object(plist_.reference(objects_, uid));
+        DSArchiveValue value =
+            object.kind == kDictionary ? decodeInstance(object, depth) : scalar(object);
         state_[uid] = kUnvisited;
         return value;
     }
@@ -91,137 +351,141 @@ private:
     static constexpr uint8_t kUnvisited = 0;
     static constexpr uint8_t kOnPath = 1;
 
-    static ns::Result<DSArchiveValue> scalar(plist_t node) {
-        switch (plist_get_node_type(node)) {
-            case PLIST_BOOLEAN: {
-                uint8_t b = 0;
-                plist_get_bool_val(node, &b);
-                return DSArchiveValue::boolean(b != 0);
-            }
-            case PLIST_UINT: {
-                uint64_t u = 0;
-                plist_get_uint_val(node, &u);
-                return DSArchiveValue::integer(static_cast<int64_t>(u));
-            }
-            case PLIST_REAL:
-                return DSArchiveValue::real(*numberOf(node));
-            case PLIST_STRING:
-                return DSArchiveValue::text(*textOf(node));
-            case PLIST_DATA: {
-                uint64_t length = 0;
-                const char* bytes = plist_get_data_ptr(node, &length);
-                return DSArchiveValue::data(ns::Data(bytes, bytes ? length : 0));
-            }
-            case PLIST_DATE: {
-                int32_t sec = 0, usec = 0;
-                plist_get_date_val(node, &sec, &usec);
-                return DSArchiveValue::date(
-                    ns::Date::fromTimeIntervalSinceReferenceDate(sec + usec / 1e6));
-            }
+    DSArchiveValue scalar(const Object& o) const {
+        switch (o.kind) {
+            case kSimple:
+                if (o.info == (kFalse & 0x0F) || o.info == (kTrue & 0x0F))
+                    return DSArchiveValue::boolean(o.info == (kTrue & 0x0F));
+                break;
+            case kInteger:
+                return DSArchiveValue::integer(integerOf(plist_, o));
+            case kReal:
+                return DSArchiveValue::real(realOf(plist_, o));
+            case kASCII:
+            case kUTF16:
+                return DSArchiveValue::text(textOf(plist_, o));
+            case kData:
+                return DSArchiveValue::data(ns::Data(plist_.body(o), o.count));
+            case kDate:
+                return DSArchiveValue::date(ns::Date::fromTimeIntervalSinceReferenceDate(
+                    std::bit_cast<double>(bigEndian(plist_.fixed(o, 8), 8))));
             default:
-                return corrupt("Unexpected value in archive");
+                break;
         }
+        throw Refusal{"Unexpected value in archive"};
     }
 
-    ns::Result<std::string> className(plist_t object) {
-        std::optional<uint64_t> uid = uidOf(plist_dict_get_item(object, "$class"));
-        if (!uid || *uid == 0 || *uid >= objects_.size())
-            return corrupt("Archived object without a class");
-        plist_t classObject = objects_[*uid];
-        if (plist_get_node_type(classObject) != PLIST_DICT)
-            return corrupt("Archived class without a name");
-        std::optional<std::string> name = textOf(plist_dict_get_item(classObject, "$classname"));
-        if (!name) return corrupt("Archived class without a name");
-        if (!allowed_.contains(*name))
-            return corrupt(ns::format("Class '%@' is not allowed here", *name));
-        return std::move(*name);
+    std::string className(const Object& object) const {
+        const std::optional<Object> field = memberOf(plist_, object, "$class");
+        const std::optional<uint64_t> uid = field ? uidOf(plist_, *field) : std::nullopt;
+        if (!uid || *uid == 0 || *uid >= objects_.count)
+            throw Refusal{"Archived object without a class"};
+        const Object classObject = plist_.object(plist_.reference(objects_, *uid));
+        const std::optional<Object> name = memberOf(plist_, classObject, "$classname");
+        if (!name || !name->isText()) throw Refusal{"Archived class without a name"};
+        std::string text = textOf(plist_, *name);
+        if (!allowed_.contains(text))
+            throw Refusal{ns::format("Class '%@' is not allowed here", text)};
+        return text;
     }
 
-    ns::Result<std::vector<DSArchiveValue>> references(plist_t object, const char* key,
-                                                       size_t depth) {
-        plist_t list = plist_dict_get_item(object, key);
-        if (!list || plist_get_node_type(list) != PLIST_ARRAY)
-            return corrupt(ns::format("Missing %s", key));
+    // The members of an array of references under `key`.
+    std::vector<DSArchiveValue> references(const Object& object, const char* key, size_t depth) {
+        const std::optional<Object> list = memberOf(plist_, object, key);
+        if (!list || !list->isArray()) throw Refusal{ns::format("Missing %s", key)};
+        plist_.body(*list);
         std::vector<DSArchiveValue> items;
-        items.reserve(plist_array_get_size(list));
-        plist_array_iter it = nullptr;
-        plist_array_new_iter(list, &it);
-        std::unique_ptr<void, decltype(&free)> iterOwner(it, &free);
-        plist_t ref = nullptr;
-        for (plist_array_next_item(list, it, &ref); ref; plist_array_next_item(list, it, &ref)) {
-            std::optional<uint64_t> uid = uidOf(ref);
-            if (!uid) return corrupt("Container member is not a reference");
-            ns::Result<DSArchiveValue> item = decode(*uid, depth + 1);
-            if (!item) return item.error();
-            items.push_back(std::move(*item));
+        items.reserve(list->count);
+        for (uint64_t i = 0; i < list->count; ++i) {
+            const std::optional<uint64_t> uid =
+                uidOf(plist_, plist_.object(plist_.reference(*list, i)));
+            if (!uid) throw Refusal{"Container member is not a reference"};
+            items.push_back(decode(*uid, depth + 1));
         }
         return items;
     }
 
-    ns::Result<DSArchiveValue> decodeInstance(plist_t object, size_t depth) {
-        ns::Result<std::string> name = className(object);
-        if (!name) return name.error();
-        const std::string& cls = *name;
+    DSArchiveValue decodeInstance(const Object& object, size_t depth) {
+        std::string cls = className(object);
         if (cls == "NSDictionary" || cls == "NSMutableDictionary") {
-            auto keys = references(object, "NS.keys", depth);
-            if (!keys) return keys.error();
-            auto values = references(object, "NS.objects", depth);
-            if (!values) return values.error();
-            if (keys->size() != values->size())
-                return corrupt("Dictionary keys and objects differ");
+            std::vector<DSArchiveValue> keys = references(object, "NS.keys", depth);
+            std::vector<DSArchiveValue> values = references(object, "NS.objects", depth);
+            if (keys.size() != values.size()) throw Refusal{"Dictionary keys and objects differ"};
             DSArchiveValue::Pairs pairs;
-            pairs.reserve(keys->size());
-            for (size_t i = 0; i < keys->size(); ++i)
-                pairs.emplace_back(std::move((*keys)[i]), std::move((*values)[i]));
+            pairs.reserve(keys.size());
+            for (size_t i = 0; i < keys.size(); ++i)
+                pairs.emplace_back(std::move(keys[i]), std::move(values[i]));
             return DSArchiveValue::dictionary(std::move(pairs), cls == "NSMutableDictionary");
         }
-        if (cls == "NSArray" || cls == "NSMutableArray") {
-            auto items = references(object, "NS.objects", depth);
-            if (!items) return items.error();
-            return DSArchiveValue::array(std::move(*items), cls == "NSMutableArray");
-        }
+        if (cls == "NSArray" || cls == "NSMutableArray")
+            return DSArchiveValue::array(references(object, "NS.objects", depth),
+                                         cls == "NSMutableArray");
         if (cls == "NSDate") {
-            std::optional<double> time = numberOf(plist_dict_get_item(object, "NS.time"));
-            if (!time) return corrupt("Date without time");
-            return DSArchiveValue::date(ns::Date::fromTimeIntervalSinceReferenceDate(*time));
+            const std::optional<Object> time = memberOf(plist_, object, "NS.time");
+            const std::optional<double> seconds = time ? numberOf(plist_, *time) : std::nullopt;
+            if (!seconds) throw Refusal{"Date without time"};
+            return DSArchiveValue::date(ns::Date::fromTimeIntervalSinceReferenceDate(*seconds));
         }
         if (cls == "NSNull") return DSArchiveValue::null();
         if (cls == "NSString" || cls == "NSMutableString") {
-            std::optional<std::string> text = textOf(plist_dict_get_item(object, "NS.string"));
-            if (!text) return corrupt("String without text");
-            return DSArchiveValue::text(std::move(*text));
+            const std::optional<Object> text = memberOf(plist_, object, "NS.string");
+            if (!text || !text->isText()) throw Refusal{"String without text"};
+            return DSArchiveValue::text(textOf(plist_, *text));
         }
         if (cls == "NSData" || cls == "NSMutableData") {
-            plist_t bytes = plist_dict_get_item(object, "NS.data");
-            if (!bytes || plist_get_node_type(bytes) != PLIST_DATA)
-                return corrupt("Data without bytes");
-            return scalar(bytes);
+            const std::optional<Object> bytes = memberOf(plist_, object, "NS.data");
+            if (!bytes || bytes->kind != kData) throw Refusal{"Data without bytes"};
+            return scalar(*bytes);
         }
-        auto instance = std::make_shared<DSArchiveObject>(cls);
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(object, &it);
-        std::unique_ptr<void, decltype(&free)> iterOwner(it, &free);
-        char* key = nullptr;
-        plist_t field = nullptr;
-        for (plist_dict_next_item(object, it, &key, &field); field;
-             plist_dict_next_item(object, it, &key, &field)) {
-            std::unique_ptr<char, decltype(&free)> keyOwner(key, &free);
-            const std::string_view name(key ? key : "");
-            if (name == "$class") continue;
-            ns::Result<DSArchiveValue> value =
-                uidOf(field) ? decode(*uidOf(field), depth + 1) : scalar(field);
-            if (!value) return value.error();
-            instance->set(std::string(name), std::move(*value));
+        auto instance = std::make_shared<DSArchiveObject>(std::move(cls));
+        plist_.body(object);
+        for (uint64_t i = 0; i < object.count; ++i) {
+            const Object key = plist_.object(plist_.reference(object, i));
+            if (textIs(plist_, key, "$class")) continue;
+            const Object field = plist_.object(plist_.reference(object, object.count + i));
+            const std::optional<uint64_t> uid = uidOf(plist_, field);
+            DSArchiveValue value = uid ? decode(*uid, depth + 1) : scalar(field);
+            instance->set(fieldName(key), std::move(value));
         }
         return DSArchiveValue::object(std::move(instance));
     }
 
-    std::vector<plist_t> objects_;
+    // A field's name as written; a key of the one-byte form is taken byte for byte.
+    std::string fieldName(const Object& key) const {
+        if (key.kind == kASCII)
+            return std::string(reinterpret_cast<const char*>(plist_.body(key)), key.count);
+        return textOf(plist_, key);
+    }
+
+    const PlistBytes& plist_;
+    const Object objects_;
     const std::set<std::string>& allowed_;
     std::vector<uint8_t> state_;
     size_t produced_ = 0;
     size_t maxProduced_;
 };
+
+DSArchiveValue unarchiveChecked(const ns::Data& data, const std::set<std::string>& allowed) {
+    const PlistBytes plist(data.chars());
+    Validator(plist).run();
+    const Object top = plist.object(plist.top());
+    if (top.kind != kDictionary) throw Refusal{kNotAnArchive};
+    const std::optional<Object> archiver = memberOf(plist, top, "$archiver");
+    const std::optional<Object> version = memberOf(plist, top, "$version");
+    const std::optional<Object> objects = memberOf(plist, top, "$objects");
+    const std::optional<Object> roots = memberOf(plist, top, "$top");
+    if (!archiver || !textIs(plist, *archiver, "NSKeyedArchiver") || !version ||
+        numberOf(plist, *version) != 100000 || !objects || !objects->isArray() || !roots ||
+        roots->kind != kDictionary)
+        throw Refusal{kNotAnArchive};
+    if (objects->count > DSKeyedUnarchiver::kMaxObjects)
+        throw Refusal{"Archive holds too many objects"};
+    const std::optional<Object> root = memberOf(plist, *roots, "root");
+    const std::optional<uint64_t> rootUid = root ? uidOf(plist, *root) : std::nullopt;
+    if (!rootUid) throw Refusal{"Archive without root object"};
+    plist.body(*objects);
+    return Reader(plist, *objects, allowed).decode(*rootUid, 0);
+}
 
 }  // namespace
 
@@ -236,36 +500,10 @@ ns::Result<DSArchiveValue> DSKeyedUnarchiver::unarchive(
     const ns::Data& data, const std::set<std::string>& allowedClasses) {
     if (data.empty()) return corrupt("Empty archive");
     if (data.length() > kMaxArchiveBytes) return corrupt("Archive too large");
-    // Archives are written in the binary form; the parser's nodes are read directly, after the
-    // checks that keep input the parser cannot take away from it.
-    if (!data.chars().starts_with(kBinaryMagic)) return corrupt("Not a keyed archive");
-    if (std::optional<std::string> refused = ns::PropertyListSerialization::binaryRefusal(data))
-        return corrupt(*refused);
-    plist_t parsed = nullptr;
-    plist_from_bin(data.chars().data(), static_cast<uint32_t>(data.length()), &parsed);
-    if (!parsed) return corrupt("Archive is not a property list");
-    std::unique_ptr<void, PlistFree> top(parsed);
-    if (plist_get_node_type(parsed) != PLIST_DICT) return corrupt("Not a keyed archive");
-    plist_t objects = plist_dict_get_item(parsed, "$objects");
-    plist_t roots = plist_dict_get_item(parsed, "$top");
-    std::optional<double> version = numberOf(plist_dict_get_item(parsed, "$version"));
-    if (textOf(plist_dict_get_item(parsed, "$archiver")) != "NSKeyedArchiver" ||
-        version != 100000 || !objects || plist_get_node_type(objects) != PLIST_ARRAY || !roots ||
-        plist_get_node_type(roots) != PLIST_DICT)
-        return corrupt("Not a keyed archive");
-    if (plist_array_get_size(objects) > kMaxObjects)
-        return corrupt("Archive holds too many objects");
-    std::optional<uint64_t> rootUid = uidOf(plist_dict_get_item(roots, "root"));
-    if (!rootUid) return corrupt("Archive without root object");
-
-    std::vector<plist_t> list;
-    list.reserve(plist_array_get_size(objects));
-    plist_array_iter it = nullptr;
-    plist_array_new_iter(objects, &it);
-    std::unique_ptr<void, decltype(&free)> iterOwner(it, &free);
-    plist_t item = nullptr;
-    for (plist_array_next_item(objects, it, &item); item; plist_array_next_item(objects, it, &item))
-        list.push_back(item);
-    Reader reader(std::move(list), allowedClasses);
-    return reader.decode(*rootUid, 0);
+    if (!data.chars().starts_with(kBinaryMagic)) return corrupt(kNotAnArchive);
+    try {
+        return unarchiveChecked(data, allowedClasses);
+    } catch (const Refusal& refusal) {
+        return corrupt(refusal.reason);
+    }
 }

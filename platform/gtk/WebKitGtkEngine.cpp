@@ -81,31 +81,36 @@ constexpr const char* kFrameGuardScript = R"JS((function (w, names, secret, padd
     // engine copies it once either way.
     function holdsLongText(body) {
         var longest = 1048576;  // what the host reads element by element
-        if (!isArray(body) || body.length > longest || 'toJSON' in body ||
-            'toJSON' in String.prototype) {
-            return false;
-        }
-        var found = false;
+        var isLong = function (v) { return typeof v === 'string' && v.length >= 65536; };
         var simple = function (v) {
-            if (typeof v === 'string') {
-                found = found || v.length >= 65536;
-                return plain(v);
-            }
+            if (typeof v === 'string') return plain(v);
             return v === null || v === undefined || typeof v === 'number' ||
                 typeof v === 'boolean';
         };
-        for (var i = 0; i < body.length; i++) {
-            var v = body[i];
+        if (!isArray(body) || body.length > longest) return false;
+        // Most calls hold no long string: they pay no more than this look for one.
+        var found = false, i, j, v;
+        for (i = 0; i < body.length && !found; i++) {
+            v = body[i];
+            if (!isArray(v)) {
+                found = isLong(v);
+                continue;
+            }
+            for (j = 0; j < v.length && j < longest && !found; j++) found = isLong(v[j]);
+        }
+        if (!found || 'toJSON' in body || 'toJSON' in String.prototype) return false;
+        for (i = 0; i < body.length; i++) {
+            v = body[i];
             if (!isArray(v)) {
                 if (!simple(v)) return false;
                 continue;
             }
             if (v.length > longest || 'toJSON' in v) return false;
-            for (var j = 0; j < v.length; j++) {
+            for (j = 0; j < v.length; j++) {
                 if (!simple(v[j])) return false;
             }
         }
-        return found;
+        return true;
     }
     names.forEach(function (name) {
         var handler = handlers[name];

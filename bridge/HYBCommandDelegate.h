@@ -41,6 +41,22 @@ public:
     virtual void evalJs(std::string js, bool scheduledOnRunLoop) = 0;
     // Runs the closure on the global background queue.
     virtual void runInBackground(std::function<void()> block) = 0;
+    // A large answer can reach the page in pieces while its plug-in is still writing it, so
+    // that carrying and parsing the text overlap with making it. Whether this delegate does:
+    // without it a plug-in sends its answer whole.
+    virtual bool sendsAnswerPieces() const { return false; }
+    // Hands the page the `index`th piece (from 0) of the answer to `callbackId`: the JSON text
+    // of an array, a run of the elements that the answer's `member` array will hold. The page
+    // parses it at once and keeps it out of the page's reach; its code sees nothing of it
+    // until the answer comes. Any thread, in order.
+    virtual void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json);
+    // Sends the answer whose first `pieces` pieces went ahead: the result's message is a
+    // JSON object whose `member` array holds the elements that follow the pieces', and the
+    // page's callback gets the object with all of them in that array, as if sent whole. A
+    // result sent by sendPluginResult instead (an error) drops the pieces.
+    virtual void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
+                                             const std::string& callbackId, std::string_view member,
+                                             size_t pieces);
     // The config.xml preferences keyed by lower-cased name.
     virtual ns::Dictionary settings() const = 0;
     // A hook the file plug-in hands to its file systems; the delegate never calls it.

@@ -51,6 +51,14 @@ constexpr std::string_view kParsedMessage = "JSON.parse(message)";
 constexpr std::string_view kTextMessage = "message";
 constexpr std::string_view kArrayBufferMessage = "{HYBType:'ArrayBuffer',data:message}";
 
+// A piece of an answer still being written, and the answer that joins the pieces: both handed
+// over as values, the page parses each piece as it arrives.
+constexpr std::string_view kPieceBody =
+    "hybrid.require('hybrid/exec').nativePiece(callbackId,index,piece)";
+constexpr std::string_view kJoinBody =
+    "return hybrid.require('hybrid/exec').nativeJoin(callbackId,status,message,member,pieces,"
+    "keepCallback)";
+
 bool isCallbackIdCharacter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
            c == '_' || c == '-';
@@ -162,6 +170,39 @@ void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
 
 void HYBCommandDelegateImpl::evalJsHelper(std::string js) {
     evaluateOrDefer({std::move(js), std::nullopt, false});
+}
+
+void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size_t index,
+                                             std::string json) {
+    // The answer itself says what is wrong with its id; its pieces go nowhere.
+    if (callbackId == kInvalidCallbackId || !isValidCallbackId(callbackId)) return;
+    ns::Dictionary arguments;
+    arguments.emplace("callbackId", callbackId);
+    arguments.emplace("index", static_cast<int64_t>(index));
+    arguments.emplace("piece", std::move(json));
+    evaluateOrDefer({std::string(kPieceBody), std::move(arguments), true});
+}
+
+void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
+    const std::shared_ptr<HYBPluginResult>& result, const std::string& callbackId,
+    std::string_view member, size_t pieces) {
+    if (pieces == 0 || !result) {
+        sendPluginResult(result, callbackId);
+        return;
+    }
+    if (callbackId == kInvalidCallbackId) return;
+    if (!isValidCallbackId(callbackId)) {
+        ns::nslog("Invalid callback id received by sendPluginResult");
+        return;
+    }
+    ns::Dictionary arguments;
+    arguments.emplace("callbackId", callbackId);
+    arguments.emplace("status", static_cast<int>(result->status()));
+    arguments.emplace("message", result->argumentsAsJSON());
+    arguments.emplace("member", std::string(member));
+    arguments.emplace("pieces", static_cast<int64_t>(pieces));
+    arguments.emplace("keepCallback", result->keepCallback() ? 1 : 0);
+    evaluateOrDefer({std::string(kJoinBody), std::move(arguments), true});
 }
 
 void HYBCommandDelegateImpl::evaluateOrDefer(PageScript script) {

@@ -32,6 +32,11 @@ public:
     std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view pluginName) override;
     void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
                           const std::optional<std::string>& callbackId) override;
+    bool sendsAnswerPieces() const override { return true; }
+    void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
+    void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
+                                     const std::string& callbackId, std::string_view member,
+                                     size_t pieces) override;
     void evalJs(std::string js) override { evalJs(std::move(js), true); }
     void evalJs(std::string js, bool scheduledOnRunLoop) override;
     void runInBackground(std::function<void()> block) override;

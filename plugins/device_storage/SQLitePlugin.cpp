@@ -59,6 +59,10 @@ constexpr const char* kNoBackupFlagLog =
     "INTERNAL PLUGIN ERROR: error setting nobackup flag in LocalDatabase directory: %@";
 constexpr const char* kMoreThanOneStatement =
     "SQL text holds more than one statement; run each on its own";
+// An answer's rows reach the page in runs of about this size once they pass it, so that the
+// page reads the first runs while later ones are still being stepped and written; smaller
+// answers go whole.
+constexpr size_t kRowPieceBytes = 4 << 20;
 constexpr const char* kProbeSql = "SELECT count(*) FROM sqlite_master;";
 
 // The files SQLite keeps beside a database while it works on it.
@@ -218,7 +222,23 @@ void SQLitePlugin::executeSql(const HYBInvokedUrlCommand& command) {
 
 void SQLitePlugin::executeSqlNow(const HYBInvokedUrlCommand& command) {
     const ns::Value& args = firstArgument(command);
-    send(executeSqlWithDict(args["ex"], args["dbargs"]), command);
+    auto delegate = commandDelegate();
+    const std::optional<std::string>& callbackId = command.callbackId();
+    if (!delegate || !callbackId || !delegate->sendsAnswerPieces()) {
+        send(executeSqlWithDict(args["ex"], args["dbargs"]), command);
+        return;
+    }
+    RowPieces pieces{[&](size_t index, std::string run) {
+                         delegate->sendAnswerPiece(*callbackId, index, std::move(run));
+                     },
+                     kRowPieceBytes};
+    auto result = executeSqlWithDict(args["ex"], args["dbargs"], &pieces);
+    // A failure after some rows went ahead is answered whole, which drops them.
+    if (pieces.sent == 0 || result->status() != HYBResultStatusOK) {
+        send(result, command);
+        return;
+    }
+    delegate->sendPluginResultAfterPieces(result, *callbackId, "rows", pieces.sent);
 }
 
 void SQLitePlugin::echoStringValue(const HYBInvokedUrlCommand& command) {
@@ -668,13 +688,14 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
 }
 
 std::shared_ptr<HYBPluginResult> SQLitePlugin::executeSqlWithDict(const ns::Value& statement,
-                                                                  const ns::Value& dbargs) {
+                                                                  const ns::Value& dbargs,
+                                                                  RowPieces* pieces) {
     std::optional<Outcome> failure;
     auto connection = connectionForArgs(dbargs, failure);
     Outcome outcome = failure ? *failure : Outcome::failed(kNoSuchDatabaseMessage);
     if (connection) {
         auto use = connection->use();
-        if (use.handle()) outcome = runStatement(use, statement);
+        if (use.handle()) outcome = runStatement(use, statement, pieces);
     }
     if (!outcome.ok) return std::make_shared<HYBPluginResult>(HYBResultStatusError, outcome.error);
     return HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK,
@@ -682,16 +703,17 @@ std::shared_ptr<HYBPluginResult> SQLitePlugin::executeSqlWithDict(const ns::Valu
 }
 
 SQLitePlugin::Outcome SQLitePlugin::runStatement(SQLiteConnection::Use& use,
-                                                 const ns::Value& statement) {
+                                                 const ns::Value& statement, RowPieces* pieces) {
     const std::string* sql = statement["sql"].string();
     if (!sql) return Outcome::failed(kNoSqlMessage);
     const ns::Value& params = statement["params"];
-    return runSql(use, *sql,
-                  [&params](sqlite3_stmt* compiled) { return bindValues(compiled, params); });
+    return runSql(
+        use, *sql, [&params](sqlite3_stmt* compiled) { return bindValues(compiled, params); },
+        pieces);
 }
 
 SQLitePlugin::Outcome SQLitePlugin::runSql(SQLiteConnection::Use& use, const std::string& sql,
-                                           const Binder& bind) {
+                                           const Binder& bind, RowPieces* pieces) {
     sqlite3* db = use.handle();
     SQLiteStatement compiled;
     // Text with no statement in it compiles to nothing, which cannot run either.
@@ -701,8 +723,8 @@ SQLitePlugin::Outcome SQLitePlugin::runSql(SQLiteConnection::Use& use, const std
         return Outcome::failed(
             ns::Value::dict({{"code", kSyntaxErrorCode}, {"message", kMoreThanOneStatement}}));
     }
-    Outcome outcome =
-        bind(compiled.get()) == SQLITE_OK ? stepStatement(db, compiled.get()) : sqliteFailure(db);
+    Outcome outcome = bind(compiled.get()) == SQLITE_OK ? stepStatement(db, compiled.get(), pieces)
+                                                        : sqliteFailure(db);
     // Resets the statement and clears its bindings, which may point into the parameters.
     use.keep(sql, std::move(compiled));
     return outcome;
@@ -720,26 +742,43 @@ int SQLitePlugin::bindValues(sqlite3_stmt* statement, const ns::Value& params) {
     return SQLITE_OK;
 }
 
-SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* statement) {
+SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* statement,
+                                                  RowPieces* pieces) {
     const int64_t changesBefore = sqlite3_total_changes64(db);
     Outcome outcome;
     // Every row has the same columns; their names are read at the first row, which most
     // statements of a large batch never have.
     RowKeys keys;
     bool anyRow = false;
+    // Whether outcome.rows holds an open array (rows not handed on yet).
+    bool inRun = false;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         if (!anyRow) {
             anyRow = true;
             keys = rowKeys(statement);
+        }
+        if (!inRun) {
+            inRun = true;
             outcome.rows = "[";
         } else {
             outcome.rows += ',';
         }
         writeRow(outcome.rows, statement, keys);
+        if (pieces && outcome.rows.size() >= pieces->bytes) {
+            outcome.rows += ']';
+            pieces->send(pieces->sent++, std::exchange(outcome.rows, std::string()));
+            // Room for the next run as it was for this one: growing into it would copy it.
+            outcome.rows.reserve(pieces->bytes + pieces->bytes / 8);
+            inRun = false;
+        }
     }
     if (rc != SQLITE_DONE) return sqliteFailure(db);
-    if (anyRow) outcome.rows += ']';
+    if (inRun) {
+        outcome.rows += ']';
+    } else if (outcome.rows.empty()) {
+        outcome.rows = "[]";  // every row went ahead
+    }
     outcome.rowsAffected = static_cast<int32_t>(sqlite3_total_changes64(db) - changesBefore);
     if (outcome.rowsAffected > 0) {
         const int64_t insertId = sqlite3_last_insert_rowid(db);

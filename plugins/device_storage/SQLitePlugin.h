@@ -77,9 +77,18 @@ public:
     // rather than a file, or holds a zero byte: a name only ever reaches a file at or below
     // its location.
     std::optional<std::string> getDBPath(std::string_view name, std::string_view location) const;
-    // Runs one statement {"sql", "params"} on the database that "dbargs" names.
+    // Rows handed on in runs while their statement still steps: each run is the JSON text of
+    // an array, cut once it holds `bytes`; `sent` counts the runs handed on.
+    struct RowPieces {
+        std::function<void(size_t index, std::string run)> send;
+        size_t bytes;
+        size_t sent = 0;
+    };
+    // Runs one statement {"sql", "params"} on the database that "dbargs" names. With `pieces`
+    // the rows already handed on there are not in the answer's "rows".
     std::shared_ptr<HYBPluginResult> executeSqlWithDict(const ns::Value& statement,
-                                                        const ns::Value& dbargs);
+                                                        const ns::Value& dbargs,
+                                                        RowPieces* pieces = nullptr);
 
     // Binds one page value at the 1-based index; SQLite's result code. A string is bound in
     // place, without a copy: the value must stay until the statement is reset or finalized.
@@ -134,16 +143,18 @@ private:
     static void removeDatabaseFiles(const std::string& path);
     // Binds a statement's parameters; SQLite's result code of the first bind that fails.
     using Binder = std::function<int(sqlite3_stmt*)>;
-    static Outcome runStatement(SQLiteConnection::Use& use, const ns::Value& statement);
+    static Outcome runStatement(SQLiteConnection::Use& use, const ns::Value& statement,
+                                RowPieces* pieces = nullptr);
     // Compiles the text (or takes it kept), binds and steps it.
-    static Outcome runSql(SQLiteConnection::Use& use, const std::string& sql, const Binder& bind);
+    static Outcome runSql(SQLiteConnection::Use& use, const std::string& sql, const Binder& bind,
+                          RowPieces* pieces = nullptr);
     static int bindValues(sqlite3_stmt* statement, const ns::Value& params);
     // The batch read from the arguments' text as it runs: each statement is read, bound from
     // the text and run before the next is read. False, with nothing done, when the text
     // cannot be read that way; the values of the arguments are then the batch.
     bool executeSqlBatchFromText(const HYBInvokedUrlCommand& command, const ns::JSONSlice& text);
 
-    static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement);
+    static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement, RowPieces* pieces);
     static RowKeys rowKeys(sqlite3_stmt* statement);
     // Appends one row as an object; a name repeated among the columns takes its last column
     // that has a value.

@@ -148,6 +148,66 @@ TEST_F(HYBCommandDelegateImplTest, DeferredResultsNeverOvertakeEarlierMainLoopWo
                                  {callback("b", 1, R"("2")"), callback("c", 1, R"("3")")})}));
 }
 
+// Pieces of an answer go ahead of it as values, in the order sent from any thread; a result for
+// another call sent between them keeps its place, and the answer that joins them comes after
+// them with its member and piece count. Pieces for ids the page could not be answered at go
+// nowhere.
+TEST_F(HYBCommandDelegateImplTest, AnswerPiecesGoAheadOfTheirAnswerInOrder) {
+    EXPECT_TRUE(delegate().sendsAnswerPieces());
+    holdTheTurn();
+    std::thread([&] {
+        delegate().sendAnswerPiece("big", 0, R"([{"n":1}])");
+        delegate().sendPluginResult(
+            HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "other"), "other");
+        delegate().sendAnswerPiece("big", 1, R"([{"n":" "}])");
+        delegate().sendAnswerPiece("INVALID", 0, "[]");
+        delegate().sendAnswerPiece("bad'id", 0, "[]");
+        delegate().sendPluginResultAfterPieces(
+            HYBPluginResult::resultWithStatusMessageAsJSON(
+                HYBResultStatusOK, R"({"insertId":4,"rows":[{"n":3}],"rowsAffected":1})"),
+            "big", "rows", 2);
+    }).join();
+    loop().runUntilIdle();
+
+    const auto& calls = engine().fake().functionCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(calls[i].body,
+                  "hybrid.require('hybrid/exec').nativePiece(callbackId,index,piece)");
+        EXPECT_EQ(calls[i].arguments.at("callbackId"), ns::Value("big"));
+        EXPECT_EQ(calls[i].arguments.at("index"), ns::Value(static_cast<int64_t>(i)));
+    }
+    EXPECT_EQ(calls[0].arguments.at("piece"), ns::Value(R"([{"n":1}])"));
+    EXPECT_EQ(calls[1].arguments.at("piece"), ns::Value(R"([{"n":" "}])"));
+    EXPECT_EQ(calls[2].body,
+              "return hybrid.require('hybrid/exec').nativeJoin(callbackId,status,message,member,"
+              "pieces,keepCallback)");
+    EXPECT_EQ(calls[2].arguments.at("callbackId"), ns::Value("big"));
+    EXPECT_EQ(calls[2].arguments.at("status"), ns::Value(1));
+    EXPECT_EQ(calls[2].arguments.at("message"),
+              ns::Value(R"({"insertId":4,"rows":[{"n":3}],"rowsAffected":1})"));
+    EXPECT_EQ(calls[2].arguments.at("member"), ns::Value("rows"));
+    EXPECT_EQ(calls[2].arguments.at("pieces"), ns::Value(int64_t{2}));
+    EXPECT_EQ(calls[2].arguments.at("keepCallback"), ns::Value(0));
+
+    // The other call's answer reaches the page between the pieces, where it was sent.
+    const auto sent = scripts();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[1], callback("other", 1, R"("other")"));
+    EXPECT_NE(sent[0].find("nativePiece"), std::string::npos);
+    EXPECT_NE(sent[2].find("nativePiece"), std::string::npos);
+    EXPECT_NE(sent[3].find("nativeJoin"), std::string::npos);
+}
+
+// An answer without pieces ahead of it is an ordinary result.
+TEST_F(HYBCommandDelegateImplTest, AnswerAfterNoPiecesIsAnOrdinaryResult) {
+    delegate().sendPluginResultAfterPieces(
+        HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, R"({"rows":[]})"), "a",
+        "rows", 0);
+    loop().runUntilIdle();
+    EXPECT_EQ(scripts(), std::vector<std::string>{callback("a", 1, R"({"rows":[]})")});
+}
+
 // A large answer reaches the page as a value handed to the callback's call, never as a literal
 // of its size: an object or array as its JSON text, which the page parses, a string as it is,
 // binary data as its Base64 text. What the page's callback gets is what the literal gave it;

@@ -702,6 +702,119 @@ TEST_F(SQLitePluginTest, StatementsAttachOnlyFilesInsideTheContainer) {
     EXPECT_TRUE(fs::exists(documents() + "/copy.db"));
 }
 
+// --- Large answers in pieces -------------------------------------------------------------
+
+class SQLitePiecesTest : public SQLitePluginTest {
+protected:
+    // About 10 MB of rows: every kind of column, text that needs escaping and text beyond
+    // ASCII, each row made long by a run of letters.
+    void fillBig() {
+        openTable();
+        ASSERT_EQ(
+            run("t.db", "CREATE TABLE big (n INTEGER, label TEXT, x REAL, b BLOB, z)")["type"],
+            ns::Value("success"));
+        ASSERT_EQ(run("t.db",
+                      "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c LIMIT 20000) "
+                      "INSERT INTO big SELECT i, 'é \"q\" \\ ' || char(8232, 9, 128512) || ' ' || "
+                      "replace(hex(zeroblob(240)), '0', 'x'), i * 0.5, "
+                      "CASE WHEN i % 3 = 0 THEN x'00ff41' END, "
+                      "CASE i % 4 WHEN 0 THEN NULL WHEN 1 THEN -i WHEN 2 THEN i / 3.0 ELSE 'z' END "
+                      "FROM c")["type"],
+                  ns::Value("success"));
+    }
+    SentResult execute(const std::string& sql) {
+        return call("executeSql",
+                    ns::Value::dict({{"dbargs", ns::Value::dict({{"dbname", "t.db"}})},
+                                     {"ex", statement(sql)}}));
+    }
+    // The answer with the rows of its pieces in front of its own, as the page joins them.
+    static ns::Value joined(const SentResult& answer,
+                            const std::vector<sqlitetest::SentPiece>& pieces) {
+        ns::Array rows;
+        for (const auto& piece : pieces) {
+            const ns::Value run = ns::JSONSerialization::read(piece.json).valueOr(ns::Value());
+            EXPECT_TRUE(run.isArray()) << piece.json.substr(0, 80);
+            if (run.isArray()) rows.insert(rows.end(), run.array()->begin(), run.array()->end());
+        }
+        ns::Value message = answer.message;
+        const ns::Array* own = message["rows"].array();
+        EXPECT_TRUE(own);
+        if (own) rows.insert(rows.end(), own->begin(), own->end());
+        ns::Dictionary members = *message.dictionary();
+        members["rows"] = ns::Value(std::move(rows));
+        return ns::Value(std::move(members));
+    }
+};
+
+// An answer that passes the piece size sends its rows ahead in runs, numbered in order, that
+// together with the answer's own rows are exactly the answer sent whole; smaller answers,
+// answers without rows and batches send no pieces.
+TEST_F(SQLitePiecesTest, RunsOfRowsJoinIntoTheWholeAnswer) {
+    fillBig();
+    const std::string select = "SELECT * FROM big ORDER BY n";
+    const SentResult whole = execute(select);
+    ASSERT_EQ(whole.status, kOK);
+    ASSERT_EQ(whole.message["rows"].count(), 20000u);
+    ASSERT_GT(whole.json.size(), size_t{8} << 20);
+
+    delegate_->setTakesPieces(true);
+    const SentResult pieced = execute(select);
+    const auto pieces = delegate_->pieces();
+    ASSERT_GE(pieces.size(), 2u);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        EXPECT_EQ(pieces[i].callbackId, pieced.callbackId);
+        EXPECT_EQ(pieces[i].index, i);
+        EXPECT_GE(pieces[i].json.size(), size_t{4} << 20);
+    }
+    EXPECT_EQ(pieced.status, kOK);
+    EXPECT_EQ(pieced.member, "rows");
+    EXPECT_EQ(pieced.pieces, pieces.size());
+    EXPECT_LT(pieced.message["rows"].count(), 20000u);
+    EXPECT_EQ(joined(pieced, pieces), whole.message);
+
+    // Under the piece size, without rows, or in a batch: the answer goes whole.
+    EXPECT_EQ(execute("SELECT * FROM big LIMIT 100").pieces, 0u);
+    const SentResult inserted = execute("INSERT INTO t VALUES (1, 2)");
+    EXPECT_EQ(inserted.message,
+              ns::Value::dict({{"rows", ns::Array()}, {"rowsAffected", 1}, {"insertId", 1}}));
+    EXPECT_EQ(execute("SELECT 1 WHERE 0").message,
+              ns::Value::dict({{"rows", ns::Array()}, {"rowsAffected", 0}}));
+    EXPECT_EQ(rows("t.db", select).size(), 20000u);
+    EXPECT_EQ(delegate_->pieces().size(), pieces.size());
+}
+
+// A row that fills a piece by itself leaves the answer no rows of its own.
+TEST_F(SQLitePiecesTest, EveryRowAheadLeavesTheAnswerAnEmptyArray) {
+    openTable();
+    const std::string sql = "SELECT replace(hex(zeroblob(2200000)), '0', 'x') AS t";
+    const SentResult whole = execute(sql);
+    delegate_->setTakesPieces(true);
+    const SentResult pieced = execute(sql);
+    const auto pieces = delegate_->pieces();
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieced.pieces, 1u);
+    EXPECT_EQ(pieced.json, R"({"rows":[],"rowsAffected":0})");
+    EXPECT_EQ(joined(pieced, pieces), whole.message);
+}
+
+// A statement that fails after rows went ahead answers its error exactly as when sent whole,
+// as an ordinary result (which makes the page drop the pieces).
+TEST_F(SQLitePiecesTest, AFailureAfterPiecesIsAnsweredAsWhenSentWhole) {
+    fillBig();
+    const std::string sql =
+        "SELECT *, CASE WHEN n < 19000 THEN 0 ELSE abs(n * 0 - 9223372036854775807 - 1) END AS f "
+        "FROM big";
+    const SentResult whole = execute(sql);
+    ASSERT_EQ(whole.status, kError);
+    delegate_->setTakesPieces(true);
+    const SentResult pieced = execute(sql);
+    EXPECT_GE(delegate_->pieces().size(), 1u);
+    EXPECT_EQ(pieced.status, kError);
+    EXPECT_EQ(pieced.pieces, 0u);
+    EXPECT_EQ(pieced.message, whole.message);
+    EXPECT_EQ(pieced.message["message"], ns::Value("integer overflow"));
+}
+
 TEST_F(SQLitePluginTest, EchoStringValue) {
     expectAnswer(call("echoStringValue", ns::Value::dict({{"value", "ping"}})), kOK, "ping");
     expectAnswer(call("echoStringValue", ns::Value::dict({{"value", 12}})), kOK, "12");

@@ -7,15 +7,46 @@ namespace sqlitetest {
 
 void SQLiteTestDelegate::sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
                                           const std::optional<std::string>& callbackId) {
-    SentResult sent{callbackId.value_or(""), result ? result->status() : 0u,
+    SentResult sent{callbackId.value_or(""),
+                    result ? result->status() : 0u,
                     result ? result->message() : ns::Value(),
                     result ? result->keepCallback() : false,
-                    result ? result->argumentsAsJSON() : "null"};
+                    result ? result->argumentsAsJSON() : "null",
+                    {},
+                    0};
     {
         std::lock_guard lock(mutex_);
         results_.push_back(std::move(sent));
     }
     sent_.notify_all();
+}
+
+void SQLiteTestDelegate::sendAnswerPiece(const std::string& callbackId, size_t index,
+                                         std::string json) {
+    std::lock_guard lock(mutex_);
+    pieces_.push_back({callbackId, index, std::move(json)});
+}
+
+void SQLiteTestDelegate::sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
+                                                     const std::string& callbackId,
+                                                     std::string_view member, size_t pieces) {
+    SentResult sent{callbackId,
+                    result->status(),
+                    result->message(),
+                    result->keepCallback(),
+                    result->argumentsAsJSON(),
+                    std::string(member),
+                    pieces};
+    {
+        std::lock_guard lock(mutex_);
+        results_.push_back(std::move(sent));
+    }
+    sent_.notify_all();
+}
+
+std::vector<SentPiece> SQLiteTestDelegate::pieces() const {
+    std::lock_guard lock(mutex_);
+    return pieces_;
 }
 
 void SQLiteTestDelegate::runInBackground(std::function<void()> block) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -19,6 +20,16 @@ struct SentResult {
     bool keepCallback = false;
     // The message as the page gets it.
     std::string json;
+    // For an answer sent after pieces: the member they go in, and how many went ahead.
+    std::string member;
+    size_t pieces = 0;
+};
+
+// A piece of an answer handed on ahead of it.
+struct SentPiece {
+    std::string callbackId;
+    size_t index = 0;
+    std::string json;
 };
 
 // A command delegate that records every result, from any thread, in the order sent.
@@ -32,12 +43,21 @@ public:
     std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view) override { return nullptr; }
     void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
                           const std::optional<std::string>& callbackId) override;
+    bool sendsAnswerPieces() const override { return takesPieces_; }
+    void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
+    void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
+                                     const std::string& callbackId, std::string_view member,
+                                     size_t pieces) override;
     void evalJs(std::string) override {}
     void evalJs(std::string, bool) override {}
     void runInBackground(std::function<void()> block) override;
     ns::Dictionary settings() const override { return {}; }
     UrlTransformer urlTransformer() const override { return nullptr; }
     void setUrlTransformer(UrlTransformer) override {}
+
+    // Whether the delegate takes answers in pieces (from the next call on).
+    void setTakesPieces(bool takes) { takesPieces_ = takes; }
+    std::vector<SentPiece> pieces() const;
 
     std::vector<SentResult> results() const;
     // The result for the callback id; waits (without a time limit) until it has been sent.
@@ -50,6 +70,8 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable sent_;
     std::vector<SentResult> results_;
+    std::vector<SentPiece> pieces_;
+    std::atomic<bool> takesPieces_{false};
 };
 
 }  // namespace sqlitetest

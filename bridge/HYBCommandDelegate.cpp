@@ -1,0 +1,19 @@
+#include "bridge/HYBCommandDelegate.h"
+
+#include "platform/ns/Exception.h"
+
+void HYBCommandDelegate::sendAnswerPiece(const std::string&, size_t, std::string) {
+    // Only a delegate that keeps pieces may be handed one: the answer would arrive without it.
+    throw ns::Exception(ns::kInternalInconsistencyException,
+                        "this command delegate does not send answers in pieces");
+}
+
+void HYBCommandDelegate::sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
+                                                     const std::string& callbackId,
+                                                     std::string_view, size_t pieces) {
+    if (pieces != 0) {
+        throw ns::Exception(ns::kInternalInconsistencyException,
+                            "this command delegate does not send answers in pieces");
+    }
+    sendPluginResult(result, callbackId);
+}

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/e2e/E2EHost.h"
+#include "tests/plugins/device_storage/support/SQLiteTestGate.h"
+#include "tests/support/NsPrinters.h"
+
+namespace {
+
+// What the cases share in the page: statements on a database, a table of about 10 MB (every
+// kind of column, text beyond ASCII and text that needs escaping), and a count of the pieces
+// that reach the bridge, each reported.
+constexpr const char* kPageHelpers = R"JS(
+(function () {
+    var exec = hybrid.require('hybrid/exec');
+    function report(what) {
+        return function (value) { e2e.report({ big: what, ok: true, value: value }); };
+    }
+    function failed(what) {
+        return function (error) { e2e.report({ big: what, ok: false, value: error }); };
+    }
+    window.big = {
+        report: report,
+        failed: failed,
+        sql: function (db, text, params, done, fail) {
+            exec(done, fail, 'SQLitePlugin', 'executeSql',
+                 [{ dbargs: { dbname: db }, ex: { sql: text, params: params || [] } }]);
+        },
+        // A database stays open across loads: a second open answers an error, and either goes.
+        fill: function (db) {
+            var go = function () {
+                exec(report('filled'), failed('filled'), 'SQLitePlugin',
+                     'backgroundExecuteSqlBatch', [{ dbargs: { dbname: db }, executes: [
+                    { sql: 'DROP TABLE IF EXISTS big' },
+                    { sql: 'CREATE TABLE big (n INTEGER, label TEXT, x REAL, b BLOB, z)' },
+                    { sql: 'WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c ' +
+                           'LIMIT 20000) INSERT INTO big SELECT i, ' +
+                           "'\u00e9 \"q\" \\ \u2028 ' || char(9, 128512) || ' ' || " +
+                           "replace(hex(zeroblob(240)), '0', 'x'), i * 0.5, " +
+                           "CASE WHEN i % 3 = 0 THEN x'68656c6c6f' END, " +
+                           'CASE i % 4 WHEN 0 THEN NULL WHEN 1 THEN -i WHEN 2 THEN i / 3.0 ' +
+                           "ELSE 'z' END FROM c" }] }]);
+            };
+            exec(go, go, 'SQLitePlugin', 'open', [{ name: db }]);
+        },
+        countPieces: function () {
+            var piece = exec.nativePiece;
+            exec.nativePiece = function (callbackId, index) {
+                e2e.report({ big: 'piece', index: index });
+                return piece.apply(this, arguments);
+            };
+        }
+    };
+})();
+)JS";
+
+class LargeAnswers : public ::testing::Test {
+protected:
+    E2EHost& host = E2EHost::shared();
+
+    void SetUp() override {
+        ASSERT_TRUE(host.loadStartPage());
+        host.run(kPageHelpers);
+    }
+
+    // The first report of the page's `what` after `from`.
+    std::optional<E2EHost::Report> reportOf(size_t from, const std::string& what) {
+        return host.waitForReport(from, [&](const E2EHost::Report& report) {
+            return report.body["big"] == ns::Value(what);
+        });
+    }
+    size_t countOf(size_t from, const std::string& what) const {
+        size_t count = 0;
+        for (size_t i = from; i < host.reportCount(); ++i) {
+            if (host.reports()[i].body["big"] == ns::Value(what)) ++count;
+        }
+        return count;
+    }
+    void fill(const std::string& db) {
+        const size_t from = host.reportCount();
+        host.run("big.fill('" + db + "')");
+        const auto filled = reportOf(from, "filled");
+        ASSERT_TRUE(filled);
+        ASSERT_TRUE(filled->body["ok"].boolValue()) << filled->body.description();
+    }
+};
+
+// A SELECT of about 10 MB comes in pieces; the callback gets exactly the object that the same
+// rows give when read in answers small enough to come whole: the same members in the same
+// order, every value of every kind alike.
+TEST_F(LargeAnswers, PiecesJoinIntoTheObjectOfTheWholeRoad) {
+    fill("pieces.db");
+    const size_t from = host.reportCount();
+    host.run(R"JS(
+        big.countPieces();
+        big.sql('pieces.db', 'SELECT * FROM big ORDER BY n', [], function (whole) {
+            var rows = [];
+            (function next(offset) {
+                big.sql('pieces.db', 'SELECT * FROM big ORDER BY n LIMIT 1500 OFFSET ?', [offset],
+                        function (part) {
+                    if (part.rows.length) { rows = rows.concat(part.rows); next(offset + 1500); return; }
+                    var a = JSON.stringify(whole);
+                    var b = JSON.stringify({ rows: rows, rowsAffected: part.rowsAffected });
+                    big.report('identity')({ same: a === b, bytes: a.length,
+                                             count: whole.rows.length, first: whole.rows[0],
+                                             keys: Object.keys(whole) });
+                }, big.failed('identity'));
+            })(0);
+        }, big.failed('identity'));
+    )JS");
+    const auto identity = reportOf(from, "identity");
+    ASSERT_TRUE(identity);
+    const ns::Value& value = identity->body["value"];
+    ASSERT_TRUE(identity->body["ok"].boolValue()) << value.description();
+    EXPECT_EQ(value["same"], ns::Value(true));
+    EXPECT_EQ(value["count"], ns::Value(20000));
+    EXPECT_GT(value["bytes"].integerValue(), 8 << 20);
+    EXPECT_EQ(value["keys"], ns::Value(ns::Array{"rows", "rowsAffected"}));
+    EXPECT_EQ(
+        value["first"],
+        ns::Value::dict({{"n", 1},
+                         {"label", "\u00e9 \"q\" \\ \u2028 \t\U0001F600 " + std::string(480, 'x')},
+                         {"x", 0.5},
+                         {"b", nullptr},
+                         {"z", -1}}));
+    // The whole answer came in pieces.
+    EXPECT_GE(countOf(from, "piece"), 2u);
+}
+
+// A statement that fails after pieces went ahead answers the error callback as ever, and the
+// page's next answers are untouched by what was kept.
+TEST_F(LargeAnswers, AFailureAfterPiecesReachesTheErrorCallback) {
+    fill("failing.db");
+    const size_t from = host.reportCount();
+    host.run(R"JS(
+        big.countPieces();
+        big.sql('failing.db', 'SELECT *, CASE WHEN n < 19000 THEN 0 ' +
+                'ELSE abs(n * 0 - 9223372036854775807 - 1) END AS f FROM big', [],
+                big.report('failing'), big.failed('failing'));
+        big.sql('failing.db', 'SELECT count(*) AS n FROM big', [], big.report('after'),
+                big.failed('after'));
+    )JS");
+    const auto failing = reportOf(from, "failing");
+    const auto after = reportOf(from, "after");
+    ASSERT_TRUE(failing && after);
+    EXPECT_GE(countOf(from, "piece"), 1u);
+    EXPECT_EQ(failing->body["ok"], ns::Value(false));
+    EXPECT_EQ(failing->body["value"],
+              ns::Value::dict({{"code", 5}, {"message", "integer overflow"}}));
+    EXPECT_EQ(after->body["value"],
+              ns::Value::dict(
+                  {{"rows", ns::Array{ns::Value::dict({{"n", 20000}})}}, {"rowsAffected", 0}}));
+    EXPECT_EQ(countOf(from, "failing"), 1u);
+}
+
+// While a statement is held after its first piece reached the page, another call's answer
+// reaches the page's code at once; the held answer's callback runs only when the statement
+// is done, after it, with every row.
+TEST_F(LargeAnswers, AnotherCallsAnswerBetweenPiecesKeepsItsOrder) {
+    sqlitetest::SQLiteTestGate gate;
+    fill("held.db");
+    const size_t from = host.reportCount();
+    host.run(R"JS(
+        big.countPieces();
+        big.sql('held.db', 'SELECT *, CASE WHEN n = 15000 THEN test_gate() ELSE 0 END AS g ' +
+                'FROM big', [], function (answer) {
+            big.report('held')({ count: answer.rows.length, last: answer.rows[19999].n });
+        }, big.failed('held'));
+    )JS");
+    ASSERT_TRUE(reportOf(from, "piece"));
+    gate.waitUntilReached();
+    host.run(
+        "big.sql('held.db', 'SELECT 7 AS seven', [], big.report('other'), "
+        "big.failed('other'))");
+    // The other database call waits behind the held one; a call to another plug-in does not.
+    host.run(
+        "hybrid.require('hybrid/exec')(big.report('echo'), big.failed('echo'), 'Probe', "
+        "'echo', ['between'])");
+    ASSERT_TRUE(reportOf(from, "echo"));
+    EXPECT_EQ(countOf(from, "held"), 0u);
+    gate.open();
+    const auto held = reportOf(from, "held");
+    const auto other = reportOf(from, "other");
+    ASSERT_TRUE(held && other);
+    EXPECT_EQ(held->body["value"], ns::Value::dict({{"count", 20000}, {"last", 20000}}));
+    std::vector<std::string> order;
+    for (size_t i = from; i < host.reportCount(); ++i) {
+        const ns::Value& what = host.reports()[i].body["big"];
+        if (what != ns::Value("piece")) order.push_back(what.stringValue());
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"echo", "held", "other"}));
+}
+
+// A page that goes away while pieces of an answer are kept takes them with it: the new page
+// never hears of the old call, and its own large answers arrive whole and alone.
+TEST_F(LargeAnswers, NavigationDropsKeptPieces) {
+    sqlitetest::SQLiteTestGate gate;
+    fill("left.db");
+    const size_t from = host.reportCount();
+    host.run(R"JS(
+        big.countPieces();
+        big.sql('left.db', 'SELECT *, CASE WHEN n = 15000 THEN test_gate() ELSE 0 END AS g ' +
+                'FROM big', [], big.report('left'), big.failed('left'));
+    )JS");
+    ASSERT_TRUE(reportOf(from, "piece"));
+    gate.waitUntilReached();
+    ASSERT_TRUE(host.loadStartPage());
+    host.run(kPageHelpers);
+    gate.open();
+    // Statements on one database run in order: this answer comes after the old one.
+    const size_t loaded = host.reportCount();
+    host.run(R"JS(
+        big.sql('left.db', 'SELECT * FROM big ORDER BY n', [], function (answer) {
+            big.report('fresh')({ count: answer.rows.length, last: answer.rows[19999].n });
+        }, big.failed('fresh'));
+    )JS");
+    const auto fresh = reportOf(loaded, "fresh");
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->body["value"], ns::Value::dict({{"count", 20000}, {"last", 20000}}));
+    EXPECT_EQ(countOf(from, "left"), 0u);
+}
+
+}  // namespace

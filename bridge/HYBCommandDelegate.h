@@ -28,6 +28,12 @@ public:
     // thread. A null result counts as one with no status and no message.
     virtual void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
                                   const std::optional<std::string>& callbackId) = 0;
+    // The same for a result handed over as a temporary (or moved): when nothing else holds it
+    // any more, a large message goes to the page without being copied.
+    void sendPluginResult(std::shared_ptr<HYBPluginResult>&& result,
+                          const std::optional<std::string>& callbackId) {
+        sendOwnedPluginResult(std::move(result), callbackId);
+    }
     // evalJs(js, true).
     virtual void evalJs(std::string js) = 0;
     // Runs the script in the page inside the bridge's wrapper; with `scheduledOnRunLoop`
@@ -56,4 +62,11 @@ public:
     // A hook the file plug-in hands to its file systems; the delegate never calls it.
     virtual UrlTransformer urlTransformer() const = 0;
     virtual void setUrlTransformer(UrlTransformer transformer) = 0;
+
+protected:
+    // A result given up by its sender; sent as any other unless the delegate can use that.
+    virtual void sendOwnedPluginResult(std::shared_ptr<HYBPluginResult> result,
+                                       const std::optional<std::string>& callbackId) {
+        sendPluginResult(result, callbackId);
+    }
 };

@@ -68,9 +68,9 @@ bool isCallbackIdCharacter(char c) {
 // the message's JSON, the keep-callback flag and 0, written straight into one buffer; or, for
 // a large message, the same call with the message handed over as a value.
 HYBCommandDelegateImpl::PageScript callbackOf(const HYBPluginResult& result,
+                                              HYBPluginResult::PageMessage message,
                                               const std::string& callbackId) {
     using Form = HYBPluginResult::PageMessage::Form;
-    HYBPluginResult::PageMessage message = result.pageMessage(kPassedAnswerBytes);
     const int keep = result.keepCallback() ? 1 : 0;
     if (message.form == Form::Script) {
         // Written piece by piece as the format would write it: this runs for every answer.
@@ -113,17 +113,35 @@ bool HYBCommandDelegateImpl::isValidCallbackId(const std::optional<std::string>&
     return true;
 }
 
-void HYBCommandDelegateImpl::sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
-                                              const std::optional<std::string>& callbackId) {
-    if (callbackId && *callbackId == kInvalidCallbackId) return;
+bool HYBCommandDelegateImpl::answersCallbackId(const std::optional<std::string>& callbackId) {
+    if (callbackId && *callbackId == kInvalidCallbackId) return false;
     if (!isValidCallbackId(callbackId)) {
         ns::nslog("Invalid callback id received by sendPluginResult");
+        return false;
+    }
+    return true;
+}
+
+// The id is placed between single quotes unescaped: validation leaves nothing that could end
+// the literal.
+void HYBCommandDelegateImpl::sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
+                                              const std::optional<std::string>& callbackId) {
+    if (!answersCallbackId(callbackId)) return;
+    static const HYBPluginResult kNoResult;
+    const HYBPluginResult& sent = result ? *result : kNoResult;
+    evaluateOrDefer(callbackOf(sent, sent.pageMessage(kPassedAnswerBytes), *callbackId));
+}
+
+void HYBCommandDelegateImpl::sendOwnedPluginResult(std::shared_ptr<HYBPluginResult> result,
+                                                   const std::optional<std::string>& callbackId) {
+    // Held elsewhere as well (a plug-in that kept a copy may send or read it again): copied.
+    if (!result || result.use_count() != 1) {
+        sendPluginResult(result, callbackId);
         return;
     }
-    // The id is placed between single quotes unescaped: validation leaves nothing that could
-    // end the literal.
-    static const HYBPluginResult kNoResult;
-    evaluateOrDefer(callbackOf(result ? *result : kNoResult, *callbackId));
+    if (!answersCallbackId(callbackId)) return;
+    auto message = result->takePageMessage(kPassedAnswerBytes);
+    evaluateOrDefer(callbackOf(*result, std::move(message), *callbackId));
 }
 
 std::string HYBCommandDelegateImpl::callbackBatchScript(const std::vector<std::string>& callbacks) {

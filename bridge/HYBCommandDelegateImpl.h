@@ -70,7 +70,13 @@ public:
         bool isCallback = false;  // a result's callback, which can share an evaluation
     };
 
+protected:
+    void sendOwnedPluginResult(std::shared_ptr<HYBPluginResult> result,
+                               const std::optional<std::string>& callbackId) override;
+
 private:
+    // Whether results for the id go to the page (logging one that is not valid).
+    static bool answersCallbackId(const std::optional<std::string>& callbackId);
     // Sends at once when on the main thread inside a queue pass, or for a result when nothing
     // asked for earlier is still waiting; otherwise on a later turn of the main run loop, in
     // order.

@@ -162,23 +162,39 @@ std::string_view HYBPluginResult::statusMessage(unsigned status) {
     return status < kStatusMessages.size() ? kStatusMessages[status] : std::string_view();
 }
 
+const std::string* HYBPluginResult::passedText(size_t largeBytes, PageMessage::Form& form) const {
+    if (encoded_) return nullptr;
+    if (const std::string* text = message_.string(); text && text->size() > largeBytes &&
+                                                     text->find('\0') == std::string::npos &&
+                                                     ns::utf8::isValid(*text)) {
+        form = PageMessage::Form::Text;
+        return text;
+    }
+    if (const std::string* base64 = arrayBufferEnvelopeText(message_);
+        base64 && base64->size() > largeBytes) {
+        form = PageMessage::Form::ArrayBufferBase64;
+        return base64;
+    }
+    return nullptr;
+}
+
 HYBPluginResult::PageMessage HYBPluginResult::pageMessage(size_t largeBytes) const {
     using Form = PageMessage::Form;
-    if (!encoded_) {
-        if (const std::string* text = message_.string(); text && text->size() > largeBytes &&
-                                                         text->find('\0') == std::string::npos &&
-                                                         ns::utf8::isValid(*text)) {
-            return {Form::Text, *text};
-        }
-        if (const std::string* base64 = arrayBufferEnvelopeText(message_);
-            base64 && base64->size() > largeBytes) {
-            return {Form::ArrayBufferBase64, *base64};
-        }
-    }
+    Form form = Form::Script;
+    if (const std::string* text = passedText(largeBytes, form)) return {form, *text};
     std::string json;
     appendArgumentsAsJSON(json);
-    const Form form = json.size() > largeBytes ? Form::JSONText : Form::Script;
+    form = json.size() > largeBytes ? Form::JSONText : Form::Script;
     return {form, std::move(json)};
+}
+
+HYBPluginResult::PageMessage HYBPluginResult::takePageMessage(size_t largeBytes) {
+    PageMessage::Form form = PageMessage::Form::Script;
+    // The text lies in this result's own message, which is not const here.
+    if (const std::string* text = passedText(largeBytes, form)) {
+        return {form, std::move(*const_cast<std::string*>(text))};
+    }
+    return pageMessage(largeBytes);
 }
 
 std::string HYBPluginResult::argumentsAsJSON() const {

@@ -104,6 +104,9 @@ public:
         std::string text;
     };
     PageMessage pageMessage(size_t largeBytes) const;
+    // The same, a text handed over as it is taken out of the message rather than copied: for
+    // the sender holding the only reference, which reads the message no more.
+    PageMessage takePageMessage(size_t largeBytes);
 
     // Envelope builders, also used by the factories.
     static ns::Value arrayBufferResultMessage(const ns::Data& data);
@@ -118,6 +121,10 @@ public:
     static bool isVerbose() { return verbose_.load(); }
 
 private:
+    // The text a message larger than `largeBytes` is handed over as, and in which form; null
+    // when it goes as JSON.
+    const std::string* passedText(size_t largeBytes, PageMessage::Form& form) const;
+
     unsigned status_;
     ns::Value message_;
     // Set for a message given as JSON text; shared by copies, which read it back once.

@@ -100,22 +100,35 @@ void copyOpaque(const uint8_t* from, uint8_t* to, int width) {
     }
 }
 
+// Room the converter may write past the end of the last row.
+constexpr size_t kConverterSlack = 64;
+
 ns::Result<std::shared_ptr<ui::Bitmap>> toBitmap(const AVFrame& frame) {
     if (!ui::Bitmap::isAllowedSize(frame.width, frame.height) || frame.width <= 0 ||
         frame.height <= 0) {
         return avError(AVErrorDecodeFailed, "The frame is too large.");
     }
-    auto bitmap = ui::Bitmap::create(frame.width, frame.height);
-    if (!bitmap) return avError(AVErrorDecodeFailed, "Out of memory.");
     ScalePtr scale(sws_getContext(
         frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), frame.width,
         frame.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scale) return avError(AVErrorDecodeFailed, "The frame's pixel format is not supported.");
     // The converter writes whole vector widths, past the end of a row and of the last one, so
-    // it writes into a buffer padded and aligned for it, never straight into the bitmap.
+    // it writes into a buffer padded and aligned for it, never straight into a bitmap's own.
+    // Where the bitmap's rows are as far apart as the converter's vectors want them (the width
+    // a multiple of four), that buffer becomes the bitmap: no second buffer, no copy.
+    const int nativeStride = ui::Bitmap::nativeStride(frame.width);
+    const bool adopted = nativeStride % 16 == 0;
     uint8_t* planes[4] = {};
     int strides[4] = {};
-    if (av_image_alloc(planes, strides, frame.width, frame.height + 1, AV_PIX_FMT_BGRA, 64) < 0) {
+    if (adopted) {
+        const size_t bytes =
+            static_cast<size_t>(nativeStride) * (static_cast<size_t>(frame.height) + 1) +
+            kConverterSlack;
+        planes[0] = static_cast<uint8_t*>(av_malloc(bytes));
+        strides[0] = nativeStride;
+        if (!planes[0]) return avError(AVErrorDecodeFailed, "Out of memory.");
+    } else if (av_image_alloc(planes, strides, frame.width, frame.height + 1, AV_PIX_FMT_BGRA, 64) <
+               0) {
         return avError(AVErrorDecodeFailed, "Out of memory.");
     }
     std::unique_ptr<uint8_t, void (*)(void*)> converted(planes[0], av_free);
@@ -127,6 +140,18 @@ ns::Result<std::shared_ptr<ui::Bitmap>> toBitmap(const AVFrame& frame) {
     // Every frame is made opaque, as a video frame is shown: the converter leaves the alpha of
     // some source formats (palettes, odd layouts) at zero, not only of those with an alpha plane.
     // Copying and making opaque are one pass over whole pixels, which the compiler vectorises.
+    if (adopted) {
+        for (int y = 0; y < frame.height; ++y) {
+            uint8_t* row = planes[0] + static_cast<ptrdiff_t>(y) * strides[0];
+            copyOpaque(row, row, frame.width);
+        }
+        auto bitmap = ui::Bitmap::adopt(converted.release(), frame.width, frame.height, av_free);
+        if (!bitmap) return avError(AVErrorDecodeFailed, "Out of memory.");
+        bitmap->markDirty();
+        return bitmap;
+    }
+    auto bitmap = ui::Bitmap::create(frame.width, frame.height);
+    if (!bitmap) return avError(AVErrorDecodeFailed, "Out of memory.");
     uint8_t* base = bitmap->data();
     for (int y = 0; y < frame.height; ++y) {
         copyOpaque(planes[0] + static_cast<ptrdiff_t>(y) * strides[0],

@@ -67,13 +67,64 @@ constexpr const char* kFrameGuardScript = R"JS((function (w, names, secret, padd
     var handlers = w.webkit && w.webkit.messageHandlers;
     if (!handlers) return;
     var call = Function.prototype.call, define = Object.defineProperty, kept = [];
-    var write = call.bind(JSON.stringify, JSON);
+    var write = call.bind(JSON.stringify, JSON), isArray = Array.isArray;
+    var wellFormed = String.prototype.isWellFormed, codeAt = String.prototype.charCodeAt;
+    // A string the engine hands over as it is: well-formed, and not ending in a zero.
+    function plain(v) {
+        return typeof wellFormed === 'function' && call.call(wellFormed, v) &&
+            call.call(codeAt, v, v.length - 1) !== 0;
+    }
+    // Whether the body is an array holding a long string, itself or in an array in it, and
+    // nothing there but plain strings, numbers, booleans, null and undefined (values that go
+    // as they are and read as their JSON would). Such a body goes as a value: written as JSON
+    // text, its long string would cost the page one more pass and copy of its size, where the
+    // engine copies it once either way.
+    function holdsLongText(body) {
+        var longest = 1048576;  // what the host reads element by element
+        var isLong = function (v) { return typeof v === 'string' && v.length >= 65536; };
+        var simple = function (v) {
+            if (typeof v === 'string') return plain(v);
+            return v === null || v === undefined || typeof v === 'number' ||
+                typeof v === 'boolean';
+        };
+        if (!isArray(body) || body.length > longest) return false;
+        // Most calls hold no long string: they pay no more than this look for one.
+        var found = false, i, j, v;
+        for (i = 0; i < body.length && !found; i++) {
+            v = body[i];
+            if (!isArray(v)) {
+                found = isLong(v);
+                continue;
+            }
+            for (j = 0; j < v.length && j < longest && !found; j++) found = isLong(v[j]);
+        }
+        if (!found || 'toJSON' in body || 'toJSON' in String.prototype) return false;
+        for (i = 0; i < body.length; i++) {
+            v = body[i];
+            if (!isArray(v)) {
+                if (!simple(v)) return false;
+                continue;
+            }
+            if (v.length > longest || 'toJSON' in v) return false;
+            for (j = 0; j < v.length; j++) {
+                if (!simple(v[j])) return false;
+            }
+        }
+        return true;
+    }
     names.forEach(function (name) {
         var handler = handlers[name];
         if (!handler) return;
         var send = call.bind(handler.postMessage, handler);
         define(handler, 'postMessage', { value: function postMessage(body) {
-            var top = w === w.top, address = w.location.href, text;
+            var top = w === w.top, address = w.location.href, text, handOver = false;
+            try { handOver = holdsLongText(body); } catch (e) {}
+            if (handOver) {
+                try {
+                    send({ s: secret, t: top, u: address, b: body });
+                    return;
+                } catch (e) {}
+            }
             try { text = write(body); } catch (e) {}
             if (typeof text === 'string') {
                 send(secret + (top ? 'T' : 'F') + address + '\n' + text + padding);
@@ -187,6 +238,50 @@ ns::Result<ns::Value> readValue(JSCValue* value) {
 }
 
 std::optional<ns::Value> valueOf(JSCValue* value) {
+    auto read = readValue(value);
+    if (!read) return std::nullopt;
+    return std::move(read.value());
+}
+
+// Longest array read element by element; a longer one is read through its JSON form. The
+// frame guard posts no longer one as a value.
+constexpr double kLongestWalkedArray = 1 << 20;
+
+// A string's bytes as the engine converts it, without the zero it ends them with.
+std::string stringOf(JSCValue* value) {
+    GBytes* bytes = jsc_value_to_string_as_bytes(value);
+    if (!bytes) return {};
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    std::string text(data ? data : "", data ? size : 0);
+    g_bytes_unref(bytes);
+    if (!text.empty() && text.back() == '\0') text.pop_back();
+    return text;
+}
+
+// A body the frame guard posted as a value because it holds a long string: its arrays, down
+// to `levels`, read element by element and their strings taken as they are, rather than
+// written as JSON text and read back; any other element through its JSON form, which gives
+// the same value. Nothing when some element cannot be read that way (the caller then reads
+// the whole body through its JSON form, which says why).
+std::optional<ns::Value> readHandedOver(JSCValue* value, int levels) {
+    if (value && jsc_value_is_string(value)) return ns::Value(stringOf(value));
+    if (value && levels > 0 && jsc_value_is_array(value)) {
+        JSCValue* length = jsc_value_object_get_property(value, "length");
+        const double count = jsc_value_to_double(length);
+        g_object_unref(length);
+        if (!(count >= 0 && count <= kLongestWalkedArray)) return std::nullopt;
+        ns::Array elements;
+        elements.reserve(static_cast<size_t>(count));
+        for (unsigned i = 0; i < static_cast<unsigned>(count); ++i) {
+            JSCValue* element = jsc_value_object_get_property_at_index(value, i);
+            auto read = readHandedOver(element, levels - 1);
+            g_object_unref(element);
+            if (!read) return std::nullopt;
+            elements.push_back(std::move(*read));
+        }
+        return ns::Value(std::move(elements));
+    }
     auto read = readValue(value);
     if (!read) return std::nullopt;
     return std::move(read.value());
@@ -1099,6 +1194,12 @@ void WebKitGtkEngine::takeScriptMessage(const std::string& name, JSCValue* poste
             frame = frameInfo(jsc_value_to_boolean(property("t").get()),
                               parsed.value_or(*ns::URL::parse("about:blank")));
             body = property("b");
+            // The guard posts a body as a value when it holds a long string, in an array at
+            // most one level down.
+            if (auto read = readHandedOver(body.get(), 2)) {
+                client->scriptMessagePosted(name, std::move(*read), frame, std::nullopt);
+                return;
+            }
         }
     }
     auto [value, bodyError] = messageBodyOf(body.get());

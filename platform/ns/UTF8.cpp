@@ -1,11 +1,23 @@
 #include "platform/ns/UTF8.h"
 
+#include <simdjson.h>
+
 #include <cstdint>
 #include <cstring>
 
 namespace ns::utf8 {
 
+namespace {
+
+// Above this length the SIMD validator wins over the word-at-a-time loop below, whose
+// per-sequence branches cost most on long text (a large answer is checked before it is handed
+// over).
+constexpr size_t kVectorLength = 256;
+
+}  // namespace
+
 bool isValid(std::string_view text) {
+    if (text.size() >= kVectorLength) return simdjson::validate_utf8(text.data(), text.size());
     auto p = reinterpret_cast<const unsigned char*>(text.data());
     const auto end = p + text.size();
     while (p < end) {

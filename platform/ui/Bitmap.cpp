@@ -20,6 +20,29 @@ std::shared_ptr<Bitmap> Bitmap::create(int width, int height, Format format) {
     return std::shared_ptr<Bitmap>(new Bitmap(surface, width, height, format));
 }
 
+std::shared_ptr<Bitmap> Bitmap::adopt(uint8_t* pixels, int width, int height,
+                                      void (*release)(void*)) {
+    static cairo_user_data_key_t ownedPixels;
+    if (!isAllowedSize(width, height)) {
+        release(pixels);
+        return nullptr;
+    }
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(
+        pixels, CAIRO_FORMAT_ARGB32, width, height, nativeStride(width));
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
+        cairo_surface_set_user_data(surface, &ownedPixels, pixels, release) !=
+            CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        release(pixels);
+        return nullptr;
+    }
+    return std::shared_ptr<Bitmap>(new Bitmap(surface, width, height, Format::ARGB32));
+}
+
+int Bitmap::nativeStride(int width) {
+    return cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, width);
+}
+
 Bitmap::~Bitmap() {
     cairo_surface_destroy(surface_);
 }

@@ -33,6 +33,13 @@ public:
     // A cleared bitmap (transparent, or black for grey); null for a size that is not allowed
     // or when memory runs out.
     static std::shared_ptr<Bitmap> create(int width, int height, Format format = Format::ARGB32);
+    // An ARGB32 bitmap over pixels already written (premultiplied, rows nativeStride(width)
+    // bytes apart), which it owns from then on: `release` frees them when it goes, or at once
+    // when no bitmap can be made over them (null then).
+    static std::shared_ptr<Bitmap> adopt(uint8_t* pixels, int width, int height,
+                                         void (*release)(void*));
+    // The distance in bytes between the rows of an ARGB32 bitmap of that width.
+    static int nativeStride(int width);
 
     ~Bitmap();
     Bitmap(const Bitmap&) = delete;

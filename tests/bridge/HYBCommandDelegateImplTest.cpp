@@ -268,6 +268,44 @@ TEST_F(HYBCommandDelegateImplTest, LargeAnswersArePassedAsValues) {
     EXPECT_NE(evaluated[3].find("\"bin\""), std::string::npos);
 }
 
+// A result its sender gave up goes to the page without a copy of its message; one still held
+// elsewhere keeps its message, so that it can be read or sent again whole.
+TEST_F(HYBCommandDelegateImplTest, LargeAnswersGivenUpOrStillHeldReachThePageWhole) {
+    HYBCommandDelegate& plugins = delegate();  // as plug-ins reach it
+    const std::string text(100000, 'x');
+    const std::string withZero = std::string(70000, 'y') + '\0';
+    const ns::Data bytes(std::vector<uint8_t>(60000, 0xA5));
+    holdTheTurn();
+    plugins.sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, text), "given");
+    auto kept = HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, text);
+    auto handedOver = kept;
+    plugins.sendPluginResult(std::move(handedOver), "held1");
+    plugins.sendPluginResult(kept, "held2");
+    plugins.sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsArrayBuffer(HYBResultStatusOK, bytes), "bin");
+    plugins.sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, withZero), "zero");
+    loop().runUntilIdle();
+
+    EXPECT_EQ(kept->message(), ns::Value(text));
+    const auto& calls = engine().fake().functionCalls();
+    ASSERT_EQ(calls.size(), 5u);
+    const std::vector<std::string> ids = {"given", "held1", "held2", "bin", "zero"};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(calls[i].arguments.at("callbackId"), ns::Value(ids[i]));
+        EXPECT_NE(calls[i].body.find(",message,"), std::string::npos) << calls[i].body;
+        EXPECT_EQ(calls[i].arguments.at("message"), ns::Value(text)) << ids[i];
+    }
+    EXPECT_NE(calls[3].body.find("{HYBType:'ArrayBuffer',data:message}"), std::string::npos);
+    EXPECT_EQ(calls[3].arguments.at("message"), ns::Value(bytes.base64EncodedString()));
+    EXPECT_NE(calls[4].body.find("JSON.parse(message)"), std::string::npos);
+    EXPECT_EQ(ns::JSONSerialization::read(*calls[4].arguments.at("message").string(),
+                                          {.fragmentsAllowed = true})
+                  .valueOr(ns::Value()),
+              ns::Value(withZero));
+}
+
 // Every callback of a shared evaluation is shielded from the others, and each string the page
 // answers is a batch of commands of its own.
 TEST_F(HYBCommandDelegateImplTest, SharedEvaluationShieldsEachCallbackAndKeepsEveryAnswer) {

@@ -87,6 +87,38 @@ TEST(PageCalls, LargeAnswersReachThePageIntact) {
     EXPECT_EQ(answers[0]["value"], ns::Value::dict({{"bytes", ns::Value(bytes)}}));
 }
 
+// A call holding a long string is handed to the host as a value rather than as JSON text: each
+// argument still arrives as the text would have brought it, and a call the value cannot carry
+// as it is (a string cut inside a surrogate pair, one ending in a zero, an element with no JSON
+// form) is read as before.
+TEST(PageCalls, CallsWithLongTextReadAsTheirJSONWould) {
+    auto& host = E2EHost::shared();
+    const std::string longText = "'y'.repeat(70000)";
+    const std::string ys(70000, 'y');
+    struct Case {
+        std::string arguments;
+        ns::Value expected;
+    };
+    const std::vector<Case> cases = {
+        {"[" + longText + " + '\\u0000 mid \\ud83d\\ude00 \\u2028']",
+         ns::Value(ys + std::string("\0 mid \xF0\x9F\x98\x80 \xE2\x80\xA8", 14))},
+        {"[" + longText + " + ' cut \\ud83d']", ns::Value(ys + " cut \xEF\xBF\xBD")},
+        {"[" + longText + " + '\\u0000']", ns::Value(ys + std::string(1, '\0'))},
+        {"[" + longText + ", function () {}]", ns::Value(ys)},
+        {"[1.0, " + longText + "]", ns::Value(1)},
+        {"[2.5, " + longText + "]", ns::Value(2.5)},
+        {"[undefined, " + longText + "]", ns::Value()},
+        {"[{b: [1, 'x'], a: new Date(0)}, " + longText + "]",
+         json(R"({"a": "1970-01-01T00:00:00.000Z", "b": [1, "x"]})")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.substr(0, 60));
+        const auto answers = host.call("Probe", "echo", c.arguments);
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(answers[0]["value"], c.expected);
+    }
+}
+
 TEST(PageCalls, KeptCallbacksStreamResultsInOrder) {
     const auto answers = E2EHost::shared().call("Probe", "stream", "[3]", 4);
     ASSERT_EQ(answers.size(), 4u);

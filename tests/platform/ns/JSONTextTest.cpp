@@ -272,8 +272,9 @@ TEST(JSONTextTest, ContainerExtentEndsAtItsClosingBracket) {
 }
 
 // The whole-text check of UTF-8 follows the rules of the sequence-by-sequence one, for every
-// sequence of up to three bytes drawn from the bytes where the rules change, alone and inside
-// text long enough for the check's wide steps.
+// sequence of up to three bytes drawn from the bytes where the rules change, alone, inside text
+// long enough for the check's wide steps, and inside (or cut off at the end of) text long
+// enough for the vector check that long text gets.
 TEST(JSONTextTest, UTF8CheckFollowsTheSequenceRules) {
     const unsigned char edges[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0,
                                    0xC1, 0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
@@ -288,13 +289,15 @@ TEST(JSONTextTest, UTF8CheckFollowsTheSequenceRules) {
         return true;
     };
     const std::string padding(70, 'x');
+    const std::string longPadding(300, 'x');
     for (unsigned char a : edges) {
         for (unsigned char b : edges) {
             for (unsigned char c : edges) {
                 const std::string bytes{static_cast<char>(a), static_cast<char>(b),
                                         static_cast<char>(c)};
                 for (const std::string& text :
-                     {bytes, bytes.substr(0, 2), padding + bytes + padding, "\xF0\x90" + bytes}) {
+                     {bytes, bytes.substr(0, 2), padding + bytes + padding, "\xF0\x90" + bytes,
+                      longPadding + bytes + longPadding, longPadding + "\xF0\x90" + bytes}) {
                     ASSERT_EQ(ns::utf8::isValid(text), bySequence(text));
                 }
             }

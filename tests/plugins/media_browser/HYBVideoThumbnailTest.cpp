@@ -122,22 +122,32 @@ TEST_F(VideoThumbnailTest, ModesAndPositions) {
 }
 
 // A frame whose rows are not a whole number of the converter's vector widths keeps every row
-// in place and comes out opaque.
+// in place and comes out opaque, whether the converter's buffer becomes the bitmap (a width
+// that is a multiple of four) or is copied into one (any other).
 TEST_F(VideoThumbnailTest, AFrameOfAnOddWidthKeepsItsRows) {
-    const std::string narrow = ns::Sandbox::temporaryDirectory() + "narrow.mp4";
-    ASSERT_TRUE(mediatest::writeClip(narrow, 100, 60, {kGreen, kGreen}));
-    const auto url = ns::URL::fileURLWithPath(narrow);
-    auto frame = av::AssetImageGenerator(url).copyCGImageAtTime(1);
-    ASSERT_TRUE(frame.ok()) << frame.error().description();
-    const auto& bitmap = *frame.value();
-    ASSERT_EQ(bitmap.width(), 100);
-    ASSERT_EQ(bitmap.height(), 60);
-    for (int y : {2, 30, 57}) {
-        SCOPED_TRACE(y);
-        EXPECT_TRUE(near(bitmap.pixel(10, y), kGreen));
-        EXPECT_TRUE(near(bitmap.pixel(90, y), {255, 255, 255}));
-        EXPECT_EQ(bitmap.pixel(10, y).alpha, 255);
-        EXPECT_EQ(bitmap.pixel(99, y).alpha, 255);
+    for (const int width : {100, 102}) {
+        SCOPED_TRACE(width);
+        const std::string narrow =
+            ns::Sandbox::temporaryDirectory() + "narrow" + std::to_string(width) + ".mp4";
+        ASSERT_TRUE(mediatest::writeClip(narrow, width, 60, {kGreen, kGreen}));
+        const auto url = ns::URL::fileURLWithPath(narrow);
+        auto frame = av::AssetImageGenerator(url).copyCGImageAtTime(1);
+        ASSERT_TRUE(frame.ok()) << frame.error().description();
+        const auto& bitmap = *frame.value();
+        ASSERT_EQ(bitmap.width(), width);
+        ASSERT_EQ(bitmap.height(), 60);
+        for (int y : {2, 30, 57}) {
+            SCOPED_TRACE(y);
+            EXPECT_TRUE(near(bitmap.pixel(10, y), kGreen));
+            EXPECT_TRUE(near(bitmap.pixel(90, y), {255, 255, 255}));
+            EXPECT_EQ(bitmap.pixel(10, y).alpha, 255);
+            EXPECT_EQ(bitmap.pixel(width - 1, y).alpha, 255);
+        }
+        // A copy reads the same rows.
+        const auto copied = bitmap.copy();
+        ASSERT_TRUE(copied);
+        EXPECT_EQ(copied->pixel(10, 57), bitmap.pixel(10, 57));
+        EXPECT_EQ(copied->pixel(width - 1, 30), bitmap.pixel(width - 1, 30));
     }
 }
 

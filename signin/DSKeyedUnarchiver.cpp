@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/ns/Format.h"
+#include "platform/ns/PropertyListBinary.h"
 #include "platform/ns/PropertyListSerialization.h"
 #include "platform/ns/UTF16.h"
 #include "platform/ns/UTF8.h"
@@ -21,8 +22,7 @@ namespace {
 
 // The platform's code for an archive that cannot be decoded.
 constexpr int64_t kCoderReadCorruptError = 4864;
-constexpr std::string_view kBinaryMagic = "bplist00";
-constexpr size_t kTrailerSize = 32;
+constexpr std::string_view kBinaryMagic = ns::PropertyListBinary::kMagic;
 
 ns::Error corrupt(std::string reason) {
     return ns::cocoaError(kCoderReadCorruptError, std::move(reason));
@@ -35,29 +35,7 @@ struct Refusal {
 constexpr const char* kNotAPropertyList = "Archive is not a property list";
 constexpr const char* kNotAnArchive = "Not a keyed archive";
 
-// Object markers: the high nibble is the kind, the low one a size or a count.
-enum Kind : uint8_t {
-    kSimple = 0x0,
-    kInteger = 0x1,
-    kReal = 0x2,
-    kDate = 0x3,
-    kData = 0x4,
-    kASCII = 0x5,
-    kUTF16 = 0x6,
-    kUID = 0x8,
-    kArray = 0xA,
-    kSet = 0xC,
-    kDictionary = 0xD,
-};
-constexpr uint8_t kFalse = 0x08;
-constexpr uint8_t kTrue = 0x09;
-constexpr uint8_t kCountFollows = 0x0F;
-
-uint64_t bigEndian(const uint8_t* p, size_t n) {
-    uint64_t v = 0;
-    for (size_t i = 0; i < n; ++i) v = v << 8 | p[i];
-    return v;
-}
+using namespace ns::bplist;
 
 // One object of the file: its kind, the marker's low nibble, its element count (bytes, units
 // or references) and where its body starts.

@@ -18,32 +18,8 @@ namespace {
 
 constexpr const char* kUidKey = "CF$UID";
 constexpr const char* kTooDeep = "Too many nested arrays or dictionaries";
-constexpr size_t kTrailerSize = 32;
 
-// Object markers: the high nibble is the kind, the low one a size or a count.
-enum Kind : uint8_t {
-    kSimple = 0x0,  // 0x08 false, 0x09 true
-    kInteger = 0x1,
-    kReal = 0x2,
-    kDate = 0x3,
-    kData = 0x4,
-    kASCII = 0x5,
-    kUTF16 = 0x6,
-    kUID = 0x8,
-    kArray = 0xA,
-    kOrderedSet = 0xB,
-    kSet = 0xC,
-    kDictionary = 0xD,
-};
-constexpr uint8_t kFalse = 0x08;
-constexpr uint8_t kTrue = 0x09;
-constexpr uint8_t kCountFollows = 0x0F;
-
-uint64_t bigEndian(const uint8_t* p, size_t n) {
-    uint64_t v = 0;
-    for (size_t i = 0; i < n; ++i) v = v << 8 | p[i];
-    return v;
-}
+using namespace bplist;
 
 // Bytes needed for an unsigned value: 1, 2, 4 or 8.
 uint8_t widthFor(uint64_t v) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "platform/ns/Data.h"
@@ -8,6 +9,39 @@
 #include "platform/ns/Value.h"
 
 namespace ns {
+
+// The format's building blocks, for readers that walk its bytes themselves.
+namespace bplist {
+
+constexpr size_t kTrailerSize = 32;
+
+// Object markers: the high nibble is the kind, the low one a size or a count.
+enum Kind : uint8_t {
+    kSimple = 0x0,  // 0x08 false, 0x09 true
+    kInteger = 0x1,
+    kReal = 0x2,
+    kDate = 0x3,
+    kData = 0x4,
+    kASCII = 0x5,
+    kUTF16 = 0x6,
+    kUID = 0x8,
+    kArray = 0xA,
+    kOrderedSet = 0xB,
+    kSet = 0xC,
+    kDictionary = 0xD,
+};
+constexpr uint8_t kFalse = 0x08;
+constexpr uint8_t kTrue = 0x09;
+constexpr uint8_t kCountFollows = 0x0F;
+
+// The unsigned big-endian number in the `n` (at most 8) bytes at `p`.
+inline uint64_t bigEndian(const uint8_t* p, size_t n) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) v = v << 8 | p[i];
+    return v;
+}
+
+}  // namespace bplist
 
 // The binary property list format ("bplist00"): a header, the objects, a table of their
 // offsets and a 32-byte trailer. Used by PropertyListSerialization, which documents the rules

@@ -190,11 +190,7 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
         sendPluginResult(result, callbackId);
         return;
     }
-    if (callbackId == kInvalidCallbackId) return;
-    if (!isValidCallbackId(callbackId)) {
-        ns::nslog("Invalid callback id received by sendPluginResult");
-        return;
-    }
+    if (!answersCallbackId(callbackId)) return;
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
     arguments.emplace("status", static_cast<int>(result->status()));

@@ -172,7 +172,7 @@ private:
     static Outcome sqliteFailure(sqlite3* db);
     // {"insertId" (when the statement changed rows and set one), "rows", "rowsAffected"}.
     static void writeResult(ns::JSONWriter& out, const Outcome& outcome);
-    // The same as text, built around the rows without copying them again.
+    // The same as text, built around the rows: they move once, to make room for the head.
     static std::string resultText(Outcome&& outcome);
     // {"result": ..., "type": "success"} or {"error": e, "result": e, "type": "error"}.
     static void writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome);

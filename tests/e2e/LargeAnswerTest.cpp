@@ -50,6 +50,13 @@ constexpr const char* kPageHelpers = R"JS(
                 e2e.report({ big: 'piece', index: index });
                 return piece.apply(this, arguments);
             };
+        },
+        // Every row, the statement held by the test's gate at row 15000, after its first
+        // piece went ahead; the pieces counted.
+        held: function (db, done, fail) {
+            this.countPieces();
+            this.sql(db, 'SELECT *, CASE WHEN n = 15000 THEN test_gate() ELSE 0 END AS g ' +
+                     'FROM big', [], done, fail);
         }
     };
 })();
@@ -162,9 +169,7 @@ TEST_F(LargeAnswers, AnotherCallsAnswerBetweenPiecesKeepsItsOrder) {
     fill("held.db");
     const size_t from = host.reportCount();
     host.run(R"JS(
-        big.countPieces();
-        big.sql('held.db', 'SELECT *, CASE WHEN n = 15000 THEN test_gate() ELSE 0 END AS g ' +
-                'FROM big', [], function (answer) {
+        big.held('held.db', function (answer) {
             big.report('held')({ count: answer.rows.length, last: answer.rows[19999].n });
         }, big.failed('held'));
     )JS");
@@ -198,11 +203,7 @@ TEST_F(LargeAnswers, NavigationDropsKeptPieces) {
     sqlitetest::SQLiteTestGate gate;
     fill("left.db");
     const size_t from = host.reportCount();
-    host.run(R"JS(
-        big.countPieces();
-        big.sql('left.db', 'SELECT *, CASE WHEN n = 15000 THEN test_gate() ELSE 0 END AS g ' +
-                'FROM big', [], big.report('left'), big.failed('left'));
-    )JS");
+    host.run("big.held('left.db', big.report('left'), big.failed('left'))");
     ASSERT_TRUE(reportOf(from, "piece"));
     gate.waitUntilReached();
     ASSERT_TRUE(host.loadStartPage());

@@ -13,7 +13,9 @@
 // Each program gets data folders of its own, created by a first run that is not counted, so
 // the rounds measure a repeated launch. Counters: the medians, the median and range of the
 // paired ratios of start times (goal: within 1.05x) and of the paired differences of
-// resident memory (goal: within 10 MiB).
+// resident memory (goal: within 10 MiB). Each round also starts the host once more on a copy of
+// the bundle without the SDK's options file, so that it starts no SDK: "sdk_rss_mib" is what
+// the SDK's own launch work (check-in, keys, the first requests, analytics) adds to the host.
 // It needs a display: without DISPLAY or WAYLAND_DISPLAY it starts itself again under
 // xvfb-run, so that both programs share one.
 #include <benchmark/benchmark.h>
@@ -218,14 +220,25 @@ void BM_StartUp(benchmark::State& state) {
     const Program bare{
         "bare-webkit",
         {HYB_BARE_WEBKIT, "--bundle", bundle, "--data", (scratch / "bare").string(), "--stay"}};
+    const fs::path withoutSdk = scratch / "bundle-without-sdk";
+    std::error_code copied;
+    fs::copy(bundle, withoutSdk, fs::copy_options::recursive, copied);
+    if (copied || !fs::remove(withoutSdk / "NebulaService-Info.plist", copied)) {
+        fs::remove_all(scratch);
+        state.SkipWithError("the bundle could not be copied without the SDK's options");
+        return;
+    }
+    const Program hostWithoutSdk{"hybrid-host",
+                                 {HYB_HOST, "--bundle", withoutSdk.string(), "--sandbox",
+                                  (scratch / "host-without-sdk").string(), "--exit-after-load"}};
     // The first launches make the data folders and fill the file cache; they are not counted.
-    if (!launch(host, scratch) || !launch(bare, scratch)) {
+    if (!launch(host, scratch) || !launch(bare, scratch) || !launch(hostWithoutSdk, scratch)) {
         fs::remove_all(scratch);
         state.SkipWithError("a program did not start");
         return;
     }
     std::vector<double> hostMs, bareMs, ratios, hostCpu, bareCpu, cpuRatios, hostRss, bareRss,
-        extraRss;
+        extraRss, sdkRss;
     std::set<std::string> hostLibraries, bareLibraries;
     int round = 0;
     for (auto _ : state) {
@@ -233,7 +246,8 @@ void BM_StartUp(benchmark::State& state) {
         const bool hostFirst = round++ % 2 == 0;
         auto first = launch(hostFirst ? host : bare, scratch);
         auto second = launch(hostFirst ? bare : host, scratch);
-        if (!first || !second) {
+        auto sdkless = launch(hostWithoutSdk, scratch);
+        if (!first || !second || !sdkless) {
             state.SkipWithError("a program did not report its page loaded");
             break;
         }
@@ -248,12 +262,14 @@ void BM_StartUp(benchmark::State& state) {
         hostRss.push_back(h.rssMiB);
         bareRss.push_back(b.rssMiB);
         extraRss.push_back(h.rssMiB - b.rssMiB);
+        sdkRss.push_back(h.rssMiB - sdkless->rssMiB);
         hostLibraries = h.libraries;
         bareLibraries = b.libraries;
         std::fprintf(stderr,
                      "startup: round %d: host %.0f ms (processor %.0f ms, %.1f MiB), bare %.0f ms "
-                     "(processor %.0f ms, %.1f MiB)\n",
-                     round, h.startMs, h.cpuMs, h.rssMiB, b.startMs, b.cpuMs, b.rssMiB);
+                     "(processor %.0f ms, %.1f MiB), host without the SDK %.1f MiB\n",
+                     round, h.startMs, h.cpuMs, h.rssMiB, b.startMs, b.cpuMs, b.rssMiB,
+                     sdkless->rssMiB);
         state.SetIterationTime(h.startMs / 1000);
     }
     fs::remove_all(scratch);
@@ -271,6 +287,7 @@ void BM_StartUp(benchmark::State& state) {
     state.counters["extra_rss_mib"] = median(extraRss);
     state.counters["extra_rss_min"] = *std::min_element(extraRss.begin(), extraRss.end());
     state.counters["extra_rss_max"] = *std::max_element(extraRss.begin(), extraRss.end());
+    state.counters["sdk_rss_mib"] = median(sdkRss);
     state.counters["host_libraries"] = static_cast<double>(hostLibraries.size());
     state.counters["bare_libraries"] = static_cast<double>(bareLibraries.size());
     std::set<std::string> extra;

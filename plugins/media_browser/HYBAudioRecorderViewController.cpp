@@ -1,5 +1,7 @@
 #include "plugins/media_browser/HYBAudioRecorderViewController.h"
 
+#include <algorithm>
+
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPlugin+HYBPluginResources.h"
 #include "bridge/HYBViewController.h"
@@ -10,6 +12,7 @@
 #include "platform/ui/ApplicationDelegate.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/ImageView.h"
+#include "platform/ui/NavigationBar.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/Screen.h"
@@ -20,7 +23,9 @@ namespace {
 
 constexpr dispatch::Duration kTimerInterval = std::chrono::milliseconds(500);
 constexpr const char* kBundlePrefix = "HYBCapture.bundle/";
-// Sizes of the screen's parts when the plug-in's bundle has no images for them.
+// Sizes of the screen's parts when the plug-in's bundle has no images for them. Without its
+// image the microphone band takes what the screen has left under the navigation bar, at least
+// this much, so that the controls sit at the bottom and nothing below them is left undrawn.
 constexpr double kMicrophoneHeight = 300;
 constexpr double kControlsHeight = 120;
 constexpr double kRecordingHeight = 60;
@@ -73,9 +78,12 @@ void HYBAudioRecorderViewController::loadView() {
     const bool is568 =
         (tall.width == 320 && tall.height == 568) || (tall.width == 568 && tall.height == 320);
     auto microphone = image(is568 ? "microphone-568h" : "microphone");
-    const double micHeight = microphone ? microphone->size().height : kMicrophoneHeight;
     auto controls = image("controls_bg");
     const double controlsHeight = controls ? controls->size().height : kControlsHeight;
+    const double micHeight =
+        microphone ? microphone->size().height
+                   : std::max(kMicrophoneHeight,
+                              screen.height() - ui::NavigationBar::kHeight - controlsHeight);
     auto recording = image("recording_bg");
     const double recordingHeight = recording ? recording->size().height : kRecordingHeight;
 

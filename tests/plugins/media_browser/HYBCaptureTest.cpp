@@ -1,6 +1,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -149,6 +150,12 @@ TEST_F(CaptureTest, DoneWithoutARecordingAnswersNoMediaFiles) {
     auto screen = recorderScreen();
     ASSERT_TRUE(screen);
     EXPECT_FALSE(screen->isTimed());
+    // Without the bundle's images the bands still fill the screen under the navigation bar.
+    double bottom = 0;
+    for (const auto& part : screen->view()->subviews()) {
+        bottom = std::max(bottom, part->frame().y() + part->frame().height());
+    }
+    EXPECT_EQ(bottom, screen->view()->bounds().height());
     screen->dismissAudioView();
     loop().runUntilIdle();
     ASSERT_EQ(delegate_->results.size(), 1u);

@@ -112,10 +112,15 @@ struct Host {
                                       ? nullptr
                                       : &arguments.at("callbackId");
             require(id && id->string() && HYBCommandDelegateImpl::isValidCallbackId(*id->string()));
-            const ns::Value& message = arguments.at("message");
-            require(message.isString());
+            // An answer carries its message; a piece of a large one carries its rows' text.
+            const auto message = arguments.find("message");
+            const auto piece = arguments.find("piece");
+            require((message == arguments.end()) != (piece == arguments.end()));
+            const ns::Value& text = message != arguments.end() ? message->second : piece->second;
+            require(text.isString());
             if (body.find("JSON.parse(message)") != std::string::npos) {
-                require(ns::JSONSerialization::read(*message.string(), {.fragmentsAllowed = true})
+                require(message != arguments.end() &&
+                        ns::JSONSerialization::read(*text.string(), {.fragmentsAllowed = true})
                             .ok());
             }
         }

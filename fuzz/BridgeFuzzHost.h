@@ -119,9 +119,9 @@ struct Host {
             const ns::Value& text = message != arguments.end() ? message->second : piece->second;
             require(text.isString());
             if (body.find("JSON.parse(message)") != std::string::npos) {
-                require(message != arguments.end() &&
-                        ns::JSONSerialization::read(*text.string(), {.fragmentsAllowed = true})
-                            .ok());
+                require(
+                    message != arguments.end() &&
+                    ns::JSONSerialization::read(*text.string(), {.fragmentsAllowed = true}).ok());
             }
         }
         engine->calls.clear();

@@ -331,7 +331,7 @@ const ns::Array& HYBInvokedUrlCommand::arguments() const {
 }
 
 const std::optional<ns::JSONSlice>& HYBInvokedUrlCommand::argumentsJSON() const {
-    static const std::optional<ns::JSONSlice> kNone;
+    static const auto& kNone = *new std::optional<ns::JSONSlice>();
     return arguments_ ? arguments_->text : kNone;
 }
 
@@ -348,7 +348,7 @@ ns::Array HYBInvokedUrlCommand::massageArguments(ns::Array arguments) {
 }
 
 const ns::Array& HYBInvokedUrlCommand::noArguments() {
-    static const ns::Array kNone;
+    static const auto& kNone = *new ns::Array();
     return kNone;
 }
 

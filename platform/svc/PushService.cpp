@@ -59,7 +59,7 @@ Notification PushService::notificationFor(const ns::Dictionary& userInfo) {
     const ns::Dictionary* aps = apsOf(userInfo);
     if (!aps) return notification;
     auto text = [aps](const char* key) -> const ns::Value& {
-        static const ns::Value none;
+        static const auto& none = *new ns::Value();
         auto found = aps->find(key);
         return found == aps->end() ? none : found->second;
     };

@@ -48,7 +48,7 @@ bool isDamage(int code) {
     return code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
 }
 
-const std::vector<std::string> kJournalSuffixes = {"-journal", "-wal", "-shm"};
+constexpr const char* kJournalSuffixes[] = {"-journal", "-wal", "-shm"};
 
 }  // namespace
 
@@ -211,7 +211,7 @@ bool NEBASqliteStore::closeAndDeleteDatabase() {
     closeDatabase();
     auto& files = ns::FileManager::defaultManager();
     // The journal goes first: a hot journal left beside a new file would be rolled back into it.
-    for (const auto& suffix : kJournalSuffixes) {
+    for (const char* suffix : kJournalSuffixes) {
         auto path = databasePath_ + suffix;
         if (files.fileExists(path)) (void)files.removeItem(path);
     }

@@ -331,8 +331,8 @@ ns::Error NEBApp::errorForSubspecConfigurationFailureWithDomain(const std::strin
 
 bool NEBApp::validateAppID(const std::optional<std::string>& appID) {
     if (!appID || appID->empty()) return false;
-    static const auto versionPattern =
-        NSDK_TBXRegex::regexWithPattern("^[0-9]+:", kTBXRegexOptionNoNewlineSupport);
+    static const auto& versionPattern =
+        *new auto(NSDK_TBXRegex::regexWithPattern("^[0-9]+:", kTBXRegexOptionNoNewlineSupport));
     auto version = versionPattern->firstSubStringMatchedInString(*appID);
     if (!version) return false;
     if (*version != "1:" && *version != "2:") return true;  // later versions are not checked
@@ -350,8 +350,8 @@ bool appIDPreconditions(const std::string& appID, const std::string& version) {
 
 bool NEBApp::validateAppIDFormat(const std::string& appID, const std::string& version) {
     if (!appIDPreconditions(appID, version)) return false;
-    static const auto pattern =
-        NSDK_TBXRegex::regexWithPattern("^[0-9]+:ios:[a-f0-9]+$", kTBXRegexOptionNoNewlineSupport);
+    static const auto& pattern = *new auto(
+        NSDK_TBXRegex::regexWithPattern("^[0-9]+:ios:[a-f0-9]+$", kTBXRegexOptionNoNewlineSupport));
     return pattern->matchesString(std::string_view(appID).substr(version.size()));
 }
 
@@ -579,7 +579,7 @@ void NEBApp::populateLogProtoWithInstalledServices(ICoreConfiguration& record) {
         std::vector<const char*> classes;
         ICoreConfiguration::ServiceType service;
     };
-    static const std::vector<Probe> probes = {
+    static const std::vector<Probe>& probes = *new std::vector<Probe>{
         {{"AdBannerView"}, ICoreConfiguration::ADNETWORK},
         {{"NEBInvites"}, ICoreConfiguration::INVITES},
         {{"NEBMessaging"}, ICoreConfiguration::MESSAGING},
@@ -613,20 +613,21 @@ void NEBApp::populateLogProto(ICoreConfiguration& record, const std::optional<ns
 
 NEB_ICORE::ICoreConfiguration_ServiceType NEBApp::mapFromServiceStringToTypeEnum(
     std::string_view serviceName) {
-    static const std::map<std::string, ICoreConfiguration::ServiceType, std::less<>> table = {
-        {"AdNetwork", ICoreConfiguration::ADNETWORK},
-        {"SignIn", ICoreConfiguration::SIGN_IN},
-        {"Analytics", ICoreConfiguration::ANALYTICS},
-        {"Crash", ICoreConfiguration::CRASH},
-        {"Auth", ICoreConfiguration::AUTH},
-        {"Database", ICoreConfiguration::DATABASE},
-        {"Storage", ICoreConfiguration::STORAGE},
-        {"Messaging", ICoreConfiguration::MESSAGING},
-        {"Measurement", ICoreConfiguration::MEASUREMENT},
-        {"RemoteConfig", ICoreConfiguration::REMOTE_CONFIG},
-        {"DynamicLinks", ICoreConfiguration::DYNAMIC_LINKS},
-        {"Invites", ICoreConfiguration::INVITES},
-    };
+    static const std::map<std::string, ICoreConfiguration::ServiceType, std::less<>>& table =
+        *new std::map<std::string, ICoreConfiguration::ServiceType, std::less<>>{
+            {"AdNetwork", ICoreConfiguration::ADNETWORK},
+            {"SignIn", ICoreConfiguration::SIGN_IN},
+            {"Analytics", ICoreConfiguration::ANALYTICS},
+            {"Crash", ICoreConfiguration::CRASH},
+            {"Auth", ICoreConfiguration::AUTH},
+            {"Database", ICoreConfiguration::DATABASE},
+            {"Storage", ICoreConfiguration::STORAGE},
+            {"Messaging", ICoreConfiguration::MESSAGING},
+            {"Measurement", ICoreConfiguration::MEASUREMENT},
+            {"RemoteConfig", ICoreConfiguration::REMOTE_CONFIG},
+            {"DynamicLinks", ICoreConfiguration::DYNAMIC_LINKS},
+            {"Invites", ICoreConfiguration::INVITES},
+        };
     auto it = table.find(serviceName);
     return it == table.end() ? ICoreConfiguration::UNKNOWN_SDK_SERVICE : it->second;
 }

@@ -128,11 +128,11 @@ ns::Data NEBInstanceIDSHA1(const ns::Data& data) {
 }
 
 std::string NEBInstanceIDWebSafeBase64(const ns::Data& data) {
-    static const auto encoding = [] {
+    static const auto& encoding = *new auto([] {
         auto made = NSDK_TBXStringEncoding::rfc4648Base64WebsafeStringEncoding();
         made->setDoPad(false);
         return made;
-    }();
+    }());
     return encoding->encode(data);
 }
 

@@ -68,8 +68,8 @@ void NEBInstanceIDLogger::logInternal(std::string_view function, std::string_vie
 }
 
 NEBInstanceIDLogger& NEBInstanceIDSharedLogger() {
-    static const std::shared_ptr<NEBInstanceIDLogger> shared =
-        NEBInstanceIDLogger::standardLogger();
+    static const std::shared_ptr<NEBInstanceIDLogger>& shared =
+        *new std::shared_ptr<NEBInstanceIDLogger>(NEBInstanceIDLogger::standardLogger());
     return *shared;
 }
 

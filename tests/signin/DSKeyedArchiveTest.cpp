@@ -1,13 +1,20 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <bit>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <string_view>
+#include <thread>
 
 #include "signin/DSKeyedArchiver.h"
 #include "signin/DSKeyedUnarchiver.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -515,3 +522,47 @@ TEST(DSKeyedArchiveTest, OddTextAndFarDatesReadWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// The child of TheClassListOutlivesTheProcessExit: a worker decodes archives against the
+// class list without pause while the main thread ends the process with exit(), which runs
+// the destructors of static objects. Ends with what exit() is given, unless the worker
+// touched something destroyed under it (which a sanitizer build reports as a failure).
+[[noreturn]] void decodeWhileExiting(int ready, const std::vector<std::string>&) {
+    const ns::Data archive = DSKeyedArchiver::archivedDataWithRootObject(
+                                 DSArchiveValue::fromValue(ns::Value::dict({{"a", "b"}})))
+                                 .value();
+    std::atomic<bool> started{false};
+    std::thread([&archive, &started] {
+        for (;;) {
+            (void)DSKeyedUnarchiver::unarchive(archive, DSKeyedUnarchiver::foundationClasses());
+            started.store(true);
+        }
+    }).detach();
+    while (!started.load()) std::this_thread::yield();
+    const char byte = 'r';
+    if (::write(ready, &byte, 1) != 1) ::_exit(3);
+    std::exit(0);
+}
+const testsupport::ChildRegistration kDecodeWhileExiting("DSKeyedArchiveTest.decodeWhileExiting",
+                                                         &decodeWhileExiting);
+
+}  // namespace
+
+// Sign-in's caches decode archives on worker queues, which may still be running when the
+// program exits.
+TEST(DSKeyedArchiveTest, TheClassListOutlivesTheProcessExit) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = testsupport::startChild("DSKeyedArchiveTest.decodeWhileExiting", ready[1]);
+    ASSERT_GT(child, 0);
+    ::close(ready[1]);
+    char byte = 0;
+    EXPECT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}

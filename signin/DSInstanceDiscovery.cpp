@@ -46,7 +46,7 @@ const std::vector<std::string>& DSInstanceDiscovery::defaultAuthorities() {
 
 DSInstanceDiscovery& DSInstanceDiscovery::sharedInstance() {
     DSLogger::logAPIEntry();
-    static DSInstanceDiscovery instance(defaultAuthorities());
+    static auto& instance = *new DSInstanceDiscovery(defaultAuthorities());
     return instance;
 }
 

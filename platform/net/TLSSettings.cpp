@@ -16,8 +16,10 @@ std::mutex& settingsMutex() {
     return mutex;
 }
 
+// Read by connections on other threads, which may still be opening while the program exits:
+// never destroyed.
 std::string& extraFile() {
-    static std::string path;
+    static auto& path = *new std::string();
     return path;
 }
 

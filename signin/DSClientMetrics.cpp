@@ -33,7 +33,7 @@ std::string headerSafe(std::string_view text) {
 }  // namespace
 
 DSClientMetrics& DSClientMetrics::getInstance() {
-    static DSClientMetrics instance;
+    static auto& instance = *new DSClientMetrics();
     return instance;
 }
 

@@ -24,7 +24,7 @@ struct StoreState {
 };
 
 StoreState& state() {
-    static StoreState s;
+    static auto& s = *new StoreState();
     return s;
 }
 

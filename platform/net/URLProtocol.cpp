@@ -14,7 +14,7 @@ struct Registry {
 };
 
 Registry& registry() {
-    static Registry r;
+    static auto& r = *new Registry();
     return r;
 }
 

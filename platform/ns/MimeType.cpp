@@ -74,7 +74,7 @@ struct SystemTable {
 };
 
 SystemTable& systemTable() {
-    static SystemTable t;
+    static auto& t = *new SystemTable();
     return t;
 }
 

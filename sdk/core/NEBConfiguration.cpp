@@ -1,7 +1,7 @@
 #include "sdk/core/NEBConfiguration.h"
 
 NEBConfiguration& NEBConfiguration::sharedInstance() {
-    static NEBConfiguration instance;
+    static auto& instance = *new NEBConfiguration();
     return instance;
 }
 

@@ -55,28 +55,16 @@ struct Object {
 class PlistBytes {
 public:
     explicit PlistBytes(std::string_view in)
-        : p_(reinterpret_cast<const uint8_t*>(in.data())), size_(in.size()) {
-        if (size_ < kBinaryMagic.size() + 1 + kTrailerSize) throw Refusal{kNotAPropertyList};
-        const uint8_t* trailer = p_ + size_ - kTrailerSize;
-        offsetSize_ = trailer[6];
-        refSize_ = trailer[7];
-        count_ = bigEndian(trailer + 8, 8);
-        top_ = bigEndian(trailer + 16, 8);
-        table_ = bigEndian(trailer + 24, 8);
-        const uint64_t tableRoom = size_ - kTrailerSize;
-        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8 || count_ == 0 ||
-            top_ >= count_ || table_ <= kBinaryMagic.size() || table_ > tableRoom ||
-            count_ > (tableRoom - table_) / offsetSize_)
-            throw Refusal{kNotAPropertyList};
-    }
+        : p_(reinterpret_cast<const uint8_t*>(in.data())), trailer_(trailerOf(in)) {}
 
-    uint64_t count() const { return count_; }
-    uint64_t top() const { return top_; }
+    uint64_t count() const { return trailer_.count; }
+    uint64_t top() const { return trailer_.top; }
 
     Object object(uint64_t index) const {
-        if (index >= count_) throw Refusal{kNotAPropertyList};
-        const uint64_t at = bigEndian(p_ + table_ + index * offsetSize_, offsetSize_);
-        if (at >= table_) throw Refusal{kNotAPropertyList};
+        if (index >= trailer_.count) throw Refusal{kNotAPropertyList};
+        const std::optional<uint64_t> offset = trailer_.offsetOf(p_, index);
+        if (!offset) throw Refusal{kNotAPropertyList};
+        const uint64_t at = *offset;
         Object o{static_cast<uint8_t>(p_[at] >> 4), static_cast<uint8_t>(p_[at] & 0x0F), 0,
                  p_ + at + 1};
         const bool counted = o.kind == kData || o.isText() || o.kind >= kArray;
@@ -94,7 +82,7 @@ public:
 
     // The `i`th reference of an array, or of a dictionary's keys then values.
     uint64_t reference(const Object& o, uint64_t i) const {
-        return bigEndian(o.body + i * refSize_, refSize_);
+        return bigEndian(o.body + i * trailer_.refSize, trailer_.refSize);
     }
 
     // Bytes of the object's body: its count in bytes, units or references.
@@ -102,12 +90,12 @@ public:
         uint64_t unit = 1;
         uint64_t n = o.count;
         if (o.kind == kUTF16) unit = 2;
-        if (o.kind >= kArray) unit = refSize_;
+        if (o.kind >= kArray) unit = trailer_.refSize;
         if (o.kind == kDictionary) {
             if (n > std::numeric_limits<uint64_t>::max() / 2) throw Refusal{kNotAPropertyList};
             n *= 2;
         }
-        if (n > table_ / unit) throw Refusal{kNotAPropertyList};
+        if (n > trailer_.table / unit) throw Refusal{kNotAPropertyList};
         return within(o.body, n * unit);
     }
 
@@ -117,14 +105,19 @@ public:
 private:
     const uint8_t* within(const uint8_t* at, uint64_t n) const {
         const uint64_t offset = static_cast<uint64_t>(at - p_);
-        if (offset > table_ || n > table_ - offset) throw Refusal{kNotAPropertyList};
+        if (offset > trailer_.table || n > trailer_.table - offset)
+            throw Refusal{kNotAPropertyList};
         return at;
     }
 
+    static Trailer trailerOf(std::string_view in) {
+        const std::optional<Trailer> trailer = Trailer::of(in);
+        if (!trailer) throw Refusal{kNotAPropertyList};
+        return *trailer;
+    }
+
     const uint8_t* p_;
-    uint64_t size_;
-    uint8_t offsetSize_ = 0, refSize_ = 0;
-    uint64_t count_ = 0, top_ = 0, table_ = 0;
+    Trailer trailer_;
 };
 
 std::optional<uint64_t> uidOf(const PlistBytes& plist, const Object& o) {

@@ -21,6 +21,28 @@ constexpr const char* kTooDeep = "Too many nested arrays or dictionaries";
 
 using namespace bplist;
 
+}  // namespace
+
+std::optional<bplist::Trailer> bplist::Trailer::of(std::string_view file) {
+    if (file.size() < kMagicSize + 1 + kTrailerSize) return std::nullopt;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(file.data()) + file.size() - kTrailerSize;
+    Trailer t;
+    t.offsetSize = bytes[6];
+    t.refSize = bytes[7];
+    t.count = bigEndian(bytes + 8, 8);
+    t.top = bigEndian(bytes + 16, 8);
+    t.table = bigEndian(bytes + 24, 8);
+    const uint64_t tableRoom = file.size() - kTrailerSize;
+    if (t.offsetSize < 1 || t.offsetSize > 8 || t.refSize < 1 || t.refSize > 8 || t.count == 0 ||
+        t.top >= t.count || t.table <= kMagicSize || t.table > tableRoom ||
+        t.count > (tableRoom - t.table) / t.offsetSize ||
+        (t.refSize < 8 && t.count - 1 > (uint64_t{1} << (8 * t.refSize)) - 1))
+        return std::nullopt;
+    return t;
+}
+
+namespace {
+
 // Bytes needed for an unsigned value: 1, 2, 4 or 8.
 uint8_t widthFor(uint64_t v) {
     if (v <= 0xFF) return 1;
@@ -50,34 +72,26 @@ public:
     Value read() {
         if (size_ < PropertyListBinary::kMagic.size() + 1 + kTrailerSize)
             throw Malformed{"Binary property list too short"};
-        const uint8_t* trailer = p_ + size_ - kTrailerSize;
-        offsetSize_ = trailer[6];
-        refSize_ = trailer[7];
-        count_ = bigEndian(trailer + 8, 8);
-        const uint64_t top = bigEndian(trailer + 16, 8);
-        table_ = bigEndian(trailer + 24, 8);
-        const uint64_t tableRoom = size_ - kTrailerSize;
-        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8 || count_ == 0 ||
-            top >= count_ || table_ <= PropertyListBinary::kMagic.size() || table_ > tableRoom ||
-            count_ > (tableRoom - table_) / offsetSize_ ||
-            (refSize_ < 8 && count_ - 1 > (uint64_t{1} << (8 * refSize_)) - 1))
-            throw Malformed{"Malformed binary property list trailer"};
-        onPath_.assign(count_, false);
-        return object(top, 0);
+        const std::optional<Trailer> trailer =
+            Trailer::of(std::string_view(reinterpret_cast<const char*>(p_), size_));
+        if (!trailer) throw Malformed{"Malformed binary property list trailer"};
+        trailer_ = *trailer;
+        onPath_.assign(trailer_.count, false);
+        return object(trailer_.top, 0);
     }
 
 private:
     // Where an object starts, checked to lie among the objects.
     uint64_t offsetOf(uint64_t index) const {
-        const uint64_t at = bigEndian(p_ + table_ + index * offsetSize_, offsetSize_);
-        if (at < PropertyListBinary::kMagic.size() || at >= table_)
-            throw Malformed{"Object offset outside the objects"};
-        return at;
+        const std::optional<uint64_t> at = trailer_.offsetOf(p_, index);
+        if (!at) throw Malformed{"Object offset outside the objects"};
+        return *at;
     }
 
     // `n` bytes at `at`, which must end before the offset table.
     const uint8_t* bytes(uint64_t at, uint64_t n) const {
-        if (at > table_ || n > table_ - at) throw Malformed{"Object runs past the objects"};
+        if (at > trailer_.table || n > trailer_.table - at)
+            throw Malformed{"Object runs past the objects"};
         return p_ + at;
     }
 
@@ -185,13 +199,13 @@ private:
     }
 
     std::vector<uint64_t> references(uint64_t body, uint64_t n) const {
-        if (n > (table_ - std::min(body, table_)) / refSize_)
+        if (n > (trailer_.table - std::min(body, trailer_.table)) / trailer_.refSize)
             throw Malformed{"Object runs past the objects"};
-        const uint8_t* p = bytes(body, n * refSize_);
+        const uint8_t* p = bytes(body, n * trailer_.refSize);
         std::vector<uint64_t> refs(n);
         for (uint64_t i = 0; i < n; ++i) {
-            refs[i] = bigEndian(p + i * refSize_, refSize_);
-            if (refs[i] >= count_) throw Malformed{"Reference outside the objects"};
+            refs[i] = bigEndian(p + i * trailer_.refSize, trailer_.refSize);
+            if (refs[i] >= trailer_.count) throw Malformed{"Reference outside the objects"};
         }
         return refs;
     }
@@ -229,8 +243,7 @@ private:
     size_t maxDepth_;
     uint64_t maxProduced_;
     uint64_t produced_ = 0;
-    uint8_t offsetSize_ = 0, refSize_ = 0;
-    uint64_t count_ = 0, table_ = 0;
+    Trailer trailer_;
     std::vector<bool> onPath_;
 };
 

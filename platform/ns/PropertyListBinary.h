@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "platform/ns/Data.h"
@@ -41,6 +42,31 @@ inline uint64_t bigEndian(const uint8_t* p, size_t n) {
     return v;
 }
 
+// The 32 bytes that end the file: how wide its offsets and references are, how many objects
+// it holds, which is the top one, and where the table of their offsets starts.
+struct Trailer {
+    uint8_t offsetSize = 0;
+    uint8_t refSize = 0;
+    uint64_t count = 0;
+    uint64_t top = 0;
+    uint64_t table = 0;
+
+    // The trailer of the whole file, checked: widths of 1 to 8 bytes, at least one object and
+    // the top one among them, the offset table between the header and the trailer and long
+    // enough for every object, and references wide enough to name every object. Nothing when
+    // the file is too short to hold one or breaks any of these.
+    static std::optional<Trailer> of(std::string_view file);
+    // Where the object `index` (below `count`) of `file` starts; nothing when that does not lie
+    // among the objects, after the header and before the offset table.
+    std::optional<uint64_t> offsetOf(const uint8_t* file, uint64_t index) const {
+        const uint64_t at = bigEndian(file + table + index * offsetSize, offsetSize);
+        if (at < kMagicSize || at >= table) return std::nullopt;
+        return at;
+    }
+
+    static constexpr size_t kMagicSize = 8;  // "bplist00"
+};
+
 }  // namespace bplist
 
 // The binary property list format ("bplist00"): a header, the objects, a table of their
@@ -63,5 +89,7 @@ public:
     static Result<Value> read(std::string_view bytes, size_t maxDepth);
     static Result<Data> write(const Value& value, size_t maxDepth);
 };
+
+static_assert(bplist::Trailer::kMagicSize == PropertyListBinary::kMagic.size());
 
 }  // namespace ns

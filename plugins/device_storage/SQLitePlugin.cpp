@@ -749,12 +749,7 @@ std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(SQLiteConnection
                 break;
             }
             compiling = true;
-            if (use.prepare(sql, compiled) != SQLITE_OK || !compiled.get()) {
-                failure = sqliteFailure(db);
-            } else if (compiled.hasTextAfterStatement(db, sql)) {
-                failure = Outcome::failed(ns::Value::dict(
-                    {{"code", kSyntaxErrorCode}, {"message", kMoreThanOneStatement}}));
-            }
+            failure = compile(use, sql, compiled);
             continue;
         }
         if (key == "sql" || (key == "params" && paramsRead)) {
@@ -804,10 +799,10 @@ SQLitePlugin::Outcome SQLitePlugin::runStatement(SQLiteConnection::Use& use,
         pieces);
 }
 
-SQLitePlugin::Outcome SQLitePlugin::runSql(SQLiteConnection::Use& use, const std::string& sql,
-                                           const Binder& bind, RowPieces* pieces) {
+std::optional<SQLitePlugin::Outcome> SQLitePlugin::compile(SQLiteConnection::Use& use,
+                                                           const std::string& sql,
+                                                           SQLiteStatement& compiled) {
     sqlite3* db = use.handle();
-    SQLiteStatement compiled;
     // Text with no statement in it compiles to nothing, which cannot run either.
     if (use.prepare(sql, compiled) != SQLITE_OK || !compiled.get()) return sqliteFailure(db);
     // Running only the first statement and answering OK would hide that the rest never ran.
@@ -815,6 +810,14 @@ SQLitePlugin::Outcome SQLitePlugin::runSql(SQLiteConnection::Use& use, const std
         return Outcome::failed(
             ns::Value::dict({{"code", kSyntaxErrorCode}, {"message", kMoreThanOneStatement}}));
     }
+    return std::nullopt;
+}
+
+SQLitePlugin::Outcome SQLitePlugin::runSql(SQLiteConnection::Use& use, const std::string& sql,
+                                           const Binder& bind, RowPieces* pieces) {
+    sqlite3* db = use.handle();
+    SQLiteStatement compiled;
+    if (auto failure = compile(use, sql, compiled)) return std::move(*failure);
     Outcome outcome = bind(compiled.get()) == SQLITE_OK ? stepStatement(db, compiled.get(), pieces)
                                                         : sqliteFailure(db);
     // Resets the statement and clears its bindings, which may point into the parameters.

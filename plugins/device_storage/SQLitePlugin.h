@@ -146,6 +146,10 @@ private:
     using Binder = std::function<int(sqlite3_stmt*)>;
     static Outcome runStatement(SQLiteConnection::Use& use, const ns::Value& statement,
                                 RowPieces* pieces = nullptr);
+    // Compiles the text (or takes it kept) into `compiled`; what answers the statement when it
+    // cannot run: it does not compile, holds no statement, or holds more than one.
+    static std::optional<Outcome> compile(SQLiteConnection::Use& use, const std::string& sql,
+                                          SQLiteStatement& compiled);
     // Compiles the text (or takes it kept), binds and steps it.
     static Outcome runSql(SQLiteConnection::Use& use, const std::string& sql, const Binder& bind,
                           RowPieces* pieces = nullptr);

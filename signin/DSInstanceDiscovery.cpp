@@ -36,7 +36,7 @@ std::string typeName(const ns::Value& value) {
 }  // namespace
 
 const std::vector<std::string>& DSInstanceDiscovery::defaultAuthorities() {
-    static const std::vector<std::string>& authorities = *new std::vector<std::string>{
+    static const auto& authorities = *new std::vector<std::string>{
         "https://login.directory.example",      "https://login-us.directory.example",
         "https://login-eu.directory.example",   "https://login-cn.directory.example",
         "https://login-test.directory.example",

@@ -464,7 +464,7 @@ DSArchiveValue unarchiveChecked(const ns::Data& data, const std::set<std::string
 // program exits and its static objects are destroyed. Other tables read off the main thread
 // are kept the same way.
 const std::set<std::string>& DSKeyedUnarchiver::foundationClasses() {
-    static const std::set<std::string>& classes = *new std::set<std::string>{
+    static const auto& classes = *new std::set<std::string>{
         "NSDictionary", "NSMutableDictionary", "NSArray", "NSMutableArray", "NSDate", "NSNull",
         "NSString",     "NSMutableString",     "NSData",  "NSMutableData"};
     return classes;

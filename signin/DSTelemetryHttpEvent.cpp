@@ -15,7 +15,7 @@ std::string DSTelemetryHttpEvent::scrubTenantFromUrl(const std::string& url) {
         if (c == '.') suffix += "\\";
         suffix += c;
     }
-    static const std::regex& pattern = *new std::regex("/[^/.]+." + suffix, std::regex::icase);
+    static const auto& pattern = *new std::regex("/[^/.]+." + suffix, std::regex::icase);
     return std::regex_replace(url, pattern, std::string("/*.") + kDefaultTenantDomain);
 }
 

@@ -18,7 +18,7 @@ bool sameIgnoringCase(const std::optional<std::string>& a, const std::string& b)
 }  // namespace
 
 std::optional<std::string> HybridSalUtils::errorCodeName(int32_t code) {
-    static const std::map<int32_t, const char*>& names = *new std::map<int32_t, const char*>{
+    static const auto& names = *new std::map<int32_t, const char*>{
         {0, "DS_ERROR_SUCCEEDED"},
         {-1, "DS_ERROR_UNEXPECTED"},
         {100, "DS_ERROR_DEVELOPER_INVALID_ARGUMENT"},

@@ -8,7 +8,7 @@ namespace av {
 
 const std::vector<MetadataObjectType>& BarcodeDetector::availableTypes() {
     // In the order of the barcode library's format table.
-    static const std::vector<MetadataObjectType>& types = *new std::vector<MetadataObjectType>{
+    static const auto& types = *new std::vector<MetadataObjectType>{
         AVMetadataObjectTypeQRCode,         AVMetadataObjectTypeAztecCode,
         AVMetadataObjectTypeDataMatrixCode, AVMetadataObjectTypeUPCECode,
         AVMetadataObjectTypeEAN8Code,       AVMetadataObjectTypeEAN13Code,

@@ -21,7 +21,7 @@ struct Kind {
 // UPC-A is not asked of the library: such a code is then read as an EAN-13 code with its
 // leading "0", as callers expect. Both interleaved 2 of 5 kinds come from one library format.
 const std::vector<Kind>& kinds() {
-    static const std::vector<Kind>& table = *new std::vector<Kind>{
+    static const auto& table = *new std::vector<Kind>{
         {AVMetadataObjectTypeQRCode, ZXing::BarcodeFormat::QRCode},
         {AVMetadataObjectTypeAztecCode, ZXing::BarcodeFormat::Aztec},
         {AVMetadataObjectTypeDataMatrixCode, ZXing::BarcodeFormat::DataMatrix},

@@ -123,7 +123,7 @@ std::unique_ptr<NEBADatabase> NEBADatabase::initWithDatabaseName(
 // --- Schema ------------------------------------------------------------------------------
 
 const NEBADatabase::TableDefinitions& NEBADatabase::elementaryTableDefinitions() {
-    static const TableDefinitions& definitions = *new TableDefinitions{
+    static const auto& definitions = *new TableDefinitions{
         {"app_metadata",
          {{"last_bundle_index", "INTEGER NOT NULL"},
           {"last_bundle_end_timestamp", "REAL NOT NULL"}}},
@@ -167,7 +167,7 @@ const NEBADatabase::TableDefinitions& NEBADatabase::elementaryTableDefinitions()
 }
 
 const NEBADatabase::TableDefinitions& NEBADatabase::addOnTableDefinitions() {
-    static const TableDefinitions& definitions = *new TableDefinitions{
+    static const auto& definitions = *new TableDefinitions{
         {"app_metadata",
          {{"last_bundle_start_timestamp", "REAL"},
           {"day", "INTEGER"},

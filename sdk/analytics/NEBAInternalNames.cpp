@@ -1,7 +1,7 @@
 #include "sdk/analytics/NEBAInternalNames.h"
 
 const NEBAInternalNames::NameMap& NEBAInternalNames::eventNameMap() {
-    static const NameMap& map = *new NameMap{
+    static const auto& map = *new NameMap{
         {"app_clear_data", "_cd"},
         {"app_exception", "_ae"},
         {"app_remove", "_ui"},
@@ -22,7 +22,7 @@ const NEBAInternalNames::NameMap& NEBAInternalNames::eventNameMap() {
 }
 
 const NEBAInternalNames::NameMap& NEBAInternalNames::parameterNameMap() {
-    static const NameMap& map = *new NameMap{
+    static const auto& map = *new NameMap{
         {"debug", "_dbg"},
         {"engagement_time_msec", "_et"},
         {"nebula_conversion", "_c"},
@@ -46,7 +46,7 @@ const NEBAInternalNames::NameMap& NEBAInternalNames::parameterNameMap() {
 }
 
 const NEBAInternalNames::NameMap& NEBAInternalNames::userPropertyNameMap() {
-    static const NameMap& map = *new NameMap{
+    static const auto& map = *new NameMap{
         {"nebula_last_notification", "_ln"},
         {"first_open_time", "_fot"},
         {"last_deep_link_referrer", "_ldl"},

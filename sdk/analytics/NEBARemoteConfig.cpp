@@ -25,7 +25,7 @@ std::optional<int64_t> truncatedInt64(double value) {
 }  // namespace
 
 std::shared_ptr<NEBARemoteConfig> NEBARemoteConfig::defaultInstance() {
-    static const std::shared_ptr<NEBARemoteConfig>& instance =
+    static const auto& instance =
         *new std::shared_ptr<NEBARemoteConfig>(new NEBARemoteConfig("", nullptr));
     return instance;
 }

@@ -579,7 +579,7 @@ void NEBApp::populateLogProtoWithInstalledServices(ICoreConfiguration& record) {
         std::vector<const char*> classes;
         ICoreConfiguration::ServiceType service;
     };
-    static const std::vector<Probe>& probes = *new std::vector<Probe>{
+    static const auto& probes = *new std::vector<Probe>{
         {{"AdBannerView"}, ICoreConfiguration::ADNETWORK},
         {{"NEBInvites"}, ICoreConfiguration::INVITES},
         {{"NEBMessaging"}, ICoreConfiguration::MESSAGING},
@@ -613,7 +613,7 @@ void NEBApp::populateLogProto(ICoreConfiguration& record, const std::optional<ns
 
 NEB_ICORE::ICoreConfiguration_ServiceType NEBApp::mapFromServiceStringToTypeEnum(
     std::string_view serviceName) {
-    static const std::map<std::string, ICoreConfiguration::ServiceType, std::less<>>& table =
+    static const auto& table =
         *new std::map<std::string, ICoreConfiguration::ServiceType, std::less<>>{
             {"AdNetwork", ICoreConfiguration::ADNETWORK},
             {"SignIn", ICoreConfiguration::SIGN_IN},

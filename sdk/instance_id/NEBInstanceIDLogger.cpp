@@ -68,7 +68,7 @@ void NEBInstanceIDLogger::logInternal(std::string_view function, std::string_vie
 }
 
 NEBInstanceIDLogger& NEBInstanceIDSharedLogger() {
-    static const std::shared_ptr<NEBInstanceIDLogger>& shared =
+    static const auto& shared =
         *new std::shared_ptr<NEBInstanceIDLogger>(NEBInstanceIDLogger::standardLogger());
     return *shared;
 }

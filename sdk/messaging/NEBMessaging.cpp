@@ -41,7 +41,7 @@ constexpr const char* kMessageIDKey = "msg.message_id";
 
 // The language groups the messaging service knows; only their identifiers are used.
 const std::vector<std::string>& localeIdentifiers() {
-    static const std::vector<std::string>& identifiers = *new std::vector<std::string>{
+    static const auto& identifiers = *new std::vector<std::string>{
         "sq_AL", "be_BY",    "bg_BG", "ca",         "ca_ES",      "hr",         "hr_HR",   "cs",
         "cs_CZ", "da",       "da_DK", "et_EE",      "fi",         "fi_FI",      "he",      "iw_IL",
         "hi_IN", "hu",       "hu_HU", "is_IS",      "id",         "in_ID",      "id_ID",   "ga_IE",

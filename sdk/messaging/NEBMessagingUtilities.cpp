@@ -129,6 +129,6 @@ uint64_t NEBMessagingGetFreeDiskSpaceInMB() {
 }
 
 const std::string& NEBMessagingLibraryVersion() {
-    static const std::string& version = *new std::string("1.2.0");
+    static const auto& version = *new std::string("1.2.0");
     return version;
 }

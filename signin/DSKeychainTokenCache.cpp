@@ -459,6 +459,11 @@ void DSKeychainTokenCache::logTombstones(const DSTokenCacheItems& items) {
     }
 }
 
+void DSKeychainTokenCache::logItem(const DSTokenCacheItem& item, const std::string& message,
+                                   const std::optional<ns::UUID>& correlationId) {
+    item.logMessage(message, DS_LOG_LEVEL_VERBOSE, correlationId);
+}
+
 std::string DSKeychainTokenCache::getTokenNameForLog(const DSTokenCacheItem& item) {
     if (!dsIsStringNilOrBlank(item.accessToken())) {
         std::string name = item.isExpired() ? "expired AT" : "AT";

@@ -372,6 +372,16 @@ TEST_F(DSKeychainTokenCacheTest, TokenNamesForLogs) {
     EXPECT_EQ(DSKeychainTokenCache::getTokenNameForLog(*tokenItem("u", std::nullopt)), "MRRT");
     EXPECT_EQ(DSKeychainTokenCache::getTokenNameForLog(*tokenItem("u", std::nullopt, "foci-1")),
               "FRT");
+
+    // An item's own line: at VERBOSE, after the message, its tokens only as hashes.
+    signintest::ScopedLogLines lines;
+    DSKeychainTokenCache::logItem(*tokenItem("u@x", "res"), "Checked", std::nullopt);
+    ASSERT_EQ(lines.lines().size(), 1u);
+    const auto line = lines.lines()[0];
+    EXPECT_EQ(line.level, DS_LOG_LEVEL_VERBOSE);
+    EXPECT_NE(line.message.find("] Checked (authority="), std::string::npos) << line.message;
+    EXPECT_NE(line.message.find(*DSLogger::getHash("at-1")), std::string::npos) << line.message;
+    EXPECT_EQ(line.message.find("at-1"), std::string::npos) << line.message;
 }
 
 TEST_F(DSKeychainTokenCacheTest, ConcurrencyWritersOfManyUsersLoseNothing) {

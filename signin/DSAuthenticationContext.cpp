@@ -1,5 +1,8 @@
 #include "signin/DSAuthenticationContext.h"
 
+#include <mutex>
+
+#include "platform/ns/Log.h"
 #include "signin/DSAuthenticationRequest.h"
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSLogger.h"
@@ -8,9 +11,20 @@
 
 namespace {
 
+// The library's version goes to the system log once, when its entry class is first used,
+// whatever the sign-in logger's own level and switch.
+void announceVersion() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ns::Log::write(ns::LogLevel::Default, "signin", {},
+                       ns::format("SAL version %@", DSLogger::getSalVersion()));
+    });
+}
+
 // The factories' check: a context needs an authority.
 bool refuseBlankAuthority(const std::optional<std::string>& authority, DSErrorOut error,
                           DSCodeLocation where = DSCodeLocation::current()) {
+    announceVersion();
     if (!dsIsStringNilOrBlank(authority)) return false;
     DSLogger::log(DS_LOG_LEVEL_ERROR, nullptr, "InvalidArgumentError: authority",
                   DS_ERROR_DEVELOPER_INVALID_ARGUMENT, DSLogger::functionAndLine(where),
@@ -28,6 +42,7 @@ DSAuthenticationContext::DSAuthenticationContext(std::string authority, bool val
 std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthority(
     const std::optional<std::string>& authority, bool validateAuthority,
     std::shared_ptr<DSTokenCacheDataSource> tokenCache, DSErrorOut error) {
+    announceVersion();
     if (dsIsStringNilOrBlank(authority)) {
         dsSetError(error, DSAuthenticationError::errorFromArgument(dsWithoutUserInfo(authority),
                                                                    "authority", std::nullopt));
@@ -45,11 +60,16 @@ std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthor
 }
 
 std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthority(
+    const std::optional<std::string>& authority, bool validateAuthority, DSErrorOut error) {
+    return initWithAuthority(authority, validateAuthority,
+                             DSKeychainTokenCache::defaultKeychainCache(), error);
+}
+
+std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthority(
     const std::optional<std::string>& authority, bool validateAuthority,
     const std::string& sharedGroup, DSErrorOut error) {
     DSLogger::logAPIEntry();
-    auto context = initWithAuthority(authority, validateAuthority,
-                                     DSKeychainTokenCache::defaultKeychainCache(), error);
+    auto context = initWithAuthority(authority, validateAuthority, error);
     if (context)
         context->setTokenCacheStore(DSKeychainTokenCache::keychainCacheForGroup(sharedGroup));
     return context;
@@ -59,8 +79,7 @@ std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthor
     const std::optional<std::string>& authority, bool validateAuthority,
     std::shared_ptr<DSTokenCacheDelegate> cacheDelegate, DSErrorOut error) {
     DSLogger::logAPIEntry();
-    auto context = initWithAuthority(authority, validateAuthority,
-                                     DSKeychainTokenCache::defaultKeychainCache(), error);
+    auto context = initWithAuthority(authority, validateAuthority, error);
     if (context) {
         auto cache = std::make_shared<DSTokenCache>();
         cache->setDelegate(std::move(cacheDelegate));
@@ -71,11 +90,13 @@ std::shared_ptr<DSAuthenticationContext> DSAuthenticationContext::initWithAuthor
 
 bool DSAuthenticationContext::isResponseFromBroker(
     const std::optional<std::string>& sourceApplication, const std::optional<ns::URL>& response) {
+    announceVersion();
     if (!response) return false;
     return dsSame(sourceApplication, std::string(kBrokerApplication));
 }
 
 bool DSAuthenticationContext::handleBrokerResponse(const ns::URL& response) {
+    announceVersion();
     return DSAuthenticationRequest::internalHandleBrokerResponse(response);
 }
 
@@ -91,8 +112,7 @@ DSAuthenticationContext::authenticationContextWithAuthority(
     const std::optional<std::string>& authority, bool validateAuthority, DSErrorOut error) {
     DSLogger::logAPIEntry();
     if (refuseBlankAuthority(authority, error)) return nullptr;
-    return initWithAuthority(authority, validateAuthority,
-                             DSKeychainTokenCache::defaultKeychainCache(), error);
+    return initWithAuthority(authority, validateAuthority, error);
 }
 
 std::shared_ptr<DSAuthenticationContext>

@@ -33,7 +33,8 @@ enum DSPromptBehavior : int32_t {
 };
 
 // The library's entry object for one authority: what every token request for it shares, and
-// the acquire operations that start those requests.
+// the acquire operations that start those requests. Its first use writes the library's version
+// to the system log.
 class DSAuthenticationContext : public std::enable_shared_from_this<DSAuthenticationContext>,
                                 public DSLogContext {
 public:
@@ -49,6 +50,10 @@ public:
     static std::shared_ptr<DSAuthenticationContext> initWithAuthority(
         const std::optional<std::string>& authority, bool validateAuthority,
         std::shared_ptr<DSTokenCacheDataSource> tokenCache, DSErrorOut error);
+    // Over the default keychain cache; nothing, with an unexpected internal error, when that
+    // cannot be made.
+    static std::shared_ptr<DSAuthenticationContext> initWithAuthority(
+        const std::optional<std::string>& authority, bool validateAuthority, DSErrorOut error);
     // Over the keychain cache of a sharing group, or over a new archivable cache whose blob the
     // delegate keeps.
     static std::shared_ptr<DSAuthenticationContext> initWithAuthority(

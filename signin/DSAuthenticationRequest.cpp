@@ -39,6 +39,14 @@ public:
     SignInHold& operator=(const SignInHold&) = delete;
 };
 
+// The error code of the initialiser's refusals, which have no error object to carry one.
+constexpr int64_t kMissingInitArgumentCode = 2;
+
+void logMissing(const char* argument) {
+    DSLogger::log(DS_LOG_LEVEL_ERROR, nullptr, ns::format("%s must not be nil!", argument),
+                  kMissingInitArgumentCode, std::nullopt, std::nullopt);
+}
+
 constexpr const char* kUserInputNeeded =
     "The user credentials are needed to obtain access token. Please call the non-silent "
     "acquireTokenWithResource methods.";
@@ -58,7 +66,37 @@ std::shared_ptr<DSAuthenticationRequest> DSAuthenticationRequest::requestWithCon
                               std::nullopt, "[requestParams clientId]", context->correlationId()));
         return nullptr;
     }
+    return initWithContext(std::move(context), std::move(requestParams));
+}
+
+std::shared_ptr<DSAuthenticationRequest> DSAuthenticationRequest::initWithContext(
+    std::shared_ptr<DSAuthenticationContext> context,
+    std::shared_ptr<DSRequestParameters> requestParams) {
+    if (!context) {
+        logMissing("context");
+        return nullptr;
+    }
+    if (!requestParams || !requestParams->clientId()) {
+        logMissing("[requestParams clientId]");
+        return nullptr;
+    }
     return std::make_shared<DSAuthenticationRequest>(std::move(context), std::move(requestParams));
+}
+
+std::shared_ptr<DSAuthenticationRequest> DSAuthenticationRequest::requestWithContext(
+    std::shared_ptr<DSAuthenticationContext> context) {
+    if (!context) {
+        logMissing("context");
+        return nullptr;
+    }
+    return std::make_shared<DSAuthenticationRequest>(std::move(context),
+                                                     std::make_shared<DSRequestParameters>());
+}
+
+std::shared_ptr<DSAuthenticationRequest> DSAuthenticationRequest::requestWithAuthority(
+    const std::optional<std::string>& authority) {
+    return requestWithContext(
+        DSAuthenticationContext::initWithAuthority(authority, false, nullptr));
 }
 
 DSAuthenticationRequest::DSAuthenticationRequest(std::shared_ptr<DSAuthenticationContext> context,

@@ -30,6 +30,19 @@ public:
     static std::shared_ptr<DSAuthenticationRequest> requestWithContext(
         std::shared_ptr<DSAuthenticationContext> context,
         std::shared_ptr<DSRequestParameters> requestParams, DSErrorOut error);
+    // Without an error out-parameter: a missing context or client id is logged at ERROR ("...
+    // must not be nil!") and gives nothing.
+    static std::shared_ptr<DSAuthenticationRequest> initWithContext(
+        std::shared_ptr<DSAuthenticationContext> context,
+        std::shared_ptr<DSRequestParameters> requestParams);
+    // A request of the context whose parameters hold nothing yet (no authority, client or
+    // resource); nothing, with the ERROR line above, without a context.
+    static std::shared_ptr<DSAuthenticationRequest> requestWithContext(
+        std::shared_ptr<DSAuthenticationContext> context);
+    // The same over a new context of the authority, over the default keychain cache and
+    // without authority validation; nothing when no such context can be made.
+    static std::shared_ptr<DSAuthenticationRequest> requestWithAuthority(
+        const std::optional<std::string>& authority);
 
     void setScope(const std::optional<std::string>& scope);
     void setExtraQueryParameters(const std::optional<std::string>& queryParams);
@@ -45,6 +58,7 @@ public:
 
     std::optional<ns::UUID> correlationId() const override;
     std::optional<std::string> telemetryRequestId() const override;
+    const std::shared_ptr<DSAuthenticationContext>& context() const { return context_; }
     const std::shared_ptr<DSRequestParameters>& requestParams() const { return requestParams_; }
     bool silent() const { return silent_; }
     int32_t promptBehavior() const { return promptBehavior_; }

@@ -2,6 +2,7 @@
 
 #include <farmhash.h>
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <vector>
@@ -220,9 +221,15 @@ void DSKeychainTokenCache::logItemRetrievalStatus(
         "(resource <%@> + client <%@> + authority <%@>)", key ? orNull(key->resource()) : "(null)",
         key ? key->clientId() : "(null)", key ? key->authority() : "(null)");
     CacheContext context;
-    if (items && !items->empty()) {
+    // Tombstones are removed tokens: counted as found, a cache just cleared would report the
+    // tokens that every read of it leaves out.
+    const size_t live = items ? static_cast<size_t>(std::count_if(
+                                    items->begin(), items->end(),
+                                    [](const auto& item) { return !item->tombstone(); }))
+                              : 0;
+    if (live > 0) {
         DSLogger::logFormat(DS_LOG_LEVEL_INFO, &context,
-                            ns::format("Found %lu token(s) for query: %@", items->size(), query), 0,
+                            ns::format("Found %lu token(s) for query: %@", live, query), 0,
                             correlationId, nullptr, "user <%@>", orNull(userId));
     } else {
         DSLogger::log(DS_LOG_LEVEL_INFO, &context,
@@ -450,6 +457,11 @@ void DSKeychainTokenCache::logTombstones(const DSTokenCacheItems& items) {
     for (const auto& item : items) {
         if (item->tombstone()) item->logMessage(std::nullopt, DS_LOG_LEVEL_WARN, std::nullopt);
     }
+}
+
+void DSKeychainTokenCache::logItem(const DSTokenCacheItem& item, const std::string& message,
+                                   const std::optional<ns::UUID>& correlationId) {
+    item.logMessage(message, DS_LOG_LEVEL_VERBOSE, correlationId);
 }
 
 std::string DSKeychainTokenCache::getTokenNameForLog(const DSTokenCacheItem& item) {

@@ -74,6 +74,9 @@ public:
     void testRemoveAll(DSErrorOut error);
 
     static std::string getTokenNameForLog(const DSTokenCacheItem& item);
+    // The item's own log line (its tokens as hashes) at VERBOSE, after the message.
+    static void logItem(const DSTokenCacheItem& item, const std::string& message,
+                        const std::optional<ns::UUID>& correlationId);
 
 protected:
     void logNoLiveItem(const DSTokenCacheItems& items,

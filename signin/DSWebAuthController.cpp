@@ -135,13 +135,26 @@ void DSWebAuthController::didFailNavigation(const std::shared_ptr<wk::WebView>&,
 }
 
 void DSWebAuthController::loadFailed(const ns::Error& error) {
-    if (finished_ || isCancellation(error)) return;
-    // An engine that fails a load of the end URL (a scheme it cannot load) still brings it.
-    if (auto url = failingURL(error);
-        url && DSURLProtocol::interceptionOf(*url) == DSURLProtocol::Interception::End) {
-        finish({Outcome::Kind::EndURL, url, std::nullopt});
-        return;
+    if (finished_) return;
+    if (auto url = failingURL(error)) {
+        switch (DSURLProtocol::interceptionOf(*url)) {
+            case DSURLProtocol::Interception::End:
+                // An engine that fails a load of the end URL (a scheme it cannot load) still
+                // brings it.
+                finish({Outcome::Kind::EndURL, url, std::nullopt});
+                return;
+            case DSURLProtocol::Interception::Stop:
+                // The page's own load was on its way to plain http (a server redirect, which
+                // the engine cannot place in a frame when it asks): the policy stopped it, and
+                // the engine reports the page's load as interrupted. Nothing else will come.
+                finish({Outcome::Kind::Failed, std::nullopt,
+                        DSAuthenticationError::errorFromNonHttpsRedirect(correlationId_)});
+                return;
+            case DSURLProtocol::Interception::Load:
+                break;
+        }
     }
+    if (isCancellation(error)) return;
     finish({Outcome::Kind::Failed, std::nullopt,
             DSAuthenticationError::errorFromNSError(error, error.localizedDescription(),
                                                     correlationId_)});

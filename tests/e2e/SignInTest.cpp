@@ -107,6 +107,15 @@ protected:
     std::string authority_ = server_.baseURL() + "/tenant.example";
 };
 
+// The GTK windows on screen.
+size_t visibleWindows() {
+    GList* all = gtk_window_list_toplevels();
+    size_t count = 0;
+    for (GList* it = all; it; it = it->next) count += gtk_widget_get_visible(GTK_WIDGET(it->data));
+    g_list_free(all);
+    return count;
+}
+
 // The host program, started again on the same sandbox, reads the items the page stored.
 std::string itemsAfterRestart(const fs::path& sandbox) {
 #ifdef HYB_HOST_EXECUTABLE
@@ -239,8 +248,14 @@ TEST_F(SignIn, InteractiveWindowSignsInThroughTheServicesPage) {
     ASSERT_TRUE(window);
     EXPECT_TRUE(host.runUntil([&] { return presenter->gtkWindowFor(*window) != nullptr; }));
 
+    // The user the page named is filled in.
+    std::optional<ns::Value> shownUser;
     page->webView()->evaluateJavaScript(
-        "document.getElementById('username').value = 'u@x';"
+        "document.getElementById('username').value",
+        [&](const ns::Value& value, const std::optional<ns::Error>&) { shownUser = value; });
+    ASSERT_TRUE(host.runUntil([&] { return shownUser.has_value(); }));
+    EXPECT_EQ(*shownUser, ns::Value("u@x"));
+    page->webView()->evaluateJavaScript(
         "document.getElementById('password').value = 'secret';"
         "document.getElementById('submit').click();");
     const auto answer = answerOf("interactive", from);
@@ -280,6 +295,43 @@ TEST_F(SignIn, ClosingTheWindowCancels) {
     EXPECT_TRUE(peer_.tokenForms().empty());
 }
 
+// The service sends the window to plain http: the window does not go there, the page gets the
+// non-https error, the window closes, and the next sign-in is not refused as a second prompt.
+TEST_F(SignIn, RedirectToPlainHttpEndsTheSignInWithItsError) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_NON_HTTPS_REDIRECT ");
+    expectedLog.expect("Code: DS_ERROR_UI_USER_CANCEL ");
+    peers::HttpsServer plain(peers::HttpsServer::Options{});
+    plain.on("", "", peers::HttpResponse::text(200, "<title>Sign in</title>in the clear"));
+    peer_.redirectAuthorizeTo(plain.baseURL() + "/login");
+    ASSERT_EQ(call("createAsync", {authority_, false})["ok"], ns::Value(true));
+    const size_t windowsBefore = visibleWindows();
+    size_t from = host.reportCount();
+    start("to-http", "acquireTokenAsync",
+          {authority_, false, kResource, kClient, kRedirect, "u@x", ns::Value()});
+    const auto answer = answerOf("to-http", from);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ((*answer)["ok"], ns::Value(false));
+    EXPECT_EQ((*answer)["value"]["errorCode"], ns::Value("DS_ERROR_SERVER_NON_HTTPS_REDIRECT"))
+        << json(*answer);
+    EXPECT_EQ((*answer)["value"]["statusCode"], ns::Value(2));
+    EXPECT_TRUE(host.runUntil([] { return !DSWebAuthController::current(); }));
+    EXPECT_TRUE(host.runUntil([&] { return visibleWindows() == windowsBefore; }));
+    EXPECT_EQ(plain.requestCount(), 0u);
+
+    // The next sign-in gets its window.
+    peer_.redirectAuthorizeTo(std::nullopt);
+    from = host.reportCount();
+    start("next", "acquireTokenAsync",
+          {authority_, false, kResource, kClient, kRedirect, "u@x", ns::Value()});
+    auto page = signInPage();
+    ASSERT_TRUE(page);
+    page->cancel();
+    const auto next = answerOf("next", from);
+    ASSERT_TRUE(next);
+    EXPECT_EQ((*next)["value"]["errorCode"], ns::Value("DS_ERROR_UI_USER_CANCEL")) << json(*next);
+}
+
 // The example page's sign-in section, its own markup and script, in the real engine: its
 // buttons make the context, sign in through the window and read and clear the cache.
 TEST_F(SignIn, ExamplePageSectionSignsInAndReadsTheCache) {
@@ -295,9 +347,10 @@ TEST_F(SignIn, ExamplePageSectionSignsInAndReadsTheCache) {
     // Named as the example names its local service: by "localhost".
     const std::string localhost =
         "https://localhost:" + std::to_string(server_.port()) + "/tenant.example";
-    ASSERT_TRUE(host.evaluate(
-        "document.body.insertAdjacentHTML('beforeend', " + json(section) +
-        "); document.getElementById('signin-authority').value = " + json(localhost) + "; true"));
+    ASSERT_TRUE(
+        host.evaluate("document.body.insertAdjacentHTML('beforeend', " + json(section) +
+                      "); document.getElementById('signin-authority').value = " + json(localhost) +
+                      "; document.getElementById('signin-user').value = 'example@x'; true"));
     ASSERT_TRUE(host.evaluate(script + "; true"));
 
     // The answers list, newest first, once it has `count` entries.
@@ -322,9 +375,8 @@ TEST_F(SignIn, ExamplePageSectionSignsInAndReadsTheCache) {
     click("signin-interactive");
     auto screen = signInPage();
     ASSERT_TRUE(screen);
-    screen->webView()->evaluateJavaScript(
-        "document.getElementById('username').value = 'example@x';"
-        "document.getElementById('submit').click();");
+    // The window has the user the page named: the user only has to send it.
+    screen->webView()->evaluateJavaScript("document.getElementById('submit').click();");
     const std::string signedIn = answers(2);
     EXPECT_EQ(signedIn.rfind("sign in → ", 0), 0u) << signedIn;
     EXPECT_NE(signedIn.find("\"userId\": \"example@x\""), std::string::npos) << signedIn;

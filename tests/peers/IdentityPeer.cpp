@@ -222,21 +222,32 @@ std::string IdentityPeer::s256(const std::string& verifier) {
     return encodeWebSafeUnpadded(digest, sizeof digest);
 }
 
+HttpResponse IdentityPeer::answerAuthorize(const HttpRequest& request, const std::string& login) {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (authorizeRedirect_) return HttpResponse::redirect(302, *authorizeRedirect_);
+    }
+    // The user the request names is filled in, as a service's sign-in page does with its hint.
+    const std::string hint = field(parseForm(request.query), "login_hint");
+    const std::string page =
+        "<!doctype html><html><head><meta charset=\"utf-8\"><title>Sign in</title></head>"
+        "<body><h1>Sign in</h1><form id=\"signin\" method=\"post\" action=\"" +
+        login + "\"><p><label>User <input id=\"username\" name=\"username\" value=\"" +
+        htmlEscape(hint) +
+        "\"></label></p>"
+        "<p><label>Password <input id=\"password\" type=\"password\" name=\"password\">"
+        "</label></p><input type=\"hidden\" name=\"request\" value=\"" +
+        htmlEscape(request.query) +
+        "\"><p><button id=\"submit\" type=\"submit\">Sign in</button></p></form>"
+        "</body></html>";
+    return HttpResponse::text(200, page, "text/html; charset=utf-8");
+}
+
 void IdentityPeer::serveSignIn(const std::string& tenant) {
     const std::string login = "/" + tenant + "/oauth2/login";
-    server_.on("GET", "/" + tenant + "/oauth2/authorize", [login](const HttpRequest& request) {
-        const std::string page =
-            "<!doctype html><html><head><meta charset=\"utf-8\"><title>Sign in</title></head>"
-            "<body><h1>Sign in</h1><form id=\"signin\" method=\"post\" action=\"" +
-            login +
-            "\"><p><label>User <input id=\"username\" name=\"username\"></label></p>"
-            "<p><label>Password <input id=\"password\" type=\"password\" name=\"password\">"
-            "</label></p><input type=\"hidden\" name=\"request\" value=\"" +
-            htmlEscape(request.query) +
-            "\"><p><button id=\"submit\" type=\"submit\">Sign in</button></p></form>"
-            "</body></html>";
-        return HttpResponse::text(200, page, "text/html; charset=utf-8");
-    });
+    server_.on(
+        "GET", "/" + tenant + "/oauth2/authorize",
+        [this, login](const HttpRequest& request) { return answerAuthorize(request, login); });
     server_.on("POST", login, [this](const HttpRequest& request) {
         const auto form = parseForm(request.body);
         return HttpResponse::redirect(302, signIn(field(form, "request"), field(form, "username")));
@@ -267,6 +278,11 @@ std::string IdentityPeer::signIn(const std::string& authorizeQuery, const std::s
 void IdentityPeer::failSignIns(std::optional<std::string> error) {
     std::lock_guard<std::mutex> guard(mutex_);
     signInError_ = std::move(error);
+}
+
+void IdentityPeer::redirectAuthorizeTo(std::optional<std::string> location) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    authorizeRedirect_ = std::move(location);
 }
 
 size_t IdentityPeer::verifiedCodes() const {

@@ -58,18 +58,21 @@ public:
     static std::string unsignedIdToken(const std::string& user);
 
     // The interactive sign-in of a tenant. GET "/TENANT/oauth2/authorize" answers a page with a
-    // sign-in form (fields "username", "password", button "submit"); the form's POST to
-    // "/TENANT/oauth2/login" redirects to the request's redirect URI with a one-time code and
-    // the request's state, or with the error set by failSignIns. The token endpoint redeems a
-    // code once, for the client and redirect URI it was issued to, and only with the
-    // code_verifier whose SHA-256 (base64url) is the code_challenge of the authorize request;
-    // the refresh token it answers with is then granted like those of grant().
+    // sign-in form (fields "username", filled with the request's login_hint, "password", button
+    // "submit"); the form's POST to "/TENANT/oauth2/login" redirects to the request's redirect
+    // URI with a one-time code and the request's state, or with the error set by failSignIns. The
+    // token endpoint redeems a code once, for the client and redirect URI it was issued to, and
+    // only with the code_verifier whose SHA-256 (base64url) is the code_challenge of the authorize
+    // request; the refresh token it answers with is then granted like those of grant().
     void serveSignIn(const std::string& tenant);
     // What the form does when `user` signs in on the authorize page: the URL the page is sent
     // to. For tests that play the page themselves.
     std::string signIn(const std::string& authorizeQuery, const std::string& user);
     // From now on sign-ins end with this error (error_description too); nothing: with a code.
     void failSignIns(std::optional<std::string> error);
+    // From now on the authorize page answers a 302 to this address instead of its form;
+    // nothing: the form again.
+    void redirectAuthorizeTo(std::optional<std::string> location);
     // Codes redeemed with the verifier that matched their challenge.
     size_t verifiedCodes() const;
     static std::string s256(const std::string& verifier);
@@ -88,6 +91,7 @@ private:
     };
 
     HttpResponse answerToken(const HttpRequest& request);
+    HttpResponse answerAuthorize(const HttpRequest& request, const std::string& login);
     HttpResponse redeemCode(const std::map<std::string, std::string>& form);
     static HttpResponse tokensFor(const Grant& grant);
 
@@ -97,6 +101,7 @@ private:
     std::vector<std::map<std::string, std::string>> forms_;
     std::map<std::string, Code> codes_;
     std::optional<std::string> signInError_;
+    std::optional<std::string> authorizeRedirect_;
     size_t issued_ = 0;
     size_t verified_ = 0;
 };

@@ -85,7 +85,13 @@ TEST(IdentityServiceTest, SignsInTheExamplesTenantWithAProofKey) {
                               peers::IdentityPeer::s256(verifier) + "&code_challenge_method=S256";
     const Answer page = exchange(authority + "/oauth2/authorize?" + query);
     EXPECT_EQ(page.status, 200);
-    EXPECT_NE(page.body.find("id=\"username\""), std::string::npos);
+    EXPECT_NE(page.body.find("id=\"username\" name=\"username\" value=\"\""), std::string::npos);
+    // The user the request names is filled in, as text of the page and nothing more.
+    const Answer hinted =
+        exchange(authority + "/oauth2/authorize?" + query + "&login_hint=ann%40example%22%3E%3Cb");
+    EXPECT_NE(hinted.body.find("name=\"username\" value=\"ann@example&quot;&gt;&lt;b\">"),
+              std::string::npos)
+        << hinted.body;
 
     // The form sends the page to the redirect URI with a code and the state.
     auto signIn = [&] {

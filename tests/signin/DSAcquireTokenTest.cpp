@@ -271,6 +271,61 @@ TEST(DSAuthenticationContextTest, ArgumentsAreCheckedBeforeAnyRequest) {
     EXPECT_EQ(seen->error()->errorDetails(), "assertion cannot be nil");
 }
 
+// In a process of its own, so that the class is used there for the first time: the first use
+// writes the library's version to the system log, and later uses do not.
+TEST(DSAuthenticationContextDeathTest, FirstUseLogsTheVersionOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            testsupport::LogCapture log;
+            const size_t before = log.count("SAL version");
+            DSAuthenticationContext::isResponseFromBroker("com.other.app", std::nullopt);
+            const bool first = log.texts() == std::vector<std::string>{"SAL version 2.3.1"};
+            DSAuthenticationContext::initWithAuthority("https://h/t", false,
+                                                       std::make_shared<DSTokenCache>(), nullptr);
+            DSAuthenticationContext::isResponseFromBroker("com.other.app", std::nullopt);
+            std::exit(before == 0 && first && log.count("SAL version") == 1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// The factories without an error out-parameter: a request of a context with empty parameters,
+// and the initialiser's refusals as ERROR lines with code 2.
+TEST(DSAuthenticationRequestTest, FactoriesWithoutErrorOutParameter) {
+    signintest::ScopedLogLines log;
+    auto context = DSAuthenticationContext::initWithAuthority(
+        "https://h/t", true, std::make_shared<DSTokenCache>(), nullptr);
+    const auto id = ns::UUID::fromString("0b7c1c55-2b43-4b8e-9a3f-5f6c8d1e2a90");
+    context->setCorrelationId(id);
+    auto bare = DSAuthenticationRequest::requestWithContext(context);
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->context(), context);
+    EXPECT_FALSE(bare->requestParams()->authority());
+    EXPECT_FALSE(bare->requestParams()->clientId());
+    EXPECT_EQ(bare->correlationId(), id);
+    bare->setUserId("u@x");
+    EXPECT_EQ(bare->requestParams()->identifier()->userId(), "u@x");
+    EXPECT_TRUE(log.lines().empty());
+
+    auto params = std::make_shared<DSRequestParameters>();
+    EXPECT_FALSE(DSAuthenticationRequest::requestWithContext(nullptr));
+    EXPECT_FALSE(DSAuthenticationRequest::initWithContext(nullptr, params));
+    EXPECT_FALSE(DSAuthenticationRequest::initWithContext(context, params));
+    EXPECT_FALSE(DSAuthenticationRequest::initWithContext(context, nullptr));
+    params->setClientId("");
+    EXPECT_TRUE(DSAuthenticationRequest::initWithContext(context, params));
+    std::vector<std::pair<std::string, int64_t>> refusals;
+    for (const auto& line : log.lines()) {
+        EXPECT_EQ(line.level, DS_LOG_LEVEL_ERROR);
+        refusals.emplace_back(line.message.substr(line.message.find("] ") + 2), line.code);
+    }
+    using Refusal = std::pair<std::string, int64_t>;
+    EXPECT_EQ(refusals, (std::vector<Refusal>{{"context must not be nil!", 2},
+                                              {"context must not be nil!", 2},
+                                              {"[requestParams clientId] must not be nil!", 2},
+                                              {"[requestParams clientId] must not be nil!", 2}}));
+}
+
 TEST(DSAuthenticationRequestTest, ExclusionLockAdmitsOnePromptAtATime) {
     testsupport::LogCapture expectedLog;
     expectedLog.expect("Code: DS_ERROR_UI_MULTLIPLE_INTERACTIVE_REQUESTS ");

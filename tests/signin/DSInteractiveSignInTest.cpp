@@ -2,6 +2,7 @@
 
 #include <future>
 
+#include "platform/net/URLError.h"
 #include "platform/testing/FakeEngine.h"
 #include "platform/ui/PresentationController.h"
 #include "signin/DSAuthenticationContext.h"
@@ -261,6 +262,41 @@ TEST_F(DSInteractiveSignInTest, PageThatLeavesHttpsFails) {
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), DS_ERROR_SERVER_NON_HTTPS_REDIRECT);
     expectAllReleased();
+}
+
+// A server redirect of the page to plain http reaches the policy as no frame's in particular,
+// is stopped there, and comes back as the page's load interrupted: that ends the sign-in with
+// the non-https error, and the next prompt may come. A frame's http load that the policy stops,
+// and a load of the page that is cancelled, do not end it.
+TEST_F(DSInteractiveSignInTest, PageRedirectedToHttpFailsAndFreesThePrompt) {
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("Code: DS_ERROR_SERVER_NON_HTTPS_REDIRECT ");
+    expectedLog.expect("Code: DS_ERROR_UI_USER_CANCEL ");
+    start(DS_PROMPT_ALWAYS, std::nullopt);
+    auto controller = page();
+    ASSERT_TRUE(controller);
+    const ns::URL plain = *ns::URL::parse("http://login.example/form");
+    auto engine = wk::FakeEngine::of(*controller->webView());
+    engine->navigate(plain, wk::NavigationType::Other, wk::FakeEngine::Target::SubFrame);
+    loop().runUntilIdle();
+    controller->didFailProvisionalNavigation(
+        controller->webView(), nullptr,
+        net::makeURLError(net::kURLErrorCancelled, *ns::URL::parse("https://ads.example/x")));
+    loop().runUntilIdle();
+    EXPECT_EQ(DSWebAuthController::current(), controller);
+
+    controller->didFailProvisionalNavigation(controller->webView(), nullptr,
+                                             net::makeURLError(net::kURLErrorCancelled, plain));
+    Result r = result();
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), DS_ERROR_SERVER_NON_HTTPS_REDIRECT);
+    expectAllReleased();
+    EXPECT_TRUE(controller->window()->isHidden());
+
+    start(DS_PROMPT_ALWAYS, std::nullopt);
+    ASSERT_TRUE(page());
+    DSWebAuthController::current()->cancel();
+    EXPECT_EQ(result()->status(), DS_USER_CANCELLED);
 }
 
 // Automatic prompting uses a token that can be had without the page first; a silent request

@@ -129,6 +129,24 @@ TEST_F(DSKeychainTokenCacheTest, RemovalLeavesATombstoneOnlyForRefreshTokens) {
     EXPECT_TRUE(cache->removeItem(tokenItem("v@x", "never-stored").get(), nullptr));
 }
 
+// The count that a read logs is of the tokens it gives: a removed token's tombstone is not one.
+TEST_F(DSKeychainTokenCacheTest, ReadLogsTheCountOfLiveTokensOnly) {
+    signintest::ScopedLogLines lines;
+    auto removed = tokenItem("u@x", "res");
+    auto kept = tokenItem("u@x", "other");
+    for (auto& item : {removed, kept}) ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
+    ASSERT_TRUE(cache->removeItem(removed.get(), nullptr));
+    lines.clear();
+    EXPECT_EQ(cache->allItems(nullptr)->size(), 1u);
+    EXPECT_EQ(lines.count("Found 1 token(s) for query"), 1u);
+    ASSERT_TRUE(cache->removeItem(kept.get(), nullptr));
+    lines.clear();
+    EXPECT_TRUE(cache->allItems(nullptr)->empty());
+    EXPECT_EQ(cache->allTombstones(nullptr)->size(), 2u);
+    EXPECT_EQ(lines.count("token(s)"), 0u);
+    EXPECT_EQ(lines.count("No items were found for query"), 2u);
+}
+
 TEST_F(DSKeychainTokenCacheTest, UnreadableItemsAreSkipped) {
     signintest::ScopedLogLines lines;
     auto good = tokenItem("u@x", "res");
@@ -187,21 +205,16 @@ TEST_F(DSKeychainTokenCacheTest, PurgeSparesALiveTokenWrittenOverATombstone) {
     ASSERT_TRUE(cache->addOrUpdateItem(item.get(), {}, nullptr));
     ASSERT_TRUE(cache->removeItem(item.get(), nullptr));
     clock().advanceSeconds(2 * 86400);
-    // Right after the purge has listed the tombstones (its read logs the count), the sign-in
-    // writes a live token into the tombstone's slot.
-    signintest::ScopedLogLines lines;
+    // Right after the purge has listed the tombstones, the sign-in writes a live token into
+    // the tombstone's slot.
     bool written = false;
     auto fresh = tokenItem("u@x", "res", "client-1", "fresh");
-    DSLogger::setLogCallBack([&](DSLogLevel, const std::string& message,
-                                 const std::optional<std::string>&, int64_t,
-                                 const ns::Dictionary*) {
-        if (!written && message.find("Found 1 token(s)") != std::string::npos) {
-            written = true;
-            EXPECT_TRUE(cache->addOrUpdateItem(fresh.get(), {}, nullptr));
-        }
+    ns::InjectedFaults points;
+    points.at(DSKeychainTokenCache::kPurgeListedPoint, [&] {
+        written = true;
+        EXPECT_TRUE(cache->addOrUpdateItem(fresh.get(), {}, nullptr));
     });
     EXPECT_TRUE(cache->cleanTombstoneIfNecessary());
-    DSLogger::setLogCallBack(nullptr);
     ASSERT_TRUE(written);
     auto got = cache->getItemWithKey(item->extractKey().get(), "u@x", {}, nullptr);
     ASSERT_TRUE(got);
@@ -359,6 +372,16 @@ TEST_F(DSKeychainTokenCacheTest, TokenNamesForLogs) {
     EXPECT_EQ(DSKeychainTokenCache::getTokenNameForLog(*tokenItem("u", std::nullopt)), "MRRT");
     EXPECT_EQ(DSKeychainTokenCache::getTokenNameForLog(*tokenItem("u", std::nullopt, "foci-1")),
               "FRT");
+
+    // An item's own line: at VERBOSE, after the message, its tokens only as hashes.
+    signintest::ScopedLogLines lines;
+    DSKeychainTokenCache::logItem(*tokenItem("u@x", "res"), "Checked", std::nullopt);
+    ASSERT_EQ(lines.lines().size(), 1u);
+    const auto line = lines.lines()[0];
+    EXPECT_EQ(line.level, DS_LOG_LEVEL_VERBOSE);
+    EXPECT_NE(line.message.find("] Checked (authority="), std::string::npos) << line.message;
+    EXPECT_NE(line.message.find(*DSLogger::getHash("at-1")), std::string::npos) << line.message;
+    EXPECT_EQ(line.message.find("at-1"), std::string::npos) << line.message;
 }
 
 TEST_F(DSKeychainTokenCacheTest, ConcurrencyWritersOfManyUsersLoseNothing) {

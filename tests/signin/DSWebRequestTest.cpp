@@ -150,6 +150,40 @@ INSTANTIATE_TEST_SUITE_P(Statuses, DSWebRequestRedirectTest,
                                            RedirectCase{308, true}),
                          [](const auto& info) { return std::to_string(info.param.status); });
 
+// A chain of ten redirects is followed to its end; the eleventh redirect is not.
+struct ChainCase {
+    int hops;
+    bool completes;
+};
+
+class DSWebRequestRedirectChainTest : public DSWebRequestTest,
+                                      public ::testing::WithParamInterface<ChainCase> {};
+
+TEST_P(DSWebRequestRedirectChainTest, IsFollowedUpToTenRedirects) {
+    const ChainCase c = GetParam();
+    for (int i = 0; i < c.hops; ++i) {
+        server_.on(
+            "", "/hop/" + std::to_string(i),
+            HttpResponse::redirect(302, server_.baseURL() + "/hop/" + std::to_string(i + 1)));
+    }
+    server_.on("", "/hop/" + std::to_string(c.hops), HttpResponse::text(200, "arrived"));
+    Outcome outcome = sendAndWait(request("/hop/0"));
+    if (c.completes) {
+        ASSERT_TRUE(outcome.response) << (outcome.error ? outcome.error->description() : "");
+        EXPECT_EQ(outcome.response->body().chars(), "arrived");
+        EXPECT_EQ(server_.requestCount(), static_cast<size_t>(c.hops) + 1);
+    } else {
+        ASSERT_TRUE(outcome.error);
+        EXPECT_FALSE(outcome.response);
+        EXPECT_EQ(outcome.error->code(), net::kURLErrorHTTPTooManyRedirects);
+        EXPECT_EQ(server_.requestCount(), static_cast<size_t>(c.hops));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hops, DSWebRequestRedirectChainTest,
+                         ::testing::Values(ChainCase{10, true}, ChainCase{11, false}),
+                         [](const auto& info) { return std::to_string(info.param.hops) + "Hops"; });
+
 TEST_F(DSWebRequestTest, RedirectFromHttpsToHttpFailsWithoutFollowing) {
     testsupport::LogCapture expectedLog;
     expectedLog.expect("Code: DS_ERROR_SERVER_NON_HTTPS_REDIRECT ");

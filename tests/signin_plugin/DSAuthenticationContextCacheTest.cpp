@@ -2,8 +2,10 @@
 
 #include "platform/sec/Keychain.h"
 #include "signin/DSAuthenticationContext.h"
+#include "signin/DSAuthenticationRequest.h"
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSTokenCache.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 // Here, with the plug-in's tests, because it makes the default keychain cache, which is made
@@ -36,6 +38,27 @@ TEST(DSAuthenticationContextCacheTest, InitialisersPickTheirTokenCache) {
     ASSERT_TRUE(group);
     EXPECT_TRUE(group->sharedGroup().ends_with(".team.shared")) << group->sharedGroup();
     EXPECT_TRUE(shared->validateAuthority());
+    sec::Keychain::setDirectory(sec::Keychain::defaultDirectory());
+}
+
+// A request made from an authority alone: a new context over the default keychain cache,
+// without authority validation.
+TEST(DSAuthenticationContextCacheTest, RequestFromAnAuthorityAlone) {
+    testsupport::TempDir keychain;
+    sec::Keychain::setDirectory(keychain.path());
+    auto request = DSAuthenticationRequest::requestWithAuthority(" https://h/t ");
+    ASSERT_TRUE(request);
+    ASSERT_TRUE(request->context());
+    EXPECT_EQ(request->context()->authority(), "https://h/t");
+    EXPECT_FALSE(request->context()->validateAuthority());
+    EXPECT_EQ(request->context()->tokenCacheStore()->dataSource(),
+              DSKeychainTokenCache::defaultKeychainCache());
+    EXPECT_FALSE(request->requestParams()->clientId());
+
+    testsupport::LogCapture expectedLog;
+    expectedLog.expect("ERROR: context must not be nil!");
+    EXPECT_FALSE(DSAuthenticationRequest::requestWithAuthority("  "));
+    EXPECT_FALSE(DSAuthenticationRequest::requestWithAuthority(std::nullopt));
     sec::Keychain::setDirectory(sec::Keychain::defaultDirectory());
 }
 

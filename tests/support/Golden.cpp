@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -45,6 +46,16 @@ std::string differences(const std::string& expected, const std::string& actual) 
         if (i >= want.size() && i >= got.size()) break;
     }
     return out.str();
+}
+
+// Writes the whole text unless the descriptor refuses it.
+void writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text.remove_prefix(static_cast<size_t>(n));
+    }
 }
 
 bool printable(std::string_view bytes) {
@@ -348,10 +359,18 @@ StdStreamCapture::StdStreamCapture(int fd) : fd_(fd) {
 
 StdStreamCapture::~StdStreamCapture() {
     if (saved_ < 0) return;
-    std::fflush(fd_ == 1 ? stdout : stderr);
+    const std::string captured = text();
     ::dup2(saved_, fd_);
     ::close(saved_);
     ::close(file_);
+    // gtest reports a failure on standard output as it happens: one that happened while the
+    // stream was captured would be lost with the capture, so the capture is given back.
+    if (::testing::Test::HasFailure()) {
+        const std::string note = "(what the test wrote while " +
+                                 std::string(fd_ == 1 ? "standard output" : "standard error") +
+                                 " was captured)\n";
+        writeAll(fd_, note + captured);
+    }
 }
 
 std::string StdStreamCapture::text() {

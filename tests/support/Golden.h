@@ -107,7 +107,9 @@ std::vector<std::pair<std::string, std::string>> withBodyLengthChecked(
     std::vector<std::pair<std::string, std::string>> headerLines, const std::string& body);
 
 // Redirects one of the process's standard streams (1 or 2) into a file while it lives, and
-// hands back what was written: the bytes exactly as a terminal would have received them.
+// hands back what was written: the bytes exactly as a terminal would have received them. When
+// the test has failed by the time the capture ends, what was captured (gtest's own report of
+// the failure with it) is written to the stream after all.
 class StdStreamCapture {
 public:
     explicit StdStreamCapture(int fd);

@@ -1,8 +1,8 @@
 // Golden tests of what analytics says, stores and sends: the monitor's lines as standard error
 // receives them at every level, the keychain item of its wrapper, and one whole first start of
-// the engine (configuration fetch, first open, an event, the upload) with the lines it hands
-// to the system log, its keychain item and its requests, compared byte for byte with
-// tests/fixtures/golden/analytics/.
+// the engine (configuration fetch, first open, an event, the upload, and a conditional fetch of
+// the configuration) with the lines it hands to the system log, its keychain item
+// and its requests, compared byte for byte with tests/fixtures/golden/analytics/.
 //
 // Normalisation: each standard-error line's prefix (time, process, ids) becomes
 // "<time> <process>[<ids>] "; loopback ports "<port>"; UUIDs "<uuid-N>"; the app instance ID
@@ -165,7 +165,7 @@ protected:
     ns::ScopedSharedInstance<NEBAEnvironmentInfo> environment_;
 };
 
-TEST_F(AnalyticsFlowGolden, FirstStartFetchesTheConfigurationAndUploadsTheFirstEvents) {
+TEST_F(AnalyticsFlowGolden, FirstStartFetchesTheConfigurationUploadsAndFetchesItAgain) {
     peer_->answerConfig(kAppID, 200,
                         configWith(kAppID, {{"measurement.upload.max_events_per_bundle", "100"}})
                             .SerializeAsString(),
@@ -178,6 +178,10 @@ TEST_F(AnalyticsFlowGolden, FirstStartFetchesTheConfigurationAndUploadsTheFirstE
     loop().advanceBy(dispatch::seconds(16));
     ASSERT_TRUE(settle([&] { return peer_->uploadCount() >= 1; }));
     ASSERT_TRUE(settle());
+    // The next fetch asks whether the configuration changed since the one it holds.
+    peer_->answerConfig(kAppID, 304);
+    onWorker([&] { engine_->fetchRemoteConfig(); });
+    ASSERT_TRUE(settle([&] { return peer_->configRequests().size() == 2; }));
     monitor_->flush();
 
     expectMatchesGolden("analytics/first-start-log.txt", sortedLines(normalised(lines.text())));

@@ -1,7 +1,8 @@
 // Golden tests of what instance identity says, stores and sends: its logger's lines as they
-// reach standard output, and one whole first launch (check-in, key pair, default token, token
-// deletion) with its log lines, its keychain items and its requests, compared byte for byte
-// with tests/fixtures/golden/instance_id/.
+// reach standard output, the item its keychain wrapper writes, and one whole first launch
+// (check-in, key pair, the default token, fetched again once the push-service token arrives,
+// and its deletion) with its log lines, its keychain items and its requests, compared byte for
+// byte with tests/fixtures/golden/instance_id/.
 //
 // Normalisation (what changes from run to run and is replaced before comparing):
 // - loopback ports become "<port>"; UUIDs "<uuid-N>";
@@ -16,9 +17,12 @@
 //   (RegistrationPeer::problems() stays empty), so that their content is still verified.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "platform/ns/NotificationCenter.h"
 #include "platform/sec/Key.h"
 #include "platform/sec/SecItem.h"
+#include "platform/ui/Application.h"
 #include "sdk/core/NEBApp.h"
 #include "sdk/core/NEBAppRegistry.h"
 #include "sdk/core/NEBLogbookLogger.h"
@@ -143,6 +147,13 @@ protected:
         InstanceIDTest::SetUp();
         // The hardware model the check-in reports, whatever machine runs the test.
         sys::DeviceFacts::current().setMachine("iPhone10,3");
+        // A development profile: the push-service token is a sandbox one.
+        std::ofstream(bundlePath() + "/embedded.mobileprovision", std::ios::binary)
+            << std::string("\x30\x82\x01\x02signed data\0", 17)
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+               "<key>Entitlements</key><dict><key>aps-environment</key>"
+               "<string>development</string></dict></dict></plist>"
+            << std::string("\xa0\x82 signature", 12);
         registerMessaging();
         NEBInstanceID::load();
         observer_ = ns::NotificationCenter::defaultCenter().addObserver(
@@ -195,7 +206,7 @@ protected:
     uint64_t firstKid_ = 0;
 };
 
-TEST_F(InstanceIDFlowGolden, FirstLaunchChecksInFetchesTheDefaultTokenAndDeletesIt) {
+TEST_F(InstanceIDFlowGolden, FirstLaunchChecksInFetchesTheDefaultTokensAndDeletesOne) {
     testsupport::ScopedTimeZone utc;
     testsupport::LogCapture coreLines;  // the core's own lines belong to its goldens
     coreLines.expect("[I-COR000012] Could not locate configuration file");
@@ -205,6 +216,7 @@ TEST_F(InstanceIDFlowGolden, FirstLaunchChecksInFetchesTheDefaultTokenAndDeletes
     firstKid_ = NEBInstanceIDRegistrationClient::requestID();
 
     std::string logged;
+    std::string keychainAfterFetch;
     {
         testsupport::StdStreamCapture stdoutCapture(1);
         apps_.emplace();
@@ -221,7 +233,11 @@ TEST_F(InstanceIDFlowGolden, FirstLaunchChecksInFetchesTheDefaultTokenAndDeletes
              {"API_KEY", "test-api-key"},
              {"BUNDLE_ID", iidtest::kBundleID}}));
         ASSERT_TRUE(waitUntil([&] { return refreshes_ == 1; }));
-        const std::string keychainAfterFetch = testsupport::dumpKeychain(describeKeyData);
+        // The push-service token arrives: the default token is fetched again with it.
+        ui::Application::shared().deliver<ui::DelegateOp::DidRegisterForRemoteNotifications>(
+            ns::Data::fromString("\x01\x23\x45\xab"));
+        ASSERT_TRUE(waitUntil([&] { return refreshes_ == 2; }));
+        keychainAfterFetch = testsupport::dumpKeychain(describeKeyData);
 
         registration_->answer(RegistrationPeer::text("deleted=1\n"));
         bool deleted = false;
@@ -232,9 +248,9 @@ TEST_F(InstanceIDFlowGolden, FirstLaunchChecksInFetchesTheDefaultTokenAndDeletes
                                                    });
         ASSERT_TRUE(waitUntil([&] { return deleted; }));
         logged = stdoutCapture.text();
-        expectMatchesGolden("instance_id/first-launch-keychain.txt",
-                            withRelativeKids(keychainAfterFetch));
     }
+    expectMatchesGolden("instance_id/first-launch-keychain.txt",
+                        withRelativeKids(keychainAfterFetch));
     EXPECT_EQ(registration_->problems(), std::vector<std::string>{});
     expectMatchesGolden("instance_id/first-launch-log.txt", withRelativeKids(logged));
     expectMatchesGolden("instance_id/after-delete-keychain.txt",

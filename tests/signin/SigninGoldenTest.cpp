@@ -19,7 +19,6 @@
 
 #include "platform/ns/Log.h"
 #include "platform/ns/PropertyListSerialization.h"
-#include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
 #include "signin/DSAuthenticationContext.h"
 #include "signin/DSInstanceDiscovery.h"
@@ -30,7 +29,6 @@
 #include "tests/signin/SigninTestSupport.h"
 #include "tests/support/Golden.h"
 #include "tests/support/KeychainDump.h"
-#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -186,28 +184,23 @@ std::optional<std::string> describeArchiveAsXML(const std::string& attribute, co
     return shown;
 }
 
-// The application whose keychain group the items name.
-ns::Dictionary greenhouseInfo() {
-    return {{"CFBundleIdentifier", "com.example.greenhouse"},
-            {"CFBundleShortVersionString", "1.0"}};
+// The cache of the application's group; the first cache of the process schedules the daily
+// purge, which is let finish.
+std::shared_ptr<DSKeychainTokenCache> applicationCache() {
+    auto cache = DSKeychainTokenCache::initWithGroup("com.example.greenhouse");
+    dispatch::RunLoop::main().runUntilIdle();
+    return cache;
 }
 
 class SigninKeychainGolden : public testsupport::ManualRunLoop {
 protected:
-    testsupport::ScopedMainBundle bundle_{greenhouseInfo()};
+    testsupport::ScopedMainBundle bundle_;
     void SetUp() override {
         ManualRunLoop::SetUp();
-        sec::Keychain::setDirectory(dir_.path());
-        cache_ = DSKeychainTokenCache::initWithGroup("com.example.greenhouse");
+        cache_ = applicationCache();
         ASSERT_TRUE(cache_);
-        loop().runUntilIdle();  // the first cache of the process schedules the daily purge
     }
-    void TearDown() override {
-        loop().runUntilIdle();
-        sec::Keychain::setDirectory(sec::Keychain::defaultDirectory());
-        ManualRunLoop::TearDown();
-    }
-    testsupport::TempDir dir_;
+    testsupport::ScopedKeychain keychain_;
     std::shared_ptr<DSKeychainTokenCache> cache_;
 };
 
@@ -232,24 +225,20 @@ TEST_F(SigninKeychainGolden, TokenCacheItemsWrittenUpdatedAndRemoved) {
 
 // The team probe, and the purge's record of when it is next due.
 TEST_F(SigninKeychainGolden, TeamProbeAndPurgeItems) {
-    testsupport::TempDir fresh;
-    sec::Keychain::setDirectory(fresh.path());
+    testsupport::ScopedKeychain fresh;
     EXPECT_EQ(DSKeychainUtil::retrieveTeamIDFromKeychain(), "LOCALTEAM");
     cache_->cleanTombstoneIfNecessary();
     expectMatchesGolden("signin/team-probe-and-purge-items.txt",
                         testsupport::dumpKeychain(describeArchive));
-    sec::Keychain::setDirectory(dir_.path());
 }
 
 class SigninFlowGolden : public signintest::SigninNetTest {
 protected:
-    testsupport::ScopedMainBundle bundle_{greenhouseInfo()};
+    testsupport::ScopedMainBundle bundle_;
     void SetUp() override {
         SigninNetTest::SetUp();
-        sec::Keychain::setDirectory(dir_.path());
-        store_ = DSKeychainTokenCache::initWithGroup("com.example.greenhouse");
+        store_ = applicationCache();
         ASSERT_TRUE(store_);
-        loop().runUntilIdle();  // the first cache of the process schedules the daily purge
         peer_.serveTokens("tenant.example");
         peer_.answerDiscovery(peers::IdentityPeer::Discovery::Valid);
         context_ = DSAuthenticationContext::initWithAuthority(authority_, true, store_, nullptr);
@@ -257,7 +246,6 @@ protected:
     }
     void TearDown() override {
         loop().runUntilIdle();
-        sec::Keychain::setDirectory(sec::Keychain::defaultDirectory());
         SigninNetTest::TearDown();
     }
 
@@ -289,7 +277,7 @@ protected:
         return out;
     }
 
-    testsupport::TempDir dir_;
+    testsupport::ScopedKeychain keychain_;
     peers::HttpsServer server_{ca()};
     peers::IdentityPeer peer_{server_};
     DSInstanceDiscovery discovery_{{peer_.authority()}};

@@ -388,6 +388,10 @@ std::string StdStreamCapture::text() {
     return out;
 }
 
+ScopedMainBundle::ScopedMainBundle()
+    : ScopedMainBundle({{"CFBundleIdentifier", "com.example.greenhouse"},
+                        {"CFBundleShortVersionString", "1.0"}}) {}
+
 ScopedMainBundle::ScopedMainBundle(const ns::Dictionary& info)
     : previous_(ns::Bundle::mainBundle()->bundlePath()) {
     const auto path = dir_ / "Golden.app";

@@ -131,6 +131,8 @@ private:
 // (its identifier, its version), so a golden fixes them.
 class ScopedMainBundle {
 public:
+    // The goldens' usual application: "com.example.greenhouse", version "1.0".
+    ScopedMainBundle();
     explicit ScopedMainBundle(const ns::Dictionary& info);
     ~ScopedMainBundle();
     ScopedMainBundle(const ScopedMainBundle&) = delete;

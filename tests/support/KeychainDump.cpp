@@ -78,4 +78,22 @@ std::string dumpKeychain(const KeychainDataDescriber& describeData,
     return out;
 }
 
+namespace {
+ScopedKeychain* innermost = nullptr;
+}  // namespace
+
+ScopedKeychain::ScopedKeychain(std::optional<std::filesystem::path> directory)
+    : enclosing_(innermost) {
+    if (!directory) directory = own_.emplace().path();
+    directory_ = *directory;
+    innermost = this;
+    sec::Keychain::setDirectory(directory_);
+}
+
+ScopedKeychain::~ScopedKeychain() {
+    innermost = enclosing_;
+    sec::Keychain::setDirectory(enclosing_ ? enclosing_->directory_
+                                           : sec::Keychain::defaultDirectory());
+}
+
 }  // namespace testsupport

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "platform/ns/Value.h"
+#include "tests/support/TempDir.h"
 
 namespace testsupport {
 
@@ -23,5 +25,21 @@ using KeychainDataDescriber = std::function<std::optional<std::string>(
 using KeychainItemFilter = std::function<bool(const ns::Dictionary& item)>;
 std::string dumpKeychain(const KeychainDataDescriber& describeData = nullptr,
                          const KeychainItemFilter& include = nullptr);
+
+// The process's keychain in a directory of its own (a fresh temporary one unless given) while
+// it lives; afterwards the keychain of the scope it was made in, or the default one. Scopes
+// nest, on the test's thread.
+class ScopedKeychain {
+public:
+    explicit ScopedKeychain(std::optional<std::filesystem::path> directory = std::nullopt);
+    ~ScopedKeychain();
+    ScopedKeychain(const ScopedKeychain&) = delete;
+    ScopedKeychain& operator=(const ScopedKeychain&) = delete;
+
+private:
+    std::optional<TempDir> own_;
+    std::filesystem::path directory_;
+    ScopedKeychain* enclosing_;
+};
 
 }  // namespace testsupport

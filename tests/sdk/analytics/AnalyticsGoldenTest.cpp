@@ -21,7 +21,6 @@
 
 #include "platform/ns/Locale.h"
 #include "platform/ns/Log.h"
-#include "platform/sec/Keychain.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/analytics/NEBAASLLogger.h"
@@ -81,15 +80,8 @@ TEST(AnalyticsMonitorGolden, LinesAtEveryLevelThroughTheSystemLog) {
 
 class AnalyticsKeychainGolden : public AnalyticsTest {
 protected:
-    void SetUp() override {
-        AnalyticsTest::SetUp();
-        sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
-    }
-    void TearDown() override {
-        sec::Keychain::setDirectory(sec::Keychain::defaultDirectory());
-        AnalyticsTest::TearDown();
-    }
     testsupport::ScopedMainBundle bundle_{appInfo()};
+    testsupport::ScopedKeychain keychain_;
 };
 
 // Added with its accessibility, then updated in place: the accessibility stays.
@@ -115,7 +107,6 @@ class AnalyticsFlowGolden : public ServerTest {
 protected:
     void SetUp() override {
         ServerTest::SetUp();
-        sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
         // What the bundle reports of the device, whatever machine and locale run the test.
         sys::DeviceFacts::current().setMachine("iPhone10,3");
         ns::UserDefaults::standardUserDefaults()->setObject(
@@ -129,7 +120,6 @@ protected:
     void TearDown() override {
         monitor_->flush();
         ServerTest::TearDown();
-        sec::Keychain::setDirectory(sec::Keychain::defaultDirectory());
     }
 
     std::string normalised(std::string text) const {
@@ -160,6 +150,7 @@ protected:
     }
 
     testsupport::ScopedMainBundle bundle_{appInfo()};
+    testsupport::ScopedKeychain keychain_;
     testsupport::ScopedTimeZone utc_;
     ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
     ns::ScopedSharedInstance<NEBAEnvironmentInfo> environment_;

@@ -10,7 +10,6 @@
 
 #include "platform/ns/NotificationCenter.h"
 #include "platform/rt/ClassRegistry.h"
-#include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
 #include "platform/ui/Application.h"
 #include "sdk/instance_id/NEBInstanceID.h"
@@ -54,23 +53,10 @@ TEST(MessagingLoggerGolden, StandardLinesAtEveryLevelAndFilter) {
     expectMatchesGolden("messaging/logger-lines.txt", out);
 }
 
-// The application whose items and requests the goldens show.
-ns::Dictionary greenhouseInfo() {
-    return {{"CFBundleIdentifier", "com.example.greenhouse"},
-            {"CFBundleShortVersionString", "1.0"}};
-}
-
 class MessagingKeychainGolden : public messagingtest::MessagingTest {
 protected:
-    testsupport::ScopedMainBundle bundle_{greenhouseInfo()};
-    void SetUp() override {
-        MessagingTest::SetUp();
-        sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
-    }
-    void TearDown() override {
-        sec::Keychain::setDirectory(sec::Keychain::defaultDirectory());
-        MessagingTest::TearDown();
-    }
+    testsupport::ScopedMainBundle bundle_;
+    testsupport::ScopedKeychain keychain_;
 };
 
 // The item as first written, then as written again with another accessibility and password:
@@ -92,7 +78,7 @@ TEST_F(MessagingKeychainGolden, ItemIsReplacedWhole) {
 
 class MessagingFlowGolden : public messagingtest::MessagingTest {
 protected:
-    testsupport::ScopedMainBundle bundle_{greenhouseInfo()};
+    testsupport::ScopedMainBundle bundle_;
     void SetUp() override {
         MessagingTest::SetUp();
         server_ = std::make_unique<peers::HttpsServer>(ca());

@@ -91,6 +91,7 @@ bool parseHead(std::string_view head, HttpRequest& request) {
         size_t colon = field.find(':');
         if (colon == std::string_view::npos || colon == 0) return false;
         net::addHeaderValue(request.headers, field.substr(0, colon), trim(field.substr(colon + 1)));
+        request.headerLines.emplace_back(field.substr(0, colon), trim(field.substr(colon + 1)));
     }
     return true;
 }

@@ -31,6 +31,8 @@ struct HttpRequest {
     std::string path;
     std::string query;  // without "?"; empty when none
     net::HTTPHeaderFields headers;
+    // The header lines as they came, in order, each name and value as sent.
+    std::vector<std::pair<std::string, std::string>> headerLines;
     std::string body;  // after any chunked transfer coding, otherwise as sent
 
     std::optional<std::string> header(std::string_view name) const {

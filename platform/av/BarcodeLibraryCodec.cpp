@@ -145,10 +145,11 @@ std::vector<MetadataMachineReadableCodeObject> BarcodeLibraryCodec::detect(
         for (const auto& corner : result.position()) {
             corners.push_back({corner.x / width, corner.y / height});
         }
-        // Binary content (a code that carries bytes, not text) has no string value.
-        std::optional<std::string> value;
-        if (result.contentType() != ZXing::ContentType::Binary) value = std::move(text);
-        found.emplace_back(*type, std::move(value), std::move(corners));
+        // Every decoded code carries the text of its bytes in the character set they name or
+        // appear to be in. The library calls content with a control character (a tab, an
+        // escape) binary, yet it is text the page asked to have read: left without a value it
+        // could never be accepted, and the scan would wait for ever.
+        found.emplace_back(*type, std::move(text), std::move(corners));
     }
     return found;
 }

@@ -104,13 +104,49 @@ std::string itemCaption(const ui::BarButtonItem& item) {
     return "";
 }
 
+// Height of an item's picture in a bar.
+constexpr int kItemImageHeight = 24;
+
+// A bar item's picture as the bars draw one: its shape (the picture's opacity) filled with
+// the tint, fitted to the bar's item height.
+GtkWidget* itemImage(const ui::Image& image, const ui::Color& tint) {
+    const auto& bitmap = *image.bitmap();
+    if (bitmap.width() <= 0 || bitmap.height() <= 0) return nullptr;
+    const double scale = double(kItemImageHeight) / bitmap.height();
+    const int width = std::max(1, static_cast<int>(std::lround(bitmap.width() * scale)));
+    cairo_surface_t* out = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, kItemImageHeight);
+    cairo_t* cr = cairo_create(out);
+    cairo_set_source_rgba(cr, tint.red(), tint.green(), tint.blue(), tint.alpha());
+    cairo_scale(cr, scale, scale);
+    if (bitmap.format() == ui::Bitmap::Format::ARGB32) {
+        cairo_pattern_t* shape = cairo_pattern_create_for_surface(bitmap.surface());
+        cairo_pattern_set_filter(shape, CAIRO_FILTER_GOOD);
+        cairo_mask(cr, shape);
+        cairo_pattern_destroy(shape);
+    }
+    cairo_destroy(cr);
+    GtkWidget* widget = gtk_image_new_from_surface(out);
+    cairo_surface_destroy(out);
+    return widget;
+}
+
 GtkWidget* itemButton(const std::shared_ptr<ui::BarButtonItem>& item, const ui::Color& bar) {
     GtkWidget* button = gtk_button_new_with_label(itemCaption(*item).c_str());
     gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
     gtk_widget_set_sensitive(button, item->isEnabled());
-    const ui::Color tint =
-        item->tintColor().value_or(luminance(bar) > 0.5 ? kTintOnLight : kTintOnDark);
-    style(button, "color: " + cssColor(legibleOn(bar, tint)) + "; background: none;");
+    const ui::Color tint = legibleOn(
+        bar, item->tintColor().value_or(luminance(bar) > 0.5 ? kTintOnLight : kTintOnDark));
+    style(button, "color: " + cssColor(tint) + "; background: none;");
+    if (item->image() && item->image()->bitmap()) {
+        if (GtkWidget* picture = itemImage(*item->image(), tint)) {
+            gtk_button_set_label(GTK_BUTTON(button), nullptr);
+            gtk_button_set_image(GTK_BUTTON(button), picture);
+            gtk_button_set_always_show_image(GTK_BUTTON(button), TRUE);
+        }
+    }
+    if (const auto& label = item->accessibilityLabel()) {
+        atk_object_set_name(gtk_widget_get_accessible(button), label->c_str());
+    }
     connectWeak(button, "clicked", item, [](ui::BarButtonItem& shown) { shown.sendActions(); });
     return button;
 }
@@ -146,6 +182,7 @@ void fillToolbar(GtkWidget* box, const ui::Toolbar& toolbar, const ui::Color& ba
 std::string itemKey(const ui::BarButtonItem* item) {
     if (!item) return "-";
     return std::to_string(reinterpret_cast<uintptr_t>(item)) + itemCaption(*item) +
+           std::to_string(reinterpret_cast<uintptr_t>(item->image().get())) +
            (item->isEnabled() ? "1" : "0") +
            (item->tintColor() ? cssColor(*item->tintColor()) : "");
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/av/CaptureVideoPreviewLayer.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/gtk/GtkCapturePreview.h"
 #include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkEngine.h"
@@ -34,6 +35,8 @@ namespace wk {
 namespace {
 
 constexpr guint kSyncIntervalMs = 50;
+// The smallest a screen's window may be made.
+constexpr int kMinimumScreenSide = 200;
 // What a window shows where no view draws: a phone's screen is black under its views.
 constexpr const char* kWindowBackground = "background-color: #000000;";
 // The system's tint where an item has none: blue on a light bar, light blue on a dark one.
@@ -868,6 +871,17 @@ void GtkViewPresenter::syncAlerts(const std::vector<std::shared_ptr<ui::Window>>
     std::erase_if(alerts_, [&](const auto& entry) { return !live.count(entry.first); });
 }
 
+void GtkViewPresenter::resizedByUser(const std::weak_ptr<ui::Window>& weak, ui::Size size) {
+    // Not inside GTK's layout pass: the screen's new layout changes the widgets' sizes.
+    dispatch::Queue::main().async([weak, size] {
+        auto window = weak.lock();
+        auto top = window ? topPresented(*window) : nullptr;
+        if (!top || !top->isViewLoaded() || top->view()->frame().size == size) return;
+        top->transitionViewToSize(size);
+        if (auto* presenter = installed()) presenter->sync();
+    });
+}
+
 void GtkViewPresenter::closeByUser(const std::weak_ptr<ui::Window>& weak) {
     auto window = weak.lock();
     if (!window) return;
@@ -884,7 +898,9 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
     const ui::Rect frame = window->frame();
     gtk_window_set_default_size(gtkWindow, static_cast<int>(frame.width()),
                                 static_cast<int>(frame.height()));
-    gtk_window_set_resizable(gtkWindow, FALSE);
+    // The user may resize a screen's window, as a phone's screen turns: the screen takes the
+    // window's size and lays itself out again.
+    gtk_window_set_resizable(gtkWindow, TRUE);
     if (parent) {
         // Over the main window; not modal, since a modal grab would keep the page's own
         // windows from being closed.
@@ -913,8 +929,27 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
         new std::weak_ptr<ui::Window>(window),
         [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
         GConnectFlags(0));
+    // The views lie in a fixed layer whose size is theirs; the window around it may be made
+    // smaller than they are (they follow on the next turn), so a scrolled window without
+    // scroll bars holds it.
+    GtkWidget* viewport = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(viewport), GTK_POLICY_EXTERNAL,
+                                   GTK_POLICY_EXTERNAL);
+    gtk_widget_set_size_request(viewport, kMinimumScreenSide, kMinimumScreenSide);
     shown->fixed = gtk_fixed_new();
-    gtk_container_add(GTK_CONTAINER(shown->gtkWindow), shown->fixed);
+    gtk_container_add(GTK_CONTAINER(viewport), shown->fixed);
+    style(viewport, kWindowBackground);
+    if (GtkWidget* holder = gtk_bin_get_child(GTK_BIN(viewport))) style(holder, kWindowBackground);
+    gtk_container_add(GTK_CONTAINER(shown->gtkWindow), viewport);
+    g_signal_connect_data(
+        viewport, "size-allocate",
+        G_CALLBACK(+[](GtkWidget*, GdkRectangle* allocation, gpointer data) {
+            resizedByUser(*static_cast<std::weak_ptr<ui::Window>*>(data),
+                          {double(allocation->width), double(allocation->height)});
+        }),
+        new std::weak_ptr<ui::Window>(window),
+        [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
+        GConnectFlags(0));
     gtk_widget_show_all(shown->gtkWindow);
     shown_[window.get()] = std::move(shown);
 }

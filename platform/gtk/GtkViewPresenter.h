@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/gtk/GObjectRef.h"
+#include "platform/ui/Geometry.h"
 
 namespace ui {
 class AlertController;
@@ -32,7 +33,8 @@ class WebKitGtkAlertDialog;
 //   they show.
 // The ui objects stay the truth: the presenter follows them on every turn of its timer. Taps
 // on buttons and bar items run their actions, taps on views with tap recognizers fire them
-// at the tapped point, and closing a presented screen's window or pressing Escape in it asks
+// at the tapped point, resizing a presented screen's window gives the screen that size (as a
+// rotation does on a phone), and closing a presented screen's window or pressing Escape in it asks
 // the screen's presentation controller to close it as the user would, so that the plug-in
 // answers its page. Main thread.
 class GtkViewPresenter {
@@ -61,6 +63,8 @@ private:
               GtkWindow* parent);
     void syncAlerts(const std::vector<std::shared_ptr<ui::Window>>& windows);
     void syncOverlays(const std::vector<std::shared_ptr<ui::Window>>& windows);
+    // The user resized the window that shows the screen presented in `window`.
+    static void resizedByUser(const std::weak_ptr<ui::Window>& window, ui::Size size);
     // The user asks to leave the screen shown in `window` (close button, Escape).
     static void closeByUser(const std::weak_ptr<ui::Window>& window);
 

@@ -13,6 +13,7 @@
 #include "platform/gtk/GtkCapturePreview.h"
 #include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/BarButtonItem.h"
@@ -82,6 +83,24 @@ void style(GtkWidget* widget, const std::string& css) {
                            [](gpointer p) { delete static_cast<std::string*>(p); });
 }
 
+// What assistive technologies read for the widget of an element: its label and value as the
+// name, its hint as the description (set only on change).
+void describe(GtkWidget* widget, const ui::Accessibility& element) {
+    const auto& label = element.accessibilityLabel();
+    const auto& value = element.accessibilityValue();
+    AtkObject* accessible = gtk_widget_get_accessible(widget);
+    if (!accessible) return;
+    if (label || value) {
+        const std::string name = label && value ? *label + ", " + *value : label ? *label : *value;
+        const char* shown = atk_object_get_name(accessible);
+        if (!shown || name != shown) atk_object_set_name(accessible, name.c_str());
+    }
+    if (const auto& hint = element.accessibilityHint()) {
+        const char* shown = atk_object_get_description(accessible);
+        if (!shown || *hint != shown) atk_object_set_description(accessible, hint->c_str());
+    }
+}
+
 // Connects `signal` to a call of `run` with the object, for as long as the object lives.
 template <class T, class Run>
 void connectWeak(GtkWidget* widget, const char* signal, const std::shared_ptr<T>& object, Run run) {
@@ -147,9 +166,7 @@ GtkWidget* itemButton(const std::shared_ptr<ui::BarButtonItem>& item, const ui::
             gtk_button_set_always_show_image(GTK_BUTTON(button), TRUE);
         }
     }
-    if (const auto& label = item->accessibilityLabel()) {
-        atk_object_set_name(gtk_widget_get_accessible(button), label->c_str());
-    }
+    describe(button, *item);
     connectWeak(button, "clicked", item, [](ui::BarButtonItem& shown) { shown.sendActions(); });
     return button;
 }
@@ -586,6 +603,9 @@ struct GtkViewPresenter::Shown {
 
     void update(ui::View& view, Drawn& drawn, int width, int height) {
         GtkWidget* widget = drawn.widget;
+        if (auto* element = dynamic_cast<const ui::Accessibility*>(&view)) {
+            describe(widget, *element);
+        }
         if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(&view)) {
             GtkCapturePreview::update(*preview, widget);
         } else if (auto* toolbar = dynamic_cast<ui::Toolbar*>(&view)) {
@@ -722,6 +742,16 @@ void GtkViewPresenter::install() {
     ui::ViewController::setPresentationObserver([] {
         if (auto* presenter = presenterSlot()) presenter->syncAlerts(ui::Window::windows());
     });
+    ui::AccessibilityNotifications::setObserver(
+        [](const ui::AccessibilityNotifications::Posted& posted) {
+            auto* presenter = presenterSlot();
+            if (!presenter || posted.notification != ui::AccessibilityNotification::Announcement ||
+                !posted.argument) {
+                return;
+            }
+            presenter->sync();
+            presenter->announce(*posted.argument);
+        });
     g_timeout_add(
         kSyncIntervalMs,
         [](gpointer self) -> gboolean {
@@ -751,6 +781,32 @@ GtkWidget* GtkViewPresenter::tapTargetFor(const ui::View& view) const {
         if (GtkWidget* widget = shown->tapTargetFor(view)) return widget;
     }
     return nullptr;
+}
+
+GtkWidget* GtkViewPresenter::announcement() const {
+    return announcement_;
+}
+
+void GtkViewPresenter::announce(const std::string& text) {
+    if (announcement_) gtk_widget_destroy(announcement_);
+    announcement_ = nullptr;
+    // Over the screen the user is on: the topmost presented one, else the page.
+    GtkWidget* holder = nullptr;
+    for (const auto& window : ui::Window::windows()) {
+        auto found = shown_.find(window.get());
+        if (found != shown_.end()) holder = found->second->fixed;
+    }
+    if (!holder) return;
+    // A notification that comes into view is read out; it takes no room and shows nothing.
+    announcement_ = gtk_label_new(text.c_str());
+    gtk_widget_set_opacity(announcement_, 0);
+    gtk_widget_set_size_request(announcement_, 1, 1);
+    AtkObject* accessible = gtk_widget_get_accessible(announcement_);
+    atk_object_set_role(accessible, ATK_ROLE_NOTIFICATION);
+    atk_object_set_name(accessible, text.c_str());
+    g_object_add_weak_pointer(G_OBJECT(announcement_), reinterpret_cast<gpointer*>(&announcement_));
+    gtk_fixed_put(GTK_FIXED(holder), announcement_, 0, 0);
+    gtk_widget_show(announcement_);
 }
 
 GtkWidget* GtkViewPresenter::dialogFor(const ui::AlertController& alert) const {

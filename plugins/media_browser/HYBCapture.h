@@ -10,6 +10,10 @@
 #include "platform/ui/Bitmap.h"
 #include "plugins/media_browser/HYBImagePicker.h"
 
+namespace av {
+class Camera;
+}  // namespace av
+
 // Capture error codes, sent to the page as {"code": n}.
 enum HYBCaptureError : int32_t {
     HYBCaptureErrorInternal = 0,
@@ -55,6 +59,12 @@ private:
                    unsigned status = HYBResultStatusError);
 
     void dismissPicker(HYBImagePicker& picker);
+    // Presents the screen from the plug-in's controller; false when it is not shown.
+    bool present(const std::shared_ptr<ui::ViewController>& screen);
+    // Shows the camera screen, or answers the call when it cannot be shown.
+    void presentPicker(const std::optional<std::string>& callbackId);
+    // The MIME type of the clips the camera records.
+    std::string clipType(const av::Camera& camera);
 
     bool inUse_ = false;
     std::shared_ptr<HYBImagePicker> pickerController_;

@@ -211,6 +211,11 @@ void HYBAudioRecorderViewController::viewWillAppear(bool) {
     if (setsStatusBarStyle()) ui::StatusBar::shared().setStyle(preferredStatusBarStyle());
 }
 
+void HYBAudioRecorderViewController::viewDidUnload() {
+    setView(nullptr);
+    captureCommand_->setInUse(false);
+}
+
 void HYBAudioRecorderViewController::processButton() {
     if (!avRecorder_ || awaitingPermission_) return;
     if (avRecorder_->isRecording()) {

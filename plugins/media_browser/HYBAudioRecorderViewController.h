@@ -34,6 +34,8 @@ public:
     // The status bar takes the screen's style while it shows; closing gives back the style
     // the application had when the screen was made.
     void viewWillAppear(bool animated) override;
+    // The view is let go: the plug-in is free for the next recording.
+    void viewDidUnload();
     // The record/stop button. Recording starts once the user has allowed the microphone and
     // the audio session holds it; a refusal closes the screen.
     void processButton();

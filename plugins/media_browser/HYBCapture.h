@@ -49,6 +49,11 @@ public:
     void imagePickerDidFinishPickingMedia(HYBImagePicker& picker,
                                           const HYBImagePickerInfo& info) override;
     void imagePickerDidCancel(HYBImagePicker& picker) override;
+    // The older road of a picked image: the same as a finished pick with the editing info.
+    void imagePickerDidFinishPickingImage(HYBImagePicker& picker,
+                                          const HYBImagePickerInfo& editingInfo) {
+        imagePickerDidFinishPickingMedia(picker, editingInfo);
+    }
     std::shared_ptr<HYBImagePicker> pickerController() const { return pickerController_; }
 
     bool inUse() const { return inUse_; }

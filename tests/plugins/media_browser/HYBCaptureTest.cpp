@@ -20,6 +20,7 @@
 #include "platform/ns/Bundle.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/sys/DeviceFacts.h"
 #include "platform/testing/InjectedFaults.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Accessibility.h"
@@ -314,6 +315,33 @@ TEST_F(CaptureTest, WhatCannotBeCapturedAnswersAtOnce) {
     }
     EXPECT_FALSE(plugin_->inUse());
     EXPECT_FALSE(plugin_->pickerController());
+}
+
+// The capture screens' answers that nothing in the host asks for: the picker starts a media
+// session on systems that know the trait, the older road of a picked image ends as a pick
+// does, and a recorder whose view goes frees the plug-in.
+TEST_F(CaptureTest, AnswersOfTheCaptureScreensOwn) {
+    HYBImagePicker picker;
+    EXPECT_EQ(picker.accessibilityTraits(), ui::kAccessibilityTraitStartsMediaSession);
+    sys::DeviceFacts::current().setSystemVersion("3.2");
+    EXPECT_EQ(picker.accessibilityTraits(), ui::kAccessibilityTraitNone);
+    sys::DeviceFacts::current().setSystemVersion(sys::DeviceFacts::kDefaultSystemVersion);
+
+    auto shown = std::make_shared<HYBImagePicker>();
+    shown->setCallbackId("Old");
+    HYBImagePickerInfo editingInfo;
+    editingInfo.originalImage = ui::Bitmap::create(12, 8);
+    plugin_->imagePickerDidFinishPickingImage(*shown, editingInfo);
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->callbackIds[0], "Old");
+    EXPECT_EQ(delegate_->results[0]->message().at(0)["name"], ns::Value("photo_001.jpg"));
+
+    call("captureAudio");
+    ASSERT_TRUE(plugin_->inUse());
+    recorderScreen()->viewDidUnload();
+    EXPECT_FALSE(plugin_->inUse());
+    EXPECT_FALSE(recorderScreen()->isViewLoaded());
 }
 
 TEST_F(CaptureTest, DoneWithoutARecordingAnswersNoMediaFiles) {

@@ -127,7 +127,13 @@
         navigator.device = navigator.device || {};
         navigator.device.capture = navigator.device.capture || {};
         navigator.device.capture.setSupportedModes = function (modes) {
-            answer('Capture modes', modes);
+            // Each kind with the types this host captures it in, or "none".
+            show('Capture modes:' + ['image', 'video', 'audio'].map(function (kind) {
+                var types = (modes && modes[kind] || []).map(function (mode) {
+                    return mode.type;
+                });
+                return '\n ' + kind + ': ' + (types.length ? types.join(', ') : 'none');
+            }).join(''));
         };
         exec(null, null, 'Capture', 'getMediaModes', []);
     });

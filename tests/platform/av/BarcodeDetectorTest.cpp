@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -62,6 +65,29 @@ TEST(BarcodeDetector, KindsNotAskedForAreNotReported) {
     EXPECT_EQ(fourteen.detect(*itf14)[0].type(), av::AVMetadataObjectTypeITF14Code);
     ASSERT_EQ(plain.detect(*itf).size(), 1u);
     EXPECT_EQ(plain.detect(*itf)[0].type(), av::AVMetadataObjectTypeInterleaved2of5Code);
+}
+
+// A frame in which the library reads one linear code twice and, comparing the two reads,
+// asserts, which ends the program: the code is read once, and the program goes on.
+TEST(BarcodeDetector, AFrameTheLibraryTripsOnIsReadOnce) {
+    std::ifstream in(std::string(HYB_SOURCE_DIR) + "/fuzz/corpus/barcode_frame/upce_read_twice",
+                     std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GT(bytes.size(), 2u);
+    // As the fuzz target lays it out: the width in the first bits, grey pixels after.
+    const int width = 1 + (uint8_t(bytes[0]) | ((uint8_t(bytes[1]) & 1) << 8));
+    const int height = int((bytes.size() - 2) / size_t(width));
+    auto frame = ui::Bitmap::create(width, height, ui::Bitmap::Format::Gray8);
+    ASSERT_TRUE(frame);
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(frame->data() + size_t(y) * frame->stride(),
+                    bytes.data() + 2 + size_t(y) * size_t(width), size_t(width));
+    }
+    frame->markDirty();
+    const av::BarcodeDetector detector(av::BarcodeDetector::availableTypes());
+    const auto found = detector.detect(*frame);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].type(), av::AVMetadataObjectTypeUPCECode);
 }
 
 }  // namespace

@@ -240,10 +240,14 @@ std::shared_ptr<HYBPluginResult> HYBCapture::processVideo(const std::string& pat
         HYBResultStatusOK, {getMediaDictionaryFromPath(path, std::nullopt)});
 }
 
-std::string HYBCapture::clipType(const av::Camera& camera) {
+std::shared_ptr<HYBFile> HYBCapture::filePlugin() {
     auto delegate = commandDelegate();
-    auto file = std::dynamic_pointer_cast<HYBFile>(delegate ? delegate->getCommandInstance("File")
-                                                            : nullptr);
+    return std::dynamic_pointer_cast<HYBFile>(delegate ? delegate->getCommandInstance("File")
+                                                       : nullptr);
+}
+
+std::string HYBCapture::clipType(const av::Camera& camera) {
+    auto file = filePlugin();
     auto type = file ? file->getMimeTypeFromPath(camera.videoPath()) : std::nullopt;
     return type && type->starts_with("video/") ? *type : "video/quicktime";
 }
@@ -277,9 +281,7 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
         type = *command.argumentAtIndex(1).string();
     }
     if (!type) {
-        auto delegate = commandDelegate();
-        auto file = std::dynamic_pointer_cast<HYBFile>(
-            delegate ? delegate->getCommandInstance("File") : nullptr);
+        auto file = filePlugin();
         if (!file) return sendError(command.callbackId(), HYBCaptureErrorInternal);
         type = file->getMimeTypeFromPath(path);
         if (!type) return sendError(command.callbackId(), HYBCaptureErrorInvalidArgument);
@@ -324,9 +326,7 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
 
 ns::Dictionary HYBCapture::getMediaDictionaryFromPath(const std::string& path,
                                                       const std::optional<std::string>& type) {
-    auto delegate = commandDelegate();
-    auto service = delegate ? delegate->getCommandInstance("File") : nullptr;
-    auto file = std::dynamic_pointer_cast<HYBFile>(service);
+    auto file = filePlugin();
     std::error_code ec;
     const auto resolved = std::filesystem::weakly_canonical(path, ec);
     ns::Dictionary media;

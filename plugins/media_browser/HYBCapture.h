@@ -10,6 +10,8 @@
 #include "platform/ui/Bitmap.h"
 #include "plugins/media_browser/HYBImagePicker.h"
 
+class HYBFile;
+
 namespace av {
 class Camera;
 }  // namespace av
@@ -68,6 +70,8 @@ private:
     bool present(const std::shared_ptr<ui::ViewController>& screen);
     // Shows the camera screen, or answers the call when it cannot be shown.
     void presentPicker(const std::optional<std::string>& callbackId);
+    // The file plug-in (the service "File"), or null.
+    std::shared_ptr<HYBFile> filePlugin();
     // The MIME type of the clips the camera records.
     std::string clipType(const av::Camera& camera);
 

@@ -86,8 +86,9 @@ bool isRegularFile(const std::string& path) {
     return std::filesystem::is_regular_file(path, ec);
 }
 
-// "tone:HZ" with a positive frequency, or "wav:FILE" naming a file.
+// "tone:HZ" with a positive frequency, "wav:FILE" naming a file, "alsa:DEVICE", or "none".
 bool isMicrophoneSource(const std::string& spec) {
+    if (spec == "none") return true;
     if (spec.starts_with("wav:")) return isRegularFile(spec.substr(4));
     if (spec.starts_with("alsa:")) return spec.size() > 5;
     if (!spec.starts_with("tone:")) return false;
@@ -263,8 +264,9 @@ std::string CompositionRoot::helpText() {
            "  --system-version X.Y           the system version the device reports (default: "
            "17.0)\n"
            "  --exit-after-load              leave once the start page has loaded\n"
-           "  --microphone tone:HZ|wav:FILE|alsa:DEVICE  what the microphone hears: a tone, a WAV "
-           "file or a sound card (default: the machine's, else a 440 Hz tone)\n"
+           "  --microphone tone:HZ|wav:FILE|alsa:DEVICE|none  what the microphone hears: a tone, a "
+           "WAV file or a sound card, or that there is none (default: the machine's, else a 440 "
+           "Hz tone)\n"
            "  --camera FILE|DIR|/dev/videoN|page:FILE  what the camera sees: an image, a video, "
            "the newest image in a folder, a video device, or the newest image the page wrote to "
            "its temporary folder and FILE while there is none (default: the machine's first, "

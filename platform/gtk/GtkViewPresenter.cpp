@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "platform/av/CaptureVideoPreviewLayer.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/gtk/GtkCapturePreview.h"
 #include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/BarButtonItem.h"
@@ -34,6 +36,8 @@ namespace wk {
 namespace {
 
 constexpr guint kSyncIntervalMs = 50;
+// The smallest a screen's window may be made.
+constexpr int kMinimumScreenSide = 200;
 // What a window shows where no view draws: a phone's screen is black under its views.
 constexpr const char* kWindowBackground = "background-color: #000000;";
 // The system's tint where an item has none: blue on a light bar, light blue on a dark one.
@@ -79,6 +83,24 @@ void style(GtkWidget* widget, const std::string& css) {
                            [](gpointer p) { delete static_cast<std::string*>(p); });
 }
 
+// What assistive technologies read for the widget of an element: its label and value as the
+// name, its hint as the description (set only on change).
+void describe(GtkWidget* widget, const ui::Accessibility& element) {
+    const auto& label = element.accessibilityLabel();
+    const auto& value = element.accessibilityValue();
+    AtkObject* accessible = gtk_widget_get_accessible(widget);
+    if (!accessible) return;
+    if (label || value) {
+        const std::string name = label && value ? *label + ", " + *value : label ? *label : *value;
+        const char* shown = atk_object_get_name(accessible);
+        if (!shown || name != shown) atk_object_set_name(accessible, name.c_str());
+    }
+    if (const auto& hint = element.accessibilityHint()) {
+        const char* shown = atk_object_get_description(accessible);
+        if (!shown || *hint != shown) atk_object_set_description(accessible, hint->c_str());
+    }
+}
+
 // Connects `signal` to a call of `run` with the object, for as long as the object lives.
 template <class T, class Run>
 void connectWeak(GtkWidget* widget, const char* signal, const std::shared_ptr<T>& object, Run run) {
@@ -104,13 +126,47 @@ std::string itemCaption(const ui::BarButtonItem& item) {
     return "";
 }
 
+// Height of an item's picture in a bar.
+constexpr int kItemImageHeight = 24;
+
+// A bar item's picture as the bars draw one: its shape (the picture's opacity) filled with
+// the tint, fitted to the bar's item height.
+GtkWidget* itemImage(const ui::Image& image, const ui::Color& tint) {
+    const auto& bitmap = *image.bitmap();
+    if (bitmap.width() <= 0 || bitmap.height() <= 0) return nullptr;
+    const double scale = double(kItemImageHeight) / bitmap.height();
+    const int width = std::max(1, static_cast<int>(std::lround(bitmap.width() * scale)));
+    cairo_surface_t* out = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, kItemImageHeight);
+    cairo_t* cr = cairo_create(out);
+    cairo_set_source_rgba(cr, tint.red(), tint.green(), tint.blue(), tint.alpha());
+    cairo_scale(cr, scale, scale);
+    if (bitmap.format() == ui::Bitmap::Format::ARGB32) {
+        cairo_pattern_t* shape = cairo_pattern_create_for_surface(bitmap.surface());
+        cairo_pattern_set_filter(shape, CAIRO_FILTER_GOOD);
+        cairo_mask(cr, shape);
+        cairo_pattern_destroy(shape);
+    }
+    cairo_destroy(cr);
+    GtkWidget* widget = gtk_image_new_from_surface(out);
+    cairo_surface_destroy(out);
+    return widget;
+}
+
 GtkWidget* itemButton(const std::shared_ptr<ui::BarButtonItem>& item, const ui::Color& bar) {
     GtkWidget* button = gtk_button_new_with_label(itemCaption(*item).c_str());
     gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
     gtk_widget_set_sensitive(button, item->isEnabled());
-    const ui::Color tint =
-        item->tintColor().value_or(luminance(bar) > 0.5 ? kTintOnLight : kTintOnDark);
-    style(button, "color: " + cssColor(legibleOn(bar, tint)) + "; background: none;");
+    const ui::Color tint = legibleOn(
+        bar, item->tintColor().value_or(luminance(bar) > 0.5 ? kTintOnLight : kTintOnDark));
+    style(button, "color: " + cssColor(tint) + "; background: none;");
+    if (item->image() && item->image()->bitmap()) {
+        if (GtkWidget* picture = itemImage(*item->image(), tint)) {
+            gtk_button_set_label(GTK_BUTTON(button), nullptr);
+            gtk_button_set_image(GTK_BUTTON(button), picture);
+            gtk_button_set_always_show_image(GTK_BUTTON(button), TRUE);
+        }
+    }
+    describe(button, *item);
     connectWeak(button, "clicked", item, [](ui::BarButtonItem& shown) { shown.sendActions(); });
     return button;
 }
@@ -146,6 +202,7 @@ void fillToolbar(GtkWidget* box, const ui::Toolbar& toolbar, const ui::Color& ba
 std::string itemKey(const ui::BarButtonItem* item) {
     if (!item) return "-";
     return std::to_string(reinterpret_cast<uintptr_t>(item)) + itemCaption(*item) +
+           std::to_string(reinterpret_cast<uintptr_t>(item->image().get())) +
            (item->isEnabled() ? "1" : "0") +
            (item->tintColor() ? cssColor(*item->tintColor()) : "");
 }
@@ -546,6 +603,9 @@ struct GtkViewPresenter::Shown {
 
     void update(ui::View& view, Drawn& drawn, int width, int height) {
         GtkWidget* widget = drawn.widget;
+        if (auto* element = dynamic_cast<const ui::Accessibility*>(&view)) {
+            describe(widget, *element);
+        }
         if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(&view)) {
             GtkCapturePreview::update(*preview, widget);
         } else if (auto* toolbar = dynamic_cast<ui::Toolbar*>(&view)) {
@@ -682,6 +742,16 @@ void GtkViewPresenter::install() {
     ui::ViewController::setPresentationObserver([] {
         if (auto* presenter = presenterSlot()) presenter->syncAlerts(ui::Window::windows());
     });
+    ui::AccessibilityNotifications::setObserver(
+        [](const ui::AccessibilityNotifications::Posted& posted) {
+            auto* presenter = presenterSlot();
+            if (!presenter || posted.notification != ui::AccessibilityNotification::Announcement ||
+                !posted.argument) {
+                return;
+            }
+            presenter->sync();
+            presenter->announce(*posted.argument);
+        });
     g_timeout_add(
         kSyncIntervalMs,
         [](gpointer self) -> gboolean {
@@ -711,6 +781,32 @@ GtkWidget* GtkViewPresenter::tapTargetFor(const ui::View& view) const {
         if (GtkWidget* widget = shown->tapTargetFor(view)) return widget;
     }
     return nullptr;
+}
+
+GtkWidget* GtkViewPresenter::announcement() const {
+    return announcement_;
+}
+
+void GtkViewPresenter::announce(const std::string& text) {
+    if (announcement_) gtk_widget_destroy(announcement_);
+    announcement_ = nullptr;
+    // Over the screen the user is on: the topmost presented one, else the page.
+    GtkWidget* holder = nullptr;
+    for (const auto& window : ui::Window::windows()) {
+        auto found = shown_.find(window.get());
+        if (found != shown_.end()) holder = found->second->fixed;
+    }
+    if (!holder) return;
+    // A notification that comes into view is read out; it takes no room and shows nothing.
+    announcement_ = gtk_label_new(text.c_str());
+    gtk_widget_set_opacity(announcement_, 0);
+    gtk_widget_set_size_request(announcement_, 1, 1);
+    AtkObject* accessible = gtk_widget_get_accessible(announcement_);
+    atk_object_set_role(accessible, ATK_ROLE_NOTIFICATION);
+    atk_object_set_name(accessible, text.c_str());
+    g_object_add_weak_pointer(G_OBJECT(announcement_), reinterpret_cast<gpointer*>(&announcement_));
+    gtk_fixed_put(GTK_FIXED(holder), announcement_, 0, 0);
+    gtk_widget_show(announcement_);
 }
 
 GtkWidget* GtkViewPresenter::dialogFor(const ui::AlertController& alert) const {
@@ -831,6 +927,17 @@ void GtkViewPresenter::syncAlerts(const std::vector<std::shared_ptr<ui::Window>>
     std::erase_if(alerts_, [&](const auto& entry) { return !live.count(entry.first); });
 }
 
+void GtkViewPresenter::resizedByUser(const std::weak_ptr<ui::Window>& weak, ui::Size size) {
+    // Not inside GTK's layout pass: the screen's new layout changes the widgets' sizes.
+    dispatch::Queue::main().async([weak, size] {
+        auto window = weak.lock();
+        auto top = window ? topPresented(*window) : nullptr;
+        if (!top || !top->isViewLoaded() || top->view()->frame().size == size) return;
+        top->transitionViewToSize(size);
+        if (auto* presenter = installed()) presenter->sync();
+    });
+}
+
 void GtkViewPresenter::closeByUser(const std::weak_ptr<ui::Window>& weak) {
     auto window = weak.lock();
     if (!window) return;
@@ -847,7 +954,9 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
     const ui::Rect frame = window->frame();
     gtk_window_set_default_size(gtkWindow, static_cast<int>(frame.width()),
                                 static_cast<int>(frame.height()));
-    gtk_window_set_resizable(gtkWindow, FALSE);
+    // The user may resize a screen's window, as a phone's screen turns: the screen takes the
+    // window's size and lays itself out again.
+    gtk_window_set_resizable(gtkWindow, TRUE);
     if (parent) {
         // Over the main window; not modal, since a modal grab would keep the page's own
         // windows from being closed.
@@ -876,8 +985,27 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
         new std::weak_ptr<ui::Window>(window),
         [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
         GConnectFlags(0));
+    // The views lie in a fixed layer whose size is theirs; the window around it may be made
+    // smaller than they are (they follow on the next turn), so a scrolled window without
+    // scroll bars holds it.
+    GtkWidget* viewport = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(viewport), GTK_POLICY_EXTERNAL,
+                                   GTK_POLICY_EXTERNAL);
+    gtk_widget_set_size_request(viewport, kMinimumScreenSide, kMinimumScreenSide);
     shown->fixed = gtk_fixed_new();
-    gtk_container_add(GTK_CONTAINER(shown->gtkWindow), shown->fixed);
+    gtk_container_add(GTK_CONTAINER(viewport), shown->fixed);
+    style(viewport, kWindowBackground);
+    if (GtkWidget* holder = gtk_bin_get_child(GTK_BIN(viewport))) style(holder, kWindowBackground);
+    gtk_container_add(GTK_CONTAINER(shown->gtkWindow), viewport);
+    g_signal_connect_data(
+        viewport, "size-allocate",
+        G_CALLBACK(+[](GtkWidget*, GdkRectangle* allocation, gpointer data) {
+            resizedByUser(*static_cast<std::weak_ptr<ui::Window>*>(data),
+                          {double(allocation->width), double(allocation->height)});
+        }),
+        new std::weak_ptr<ui::Window>(window),
+        [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
+        GConnectFlags(0));
     gtk_widget_show_all(shown->gtkWindow);
     shown_[window.get()] = std::move(shown);
 }

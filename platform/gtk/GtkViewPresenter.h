@@ -4,9 +4,11 @@
 
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/gtk/GObjectRef.h"
+#include "platform/ui/Geometry.h"
 
 namespace ui {
 class AlertController;
@@ -30,11 +32,14 @@ class WebKitGtkAlertDialog;
 // - an alert presented anywhere is a dialog over the window it belongs to;
 // - views over the main page (the launch screen) are drawn over the engine's widget while
 //   they show.
-// The ui objects stay the truth: the presenter follows them on every turn of its timer. Taps
-// on buttons and bar items run their actions, taps on views with tap recognizers fire them
-// at the tapped point, and closing a presented screen's window or pressing Escape in it asks
-// the screen's presentation controller to close it as the user would, so that the plug-in
-// answers its page. Main thread.
+// Labels, hints and values of elements are what the toolkit's accessibility layer reads for
+// their widgets, and announcements are read out over the topmost screen. The ui objects stay
+// the truth: the presenter follows them on every turn of its timer. Taps on buttons and bar
+// items run their actions, taps on views with tap recognizers fire them at the tapped point,
+// resizing a presented screen's window gives the screen that size (as a rotation does on a
+// phone), and closing a presented screen's window or pressing Escape in it asks the screen's
+// presentation controller to close it as the user would, so that the plug-in answers its
+// page. Main thread.
 class GtkViewPresenter {
 public:
     // Starts following the ui layer's windows (once per process; later calls do nothing).
@@ -49,6 +54,9 @@ public:
     GtkWidget* tapTargetFor(const ui::View& view) const;
     // The dialog that shows `alert` now, or null.
     GtkWidget* dialogFor(const ui::AlertController& alert) const;
+    // The notification that carries the last announcement to assistive technologies, while
+    // its screen shows; null otherwise.
+    GtkWidget* announcement() const;
     // Brings the GTK widgets up to date with the ui objects at once.
     void sync();
 
@@ -61,6 +69,10 @@ private:
               GtkWindow* parent);
     void syncAlerts(const std::vector<std::shared_ptr<ui::Window>>& windows);
     void syncOverlays(const std::vector<std::shared_ptr<ui::Window>>& windows);
+    // Reads `text` out through the toolkit's accessibility layer, over the topmost screen.
+    void announce(const std::string& text);
+    // The user resized the window that shows the screen presented in `window`.
+    static void resizedByUser(const std::weak_ptr<ui::Window>& window, ui::Size size);
     // The user asks to leave the screen shown in `window` (close button, Escape).
     static void closeByUser(const std::weak_ptr<ui::Window>& window);
 
@@ -68,6 +80,7 @@ private:
     std::map<const ui::AlertController*, std::unique_ptr<WebKitGtkAlertDialog>> alerts_;
     std::map<const ui::Window*, std::unique_ptr<Overlay>> overlays_;
     bool syncing_ = false;
+    GtkWidget* announcement_ = nullptr;  // cleared when GTK destroys it
 };
 
 }  // namespace wk

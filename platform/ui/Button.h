@@ -25,7 +25,7 @@ public:
         kControlStateSelected = 4,
     };
 
-    using View::View;
+    explicit Button(Rect frame = {}) : View(frame), Accessibility(kAccessibilityTraitButton) {}
     static std::shared_ptr<Button> create(Rect frame = {}) {
         return std::make_shared<Button>(frame);
     }

@@ -4,13 +4,14 @@
 #include <optional>
 #include <string>
 
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/View.h"
 
 namespace ui {
 
-// A read-only line (or lines) of text.
-class Label : public View {
-  public:
+// A read-only line (or lines) of text. Assistive technologies read its text.
+class Label : public View, public Accessibility {
+public:
     enum class TextAlignment { Left = 0, Center = 1, Right = 2, Justified = 3, Natural = 4 };
     enum class LineBreakMode {
         WordWrap = 0,
@@ -25,7 +26,7 @@ class Label : public View {
     // The platform's standard label font size, in points.
     static constexpr double kLabelFontSize = 17.0;
 
-    using View::View;
+    explicit Label(Rect frame = {}) : View(frame), Accessibility(kAccessibilityTraitStaticText) {}
     static std::shared_ptr<Label> create(Rect frame = {}) { return std::make_shared<Label>(frame); }
 
     const std::optional<std::string>& text() const { return text_; }
@@ -49,7 +50,7 @@ class Label : public View {
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool on) { enabled_ = on; }
 
-  private:
+private:
     std::optional<std::string> text_;
     std::optional<Color> textColor_;
     TextAlignment alignment_ = TextAlignment::Natural;

@@ -94,11 +94,14 @@ std::vector<std::shared_ptr<ViewController>> Window::visibleControllers() {
 
 void Window::transitionToSize(Size size) {
     auto self = sharedWindow();
-    TransitionCoordinator coordinator(size);
-    if (root_) root_->viewWillTransitionToSize(size, coordinator);
-    setFrame({frame().origin, size});
-    coordinator.runAnimations();
-    coordinator.scheduleCompletions();
+    TransitionCoordinator::transition(
+        size,
+        [&](TransitionCoordinator& coordinator) {
+            if (root_) root_->viewWillTransitionToSize(size, coordinator);
+        },
+        [&] {
+            setFrame({frame().origin, size});
+        });
 }
 
 std::shared_ptr<Window> Window::keyWindow() {

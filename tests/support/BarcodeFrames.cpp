@@ -1,4 +1,4 @@
-#include "tests/plugins/media_browser/support/BarcodeFrames.h"
+#include "tests/support/BarcodeFrames.h"
 
 #include <ZXing/BitMatrix.h>
 #include <ZXing/MultiFormatWriter.h>

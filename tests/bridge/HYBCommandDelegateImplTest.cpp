@@ -221,8 +221,9 @@ TEST_F(HYBCommandDelegateImplTest, AnswerWholeAfterPiecesDropsWhatThePageKept) {
     const auto sent = scripts();
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[1], callback("other", 1, R"("o")"));
-    EXPECT_EQ(sent[3], HYBCommandDelegateImpl::callbackBatchScript(
-                           {callback("big", 9, R"({"code":5})"), callback("big", 1, R"("again")")}));
+    EXPECT_EQ(sent[3],
+              HYBCommandDelegateImpl::callbackBatchScript(
+                  {callback("big", 9, R"({"code":5})"), callback("big", 1, R"("again")")}));
 }
 
 // An answer handed over as a value, whole or in pieces, comes by the host's own road: one the

@@ -231,7 +231,6 @@ TEST_F(LargeAnswers, NavigationDropsKeptPieces) {
     EXPECT_EQ(countOf(from, "left"), 0u);
 }
 
-
 // Calls whose answers are of 4 MiB and more, in one row, in many and as a string, each
 // reported as whether it arrived whole. Only the bridge's calls and its callback are used.
 constexpr const char* kAnswerSizes = R"JS(
@@ -287,10 +286,8 @@ TEST_F(LargeAnswers, AnswersOfFourAndEightMiBReachEveryPage) {
         const size_t from = host.reportCount();
         host.run(kAnswerSizes);
         const std::pair<const char*, ns::Value> expected[] = {
-            {"under", ns::Value(4096000)},
-            {"four", ns::Value(4194304)},
-            {"eight", ns::Value(true)},
-            {"rows", ns::Value::array({100000, 100000, 120})},
+            {"under", ns::Value(4096000)}, {"four", ns::Value(4194304)},
+            {"eight", ns::Value(true)},    {"rows", ns::Value::array({100000, 100000, 120})},
             {"echo", ns::Value(true)},
         };
         for (const auto& [what, value] : expected) {

@@ -18,6 +18,7 @@ class Window;
 namespace wk {
 
 class WebKitGtkAlertDialog;
+class WebView;
 
 // Shows the native screens of the headless ui layer as GTK widgets, so that every screen a
 // plug-in presents is seen and used in the real program:
@@ -28,8 +29,12 @@ class WebKitGtkAlertDialog;
 //   views and table views (scrolling makes the table's rows), and web views as the engine's
 //   own widget;
 // - an alert presented anywhere is a dialog over the window it belongs to;
-// - views over the main page (the launch screen) are drawn over the engine's widget while
-//   they show.
+// - views over the main page (the launch screen, the status bar's strip) are drawn over the
+//   engine's widget while they show;
+// - the status bar is a band at the top of the main page's window, as high as the bar's frame,
+//   showing the time and battery in the bar's style while the bar shows, and the page sits
+//   where its web view's frame puts it (below the bar, or under it); a click on the band is
+//   a tap on the bar.
 // The ui objects stay the truth: the presenter follows them on every turn of its timer. Taps
 // on buttons and bar items run their actions, taps on views with tap recognizers fire them
 // at the tapped point, and closing a presented screen's window or pressing Escape in it asks
@@ -49,24 +54,30 @@ public:
     GtkWidget* tapTargetFor(const ui::View& view) const;
     // The dialog that shows `alert` now, or null.
     GtkWidget* dialogFor(const ui::AlertController& alert) const;
+    // The band that draws the status bar over the main page, or null before there is one.
+    GtkWidget* statusBarBand() const;
     // Brings the GTK widgets up to date with the ui objects at once.
     void sync();
 
 private:
     struct Shown;
     struct Overlay;
+    struct StatusBand;
     GtkViewPresenter();
     ~GtkViewPresenter() = delete;  // lives as long as the process
     void show(const std::shared_ptr<ui::Window>& window, const std::shared_ptr<ui::View>& root,
               GtkWindow* parent);
     void syncAlerts(const std::vector<std::shared_ptr<ui::Window>>& windows);
     void syncOverlays(const std::vector<std::shared_ptr<ui::Window>>& windows);
+    // The main page's place under the status bar, and the band that draws the bar over it.
+    void syncStatusBar(const std::shared_ptr<WebView>& page);
     // The user asks to leave the screen shown in `window` (close button, Escape).
     static void closeByUser(const std::weak_ptr<ui::Window>& window);
 
     std::map<const ui::Window*, std::unique_ptr<Shown>> shown_;
     std::map<const ui::AlertController*, std::unique_ptr<WebKitGtkAlertDialog>> alerts_;
     std::map<const ui::Window*, std::unique_ptr<Overlay>> overlays_;
+    std::unique_ptr<StatusBand> statusBand_;
     bool syncing_ = false;
 };
 

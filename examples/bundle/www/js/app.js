@@ -37,7 +37,7 @@
 
     document.getElementById('log').addEventListener('click', function () {
         var message = 'button pressed at ' + new Date().toISOString();
-        log('WARN', message);
+        log('INFO', message);
         show('answer', 'Logged "' + message + '"');
     });
 

@@ -17,6 +17,7 @@
 #include "app/AppDelegate.h"
 #include "app/PushLaunchNotifications.h"
 #include "app/StorePurchases.h"
+#include "bridge/HYBConfigParser.h"
 #include "bridge/HYBHostClasses.h"
 #include "bridge/HYBPlugin.h"
 #include "platform/av/BarcodeCodec.h"
@@ -64,7 +65,8 @@ constexpr const char* kErrorDomain = "HybridHostErrorDomain";
 
 // One line: the error reaches the log, which would show a line break as "\n".
 ns::Error usageError(const std::string& problem) {
-    return ns::Error(kErrorDomain, 1, {{ns::kLocalizedDescriptionKey, problem}});
+    return ns::Error(kErrorDomain, CompositionRoot::kArgumentErrorCode,
+                     {{ns::kLocalizedDescriptionKey, problem}});
 }
 
 // "17", "17.0" or "17.0.1".
@@ -376,6 +378,12 @@ ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
     }
     if (!bundle) bundle = defaultBundlePath(executablePath);
     if (!bundle) return usageError("no bundle found; name one with --bundle");
+    // The host would run on a config.xml it cannot read with no plug-in and its page served
+    // from files, and say so only among its start-up lines.
+    if (auto problem = HYBConfigParser::problemReading(
+            (std::filesystem::path(*bundle) / "config.xml").string()))
+        return ns::Error(kErrorDomain, kConfigurationErrorCode,
+                         {{ns::kLocalizedDescriptionKey, *problem}});
     options.bundlePath = *bundle;
     return options;
 }

@@ -73,10 +73,15 @@ public:
     // (`folder`), loaded when a plug-in first needs them.
     static void provideModules(const std::string& folder);
 
+    // Codes of parseArguments' errors: an argument at fault, or a bundle whose config.xml
+    // cannot be read.
+    static constexpr int kArgumentErrorCode = 1;
+    static constexpr int kConfigurationErrorCode = 2;
     // The options of the command line (without the program name), each checked as far as
-    // can be without starting anything (a bundle must be one, a version a version, a camera
-    // file a file), so that a mistake is reported before a display is needed. An error's
-    // description is one line that names the argument at fault. Without --bundle the example
+    // can be without starting anything (a bundle must be one with a config.xml that can be
+    // read, a version a version, a camera file a file), so that a mistake is reported before a
+    // display is needed. An error's description is one line that names the argument at fault,
+    // or the file, line and column of what config.xml has wrong. Without --bundle the example
     // bundle is looked for beside the executable and in the source tree above it.
     static ns::Result<Options> parseArguments(const std::vector<std::string>& arguments,
                                               const std::string& executablePath);

@@ -44,8 +44,9 @@ int main(int argc, char** argv) {
     // Everything that can be checked is checked here, before a display is needed.
     auto options = CompositionRoot::parseArguments(arguments, program);
     if (!options) {
-        std::fprintf(stderr, "hybrid-host: %s (hybrid-host --help lists the options)\n",
-                     options.error().localizedDescription().c_str());
+        const bool argument = options.error().code() == CompositionRoot::kArgumentErrorCode;
+        std::fprintf(stderr, "hybrid-host: %s%s\n", options.error().localizedDescription().c_str(),
+                     argument ? " (hybrid-host --help lists the options)" : "");
         return 2;
     }
     if (options->help) {

@@ -51,13 +51,29 @@ constexpr std::string_view kParsedMessage = "JSON.parse(message)";
 constexpr std::string_view kTextMessage = "message";
 constexpr std::string_view kArrayBufferMessage = "{HYBType:'ArrayBuffer',data:message}";
 
-// A piece of an answer still being written, and the answer that joins the pieces: both handed
-// over as values, the page parses each piece as it arrives.
+// A piece of an answer still being written, and the answer that joins the pieces, both handed
+// over as values. These functions of the host's own keep the pieces in the page, under the
+// name kKeptPieces, so that the page's bridge script needs nothing for them: its callback gets
+// the whole answer through the one function every bridge script has. Each piece is parsed as
+// it arrives; an answer that lacks a piece fails rather than pass for complete.
+constexpr std::string_view kKeptPieces = "__hybAnswerPieces";
 constexpr std::string_view kPieceBody =
-    "hybrid.require('hybrid/exec').nativePiece(callbackId,index,piece)";
+    "var k=window[keeper];"
+    "if(!k){k=new Map();Object.defineProperty(window,keeper,{value:k,configurable:true})}"
+    "var kept=index===0?[]:k.get(callbackId),run=null;"
+    "if(kept&&kept.length===index){try{run=JSON.parse(piece)}catch(e){}}"
+    "if(Array.isArray(run))kept.push(run);else kept=false;"
+    "k.set(callbackId,kept)";
 constexpr std::string_view kJoinBody =
-    "return hybrid.require('hybrid/exec').nativeJoin(callbackId,status,message,member,pieces,"
-    "keepCallback)";
+    "var k=window[keeper],kept=k&&k.get(callbackId),m=JSON.parse(message);"
+    "if(k)k.delete(callbackId);"
+    "if(kept&&kept.length===pieces&&m&&Array.isArray(m[member])){"
+    "kept.push(m[member]);m[member]=Array.prototype.concat.apply([],kept)}"
+    "else{status=9;m='incomplete answer'}"
+    "return hybrid.require('hybrid/exec').nativeCallback(callbackId,status,m,keepCallback,0)";
+// What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
+// after the pieces).
+constexpr std::string_view kDropPiecesBody = "var k=window[keeper];if(k)k.delete(callbackId)";
 
 bool isCallbackIdCharacter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
@@ -127,6 +143,7 @@ bool HYBCommandDelegateImpl::answersCallbackId(const std::optional<std::string>&
 void HYBCommandDelegateImpl::sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
                                               const std::optional<std::string>& callbackId) {
     if (!answersCallbackId(callbackId)) return;
+    dropKeptPieces(*callbackId);
     static const HYBPluginResult kNoResult;
     const HYBPluginResult& sent = result ? *result : kNoResult;
     evaluateOrDefer(callbackOf(sent, sent.pageMessage(kPassedAnswerBytes), *callbackId));
@@ -140,6 +157,7 @@ void HYBCommandDelegateImpl::sendOwnedPluginResult(std::shared_ptr<HYBPluginResu
         return;
     }
     if (!answersCallbackId(callbackId)) return;
+    dropKeptPieces(*callbackId);
     auto message = result->takePageMessage(kPassedAnswerBytes);
     evaluateOrDefer(callbackOf(*result, std::move(message), *callbackId));
 }
@@ -176,10 +194,15 @@ void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size
                                              std::string json) {
     // The answer itself says what is wrong with its id; its pieces go nowhere.
     if (callbackId == kInvalidCallbackId || !isValidCallbackId(callbackId)) return;
+    {
+        std::lock_guard lock(piecesMutex_);
+        piecesSent_.insert(callbackId);
+    }
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
     arguments.emplace("index", static_cast<int64_t>(index));
     arguments.emplace("piece", std::move(json));
+    arguments.emplace("keeper", std::string(kKeptPieces));
     evaluateOrDefer({std::string(kPieceBody), std::move(arguments), true});
 }
 
@@ -191,14 +214,30 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
         return;
     }
     if (!answersCallbackId(callbackId)) return;
+    {
+        std::lock_guard lock(piecesMutex_);
+        piecesSent_.erase(callbackId);
+    }
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
+    arguments.emplace("keeper", std::string(kKeptPieces));
     arguments.emplace("status", static_cast<int>(result->status()));
     arguments.emplace("message", result->argumentsAsJSON());
     arguments.emplace("member", std::string(member));
     arguments.emplace("pieces", static_cast<int64_t>(pieces));
     arguments.emplace("keepCallback", result->keepCallback() ? 1 : 0);
     evaluateOrDefer({std::string(kJoinBody), std::move(arguments), true});
+}
+
+void HYBCommandDelegateImpl::dropKeptPieces(const std::string& callbackId) {
+    {
+        std::lock_guard lock(piecesMutex_);
+        if (piecesSent_.empty() || piecesSent_.erase(callbackId) == 0) return;
+    }
+    ns::Dictionary arguments;
+    arguments.emplace("callbackId", callbackId);
+    arguments.emplace("keeper", std::string(kKeptPieces));
+    evaluateOrDefer({std::string(kDropPiecesBody), std::move(arguments), false});
 }
 
 void HYBCommandDelegateImpl::evaluateOrDefer(PageScript script) {
@@ -301,12 +340,22 @@ void HYBCommandDelegateImpl::send(PageScript script) {
     auto controller = viewController_.lock();
     auto engine = controller ? controller->webViewEngine() : nullptr;
     if (!engine) return;
+    const auto callbackId = script.arguments->find("callbackId");
+    auto handler = batchAnswerHandler(
+        callbackId != script.arguments->end() ? callbackId->second.stringValue() : "");
     engine->callAsyncJavaScript(std::move(script.text), std::move(*script.arguments),
-                                batchAnswerHandler());
+                                std::move(handler));
 }
 
-HYBWebViewEngineProtocol::EvaluationHandler HYBCommandDelegateImpl::batchAnswerHandler() const {
-    return [weakQueue = commandQueue_](ns::Result<ns::Value> result) {
+HYBWebViewEngineProtocol::EvaluationHandler HYBCommandDelegateImpl::batchAnswerHandler(
+    std::optional<std::string> answered) const {
+    return [weakQueue = commandQueue_, answered](ns::Result<ns::Value> result) {
+        // An answer handed over as a value comes by the host's own road: one that fails there
+        // (a page without the bridge's callback) says so rather than vanish.
+        if (!result && answered) {
+            ns::nslog("ERROR: The answer to callback %@ did not reach the page: %@", *answered,
+                      result.error().localizedDescription());
+        }
         auto queue = weakQueue.lock();
         if (!queue || !result || !result->isString()) return;
         queue->enqueueCommandBatch(std::move(*result->string()));

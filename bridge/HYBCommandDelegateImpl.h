@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "bridge/HYBCommandDelegate.h"
@@ -85,8 +86,13 @@ private:
     void evaluateCallbackBatch(const std::vector<std::string>& callbacks);
     // Evaluates the script, or calls the function, now (main thread).
     void send(PageScript script);
-    // A string the page answers is a batch of commands for the queue.
-    HYBWebViewEngineProtocol::EvaluationHandler batchAnswerHandler() const;
+    // A string the page answers is a batch of commands for the queue. With the id of the
+    // answer it carried, a failure is logged.
+    HYBWebViewEngineProtocol::EvaluationHandler batchAnswerHandler(
+        std::optional<std::string> answered = std::nullopt) const;
+    // Before an answer that comes whole: the page lets go of what it keeps of pieces sent
+    // ahead for the id, if any were.
+    void dropKeptPieces(const std::string& callbackId);
 
     std::weak_ptr<HYBViewController> viewController_;
     std::weak_ptr<HYBCommandQueue> commandQueue_;
@@ -102,6 +108,9 @@ private:
     // Evaluations waiting for the main run loop, oldest group first; each group has a task.
     std::mutex deferredMutex_;
     std::deque<DeferredGroup> deferred_;
+    // Ids whose answer had pieces sent ahead and has not come yet.
+    std::mutex piecesMutex_;
+    std::unordered_set<std::string> piecesSent_;
     mutable std::mutex transformerMutex_;
     UrlTransformer urlTransformer_;
 };

@@ -2,7 +2,9 @@
 
 #include <unordered_map>
 
+#include "bridge/HYBXMLParser.h"
 #include "bridge/NSDictionary+HybridPreferences.h"
+#include "platform/ns/Format.h"
 
 namespace {
 
@@ -13,6 +15,14 @@ const std::string* attribute(const HYBXMLParserDelegate::Attributes& attributes,
 }
 
 }  // namespace
+
+std::optional<std::string> HYBConfigParser::problemReading(const std::string& path) {
+    auto parser = HYBXMLParser::parserWithContentsOfFile(path);
+    if (!parser) return path + ": cannot be read";
+    if (parser->parse() || parser->readDocumentElement()) return std::nullopt;
+    return ns::format("%@:%zu:%zu: %@", path, parser->lineNumber(), parser->columnNumber(),
+                      parser->errorCause());
+}
 
 void HYBConfigParser::didStartElement(const std::string& elementName,
                                       const Attributes& attributes) {

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "platform/av/CaptureVideoPreviewLayer.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/gtk/GtkCapturePreview.h"
 #include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkEngine.h"
@@ -23,6 +25,7 @@
 #include "platform/ui/NavigationBar.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/ScrollView.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TableViewCell.h"
 #include "platform/ui/TapGestureRecognizer.h"
@@ -303,16 +306,23 @@ GtkWidget* pageHolderOf(WebKitGtkEngine& engine) {
     return child && GTK_IS_OVERLAY(child) ? child : engine.window();
 }
 
-// The main page's GTK window: the engine window of the first web view in the tree.
-GtkWidget* engineWindowIn(const ui::View& view) {
-    if (auto* web = dynamic_cast<const WebView*>(&view)) {
-        auto engine = std::dynamic_pointer_cast<WebKitGtkEngine>(web->engine());
-        return engine ? engine->window() : nullptr;
-    }
-    for (const auto& child : view.subviews()) {
-        if (GtkWidget* found = engineWindowIn(*child)) return found;
+// The first web view in the tree: in a window's root view, the main page's.
+std::shared_ptr<WebView> webViewIn(const std::shared_ptr<ui::View>& view) {
+    if (auto web = std::dynamic_pointer_cast<WebView>(view)) return web;
+    for (const auto& child : view->subviews()) {
+        if (auto found = webViewIn(child)) return found;
     }
     return nullptr;
+}
+
+std::shared_ptr<WebKitGtkEngine> engineOf(const std::shared_ptr<WebView>& web) {
+    return web ? std::dynamic_pointer_cast<WebKitGtkEngine>(web->engine()) : nullptr;
+}
+
+// The main page's GTK window: the engine window of the first web view in the tree.
+GtkWidget* engineWindowIn(const std::shared_ptr<ui::View>& view) {
+    auto engine = engineOf(webViewIn(view));
+    return engine ? engine->window() : nullptr;
 }
 
 std::shared_ptr<ui::ViewController> topPresented(ui::Window& window) {
@@ -719,6 +729,105 @@ struct GtkViewPresenter::Overlay {
     Overlay& operator=(const Overlay&) = delete;
 };
 
+// The status bar over the main page: a band along the top of the page's window, transparent
+// but for the time at its left and a battery at its right, drawn in the bar's content colour.
+// The band lives in the engine's window and goes with it.
+struct GtkViewPresenter::StatusBand {
+    GtkWidget* engineWindow = nullptr;  // cleared when GTK destroys the window
+    GtkWidget* band = nullptr;          // an event box in the window's overlay
+    GtkWidget* clock = nullptr;
+    ui::Color content;
+
+    explicit StatusBand(GtkWidget* window) : engineWindow(window) {
+        g_object_add_weak_pointer(G_OBJECT(engineWindow),
+                                  reinterpret_cast<gpointer*>(&engineWindow));
+    }
+    ~StatusBand() {
+        if (engineWindow) {
+            // Its handlers know this band: it goes with it.
+            if (band) gtk_widget_destroy(band);
+            g_object_remove_weak_pointer(G_OBJECT(engineWindow),
+                                         reinterpret_cast<gpointer*>(&engineWindow));
+        }
+    }
+    StatusBand(const StatusBand&) = delete;
+    StatusBand& operator=(const StatusBand&) = delete;
+
+    static constexpr int kSideMargin = 20;
+
+    // Adds the band over the page in `stack`, above what is already there.
+    void make(GtkWidget* stack) {
+        band = gtk_event_box_new();
+        gtk_event_box_set_visible_window(GTK_EVENT_BOX(band), FALSE);
+        gtk_widget_set_valign(band, GTK_ALIGN_START);
+        gtk_widget_set_halign(band, GTK_ALIGN_FILL);
+        gtk_widget_add_events(band, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+        // A click on the bar is the user's tap on it (the page hears of it when it listens).
+        g_signal_connect(band, "button-release-event",
+                         G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer) -> gboolean {
+                             if (event->button != 1) return FALSE;
+                             ui::StatusBar::shared().tap();
+                             if (auto* presenter = GtkViewPresenter::installed()) presenter->sync();
+                             return TRUE;
+                         }),
+                         nullptr);
+        g_signal_connect_after(band, "draw", G_CALLBACK(drawBattery), this);
+        clock = gtk_label_new("");
+        gtk_widget_set_halign(clock, GTK_ALIGN_START);
+        gtk_widget_set_margin_start(clock, kSideMargin);
+        gtk_container_add(GTK_CONTAINER(band), clock);
+        gtk_overlay_add_overlay(GTK_OVERLAY(stack), band);
+        gtk_widget_show_all(band);
+    }
+
+    // Brings the band up to the bar: shown while the bar is, as high as its frame, the time
+    // and battery in the colour of its style. Set only on change: each set lays out again.
+    void update(const ui::StatusBar& bar) {
+        const int height = static_cast<int>(std::lround(bar.frame().height()));
+        gtk_widget_set_visible(band, height > 0);
+        if (height <= 0) return;
+        int shownWidth = 0, shownHeight = 0;
+        gtk_widget_get_size_request(band, &shownWidth, &shownHeight);
+        if (shownHeight != height) gtk_widget_set_size_request(band, -1, height);
+        const ui::Color wanted = bar.contentColor();
+        if (cssColor(wanted) != cssColor(content)) {
+            content = wanted;
+            gtk_widget_queue_draw(band);
+        }
+        style(clock, "color: " + cssColor(content) + "; font-weight: bold;");
+        const std::string time = timeOfDay();
+        if (time != gtk_label_get_text(GTK_LABEL(clock)))
+            gtk_label_set_text(GTK_LABEL(clock), time.c_str());
+    }
+
+    // "09:41": the local time of the program's clock.
+    static std::string timeOfDay() {
+        const auto seconds = static_cast<time_t>(dispatch::Clock::current().wallTime());
+        struct tm local {};
+        char text[8] = "";
+        if (localtime_r(&seconds, &local)) std::strftime(text, sizeof text, "%H:%M", &local);
+        return text;
+    }
+
+    static gboolean drawBattery(GtkWidget* widget, cairo_t* cr, gpointer data) {
+        const ui::Color& color = static_cast<StatusBand*>(data)->content;
+        const double width = gtk_widget_get_allocated_width(widget);
+        const double height = gtk_widget_get_allocated_height(widget);
+        const double bodyWidth = 24, bodyHeight = 12;
+        const double x = width - kSideMargin - bodyWidth - 3, y = (height - bodyHeight) / 2;
+        cairo_set_source_rgba(cr, color.red(), color.green(), color.blue(), 0.45);
+        cairo_set_line_width(cr, 1);
+        cairo_rectangle(cr, x + 0.5, y + 0.5, bodyWidth - 1, bodyHeight - 1);
+        cairo_stroke(cr);
+        cairo_rectangle(cr, x + bodyWidth + 1, y + 4, 2, bodyHeight - 8);
+        cairo_fill(cr);
+        cairo_set_source_rgba(cr, color.red(), color.green(), color.blue(), 1);
+        cairo_rectangle(cr, x + 2, y + 2, bodyWidth - 4, bodyHeight - 4);
+        cairo_fill(cr);
+        return FALSE;
+    }
+};
+
 GtkViewPresenter::GtkViewPresenter() = default;
 
 namespace {
@@ -822,10 +931,13 @@ void GtkViewPresenter::sync() {
     std::map<const ui::Window*, std::shared_ptr<ui::View>> wanted;
     std::map<const ui::Window*, std::shared_ptr<ui::Window>> byKey;
     GtkWidget* mainWindow = nullptr;
+    std::shared_ptr<WebView> mainPage;
     for (const auto& window : windows) {
         if (!mainWindow && window->rootViewController() &&
             window->rootViewController()->isViewLoaded()) {
-            mainWindow = engineWindowIn(*window->rootViewController()->view());
+            mainPage = webViewIn(window->rootViewController()->view());
+            auto engine = engineOf(mainPage);
+            mainWindow = engine ? engine->window() : nullptr;
         }
         // Screens presented over a window's root are drawn here: the root of the main window
         // is the host's page, which its engine shows itself, and alerts have dialogs.
@@ -851,6 +963,7 @@ void GtkViewPresenter::sync() {
         shown.prune();
     }
     syncOverlays(windows);
+    syncStatusBar(mainPage);
     syncAlerts(windows);
     syncing_ = false;
 }
@@ -860,7 +973,7 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
     for (const auto& window : windows) {
         auto root = window->rootViewController();
         if (!root || !root->isViewLoaded()) continue;
-        GtkWidget* engineWindow = engineWindowIn(*root->view());
+        GtkWidget* engineWindow = engineWindowIn(root->view());
         if (!engineWindow) continue;
         // The views beside the page that show over it (the launch screen while it covers).
         // Those behind it (the status bar's scroll view) are hidden by the page: drawn over it,
@@ -868,7 +981,7 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
         std::vector<std::shared_ptr<ui::View>> over;
         bool abovePage = false;
         for (const auto& child : root->view()->subviews()) {
-            if (GtkWidget* holder = engineWindowIn(*child)) {
+            if (GtkWidget* holder = engineWindowIn(child)) {
                 abovePage = abovePage || holder == engineWindow;
                 continue;
             }
@@ -890,8 +1003,17 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
             if (!stack || !GTK_IS_OVERLAY(stack)) continue;
             auto overlay = std::make_unique<Overlay>(engineWindow);
             overlay->layer.fixed = gtk_fixed_new();
+            // As large as its views reach from the top left and no larger: the overlay gives it
+            // a window of its own, which takes every click within it (a strip over the top of
+            // the page leaves the rest of the page to the user).
+            gtk_widget_set_halign(overlay->layer.fixed, GTK_ALIGN_START);
+            gtk_widget_set_valign(overlay->layer.fixed, GTK_ALIGN_START);
             gtk_overlay_add_overlay(GTK_OVERLAY(stack), overlay->layer.fixed);
             gtk_widget_show_all(overlay->layer.fixed);
+            // The status bar stays over everything, the launch screen included.
+            if (statusBand_ && statusBand_->engineWindow == engineWindow) {
+                gtk_overlay_reorder_overlay(GTK_OVERLAY(stack), statusBand_->band, -1);
+            }
             found = overlays_.insert_or_assign(window.get(), std::move(overlay)).first;
         }
         live[window.get()] = true;
@@ -909,6 +1031,29 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
     });
 }
 
+void GtkViewPresenter::syncStatusBar(const std::shared_ptr<WebView>& page) {
+    auto engine = engineOf(page);
+    if (!engine) return;
+    GtkWidget* stack = gtk_bin_get_child(GTK_BIN(engine->window()));
+    if (!stack || !GTK_IS_OVERLAY(stack)) return;
+    // The page sits where its view's frame puts it: below the bar when the bar does not lie
+    // over it. Its widget is the engine's own; one lent to a screen is that screen's.
+    GtkWidget* shown = GTK_WIDGET(engine->webView());
+    if (gtk_widget_get_parent(shown) == stack) {
+        const int top = std::max(0, static_cast<int>(std::lround(page->frame().y())));
+        if (gtk_widget_get_margin_top(shown) != top) gtk_widget_set_margin_top(shown, top);
+    }
+    if (!statusBand_ || statusBand_->engineWindow != engine->window()) {
+        statusBand_ = std::make_unique<StatusBand>(engine->window());
+        statusBand_->make(stack);
+    }
+    statusBand_->update(ui::StatusBar::shared());
+}
+
+GtkWidget* GtkViewPresenter::statusBarBand() const {
+    return statusBand_ && statusBand_->engineWindow ? statusBand_->band : nullptr;
+}
+
 void GtkViewPresenter::syncAlerts(const std::vector<std::shared_ptr<ui::Window>>& windows) {
     std::map<const ui::AlertController*, bool> live;
     for (const auto& window : windows) {
@@ -918,7 +1063,7 @@ void GtkViewPresenter::syncAlerts(const std::vector<std::shared_ptr<ui::Window>>
             if (alerts_.count(alert.get())) continue;
             GtkWidget* parent = gtkWindowFor(*window);
             if (!parent && window->rootViewController()) {
-                parent = engineWindowIn(*window->rootViewController()->view());
+                parent = engineWindowIn(window->rootViewController()->view());
             }
             alerts_[alert.get()] = std::make_unique<WebKitGtkAlertDialog>(
                 alert, parent ? GTK_WINDOW(parent) : nullptr);

@@ -20,6 +20,7 @@ class Window;
 namespace wk {
 
 class WebKitGtkAlertDialog;
+class WebView;
 
 // Shows the native screens of the headless ui layer as GTK widgets, so that every screen a
 // plug-in presents is seen and used in the real program:
@@ -30,8 +31,12 @@ class WebKitGtkAlertDialog;
 //   views and table views (scrolling makes the table's rows), and web views as the engine's
 //   own widget;
 // - an alert presented anywhere is a dialog over the window it belongs to;
-// - views over the main page (the launch screen) are drawn over the engine's widget while
-//   they show.
+// - views over the main page (the launch screen, the status bar's strip) are drawn over the
+//   engine's widget while they show;
+// - the status bar is a band at the top of the main page's window, as high as the bar's frame,
+//   showing the time and battery in the bar's style while the bar shows, and the page sits
+//   where its web view's frame puts it (below the bar, or under it); a click on the band is
+//   a tap on the bar.
 // Labels, hints and values of elements are what the toolkit's accessibility layer reads for
 // their widgets, and announcements are read out over the topmost screen. The ui objects stay
 // the truth: the presenter follows them on every turn of its timer. Taps on buttons and bar
@@ -57,12 +62,15 @@ public:
     // The notification that carries the last announcement to assistive technologies, while
     // its screen shows; null otherwise.
     GtkWidget* announcement() const;
+    // The band that draws the status bar over the main page, or null before there is one.
+    GtkWidget* statusBarBand() const;
     // Brings the GTK widgets up to date with the ui objects at once.
     void sync();
 
 private:
     struct Shown;
     struct Overlay;
+    struct StatusBand;
     GtkViewPresenter();
     ~GtkViewPresenter() = delete;  // lives as long as the process
     void show(const std::shared_ptr<ui::Window>& window, const std::shared_ptr<ui::View>& root,
@@ -73,12 +81,15 @@ private:
     void announce(const std::string& text);
     // The user resized the window that shows the screen presented in `window`.
     static void resizedByUser(const std::weak_ptr<ui::Window>& window, ui::Size size);
+    // The main page's place under the status bar, and the band that draws the bar over it.
+    void syncStatusBar(const std::shared_ptr<WebView>& page);
     // The user asks to leave the screen shown in `window` (close button, Escape).
     static void closeByUser(const std::weak_ptr<ui::Window>& window);
 
     std::map<const ui::Window*, std::unique_ptr<Shown>> shown_;
     std::map<const ui::AlertController*, std::unique_ptr<WebKitGtkAlertDialog>> alerts_;
     std::map<const ui::Window*, std::unique_ptr<Overlay>> overlays_;
+    std::unique_ptr<StatusBand> statusBand_;
     bool syncing_ = false;
     GtkWidget* announcement_ = nullptr;  // cleared when GTK destroys it
 };

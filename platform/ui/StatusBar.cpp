@@ -86,6 +86,10 @@ Rect StatusBar::frame() const {
     return {0, 0, Screen::main().bounds().width(), height_};
 }
 
+Color StatusBar::contentColor() const {
+    return style_ == Style::LightContent ? Color::whiteColor() : Color::blackColor();
+}
+
 void StatusBar::setHeight(double height) {
     Rect before = frame();
     height_ = height;

@@ -363,6 +363,20 @@ TEST_F(HYBCommandQueueTest, BatchRunsWholeOrNotAtAll) {
     EXPECT_EQ(log.count("NSString JSONObject error: "), 12u);
 }
 
+// A batch that starts with a byte order mark is read as the JSON readers read it: the mark is
+// skipped, whether the batch is read at once or off the main thread, with white space after it.
+TEST_F(HYBCommandQueueTest, BatchAfterAByteOrderMarkRuns) {
+    testsupport::LogCapture log;
+    const std::string mark = "\xEF\xBB\xBF";
+    queue().enqueueCommandBatch(mark + R"([["a","Echo","echo",[1]],["b","Echo","echo",[]]])");
+    queue().enqueueCommandBatch(mark + " \n" + R"([["c","Echo","echo",[")" +
+                                std::string(5000, 'z') + R"("]]])");
+    loop().runUntilIdle();
+    queue().executePending();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"echo:a", "echo:b", "echo:c"}));
+    EXPECT_FALSE(log.contains("ERROR: Command batch is not an array of commands; dropped."));
+}
+
 TEST_F(HYBCommandQueueTest, NestedExecutePendingDoesNotRunAnything) {
     queue().enqueueCommandBatch(R"([["n","Echo","nested",[]],["e","Echo","echo",[]]])");
     queue().executePending();

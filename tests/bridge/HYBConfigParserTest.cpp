@@ -114,6 +114,32 @@ TEST(HYBConfigParserTest, ReadsAFile) {
     EXPECT_FALSE(HYBXMLParser::parserWithContentsOfFile((dir / "missing.xml").string()));
 }
 
+// A file the host cannot start on is named with the line and column where its XML breaks off;
+// one whose mistake comes only after its document element has nothing unread.
+TEST(HYBConfigParserTest, ProblemsThatKeepTheFileFromBeingRead) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "config.xml").string();
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {R"({"widget": {"preference": []}})", ":1:1: not well-formed (invalid token)"},
+        {"", ":1:1: no element found"},
+        {"<widget>\n  <feature name=\"A\">\n    <param name=\"ios-package\" value=\"X\"/>\n",
+         ":4:1: no element found"},
+        {"<widget>\n  <preference name=\"a\" value=\"b\"\n</widget>\n",
+         ":3:1: not well-formed (invalid token)"},
+        {"<widget>\n  <preference name=\"a\" value=\"b\">\n</widget>\n", ":3:3: mismatched tag"},
+        {"<widget/>\n<widget/>\n", std::nullopt},
+        {"<widget><preference name=\"a\" value=\"b\"/></widget>", std::nullopt},
+    };
+    for (const auto& [text, problem] : cases) {
+        SCOPED_TRACE(text);
+        std::ofstream(path, std::ios::trunc) << text;
+        EXPECT_EQ(HYBConfigParser::problemReading(path),
+                  problem ? std::optional(path + *problem) : std::nullopt);
+    }
+    EXPECT_EQ(HYBConfigParser::problemReading((dir / "missing.xml").string()),
+              (dir / "missing.xml").string() + ": cannot be read");
+}
+
 TEST(HybridPreferencesTest, BoolReader) {
     ns::Dictionary settings{{"t1", "TRUE"},
                             {"t2", "1"},

@@ -198,6 +198,13 @@ Result<Value> number(ondemand::value value) {
 
 namespace {
 
+// Whether the reader may enter the array or object that `value` is: its parser keeps the place
+// of each open container up to a fixed depth, and one nested deeper is left to the slower
+// readers (the library does not check it in optimised builds).
+bool enterable(ondemand::value& value) {
+    return static_cast<size_t>(value.current_depth()) < JSONReader::kMaxDepth;
+}
+
 // Whether the value reads as the tree reader would read it, building nothing: each scalar read once
 // by the reader; only what it cannot take as it is goes to the slower readers that decide.
 bool reads(ondemand::value value, const JSONReadOptions& options, size_t depth) {
@@ -205,7 +212,7 @@ bool reads(ondemand::value value, const JSONReadOptions& options, size_t depth) 
     if (value.type().get(type)) return false;
     switch (type) {
         case ondemand::json_type::array: {
-            if (depth >= options.maxDepth) return false;
+            if (depth >= options.maxDepth || !enterable(value)) return false;
             ondemand::array array;
             if (value.get_array().get(array)) return false;
             for (auto element : array) {
@@ -215,7 +222,7 @@ bool reads(ondemand::value value, const JSONReadOptions& options, size_t depth) 
             return true;
         }
         case ondemand::json_type::object: {
-            if (depth >= options.maxDepth) return false;
+            if (depth >= options.maxDepth || !enterable(value)) return false;
             ondemand::object object;
             if (value.get_object().get(object)) return false;
             for (auto field : object) {
@@ -763,6 +770,9 @@ Result<std::string_view> rawText(ondemand::value value) {
     if (auto error = value.type().get(type)) return readerError(error);
     std::string_view text;
     JSONError error = kJSONSuccess;
+    const bool container =
+        type == ondemand::json_type::array || type == ondemand::json_type::object;
+    if (container && !enterable(value)) return readerError(simdjson::DEPTH_ERROR);
     switch (type) {
         case ondemand::json_type::array: {
             ondemand::array array;
@@ -777,11 +787,12 @@ Result<std::string_view> rawText(ondemand::value value) {
             break;
         }
         default:
-            text = trimmed(value.raw_json_token());
+            text = value.raw_json_token();
             break;
     }
     if (error) return readerError(error);
-    return text;
+    // The reader's text of a value runs on to the next token, over the white space after it.
+    return trimmed(text);
 }
 
 }  // namespace json

@@ -31,6 +31,10 @@ inline constexpr JSONError kJSONSuccess = simdjson::SUCCESS;
 // lives (readings may nest). Stays on the thread that made it.
 class JSONReader {
 public:
+    // How deep its readers may enter arrays and objects: a value at this depth (the root
+    // being at 1) is not entered, and its checks leave it to the tree reader.
+    static constexpr size_t kMaxDepth = simdjson::DEFAULT_MAX_DEPTH;
+
     explicit JSONReader(const JSONSlice& slice);
     ~JSONReader();
     JSONReader(const JSONReader&) = delete;
@@ -100,8 +104,9 @@ size_t valueLength(std::string_view text);
 // brackets outside strings, without reading the elements. Nothing when an element is of
 // another kind, which valueLength then finds.
 std::optional<std::vector<std::string_view>> containerElements(std::string_view text);
-// The text of a value (an array or object whole), without reading it; for keeping a part to
-// read later or on another thread.
+// The text of a value (an array or object whole, without the white space around it), without
+// reading it; for keeping a part to read later or on another thread. An error for a container
+// nested deeper than JSONReader::kMaxDepth.
 Result<std::string_view> rawText(ondemand::value value);
 // Whether the text of one value nests no deeper than `maxDepth` arrays and objects (with
 // `depth` already open around it), for text whose structure the reader has checked: for text

@@ -14,6 +14,11 @@ TEST(Date, DescriptionIsUTC) {
               "2023-11-14 22:13:20 +0000");
     EXPECT_EQ(ns::Date::fromTimeIntervalSince1970(-0.5).description(), "1969-12-31 23:59:59 +0000");
     EXPECT_EQ(ns::Date::distantFuture().description(), "4001-01-01 00:00:00 +0000");
+    EXPECT_EQ(ns::Date::distantPast().description(), "0001-01-01 00:00:00 +0000");
+    EXPECT_EQ(ns::Date().description(), "1970-01-01 00:00:00 +0000");
+    // An instant just before 2001 is in the second before it, however close it comes.
+    EXPECT_EQ(ns::Date::fromTimeIntervalSinceReferenceDate(-1e-300).description(),
+              "2000-12-31 23:59:59 +0000");
 }
 
 TEST(Date, NowReadsTheCurrentClock) {

@@ -338,7 +338,8 @@ TEST(JSONTextTest, OnDemandPartsMatchTheTreeReader) {
         R"(123456789012345678901234,0,-0,9007199254740992,9007199254740993,)"
         R"(999999999999999999,-999999999999999999,1000000000000000000,)"
         R"(9223372036854775807,9223372036854775808,-9223372036854775808,)"
-        R"(-9223372036854775809,1E2,-0.5,12345678901234567.5,"\ud800"],"rest":{"k":[true,null]}})";
+        R"(-9223372036854775809,1E2,-0.5,12345678901234567.5,"\ud800"],"rest":{"k":[true,null]})"
+        "\n\t }";
     ns::JSONReader reader(ns::JSONSlice(ns::JSONText::copy(text)));
     ASSERT_FALSE(reader.document().error());
     ns::ondemand::object root;
@@ -377,3 +378,32 @@ TEST(JSONTextTest, OnDemandPartsMatchTheTreeReader) {
 }
 
 }  // namespace
+
+// The on-demand reader's parser keeps the place of open containers to a fixed depth: one nested
+// deeper is not entered (its text not taken, its check left to the tree reader), however deep
+// the caller allows.
+TEST(JSONTextTest, ContainersBeyondTheReadersDepthAreNotEntered) {
+    const size_t nesting = ns::JSONReader::kMaxDepth + 8;
+    const auto text = ns::JSONText::copy(std::string(nesting, '[') + std::string(nesting, ']'));
+    const auto innerOf = [](ns::ondemand::value& outer, ns::ondemand::value& inner) {
+        ns::ondemand::array elements;
+        return !outer.get_array().get(elements) && !(*elements.begin()).get(inner);
+    };
+    for (const bool check : {false, true}) {
+        ns::JSONReader reader{ns::JSONSlice(text)};
+        ns::ondemand::value value;
+        ASSERT_FALSE(reader.document().get_value().get(value));
+        while (static_cast<size_t>(value.current_depth()) + 1 < ns::JSONReader::kMaxDepth) {
+            ns::ondemand::value inner;
+            ASSERT_TRUE(innerOf(value, inner));
+            value = inner;
+        }
+        ns::ondemand::value deepest;
+        ASSERT_TRUE(innerOf(value, deepest));
+        if (check) {
+            EXPECT_FALSE(ns::json::check(deepest, {.maxDepth = 4 * nesting}).ok());
+        } else {
+            EXPECT_FALSE(ns::json::rawText(deepest).ok());
+        }
+    }
+}

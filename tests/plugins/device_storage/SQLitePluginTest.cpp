@@ -718,6 +718,20 @@ TEST_F(SQLitePluginTest, StatementsAttachOnlyFilesInsideTheContainer) {
     EXPECT_TRUE(fs::exists(documents() + "/copy.db"));
 }
 
+// The page's SQL cannot rewrite the schema behind SQLite's back, which would leave a
+// database that no longer opens.
+TEST_F(SQLitePluginTest, TheSchemaCannotBeWrittenDirectly) {
+    openTable();
+    run("t.db", "PRAGMA writable_schema = ON");
+    const ns::Value rewrite =
+        run("t.db", "UPDATE sqlite_master SET sql = 'CREATE TABLE t (' WHERE name = 't'");
+    EXPECT_EQ(rewrite["type"], ns::Value("error"));
+    EXPECT_EQ(rewrite["error"]["message"], ns::Value("table sqlite_master may not be modified"));
+    expectAnswer(close("t.db"), kOK, "DB closed");
+    expectAnswer(open("t.db"), kOK, "Database opened");
+    EXPECT_EQ(run("t.db", "SELECT a, b FROM t")["type"], ns::Value("success"));
+}
+
 // --- Large answers in pieces -------------------------------------------------------------
 
 class SQLitePiecesTest : public SQLitePluginTest {

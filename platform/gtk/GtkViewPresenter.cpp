@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/av/CaptureVideoPreviewLayer.h"
-#include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/gtk/GtkCapturePreview.h"
 #include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkEngine.h"

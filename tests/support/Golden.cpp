@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "platform/ns/Bundle.h"
+#include "platform/ns/LocalTime.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/PropertyListSerialization.h"
 
@@ -407,10 +408,14 @@ ScopedMainBundle::~ScopedMainBundle() {
     ns::Bundle::setMainBundlePath(previous_);
 }
 
-ScopedTimeZone::ScopedTimeZone(const char* zone) {
+ScopedTimeZone::ScopedTimeZone(const char* zone)
+    : previousDefault_(ns::LocalTime::defaultTimeZone()) {
     if (const char* current = std::getenv("TZ")) previous_ = current;
     ::setenv("TZ", zone, 1);
     ::tzset();
+    // The locale library reads the zone once and keeps it: set its default as well, or a test
+    // that ran earlier in the process decides what this one sees.
+    ns::LocalTime::setDefaultTimeZone(zone);
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
@@ -420,6 +425,7 @@ ScopedTimeZone::~ScopedTimeZone() {
         ::unsetenv("TZ");
     }
     ::tzset();
+    ns::LocalTime::setDefaultTimeZone(previousDefault_);
 }
 
 }  // namespace testsupport

@@ -153,6 +153,7 @@ public:
 
 private:
     std::optional<std::string> previous_;
+    std::string previousDefault_;
 };
 
 }  // namespace testsupport

@@ -23,6 +23,7 @@
 #include "platform/ns/Log.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
+#include "sdk/analytics/NEBAASIdentifierManager.h"
 #include "sdk/analytics/NEBAASLLogger.h"
 #include "sdk/analytics/NEBAEnvironmentInfo.h"
 #include "sdk/analytics/NEBAKeychainWrapper.h"
@@ -162,6 +163,10 @@ TEST_F(AnalyticsFlowGolden, FirstStartFetchesTheConfigurationUploadsAndFetchesIt
                             .SerializeAsString(),
                         "Mon, 07 Dec 2026 04:00:00 GMT");
     testsupport::ScopedLogRecorder lines({kFacility});
+    // The identifier manager says once per process, when it is made, that the advertising
+    // framework is missing: a fresh one, made while the lines are recorded, says it whatever
+    // ran before in this process.
+    ns::ScopedSharedInstance<NEBAASIdentifierManager> identifierManager;
     startConnectedEngine(options(), /*keepStartupEvents=*/true);
     NEBAnalytics::logEventWithName(ns::Value("select_item"),
                                    {{"item", ns::Value("seeds")}, {"count", ns::Value(3)}});

@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr const char* kMessageIDKey = "msg.message_id";
+
 ns::Dictionary withTapped(const ns::Dictionary& userInfo, bool tapped) {
     ns::Dictionary copy = userInfo;
     copy.insert_or_assign("wasTapped", ns::Value(tapped));
@@ -88,7 +90,7 @@ void AppDelegate::customDidFinishLaunchingWithOptions(ui::Application& applicati
 }
 
 void AppDelegate::logUserInfo(const ns::Dictionary& userInfo) {
-    if (auto id = userInfo.find("msg.message_id"); id != userInfo.end()) {
+    if (auto id = userInfo.find(kMessageIDKey); id != userInfo.end()) {
         ns::nslog("Message ID: %@", id->second);
     }
     ns::nslog("%@", ns::Value(userInfo));
@@ -135,10 +137,17 @@ void AppDelegate::didReceiveRemoteNotificationWithFetchCompletionHandler(
     if (completionHandler) completionHandler(ui::BackgroundFetchResult::NoData);
 }
 
-// The plug-in's log line carries the message as the page gets it; a socket message has no
-// message ID left to log (the library's own keys are gone), so nothing more is logged here.
+// The plug-in's log line carries the message as the page gets it, so nothing more is logged
+// here. The id goes with it under the key a notification carries it under, so that the page
+// can tell a message that comes again after a restart (the host died after the page had it
+// but before that was recorded) from a new one.
 void AppDelegate::applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) {
-    sendToPage(message.appData);
+    ns::Dictionary userInfo = message.appData;
+    if (!message.messageID.empty())
+        userInfo.insert_or_assign(kMessageIDKey, ns::Value(message.messageID));
+    NCMPlugin::deliverMessage(NCMPlugin::messageJSON(userInfo), [id = message.messageID] {
+        NEBMessaging::messaging()->didDeliverRemoteMessage(id);
+    });
 }
 
 void AppDelegate::tokenRefreshNotification() {

@@ -1,6 +1,7 @@
-// What the push plug-in writes into the page: the message as JSON and the token as a string
-// literal. Whatever the message or token holds, the script keeps its shape: the argument reads
-// back as JSON, and no line terminator (which would end or break the statement) appears raw.
+// What the push plug-in writes into the page: the message as the string literal of its JSON
+// text, which the page parses, and the token as a string literal. Whatever the message or
+// token holds, the script keeps its shape: the literal reads back as one string of JSON, and
+// no line terminator (which would end or break the statement) appears raw.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -45,11 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            {"bytes", ns::Value(ns::Data::fromString(bytes))}};
     auto plist = ns::PropertyListSerialization::read(ns::Data::fromString(bytes));
     if (plist.ok()) message.insert_or_assign("plist", plist.value());
-    std::string script = NCMPlugin::messageScript(NCMPlugin::messageJSON(message));
+    const std::string json = NCMPlugin::messageJSON(message);
+    std::string script = NCMPlugin::messageScript(json);
     requireNoRawTerminators(script);
-    fuzzing::require(
-        ns::JSONSerialization::read(argumentOf(script, NCMPlugin::kNotificationCallback),
-                                    {.maxDepth = 1 << 20})
-            .ok());
+    std::string_view literal = script;
+    const size_t parse = literal.find("JSON.parse(");
+    fuzzing::require(parse != std::string_view::npos && literal.ends_with("));"));
+    literal = literal.substr(parse + std::string_view("JSON.parse(").size());
+    literal.remove_suffix(3);
+    auto text = ns::JSONSerialization::read(literal, {.fragmentsAllowed = true});
+    fuzzing::require(text.ok() && text.value().isString() && text.value().stringValue() == json);
+    fuzzing::require(ns::JSONSerialization::read(json, {.maxDepth = 1 << 20}).ok());
     return 0;
 }

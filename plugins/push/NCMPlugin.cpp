@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <mutex>
 
 #include "bridge/HYBCommandDelegate.h"
@@ -18,10 +19,18 @@
 
 namespace {
 
-// Both slots are read and written on the main thread; the lock keeps a stray caller safe.
+// The slots are read and written on the main thread; the lock keeps a stray caller safe.
 std::mutex slotsMutex;
 std::shared_ptr<NCMPlugin> sharedInstance;
 std::optional<std::string> heldPush;
+
+// Messages waiting for the page, by the order in which they came.
+struct WaitingMessage {
+    std::string json;
+    std::function<void()> delivered;
+};
+std::map<uint64_t, WaitingMessage> waitingMessages;
+uint64_t nextWaitingNumber = 0;
 
 std::optional<ns::Value> jsonSafe(const ns::Value& value) {
     if (const ns::Data* bytes = value.data()) return ns::Value(bytes->base64EncodedString());
@@ -79,12 +88,51 @@ std::optional<std::string> NCMPlugin::getLastPush() {
     return std::exchange(heldPush, std::nullopt);
 }
 
+void NCMPlugin::deliverMessage(std::string json, std::function<void()> delivered) {
+    {
+        std::lock_guard lock(slotsMutex);
+        waitingMessages.emplace(nextWaitingNumber++,
+                                WaitingMessage{std::move(json), std::move(delivered)});
+    }
+    sendWaitingMessages();
+}
+
+size_t NCMPlugin::waitingMessageCount() {
+    std::lock_guard lock(slotsMutex);
+    return waitingMessages.size();
+}
+
+void NCMPlugin::sendWaitingMessages() {
+    std::shared_ptr<NCMPlugin> plugin;
+    std::map<uint64_t, WaitingMessage> sending;
+    {
+        std::lock_guard lock(slotsMutex);
+        if (!sharedInstance) return;
+        plugin = sharedInstance;
+        sending.swap(waitingMessages);
+    }
+    for (auto& entry : sending) {
+        // The handler keeps the message, to put it back when the page was not listening.
+        const std::string json = entry.second.json;
+        plugin->notifyOfMessage(json, [number = entry.first, message = std::move(entry.second)](
+                                          PageAnswer answer) mutable {
+            if (answer == PageAnswer::Delivered) {
+                if (message.delivered) message.delivered();
+                return;
+            }
+            std::lock_guard lock(slotsMutex);
+            waitingMessages.emplace(number, std::move(message));
+        });
+    }
+}
+
 void NCMPlugin::ready(const HYBInvokedUrlCommand& command) {
     ns::nslog("Hybrid view ready");
     {
         std::lock_guard lock(slotsMutex);
         sharedInstance = std::static_pointer_cast<NCMPlugin>(shared_from_this());
     }
+    sendWaitingMessages();
     auto delegate = commandDelegate();
     if (!delegate) return;
     auto callbackId = command.callbackId();
@@ -142,6 +190,8 @@ void NCMPlugin::updateTopic(const HYBInvokedUrlCommand& command, bool subscribe)
 void NCMPlugin::registerNotification(const HYBInvokedUrlCommand& command) {
     ns::nslog("view registered for notifications");
     if (auto held = getLastPush()) notifyOfMessage(*held);
+    // A page that was not listening yet when its ready came is now.
+    sendWaitingMessages();
     sendOK(commandDelegate(), command.callbackId());
 }
 
@@ -172,7 +222,15 @@ std::string NCMPlugin::messageJSON(const ns::Dictionary& userInfo) {
 }
 
 std::string NCMPlugin::messageScript(const std::string& json) {
-    return std::string(kNotificationCallback) + "(" + json + ");";
+    // An object literal would take a "__proto__" key for the prototype; JSON.parse keeps it.
+    // What the callback raises is raised again on its own, so that the script's answer only
+    // says whether the page had the message, and the page still sees its error.
+    return std::string(
+               "(function(m){if(typeof NCMPlugin==='undefined'||NCMPlugin==null||"
+               "typeof NCMPlugin.onNotificationReceived!=='function')return false;try{") +
+           kNotificationCallback +
+           "(m)}catch(e){setTimeout(function(){throw e})}return true})(JSON.parse(" +
+           hyb_JavaScriptStringLiteral(json) + "));";
 }
 
 std::string NCMPlugin::tokenRefreshScript(const std::optional<std::string>& token) {
@@ -180,19 +238,39 @@ std::string NCMPlugin::tokenRefreshScript(const std::optional<std::string>& toke
            (token ? hyb_JavaScriptStringLiteral(*token) : std::string("null")) + ");";
 }
 
-void NCMPlugin::notifyOfMessage(const std::string& json) {
-    evaluate(messageScript(json));
+void NCMPlugin::notifyOfMessage(const std::string& json, DeliveryHandler handler) {
+    if (!handler) {
+        evaluate(messageScript(json));
+        return;
+    }
+    if (!webViewEngine()) {
+        handler(PageAnswer::NotListening);
+        return;
+    }
+    evaluate(messageScript(json), [handler = std::move(handler)](ns::Result<ns::Value> result) {
+        // The script raises nothing of the page's: an error is the evaluation failing (the
+        // page's process gone, say), and the page may never have run it.
+        if (!result.ok()) {
+            ns::nslog("A message did not reach the page: %@", result.error().description());
+            handler(PageAnswer::NotListening);
+            return;
+        }
+        const bool listening = !result.value().isBool() || result.value().boolValue();
+        handler(listening ? PageAnswer::Delivered : PageAnswer::NotListening);
+    });
 }
 
 void NCMPlugin::notifyOfTokenRefresh(const std::optional<std::string>& token) {
     evaluate(tokenRefreshScript(token));
 }
 
-void NCMPlugin::evaluate(std::string script) {
+void NCMPlugin::evaluate(std::string script,
+                         std::function<void(ns::Result<ns::Value>)> completion) {
     // As nslog("stringByEvaluatingJavaScriptFromString %@", script) writes it, without
     // formatting a message that can be large on every push.
     ns::Log::write(ns::LogLevel::Default, "stringByEvaluatingJavaScriptFromString " + script);
-    if (auto engine = webViewEngine()) engine->evaluateJavaScript(std::move(script), nullptr);
+    if (auto engine = webViewEngine())
+        engine->evaluateJavaScript(std::move(script), std::move(completion));
 }
 
 void NCMPlugin::appEnterForeground() {

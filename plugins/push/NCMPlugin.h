@@ -1,10 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "bridge/HYBPlugin.h"
+#include "platform/ns/Result.h"
 #include "platform/ns/Value.h"
 
 class HYBInvokedUrlCommand;
@@ -28,8 +30,14 @@ public:
     void unsubscribeFromTopic(const HYBInvokedUrlCommand& command);
     void registerNotification(const HYBInvokedUrlCommand& command);
 
-    // `json` is the message as JSON text (messageJSON).
-    void notifyOfMessage(const std::string& json);
+    // The page's answer to a message sent to it: whether its NCMPlugin.onNotificationReceived
+    // ran with it (also when it raised), or the page has no such function (yet), or there is
+    // no page, or the script did not run.
+    enum class PageAnswer { Delivered, NotListening };
+    using DeliveryHandler = std::function<void(PageAnswer)>;
+
+    // `json` is the message as JSON text (messageJSON). A null handler hears nothing back.
+    void notifyOfMessage(const std::string& json, DeliveryHandler handler = {});
     void notifyOfTokenRefresh(const std::optional<std::string>& token);
     void appEnterForeground();
     void appEnterBackground();
@@ -38,14 +46,26 @@ public:
     static void holdPush(std::string json);
     static std::optional<std::string> getLastPush();
 
+    // A message that must reach the page: sent at once through the shared instance, or, while
+    // there is none, kept until the page says it is ready; `delivered` runs once the page's
+    // callback has run with it. A message that finds the page not listening (it is loading
+    // again, say) waits, in its place among the others, for the page's next ready. Main thread.
+    static void deliverMessage(std::string json, std::function<void()> delivered);
+    // How many such messages wait for the page (tests).
+    static size_t waitingMessageCount();
+
     // The message as compact JSON that is also a JavaScript expression. What JSON cannot hold
     // is not lost silently nor fatal: bytes become Base64 text; dates and non-finite numbers
     // are left out.
     static std::string messageJSON(const ns::Dictionary& userInfo);
+    // Calls the page's callback with the message parsed from its JSON text (so that every key,
+    // "__proto__" too, arrives as a key), when the page has the callback; evaluates to whether
+    // it had. What the callback raises is raised again outside the script.
     static std::string messageScript(const std::string& json);
     static std::string tokenRefreshScript(const std::optional<std::string>& token);
 
 private:
     void updateTopic(const HYBInvokedUrlCommand& command, bool subscribe);
-    void evaluate(std::string script);
+    void evaluate(std::string script, std::function<void(ns::Result<ns::Value>)> completion = {});
+    static void sendWaitingMessages();
 };

@@ -406,7 +406,23 @@ void NEBMessaging::handOverKeptMessages() {
 }
 
 void NEBMessaging::didDeliverRemoteMessage(const std::string& messageID) {
-    if (rmq2Manager_ && !messageID.empty()) rmq2Manager_->removeUndeliveredS2dMessage(messageID);
+    if (!rmq2Manager_ || messageID.empty()) return;
+    deliveredMessageIDs_.push_back(messageID);
+    if (deliveredMessageIDs_.size() >= kDeliveredMessagesRecordedAtOnce) {
+        recordDeliveredMessages();
+        return;
+    }
+    if (std::exchange(deliveredRecordScheduled_, true)) return;
+    std::weak_ptr<NEBMessaging> weak = weak_from_this();
+    dispatch::Queue::main().async([weak] {
+        if (auto self = weak.lock()) self->recordDeliveredMessages();
+    });
+}
+
+void NEBMessaging::recordDeliveredMessages() {
+    deliveredRecordScheduled_ = false;
+    auto delivered = std::exchange(deliveredMessageIDs_, {});
+    if (rmq2Manager_) rmq2Manager_->removeUndeliveredS2dMessages(delivered);
 }
 
 void NEBMessaging::setupNotificationListeners() {
@@ -437,6 +453,8 @@ void NEBMessaging::removeNotificationListeners() {
 }
 
 void NEBMessaging::teardown() {
+    // What was confirmed is recorded before the store goes.
+    if (!deliveredMessageIDs_.empty()) recordDeliveredMessages();
     if (client_) client_->teardown();
     pubsub_.reset();
     syncMessageManager_.reset();

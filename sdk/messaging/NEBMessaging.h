@@ -103,8 +103,12 @@ public:
     void setRemoteMessageDelegate(const std::shared_ptr<NEBMessagingDelegate>& delegate);
     std::shared_ptr<NEBMessagingDelegate> remoteMessageDelegate() const;
     // From a remote-message delegate that confirms delivery: the message with this id has
-    // reached its destination and is no longer kept. Main thread.
+    // reached its destination and is no longer kept. The confirmations of one turn of the main
+    // run loop are recorded together, on the next (or at once when there are
+    // kDeliveredMessagesRecordedAtOnce), rather than with a commit each: a process that dies
+    // in between hands those messages over again at its next start. Main thread.
     void didDeliverRemoteMessage(const std::string& messageID);
+    static constexpr size_t kDeliveredMessagesRecordedAtOnce = 64;
 
     void connectWithCompletion(ConnectCompletion completion);
     void disconnect();
@@ -161,6 +165,7 @@ private:
     // that the application has set its delegate up.
     void scheduleHandOverOfKeptMessages();
     void handOverKeptMessages();
+    void recordDeliveredMessages();
     void setupNotificationListeners();
     void removeNotificationListeners();
     void logAnalyticsForMessage(const ns::Dictionary& message);
@@ -187,5 +192,7 @@ private:
     std::deque<std::string> debugEvents_;
     std::set<std::string> loggedMessageIDs_;
     bool keptMessagesHandedOver_ = false;
+    std::vector<std::string> deliveredMessageIDs_;
+    bool deliveredRecordScheduled_ = false;
     std::vector<uint64_t> observers_;
 };

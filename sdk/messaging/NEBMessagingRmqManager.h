@@ -58,6 +58,10 @@ public:
     void removeUndeliveredS2dMessage(const std::string& rmqId) {
         store_->deleteUndeliveredS2dMessageWithRmqId(rmqId);
     }
+    void removeUndeliveredS2dMessages(const std::vector<std::string>& rmqIds) {
+        store_->deleteMessagesFromTable(
+            NEBMessagingRmq2PersistentStore::kTableUndeliveredS2dMessages, rmqIds);
+    }
     void removeS2dIds(const std::vector<std::string>& rmqIds) {
         store_->deleteMessagesFromTable(NEBMessagingRmq2PersistentStore::kTableS2dRmqIds, rmqIds);
     }

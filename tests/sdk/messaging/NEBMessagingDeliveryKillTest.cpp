@@ -1,7 +1,7 @@
 // A program killed at any moment while messages are being handed to its page loses none that
 // it acknowledged: each id the next login reports as received reaches the page, in this run
 // or the next, and reaches it twice only when the kill fell between the page having it and
-// that being recorded.
+// that being recorded (which happens for a few at a time).
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -193,12 +193,10 @@ TEST_F(NEBMessagingDeliveryKillTest, EveryAcknowledgedMessageReachesThePage) {
     const auto acknowledged = reported();
     EXPECT_GT(acknowledged.size(), 100u);
     for (const auto& id : acknowledged) EXPECT_TRUE(delivered.count(id)) << "lost " << id;
-    int twice = 0;
-    for (const auto& [id, times] : delivered) {
-        EXPECT_LE(times, 2) << id;
-        twice += times > 1;
-    }
-    EXPECT_LE(twice, kills);
+    // Each kill falls after at most one batch of confirmations that was not recorded yet.
+    size_t again = 0;
+    for (const auto& [id, times] : delivered) again += static_cast<size_t>(times - 1);
+    EXPECT_LE(again, static_cast<size_t>(kills) * NEBMessaging::kDeliveredMessagesRecordedAtOnce);
 }
 
 }  // namespace

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr const char* kMessageIDKey = "msg.message_id";
-
 ns::Dictionary withTapped(const ns::Dictionary& userInfo, bool tapped) {
     ns::Dictionary copy = userInfo;
     copy.insert_or_assign("wasTapped", ns::Value(tapped));
@@ -90,7 +88,7 @@ void AppDelegate::customDidFinishLaunchingWithOptions(ui::Application& applicati
 }
 
 void AppDelegate::logUserInfo(const ns::Dictionary& userInfo) {
-    if (auto id = userInfo.find(kMessageIDKey); id != userInfo.end()) {
+    if (auto id = userInfo.find(NCMPlugin::kMessageIDKey); id != userInfo.end()) {
         ns::nslog("Message ID: %@", id->second);
     }
     ns::nslog("%@", ns::Value(userInfo));
@@ -142,12 +140,9 @@ void AppDelegate::didReceiveRemoteNotificationWithFetchCompletionHandler(
 // can tell a message that comes again after a restart (the host died after the page had it
 // but before that was recorded) from a new one.
 void AppDelegate::applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) {
-    ns::Dictionary userInfo = message.appData;
-    if (!message.messageID.empty())
-        userInfo.insert_or_assign(kMessageIDKey, ns::Value(message.messageID));
-    NCMPlugin::deliverMessage(NCMPlugin::messageJSON(userInfo), [id = message.messageID] {
-        NEBMessaging::messaging()->didDeliverRemoteMessage(id);
-    });
+    NCMPlugin::deliverMessage(
+        NCMPlugin::messageJSON(message.appData, message.messageID), message.messageID,
+        [](const std::string& id) { NEBMessaging::messaging()->didDeliverRemoteMessage(id); });
 }
 
 void AppDelegate::tokenRefreshNotification() {

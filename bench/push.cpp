@@ -48,6 +48,15 @@ public:
         ++count;
         last = std::move(script);
     }
+    // The arguments are handed over as values, as WebKitGTK's engine does.
+    void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                             EvaluationHandler) override {
+        ++count;
+        last = std::move(body);
+        for (auto& [name, value] : arguments) {
+            if (std::string* text = value.string()) last += std::move(*text);
+        }
+    }
     std::optional<ns::URL> URL() const override { return std::nullopt; }
     bool canLoadRequest(const wk::URLRequest&) override { return true; }
     void initWithFrame(const ui::Rect&) override {}

@@ -14,6 +14,7 @@
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
+#include "platform/wk/Engine.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/messaging/NEBMessaging.h"
 
@@ -25,11 +26,7 @@ std::shared_ptr<NCMPlugin> sharedInstance;
 std::optional<std::string> heldPush;
 
 // Messages waiting for the page, by the order in which they came.
-struct WaitingMessage {
-    std::string json;
-    std::function<void()> delivered;
-};
-std::map<uint64_t, WaitingMessage> waitingMessages;
+std::map<uint64_t, NCMPlugin::PageMessage> waitingMessages;
 uint64_t nextWaitingNumber = 0;
 
 std::optional<ns::Value> jsonSafe(const ns::Value& value) {
@@ -88,13 +85,37 @@ std::optional<std::string> NCMPlugin::getLastPush() {
     return std::exchange(heldPush, std::nullopt);
 }
 
-void NCMPlugin::deliverMessage(std::string json, std::function<void()> delivered) {
+void NCMPlugin::deliverMessage(std::string json, std::string messageID,
+                               DeliveredHandler delivered) {
+    PageMessage message{std::move(json), std::move(messageID), std::move(delivered)};
+    std::shared_ptr<NCMPlugin> plugin;
+    uint64_t number = 0;
     {
         std::lock_guard lock(slotsMutex);
-        waitingMessages.emplace(nextWaitingNumber++,
-                                WaitingMessage{std::move(json), std::move(delivered)});
+        number = nextWaitingNumber++;
+        // Nothing waits before it and the page can take it: it goes at once.
+        if (sharedInstance && waitingMessages.empty()) plugin = sharedInstance;
+        if (!plugin) {
+            waitingMessages.emplace(number, std::move(message));
+            return;
+        }
     }
-    sendWaitingMessages();
+    plugin->sendMessage(number, std::move(message));
+}
+
+void NCMPlugin::sendMessage(uint64_t number, PageMessage message) {
+    ns::Value argument(message.json);
+    // The handler keeps the message, to put it back in its place when the page was not
+    // listening.
+    callPage(std::move(argument),
+             [number, message = std::move(message)](PageAnswer answer) mutable {
+                 if (answer == PageAnswer::Delivered) {
+                     if (message.delivered) message.delivered(message.messageID);
+                     return;
+                 }
+                 std::lock_guard lock(slotsMutex);
+                 waitingMessages.emplace(number, std::move(message));
+             });
 }
 
 size_t NCMPlugin::waitingMessageCount() {
@@ -104,26 +125,14 @@ size_t NCMPlugin::waitingMessageCount() {
 
 void NCMPlugin::sendWaitingMessages() {
     std::shared_ptr<NCMPlugin> plugin;
-    std::map<uint64_t, WaitingMessage> sending;
+    std::map<uint64_t, PageMessage> sending;
     {
         std::lock_guard lock(slotsMutex);
         if (!sharedInstance) return;
         plugin = sharedInstance;
         sending.swap(waitingMessages);
     }
-    for (auto& entry : sending) {
-        // The handler keeps the message, to put it back when the page was not listening.
-        const std::string json = entry.second.json;
-        plugin->notifyOfMessage(json, [number = entry.first, message = std::move(entry.second)](
-                                          PageAnswer answer) mutable {
-            if (answer == PageAnswer::Delivered) {
-                if (message.delivered) message.delivered();
-                return;
-            }
-            std::lock_guard lock(slotsMutex);
-            waitingMessages.emplace(number, std::move(message));
-        });
-    }
+    for (auto& [number, message] : sending) plugin->sendMessage(number, std::move(message));
 }
 
 void NCMPlugin::ready(const HYBInvokedUrlCommand& command) {
@@ -210,27 +219,56 @@ static bool holdsNonJSON(const ns::Value& value) {
     return false;
 }
 
-std::string NCMPlugin::messageJSON(const ns::Dictionary& userInfo) {
+std::string NCMPlugin::messageJSON(const ns::Dictionary& userInfo, std::string_view messageID) {
     if (!std::any_of(userInfo.begin(), userInfo.end(),
                      [](const auto& member) { return holdsNonJSON(member.second); })) {
-        auto written = ns::JSONSerialization::write(ns::Value(userInfo));
+        // Written member by member, the id in its place among them: no copy of the message.
+        ns::JSONWriter writer;
+        writer.startObject();
+        bool idWritten = messageID.empty();
+        for (const auto& [key, value] : userInfo) {
+            if (!idWritten && key >= kMessageIDKey) {
+                writer.key(kMessageIDKey);
+                writer.string(messageID);
+                idWritten = true;
+                if (key == kMessageIDKey) continue;
+            }
+            writer.key(key);
+            writer.value(value);
+        }
+        if (!idWritten) {
+            writer.key(kMessageIDKey);
+            writer.string(messageID);
+        }
+        writer.endObject();
+        auto written = writer.take();
         if (written.ok()) return written.value();
     }
-    auto safe = jsonSafe(ns::Value(userInfo));
+    ns::Dictionary copy = userInfo;
+    if (!messageID.empty()) copy.insert_or_assign(kMessageIDKey, ns::Value(messageID));
+    auto safe = jsonSafe(ns::Value(std::move(copy)));
     auto written = ns::JSONSerialization::write(safe.value_or(ns::Value(ns::Dictionary{})));
     return written.ok() ? written.value() : "{}";
 }
 
+namespace {
+
+// The call of the page's callback, as the body of a function of the message's JSON text, which
+// reaches the page as a value: nothing to escape however large it is. The page parses it, as an
+// object literal would take a "__proto__" key for the prototype. What the callback raises is
+// raised again on its own, so that the answer only says whether the page had the message, and
+// the page still sees its error.
+constexpr const char* kMessageArgument = "message";
+constexpr const char* kMessageBody =
+    "if(typeof NCMPlugin==='undefined'||NCMPlugin==null||"
+    "typeof NCMPlugin.onNotificationReceived!=='function')return false;"
+    "try{NCMPlugin.onNotificationReceived(JSON.parse(message))}"
+    "catch(e){setTimeout(function(){throw e})}return true";
+
+}  // namespace
+
 std::string NCMPlugin::messageScript(const std::string& json) {
-    // An object literal would take a "__proto__" key for the prototype; JSON.parse keeps it.
-    // What the callback raises is raised again on its own, so that the script's answer only
-    // says whether the page had the message, and the page still sees its error.
-    return std::string(
-               "(function(m){if(typeof NCMPlugin==='undefined'||NCMPlugin==null||"
-               "typeof NCMPlugin.onNotificationReceived!=='function')return false;try{") +
-           kNotificationCallback +
-           "(m)}catch(e){setTimeout(function(){throw e})}return true})(JSON.parse(" +
-           hyb_JavaScriptStringLiteral(json) + "));";
+    return wk::Engine::functionCallScript(kMessageBody, {{kMessageArgument, ns::Value(json)}});
 }
 
 std::string NCMPlugin::tokenRefreshScript(const std::optional<std::string>& token) {
@@ -239,38 +277,57 @@ std::string NCMPlugin::tokenRefreshScript(const std::optional<std::string>& toke
 }
 
 void NCMPlugin::notifyOfMessage(const std::string& json, DeliveryHandler handler) {
+    callPage(ns::Value(json), std::move(handler));
+}
+
+void NCMPlugin::callPage(ns::Value argument, DeliveryHandler handler) {
+    auto engine = webViewEngine();
+    if (!engine) {
+        if (handler) handler(PageAnswer::NotListening);
+        return;
+    }
+    // The page's callback with the message, as a script would read; the message itself goes
+    // over as a value.
+    logEvaluation(kNotificationCallback, *argument.string());
+    ns::Dictionary arguments{{kMessageArgument, std::move(argument)}};
     if (!handler) {
-        evaluate(messageScript(json));
+        engine->callAsyncJavaScript(kMessageBody, std::move(arguments), nullptr);
         return;
     }
-    if (!webViewEngine()) {
-        handler(PageAnswer::NotListening);
-        return;
-    }
-    evaluate(messageScript(json), [handler = std::move(handler)](ns::Result<ns::Value> result) {
-        // The script raises nothing of the page's: an error is the evaluation failing (the
-        // page's process gone, say), and the page may never have run it.
-        if (!result.ok()) {
-            ns::nslog("A message did not reach the page: %@", result.error().description());
-            handler(PageAnswer::NotListening);
-            return;
-        }
-        const bool listening = !result.value().isBool() || result.value().boolValue();
-        handler(listening ? PageAnswer::Delivered : PageAnswer::NotListening);
-    });
+    engine->callAsyncJavaScript(
+        kMessageBody, std::move(arguments),
+        [handler = std::move(handler)](ns::Result<ns::Value> result) {
+            // The script raises nothing of the page's: an error is the evaluation failing (the
+            // page's process gone, say), and the page may never have run it.
+            if (!result.ok()) {
+                ns::nslog("A message did not reach the page: %@", result.error().description());
+                handler(PageAnswer::NotListening);
+                return;
+            }
+            const bool listening = !result.value().isBool() || result.value().boolValue();
+            handler(listening ? PageAnswer::Delivered : PageAnswer::NotListening);
+        });
 }
 
 void NCMPlugin::notifyOfTokenRefresh(const std::optional<std::string>& token) {
     evaluate(tokenRefreshScript(token));
 }
 
-void NCMPlugin::evaluate(std::string script,
-                         std::function<void(ns::Result<ns::Value>)> completion) {
+void NCMPlugin::evaluate(std::string script) {
+    logEvaluation(script);
+    if (auto engine = webViewEngine()) engine->evaluateJavaScript(std::move(script), nullptr);
+}
+
+void NCMPlugin::logEvaluation(std::string_view script, std::string_view argument) {
     // As nslog("stringByEvaluatingJavaScriptFromString %@", script) writes it, without
-    // formatting a message that can be large on every push.
-    ns::Log::write(ns::LogLevel::Default, "stringByEvaluatingJavaScriptFromString " + script);
-    if (auto engine = webViewEngine())
-        engine->evaluateJavaScript(std::move(script), std::move(completion));
+    // formatting a message that can be large on every push; with an argument, the script is
+    // the function that is called with it.
+    constexpr std::string_view kPrefix = "stringByEvaluatingJavaScriptFromString ";
+    std::string line;
+    line.reserve(kPrefix.size() + script.size() + argument.size() + 3);
+    line.append(kPrefix).append(script);
+    if (!argument.empty()) line.append("(").append(argument).append(");");
+    ns::Log::write(ns::LogLevel::Default, line);
 }
 
 void NCMPlugin::appEnterForeground() {

@@ -110,7 +110,8 @@ TEST_F(NCMPluginTest, HeldPushIsDeliveredOnceOnReturnToTheForeground) {
 TEST_F(NCMPluginTest, MessagesWaitForAListeningPageAndAreConfirmedOnce) {
     std::vector<std::string> confirmed;
     auto deliver = [&](const std::string& json) {
-        NCMPlugin::deliverMessage(json, [&confirmed, json] { confirmed.push_back(json); });
+        NCMPlugin::deliverMessage(json, json,
+                                  [&confirmed](const std::string& id) { confirmed.push_back(id); });
     };
     // The page answers false while it has no callback, then runs it; the first evaluation of
     // the third fails on the way (the page's process went).

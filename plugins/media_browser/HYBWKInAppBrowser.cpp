@@ -13,6 +13,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/StatusBar.h"
+#include "platform/wk/WebKitError.h"
 #include "platform/wk/WebsiteDataStore.h"
 #include "plugins/media_browser/HYBDesktopURLOpener.h"
 #include "plugins/media_browser/HYBInAppBrowserNavigationController.h"
@@ -463,9 +464,14 @@ void HYBWKInAppBrowser::didFinishNavigation(const std::shared_ptr<wk::WebView>& 
 void HYBWKInAppBrowser::didFailNavigation(const std::shared_ptr<wk::WebView>& webView,
                                           const ns::Error& error) {
     if (!callbackId_) return;
+    // The address the load failed at, as the page being loaded would name it: a redirect
+    // refused on its way names where it led, not the page it left.
+    const auto failedAt = error.userInfo().find(wk::kURLErrorFailingURLStringErrorKey);
+    const bool named = failedAt != error.userInfo().end() && failedAt->second.string() &&
+                       !failedAt->second.string()->empty();
     sendEvent(HYBResultStatusError,
               {{"type", "loaderror"},
-               {"url", eventURL(webView)},
+               {"url", named ? *failedAt->second.string() : eventURL(webView)},
                {"code", error.code()},
                {"message", error.localizedDescription()}},
               true, callbackId_);

@@ -34,6 +34,8 @@ namespace wk {
 namespace {
 
 constexpr guint kSyncIntervalMs = 50;
+// The least width and height a presented screen's window can be given, in points.
+constexpr int kSmallestWindow = 240;
 // What a window shows where no view draws: a phone's screen is black under its views.
 constexpr const char* kWindowBackground = "background-color: #000000;";
 // The system's tint where an item has none: blue on a light bar, light blue on a dark one.
@@ -837,6 +839,18 @@ void GtkViewPresenter::closeByUser(const std::weak_ptr<ui::Window>& weak) {
     if (auto top = topPresented(*window)) top->presentationController().closeByUser();
 }
 
+namespace {
+
+// A presented screen's window has a new size: so has the screen.
+gboolean resizedByUser(GtkWidget*, GdkEventConfigure* event, gpointer data) {
+    auto window = static_cast<std::weak_ptr<ui::Window>*>(data)->lock();
+    const ui::Size size{static_cast<double>(event->width), static_cast<double>(event->height)};
+    if (window && window->frame().size != size) window->transitionToSize(size);
+    return FALSE;
+}
+
+}  // namespace
+
 void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
                             const std::shared_ptr<ui::View>& root, GtkWindow* parent) {
     auto shown = std::make_unique<Shown>();
@@ -847,7 +861,17 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
     const ui::Rect frame = window->frame();
     gtk_window_set_default_size(gtkWindow, static_cast<int>(frame.width()),
                                 static_cast<int>(frame.height()));
-    gtk_window_set_resizable(gtkWindow, FALSE);
+    // The user may give the window another size: the screen is laid out again for it, as for
+    // a rotation.
+    GdkGeometry smallest{};
+    smallest.min_width = kSmallestWindow;
+    smallest.min_height = kSmallestWindow;
+    gtk_window_set_geometry_hints(gtkWindow, nullptr, &smallest, GDK_HINT_MIN_SIZE);
+    g_signal_connect_data(
+        shown->gtkWindow, "configure-event", G_CALLBACK(resizedByUser),
+        new std::weak_ptr<ui::Window>(window),
+        [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
+        GConnectFlags(0));
     if (parent) {
         // Over the main window; not modal, since a modal grab would keep the page's own
         // windows from being closed.
@@ -877,7 +901,13 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
         [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
         GConnectFlags(0));
     shown->fixed = gtk_fixed_new();
-    gtk_container_add(GTK_CONTAINER(shown->gtkWindow), shown->fixed);
+    // Held so that what the screen shows does not set the window's least size: given a
+    // smaller one, the window keeps it while the screen lays itself out again.
+    GtkWidget* holder = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(holder), GTK_POLICY_EXTERNAL,
+                                   GTK_POLICY_EXTERNAL);
+    gtk_container_add(GTK_CONTAINER(holder), shown->fixed);
+    gtk_container_add(GTK_CONTAINER(shown->gtkWindow), holder);
     gtk_widget_show_all(shown->gtkWindow);
     shown_[window.get()] = std::move(shown);
 }

@@ -352,7 +352,8 @@ void FakeEngine::redirect(const std::shared_ptr<Load>& load, const ns::URL& to) 
         auto self = weak.lock();
         if (!self || self->current_ != load) return;
         if (policy != NavigationActionPolicy::Allow) {
-            self->fail(load, loadError(kURLErrorCancelled, "Frame load interrupted", request.url()));
+            self->fail(load,
+                       loadError(kURLErrorCancelled, "Frame load interrupted", request.url()));
             return;
         }
         load->request = request;

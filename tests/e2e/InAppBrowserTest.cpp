@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bridge/HYBViewController.h"
+#include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/wk/WebView.h"
@@ -210,6 +211,25 @@ TEST_F(InAppBrowser, OptionsClearCookiesBeforeThePageLoads) {
 }  // namespace
 
 namespace {
+
+// The browser shares the main page's web processes; once the options have cleared the data,
+// its page runs in processes of its own, and still loads.
+TEST_F(InAppBrowser, ClearedDataRunsThePageInFreshWebProcesses) {
+    const auto contextOf = [](const std::shared_ptr<wk::WebView>& view) {
+        auto engine = std::dynamic_pointer_cast<wk::WebKitGtkEngine>(view->engine());
+        return engine ? webkit_web_view_get_context(engine->webView()) : nullptr;
+    };
+    size_t from = host.reportCount();
+    open(server.url("/before"), "hidden=yes");
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    EXPECT_EQ(contextOf(browserWeb()), contextOf(host.webView()));
+    from = host.reportCount();
+    open(server.url("/after"), "hidden=yes,cleardata=yes");
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    EXPECT_TRUE(host.runUntil([&] { return browserWeb()->title() == "/after"; }));
+    EXPECT_NE(contextOf(browserWeb()), contextOf(host.webView()));
+    EXPECT_FALSE(browserWeb()->canGoBack());
+}
 
 // Every top-level load of the browser passes the gate, however it starts: a script's
 // navigation, a meta refresh, a redirect of the approved URL. The page that was not approved

@@ -418,6 +418,36 @@ TEST_F(InAppBrowserTest, RelativeURLsMissingURLsAndSchemesTheBrowserDoesNotLoad)
     }
 }
 
+// After the data is cleared, the browser's page runs in a web view on a process pool of its
+// own, which starts with no page and no history; the page loads there.
+TEST_F(InAppBrowserTest, ClearedDataGivesTheBrowserAFreshProcessPool) {
+    open("hidden=yes,disallowoverscroll=yes");
+    auto first = browserWeb();
+    const auto shared = first->configuration()->processPool();
+    auto store = wk::WebsiteDataStore::defaultDataStore();
+    const size_t removals = store->removals().size();
+
+    testsupport::LogCapture log;
+    plugin().open(HYBInvokedUrlCommand({"https://site.test/b", "_blank", "cleardata=yes"},
+                                       "InAppBrowser2", "InAppBrowser", "open"));
+    EXPECT_EQ(browserWeb(), first);  // until the data is gone
+    loop().runUntilIdle();
+    ASSERT_EQ(store->removals().size(), removals + 1);
+    EXPECT_EQ(store->removals().back().types, unsigned(wk::kWebsiteDataAll));
+    EXPECT_EQ(store->removals().back().modifiedSince.timeIntervalSince1970(), 0);
+    EXPECT_TRUE(log.contains("Removed all WKWebView data"));
+
+    auto fresh = browserWeb();
+    ASSERT_NE(fresh, first);
+    EXPECT_FALSE(first->superview());
+    EXPECT_EQ(fresh->superview(), plugin().inAppBrowserViewController()->view());
+    EXPECT_NE(fresh->configuration()->processPool(), shared);
+    EXPECT_EQ(browserURL(), "https://site.test/b");
+    EXPECT_FALSE(fresh->canGoBack());
+    EXPECT_FALSE(fresh->scrollView()->bounces());
+    EXPECT_EQ(types("InAppBrowser2").back(), "loadstop");
+}
+
 TEST_F(InAppBrowserTest, CookiesAreClearedBeforeThePageLoads) {
     auto store = wk::WebsiteDataStore::defaultDataStore();
     wk::HTTPCookie session;

@@ -17,12 +17,14 @@
 #include "sdk/instance_id/NEBInstanceIDAppDelegateProxy.h"
 #include "sdk/instance_id/NEBInstanceIDAuthService.h"
 #include "sdk/instance_id/NEBInstanceIDErrors.h"
+#include "sdk/instance_id/NEBInstanceIDFileHandleLogWriter.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPairStore.h"
 #include "sdk/instance_id/NEBInstanceIDLogLevelFilter.h"
 #include "sdk/instance_id/NEBInstanceIDLogStandardFormatter.h"
 #include "sdk/instance_id/NEBInstanceIDProvisioningProfile.h"
 #include "sdk/instance_id/NEBInstanceIDTokenManager.h"
 #include "tests/sdk/instance_id/InstanceIDFixture.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -238,13 +240,18 @@ TEST_F(FacadeTest, DefaultTokenRetriesAfterTwelveTwentyFourThirtyEightFiftySixSe
 // What a server sends is quoted in lines; none of it forges a line or reaches the terminal.
 TEST_F(FacadeTest, LoggedTextIsEscaped) {
     launch();
+    NEBInstanceIDSharedLogger().setWriter(NEBInstanceIDFileHandleLogWriter::standardOutput());
+    testsupport::LogCapture capture;
+    capture.expect("Unexpected result");
     NEBInstanceIDLoggerError("Unexpected result %@",
                              std::string("x\n<NEBInstanceID/ERROR> forged\x1b[2J"));
-    EXPECT_TRUE(
-        recorder_->contains("Unexpected result x\\n<NEBInstanceID/ERROR> forged\\u001B[2J"));
-    for (const auto& line : recorder_->lines()) {
-        EXPECT_EQ(line.find_first_of("\n\x1b"), std::string::npos) << line;
-    }
+    const auto entries = capture.entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].subsystem, kNEBInstanceIDLogSubsystem);
+    EXPECT_NE(entries[0].line.find("Unexpected result x\\n<NEBInstanceID/ERROR> forged\\u001B[2J"),
+              std::string::npos)
+        << entries[0].line;
+    EXPECT_EQ(entries[0].line.find_first_of("\n\x1b"), std::string::npos) << entries[0].line;
 }
 
 TEST_F(FacadeTest, DefaultTokenFetchedBeforeTheDeviceTokenIsFetchedAgainWithIt) {

@@ -24,6 +24,7 @@
 #include "platform/ns/UserDefaults.h"
 #include "platform/sec/Keychain.h"
 #include "platform/sec/KeychainStore.h"
+#include "sdk/core/NEBServices.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPair.h"
 #include "sdk/instance_id/NEBInstanceIDStore.h"
 #include "sdk/instance_id/NEBInstanceIDTokenManager.h"
@@ -118,7 +119,7 @@ private:
 
 void BM_CachedTokenLookupVersusRawSQLite(benchmark::State& state) {
     Installation installation;
-    NEBInstanceIDTokenManager manager;
+    NEBInstanceIDTokenManager manager(NEBServices::standard());
     std::string token(152, 't');
     manager.instanceIDStore()->saveToken(token, "sender", "app-scope");
     manager.instanceIDStore()->saveAppVersion();

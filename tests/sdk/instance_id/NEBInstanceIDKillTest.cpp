@@ -64,7 +64,8 @@ void killDuring(int rounds, const char* child) {
 
 void saveCheckin(int i) {
     NEBInstanceIDCheckinStore store(kNEBInstanceIDCheckinPlistName,
-                                    kNEBInstanceIDApplicationSupportSubDirectory);
+                                    kNEBInstanceIDApplicationSupportSubDirectory,
+                                    sec::Keychain::shared());
     NEBInstanceIDCheckinPreferences preferences(std::to_string(i), secretFor(i));
     preferences.updateWithCheckinPlistContents(
         {{kNEBInstanceIDDigestKey, "d" + std::to_string(i)}});
@@ -93,7 +94,8 @@ protected:
 TEST_F(KillTest, CheckinSaveKilledLeavesAWholeCredentialPair) {
     killDuring(12, "KillTest.saveCheckin");
     NEBInstanceIDCheckinStore store(kNEBInstanceIDCheckinPlistName,
-                                    kNEBInstanceIDApplicationSupportSubDirectory);
+                                    kNEBInstanceIDApplicationSupportSubDirectory,
+                                    sec::Keychain::shared());
     auto loaded = store.cachedCheckinPreferences();
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->secretToken(), secretFor(std::stoll(loaded->deviceID())));

@@ -73,7 +73,7 @@ protected:
         InstanceIDTest::SetUp();
         ASSERT_TRUE(NEBInstanceIDStore::createApplicationSupportSubDirectory(
             kNEBInstanceIDApplicationSupportSubDirectory));
-        manager_ = std::make_shared<NEBInstanceIDTokenManager>();
+        manager_ = std::make_shared<NEBInstanceIDTokenManager>(services_);
         checkin_->answer(CheckinPeer::credentials("4000000000000000001", "77"));
         bool done = false;
         auth()->fetchCheckinInfoWithHandler([&](auto, auto) { done = true; });
@@ -175,8 +175,8 @@ TEST_F(RegistrationTest, UnusableRepliesFailWithCodeZeroAndCacheNothing) {
         {"other error", RegistrationPeer::text("Error=INVALID_SENDER\n")},
         {"word inside a piece", RegistrationPeer::text("Error=PHONE_REGISTRATION_ERRORS\n")},
         {"server error", RegistrationPeer::text("token=1:x", 500)},
-        {"oversized", RegistrationPeer::text(
-                          std::string(kNEBInstanceIDRegistrationMaximumResponseSize + 1, 'x'))},
+        {"oversized", RegistrationPeer::text(std::string(
+                          NEBRequestPolicies().registration.maximumResponseSize + 1, 'x'))},
     };
     for (auto& c : cases) {
         registration_->answer(c.answer);

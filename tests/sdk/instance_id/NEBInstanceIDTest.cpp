@@ -67,7 +67,7 @@ protected:
     }
     // An instance of its own with another configuration.
     std::shared_ptr<NEBInstanceID> launch(NEBInstanceIDConfig config) {
-        instance_ = NEBInstanceID::create(config);
+        instance_ = NEBInstanceID::create(config, services_);
         NEBInstanceIDSharedLogger().setFilter(nullptr);
         return instance_;
     }

@@ -157,7 +157,8 @@ void BM_CachedTokenLookupVersusRawSQLite(benchmark::State& state) {
 
 void BM_SigningVersusDirectEVP(benchmark::State& state) {
     Installation installation;
-    auto pair = NEBInstanceIDKeyPair::generateRSA2048KeyPair("bench-priv", "bench-pub");
+    auto pair = NEBInstanceIDKeyPair::generateRSA2048KeyPair(sec::Keychain::shared(), "bench-priv",
+                                                             "bench-pub");
     if (!pair.ok()) {
         state.SkipWithError("no key pair");
         return;

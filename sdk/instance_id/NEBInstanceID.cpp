@@ -96,7 +96,7 @@ void NEBInstanceID::startWithConfig() {
         std::make_shared<NEBInstanceIDLogLevelFilter>(config_.logLevel()));
     tokenManager_ = std::make_shared<NEBInstanceIDTokenManager>(services_);
     tokenManager_->setAllowMissingAPNSToken(config_.allowMSGRegistrationWithoutAPNSToken());
-    keyPairStore_ = std::make_shared<NEBInstanceIDKeyPairStore>();
+    keyPairStore_ = std::make_shared<NEBInstanceIDKeyPairStore>(services_->keychain());
     setupNotificationListeners();
 }
 

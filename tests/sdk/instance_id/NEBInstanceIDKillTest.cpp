@@ -75,7 +75,7 @@ const testsupport::ChildRegistration kCheckinSaver("KillTest.saveCheckin",
                                                    &workUntilKilled<&saveCheckin>);
 
 void makeKeyPair(int) {
-    NEBInstanceIDKeyPairStore store;
+    NEBInstanceIDKeyPairStore store(sec::Keychain::shared());
     (void)store.deleteSavedKeyPairWithSubtype("");
     if (!store.loadKeyPair().ok()) ::_exit(3);
 }
@@ -104,7 +104,7 @@ TEST_F(KillTest, CheckinSaveKilledLeavesAWholeCredentialPair) {
 
 TEST_F(KillTest, KeyPairSaveKilledLeavesAPairThatMatchesItsRecord) {
     killDuring(8, "KillTest.makeKeyPair");
-    NEBInstanceIDKeyPairStore store;
+    NEBInstanceIDKeyPairStore store(sec::Keychain::shared());
     auto pair = store.loadKeyPair();
     ASSERT_TRUE(pair.ok());
     ASSERT_TRUE((*pair)->isValid());

@@ -113,7 +113,7 @@ protected:
         return outcome;
     }
 
-    NEBInstanceIDKeyPairStore keyPairs_;
+    NEBInstanceIDKeyPairStore keyPairs_{sec::Keychain::shared()};
     std::shared_ptr<NEBInstanceIDKeyPair> keyPair_;
     std::shared_ptr<NEBInstanceIDTokenManager> manager_;
 };

@@ -294,6 +294,8 @@ void Log::writeFormattedLine(LogLevel level, std::string_view subsystem, std::st
     deliver(level, subsystem, {}, line, escaped, [&] {
         escaped.push_back('\n');
         std::lock_guard lock(state().outputMutex);
+        // What the process wrote through its buffered standard output comes first.
+        if (fd == STDOUT_FILENO) std::fflush(stdout);
         writeAll(fd, escaped);
     });
 }

@@ -12,7 +12,6 @@
 
 #include "platform/ns/Error.h"
 #include "platform/ns/Value.h"
-
 #include "sdk/core/NEBRequestSession.h"
 
 namespace net {

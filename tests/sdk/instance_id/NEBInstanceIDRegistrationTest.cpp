@@ -189,6 +189,24 @@ TEST_F(RegistrationTest, UnusableRepliesFailWithCodeZeroAndCacheNothing) {
     }
 }
 
+// The request carries the device's credentials: a redirect that would send it in the clear
+// ends the exchange instead, and the request fails.
+TEST_F(RegistrationTest, ARedirectToPlainHttpIsNotFollowed) {
+    peers::HttpsServer plain(peers::HttpsServer::Options{});
+    plain.on("", "/iid/register", peers::HttpResponse::text(200, "token=1:stolen\n"));
+    peers::HttpsServer redirecting(*ca_);
+    redirecting.on("POST", "/iid/register",
+                   peers::HttpResponse::redirect(307, plain.baseURL() + "/iid/register"));
+    NEBServiceHosts::setRegistrationServerURL(redirecting.baseURL());
+    auto outcome = fetchAndWait("app-scope");
+    EXPECT_FALSE(outcome->token);
+    EXPECT_TRUE(outcome->error);
+    EXPECT_EQ(redirecting.requests().size(), 1u);
+    EXPECT_TRUE(plain.requests().empty());
+    plain.stop();
+    redirecting.stop();
+}
+
 TEST_F(RegistrationTest, PhoneRegistrationErrorIsRetriedOnADoublingDelayPerClient) {
     registration_->answer(RegistrationPeer::text("Error=PHONE_REGISTRATION_ERROR\n"));
     registration_->answer(RegistrationPeer::text("Error=X:PHONE_REGISTRATION_ERROR\n"));

@@ -3,27 +3,28 @@
 #include <mutex>
 
 #include "platform/ns/Format.h"
+#include "platform/sec/Keychain.h"
+#include "platform/sec/KeychainItems.h"
 #include "platform/sec/SecItem.h"
 #include "signin/DSLogger.h"
 
 std::optional<std::string> DSKeychainUtil::retrieveTeamIDFromKeychain(DSErrorOut error) {
-    ns::Dictionary query{{sec::kSecClass, sec::kSecClassGenericPassword},
-                         {sec::kSecAttrAccount, "teamIDHint"},
-                         {sec::kSecAttrService, ""},
-                         {sec::kSecReturnAttributes, true}};
-    ns::Value result;
-    sec::OSStatus status = sec::SecItemCopyMatching(query, &result);
-    if (status == sec::errSecItemNotFound) {
-        ns::Dictionary add = query;
-        add[sec::kSecAttrAccessible] = sec::kSecAttrAccessibleAlways;
-        status = sec::SecItemAdd(add, &result);
-    }
-    if (status != sec::errSecSuccess) {
-        dsSetError(error, DSAuthenticationError::keychainErrorFromOperation("team ID", status,
-                                                                            std::nullopt));
+    // The hint item lands in the application's default access group, whose first part names
+    // the team.
+    const sec::KeychainItems items("signin", sec::Keychain::shared());
+    auto hint =
+        items.attributesAddingIfMissing({{sec::kSecClass, sec::kSecClassGenericPassword},
+                                         {sec::kSecAttrAccount, "teamIDHint"},
+                                         {sec::kSecAttrService, ""}},
+                                        {{sec::kSecAttrAccessible, sec::kSecAttrAccessibleAlways}});
+    if (!hint) {
+        dsSetError(error,
+                   DSAuthenticationError::keychainErrorFromOperation(
+                       "team ID", static_cast<sec::OSStatus>(hint.error().code()), std::nullopt));
         return std::nullopt;
     }
-    const ns::Value* group = result.find(sec::kSecAttrAccessGroup);
+    const ns::Value* group =
+        hint->contains(sec::kSecAttrAccessGroup) ? &hint->at(sec::kSecAttrAccessGroup) : nullptr;
     if (!group || !group->string()) return std::nullopt;
     const std::string team = group->string()->substr(0, group->string()->find('.'));
     if (team.empty()) return std::nullopt;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <mutex>
 #include <string>
 
 #include "toolbox/Foundation/NSDK_TBXLogBasicFormatter.h"
@@ -17,9 +16,6 @@ public:
                                              TBXLogLevel level) override;
 
 private:
-    std::string currentDateText();
-
-    std::mutex dateMutex_;
     std::string pname_;
     int32_t pid_;
 };

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include "platform/ns/Log.h"
 
 std::shared_ptr<TBXFileHandleLogWriter> TBXFileHandleLogWriter::standardOutput() {
     static auto* handle = new std::shared_ptr<TBXFileHandleLogWriter>(
@@ -29,18 +29,21 @@ TBXFileHandleLogWriter::~TBXFileHandleLogWriter() {
     if (owned_ && fd_ >= 0) ::close(fd_);
 }
 
-void TBXFileHandleLogWriter::logMessage(const std::string& message, TBXLogLevel /*level*/) {
-    std::string line = message + "\n";
-    std::lock_guard lock(mutex_);
-    const char* next = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd_, next, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        next += written;
-        left -= static_cast<size_t>(written);
+void TBXFileHandleLogWriter::logMessage(const std::string& message, TBXLogLevel level) {
+    ns::Log::writeFormattedLine(systemLevel(level), kTBXLogSubsystem, message, fd_);
+}
+
+ns::LogLevel TBXFileHandleLogWriter::systemLevel(TBXLogLevel level) {
+    switch (level) {
+        case kTBXLogLevelDebug:
+            return ns::LogLevel::Debug;
+        case kTBXLogLevelInfo:
+            return ns::LogLevel::Info;
+        case kTBXLogLevelError:
+            return ns::LogLevel::Error;
+        case kTBXLogLevelAssert:
+            return ns::LogLevel::Fault;
+        default:
+            return ns::LogLevel::Default;
     }
 }

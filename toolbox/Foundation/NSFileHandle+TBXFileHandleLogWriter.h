@@ -4,14 +4,18 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/ns/Log.h"
 #include "platform/ns/Object.h"
 #include "toolbox/Foundation/TBXLogWriter.h"
 
-// A log writer over a file descriptor: each message is written as one UTF-8 line.
+// The subsystem of the toolbox's lines in the process's log.
+inline constexpr const char* kTBXLogSubsystem = "toolbox";
+
+// A log writer over a file descriptor: each message is handed to the process's log, which
+// writes it to the descriptor as one escaped UTF-8 line.
 class TBXFileHandleLogWriter : public ns::Object, public TBXLogWriter {
 public:
     // The process's standard output and error; their descriptors are never closed.
@@ -30,9 +34,9 @@ public:
     int fileDescriptor() const { return fd_; }
     // Write failures are dropped: logging never fails its caller.
     void logMessage(const std::string& message, TBXLogLevel level) override;
+    static ns::LogLevel systemLevel(TBXLogLevel level);
 
 private:
-    std::mutex mutex_;
     int fd_;
     bool owned_;
 };

@@ -19,6 +19,7 @@
 #include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/core/NEBServiceHosts.h"
+#include "sdk/core/NEBServices.h"
 #include "sdk/instance_id/NEBInstanceIDLogger.h"
 #include "sdk/instance_id/NEBInstanceIDMessagingFacts.h"
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
@@ -139,6 +140,8 @@ protected:
     std::unique_ptr<peers::CheckinPeer> checkin_;
     std::unique_ptr<peers::RegistrationPeer> registration_;
     std::shared_ptr<LineRecorder> recorder_;
+    // The process's keychain (moved to the test's sandbox), the standard limits and rules.
+    std::shared_ptr<const NEBServices> services_ = NEBServices::standard();
     std::shared_ptr<NEBInstanceIDLogWriter> previousWriter_;
     std::shared_ptr<NEBInstanceIDLogFilter> previousFilter_;
 };

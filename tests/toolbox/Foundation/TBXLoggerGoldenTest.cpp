@@ -3,8 +3,8 @@
 // compared byte for byte with tests/fixtures/golden/toolbox/.
 //
 // Normalisation: the process identifier and the thread's identity ("[<pid>/<thread>]") change
-// from run to run and are replaced; the time is the manual clock's, in UTC. The logger writes
-// control characters as they are: they are shown as {xx} (line feeds stay).
+// from run to run and are replaced; the time is the manual clock's, in UTC. The process's log
+// writes control characters in a line as escapes; any that got through would show as {xx}.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

@@ -127,8 +127,8 @@ void HYBViewController::initialize() {
     if (initialized_) return;
     auto self = sharedSelf<HYBViewController>();
     // The delegate takes the queue when it is made, so the queue comes first.
-    commandQueue_ = std::make_shared<HYBCommandQueue>(self);
-    commandDelegate_ = std::make_shared<HYBCommandDelegateImpl>(self);
+    commandQueue_ = std::make_shared<HYBCommandQueue>(self, self);
+    commandDelegate_ = std::make_shared<HYBCommandDelegateImpl>(self, self, commandQueue_);
     observeApplication();
     const ns::Dictionary info = infoDictionary();
     auto orientations = info.find("UISupportedInterfaceOrientations");
@@ -451,6 +451,25 @@ void HYBViewController::registerPluginWithPluginName(const std::shared_ptr<HYBPl
     const std::string className = plugin->className();
     pluginsMap_.insert_or_assign(hybridSettingKey(pluginName), className);
     registerPlugin(plugin, className);
+}
+
+// --- The page, for the command queue and delegate ---------------------------------------------
+
+void HYBViewController::evaluateJavaScript(std::string script, EvaluationHandler completion) {
+    if (webViewEngine_)
+        webViewEngine_->evaluateJavaScript(std::move(script), std::move(completion));
+}
+
+void HYBViewController::callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                            EvaluationHandler completion) {
+    if (!webViewEngine_) return;
+    webViewEngine_->callAsyncJavaScript(std::move(body), std::move(arguments),
+                                        std::move(completion));
+}
+
+void HYBViewController::sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
+                                         const std::optional<std::string>& callbackId) {
+    if (commandDelegate_) commandDelegate_->sendPluginResult(result, callbackId);
 }
 
 // --- Application events ---------------------------------------------------------------------

@@ -9,7 +9,6 @@
 #include "bridge/HYBPluginResult.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
-#include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
@@ -367,20 +366,7 @@ void HYBCommandDelegateImpl::flushCommandQueueWithDelayedJs() {
 
 std::optional<std::string> HYBCommandDelegateImpl::pathForResource(std::string_view resourcepath) {
     auto plugins = plugins_.lock();
-    const std::string www = plugins && plugins->wwwFolderName() ? *plugins->wwwFolderName() : "www";
-    // A path that climbs out of the web folder names nothing in it.
-    for (size_t start = 0; start <= resourcepath.size();) {
-        const size_t end = std::min(resourcepath.find('/', start), resourcepath.size());
-        if (resourcepath.substr(start, end - start) == "..") return std::nullopt;
-        start = end + 1;
-    }
-    const size_t slash = resourcepath.rfind('/');
-    const std::string_view fileName =
-        slash == std::string_view::npos ? resourcepath : resourcepath.substr(slash + 1);
-    const std::string_view subFolder =
-        slash == std::string_view::npos ? std::string_view() : resourcepath.substr(0, slash);
-    const std::string folder = subFolder.empty() ? www : ns::format("%@/%@", www, subFolder);
-    return ns::Bundle::mainBundle()->pathForResource(fileName, "", folder);
+    return plugins ? plugins->pathForResource(resourcepath) : std::nullopt;
 }
 
 std::shared_ptr<HYBPlugin> HYBCommandDelegateImpl::getCommandInstance(std::string_view pluginName) {

@@ -9,9 +9,9 @@
 
 class HYBPlugin;
 
-// Where the command queue and the command delegate find the plug-in of a service and what the
-// plug-ins are configured with: the owner of the plug-ins, which reads config.xml and makes
-// each plug-in on first use.
+// Where the command queue and the command delegate find the plug-in of a service, what the
+// plug-ins are configured with and the files of the web content: the owner of the plug-ins,
+// which reads config.xml and makes each plug-in on first use.
 class HYBPluginDirectory {
 public:
     virtual ~HYBPluginDirectory() = default;
@@ -20,6 +20,6 @@ public:
     virtual std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view pluginName) = 0;
     // The config.xml preferences keyed by lower-cased name. Any thread.
     virtual ns::Dictionary settings() const = 0;
-    // The folder of the web content in the bundle; nothing until the settings are read.
-    virtual const std::optional<std::string>& wwwFolderName() const = 0;
+    // The absolute path of a file inside the web content folder of the bundle, or nothing.
+    virtual std::optional<std::string> pathForResource(std::string_view resourcepath) = 0;
 };

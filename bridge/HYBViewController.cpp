@@ -414,6 +414,23 @@ std::shared_ptr<HYBPlugin> HYBViewController::makePlugin(const std::string& clas
     return plugin;
 }
 
+std::optional<std::string> HYBViewController::pathForResource(std::string_view resourcepath) {
+    const std::string www = wwwFolderName_.value_or("www");
+    // A path that climbs out of the web folder names nothing in it.
+    for (size_t start = 0; start <= resourcepath.size();) {
+        const size_t end = std::min(resourcepath.find('/', start), resourcepath.size());
+        if (resourcepath.substr(start, end - start) == "..") return std::nullopt;
+        start = end + 1;
+    }
+    const size_t slash = resourcepath.rfind('/');
+    const std::string_view fileName =
+        slash == std::string_view::npos ? resourcepath : resourcepath.substr(slash + 1);
+    const std::string_view subFolder =
+        slash == std::string_view::npos ? std::string_view() : resourcepath.substr(0, slash);
+    const std::string folder = subFolder.empty() ? www : ns::format("%@/%@", www, subFolder);
+    return ns::Bundle::mainBundle()->pathForResource(fileName, "", folder);
+}
+
 std::shared_ptr<HYBPlugin> HYBViewController::getCommandInstance(std::string_view pluginName) {
     auto mapped = pluginsMap_.find(hybridSettingKey(pluginName));
     if (mapped == pluginsMap_.end()) return nullptr;

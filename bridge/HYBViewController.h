@@ -97,6 +97,8 @@ public:
 
     // --- Plug-ins -----------------------------------------------------------------------------
     std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view pluginName) override;
+    // A file of the web folder (wwwFolderName, "www" by default), by its path in it.
+    std::optional<std::string> pathForResource(std::string_view resourcepath) override;
     void registerPlugin(const std::shared_ptr<HYBPlugin>& plugin, const std::string& className);
     void registerPluginWithPluginName(const std::shared_ptr<HYBPlugin>& plugin,
                                       std::string_view pluginName);
@@ -155,7 +157,7 @@ public:
     // A copy: plug-ins may read the settings from any thread.
     ns::Dictionary settings() const override;
     void setSettings(ns::Dictionary settings);
-    const std::optional<std::string>& wwwFolderName() const override { return wwwFolderName_; }
+    const std::optional<std::string>& wwwFolderName() const { return wwwFolderName_; }
     void setWwwFolderName(std::optional<std::string> name) { wwwFolderName_ = std::move(name); }
     const std::optional<std::string>& startPage() const { return startPage_; }
     void setStartPage(std::optional<std::string> page) { startPage_ = std::move(page); }

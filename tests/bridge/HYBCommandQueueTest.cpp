@@ -463,10 +463,9 @@ public:
         return name == "Recorder" ? plugin : nullptr;
     }
     ns::Dictionary settings() const override { return {}; }
-    const std::optional<std::string>& wwwFolderName() const override { return folder; }
+    std::optional<std::string> pathForResource(std::string_view) override { return std::nullopt; }
 
     std::shared_ptr<HYBPlugin> plugin = std::make_shared<RecordingPlugin>();
-    std::optional<std::string> folder;
 };
 
 class RecordingPage : public HYBPageSink {

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/av/CaptureDevice.h"
+#include "platform/av/CaptureDeviceInput.h"
+#include "platform/av/CaptureSession.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Bitmap.h"
@@ -127,6 +130,27 @@ TEST_F(DisplayTest, DrawnChangesAreToldAndNothingElse) {
     EXPECT_EQ(gUpdates, 1);
     button->setImage(picture, ui::Button::kControlStateNormal);
     EXPECT_EQ(gUpdates, 2);
+}
+
+// A camera's frames come from no setter: the session tells the display of each one, so that
+// its preview shows it.
+TEST_F(DisplayTest, EachCameraFrameIsTold) {
+    std::shared_ptr<const ui::Bitmap> picture = ui::Bitmap::create(4, 4);
+    auto device = std::make_shared<av::CaptureDevice>(
+        "back", av::CaptureDevicePosition::Back, av::CaptureDevice::Capabilities{},
+        [picture](dispatch::Duration) { return picture; });
+    auto session = av::CaptureSession::create();
+    auto input = av::CaptureDeviceInput::deviceInputWithDevice(device);
+    ASSERT_TRUE(input.ok());
+    session->addInput(input.value());
+    session->startRunning();
+    gUpdates = 0;
+    for (int frame = 1; frame <= 3; ++frame) {
+        loop().advanceBy(std::chrono::milliseconds(1000 / 15 + 1));
+        ASSERT_EQ(session->frameCount(), uint64_t(frame));
+        EXPECT_EQ(gUpdates, frame);
+    }
+    session->stopRunning();
 }
 
 // Each view is heard of as its own kind, so that one who draws them needs no casts; a kind

@@ -5,12 +5,10 @@
 
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBPlugin.h"
+#include "bridge/HYBPluginDirectory.h"
 #include "bridge/HYBPluginResult.h"
-#include "bridge/HYBViewController.h"
-#include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
-#include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
@@ -115,10 +113,10 @@ HYBCommandDelegateImpl::PageScript callbackOf(const HYBPluginResult& result,
 
 }  // namespace
 
-HYBCommandDelegateImpl::HYBCommandDelegateImpl(
-    const std::shared_ptr<HYBViewController>& viewController)
-    : viewController_(viewController),
-      commandQueue_(viewController ? viewController->commandQueue() : nullptr) {}
+HYBCommandDelegateImpl::HYBCommandDelegateImpl(std::weak_ptr<HYBPluginDirectory> plugins,
+                                               std::weak_ptr<HYBPageSink> page,
+                                               std::weak_ptr<HYBCommandQueue> queue)
+    : plugins_(std::move(plugins)), page_(std::move(page)), commandQueue_(std::move(queue)) {}
 
 bool HYBCommandDelegateImpl::isValidCallbackId(const std::optional<std::string>& callbackId) {
     // Only ASCII characters pass, so the byte count is the UTF-16 length.
@@ -146,7 +144,7 @@ void HYBCommandDelegateImpl::sendPluginResult(const std::shared_ptr<HYBPluginRes
     dropKeptPieces(*callbackId);
     static const HYBPluginResult kNoResult;
     const HYBPluginResult& sent = result ? *result : kNoResult;
-    evaluateOrDefer(callbackOf(sent, sent.pageMessage(kPassedAnswerBytes), *callbackId));
+    evalJsHelper(callbackOf(sent, sent.pageMessage(kPassedAnswerBytes), *callbackId));
 }
 
 void HYBCommandDelegateImpl::sendOwnedPluginResult(std::shared_ptr<HYBPluginResult> result,
@@ -159,7 +157,7 @@ void HYBCommandDelegateImpl::sendOwnedPluginResult(std::shared_ptr<HYBPluginResu
     if (!answersCallbackId(callbackId)) return;
     dropKeptPieces(*callbackId);
     auto message = result->takePageMessage(kPassedAnswerBytes);
-    evaluateOrDefer(callbackOf(*result, std::move(message), *callbackId));
+    evalJsHelper(callbackOf(*result, std::move(message), *callbackId));
 }
 
 std::string HYBCommandDelegateImpl::callbackBatchScript(const std::vector<std::string>& callbacks) {
@@ -186,10 +184,6 @@ void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
     }
 }
 
-void HYBCommandDelegateImpl::evalJsHelper(std::string js) {
-    evaluateOrDefer({std::move(js), std::nullopt, false});
-}
-
 void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size_t index,
                                              std::string json) {
     // The answer itself says what is wrong with its id; its pieces go nowhere.
@@ -203,7 +197,7 @@ void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size
     arguments.emplace("index", static_cast<int64_t>(index));
     arguments.emplace("piece", std::move(json));
     arguments.emplace("keeper", std::string(kKeptPieces));
-    evaluateOrDefer({std::string(kPieceBody), std::move(arguments), true});
+    evalJsHelper({std::string(kPieceBody), std::move(arguments), true});
 }
 
 void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
@@ -226,7 +220,7 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
     arguments.emplace("member", std::string(member));
     arguments.emplace("pieces", static_cast<int64_t>(pieces));
     arguments.emplace("keepCallback", result->keepCallback() ? 1 : 0);
-    evaluateOrDefer({std::string(kJoinBody), std::move(arguments), true});
+    evalJsHelper({std::string(kJoinBody), std::move(arguments), true});
 }
 
 void HYBCommandDelegateImpl::dropKeptPieces(const std::string& callbackId) {
@@ -237,15 +231,15 @@ void HYBCommandDelegateImpl::dropKeptPieces(const std::string& callbackId) {
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
     arguments.emplace("keeper", std::string(kKeptPieces));
-    evaluateOrDefer({std::string(kDropPiecesBody), std::move(arguments), false});
+    evalJsHelper({std::string(kDropPiecesBody), std::move(arguments), false});
 }
 
-void HYBCommandDelegateImpl::evaluateOrDefer(PageScript script) {
+void HYBCommandDelegateImpl::evalJsHelper(PageScript script) {
     auto& loop = dispatch::RunLoop::main();
     if (!delayResponses_.load() && dispatch::RunLoop::isMainThread()) {
         auto queue = commandQueue_.lock();
         if (queue && queue->currentlyExecuting()) {
-            send(std::move(script));
+            evalJsHelper2(std::move(script));
             return;
         }
         // A result that nothing asked for before it waits for (nothing deferred, no work due
@@ -257,7 +251,7 @@ void HYBCommandDelegateImpl::evaluateOrDefer(PageScript script) {
         if (script.isCallback && deferred_.empty() && !loop.hasReadyWork()) {
             lock.unlock();
             loop.post([] {});
-            send(std::move(script));
+            evalJsHelper2(std::move(script));
             return;
         }
     }
@@ -304,7 +298,7 @@ void HYBCommandDelegateImpl::evaluateDeferred() {
         if (!script.isCallback || script.arguments ||
             script.text.size() > kMaxSharedCallbackBytes) {
             flush();
-            send(std::move(script));
+            evalJsHelper2(std::move(script));
             continue;
         }
         if (batchBytes + script.text.size() > kMaxBatchScriptBytes) flush();
@@ -315,39 +309,37 @@ void HYBCommandDelegateImpl::evaluateDeferred() {
 }
 
 void HYBCommandDelegateImpl::evaluateCallbackBatch(const std::vector<std::string>& callbacks) {
-    auto controller = viewController_.lock();
-    auto engine = controller ? controller->webViewEngine() : nullptr;
-    if (!engine) return;
+    auto page = page_.lock();
+    if (!page) return;
     std::weak_ptr<HYBCommandQueue> weakQueue = commandQueue_;
-    engine->evaluateJavaScript(callbackBatchScript(callbacks),
-                               [weakQueue](ns::Result<ns::Value> result) {
-                                   auto queue = weakQueue.lock();
-                                   ns::Array* answers = result ? result->array() : nullptr;
-                                   if (!queue || !answers) return;
-                                   for (auto& answer : *answers) {
-                                       if (answer.isString())
-                                           queue->enqueueCommandBatch(std::move(*answer.string()));
-                                   }
-                                   queue->executePending();
-                               });
+    page->evaluateJavaScript(callbackBatchScript(callbacks),
+                             [weakQueue](ns::Result<ns::Value> result) {
+                                 auto queue = weakQueue.lock();
+                                 ns::Array* answers = result ? result->array() : nullptr;
+                                 if (!queue || !answers) return;
+                                 for (auto& answer : *answers) {
+                                     if (answer.isString())
+                                         queue->enqueueCommandBatch(std::move(*answer.string()));
+                                 }
+                                 queue->executePending();
+                             });
 }
 
-void HYBCommandDelegateImpl::send(PageScript script) {
+void HYBCommandDelegateImpl::evalJsHelper2(PageScript script) {
+    auto page = page_.lock();
+    if (!page) return;
     if (!script.arguments) {
-        evalJsHelper2(std::move(script.text));
+        page->evaluateJavaScript(std::move(script.text), batchAnswerHandler());
         return;
     }
-    auto controller = viewController_.lock();
-    auto engine = controller ? controller->webViewEngine() : nullptr;
-    if (!engine) return;
     const auto callbackId = script.arguments->find("callbackId");
     auto handler = batchAnswerHandler(
         callbackId != script.arguments->end() ? callbackId->second.stringValue() : "");
-    engine->callAsyncJavaScript(std::move(script.text), std::move(*script.arguments),
-                                std::move(handler));
+    page->callAsyncJavaScript(std::move(script.text), std::move(*script.arguments),
+                              std::move(handler));
 }
 
-HYBWebViewEngineProtocol::EvaluationHandler HYBCommandDelegateImpl::batchAnswerHandler(
+HYBPageSink::EvaluationHandler HYBCommandDelegateImpl::batchAnswerHandler(
     std::optional<std::string> answered) const {
     return [weakQueue = commandQueue_, answered](ns::Result<ns::Value> result) {
         // An answer handed over as a value comes by the host's own road: one that fails there
@@ -363,13 +355,6 @@ HYBWebViewEngineProtocol::EvaluationHandler HYBCommandDelegateImpl::batchAnswerH
     };
 }
 
-void HYBCommandDelegateImpl::evalJsHelper2(std::string js) {
-    auto controller = viewController_.lock();
-    auto engine = controller ? controller->webViewEngine() : nullptr;
-    if (!engine) return;
-    engine->evaluateJavaScript(std::move(js), batchAnswerHandler());
-}
-
 void HYBCommandDelegateImpl::flushCommandQueueWithDelayedJs() {
     delayResponses_.store(true);
     struct Restore {
@@ -380,27 +365,13 @@ void HYBCommandDelegateImpl::flushCommandQueueWithDelayedJs() {
 }
 
 std::optional<std::string> HYBCommandDelegateImpl::pathForResource(std::string_view resourcepath) {
-    auto controller = viewController_.lock();
-    const std::string www =
-        controller && controller->wwwFolderName() ? *controller->wwwFolderName() : "www";
-    // A path that climbs out of the web folder names nothing in it.
-    for (size_t start = 0; start <= resourcepath.size();) {
-        const size_t end = std::min(resourcepath.find('/', start), resourcepath.size());
-        if (resourcepath.substr(start, end - start) == "..") return std::nullopt;
-        start = end + 1;
-    }
-    const size_t slash = resourcepath.rfind('/');
-    const std::string_view fileName =
-        slash == std::string_view::npos ? resourcepath : resourcepath.substr(slash + 1);
-    const std::string_view subFolder =
-        slash == std::string_view::npos ? std::string_view() : resourcepath.substr(0, slash);
-    const std::string folder = subFolder.empty() ? www : ns::format("%@/%@", www, subFolder);
-    return ns::Bundle::mainBundle()->pathForResource(fileName, "", folder);
+    auto plugins = plugins_.lock();
+    return plugins ? plugins->pathForResource(resourcepath) : std::nullopt;
 }
 
 std::shared_ptr<HYBPlugin> HYBCommandDelegateImpl::getCommandInstance(std::string_view pluginName) {
-    auto controller = viewController_.lock();
-    return controller ? controller->getCommandInstance(pluginName) : nullptr;
+    auto plugins = plugins_.lock();
+    return plugins ? plugins->getCommandInstance(pluginName) : nullptr;
 }
 
 void HYBCommandDelegateImpl::runInBackground(std::function<void()> block) {
@@ -408,8 +379,8 @@ void HYBCommandDelegateImpl::runInBackground(std::function<void()> block) {
 }
 
 ns::Dictionary HYBCommandDelegateImpl::settings() const {
-    auto controller = viewController_.lock();
-    return controller ? controller->settings() : ns::Dictionary();
+    auto plugins = plugins_.lock();
+    return plugins ? plugins->settings() : ns::Dictionary();
 }
 
 HYBCommandDelegate::UrlTransformer HYBCommandDelegateImpl::urlTransformer() const {

@@ -20,11 +20,13 @@
 #include "platform/ui/AlertController.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/Display.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationBar.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/ScrollView.h"
+#include "platform/ui/SegmentedControl.h"
 #include "platform/ui/StatusBar.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TableViewCell.h"
@@ -38,7 +40,8 @@
 namespace wk {
 namespace {
 
-constexpr guint kSyncIntervalMs = 50;
+// How long after a sync the changes it made itself are drawn.
+constexpr guint kSettleMs = 50;
 // The smallest a screen's window may be made.
 constexpr int kMinimumScreenSide = 200;
 // What a window shows where no view draws: a phone's screen is black under its views.
@@ -292,8 +295,8 @@ std::shared_ptr<ui::TapGestureRecognizer> tapRecognizerOf(const ui::View& view) 
 }
 
 // Moves a child of a GtkFixed only when it is elsewhere: GTK lays out and draws the whole
-// fixed again on every move, which on each turn of the presenter's timer would paint the page
-// again, and a page painted before its web process has drawn waits for that process.
+// fixed again on every move, which on each sync would paint the page again, and a page
+// painted before its web process has drawn waits for that process.
 void moveInFixed(GtkWidget* fixed, GtkWidget* child, int x, int y) {
     int shownX = 0, shownY = 0;
     gtk_container_child_get(GTK_CONTAINER(fixed), child, "x", &shownX, "y", &shownY, nullptr);
@@ -308,7 +311,14 @@ GtkWidget* pageHolderOf(WebKitGtkEngine& engine) {
 
 // The first web view in the tree: in a window's root view, the main page's.
 std::shared_ptr<WebView> webViewIn(const std::shared_ptr<ui::View>& view) {
-    if (auto web = std::dynamic_pointer_cast<WebView>(view)) return web;
+    struct IsWebView : ui::ViewVisitor {
+        bool is = false;
+        void visit(ui::View&) override {}
+        void visit(WebView&) override { is = true; }
+        void visit(av::CaptureVideoPreviewLayer&) override {}
+    } kind;
+    view->accept(kind);
+    if (kind.is) return std::static_pointer_cast<WebView>(view);
     for (const auto& child : view->subviews()) {
         if (auto found = webViewIn(child)) return found;
     }
@@ -361,6 +371,7 @@ struct GtkViewPresenter::Shown {
         GtkWidget* content = nullptr;    // a scroll view's GtkFixed of its content
         GtkWidget* tapBox = nullptr;     // input over a view with a tap recognizer
         std::string key;                 // what a bar shows
+        bool drawsItsContent = false;    // a web view: its subviews are the engine's
         bool seen = false;
     };
     std::map<const ui::View*, Drawn> widgets;
@@ -414,46 +425,57 @@ struct GtkViewPresenter::Shown {
         return false;
     }
 
-    GtkWidget* make(const std::shared_ptr<ui::View>& view, Drawn& drawn) {
-        if (auto* web = dynamic_cast<WebView*>(view.get())) {
-            auto engine = std::dynamic_pointer_cast<WebKitGtkEngine>(web->engine());
-            if (!engine) return nullptr;
-            GtkWidget* widget = GTK_WIDGET(engine->webView());
+    // Makes the widget that draws a view, by the view's kind.
+    struct Maker : ui::ViewVisitor {
+        Shown& shown;
+        Drawn& drawn;
+        GtkWidget* widget = nullptr;
+
+        Maker(Shown& shown, Drawn& drawn) : shown(shown), drawn(drawn) {}
+        void visit(ui::View&) override { widget = plainView(); }
+        void visit(WebView& web) override {
+            // The engine's own widget, borrowed from its window: it draws the page itself.
+            drawn.drawsItsContent = true;
+            auto engine = std::dynamic_pointer_cast<WebKitGtkEngine>(web.engine());
+            if (!engine) return;
+            widget = GTK_WIDGET(engine->webView());
             g_object_ref(widget);
             if (GtkWidget* parent = gtk_widget_get_parent(widget)) {
                 gtk_container_remove(GTK_CONTAINER(parent), widget);
             }
             gtk_widget_hide(engine->window());
-            borrowed.emplace_back(widget, engine);
-            return widget;
+            shown.borrowed.emplace_back(widget, engine);
         }
-        if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(view.get()))
-            return GtkCapturePreview::make(*preview);
-        if (dynamic_cast<ui::Toolbar*>(view.get()) || dynamic_cast<ui::NavigationBar*>(view.get()))
-            return gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
-        if (dynamic_cast<ui::Label*>(view.get())) {
-            GtkWidget* label = gtk_label_new("");
-            gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
-            return label;
+        void visit(av::CaptureVideoPreviewLayer& preview) override {
+            widget = GtkCapturePreview::make(preview);
         }
-        if (auto button = std::dynamic_pointer_cast<ui::Button>(view)) {
-            GtkWidget* widget = gtk_button_new();
-            connectWeak(widget, "clicked", button, [](ui::Button& shown) { shown.sendActions(); });
-            return widget;
+        void visit(ui::Toolbar&) override { widget = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0); }
+        void visit(ui::NavigationBar&) override {
+            widget = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
         }
-        if (dynamic_cast<ui::ImageView*>(view.get())) return gtk_image_new();
-        if (dynamic_cast<ui::TextField*>(view.get())) return gtk_entry_new();
-        if (dynamic_cast<ui::ActivityIndicatorView*>(view.get())) return gtk_spinner_new();
-        if (auto scroll = std::dynamic_pointer_cast<ui::ScrollView>(view)) {
-            GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
-            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER,
+        void visit(ui::Label&) override {
+            widget = gtk_label_new("");
+            gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_END);
+        }
+        void visit(ui::Button& button) override {
+            widget = gtk_button_new();
+            connectWeak(widget, "clicked",
+                        std::static_pointer_cast<ui::Button>(button.sharedView()),
+                        [](ui::Button& shown) { shown.sendActions(); });
+        }
+        void visit(ui::ImageView&) override { widget = gtk_image_new(); }
+        void visit(ui::TextField&) override { widget = gtk_entry_new(); }
+        void visit(ui::ActivityIndicatorView&) override { widget = gtk_spinner_new(); }
+        void visit(ui::ScrollView& scroll) override {
+            widget = gtk_scrolled_window_new(nullptr, nullptr);
+            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(widget), GTK_POLICY_NEVER,
                                            GTK_POLICY_AUTOMATIC);
             drawn.content = gtk_fixed_new();
-            gtk_container_add(GTK_CONTAINER(scrolled), drawn.content);
+            gtk_container_add(GTK_CONTAINER(widget), drawn.content);
             // The content and the viewport GTK puts around it show with the scroll view.
-            gtk_widget_show_all(scrolled);
+            gtk_widget_show_all(widget);
             GtkAdjustment* adjustment =
-                gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scrolled));
+                gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(widget));
             // The user scrolls: the view follows, and a table makes the rows that come near.
             g_signal_connect_data(
                 adjustment, "value-changed", G_CALLBACK(+[](GtkAdjustment* a, gpointer data) {
@@ -464,15 +486,20 @@ struct GtkViewPresenter::Shown {
                     held->setContentOffset({held->contentOffset().x, value});
                     if (auto* presenter = GtkViewPresenter::installed()) presenter->sync();
                 }),
-                new std::weak_ptr<ui::ScrollView>(scroll),
+                new std::weak_ptr<ui::ScrollView>(
+                    std::static_pointer_cast<ui::ScrollView>(scroll.sharedView())),
                 [](gpointer data, GClosure*) {
                     delete static_cast<std::weak_ptr<ui::ScrollView>*>(data);
                 },
                 GConnectFlags(0));
-            return scrolled;
+            // GTK learns the content's size at its next layout: an offset that it could not
+            // take before (see syncOffset) is set then.
+            g_signal_connect(adjustment, "changed", G_CALLBACK(+[](GtkAdjustment*, gpointer) {
+                                 GtkViewPresenter::changed();
+                             }),
+                             nullptr);
         }
-        return plainView();
-    }
+    };
 
     // Gives a plain view's widget the colour its draw handler paints (drawn again on change).
     static void paintBackground(GtkWidget* widget, const ui::Color& color) {
@@ -555,7 +582,9 @@ struct GtkViewPresenter::Shown {
             drawn.view = view;
         }
         if (!drawn.widget) {
-            drawn.widget = make(view, drawn);
+            Maker maker(*this, drawn);
+            view->accept(maker);
+            drawn.widget = maker.widget;
             if (!drawn.widget) return;
             gtk_fixed_put(GTK_FIXED(container), drawn.widget, 0, 0);
             drawn.container = container;
@@ -580,10 +609,10 @@ struct GtkViewPresenter::Shown {
         hidden = hidden || view->isHidden() || view->alpha() <= 0;
         gtk_widget_set_visible(widget, !hidden);
         if (!hidden) gtk_widget_set_opacity(widget, std::min(1.0, view->alpha()));
-        update(*view, drawn, width, height);
+        Updater updater(drawn, width, height);
+        view->accept(updater);
         // A web view draws its own content; its scroll view is the engine's.
-        if (dynamic_cast<WebView*>(view.get())) return;
-        if (auto table = std::dynamic_pointer_cast<ui::TableView>(view)) table->layoutRows();
+        if (drawn.drawsItsContent) return;
         if (drawn.content) {
             auto* scroll = static_cast<ui::ScrollView*>(view.get());
             const ui::Size content = scroll->contentSize();
@@ -611,53 +640,65 @@ struct GtkViewPresenter::Shown {
         gtk_adjustment_set_value(adjustment, wanted);
     }
 
-    void update(ui::View& view, Drawn& drawn, int width, int height) {
-        GtkWidget* widget = drawn.widget;
-        if (auto* element = dynamic_cast<const ui::Accessibility*>(&view)) {
-            describe(widget, *element);
+    // Brings a view's widget up to the view, by the view's kind.
+    struct Updater : ui::ViewVisitor {
+        Drawn& drawn;
+        GtkWidget* widget;
+        int width;
+        int height;
+
+        Updater(Drawn& drawn, int width, int height)
+            : drawn(drawn), widget(drawn.widget), width(width), height(height) {}
+        void visit(ui::View& view) override {
+            if (view.backgroundColor()) paintBackground(widget, *view.backgroundColor());
         }
-        if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(&view)) {
-            GtkCapturePreview::update(*preview, widget);
-        } else if (auto* toolbar = dynamic_cast<ui::Toolbar*>(&view)) {
-            const ui::Color bar = toolbar->barTintColor().value_or(kDarkBar);
+        void visit(WebView&) override {}
+        void visit(av::CaptureVideoPreviewLayer& preview) override {
+            GtkCapturePreview::update(preview, widget);
+        }
+        void visit(ui::Toolbar& toolbar) override {
+            const ui::Color bar = toolbar.barTintColor().value_or(kDarkBar);
             style(widget, "background-color: " + cssColor(bar) + ";");
-            std::string key = toolbarKey(*toolbar, bar);
-            if (drawn.key != key) {
-                fillToolbar(widget, *toolbar, bar);
-                drawn.key = std::move(key);
-            }
-        } else if (auto* navigationBar = dynamic_cast<ui::NavigationBar*>(&view)) {
-            const ui::Color bar = navigationBar->barTintColor().value_or(kLightBar);
+            std::string key = toolbarKey(toolbar, bar);
+            if (drawn.key == key) return;
+            fillToolbar(widget, toolbar, bar);
+            drawn.key = std::move(key);
+        }
+        void visit(ui::NavigationBar& navigationBar) override {
+            const ui::Color bar = navigationBar.barTintColor().value_or(kLightBar);
             style(widget, "background-color: " + cssColor(bar) + ";");
-            std::string key = navigationBarKey(*navigationBar, bar);
-            if (drawn.key != key) {
-                fillNavigationBar(widget, *navigationBar, bar);
-                drawn.key = std::move(key);
-            }
-        } else if (auto* label = dynamic_cast<ui::Label*>(&view)) {
+            std::string key = navigationBarKey(navigationBar, bar);
+            if (drawn.key == key) return;
+            fillNavigationBar(widget, navigationBar, bar);
+            drawn.key = std::move(key);
+        }
+        void visit(ui::Label& label) override {
+            describe(widget, label);
             // Set only on change: GTK lays a label out and draws it again on every set.
-            const std::string text = label->text().value_or("");
+            const std::string text = label.text().value_or("");
             if (text != gtk_label_get_text(GTK_LABEL(widget))) {
                 gtk_label_set_text(GTK_LABEL(widget), text.c_str());
             }
-            const auto alignment = label->textAlignment();
+            const auto alignment = label.textAlignment();
             gtk_label_set_xalign(GTK_LABEL(widget),
                                  alignment == ui::Label::TextAlignment::Center  ? 0.5f
                                  : alignment == ui::Label::TextAlignment::Right ? 1.0f
                                                                                 : 0.0f);
             std::string css;
-            if (label->textColor()) css += "color: " + cssColor(*label->textColor()) + ";";
-            if (label->backgroundColor()) {
-                css += "background-color: " + cssColor(*label->backgroundColor()) + ";";
+            if (label.textColor()) css += "color: " + cssColor(*label.textColor()) + ";";
+            if (label.backgroundColor()) {
+                css += "background-color: " + cssColor(*label.backgroundColor()) + ";";
             }
             style(widget, css);
-        } else if (auto* button = dynamic_cast<ui::Button*>(&view)) {
-            const auto title = button->titleForState(ui::Button::kControlStateNormal);
+        }
+        void visit(ui::Button& button) override {
+            describe(widget, button);
+            const auto title = button.titleForState(ui::Button::kControlStateNormal);
             const char* shownTitle = gtk_button_get_label(GTK_BUTTON(widget));
             if (title ? !shownTitle || *title != shownTitle : shownTitle != nullptr) {
                 gtk_button_set_label(GTK_BUTTON(widget), title ? title->c_str() : nullptr);
             }
-            if (auto image = button->imageForState(ui::Button::kControlStateNormal)) {
+            if (auto image = button.imageForState(ui::Button::kControlStateNormal)) {
                 GtkWidget* shown = gtk_button_get_image(GTK_BUTTON(widget));
                 if (!shown) {
                     shown = gtk_image_new();
@@ -667,37 +708,50 @@ struct GtkViewPresenter::Shown {
                 }
                 setImage(shown, image, width, height, ui::ContentMode::ScaleAspectFit);
             }
-            gtk_widget_set_sensitive(widget, button->isEnabled());
+            gtk_widget_set_sensitive(widget, button.isEnabled());
             // A tinted button is drawn as the platform draws one: its title in the tint, on
             // what it lies on (a light button face would hide a light tint).
-            if (button->tintColor()) {
-                const std::string tint = cssColor(*button->tintColor());
+            if (button.tintColor()) {
+                const std::string tint = cssColor(*button.tintColor());
                 style(widget,
                       "color: " + tint + "; background: none; border: 1px solid " + tint + ";");
             }
-        } else if (auto* imageView = dynamic_cast<ui::ImageView*>(&view)) {
-            setImage(widget, imageView->image(), width, height, imageView->contentMode());
-        } else if (auto* field = dynamic_cast<ui::TextField*>(&view)) {
+        }
+        void visit(ui::SegmentedControl& control) override {
+            describe(widget, control);
+            visit(static_cast<ui::View&>(control));
+        }
+        void visit(ui::ImageView& imageView) override {
+            setImage(widget, imageView.image(), width, height, imageView.contentMode());
+        }
+        void visit(ui::TextField& field) override {
             if (!gtk_widget_has_focus(widget))
-                gtk_entry_set_text(GTK_ENTRY(widget), field->text().c_str());
-            gtk_entry_set_visibility(GTK_ENTRY(widget), !field->isSecureTextEntry());
-        } else if (auto* spinner = dynamic_cast<ui::ActivityIndicatorView*>(&view)) {
-            if (spinner->isAnimating()) {
+                gtk_entry_set_text(GTK_ENTRY(widget), field.text().c_str());
+            gtk_entry_set_visibility(GTK_ENTRY(widget), !field.isSecureTextEntry());
+        }
+        void visit(ui::ActivityIndicatorView& spinner) override {
+            if (spinner.isAnimating()) {
                 gtk_spinner_start(GTK_SPINNER(widget));
             } else {
                 gtk_spinner_stop(GTK_SPINNER(widget));
             }
-            if (spinner->hidesWhenStopped() && !spinner->isAnimating()) gtk_widget_hide(widget);
-        } else if (auto* cell = dynamic_cast<ui::TableViewCell*>(&view)) {
-            paintBackground(widget, cell->backgroundColor().value_or(ui::Color(1, 1, 1, 1)));
-        } else if (GTK_IS_FIXED(widget) && view.backgroundColor()) {
-            paintBackground(widget, *view.backgroundColor());
-        } else if (!dynamic_cast<WebView*>(&view) && view.backgroundColor()) {
-            style(widget, "background-color: " + cssColor(*view.backgroundColor()) + ";");
-        } else if (dynamic_cast<ui::ScrollView*>(&view)) {
-            style(widget, "background-color: #ffffff;");
+            if (spinner.hidesWhenStopped() && !spinner.isAnimating()) gtk_widget_hide(widget);
         }
-    }
+        void visit(ui::TableViewCell& cell) override {
+            paintBackground(widget, cell.backgroundColor().value_or(ui::Color(1, 1, 1, 1)));
+        }
+        void visit(ui::ScrollView& scroll) override {
+            style(widget, "background-color: " +
+                              (scroll.backgroundColor() ? cssColor(*scroll.backgroundColor())
+                                                        : std::string("#ffffff")) +
+                              ";");
+        }
+        void visit(ui::TableView& table) override {
+            visit(static_cast<ui::ScrollView&>(table));
+            // The rows that come near, before they are placed.
+            table.layoutRows();
+        }
+    };
 
     GtkWidget* widgetFor(const ui::View& view) const {
         auto found = widgets.find(&view);
@@ -737,12 +791,14 @@ struct GtkViewPresenter::StatusBand {
     GtkWidget* band = nullptr;          // an event box in the window's overlay
     GtkWidget* clock = nullptr;
     ui::Color content;
+    guint minuteTimer = 0;
 
     explicit StatusBand(GtkWidget* window) : engineWindow(window) {
         g_object_add_weak_pointer(G_OBJECT(engineWindow),
                                   reinterpret_cast<gpointer*>(&engineWindow));
     }
     ~StatusBand() {
+        if (minuteTimer) g_source_remove(minuteTimer);
         if (engineWindow) {
             // Its handlers know this band: it goes with it.
             if (band) gtk_widget_destroy(band);
@@ -798,6 +854,23 @@ struct GtkViewPresenter::StatusBand {
         const std::string time = timeOfDay();
         if (time != gtk_label_get_text(GTK_LABEL(clock)))
             gtk_label_set_text(GTK_LABEL(clock), time.c_str());
+        wakeWhenTheMinuteTurns();
+    }
+
+    // The time shown changes with the minute, which nothing in the ui layer announces: the
+    // one timer of the presenter asks for a sync when the minute turns.
+    void wakeWhenTheMinuteTurns() {
+        if (minuteTimer) return;
+        const double now = dispatch::Clock::current().wallTime();
+        const auto untilNext = static_cast<guint>((60.0 - std::fmod(now, 60.0)) * 1000) + 1;
+        minuteTimer = g_timeout_add(
+            untilNext,
+            [](gpointer data) -> gboolean {
+                static_cast<StatusBand*>(data)->minuteTimer = 0;
+                GtkViewPresenter::changed();
+                return G_SOURCE_REMOVE;
+            },
+            this);
     }
 
     // "09:41": the local time of the program's clock.
@@ -846,8 +919,9 @@ GtkViewPresenter* GtkViewPresenter::installed() {
 void GtkViewPresenter::install() {
     if (presenterSlot()) return;
     presenterSlot() = new GtkViewPresenter();  // lives as long as the process
-    // An alert answered in any way leaves the display at once; other screens follow on the
-    // next turn of the timer.
+    // The ui layer says when something drawn changes; the display follows once the main loop
+    // is free, and an alert answered in any way leaves it at once.
+    ui::Display::setObserver(changed);
     ui::ViewController::setPresentationObserver([] {
         if (auto* presenter = presenterSlot()) presenter->syncAlerts(ui::Window::windows());
     });
@@ -861,13 +935,27 @@ void GtkViewPresenter::install() {
             presenter->sync();
             presenter->announce(*posted.argument);
         });
-    g_timeout_add(
-        kSyncIntervalMs,
-        [](gpointer self) -> gboolean {
-            static_cast<GtkViewPresenter*>(self)->sync();
-            return G_SOURCE_CONTINUE;
-        },
-        presenterSlot());
+    changed();
+}
+
+void GtkViewPresenter::changed() {
+    auto* presenter = presenterSlot();
+    if (!presenter || presenter->syncScheduled_.exchange(true)) return;
+    // What a sync itself changes (the rows a table makes as it is drawn, an offset GTK has just
+    // settled) is drawn a moment later: a view that changes each time it is drawn cannot keep
+    // the main loop busy.
+    const auto run = [](gpointer) -> gboolean {
+        if (auto* presenter = presenterSlot()) {
+            presenter->syncScheduled_ = false;
+            presenter->sync();
+        }
+        return G_SOURCE_REMOVE;
+    };
+    if (presenter->syncing_) {
+        g_timeout_add(kSettleMs, run, nullptr);
+    } else {
+        g_idle_add_full(G_PRIORITY_DEFAULT, run, nullptr, nullptr);
+    }
 }
 
 GtkWidget* GtkViewPresenter::gtkWindowFor(const ui::Window& window) const {
@@ -927,6 +1015,7 @@ void GtkViewPresenter::sync() {
     // A scroll or a tap inside a sync asks for another; the one running takes care of it.
     if (syncing_) return;
     syncing_ = true;
+    ++syncs_;
     const auto windows = ui::Window::windows();
     std::map<const ui::Window*, std::shared_ptr<ui::View>> wanted;
     std::map<const ui::Window*, std::shared_ptr<ui::Window>> byKey;
@@ -1131,7 +1220,7 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
         [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
         GConnectFlags(0));
     // The views lie in a fixed layer whose size is theirs; the window around it may be made
-    // smaller than they are (they follow on the next turn), so a scrolled window without
+    // smaller than they are (they follow at the next sync), so a scrolled window without
     // scroll bars holds it.
     GtkWidget* viewport = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(viewport), GTK_POLICY_EXTERNAL,

@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -39,8 +41,9 @@ class WebView;
 //   a tap on the bar.
 // Labels, hints and values of elements are what the toolkit's accessibility layer reads for
 // their widgets, and announcements are read out over the topmost screen. The ui objects stay
-// the truth: the presenter follows them on every turn of its timer. Taps on buttons and bar
-// items run their actions, taps on views with tap recognizers fire them at the tapped point,
+// the truth: the presenter follows them when the ui layer says that something it draws has
+// changed (ui::Display), as soon as the main loop is free. Taps on buttons and bar items run
+// their actions, taps on views with tap recognizers fire them at the tapped point,
 // resizing a presented screen's window gives the screen that size (as a rotation does on a
 // phone), and closing a presented screen's window or pressing Escape in it asks the screen's
 // presentation controller to close it as the user would, so that the plug-in answers its
@@ -66,6 +69,8 @@ public:
     GtkWidget* statusBarBand() const;
     // Brings the GTK widgets up to date with the ui objects at once.
     void sync();
+    // How many times the widgets have been brought up to date (for tests).
+    uint64_t syncs() const { return syncs_; }
 
 private:
     struct Shown;
@@ -75,6 +80,8 @@ private:
     ~GtkViewPresenter() = delete;  // lives as long as the process
     void show(const std::shared_ptr<ui::Window>& window, const std::shared_ptr<ui::View>& root,
               GtkWindow* parent);
+    // Something drawn changed (ui::Display's observer): a sync is due. Any thread.
+    static void changed();
     void syncAlerts(const std::vector<std::shared_ptr<ui::Window>>& windows);
     void syncOverlays(const std::vector<std::shared_ptr<ui::Window>>& windows);
     // Reads `text` out through the toolkit's accessibility layer, over the topmost screen.
@@ -90,7 +97,9 @@ private:
     std::map<const ui::AlertController*, std::unique_ptr<WebKitGtkAlertDialog>> alerts_;
     std::map<const ui::Window*, std::unique_ptr<Overlay>> overlays_;
     std::unique_ptr<StatusBand> statusBand_;
-    bool syncing_ = false;
+    std::atomic<bool> syncing_ = false;
+    uint64_t syncs_ = 0;
+    std::atomic<bool> syncScheduled_ = false;
     GtkWidget* announcement_ = nullptr;  // cleared when GTK destroys it
 };
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/Display.h"
+
 namespace ui {
 
 // What an element is to assistive technologies (bit values of the platform's traits).
@@ -24,11 +26,17 @@ public:
     virtual ~Accessibility() = default;
 
     const std::optional<std::string>& accessibilityLabel() const { return label_; }
-    void setAccessibilityLabel(std::optional<std::string> text) { label_ = std::move(text); }
+    void setAccessibilityLabel(std::optional<std::string> text) {
+        Display::update(label_, std::move(text));
+    }
     const std::optional<std::string>& accessibilityHint() const { return hint_; }
-    void setAccessibilityHint(std::optional<std::string> text) { hint_ = std::move(text); }
+    void setAccessibilityHint(std::optional<std::string> text) {
+        Display::update(hint_, std::move(text));
+    }
     const std::optional<std::string>& accessibilityValue() const { return value_; }
-    void setAccessibilityValue(std::optional<std::string> text) { value_ = std::move(text); }
+    void setAccessibilityValue(std::optional<std::string> text) {
+        Display::update(value_, std::move(text));
+    }
     AccessibilityTraits accessibilityTraits() const { return traits_; }
     void setAccessibilityTraits(AccessibilityTraits traits) { traits_ = traits; }
 

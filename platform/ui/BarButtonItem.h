@@ -8,6 +8,7 @@
 #include "platform/ns/Object.h"
 #include "platform/ui/Accessibility.h"
 #include "platform/ui/Color.h"
+#include "platform/ui/Display.h"
 #include "platform/ui/Geometry.h"
 #include "platform/ui/Image.h"
 
@@ -28,18 +29,18 @@ public:
                                                     Action action);
 
     const std::optional<std::string>& title() const { return title_; }
-    void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
+    void setTitle(std::optional<std::string> title) { Display::update(title_, std::move(title)); }
     const std::shared_ptr<Image>& image() const { return image_; }
-    void setImage(std::shared_ptr<Image> image) { image_ = std::move(image); }
+    void setImage(std::shared_ptr<Image> image) { Display::update(image_, std::move(image)); }
     Style style() const { return style_; }
     void setStyle(Style style) { style_ = style; }
     const std::optional<SystemItem>& systemItem() const { return systemItem_; }
     bool isEnabled() const { return enabled_; }
-    void setEnabled(bool on) { enabled_ = on; }
+    void setEnabled(bool on) { Display::update(enabled_, on); }
     const std::optional<Color>& tintColor() const { return tintColor_; }
-    void setTintColor(std::optional<Color> color) { tintColor_ = color; }
+    void setTintColor(std::optional<Color> color) { Display::update(tintColor_, color); }
     double width() const { return width_; }
-    void setWidth(double width) { width_ = width; }
+    void setWidth(double width) { Display::update(width_, width); }
     const EdgeInsets& imageInsets() const { return imageInsets_; }
     void setImageInsets(const EdgeInsets& insets) { imageInsets_ = insets; }
     bool hasAction() const { return static_cast<bool>(action_); }

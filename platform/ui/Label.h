@@ -6,12 +6,14 @@
 
 #include "platform/ui/Accessibility.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewVisitor.h"
 
 namespace ui {
 
 // A read-only line (or lines) of text. Assistive technologies read its text.
 class Label : public View, public Accessibility {
 public:
+    void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
     enum class TextAlignment { Left = 0, Center = 1, Right = 2, Justified = 3, Natural = 4 };
     enum class LineBreakMode {
         WordWrap = 0,
@@ -30,11 +32,11 @@ public:
     static std::shared_ptr<Label> create(Rect frame = {}) { return std::make_shared<Label>(frame); }
 
     const std::optional<std::string>& text() const { return text_; }
-    void setText(std::optional<std::string> text) { text_ = std::move(text); }
+    void setText(std::optional<std::string> text) { Display::update(text_, std::move(text)); }
     const std::optional<Color>& textColor() const { return textColor_; }
-    void setTextColor(std::optional<Color> color) { textColor_ = color; }
+    void setTextColor(std::optional<Color> color) { Display::update(textColor_, color); }
     TextAlignment textAlignment() const { return alignment_; }
-    void setTextAlignment(TextAlignment a) { alignment_ = a; }
+    void setTextAlignment(TextAlignment a) { Display::update(alignment_, a); }
     LineBreakMode lineBreakMode() const { return lineBreak_; }
     void setLineBreakMode(LineBreakMode m) { lineBreak_ = m; }
     BaselineAdjustment baselineAdjustment() const { return baseline_; }

@@ -69,7 +69,7 @@ void StatusBar::updateFromViewControllers() {
 }
 
 void StatusBar::apply(bool hidden, Style style) {
-    style_ = style;
+    Display::update(style_, style);
     if (hidden == hidden_) return;
     Rect before = frame();
     hidden_ = hidden;
@@ -104,6 +104,7 @@ void StatusBar::setOrientation(InterfaceOrientation orientation) {
 
 void StatusBar::frameMayHaveChanged(const Rect& before) {
     if (frame() == before) return;
+    Display::setNeedsUpdate();
     ns::NotificationCenter::defaultCenter().post(kApplicationDidChangeStatusBarFrameNotification);
 }
 

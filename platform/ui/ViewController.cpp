@@ -143,6 +143,7 @@ void ViewController::setPresentationObserver(std::function<void()> observer) {
 }
 
 void ViewController::notifyPresentationObserver() {
+    Display::setNeedsUpdate();
     if (auto& observer = presentationObserver()) observer();
 }
 

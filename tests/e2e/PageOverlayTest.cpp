@@ -68,6 +68,34 @@ TEST(PageOverlay, AnUnchangedLabelIsNotLaidOutAgain) {
     presenter->sync();
 }
 
+// The presenter follows the ui layer when it says that something drawn changed, not on a timer:
+// a change reaches its widget once the main loop is free, with no sync asked for, and while
+// nothing changes nothing is drawn again (a timer would sync every few tens of milliseconds;
+// the minute turning may ask for one sync).
+TEST(PageOverlay, TheDisplayFollowsChangesAndOnlyChanges) {
+    E2EHost& host = E2EHost::shared();
+    auto* presenter = wk::GtkViewPresenter::installed();
+    ASSERT_TRUE(presenter);
+    auto label = ui::Label::create({{10, 10}, {200, 30}});
+    label->setText("Before");
+    host.controller()->view()->addSubview(label);
+    ASSERT_TRUE(host.runUntil([&] { return presenter->widgetFor(*label) != nullptr; }));
+    GtkWidget* widget = presenter->widgetFor(*label);
+    ASSERT_TRUE(GTK_IS_LABEL(widget));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(widget)), "Before");
+
+    const uint64_t settled = presenter->syncs();
+    host.runUntil([] { return false; }, std::chrono::milliseconds(500));
+    EXPECT_LE(presenter->syncs() - settled, 1u);
+
+    label->setText("After");
+    EXPECT_TRUE(host.runUntil(
+        [&] { return gtk_label_get_text(GTK_LABEL(widget)) == std::string("After"); }));
+    label->setHidden(true);
+    EXPECT_TRUE(host.runUntil([&] { return !gtk_widget_is_visible(widget); }));
+    label->removeFromSuperview();
+}
+
 // What the page asks of the status bar through the bridge, without an answer.
 void statusBarCall(E2EHost& host, const std::string& action, const std::string& arguments = "[]") {
     host.run("hybrid.require('hybrid/exec')(null, null, 'StatusBar', '" + action + "', " +

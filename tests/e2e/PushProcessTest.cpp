@@ -18,12 +18,12 @@
 #include <vector>
 
 #include "platform/ns/JSONSerialization.h"
+#include "services/peers/CheckinPeer.h"
+#include "services/peers/HttpsServer.h"
+#include "services/peers/RegistrationPeer.h"
+#include "services/peers/TestCA.h"
+#include "services/peers/messaging/MessagingServer.h"
 #include "tests/e2e/HostProcess.h"
-#include "tests/peers/CheckinPeer.h"
-#include "tests/peers/HttpsServer.h"
-#include "tests/peers/RegistrationPeer.h"
-#include "tests/peers/TestCA.h"
-#include "tests/peers/messaging/MessagingServer.h"
 #include "tests/support/NsPrinters.h"
 #include "tests/support/TempDir.h"
 

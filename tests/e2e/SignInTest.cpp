@@ -10,6 +10,7 @@
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/wk/WebView.h"
+#include "services/peers/IdentityPeer.h"
 #include "signin/DSInstanceDiscovery.h"
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSStringHelpers.h"
@@ -17,7 +18,6 @@
 #include "signin/DSWebAuthController.h"
 #include "tests/e2e/E2EHost.h"
 #include "tests/e2e/HostProcess.h"
-#include "tests/peers/IdentityPeer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 

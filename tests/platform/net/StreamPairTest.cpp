@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "platform/ns/AtomicFile.h"
-#include "tests/peers/PeerSocket.h"
+#include "services/peers/PeerSocket.h"
 #include "tests/peers/SocketPeer.h"
 #include "tests/platform/net/NetTestSupport.h"
 

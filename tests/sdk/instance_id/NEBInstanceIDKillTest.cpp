@@ -11,7 +11,7 @@
 #include "sdk/instance_id/NEBInstanceIDCheckinStore.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPairStore.h"
 #include "sdk/instance_id/NEBInstanceIDStore.h"
-#include "tests/peers/RegistrationPeer.h"
+#include "services/peers/RegistrationPeer.h"
 #include "tests/sdk/instance_id/InstanceIDFixture.h"
 #include "tests/support/ChildProcess.h"
 

@@ -19,7 +19,7 @@
 #include "sdk/messaging/NEBMessagingLogStandardFormatter.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
 #include "sdk/messaging/NEBMessagingPubSubCache.h"
-#include "tests/peers/HttpsServer.h"
+#include "services/peers/HttpsServer.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
 #include "tests/support/Golden.h"
 #include "tests/support/KeychainDump.h"

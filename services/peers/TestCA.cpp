@@ -1,4 +1,4 @@
-#include "tests/peers/TestCA.h"
+#include "services/peers/TestCA.h"
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>

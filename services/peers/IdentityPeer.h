@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/peers/HttpsServer.h"
+#include "services/peers/HttpsServer.h"
 
 namespace peers {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/ns/Value.h"
-#include "tests/peers/HttpsServer.h"
+#include "services/peers/HttpsServer.h"
 
 namespace peers {
 

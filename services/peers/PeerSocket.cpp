@@ -1,4 +1,4 @@
-#include "tests/peers/PeerSocket.h"
+#include "services/peers/PeerSocket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,10 +1,10 @@
-#include "tests/peers/IdentityPeer.h"
+#include "services/peers/IdentityPeer.h"
 
 #include <openssl/sha.h>
 
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/PercentEncoding.h"
-#include "tests/peers/WebSafeBase64.h"
+#include "services/peers/WebSafeBase64.h"
 
 namespace peers {
 

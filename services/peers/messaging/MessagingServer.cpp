@@ -1,4 +1,4 @@
-#include "tests/peers/messaging/MessagingServer.h"
+#include "services/peers/messaging/MessagingServer.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "sdk/messaging/NEBMessagingCodedInputStream.h"
-#include "tests/peers/PeerSocket.h"
+#include "services/peers/PeerSocket.h"
 
 namespace peers {
 

@@ -20,7 +20,7 @@
 
 #include "platform/net/HTTPHeaderFields.h"
 #include "platform/ns/URL.h"
-#include "tests/peers/TestCA.h"
+#include "services/peers/TestCA.h"
 
 namespace peers {
 

@@ -1,4 +1,4 @@
-#include "tests/peers/RegistrationPeer.h"
+#include "services/peers/RegistrationPeer.h"
 
 #include <openssl/decoder.h>
 #include <openssl/evp.h>
@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "tests/peers/WebSafeBase64.h"
+#include "services/peers/WebSafeBase64.h"
 
 namespace peers {
 

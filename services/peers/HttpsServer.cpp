@@ -1,11 +1,11 @@
-#include "tests/peers/HttpsServer.h"
+#include "services/peers/HttpsServer.h"
 
 #include <unistd.h>
 
 #include <charconv>
 #include <stdexcept>
 
-#include "tests/peers/PeerSocket.h"
+#include "services/peers/PeerSocket.h"
 
 namespace peers {
 

@@ -1,4 +1,4 @@
-#include "tests/peers/WebSafeBase64.h"
+#include "services/peers/WebSafeBase64.h"
 
 #include <openssl/evp.h>
 

@@ -1,4 +1,4 @@
-#include "tests/peers/MeasurementPeer.h"
+#include "services/peers/MeasurementPeer.h"
 
 #include <zlib.h>
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "proto/measurement.pb.h"
-#include "tests/peers/HttpsServer.h"
+#include "services/peers/HttpsServer.h"
 
 namespace peers {
 

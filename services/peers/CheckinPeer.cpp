@@ -1,4 +1,4 @@
-#include "tests/peers/CheckinPeer.h"
+#include "services/peers/CheckinPeer.h"
 
 #include "platform/ns/JSONSerialization.h"
 

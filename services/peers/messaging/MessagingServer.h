@@ -14,7 +14,7 @@
 
 #include "proto/mcs.pb.h"
 #include "sdk/core/pb.h"
-#include "tests/peers/TestCA.h"
+#include "services/peers/TestCA.h"
 
 namespace peers {
 

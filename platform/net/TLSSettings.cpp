@@ -3,22 +3,21 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
-#include <mutex>
-
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Log.h"
 
 namespace net {
 
 namespace {
 
-std::mutex& settingsMutex() {
-    static std::mutex mutex;
+dispatch::Mutex& settingsMutex() {
+    static dispatch::Mutex mutex;
     return mutex;
 }
 
 // Read by connections on other threads, which may still be opening while the program exits:
 // never destroyed.
-std::string& extraFile() {
+std::string& extraFile() REQUIRES(settingsMutex()) {
     static auto& path = *new std::string();
     return path;
 }
@@ -26,12 +25,12 @@ std::string& extraFile() {
 }  // namespace
 
 void TLSSettings::setExtraCAFile(std::string path) {
-    std::lock_guard lock(settingsMutex());
+    dispatch::Lock lock(settingsMutex());
     extraFile() = std::move(path);
 }
 
 std::string TLSSettings::extraCAFile() {
-    std::lock_guard lock(settingsMutex());
+    dispatch::Lock lock(settingsMutex());
     return extraFile();
 }
 

@@ -34,7 +34,7 @@ TransferEngine::TransferEngine() {
 
 void TransferEngine::add(std::shared_ptr<CurlTransfer> transfer) {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         toAdd_.push_back(std::move(transfer));
     }
     curl_multi_wakeup(multi_);
@@ -42,7 +42,7 @@ void TransferEngine::add(std::shared_ptr<CurlTransfer> transfer) {
 
 void TransferEngine::remove(uint64_t transferId) {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         toRemove_.push_back(transferId);
     }
     curl_multi_wakeup(multi_);
@@ -63,7 +63,7 @@ void TransferEngine::takeCommands() {
     std::vector<std::shared_ptr<CurlTransfer>> adds;
     std::vector<uint64_t> removes;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         adds.swap(toAdd_);
         removes.swap(toRemove_);
     }

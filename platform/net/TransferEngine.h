@@ -4,9 +4,10 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace net {
 
@@ -34,9 +35,9 @@ private:
     void drop(std::map<uint64_t, std::shared_ptr<CurlTransfer>>::iterator it);
 
     CURLM* multi_ = nullptr;
-    std::mutex mutex_;
-    std::vector<std::shared_ptr<CurlTransfer>> toAdd_;
-    std::vector<uint64_t> toRemove_;
+    dispatch::Mutex mutex_;
+    std::vector<std::shared_ptr<CurlTransfer>> toAdd_ GUARDED_BY(mutex_);
+    std::vector<uint64_t> toRemove_ GUARDED_BY(mutex_);
     // Engine thread only.
     std::map<uint64_t, std::shared_ptr<CurlTransfer>> active_;
     std::thread thread_;

@@ -1,15 +1,16 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace ns {
 
 // Facts about the running process. The host hands over its command line at start.
 class ProcessInfo {
-  public:
+public:
     static ProcessInfo& processInfo();
 
     // The command line, program name first; empty until the host sets it.
@@ -28,11 +29,11 @@ class ProcessInfo {
     double systemUptime() const;
     std::string hostName() const;
 
-  private:
+private:
     ProcessInfo() = default;
 
-    mutable std::mutex mutex_;
-    std::vector<std::string> arguments_;
+    mutable dispatch::Mutex mutex_;
+    std::vector<std::string> arguments_ GUARDED_BY(mutex_);
 };
 
 }  // namespace ns

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <mutex>
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "bridge/NSString+HYBJavaScriptLiteral.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
@@ -21,13 +21,13 @@
 namespace {
 
 // The slots are read and written on the main thread; the lock keeps a stray caller safe.
-std::mutex slotsMutex;
-std::shared_ptr<NCMPlugin> sharedInstance;
-std::optional<std::string> heldPush;
+dispatch::Mutex slotsMutex;
+std::shared_ptr<NCMPlugin> sharedInstance GUARDED_BY(slotsMutex);
+std::optional<std::string> heldPush GUARDED_BY(slotsMutex);
 
 // Messages waiting for the page, by the order in which they came.
-std::map<uint64_t, NCMPlugin::PageMessage> waitingMessages;
-uint64_t nextWaitingNumber = 0;
+std::map<uint64_t, NCMPlugin::PageMessage> waitingMessages GUARDED_BY(slotsMutex);
+uint64_t nextWaitingNumber GUARDED_BY(slotsMutex) = 0;
 
 std::optional<ns::Value> jsonSafe(const ns::Value& value) {
     if (const ns::Data* bytes = value.data()) return ns::Value(bytes->base64EncodedString());
@@ -71,17 +71,17 @@ NCMPlugin::NCMPlugin() {
 }
 
 std::shared_ptr<NCMPlugin> NCMPlugin::ncmPlugin() {
-    std::lock_guard lock(slotsMutex);
+    dispatch::Lock lock(slotsMutex);
     return sharedInstance;
 }
 
 void NCMPlugin::holdPush(std::string json) {
-    std::lock_guard lock(slotsMutex);
+    dispatch::Lock lock(slotsMutex);
     heldPush = std::move(json);
 }
 
 std::optional<std::string> NCMPlugin::getLastPush() {
-    std::lock_guard lock(slotsMutex);
+    dispatch::Lock lock(slotsMutex);
     return std::exchange(heldPush, std::nullopt);
 }
 
@@ -91,7 +91,7 @@ void NCMPlugin::deliverMessage(std::string json, std::string messageID,
     std::shared_ptr<NCMPlugin> plugin;
     uint64_t number = 0;
     {
-        std::lock_guard lock(slotsMutex);
+        dispatch::Lock lock(slotsMutex);
         number = nextWaitingNumber++;
         // Nothing waits before it and the page can take it: it goes at once.
         if (sharedInstance && waitingMessages.empty()) plugin = sharedInstance;
@@ -113,13 +113,13 @@ void NCMPlugin::sendMessage(uint64_t number, PageMessage message) {
                      if (message.delivered) message.delivered(message.messageID);
                      return;
                  }
-                 std::lock_guard lock(slotsMutex);
+                 dispatch::Lock lock(slotsMutex);
                  waitingMessages.emplace(number, std::move(message));
              });
 }
 
 size_t NCMPlugin::waitingMessageCount() {
-    std::lock_guard lock(slotsMutex);
+    dispatch::Lock lock(slotsMutex);
     return waitingMessages.size();
 }
 
@@ -127,7 +127,7 @@ void NCMPlugin::sendWaitingMessages() {
     std::shared_ptr<NCMPlugin> plugin;
     std::map<uint64_t, PageMessage> sending;
     {
-        std::lock_guard lock(slotsMutex);
+        dispatch::Lock lock(slotsMutex);
         if (!sharedInstance) return;
         plugin = sharedInstance;
         sending.swap(waitingMessages);
@@ -138,7 +138,7 @@ void NCMPlugin::sendWaitingMessages() {
 void NCMPlugin::ready(const HYBInvokedUrlCommand& command) {
     ns::nslog("Hybrid view ready");
     {
-        std::lock_guard lock(slotsMutex);
+        dispatch::Lock lock(slotsMutex);
         sharedInstance = std::static_pointer_cast<NCMPlugin>(shared_from_this());
     }
     sendWaitingMessages();

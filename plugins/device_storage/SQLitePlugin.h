@@ -100,8 +100,11 @@ public:
 
     // Whether a database of that name is open now.
     bool isOpen(std::string_view name) const;
-    // "dbargs"."dbname" of a command's first argument, read from the arguments' text when the
-    // command has it, without reading the rest (a batch's statements can be megabytes).
+    // The database whose work queue a command joins: "dbargs"."dbname" of its first argument.
+    // From the arguments' text when the command has it, and from its head when it begins as
+    // the page's script writes it ('[{"dbargs":{"dbname":...}'), without reading the rest (a
+    // batch's statements can be megabytes); the work itself takes the last "dbargs" of the
+    // request, so one that names another later runs there, in this queue's turn.
     static std::optional<std::string> databaseNameOf(const HYBInvokedUrlCommand& command);
 
 private:
@@ -159,15 +162,26 @@ private:
     // cannot be read that way; the values of the arguments are then the batch.
     bool executeSqlBatchFromText(const HYBInvokedUrlCommand& command, const ns::JSONSlice& text);
 
+    // The statement of a batch's latest text, kept compiled from one statement to the next
+    // rather than given back to the connection and taken again: a batch repeats one text (an
+    // insert per row) thousands of times.
+    struct RepeatedStatement {
+        std::string sql;
+        // Empty unless `sql` compiled to one statement that can run.
+        SQLiteStatement statement;
+        // Hands the statement back to the connection's kept ones.
+        void giveBack(SQLiteConnection::Use& use);
+    };
     // A statement of a batch's text read in one pass, as the page writes it: its text first
-    // and no key twice. Compiled at its text, bound as its parameters are read and run at its
-    // end; nothing, with nothing run, when it is written otherwise (to be read again from its
-    // start) or its text cannot be read (`unreadable`). Strings are bound in place: they stay
-    // in the call's text, or in `kept`, until the statement has run.
+    // and no key twice. Compiled at its text (or taken from `current`, when the text is the
+    // same), bound as its parameters are read and run at its end; nothing, with nothing run,
+    // when it is written otherwise (to be read again from its start) or its text cannot be read
+    // (`unreadable`). Strings are bound in place: they stay in the call's text, or in `kept`,
+    // until the statement has run.
     template <class Members>
     static std::optional<Outcome> runInOnePass(SQLiteConnection::Use& use, Members& members,
-                                               std::string& sql, std::deque<std::string>& kept,
-                                               bool& unreadable);
+                                               RepeatedStatement& current,
+                                               std::deque<std::string>& kept, bool& unreadable);
     static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement, RowPieces* pieces);
     static RowKeys rowKeys(sqlite3_stmt* statement);
     // Appends one row as an object; a name repeated among the columns takes its last column

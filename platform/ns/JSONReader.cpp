@@ -57,39 +57,48 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
 // The largest integer below which every integer is a double.
 constexpr uint64_t kExactDoubleIntegers = uint64_t{1} << 53;
 
+// Appends the digits from `at` to `mantissa` (wrapping past 64 bits); where they end.
+const char* takeDigits(const char* at, const char* end, uint64_t& mantissa) {
+    for (; at < end && static_cast<unsigned>(*at - '0') < 10; ++at) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(*at - '0');
+    }
+    return at;
+}
+
 NumberText numberText(std::string_view token) {
     NumberText read;
-    const bool negative = !token.empty() && token.front() == '-';
-    const std::string_view digits = token.substr(negative ? 1 : 0);
-    // The digits before a point: a zero only alone.
-    size_t whole = 0;
-    size_t point = std::string_view::npos;
-    bool plain = !digits.empty() && digits.size() <= kShortNumberText;
+    const char* at = token.data();
+    const char* const end = at + token.size();
+    const bool negative = at < end && *at == '-';
+    at += negative ? 1 : 0;
+    const char* const digits = at;
     uint64_t mantissa = 0;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        const char c = digits[i];
-        if (c >= '0' && c <= '9') {
-            mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
-            if (point == std::string_view::npos) ++whole;
-            continue;
-        }
-        if (c == '.' && point == std::string_view::npos) {
-            point = i;
-            read.fraction = true;
-            continue;
-        }
-        plain = false;
-        read.fraction |= c == '.';
-        read.exponent |= c == 'e' || c == 'E';
+    at = takeDigits(at, end, mantissa);
+    const size_t whole = static_cast<size_t>(at - digits);
+    const char* point = nullptr;
+    if (at < end && *at == '.') {
+        point = at;
+        read.fraction = true;
+        at = takeDigits(at + 1, end, mantissa);
     }
-    plain = plain && whole > 0 && (digits.front() != '0' || whole == 1);
-    if (!plain) return read;
-    const long long sign = negative ? -1 : 1;
-    if (point == std::string_view::npos) {
-        read.shortInteger = sign * static_cast<long long>(mantissa);
+    if (at < end) {
+        // Anything else (an exponent, a second point, text that is no number) is only
+        // classified, for the slower readers.
+        for (; at < end; ++at) {
+            read.fraction |= *at == '.';
+            read.exponent |= *at == 'e' || *at == 'E';
+        }
         return read;
     }
-    const size_t fractionDigits = digits.size() - point - 1;
+    // Plain: short, and a zero before the point only alone.
+    const size_t length = static_cast<size_t>(end - digits);
+    if (whole == 0 || length > kShortNumberText || (*digits == '0' && whole > 1)) return read;
+    if (!point) {
+        const auto value = static_cast<long long>(mantissa);
+        read.shortInteger = negative ? -value : value;
+        return read;
+    }
+    const auto fractionDigits = static_cast<size_t>(end - point - 1);
     if (fractionDigits > 0 && mantissa <= kExactDoubleIntegers) {
         const double value = static_cast<double>(mantissa) / kExactPowersOfTen[fractionDigits];
         read.shortDecimal = negative ? -value : value;

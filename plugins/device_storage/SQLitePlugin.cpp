@@ -154,17 +154,6 @@ int parameterIndex(size_t i) {
     return i < INT_MAX ? static_cast<int>(i + 1) : INT_MAX;
 }
 
-// The answer's text, or null with a log line when it cannot be written (nothing the plug-in
-// writes should fail).
-std::shared_ptr<HYBPluginResult> jsonResult(unsigned status, ns::JSONWriter& out) {
-    auto json = out.take();
-    if (!json) {
-        ns::nslog("NSArray JSONString error: %@", json.error());
-        return HYBPluginResult::resultWithStatus(status);
-    }
-    return HYBPluginResult::resultWithStatusMessageAsJSON(status, std::move(json).value());
-}
-
 }  // namespace
 
 SQLitePlugin::SQLitePlugin() {
@@ -373,9 +362,7 @@ void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
     }
     const ns::Value& args = firstArgument(command);
     const ns::Array* executes = args["executes"].array();
-    // Written as the statements run: a batch can hold many thousands of them.
-    ns::JSONWriter replies;
-    replies.startArray();
+    BatchReplies replies;
     if (executes && !executes->empty()) {
         std::optional<Outcome> failure;
         auto connection = connectionForArgs(args["dbargs"], failure);
@@ -389,8 +376,7 @@ void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
             writeBatchEntry(replies, failure ? *failure : runStatement(*use, statement));
         }
     }
-    replies.endArray();
-    send(jsonResult(HYBResultStatusOK, replies), command);
+    send(batchResult(std::move(replies)), command);
 }
 
 namespace {
@@ -649,11 +635,13 @@ bool readsInOrder(ns::ondemand::object& members, bool& inOrder) {
 // Binds the parameters as they are read: a string in place, from the call's text or the
 // reader's own buffer, both of which stay until the reading ends; what the reader cannot hold
 // as it is (a lone surrogate) in `kept`, where it stays put until the statement has run. What
-// bindStatement does with each kind of value, without building the values.
+// bindStatement does with each kind of value, without building the values; `bound` counts the
+// parameters bound.
 int bindFromText(sqlite3_stmt* statement, ns::ondemand::array& elements,
-                 std::deque<std::string>& kept) {
+                 std::deque<std::string>& kept, size_t* bound = nullptr) {
     size_t i = 0;
     for (auto element : elements) {
+        if (bound) *bound = i;
         Type type;
         if (element.error()) return SQLITE_MISUSE;
         ns::ondemand::value& param = element.value_unsafe();
@@ -712,6 +700,7 @@ int bindFromText(sqlite3_stmt* statement, ns::ondemand::array& elements,
         }
         if (rc != SQLITE_OK) return rc;
     }
+    if (bound) *bound = i;
     return SQLITE_OK;
 }
 
@@ -742,12 +731,11 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
             return false;
         }
     }
-    ns::JSONWriter replies;
-    replies.startArray();
+    BatchReplies replies;
     if (batch.executes) {
         // A first estimate that spares most of the growing: the answer to a statement that
         // returns no rows is about as long as the statement's own text.
-        replies.reserve(batch.executes->size());
+        replies.text.reserve(batch.executes->size());
         ns::JSONReader statements(ns::JSONSlice(text.owner(), *batch.executes));
         ns::ondemand::array elements;
         if (statements.document().get_array().get(elements)) return false;
@@ -842,13 +830,35 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
         }
         if (use) current.giveBack(*use);
     }
-    replies.endArray();
-    send(jsonResult(HYBResultStatusOK, replies), command);
+    send(batchResult(std::move(replies)), command);
     return true;
 }
 
 void SQLitePlugin::RepeatedStatement::giveBack(SQLiteConnection::Use& use) {
     if (statement.get()) use.keep(sql, std::move(statement));
+    stale = false;
+}
+
+void SQLitePlugin::RepeatedStatement::clearPast(size_t bound) {
+    if (!stale) return;
+    const auto count = static_cast<size_t>(sqlite3_bind_parameter_count(statement.get()));
+    for (size_t i = bound; i < count; ++i) {
+        sqlite3_bind_null(statement.get(), static_cast<int>(i + 1));
+    }
+}
+
+void SQLitePlugin::RepeatedStatement::ranWith(const std::deque<std::string>& kept) {
+    if (!statement.get()) return;
+    if (!kept.empty()) {
+        // Strings bound from `kept` go before the next run.
+        statement.rewind();
+        stale = false;
+        return;
+    }
+    // Its strings stand in the call's text, which outlives the batch: the next run binds its
+    // own parameters over them and clears the rest (clearPast).
+    sqlite3_reset(statement.get());
+    stale = true;
 }
 
 template <class Members>
@@ -879,6 +889,8 @@ std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(SQLiteConnection
         return true;
     };
     bool first = true, compiling = false, paramsRead = false, writtenOtherwise = false;
+    // How many parameters this run bound.
+    size_t bound = 0;
     for (auto field : members) {
         std::string_view key;
         ns::ondemand::value value;
@@ -906,7 +918,8 @@ std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(SQLiteConnection
         if (failure) continue;
         auto params = value.get_array();
         if (params.error()) continue;
-        if (bindFromText(current.statement.get(), params.value_unsafe(), kept) != SQLITE_OK) {
+        if (bindFromText(current.statement.get(), params.value_unsafe(), kept, &bound) !=
+            SQLITE_OK) {
             failure = sqliteFailure(db);
         }
     }
@@ -914,11 +927,11 @@ std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(SQLiteConnection
     if (!compiling) return std::nullopt;
     std::optional<Outcome> outcome;
     if (!unreadable && !writtenOtherwise) {
+        if (!failure) current.clearPast(bound);
         outcome =
             failure ? std::move(*failure) : stepStatement(db, current.statement.get(), nullptr);
     }
-    // Its bindings may point into the parameters.
-    current.statement.rewind();
+    current.ranWith(kept);
     return outcome;
 }
 
@@ -1116,20 +1129,6 @@ SQLitePlugin::Outcome SQLitePlugin::sqliteFailure(sqlite3* db) {
     return Outcome::failed(captureSQLiteErrorFromDb(db));
 }
 
-void SQLitePlugin::writeResult(ns::JSONWriter& out, const Outcome& outcome) {
-    // The members in the order a dictionary keeps them.
-    out.startObject();
-    if (outcome.insertId) {
-        out.key("insertId");
-        out.int64(*outcome.insertId);
-    }
-    out.key("rows");
-    out.json(outcome.rows);
-    out.key("rowsAffected");
-    out.int64(outcome.rowsAffected);
-    out.endObject();
-}
-
 std::string SQLitePlugin::resultText(Outcome&& outcome) {
     std::string head = R"({)";
     if (outcome.insertId) {
@@ -1146,37 +1145,52 @@ std::string SQLitePlugin::resultText(Outcome&& outcome) {
     return text;
 }
 
-void SQLitePlugin::writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome) {
-    // The usual entry of a long batch, a statement that changed rows and answered none,
-    // written from its text: what the writer would write, member by member.
-    if (outcome.ok && outcome.rows == std::string_view("[]")) {
-        char entry[128];
-        char* const end = entry + sizeof entry;
-        char* at = append(entry, R"({"result":{)");
+void SQLitePlugin::writeBatchEntry(BatchReplies& out, const Outcome& outcome) {
+    if (out.text.size() > 1) out.text += ',';
+    if (outcome.ok) {
+        // What the writer would write, member by member, the rows as they are.
+        char head[64];
+        char* at = append(head, R"({"result":{)");
         if (outcome.insertId) {
             at = append(at, R"("insertId":)");
-            at = std::to_chars(at, end, *outcome.insertId).ptr;
+            at = std::to_chars(at, head + sizeof head, *outcome.insertId).ptr;
             at = append(at, ",");
         }
-        at = append(at, R"("rows":[],"rowsAffected":)");
-        at = std::to_chars(at, end, outcome.rowsAffected).ptr;
+        at = append(at, R"("rows":)");
+        out.text.append(head, static_cast<size_t>(at - head));
+        out.text += outcome.rows;
+        char tail[64];
+        at = append(tail, R"(,"rowsAffected":)");
+        at = std::to_chars(at, tail + sizeof tail, outcome.rowsAffected).ptr;
         at = append(at, R"(},"type":"success"})");
-        out.json(std::string_view(entry, static_cast<size_t>(at - entry)));
+        out.text.append(tail, static_cast<size_t>(at - tail));
         return;
     }
-    out.startObject();
-    if (outcome.ok) {
-        out.key("result");
-        writeResult(out, outcome);
-    } else {
-        out.key("error");
-        out.value(outcome.error);
-        out.key("result");
-        out.value(outcome.error);
+    ns::JSONWriter entry;
+    entry.startObject();
+    entry.key("error");
+    entry.value(outcome.error);
+    entry.key("result");
+    entry.value(outcome.error);
+    entry.key("type");
+    entry.string("error");
+    entry.endObject();
+    auto text = entry.take();
+    if (text) {
+        out.text += *text;
+    } else if (!out.error) {
+        out.error = text.error();
     }
-    out.key("type");
-    out.string(outcome.ok ? "success" : "error");
-    out.endObject();
+}
+
+std::shared_ptr<HYBPluginResult> SQLitePlugin::batchResult(BatchReplies&& replies) {
+    if (replies.error) {
+        ns::nslog("NSArray JSONString error: %@", *replies.error);
+        return HYBPluginResult::resultWithStatus(HYBResultStatusOK);
+    }
+    replies.text += ']';
+    return HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK,
+                                                          std::move(replies.text));
 }
 
 // --- The table of open databases ------------------------------------------------------------

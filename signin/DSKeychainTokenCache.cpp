@@ -367,24 +367,13 @@ void DSKeychainTokenCache::forgetDecodedItems() {
     decoded_->clear();
 }
 
-sec::OSStatus DSKeychainTokenCache::writeData(const ns::Dictionary& query, const ns::Data& data,
-                                              std::string* operation) {
-    *operation = "update";
-    sec::OSStatus status = sec::SecItemUpdate(query, {{sec::kSecValueData, data}});
-    // Up to twice: another process sharing the group may add the item between our update
-    // finding nothing and our add, and then the add meets a duplicate that an update fixes.
-    for (int attempt = 0; attempt < 2 && status == sec::errSecItemNotFound; ++attempt) {
-        ns::Dictionary add = query;
-        add[sec::kSecValueData] = data;
-        add[sec::kSecAttrAccessible] = sec::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly;
-        *operation = "add";
-        status = sec::SecItemAdd(add);
-        if (status != sec::errSecDuplicateItem) break;
-        *operation = "update";
-        status = sec::SecItemUpdate(query, {{sec::kSecValueData, data}});
-    }
+// One step: the item gives way to its new value, so that a reader sees the old value or the
+// new, never neither.
+sec::OSStatus DSKeychainTokenCache::writeData(const ns::Dictionary& query, const ns::Data& data) {
+    const ns::Status written = DSKeychainUtil::items().replace(
+        query, data, sec::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly);
     forgetDecodedItems();
-    return status;
+    return written.ok() ? sec::errSecSuccess : static_cast<sec::OSStatus>(written.error().code());
 }
 
 bool DSKeychainTokenCache::addOrUpdateItem(const DSTokenCacheItem* item,
@@ -406,11 +395,10 @@ bool DSKeychainTokenCache::addOrUpdateItem(const DSTokenCacheItem* item,
                               "Failed to archive keychain item", correlationId));
         return false;
     }
-    std::string operation;
-    const sec::OSStatus status = writeData(query, *data, &operation);
-    // Not found after the retries means the write did not happen: a failure, not a success.
+    const sec::OSStatus status = writeData(query, *data);
+    // A write that finds nothing did not happen: a failure, not a success.
     return !checkStatus(status == sec::errSecItemNotFound ? sec::errSecInternalComponent : status,
-                        operation, correlationId, error);
+                        "update", correlationId, error);
 }
 
 sec::OSStatus DSKeychainTokenCache::deleteItem(const DSTokenCacheItem* item, DSErrorOut error) {
@@ -479,28 +467,26 @@ std::string DSKeychainTokenCache::getTokenNameForLog(const DSTokenCacheItem& ite
 // ---------------------------------------------------------------------------------------------
 // Maintenance: the daily purge of tombstones and the bulk removals.
 
-std::optional<ns::Date> DSKeychainTokenCache::getTombstoneCleanTime() const {
+ns::Dictionary DSKeychainTokenCache::cleanTimeQuery() const {
     ns::Dictionary query = defaultTombstone_;
-    query[sec::kSecMatchLimit] = sec::kSecMatchLimitOne;
-    query[sec::kSecReturnData] = true;
     query[sec::kSecAttrService] = kCleanTimeService;
-    ns::Value result;
-    if (sec::SecItemCopyMatching(query, &result) != sec::errSecSuccess || !result.data())
-        return std::nullopt;
+    return query;
+}
+
+std::optional<ns::Date> DSKeychainTokenCache::getTombstoneCleanTime() const {
+    ns::Result<ns::Data> stored = DSKeychainUtil::items().data(cleanTimeQuery());
+    if (!stored) return std::nullopt;
     ns::Result<DSArchiveValue> root =
-        DSKeyedUnarchiver::unarchive(*result.data(), DSKeyedUnarchiver::foundationClasses());
+        DSKeyedUnarchiver::unarchive(*stored, DSKeyedUnarchiver::foundationClasses());
     if (!root) return std::nullopt;
     return root->dateValue();
 }
 
 void DSKeychainTokenCache::storeTombstoneCleanTime(const ns::Date& date) {
-    ns::Dictionary query = defaultTombstone_;
-    query[sec::kSecAttrService] = kCleanTimeService;
     std::optional<ns::Data> data =
         DSKeyedArchiver::archivedDataWithRootObject(DSArchiveValue::date(date));
     if (!data) return;
-    std::string operation;
-    writeData(query, *data, &operation);
+    writeData(cleanTimeQuery(), *data);
 }
 
 bool DSKeychainTokenCache::isTimeToCleanTombstones() {

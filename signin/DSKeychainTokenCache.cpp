@@ -13,6 +13,7 @@
 #include "platform/ns/FaultSeam.h"
 #include "platform/ns/Format.h"
 #include "platform/sec/SecItem.h"
+#include "signin/DSAuthenticationError.h"
 #include "signin/DSKeychainUtil.h"
 #include "signin/DSKeyedArchiver.h"
 #include "signin/DSKeyedUnarchiver.h"
@@ -185,27 +186,27 @@ std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromKeychainData(
     CacheContext context;
     if (!data) {
         DSLogger::log(DS_LOG_LEVEL_WARN, &context,
-                      "Retrieved item with key that did not have generic item data!", 0,
-                      std::nullopt, std::nullopt);
+                      "Retrieved item with key that did not have generic item data!",
+                      DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
         return nullptr;
     }
     ns::Result<DSArchiveValue> root =
         DSKeyedUnarchiver::unarchive(*data, DSTokenCacheItem::archiveClasses());
     if (!root) {
-        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Failed to deserialize data from keychain", 0,
-                      std::nullopt, std::nullopt);
+        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Failed to deserialize data from keychain",
+                      DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
         return nullptr;
     }
     if (root->isNil()) {
         DSLogger::log(DS_LOG_LEVEL_WARN, &context,
-                      "Unable to decode item from data stored in keychain.", 0, std::nullopt,
-                      std::nullopt);
+                      "Unable to decode item from data stored in keychain.", DS_ERROR_SUCCEEDED,
+                      std::nullopt, std::nullopt);
         return nullptr;
     }
     std::shared_ptr<DSTokenCacheItem> item = DSTokenCacheItem::decode(*root);
     if (!item) {
-        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Unarchived Item was not of expected class", 0,
-                      std::nullopt, std::nullopt);
+        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Unarchived Item was not of expected class",
+                      DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
         return nullptr;
     }
     return item;
@@ -229,12 +230,13 @@ void DSKeychainTokenCache::logItemRetrievalStatus(
                               : 0;
     if (live > 0) {
         DSLogger::logFormat(DS_LOG_LEVEL_INFO, &context,
-                            ns::format("Found %lu token(s) for query: %@", live, query), 0,
-                            correlationId, nullptr, "user <%@>", orNull(userId));
+                            ns::format("Found %lu token(s) for query: %@", live, query),
+                            DS_ERROR_SUCCEEDED, correlationId, nullptr, "user <%@>",
+                            orNull(userId));
     } else {
         DSLogger::log(DS_LOG_LEVEL_INFO, &context,
-                      ns::format("No items were found for query: %@", query), 0, std::nullopt,
-                      correlationId);
+                      ns::format("No items were found for query: %@", query), DS_ERROR_SUCCEEDED,
+                      std::nullopt, correlationId);
     }
 }
 
@@ -528,8 +530,8 @@ bool DSKeychainTokenCache::removeAllForClientId(const std::string& clientId, DSE
     CacheContext context;
     const ns::Dictionary info{{"operation", "removeAllForClientId:"}, {"clientId", clientId}};
     DSLogger::log(DS_LOG_LEVEL_WARN, &context,
-                  ns::format("Removing all items for client <%@>", clientId), 0, std::nullopt,
-                  std::nullopt, &info);
+                  ns::format("Removing all items for client <%@>", clientId), DS_ERROR_SUCCEEDED,
+                  std::nullopt, std::nullopt, &info);
     std::optional<DSTokenCacheItems> items = allItems(error);
     if (!items) return false;
     bool result = true;
@@ -550,8 +552,8 @@ bool DSKeychainTokenCache::removeAllForUserId(const std::string& userId,
     const ns::Dictionary info{
         {"operation", "removeAllForUserId:clientId:"}, {"clientId", clientId}, {"userId", userId}};
     DSLogger::logFormat(DS_LOG_LEVEL_WARN, &context,
-                        ns::format("Removing all items for user + client <%@>", clientId), 0,
-                        std::nullopt, &info, "userId: %@", userId);
+                        ns::format("Removing all items for user + client <%@>", clientId),
+                        DS_ERROR_SUCCEEDED, std::nullopt, &info, "userId: %@", userId);
     std::optional<DSTokenCacheItems> items = allItems(error);
     if (!items) return false;
     bool result = true;
@@ -573,7 +575,7 @@ void DSKeychainTokenCache::testRemoveAll(DSErrorOut error) {
     DSLogger::log(DS_LOG_LEVEL_ERROR, &context,
                   "******** -testRemoveAll: being called in DSKeychainTokenCache. This method "
                   "should NEVER be called in production code. ********",
-                  0, std::nullopt, std::nullopt);
+                  DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
     std::lock_guard lock(*lock_);
     checkStatus(sec::SecItemDelete(default_), "remove all", std::nullopt, error);
     checkStatus(sec::SecItemDelete(defaultTombstone_), "remove tombstone timestamp", std::nullopt,

@@ -3,6 +3,7 @@
 #include "platform/ns/Format.h"
 #include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
+#include "signin/DSAuthenticationError.h"
 #include "signin/DSLogger.h"
 
 sec::KeychainItems DSKeychainUtil::items() {
@@ -40,7 +41,7 @@ std::optional<std::string> DSKeychainUtil::keychainTeamId(DSErrorOut error) {
         DSLogger::log(DS_LOG_LEVEL_INFO, nullptr,
                       ns::format("Using \"%@\" Team ID for Keychain.",
                                  f->team ? ns::FormatArg(*f->team) : ns::FormatArg(nullptr)),
-                      0, std::nullopt, std::nullopt);
+                      DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
         return f;
     }();
     if (!found->team && error && found->error) *error = found->error;

@@ -128,7 +128,7 @@ void DSLogger::logToken(const std::optional<std::string>& token, std::string_vie
     if (context) text += ns::format("%@ ", *context);
     text += ns::format("%@ (%@)", tokenType, getHash(token).value_or("(null)"));
     if (expiresOn) text += ns::format(" expires on %@", *expiresOn);
-    log(DS_LOG_LEVEL_INFO, nullptr, text, 0, std::nullopt, correlationId);
+    log(DS_LOG_LEVEL_INFO, nullptr, text, DS_ERROR_SUCCEEDED, std::nullopt, correlationId);
 }
 
 ns::Dictionary DSLogger::salId() {
@@ -174,5 +174,5 @@ void DSLogger::raiseInvalidArgument(std::string_view argument, DSCodeLocation wh
 void DSLogger::logAPIEntry(DSCodeLocation where) {
     if (!isEnabled(DS_LOG_LEVEL_VERBOSE)) return;
     log(DS_LOG_LEVEL_VERBOSE, nullptr, ns::format("SAL API call [Version - %@]", getSalVersion()),
-        0, functionAndLine(where), std::nullopt);
+        DS_ERROR_SUCCEEDED, functionAndLine(where), std::nullopt);
 }

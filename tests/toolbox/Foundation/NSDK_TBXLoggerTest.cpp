@@ -43,6 +43,15 @@ public:
     }
 };
 
+// Answers no line for any message.
+class SilentFormatter : public TBXLogFormatter {
+public:
+    std::optional<std::string> stringForFunc(std::string_view, std::string_view,
+                                             TBXLogLevel) const override {
+        return std::nullopt;
+    }
+};
+
 // Gives each test a clean environment variable and fresh standard user defaults.
 class LoggerTest : public testsupport::SandboxTest {
 protected:
@@ -219,6 +228,8 @@ TEST_F(LoggerTest, BrokenFormatterDropsTheMessageAndSharedLoggerIsRecreated) {
     auto logger =
         NSDK_TBXLogger::loggerWithWriter(out, std::make_shared<ThrowingFormatter>(), nullptr);
     logger->logError("never");
+    logger->setFormatter(std::make_shared<SilentFormatter>());
+    logger->logError("never either");
     EXPECT_TRUE(out->lines.empty());
 
     auto shared = NSDK_TBXLogger::sharedLogger();

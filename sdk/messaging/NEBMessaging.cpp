@@ -19,7 +19,6 @@
 #include "sdk/core/NEBApp.h"
 #include "sdk/core/NEBOptions.h"
 #include "sdk/instance_id/NEBInstanceID.h"
-#include "sdk/instance_id/NEBInstanceIDCheckinPreferences.h"
 #include "sdk/instance_id/NEBInstanceIDMessagingFacts.h"
 #include "sdk/messaging/NEBMessagingAnalytics.h"
 #include "sdk/messaging/NEBMessagingAppDelegateProxy.h"
@@ -93,16 +92,16 @@ std::optional<std::string> bestLocalization(const std::vector<std::string>& cand
     return std::nullopt;
 }
 
-std::optional<NEBMessagingCheckinPreferences> instanceIdentityCredentials() {
-    auto held = NEBInstanceID::instanceID()->cachedCheckinPreferences();
-    if (!held) return std::nullopt;
-    NEBMessagingCheckinPreferences preferences;
-    preferences.deviceID = held->deviceID();
-    preferences.secretToken = held->secretToken();
-    preferences.versionInfo = held->versionInfo();
-    preferences.digest = held->digest();
-    preferences.lastCheckinTimestampMillis = held->lastCheckinTimestampMillis();
-    return preferences;
+// The process's facade, never destroyed: its store, socket and timers may still be reached
+// while the program exits.
+struct ProcessFacade {
+    std::mutex mutex;
+    std::shared_ptr<NEBMessaging> facade;
+};
+
+ProcessFacade& processFacade() {
+    static auto& process = *new ProcessFacade();
+    return process;
 }
 
 // What instance identity asks of messaging through the class registry.
@@ -148,25 +147,48 @@ void NEBMessaging::registerClasses(rt::ClassRegistry& registry) {
 }
 
 std::shared_ptr<NEBMessaging> NEBMessaging::messaging() {
-    auto& instance = ns::SharedInstance<NEBMessaging>::get();
-    std::call_once(instance.started_, [&] {
-        instance.credentials_ = instanceIdentityCredentials;
-        instance.startWithConfig(NEBMessagingConfig::defaultConfig());
-    });
-    return instance.shared_from_this();
+    std::shared_ptr<NEBMessaging> facade;
+    {
+        auto& process = processFacade();
+        std::lock_guard lock(process.mutex);
+        if (!process.facade) {
+            process.facade = std::make_shared<NEBMessaging>(NEBApp::services(), [] {
+                return NEBMessagingCheckinService::credentialsOf(*NEBInstanceID::instanceID());
+            });
+        }
+        facade = process.facade;
+    }
+    facade->start();
+    return facade;
+}
+
+void NEBMessaging::setMessaging(std::shared_ptr<NEBMessaging> messaging) {
+    auto& process = processFacade();
+    std::lock_guard lock(process.mutex);
+    process.facade = std::move(messaging);
+}
+
+NEBMessaging::NEBMessaging(std::shared_ptr<const NEBServices> services,
+                           NEBMessagingCheckinService::CachedCheckinPreferences credentials,
+                           ReachabilityFactory reachability, NEBMessagingConfig config)
+    : services_(std::move(services)),
+      credentials_(std::move(credentials)),
+      reachabilityFactory_(std::move(reachability)),
+      config_(config) {}
+
+void NEBMessaging::start() {
+    std::call_once(started_, [this] { startWithConfig(config_); });
 }
 
 std::shared_ptr<NEBMessaging> NEBMessaging::create(
+    std::shared_ptr<const NEBServices> services,
     NEBMessagingCheckinService::CachedCheckinPreferences credentials,
     ReachabilityFactory reachability, NEBMessagingConfig config) {
-    std::shared_ptr<NEBMessaging> made(new NEBMessaging());
-    made->credentials_ = std::move(credentials);
-    made->reachabilityFactory_ = std::move(reachability);
-    std::call_once(made->started_, [&] { made->startWithConfig(config); });
+    auto made = std::make_shared<NEBMessaging>(std::move(services), std::move(credentials),
+                                               std::move(reachability), config);
+    made->start();
     return made;
 }
-
-NEBMessaging::NEBMessaging() = default;
 
 NEBMessaging::~NEBMessaging() {
     if (reachability_) reachability_->stop();
@@ -291,7 +313,7 @@ void NEBMessaging::configureMessaging(const std::shared_ptr<NEBApp>& app) {
             "NEBMessaging AppDelegate proxy enabled, will swizzle app delegate remote "
             "notification receiver handlers. Add \"%@\" to your Info.plist and set it to NO",
             kNEBMessagingAppDelegateProxyEnabledKey);
-        NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate();
+        NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate(shared_from_this());
     }
     if (pubsub_) pubsub_->scheduleSync(false);
 }
@@ -350,7 +372,8 @@ void NEBMessaging::setupRmqManager() {
 }
 
 void NEBMessaging::setupClient() {
-    client_ = std::make_shared<NEBMessagingClient>(reachability_, rmq2Manager_, credentials_);
+    client_ =
+        std::make_shared<NEBMessagingClient>(services_, reachability_, rmq2Manager_, credentials_);
 }
 
 void NEBMessaging::setupSyncMessageManager() {

@@ -175,14 +175,15 @@ bool NEBMessagingDataMessageManager::didReceiveParsedMessage(ns::Dictionary mess
         filterInternalNEBMessagingKeysFromMessage(std::move(message)), identifier);
 }
 
+// The keys sort together, so they go as one run, in place.
 ns::Dictionary NEBMessagingDataMessageManager::filterInternalNEBMessagingKeysFromMessage(
     ns::Dictionary message) {
-    ns::Dictionary filtered;
-    filtered.reserve(message.size());
-    for (auto& [key, value] : message) {
-        if (!startsWith(key, "msg.")) filtered.insert_or_assign(key, std::move(value));
-    }
-    return filtered;
+    constexpr std::string_view kInternalPrefix = "msg.";
+    auto first = message.lower_bound(kInternalPrefix);
+    auto last = first;
+    while (last != message.end() && startsWith(last->first, kInternalPrefix)) ++last;
+    message.erase(first, last);
+    return message;
 }
 
 int32_t NEBMessagingDataMessageManager::delayForMessage(ns::Dictionary& message) {

@@ -34,6 +34,7 @@ protected:
         ASSERT_TRUE(NEBServiceHosts::applyTrustedCAFile());
         auto preferences = credentials();
         messaging_ = NEBMessaging::create(
+            services(),
             [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
             [this] { return reachability_; });
         messaging_->setRemoteMessageDelegate(delegate_);

@@ -60,6 +60,7 @@ private:
             net::ReachabilityTarget::forNetworkInGeneral()));
     network->callbackWithFlags(net::kReachabilityFlagsReachable);
     auto messaging = NEBMessaging::create(
+        NEBServices::standard(),
         [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
         [network] { return network; });
     // The library holds its delegate weakly.

@@ -46,6 +46,7 @@ protected:
         messaging_.reset();
         auto preferences = credentials();
         messaging_ = NEBMessaging::create(
+            services(),
             [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
             [this] { return reachability_; });
         return messaging_;

@@ -1,6 +1,5 @@
 #include "sdk/messaging/NEBMessaging.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -12,6 +11,7 @@
 #include "platform/ns/FoundationVersion.h"
 #include "platform/ns/Locale.h"
 #include "platform/ns/NotificationCenter.h"
+#include "platform/ns/PreferredLocalizations.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/UserDefaults.h"
 #include "platform/rt/ClassRegistry.h"
@@ -66,30 +66,6 @@ const std::vector<std::string>& localeIdentifiers() {
         "es_PA", "es_PY",    "es_PE", "es_PR",      "es_UY",      "es_VE",      "es-AR",   "es-CL",
         "es-CO", "th",       "th_TH", "th_TH_TH"};
     return identifiers;
-}
-
-std::string canonicalLocale(std::string identifier) {
-    std::replace(identifier.begin(), identifier.end(), '-', '_');
-    std::transform(identifier.begin(), identifier.end(), identifier.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return identifier;
-}
-
-// The first candidate that serves the first preferred language that any candidate serves: the
-// exact identifier, else the bare language.
-std::optional<std::string> bestLocalization(const std::vector<std::string>& candidates,
-                                            const std::vector<std::string>& preferences) {
-    for (const auto& preferred : preferences) {
-        std::string wanted = canonicalLocale(preferred);
-        for (const auto& candidate : candidates) {
-            if (canonicalLocale(candidate) == wanted) return candidate;
-        }
-        std::string language = wanted.substr(0, wanted.find('_'));
-        for (const auto& candidate : candidates) {
-            if (canonicalLocale(candidate) == language) return candidate;
-        }
-    }
-    return std::nullopt;
 }
 
 // The process's facade, never destroyed: its store, socket and timers may still be reached
@@ -180,16 +156,6 @@ void NEBMessaging::start() {
     std::call_once(started_, [this] { startWithConfig(config_); });
 }
 
-std::shared_ptr<NEBMessaging> NEBMessaging::create(
-    std::shared_ptr<const NEBServices> services,
-    NEBMessagingCheckinService::CachedCheckinPreferences credentials,
-    ReachabilityFactory reachability, NEBMessagingConfig config) {
-    auto made = std::make_shared<NEBMessaging>(std::move(services), std::move(credentials),
-                                               std::move(reachability), config);
-    made->start();
-    return made;
-}
-
 NEBMessaging::~NEBMessaging() {
     if (reachability_) reachability_->stop();
     removeNotificationListeners();
@@ -231,7 +197,9 @@ std::string NEBMessaging::NEBMessagingSDKVersion() {
 }
 
 std::string NEBMessaging::currentLocale() {
-    return bestLocalization(appManagerLocales(), ns::Locale::preferredLanguages()).value_or("en");
+    auto best = ns::PreferredLocalizations::fromArray(appManagerLocales(),
+                                                      ns::Locale::preferredLanguages());
+    return best.empty() ? "en" : best.front();
 }
 
 std::vector<std::string> NEBMessaging::appManagerLocales() {

@@ -79,12 +79,6 @@ public:
                  NEBMessagingConfig config = NEBMessagingConfig::defaultConfig());
     // Builds the library's objects, once; a facade not started does nothing when used.
     void start();
-    // A started facade of its own (tests).
-    static std::shared_ptr<NEBMessaging> create(
-        std::shared_ptr<const NEBServices> services,
-        NEBMessagingCheckinService::CachedCheckinPreferences credentials,
-        ReachabilityFactory reachability = {},
-        NEBMessagingConfig config = NEBMessagingConfig::defaultConfig());
 
     ~NEBMessaging();
     NEBMessaging(const NEBMessaging&) = delete;

@@ -53,9 +53,10 @@ protected:
         ManualRunLoop::SetUp();
         ASSERT_TRUE(ns::Sandbox::configure(dir_.str() + "/sandbox").ok());
         application_->setInfoDictionaryProvider([this] { return info_; });
-        messaging_ = NEBMessaging::create(NEBServices::standard(), [] {
+        messaging_ = std::make_shared<NEBMessaging>(NEBServices::standard(), [] {
             return std::optional<NEBMessagingCheckinPreferences>();
         });
+        messaging_->start();
     }
     void TearDown() override {
         ns::FoundationVersion::setNumber(ns::FoundationVersion::kDefaultNumber);

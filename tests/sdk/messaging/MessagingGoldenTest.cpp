@@ -129,8 +129,7 @@ TEST_F(MessagingFlowGolden, StartConnectLoginAndSubscribe) {
         NEBMessagingSharedLogger().setWriter(std::make_shared<NEBMessagingFileHandleLogWriter>());
         auto preferences = credentials();
         preferences.versionInfo = "v9";
-        messaging_ = NEBMessaging::create(
-            services(),
+        messaging_ = messagingtest::startedMessaging(
             [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
             [this] { return reachability_; });
         // Info lines too: they are part of what the flow says.

@@ -15,6 +15,7 @@
 #include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "sdk/core/NEBServices.h"
+#include "sdk/messaging/NEBMessaging.h"
 #include "sdk/messaging/NEBMessagingCheckinPreferences.h"
 #include "sdk/messaging/NEBMessagingDelegate.h"
 #include "sdk/messaging/NEBMessagingLogLevelFilter.h"
@@ -43,6 +44,16 @@ inline mcs::McsDataMessageStanza topicMessage(const std::string& persistentId,
     pair->set_key("text");
     pair->set_value(text);
     return stanza;
+}
+
+// A started facade on the SDK's standard services.
+inline std::shared_ptr<NEBMessaging> startedMessaging(
+    NEBMessagingCheckinService::CachedCheckinPreferences credentials,
+    NEBMessaging::ReachabilityFactory reachability = {}) {
+    auto messaging = std::make_shared<NEBMessaging>(NEBServices::standard(), std::move(credentials),
+                                                    std::move(reachability));
+    messaging->start();
+    return messaging;
 }
 
 // Collects what the messaging logger writes.

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/Locale.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/UserDefaults.h"
 #include "platform/rt/ClassRegistry.h"
@@ -49,8 +50,7 @@ protected:
                                  {kNEBAnalyticsLogInternalEventOperation,
                                   kNEBAnalyticsSetInternalUserPropertyOperation});
         auto preferences = credentials();
-        messaging_ = NEBMessaging::create(
-            services(),
+        messaging_ = messagingtest::startedMessaging(
             [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
             [this] { return reachability_; });
     }
@@ -68,6 +68,27 @@ protected:
     std::shared_ptr<NIPReachability> reachability_ = reachability(true);
     std::shared_ptr<NEBMessaging> messaging_;
 };
+
+// The locale instance identity's check-in names: the service's entry that best serves the
+// user's first served language, the platform's way ("zh-Hant-TW" is served by "zh_TW"), else
+// "en".
+TEST_F(NEBMessagingTest, CurrentLocaleIsTheServicesBestEntryForTheUser) {
+    struct Case {
+        std::vector<std::string> languages;
+        const char* locale;
+    };
+    for (const auto& c : std::vector<Case>{{{"fr-FR"}, "fr_FR"},
+                                           {{"xx", "de"}, "de"},
+                                           {{"zh-Hant-TW"}, "zh_TW"},
+                                           {{"pt-PT"}, "pt_PT"},
+                                           {{"xx"}, "en"}}) {
+        ns::Array languages;
+        for (const auto& language : c.languages) languages.emplace_back(language);
+        ns::UserDefaults::standardUserDefaults()->setObject(ns::kAppleLanguagesKey,
+                                                            ns::Value(languages));
+        EXPECT_EQ(NEBMessaging::NEBMessagingSDKCurrentLocale(), c.locale) << c.languages[0];
+    }
+}
 
 TEST_F(NEBMessagingTest, StartWritesTheVersionAndMakesTheStoreFolder) {
     EXPECT_EQ(ns::UserDefaults::standardUserDefaults()

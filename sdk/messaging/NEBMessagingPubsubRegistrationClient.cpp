@@ -7,6 +7,7 @@
 #include "sdk/messaging/NEBMessagingCheckinService.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
+#include "sdk/messaging/NSDictionary+NEBMessaging.h"
 
 namespace {
 
@@ -31,19 +32,9 @@ NEBMessagingPubsubRegistrationClient::NEBMessagingPubsubRegistrationClient(
       options_(std::move(options)),
       session_(std::move(limits)) {}
 
-std::string NEBMessagingPubsubRegistrationClient::optionsText(const ns::Dictionary& options) {
-    std::string text;
-    for (const auto& [key, value] : options) {
-        if (!value.isString()) continue;
-        if (!text.empty()) text += "|";
-        text += key + ":" + *value.string();
-    }
-    return text;
-}
-
 std::string NEBMessagingPubsubRegistrationClient::pubsubRegistrationKeyWithToken(
     const std::string& token, const std::string& topic, const ns::Dictionary& options) {
-    return token + "|" + topic + "|" + optionsText(options);
+    return token + "|" + topic + "|" + msg_string(options);
 }
 
 std::string NEBMessagingPubsubRegistrationClient::requestBody(

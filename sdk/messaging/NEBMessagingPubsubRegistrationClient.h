@@ -30,8 +30,6 @@ public:
     static std::string pubsubRegistrationKeyWithToken(const std::string& token,
                                                       const std::string& topic,
                                                       const ns::Dictionary& options);
-    // The options as "key:value" pairs of their string members, joined by "|".
-    static std::string optionsText(const ns::Dictionary& options);
     // The request body; only the topic goes in as it stands (it was validated), every other
     // value is form-encoded.
     static std::string requestBody(const std::string& token, const std::string& bundleID,

@@ -77,7 +77,8 @@ public:
                  NEBMessagingCheckinService::CachedCheckinPreferences credentials,
                  ReachabilityFactory reachability = {},
                  NEBMessagingConfig config = NEBMessagingConfig::defaultConfig());
-    // Builds the library's objects, once; a facade not started does nothing when used.
+    // Builds the library's objects, once. Before, the fronts have nothing to connect,
+    // subscribe or send with, and do nothing.
     void start();
 
     ~NEBMessaging();

@@ -24,7 +24,7 @@ void missingImplementation(const ui::Application& app, std::atomic<bool>& said,
     if (said.exchange(true)) return;
     const auto* type = app.delegateClass();
     std::string className = type ? type->name() : std::string("(unregistered class)");
-    NEBAMonitor::log(3,
+    NEBAMonitor::log(NEBALogLevel::Warning,
                      ns::format("Implementation of %s not found. Please add the handler into "
                                 "your App Delegate. Class",
                                 selector),
@@ -98,20 +98,23 @@ void NEBAAppDelegateProxy::proxyOriginalDelegate(
     const std::shared_ptr<ui::ApplicationDelegate>& delegate) {
     if (!isAppDelegateProxyEnabled()) {
         NEBAMonitor::log(
-            6, std::string("Nebula Analytics App Delegate Proxy is disabled. ") + kManualHint);
+            NEBALogLevel::Info,
+            std::string("Nebula Analytics App Delegate Proxy is disabled. ") + kManualHint);
         return;
     }
     if (!delegate) {
-        NEBAMonitor::log(1, std::string("Cannot create Nebula Analytics because App Delegate "
-                                        "instance is nil. ") +
-                                kManualHint);
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         std::string("Cannot create Nebula Analytics because App Delegate "
+                                     "instance is nil. ") +
+                             kManualHint);
         return;
     }
     auto& application = ui::Application::shared();
     if (application.isHookInstalled(DelegateOp::OpenURL, kHookOwner)) return;
     installHooks(application);
-    NEBAMonitor::log(6, ns::format("Successfully created Nebula Analytics App Delegate Proxy "
-                                   "automatically. To disable the proxy, set the flag %@ to NO in "
-                                   "the Info.plist",
-                                   std::string(ui::kAppDelegateProxyEnabledKey)));
+    NEBAMonitor::log(NEBALogLevel::Info,
+                     ns::format("Successfully created Nebula Analytics App Delegate Proxy "
+                                "automatically. To disable the proxy, set the flag %@ to NO in "
+                                "the Info.plist",
+                                std::string(ui::kAppDelegateProxyEnabledKey)));
 }

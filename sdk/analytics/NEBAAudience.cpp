@@ -129,7 +129,7 @@ ns::Status NEBAAudience::isValidACPAudience(const ACPAudience& audience,
 bool NEBAAudience::updateACPAudiences(const Audiences& audiences) {
     int32_t maxAudiences = remoteConfig_->maxAudienceCount();
     if (audiences.size() > maxAudiences) {
-        NEBAMonitor::log(1,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                          "Configuration contains too many audiences. Audiences will not be saved. "
                          "Audience count",
                          {ns::Value(audiences.size())});
@@ -144,7 +144,8 @@ bool NEBAAudience::updateACPAudiences(const Audiences& audiences) {
         if (auto valid = isValidACPAudience(definition, accepted, maxFilters, maxParameters);
             !valid) {
             NEBAMonitor::log(
-                1, "Audience definition is invalid. Audience will not be saved. Audience, error",
+                NEBALogLevel::ErrorSampled,
+                "Audience definition is invalid. Audience will not be saved. Audience, error",
                 {ns::Value(definition.audience_id()), valid.error()});
             continue;
         }
@@ -168,7 +169,7 @@ bool NEBAAudience::updateACPAudiences(const Audiences& audiences) {
     if (!maybeDeleteStaleFilterResults(accepted)) return false;
 
     auto fail = [](const char* message, const ns::Status& status) {
-        NEBAMonitor::log(1, message, {status.error()});
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, message, {status.error()});
         return false;
     };
     if (auto done = database_->deleteAllEventFilters(); !done)
@@ -195,7 +196,8 @@ bool NEBAAudience::updateACPAudiences(const Audiences& audiences) {
     auto properties = database_->userAttributesIncludingInternal(true);
     if (!properties) {
         NEBAMonitor::log(
-            1, "Unable to query current user properties. Audiences will not be saved. Error",
+            NEBALogLevel::ErrorSampled,
+            "Unable to query current user properties. Audiences will not be saved. Error",
             {properties.error()});
         return false;
     }
@@ -208,7 +210,7 @@ bool NEBAAudience::updateACPAudiences(const Audiences& audiences) {
 bool NEBAAudience::maybeDeleteStaleFilterResults(const std::set<int32_t>& audienceIDs) {
     auto results = database_->allFilterResults();
     if (!results) {
-        NEBAMonitor::log(1,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                          "Unable to query Audience filter results. Audiences will not be saved. "
                          "Error",
                          {results.error()});
@@ -216,13 +218,13 @@ bool NEBAAudience::maybeDeleteStaleFilterResults(const std::set<int32_t>& audien
     }
     int32_t maxResults = remoteConfig_->maxFilterResultCount();
     if (results->size() <= static_cast<size_t>(std::max(maxResults, 0))) return true;
-    NEBAMonitor::log(3,
+    NEBAMonitor::log(NEBALogLevel::Warning,
                      "Too many Audience filter results. Deleting filter results for deleted "
                      "Audiences. Filter result count, max filter result count",
                      {ns::Value(static_cast<long long>(results->size())), ns::Value(maxResults)});
     auto current = database_->allAudienceIDs();
     if (!current) {
-        NEBAMonitor::log(1,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                          "Unable to query current Audience IDs. Audiences will not be saved. Error",
                          {current.error()});
         return false;
@@ -237,7 +239,7 @@ bool NEBAAudience::maybeDeleteStaleFilterResults(const std::set<int32_t>& audien
     // store refuses an empty delete, and treating that as one would refuse every update).
     if (stale.empty()) return true;
     if (auto deleted = database_->deleteFilterResults(stale); !deleted) {
-        NEBAMonitor::log(1,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                          "Unable to delete stale Audience filter results. Audiences will not be "
                          "saved. Error",
                          {deleted.error()});
@@ -253,7 +255,8 @@ bool NEBAAudience::evaluateFilters(const ns::Result<std::vector<Filter>>& filter
                                    const std::string& name, const char* const* messages,
                                    const Evaluate& evaluate) {
     if (!filters) {
-        NEBAMonitor::log(1, messages[0], {ns::Value(name), filters.error()});
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, messages[0],
+                         {ns::Value(name), filters.error()});
         return false;
     }
     // Results changed by this call, and results read during it.
@@ -268,7 +271,8 @@ bool NEBAAudience::evaluateFilters(const ns::Result<std::vector<Filter>>& filter
         } else {
             auto stored = database_->filterResultForAudienceID(filter.audienceID);
             if (!stored) {
-                NEBAMonitor::log(1, messages[1], {ns::Value(name), stored.error()});
+                NEBAMonitor::log(NEBALogLevel::ErrorSampled, messages[1],
+                                 {ns::Value(name), stored.error()});
                 return false;
             }
             current = *stored;
@@ -279,7 +283,7 @@ bool NEBAAudience::evaluateFilters(const ns::Result<std::vector<Filter>>& filter
         auto outcome = evaluate(filter);
         if (!outcome) {
             NEBAMonitor::log(
-                1, messages[2],
+                NEBALogLevel::ErrorSampled, messages[2],
                 {ns::Value(name), ns::Value(filter.filterID), ns::Value(filter.audienceID)});
             continue;
         }
@@ -293,7 +297,7 @@ bool NEBAAudience::evaluateFilters(const ns::Result<std::vector<Filter>>& filter
     std::vector<NEBAFilterResult> results;
     for (auto& [audienceID, result] : updated) results.push_back(std::move(result));
     if (auto saved = database_->updateFilterResults(results); !saved) {
-        NEBAMonitor::log(1, messages[3], {ns::Value(name), saved.error()});
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, messages[3], {ns::Value(name), saved.error()});
         return false;
     }
     return true;
@@ -328,7 +332,7 @@ bool NEBAAudience::isFilterResult(const NEBAFilterResult& result, int32_t filter
     if (result.currentResults.empty()) return false;
     auto data = NEBADatabase::safeParse<ACPResultData>(result.currentResults, "ACPResultData");
     if (!data || data->status_size() == 0 || data->results_size() == 0) {
-        NEBAMonitor::log(2,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampledOnly,
                          "Audience filter result is non-nil and is missing status or results "
                          "array. Audience result will not be bundled. Audience ID, result data",
                          {ns::Value(result.audienceID), ns::Value(result.currentResults)});
@@ -367,7 +371,7 @@ NEBAFilterResult NEBAAudience::updatedFilterResultWithFilterID(
 std::optional<NEBAAudience::LeafResults> NEBAAudience::resultsForBundling() {
     auto stored = database_->allFilterResults();
     if (!stored) {
-        NEBAMonitor::log(1,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                          "Unable to query Audience filter results. Audience results will not be "
                          "bundled. Error",
                          {stored.error()});
@@ -379,14 +383,14 @@ std::optional<NEBAAudience::LeafResults> NEBAAudience::resultsForBundling() {
         auto current =
             NEBADatabase::safeParse<ACPResultData>(result.currentResults, "ACPResultData");
         if (!current) {
-            NEBAMonitor::log(1,
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                              "Current result data is nil. Audience result will not be bundled. "
                              "Audience ID",
                              {ns::Value(audienceID)});
             continue;
         }
         if (current->status_size() == 0 || current->status(0) == 0) {
-            NEBAMonitor::log(1,
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                              "Current result status is 0. Audience result will not be bundled. "
                              "Audience ID",
                              {ns::Value(audienceID)});
@@ -410,7 +414,7 @@ std::optional<NEBAAudience::LeafResults> NEBAAudience::resultsForBundling() {
     }
     if (!rewritten.empty()) {
         if (auto saved = database_->updateFilterResults(rewritten); !saved) {
-            NEBAMonitor::log(1,
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                              "Unable to save updated Audience filter results. Audience results "
                              "will not be bundled. Error",
                              {saved.error()});

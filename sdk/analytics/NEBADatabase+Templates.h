@@ -52,7 +52,8 @@ std::optional<Message> NEBADatabase::safeParse(const ns::Data& data, const char*
     Message message;
     if (!message.ParseFromArray(data.bytes(), static_cast<int>(data.length()))) {
         NEBAMonitor::log(
-            1, ns::format("Exception in parsing %@ data. Exception", std::string(className)),
+            NEBALogLevel::ErrorSampled,
+            ns::format("Exception in parsing %@ data. Exception", std::string(className)),
             {ns::Value("parse failed")});
         return std::nullopt;
     }

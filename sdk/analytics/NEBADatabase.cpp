@@ -93,18 +93,19 @@ ns::Status NEBADatabase::deleteDatabaseFileWithName(const std::string& name) {
 std::unique_ptr<NEBADatabase> NEBADatabase::initWithDatabaseName(
     const std::string& name, std::shared_ptr<NEBAPersistedConfig> persistedConfig) {
     if (name.empty()) {
-        NEBAMonitor::log(1, "Received empty database name in init");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Received empty database name in init");
         return nullptr;
     }
     auto store = NEBASqliteStore::initWithDatabasePath(databasePathWithName(name));
     if (!store) {
-        NEBAMonitor::log(1, "Failed to open database");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to open database");
         return nullptr;
     }
     std::unique_ptr<NEBADatabase> database(
         new NEBADatabase(std::move(store), std::move(persistedConfig)));
     if (!database->ensureAllTables()) {
-        NEBAMonitor::log(1, "Failed to create or validate required database tables");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Failed to create or validate required database tables");
         database->store_->closeDatabase();
         // Only a file whose tables are unfit goes; one that could not be written to (full,
         // busy, failing) keeps its data for the next start.
@@ -113,17 +114,18 @@ std::unique_ptr<NEBADatabase> NEBADatabase::initWithDatabaseName(
         // Kept for diagnosis rather than deleted; the next construction starts from nothing.
         auto aside = NEBASqliteStore::setAsideDamagedDatabaseFile(databasePathWithName(name));
         if (!aside) {
-            NEBAMonitor::log(4,
+            NEBAMonitor::log(NEBALogLevel::WarningSampled,
                              "Failed to set the database file aside after failed validation. Error",
                              {aside.error()});
             return nullptr;
         }
-        NEBAMonitor::log(1, "Database file set aside after failed validation. Copy",
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Database file set aside after failed validation. Copy",
                          {ns::Value(*aside)});
         return nullptr;
     }
     if (!database->initializeAppMetadata()) {
-        NEBAMonitor::log(1, "Failed to initialize App Metadata table");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to initialize App Metadata table");
         return nullptr;
     }
     return database;
@@ -204,12 +206,14 @@ std::vector<std::string> NEBADatabase::columnNamesFromColumnInfo(const ColumnInf
 std::optional<std::string> NEBADatabase::constructCreateStatementForTableWithName(
     const std::string& table, const ColumnInfo& columnInfo) {
     if (table.empty()) {
-        NEBAMonitor::log(1, "Received empty table name for constructing the create statement");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Received empty table name for constructing the create statement");
         return std::nullopt;
     }
     if (columnInfo.empty()) {
         NEBAMonitor::log(
-            1, "Received empty column info for constructing the create statement for table",
+            NEBALogLevel::ErrorSampled,
+            "Received empty column info for constructing the create statement for table",
             {ns::Value(table)});
         return std::nullopt;
     }
@@ -222,12 +226,14 @@ std::optional<std::string> NEBADatabase::constructCreateStatementForTableWithNam
 std::optional<std::string> NEBADatabase::constructAlterStatementForTableWithName(
     const std::string& table, const std::pair<std::string, std::string>& column) {
     if (table.empty()) {
-        NEBAMonitor::log(1, "Received empty table name for constructing the alter statement");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Received empty table name for constructing the alter statement");
         return std::nullopt;
     }
     if (column.first.empty() || column.second.empty()) {
         NEBAMonitor::log(
-            1, "Received empty column info for constructing the alter statement for table",
+            NEBALogLevel::ErrorSampled,
+            "Received empty column info for constructing the alter statement for table",
             {ns::Value(table)});
         return std::nullopt;
     }
@@ -239,8 +245,8 @@ bool NEBADatabase::ensureAllTables() {
     for (const auto& [table, columns] : elementaryTableDefinitions()) {
         auto create = constructCreateStatementForTableWithName(table, columns);
         if (!create) {
-            NEBAMonitor::log(1, "Failed to set create statement for table. Table",
-                             {ns::Value(table)});
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                             "Failed to set create statement for table. Table", {ns::Value(table)});
             return false;
         }
         NEBASqliteStore::AddOnColumns addOns;
@@ -249,7 +255,8 @@ bool NEBADatabase::ensureAllTables() {
             for (const auto& column : addOnColumns) {
                 auto alter = constructAlterStatementForTableWithName(table, column);
                 if (!alter) {
-                    NEBAMonitor::log(1, "Failed to create alter statement for table. Table, column",
+                    NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                                     "Failed to create alter statement for table. Table, column",
                                      {ns::Value(table), ns::Value(column.first)});
                     return false;
                 }
@@ -260,7 +267,7 @@ bool NEBADatabase::ensureAllTables() {
             store_->ensureTableWithName(table, *create, columnNamesFromColumnInfo(columns), addOns);
         if (!ensured) {
             lastEnsureTablesError_ = ensured.error();
-            NEBAMonitor::log(1, "Failed to ensure table. Table, error",
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to ensure table. Table, error",
                              {ns::Value(table), ensured.error()});
             return false;
         }
@@ -272,7 +279,8 @@ bool NEBADatabase::ensureAllTables() {
             store_->executeSQL("CREATE INDEX IF NOT EXISTS raw_events_metadata_fingerprint ON "
                                "raw_events (metadata_fingerprint)");
         !indexed)
-        NEBAMonitor::log(4, "Failed to index raw events by metadata. Error", {indexed.error()});
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
+                         "Failed to index raw events by metadata. Error", {indexed.error()});
     return true;
 }
 
@@ -280,7 +288,8 @@ bool NEBADatabase::initializeAppMetadata() {
     return performTransaction([&] {
         auto existing = queryAppMetadata();
         if (!existing) {
-            NEBAMonitor::log(1, "Failed to query app metadata", {existing.error()});
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to query app metadata",
+                             {existing.error()});
             return false;
         }
         if (*existing) return true;
@@ -288,7 +297,8 @@ bool NEBADatabase::initializeAppMetadata() {
         auto inserted = upsertRecord(dictionaryFromAppMetadata(*fresh), kAppMetadataTable, "rowid",
                                      "1", kAppMetadataLimit);
         if (!inserted) {
-            NEBAMonitor::log(1, "Unable to update the app metadata. Error", {inserted.error()});
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Unable to update the app metadata. Error",
+                             {inserted.error()});
             return false;
         }
         return true;
@@ -335,7 +345,8 @@ ns::Status NEBADatabase::updateRecord(const std::optional<Record>& record, const
 
 std::optional<NEBAAppMetadata> NEBADatabase::appMetadataFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(4, "Received empty dictionary for getting app metadata");
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
+                         "Received empty dictionary for getting app metadata");
         return std::nullopt;
     }
     return NEBAAppMetadata::initWithLastBundleIndex(
@@ -361,7 +372,8 @@ int32_t NEBADatabase::currentDay() {
 
 std::optional<NEBADailyCounts> NEBADatabase::dailyCountsFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(4, "Received empty dictionary for getting daily counts");
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
+                         "Received empty dictionary for getting daily counts");
         return std::nullopt;
     }
     auto day = int32Of(record, "day");
@@ -423,7 +435,7 @@ std::optional<NEBAEventAggregates> NEBADatabase::eventAggregatesFromDictionary(
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromEventAggregates(
     const NEBAEventAggregates& aggregates) {
     if (aggregates.name().empty()) {
-        NEBAMonitor::log(4,
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
                          "Received event aggregates object with empty name for getting dictionary "
                          "representation");
         return std::nullopt;
@@ -484,12 +496,14 @@ std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromUserAttribute(
     const NEBAUserAttribute& attribute) {
     if (attribute.name().empty()) {
         NEBAMonitor::log(
-            4, "Received user property with empty name for getting dictionary representation");
+            NEBALogLevel::WarningSampled,
+            "Received user property with empty name for getting dictionary representation");
         return std::nullopt;
     }
     const auto* text = attribute.value().stringValue();
     if (text && text->empty()) {
-        NEBAMonitor::log(1, "Received empty string value for user property");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Received empty string value for user property");
         return std::nullopt;
     }
     return Record{{"name", ns::Value(attribute.name())},

@@ -61,19 +61,22 @@ bool NEBALifetimeValueRecorder::recordLifetimeValueToDatabase(NEBADatabase& data
     auto currency = parameters.find("currency");
     if (currency == parameters.end() || !currency->second.stringValue() ||
         !isCurrencyCode(*currency->second.stringValue())) {
-        NEBAMonitor::log(1, "Cannot record transaction with invalid currency code",
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Cannot record transaction with invalid currency code",
                          {currency == parameters.end() ? ns::Value() : currency->second.object()});
         return true;
     }
     auto value = parameters.find("value");
     if (value == parameters.end() || !(value->second.isDouble() || value->second.isInt64())) {
-        NEBAMonitor::log(1, "Cannot record transaction with invalid transaction value",
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Cannot record transaction with invalid transaction value",
                          {value == parameters.end() ? ns::Value() : value->second.object()});
         return true;
     }
     auto amount = amountOf(event.name(), value->second);
     if (!amount) {
-        NEBAMonitor::log(1, "Cannot record transaction with value that is out of bounds");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Cannot record transaction with value that is out of bounds");
         return false;
     }
     std::string code = *currency->second.stringValue();
@@ -83,7 +86,8 @@ bool NEBALifetimeValueRecorder::recordLifetimeValueToDatabase(NEBADatabase& data
 
     auto stored = database.allLifetimeValueUserAttributes();
     if (!stored) {
-        NEBAMonitor::log(1, "Failed to query all Lifetime Value User properties. Error",
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Failed to query all Lifetime Value User properties. Error",
                          {stored.error()});
         return false;
     }
@@ -103,7 +107,8 @@ bool NEBALifetimeValueRecorder::recordLifetimeValueToDatabase(NEBADatabase& data
         while (stored->size() >= limit) {
             const auto& oldest = stored->back();
             if (auto deleted = database.deleteUserAttributeWithName(oldest.name()); !deleted) {
-                NEBAMonitor::log(1, "Unable to delete Lifetime Value User property. Name, error",
+                NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                                 "Unable to delete Lifetime Value User property. Name, error",
                                  {ns::Value(oldest.name()), deleted.error()});
                 return false;
             }
@@ -112,18 +117,18 @@ bool NEBALifetimeValueRecorder::recordLifetimeValueToDatabase(NEBADatabase& data
     }
     auto attribute = NEBAUserAttribute::initWithName(name, NEBAValue(total), now);
     if (!attribute) {
-        NEBAMonitor::log(1,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                          "Unable to upsert Lifetime Value User Attribute in database. Name, error",
                          {ns::Value(name)});
         return false;
     }
     if (auto updated = database.updateUserAttribute(*attribute); !updated) {
-        NEBAMonitor::log(1,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                          "Unable to upsert Lifetime Value User Attribute in database. Name, error",
                          {ns::Value(name), updated.error()});
         return false;
     }
-    NEBAMonitor::log(7, "Lifetime value has been updated in database",
+    NEBAMonitor::log(NEBALogLevel::Debug, "Lifetime value has been updated in database",
                      {ns::Value(name), ns::Value(total)});
     return true;
 }

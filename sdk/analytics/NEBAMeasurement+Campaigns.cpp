@@ -61,11 +61,12 @@ bool NEBAMeasurement::isValidCampaignURLParamDictionary(const ns::Dictionary& pa
 void NEBAMeasurement::handleDeepLink(const ns::URL& url, std::optional<int64_t> clickTimestamp) {
     auto query = neba_dictionaryWithHttpArgumentsString(url.query().value_or(""));
     if (query.empty()) {
-        NEBAMonitor::log(7, "Deep Link Web URL query is empty");
+        NEBAMonitor::log(NEBALogLevel::Debug, "Deep Link Web URL query is empty");
         return;
     }
     if (!isValidCampaignURLParamDictionary(query)) {
-        NEBAMonitor::log(7, "Deep Link does not contain valid required params. URL params",
+        NEBAMonitor::log(NEBALogLevel::Debug,
+                         "Deep Link does not contain valid required params. URL params",
                          {ns::Value(query)});
         return;
     }
@@ -81,24 +82,25 @@ void NEBAMeasurement::handleDeepLink(const ns::URL& url, std::optional<int64_t> 
 std::optional<ns::URL> NEBAMeasurement::deepLinkFromUserActivity(
     const std::shared_ptr<ui::UserActivity>& activity) {
     if (!activity) {
-        NEBAMonitor::log(7, "User Activity is empty. User Activity", {ns::Value()});
+        NEBAMonitor::log(NEBALogLevel::Debug, "User Activity is empty. User Activity",
+                         {ns::Value()});
         return std::nullopt;
     }
     if (systemMajorVersion() <= 8) {
-        NEBAMonitor::log(7, "Deep Link is only supported on iOS 9 and above");
+        NEBAMonitor::log(NEBALogLevel::Debug, "Deep Link is only supported on iOS 9 and above");
         return std::nullopt;
     }
     const auto* type = NSDKClassFromString(std::string("NSUserActivity"));
     if (!type || !type->instancesRespondTo("webpageURL") ||
         !type->instancesRespondTo("activityType")) {
-        NEBAMonitor::log(7, "NSUserActivity is not supported");
+        NEBAMonitor::log(NEBALogLevel::Debug, "NSUserActivity is not supported");
         return std::nullopt;
     }
     const auto& page = activity->webpageURL();
     if (activity->activityType() == ui::kUserActivityTypeBrowsingWeb && page &&
         !page->absoluteString().empty())
         return page;
-    NEBAMonitor::log(7, "User Activity does not have Deep Link. User Activity",
+    NEBAMonitor::log(NEBALogLevel::Debug, "User Activity does not have Deep Link. User Activity",
                      {ns::Value(activity->description())});
     return std::nullopt;
 }
@@ -124,7 +126,8 @@ std::optional<ns::FileAttributes> NEBAMeasurement::fileAttributesForPath(const s
     if (path.empty()) return std::nullopt;
     auto attributes = ns::FileManager::defaultManager().attributesOfItem(path);
     if (!attributes) {
-        NEBAMonitor::log(5, "Unable to read attributes of path. Path, error",
+        NEBAMonitor::log(NEBALogLevel::WarningSampledOnly,
+                         "Unable to read attributes of path. Path, error",
                          {ns::Value(path), attributes.error()});
         return std::nullopt;
     }
@@ -159,7 +162,8 @@ void NEBAMeasurement::reportFirstOpenOnWorkerQueue() {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("reportFirstOpenOnWorkerQueue");
     auto exists = database_->containsUserAttributeWithName("_fot");
     if (!exists) {
-        NEBAMonitor::log(1, "Failed to query first open property. Error", {exists.error()});
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to query first open property. Error",
+                         {exists.error()});
         return;
     }
     int64_t earlierFirstOpens = firstOpenCount();
@@ -175,12 +179,13 @@ void NEBAMeasurement::reportFirstOpenOnWorkerQueue() {
         setUserAttributeOnWorkerQueue(*firstOpenTime);
     auto set = database_->containsUserAttributeWithName("_fot");
     if (!set) {
-        NEBAMonitor::log(1, "Failed to query first open property after setting it. Error",
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Failed to query first open property after setting it. Error",
                          {set.error()});
         return;
     }
     if (!*set) {
-        NEBAMonitor::log(1, "Failed to set first open property");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to set first open property");
         return;
     }
     ns::Dictionary parameters{{"_c", ns::Value(1)}};

@@ -9,6 +9,7 @@
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Format.h"
 #include "sdk/analytics/NEBAEnvironmentInfo.h"
+#include "sdk/analytics/NEBAErrorEvent.h"
 #include "sdk/analytics/NEBAIdentity.h"
 #include "sdk/analytics/NEBAInAppPurchaseTransactionReporter.h"
 #include "sdk/analytics/NEBAKeychainWrapper.h"
@@ -35,7 +36,7 @@ bool isPublicName(const std::string& name) {
 }
 
 bool isErrorEvent(const std::string& name) {
-    return name == "_err";
+    return name == kNEBAErrorEventName;
 }
 
 ns::Value contextOf(const NEBAEvent& event) {
@@ -66,7 +67,7 @@ std::shared_ptr<NEBAMeasurement> NEBAMeasurement::sharedInstance() {
     auto& shared = sharedEngine();
     std::lock_guard lock(shared.mutex);
     if (!shared.created) {
-        NEBAMonitor::log(1,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                          "Nebula Analytics has not been created. Please, configure Nebula by "
                          "calling [NEBApp configure]");
     }
@@ -103,17 +104,17 @@ NEBAMeasurement::ScopedSharedOverride::~ScopedSharedOverride() {
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithOptions(
     std::shared_ptr<NEBOptions> options) {
-    NEBAMonitor::log(6, ns::format("Nebula Analytics v.%@ started",
-                                   std::string(NEBOptions::libraryVersionID())));
-    NEBAMonitor::log(6,
+    NEBAMonitor::log(NEBALogLevel::Info, ns::format("Nebula Analytics v.%@ started",
+                                                    std::string(NEBOptions::libraryVersionID())));
+    NEBAMonitor::log(NEBALogLevel::Info,
                      "To enable debug logging set the following application argument: "
                      "-NEBAnalyticsDebugEnabled (see the SDK's logging documentation)");
-    NEBAMonitor::log(7, "Debug logging enabled");
+    NEBAMonitor::log(NEBALogLevel::Debug, "Debug logging enabled");
     auto network = NEBNetwork::create();
     if (network) {
         network->setIsDebugModeEnabled(NEBAMonitor::shared()->isDebugModeEnabled());
     } else {
-        NEBAMonitor::log(1, "Failed to initialize network component");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to initialize network component");
     }
     return initWithDatabaseName(NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
                                 std::make_shared<NEBAScheduler>(NEBAScheduler::kWorkerQueueLabel),
@@ -160,7 +161,7 @@ bool NEBAMeasurement::shouldEnableMeasurement(const NEBOptions& options,
 
 void NEBAMeasurement::setIsEnabled(bool enabled) {
     scheduler_->scheduleOnWorkerQueueBlockID(
-        "NEBAMeasurement:442",
+        BlockID::SetIsEnabled,
         [self = shared_from_this(), enabled] { self->setIsEnabledOnWorkerQueue(enabled); });
 }
 
@@ -170,15 +171,16 @@ void NEBAMeasurement::setIsEnabledOnWorkerQueue(bool enabled) {
     isEnabled_ = enabled;
     if (enabled) {
         if (!startMeasurementOnWorkerQueue()) {
-            NEBAMonitor::log(7, "Failed to start Nebula Analytics. Nebula Analytics is disabled");
+            NEBAMonitor::log(NEBALogLevel::Debug,
+                             "Failed to start Nebula Analytics. Nebula Analytics is disabled");
             setIsEnabled(false);
             return;
         }
         sessionReporter_->setIsReportingEnabled(true);
-        NEBAMonitor::log(6, "Nebula Analytics enabled");
+        NEBAMonitor::log(NEBALogLevel::Info, "Nebula Analytics enabled");
     } else {
         if (sessionReporter_) sessionReporter_->setIsReportingEnabled(false);
-        NEBAMonitor::log(6, "Nebula Analytics disabled");
+        NEBAMonitor::log(NEBALogLevel::Info, "Nebula Analytics disabled");
     }
 }
 
@@ -202,7 +204,8 @@ bool NEBAMeasurement::initializeComponents() {
         persistedConfig_->clearValues();
         NEBAMonitor::shared()->clearMonitoringData();
         if (auto deleted = NEBADatabase::deleteDatabaseFileWithName(databaseName_); !deleted) {
-            NEBAMonitor::log(4, "Failed to delete old database file. Error", {deleted.error()});
+            NEBAMonitor::log(NEBALogLevel::WarningSampled,
+                             "Failed to delete old database file. Error", {deleted.error()});
         }
     }
     persistedConfig_->setAppIDFromNMP(appID);
@@ -226,13 +229,15 @@ bool NEBAMeasurement::initializeComponents() {
     if (auto excluded = ns::FileManager::defaultManager().setExcludedFromBackup(
             NEBADatabase::databaseDirectory(), true);
         !excluded) {
-        NEBAMonitor::log(4, "Failed to exclude directory from backup. Error", {excluded.error()});
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
+                         "Failed to exclude directory from backup. Error", {excluded.error()});
     }
 
-    NEBAMonitor::log(7, "Nebula Analytics is ready to receive events");
+    NEBAMonitor::log(NEBALogLevel::Debug, "Nebula Analytics is ready to receive events");
     NEBAMonitor::shared()->setEncodeContexts(true);
     if (auto swept = database_->maybeDeleteStaleData(); !swept) {
-        NEBAMonitor::log(4, "Unable to delete stale data. Error", {swept.error()});
+        NEBAMonitor::log(NEBALogLevel::WarningSampled, "Unable to delete stale data. Error",
+                         {swept.error()});
     }
     reportFirstOpenOnWorkerQueue();
     reportAppUpdateOnWorkerQueue();
@@ -248,14 +253,14 @@ bool NEBAMeasurement::initializeComponents() {
 
 void NEBAMeasurement::setMinimumSessionInterval(double seconds) {
     scheduler_->scheduleOnWorkerQueueBlockID(
-        "NEBAMeasurement:861", [self = shared_from_this(), seconds] {
+        BlockID::SetMinimumSessionInterval, [self = shared_from_this(), seconds] {
             if (self->sessionReporter_) self->sessionReporter_->setMinimumSessionInterval(seconds);
         });
 }
 
 void NEBAMeasurement::setSessionTimeoutInterval(double seconds) {
     scheduler_->scheduleOnWorkerQueueBlockID(
-        "NEBAMeasurement:869", [self = shared_from_this(), seconds] {
+        BlockID::SetSessionTimeout, [self = shared_from_this(), seconds] {
             if (self->sessionReporter_) self->sessionReporter_->setTimeoutSessionInterval(seconds);
         });
 }
@@ -264,11 +269,11 @@ void NEBAMeasurement::setSessionTimeoutInterval(double seconds) {
 
 void NEBAMeasurement::logEvent(const std::optional<NEBAEvent>& event) {
     if (!event) {
-        NEBAMonitor::log(4, "Attempted to log nil event");
+        NEBAMonitor::log(NEBALogLevel::WarningSampled, "Attempted to log nil event");
         return;
     }
     scheduler_->scheduleOnWorkerQueueBlockID(
-        "NEBAMeasurement:1413",
+        BlockID::LogEvent,
         [self = shared_from_this(), event = *event] { self->logEventOnWorkerQueue(event); });
 }
 
@@ -276,7 +281,7 @@ void NEBAMeasurement::maybeAddDebugAndRealtimeParameters(NEBAEvent& event) {
     if (!NEBAMonitor::shared()->isDebugModeEnabled()) return;
     event.setIsRealtime(true);
     event.setIsDebug(true);
-    NEBAMonitor::log(7,
+    NEBAMonitor::log(NEBALogLevel::Debug,
                      "Debug mode is enabled. Marking event as debug and real-time. Event name, "
                      "parameters",
                      {ns::Value(event.name()), contextOf(event)});
@@ -284,21 +289,22 @@ void NEBAMeasurement::maybeAddDebugAndRealtimeParameters(NEBAEvent& event) {
 
 void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("logEventOnWorkerQueue:");
-    NEBAMonitor::log(7, "Logging event: origin, name, params",
+    NEBAMonitor::log(NEBALogLevel::Debug, "Logging event: origin, name, params",
                      {ns::Value(event.origin()), ns::Value(event.name()), contextOf(event)});
     if (!isEnabled_ || !database_) {
-        NEBAMonitor::log(7, "Nebula Analytics is disabled. Event not logged");
+        NEBAMonitor::log(NEBALogLevel::Debug, "Nebula Analytics is disabled. Event not logged");
         return;
     }
     const std::string& name = event.name();
     if (remoteConfig_->isEventBlacklisted(name)) {
-        NEBAMonitor::log(4,
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
                          "Rejected event. Contact Nebula Support for more information. Event name",
                          {ns::Value(name)});
         if (remoteConfig_->blacklistInternal() || remoteConfig_->blacklistPublic() ||
             isErrorEvent(name))
             return;
-        NEBAnalytics::logErrorEventWithCode(11, ns::Value(name), 32);
+        NEBAnalytics::logErrorEventWithCode(NEBAErrorCode::RejectedEvent, ns::Value(name),
+                                            NEBAErrorItemLimit::EventName);
         return;
     }
 
@@ -311,7 +317,7 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
                 auto it = event.parameters().find(key);
                 return it == event.parameters().end() ? ns::Value() : it->second.object();
             };
-            NEBAMonitor::log(1,
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                              "Cannot record lifetime value of event. Name, currency code, "
                              "transaction value",
                              {ns::Value(name), parameter("currency"), parameter("value")});
@@ -326,7 +332,7 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
         database_->performTransaction([&] { return applyDailyLimits(event, dropped, realtime); });
     if (!counted) return;
     if (dropped) {
-        NEBAMonitor::log(7, "Event dropped. Event name, event params",
+        NEBAMonitor::log(NEBALogLevel::Debug, "Event dropped. Event name, event params",
                          {ns::Value(name), contextOf(event)});
         return;
     }
@@ -337,8 +343,8 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
 bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime) {
     auto stored = database_->dailyCounts();
     if (!stored) {
-        NEBAMonitor::log(1, "Data loss. Unable to query daily event counts. Error",
-                         {stored.error()});
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Data loss. Unable to query daily event counts. Error", {stored.error()});
         return false;
     }
     int32_t today = database_->currentDay();
@@ -354,7 +360,8 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
     if (over >= 0) {
         dropped = true;
         if (over % 1000 == 0)
-            NEBAMonitor::log(1, "Data loss. Too many events logged. Name, limit",
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                             "Data loss. Too many events logged. Name, limit",
                              {ns::Value(name), ns::Value(remoteConfig_->maxEventsPerDay())});
     }
     if (!dropped && errorEvent) {
@@ -362,9 +369,9 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
         if (over >= 0) {
             dropped = droppedByKind = true;
             if (over % 1000 == 0) {
-                auto code = event.parameters().find("_err");
+                auto code = event.parameters().find(kNEBAErrorEventName);
                 NEBAMonitor::log(
-                    1, "Too many error events logged. Error code, limit",
+                    NEBALogLevel::ErrorSampled, "Too many error events logged. Error code, limit",
                     {code != event.parameters().end() ? code->second.object() : ns::Value(),
                      ns::Value(remoteConfig_->maxErrorEventsPerDay())});
             }
@@ -376,9 +383,12 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
             dropped = droppedByKind = true;
             if (over % 1000 == 0)
                 NEBAMonitor::log(
-                    1, "Data loss. Too many public events logged. Name, limit",
+                    NEBALogLevel::ErrorSampled,
+                    "Data loss. Too many public events logged. Name, limit",
                     {ns::Value(name), ns::Value(remoteConfig_->maxPublicEventsPerDay())});
-            NEBAnalytics::logErrorEventWithCode(16, ns::Value(name), 40);
+            NEBAnalytics::logErrorEventWithCode(NEBAErrorCode::PublicEventsOverDailyLimit,
+                                                ns::Value(name),
+                                                NEBAErrorItemLimit::CountedEventName);
         }
     }
     if (errorEvent)
@@ -391,14 +401,14 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
     if (qualifies) {
         if (counts.realtimeCount() < remoteConfig_->maxRealtimeEventCountPerDay()) {
             realtime = true;
-            NEBAMonitor::log(7,
+            NEBAMonitor::log(NEBALogLevel::Debug,
                              "Conversion event is under real-time daily limit. Marking the event "
                              "as real-time. Event name, parameters",
                              {ns::Value(name), contextOf(event)});
         }
         if (NEBAMonitor::shared()->isDebugModeEnabled() || name == "_iap" || name == "_f") {
             realtime = true;
-            NEBAMonitor::log(7,
+            NEBAMonitor::log(NEBALogLevel::Debug,
                              "Conversion event is not subject to real-time daily limit. Marking "
                              "the event as real-time. Event name, parameters",
                              {ns::Value(name), contextOf(event)});
@@ -408,7 +418,8 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
     realtime = realtime || event.isRealtime();
 
     if (auto updated = database_->updateDailyCounts(counts); !updated) {
-        NEBAMonitor::log(1, "Data loss. Unable to update daily event counts. Name, error",
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Data loss. Unable to update daily event counts. Name, error",
                          {ns::Value(name), updated.error()});
         return false;
     }
@@ -419,7 +430,8 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
     const std::string& name = event.name();
     auto aggregates = database_->eventAggregatesWithName(name);
     if (!aggregates) {
-        NEBAMonitor::log(1, "Unable to query event aggregates. Name, error",
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Unable to query event aggregates. Name, error",
                          {ns::Value(name), aggregates.error()});
         return false;
     }
@@ -427,13 +439,17 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
         if (isPublicName(name)) {
             auto count = database_->publicEventCount();
             if (!count) {
-                NEBAMonitor::log(1, "Unable to query event count. Error", {count.error()});
+                NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Unable to query event count. Error",
+                                 {count.error()});
                 return false;
             }
             if (*count >= kMaxPublicEventNames) {
-                NEBAMonitor::log(1, "Unable to set event. Reached limit on set events. Name",
+                NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                                 "Unable to set event. Reached limit on set events. Name",
                                  {ns::Value(name)});
-                NEBAnalytics::logErrorEventWithCode(8, ns::Value(name), 40);
+                NEBAnalytics::logErrorEventWithCode(NEBAErrorCode::TooManyEventNames,
+                                                    ns::Value(name),
+                                                    NEBAErrorItemLimit::CountedEventName);
                 return false;
             }
         }
@@ -441,37 +457,42 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
         auto updated = fresh ? database_->updateEventAggregates(*fresh)
                              : ns::Status(ns::Error("com.nebula.nmp.measurement.ErrorDomain", 3));
         if (!updated) {
-            NEBAMonitor::log(1, "Data loss. Cannot record event aggregates. Error",
-                             {updated.error()});
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                             "Data loss. Cannot record event aggregates. Error", {updated.error()});
             return false;
         }
     }
     auto attributes = database_->userAttributesIncludingInternal(true);
     if (!attributes) {
-        NEBAMonitor::log(1, "Data loss. Cannot query user properties. Error", {attributes.error()});
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Data loss. Cannot query user properties. Error", {attributes.error()});
         return false;
     }
     auto metadata = createRawEventMetadataWithUserAttributes(*attributes);
     if (auto inserted = database_->insertIfNotExistsRawEventMetadata(metadata); !inserted) {
-        NEBAMonitor::log(1, "Data loss. Cannot record event metadata. Error", {inserted.error()});
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Data loss. Cannot record event metadata. Error", {inserted.error()});
         return false;
     }
     auto deleted = database_->deleteRawEventsOverAbsoluteLimit();
     if (!deleted) {
-        NEBAMonitor::log(1, "Data loss. Unable to check raw event storage limit. Error",
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Data loss. Unable to check raw event storage limit. Error",
                          {deleted.error()});
         return false;
     }
     if (*deleted != 0)
-        NEBAMonitor::log(4, "Data loss. Too many events stored on disk. Deleted count",
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
+                         "Data loss. Too many events stored on disk. Deleted count",
                          {ns::Value(static_cast<long long>(*deleted))});
     int64_t fingerprint = neba_64LSBMD5(metadata.SerializeAsString());
     if (auto inserted = database_->insertRawEvent(event, fingerprint, realtime); !inserted) {
-        NEBAMonitor::log(1, "Data loss. Cannot record raw event. Error", {inserted.error()});
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Data loss. Cannot record raw event. Error",
+                         {inserted.error()});
         return false;
     }
     if (name == "_f") recordFirstOpenCount();
-    NEBAMonitor::log(7, "Event logged. Event name, event params",
+    NEBAMonitor::log(NEBALogLevel::Debug, "Event logged. Event name, event params",
                      {ns::Value(name), contextOf(event)});
     return true;
 }
@@ -540,10 +561,10 @@ NEB_MEASUREMENT::ACPMeasurementBundle NEBAMeasurement::createRawEventMetadataWit
 
 void NEBAMeasurement::setUserAttribute(const std::optional<NEBAUserAttribute>& attribute) {
     if (!attribute) {
-        NEBAMonitor::log(4, "Attempted to set nil user property");
+        NEBAMonitor::log(NEBALogLevel::WarningSampled, "Attempted to set nil user property");
         return;
     }
-    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:1821",
+    scheduler_->scheduleOnWorkerQueueBlockID(BlockID::SetUserProperty,
                                              [self = shared_from_this(), attribute = *attribute] {
                                                  self->setUserAttributeOnWorkerQueue(attribute);
                                              });
@@ -551,10 +572,10 @@ void NEBAMeasurement::setUserAttribute(const std::optional<NEBAUserAttribute>& a
 
 void NEBAMeasurement::removeUserAttribute(const std::optional<NEBAUserAttribute>& attribute) {
     if (!attribute) {
-        NEBAMonitor::log(4, "Attempted to remove nil user property");
+        NEBAMonitor::log(NEBALogLevel::WarningSampled, "Attempted to remove nil user property");
         return;
     }
-    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:1781",
+    scheduler_->scheduleOnWorkerQueueBlockID(BlockID::RemoveUserProperty,
                                              [self = shared_from_this(), attribute = *attribute] {
                                                  self->removeUserAttributeOnWorkerQueue(attribute);
                                              });
@@ -564,46 +585,55 @@ void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& att
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("setUserAttributeOnWorkerQueue:");
     const std::string& name = attribute.name();
     ns::Value value = attribute.value().object();
-    NEBAMonitor::log(7, "Setting user property. Name, value", {ns::Value(name), value});
+    NEBAMonitor::log(NEBALogLevel::Debug, "Setting user property. Name, value",
+                     {ns::Value(name), value});
     if (!isEnabled_ || !database_) {
-        NEBAMonitor::log(7, "Nebula Analytics is disabled. User property not set");
+        NEBAMonitor::log(NEBALogLevel::Debug,
+                         "Nebula Analytics is disabled. User property not set");
         return;
     }
     if (attribute.isPublic()) {
         auto exists = database_->containsUserAttributeWithName(name);
         if (!exists) {
-            NEBAMonitor::log(1, "Unable to query existence of user property. Name, error",
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                             "Unable to query existence of user property. Name, error",
                              {ns::Value(name), exists.error()});
             return;
         }
         if (!*exists) {
             auto count = database_->publicUserAttributeCount();
             if (!count) {
-                NEBAMonitor::log(1, "Unable to query user property count. Error", {count.error()});
+                NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                                 "Unable to query user property count. Error", {count.error()});
                 return;
             }
             if (*count >= kMaxPublicUserAttributes) {
-                NEBAMonitor::log(1,
+                NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                                  "Unable to set user property. Reached limit on set user "
                                  "properties. Name, value",
                                  {ns::Value(name), value});
-                NEBAnalytics::logErrorEventWithCode(9, ns::Value(name), 24);
+                NEBAnalytics::logErrorEventWithCode(NEBAErrorCode::TooManyUserProperties,
+                                                    ns::Value(name),
+                                                    NEBAErrorItemLimit::UserPropertyName);
                 return;
             }
         }
     }
     database_->performTransaction([&] {
         if (auto updated = database_->updateUserAttribute(attribute); !updated) {
-            NEBAMonitor::log(1, "Unable to set user property. Name, value, error",
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                             "Unable to set user property. Name, value, error",
                              {ns::Value(name), value, updated.error()});
             return false;
         }
         if (!audience_->evaluateFiltersForUserProperty(attribute)) {
-            NEBAMonitor::log(1, "Unable to evaluate user property. Name, value",
+            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                             "Unable to evaluate user property. Name, value",
                              {ns::Value(name), value});
             return false;
         }
-        NEBAMonitor::log(7, "User property set. Name, value", {ns::Value(name), value});
+        NEBAMonitor::log(NEBALogLevel::Debug, "User property set. Name, value",
+                         {ns::Value(name), value});
         return true;
     });
 }
@@ -611,32 +641,35 @@ void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& att
 void NEBAMeasurement::removeUserAttributeOnWorkerQueue(const NEBAUserAttribute& attribute) {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("removeUserAttributeOnWorkerQueue:");
     const std::string& name = attribute.name();
-    NEBAMonitor::log(7, "Removing user property. Name", {ns::Value(name)});
+    NEBAMonitor::log(NEBALogLevel::Debug, "Removing user property. Name", {ns::Value(name)});
     if (!isEnabled_ || !database_) {
-        NEBAMonitor::log(7, "Nebula Analytics is disabled. User property not removed");
+        NEBAMonitor::log(NEBALogLevel::Debug,
+                         "Nebula Analytics is disabled. User property not removed");
         return;
     }
     if (auto deleted = database_->deleteUserAttributeWithName(name); !deleted) {
-        NEBAMonitor::log(1, "Unable to remove user property. Name, error",
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Unable to remove user property. Name, error",
                          {ns::Value(name), deleted.error()});
     } else {
-        NEBAMonitor::log(7, "User property removed. Name", {ns::Value(name)});
+        NEBAMonitor::log(NEBALogLevel::Debug, "User property removed. Name", {ns::Value(name)});
     }
 }
 
 void NEBAMeasurement::userAttributeWithName(const std::string& name,
                                             UserAttributeCallback callback) {
     if (!callback) {
-        NEBAMonitor::log(1, "userAttributeWithName callback is nil");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "userAttributeWithName callback is nil");
         return;
     }
     scheduler_->scheduleOnWorkerQueueBlockID(
-        "NEBAMeasurement:1927", [self = shared_from_this(), name, callback = std::move(callback)] {
+        BlockID::ReadUserProperty,
+        [self = shared_from_this(), name, callback = std::move(callback)] {
             std::optional<NEBAUserAttribute> attribute;
             if (self->database_) {
                 auto found = self->database_->userAttributeWithName(name);
                 if (!found)
-                    NEBAMonitor::log(1, "Unable to get user attribute by name. Name",
+                    NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                                     "Unable to get user attribute by name. Name",
                                      {ns::Value(name)});
                 else
                     attribute = *found;
@@ -648,30 +681,32 @@ void NEBAMeasurement::userAttributeWithName(const std::string& name,
 void NEBAMeasurement::userPropertiesIncludingInternal(bool includeInternal,
                                                       UserPropertiesCallback callback) {
     if (!callback) {
-        NEBAMonitor::log(1, "Unable to retrieve user properties. Callback is nil");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                         "Unable to retrieve user properties. Callback is nil");
         return;
     }
-    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:1973", [self = shared_from_this(),
-                                                                      includeInternal,
-                                                                      callback =
-                                                                          std::move(callback)] {
-        ns::Dictionary properties;
-        auto attributes =
-            self->database_
-                ? self->database_->userAttributesIncludingInternal(includeInternal)
-                : ns::Result<std::vector<NEBAUserAttribute>>(std::vector<NEBAUserAttribute>{});
-        if (!attributes) {
-            NEBAMonitor::log(1, "Unable to retrieve user properties. Error", {attributes.error()});
-        } else {
-            for (const auto& attribute : *attributes) {
-                if (attribute.name().empty()) {
-                    NEBAMonitor::log(1, "Cannot add invalid public user property name or value.");
-                    continue;
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        BlockID::ReadUserProperties,
+        [self = shared_from_this(), includeInternal, callback = std::move(callback)] {
+            ns::Dictionary properties;
+            auto attributes =
+                self->database_
+                    ? self->database_->userAttributesIncludingInternal(includeInternal)
+                    : ns::Result<std::vector<NEBAUserAttribute>>(std::vector<NEBAUserAttribute>{});
+            if (!attributes) {
+                NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                                 "Unable to retrieve user properties. Error", {attributes.error()});
+            } else {
+                for (const auto& attribute : *attributes) {
+                    if (attribute.name().empty()) {
+                        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                                         "Cannot add invalid public user property name or value.");
+                        continue;
+                    }
+                    properties.insert_or_assign(attribute.name(), attribute.value().object());
                 }
-                properties.insert_or_assign(attribute.name(), attribute.value().object());
             }
-        }
-        dispatch::Queue::global().async(
-            [callback, properties = std::move(properties)] { callback(properties); });
-    });
+            dispatch::Queue::global().async(
+                [callback, properties = std::move(properties)] { callback(properties); });
+        });
 }

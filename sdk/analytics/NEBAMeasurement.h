@@ -173,6 +173,23 @@ public:
     double initTimestamp() const { return initTimestamp_; }
 
 private:
+    // The IDs of the blocks the engine puts on its worker queue, each naming the site that
+    // submits it; the scheduler quotes them when a block fails.
+    struct BlockID {
+        static constexpr const char* SetIsEnabled = "NEBAMeasurement:442";
+        static constexpr const char* ReachabilityChanged = "NEBAMeasurement:618";
+        static constexpr const char* SetMinimumSessionInterval = "NEBAMeasurement:861";
+        static constexpr const char* SetSessionTimeout = "NEBAMeasurement:869";
+        static constexpr const char* Upload = "NEBAMeasurement:976";
+        static constexpr const char* LogEvent = "NEBAMeasurement:1413";
+        static constexpr const char* RemoveUserProperty = "NEBAMeasurement:1781";
+        static constexpr const char* SetUserProperty = "NEBAMeasurement:1821";
+        static constexpr const char* ReadUserProperty = "NEBAMeasurement:1927";
+        static constexpr const char* ReadUserProperties = "NEBAMeasurement:1973";
+        static constexpr const char* FetchConfiguration = "NEBAMeasurement:2748";
+        static constexpr const char* UploadInBackground = "NEBAMeasurement:2777";
+    };
+
     NEBAMeasurement() = default;
     void setIsEnabledOnWorkerQueue(bool enabled);
     bool startMeasurementOnWorkerQueue();

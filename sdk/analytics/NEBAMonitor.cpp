@@ -52,7 +52,7 @@ std::string describedContext(const NEBALogContext& context) {
 }  // namespace
 
 NEBAMonitor::NEBAMonitor(int64_t libraryVersion)
-    : NEBAMonitor(6, std::make_shared<NEBAASLLogger>(7), libraryVersion) {}
+    : NEBAMonitor(NEBALogLevel::Info, std::make_shared<NEBAASLLogger>(7), libraryVersion) {}
 
 NEBAMonitor::NEBAMonitor(int64_t logLevel, std::shared_ptr<NEBALogging> logger,
                          int64_t libraryVersion)
@@ -116,15 +116,15 @@ void NEBAMonitor::setIsDebugModeEnabled(bool enabled) {
             asl->setMaxASLLevel(enabled ? 4 : 7);
         }
     }
-    logLevel_ = enabled ? 7 : 6;
+    logLevel_ = enabled ? NEBALogLevel::Debug : NEBALogLevel::Info;
     debugMode_ = enabled;
     auto defaults = ns::UserDefaults::standardUserDefaults();
     if (enabled) {
         defaults->setBool(kNEBADebugModeKey, true);
-        logWithLevel(7, "Debug mode is on");
+        logWithLevel(NEBALogLevel::Debug, "Debug mode is on");
     } else {
         defaults->removeObjectForKey(kNEBADebugModeKey);
-        logWithLevel(7, "Debug mode is off");
+        logWithLevel(NEBALogLevel::Debug, "Debug mode is off");
     }
 }
 
@@ -218,22 +218,6 @@ void NEBAMonitor::flush() {
     queue_->sync([] {});
 }
 
-std::string NEBAMonitor::logLevelDescriptionFromLogLevel(int64_t level) {
-    if (level >= 0 && level <= 2) return "ERROR";
-    if (level >= 3 && level <= 5) return "WARNING";
-    if (level == 6) return "INFO";
-    if (level == 7) return "DEBUG";
-    return {};
-}
-
-bool NEBAMonitor::isSilentLevel(int64_t level) {
-    return level == 2 || level == 5;
-}
-
-bool NEBAMonitor::isMonitorableLevel(int64_t level) {
-    return level == 1 || level == 2 || level == 4 || level == 5;
-}
-
 std::string NEBAMonitor::encodedStringWithContextObject(const NEBALogContext& context) {
     if (const auto* error = std::get_if<ns::Error>(&context)) {
         return error->domain().empty() ? std::string("-") : error->domain();
@@ -279,12 +263,6 @@ std::string NEBAMonitor::stringWithLogMessage(std::string_view message, int64_t 
 
 std::string NEBAMonitor::monitoringDataKeyWithMessage(std::string_view message, int64_t level,
                                                       int64_t libraryVersion) {
-    char letter = '?';
-    if (level >= 0 && level <= 2) {
-        letter = 'E';
-    } else if (level >= 3 && level <= 5) {
-        letter = 'W';
-    }
-    return ns::format("%@%c_%lld:%@", std::string("1"), letter,
+    return ns::format("%@%c_%lld:%@", std::string("1"), NEBALogLevelFacts::of(level).sampleLetter,
                       static_cast<long long>(libraryVersion), std::string(message));
 }

@@ -24,11 +24,11 @@ inline constexpr const char* kNEBADebugModeKey = "/nebula/measurement/debug_mode
 inline constexpr const char* kNEBADebugEnabledArgument = "-NEBAnalyticsDebugEnabled";
 inline constexpr const char* kNEBADebugDisabledArgument = "-noNEBAnalyticsDebugEnabled";
 
-// The analytics logger. Levels 0-2 are errors, 3-5 warnings, 6 information, 7 debugging;
-// levels 2 and 5 are never printed, and levels 1, 2, 4 and 5 are sampled into a tiny health
-// record that one bundle per period carries, so that the service learns which errors happen
-// in the field without receiving every one. Output and sampling run in order on the serial
-// queue "NEBAMonitorQueue"; callers never wait for them.
+// The analytics logger. Messages that are not only sampled are printed up to the log level
+// (Info, Debug in debug mode); the sampled ones go into a tiny health record that one bundle
+// per period carries, so that the service learns which errors happen in the field without
+// receiving every one. Output and sampling run in order on the serial queue
+// "NEBAMonitorQueue"; callers never wait for them.
 class NEBAMonitor {
 public:
     explicit NEBAMonitor(int64_t libraryVersion);
@@ -75,9 +75,13 @@ public:
     // Waits until every line and sample queued so far has been handled.
     void flush();
 
-    static std::string logLevelDescriptionFromLogLevel(int64_t level);
-    static bool isSilentLevel(int64_t level);
-    static bool isMonitorableLevel(int64_t level);
+    static std::string logLevelDescriptionFromLogLevel(int64_t level) {
+        return NEBALogLevelFacts::of(level).description;
+    }
+    static bool isSilentLevel(int64_t level) { return NEBALogLevelFacts::of(level).silent; }
+    static bool isMonitorableLevel(int64_t level) {
+        return NEBALogLevelFacts::of(level).monitorable;
+    }
     static std::string encodedStringWithContextArray(const std::vector<NEBALogContext>& contexts,
                                                      bool insertSpaces);
     static std::string encodedStringWithContextObject(const NEBALogContext& context);

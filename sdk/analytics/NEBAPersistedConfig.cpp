@@ -126,6 +126,7 @@ void NEBAPersistedConfig::synchronizeToDisk() {
     auto excluded =
         ns::FileManager::defaultManager().setExcludedFromBackup(preferencesFilePath(), true);
     if (!excluded) {
-        NEBAMonitor::log(4, "Failed to exclude preferences file from backup", {excluded.error()});
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
+                         "Failed to exclude preferences file from backup", {excluded.error()});
     }
 }

@@ -19,7 +19,7 @@ void NEBAScheduler::runGuarded(const std::string& blockID, const std::function<v
     // An exception escaping a queue task ends the program; a fault in one event or one reply
     // must cost that block only.
     auto report = [&](const std::string& what) {
-        NEBAMonitor::log(1,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                          ns::format("Exception on worker queue. Block ID=%@. Exception", blockID),
                          {ns::Value(what)});
     };
@@ -37,6 +37,7 @@ void NEBAScheduler::runGuarded(const std::string& blockID, const std::function<v
 bool NEBAScheduler::checkOnBackgroundThreadWithMethodName(std::string_view methodName) {
     if (!dispatch::Queue::main().isCurrent()) return true;
     std::string name = methodName.empty() ? "<empty method name>" : std::string(methodName);
-    NEBAMonitor::log(1, ns::format("Method %@ should execute on background thread", name));
+    NEBAMonitor::log(NEBALogLevel::ErrorSampled,
+                     ns::format("Method %@ should execute on background thread", name));
     return false;
 }

@@ -91,7 +91,8 @@ void NEBASessionReporter::setTimeoutSessionInterval(double seconds) {
 
 void NEBASessionReporter::applyMinimumSessionInterval(double seconds) {
     if (seconds < 0) {
-        NEBAMonitor::log(4, "Received negative minimum session duration. Setting to 0.0 instead.");
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
+                         "Received negative minimum session duration. Setting to 0.0 instead.");
         seconds = 0.0;
     }
     minimumSessionInterval_ = seconds;
@@ -101,14 +102,15 @@ void NEBASessionReporter::applyMinimumSessionInterval(double seconds) {
 
 void NEBASessionReporter::applyTimeoutSessionInterval(double seconds) {
     if (seconds < 0) {
-        NEBAMonitor::log(4, "Received negative timeout session duration. Setting to 0.0 instead.");
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
+                         "Received negative timeout session duration. Setting to 0.0 instead.");
         seconds = 0.0;
     }
     timeoutSessionInterval_ = seconds;
 }
 
 void NEBASessionReporter::rescheduleSessionStartTimer() {
-    NEBAMonitor::log(7, "Scheduling session start timer");
+    NEBAMonitor::log(NEBALogLevel::Debug, "Scheduling session start timer");
     std::weak_ptr<NEBASessionReporter> weak = weak_from_this();
     sessionStartTimer_->runAfterDelay(
         minimumSessionInterval_ - persistedConfig_->engagementTimeBeforeSessionStart(), [weak] {
@@ -117,7 +119,7 @@ void NEBASessionReporter::rescheduleSessionStartTimer() {
 }
 
 void NEBASessionReporter::rescheduleUserEngagementTimer() {
-    NEBAMonitor::log(7, "Scheduling user engagement timer");
+    NEBAMonitor::log(NEBALogLevel::Debug, "Scheduling user engagement timer");
     std::weak_ptr<NEBASessionReporter> weak = weak_from_this();
     userEngagementTimer_->runAfterDelay(remoteConfig_->sessionEventUserEngagementInterval(),
                                         [weak] {
@@ -149,7 +151,8 @@ double NEBASessionReporter::incurredEngagementTime() const {
     if (now > lastEngagement) start = std::max(becameActiveTimestamp_, lastEngagement);
     double t = now - start;
     if (t < 0) {
-        NEBAMonitor::log(4, "Incurred engagement time is negative. Setting to 0.0 instead");
+        NEBAMonitor::log(NEBALogLevel::WarningSampled,
+                         "Incurred engagement time is negative. Setting to 0.0 instead");
         return 0.0;
     }
     return t;

@@ -121,14 +121,15 @@ struct Engine {
         ns::Log::setStandardErrorEnabled(false);
         dir = (std::filesystem::temp_directory_path() / "bench-bundling-XXXXXX").string();
         if (!mkdtemp(dir.data()) || !ns::Sandbox::configure(dir)) std::abort();
-        NEBAMonitor::setShared(
-            std::make_shared<NEBAMonitor>(6, std::make_shared<QuietLogger>(), 0));
+        auto monitor = std::make_shared<NEBAMonitor>(6, std::make_shared<QuietLogger>(), 0);
+        NEBAMonitor::setShared(monitor);
         auto options = std::make_shared<NEBOptions>(std::make_shared<const ns::Dictionary>(
             ns::Dictionary{{kNEBNebulaAppID, ns::Value(kAppID)},
                            {kNEBBundleID, ns::Value("com.example.bench")}}));
         engine = NEBAMeasurement::initWithDatabaseName(
             NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
-            std::make_shared<NEBAScheduler>("bench.measurement.worker"), options);
+            std::make_shared<NEBAScheduler>("bench.measurement.worker"), options,
+            NEBAMeasurement::Context{NEBServices::standard(), monitor});
         worker = engine->scheduler()->workerQueue();
         while (!worker->sync([&] { return engine->database() != nullptr; })) {
         }

@@ -1,6 +1,10 @@
 #include "sdk/analytics/NEBAKeychainWrapper.h"
 
 #include "platform/sec/SecItem.h"
+#include "sdk/analytics/NSError+NEBAAdditions.h"
+
+NEBAKeychainWrapper::NEBAKeychainWrapper(sec::Keychain& keychain)
+    : items_(kNEBAErrorDomain, keychain) {}
 
 std::optional<ns::Dictionary> NEBAKeychainWrapper::searchDirectoryForIdentifier(
     std::string_view identifier, std::string_view appID) {
@@ -13,40 +17,32 @@ std::optional<ns::Dictionary> NEBAKeychainWrapper::searchDirectoryForIdentifier(
 }
 
 bool NEBAKeychainWrapper::upsertKeychainValue(std::string_view value, std::string_view identifier,
-                                              std::string_view appID) {
-    auto query = searchDirectoryForIdentifier(identifier, appID);
-    if (value.empty() || !query) return false;
-    ns::Data data = ns::Data::fromString(value);
-    if (keychainValueWithIdentifier(identifier, appID)) {
-        return sec::SecItemUpdate(*query, {{sec::kSecValueData, ns::Value(data)}}) ==
-               sec::errSecSuccess;
-    }
-    auto attributes = *query;
-    attributes[sec::kSecValueData] = ns::Value(data);
-    attributes[sec::kSecAttrAccessible] = ns::Value(sec::kSecAttrAccessibleAlwaysThisDeviceOnly);
-    return sec::SecItemAdd(attributes) == sec::errSecSuccess;
+                                              std::string_view appID) const {
+    auto item = searchDirectoryForIdentifier(identifier, appID);
+    if (value.empty() || !item) return false;
+    return items_
+        .replace(*item, ns::Data::fromString(value), sec::kSecAttrAccessibleAlwaysThisDeviceOnly)
+        .ok();
 }
 
-std::optional<ns::Data> NEBAKeychainWrapper::keychainDataWithIdentifier(std::string_view identifier,
-                                                                        std::string_view appID) {
+std::optional<ns::Data> NEBAKeychainWrapper::keychainDataWithIdentifier(
+    std::string_view identifier, std::string_view appID) const {
     auto query = searchDirectoryForIdentifier(identifier, appID);
     if (!query) return std::nullopt;
-    (*query)[sec::kSecMatchLimit] = ns::Value(sec::kSecMatchLimitOne);
-    (*query)[sec::kSecReturnData] = ns::Value(true);
-    ns::Value result;
-    if (sec::SecItemCopyMatching(*query, &result) != sec::errSecSuccess) return std::nullopt;
-    if (const auto* data = result.data()) return *data;
-    return std::nullopt;
+    auto data = items_.data(*query);
+    if (!data) return std::nullopt;
+    return *data;
 }
 
 std::optional<std::string> NEBAKeychainWrapper::keychainValueWithIdentifier(
-    std::string_view identifier, std::string_view appID) {
+    std::string_view identifier, std::string_view appID) const {
     auto data = keychainDataWithIdentifier(identifier, appID);
     if (!data || data->empty()) return std::nullopt;
     return std::string(data->chars());
 }
 
-void NEBAKeychainWrapper::deleteKeychainValueWithIdentifier(std::string_view identifier,
-                                                            std::string_view appID) {
-    if (auto query = searchDirectoryForIdentifier(identifier, appID)) sec::SecItemDelete(*query);
+bool NEBAKeychainWrapper::deleteKeychainValueWithIdentifier(std::string_view identifier,
+                                                            std::string_view appID) const {
+    auto query = searchDirectoryForIdentifier(identifier, appID);
+    return query && items_.remove(*query).ok();
 }

@@ -196,7 +196,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     bundle.set_end_timestamp_millis(millis(end));
 
     const int32_t day = database_->currentDay();
-    const bool debugMode = NEBAMonitor::shared()->isDebugModeEnabled();
+    const bool debugMode = context_.monitor->isDebugModeEnabled();
     std::optional<NEBADailyCounts> counts;  // read when the first conversion needs them
     bool realtimeBundle = false;
     bundle.mutable_events()->Reserve(static_cast<int>(read.size()));
@@ -318,7 +318,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     if (!results) return fail("Unable to read audience evaluation results");
     for (auto& result : *results) *bundle.add_audience_evaluation_results() = std::move(result);
 
-    auto health = NEBAMonitor::shared()->monitoringDataForDispatchWithSamplePeriod(
+    auto health = context_.monitor->monitoringDataForDispatchWithSamplePeriod(
         remoteConfig_->monitoringSamplePeriod(),
         persistedConfig_->lastMonitorDataSampledTimestamp());
     if (health && !health->empty()) {

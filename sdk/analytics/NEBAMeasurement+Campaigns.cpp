@@ -13,7 +13,6 @@
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
 #include "sdk/analytics/NEBAEnvironmentInfo.h"
-#include "sdk/analytics/NEBAKeychainWrapper.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAnalytics.h"
@@ -152,8 +151,8 @@ bool NEBAMeasurement::isAppUpdateWithAnalytics() {
     constexpr double kThirtyDays = 2592000;
     bool freshInstallLook = apart(library, bundle) < 60 && apart(library, now) < kThirtyDays &&
                             apart(bundle, now) < kThirtyDays;
-    auto stored = NEBAKeychainWrapper::keychainValueWithIdentifier(kFirstOpenCountIdentifier,
-                                                                   firstOpenKeychainAppID());
+    auto stored =
+        keychain_->keychainValueWithIdentifier(kFirstOpenCountIdentifier, firstOpenKeychainAppID());
     return !freshInstallLook && previousNMPAppID_.value_or("").empty() &&
            (!stored || stored->empty());
 }
@@ -169,8 +168,8 @@ void NEBAMeasurement::reportFirstOpenOnWorkerQueue() {
     int64_t earlierFirstOpens = firstOpenCount();
     if (*exists) {
         if (earlierFirstOpens <= 0)
-            NEBAKeychainWrapper::upsertKeychainValue("1", kFirstOpenCountIdentifier,
-                                                     firstOpenKeychainAppID());
+            keychain_->upsertKeychainValue("1", kFirstOpenCountIdentifier,
+                                           firstOpenKeychainAppID());
         return;
     }
     auto millis = static_cast<int64_t>(initTimestamp_ * 1000);

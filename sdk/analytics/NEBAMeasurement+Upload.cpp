@@ -9,6 +9,7 @@
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAnalytics.h"
+#include "sdk/core/NEBBackoff.h"
 #include "sdk/core/NEBServiceHosts.h"
 
 namespace {
@@ -55,7 +56,7 @@ double NEBAMeasurement::nextUploadingTime() {
     const double latest = std::max(latestRaw, latestBundle);
     if (std::fabs(latest) < kEpsilon) return 0;
 
-    const bool debugMode = NEBAMonitor::shared()->isDebugModeEnabled();
+    const bool debugMode = context_.monitor->isDebugModeEnabled();
     bool realtime = debugMode;
     if (!realtime) {
         if (auto r = database_->containsRealtimeBundles(); !r)
@@ -84,10 +85,10 @@ double NEBAMeasurement::nextUploadingTime() {
     if (failed >= base) {
         // A failure since the latest data: retry after growing intervals, a limited number of
         // times; new data starts the count again.
-        const double retry = remoteConfig_->uploadingRetryInterval();
-        const int32_t retries = remoteConfig_->uploadingRetryCount();
-        for (int32_t k = 0; k < retries; ++k) {
-            next += std::ldexp(retry, k);
+        const auto backoff = NEBBackoffPolicies::measurementUpload(
+            remoteConfig_->uploadingRetryInterval(), remoteConfig_->uploadingRetryCount());
+        for (int64_t k = 0; auto wait = backoff.delay(k); ++k) {
+            next += *wait;
             if (next > failed) return next;
         }
         return 0;

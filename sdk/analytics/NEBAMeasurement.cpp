@@ -12,11 +12,11 @@
 #include "sdk/analytics/NEBAErrorEvent.h"
 #include "sdk/analytics/NEBAIdentity.h"
 #include "sdk/analytics/NEBAInAppPurchaseTransactionReporter.h"
-#include "sdk/analytics/NEBAKeychainWrapper.h"
 #include "sdk/analytics/NEBALifetimeValueRecorder.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/analytics/NSData+MD5.h"
+#include "sdk/core/NEBServiceHosts.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ ns::Value contextOf(const NEBAEvent& event) {
 // --- Shared instance ---------------------------------------------------------------------
 
 void NEBAMeasurement::initializeSharedInstanceWithOptions(
-    const std::shared_ptr<NEBOptions>& options) {
+    const std::shared_ptr<NEBOptions>& options, std::shared_ptr<const NEBServices> services) {
     auto& shared = sharedEngine();
     std::lock_guard lock(shared.mutex);
     if (shared.created) return;
@@ -60,7 +60,7 @@ void NEBAMeasurement::initializeSharedInstanceWithOptions(
         NEBAMonitor::setShared(std::make_shared<NEBAMonitor>(
             NEBAIdentity::formattedLibraryVersionFromNEBOptions(NEBOptions::libraryVersionID())));
     }
-    shared.engine = initWithOptions(options);
+    shared.engine = initWithOptions(options, Context{std::move(services), NEBAMonitor::shared()});
 }
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::sharedInstance() {
@@ -103,29 +103,32 @@ NEBAMeasurement::ScopedSharedOverride::~ScopedSharedOverride() {
 // --- Creation and enabling ---------------------------------------------------------------
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithOptions(
-    std::shared_ptr<NEBOptions> options) {
+    std::shared_ptr<NEBOptions> options, Context context) {
     NEBAMonitor::log(NEBALogLevel::Info, ns::format("Nebula Analytics v.%@ started",
                                                     std::string(NEBOptions::libraryVersionID())));
     NEBAMonitor::log(NEBALogLevel::Info,
                      "To enable debug logging set the following application argument: "
                      "-NEBAnalyticsDebugEnabled (see the SDK's logging documentation)");
     NEBAMonitor::log(NEBALogLevel::Debug, "Debug logging enabled");
-    auto network = NEBNetwork::create();
+    auto network = NEBNetwork::create(NEBServiceHosts::measurementUploadHost(),
+                                      context.services->requests().network);
     if (network) {
-        network->setIsDebugModeEnabled(NEBAMonitor::shared()->isDebugModeEnabled());
+        network->setIsDebugModeEnabled(context.monitor->isDebugModeEnabled());
     } else {
         NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to initialize network component");
     }
     return initWithDatabaseName(NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
                                 std::make_shared<NEBAScheduler>(NEBAScheduler::kWorkerQueueLabel),
-                                std::move(options), std::move(network));
+                                std::move(options), std::move(context), std::move(network));
 }
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithDatabaseName(
     std::string databaseName, std::string_view persistedConfigName,
-    std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options,
+    std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options, Context context,
     std::shared_ptr<NEBNetwork> network) {
     std::shared_ptr<NEBAMeasurement> engine(new NEBAMeasurement);
+    engine->keychain_ = std::make_unique<NEBAKeychainWrapper>(context.services->keychain());
+    engine->context_ = std::move(context);
     engine->network_ = std::move(network);
     engine->initTimestamp_ = now();
     engine->options_ = std::move(options);
@@ -202,7 +205,7 @@ bool NEBAMeasurement::initializeComponents() {
     if (!persistedAppID.empty() && !appID.empty() && persistedAppID != appID) {
         previousNMPAppID_ = persistedAppID;
         persistedConfig_->clearValues();
-        NEBAMonitor::shared()->clearMonitoringData();
+        context_.monitor->clearMonitoringData();
         if (auto deleted = NEBADatabase::deleteDatabaseFileWithName(databaseName_); !deleted) {
             NEBAMonitor::log(NEBALogLevel::WarningSampled,
                              "Failed to delete old database file. Error", {deleted.error()});
@@ -234,7 +237,7 @@ bool NEBAMeasurement::initializeComponents() {
     }
 
     NEBAMonitor::log(NEBALogLevel::Debug, "Nebula Analytics is ready to receive events");
-    NEBAMonitor::shared()->setEncodeContexts(true);
+    context_.monitor->setEncodeContexts(true);
     if (auto swept = database_->maybeDeleteStaleData(); !swept) {
         NEBAMonitor::log(NEBALogLevel::WarningSampled, "Unable to delete stale data. Error",
                          {swept.error()});
@@ -278,7 +281,7 @@ void NEBAMeasurement::logEvent(const std::optional<NEBAEvent>& event) {
 }
 
 void NEBAMeasurement::maybeAddDebugAndRealtimeParameters(NEBAEvent& event) {
-    if (!NEBAMonitor::shared()->isDebugModeEnabled()) return;
+    if (!context_.monitor->isDebugModeEnabled()) return;
     event.setIsRealtime(true);
     event.setIsDebug(true);
     NEBAMonitor::log(NEBALogLevel::Debug,
@@ -406,7 +409,7 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
                              "as real-time. Event name, parameters",
                              {ns::Value(name), contextOf(event)});
         }
-        if (NEBAMonitor::shared()->isDebugModeEnabled() || name == "_iap" || name == "_f") {
+        if (context_.monitor->isDebugModeEnabled() || name == "_iap" || name == "_f") {
             realtime = true;
             NEBAMonitor::log(NEBALogLevel::Debug,
                              "Conversion event is not subject to real-time daily limit. Marking "
@@ -504,8 +507,8 @@ std::string NEBAMeasurement::firstOpenKeychainAppID() const {
 }
 
 int64_t NEBAMeasurement::firstOpenCount() const {
-    auto text = NEBAKeychainWrapper::keychainValueWithIdentifier(kFirstOpenCountIdentifier,
-                                                                 firstOpenKeychainAppID());
+    auto text =
+        keychain_->keychainValueWithIdentifier(kFirstOpenCountIdentifier, firstOpenKeychainAppID());
     int64_t count = 0;
     if (!text) return 0;
     auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), count);
@@ -515,8 +518,8 @@ int64_t NEBAMeasurement::firstOpenCount() const {
 void NEBAMeasurement::recordFirstOpenCount() {
     int64_t count = firstOpenCount();
     if (count < std::numeric_limits<int64_t>::max()) ++count;
-    NEBAKeychainWrapper::upsertKeychainValue(ns::format("%lld", static_cast<long long>(count)),
-                                             kFirstOpenCountIdentifier, firstOpenKeychainAppID());
+    keychain_->upsertKeychainValue(ns::format("%lld", static_cast<long long>(count)),
+                                   kFirstOpenCountIdentifier, firstOpenKeychainAppID());
 }
 
 NEB_MEASUREMENT::ACPMeasurementBundle NEBAMeasurement::createRawEventMetadataWithUserAttributes(

@@ -21,6 +21,8 @@
 #include "sdk/analytics/NEBADatabase.h"
 #include "sdk/analytics/NEBAEvent.h"
 #include "sdk/analytics/NEBAIdentity.h"
+#include "sdk/analytics/NEBAKeychainWrapper.h"
+#include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAPersistedConfig.h"
 #include "sdk/analytics/NEBARemoteConfig.h"
 #include "sdk/analytics/NEBAScheduler.h"
@@ -28,6 +30,7 @@
 #include "sdk/analytics/NEBAUserAttribute.h"
 #include "sdk/core/NEBNetwork.h"
 #include "sdk/core/NEBOptions.h"
+#include "sdk/core/NEBServices.h"
 
 // The measurement engine: one per process. It owns the store and the engine's components and
 // does all their work on one serial worker queue; its public operations only schedule work
@@ -44,9 +47,17 @@ public:
     // The keychain item that counts this application's first opens on the device.
     static constexpr const char* kFirstOpenCountIdentifier = "_pfo";
 
-    // Creates the process's engine once; an options object without an app ID creates nothing,
-    // now or later.
-    static void initializeSharedInstanceWithOptions(const std::shared_ptr<NEBOptions>& options);
+    // What the engine stands on, handed to it when it is made: the SDK's services (its keychain,
+    // its requests' limits) and the monitor its own state is kept in.
+    struct Context {
+        std::shared_ptr<const NEBServices> services;
+        std::shared_ptr<NEBAMonitor> monitor;
+    };
+
+    // Creates the process's engine once, and the process's monitor with it; an options object
+    // without an app ID creates nothing, now or later.
+    static void initializeSharedInstanceWithOptions(const std::shared_ptr<NEBOptions>& options,
+                                                    std::shared_ptr<const NEBServices> services);
     static std::shared_ptr<NEBAMeasurement> sharedInstance();
     static std::shared_ptr<NEBARemoteConfig> remoteConfig();
     // Installs an engine as the shared one for a scope (or none), and puts the previous back.
@@ -62,11 +73,12 @@ public:
         bool previousCreated_;
     };
 
-    static std::shared_ptr<NEBAMeasurement> initWithOptions(std::shared_ptr<NEBOptions> options);
+    static std::shared_ptr<NEBAMeasurement> initWithOptions(std::shared_ptr<NEBOptions> options,
+                                                            Context context);
     static std::shared_ptr<NEBAMeasurement> initWithDatabaseName(
         std::string databaseName, std::string_view persistedConfigName,
         std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options,
-        std::shared_ptr<NEBNetwork> network = nullptr);
+        Context context, std::shared_ptr<NEBNetwork> network = nullptr);
     ~NEBAMeasurement() override;
 
     static bool shouldEnableMeasurement(const NEBOptions& options,
@@ -213,6 +225,8 @@ private:
     static double now();
 
     std::shared_ptr<NEBOptions> options_;
+    Context context_;
+    std::unique_ptr<NEBAKeychainWrapper> keychain_;
     std::string databaseName_;
     bool componentsInitialized_ = false;
     std::shared_ptr<NEBAScheduler> scheduler_;

@@ -70,8 +70,10 @@ void onSerialQueue(std::function<void()> block) {
 class AnalyticsStarter : public ns::Object, public NEBAnalyticsStarting {
 public:
     void startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
-                                std::shared_ptr<NEBOptions> options) override {
-        NEBAnalytics::startWithConfiguration(std::move(configuration), std::move(options));
+                                std::shared_ptr<NEBOptions> options,
+                                std::shared_ptr<const NEBServices> services) override {
+        NEBAnalytics::startWithConfiguration(std::move(configuration), std::move(options),
+                                             std::move(services));
     }
 };
 
@@ -163,7 +165,8 @@ void NEBAnalytics::setOpenURLListener(OpenURLListener listener) {
 // --- Start and configuration -------------------------------------------------------------
 
 void NEBAnalytics::startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
-                                          std::shared_ptr<NEBOptions> options) {
+                                          std::shared_ptr<NEBOptions> options,
+                                          std::shared_ptr<const NEBServices> services) {
     auto s = state();
     {
         std::lock_guard lock(stateMutex());
@@ -172,8 +175,8 @@ void NEBAnalytics::startWithConfiguration(std::shared_ptr<NEBAnalyticsConfigurat
         s->options = options;
     }
     ns::NotificationCenter::defaultCenter().post(kNEBAnalyticsWillStartNotification);
-    dispatchAsyncOnSerialQueue([s, options] {
-        NEBAMeasurement::initializeSharedInstanceWithOptions(options);
+    dispatchAsyncOnSerialQueue([s, options, services = std::move(services)] {
+        NEBAMeasurement::initializeSharedInstanceWithOptions(options, services);
         if (NEBAAppDelegateProxy::isAppDelegateProxyEnabled() &&
             !(options && options->isAnalyticsCollectionDeactivated()))
             createAppDelegateProxy();

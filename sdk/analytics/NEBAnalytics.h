@@ -15,6 +15,7 @@
 #include "sdk/analytics/NEBAEvent.h"
 #include "sdk/core/NEBAnalyticsConfiguration.h"
 #include "sdk/core/NEBOptions.h"
+#include "sdk/core/NEBServices.h"
 
 inline constexpr const char* kNEBAnalyticsWillStartNotification =
     "kNEBAnalyticsWillStartNotification";
@@ -36,9 +37,10 @@ public:
     using UserPropertiesCallback = std::function<void(ns::Dictionary)>;
     using OpenURLListener = std::function<void(const ns::URL&)>;
 
-    // Runs once per process; later calls do nothing.
+    // Runs once per process; later calls do nothing. The engine stands on the services.
     static void startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
-                                       std::shared_ptr<NEBOptions> options);
+                                       std::shared_ptr<NEBOptions> options,
+                                       std::shared_ptr<const NEBServices> services);
     static void observeNotificationsForAnalyticsConfiguration(
         const std::shared_ptr<NEBAnalyticsConfiguration>& configuration);
     static void setIsAnalyticsEnabled(bool enabled);

@@ -159,10 +159,10 @@ TEST_F(MeasurementTest, EachStoredFirstOpenRaisesTheKeychainCount) {
     sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
     startEngine(options({{kNEBBundleID, ns::Value("com.example.app")}}));
     std::string bundleID = ns::Bundle::mainBundle()->bundleIdentifier().value_or("com.example.app");
-    ASSERT_TRUE(NEBAKeychainWrapper::upsertKeychainValue("-4", "_pfo", bundleID));
+    ASSERT_TRUE(keychain().upsertKeychainValue("-4", "_pfo", bundleID));
     log(makeEvent("_f", {}, "auto"));
     log(makeEvent("_f", {}, "auto"));
-    EXPECT_EQ(NEBAKeychainWrapper::keychainValueWithIdentifier("_pfo", bundleID), "2");
+    EXPECT_EQ(keychain().keychainValueWithIdentifier("_pfo", bundleID), "2");
 }
 
 TEST_F(MeasurementTest, DisabledEngineStoresNothingAndKeepsWhatItHas) {

@@ -46,7 +46,8 @@ constexpr const char* kAppID = "1:42:ios:kill";
                                                                  net::kReachabilityFlagsReachable);
     });
     NEBServiceHosts::setMeasurementUploadHost(args.at(1));
-    NEBAMonitor::setShared(std::make_shared<NEBAMonitor>(-1, std::make_shared<Quiet>(), 3403));
+    auto monitor = std::make_shared<NEBAMonitor>(-1, std::make_shared<Quiet>(), 3403);
+    NEBAMonitor::setShared(monitor);
     NEBAIdentity::ScopedInstanceIDSource instanceID(
         [] { return ns::Result<std::string>(std::string("iid")); });
     auto options =
@@ -55,6 +56,7 @@ constexpr const char* kAppID = "1:42:ios:kill";
     auto engine = NEBAMeasurement::initWithDatabaseName(
         NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
         std::make_shared<NEBAScheduler>("kill.measurement.worker"), options,
+        NEBAMeasurement::Context{NEBServices::standard(), monitor},
         NEBNetwork::create("localhost"));
     if (!engine) ::_exit(3);
     auto& worker = *engine->scheduler()->workerQueue();

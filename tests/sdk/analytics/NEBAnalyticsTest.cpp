@@ -164,8 +164,8 @@ TEST_F(AnalyticsFacadeTest, StartsOnceAndFollowsTheEnabledNotification) {
     NEBAMeasurement::ScopedSharedOverride none(nullptr);
     auto configuration = std::make_shared<NEBAnalyticsConfiguration>();
     auto opts = options({{kNEBAnalyticsCollectionEnabled, ns::Value(false)}});
-    NEBAnalytics::startWithConfiguration(configuration, opts);
-    NEBAnalytics::startWithConfiguration(configuration, opts);
+    NEBAnalytics::startWithConfiguration(configuration, opts, NEBServices::standard());
+    NEBAnalytics::startWithConfiguration(configuration, opts, NEBServices::standard());
     loop().runUntilIdle();
     ns::NotificationCenter::defaultCenter().removeObserver(token);
     EXPECT_EQ(posted, 1);

@@ -30,6 +30,7 @@
 #include "platform/ns/Sandbox.h"
 #include "sdk/analytics/NEBALogging.h"
 #include "sdk/analytics/NEBAMeasurement.h"
+#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/analytics/NSData+MD5.h"
 
 namespace {
@@ -129,7 +130,7 @@ struct Engine {
         engine = NEBAMeasurement::initWithDatabaseName(
             NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
             std::make_shared<NEBAScheduler>("bench.measurement.worker"), options,
-            NEBAMeasurement::Context{NEBServices::standard(), monitor});
+            NEBAMeasurement::Context{NEBServices::standard(), monitor, NEBAnalytics::eventPort()});
         worker = engine->scheduler()->workerQueue();
         while (!worker->sync([&] { return engine->database() != nullptr; })) {
         }

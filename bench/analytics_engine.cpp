@@ -43,7 +43,7 @@ void BM_LogEventToCommittedRow(benchmark::State& state) {
     auto engine = NEBAMeasurement::initWithDatabaseName(
         NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
         std::make_shared<NEBAScheduler>("bench.measurement.worker"), options,
-        NEBAMeasurement::Context{NEBServices::standard(), monitor});
+        NEBAMeasurement::Context{NEBServices::standard(), monitor, NEBAnalytics::eventPort()});
     NEBAMeasurement::ScopedSharedOverride shared(engine);
     // Instance identity is asked for its ID with every event; the bench leaves it out.
     NEBAIdentity::ScopedInstanceIDSource instanceID(

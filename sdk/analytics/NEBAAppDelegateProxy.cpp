@@ -8,7 +8,6 @@
 #include "platform/ui/Application.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/core/NEBNetwork.h"
 
 namespace {
@@ -31,25 +30,23 @@ void missingImplementation(const ui::Application& app, std::atomic<bool>& said,
                      {ns::Value(className)});
 }
 
-void reportURL(const std::optional<ns::URL>& url) {
-    if (url) NEBAnalytics::handleOpenURL(*url);
-}
-
-void installHooks(ui::Application& application) {
+void installHooks(ui::Application& application,
+                  const NEBAAppDelegateProxy::OpenedURLHandler& openedURL) {
     // Each missing operation is reported once for the application.
     auto said = std::make_shared<std::array<std::atomic<bool>, 3>>();
     application.installHook<DelegateOp::OpenURL>(
         NEBAAppDelegateProxy::kHookOwner,
-        [](ui::Application& app, const std::optional<ns::URL>& url, const ns::Dictionary& options,
-           const auto& next) {
-            reportURL(url);
+        [openedURL](ui::Application& app, const std::optional<ns::URL>& url,
+                    const ns::Dictionary& options, const auto& next) {
+            if (url) openedURL(*url);
             return next(app, url, options);
         });
     application.installHook<DelegateOp::OpenURLWithSourceApplication>(
         NEBAAppDelegateProxy::kHookOwner,
-        [said](ui::Application& app, const std::optional<ns::URL>& url, const std::string& source,
-               const ns::Value& annotation, const auto& next) {
-            reportURL(url);
+        [said, openedURL](ui::Application& app, const std::optional<ns::URL>& url,
+                          const std::string& source, const ns::Value& annotation,
+                          const auto& next) {
+            if (url) openedURL(*url);
             if (app.delegateImplements(DelegateOp::OpenURLWithSourceApplication))
                 return next(app, url, source, annotation);
             missingImplementation(app, (*said)[0],
@@ -58,10 +55,10 @@ void installHooks(ui::Application& application) {
         });
     application.installHook<DelegateOp::ContinueUserActivity>(
         NEBAAppDelegateProxy::kHookOwner,
-        [said](ui::Application& app, const std::shared_ptr<ui::UserActivity>& activity,
-               const ui::RestorationHandler& restoration, const auto& next) {
+        [said, openedURL](ui::Application& app, const std::shared_ptr<ui::UserActivity>& activity,
+                          const ui::RestorationHandler& restoration, const auto& next) {
             auto link = NEBAMeasurement::deepLinkFromUserActivity(activity);
-            if (link && !link->absoluteString().empty()) NEBAnalytics::handleOpenURL(*link);
+            if (link && !link->absoluteString().empty()) openedURL(*link);
             if (app.delegateImplements(DelegateOp::ContinueUserActivity))
                 return next(app, activity, restoration);
             missingImplementation(app, (*said)[1],
@@ -95,7 +92,7 @@ void NEBAAppDelegateProxy::load() {
 }
 
 void NEBAAppDelegateProxy::proxyOriginalDelegate(
-    const std::shared_ptr<ui::ApplicationDelegate>& delegate) {
+    const std::shared_ptr<ui::ApplicationDelegate>& delegate, OpenedURLHandler openedURL) {
     if (!isAppDelegateProxyEnabled()) {
         NEBAMonitor::log(
             NEBALogLevel::Info,
@@ -111,7 +108,7 @@ void NEBAAppDelegateProxy::proxyOriginalDelegate(
     }
     auto& application = ui::Application::shared();
     if (application.isHookInstalled(DelegateOp::OpenURL, kHookOwner)) return;
-    installHooks(application);
+    installHooks(application, openedURL);
     NEBAMonitor::log(NEBALogLevel::Info,
                      ns::format("Successfully created Nebula Analytics App Delegate Proxy "
                                 "automatically. To disable the proxy, set the flag %@ to NO in "

@@ -15,7 +15,6 @@
 #include "sdk/analytics/NEBAEnvironmentInfo.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/analytics/NEBNSDictionaryQuery.h"
 #include "toolbox/Foundation/NSDKClassLookup.h"
 
@@ -75,7 +74,7 @@ void NEBAMeasurement::handleDeepLink(const ns::URL& url, std::optional<int64_t> 
         if (!value.empty()) parameters.insert_or_assign(parameter, ns::Value(value));
     }
     if (clickTimestamp) parameters.insert_or_assign("click_timestamp", ns::Value(*clickTimestamp));
-    NEBAnalytics::logInternalEventWithOrigin("auto", "_cmp", parameters);
+    logOwnEvent("_cmp", parameters);
 }
 
 std::optional<ns::URL> NEBAMeasurement::deepLinkFromUserActivity(
@@ -200,7 +199,7 @@ void NEBAMeasurement::reportFirstOpenOnWorkerQueue() {
             NEBAEvent::initWithOrigin("auto", false, name, initTimestamp_, 0, eventParameters);
         if (!event) continue;
         logEventOnWorkerQueue(*event);
-        NEBAnalytics::notifyEventListeners(*event);
+        if (context_.events) context_.events->notifyEventListeners(*event);
     }
     maybeReportStoredCampaignEventWithClickTimestamp(millis - 1);
 }
@@ -225,9 +224,7 @@ void NEBAMeasurement::reportVersionChange(const std::string& current,
     if (stored && *stored == current) return;
     store(current);
     // The first launch only records the version: there is no update to report.
-    if (stored && !stored->empty())
-        NEBAnalytics::logInternalEventWithOrigin("auto", eventName,
-                                                 {{parameterName, ns::Value(*stored)}});
+    if (stored && !stored->empty()) logOwnEvent(eventName, {{parameterName, ns::Value(*stored)}});
 }
 
 // --- The launch's deep link --------------------------------------------------------------------

@@ -8,7 +8,6 @@
 #include "platform/ns/Format.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/core/NEBBackoff.h"
 #include "sdk/core/NEBServiceHosts.h"
 
@@ -436,7 +435,9 @@ void NEBAMeasurement::handleAppWillResignActiveEvent() {
     swapBackgroundTaskWithNewTaskID(task);
     NEBAMonitor::log(NEBALogLevel::Debug, "Background task started. Task ID",
                      {ns::Value(static_cast<long long>(task))});
-    NEBAnalytics::dispatchAsyncOnSerialQueue([weak] {
+    // Behind the events the facade holds already, so that they go with this upload.
+    if (!context_.events) return;
+    context_.events->afterQueuedCalls([weak] {
         auto self = weak.lock();
         if (!self) return;
         self->scheduler_->scheduleOnWorkerQueueBlockID(BlockID::UploadInBackground, [weak] {

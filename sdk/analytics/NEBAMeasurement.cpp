@@ -14,7 +14,6 @@
 #include "sdk/analytics/NEBAInAppPurchaseTransactionReporter.h"
 #include "sdk/analytics/NEBALifetimeValueRecorder.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/analytics/NSData+MD5.h"
 #include "sdk/core/NEBServiceHosts.h"
 
@@ -48,7 +47,8 @@ ns::Value contextOf(const NEBAEvent& event) {
 // --- Shared instance ---------------------------------------------------------------------
 
 void NEBAMeasurement::initializeSharedInstanceWithOptions(
-    const std::shared_ptr<NEBOptions>& options, std::shared_ptr<const NEBServices> services) {
+    const std::shared_ptr<NEBOptions>& options, std::shared_ptr<const NEBServices> services,
+    std::shared_ptr<NEBAEventPort> events) {
     auto& shared = sharedEngine();
     std::lock_guard lock(shared.mutex);
     if (shared.created) return;
@@ -60,7 +60,8 @@ void NEBAMeasurement::initializeSharedInstanceWithOptions(
         NEBAMonitor::setShared(std::make_shared<NEBAMonitor>(
             NEBAIdentity::formattedLibraryVersionFromNEBOptions(NEBOptions::libraryVersionID())));
     }
-    shared.engine = initWithOptions(options, Context{std::move(services), NEBAMonitor::shared()});
+    shared.engine = initWithOptions(
+        options, Context{std::move(services), NEBAMonitor::shared(), std::move(events)});
 }
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::sharedInstance() {
@@ -246,9 +247,9 @@ bool NEBAMeasurement::initializeComponents() {
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
     auto& purchases = NEBAInAppPurchaseTransactionReporter::sharedInstance();
-    if (!purchases.reportingWasDisabled()) purchases.enableReporting();
-    sessionReporter_ =
-        NEBASessionReporter::initWithPersistedConfig(persistedConfig_, remoteConfig_);
+    if (!purchases.reportingWasDisabled()) purchases.enableReporting(context_.events);
+    sessionReporter_ = NEBASessionReporter::initWithPersistedConfig(persistedConfig_, remoteConfig_,
+                                                                    context_.events);
     if (!sessionReporter_) return false;
     observeApplicationState();
     return true;
@@ -280,6 +281,22 @@ void NEBAMeasurement::logEvent(const std::optional<NEBAEvent>& event) {
         [self = shared_from_this(), event = *event] { self->logEventOnWorkerQueue(event); });
 }
 
+void NEBAMeasurement::logOwnEvent(const std::string& name, const ns::Dictionary& parameters) {
+    auto event = NEBAEvent::initWithOrigin("auto", false, name, now(), 0, parameters);
+    if (!event) return;
+    // Never within the block running now: that may be inside a transaction of the store.
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        BlockID::LogEvent, [self = shared_from_this(), event = std::move(*event)] {
+            if (self->isEnabled_ && self->context_.events)
+                self->context_.events->notifyEventListeners(event);
+            self->logEventOnWorkerQueue(event);
+        });
+}
+
+void NEBAMeasurement::logErrorEvent(int64_t code, const std::string& name, size_t limit) {
+    logOwnEvent(kNEBAErrorEventName, NEBAErrorEventParameters(code, ns::Value(name), limit));
+}
+
 void NEBAMeasurement::maybeAddDebugAndRealtimeParameters(NEBAEvent& event) {
     if (!context_.monitor->isDebugModeEnabled()) return;
     event.setIsRealtime(true);
@@ -306,8 +323,7 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
         if (remoteConfig_->blacklistInternal() || remoteConfig_->blacklistPublic() ||
             isErrorEvent(name))
             return;
-        NEBAnalytics::logErrorEventWithCode(NEBAErrorCode::RejectedEvent, ns::Value(name),
-                                            NEBAErrorItemLimit::EventName);
+        logErrorEvent(NEBAErrorCode::RejectedEvent, name, NEBAErrorItemLimit::EventName);
         return;
     }
 
@@ -389,9 +405,8 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
                     NEBALogLevel::ErrorSampled,
                     "Data loss. Too many public events logged. Name, limit",
                     {ns::Value(name), ns::Value(remoteConfig_->maxPublicEventsPerDay())});
-            NEBAnalytics::logErrorEventWithCode(NEBAErrorCode::PublicEventsOverDailyLimit,
-                                                ns::Value(name),
-                                                NEBAErrorItemLimit::CountedEventName);
+            logErrorEvent(NEBAErrorCode::PublicEventsOverDailyLimit, name,
+                          NEBAErrorItemLimit::CountedEventName);
         }
     }
     if (errorEvent)
@@ -450,9 +465,8 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
                 NEBAMonitor::log(NEBALogLevel::ErrorSampled,
                                  "Unable to set event. Reached limit on set events. Name",
                                  {ns::Value(name)});
-                NEBAnalytics::logErrorEventWithCode(NEBAErrorCode::TooManyEventNames,
-                                                    ns::Value(name),
-                                                    NEBAErrorItemLimit::CountedEventName);
+                logErrorEvent(NEBAErrorCode::TooManyEventNames, name,
+                              NEBAErrorItemLimit::CountedEventName);
                 return false;
             }
         }
@@ -615,9 +629,8 @@ void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& att
                                  "Unable to set user property. Reached limit on set user "
                                  "properties. Name, value",
                                  {ns::Value(name), value});
-                NEBAnalytics::logErrorEventWithCode(NEBAErrorCode::TooManyUserProperties,
-                                                    ns::Value(name),
-                                                    NEBAErrorItemLimit::UserPropertyName);
+                logErrorEvent(NEBAErrorCode::TooManyUserProperties, name,
+                              NEBAErrorItemLimit::UserPropertyName);
                 return;
             }
         }

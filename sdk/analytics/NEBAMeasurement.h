@@ -20,6 +20,7 @@
 #include "sdk/analytics/NEBADailyCounts.h"
 #include "sdk/analytics/NEBADatabase.h"
 #include "sdk/analytics/NEBAEvent.h"
+#include "sdk/analytics/NEBAEventPort.h"
 #include "sdk/analytics/NEBAIdentity.h"
 #include "sdk/analytics/NEBAKeychainWrapper.h"
 #include "sdk/analytics/NEBAMonitor.h"
@@ -48,16 +49,18 @@ public:
     static constexpr const char* kFirstOpenCountIdentifier = "_pfo";
 
     // What the engine stands on, handed to it when it is made: the SDK's services (its keychain,
-    // its requests' limits) and the monitor its own state is kept in.
+    // its requests' limits), the monitor its own state is kept in, and the facade above it.
     struct Context {
         std::shared_ptr<const NEBServices> services;
         std::shared_ptr<NEBAMonitor> monitor;
+        std::shared_ptr<NEBAEventPort> events;
     };
 
     // Creates the process's engine once, and the process's monitor with it; an options object
     // without an app ID creates nothing, now or later.
     static void initializeSharedInstanceWithOptions(const std::shared_ptr<NEBOptions>& options,
-                                                    std::shared_ptr<const NEBServices> services);
+                                                    std::shared_ptr<const NEBServices> services,
+                                                    std::shared_ptr<NEBAEventPort> events);
     static std::shared_ptr<NEBAMeasurement> sharedInstance();
     static std::shared_ptr<NEBARemoteConfig> remoteConfig();
     // Installs an engine as the shared one for a scope (or none), and puts the previous back.
@@ -93,6 +96,11 @@ public:
     void setSessionTimeoutInterval(double seconds);
 
     void logEvent(const std::optional<NEBAEvent>& event);
+    // An event the engine makes itself (campaigns, updates, its "_err" reports about refused
+    // input): stored on the worker queue after the block running there, and told to the
+    // facade's listeners while the engine is enabled. Any thread.
+    void logOwnEvent(const std::string& name, const ns::Dictionary& parameters);
+    void logErrorEvent(int64_t code, const std::string& name, size_t limit);
     void logEventOnWorkerQueue(NEBAEvent event);
     void maybeAddDebugAndRealtimeParameters(NEBAEvent& event);
     void setUserAttribute(const std::optional<NEBAUserAttribute>& attribute);

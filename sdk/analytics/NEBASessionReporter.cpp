@@ -5,7 +5,6 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/ui/Application.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
 
 namespace {
 
@@ -21,9 +20,10 @@ void onMain(std::function<void()> block) {
 
 std::shared_ptr<NEBASessionReporter> NEBASessionReporter::initWithPersistedConfig(
     std::shared_ptr<NEBAPersistedConfig> persistedConfig,
-    std::shared_ptr<NEBARemoteConfig> remoteConfig) {
-    if (!persistedConfig || !remoteConfig) return nullptr;
+    std::shared_ptr<NEBARemoteConfig> remoteConfig, std::shared_ptr<NEBAEventPort> events) {
+    if (!persistedConfig || !remoteConfig || !events) return nullptr;
     std::shared_ptr<NEBASessionReporter> reporter(new NEBASessionReporter);
+    reporter->events_ = std::move(events);
     reporter->persistedConfig_ = std::move(persistedConfig);
     reporter->remoteConfig_ = std::move(remoteConfig);
     reporter->minimumSessionInterval_ = reporter->remoteConfig_->sessionDefaultMinimumInterval();
@@ -129,7 +129,7 @@ void NEBASessionReporter::rescheduleUserEngagementTimer() {
 }
 
 void NEBASessionReporter::logSessionStartEvent() {
-    if (isReportingEnabled_) NEBAnalytics::logInternalEventWithOrigin("auto", "_s", {});
+    if (isReportingEnabled_) events_->logInternalEvent("auto", "_s", {});
     persistedConfig_->setStartNewSession(false);
     persistedConfig_->setLastSessionStartTimestamp(currentTime());
 }
@@ -137,8 +137,8 @@ void NEBASessionReporter::logSessionStartEvent() {
 void NEBASessionReporter::logUserEngagementEvent() {
     if (isReportingEnabled_) {
         double seconds = incurredEngagementTime();
-        NEBAnalytics::logInternalEventWithOrigin(
-            "auto", "_e", {{"_et", ns::Value(static_cast<int64_t>(seconds * 1000))}});
+        events_->logInternalEvent("auto", "_e",
+                                  {{"_et", ns::Value(static_cast<int64_t>(seconds * 1000))}});
     }
     persistedConfig_->setLastUserEngagementEventTimestamp(currentTime());
     rescheduleUserEngagementTimer();

@@ -15,6 +15,7 @@
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAUserAttribute.h"
 #include "sdk/analytics/NEBAValue.h"
+#include "sdk/core/NEBAnalyticsInternalLogging.h"
 #include "sdk/core/NEBAnalyticsStarting.h"
 #include "sdk/core/NEBNetwork.h"
 #include "toolbox/Foundation/NSDKClassLookup.h"
@@ -66,14 +67,38 @@ void onSerialQueue(std::function<void()> block) {
         serialQueue().async(std::move(block));
 }
 
-// The core starts analytics through this object, found by the class name.
-class AnalyticsStarter : public ns::Object, public NEBAnalyticsStarting {
+class FacadePort final : public NEBAEventPort {
+public:
+    void logInternalEvent(const std::string& origin, const std::string& name,
+                          const ns::Dictionary& parameters) override {
+        NEBAnalytics::logInternalEventWithOrigin(origin, name, parameters);
+    }
+    void notifyEventListeners(const NEBAEvent& event) override {
+        NEBAnalytics::notifyEventListeners(event);
+    }
+    void afterQueuedCalls(std::function<void()> block) override {
+        NEBAnalytics::dispatchAsyncOnSerialQueue(std::move(block));
+    }
+};
+
+// The core starts analytics, and messaging logs its notification events, through this object,
+// found by the class name.
+class AnalyticsClass : public ns::Object,
+                       public NEBAnalyticsStarting,
+                       public NEBAnalyticsInternalLogging {
 public:
     void startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
                                 std::shared_ptr<NEBOptions> options,
                                 std::shared_ptr<const NEBServices> services) override {
         NEBAnalytics::startWithConfiguration(std::move(configuration), std::move(options),
                                              std::move(services));
+    }
+    void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                    const ns::Dictionary& parameters) override {
+        NEBAnalytics::logInternalEventWithOrigin(origin, name, parameters);
+    }
+    void setInternalUserProperty(const ns::Value& value, const std::string& name) override {
+        NEBAnalytics::setInternalUserProperty(value, name);
     }
 };
 
@@ -109,10 +134,16 @@ void NEBAnalytics::dispatchAsyncOnSerialQueue(std::function<void()> block) {
     serialQueue().async(std::move(block));
 }
 
+std::shared_ptr<NEBAEventPort> NEBAnalytics::eventPort() {
+    static auto* port = new std::shared_ptr<NEBAEventPort>(std::make_shared<FacadePort>());
+    return *port;
+}
+
 void NEBAnalytics::registerClass(rt::ClassRegistry& registry) {
     registry.registerClass(kNEBAnalyticsClassName, std::nullopt,
-                           [] { return std::make_shared<AnalyticsStarter>(); },
-                           {kNEBAnalyticsStartOperation});
+                           [] { return std::make_shared<AnalyticsClass>(); },
+                           {kNEBAnalyticsStartOperation, kNEBAnalyticsLogInternalEventOperation,
+                            kNEBAnalyticsSetInternalUserPropertyOperation});
     NEBAMeasurement::load();
     NEBAAppDelegateProxy::load();
 }
@@ -121,7 +152,7 @@ void NEBAnalytics::createAppDelegateProxy() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (auto delegate = ui::Application::shared().delegate())
-            NEBAAppDelegateProxy::proxyOriginalDelegate(delegate);
+            NEBAAppDelegateProxy::proxyOriginalDelegate(delegate, handleOpenURL);
     });
 }
 
@@ -176,7 +207,7 @@ void NEBAnalytics::startWithConfiguration(std::shared_ptr<NEBAnalyticsConfigurat
     }
     ns::NotificationCenter::defaultCenter().post(kNEBAnalyticsWillStartNotification);
     dispatchAsyncOnSerialQueue([s, options, services = std::move(services)] {
-        NEBAMeasurement::initializeSharedInstanceWithOptions(options, services);
+        NEBAMeasurement::initializeSharedInstanceWithOptions(options, services, eventPort());
         if (NEBAAppDelegateProxy::isAppDelegateProxyEnabled() &&
             !(options && options->isAnalyticsCollectionDeactivated()))
             createAppDelegateProxy();

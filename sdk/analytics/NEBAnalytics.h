@@ -13,6 +13,7 @@
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/UserActivity.h"
 #include "sdk/analytics/NEBAEvent.h"
+#include "sdk/analytics/NEBAEventPort.h"
 #include "sdk/core/NEBAnalyticsConfiguration.h"
 #include "sdk/core/NEBOptions.h"
 #include "sdk/core/NEBServices.h"
@@ -98,6 +99,10 @@ public:
 
     static bool isCurrentQueueSerialQueue();
     static void dispatchAsyncOnSerialQueue(std::function<void()> block);
+
+    // The facade as the engine sees it, handed to the engine when it is made: internal events
+    // of other threads, listeners, the facade's queue.
+    static std::shared_ptr<NEBAEventPort> eventPort();
 
     // A fresh facade state (not started, no listeners) for a scope; the old one comes back
     // after it.

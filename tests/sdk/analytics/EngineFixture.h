@@ -42,7 +42,8 @@ protected:
         engine_ = NEBAMeasurement::initWithDatabaseName(
             NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
             std::make_shared<NEBAScheduler>("test.measurement.worker"), std::move(opts),
-            NEBAMeasurement::Context{services_, monitor_}, std::move(network));
+            NEBAMeasurement::Context{services_, monitor_, NEBAnalytics::eventPort()},
+            std::move(network));
         engineOverride_ = std::make_unique<NEBAMeasurement::ScopedSharedOverride>(engine_);
         NEBAnalytics::setIsAnalyticsEnabled(engine_->wasEnabledDuringInitialization());
         if (!listening_) {

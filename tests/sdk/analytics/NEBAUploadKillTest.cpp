@@ -17,6 +17,7 @@
 #include "platform/sec/Keychain.h"
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "sdk/analytics/NEBAMeasurement.h"
+#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "tests/peers/LoopPump.h"
 #include "tests/peers/MeasurementPeer.h"
@@ -56,7 +57,7 @@ constexpr const char* kAppID = "1:42:ios:kill";
     auto engine = NEBAMeasurement::initWithDatabaseName(
         NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
         std::make_shared<NEBAScheduler>("kill.measurement.worker"), options,
-        NEBAMeasurement::Context{NEBServices::standard(), monitor},
+        NEBAMeasurement::Context{NEBServices::standard(), monitor, NEBAnalytics::eventPort()},
         NEBNetwork::create("localhost"));
     if (!engine) ::_exit(3);
     auto& worker = *engine->scheduler()->workerQueue();

@@ -3,6 +3,10 @@
 #include <atomic>
 
 #include "platform/ns/NotificationCenter.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/testing/ScopedSharedInstance.h"
+#include "sdk/core/NEBAnalyticsInternalLogging.h"
+#include "sdk/core/NEBAnalyticsStarting.h"
 #include "tests/sdk/analytics/EngineFixture.h"
 
 namespace analyticstest {
@@ -155,6 +159,27 @@ TEST_F(AnalyticsFacadeTest, UserPropertiesWithoutQueueAnswerEmptyOnMain) {
     loop().runUntilIdle();
     EXPECT_TRUE(called);
     EXPECT_TRUE(onMain);
+}
+
+// Messaging finds analytics by its class name and logs its notification events through it.
+TEST_F(AnalyticsFacadeTest, OtherPartsLogThroughTheClassFoundByName) {
+    startEngine();
+    ns::ScopedSharedInstance<rt::ClassRegistry> classes;
+    NEBAnalytics::registerClass(rt::ClassRegistry::shared());
+    const auto* found = rt::ClassRegistry::shared().classNamed(kNEBAnalyticsClassName);
+    ASSERT_TRUE(found);
+    for (const char* operation :
+         {kNEBAnalyticsLogInternalEventOperation, kNEBAnalyticsSetInternalUserPropertyOperation})
+        EXPECT_TRUE(found->instancesRespondTo(operation)) << operation;
+    auto analytics = std::dynamic_pointer_cast<NEBAnalyticsInternalLogging>(found->create());
+    ASSERT_TRUE(analytics);
+    analytics->logInternalEventWithOrigin("ncm", "_no", {{"_nmid", ns::Value("1")}});
+    analytics->setInternalUserProperty(ns::Value("news"), "_ln");
+    loop().runUntilIdle();
+    EXPECT_EQ(seenNamed("_no").size(), 1u);
+    EXPECT_EQ(storedEvents("_no"), 1);
+    EXPECT_TRUE(
+        onWorker([&] { return engine_->database()->userAttributeWithName("_ln").value(); }));
 }
 
 TEST_F(AnalyticsFacadeTest, StartsOnceAndFollowsTheEnabledNotification) {

@@ -23,7 +23,7 @@ void missingImplementation(const ui::Application& app, std::atomic<bool>& said,
     if (said.exchange(true)) return;
     const auto* type = app.delegateClass();
     std::string className = type ? type->name() : std::string("(unregistered class)");
-    NEBAMonitor::log(NEBALogLevel::Warning,
+    NEBAMonitor::log(NEBALogLevel::WarningNotSampled,
                      ns::format("Implementation of %s not found. Please add the handler into "
                                 "your App Delegate. Class",
                                 selector),
@@ -94,24 +94,22 @@ void NEBAAppDelegateProxy::load() {
 void NEBAAppDelegateProxy::proxyOriginalDelegate(
     const std::shared_ptr<ui::ApplicationDelegate>& delegate, OpenedURLHandler openedURL) {
     if (!isAppDelegateProxyEnabled()) {
-        NEBAMonitor::log(
-            NEBALogLevel::Info,
-            std::string("Nebula Analytics App Delegate Proxy is disabled. ") + kManualHint);
+        NEBAMonitor::info(std::string("Nebula Analytics App Delegate Proxy is disabled. ") +
+                          kManualHint);
         return;
     }
     if (!delegate) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         std::string("Cannot create Nebula Analytics because App Delegate "
-                                     "instance is nil. ") +
-                             kManualHint);
+        NEBAMonitor::error(std::string("Cannot create Nebula Analytics because App Delegate "
+                                       "instance is nil. ") +
+                           kManualHint);
         return;
     }
     auto& application = ui::Application::shared();
     if (application.isHookInstalled(DelegateOp::OpenURL, kHookOwner)) return;
     installHooks(application, openedURL);
-    NEBAMonitor::log(NEBALogLevel::Info,
-                     ns::format("Successfully created Nebula Analytics App Delegate Proxy "
-                                "automatically. To disable the proxy, set the flag %@ to NO in "
-                                "the Info.plist",
-                                std::string(ui::kAppDelegateProxyEnabledKey)));
+    NEBAMonitor::info(
+        ns::format("Successfully created Nebula Analytics App Delegate Proxy "
+                   "automatically. To disable the proxy, set the flag %@ to NO in "
+                   "the Info.plist",
+                   std::string(ui::kAppDelegateProxyEnabledKey)));
 }

@@ -7,8 +7,7 @@
 std::optional<NEBAAppMetadata> NEBAAppMetadata::initWithLastBundleIndex(
     int32_t lastBundleIndex, double lastBundleStartTimestamp, double lastBundleEndTimestamp) {
     if (lastBundleIndex < 0) {
-        NEBAMonitor::log(
-            NEBALogLevel::WarningSampled,
+        NEBAMonitor::warning(
             "Failed to create app metadata object. Received negative last bundle index.");
         return std::nullopt;
     }
@@ -18,8 +17,7 @@ std::optional<NEBAAppMetadata> NEBAAppMetadata::initWithLastBundleIndex(
 void NEBAAppMetadata::incrementLastBundleIndex() {
     if (lastBundleIndex_ == INT32_MAX) {
         lastBundleIndex_ = 0;
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Bundle index overflow. Bundle index reset to 0.");
+        NEBAMonitor::warning("Bundle index overflow. Bundle index reset to 0.");
         return;
     }
     ++lastBundleIndex_;

@@ -23,7 +23,7 @@ ns::Value describe(const Message& message) {
 }
 
 Outcome notEvaluated(const char* message, std::vector<NEBALogContext> contexts = {},
-                     int64_t level = NEBALogLevel::ErrorSampled) {
+                     int64_t level = NEBALogLevel::Error) {
     NEBAMonitor::log(level, message, contexts);
     return Outcome::kNotEvaluated;
 }
@@ -203,7 +203,7 @@ NEBAAudienceEvaluation NEBAAudienceEvaluateFilter(const NEB_MEASUREMENT::ACPFilt
 
 bool NEBAAudienceIsValidNumberFilter(const NumberFilter& filter) {
     auto fail = [&](const char* message) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, message, {describe(filter)});
+        NEBAMonitor::error(message, {describe(filter)});
         return false;
     };
     auto numeric = [](bool has, const std::string& text) {
@@ -236,7 +236,7 @@ NEBAAudienceEvaluation NEBAAudienceEvaluateDecimalFilter(const NumberFilter& fil
     auto parse = [&](const std::string& text, const char* notANumber, NEBADecimal& into) {
         auto decimal = NEBADecimal::decimalFromString(text);
         if (!decimal) {
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled, notANumber);
+            NEBAMonitor::error(notANumber);
             values.isValid = false;
             return;
         }
@@ -293,7 +293,7 @@ NEBAAudienceEvaluation NEBAAudienceEvaluateDoubleFilter(const NumberFilter& filt
 bool NEBAAudienceIsValidStringFilter(const StringFilter& filter,
                                      std::shared_ptr<const icu::RegexPattern>* compiled) {
     auto fail = [&](const char* message, std::vector<NEBALogContext> contexts) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, message, contexts);
+        NEBAMonitor::error(message, contexts);
         return false;
     };
     if (!filter.has_match_type())

@@ -41,7 +41,7 @@ bool isValueType(int64_t type) {
 }
 
 int64_t levelForType(int64_t type) {
-    return isValueType(type) ? NEBALogLevel::WarningSampled : NEBALogLevel::ErrorSampled;
+    return isValueType(type) ? NEBALogLevel::Warning : NEBALogLevel::Error;
 }
 
 bool fail(int64_t* failureCode, int64_t code) {
@@ -165,8 +165,7 @@ bool NEBADataTypeValidator::isValidInternalName(const ns::Value& object, int64_t
                                                 int64_t type, int64_t* failureCode) {
     if (!isValidString(object, 1, maxLength, type, failureCode)) return false;
     if (!containsOnlyNameCharacters(*object.string())) {
-        NEBAMonitor::log(
-            NEBALogLevel::ErrorSampled,
+        NEBAMonitor::error(
             std::string(nounForType(type)) + " must contain only letters, numbers, or underscores",
             {object});
         return fail(failureCode, kNEBAValidationInvalidCharacter);
@@ -178,8 +177,7 @@ bool NEBADataTypeValidator::isValidPublicName(const ns::Value& object, int64_t m
                                               int64_t type, int64_t* failureCode) {
     if (!isValidInternalName(object, maxLength, type, failureCode)) return false;
     if (!startsWithLetter(*object.string())) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         std::string(nounForType(type)) + " must start with a letter", {object});
+        NEBAMonitor::error(std::string(nounForType(type)) + " must start with a letter", {object});
         return fail(failureCode, kNEBAValidationInvalidCharacter);
     }
     return true;
@@ -189,7 +187,8 @@ bool NEBADataTypeValidator::isValidValue(const NEBAValue* value, int64_t minLeng
                                          int64_t maxLength, int64_t type, int64_t* failureCode) {
     if (failureCode) *failureCode = kNEBAValidationValid;
     if (!value) {
-        NEBAMonitor::log(NEBALogLevel::Warning, std::string(nounForType(type)) + " cannot be nil");
+        NEBAMonitor::log(NEBALogLevel::WarningNotSampled,
+                         std::string(nounForType(type)) + " cannot be nil");
         return fail(failureCode, kNEBAValidationMissing);
     }
     if (const auto* text = value->stringValue()) {
@@ -202,13 +201,11 @@ bool NEBADataTypeValidator::isValidPublicEventName(const ns::Value& name, int64_
     if (!isValidPublicName(name, 32, kNEBAValidatorEventName, failureCode)) return false;
     const auto& text = *name.string();
     if (NEBAInternalNames::eventNameMap().count(text)) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Event name is reserved. Ignoring event",
-                         {name});
+        NEBAMonitor::error("Event name is reserved. Ignoring event", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
     if (hasPrefix(text, kReservedPrefix)) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Event name uses reserved prefix. Ignoring event", {name});
+        NEBAMonitor::error("Event name uses reserved prefix. Ignoring event", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
     return true;
@@ -241,8 +238,7 @@ bool NEBADataTypeValidator::isValidPublicEventParameterName(const ns::Value& nam
                                                             int64_t* failureCode) {
     if (!isValidPublicName(name, 24, kNEBAValidatorEventParameterName, failureCode)) return false;
     if (hasPrefix(*name.string(), kReservedPrefix)) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Parameter name uses reserved prefix. Ignoring parameter", {name});
+        NEBAMonitor::error("Parameter name uses reserved prefix. Ignoring parameter", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
     return true;
@@ -268,13 +264,12 @@ bool NEBADataTypeValidator::isValidPublicUserAttributeName(const ns::Value& name
     if (!isValidPublicName(name, 24, kNEBAValidatorUserPropertyName, failureCode)) return false;
     const auto& text = *name.string();
     if (NEBAInternalNames::userPropertyNameMap().count(text)) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "User property name is reserved. Ignoring user property", {name});
+        NEBAMonitor::error("User property name is reserved. Ignoring user property", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
     if (hasPrefix(text, kReservedPrefix)) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "User property name uses reserved prefix. Ignoring user property", {name});
+        NEBAMonitor::error("User property name uses reserved prefix. Ignoring user property",
+                           {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
     return true;

@@ -44,8 +44,7 @@ ns::Status deleteWithCondition(NEBASqliteStore& store, const char* table,
 
 std::optional<NEBAEventFilter> NEBADatabase::eventFilterFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Received empty dictionary for getting event filter");
+        NEBAMonitor::warning("Received empty dictionary for getting event filter");
         return std::nullopt;
     }
     auto audience = int32Of(record, "audience_id");
@@ -58,14 +57,12 @@ std::optional<NEBAEventFilter> NEBADatabase::eventFilterFromDictionary(const Rec
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromEventFilter(
     const NEBAEventFilter& filter) {
     if (filter.eventName.empty()) {
-        NEBAMonitor::log(
-            NEBALogLevel::WarningSampled,
+        NEBAMonitor::warning(
             "Received event filter with empty event name for getting dictionary representation");
         return std::nullopt;
     }
     if (filter.data.empty()) {
-        NEBAMonitor::log(
-            NEBALogLevel::WarningSampled,
+        NEBAMonitor::warning(
             "Received event filter with empty data for getting dictionary representation");
         return std::nullopt;
     }
@@ -77,8 +74,7 @@ std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromEventFilter(
 
 std::optional<NEBAPropertyFilter> NEBADatabase::propertyFilterFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Received empty dictionary for getting property filter");
+        NEBAMonitor::warning("Received empty dictionary for getting property filter");
         return std::nullopt;
     }
     auto audience = int32Of(record, "audience_id");
@@ -91,14 +87,13 @@ std::optional<NEBAPropertyFilter> NEBADatabase::propertyFilterFromDictionary(con
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromPropertyFilter(
     const NEBAPropertyFilter& filter) {
     if (filter.propertyName.empty()) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Received property filter with empty property name for getting dictionary "
-                         "representation");
+        NEBAMonitor::warning(
+            "Received property filter with empty property name for getting dictionary "
+            "representation");
         return std::nullopt;
     }
     if (filter.data.empty()) {
-        NEBAMonitor::log(
-            NEBALogLevel::WarningSampled,
+        NEBAMonitor::warning(
             "Received property filter with empty data for getting dictionary representation");
         return std::nullopt;
     }
@@ -110,8 +105,7 @@ std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromPropertyFilter(
 
 std::optional<NEBAFilterResult> NEBADatabase::filterResultFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Received empty dictionary for getting filter result");
+        NEBAMonitor::warning("Received empty dictionary for getting filter result");
         return std::nullopt;
     }
     auto audience = int32Of(record, "audience_id");
@@ -123,8 +117,7 @@ std::optional<NEBAFilterResult> NEBADatabase::filterResultFromDictionary(const R
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromFilterResult(
     const NEBAFilterResult& result) {
     if (result.currentResults.empty()) {
-        NEBAMonitor::log(
-            NEBALogLevel::WarningSampled,
+        NEBAMonitor::warning(
             "Received filter result with empty data for getting dictionary representation");
         return std::nullopt;
     }

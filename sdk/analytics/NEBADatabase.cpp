@@ -93,19 +93,18 @@ ns::Status NEBADatabase::deleteDatabaseFileWithName(const std::string& name) {
 std::unique_ptr<NEBADatabase> NEBADatabase::initWithDatabaseName(
     const std::string& name, std::shared_ptr<NEBAPersistedConfig> persistedConfig) {
     if (name.empty()) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Received empty database name in init");
+        NEBAMonitor::error("Received empty database name in init");
         return nullptr;
     }
     auto store = NEBASqliteStore::initWithDatabasePath(databasePathWithName(name));
     if (!store) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to open database");
+        NEBAMonitor::error("Failed to open database");
         return nullptr;
     }
     std::unique_ptr<NEBADatabase> database(
         new NEBADatabase(std::move(store), std::move(persistedConfig)));
     if (!database->ensureAllTables()) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Failed to create or validate required database tables");
+        NEBAMonitor::error("Failed to create or validate required database tables");
         database->store_->closeDatabase();
         // Only a file whose tables are unfit goes; one that could not be written to (full,
         // busy, failing) keeps its data for the next start.
@@ -114,18 +113,17 @@ std::unique_ptr<NEBADatabase> NEBADatabase::initWithDatabaseName(
         // Kept for diagnosis rather than deleted; the next construction starts from nothing.
         auto aside = NEBASqliteStore::setAsideDamagedDatabaseFile(databasePathWithName(name));
         if (!aside) {
-            NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                             "Failed to set the database file aside after failed validation. Error",
-                             {aside.error()});
+            NEBAMonitor::warning(
+                "Failed to set the database file aside after failed validation. Error",
+                {aside.error()});
             return nullptr;
         }
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Database file set aside after failed validation. Copy",
-                         {ns::Value(*aside)});
+        NEBAMonitor::error("Database file set aside after failed validation. Copy",
+                           {ns::Value(*aside)});
         return nullptr;
     }
     if (!database->initializeAppMetadata()) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to initialize App Metadata table");
+        NEBAMonitor::error("Failed to initialize App Metadata table");
         return nullptr;
     }
     return database;
@@ -206,13 +204,11 @@ std::vector<std::string> NEBADatabase::columnNamesFromColumnInfo(const ColumnInf
 std::optional<std::string> NEBADatabase::constructCreateStatementForTableWithName(
     const std::string& table, const ColumnInfo& columnInfo) {
     if (table.empty()) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Received empty table name for constructing the create statement");
+        NEBAMonitor::error("Received empty table name for constructing the create statement");
         return std::nullopt;
     }
     if (columnInfo.empty()) {
-        NEBAMonitor::log(
-            NEBALogLevel::ErrorSampled,
+        NEBAMonitor::error(
             "Received empty column info for constructing the create statement for table",
             {ns::Value(table)});
         return std::nullopt;
@@ -226,13 +222,11 @@ std::optional<std::string> NEBADatabase::constructCreateStatementForTableWithNam
 std::optional<std::string> NEBADatabase::constructAlterStatementForTableWithName(
     const std::string& table, const std::pair<std::string, std::string>& column) {
     if (table.empty()) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Received empty table name for constructing the alter statement");
+        NEBAMonitor::error("Received empty table name for constructing the alter statement");
         return std::nullopt;
     }
     if (column.first.empty() || column.second.empty()) {
-        NEBAMonitor::log(
-            NEBALogLevel::ErrorSampled,
+        NEBAMonitor::error(
             "Received empty column info for constructing the alter statement for table",
             {ns::Value(table)});
         return std::nullopt;
@@ -245,8 +239,8 @@ bool NEBADatabase::ensureAllTables() {
     for (const auto& [table, columns] : elementaryTableDefinitions()) {
         auto create = constructCreateStatementForTableWithName(table, columns);
         if (!create) {
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                             "Failed to set create statement for table. Table", {ns::Value(table)});
+            NEBAMonitor::error("Failed to set create statement for table. Table",
+                               {ns::Value(table)});
             return false;
         }
         NEBASqliteStore::AddOnColumns addOns;
@@ -255,9 +249,8 @@ bool NEBADatabase::ensureAllTables() {
             for (const auto& column : addOnColumns) {
                 auto alter = constructAlterStatementForTableWithName(table, column);
                 if (!alter) {
-                    NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                                     "Failed to create alter statement for table. Table, column",
-                                     {ns::Value(table), ns::Value(column.first)});
+                    NEBAMonitor::error("Failed to create alter statement for table. Table, column",
+                                       {ns::Value(table), ns::Value(column.first)});
                     return false;
                 }
                 addOns.emplace_back(column.first, *alter);
@@ -267,8 +260,8 @@ bool NEBADatabase::ensureAllTables() {
             store_->ensureTableWithName(table, *create, columnNamesFromColumnInfo(columns), addOns);
         if (!ensured) {
             lastEnsureTablesError_ = ensured.error();
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to ensure table. Table, error",
-                             {ns::Value(table), ensured.error()});
+            NEBAMonitor::error("Failed to ensure table. Table, error",
+                               {ns::Value(table), ensured.error()});
             return false;
         }
     }
@@ -279,8 +272,7 @@ bool NEBADatabase::ensureAllTables() {
             store_->executeSQL("CREATE INDEX IF NOT EXISTS raw_events_metadata_fingerprint ON "
                                "raw_events (metadata_fingerprint)");
         !indexed)
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Failed to index raw events by metadata. Error", {indexed.error()});
+        NEBAMonitor::warning("Failed to index raw events by metadata. Error", {indexed.error()});
     return true;
 }
 
@@ -288,8 +280,7 @@ bool NEBADatabase::initializeAppMetadata() {
     return performTransaction([&] {
         auto existing = queryAppMetadata();
         if (!existing) {
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to query app metadata",
-                             {existing.error()});
+            NEBAMonitor::error("Failed to query app metadata", {existing.error()});
             return false;
         }
         if (*existing) return true;
@@ -297,8 +288,7 @@ bool NEBADatabase::initializeAppMetadata() {
         auto inserted = upsertRecord(dictionaryFromAppMetadata(*fresh), kAppMetadataTable, "rowid",
                                      "1", kAppMetadataLimit);
         if (!inserted) {
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Unable to update the app metadata. Error",
-                             {inserted.error()});
+            NEBAMonitor::error("Unable to update the app metadata. Error", {inserted.error()});
             return false;
         }
         return true;
@@ -345,8 +335,7 @@ ns::Status NEBADatabase::updateRecord(const std::optional<Record>& record, const
 
 std::optional<NEBAAppMetadata> NEBADatabase::appMetadataFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Received empty dictionary for getting app metadata");
+        NEBAMonitor::warning("Received empty dictionary for getting app metadata");
         return std::nullopt;
     }
     return NEBAAppMetadata::initWithLastBundleIndex(
@@ -372,8 +361,7 @@ int32_t NEBADatabase::currentDay() {
 
 std::optional<NEBADailyCounts> NEBADatabase::dailyCountsFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Received empty dictionary for getting daily counts");
+        NEBAMonitor::warning("Received empty dictionary for getting daily counts");
         return std::nullopt;
     }
     auto day = int32Of(record, "day");
@@ -435,9 +423,9 @@ std::optional<NEBAEventAggregates> NEBADatabase::eventAggregatesFromDictionary(
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromEventAggregates(
     const NEBAEventAggregates& aggregates) {
     if (aggregates.name().empty()) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Received event aggregates object with empty name for getting dictionary "
-                         "representation");
+        NEBAMonitor::warning(
+            "Received event aggregates object with empty name for getting dictionary "
+            "representation");
         return std::nullopt;
     }
     return Record{{"name", ns::Value(aggregates.name())},
@@ -495,15 +483,13 @@ std::optional<NEBAUserAttribute> NEBADatabase::userAttributeFromDictionary(const
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromUserAttribute(
     const NEBAUserAttribute& attribute) {
     if (attribute.name().empty()) {
-        NEBAMonitor::log(
-            NEBALogLevel::WarningSampled,
+        NEBAMonitor::warning(
             "Received user property with empty name for getting dictionary representation");
         return std::nullopt;
     }
     const auto* text = attribute.value().stringValue();
     if (text && text->empty()) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Received empty string value for user property");
+        NEBAMonitor::error("Received empty string value for user property");
         return std::nullopt;
     }
     return Record{{"name", ns::Value(attribute.name())},

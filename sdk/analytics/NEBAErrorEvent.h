@@ -27,7 +27,7 @@ struct NEBAErrorCode {
         ReservedEventName = 13,
         ReservedParameterName = 14,
         ReservedUserPropertyName = 15,
-        PublicEventsOverDailyLimit = 16,
+        PublicEventsOverDailyLimit = 16
     };
 };
 

@@ -68,15 +68,13 @@ std::optional<NEBAEvent> NEBAEvent::initWithOrigin(const std::string& origin, bo
         return std::nullopt;
     if (!NEBADataTypeValidator::isValidInternalEventName(ns::Value(name))) return std::nullopt;
     if (!isValidTimestamp(timestamp) || !isValidTimestamp(previousTimestamp)) {
-        NEBAMonitor::log(
-            NEBALogLevel::ErrorSampled,
+        NEBAMonitor::error(
             "Event timestamp is not a valid time. Event name, timestamp",
             {ns::Value(name), ns::Value(std::isfinite(timestamp) ? previousTimestamp : timestamp)});
         return std::nullopt;
     }
     if (previousTimestamp > timestamp) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Event created with previous timestamp after current timestamp");
+        NEBAMonitor::warning("Event created with previous timestamp after current timestamp");
     }
     NEBAEvent event;
     event.origin_ = origin;
@@ -119,9 +117,8 @@ std::optional<NEBAEvent::Parameters> NEBAEvent::normalizedParametersForParameter
         auto value = NEBAValue::valueFromObject(raw);
         if (!value) {
             dropped.insert(name);
-            NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                             "Event parameter value must be of type NSString or NSNumber. Type",
-                             {ns::Value(typeName(raw))});
+            NEBAMonitor::warning("Event parameter value must be of type NSString or NSNumber. Type",
+                                 {ns::Value(typeName(raw))});
             continue;
         }
         bool valueValid = true;
@@ -176,7 +173,7 @@ std::optional<NEBAEvent::Parameters> NEBAEvent::normalizedParametersForParameter
     if (!result.count(kNEBAErrorEventName))
         result.insert_or_assign(kNEBAErrorEventName,
                                 NEBAValue(int64_t{NEBAErrorCode::TooManyParameters}));
-    NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Event cannot contain more than 25 parameters");
+    NEBAMonitor::error("Event cannot contain more than 25 parameters");
     return result;
 }
 

@@ -51,9 +51,9 @@ NEBAIdentity::ScopedInstanceIDSource::~ScopedInstanceIDSource() {
 std::unique_ptr<NEBAIdentity> NEBAIdentity::initWithPersistedConfig(
     std::shared_ptr<NEBAPersistedConfig> persistedConfig, std::shared_ptr<NEBOptions> options) {
     if (!options || !persistedConfig) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Unable to create measurement identity, missing Nebula service "
-                         "information");
+        NEBAMonitor::error(
+            "Unable to create measurement identity, missing Nebula service "
+            "information");
         return nullptr;
     }
     std::unique_ptr<NEBAIdentity> identity(new NEBAIdentity);
@@ -151,8 +151,7 @@ std::optional<std::string> NEBAIdentity::identifierForVendor() {
 std::optional<std::string> NEBAIdentity::nebulaInstanceID() const {
     auto identifier = currentInstanceID();
     if (!identifier) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled, "Failed to get InstanceID",
-                         {identifier.error()});
+        NEBAMonitor::warning("Failed to get InstanceID", {identifier.error()});
         return std::nullopt;
     }
     return *identifier;

@@ -117,10 +117,10 @@ void NEBAInAppPurchaseTransactionReporter::reportTransactionsFromArray(
             if (quantity != transaction.end())
                 value = micros(product->price, quantity->second.longLongValue());
             if (!unit || (quantity != transaction.end() && !value)) {
-                NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                                 "Cannot report transaction with a price or value that is out of "
-                                 "bounds. Product ID, price",
-                                 {ns::Value(productID), ns::Value(product->price)});
+                NEBAMonitor::error(
+                    "Cannot report transaction with a price or value that is out of "
+                    "bounds. Product ID, price",
+                    {ns::Value(productID), ns::Value(product->price)});
                 continue;
             }
             parameters.insert_or_assign("price", ns::Value(*unit));

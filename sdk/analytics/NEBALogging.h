@@ -3,19 +3,19 @@
 #include <cstdint>
 #include <string>
 
-// The monitor's levels (64-bit integers on its interface): errors that are printed, printed and
-// sampled, or only sampled; the same three for warnings; information; debugging detail. Higher
-// numbers have no name and are printed as warnings.
+// The monitor's levels (64-bit integers on its interface). Errors and warnings come three ways:
+// printed and sampled into the health record (the usual), printed only, or sampled only.
+// Higher numbers have no name and are printed as warnings.
 struct NEBALogLevel {
     enum : int64_t {
+        ErrorNotSampled,
         Error,
-        ErrorSampled,
         ErrorSampledOnly,
+        WarningNotSampled,
         Warning,
-        WarningSampled,
         WarningSampledOnly,
         Info,
-        Debug,
+        Debug
     };
 };
 
@@ -34,8 +34,7 @@ struct NEBALogLevelFacts {
             {"ERROR", 3, false, false, 'E'},  {"ERROR", 3, false, true, 'E'},
             {"ERROR", 3, true, true, 'E'},    {"WARNING", 4, false, false, 'W'},
             {"WARNING", 4, false, true, 'W'}, {"WARNING", 4, true, true, 'W'},
-            {"INFO", 5, false, false, '?'},   {"DEBUG", 7, false, false, '?'},
-        };
+            {"INFO", 5, false, false, '?'},   {"DEBUG", 7, false, false, '?'}};
         static constexpr NEBALogLevelFacts kUnnamed{"", 4, false, false, '?'};
         return level >= 0 && level <= NEBALogLevel::Debug ? kLevels[level] : kUnnamed;
     }

@@ -82,7 +82,7 @@ void markConversion(NEB_MEASUREMENT::ACPEvent& event, bool conversion) {
 
 // Logs at level 1 and answers false: the pass is rolled back.
 bool fail(std::string_view message, std::vector<NEBALogContext> contexts = {}) {
-    NEBAMonitor::log(NEBALogLevel::ErrorSampled, message, contexts);
+    NEBAMonitor::error(message, contexts);
     return false;
 }
 
@@ -138,9 +138,8 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     if (!*metadata) {
         // Without their metadata these events can never make a bundle; keeping them would
         // stop every later group behind them.
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Data loss. Raw events without metadata deleted. Metadata fingerprint",
-                         {ns::Value(static_cast<long long>(fingerprint))});
+        NEBAMonitor::error("Data loss. Raw events without metadata deleted. Metadata fingerprint",
+                           {ns::Value(static_cast<long long>(fingerprint))});
         return deleteBundledRawEvents(fingerprint, maxRowID);
     }
 
@@ -168,8 +167,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
                      .first;
         }
         if (it->second.blacklisted) {
-            NEBAMonitor::log(
-                NEBALogLevel::WarningSampled,
+            NEBAMonitor::warning(
                 "Rejected event. Contact Nebula Support for more information. Event name",
                 {ns::Value(name)});
             continue;
@@ -181,8 +179,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     read.resize(kept);
     if (read.empty()) {
         if (!deleteBundledRawEvents(fingerprint, maxRowID)) return false;
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Rejected all events. Contact Nebula Support for more information.");
+        NEBAMonitor::warning("Rejected all events. Contact Nebula Support for more information.");
         return true;
     }
 
@@ -219,8 +216,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
             if (isPublicName(name)) {
                 if (counts->conversionsCount() >= remoteConfig_->maxConversionsPerDay()) {
                     markConversion(event, false);
-                    NEBAMonitor::log(
-                        NEBALogLevel::WarningSampled,
+                    NEBAMonitor::warning(
                         "Too many conversion events. Not logging event as conversion. Name, limit",
                         {ns::Value(name), ns::Value(remoteConfig_->maxConversionsPerDay())});
                 } else {
@@ -232,18 +228,18 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
                 bool subjectToLimit = !debugMode && name != "_iap" && name != "_f";
                 if (!subjectToLimit) {
                     setIntParameter(event, "_r", 1);
-                    NEBAMonitor::log(NEBALogLevel::Debug,
-                                     "Event is not subject to real-time event count daily limit. "
-                                     "Marking an event as real-time. Event name, parameters",
-                                     {ns::Value(name), ns::Value(event.ShortDebugString())});
+                    NEBAMonitor::debug(
+                        "Event is not subject to real-time event count daily limit. "
+                        "Marking an event as real-time. Event name, parameters",
+                        {ns::Value(name), ns::Value(event.ShortDebugString())});
                 } else if (counts->realtimeCount() < remoteConfig_->maxRealtimeEventCountPerDay()) {
                     counts->incrementRealtimeCountsForCurrentDay(day);
                     setIntParameter(event, "_r", 1);
                     changed = true;
-                    NEBAMonitor::log(NEBALogLevel::Debug,
-                                     "Event is under real-time event count daily limit. Marking "
-                                     "the event as real-time. Event name, parameters",
-                                     {ns::Value(name), ns::Value(event.ShortDebugString())});
+                    NEBAMonitor::debug(
+                        "Event is under real-time event count daily limit. Marking "
+                        "the event as real-time. Event name, parameters",
+                        {ns::Value(name), ns::Value(event.ShortDebugString())});
                 }
             }
             if (changed) {
@@ -328,15 +324,13 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     if (int64_t version = remoteConfig_->version(); version >= 0)
         bundle.set_config_version(version);
     else
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Did not find measurement config or missing version info");
+        NEBAMonitor::warning("Did not find measurement config or missing version info");
 
     if (auto inserted = database_->insertBundle(bundle, realtimeBundle); !inserted)
         return fail("Unable to insert bundle. Error", {inserted.error()});
-    NEBAMonitor::log(NEBALogLevel::Debug,
-                     "Bundle added to the upload queue. BundleID, timestamp (ms)",
-                     {ns::Value(bundle.bundle_sequential_index()),
-                      ns::Value(static_cast<long long>(bundle.end_timestamp_millis()))});
+    NEBAMonitor::debug("Bundle added to the upload queue. BundleID, timestamp (ms)",
+                       {ns::Value(bundle.bundle_sequential_index()),
+                        ns::Value(static_cast<long long>(bundle.end_timestamp_millis()))});
     bundled = deleteBundledRawEvents(fingerprint, maxRowID);
     return bundled;
 }
@@ -365,13 +359,11 @@ double NEBAMeasurement::firstOpenTimestamp() {
     if (firstOpen && *firstOpen) return (*firstOpen)->lastSetTimestamp();
     auto attributes = database_->userAttributesIncludingInternal(true);
     if (!attributes) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Unable to query current user properties. Error", {attributes.error()});
+        NEBAMonitor::error("Unable to query current user properties. Error", {attributes.error()});
         return 0;
     }
     if (attributes->empty()) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Unable to extract first open timestamp. Empty user properties");
+        NEBAMonitor::error("Unable to extract first open timestamp. Empty user properties");
         return 0;
     }
     double earliest = std::numeric_limits<double>::infinity();

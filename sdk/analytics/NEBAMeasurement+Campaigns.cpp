@@ -59,13 +59,12 @@ bool NEBAMeasurement::isValidCampaignURLParamDictionary(const ns::Dictionary& pa
 void NEBAMeasurement::handleDeepLink(const ns::URL& url, std::optional<int64_t> clickTimestamp) {
     auto query = neba_dictionaryWithHttpArgumentsString(url.query().value_or(""));
     if (query.empty()) {
-        NEBAMonitor::log(NEBALogLevel::Debug, "Deep Link Web URL query is empty");
+        NEBAMonitor::debug("Deep Link Web URL query is empty");
         return;
     }
     if (!isValidCampaignURLParamDictionary(query)) {
-        NEBAMonitor::log(NEBALogLevel::Debug,
-                         "Deep Link does not contain valid required params. URL params",
-                         {ns::Value(query)});
+        NEBAMonitor::debug("Deep Link does not contain valid required params. URL params",
+                           {ns::Value(query)});
         return;
     }
     ns::Dictionary parameters;
@@ -80,26 +79,25 @@ void NEBAMeasurement::handleDeepLink(const ns::URL& url, std::optional<int64_t> 
 std::optional<ns::URL> NEBAMeasurement::deepLinkFromUserActivity(
     const std::shared_ptr<ui::UserActivity>& activity) {
     if (!activity) {
-        NEBAMonitor::log(NEBALogLevel::Debug, "User Activity is empty. User Activity",
-                         {ns::Value()});
+        NEBAMonitor::debug("User Activity is empty. User Activity", {ns::Value()});
         return std::nullopt;
     }
     if (systemMajorVersion() <= 8) {
-        NEBAMonitor::log(NEBALogLevel::Debug, "Deep Link is only supported on iOS 9 and above");
+        NEBAMonitor::debug("Deep Link is only supported on iOS 9 and above");
         return std::nullopt;
     }
     const auto* type = NSDKClassFromString(std::string("NSUserActivity"));
     if (!type || !type->instancesRespondTo("webpageURL") ||
         !type->instancesRespondTo("activityType")) {
-        NEBAMonitor::log(NEBALogLevel::Debug, "NSUserActivity is not supported");
+        NEBAMonitor::debug("NSUserActivity is not supported");
         return std::nullopt;
     }
     const auto& page = activity->webpageURL();
     if (activity->activityType() == ui::kUserActivityTypeBrowsingWeb && page &&
         !page->absoluteString().empty())
         return page;
-    NEBAMonitor::log(NEBALogLevel::Debug, "User Activity does not have Deep Link. User Activity",
-                     {ns::Value(activity->description())});
+    NEBAMonitor::debug("User Activity does not have Deep Link. User Activity",
+                       {ns::Value(activity->description())});
     return std::nullopt;
 }
 
@@ -160,8 +158,7 @@ void NEBAMeasurement::reportFirstOpenOnWorkerQueue() {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("reportFirstOpenOnWorkerQueue");
     auto exists = database_->containsUserAttributeWithName("_fot");
     if (!exists) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to query first open property. Error",
-                         {exists.error()});
+        NEBAMonitor::error("Failed to query first open property. Error", {exists.error()});
         return;
     }
     int64_t earlierFirstOpens = firstOpenCount();
@@ -177,13 +174,12 @@ void NEBAMeasurement::reportFirstOpenOnWorkerQueue() {
         setUserAttributeOnWorkerQueue(*firstOpenTime);
     auto set = database_->containsUserAttributeWithName("_fot");
     if (!set) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Failed to query first open property after setting it. Error",
-                         {set.error()});
+        NEBAMonitor::error("Failed to query first open property after setting it. Error",
+                           {set.error()});
         return;
     }
     if (!*set) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to set first open property");
+        NEBAMonitor::error("Failed to set first open property");
         return;
     }
     ns::Dictionary parameters{{"_c", ns::Value(1)}};

@@ -68,9 +68,9 @@ std::shared_ptr<NEBAMeasurement> NEBAMeasurement::sharedInstance() {
     auto& shared = sharedEngine();
     std::lock_guard lock(shared.mutex);
     if (!shared.created) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Nebula Analytics has not been created. Please, configure Nebula by "
-                         "calling [NEBApp configure]");
+        NEBAMonitor::error(
+            "Nebula Analytics has not been created. Please, configure Nebula by "
+            "calling [NEBApp configure]");
     }
     return shared.engine;
 }
@@ -105,18 +105,18 @@ NEBAMeasurement::ScopedSharedOverride::~ScopedSharedOverride() {
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithOptions(
     std::shared_ptr<NEBOptions> options, Context context) {
-    NEBAMonitor::log(NEBALogLevel::Info, ns::format("Nebula Analytics v.%@ started",
-                                                    std::string(NEBOptions::libraryVersionID())));
-    NEBAMonitor::log(NEBALogLevel::Info,
-                     "To enable debug logging set the following application argument: "
-                     "-NEBAnalyticsDebugEnabled (see the SDK's logging documentation)");
-    NEBAMonitor::log(NEBALogLevel::Debug, "Debug logging enabled");
+    NEBAMonitor::info(
+        ns::format("Nebula Analytics v.%@ started", std::string(NEBOptions::libraryVersionID())));
+    NEBAMonitor::info(
+        "To enable debug logging set the following application argument: "
+        "-NEBAnalyticsDebugEnabled (see the SDK's logging documentation)");
+    NEBAMonitor::debug("Debug logging enabled");
     auto network = NEBNetwork::create(NEBServiceHosts::measurementUploadHost(),
                                       context.services->requests().network);
     if (network) {
         network->setIsDebugModeEnabled(context.monitor->isDebugModeEnabled());
     } else {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Failed to initialize network component");
+        NEBAMonitor::error("Failed to initialize network component");
     }
     return initWithDatabaseName(NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
                                 std::make_shared<NEBAScheduler>(NEBAScheduler::kWorkerQueueLabel),
@@ -175,16 +175,15 @@ void NEBAMeasurement::setIsEnabledOnWorkerQueue(bool enabled) {
     isEnabled_ = enabled;
     if (enabled) {
         if (!startMeasurementOnWorkerQueue()) {
-            NEBAMonitor::log(NEBALogLevel::Debug,
-                             "Failed to start Nebula Analytics. Nebula Analytics is disabled");
+            NEBAMonitor::debug("Failed to start Nebula Analytics. Nebula Analytics is disabled");
             setIsEnabled(false);
             return;
         }
         sessionReporter_->setIsReportingEnabled(true);
-        NEBAMonitor::log(NEBALogLevel::Info, "Nebula Analytics enabled");
+        NEBAMonitor::info("Nebula Analytics enabled");
     } else {
         if (sessionReporter_) sessionReporter_->setIsReportingEnabled(false);
-        NEBAMonitor::log(NEBALogLevel::Info, "Nebula Analytics disabled");
+        NEBAMonitor::info("Nebula Analytics disabled");
     }
 }
 
@@ -208,8 +207,7 @@ bool NEBAMeasurement::initializeComponents() {
         persistedConfig_->clearValues();
         context_.monitor->clearMonitoringData();
         if (auto deleted = NEBADatabase::deleteDatabaseFileWithName(databaseName_); !deleted) {
-            NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                             "Failed to delete old database file. Error", {deleted.error()});
+            NEBAMonitor::warning("Failed to delete old database file. Error", {deleted.error()});
         }
     }
     persistedConfig_->setAppIDFromNMP(appID);
@@ -233,15 +231,13 @@ bool NEBAMeasurement::initializeComponents() {
     if (auto excluded = ns::FileManager::defaultManager().setExcludedFromBackup(
             NEBADatabase::databaseDirectory(), true);
         !excluded) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Failed to exclude directory from backup. Error", {excluded.error()});
+        NEBAMonitor::warning("Failed to exclude directory from backup. Error", {excluded.error()});
     }
 
-    NEBAMonitor::log(NEBALogLevel::Debug, "Nebula Analytics is ready to receive events");
+    NEBAMonitor::debug("Nebula Analytics is ready to receive events");
     context_.monitor->setEncodeContexts(true);
     if (auto swept = database_->maybeDeleteStaleData(); !swept) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled, "Unable to delete stale data. Error",
-                         {swept.error()});
+        NEBAMonitor::warning("Unable to delete stale data. Error", {swept.error()});
     }
     reportFirstOpenOnWorkerQueue();
     reportAppUpdateOnWorkerQueue();
@@ -273,7 +269,7 @@ void NEBAMeasurement::setSessionTimeoutInterval(double seconds) {
 
 void NEBAMeasurement::logEvent(const std::optional<NEBAEvent>& event) {
     if (!event) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled, "Attempted to log nil event");
+        NEBAMonitor::warning("Attempted to log nil event");
         return;
     }
     scheduler_->scheduleOnWorkerQueueBlockID(
@@ -301,25 +297,25 @@ void NEBAMeasurement::maybeAddDebugAndRealtimeParameters(NEBAEvent& event) {
     if (!context_.monitor->isDebugModeEnabled()) return;
     event.setIsRealtime(true);
     event.setIsDebug(true);
-    NEBAMonitor::log(NEBALogLevel::Debug,
-                     "Debug mode is enabled. Marking event as debug and real-time. Event name, "
-                     "parameters",
-                     {ns::Value(event.name()), contextOf(event)});
+    NEBAMonitor::debug(
+        "Debug mode is enabled. Marking event as debug and real-time. Event name, "
+        "parameters",
+        {ns::Value(event.name()), contextOf(event)});
 }
 
 void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("logEventOnWorkerQueue:");
-    NEBAMonitor::log(NEBALogLevel::Debug, "Logging event: origin, name, params",
-                     {ns::Value(event.origin()), ns::Value(event.name()), contextOf(event)});
+    NEBAMonitor::debug("Logging event: origin, name, params",
+                       {ns::Value(event.origin()), ns::Value(event.name()), contextOf(event)});
     if (!isEnabled_ || !database_) {
-        NEBAMonitor::log(NEBALogLevel::Debug, "Nebula Analytics is disabled. Event not logged");
+        NEBAMonitor::debug("Nebula Analytics is disabled. Event not logged");
         return;
     }
     const std::string& name = event.name();
     if (remoteConfig_->isEventBlacklisted(name)) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Rejected event. Contact Nebula Support for more information. Event name",
-                         {ns::Value(name)});
+        NEBAMonitor::warning(
+            "Rejected event. Contact Nebula Support for more information. Event name",
+            {ns::Value(name)});
         if (remoteConfig_->blacklistInternal() || remoteConfig_->blacklistPublic() ||
             isErrorEvent(name))
             return;
@@ -336,10 +332,10 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
                 auto it = event.parameters().find(key);
                 return it == event.parameters().end() ? ns::Value() : it->second.object();
             };
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                             "Cannot record lifetime value of event. Name, currency code, "
-                             "transaction value",
-                             {ns::Value(name), parameter("currency"), parameter("value")});
+            NEBAMonitor::error(
+                "Cannot record lifetime value of event. Name, currency code, "
+                "transaction value",
+                {ns::Value(name), parameter("currency"), parameter("value")});
             return false;
         });
         if (!recorded) return;
@@ -351,8 +347,8 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
         database_->performTransaction([&] { return applyDailyLimits(event, dropped, realtime); });
     if (!counted) return;
     if (dropped) {
-        NEBAMonitor::log(NEBALogLevel::Debug, "Event dropped. Event name, event params",
-                         {ns::Value(name), contextOf(event)});
+        NEBAMonitor::debug("Event dropped. Event name, event params",
+                           {ns::Value(name), contextOf(event)});
         return;
     }
     if (database_->performTransaction([&] { return storeEvent(event, realtime); }))
@@ -362,8 +358,8 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
 bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime) {
     auto stored = database_->dailyCounts();
     if (!stored) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Data loss. Unable to query daily event counts. Error", {stored.error()});
+        NEBAMonitor::error("Data loss. Unable to query daily event counts. Error",
+                           {stored.error()});
         return false;
     }
     int32_t today = database_->currentDay();
@@ -379,9 +375,8 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
     if (over >= 0) {
         dropped = true;
         if (over % 1000 == 0)
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                             "Data loss. Too many events logged. Name, limit",
-                             {ns::Value(name), ns::Value(remoteConfig_->maxEventsPerDay())});
+            NEBAMonitor::error("Data loss. Too many events logged. Name, limit",
+                               {ns::Value(name), ns::Value(remoteConfig_->maxEventsPerDay())});
     }
     if (!dropped && errorEvent) {
         over = int64_t{counts.errorEventsCount()} - remoteConfig_->maxErrorEventsPerDay();
@@ -389,8 +384,8 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
             dropped = droppedByKind = true;
             if (over % 1000 == 0) {
                 auto code = event.parameters().find(kNEBAErrorEventName);
-                NEBAMonitor::log(
-                    NEBALogLevel::ErrorSampled, "Too many error events logged. Error code, limit",
+                NEBAMonitor::error(
+                    "Too many error events logged. Error code, limit",
                     {code != event.parameters().end() ? code->second.object() : ns::Value(),
                      ns::Value(remoteConfig_->maxErrorEventsPerDay())});
             }
@@ -401,8 +396,7 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
         if (over >= 0) {
             dropped = droppedByKind = true;
             if (over % 1000 == 0)
-                NEBAMonitor::log(
-                    NEBALogLevel::ErrorSampled,
+                NEBAMonitor::error(
                     "Data loss. Too many public events logged. Name, limit",
                     {ns::Value(name), ns::Value(remoteConfig_->maxPublicEventsPerDay())});
             logErrorEvent(NEBAErrorCode::PublicEventsOverDailyLimit, name,
@@ -419,26 +413,25 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
     if (qualifies) {
         if (counts.realtimeCount() < remoteConfig_->maxRealtimeEventCountPerDay()) {
             realtime = true;
-            NEBAMonitor::log(NEBALogLevel::Debug,
-                             "Conversion event is under real-time daily limit. Marking the event "
-                             "as real-time. Event name, parameters",
-                             {ns::Value(name), contextOf(event)});
+            NEBAMonitor::debug(
+                "Conversion event is under real-time daily limit. Marking the event "
+                "as real-time. Event name, parameters",
+                {ns::Value(name), contextOf(event)});
         }
         if (context_.monitor->isDebugModeEnabled() || name == "_iap" || name == "_f") {
             realtime = true;
-            NEBAMonitor::log(NEBALogLevel::Debug,
-                             "Conversion event is not subject to real-time daily limit. Marking "
-                             "the event as real-time. Event name, parameters",
-                             {ns::Value(name), contextOf(event)});
+            NEBAMonitor::debug(
+                "Conversion event is not subject to real-time daily limit. Marking "
+                "the event as real-time. Event name, parameters",
+                {ns::Value(name), contextOf(event)});
         }
     }
     maybeAddDebugAndRealtimeParameters(event);
     realtime = realtime || event.isRealtime();
 
     if (auto updated = database_->updateDailyCounts(counts); !updated) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Data loss. Unable to update daily event counts. Name, error",
-                         {ns::Value(name), updated.error()});
+        NEBAMonitor::error("Data loss. Unable to update daily event counts. Name, error",
+                           {ns::Value(name), updated.error()});
         return false;
     }
     return true;
@@ -448,23 +441,20 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
     const std::string& name = event.name();
     auto aggregates = database_->eventAggregatesWithName(name);
     if (!aggregates) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Unable to query event aggregates. Name, error",
-                         {ns::Value(name), aggregates.error()});
+        NEBAMonitor::error("Unable to query event aggregates. Name, error",
+                           {ns::Value(name), aggregates.error()});
         return false;
     }
     if (!*aggregates) {
         if (isPublicName(name)) {
             auto count = database_->publicEventCount();
             if (!count) {
-                NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Unable to query event count. Error",
-                                 {count.error()});
+                NEBAMonitor::error("Unable to query event count. Error", {count.error()});
                 return false;
             }
             if (*count >= kMaxPublicEventNames) {
-                NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                                 "Unable to set event. Reached limit on set events. Name",
-                                 {ns::Value(name)});
+                NEBAMonitor::error("Unable to set event. Reached limit on set events. Name",
+                                   {ns::Value(name)});
                 logErrorEvent(NEBAErrorCode::TooManyEventNames, name,
                               NEBAErrorItemLimit::CountedEventName);
                 return false;
@@ -474,43 +464,38 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
         auto updated = fresh ? database_->updateEventAggregates(*fresh)
                              : ns::Status(ns::Error("com.nebula.nmp.measurement.ErrorDomain", 3));
         if (!updated) {
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                             "Data loss. Cannot record event aggregates. Error", {updated.error()});
+            NEBAMonitor::error("Data loss. Cannot record event aggregates. Error",
+                               {updated.error()});
             return false;
         }
     }
     auto attributes = database_->userAttributesIncludingInternal(true);
     if (!attributes) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Data loss. Cannot query user properties. Error", {attributes.error()});
+        NEBAMonitor::error("Data loss. Cannot query user properties. Error", {attributes.error()});
         return false;
     }
     auto metadata = createRawEventMetadataWithUserAttributes(*attributes);
     if (auto inserted = database_->insertIfNotExistsRawEventMetadata(metadata); !inserted) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Data loss. Cannot record event metadata. Error", {inserted.error()});
+        NEBAMonitor::error("Data loss. Cannot record event metadata. Error", {inserted.error()});
         return false;
     }
     auto deleted = database_->deleteRawEventsOverAbsoluteLimit();
     if (!deleted) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Data loss. Unable to check raw event storage limit. Error",
-                         {deleted.error()});
+        NEBAMonitor::error("Data loss. Unable to check raw event storage limit. Error",
+                           {deleted.error()});
         return false;
     }
     if (*deleted != 0)
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Data loss. Too many events stored on disk. Deleted count",
-                         {ns::Value(static_cast<long long>(*deleted))});
+        NEBAMonitor::warning("Data loss. Too many events stored on disk. Deleted count",
+                             {ns::Value(static_cast<long long>(*deleted))});
     int64_t fingerprint = neba_64LSBMD5(metadata.SerializeAsString());
     if (auto inserted = database_->insertRawEvent(event, fingerprint, realtime); !inserted) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Data loss. Cannot record raw event. Error",
-                         {inserted.error()});
+        NEBAMonitor::error("Data loss. Cannot record raw event. Error", {inserted.error()});
         return false;
     }
     if (name == "_f") recordFirstOpenCount();
-    NEBAMonitor::log(NEBALogLevel::Debug, "Event logged. Event name, event params",
-                     {ns::Value(name), contextOf(event)});
+    NEBAMonitor::debug("Event logged. Event name, event params",
+                       {ns::Value(name), contextOf(event)});
     return true;
 }
 
@@ -578,7 +563,7 @@ NEB_MEASUREMENT::ACPMeasurementBundle NEBAMeasurement::createRawEventMetadataWit
 
 void NEBAMeasurement::setUserAttribute(const std::optional<NEBAUserAttribute>& attribute) {
     if (!attribute) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled, "Attempted to set nil user property");
+        NEBAMonitor::warning("Attempted to set nil user property");
         return;
     }
     scheduler_->scheduleOnWorkerQueueBlockID(BlockID::SetUserProperty,
@@ -589,7 +574,7 @@ void NEBAMeasurement::setUserAttribute(const std::optional<NEBAUserAttribute>& a
 
 void NEBAMeasurement::removeUserAttribute(const std::optional<NEBAUserAttribute>& attribute) {
     if (!attribute) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled, "Attempted to remove nil user property");
+        NEBAMonitor::warning("Attempted to remove nil user property");
         return;
     }
     scheduler_->scheduleOnWorkerQueueBlockID(BlockID::RemoveUserProperty,
@@ -602,33 +587,29 @@ void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& att
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("setUserAttributeOnWorkerQueue:");
     const std::string& name = attribute.name();
     ns::Value value = attribute.value().object();
-    NEBAMonitor::log(NEBALogLevel::Debug, "Setting user property. Name, value",
-                     {ns::Value(name), value});
+    NEBAMonitor::debug("Setting user property. Name, value", {ns::Value(name), value});
     if (!isEnabled_ || !database_) {
-        NEBAMonitor::log(NEBALogLevel::Debug,
-                         "Nebula Analytics is disabled. User property not set");
+        NEBAMonitor::debug("Nebula Analytics is disabled. User property not set");
         return;
     }
     if (attribute.isPublic()) {
         auto exists = database_->containsUserAttributeWithName(name);
         if (!exists) {
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                             "Unable to query existence of user property. Name, error",
-                             {ns::Value(name), exists.error()});
+            NEBAMonitor::error("Unable to query existence of user property. Name, error",
+                               {ns::Value(name), exists.error()});
             return;
         }
         if (!*exists) {
             auto count = database_->publicUserAttributeCount();
             if (!count) {
-                NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                                 "Unable to query user property count. Error", {count.error()});
+                NEBAMonitor::error("Unable to query user property count. Error", {count.error()});
                 return;
             }
             if (*count >= kMaxPublicUserAttributes) {
-                NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                                 "Unable to set user property. Reached limit on set user "
-                                 "properties. Name, value",
-                                 {ns::Value(name), value});
+                NEBAMonitor::error(
+                    "Unable to set user property. Reached limit on set user "
+                    "properties. Name, value",
+                    {ns::Value(name), value});
                 logErrorEvent(NEBAErrorCode::TooManyUserProperties, name,
                               NEBAErrorItemLimit::UserPropertyName);
                 return;
@@ -637,19 +618,16 @@ void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& att
     }
     database_->performTransaction([&] {
         if (auto updated = database_->updateUserAttribute(attribute); !updated) {
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                             "Unable to set user property. Name, value, error",
-                             {ns::Value(name), value, updated.error()});
+            NEBAMonitor::error("Unable to set user property. Name, value, error",
+                               {ns::Value(name), value, updated.error()});
             return false;
         }
         if (!audience_->evaluateFiltersForUserProperty(attribute)) {
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                             "Unable to evaluate user property. Name, value",
-                             {ns::Value(name), value});
+            NEBAMonitor::error("Unable to evaluate user property. Name, value",
+                               {ns::Value(name), value});
             return false;
         }
-        NEBAMonitor::log(NEBALogLevel::Debug, "User property set. Name, value",
-                         {ns::Value(name), value});
+        NEBAMonitor::debug("User property set. Name, value", {ns::Value(name), value});
         return true;
     });
 }
@@ -657,24 +635,23 @@ void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& att
 void NEBAMeasurement::removeUserAttributeOnWorkerQueue(const NEBAUserAttribute& attribute) {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("removeUserAttributeOnWorkerQueue:");
     const std::string& name = attribute.name();
-    NEBAMonitor::log(NEBALogLevel::Debug, "Removing user property. Name", {ns::Value(name)});
+    NEBAMonitor::debug("Removing user property. Name", {ns::Value(name)});
     if (!isEnabled_ || !database_) {
-        NEBAMonitor::log(NEBALogLevel::Debug,
-                         "Nebula Analytics is disabled. User property not removed");
+        NEBAMonitor::debug("Nebula Analytics is disabled. User property not removed");
         return;
     }
     if (auto deleted = database_->deleteUserAttributeWithName(name); !deleted) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "Unable to remove user property. Name, error",
-                         {ns::Value(name), deleted.error()});
+        NEBAMonitor::error("Unable to remove user property. Name, error",
+                           {ns::Value(name), deleted.error()});
     } else {
-        NEBAMonitor::log(NEBALogLevel::Debug, "User property removed. Name", {ns::Value(name)});
+        NEBAMonitor::debug("User property removed. Name", {ns::Value(name)});
     }
 }
 
 void NEBAMeasurement::userAttributeWithName(const std::string& name,
                                             UserAttributeCallback callback) {
     if (!callback) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled, "userAttributeWithName callback is nil");
+        NEBAMonitor::error("userAttributeWithName callback is nil");
         return;
     }
     scheduler_->scheduleOnWorkerQueueBlockID(
@@ -684,9 +661,8 @@ void NEBAMeasurement::userAttributeWithName(const std::string& name,
             if (self->database_) {
                 auto found = self->database_->userAttributeWithName(name);
                 if (!found)
-                    NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                                     "Unable to get user attribute by name. Name",
-                                     {ns::Value(name)});
+                    NEBAMonitor::error("Unable to get user attribute by name. Name",
+                                       {ns::Value(name)});
                 else
                     attribute = *found;
             }
@@ -697,8 +673,7 @@ void NEBAMeasurement::userAttributeWithName(const std::string& name,
 void NEBAMeasurement::userPropertiesIncludingInternal(bool includeInternal,
                                                       UserPropertiesCallback callback) {
     if (!callback) {
-        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                         "Unable to retrieve user properties. Callback is nil");
+        NEBAMonitor::error("Unable to retrieve user properties. Callback is nil");
         return;
     }
     scheduler_->scheduleOnWorkerQueueBlockID(
@@ -710,13 +685,13 @@ void NEBAMeasurement::userPropertiesIncludingInternal(bool includeInternal,
                     ? self->database_->userAttributesIncludingInternal(includeInternal)
                     : ns::Result<std::vector<NEBAUserAttribute>>(std::vector<NEBAUserAttribute>{});
             if (!attributes) {
-                NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                                 "Unable to retrieve user properties. Error", {attributes.error()});
+                NEBAMonitor::error("Unable to retrieve user properties. Error",
+                                   {attributes.error()});
             } else {
                 for (const auto& attribute : *attributes) {
                     if (attribute.name().empty()) {
-                        NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                                         "Cannot add invalid public user property name or value.");
+                        NEBAMonitor::error(
+                            "Cannot add invalid public user property name or value.");
                         continue;
                     }
                     properties.insert_or_assign(attribute.name(), attribute.value().object());

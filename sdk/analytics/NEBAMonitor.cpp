@@ -58,11 +58,9 @@ NEBAMonitor::NEBAMonitor(int64_t logLevel, std::shared_ptr<NEBALogging> logger,
                          int64_t libraryVersion)
     : logLevel_(logLevel),
       libraryVersion_(libraryVersion),
-      state_(std::make_shared<State>()),
+      logger_(std::move(logger)),
+      sampled_(ns::UserDefaults::standardUserDefaults()->objectForKey(kNEBAHealthMonitorKey)),
       queue_(dispatch::Queue::createSerial("NEBAMonitorQueue")) {
-    state_->logger = std::move(logger);
-    state_->sampled = NEBAMonitoringSampledData(
-        ns::UserDefaults::standardUserDefaults()->objectForKey(kNEBAHealthMonitorKey));
     applyLaunchDebugMode();
 }
 
@@ -102,20 +100,16 @@ NEBAMonitor::ScopedOverride::ScopedOverride(std::shared_ptr<NEBAMonitor> monitor
 }
 
 NEBAMonitor::ScopedOverride::~ScopedOverride() {
-    std::shared_ptr<NEBAMonitor> replaced;
-    {
-        std::lock_guard lock(sharedMutex);
-        replaced = std::exchange(sharedSlot(), std::move(previous_));
-    }
+    std::unique_lock lock(sharedMutex);
+    // The replaced monitor waits for its queue when it goes: not under the lock.
+    auto replaced = std::exchange(sharedSlot(), std::move(previous_));
+    lock.unlock();
 }
 
 void NEBAMonitor::setIsDebugModeEnabled(bool enabled) {
-    {
-        std::lock_guard lock(state_->mutex);
-        if (auto asl = std::dynamic_pointer_cast<NEBAASLLogger>(state_->logger)) {
-            asl->setMaxASLLevel(enabled ? 4 : 7);
-        }
-    }
+    // In debug mode every line reaches the system log as a warning or more urgent.
+    if (auto asl = std::dynamic_pointer_cast<NEBAASLLogger>(logger_))
+        asl->setMaxASLLevel(enabled ? 4 : 7);
     logLevel_ = enabled ? NEBALogLevel::Debug : NEBALogLevel::Info;
     debugMode_ = enabled;
     auto defaults = ns::UserDefaults::standardUserDefaults();
@@ -133,35 +127,22 @@ void NEBAMonitor::logWithLevel(int64_t level, std::string_view message,
     bool loggable = level <= logLevel_ && !isSilentLevel(level);
     bool monitorable = isMonitorableLevel(level);
     if (!loggable && !monitorable) return;
-    auto state = state_;
-    if (loggable) {
+    // The queue's blocks may use this object: it waits for them before it goes.
+    if (loggable && logger_) {
         auto line = stringWithLogMessage(message, level, contexts, encodeContexts_, "NEBAnalytics");
-        queue_->async([state, line = std::move(line), level] {
-            std::shared_ptr<NEBALogging> logger;
-            {
-                std::lock_guard lock(state->mutex);
-                logger = state->logger;
-            }
-            if (logger) logger->logMessage(line, level);
-        });
+        queue_->async([this, line = std::move(line), level] { logger_->logMessage(line, level); });
     }
     if (monitorable) {
         auto encoded = encodedStringWithContextArray(contexts, false);
-        std::vector<std::string> errorContexts;
         for (const auto& context : contexts) {
-            if (const auto* error = std::get_if<ns::Error>(&context)) {
-                auto text = neba_monitorContext(*error);
-                if (!text.empty()) errorContexts.push_back(std::move(text));
-            }
+            const auto* error = std::get_if<ns::Error>(&context);
+            if (auto text = error ? neba_monitorContext(*error) : ""; !text.empty())
+                encoded += "," + text;
         }
-        for (const auto& text : errorContexts) encoded += "," + text;
         auto key = monitoringDataKeyWithMessage(message, level, libraryVersion_);
         double now = dispatch::Clock::current().wallTime();
-        queue_->async([this, state, key = std::move(key), encoded = std::move(encoded), now] {
-            {
-                std::lock_guard lock(state->mutex);
-                state->sampled.insertOrUpdateSampledDataWithKey(key, encoded, now);
-            }
+        queue_->async([this, key = std::move(key), encoded = std::move(encoded), now] {
+            sampled_.insertOrUpdateSampledDataWithKey(key, encoded, now);
             // One flush to disk covers every update queued before it runs: a burst of errors
             // costs one write, not one each, and the queue cannot grow behind the disk.
             if (savePending_.exchange(true)) return;
@@ -174,27 +155,17 @@ void NEBAMonitor::logWithLevel(int64_t level, std::string_view message,
 }
 
 void NEBAMonitor::saveSampledData() {
-    ns::Value stored;
-    {
-        std::lock_guard lock(state_->mutex);
-        stored = state_->sampled.sampledData();
-    }
     auto defaults = ns::UserDefaults::standardUserDefaults();
-    defaults->setObject(kNEBAHealthMonitorKey, stored);
+    defaults->setObject(kNEBAHealthMonitorKey, sampled_.sampledData());
     defaults->synchronize();
 }
 
 std::optional<std::string> NEBAMonitor::monitoringDataForDispatchWithSamplePeriod(
     double samplePeriod, double lastSampledTimestamp) {
     return queue_->sync([&]() -> std::optional<std::string> {
-        std::optional<std::string> text;
-        bool hadSample;
-        {
-            std::lock_guard lock(state_->mutex);
-            hadSample = !state_->sampled.sampledData().isNull();
-            text = state_->sampled.monitoringDataForDispatchWithSamplePeriod(samplePeriod,
-                                                                             lastSampledTimestamp);
-        }
+        const bool hadSample = !sampled_.sampledData().isNull();
+        auto text =
+            sampled_.monitoringDataForDispatchWithSamplePeriod(samplePeriod, lastSampledTimestamp);
         if (hadSample && text) saveSampledData();
         return text;
     });
@@ -205,8 +176,7 @@ void NEBAMonitor::clearMonitoringData() {
         auto defaults = ns::UserDefaults::standardUserDefaults();
         defaults->removeObjectForKey(kNEBADebugModeKey);
         defaults->removeObjectForKey(kNEBAHealthMonitorKey);
-        std::lock_guard lock(state_->mutex);
-        state_->sampled = NEBAMonitoringSampledData(ns::Value());
+        sampled_ = NEBAMonitoringSampledData(ns::Value());
     });
 }
 

@@ -54,10 +54,23 @@ public:
 
     void logWithLevel(int64_t level, std::string_view message,
                       const std::vector<NEBALogContext>& contexts = {});
-    // Logs through the process's monitor.
+    // Logs through the process's monitor; the usual levels by name.
     static void log(int64_t level, std::string_view message,
                     const std::vector<NEBALogContext>& contexts = {}) {
         shared()->logWithLevel(level, message, contexts);
+    }
+    static void error(std::string_view message, const std::vector<NEBALogContext>& contexts = {}) {
+        log(NEBALogLevel::Error, message, contexts);
+    }
+    static void warning(std::string_view message,
+                        const std::vector<NEBALogContext>& contexts = {}) {
+        log(NEBALogLevel::Warning, message, contexts);
+    }
+    static void info(std::string_view message, const std::vector<NEBALogContext>& contexts = {}) {
+        log(NEBALogLevel::Info, message, contexts);
+    }
+    static void debug(std::string_view message, const std::vector<NEBALogContext>& contexts = {}) {
+        log(NEBALogLevel::Debug, message, contexts);
     }
 
     int64_t logLevel() const { return logLevel_; }
@@ -92,11 +105,6 @@ public:
                                                     int64_t libraryVersion);
 
 private:
-    struct State {
-        std::mutex mutex;
-        std::shared_ptr<NEBALogging> logger;
-        NEBAMonitoringSampledData sampled{ns::Value()};
-    };
     void saveSampledData();
     void applyLaunchDebugMode();
 
@@ -105,6 +113,7 @@ private:
     std::atomic<bool> encodeContexts_{false};
     std::atomic<bool> debugMode_{false};
     std::atomic<bool> savePending_{false};
-    std::shared_ptr<State> state_;
+    const std::shared_ptr<NEBALogging> logger_;
+    NEBAMonitoringSampledData sampled_;  // on the queue only
     std::shared_ptr<dispatch::Queue> queue_;
 };

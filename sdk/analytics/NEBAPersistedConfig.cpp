@@ -126,7 +126,6 @@ void NEBAPersistedConfig::synchronizeToDisk() {
     auto excluded =
         ns::FileManager::defaultManager().setExcludedFromBackup(preferencesFilePath(), true);
     if (!excluded) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Failed to exclude preferences file from backup", {excluded.error()});
+        NEBAMonitor::warning("Failed to exclude preferences file from backup", {excluded.error()});
     }
 }

@@ -91,8 +91,7 @@ void NEBASessionReporter::setTimeoutSessionInterval(double seconds) {
 
 void NEBASessionReporter::applyMinimumSessionInterval(double seconds) {
     if (seconds < 0) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Received negative minimum session duration. Setting to 0.0 instead.");
+        NEBAMonitor::warning("Received negative minimum session duration. Setting to 0.0 instead.");
         seconds = 0.0;
     }
     minimumSessionInterval_ = seconds;
@@ -102,15 +101,14 @@ void NEBASessionReporter::applyMinimumSessionInterval(double seconds) {
 
 void NEBASessionReporter::applyTimeoutSessionInterval(double seconds) {
     if (seconds < 0) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Received negative timeout session duration. Setting to 0.0 instead.");
+        NEBAMonitor::warning("Received negative timeout session duration. Setting to 0.0 instead.");
         seconds = 0.0;
     }
     timeoutSessionInterval_ = seconds;
 }
 
 void NEBASessionReporter::rescheduleSessionStartTimer() {
-    NEBAMonitor::log(NEBALogLevel::Debug, "Scheduling session start timer");
+    NEBAMonitor::debug("Scheduling session start timer");
     std::weak_ptr<NEBASessionReporter> weak = weak_from_this();
     sessionStartTimer_->runAfterDelay(
         minimumSessionInterval_ - persistedConfig_->engagementTimeBeforeSessionStart(), [weak] {
@@ -119,7 +117,7 @@ void NEBASessionReporter::rescheduleSessionStartTimer() {
 }
 
 void NEBASessionReporter::rescheduleUserEngagementTimer() {
-    NEBAMonitor::log(NEBALogLevel::Debug, "Scheduling user engagement timer");
+    NEBAMonitor::debug("Scheduling user engagement timer");
     std::weak_ptr<NEBASessionReporter> weak = weak_from_this();
     userEngagementTimer_->runAfterDelay(remoteConfig_->sessionEventUserEngagementInterval(),
                                         [weak] {
@@ -151,8 +149,7 @@ double NEBASessionReporter::incurredEngagementTime() const {
     if (now > lastEngagement) start = std::max(becameActiveTimestamp_, lastEngagement);
     double t = now - start;
     if (t < 0) {
-        NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                         "Incurred engagement time is negative. Setting to 0.0 instead");
+        NEBAMonitor::warning("Incurred engagement time is negative. Setting to 0.0 instead");
         return 0.0;
     }
     return t;

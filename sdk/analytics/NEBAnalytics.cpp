@@ -230,9 +230,9 @@ void NEBAnalytics::observeNotificationsForAnalyticsConfiguration(
             auto it = notification.userInfo.find(kNEBAnalyticsConfigurationSetEnabledNotification);
             if (it == notification.userInfo.end() ||
                 !(it->second.isNumber() || it->second.isBool())) {
-                NEBAMonitor::log(NEBALogLevel::WarningSampled,
-                                 "Received setEnabled notification without NSNumber",
-                                 {it == notification.userInfo.end() ? ns::Value() : it->second});
+                NEBAMonitor::warning(
+                    "Received setEnabled notification without NSNumber",
+                    {it == notification.userInfo.end() ? ns::Value() : it->second});
                 return;
             }
             setIsAnalyticsEnabled(it->second.boolValue());
@@ -242,8 +242,8 @@ void NEBAnalytics::observeNotificationsForAnalyticsConfiguration(
         return [name, complaint, setter](const ns::Notification& notification) {
             auto it = notification.userInfo.find(name);
             if (it == notification.userInfo.end() || !it->second.isNumber()) {
-                NEBAMonitor::log(NEBALogLevel::WarningSampled, complaint,
-                                 {it == notification.userInfo.end() ? ns::Value() : it->second});
+                NEBAMonitor::warning(
+                    complaint, {it == notification.userInfo.end() ? ns::Value() : it->second});
                 return;
             }
             double seconds = it->second.doubleValue();
@@ -414,7 +414,8 @@ void NEBAnalytics::setUserPropertyString(const ns::Value& value, const ns::Value
     }
     if (!checkPublicUserPropertyName(name)) return;
     if (!value.isString()) {
-        NEBAMonitor::log(NEBALogLevel::Error, "User property must be NSString. Value", {value});
+        NEBAMonitor::log(NEBALogLevel::ErrorNotSampled, "User property must be NSString. Value",
+                         {value});
         return;
     }
     NEBAValue wrapped(*value.string());
@@ -439,7 +440,8 @@ void NEBAnalytics::setUserID(const ns::Value& userID) {
     if (userID.isNull()) {
         removeInternalUserAttributeForName("_id");
     } else if (!userID.isString()) {
-        NEBAMonitor::log(NEBALogLevel::Error, "User ID must be NSString. User ID", {userID});
+        NEBAMonitor::log(NEBALogLevel::ErrorNotSampled, "User ID must be NSString. User ID",
+                         {userID});
     } else {
         setInternalUserProperty(userID, "_id");
     }
@@ -495,21 +497,18 @@ void NEBAnalytics::userPropertiesIncludingInternal(bool includeInternal, dispatc
     auto s = state();
     onSerialQueue([s, includeInternal, queue, callback = std::move(callback)] {
         if (!callback) {
-            NEBAMonitor::log(NEBALogLevel::ErrorSampled,
-                             "Analytics userProperties callback cannot be nil");
+            NEBAMonitor::error("Analytics userProperties callback cannot be nil");
             return;
         }
         if (!queue) {
-            NEBAMonitor::log(
-                NEBALogLevel::ErrorSampled,
+            NEBAMonitor::error(
                 "Cannot query for Nebula Analytics user properties. Queue cannot be nil");
             dispatch::Queue::main().async([callback] { callback({}); });
             return;
         }
         auto engine = NEBAMeasurement::sharedInstance();
         if (!s->enabled || !engine) {
-            NEBAMonitor::log(
-                NEBALogLevel::WarningSampled,
+            NEBAMonitor::warning(
                 "Cannot query for public user properties when Nebula Analytics is disabled");
             queue->async([callback] { callback({}); });
             return;

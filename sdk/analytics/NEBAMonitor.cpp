@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Format.h"

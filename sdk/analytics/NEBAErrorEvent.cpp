@@ -2,19 +2,12 @@
 
 #include "platform/ns/UTF16.h"
 
-namespace {
-
-std::string className(const ns::Value& value) {
+std::string NEBAClassName(const ns::Value& value) {
     switch (value.type()) {
         case ns::Value::Type::Null:
-            return "(nil)";
+            return "NSNull";
         case ns::Value::Type::String:
-            return *value.string();
-        case ns::Value::Type::Bool:
-        case ns::Value::Type::Integer:
-        case ns::Value::Type::Unsigned:
-        case ns::Value::Type::Double:
-            return "NSNumber";
+            return "NSString";
         case ns::Value::Type::Data:
             return "NSData";
         case ns::Value::Type::Date:
@@ -23,11 +16,10 @@ std::string className(const ns::Value& value) {
             return "NSArray";
         case ns::Value::Type::Dictionary:
             return "NSDictionary";
+        default:
+            return "NSNumber";
     }
-    return "NSObject";
 }
-
-}  // namespace
 
 std::string NEBAErrorEventQuote(const std::string& text, size_t limit) {
     if (ns::utf16Length(text) <= limit) return text;
@@ -36,7 +28,9 @@ std::string NEBAErrorEventQuote(const std::string& text, size_t limit) {
 
 ns::Dictionary NEBAErrorEventParameters(int64_t code, const ns::Value& item, size_t limit,
                                         const std::optional<ns::Value>& lengthText) {
-    std::string text = className(item);
+    std::string text = item.isNull()     ? std::string("(nil)")
+                       : item.isString() ? *item.string()
+                                         : NEBAClassName(item);
     ns::Dictionary parameters{{kNEBAErrorEventName, ns::Value(code)}};
     parameters.emplace("_ev", NEBAErrorEventQuote(text, limit));
     const ns::Value& measured = lengthText ? *lengthText : item;

@@ -36,6 +36,9 @@ struct NEBAErrorItemLimit {
     enum : size_t { UserPropertyName = 24, EventName = 32, CountedEventName = 40 };
 };
 
+// The platform's class name of a value ("NSString", "NSNumber" ...), as messages name types.
+std::string NEBAClassName(const ns::Value& value);
+
 // The text as "_ev" quotes it: cut to its first `limit` UTF-16 units plus "..." when longer,
 // never between the halves of a surrogate pair.
 std::string NEBAErrorEventQuote(const std::string& text, size_t limit);

@@ -26,23 +26,6 @@ void applyErrorParameterRule(NEBAEvent::Parameters& additions, const std::string
     }
 }
 
-std::string typeName(const ns::Value& value) {
-    switch (value.type()) {
-        case ns::Value::Type::Data:
-            return "NSData";
-        case ns::Value::Type::Date:
-            return "NSDate";
-        case ns::Value::Type::Array:
-            return "NSArray";
-        case ns::Value::Type::Dictionary:
-            return "NSDictionary";
-        case ns::Value::Type::Null:
-            return "NSNull";
-        default:
-            return "NSObject";
-    }
-}
-
 bool isPublicName(const std::string& name) {
     return !name.empty() && name[0] != '_';
 }
@@ -118,7 +101,7 @@ std::optional<NEBAEvent::Parameters> NEBAEvent::normalizedParametersForParameter
         if (!value) {
             dropped.insert(name);
             NEBAMonitor::warning("Event parameter value must be of type NSString or NSNumber. Type",
-                                 {ns::Value(typeName(raw))});
+                                 {ns::Value(NEBAClassName(raw))});
             continue;
         }
         bool valueValid = true;

@@ -10,19 +10,20 @@ std::optional<ns::Dictionary> NEBAKeychainWrapper::searchDirectoryForIdentifier(
     std::string_view identifier, std::string_view appID) {
     if (identifier.empty() || appID.empty()) return std::nullopt;
     ns::Data encoded = ns::Data::fromString(identifier);
-    return ns::Dictionary{{sec::kSecClass, ns::Value(sec::kSecClassGenericPassword)},
+    return ns::Dictionary{{sec::kSecClass, sec::kSecClassGenericPassword},
                           {sec::kSecAttrService, ns::Value(appID)},
-                          {sec::kSecAttrAccount, ns::Value(encoded)},
-                          {sec::kSecAttrGeneric, ns::Value(encoded)}};
+                          {sec::kSecAttrAccount, encoded},
+                          {sec::kSecAttrGeneric, encoded}};
 }
 
 bool NEBAKeychainWrapper::upsertKeychainValue(std::string_view value, std::string_view identifier,
                                               std::string_view appID) const {
     auto item = searchDirectoryForIdentifier(identifier, appID);
-    if (value.empty() || !item) return false;
-    return items_
-        .replace(*item, ns::Data::fromString(value), sec::kSecAttrAccessibleAlwaysThisDeviceOnly)
-        .ok();
+    return !value.empty() && item &&
+           items_
+               .replace(*item, ns::Data::fromString(value),
+                        sec::kSecAttrAccessibleAlwaysThisDeviceOnly)
+               .ok();
 }
 
 std::optional<ns::Data> NEBAKeychainWrapper::keychainDataWithIdentifier(
@@ -30,8 +31,7 @@ std::optional<ns::Data> NEBAKeychainWrapper::keychainDataWithIdentifier(
     auto query = searchDirectoryForIdentifier(identifier, appID);
     if (!query) return std::nullopt;
     auto data = items_.data(*query);
-    if (!data) return std::nullopt;
-    return *data;
+    return data ? std::optional<ns::Data>(*data) : std::nullopt;
 }
 
 std::optional<std::string> NEBAKeychainWrapper::keychainValueWithIdentifier(

@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bridge/HYBXMLParserDelegate.h"
@@ -39,8 +40,8 @@ public:
     // the document element leaves nothing of it unread and is only logged when it is read.
     static std::optional<std::string> problemReading(const std::string& path);
 
-    void didStartElement(const std::string& elementName, const Attributes& attributes) override;
-    void didEndElement(const std::string& elementName) override;
+    void didStartElement(std::string_view elementName, const Attributes& attributes) override;
+    void didEndElement(std::string_view elementName) override;
 
 private:
     void addPreference(const Attributes& attributes);

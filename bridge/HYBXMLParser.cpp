@@ -17,11 +17,7 @@ struct ParseState {
 void XMLCALL onStartElement(void* userData, const XML_Char* name, const XML_Char** attributes) {
     auto* state = static_cast<ParseState*>(userData);
     ++state->depth;
-    HYBXMLParserDelegate::Attributes attrs;
-    for (size_t i = 0; attributes[i] && attributes[i + 1]; i += 2) {
-        attrs.emplace(attributes[i], attributes[i + 1]);
-    }
-    state->delegate->didStartElement(name, attrs);
+    state->delegate->didStartElement(name, HYBXMLAttributes(attributes));
 }
 
 void XMLCALL onEndElement(void* userData, const XML_Char* name) {

@@ -300,6 +300,13 @@ void Log::writeFormattedLine(LogLevel level, std::string_view subsystem, std::st
     });
 }
 
+LogLevel Log::levelForPriority(int priority) {
+    if (priority <= 2) return LogLevel::Fault;
+    if (priority == 3) return LogLevel::Error;
+    if (priority <= 5) return LogLevel::Default;
+    return priority == 6 ? LogLevel::Info : LogLevel::Debug;
+}
+
 void Log::setMinimumLevel(LogLevel level) {
     state().minimum.store(level);
 }

@@ -41,6 +41,10 @@ public:
     static void writeFormattedLine(LogLevel level, std::string_view subsystem,
                                    std::string_view line, int fd);
 
+    // The level of a system-log priority (0 emergency ... 3 error, 4 warning, 5 notice, 6 info,
+    // 7 debug): 0 to 2 Fault, 3 Error, 4 and 5 Default, 6 Info, 7 (and above) Debug.
+    static LogLevel levelForPriority(int priority);
+
     // Lines below this level stay out of standard error and the file (default: Default).
     static void setMinimumLevel(LogLevel level);
     // The minimum for the lines of one subsystem alone, in place of the process's; nothing

@@ -28,6 +28,8 @@ public:
     // Seconds of the process clock's monotonic time (since boot with the system clock).
     double systemUptime() const;
     std::string hostName() const;
+    // Whether a debugger traces the process (asked of the kernel on each call).
+    bool isBeingTraced() const;
 
 private:
     ProcessInfo() = default;

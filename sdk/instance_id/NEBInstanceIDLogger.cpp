@@ -19,6 +19,5 @@ NEBInstanceIDLogger& NEBInstanceIDSharedLogger() {
 }
 
 std::string NEBInstanceIDLogHash(std::string_view secret) {
-    return sec::hexString(sec::sha256(secret)).substr(0, 7) + "(" + std::to_string(secret.size()) +
-           ")";
+    return sec::logDigest(secret) + "(" + std::to_string(secret.size()) + ")";
 }

@@ -9,12 +9,10 @@ NSDK_TBXLogStandardFormatter::NSDK_TBXLogStandardFormatter()
     : pname_(ns::ProcessInfo::processInfo().processName()),
       pid_(ns::ProcessInfo::processInfo().processIdentifier()) {}
 
-std::optional<std::string> NSDK_TBXLogStandardFormatter::stringForFunc(
-    const std::optional<std::string>& func, std::optional<std::string_view> format,
-    std::span<const ns::FormatArg> args, TBXLogLevel level) {
-    auto message = NSDK_TBXLogBasicFormatter::stringForFunc(func, format, args, level);
+std::optional<std::string> NSDK_TBXLogStandardFormatter::stringForFunc(std::string_view func,
+                                                                       std::string_view message,
+                                                                       TBXLogLevel level) const {
     const void* thread = reinterpret_cast<const void*>(pthread_self());
     return ns::format("%@ %@[%d/%p] [lvl=%d] %@ %@", ns::Log::timestamp(), pname_, pid_, thread,
-                      level, prettyNameForFunc(func),
-                      message ? ns::FormatArg(*message) : ns::FormatArg(nullptr));
+                      level, prettyNameForFunc(func), message);
 }

@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/ns/Log.h"
-
 std::shared_ptr<TBXFileHandleLogWriter> TBXFileHandleLogWriter::standardOutput() {
     static auto* handle = new std::shared_ptr<TBXFileHandleLogWriter>(
         std::make_shared<TBXFileHandleLogWriter>(STDOUT_FILENO, false));
@@ -25,25 +23,10 @@ std::shared_ptr<TBXFileHandleLogWriter> TBXFileHandleLogWriter::fileHandleForLog
     return std::make_shared<TBXFileHandleLogWriter>(fd, true);
 }
 
-TBXFileHandleLogWriter::~TBXFileHandleLogWriter() {
-    if (owned_ && fd_ >= 0) ::close(fd_);
-}
-
-void TBXFileHandleLogWriter::logMessage(const std::string& message, TBXLogLevel level) {
-    ns::Log::writeFormattedLine(systemLevel(level), kTBXLogSubsystem, message, fd_);
-}
-
 ns::LogLevel TBXFileHandleLogWriter::systemLevel(TBXLogLevel level) {
-    switch (level) {
-        case kTBXLogLevelDebug:
-            return ns::LogLevel::Debug;
-        case kTBXLogLevelInfo:
-            return ns::LogLevel::Info;
-        case kTBXLogLevelError:
-            return ns::LogLevel::Error;
-        case kTBXLogLevelAssert:
-            return ns::LogLevel::Fault;
-        default:
-            return ns::LogLevel::Default;
-    }
+    static constexpr ns::LogLevel kLevels[] = {ns::LogLevel::Default, ns::LogLevel::Debug,
+                                               ns::LogLevel::Info, ns::LogLevel::Error,
+                                               ns::LogLevel::Fault};
+    return level >= kTBXLogLevelUnknown && level <= kTBXLogLevelAssert ? kLevels[level]
+                                                                       : ns::LogLevel::Default;
 }

@@ -537,6 +537,27 @@ TEST_F(SQLitePluginTest, ABatchReadFromItsTextAnswersAsFromItsValues) {
         R"j("dbargs":{"dbname":"nowhere.db","dbname":"%DB%"},)j"
         R"j("executes":[{"sql":"SELECT 2 AS two","params":[5],"sql":"SELECT ? AS p","params":[7]}]}])j",
         R"j([{"executes":[{"sql":"SELECT 1"}],"dbargs":{"dbname":"%DB%"},"executes":7}])j",
+        // Named again after the statements: the last name counts, whatever the first one.
+        R"j([{"dbargs":{"dbname":"nowhere.db"},"executes":[{"sql":"SELECT 1 AS one"}],)j"
+        R"j("dbargs":{"dbname":"%DB%"}}])j",
+        // Written with white space, more members in "dbargs", or a second argument.
+        " [ {\n \"dbargs\" : { \"dblocation\" : \"docs\" , \"dbname\" : \"%DB%\" } ,\t"
+        "\"executes\" : [ {\"sql\":\"SELECT 2 AS two\"} ] } ] ",
+        R"j([{"dbargs":{"dbname":"%DB%","flags":1},"executes":[{"sql":"SELECT 3 AS n"}]}])j",
+        R"j([{"dbargs":{"dbname":"%DB%"},"executes":[{"sql":"SELECT 4 AS n"}]},{"x":1}])j",
+        R"j([{"dbargs":{"dbname":"%DB%"},"executes":[{"sql":"SELECT 5 AS n"}],"other":[]}])j",
+        // One text again and again: each time bound afresh, parameters it does not give
+        // null; a text that cannot run fails each time.
+        R"j([{"dbargs":{"dbname":"%DB%"},"executes":[)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[1,"x"]},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[2]},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b"},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":["\ud800",3.25]},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[4,5,6]},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[7,8]},)j"
+        R"j({"sql":"SELECT \u0031 AS one"},{"sql":"SELECT \u0031 AS one"},)j"
+        R"j({"sql":"SELEC"},{"sql":"SELEC"},{"sql":"SELECT 1; SELECT 2"},)j"
+        R"j({"sql":"SELECT 1; SELECT 2"},{"sql":"SELECT ? AS a, ? AS b","params":[9]}]}])j",
         // A statement read as it comes and then found written otherwise (a key again, its
         // text after its parameters, a key with an escape) answers by the last of each key,
         // with nothing left bound from the first reading; a key of a member's own object is
@@ -811,6 +832,30 @@ TEST_F(SQLitePiecesTest, RunsOfRowsJoinIntoTheWholeAnswer) {
               ns::Value::dict({{"rows", ns::Array()}, {"rowsAffected", 0}}));
     EXPECT_EQ(rows("t.db", select).size(), 20000u);
     EXPECT_EQ(delegate_->pieces().size(), pieces.size());
+}
+
+// While the page awaits a piece, a run goes as soon as it passes the shortest piece; while the
+// page is busy, the run grows to the longest. Either way the runs join into the whole answer.
+TEST_F(SQLitePiecesTest, RunsAreShortWhileThePageWaitsAndGrowWhileItIsBusy) {
+    fillBig();
+    const std::string select = "SELECT * FROM big ORDER BY n";
+    const SentResult whole = execute(select);
+    delegate_->setTakesPieces(true);
+    delegate_->setPieceAwaited([](size_t sent) { return sent < 2; });
+    const SentResult pieced = execute(select);
+    const auto pieces = delegate_->pieces();
+    ASSERT_GE(pieces.size(), 3u);
+    // Cut at the first row past 64 KiB; rows here are well under 1 KiB.
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_GE(pieces[i].json.size(), size_t{64} << 10);
+        EXPECT_LT(pieces[i].json.size(), (size_t{64} << 10) + 1024);
+    }
+    for (size_t i = 2; i < pieces.size(); ++i) {
+        EXPECT_GE(pieces[i].json.size(), size_t{4} << 20);
+        EXPECT_LT(pieces[i].json.size(), (size_t{4} << 20) + 1024);
+    }
+    EXPECT_EQ(pieced.pieces, pieces.size());
+    EXPECT_EQ(joined(pieced, pieces), whole.message);
 }
 
 // A row that fills a piece by itself leaves the answer no rows of its own.

@@ -55,7 +55,7 @@ protected:
     }
     // Waits for the lines handed to the logger's queue.
     static void drain() {
-        NEBCoreLoggerState::shared().queue->sync([] {});
+        NEBCoreLogger::shared().queue()->sync([] {});
     }
 
     void logEveryLevel(const char* when) {
@@ -177,7 +177,7 @@ TEST_F(DiagnosticUploadGolden, RegistrationRecordIsRefusedOnceThenPosted) {
         auto second = std::make_shared<bool>(false);
         logbook_->flushWithCompletionHandler([second] { *second = true; });
         ASSERT_TRUE(waitUntil([&] { return *second; }));
-        NEBCoreLoggerState::shared().queue->sync([] {});
+        NEBCoreLogger::shared().queue()->sync([] {});
         written = stderrCapture.text();
     }
     const auto normalise = testsupport::Normaliser::standard();

@@ -458,7 +458,8 @@ TEST_F(FacadeTest, ProvisioningProfileDecidesSandboxOnlyForDevelopment) {
 
 TEST(InstanceIDLoggerTest, LinesCarryDateLevelAndMessageAndPassTheLevelFilter) {
     NEBInstanceIDLogStandardFormatter formatter;
-    std::string line = formatter.stringForFunc("f", "hello", NEBInstanceIDLogLevel::Error);
+    std::string line =
+        formatter.stringForFunc("f", "hello", NEBInstanceIDLogLevel::Error).value_or("");
     ASSERT_GT(line.size(), 25u);
     EXPECT_EQ(line.substr(23), ": <NEBInstanceID/WARNING> hello");
     EXPECT_EQ(line[4], '-');

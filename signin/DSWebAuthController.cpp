@@ -1,7 +1,6 @@
 #include "signin/DSWebAuthController.h"
 
-#include <mutex>
-
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/net/URLError.h"
 #include "platform/ns/Exception.h"
@@ -12,8 +11,8 @@
 
 namespace {
 
-std::mutex currentLock;
-std::shared_ptr<DSWebAuthController>& currentSlot() {
+dispatch::Mutex currentLock;
+std::shared_ptr<DSWebAuthController>& currentSlot() REQUIRES(currentLock) {
     static std::shared_ptr<DSWebAuthController> current;
     return current;
 }
@@ -41,7 +40,7 @@ std::shared_ptr<DSWebAuthController> DSWebAuthController::start(
     if (!completion) DSLogger::raiseInvalidArgument("completionBlock");
     auto controller = std::make_shared<DSWebAuthController>(correlationId, std::move(completion));
     {
-        std::lock_guard lock(currentLock);
+        dispatch::Lock lock(currentLock);
         currentSlot() = controller;
     }
     controller->show(startURL, presentation);
@@ -49,7 +48,7 @@ std::shared_ptr<DSWebAuthController> DSWebAuthController::start(
 }
 
 std::shared_ptr<DSWebAuthController> DSWebAuthController::current() {
-    std::lock_guard lock(currentLock);
+    dispatch::Lock lock(currentLock);
     return currentSlot();
 }
 
@@ -182,7 +181,7 @@ void DSWebAuthController::finish(Outcome outcome) {
     auto keep = shared_from_this();
     takeDown();
     {
-        std::lock_guard lock(currentLock);
+        dispatch::Lock lock(currentLock);
         if (currentSlot() == keep) currentSlot().reset();
     }
     // The flag above is what keeps a second end (a cancel after the end URL, a window closed

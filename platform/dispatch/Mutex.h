@@ -95,17 +95,26 @@ private:
     std::unique_lock<std::mutex> native_;
 };
 
-// Holds a RecursiveMutex, or a SharedMutex exclusively, for its scope.
+// Holds a RecursiveMutex, or a SharedMutex exclusively, for its scope; it may be released
+// before the scope ends.
 template <class M>
 class SCOPED_CAPABILITY ScopedLock {
 public:
     explicit ScopedLock(M& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-    ~ScopedLock() RELEASE() { mutex_.unlock(); }
+    ~ScopedLock() RELEASE() {
+        if (held_) mutex_.unlock();
+    }
     ScopedLock(const ScopedLock&) = delete;
     ScopedLock& operator=(const ScopedLock&) = delete;
 
+    void unlock() RELEASE() {
+        held_ = false;
+        mutex_.unlock();
+    }
+
 private:
     M& mutex_;
+    bool held_ = true;
 };
 
 // Holds a SharedMutex for reading for its scope.

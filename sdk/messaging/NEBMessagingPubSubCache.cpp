@@ -32,11 +32,13 @@ NEBMessagingPubSubCache::NEBMessagingPubSubCache(std::weak_ptr<NEBMessagingPubSu
       allTopics_(readTopics(kNEBMessagingAllTopicsKey)),
       subscribedTopics_(readTopics(kNEBMessagingSubscribedTopicsKey)) {}
 
-void NEBMessagingPubSubCache::updateSet(ns::Dictionary& set, const std::string& topic,
-                                        const char* key, bool shouldRemove) {
+void NEBMessagingPubSubCache::updateSet(const std::string& topic, const char* key,
+                                        bool shouldRemove) {
     ns::Dictionary snapshot;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
+        ns::Dictionary& set =
+            std::string_view(key) == kNEBMessagingAllTopicsKey ? allTopics_ : subscribedTopics_;
         if (shouldRemove) {
             set.erase(topic);
         } else {
@@ -48,21 +50,21 @@ void NEBMessagingPubSubCache::updateSet(ns::Dictionary& set, const std::string& 
 }
 
 void NEBMessagingPubSubCache::addTopic(const std::string& topic) {
-    updateSet(allTopics_, topic, kNEBMessagingAllTopicsKey, false);
+    updateSet(topic, kNEBMessagingAllTopicsKey, false);
     scheduleSync(true);
 }
 
 void NEBMessagingPubSubCache::removeTopic(const std::string& topic) {
-    updateSet(allTopics_, topic, kNEBMessagingAllTopicsKey, true);
+    updateSet(topic, kNEBMessagingAllTopicsKey, true);
     scheduleSync(true);
 }
 
 void NEBMessagingPubSubCache::didSubscribeToTopic(const std::string& topic) {
-    updateSet(subscribedTopics_, topic, kNEBMessagingSubscribedTopicsKey, false);
+    updateSet(topic, kNEBMessagingSubscribedTopicsKey, false);
 }
 
 void NEBMessagingPubSubCache::didUnsubscribeFromTopic(const std::string& topic) {
-    updateSet(subscribedTopics_, topic, kNEBMessagingSubscribedTopicsKey, true);
+    updateSet(topic, kNEBMessagingSubscribedTopicsKey, true);
 }
 
 std::string NEBMessagingPubSubCache::cacheKeyForTopic(const std::string& topic,
@@ -124,7 +126,7 @@ void NEBMessagingPubSubCache::scheduleSync(bool immediately) {
 }
 
 std::vector<std::string> NEBMessagingPubSubCache::topicsToSubscribeTo() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::vector<std::string> topics;
     for (const auto& [topic, time] : allTopics_) {
         if (!subscribedTopics_.contains(topic)) topics.push_back(topic);
@@ -133,7 +135,7 @@ std::vector<std::string> NEBMessagingPubSubCache::topicsToSubscribeTo() const {
 }
 
 std::vector<std::string> NEBMessagingPubSubCache::topicsToUnsubscribeFrom() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::vector<std::string> topics;
     for (const auto& [topic, time] : subscribedTopics_) {
         if (!allTopics_.contains(topic)) topics.push_back(topic);
@@ -188,11 +190,11 @@ void NEBMessagingPubSubCache::synchronizeTopics(bool immediately) {
 }
 
 ns::Dictionary NEBMessagingPubSubCache::allTopics() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return allTopics_;
 }
 
 ns::Dictionary NEBMessagingPubSubCache::subscribedTopics() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return subscribedTopics_;
 }

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <mutex>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/FoundationVersion.h"
 #include "platform/ns/NotificationQueue.h"
@@ -92,9 +92,9 @@ void NEBMessagingReceiver::didDeleteMessagesOnServer() {
 }
 
 std::string NEBMessagingReceiver::nextMessageID() {
-    static std::mutex mutex;
+    static dispatch::Mutex mutex;
     static int32_t counter = 0;
-    std::lock_guard lock(mutex);
+    dispatch::Lock lock(mutex);
     // Numbers start again at 1 rather than running past the largest 32-bit value.
     counter = counter == std::numeric_limits<int32_t>::max() ? 1 : counter + 1;
     return "msg-" + std::to_string(counter);

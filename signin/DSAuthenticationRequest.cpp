@@ -1,6 +1,7 @@
 #include "signin/DSAuthenticationRequest.h"
 
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Format.h"
 #include "signin/DSAuthenticationContext.h"
@@ -373,6 +374,7 @@ std::optional<std::string> DSAuthenticationRequest::promptParameter() const {
 }
 
 void DSAuthenticationRequest::showSignIn() {
+    HYB_EXPECT_MAIN_THREAD();
     auto self = shared_from_this();
     if (!takeExclusionLock([self](std::shared_ptr<const DSAuthenticationResult> busy) {
             self->finish(std::move(busy));

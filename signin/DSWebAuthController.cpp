@@ -1,6 +1,7 @@
 #include "signin/DSWebAuthController.h"
 
 #include "platform/dispatch/Mutex.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/net/URLError.h"
 #include "platform/ns/Exception.h"
@@ -89,6 +90,7 @@ void DSWebAuthController::show(const ns::URL& startURL, const Presentation& pres
 void DSWebAuthController::decidePolicyForNavigationAction(
     const std::shared_ptr<wk::WebView>&, const wk::NavigationAction& action,
     std::function<void(wk::NavigationActionPolicy)> decisionHandler) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::URL& url = action.request.url();
     if (finished_ || !action.targetFrame) {
         // Nothing loads after the end, and the sign-in opens no other windows.
@@ -124,12 +126,14 @@ void DSWebAuthController::decidePolicyForNavigationAction(
 void DSWebAuthController::didFailProvisionalNavigation(const std::shared_ptr<wk::WebView>&,
                                                        const std::shared_ptr<wk::Navigation>&,
                                                        const ns::Error& error) {
+    HYB_EXPECT_MAIN_THREAD();
     loadFailed(error);
 }
 
 void DSWebAuthController::didFailNavigation(const std::shared_ptr<wk::WebView>&,
                                             const std::shared_ptr<wk::Navigation>&,
                                             const ns::Error& error) {
+    HYB_EXPECT_MAIN_THREAD();
     loadFailed(error);
 }
 
@@ -161,12 +165,14 @@ void DSWebAuthController::loadFailed(const ns::Error& error) {
 
 void DSWebAuthController::webViewWebContentProcessDidTerminate(
     const std::shared_ptr<wk::WebView>&) {
+    HYB_EXPECT_MAIN_THREAD();
     finish({Outcome::Kind::Failed, std::nullopt,
             DSAuthenticationError::unexpectedInternalError(
                 "The sign-in page's web content process ended.", correlationId_)});
 }
 
 void DSWebAuthController::presentationControllerDidDismiss(ui::PresentationController&) {
+    HYB_EXPECT_MAIN_THREAD();
     dismissedByUser_ = true;
     cancel();
 }
@@ -176,6 +182,7 @@ void DSWebAuthController::cancel() {
 }
 
 void DSWebAuthController::finish(Outcome outcome) {
+    HYB_EXPECT_MAIN_THREAD();
     if (finished_) return;
     finished_ = true;
     auto keep = shared_from_this();

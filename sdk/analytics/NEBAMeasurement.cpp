@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Mutex.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Format.h"
@@ -304,6 +305,7 @@ void NEBAMeasurement::maybeAddDebugAndRealtimeParameters(NEBAEvent& event) {
 }
 
 void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
+    if (scheduler_) HYB_EXPECT_QUEUE(*scheduler_->workerQueue());
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("logEventOnWorkerQueue:");
     NEBAMonitor::debug("Logging event: origin, name, params",
                        {ns::Value(event.origin()), ns::Value(event.name()), contextOf(event)});

@@ -17,8 +17,11 @@ struct Notification;
 namespace ui {
 class ApplicationDelegate;
 }  // namespace ui
-namespace wk {
+namespace net {
 class URLRequest;
+}  // namespace net
+namespace wk {
+using URLRequest = net::URLRequest;
 class URLSchemeTask;
 class WebView;
 enum class NavigationType;

@@ -292,7 +292,7 @@ void HYBViewController::loadStartPage() {
     if (std::optional<ns::URL> url = appUrl()) {
         if (webViewEngine_) {
             webViewEngine_->loadRequest(wk::URLRequest(
-                *url, wk::URLRequest::CachePolicy::UseProtocolCachePolicy, kStartPageTimeout));
+                *url, net::URLRequestCachePolicy::UseProtocolCachePolicy, kStartPageTimeout));
         }
         return;
     }
@@ -555,7 +555,7 @@ bool HYBViewController::checkAndReinitViewUrl() {
     std::optional<ns::URL> start = appUrl();
     if (isUrlEmpty(start)) return false;
     webViewEngine_->loadRequest(wk::URLRequest(
-        *start, wk::URLRequest::CachePolicy::UseProtocolCachePolicy, kStartPageTimeout));
+        *start, net::URLRequestCachePolicy::UseProtocolCachePolicy, kStartPageTimeout));
     return true;
 }
 

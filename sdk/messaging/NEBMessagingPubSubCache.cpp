@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/UserDefaults.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
@@ -50,11 +51,13 @@ void NEBMessagingPubSubCache::updateSet(const std::string& topic, const char* ke
 }
 
 void NEBMessagingPubSubCache::addTopic(const std::string& topic) {
+    HYB_EXPECT_MAIN_THREAD();
     updateSet(topic, kNEBMessagingAllTopicsKey, false);
     scheduleSync(true);
 }
 
 void NEBMessagingPubSubCache::removeTopic(const std::string& topic) {
+    HYB_EXPECT_MAIN_THREAD();
     updateSet(topic, kNEBMessagingAllTopicsKey, true);
     scheduleSync(true);
 }
@@ -108,6 +111,7 @@ int64_t NEBMessagingPubSubCache::calculateNextSyncTimestampMillis() const {
 }
 
 void NEBMessagingPubSubCache::scheduleSync(bool immediately) {
+    HYB_EXPECT_MAIN_THREAD();
     int64_t now = nowMillis();
     int64_t next = calculateNextSyncTimestampMillis();
     std::weak_ptr<NEBMessagingPubSubCache> weak = weak_from_this();
@@ -144,6 +148,7 @@ std::vector<std::string> NEBMessagingPubSubCache::topicsToUnsubscribeFrom() cons
 }
 
 void NEBMessagingPubSubCache::synchronizeTopics(bool immediately) {
+    HYB_EXPECT_MAIN_THREAD();
     auto subscribe = topicsToSubscribeTo();
     auto unsubscribe = topicsToUnsubscribeFrom();
     std::string token = token_ ? token_() : "";

@@ -10,6 +10,7 @@
 #include "platform/gtk/GLibDriver.h"
 #include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/rt/ProcessAllocator.h"
 #include "platform/sec/CryptoLibrary.h"
 
 namespace {
@@ -35,6 +36,7 @@ void blockTerminateSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    rt::ProcessAllocator::launchStarted();
     blockTerminateSignals();
     // The SDK's workers may still be signing or making keys when the host leaves.
     sec::keepCryptoLibraryUntilExit();

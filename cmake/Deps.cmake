@@ -7,7 +7,8 @@ pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(OPENSSL REQUIRED IMPORTED_TARGET libssl libcrypto)
 pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
 pkg_check_modules(EXPAT REQUIRED IMPORTED_TARGET expat)
-pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+# HTTP: the library the web engine loads anyway.
+pkg_check_modules(SOUP REQUIRED IMPORTED_TARGET libsoup-3.0)
 find_path(RAPIDJSON_INCLUDE rapidjson/document.h REQUIRED)
 # The on-demand reader of page calls and their arguments.
 find_package(simdjson CONFIG REQUIRED)

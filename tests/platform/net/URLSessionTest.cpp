@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/net/HTTPTransport.h"
 #include "platform/net/HostNames.h"
@@ -395,6 +396,34 @@ TEST_F(URLSessionTest, SilentServerTimesOutAfterTheRequestInterval) {
     EXPECT_EQ(outcome->error->userInfo().at(net::kURLErrorFailingURLStringErrorKey),
               ns::Value(server_.url("/silent").absoluteString()));
     session->finishTasksAndInvalidate();
+}
+
+// The time-out is for silence: an answer whose bytes keep coming, each well within the
+// interval, completes however long it takes as a whole.
+TEST_F(URLSessionTest, AnAnswerThatKeepsComingIsNotTimedOut) {
+    uint16_t port = 0;
+    const int listener = peers::listenOnLoopback(port);
+    constexpr int kPieces = 8;
+    std::thread trickle([listener] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        char request[4096];
+        if (fd < 0 || ::recv(fd, request, sizeof request, 0) <= 0) return;
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kPieces) +
+                                 "\r\nConnection: close\r\n\r\n";
+        bool sending = ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) > 0;
+        for (int i = 0; i < kPieces && sending; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            sending = ::send(fd, "x", 1, MSG_NOSIGNAL) == 1;
+        }
+        ::close(fd);
+    });
+    net::URLRequest request(*ns::URL::parse("http://127.0.0.1:" + std::to_string(port) + "/"));
+    request.setTimeoutInterval(1.0);  // half the time the whole answer takes
+    auto outcome = run(mainSession(), request);
+    trickle.join();
+    ::close(listener);
+    EXPECT_FALSE(outcome->error) << outcome->errorCode();
+    EXPECT_EQ(outcome->text(), std::string(kPieces, 'x'));
 }
 
 TEST_F(URLSessionTest, ResponsesBeyondTheCapFail) {

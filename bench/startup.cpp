@@ -13,14 +13,16 @@
 //              than the start time)
 //   rss_mib    the resident memory of the program's own process (the UI process, not the
 //              engine's helper processes), and the same by mapping (/proc/PID/smaps)
-//   web_mib    the resident memory of its web process, read at the same moment
+//   web_mib    the resident memory of its web process, read once that process is at rest
+//              (it goes on drawing for a moment after its UI process is stopped)
 //   libraries  the shared objects it has mapped then
 // Each program gets data folders of its own, made by a first launch that is not counted, so
 // the rounds measure a repeated launch. Counters: medians, and the median and range of the
 // paired ratios (processor time, start time) and of the paired differences (UI process, web
 // process), with the load average at the start and the end of the rounds. The report on the
-// standard error breaks the UI process's extra memory down by mapping: for each mapping, the
-// median of the host's and of the bare program's resident memory and of their difference.
+// standard error breaks the extra memory of the UI process, and of the web process, down by
+// mapping: for each mapping, the median of the host's and of the bare program's resident memory
+// and of their difference.
 //
 // It needs a display: without DISPLAY or WAYLAND_DISPLAY it starts itself again under
 // xvfb-run, so that both programs share one.
@@ -43,6 +45,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/BenchDisplay.h"
@@ -58,6 +61,10 @@ constexpr auto kLoadTimeout = std::chrono::seconds(60);
 constexpr auto kExitTimeout = std::chrono::seconds(30);
 // Mappings whose median difference is smaller are not listed one by one.
 constexpr double kListedMiB = 0.05;
+// A web process is at rest when its resident memory holds still for kStillSamples samples.
+constexpr auto kSettleSample = std::chrono::milliseconds(50);
+constexpr int kStillSamples = 4;
+constexpr auto kSettleTimeout = std::chrono::seconds(3);
 constexpr const char* kOptionsFile = "NebulaService-Info.plist";
 // The minimal page: no script, no style sheet, one line of text.
 constexpr const char* kMinimalPage =
@@ -66,12 +73,16 @@ constexpr const char* kMinimalPage =
 
 using Mappings = std::map<std::string, double>;  // mapping name → resident MiB
 
+struct Memory {
+    double rssMiB = 0;
+    Mappings mappings;
+};
+
 struct Launch {
     double startMs = 0;
     double cpuMs = 0;
-    double rssMiB = 0;
-    double webMiB = 0;
-    Mappings mappings;
+    Memory ui;
+    Memory web;
     std::set<std::string> libraries;
 };
 
@@ -161,12 +172,32 @@ std::vector<pid_t> childrenOf(pid_t pid) {
     return children;
 }
 
-double webProcessMiB(pid_t pid) {
+std::optional<pid_t> webProcessOf(pid_t pid) {
     for (pid_t child : childrenOf(pid)) {
         auto name = field(child, "status", "Name:");
-        if (name && name->find("WebKitWebProces") != std::string::npos) return residentMiB(child);
+        if (name && name->find("WebKitWebProces") != std::string::npos) return child;
     }
-    return 0;
+    return std::nullopt;
+}
+
+Memory memoryOf(pid_t pid) {
+    return {residentMiB(pid), mappingsOf(pid)};
+}
+
+// The web process goes on after its UI process is stopped: it finishes what it was drawing and
+// then has nothing left to do. It is read once its resident memory has held still for a while
+// (or after a few seconds at most), so that both programs' web processes are read at rest.
+Memory settledMemoryOf(pid_t pid) {
+    double last = -1;
+    int still = 0;
+    const auto deadline = Clock::now() + kSettleTimeout;
+    while (still < kStillSamples && Clock::now() < deadline) {
+        std::this_thread::sleep_for(kSettleSample);
+        const double now = residentMiB(pid);
+        still = now == last ? still + 1 : 0;
+        last = now;
+    }
+    return memoryOf(pid);
 }
 
 double loadAverage() {
@@ -198,10 +229,9 @@ Launch measure(pid_t pid, Clock::time_point started, Clock::time_point loaded) {
     Launch measured;
     measured.startMs = std::chrono::duration<double, std::milli>(loaded - started).count();
     measured.cpuMs = cpuMs(pid);
-    measured.rssMiB = residentMiB(pid);
-    measured.webMiB = webProcessMiB(pid);
-    measured.mappings = mappingsOf(pid);
-    measured.libraries = librariesOf(measured.mappings);
+    measured.ui = memoryOf(pid);
+    measured.libraries = librariesOf(measured.ui.mappings);
+    if (auto web = webProcessOf(pid)) measured.web = settledMemoryOf(*web);
     return measured;
 }
 
@@ -330,14 +360,14 @@ void reportRange(benchmark::State& state, const std::string& name, const Series&
     state.counters[name + "_max"] = series.max();
 }
 
-// The UI process's memory by mapping: for each mapping of either program, the medians of the
+// A process's memory by mapping: for each mapping of either program, the medians of the
 // host's, the bare program's and the difference, largest difference first.
-void reportMappings(const char* name, const std::vector<Launch>& hosts,
-                    const std::vector<Launch>& bares) {
+void reportMappings(const char* name, const char* process, Memory Launch::*memory,
+                    const std::vector<Launch>& hosts, const std::vector<Launch>& bares) {
     std::set<std::string> names;
     for (const auto* side : {&hosts, &bares}) {
         for (const auto& launch : *side) {
-            for (const auto& [mapping, mib] : launch.mappings) names.insert(mapping);
+            for (const auto& [mapping, mib] : (launch.*memory).mappings) names.insert(mapping);
         }
     }
     struct Row {
@@ -349,10 +379,12 @@ void reportMappings(const char* name, const std::vector<Launch>& hosts,
     for (const auto& mapping : names) {
         Series host, bare, extra;
         for (size_t i = 0; i < hosts.size(); ++i) {
-            const auto h = hosts[i].mappings.find(mapping);
-            const auto b = bares[i].mappings.find(mapping);
-            const double hm = h == hosts[i].mappings.end() ? 0 : h->second;
-            const double bm = b == bares[i].mappings.end() ? 0 : b->second;
+            const Mappings& hostMappings = (hosts[i].*memory).mappings;
+            const Mappings& bareMappings = (bares[i].*memory).mappings;
+            const auto h = hostMappings.find(mapping);
+            const auto b = bareMappings.find(mapping);
+            const double hm = h == hostMappings.end() ? 0 : h->second;
+            const double bm = b == bareMappings.end() ? 0 : b->second;
             host.add(hm);
             bare.add(bm);
             extra.add(hm - bm);
@@ -364,12 +396,13 @@ void reportMappings(const char* name, const std::vector<Launch>& hosts,
     std::sort(rows.begin(), rows.end(),
               [](const Row& a, const Row& b) { return std::abs(a.extra) > std::abs(b.extra); });
     Series total;
-    for (size_t i = 0; i < hosts.size(); ++i) total.add(hosts[i].rssMiB - bares[i].rssMiB);
+    for (size_t i = 0; i < hosts.size(); ++i)
+        total.add((hosts[i].*memory).rssMiB - (bares[i].*memory).rssMiB);
     std::fprintf(stderr,
-                 "startup: %s: the UI process's resident memory by mapping, MiB (medians of %zu "
-                 "rounds; [anon] and [heap] are the allocators' memory)\n"
+                 "startup: %s: the %s's resident memory by mapping, MiB (medians of %zu rounds; "
+                 "[anon] and [heap] are the allocators' memory)\n"
                  "  %10s %10s %10s  %s\n",
-                 name, hosts.size(), "host", "bare", "extra", "mapping");
+                 name, process, hosts.size(), "host", "bare", "extra", "mapping");
     for (const auto& row : rows) {
         std::fprintf(stderr, "  %10.2f %10.2f %+10.2f  %s\n", row.host, row.bare, row.extra,
                      row.mapping.c_str());
@@ -424,18 +457,18 @@ void BM_StartUp(benchmark::State& state, Case c) {
         hostCpu.add(h.cpuMs);
         bareCpu.add(b.cpuMs);
         cpuRatio.add(h.cpuMs / b.cpuMs);
-        hostRss.add(h.rssMiB);
-        bareRss.add(b.rssMiB);
-        extraRss.add(h.rssMiB - b.rssMiB);
-        hostWeb.add(h.webMiB);
-        bareWeb.add(b.webMiB);
-        extraWeb.add(h.webMiB - b.webMiB);
+        hostRss.add(h.ui.rssMiB);
+        bareRss.add(b.ui.rssMiB);
+        extraRss.add(h.ui.rssMiB - b.ui.rssMiB);
+        hostWeb.add(h.web.rssMiB);
+        bareWeb.add(b.web.rssMiB);
+        extraWeb.add(h.web.rssMiB - b.web.rssMiB);
         std::fprintf(stderr,
                      "startup: %s round %d: host %.0f ms (processor %.0f ms, %.1f MiB, web "
                      "process %.1f MiB), bare %.0f ms (processor %.0f ms, %.1f MiB, web process "
                      "%.1f MiB)\n",
-                     c.name, round, h.startMs, h.cpuMs, h.rssMiB, h.webMiB, b.startMs, b.cpuMs,
-                     b.rssMiB, b.webMiB);
+                     c.name, round, h.startMs, h.cpuMs, h.ui.rssMiB, h.web.rssMiB, b.startMs,
+                     b.cpuMs, b.ui.rssMiB, b.web.rssMiB);
         state.SetIterationTime(h.startMs / 1000);
         hosts.push_back(h);
         bares.push_back(b);
@@ -466,7 +499,8 @@ void BM_StartUp(benchmark::State& state, Case c) {
                         bareLibraries.end(), std::inserter(extra, extra.end()));
     std::fprintf(stderr, "startup: %s: libraries the host maps beyond the bare program (%zu):%s\n",
                  c.name, extra.size(), joined(extra).c_str());
-    reportMappings(c.name, hosts, bares);
+    reportMappings(c.name, "UI process", &Launch::ui, hosts, bares);
+    reportMappings(c.name, "web process", &Launch::web, hosts, bares);
 }
 
 }  // namespace

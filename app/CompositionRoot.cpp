@@ -26,6 +26,7 @@
 #include "platform/av/VideoCodec.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/net/HTTPTransport.h"
+#include "platform/net/TLSEngine.h"
 #include "platform/net/URLSession.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Bundle.h"
@@ -38,6 +39,7 @@
 #include "platform/rt/ClassRegistry.h"
 #include "platform/rt/ModuleLoader.h"
 #include "platform/rt/ProcessAllocator.h"
+#include "platform/sec/CryptoEngine.h"
 #include "platform/svc/PushService.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
@@ -238,6 +240,8 @@ void CompositionRoot::provideModules(const std::string& folder) {
     loader.provide(av::VideoCodec::kClassName, folder + "/hybrid-video.so");
     loader.provide(av::BarcodeCodec::kClassName, folder + "/hybrid-codes.so");
     loader.provide(net::HTTPTransport::kClassName, folder + "/hybrid-net.so");
+    loader.provide(sec::CryptoEngine::kClassName, folder + "/hybrid-crypto.so");
+    loader.provide(net::TLSEngine::kClassName, folder + "/hybrid-crypto.so");
 }
 
 std::optional<std::string> CompositionRoot::defaultBundlePath(const std::string& executablePath) {

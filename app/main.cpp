@@ -11,7 +11,6 @@
 #include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/rt/ProcessAllocator.h"
-#include "platform/sec/CryptoLibrary.h"
 
 namespace {
 
@@ -38,8 +37,6 @@ void blockTerminateSignals() {
 int main(int argc, char** argv) {
     rt::ProcessAllocator::launchStarted();
     blockTerminateSignals();
-    // The SDK's workers may still be signing or making keys when the host leaves.
-    sec::keepCryptoLibraryUntilExit();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const std::string program = executablePath(argv[0]);
     CompositionRoot::provideModules(std::filesystem::path(program).parent_path().string());

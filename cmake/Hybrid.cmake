@@ -30,9 +30,8 @@ function(hyb_tests name)
     if(NOT srcs)
         return()
     endif()
-    # Every test binary keeps the TLS library until it is gone, as the host does.
-    add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/CryptoLibraryKept.cpp)
-    target_link_libraries(${name} PRIVATE ${A_DEPS} testsupport platform_sec GTest::gmock GTest::gtest
+    add_executable(${name} ${srcs})
+    target_link_libraries(${name} PRIVATE ${A_DEPS} testsupport GTest::gmock GTest::gtest
                           GTest::gtest_main)
     # Cases of parameterised tests are named by their generator or their index, never by a
     # byte dump of the parameter.
@@ -87,14 +86,15 @@ endfunction()
 # The dynamic linker looks each symbol up in a program's libraries in the order the program
 # names them, and the engine's libraries make most of the look-ups of a launch (some seventy
 # thousand). The program names the engine's libraries first, as the engine's own programs do,
-# then the process allocator (ahead of the C library, whose allocator it replaces) and the C++
-# and C runtimes, and only then the libraries of its own: the engine's look-ups do not pass
-# through those on their way.
+# then the C++ and C runtimes with the process allocator just ahead of the C library (whose
+# allocator it replaces), and only then the libraries of its own: the engine's look-ups do not
+# pass through those on their way.
 function(hyb_link_engine_first target)
-    set(first ${WEBKIT_LINK_LIBRARIES})
+    set(allocator)
     if(HYB_MIMALLOC AND NOT HYB_SANITIZE)
-        list(APPEND first $<TARGET_LINKER_FILE:mimalloc>)
+        set(allocator $<TARGET_LINKER_FILE:mimalloc>)
     endif()
-    target_link_options(${target} PRIVATE LINKER:--push-state,--no-as-needed ${first} -lstdc++
-                        -lm -lgcc_s -lc LINKER:--pop-state)
+    target_link_options(${target} PRIVATE LINKER:--push-state,--no-as-needed
+                        ${WEBKIT_LINK_LIBRARIES} -lstdc++ -lm -lgcc_s ${allocator} -lc
+                        LINKER:--pop-state)
 endfunction()

@@ -11,10 +11,13 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/rt/ClassRegistry.h"
+#include "platform/rt/ModuleLoader.h"
 #include "platform/sec/KeyPair.h"
 #include "platform/sec/SecItem.h"
 #include "platform/sec/SecKey.h"
 #include "platform/testing/InjectedFaults.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
 #include "tests/support/ChildProcess.h"
 
@@ -118,6 +121,17 @@ TEST(Key, ImportsRejectWhatTheyDidNotExport) {
     OPENSSL_free(der);
     EVP_PKEY_free(small);
     EXPECT_FALSE(KeyPair::generateRSA(512));
+}
+
+// In the host RSA keys come with the TLS library's module; without it no key is read or made,
+// and the callers carry on with their "no key" answers.
+TEST(Key, WithoutTheCryptographyModuleNoKeyIsReadOrMade) {
+    const ns::Data publicDER = sharedPair().publicKey->publicKeyData();
+    ns::ScopedSharedInstance<rt::ModuleLoader> loader;
+    ns::ScopedSharedInstance<rt::ClassRegistry> registry;
+    rt::ModuleLoader::shared().provide(CryptoEngine::kClassName, "/nonexistent/crypto.so");
+    EXPECT_FALSE(Key::fromPublicKeyData(publicDER));
+    EXPECT_FALSE(KeyPair::generateRSA(2048));
 }
 
 TEST(Key, RawSignatureIsRecoveredWithThePublicKeyAlone) {

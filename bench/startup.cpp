@@ -11,6 +11,8 @@
 //              page's load
 //   cpu_ms     the processor time of its threads until then (less sensitive to a busy machine
 //              than the start time)
+//   faults     the minor page faults of the process until then (most of its time in the
+//              kernel)
 //   rss_mib    the resident memory of the program's own process (the UI process, not the
 //              engine's helper processes), and the same by mapping (/proc/PID/smaps)
 //   web_mib    the resident memory of its web process, read once that process is at rest
@@ -31,6 +33,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,6 +43,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -81,6 +85,7 @@ struct Memory {
 struct Launch {
     double startMs = 0;
     double cpuMs = 0;
+    double faults = 0;
     Memory ui;
     Memory web;
     std::set<std::string> libraries;
@@ -110,17 +115,24 @@ bool isStopped(pid_t pid) {
     return state && state->find('T') != std::string::npos;
 }
 
-// The processor time of all the process's threads so far.
+// The process's own counters (/proc/PID/stat), which count its threads that have ended too:
+// the state, then ppid, pgrp, session, tty, tpgid, flags and minflt.
+double pageFaults(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t command = text.rfind(')');
+    if (command == std::string::npos) return 0;
+    std::istringstream rest(text.substr(command + 1));
+    const std::vector<std::string> fields{std::istream_iterator<std::string>(rest), {}};
+    return fields.size() > 7 ? std::strtod(fields[7].c_str(), nullptr) : 0;
+}
+
+// The processor time of all the process's threads so far, those that have ended included.
 double cpuMs(pid_t pid) {
-    double total = 0;
-    std::error_code ec;
-    const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
-    for (fs::directory_iterator it(tasks, ec), end; !ec && it != end; it.increment(ec)) {
-        std::ifstream in(it->path() / "schedstat");
-        double nanoseconds = 0;
-        if (in >> nanoseconds) total += nanoseconds / 1e6;
-    }
-    return total;
+    clockid_t clock;
+    timespec time{};
+    if (::clock_getcpuclockid(pid, &clock) != 0 || ::clock_gettime(clock, &time) != 0) return 0;
+    return static_cast<double>(time.tv_sec) * 1e3 + static_cast<double>(time.tv_nsec) / 1e6;
 }
 
 // Resident memory by mapping: a file's mappings under its file name, the others under their
@@ -229,6 +241,7 @@ Launch measure(pid_t pid, Clock::time_point started, Clock::time_point loaded) {
     Launch measured;
     measured.startMs = std::chrono::duration<double, std::milli>(loaded - started).count();
     measured.cpuMs = cpuMs(pid);
+    measured.faults = pageFaults(pid);
     measured.ui = memoryOf(pid);
     measured.libraries = librariesOf(measured.ui.mappings);
     if (auto web = webProcessOf(pid)) measured.web = settledMemoryOf(*web);
@@ -438,7 +451,7 @@ void BM_StartUp(benchmark::State& state, Case c) {
     const double loadAtStart = loadAverage();
     std::vector<Launch> hosts, bares;
     Series hostMs, bareMs, ratio, hostCpu, bareCpu, cpuRatio, hostRss, bareRss, extraRss, hostWeb,
-        bareWeb, extraWeb;
+        bareWeb, extraWeb, hostFaults, bareFaults;
     int round = 0;
     for (auto _ : state) {
         // Alternating order, so that neither always runs on the other's warm caches.
@@ -457,6 +470,8 @@ void BM_StartUp(benchmark::State& state, Case c) {
         hostCpu.add(h.cpuMs);
         bareCpu.add(b.cpuMs);
         cpuRatio.add(h.cpuMs / b.cpuMs);
+        hostFaults.add(h.faults);
+        bareFaults.add(b.faults);
         hostRss.add(h.ui.rssMiB);
         bareRss.add(b.ui.rssMiB);
         extraRss.add(h.ui.rssMiB - b.ui.rssMiB);
@@ -484,6 +499,8 @@ void BM_StartUp(benchmark::State& state, Case c) {
     state.counters["host_cpu_ms"] = hostCpu.med();
     state.counters["bare_cpu_ms"] = bareCpu.med();
     reportRange(state, "cpu_ratio", cpuRatio);
+    state.counters["host_faults"] = hostFaults.med();
+    state.counters["bare_faults"] = bareFaults.med();
     state.counters["host_rss_mib"] = hostRss.med();
     state.counters["bare_rss_mib"] = bareRss.med();
     reportRange(state, "extra_rss_mib", extraRss);

@@ -112,6 +112,11 @@ int64_t sessionErrorCode(int code) {
     }
 }
 
+bool isOlderThanTLS12(GTlsProtocolVersion version) {
+    return version == G_TLS_PROTOCOL_VERSION_SSL_3_0 || version == G_TLS_PROTOCOL_VERSION_TLS_1_0 ||
+           version == G_TLS_PROTOCOL_VERSION_TLS_1_1;
+}
+
 // The DER of each certificate the server presented, its own first.
 std::vector<ns::Data> chainOf(GTlsCertificate* certificate) {
     std::vector<ns::Data> chain;
@@ -388,6 +393,20 @@ void SoupTransfer::release() {
     auto keep = std::move(self_);
 }
 
+// The TLS library would speak protocols older than TLS 1.2 with a server that offers no other:
+// such a connection ends before a byte of the request goes over it, and its socket is closed so
+// that no later request is sent over it either.
+void SoupTransfer::refuseConnection(GIOStream* connection) {
+    GIOStream* base = nullptr;
+    g_object_get(connection, "base-io-stream", &base, nullptr);
+    if (base && G_IS_SOCKET_CONNECTION(base)) {
+        g_socket_close(g_socket_connection_get_socket(G_SOCKET_CONNECTION(base)), nullptr);
+    }
+    if (base) g_object_unref(base);
+    settle(urlError(kURLErrorSecureConnectionFailed,
+                    "The server offers no protocol newer than TLS 1.1."));
+}
+
 // The chain a new TLS connection presented, for the task's trust challenge.
 void SoupTransfer::connectedSecurely(GTlsCertificate* certificate) {
     if (reported_ || stopped_ || !certificate) return;
@@ -497,6 +516,10 @@ void SoupTransfer::onNetworkEvent(SoupMessage*, GSocketClientEvent event, GIOStr
     auto* transfer = static_cast<SoupTransfer*>(self);
     transfer->touch();
     if (event != G_SOCKET_CLIENT_TLS_HANDSHAKED || !G_IS_TLS_CONNECTION(connection)) return;
+    if (isOlderThanTLS12(g_tls_connection_get_protocol_version(G_TLS_CONNECTION(connection)))) {
+        transfer->refuseConnection(connection);
+        return;
+    }
     transfer->connectedSecurely(
         g_tls_connection_get_peer_certificate(G_TLS_CONNECTION(connection)));
 }

@@ -23,8 +23,9 @@ namespace net {
 // never follows a redirection itself: a redirection's body is kept (within the size limit) and
 // the proposed next request goes to the task, which decides.
 //
-// TLS is always verified (peer and host name) against the system's authorities; a certificate
-// they do not vouch for is taken when TLSSettings' extra file vouches for it, for that host.
+// TLS is always verified (peer and host name) against the system's authorities, with TLS 1.2 at
+// least; a certificate they do not vouch for is taken when TLSSettings' extra file vouches for
+// it, for that host.
 // Header fields that could end a header line are not sent, and neither are the fields the
 // transfer itself must set (Content-Length, Host, Connection, Transfer-Encoding, Expect), so
 // that a caller's wrong value cannot corrupt the exchange.
@@ -72,6 +73,7 @@ private:
     bool take(const uint8_t* bytes, size_t length);
     std::shared_ptr<HTTPURLResponse> response() const;
     void connectedSecurely(GTlsCertificate* certificate);
+    void refuseConnection(GIOStream* connection);
     bool extraAuthorityTrusts(GTlsCertificate* certificate) const;
     void complete();
     // Reports the end (once, unless stopped), and lets the transfer go once nothing of it is

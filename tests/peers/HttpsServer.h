@@ -118,6 +118,8 @@ public:
         // A port of its own (for a service whose address must stay the same); 0: the system
         // picks one.
         uint16_t port = 0;
+        // Speaks TLS 1.0 and 1.1 only (for clients that must refuse it).
+        bool onlyOldTLS = false;
     };
 
     // HTTPS as "localhost" / 127.0.0.1, issued by `ca`.

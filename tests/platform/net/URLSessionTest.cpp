@@ -518,6 +518,21 @@ TEST_F(URLSessionTest, UntrustedOrMisnamedCertificatesAreRefused) {
     session->finishTasksAndInvalidate();
 }
 
+TEST_F(URLSessionTest, AServerWithoutTLS12IsRefusedBeforeTheRequest) {
+    HttpsServer::Options options{&ca().localhost()};
+    options.onlyOldTLS = true;
+    HttpsServer old(options);
+    old.on("GET", "/", HttpResponse::text(200, "secret"));
+    auto session = mainSession();
+    for (int attempt = 0; attempt < 2; ++attempt) {  // nor over a connection kept from before
+        auto outcome = run(session, net::URLRequest(old.url("/")));
+        EXPECT_EQ(outcome->errorCode(), net::kURLErrorSecureConnectionFailed) << attempt;
+        EXPECT_FALSE(outcome->data);
+    }
+    EXPECT_EQ(old.requestCount(), 0u);
+    session->finishTasksAndInvalidate();
+}
+
 TEST_F(URLSessionTest, DelegateHearsTheChallengeResponseDataAndCompletionInOrder) {
     server_.on("GET", "/d", HttpResponse::text(200, pattern(40'000)));
     auto delegate = std::make_shared<RecordingSessionDelegate>();

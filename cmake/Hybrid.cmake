@@ -30,7 +30,7 @@ function(hyb_tests name)
     if(NOT srcs)
         return()
     endif()
-    add_executable(${name} ${srcs})
+    add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/ThirdPartyRaces.cpp)
     target_link_libraries(${name} PRIVATE ${A_DEPS} testsupport GTest::gmock GTest::gtest
                           GTest::gtest_main)
     # Cases of parameterised tests are named by their generator or their index, never by a

@@ -86,15 +86,29 @@ void SoupSessionThread::run() {
     g_main_loop_run(loop);
 }
 
+// The work goes through a queue of our own, under a lock, and the main context is only asked to
+// run it: what the context does for its callers is invisible to a race checker, this is not.
 void SoupSessionThread::post(std::function<void()> work) {
-    g_main_context_invoke_full(
-        context_, G_PRIORITY_DEFAULT,
-        [](gpointer data) {
-            (*static_cast<std::function<void()>*>(data))();
+    {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(work));
+    }
+    g_main_context_invoke(
+        context_,
+        [](gpointer self) {
+            static_cast<SoupSessionThread*>(self)->runPosted();
             return G_SOURCE_REMOVE;
         },
-        new std::function<void()>(std::move(work)),
-        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+        this);
+}
+
+void SoupSessionThread::runPosted() {
+    std::deque<std::function<void()>> work;
+    {
+        std::lock_guard lock(mutex_);
+        work.swap(posted_);
+    }
+    for (auto& task : work) task();
 }
 
 }  // namespace net

@@ -2,7 +2,9 @@
 
 #include <libsoup/soup.h>
 
+#include <deque>
 #include <functional>
+#include <mutex>
 
 namespace net {
 
@@ -30,9 +32,12 @@ public:
 private:
     SoupSessionThread();
     void run();
+    void runPosted();
 
     GMainContext* context_ = nullptr;
     SoupSession* session_ = nullptr;
+    std::mutex mutex_;
+    std::deque<std::function<void()>> posted_;
 };
 
 }  // namespace net

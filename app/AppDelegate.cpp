@@ -88,7 +88,7 @@ void AppDelegate::customDidFinishLaunchingWithOptions(ui::Application& applicati
 }
 
 void AppDelegate::logUserInfo(const ns::Dictionary& userInfo) {
-    if (auto id = userInfo.find("msg.message_id"); id != userInfo.end()) {
+    if (auto id = userInfo.find(NCMPlugin::kMessageIDKey); id != userInfo.end()) {
         ns::nslog("Message ID: %@", id->second);
     }
     ns::nslog("%@", ns::Value(userInfo));
@@ -135,10 +135,14 @@ void AppDelegate::didReceiveRemoteNotificationWithFetchCompletionHandler(
     if (completionHandler) completionHandler(ui::BackgroundFetchResult::NoData);
 }
 
-// The plug-in's log line carries the message as the page gets it; a socket message has no
-// message ID left to log (the library's own keys are gone), so nothing more is logged here.
+// The plug-in's log line carries the message as the page gets it, so nothing more is logged
+// here. The id goes with it under the key a notification carries it under, so that the page
+// can tell a message that comes again after a restart (the host died after the page had it
+// but before that was recorded) from a new one.
 void AppDelegate::applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) {
-    sendToPage(message.appData);
+    NCMPlugin::deliverMessage(
+        NCMPlugin::messageJSON(message.appData, message.messageID), message.messageID,
+        [](const std::string& id) { NEBMessaging::messaging()->didDeliverRemoteMessage(id); });
 }
 
 void AppDelegate::tokenRefreshNotification() {

@@ -45,9 +45,11 @@ public:
                                         const svc::ResponseHandler& completionHandler) override;
 
     // Messages that arrive over the messaging socket on newer systems reach the page as a
-    // notification in the foreground does.
+    // notification in the foreground does, with their id. They wait for the page when it is
+    // not ready yet, and the library keeps each until the page's callback has run with it.
     bool respondsToApplicationReceivedRemoteMessage() const override { return true; }
     void applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) override;
+    bool confirmsDelivery() const override { return true; }
 
     void customDidFinishLaunchingWithOptions(ui::Application& application);
     void tokenRefreshNotification();

@@ -4,13 +4,9 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string_view>
 
@@ -44,7 +40,6 @@
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ApplicationNotifications.h"
-#include "platform/ui/ImageCodec.h"
 #include "platform/ui/StatusBar.h"
 #include "plugins/device_storage/HYBDeviceStatePlugins.h"
 #include "plugins/device_storage/HYBFileClasses.h"
@@ -54,70 +49,20 @@
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
 #include "plugins/push/NCMPushClasses.h"
-#include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAnalytics.h"
-#include "sdk/core/NEBCoreLogger.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "sdk/messaging/NEBMessaging.h"
 #include "signin/HybridSalPlugin.h"
 
 namespace {
 
-constexpr const char* kErrorDomain = "HybridHostErrorDomain";
-
-// One line: the error reaches the log, which would show a line break as "\n".
-ns::Error usageError(const std::string& problem) {
-    return ns::Error(kErrorDomain, 1, {{ns::kLocalizedDescriptionKey, problem}});
-}
-
-// "17", "17.0" or "17.0.1".
-bool isVersion(const std::string& text) {
-    size_t parts = 0;
-    for (size_t start = 0; start <= text.size(); ++parts) {
-        const size_t dot = std::min(text.find('.', start), text.size());
-        const std::string_view part(text.data() + start, dot - start);
-        if (part.empty() || part.size() > 9 ||
-            !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return false;
-        start = dot + 1;
-    }
-    return parts <= 3;
-}
-
-bool isRegularFile(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
-}
-
-// "tone:HZ" with a positive frequency, or "wav:FILE" naming a file.
-bool isMicrophoneSource(const std::string& spec) {
-    if (spec.starts_with("wav:")) return isRegularFile(spec.substr(4));
-    if (spec.starts_with("alsa:")) return spec.size() > 5;
-    if (!spec.starts_with("tone:")) return false;
-    char* end = nullptr;
-    const double hz = std::strtod(spec.c_str() + 5, &end);
-    return end && *end == '\0' && end != spec.c_str() + 5 && std::isfinite(hz) && hz > 0;
-}
-
 // "--camera page:FILE": what the page writes to its temporary folder, else FILE.
-constexpr std::string_view kPageCameraPrefix = "page:";
+constexpr std::string_view kPageCameraPrefix = HostArguments::kPageCameraPrefix;
 
 bool configureCamera(const std::string& spec) {
     if (!spec.starts_with(kPageCameraPrefix)) return av::Camera::configure(spec);
     return av::Camera::configureWatching(ns::Sandbox::temporaryDirectory(),
                                          spec.substr(kPageCameraPrefix.size()));
-}
-
-// Larger files are not taken for photos (nor read whole to find out).
-constexpr uintmax_t kMaxPhotoBytes = 64u << 20;
-
-// A file of photo size that decodes as a PNG or JPEG picture.
-bool isPicture(const std::string& path) {
-    std::error_code ec;
-    if (!isRegularFile(path) || std::filesystem::file_size(path, ec) > kMaxPhotoBytes || ec)
-        return false;
-    auto bytes = ns::readFile(path);
-    return bytes.ok() && ui::ImageCodec::decode(bytes.value()) != nullptr;
 }
 
 // Puts the picture into the library's top level under its file name, unless a photo of that
@@ -132,12 +77,6 @@ ns::Status addPhotoOnce(const std::string& path) {
     auto added = av::PhotoLibrary::shared().addPhoto(bytes.value(), name);
     if (!added.ok()) return added.error();
     return {};
-}
-
-bool isBundle(const std::filesystem::path& folder) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(folder / "config.xml", ec) &&
-           std::filesystem::is_directory(folder / "www", ec);
 }
 
 CompositionRoot::MainLoop& mainLoop() {
@@ -244,149 +183,11 @@ void CompositionRoot::provideModules(const std::string& folder) {
     loader.provide(net::TLSEngine::kClassName, folder + "/hybrid-crypto.so");
 }
 
-std::optional<std::string> CompositionRoot::defaultBundlePath(const std::string& executablePath) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path folder = fs::weakly_canonical(fs::path(executablePath), ec).parent_path();
-    if (isBundle(folder / "bundle")) return (folder / "bundle").string();
-    for (; !folder.empty(); folder = folder.parent_path()) {
-        if (isBundle(folder / "examples" / "bundle"))
-            return (folder / "examples" / "bundle").string();
-        if (folder == folder.root_path()) break;
-    }
-    return std::nullopt;
-}
-
-std::string CompositionRoot::helpText() {
-    return std::string(kUsage) +
-           "\n"
-           "Runs a web application bundle (config.xml, www/, Info.plist) in a window.\n"
-           "  --bundle DIR                   the bundle to run (default: examples/bundle, found "
-           "beside or above the program)\n"
-           "  --sandbox DIR                  the application's persistent data (default: "
-           "$XDG_DATA_HOME/hybrid-host/<bundle identifier>)\n"
-           "  --system-version X.Y           the system version the device reports (default: "
-           "17.0)\n"
-           "  --exit-after-load              leave once the start page has loaded\n"
-           "  --microphone tone:HZ|wav:FILE|alsa:DEVICE  what the microphone hears: a tone, a WAV "
-           "file or a sound card (default: the machine's, else a 440 Hz tone)\n"
-           "  --camera FILE|DIR|/dev/videoN|page:FILE  what the camera sees: an image, a video, "
-           "the newest image in a folder, a video device, or the newest image the page wrote to "
-           "its temporary folder and FILE while there is none (default: the machine's first, "
-           "if any)\n"
-           "  --add-photo FILE               a PNG or JPEG picture put into the photo library, "
-           "unless it is there already (repeatable)\n"
-           "  --remote-notification FILE.json a push notification arriving once the page is "
-           "ready for pushes (repeatable)\n"
-           "  --open-notification FILE.json  a push notification the user opened, which "
-           "launched the application (repeatable)\n"
-           "  --complete-purchase PRODUCT_ID a purchase of the product (sold by the stand-in "
-           "store at 0.99 USD) completes once the application observes the store (repeatable)\n"
-           "  -NEBAnalyticsDebugEnabled      analytics debug mode on: verbose analytics log, "
-           "events marked as debug and real-time; stays on in later runs\n"
-           "  -noNEBAnalyticsDebugEnabled    analytics debug mode off (wins over the above)\n"
-           "  -NEBDebugEnabled               SDK core debug logging on; stays on in later runs\n"
-           "  -NEBDebugDisabled              SDK core debug logging off (wins over the above)\n"
-           "  --help                         print this help and leave\n";
-}
-
-const std::vector<std::string>& CompositionRoot::sdkLaunchSwitches() {
-    static const std::vector<std::string> switches{
-        kNEBADebugEnabledArgument, kNEBADebugDisabledArgument, kNEBDebugEnabledArgument,
-        kNEBDebugDisabledArgument};
-    return switches;
-}
-
-ns::Result<CompositionRoot::Options> CompositionRoot::parseArguments(
-    const std::vector<std::string>& arguments, const std::string& executablePath) {
-    Options options;
-    if (std::find(arguments.begin(), arguments.end(), "--help") != arguments.end() ||
-        std::find(arguments.begin(), arguments.end(), "-h") != arguments.end()) {
-        options.help = true;
-        return options;
-    }
-    std::optional<std::string> bundle;
-    options.launchArguments = {executablePath};
-    const auto& switches = sdkLaunchSwitches();
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "--exit-after-load") {
-            options.exitAfterLoad = true;
-            continue;
-        }
-        if (std::find(switches.begin(), switches.end(), argument) != switches.end()) {
-            options.launchArguments.push_back(argument);
-            continue;
-        }
-        static const std::map<std::string, const char*> kValueNames{
-            {"--bundle", "a folder"},
-            {"--sandbox", "a folder"},
-            {"--microphone", "a source"},
-            {"--camera", "a file or folder"},
-            {"--add-photo", "a picture"},
-            {"--system-version", "a version"},
-            {"--remote-notification", "a JSON file"},
-            {"--open-notification", "a JSON file"},
-            {"--complete-purchase", "a product identifier"}};
-        const auto named = kValueNames.find(argument);
-        if (named == kValueNames.end()) return usageError("unknown argument " + argument);
-        if (i + 1 >= arguments.size()) return usageError(argument + " needs " + named->second);
-        const std::string& value = arguments[++i];
-        const std::string given = argument + " " + value;
-        if (argument == "--bundle") {
-            if (!isBundle(value)) return usageError(given + ": not a bundle (config.xml and www/)");
-            bundle = value;
-        } else if (argument == "--sandbox") {
-            std::error_code ec;
-            if (std::filesystem::exists(value, ec) && !std::filesystem::is_directory(value, ec))
-                return usageError(given + ": not a folder");
-            options.sandboxPath = value;
-        } else if (argument == "--microphone") {
-            if (!isMicrophoneSource(value))
-                return usageError(given +
-                                  ": neither tone:HZ, wav: and a file, nor alsa: and a device");
-            options.microphone = value;
-        } else if (argument == "--camera" && value.starts_with(kPageCameraPrefix)) {
-            if (!isRegularFile(value.substr(std::string_view(kPageCameraPrefix).size())))
-                return usageError(given + ": no such image or video file after page:");
-            options.camera = value;
-        } else if (argument == "--camera") {
-            std::error_code ec;
-            if (!isRegularFile(value) && !std::filesystem::is_directory(value, ec) &&
-                !(value.starts_with("/dev/video") && std::filesystem::is_character_file(value, ec)))
-                return usageError(given + ": no such file, folder or video device");
-            options.camera = value;
-        } else if (argument == "--add-photo") {
-            if (std::filesystem::path(value).filename().string().starts_with("."))
-                return usageError(given + ": a hidden file is not a photo");
-            if (!isPicture(value))
-                return usageError(given + ": not a PNG or JPEG picture of at most 64 MiB");
-            options.photos.push_back(value);
-        } else if (argument == "--remote-notification" || argument == "--open-notification") {
-            auto payload = PushLaunchNotifications::readPayload(value);
-            if (!payload) return usageError(given + ": " + payload.error().localizedDescription());
-            (argument == "--open-notification" ? options.openedNotifications
-                                               : options.remoteNotifications)
-                .push_back(std::move(*payload));
-        } else if (argument == "--complete-purchase") {
-            if (auto valid = StorePurchases::checkProductIdentifier(value); !valid)
-                return usageError(given + ": " + valid.error().localizedDescription());
-            options.purchases.push_back(value);
-        } else {
-            if (!isVersion(value)) return usageError(given + ": not a version such as 17.0");
-            options.systemVersion = value;
-        }
-    }
-    if (!bundle) bundle = defaultBundlePath(executablePath);
-    if (!bundle) return usageError("no bundle found; name one with --bundle");
-    options.bundlePath = *bundle;
-    return options;
-}
-
 ns::Status CompositionRoot::prepare(const Options& options) {
     namespace fs = std::filesystem;
-    if (!isBundle(options.bundlePath)) {
-        return usageError(options.bundlePath + " is not a bundle (config.xml and www/)");
+    if (!HostArguments::isBundle(options.bundlePath)) {
+        return HostArguments::usageError(options.bundlePath +
+                                         " is not a bundle (config.xml and www/)");
     }
     std::error_code ec;
     ns::Bundle::setMainBundlePath(fs::absolute(options.bundlePath, ec).string());
@@ -403,15 +204,16 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     NEBServiceHosts::applyTrustedCAFile();
     if (options.systemVersion) sys::DeviceFacts::current().setSystemVersion(*options.systemVersion);
     if (options.microphone && !av::Microphone::configure(*options.microphone)) {
-        return usageError("cannot use " + *options.microphone + " as the microphone");
+        return HostArguments::usageError("cannot use " + *options.microphone +
+                                         " as the microphone");
     }
     if (options.camera && !configureCamera(*options.camera)) {
-        return usageError("cannot use " + *options.camera + " as the camera");
+        return HostArguments::usageError("cannot use " + *options.camera + " as the camera");
     }
     for (const std::string& photo : options.photos) {
         if (auto status = addPhotoOnce(photo); !status) {
-            return usageError("--add-photo " + photo + ": " +
-                              status.error().localizedDescription());
+            return HostArguments::usageError("--add-photo " + photo + ": " +
+                                             status.error().localizedDescription());
         }
     }
     // Without a choice, the machine's own camera and microphone, when it has them: opened when

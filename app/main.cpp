@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/CompositionRoot.h"
+#include "app/HostArguments.h"
 #include "platform/gtk/GLibDriver.h"
 #include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
@@ -41,14 +42,15 @@ int main(int argc, char** argv) {
     const std::string program = executablePath(argv[0]);
     CompositionRoot::provideModules(std::filesystem::path(program).parent_path().string());
     // Everything that can be checked is checked here, before a display is needed.
-    auto options = CompositionRoot::parseArguments(arguments, program);
+    auto options = HostArguments::parse(arguments, program);
     if (!options) {
-        std::fprintf(stderr, "hybrid-host: %s (hybrid-host --help lists the options)\n",
-                     options.error().localizedDescription().c_str());
+        const bool argument = options.error().code() == HostArguments::kArgumentErrorCode;
+        std::fprintf(stderr, "hybrid-host: %s%s\n", options.error().localizedDescription().c_str(),
+                     argument ? " (hybrid-host --help lists the options)" : "");
         return 2;
     }
     if (options->help) {
-        std::fputs(CompositionRoot::helpText().c_str(), stdout);
+        std::fputs(HostArguments::helpText().c_str(), stdout);
         return 0;
     }
     // The pages render in WebKitGTK, whose GLib main loop drives the main run loop.

@@ -17,24 +17,32 @@ struct Baseline {
 };
 
 // Times `ours` as the benchmark's iteration time and each baseline beside it in the same
-// iteration. Counters: "ratio" against the fastest baseline, "ratio_<name>" against each, and
-// "library_ms", the fastest baseline's time per iteration.
+// iteration, ours first in one iteration and last in the next, so that neither side always
+// finds the caches as the other left them. Counters: "ratio" against the fastest baseline,
+// "ratio_<name>" against each, and "library_ms", the fastest baseline's time per iteration.
 template <class Ours>
 void compare(benchmark::State& state, Ours ours, const std::vector<Baseline>& baselines) {
     using Clock = std::chrono::steady_clock;
     const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
     double oursTotal = 0;
     std::vector<double> totals(baselines.size());
+    bool oursFirst = true;
     for (auto _ : state) {
-        auto t0 = Clock::now();
-        ours();
-        const double o = seconds(Clock::now() - t0);
-        oursTotal += o;
+        double o = 0;
+        const auto runOurs = [&] {
+            const auto t0 = Clock::now();
+            ours();
+            o = seconds(Clock::now() - t0);
+        };
+        if (oursFirst) runOurs();
         for (size_t i = 0; i < baselines.size(); ++i) {
-            t0 = Clock::now();
+            const auto t0 = Clock::now();
             baselines[i].run();
             totals[i] += seconds(Clock::now() - t0);
         }
+        if (!oursFirst) runOurs();
+        oursFirst = !oursFirst;
+        oursTotal += o;
         state.SetIterationTime(o);
     }
     const double fastest = *std::min_element(totals.begin(), totals.end());

@@ -48,8 +48,8 @@
 #include "plugins/media_browser/HYBBarcodeScanner.h"
 #include "plugins/media_browser/HYBbcsProcessor.h"
 #include "plugins/media_browser/HYBqrProcessor.h"
-#include "tests/plugins/media_browser/support/BarcodeFrames.h"
 #include "tests/plugins/media_browser/support/RecordingDelegate.h"
+#include "tests/support/BarcodeFrames.h"
 
 namespace {
 

@@ -25,6 +25,7 @@
 #include "platform/ns/UserDefaults.h"
 #include "platform/sec/Keychain.h"
 #include "platform/sec/KeychainStore.h"
+#include "sdk/core/NEBServices.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPair.h"
 #include "sdk/instance_id/NEBInstanceIDStore.h"
 #include "sdk/instance_id/NEBInstanceIDTokenManager.h"
@@ -119,7 +120,7 @@ private:
 
 void BM_CachedTokenLookupVersusRawSQLite(benchmark::State& state) {
     Installation installation;
-    NEBInstanceIDTokenManager manager;
+    NEBInstanceIDTokenManager manager(NEBServices::standard());
     std::string token(152, 't');
     manager.instanceIDStore()->saveToken(token, "sender", "app-scope");
     manager.instanceIDStore()->saveAppVersion();
@@ -157,7 +158,8 @@ void BM_CachedTokenLookupVersusRawSQLite(benchmark::State& state) {
 
 void BM_SigningVersusDirectEVP(benchmark::State& state) {
     Installation installation;
-    auto pair = NEBInstanceIDKeyPair::generateRSA2048KeyPair("bench-priv", "bench-pub");
+    auto pair = NEBInstanceIDKeyPair::generateRSA2048KeyPair(sec::Keychain::shared(), "bench-priv",
+                                                             "bench-pub");
     if (!pair.ok()) {
         state.SkipWithError("no key pair");
         return;

@@ -46,8 +46,8 @@ public:
     // without it a plug-in sends its answer whole.
     virtual bool sendsAnswerPieces() const { return false; }
     // Hands the page the `index`th piece (from 0) of the answer to `callbackId`: the JSON text
-    // of an array, a run of the elements that the answer's `member` array will hold. The page
-    // parses it at once and keeps it out of the page's reach; its code sees nothing of it
+    // of an array, a run of the elements that the answer's `member` array will hold. The host
+    // parses it in the page at once and keeps it there; the page's callback sees nothing of it
     // until the answer comes. Any thread, in order.
     virtual void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json);
     // Sends the answer whose first `pieces` pieces went ahead: the result's message is a

@@ -5,12 +5,10 @@
 
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBPlugin.h"
+#include "bridge/HYBPluginDirectory.h"
 #include "bridge/HYBPluginResult.h"
-#include "bridge/HYBViewController.h"
-#include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
-#include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
@@ -51,13 +49,29 @@ constexpr std::string_view kParsedMessage = "JSON.parse(message)";
 constexpr std::string_view kTextMessage = "message";
 constexpr std::string_view kArrayBufferMessage = "{HYBType:'ArrayBuffer',data:message}";
 
-// A piece of an answer still being written, and the answer that joins the pieces: both handed
-// over as values, the page parses each piece as it arrives.
+// A piece of an answer still being written, and the answer that joins the pieces, both handed
+// over as values. These functions of the host's own keep the pieces in the page, under the
+// name kKeptPieces, so that the page's bridge script needs nothing for them: its callback gets
+// the whole answer through the one function every bridge script has. Each piece is parsed as
+// it arrives; an answer that lacks a piece fails rather than pass for complete.
+constexpr std::string_view kKeptPieces = "__hybAnswerPieces";
 constexpr std::string_view kPieceBody =
-    "hybrid.require('hybrid/exec').nativePiece(callbackId,index,piece)";
+    "var k=window[keeper];"
+    "if(!k){k=new Map();Object.defineProperty(window,keeper,{value:k,configurable:true})}"
+    "var kept=index===0?[]:k.get(callbackId),run=null;"
+    "if(kept&&kept.length===index){try{run=JSON.parse(piece)}catch(e){}}"
+    "if(Array.isArray(run))kept.push(run);else kept=false;"
+    "k.set(callbackId,kept)";
 constexpr std::string_view kJoinBody =
-    "return hybrid.require('hybrid/exec').nativeJoin(callbackId,status,message,member,pieces,"
-    "keepCallback)";
+    "var k=window[keeper],kept=k&&k.get(callbackId),m=JSON.parse(message);"
+    "if(k)k.delete(callbackId);"
+    "if(kept&&kept.length===pieces&&m&&Array.isArray(m[member])){"
+    "kept.push(m[member]);m[member]=Array.prototype.concat.apply([],kept)}"
+    "else{status=9;m='incomplete answer'}"
+    "return hybrid.require('hybrid/exec').nativeCallback(callbackId,status,m,keepCallback,0)";
+// What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
+// after the pieces).
+constexpr std::string_view kDropPiecesBody = "var k=window[keeper];if(k)k.delete(callbackId)";
 
 bool isCallbackIdCharacter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
@@ -99,10 +113,10 @@ HYBCommandDelegateImpl::PageScript callbackOf(const HYBPluginResult& result,
 
 }  // namespace
 
-HYBCommandDelegateImpl::HYBCommandDelegateImpl(
-    const std::shared_ptr<HYBViewController>& viewController)
-    : viewController_(viewController),
-      commandQueue_(viewController ? viewController->commandQueue() : nullptr) {}
+HYBCommandDelegateImpl::HYBCommandDelegateImpl(std::weak_ptr<HYBPluginDirectory> plugins,
+                                               std::weak_ptr<HYBPageSink> page,
+                                               std::weak_ptr<HYBCommandQueue> queue)
+    : plugins_(std::move(plugins)), page_(std::move(page)), commandQueue_(std::move(queue)) {}
 
 bool HYBCommandDelegateImpl::isValidCallbackId(const std::optional<std::string>& callbackId) {
     // Only ASCII characters pass, so the byte count is the UTF-16 length.
@@ -127,9 +141,10 @@ bool HYBCommandDelegateImpl::answersCallbackId(const std::optional<std::string>&
 void HYBCommandDelegateImpl::sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
                                               const std::optional<std::string>& callbackId) {
     if (!answersCallbackId(callbackId)) return;
+    dropKeptPieces(*callbackId);
     static const HYBPluginResult kNoResult;
     const HYBPluginResult& sent = result ? *result : kNoResult;
-    evaluateOrDefer(callbackOf(sent, sent.pageMessage(kPassedAnswerBytes), *callbackId));
+    evalJsHelper(callbackOf(sent, sent.pageMessage(kPassedAnswerBytes), *callbackId));
 }
 
 void HYBCommandDelegateImpl::sendOwnedPluginResult(std::shared_ptr<HYBPluginResult> result,
@@ -140,8 +155,9 @@ void HYBCommandDelegateImpl::sendOwnedPluginResult(std::shared_ptr<HYBPluginResu
         return;
     }
     if (!answersCallbackId(callbackId)) return;
+    dropKeptPieces(*callbackId);
     auto message = result->takePageMessage(kPassedAnswerBytes);
-    evaluateOrDefer(callbackOf(*result, std::move(message), *callbackId));
+    evalJsHelper(callbackOf(*result, std::move(message), *callbackId));
 }
 
 std::string HYBCommandDelegateImpl::callbackBatchScript(const std::vector<std::string>& callbacks) {
@@ -168,19 +184,20 @@ void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
     }
 }
 
-void HYBCommandDelegateImpl::evalJsHelper(std::string js) {
-    evaluateOrDefer({std::move(js), std::nullopt, false});
-}
-
 void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size_t index,
                                              std::string json) {
     // The answer itself says what is wrong with its id; its pieces go nowhere.
     if (callbackId == kInvalidCallbackId || !isValidCallbackId(callbackId)) return;
+    {
+        std::lock_guard lock(piecesMutex_);
+        piecesSent_.insert(callbackId);
+    }
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
     arguments.emplace("index", static_cast<int64_t>(index));
     arguments.emplace("piece", std::move(json));
-    evaluateOrDefer({std::string(kPieceBody), std::move(arguments), true});
+    arguments.emplace("keeper", std::string(kKeptPieces));
+    evalJsHelper({std::string(kPieceBody), std::move(arguments), true});
 }
 
 void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
@@ -191,22 +208,38 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
         return;
     }
     if (!answersCallbackId(callbackId)) return;
+    {
+        std::lock_guard lock(piecesMutex_);
+        piecesSent_.erase(callbackId);
+    }
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
+    arguments.emplace("keeper", std::string(kKeptPieces));
     arguments.emplace("status", static_cast<int>(result->status()));
     arguments.emplace("message", result->argumentsAsJSON());
     arguments.emplace("member", std::string(member));
     arguments.emplace("pieces", static_cast<int64_t>(pieces));
     arguments.emplace("keepCallback", result->keepCallback() ? 1 : 0);
-    evaluateOrDefer({std::string(kJoinBody), std::move(arguments), true});
+    evalJsHelper({std::string(kJoinBody), std::move(arguments), true});
 }
 
-void HYBCommandDelegateImpl::evaluateOrDefer(PageScript script) {
+void HYBCommandDelegateImpl::dropKeptPieces(const std::string& callbackId) {
+    {
+        std::lock_guard lock(piecesMutex_);
+        if (piecesSent_.empty() || piecesSent_.erase(callbackId) == 0) return;
+    }
+    ns::Dictionary arguments;
+    arguments.emplace("callbackId", callbackId);
+    arguments.emplace("keeper", std::string(kKeptPieces));
+    evalJsHelper({std::string(kDropPiecesBody), std::move(arguments), false});
+}
+
+void HYBCommandDelegateImpl::evalJsHelper(PageScript script) {
     auto& loop = dispatch::RunLoop::main();
     if (!delayResponses_.load() && dispatch::RunLoop::isMainThread()) {
         auto queue = commandQueue_.lock();
         if (queue && queue->currentlyExecuting()) {
-            send(std::move(script));
+            evalJsHelper2(std::move(script));
             return;
         }
         // A result that nothing asked for before it waits for (nothing deferred, no work due
@@ -218,7 +251,7 @@ void HYBCommandDelegateImpl::evaluateOrDefer(PageScript script) {
         if (script.isCallback && deferred_.empty() && !loop.hasReadyWork()) {
             lock.unlock();
             loop.post([] {});
-            send(std::move(script));
+            evalJsHelper2(std::move(script));
             return;
         }
     }
@@ -265,7 +298,7 @@ void HYBCommandDelegateImpl::evaluateDeferred() {
         if (!script.isCallback || script.arguments ||
             script.text.size() > kMaxSharedCallbackBytes) {
             flush();
-            send(std::move(script));
+            evalJsHelper2(std::move(script));
             continue;
         }
         if (batchBytes + script.text.size() > kMaxBatchScriptBytes) flush();
@@ -276,49 +309,50 @@ void HYBCommandDelegateImpl::evaluateDeferred() {
 }
 
 void HYBCommandDelegateImpl::evaluateCallbackBatch(const std::vector<std::string>& callbacks) {
-    auto controller = viewController_.lock();
-    auto engine = controller ? controller->webViewEngine() : nullptr;
-    if (!engine) return;
+    auto page = page_.lock();
+    if (!page) return;
     std::weak_ptr<HYBCommandQueue> weakQueue = commandQueue_;
-    engine->evaluateJavaScript(callbackBatchScript(callbacks),
-                               [weakQueue](ns::Result<ns::Value> result) {
-                                   auto queue = weakQueue.lock();
-                                   ns::Array* answers = result ? result->array() : nullptr;
-                                   if (!queue || !answers) return;
-                                   for (auto& answer : *answers) {
-                                       if (answer.isString())
-                                           queue->enqueueCommandBatch(std::move(*answer.string()));
-                                   }
-                                   queue->executePending();
-                               });
+    page->evaluateJavaScript(callbackBatchScript(callbacks),
+                             [weakQueue](ns::Result<ns::Value> result) {
+                                 auto queue = weakQueue.lock();
+                                 ns::Array* answers = result ? result->array() : nullptr;
+                                 if (!queue || !answers) return;
+                                 for (auto& answer : *answers) {
+                                     if (answer.isString())
+                                         queue->enqueueCommandBatch(std::move(*answer.string()));
+                                 }
+                                 queue->executePending();
+                             });
 }
 
-void HYBCommandDelegateImpl::send(PageScript script) {
+void HYBCommandDelegateImpl::evalJsHelper2(PageScript script) {
+    auto page = page_.lock();
+    if (!page) return;
     if (!script.arguments) {
-        evalJsHelper2(std::move(script.text));
+        page->evaluateJavaScript(std::move(script.text), batchAnswerHandler());
         return;
     }
-    auto controller = viewController_.lock();
-    auto engine = controller ? controller->webViewEngine() : nullptr;
-    if (!engine) return;
-    engine->callAsyncJavaScript(std::move(script.text), std::move(*script.arguments),
-                                batchAnswerHandler());
+    const auto callbackId = script.arguments->find("callbackId");
+    auto handler = batchAnswerHandler(
+        callbackId != script.arguments->end() ? callbackId->second.stringValue() : "");
+    page->callAsyncJavaScript(std::move(script.text), std::move(*script.arguments),
+                              std::move(handler));
 }
 
-HYBWebViewEngineProtocol::EvaluationHandler HYBCommandDelegateImpl::batchAnswerHandler() const {
-    return [weakQueue = commandQueue_](ns::Result<ns::Value> result) {
+HYBPageSink::EvaluationHandler HYBCommandDelegateImpl::batchAnswerHandler(
+    std::optional<std::string> answered) const {
+    return [weakQueue = commandQueue_, answered](ns::Result<ns::Value> result) {
+        // An answer handed over as a value comes by the host's own road: one that fails there
+        // (a page without the bridge's callback) says so rather than vanish.
+        if (!result && answered) {
+            ns::nslog("ERROR: The answer to callback %@ did not reach the page: %@", *answered,
+                      result.error().localizedDescription());
+        }
         auto queue = weakQueue.lock();
         if (!queue || !result || !result->isString()) return;
         queue->enqueueCommandBatch(std::move(*result->string()));
         queue->executePending();
     };
-}
-
-void HYBCommandDelegateImpl::evalJsHelper2(std::string js) {
-    auto controller = viewController_.lock();
-    auto engine = controller ? controller->webViewEngine() : nullptr;
-    if (!engine) return;
-    engine->evaluateJavaScript(std::move(js), batchAnswerHandler());
 }
 
 void HYBCommandDelegateImpl::flushCommandQueueWithDelayedJs() {
@@ -331,27 +365,13 @@ void HYBCommandDelegateImpl::flushCommandQueueWithDelayedJs() {
 }
 
 std::optional<std::string> HYBCommandDelegateImpl::pathForResource(std::string_view resourcepath) {
-    auto controller = viewController_.lock();
-    const std::string www =
-        controller && controller->wwwFolderName() ? *controller->wwwFolderName() : "www";
-    // A path that climbs out of the web folder names nothing in it.
-    for (size_t start = 0; start <= resourcepath.size();) {
-        const size_t end = std::min(resourcepath.find('/', start), resourcepath.size());
-        if (resourcepath.substr(start, end - start) == "..") return std::nullopt;
-        start = end + 1;
-    }
-    const size_t slash = resourcepath.rfind('/');
-    const std::string_view fileName =
-        slash == std::string_view::npos ? resourcepath : resourcepath.substr(slash + 1);
-    const std::string_view subFolder =
-        slash == std::string_view::npos ? std::string_view() : resourcepath.substr(0, slash);
-    const std::string folder = subFolder.empty() ? www : ns::format("%@/%@", www, subFolder);
-    return ns::Bundle::mainBundle()->pathForResource(fileName, "", folder);
+    auto plugins = plugins_.lock();
+    return plugins ? plugins->pathForResource(resourcepath) : std::nullopt;
 }
 
 std::shared_ptr<HYBPlugin> HYBCommandDelegateImpl::getCommandInstance(std::string_view pluginName) {
-    auto controller = viewController_.lock();
-    return controller ? controller->getCommandInstance(pluginName) : nullptr;
+    auto plugins = plugins_.lock();
+    return plugins ? plugins->getCommandInstance(pluginName) : nullptr;
 }
 
 void HYBCommandDelegateImpl::runInBackground(std::function<void()> block) {
@@ -359,8 +379,8 @@ void HYBCommandDelegateImpl::runInBackground(std::function<void()> block) {
 }
 
 ns::Dictionary HYBCommandDelegateImpl::settings() const {
-    auto controller = viewController_.lock();
-    return controller ? controller->settings() : ns::Dictionary();
+    auto plugins = plugins_.lock();
+    return plugins ? plugins->settings() : ns::Dictionary();
 }
 
 HYBCommandDelegate::UrlTransformer HYBCommandDelegateImpl::urlTransformer() const {

@@ -8,25 +8,29 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "bridge/HYBCommandDelegate.h"
-#include "bridge/HYBWebViewEngineProtocol.h"
+#include "bridge/HYBPageSink.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/Value.h"
 
 class HYBCommandQueue;
-class HYBViewController;
+class HYBPluginDirectory;
 
 // The host's command delegate: checks callback ids, turns results into callbacks in the page,
-// carries every evaluation to the main thread, and forwards look-ups to the view controller.
+// carries every evaluation to the main thread, hands the page's answers to the command queue,
+// and forwards look-ups to the plug-in directory.
 class HYBCommandDelegateImpl : public ns::Object, public HYBCommandDelegate {
 public:
     // Longest callback id accepted, in UTF-16 units.
     static constexpr size_t kMaxCallbackIdLength = 100;
 
-    // Takes the controller's command queue as it is now, so the queue must exist first.
-    explicit HYBCommandDelegateImpl(const std::shared_ptr<HYBViewController>& viewController);
+    // Plug-ins, settings and the web folder come from `plugins`; scripts are evaluated in
+    // `page`; what the page answers with is a batch of commands for `queue`.
+    HYBCommandDelegateImpl(std::weak_ptr<HYBPluginDirectory> plugins,
+                           std::weak_ptr<HYBPageSink> page, std::weak_ptr<HYBCommandQueue> queue);
 
     std::optional<std::string> pathForResource(std::string_view resourcepath) override;
     std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view pluginName) override;
@@ -49,9 +53,9 @@ public:
     void flushCommandQueueWithDelayedJs();
     // Evaluates at once when on the main thread inside a queue pass (and not delaying),
     // otherwise on a later turn of the main run loop, in the order asked.
-    void evalJsHelper(std::string js);
+    void evalJsHelper(std::string js) { evalJsHelper(PageScript{std::move(js), std::nullopt}); }
     // Evaluates now (main thread); a string the page answers is a batch of commands.
-    void evalJsHelper2(std::string js);
+    void evalJsHelper2(std::string js) { evalJsHelper2(PageScript{std::move(js), std::nullopt}); }
 
     // True for ids of at most 100 UTF-16 units made only of ASCII letters, digits, ".", "_"
     // and "-" (the empty id included); false for a nil id.
@@ -77,18 +81,24 @@ protected:
 private:
     // Whether results for the id go to the page (logging one that is not valid).
     static bool answersCallbackId(const std::optional<std::string>& callbackId);
-    // Sends at once when on the main thread inside a queue pass, or for a result when nothing
-    // asked for earlier is still waiting; otherwise on a later turn of the main run loop, in
-    // order.
-    void evaluateOrDefer(PageScript script);
+    // evalJsHelper for any script: at once when on the main thread inside a queue pass, or
+    // for a result when nothing asked for earlier is still waiting; otherwise on a later turn
+    // of the main run loop, in order.
+    void evalJsHelper(PageScript script);
+    // evalJsHelper2 for any script: evaluates the script, or calls the function, now.
+    void evalJsHelper2(PageScript script);
     void evaluateDeferred();
     void evaluateCallbackBatch(const std::vector<std::string>& callbacks);
-    // Evaluates the script, or calls the function, now (main thread).
-    void send(PageScript script);
-    // A string the page answers is a batch of commands for the queue.
-    HYBWebViewEngineProtocol::EvaluationHandler batchAnswerHandler() const;
+    // A string the page answers is a batch of commands for the queue. With the id of the
+    // answer it carried, a failure is logged.
+    HYBPageSink::EvaluationHandler batchAnswerHandler(
+        std::optional<std::string> answered = std::nullopt) const;
+    // Before an answer that comes whole: the page lets go of what it keeps of pieces sent
+    // ahead for the id, if any were.
+    void dropKeptPieces(const std::string& callbackId);
 
-    std::weak_ptr<HYBViewController> viewController_;
+    std::weak_ptr<HYBPluginDirectory> plugins_;
+    std::weak_ptr<HYBPageSink> page_;
     std::weak_ptr<HYBCommandQueue> commandQueue_;
     std::atomic<bool> delayResponses_{false};
     // Scripts deferred while nothing else was scheduled on the main loop, which one task
@@ -102,6 +112,9 @@ private:
     // Evaluations waiting for the main run loop, oldest group first; each group has a task.
     std::mutex deferredMutex_;
     std::deque<DeferredGroup> deferred_;
+    // Ids whose answer had pieces sent ahead and has not come yet.
+    std::mutex piecesMutex_;
+    std::unordered_set<std::string> piecesSent_;
     mutable std::mutex transformerMutex_;
     UrlTransformer urlTransformer_;
 };

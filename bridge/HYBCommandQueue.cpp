@@ -3,11 +3,10 @@
 #include <exception>
 #include <utility>
 
-#include "bridge/HYBCommandDelegate.h"
+#include "bridge/HYBPageSink.h"
 #include "bridge/HYBPlugin.h"
+#include "bridge/HYBPluginDirectory.h"
 #include "bridge/HYBPluginResult.h"
-#include "bridge/HYBViewController.h"
-#include "bridge/HYBWebViewEngineProtocol.h"
 #include "bridge/NSString+HYBJSONSerializingPrivate.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
@@ -71,11 +70,13 @@ bool hasUTF16LengthAtLeast(std::string_view text, size_t length) {
 
 }  // namespace
 
-HYBCommandQueue::HYBCommandQueue(const std::shared_ptr<HYBViewController>& viewController)
-    : viewController_(viewController) {}
+HYBCommandQueue::HYBCommandQueue(std::weak_ptr<HYBPluginDirectory> plugins,
+                                 std::weak_ptr<HYBPageSink> page)
+    : plugins_(std::move(plugins)), page_(std::move(page)) {}
 
 void HYBCommandQueue::dispose() {
-    viewController_.reset();
+    plugins_.reset();
+    page_.reset();
 }
 
 HYBCommandQueue::CommandBatch HYBCommandQueue::readBatch(const ns::JSONSlice& batch,
@@ -173,11 +174,10 @@ void HYBCommandQueue::enqueueCommandBatch(std::string text) {
 
 void HYBCommandQueue::fetchCommandsFromJs() {
     dispatch::RunLoop::requireMainThread("HYBCommandQueue::fetchCommandsFromJs");
-    auto controller = viewController_.lock();
-    auto engine = controller ? controller->webViewEngine() : nullptr;
-    if (!engine) return;
+    auto page = page_.lock();
+    if (!page) return;
     std::weak_ptr<HYBCommandQueue> weakSelf = sharedSelf<HYBCommandQueue>();
-    engine->evaluateJavaScript(kFetchMessagesScript, [weakSelf](ns::Result<ns::Value> result) {
+    page->evaluateJavaScript(kFetchMessagesScript, [weakSelf](ns::Result<ns::Value> result) {
         auto self = weakSelf.lock();
         if (!self || !result || !result->isString()) return;
         self->enqueueCommandBatch(std::move(*result->string()));
@@ -258,19 +258,17 @@ bool HYBCommandQueue::executeCall(const ns::JSONSlice& call) {
 }
 
 void HYBCommandQueue::answerCall(const std::optional<std::string>& callbackId, unsigned status) {
-    auto controller = viewController_.lock();
-    auto delegate = controller ? controller->commandDelegate() : nullptr;
-    if (!delegate || !callbackId) return;
-    delegate->sendPluginResult(HYBPluginResult::resultWithStatus(status), *callbackId);
+    auto page = page_.lock();
+    if (!page || !callbackId) return;
+    page->sendPluginResult(HYBPluginResult::resultWithStatus(status), *callbackId);
 }
 
 bool HYBCommandQueue::execute(const HYBInvokedUrlCommand& command) {
     dispatch::RunLoop::requireMainThread("HYBCommandQueue::execute");
-    auto controller = viewController_.lock();
-    auto delegate = controller ? controller->commandDelegate() : nullptr;
+    auto plugins = plugins_.lock();
     std::shared_ptr<HYBPlugin> plugin;
     try {
-        if (delegate) plugin = delegate->getCommandInstance(command.className());
+        if (plugins) plugin = plugins->getCommandInstance(command.className());
     } catch (const std::exception& e) {
         // A plug-in that fails while it is being made is as good as missing.
         ns::nslog("ERROR: Plugin '%@' failed to start: %@", command.className(), e.what());

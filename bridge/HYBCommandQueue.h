@@ -14,7 +14,8 @@
 #include "platform/ns/JSONText.h"
 #include "platform/ns/Object.h"
 
-class HYBViewController;
+class HYBPageSink;
+class HYBPluginDirectory;
 
 // Runs the page's calls against the plug-ins, on the main thread: one command at once with
 // execute(), or batches of JSON text with enqueueCommandBatch() and executePending(). A batch
@@ -30,9 +31,11 @@ public:
     // A single action that takes longer than this is reported in the log, in milliseconds.
     static constexpr double kThreadWarningMs = 10.0;
 
-    explicit HYBCommandQueue(const std::shared_ptr<HYBViewController>& viewController);
+    // Calls run against the plug-ins of `plugins`; calls that cannot run are answered, and
+    // queued messages fetched, through `page`.
+    HYBCommandQueue(std::weak_ptr<HYBPluginDirectory> plugins, std::weak_ptr<HYBPageSink> page);
 
-    // Drops the view controller link; the controller calls this when it goes.
+    // Drops the links to the plug-ins and the page; their owner calls this when it goes.
     void dispose();
     bool currentlyExecuting() const { return executionStart_.has_value(); }
 
@@ -103,7 +106,8 @@ private:
         }
     };
 
-    std::weak_ptr<HYBViewController> viewController_;
+    std::weak_ptr<HYBPluginDirectory> plugins_;
+    std::weak_ptr<HYBPageSink> page_;
     std::deque<std::shared_ptr<BatchHolder>> queue_;
     std::optional<dispatch::TimePoint> executionStart_;
 };

@@ -1,58 +1,72 @@
 #include "bridge/HYBConfigParser.h"
 
-#include <unordered_map>
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
 
+#include "bridge/HYBXMLParser.h"
 #include "bridge/NSDictionary+HybridPreferences.h"
+#include "platform/ns/Format.h"
 
-namespace {
-
-const std::string* attribute(const HYBXMLParserDelegate::Attributes& attributes,
-                             std::string_view name) {
-    auto it = attributes.find(name);
-    return it == attributes.end() ? nullptr : &it->second;
+std::optional<std::string> HYBConfigParser::problemReading(const std::string& path) {
+    auto parser = HYBXMLParser::parserWithContentsOfFile(path);
+    if (!parser) return path + ": cannot be read";
+    if (parser->parse() || parser->readDocumentElement()) return std::nullopt;
+    return ns::format("%@:%zu:%zu: %@", path, parser->lineNumber(), parser->columnNumber(),
+                      parser->errorCause());
 }
 
-}  // namespace
-
-void HYBConfigParser::didStartElement(const std::string& elementName,
-                                      const Attributes& attributes) {
+void HYBConfigParser::didStartElement(std::string_view elementName, const Attributes& attributes) {
     if (elementName == "preference") {
         addPreference(attributes);
     } else if (elementName == "feature") {
-        const std::string* name = attribute(attributes, "name");
+        const auto name = attributes.find("name");
         // A feature without a name has no service to register; its params are ignored.
         featureName_ = name ? std::optional(hybridSettingKey(*name)) : std::nullopt;
     } else if (elementName == "param" && featureName_) {
         addParam(attributes);
     } else if (elementName == "content") {
-        if (const std::string* src = attribute(attributes, "src")) startPage_ = *src;
+        if (const auto src = attributes.find("src")) startPage_ = *src;
     }
 }
 
-void HYBConfigParser::didEndElement(const std::string& elementName) {
+void HYBConfigParser::didEndElement(std::string_view elementName) {
     if (elementName == "feature") featureName_.reset();
 }
 
 void HYBConfigParser::addPreference(const Attributes& attributes) {
-    const std::string* name = attribute(attributes, "name");
+    const auto name = attributes.find("name");
     if (!name) return;
-    const std::string* value = attribute(attributes, "value");
+    const auto value = attributes.find("value");
     pendingSettings_.emplace_back(hybridSettingKey(*name),
-                                  value ? std::optional(*value) : std::nullopt);
+                                  value ? std::optional<std::string>(*value) : std::nullopt);
 }
 
 const ns::Dictionary& HYBConfigParser::settings() const {
     if (pendingSettings_.empty()) return settings_;
-    // The last word on each name wins; a removal leaves the name out.
-    std::unordered_map<std::string_view, size_t> last;
-    for (size_t i = 0; i < pendingSettings_.size(); ++i) last[pendingSettings_[i].first] = i;
+    // The preferences by name, and under one name in the order read: the last of each run is
+    // the last word on it. Sorting their places spares moving the strings.
+    std::vector<uint32_t> order(pendingSettings_.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
+        return pendingSettings_[a].first < pendingSettings_[b].first;
+    });
+    // Merged with what was built before (already in order), the new word winning; a removal
+    // leaves the name out.
     ns::Dictionary built;
-    for (const auto& [key, value] : settings_) {
-        if (!last.count(key)) built.appendUnsorted(key, value);
+    built.reserve(settings_.size() + order.size());
+    auto earlier = settings_.begin();
+    for (size_t i = 0; i < order.size(); ++i) {
+        auto& [key, value] = pendingSettings_[order[i]];
+        if (i + 1 < order.size() && pendingSettings_[order[i + 1]].first == key) continue;
+        for (; earlier != settings_.end() && earlier->first <= key; ++earlier) {
+            if (earlier->first != key)
+                built.appendUnsorted(earlier->first, std::move(earlier->second));
+        }
+        if (value) built.appendUnsorted(std::move(key), ns::Value(std::move(*value)));
     }
-    for (size_t i = 0; i < pendingSettings_.size(); ++i) {
-        auto& [key, value] = pendingSettings_[i];
-        if (last[key] == i && value) built.appendUnsorted(key, ns::Value(std::move(*value)));
+    for (; earlier != settings_.end(); ++earlier) {
+        built.appendUnsorted(earlier->first, std::move(earlier->second));
     }
     built.finishAppending();
     settings_ = std::move(built);
@@ -61,13 +75,13 @@ const ns::Dictionary& HYBConfigParser::settings() const {
 }
 
 void HYBConfigParser::addParam(const Attributes& attributes) {
-    const std::string* name = attribute(attributes, "name");
-    const std::string* value = attribute(attributes, "value");
+    const auto name = attributes.find("name");
+    const auto value = attributes.find("value");
     const std::string paramName = name ? hybridSettingKey(*name) : std::string();
     if (paramName == "ios-package" && value) pluginsDict_.insert_or_assign(*featureName_, *value);
     if (paramName == "onload" && value && *value == "true") {
         startupPluginNames_.push_back(*featureName_);
     }
-    const std::string* onload = attribute(attributes, "onload");
+    const auto onload = attributes.find("onload");
     if (onload && hybridSettingKey(*onload) == "true") startupPluginNames_.push_back(*featureName_);
 }

@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bridge/HYBXMLParserDelegate.h"
@@ -33,8 +34,14 @@ public:
     const std::vector<std::string>& startupPluginNames() const { return startupPluginNames_; }
     const std::optional<std::string>& startPage() const { return startPage_; }
 
-    void didStartElement(const std::string& elementName, const Attributes& attributes) override;
-    void didEndElement(const std::string& elementName) override;
+    // What keeps config.xml at `path` from being read, or nothing when it can be. A file that
+    // cannot be opened cannot, nor one whose XML breaks off before its document element ends:
+    // the answer names the file, line and column ("PATH:LINE:COLUMN: what"). A mistake past
+    // the document element leaves nothing of it unread and is only logged when it is read.
+    static std::optional<std::string> problemReading(const std::string& path);
+
+    void didStartElement(std::string_view elementName, const Attributes& attributes) override;
+    void didEndElement(std::string_view elementName) override;
 
 private:
     void addPreference(const Attributes& attributes);

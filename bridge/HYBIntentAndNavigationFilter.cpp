@@ -16,14 +16,13 @@ void HYBIntentAndNavigationFilter::parserDidStartDocument() {
     allowIntents_.clear();
 }
 
-void HYBIntentAndNavigationFilter::didStartElement(const std::string& elementName,
+void HYBIntentAndNavigationFilter::didStartElement(std::string_view elementName,
                                                    const Attributes& attributes) {
     std::vector<std::string>* list = elementName == "allow-navigation" ? &allowNavigations_
                                      : elementName == "allow-intent"   ? &allowIntents_
                                                                        : nullptr;
     if (!list) return;
-    if (auto href = attributes.find("href"); href != attributes.end())
-        list->push_back(href->second);
+    if (const auto href = attributes.find("href")) list->emplace_back(*href);
 }
 
 void HYBIntentAndNavigationFilter::parserDidEndDocument() {

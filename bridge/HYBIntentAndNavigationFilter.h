@@ -29,7 +29,7 @@ public:
 
     // --- config.xml --------------------------------------------------------------------------
     void parserDidStartDocument() override;
-    void didStartElement(const std::string& elementName, const Attributes& attributes) override;
+    void didStartElement(std::string_view elementName, const Attributes& attributes) override;
     void parserDidEndDocument() override;
     // What was read before the error stands, with the local defaults, so that a damaged file
     // still admits the application's own pages.

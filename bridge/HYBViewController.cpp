@@ -127,8 +127,8 @@ void HYBViewController::initialize() {
     if (initialized_) return;
     auto self = sharedSelf<HYBViewController>();
     // The delegate takes the queue when it is made, so the queue comes first.
-    commandQueue_ = std::make_shared<HYBCommandQueue>(self);
-    commandDelegate_ = std::make_shared<HYBCommandDelegateImpl>(self);
+    commandQueue_ = std::make_shared<HYBCommandQueue>(self, self);
+    commandDelegate_ = std::make_shared<HYBCommandDelegateImpl>(self, self, commandQueue_);
     observeApplication();
     const ns::Dictionary info = infoDictionary();
     auto orientations = info.find("UISupportedInterfaceOrientations");
@@ -414,6 +414,23 @@ std::shared_ptr<HYBPlugin> HYBViewController::makePlugin(const std::string& clas
     return plugin;
 }
 
+std::optional<std::string> HYBViewController::pathForResource(std::string_view resourcepath) {
+    const std::string www = wwwFolderName_.value_or("www");
+    // A path that climbs out of the web folder names nothing in it.
+    for (size_t start = 0; start <= resourcepath.size();) {
+        const size_t end = std::min(resourcepath.find('/', start), resourcepath.size());
+        if (resourcepath.substr(start, end - start) == "..") return std::nullopt;
+        start = end + 1;
+    }
+    const size_t slash = resourcepath.rfind('/');
+    const std::string_view fileName =
+        slash == std::string_view::npos ? resourcepath : resourcepath.substr(slash + 1);
+    const std::string_view subFolder =
+        slash == std::string_view::npos ? std::string_view() : resourcepath.substr(0, slash);
+    const std::string folder = subFolder.empty() ? www : ns::format("%@/%@", www, subFolder);
+    return ns::Bundle::mainBundle()->pathForResource(fileName, "", folder);
+}
+
 std::shared_ptr<HYBPlugin> HYBViewController::getCommandInstance(std::string_view pluginName) {
     auto mapped = pluginsMap_.find(hybridSettingKey(pluginName));
     if (mapped == pluginsMap_.end()) return nullptr;
@@ -451,6 +468,25 @@ void HYBViewController::registerPluginWithPluginName(const std::shared_ptr<HYBPl
     const std::string className = plugin->className();
     pluginsMap_.insert_or_assign(hybridSettingKey(pluginName), className);
     registerPlugin(plugin, className);
+}
+
+// --- The page, for the command queue and delegate ---------------------------------------------
+
+void HYBViewController::evaluateJavaScript(std::string script, EvaluationHandler completion) {
+    if (webViewEngine_)
+        webViewEngine_->evaluateJavaScript(std::move(script), std::move(completion));
+}
+
+void HYBViewController::callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                                            EvaluationHandler completion) {
+    if (!webViewEngine_) return;
+    webViewEngine_->callAsyncJavaScript(std::move(body), std::move(arguments),
+                                        std::move(completion));
+}
+
+void HYBViewController::sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
+                                         const std::optional<std::string>& callbackId) {
+    if (commandDelegate_) commandDelegate_->sendPluginResult(result, callbackId);
 }
 
 // --- Application events ---------------------------------------------------------------------

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "bridge/HYBPageSink.h"
+#include "bridge/HYBPluginDirectory.h"
 #include "bridge/HYBScreenOrientationDelegate.h"
 #include "bridge/HYBXMLParserDelegate.h"
 #include "platform/ns/URL.h"
@@ -44,8 +46,13 @@ inline constexpr const char* HYBViewWillTransitionToSizeNotification =
 // The application's root screen and the owner of the hybrid runtime: reads config.xml, builds
 // the launch view and the web view engine, makes plug-ins (at start or on first use) and keeps
 // them, loads the start page, turns application life-cycle notifications into page events and
-// empties the temporary folder when the application terminates. Main thread only.
-class HYBViewController : public ui::ViewController, public HYBScreenOrientationDelegate {
+// empties the temporary folder when the application terminates. It is the plug-in directory
+// of its command queue and delegate, and their page: its engine evaluates, its delegate
+// answers. Main thread only.
+class HYBViewController : public ui::ViewController,
+                          public HYBScreenOrientationDelegate,
+                          public HYBPluginDirectory,
+                          public HYBPageSink {
 public:
     using PluginObjects = std::map<std::string, std::shared_ptr<HYBPlugin>, std::less<>>;
     using PluginsMap = std::map<std::string, std::string, std::less<>>;
@@ -89,7 +96,9 @@ public:
     std::shared_ptr<wk::WebView> webView() const;
 
     // --- Plug-ins -----------------------------------------------------------------------------
-    std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view pluginName);
+    std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view pluginName) override;
+    // A file of the web folder (wwwFolderName, "www" by default), by its path in it.
+    std::optional<std::string> pathForResource(std::string_view resourcepath) override;
     void registerPlugin(const std::shared_ptr<HYBPlugin>& plugin, const std::string& className);
     void registerPluginWithPluginName(const std::shared_ptr<HYBPlugin>& plugin,
                                       std::string_view pluginName);
@@ -146,7 +155,7 @@ public:
     const std::vector<std::string>& startupPluginNames() const { return startupPluginNames_; }
     const std::shared_ptr<HYBXMLParser>& configParser() const { return configParser_; }
     // A copy: plug-ins may read the settings from any thread.
-    ns::Dictionary settings() const;
+    ns::Dictionary settings() const override;
     void setSettings(ns::Dictionary settings);
     const std::optional<std::string>& wwwFolderName() const { return wwwFolderName_; }
     void setWwwFolderName(std::optional<std::string> name) { wwwFolderName_ = std::move(name); }
@@ -174,6 +183,13 @@ public:
     void setAppScheme(std::optional<std::string> scheme) { appScheme_ = std::move(scheme); }
     const std::optional<std::string>& configFile() const { return configFile_; }
     void setConfigFile(std::optional<std::string> file) { configFile_ = std::move(file); }
+
+    // --- The page, for the command queue and delegate ---------------------------------------
+    void evaluateJavaScript(std::string script, EvaluationHandler completion) override;
+    void callAsyncJavaScript(std::string body, ns::Dictionary arguments,
+                             EvaluationHandler completion) override;
+    void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
+                          const std::optional<std::string>& callbackId) override;
 
 private:
     void observeApplication();

@@ -10,19 +10,20 @@ namespace {
 
 struct ParseState {
     HYBXMLParserDelegate* delegate;
+    size_t depth = 0;
+    bool documentElementEnded = false;
 };
 
 void XMLCALL onStartElement(void* userData, const XML_Char* name, const XML_Char** attributes) {
     auto* state = static_cast<ParseState*>(userData);
-    HYBXMLParserDelegate::Attributes attrs;
-    for (size_t i = 0; attributes[i] && attributes[i + 1]; i += 2) {
-        attrs.emplace(attributes[i], attributes[i + 1]);
-    }
-    state->delegate->didStartElement(name, attrs);
+    ++state->depth;
+    state->delegate->didStartElement(name, HYBXMLAttributes(attributes));
 }
 
 void XMLCALL onEndElement(void* userData, const XML_Char* name) {
-    static_cast<ParseState*>(userData)->delegate->didEndElement(name);
+    auto* state = static_cast<ParseState*>(userData);
+    state->documentElementEnded = --state->depth == 0;
+    state->delegate->didEndElement(name);
 }
 
 // A document that declares entities may expand them; one that asks for an external subset
@@ -54,11 +55,14 @@ std::shared_ptr<HYBXMLParser> HYBXMLParser::parserWithContentsOfFile(const std::
 
 bool HYBXMLParser::parse() {
     error_.reset();
+    cause_.clear();
+    line_ = column_ = 0;
+    readDocumentElement_ = false;
     HYBXMLParserDelegate fallback;
     ParseState state{delegate_ ? delegate_ : &fallback};
     std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate(nullptr));
     if (!parser) {
-        error_ = "out of memory";
+        error_ = cause_ = "out of memory";
         state.delegate->parseErrorOccurred(*error_);
         return false;
     }
@@ -69,13 +73,16 @@ bool HYBXMLParser::parse() {
 
     state.delegate->parserDidStartDocument();
     const size_t length = document_.size();
-    if (length > static_cast<size_t>(std::numeric_limits<int>::max()) ||
-        XML_Parse(parser.get(), document_.data(), static_cast<int>(length), XML_TRUE) !=
-            XML_STATUS_OK) {
+    const bool parsed = length <= static_cast<size_t>(std::numeric_limits<int>::max()) &&
+                        XML_Parse(parser.get(), document_.data(), static_cast<int>(length),
+                                  XML_TRUE) == XML_STATUS_OK;
+    readDocumentElement_ = state.documentElementEnded;
+    if (!parsed) {
+        line_ = XML_GetCurrentLineNumber(parser.get());
+        column_ = XML_GetCurrentColumnNumber(parser.get()) + 1;
+        cause_ = XML_ErrorString(XML_GetErrorCode(parser.get()));
         std::ostringstream description;
-        description << XML_ErrorString(XML_GetErrorCode(parser.get())) << " at line "
-                    << XML_GetCurrentLineNumber(parser.get()) << ", column "
-                    << XML_GetCurrentColumnNumber(parser.get());
+        description << cause_ << " at line " << line_ << ", column " << column_;
         error_ = description.str();
         state.delegate->parseErrorOccurred(*error_);
         return false;

@@ -27,11 +27,23 @@ public:
 
     // Parses the whole document synchronously; false when it ended with an error.
     bool parse();
-    // The description of the error that ended the last parse.
+    // The description of the error that ended the last parse, with its line and column.
     const std::optional<std::string>& parserError() const { return error_; }
+    // That error without its position, and where it stands: line and column from 1, the
+    // column counted in bytes.
+    const std::string& errorCause() const { return cause_; }
+    size_t lineNumber() const { return line_; }
+    size_t columnNumber() const { return column_; }
+    // Whether the last parse read its document element to the end before it stopped: an
+    // error after it (something past the document's end) leaves nothing of it unread.
+    bool readDocumentElement() const { return readDocumentElement_; }
 
 private:
     std::string document_;
     HYBXMLParserDelegate* delegate_ = nullptr;
     std::optional<std::string> error_;
+    std::string cause_;
+    size_t line_ = 0;
+    size_t column_ = 0;
+    bool readDocumentElement_ = false;
 };

@@ -98,3 +98,19 @@ function(hyb_link_engine_first target)
                         ${WEBKIT_LINK_LIBRARIES} -lstdc++ -lm -lgcc_s ${allocator} -lc
                         LINKER:--pop-state)
 endfunction()
+
+# hyb_json_checked(TARGET)
+# Builds the program with the SIMD JSON library's development checks on: optimised builds leave
+# them out, and a misuse of the library (entering containers deeper than its parser was made
+# for, reading a value twice) then passes unseen, or is undefined behaviour. The checks change
+# the library's own types, so every file of the program that uses the library is compiled with
+# them: the program gets its own copies of the platform's JSON readers, and must link nothing
+# else that uses the library (platform_ns only, whose copies are then left out).
+function(hyb_json_checked target)
+    set(ns ${PROJECT_SOURCE_DIR}/platform/ns)
+    target_sources(${target} PRIVATE ${ns}/JSONReader.cpp ${ns}/JSONText.cpp ${ns}/UTF8.cpp)
+    target_compile_definitions(${target} PRIVATE SIMDJSON_DEVELOPMENT_CHECKS=1)
+    # The checks are assertions: kept where the build turns assertions off.
+    target_compile_options(${target} PRIVATE -UNDEBUG)
+    target_link_libraries(${target} PRIVATE platform_ns)
+endfunction()

@@ -1,6 +1,8 @@
-// What the push plug-in writes into the page: the message as JSON and the token as a string
-// literal. Whatever the message or token holds, the script keeps its shape: the argument reads
-// back as JSON, and no line terminator (which would end or break the statement) appears raw.
+// What the push plug-in writes into the page: the message's JSON text (with its id), handed to
+// a function that parses it, and the token as a string literal. Whatever the message, its id
+// or the token holds, the script keeps its shape: the argument reads back as one string of
+// JSON holding the id, and no line terminator (which would end or break the statement)
+// appears raw.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -45,11 +47,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            {"bytes", ns::Value(ns::Data::fromString(bytes))}};
     auto plist = ns::PropertyListSerialization::read(ns::Data::fromString(bytes));
     if (plist.ok()) message.insert_or_assign("plist", plist.value());
-    std::string script = NCMPlugin::messageScript(NCMPlugin::messageJSON(message));
+    // The bytes are the message's id too, written in its place among the keys.
+    const std::string json = NCMPlugin::messageJSON(message, bytes);
+    std::string script = NCMPlugin::messageScript(json);
     requireNoRawTerminators(script);
-    fuzzing::require(
-        ns::JSONSerialization::read(argumentOf(script, NCMPlugin::kNotificationCallback),
-                                    {.maxDepth = 1 << 20})
-            .ok());
+    // "(function(message){...})(<the JSON text as a string literal>)"
+    std::string_view literal = script;
+    const size_t call = literal.find("})(");  // the body holds none; the text may
+    fuzzing::require(call != std::string_view::npos && literal.ends_with(")"));
+    literal = literal.substr(call + 3);
+    literal.remove_suffix(1);
+    auto text = ns::JSONSerialization::read(literal, {.fragmentsAllowed = true});
+    fuzzing::require(text.ok() && text.value().isString() && text.value().stringValue() == json);
+    auto read = ns::JSONSerialization::read(json, {.maxDepth = 1 << 20});
+    fuzzing::require(read.ok() && read.value().isDictionary());
+    fuzzing::require(bytes.empty() || read.value().find(NCMPlugin::kMessageIDKey));
     return 0;
 }

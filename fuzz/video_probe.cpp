@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -10,7 +11,8 @@
 
 using fuzzing::require;
 
-// The generator reads files only, so each input goes through a file of its own.
+// The generator reads files only, so each input goes through a file of its own: a frame of
+// it, and what its header says.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Removed when the run ends, so that runs leave no files behind.
     static const struct Scratch {
@@ -29,6 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const ui::Bitmap& bitmap = *frame.value();
         require(ui::Bitmap::isAllowedSize(bitmap.width(), bitmap.height()));
         require(bitmap.pixel(bitmap.width() - 1, bitmap.height() - 1).alpha == 0xff);
+    }
+    // The header of a clip or a sound file, as format data reads it.
+    auto info = av::AssetImageGenerator::loadTrackInfo(ns::URL::fileURLWithPath(path));
+    if (info.ok()) {
+        require(std::isfinite(info.value().duration) && info.value().duration >= 0);
+        require(!info.value().audioBitRate || *info.value().audioBitRate > 0);
     }
     return 0;
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "services/LocalServices.h"
-#include "tests/peers/CheckinPeer.h"
+#include "services/peers/CheckinPeer.h"
 
 namespace localservices {
 

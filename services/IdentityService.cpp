@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "services/LocalServices.h"
-#include "tests/peers/IdentityPeer.h"
+#include "services/peers/IdentityPeer.h"
 
 namespace localservices {
 

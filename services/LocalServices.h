@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/ns/Value.h"
-#include "tests/peers/HttpsServer.h"
-#include "tests/peers/TestCA.h"
+#include "services/peers/HttpsServer.h"
+#include "services/peers/TestCA.h"
 
 namespace localservices {
 

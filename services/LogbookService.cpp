@@ -5,7 +5,7 @@
 
 #include "proto/logbook.pb.h"
 #include "services/LocalServices.h"
-#include "tests/peers/MeasurementPeer.h"
+#include "services/peers/MeasurementPeer.h"
 
 namespace localservices {
 

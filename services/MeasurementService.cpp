@@ -6,7 +6,7 @@
 #include <string>
 
 #include "services/LocalServices.h"
-#include "tests/peers/MeasurementPeer.h"
+#include "services/peers/MeasurementPeer.h"
 
 namespace localservices {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "services/LocalServices.h"
-#include "tests/peers/messaging/MessagingServer.h"
+#include "services/peers/messaging/MessagingServer.h"
 
 namespace localservices {
 

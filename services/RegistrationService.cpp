@@ -4,7 +4,7 @@
 #include <string>
 
 #include "services/LocalServices.h"
-#include "tests/peers/RegistrationPeer.h"
+#include "services/peers/RegistrationPeer.h"
 
 namespace localservices {
 

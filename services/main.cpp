@@ -7,30 +7,16 @@
 
 #include <cstdio>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/ns/AtomicFile.h"
 #include "platform/ns/Log.h"
 #include "services/LocalServices.h"
 
 namespace {
 
 constexpr const char* kUsage = "usage: hybrid-services [--env-file PATH]";
-
-// The file appears whole or not at all: a reader waiting for it never sees half of it.
-bool writeEnvironment(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << text;
-        if (!out.flush()) return false;
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    return !ec;
-}
 
 }  // namespace
 
@@ -63,7 +49,8 @@ int main(int argc, char** argv) {
         for (const auto& [name, value] : services.environment()) text += name + "=" + value + "\n";
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
-        if (!envFile.empty() && !writeEnvironment(envFile, text)) {
+        // Appears whole or not at all: a reader waiting for the file never sees half of it.
+        if (!envFile.empty() && !ns::writeFileAtomically(envFile, text).ok()) {
             std::fprintf(stderr, "hybrid-services: cannot write %s\n", envFile.c_str());
             return 1;
         }

@@ -13,6 +13,7 @@
 #include "platform/ns/FaultSeam.h"
 #include "platform/ns/Format.h"
 #include "platform/sec/SecItem.h"
+#include "signin/DSAuthenticationError.h"
 #include "signin/DSKeychainUtil.h"
 #include "signin/DSKeyedArchiver.h"
 #include "signin/DSKeyedUnarchiver.h"
@@ -185,27 +186,27 @@ std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromKeychainData(
     CacheContext context;
     if (!data) {
         DSLogger::log(DS_LOG_LEVEL_WARN, &context,
-                      "Retrieved item with key that did not have generic item data!", 0,
-                      std::nullopt, std::nullopt);
+                      "Retrieved item with key that did not have generic item data!",
+                      DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
         return nullptr;
     }
     ns::Result<DSArchiveValue> root =
         DSKeyedUnarchiver::unarchive(*data, DSTokenCacheItem::archiveClasses());
     if (!root) {
-        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Failed to deserialize data from keychain", 0,
-                      std::nullopt, std::nullopt);
+        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Failed to deserialize data from keychain",
+                      DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
         return nullptr;
     }
     if (root->isNil()) {
         DSLogger::log(DS_LOG_LEVEL_WARN, &context,
-                      "Unable to decode item from data stored in keychain.", 0, std::nullopt,
-                      std::nullopt);
+                      "Unable to decode item from data stored in keychain.", DS_ERROR_SUCCEEDED,
+                      std::nullopt, std::nullopt);
         return nullptr;
     }
     std::shared_ptr<DSTokenCacheItem> item = DSTokenCacheItem::decode(*root);
     if (!item) {
-        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Unarchived Item was not of expected class", 0,
-                      std::nullopt, std::nullopt);
+        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Unarchived Item was not of expected class",
+                      DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
         return nullptr;
     }
     return item;
@@ -229,12 +230,13 @@ void DSKeychainTokenCache::logItemRetrievalStatus(
                               : 0;
     if (live > 0) {
         DSLogger::logFormat(DS_LOG_LEVEL_INFO, &context,
-                            ns::format("Found %lu token(s) for query: %@", live, query), 0,
-                            correlationId, nullptr, "user <%@>", orNull(userId));
+                            ns::format("Found %lu token(s) for query: %@", live, query),
+                            DS_ERROR_SUCCEEDED, correlationId, nullptr, "user <%@>",
+                            orNull(userId));
     } else {
         DSLogger::log(DS_LOG_LEVEL_INFO, &context,
-                      ns::format("No items were found for query: %@", query), 0, std::nullopt,
-                      correlationId);
+                      ns::format("No items were found for query: %@", query), DS_ERROR_SUCCEEDED,
+                      std::nullopt, correlationId);
     }
 }
 
@@ -367,24 +369,13 @@ void DSKeychainTokenCache::forgetDecodedItems() {
     decoded_->clear();
 }
 
-sec::OSStatus DSKeychainTokenCache::writeData(const ns::Dictionary& query, const ns::Data& data,
-                                              std::string* operation) {
-    *operation = "update";
-    sec::OSStatus status = sec::SecItemUpdate(query, {{sec::kSecValueData, data}});
-    // Up to twice: another process sharing the group may add the item between our update
-    // finding nothing and our add, and then the add meets a duplicate that an update fixes.
-    for (int attempt = 0; attempt < 2 && status == sec::errSecItemNotFound; ++attempt) {
-        ns::Dictionary add = query;
-        add[sec::kSecValueData] = data;
-        add[sec::kSecAttrAccessible] = sec::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly;
-        *operation = "add";
-        status = sec::SecItemAdd(add);
-        if (status != sec::errSecDuplicateItem) break;
-        *operation = "update";
-        status = sec::SecItemUpdate(query, {{sec::kSecValueData, data}});
-    }
+// One step: the item gives way to its new value, so that a reader sees the old value or the
+// new, never neither.
+sec::OSStatus DSKeychainTokenCache::writeData(const ns::Dictionary& query, const ns::Data& data) {
+    const ns::Status written = DSKeychainUtil::items().replace(
+        query, data, sec::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly);
     forgetDecodedItems();
-    return status;
+    return written.ok() ? sec::errSecSuccess : static_cast<sec::OSStatus>(written.error().code());
 }
 
 bool DSKeychainTokenCache::addOrUpdateItem(const DSTokenCacheItem* item,
@@ -406,11 +397,10 @@ bool DSKeychainTokenCache::addOrUpdateItem(const DSTokenCacheItem* item,
                               "Failed to archive keychain item", correlationId));
         return false;
     }
-    std::string operation;
-    const sec::OSStatus status = writeData(query, *data, &operation);
-    // Not found after the retries means the write did not happen: a failure, not a success.
+    const sec::OSStatus status = writeData(query, *data);
+    // A write that finds nothing did not happen: a failure, not a success.
     return !checkStatus(status == sec::errSecItemNotFound ? sec::errSecInternalComponent : status,
-                        operation, correlationId, error);
+                        "update", correlationId, error);
 }
 
 sec::OSStatus DSKeychainTokenCache::deleteItem(const DSTokenCacheItem* item, DSErrorOut error) {
@@ -479,28 +469,26 @@ std::string DSKeychainTokenCache::getTokenNameForLog(const DSTokenCacheItem& ite
 // ---------------------------------------------------------------------------------------------
 // Maintenance: the daily purge of tombstones and the bulk removals.
 
-std::optional<ns::Date> DSKeychainTokenCache::getTombstoneCleanTime() const {
+ns::Dictionary DSKeychainTokenCache::cleanTimeQuery() const {
     ns::Dictionary query = defaultTombstone_;
-    query[sec::kSecMatchLimit] = sec::kSecMatchLimitOne;
-    query[sec::kSecReturnData] = true;
     query[sec::kSecAttrService] = kCleanTimeService;
-    ns::Value result;
-    if (sec::SecItemCopyMatching(query, &result) != sec::errSecSuccess || !result.data())
-        return std::nullopt;
+    return query;
+}
+
+std::optional<ns::Date> DSKeychainTokenCache::getTombstoneCleanTime() const {
+    ns::Result<ns::Data> stored = DSKeychainUtil::items().data(cleanTimeQuery());
+    if (!stored) return std::nullopt;
     ns::Result<DSArchiveValue> root =
-        DSKeyedUnarchiver::unarchive(*result.data(), DSKeyedUnarchiver::foundationClasses());
+        DSKeyedUnarchiver::unarchive(*stored, DSKeyedUnarchiver::foundationClasses());
     if (!root) return std::nullopt;
     return root->dateValue();
 }
 
 void DSKeychainTokenCache::storeTombstoneCleanTime(const ns::Date& date) {
-    ns::Dictionary query = defaultTombstone_;
-    query[sec::kSecAttrService] = kCleanTimeService;
     std::optional<ns::Data> data =
         DSKeyedArchiver::archivedDataWithRootObject(DSArchiveValue::date(date));
     if (!data) return;
-    std::string operation;
-    writeData(query, *data, &operation);
+    writeData(cleanTimeQuery(), *data);
 }
 
 bool DSKeychainTokenCache::isTimeToCleanTombstones() {
@@ -542,8 +530,8 @@ bool DSKeychainTokenCache::removeAllForClientId(const std::string& clientId, DSE
     CacheContext context;
     const ns::Dictionary info{{"operation", "removeAllForClientId:"}, {"clientId", clientId}};
     DSLogger::log(DS_LOG_LEVEL_WARN, &context,
-                  ns::format("Removing all items for client <%@>", clientId), 0, std::nullopt,
-                  std::nullopt, &info);
+                  ns::format("Removing all items for client <%@>", clientId), DS_ERROR_SUCCEEDED,
+                  std::nullopt, std::nullopt, &info);
     std::optional<DSTokenCacheItems> items = allItems(error);
     if (!items) return false;
     bool result = true;
@@ -564,8 +552,8 @@ bool DSKeychainTokenCache::removeAllForUserId(const std::string& userId,
     const ns::Dictionary info{
         {"operation", "removeAllForUserId:clientId:"}, {"clientId", clientId}, {"userId", userId}};
     DSLogger::logFormat(DS_LOG_LEVEL_WARN, &context,
-                        ns::format("Removing all items for user + client <%@>", clientId), 0,
-                        std::nullopt, &info, "userId: %@", userId);
+                        ns::format("Removing all items for user + client <%@>", clientId),
+                        DS_ERROR_SUCCEEDED, std::nullopt, &info, "userId: %@", userId);
     std::optional<DSTokenCacheItems> items = allItems(error);
     if (!items) return false;
     bool result = true;
@@ -587,7 +575,7 @@ void DSKeychainTokenCache::testRemoveAll(DSErrorOut error) {
     DSLogger::log(DS_LOG_LEVEL_ERROR, &context,
                   "******** -testRemoveAll: being called in DSKeychainTokenCache. This method "
                   "should NEVER be called in production code. ********",
-                  0, std::nullopt, std::nullopt);
+                  DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
     std::lock_guard lock(*lock_);
     checkStatus(sec::SecItemDelete(default_), "remove all", std::nullopt, error);
     checkStatus(sec::SecItemDelete(defaultTombstone_), "remove tombstone timestamp", std::nullopt,

@@ -89,8 +89,8 @@ private:
                                 const std::optional<std::string>& userId,
                                 const std::optional<ns::UUID>& correlationId) const;
     static void logTombstones(const DSTokenCacheItems& items);
-    sec::OSStatus writeData(const ns::Dictionary& query, const ns::Data& data,
-                            std::string* operation);
+    sec::OSStatus writeData(const ns::Dictionary& query, const ns::Data& data);
+    ns::Dictionary cleanTimeQuery() const;
     // The item of stored archive bytes: a copy of the one decoded from the same bytes before,
     // else decoded now (and remembered unless a write came after `generation` was read).
     std::shared_ptr<DSTokenCacheItem> itemFromArchive(const ns::Data& data,

@@ -1,125 +1,95 @@
 #include "signin/DSLogger.h"
 
 #include <atomic>
-#include <ctime>
 #include <mutex>
 
 #include "platform/ns/Exception.h"
 #include "platform/ns/Log.h"
+#include "platform/sec/Digest.h"
 #include "platform/ui/Device.h"
+#include "signin/DSAuthenticationError.h"
 #include "signin/DSStringHelpers.h"
 
 namespace {
 
 constexpr const char* kSalVersion = "2.3.1";
-constexpr int64_t kInvalidArgumentCode = 100;
 
-std::atomic<DSLogLevel> gMaxLevel{DS_LOG_LEVEL_ERROR};
-std::atomic<bool> gNSLogging{true};
+// The logger's class-wide state, never destroyed: lines may be logged during exit.
+struct State {
+    std::atomic<DSLogLevel> maxLevel{DS_LOG_LEVEL_ERROR};
+    std::atomic<bool> nsLogging{true};
+    // Serialises level test, line building, output and callback; the callback may log again.
+    std::recursive_mutex lock;
+    DSLogCallback callback;
+    // The client identification headers, built on first use.
+    std::mutex idMutex;
+    std::optional<ns::Dictionary> headers;
 
-// Serialises level test, line building, output and callback; the callback may log again.
-std::recursive_mutex& classLock() {
-    static std::recursive_mutex* lock = new std::recursive_mutex();
-    return *lock;
+    ns::Dictionary& builtHeaders() {
+        if (!headers) {
+            headers = ns::Dictionary{{"x-client-SKU", "iOS"},
+                                     {"x-client-Ver", kSalVersion},
+                                     {"x-client-OS", ui::Device::current().systemVersion()},
+                                     {"x-client-DM", ui::Device::current().model()}};
+            std::optional<std::string> cpu = DSLogger::getCPUInfo();
+            if (!dsIsStringNilOrBlank(cpu)) (*headers)["x-client-CPU"] = *cpu;
+        }
+        return *headers;
+    }
+};
+
+State& state() {
+    static auto* s = new State;
+    return *s;
 }
 
-DSLogCallback& callbackSlot() {
-    static DSLogCallback* callback = new DSLogCallback();
-    return *callback;
-}
-
+// Read once, when the first line is written.
 const std::string& operatingSystemText() {
-    static const std::string* text =
+    static const auto* text =
         new std::string(ns::format("iOS %@", ui::Device::current().systemVersion()));
     return *text;
 }
 
-struct Identification {
-    std::mutex mutex;
-    std::optional<ns::Dictionary> headers;
-};
-
-Identification& identification() {
-    static Identification* id = new Identification();
-    return *id;
-}
-
-ns::Dictionary& builtHeaders(Identification& id) {
-    if (!id.headers) {
-        ns::Dictionary headers{{"x-client-SKU", "iOS"},
-                               {"x-client-Ver", kSalVersion},
-                               {"x-client-OS", ui::Device::current().systemVersion()},
-                               {"x-client-DM", ui::Device::current().model()}};
-        std::optional<std::string> cpu = DSLogger::getCPUInfo();
-        if (!dsIsStringNilOrBlank(cpu)) headers["x-client-CPU"] = *cpu;
-        id.headers = std::move(headers);
-    }
-    return *id.headers;
-}
-
-std::string utcDateText() {
-    const double seconds = ns::Date::now().timeIntervalSince1970();
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-    return text;
-}
-
 ns::LogLevel systemLevel(DSLogLevel level) {
     if (level == DS_LOG_LEVEL_ERROR) return ns::LogLevel::Error;
-    if (level == DS_LOG_LEVEL_VERBOSE) return ns::LogLevel::Debug;
-    return ns::LogLevel::Default;
+    return level == DS_LOG_LEVEL_VERBOSE ? ns::LogLevel::Debug : ns::LogLevel::Default;
 }
 
 }  // namespace
 
 void DSLogger::setLevel(DSLogLevel level) {
-    gMaxLevel = level;
-}
-
-bool DSLogger::isEnabled(DSLogLevel level) {
-    return level != DS_LOG_LEVEL_NONE && level <= gMaxLevel;
+    state().maxLevel = level;
 }
 
 DSLogLevel DSLogger::getLevel() {
-    return gMaxLevel;
+    return state().maxLevel;
+}
+
+bool DSLogger::isEnabled(DSLogLevel level) {
+    return level != DS_LOG_LEVEL_NONE && level <= state().maxLevel;
 }
 
 void DSLogger::setNSLogging(bool on) {
-    gNSLogging = on;
+    state().nsLogging = on;
 }
 
 bool DSLogger::getNSLogging() {
-    return gNSLogging;
+    return state().nsLogging;
 }
 
 void DSLogger::setLogCallBack(DSLogCallback callback) {
-    std::lock_guard lock(classLock());
-    callbackSlot() = std::move(callback);
+    std::lock_guard lock(state().lock);
+    state().callback = std::move(callback);
 }
 
 DSLogCallback DSLogger::getLogCallBack() {
-    std::lock_guard lock(classLock());
-    return callbackSlot();
+    std::lock_guard lock(state().lock);
+    return state().callback;
 }
 
 std::string DSLogger::stringForLevel(DSLogLevel level) {
-    switch (level) {
-        case DS_LOG_LEVEL_NONE:
-            return "NONE";
-        case DS_LOG_LEVEL_ERROR:
-            return "ERROR";
-        case DS_LOG_LEVEL_WARN:
-            return "WARNING";
-        case DS_LOG_LEVEL_INFO:
-            return "INFO";
-        case DS_LOG_LEVEL_VERBOSE:
-            return "VERBOSE";
-        default:
-            return "UNKNOWN";
-    }
+    static constexpr const char* kNames[] = {"NONE", "ERROR", "WARNING", "INFO", "VERBOSE"};
+    return level <= DS_LOG_LEVEL_VERBOSE ? kNames[level] : "UNKNOWN";
 }
 
 void DSLogger::log(DSLogLevel level, const DSLogContext* context,
@@ -127,36 +97,27 @@ void DSLogger::log(DSLogLevel level, const DSLogContext* context,
                    const std::optional<std::string>& info,
                    const std::optional<ns::UUID>& correlationId, const ns::Dictionary* userInfo) {
     if (level == DS_LOG_LEVEL_NONE || !message) return;
-    std::lock_guard lock(classLock());
-    const bool toSystemLog = gNSLogging;
-    if (level > gMaxLevel || (!callbackSlot() && !toSystemLog)) return;
+    State& s = state();
+    std::lock_guard lock(s.lock);
+    const bool toSystemLog = s.nsLogging;
+    if (level > s.maxLevel || (!s.callback && !toSystemLog)) return;
 
-    std::string componentPart;
-    if (context) {
-        if (std::optional<std::string> component = context->component())
-            componentPart = ns::format(" [%@]", *component);
-    }
-    const std::string correlationPart =
-        correlationId ? ns::format(" - %@", correlationId->UUIDString()) : std::string();
-    const std::string date = utcDateText();
+    const std::optional<std::string> component = context ? context->component() : std::nullopt;
+    // "SAL 2.3.1 <os> [<UTC date>[ - <correlation id>]][ [<component>]]"
+    const std::string head = ns::format(
+        "SAL 2.3.1 %@ [%@%@]%@", operatingSystemText(), ns::Date::now().description().substr(0, 19),
+        correlationId ? " - " + correlationId->UUIDString() : std::string(),
+        component ? " [" + *component + "]" : std::string());
     if (toSystemLog) {
         ns::Log::write(systemLevel(level), "signin", {},
-                       ns::format("SAL 2.3.1 %@ [%@%@]%@ %@: %@", operatingSystemText(), date,
-                                  correlationPart, componentPart, stringForLevel(level), *message));
+                       ns::format("%@ %@: %@", head, stringForLevel(level), *message));
     }
-    if (const DSLogCallback& callback = callbackSlot()) {
-        callback(level,
-                 ns::format("SAL 2.3.1 %@ [%@%@]%@ %@", operatingSystemText(), date,
-                            correlationPart, componentPart, *message),
-                 info, errorCode, userInfo);
-    }
+    if (s.callback) s.callback(level, head + " " + *message, info, errorCode, userInfo);
 }
 
 std::optional<std::string> DSLogger::getHash(const std::optional<std::string>& text) {
     if (!text) return std::nullopt;
-    // Digested up to the first zero byte, as a C string would be.
-    const std::string_view bytes(text->c_str());
-    return dsComputeSHA256(bytes).substr(0, 7);
+    return sec::logDigest(text->c_str());  // up to the first zero byte, as a C string would be
 }
 
 void DSLogger::logToken(const std::optional<std::string>& token, std::string_view tokenType,
@@ -167,25 +128,22 @@ void DSLogger::logToken(const std::optional<std::string>& token, std::string_vie
     if (context) text += ns::format("%@ ", *context);
     text += ns::format("%@ (%@)", tokenType, getHash(token).value_or("(null)"));
     if (expiresOn) text += ns::format(" expires on %@", *expiresOn);
-    log(DS_LOG_LEVEL_INFO, nullptr, text, 0, std::nullopt, correlationId);
+    log(DS_LOG_LEVEL_INFO, nullptr, text, DS_ERROR_SUCCEEDED, std::nullopt, correlationId);
 }
 
 ns::Dictionary DSLogger::salId() {
-    Identification& id = identification();
-    std::lock_guard lock(id.mutex);
-    return builtHeaders(id);
+    std::lock_guard lock(state().idMutex);
+    return state().builtHeaders();
 }
 
 void DSLogger::setIdValue(const std::string& value, const std::string& key) {
-    Identification& id = identification();
-    std::lock_guard lock(id.mutex);
-    builtHeaders(id)[key] = value;
+    std::lock_guard lock(state().idMutex);
+    state().builtHeaders()[key] = value;
 }
 
 void DSLogger::setSalVersion(const std::string& version) {
-    Identification& id = identification();
-    std::lock_guard lock(id.mutex);
-    if (id.headers) (*id.headers)["x-client-Ver"] = version;
+    std::lock_guard lock(state().idMutex);
+    if (state().headers) (*state().headers)["x-client-Ver"] = version;
 }
 
 std::string DSLogger::getSalVersion() {
@@ -203,7 +161,7 @@ std::string DSLogger::functionAndLine(const DSCodeLocation& where) {
 void DSLogger::logInvalidArgument(std::string_view message,
                                   const std::optional<ns::UUID>& correlationId,
                                   DSCodeLocation where) {
-    log(DS_LOG_LEVEL_ERROR, nullptr, std::string(message), kInvalidArgumentCode,
+    log(DS_LOG_LEVEL_ERROR, nullptr, std::string(message), DS_ERROR_DEVELOPER_INVALID_ARGUMENT,
         functionAndLine(where), correlationId);
 }
 
@@ -216,5 +174,5 @@ void DSLogger::raiseInvalidArgument(std::string_view argument, DSCodeLocation wh
 void DSLogger::logAPIEntry(DSCodeLocation where) {
     if (!isEnabled(DS_LOG_LEVEL_VERBOSE)) return;
     log(DS_LOG_LEVEL_VERBOSE, nullptr, ns::format("SAL API call [Version - %@]", getSalVersion()),
-        0, functionAndLine(where), std::nullopt);
+        DS_ERROR_SUCCEEDED, functionAndLine(where), std::nullopt);
 }

@@ -4,19 +4,12 @@
 #include <cctype>
 
 #include "platform/ns/PercentEncoding.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/UTF8.h"
 #include "platform/sec/Digest.h"
 
-namespace {
-
-bool isWhite(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-}  // namespace
-
 bool dsIsStringNilOrBlank(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), isWhite);
+    return ns::trimmedWhitespace(text).empty();
 }
 
 bool dsIsStringNilOrBlank(const std::optional<std::string>& text) {
@@ -24,10 +17,7 @@ bool dsIsStringNilOrBlank(const std::optional<std::string>& text) {
 }
 
 std::string dsTrimmedString(std::string_view text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && isWhite(text[begin])) ++begin;
-    while (end > begin && isWhite(text[end - 1])) --end;
-    return std::string(text.substr(begin, end - begin));
+    return std::string(ns::trimmedWhitespace(text));
 }
 
 std::string adBase64UrlEncodeData(std::string_view bytes) {

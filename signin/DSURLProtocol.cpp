@@ -6,6 +6,7 @@
 #include "platform/net/URLError.h"
 #include "platform/net/URLProtectionSpace.h"
 #include "platform/ns/Format.h"
+#include "signin/DSAuthenticationError.h"
 #include "signin/DSCustomHeaderHandler.h"
 #include "signin/DSLogger.h"
 #include "signin/DSStringHelpers.h"
@@ -37,8 +38,9 @@ std::optional<ns::UUID> correlationIdOf(const net::URLRequest& request) {
 }
 
 void logHost(const char* message, const net::URLRequest& request) {
-    DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr, message, 0, correlationIdOf(request),
-                        nullptr, "host: %@", request.url().host().value_or("(null)"));
+    DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr, message, DS_ERROR_SUCCEEDED,
+                        correlationIdOf(request), nullptr, "host: %@",
+                        request.url().host().value_or("(null)"));
 }
 
 }  // namespace
@@ -176,8 +178,8 @@ std::string DSURLProtocol::host() const {
 
 void DSURLProtocol::startLoading() {
     if (auto id = correlationIdOf(request())) correlationId_ = id;
-    DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr, "-[DSURLProtocol startLoading]", 0,
-                        correlationId_, nullptr, "host: %@", host());
+    DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr, "-[DSURLProtocol startLoading]",
+                        DS_ERROR_SUCCEEDED, correlationId_, nullptr, "host: %@", host());
     net::URLRequest marked = request();
     net::URLProtocol::setProperty(true, kProtocolMark, marked);
 
@@ -193,8 +195,8 @@ void DSURLProtocol::startLoading() {
 }
 
 void DSURLProtocol::stopLoading() {
-    DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr, "-[DSURLProtocol stopLoading]", 0,
-                        correlationId_, nullptr, "host: %@", host());
+    DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr, "-[DSURLProtocol stopLoading]",
+                        DS_ERROR_SUCCEEDED, correlationId_, nullptr, "host: %@", host());
     cancelled_ = true;
     if (connection_) connection_->cancel();
     connection_.reset();
@@ -217,9 +219,9 @@ void DSURLProtocol::didReceiveChallenge(
     const net::URLSessionDelegate::ChallengeHandler& completion) {
     const std::string method = dsLowercase(challenge.protectionSpace().authenticationMethod());
     DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr,
-                        "connection:willSendRequestForAuthenticationChallenge:", 0, correlationId_,
-                        nullptr, "%@. Previous challenge failure count: %ld", method,
-                        static_cast<long>(challenge.previousFailureCount()));
+                        "connection:willSendRequestForAuthenticationChallenge:", DS_ERROR_SUCCEEDED,
+                        correlationId_, nullptr, "%@. Previous challenge failure count: %ld",
+                        method, static_cast<long>(challenge.previousFailureCount()));
     std::shared_ptr<const Handler> handler;
     std::shared_ptr<DSTelemetryUIEvent> event;
     {
@@ -243,8 +245,8 @@ void DSURLProtocol::willRedirect(net::URLSessionTask& task,
                                  const net::URLSessionDelegate::RedirectionHandler& handler) {
     const ns::URL& next = newRequest.url();
     DSLogger::logFormat(
-        DS_LOG_LEVEL_VERBOSE, nullptr, "-[DSURLProtocol connection:willSendRequest:]", 0,
-        correlationId_, nullptr, "Redirect response: %@. New request:%@",
+        DS_LOG_LEVEL_VERBOSE, nullptr, "-[DSURLProtocol connection:willSendRequest:]",
+        DS_ERROR_SUCCEEDED, correlationId_, nullptr, "Redirect response: %@. New request:%@",
         response ? response->url().absoluteString() : std::string("(null)"), next.absoluteString());
     if (next.scheme() == "http") {
         const std::optional<std::string> end = endURL();

@@ -36,7 +36,7 @@ std::unique_ptr<AlsaCapture> AlsaCapture::openFirst(unsigned rate) {
         const std::string name = it->path().filename().string();
         captures = captures || (name.starts_with("pcmC") && name.ends_with("c"));
     }
-    return captures ? open("default", rate) : nullptr;
+    return captures ? open(kFirstDeviceName, rate) : nullptr;
 }
 
 AlsaCapture::~AlsaCapture() {

@@ -22,6 +22,9 @@ public:
     // The device named `name` ("default", "hw:0,0" ...); null when it cannot capture at the
     // rate in 16-bit mono.
     static std::unique_ptr<AlsaCapture> open(const std::string& name, unsigned rate);
+    // The name under which openFirst opens the machine's device.
+    static constexpr const char* kFirstDeviceName = "default";
+
     // The machine's default capture device, when the machine has a sound card that captures
     // (a /dev/snd/pcmC*D*c node); null otherwise.
     static std::unique_ptr<AlsaCapture> openFirst(unsigned rate);

@@ -25,14 +25,17 @@ enum AVErrorCode : int64_t {
     AVErrorUnsupportedURL = -11850,
 };
 
-// What a video file's header says: its duration and the natural size of its first video
-// track (as stored, before the display matrix turns it).
+// What a media file's header says: its duration in seconds, the natural size of its first
+// video track (as stored, before the display matrix turns it), and the bit rate its encoder
+// gave its first sound track.
 struct AssetTrackInfo {
     double duration = 0;
     std::optional<ui::Size> naturalSize;
+    std::optional<int64_t> audioBitRate;
 };
 
-// Still frames of a local video file, decoded by the media libraries.
+// Still frames of a local video file, and what the header of a video or sound file says,
+// decoded by the media libraries.
 //
 // Only regular files are read, reached through a "file" URL or handed over already open (a
 // caller that confines paths opens the file itself, in the one step that checks it, and the

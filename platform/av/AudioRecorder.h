@@ -35,6 +35,8 @@ public:
 
     static ns::Result<std::shared_ptr<AudioRecorder>> create(
         std::string path, std::shared_ptr<Microphone> microphone = Microphone::shared());
+    // Whether anything can be recorded at all: there is a sound input (Microphone::shared()).
+    static bool isAvailable() { return Microphone::shared() != nullptr; }
     ~AudioRecorder();
 
     const std::string& path() const { return path_; }

@@ -5,6 +5,7 @@
 #include <qrencode.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 
 #include "platform/rt/ModuleLoader.h"
@@ -124,12 +125,25 @@ std::vector<MetadataMachineReadableCodeObject> BarcodeLibraryCodec::detect(
                                                                     : ZXing::ImageFormat::BGRX;
     const ZXing::ImageView image(frame.data(), frame.width(), frame.height(), format,
                                  frame.stride());
-    const auto hints =
-        ZXing::DecodeHints().setFormats(ZXing::BarcodeFormats(ZXing::BarcodeFormat(formats)));
+    // Matrix codes are read all at once. Linear codes are read one a frame: the library tells
+    // a linear code read twice (in a smaller copy of the frame, or inverted) from another by a
+    // comparison that asserts on some frames, which would end the program; with one code a
+    // frame it never compares.
+    const int matrix = formats & static_cast<int>(ZXing::BarcodeFormat::MatrixCodes);
+    const int linear = formats & ~matrix;
     const double width = frame.width(), height = frame.height();
     ZXing::Results results;
     try {
-        results = ZXing::ReadBarcodes(image, hints);
+        if (matrix) {
+            results = ZXing::ReadBarcodes(
+                image, ZXing::DecodeHints().setFormats(ZXing::BarcodeFormat(matrix)));
+        }
+        if (linear) {
+            auto read = ZXing::ReadBarcodes(image, ZXing::DecodeHints()
+                                                       .setFormats(ZXing::BarcodeFormat(linear))
+                                                       .setMaxNumberOfSymbols(1));
+            std::move(read.begin(), read.end(), std::back_inserter(results));
+        }
     } catch (...) {
         // Some detectors of the library throw on odd pictures (an index out of range): such a
         // frame shows no code, and the next frame is searched as usual.
@@ -145,10 +159,11 @@ std::vector<MetadataMachineReadableCodeObject> BarcodeLibraryCodec::detect(
         for (const auto& corner : result.position()) {
             corners.push_back({corner.x / width, corner.y / height});
         }
-        // Binary content (a code that carries bytes, not text) has no string value.
-        std::optional<std::string> value;
-        if (result.contentType() != ZXing::ContentType::Binary) value = std::move(text);
-        found.emplace_back(*type, std::move(value), std::move(corners));
+        // Every decoded code carries the text of its bytes in the character set they name or
+        // appear to be in. The library calls content with a control character (a tab, an
+        // escape) binary, yet it is text the page asked to have read: left without a value it
+        // could never be accepted, and the scan would wait for ever.
+        found.emplace_back(*type, std::move(text), std::move(corners));
     }
     return found;
 }

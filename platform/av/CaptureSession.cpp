@@ -8,6 +8,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/FaultSeam.h"
+#include "platform/ui/Display.h"
 #include "platform/ui/GraphicsContext.h"
 
 namespace av {
@@ -137,6 +138,8 @@ void CaptureSession::deliver(std::shared_ptr<const ui::Bitmap> picture,
         latest_ = frame;
     }
     ++frameCount_;
+    // The session's preview layers show it.
+    ui::Display::setNeedsUpdate();
     for (const auto& output : outputs) output->captureFrame(frame);
 }
 

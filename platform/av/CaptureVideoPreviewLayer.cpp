@@ -17,7 +17,7 @@ CaptureVideoPreviewLayer::CaptureVideoPreviewLayer(std::shared_ptr<CaptureSessio
     : session_(std::move(session)) {}
 
 void CaptureVideoPreviewLayer::setVideoGravity(LayerVideoGravity gravity) {
-    gravity_ = gravity;
+    ui::Display::update(gravity_, gravity);
     noteGeometry();
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/av/MetadataMachineReadableCodeObject.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewVisitor.h"
 
 namespace av {
 
@@ -26,6 +27,7 @@ enum class LayerVideoGravity { ResizeAspect, ResizeAspectFill, Resize };
 // Main thread, except the metadata transform.
 class CaptureVideoPreviewLayer : public ui::View {
 public:
+    void accept(ui::ViewVisitor& visitor) override { visitor.visit(*this); }
     static std::shared_ptr<CaptureVideoPreviewLayer> layerWithSession(
         const std::shared_ptr<CaptureSession>& session);
     explicit CaptureVideoPreviewLayer(std::shared_ptr<CaptureSession> session);

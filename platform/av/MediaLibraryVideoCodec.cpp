@@ -25,9 +25,10 @@ namespace av {
 
 namespace {
 
-// Containers that a recorded or downloaded clip comes in. Playlist and concatenation formats
-// are left out: they open further files named inside the input.
-constexpr const char* kAllowedFormats = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,avi,mpeg,mpegts";
+// Containers that a recorded or downloaded clip or sound comes in. Playlist and concatenation
+// formats are left out: they open further files named inside the input.
+constexpr const char* kAllowedFormats =
+    "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,avi,mpeg,mpegts,mp3,ogg,flac,aac,wav,aiff,caf";
 
 ns::Error avError(int64_t code, const std::string& reason) {
     return ns::Error(kAVErrorDomain, code, {{ns::kLocalizedDescriptionKey, reason}});
@@ -386,7 +387,12 @@ ns::Result<AssetTrackInfo> MediaLibraryVideoCodec::trackInfo(int file, DecodeSto
     const AVFormatContext& format = *opened.value().format;
     AssetTrackInfo info;
     if (format.duration != AV_NOPTS_VALUE && format.duration > 0) {
-        info.duration = static_cast<float>(double(format.duration) / AV_TIME_BASE);
+        info.duration = double(format.duration) / AV_TIME_BASE;
+    }
+    const int audio =
+        av_find_best_stream(opened.value().format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (audio >= 0 && format.streams[audio]->codecpar->bit_rate > 0) {
+        info.audioBitRate = format.streams[audio]->codecpar->bit_rate;
     }
     if (opened.value().videoIndex >= 0) {
         const AVCodecParameters& codec = *format.streams[opened.value().videoIndex]->codecpar;

@@ -1,5 +1,6 @@
 #include "platform/av/Microphone.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <utility>
 
 #include "platform/av/AlsaCapture.h"
+#include "platform/ns/FaultSeam.h"
 
 namespace av {
 
@@ -16,6 +18,8 @@ std::mutex gSharedMutex;
 std::shared_ptr<Microphone> gShared;
 // The machine's sound card is looked for when the microphone is first asked for.
 bool gAttachPending = false;
+// The launch said there is no sound input.
+bool gNone = false;
 
 uint32_t le32(const char* p) {
     return uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 | uint32_t(uint8_t(p[2])) << 16 |
@@ -29,9 +33,10 @@ uint16_t le16(const char* p) {
 
 std::shared_ptr<Microphone> Microphone::shared() {
     std::lock_guard lock(gSharedMutex);
+    if (gNone) return nullptr;
     if (std::exchange(gAttachPending, false) && !gShared) {
-        if (auto device = AlsaCapture::openFirst(kSampleRate)) {
-            gShared.reset(new Microphone(std::move(device)));
+        if (AlsaCapture::openFirst(kSampleRate)) {
+            gShared.reset(new Microphone(std::string(AlsaCapture::kFirstDeviceName)));
         }
     }
     if (!gShared) gShared = tone(kDefaultToneHz);
@@ -41,7 +46,15 @@ std::shared_ptr<Microphone> Microphone::shared() {
 void Microphone::setShared(std::shared_ptr<Microphone> microphone) {
     std::lock_guard lock(gSharedMutex);
     gAttachPending = false;
+    gNone = false;
     gShared = std::move(microphone);
+}
+
+void Microphone::setNone() {
+    std::lock_guard lock(gSharedMutex);
+    gAttachPending = false;
+    gNone = true;
+    gShared.reset();
 }
 
 void Microphone::attachFirstDeviceWhenAsked() {
@@ -60,9 +73,10 @@ bool Microphone::configure(const std::string& spec) {
     } else if (spec.starts_with("wav:")) {
         chosen = wavFile(spec.substr(4));
     } else if (spec.starts_with("alsa:")) {
-        if (auto device = AlsaCapture::open(spec.substr(5), kSampleRate)) {
-            chosen.reset(new Microphone(std::move(device)));
-        }
+        chosen = device(spec.substr(5));
+    } else if (spec == "none") {
+        setNone();
+        return true;
     }
     if (!chosen) return false;
     setShared(std::move(chosen));
@@ -73,15 +87,45 @@ Microphone::Microphone(double hz) : hz_(hz) {}
 
 Microphone::Microphone(std::vector<int16_t> samples) : samples_(std::move(samples)) {}
 
-Microphone::Microphone(std::unique_ptr<AlsaCapture> device) : device_(std::move(device)) {}
+Microphone::Microphone(std::string deviceName) : deviceName_(std::move(deviceName)) {}
 
 Microphone::~Microphone() = default;
 
+std::shared_ptr<Microphone> Microphone::device(const std::string& name) {
+    if (!AlsaCapture::open(name, kSampleRate)) return nullptr;
+    return std::shared_ptr<Microphone>(new Microphone(name));
+}
+
 bool Microphone::attachFirstDevice() {
-    auto device = AlsaCapture::openFirst(kSampleRate);
-    if (!device) return false;
-    setShared(std::shared_ptr<Microphone>(new Microphone(std::move(device))));
+    if (!AlsaCapture::openFirst(kSampleRate)) return false;
+    setShared(
+        std::shared_ptr<Microphone>(new Microphone(std::string(AlsaCapture::kFirstDeviceName))));
     return true;
+}
+
+ns::Status Microphone::open() {
+    const auto cannot = [](const std::string& name) {
+        return ns::Error(
+            "NSOSStatusErrorDomain", kCannotOpenDevice,
+            {{ns::kLocalizedDescriptionKey, "The sound input " + name + " cannot be opened."}});
+    };
+    if (ns::injectedFault("microphone.open")) return cannot(deviceName_.value_or("replayed"));
+    if (!deviceName_) return ns::Status();
+    std::lock_guard lock(deviceMutex_);
+    if (!device_) device_ = AlsaCapture::open(*deviceName_, kSampleRate);
+    if (device_) return ns::Status();
+    return cannot(*deviceName_);
+}
+
+void Microphone::close() {
+    std::lock_guard lock(deviceMutex_);
+    device_.reset();
+}
+
+bool Microphone::isOpen() const {
+    if (!deviceName_) return true;
+    std::lock_guard lock(deviceMutex_);
+    return static_cast<bool>(device_);
 }
 
 std::shared_ptr<Microphone> Microphone::tone(double hz) {
@@ -127,8 +171,13 @@ int16_t Microphone::sampleAt(uint64_t n) const {
     return int16_t(std::lround(std::sin(phase) * 12000));
 }
 
-void Microphone::read(uint64_t from, int16_t* out, size_t frames) const {
-    if (device_) return device_->read(out, frames);
+void Microphone::read(uint64_t from, int16_t* out, size_t frames) {
+    if (deviceName_) {
+        std::lock_guard lock(deviceMutex_);
+        if (!device_) device_ = AlsaCapture::open(*deviceName_, kSampleRate);
+        if (device_) return device_->read(out, frames);
+        return std::fill(out, out + frames, int16_t{0});
+    }
     for (size_t i = 0; i < frames; ++i) out[i] = sampleAt(from + i);
 }
 

@@ -5,22 +5,29 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "platform/av/CaptureVideoPreviewLayer.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/gtk/GtkCapturePreview.h"
 #include "platform/gtk/WebKitGtkAlertDialog.h"
 #include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/Display.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationBar.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/ScrollView.h"
+#include "platform/ui/SegmentedControl.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TableViewCell.h"
 #include "platform/ui/TapGestureRecognizer.h"
@@ -33,7 +40,10 @@
 namespace wk {
 namespace {
 
-constexpr guint kSyncIntervalMs = 50;
+// How long after a sync the changes it made itself are drawn.
+constexpr guint kSettleMs = 50;
+// The smallest a screen's window may be made.
+constexpr int kMinimumScreenSide = 200;
 // What a window shows where no view draws: a phone's screen is black under its views.
 constexpr const char* kWindowBackground = "background-color: #000000;";
 // The system's tint where an item has none: blue on a light bar, light blue on a dark one.
@@ -79,6 +89,24 @@ void style(GtkWidget* widget, const std::string& css) {
                            [](gpointer p) { delete static_cast<std::string*>(p); });
 }
 
+// What assistive technologies read for the widget of an element: its label and value as the
+// name, its hint as the description (set only on change).
+void describe(GtkWidget* widget, const ui::Accessibility& element) {
+    const auto& label = element.accessibilityLabel();
+    const auto& value = element.accessibilityValue();
+    AtkObject* accessible = gtk_widget_get_accessible(widget);
+    if (!accessible) return;
+    if (label || value) {
+        const std::string name = label && value ? *label + ", " + *value : label ? *label : *value;
+        const char* shown = atk_object_get_name(accessible);
+        if (!shown || name != shown) atk_object_set_name(accessible, name.c_str());
+    }
+    if (const auto& hint = element.accessibilityHint()) {
+        const char* shown = atk_object_get_description(accessible);
+        if (!shown || *hint != shown) atk_object_set_description(accessible, hint->c_str());
+    }
+}
+
 // Connects `signal` to a call of `run` with the object, for as long as the object lives.
 template <class T, class Run>
 void connectWeak(GtkWidget* widget, const char* signal, const std::shared_ptr<T>& object, Run run) {
@@ -104,13 +132,47 @@ std::string itemCaption(const ui::BarButtonItem& item) {
     return "";
 }
 
+// Height of an item's picture in a bar.
+constexpr int kItemImageHeight = 24;
+
+// A bar item's picture as the bars draw one: its shape (the picture's opacity) filled with
+// the tint, fitted to the bar's item height.
+GtkWidget* itemImage(const ui::Image& image, const ui::Color& tint) {
+    const auto& bitmap = *image.bitmap();
+    if (bitmap.width() <= 0 || bitmap.height() <= 0) return nullptr;
+    const double scale = double(kItemImageHeight) / bitmap.height();
+    const int width = std::max(1, static_cast<int>(std::lround(bitmap.width() * scale)));
+    cairo_surface_t* out = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, kItemImageHeight);
+    cairo_t* cr = cairo_create(out);
+    cairo_set_source_rgba(cr, tint.red(), tint.green(), tint.blue(), tint.alpha());
+    cairo_scale(cr, scale, scale);
+    if (bitmap.format() == ui::Bitmap::Format::ARGB32) {
+        cairo_pattern_t* shape = cairo_pattern_create_for_surface(bitmap.surface());
+        cairo_pattern_set_filter(shape, CAIRO_FILTER_GOOD);
+        cairo_mask(cr, shape);
+        cairo_pattern_destroy(shape);
+    }
+    cairo_destroy(cr);
+    GtkWidget* widget = gtk_image_new_from_surface(out);
+    cairo_surface_destroy(out);
+    return widget;
+}
+
 GtkWidget* itemButton(const std::shared_ptr<ui::BarButtonItem>& item, const ui::Color& bar) {
     GtkWidget* button = gtk_button_new_with_label(itemCaption(*item).c_str());
     gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
     gtk_widget_set_sensitive(button, item->isEnabled());
-    const ui::Color tint =
-        item->tintColor().value_or(luminance(bar) > 0.5 ? kTintOnLight : kTintOnDark);
-    style(button, "color: " + cssColor(legibleOn(bar, tint)) + "; background: none;");
+    const ui::Color tint = legibleOn(
+        bar, item->tintColor().value_or(luminance(bar) > 0.5 ? kTintOnLight : kTintOnDark));
+    style(button, "color: " + cssColor(tint) + "; background: none;");
+    if (item->image() && item->image()->bitmap()) {
+        if (GtkWidget* picture = itemImage(*item->image(), tint)) {
+            gtk_button_set_label(GTK_BUTTON(button), nullptr);
+            gtk_button_set_image(GTK_BUTTON(button), picture);
+            gtk_button_set_always_show_image(GTK_BUTTON(button), TRUE);
+        }
+    }
+    describe(button, *item);
     connectWeak(button, "clicked", item, [](ui::BarButtonItem& shown) { shown.sendActions(); });
     return button;
 }
@@ -146,6 +208,7 @@ void fillToolbar(GtkWidget* box, const ui::Toolbar& toolbar, const ui::Color& ba
 std::string itemKey(const ui::BarButtonItem* item) {
     if (!item) return "-";
     return std::to_string(reinterpret_cast<uintptr_t>(item)) + itemCaption(*item) +
+           std::to_string(reinterpret_cast<uintptr_t>(item->image().get())) +
            (item->isEnabled() ? "1" : "0") +
            (item->tintColor() ? cssColor(*item->tintColor()) : "");
 }
@@ -232,8 +295,8 @@ std::shared_ptr<ui::TapGestureRecognizer> tapRecognizerOf(const ui::View& view) 
 }
 
 // Moves a child of a GtkFixed only when it is elsewhere: GTK lays out and draws the whole
-// fixed again on every move, which on each turn of the presenter's timer would paint the page
-// again, and a page painted before its web process has drawn waits for that process.
+// fixed again on every move, which on each sync would paint the page again, and a page
+// painted before its web process has drawn waits for that process.
 void moveInFixed(GtkWidget* fixed, GtkWidget* child, int x, int y) {
     int shownX = 0, shownY = 0;
     gtk_container_child_get(GTK_CONTAINER(fixed), child, "x", &shownX, "y", &shownY, nullptr);
@@ -246,16 +309,30 @@ GtkWidget* pageHolderOf(WebKitGtkEngine& engine) {
     return child && GTK_IS_OVERLAY(child) ? child : engine.window();
 }
 
-// The main page's GTK window: the engine window of the first web view in the tree.
-GtkWidget* engineWindowIn(const ui::View& view) {
-    if (auto* web = dynamic_cast<const WebView*>(&view)) {
-        auto engine = std::dynamic_pointer_cast<WebKitGtkEngine>(web->engine());
-        return engine ? engine->window() : nullptr;
-    }
-    for (const auto& child : view.subviews()) {
-        if (GtkWidget* found = engineWindowIn(*child)) return found;
+// The first web view in the tree: in a window's root view, the main page's.
+std::shared_ptr<WebView> webViewIn(const std::shared_ptr<ui::View>& view) {
+    struct IsWebView : ui::ViewVisitor {
+        bool is = false;
+        void visit(ui::View&) override {}
+        void visit(WebView&) override { is = true; }
+        void visit(av::CaptureVideoPreviewLayer&) override {}
+    } kind;
+    view->accept(kind);
+    if (kind.is) return std::static_pointer_cast<WebView>(view);
+    for (const auto& child : view->subviews()) {
+        if (auto found = webViewIn(child)) return found;
     }
     return nullptr;
+}
+
+std::shared_ptr<WebKitGtkEngine> engineOf(const std::shared_ptr<WebView>& web) {
+    return web ? std::dynamic_pointer_cast<WebKitGtkEngine>(web->engine()) : nullptr;
+}
+
+// The main page's GTK window: the engine window of the first web view in the tree.
+GtkWidget* engineWindowIn(const std::shared_ptr<ui::View>& view) {
+    auto engine = engineOf(webViewIn(view));
+    return engine ? engine->window() : nullptr;
 }
 
 std::shared_ptr<ui::ViewController> topPresented(ui::Window& window) {
@@ -294,6 +371,7 @@ struct GtkViewPresenter::Shown {
         GtkWidget* content = nullptr;    // a scroll view's GtkFixed of its content
         GtkWidget* tapBox = nullptr;     // input over a view with a tap recognizer
         std::string key;                 // what a bar shows
+        bool drawsItsContent = false;    // a web view: its subviews are the engine's
         bool seen = false;
     };
     std::map<const ui::View*, Drawn> widgets;
@@ -347,46 +425,57 @@ struct GtkViewPresenter::Shown {
         return false;
     }
 
-    GtkWidget* make(const std::shared_ptr<ui::View>& view, Drawn& drawn) {
-        if (auto* web = dynamic_cast<WebView*>(view.get())) {
-            auto engine = std::dynamic_pointer_cast<WebKitGtkEngine>(web->engine());
-            if (!engine) return nullptr;
-            GtkWidget* widget = GTK_WIDGET(engine->webView());
+    // Makes the widget that draws a view, by the view's kind.
+    struct Maker : ui::ViewVisitor {
+        Shown& shown;
+        Drawn& drawn;
+        GtkWidget* widget = nullptr;
+
+        Maker(Shown& shown, Drawn& drawn) : shown(shown), drawn(drawn) {}
+        void visit(ui::View&) override { widget = plainView(); }
+        void visit(WebView& web) override {
+            // The engine's own widget, borrowed from its window: it draws the page itself.
+            drawn.drawsItsContent = true;
+            auto engine = std::dynamic_pointer_cast<WebKitGtkEngine>(web.engine());
+            if (!engine) return;
+            widget = GTK_WIDGET(engine->webView());
             g_object_ref(widget);
             if (GtkWidget* parent = gtk_widget_get_parent(widget)) {
                 gtk_container_remove(GTK_CONTAINER(parent), widget);
             }
             gtk_widget_hide(engine->window());
-            borrowed.emplace_back(widget, engine);
-            return widget;
+            shown.borrowed.emplace_back(widget, engine);
         }
-        if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(view.get()))
-            return GtkCapturePreview::make(*preview);
-        if (dynamic_cast<ui::Toolbar*>(view.get()) || dynamic_cast<ui::NavigationBar*>(view.get()))
-            return gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
-        if (dynamic_cast<ui::Label*>(view.get())) {
-            GtkWidget* label = gtk_label_new("");
-            gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
-            return label;
+        void visit(av::CaptureVideoPreviewLayer& preview) override {
+            widget = GtkCapturePreview::make(preview);
         }
-        if (auto button = std::dynamic_pointer_cast<ui::Button>(view)) {
-            GtkWidget* widget = gtk_button_new();
-            connectWeak(widget, "clicked", button, [](ui::Button& shown) { shown.sendActions(); });
-            return widget;
+        void visit(ui::Toolbar&) override { widget = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0); }
+        void visit(ui::NavigationBar&) override {
+            widget = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
         }
-        if (dynamic_cast<ui::ImageView*>(view.get())) return gtk_image_new();
-        if (dynamic_cast<ui::TextField*>(view.get())) return gtk_entry_new();
-        if (dynamic_cast<ui::ActivityIndicatorView*>(view.get())) return gtk_spinner_new();
-        if (auto scroll = std::dynamic_pointer_cast<ui::ScrollView>(view)) {
-            GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
-            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER,
+        void visit(ui::Label&) override {
+            widget = gtk_label_new("");
+            gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_END);
+        }
+        void visit(ui::Button& button) override {
+            widget = gtk_button_new();
+            connectWeak(widget, "clicked",
+                        std::static_pointer_cast<ui::Button>(button.sharedView()),
+                        [](ui::Button& shown) { shown.sendActions(); });
+        }
+        void visit(ui::ImageView&) override { widget = gtk_image_new(); }
+        void visit(ui::TextField&) override { widget = gtk_entry_new(); }
+        void visit(ui::ActivityIndicatorView&) override { widget = gtk_spinner_new(); }
+        void visit(ui::ScrollView& scroll) override {
+            widget = gtk_scrolled_window_new(nullptr, nullptr);
+            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(widget), GTK_POLICY_NEVER,
                                            GTK_POLICY_AUTOMATIC);
             drawn.content = gtk_fixed_new();
-            gtk_container_add(GTK_CONTAINER(scrolled), drawn.content);
+            gtk_container_add(GTK_CONTAINER(widget), drawn.content);
             // The content and the viewport GTK puts around it show with the scroll view.
-            gtk_widget_show_all(scrolled);
+            gtk_widget_show_all(widget);
             GtkAdjustment* adjustment =
-                gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scrolled));
+                gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(widget));
             // The user scrolls: the view follows, and a table makes the rows that come near.
             g_signal_connect_data(
                 adjustment, "value-changed", G_CALLBACK(+[](GtkAdjustment* a, gpointer data) {
@@ -397,15 +486,20 @@ struct GtkViewPresenter::Shown {
                     held->setContentOffset({held->contentOffset().x, value});
                     if (auto* presenter = GtkViewPresenter::installed()) presenter->sync();
                 }),
-                new std::weak_ptr<ui::ScrollView>(scroll),
+                new std::weak_ptr<ui::ScrollView>(
+                    std::static_pointer_cast<ui::ScrollView>(scroll.sharedView())),
                 [](gpointer data, GClosure*) {
                     delete static_cast<std::weak_ptr<ui::ScrollView>*>(data);
                 },
                 GConnectFlags(0));
-            return scrolled;
+            // GTK learns the content's size at its next layout: an offset that it could not
+            // take before (see syncOffset) is set then.
+            g_signal_connect(adjustment, "changed", G_CALLBACK(+[](GtkAdjustment*, gpointer) {
+                                 GtkViewPresenter::changed();
+                             }),
+                             nullptr);
         }
-        return plainView();
-    }
+    };
 
     // Gives a plain view's widget the colour its draw handler paints (drawn again on change).
     static void paintBackground(GtkWidget* widget, const ui::Color& color) {
@@ -488,7 +582,9 @@ struct GtkViewPresenter::Shown {
             drawn.view = view;
         }
         if (!drawn.widget) {
-            drawn.widget = make(view, drawn);
+            Maker maker(*this, drawn);
+            view->accept(maker);
+            drawn.widget = maker.widget;
             if (!drawn.widget) return;
             gtk_fixed_put(GTK_FIXED(container), drawn.widget, 0, 0);
             drawn.container = container;
@@ -513,10 +609,10 @@ struct GtkViewPresenter::Shown {
         hidden = hidden || view->isHidden() || view->alpha() <= 0;
         gtk_widget_set_visible(widget, !hidden);
         if (!hidden) gtk_widget_set_opacity(widget, std::min(1.0, view->alpha()));
-        update(*view, drawn, width, height);
+        Updater updater(drawn, width, height);
+        view->accept(updater);
         // A web view draws its own content; its scroll view is the engine's.
-        if (dynamic_cast<WebView*>(view.get())) return;
-        if (auto table = std::dynamic_pointer_cast<ui::TableView>(view)) table->layoutRows();
+        if (drawn.drawsItsContent) return;
         if (drawn.content) {
             auto* scroll = static_cast<ui::ScrollView*>(view.get());
             const ui::Size content = scroll->contentSize();
@@ -544,50 +640,65 @@ struct GtkViewPresenter::Shown {
         gtk_adjustment_set_value(adjustment, wanted);
     }
 
-    void update(ui::View& view, Drawn& drawn, int width, int height) {
-        GtkWidget* widget = drawn.widget;
-        if (auto* preview = dynamic_cast<av::CaptureVideoPreviewLayer*>(&view)) {
-            GtkCapturePreview::update(*preview, widget);
-        } else if (auto* toolbar = dynamic_cast<ui::Toolbar*>(&view)) {
-            const ui::Color bar = toolbar->barTintColor().value_or(kDarkBar);
+    // Brings a view's widget up to the view, by the view's kind.
+    struct Updater : ui::ViewVisitor {
+        Drawn& drawn;
+        GtkWidget* widget;
+        int width;
+        int height;
+
+        Updater(Drawn& drawn, int width, int height)
+            : drawn(drawn), widget(drawn.widget), width(width), height(height) {}
+        void visit(ui::View& view) override {
+            if (view.backgroundColor()) paintBackground(widget, *view.backgroundColor());
+        }
+        void visit(WebView&) override {}
+        void visit(av::CaptureVideoPreviewLayer& preview) override {
+            GtkCapturePreview::update(preview, widget);
+        }
+        void visit(ui::Toolbar& toolbar) override {
+            const ui::Color bar = toolbar.barTintColor().value_or(kDarkBar);
             style(widget, "background-color: " + cssColor(bar) + ";");
-            std::string key = toolbarKey(*toolbar, bar);
-            if (drawn.key != key) {
-                fillToolbar(widget, *toolbar, bar);
-                drawn.key = std::move(key);
-            }
-        } else if (auto* navigationBar = dynamic_cast<ui::NavigationBar*>(&view)) {
-            const ui::Color bar = navigationBar->barTintColor().value_or(kLightBar);
+            std::string key = toolbarKey(toolbar, bar);
+            if (drawn.key == key) return;
+            fillToolbar(widget, toolbar, bar);
+            drawn.key = std::move(key);
+        }
+        void visit(ui::NavigationBar& navigationBar) override {
+            const ui::Color bar = navigationBar.barTintColor().value_or(kLightBar);
             style(widget, "background-color: " + cssColor(bar) + ";");
-            std::string key = navigationBarKey(*navigationBar, bar);
-            if (drawn.key != key) {
-                fillNavigationBar(widget, *navigationBar, bar);
-                drawn.key = std::move(key);
-            }
-        } else if (auto* label = dynamic_cast<ui::Label*>(&view)) {
+            std::string key = navigationBarKey(navigationBar, bar);
+            if (drawn.key == key) return;
+            fillNavigationBar(widget, navigationBar, bar);
+            drawn.key = std::move(key);
+        }
+        void visit(ui::Label& label) override {
+            describe(widget, label);
             // Set only on change: GTK lays a label out and draws it again on every set.
-            const std::string text = label->text().value_or("");
+            const std::string text = label.text().value_or("");
             if (text != gtk_label_get_text(GTK_LABEL(widget))) {
                 gtk_label_set_text(GTK_LABEL(widget), text.c_str());
             }
-            const auto alignment = label->textAlignment();
+            const auto alignment = label.textAlignment();
             gtk_label_set_xalign(GTK_LABEL(widget),
                                  alignment == ui::Label::TextAlignment::Center  ? 0.5f
                                  : alignment == ui::Label::TextAlignment::Right ? 1.0f
                                                                                 : 0.0f);
             std::string css;
-            if (label->textColor()) css += "color: " + cssColor(*label->textColor()) + ";";
-            if (label->backgroundColor()) {
-                css += "background-color: " + cssColor(*label->backgroundColor()) + ";";
+            if (label.textColor()) css += "color: " + cssColor(*label.textColor()) + ";";
+            if (label.backgroundColor()) {
+                css += "background-color: " + cssColor(*label.backgroundColor()) + ";";
             }
             style(widget, css);
-        } else if (auto* button = dynamic_cast<ui::Button*>(&view)) {
-            const auto title = button->titleForState(ui::Button::kControlStateNormal);
+        }
+        void visit(ui::Button& button) override {
+            describe(widget, button);
+            const auto title = button.titleForState(ui::Button::kControlStateNormal);
             const char* shownTitle = gtk_button_get_label(GTK_BUTTON(widget));
             if (title ? !shownTitle || *title != shownTitle : shownTitle != nullptr) {
                 gtk_button_set_label(GTK_BUTTON(widget), title ? title->c_str() : nullptr);
             }
-            if (auto image = button->imageForState(ui::Button::kControlStateNormal)) {
+            if (auto image = button.imageForState(ui::Button::kControlStateNormal)) {
                 GtkWidget* shown = gtk_button_get_image(GTK_BUTTON(widget));
                 if (!shown) {
                     shown = gtk_image_new();
@@ -597,37 +708,50 @@ struct GtkViewPresenter::Shown {
                 }
                 setImage(shown, image, width, height, ui::ContentMode::ScaleAspectFit);
             }
-            gtk_widget_set_sensitive(widget, button->isEnabled());
+            gtk_widget_set_sensitive(widget, button.isEnabled());
             // A tinted button is drawn as the platform draws one: its title in the tint, on
             // what it lies on (a light button face would hide a light tint).
-            if (button->tintColor()) {
-                const std::string tint = cssColor(*button->tintColor());
+            if (button.tintColor()) {
+                const std::string tint = cssColor(*button.tintColor());
                 style(widget,
                       "color: " + tint + "; background: none; border: 1px solid " + tint + ";");
             }
-        } else if (auto* imageView = dynamic_cast<ui::ImageView*>(&view)) {
-            setImage(widget, imageView->image(), width, height, imageView->contentMode());
-        } else if (auto* field = dynamic_cast<ui::TextField*>(&view)) {
+        }
+        void visit(ui::SegmentedControl& control) override {
+            describe(widget, control);
+            visit(static_cast<ui::View&>(control));
+        }
+        void visit(ui::ImageView& imageView) override {
+            setImage(widget, imageView.image(), width, height, imageView.contentMode());
+        }
+        void visit(ui::TextField& field) override {
             if (!gtk_widget_has_focus(widget))
-                gtk_entry_set_text(GTK_ENTRY(widget), field->text().c_str());
-            gtk_entry_set_visibility(GTK_ENTRY(widget), !field->isSecureTextEntry());
-        } else if (auto* spinner = dynamic_cast<ui::ActivityIndicatorView*>(&view)) {
-            if (spinner->isAnimating()) {
+                gtk_entry_set_text(GTK_ENTRY(widget), field.text().c_str());
+            gtk_entry_set_visibility(GTK_ENTRY(widget), !field.isSecureTextEntry());
+        }
+        void visit(ui::ActivityIndicatorView& spinner) override {
+            if (spinner.isAnimating()) {
                 gtk_spinner_start(GTK_SPINNER(widget));
             } else {
                 gtk_spinner_stop(GTK_SPINNER(widget));
             }
-            if (spinner->hidesWhenStopped() && !spinner->isAnimating()) gtk_widget_hide(widget);
-        } else if (auto* cell = dynamic_cast<ui::TableViewCell*>(&view)) {
-            paintBackground(widget, cell->backgroundColor().value_or(ui::Color(1, 1, 1, 1)));
-        } else if (GTK_IS_FIXED(widget) && view.backgroundColor()) {
-            paintBackground(widget, *view.backgroundColor());
-        } else if (!dynamic_cast<WebView*>(&view) && view.backgroundColor()) {
-            style(widget, "background-color: " + cssColor(*view.backgroundColor()) + ";");
-        } else if (dynamic_cast<ui::ScrollView*>(&view)) {
-            style(widget, "background-color: #ffffff;");
+            if (spinner.hidesWhenStopped() && !spinner.isAnimating()) gtk_widget_hide(widget);
         }
-    }
+        void visit(ui::TableViewCell& cell) override {
+            paintBackground(widget, cell.backgroundColor().value_or(ui::Color(1, 1, 1, 1)));
+        }
+        void visit(ui::ScrollView& scroll) override {
+            style(widget, "background-color: " +
+                              (scroll.backgroundColor() ? cssColor(*scroll.backgroundColor())
+                                                        : std::string("#ffffff")) +
+                              ";");
+        }
+        void visit(ui::TableView& table) override {
+            visit(static_cast<ui::ScrollView&>(table));
+            // The rows that come near, before they are placed.
+            table.layoutRows();
+        }
+    };
 
     GtkWidget* widgetFor(const ui::View& view) const {
         auto found = widgets.find(&view);
@@ -659,6 +783,124 @@ struct GtkViewPresenter::Overlay {
     Overlay& operator=(const Overlay&) = delete;
 };
 
+// The status bar over the main page: a band along the top of the page's window, transparent
+// but for the time at its left and a battery at its right, drawn in the bar's content colour.
+// The band lives in the engine's window and goes with it.
+struct GtkViewPresenter::StatusBand {
+    GtkWidget* engineWindow = nullptr;  // cleared when GTK destroys the window
+    GtkWidget* band = nullptr;          // an event box in the window's overlay
+    GtkWidget* clock = nullptr;
+    ui::Color content;
+    guint minuteTimer = 0;
+
+    explicit StatusBand(GtkWidget* window) : engineWindow(window) {
+        g_object_add_weak_pointer(G_OBJECT(engineWindow),
+                                  reinterpret_cast<gpointer*>(&engineWindow));
+    }
+    ~StatusBand() {
+        if (minuteTimer) g_source_remove(minuteTimer);
+        if (engineWindow) {
+            // Its handlers know this band: it goes with it.
+            if (band) gtk_widget_destroy(band);
+            g_object_remove_weak_pointer(G_OBJECT(engineWindow),
+                                         reinterpret_cast<gpointer*>(&engineWindow));
+        }
+    }
+    StatusBand(const StatusBand&) = delete;
+    StatusBand& operator=(const StatusBand&) = delete;
+
+    static constexpr int kSideMargin = 20;
+
+    // Adds the band over the page in `stack`, above what is already there.
+    void make(GtkWidget* stack) {
+        band = gtk_event_box_new();
+        gtk_event_box_set_visible_window(GTK_EVENT_BOX(band), FALSE);
+        gtk_widget_set_valign(band, GTK_ALIGN_START);
+        gtk_widget_set_halign(band, GTK_ALIGN_FILL);
+        gtk_widget_add_events(band, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+        // A click on the bar is the user's tap on it (the page hears of it when it listens).
+        g_signal_connect(band, "button-release-event",
+                         G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer) -> gboolean {
+                             if (event->button != 1) return FALSE;
+                             ui::StatusBar::shared().tap();
+                             if (auto* presenter = GtkViewPresenter::installed()) presenter->sync();
+                             return TRUE;
+                         }),
+                         nullptr);
+        g_signal_connect_after(band, "draw", G_CALLBACK(drawBattery), this);
+        clock = gtk_label_new("");
+        gtk_widget_set_halign(clock, GTK_ALIGN_START);
+        gtk_widget_set_margin_start(clock, kSideMargin);
+        gtk_container_add(GTK_CONTAINER(band), clock);
+        gtk_overlay_add_overlay(GTK_OVERLAY(stack), band);
+        gtk_widget_show_all(band);
+    }
+
+    // Brings the band up to the bar: shown while the bar is, as high as its frame, the time
+    // and battery in the colour of its style. Set only on change: each set lays out again.
+    void update(const ui::StatusBar& bar) {
+        const int height = static_cast<int>(std::lround(bar.frame().height()));
+        gtk_widget_set_visible(band, height > 0);
+        if (height <= 0) return;
+        int shownWidth = 0, shownHeight = 0;
+        gtk_widget_get_size_request(band, &shownWidth, &shownHeight);
+        if (shownHeight != height) gtk_widget_set_size_request(band, -1, height);
+        const ui::Color wanted = bar.contentColor();
+        if (cssColor(wanted) != cssColor(content)) {
+            content = wanted;
+            gtk_widget_queue_draw(band);
+        }
+        style(clock, "color: " + cssColor(content) + "; font-weight: bold;");
+        const std::string time = timeOfDay();
+        if (time != gtk_label_get_text(GTK_LABEL(clock)))
+            gtk_label_set_text(GTK_LABEL(clock), time.c_str());
+        wakeWhenTheMinuteTurns();
+    }
+
+    // The time shown changes with the minute, which nothing in the ui layer announces: the
+    // one timer of the presenter asks for a sync when the minute turns.
+    void wakeWhenTheMinuteTurns() {
+        if (minuteTimer) return;
+        const double now = dispatch::Clock::current().wallTime();
+        const auto untilNext = static_cast<guint>((60.0 - std::fmod(now, 60.0)) * 1000) + 1;
+        minuteTimer = g_timeout_add(
+            untilNext,
+            [](gpointer data) -> gboolean {
+                static_cast<StatusBand*>(data)->minuteTimer = 0;
+                GtkViewPresenter::changed();
+                return G_SOURCE_REMOVE;
+            },
+            this);
+    }
+
+    // "09:41": the local time of the program's clock.
+    static std::string timeOfDay() {
+        const auto seconds = static_cast<time_t>(dispatch::Clock::current().wallTime());
+        struct tm local {};
+        char text[8] = "";
+        if (localtime_r(&seconds, &local)) std::strftime(text, sizeof text, "%H:%M", &local);
+        return text;
+    }
+
+    static gboolean drawBattery(GtkWidget* widget, cairo_t* cr, gpointer data) {
+        const ui::Color& color = static_cast<StatusBand*>(data)->content;
+        const double width = gtk_widget_get_allocated_width(widget);
+        const double height = gtk_widget_get_allocated_height(widget);
+        const double bodyWidth = 24, bodyHeight = 12;
+        const double x = width - kSideMargin - bodyWidth - 3, y = (height - bodyHeight) / 2;
+        cairo_set_source_rgba(cr, color.red(), color.green(), color.blue(), 0.45);
+        cairo_set_line_width(cr, 1);
+        cairo_rectangle(cr, x + 0.5, y + 0.5, bodyWidth - 1, bodyHeight - 1);
+        cairo_stroke(cr);
+        cairo_rectangle(cr, x + bodyWidth + 1, y + 4, 2, bodyHeight - 8);
+        cairo_fill(cr);
+        cairo_set_source_rgba(cr, color.red(), color.green(), color.blue(), 1);
+        cairo_rectangle(cr, x + 2, y + 2, bodyWidth - 4, bodyHeight - 4);
+        cairo_fill(cr);
+        return FALSE;
+    }
+};
+
 GtkViewPresenter::GtkViewPresenter() = default;
 
 namespace {
@@ -677,18 +919,43 @@ GtkViewPresenter* GtkViewPresenter::installed() {
 void GtkViewPresenter::install() {
     if (presenterSlot()) return;
     presenterSlot() = new GtkViewPresenter();  // lives as long as the process
-    // An alert answered in any way leaves the display at once; other screens follow on the
-    // next turn of the timer.
+    // The ui layer says when something drawn changes; the display follows once the main loop
+    // is free, and an alert answered in any way leaves it at once.
+    ui::Display::setObserver(changed);
     ui::ViewController::setPresentationObserver([] {
         if (auto* presenter = presenterSlot()) presenter->syncAlerts(ui::Window::windows());
     });
-    g_timeout_add(
-        kSyncIntervalMs,
-        [](gpointer self) -> gboolean {
-            static_cast<GtkViewPresenter*>(self)->sync();
-            return G_SOURCE_CONTINUE;
-        },
-        presenterSlot());
+    ui::AccessibilityNotifications::setObserver(
+        [](const ui::AccessibilityNotifications::Posted& posted) {
+            auto* presenter = presenterSlot();
+            if (!presenter || posted.notification != ui::AccessibilityNotification::Announcement ||
+                !posted.argument) {
+                return;
+            }
+            presenter->sync();
+            presenter->announce(*posted.argument);
+        });
+    changed();
+}
+
+void GtkViewPresenter::changed() {
+    auto* presenter = presenterSlot();
+    if (!presenter || presenter->syncScheduled_.exchange(true)) return;
+    // What a sync itself changes (the rows a table makes as it is drawn, an offset GTK has just
+    // settled) is drawn a moment later: a view that changes each time it is drawn cannot keep
+    // the main loop busy.
+    const auto run = [](gpointer) -> gboolean {
+        if (auto* presenter = presenterSlot()) {
+            presenter->syncScheduled_ = false;
+            presenter->sync();
+        }
+        return G_SOURCE_REMOVE;
+    };
+    if (presenter->syncing_) {
+        g_timeout_add(kSettleMs, run, nullptr);
+    } else {
+        g_idle_add_full(G_PRIORITY_DEFAULT, run, nullptr, nullptr);
+    }
 }
 
 GtkWidget* GtkViewPresenter::gtkWindowFor(const ui::Window& window) const {
@@ -713,6 +980,32 @@ GtkWidget* GtkViewPresenter::tapTargetFor(const ui::View& view) const {
     return nullptr;
 }
 
+GtkWidget* GtkViewPresenter::announcement() const {
+    return announcement_;
+}
+
+void GtkViewPresenter::announce(const std::string& text) {
+    if (announcement_) gtk_widget_destroy(announcement_);
+    announcement_ = nullptr;
+    // Over the screen the user is on: the topmost presented one, else the page.
+    GtkWidget* holder = nullptr;
+    for (const auto& window : ui::Window::windows()) {
+        auto found = shown_.find(window.get());
+        if (found != shown_.end()) holder = found->second->fixed;
+    }
+    if (!holder) return;
+    // A notification that comes into view is read out; it takes no room and shows nothing.
+    announcement_ = gtk_label_new(text.c_str());
+    gtk_widget_set_opacity(announcement_, 0);
+    gtk_widget_set_size_request(announcement_, 1, 1);
+    AtkObject* accessible = gtk_widget_get_accessible(announcement_);
+    atk_object_set_role(accessible, ATK_ROLE_NOTIFICATION);
+    atk_object_set_name(accessible, text.c_str());
+    g_object_add_weak_pointer(G_OBJECT(announcement_), reinterpret_cast<gpointer*>(&announcement_));
+    gtk_fixed_put(GTK_FIXED(holder), announcement_, 0, 0);
+    gtk_widget_show(announcement_);
+}
+
 GtkWidget* GtkViewPresenter::dialogFor(const ui::AlertController& alert) const {
     auto found = alerts_.find(&alert);
     return found == alerts_.end() ? nullptr : found->second->widget();
@@ -722,14 +1015,18 @@ void GtkViewPresenter::sync() {
     // A scroll or a tap inside a sync asks for another; the one running takes care of it.
     if (syncing_) return;
     syncing_ = true;
+    ++syncs_;
     const auto windows = ui::Window::windows();
     std::map<const ui::Window*, std::shared_ptr<ui::View>> wanted;
     std::map<const ui::Window*, std::shared_ptr<ui::Window>> byKey;
     GtkWidget* mainWindow = nullptr;
+    std::shared_ptr<WebView> mainPage;
     for (const auto& window : windows) {
         if (!mainWindow && window->rootViewController() &&
             window->rootViewController()->isViewLoaded()) {
-            mainWindow = engineWindowIn(*window->rootViewController()->view());
+            mainPage = webViewIn(window->rootViewController()->view());
+            auto engine = engineOf(mainPage);
+            mainWindow = engine ? engine->window() : nullptr;
         }
         // Screens presented over a window's root are drawn here: the root of the main window
         // is the host's page, which its engine shows itself, and alerts have dialogs.
@@ -755,6 +1052,7 @@ void GtkViewPresenter::sync() {
         shown.prune();
     }
     syncOverlays(windows);
+    syncStatusBar(mainPage);
     syncAlerts(windows);
     syncing_ = false;
 }
@@ -764,7 +1062,7 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
     for (const auto& window : windows) {
         auto root = window->rootViewController();
         if (!root || !root->isViewLoaded()) continue;
-        GtkWidget* engineWindow = engineWindowIn(*root->view());
+        GtkWidget* engineWindow = engineWindowIn(root->view());
         if (!engineWindow) continue;
         // The views beside the page that show over it (the launch screen while it covers).
         // Those behind it (the status bar's scroll view) are hidden by the page: drawn over it,
@@ -772,7 +1070,7 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
         std::vector<std::shared_ptr<ui::View>> over;
         bool abovePage = false;
         for (const auto& child : root->view()->subviews()) {
-            if (GtkWidget* holder = engineWindowIn(*child)) {
+            if (GtkWidget* holder = engineWindowIn(child)) {
                 abovePage = abovePage || holder == engineWindow;
                 continue;
             }
@@ -794,8 +1092,17 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
             if (!stack || !GTK_IS_OVERLAY(stack)) continue;
             auto overlay = std::make_unique<Overlay>(engineWindow);
             overlay->layer.fixed = gtk_fixed_new();
+            // As large as its views reach from the top left and no larger: the overlay gives it
+            // a window of its own, which takes every click within it (a strip over the top of
+            // the page leaves the rest of the page to the user).
+            gtk_widget_set_halign(overlay->layer.fixed, GTK_ALIGN_START);
+            gtk_widget_set_valign(overlay->layer.fixed, GTK_ALIGN_START);
             gtk_overlay_add_overlay(GTK_OVERLAY(stack), overlay->layer.fixed);
             gtk_widget_show_all(overlay->layer.fixed);
+            // The status bar stays over everything, the launch screen included.
+            if (statusBand_ && statusBand_->engineWindow == engineWindow) {
+                gtk_overlay_reorder_overlay(GTK_OVERLAY(stack), statusBand_->band, -1);
+            }
             found = overlays_.insert_or_assign(window.get(), std::move(overlay)).first;
         }
         live[window.get()] = true;
@@ -813,6 +1120,29 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
     });
 }
 
+void GtkViewPresenter::syncStatusBar(const std::shared_ptr<WebView>& page) {
+    auto engine = engineOf(page);
+    if (!engine) return;
+    GtkWidget* stack = gtk_bin_get_child(GTK_BIN(engine->window()));
+    if (!stack || !GTK_IS_OVERLAY(stack)) return;
+    // The page sits where its view's frame puts it: below the bar when the bar does not lie
+    // over it. Its widget is the engine's own; one lent to a screen is that screen's.
+    GtkWidget* shown = GTK_WIDGET(engine->webView());
+    if (gtk_widget_get_parent(shown) == stack) {
+        const int top = std::max(0, static_cast<int>(std::lround(page->frame().y())));
+        if (gtk_widget_get_margin_top(shown) != top) gtk_widget_set_margin_top(shown, top);
+    }
+    if (!statusBand_ || statusBand_->engineWindow != engine->window()) {
+        statusBand_ = std::make_unique<StatusBand>(engine->window());
+        statusBand_->make(stack);
+    }
+    statusBand_->update(ui::StatusBar::shared());
+}
+
+GtkWidget* GtkViewPresenter::statusBarBand() const {
+    return statusBand_ && statusBand_->engineWindow ? statusBand_->band : nullptr;
+}
+
 void GtkViewPresenter::syncAlerts(const std::vector<std::shared_ptr<ui::Window>>& windows) {
     std::map<const ui::AlertController*, bool> live;
     for (const auto& window : windows) {
@@ -822,13 +1152,24 @@ void GtkViewPresenter::syncAlerts(const std::vector<std::shared_ptr<ui::Window>>
             if (alerts_.count(alert.get())) continue;
             GtkWidget* parent = gtkWindowFor(*window);
             if (!parent && window->rootViewController()) {
-                parent = engineWindowIn(*window->rootViewController()->view());
+                parent = engineWindowIn(window->rootViewController()->view());
             }
             alerts_[alert.get()] = std::make_unique<WebKitGtkAlertDialog>(
                 alert, parent ? GTK_WINDOW(parent) : nullptr);
         }
     }
     std::erase_if(alerts_, [&](const auto& entry) { return !live.count(entry.first); });
+}
+
+void GtkViewPresenter::resizedByUser(const std::weak_ptr<ui::Window>& weak, ui::Size size) {
+    // Not inside GTK's layout pass: the screen's new layout changes the widgets' sizes.
+    dispatch::Queue::main().async([weak, size] {
+        auto window = weak.lock();
+        auto top = window ? topPresented(*window) : nullptr;
+        if (!top || !top->isViewLoaded() || top->view()->frame().size == size) return;
+        top->transitionViewToSize(size);
+        if (auto* presenter = installed()) presenter->sync();
+    });
 }
 
 void GtkViewPresenter::closeByUser(const std::weak_ptr<ui::Window>& weak) {
@@ -847,7 +1188,9 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
     const ui::Rect frame = window->frame();
     gtk_window_set_default_size(gtkWindow, static_cast<int>(frame.width()),
                                 static_cast<int>(frame.height()));
-    gtk_window_set_resizable(gtkWindow, FALSE);
+    // The user may resize a screen's window, as a phone's screen turns: the screen takes the
+    // window's size and lays itself out again.
+    gtk_window_set_resizable(gtkWindow, TRUE);
     if (parent) {
         // Over the main window; not modal, since a modal grab would keep the page's own
         // windows from being closed.
@@ -876,8 +1219,27 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
         new std::weak_ptr<ui::Window>(window),
         [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
         GConnectFlags(0));
+    // The views lie in a fixed layer whose size is theirs; the window around it may be made
+    // smaller than they are (they follow at the next sync), so a scrolled window without
+    // scroll bars holds it.
+    GtkWidget* viewport = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(viewport), GTK_POLICY_EXTERNAL,
+                                   GTK_POLICY_EXTERNAL);
+    gtk_widget_set_size_request(viewport, kMinimumScreenSide, kMinimumScreenSide);
     shown->fixed = gtk_fixed_new();
-    gtk_container_add(GTK_CONTAINER(shown->gtkWindow), shown->fixed);
+    gtk_container_add(GTK_CONTAINER(viewport), shown->fixed);
+    style(viewport, kWindowBackground);
+    if (GtkWidget* holder = gtk_bin_get_child(GTK_BIN(viewport))) style(holder, kWindowBackground);
+    gtk_container_add(GTK_CONTAINER(shown->gtkWindow), viewport);
+    g_signal_connect_data(
+        viewport, "size-allocate",
+        G_CALLBACK(+[](GtkWidget*, GdkRectangle* allocation, gpointer data) {
+            resizedByUser(*static_cast<std::weak_ptr<ui::Window>*>(data),
+                          {double(allocation->width), double(allocation->height)});
+        }),
+        new std::weak_ptr<ui::Window>(window),
+        [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ui::Window>*>(data); },
+        GConnectFlags(0));
     gtk_widget_show_all(shown->gtkWindow);
     shown_[window.get()] = std::move(shown);
 }

@@ -17,6 +17,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/gtk/WebKitGtkContext.h"
 #include "platform/gtk/WebKitGtkGuardedMessage.h"
+#include "platform/gtk/WebKitGtkMainFrameGate.h"
 #include "platform/gtk/WebKitGtkSchemeTask.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/JSONSerialization.h"
@@ -192,7 +193,7 @@ NavigationType navigationTypeOf(WebKitNavigationType type) {
 }
 
 // A load failure in the URL loading system's terms, which the host's error handling reads.
-ns::Error loadErrorOf(const GError* error, const char* uri) {
+ns::Error loadErrorOf(const GError* error, const std::string& uri) {
     int code = -1;  // unknown
     if (error->domain == WEBKIT_NETWORK_ERROR) {
         switch (error->code) {
@@ -215,7 +216,7 @@ ns::Error loadErrorOf(const GError* error, const char* uri) {
     }
     return ns::Error(kURLErrorDomain, code,
                      {{ns::kLocalizedDescriptionKey, std::string(error->message)},
-                      {kURLErrorFailingURLStringErrorKey, std::string(uri ? uri : "")}});
+                      {kURLErrorFailingURLStringErrorKey, uri}});
 }
 
 // A value of the page in the program's terms. Objects lose their key order on the way (the
@@ -446,9 +447,11 @@ WebKitGtkEngine::WebKitGtkEngine(std::shared_ptr<WebViewConfiguration> configura
           GObjectRef<WebKitUserContentManager>::adopt(webkit_user_content_manager_new())),
       openedAsNewWindow_(gOpeningNewWindow),
       messageSecret_(randomSecret()) {
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
-                                         WebKitGtkContext::shared().context(),
-                                         "user-content-manager", contentManager_.get(), nullptr));
+    view_ = WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
+                     WebKitGtkContext::shared().contextFor(configuration_->processPool()),
+                     "user-content-manager", contentManager_.get(), nullptr));
+    gate_ = std::make_unique<WebKitGtkMainFrameGate>(contentManager_.get());
     g_object_set_data(G_OBJECT(view_), kEngineKey, this);
     WebKitSettings* settings = webkit_web_view_get_settings(view_);
     engineUserAgent_ = webkit_settings_get_user_agent(settings);
@@ -795,17 +798,31 @@ NavigationAction WebKitGtkEngine::actionOf(WebKitNavigationAction* action, bool 
     }
     const NavigationType type =
         navigationTypeOf(webkit_navigation_action_get_navigation_type(action));
-    // WebKitGTK does not say which frame a navigation is for. One that the program asked for,
-    // that goes through the history, or that the user started is taken as the main frame's;
-    // one that a script or a frame's own load started without the user (an iframe's address,
-    // a timer, a redirect) may be a subframe's and is not presented as the main frame's, so
-    // that no such load opens another application.
-    const bool mainFrame = requested_ || type != NavigationType::Other ||
-                           webkit_navigation_action_is_user_gesture(action);
+    const bool mainFrame = isMainFrameAction(action);
     request.setMainDocumentURL(mainFrame ? request.url() : mainFrameInfo().request.url());
     NavigationAction result{request, type, mainFrameInfo(), std::nullopt};
     if (!newWindow) result.targetFrame = FrameInfo{mainFrame, request};
     return result;
+}
+
+// WebKitGTK does not say which frame a navigation is for. One that the program asked for, that
+// goes through the history, or that the user started is taken as the main frame's, and so is a
+// redirect of a document that its request names as the top's. One that a script or a frame's
+// own load started without the user (an iframe's address, a timer, a meta refresh) may be a
+// frame's and is presented as one, so that no such load opens another application; should it
+// be the main frame's, the gate holds its request back and it is presented again as that.
+bool WebKitGtkEngine::isMainFrameAction(WebKitNavigationAction* action) const {
+    WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+    if (webkit_navigation_action_is_redirect(action)) {
+        SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
+        const char* destination =
+            headers ? soup_message_headers_get_one(headers, "Sec-Fetch-Dest") : nullptr;
+        if (destination) return std::string_view(destination) == "document";
+    }
+    return requested_ ||
+           navigationTypeOf(webkit_navigation_action_get_navigation_type(action)) !=
+               NavigationType::Other ||
+           webkit_navigation_action_is_user_gesture(action);
 }
 
 // --- Signals -----------------------------------------------------------------------------------
@@ -878,13 +895,62 @@ void WebKitGtkEngine::decideNavigation(WebKitPolicyDecision* decision, bool newW
         return;
     }
     const NavigationAction action = actionOf(navigationAction, newWindow);
+    const bool mainFrame = !newWindow && action.targetFrame && action.targetFrame->isMainFrame;
+    const std::string url =
+        webkit_uri_request_get_uri(webkit_navigation_action_get_request(navigationAction));
+    if (mainFrame && webkit_navigation_action_is_redirect(navigationAction)) {
+        // Should the page's load end here, it ends at this address.
+        redirectURL_ = url;
+    }
+    if (mainFrame && requested_ && preapproved_.navigation == requested_ &&
+        preapproved_.url == action.request.url().absoluteString()) {
+        // A load the engine starts again for a navigation its client allowed already.
+        preapproved_ = {};
+        letThrough(url, [answer](bool passed) { answer->answer(passed); });
+        return;
+    }
+    client->navigationActionToDecide(action, [answer, weak = weak_from_this(), newWindow, mainFrame,
+                                              url](NavigationActionPolicy policy) {
+        const bool allow = policy == NavigationActionPolicy::Allow;
+        auto self = weak.lock();
+        // A load the program asked for that is refused never starts.
+        if (self && !allow && !newWindow) self->requested_.reset();
+        if (self && allow && mainFrame) {
+            self->letThrough(url, [answer](bool passed) { answer->answer(passed); });
+            return;
+        }
+        answer->answer(allow);
+    });
+}
+
+void WebKitGtkEngine::letThrough(const std::string& url, std::function<void(bool)> answer) {
+    mainFrameAllowed_ = true;
+    gate_->pass(url, std::move(answer));
+}
+
+void WebKitGtkEngine::decideAgainAsMainFrame(const std::string& address) {
+    auto client = this->client();
+    const auto url = parseURL(address.c_str());
+    if (!client || !url) return;
+    URLRequest request(*url);
+    request.setMainDocumentURL(*url);
+    NavigationAction action{request, NavigationType::Other, mainFrameInfo(),
+                            FrameInfo{true, request}};
     client->navigationActionToDecide(
-        action, [answer, weak = weak_from_this(), newWindow](NavigationActionPolicy policy) {
-            const bool allow = policy == NavigationActionPolicy::Allow;
-            // A load the program asked for that is refused never starts.
-            if (auto self = weak.lock(); self && !allow && !newWindow) self->requested_.reset();
-            answer->answer(allow);
+        action, [weak = weak_from_this(), request](NavigationActionPolicy policy) {
+            auto self = weak.lock();
+            if (!self || policy != NavigationActionPolicy::Allow) return;
+            auto navigation = self->loadRequest(request);
+            self->preapproved_ = {navigation, request.url().absoluteString()};
         });
+}
+
+void WebKitGtkEngine::reportHeldStart() {
+    if (!heldStart_) return;
+    heldStart_ = false;
+    if (auto client = this->client(); client && current_) {
+        client->provisionalNavigationStarted(current_);
+    }
 }
 
 void WebKitGtkEngine::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
@@ -900,11 +966,29 @@ void WebKitGtkEngine::loadChanged(WebKitLoadEvent event) {
                 requested_ ? std::exchange(requested_, nullptr) : std::make_shared<Navigation>();
             currentFailed_ = false;
             provisional_ = true;
-            if (client) client->provisionalNavigationStarted(current_);
+            redirectURL_.reset();
+            heldStart_ = false;
+            // The load let through has started: its request is on its way, and the gate holds
+            // every other again.
+            gate_->close();
+            if (std::exchange(mainFrameAllowed_, false)) {
+                if (client) client->provisionalNavigationStarted(current_);
+            } else {
+                // A navigation no decision about the main frame allowed: unless it is of a kind
+                // the gate does not hold, its request is held back and it ends at once. Its
+                // start is told when anything else comes of it.
+                heldStart_ = true;
+            }
             break;
         case WEBKIT_LOAD_REDIRECTED:
+            reportHeldStart();
+            gate_->close();
+            redirectURL_.reset();
             break;
         case WEBKIT_LOAD_COMMITTED:
+            reportHeldStart();
+            gate_->close();
+            redirectURL_.reset();
             provisional_ = false;
             committed_ = true;
             contentGone_ = false;
@@ -931,7 +1015,28 @@ void WebKitGtkEngine::loadFailed(WebKitLoadEvent event, const char* uri, const G
     auto keep = shared_from_this();
     if (!current_ || currentFailed_) return;
     currentFailed_ = true;
-    const ns::Error failure = loadErrorOf(error, uri);
+    // A refused redirect ends the load at the address it was refused, not where it began.
+    const std::string failedAt = redirectURL_.value_or(uri ? uri : "");
+    redirectURL_.reset();
+    if (WebKitGtkMainFrameGate::isRefusal(error)) {
+        // The gate held back the request of a navigation that turned out to be the main
+        // frame's: its client decides it again, as the main frame's, on the next turn (after
+        // WebKit is done with this load).
+        if (!std::exchange(heldStart_, false)) {
+            if (auto client = this->client()) {
+                client->provisionalNavigationFailed(
+                    current_, ns::Error(kURLErrorDomain, kURLErrorCancelled,
+                                        {{ns::kLocalizedDescriptionKey, std::string("cancelled")},
+                                         {kURLErrorFailingURLStringErrorKey, failedAt}}));
+            }
+        }
+        dispatch::RunLoop::main().post([weak = weak_from_this(), failedAt] {
+            if (auto self = weak.lock()) self->decideAgainAsMainFrame(failedAt);
+        });
+        return;
+    }
+    reportHeldStart();
+    const ns::Error failure = loadErrorOf(error, failedAt);
     auto client = this->client();
     if (!client) return;
     if (event == WEBKIT_LOAD_STARTED || event == WEBKIT_LOAD_REDIRECTED) {
@@ -985,10 +1090,11 @@ bool WebKitGtkEngine::retryWithExtraAuthority(const char* uri, GTlsCertificate* 
             return false;
     }
     retriedCertificates_.emplace_back(host, G_TLS_CERTIFICATE(g_object_ref(certificate)));
-    webkit_web_context_allow_tls_certificate_for_host(WebKitGtkContext::shared().context(),
+    webkit_web_context_allow_tls_certificate_for_host(webkit_web_view_get_context(view_),
                                                       certificate, host.c_str());
-    // The same navigation goes on with the new attempt.
+    // The same navigation goes on with the new attempt, which its client allowed already.
     requested_ = current_;
+    if (auto url = parseURL(uri)) preapproved_ = {current_, url->absoluteString()};
     webkit_web_view_load_uri(view_, uri);
     return true;
 }

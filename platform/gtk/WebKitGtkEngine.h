@@ -20,20 +20,27 @@
 
 namespace wk {
 
+class WebKitGtkMainFrameGate;
 class WebKitGtkSchemeTask;
 
 // The real engine: a WebKitGTK web view in a window of its own, shown from its first load.
-// All of the application's views share one web context (WebKitGtkContext), so their data
-// stays in the sandbox; each view has its own user content manager, so a page's messages are
-// told apart by the view that received them.
+// Views of one process pool share a web context (WebKitGtkContext), and all contexts share one
+// data manager, so their data stays in the sandbox; each view has its own user content manager,
+// so a page's messages are told apart by the view that received them.
 //
 // What it maps: the configuration's message handler names and user scripts (kept in step
 // at every load, as handlers may be added later), custom schemes to the configuration's
-// scheme handlers, policy decisions to the client's navigation decision (every navigation
-// action counts as one of the main frame: WebKitGTK does not say which frame a navigation
-// targets), load events to the navigation events, script dialogs to the client's dialogs
-// (answered whenever the client answers), window requests and closes, and a crashed web
-// process. Load failures are the host's to show: the engine's own error page is suppressed.
+// scheme handlers, policy decisions to the client's navigation decision, load events to the
+// navigation events, script dialogs to the client's dialogs (answered whenever the client
+// answers), window requests and closes, and a crashed web process. Load failures are the
+// host's to show: the engine's own error page is suppressed.
+//
+// Every main-frame navigation is decided as the main frame's before its request is sent.
+// WebKitGTK does not say which frame a navigation is for; one it cannot place is presented
+// as a frame's, and should it be the main frame's, its request is held back inside the engine
+// (WebKitGtkMainFrameGate) and the navigation is presented again as the main frame's, to be
+// loaded anew when the client allows it. A navigation refused in its redirect fails at the
+// redirect's address.
 //
 // The page asking for a new window gets none from WebKit: a window that WebKit opens shares
 // the opener's content manager, so that the bridge could not tell the two pages apart.
@@ -131,6 +138,13 @@ private:
     // Whether the client took the response decision (false: WebKit decides).
     bool decideResponse(WebKitResponsePolicyDecision* decision);
     void decideNavigation(WebKitPolicyDecision* decision, bool newWindow);
+    bool isMainFrameAction(WebKitNavigationAction* action) const;
+    // Answers a main-frame navigation its client allowed once the gate lets it through.
+    void letThrough(const std::string& url, std::function<void(bool)> answer);
+    // A navigation the gate held back is put to the client as the main frame's; allowed, it
+    // is loaded again.
+    void decideAgainAsMainFrame(const std::string& url);
+    void reportHeldStart();
     void loadChanged(WebKitLoadEvent event);
     void loadFailed(WebKitLoadEvent event, const char* uri, const GError* error);
     bool retryWithExtraAuthority(const char* uri, GTlsCertificate* certificate);
@@ -162,6 +176,19 @@ private:
     // Hosts and certificates this view retried a load for once the extra authority vouched for
     // them: a load that fails again with one of them fails as WebKit reports it.
     std::vector<std::pair<std::string, GTlsCertificate*>> retriedCertificates_;
+
+    // Holds back every main-frame request that no decision about the main frame let through.
+    std::unique_ptr<WebKitGtkMainFrameGate> gate_;
+    bool mainFrameAllowed_ = false;  // a main-frame navigation was let through and not started
+    bool heldStart_ = false;         // a start not yet told (see loadChanged())
+    // The address a main-frame redirect of the load in progress was decided for.
+    std::optional<std::string> redirectURL_;
+    // A load the engine started again after its client allowed it: not asked again.
+    struct Preapproval {
+        std::shared_ptr<Navigation> navigation;
+        std::string url;
+    };
+    Preapproval preapproved_;
 
     std::shared_ptr<Navigation> requested_;  // a load asked for and not yet started
     std::string requestedURL_;

@@ -9,14 +9,15 @@
 namespace ns {
 
 Date Date::now() {
-    return Date(dispatch::Clock::current().wallTime());
+    return fromTimeIntervalSince1970(dispatch::Clock::current().wallTime());
 }
 
 std::string Date::description() const {
     using namespace std::chrono;
     // Whole seconds, rounded down; beyond the distant past and future there is nothing useful
     // to print, and clamping keeps the calendar arithmetic in range.
-    double s = std::isnan(seconds_) ? 0.0 : std::floor(seconds_);
+    // The whole second taken before the shift to 1970, which is exact for whole seconds.
+    double s = std::isnan(seconds_) ? 0.0 : std::floor(seconds_) + kReferenceDateOffset;
     s = std::fmax(std::fmin(s, 9e11), -9e11);
     const sys_seconds t{std::chrono::seconds(static_cast<int64_t>(s))};
     const sys_days day = floor<days>(t);

@@ -20,10 +20,10 @@ Error failure(FileAccess access, const std::string& path) {
 }  // namespace
 
 Result<std::unique_ptr<FileHandle>> FileHandle::open(const std::string& path, int flags,
-                                                     FileAccess access) {
+                                                     FileAccess access, mode_t mode) {
     if (FileManager::consumeFault("open")) return failure(access, path);
     int fd;
-    do fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    do fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) return failure(access, path);
     // Non-blocking only for the open itself; reads and writes of a regular file ignore it,
@@ -52,6 +52,11 @@ Result<std::unique_ptr<FileHandle>> FileHandle::fileHandleForWritingAtPath(
 Result<std::unique_ptr<FileHandle>> FileHandle::fileHandleForAppendingAtPath(
     const std::string& path, bool create) {
     return open(path, O_WRONLY | O_APPEND | (create ? O_CREAT : 0), FileAccess::Write);
+}
+
+Result<std::unique_ptr<FileHandle>> FileHandle::fileHandleForCreatingAtPath(const std::string& path,
+                                                                            mode_t mode) {
+    return open(path, O_WRONLY | O_CREAT | O_EXCL, FileAccess::Write, mode);
 }
 
 FileHandle::~FileHandle() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +27,10 @@ public:
     // umask) when `create` says so.
     static Result<std::unique_ptr<FileHandle>> fileHandleForAppendingAtPath(const std::string& path,
                                                                             bool create);
+    // A new file, written from offset 0 on, created with `mode` (less the umask); a file that
+    // exists already fails with the file-exists error.
+    static Result<std::unique_ptr<FileHandle>> fileHandleForCreatingAtPath(const std::string& path,
+                                                                           mode_t mode);
 
     // Takes over a descriptor opened elsewhere (ConfinedFile); a non-blocking one that was
     // opened so only for the open itself becomes blocking. `path` names it in errors.
@@ -57,7 +63,7 @@ public:
 private:
     FileHandle(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     static Result<std::unique_ptr<FileHandle>> open(const std::string& path, int flags,
-                                                    FileAccess access);
+                                                    FileAccess access, mode_t mode = 0666);
 
     int fd_;
     std::string path_;

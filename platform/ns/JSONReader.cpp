@@ -37,33 +37,72 @@ Error readerError(JSONError error) {
 // Number text this short has few enough digits for the reader's own conversion to be exact.
 constexpr size_t kShortNumberText = 18;
 
-// What a number's text holds, read in one pass: the common short integer with its value, or
-// whether a fraction or an exponent stands in it.
+// What a number's text holds, read in one pass: the common short integer or short decimal
+// fraction with its value, or whether a fraction or an exponent stands in it.
 struct NumberText {
     // A plain integer of at most kShortNumberText digits (which always fits 64 bits), leading
     // zeros excluded: the most common number of a page's call.
     std::optional<long long> shortInteger;
+    // Digits, a point and digits, as short, whose digits make an integer that a double holds
+    // exactly: the quotient of two exact doubles, which one division rounds correctly.
+    std::optional<double> shortDecimal;
     bool fraction = false;
     bool exponent = false;
 };
 
+// Powers of ten that doubles hold exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// The largest integer below which every integer is a double.
+constexpr uint64_t kExactDoubleIntegers = uint64_t{1} << 53;
+
+// Appends the digits from `at` to `mantissa` (wrapping past 64 bits); where they end.
+const char* takeDigits(const char* at, const char* end, uint64_t& mantissa) {
+    for (; at < end && static_cast<unsigned>(*at - '0') < 10; ++at) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(*at - '0');
+    }
+    return at;
+}
+
 NumberText numberText(std::string_view token) {
     NumberText read;
-    const bool negative = !token.empty() && token.front() == '-';
-    const std::string_view digits = token.substr(negative ? 1 : 0);
-    bool plain = !digits.empty() && digits.size() <= kShortNumberText &&
-                 (digits.front() != '0' || digits.size() == 1);
-    long long integer = 0;
-    for (const char c : digits) {
-        if (c >= '0' && c <= '9') {
-            if (plain) integer = integer * 10 + (c - '0');
-            continue;
-        }
-        plain = false;
-        read.fraction |= c == '.';
-        read.exponent |= c == 'e' || c == 'E';
+    const char* at = token.data();
+    const char* const end = at + token.size();
+    const bool negative = at < end && *at == '-';
+    at += negative ? 1 : 0;
+    const char* const digits = at;
+    uint64_t mantissa = 0;
+    at = takeDigits(at, end, mantissa);
+    const size_t whole = static_cast<size_t>(at - digits);
+    const char* point = nullptr;
+    if (at < end && *at == '.') {
+        point = at;
+        read.fraction = true;
+        at = takeDigits(at + 1, end, mantissa);
     }
-    if (plain) read.shortInteger = negative ? -integer : integer;
+    if (at < end) {
+        // Anything else (an exponent, a second point, text that is no number) is only
+        // classified, for the slower readers.
+        for (; at < end; ++at) {
+            read.fraction |= *at == '.';
+            read.exponent |= *at == 'e' || *at == 'E';
+        }
+        return read;
+    }
+    // Plain: short, and a zero before the point only alone.
+    const size_t length = static_cast<size_t>(end - digits);
+    if (whole == 0 || length > kShortNumberText || (*digits == '0' && whole > 1)) return read;
+    if (!point) {
+        const auto value = static_cast<long long>(mantissa);
+        read.shortInteger = negative ? -value : value;
+        return read;
+    }
+    const auto fractionDigits = static_cast<size_t>(end - point - 1);
+    if (fractionDigits > 0 && mantissa <= kExactDoubleIntegers) {
+        const double value = static_cast<double>(mantissa) / kExactPowersOfTen[fractionDigits];
+        read.shortDecimal = negative ? -value : value;
+    }
     return read;
 }
 
@@ -132,7 +171,7 @@ JSONReader::~JSONReader() {
 
 namespace json {
 
-std::optional<std::string_view> unescapedString(ondemand::value value) {
+std::optional<std::string_view> unescapedString(ondemand::value& value) {
     // Text without a backslash is its own value (the reader has checked its encoding and that
     // no control character stands in it).
     const std::string_view quoted = trimmed(value.raw_json_token());
@@ -146,7 +185,7 @@ std::optional<std::string_view> unescapedString(ondemand::value value) {
     return inside;
 }
 
-Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced) {
+Result<std::string> string(ondemand::value& value, bool loneSurrogatesReplaced) {
     const std::string_view token = value.raw_json_token();
     // Copied once, from where it stands.
     if (const auto inside = unescapedString(value)) return std::string(*inside);
@@ -160,10 +199,49 @@ Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced) {
     return std::move(*read->string());
 }
 
-Result<Value> number(ondemand::value value) {
-    const std::string_view token = trimmed(value.raw_json_token());
+namespace {
+
+Number integerNumber(long long value) {
+    Number number;
+    number.integer = value;
+    return number;
+}
+
+// As a value keeps it: an integer that fits 64 bits signed is one.
+Number unsignedNumber(unsigned long long value) {
+    if (value <= static_cast<unsigned long long>(INT64_MAX)) {
+        return integerNumber(static_cast<long long>(value));
+    }
+    Number number;
+    number.kind = Number::Kind::Unsigned;
+    number.unsignedInteger = value;
+    return number;
+}
+
+Number doubleNumber(double value) {
+    Number number;
+    number.kind = Number::Kind::Double;
+    number.real = value;
+    return number;
+}
+
+// The token without the white space the reader's token runs on with.
+std::string_view numberToken(ondemand::value& value) {
+    std::string_view token = value.raw_json_token();
+    while (!token.empty() && (token.back() == ' ' || token.back() == '\n' || token.back() == '\r' ||
+                              token.back() == '\t')) {
+        token.remove_suffix(1);
+    }
+    return token;
+}
+
+}  // namespace
+
+Result<Number> numberOf(ondemand::value& value) {
+    const std::string_view token = numberToken(value);
     const NumberText text = numberText(token);
-    if (text.shortInteger) return Value(*text.shortInteger);
+    if (text.shortInteger) return integerNumber(*text.shortInteger);
+    if (text.shortDecimal) return doubleNumber(*text.shortDecimal);
     // Read by the kind its text has; the reader's own classification is not used, as it
     // misreads long mantissas. A failed read leaves the value where it was. Exponents are
     // rare in a page's numbers, and the tree reader has rules of its own for large ones.
@@ -172,31 +250,56 @@ Result<Value> number(ondemand::value value) {
     } else if (text.fraction) {
         double d = 0;
         if (value.get_double().get(d) == kJSONSuccess) {
-            if (token.size() <= kShortNumberText) return Value(d);
+            if (token.size() <= kShortNumberText) return doubleNumber(d);
             // Checked as JSON, but converted again: the reader's conversion of a long mantissa
             // is not to be trusted.
             const auto converted = std::from_chars(token.data(), token.data() + token.size(), d);
             if (converted.ec == std::errc() && converted.ptr == token.data() + token.size()) {
-                return Value(d);
+                return doubleNumber(d);
             }
         }
     } else if (!token.empty() && token.front() == '-') {
         int64_t i = 0;
-        if (value.get_int64().get(i) == kJSONSuccess) return Value(static_cast<long long>(i));
+        if (value.get_int64().get(i) == kJSONSuccess) {
+            return integerNumber(static_cast<long long>(i));
+        }
     } else {
         uint64_t u = 0;
         if (value.get_uint64().get(u) == kJSONSuccess) {
-            return Value(static_cast<unsigned long long>(u));
+            return unsignedNumber(static_cast<unsigned long long>(u));
         }
     }
     // An exponent, an integer beyond 64 bits, text that is no number: the tree reader decides.
     auto read = scalarFromToken(token, false);
     if (!read) return read.error();
-    if (!read->isNumber()) return readerError(simdjson::NUMBER_ERROR);
-    return std::move(read).value();
+    if (const auto integer = read->int64()) return integerNumber(*integer);
+    if (read->type() == Value::Type::Unsigned) return unsignedNumber(*read->uint64());
+    if (const auto real = read->number()) return doubleNumber(*real);
+    return readerError(simdjson::NUMBER_ERROR);
+}
+
+Result<Value> number(ondemand::value& value) {
+    auto read = numberOf(value);
+    if (!read) return read.error();
+    switch (read->kind) {
+        case Number::Kind::Integer:
+            return Value(read->integer);
+        case Number::Kind::Unsigned:
+            return Value(read->unsignedInteger);
+        case Number::Kind::Double:
+            break;
+    }
+    return Value(read->real);
 }
 
 namespace {
+
+// Whether the reader may enter the array or object that `value` is: its parser keeps the place
+// of each open container up to a fixed depth, and one nested deeper is left to the slower
+// readers (the library does not check it in optimised builds).
+bool enterable(ondemand::value& value) {
+    return static_cast<size_t>(value.current_depth()) < JSONReader::kMaxDepth;
+}
 
 // Whether the value reads as the tree reader would read it, building nothing: each scalar read once
 // by the reader; only what it cannot take as it is goes to the slower readers that decide.
@@ -205,7 +308,7 @@ bool reads(ondemand::value value, const JSONReadOptions& options, size_t depth) 
     if (value.type().get(type)) return false;
     switch (type) {
         case ondemand::json_type::array: {
-            if (depth >= options.maxDepth) return false;
+            if (depth >= options.maxDepth || !enterable(value)) return false;
             ondemand::array array;
             if (value.get_array().get(array)) return false;
             for (auto element : array) {
@@ -215,7 +318,7 @@ bool reads(ondemand::value value, const JSONReadOptions& options, size_t depth) 
             return true;
         }
         case ondemand::json_type::object: {
-            if (depth >= options.maxDepth) return false;
+            if (depth >= options.maxDepth || !enterable(value)) return false;
             ondemand::object object;
             if (value.get_object().get(object)) return false;
             for (auto field : object) {
@@ -234,7 +337,7 @@ bool reads(ondemand::value value, const JSONReadOptions& options, size_t depth) 
                 double d = 0;
                 if (value.get_double().get(d) == kJSONSuccess) return true;
             }
-            return json::number(value).ok();
+            return json::numberOf(value).ok();
         }
         case ondemand::json_type::string: {
             std::string_view text;
@@ -289,15 +392,64 @@ struct StructureScan {
     bool tooDeep = false;
 };
 
-// Walks the brackets of the text outside its strings, counting how deep they nest (with
-// `depth` open around it); with `toClose`, stops where the container that starts the text
-// closes. Sixteen bytes are looked at at once where the processor allows it: most bytes of a
-// large call are inside strings or between brackets, and only quotes, backslashes and brackets
-// change anything.
+// One 64-byte step of a pass over JSON text: a bit for each byte of each kind.
+struct Block {
+    uint64_t quotes = 0;
+    uint64_t backslashes = 0;
+    uint64_t opening = 0;  // '[' and '{'
+    uint64_t closing = 0;  // ']' and '}'
+};
+
+Block classify(const unsigned char* bytes) {
+    Block block;
+#if defined(__SSE2__)
+    // '[' and '{' differ only in the bit 0x20, as do ']' and '}'.
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    const __m128i open = _mm_set1_epi8('{'), close = _mm_set1_epi8('}');
+    for (unsigned part = 0; part < 4; ++part) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * part));
+        const __m128i folded = _mm_or_si128(v, caseBit);
+        const auto bits = [part](__m128i matches) {
+            return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches)))
+                   << (16 * part);
+        };
+        block.quotes |= bits(_mm_cmpeq_epi8(v, quote));
+        block.backslashes |= bits(_mm_cmpeq_epi8(v, backslash));
+        block.opening |= bits(_mm_cmpeq_epi8(folded, open));
+        block.closing |= bits(_mm_cmpeq_epi8(folded, close));
+    }
+#else
+    for (unsigned i = 0; i < 64; ++i) {
+        const unsigned char c = bytes[i];
+        const uint64_t bit = uint64_t{1} << i;
+        if (c == '"') block.quotes |= bit;
+        if (c == '\\') block.backslashes |= bit;
+        if (c == '[' || c == '{') block.opening |= bit;
+        if (c == ']' || c == '}') block.closing |= bit;
+    }
+#endif
+    return block;
+}
+
+// Each bit set from a quote up to the next one (the first included): the bytes inside strings,
+// for a step whose quotes are all real ones.
+uint64_t insideStrings(uint64_t quotes) {
+    uint64_t x = quotes;
+    for (unsigned shift = 1; shift < 64; shift <<= 1) x ^= x << shift;
+    return x;
+}
+
 // Strings longer than this are passed over by a search for their closing quote; shorter ones,
-// the common case, cost less looked at block by block.
+// the common case, cost less looked at step by step.
 constexpr size_t kLongString = 48;
 
+// Walks the brackets of the text outside its strings, counting how deep they nest (with
+// `depth` open around it); with `toClose`, stops where the container that starts the text
+// closes. Sixty-four bytes are looked at at once: most bytes of a large call are inside strings
+// or between brackets, only quotes, backslashes and brackets change anything, and a step
+// without a backslash has its strings found from its quotes alone. A step with one is followed
+// byte by byte.
 StructureScan scanStructure(std::string_view text, size_t maxDepth, size_t depth, bool toClose) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const size_t size = text.size();
@@ -305,8 +457,8 @@ StructureScan scanStructure(std::string_view text, size_t maxDepth, size_t depth
     bool inString = false;
     bool escaped = false;  // the next byte is escaped by a backslash
     size_t stringStart = 0;
-    // One byte of interest at `at`; true when the scan is over.
     StructureScan result;
+    // One bracket outside strings at `at`; true when the scan is over.
     const auto bracket = [&](size_t at) {
         const unsigned char c = bytes[at];
         if (c == '[' || c == '{') {
@@ -324,69 +476,56 @@ StructureScan scanStructure(std::string_view text, size_t maxDepth, size_t depth
         }
         return false;
     };
-    size_t at = 0;
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
-    const __m128i openArray = _mm_set1_epi8('['), closeArray = _mm_set1_epi8(']');
-    const __m128i openObject = _mm_set1_epi8('{'), closeObject = _mm_set1_epi8('}');
-    for (; at + 16 <= size; at += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
-        const auto maskOf = [&block](__m128i wanted) {
-            return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
-        };
-        const unsigned quotes = maskOf(quote), backslashes = maskOf(backslash);
-        const unsigned brackets = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(block, openArray), _mm_cmpeq_epi8(block, closeArray)),
-            _mm_or_si128(_mm_cmpeq_epi8(block, openObject), _mm_cmpeq_epi8(block, closeObject)))));
-        unsigned pending = quotes | backslashes | brackets;
-        if (escaped) {
-            pending &= ~1u;
-            escaped = false;
+    unsigned char tail[64];
+    for (size_t at = 0; at < size;) {
+        const size_t length = std::min<size_t>(64, size - at);
+        const unsigned char* step = bytes + at;
+        if (length < 64) {
+            // The last step, filled out with white space.
+            std::memset(tail, ' ', sizeof tail);
+            std::memcpy(tail, step, length);
+            step = tail;
         }
-        if (inString && pending == 0 && at - stringStart >= kLongString) {
-            // A long string (a large argument): its end found at once. The quote that ends it
-            // is the first one after an even run of backslashes; this block has none.
-            const size_t from = at + 16;
-            const auto* quoteAt =
-                static_cast<const unsigned char*>(std::memchr(bytes + from, '"', size - from));
-            if (!quoteAt) return result;
-            size_t run = 0;
-            for (const unsigned char* b = quoteAt; b > bytes + from && b[-1] == '\\'; --b) ++run;
-            inString = run % 2 == 1;
-            // Past the quote, where the next step starts.
-            at = static_cast<size_t>(quoteAt - bytes) + 1 - 16;
+        const Block block = classify(step);
+        if (block.backslashes == 0 && !escaped) {
+            if (inString && block.quotes == 0 && length == 64 && at - stringStart >= kLongString) {
+                // A long string (a large argument): its end found at once. The quote that ends
+                // it is the first one after an even run of backslashes; this step has none.
+                const size_t from = at + 64;
+                const auto* quoteAt =
+                    static_cast<const unsigned char*>(std::memchr(bytes + from, '"', size - from));
+                if (!quoteAt) return result;
+                size_t run = 0;
+                for (const unsigned char* b = quoteAt; b > bytes + from && b[-1] == '\\'; --b) {
+                    ++run;
+                }
+                inString = run % 2 == 1;
+                at = static_cast<size_t>(quoteAt - bytes) + 1;
+                continue;
+            }
+            const uint64_t inside = insideStrings(block.quotes) ^ (inString ? ~uint64_t{0} : 0);
+            for (uint64_t pending = (block.opening | block.closing) & ~inside; pending;
+                 pending &= pending - 1) {
+                if (bracket(at + static_cast<size_t>(__builtin_ctzll(pending)))) return result;
+            }
+            inString = (inside >> 63) != 0;
+            // A string left open began at the step's last quote.
+            if (inString && block.quotes) {
+                stringStart = at + 63 - static_cast<size_t>(__builtin_clzll(block.quotes));
+            }
+            at += length;
             continue;
         }
-        while (pending) {
-            const unsigned index = static_cast<unsigned>(__builtin_ctz(pending));
-            const unsigned bit = 1u << index;
-            pending &= pending - 1;
-            if (inString) {
-                if (backslashes & bit) {
-                    // The escaped byte is passed over, in this block or at the next one's start.
-                    if (index == 15) {
-                        escaped = true;
-                    } else {
-                        pending &= ~(bit << 1);
-                    }
-                } else if (quotes & bit) {
-                    inString = false;
-                }
-            } else if (quotes & bit) {
-                inString = true;
-                stringStart = at + index;
-            } else if ((brackets & bit) && bracket(at + index)) {
-                return result;
+        for (size_t i = 0; i < length; ++i) {
+            const unsigned char c = step[i];
+            const bool wasInString = inString;
+            if (!outsideStrings(c, inString, escaped)) {
+                if (!wasInString) stringStart = at + i;
+                continue;
             }
+            if ((c == '[' || c == ']' || c == '{' || c == '}') && bracket(at + i)) return result;
         }
-    }
-#endif
-    for (; at < size; ++at) {
-        const unsigned char c = bytes[at];
-        if (outsideStrings(c, inString, escaped) &&
-            (c == '[' || c == ']' || c == '{' || c == '}') && bracket(at)) {
-            return result;
-        }
+        at += length;
     }
     return result;
 }
@@ -608,54 +747,6 @@ size_t valueLength(std::string_view text) {
 
 namespace {
 
-// One 64-byte step of a pass over JSON text: a bit for each byte of each kind.
-struct Block {
-    uint64_t quotes = 0;
-    uint64_t backslashes = 0;
-    uint64_t opening = 0;  // '[' and '{'
-    uint64_t closing = 0;  // ']' and '}'
-};
-
-Block classify(const unsigned char* bytes) {
-    Block block;
-#if defined(__SSE2__)
-    // '[' and '{' differ only in the bit 0x20, as do ']' and '}'.
-    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
-    const __m128i caseBit = _mm_set1_epi8(0x20);
-    const __m128i open = _mm_set1_epi8('{'), close = _mm_set1_epi8('}');
-    for (unsigned part = 0; part < 4; ++part) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * part));
-        const __m128i folded = _mm_or_si128(v, caseBit);
-        const auto bits = [part](__m128i matches) {
-            return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches)))
-                   << (16 * part);
-        };
-        block.quotes |= bits(_mm_cmpeq_epi8(v, quote));
-        block.backslashes |= bits(_mm_cmpeq_epi8(v, backslash));
-        block.opening |= bits(_mm_cmpeq_epi8(folded, open));
-        block.closing |= bits(_mm_cmpeq_epi8(folded, close));
-    }
-#else
-    for (unsigned i = 0; i < 64; ++i) {
-        const unsigned char c = bytes[i];
-        const uint64_t bit = uint64_t{1} << i;
-        if (c == '"') block.quotes |= bit;
-        if (c == '\\') block.backslashes |= bit;
-        if (c == '[' || c == '{') block.opening |= bit;
-        if (c == ']' || c == '}') block.closing |= bit;
-    }
-#endif
-    return block;
-}
-
-// Each bit set from a quote up to the next one (the first included): the bytes inside strings,
-// for a step whose quotes are all real ones.
-uint64_t insideStrings(uint64_t quotes) {
-    uint64_t x = quotes;
-    for (unsigned shift = 1; shift < 64; shift <<= 1) x ^= x << shift;
-    return x;
-}
-
 bool onlyWhiteSpace(std::string_view text) {
     return text.find_first_not_of(kWhiteSpace) == std::string_view::npos;
 }
@@ -758,11 +849,14 @@ std::optional<std::vector<std::string_view>> containerElements(std::string_view 
     return std::nullopt;
 }
 
-Result<std::string_view> rawText(ondemand::value value) {
+Result<std::string_view> rawText(ondemand::value& value) {
     ondemand::json_type type;
     if (auto error = value.type().get(type)) return readerError(error);
     std::string_view text;
     JSONError error = kJSONSuccess;
+    const bool container =
+        type == ondemand::json_type::array || type == ondemand::json_type::object;
+    if (container && !enterable(value)) return readerError(simdjson::DEPTH_ERROR);
     switch (type) {
         case ondemand::json_type::array: {
             ondemand::array array;
@@ -777,11 +871,12 @@ Result<std::string_view> rawText(ondemand::value value) {
             break;
         }
         default:
-            text = trimmed(value.raw_json_token());
+            text = value.raw_json_token();
             break;
     }
     if (error) return readerError(error);
-    return text;
+    // The reader's text of a value runs on to the next token, over the white space after it.
+    return trimmed(text);
 }
 
 }  // namespace json

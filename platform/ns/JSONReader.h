@@ -9,6 +9,7 @@
 #include <simdjson.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,6 +32,10 @@ inline constexpr JSONError kJSONSuccess = simdjson::SUCCESS;
 // lives (readings may nest). Stays on the thread that made it.
 class JSONReader {
 public:
+    // How deep its readers may enter arrays and objects: a value at this depth (the root
+    // being at 1) is not entered, and its checks leave it to the tree reader.
+    static constexpr size_t kMaxDepth = simdjson::DEFAULT_MAX_DEPTH;
+
     explicit JSONReader(const JSONSlice& slice);
     ~JSONReader();
     JSONReader(const JSONReader&) = delete;
@@ -64,12 +69,24 @@ private:
 namespace json {
 
 // A string value; with `loneSurrogatesReplaced`, an escaped lone surrogate reads as U+FFFD.
-Result<std::string> string(ondemand::value value, bool loneSurrogatesReplaced = false);
+Result<std::string> string(ondemand::value& value, bool loneSurrogatesReplaced = false);
 // A string value that holds no escape, where it stands in the text (taken, as get_string takes
 // it); nothing, and the value left as it was, for any other value.
-std::optional<std::string_view> unescapedString(ondemand::value value);
-// A number, as an Integer, Unsigned or Double value.
-Result<Value> number(ondemand::value value);
+std::optional<std::string_view> unescapedString(ondemand::value& value);
+// A number as the tree reader reads it, without building a value: an integer that fits 64 bits
+// signed, one beyond that which fits them unsigned, or a double.
+struct Number {
+    enum class Kind : uint8_t { Integer, Unsigned, Double };
+    Kind kind = Kind::Integer;
+    union {
+        long long integer = 0;
+        unsigned long long unsignedInteger;
+        double real;
+    };
+};
+Result<Number> numberOf(ondemand::value& value);
+// The same as an Integer, Unsigned or Double value.
+Result<Value> number(ondemand::value& value);
 // Reads the value whole and keeps nothing: success exactly when the tree reader would read its
 // text (with `depth` arrays and objects open around it).
 // `depth` is the number of arrays and objects already open around it.
@@ -100,9 +117,10 @@ size_t valueLength(std::string_view text);
 // brackets outside strings, without reading the elements. Nothing when an element is of
 // another kind, which valueLength then finds.
 std::optional<std::vector<std::string_view>> containerElements(std::string_view text);
-// The text of a value (an array or object whole), without reading it; for keeping a part to
-// read later or on another thread.
-Result<std::string_view> rawText(ondemand::value value);
+// The text of a value (an array or object whole, without the white space around it), without
+// reading it; for keeping a part to read later or on another thread. An error for a container
+// nested deeper than JSONReader::kMaxDepth.
+Result<std::string_view> rawText(ondemand::value& value);
 // Whether the text of one value nests no deeper than `maxDepth` arrays and objects (with
 // `depth` already open around it), for text whose structure the reader has checked: for text
 // that is known to be JSON, the one way a read of it can still fail. One pass over the bytes.

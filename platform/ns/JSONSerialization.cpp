@@ -149,7 +149,7 @@ void putString(Sink& os, std::string_view s) {
             } else if (n == 0) {
                 flush();
                 put(os, utf8::kReplacement);
-                run = ++p;
+                run = p += utf8::illFormedLength(p, end);
             } else {
                 p += n;
             }

@@ -167,15 +167,13 @@ std::string processPart(const std::string& name, int processID) {
            std::to_string(static_cast<long>(::syscall(SYS_gettid))) + "] ";
 }
 
-}  // namespace
-
-std::string Log::linePrefix() {
+// "YYYY-MM-DD HH:MM:SS.mmm". Most lines fall in the same second as the line before on their
+// thread: the local time is worked out once a second.
+void appendTimestamp(std::string& out) {
     const double wall = dispatch::Clock::current().wallTime();
     const double whole = std::floor(wall);
     const auto seconds = static_cast<time_t>(whole);
-    const auto millis = static_cast<int>((wall - whole) * 1000.0);
-    // Most lines fall in the same second as the line before on their thread: the local time
-    // is worked out once a second, and the process's part once a thread.
+    const int millis = std::min(static_cast<int>((wall - whole) * 1000.0), 999);
     StampCache& stamp = stampCache;
     if (seconds != stamp.second) {
         struct tm local {};
@@ -186,34 +184,79 @@ std::string Log::linePrefix() {
         stamp.length = n > 0 ? std::min(static_cast<size_t>(n), sizeof stamp.text - 1) : 0;
         stamp.second = seconds;
     }
+    out.append(stamp.text, stamp.length);
+    out.push_back(static_cast<char>('0' + millis / 100));
+    out.push_back(static_cast<char>('0' + millis / 10 % 10));
+    out.push_back(static_cast<char>('0' + millis % 10));
+}
+
+// " name[pid:tid] ", worked out once a thread.
+void appendProcessPart(std::string& out) {
     auto& info = ProcessInfo::processInfo();
     const std::string name = info.processName();
     const int processID = info.processIdentifier();
     ProcessCache& process = processCache;
-    std::string_view processText;
-    std::string uncached;
     if (process.processID == processID &&
         std::string_view(process.name, process.nameLength) == name) {
-        processText = std::string_view(process.text, process.length);
-    } else {
-        uncached = processPart(name, processID);
-        processText = uncached;
-        if (name.size() < sizeof process.name && uncached.size() < sizeof process.text) {
-            std::memcpy(process.name, name.data(), name.size());
-            process.nameLength = name.size();
-            std::memcpy(process.text, uncached.data(), uncached.size());
-            process.length = uncached.size();
-            process.processID = processID;
-        }
+        out.append(process.text, process.length);
+        return;
     }
+    const std::string uncached = processPart(name, processID);
+    out.append(uncached);
+    if (name.size() < sizeof process.name && uncached.size() < sizeof process.text) {
+        std::memcpy(process.name, name.data(), name.size());
+        process.nameLength = name.size();
+        std::memcpy(process.text, uncached.data(), uncached.size());
+        process.length = uncached.size();
+        process.processID = processID;
+    }
+}
+
+// Hands a finished line to the sinks, claiming ones first (they decide whether it is written),
+// then to `output` unless one claimed it, then to the plain sinks. Sinks run outside the state
+// lock so that one may log or remove itself.
+template <class Output>
+void deliver(LogLevel level, std::string_view subsystem, std::string_view category,
+             std::string_view text, const std::string& line, Output&& output) {
+    auto& s = state();
+    std::vector<std::shared_ptr<SinkSlot>> sinks;
+    {
+        std::lock_guard lock(s.mutex);
+        sinks = s.sinks;
+    }
+    std::optional<LogEntry> entry;
+    if (!sinks.empty()) {
+        entry.emplace(LogEntry{level, std::string(subsystem), std::string(category),
+                               std::string(text), line});
+    }
+    const auto call = [&entry](SinkSlot& sink) {
+        std::lock_guard lock(sink.callMutex);
+        return !sink.removed && sink.fn(*entry);
+    };
+    bool claimed = false;
+    for (auto& sink : sinks) {
+        if (sink->claims && call(*sink)) claimed = true;
+    }
+    if (!claimed) output();
+    for (auto& sink : sinks) {
+        if (!sink->claims) call(*sink);
+    }
+}
+
+}  // namespace
+
+std::string Log::linePrefix() {
     std::string prefix;
-    prefix.reserve(stamp.length + 3 + processText.size());
-    prefix.append(stamp.text, stamp.length);
-    prefix.push_back(static_cast<char>('0' + millis / 100));
-    prefix.push_back(static_cast<char>('0' + millis / 10 % 10));
-    prefix.push_back(static_cast<char>('0' + millis % 10));
-    prefix.append(processText);
+    prefix.reserve(64);
+    appendTimestamp(prefix);
+    appendProcessPart(prefix);
     return prefix;
+}
+
+std::string Log::timestamp() {
+    std::string text;
+    appendTimestamp(text);
+    return text;
 }
 
 void Log::write(LogLevel level, std::string_view subsystem, std::string_view category,
@@ -227,45 +270,41 @@ void Log::write(LogLevel level, std::string_view subsystem, std::string_view cat
     }
     line.append(levelTag(level));
     appendEscapedForLine(line, text);
-
-    std::vector<std::shared_ptr<SinkSlot>> sinks;
-    {
-        std::lock_guard lock(s.mutex);
-        sinks = s.sinks;
-    }
-    std::optional<LogEntry> entry;
-    if (!sinks.empty()) {
-        entry.emplace(LogEntry{level, std::string(subsystem), std::string(category),
-                               std::string(text), line});
-    }
-    // Sinks run outside the state lock so that one may log or remove itself; claiming ones
-    // first, as they decide whether the line is written.
-    const auto call = [&entry](SinkSlot& sink) {
-        std::lock_guard lock(sink.callMutex);
-        return !sink.removed && sink.fn(*entry);
-    };
-    bool claimed = false;
-    for (auto& sink : sinks) {
-        if (sink->claims && call(*sink)) claimed = true;
-    }
-
-    LogLevel minimum = s.minimum.load();
-    if (s.hasSubsystemMinimum.load() && !subsystem.empty()) {
-        std::lock_guard lock(s.mutex);
-        if (auto it = s.subsystemMinimum.find(subsystem); it != s.subsystemMinimum.end()) {
-            minimum = it->second;
+    deliver(level, subsystem, category, text, line, [&] {
+        LogLevel minimum = s.minimum.load();
+        if (s.hasSubsystemMinimum.load() && !subsystem.empty()) {
+            std::lock_guard lock(s.mutex);
+            if (auto it = s.subsystemMinimum.find(subsystem); it != s.subsystemMinimum.end()) {
+                minimum = it->second;
+            }
         }
-    }
-    if (level >= minimum && !claimed) {
-        line.push_back('\n');
+        if (level < minimum) return;
+        line.push_back('\n');  // the sinks' entry holds a copy made before
         std::lock_guard lock(s.outputMutex);
         if (s.stderrEnabled.load()) writeAll(STDERR_FILENO, line);
         std::lock_guard stateLock(s.mutex);
         if (s.fileFd >= 0) writeAll(s.fileFd, line);
-    }
-    for (auto& sink : sinks) {
-        if (!sink->claims) call(*sink);
-    }
+    });
+}
+
+void Log::writeFormattedLine(LogLevel level, std::string_view subsystem, std::string_view line,
+                             int fd) {
+    std::string escaped;
+    appendEscapedForLine(escaped, line);
+    deliver(level, subsystem, {}, line, escaped, [&] {
+        escaped.push_back('\n');
+        std::lock_guard lock(state().outputMutex);
+        // What the process wrote through its buffered standard output comes first.
+        if (fd == STDOUT_FILENO) std::fflush(stdout);
+        writeAll(fd, escaped);
+    });
+}
+
+LogLevel Log::levelForPriority(int priority) {
+    if (priority <= 2) return LogLevel::Fault;
+    if (priority == 3) return LogLevel::Error;
+    if (priority <= 5) return LogLevel::Default;
+    return priority == 6 ? LogLevel::Info : LogLevel::Debug;
 }
 
 void Log::setMinimumLevel(LogLevel level) {

@@ -33,6 +33,17 @@ public:
     static void write(LogLevel level, std::string_view subsystem, std::string_view category,
                       std::string_view text);
     static void write(LogLevel level, std::string_view text) { write(level, {}, {}, text); }
+    // A line that a component's own logger has formatted whole (its own date, tags and level
+    // names): escaped like any other and written as it stands, with a line feed, to the file
+    // descriptor that logger writes to (standard output, a file it opened), whatever the
+    // minimum level, since that logger's own filter has decided already. The sinks get it with
+    // its level and subsystem; a claiming sink may take it.
+    static void writeFormattedLine(LogLevel level, std::string_view subsystem,
+                                   std::string_view line, int fd);
+
+    // The level of a system-log priority (0 emergency ... 3 error, 4 warning, 5 notice, 6 info,
+    // 7 debug): 0 to 2 Fault, 3 Error, 4 and 5 Default, 6 Info, 7 (and above) Debug.
+    static LogLevel levelForPriority(int priority);
 
     // Lines below this level stay out of standard error and the file (default: Default).
     static void setMinimumLevel(LogLevel level);
@@ -57,6 +68,9 @@ public:
 
     // "YYYY-MM-DD HH:MM:SS.mmm <process>[pid:tid] " in local time, from the process clock.
     static std::string linePrefix();
+    // "YYYY-MM-DD HH:MM:SS.mmm" in local time, from the process clock: the date of the prefix,
+    // for loggers that write a date of their own.
+    static std::string timestamp();
     // The text as it appears in a line: control characters (C0, DEL, C1) and bytes that are
     // not UTF-8 written as escapes (a line feed as backslash and "n", ESC as "\u001B"), so
     // that a line stays one line whatever it quotes. Loggers that write lines of their own

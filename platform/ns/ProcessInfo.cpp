@@ -87,4 +87,15 @@ std::string ProcessInfo::hostName() const {
     return name;
 }
 
+bool ProcessInfo::isBeingTraced() const {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("TracerPid:")) {
+            return line.find_first_not_of(" \t0", 10) != std::string::npos;
+        }
+    }
+    return false;
+}
+
 }  // namespace ns

@@ -9,7 +9,7 @@ namespace ns {
 
 // Facts about the running process. The host hands over its command line at start.
 class ProcessInfo {
-  public:
+public:
     static ProcessInfo& processInfo();
 
     // The command line, program name first; empty until the host sets it.
@@ -27,8 +27,10 @@ class ProcessInfo {
     // Seconds of the process clock's monotonic time (since boot with the system clock).
     double systemUptime() const;
     std::string hostName() const;
+    // Whether a debugger traces the process (asked of the kernel on each call).
+    bool isBeingTraced() const;
 
-  private:
+private:
     ProcessInfo() = default;
 
     mutable std::mutex mutex_;

@@ -61,13 +61,25 @@ struct Malformed {
     std::string reason;
 };
 
+// What reading may build, in bytes of values, keys, strings and data: a file may refer to one
+// object as often as it likes, to save room, and each reference builds a copy. Bounding the
+// copies by the file's size keeps a small file of references from building without end. Each
+// reference takes at least a byte of the file, so a file whose shared leaves are small fits
+// (as the writer's do: it writes a longer leaf again where it recurs).
+constexpr uint64_t kBuiltPerFileByte = 256;
+constexpr uint64_t kBuiltAtLeast = uint64_t{16} << 20;
+constexpr size_t kLargestSharedLeaf = 64;  // bytes of its encoding
+// A reference builds a value or a key, and at most the leaf, whose UTF-16 text grows by half.
+static_assert(std::max(sizeof(Value), sizeof(std::string)) + 3 * kLargestSharedLeaf / 2 <=
+              kBuiltPerFileByte);
+
 class Reader {
 public:
     Reader(std::string_view in, size_t maxDepth)
         : p_(reinterpret_cast<const uint8_t*>(in.data())),
           size_(in.size()),
           maxDepth_(maxDepth),
-          maxProduced_(2 * in.size() + 1024) {}
+          buildable_(kBuiltAtLeast + kBuiltPerFileByte * in.size()) {}
 
     Value read() {
         if (size_ < PropertyListBinary::kMagic.size() + 1 + kTrailerSize)
@@ -106,8 +118,14 @@ private:
         return {bigEndian(bytes(at + 2, width), width), at + 2 + width};
     }
 
+    // Takes what is about to be built off what may be.
+    void build(uint64_t bytes) {
+        if (bytes > buildable_) throw Malformed{"References expand beyond the file"};
+        buildable_ -= bytes;
+    }
+
     Value object(uint64_t index, size_t depth) {
-        if (++produced_ > maxProduced_) throw Malformed{"References expand beyond the file"};
+        build(sizeof(Value));
         const uint64_t at = offsetOf(index);
         const uint8_t marker = p_[at];
         const uint8_t info = marker & 0x0F;
@@ -130,7 +148,9 @@ private:
                     std::bit_cast<double>(bigEndian(bytes(at + 1, 8), 8))));
             case kData: {
                 const auto [n, body] = counted(at);
-                return Value(Data(bytes(body, n), n));
+                const uint8_t* data = bytes(body, n);
+                build(n);
+                return Value(Data(data, n));
             }
             case kASCII:
             case kUTF16:
@@ -174,14 +194,19 @@ private:
             {{kUidKey, Value(static_cast<unsigned long long>(bigEndian(p + width - low, low)))}});
     }
 
-    std::string text(uint64_t at) const {
+    // A string's text; UTF-16 takes at most one and a half times its bytes in UTF-8.
+    std::string text(uint64_t at) {
         const auto [n, body] = counted(at);
         if ((p_[at] >> 4) == kASCII) {
             std::string_view s(reinterpret_cast<const char*>(bytes(body, n)), n);
-            return utf8::isValid(s) ? std::string(s) : utf8::repaired(s);
+            build(n);
+            if (utf8::isValid(s)) return std::string(s);
+            build(2 * n);  // a U+FFFD for a byte, at worst
+            return utf8::repaired(s);
         }
         if (n > std::numeric_limits<uint64_t>::max() / 2) throw Malformed{"String too long"};
         const uint8_t* p = bytes(body, 2 * n);
+        build(3 * n);
         std::u16string units(n, u'\0');
         for (uint64_t i = 0; i < n; ++i)
             units[i] = static_cast<char16_t>(p[2 * i] << 8 | p[2 * i + 1]);
@@ -230,7 +255,7 @@ private:
             const uint8_t kind = p_[keyAt] >> 4;
             if (kind != kASCII && kind != kUTF16)
                 throw Malformed{"Property list dictionary key is not a string"};
-            ++produced_;
+            build(sizeof(std::string));
             std::string key = text(keyAt);
             members.appendUnsorted(std::move(key), object(refs[n + i], depth + 1));
         }
@@ -241,8 +266,7 @@ private:
     const uint8_t* p_;
     uint64_t size_;
     size_t maxDepth_;
-    uint64_t maxProduced_;
-    uint64_t produced_ = 0;
+    uint64_t buildable_;
     Trailer trailer_;
     std::vector<bool> onPath_;
 };
@@ -367,7 +391,15 @@ private:
         return out;
     }
 
+    // A leaf written once for every place it recurs, when it is small enough that its copies
+    // stay within what the reader builds for a reference.
     uint64_t addLeaf(std::string encoded) {
+        if (encoded.size() > kLargestSharedLeaf) {
+            Object o;
+            o.leaf = std::move(encoded);
+            objects_.push_back(std::move(o));
+            return objects_.size() - 1;
+        }
         auto [it, added] = leaves_.try_emplace(std::move(encoded), objects_.size());
         if (added) {
             Object o;
@@ -377,7 +409,25 @@ private:
         return it->second;
     }
 
+    // The UID that a dictionary {"CF$UID": n} stands for, n a non-negative integer: what a
+    // UID reads as, written back as the UID it was.
+    static std::optional<uint64_t> uidOf(const Value& v) {
+        const Dictionary* members = v.dictionary();
+        if (!members || members->size() != 1 || members->begin()->first != kUidKey ||
+            !members->begin()->second.isInteger())
+            return std::nullopt;
+        return members->begin()->second.uint64();
+    }
+
+    static std::string encodeUid(uint64_t uid) {
+        const uint8_t width = widthFor(uid);
+        std::string out(1, static_cast<char>(kUID << 4 | (width - 1)));
+        appendBigEndian(out, uid, width);
+        return out;
+    }
+
     uint64_t add(const Value& v, size_t depth) {
+        if (const std::optional<uint64_t> uid = uidOf(v)) return addLeaf(encodeUid(*uid));
         const bool isArray = v.type() == Value::Type::Array;
         if (!isArray && v.type() != Value::Type::Dictionary) return addLeaf(encodeLeaf(v));
         if (depth + 1 > maxDepth_) throw Invalid{kTooDeep};

@@ -76,12 +76,15 @@ struct Trailer {
 // Reading takes integers of 1 to 16 bytes (the 16-byte form as the signed 128-bit value it
 // is, refused when neither int64 nor uint64 holds it), 32- and 64-bit reals, dates as the
 // 64-bit seconds since 2001 that the format stores, UIDs of up to 64 bits, and strings with
-// every character they hold, NUL included. Sets read as arrays. Structural faults (offsets
+// every character they hold, NUL included. Sets read as arrays. A UID reads as the dictionary
+// {"CF$UID": n}, and such a dictionary (its one member a non-negative integer) is written as
+// the UID. Structural faults (offsets
 // or counts outside the file, an object that contains itself, a key that is no string,
-// nesting deeper than `maxDepth` arrays and dictionaries, references that would expand the
-// file beyond a multiple of its size) are errors, never partial values.
+// nesting deeper than `maxDepth` arrays and dictionaries, references to shared objects that
+// would build values beyond a multiple of the file's size) are errors, never partial values.
 //
-// Writing shares equal strings, numbers, data and dates, and never containers.
+// Writing shares equal numbers, dates and short strings and data, and never containers, so
+// that what it writes always reads back.
 class PropertyListBinary {
 public:
     static constexpr std::string_view kMagic = "bplist00";

@@ -20,7 +20,8 @@ namespace ns {
 // what XML cannot hold (see PropertyListXML). Dates are 64-bit seconds since 2001 throughout:
 // the binary form keeps them exactly, XML to the whole second below. Integers that neither
 // int64 nor uint64 holds are refused, never changed. A keyed-archive UID reads as the
-// dictionary {"CF$UID": n}, as the XML form shows it.
+// dictionary {"CF$UID": n}, as the XML form shows it, and the binary form writes that
+// dictionary back as the UID.
 //
 // Reading detects the format; empty or malformed input, values out of range and input nested
 // deeper than kMaxDepth arrays and dictionaries are errors (code 3840). Writing a value nested

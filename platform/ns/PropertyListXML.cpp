@@ -430,7 +430,9 @@ private:
 
     static std::string date(const Date& date) {
         using namespace std::chrono;
-        const double t = std::floor(date.timeIntervalSince1970());
+        // The second below, taken before the shift to 1970, which is exact for whole seconds.
+        const double t =
+            std::floor(date.timeIntervalSinceReferenceDate()) + Date::kReferenceDateOffset;
         // Years 0000 to 9999: what four digits hold (the distant past is in year 0000).
         constexpr double kFirst = -62167219200.0, kLast = 253402300799.0;
         if (!(t >= kFirst && t <= kLast))

@@ -17,4 +17,11 @@ std::vector<std::string_view> componentsSeparatedByCharacter(std::string_view te
     }
 }
 
+std::string_view trimmedWhitespace(std::string_view text) {
+    constexpr std::string_view kWhite = " \t\n\r\v\f";
+    const size_t begin = text.find_first_not_of(kWhite);
+    if (begin == std::string_view::npos) return {};
+    return text.substr(begin, text.find_last_not_of(kWhite) - begin + 1);
+}
+
 }  // namespace ns

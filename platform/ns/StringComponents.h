@@ -9,4 +9,8 @@ namespace ns {
 // gives "a", "", "b"; "" gives one empty piece (the platform's componentsSeparatedByString).
 std::vector<std::string_view> componentsSeparatedByCharacter(std::string_view text, char separator);
 
+// The text without the ASCII white space and line breaks (space, tab, LF, CR, VT, FF) at its
+// ends.
+std::string_view trimmedWhitespace(std::string_view text);
+
 }  // namespace ns

@@ -8,10 +8,6 @@
 namespace ns {
 namespace {
 
-bool isContinuation(uint8_t b, uint8_t low = 0x80, uint8_t high = 0xBF) {
-    return b >= low && b <= high;
-}
-
 bool isSurrogate(char32_t c) {
     return c >= 0xD800 && c <= 0xDFFF;
 }
@@ -52,46 +48,19 @@ Position walk(std::string_view utf8, size_t byteLimit, size_t unitLimit) {
 }  // namespace
 
 char32_t nextCodePoint(std::string_view utf8, size_t& index, bool* malformed) {
-    const auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
-    const size_t n = utf8.size();
-    const uint8_t b0 = p[index];
-    if (malformed) *malformed = false;
-    if (b0 < 0x80) {
-        ++index;
-        return b0;
-    }
-    size_t need;
-    uint8_t low = 0x80, high = 0xBF;  // the allowed range of the second byte
-    char32_t c;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-        c = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        c = b0 & 0x0F;
-        if (b0 == 0xE0) low = 0xA0;   // no overlong forms
-        if (b0 == 0xED) high = 0x9F;  // no surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        c = b0 & 0x07;
-        if (b0 == 0xF0) low = 0x90;   // no overlong forms
-        if (b0 == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    } else {
-        ++index;
-        if (malformed) *malformed = true;
+    const auto* p = reinterpret_cast<const uint8_t*>(utf8.data()) + index;
+    const utf8::SequenceStart start =
+        utf8::sequenceStart(p, reinterpret_cast<const uint8_t*>(utf8.data()) + utf8.size());
+    if (malformed) *malformed = start.valid != start.length;
+    if (start.valid != start.length) {
+        index += start.valid == 0 ? 1 : start.valid;  // the maximal ill-formed part: one U+FFFD
         return kReplacementCharacter;
     }
-    size_t i = index + 1;
-    for (size_t k = 0; k < need; ++k, ++i) {
-        const bool ok = i < n && (k == 0 ? isContinuation(p[i], low, high) : isContinuation(p[i]));
-        if (!ok) {
-            index = i;  // the maximal ill-formed prefix reads as one U+FFFD
-            if (malformed) *malformed = true;
-            return kReplacementCharacter;
-        }
-        c = (c << 6) | (p[i] & 0x3F);
-    }
-    index = i;
+    index += start.length;
+    if (start.length == 1) return p[0];
+    // The lead byte's payload bits: 5, 4 or 3 for sequences of 2, 3 or 4 bytes.
+    char32_t c = p[0] & (0x7F >> start.length);
+    for (size_t k = 1; k < start.length; ++k) c = (c << 6) | (p[k] & 0x3F);
     return c;
 }
 
@@ -114,7 +83,9 @@ void appendUTF8(std::string& out, char32_t c) {
     }
 }
 
-bool isValidUTF8(std::string_view utf8) { return utf8::isValid(utf8); }
+bool isValidUTF8(std::string_view utf8) {
+    return utf8::isValid(utf8);
+}
 
 size_t utf16Length(std::string_view utf8) {
     size_t units = 0;

@@ -46,7 +46,7 @@ void appendRepaired(std::string& out, std::string_view text) {
         }
         out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
         out.append(kReplacement);
-        run = ++p;
+        run = p += illFormedLength(p, end);
     }
     out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
 }

@@ -37,4 +37,11 @@ inline std::string hexString(const ns::Data& data) {
     return hexString(data.chars());
 }
 
+// What stands for a secret (a token, a key, a credential) in a log line: the first 7
+// hexadecimal digits of its SHA-256 digest, so that lines can be matched up without the secret
+// being readable from them.
+inline std::string logDigest(std::string_view secret) {
+    return hexString(sha256(secret)).substr(0, 7);
+}
+
 }  // namespace sec

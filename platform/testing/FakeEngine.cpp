@@ -94,6 +94,8 @@ public:
     bool documentIsHTML = false;
     bool started = false;  // the delegate heard of the start
     bool committed = false;
+    enum class Response { Undecided, Deciding, Allowed } response = Response::Undecided;
+    bool finishWaits = false;  // the document ended while its response was being decided
 
     void taskDidReceiveResponse(const URLResponse& response) override {
         documentIsHTML = response.mimeType() == "text/html";
@@ -302,11 +304,18 @@ void FakeEngine::startLoad(const std::shared_ptr<Load>& load) {
 void FakeEngine::resolve(const std::shared_ptr<Load>& load) {
     if (current_ != load) return;  // stopped from the start callback
     const ns::URL& url = load->request.url();
+    std::string scheme = url.scheme().value_or("");
+    if (!load->html && (headerNameEquals(scheme, "http") || headerNameEquals(scheme, "https"))) {
+        requested_.push_back(url);
+        if (auto to = redirects_.find(url.absoluteString()); to != redirects_.end()) {
+            redirect(load, to->second);
+            return;
+        }
+    }
     if (auto failure = failureFor(url, FailurePhase::Provisional)) {
         fail(load, failure->error);
         return;
     }
-    std::string scheme = url.scheme().value_or("");
     if (load->html || loadsWithoutHandler(scheme)) {
         postStep(load, [load](FakeEngine& e) { e.commit(load); });
         return;
@@ -331,8 +340,55 @@ void FakeEngine::resolve(const std::shared_ptr<Load>& load) {
     }
 }
 
+void FakeEngine::redirect(const std::shared_ptr<Load>& load, const ns::URL& to) {
+    URLRequest request(to);
+    request.setMainDocumentURL(to);
+    NavigationAction action{request, NavigationType::Other, mainFrameInfo(true),
+                            FrameInfo{true, request}};
+    auto client = this->client();
+    if (!client) return;
+    std::weak_ptr<FakeEngine> weak = weak_from_this();
+    client->navigationActionToDecide(action, [weak, load, request](NavigationActionPolicy policy) {
+        auto self = weak.lock();
+        if (!self || self->current_ != load) return;
+        if (policy != NavigationActionPolicy::Allow) {
+            self->fail(load,
+                       loadError(kURLErrorCancelled, "Frame load interrupted", request.url()));
+            return;
+        }
+        load->request = request;
+        self->postStep(load, [load](FakeEngine& e) { e.resolve(load); });
+    });
+}
+
+bool FakeEngine::responseAllowed(const std::shared_ptr<Load>& load) {
+    using Response = Load::Response;
+    if (load->response == Response::Allowed) return true;
+    if (load->response == Response::Deciding) return false;
+    auto client = this->client();
+    if (!client) return true;
+    load->response = Response::Deciding;
+    std::weak_ptr<FakeEngine> weak = weak_from_this();
+    client->navigationResponseToDecide(
+        NavigationResponse{load->request, true}, [weak, load](NavigationResponsePolicy policy) {
+            auto self = weak.lock();
+            if (!self || self->current_ != load) return;
+            if (policy != NavigationResponsePolicy::Allow) {
+                self->fail(load, loadError(kURLErrorCancelled, "Frame load interrupted",
+                                           load->request.url()));
+                return;
+            }
+            load->response = Load::Response::Allowed;
+            self->commit(load);
+            if (std::exchange(load->finishWaits, false)) {
+                self->postStep(load, [load](FakeEngine& e) { e.finish(load); });
+            }
+        });
+    return false;
+}
+
 void FakeEngine::commit(const std::shared_ptr<Load>& load) {
-    if (load->committed) return;
+    if (load->committed || !responseAllowed(load)) return;
     load->committed = true;
     const ns::URL& url = load->request.url();
     url_ = url;
@@ -361,7 +417,10 @@ void FakeEngine::commit(const std::shared_ptr<Load>& load) {
 }
 
 void FakeEngine::finish(const std::shared_ptr<Load>& load) {
-    if (!load->committed) return;
+    if (!load->committed) {
+        load->finishWaits = load->response == Load::Response::Deciding;
+        return;
+    }
     current_ = nullptr;
     progress_ = 1.0;
     inject(UserScript::InjectionTime::AtDocumentEnd);
@@ -402,6 +461,10 @@ void FakeEngine::inject(UserScript::InjectionTime time) {
 
 void FakeEngine::failLoads(const ns::URL& url, FailurePhase phase, ns::Error error) {
     failures_.insert_or_assign(url.absoluteString(), Failure{phase, std::move(error)});
+}
+
+void FakeEngine::redirectLoads(const ns::URL& from, const ns::URL& to) {
+    redirects_.insert_or_assign(from.absoluteString(), to);
 }
 
 const FakeEngine::Failure* FakeEngine::failureFor(const ns::URL& url, FailurePhase phase) const {

@@ -33,10 +33,13 @@ class WebView;
 // finishes, each on its own turn. Documents of a scheme with a handler are fetched through
 // that handler (commit on its response, finish on its finish, failure on its error); file URLs
 // must name an existing file; http, https, about and data URLs always load; other schemes
-// fail as unsupported. A test can script a failure for a URL. A newer navigation or
-// stopLoading cancels one in flight with the "cancelled" error. Committing sets the URL, the
-// back-forward list and the title (the document's <title> when the engine has its text, else
-// empty), and records the user scripts injected into the document.
+// fail as unsupported. Before a document commits, the delegate decides its response; one it
+// refuses fails as interrupted. A test can script a failure for a URL, or a server's redirect,
+// which asks the delegate's policy for the new URL as the main frame's (a refusal fails the
+// load at that URL). The requests for http and https documents are recorded as they leave. A
+// newer navigation or stopLoading cancels one in flight with the "cancelled" error. Committing
+// sets the URL, the back-forward list and the title (the document's <title> when the engine has
+// its text, else empty), and records the user scripts injected into the document.
 //
 // Scripts: every evaluated script is recorded; a responder decides the answers (by default
 // null, on the next turn) or holds them for completeEvaluation().
@@ -143,6 +146,10 @@ public:
                   Target target = Target::MainFrame, std::string httpMethod = "GET");
     // Loads of this URL fail as given from now on.
     void failLoads(const ns::URL& url, FailurePhase phase, ns::Error error);
+    // The server answers a request for `from` with a redirect to `to` from now on.
+    void redirectLoads(const ns::URL& from, const ns::URL& to);
+    // The main frame's http and https documents requested from their servers, oldest first.
+    const std::vector<ns::URL>& requestedDocuments() const { return requested_; }
     void clearLoadFailures() { failures_.clear(); }
     // The page sets document.title (at once).
     void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
@@ -188,6 +195,9 @@ private:
     void startLoad(const std::shared_ptr<Load>& load);
     void resolve(const std::shared_ptr<Load>& load);
     void commit(const std::shared_ptr<Load>& load);
+    // Whether the document may commit now; false while (or since) the delegate refused it.
+    bool responseAllowed(const std::shared_ptr<Load>& load);
+    void redirect(const std::shared_ptr<Load>& load, const ns::URL& to);
     void finish(const std::shared_ptr<Load>& load);
     void fail(std::shared_ptr<Load> load, const ns::Error& error);  // by value: it may be current_
     void inject(UserScript::InjectionTime time);
@@ -210,6 +220,8 @@ private:
     ScriptResponder responder_;
     std::vector<std::string> injected_;
     std::map<std::string, Failure> failures_;
+    std::map<std::string, ns::URL> redirects_;
+    std::vector<ns::URL> requested_;
     std::vector<std::shared_ptr<FetchReceiver>> fetches_;
 };
 

@@ -3,17 +3,17 @@
 namespace ui {
 
 void ActivityIndicatorView::setHidesWhenStopped(bool on) {
-    hidesWhenStopped_ = on;
+    Display::update(hidesWhenStopped_, on);
     if (!animating_) setHidden(on);
 }
 
 void ActivityIndicatorView::startAnimating() {
-    animating_ = true;
+    Display::update(animating_, true);
     setHidden(false);
 }
 
 void ActivityIndicatorView::stopAnimating() {
-    animating_ = false;
+    Display::update(animating_, false);
     if (hidesWhenStopped_) setHidden(true);
 }
 

@@ -3,12 +3,14 @@
 #include <memory>
 
 #include "platform/ui/View.h"
+#include "platform/ui/ViewVisitor.h"
 
 namespace ui {
 
 // A spinner that shows that something is in progress.
 class ActivityIndicatorView : public View {
-  public:
+public:
+    void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
     enum class Style { WhiteLarge = 0, White = 1, Gray = 2, Medium = 100, Large = 101 };
 
     explicit ActivityIndicatorView(Style style = Style::Medium) : style_(style) {
@@ -26,7 +28,7 @@ class ActivityIndicatorView : public View {
     void startAnimating();
     void stopAnimating();
 
-  private:
+private:
     Style style_;
     bool hidesWhenStopped_ = true;
     bool animating_ = false;

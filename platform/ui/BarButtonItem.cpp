@@ -19,6 +19,15 @@ std::shared_ptr<BarButtonItem> BarButtonItem::withSystemItem(SystemItem system, 
     return item;
 }
 
+std::shared_ptr<BarButtonItem> BarButtonItem::withImage(std::shared_ptr<Image> image, Style style,
+                                                        Action action) {
+    auto item = std::make_shared<BarButtonItem>();
+    item->image_ = std::move(image);
+    item->style_ = style;
+    item->action_ = std::move(action);
+    return item;
+}
+
 void BarButtonItem::sendActions() {
     if (!enabled_ || !action_) return;
     auto keep = shared_from_this();  // the action may drop the last other reference

@@ -15,6 +15,7 @@ void Button::setTitle(std::optional<std::string> title, unsigned state) {
     } else {
         titles_.erase(state);
     }
+    Display::setNeedsUpdate();
 }
 
 std::shared_ptr<Image> Button::imageForState(unsigned state) const {
@@ -29,6 +30,7 @@ void Button::setImage(std::shared_ptr<Image> image, unsigned state) {
     } else {
         images_.erase(state);
     }
+    Display::setNeedsUpdate();
 }
 
 void Button::sendActions() {

@@ -10,6 +10,7 @@
 #include "platform/ui/Accessibility.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewVisitor.h"
 
 namespace ui {
 
@@ -17,6 +18,7 @@ namespace ui {
 // tap (touch up inside) runs.
 class Button : public View, public Accessibility {
 public:
+    void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
     // The platform's control states (bit values).
     enum ControlState : unsigned {
         kControlStateNormal = 0,
@@ -25,7 +27,7 @@ public:
         kControlStateSelected = 4,
     };
 
-    using View::View;
+    explicit Button(Rect frame = {}) : View(frame), Accessibility(kAccessibilityTraitButton) {}
     static std::shared_ptr<Button> create(Rect frame = {}) {
         return std::make_shared<Button>(frame);
     }
@@ -41,7 +43,7 @@ public:
     void setImage(std::shared_ptr<Image> image, unsigned state);
 
     bool isEnabled() const { return enabled_; }
-    void setEnabled(bool on) { enabled_ = on; }
+    void setEnabled(bool on) { Display::update(enabled_, on); }
     // Runs on every tap, in the order added.
     void addAction(Action action) { actions_.push_back(std::move(action)); }
     bool hasActions() const { return !actions_.empty(); }

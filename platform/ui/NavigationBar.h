@@ -6,6 +6,7 @@
 
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewVisitor.h"
 
 namespace ui {
 
@@ -16,6 +17,7 @@ class NavigationController;
 // while there is a controller to go back to) and the right item.
 class NavigationBar : public View {
 public:
+    void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
     static constexpr double kHeight = 44;
 
     NavigationBar(Rect frame, std::weak_ptr<NavigationController> owner);
@@ -26,7 +28,7 @@ public:
     std::shared_ptr<BarButtonItem> leftItem() const;
     std::shared_ptr<BarButtonItem> rightItem() const;
     const std::optional<Color>& barTintColor() const { return barTint_; }
-    void setBarTintColor(std::optional<Color> color) { barTint_ = color; }
+    void setBarTintColor(std::optional<Color> color) { Display::update(barTint_, color); }
 
 private:
     std::weak_ptr<NavigationController> owner_;

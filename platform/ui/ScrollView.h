@@ -4,12 +4,14 @@
 
 #include "platform/ui/ScrollViewDelegate.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewVisitor.h"
 
 namespace ui {
 
 // A view whose content can be larger than itself.
 class ScrollView : public View {
 public:
+    void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
     enum class ContentInsetAdjustmentBehavior {
         Automatic = 0,
         ScrollableAxes = 1,
@@ -25,9 +27,9 @@ public:
     }
 
     Point contentOffset() const { return contentOffset_; }
-    virtual void setContentOffset(Point offset) { contentOffset_ = offset; }
+    virtual void setContentOffset(Point offset) { Display::update(contentOffset_, offset); }
     Size contentSize() const { return contentSize_; }
-    void setContentSize(Size size) { contentSize_ = size; }
+    void setContentSize(Size size) { Display::update(contentSize_, size); }
     const EdgeInsets& contentInset() const { return contentInset_; }
     void setContentInset(const EdgeInsets& inset) { contentInset_ = inset; }
     ContentInsetAdjustmentBehavior contentInsetAdjustmentBehavior() const { return adjustment_; }

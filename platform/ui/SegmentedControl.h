@@ -7,12 +7,14 @@
 
 #include "platform/ui/Accessibility.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewVisitor.h"
 
 namespace ui {
 
 // A row of segments, each with a title, one of them selected.
 class SegmentedControl : public View, public Accessibility {
 public:
+    void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
     static constexpr long kNoSegment = -1;
 
     using View::View;

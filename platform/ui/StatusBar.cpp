@@ -69,7 +69,7 @@ void StatusBar::updateFromViewControllers() {
 }
 
 void StatusBar::apply(bool hidden, Style style) {
-    style_ = style;
+    Display::update(style_, style);
     if (hidden == hidden_) return;
     Rect before = frame();
     hidden_ = hidden;
@@ -86,6 +86,10 @@ Rect StatusBar::frame() const {
     return {0, 0, Screen::main().bounds().width(), height_};
 }
 
+Color StatusBar::contentColor() const {
+    return style_ == Style::LightContent ? Color::whiteColor() : Color::blackColor();
+}
+
 void StatusBar::setHeight(double height) {
     Rect before = frame();
     height_ = height;
@@ -100,6 +104,7 @@ void StatusBar::setOrientation(InterfaceOrientation orientation) {
 
 void StatusBar::frameMayHaveChanged(const Rect& before) {
     if (frame() == before) return;
+    Display::setNeedsUpdate();
     ns::NotificationCenter::defaultCenter().post(kApplicationDidChangeStatusBarFrameNotification);
 }
 

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 
+#include "platform/ui/Color.h"
 #include "platform/ui/Geometry.h"
 #include "platform/ui/InterfaceOrientation.h"
 
@@ -41,6 +42,9 @@ public:
 
     // The bar's frame: the screen's width by the bar's height at the top; zero while hidden.
     Rect frame() const;
+    // The colour of what the bar shows (time, battery) in its style: light for light content,
+    // dark for the others (the default style follows the light appearance the host has).
+    Color contentColor() const;
     double height() const { return height_; }
     void setHeight(double height);
     InterfaceOrientation orientation() const { return orientation_; }

@@ -7,6 +7,7 @@
 
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TableViewCell.h"
+#include "platform/ui/ViewVisitor.h"
 
 namespace ui {
 
@@ -33,6 +34,7 @@ public:
 // the ones that come near and drops the ones that go far, so a long list costs what is seen.
 class TableView : public ScrollView {
 public:
+    void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
     using ScrollView::ScrollView;
     static std::shared_ptr<TableView> create(Rect frame = {}) {
         return std::make_shared<TableView>(frame);

@@ -6,6 +6,7 @@
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewVisitor.h"
 
 namespace ui {
 
@@ -13,6 +14,7 @@ namespace ui {
 // it; a cell may instead carry views of its own.
 class TableViewCell : public View {
 public:
+    void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
     enum class Accessory { None = 0, DisclosureIndicator = 1 };
 
     explicit TableViewCell(std::string reuseIdentifier = {})

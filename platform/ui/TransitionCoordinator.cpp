@@ -4,6 +4,16 @@
 
 namespace ui {
 
+void TransitionCoordinator::transition(Size size,
+                                       const std::function<void(TransitionCoordinator&)>& announce,
+                                       const std::function<void()>& resize) {
+    TransitionCoordinator coordinator(size);
+    announce(coordinator);
+    resize();
+    coordinator.runAnimations();
+    coordinator.scheduleCompletions();
+}
+
 bool TransitionCoordinator::animateAlongsideTransition(std::function<void()> animation,
                                                        std::function<void()> completion) {
     if (animation) animations_.push_back(std::move(animation));

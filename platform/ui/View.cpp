@@ -42,7 +42,7 @@ View::~View() {
 
 void View::setFrame(const Rect& frame) {
     Size old = frame_.size;
-    frame_ = frame;
+    Display::update(frame_, frame);
     if (old != frame.size) resizeSubviews(old);
 }
 
@@ -52,7 +52,8 @@ void View::setBounds(const Rect& bounds) {
 }
 
 void View::setCenter(Point center) {
-    frame_.origin = {center.x - frame_.width() / 2, center.y - frame_.height() / 2};
+    Display::update(frame_.origin,
+                    Point{center.x - frame_.width() / 2, center.y - frame_.height() / 2});
 }
 
 void View::resizeSubviews(Size oldSize) {
@@ -81,6 +82,7 @@ void View::addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recogn
     if (std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer) ==
         gestureRecognizers_.end()) {
         gestureRecognizers_.push_back(recognizer);
+        Display::setNeedsUpdate();
     }
     recognizer->attach(sharedView());
 }
@@ -90,6 +92,7 @@ void View::removeGestureRecognizer(const std::shared_ptr<GestureRecognizer>& rec
     if (it == gestureRecognizers_.end()) return;
     gestureRecognizers_.erase(it);
     recognizer->attach({});
+    Display::setNeedsUpdate();
 }
 
 std::shared_ptr<Window> View::window() {
@@ -105,17 +108,27 @@ void View::addSubview(const std::shared_ptr<View>& view) {
 
 void View::insertSubview(const std::shared_ptr<View>& view, size_t index) {
     if (!view || view.get() == this) return;
+    if (view->superview().get() == this && std::min(index, subviews_.size() - 1) == indexOf(*view))
+        return;        // already there
     auto keep = view;  // removing it from its old place must not free it
     if (auto old = view->superview()) old->detach(*view);
     index = std::min(index, subviews_.size());
     subviews_.insert(subviews_.begin() + static_cast<ptrdiff_t>(index), view);
     view->superview_ = sharedView();
+    Display::setNeedsUpdate();
+}
+
+size_t View::indexOf(const View& child) const {
+    auto it = std::find_if(subviews_.begin(), subviews_.end(),
+                           [&](const auto& v) { return v.get() == &child; });
+    return static_cast<size_t>(it - subviews_.begin());
 }
 
 void View::detach(const View& child) {
-    auto it = std::find_if(subviews_.begin(), subviews_.end(),
-                           [&](const auto& v) { return v.get() == &child; });
-    if (it != subviews_.end()) subviews_.erase(it);
+    const size_t at = indexOf(child);
+    if (at == subviews_.size()) return;
+    subviews_.erase(subviews_.begin() + static_cast<ptrdiff_t>(at));
+    Display::setNeedsUpdate();
 }
 
 void View::removeFromSuperview() {

@@ -8,7 +8,9 @@
 
 #include "platform/ns/Object.h"
 #include "platform/ui/Color.h"
+#include "platform/ui/Display.h"
 #include "platform/ui/Geometry.h"
+#include "platform/ui/ViewVisitor.h"
 
 namespace ui {
 
@@ -36,7 +38,8 @@ struct Animation {
 };
 
 // A rectangle of the screen with a tree of subviews. Headless: it keeps the state that callers
-// set and read (geometry, visibility, colours, hierarchy) and draws nothing. Main thread only.
+// set and read (geometry, visibility, colours, hierarchy) and draws nothing; what a display
+// draws of it tells the Display when it changes. Main thread only.
 class View : public ns::Object {
 public:
     View() = default;
@@ -47,6 +50,8 @@ public:
     View& operator=(const View&) = delete;
 
     std::shared_ptr<View> sharedView() { return sharedSelf<View>(); }
+    // Tells the visitor of this view as the kind of view it is.
+    virtual void accept(ViewVisitor& visitor) { visitor.visit(*this); }
 
     // Geometry. Changing the size lays the subviews out again by their autoresizing masks.
     const Rect& frame() const { return frame_; }
@@ -65,13 +70,15 @@ public:
 
     // Appearance.
     double alpha() const { return alpha_; }
-    void setAlpha(double alpha) { alpha_ = alpha; }
+    void setAlpha(double alpha) { Display::update(alpha_, alpha); }
     bool isHidden() const { return hidden_; }
-    virtual void setHidden(bool hidden) { hidden_ = hidden; }
+    virtual void setHidden(bool hidden) { Display::update(hidden_, hidden); }
     const std::optional<Color>& backgroundColor() const { return backgroundColor_; }
-    void setBackgroundColor(std::optional<Color> color) { backgroundColor_ = color; }
+    void setBackgroundColor(std::optional<Color> color) {
+        Display::update(backgroundColor_, color);
+    }
     const std::optional<Color>& tintColor() const { return tintColor_; }
-    void setTintColor(std::optional<Color> color) { tintColor_ = color; }
+    void setTintColor(std::optional<Color> color) { Display::update(tintColor_, color); }
     bool isOpaque() const { return opaque_; }
     void setOpaque(bool on) { opaque_ = on; }
     bool clipsToBounds() const { return clipsToBounds_; }
@@ -79,13 +86,13 @@ public:
     bool clearsContextBeforeDrawing() const { return clearsContextBeforeDrawing_; }
     void setClearsContextBeforeDrawing(bool on) { clearsContextBeforeDrawing_ = on; }
     ContentMode contentMode() const { return contentMode_; }
-    void setContentMode(ContentMode mode) { contentMode_ = mode; }
+    void setContentMode(ContentMode mode) { Display::update(contentMode_, mode); }
 
     // Interaction.
     int64_t tag() const { return tag_; }
     void setTag(int64_t tag) { tag_ = tag; }
     bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
-    void setUserInteractionEnabled(bool on) { userInteractionEnabled_ = on; }
+    void setUserInteractionEnabled(bool on) { Display::update(userInteractionEnabled_, on); }
     bool isMultipleTouchEnabled() const { return multipleTouchEnabled_; }
     void setMultipleTouchEnabled(bool on) { multipleTouchEnabled_ = on; }
     const std::vector<std::shared_ptr<GestureRecognizer>>& gestureRecognizers() const {
@@ -123,6 +130,8 @@ private:
     void resizeSubviews(Size oldSize);
     void autoresize(Size oldSuperSize, Size newSuperSize);
     void detach(const View& child);
+    // The child's place among the subviews; their count when it is not one.
+    size_t indexOf(const View& child) const;
 
     Rect frame_;
     unsigned autoresizingMask_ = kAutoresizingNone;

@@ -83,6 +83,17 @@ void ViewController::viewWillTransitionToSize(Size size, TransitionCoordinator& 
     if (auto presented = presented_) presented->viewWillTransitionToSize(size, coordinator);
 }
 
+void ViewController::transitionViewToSize(Size size) {
+    auto self = sharedController();
+    auto shown = view();
+    TransitionCoordinator::transition(
+        size,
+        [&](TransitionCoordinator& coordinator) { viewWillTransitionToSize(size, coordinator); },
+        [&] {
+            shown->setFrame({shown->frame().origin, size});
+        });
+}
+
 // --- Appearance --------------------------------------------------------------------------
 
 void ViewController::beginAppearance(bool appearing, bool animated) {
@@ -132,6 +143,7 @@ void ViewController::setPresentationObserver(std::function<void()> observer) {
 }
 
 void ViewController::notifyPresentationObserver() {
+    Display::setNeedsUpdate();
     if (auto& observer = presentationObserver()) observer();
 }
 

@@ -74,6 +74,10 @@ public:
     // The window's size is about to change; the default passes it on to the children and to
     // the presented controller.
     virtual void viewWillTransitionToSize(Size size, TransitionCoordinator& coordinator);
+    // The view alone changes size, as a presented screen does whose own window on a desktop
+    // the user resizes: this controller hears viewWillTransitionToSize (and passes it on), then
+    // the view takes the size, keeping its origin.
+    void transitionViewToSize(Size size);
     // Called for every live controller when the application posts its memory warning.
     virtual void didReceiveMemoryWarning() {}
 

@@ -28,7 +28,9 @@ Window::Window(Rect frame) : View(frame) {
     View::setHidden(true);
 }
 
-Window::~Window() = default;
+Window::~Window() {
+    Display::setNeedsUpdate();
+}
 
 void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
     changeScreen(isHidden(), std::move(controller));
@@ -71,6 +73,7 @@ void Window::changeScreen(bool hidden, std::shared_ptr<ViewController> root) {
         keySlot() = visible.empty() ? std::weak_ptr<Window>() : visible.back();
     }
     ViewController::transitionAppearance(before, visibleControllers(), false);
+    Display::setNeedsUpdate();
 }
 
 void Window::installRootView() {
@@ -94,11 +97,14 @@ std::vector<std::shared_ptr<ViewController>> Window::visibleControllers() {
 
 void Window::transitionToSize(Size size) {
     auto self = sharedWindow();
-    TransitionCoordinator coordinator(size);
-    if (root_) root_->viewWillTransitionToSize(size, coordinator);
-    setFrame({frame().origin, size});
-    coordinator.runAnimations();
-    coordinator.scheduleCompletions();
+    TransitionCoordinator::transition(
+        size,
+        [&](TransitionCoordinator& coordinator) {
+            if (root_) root_->viewWillTransitionToSize(size, coordinator);
+        },
+        [&] {
+            setFrame({frame().origin, size});
+        });
 }
 
 std::shared_ptr<Window> Window::keyWindow() {

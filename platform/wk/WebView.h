@@ -11,6 +11,7 @@
 #include "platform/ns/Value.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewVisitor.h"
 #include "platform/wk/Engine.h"
 #include "platform/wk/EngineClient.h"
 #include "platform/wk/Navigation.h"
@@ -33,6 +34,7 @@ class WebView : public ui::View, public EngineClient {
     };
 
 public:
+    void accept(ui::ViewVisitor& visitor) override { visitor.visit(*this); }
     using EvaluationHandler =
         std::function<void(const ns::Value& result, const std::optional<ns::Error>& error)>;
 

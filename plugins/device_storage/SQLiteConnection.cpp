@@ -81,8 +81,7 @@ void SQLiteConnection::Use::keep(const std::string& sql, SQLiteStatement stateme
         if (waiting) kept.pop_back();
         return;
     }
-    sqlite3_reset(statement.get());
-    sqlite3_clear_bindings(statement.get());
+    statement.rewind();
     if (waiting) {
         kept.back().second = std::move(statement);
         return;

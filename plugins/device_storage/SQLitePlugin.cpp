@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -151,17 +152,6 @@ char* append(char* at, std::string_view text) {
 // a range error.
 int parameterIndex(size_t i) {
     return i < INT_MAX ? static_cast<int>(i + 1) : INT_MAX;
-}
-
-// The answer's text, or null with a log line when it cannot be written (nothing the plug-in
-// writes should fail).
-std::shared_ptr<HYBPluginResult> jsonResult(unsigned status, ns::JSONWriter& out) {
-    auto json = out.take();
-    if (!json) {
-        ns::nslog("NSArray JSONString error: %@", json.error());
-        return HYBPluginResult::resultWithStatus(status);
-    }
-    return HYBPluginResult::resultWithStatusMessageAsJSON(status, std::move(json).value());
 }
 
 }  // namespace
@@ -372,9 +362,7 @@ void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
     }
     const ns::Value& args = firstArgument(command);
     const ns::Array* executes = args["executes"].array();
-    // Written as the statements run: a batch can hold many thousands of them.
-    ns::JSONWriter replies;
-    replies.startArray();
+    BatchReplies replies;
     if (executes && !executes->empty()) {
         std::optional<Outcome> failure;
         auto connection = connectionForArgs(args["dbargs"], failure);
@@ -388,8 +376,7 @@ void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
             writeBatchEntry(replies, failure ? *failure : runStatement(*use, statement));
         }
     }
-    replies.endArray();
-    send(jsonResult(HYBResultStatusOK, replies), command);
+    send(batchResult(std::move(replies)), command);
 }
 
 namespace {
@@ -416,7 +403,7 @@ bool requestOf(ns::JSONReader& reader, std::optional<ns::ondemand::object>& requ
 }
 
 // A string value, read as the values would have it (lone surrogates as U+FFFD).
-std::optional<std::string> stringOf(ns::ondemand::value value) {
+std::optional<std::string> stringOf(ns::ondemand::value& value) {
     Type type;
     if (value.type().get(type) || type != Type::string) return std::nullopt;
     auto text = ns::json::string(value, true);
@@ -425,7 +412,7 @@ std::optional<std::string> stringOf(ns::ondemand::value value) {
 }
 
 // A string value into `out` (its buffer reused); false for anything else.
-bool readString(ns::ondemand::value value, std::string& out) {
+bool readString(ns::ondemand::value& value, std::string& out) {
     if (const auto inPlace = ns::json::unescapedString(value)) {
         out.assign(*inPlace);
         return true;
@@ -472,11 +459,11 @@ bool readMembers(ns::ondemand::object& object, Member&& member) {
 }
 
 // "dbname" of a "dbargs" value, when it is an object holding a string there.
-bool readDatabaseName(ns::ondemand::value dbargs, std::optional<std::string>& name) {
+bool readDatabaseName(ns::ondemand::value& dbargs, std::optional<std::string>& name) {
     name.reset();
     ns::ondemand::object members;
     if (dbargs.get_object().get(members)) return true;
-    return readMembers(members, [&](std::string_view key, ns::ondemand::value value) {
+    return readMembers(members, [&](std::string_view key, ns::ondemand::value& value) {
         if (key == "dbname") name = stringOf(value);
         return true;
     });
@@ -484,7 +471,7 @@ bool readDatabaseName(ns::ondemand::value dbargs, std::optional<std::string>& na
 
 // The text of an array value into `text`, or nothing for a value of another kind; false when
 // the text cannot be read.
-bool readArrayText(ns::ondemand::value value, std::optional<std::string_view>& text) {
+bool readArrayText(ns::ondemand::value& value, std::optional<std::string_view>& text) {
     text.reset();
     Type type;
     if (value.type().get(type)) return false;
@@ -502,11 +489,115 @@ struct BatchRequest {
 };
 
 bool readBatchRequest(ns::ondemand::object& request, BatchRequest& read) {
-    return readMembers(request, [&](std::string_view key, ns::ondemand::value value) {
+    return readMembers(request, [&](std::string_view key, ns::ondemand::value& value) {
         if (key == "dbargs") return readDatabaseName(value, read.name);
         if (key == "executes") return readArrayText(value, read.executes);
         return true;
     });
+}
+
+// Text as the page's script writes it, read by hand where the reader's pass over the whole text
+// would cost more than what is read: structure, white space and plain strings.
+class PlainText {
+public:
+    explicit PlainText(std::string_view text) : text_(text) {}
+
+    // Takes `c` after white space.
+    bool take(char c) {
+        skipSpace();
+        if (at_ >= text_.size() || text_[at_] != c) return false;
+        ++at_;
+        return true;
+    }
+    // Takes a string after white space that holds no escape and no control character and is
+    // UTF-8: its contents as they stand in the text.
+    bool plainString(std::string_view& contents) {
+        if (!take('"')) return false;
+        const size_t start = at_;
+        for (; at_ < text_.size() && text_[at_] != '"'; ++at_) {
+            const auto c = static_cast<unsigned char>(text_[at_]);
+            if (c < 0x20 || c == '\\') return false;
+        }
+        if (at_ >= text_.size()) return false;
+        contents = text_.substr(start, at_++ - start);
+        return ns::utf8::isValid(contents);
+    }
+    // The rest of the text from its next byte that is no white space.
+    std::string_view rest() {
+        skipSpace();
+        return text_.substr(at_);
+    }
+    void advance(size_t bytes) { at_ += bytes; }
+    bool atEnd() {
+        skipSpace();
+        return at_ == text_.size();
+    }
+
+private:
+    void skipSpace() {
+        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' ||
+                                      text_[at_] == '\n' || text_[at_] == '\r')) {
+            ++at_;
+        }
+    }
+
+    std::string_view text_;
+    size_t at_ = 0;
+};
+
+// A "dbargs" object of plain strings, by hand: its last "dbname" into `name`.
+bool readDatabaseArgsByHand(PlainText& in, std::optional<std::string>& name) {
+    name.reset();
+    if (!in.take('{')) return false;
+    if (in.take('}')) return true;
+    do {
+        std::string_view key, value;
+        if (!in.plainString(key) || !in.take(':') || !in.plainString(value)) return false;
+        if (key == "dbname") name = std::string(value);
+    } while (in.take(','));
+    return in.take('}');
+}
+
+// The request as the page's script writes it, read by hand: the arguments hold one object, and
+// its members are "dbargs", an object of plain strings, and "executes", an array (the last of
+// each counting). The statements are only delimited here, by their brackets; their own reader
+// checks them. False, for the reader to read the text, when it is written any other way.
+bool readBatchRequestByHand(std::string_view text, BatchRequest& read) {
+    PlainText in(text);
+    if (!in.take('[') || !in.take('{')) return false;
+    if (!in.take('}')) {
+        do {
+            std::string_view key;
+            if (!in.plainString(key) || !in.take(':')) return false;
+            if (key == "dbargs") {
+                if (!readDatabaseArgsByHand(in, read.name)) return false;
+            } else if (key == "executes") {
+                const std::string_view rest = in.rest();
+                if (rest.empty() || rest.front() != '[') return false;
+                const auto extent =
+                    ns::json::containerExtent(rest, std::numeric_limits<size_t>::max());
+                if (!extent.length) return false;
+                read.executes = rest.substr(0, *extent.length);
+                in.advance(*extent.length);
+            } else {
+                return false;
+            }
+        } while (in.take(','));
+        if (!in.take('}')) return false;
+    }
+    return in.take(']') && in.atEnd();
+}
+
+// "dbargs"."dbname" when the arguments' text begins as the page's script writes it.
+std::optional<std::string> leadingDatabaseName(std::string_view text) {
+    PlainText in(text);
+    std::string_view key;
+    std::optional<std::string> name;
+    if (!in.take('[') || !in.take('{') || !in.plainString(key) || key != "dbargs" ||
+        !in.take(':') || !readDatabaseArgsByHand(in, name)) {
+        return std::nullopt;
+    }
+    return name;
 }
 
 // One statement {"sql", "params"}: its text, and the text of its parameters (an array).
@@ -516,7 +607,7 @@ struct StatementText {
 };
 
 bool readStatement(ns::ondemand::object& members, StatementText& read) {
-    return readMembers(members, [&](std::string_view key, ns::ondemand::value value) {
+    return readMembers(members, [&](std::string_view key, ns::ondemand::value& value) {
         if (key == "sql") read.sql = stringOf(value);
         if (key == "params") return readArrayText(value, read.params);
         return true;
@@ -544,14 +635,17 @@ bool readsInOrder(ns::ondemand::object& members, bool& inOrder) {
 // Binds the parameters as they are read: a string in place, from the call's text or the
 // reader's own buffer, both of which stay until the reading ends; what the reader cannot hold
 // as it is (a lone surrogate) in `kept`, where it stays put until the statement has run. What
-// bindStatement does with each kind of value, without building the values.
-int bindFromText(sqlite3_stmt* statement, ns::ondemand::array elements,
-                 std::deque<std::string>& kept) {
+// bindStatement does with each kind of value, without building the values; `bound` counts the
+// parameters bound.
+int bindFromText(sqlite3_stmt* statement, ns::ondemand::array& elements,
+                 std::deque<std::string>& kept, size_t* bound = nullptr) {
     size_t i = 0;
     for (auto element : elements) {
-        ns::ondemand::value param;
+        if (bound) *bound = i;
         Type type;
-        if (element.get(param) || param.type().get(type)) return SQLITE_MISUSE;
+        if (element.error()) return SQLITE_MISUSE;
+        ns::ondemand::value& param = element.value_unsafe();
+        if (param.type().get(type)) return SQLITE_MISUSE;
         const int index = parameterIndex(i++);
         int rc = SQLITE_OK;
         switch (type) {
@@ -565,9 +659,18 @@ int bindFromText(sqlite3_stmt* statement, ns::ondemand::array elements,
                 break;
             }
             case Type::number: {
-                auto number = ns::json::number(param);
+                // Bound as bindStatement binds the number's value, which is not built.
+                using Kind = ns::json::Number::Kind;
+                const auto number = ns::json::numberOf(param);
                 if (!number) return SQLITE_MISUSE;
-                rc = SQLitePlugin::bindStatement(statement, *number, index);
+                if (number->kind == Kind::Integer) {
+                    rc = sqlite3_bind_int64(statement, index, number->integer);
+                } else {
+                    rc = sqlite3_bind_double(statement, index,
+                                             number->kind == Kind::Unsigned
+                                                 ? static_cast<double>(number->unsignedInteger)
+                                                 : number->real);
+                }
                 break;
             }
             case Type::string: {
@@ -597,6 +700,7 @@ int bindFromText(sqlite3_stmt* statement, ns::ondemand::array elements,
         }
         if (rc != SQLITE_OK) return rc;
     }
+    if (bound) *bound = i;
     return SQLITE_OK;
 }
 
@@ -604,6 +708,7 @@ int bindFromText(sqlite3_stmt* statement, ns::ondemand::array elements,
 
 std::optional<std::string> SQLitePlugin::databaseNameOf(const HYBInvokedUrlCommand& command) {
     if (const auto& text = command.argumentsJSON()) {
+        if (auto name = leadingDatabaseName(text->text())) return name;
         ns::JSONReader reader(*text);
         std::optional<ns::ondemand::object> request;
         BatchRequest read;
@@ -617,28 +722,31 @@ std::optional<std::string> SQLitePlugin::databaseNameOf(const HYBInvokedUrlComma
 
 bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
                                            const ns::JSONSlice& text) {
-    ns::JSONReader reader(text);
-    std::optional<ns::ondemand::object> request;
     BatchRequest batch;
-    if (!requestOf(reader, request) || (request && !readBatchRequest(*request, batch))) {
-        return false;
+    if (!readBatchRequestByHand(text.text(), batch)) {
+        batch = BatchRequest();
+        ns::JSONReader reader(text);
+        std::optional<ns::ondemand::object> request;
+        if (!requestOf(reader, request) || (request && !readBatchRequest(*request, batch))) {
+            return false;
+        }
     }
-    ns::JSONWriter replies;
-    replies.startArray();
+    BatchReplies replies;
     if (batch.executes) {
         // A first estimate that spares most of the growing: the answer to a statement that
         // returns no rows is about as long as the statement's own text.
-        replies.reserve(batch.executes->size());
+        replies.text.reserve(batch.executes->size());
         ns::JSONReader statements(ns::JSONSlice(text.owner(), *batch.executes));
         ns::ondemand::array elements;
         if (statements.document().get_array().get(elements)) return false;
         std::optional<Outcome> failure;
         std::shared_ptr<SQLiteConnection> connection;
         std::optional<SQLiteConnection::Use> use;
+        RepeatedStatement current;
         size_t count = 0;
         // Strings bound in place: a deque, whose elements stay where they are as it grows.
         std::deque<std::string> kept;
-        std::string sql;  // each statement's text in turn, in one buffer
+        std::string sql;  // the text of a statement read otherwise
         for (auto element : elements) {
             ns::ondemand::value value;
             Type type;
@@ -674,10 +782,12 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
                 break;
             }
             bool unreadable = false;
-            if (auto outcome = runInOnePass(*use, members, sql, kept, unreadable)) {
+            if (auto outcome = runInOnePass(*use, members, current, kept, unreadable)) {
                 writeBatchEntry(replies, *outcome);
                 continue;
             }
+            // Read otherwise, through the connection's kept statements.
+            current.giveBack(*use);
             kept.clear();
             bool inOrder = false;
             if (unreadable || members.reset().error() || !readsInOrder(members, inOrder) ||
@@ -718,23 +828,69 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
                                 return hasParams ? bindFromText(compiled, params, kept) : SQLITE_OK;
                             }));
         }
+        if (use) current.giveBack(*use);
     }
-    replies.endArray();
-    send(jsonResult(HYBResultStatusOK, replies), command);
+    send(batchResult(std::move(replies)), command);
     return true;
+}
+
+void SQLitePlugin::RepeatedStatement::giveBack(SQLiteConnection::Use& use) {
+    if (statement.get()) use.keep(sql, std::move(statement));
+    stale = false;
+}
+
+void SQLitePlugin::RepeatedStatement::clearPast(size_t bound) {
+    if (!stale) return;
+    const auto count = static_cast<size_t>(sqlite3_bind_parameter_count(statement.get()));
+    for (size_t i = bound; i < count; ++i) {
+        sqlite3_bind_null(statement.get(), static_cast<int>(i + 1));
+    }
+}
+
+void SQLitePlugin::RepeatedStatement::ranWith(const std::deque<std::string>& kept) {
+    if (!statement.get()) return;
+    if (!kept.empty()) {
+        // Strings bound from `kept` go before the next run.
+        statement.rewind();
+        stale = false;
+        return;
+    }
+    // Its strings stand in the call's text, which outlives the batch: the next run binds its
+    // own parameters over them and clears the rest (clearPast).
+    sqlite3_reset(statement.get());
+    stale = true;
 }
 
 template <class Members>
 std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(SQLiteConnection::Use& use,
-                                                                Members& members, std::string& sql,
+                                                                Members& members,
+                                                                RepeatedStatement& current,
                                                                 std::deque<std::string>& kept,
                                                                 bool& unreadable) {
     sqlite3* db = use.handle();
-    SQLiteStatement compiled;
     // What answers the statement once its members are read, if anything went wrong before it
     // could run; taken at once, while SQLite's last error is still the statement's own.
     std::optional<Outcome> failure;
+    // Makes `current` the statement of the text that `value` holds: the one it has when the
+    // text is the same, else compiled (or taken from the connection's kept ones) after it gives
+    // its own back. False when the value is no string.
+    const auto takeText = [&](ns::ondemand::value& value) {
+        if (const auto inPlace = ns::json::unescapedString(value)) {
+            if (current.statement.get() && *inPlace == current.sql) return true;
+            current.giveBack(use);
+            current.sql.assign(*inPlace);
+        } else {
+            current.giveBack(use);
+            if (!readString(value, current.sql)) return false;
+        }
+        failure = compile(use, current.sql, current.statement);
+        // A text that cannot run goes back with its statement, if it has one.
+        if (failure) current.giveBack(use);
+        return true;
+    };
     bool first = true, compiling = false, paramsRead = false, writtenOtherwise = false;
+    // How many parameters this run bound.
+    size_t bound = 0;
     for (auto field : members) {
         std::string_view key;
         ns::ondemand::value value;
@@ -744,12 +900,11 @@ std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(SQLiteConnection
         }
         if (first) {
             first = false;
-            if (key != "sql" || !readString(value, sql)) {
+            if (key != "sql" || !takeText(value)) {
                 writtenOtherwise = true;
                 break;
             }
             compiling = true;
-            failure = compile(use, sql, compiled);
             continue;
         }
         if (key == "sql" || (key == "params" && paramsRead)) {
@@ -758,19 +913,25 @@ std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(SQLiteConnection
         }
         if (key != "params") continue;
         paramsRead = true;
-        ns::ondemand::array params;
-        // Parameters that are no list bind nothing.
-        if (failure || value.get_array().get(params)) continue;
-        if (bindFromText(compiled.get(), params, kept) != SQLITE_OK) failure = sqliteFailure(db);
+        // Parameters that are no list bind nothing. Used where the reader put them: copied
+        // out, they would be read back before the copy's parts had landed.
+        if (failure) continue;
+        auto params = value.get_array();
+        if (params.error()) continue;
+        if (bindFromText(current.statement.get(), params.value_unsafe(), kept, &bound) !=
+            SQLITE_OK) {
+            failure = sqliteFailure(db);
+        }
     }
-    // Its text not read: nothing compiled, nothing to give back.
+    // Its text not read: nothing compiled, nothing to rewind.
     if (!compiling) return std::nullopt;
     std::optional<Outcome> outcome;
     if (!unreadable && !writtenOtherwise) {
-        outcome = failure ? std::move(*failure) : stepStatement(db, compiled.get(), nullptr);
+        if (!failure) current.clearPast(bound);
+        outcome =
+            failure ? std::move(*failure) : stepStatement(db, current.statement.get(), nullptr);
     }
-    // Resets the statement and clears its bindings, which may point into the parameters.
-    use.keep(sql, std::move(compiled));
+    current.ranWith(kept);
     return outcome;
 }
 
@@ -968,20 +1129,6 @@ SQLitePlugin::Outcome SQLitePlugin::sqliteFailure(sqlite3* db) {
     return Outcome::failed(captureSQLiteErrorFromDb(db));
 }
 
-void SQLitePlugin::writeResult(ns::JSONWriter& out, const Outcome& outcome) {
-    // The members in the order a dictionary keeps them.
-    out.startObject();
-    if (outcome.insertId) {
-        out.key("insertId");
-        out.int64(*outcome.insertId);
-    }
-    out.key("rows");
-    out.json(outcome.rows);
-    out.key("rowsAffected");
-    out.int64(outcome.rowsAffected);
-    out.endObject();
-}
-
 std::string SQLitePlugin::resultText(Outcome&& outcome) {
     std::string head = R"({)";
     if (outcome.insertId) {
@@ -998,37 +1145,52 @@ std::string SQLitePlugin::resultText(Outcome&& outcome) {
     return text;
 }
 
-void SQLitePlugin::writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome) {
-    // The usual entry of a long batch, a statement that changed rows and answered none,
-    // written from its text: what the writer would write, member by member.
-    if (outcome.ok && outcome.rows == std::string_view("[]")) {
-        char entry[128];
-        char* const end = entry + sizeof entry;
-        char* at = append(entry, R"({"result":{)");
+void SQLitePlugin::writeBatchEntry(BatchReplies& out, const Outcome& outcome) {
+    if (out.text.size() > 1) out.text += ',';
+    if (outcome.ok) {
+        // What the writer would write, member by member, the rows as they are.
+        char head[64];
+        char* at = append(head, R"({"result":{)");
         if (outcome.insertId) {
             at = append(at, R"("insertId":)");
-            at = std::to_chars(at, end, *outcome.insertId).ptr;
+            at = std::to_chars(at, head + sizeof head, *outcome.insertId).ptr;
             at = append(at, ",");
         }
-        at = append(at, R"("rows":[],"rowsAffected":)");
-        at = std::to_chars(at, end, outcome.rowsAffected).ptr;
+        at = append(at, R"("rows":)");
+        out.text.append(head, static_cast<size_t>(at - head));
+        out.text += outcome.rows;
+        char tail[64];
+        at = append(tail, R"(,"rowsAffected":)");
+        at = std::to_chars(at, tail + sizeof tail, outcome.rowsAffected).ptr;
         at = append(at, R"(},"type":"success"})");
-        out.json(std::string_view(entry, static_cast<size_t>(at - entry)));
+        out.text.append(tail, static_cast<size_t>(at - tail));
         return;
     }
-    out.startObject();
-    if (outcome.ok) {
-        out.key("result");
-        writeResult(out, outcome);
-    } else {
-        out.key("error");
-        out.value(outcome.error);
-        out.key("result");
-        out.value(outcome.error);
+    ns::JSONWriter entry;
+    entry.startObject();
+    entry.key("error");
+    entry.value(outcome.error);
+    entry.key("result");
+    entry.value(outcome.error);
+    entry.key("type");
+    entry.string("error");
+    entry.endObject();
+    auto text = entry.take();
+    if (text) {
+        out.text += *text;
+    } else if (!out.error) {
+        out.error = text.error();
     }
-    out.key("type");
-    out.string(outcome.ok ? "success" : "error");
-    out.endObject();
+}
+
+std::shared_ptr<HYBPluginResult> SQLitePlugin::batchResult(BatchReplies&& replies) {
+    if (replies.error) {
+        ns::nslog("NSArray JSONString error: %@", *replies.error);
+        return HYBPluginResult::resultWithStatus(HYBResultStatusOK);
+    }
+    replies.text += ']';
+    return HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK,
+                                                          std::move(replies.text));
 }
 
 // --- The table of open databases ------------------------------------------------------------

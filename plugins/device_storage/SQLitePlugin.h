@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge/HYBPlugin.h"
+#include "platform/ns/Error.h"
 #include "platform/ns/JSONText.h"
 #include "platform/ns/Value.h"
 #include "plugins/device_storage/SQLiteConnection.h"
@@ -20,9 +21,6 @@
 struct sqlite3;
 struct sqlite3_stmt;
 class HYBPluginResult;
-namespace ns {
-class JSONWriter;
-}
 
 // The page's SQLite databases: open files by name in one of the application's folders, run
 // batches of statements with bound parameters, answer rows as JSON objects, close and delete.
@@ -100,8 +98,11 @@ public:
 
     // Whether a database of that name is open now.
     bool isOpen(std::string_view name) const;
-    // "dbargs"."dbname" of a command's first argument, read from the arguments' text when the
-    // command has it, without reading the rest (a batch's statements can be megabytes).
+    // The database whose work queue a command joins: "dbargs"."dbname" of its first argument.
+    // From the arguments' text when the command has it, and from its head when it begins as
+    // the page's script writes it ('[{"dbargs":{"dbname":...}'), without reading the rest (a
+    // batch's statements can be megabytes); the work itself takes the last "dbargs" of the
+    // request, so one that names another later runs there, in this queue's turn.
     static std::optional<std::string> databaseNameOf(const HYBInvokedUrlCommand& command);
 
 private:
@@ -159,27 +160,53 @@ private:
     // cannot be read that way; the values of the arguments are then the batch.
     bool executeSqlBatchFromText(const HYBInvokedUrlCommand& command, const ns::JSONSlice& text);
 
+    // The statement of a batch's latest text, kept compiled from one statement to the next
+    // rather than given back to the connection and taken again: a batch repeats one text (an
+    // insert per row) thousands of times.
+    struct RepeatedStatement {
+        std::string sql;
+        // Empty unless `sql` compiled to one statement that can run.
+        SQLiteStatement statement;
+        // Whether its parameters may still hold what the last run bound: between two runs it
+        // is only reset, clearing them costing as much as binding them again.
+        bool stale = false;
+        // Hands the statement back to the connection's kept ones, reset and cleared.
+        void giveBack(SQLiteConnection::Use& use);
+        // Before a run that bound the first `bound` parameters: the others made null.
+        void clearPast(size_t bound);
+        // After a run whose strings not standing in the call's text were in `kept`.
+        void ranWith(const std::deque<std::string>& kept);
+    };
     // A statement of a batch's text read in one pass, as the page writes it: its text first
-    // and no key twice. Compiled at its text, bound as its parameters are read and run at its
-    // end; nothing, with nothing run, when it is written otherwise (to be read again from its
-    // start) or its text cannot be read (`unreadable`). Strings are bound in place: they stay
-    // in the call's text, or in `kept`, until the statement has run.
+    // and no key twice. Compiled at its text (or taken from `current`, when the text is the
+    // same), bound as its parameters are read and run at its end; nothing, with nothing run,
+    // when it is written otherwise (to be read again from its start) or its text cannot be read
+    // (`unreadable`). Strings are bound in place: they stay in the call's text, or in `kept`,
+    // until the statement has run.
     template <class Members>
     static std::optional<Outcome> runInOnePass(SQLiteConnection::Use& use, Members& members,
-                                               std::string& sql, std::deque<std::string>& kept,
-                                               bool& unreadable);
+                                               RepeatedStatement& current,
+                                               std::deque<std::string>& kept, bool& unreadable);
     static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement, RowPieces* pieces);
     static RowKeys rowKeys(sqlite3_stmt* statement);
     // Appends one row as an object; a name repeated among the columns takes its last column
     // that has a value.
     static void writeRow(std::string& out, sqlite3_stmt* statement, const RowKeys& keys);
     static Outcome sqliteFailure(sqlite3* db);
-    // {"insertId" (when the statement changed rows and set one), "rows", "rowsAffected"}.
-    static void writeResult(ns::JSONWriter& out, const Outcome& outcome);
-    // The same as text, built around the rows: they move once, to make room for the head.
+    // {"insertId" (when the statement changed rows and set one), "rows", "rowsAffected"}, built
+    // around the rows: they move once, to make room for the head.
     static std::string resultText(Outcome&& outcome);
-    // {"result": ..., "type": "success"} or {"error": e, "result": e, "type": "error"}.
-    static void writeBatchEntry(ns::JSONWriter& out, const Outcome& outcome);
+    // The answer to a batch, one entry per statement, written as the statements run (a batch
+    // can hold many thousands of them): the text of an array, or why it could not be written.
+    struct BatchReplies {
+        std::string text = "[";
+        std::optional<ns::Error> error;
+    };
+    // Appends {"result": ..., "type": "success"} or {"error": e, "result": e, "type": "error"}.
+    static void writeBatchEntry(BatchReplies& out, const Outcome& outcome);
+    // The answer to the page: the array closed, or a log line and no message when an entry
+    // could not be written (nothing the plug-in writes should fail).
+    static std::shared_ptr<HYBPluginResult> batchResult(BatchReplies&& replies);
     void send(const std::shared_ptr<HYBPluginResult>& result, const HYBInvokedUrlCommand& command);
     // Runs the member after the work already asked of the database that "dbargs" names, on
     // the command delegate's background queue (for a database that is not open: at once there).

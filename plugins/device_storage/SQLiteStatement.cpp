@@ -31,6 +31,12 @@ void SQLiteStatement::reset() {
     consumed_ = 0;
 }
 
+void SQLiteStatement::rewind() {
+    if (!statement_) return;
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+}
+
 int SQLiteStatement::prepare(sqlite3* db, const std::string& sql) {
     reset();
     // The length with the terminator spares SQLite a scan; it still stops at the first zero

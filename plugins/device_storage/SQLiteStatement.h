@@ -26,6 +26,9 @@ public:
     bool hasTextAfterStatement(sqlite3* db, const std::string& sql) const;
 
     sqlite3_stmt* get() const { return statement_; }
+    // Resets the statement and clears its parameters (which may point into memory that goes
+    // once it has run), ready to run again.
+    void rewind();
     // Finalizes now; the object is then empty.
     void reset();
 

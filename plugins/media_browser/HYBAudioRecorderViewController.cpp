@@ -5,23 +5,33 @@
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPlugin+HYBPluginResources.h"
 #include "bridge/HYBViewController.h"
+#include "platform/av/AudioSession.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/ApplicationDelegate.h"
 #include "platform/ui/BarButtonItem.h"
+#include "platform/ui/Device.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/NavigationBar.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/StatusBar.h"
 #include "plugins/media_browser/HYBCapture.h"
 #include "plugins/media_browser/ZIVPhotoPipeline.h"
+#include "toolbox/Foundation/NSDK_TBXSystemVersion.h"
 
 namespace {
 
 constexpr dispatch::Duration kTimerInterval = std::chrono::milliseconds(500);
+// How long after a timed recording's end its completion is announced.
+constexpr dispatch::Duration kAnnouncementDelay = std::chrono::milliseconds(500);
+constexpr const char* kTimeHintKey = "recorded time in minutes and seconds";
+constexpr const char* kToggleLabelKey = "toggle audio recording";
+constexpr const char* kTimedCompleteKey = "timed recording complete";
 constexpr const char* kBundlePrefix = "HYBCapture.bundle/";
 // Sizes of the screen's parts when the plug-in's bundle has no images for them. Without its
 // image the microphone band takes what the screen has left under the navigation bar, at least
@@ -45,6 +55,25 @@ std::shared_ptr<ui::View> band(ui::Rect frame, const std::shared_ptr<ui::Image>&
     return view;
 }
 
+// The status bar's style is the screen's while it shows (on systems that let a screen say).
+bool setsStatusBarStyle() {
+    return NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "7.0") >= 0;
+}
+
+void postAccessibility(ui::AccessibilityNotification notification,
+                       std::optional<std::string> argument = std::nullopt) {
+    ui::AccessibilityNotifications::post(notification, std::move(argument));
+}
+
+// Lets the microphone go: the session turns to play-and-record and becomes inactive. Errors
+// change nothing for the screen.
+void releaseAudioSession(av::AudioSession& session) {
+    if (!session.setCategory(av::AudioSession::Category::PlayAndRecord).ok() ||
+        !session.setActive(false).ok()) {
+        ns::nslog("The audio session could not let the microphone go.");
+    }
+}
+
 }  // namespace
 
 HYBAudioRecorderViewController::HYBAudioRecorderViewController(
@@ -54,7 +83,8 @@ HYBAudioRecorderViewController::HYBAudioRecorderViewController(
       callbackId_(std::move(callbackId)),
       duration_(duration),
       captureCommand_(std::move(command)),
-      isTimed_(duration.has_value()) {}
+      isTimed_(duration.has_value()),
+      previousStatusBarStyle_(ui::StatusBar::shared().style()) {}
 
 HYBAudioRecorderViewController::~HYBAudioRecorderViewController() {
     stopTimer();
@@ -67,6 +97,11 @@ std::string HYBAudioRecorderViewController::resolveImageResource(const std::stri
 
 std::shared_ptr<ui::Image> HYBAudioRecorderViewController::image(const std::string& name) const {
     return pluginImageResource(*captureCommand_, resolveImageResource(name));
+}
+
+std::string HYBAudioRecorderViewController::localized(const char* key) const {
+    // Without the plug-in's bundle the key is the English text.
+    return pluginLocalizedString(*captureCommand_, key).value_or(key);
 }
 
 void HYBAudioRecorderViewController::loadView() {
@@ -101,6 +136,11 @@ void HYBAudioRecorderViewController::loadView() {
     timerLabel_->setTextColor(ui::Color(1, 1, 1, 1));
     timerLabel_->setTextAlignment(ui::Label::TextAlignment::Center);
     timerLabel_->setText("0:00");
+    timerLabel_->setAccessibilityValue("0:00");
+    timerLabel_->setAccessibilityHint(localized(kTimeHintKey));
+    timerLabel_->setAccessibilityTraits(
+        (timerLabel_->accessibilityTraits() | ui::kAccessibilityTraitUpdatesFrequently) &
+        ~ui::kAccessibilityTraitStaticText);
     root->addSubview(timerLabel_);
 
     auto recordImage = image("record_button");
@@ -108,8 +148,7 @@ void HYBAudioRecorderViewController::loadView() {
     recordButton_ = ui::Button::create(
         {{(width - button.width) * 0.5, micHeight + (controlsHeight - button.height) * 0.5},
          button});
-    recordButton_->setAccessibilityLabel(
-        pluginLocalizedString(*captureCommand_, "toggle audio recording"));
+    recordButton_->setAccessibilityLabel(localized(kToggleLabelKey));
     std::weak_ptr<HYBAudioRecorderViewController> weak =
         std::static_pointer_cast<HYBAudioRecorderViewController>(shared_from_this());
     recordButton_->addAction([weak] {
@@ -147,6 +186,8 @@ void HYBAudioRecorderViewController::presentationControllerDidDismiss(ui::Presen
 }
 
 void HYBAudioRecorderViewController::viewDidLoad() {
+    postAccessibility(ui::AccessibilityNotification::ScreenChanged);
+    if (!avSession_) avSession_ = &av::AudioSession::shared();
     // The clip's name is claimed now, so that a second recorder never takes the same one.
     auto claimed = ZIVPhotoPipeline::writeNumbered(ns::Sandbox::temporaryDirectory(), kFilePrefix,
                                                    "wav", ns::Data());
@@ -166,8 +207,17 @@ void HYBAudioRecorderViewController::viewDidLoad() {
     doneButton_->setEnabled(true);
 }
 
+void HYBAudioRecorderViewController::viewWillAppear(bool) {
+    if (setsStatusBarStyle()) ui::StatusBar::shared().setStyle(preferredStatusBarStyle());
+}
+
+void HYBAudioRecorderViewController::viewDidUnload() {
+    setView(nullptr);
+    captureCommand_->setInUse(false);
+}
+
 void HYBAudioRecorderViewController::processButton() {
-    if (!avRecorder_) return;
+    if (!avRecorder_ || awaitingPermission_) return;
     if (avRecorder_->isRecording()) {
         isTimed_ = false;
         avRecorder_->stop();
@@ -175,25 +225,54 @@ void HYBAudioRecorderViewController::processButton() {
     }
     setButtonImage(std::string(kBundlePrefix) + "stop_button");
     recordingView_->setHidden(false);
-    const bool started =
-        duration_ ? avRecorder_->recordForDuration(*duration_) : avRecorder_->record();
+    // The answer may come on any thread; the screen changes on the main thread only.
+    awaitingPermission_ = true;
+    std::weak_ptr<HYBAudioRecorderViewController> weak =
+        sharedSelf<HYBAudioRecorderViewController>();
+    avSession_->requestRecordPermission([weak](bool granted) {
+        dispatch::Queue::main().async([weak, granted] {
+            auto self = weak.lock();
+            if (!self || self->dismissed_) return;
+            self->awaitingPermission_ = false;
+            if (granted) return self->startRecording();
+            ns::nslog("Error creating audio session, microphone permission denied.");
+            self->errorCode_ = HYBCaptureErrorInternal;
+            self->dismissAudioView();
+        });
+    });
+}
+
+void HYBAudioRecorderViewController::startRecording() {
+    auto set = avSession_->setCategory(av::AudioSession::Category::Record);
+    if (set.ok()) set = avSession_->setActive(true);
+    const bool started = set.ok() && (duration_ ? avRecorder_->recordForDuration(*duration_)
+                                                : avRecorder_->record());
     if (!started) {
+        if (!set.ok()) ns::nslog("%@", set.error().localizedDescription());
         errorCode_ = HYBCaptureErrorInternal;
-        return dismissAudioView();
+        dismissAudioView();
+        return postAccessibility(ui::AccessibilityNotification::LayoutChanged);
     }
     isTimed_ = duration_.has_value();
-    timerLabel_->setText("0:00");
+    showTime(0);
     std::weak_ptr<HYBAudioRecorderViewController> weak =
-        std::static_pointer_cast<HYBAudioRecorderViewController>(shared_from_this());
+        sharedSelf<HYBAudioRecorderViewController>();
     stopTimer();
     timer_ = dispatch::RunLoop::main().scheduleRepeating(kTimerInterval, [weak] {
         if (auto self = weak.lock()) self->updateTime();
     });
     doneButton_->setEnabled(false);
+    postAccessibility(ui::AccessibilityNotification::LayoutChanged);
+}
+
+void HYBAudioRecorderViewController::showTime(int seconds) {
+    const std::string text = formatTime(seconds);
+    timerLabel_->setText(text);
+    timerLabel_->setAccessibilityValue(text);
 }
 
 void HYBAudioRecorderViewController::updateTime() {
-    if (avRecorder_) timerLabel_->setText(formatTime(static_cast<int>(avRecorder_->currentTime())));
+    if (avRecorder_) showTime(static_cast<int>(avRecorder_->currentTime()));
 }
 
 std::string HYBAudioRecorderViewController::formatTime(int seconds) {
@@ -211,6 +290,16 @@ void HYBAudioRecorderViewController::stopRecordingCleanup() {
     setButtonImage(std::string(kBundlePrefix) + "record_button");
     recordingView_->setHidden(true);
     doneButton_->setEnabled(true);
+    if (avSession_) releaseAudioSession(*avSession_);
+    if (duration_ && isTimed_) {
+        // A timed recording ran to its end: said once the screen has settled.
+        dispatch::RunLoop::main().postAfter(
+            kAnnouncementDelay, [text = localized(kTimedCompleteKey)] {
+                postAccessibility(ui::AccessibilityNotification::Announcement, text);
+            });
+    } else {
+        postAccessibility(ui::AccessibilityNotification::LayoutChanged);
+    }
 }
 
 void HYBAudioRecorderViewController::audioRecorderDidFinishRecording(av::AudioRecorder& recorder,
@@ -249,10 +338,13 @@ void HYBAudioRecorderViewController::dismissAudioView() {
     }
     if (avRecorder_) avRecorder_->setDelegate({});
     avRecorder_.reset();
+    if (avSession_) releaseAudioSession(*avSession_);
     captureCommand_->setInUse(false);
+    postAccessibility(ui::AccessibilityNotification::ScreenChanged);
     if (auto delegate = captureCommand_->commandDelegate()) {
         delegate->sendPluginResult(pluginResult_, callbackId_);
     }
+    if (setsStatusBarStyle()) ui::StatusBar::shared().setStyle(previousStatusBarStyle_);
 }
 
 ui::InterfaceOrientationMask HYBAudioRecorderViewController::supportedInterfaceOrientations()

@@ -10,6 +10,7 @@
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBViewController.h"
 #include "platform/av/AssetImageGenerator.h"
+#include "platform/av/AudioRecorder.h"
 #include "platform/av/Camera.h"
 #include "platform/av/PhotoLibrary.h"
 #include "platform/ns/ConfinedFile.h"
@@ -59,9 +60,10 @@ std::optional<ReadableFile> openWithHeader(const std::string& path) {
     return ReadableFile{std::move(handle), std::move(head.value())};
 }
 
-// Duration and bit rate from a WAV file's header.
-void readWAVFormat(const ns::Data& head, ns::Dictionary& format) {
-    if (head.length() < 44) return;
+// Duration and bit rate from a WAV file's header; false when the file is no WAV file this
+// reader knows.
+bool readWAVFormat(const ns::Data& head, ns::Dictionary& format) {
+    if (head.length() < 44) return false;
     const auto* h = reinterpret_cast<const char*>(head.bytes());
     auto le32 = [&](int at) {
         return uint32_t(uint8_t(h[at])) | uint32_t(uint8_t(h[at + 1])) << 8 |
@@ -69,12 +71,21 @@ void readWAVFormat(const ns::Data& head, ns::Dictionary& format) {
     };
     if (std::string_view(h, 4) != "RIFF" || std::string_view(h + 8, 8) != "WAVEfmt " ||
         std::string_view(h + 36, 4) != "data") {
-        return;
+        return false;
     }
     const uint32_t byteRate = le32(28);
-    if (byteRate == 0) return;
+    if (byteRate == 0) return false;
     format.insert_or_assign("duration", double(le32(40)) / byteRate);
     format.insert_or_assign("bitrate", int64_t(byteRate) * 8);
+    return true;
+}
+
+// Duration and the encoder's bit rate of any other sound file, from the media libraries.
+void readSoundFormat(const ReadableFile& file, ns::Dictionary& format) {
+    auto info = av::AssetImageGenerator::loadTrackInfo(file.duplicate());
+    if (!info.ok()) return;
+    format.insert_or_assign("duration", info.value().duration);
+    if (info.value().audioBitRate) format.insert_or_assign("bitrate", *info.value().audioBitRate);
 }
 
 }  // namespace
@@ -102,6 +113,10 @@ void HYBCapture::captureAudio(const HYBInvokedUrlCommand& command) {
         const auto seconds = d->number();
         if (seconds && *seconds != 0 && std::isfinite(*seconds)) duration = *seconds;
     }
+    // Nothing can be recorded on a host without any sound input.
+    if (!av::AudioRecorder::isAvailable()) {
+        return sendError(command.callbackId(), HYBCaptureErrorNotSupported);
+    }
     if (inUse_) return sendError(command.callbackId(), HYBCaptureErrorApplicationBusy);
     auto self = std::static_pointer_cast<HYBCapture>(shared_from_this());
     auto screen =
@@ -112,8 +127,17 @@ void HYBCapture::captureAudio(const HYBInvokedUrlCommand& command) {
     navigation->presentationController().setDelegate(
         std::weak_ptr<ui::AdaptivePresentationControllerDelegate>(screen));
     inUse_ = true;
-    if (auto controller = viewController()) controller->presentViewController(navigation, true);
+    if (!present(navigation)) {
+        inUse_ = false;
+        return sendError(command.callbackId(), HYBCaptureErrorInternal);
+    }
     screen->loadViewIfNeeded();
+}
+
+bool HYBCapture::present(const std::shared_ptr<ui::ViewController>& screen) {
+    if (auto controller = viewController()) controller->presentViewController(screen, true);
+    // A controller that shows another screen, or none, refuses: the page must not wait.
+    return screen->presentingViewController() != nullptr;
 }
 
 void HYBCapture::captureImage(const HYBInvokedUrlCommand& command) {
@@ -126,8 +150,13 @@ void HYBCapture::captureImage(const HYBInvokedUrlCommand& command) {
         std::static_pointer_cast<HYBCapture>(shared_from_this())));
     pickerController_->setMediaTypes({kUTTypeImage});
     pickerController_->setCallbackId(command.callbackId());
-    if (auto controller = viewController())
-        controller->presentViewController(pickerController_, true);
+    presentPicker(command.callbackId());
+}
+
+void HYBCapture::presentPicker(const std::optional<std::string>& callbackId) {
+    if (present(pickerController_)) return;
+    pickerController_.reset();
+    sendError(callbackId, HYBCaptureErrorInternal);
 }
 
 void HYBCapture::captureVideo(const HYBInvokedUrlCommand& command) {
@@ -146,8 +175,7 @@ void HYBCapture::captureVideo(const HYBInvokedUrlCommand& command) {
     if (duration && duration->number())
         pickerController_->setVideoMaximumDuration(*duration->number());
     pickerController_->setCallbackId(command.callbackId());
-    if (auto controller = viewController())
-        controller->presentViewController(pickerController_, true);
+    presentPicker(command.callbackId());
 }
 
 void HYBCapture::dismissPicker(HYBImagePicker& picker) {
@@ -186,9 +214,14 @@ std::shared_ptr<HYBPluginResult> HYBCapture::processImage(const ui::Bitmap& imag
     const bool png = type && *type == "image/png";
     auto data = png ? ui::ImageCodec::encodePNG(image) : ui::ImageCodec::encodeJPEG(image, 0.5);
     if (data) {
-        // Also kept in the photo library, as the camera does.
-        (void)av::PhotoLibrary::shared().addPhoto(
-            png ? *data : *ui::ImageCodec::encodeJPEG(image, 0.9), png ? "IMG.png" : "IMG.jpg");
+        // Also kept in the photo library, as the camera does; the page's file comes first.
+        const auto kept = png ? data : ui::ImageCodec::encodeJPEG(image, 0.9);
+        auto added = kept ? av::PhotoLibrary::shared().addPhoto(*kept, png ? "IMG.png" : "IMG.jpg")
+                          : ns::Result<std::shared_ptr<av::PhotoAsset>>(ns::Error());
+        if (!added.ok()) {
+            ns::nslog("The photo could not be kept in the photo library: %@",
+                      added.error().localizedDescription());
+        }
     }
     auto written = data ? ZIVPhotoPipeline::writeNumbered(ns::Sandbox::temporaryDirectory(),
                                                           "photo_", "jpg", *data)
@@ -207,18 +240,33 @@ std::shared_ptr<HYBPluginResult> HYBCapture::processVideo(const std::string& pat
         HYBResultStatusOK, {getMediaDictionaryFromPath(path, std::nullopt)});
 }
 
+std::shared_ptr<HYBFile> HYBCapture::filePlugin() {
+    auto delegate = commandDelegate();
+    return std::dynamic_pointer_cast<HYBFile>(delegate ? delegate->getCommandInstance("File")
+                                                       : nullptr);
+}
+
+std::string HYBCapture::clipType(const av::Camera& camera) {
+    auto file = filePlugin();
+    auto type = file ? file->getMimeTypeFromPath(camera.videoPath()) : std::nullopt;
+    return type && type->starts_with("video/") ? *type : "video/quicktime";
+}
+
 void HYBCapture::getMediaModes(const HYBInvokedUrlCommand&) {
     auto camera = av::Camera::shared();
-    auto mode = [](const char* type) {
+    auto mode = [](const std::string& type) {
         return ns::Value::dict({{"height", 0}, {"width", 0}, {"type", type}});
     };
+    // What this host captures: photos from any camera, clips in the container of the clip the
+    // camera records, and sound as the recorder writes it.
     ns::Dictionary modes;
     modes.emplace("image", camera ? ns::Value::array({mode("image/jpeg"), mode("image/png")})
                                   : ns::Value::null());
     modes.emplace("video", camera && camera->hasVideo()
-                               ? ns::Value::array({mode("video/quicktime")})
+                               ? ns::Value::array({mode(clipType(*camera))})
                                : ns::Value::null());
-    modes.emplace("audio", ns::Value::null());
+    modes.emplace("audio", av::AudioRecorder::isAvailable() ? ns::Value::array({mode("audio/wav")})
+                                                            : ns::Value::null());
     auto json = ns::JSONSerialization::write(ns::Value(std::move(modes)));
     if (auto delegate = commandDelegate()) {
         delegate->evalJs(
@@ -233,9 +281,7 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
         type = *command.argumentAtIndex(1).string();
     }
     if (!type) {
-        auto delegate = commandDelegate();
-        auto file = std::dynamic_pointer_cast<HYBFile>(
-            delegate ? delegate->getCommandInstance("File") : nullptr);
+        auto file = filePlugin();
         if (!file) return sendError(command.callbackId(), HYBCaptureErrorInternal);
         type = file->getMimeTypeFromPath(path);
         if (!type) return sendError(command.callbackId(), HYBCaptureErrorInvalidArgument);
@@ -259,7 +305,8 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
     } else if (type->find("video/") != std::string::npos) {
         auto info = av::AssetImageGenerator::loadTrackInfo(file->duplicate());
         if (info.ok()) {
-            format.insert_or_assign("duration", info.value().duration);
+            // A clip's duration in single precision, as the asset gives it.
+            format.insert_or_assign("duration", double(static_cast<float>(info.value().duration)));
             if (info.value().naturalSize) {
                 format.insert_or_assign("width", int64_t(info.value().naturalSize->width));
                 format.insert_or_assign("height", int64_t(info.value().naturalSize->height));
@@ -268,7 +315,7 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
             }
         }
     } else if (type->find("audio/") != std::string::npos) {
-        readWAVFormat(file->head, format);
+        if (!readWAVFormat(file->head, format)) readSoundFormat(*file, format);
     }
     if (auto delegate = commandDelegate()) {
         delegate->sendPluginResult(
@@ -279,9 +326,7 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
 
 ns::Dictionary HYBCapture::getMediaDictionaryFromPath(const std::string& path,
                                                       const std::optional<std::string>& type) {
-    auto delegate = commandDelegate();
-    auto service = delegate ? delegate->getCommandInstance("File") : nullptr;
-    auto file = std::dynamic_pointer_cast<HYBFile>(service);
+    auto file = filePlugin();
     std::error_code ec;
     const auto resolved = std::filesystem::weakly_canonical(path, ec);
     ns::Dictionary media;

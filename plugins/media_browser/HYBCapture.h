@@ -10,6 +10,12 @@
 #include "platform/ui/Bitmap.h"
 #include "plugins/media_browser/HYBImagePicker.h"
 
+class HYBFile;
+
+namespace av {
+class Camera;
+}  // namespace av
+
 // Capture error codes, sent to the page as {"code": n}.
 enum HYBCaptureError : int32_t {
     HYBCaptureErrorInternal = 0,
@@ -45,6 +51,11 @@ public:
     void imagePickerDidFinishPickingMedia(HYBImagePicker& picker,
                                           const HYBImagePickerInfo& info) override;
     void imagePickerDidCancel(HYBImagePicker& picker) override;
+    // The older road of a picked image: the same as a finished pick with the editing info.
+    void imagePickerDidFinishPickingImage(HYBImagePicker& picker,
+                                          const HYBImagePickerInfo& editingInfo) {
+        imagePickerDidFinishPickingMedia(picker, editingInfo);
+    }
     std::shared_ptr<HYBImagePicker> pickerController() const { return pickerController_; }
 
     bool inUse() const { return inUse_; }
@@ -55,6 +66,14 @@ private:
                    unsigned status = HYBResultStatusError);
 
     void dismissPicker(HYBImagePicker& picker);
+    // Presents the screen from the plug-in's controller; false when it is not shown.
+    bool present(const std::shared_ptr<ui::ViewController>& screen);
+    // Shows the camera screen, or answers the call when it cannot be shown.
+    void presentPicker(const std::optional<std::string>& callbackId);
+    // The file plug-in (the service "File"), or null.
+    std::shared_ptr<HYBFile> filePlugin();
+    // The MIME type of the clips the camera records.
+    std::string clipType(const av::Camera& camera);
 
     bool inUse_ = false;
     std::shared_ptr<HYBImagePicker> pickerController_;

@@ -4,11 +4,14 @@
 #include <filesystem>
 
 #include "platform/av/Camera.h"
+#include "platform/dispatch/RunLoop.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ui/Device.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/Screen.h"
 #include "plugins/media_browser/ZIVPhotoPipeline.h"
+#include "toolbox/Foundation/NSDK_TBXSystemVersion.h"
 
 namespace {
 
@@ -62,7 +65,17 @@ void HYBImagePicker::loadView() {
         std::weak_ptr<ui::AdaptivePresentationControllerDelegate>(sharedSelf<HYBImagePicker>()));
 }
 
+ui::AccessibilityTraits HYBImagePicker::accessibilityTraits() const {
+    const bool knowsTrait =
+        NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "4.0") >= 0;
+    return knowsTrait ? ui::kAccessibilityTraitStartsMediaSession : ui::kAccessibilityTraitNone;
+}
+
 void HYBImagePicker::viewWillAppear(bool) {
+    std::weak_ptr<HYBImagePicker> weak = sharedSelf<HYBImagePicker>();
+    dispatch::RunLoop::main().post([weak] {
+        if (auto self = weak.lock()) self->setNeedsStatusBarAppearanceUpdate();
+    });
     // The picker is shown again for the next photo: its mode may have changed since.
     shutter_->setTitle(isMovie(mediaTypes_) ? "Record" : "Take Photo",
                        ui::Button::kControlStateNormal);

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/AdaptivePresentationControllerDelegate.h"
 #include "platform/ui/Bitmap.h"
 #include "platform/ui/Button.h"
@@ -40,6 +42,7 @@ class HYBImagePicker : public ui::ViewController,
 public:
     HYBImagePicker();
     void loadView() override;
+    // Asks for the status bar to be read again on the next turn (the picker hides it).
     void viewWillAppear(bool animated) override;
     void presentationControllerDidDismiss(ui::PresentationController&) override { cancel(); }
 
@@ -53,6 +56,14 @@ public:
     std::optional<double> videoMaximumDuration() const { return maximumDuration_; }
     void setVideoMaximumDuration(double seconds) { maximumDuration_ = seconds; }
     bool prefersStatusBarHidden() const override { return true; }
+    std::shared_ptr<ui::ViewController> childViewControllerForStatusBarHidden() const override {
+        return nullptr;
+    }
+    // A media session starts from the picker, on systems that know the trait.
+    ui::AccessibilityTraits accessibilityTraits() const;
+    // Kept for callers that set it; the capture plug-in does not use it.
+    int64_t quality() const { return quality_; }
+    void setQuality(int64_t quality) { quality_ = quality; }
 
     // The shutter: a photo, or in movie mode the clip.
     void takePicture();
@@ -68,6 +79,7 @@ private:
     std::optional<std::string> mimeType_;
     std::vector<std::string> mediaTypes_{kUTTypeImage};
     std::optional<double> maximumDuration_;
+    int64_t quality_ = 0;
     std::shared_ptr<ui::ImageView> preview_;
     std::shared_ptr<ui::Button> shutter_;
     std::shared_ptr<ui::Button> cancel_;

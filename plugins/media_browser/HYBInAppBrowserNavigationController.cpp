@@ -1,5 +1,8 @@
 #include "plugins/media_browser/HYBInAppBrowserNavigationController.h"
 
+#include "platform/ui/InterfaceOrientation.h"
+#include "platform/ui/StatusBar.h"
+
 std::shared_ptr<HYBInAppBrowserNavigationController> HYBInAppBrowserNavigationController::create(
     std::shared_ptr<ui::ViewController> root) {
     auto controller = std::make_shared<HYBInAppBrowserNavigationController>();
@@ -22,4 +25,11 @@ ui::InterfaceOrientationMask HYBInAppBrowserNavigationController::supportedInter
     const {
     if (auto delegate = orientationDelegate()) return delegate->supportedInterfaceOrientations();
     return ui::kInterfaceOrientationMaskPortrait;
+}
+
+ui::Rect HYBInAppBrowserNavigationController::invertFrameIfNeeded(const ui::Rect& rect) const {
+    if (ui::isLandscape(ui::StatusBar::shared().orientation())) {
+        return {0, 0, rect.height(), rect.width()};
+    }
+    return {0, 0, rect.width(), rect.height()};
 }

@@ -17,6 +17,9 @@ public:
     void dismissViewController(bool animated, std::function<void()> completion = {}) override;
     bool shouldAutorotate() const override;
     ui::InterfaceOrientationMask supportedInterfaceOrientations() const override;
+    // The rectangle's size at the origin, width and height swapped while the status bar lies
+    // in a landscape orientation.
+    ui::Rect invertFrameIfNeeded(const ui::Rect& rect) const;
 
     std::shared_ptr<HYBScreenOrientationDelegate> orientationDelegate() const {
         return orientationDelegate_.lock();

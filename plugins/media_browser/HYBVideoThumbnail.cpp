@@ -47,8 +47,9 @@ double numberOption(const ns::Dictionary& options, const char* key) {
 }
 
 bool isWithin(const std::filesystem::path& path, const std::string& root) {
-    if (root.empty()) return false;
-    const auto base = std::filesystem::weakly_canonical(root);
+    std::error_code ec;
+    const auto base = std::filesystem::weakly_canonical(root, ec);
+    if (root.empty() || ec) return false;
     const auto rel = path.lexically_relative(base);
     return !rel.empty() && *rel.begin() != ".." && rel.native() != ".";
 }
@@ -125,17 +126,22 @@ ns::Result<std::shared_ptr<ui::Bitmap>> HYBVideoThumbnail::frameOfSource(
     return generator->copyCGImageAtTime(position);
 }
 
-std::optional<std::string> HYBVideoThumbnail::writablePath(const std::string& target) {
+std::optional<ns::ConfinedFile::Entry> HYBVideoThumbnail::writableEntry(const std::string& target) {
     const auto url = obtainURLForPath(target);
     if (!url) return std::nullopt;
     const auto path = av::AssetImageGenerator::localPath(*url);
     if (!path) return std::nullopt;
-    const auto full = std::filesystem::weakly_canonical(*path);
-    // Written only inside the container, as the file plug-in writes (links resolved first).
-    if (!ns::Sandbox::isInsideContainer(full.string())) return std::nullopt;
+    // Judged by where the path leads, links resolved, not by how it is spelt.
+    std::error_code ec;
+    const auto full = std::filesystem::weakly_canonical(*path, ec);
+    if (ec || !ns::Sandbox::isInsideContainer(full.string())) return std::nullopt;
     const auto bundle = ns::Bundle::mainBundle();
     if (bundle && isWithin(full, bundle->bundlePath())) return std::nullopt;
-    return full.string();
+    // Opened inside the container in the same step that resolves it, as the file plug-in
+    // writes: a folder swapped for a link meanwhile cannot lead the file out.
+    auto entry = ns::ConfinedFile::forWriting().openParent(full.string(), true);
+    if (!entry.ok()) return std::nullopt;
+    return std::move(entry.value());
 }
 
 std::shared_ptr<HYBPluginResult> HYBVideoThumbnail::extractThumbnailAtPath(
@@ -178,19 +184,21 @@ std::shared_ptr<HYBPluginResult> HYBVideoThumbnail::extractThumbnailAtPath(
     std::transform(lowered.begin(), lowered.end(), lowered.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (lowered == "file") {
-        const auto path = writablePath(target);
-        if (!path) {
+        const auto entry = writableEntry(target);
+        if (!entry) {
             return HYBPluginResult::resultWithStatusMessageAsString(
                 HYBResultStatusError,
                 ns::format("Target can't be in the bundle. Source: %@, Target: %@", sourceText,
                            target));
         }
-        if (!ns::writeFileAtomically(*path, *jpeg).ok()) {
+        if (!ns::writeFileAtomicallyAt(entry->directory.get(), entry->name, jpeg->chars(), 0644,
+                                       entry->path)
+                 .ok()) {
             return HYBPluginResult::resultWithStatusMessageAsString(
                 HYBResultStatusError,
                 ns::format(
                     "Could not create thumbnail. Source: %@, Target: %@, Modified Target: %@",
-                    sourceText, target, *path));
+                    sourceText, target, entry->path));
         }
         return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, target);
     }

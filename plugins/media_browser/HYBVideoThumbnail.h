@@ -6,6 +6,7 @@
 
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBPluginResult.h"
+#include "platform/ns/ConfinedFile.h"
 #include "platform/ns/Result.h"
 #include "platform/ns/URL.h"
 #include "platform/ns/Value.h"
@@ -35,7 +36,7 @@ private:
     // may not read answers as a missing file. Any other URL goes to the generator as it is.
     static ns::Result<std::shared_ptr<ui::Bitmap>> frameOfSource(const std::optional<ns::URL>& url,
                                                                  double position);
-    // The local path a "file" mode thumbnail may be written to, or nothing: only a file URL
-    // whose path lies inside the container (links resolved) and outside the bundle.
-    std::optional<std::string> writablePath(const std::string& target);
+    // The folder and name a "file" mode thumbnail may be written to, or nothing: only a file
+    // URL whose path lies inside the container (links resolved) and outside the bundle.
+    std::optional<ns::ConfinedFile::Entry> writableEntry(const std::string& target);
 };

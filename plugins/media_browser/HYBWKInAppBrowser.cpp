@@ -13,6 +13,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/StatusBar.h"
+#include "platform/wk/WebKitError.h"
 #include "platform/wk/WebsiteDataStore.h"
 #include "plugins/media_browser/HYBDesktopURLOpener.h"
 #include "plugins/media_browser/HYBInAppBrowserNavigationController.h"
@@ -168,11 +169,20 @@ void HYBWKInAppBrowser::openInInAppBrowser(const ns::URL& url, const std::string
     ++*pending;  // held by this function until everything is set up
     if (options.cleardata) {
         ++*pending;
-        store->removeDataOfTypes(wk::kWebsiteDataAll, ns::Date::fromTimeIntervalSince1970(0),
-                                 [navigate] {
-                                     ns::nslog("Removed all WKWebView data");
-                                     navigate();
-                                 });
+        std::weak_ptr<HYBWKInAppBrowser> weakSelf = self;
+        store->removeDataOfTypes(
+            wk::kWebsiteDataAll, ns::Date::fromTimeIntervalSince1970(0), [weakSelf, navigate] {
+                ns::nslog("Removed all WKWebView data");
+                // The browser's pages run in web processes of their own from now on, with
+                // nothing of what the old ones held.
+                auto self = weakSelf.lock();
+                if (auto browser = self ? self->inAppBrowserViewController_ : nullptr;
+                    browser && browser->configuration()) {
+                    browser->configuration()->setProcessPool(wk::ProcessPool::create());
+                    browser->recreateWebView();
+                }
+                navigate();
+            });
     }
     if (options.clearcache || options.clearsessioncache) {
         ++*pending;
@@ -443,7 +453,8 @@ void HYBWKInAppBrowser::decidePolicyForNavigationAction(
 }
 
 void HYBWKInAppBrowser::didStartProvisionalNavigation(const std::shared_ptr<wk::WebView>&) {
-    ns::nslog("didStartProvisionalNavigation");
+    ns::Log::write(ns::LogLevel::Default, HYBWKInAppBrowserViewController::kLogSubsystem, "",
+                   "didStartProvisionalNavigation");
 }
 
 std::string HYBWKInAppBrowser::eventURL(const std::shared_ptr<wk::WebView>& webView) const {
@@ -463,9 +474,14 @@ void HYBWKInAppBrowser::didFinishNavigation(const std::shared_ptr<wk::WebView>& 
 void HYBWKInAppBrowser::didFailNavigation(const std::shared_ptr<wk::WebView>& webView,
                                           const ns::Error& error) {
     if (!callbackId_) return;
+    // The address the load failed at, as the page being loaded would name it: a redirect
+    // refused on its way names where it led, not the page it left.
+    const auto failedAt = error.userInfo().find(wk::kURLErrorFailingURLStringErrorKey);
+    const bool named = failedAt != error.userInfo().end() && failedAt->second.string() &&
+                       !failedAt->second.string()->empty();
     sendEvent(HYBResultStatusError,
               {{"type", "loaderror"},
-               {"url", eventURL(webView)},
+               {"url", named ? *failedAt->second.string() : eventURL(webView)},
                {"code", error.code()},
                {"message", error.localizedDescription()}},
               true, callbackId_);
@@ -561,7 +577,10 @@ void HYBWKInAppBrowser::evaluateJavaScript(const std::string& script) {
                 ns::nslog("evaluateJavaScript error : %@ : %@", error->localizedDescription(),
                           script);
             } else if (!result.isNull()) {
-                ns::nslog("%@", result.description());
+                // The value of a script run in the browser's page.
+                ns::Log::write(ns::LogLevel::Default,
+                               HYBWKInAppBrowserViewController::kLogSubsystem, "evaluateJavaScript",
+                               result.description());
             }
         });
 }

@@ -11,6 +11,7 @@
 #include "platform/ui/Device.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/StatusBar.h"
+#include "platform/ui/TransitionCoordinator.h"
 #include "toolbox/Foundation/NSDK_TBXSystemVersion.h"
 
 double HYBWKInAppBrowserViewController::lastStatusBarOffset_ = 0;
@@ -115,18 +116,13 @@ void HYBWKInAppBrowserViewController::createViews(
         }
     }
 
-    webView_ = wk::WebView::create(webFrame, configuration_);
-    root->insertSubview(webView_, 0);
-    auto self = std::static_pointer_cast<HYBWKInAppBrowserViewController>(sharedController());
-    webView_->setNavigationDelegate(self);
-    webView_->setUIDelegate(uiDelegate_);
-    webView_->setBackgroundColor(ui::Color::whiteColor());
-    if (overrideAgent) webView_->setCustomUserAgent(*overrideAgent);
-    webView_->setAllowsLinkPreview(false);
-    webView_->setAllowsBackForwardNavigationGestures(false);
+    makeWebView(webFrame);
 
     spinner_ = ui::ActivityIndicatorView::create(ui::ActivityIndicatorView::Style::Gray);
     spinner_->setFrame({webFrame.center(), {20, 20}});
+    spinner_->setAutoresizingMask(
+        ui::kAutoresizingFlexibleLeftMargin | ui::kAutoresizingFlexibleRightMargin |
+        ui::kAutoresizingFlexibleTopMargin | ui::kAutoresizingFlexibleBottomMargin);
     spinner_->setHidesWhenStopped(true);
     spinner_->stopAnimating();
 
@@ -141,6 +137,8 @@ void HYBWKInAppBrowserViewController::createViews(
     const bool atTop = browserOptions_.toolbarposition == "top";
     const float toolbarY = atTop ? 0.0f : static_cast<float>(bounds.height() - kToolbarHeight);
     toolbar_ = ui::Toolbar::create({0, toolbarY, bounds.width(), kToolbarHeight});
+    toolbar_->setAutoresizingMask(ui::kAutoresizingFlexibleWidth |
+                                  (atTop ? 0u : unsigned(ui::kAutoresizingFlexibleTopMargin)));
     toolbar_->setBarStyle(ui::Toolbar::BarStyle::Black);
     if (browserOptions_.toolbarcolor) {
         toolbar_->setBarTintColor(colorFromHexString(*browserOptions_.toolbarcolor));
@@ -150,6 +148,9 @@ void HYBWKInAppBrowserViewController::createViews(
     const float labelY = static_cast<float>(atTop ? bounds.height() - kLocationBarHeight
                                                   : bounds.height() - kBarsHeight);
     addressLabel_ = ui::Label::create({5, labelY, bounds.width() - 5, kLocationBarHeight});
+    addressLabel_->setAutoresizingMask(ui::kAutoresizingFlexibleWidth |
+                                       ui::kAutoresizingFlexibleRightMargin |
+                                       ui::kAutoresizingFlexibleTopMargin);
     addressLabel_->setNumberOfLines(1);
     addressLabel_->setText(localized("Loading..."));
     addressLabel_->setTextColor(ui::Color::whiteColor());
@@ -182,6 +183,34 @@ void HYBWKInAppBrowserViewController::createViews(
     root->addSubview(toolbar_);
     root->addSubview(addressLabel_);
     root->addSubview(spinner_);
+}
+
+void HYBWKInAppBrowserViewController::makeWebView(const ui::Rect& frame) {
+    webView_ = wk::WebView::create(frame, configuration_);
+    view()->insertSubview(webView_, 0);
+    auto self = std::static_pointer_cast<HYBWKInAppBrowserViewController>(sharedController());
+    webView_->setNavigationDelegate(self);
+    webView_->setUIDelegate(uiDelegate_);
+    webView_->setBackgroundColor(ui::Color::whiteColor());
+    webView_->setAutoresizingMask(ui::kAutoresizingFlexibleWidth | ui::kAutoresizingFlexibleHeight);
+    if (auto overrideAgent = settingForKey("OverrideUserAgent")) {
+        webView_->setCustomUserAgent(*overrideAgent);
+    }
+    webView_->setAllowsLinkPreview(false);
+    webView_->setAllowsBackForwardNavigationGestures(false);
+}
+
+void HYBWKInAppBrowserViewController::recreateWebView() {
+    auto old = std::exchange(webView_, nullptr);
+    if (!old) return;
+    old->stopLoading();
+    old->removeFromSuperview();
+    old->setNavigationDelegate({});
+    old->setUIDelegate({});
+    currentURL_.reset();
+    makeWebView(old->frame());
+    webView_->scrollView()->setBounces(old->scrollView()->bounces());
+    updateButtons();
 }
 
 void HYBWKInAppBrowserViewController::setCloseButtonTitle(
@@ -259,9 +288,25 @@ void HYBWKInAppBrowserViewController::showToolBar(bool show, const std::string& 
     webView_->setFrame(web);
 }
 
+double HYBWKInAppBrowserViewController::getStatusBarOffset() const {
+    if (NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "7.0") < 0) {
+        return 0;
+    }
+    return static_cast<float>(ui::StatusBar::shared().frame().height());
+}
+
+void HYBWKInAppBrowserViewController::setWebViewFrame(const ui::Rect& frame) {
+    ns::Log::write(ns::LogLevel::Default, kLogSubsystem, "",
+                   ns::format("Setting the WebView's frame to %@", ui::toString(frame)));
+    webView_->setFrame(frame);
+}
+
 void HYBWKInAppBrowserViewController::rePositionViews() {
+    if (!webView_) return;
     const ui::Rect bounds = webView_->bounds();
-    const auto offset = static_cast<float>(ui::StatusBar::shared().frame().height());
+    const double offset = getStatusBarOffset();
+    // What the last call took off for the status bar is given back first, so that calls with
+    // an unchanged status bar leave the height as it is.
     const double height = bounds.height() - offset + lastStatusBarOffset_;
     lastStatusBarOffset_ = offset;
     double y = offset;
@@ -271,12 +316,24 @@ void HYBWKInAppBrowserViewController::rePositionViews() {
         bar.origin.y = offset;
         toolbar_->setFrame(bar);
     }
-    webView_->setFrame({bounds.x(), y, bounds.width(), height});
+    setWebViewFrame({bounds.x(), y, bounds.width(), height});
 }
 
 void HYBWKInAppBrowserViewController::viewWillAppear(bool animated) {
     rePositionViews();
     ui::ViewController::viewWillAppear(animated);
+}
+
+void HYBWKInAppBrowserViewController::viewWillTransitionToSize(
+    ui::Size size, ui::TransitionCoordinator& coordinator) {
+    std::weak_ptr<HYBWKInAppBrowserViewController> weakSelf =
+        std::static_pointer_cast<HYBWKInAppBrowserViewController>(sharedController());
+    coordinator.animateAlongsideTransition(
+        [weakSelf] {
+            if (auto self = weakSelf.lock()) self->rePositionViews();
+        },
+        [] {});
+    ui::ViewController::viewWillTransitionToSize(size, coordinator);
 }
 
 void HYBWKInAppBrowserViewController::navigateTo(const ns::URL& url) {
@@ -370,7 +427,9 @@ void HYBWKInAppBrowserViewController::didStartProvisionalNavigation(
     const std::shared_ptr<wk::WebView>& webView, const std::shared_ptr<wk::Navigation>&) {
     addressLabel_->setText(localized("Loading..."));
     updateButtons();
-    ns::nslog("%@", browserOptions_.hidespinner ? "Yes" : "No");
+    // Whether the spinner is kept still (the option hidespinner).
+    ns::Log::write(ns::LogLevel::Default, kLogSubsystem, "hidespinner",
+                   browserOptions_.hidespinner ? "Yes" : "No");
     if (!browserOptions_.hidespinner) spinner_->startAnimating();
     if (auto delegate = navigationDelegate()) delegate->didStartProvisionalNavigation(webView);
 }

@@ -51,6 +51,8 @@ class HYBWKInAppBrowserViewController : public ui::ViewController,
                                         public ui::AdaptivePresentationControllerDelegate {
 public:
     static constexpr const char* kMessageHandlerName = "hybrid_iab";
+    // The subsystem of the browser's own log lines, which name where they come from.
+    static constexpr const char* kLogSubsystem = "InAppBrowser";
     static constexpr double kToolbarHeight = 44;
     static constexpr double kLocationBarHeight = 21;
     static constexpr double kBarsHeight = 65;
@@ -68,6 +70,10 @@ public:
                              const std::optional<std::string>& colorString, size_t index);
     void navigateTo(const ns::URL& url);
     void close();
+    // Makes the web view again from `configuration()`, in the old one's place and with its
+    // frame, so that a process pool given to the configuration since takes effect: the new
+    // view starts with no page and no history.
+    void recreateWebView();
 
     const std::shared_ptr<wk::WebView>& webView() const { return webView_; }
     void setWebView(std::shared_ptr<wk::WebView> webView) { webView_ = std::move(webView); }
@@ -107,6 +113,7 @@ public:
     // ui::ViewController
     void loadView() override;
     void viewWillAppear(bool animated) override;
+    void viewWillTransitionToSize(ui::Size size, ui::TransitionCoordinator& coordinator) override;
     void viewDidDisappear(bool animated) override;
     bool shouldAutorotate() const override;
     ui::InterfaceOrientationMask supportedInterfaceOrientations() const override;
@@ -143,10 +150,14 @@ public:
 
 private:
     void createViews(const std::shared_ptr<wk::WebViewConfiguration>& hostConfiguration);
+    void makeWebView(const ui::Rect& frame);
     template <class Fn>
     ui::BarButtonItem::Action action(Fn fn);
     std::optional<std::string> settingForKey(const std::string& key) const;
+    // Under the status bar, and under the toolbar when that is at the top.
     void rePositionViews();
+    double getStatusBarOffset() const;
+    void setWebViewFrame(const ui::Rect& frame);
     void updateButtons();
     void failed(const char* kind, const std::shared_ptr<wk::WebView>& webView,
                 const ns::Error& error);

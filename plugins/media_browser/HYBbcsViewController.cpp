@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/AtomicFile.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Log.h"
 #include "platform/ui/GraphicsContext.h"
@@ -15,6 +16,16 @@ namespace {
 // A bare resource name: an overlay file must come from the main bundle's own folder.
 bool isBareName(const std::string& name) {
     return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+// The torch button's picture: "torch.png" of the scanner's resource bundle.
+std::shared_ptr<ui::Image> torchImage() {
+    const auto bundle = ns::Bundle::mainBundle();
+    const auto path =
+        bundle ? bundle->pathForResource("torch", "png", "HYBBarcodeScanner.bundle") : std::nullopt;
+    if (!path) return nullptr;
+    auto bytes = ns::readFile(*path);
+    return bytes.ok() ? ui::Image::imageWithData(bytes.value()) : nullptr;
 }
 
 }  // namespace
@@ -136,8 +147,13 @@ std::shared_ptr<ui::View> HYBbcsViewController::buildOverlayView() {
     if (processor_->isShowTorchButton() && !processor_->isFrontCamera()) {
         auto device = av::CaptureDevice::defaultDevice();
         if (device && device->hasTorch() && device->hasFlash()) {
-            auto torch = Item::withTitle("Torch", Item::Style::Plain,
-                                         on(&HYBbcsViewController::torchButtonPressed));
+            // The bundle's picture; its name in words where the application ships none.
+            auto picture = torchImage();
+            auto torch = picture ? Item::withImage(picture, Item::Style::Plain,
+                                                   on(&HYBbcsViewController::torchButtonPressed))
+                                 : Item::withTitle("Torch", Item::Style::Plain,
+                                                   on(&HYBbcsViewController::torchButtonPressed));
+            torch->setAccessibilityLabel("Torch");
             items.insert(items.begin(), torch);
         }
     }

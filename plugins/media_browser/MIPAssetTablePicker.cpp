@@ -5,6 +5,8 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/StatusBar.h"
+#include "platform/ui/TransitionCoordinator.h"
 #include "platform/ui/View.h"
 
 void MIPAssetTablePicker::loadView() {
@@ -37,8 +39,27 @@ void MIPAssetTablePicker::viewDidLoad() {
     preparePhotos();
 }
 
-void MIPAssetTablePicker::viewWillAppear(bool) {
+void MIPAssetTablePicker::updateColumns() {
     columns_ = static_cast<int>(view()->frame().size.width / kColumnWidth);
+}
+
+void MIPAssetTablePicker::viewWillAppear(bool) {
+    updateColumns();
+    tableView()->reloadData();
+}
+
+void MIPAssetTablePicker::viewWillTransitionToSize(ui::Size size,
+                                                   ui::TransitionCoordinator& coordinator) {
+    ViewController::viewWillTransitionToSize(size, coordinator);
+    const auto from = ui::StatusBar::shared().orientation();
+    std::weak_ptr<MIPAssetTablePicker> weak = sharedSelf<MIPAssetTablePicker>();
+    coordinator.animateAlongsideTransition({}, [weak, from] {
+        if (auto self = weak.lock()) self->didRotateFromInterfaceOrientation(from);
+    });
+}
+
+void MIPAssetTablePicker::didRotateFromInterfaceOrientation(ui::InterfaceOrientation) {
+    updateColumns();
     tableView()->reloadData();
 }
 

@@ -40,6 +40,12 @@ public:
     void loadView() override;
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    // The view's size changes (a rotation; on a desktop, its window resized): once it has
+    // taken the new size, didRotateFromInterfaceOrientation follows.
+    void viewWillTransitionToSize(ui::Size size, ui::TransitionCoordinator& coordinator) override;
+    // The columns follow the view's width, and the rows are laid out again.
+    void didRotateFromInterfaceOrientation(ui::InterfaceOrientation from);
+    bool shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation) const { return true; }
     // Lists the album off the main thread and shows it on the main thread.
     void preparePhotos();
     void doneAction();
@@ -61,6 +67,9 @@ public:
     void assetSelected(const MIPAsset& asset) override;
 
 private:
+    // Thumbnails per row for the view's width: a column is kColumnWidth points wide.
+    void updateColumns();
+
     std::weak_ptr<MIPAssetSelectionDelegate> parent_;
     std::vector<std::shared_ptr<av::PhotoAsset>> assetGroup_;
     std::vector<std::shared_ptr<MIPAsset>> mipAssets_;

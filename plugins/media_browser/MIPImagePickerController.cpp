@@ -4,6 +4,7 @@
 #include "platform/ns/Format.h"
 #include "platform/ui/AlertAction.h"
 #include "platform/ui/AlertController.h"
+#include "platform/ui/Device.h"
 #include "platform/ui/PresentationController.h"
 #include "plugins/media_browser/MIPAlbumPickerController.h"
 
@@ -30,6 +31,12 @@ std::shared_ptr<MIPImagePickerController> MIPImagePickerController::initImagePic
 
 void MIPImagePickerController::cancelImagePicker() {
     if (auto delegate = delegate_.lock()) delegate->didCancel(*this);
+}
+
+bool MIPImagePickerController::shouldAutorotateToInterfaceOrientation(
+    ui::InterfaceOrientation orientation) const {
+    if (ui::Device::current().userInterfaceIdiom() == ui::Device::Idiom::Pad) return true;
+    return orientation != ui::InterfaceOrientation::PortraitUpsideDown;
 }
 
 bool MIPImagePickerController::shouldSelectAsset(const av::PhotoAsset&, uint64_t previousCount) {

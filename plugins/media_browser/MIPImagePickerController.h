@@ -31,6 +31,8 @@ public:
     void setReturnsOriginalImage(bool on) { returnsOriginalImage_ = on; }
 
     void cancelImagePicker();
+    // Any way up on a tablet; elsewhere every way but upside down.
+    bool shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation orientation) const;
     // The user closed the picker's window: the same as Cancel.
     void presentationControllerDidDismiss(ui::PresentationController&) override {
         cancelImagePicker();

@@ -32,14 +32,13 @@ ZIVPicker::ZIVPicker() {
 }
 
 void ZIVPicker::getPictures(const HYBInvokedUrlCommand& command) {
+    // One picker at a time: a second one would take the first call's answer away.
+    if (picker_) return refuse(command.callbackId(), kPickUnderWayText);
     const ns::Value options = command.argumentAtIndex(0);
     const int64_t maximum = integerOption(options, "maximumImagesCount");
     width_ = std::max<int64_t>(integerOption(options, "width"), 0);
     height_ = std::max<int64_t>(integerOption(options, "height"), 0);
-    const bool hasQuality =
-        options.isDictionary() && options.find("quality") && options.find("quality")->isNumber();
-    quality_ = hasQuality ? std::clamp<int64_t>(integerOption(options, "quality"), 0, 100)
-                          : kDefaultQuality;
+    quality_ = std::clamp<int64_t>(integerOption(options, "quality"), 0, 100);
 
     auto albums = std::make_shared<MIPAlbumPickerController>();
     albums->setImmediateReturn(maximum == 1);
@@ -51,7 +50,20 @@ void ZIVPicker::getPictures(const HYBInvokedUrlCommand& command) {
         std::weak_ptr<MIPImagePickerControllerDelegate>(sharedSelf<ZIVPicker>()));
     callbackId_ = command.callbackId();
     if (auto controller = viewController()) controller->presentViewController(picker_, true);
+    // A controller that shows another screen, or none, refuses: the page must not wait.
+    if (!picker_->presentingViewController()) {
+        picker_.reset();
+        return refuse(command.callbackId(), kCannotPresentText);
+    }
     albums->loadViewIfNeeded();
+}
+
+void ZIVPicker::refuse(const std::optional<std::string>& callbackId, const char* text) {
+    if (auto delegate = commandDelegate()) {
+        delegate->sendPluginResult(
+            HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusError, text),
+            callbackId);
+    }
 }
 
 std::shared_ptr<ui::Bitmap> ZIVPicker::imageByScalingNotCroppingForSize(

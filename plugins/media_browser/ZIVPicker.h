@@ -19,9 +19,10 @@ class ZIVPicker : public HYBPlugin, public MIPImagePickerControllerDelegate {
 public:
     static constexpr const char* kClassName = "ZIVPicker";
     static constexpr const char* kFilePrefix = "hyb_photo_";
-    // Quality when the page gives none: the photos are asked for at full resolution, so
-    // they are not degraded unless the page says so.
-    static constexpr int64_t kDefaultQuality = 100;
+    // A second pick while the picker is up is refused with this text, and a pick whose picker
+    // cannot be shown with the other; the call under way goes on.
+    static constexpr const char* kPickUnderWayText = "A photo pick is already in progress.";
+    static constexpr const char* kCannotPresentText = "unable to present the photo picker";
 
     ZIVPicker();
 
@@ -48,10 +49,11 @@ private:
     // the photo could not be scaled).
     ns::Result<std::string> writePhoto(const av::PhotoAsset& asset);
     void finish(std::shared_ptr<class HYBPluginResult> result);
+    void refuse(const std::optional<std::string>& callbackId, const char* text);
 
     std::optional<std::string> callbackId_;
     int64_t width_ = 0;
     int64_t height_ = 0;
-    int64_t quality_ = kDefaultQuality;
+    int64_t quality_ = 0;
     std::shared_ptr<MIPImagePickerController> picker_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <mutex>
 
 #include "bridge/HYBCommandDelegate.h"
@@ -13,15 +14,20 @@
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
+#include "platform/wk/Engine.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/messaging/NEBMessaging.h"
 
 namespace {
 
-// Both slots are read and written on the main thread; the lock keeps a stray caller safe.
+// The slots are read and written on the main thread; the lock keeps a stray caller safe.
 std::mutex slotsMutex;
 std::shared_ptr<NCMPlugin> sharedInstance;
 std::optional<std::string> heldPush;
+
+// Messages waiting for the page, by the order in which they came.
+std::map<uint64_t, NCMPlugin::PageMessage> waitingMessages;
+uint64_t nextWaitingNumber = 0;
 
 std::optional<ns::Value> jsonSafe(const ns::Value& value) {
     if (const ns::Data* bytes = value.data()) return ns::Value(bytes->base64EncodedString());
@@ -79,12 +85,63 @@ std::optional<std::string> NCMPlugin::getLastPush() {
     return std::exchange(heldPush, std::nullopt);
 }
 
+void NCMPlugin::deliverMessage(std::string json, std::string messageID,
+                               DeliveredHandler delivered) {
+    PageMessage message{std::move(json), std::move(messageID), std::move(delivered)};
+    std::shared_ptr<NCMPlugin> plugin;
+    uint64_t number = 0;
+    {
+        std::lock_guard lock(slotsMutex);
+        number = nextWaitingNumber++;
+        // Nothing waits before it and the page can take it: it goes at once.
+        if (sharedInstance && waitingMessages.empty()) plugin = sharedInstance;
+        if (!plugin) {
+            waitingMessages.emplace(number, std::move(message));
+            return;
+        }
+    }
+    plugin->sendMessage(number, std::move(message));
+}
+
+void NCMPlugin::sendMessage(uint64_t number, PageMessage message) {
+    ns::Value argument(message.json);
+    // The handler keeps the message, to put it back in its place when the page was not
+    // listening.
+    callPage(std::move(argument),
+             [number, message = std::move(message)](PageAnswer answer) mutable {
+                 if (answer == PageAnswer::Delivered) {
+                     if (message.delivered) message.delivered(message.messageID);
+                     return;
+                 }
+                 std::lock_guard lock(slotsMutex);
+                 waitingMessages.emplace(number, std::move(message));
+             });
+}
+
+size_t NCMPlugin::waitingMessageCount() {
+    std::lock_guard lock(slotsMutex);
+    return waitingMessages.size();
+}
+
+void NCMPlugin::sendWaitingMessages() {
+    std::shared_ptr<NCMPlugin> plugin;
+    std::map<uint64_t, PageMessage> sending;
+    {
+        std::lock_guard lock(slotsMutex);
+        if (!sharedInstance) return;
+        plugin = sharedInstance;
+        sending.swap(waitingMessages);
+    }
+    for (auto& [number, message] : sending) plugin->sendMessage(number, std::move(message));
+}
+
 void NCMPlugin::ready(const HYBInvokedUrlCommand& command) {
     ns::nslog("Hybrid view ready");
     {
         std::lock_guard lock(slotsMutex);
         sharedInstance = std::static_pointer_cast<NCMPlugin>(shared_from_this());
     }
+    sendWaitingMessages();
     auto delegate = commandDelegate();
     if (!delegate) return;
     auto callbackId = command.callbackId();
@@ -142,6 +199,8 @@ void NCMPlugin::updateTopic(const HYBInvokedUrlCommand& command, bool subscribe)
 void NCMPlugin::registerNotification(const HYBInvokedUrlCommand& command) {
     ns::nslog("view registered for notifications");
     if (auto held = getLastPush()) notifyOfMessage(*held);
+    // A page that was not listening yet when its ready came is now.
+    sendWaitingMessages();
     sendOK(commandDelegate(), command.callbackId());
 }
 
@@ -160,19 +219,56 @@ static bool holdsNonJSON(const ns::Value& value) {
     return false;
 }
 
-std::string NCMPlugin::messageJSON(const ns::Dictionary& userInfo) {
+std::string NCMPlugin::messageJSON(const ns::Dictionary& userInfo, std::string_view messageID) {
     if (!std::any_of(userInfo.begin(), userInfo.end(),
                      [](const auto& member) { return holdsNonJSON(member.second); })) {
-        auto written = ns::JSONSerialization::write(ns::Value(userInfo));
+        // Written member by member, the id in its place among them: no copy of the message.
+        ns::JSONWriter writer;
+        writer.startObject();
+        bool idWritten = messageID.empty();
+        for (const auto& [key, value] : userInfo) {
+            if (!idWritten && key >= kMessageIDKey) {
+                writer.key(kMessageIDKey);
+                writer.string(messageID);
+                idWritten = true;
+                if (key == kMessageIDKey) continue;
+            }
+            writer.key(key);
+            writer.value(value);
+        }
+        if (!idWritten) {
+            writer.key(kMessageIDKey);
+            writer.string(messageID);
+        }
+        writer.endObject();
+        auto written = writer.take();
         if (written.ok()) return written.value();
     }
-    auto safe = jsonSafe(ns::Value(userInfo));
+    ns::Dictionary copy = userInfo;
+    if (!messageID.empty()) copy.insert_or_assign(kMessageIDKey, ns::Value(messageID));
+    auto safe = jsonSafe(ns::Value(std::move(copy)));
     auto written = ns::JSONSerialization::write(safe.value_or(ns::Value(ns::Dictionary{})));
     return written.ok() ? written.value() : "{}";
 }
 
+namespace {
+
+// The call of the page's callback, as the body of a function of the message's JSON text, which
+// reaches the page as a value: nothing to escape however large it is. The page parses it, as an
+// object literal would take a "__proto__" key for the prototype. What the callback raises is
+// raised again on its own, so that the answer only says whether the page had the message, and
+// the page still sees its error.
+constexpr const char* kMessageArgument = "message";
+constexpr const char* kMessageBody =
+    "if(typeof NCMPlugin==='undefined'||NCMPlugin==null||"
+    "typeof NCMPlugin.onNotificationReceived!=='function')return false;"
+    "try{NCMPlugin.onNotificationReceived(JSON.parse(message))}"
+    "catch(e){setTimeout(function(){throw e})}return true";
+
+}  // namespace
+
 std::string NCMPlugin::messageScript(const std::string& json) {
-    return std::string(kNotificationCallback) + "(" + json + ");";
+    return wk::Engine::functionCallScript(kMessageBody, {{kMessageArgument, ns::Value(json)}});
 }
 
 std::string NCMPlugin::tokenRefreshScript(const std::optional<std::string>& token) {
@@ -180,8 +276,37 @@ std::string NCMPlugin::tokenRefreshScript(const std::optional<std::string>& toke
            (token ? hyb_JavaScriptStringLiteral(*token) : std::string("null")) + ");";
 }
 
-void NCMPlugin::notifyOfMessage(const std::string& json) {
-    evaluate(messageScript(json));
+void NCMPlugin::notifyOfMessage(const std::string& json, DeliveryHandler handler) {
+    callPage(ns::Value(json), std::move(handler));
+}
+
+void NCMPlugin::callPage(ns::Value argument, DeliveryHandler handler) {
+    auto engine = webViewEngine();
+    if (!engine) {
+        if (handler) handler(PageAnswer::NotListening);
+        return;
+    }
+    // The page's callback with the message, as a script would read; the message itself goes
+    // over as a value.
+    logEvaluation(kNotificationCallback, *argument.string());
+    ns::Dictionary arguments{{kMessageArgument, std::move(argument)}};
+    if (!handler) {
+        engine->callAsyncJavaScript(kMessageBody, std::move(arguments), nullptr);
+        return;
+    }
+    engine->callAsyncJavaScript(
+        kMessageBody, std::move(arguments),
+        [handler = std::move(handler)](ns::Result<ns::Value> result) {
+            // The script raises nothing of the page's: an error is the evaluation failing (the
+            // page's process gone, say), and the page may never have run it.
+            if (!result.ok()) {
+                ns::nslog("A message did not reach the page: %@", result.error().description());
+                handler(PageAnswer::NotListening);
+                return;
+            }
+            const bool listening = !result.value().isBool() || result.value().boolValue();
+            handler(listening ? PageAnswer::Delivered : PageAnswer::NotListening);
+        });
 }
 
 void NCMPlugin::notifyOfTokenRefresh(const std::optional<std::string>& token) {
@@ -189,10 +314,20 @@ void NCMPlugin::notifyOfTokenRefresh(const std::optional<std::string>& token) {
 }
 
 void NCMPlugin::evaluate(std::string script) {
-    // As nslog("stringByEvaluatingJavaScriptFromString %@", script) writes it, without
-    // formatting a message that can be large on every push.
-    ns::Log::write(ns::LogLevel::Default, "stringByEvaluatingJavaScriptFromString " + script);
+    logEvaluation(script);
     if (auto engine = webViewEngine()) engine->evaluateJavaScript(std::move(script), nullptr);
+}
+
+void NCMPlugin::logEvaluation(std::string_view script, std::string_view argument) {
+    // As nslog("stringByEvaluatingJavaScriptFromString %@", script) writes it, without
+    // formatting a message that can be large on every push; with an argument, the script is
+    // the function that is called with it.
+    constexpr std::string_view kPrefix = "stringByEvaluatingJavaScriptFromString ";
+    std::string line;
+    line.reserve(kPrefix.size() + script.size() + argument.size() + 3);
+    line.append(kPrefix).append(script);
+    if (!argument.empty()) line.append("(").append(argument).append(");");
+    ns::Log::write(ns::LogLevel::Default, line);
 }
 
 void NCMPlugin::appEnterForeground() {

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "bridge/HYBPlugin.h"
+#include "platform/ns/Result.h"
 #include "platform/ns/Value.h"
 
 class HYBInvokedUrlCommand;
@@ -28,8 +31,14 @@ public:
     void unsubscribeFromTopic(const HYBInvokedUrlCommand& command);
     void registerNotification(const HYBInvokedUrlCommand& command);
 
-    // `json` is the message as JSON text (messageJSON).
-    void notifyOfMessage(const std::string& json);
+    // The page's answer to a message sent to it: whether its NCMPlugin.onNotificationReceived
+    // ran with it (also when it raised), or the page has no such function (yet), or there is
+    // no page, or the script did not run.
+    enum class PageAnswer { Delivered, NotListening };
+    using DeliveryHandler = std::function<void(PageAnswer)>;
+
+    // `json` is the message as JSON text (messageJSON). A null handler hears nothing back.
+    void notifyOfMessage(const std::string& json, DeliveryHandler handler = {});
     void notifyOfTokenRefresh(const std::optional<std::string>& token);
     void appEnterForeground();
     void appEnterBackground();
@@ -38,14 +47,41 @@ public:
     static void holdPush(std::string json);
     static std::optional<std::string> getLastPush();
 
-    // The message as compact JSON that is also a JavaScript expression. What JSON cannot hold
-    // is not lost silently nor fatal: bytes become Base64 text; dates and non-finite numbers
-    // are left out.
-    static std::string messageJSON(const ns::Dictionary& userInfo);
+    // A message that must reach the page: sent at once through the shared instance, or, while
+    // there is none, kept until the page says it is ready; `delivered` is called with the
+    // message's id once the page's callback has run with it. A message that finds the page not
+    // listening (it is loading again, say) waits, in its place among the others, for the
+    // page's next ready. Main thread.
+    using DeliveredHandler = std::function<void(const std::string& messageID)>;
+    struct PageMessage {
+        std::string json;
+        std::string messageID;
+        DeliveredHandler delivered;
+    };
+    static void deliverMessage(std::string json, std::string messageID, DeliveredHandler delivered);
+    // How many such messages wait for the page (tests).
+    static size_t waitingMessageCount();
+
+    // The message as compact JSON that is also a JavaScript expression, with its id under
+    // kMessageIDKey when `messageID` is not empty. What JSON cannot hold is not lost silently
+    // nor fatal: bytes become Base64 text; dates and non-finite numbers are left out.
+    static constexpr const char* kMessageIDKey = "msg.message_id";
+    static std::string messageJSON(const ns::Dictionary& userInfo, std::string_view messageID = {});
+    // What the page evaluates for a message: its callback called with the message parsed from
+    // its JSON text (so that every key, "__proto__" too, arrives as a key), when the page has
+    // the callback; the answer is whether it had. What the callback raises is raised again
+    // outside it. The engine hands the text over as a value (WebViewEngine's
+    // callAsyncJavaScript), which the script stands for.
     static std::string messageScript(const std::string& json);
     static std::string tokenRefreshScript(const std::optional<std::string>& token);
 
 private:
     void updateTopic(const HYBInvokedUrlCommand& command, bool subscribe);
     void evaluate(std::string script);
+    static void logEvaluation(std::string_view script, std::string_view argument = {});
+    // One message of deliverMessage, numbered by its arrival.
+    void sendMessage(uint64_t number, PageMessage message);
+    // The page's callback called with `argument`, the message's JSON text.
+    void callPage(ns::Value argument, DeliveryHandler handler);
+    static void sendWaitingMessages();
 };

@@ -66,13 +66,17 @@ double NEBADatabase::now() const {
 
 // --- File --------------------------------------------------------------------------------
 
-std::string NEBADatabase::databasePathWithName(const std::string& name) {
-    if (name.empty()) return {};
+std::string NEBADatabase::databaseDirectory() {
     auto directories = ns::FileManager::defaultManager().pathsForDirectory(
         ns::SearchPathDirectory::ApplicationSupport);
     std::string base =
         directories.empty() ? ns::Sandbox::applicationSupportDirectory() : directories.back();
-    return (std::filesystem::path(base) / "Nebula" / "Measurement" / name).string();
+    return (std::filesystem::path(base) / "Nebula" / "Measurement").string();
+}
+
+std::string NEBADatabase::databasePathWithName(const std::string& name) {
+    if (name.empty()) return {};
+    return (std::filesystem::path(databaseDirectory()) / name).string();
 }
 
 ns::Status NEBADatabase::deleteDatabaseFileWithName(const std::string& name) {
@@ -106,11 +110,16 @@ std::unique_ptr<NEBADatabase> NEBADatabase::initWithDatabaseName(
         // busy, failing) keeps its data for the next start.
         const auto& error = database->lastEnsureTablesError();
         if (!error || error->code() != 2) return nullptr;
-        auto deleted = deleteDatabaseFileWithName(name);
-        if (!deleted) {
-            NEBAMonitor::log(4, "Failed to delete old database file after failed validation. Error",
-                             {deleted.error()});
+        // Kept for diagnosis rather than deleted; the next construction starts from nothing.
+        auto aside = NEBASqliteStore::setAsideDamagedDatabaseFile(databasePathWithName(name));
+        if (!aside) {
+            NEBAMonitor::log(4,
+                             "Failed to set the database file aside after failed validation. Error",
+                             {aside.error()});
+            return nullptr;
         }
+        NEBAMonitor::log(1, "Database file set aside after failed validation. Copy",
+                         {ns::Value(*aside)});
         return nullptr;
     }
     if (!database->initializeAppMetadata()) {

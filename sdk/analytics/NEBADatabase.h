@@ -49,6 +49,8 @@ public:
     // The most a stored bundle may inflate to; larger ones are damaged or hostile.
     static constexpr size_t kMaxInflatedBundleLength = size_t{32} << 20;
 
+    // Application Support/Nebula/Measurement: the folder of the store.
+    static std::string databaseDirectory();
     // Application Support/Nebula/Measurement/<name>; "" for an empty name.
     static std::string databasePathWithName(const std::string& name);
     // Removes the file and its journal files.

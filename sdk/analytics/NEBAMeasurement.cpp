@@ -6,6 +6,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Bundle.h"
+#include "platform/ns/FileManager.h"
 #include "platform/ns/Format.h"
 #include "sdk/analytics/NEBAEnvironmentInfo.h"
 #include "sdk/analytics/NEBAIdentity.h"
@@ -221,6 +222,12 @@ bool NEBAMeasurement::initializeComponents() {
     limits.maxQueueTime = remoteConfig_->maxQueueTime();
     limits.databaseDeleteStaleBundlesInterval = remoteConfig_->databaseDeleteStaleBundlesInterval();
     database_->setLimits(limits);
+    // The folder as a whole, with what else comes to live in it beside the store.
+    if (auto excluded = ns::FileManager::defaultManager().setExcludedFromBackup(
+            NEBADatabase::databaseDirectory(), true);
+        !excluded) {
+        NEBAMonitor::log(4, "Failed to exclude directory from backup. Error", {excluded.error()});
+    }
 
     NEBAMonitor::log(7, "Nebula Analytics is ready to receive events");
     NEBAMonitor::shared()->setEncodeContexts(true);

@@ -49,6 +49,31 @@ bool isDamage(int code) {
 }
 
 constexpr const char* kJournalSuffixes[] = {"-journal", "-wal", "-shm"};
+// The journal files that hold data of their database file; the shared-memory index is derived.
+constexpr const char* kDataJournalSuffixes[] = {"-journal", "-wal"};
+constexpr const char* kDamagedSuffix = ".damaged";
+
+// Puts `source` at `target`, replacing what is there.
+ns::Status moveReplacing(const std::string& source, const std::string& target) {
+    auto& files = ns::FileManager::defaultManager();
+    if (files.fileExists(target)) {
+        if (auto removed = files.removeItem(target); !removed) return removed;
+    }
+    return files.moveItem(source, target);
+}
+
+// The journal files of the database file at `path`, which is gone (set aside, or never
+// finished), beside its copy.
+ns::Status setAsideJournalFiles(const std::string& path) {
+    auto& files = ns::FileManager::defaultManager();
+    const std::string aside = path + kDamagedSuffix;
+    for (const char* suffix : kDataJournalSuffixes) {
+        if (!files.fileExists(path + suffix)) continue;
+        if (auto moved = moveReplacing(path + suffix, aside + suffix); !moved) return moved;
+    }
+    if (files.fileExists(path + "-shm")) return files.removeItem(path + "-shm");
+    return {};
+}
 
 }  // namespace
 
@@ -110,10 +135,18 @@ std::unique_ptr<NEBASqliteStore> NEBASqliteStore::initWithDatabasePath(const std
         NEBAMonitor::log(1, "Failed to open database. Error", {opened.error()});
         return nullptr;
     }
-    if (!store->closeAndDeleteDatabase()) {
-        NEBAMonitor::log(1, "Failed to delete existing database file. Error", {opened.error()});
+    store->closeDatabase();
+    auto aside = setAsideDamagedDatabaseFile(path);
+    if (!aside) {
+        NEBAMonitor::log(1, "Failed to set the damaged database file aside. Error",
+                         {aside.error()});
         return nullptr;
     }
+    // Its unsent events go with it: the line says where they are.
+    NEBAMonitor::log(1,
+                     "Database file is damaged; set aside for diagnosis and started anew. Copy, "
+                     "error",
+                     {ns::Value(*aside), opened.error()});
     auto reopened = store->openAndValidateDatabase();
     if (!reopened) {
         NEBAMonitor::log(1, "Failed to recreate database file. Error", {reopened.error()});
@@ -122,9 +155,27 @@ std::unique_ptr<NEBASqliteStore> NEBASqliteStore::initWithDatabasePath(const std
     return store;
 }
 
+ns::Result<std::string> NEBASqliteStore::setAsideDamagedDatabaseFile(const std::string& path) {
+    auto& files = ns::FileManager::defaultManager();
+    const std::string aside = path + kDamagedSuffix;
+    // The journal files of the copy being replaced must not be taken for the new copy's.
+    for (const char* suffix : kJournalSuffixes) {
+        if (!files.fileExists(aside + suffix)) continue;
+        if (auto removed = files.removeItem(aside + suffix); !removed) return removed.error();
+    }
+    if (files.fileExists(path)) {
+        if (auto moved = moveReplacing(path, aside); !moved) return moved.error();
+    }
+    if (auto moved = setAsideJournalFiles(path); !moved) return moved.error();
+    return aside;
+}
+
 ns::Status NEBASqliteStore::openOnce() {
     auto& files = ns::FileManager::defaultManager();
     if (!files.fileExists(databasePath_)) {
+        // Journal files without their database file belong to a copy set aside by a process
+        // that died before it had moved them too.
+        if (auto moved = setAsideJournalFiles(databasePath_); !moved) return moved.error();
         auto parent = std::filesystem::path(databasePath_).parent_path().string();
         if (!parent.empty()) {
             auto made = files.createDirectory(parent, true);
@@ -149,6 +200,11 @@ ns::Status NEBASqliteStore::openOnce() {
         NEBAMonitor::log(4, "Failed to exclude database file from backup", {excluded.error()});
     auto valid = validateDatabase();
     if (!valid) {
+        // A damaged file is left as it was found: closing would otherwise copy its write-ahead
+        // log into it, writing into pages that cannot be trusted.
+        if (lastOpenFoundDamage_) {
+            sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        }
         closeDatabase();
         return valid.error();
     }
@@ -205,23 +261,6 @@ void NEBASqliteStore::closeDatabase() {
     if (rc != SQLITE_OK)
         NEBAMonitor::log(4, "Failed to close database. Got error code", {ns::Value(rc)});
     db_ = nullptr;
-}
-
-bool NEBASqliteStore::closeAndDeleteDatabase() {
-    closeDatabase();
-    auto& files = ns::FileManager::defaultManager();
-    // The journal goes first: a hot journal left beside a new file would be rolled back into it.
-    for (const char* suffix : kJournalSuffixes) {
-        auto path = databasePath_ + suffix;
-        if (files.fileExists(path)) (void)files.removeItem(path);
-    }
-    if (!files.fileExists(databasePath_)) return true;
-    auto removed = files.removeItem(databasePath_);
-    if (!removed) {
-        NEBAMonitor::log(4, "Failed to delete database", {removed.error()});
-        return false;
-    }
-    return true;
 }
 
 void NEBASqliteStore::finalizeAndClearStatements() {

@@ -56,10 +56,18 @@ public:
     };
 
     // Opens and validates the file; a file SQLite calls damaged (or that fails the integrity
-    // check) is deleted with its journal files and made anew, once. Null when the path is
-    // empty, when the file cannot be opened for another reason (busy, I/O, full, memory: the
-    // data is kept for a later attempt), or when the new file fails too.
+    // check) is logged, set aside with its journal files (setAsideDamagedDatabaseFile) and
+    // made anew, once. Null when the path is empty, when the file cannot be opened for another
+    // reason (busy, I/O, full, memory: the data is kept for a later attempt), or when the new
+    // file fails too.
     static std::unique_ptr<NEBASqliteStore> initWithDatabasePath(const std::string& path);
+    // Keeps a damaged database file for diagnosis as "<path>.damaged", in place of an earlier
+    // one, with its write-ahead log and rollback journal beside it under that name (so that the
+    // copy opens as the damaged file was); the shared-memory index goes. The journal files
+    // follow the file: a process that dies in between leaves them to the next open, which sets
+    // them aside before it makes a new file (a new file must never meet an old journal).
+    // Answers the path of the copy.
+    static ns::Result<std::string> setAsideDamagedDatabaseFile(const std::string& path);
     explicit NEBASqliteStore(std::string path);
     ~NEBASqliteStore();
     NEBASqliteStore(const NEBASqliteStore&) = delete;
@@ -71,8 +79,6 @@ public:
     ns::Status openAndValidateDatabase();
     ns::Status validateDatabase();
     void closeDatabase();
-    // Closes and removes the file with its rollback journal, WAL and shared-memory files.
-    bool closeAndDeleteDatabase();
     void finalizeAndClearStatements();
     // Whether the last failed open found the file damaged (rather than busy, full ...).
     bool lastOpenFoundDamage() const { return lastOpenFoundDamage_; }

@@ -100,6 +100,19 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 // ---- Configuration ---------------------------------------------------------------------
 
+std::shared_ptr<const NEBServices> NEBApp::services() {
+    auto& r = registry();
+    std::lock_guard lock(r.lock);
+    if (!r.services) r.services = NEBServices::standard();
+    return r.services;
+}
+
+void NEBApp::setServices(std::shared_ptr<const NEBServices> services) {
+    auto& r = registry();
+    std::lock_guard lock(r.lock);
+    r.services = std::move(services);
+}
+
 void NEBApp::configure() {
     auto options = NEBOptions::defaultOptions();
     if (!options) {
@@ -136,6 +149,7 @@ void NEBApp::configureDefaultAppWithOptions(std::shared_ptr<NEBOptions> options,
         throw coreException("Default app has already been configured.");
     }
     initLogbook();
+    services();  // the parts that start on the ready notification are made with them
     observeApplicationOnce();
     NEBCoreLogDebug(kNEBLoggerCore, kNEBLoggerCoreConfiguringDefaultApp,
                     "Configuring the default app.");
@@ -169,6 +183,7 @@ void NEBApp::configureWithName(const std::optional<std::string>& name,
         throw coreException(ns::format("App named %@ has already been configured.", *name));
     }
     initLogbook();
+    services();
     observeApplicationOnce();
     NEBCoreLogDebug(kNEBLoggerCore, kNEBLoggerCoreConfiguringNamedApp, "Configuring app named %@",
                     *name);

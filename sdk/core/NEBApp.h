@@ -12,6 +12,7 @@
 #include "platform/ns/Object.h"
 #include "proto/icore.pb.h"
 #include "sdk/core/NEBOptions.h"
+#include "sdk/core/NEBServices.h"
 
 inline constexpr const char* kNEBDefaultAppName = "__NEBAPP_DEFAULT";
 inline constexpr const char* kNEBAppReadyToConfigureSDKNotification =
@@ -43,6 +44,14 @@ inline constexpr double kNEBDailyRecordInterval = 86400.0;
 // on the configuring thread, inside it.
 class NEBApp : public ns::Object {
 public:
+    // ---- Services ----------------------------------------------------------------------
+    // What the SDK's parts stand on, one object for the process: made with the first
+    // configuration (or for the first part that asks before it), and handed to each part
+    // when it is made. setServices() puts another in place before then (the composition root,
+    // tests).
+    static std::shared_ptr<const NEBServices> services();
+    static void setServices(std::shared_ptr<const NEBServices> services);
+
     using TokenCallback =
         std::function<void(std::optional<std::string> token, std::optional<ns::Error> error)>;
     using GetTokenImplementation = std::function<void(bool forceRefresh, TokenCallback)>;

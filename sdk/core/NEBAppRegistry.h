@@ -10,9 +10,10 @@
 
 class NEBApp;
 class NEBLogbookLogger;
+class NEBServices;
 
-// The apps configured in this launch of the program, and the uploader they report to. NEBApp
-// keeps it; a new launch starts with none.
+// The apps configured in this launch of the program, the uploader they report to and the
+// services the SDK's parts stand on. NEBApp keeps it; a new launch starts with none.
 class NEBAppRegistry {
 public:
     static NEBAppRegistry& shared() { return ns::SharedInstance<NEBAppRegistry>::get(); }
@@ -21,6 +22,7 @@ public:
     std::shared_ptr<NEBApp> defaultApp;
     std::optional<std::map<std::string, std::shared_ptr<NEBApp>>> apps;
     std::shared_ptr<NEBLogbookLogger> logbook;
+    std::shared_ptr<const NEBServices> services;
 
 private:
     friend class ns::SharedInstance<NEBAppRegistry>;

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <span>
-#include <string>
 #include <string_view>
 
+#include "platform/dispatch/Queue.h"
 #include "platform/ns/Format.h"
+#include "platform/ns/SharedInstance.h"
 
 // The SDK core's logging: each line is tagged with a service name and a message code of the
 // form "I-" + three capitals + six digits, and goes to the system log on the serial queue
@@ -51,18 +55,27 @@ void NEBCoreLogDebug(std::string_view service, std::string_view messageCode,
     NEBCoreLog(kNEBLoggerLevelDebug, service, messageCode, format, list);
 }
 
-// What stands for a secret (token, device secret, key, credential header) in a log line: the
-// first 7 hexadecimal digits of its SHA-256 digest, so lines can be matched up without the
-// secret being readable from them.
-std::string NEBCoreLogHash(std::string_view secret);
-
-// The logger's process-wide state.
+// The logger's process-wide state: what it decides once per launch and the queue its lines
+// are written on.
 class NEBCoreLogger {
 public:
-    // Runs once per process, on the first log call: reads the debug-mode default and the
-    // launch arguments, and persists what they decide.
+    static NEBCoreLogger& shared() { return ns::SharedInstance<NEBCoreLogger>::get(); }
+    // Lines already handed over are written before the logger goes.
+    ~NEBCoreLogger() {
+        queue_->sync([] {});
+    }
+
+    // Runs once per launch, on the first log call: reads the debug-mode default and the launch
+    // arguments, and persists what they decide.
     static void setUp();
     static bool isDebugModeEnabled();
-    // Whether a debugger traces this process (asked of the kernel on each call).
-    static bool isProcessTraced();
+    const std::shared_ptr<dispatch::Queue>& queue() const { return queue_; }
+
+private:
+    friend class ns::SharedInstance<NEBCoreLogger>;
+    NEBCoreLogger() : queue_(dispatch::Queue::createSerial(kNEBLoggingClientQueueLabel)) {}
+
+    std::once_flag setUp_;
+    std::atomic<bool> debugMode_{false};
+    const std::shared_ptr<dispatch::Queue> queue_;
 };

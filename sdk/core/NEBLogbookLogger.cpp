@@ -120,25 +120,21 @@ NEBLogbookAccountData& NEBLogbookLogger::accountDataForAccount(const std::string
 
 void NEBLogbookLogger::writeEvent(const NEB_LOGBOOK::LogEvent& event, int32_t logSource,
                                   const std::string& account) {
-    // Neither could be told apart from the queue's own layout when it is read back.
-    if (account.empty() || !NEB_LOGBOOK::LogRequest_LogSource_IsValid(logSource)) {
-        NEBCoreLogError(kNEBLoggerCore, kNEBLoggerCoreLogbookWriteFailed,
-                        "Failure to write data for account %@, logSource %d. Discarding.", account,
-                        logSource);
-        return;
-    }
-    auto& data = accountDataForAccount(account);
-    auto writer = data.writerForLogSource(logSource);
+    // Neither an empty account nor an unknown source could be told apart from the queue's own
+    // layout when it is read back.
+    const bool known = !account.empty() && NEB_LOGBOOK::LogRequest_LogSource_IsValid(logSource);
+    NEBLogbookAccountData* data = known ? &accountDataForAccount(account) : nullptr;
+    auto writer = data ? data->writerForLogSource(logSource) : nullptr;
     if (!writer || !writer->writeLogEvent(event)) {
         NEBCoreLogError(kNEBLoggerCore, kNEBLoggerCoreLogbookWriteFailed,
                         "Failure to write data for account %@, logSource %d. Discarding.", account,
                         logSource);
-        data.removeWriterForLogSource(logSource);
+        if (data) data->removeWriterForLogSource(logSource);
         return;
     }
     if (writer->numBytes() > maxRequestNumBytes_) {
         writer->close();
-        data.removeWriterForLogSource(logSource);
+        data->removeWriterForLogSource(logSource);
     }
 }
 
@@ -189,8 +185,8 @@ void NEBLogbookLogger::updatePendingRequests() {
                 auto path = sourcePath + "/" + fileName;
                 bool known = path == inFlightPath_ ||
                              std::any_of(pendingRequests_.begin(), pendingRequests_.end(),
-                                         [&path](const auto& r) { return r.path() == path; });
-                if (!known) pendingRequests_.emplace_back(*logSource, account, path);
+                                         [&path](const auto& r) { return r.path == path; });
+                if (!known) pendingRequests_.push_back({*logSource, account, path});
             }
         }
     }
@@ -223,9 +219,9 @@ void NEBLogbookLogger::sendNextPendingRequest() {
         queueEmptied();
         return;
     }
-    auto logRequest = logRequestFromPath(request->path(), request->logSource());
+    auto logRequest = logRequestFromPath(request->path, request->logSource);
     if (!logRequest) {
-        (void)ns::FileManager::defaultManager().removeItem(request->path());
+        (void)ns::FileManager::defaultManager().removeItem(request->path);
         std::weak_ptr<NEBLogbookLogger> weak = weak_from_this();
         queue_->async([weak] {
             if (auto self = weak.lock()) self->sendNextPendingRequest();
@@ -236,7 +232,7 @@ void NEBLogbookLogger::sendNextPendingRequest() {
     logRequest->set_request_uptime_ms(NEBCoreUptimeMillis());
     auto payload = ns::Data::fromString(logRequest->SerializeAsString());
 
-    inFlightPath_ = request->path();
+    inFlightPath_ = request->path;
     std::weak_ptr<NEBLogbookLogger> weak = weak_from_this();
     network_->postURL(
         serverURL(), payload, dispatch::Queue::global().shared_from_this(), false,
@@ -256,7 +252,7 @@ void NEBLogbookLogger::handlePostResult(const NEBLogbookRequest& request,
     inFlightPath_.reset();
     int status = response ? response->statusCode() : 0;
     if (!error && status == 200) {
-        (void)ns::FileManager::defaultManager().removeItem(request.path());
+        (void)ns::FileManager::defaultManager().removeItem(request.path);
         NEBCoreLogDebug(kNEBLoggerCore, kNEBLoggerCoreLogbookPostCompleted,
                         "Logbook post completed.");
         uploadRetriesRemaining_ = kNEBLogbookUploadRetries;
@@ -339,84 +335,4 @@ void NEBLogbookLogger::queueEmptied() {
     auto completions = std::move(completions_);
     completions_.clear();
     for (auto& completion : completions) completion();
-}
-
-// ---- Accessors ---------------------------------------------------------------------------
-
-std::optional<ns::URL> NEBLogbookLogger::serverURL() const {
-    std::lock_guard lock(configMutex_);
-    return serverURL_;
-}
-
-void NEBLogbookLogger::setServerURL(std::optional<ns::URL> url) {
-    std::lock_guard lock(configMutex_);
-    serverURL_ = std::move(url);
-}
-
-std::string NEBLogbookLogger::applicationBuild() const {
-    std::lock_guard lock(configMutex_);
-    return applicationBuild_;
-}
-
-void NEBLogbookLogger::setApplicationBuild(std::string build) {
-    std::lock_guard lock(configMutex_);
-    applicationBuild_ = std::move(build);
-}
-
-std::optional<std::string> NEBLogbookLogger::installIdentifier() const {
-    std::lock_guard lock(configMutex_);
-    return installIdentifier_;
-}
-
-void NEBLogbookLogger::setInstallIdentifier(std::optional<std::string> identifier) {
-    std::lock_guard lock(configMutex_);
-    installIdentifier_ = std::move(identifier);
-}
-
-std::optional<std::string> NEBLogbookLogger::clientCookie() const {
-    std::lock_guard lock(configMutex_);
-    return clientCookie_;
-}
-
-void NEBLogbookLogger::setClientCookie(std::optional<std::string> cookie) {
-    std::lock_guard lock(configMutex_);
-    clientCookie_ = std::move(cookie);
-}
-
-std::shared_ptr<NEBLogbookLoggerDelegate> NEBLogbookLogger::delegate() const {
-    std::lock_guard lock(configMutex_);
-    return delegate_.lock();
-}
-
-void NEBLogbookLogger::setDelegate(std::weak_ptr<NEBLogbookLoggerDelegate> delegate) {
-    std::lock_guard lock(configMutex_);
-    delegate_ = std::move(delegate);
-}
-
-int64_t NEBLogbookLogger::sendDelayMillis() const {
-    return queue_->sync([this] { return sendDelayMillis_; });
-}
-
-void NEBLogbookLogger::setSendDelayMillis(int64_t millis) {
-    queue_->sync([this, millis] { sendDelayMillis_ = millis; });
-}
-
-uint64_t NEBLogbookLogger::maxRequestNumBytes() const {
-    return queue_->sync([this] { return maxRequestNumBytes_; });
-}
-
-void NEBLogbookLogger::setMaxRequestNumBytes(uint64_t bytes) {
-    queue_->sync([this, bytes] { maxRequestNumBytes_ = bytes; });
-}
-
-int32_t NEBLogbookLogger::uploadRetriesRemaining() const {
-    return queue_->sync([this] { return uploadRetriesRemaining_; });
-}
-
-bool NEBLogbookLogger::sendScheduled() const {
-    return queue_->sync([this] { return sendScheduled_; });
-}
-
-ui::BackgroundTaskIdentifier NEBLogbookLogger::backgroundTaskId() const {
-    return queue_->sync([this] { return backgroundTaskId_; });
 }

@@ -71,27 +71,29 @@ public:
     void reachabilityDidChange() override;
 
     // Configuration, any thread.
-    std::optional<ns::URL> serverURL() const;
-    void setServerURL(std::optional<ns::URL> url);
-    std::string applicationBuild() const;
-    void setApplicationBuild(std::string build);
-    std::optional<std::string> installIdentifier() const;
-    void setInstallIdentifier(std::optional<std::string> identifier);
-    std::optional<std::string> clientCookie() const;
-    void setClientCookie(std::optional<std::string> cookie);
-    std::shared_ptr<NEBLogbookLoggerDelegate> delegate() const;
-    void setDelegate(std::weak_ptr<NEBLogbookLoggerDelegate> delegate);
+    std::optional<ns::URL> serverURL() const { return locked(serverURL_); }
+    void setServerURL(std::optional<ns::URL> url) { setLocked(serverURL_, std::move(url)); }
+    std::string applicationBuild() const { return locked(applicationBuild_); }
+    void setApplicationBuild(std::string build) { setLocked(applicationBuild_, std::move(build)); }
+    std::optional<std::string> installIdentifier() const { return locked(installIdentifier_); }
+    void setInstallIdentifier(std::optional<std::string> id) { setLocked(installIdentifier_, id); }
+    std::optional<std::string> clientCookie() const { return locked(clientCookie_); }
+    void setClientCookie(std::optional<std::string> cookie) { setLocked(clientCookie_, cookie); }
+    std::shared_ptr<NEBLogbookLoggerDelegate> delegate() const { return locked(delegate_).lock(); }
+    void setDelegate(std::weak_ptr<NEBLogbookLoggerDelegate> delegate) {
+        setLocked(delegate_, std::move(delegate));
+    }
     const std::shared_ptr<NEBNetwork>& network() const { return network_; }
     const std::string& logDirectory() const { return logDirectory_; }
 
     // Queue state, read and set on the queue (tests tune the limits).
-    int64_t sendDelayMillis() const;
-    void setSendDelayMillis(int64_t millis);
-    uint64_t maxRequestNumBytes() const;
-    void setMaxRequestNumBytes(uint64_t bytes);
-    int32_t uploadRetriesRemaining() const;
-    bool sendScheduled() const;
-    ui::BackgroundTaskIdentifier backgroundTaskId() const;
+    int64_t sendDelayMillis() const { return onQueue(sendDelayMillis_); }
+    void setSendDelayMillis(int64_t millis) { setOnQueue(sendDelayMillis_, millis); }
+    uint64_t maxRequestNumBytes() const { return onQueue(maxRequestNumBytes_); }
+    void setMaxRequestNumBytes(uint64_t bytes) { setOnQueue(maxRequestNumBytes_, bytes); }
+    int32_t uploadRetriesRemaining() const { return onQueue(uploadRetriesRemaining_); }
+    bool sendScheduled() const { return onQueue(sendScheduled_); }
+    ui::BackgroundTaskIdentifier backgroundTaskId() const { return onQueue(backgroundTaskId_); }
 
     // The request that uploads one queued file: its whole records, the client description and
     // the cookie. Nothing when the file cannot be read or holds no whole record.
@@ -101,6 +103,25 @@ public:
     NEBLogbookLogger(std::shared_ptr<NEBNetwork> network, std::string logDirectory);
 
 private:
+    template <class T>
+    T locked(const T& field) const {
+        std::lock_guard lock(configMutex_);
+        return field;
+    }
+    template <class T>
+    void setLocked(T& field, T value) {
+        std::lock_guard lock(configMutex_);
+        field = std::move(value);
+    }
+    template <class T>
+    T onQueue(const T& field) const {
+        return queue_->sync([&field] { return field; });
+    }
+    template <class T>
+    void setOnQueue(T& field, T value) {
+        queue_->sync([&field, value] { field = value; });
+    }
+
     // All of these run on the queue.
     NEBLogbookAccountData& accountDataForAccount(const std::string& account);
     void writeEvent(const NEB_LOGBOOK::LogEvent& event, int32_t logSource,

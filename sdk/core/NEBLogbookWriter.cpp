@@ -1,74 +1,51 @@
 #include "sdk/core/NEBLogbookWriter.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <filesystem>
 
-#include "platform/ns/FileManager.h"
 #include "sdk/core/NEBCoreLogger.h"
 #include "sdk/core/NEBCoreMessageCodes.h"
 #include "sdk/core/pb.h"
 
 NEBLogbookWriter::NEBLogbookWriter(const std::string& path) : path_(path) {
-    auto parent = std::filesystem::path(path).parent_path().string();
-    auto created = ns::FileManager::defaultManager().createDirectory(parent, true);
+    auto& files = ns::FileManager::defaultManager();
+    auto created = files.createDirectory(std::filesystem::path(path).parent_path().string(), true);
     if (!created.ok()) {
         NEBCoreLogError(kNEBLoggerCore, kNEBLoggerCoreLogbookDirectoryFailed,
                         "Failed to create directory: %@", created.error());
         return;
     }
-    do {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) {
-        existed_ = errno == EEXIST;
-        if (existed_) return;  // the caller picks another name
-        NEBCoreLogError(kNEBLoggerCore, kNEBLoggerCoreLogbookFileFailed,
-                        "Failed to create %@, error (%d)", path, errno);
+    auto file = ns::FileHandle::fileHandleForCreatingAtPath(path, 0600);
+    if (file) {
+        file_ = std::move(*file);
+        return;
     }
-}
-
-NEBLogbookWriter::~NEBLogbookWriter() {
-    close();
+    const int error = ns::FileManager::posixErrno(file.error());
+    existed_ = error == EEXIST;
+    if (existed_) return;  // the caller picks another name
+    NEBCoreLogError(kNEBLoggerCore, kNEBLoggerCoreLogbookFileFailed,
+                    "Failed to create %@, error (%d)", path, error);
 }
 
 bool NEBLogbookWriter::writeLogEvent(const NEB_LOGBOOK::LogEvent& event) {
-    if (fd_ < 0) return false;
+    if (!file_) return false;
     const size_t length = event.ByteSizeLong();
     if (length > UINT32_MAX) return false;
-    // Prefix and body are laid out in one buffer, reused for every record of the file, and go
-    // out in a single write: appending allocates nothing, and no record is ever split across
-    // two system calls.
+    // Prefix and body are laid out in one buffer and go out together, so that appending
+    // allocates nothing once the buffer has grown.
     const auto prefixLength =
         pb::io::CodedOutputStream::VarintSize32(static_cast<uint32_t>(length));
-    const size_t total = prefixLength + length;
-    if (buffer_.size() < total) buffer_.resize(total);
-    pb::io::CodedOutputStream::WriteVarint32ToArray(static_cast<uint32_t>(length), buffer_.data());
-    event.SerializeWithCachedSizesToArray(buffer_.data() + prefixLength);
-    ssize_t written;
-    do {
-        written = ::write(fd_, buffer_.data(), total);
-    } while (written < 0 && errno == EINTR);
-    if (written == static_cast<ssize_t>(total)) {
-        numBytes_ += total;
+    buffer_.resize(prefixLength + length);
+    auto* bytes = reinterpret_cast<uint8_t*>(buffer_.data());
+    pb::io::CodedOutputStream::WriteVarint32ToArray(static_cast<uint32_t>(length), bytes);
+    event.SerializeWithCachedSizesToArray(bytes + prefixLength);
+    if (file_->writeData(std::string_view(buffer_))) {
+        numBytes_ += buffer_.size();
         return true;
     }
     // Part of a record would read as a torn tail: cut it off so the file ends on a whole
-    // record, and go on writing from there.
-    if (written > 0) {
-        if (::ftruncate(fd_, static_cast<off_t>(numBytes_)) != 0 ||
-            ::lseek(fd_, static_cast<off_t>(numBytes_), SEEK_SET) < 0) {
-            close();  // the file cannot be trusted any more; the reader drops the tail
-        }
-    }
+    // record, and go on writing from there; a file that cannot be cut is not trusted any more
+    // (the reader drops the tail).
+    if (!file_->truncateFileAtOffset(numBytes_)) close();
     return false;
-}
-
-void NEBLogbookWriter::close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
 }

@@ -37,8 +37,10 @@ std::string hostWithoutPort(const std::string& host) {
 
 }  // namespace
 
-std::shared_ptr<NEBNetwork> NEBNetwork::create(const std::string& reachabilityHost) {
+std::shared_ptr<NEBNetwork> NEBNetwork::create(const std::string& reachabilityHost,
+                                               const NEBRequestLimits& limits) {
     auto network = std::make_shared<NEBNetwork>();
+    network->limits_ = limits;
     // The measurement host may carry a port (a local server's).
     auto host = hostWithoutPort(reachabilityHost.empty() ? NEBServiceHosts::measurementUploadHost()
                                                          : reachabilityHost);
@@ -108,7 +110,7 @@ std::optional<std::string> NEBNetwork::start(const net::URLRequest& request, boo
                                              bool usingBackgroundSession,
                                              std::shared_ptr<dispatch::Queue> queue,
                                              CompletionHandler handler) {
-    auto fetcher = NEBNetworkURLSession::create(weak_from_this());
+    auto fetcher = NEBNetworkURLSession::create(weak_from_this(), limits_);
     fetcher->setBackgroundNetworkEnabled(usingBackgroundSession);
     queue = orMain(std::move(queue));
     std::weak_ptr<NEBNetwork> weakSelf = weak_from_this();

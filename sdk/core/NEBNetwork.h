@@ -37,9 +37,11 @@ public:
                            std::optional<ns::Data> data, std::optional<ns::Error> error)>;
     using SystemCompletionHandler = NEBNetworkURLSession::SystemCompletionHandler;
 
-    // Watches `reachabilityHost` (the measurement upload host unless named). Null when the
-    // watch cannot start.
-    static std::shared_ptr<NEBNetwork> create(const std::string& reachabilityHost = {});
+    // Watches `reachabilityHost` (the measurement upload host unless named); its requests take
+    // `limits` (the services' NEBRequestPolicies::network). Null when the watch cannot start.
+    static std::shared_ptr<NEBNetwork> create(
+        const std::string& reachabilityHost = {},
+        const NEBRequestLimits& limits = NEBRequestPolicies().network);
     ~NEBNetwork() override;
 
     // An absent or empty URL delivers error 1; a URL that no HTTP request can be made for,
@@ -97,6 +99,7 @@ private:
                                      std::shared_ptr<dispatch::Queue> queue,
                                      CompletionHandler handler);
 
+    NEBRequestLimits limits_ = NEBRequestPolicies().network;
     std::unique_ptr<NEBReachabilityChecker> reachability_;
     NEBMutableDictionary<std::shared_ptr<NEBNetworkURLSession>> requests_;
     std::atomic<bool> networkConnected_{false};

@@ -21,8 +21,6 @@ inline constexpr const char* kNEBNetworkTempFolderPrefix = "NEBUpload_temp_";
 // Upload bodies left behind longer than this (in either direction of the clock) are removed.
 inline constexpr double kNEBNetworkTempFolderExpireTime = 3600.0;
 inline constexpr double kNEBNetworkTimeOutInterval = 60.0;
-// The largest answer a GET accepts: no server can make the client hold more in memory.
-inline constexpr uint64_t kNEBNetworkMaximumDownloadSize = uint64_t{16} << 20;
 
 // Levels of the HTTP client's log lines.
 enum class NEBNetworkLogLevel : int { Error = 0, Warning = 1, Info = 2, Debug = 3 };

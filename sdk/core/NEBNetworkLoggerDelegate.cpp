@@ -1,31 +1,19 @@
 #include "sdk/core/NEBNetworkLoggerDelegate.h"
 
+#include <iterator>
+
 #include "platform/ns/Log.h"
 #include "platform/ns/URL.h"
-
-namespace {
-
-const char* levelName(NEBNetworkLogLevel level) {
-    switch (level) {
-        case NEBNetworkLogLevel::Error:
-            return "ERROR";
-        case NEBNetworkLogLevel::Warning:
-            return "WARNING";
-        case NEBNetworkLogLevel::Info:
-            return "INFO";
-        case NEBNetworkLogLevel::Debug:
-            return "DEBUG";
-    }
-    return "DEBUG";
-}
-
-}  // namespace
 
 void NEBNetworkWriteConsoleLog(NEBNetworkLogLevel level, std::string_view message,
                                const std::vector<ns::Value>& contexts, bool debugEnabled) {
     if (level >= NEBNetworkLogLevel::Debug && !debugEnabled) return;
     std::string text = message.empty() ? "(Message was empty)" : std::string(message);
-    std::string line = ns::format("<%@/%@> %@", "Nebula/Network", levelName(level), text);
+    static constexpr const char* kLevelNames[] = {"ERROR", "WARNING", "INFO", "DEBUG"};
+    const auto index = static_cast<size_t>(level);
+    std::string line =
+        ns::format("<%@/%@> %@", "Nebula/Network",
+                   index < std::size(kLevelNames) ? kLevelNames[index] : "DEBUG", text);
     if (!contexts.empty()) {
         line += ": ";
         for (size_t i = 0; i < contexts.size(); ++i) {

@@ -36,28 +36,20 @@ ns::Error networkError(int64_t code, const char* context) {
     return ns::Error(kNEBNetworkErrorDomain, code, {{kNEBNetworkErrorContext, context}});
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string schemeOf(const ns::URL& url) {
-    return url.scheme().value_or("");
-}
-
 std::shared_ptr<const net::HTTPURLResponse> httpResponse(
     const std::shared_ptr<const net::URLResponse>& response) {
     if (!response || !response->http()) return nullptr;
     return std::shared_ptr<const net::HTTPURLResponse>(response, response->http());
 }
 
-void populateSessionConfig(net::URLSessionConfiguration& config, const net::URLRequest& request) {
+// The request's headers and cache policy; the SDK's limits for the client's requests, with the
+// request's own time-out.
+void populateSessionConfig(net::URLSessionConfiguration& config, const net::URLRequest& request,
+                           NEBRequestLimits limits) {
     config.setHTTPAdditionalHeaders(request.allHTTPHeaderFields());
-    config.setTimeoutIntervalForRequest(request.timeoutInterval());
-    config.setTimeoutIntervalForResource(request.timeoutInterval());
     config.setRequestCachePolicy(request.cachePolicy());
+    limits.timeout = request.timeoutInterval();
+    config = NEBRequestSession::configured(std::move(config), limits);
 }
 
 std::shared_ptr<dispatch::Queue> mainQueue() {
@@ -71,12 +63,13 @@ bool isNoSuchFile(const ns::Error& error) {
 }  // namespace
 
 std::shared_ptr<NEBNetworkURLSession> NEBNetworkURLSession::create(
-    std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate) {
-    return std::make_shared<NEBNetworkURLSession>(std::move(loggerDelegate));
+    std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate, NEBRequestLimits limits) {
+    return std::make_shared<NEBNetworkURLSession>(std::move(loggerDelegate), std::move(limits));
 }
 
-NEBNetworkURLSession::NEBNetworkURLSession(std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate)
-    : loggerDelegate_(std::move(loggerDelegate)) {
+NEBNetworkURLSession::NEBNetworkURLSession(std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate,
+                                           NEBRequestLimits limits)
+    : limits_(std::move(limits)), loggerDelegate_(std::move(loggerDelegate)) {
     setSessionID(std::string(kNEBNetworkBackgroundSessionConfigIDPrefix) + "-" +
                  ns::UUID().UUIDString());
 }
@@ -109,7 +102,7 @@ std::optional<std::string> NEBNetworkURLSession::sessionIDFromAsyncPOSTRequest(
         config = net::URLSessionConfiguration::defaultSessionConfiguration();
         config->setUsesURLCache(false);
     }
-    populateSessionConfig(*config, request);
+    populateSessionConfig(*config, request, limits_);
     return startTask(request, std::move(handler), config->isBackground(), *config);
 }
 
@@ -118,9 +111,8 @@ std::optional<std::string> NEBNetworkURLSession::sessionIDFromAsyncGETRequest(
     auto config = backgroundNetworkEnabled_
                       ? net::URLSessionConfiguration::backgroundSessionConfiguration(sessionID_)
                       : net::URLSessionConfiguration::defaultSessionConfiguration();
-    populateSessionConfig(config, request);
+    populateSessionConfig(config, request, limits_);
     config.setUsesURLCache(false);
-    config.setMaximumResponseSize(kNEBNetworkMaximumDownloadSize);
     return startTask(request, std::move(handler), false, config, /*download=*/true);
 }
 
@@ -258,18 +250,8 @@ void NEBNetworkURLSession::removeTempItemAtPath(const std::string& path) {
 void NEBNetworkURLSession::willPerformHTTPRedirection(
     net::URLSession&, net::URLSessionTask& task, std::shared_ptr<const net::URLResponse> response,
     net::URLRequest newRequest, const RedirectionHandler& completionHandler) {
-    int status = response && response->http() ? response->http()->statusCode() : 0;
-    bool refused = status == 300 || status == 301 || status == 302 || status == 307;
-    // A redirect from https to http would send the request in the clear.
-    if (equalsIgnoringCase(schemeOf(task.currentRequest().url()), "https") &&
-        !equalsIgnoringCase(schemeOf(newRequest.url()), "https")) {
-        refused = true;
-    }
-    if (refused) {
-        completionHandler(std::nullopt);
-    } else {
-        completionHandler(std::move(newRequest));
-    }
+    NEBRequestSession::answerRedirect(limits_, task, response, std::move(newRequest),
+                                      completionHandler);
 }
 
 void NEBNetworkURLSession::didReceiveChallenge(net::URLSession&, net::URLSessionTask& task,

@@ -16,11 +16,12 @@
 #include "platform/ns/Error.h"
 #include "sdk/core/NEBMutableDictionary.h"
 #include "sdk/core/NEBNetworkLoggerDelegate.h"
+#include "sdk/core/NEBRequestSession.h"
 
 // One request of the HTTP client, in its own URL session: a POST whose body goes to a
 // temporary file when it runs in a background session (so that it survives the application's
 // suspension and is taken up again at the next launch), or a GET. It evaluates the server's
-// trust, refuses redirects that would downgrade or that the client does not follow, and
+// trust, answers redirects by the SDK's rule (NEBRequestSession) with the client's limits, and
 // reports completion once, on the main queue.
 class NEBNetworkURLSession : public net::URLSessionDelegate,
                              public std::enable_shared_from_this<NEBNetworkURLSession> {
@@ -31,7 +32,8 @@ public:
     using SystemCompletionHandler = std::function<void()>;
 
     static std::shared_ptr<NEBNetworkURLSession> create(
-        std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate);
+        std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate,
+        NEBRequestLimits limits = NEBRequestPolicies().network);
 
     // Start the request; the session ID, or nothing after the completion has been given
     // error 2.
@@ -90,7 +92,8 @@ public:
                               const std::optional<ns::Error>& error) override;
     void didFinishEventsForBackgroundURLSession(net::URLSession& session) override;
 
-    explicit NEBNetworkURLSession(std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate);
+    NEBNetworkURLSession(std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate,
+                         NEBRequestLimits limits = NEBRequestPolicies().network);
 
 private:
     std::optional<std::string> startTask(const net::URLRequest& request, CompletionHandler handler,
@@ -111,6 +114,7 @@ private:
     void log(NEBNetworkLogLevel level, std::string_view message,
              const std::vector<ns::Value>& contexts = {}) const;
 
+    const NEBRequestLimits limits_;
     mutable std::mutex mutex_;
     std::string sessionID_;
     std::string uploadingFilePath_;

@@ -68,10 +68,16 @@ std::shared_ptr<NEBInstanceID> NEBInstanceID::instanceID() {
     return instance.shared_from_this();
 }
 
-NEBInstanceID::NEBInstanceID(NEBInstanceIDConfig config) : config_(config) {}
+NEBInstanceID::NEBInstanceID()
+    : NEBInstanceID(NEBInstanceIDConfig::defaultConfig(), NEBApp::services()) {}
 
-std::shared_ptr<NEBInstanceID> NEBInstanceID::create(NEBInstanceIDConfig config) {
-    std::shared_ptr<NEBInstanceID> made(new NEBInstanceID(config));
+NEBInstanceID::NEBInstanceID(NEBInstanceIDConfig config,
+                             std::shared_ptr<const NEBServices> services)
+    : config_(config), services_(std::move(services)) {}
+
+std::shared_ptr<NEBInstanceID> NEBInstanceID::create(NEBInstanceIDConfig config,
+                                                     std::shared_ptr<const NEBServices> services) {
+    std::shared_ptr<NEBInstanceID> made(new NEBInstanceID(config, std::move(services)));
     std::call_once(made->started_, [&] { made->startWithConfig(); });
     return made;
 }
@@ -88,9 +94,9 @@ void NEBInstanceID::startWithConfig() {
     }
     NEBInstanceIDSharedLogger().setFilter(
         std::make_shared<NEBInstanceIDLogLevelFilter>(config_.logLevel()));
-    tokenManager_ = std::make_shared<NEBInstanceIDTokenManager>();
+    tokenManager_ = std::make_shared<NEBInstanceIDTokenManager>(services_);
     tokenManager_->setAllowMissingAPNSToken(config_.allowMSGRegistrationWithoutAPNSToken());
-    keyPairStore_ = std::make_shared<NEBInstanceIDKeyPairStore>();
+    keyPairStore_ = std::make_shared<NEBInstanceIDKeyPairStore>(services_->keychain());
     setupNotificationListeners();
 }
 
@@ -490,12 +496,8 @@ void NEBInstanceID::fetchDefaultToken() {
 }
 
 int64_t NEBInstanceID::retryIntervalToFetchDefaultToken() const {
-    if (retryCountForDefaultToken_ >= kMaxRetryCountForDefaultToken) {
-        return kMaxRetryIntervalForDefaultTokenInSeconds;
-    }
-    return std::min(retryCountForDefaultToken_ * kMinIntervalForDefaultTokenRetry +
-                        (int64_t{1} << retryCountForDefaultToken_),
-                    kMaxRetryIntervalForDefaultTokenInSeconds);
+    return static_cast<int64_t>(
+        services_->backoff().defaultToken.delay(retryCountForDefaultToken_).value_or(0));
 }
 
 void NEBInstanceID::defaultTokenWithHandler(TokenHandler handler) {

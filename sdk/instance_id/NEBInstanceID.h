@@ -13,6 +13,7 @@
 #include "platform/ns/Result.h"
 #include "platform/ns/SharedInstance.h"
 #include "platform/ns/Value.h"
+#include "sdk/core/NEBServices.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinPreferences.h"
 #include "sdk/instance_id/NEBInstanceIDConfig.h"
 
@@ -51,19 +52,26 @@ public:
     using CheckinHandler = std::function<void(
         std::shared_ptr<const NEBInstanceIDCheckinPreferences>, std::optional<ns::Error>)>;
 
-    static constexpr int64_t kMaxRetryCountForDefaultToken = 5;
-    static constexpr int64_t kMinIntervalForDefaultTokenRetry = 10;
-    static constexpr int64_t kMaxRetryIntervalForDefaultTokenInSeconds = 1200;
+    // The default token's retry rule, from the SDK's standard row: the retries after which a
+    // failure is no longer retried, and the steps of the waits before them.
+    static constexpr int64_t kMaxRetryCountForDefaultToken =
+        *NEBBackoffPolicies{}.defaultToken.capFrom;
+    static constexpr auto kMinIntervalForDefaultTokenRetry =
+        static_cast<int64_t>(NEBBackoffPolicies{}.defaultToken.linear);
+    static constexpr auto kMaxRetryIntervalForDefaultTokenInSeconds =
+        static_cast<int64_t>(NEBBackoffPolicies{}.defaultToken.cap);
     static constexpr int kMaxCheckinRefreshWaits = 20;
 
     // Registers for the core's ready notification (once per process).
     static void load();
-    // The shared instance with the default configuration, made and started on first use. The
-    // first use may come from a background queue (the page's getToken): starting touches only
-    // files, the keychain and locked state, and a caller on another thread waits for it.
+    // The shared instance with the default configuration and the SDK's services
+    // (NEBApp::services()), made and started on first use. The first use may come from a
+    // background queue (the page's getToken): starting touches only files, the keychain and
+    // locked state, and a caller on another thread waits for it.
     static std::shared_ptr<NEBInstanceID> instanceID();
-    // An instance of its own with the given configuration, started.
-    static std::shared_ptr<NEBInstanceID> create(NEBInstanceIDConfig config);
+    // An instance of its own with the given configuration, on these services, started.
+    static std::shared_ptr<NEBInstanceID> create(NEBInstanceIDConfig config,
+                                                 std::shared_ptr<const NEBServices> services);
     ~NEBInstanceID();
 
     static void didReceiveConfigureSDKNotification(const ns::Notification& notification);
@@ -114,8 +122,8 @@ public:
 
 private:
     friend class ns::SharedInstance<NEBInstanceID>;
-    NEBInstanceID() : NEBInstanceID(NEBInstanceIDConfig::defaultConfig()) {}
-    explicit NEBInstanceID(NEBInstanceIDConfig config);
+    NEBInstanceID();
+    NEBInstanceID(NEBInstanceIDConfig config, std::shared_ptr<const NEBServices> services);
     void startWithConfig();
     void setupNotificationListeners();
     void didCompleteConfigure();
@@ -135,6 +143,7 @@ private:
     bool readIsProductionApp();
 
     NEBInstanceIDConfig config_;
+    const std::shared_ptr<const NEBServices> services_;
     std::once_flag started_;
     std::shared_ptr<NEBInstanceIDTokenManager> tokenManager_;
     std::shared_ptr<NEBInstanceIDKeyPairStore> keyPairStore_;

@@ -1,6 +1,5 @@
 #include "sdk/instance_id/NEBInstanceIDAuthKeychain.h"
 
-#include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
 #include "sdk/instance_id/NEBInstanceIDErrors.h"
 
@@ -10,11 +9,11 @@ bool names(std::string_view value) {
     return !value.empty() && value != "*";
 }
 
-ns::Error keychainError(int64_t status) {
-    return ns::Error(kNEBInstanceIDDomain, status);
-}
-
 }  // namespace
+
+NEBInstanceIDAuthKeychain::NEBInstanceIDAuthKeychain(std::string identifier,
+                                                     sec::Keychain& keychain)
+    : generic_(std::move(identifier)), items_(kNEBInstanceIDDomain, keychain) {}
 
 ns::Dictionary NEBInstanceIDAuthKeychain::keychainQueryForService(std::string_view service,
                                                                   std::string_view account,
@@ -24,11 +23,6 @@ ns::Dictionary NEBInstanceIDAuthKeychain::keychainQueryForService(std::string_vi
     if (names(account)) query[sec::kSecAttrAccount] = std::string(account);
     if (names(service)) query[sec::kSecAttrService] = std::string(service);
     return query;
-}
-
-ns::Dictionary NEBInstanceIDAuthKeychain::keychainQueryForService(std::string_view service,
-                                                                  std::string_view account) const {
-    return keychainQueryForService(service, account, generic_);
 }
 
 ns::Dictionary NEBInstanceIDAuthKeychain::itemQuery(std::string_view service,
@@ -47,10 +41,8 @@ std::shared_ptr<const NEBInstanceIDAuthKeychain::ReadQuery> NEBInstanceIDAuthKey
             return lastRead_;
         }
     }
-    auto read = std::make_shared<ReadQuery>();
-    read->service = service;
-    read->account = account;
-    read->query = itemQuery(service, account);
+    auto read = std::make_shared<ReadQuery>(
+        ReadQuery{std::string(service), std::string(account), itemQuery(service, account)});
     read->query.insert_or_assign(sec::kSecReturnData, true);
     read->query.insert_or_assign(sec::kSecMatchLimit, sec::kSecMatchLimitOne);
     std::lock_guard lock(readQueryMutex_);
@@ -58,22 +50,12 @@ std::shared_ptr<const NEBInstanceIDAuthKeychain::ReadQuery> NEBInstanceIDAuthKey
     return read;
 }
 
-ns::Status NEBInstanceIDAuthKeychain::removeAllItems() {
-    sec::OSStatus status = sec::Keychain::shared().remove(keychainQueryForService("*", "*"));
-    if (status == sec::errSecSuccess || status == sec::errSecItemNotFound) return {};
-    return keychainError(status);
-}
-
 ns::Result<std::optional<std::string>> NEBInstanceIDAuthKeychain::passwordForService(
     std::string_view service, std::string_view account) const {
-    if (service.empty() || account.empty())
-        return keychainError(kNEBInstanceIDKeychainBadParameter);
-    const std::shared_ptr<const ReadQuery> read = readQueryFor(service, account);
-    ns::Value result;
-    sec::OSStatus status = sec::Keychain::shared().copyMatching(read->query, &result);
-    if (status != sec::errSecSuccess) return keychainError(status);
-    const auto* data = result.data();
-    if (!data || data->empty()) return std::optional<std::string>();
+    if (service.empty() || account.empty()) return items_.error(kNEBInstanceIDKeychainBadParameter);
+    auto data = items_.data(readQueryFor(service, account)->query);
+    if (!data.ok()) return data.error();
+    if (data->empty()) return std::optional<std::string>();
     return std::optional<std::string>(std::string(data->chars()));
 }
 
@@ -81,36 +63,29 @@ ns::Status NEBInstanceIDAuthKeychain::setPassword(std::string_view password,
                                                   std::string_view service,
                                                   std::optional<std::string> accessibility,
                                                   std::string_view account) {
-    if (service.empty() || account.empty())
-        return keychainError(kNEBInstanceIDKeychainBadParameter);
-    auto query = itemQuery(service, account);
+    if (service.empty() || account.empty()) return items_.error(kNEBInstanceIDKeychainBadParameter);
     if (password.empty()) {
         // An empty password removes what was there and is refused, as an add of no data is.
-        sec::Keychain::shared().remove(query);
-        return keychainError(kNEBInstanceIDKeychainBadParameter);
+        if (auto removed = items_.remove(itemQuery(service, account)); !removed) return removed;
+        return items_.error(kNEBInstanceIDKeychainBadParameter);
     }
-    ns::Dictionary attributes{
-        {sec::kSecValueData, ns::Data::fromString(password)},
-        {sec::kSecAttrAccessible,
-         accessibility.value_or(sec::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly)}};
-    sec::OSStatus status = sec::Keychain::shared().replace(query, attributes);
-    if (status != sec::errSecSuccess) return keychainError(status);
-    return {};
+    return items_.replace(
+        itemQuery(service, account), ns::Data::fromString(password),
+        accessibility.value_or(sec::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly));
 }
 
 ns::Status NEBInstanceIDAuthKeychain::removePasswordForService(std::string_view service,
                                                                std::string_view account) {
-    if (service.empty() || account.empty())
-        return keychainError(kNEBInstanceIDKeychainBadParameter);
-    sec::OSStatus status = sec::Keychain::shared().remove(itemQuery(service, account));
-    if (status == sec::errSecSuccess || status == sec::errSecItemNotFound) return {};
-    return keychainError(status);
+    if (service.empty() || account.empty()) return items_.error(kNEBInstanceIDKeychainBadParameter);
+    return items_.remove(itemQuery(service, account));
+}
+
+ns::Status NEBInstanceIDAuthKeychain::removeAllItems() {
+    return items_.remove(keychainQueryForService("*", "*"));
 }
 
 ns::Status NEBInstanceIDAuthKeychain::removeItemsOfService(std::string_view service) {
     auto query = keychainQueryForService({}, {});
     query[sec::kSecAttrService] = std::string(service);
-    sec::OSStatus status = sec::Keychain::shared().remove(query);
-    if (status == sec::errSecSuccess || status == sec::errSecItemNotFound) return {};
-    return keychainError(status);
+    return items_.remove(query);
 }

@@ -8,20 +8,23 @@
 
 #include "platform/ns/Result.h"
 #include "platform/ns/Value.h"
+#include "platform/sec/Keychain.h"
+#include "platform/sec/KeychainItems.h"
 
 // Status of a password call with an empty service or account, or an empty password.
 inline constexpr int64_t kNEBInstanceIDKeychainBadParameter = -1301;
 
-// Generic-password items of the process's keychain that carry one generic attribute. Failures
-// are errors of the domain "com.nebula.iid" with the keychain status as code (-25300 for no
-// such item).
+// Generic-password items of the keychain that carry one generic attribute, on the keychain's
+// item store. Failures are errors of the domain "com.nebula.iid" with the keychain status as
+// code (-25300 for no such item).
 //
 // One item is always addressed by its literal service and account: the default token lives
 // under the scope "*", and reading it as "any service" would hand out another scope's token
 // (the auth token of the same entity, say). Only the bulk removals match every item.
 class NEBInstanceIDAuthKeychain {
 public:
-    explicit NEBInstanceIDAuthKeychain(std::string identifier) : generic_(std::move(identifier)) {}
+    explicit NEBInstanceIDAuthKeychain(std::string identifier,
+                                       sec::Keychain& keychain = sec::Keychain::shared());
 
     const std::string& generic() const { return generic_; }
 
@@ -30,7 +33,9 @@ public:
                                                   std::string_view account,
                                                   std::string_view generic);
     ns::Dictionary keychainQueryForService(std::string_view service,
-                                           std::string_view account) const;
+                                           std::string_view account) const {
+        return keychainQueryForService(service, account, generic_);
+    }
     // Service and account exactly as given.
     ns::Dictionary itemQuery(std::string_view service, std::string_view account) const;
 
@@ -50,6 +55,8 @@ public:
     static void printKeychainItems() {}
 
 private:
+    // The query of the item read last: cached token look-ups read one item again and again,
+    // and building the query costs a tenth of the read. Any thread may read.
     struct ReadQuery {
         std::string service;
         std::string account;
@@ -59,8 +66,7 @@ private:
                                                   std::string_view account) const;
 
     std::string generic_;
-    // The query of the item read last: cached token look-ups read one item again and again,
-    // and building the query costs a tenth of the read. Any thread may read.
+    sec::KeychainItems items_;
     mutable std::mutex readQueryMutex_;
     mutable std::shared_ptr<const ReadQuery> lastRead_;
 };

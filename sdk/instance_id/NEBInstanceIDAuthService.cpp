@@ -6,13 +6,17 @@
 
 NEBInstanceIDAuthService::NEBInstanceIDAuthService(
     std::shared_ptr<NEBInstanceIDCheckinService> checkinService,
-    std::shared_ptr<NEBInstanceIDStore> store)
-    : store_(std::move(store)), checkinService_(std::move(checkinService)) {}
+    std::shared_ptr<NEBInstanceIDStore> store, std::shared_ptr<const NEBServices> services)
+    : services_(std::move(services)),
+      store_(std::move(store)),
+      checkinService_(std::move(checkinService)) {}
 
 std::shared_ptr<NEBInstanceIDAuthService> NEBInstanceIDAuthService::withStore(
-    std::shared_ptr<NEBInstanceIDStore> store) {
-    auto service = std::make_shared<NEBInstanceIDCheckinService>(store);
-    return std::make_shared<NEBInstanceIDAuthService>(std::move(service), std::move(store));
+    std::shared_ptr<NEBInstanceIDStore> store, std::shared_ptr<const NEBServices> services) {
+    auto service =
+        std::make_shared<NEBInstanceIDCheckinService>(store, services->requests().checkin);
+    return std::make_shared<NEBInstanceIDAuthService>(std::move(service), std::move(store),
+                                                      std::move(services));
 }
 
 bool NEBInstanceIDAuthService::hasValidCheckinInfo() const {
@@ -64,8 +68,7 @@ void NEBInstanceIDAuthService::doCheckin() {
 }
 
 int64_t NEBInstanceIDAuthService::calculateNextCheckinRetryIntervalInSeconds() const {
-    if (checkinRetryCount_ > 9) return 32;
-    return std::min<int64_t>(int64_t{1} << checkinRetryCount_, 32);
+    return static_cast<int64_t>(services_->backoff().checkin.delay(checkinRetryCount_).value_or(0));
 }
 
 void NEBInstanceIDAuthService::fetchCheckinInfoWithHandler(Handler handler) {

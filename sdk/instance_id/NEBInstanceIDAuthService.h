@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "sdk/core/NEBServices.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinService.h"
 #include "sdk/instance_id/NEBInstanceIDStore.h"
 
@@ -22,9 +23,14 @@ public:
     using Handler = NEBInstanceIDCheckinService::Completion;
 
     NEBInstanceIDAuthService(std::shared_ptr<NEBInstanceIDCheckinService> checkinService,
-                             std::shared_ptr<NEBInstanceIDStore> store);
+                             std::shared_ptr<NEBInstanceIDStore> store,
+                             std::shared_ptr<const NEBServices> services);
     static std::shared_ptr<NEBInstanceIDAuthService> withStore(
-        std::shared_ptr<NEBInstanceIDStore> store);
+        std::shared_ptr<NEBInstanceIDStore> store, std::shared_ptr<const NEBServices> services);
+
+    // What instance identity's parts stand on (its registration clients take their limits and
+    // retry rule from it).
+    const std::shared_ptr<const NEBServices>& services() const { return services_; }
 
     bool hasValidCheckinInfo() const;
     NEBInstanceIDCheckinService::Preferences checkinPreferences() const;
@@ -49,6 +55,7 @@ public:
     int32_t checkinRetryCount() const { return checkinRetryCount_; }
 
 private:
+    std::shared_ptr<const NEBServices> services_;
     std::shared_ptr<NEBInstanceIDStore> store_;
     std::shared_ptr<NEBInstanceIDCheckinService> checkinService_;
     std::mutex tokensMutex_;

@@ -4,8 +4,6 @@
 #include <cstring>
 
 #include "platform/net/URLRequest.h"
-#include "platform/net/URLSession.h"
-#include "platform/net/URLSessionConfiguration.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/URL.h"
 #include "platform/sec/Random.h"
@@ -16,8 +14,6 @@
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
 
 namespace {
-
-constexpr double kCheckinTimeout = 60.0;
 
 bool isIntegerText(std::string_view text) {
     if (!text.empty() && text.front() == '-') text.remove_prefix(1);
@@ -49,8 +45,8 @@ std::string credentialNumber(const std::string& text) {
 }  // namespace
 
 NEBInstanceIDCheckinService::NEBInstanceIDCheckinService(
-    std::weak_ptr<NEBInstanceIDCheckinCache> cache)
-    : cache_(std::move(cache)) {
+    std::weak_ptr<NEBInstanceIDCheckinCache> cache, const NEBRequestLimits& limits)
+    : cache_(std::move(cache)), session_(limits) {
     if (auto held = cache_.lock()) {
         if (auto cached = held->cachedCheckinPreferences()) {
             preferences_ = std::make_shared<const NEBInstanceIDCheckinPreferences>(*cached);
@@ -176,15 +172,8 @@ ns::Result<NEBInstanceIDCheckinService::Response> NEBInstanceIDCheckinService::p
 }
 
 void NEBInstanceIDCheckinService::checkinWithCompletion(Completion completion) {
-    auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
-    configuration.setTimeoutIntervalForResource(kCheckinTimeout);
-    configuration.setMaximumResponseSize(kNEBInstanceIDCheckinMaximumResponseSize);
-    auto session = net::URLSession::sessionWithConfiguration(std::move(configuration));
-    {
-        std::lock_guard lock(mutex_);
-        if (session_) session_->invalidateAndCancel();
-        session_ = session;
-    }
+    // Each check-in runs on a new session; one still running gives way.
+    session_.cancel();
     auto url = ns::URL::parse(NEBInstanceIDCheckinURL());
     if (!url) {
         completion(nullptr, NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown));
@@ -211,7 +200,7 @@ void NEBInstanceIDCheckinService::checkinWithCompletion(Completion completion) {
         block(request, std::move(handler));
         return;
     }
-    session->dataTask(std::move(request), std::move(handler))->resume();
+    session_.send(std::move(request), std::move(handler));
 }
 
 void NEBInstanceIDCheckinService::handleResponse(std::optional<ns::Data> body,
@@ -274,10 +263,5 @@ void NEBInstanceIDCheckinService::handleResponse(std::optional<ns::Data> body,
 }
 
 void NEBInstanceIDCheckinService::stopFetching() {
-    std::shared_ptr<net::URLSession> session;
-    {
-        std::lock_guard lock(mutex_);
-        session = std::move(session_);
-    }
-    if (session) session->invalidateAndCancel();
+    session_.cancel();
 }

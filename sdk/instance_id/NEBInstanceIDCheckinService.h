@@ -8,20 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/net/URLSessionTask.h"
 #include "platform/ns/Error.h"
 #include "platform/ns/Result.h"
+#include "sdk/core/NEBRequestSession.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinCache.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinPreferences.h"
-
-#include "platform/net/URLSessionTask.h"
-
-namespace net {
-class URLRequest;
-class URLSession;
-}  // namespace net
-
-// Largest check-in answer read; anything longer fails as a transport error.
-inline constexpr uint64_t kNEBInstanceIDCheckinMaximumResponseSize = 64 * 1024;
 
 // One device check-in exchange with the check-in service: a JSON description of the device
 // out, device ID, secret and settings back. The preferences it holds are replaced whole, so
@@ -48,7 +40,9 @@ public:
     using ResponseHandler = net::URLSessionTask::DataCompletion;
     using TestBlock = std::function<void(const net::URLRequest& request, ResponseHandler handler)>;
 
-    explicit NEBInstanceIDCheckinService(std::weak_ptr<NEBInstanceIDCheckinCache> cache);
+    // `limits`: those of a check-in (NEBRequestPolicies::checkin).
+    NEBInstanceIDCheckinService(std::weak_ptr<NEBInstanceIDCheckinCache> cache,
+                                const NEBRequestLimits& limits);
     // Also clears the class-wide test block, as the platform's service does when it goes.
     ~NEBInstanceIDCheckinService();
 
@@ -76,5 +70,5 @@ private:
     std::weak_ptr<NEBInstanceIDCheckinCache> cache_;
     mutable std::mutex mutex_;
     Preferences preferences_;
-    std::shared_ptr<net::URLSession> session_;
+    NEBRequestSession session_;
 };

@@ -15,11 +15,13 @@ std::string stringFor(const ns::Dictionary& dictionary, std::string_view key) {
 }  // namespace
 
 NEBInstanceIDCheckinStore::NEBInstanceIDCheckinStore(std::string plistFileName,
-                                                     std::string applicationSupportSubDirectory)
+                                                     std::string applicationSupportSubDirectory,
+                                                     sec::Keychain& keychain)
     : NEBInstanceIDCheckinStore(
           std::make_shared<NEBInstanceIDBackupExcludedPlist>(
               std::move(plistFileName), std::move(applicationSupportSubDirectory)),
-          std::make_shared<NEBInstanceIDAuthKeychain>(kNEBInstanceIDCheckinKeychainGeneric)) {}
+          std::make_shared<NEBInstanceIDAuthKeychain>(kNEBInstanceIDCheckinKeychainGeneric,
+                                                      keychain)) {}
 
 NEBInstanceIDCheckinStore::NEBInstanceIDCheckinStore(
     std::shared_ptr<NEBInstanceIDBackupExcludedPlist> plist,

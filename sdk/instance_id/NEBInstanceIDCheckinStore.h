@@ -21,8 +21,8 @@ inline constexpr const char* kNEBInstanceIDCheckinPlistName = "g-checkin";
 // plist also carried the credentials.
 class NEBInstanceIDCheckinStore {
 public:
-    NEBInstanceIDCheckinStore(std::string plistFileName,
-                              std::string applicationSupportSubDirectory);
+    NEBInstanceIDCheckinStore(std::string plistFileName, std::string applicationSupportSubDirectory,
+                              sec::Keychain& keychain);
     NEBInstanceIDCheckinStore(std::shared_ptr<NEBInstanceIDBackupExcludedPlist> plist,
                               std::shared_ptr<NEBInstanceIDAuthKeychain> keychain);
 

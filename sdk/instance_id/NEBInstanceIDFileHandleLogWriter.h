@@ -2,18 +2,16 @@
 
 #include <cstdio>
 #include <memory>
-#include <mutex>
 
 #include "sdk/instance_id/NEBInstanceIDLogger.h"
 
-// Writes each line and a line feed to a C stream, one line at a time.
-class NEBInstanceIDFileHandleLogWriter final : public NEBInstanceIDLogWriter {
+// Writes each line and a line feed to a stream, through the process's log.
+class NEBInstanceIDFileHandleLogWriter final
+    : public NEBLogPipeline<NEBInstanceIDLogLevel>::StreamWriter {
 public:
-    explicit NEBInstanceIDFileHandleLogWriter(FILE* stream) : stream_(stream) {}
-    static std::shared_ptr<NEBInstanceIDFileHandleLogWriter> standardOutput();
-    void logMessage(std::string_view line, NEBInstanceIDLogLevel level) override;
-
-private:
-    std::mutex mutex_;
-    FILE* stream_;
+    explicit NEBInstanceIDFileHandleLogWriter(FILE* stream)
+        : StreamWriter(kNEBInstanceIDLogSubsystem, fileno(stream)) {}
+    static std::shared_ptr<NEBInstanceIDFileHandleLogWriter> standardOutput() {
+        return std::make_shared<NEBInstanceIDFileHandleLogWriter>(stdout);
+    }
 };

@@ -27,32 +27,33 @@ ns::Dictionary NEBInstanceIDKeyPair::queryDictWithTag(std::string_view tag, bool
     return query;
 }
 
-std::optional<ns::Data> NEBInstanceIDKeyPair::keyDataWithTag(std::string_view tag) {
+std::optional<ns::Data> NEBInstanceIDKeyPair::keyDataWithTag(sec::Keychain& keychain,
+                                                             std::string_view tag) {
     if (tag.empty()) return std::nullopt;
     ns::Value result;
-    if (sec::SecItemCopyMatching(queryDictWithTag(tag, true, true), &result) !=
-        sec::errSecSuccess) {
+    if (keychain.copyMatching(queryDictWithTag(tag, true, true), &result) != sec::errSecSuccess) {
         return std::nullopt;
     }
     if (const auto* data = result.data()) return *data;
     return std::nullopt;
 }
 
-std::shared_ptr<sec::Key> NEBInstanceIDKeyPair::cachedKeyRefWithTag(std::string_view tag,
+std::shared_ptr<sec::Key> NEBInstanceIDKeyPair::cachedKeyRefWithTag(sec::Keychain& keychain,
+                                                                    std::string_view tag,
                                                                     int32_t* status) {
     if (status) *status = sec::errSecParam;
     if (tag.empty()) return nullptr;
     std::shared_ptr<sec::Key> key;
-    sec::OSStatus found = sec::SecItemCopyMatching(queryDictWithTag(tag, true, false), &key);
+    sec::OSStatus found = keychain.copyKey(queryDictWithTag(tag, true, false), &key);
     if (status) *status = found;
     if (found != sec::errSecSuccess) return nullptr;
     return key;
 }
 
 ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> NEBInstanceIDKeyPair::generateRSA2048KeyPair(
-    std::string_view privateTag, std::string_view publicTag) {
-    sec::SecItemDelete(queryDictWithTag(privateTag, false, false));
-    sec::SecItemDelete(queryDictWithTag(publicTag, false, false));
+    sec::Keychain& keychain, std::string_view privateTag, std::string_view publicTag) {
+    keychain.remove(queryDictWithTag(privateTag, false, false));
+    keychain.remove(queryDictWithTag(publicTag, false, false));
     ns::Dictionary parameters{
         {sec::kSecAttrKeyType, sec::kSecAttrKeyTypeRSA},
         {sec::kSecAttrKeySizeInBits, 2048},
@@ -64,23 +65,23 @@ ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> NEBInstanceIDKeyPair::generate
                         {sec::kSecAttrApplicationTag, ns::Data::fromString(publicTag)}}},
     };
     std::shared_ptr<sec::Key> publicKey, privateKey;
-    sec::OSStatus status = sec::SecKeyGeneratePair(parameters, &publicKey, &privateKey);
+    sec::OSStatus status = keychain.generateKeyPair(parameters, &publicKey, &privateKey);
     if (status != sec::errSecSuccess || !publicKey || !privateKey) {
         return ns::Error(kNEBInstanceIDDomain, status);
     }
-    return std::make_shared<NEBInstanceIDKeyPair>(privateKey, publicKey,
-                                                  keyDataWithTag(publicTag).value_or(ns::Data()),
-                                                  keyDataWithTag(privateTag).value_or(ns::Data()));
+    return std::make_shared<NEBInstanceIDKeyPair>(
+        privateKey, publicKey, keyDataWithTag(keychain, publicTag).value_or(ns::Data()),
+        keyDataWithTag(keychain, privateTag).value_or(ns::Data()));
 }
 
 ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(
-    std::string_view privateTag, std::string_view publicTag) {
+    sec::Keychain& keychain, std::string_view privateTag, std::string_view publicTag) {
     if (privateTag.empty() || publicTag.empty()) {
         return NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidKeyPairTags);
     }
     sec::OSStatus privateStatus = sec::errSecSuccess, publicStatus = sec::errSecSuccess;
-    auto privateKey = cachedKeyRefWithTag(privateTag, &privateStatus);
-    auto publicKey = cachedKeyRefWithTag(publicTag, &publicStatus);
+    auto privateKey = cachedKeyRefWithTag(keychain, privateTag, &privateStatus);
+    auto publicKey = cachedKeyRefWithTag(keychain, publicTag, &publicStatus);
     if (!privateKey || !publicKey) {
         // A keychain that failed to answer is not a keychain without the pair: callers that
         // would replace a missing pair must not replace one they merely could not read.
@@ -91,15 +92,15 @@ ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> NEBInstanceIDKeyPair::keyPairF
         }
         return NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeMissingKeyPair);
     }
-    return std::make_shared<NEBInstanceIDKeyPair>(privateKey, publicKey,
-                                                  keyDataWithTag(publicTag).value_or(ns::Data()),
-                                                  keyDataWithTag(privateTag).value_or(ns::Data()));
+    return std::make_shared<NEBInstanceIDKeyPair>(
+        privateKey, publicKey, keyDataWithTag(keychain, publicTag).value_or(ns::Data()),
+        keyDataWithTag(keychain, privateTag).value_or(ns::Data()));
 }
 
-ns::Status NEBInstanceIDKeyPair::deleteKeyPair(std::string_view privateTag,
+ns::Status NEBInstanceIDKeyPair::deleteKeyPair(sec::Keychain& keychain, std::string_view privateTag,
                                                std::string_view publicTag) {
-    sec::OSStatus privateStatus = sec::SecItemDelete(queryDictWithTag(privateTag, false, false));
-    sec::OSStatus publicStatus = sec::SecItemDelete(queryDictWithTag(publicTag, false, false));
+    sec::OSStatus privateStatus = keychain.remove(queryDictWithTag(privateTag, false, false));
+    sec::OSStatus publicStatus = keychain.remove(queryDictWithTag(publicTag, false, false));
     auto failed = [](sec::OSStatus s) {
         return s != sec::errSecSuccess && s != sec::errSecItemNotFound;
     };

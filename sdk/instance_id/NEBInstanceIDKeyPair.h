@@ -9,10 +9,11 @@
 #include "platform/ns/Result.h"
 #include "platform/ns/Value.h"
 #include "platform/sec/Key.h"
+#include "platform/sec/Keychain.h"
 
-// The installation's RSA 2048 key pair, kept as two permanent key items of the keychain told
-// apart by their application tags. The public key data is the PKCS#1 RSAPublicKey DER form that
-// the registration service reads.
+// The installation's RSA 2048 key pair, kept as two permanent key items of a keychain (the SDK
+// services' one) told apart by their application tags. The public key data is the PKCS#1
+// RSAPublicKey DER form that the registration service reads.
 class NEBInstanceIDKeyPair {
 public:
     NEBInstanceIDKeyPair(std::shared_ptr<sec::Key> privateKey, std::shared_ptr<sec::Key> publicKey,
@@ -21,19 +22,21 @@ public:
     // Items left under the same tags are removed first, so that lookups never find a stale
     // half next to the new pair.
     static ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> generateRSA2048KeyPair(
-        std::string_view privateTag, std::string_view publicTag);
+        sec::Keychain& keychain, std::string_view privateTag, std::string_view publicTag);
     // Error 2001 when an item is missing, 2002 for an empty tag, the keychain's status when it
     // failed to answer.
     static ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> keyPairForPrivateKeyTag(
-        std::string_view privateTag, std::string_view publicTag);
-    static ns::Status deleteKeyPair(std::string_view privateTag, std::string_view publicTag);
+        sec::Keychain& keychain, std::string_view privateTag, std::string_view publicTag);
+    static ns::Status deleteKeyPair(sec::Keychain& keychain, std::string_view privateTag,
+                                    std::string_view publicTag);
     // The 11-character instance identifier; nothing without a public key.
     static std::optional<std::string> appIdentityWithKeyPair(const NEBInstanceIDKeyPair& keyPair);
 
     static ns::Dictionary queryDictWithTag(std::string_view tag, bool addReturnAttr,
                                            bool withTypeData);
-    static std::optional<ns::Data> keyDataWithTag(std::string_view tag);
-    static std::shared_ptr<sec::Key> cachedKeyRefWithTag(std::string_view tag,
+    static std::optional<ns::Data> keyDataWithTag(sec::Keychain& keychain, std::string_view tag);
+    static std::shared_ptr<sec::Key> cachedKeyRefWithTag(sec::Keychain& keychain,
+                                                         std::string_view tag,
                                                          int32_t* status = nullptr);
 
     bool isValid() const { return privateKey_ && publicKey_; }

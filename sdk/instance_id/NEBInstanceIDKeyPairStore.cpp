@@ -11,8 +11,9 @@ constexpr int kMaxEntitlementFailures = 3;
 
 }  // namespace
 
-NEBInstanceIDKeyPairStore::NEBInstanceIDKeyPairStore()
-    : plist_(std::make_shared<NEBInstanceIDBackupExcludedPlist>(
+NEBInstanceIDKeyPairStore::NEBInstanceIDKeyPairStore(sec::Keychain& keychain)
+    : keychain_(keychain),
+      plist_(std::make_shared<NEBInstanceIDBackupExcludedPlist>(
           kNEBInstanceIDKeyPairStoreFileName, kNEBInstanceIDApplicationSupportSubDirectory)) {}
 
 std::string NEBInstanceIDKeyPairStore::publicTagWithSubtype(std::string_view subtype) {
@@ -75,8 +76,8 @@ NEBInstanceIDKeyPairStore::validCachedKeyPairWithSubtype(std::string_view subtyp
     std::lock_guard lock(mutex_);
     auto contents = plist_->contentAsDictionary();
     if (contents && contents->contains(creationTimeKeyWithSubtype(subtype))) {
-        return NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(privateTagWithSubtype(subtype),
-                                                             publicTagWithSubtype(subtype));
+        return NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(
+            keychain_, privateTagWithSubtype(subtype), publicTagWithSubtype(subtype));
     }
     (void)deleteSavedKeyPairLocked(subtype);
     return NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidKeyPairCreationTime);
@@ -86,8 +87,8 @@ ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>>
 NEBInstanceIDKeyPairStore::generateAndSaveKeyWithSubtype(std::string_view subtype,
                                                          int64_t creationTime) {
     std::lock_guard lock(mutex_);
-    auto generated = NEBInstanceIDKeyPair::generateRSA2048KeyPair(privateTagWithSubtype(subtype),
-                                                                  publicTagWithSubtype(subtype));
+    auto generated = NEBInstanceIDKeyPair::generateRSA2048KeyPair(
+        keychain_, privateTagWithSubtype(subtype), publicTagWithSubtype(subtype));
     if (!generated.ok() || !(*generated)->isValid()) {
         NEBInstanceIDLoggerError("Unable to generate keypair.");
         if (!generated.ok()) return generated.error();
@@ -101,7 +102,7 @@ NEBInstanceIDKeyPairStore::generateAndSaveKeyWithSubtype(std::string_view subtyp
     }
     auto written = plist_->writeDictionary(entries);
     if (!written.ok()) {
-        (void)NEBInstanceIDKeyPair::deleteKeyPair(privateTagWithSubtype(subtype),
+        (void)NEBInstanceIDKeyPair::deleteKeyPair(keychain_, privateTagWithSubtype(subtype),
                                                   publicTagWithSubtype(subtype));
         NEBInstanceIDLoggerError("Failed to save keypair data to plist %@", written.error());
         return written.error();
@@ -125,7 +126,7 @@ ns::Status NEBInstanceIDKeyPairStore::deleteSavedKeyPairLocked(std::string_view 
                                      plist_->fileName());
         }
     }
-    auto deleted = NEBInstanceIDKeyPair::deleteKeyPair(privateTagWithSubtype(subtype),
+    auto deleted = NEBInstanceIDKeyPair::deleteKeyPair(keychain_, privateTagWithSubtype(subtype),
                                                        publicTagWithSubtype(subtype));
     if (!deleted.ok()) {
         NEBInstanceIDLoggerError("Unable to remove RSA keypair");
@@ -137,8 +138,8 @@ ns::Status NEBInstanceIDKeyPairStore::deleteSavedKeyPairLocked(std::string_view 
 
 bool NEBInstanceIDKeyPairStore::hasCachedKeyPairs() {
     std::lock_guard lock(mutex_);
-    auto stored = NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(privateTagWithSubtype(""),
-                                                                publicTagWithSubtype(""));
+    auto stored = NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(
+        keychain_, privateTagWithSubtype(""), publicTagWithSubtype(""));
     if (!stored.ok()) {
         // Only a definite "no such pair" forgets the record; a keychain that failed to answer
         // leaves it, so that the pair is found again once the keychain answers.

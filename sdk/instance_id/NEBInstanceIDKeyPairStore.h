@@ -18,7 +18,7 @@ inline constexpr const char* kNEBInstanceIDKeyPairStoreFileName = "com.nebula.ii
 // for its whole course, so that two loads never make two pairs.
 class NEBInstanceIDKeyPairStore {
 public:
-    NEBInstanceIDKeyPairStore();
+    explicit NEBInstanceIDKeyPairStore(sec::Keychain& keychain);
 
     static std::string publicTagWithSubtype(std::string_view subtype);
     static std::string privateTagWithSubtype(std::string_view subtype);
@@ -39,6 +39,7 @@ public:
 private:
     ns::Status deleteSavedKeyPairLocked(std::string_view subtype);
 
+    sec::Keychain& keychain_;
     std::recursive_mutex mutex_;
     std::shared_ptr<NEBInstanceIDBackupExcludedPlist> plist_;
     std::shared_ptr<NEBInstanceIDKeyPair> keyPair_;

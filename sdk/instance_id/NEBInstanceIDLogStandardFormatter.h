@@ -1,11 +1,13 @@
 #pragma once
 
+#include <string>
+
 #include "sdk/instance_id/NEBInstanceIDLogger.h"
 
 // "<date>: <NEBInstanceID/LABEL> message", the date as "yyyy-MM-dd HH:mm:ss.SSS" in local time.
-class NEBInstanceIDLogStandardFormatter final : public NEBInstanceIDLogFormatter {
+class NEBInstanceIDLogStandardFormatter final
+    : public NEBLogPipeline<NEBInstanceIDLogLevel>::StandardFormatter {
 public:
-    std::string stringForFunc(std::string_view function, std::string_view message,
-                              NEBInstanceIDLogLevel level) const override;
-    static std::string stringForLogLevel(int level);
+    NEBInstanceIDLogStandardFormatter() : StandardFormatter("NEBInstanceID") {}
+    static std::string stringForLogLevel(int level) { return labelForLevel(level); }
 };

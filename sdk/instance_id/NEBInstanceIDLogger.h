@@ -2,74 +2,27 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
-#include "platform/ns/Format.h"
+#include "sdk/core/NEBLogPipeline.h"
 
 // Levels of instance identity's log lines.
 enum class NEBInstanceIDLogLevel : int8_t { Debug = 0, Info = 1, Error = 2, Assert = 3 };
 
-// Turns a message into one line; nothing drops the message.
-class NEBInstanceIDLogFormatter {
-public:
-    virtual ~NEBInstanceIDLogFormatter() = default;
-    virtual std::string stringForFunc(std::string_view function, std::string_view message,
-                                      NEBInstanceIDLogLevel level) const = 0;
-};
+// The subsystem of instance identity's lines in the process's log.
+inline constexpr const char* kNEBInstanceIDLogSubsystem = "com.nebula.iid";
 
-// Decides by level which lines are written.
-class NEBInstanceIDLogFilter {
-public:
-    virtual ~NEBInstanceIDLogFilter() = default;
-    virtual bool filterAllowsMessage(std::string_view line, NEBInstanceIDLogLevel level) const = 0;
-};
+using NEBInstanceIDLogFormatter = NEBLogPipeline<NEBInstanceIDLogLevel>::Formatter;
+using NEBInstanceIDLogFilter = NEBLogPipeline<NEBInstanceIDLogLevel>::Filter;
+using NEBInstanceIDLogWriter = NEBLogPipeline<NEBInstanceIDLogLevel>::Writer;
 
-// Puts a line out.
-class NEBInstanceIDLogWriter {
+// Instance identity's logger: filter, formatter, writer (see NEBLogPipeline).
+class NEBInstanceIDLogger : public NEBLogPipeline<NEBInstanceIDLogLevel> {
 public:
-    virtual ~NEBInstanceIDLogWriter() = default;
-    virtual void logMessage(std::string_view line, NEBInstanceIDLogLevel level) = 0;
-};
-
-// Instance identity's logger: filter, formatter, writer. Any thread. Each part is swapped as a
-// whole under the logger's lock, so that a line logged while the level changes sees either
-// the old filter or the new one, never one being torn down.
-class NEBInstanceIDLogger {
-public:
-    NEBInstanceIDLogger(std::shared_ptr<NEBInstanceIDLogFilter> filter,
-                        std::shared_ptr<NEBInstanceIDLogFormatter> formatter,
-                        std::shared_ptr<NEBInstanceIDLogWriter> writer);
-
+    using NEBLogPipeline::NEBLogPipeline;
     // Standard output, the standard formatter, a level filter at 0.
     static std::shared_ptr<NEBInstanceIDLogger> standardLogger();
-
-    std::shared_ptr<NEBInstanceIDLogFilter> filter() const;
-    void setFilter(std::shared_ptr<NEBInstanceIDLogFilter> filter);
-    std::shared_ptr<NEBInstanceIDLogFormatter> formatter() const;
-    void setFormatter(std::shared_ptr<NEBInstanceIDLogFormatter> formatter);
-    std::shared_ptr<NEBInstanceIDLogWriter> writer() const;
-    void setWriter(std::shared_ptr<NEBInstanceIDLogWriter> writer);
-
-    // Never throws: a failing part drops the line.
-    void logInternal(std::string_view function, std::string_view message,
-                     NEBInstanceIDLogLevel level) noexcept;
-
-    template <class... Args>
-    void log(NEBInstanceIDLogLevel level, const char* function, std::string_view format,
-             const Args&... args) noexcept {
-        try {
-            logInternal(function ? function : "", ns::format(format, args...), level);
-        } catch (...) {
-        }
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::shared_ptr<NEBInstanceIDLogFilter> filter_;
-    std::shared_ptr<NEBInstanceIDLogFormatter> formatter_;
-    std::shared_ptr<NEBInstanceIDLogWriter> writer_;
 };
 
 // The process-wide logger, made once.

@@ -5,9 +5,6 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/URLRequest.h"
-#include "platform/net/URLSession.h"
-#include "platform/net/URLSessionConfiguration.h"
-#include "platform/net/URLSessionTask.h"
 #include "platform/ns/URL.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/instance_id/NEBInstanceIDAuthService.h"
@@ -19,18 +16,9 @@
 
 namespace {
 
-constexpr double kRegistrationTimeout = 60.0;
-constexpr int32_t kMaxPhoneRegistrationRetries = 10;
 constexpr const char* kPhoneRegistrationError = "PHONE_REGISTRATION_ERROR";
 
 std::atomic<uint64_t> requestCounter{0};
-
-std::shared_ptr<net::URLSession> newSession() {
-    auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
-    configuration.setTimeoutIntervalForResource(kRegistrationTimeout);
-    configuration.setMaximumResponseSize(kNEBInstanceIDRegistrationMaximumResponseSize);
-    return net::URLSession::sessionWithConfiguration(std::move(configuration));
-}
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> pieces;
@@ -71,11 +59,10 @@ NEBInstanceIDRegistrationClient::NEBInstanceIDRegistrationClient(
     : authService_(std::move(authService)),
       authorizedEntity_(std::move(authorizedEntity)),
       scope_(std::move(scope)),
-      keyPair_(std::move(keyPair)) {}
+      keyPair_(std::move(keyPair)),
+      session_(authService_->services()->requests().registration) {}
 
-NEBInstanceIDRegistrationClient::~NEBInstanceIDRegistrationClient() {
-    if (session_) session_->invalidateAndCancel();
-}
+NEBInstanceIDRegistrationClient::~NEBInstanceIDRegistrationClient() = default;
 
 std::string NEBInstanceIDRegistrationClient::registrationClientKeyWithAuthorizedEntity(
     std::string_view entity, std::string_view scope) {
@@ -96,25 +83,11 @@ void NEBInstanceIDRegistrationClient::setOptionsForFetchingNewToken(ns::Dictiona
 }
 
 bool NEBInstanceIDRegistrationClient::inProgress() const {
-    if (retryPending_) return true;
-    std::lock_guard lock(mutex_);
-    return task_ && task_->state() == net::URLSessionTaskState::Running;
+    return retryPending_ || session_.inProgress();
 }
 
 void NEBInstanceIDRegistrationClient::stopFetching() {
-    std::shared_ptr<net::URLSession> session;
-    {
-        std::lock_guard lock(mutex_);
-        session = std::move(session_);
-        task_.reset();
-    }
-    if (session) session->invalidateAndCancel();
-}
-
-std::shared_ptr<net::URLSession> NEBInstanceIDRegistrationClient::session() {
-    std::lock_guard lock(mutex_);
-    if (!session_) session_ = newSession();
-    return session_;
+    session_.cancel();
 }
 
 std::string NEBInstanceIDRegistrationClient::formValue(std::string_view value) {
@@ -230,28 +203,21 @@ void NEBInstanceIDRegistrationClient::fetchTokenWithHandler(TokenHandler handler
     request.setHTTPBody(ns::Data::fromString(body));
 
     std::weak_ptr<NEBInstanceIDRegistrationClient> weak = weak_from_this();
-    auto task = session()->dataTask(
-        std::move(request),
-        [weak, requestID, handler](std::optional<ns::Data> data,
-                                   std::shared_ptr<const net::URLResponse> response,
-                                   std::optional<ns::Error> error) {
-            auto self = weak.lock();
-            if (!self) {
-                onMain([handler, error] {
-                    handler(
-                        std::nullopt,
+    session_.send(std::move(request), [weak, requestID, handler](
+                                          std::optional<ns::Data> data,
+                                          std::shared_ptr<const net::URLResponse> response,
+                                          std::optional<ns::Error> error) {
+        auto self = weak.lock();
+        if (!self) {
+            onMain([handler, error] {
+                handler(std::nullopt,
                         error.value_or(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown)));
-                });
-                return;
-            }
-            self->handleTokenReply(std::move(data), std::move(response), std::move(error),
-                                   requestID, handler);
-        });
-    {
-        std::lock_guard lock(mutex_);
-        task_ = task;
-    }
-    task->resume();
+            });
+            return;
+        }
+        self->handleTokenReply(std::move(data), std::move(response), std::move(error), requestID,
+                               handler);
+    });
 }
 
 std::map<std::string, std::string> NEBInstanceIDRegistrationClient::parseFetchTokenResponse(
@@ -330,18 +296,18 @@ void NEBInstanceIDRegistrationClient::handleTokenReply(
         auto pieces = split(found->second, ':');
         bool retryable = std::find(pieces.begin(), pieces.end(),
                                    std::string_view(kPhoneRegistrationError)) != pieces.end();
-        int32_t count = retryCount_.load();
-        if (retryable && count < kMaxPhoneRegistrationRetries) {
+        const auto wait =
+            authService_->services()->backoff().registration.delay(retryCount_.load());
+        if (retryable && wait) {
             retryPending_ = true;
             std::weak_ptr<NEBInstanceIDRegistrationClient> weak = weak_from_this();
-            dispatch::Queue::main().asyncAfter(
-                dispatch::seconds(static_cast<double>(int64_t{1} << count)), [weak, handler] {
-                    auto self = weak.lock();
-                    if (!self) return;
-                    ++self->retryCount_;
-                    self->retryPending_ = false;
-                    self->fetchTokenWithHandler(handler);
-                });
+            dispatch::Queue::main().asyncAfter(dispatch::seconds(*wait), [weak, handler] {
+                auto self = weak.lock();
+                if (!self) return;
+                ++self->retryCount_;
+                self->retryPending_ = false;
+                self->fetchTokenWithHandler(handler);
+            });
             return;
         }
     }
@@ -362,21 +328,16 @@ void NEBInstanceIDRegistrationClient::deleteTokenWithHandler(DeleteHandler handl
     std::string body = deleteRequestContentWithDeviceID(deviceID, scope_, nextRequestID()) +
                        publicKeyContent(*keyPair_);
     request.setHTTPBody(ns::Data::fromString(body));
-    auto task =
-        session()->dataTask(std::move(request), [handler](std::optional<ns::Data> data,
-                                                          std::shared_ptr<const net::URLResponse>,
-                                                          std::optional<ns::Error> error) {
-            deliverDelete(handler, std::move(data), std::move(error));
-        });
-    {
-        std::lock_guard lock(mutex_);
-        task_ = task;
-    }
-    task->resume();
+    session_.send(std::move(request),
+                  [handler](std::optional<ns::Data> data, std::shared_ptr<const net::URLResponse>,
+                            std::optional<ns::Error> error) {
+                      deliverDelete(handler, std::move(data), std::move(error));
+                  });
 }
 
 void NEBInstanceIDRegistrationClient::deleteMSGTokenOnAppResetWithDeviceID(
-    const std::string& deviceID, const std::string& secretToken, DeleteHandler handler) {
+    const std::string& deviceID, const std::string& secretToken, const NEBRequestLimits& limits,
+    DeleteHandler handler) {
     if (deviceID.empty() || secretToken.empty()) {
         onMain([handler] {
             if (handler) handler(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
@@ -386,13 +347,10 @@ void NEBInstanceIDRegistrationClient::deleteMSGTokenOnAppResetWithDeviceID(
     net::URLRequest request = requestWithAuthHeader("AidLogin " + deviceID + ":" + secretToken);
     request.setHTTPBody(ns::Data::fromString(
         deleteRequestContentWithDeviceID(deviceID, kNEBInstanceIDScopeNCM, nextRequestID())));
-    auto session = newSession();
-    auto task = session->dataTask(
-        std::move(request),
-        [session, handler](std::optional<ns::Data> data, std::shared_ptr<const net::URLResponse>,
-                           std::optional<ns::Error> error) {
+    NEBRequestSession::sendOnce(
+        limits, std::move(request),
+        [handler](std::optional<ns::Data> data, std::shared_ptr<const net::URLResponse>,
+                  std::optional<ns::Error> error) {
             deliverDelete(handler, std::move(data), std::move(error));
-            session->finishTasksAndInvalidate();
         });
-    task->resume();
 }

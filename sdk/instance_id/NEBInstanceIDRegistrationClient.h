@@ -12,23 +12,19 @@
 
 #include "platform/ns/Error.h"
 #include "platform/ns/Value.h"
+#include "sdk/core/NEBRequestSession.h"
 
 namespace net {
 class URLRequest;
 class URLResponse;
-class URLSession;
-class URLSessionTask;
 }  // namespace net
 
 class NEBInstanceIDAuthService;
 class NEBInstanceIDKeyPair;
 
-// Largest registration answer read; anything longer fails as a transport error.
-inline constexpr uint64_t kNEBInstanceIDRegistrationMaximumResponseSize = 16 * 1024;
-
 // One exchange with the registration endpoint for one (entity, scope): fetch a token or delete
-// one, with a signed form body and the device's check-in credentials. Every handler runs on the
-// main queue.
+// one, with a signed form body and the device's check-in credentials, on a request session with
+// the registration limits of the auth service's services. Every handler runs on the main queue.
 class NEBInstanceIDRegistrationClient
     : public std::enable_shared_from_this<NEBInstanceIDRegistrationClient> {
 public:
@@ -53,12 +49,15 @@ public:
 
     void fetchTokenWithHandler(TokenHandler handler);
     void deleteTokenWithHandler(DeleteHandler handler);
+    // On a session of its own with these (registration) limits.
     static void deleteMSGTokenOnAppResetWithDeviceID(const std::string& deviceID,
                                                      const std::string& secretToken,
+                                                     const NEBRequestLimits& limits,
                                                      DeleteHandler handler);
     static void deleteMSGTokenOnAppReset(const std::string& deviceID,
-                                         const std::string& secretToken, DeleteHandler handler) {
-        deleteMSGTokenOnAppResetWithDeviceID(deviceID, secretToken, std::move(handler));
+                                         const std::string& secretToken,
+                                         const NEBRequestLimits& limits, DeleteHandler handler) {
+        deleteMSGTokenOnAppResetWithDeviceID(deviceID, secretToken, limits, std::move(handler));
     }
     void setOptionsForFetchingNewToken(ns::Dictionary options);
     // A request is in flight, or a retry of one is waiting.
@@ -92,7 +91,6 @@ public:
 private:
     static net::URLRequest requestWithAuthHeader(const std::string& authHeader);
     std::string HTTPAuthHeaderForAuthorizedEntity() const;
-    std::shared_ptr<net::URLSession> session();
     void handleTokenReply(std::optional<ns::Data> body,
                           std::shared_ptr<const net::URLResponse> response,
                           std::optional<ns::Error> error, uint64_t requestID,
@@ -104,8 +102,7 @@ private:
     std::shared_ptr<NEBInstanceIDKeyPair> keyPair_;
     mutable std::mutex mutex_;
     ns::Dictionary options_;
-    std::shared_ptr<net::URLSession> session_;
-    std::shared_ptr<net::URLSessionTask> task_;
+    NEBRequestSession session_;
     std::atomic<int32_t> retryCount_{0};
     std::atomic<bool> retryPending_{false};
 };

@@ -26,21 +26,26 @@ std::optional<std::string> entityWithIndex(std::string_view key, size_t index) {
 
 NEBInstanceIDStore::NEBInstanceIDStore(std::shared_ptr<NEBInstanceIDBackupExcludedPlist> tokenPlist,
                                        std::shared_ptr<NEBInstanceIDCheckinStore> checkinStore,
-                                       std::shared_ptr<NEBInstanceIDTokenStore> tokenStore)
+                                       std::shared_ptr<NEBInstanceIDTokenStore> tokenStore,
+                                       NEBRequestLimits registrationLimits)
     : tokenPlist_(std::move(tokenPlist)),
       checkinStore_(std::move(checkinStore)),
-      tokenStore_(std::move(tokenStore)) {
+      tokenStore_(std::move(tokenStore)),
+      registrationLimits_(std::move(registrationLimits)) {
     resetNewApp();
     saveLibraryVersion();
 }
 
-std::shared_ptr<NEBInstanceIDStore> NEBInstanceIDStore::defaultStore() {
+std::shared_ptr<NEBInstanceIDStore> NEBInstanceIDStore::defaultStore(
+    const std::shared_ptr<const NEBServices>& services) {
     return std::make_shared<NEBInstanceIDStore>(
         std::make_shared<NEBInstanceIDBackupExcludedPlist>(
             kNEBInstanceIDTokenPlistFileName, kNEBInstanceIDApplicationSupportSubDirectory),
         std::make_shared<NEBInstanceIDCheckinStore>(kNEBInstanceIDCheckinPlistName,
-                                                    kNEBInstanceIDApplicationSupportSubDirectory),
-        NEBInstanceIDTokenStore::defaultStore());
+                                                    kNEBInstanceIDApplicationSupportSubDirectory,
+                                                    services->keychain()),
+        NEBInstanceIDTokenStore::defaultStore(services->keychain()),
+        services->requests().registration);
 }
 
 std::optional<std::string> NEBInstanceIDStore::authorizedEntityInTokenCacheKey(
@@ -204,8 +209,9 @@ void NEBInstanceIDStore::resetNewApp() {
     if (old) deleteMSGTokensOnAppReset(*old);
 }
 
-void NEBInstanceIDStore::deleteMSGTokensOnAppReset(const NEBInstanceIDCheckinPreferences& old) {
+void NEBInstanceIDStore::deleteMSGTokensOnAppReset(
+    const NEBInstanceIDCheckinPreferences& old) const {
     if (old.deviceID().empty() || old.secretToken().empty()) return;
-    NEBInstanceIDRegistrationClient::deleteMSGTokenOnAppReset(old.deviceID(), old.secretToken(),
-                                                              [](std::optional<ns::Error>) {});
+    NEBInstanceIDRegistrationClient::deleteMSGTokenOnAppReset(
+        old.deviceID(), old.secretToken(), registrationLimits_, [](std::optional<ns::Error>) {});
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "sdk/core/NEBServices.h"
 #include "sdk/instance_id/NEBInstanceIDBackupExcludedPlist.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinCache.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinStore.h"
@@ -20,10 +21,14 @@ inline constexpr const char* kNEBInstanceIDAppVersionKey = "com.nebula.iid-app_v
 // (the keychain outlives the sandbox) and cleans up after it, once per installation.
 class NEBInstanceIDStore : public NEBInstanceIDCheckinCache {
 public:
+    // `registrationLimits`: those of the deletions a reinstall sends for the tokens of the
+    // check-in it finds (NEBRequestPolicies::registration).
     NEBInstanceIDStore(std::shared_ptr<NEBInstanceIDBackupExcludedPlist> tokenPlist,
                        std::shared_ptr<NEBInstanceIDCheckinStore> checkinStore,
-                       std::shared_ptr<NEBInstanceIDTokenStore> tokenStore);
-    static std::shared_ptr<NEBInstanceIDStore> defaultStore();
+                       std::shared_ptr<NEBInstanceIDTokenStore> tokenStore,
+                       NEBRequestLimits registrationLimits);
+    static std::shared_ptr<NEBInstanceIDStore> defaultStore(
+        const std::shared_ptr<const NEBServices>& services);
 
     static std::optional<std::string> authorizedEntityInTokenCacheKey(std::string_view key);
     static std::optional<std::string> scopeInTokenCacheKey(std::string_view key);
@@ -59,10 +64,11 @@ public:
     static ns::Status removeApplicationSupportSubDirectory(std::string_view subDirectory);
 
     void resetNewApp();
-    static void deleteMSGTokensOnAppReset(const NEBInstanceIDCheckinPreferences& old);
+    void deleteMSGTokensOnAppReset(const NEBInstanceIDCheckinPreferences& old) const;
 
 private:
     std::shared_ptr<NEBInstanceIDBackupExcludedPlist> tokenPlist_;
     std::shared_ptr<NEBInstanceIDCheckinStore> checkinStore_;
     std::shared_ptr<NEBInstanceIDTokenStore> tokenStore_;
+    const NEBRequestLimits registrationLimits_;
 };

@@ -25,13 +25,14 @@ bool sandboxOption(const ns::Dictionary& options) {
 
 }  // namespace
 
-NEBInstanceIDTokenManager::NEBInstanceIDTokenManager()
-    : NEBInstanceIDTokenManager(NEBInstanceIDStore::defaultStore()) {}
+NEBInstanceIDTokenManager::NEBInstanceIDTokenManager(std::shared_ptr<const NEBServices> services)
+    : NEBInstanceIDTokenManager(NEBInstanceIDStore::defaultStore(services), services) {}
 
-NEBInstanceIDTokenManager::NEBInstanceIDTokenManager(std::shared_ptr<NEBInstanceIDStore> store)
+NEBInstanceIDTokenManager::NEBInstanceIDTokenManager(std::shared_ptr<NEBInstanceIDStore> store,
+                                                     std::shared_ptr<const NEBServices> services)
     : store_(std::move(store)),
-      registrar_(
-          std::make_shared<NEBInstanceIDRegistrar>(NEBInstanceIDAuthService::withStore(store_))) {}
+      registrar_(std::make_shared<NEBInstanceIDRegistrar>(
+          NEBInstanceIDAuthService::withStore(store_, std::move(services)))) {}
 
 void NEBInstanceIDTokenManager::setAllowMissingAPNSToken(bool allow) {
     allowMissingAPNSToken_ = allow;

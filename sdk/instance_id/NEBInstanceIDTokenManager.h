@@ -14,8 +14,9 @@
 // deletes locally and at the server. Main queue.
 class NEBInstanceIDTokenManager : public std::enable_shared_from_this<NEBInstanceIDTokenManager> {
 public:
-    NEBInstanceIDTokenManager();
-    explicit NEBInstanceIDTokenManager(std::shared_ptr<NEBInstanceIDStore> store);
+    explicit NEBInstanceIDTokenManager(std::shared_ptr<const NEBServices> services);
+    NEBInstanceIDTokenManager(std::shared_ptr<NEBInstanceIDStore> store,
+                              std::shared_ptr<const NEBServices> services);
 
     const std::shared_ptr<NEBInstanceIDRegistrar>& registrar() const { return registrar_; }
     const std::shared_ptr<NEBInstanceIDStore>& instanceIDStore() const { return store_; }

@@ -20,9 +20,10 @@ std::optional<size_t> tokenStart(std::string_view cached) {
 
 }  // namespace
 
-std::shared_ptr<NEBInstanceIDTokenStore> NEBInstanceIDTokenStore::defaultStore() {
-    return std::make_shared<NEBInstanceIDTokenStore>(
-        std::make_shared<NEBInstanceIDAuthKeychain>(kNEBInstanceIDTokenKeychainIdentifier));
+std::shared_ptr<NEBInstanceIDTokenStore> NEBInstanceIDTokenStore::defaultStore(
+    sec::Keychain& keychain) {
+    return std::make_shared<NEBInstanceIDTokenStore>(std::make_shared<NEBInstanceIDAuthKeychain>(
+        kNEBInstanceIDTokenKeychainIdentifier, keychain));
 }
 
 std::string NEBInstanceIDTokenStore::cacheKeyForAuthorizedEntity(std::string_view entity,

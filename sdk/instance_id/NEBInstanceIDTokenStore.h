@@ -17,7 +17,7 @@ class NEBInstanceIDTokenStore {
 public:
     explicit NEBInstanceIDTokenStore(std::shared_ptr<NEBInstanceIDAuthKeychain> keychain)
         : keychain_(std::move(keychain)) {}
-    static std::shared_ptr<NEBInstanceIDTokenStore> defaultStore();
+    static std::shared_ptr<NEBInstanceIDTokenStore> defaultStore(sec::Keychain& keychain);
 
     // "|T|<entity>|<scope>".
     static std::string cacheKeyForAuthorizedEntity(std::string_view entity, std::string_view scope);

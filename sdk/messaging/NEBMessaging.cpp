@@ -372,6 +372,57 @@ void NEBMessaging::setupDataMessageManager() {
     dataMessageManager_->refreshDelayedMessages();
     dataMessageManager_->setMessaging(weak_from_this());
     client_->setDataMessageManager(dataMessageManager_);
+    scheduleHandOverOfKeptMessages();
+}
+
+void NEBMessaging::scheduleHandOverOfKeptMessages() {
+    std::weak_ptr<NEBMessaging> weak = weak_from_this();
+    dispatch::Queue::main().async([weak] {
+        if (auto self = weak.lock()) self->handOverKeptMessages();
+    });
+}
+
+void NEBMessaging::handOverKeptMessages() {
+    if (keptMessagesHandedOver_ || !rmq2Manager_ || !dataMessageManager_ || !receiver_) return;
+    // Kept messages wait for a receiver rather than being dropped for want of one.
+    if (!receiver_->canDeliver()) return;
+    keptMessagesHandedOver_ = true;
+    auto kept = rmq2Manager_->undeliveredS2dMessages();
+    if (kept.empty()) return;
+    NEBMessagingSharedLogger().logFuncInfo(__func__,
+                                           "Handing over %d messages received before the last stop",
+                                           static_cast<int>(kept.size()));
+    for (const auto& [rmqID, data] : kept) {
+        mcs::McsDataMessageStanza stanza;
+        if (!stanza.ParseFromString(data) || stanza.persistent_id() != rmqID) {
+            NEBMessagingSharedLogger().logFuncError(
+                __func__, "Dropping kept message %@: it cannot be read", rmqID);
+            rmq2Manager_->removeUndeliveredS2dMessage(rmqID);
+            continue;
+        }
+        dataMessageManager_->didReceiveDataMessageStanza(
+            stanza, NEBMessagingDataMessageManager::Arrival::KeptFromEarlierRun);
+    }
+}
+
+void NEBMessaging::didDeliverRemoteMessage(const std::string& messageID) {
+    if (!rmq2Manager_ || messageID.empty()) return;
+    deliveredMessageIDs_.push_back(messageID);
+    if (deliveredMessageIDs_.size() >= kDeliveredMessagesRecordedAtOnce) {
+        recordDeliveredMessages();
+        return;
+    }
+    if (std::exchange(deliveredRecordScheduled_, true)) return;
+    std::weak_ptr<NEBMessaging> weak = weak_from_this();
+    dispatch::Queue::main().async([weak] {
+        if (auto self = weak.lock()) self->recordDeliveredMessages();
+    });
+}
+
+void NEBMessaging::recordDeliveredMessages() {
+    deliveredRecordScheduled_ = false;
+    auto delivered = std::exchange(deliveredMessageIDs_, {});
+    if (rmq2Manager_) rmq2Manager_->removeUndeliveredS2dMessages(delivered);
 }
 
 void NEBMessaging::setupNotificationListeners() {
@@ -402,6 +453,8 @@ void NEBMessaging::removeNotificationListeners() {
 }
 
 void NEBMessaging::teardown() {
+    // What was confirmed is recorded before the store goes.
+    if (!deliveredMessageIDs_.empty()) recordDeliveredMessages();
     if (client_) client_->teardown();
     pubsub_.reset();
     syncMessageManager_.reset();
@@ -414,7 +467,9 @@ void NEBMessaging::teardown() {
 // ---- Fronts -------------------------------------------------------------------------------
 
 void NEBMessaging::setRemoteMessageDelegate(const std::shared_ptr<NEBMessagingDelegate>& delegate) {
-    if (delegate && receiver_) receiver_->setRemoteMessagingDelegate(delegate);
+    if (!delegate || !receiver_) return;
+    receiver_->setRemoteMessagingDelegate(delegate);
+    if (!keptMessagesHandedOver_) scheduleHandOverOfKeptMessages();
 }
 
 std::shared_ptr<NEBMessagingDelegate> NEBMessaging::remoteMessageDelegate() const {

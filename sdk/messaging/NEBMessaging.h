@@ -102,6 +102,13 @@ public:
     // A null delegate leaves the current one in place.
     void setRemoteMessageDelegate(const std::shared_ptr<NEBMessagingDelegate>& delegate);
     std::shared_ptr<NEBMessagingDelegate> remoteMessageDelegate() const;
+    // From a remote-message delegate that confirms delivery: the message with this id has
+    // reached its destination and is no longer kept. The confirmations of one turn of the main
+    // run loop are recorded together, on the next (or at once when there are
+    // kDeliveredMessagesRecordedAtOnce), rather than with a commit each: a process that dies
+    // in between hands those messages over again at its next start. Main thread.
+    void didDeliverRemoteMessage(const std::string& messageID);
+    static constexpr size_t kDeliveredMessagesRecordedAtOnce = 64;
 
     void connectWithCompletion(ConnectCompletion completion);
     void disconnect();
@@ -153,6 +160,12 @@ private:
     void setupClient();
     void setupSyncMessageManager();
     void setupDataMessageManager();
+    // Hands the messages kept undelivered by an earlier run to the application, once per
+    // process, as soon as something can receive them; on the next turn of the main queue, so
+    // that the application has set its delegate up.
+    void scheduleHandOverOfKeptMessages();
+    void handOverKeptMessages();
+    void recordDeliveredMessages();
     void setupNotificationListeners();
     void removeNotificationListeners();
     void logAnalyticsForMessage(const ns::Dictionary& message);
@@ -178,5 +191,8 @@ private:
     mutable std::mutex eventsMutex_;
     std::deque<std::string> debugEvents_;
     std::set<std::string> loggedMessageIDs_;
+    bool keptMessagesHandedOver_ = false;
+    std::vector<std::string> deliveredMessageIDs_;
+    bool deliveredRecordScheduled_ = false;
     std::vector<uint64_t> observers_;
 };

@@ -247,10 +247,7 @@ void NEBMessagingClient::didLoginWithConnection(NEBMessagingConnection&) {
 }
 
 void NEBMessagingClient::connectionDidRecieveMessage(const mcs::McsDataMessageStanza& message) {
-    auto manager = dataMessageManager_.lock();
-    if (!manager) return;
-    auto parsed = manager->processPacket(message);
-    if (parsed && !parsed->empty()) manager->didReceiveParsedMessage(std::move(*parsed));
+    if (auto manager = dataMessageManager_.lock()) manager->didReceiveDataMessageStanza(message);
 }
 
 int32_t NEBMessagingClient::connectionDidReceiveAckForRmqIds(

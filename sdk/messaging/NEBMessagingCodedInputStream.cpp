@@ -1,5 +1,10 @@
 #include "sdk/messaging/NEBMessagingCodedInputStream.h"
 
+NEBMessagingCodedInputStream::Result NEBMessagingCodedInputStream::fail(std::string description) {
+    error_ = std::move(description);
+    return Result::Error;
+}
+
 bool NEBMessagingCodedInputStream::readTag(int8_t& tag) {
     if (pos_ >= data_.size()) return false;
     tag = static_cast<int8_t>(static_cast<uint8_t>(data_[pos_++]));
@@ -18,7 +23,7 @@ NEBMessagingCodedInputStream::Result NEBMessagingCodedInputStream::readLength(in
         }
     }
     // Waiting would only fill the buffer: no later byte can end this length.
-    return Result::Error;
+    return fail("a frame length that does not end within ten bytes");
 }
 
 bool NEBMessagingCodedInputStream::readDataWithLength(int32_t length, std::string_view& data) {
@@ -40,10 +45,15 @@ NEBMessagingCodedInputStream::Result NEBMessagingCodedInputStream::readFrame(
         pos_ = start;
         return read;
     }
-    if (tag < 0 || length < 0) return Result::Error;
+    if (tag < 0) {
+        return fail("a tag byte of " + std::to_string(static_cast<uint8_t>(tag)));
+    }
+    if (length < 0) return fail("a frame length with bit 31 set");
     // Refused as soon as the header is known: waiting for the rest could only fill the buffer.
-    if (pos_ - start + static_cast<size_t>(length) > kNEBMessagingMaxBufferSize) {
-        return Result::Error;
+    if (const size_t size = pos_ - start + static_cast<size_t>(length);
+        size > kNEBMessagingMaxBufferSize) {
+        return fail("a frame of " + std::to_string(size) + " bytes, over the limit of " +
+                    std::to_string(kNEBMessagingMaxBufferSize));
     }
     if (!readDataWithLength(length, payload)) {
         pos_ = start;

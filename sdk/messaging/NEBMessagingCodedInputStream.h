@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // Frame sizes: the read buffer starts small and grows in steps up to the cap, which bounds a
@@ -21,6 +22,8 @@ public:
     // set, a length varint that no byte within the first ten ends, or a frame longer than the
     // cap is an error; the position moves only past a whole frame.
     Result readFrame(int8_t& tag, std::string_view& payload);
+    // What the last Error was, for the log.
+    const std::string& errorDescription() const { return error_; }
 
     bool readTag(int8_t& tag);
     // The length varint: up to five value bytes and five more skipped ones. NeedMore when the
@@ -31,6 +34,9 @@ public:
     size_t offset() const { return pos_; }
 
 private:
+    Result fail(std::string description);
+
     std::string_view data_;
     size_t pos_ = 0;
+    std::string error_;
 };

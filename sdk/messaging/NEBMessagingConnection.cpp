@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "platform/ns/Format.h"
+#include "platform/ns/UTF16.h"
 #include "sdk/messaging/NEBMessagingDataMessageManager.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
@@ -230,7 +231,7 @@ void NEBMessagingConnection::secureSocketDidReceiveData(NEBMessagingSecureSocket
     if (!accepted) return;
     runLoop_.cancelPerforms(this, "connectionTimedOut");
     scheduleHeartbeatPing();
-    willProcessProto(*proto, tag);
+    const bool handOn = willProcessProto(*proto, tag, data);
     if (state_ == kDisconnected) return;
     switch (tag) {
         case kNEBMessagingProtoTagHeartbeatPing:
@@ -248,7 +249,7 @@ void NEBMessagingConnection::secureSocketDidReceiveData(NEBMessagingSecureSocket
             handleIqStanza(static_cast<const mcs::McsIqStanza&>(*proto));
             break;
         case kNEBMessagingProtoTagDataMessageStanza:
-            if (auto d = delegate()) {
+            if (auto d = delegate(); d && handOn) {
                 d->connectionDidRecieveMessage(
                     static_cast<const mcs::McsDataMessageStanza&>(*proto));
             }
@@ -296,25 +297,39 @@ void NEBMessagingConnection::didReceiveSelectiveAck(const mcs::McsIqStanza& stan
     if (auto manager = dataMessageManager_.lock()) manager->resendMessagesWithConnection(*this);
 }
 
-void NEBMessagingConnection::willProcessProto(const pb::MessageLite& proto, int8_t) {
+bool NEBMessagingConnection::willProcessProto(const pb::MessageLite& proto, int8_t tag,
+                                              std::string_view payload) {
     inStreamId_ += 1;
     int32_t lastReceived = NEBMessagingLastStreamIdOfProto(proto);
     if (lastReceived >= 0) {
         confirmAckedD2sIdsWithStreamId(lastReceived);
-        if (state_ == kDisconnected) return;
+        if (state_ == kDisconnected) return false;
         confirmAckedS2dIdsWithStreamId(lastReceived);
     }
-    // Stored before the message is handed on, so that a crash in between cannot lose the
-    // acknowledgement owed for a message that was delivered.
+    bool handOn = true;
+    // Stored before anything can acknowledge it: the id, so that a crash cannot lose the
+    // acknowledgement owed, and a data message itself, so that an acknowledged message cannot
+    // be lost before the application has it (it is handed over again at the next start).
     if (auto persistentId = NEBMessagingPersistentIdOfProto(proto)) {
         unackedS2dIds_.push_back(*persistentId);
-        if (auto store = rmq2Manager_.lock()) store->saveS2dMessageWithRmqId(*persistentId);
+        if (auto store = rmq2Manager_.lock()) {
+            // The application confirms a message by its id as text: an id that is not text
+            // could never be confirmed, so that message is handed on without being kept.
+            if (tag == kNEBMessagingProtoTagDataMessageStanza && !persistentId->empty() &&
+                ns::isValidUTF8(*persistentId)) {
+                handOn = store->saveReceivedS2dMessageWithRmqId(*persistentId, payload) !=
+                         NEBMessagingRmq2PersistentStore::ReceivedMessageSave::AlreadyKept;
+            } else {
+                store->saveS2dMessageWithRmqId(*persistentId);
+            }
+        }
     }
     auto* data = dynamic_cast<const mcs::McsDataMessageStanza*>(&proto);
     if ((data && data->immediate_ack()) ||
         inStreamId_ - lastStreamIdAcked_ >= kStreamAckThreshold) {
         sendStreamAck();
     }
+    return handOn;
 }
 
 void NEBMessagingConnection::willSendProto(pb::MessageLite& proto) {

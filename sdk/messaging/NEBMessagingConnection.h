@@ -93,7 +93,9 @@ private:
     void scheduleHeartbeatPing();
     void connectionTimedOut();
     void closeAndReport(NEBMessagingConnectionDelegate::CloseReason reason);
-    void willProcessProto(const pb::MessageLite& proto, int8_t tag);
+    // The stream bookkeeping of a frame accepted from the server; false when it is a data
+    // message already kept from an earlier copy, which is not handed on again.
+    bool willProcessProto(const pb::MessageLite& proto, int8_t tag, std::string_view payload);
     void willSendProto(pb::MessageLite& proto);
     void didReceiveLoginResponse(const mcs::McsLoginResponse& response);
     void handleIqStanza(const mcs::McsIqStanza& stanza);

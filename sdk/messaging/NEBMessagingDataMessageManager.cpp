@@ -139,25 +139,40 @@ ns::Dictionary NEBMessagingDataMessageManager::parseDataMessage(
     return message;
 }
 
-void NEBMessagingDataMessageManager::didReceiveParsedMessage(ns::Dictionary message) {
+void NEBMessagingDataMessageManager::didReceiveDataMessageStanza(
+    const mcs::McsDataMessageStanza& stanza, Arrival arrival) {
+    bool awaitsConfirmation = false;
+    if (auto parsed = processPacket(stanza); parsed && !parsed->empty()) {
+        awaitsConfirmation = didReceiveParsedMessage(std::move(*parsed), arrival);
+    }
+    if (awaitsConfirmation || stanza.persistent_id().empty()) return;
+    if (auto store = rmq2Manager_.lock())
+        store->removeUndeliveredS2dMessage(stanza.persistent_id());
+}
+
+bool NEBMessagingDataMessageManager::didReceiveParsedMessage(ns::Dictionary message,
+                                                             Arrival arrival) {
     auto delegate = delegate_.lock();
     auto type = message.find("message_type");
     if (type != message.end() && type->second.string() && !type->second.string()->empty()) {
         if (*type->second.string() == "deleted_messages") {
             if (delegate) delegate->didDeleteMessagesOnServer();
-            return;
+            return false;
         }
         NEBMessagingSharedLogger().logFuncError(__func__, "Invalid message type received: %@",
                                                 *type->second.string());
     } else if (message.contains("msg.duplex")) {
         auto sync = syncMessageManager_.lock();
-        if (sync && sync->didReceiveMCSSyncMessage(message)) return;
+        const auto copy = arrival == Arrival::KeptFromEarlierRun
+                              ? NEBMessagingSyncMessageManager::Copy::KeptSocketCopy
+                              : NEBMessagingSyncMessageManager::Copy::SocketCopy;
+        if (sync && sync->didReceiveMCSSyncMessage(message, copy)) return false;
     }
-    if (!delegate) return;
+    if (!delegate) return false;
     auto id = message.find("msg.message_id");
     std::string identifier = id != message.end() ? id->second.stringValue() : "";
-    delegate->didReceiveMessage(filterInternalNEBMessagingKeysFromMessage(std::move(message)),
-                                identifier);
+    return delegate->didReceiveMessage(
+        filterInternalNEBMessagingKeysFromMessage(std::move(message)), identifier);
 }
 
 ns::Dictionary NEBMessagingDataMessageManager::filterInternalNEBMessagingKeysFromMessage(

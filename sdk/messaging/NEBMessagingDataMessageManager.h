@@ -47,8 +47,18 @@ public:
     NEBMessagingDelayedMessageQueue* delayedMessagesQueue() { return delayedMessagesQueue_.get(); }
     void setDeviceAuthID(std::string deviceAuthID, std::string secretToken);
 
+    // How an inbound stanza comes: from the socket now, or kept (undelivered) from a run of
+    // the program that stopped before the application had it.
+    enum class Arrival { Received, KeptFromEarlierRun };
+
+    // Sorts an inbound stanza and hands it on. The store keeps a received message until it is
+    // dropped here, handed to a receiver, or, for a receiver that confirms delivery, until
+    // that receiver confirms it (NEBMessaging::didDeliverRemoteMessage).
+    void didReceiveDataMessageStanza(const mcs::McsDataMessageStanza& stanza,
+                                     Arrival arrival = Arrival::Received);
     std::optional<ns::Dictionary> processPacket(const mcs::McsDataMessageStanza& stanza);
-    void didReceiveParsedMessage(ns::Dictionary message);
+    // True when the message went to a receiver that will confirm its delivery.
+    bool didReceiveParsedMessage(ns::Dictionary message, Arrival arrival = Arrival::Received);
     static ns::Dictionary filterInternalNEBMessagingKeysFromMessage(ns::Dictionary message);
 
     void sendDataMessageStanza(ns::Dictionary& message);

@@ -9,4 +9,9 @@ public:
     virtual ~NEBMessagingDelegate() = default;
     virtual bool respondsToApplicationReceivedRemoteMessage() const { return false; }
     virtual void applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& /*message*/) {}
+    // Whether the delegate tells the library when each message with an id has reached its
+    // destination (NEBMessaging::didDeliverRemoteMessage). The library then keeps the message
+    // until told, and hands it over again at the next start if it never is. Otherwise a
+    // message counts as delivered once handed over.
+    virtual bool confirmsDelivery() const { return false; }
 };

@@ -32,23 +32,32 @@ ns::Value errorValue(const ns::Error& error) {
 
 }  // namespace
 
-void NEBMessagingReceiver::didReceiveMessage(ns::Dictionary message,
+bool NEBMessagingReceiver::canDeliver() const {
+    if (std::floor(ns::FoundationVersion::number()) <= kNewerSystemFoundationVersion) return true;
+    auto delegate = remoteMessagingDelegate();
+    return delegate && delegate->respondsToApplicationReceivedRemoteMessage();
+}
+
+bool NEBMessagingReceiver::didReceiveMessage(ns::Dictionary message,
                                              const std::string& identifier) {
     if (identifier.empty()) nextMessageID();  // the id only numbers messages in the log
     if (std::floor(ns::FoundationVersion::number()) > kNewerSystemFoundationVersion) {
-        scheduleIos10NotificationForMessage(std::move(message));
-    } else {
-        scheduleNotificationForMessage(std::move(message));
+        return scheduleIos10NotificationForMessage(std::move(message), identifier);
     }
+    scheduleNotificationForMessage(std::move(message));
+    return false;
 }
 
-void NEBMessagingReceiver::scheduleIos10NotificationForMessage(ns::Dictionary message) {
+bool NEBMessagingReceiver::scheduleIos10NotificationForMessage(ns::Dictionary message,
+                                                               const std::string& identifier) {
     auto delegate = remoteMessagingDelegate();
-    if (!delegate || !delegate->respondsToApplicationReceivedRemoteMessage()) return;
+    if (!delegate || !delegate->respondsToApplicationReceivedRemoteMessage()) return false;
     if (NEBMessagingAppDelegateProxy::wrapsRemoteMessageDelegate()) {
         NEBMessaging::messaging()->appDidReceiveMessage(message);
     }
-    delegate->applicationReceivedRemoteMessage(NEBMessagingRemoteMessage{std::move(message)});
+    delegate->applicationReceivedRemoteMessage(
+        NEBMessagingRemoteMessage{std::move(message), identifier});
+    return !identifier.empty() && delegate->confirmsDelivery();
 }
 
 void NEBMessagingReceiver::scheduleNotificationForMessage(ns::Dictionary message) {

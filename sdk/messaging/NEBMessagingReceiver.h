@@ -33,7 +33,11 @@ public:
         remoteMessagingDelegate_ = std::move(delegate);
     }
 
-    void didReceiveMessage(ns::Dictionary message, const std::string& identifier) override;
+    // Whether a message handed over now reaches the application: on newer systems only
+    // through a remote-message delegate that answers; on older ones through the application
+    // delegate.
+    bool canDeliver() const;
+    bool didReceiveMessage(ns::Dictionary message, const std::string& identifier) override;
     void willSendDataMessageWithID(const std::string& messageID,
                                    const std::optional<ns::Error>& error) override;
     void didSendDataMessageWithID(const std::string& messageID) override;
@@ -43,7 +47,7 @@ public:
     static std::string nextMessageID();
 
 private:
-    void scheduleIos10NotificationForMessage(ns::Dictionary message);
+    bool scheduleIos10NotificationForMessage(ns::Dictionary message, const std::string& identifier);
     static void scheduleNotificationForMessage(ns::Dictionary message);
 
     std::weak_ptr<NEBMessagingDelegate> remoteMessagingDelegate_;

@@ -23,6 +23,10 @@ constexpr const char* kCreateS2dRmqIds =
 constexpr const char* kCreateSyncMessages =
     "create TABLE IF NOT EXISTS %@%@ (_id INTEGER PRIMARY KEY, rmq_id TEXT, expiration_ts "
     "INTEGER, apns_recv INTEGER, mcs_recv INTEGER)";
+// Received messages wait here until delivered; the id is unique, so that a copy the server sends
+// again is recognised.
+constexpr const char* kCreateUndeliveredS2dMessages =
+    "create TABLE IF NOT EXISTS %@%@ (_id INTEGER PRIMARY KEY, rmq_id TEXT UNIQUE, data BLOB)";
 // Acknowledgements look rows up by rmq id; without the index each would read the whole table.
 constexpr const char* kCreateOutgoingIndex =
     "CREATE INDEX IF NOT EXISTS outgoingRmqMessages_rmq_id ON outgoingRmqMessages (rmq_id)";
@@ -31,7 +35,8 @@ constexpr size_t kDeleteBatchSize = 100;
 
 bool isTextKeyed(const std::string& table) {
     return table == NEBMessagingRmq2PersistentStore::kTableS2dRmqIds ||
-           table == NEBMessagingRmq2PersistentStore::kTableSyncMessages;
+           table == NEBMessagingRmq2PersistentStore::kTableSyncMessages ||
+           table == NEBMessagingRmq2PersistentStore::kTableUndeliveredS2dMessages;
 }
 
 // A damaged file is the only reason to give the stored messages up; a busy or locked one, or a
@@ -159,6 +164,11 @@ int NEBMessagingRmq2PersistentStore::createTables(bool existed) {
         dropTableWithName(kTableOldS2dRmqIds);
     }
     if ((result = createTableWithName(kTableSyncMessages, kCreateSyncMessages))) return result;
+    // Files of earlier versions gain the table; they never held a message that had to wait.
+    if ((result =
+             createTableWithName(kTableUndeliveredS2dMessages, kCreateUndeliveredS2dMessages))) {
+        return result;
+    }
     if (sqlite3_exec(database_, kCreateOutgoingIndex, nullptr, nullptr, nullptr) != SQLITE_OK) {
         logError();
     }
@@ -346,12 +356,83 @@ int64_t NEBMessagingRmq2PersistentStore::queryLastRmqId() {
     return sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int64(s.get(), 0) : 0;
 }
 
+bool NEBMessagingRmq2PersistentStore::execute(const char* sql) {
+    if (!database_ || sqlite3_exec(database_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        logError();
+        return false;
+    }
+    return true;
+}
+
 bool NEBMessagingRmq2PersistentStore::saveUnackedS2dMessageWithRmqId(const std::string& rmqId) {
+    bool ok = insertUnackedS2dId(rmqId);
+    if (!ok) logError();
+    return ok;
+}
+
+bool NEBMessagingRmq2PersistentStore::insertUnackedS2dId(const std::string& rmqId) {
     // A message can arrive more than once (through the push service and the socket, or sent
     // again by the server); its id is reported once.
     sqlite3_stmt* s = cached(
         "INSERT INTO s2dRmqIds_1 (rmq_id) SELECT ?1 WHERE NOT EXISTS "
         "(SELECT 1 FROM s2dRmqIds_1 WHERE rmq_id = ?1)");
+    if (!s) return false;
+    bool ok = sqlite3_bind_text(s, 1, rmqId.data(), static_cast<int>(rmqId.size()),
+                                SQLITE_TRANSIENT) == SQLITE_OK &&
+              sqlite3_step(s) == SQLITE_DONE;
+    sqlite3_reset(s);
+    return ok;
+}
+
+NEBMessagingRmq2PersistentStore::ReceivedMessageSave
+NEBMessagingRmq2PersistentStore::saveReceivedS2dMessageWithRmqId(const std::string& rmqId,
+                                                                 std::string_view data) {
+    if (!execute("BEGIN IMMEDIATE")) return ReceivedMessageSave::Failed;
+    sqlite3_stmt* s =
+        cached("INSERT OR IGNORE INTO undeliveredS2dMessages (rmq_id, data) VALUES (?, ?)");
+    bool ok = s && insertUnackedS2dId(rmqId) &&
+              sqlite3_bind_text(s, 1, rmqId.data(), static_cast<int>(rmqId.size()),
+                                SQLITE_TRANSIENT) == SQLITE_OK &&
+              sqlite3_bind_blob(s, 2, data.data(), static_cast<int>(data.size()),
+                                SQLITE_TRANSIENT) == SQLITE_OK &&
+              sqlite3_step(s) == SQLITE_DONE;
+    const bool kept = ok && sqlite3_changes(database_) > 0;
+    if (s) sqlite3_reset(s);
+    if (!ok) {
+        logError();
+        execute("ROLLBACK");
+        return ReceivedMessageSave::Failed;
+    }
+    if (!execute("COMMIT")) {
+        execute("ROLLBACK");
+        return ReceivedMessageSave::Failed;
+    }
+    return kept ? ReceivedMessageSave::Saved : ReceivedMessageSave::AlreadyKept;
+}
+
+std::vector<std::pair<std::string, std::string>>
+NEBMessagingRmq2PersistentStore::undeliveredS2dMessages() {
+    std::vector<std::pair<std::string, std::string>> messages;
+    Statement s = prepare("SELECT rmq_id, data FROM undeliveredS2dMessages ORDER BY _id ASC");
+    if (!s) {
+        logError();
+        return messages;
+    }
+    int result;
+    while ((result = sqlite3_step(s.get())) == SQLITE_ROW) {
+        auto id = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
+        std::string rmqId(id ? id : "", static_cast<size_t>(sqlite3_column_bytes(s.get(), 0)));
+        auto bytes = static_cast<const char*>(sqlite3_column_blob(s.get(), 1));
+        auto length = static_cast<size_t>(sqlite3_column_bytes(s.get(), 1));
+        messages.emplace_back(std::move(rmqId), bytes ? std::string(bytes, length) : "");
+    }
+    if (result != SQLITE_DONE) logError();
+    return messages;
+}
+
+bool NEBMessagingRmq2PersistentStore::deleteUndeliveredS2dMessageWithRmqId(
+    const std::string& rmqId) {
+    sqlite3_stmt* s = cached("DELETE FROM undeliveredS2dMessages WHERE rmq_id = ?");
     if (!s) {
         logError();
         return false;

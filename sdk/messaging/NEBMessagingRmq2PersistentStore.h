@@ -8,14 +8,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/ns/Error.h"
 #include "sdk/messaging/NEBMessagingPersistentSyncMessage.h"
 
 // The SQLite file of the reliable message queue: upstream messages not yet acknowledged, the
-// last outgoing rmq id, received ids not yet acknowledged to the server, and the sync-message
-// rows. Fixed statements with bound parameters over one connection; main thread only.
+// last outgoing rmq id, received ids not yet acknowledged to the server, received messages not
+// yet delivered to the application, and the sync-message rows. Fixed statements with bound
+// parameters over one connection; main thread only.
 class NEBMessagingRmq2PersistentStore {
 public:
     enum Directory : int { kDocuments = 1, kApplicationSupport = 2 };
@@ -51,6 +54,17 @@ public:
     bool saveUnackedS2dMessageWithRmqId(const std::string& rmqId);
     std::vector<std::string> unackedS2dRmqIds();
 
+    // A received data message: its id, to be acknowledged to the server, and the message
+    // itself (its serialized stanza), kept until it has been delivered, in one transaction, so
+    // that no id is ever acknowledged for a message that a crash could lose. A message already
+    // kept under the id (the server sent it again) is left as it is.
+    enum class ReceivedMessageSave { Saved, AlreadyKept, Failed };
+    ReceivedMessageSave saveReceivedS2dMessageWithRmqId(const std::string& rmqId,
+                                                        std::string_view data);
+    // The kept messages, (id, serialized stanza), in the order they arrived.
+    std::vector<std::pair<std::string, std::string>> undeliveredS2dMessages();
+    bool deleteUndeliveredS2dMessageWithRmqId(const std::string& rmqId);
+
     bool saveSyncMessageWithRmqID(const std::string& rmqID, int64_t expirationTime,
                                   bool apnsReceived, bool mcsReceived,
                                   std::optional<ns::Error>* error = nullptr);
@@ -71,6 +85,7 @@ public:
     static constexpr const char* kTableS2dRmqIds = "s2dRmqIds_1";
     static constexpr const char* kTableOldS2dRmqIds = "s2dRmqIds";
     static constexpr const char* kTableSyncMessages = "incomingSyncMessages";
+    static constexpr const char* kTableUndeliveredS2dMessages = "undeliveredS2dMessages";
 
 private:
     struct StatementFinalizer {
@@ -91,6 +106,8 @@ private:
     // A statement prepared once and reset for each use.
     sqlite3_stmt* cached(const std::string& sql);
     Statement prepare(const std::string& sql);
+    bool execute(const char* sql);
+    bool insertUnackedS2dId(const std::string& rmqId);
     void logError();
 
     std::string databaseName_;

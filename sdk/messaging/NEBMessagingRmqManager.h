@@ -47,6 +47,21 @@ public:
         return store_->saveUnackedS2dMessageWithRmqId(rmqId);
     }
     std::vector<std::string> unackedS2dRmqIds() { return store_->unackedS2dRmqIds(); }
+    // Received data messages, kept from their arrival until the application has them.
+    NEBMessagingRmq2PersistentStore::ReceivedMessageSave saveReceivedS2dMessageWithRmqId(
+        const std::string& rmqId, std::string_view data) {
+        return store_->saveReceivedS2dMessageWithRmqId(rmqId, data);
+    }
+    std::vector<std::pair<std::string, std::string>> undeliveredS2dMessages() {
+        return store_->undeliveredS2dMessages();
+    }
+    void removeUndeliveredS2dMessage(const std::string& rmqId) {
+        store_->deleteUndeliveredS2dMessageWithRmqId(rmqId);
+    }
+    void removeUndeliveredS2dMessages(const std::vector<std::string>& rmqIds) {
+        store_->deleteMessagesFromTable(
+            NEBMessagingRmq2PersistentStore::kTableUndeliveredS2dMessages, rmqIds);
+    }
     void removeS2dIds(const std::vector<std::string>& rmqIds) {
         store_->deleteMessagesFromTable(NEBMessagingRmq2PersistentStore::kTableS2dRmqIds, rmqIds);
     }

@@ -108,7 +108,13 @@ bool NEBMessagingSecureSocket::performRead() {
         uint8_t version = 0;
         long n = inStream_->read(&version, 1);
         if (n == 0) return true;  // nothing there yet: the version byte is still to come
-        if (n < 0 || version != kVersion) return false;
+        if (n < 0) return false;
+        if (version != kVersion) {
+            NEBMessagingSharedLogger().logFuncError(
+                __func__, "Unexpected version byte %d from the server, connection dropped",
+                static_cast<int>(version));
+            return false;
+        }
         isVersionReceived_ = true;
     }
     if (inputBuffer_.empty()) inputBuffer_.resize(kNEBMessagingInitialBufferSize);
@@ -140,6 +146,11 @@ bool NEBMessagingSecureSocket::processCurrentInputBuffer() {
         auto result = reader.readFrame(tag, payload);
         if (result == NEBMessagingCodedInputStream::Result::NeedMore) break;
         if (result == NEBMessagingCodedInputStream::Result::Error) {
+            // The stream cannot be cut into frames past this point: the connection goes, and
+            // the client connects again.
+            NEBMessagingSharedLogger().logFuncError(
+                __func__, "Received %@ from the server, connection dropped",
+                reader.errorDescription());
             ok = false;
             break;
         }

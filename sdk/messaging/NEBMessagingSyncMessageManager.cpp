@@ -32,7 +32,14 @@ bool NEBMessagingSyncMessageManager::didReceiveAPNSSyncMessage(const ns::Diction
     return didReceiveSyncMessage(message, true, false);
 }
 
-bool NEBMessagingSyncMessageManager::didReceiveMCSSyncMessage(const ns::Dictionary& message) {
+bool NEBMessagingSyncMessageManager::didReceiveMCSSyncMessage(const ns::Dictionary& message,
+                                                              Copy copy) {
+    if (copy == Copy::KeptSocketCopy) {
+        auto found = message.find(kMessageIDKey);
+        std::string rmqID = found == message.end() ? "" : found->second.stringValue();
+        auto record = rmqID.empty() ? std::nullopt : rmqManager_->querySyncMessageWithRmqID(rmqID);
+        if (record && record->mcsReceived && !record->apnsReceived) return false;
+    }
     return didReceiveSyncMessage(message, false, true);
 }
 

@@ -18,9 +18,15 @@ public:
     explicit NEBMessagingSyncMessageManager(std::shared_ptr<NEBMessagingRmqManager> rmqManager);
     virtual ~NEBMessagingSyncMessageManager() = default;
 
+    // Which copy of a socket message is being checked: one that has just arrived, or one kept
+    // undelivered from an earlier run of the program, whose own first check may already have
+    // left a record (socket only) that must not make it a duplicate of itself.
+    enum class Copy { SocketCopy, KeptSocketCopy };
+
     // Each answers true when the message has already been seen (by either road).
     bool didReceiveAPNSSyncMessage(const ns::Dictionary& message);
-    virtual bool didReceiveMCSSyncMessage(const ns::Dictionary& message);
+    virtual bool didReceiveMCSSyncMessage(const ns::Dictionary& message,
+                                          Copy copy = Copy::SocketCopy);
     bool didReceiveSyncMessage(const ns::Dictionary& message, bool viaAPNS, bool viaMCS);
 
     // Seconds since 1970 after which the record of the message may go.

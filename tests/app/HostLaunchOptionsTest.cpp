@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/CompositionRoot.h"
+#include "app/HostArguments.h"
 #include "app/StorePurchases.h"
 #include "platform/ns/ProcessInfo.h"
 #include "platform/ns/UserDefaults.h"
@@ -26,7 +27,7 @@ const std::string kExecutable = (fs::path(HYB_SOURCE_DIR) / "tests/fixtures/hybr
 
 TEST(HostLaunchOptions, SDKSwitchesArePassedOnInOrderAndTheHostsOwnOptionsAreNot) {
     const std::string bundle = (fs::path(HYB_SOURCE_DIR) / "tests/fixtures/bundle").string();
-    auto options = CompositionRoot::parseArguments(
+    auto options = HostArguments::parse(
         {"-NEBAnalyticsDebugEnabled", "--bundle", bundle, "--exit-after-load",
          "-noNEBAnalyticsDebugEnabled", "-NEBDebugDisabled", "--complete-purchase", "coins.100"},
         kExecutable);
@@ -47,16 +48,16 @@ TEST(HostLaunchOptions, SDKSwitchesArePassedOnInOrderAndTheHostsOwnOptionsAreNot
           {"--complete-purchase", "a b"},
           {"--complete-purchase", "x');"},
           {"--complete-purchase", std::string(256, 'p')}}) {
-        auto refused = CompositionRoot::parseArguments(wrong, kExecutable);
+        auto refused = HostArguments::parse(wrong, kExecutable);
         ASSERT_FALSE(refused) << wrong.front();
         EXPECT_NE(refused.error().localizedDescription().find(wrong.front()), std::string::npos);
     }
-    const std::string help = CompositionRoot::helpText();
+    const std::string help = HostArguments::helpText();
     for (const char* option :
          {"--complete-purchase", "-NEBAnalyticsDebugEnabled", "-noNEBAnalyticsDebugEnabled",
           "-NEBDebugEnabled", "-NEBDebugDisabled"}) {
         EXPECT_NE(help.find("\n  " + std::string(option) + " "), std::string::npos) << option;
-        EXPECT_NE(std::string(CompositionRoot::kUsage).find(option), std::string::npos) << option;
+        EXPECT_NE(std::string(HostArguments::kUsage).find(option), std::string::npos) << option;
     }
 }
 
@@ -71,7 +72,7 @@ TEST(HostLaunchOptions, AnalyticsDebugModeFollowsTheSwitchesAcrossLaunches) {
         ns::UserDefaults::flushAll();  // as the host does before it exits
         std::vector<std::string> arguments{"--bundle", bundle, "--sandbox", sandbox.str()};
         arguments.insert(arguments.end(), switches.begin(), switches.end());
-        auto options = CompositionRoot::parseArguments(arguments, kExecutable);
+        auto options = HostArguments::parse(arguments, kExecutable);
         EXPECT_TRUE(options && CompositionRoot::prepare(*options));
         return std::make_shared<NEBAMonitor>(0)->isDebugModeEnabled();
     };

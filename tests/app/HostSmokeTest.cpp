@@ -6,6 +6,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/CompositionRoot.h"
+#include "app/HostArguments.h"
 #include "app/MainViewController.h"
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPlugin.h"
@@ -113,8 +114,7 @@ TEST_F(HostSmokeTest, AddsCommandLinePhotosOnceAndWatchesThePagesFolder) {
     ASSERT_TRUE(
         ns::writeFileAtomically(still, *ui::ImageCodec::encodePNG(*ui::Bitmap::create(8, 8))).ok());
     testsupport::LogCapture log;
-    auto options =
-        CompositionRoot::parseArguments({"--bundle", bundle.string(), "--sandbox", sandbox.str(),
+    auto options = HostArguments::parse({"--bundle", bundle.string(), "--sandbox", sandbox.str(),
                                          "--add-photo", photo, "--camera", "page:" + still},
                                         (kSourceRoot / "tests/fixtures/hybrid-host").string());
     ASSERT_TRUE(options) << options.error().localizedDescription();
@@ -140,7 +140,7 @@ TEST(CompositionRoot, ReadsItsCommandLine) {
     testsupport::TempDir dir;
     const std::string picture = (dir / "c.png").string();
     std::ofstream(picture) << "not looked into until the camera is used";
-    auto options = CompositionRoot::parseArguments(
+    auto options = HostArguments::parse(
         {"--bundle", bundle, "--sandbox", "/s", "--exit-after-load", "--system-version", "16.4"},
         exe);
     ASSERT_TRUE(options) << options.error().localizedDescription();
@@ -150,18 +150,18 @@ TEST(CompositionRoot, ReadsItsCommandLine) {
     EXPECT_EQ(options->systemVersion, "16.4");
     EXPECT_FALSE(options->help);
 
-    auto sources = CompositionRoot::parseArguments(
+    auto sources = HostArguments::parse(
         {"--microphone", "tone:220", "--camera", picture, "--system-version", "17"}, exe);
     ASSERT_TRUE(sources) << sources.error().localizedDescription();
     EXPECT_EQ(sources->microphone, "tone:220");
     EXPECT_EQ(sources->camera, picture);
 
-    auto folder = CompositionRoot::parseArguments({"--camera", dir.str()}, exe);
+    auto folder = HostArguments::parse({"--camera", dir.str()}, exe);
     ASSERT_TRUE(folder) << folder.error().localizedDescription();
     EXPECT_EQ(folder->camera, dir.str());
 
     // Help wins over everything else, mistakes included.
-    auto help = CompositionRoot::parseArguments({"--verbose", "--help"}, exe);
+    auto help = HostArguments::parse({"--verbose", "--help"}, exe);
     ASSERT_TRUE(help);
     EXPECT_TRUE(help->help);
 }
@@ -199,14 +199,14 @@ TEST(CompositionRoot, CommandLineMistakesAreOneLineNamingTheArgument) {
         {{"--add-photo", huge}, "huge.jpg"},
     };
     for (const auto& [arguments, named] : mistakes) {
-        auto result = CompositionRoot::parseArguments(arguments, exe);
+        auto result = HostArguments::parse(arguments, exe);
         ASSERT_FALSE(result) << named;
         const std::string text = result.error().localizedDescription();
         EXPECT_NE(text.find(named), std::string::npos) << text;
         EXPECT_EQ(text.find('\n'), std::string::npos) << text;
     }
     // The help names every option, one line each.
-    const std::string help = CompositionRoot::helpText();
+    const std::string help = HostArguments::helpText();
     for (const char* option : {"--bundle", "--sandbox", "--system-version", "--exit-after-load",
                                "--microphone", "--camera", "--add-photo", "--help"})
         EXPECT_NE(help.find("\n  " + std::string(option) + " "), std::string::npos) << option;
@@ -216,12 +216,12 @@ TEST(CompositionRoot, FindsTheExampleBundleAboveTheExecutable) {
     // An executable somewhere in the source tree, as in build/<kind>/app/hybrid-host.
     const fs::path root = kSourceRoot;
     const auto found =
-        CompositionRoot::defaultBundlePath((root / "build/x/app/hybrid-host").string());
+        HostArguments::defaultBundlePath((root / "build/x/app/hybrid-host").string());
     ASSERT_TRUE(found);
     EXPECT_EQ(fs::path(*found), root / "examples" / "bundle");
 
     testsupport::TempDir elsewhere;
-    EXPECT_FALSE(CompositionRoot::defaultBundlePath((elsewhere.path() / "hybrid-host").string()));
+    EXPECT_FALSE(HostArguments::defaultBundlePath((elsewhere.path() / "hybrid-host").string()));
     EXPECT_FALSE(CompositionRoot::prepare({elsewhere.str(), std::nullopt, false, std::nullopt}));
 }
 

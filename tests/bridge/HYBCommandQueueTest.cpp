@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "bridge/HYBCommandDelegateImpl.h"
+#include "bridge/HYBPageSink.h"
 #include "bridge/HYBPlugin.h"
+#include "bridge/HYBPluginDirectory.h"
+#include "bridge/HYBPluginResult.h"
 #include "platform/ns/Format.h"
 #include "platform/rt/ClassRegistry.h"
 #include "tests/bridge/support/BridgeFixture.h"
@@ -363,6 +366,20 @@ TEST_F(HYBCommandQueueTest, BatchRunsWholeOrNotAtAll) {
     EXPECT_EQ(log.count("NSString JSONObject error: "), 12u);
 }
 
+// A batch that starts with a byte order mark is read as the JSON readers read it: the mark is
+// skipped, whether the batch is read at once or off the main thread, with white space after it.
+TEST_F(HYBCommandQueueTest, BatchAfterAByteOrderMarkRuns) {
+    testsupport::LogCapture log;
+    const std::string mark = "\xEF\xBB\xBF";
+    queue().enqueueCommandBatch(mark + R"([["a","Echo","echo",[1]],["b","Echo","echo",[]]])");
+    queue().enqueueCommandBatch(mark + " \n" + R"([["c","Echo","echo",[")" +
+                                std::string(5000, 'z') + R"("]]])");
+    loop().runUntilIdle();
+    queue().executePending();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"echo:a", "echo:b", "echo:c"}));
+    EXPECT_FALSE(log.contains("ERROR: Command batch is not an array of commands; dropped."));
+}
+
 TEST_F(HYBCommandQueueTest, NestedExecutePendingDoesNotRunAnything) {
     queue().enqueueCommandBatch(R"([["n","Echo","nested",[]],["e","Echo","echo",[]]])");
     queue().executePending();
@@ -428,6 +445,66 @@ TEST_F(HYBCommandQueueTest, PageCallThroughTheEngine) {
                              callback("p2", 1, "null", true),
                              callback("p3", 1, R"({"HYBType":"ArrayBuffer","data":"aGk="})"),
                          }));
+}
+
+// A queue needs no view controller: the plug-ins it runs come from the directory it is made
+// with, and what it sends to the page goes to the page it is made with.
+class RecordingPlugin : public HYBPlugin {
+public:
+    RecordingPlugin() { registerAction("record", &RecordingPlugin::record); }
+    void record(const HYBInvokedUrlCommand& command) {
+        EchoPlugin::calls().push_back("record:" + command.callbackId().value_or(""));
+    }
+};
+
+class OnePluginDirectory : public HYBPluginDirectory {
+public:
+    std::shared_ptr<HYBPlugin> getCommandInstance(std::string_view name) override {
+        return name == "Recorder" ? plugin : nullptr;
+    }
+    ns::Dictionary settings() const override { return {}; }
+    std::optional<std::string> pathForResource(std::string_view) override { return std::nullopt; }
+
+    std::shared_ptr<HYBPlugin> plugin = std::make_shared<RecordingPlugin>();
+};
+
+class RecordingPage : public HYBPageSink {
+public:
+    void evaluateJavaScript(std::string script, EvaluationHandler completion) override {
+        evaluated.push_back(script);
+        if (completion) completion(ns::Value(fetched));
+    }
+    void callAsyncJavaScript(std::string body, ns::Dictionary, EvaluationHandler) override {
+        evaluated.push_back(body);
+    }
+    void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
+                          const std::optional<std::string>& callbackId) override {
+        answers.push_back(callbackId.value_or("-") + ":" + std::to_string(result->status()));
+    }
+
+    std::string fetched;
+    std::vector<std::string> evaluated;
+    std::vector<std::string> answers;
+};
+
+TEST_F(HYBCommandQueueTest, AQueueRunsOnTheDirectoryAndPageItIsMadeWith) {
+    auto directory = std::make_shared<OnePluginDirectory>();
+    auto page = std::make_shared<RecordingPage>();
+    auto queue = std::make_shared<HYBCommandQueue>(directory, page);
+    page->fetched = R"([["r","Recorder","record",[]],["g","Echo","echo",[]]])";
+    queue->fetchCommandsFromJs();
+    EXPECT_EQ(page->evaluated,
+              std::vector<std::string>{"hybrid.require('hybrid/exec').nativeFetchMessages()"});
+    // The controller's Echo plug-in is not in this queue's directory: its call is answered.
+    EXPECT_EQ(calls(), std::vector<std::string>{"record:r"});
+    EXPECT_EQ(page->answers,
+              std::vector<std::string>{"g:" + std::to_string(HYBResultStatusClassNotFound)});
+    // Once its owner has gone, the queue reaches neither.
+    queue->dispose();
+    queue->fetchCommandsFromJs();
+    EXPECT_FALSE(queue->execute(HYBInvokedUrlCommand({}, "r2", "Recorder", "record")));
+    EXPECT_EQ(page->evaluated.size(), 1u);
+    EXPECT_EQ(calls().size(), 1u);
 }
 
 }  // namespace

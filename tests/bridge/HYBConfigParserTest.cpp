@@ -43,6 +43,31 @@ TEST(HYBConfigParserTest, PreferencesAreCaseBlindAndLaterOnesWin) {
     EXPECT_TRUE(hybridBoolSettingForKey(p->config.settings(), "DISALLOWOVERSCROLL", false));
 }
 
+// Settings asked for between two documents read by one delegate: the second document's last
+// word on a name replaces or removes what the first one built, the rest stays.
+TEST(HYBConfigParserTest, ALaterDocumentChangesOnlyTheNamesItNames) {
+    HYBConfigParser config;
+    HYBXMLParser first(R"(<widget>
+          <preference name="b" value="1"/><preference name="a" value="2"/>
+          <preference name="B" value="3"/><preference name="d" value="4"/>
+          <preference name="e" value="5"/><preference name="c" value="6"/>
+        </widget>)");
+    first.setDelegate(&config);
+    ASSERT_TRUE(first.parse());
+    EXPECT_EQ(config.settings(),
+              (ns::Dictionary{{"a", "2"}, {"b", "3"}, {"c", "6"}, {"d", "4"}, {"e", "5"}}));
+    HYBXMLParser second(R"(<widget>
+          <preference name="D"/><preference name="f" value="7"/><preference name="A" value="8"/>
+          <preference name="d" value="9"/><preference name="0" value="10"/>
+          <preference name="E" value="11"/><preference name="e"/>
+        </widget>)");
+    second.setDelegate(&config);
+    ASSERT_TRUE(second.parse());
+    EXPECT_EQ(
+        config.settings(),
+        (ns::Dictionary{{"0", "10"}, {"a", "8"}, {"b", "3"}, {"c", "6"}, {"d", "9"}, {"f", "7"}}));
+}
+
 TEST(HYBConfigParserTest, FeaturesWithParamsAndOnload) {
     auto p = parse(R"(<widget>
           <feature name="Echo"><param name="ios-package" value="EchoPlugin"/></feature>
@@ -112,6 +137,32 @@ TEST(HYBConfigParserTest, ReadsAFile) {
     EXPECT_TRUE(parser->parse());
     EXPECT_EQ(config.settings(), (ns::Dictionary{{"x", "y"}}));
     EXPECT_FALSE(HYBXMLParser::parserWithContentsOfFile((dir / "missing.xml").string()));
+}
+
+// A file the host cannot start on is named with the line and column where its XML breaks off;
+// one whose mistake comes only after its document element has nothing unread.
+TEST(HYBConfigParserTest, ProblemsThatKeepTheFileFromBeingRead) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "config.xml").string();
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {R"({"widget": {"preference": []}})", ":1:1: not well-formed (invalid token)"},
+        {"", ":1:1: no element found"},
+        {"<widget>\n  <feature name=\"A\">\n    <param name=\"ios-package\" value=\"X\"/>\n",
+         ":4:1: no element found"},
+        {"<widget>\n  <preference name=\"a\" value=\"b\"\n</widget>\n",
+         ":3:1: not well-formed (invalid token)"},
+        {"<widget>\n  <preference name=\"a\" value=\"b\">\n</widget>\n", ":3:3: mismatched tag"},
+        {"<widget/>\n<widget/>\n", std::nullopt},
+        {"<widget><preference name=\"a\" value=\"b\"/></widget>", std::nullopt},
+    };
+    for (const auto& [text, problem] : cases) {
+        SCOPED_TRACE(text);
+        std::ofstream(path, std::ios::trunc) << text;
+        EXPECT_EQ(HYBConfigParser::problemReading(path),
+                  problem ? std::optional(path + *problem) : std::nullopt);
+    }
+    EXPECT_EQ(HYBConfigParser::problemReading((dir / "missing.xml").string()),
+              (dir / "missing.xml").string() + ": cannot be read");
 }
 
 TEST(HybridPreferencesTest, BoolReader) {

@@ -225,6 +225,27 @@ TEST_F(SchemeHandlerTest, RequestsFromPagesOfAnotherOriginAreRefused) {
                   c.served);
         EXPECT_EQ(HYBURLSchemeHandler::isFromTheApplicationsOwnPage(nullptr, request), c.served);
     }
+    // A sub-resource of a page of another origin that names no Origin or Referer (a script
+    // element's request carries neither) is refused by the page it is for.
+    for (const char* page : {"https://evil.test/", "app://other/index.html"}) {
+        SCOPED_TRACE(page);
+        wk::URLRequest request(*ns::URL::parse("app://localhost/_app_file_/x"));
+        request.setMainDocumentURL(*ns::URL::parse(page));
+        EXPECT_FALSE(HYBURLSchemeHandler::isFromTheApplicationsOwnPage(webView().get(), request));
+        request.setMainDocumentURL(*ns::URL::parse("app://localhost/index.html"));
+        EXPECT_TRUE(HYBURLSchemeHandler::isFromTheApplicationsOwnPage(webView().get(), request));
+    }
+    // An Origin or Referer that is no URL at all says nothing good of the page.
+    for (const char* header : {"Origin", "Referer"}) {
+        SCOPED_TRACE(header);
+        const char* garbled = "app://[localhost";
+        ASSERT_FALSE(ns::URL::parse(garbled));
+        wk::URLRequest request(*ns::URL::parse("app://localhost/_app_file_/x"));
+        request.setMainDocumentURL(*ns::URL::parse("app://localhost/index.html"));
+        request.setValueForHTTPHeaderField(garbled, header);
+        EXPECT_FALSE(HYBURLSchemeHandler::isFromTheApplicationsOwnPage(webView().get(), request));
+    }
+
     auto receiver = std::make_shared<RecordingReceiver>();
     wk::URLRequest request(*ns::URL::parse("app://localhost/css/app.css"));
     request.setValueForHTTPHeaderField("https://evil.test/", "Referer");

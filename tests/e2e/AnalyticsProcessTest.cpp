@@ -10,10 +10,10 @@
 #include <map>
 #include <string>
 
+#include "services/peers/HttpsServer.h"
+#include "services/peers/MeasurementPeer.h"
+#include "services/peers/TestCA.h"
 #include "tests/e2e/HostProcess.h"
-#include "tests/peers/HttpsServer.h"
-#include "tests/peers/MeasurementPeer.h"
-#include "tests/peers/TestCA.h"
 #include "tests/support/TempDir.h"
 
 #ifdef HYB_HOST_EXECUTABLE

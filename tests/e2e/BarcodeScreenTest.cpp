@@ -2,6 +2,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,23 +34,28 @@ std::optional<uint32_t> pixelAt(GtkWidget* window, int x, int y) {
     return argb & 0xFFFFFF;
 }
 
-GtkWidget* buttonLabelled(GtkWidget* widget, const std::string& label) {
-    if (GTK_IS_BUTTON(widget)) {
-        const char* text = gtk_button_get_label(GTK_BUTTON(widget));
-        if (text && label == text) return widget;
-    }
-    if (!GTK_IS_CONTAINER(widget)) return nullptr;
+// The first widget under `root` (depth first) for which `matches` holds.
+GtkWidget* findWidget(GtkWidget* root, const std::function<bool(GtkWidget*)>& matches) {
+    if (matches(root)) return root;
+    if (!GTK_IS_CONTAINER(root)) return nullptr;
     GtkWidget* found = nullptr;
-    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    GList* children = gtk_container_get_children(GTK_CONTAINER(root));
     for (GList* c = children; c && !found; c = c->next) {
-        found = buttonLabelled(GTK_WIDGET(c->data), label);
+        found = findWidget(GTK_WIDGET(c->data), matches);
     }
     g_list_free(children);
     return found;
 }
 
-// A back camera that shows a flat red picture.
-void useRedCamera() {
+GtkWidget* buttonLabelled(GtkWidget* widget, const std::string& label) {
+    return findWidget(widget, [&](GtkWidget* w) {
+        const char* text = GTK_IS_BUTTON(w) ? gtk_button_get_label(GTK_BUTTON(w)) : nullptr;
+        return text && label == text;
+    });
+}
+
+// A back camera that shows a flat red picture (with a torch and a flash when asked).
+void useRedCamera(bool withTorch = false) {
     auto frame = ui::Bitmap::create(64, 48);
     ASSERT_TRUE(frame);
     for (int y = 0; y < 48; ++y) {
@@ -59,7 +65,8 @@ void useRedCamera() {
     frame->markDirty();
     std::shared_ptr<const ui::Bitmap> picture = frame;
     av::CaptureDevice::setDevices(std::vector{std::make_shared<av::CaptureDevice>(
-        "e2e", av::CaptureDevicePosition::Back, av::CaptureDevice::Capabilities{},
+        "e2e", av::CaptureDevicePosition::Back,
+        av::CaptureDevice::Capabilities{withTorch, withTorch, false, false},
         [picture](dispatch::Duration) { return picture; })});
 }
 
@@ -70,8 +77,9 @@ struct ShownScan {
     GtkWidget* window = nullptr;
 };
 
-ShownScan startScan(E2EHost& host, wk::GtkViewPresenter& presenter) {
-    host.run("e2e.call('scan', 'BarcodeScanner', 'scan', [{}])");
+ShownScan startScan(E2EHost& host, wk::GtkViewPresenter& presenter,
+                    const std::string& options = "{}") {
+    host.run("e2e.call('scan', 'BarcodeScanner', 'scan', [" + options + "])");
     ShownScan shown;
     host.runUntil([&] {
         shown.screen = std::dynamic_pointer_cast<HYBbcsViewController>(
@@ -137,6 +145,33 @@ TEST_F(BarcodeScreen, ClosingItsWindowAnswersAsACancel) {
     EXPECT_EQ(answer["value"], ns::Value::dict({{"text", ""}, {"format", ""}, {"cancelled", 1}}));
     EXPECT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*shown.shownIn); }));
     EXPECT_FALSE(host.controller()->presentedViewController());
+}
+
+// The torch button is the bundle's torch picture, drawn in the bar's tint with no title; its
+// name is read out as "Torch", and it lights the torch.
+TEST_F(BarcodeScreen, TheTorchButtonShowsTheBundlesPicture) {
+    useRedCamera(true);
+    const ShownScan shown = startScan(host, *presenter, "{showTorchButton: true}");
+    ASSERT_TRUE(shown.window);
+    const auto& torchItem = shown.screen->toolbar()->items().at(0);
+    ASSERT_TRUE(torchItem->image());
+    GtkWidget* torch = nullptr;
+    ASSERT_TRUE(host.runUntil([&] {
+        torch = findWidget(shown.window, [](GtkWidget* w) {
+            return GTK_IS_BUTTON(w) &&
+                   std::string(atk_object_get_name(gtk_widget_get_accessible(w)) ?: "") == "Torch";
+        });
+        return torch && gtk_widget_get_mapped(torch);
+    }));
+    EXPECT_FALSE(gtk_button_get_label(GTK_BUTTON(torch)));
+    GtkWidget* picture = gtk_button_get_image(GTK_BUTTON(torch));
+    ASSERT_TRUE(picture && GTK_IS_IMAGE(picture));
+    EXPECT_EQ(gtk_image_get_storage_type(GTK_IMAGE(picture)), GTK_IMAGE_SURFACE);
+    gtk_button_clicked(GTK_BUTTON(torch));
+    EXPECT_TRUE(host.runUntil([] { return av::CaptureDevice::defaultDevice()->isTorchActive(); }));
+    gtk_button_clicked(GTK_BUTTON(buttonLabelled(shown.window, "Cancel")));
+    EXPECT_EQ(scanAnswer()["value"]["cancelled"], ns::Value(1));
+    EXPECT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*shown.shownIn); }));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/ui/Window.h"
 #include "plugins/media_browser/HYBWKInAppBrowser.h"
 #include "tests/e2e/E2EHost.h"
@@ -81,6 +82,46 @@ TEST(BrowserScreen, ToolbarIsDrawnWhereTheOptionsPutIt) {
     }));
     // The GTK window goes with the browser.
     EXPECT_TRUE(host.runUntil([&] { return !plugin->tmpWindow(); }));
+    EXPECT_TRUE(host.loadStartPage());
+}
+
+// The user gives the browser's window another size, smaller than the screen too: the browser
+// is laid out again for it, its page under the status bar and the toolbar at the top.
+TEST(BrowserScreen, AResizedWindowLaysTheBrowserOutAgain) {
+    E2EHost& host = E2EHost::shared();
+    LoopbackHTTPServer server;
+    auto presenter = wk::GtkViewPresenter::installed();
+    auto plugin = std::dynamic_pointer_cast<HYBWKInAppBrowser>(
+        host.controller()->getCommandInstance("InAppBrowser"));
+    const std::string args =
+        ns::JSONSerialization::write(
+            ns::Value::array({server.url("/resized"), "_blank", "toolbarposition=top"}))
+            .value();
+    host.call("InAppBrowser", "open", args, 2);
+    GtkWidget* window = nullptr;
+    ASSERT_TRUE(host.runUntil([&] {
+        window = plugin->tmpWindow() ? presenter->gtkWindowFor(*plugin->tmpWindow()) : nullptr;
+        return window && gtk_widget_get_mapped(window);
+    }));
+    auto browser = plugin->inAppBrowserViewController();
+    const double offset = ui::StatusBar::shared().frame().height();
+    for (const auto& size : {std::pair{700, 600}, std::pair{300, 500}}) {
+        const int width = size.first, height = size.second;
+        SCOPED_TRACE(width);
+        gtk_window_resize(GTK_WINDOW(window), width, height);
+        ASSERT_TRUE(host.runUntil([&] {
+            const ui::Rect web = browser->webView()->frame();
+            return web.width() == width && web.y() == offset + 44 &&
+                   web.y() + web.height() <= height;
+        })) << ui::toString(browser->webView()->frame());
+        EXPECT_EQ(browser->toolbar()->frame().y(), offset);
+        EXPECT_EQ(browser->toolbar()->frame().width(), width);
+    }
+    const size_t from = host.reportCount();
+    host.run("e2e.call('close-resized', 'InAppBrowser', 'close', [])");
+    ASSERT_TRUE(host.waitForReport(from, [](const E2EHost::Report& r) {
+        return r.body["value"]["type"] == ns::Value("exit");
+    }));
     EXPECT_TRUE(host.loadStartPage());
 }
 

@@ -8,7 +8,6 @@
 #include <map>
 #include <set>
 
-#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/Data.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Locale.h"
@@ -16,6 +15,7 @@
 #include "platform/ns/URL.h"
 #include "platform/ns/UTF16.h"
 #include "platform/ns/UserDefaults.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/StatusBar.h"
 #include "plugins/device_storage/HYBDevice.h"

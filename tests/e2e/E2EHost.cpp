@@ -70,6 +70,11 @@ ns::Status E2EHost::start() {
         fs::copy(kSourceRoot / "examples/bundle/www/media", bundle / "www/media",
                  fs::copy_options::recursive, ec);
     }
+    // The scanner's resources (its beep and torch picture), as the example ships them.
+    if (!ec) {
+        fs::copy(kSourceRoot / "examples/bundle/HYBBarcodeScanner.bundle",
+                 bundle / "HYBBarcodeScanner.bundle", fs::copy_options::recursive, ec);
+    }
     if (ec) return failure("cannot build the bundle: " + ec.message());
 
     driver_.emplace();

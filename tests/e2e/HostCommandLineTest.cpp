@@ -2,6 +2,7 @@
 // line before any display is looked for.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -72,6 +73,33 @@ TEST(HostCommandLine, MistakesAreOneLineNamingTheArgumentBeforeAnyDisplay) {
                                   "--complete-purchase", "org.example.coins"});
     EXPECT_EQ(fine.status, 1) << fine.output;
     EXPECT_NE(fine.output.find("no display"), std::string::npos) << fine.output;
+}
+
+// A config.xml that cannot be read is a mistake of the bundle: one line naming the file, line
+// and column, before any display, and the status of a bad argument. One whose only mistake
+// follows its document element keeps what was read and gets as far as the display.
+TEST(HostCommandLine, ConfigurationThatCannotBeReadIsOneLineNamingWhere) {
+    testsupport::TempDir bundle;
+    std::filesystem::create_directory(bundle / "www");
+    const std::string config = (bundle / "config.xml").string();
+    const std::pair<std::string, std::string> unreadable[] = {
+        {"this is not XML\n", config + ":1:1: "},
+        {"<widget>\n  <feature name=\"Logger\">\n    <param name=\"ios-package\" "
+         "value=\"HYBLogger\"/>\n",
+         config + ":4:1: no element found"},
+    };
+    for (const auto& [text, named] : unreadable) {
+        std::ofstream(config, std::ios::trunc) << text;
+        const HostRun run = runHost({"--bundle", bundle.str(), "--exit-after-load"});
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_EQ(run.output.rfind("hybrid-host: " + named, 0), 0u) << run.output;
+        EXPECT_EQ(run.output.find("display"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << run.output;
+    }
+    std::ofstream(config, std::ios::trunc) << "<widget/>\n<junk/>\n";
+    const HostRun recoverable = runHost({"--bundle", bundle.str(), "--exit-after-load"});
+    EXPECT_EQ(recoverable.status, 1) << recoverable.output;
+    EXPECT_NE(recoverable.output.find("no display"), std::string::npos) << recoverable.output;
 }
 
 }  // namespace

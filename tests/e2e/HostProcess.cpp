@@ -25,15 +25,19 @@ std::string nameOf(std::string_view entry) {
 
 }  // namespace
 
-HostProcess::HostProcess(const std::string& sandbox, const Launch& launch) {
+std::string HostProcess::bundleIn(const std::string& sandbox, const std::string& from) {
     const fs::path root(HYB_SOURCE_DIR);
     const std::string bundle = sandbox + "/bundle";
     if (!fs::exists(bundle)) {
-        fs::copy(root / launch.bundle, bundle, fs::copy_options::recursive);
+        fs::copy(root / from, bundle, fs::copy_options::recursive);
         if (!fs::exists(bundle + "/www/hybrid.js"))
             fs::copy_file(root / "examples/bundle/www/hybrid.js", bundle + "/www/hybrid.js");
     }
-    start(bundle, sandbox, launch.arguments, launch.environment);
+    return bundle;
+}
+
+HostProcess::HostProcess(const std::string& sandbox, const Launch& launch) {
+    start(bundleIn(sandbox, launch.bundle), sandbox, launch.arguments, launch.environment);
 }
 
 HostProcess::HostProcess(const std::string& bundle, const std::string& sandbox,

@@ -23,6 +23,10 @@ public:
         std::vector<std::string> environment;
     };
 
+    // Copies the bundle (from the source root) into the sandbox, with the example bundle's
+    // bridge script when it has none, unless a bundle is there already; its path.
+    static std::string bundleIn(const std::string& sandbox, const std::string& bundle);
+
     // The fixture bundle with the example bundle's bridge script, copied into the sandbox.
     explicit HostProcess(const std::string& sandbox) : HostProcess(sandbox, Launch()) {}
     HostProcess(const std::string& sandbox, const Launch& launch);

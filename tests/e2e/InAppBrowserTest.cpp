@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bridge/HYBViewController.h"
+#include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/wk/WebView.h"
@@ -211,6 +212,25 @@ TEST_F(InAppBrowser, OptionsClearCookiesBeforeThePageLoads) {
 
 namespace {
 
+// The browser shares the main page's web processes; once the options have cleared the data,
+// its page runs in processes of its own, and still loads.
+TEST_F(InAppBrowser, ClearedDataRunsThePageInFreshWebProcesses) {
+    const auto contextOf = [](const std::shared_ptr<wk::WebView>& view) {
+        auto engine = std::dynamic_pointer_cast<wk::WebKitGtkEngine>(view->engine());
+        return engine ? webkit_web_view_get_context(engine->webView()) : nullptr;
+    };
+    size_t from = host.reportCount();
+    open(server.url("/before"), "hidden=yes");
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    EXPECT_EQ(contextOf(browserWeb()), contextOf(host.webView()));
+    from = host.reportCount();
+    open(server.url("/after"), "hidden=yes,cleardata=yes");
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    EXPECT_TRUE(host.runUntil([&] { return browserWeb()->title() == "/after"; }));
+    EXPECT_NE(contextOf(browserWeb()), contextOf(host.webView()));
+    EXPECT_FALSE(browserWeb()->canGoBack());
+}
+
 // Every top-level load of the browser passes the gate, however it starts: a script's
 // navigation, a meta refresh, a redirect of the approved URL. The page that was not approved
 // never shows; the gate offers its URL to the page instead.
@@ -237,9 +257,13 @@ TEST_F(InAppBrowser, EveryTopLevelLoadPassesTheGate) {
         const auto held = waitFor(openId_, from, "beforeload");
         ASSERT_TRUE(held);
         EXPECT_EQ((*held)["url"], ns::Value(server.url(c.held)));
-        // Nothing of the held page shows.
+        // Nothing of the held page shows, and its request never left: the server did not
+        // hear of it.
         host.runUntil([] { return false; }, std::chrono::milliseconds(300));
         EXPECT_NE(browserWeb()->title(), std::optional<std::string>(c.held));
+        const auto paths = server.requestedPaths();
+        EXPECT_EQ(std::count(paths.begin(), paths.end(), c.held), 0) << c.held;
+        EXPECT_EQ(std::count(paths.begin(), paths.end(), c.approved), 1) << c.approved;
         for (size_t i = from; i < host.reportCount(); ++i) {
             const auto& value = host.reports()[i].body["value"];
             if (value["type"] == ns::Value("loadstop")) {
@@ -252,6 +276,45 @@ TEST_F(InAppBrowser, EveryTopLevelLoadPassesTheGate) {
     call("approve", "loadAfterBeforeload", {server.url("/target2")});
     ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
     EXPECT_TRUE(host.runUntil([&] { return browserWeb()->title() == "/target2"; }));
+    const auto paths = server.requestedPaths();
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "/target2"), 1);
+}
+
+// A refused redirect is reported under the URL that was refused, not the one approved.
+TEST_F(InAppBrowser, RefusedRedirectsNameTheRefusedURL) {
+    server.setRedirect("/away", server.url("/elsewhere"));
+    size_t from = host.reportCount();
+    open(server.url("/start"), "beforeload=yes,hidden=yes");
+    call("approve", "loadAfterBeforeload", {server.url("/start")});
+    ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+    from = host.reportCount();
+    call("approve", "loadAfterBeforeload", {server.url("/away")});
+    const auto held = waitFor(openId_, from, "beforeload");
+    ASSERT_TRUE(held);
+    EXPECT_EQ((*held)["url"], ns::Value(server.url("/elsewhere")));
+    const auto error = waitFor(openId_, from, "loaderror");
+    ASSERT_TRUE(error);
+    EXPECT_EQ((*error)["url"], ns::Value(server.url("/elsewhere")));
+    EXPECT_EQ(server.requestedPaths(), (std::vector<std::string>{"/start", "/away"}));
+    EXPECT_EQ(browserWeb()->URL()->absoluteString(), server.url("/start"));
+}
+
+// Frames of a gated page load without the page's approval: only the top level is held.
+TEST_F(InAppBrowser, FramesOfAGatedPageLoad) {
+    server.setPage("/framed", "<iframe src='/inner'></iframe>");
+    server.setPage("/inner",
+                   "<script>webkit.messageHandlers.hybrid_iab.postMessage("
+                   "JSON.stringify({inner: location.pathname}));</script>");
+    size_t from = host.reportCount();
+    open(server.url("/framed"), "beforeload=get,hidden=yes");
+    from = host.reportCount();
+    call("approve", "loadAfterBeforeload", {server.url("/framed")});
+    const auto message = waitFor(openId_, from, "message");
+    ASSERT_TRUE(message);
+    EXPECT_EQ((*message)["data"]["inner"], ns::Value("/inner"));
+    for (size_t i = from; i < host.reportCount(); ++i) {
+        EXPECT_NE(host.reports()[i].body["value"]["type"], ns::Value("beforeload"));
+    }
 }
 
 // A remote page in the browser reaches none of the application's files through its scheme:

@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "platform/ns/URL.h"
+#include "platform/wk/URLRequest.h"
+#include "platform/wk/WebView.h"
 #include "tests/e2e/E2EHost.h"
 #include "tests/plugins/device_storage/support/SQLiteTestGate.h"
 #include "tests/support/NsPrinters.h"
@@ -10,7 +13,7 @@ namespace {
 
 // What the cases share in the page: statements on a database, a table of about 10 MB (every
 // kind of column, text beyond ASCII and text that needs escaping), and a count of the pieces
-// that reach the bridge, each reported.
+// that reach the page, each reported.
 constexpr const char* kPageHelpers = R"JS(
 (function () {
     var exec = hybrid.require('hybrid/exec');
@@ -44,12 +47,16 @@ constexpr const char* kPageHelpers = R"JS(
             };
             exec(go, go, 'SQLitePlugin', 'open', [{ name: db }]);
         },
+        // The host keeps the pieces of an answer in the page under a name of its own; a
+        // keeper put there first reports each piece kept.
         countPieces: function () {
-            var piece = exec.nativePiece;
-            exec.nativePiece = function (callbackId, index) {
-                e2e.report({ big: 'piece', index: index });
-                return piece.apply(this, arguments);
+            if (window.__hybAnswerPieces) return;
+            var keeper = new Map();
+            keeper.set = function (callbackId, kept) {
+                if (kept) e2e.report({ big: 'piece', index: kept.length - 1 });
+                return Map.prototype.set.call(this, callbackId, kept);
             };
+            Object.defineProperty(window, '__hybAnswerPieces', { value: keeper });
         },
         // Every row, the statement held by the test's gate at row 15000, after its first
         // piece went ahead; the pieces counted.
@@ -159,6 +166,8 @@ TEST_F(LargeAnswers, AFailureAfterPiecesReachesTheErrorCallback) {
               ns::Value::dict(
                   {{"rows", ns::Array{ns::Value::dict({{"n", 20000}})}}, {"rowsAffected", 0}}));
     EXPECT_EQ(countOf(from, "failing"), 1u);
+    // Nothing of the pieces stays in the page.
+    EXPECT_EQ(host.evaluate("window.__hybAnswerPieces.size").valueOr(ns::Value()), ns::Value(0));
 }
 
 // While a statement is held after its first piece reached the page, another call's answer
@@ -220,6 +229,77 @@ TEST_F(LargeAnswers, NavigationDropsKeptPieces) {
     ASSERT_TRUE(fresh);
     EXPECT_EQ(fresh->body["value"], ns::Value::dict({{"count", 20000}, {"last", 20000}}));
     EXPECT_EQ(countOf(from, "left"), 0u);
+}
+
+// Calls whose answers are of 4 MiB and more, in one row, in many and as a string, each
+// reported as whether it arrived whole. Only the bridge's calls and its callback are used.
+constexpr const char* kAnswerSizes = R"JS(
+(function () {
+    var exec = hybrid.require('hybrid/exec');
+    function report(what, ok, value) {
+        window.webkit.messageHandlers.e2e.postMessage({ big: what, ok: ok, value: value });
+    }
+    function call(what, service, action, args, read) {
+        exec(function (answer) { report(what, true, read(answer)); },
+             function (error) { report(what, false, error); }, service, action, args);
+    }
+    function sql(what, text, params, read) {
+        call(what, 'SQLitePlugin', 'executeSql',
+             [{ dbargs: { dbname: 'sizes.db' }, ex: { sql: text, params: params } }], read);
+    }
+    var eight = 'y'.repeat(8388608) + '\u00e9 "q" \\ \u2028 \ud83d\ude00';
+    function zeros(answer) {
+        var v = answer.rows[0].v;
+        return /^0*$/.test(v) ? v.length : 'not zeros';
+    }
+    function go() {
+        sql('under', 'SELECT hex(zeroblob(2048000)) AS v', [], zeros);
+        sql('four', 'SELECT hex(zeroblob(2097152)) AS v', [], zeros);
+        sql('eight', 'SELECT ? AS v', [eight], function (answer) {
+            return answer.rows.length === 1 && answer.rows[0].v === eight;
+        });
+        sql('rows', 'WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c ' +
+            "LIMIT 100000) SELECT i, printf('%0120d', i) AS t FROM c", [], function (answer) {
+            var last = answer.rows[answer.rows.length - 1];
+            return [answer.rows.length, last.i, last.t.length];
+        });
+        call('echo', 'SQLitePlugin', 'echoStringValue', [{ value: eight }], function (answer) {
+            return answer === eight;
+        });
+    }
+    exec(go, go, 'SQLitePlugin', 'open', [{ name: 'sizes.db' }]);
+})();
+)JS";
+
+// Answers of 4 MiB and beyond reach the page whole, after a smaller one; on a page whose bridge
+// script has only the callback function as well as on the example's.
+TEST_F(LargeAnswers, AnswersOfFourAndEightMiBReachEveryPage) {
+    for (const char* page : {"", "app://localhost/callback-only.html"}) {
+        SCOPED_TRACE(*page ? page : "the start page");
+        if (*page) {
+            const size_t loading = host.reportCount();
+            host.webView()->loadRequest(wk::URLRequest(*ns::URL::parse(page)));
+            ASSERT_TRUE(host.waitForReport(loading, [](const E2EHost::Report& report) {
+                return report.body["event"] == ns::Value("callback-only");
+            }));
+        }
+        const size_t from = host.reportCount();
+        host.run(kAnswerSizes);
+        const std::pair<const char*, ns::Value> expected[] = {
+            {"under", ns::Value(4096000)}, {"four", ns::Value(4194304)},
+            {"eight", ns::Value(true)},    {"rows", ns::Value::array({100000, 100000, 120})},
+            {"echo", ns::Value(true)},
+        };
+        for (const auto& [what, value] : expected) {
+            const auto answer = reportOf(from, what);
+            ASSERT_TRUE(answer) << what;
+            EXPECT_EQ(answer->body["ok"], ns::Value(true)) << what;
+            EXPECT_EQ(answer->body["value"], value) << what;
+            EXPECT_EQ(countOf(from, what), 1u) << what;
+        }
+    }
+    // The suite's other cases start on the start page.
+    EXPECT_TRUE(host.loadStartPage());
 }
 
 }  // namespace

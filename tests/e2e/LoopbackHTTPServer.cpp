@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <stdexcept>
 
 LoopbackHTTPServer::LoopbackHTTPServer() {
@@ -38,6 +39,31 @@ std::string LoopbackHTTPServer::url(const std::string& path) const {
 std::vector<std::string> LoopbackHTTPServer::requestedPaths() const {
     std::lock_guard lock(mutex_);
     return paths_;
+}
+
+std::vector<std::string> LoopbackHTTPServer::requestHeaders(const std::string& path,
+                                                            const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> values;
+    const auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    const std::string wanted = "\r\n" + lower(name) + ":";
+    for (size_t i = 0; i < paths_.size(); ++i) {
+        if (paths_[i] != path) continue;
+        const std::string head = lower(heads_[i]);
+        const size_t at = head.find(wanted);
+        if (at == std::string::npos) continue;
+        const size_t start = heads_[i].find_first_not_of(' ', at + wanted.size());
+        values.push_back(heads_[i].substr(start, heads_[i].find("\r\n", start) - start));
+    }
+    return values;
+}
+
+void LoopbackHTTPServer::addResponseHeader(const std::string& path, std::string line) {
+    std::lock_guard lock(mutex_);
+    extraHeaders_[path] += line + "\r\n";
 }
 
 void LoopbackHTTPServer::stop() {
@@ -83,11 +109,16 @@ void LoopbackHTTPServer::answer(int connection) {
     }
     const size_t start = request.find(' ') + 1;
     const std::string path = request.substr(start, request.find(' ', start) - start);
+    std::string extraHead;
     std::string body = "<!DOCTYPE html><html><head><title>" + path +
                        "</title></head><body><p>Loopback page</p></body></html>";
     {
         std::lock_guard lock(mutex_);
         paths_.push_back(path);
+        heads_.push_back(request.substr(0, request.find("\r\n\r\n") + 2));
+        if (auto extra = extraHeaders_.find(path); extra != extraHeaders_.end()) {
+            extraHead = extra->second;
+        }
         if (auto page = pages_.find(path); page != pages_.end()) body = page->second;
         if (auto redirect = redirects_.find(path); redirect != redirects_.end()) {
             const std::string response = "HTTP/1.1 302 Found\r\nLocation: " + redirect->second +
@@ -104,7 +135,7 @@ void LoopbackHTTPServer::answer(int connection) {
     const std::string type = endsWith(".js")    ? "text/javascript"
                              : endsWith(".css") ? "text/css"
                                                 : "text/html; charset=utf-8";
-    const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: " + type +
+    const std::string response = "HTTP/1.1 200 OK\r\n" + extraHead + "Content-Type: " + type +
                                  "\r\n"
                                  "Content-Length: " +
                                  std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +

@@ -12,9 +12,11 @@
 #include "platform/ns/URL.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/ImageCodec.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/Window.h"
 #include "platform/wk/URLRequest.h"
 #include "platform/wk/WebView.h"
+#include "plugins/media_browser/HYBAudioRecorderViewController.h"
 #include "plugins/media_browser/MIPAlbumPickerController.h"
 #include "plugins/media_browser/MIPAssetCell.h"
 #include "plugins/media_browser/MIPAssetTablePicker.h"
@@ -240,7 +242,10 @@ TEST(MediaScreens, TheExamplePagePicksTwoPhotosAndMakesAThumbnail) {
         answer = text("media-answer");
         return answer.rfind("Thumbnail", 0) == 0;
     }));
-    EXPECT_EQ(answer.rfind("Thumbnail: \"data:image/jpeg;base64,", 0), 0u) << answer;
+    // Described by its size, shown as a picture, never spelt out.
+    EXPECT_EQ(answer.rfind("Thumbnail: a ", 0), 0u) << answer;
+    EXPECT_NE(answer.find("image/jpeg picture of "), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("base64"), std::string::npos) << answer;
     EXPECT_TRUE(host.runUntil([&] {
         auto count = host.evaluate(
             "Array.prototype.filter.call(document.querySelectorAll('#media-pictures img'), "
@@ -292,14 +297,150 @@ TEST(MediaScreens, TheExamplePageMakesAThumbnailOfTheClipItRecorded) {
         answer = text("media-answer");
         return answer.rfind("Thumbnail", 0) == 0;
     }));
-    const std::string prefix = "Thumbnail: \"data:image/jpeg;base64,";
-    ASSERT_EQ(answer.rfind(prefix, 0), 0u) << answer;
-    const size_t end = answer.find('"', prefix.size());
-    auto bytes = ns::Data::fromBase64(answer.substr(prefix.size(), end - prefix.size()));
+    ASSERT_EQ(answer.rfind("Thumbnail: a ", 0), 0u) << answer;
+    const auto shown = host.evaluate(
+        "(function () { var all = document.querySelectorAll('#media-pictures img');"
+        " return all.length ? all[all.length - 1].src : ''; })()");
+    ASSERT_TRUE(shown.ok());
+    const std::string url = shown.value().stringValue();
+    const std::string prefix = "data:image/jpeg;base64,";
+    ASSERT_EQ(url.rfind(prefix, 0), 0u) << url.substr(0, 64);
+    auto bytes = ns::Data::fromBase64(url.substr(prefix.size()));
     ASSERT_TRUE(bytes);
     auto image = ui::ImageCodec::decode(*bytes);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 2 * image->height()) << "the recorded clip is twice as wide";
+    av::Camera::setShared(previousCamera);
+    EXPECT_TRUE(host.loadStartPage());
+}
+
+// The photo grid's columns follow its window's width: the user resizes the picker's window
+// and the grid lays out as many 80-point columns as the width holds.
+TEST(MediaScreens, ThePhotoGridFollowsItsWindowsWidth) {
+    E2EHost& host = E2EHost::shared();
+    auto* presenter = wk::GtkViewPresenter::installed();
+    auto plugin = pickerPlugin(host);
+    ASSERT_TRUE(plugin && presenter);
+    const size_t from = host.reportCount();
+    host.run("e2e.call('grid', 'ImagePicker', 'getPictures', [{maximumImagesCount: 2}])");
+    auto window = host.controller()->view()->window();
+    GtkWidget* shown = nullptr;
+    ASSERT_TRUE(host.runUntil([&] {
+        shown = presenter->gtkWindowFor(*window);
+        return shown && plugin->picker() && showsLabel(shown, "Select an Album");
+    }));
+    auto albums = plugin->picker()->albumPicker();
+    ASSERT_TRUE(host.runUntil([&] {
+        auto row = albums->tableView()->cellForRow(0);
+        return row && presenter->tapTargetFor(*row);
+    }));
+    clickAt(presenter->tapTargetFor(*albums->tableView()->cellForRow(0)), 20, 20);
+    std::shared_ptr<MIPAssetTablePicker> grid;
+    ASSERT_TRUE(host.runUntil([&] {
+        grid =
+            std::dynamic_pointer_cast<MIPAssetTablePicker>(plugin->picker()->topViewController());
+        return grid && showsLabel(shown, "Pick Photos");
+    }));
+    EXPECT_EQ(grid->columns(), 4);
+    for (const auto& [width, columns] : {std::pair{820, 10}, std::pair{250, 3}}) {
+        gtk_window_resize(GTK_WINDOW(shown), width, 600);
+        EXPECT_TRUE(host.runUntil([&, columns = columns] { return grid->columns() == columns; }))
+            << width << " wide: " << grid->columns() << " columns";
+        EXPECT_EQ(grid->view()->frame().width(), width);
+    }
+    GtkWidget* done = buttonLabelled(shown, "Done");
+    ASSERT_TRUE(done);
+    gtk_button_clicked(GTK_BUTTON(done));
+    auto answer = host.waitForReport(
+        from, [](const E2EHost::Report& r) { return r.body["call"] == ns::Value("grid"); });
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body["value"], ns::Value(ns::Array{}));
+}
+
+// The recorder as assistive technologies meet it in the host: its button's label and the
+// time's hint and value are what the toolkit reads, and the end of a timed recording is
+// announced; Done then answers the page with the clip.
+TEST(MediaScreens, TheRecorderSpeaksThroughTheToolkit) {
+    E2EHost& host = E2EHost::shared();
+    auto* presenter = wk::GtkViewPresenter::installed();
+    ASSERT_TRUE(presenter);
+    const size_t from = host.reportCount();
+    host.run("e2e.call('sound', 'Capture', 'captureAudio', [{duration: 1}])");
+    auto window = host.controller()->view()->window();
+    std::shared_ptr<HYBAudioRecorderViewController> screen;
+    GtkWidget* record = nullptr;
+    GtkWidget* time = nullptr;
+    ASSERT_TRUE(host.runUntil([&] {
+        auto nav = std::dynamic_pointer_cast<ui::NavigationController>(
+            host.controller()->presentedViewController());
+        screen = nav ? std::dynamic_pointer_cast<HYBAudioRecorderViewController>(
+                           nav->topViewController())
+                     : nullptr;
+        record = screen ? presenter->widgetFor(*screen->recordButton()) : nullptr;
+        time = screen ? presenter->widgetFor(*screen->timerLabel()) : nullptr;
+        return record && time && gtk_widget_get_mapped(record);
+    }));
+    auto nameOf = [](GtkWidget* widget) {
+        const char* name = atk_object_get_name(gtk_widget_get_accessible(widget));
+        return std::string(name ? name : "");
+    };
+    EXPECT_EQ(nameOf(record), "toggle audio recording");
+    const char* hint = atk_object_get_description(gtk_widget_get_accessible(time));
+    EXPECT_STREQ(hint, "recorded time in minutes and seconds");
+    gtk_button_clicked(GTK_BUTTON(record));
+    ASSERT_TRUE(host.runUntil([&] {
+        GtkWidget* said = presenter->announcement();
+        return said && nameOf(said) == "timed recording complete";
+    }));
+    EXPECT_EQ(atk_object_get_role(gtk_widget_get_accessible(presenter->announcement())),
+              ATK_ROLE_NOTIFICATION);
+    EXPECT_EQ(nameOf(time), "0:01");
+    GtkWidget* done = buttonLabelled(presenter->gtkWindowFor(*window), "Done");
+    ASSERT_TRUE(done);
+    gtk_button_clicked(GTK_BUTTON(done));
+    auto answer = host.waitForReport(
+        from, [](const E2EHost::Report& r) { return r.body["call"] == ns::Value("sound"); });
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body["value"].at(0)["type"], ns::Value("audio/wav"));
+}
+
+// The example page's capture modes say what this host captures: sound as WAV, clips in the
+// camera clip's own container, and an error answer names its code.
+TEST(MediaScreens, TheExamplePageShowsWhatThisHostCaptures) {
+    E2EHost& host = E2EHost::shared();
+    const auto previousCamera = av::Camera::shared();
+    const fs::path clip = fs::path(ns::Sandbox::documentsDirectory()) / "modes.mp4";
+    fs::create_directories(clip.parent_path());
+    ASSERT_TRUE(mediatest::writeClip(clip.string(), 32, 16, {{0, 0, 255}}));
+    ASSERT_TRUE(av::Camera::configure(clip.string()));
+    ASSERT_TRUE(openExamplePage(host));
+    host.run("document.getElementById('media-modes').click()");
+    std::string answer;
+    ASSERT_TRUE(host.runUntil([&] {
+        answer = elementText(host, "media-answer");
+        return answer.rfind("Capture modes", 0) == 0;
+    }));
+    EXPECT_EQ(
+        answer,
+        "Capture modes:\n image: image/jpeg, image/png\n video: video/mp4\n audio: audio/wav");
+
+    // A photo whose camera screen is closed: no media files, named beside its code.
+    host.run("document.getElementById('media-photo').click()");
+    auto* presenter = wk::GtkViewPresenter::installed();
+    auto window = host.controller()->view()->window();
+    GtkWidget* cancel = nullptr;
+    ASSERT_TRUE(host.runUntil([&] {
+        GtkWidget* shown = presenter->gtkWindowFor(*window);
+        cancel = shown ? buttonLabelled(shown, "Cancel") : nullptr;
+        return cancel != nullptr;
+    }));
+    gtk_button_clicked(GTK_BUTTON(cancel));
+    ASSERT_TRUE(host.runUntil([&] {
+        answer = elementText(host, "media-answer");
+        return answer.rfind("Photo failed", 0) == 0;
+    }));
+    EXPECT_EQ(answer,
+              "Photo failed: {\"code\":3} (HYBCaptureErrorNoMediaFiles: nothing was captured)");
     av::Camera::setShared(previousCamera);
     EXPECT_TRUE(host.loadStartPage());
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "bridge/HYBViewController.h"
@@ -11,9 +12,11 @@
 #include "platform/wk/WebView.h"
 #include "tests/e2e/E2EHost.h"
 #include "tests/e2e/E2EProbe.h"
+#include "tests/e2e/HostProcess.h"
 #include "tests/e2e/LoopbackHTTPServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/NsPrinters.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -119,6 +122,73 @@ TEST_F(Navigation, FramesDoNotOpenIntentsOutside) {
     EXPECT_EQ(ui::Application::shared().openedURLs().size(), opened);
     EXPECT_EQ(pageURL(), "app://localhost/index.html");
     host.run("document.body.removeChild(f);");
+}
+
+// A navigation of the top that the page's script starts without the user (location.replace),
+// or that a frame of the page starts, is decided before its request leaves: a refused one
+// never reaches the server.
+TEST_F(Navigation, ScriptAndFrameNavigationsOfTheTopAreDecidedBeforeTheyAreSent) {
+    testsupport::LogCapture log;
+    log.expect("ERROR Internal navigation rejected - <allow-navigation> not set for url='http");
+    const std::string refused = "http://localhost:" + std::to_string(server.port());
+    const auto rejected = [&](const std::string& url) {
+        return log.contains(
+            "ERROR Internal navigation rejected - <allow-navigation> not set for url='" + url +
+            "'");
+    };
+    host.run("location.replace(" + literal(refused + "/replaced") + ")");
+    ASSERT_TRUE(host.runUntil([&] { return rejected(refused + "/replaced"); }));
+
+    // The engine may refuse a frame of another origin the top's navigation itself.
+    server.setPage("/child", "<script>try { top.location.href = " + literal(refused + "/topped") +
+                                 "; } catch (e) {} webkit.messageHandlers.e2e.postMessage("
+                                 "{child: 'tried'});</script>");
+    const size_t from = host.reportCount();
+    host.run("var f = document.createElement('iframe'); f.src = " + literal(server.url("/child")) +
+             "; document.body.appendChild(f);");
+    ASSERT_TRUE(host.waitForReport(
+        from, [](const E2EHost::Report& r) { return r.body["child"] == ns::Value("tried"); }));
+    host.runUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(pageURL(), "app://localhost/index.html");
+    EXPECT_EQ(server.requestedPaths(), std::vector<std::string>{"/child"});
+    host.run("document.body.removeChild(f);");
+}
+
+// The application's files are for its own pages: a frame of an allowed remote page in the
+// application's view neither runs the container's scripts nor learns whether they exist.
+TEST_F(Navigation, RemoteFramesCannotLoadTheApplicationsFiles) {
+    const std::filesystem::path documents = ns::Sandbox::documentsDirectory();
+    std::filesystem::create_directories(documents);
+    const std::string secret = (documents / "secret.js").string();
+    std::ofstream(secret) << "var containerSecret = 'leaked';";
+    const std::string script = "app://localhost/_app_file_" + secret;
+    const std::string post = "webkit.messageHandlers.e2e.postMessage";
+    server.setPage("/reader", "<script src='" + script + "' onload='" + post +
+                                  "({reader: \"loaded\"})' onerror='" + post +
+                                  "({reader: \"refused\"})'></script><script>setTimeout("
+                                  "function () { " +
+                                  post + "({reader: typeof containerSecret}); }, 50);</script>");
+    const size_t from = host.reportCount();
+    host.run("var f = document.createElement('iframe'); f.src = " + literal(server.url("/reader")) +
+             "; document.body.appendChild(f);");
+    std::vector<std::string> seen;
+    ASSERT_TRUE(host.runUntil([&] {
+        seen.clear();
+        for (size_t i = from; i < host.reportCount(); ++i) {
+            const auto& value = host.reports()[i].body["reader"];
+            if (value.isString()) seen.push_back(value.stringValue());
+        }
+        return seen.size() >= 2;
+    }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"refused", "undefined"}));
+    host.run("document.body.removeChild(f);");
+    // The application's own page still reads its files.
+    const size_t again = host.reportCount();
+    host.run("e2e.fetch('own', " + literal("/_app_file_" + secret) + ")");
+    auto own = host.waitForReport(
+        again, [](const E2EHost::Report& r) { return r.body["fetch"] == ns::Value("own"); });
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->body["status"], ns::Value(200));
 }
 
 // A start page that is missing, with no error page configured, shows the message in the window
@@ -230,3 +300,38 @@ TEST_F(Navigation, SchemeAnswersMayComeLaterOrBeStopped) {
 }
 
 }  // namespace
+
+#ifdef HYB_HOST_EXECUTABLE
+
+namespace {
+
+// A cookie that a page over http sets to last a year is there when the host starts again with
+// the same sandbox: the engine keeps it with the rest of the sandbox's website data.
+TEST(NavigationCookies, PersistentCookiesSurviveARestart) {
+    namespace fs = std::filesystem;
+    LoopbackHTTPServer server;
+    server.addResponseHeader("/first", "Set-Cookie: kept=1; Max-Age=31536000; Path=/");
+    server.addResponseHeader("/first", "Set-Cookie: gone=1; Path=/");  // the session's only
+    testsupport::TempDir sandbox;
+    const fs::path bundle = HostProcess::bundleIn(sandbox.str(), "tests/fixtures/bundle");
+    const auto startAt = [&](const std::string& path) {
+        std::ofstream(bundle / "config.xml")
+            << "<?xml version='1.0' encoding='utf-8'?><widget id='org.example.hybrid.fixture' "
+               "version='1.0.0'><content src='"
+            << server.url(path)
+            << "'/><feature name='IntentAndNavigationFilter'><param name='ios-package' "
+               "value='HYBIntentAndNavigationFilter'/><param name='onload' value='true'/>"
+               "</feature><allow-navigation href='http://127.0.0.1/*'/></widget>";
+        HostProcess host(sandbox.str(), HostProcess::Launch{.arguments = {"--exit-after-load"}});
+        EXPECT_TRUE(host.readUntil("")) << host.output();
+        host.wait();
+    };
+    startAt("/first");
+    startAt("/second");
+    EXPECT_EQ(server.requestHeaders("/second", "Cookie"), std::vector<std::string>{"kept=1"});
+    EXPECT_TRUE(fs::exists(sandbox.path() / "Container/Library/WebKit/Cookies.sqlite"));
+}
+
+}  // namespace
+
+#endif

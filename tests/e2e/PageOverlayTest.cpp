@@ -1,12 +1,18 @@
 #include <gtk/gtk.h>
 
+#include <chrono>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "bridge/HYBViewController.h"
 #include "platform/gtk/GtkViewPresenter.h"
+#include "platform/gtk/WebKitGtkEngine.h"
 #include "platform/ui/Color.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/ui/View.h"
+#include "platform/wk/WebView.h"
 #include "tests/e2e/E2EHost.h"
 
 #include <gtest/gtest.h>
@@ -60,6 +66,128 @@ TEST(PageOverlay, AnUnchangedLabelIsNotLaidOutAgain) {
     g_object_unref(laidOut);
     label->removeFromSuperview();
     presenter->sync();
+}
+
+// The presenter follows the ui layer when it says that something drawn changed, not on a timer:
+// a change reaches its widget once the main loop is free, with no sync asked for, and while
+// nothing changes nothing is drawn again (a timer would sync every few tens of milliseconds;
+// the minute turning may ask for one sync).
+TEST(PageOverlay, TheDisplayFollowsChangesAndOnlyChanges) {
+    E2EHost& host = E2EHost::shared();
+    auto* presenter = wk::GtkViewPresenter::installed();
+    ASSERT_TRUE(presenter);
+    auto label = ui::Label::create({{10, 10}, {200, 30}});
+    label->setText("Before");
+    host.controller()->view()->addSubview(label);
+    ASSERT_TRUE(host.runUntil([&] { return presenter->widgetFor(*label) != nullptr; }));
+    GtkWidget* widget = presenter->widgetFor(*label);
+    ASSERT_TRUE(GTK_IS_LABEL(widget));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(widget)), "Before");
+
+    const uint64_t settled = presenter->syncs();
+    host.runUntil([] { return false; }, std::chrono::milliseconds(500));
+    EXPECT_LE(presenter->syncs() - settled, 1u);
+
+    label->setText("After");
+    EXPECT_TRUE(host.runUntil(
+        [&] { return gtk_label_get_text(GTK_LABEL(widget)) == std::string("After"); }));
+    label->setHidden(true);
+    EXPECT_TRUE(host.runUntil([&] { return !gtk_widget_is_visible(widget); }));
+    label->removeFromSuperview();
+}
+
+// What the page asks of the status bar through the bridge, without an answer.
+void statusBarCall(E2EHost& host, const std::string& action, const std::string& arguments = "[]") {
+    host.run("hybrid.require('hybrid/exec')(null, null, 'StatusBar', '" + action + "', " +
+             arguments + ")");
+}
+
+// The colour GTK draws a label's text in.
+std::string textColour(GtkWidget* label) {
+    GdkRGBA colour;
+    gtk_style_context_get_color(gtk_widget_get_style_context(label), GTK_STATE_FLAG_NORMAL,
+                                &colour);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f %.0f %.0f", colour.red * 255, colour.green * 255,
+                  colour.blue * 255);
+    return text;
+}
+
+// The status bar the page controls is drawn over it: a band as high as the bar's frame with
+// the time in the bar's style, gone while the bar is hidden; with the bar not over the page,
+// the page starts below it and the strip the plug-in puts behind the bar shows in its colour;
+// a click on the band is a tap the page hears.
+TEST(PageOverlay, StatusBarBandFollowsTheBar) {
+    E2EHost& host = E2EHost::shared();
+    auto* presenter = wk::GtkViewPresenter::installed();
+    ASSERT_TRUE(presenter);
+    auto& bar = ui::StatusBar::shared();
+    ASSERT_FALSE(bar.isHidden());
+    GtkWidget* page = GTK_WIDGET(host.engine()->webView());
+    const auto ready = host.call("StatusBar", "_ready", "[]");
+    ASSERT_EQ(ready.size(), 1u);
+    presenter->sync();
+    GtkWidget* band = presenter->statusBarBand();
+    ASSERT_TRUE(band);
+    const auto height = [&] {
+        int width = 0, shown = 0;
+        gtk_widget_get_size_request(band, &width, &shown);
+        return shown;
+    };
+    GtkWidget* clock = gtk_bin_get_child(GTK_BIN(band));
+    ASSERT_TRUE(clock && GTK_IS_LABEL(clock));
+    EXPECT_TRUE(gtk_widget_get_visible(band));
+    EXPECT_EQ(height(), static_cast<int>(bar.frame().height()));
+    EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(clock))).size(), 5u);
+    EXPECT_EQ(gtk_widget_get_margin_top(page), 0) << "the bar lies over the page";
+
+    statusBarCall(host, "styleLightContent");
+    ASSERT_TRUE(host.runUntil([&] { return bar.style() == ui::StatusBar::Style::LightContent; }));
+    presenter->sync();
+    EXPECT_EQ(textColour(clock), "255 255 255");
+    statusBarCall(host, "styleDefault");
+    ASSERT_TRUE(host.runUntil([&] { return bar.style() != ui::StatusBar::Style::LightContent; }));
+    presenter->sync();
+    EXPECT_EQ(textColour(clock), "0 0 0");
+
+    statusBarCall(host, "hide");
+    ASSERT_TRUE(host.runUntil([&] { return bar.isHidden(); }));
+    presenter->sync();
+    EXPECT_FALSE(gtk_widget_get_visible(band));
+
+    statusBarCall(host, "overlaysWebView", "[false]");
+    statusBarCall(host, "backgroundColorByHexString", "['#2060c0']");
+    statusBarCall(host, "show");
+    ASSERT_TRUE(host.runUntil([&] { return !bar.isHidden(); }));
+    presenter->sync();
+    EXPECT_TRUE(gtk_widget_get_visible(band));
+    const int barHeight = static_cast<int>(bar.frame().height());
+    EXPECT_EQ(gtk_widget_get_margin_top(page), barHeight) << "the page starts below the bar";
+    auto strip = host.controller()->view()->subviews().back();
+    EXPECT_EQ(strip->frame().height(), barHeight);
+    GtkWidget* drawnStrip = presenter->widgetFor(*strip);
+    ASSERT_TRUE(drawnStrip);
+    EXPECT_TRUE(gtk_widget_get_visible(drawnStrip));
+    // What draws the strip over the page takes no clicks below it: the page has them.
+    host.runUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_EQ(gtk_widget_get_allocated_height(gtk_widget_get_parent(drawnStrip)), barHeight);
+
+    // A click on the band: the page hears a tap on its ready callback.
+    const size_t from = host.reportCount();
+    GdkEvent* click = gdk_event_new(GDK_BUTTON_RELEASE);
+    click->button.button = 1;
+    click->button.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(band)));
+    gtk_widget_event(band, click);
+    gdk_event_free(click);
+    EXPECT_TRUE(host.waitForReport(from, [](const E2EHost::Report& report) {
+        return report.body["value"]["type"] == ns::Value("tap");
+    }));
+
+    // Back as the other cases expect it.
+    statusBarCall(host, "overlaysWebView", "[true]");
+    ASSERT_TRUE(host.runUntil([&] { return host.webView()->frame().y() == 0; }));
+    presenter->sync();
+    EXPECT_EQ(gtk_widget_get_margin_top(page), 0);
 }
 
 }  // namespace

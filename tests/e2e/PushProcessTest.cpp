@@ -11,17 +11,19 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/ns/JSONSerialization.h"
+#include "services/peers/CheckinPeer.h"
+#include "services/peers/HttpsServer.h"
+#include "services/peers/RegistrationPeer.h"
+#include "services/peers/TestCA.h"
+#include "services/peers/messaging/MessagingServer.h"
 #include "tests/e2e/HostProcess.h"
-#include "tests/peers/CheckinPeer.h"
-#include "tests/peers/HttpsServer.h"
-#include "tests/peers/RegistrationPeer.h"
-#include "tests/peers/TestCA.h"
-#include "tests/peers/messaging/MessagingServer.h"
 #include "tests/support/NsPrinters.h"
 #include "tests/support/TempDir.h"
 
@@ -98,7 +100,8 @@ public:
 
     // A data message from the server; "msg.duplex" makes it one that may also come through
     // the push service.
-    void send(const std::string& persistentID, const std::string& text, bool duplex = false) {
+    void send(const std::string& persistentID, const std::string& text, bool duplex = false,
+              const std::vector<std::pair<std::string, std::string>>& extra = {}) {
         mcs::McsDataMessageStanza stanza;
         stanza.set_from("/topics/news");
         stanza.set_category("org.example.hybrid.push");
@@ -112,6 +115,7 @@ public:
         add("text", text);
         add("msg.extra", "for the library only");
         if (duplex) add("msg.duplex", "1");
+        for (const auto& [key, value] : extra) add(key, value);
         server_.sendFrame(kDataTag, stanza);
     }
 
@@ -244,9 +248,12 @@ std::string writePayload(const testsupport::TempDir& dir, const std::string& nam
     return path;
 }
 
-void expectNoLibraryKeys(const ns::Value& message) {
+// The library's keys stay in the library, except the message's id, which the page gets to tell
+// a message that comes again after a restart.
+void expectNoLibraryKeysBut(const ns::Value& message, const std::string& id) {
+    EXPECT_EQ(message["msg.message_id"], ns::Value(id));
     for (const auto& [key, value] : *message.dictionary()) {
-        EXPECT_NE(key.rfind("msg.", 0), 0u) << key;
+        if (key != "msg.message_id") EXPECT_NE(key.rfind("msg.", 0), 0u) << key;
     }
 }
 
@@ -275,13 +282,15 @@ TEST(PushEndToEnd, FromTheSocketToThePageAcrossARestart) {
         EXPECT_EQ(login.received_persistent_id_size(), 0);
 
         // A data message is acknowledged at once, kept as received until the server confirms
-        // the acknowledgement, and reaches the page without the library's own keys.
+        // the acknowledgement, and reaches the page with its id but without the library's own
+        // keys; every key of its own arrives, "__proto__" too.
         size_t from = host.output().size();
-        peers.send("p-1", "hello");
+        peers.send("p-1", "hello", false, {{"__proto__", "own key"}});
         auto hello = waitForMessages(host, "hello", from);
         ASSERT_EQ(hello.size(), 1u) << host.output();
         EXPECT_EQ(hello[0]["from"], ns::Value("/topics/news"));
-        expectNoLibraryKeys(hello[0]);
+        EXPECT_EQ(hello[0]["__proto__"], ns::Value("own key"));
+        expectNoLibraryKeysBut(hello[0], "p-1");
         ASSERT_TRUE(eventually([&] { return peers.streamAcks() == 1; }));
         EXPECT_EQ(store.unacknowledgedReceived(), std::vector<std::string>{"p-1"});
         peers.confirmEverything();
@@ -331,7 +340,8 @@ TEST(PushEndToEnd, FromTheSocketToThePageAcrossARestart) {
               "--remote-notification", silent("d-2"), "--remote-notification", silent("d-1"),
               "--remote-notification",
               writePayload(payloads, "visible.json",
-                           R"({"aps":{"alert":{"title":"Hi","body":"there"}},"text":"arrived"})")},
+                           R"({"aps":{"alert":{"title":"Hi","body":"there"}},"text":"arrived",)"
+                           R"("__proto__":{"polluted":true}})")},
              peers.environment()});
 
         // The tap that launched the application waits for the page; the notification that
@@ -343,6 +353,7 @@ TEST(PushEndToEnd, FromTheSocketToThePageAcrossARestart) {
         auto arrived = waitForMessages(host, "arrived", 0);
         ASSERT_EQ(arrived.size(), 1u) << host.output();
         EXPECT_EQ(arrived[0].find("wasTapped"), nullptr);
+        EXPECT_EQ(arrived[0]["__proto__"], ns::Value::dict({{"polluted", ns::Value(true)}}));
         EXPECT_TRUE(messagesWithText(host, "push copy", 0).empty());
 
         ASSERT_TRUE(eventually([&] {
@@ -369,6 +380,124 @@ TEST(PushEndToEnd, FromTheSocketToThePageAcrossARestart) {
         const int status = host.terminate();
         ASSERT_TRUE(WIFEXITED(status)) << host.output();
         EXPECT_EQ(WEXITSTATUS(status), 0) << host.output();
+    }
+}
+
+// The ids of the messages the page reports, read as the output grows: each complete line once.
+class PageMessageIds {
+public:
+    explicit PageMessageIds(size_t from = 0) : at_(from) {}
+    // Reads what came since the last call; answers how many messages that was.
+    size_t readFrom(const HostProcess& host) {
+        size_t added = 0;
+        for (const auto& message : pageReports(host, "message", at_)) {
+            const ns::Value& id = message["msg.message_id"];
+            if (id.string()) ++seen_[*id.string()];
+            ++added;
+        }
+        // Past the last complete line: a line still being written is read next time.
+        const size_t end = host.output().rfind('\n');
+        if (end != std::string::npos && end + 1 > at_) at_ = end + 1;
+        return added;
+    }
+    const std::map<std::string, int>& seen() const { return seen_; }
+
+private:
+    size_t at_;
+    std::map<std::string, int> seen_;
+};
+
+// The program and the processes it started (its web content and network processes), killed
+// together, as the system kills an application.
+void killWithItsProcesses(pid_t pid) {
+    std::multimap<pid_t, pid_t> children;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // "pid (name) state ppid ...": the name may hold anything, the last ')' ends it.
+        const size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 1));
+        std::string state;
+        pid_t parent = 0;
+        if (rest >> state >> parent) children.emplace(parent, std::atoi(line.c_str()));
+    }
+    std::vector<pid_t> all{pid};
+    for (size_t i = 0; i < all.size(); ++i) {
+        auto [first, last] = children.equal_range(all[i]);
+        for (auto it = first; it != last; ++it) all.push_back(it->second);
+    }
+    for (pid_t each : all) ::kill(each, SIGKILL);
+}
+
+// The host killed while a stream of messages reaches its page: every message it reported as
+// received at its next login reaches the page, before the kill or after the restart, and one
+// that comes twice (the kill fell between the page having it and that being recorded) comes
+// with the same id.
+TEST(PushEndToEnd, AKillWhileMessagesReachThePageLosesNone) {
+    PushPeers peers;
+    peers.openTokens();
+    auto& server = peers.server();
+    testsupport::TempDir sandbox;
+    std::map<std::string, int> before;
+    {
+        SCOPED_TRACE("the run that is killed");
+        HostProcess host(sandbox.str(), {"tests/fixtures/push_bundle", {}, peers.environment()});
+        ASSERT_TRUE(eventually([&] { return pinged(server); })) << host.output();
+        PageMessageIds page(host.output().size());
+        // The page takes 20 ms over each: the host has many acknowledged while the page still
+        // works through them.
+        for (int i = 0; i < 600; ++i)
+            peers.send("c-" + std::to_string(i), "stream", false, {{"busyMs", "20"}});
+        // Killed once the page has had part of them.
+        const auto deadline = std::chrono::steady_clock::now() + kCap;
+        for (size_t had = 0; had < 60 && std::chrono::steady_clock::now() < deadline;) {
+            host.readUntil("\n", 1s, host.output().size());
+            had += page.readFrom(host);
+        }
+        killWithItsProcesses(host.pid());
+        host.readUntil("", 20s);
+        host.wait();
+        page.readFrom(host);
+        before = page.seen();
+        ASSERT_GE(before.size(), 60u);
+    }
+    const size_t loginsBefore = server.loginRequests().size();
+    {
+        SCOPED_TRACE("the run after it");
+        HostProcess host(sandbox.str(), {"tests/fixtures/push_bundle", {}, peers.environment()});
+        // Its output is read all along: a host whose output pipe is full stops.
+        PageMessageIds page;
+        const auto loginDeadline = std::chrono::steady_clock::now() + kCap;
+        while (server.loginRequests().size() <= loginsBefore &&
+               std::chrono::steady_clock::now() < loginDeadline) {
+            host.readUntil("\n", 1s, host.output().size());
+            page.readFrom(host);
+        }
+        ASSERT_GT(server.loginRequests().size(), loginsBefore) << host.output();
+        const auto login = server.loginRequests().at(loginsBefore);
+        const std::vector<std::string> reported(login.received_persistent_id().begin(),
+                                                login.received_persistent_id().end());
+        // More than the page had had: the kill fell while it was behind.
+        EXPECT_GT(reported.size(), before.size());
+        auto missing = [&] {
+            std::vector<std::string> lost;
+            for (const auto& id : reported)
+                if (!before.count(id) && !page.seen().count(id)) lost.push_back(id);
+            return lost;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + kCap;
+        while (!missing().empty() && std::chrono::steady_clock::now() < deadline) {
+            host.readUntil("\n", 1s, host.output().size());
+            page.readFrom(host);
+        }
+        EXPECT_EQ(missing(), std::vector<std::string>{});
+        for (const auto& [id, times] : page.seen())
+            EXPECT_LE(times + (before.count(id) ? before.at(id) : 0), 2) << id;
+        const int status = host.terminate();
+        EXPECT_TRUE(WIFEXITED(status)) << host.output().substr(host.output().size() - 3000);
     }
 }
 

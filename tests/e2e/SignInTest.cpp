@@ -10,6 +10,7 @@
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/wk/WebView.h"
+#include "services/peers/IdentityPeer.h"
 #include "signin/DSInstanceDiscovery.h"
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSStringHelpers.h"
@@ -17,7 +18,6 @@
 #include "signin/DSWebAuthController.h"
 #include "tests/e2e/E2EHost.h"
 #include "tests/e2e/HostProcess.h"
-#include "tests/peers/IdentityPeer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -116,7 +116,8 @@ size_t visibleWindows() {
     return count;
 }
 
-// The host program, started again on the same sandbox, reads the items the page stored.
+// The host program, started again on the same sandbox, reads the items the page stored, in
+// sorted order (the keychain lists them in the order they were last written).
 std::string itemsAfterRestart(const fs::path& sandbox) {
 #ifdef HYB_HOST_EXECUTABLE
     testsupport::TempDir root;
@@ -130,7 +131,8 @@ std::string itemsAfterRestart(const fs::path& sandbox) {
            "document.addEventListener('deviceready', function () {"
            "  hybrid.require('hybrid/exec')(function (items) {"
            "    console.log('ITEMS ' + JSON.stringify(items.map(function (i) {"
-           "      return [i.resource, i.clientId, i.accessToken ? 'at' : '-']; })) + ' ITEMS-END');"
+           "      return [i.resource, i.clientId, i.accessToken ? 'at' : '-']; }).sort()) +"
+           "      ' ITEMS-END');"
            "  }, function (e) { console.log('ITEMS failed ' + JSON.stringify(e)); },"
            "  'DirectorySignIn', 'tokenCacheReadItems', []);"
            "});</script></body></html>";
@@ -182,8 +184,9 @@ TEST_F(SignIn, SilentAcquisitionAndTheCacheThroughThePage) {
                                             std::string(kClient) + "|-|rt", "foci-1|-|rt"}));
 
     const std::string restarted = itemsAfterRestart(host.sandbox());
-    EXPECT_EQ(restarted, std::string("ITEMS [[\"") + kResource + "\",\"" + kClient +
-                             "\",\"at\"],[null,\"" + kClient + "\",\"-\"],[null,\"foci-1\",\"-\"]]")
+    EXPECT_EQ(restarted, std::string("ITEMS [[null,\"") + kClient +
+                             "\",\"-\"],[null,\"foci-1\",\"-\"],[\"" + kResource + "\",\"" +
+                             kClient + "\",\"at\"]]")
         << restarted;
 
     // Deleting the multi-resource token leaves a tombstone, which the page does not see.

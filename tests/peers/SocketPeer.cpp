@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/peers/PeerSocket.h"
+#include "services/peers/PeerSocket.h"
 
 namespace peers {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/peers/TestCA.h"
+#include "services/peers/TestCA.h"
 
 namespace peers {
 

@@ -9,7 +9,7 @@
 #include "platform/net/TLSSettings.h"
 #include "platform/net/URLSession.h"
 #include "services/LocalServices.h"
-#include "tests/peers/IdentityPeer.h"
+#include "services/peers/IdentityPeer.h"
 
 namespace localservices {
 std::unique_ptr<LocalService> makeIdentityService();

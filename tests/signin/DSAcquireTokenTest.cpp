@@ -2,11 +2,11 @@
 
 #include <future>
 
+#include "services/peers/IdentityPeer.h"
 #include "signin/DSAuthenticationContext.h"
 #include "signin/DSAuthenticationRequest.h"
 #include "signin/DSInstanceDiscovery.h"
 #include "signin/DSTokenCache.h"
-#include "tests/peers/IdentityPeer.h"
 #include "tests/peers/LoopPump.h"
 #include "tests/signin/SigninNetTest.h"
 #include "tests/signin/SigninTestSupport.h"

@@ -6,8 +6,8 @@
 
 #include "platform/net/URLError.h"
 
+#include "services/peers/IdentityPeer.h"
 #include "signin/DSRequestParameters.h"
-#include "tests/peers/IdentityPeer.h"
 #include "tests/signin/SigninNetTest.h"
 #include "tests/support/LogCapture.h"
 

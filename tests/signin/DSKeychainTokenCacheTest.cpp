@@ -273,21 +273,19 @@ TEST_F(DSKeychainTokenCacheTest, WriterWaitsWhileThePurgeDeletes) {
     EXPECT_EQ(got->accessToken(), "at-fresh");
 }
 
-// The item keeps vanishing between update and add (another process adds and removes it): when
-// the retries are spent, the write did not happen and says so.
+// A write that the keychain answers with "not found" did not happen, and says so: not found
+// is no failure for a read or a delete, but a write that finds nothing has stored nothing.
 TEST_F(DSKeychainTokenCacheTest, WriteThatNeverLandsIsAFailure) {
     testsupport::LogCapture expectedLog;
     expectedLog.expect("Code: -2070 ");
     auto item = tokenItem("u@x", "res");
     ns::InjectedFaults faults;
-    for (sec::OSStatus status :
-         {sec::errSecItemNotFound, sec::errSecDuplicateItem, sec::errSecItemNotFound,
-          sec::errSecDuplicateItem, sec::errSecItemNotFound})
-        faults.add("keychain", status);
+    faults.add("keychain", sec::errSecItemNotFound);
     std::optional<DSAuthenticationError> error;
     EXPECT_FALSE(cache->addOrUpdateItem(item.get(), {}, &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), DSKeychainErrorDomain);
+    EXPECT_EQ(error->code(), sec::errSecInternalComponent);
     faults.clear();
     EXPECT_FALSE(cache->getItemWithKey(item->extractKey().get(), "u@x", {}, nullptr));
 }
@@ -336,19 +334,28 @@ TEST_F(DSKeychainTokenCacheTest, KeychainFailuresAreReportedWithTheStatus) {
     EXPECT_EQ(error->errorDetails(), "Keychain failed during \"retrieve items\" operation");
 }
 
-// Another process adds the item between this write's update (which found nothing) and its
-// add: the add meets a duplicate, and the write must still land as an update.
-TEST_F(DSKeychainTokenCacheTest, DuplicateAddRetriesTheUpdate) {
+// Another process has added the item, with an accessibility of its own: this write replaces it
+// whole, in one step, and the one item holds the new tokens under the cache's accessibility.
+TEST_F(DSKeychainTokenCacheTest, AnItemAddedByAnotherWriterIsReplacedWhole) {
     auto first = tokenItem("u@x", "res");
-    ASSERT_TRUE(cache->addOrUpdateItem(first.get(), {}, nullptr));
-    ns::InjectedFaults faults;
-    faults.add("keychain", sec::errSecItemNotFound);  // the update misses the item
+    const auto key = first->extractKey();
+    ns::Dictionary other = cache->queryDictionaryForKey(key.get(), "u@x", {});
+    other[sec::kSecValueData] = *DSKeyedArchiver::archivedDataWithRootObject(first->encode());
+    other[sec::kSecAttrAccessible] = sec::kSecAttrAccessibleAlways;
+    ASSERT_EQ(sec::SecItemAdd(other), sec::errSecSuccess);
     auto second = tokenItem("u@x", "res", "client-1", "2");
     std::optional<DSAuthenticationError> error;
     EXPECT_TRUE(cache->addOrUpdateItem(second.get(), {}, &error));
     EXPECT_FALSE(error);
-    EXPECT_EQ(cache->getItemWithKey(first->extractKey().get(), "u@x", {}, nullptr)->accessToken(),
-              "at-2");
+    EXPECT_EQ(stored(key.get(), "u@x"), 1u);
+    EXPECT_EQ(cache->getItemWithKey(key.get(), "u@x", {}, nullptr)->accessToken(), "at-2");
+    ns::Value found;
+    ASSERT_EQ(sec::SecItemCopyMatching(cache->queryDictionaryForKey(
+                                           key.get(), "u@x", {{sec::kSecReturnAttributes, true}}),
+                                       &found),
+              sec::errSecSuccess);
+    EXPECT_EQ(found[sec::kSecAttrAccessible],
+              ns::Value(sec::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly));
 }
 
 TEST_F(DSKeychainTokenCacheTest, DefaultGroupIsFixedOnceTheDefaultCacheExists) {

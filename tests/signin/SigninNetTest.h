@@ -9,11 +9,11 @@
 #include <string>
 
 #include "platform/net/TLSSettings.h"
+#include "services/peers/HttpsServer.h"
+#include "services/peers/TestCA.h"
 #include "signin/DSClientMetrics.h"
 #include "signin/DSRequestContext.h"
 #include "signin/DSWebRequest.h"
-#include "tests/peers/HttpsServer.h"
-#include "tests/peers/TestCA.h"
 #include "tests/support/ManualRunLoop.h"
 
 namespace signintest {

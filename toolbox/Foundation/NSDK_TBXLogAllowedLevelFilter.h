@@ -1,38 +1,52 @@
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <set>
 
-#include "platform/ns/Object.h"
-#include "toolbox/Foundation/TBXLogFilter.h"
+#include "toolbox/Foundation/TBXLogLevel.h"
 
 // Keeps the lines whose level is in a fixed set.
-class NSDK_TBXLogAllowedLevelFilter : public ns::Object, public TBXLogFilter {
+class NSDK_TBXLogAllowedLevelFilter : public TBXLogFilter {
 public:
     // Null for a missing or empty set, or one holding a level outside 0 to 4.
     static std::shared_ptr<NSDK_TBXLogAllowedLevelFilter> initWithAllowedLevels(
-        const std::optional<std::set<TBXLogLevel>>& levels);
+        const std::optional<std::set<TBXLogLevel>>& levels) {
+        return made<NSDK_TBXLogAllowedLevelFilter>(levels.value_or(std::set<TBXLogLevel>()));
+    }
     // Levels 0 to 4.
-    static std::shared_ptr<NSDK_TBXLogAllowedLevelFilter> init();
+    static std::shared_ptr<NSDK_TBXLogAllowedLevelFilter> init() {
+        return initWithAllowedLevels(levelRange(kTBXLogLevelUnknown, kTBXLogLevelAssert));
+    }
 
-    bool filterAllowsMessage(const std::string& message, TBXLogLevel level) override;
+    bool filterAllowsMessage(std::string_view, TBXLogLevel level) const override {
+        return allowedLevels_.contains(level);
+    }
     const std::set<TBXLogLevel>& allowedLevels() const { return allowedLevels_; }
 
     explicit NSDK_TBXLogAllowedLevelFilter(std::set<TBXLogLevel> levels)
         : allowedLevels_(std::move(levels)) {}
 
 protected:
-    // A filter of that class for the valid levels from..to; null when there are none.
+    // A filter of that class for the levels; null unless they are some of 0 to 4.
     template <class Filter>
-    static std::shared_ptr<Filter> forRange(TBXLogLevel from, TBXLogLevel to) {
-        auto levels = levelRange(from, to);
-        if (!isValid(levels)) return nullptr;
+    static std::shared_ptr<Filter> made(std::set<TBXLogLevel> levels) {
+        if (levels.empty() || *levels.begin() < kTBXLogLevelUnknown ||
+            *levels.rbegin() > kTBXLogLevelAssert) {
+            return nullptr;
+        }
         return std::make_shared<Filter>(std::move(levels));
     }
-    // The levels from..to that are valid; empty when none is.
-    static std::set<TBXLogLevel> levelRange(TBXLogLevel from, TBXLogLevel to);
-    static bool isValid(const std::set<TBXLogLevel>& levels);
+    // The levels from..to that lie in 0 to 4.
+    static std::set<TBXLogLevel> levelRange(TBXLogLevel from, TBXLogLevel to) {
+        std::set<TBXLogLevel> levels;
+        for (TBXLogLevel level = std::max(from, kTBXLogLevelUnknown);
+             level <= std::min(to, kTBXLogLevelAssert); ++level) {
+            levels.insert(level);
+        }
+        return levels;
+    }
 
 private:
     std::set<TBXLogLevel> allowedLevels_;

@@ -4,19 +4,17 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ns/Object.h"
-#include "toolbox/Foundation/TBXLogFormatter.h"
+#include "toolbox/Foundation/TBXLogLevel.h"
 
-// The format applied to the arguments, nothing more.
-class NSDK_TBXLogBasicFormatter : public ns::Object, public TBXLogFormatter {
+// The message as it stands; the function name and level are ignored.
+class NSDK_TBXLogBasicFormatter : public TBXLogFormatter {
 public:
-    // Nullopt without a format; the function name and level are ignored.
-    std::optional<std::string> stringForFunc(const std::optional<std::string>& func,
-                                             std::optional<std::string_view> format,
-                                             std::span<const ns::FormatArg> args,
-                                             TBXLogLevel level) override;
+    std::optional<std::string> stringForFunc(std::string_view, std::string_view message,
+                                             TBXLogLevel) const override {
+        return std::string(message);
+    }
 
     // The name trimmed; "(unknown)" for none; "()" added unless it already reads as a method
     // ("-[", "+[") or a call (ends with ")").
-    std::string prettyNameForFunc(const std::optional<std::string>& func) const;
+    static std::string prettyNameForFunc(std::string_view func);
 };

@@ -5,6 +5,7 @@
 
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/ProcessInfo.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/Value.h"
 
 NSDK_TBXLogLevelFilter::NSDK_TBXLogLevelFilter()
@@ -21,17 +22,9 @@ NSDK_TBXLogLevelFilter::~NSDK_TBXLogLevelFilter() {
 }
 
 bool NSDK_TBXLogLevelFilter::environmentValueMeansYes(std::string_view value) {
-    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front()))) {
-        value.remove_prefix(1);
-    }
-    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) {
-        value.remove_suffix(1);
-    }
-    if (!value.empty()) {
-        char first = static_cast<char>(std::toupper(static_cast<unsigned char>(value.front())));
-        if (first == 'Y' || first == 'T') return true;
-    }
-    return ns::Value(value).intValue() != 0;
+    value = ns::trimmedWhitespace(value);
+    const int first = value.empty() ? 0 : std::toupper(static_cast<unsigned char>(value[0]));
+    return first == 'Y' || first == 'T' || ns::Value(value).intValue() != 0;
 }
 
 bool NSDK_TBXLogLevelFilter::computeVerbose() const {
@@ -41,8 +34,7 @@ bool NSDK_TBXLogLevelFilter::computeVerbose() const {
     return userDefaults_ && userDefaults_->boolForKey(kTBXVerboseLoggingKey);
 }
 
-bool NSDK_TBXLogLevelFilter::filterAllowsMessage(const std::string& /*message*/,
-                                                 TBXLogLevel level) {
+bool NSDK_TBXLogLevelFilter::filterAllowsMessage(std::string_view, TBXLogLevel level) const {
     if (level == kTBXLogLevelDebug) return false;
     if (level == kTBXLogLevelInfo) return verboseLoggingEnabled_;
     return true;

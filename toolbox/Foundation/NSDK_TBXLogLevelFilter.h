@@ -4,9 +4,8 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/ns/Object.h"
 #include "platform/ns/UserDefaults.h"
-#include "toolbox/Foundation/TBXLogFilter.h"
+#include "toolbox/Foundation/TBXLogLevel.h"
 
 // Environment variable and user-defaults key that turn info lines on.
 inline constexpr const char* kTBXVerboseLoggingKey = "TBXVerboseLogging";
@@ -14,14 +13,14 @@ inline constexpr const char* kTBXVerboseLoggingKey = "TBXVerboseLogging";
 // Drops debug lines, keeps info lines only in verbose mode, keeps everything else. Verbose
 // mode follows the environment variable "TBXVerboseLogging" when it is set, otherwise the
 // standard user defaults' boolean of that key, which is watched for changes.
-class NSDK_TBXLogLevelFilter : public ns::Object, public TBXLogFilter {
+class NSDK_TBXLogLevelFilter : public TBXLogFilter {
 public:
     NSDK_TBXLogLevelFilter();
     ~NSDK_TBXLogLevelFilter() override;
     NSDK_TBXLogLevelFilter(const NSDK_TBXLogLevelFilter&) = delete;
     NSDK_TBXLogLevelFilter& operator=(const NSDK_TBXLogLevelFilter&) = delete;
 
-    bool filterAllowsMessage(const std::string& message, TBXLogLevel level) override;
+    bool filterAllowsMessage(std::string_view message, TBXLogLevel level) const override;
 
     // An environment value turns verbose mode on when, trimmed and upper-cased, it begins
     // with "Y" or "T", or its integer value is not 0.

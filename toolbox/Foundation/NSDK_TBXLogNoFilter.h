@@ -1,12 +1,9 @@
 #pragma once
 
-#include "platform/ns/Object.h"
-#include "toolbox/Foundation/TBXLogFilter.h"
+#include "toolbox/Foundation/TBXLogLevel.h"
 
 // Keeps every line.
-class NSDK_TBXLogNoFilter : public ns::Object, public TBXLogFilter {
+class NSDK_TBXLogNoFilter : public TBXLogFilter {
 public:
-    bool filterAllowsMessage(const std::string& /*message*/, TBXLogLevel /*level*/) override {
-        return true;
-    }
+    bool filterAllowsMessage(std::string_view, TBXLogLevel) const override { return true; }
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <mutex>
+#include <cstdint>
 #include <string>
 
 #include "toolbox/Foundation/NSDK_TBXLogBasicFormatter.h"
@@ -11,15 +11,10 @@ class NSDK_TBXLogStandardFormatter : public NSDK_TBXLogBasicFormatter {
 public:
     NSDK_TBXLogStandardFormatter();
 
-    std::optional<std::string> stringForFunc(const std::optional<std::string>& func,
-                                             std::optional<std::string_view> format,
-                                             std::span<const ns::FormatArg> args,
-                                             TBXLogLevel level) override;
+    std::optional<std::string> stringForFunc(std::string_view func, std::string_view message,
+                                             TBXLogLevel level) const override;
 
 private:
-    std::string currentDateText();
-
-    std::mutex dateMutex_;
     std::string pname_;
     int32_t pid_;
 };

@@ -1,10 +1,10 @@
 #include "toolbox/Foundation/NSDK_TBXLogger.h"
 
-#include <exception>
+#include <functional>
+#include <mutex>
 #include <vector>
 
 #include "toolbox/Foundation/NSArray+TBXArrayCompositeLogWriter.h"
-#include "toolbox/Foundation/NSDK_TBXLogAllowedLevelFilter.h"
 #include "toolbox/Foundation/NSDK_TBXLogBasicFormatter.h"
 #include "toolbox/Foundation/NSDK_TBXLogLevelFilter.h"
 #include "toolbox/Foundation/NSDK_TBXLogMaximumLevelFilter.h"
@@ -15,30 +15,26 @@
 
 namespace {
 
-std::mutex& sharedMutex() {
-    static std::mutex mutex;
-    return mutex;
+struct Shared {
+    std::mutex mutex;
+    std::shared_ptr<NSDK_TBXLogger> logger;
+};
+
+Shared& shared() {
+    static auto* s = new Shared;  // never destroyed: code may log while static objects go away
+    return *s;
 }
 
-std::shared_ptr<NSDK_TBXLogger>& sharedSlot() {
-    // Never destroyed: code may log while static objects go away.
-    static auto* slot = new std::shared_ptr<NSDK_TBXLogger>();
-    return *slot;
-}
-
-// The standard formatter and level filter around `writer`; null when building fails.
-std::shared_ptr<NSDK_TBXLogger> standardAround(std::shared_ptr<TBXLogWriter> writer) {
-    if (!writer) return nullptr;
-    auto formatter = std::make_shared<NSDK_TBXLogStandardFormatter>();
-    auto filter = std::make_shared<NSDK_TBXLogLevelFilter>();
-    return NSDK_TBXLogger::loggerWithWriter(std::move(writer), std::move(formatter),
-                                            std::move(filter));
-}
-
-template <class Build>
-std::shared_ptr<NSDK_TBXLogger> orNull(Build build) {
+// The standard formatter and level filter around the writer made; null when there is none or
+// building fails.
+std::shared_ptr<NSDK_TBXLogger> standardAround(
+    const std::function<std::shared_ptr<TBXLogWriter>()>& makeWriter) {
     try {
-        return build();
+        auto writer = makeWriter();
+        if (!writer) return nullptr;
+        return NSDK_TBXLogger::loggerWithWriter(std::move(writer),
+                                                std::make_shared<NSDK_TBXLogStandardFormatter>(),
+                                                std::make_shared<NSDK_TBXLogLevelFilter>());
     } catch (...) {
         return nullptr;
     }
@@ -47,27 +43,26 @@ std::shared_ptr<NSDK_TBXLogger> orNull(Build build) {
 }  // namespace
 
 std::shared_ptr<NSDK_TBXLogger> NSDK_TBXLogger::sharedLogger() {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
-    if (!slot) slot = standardLogger();
-    return slot;
+    std::lock_guard lock(shared().mutex);
+    if (!shared().logger) shared().logger = standardLogger();
+    return shared().logger;
 }
 
 void NSDK_TBXLogger::setSharedLogger(std::shared_ptr<NSDK_TBXLogger> logger) {
-    std::lock_guard lock(sharedMutex());
-    sharedSlot() = std::move(logger);
+    std::lock_guard lock(shared().mutex);
+    shared().logger = std::move(logger);
 }
 
 std::shared_ptr<NSDK_TBXLogger> NSDK_TBXLogger::standardLogger() {
-    return orNull([] { return standardAround(TBXFileHandleLogWriter::standardOutput()); });
+    return standardAround(&TBXFileHandleLogWriter::standardOutput);
 }
 
 std::shared_ptr<NSDK_TBXLogger> NSDK_TBXLogger::standardLoggerWithStderr() {
-    return orNull([] { return standardAround(TBXFileHandleLogWriter::standardError()); });
+    return standardAround(&TBXFileHandleLogWriter::standardError);
 }
 
 std::shared_ptr<NSDK_TBXLogger> NSDK_TBXLogger::standardLoggerWithStdoutAndStderr() {
-    return orNull([]() -> std::shared_ptr<NSDK_TBXLogger> {
+    return standardAround([]() -> std::shared_ptr<TBXLogWriter> {
         auto basic = [] { return std::make_shared<NSDK_TBXLogBasicFormatter>(); };
         auto out =
             loggerWithWriter(TBXFileHandleLogWriter::standardOutput(), basic(),
@@ -77,15 +72,13 @@ std::shared_ptr<NSDK_TBXLogger> NSDK_TBXLogger::standardLoggerWithStdoutAndStder
             NSDK_TBXLogMininumLevelFilter::initWithMinimumLevel(kTBXLogLevelError));
         auto fanOut = std::make_shared<TBXArrayCompositeLogWriter>(
             std::vector<std::shared_ptr<ns::Object>>{out, err});
-        auto split = loggerWithWriter(fanOut, basic(), std::make_shared<NSDK_TBXLogNoFilter>());
-        return standardAround(split);
+        return loggerWithWriter(fanOut, basic(), std::make_shared<NSDK_TBXLogNoFilter>());
     });
 }
 
 std::shared_ptr<NSDK_TBXLogger> NSDK_TBXLogger::standardLoggerWithPath(const std::string& path) {
-    return orNull([&] {
-        return standardAround(TBXFileHandleLogWriter::fileHandleForLoggingAtPath(path, 0644));
-    });
+    return standardAround(
+        [&] { return TBXFileHandleLogWriter::fileHandleForLoggingAtPath(path, 0644); });
 }
 
 std::shared_ptr<NSDK_TBXLogger> NSDK_TBXLogger::loggerWithWriter(
@@ -97,54 +90,26 @@ std::shared_ptr<NSDK_TBXLogger> NSDK_TBXLogger::loggerWithWriter(
 
 NSDK_TBXLogger::NSDK_TBXLogger(std::shared_ptr<TBXLogWriter> writer,
                                std::shared_ptr<TBXLogFormatter> formatter,
-                               std::shared_ptr<TBXLogFilter> filter) {
+                               std::shared_ptr<TBXLogFilter> filter)
+    : LogPipeline(nullptr, nullptr, nullptr) {
     setWriter(std::move(writer));
     setFormatter(std::move(formatter));
     setFilter(std::move(filter));
 }
 
-std::shared_ptr<TBXLogWriter> NSDK_TBXLogger::writer() const {
-    return read(writer_);
-}
-
 void NSDK_TBXLogger::setWriter(std::shared_ptr<TBXLogWriter> writer) {
-    replace(writer_, writer ? std::move(writer) : TBXFileHandleLogWriter::standardOutput());
-}
-
-std::shared_ptr<TBXLogFormatter> NSDK_TBXLogger::formatter() const {
-    return read(formatter_);
+    LogPipeline::setWriter(writer ? std::move(writer) : TBXFileHandleLogWriter::standardOutput());
 }
 
 void NSDK_TBXLogger::setFormatter(std::shared_ptr<TBXLogFormatter> formatter) {
-    replace(formatter_,
-            formatter ? std::move(formatter) : std::make_shared<NSDK_TBXLogBasicFormatter>());
-}
-
-std::shared_ptr<TBXLogFilter> NSDK_TBXLogger::filter() const {
-    return read(filter_);
+    LogPipeline::setFormatter(formatter ? std::move(formatter)
+                                        : std::make_shared<NSDK_TBXLogBasicFormatter>());
 }
 
 void NSDK_TBXLogger::setFilter(std::shared_ptr<TBXLogFilter> filter) {
-    replace(filter_, filter ? std::move(filter) : std::make_shared<NSDK_TBXLogNoFilter>());
+    LogPipeline::setFilter(filter ? std::move(filter) : std::make_shared<NSDK_TBXLogNoFilter>());
 }
 
-void NSDK_TBXLogger::logInternalFunc(const char* func, std::optional<std::string_view> format,
-                                     std::span<const ns::FormatArg> args, TBXLogLevel level) {
-    try {
-        std::optional<std::string> name;
-        if (func) name = std::string(func);
-        auto line = formatter()->stringForFunc(name, format, args, level);
-        if (!line) return;
-        if (!filter()->filterAllowsMessage(*line, level)) return;
-        writer()->logMessage(*line, level);
-    } catch (...) {
-        // A broken formatter, filter or writer must never take the caller down with it.
-    }
-}
-
-void NSDK_TBXLogger::logMessage(const std::string& message, TBXLogLevel level) {
-    // The levels that have a log call of their own; the message is never read as a format.
-    if (level >= kTBXLogLevelDebug && level <= kTBXLogLevelAssert) {
-        logWith(nullptr, "%@", level, message);
-    }
+void NSDK_TBXLogger::logMessage(std::string_view message, TBXLogLevel level) {
+    if (level >= kTBXLogLevelDebug && level <= kTBXLogLevelAssert) logInternal({}, message, level);
 }

@@ -1,25 +1,16 @@
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
-#include "platform/ns/Format.h"
 #include "platform/ns/Object.h"
-#include "toolbox/Foundation/TBXLogFilter.h"
-#include "toolbox/Foundation/TBXLogFormatter.h"
-#include "toolbox/Foundation/TBXLogWriter.h"
+#include "toolbox/Foundation/TBXLogLevel.h"
 
 // The toolbox's logger: a message passes the formatter, then the filter (which sees the
-// finished line), then the writer. A logger is itself a writer, so loggers chain and fan out.
-// Callers may log from any thread; the setters are serialised, logging itself only takes the
-// three parts as they are at that moment.
-class NSDK_TBXLogger : public ns::Object, public TBXLogWriter {
+// finished line), then the writer (see ns::LogPipeline). A logger is itself a writer, so
+// loggers chain and fan out. Callers may log from any thread.
+class NSDK_TBXLogger : public ns::Object, public ns::LogPipeline<TBXLogLevel>, public TBXLogWriter {
 public:
     // The process-wide logger, made on first use as standardLogger(); setting null makes the
     // next call make a new one.
@@ -44,76 +35,44 @@ public:
     NSDK_TBXLogger(std::shared_ptr<TBXLogWriter> writer, std::shared_ptr<TBXLogFormatter> formatter,
                    std::shared_ptr<TBXLogFilter> filter);
     NSDK_TBXLogger() : NSDK_TBXLogger({}, {}, {}) {}
-
-    std::shared_ptr<TBXLogWriter> writer() const;
     void setWriter(std::shared_ptr<TBXLogWriter> writer);
-    std::shared_ptr<TBXLogFormatter> formatter() const;
     void setFormatter(std::shared_ptr<TBXLogFormatter> formatter);
-    std::shared_ptr<TBXLogFilter> filter() const;
     void setFilter(std::shared_ptr<TBXLogFilter> filter);
 
     template <class... Args>
     void logDebug(std::string_view format, const Args&... args) {
-        logWith(nullptr, format, kTBXLogLevelDebug, args...);
+        log(kTBXLogLevelDebug, {}, format, args...);
     }
     template <class... Args>
     void logInfo(std::string_view format, const Args&... args) {
-        logWith(nullptr, format, kTBXLogLevelInfo, args...);
+        log(kTBXLogLevelInfo, {}, format, args...);
     }
     template <class... Args>
     void logError(std::string_view format, const Args&... args) {
-        logWith(nullptr, format, kTBXLogLevelError, args...);
+        log(kTBXLogLevelError, {}, format, args...);
     }
     template <class... Args>
     void logAssert(std::string_view format, const Args&... args) {
-        logWith(nullptr, format, kTBXLogLevelAssert, args...);
+        log(kTBXLogLevelAssert, {}, format, args...);
     }
     template <class... Args>
-    void logFuncDebug(const char* func, std::string_view format, const Args&... args) {
-        logWith(func, format, kTBXLogLevelDebug, args...);
+    void logFuncDebug(std::string_view func, std::string_view format, const Args&... args) {
+        log(kTBXLogLevelDebug, func, format, args...);
     }
     template <class... Args>
-    void logFuncInfo(const char* func, std::string_view format, const Args&... args) {
-        logWith(func, format, kTBXLogLevelInfo, args...);
+    void logFuncInfo(std::string_view func, std::string_view format, const Args&... args) {
+        log(kTBXLogLevelInfo, func, format, args...);
     }
     template <class... Args>
-    void logFuncError(const char* func, std::string_view format, const Args&... args) {
-        logWith(func, format, kTBXLogLevelError, args...);
+    void logFuncError(std::string_view func, std::string_view format, const Args&... args) {
+        log(kTBXLogLevelError, func, format, args...);
     }
     template <class... Args>
-    void logFuncAssert(const char* func, std::string_view format, const Args&... args) {
-        logWith(func, format, kTBXLogLevelAssert, args...);
+    void logFuncAssert(std::string_view func, std::string_view format, const Args&... args) {
+        log(kTBXLogLevelAssert, func, format, args...);
     }
 
-    // The common road: format, filter, write. Any exception on the way drops the message.
-    void logInternalFunc(const char* func, std::optional<std::string_view> format,
-                         std::span<const ns::FormatArg> args, TBXLogLevel level);
-
-    // As a writer: levels 1 to 4 are logged again at that level ("%@" and the message);
-    // other levels are dropped.
-    void logMessage(const std::string& message, TBXLogLevel level) override;
-
-private:
-    template <class... Args>
-    void logWith(const char* func, std::string_view format, TBXLogLevel level,
-                 const Args&... args) {
-        const std::array<ns::FormatArg, sizeof...(Args)> list{ns::FormatArg(args)...};
-        logInternalFunc(func, format, list, level);
-    }
-
-    template <class Part>
-    std::shared_ptr<Part> read(const std::shared_ptr<Part>& slot) const {
-        std::lock_guard lock(mutex_);
-        return slot;
-    }
-    template <class Part>
-    void replace(std::shared_ptr<Part>& slot, std::shared_ptr<Part> part) {
-        std::lock_guard lock(mutex_);
-        slot = std::move(part);
-    }
-
-    mutable std::mutex mutex_;
-    std::shared_ptr<TBXLogWriter> writer_;
-    std::shared_ptr<TBXLogFormatter> formatter_;
-    std::shared_ptr<TBXLogFilter> filter_;
+    // As a writer: levels 1 to 4 are logged again at that level, the message never read as a
+    // format; other levels are dropped.
+    void logMessage(std::string_view message, TBXLogLevel level) override;
 };

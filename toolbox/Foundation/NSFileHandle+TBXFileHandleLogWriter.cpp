@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 std::shared_ptr<TBXFileHandleLogWriter> TBXFileHandleLogWriter::standardOutput() {
     static auto* handle = new std::shared_ptr<TBXFileHandleLogWriter>(
         std::make_shared<TBXFileHandleLogWriter>(STDOUT_FILENO, false));
@@ -25,22 +23,10 @@ std::shared_ptr<TBXFileHandleLogWriter> TBXFileHandleLogWriter::fileHandleForLog
     return std::make_shared<TBXFileHandleLogWriter>(fd, true);
 }
 
-TBXFileHandleLogWriter::~TBXFileHandleLogWriter() {
-    if (owned_ && fd_ >= 0) ::close(fd_);
-}
-
-void TBXFileHandleLogWriter::logMessage(const std::string& message, TBXLogLevel /*level*/) {
-    std::string line = message + "\n";
-    std::lock_guard lock(mutex_);
-    const char* next = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd_, next, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        next += written;
-        left -= static_cast<size_t>(written);
-    }
+ns::LogLevel TBXFileHandleLogWriter::systemLevel(TBXLogLevel level) {
+    static constexpr ns::LogLevel kLevels[] = {ns::LogLevel::Default, ns::LogLevel::Debug,
+                                               ns::LogLevel::Info, ns::LogLevel::Error,
+                                               ns::LogLevel::Fault};
+    return level >= kTBXLogLevelUnknown && level <= kTBXLogLevelAssert ? kLevels[level]
+                                                                       : ns::LogLevel::Default;
 }

@@ -1,18 +1,21 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "platform/ns/Object.h"
-#include "toolbox/Foundation/TBXLogWriter.h"
+#include "toolbox/Foundation/TBXLogLevel.h"
 
-// A log writer over a file descriptor: each message is written as one UTF-8 line.
-class TBXFileHandleLogWriter : public ns::Object, public TBXLogWriter {
+// The subsystem of the toolbox's lines in the process's log.
+inline constexpr const char* kTBXLogSubsystem = "toolbox";
+
+// A log writer over a file descriptor: each message is handed to the process's log, which
+// writes it to the descriptor as one escaped UTF-8 line. Write failures are dropped: logging
+// never fails its caller.
+class TBXFileHandleLogWriter : public ns::Object,
+                               public ns::LogPipeline<TBXLogLevel>::StreamWriter {
 public:
     // The process's standard output and error; their descriptors are never closed.
     static std::shared_ptr<TBXFileHandleLogWriter> standardOutput();
@@ -22,17 +25,7 @@ public:
     static std::shared_ptr<TBXFileHandleLogWriter> fileHandleForLoggingAtPath(
         const std::optional<std::string>& path, uint16_t mode);
 
-    TBXFileHandleLogWriter(int fd, bool closeOnDealloc) : fd_(fd), owned_(closeOnDealloc) {}
-    ~TBXFileHandleLogWriter() override;
-    TBXFileHandleLogWriter(const TBXFileHandleLogWriter&) = delete;
-    TBXFileHandleLogWriter& operator=(const TBXFileHandleLogWriter&) = delete;
-
-    int fileDescriptor() const { return fd_; }
-    // Write failures are dropped: logging never fails its caller.
-    void logMessage(const std::string& message, TBXLogLevel level) override;
-
-private:
-    std::mutex mutex_;
-    int fd_;
-    bool owned_;
+    TBXFileHandleLogWriter(int fd, bool closeOnDealloc)
+        : StreamWriter(kTBXLogSubsystem, &systemLevel, fd, closeOnDealloc) {}
+    static ns::LogLevel systemLevel(TBXLogLevel level);
 };

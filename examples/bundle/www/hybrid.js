@@ -72,15 +72,6 @@
         var handler = null;
         var STATUS_NO_RESULT = 0;
         var STATUS_OK = 1;
-        var STATUS_ERROR = 9;
-        // Taken now, before any script of the page runs: answers are parsed by the engine's
-        // own parser whatever the page later puts in its place.
-        var parseJSON = JSON.parse;
-        var concat = Array.prototype.concat;
-        // Runs of the elements of large answers still being written, parsed as they arrived,
-        // by callback id; false once a piece came out of order. Nothing outside this closure
-        // sees them before their answer's callback.
-        var pieces = new Map();
 
         // The engine's own Base64 conversions where it has them: a byte at a time in script
         // is many times slower for the bridge's large payloads.
@@ -157,8 +148,6 @@
 
         // keepCallback set: more results for the same call follow (a stream of events).
         exec.nativeCallback = function (callbackId, status, message, keepCallback, debug) {
-            // An answer sent whole (an error after pieces, most often) leaves no pieces behind.
-            if (pieces.size && !keepCallback) pieces.delete(callbackId);
             var callback = callbacks.get(callbackId);
             if (!callback) return;
             if (!keepCallback) callbacks.delete(callbackId);
@@ -171,39 +160,6 @@
                 console.log('Error in ' + (ok ? 'success' : 'error') + ' callback: ' + callbackId +
                             ' = ' + e);
             }
-        };
-
-        // The index-th run of the elements of a large answer to a waiting call, as JSON text.
-        exec.nativePiece = function (callbackId, index, text) {
-            if (!callbacks.has(callbackId)) return;
-            var kept = pieces.get(callbackId);
-            if (index === 0) {
-                kept = [];
-                pieces.set(callbackId, kept);
-            } else if (!kept || kept.length !== index) {
-                pieces.set(callbackId, false);
-                return;
-            }
-            var run = null;
-            try { run = parseJSON(text); } catch (e) {}
-            if (Array.isArray(run)) kept.push(run); else pieces.set(callbackId, false);
-        };
-
-        // The rest of an answer whose first runs of elements came as pieces: the message's
-        // member array gets them in front of its own, and the callback the whole answer. An
-        // answer that lacks a piece fails rather than pass for complete.
-        exec.nativeJoin = function (callbackId, status, text, member, count, keepCallback) {
-            var kept = pieces.get(callbackId);
-            pieces.delete(callbackId);
-            var message = parseJSON(text);
-            if (kept && kept.length === count && message && Array.isArray(message[member])) {
-                kept.push(message[member]);
-                message[member] = concat.apply([], kept);
-            } else {
-                status = STATUS_ERROR;
-                message = 'incomplete answer';
-            }
-            return exec.nativeCallback(callbackId, status, message, keepCallback, 0);
         };
 
         // Calls go straight to the message handler, so there is never a queue to hand back.

@@ -11,8 +11,8 @@
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/net/URLSession.h"
+#include "services/peers/TestCA.h"
 #include "tests/peers/LoopPump.h"
-#include "tests/peers/TestCA.h"
 #include "tests/support/ManualRunLoop.h"
 
 namespace nettest {

@@ -6,7 +6,7 @@
 #include <openssl/x509.h>
 
 #include "platform/net/TLSSettings.h"
-#include "tests/peers/TestCA.h"
+#include "services/peers/TestCA.h"
 
 namespace {
 

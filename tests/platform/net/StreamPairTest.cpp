@@ -9,7 +9,7 @@
 #include "platform/rt/ClassRegistry.h"
 #include "platform/rt/ModuleLoader.h"
 #include "platform/testing/ScopedSharedInstance.h"
-#include "tests/peers/PeerSocket.h"
+#include "services/peers/PeerSocket.h"
 #include "tests/peers/SocketPeer.h"
 #include "tests/platform/net/NetTestSupport.h"
 

@@ -12,7 +12,7 @@
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/UUID.h"
 #include "platform/testing/InjectedReachabilitySource.h"
-#include "tests/peers/HttpsServer.h"
+#include "services/peers/HttpsServer.h"
 #include "tests/platform/net/NetTestSupport.h"
 #include "tests/platform/net/RecordingSessionDelegate.h"
 #include "tests/support/LogCapture.h"

@@ -14,6 +14,13 @@ TEST(Date, DescriptionIsUTC) {
               "2023-11-14 22:13:20 +0000");
     EXPECT_EQ(ns::Date::fromTimeIntervalSince1970(-0.5).description(), "1969-12-31 23:59:59 +0000");
     EXPECT_EQ(ns::Date::distantFuture().description(), "4001-01-01 00:00:00 +0000");
+    // Printed in the proleptic Gregorian calendar: the distant past, 1 January of year 1 in
+    // the Julian calendar, is two days earlier in it.
+    EXPECT_EQ(ns::Date::distantPast().description(), "0000-12-30 00:00:00 +0000");
+    EXPECT_EQ(ns::Date().description(), "1970-01-01 00:00:00 +0000");
+    // An instant just before 2001 is in the second before it, however close it comes.
+    EXPECT_EQ(ns::Date::fromTimeIntervalSinceReferenceDate(-1e-300).description(),
+              "2000-12-31 23:59:59 +0000");
 }
 
 TEST(Date, NowReadsTheCurrentClock) {

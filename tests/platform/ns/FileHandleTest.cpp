@@ -34,6 +34,22 @@ TEST_F(FileHandleTest, ReadsWritesAndTruncates) {
     EXPECT_FALSE(ns::FileHandle::fileHandleForAppendingAtPath(path("missing"), false));
 }
 
+TEST_F(FileHandleTest, CreatingTakesOnlyANewFileAndItsMode) {
+    const std::string file = path("new");
+    auto created = ns::FileHandle::fileHandleForCreatingAtPath(file, 0600);
+    ASSERT_TRUE(created);
+    ASSERT_TRUE((*created)->writeData(std::string_view("x")));
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    auto again = ns::FileHandle::fileHandleForCreatingAtPath(file, 0600);
+    ASSERT_FALSE(again);
+    EXPECT_EQ(again.error().code(), ns::kFileWriteFileExistsError);
+    EXPECT_EQ(ns::FileManager::posixErrno(again.error()), EEXIST);
+    EXPECT_EQ((*ns::FileHandle::fileHandleForReadingAtPath(file))->readDataOfLength(9)->chars(),
+              "x");
+}
+
 TEST_F(FileHandleTest, OpeningAFifoDoesNotWait) {
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
     {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -240,8 +242,8 @@ TEST(JSONTextTest, NestingIsCountedWithoutReading) {
 }
 
 // A container's text is found by its brackets alone, strings passed over whatever they hold,
-// wherever an escape falls against the sixteen-byte steps of the pass; what follows the
-// container is not part of it.
+// wherever an escape, a quote or a bracket falls against the 64-byte steps of the pass; what
+// follows the container is not part of it.
 TEST(JSONTextTest, ContainerExtentEndsAtItsClosingBracket) {
     const std::string bodies[] = {
         R"(["]\"}[{", "\\", "\\\"]"])",
@@ -252,7 +254,7 @@ TEST(JSONTextTest, ContainerExtentEndsAtItsClosingBracket) {
             std::string(37, 'z') + R"(\\"])",
     };
     for (const std::string& body : bodies) {
-        for (size_t shift = 0; shift < 33; ++shift) {
+        for (size_t shift = 0; shift < 130; ++shift) {
             // The body moved along by a string of `shift` bytes in front of it.
             const std::string container = "[\"" + std::string(shift, 'p') + "\"," + body + "]";
             const std::string text = container + ",[1]] ";
@@ -338,7 +340,8 @@ TEST(JSONTextTest, OnDemandPartsMatchTheTreeReader) {
         R"(123456789012345678901234,0,-0,9007199254740992,9007199254740993,)"
         R"(999999999999999999,-999999999999999999,1000000000000000000,)"
         R"(9223372036854775807,9223372036854775808,-9223372036854775808,)"
-        R"(-9223372036854775809,1E2,-0.5,12345678901234567.5,"\ud800"],"rest":{"k":[true,null]}})";
+        R"(-9223372036854775809,1E2,-0.5,12345678901234567.5,"\ud800"],"rest":{"k":[true,null]})"
+        "\n\t }";
     ns::JSONReader reader(ns::JSONSlice(ns::JSONText::copy(text)));
     ASSERT_FALSE(reader.document().error());
     ns::ondemand::object root;
@@ -376,4 +379,83 @@ TEST(JSONTextTest, OnDemandPartsMatchTheTreeReader) {
     EXPECT_EQ(*kept, R"({"k":[true,null]})");
 }
 
+// Short decimal fractions, converted without the reader's help, come out as the tree reader
+// reads them, to the bit: digits on either side of the point, at and past the digits a double
+// holds exactly, signed zeros, leading zeros after the point.
+TEST(JSONTextTest, ShortDecimalsReadAsTheTreeReaderReadsThem) {
+    std::vector<std::string> tokens = {"0.0",
+                                       "-0.0",
+                                       "0.1",
+                                       "0.000000000000001",
+                                       "9007199254740.992",
+                                       "9007199254740.993",
+                                       "900719925474099.2",
+                                       "0.9007199254740993",
+                                       "12345678901234567.5",
+                                       "1.7976931348623157",
+                                       "2.675",
+                                       "4.35"};
+    uint64_t state = 88172645463325252u;
+    for (int n = 0; n < 4000; ++n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        const size_t digits = 1 + state % 17;
+        std::string text = std::to_string(state >> 8).substr(0, digits);
+        const size_t point = 1 + (state >> 4) % digits;
+        if (point < text.size() && text.front() != '0')
+            text.insert(point, ".");
+        else
+            text = "0." + text;
+        tokens.push_back((state & 1) ? "-" + text : text);
+    }
+    for (const std::string& token : tokens) {
+        const std::string text = "[" + token + "]";
+        ns::JSONReader reader(ns::JSONSlice(ns::JSONText::copy(text)));
+        ns::ondemand::array elements;
+        ASSERT_FALSE(reader.document().get_array().get(elements)) << token;
+        for (auto element : elements) {
+            ns::ondemand::value value;
+            ASSERT_FALSE(element.get(value)) << token;
+            const auto read = ns::json::number(value);
+            const auto tree = ns::JSONSerialization::read(text);
+            ASSERT_TRUE(read.ok() && tree.ok()) << token;
+            const ns::Value& expected = (*tree->array())[0];
+            ASSERT_EQ(read->type(), expected.type()) << token;
+            EXPECT_EQ(std::bit_cast<uint64_t>(*read->number()),
+                      std::bit_cast<uint64_t>(*expected.number()))
+                << token;
+        }
+    }
+}
+
 }  // namespace
+
+// The on-demand reader's parser keeps the place of open containers to a fixed depth: one nested
+// deeper is not entered (its text not taken, its check left to the tree reader), however deep
+// the caller allows.
+TEST(JSONTextTest, ContainersBeyondTheReadersDepthAreNotEntered) {
+    const size_t nesting = ns::JSONReader::kMaxDepth + 8;
+    const auto text = ns::JSONText::copy(std::string(nesting, '[') + std::string(nesting, ']'));
+    const auto innerOf = [](ns::ondemand::value& outer, ns::ondemand::value& inner) {
+        ns::ondemand::array elements;
+        return !outer.get_array().get(elements) && !(*elements.begin()).get(inner);
+    };
+    for (const bool check : {false, true}) {
+        ns::JSONReader reader{ns::JSONSlice(text)};
+        ns::ondemand::value value;
+        ASSERT_FALSE(reader.document().get_value().get(value));
+        while (static_cast<size_t>(value.current_depth()) + 1 < ns::JSONReader::kMaxDepth) {
+            ns::ondemand::value inner;
+            ASSERT_TRUE(innerOf(value, inner));
+            value = inner;
+        }
+        ns::ondemand::value deepest;
+        ASSERT_TRUE(innerOf(value, deepest));
+        if (check) {
+            EXPECT_FALSE(ns::json::check(deepest, {.maxDepth = 4 * nesting}).ok());
+        } else {
+            EXPECT_FALSE(ns::json::rawText(deepest).ok());
+        }
+    }
+}

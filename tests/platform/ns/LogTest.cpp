@@ -3,6 +3,7 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <cstdlib>
 
@@ -155,6 +156,47 @@ TEST(Log, ControlCharactersInTextAreEscapedInTheWrittenLine) {
         << written;
     ASSERT_EQ(capture.entries().size(), 1u);
     EXPECT_EQ(capture.entries()[0].text, text);
+}
+
+// A component's logger that formats its own lines (its date, its level names) writes them
+// through the log to its own descriptor: as they stand, whatever the minimum level, escaped
+// like every line, seen by the sinks with the component's subsystem, and kept off the
+// descriptor when a test claims them.
+TEST(Log, FormattedLinesGoToTheirDescriptorEscapedAndPastTheMinimum) {
+    testsupport::TempDir dir;
+    const std::string file = dir.str() + "/face.log";
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    ASSERT_GE(fd, 0);
+    const auto saved = Log::minimumLevel();
+    Log::setMinimumLevel(LogLevel::Fault);
+    testsupport::LogCapture capture;
+    capture.expect("claimed");
+    Log::writeFormattedLine(LogLevel::Debug, "face", "2023-11-14: <Face/DEBUG> a\nb\x1b[0m", fd);
+    Log::writeFormattedLine(LogLevel::Error, "face", "the claimed line", fd);
+    Log::setMinimumLevel(saved);
+    ::close(fd);
+
+    EXPECT_EQ(readAll(file), "2023-11-14: <Face/DEBUG> a\\nb\\u001B[0m\n");
+    const auto entries = capture.entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].subsystem, "face");
+    EXPECT_EQ(entries[0].level, LogLevel::Debug);
+    EXPECT_EQ(entries[0].text, "2023-11-14: <Face/DEBUG> a\nb\x1b[0m");
+    EXPECT_EQ(entries[0].line, "2023-11-14: <Face/DEBUG> a\\nb\\u001B[0m");
+}
+
+TEST(Log, TimestampIsTheLocalTimeOfTheClockToTheMillisecond) {
+    dispatch::Clock::setCurrent(std::make_shared<dispatch::ManualClock>(1700000000.9999));
+    const std::string stamp = Log::timestamp();
+    const std::string prefix = Log::linePrefix();
+    dispatch::Clock::setCurrent(nullptr);
+    time_t seconds = 1700000000;
+    struct tm local {};
+    localtime_r(&seconds, &local);
+    char expected[32];
+    std::strftime(expected, sizeof expected, "%Y-%m-%d %H:%M:%S.999", &local);
+    EXPECT_EQ(stamp, expected);
+    EXPECT_EQ(prefix.substr(0, stamp.size() + 1), stamp + " ");
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ std::string canonical(const Value& v) {
             std::snprintf(bits, sizeof bits, "r%a", *v.number());
             return bits;
         case Value::Type::Date:
-            std::snprintf(bits, sizeof bits, "t%a", v.date()->timeIntervalSince1970());
+            std::snprintf(bits, sizeof bits, "t%a", v.date()->timeIntervalSinceReferenceDate());
             return bits;
         case Value::Type::String:
             return "s" + std::to_string(v.string()->size()) + ":" + *v.string();
@@ -131,6 +131,10 @@ std::vector<Case> cases() {
         {"fractions of seconds in binary",
          Value::array({date1970(kReference - 0.75), date1970(after2069 + 0.5)}),
          "[datetime(2000,12,31,23,59,59,250000), datetime(2069,1,19,3,14,8,500000)]", false},
+        {"fractions of seconds near 2001 in binary",
+         Value::array({ns::Date::fromTimeIntervalSinceReferenceDate(0.1),
+                       ns::Date::fromTimeIntervalSinceReferenceDate(-0.25)}),
+         "[datetime(2001,1,1,0,0,0,100000), datetime(2000,12,31,23,59,59,750000)]", false},
         {"fractions of seconds in XML go to the second below",
          Value::array({date1970(kReference - 0.75), date1970(after2069 + 0.5)}),
          "[datetime(2000,12,31,23,59,59), datetime(2069,1,19,3,14,8)]", true, false, true, false},
@@ -165,7 +169,7 @@ std::vector<Case> cases() {
          Value::array({Value::dict({{"CF$UID", 5}}), Value::dict({{"CF$UID", 4294967296LL}}),
                        Value::dict({{"CF$UID", 1099511627776LL}}),
                        Value::dict({{"CF$UID", 18446744073709551615ULL}})}),
-         "[UID(5), UID(2**32), UID(2**40), UID(2**64-1)]", false, true, false},
+         "[UID(5), UID(2**32), UID(2**40), UID(2**64-1)]", false},
     };
 }
 

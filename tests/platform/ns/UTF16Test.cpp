@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/ns/UTF8.h"
+
 namespace {
 
 const std::string kFFFD = "\xEF\xBF\xBD";
@@ -43,6 +45,7 @@ TEST_P(UTF16MalformedTest, BecomesReplacementCharacters) {
     EXPECT_FALSE(ns::isValidUTF8("ok" + p.input + "ok"));
     EXPECT_EQ(ns::utf16Length(p.input), ns::toUTF16(p.input).size());
     EXPECT_EQ(ns::utf16Substring(p.input, 0, SIZE_MAX), p.expected);
+    EXPECT_EQ(ns::utf8::repaired(p.input), p.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -54,7 +57,14 @@ INSTANTIATE_TEST_SUITE_P(
                     Malformed{"\xED\xA0\x80", kFFFD + kFFFD + kFFFD},  // encoded surrogate
                     Malformed{"\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},  // > U+10FFFF
                     Malformed{"\xF0\xBD\x93", kFFFD},                              // 3 of 4 bytes
-                    Malformed{"\xFF", kFFFD}));
+                    Malformed{"\xF0\x9F\x98", kFFFD}, Malformed{"\xFF", kFFFD},
+                    // The Unicode Standard's example of maximal subparts.
+                    Malformed{
+                        "a\xF1\x80\x80\xE1\x80\xC2"
+                        "b\x80"
+                        "c\x80\xBF"
+                        "d",
+                        "a" + kFFFD + kFFFD + kFFFD + "b" + kFFFD + "c" + kFFFD + kFFFD + "d"}));
 
 TEST(UTF16Test, LoneSurrogatesBecomeReplacementCharacters) {
     EXPECT_EQ(ns::fromUTF16(std::u16string{0xD83D}), kFFFD);

@@ -43,6 +43,12 @@ TEST(Digest, HexStringIsLowerCaseTwoDigitsPerByte) {
     EXPECT_EQ(hexString(""), "");
 }
 
+TEST(Digest, LogDigestIsTheFirstSevenHexDigitsOfTheSecretsSHA256) {
+    EXPECT_EQ(sec::logDigest("secret"), "2bb80d5");
+    EXPECT_EQ(sec::logDigest("abc"), "ba7816b");
+    EXPECT_NE(sec::logDigest("secret"), sec::logDigest("secret2"));
+}
+
 TEST(Random, GivesTheBytesAskedForAndNeverTheSameTwice) {
     EXPECT_TRUE(sec::randomBytes(0).empty());
     ns::Data a = sec::randomBytes(32);

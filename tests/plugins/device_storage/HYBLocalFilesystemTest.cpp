@@ -10,6 +10,7 @@
 #include "platform/testing/InjectedFaults.h"
 #include "tests/plugins/device_storage/FileTestFixture.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -47,6 +48,20 @@ TEST(HYBLocalFilesystemMappingTest, LocalPathsMapBackOnWholeComponents) {
     EXPECT_FALSE(fs.fullPathForFileSystemPath("/data/Documents/../Library/a"));
     EXPECT_FALSE(fs.fullPathForFileSystemPath("relative/a"));
     EXPECT_FALSE(fs.URLforFilesystemPath("/data/Doc"));
+
+    // A root reached through a link: paths under what it leads to map back too.
+    testsupport::TempDir dir;
+    std::filesystem::create_directories(dir / "real/a");
+    std::filesystem::create_directory_symlink(dir / "real", dir / "link");
+    HYBLocalFilesystem linked("persistent", (dir / "link").string());
+    const std::string real = std::filesystem::canonical(dir / "real").string();
+    EXPECT_EQ(linked.fullPathForFileSystemPath(real + "/a/b"), "/a/b");
+    EXPECT_EQ(linked.fullPathForFileSystemPath((dir / "link/a/b").string()), "/a/b");
+    EXPECT_EQ(linked.fullPathForFileSystemPath(real), "");
+    EXPECT_FALSE(linked.fullPathForFileSystemPath(real + "X/a"));
+    auto viaTarget = linked.URLforFilesystemPath(real + "/a");
+    ASSERT_TRUE(viaTarget);
+    EXPECT_EQ(viaTarget->url()->absoluteString(), "hybfile://localhost/persistent/a");
 
     HYBLocalFilesystem rootFs("root", "/");
     EXPECT_EQ(rootFs.fullPathForFileSystemPath("/var/x"), "var/x");
@@ -251,6 +266,10 @@ TEST_F(HYBLocalFilesystemTest, TruncateCutsOrExtendsAndNeverCreates) {
     EXPECT_EQ(readFile(documents() + "/t"), "12");
     EXPECT_EQ(call("truncate", {url("persistent", "/t"), 4})->message(), ns::Value(4));
     EXPECT_EQ(readFile(documents() + "/t"), std::string("12\0\0", 4));
+    // A length that may not have reached the storage is no success.
+    ns::InjectedFaults::add("fsync", EIO);
+    EXPECT_TRUE(
+        isIOError(call("truncate", {url("persistent", "/t"), 1}), INVALID_MODIFICATION_ERR));
 }
 
 TEST_F(HYBLocalFilesystemTest, EmptyWriteCreatesNothing) {
@@ -272,6 +291,9 @@ TEST_F(HYBLocalFilesystemTest, ReadsClampTheirRange) {
     EXPECT_EQ(read(-4, 2)->message(), ns::Value("ab"));
     EXPECT_EQ(read(6, 2)->message(), ns::Value("gh"));
     EXPECT_EQ(read(3, 1000)->message(), ns::Value("defgh"));
+    // An end at the start is an empty range, not one to the end of the file.
+    EXPECT_EQ(read(3, 3)->message(), ns::Value(""));
+    EXPECT_EQ(read(0, 0)->message(), ns::Value(""));
 }
 
 TEST_F(HYBLocalFilesystemTest, OnlyRegularFilesAreRead) {
@@ -330,12 +352,14 @@ TEST_F(HYBLocalCopyTest, CopiesNeverLandOnOrInsideThemselves) {
 }
 
 TEST_F(HYBLocalCopyTest, NewNamesArePlainNames) {
-    for (const ns::Value& name : {ns::Value("a:b"), ns::Value("x/y"), ns::Value(".."),
-                                  ns::Value("."), ns::Value(""), ns::Value()}) {
+    for (const ns::Value& name :
+         {ns::Value("a:b"), ns::Value("x/y"), ns::Value(".."), ns::Value("."), ns::Value(""),
+          ns::Value(), ns::Value(std::string("g\0.txt", 6))}) {
         EXPECT_TRUE(isIOError(copy("/f.txt", "/a", name), ENCODING_ERR)) << name.description();
         EXPECT_TRUE(isIOError(move("/f.txt", "/a", name), ENCODING_ERR)) << name.description();
     }
     EXPECT_TRUE(exists(documents() + "/f.txt"));
+    EXPECT_FALSE(exists(documents() + "/a/g"));
     // Without a third argument the source's own name is kept.
     ASSERT_TRUE(isOK(call("copyTo", {url("persistent", "/f.txt"), url("persistent", "/a")})));
     EXPECT_EQ(readFile(documents() + "/a/f.txt"), "source");

@@ -537,6 +537,27 @@ TEST_F(SQLitePluginTest, ABatchReadFromItsTextAnswersAsFromItsValues) {
         R"j("dbargs":{"dbname":"nowhere.db","dbname":"%DB%"},)j"
         R"j("executes":[{"sql":"SELECT 2 AS two","params":[5],"sql":"SELECT ? AS p","params":[7]}]}])j",
         R"j([{"executes":[{"sql":"SELECT 1"}],"dbargs":{"dbname":"%DB%"},"executes":7}])j",
+        // Named again after the statements: the last name counts, whatever the first one.
+        R"j([{"dbargs":{"dbname":"nowhere.db"},"executes":[{"sql":"SELECT 1 AS one"}],)j"
+        R"j("dbargs":{"dbname":"%DB%"}}])j",
+        // Written with white space, more members in "dbargs", or a second argument.
+        " [ {\n \"dbargs\" : { \"dblocation\" : \"docs\" , \"dbname\" : \"%DB%\" } ,\t"
+        "\"executes\" : [ {\"sql\":\"SELECT 2 AS two\"} ] } ] ",
+        R"j([{"dbargs":{"dbname":"%DB%","flags":1},"executes":[{"sql":"SELECT 3 AS n"}]}])j",
+        R"j([{"dbargs":{"dbname":"%DB%"},"executes":[{"sql":"SELECT 4 AS n"}]},{"x":1}])j",
+        R"j([{"dbargs":{"dbname":"%DB%"},"executes":[{"sql":"SELECT 5 AS n"}],"other":[]}])j",
+        // One text again and again: each time bound afresh, parameters it does not give
+        // null; a text that cannot run fails each time.
+        R"j([{"dbargs":{"dbname":"%DB%"},"executes":[)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[1,"x"]},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[2]},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b"},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":["\ud800",3.25]},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[4,5,6]},)j"
+        R"j({"sql":"SELECT ? AS a, ? AS b","params":[7,8]},)j"
+        R"j({"sql":"SELECT \u0031 AS one"},{"sql":"SELECT \u0031 AS one"},)j"
+        R"j({"sql":"SELEC"},{"sql":"SELEC"},{"sql":"SELECT 1; SELECT 2"},)j"
+        R"j({"sql":"SELECT 1; SELECT 2"},{"sql":"SELECT ? AS a, ? AS b","params":[9]}]}])j",
         // A statement read as it comes and then found written otherwise (a key again, its
         // text after its parameters, a key with an escape) answers by the last of each key,
         // with nothing left bound from the first reading; a key of a member's own object is
@@ -716,6 +737,20 @@ TEST_F(SQLitePluginTest, StatementsAttachOnlyFilesInsideTheContainer) {
     }
     EXPECT_TRUE(fs::exists(documents() + "/other.db"));
     EXPECT_TRUE(fs::exists(documents() + "/copy.db"));
+}
+
+// The page's SQL cannot rewrite the schema behind SQLite's back, which would leave a
+// database that no longer opens.
+TEST_F(SQLitePluginTest, TheSchemaCannotBeWrittenDirectly) {
+    openTable();
+    run("t.db", "PRAGMA writable_schema = ON");
+    const ns::Value rewrite =
+        run("t.db", "UPDATE sqlite_master SET sql = 'CREATE TABLE t (' WHERE name = 't'");
+    EXPECT_EQ(rewrite["type"], ns::Value("error"));
+    EXPECT_EQ(rewrite["error"]["message"], ns::Value("table sqlite_master may not be modified"));
+    expectAnswer(close("t.db"), kOK, "DB closed");
+    expectAnswer(open("t.db"), kOK, "Database opened");
+    EXPECT_EQ(run("t.db", "SELECT a, b FROM t")["type"], ns::Value("success"));
 }
 
 // --- Large answers in pieces -------------------------------------------------------------

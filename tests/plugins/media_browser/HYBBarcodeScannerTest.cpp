@@ -17,8 +17,8 @@
 #include "plugins/media_browser/HYBBarcodeScanner.h"
 #include "plugins/media_browser/HYBbcsProcessor.h"
 #include "plugins/media_browser/HYBbcsViewController.h"
-#include "tests/plugins/media_browser/support/BarcodeFrames.h"
 #include "tests/plugins/media_browser/support/MediaFixture.h"
+#include "tests/support/BarcodeFrames.h"
 #include "tests/support/LogCapture.h"
 
 namespace {
@@ -177,6 +177,81 @@ TEST_F(BarcodeScannerTest, EncodedTextScansBack) {
     loop().advanceBy(3s);
     ASSERT_EQ(delegate_->results.size(), 3u);
     EXPECT_EQ(lastMessage(), scanResult(text, "QR_CODE", 0));
+}
+
+// Text with control characters (a tab, an escape, U+0001) is text: its code scans back as
+// it was encoded, and the scanner is free for the next scan.
+TEST_F(BarcodeScannerTest, TextWithControlCharactersScansBackAndFreesTheScanner) {
+    ASSERT_TRUE(av::Camera::configure(ns::Sandbox::temporaryDirectory()));
+    for (const std::string text : {"tab\there", "\x1b[31mred\x1b[0m", "\x01start"}) {
+        delegate_->results.clear();
+        for (const auto& entry : fs::directory_iterator(ns::Sandbox::temporaryDirectory())) {
+            fs::remove(entry.path());
+        }
+        call("encode", {ns::Value::dict({{"data", text}})});
+        call("scan", {ns::Value::dict({{"formats", "QR_CODE"}, {"disableSuccessBeep", true}})});
+        loop().advanceBy(3s);
+        ASSERT_EQ(delegate_->results.size(), 2u) << "the scan answers";
+        EXPECT_EQ(lastMessage(), scanResult(text, "QR_CODE", 0));
+        EXPECT_FALSE(plugin_->activeScan()) << "the scanner is free again";
+    }
+}
+
+// Once a scan has answered, nothing a late batch or a late button does reaches the page, and
+// no screen comes back; while a flip restarts the camera, a read of the old camera that was
+// still under way answers nothing either.
+TEST_F(BarcodeScannerTest, AfterItsAnswerOrAFlipTheScanSendsNothingMore) {
+    const auto lateEverything = [&](HYBbcsProcessor& processor) {
+        processor.setCapturing(true);
+        for (int i = 0; i < 7; ++i) {
+            processor.captureOutput({av::MetadataMachineReadableCodeObject(
+                av::AVMetadataObjectTypeQRCode, "late", {})});
+        }
+        processor.barcodeScanSucceeded("late", "QR_CODE");
+        processor.barcodeScanCancelled();
+        processor.barcodeScanFailed("late failure");
+        processor.flipCamera();
+        loop().advanceBy(2s);
+    };
+    // After a success.
+    useDevices(mediatest::barcodeFrame("QRCode", "first"), true);
+    call("scan", {ns::Value::dict({{"disableSuccessBeep", true}})});
+    untilCapturing();
+    auto processor = plugin_->activeScan();
+    loop().advanceBy(1s);
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(lastMessage(), scanResult("first", "QR_CODE", 0));
+    lateEverything(*processor);
+    EXPECT_EQ(delegate_->results.size(), 1u);
+    EXPECT_FALSE(controller_->presentedViewController());
+
+    // After a cancel.
+    useDevices(nullptr, true);
+    call("scan", {ns::Value::dict({{"disableSuccessBeep", true}})});
+    untilCapturing();
+    processor = plugin_->activeScan();
+    screen()->cancelButtonPressed();
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 2u);
+    lateEverything(*processor);
+    EXPECT_EQ(delegate_->results.size(), 2u);
+    EXPECT_FALSE(controller_->presentedViewController());
+
+    // During a flip: the read under way when the camera was flipped.
+    call("scan", {ns::Value::dict({{"showFlipCameraButton", true}})});
+    untilCapturing();
+    processor = plugin_->activeScan();
+    screen()->flipCameraButtonPressed();
+    loop().runUntilIdle();
+    EXPECT_FALSE(controller_->presentedViewController());
+    processor->barcodeScanSucceeded("old camera", "QR_CODE");
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate_->results.size(), 2u);
+    untilCapturing();
+    screen()->cancelButtonPressed();
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 3u);
+    EXPECT_EQ(lastMessage(), scanResult("", "", 1));
 }
 
 // The reads must agree: the answer comes with the seventh frame that shows the code, and
@@ -458,6 +533,20 @@ TEST_F(BarcodeScannerTest, BuiltInOverlayLayout) {
     EXPECT_GT(reticle.pixel(250, 250).red, 200);
     EXPECT_GT(reticle.pixel(60, 250).green, 200);
     EXPECT_EQ(reticle.pixel(150, 150).alpha, 0);
+
+    // The torch is the scanner bundle's picture where the application ships one.
+    fs::copy_file(fs::path(HYB_SOURCE_DIR) / "examples/bundle/HYBBarcodeScanner.bundle/torch.png",
+                  dir_ / "App" / "HYBBarcodeScanner.bundle" / "torch.png");
+    auto pictured = std::make_shared<HYBbcsViewController>(processor, std::nullopt);
+    pictured->setView(ui::View::create({0, 0, 375, 667}));
+    ASSERT_TRUE(pictured->buildOverlayView());
+    const auto& torch = pictured->toolbar()->items().at(0);
+    ASSERT_TRUE(torch->image());
+    EXPECT_GT(torch->image()->size().width, 0);
+    EXPECT_FALSE(torch->title());
+    torch->sendActions();
+    loop().runUntilIdle();
+    EXPECT_TRUE(av::CaptureDevice::defaultDevice()->isTorchActive());
 
     processor->setIsFrontCamera(true);
     auto front = std::make_shared<HYBbcsViewController>(processor, std::nullopt);

@@ -11,17 +11,23 @@
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
 #include "platform/av/AudioRecorder.h"
+#include "platform/av/AudioSession.h"
 #include "platform/av/Camera.h"
 #include "platform/av/CaptureDevice.h"
 #include "platform/av/Microphone.h"
 #include "platform/av/WAVWriter.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Bundle.h"
+#include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/sys/DeviceFacts.h"
 #include "platform/testing/InjectedFaults.h"
+#include "platform/testing/ScopedSharedInstance.h"
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/ImageCodec.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/PresentationController.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/ui/Window.h"
 #include "plugins/device_storage/HYBFile.h"
 #include "plugins/media_browser/HYBAudioRecorderViewController.h"
@@ -30,6 +36,7 @@
 #include "tests/plugins/media_browser/support/FolderSwapper.h"
 #include "tests/plugins/media_browser/support/MediaFixture.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -108,6 +115,7 @@ TEST_F(CaptureTest, TimedRecordingStopsByItselfAndDoneSendsTheClip) {
     ASSERT_TRUE(screen);
     EXPECT_TRUE(plugin_->inUse());
     screen->processButton();
+    loop().runUntilIdle();  // the user's permission to record comes first
     EXPECT_FALSE(screen->doneEnabled());
     advance(600ms);
     EXPECT_EQ(screen->timerText(), "0:00");
@@ -143,6 +151,197 @@ TEST_F(CaptureTest, TimedRecordingStopsByItselfAndDoneSendsTheClip) {
     call("getFormatData", {tmp("audio_002.wav"), "audio/wav"});
     ASSERT_EQ(delegate_->results.size(), 3u);
     EXPECT_DOUBLE_EQ(delegate_->results[2]->message()["duration"].doubleValue(), 1.0);
+}
+
+using Posted = ui::AccessibilityNotifications::Posted;
+using ui::AccessibilityNotification;
+
+Posted note(AccessibilityNotification notification,
+            std::optional<std::string> argument = std::nullopt) {
+    return Posted{notification, std::move(argument)};
+}
+
+// The microphone is used with the user's leave: asked when recording starts, and a refusal
+// closes the screen with {"code": 0} and its log line. Once allowed, the audio session is set
+// to record and holds the input while the recording runs, and lets it go when it ends.
+TEST_F(CaptureTest, RecordingAsksForTheMicrophoneAndHoldsItOnlyWhileItRuns) {
+    ns::ScopedSharedInstance<av::AudioSession> session;
+    session->setUserGrantsRecordPermission(false);
+    testsupport::LogCapture log;
+    log.expect("Error creating audio session, microphone permission denied.");
+    call("captureAudio");
+    auto screen = recorderScreen();
+    ASSERT_TRUE(screen);
+    screen->processButton();
+    loop().runUntilIdle();
+    log.verify();
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->results[0]->status(), HYBResultStatusError);
+    EXPECT_EQ(delegate_->results[0]->message(), ns::Value::dict({{"code", 0}}));
+    EXPECT_FALSE(controller_->presentedViewController());
+    EXPECT_FALSE(plugin_->inUse());
+    EXPECT_FALSE(session->isActive());
+    EXPECT_EQ(session->recordPermission(), av::AudioSession::RecordPermission::Denied);
+
+    // A session that cannot take the input closes the screen the same way.
+    ns::ScopedSharedInstance<av::AudioSession> allowed;
+    {
+        ns::InjectedFaults faults;
+        faults.add("microphone.open", EIO);
+        call("captureAudio");
+        recorderScreen()->processButton();
+        loop().runUntilIdle();
+    }
+    ASSERT_EQ(delegate_->results.size(), 2u);
+    EXPECT_EQ(delegate_->results[1]->message(), ns::Value::dict({{"code", 0}}));
+    EXPECT_FALSE(allowed->isActive());
+
+    call("captureAudio");
+    screen = recorderScreen();
+    screen->processButton();
+    EXPECT_FALSE(screen->avRecorder()->isRecording()) << "not before the user's answer";
+    loop().runUntilIdle();
+    EXPECT_TRUE(screen->avRecorder()->isRecording());
+    EXPECT_TRUE(allowed->isActive());
+    EXPECT_EQ(allowed->category(), av::AudioSession::Category::Record);
+    advance(300ms);
+    screen->processButton();
+    EXPECT_FALSE(allowed->isActive());
+    EXPECT_EQ(allowed->category(), av::AudioSession::Category::PlayAndRecord);
+    screen->dismissAudioView();
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate_->results.back()->status(), HYBResultStatusOK);
+}
+
+// What assistive technologies hear of the recorder: its parts' label, hint and value, the
+// screen's coming and going, and, half a second after a timed recording ran to its end,
+// "timed recording complete"; a recording stopped early is not announced.
+TEST_F(CaptureTest, RecorderSpeaksToAssistiveTechnologies) {
+    ui::AccessibilityNotifications::clearPosted();
+    call("captureAudio", {ns::Value::dict({{"duration", 1}})});
+    auto screen = recorderScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(screen->recordButton()->accessibilityLabel(), "toggle audio recording");
+    const auto& time = *screen->timerLabel();
+    EXPECT_EQ(time.accessibilityHint(), "recorded time in minutes and seconds");
+    EXPECT_TRUE(time.accessibilityTraits() & ui::kAccessibilityTraitUpdatesFrequently);
+    EXPECT_FALSE(time.accessibilityTraits() & ui::kAccessibilityTraitStaticText);
+    EXPECT_EQ(ui::AccessibilityNotifications::posted(),
+              std::vector<Posted>{note(AccessibilityNotification::ScreenChanged)});
+
+    // Stopped early: no announcement.
+    ui::AccessibilityNotifications::clearPosted();
+    screen->processButton();
+    loop().runUntilIdle();
+    advance(500ms);
+    screen->processButton();
+    advance(1s);
+    EXPECT_EQ(ui::AccessibilityNotifications::posted(),
+              (std::vector<Posted>{note(AccessibilityNotification::LayoutChanged),
+                                   note(AccessibilityNotification::LayoutChanged)}));
+
+    // Run to its end: announced half a second after the stop.
+    ui::AccessibilityNotifications::clearPosted();
+    screen->processButton();
+    loop().runUntilIdle();
+    advance(1s);
+    EXPECT_FALSE(screen->avRecorder()->isRecording());
+    EXPECT_EQ(time.accessibilityValue(), "0:01");
+    EXPECT_EQ(ui::AccessibilityNotifications::posted().size(), 1u) << "not yet";
+    advance(500ms);
+    EXPECT_EQ(ui::AccessibilityNotifications::posted(),
+              (std::vector<Posted>{
+                  note(AccessibilityNotification::LayoutChanged),
+                  note(AccessibilityNotification::Announcement, "timed recording complete")}));
+    screen->dismissAudioView();
+    loop().runUntilIdle();
+    EXPECT_EQ(ui::AccessibilityNotifications::posted().back(),
+              note(AccessibilityNotification::ScreenChanged));
+}
+
+// The status bar shows the recorder's style while it is up; closing it gives the application
+// back the style it had.
+TEST_F(CaptureTest, RecorderRestoresTheStatusBarStyle) {
+    auto& bar = ui::StatusBar::shared();
+    bar.setViewControllerBasedAppearance(false);
+    bar.setStyle(ui::StatusBar::Style::LightContent);
+    call("captureAudio");
+    ASSERT_TRUE(recorderScreen());
+    EXPECT_EQ(bar.style(), ui::StatusBar::Style::Default);
+    recorderScreen()->dismissAudioView();
+    loop().runUntilIdle();
+    EXPECT_EQ(bar.style(), ui::StatusBar::Style::LightContent);
+    bar.setStyle(ui::StatusBar::Style::Default);
+    bar.setViewControllerBasedAppearance(true);
+}
+
+// Without any sound input the recorder is not supported (20), and the modes say so; a screen
+// that cannot be shown answers its call at once and leaves the plug-in free.
+TEST_F(CaptureTest, WhatCannotBeCapturedAnswersAtOnce) {
+    const std::string clip = tmp("camera.mp4");
+    ASSERT_TRUE(mediatest::writeClip(clip, 32, 16, {{255, 0, 0}}));
+    ASSERT_TRUE(av::Camera::configure(clip));
+    call("getMediaModes");
+    const auto wav = ns::Value::dict({{"height", 0}, {"width", 0}, {"type", "audio/wav"}});
+    const auto mp4 = ns::Value::dict({{"height", 0}, {"width", 0}, {"type", "video/mp4"}});
+    auto modes = [&] {
+        const std::string& js = delegate_->scripts.back();
+        const std::string prefix = "navigator.device.capture.setSupportedModes(";
+        EXPECT_EQ(js.rfind(prefix, 0), 0u) << js;
+        auto parsed =
+            ns::JSONSerialization::read(js.substr(prefix.size(), js.size() - prefix.size() - 2));
+        return parsed.ok() ? parsed.value() : ns::Value();
+    };
+    EXPECT_EQ(modes()["audio"], ns::Value::array({wav}));
+    EXPECT_EQ(modes()["video"], ns::Value::array({mp4}));
+
+    av::Microphone::setNone();
+    call("getMediaModes");
+    EXPECT_EQ(modes()["audio"], ns::Value());
+    call("captureAudio");
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->results[0]->message(), ns::Value::dict({{"code", 20}}));
+    EXPECT_FALSE(controller_->presentedViewController());
+    av::Microphone::setShared(av::Microphone::tone(440));
+
+    controller_->presentViewController(ui::ViewController::create(), false);
+    loop().runUntilIdle();
+    call("captureAudio");
+    call("captureImage");
+    call("captureVideo");
+    ASSERT_EQ(delegate_->results.size(), 4u);
+    for (size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(delegate_->results[i]->message(), ns::Value::dict({{"code", 0}})) << i;
+    }
+    EXPECT_FALSE(plugin_->inUse());
+    EXPECT_FALSE(plugin_->pickerController());
+}
+
+// The capture screens' answers that nothing in the host asks for: the picker starts a media
+// session on systems that know the trait, the older road of a picked image ends as a pick
+// does, and a recorder whose view goes frees the plug-in.
+TEST_F(CaptureTest, AnswersOfTheCaptureScreensOwn) {
+    HYBImagePicker picker;
+    EXPECT_EQ(picker.accessibilityTraits(), ui::kAccessibilityTraitStartsMediaSession);
+    sys::DeviceFacts::current().setSystemVersion("3.2");
+    EXPECT_EQ(picker.accessibilityTraits(), ui::kAccessibilityTraitNone);
+    sys::DeviceFacts::current().setSystemVersion(sys::DeviceFacts::kDefaultSystemVersion);
+
+    auto shown = std::make_shared<HYBImagePicker>();
+    shown->setCallbackId("Old");
+    HYBImagePickerInfo editingInfo;
+    editingInfo.originalImage = ui::Bitmap::create(12, 8);
+    plugin_->imagePickerDidFinishPickingImage(*shown, editingInfo);
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->callbackIds[0], "Old");
+    EXPECT_EQ(delegate_->results[0]->message().at(0)["name"], ns::Value("photo_001.jpg"));
+
+    call("captureAudio");
+    ASSERT_TRUE(plugin_->inUse());
+    recorderScreen()->viewDidUnload();
+    EXPECT_FALSE(plugin_->inUse());
+    EXPECT_FALSE(recorderScreen()->isViewLoaded());
 }
 
 TEST_F(CaptureTest, DoneWithoutARecordingAnswersNoMediaFiles) {
@@ -269,6 +468,12 @@ TEST_F(CaptureTest, FormatDataReadsHeadersOfReadableFilesOnly) {
     EXPECT_EQ(clip["width"], ns::Value(64));
     EXPECT_EQ(clip["height"], ns::Value(32));
     EXPECT_NEAR(clip["duration"].doubleValue(), 2.0, 0.15);
+    // A sound file other than WAV: its duration, and the bit rate its encoder gave it.
+    ASSERT_TRUE(mediatest::writeSound(tmp("s.mp2"), 2.0, 128000));
+    const auto sound = dataOf(tmp("s.mp2"), "audio/mpeg");
+    EXPECT_NEAR(sound["duration"].doubleValue(), 2.0, 0.1) << sound.description();
+    EXPECT_EQ(sound["bitrate"], ns::Value(128000));
+    EXPECT_EQ(sound["width"], ns::Value(0));
 
     // A 1 GiB file (sparse) with a real header: the header is read, not the gigabyte.
     {
@@ -353,6 +558,7 @@ TEST_F(CaptureTest, ClosingAScreensWindowAnswersThePage) {
     ASSERT_TRUE(screen);
     EXPECT_TRUE(screen->doneEnabled());
     screen->recordButton()->sendActions();
+    loop().runUntilIdle();
     EXPECT_TRUE(screen->recordingShown());
     EXPECT_FALSE(screen->doneEnabled());
     advance(1600ms);

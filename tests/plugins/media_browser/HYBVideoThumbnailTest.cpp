@@ -219,6 +219,40 @@ TEST_F(VideoThumbnailTest, TargetsOutsideTheSandboxOrInTheBundleAreRefused) {
     EXPECT_EQ(text, "keep");
 }
 
+// Where a target leads is what counts, links resolved: a folder of the container that links
+// outside it, or into a bundle that lies in the container, takes no thumbnail, and neither
+// does the bundle reached through a link to it.
+TEST_F(VideoThumbnailTest, TargetsThatLeadOutThroughLinksAreRefused) {
+    namespace fs = std::filesystem;
+    const fs::path documents = ns::Sandbox::documentsDirectory();
+    const fs::path outside = dir_.path() / "outside";
+    const fs::path bundle = fs::path(ns::Sandbox::libraryDirectory()) / "Installed.bundle";
+    fs::create_directories(outside);
+    fs::create_directories(bundle / "www");
+    fs::create_directory_symlink(outside, documents / "out");
+    fs::create_directory_symlink(bundle / "www", documents / "web");
+    fs::create_directory_symlink(bundle, documents / "bundle-link");
+    const std::string source = "file://" + clip_;
+    for (const auto& [bundlePath, target] : std::vector<std::pair<fs::path, fs::path>>{
+             {dir_.path() / "App", documents / "out" / "thumb.jpg"},
+             {bundle, documents / "web" / "thumb.jpg"},
+             {documents / "bundle-link", bundle / "www" / "thumb.jpg"}}) {
+        ns::Bundle::setMainBundlePath(bundlePath.string());
+        auto result = call({source, "file://" + target.string()});
+        EXPECT_EQ(result->status(), HYBResultStatusError) << target;
+        EXPECT_EQ(message(result), "Target can't be in the bundle. Source: " + source +
+                                       ", Target: file://" + target.string());
+    }
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_TRUE(fs::is_empty(bundle / "www"));
+    // A link that stays inside the container is followed.
+    ns::Bundle::setMainBundlePath((dir_.path() / "App").string());
+    fs::create_directory_symlink(ns::Sandbox::temporaryDirectory(), documents / "tmp-link");
+    auto written = call({source, "file://" + (documents / "tmp-link" / "t.jpg").string()});
+    EXPECT_EQ(written->status(), HYBResultStatusOK) << message(written);
+    EXPECT_TRUE(fs::is_regular_file(ns::Sandbox::temporaryDirectory() + "t.jpg"));
+}
+
 TEST_F(VideoThumbnailTest, BadSourcesAndOptionsAnswerErrors) {
     auto missing = call({"nowhere.mp4", "hybfile://localhost/temporary/t.jpg"});
     EXPECT_EQ(missing->status(), HYBResultStatusError);

@@ -9,10 +9,12 @@
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Device.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/Window.h"
 #include "plugins/media_browser/HYBInAppBrowserNavigationController.h"
 #include "plugins/media_browser/HYBWKInAppBrowserViewController.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
 
 namespace {
@@ -124,6 +126,53 @@ TEST_F(InAppBrowserScreenTest, PageDialogsAnswerThePage) {
     prompt->press("OK");
     loop().runUntilIdle();
     EXPECT_EQ(answer_->text, "Ada");
+}
+
+// Before it appears and as its window changes size, the web view is placed under the status
+// bar (and under a toolbar at the top); appearing again with the same status bar keeps its
+// height.
+TEST_F(InAppBrowserScreenTest, TheWebViewFollowsTheStatusBarAsItAppearsAndResizes) {
+    ns::ScopedSharedInstance<ui::StatusBar> statusBar;
+    ui::StatusBar::shared().setHidden(false);
+    ui::StatusBar::shared().setHeight(20);
+    browser_ = make("toolbarposition=top");
+    window_ = ui::Window::create();
+    window_->setRootViewController(ui::ViewController::create());
+    window_->makeKeyAndVisible();
+    // Presented as the plug-in presents it.
+    auto navigation = HYBInAppBrowserNavigationController::create(browser_);
+    navigation->setNavigationBarHidden(true);
+    window_->rootViewController()->presentViewController(navigation, false);
+    loop().runUntilIdle();
+    EXPECT_EQ(browser_->toolbar()->frame().y(), 20);
+    EXPECT_EQ(browser_->webView()->frame().y(), 64);
+    const double height = browser_->webView()->frame().height();
+    browser_->viewWillAppear(false);
+    EXPECT_EQ(browser_->webView()->frame().height(), height);
+
+    // A taller status bar and a new window size: the web view moves down and takes the width.
+    testsupport::LogCapture log;
+    ui::StatusBar::shared().setHeight(40);
+    window_->transitionToSize({600, 700});
+    loop().runUntilIdle();
+    EXPECT_EQ(browser_->toolbar()->frame().y(), 40);
+    EXPECT_EQ(browser_->webView()->frame().y(), 84);
+    EXPECT_EQ(browser_->webView()->frame().width(), 600);
+    EXPECT_TRUE(log.contains("Setting the WebView's frame to {{0, 84}, {600, "));
+}
+
+TEST_F(InAppBrowserScreenTest, FramesAreInvertedForALandscapeStatusBar) {
+    ns::ScopedSharedInstance<ui::StatusBar> statusBar;
+    auto navigation = HYBInAppBrowserNavigationController::create(make(""));
+    const ui::Rect frame{5, 6, 320, 480};
+    EXPECT_EQ(navigation->invertFrameIfNeeded(frame), ui::Rect(0, 0, 320, 480));
+    for (auto orientation :
+         {ui::InterfaceOrientation::LandscapeLeft, ui::InterfaceOrientation::LandscapeRight}) {
+        ui::StatusBar::shared().setOrientation(orientation);
+        EXPECT_EQ(navigation->invertFrameIfNeeded(frame), ui::Rect(0, 0, 480, 320));
+    }
+    ui::StatusBar::shared().setOrientation(ui::InterfaceOrientation::PortraitUpsideDown);
+    EXPECT_EQ(navigation->invertFrameIfNeeded(frame), ui::Rect(0, 0, 320, 480));
 }
 
 TEST_F(InAppBrowserScreenTest, NavigationControllerRefusesStrayDismissals) {

@@ -73,6 +73,11 @@ protected:
         return browser ? browser->webView() : nullptr;
     }
     wk::FakeEngine& browserPage() { return *wk::FakeEngine::of(*browserWeb()); }
+    // The address of the browser's page; empty before a page has come.
+    std::string browserURL() {
+        auto url = browserWeb() ? browserWeb()->URL() : std::nullopt;
+        return url ? url->absoluteString() : "";
+    }
 
     // Every result sent to the main page so far, in order (results may come batched).
     std::vector<Event> events() {
@@ -174,26 +179,93 @@ TEST_F(InAppBrowserTest, BeforeloadGetHoldsEachTopLevelGetUntilApproved) {
 
     page("loadAfterBeforeload", {kPage});
     EXPECT_EQ(types().back(), "loadstop");
-    EXPECT_EQ(browserWeb()->URL()->absoluteString(), kPage);
+    EXPECT_EQ(browserURL(), kPage);
 
     // The approval was spent: the next GET is held again; a POST passes.
     browserPage().navigate(*ns::URL::parse("https://site.test/b"));
     loop().runUntilIdle();
     EXPECT_EQ(types().back(), "beforeload");
-    EXPECT_EQ(browserWeb()->URL()->absoluteString(), kPage);
+    EXPECT_EQ(browserURL(), kPage);
     browserPage().navigate(*ns::URL::parse("https://site.test/form"),
                            wk::NavigationType::FormSubmitted, wk::FakeEngine::Target::MainFrame,
                            "POST");
     loop().runUntilIdle();
-    EXPECT_EQ(browserWeb()->URL()->absoluteString(), "https://site.test/form");
+    EXPECT_EQ(browserURL(), "https://site.test/form");
 
     // An approval covers its own URL only: another navigation cannot ride on it.
     page("loadAfterBeforeload", {"https://site.test/approved"});
     browserPage().navigate(*ns::URL::parse("https://evil.test/"));
     loop().runUntilIdle();
-    EXPECT_EQ(browserWeb()->URL()->absoluteString(), "https://site.test/approved");
+    EXPECT_EQ(browserURL(), "https://site.test/approved");
     EXPECT_EQ(events().back().message["url"].stringValue(), "https://evil.test/");
     EXPECT_EQ(types().back(), "beforeload");
+}
+
+// An approval lets one navigation of its URL through, whatever comes first, and only as far
+// as its own page: no other request leaves for the server until the page approves it.
+TEST_F(InAppBrowserTest, AnApprovalLetsOneNavigationOfItsURLThrough) {
+    const auto url = [](const char* text) { return *ns::URL::parse(text); };
+    const auto requested = [&] {
+        std::vector<std::string> out;
+        for (const auto& u : browserPage().requestedDocuments()) out.push_back(u.absoluteString());
+        return out;
+    };
+    const auto lastEvent = [&](const std::string& type) {
+        const auto all = events();
+        for (auto it = all.rbegin(); it != all.rend(); ++it) {
+            if (it->message["type"].stringValue() == type) return it->message;
+        }
+        return Value();
+    };
+    open("beforeload=get");
+    EXPECT_EQ(types().back(), "beforeload");
+
+    // The page's own navigation, decided while the approval of another URL waits, is held.
+    browserPage().navigate(url("https://site.test/other"), wk::NavigationType::Other);
+    plugin().loadAfterBeforeload(
+        HYBInvokedUrlCommand({kPage}, "InAppBrowser2", "InAppBrowser", "loadAfterBeforeload"));
+    loop().runUntilIdle();
+    EXPECT_EQ(lastEvent("beforeload")["url"].stringValue(), "https://site.test/other");
+    // The approved page shows: its response is not held again.
+    EXPECT_EQ(types().back(), "loadstop");
+    EXPECT_EQ(browserURL(), kPage);
+
+    // Used once: the same URL again is held.
+    browserPage().navigate(url(kPage.c_str()), wk::NavigationType::Other);
+    loop().runUntilIdle();
+    EXPECT_EQ(types().back(), "beforeload");
+    EXPECT_EQ(lastEvent("beforeload")["url"].stringValue(), kPage);
+
+    // An approved page's redirect is a navigation of its own: held, and the load that it ends
+    // fails at the redirect's URL.
+    browserPage().redirectLoads(url("https://site.test/moved"), url("https://site.test/there"));
+    page("loadAfterBeforeload", {"https://site.test/moved"});
+    EXPECT_EQ(lastEvent("beforeload")["url"].stringValue(), "https://site.test/there");
+    EXPECT_EQ(lastEvent("loaderror")["url"].stringValue(), "https://site.test/there");
+    EXPECT_EQ(browserURL(), kPage);
+    EXPECT_EQ(requested(), (std::vector<std::string>{kPage, "https://site.test/moved"}));
+}
+
+// Pages that are no web page (data:, blob:) never open as the browser's page, from the open
+// call or from its own page; its frames may show them.
+TEST_F(InAppBrowserTest, DataAndBlobPagesNeverOpenAtTheTop) {
+    for (const char* address : {"data:text/html,hello", "blob:https://site.test/1-2"}) {
+        SCOPED_TRACE(address);
+        page("open", {address, "_blank", "hidden=yes"});
+        EXPECT_FALSE(plugin().inAppBrowserViewController());
+    }
+    open("hidden=yes");
+    for (const char* address : {"data:text/html,hello", "blob:https://site.test/1-2"}) {
+        SCOPED_TRACE(address);
+        browserPage().navigate(*ns::URL::parse(address));
+        loop().runUntilIdle();
+        EXPECT_EQ(browserURL(), kPage);
+    }
+    testsupport::LogCapture log;
+    browserPage().navigate(*ns::URL::parse("data:text/html,hello"),
+                           wk::NavigationType::LinkActivated, wk::FakeEngine::Target::SubFrame);
+    loop().runUntilIdle();
+    EXPECT_FALSE(log.contains("Refused"));
 }
 
 TEST_F(InAppBrowserTest, BeforeloadNoGatesLikeYesAndPostReportsErrors) {
@@ -225,7 +297,7 @@ TEST_F(InAppBrowserTest, SubframesAndNewWindowsStayInTheBrowser) {
     browserPage().navigate(*ns::URL::parse("https://site.test/popup"),
                            wk::NavigationType::LinkActivated, wk::FakeEngine::Target::NewWindow);
     loop().runUntilIdle();
-    EXPECT_EQ(browserWeb()->URL()->absoluteString(), "https://site.test/popup");
+    EXPECT_EQ(browserURL(), "https://site.test/popup");
 }
 
 TEST_F(InAppBrowserTest, LoadErrorsReachThePage) {
@@ -342,8 +414,38 @@ TEST_F(InAppBrowserTest, RelativeURLsMissingURLsAndSchemesTheBrowserDoesNotLoad)
                                wk::NavigationType::LinkActivated, target);
         loop().runUntilIdle();
         EXPECT_TRUE(log.contains("Refused to load file:///etc/passwd"));
-        EXPECT_EQ(browserWeb()->URL()->absoluteString(), "https://site.test/a");
+        EXPECT_EQ(browserURL(), "https://site.test/a");
     }
+}
+
+// After the data is cleared, the browser's page runs in a web view on a process pool of its
+// own, which starts with no page and no history; the page loads there.
+TEST_F(InAppBrowserTest, ClearedDataGivesTheBrowserAFreshProcessPool) {
+    open("hidden=yes,disallowoverscroll=yes");
+    auto first = browserWeb();
+    const auto shared = first->configuration()->processPool();
+    auto store = wk::WebsiteDataStore::defaultDataStore();
+    const size_t removals = store->removals().size();
+
+    testsupport::LogCapture log;
+    plugin().open(HYBInvokedUrlCommand({"https://site.test/b", "_blank", "cleardata=yes"},
+                                       "InAppBrowser2", "InAppBrowser", "open"));
+    EXPECT_EQ(browserWeb(), first);  // until the data is gone
+    loop().runUntilIdle();
+    ASSERT_EQ(store->removals().size(), removals + 1);
+    EXPECT_EQ(store->removals().back().types, unsigned(wk::kWebsiteDataAll));
+    EXPECT_EQ(store->removals().back().modifiedSince.timeIntervalSince1970(), 0);
+    EXPECT_TRUE(log.contains("Removed all WKWebView data"));
+
+    auto fresh = browserWeb();
+    ASSERT_NE(fresh, first);
+    EXPECT_FALSE(first->superview());
+    EXPECT_EQ(fresh->superview(), plugin().inAppBrowserViewController()->view());
+    EXPECT_NE(fresh->configuration()->processPool(), shared);
+    EXPECT_EQ(browserURL(), "https://site.test/b");
+    EXPECT_FALSE(fresh->canGoBack());
+    EXPECT_FALSE(fresh->scrollView()->bounces());
+    EXPECT_EQ(types("InAppBrowser2").back(), "loadstop");
 }
 
 TEST_F(InAppBrowserTest, CookiesAreClearedBeforeThePageLoads) {

@@ -11,6 +11,7 @@
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/URL.h"
 #include "platform/ui/AlertController.h"
+#include "platform/ui/Device.h"
 #include "platform/ui/ImageCodec.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/Window.h"
@@ -64,9 +65,9 @@ protected:
         ASSERT_TRUE(library.addPhoto(photo(40, 20, 6), "6.jpg").ok());
     }
 
-    void getPictures(ns::Value options) {
-        plugin_->performAction("getPictures",
-                               HYBInvokedUrlCommand({options}, "Pick1", "Picker", "getPictures"));
+    void getPictures(ns::Value options, const std::string& callbackId = "Pick1") {
+        plugin_->performAction(
+            "getPictures", HYBInvokedUrlCommand({options}, callbackId, "Picker", "getPictures"));
         loop().runUntilIdle();
     }
 
@@ -202,6 +203,95 @@ TEST_F(PickerTest, ClosingThePickersWindowAnswersLikeCancel) {
     EXPECT_FALSE(controller_->presentedViewController());
     ASSERT_EQ(delegate_->results.size(), 1u);
     EXPECT_EQ(delegate_->results[0]->message(), ns::Value(ns::Array{}));
+}
+
+// The largest step of the first quantization table of a JPEG file: 1 at the highest quality,
+// 255 at the lowest; 0 when the file has none.
+int coarsestQuantizerStep(const std::string& jpeg) {
+    const size_t marker = jpeg.find("\xff\xdb");
+    if (marker == std::string::npos || marker + 5 + 64 > jpeg.size()) return 0;
+    int coarsest = 0;
+    for (size_t i = marker + 5; i < marker + 5 + 64; ++i) {
+        coarsest = std::max(coarsest, int(uint8_t(jpeg[i])));
+    }
+    return coarsest;
+}
+
+// A quality the page leaves out counts as 0: the smallest files; 100 is the finest.
+TEST_F(PickerTest, MissingQualityGivesTheLowestQuality) {
+    for (const auto& [options, step] : std::vector<std::pair<ns::Value, int>>{
+             {ns::Value::dict({{"maximumImagesCount", 1}}), 255},
+             {ns::Value::dict({{"maximumImagesCount", 1}, {"quality", 100}}), 1}}) {
+        delegate_->results.clear();
+        getPictures(options);
+        tap(*openCameraRoll(), 1);
+        loop().runUntilIdle();
+        ASSERT_EQ(delegate_->results.size(), 1u);
+        const auto& urls = *delegate_->results[0]->message().array();
+        ASSERT_EQ(urls.size(), 1u);
+        EXPECT_EQ(coarsestQuantizerStep(
+                      mediatest::readFile(ns::URL::parse(urls[0].stringValue())->path())),
+                  step)
+            << options.description();
+    }
+}
+
+// While the picker is up a second pick is refused and the first goes on to its answer; a
+// pick whose picker cannot be shown answers at once.
+TEST_F(PickerTest, OnePickAtATimeAndEveryPickAnswers) {
+    getPictures(ns::Value::dict({{"maximumImagesCount", 1}}), "First");
+    auto picker = plugin_->picker();
+    getPictures(ns::Value::dict({{"maximumImagesCount", 3}}), "Second");
+    ASSERT_EQ(delegate_->results.size(), 1u);
+    EXPECT_EQ(delegate_->callbackIds[0], "Second");
+    EXPECT_EQ(delegate_->results[0]->status(), HYBResultStatusError);
+    EXPECT_EQ(delegate_->results[0]->message(), ns::Value("A photo pick is already in progress."));
+    EXPECT_EQ(plugin_->picker(), picker);
+    tap(*openCameraRoll(), 0);
+    loop().runUntilIdle();
+    ASSERT_EQ(delegate_->results.size(), 2u);
+    EXPECT_EQ(delegate_->callbackIds[1], "First");
+    EXPECT_EQ(delegate_->results[1]->message().array()->size(), 1u);
+
+    controller_->presentViewController(ui::ViewController::create(), false);
+    loop().runUntilIdle();
+    getPictures(ns::Value::dict({{"maximumImagesCount", 1}}), "Hidden");
+    ASSERT_EQ(delegate_->results.size(), 3u);
+    EXPECT_EQ(delegate_->results[2]->message(), ns::Value("unable to present the photo picker"));
+    EXPECT_FALSE(plugin_->picker());
+}
+
+// The grid's columns follow its width whenever the size changes: a rotation of the screen,
+// or the picker's own window resized on a desktop. A column is 80 points wide.
+TEST_F(PickerTest, ColumnsFollowTheViewsWidth) {
+    getPictures(ns::Value::dict({{"maximumImagesCount", 3}}));
+    auto grid = openCameraRoll();
+    EXPECT_EQ(grid->columns(), 4);
+    EXPECT_EQ(grid->numberOfRows(), 2u);
+    window_->transitionToSize({844, 390});
+    loop().runUntilIdle();
+    EXPECT_EQ(grid->columns(), 10);
+    window_->transitionToSize({390, 844});
+    loop().runUntilIdle();
+    EXPECT_EQ(grid->columns(), 4);
+    for (const auto& [width, columns, rows] : std::vector<std::tuple<double, int, size_t>>{
+             {414, 5, 2}, {768, 9, 1}, {320, 4, 2}, {250, 3, 2}}) {
+        plugin_->picker()->transitionViewToSize({width, 600});
+        EXPECT_EQ(grid->view()->frame().width(), width);
+        loop().runUntilIdle();
+        EXPECT_EQ(grid->columns(), columns) << width;
+        EXPECT_EQ(grid->tableView()->numberOfRows(), rows) << width;
+        EXPECT_EQ(grid->cellForRow(0)->frame().width(), width);
+    }
+    EXPECT_TRUE(
+        grid->shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation::PortraitUpsideDown));
+    const auto upsideDown = ui::InterfaceOrientation::PortraitUpsideDown;
+    EXPECT_FALSE(plugin_->picker()->shouldAutorotateToInterfaceOrientation(upsideDown));
+    EXPECT_TRUE(plugin_->picker()->shouldAutorotateToInterfaceOrientation(
+        ui::InterfaceOrientation::LandscapeLeft));
+    ui::Device::current().setUserInterfaceIdiom(ui::Device::Idiom::Pad);
+    EXPECT_TRUE(plugin_->picker()->shouldAutorotateToInterfaceOrientation(upsideDown));
+    ui::Device::current().setUserInterfaceIdiom(ui::Device::Idiom::Phone);
 }
 
 TEST(PhotoPipeline, DecodesAtTheSmallestDctScaleThatCoversTheBox) {

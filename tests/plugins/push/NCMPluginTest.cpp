@@ -6,8 +6,14 @@
 
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/NotificationCenter.h"
+#include "platform/ns/Object.h"
 #include "platform/rt/ClassRegistry.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "plugins/push/NCMPushClasses.h"
+#include "sdk/instance_id/NEBInstanceID.h"
+#include "sdk/messaging/NEBMessaging.h"
+#include "sdk/messaging/NEBMessagingPubSub.h"
 #include "tests/bridge/support/BridgeFixture.h"
 #include "tests/peers/LoopPump.h"
 
@@ -28,12 +34,16 @@ protected:
                                          ns::Value(std::move(arguments))}));
     }
     bool evaluated(const std::string& script) {
-        return peers::runMainLoopUntil([&] {
-            for (const auto& s : scripts()) {
-                if (s == script) return true;
-            }
-            return false;
-        });
+        return peers::runMainLoopUntil([&] { return timesEvaluated(script) > 0; });
+    }
+    size_t timesEvaluated(const std::string& script) {
+        auto all = scripts();
+        return static_cast<size_t>(std::count(all.begin(), all.end(), script));
+    }
+    // The page as the plug-in's instance for pushes.
+    void ready() {
+        call("ready", "ready");
+        ASSERT_TRUE(evaluated(callback("ready", 1, "null")));
     }
 };
 
@@ -50,7 +60,7 @@ TEST_F(NCMPluginTest, HeldPushGoesToTheAskingPageOnce) {
     NCMPlugin::holdPush(R"({"n":1})");
     NCMPlugin::holdPush(R"({"n":2})");
     call("r1", "registerNotification");
-    EXPECT_TRUE(evaluated(R"(NCMPlugin.onNotificationReceived({"n":2});)"));
+    EXPECT_TRUE(evaluated(NCMPlugin::messageScript(R"({"n":2})")));
     EXPECT_TRUE(evaluated(callback("r1", 1, "null")));
     size_t before = scripts().size();
     call("r2", "registerNotification");
@@ -60,6 +70,87 @@ TEST_F(NCMPluginTest, HeldPushGoesToTheAskingPageOnce) {
     call("ready", "ready");
     EXPECT_TRUE(evaluated(callback("ready", 1, "null")));
     ASSERT_TRUE(NCMPlugin::ncmPlugin());
+}
+
+// The page's topic actions reach the messaging library's topics the way they say, and each
+// answers with its topic.
+TEST_F(NCMPluginTest, TopicActionsReachTheLibraryAndAnswerWithTheirTopic) {
+    ns::ScopedSharedInstance<NEBMessaging> messaging;
+    NEBMessaging::messaging();
+    ns::NotificationCenter::defaultCenter().post(kNEBInstanceIDTokenNotification,
+                                                 std::make_shared<ns::Box<std::string>>("T1"));
+    call("s1", "subscribeToTopic", {ns::Value("news")});
+    ASSERT_TRUE(evaluated(callback("s1", 1, R"("news")")));
+    call("s2", "subscribeToTopic", {ns::Value("sport")});
+    ASSERT_TRUE(evaluated(callback("s2", 1, R"("sport")")));
+    call("u1", "unsubscribeFromTopic", {ns::Value("news")});
+    ASSERT_TRUE(evaluated(callback("u1", 1, R"("news")")));
+    loop().runUntilIdle();
+    ns::Dictionary wanted = NEBMessaging::messaging()->pubsub()->cache()->allTopics();
+    EXPECT_TRUE(wanted.contains("/topics/sport"));
+    EXPECT_FALSE(wanted.contains("/topics/news"));
+    EXPECT_EQ(wanted.size(), 1u);
+}
+
+// A notification opened while the application was in the background reaches the page when it
+// comes back to the foreground, once.
+TEST_F(NCMPluginTest, HeldPushIsDeliveredOnceOnReturnToTheForeground) {
+    ready();
+    NCMPlugin::holdPush(R"({"n":3})");
+    NCMPlugin::ncmPlugin()->appEnterBackground();
+    EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":3})")), 0u);
+    NCMPlugin::ncmPlugin()->appEnterForeground();
+    NCMPlugin::ncmPlugin()->appEnterForeground();
+    loop().runUntilIdle();
+    EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":3})")), 1u);
+}
+
+// A message that must reach the page waits for it, and counts as delivered only once the
+// page's callback has run with it.
+TEST_F(NCMPluginTest, MessagesWaitForAListeningPageAndAreConfirmedOnce) {
+    std::vector<std::string> confirmed;
+    auto deliver = [&](const std::string& json) {
+        NCMPlugin::deliverMessage(json, json,
+                                  [&confirmed](const std::string& id) { confirmed.push_back(id); });
+    };
+    // The page answers false while it has no callback, then runs it; the first evaluation of
+    // the third fails on the way (the page's process went).
+    bool listening = false;
+    bool failedOnce = false;
+    engine().fake().setScriptResponder(
+        [&](const std::string& script) -> std::optional<ns::Result<ns::Value>> {
+            if (script.find("JSON.parse") == std::string::npos) return ns::Value();
+            if (!listening) return ns::Value(false);
+            if (script.find("fails") != std::string::npos && !std::exchange(failedOnce, true)) {
+                return ns::Error("WKErrorDomain", 4, {{ns::kLocalizedDescriptionKey, "gone"}});
+            }
+            return ns::Value(true);
+        });
+    deliver(R"({"n":1})");
+    deliver(R"({"n":2})");
+    loop().runUntilIdle();
+    EXPECT_EQ(NCMPlugin::waitingMessageCount(), 2u);
+    EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":1})")), 0u);
+
+    ready();  // before the page set its callback up
+    loop().runUntilIdle();
+    EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":1})")), 1u);
+    EXPECT_TRUE(confirmed.empty());
+    EXPECT_EQ(NCMPlugin::waitingMessageCount(), 2u);
+
+    listening = true;
+    call("r", "registerNotification");
+    ASSERT_TRUE(evaluated(callback("r", 1, "null")));
+    deliver(R"({"n":"fails"})");
+    loop().runUntilIdle();
+    EXPECT_EQ(confirmed, (std::vector<std::string>{R"({"n":1})", R"({"n":2})"}));
+    EXPECT_EQ(NCMPlugin::waitingMessageCount(), 1u);
+    EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":2})")), 2u);
+    call("r2", "registerNotification");
+    ASSERT_TRUE(evaluated(callback("r2", 1, "null")));
+    EXPECT_EQ(confirmed,
+              (std::vector<std::string>{R"({"n":1})", R"({"n":2})", R"({"n":"fails"})"}));
+    EXPECT_EQ(NCMPlugin::waitingMessageCount(), 0u);
 }
 
 TEST(NCMPluginScripts, TokenIsAlwaysOneStringLiteral) {

@@ -5,7 +5,9 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 
+#include "platform/testing/InjectedFaults.h"
 #include "sdk/analytics/NSData+MD5.h"
 #include "tests/sdk/analytics/AnalyticsFixture.h"
 #include "tests/support/ChildProcess.h"
@@ -192,6 +194,105 @@ TEST_F(NEBADatabaseJournalTest, ADeletedFileLeavesNoJournalToRollIntoItsSuccesso
     EXPECT_EQ(database->sqliteStore().rowCountForTableWithName("user_attributes")->integerValue(),
               0);
     EXPECT_EQ(database->sqliteStore().rowCountForTableWithName("app_metadata")->integerValue(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string contentsOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A damaged store as a killed writer can leave it: the file, pages of it scrambled, and a
+// write-ahead log holding what was written since the last checkpoint; beside them the copy of
+// an earlier damaged file. Answers the damaged file's bytes and its log's.
+std::pair<std::string, std::string> makeDamagedStore(const std::string& path) {
+    fs::create_directories(fs::path(path).parent_path());
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db,
+                 "PRAGMA journal_mode=WAL; CREATE TABLE kept (v BLOB);"
+                 " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40)"
+                 " INSERT INTO kept SELECT randomblob(2000) FROM n;"
+                 " PRAGMA wal_checkpoint(TRUNCATE); PRAGMA wal_autocheckpoint=0;"
+                 " CREATE TABLE lost (v BLOB);"
+                 " INSERT INTO lost VALUES (randomblob(3000)), (randomblob(3000));",
+                 nullptr, nullptr, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_close(db);
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(4 * 4096);
+        file << std::string(8 * 4096, '\x5a');
+    }
+    std::ofstream(path + ".damaged") << "an earlier copy";
+    std::ofstream(path + ".damaged-wal") << "an earlier copy's log";
+    return {contentsOf(path), contentsOf(path + "-wal")};
+}
+
+// Opens the damaged store at args[0], which sets it aside, and dies just before its file
+// operation number args[1] (renames and removals counted together, from 1); ends with status 1
+// when it got through.
+[[noreturn]] void setAsideUntilKilled(int, const std::vector<std::string>& args) {
+    NEBAMonitor::setShared(std::make_shared<NEBAMonitor>(6, std::make_shared<SilentLogger>(), 0));
+    const int stopAt = std::stoi(args.at(1));
+    auto count = std::make_shared<int>(0);
+    for (const char* operation : {"rename", "unlink"}) {
+        for (int i = 0; i < 16; ++i) {
+            ns::InjectedFaults::at(operation, [count, stopAt] {
+                if (++*count == stopAt) ::_exit(0);
+            });
+        }
+    }
+    auto store = NEBASqliteStore::initWithDatabasePath(args.at(0));
+    ::_exit(store ? 1 : 2);
+}
+
+const testsupport::ChildRegistration kSetAside("NEBADatabaseSetAsideTest.setAsideUntilKilled",
+                                               &setAsideUntilKilled);
+
+using NEBADatabaseSetAsideTest = AnalyticsTest;
+
+// Killed at any step of setting a damaged file aside, the next start keeps the damaged file
+// and its log together as they were, and starts a sound file that none of the old log reaches.
+TEST_F(NEBADatabaseSetAsideTest, KilledWhileSettingAsideLosesNoDamagedDataAndLeaksNone) {
+    const std::string path = databasePath();
+    int stopAt = 1;
+    for (;; ++stopAt) {
+        SCOPED_TRACE("killed before file operation " + std::to_string(stopAt));
+        fs::remove_all(fs::path(path).parent_path());
+        const auto [file, log] = makeDamagedStore(path);
+        ASSERT_FALSE(log.empty());
+        pid_t child = testsupport::startChild("NEBADatabaseSetAsideTest.setAsideUntilKilled", -1,
+                                              {path, std::to_string(stopAt)});
+        ASSERT_GT(child, 0);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        const bool gotThrough = WEXITSTATUS(status) == 1;
+        ASSERT_TRUE(gotThrough || WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+
+        auto store = NEBASqliteStore::initWithDatabasePath(path);
+        ASSERT_TRUE(store);
+        EXPECT_FALSE(store->tableExists("lost").value());
+        sqlite3_stmt* check = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(store->sqliteHandle(), "PRAGMA integrity_check", -1, &check,
+                                     nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+        EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+        sqlite3_finalize(check);
+        // Compared as they are: their bytes would only fill the report.
+        EXPECT_TRUE(contentsOf(path + ".damaged") == file);
+        EXPECT_TRUE(contentsOf(path + ".damaged-wal") == log);
+        if (gotThrough) break;
+        ASSERT_LT(stopAt, 10);
+    }
+    EXPECT_GE(stopAt, 4);
 }
 
 }  // namespace

@@ -164,7 +164,7 @@ TEST_F(NEBADatabaseSchemaTest, OlderFileGetsOnlyTheMissingColumnsAndKeepsItsRows
     EXPECT_EQ((*counts)->day(), 17);
 }
 
-TEST_F(NEBADatabaseSchemaTest, FileFailingTableValidationIsDeletedAndTheNextStartIsClean) {
+TEST_F(NEBADatabaseSchemaTest, FileFailingTableValidationIsSetAsideAndTheNextStartIsClean) {
     fs::create_directories(fs::path(databasePath()).parent_path());
     {
         RawConnection raw(databasePath());
@@ -176,7 +176,62 @@ TEST_F(NEBADatabaseSchemaTest, FileFailingTableValidationIsDeletedAndTheNextStar
     EXPECT_FALSE(openDatabase());
     EXPECT_FALSE(fs::exists(databasePath()));
     EXPECT_TRUE(logs().contains("Failed to create or validate required database tables"));
+    EXPECT_TRUE(logs().contains("Database file set aside after failed validation. Copy"));
+    EXPECT_EQ(RawConnection(databasePath() + ".damaged").columns("events").size(), 3u);
     EXPECT_TRUE(openDatabase());
+}
+
+std::string contentsOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Whatever the damage, the file is kept aside as it was found, the log says so, and a new one
+// takes its place.
+TEST_F(NEBADatabaseSchemaTest, ADamagedFileIsLoggedAndKeptAsideAsItWas) {
+    const struct {
+        const char* name;
+        void (*damage)(const std::string& path);
+    } cases[] = {
+        {"truncated",
+         [](const std::string& path) { fs::resize_file(path, fs::file_size(path) / 3); }},
+        {"overwritten",
+         [](const std::string& path) {
+             std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
+                 << std::string(4096, 'x');
+         }},
+        {"scrambled",
+         [](const std::string& path) {
+             std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+             file.seekp(3 * 4096);
+             file << std::string(3 * 4096, '\x5a');
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(fs::path(databasePath()).parent_path());
+        {
+            auto database = openDatabase();
+            ASSERT_TRUE(database);
+            RawConnection raw(databasePath());
+            for (int i = 0; i < 200; ++i)
+                ASSERT_EQ(raw.exec("INSERT INTO raw_events (name, timestamp, "
+                                   "metadata_fingerprint, data) VALUES ('unsent', 1, 1, "
+                                   "randomblob(400))"),
+                          SQLITE_OK);
+        }
+        ASSERT_FALSE(fs::exists(databasePath() + "-wal"));
+        c.damage(databasePath());
+        const std::string damaged = contentsOf(databasePath());
+
+        auto database = openDatabase();
+        ASSERT_TRUE(database);
+        EXPECT_EQ(database->sqliteStore().rowCountForTableWithName("raw_events")->integerValue(),
+                  0);
+        EXPECT_EQ(contentsOf(databasePath() + ".damaged"), damaged);
+        EXPECT_TRUE(logs().contains(
+            "Database file is damaged; set aside for diagnosis and started anew. Copy, error"));
+    }
 }
 
 TEST_F(NEBADatabaseSchemaTest, UnknownColumnsPassOnlyWhenNullable) {

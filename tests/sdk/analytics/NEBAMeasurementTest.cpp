@@ -4,7 +4,9 @@
 #include <stdexcept>
 
 #include "platform/ns/Bundle.h"
+#include "platform/ns/FileManager.h"
 #include "platform/sec/Keychain.h"
+#include "platform/testing/InjectedFaults.h"
 
 #include "sdk/analytics/NEBAKeychainWrapper.h"
 #include "tests/sdk/analytics/EngineFixture.h"
@@ -224,6 +226,24 @@ TEST_F(MeasurementTest, ChangedAppIDClearsStateAndDeletesTheOldDatabase) {
     EXPECT_EQ(engine_->persistedConfig()->appIDFromNMP(), kAppID);
     EXPECT_FALSE(
         onWorker([&] { return engine_->database()->eventAggregatesWithName("old").value(); }));
+}
+
+// The measurement folder as a whole stays out of backups; when it cannot, the start says so
+// and goes on.
+TEST_F(MeasurementTest, TheMeasurementFolderIsExcludedFromBackup) {
+    const auto& files = ns::FileManager::defaultManager();
+    startEngine();
+    EXPECT_TRUE(files.isExcludedFromBackup(NEBADatabase::databaseDirectory()));
+    EXPECT_FALSE(logs().contains("Failed to exclude directory from backup. Error"));
+
+    engineOverride_.reset();
+    engine_.reset();
+    ns::InjectedFaults faults;
+    ns::InjectedFaults::add("setxattr", EACCES, 100);
+    ASSERT_TRUE(files.setExcludedFromBackup(NEBADatabase::databaseDirectory(), false).ok());
+    startEngine();
+    EXPECT_TRUE(engine_->database());
+    EXPECT_TRUE(logs().contains("Failed to exclude directory from backup. Error"));
 }
 
 TEST_F(MeasurementTest, WorkerGuardLogsTheBlockAndGoesOn) {

@@ -18,8 +18,8 @@
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/core/NEBServiceHosts.h"
+#include "services/peers/MeasurementPeer.h"
 #include "tests/peers/LoopPump.h"
-#include "tests/peers/MeasurementPeer.h"
 #include "tests/sdk/analytics/AnalyticsFixture.h"
 #include "tests/support/ChildProcess.h"
 

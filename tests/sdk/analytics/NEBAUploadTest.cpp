@@ -223,6 +223,15 @@ TEST_F(UploadTest, ABatchCarriesOneAppAndOneDevice) {
     ASSERT_EQ(batch.size(), 2u);
     EXPECT_EQ(batch[1].second, 2);
     EXPECT_TRUE(NEBAMeasurement::filteredBundlesWithCompatibleAppID("A", "R", "X", queue).empty());
+
+    // Another app's bundle ends the batch even when its device is the same, or there is none.
+    for (const auto& device : {"X", ""}) {
+        std::vector<NEBADatabase::BundlePair> mixed{
+            {bundle("A", device), 1}, {bundle("B", device), 2}, {bundle("A", device), 3}};
+        auto first = NEBAMeasurement::filteredBundlesWithCompatibleAppID("A", "", device, mixed);
+        ASSERT_EQ(first.size(), 1u) << device;
+        EXPECT_EQ(first[0].second, 1);
+    }
 }
 
 // When the next upload is due, with the default settings, for one event logged now.

@@ -8,8 +8,8 @@
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/core/NEBServiceHosts.h"
+#include "services/peers/MeasurementPeer.h"
 #include "tests/peers/LoopPump.h"
-#include "tests/peers/MeasurementPeer.h"
 #include "tests/sdk/analytics/EngineFixture.h"
 
 namespace analyticstest {

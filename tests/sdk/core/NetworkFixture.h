@@ -5,13 +5,13 @@
 #include <optional>
 #include <vector>
 
-#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/net/ReachabilityFlagSource.h"
 #include "platform/net/TLSSettings.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "sdk/core/NEBNetwork.h"
-#include "tests/peers/HttpsServer.h"
+#include "services/peers/HttpsServer.h"
+#include "services/peers/TestCA.h"
 #include "tests/peers/LoopPump.h"
-#include "tests/peers/TestCA.h"
 #include "tests/sdk/core/SdkCoreFixture.h"
 
 namespace sdktest {

@@ -18,7 +18,6 @@
 #include "platform/ui/Device.h"
 #include "sdk/core/NEBAppRegistry.h"
 #include "sdk/core/NEBCoreLogger.h"
-#include "sdk/core/NEBCoreLoggerState.h"
 #include "sdk/core/NEBDefaultOptions.h"
 #include "sdk/core/NEBOptions.h"
 #include "sdk/core/NEBServiceHosts.h"
@@ -91,7 +90,7 @@ protected:
     ns::ScopedSharedInstance<sys::DeviceFacts> deviceFacts_;
     ns::ScopedSharedInstance<ui::Device> device_;
     ns::ScopedSharedInstance<NEBServiceHosts> hosts_;
-    std::optional<ns::ScopedSharedInstance<NEBCoreLoggerState>> logger_;
+    std::optional<ns::ScopedSharedInstance<NEBCoreLogger>> logger_;
     std::optional<ns::ScopedSharedInstance<NEBDefaultOptions>> options_;
     std::optional<ns::ScopedSharedInstance<NEBAppRegistry>> apps_;
     testsupport::LogCapture logs_;

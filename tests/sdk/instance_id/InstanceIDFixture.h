@@ -19,14 +19,15 @@
 #include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/core/NEBServiceHosts.h"
+#include "sdk/core/NEBServices.h"
 #include "sdk/instance_id/NEBInstanceIDLogger.h"
 #include "sdk/instance_id/NEBInstanceIDMessagingFacts.h"
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
-#include "tests/peers/CheckinPeer.h"
-#include "tests/peers/HttpsServer.h"
+#include "services/peers/CheckinPeer.h"
+#include "services/peers/HttpsServer.h"
+#include "services/peers/RegistrationPeer.h"
+#include "services/peers/TestCA.h"
 #include "tests/peers/LoopPump.h"
-#include "tests/peers/RegistrationPeer.h"
-#include "tests/peers/TestCA.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -139,6 +140,8 @@ protected:
     std::unique_ptr<peers::CheckinPeer> checkin_;
     std::unique_ptr<peers::RegistrationPeer> registration_;
     std::shared_ptr<LineRecorder> recorder_;
+    // The process's keychain (moved to the test's sandbox), the standard limits and rules.
+    std::shared_ptr<const NEBServices> services_ = NEBServices::standard();
     std::shared_ptr<NEBInstanceIDLogWriter> previousWriter_;
     std::shared_ptr<NEBInstanceIDLogFilter> previousFilter_;
 };

@@ -64,8 +64,8 @@ protected:
         InstanceIDTest::SetUp();
         ASSERT_TRUE(NEBInstanceIDStore::createApplicationSupportSubDirectory(
             kNEBInstanceIDApplicationSupportSubDirectory));
-        store_ = NEBInstanceIDStore::defaultStore();
-        auth_ = NEBInstanceIDAuthService::withStore(store_);
+        store_ = NEBInstanceIDStore::defaultStore(services_);
+        auth_ = NEBInstanceIDAuthService::withStore(store_, services_);
     }
     // One exchange through the auth service; the outcome once it is back on the main queue.
     std::pair<NEBInstanceIDCheckinService::Preferences, std::optional<ns::Error>> fetch() {
@@ -130,7 +130,7 @@ TEST_F(CheckinTest, TestBlockStandsInForTheNetworkUntilAServiceGoes) {
     EXPECT_EQ(seen, std::vector<std::string>{"POST /checkin"});
     EXPECT_EQ(checkin_->count(), 0u);
 
-    std::make_shared<NEBInstanceIDCheckinService>(store_).reset();
+    std::make_shared<NEBInstanceIDCheckinService>(store_, services_->requests().checkin).reset();
     clock().advanceSeconds(86400);
     checkin_->answer(CheckinPeer::credentials("1", "2"));
     EXPECT_EQ(fetch().first->deviceID(), "1");
@@ -151,7 +151,8 @@ TEST_F(CheckinTest, AnswerWithoutDeviceIDLeavesTheHeldCheckin) {
 
 TEST_F(CheckinTest, OversizedAnswerFailsWithoutBeingRead) {
     checkin_->answer(HttpResponse::text(
-        200, "{\"pad\":\"" + std::string(kNEBInstanceIDCheckinMaximumResponseSize, 'x') + "\"}"));
+        200, "{\"pad\":\"" + std::string(NEBRequestPolicies().checkin.maximumResponseSize, 'x') +
+                 "\"}"));
     auto [preferences, error] = fetch();
     EXPECT_TRUE(error);
     EXPECT_FALSE(preferences);

@@ -36,7 +36,8 @@ protected:
 
 TEST_F(KeyPairTest, IdentifierIsElevenWebSafeCharactersDerivedFromThePublicKey) {
     for (int i = 0; i < 4; ++i) {
-        auto pair = NEBInstanceIDKeyPair::generateRSA2048KeyPair("priv", "pub");
+        auto pair =
+            NEBInstanceIDKeyPair::generateRSA2048KeyPair(sec::Keychain::shared(), "priv", "pub");
         ASSERT_TRUE(pair.ok());
         auto id = NEBInstanceIDKeyPair::appIdentityWithKeyPair(**pair);
         ASSERT_TRUE(id);
@@ -51,7 +52,8 @@ TEST_F(KeyPairTest, IdentifierIsElevenWebSafeCharactersDerivedFromThePublicKey) 
 }
 
 TEST_F(KeyPairTest, SignaturesAreWholeBlocksThatVerifyIndependently) {
-    auto pair = NEBInstanceIDKeyPair::generateRSA2048KeyPair("priv", "pub");
+    auto pair =
+        NEBInstanceIDKeyPair::generateRSA2048KeyPair(sec::Keychain::shared(), "priv", "pub");
     ASSERT_TRUE(pair.ok());
     std::string der((*pair)->publicKeyData().chars());
     struct Case {
@@ -76,20 +78,25 @@ TEST_F(KeyPairTest, SignaturesAreWholeBlocksThatVerifyIndependently) {
 }
 
 TEST_F(KeyPairTest, LookupAndDeletionReportTheirCodes) {
-    auto emptyTag = NEBInstanceIDKeyPair::keyPairForPrivateKeyTag("", "pub");
+    auto emptyTag =
+        NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(sec::Keychain::shared(), "", "pub");
     ASSERT_FALSE(emptyTag.ok());
     EXPECT_EQ(emptyTag.error().code(), 2002);
-    auto missing = NEBInstanceIDKeyPair::keyPairForPrivateKeyTag("priv", "pub");
+    auto missing =
+        NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(sec::Keychain::shared(), "priv", "pub");
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().code(), 2001);
-    EXPECT_TRUE(NEBInstanceIDKeyPair::deleteKeyPair("priv", "pub").ok());
+    EXPECT_TRUE(NEBInstanceIDKeyPair::deleteKeyPair(sec::Keychain::shared(), "priv", "pub").ok());
 }
 
 TEST_F(KeyPairTest, GenerationReplacesStaleItemsUnderTheSameTags) {
-    auto first = NEBInstanceIDKeyPair::generateRSA2048KeyPair("priv", "pub");
-    auto second = NEBInstanceIDKeyPair::generateRSA2048KeyPair("priv", "pub");
+    auto first =
+        NEBInstanceIDKeyPair::generateRSA2048KeyPair(sec::Keychain::shared(), "priv", "pub");
+    auto second =
+        NEBInstanceIDKeyPair::generateRSA2048KeyPair(sec::Keychain::shared(), "priv", "pub");
     ASSERT_TRUE(first.ok() && second.ok());
-    auto found = NEBInstanceIDKeyPair::keyPairForPrivateKeyTag("priv", "pub");
+    auto found =
+        NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(sec::Keychain::shared(), "priv", "pub");
     ASSERT_TRUE(found.ok());
     EXPECT_EQ((*found)->publicKeyData(), (*second)->publicKeyData());
     ns::Value all;
@@ -105,42 +112,42 @@ TEST_F(KeyPairTest, GenerationReplacesStaleItemsUnderTheSameTags) {
 TEST_F(KeyPairTest, FirstStartMakesAPairThatLaterLaunchesKeep) {
     std::string id;
     {
-        NEBInstanceIDKeyPairStore store;
+        NEBInstanceIDKeyPairStore store(sec::Keychain::shared());
         id = identity(store);
     }
     auto plist = ns::PropertyListSerialization::readFile(keyPairPlist());
     ASSERT_TRUE(plist.ok());
     EXPECT_EQ((*plist)["|S|app_id"].stringValue(), id);
     EXPECT_EQ((*plist)["|S|cre"].int64(), NEBInstanceIDCurrentTimestampInSeconds());
-    NEBInstanceIDKeyPairStore relaunched;
+    NEBInstanceIDKeyPairStore relaunched(sec::Keychain::shared());
     EXPECT_EQ(identity(relaunched), id);
 }
 
 TEST_F(KeyPairTest, PairWithoutRecordedCreationTimeIsReplaced) {
     std::string id;
     {
-        NEBInstanceIDKeyPairStore store;
+        NEBInstanceIDKeyPairStore store(sec::Keychain::shared());
         id = identity(store);
     }
     // A reinstall: the keychain keeps the pair, the plist is gone.
     ASSERT_TRUE(ns::Sandbox::simulateReinstall().ok());
     ASSERT_TRUE(NEBInstanceIDStore::createApplicationSupportSubDirectory(
         kNEBInstanceIDApplicationSupportSubDirectory));
-    NEBInstanceIDKeyPairStore reinstalled;
+    NEBInstanceIDKeyPairStore reinstalled(sec::Keychain::shared());
     std::string fresh = identity(reinstalled);
     EXPECT_NE(fresh, id);
-    NEBInstanceIDKeyPairStore relaunched;
+    NEBInstanceIDKeyPairStore relaunched(sec::Keychain::shared());
     EXPECT_EQ(identity(relaunched), fresh);
 }
 
 TEST_F(KeyPairTest, LostKeychainItemsAreRegeneratedAndRecorded) {
-    NEBInstanceIDKeyPairStore first;
+    NEBInstanceIDKeyPairStore first(sec::Keychain::shared());
     std::string id = identity(first);
-    ASSERT_TRUE(
-        NEBInstanceIDKeyPair::deleteKeyPair(NEBInstanceIDKeyPairStore::privateTagWithSubtype(""),
-                                            NEBInstanceIDKeyPairStore::publicTagWithSubtype(""))
-            .ok());
-    NEBInstanceIDKeyPairStore relaunched;
+    ASSERT_TRUE(NEBInstanceIDKeyPair::deleteKeyPair(
+                    sec::Keychain::shared(), NEBInstanceIDKeyPairStore::privateTagWithSubtype(""),
+                    NEBInstanceIDKeyPairStore::publicTagWithSubtype(""))
+                    .ok());
+    NEBInstanceIDKeyPairStore relaunched(sec::Keychain::shared());
     std::string fresh = identity(relaunched);
     EXPECT_NE(fresh, id);
     auto plist = ns::PropertyListSerialization::readFile(keyPairPlist());
@@ -153,10 +160,10 @@ TEST_F(KeyPairTest, LostKeychainItemsAreRegeneratedAndRecorded) {
 TEST_F(KeyPairTest, KeychainRefusingAccessLeavesTheRecordedIdentifierReadable) {
     std::string id;
     {
-        NEBInstanceIDKeyPairStore store;
+        NEBInstanceIDKeyPairStore store(sec::Keychain::shared());
         id = identity(store);
     }
-    NEBInstanceIDKeyPairStore refused;
+    NEBInstanceIDKeyPairStore refused(sec::Keychain::shared());
     ns::InjectedFaults faults;
     ns::InjectedFaults::add("keychain", sec::errSecMissingEntitlement, 100);
     EXPECT_EQ(identity(refused), id);
@@ -175,10 +182,10 @@ namespace {
 TEST_F(KeyPairTest, TransientKeychainFailureKeepsThePairAndItsRecord) {
     std::string id;
     {
-        NEBInstanceIDKeyPairStore store;
+        NEBInstanceIDKeyPairStore store(sec::Keychain::shared());
         id = identity(store);
     }
-    NEBInstanceIDKeyPairStore store;
+    NEBInstanceIDKeyPairStore store(sec::Keychain::shared());
     ns::InjectedFaults faults;
     ns::InjectedFaults::add("keychain", sec::errSecInternalComponent, 2);
     EXPECT_FALSE(store.hasCachedKeyPairs());

@@ -11,7 +11,7 @@
 #include "sdk/instance_id/NEBInstanceIDCheckinStore.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPairStore.h"
 #include "sdk/instance_id/NEBInstanceIDStore.h"
-#include "tests/peers/RegistrationPeer.h"
+#include "services/peers/RegistrationPeer.h"
 #include "tests/sdk/instance_id/InstanceIDFixture.h"
 #include "tests/support/ChildProcess.h"
 
@@ -64,7 +64,8 @@ void killDuring(int rounds, const char* child) {
 
 void saveCheckin(int i) {
     NEBInstanceIDCheckinStore store(kNEBInstanceIDCheckinPlistName,
-                                    kNEBInstanceIDApplicationSupportSubDirectory);
+                                    kNEBInstanceIDApplicationSupportSubDirectory,
+                                    sec::Keychain::shared());
     NEBInstanceIDCheckinPreferences preferences(std::to_string(i), secretFor(i));
     preferences.updateWithCheckinPlistContents(
         {{kNEBInstanceIDDigestKey, "d" + std::to_string(i)}});
@@ -74,7 +75,7 @@ const testsupport::ChildRegistration kCheckinSaver("KillTest.saveCheckin",
                                                    &workUntilKilled<&saveCheckin>);
 
 void makeKeyPair(int) {
-    NEBInstanceIDKeyPairStore store;
+    NEBInstanceIDKeyPairStore store(sec::Keychain::shared());
     (void)store.deleteSavedKeyPairWithSubtype("");
     if (!store.loadKeyPair().ok()) ::_exit(3);
 }
@@ -93,7 +94,8 @@ protected:
 TEST_F(KillTest, CheckinSaveKilledLeavesAWholeCredentialPair) {
     killDuring(12, "KillTest.saveCheckin");
     NEBInstanceIDCheckinStore store(kNEBInstanceIDCheckinPlistName,
-                                    kNEBInstanceIDApplicationSupportSubDirectory);
+                                    kNEBInstanceIDApplicationSupportSubDirectory,
+                                    sec::Keychain::shared());
     auto loaded = store.cachedCheckinPreferences();
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->secretToken(), secretFor(std::stoll(loaded->deviceID())));
@@ -102,7 +104,7 @@ TEST_F(KillTest, CheckinSaveKilledLeavesAWholeCredentialPair) {
 
 TEST_F(KillTest, KeyPairSaveKilledLeavesAPairThatMatchesItsRecord) {
     killDuring(8, "KillTest.makeKeyPair");
-    NEBInstanceIDKeyPairStore store;
+    NEBInstanceIDKeyPairStore store(sec::Keychain::shared());
     auto pair = store.loadKeyPair();
     ASSERT_TRUE(pair.ok());
     ASSERT_TRUE((*pair)->isValid());

@@ -73,7 +73,7 @@ protected:
         InstanceIDTest::SetUp();
         ASSERT_TRUE(NEBInstanceIDStore::createApplicationSupportSubDirectory(
             kNEBInstanceIDApplicationSupportSubDirectory));
-        manager_ = std::make_shared<NEBInstanceIDTokenManager>();
+        manager_ = std::make_shared<NEBInstanceIDTokenManager>(services_);
         checkin_->answer(CheckinPeer::credentials("4000000000000000001", "77"));
         bool done = false;
         auth()->fetchCheckinInfoWithHandler([&](auto, auto) { done = true; });
@@ -113,7 +113,7 @@ protected:
         return outcome;
     }
 
-    NEBInstanceIDKeyPairStore keyPairs_;
+    NEBInstanceIDKeyPairStore keyPairs_{sec::Keychain::shared()};
     std::shared_ptr<NEBInstanceIDKeyPair> keyPair_;
     std::shared_ptr<NEBInstanceIDTokenManager> manager_;
 };
@@ -175,8 +175,8 @@ TEST_F(RegistrationTest, UnusableRepliesFailWithCodeZeroAndCacheNothing) {
         {"other error", RegistrationPeer::text("Error=INVALID_SENDER\n")},
         {"word inside a piece", RegistrationPeer::text("Error=PHONE_REGISTRATION_ERRORS\n")},
         {"server error", RegistrationPeer::text("token=1:x", 500)},
-        {"oversized", RegistrationPeer::text(
-                          std::string(kNEBInstanceIDRegistrationMaximumResponseSize + 1, 'x'))},
+        {"oversized", RegistrationPeer::text(std::string(
+                          NEBRequestPolicies().registration.maximumResponseSize + 1, 'x'))},
     };
     for (auto& c : cases) {
         registration_->answer(c.answer);
@@ -187,6 +187,24 @@ TEST_F(RegistrationTest, UnusableRepliesFailWithCodeZeroAndCacheNothing) {
         EXPECT_FALSE(manager_->tokenWithAuthorizedEntity("sender", "app-scope", {}).isValid())
             << c.name;
     }
+}
+
+// The request carries the device's credentials: a redirect that would send it in the clear
+// ends the exchange instead, and the request fails.
+TEST_F(RegistrationTest, ARedirectToPlainHttpIsNotFollowed) {
+    peers::HttpsServer plain(peers::HttpsServer::Options{});
+    plain.on("", "/iid/register", peers::HttpResponse::text(200, "token=1:stolen\n"));
+    peers::HttpsServer redirecting(*ca_);
+    redirecting.on("POST", "/iid/register",
+                   peers::HttpResponse::redirect(307, plain.baseURL() + "/iid/register"));
+    NEBServiceHosts::setRegistrationServerURL(redirecting.baseURL());
+    auto outcome = fetchAndWait("app-scope");
+    EXPECT_FALSE(outcome->token);
+    EXPECT_TRUE(outcome->error);
+    EXPECT_EQ(redirecting.requests().size(), 1u);
+    EXPECT_TRUE(plain.requests().empty());
+    plain.stop();
+    redirecting.stop();
 }
 
 TEST_F(RegistrationTest, PhoneRegistrationErrorIsRetriedOnADoublingDelayPerClient) {

@@ -56,7 +56,8 @@ protected:
     }
     NEBInstanceIDCheckinStore checkinStore() {
         return NEBInstanceIDCheckinStore(kNEBInstanceIDCheckinPlistName,
-                                         kNEBInstanceIDApplicationSupportSubDirectory);
+                                         kNEBInstanceIDApplicationSupportSubDirectory,
+                                         sec::Keychain::shared());
     }
     static NEBInstanceIDCheckinPreferences preferences(std::string id, std::string secret) {
         NEBInstanceIDCheckinPreferences made(std::move(id), std::move(secret));
@@ -199,7 +200,7 @@ TEST_F(StorageTest, TokenValuesSplitAtTheFirstMarker) {
 }
 
 TEST_F(StorageTest, TokenItemsAreStampedAndRemovedByScope) {
-    auto tokens = NEBInstanceIDTokenStore::defaultStore();
+    auto tokens = NEBInstanceIDTokenStore::defaultStore(sec::Keychain::shared());
     ASSERT_TRUE(tokens->saveToken("t-default", "sender", "*"));
     ASSERT_TRUE(tokens->saveToken("t-ncm", "sender", "ncm"));
     ASSERT_TRUE(tokens->saveToken("auth", "sender", "iid-all"));
@@ -333,12 +334,13 @@ TEST_F(StorageTest, PlistInBothFoldersIsReadFromDocumentsAndBothStay) {
 TEST_F(StorageTest, ReinstallDeletesOldTokensAtTheServerOnceAndForgetsTheKeychain) {
     // An earlier installation left credentials and tokens in the keychain; the sandbox is new.
     ASSERT_TRUE(checkinStore().saveCheckinPreferences(preferences("9007199254740993", "55")).ok());
-    ASSERT_TRUE(NEBInstanceIDTokenStore::defaultStore()->saveToken("old", "sender", "*"));
+    ASSERT_TRUE(NEBInstanceIDTokenStore::defaultStore(sec::Keychain::shared())
+                    ->saveToken("old", "sender", "*"));
     ASSERT_TRUE(
         ns::FileManager::defaultManager().removeItem(iidDirectory() + "/g-checkin.plist").ok());
     registration_->answer(peers::RegistrationPeer::text("deleted=1\n"));
 
-    auto store = NEBInstanceIDStore::defaultStore();
+    auto store = NEBInstanceIDStore::defaultStore(services_);
     ASSERT_TRUE(waitUntil([&] { return registration_->count() == 1; }));
     auto request = registration_->requests().front();
     EXPECT_EQ(request.authorization, "AidLogin 9007199254740993:55");
@@ -350,14 +352,14 @@ TEST_F(StorageTest, ReinstallDeletesOldTokensAtTheServerOnceAndForgetsTheKeychai
     EXPECT_EQ(store->currentSavedLibraryVersion(), "1.0.8");
 
     // The next creation in this installation does nothing.
-    auto again = NEBInstanceIDStore::defaultStore();
+    auto again = NEBInstanceIDStore::defaultStore(services_);
     loop().runUntilIdle();
     EXPECT_EQ(registration_->count(), 1u);
 }
 
 TEST_F(StorageTest, UpdateFromABuildWithoutLibraryVersionKeepsTheCredentials) {
     ASSERT_TRUE(checkinStore().saveCheckinPreferences(preferences("1", "2")).ok());
-    auto store = NEBInstanceIDStore::defaultStore();
+    auto store = NEBInstanceIDStore::defaultStore(services_);
     loop().runUntilIdle();
     EXPECT_EQ(registration_->count(), 0u);
     EXPECT_EQ(store->cachedCheckinPreferences()->deviceID(), "1");

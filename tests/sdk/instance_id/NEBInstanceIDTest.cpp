@@ -9,6 +9,7 @@
 
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/NotificationCenter.h"
+#include "platform/sec/SecItem.h"
 #include "platform/testing/InjectedFaults.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Application.h"
@@ -17,12 +18,14 @@
 #include "sdk/instance_id/NEBInstanceIDAppDelegateProxy.h"
 #include "sdk/instance_id/NEBInstanceIDAuthService.h"
 #include "sdk/instance_id/NEBInstanceIDErrors.h"
+#include "sdk/instance_id/NEBInstanceIDFileHandleLogWriter.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPairStore.h"
 #include "sdk/instance_id/NEBInstanceIDLogLevelFilter.h"
 #include "sdk/instance_id/NEBInstanceIDLogStandardFormatter.h"
 #include "sdk/instance_id/NEBInstanceIDProvisioningProfile.h"
 #include "sdk/instance_id/NEBInstanceIDTokenManager.h"
 #include "tests/sdk/instance_id/InstanceIDFixture.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -65,7 +68,7 @@ protected:
     }
     // An instance of its own with another configuration.
     std::shared_ptr<NEBInstanceID> launch(NEBInstanceIDConfig config) {
-        instance_ = NEBInstanceID::create(config);
+        instance_ = NEBInstanceID::create(config, services_);
         NEBInstanceIDSharedLogger().setFilter(nullptr);
         return instance_;
     }
@@ -94,6 +97,9 @@ protected:
         return NEBOptions::initInternalWithOptionsDictionary(
             {{kNEBMSGSenderID, "123"}, {kNEBNebulaAppID, "1:123:ios:abc"}});
     }
+    // A keychain of the test's own, for services other than the process's.
+    testsupport::TempDir elsewhere_;
+    std::unique_ptr<sec::Keychain> ownKeychain_;
     std::shared_ptr<NEBInstanceID> instance_;
     std::optional<ns::ScopedSharedInstance<NEBInstanceID>> shared_;
 };
@@ -235,16 +241,52 @@ TEST_F(FacadeTest, DefaultTokenRetriesAfterTwelveTwentyFourThirtyEightFiftySixSe
     EXPECT_EQ(registration_->count(), 5u);
 }
 
+// An instance made with services of its own keeps its items in their keychain and waits by
+// their retry rule.
+TEST_F(FacadeTest, AnInstanceStandsOnTheServicesItIsGiven) {
+    ownKeychain_ = std::make_unique<sec::Keychain>(elsewhere_.path());
+    NEBBackoffPolicies backoff;
+    backoff.defaultToken = NEBBackoff{.base = 3, .capFrom = 5};
+    services_ = std::make_shared<const NEBServices>(*ownKeychain_, NEBRequestPolicies{}, backoff);
+    auto instance = launch(NEBInstanceIDConfig::defaultConfig());
+    checkin_->answer(CheckinPeer::credentials("1", "2"));
+    registration_->answer(RegistrationPeer::text("Error=INVALID_SENDER\n"));
+    Observed failures(kNEBInstanceIDDefaultTokenFailNotification);
+    instance->configureInstanceIDWithOptions(*senderOptions(), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return failures.count() == 1; }));
+    const size_t before = registration_->count();
+    advance(5);
+    EXPECT_EQ(registration_->count(), before);
+    advance(1);
+    ASSERT_TRUE(waitUntil([&] { return failures.count() == 2; }));
+    EXPECT_EQ(instance->retryIntervalToFetchDefaultToken(), 12);
+
+    const ns::Dictionary checkinItem{{sec::kSecClass, sec::kSecClassGenericPassword},
+                                     {sec::kSecAttrService, "com.nebula.iid.checkin-service"}};
+    ns::Value found;
+    EXPECT_EQ(ownKeychain_->copyMatching(checkinItem, &found), sec::errSecSuccess);
+    EXPECT_EQ(sec::Keychain::shared().copyMatching(checkinItem, &found), sec::errSecItemNotFound);
+    ASSERT_TRUE(instance->appInstanceID().ok());
+    const ns::Dictionary keys{{sec::kSecClass, sec::kSecClassKey}};
+    EXPECT_EQ(ownKeychain_->copyMatching(keys, &found), sec::errSecSuccess);
+    EXPECT_EQ(sec::Keychain::shared().copyMatching(keys, &found), sec::errSecItemNotFound);
+}
+
 // What a server sends is quoted in lines; none of it forges a line or reaches the terminal.
 TEST_F(FacadeTest, LoggedTextIsEscaped) {
     launch();
+    NEBInstanceIDSharedLogger().setWriter(NEBInstanceIDFileHandleLogWriter::standardOutput());
+    testsupport::LogCapture capture;
+    capture.expect("Unexpected result");
     NEBInstanceIDLoggerError("Unexpected result %@",
                              std::string("x\n<NEBInstanceID/ERROR> forged\x1b[2J"));
-    EXPECT_TRUE(
-        recorder_->contains("Unexpected result x\\n<NEBInstanceID/ERROR> forged\\u001B[2J"));
-    for (const auto& line : recorder_->lines()) {
-        EXPECT_EQ(line.find_first_of("\n\x1b"), std::string::npos) << line;
-    }
+    const auto entries = capture.entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].subsystem, kNEBInstanceIDLogSubsystem);
+    EXPECT_NE(entries[0].line.find("Unexpected result x\\n<NEBInstanceID/ERROR> forged\\u001B[2J"),
+              std::string::npos)
+        << entries[0].line;
+    EXPECT_EQ(entries[0].line.find_first_of("\n\x1b"), std::string::npos) << entries[0].line;
 }
 
 TEST_F(FacadeTest, DefaultTokenFetchedBeforeTheDeviceTokenIsFetchedAgainWithIt) {
@@ -416,7 +458,8 @@ TEST_F(FacadeTest, ProvisioningProfileDecidesSandboxOnlyForDevelopment) {
 
 TEST(InstanceIDLoggerTest, LinesCarryDateLevelAndMessageAndPassTheLevelFilter) {
     NEBInstanceIDLogStandardFormatter formatter;
-    std::string line = formatter.stringForFunc("f", "hello", NEBInstanceIDLogLevel::Error);
+    std::string line =
+        formatter.stringForFunc("f", "hello", NEBInstanceIDLogLevel::Error).value_or("");
     ASSERT_GT(line.size(), 25u);
     EXPECT_EQ(line.substr(23), ": <NEBInstanceID/WARNING> hello");
     EXPECT_EQ(line[4], '-');

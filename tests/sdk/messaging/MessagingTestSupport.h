@@ -19,14 +19,30 @@
 #include "sdk/messaging/NEBMessagingLogLevelFilter.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
+#include "services/peers/TestCA.h"
+#include "services/peers/messaging/MessagingServer.h"
 #include "tests/peers/LoopPump.h"
-#include "tests/peers/TestCA.h"
-#include "tests/peers/messaging/MessagingServer.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
 #include "toolbox/Net/NIPReachability.h"
 
 namespace messagingtest {
+
+// A data message from the server as a topic sends it: acknowledged at once, its text under
+// the key "text".
+inline mcs::McsDataMessageStanza topicMessage(const std::string& persistentId,
+                                              const std::string& text,
+                                              const std::string& category = "org.example.app") {
+    mcs::McsDataMessageStanza stanza;
+    stanza.set_from("/topics/news");
+    stanza.set_category(category);
+    stanza.set_persistent_id(persistentId);
+    stanza.set_immediate_ack(true);
+    auto* pair = stanza.add_app_data();
+    pair->set_key("text");
+    pair->set_value(text);
+    return stanza;
+}
 
 // Collects what the messaging logger writes.
 class RecordingLogWriter : public NEBMessagingLogWriter {

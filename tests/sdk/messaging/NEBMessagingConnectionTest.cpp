@@ -205,20 +205,25 @@ TEST_F(NEBMessagingConnectionTest, BrokenFramesAndServerCloseEndTheLinkForARetry
         const char* name;
         std::function<void(peers::MessagingServer&)> send;
         bool signedIn;
+        // The line that says why the link went.
+        const char* logged;
     } cases[] = {
-        {"close", [](auto& s) { s.sendFrame(4, mcs::McsClose()); }, true},
+        {"close", [](auto& s) { s.sendFrame(4, mcs::McsClose()); }, true, nullptr},
         {"unparsable",
          [](auto& s) {
              s.sendFrameBytes(8, std::string("\x0a\x05"
                                              "ab",
                                              4));
          },
-         true},
-        {"tag 0x80", [](auto& s) { s.sendRaw(std::string("\x80\x00", 2)); }, true},
+         true, "Unparsable payload for tag 8"},
+        {"tag 0x80", [](auto& s) { s.sendRaw(std::string("\x80\x00", 2)); }, true,
+         "Received a tag byte of 128 from the server, connection dropped"},
         {"length bit 31", [](auto& s) { s.sendRaw(std::string("\x08\x80\x80\x80\x80\x08", 6)); },
-         true},
+         true, "Received a frame length with bit 31 set from the server, connection dropped"},
         // Refused from its header, before a byte of the megabyte is sent.
-        {"over 1 MiB", [](auto& s) { s.sendRaw(std::string("\x08\x80\x80\x40", 4)); }, true},
+        {"over 1 MiB", [](auto& s) { s.sendRaw(std::string("\x08\x80\x80\x40", 4)); }, true,
+         "Received a frame of 1048580 bytes, over the limit of 1048576 from the server, "
+         "connection dropped"},
     };
     for (const auto& c : cases) {
         auto o = options();
@@ -232,6 +237,7 @@ TEST_F(NEBMessagingConnectionTest, BrokenFramesAndServerCloseEndTheLinkForARetry
                   std::vector<int>{NEBMessagingConnectionDelegate::kSocketClosed})
             << c.name;
         EXPECT_EQ(connection_->state(), NEBMessagingConnection::kDisconnected);
+        if (c.logged) EXPECT_EQ(log_->count(c.logged), 1u) << c.name;
     }
 }
 
@@ -256,6 +262,7 @@ TEST_F(NEBMessagingConnectionTest,
         EXPECT_EQ(recorder_->logins, 0);
         EXPECT_EQ(connection_->state(), NEBMessagingConnection::kDisconnected);
     }
+    EXPECT_EQ(log_->count("Unexpected version byte 41 from the server, connection dropped"), 1u);
 }
 
 TEST_F(NEBMessagingConnectionTest, SendOnConnectWaitsForLoginAndSignOutDropsIt) {

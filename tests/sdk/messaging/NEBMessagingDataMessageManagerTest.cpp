@@ -21,8 +21,9 @@ public:
     std::vector<std::string> sent;
     int deleted = 0;
 
-    void didReceiveMessage(ns::Dictionary message, const std::string& id) override {
+    bool didReceiveMessage(ns::Dictionary message, const std::string& id) override {
         received.emplace_back(message, id);
+        return false;
     }
     void willSendDataMessageWithID(const std::string& id,
                                    const std::optional<ns::Error>& error) override {

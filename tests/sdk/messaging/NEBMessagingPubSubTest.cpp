@@ -11,7 +11,7 @@
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
-#include "tests/peers/HttpsServer.h"
+#include "services/peers/HttpsServer.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
 
 namespace {

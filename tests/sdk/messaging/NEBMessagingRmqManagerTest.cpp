@@ -66,7 +66,7 @@ TEST_F(NEBMessagingRmqManagerTest, FirstLaunchCreatesTheTablesAndHandsOutTwo) {
     EXPECT_TRUE(fs::exists(supportPath()));
     EXPECT_EQ(tables(supportPath()),
               (std::vector<std::string>{"incomingSyncMessages", "lastrmqid", "outgoingRmqMessages",
-                                        "s2dRmqIds_1"}));
+                                        "s2dRmqIds_1", "undeliveredS2dMessages"}));
     EXPECT_EQ(manager->queryHighestRmqId(), 0);
     EXPECT_EQ(manager->querylastRmqId(), 0);
     EXPECT_EQ(manager->rmqId(), 1);
@@ -99,7 +99,7 @@ TEST_F(NEBMessagingRmqManagerTest, ReopeningReplacesTheIntegerIdTable) {
     auto manager = open();
     EXPECT_EQ(tables(supportPath()),
               (std::vector<std::string>{"incomingSyncMessages", "lastrmqid", "outgoingRmqMessages",
-                                        "s2dRmqIds_1"}));
+                                        "s2dRmqIds_1", "undeliveredS2dMessages"}));
     EXPECT_EQ(manager->rmqId(), 13);
 }
 
@@ -189,6 +189,30 @@ TEST_F(NEBMessagingRmqManagerTest, ReceivedIdsAreKeptOnce) {
     EXPECT_EQ(manager->unackedS2dRmqIds(), (std::vector<std::string>{"a", "b"}));
     manager->removeS2dIds({"b"});
     EXPECT_EQ(manager->unackedS2dRmqIds(), std::vector<std::string>{"a"});
+}
+
+// A received message is kept with its id until delivered; its id is never stored without it.
+TEST_F(NEBMessagingRmqManagerTest, ReceivedMessagesAreKeptWithTheirIdsUntilDelivered) {
+    using Save = Store::ReceivedMessageSave;
+    using Kept = std::vector<std::pair<std::string, std::string>>;
+    auto manager = open();
+    EXPECT_EQ(manager->saveReceivedS2dMessageWithRmqId("a", std::string("A\0", 2)), Save::Saved);
+    EXPECT_EQ(manager->saveReceivedS2dMessageWithRmqId("b", "B"), Save::Saved);
+    // The server sending a message again while it waits changes nothing.
+    EXPECT_EQ(manager->saveReceivedS2dMessageWithRmqId("a", "A again"), Save::AlreadyKept);
+    EXPECT_EQ(manager->undeliveredS2dMessages(), (Kept{{"a", std::string("A\0", 2)}, {"b", "B"}}));
+    EXPECT_EQ(manager->unackedS2dRmqIds(), (std::vector<std::string>{"a", "b"}));
+
+    // Delivered: no longer kept, still owed an acknowledgement.
+    manager->removeUndeliveredS2dMessage("a");
+    EXPECT_EQ(open()->undeliveredS2dMessages(), (Kept{{"b", "B"}}));
+    EXPECT_EQ(manager->unackedS2dRmqIds(), (std::vector<std::string>{"a", "b"}));
+
+    exec(supportPath(),
+         "CREATE TRIGGER refuse BEFORE INSERT ON undeliveredS2dMessages BEGIN SELECT "
+         "RAISE(ABORT, 'refused'); END");
+    EXPECT_EQ(manager->saveReceivedS2dMessageWithRmqId("c", "C"), Save::Failed);
+    EXPECT_EQ(manager->unackedS2dRmqIds(), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(NEBMessagingRmqManagerTest, SyncMessagesAreFoundByExactIdAndSwept) {

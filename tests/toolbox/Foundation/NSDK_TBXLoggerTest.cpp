@@ -29,18 +29,26 @@ struct Line {
 
 class RecordingWriter : public ns::Object, public TBXLogWriter {
 public:
-    void logMessage(const std::string& message, TBXLogLevel level) override {
-        lines.push_back({message, level});
+    void logMessage(std::string_view message, TBXLogLevel level) override {
+        lines.push_back({std::string(message), level});
     }
     std::vector<Line> lines;
 };
 
-class ThrowingFormatter : public ns::Object, public TBXLogFormatter {
+class ThrowingFormatter : public TBXLogFormatter {
 public:
-    std::optional<std::string> stringForFunc(const std::optional<std::string>&,
-                                             std::optional<std::string_view>,
-                                             std::span<const ns::FormatArg>, TBXLogLevel) override {
+    std::optional<std::string> stringForFunc(std::string_view, std::string_view,
+                                             TBXLogLevel) const override {
         throw std::runtime_error("broken");
+    }
+};
+
+// Answers no line for any message.
+class SilentFormatter : public TBXLogFormatter {
+public:
+    std::optional<std::string> stringForFunc(std::string_view, std::string_view,
+                                             TBXLogLevel) const override {
+        return std::nullopt;
     }
 };
 
@@ -220,6 +228,8 @@ TEST_F(LoggerTest, BrokenFormatterDropsTheMessageAndSharedLoggerIsRecreated) {
     auto logger =
         NSDK_TBXLogger::loggerWithWriter(out, std::make_shared<ThrowingFormatter>(), nullptr);
     logger->logError("never");
+    logger->setFormatter(std::make_shared<SilentFormatter>());
+    logger->logError("never either");
     EXPECT_TRUE(out->lines.empty());
 
     auto shared = NSDK_TBXLogger::sharedLogger();

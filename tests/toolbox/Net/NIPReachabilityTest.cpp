@@ -5,9 +5,9 @@
 
 #include <thread>
 
-#include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/NotificationCenter.h"
+#include "platform/testing/InjectedReachabilitySource.h"
 #include "tests/support/ManualRunLoop.h"
 #include "toolbox/Foundation/NSDK_TBXLogger.h"
 
@@ -20,7 +20,7 @@ using net::kReachabilityFlagsReachable;
 
 class LineRecorder : public ns::Object, public TBXLogWriter {
 public:
-    void logMessage(const std::string& message, TBXLogLevel) override { lines.push_back(message); }
+    void logMessage(std::string_view message, TBXLogLevel) override { lines.emplace_back(message); }
     std::vector<std::string> lines;
 };
 

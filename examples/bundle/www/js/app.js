@@ -37,7 +37,7 @@
 
     document.getElementById('log').addEventListener('click', function () {
         var message = 'button pressed at ' + new Date().toISOString();
-        log('WARN', message);
+        log('INFO', message);
         show('answer', 'Logged "' + message + '"');
     });
 
@@ -57,15 +57,15 @@
 
     document.getElementById('alert').addEventListener('click', function () {
         alert('Hello from the page');
-        show('answer', 'Alert closed');
+        show('dialog-answer', 'Alert closed');
     });
 
     document.getElementById('confirm').addEventListener('click', function () {
-        show('answer', confirm('Proceed?') ? 'Confirmed' : 'Cancelled');
+        show('dialog-answer', confirm('Proceed?') ? 'Confirmed' : 'Cancelled');
     });
 
     document.getElementById('prompt').addEventListener('click', function () {
         var name = prompt('Your name?', 'World');
-        show('answer', name === null ? 'No answer' : 'Hello, ' + name);
+        show('dialog-answer', name === null ? 'No answer' : 'Hello, ' + name);
     });
 })();

@@ -1,5 +1,6 @@
 // The media services: photos from the library, the camera, the microphone, a clip's thumbnail
-// and format data. Every answer is shown as the service gave it.
+// and format data. Every answer is shown as the service gave it, but for pictures, which show
+// as pictures, and error codes, which come with their names.
 (function () {
     'use strict';
 
@@ -8,10 +9,28 @@
     var lastClipURL = null;  // its URL, for its thumbnail (a plain path names a bundle file)
     var lastFile = null;  // the path of the last file any service wrote
 
+    // The capture service's error codes and what they mean.
+    var captureErrors = {
+        0: 'HYBCaptureErrorInternal: the capture failed',
+        1: 'HYBCaptureErrorApplicationBusy: the recorder is already open',
+        2: 'HYBCaptureErrorInvalidArgument: no media type is known for the file',
+        3: 'HYBCaptureErrorNoMediaFiles: nothing was captured',
+        20: 'HYBCaptureErrorNotSupported: this device cannot capture that'
+    };
+
+    function show(text) {
+        document.getElementById('media-answer').textContent = text;
+        console.log('media ' + text);
+    }
+
     function answer(label, value) {
-        document.getElementById('media-answer').textContent =
-            label + ': ' + JSON.stringify(value, null, 1);
-        console.log('media ' + label + ': ' + JSON.stringify(value));
+        show(label + ': ' + JSON.stringify(value, null, 1));
+    }
+
+    // An error answer, with the name of its code where it has one.
+    function failed(label, error) {
+        var name = error && typeof error === 'object' ? captureErrors[error.code] : undefined;
+        show(label + ' failed: ' + JSON.stringify(error) + (name ? ' (' + name + ')' : ''));
     }
 
     // A file of the container as the page can show it: through the application's scheme.
@@ -24,15 +43,34 @@
         img.src = src;
         img.className = 'media-picture';
         document.getElementById('media-pictures').appendChild(img);
+        return img;
     }
 
-    function call(label, service, action, args, then) {
+    // `then` takes the answer; without `describe` it is shown as it came.
+    function call(label, service, action, args, then, describe) {
         exec(function (value) {
-            answer(label, value);
+            if (describe) describe(value); else answer(label, value);
             if (then) then(value);
         }, function (error) {
-            answer(label + ' failed', error);
+            failed(label, error);
         }, service, action, args);
+    }
+
+    // A picture answered as a data URL: shown, and described by its size rather than its text.
+    function showDataPicture(label, url) {
+        if (typeof url !== 'string' || url.indexOf('data:') !== 0) {
+            answer(label, url);
+            return;
+        }
+        var encoded = url.slice(url.indexOf(',') + 1);
+        var bytes = Math.floor(encoded.length * 3 / 4) - (encoded.match(/=*$/)[0].length);
+        var type = url.slice(5, url.search(/[;,]/));
+        var img = picture(url);
+        show(label + ': a ' + type + ' picture of ' + bytes + ' bytes, shown below');
+        img.addEventListener('load', function () {
+            show(label + ': a ' + img.naturalWidth + ' × ' + img.naturalHeight + ' ' + type +
+                 ' picture of ' + bytes + ' bytes, shown below');
+        });
     }
 
     function onClick(id, handler) {
@@ -74,14 +112,12 @@
         call('Thumbnail', 'VideoThumbnail', 'createThumbnail',
             [lastClipURL || 'media/sample.mp4', null,
                 { mode: 'data', position: 1.5, resize: { width: 160, height: 160 } }],
-            function (url) {
-                if (typeof url === 'string') picture(url);
-            });
+            null, function (url) { showDataPicture('Thumbnail', url); });
     });
     onClick('media-format', function () {
         var path = lastClip || lastFile;
         if (!path) {
-            answer('Format data', 'take a clip, a photo or a sound first');
+            show('Format data: take a clip, a photo or a sound first');
             return;
         }
         call('Format data of ' + path, 'Capture', 'getFormatData', [path]);
@@ -91,7 +127,13 @@
         navigator.device = navigator.device || {};
         navigator.device.capture = navigator.device.capture || {};
         navigator.device.capture.setSupportedModes = function (modes) {
-            answer('Capture modes', modes);
+            // Each kind with the types this host captures it in, or "none".
+            show('Capture modes:' + ['image', 'video', 'audio'].map(function (kind) {
+                var types = (modes && modes[kind] || []).map(function (mode) {
+                    return mode.type;
+                });
+                return '\n ' + kind + ': ' + (types.length ? types.join(', ') : 'none');
+            }).join(''));
         };
         exec(null, null, 'Capture', 'getMediaModes', []);
     });

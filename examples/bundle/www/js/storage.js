@@ -43,15 +43,27 @@
         });
     }
 
-    function openDatabase() {
+    // The database is opened once for the page's life and shared by both buttons; it stays
+    // open across reloads of the page, when the host answers that it is open already.
+    var opened = false;
+    function withDatabase(then, fail) {
+        if (opened) return then();
         exec(function (message) {
+            opened = true;
             show('open: ' + message);
-            fill();
+            then();
         }, function (error) {
-            // Still open from an earlier run of the page: the table outlives reloads.
-            show('open: ' + error);
-            if (/already open/.test(error)) fill();
+            if (/already open/.test(error)) {
+                opened = true;
+                then();
+            } else {
+                fail(error);
+            }
         }, 'SQLitePlugin', 'open', [{ name: DB, dblocation: 'docs' }]);
+    }
+
+    function openDatabase() {
+        withDatabase(fill, function (error) { show('open: ' + error); });
     }
 
     // A table of many rows read back by one statement: an answer this large reaches the page
@@ -78,9 +90,7 @@
                 sql('WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c LIMIT 300000) ' +
                     "INSERT INTO many SELECT i, 'row ' || i || ' – ✓', i / 4.0 FROM c")] }]);
         };
-        exec(fillMany, function (error) {
-            if (/already open/.test(error)) fillMany(); else fail(error);
-        }, 'SQLitePlugin', 'open', [{ name: DB, dblocation: 'docs' }]);
+        withDatabase(fillMany, fail);
     }
 
     function deviceFacts() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,5 +17,9 @@ struct Colour {
 // picture is shown turned a quarter clockwise). False when the media libraries fail.
 bool writeClip(const std::string& path, int width, int height, const std::vector<Colour>& seconds,
                double rotation = 0);
+
+// Writes `seconds` of a 440 Hz tone, mono at 44.1 kHz, as an MPEG audio layer II file at
+// `bitRate` bits a second. False when the media libraries fail.
+bool writeSound(const std::string& path, double seconds, int64_t bitRate);
 
 }  // namespace mediatest

@@ -16,6 +16,7 @@ namespace mediatest {
 class RecordingDelegate : public HYBCommandDelegate {
 public:
     std::vector<std::shared_ptr<HYBPluginResult>> results;
+    std::vector<std::string> callbackIds;  // beside each result ("" for none)
     std::vector<std::string> scripts;
     std::shared_ptr<HYBPlugin> file;
     std::string www;
@@ -25,8 +26,9 @@ public:
         return name == "File" ? file : nullptr;
     }
     void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
-                          const std::optional<std::string>&) override {
+                          const std::optional<std::string>& callbackId) override {
         results.push_back(result);
+        callbackIds.push_back(callbackId.value_or(""));
     }
     void evalJs(std::string js) override { scripts.push_back(std::move(js)); }
     void evalJs(std::string, bool) override {}

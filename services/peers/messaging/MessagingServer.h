@@ -1,0 +1,112 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "proto/mcs.pb.h"
+#include "sdk/core/pb.h"
+#include "services/peers/TestCA.h"
+
+namespace peers {
+
+// A loopback messaging server over TLS. It takes connections one after the other, checks the
+// client's version byte, cuts its frames with the client's own cutter, checks the login
+// request, answers with its version byte and a login response (or an error), answers pings
+// (unless told to stay silent) and records every frame. Tests push frames, raw bytes and
+// closes at it from their own thread.
+class MessagingServer {
+public:
+    struct Options {
+        const ServerIdentity* identity = nullptr;
+        // Login requests whose user or token differ get an error response.
+        std::string expectedUser;
+        std::string expectedToken;
+        bool answerLogin = true;
+        bool answerPings = true;
+        uint8_t versionByte = 0x28;
+        std::chrono::seconds lifetime{60};
+        // How long one wait for the client's bytes lasts; frames queued from outside go out
+        // after at most this long.
+        std::chrono::milliseconds pollInterval{2};
+        // Called on the server's thread after a login was answered without error, with the
+        // login request; it may send frames.
+        std::function<void(const mcs::McsLoginRequest&)> onLogin;
+    };
+    struct Frame {
+        int connection = 0;
+        int8_t tag = 0;
+        std::string payload;
+    };
+
+    explicit MessagingServer(Options options);
+    ~MessagingServer();
+    MessagingServer(const MessagingServer&) = delete;
+    MessagingServer& operator=(const MessagingServer&) = delete;
+
+    uint16_t port() const { return port_; }
+
+    // Encodes tag, length and payload (the version byte goes first when nothing was sent yet
+    // on the connection).
+    void sendFrame(int8_t tag, const pb::MessageLite& message);
+    void sendFrameBytes(int8_t tag, const std::string& payload);
+    // Bytes as they are, with no version byte added.
+    void sendRaw(std::string bytes);
+    // The TLS closing alert and a TCP close, once what is queued has gone.
+    void closeConnection();
+    void setAnswerPings(bool answer);
+    void setAnswerLogin(bool answer);
+
+    std::vector<Frame> frames() const;
+    std::vector<Frame> framesWithTag(int8_t tag) const;
+    size_t frameCount() const;
+    // Frames received on the current connection: what lastStreamIdReceived should say.
+    int32_t clientFramesOnConnection() const;
+    std::vector<mcs::McsLoginRequest> loginRequests() const;
+    // The user of the login accepted on the current connection; empty when there is none.
+    std::string signedInUser() const;
+    int connections() const { return connections_; }
+    int handshakeFailures() const { return handshakeFailures_; }
+    bool badVersionSeen() const { return badVersion_; }
+    // The current client ended its side.
+    bool clientClosed() const { return clientClosed_; }
+
+private:
+    void run();
+    void serve(class PeerSocket& socket, int connection,
+               std::chrono::steady_clock::time_point deadline);
+    // The login request when the frame was one that was accepted.
+    std::optional<mcs::McsLoginRequest> handleFrame(int connection, int8_t tag,
+                                                    std::string_view payload, std::string& reply);
+    static std::string encodeFrame(int8_t tag, const std::string& payload);
+
+    Options options_;
+    std::shared_ptr<SSL_CTX> context_;
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> connections_{0};
+    std::atomic<int> handshakeFailures_{0};
+    std::atomic<bool> badVersion_{false};
+    std::atomic<bool> clientClosed_{false};
+
+    mutable std::mutex mutex_;
+    std::vector<Frame> frames_;
+    std::vector<mcs::McsLoginRequest> logins_;
+    int32_t clientFrames_ = 0;
+    std::string outgoing_;
+    bool versionSent_ = false;
+    bool closeRequested_ = false;
+    std::string signedInUser_;
+    std::thread thread_;
+};
+
+}  // namespace peers

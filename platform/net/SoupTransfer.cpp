@@ -208,14 +208,24 @@ void SoupTransfer::begin() {
     g_signal_connect(message_, "network-event", G_CALLBACK(onNetworkEvent), this);
     g_signal_connect(message_, "wrote-body-data", G_CALLBACK(onBodyWritten), this);
     g_signal_connect(message_, "got-informational", G_CALLBACK(onActivity), this);
+    g_signal_connect(message_, "starting", G_CALLBACK(onStarting), this);
     armTimers();
     pending_ = true;
     soup_session_send_async(SoupSessionThread::shared().session(), message_, G_PRIORITY_DEFAULT,
                             cancellable_, &SoupTransfer::onSent, this);
 }
 
+// A request says it takes any media type, and names the encodings the session's decoder takes
+// apart (and no other: a server may answer in any encoding announced), unless the caller says
+// otherwise.
 void SoupTransfer::attachHeaders() {
     SoupMessageHeaders* headers = soup_message_get_request_headers(message_);
+    if (!request_.valueForHTTPHeaderField("Accept")) {
+        soup_message_headers_append(headers, "Accept", "*/*");
+    }
+    if (!request_.valueForHTTPHeaderField("Accept-Encoding")) {
+        soup_message_headers_append(headers, "Accept-Encoding", "deflate, gzip, br");
+    }
     for (const auto& [name, value] : request_.allHTTPHeaderFields()) {
         if (isReservedField(name)) continue;
         if (!isHeaderFieldName(name) || !isHeaderFieldValue(value)) {
@@ -227,8 +237,34 @@ void SoupTransfer::attachHeaders() {
     }
 }
 
+// As the request goes out. The library adds the Host field last, and a client sends it first.
+// It also asks for a persistent connection, which HTTP/1.1 servers keep without being asked: the
+// request does not say so (a server of HTTP/1.0 then closes the connection after its answer).
+void SoupTransfer::finishHeaders() {
+    SoupMessageHeaders* headers = soup_message_get_request_headers(message_);
+    const char* hostValue = soup_message_headers_get_one(headers, "Host");
+    if (!hostValue) return;  // HTTP/2 names the host otherwise
+    std::vector<std::pair<std::string, std::string>> fields{{"Host", hostValue}};
+    soup_message_headers_foreach(
+        headers,
+        [](const char* name, const char* value, gpointer into) {
+            if (g_ascii_strcasecmp(name, "Host") == 0) return;
+            if (g_ascii_strcasecmp(name, "Connection") == 0 &&
+                g_ascii_strcasecmp(value, "Keep-Alive") == 0) {
+                return;
+            }
+            static_cast<decltype(fields)*>(into)->emplace_back(name, value);
+        },
+        &fields);
+    soup_message_headers_clear(headers);
+    for (const auto& [name, value] : fields) {
+        soup_message_headers_append(headers, name.c_str(), value.c_str());
+    }
+}
+
 // The body from memory or from its file, both of which can be read again when the message is
-// sent again on a fresh connection. A POST without a body says so with a length of 0.
+// sent again on a fresh connection. A POST without a body says so with a length of 0. What a
+// POST sends has a media type: form fields when the caller names none.
 bool SoupTransfer::attachBody() {
     if (body_.file) {
         GFile* file = g_file_new_for_path(body_.file->c_str());
@@ -243,6 +279,10 @@ bool SoupTransfer::attachBody() {
                                    : g_bytes_new(nullptr, 0);
         soup_message_set_request_body_from_bytes(message_, nullptr, bytes);
         g_bytes_unref(bytes);
+    }
+    if (request_.HTTPMethod() == "POST" && !request_.valueForHTTPHeaderField("Content-Type")) {
+        soup_message_headers_append(soup_message_get_request_headers(message_), "Content-Type",
+                                    "application/x-www-form-urlencoded");
     }
     return true;
 }
@@ -522,6 +562,10 @@ void SoupTransfer::onNetworkEvent(SoupMessage*, GSocketClientEvent event, GIOStr
     }
     transfer->connectedSecurely(
         g_tls_connection_get_peer_certificate(G_TLS_CONNECTION(connection)));
+}
+
+void SoupTransfer::onStarting(SoupMessage*, gpointer self) {
+    static_cast<SoupTransfer*>(self)->finishHeaders();
 }
 
 void SoupTransfer::onActivity(SoupMessage*, gpointer self) {

@@ -64,6 +64,7 @@ private:
     std::optional<ns::Error> checkBody();
     bool attachBody();
     void attachHeaders();
+    void finishHeaders();
     void armTimers();
     void touch() { lastActivity_ = Clock::now(); }
     bool endsAfterOperation(bool succeeded, GError* error);
@@ -91,6 +92,7 @@ private:
                                         GTlsCertificateFlags, gpointer self);
     static void onNetworkEvent(SoupMessage*, GSocketClientEvent event, GIOStream* connection,
                                gpointer self);
+    static void onStarting(SoupMessage*, gpointer self);
     static void onActivity(SoupMessage*, gpointer self);
     static void onBodyWritten(SoupMessage*, guint, gpointer self);
     static gboolean onIdleCheck(gpointer self);

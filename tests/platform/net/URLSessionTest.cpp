@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "platform/net/HTTPTransport.h"
@@ -616,6 +617,78 @@ TEST_F(URLSessionTest, WithoutItsTransportModuleATaskFailsWithAnError) {
     ASSERT_TRUE(outcome->error);
     EXPECT_NE(outcome->error->description().find("network library"), std::string::npos)
         << outcome->error->description();
+}
+
+// What a server sees of the transport's own fields, in the order it sends them: the host first,
+// any media type and the encodings the transport decodes unless the caller names its own, form
+// fields as the media type of a POST that names none, and no persistent-connection field.
+TEST_F(URLSessionTest, TheTransportsOwnFieldsGoFirstAndGiveWayToTheCallers) {
+    server_.on("", "/f", HttpResponse::text(200, "ok"));
+    auto session = mainSession();
+    net::URLRequest plain(server_.url("/f"));
+    net::URLRequest named(server_.url("/f"));
+    named.setValue("application/json", "Accept");
+    named.setValue("identity", "Accept-Encoding");
+    net::URLRequest post(server_.url("/f"));
+    post.setHTTPMethod("POST");
+    post.setHTTPBody(ns::Data::fromString("a=1"));
+    net::URLRequest typed = post;
+    typed.setValue("application/json", "content-type");
+    for (const auto& request : {plain, named, post, typed}) run(session, request);
+
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    auto lines = [](const peers::HttpRequest& request) {
+        std::vector<std::string> text;
+        for (const auto& [name, value] : request.headerLines) text.push_back(name + ": " + value);
+        return text;
+    };
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(server_.port());
+    EXPECT_EQ(lines(requests[0]), (std::vector<std::string>{host, "Accept: */*",
+                                                            "Accept-Encoding: deflate, gzip, br"}));
+    EXPECT_EQ(lines(requests[1]), (std::vector<std::string>{host, "Accept: application/json",
+                                                            "Accept-Encoding: identity"}));
+    EXPECT_EQ(lines(requests[2]),
+              (std::vector<std::string>{host, "Accept: */*", "Accept-Encoding: deflate, gzip, br",
+                                        "Content-Length: 3",
+                                        "Content-Type: application/x-www-form-urlencoded"}));
+    EXPECT_EQ(requests[3].header("Content-Type"), "application/json");
+    session->finishTasksAndInvalidate();
+}
+
+// A server may answer in any encoding that the request names.
+TEST_F(URLSessionTest, EveryEncodingTheRequestNamesArrivesDecoded) {
+    std::string text;
+    for (int i = 0; i < 12; ++i) text += "brotli, ";
+    std::string deflated(compressBound(text.size()), '\0');
+    uLongf deflatedLength = deflated.size();
+    compress2(reinterpret_cast<Bytef*>(deflated.data()), &deflatedLength,
+              reinterpret_cast<const Bytef*>(text.data()), text.size(), Z_BEST_COMPRESSION);
+    deflated.resize(deflatedLength);
+    static const char kBrotli[] =
+        "\x1b\x5f\x00\xf8\x1d\xa9\x53\x9f\xbb\x70\x09\x22\x26\x57\x2c\x74\x99\xc6\xf6\x16"
+        "\xb8\x85\x03\x64\x3f\x00";
+    const std::map<std::string, std::string> encoded{
+        {"gzip", gzip(text)}, {"deflate", deflated}, {"br", std::string(kBrotli, 26)}};
+
+    server_.on("GET", "/named", HttpResponse::text(200, "ok"));
+    auto session = mainSession();
+    run(session, net::URLRequest(server_.url("/named")));
+    const auto named = server_.requests().at(0).header("Accept-Encoding").value_or("");
+    ASSERT_FALSE(named.empty());
+    for (size_t start = 0; start < named.size();) {
+        const size_t comma = std::min(named.find(',', start), named.size());
+        std::string encoding = named.substr(start, comma - start);
+        encoding.erase(0, encoding.find_first_not_of(' '));
+        start = comma + 1;
+        SCOPED_TRACE(encoding);
+        auto body = encoded.find(encoding);
+        ASSERT_NE(body, encoded.end()) << "an encoding this test cannot make";
+        server_.on("GET", "/" + encoding,
+                   HttpResponse::text(200, body->second).header("Content-Encoding", encoding));
+        EXPECT_EQ(run(session, net::URLRequest(server_.url("/" + encoding)))->text(), text);
+    }
+    session->finishTasksAndInvalidate();
 }
 
 }  // namespace

@@ -192,14 +192,22 @@ void SoupTransfer::begin() {
     if (host && hostNeverResolves(*host)) {
         return settle(urlError(kURLErrorCannotFindHost, "Could not resolve host: " + *host));
     }
+    armTimers();
+    send(false);
+}
+
+void SoupTransfer::send(bool onFreshConnection) {
     GUri* uri = g_uri_parse(request_.url().absoluteString().c_str(),
                             static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr);
     message_ = uri ? soup_message_new_from_uri(request_.HTTPMethod().c_str(), uri) : nullptr;
     if (uri) g_uri_unref(uri);
     if (!message_) return settle(urlError(kURLErrorBadURL));
-    // The metrics tell a head too long for the library from a connection cut short.
-    soup_message_add_flags(message_, static_cast<SoupMessageFlags>(SOUP_MESSAGE_NO_REDIRECT |
-                                                                   SOUP_MESSAGE_COLLECT_METRICS));
+    // The metrics tell a head too long for the library from a connection cut short. Every
+    // method may go over an idle kept connection (the library opens a new one for each request
+    // not marked idempotent): a new TLS connection costs a handshake and a trust challenge.
+    auto flags = SOUP_MESSAGE_NO_REDIRECT | SOUP_MESSAGE_COLLECT_METRICS | SOUP_MESSAGE_IDEMPOTENT;
+    if (onFreshConnection) flags |= SOUP_MESSAGE_NEW_CONNECTION;
+    soup_message_add_flags(message_, static_cast<SoupMessageFlags>(flags));
     attachHeaders();
     if (!attachBody()) {
         return settle(makeURLError(kURLErrorFileDoesNotExist, request_.url(), *body_.file));
@@ -209,10 +217,24 @@ void SoupTransfer::begin() {
     g_signal_connect(message_, "wrote-body-data", G_CALLBACK(onBodyWritten), this);
     g_signal_connect(message_, "got-informational", G_CALLBACK(onActivity), this);
     g_signal_connect(message_, "starting", G_CALLBACK(onStarting), this);
-    armTimers();
+    connecting_ = false;
     pending_ = true;
     soup_session_send_async(SoupSessionThread::shared().session(), message_, G_PRIORITY_DEFAULT,
                             cancellable_, &SoupTransfer::onSent, this);
+}
+
+// A kept connection that the server closed while the request went out (it may have timed the
+// connection out just then) says nothing of the server's answer: the request goes once more, on
+// a connection of its own. The library does so itself for the methods that are idempotent, on
+// a connection of its own as well; a failure there is final.
+bool SoupTransfer::resendsOnFreshConnection(const GError* error) {
+    if (resent_ || connecting_ || stopped_ || reported_ || !error) return false;
+    if (errorFor(error).code() != kURLErrorNetworkConnectionLost) return false;
+    resent_ = true;
+    g_signal_handlers_disconnect_by_data(message_, this);
+    g_object_unref(std::exchange(message_, nullptr));
+    send(true);
+    return true;
 }
 
 // A request says it takes any media type, and names the encodings the session's decoder takes
@@ -319,6 +341,10 @@ bool SoupTransfer::endsAfterOperation(bool succeeded, GError* error) {
 }
 
 void SoupTransfer::sent(GInputStream* stream, GError* error) {
+    if (!stream && resendsOnFreshConnection(error)) {
+        g_error_free(error);
+        return;
+    }
     if (endsAfterOperation(stream != nullptr, error)) {
         if (stream) g_object_unref(stream);
         return;
@@ -555,6 +581,7 @@ void SoupTransfer::onNetworkEvent(SoupMessage*, GSocketClientEvent event, GIOStr
                                   gpointer self) {
     auto* transfer = static_cast<SoupTransfer*>(self);
     transfer->touch();
+    if (event == G_SOCKET_CLIENT_RESOLVING) transfer->connecting_ = true;
     if (event != G_SOCKET_CLIENT_TLS_HANDSHAKED || !G_IS_TLS_CONNECTION(connection)) return;
     if (isOlderThanTLS12(g_tls_connection_get_protocol_version(G_TLS_CONNECTION(connection)))) {
         transfer->refuseConnection(connection);

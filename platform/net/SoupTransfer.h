@@ -65,6 +65,8 @@ private:
     bool attachBody();
     void attachHeaders();
     void finishHeaders();
+    void send(bool onFreshConnection);
+    bool resendsOnFreshConnection(const GError* error);
     void armTimers();
     void touch() { lastActivity_ = Clock::now(); }
     bool endsAfterOperation(bool succeeded, GError* error);
@@ -117,6 +119,8 @@ private:
     Clock::time_point lastActivity_;
     bool pending_ = false;  // a send or read is under way
     bool reported_ = false;
+    bool connecting_ = false;  // the request is not going over a kept connection
+    bool resent_ = false;
     uint64_t received_ = 0;
     std::optional<URLRequest> redirect_;
     std::shared_ptr<const HTTPURLResponse> redirectResponse_;

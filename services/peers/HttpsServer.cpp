@@ -212,6 +212,11 @@ void HttpsServer::acceptLoop() {
     changed_.notify_all();
 }
 
+size_t HttpsServer::connectionCount() const {
+    std::lock_guard lock(mutex_);
+    return connections_.size();
+}
+
 HttpResponse HttpsServer::answerFor(const HttpRequest& request) {
     std::unique_lock lock(mutex_);
     auto route = routes_.find({request.method, request.path});

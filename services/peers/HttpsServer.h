@@ -142,6 +142,8 @@ public:
 
     std::vector<HttpRequest> requests() const;
     size_t requestCount() const;
+    // The connections accepted so far.
+    size_t connectionCount() const;
     // Waits (at most `limit`) until at least `count` requests have arrived.
     bool waitForRequests(size_t count,
                          std::chrono::milliseconds limit = std::chrono::seconds(10)) const;

@@ -71,6 +71,13 @@ protected:
         return outcome;
     }
 
+    net::URLRequest postRequest(const std::string& path) const {
+        net::URLRequest request(server_.url(path));
+        request.setHTTPMethod("POST");
+        request.setHTTPBody(ns::Data::fromString("a=1"));
+        return request;
+    }
+
     HttpsServer server_{ca()};
 };
 
@@ -629,9 +636,7 @@ TEST_F(URLSessionTest, TheTransportsOwnFieldsGoFirstAndGiveWayToTheCallers) {
     net::URLRequest named(server_.url("/f"));
     named.setValue("application/json", "Accept");
     named.setValue("identity", "Accept-Encoding");
-    net::URLRequest post(server_.url("/f"));
-    post.setHTTPMethod("POST");
-    post.setHTTPBody(ns::Data::fromString("a=1"));
+    const net::URLRequest post = postRequest("/f");
     net::URLRequest typed = post;
     typed.setValue("application/json", "content-type");
     for (const auto& request : {plain, named, post, typed}) run(session, request);
@@ -688,6 +693,47 @@ TEST_F(URLSessionTest, EveryEncodingTheRequestNamesArrivesDecoded) {
                    HttpResponse::text(200, body->second).header("Content-Encoding", encoding));
         EXPECT_EQ(run(session, net::URLRequest(server_.url("/" + encoding)))->text(), text);
     }
+    session->finishTasksAndInvalidate();
+}
+
+// Requests one after another share one connection, whatever their method: each new TLS
+// connection costs a handshake and shows the session a trust challenge.
+TEST_F(URLSessionTest, RequestsOneAfterAnotherShareOneConnection) {
+    server_.on("", "/a", HttpResponse::text(200, "ok"));
+    auto session = mainSession();
+    const net::URLRequest post = postRequest("/a");
+    net::URLRequest put = post;
+    put.setHTTPMethod("PUT");
+    for (const auto& request : {net::URLRequest(server_.url("/a")), post, put, post}) {
+        EXPECT_EQ(run(session, request)->text(), "ok");
+    }
+    EXPECT_EQ(server_.requestCount(), 4u);
+    EXPECT_EQ(server_.connectionCount(), 1u);
+    session->finishTasksAndInvalidate();
+}
+
+// A kept connection that the server closes as the next request arrives costs that request one
+// more try on a fresh connection, and only one: a fresh connection that fails is an error.
+TEST_F(URLSessionTest, ARequestOnAConnectionTheServerClosedIsSentOnceMore) {
+    server_.on("", "/a", HttpResponse::text(200, "first"));
+    server_.on("", "/a", HttpResponse::closeConnection());
+    server_.on("", "/a", HttpResponse::text(200, "again"));
+    server_.on("", "/a", HttpResponse::closeConnection());
+    auto session = mainSession();
+    const net::URLRequest post = postRequest("/a");
+    EXPECT_EQ(run(session, post)->text(), "first");
+    auto resent = run(session, post);
+    EXPECT_FALSE(resent->error);
+    EXPECT_EQ(resent->text(), "again");
+    EXPECT_EQ(server_.requestCount(), 3u);
+    EXPECT_EQ(server_.connectionCount(), 2u);
+
+    // The connection that answered "again" is kept; closed under the next request, that one is
+    // sent once more on a third connection, which the server closes too.
+    auto failed = run(session, post);
+    EXPECT_TRUE(failed->error);
+    EXPECT_EQ(server_.requestCount(), 5u);
+    EXPECT_EQ(server_.connectionCount(), 3u);
     session->finishTasksAndInvalidate();
 }
 

@@ -354,6 +354,29 @@ TEST_F(HYBCommandDelegateImplTest, LargeAnswersArePassedAsValues) {
     EXPECT_NE(evaluated[3].find("\"bin\""), std::string::npos);
 }
 
+// An answer with a "__proto__" key, however small, is parsed by the page: as a literal the key
+// would set the object's prototype and never reach the callback. A string that only says
+// "__proto__" keeps its literal.
+TEST_F(HYBCommandDelegateImplTest, AnAnswerWithAPrototypeKeyIsParsedByThePage) {
+    const ns::Value row = ns::Value::dict({{"__proto__", ns::Value::dict({{"polluted", true}})}});
+    delegate().sendPluginResult(
+        std::make_shared<HYBPluginResult>(HYBResultStatusOK, ns::Value(ns::Array{row})), "rows");
+    delegate().sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "__proto__"), "text");
+    loop().runUntilIdle();
+
+    const auto& calls = engine().fake().functionCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].arguments.at("callbackId"), ns::Value("rows"));
+    EXPECT_NE(calls[0].body.find("JSON.parse(message)"), std::string::npos);
+    EXPECT_EQ(ns::JSONSerialization::read(*calls[0].arguments.at("message").string())
+                  .valueOr(ns::Value()),
+              ns::Value(ns::Array{row}));
+    const std::vector<std::string> evaluated = scripts();
+    ASSERT_FALSE(evaluated.empty());
+    EXPECT_EQ(evaluated.back(), callback("text", 1, R"("__proto__")"));
+}
+
 // A result its sender gave up goes to the page without a copy of its message; one still held
 // elsewhere keeps its message, so that it can be read or sent again whole.
 TEST_F(HYBCommandDelegateImplTest, LargeAnswersGivenUpOrStillHeldReachThePageWhole) {

@@ -10,6 +10,7 @@
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ui/Application.h"
 #include "plugins/push/NCMPlugin.h"
+#include "plugins/push/NCMPushSink.h"
 #include "sdk/core/NEBApp.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/messaging/NEBMessaging.h"
@@ -22,11 +23,6 @@ ns::Dictionary withTapped(const ns::Dictionary& userInfo, bool tapped) {
     return copy;
 }
 
-void sendToPage(const ns::Dictionary& userInfo) {
-    if (auto plugin = NCMPlugin::ncmPlugin())
-        plugin->notifyOfMessage(NCMPlugin::messageJSON(userInfo));
-}
-
 bool bundleHoldsOptions() {
     std::error_code ec;
     return std::filesystem::is_regular_file(
@@ -36,6 +32,13 @@ bool bundleHoldsOptions() {
 }
 
 }  // namespace
+
+AppDelegate::AppDelegate(std::shared_ptr<NCMPushSink> page, std::shared_ptr<NEBMessaging> messaging,
+                         TokenSource token)
+    : page_(std::move(page)),
+      messaging_(std::move(messaging)),
+      token_(std::move(token)),
+      foundationVersion_(ns::FoundationVersion::number()) {}
 
 bool AppDelegate::implements(ui::DelegateOp op) const {
     switch (op) {
@@ -60,17 +63,19 @@ bool AppDelegate::didFinishLaunchingWithOptions(ui::Application& application,
 void AppDelegate::customDidFinishLaunchingWithOptions(ui::Application& application) {
     ns::nslog("DidFinishLaunchingWithOptions");
     // Without the options file there is no SDK to start: the host runs the page alone.
-    if (!bundleHoldsOptions()) return;
+    if (!bundleHoldsOptions() || !messaging_) return;
+    sdkStarted_ = true;
     auto self = std::dynamic_pointer_cast<AppDelegate>(shared_from_this());
-    double version = std::floor(ns::FoundationVersion::number());
-    if (version > kFoundationVersionNewer) {
+    if (std::floor(foundationVersion_) > kFoundationVersionNewer) {
         auto& center = svc::UserNotificationCenter::currentNotificationCenter();
         center.requestAuthorizationWithOptions(svc::kAuthorizationOptionBadge |
                                                    svc::kAuthorizationOptionSound |
                                                    svc::kAuthorizationOptionAlert,
                                                [](bool) {});
         center.setDelegate(self);
-        NEBMessaging::messaging()->setRemoteMessageDelegate(self);
+        // The first use of the library builds it.
+        messaging_->start();
+        messaging_->setRemoteMessageDelegate(self);
     }
     // Every road ends in the registration for remote notifications; the older ones differ
     // only in the settings object the platform asked for first.
@@ -99,8 +104,8 @@ void AppDelegate::willPresentNotification(svc::UserNotificationCenter&,
                                           const svc::PresentationHandler& completionHandler) {
     const ns::Dictionary& userInfo = notification.request.content.userInfo;
     logUserInfo(userInfo);
-    sendToPage(userInfo);
-    if (completionHandler) completionHandler(0);
+    page_->notifyOfMessage(NCMPlugin::messageJSON(userInfo));
+    if (completionHandler) completionHandler(kPresentationOptionsNone);
 }
 
 void AppDelegate::didReceiveNotificationResponse(svc::UserNotificationCenter&,
@@ -109,17 +114,17 @@ void AppDelegate::didReceiveNotificationResponse(svc::UserNotificationCenter&,
     const ns::Dictionary& userInfo = response.notification.request.content.userInfo;
     logUserInfo(userInfo);
     std::string json = NCMPlugin::messageJSON(withTapped(userInfo, true));
-    NCMPlugin::holdPush(json);
     ns::nslog("APP WAS CLOSED DURING PUSH RECEPTION Saved data: %@", json);
+    page_->holdPush(std::move(json));
     if (completionHandler) completionHandler();
 }
 
 void AppDelegate::didReceiveRemoteNotification(ui::Application& application,
                                                const ns::Dictionary& userInfo) {
     logUserInfo(userInfo);
-    if (ns::FoundationVersion::number() >= kFoundationVersionNewer) return;
+    if (foundationVersion_ >= kFoundationVersionNewer) return;
     if (application.applicationState() != ui::ApplicationState::Active) {
-        NCMPlugin::holdPush(NCMPlugin::messageJSON(withTapped(userInfo, true)));
+        page_->holdPush(NCMPlugin::messageJSON(withTapped(userInfo, true)));
     }
 }
 
@@ -127,10 +132,10 @@ void AppDelegate::didReceiveRemoteNotificationWithFetchCompletionHandler(
     ui::Application& application, const ns::Dictionary& userInfo,
     const ui::FetchCompletionHandler& completionHandler) {
     logUserInfo(userInfo);
-    if (ns::FoundationVersion::number() < kFoundationVersionNewer &&
+    if (foundationVersion_ < kFoundationVersionNewer &&
         application.applicationState() != ui::ApplicationState::Background) {
         ns::nslog("app active");
-        sendToPage(withTapped(userInfo, false));
+        page_->notifyOfMessage(NCMPlugin::messageJSON(withTapped(userInfo, false)));
     }
     if (completionHandler) completionHandler(ui::BackgroundFetchResult::NoData);
 }
@@ -140,24 +145,30 @@ void AppDelegate::didReceiveRemoteNotificationWithFetchCompletionHandler(
 // can tell a message that comes again after a restart (the host died after the page had it
 // but before that was recorded) from a new one.
 void AppDelegate::applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) {
-    NCMPlugin::deliverMessage(
-        NCMPlugin::messageJSON(message.appData, message.messageID), message.messageID,
-        [](const std::string& id) { NEBMessaging::messaging()->didDeliverRemoteMessage(id); });
+    std::weak_ptr<NEBMessaging> messaging = messaging_;
+    page_->deliverMessage(NCMPlugin::messageJSON(message.appData, message.messageID),
+                          message.messageID, [messaging](const std::string& id) {
+                              if (auto library = messaging.lock())
+                                  library->didDeliverRemoteMessage(id);
+                          });
+}
+
+std::optional<std::string> AppDelegate::defaultToken() const {
+    return token_ ? token_() : std::nullopt;
 }
 
 void AppDelegate::tokenRefreshNotification() {
-    auto token = NEBInstanceID::instanceID()->token();
+    auto token = defaultToken();
     ns::nslog("InstanceID token: %@", token ? ns::Value(*token) : ns::Value());
-    if (auto plugin = NCMPlugin::ncmPlugin()) plugin->notifyOfTokenRefresh(token);
+    page_->notifyOfTokenRefresh(token);
     connectToNcm();
 }
 
 void AppDelegate::connectToNcm() {
-    if (!bundleHoldsOptions() || !NEBInstanceID::instanceID()->token()) return;
-    auto messaging = NEBMessaging::messaging();
-    messaging->disconnect();
-    std::weak_ptr<NEBMessaging> weak = messaging;
-    messaging->connectWithCompletion([weak](const std::optional<ns::Error>& error) {
+    if (!sdkStarted_ || !defaultToken()) return;
+    messaging_->disconnect();
+    std::weak_ptr<NEBMessaging> weak = messaging_;
+    messaging_->connectWithCompletion([weak](const std::optional<ns::Error>& error) {
         if (error) {
             ns::nslog("Unable to connect to NCM. %@", error->description());
             return;
@@ -172,17 +183,17 @@ void AppDelegate::connectToNcm() {
 
 void AppDelegate::applicationDidBecomeActive(ui::Application&) {
     ns::nslog("app become active");
-    if (auto plugin = NCMPlugin::ncmPlugin()) plugin->appEnterForeground();
+    page_->appEnterForeground();
     connectToNcm();
 }
 
 void AppDelegate::applicationDidEnterBackground(ui::Application&) {
     ns::nslog("app entered background");
-    if (bundleHoldsOptions()) NEBMessaging::messaging()->disconnect();
-    if (auto plugin = NCMPlugin::ncmPlugin()) plugin->appEnterBackground();
+    if (sdkStarted_) messaging_->disconnect();
+    page_->appEnterBackground();
     ns::nslog("Disconnected from NCM");
 }
 
 std::optional<std::string> AppDelegate::getLastPush() {
-    return NCMPlugin::getLastPush();
+    return page_->getLastPush();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,10 +9,14 @@
 #include "platform/svc/UserNotificationCenter.h"
 #include "sdk/messaging/NEBMessagingDelegate.h"
 
+class NCMPushSink;
+class NEBMessaging;
+
 // The application's delegate: launches with the application's own root view controller and
 // carries the push side of the application: it registers for notifications, starts the SDK
 // when the bundle holds its options file, receives notifications, keeps the one most recently
 // opened for the page, and keeps the messaging socket connected while in the foreground.
+// Which of the platform's roads apply is read from the platform when the delegate is made.
 class AppDelegate : public HYBAppDelegate,
                     public svc::UserNotificationCenterDelegate,
                     public NEBMessagingDelegate {
@@ -20,6 +25,16 @@ public:
     // Platform versions at and below which the older registration roads are taken.
     static constexpr double kFoundationVersionOldest = 1047.25;
     static constexpr double kFoundationVersionNewer = 1299;
+    // The presentation of a notification in the foreground: no banner, sound or badge.
+    static constexpr svc::PresentationOptions kPresentationOptionsNone = 0;
+    // Instance identity's default token, when it has one.
+    using TokenSource = std::function<std::optional<std::string>()>;
+
+    // The push side stands on the page's end of the push road (not null), the messaging
+    // library (started at the launch when the bundle holds the SDK's options) and the default
+    // token.
+    AppDelegate(std::shared_ptr<NCMPushSink> page, std::shared_ptr<NEBMessaging> messaging,
+                TokenSource token);
 
     bool implements(ui::DelegateOp op) const override;
 
@@ -54,9 +69,18 @@ public:
     void customDidFinishLaunchingWithOptions(ui::Application& application);
     void tokenRefreshNotification();
     void connectToNcm();
-    static std::optional<std::string> getLastPush();
+    // The held notification, taken once.
+    std::optional<std::string> getLastPush();
+    const std::shared_ptr<NCMPushSink>& pushSink() const { return page_; }
 
 private:
     static void logUserInfo(const ns::Dictionary& userInfo);
+    std::optional<std::string> defaultToken() const;
+
+    const std::shared_ptr<NCMPushSink> page_;
+    const std::shared_ptr<NEBMessaging> messaging_;
+    const TokenSource token_;
+    const double foundationVersion_;
+    bool sdkStarted_ = false;
     uint64_t tokenObserver_ = 0;
 };

@@ -49,8 +49,11 @@
 #include "plugins/media_browser/HYBMediaBrowserClasses.h"
 #include "plugins/media_browser/HYBMediaClasses.h"
 #include "plugins/push/NCMPushClasses.h"
+#include "plugins/push/NCMPushPage.h"
 #include "sdk/analytics/NEBAnalytics.h"
+#include "sdk/core/NEBApp.h"
 #include "sdk/core/NEBServiceHosts.h"
+#include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/messaging/NEBMessaging.h"
 #include "signin/HybridSalPlugin.h"
 
@@ -77,6 +80,33 @@ ns::Status addPhotoOnce(const std::string& path) {
     auto added = av::PhotoLibrary::shared().addPhoto(bytes.value(), name);
     if (!added.ok()) return added.error();
     return {};
+}
+
+// The messaging library on the SDK's services, reading the device's credentials from instance
+// identity, and the process's from now on (the application delegate starts it at the launch
+// when the bundle holds the SDK's options).
+std::shared_ptr<NEBMessaging> makeMessaging() {
+    auto messaging = std::make_shared<NEBMessaging>(NEBApp::services(), [] {
+        return NEBMessagingCheckinService::credentialsOf(*NEBInstanceID::instanceID());
+    });
+    NEBMessaging::setMessaging(messaging);
+    return messaging;
+}
+
+// The push side of the program, made once for the process: the page's end of the push road and
+// the messaging library. Never destroyed: the library's socket and store outlive static objects.
+struct PushSide {
+    std::shared_ptr<NCMPushPage> page;
+    std::shared_ptr<NEBMessaging> messaging;
+};
+
+const PushSide& pushSide() {
+    static const auto& side = *new PushSide{std::make_shared<NCMPushPage>(), makeMessaging()};
+    return side;
+}
+
+std::optional<std::string> defaultToken() {
+    return NEBInstanceID::instanceID()->token();
 }
 
 CompositionRoot::MainLoop& mainLoop() {
@@ -166,12 +196,14 @@ void CompositionRoot::registerClasses(rt::ClassRegistry& registry) {
     HYBMediaBrowserClasses::registerClasses(registry);
     HYBMediaClasses::registerClasses(registry);
     HYBBarcodeScanner::registerClasses(registry);
-    NCMPushClasses::registerClasses(registry);
+    const auto& push = pushSide();
+    NCMPushClasses::registerClasses(registry, push.page, push.messaging, defaultToken);
     NEBMessaging::registerClasses(registry);
     NEBAnalytics::registerClass(registry);
     HybridSalPlugin::registerClasses(registry);
-    registry.registerClass(kDelegateClassName, "HYBAppDelegate",
-                           [] { return std::make_shared<AppDelegate>(); });
+    registry.registerClass(kDelegateClassName, "HYBAppDelegate", [&push] {
+        return std::make_shared<AppDelegate>(push.page, push.messaging, defaultToken);
+    });
 }
 
 void CompositionRoot::provideModules(const std::string& folder) {
@@ -263,7 +295,7 @@ bool CompositionRoot::launch() {
                 identifier, ui::CompletionHandler(std::move(completion)));
         });
     application.becomeActive();
-    PushLaunchNotifications::deliverWhenPageIsReady(application);
+    PushLaunchNotifications::deliverWhenPageIsReady(application, pushSide().page);
     StorePurchases::completeWhenObserved();
     return true;
 }

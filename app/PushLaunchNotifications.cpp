@@ -9,7 +9,7 @@
 #include "platform/ns/Log.h"
 #include "platform/svc/PushService.h"
 #include "platform/ui/Application.h"
-#include "plugins/push/NCMPlugin.h"
+#include "plugins/push/NCMPushSink.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ std::vector<ns::Dictionary>& arriving() {
 }
 
 ns::Error payloadError(const std::string& path, const std::string& problem) {
-    return ns::Error("HybridHostErrorDomain", 1,
+    return ns::Error("HybridHostErrorDomain", PushLaunchNotifications::kPayloadErrorCode,
                      {{ns::kLocalizedDescriptionKey, path + ": " + problem}});
 }
 
@@ -37,17 +37,20 @@ void deliverArriving(ui::Application& application) {
     }
 }
 
-void waitForPage(ui::Application& application, double deadline) {
-    if (NCMPlugin::ncmPlugin() || dispatch::Clock::current().wallTime() >= deadline) {
-        if (!NCMPlugin::ncmPlugin()) {
+void waitForPage(ui::Application& application, std::shared_ptr<const NCMPushSink> page,
+                 double deadline) {
+    const bool ready = page->isPageReady();
+    if (ready || dispatch::Clock::current().wallTime() >= deadline) {
+        if (!ready) {
             ns::nslog("hybrid-host: the page did not get ready for pushes; delivering anyway.");
         }
         deliverArriving(application);
         return;
     }
-    dispatch::Queue::main().asyncAfter(dispatch::seconds(kPollSeconds), [&application, deadline] {
-        waitForPage(application, deadline);
-    });
+    dispatch::Queue::main().asyncAfter(dispatch::seconds(kPollSeconds),
+                                       [&application, page = std::move(page), deadline] {
+                                           waitForPage(application, page, deadline);
+                                       });
 }
 
 }  // namespace
@@ -76,7 +79,9 @@ void PushLaunchNotifications::openAtLaunch(ui::Application& application) {
     }
 }
 
-void PushLaunchNotifications::deliverWhenPageIsReady(ui::Application& application) {
+void PushLaunchNotifications::deliverWhenPageIsReady(ui::Application& application,
+                                                     std::shared_ptr<const NCMPushSink> page) {
     if (arriving().empty()) return;
-    waitForPage(application, dispatch::Clock::current().wallTime() + kReadyWaitSeconds);
+    waitForPage(application, std::move(page),
+                dispatch::Clock::current().wallTime() + kReadyWaitSeconds);
 }

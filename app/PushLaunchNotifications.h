@@ -1,11 +1,13 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/ns/Result.h"
 #include "platform/ns/Value.h"
 
+class NCMPushSink;
 namespace ui {
 class Application;
 }  // namespace ui
@@ -25,9 +27,13 @@ public:
     // Right after the launch, before the application becomes active: the opened ones, as the
     // platform hands over the tap that started the application.
     static void openAtLaunch(ui::Application& application);
-    // Once the page has said it is ready for pushes (the push plug-in's ready), or after
-    // kReadyWaitSeconds without that: the arriving ones, in order, in the application's state.
-    static void deliverWhenPageIsReady(ui::Application& application);
+    // Once the page has said it is ready for pushes (to the push road's page end `page`, not
+    // null), or after kReadyWaitSeconds without that: the arriving ones, in order, in the
+    // application's state.
+    static void deliverWhenPageIsReady(ui::Application& application,
+                                       std::shared_ptr<const NCMPushSink> page);
 
     static constexpr double kReadyWaitSeconds = 15;
+    // The code of readPayload's errors.
+    static constexpr int64_t kPayloadErrorCode = 1;
 };

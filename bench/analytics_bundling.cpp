@@ -30,6 +30,7 @@
 #include "platform/ns/Sandbox.h"
 #include "sdk/analytics/NEBALogging.h"
 #include "sdk/analytics/NEBAMeasurement.h"
+#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/analytics/NSData+MD5.h"
 
 namespace {
@@ -121,14 +122,15 @@ struct Engine {
         ns::Log::setStandardErrorEnabled(false);
         dir = (std::filesystem::temp_directory_path() / "bench-bundling-XXXXXX").string();
         if (!mkdtemp(dir.data()) || !ns::Sandbox::configure(dir)) std::abort();
-        NEBAMonitor::setShared(
-            std::make_shared<NEBAMonitor>(6, std::make_shared<QuietLogger>(), 0));
+        auto monitor = std::make_shared<NEBAMonitor>(6, std::make_shared<QuietLogger>(), 0);
+        NEBAMonitor::setShared(monitor);
         auto options = std::make_shared<NEBOptions>(std::make_shared<const ns::Dictionary>(
             ns::Dictionary{{kNEBNebulaAppID, ns::Value(kAppID)},
                            {kNEBBundleID, ns::Value("com.example.bench")}}));
         engine = NEBAMeasurement::initWithDatabaseName(
             NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
-            std::make_shared<NEBAScheduler>("bench.measurement.worker"), options);
+            std::make_shared<NEBAScheduler>("bench.measurement.worker"), options,
+            NEBAMeasurement::Context{NEBServices::standard(), monitor, NEBAnalytics::eventPort()});
         worker = engine->scheduler()->workerQueue();
         while (!worker->sync([&] { return engine->database() != nullptr; })) {
         }

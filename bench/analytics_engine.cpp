@@ -36,12 +36,14 @@ void BM_LogEventToCommittedRow(benchmark::State& state) {
     ns::Log::setStandardErrorEnabled(false);
     std::string dir = (std::filesystem::temp_directory_path() / "bench-engine-XXXXXX").string();
     if (!mkdtemp(dir.data()) || !ns::Sandbox::configure(dir)) std::abort();
-    NEBAMonitor::setShared(std::make_shared<NEBAMonitor>(6, std::make_shared<QuietLogger>(), 0));
+    auto monitor = std::make_shared<NEBAMonitor>(6, std::make_shared<QuietLogger>(), 0);
+    NEBAMonitor::setShared(monitor);
     auto options = std::make_shared<NEBOptions>(std::make_shared<const ns::Dictionary>(
         ns::Dictionary{{kNEBNebulaAppID, ns::Value("1:1:ios:bench")}}));
     auto engine = NEBAMeasurement::initWithDatabaseName(
         NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
-        std::make_shared<NEBAScheduler>("bench.measurement.worker"), options);
+        std::make_shared<NEBAScheduler>("bench.measurement.worker"), options,
+        NEBAMeasurement::Context{NEBServices::standard(), monitor, NEBAnalytics::eventPort()});
     NEBAMeasurement::ScopedSharedOverride shared(engine);
     // Instance identity is asked for its ID with every event; the bench leaves it out.
     NEBAIdentity::ScopedInstanceIDSource instanceID(

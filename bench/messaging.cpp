@@ -29,6 +29,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
+#include "sdk/core/NEBServices.h"
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingCodedInputStream.h"
 #include "sdk/messaging/NEBMessagingConnection.h"
@@ -229,8 +230,8 @@ struct AckStore {
         sqlite3_close(db);
         manager = std::make_shared<NEBMessagingRmqManager>("rmq2");
         manager->loadRmqId();
-        client = std::make_shared<NEBMessagingClient>(std::weak_ptr<NIPReachability>(), manager,
-                                                      nullptr);
+        client = std::make_shared<NEBMessagingClient>(
+            NEBServices::standard(), std::weak_ptr<NIPReachability>(), manager, nullptr);
         next = 1;
     }
     ~AckStore() { std::filesystem::remove_all(dir); }

@@ -27,6 +27,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Log.h"
 #include "plugins/push/NCMPlugin.h"
+#include "plugins/push/NCMPushPage.h"
 #include "proto/mcs.pb.h"
 #include "sdk/messaging/NEBMessagingDataMessageManager.h"
 #include "sdk/messaging/NEBMessagingReceiver.h"
@@ -113,14 +114,15 @@ void BM_PushToPage(benchmark::State& state) {
     auto engine = std::make_shared<RecordingEngine>();
     controller->setWebViewEngine(engine);
     controller->registerPlugin(engine, "Engine");
-    auto plugin = std::make_shared<NCMPlugin>();
+    auto page = std::make_shared<NCMPushPage>();
+    auto plugin = std::make_shared<NCMPlugin>(page, nullptr, nullptr);
     plugin->initWithWebViewEngine(engine);
     controller->registerPluginWithPluginName(plugin, "NCMPlugin");
     auto& loop = dispatch::RunLoop::main();
     // The page is ready for pushes.
     plugin->ready(HYBInvokedUrlCommand({}, std::string("NCMPlugin0"), "NCMPlugin", "ready"));
     loop.runUntilIdle();
-    auto delegate = std::make_shared<AppDelegate>();
+    auto delegate = std::make_shared<AppDelegate>(page, nullptr, nullptr);
     auto receiver = std::make_shared<NEBMessagingReceiver>();
     receiver->setRemoteMessagingDelegate(delegate);
     auto manager = std::make_shared<NEBMessagingDataMessageManager>(

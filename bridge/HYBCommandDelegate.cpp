@@ -8,6 +8,10 @@ void HYBCommandDelegate::sendAnswerPiece(const std::string&, size_t, std::string
                         "this command delegate does not send answers in pieces");
 }
 
+bool HYBCommandDelegate::answerPieceAwaited(const std::string&) const {
+    return false;
+}
+
 void HYBCommandDelegate::sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                                      const std::string& callbackId,
                                                      std::string_view, size_t pieces) {

@@ -50,6 +50,11 @@ public:
     // parses it in the page at once and keeps it there; the page's callback sees nothing of it
     // until the answer comes. Any thread, in order.
     virtual void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json);
+    // Whether the page would start on another piece of the answer to `callbackId` at once: it
+    // has taken in every piece sent so far but at most one. A plug-in hands on a short piece
+    // while the page waits for one and lets the next grow while the page is busy. A delegate
+    // that cannot tell answers false. Any thread.
+    virtual bool answerPieceAwaited(const std::string& callbackId) const;
     // Sends the answer whose first `pieces` pieces went ahead: the result's message is a
     // JSON object whose `member` array holds the elements that follow the pieces', and the
     // page's callback gets the object with all of them in that array, as if sent whole. A

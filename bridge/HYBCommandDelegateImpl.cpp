@@ -66,7 +66,7 @@ constexpr std::string_view kJoinBody =
     "var k=window[keeper],kept=k&&k.get(callbackId),m=JSON.parse(message);"
     "if(k)k.delete(callbackId);"
     "if(kept&&kept.length===pieces&&m&&Array.isArray(m[member])){"
-    "kept.push(m[member]);m[member]=Array.prototype.concat.apply([],kept)}"
+    "kept.push(m[member]);m[member]=kept.flat()}"
     "else{status=9;m='incomplete answer'}"
     "return hybrid.require('hybrid/exec').nativeCallback(callbackId,status,m,keepCallback,0)";
 // What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
@@ -190,14 +190,28 @@ void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size
     if (callbackId == kInvalidCallbackId || !isValidCallbackId(callbackId)) return;
     {
         std::lock_guard lock(piecesMutex_);
-        piecesSent_.insert(callbackId);
+        ++piecesSent_[callbackId];
     }
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
     arguments.emplace("index", static_cast<int64_t>(index));
     arguments.emplace("piece", std::move(json));
     arguments.emplace("keeper", std::string(kKeptPieces));
-    evalJsHelper({std::string(kPieceBody), std::move(arguments), true});
+    std::weak_ptr<HYBCommandDelegateImpl> weakSelf = sharedSelf<HYBCommandDelegateImpl>();
+    auto taken = [weakSelf, callbackId] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        std::lock_guard lock(self->piecesMutex_);
+        const auto kept = self->piecesSent_.find(callbackId);
+        if (kept != self->piecesSent_.end() && kept->second > 0) --kept->second;
+    };
+    evalJsHelper({std::string(kPieceBody), std::move(arguments), true, std::move(taken)});
+}
+
+bool HYBCommandDelegateImpl::answerPieceAwaited(const std::string& callbackId) const {
+    std::lock_guard lock(piecesMutex_);
+    const auto kept = piecesSent_.find(callbackId);
+    return kept == piecesSent_.end() || kept->second <= 1;
 }
 
 void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
@@ -335,6 +349,13 @@ void HYBCommandDelegateImpl::evalJsHelper2(PageScript script) {
     const auto callbackId = script.arguments->find("callbackId");
     auto handler = batchAnswerHandler(
         callbackId != script.arguments->end() ? callbackId->second.stringValue() : "");
+    if (script.evaluated) {
+        handler = [handler = std::move(handler),
+                   evaluated = std::move(script.evaluated)](ns::Result<ns::Value> result) {
+            evaluated();
+            handler(std::move(result));
+        };
+    }
     page->callAsyncJavaScript(std::move(script.text), std::move(*script.arguments),
                               std::move(handler));
 }

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "bridge/HYBCommandDelegate.h"
@@ -38,6 +38,7 @@ public:
                           const std::optional<std::string>& callbackId) override;
     bool sendsAnswerPieces() const override { return true; }
     void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
+    bool answerPieceAwaited(const std::string& callbackId) const override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                      const std::string& callbackId, std::string_view member,
                                      size_t pieces) override;
@@ -72,6 +73,8 @@ public:
         std::string text;
         std::optional<ns::Dictionary> arguments;
         bool isCallback = false;  // a result's callback, which can share an evaluation
+        // Run on the main thread once the page has run the script or failed to.
+        std::function<void()> evaluated = nullptr;
     };
 
 protected:
@@ -112,9 +115,10 @@ private:
     // Evaluations waiting for the main run loop, oldest group first; each group has a task.
     std::mutex deferredMutex_;
     std::deque<DeferredGroup> deferred_;
-    // Ids whose answer had pieces sent ahead and has not come yet.
-    std::mutex piecesMutex_;
-    std::unordered_set<std::string> piecesSent_;
+    // Ids whose answer had pieces sent ahead and has not come yet, with how many of those
+    // pieces the page has not taken in yet.
+    mutable std::mutex piecesMutex_;
+    std::unordered_map<std::string, size_t> piecesSent_;
     mutable std::mutex transformerMutex_;
     UrlTransformer urlTransformer_;
 };

@@ -352,6 +352,11 @@ const ns::Array& HYBInvokedUrlCommand::noArguments() {
     return kNone;
 }
 
+const ns::Value& HYBInvokedUrlCommand::argumentAtIndex(size_t index) const {
+    const ns::Array& arguments = this->arguments();
+    return index < arguments.size() ? arguments[index] : ns::Value::null();
+}
+
 ns::Value HYBInvokedUrlCommand::argumentAtIndex(size_t index, ns::Value defaultValue,
                                                 KindTest kind) const {
     const ns::Array& arguments = this->arguments();

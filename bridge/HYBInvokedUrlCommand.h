@@ -49,9 +49,11 @@ public:
     // that reads a large argument as it goes. Array-buffer envelopes are not decoded there.
     const std::optional<ns::JSONSlice>& argumentsJSON() const;
 
+    // The argument at the index where the command keeps it (a large string is not copied to
+    // be read), or null when the index is past the end.
+    const ns::Value& argumentAtIndex(size_t index) const;
     // The argument at the index, or the default when the index is past the end, the argument
     // is null, or a kind test is given and the argument fails it.
-    ns::Value argumentAtIndex(size_t index) const { return argumentAtIndex(index, ns::Value()); }
     ns::Value argumentAtIndex(size_t index, ns::Value defaultValue, KindTest kind = nullptr) const;
 
 private:

@@ -184,7 +184,10 @@ HYBPluginResult::PageMessage HYBPluginResult::pageMessage(size_t largeBytes) con
     if (const std::string* text = passedText(largeBytes, form)) return {form, *text};
     std::string json;
     appendArgumentsAsJSON(json);
-    form = json.size() > largeBytes ? Form::JSONText : Form::Script;
+    // A key "__proto__" written in an object literal sets the object's prototype instead of
+    // adding the key; the page's JSON parse keeps it as a key like any other.
+    const bool namesPrototypeKey = json.find("\"__proto__\":") != std::string::npos;
+    form = json.size() > largeBytes || namesPrototypeKey ? Form::JSONText : Form::Script;
     return {form, std::move(json)};
 }
 

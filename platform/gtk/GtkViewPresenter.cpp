@@ -335,6 +335,27 @@ GtkWidget* engineWindowIn(const std::shared_ptr<ui::View>& view) {
     return engine ? engine->window() : nullptr;
 }
 
+// The height the band of a bar with `frame` takes: none while the bar is hidden.
+int barHeight(const ui::Rect& frame) {
+    return std::max(0, static_cast<int>(std::lround(frame.height())));
+}
+
+// Where the status bar goes in the window of a presented screen: its band's height (none where
+// the bar is hidden over the screen), and how far below the window's top the screen starts. A
+// screen shown full screen lies under the bar and leaves room for it itself, or hides it; a
+// sheet lies below the bar, as on a phone, so its views start under the band.
+struct BandPlace {
+    int height = 0;
+    int screenTop = 0;
+};
+
+BandPlace bandPlaceOver(const std::shared_ptr<ui::ViewController>& screen) {
+    const auto& bar = ui::StatusBar::shared();
+    const int height = bar.isHiddenOver(screen) ? 0 : barHeight(bar.frame());
+    return {height,
+            ui::ViewController::coversPresenter(screen->modalPresentationStyle()) ? 0 : height};
+}
+
 std::shared_ptr<ui::ViewController> topPresented(ui::Window& window) {
     const auto controllers = window.visibleControllers();
     for (auto it = controllers.rbegin(); it != controllers.rend(); ++it) {
@@ -358,12 +379,105 @@ std::vector<std::shared_ptr<ui::AlertController>> alertsIn(ui::Window& window) {
 
 }  // namespace
 
+// The status bar: a band along the top of a GTK window (the main page's, or one that shows a
+// presented screen), transparent but for the time at its left and a battery at its right,
+// drawn in the bar's content colour. The band lives in its window and goes with it.
+struct GtkViewPresenter::StatusBand {
+    GtkWidget* window = nullptr;  // cleared when GTK destroys the window
+    GtkWidget* band = nullptr;    // an event box in the window's overlay
+    GtkWidget* clock = nullptr;
+    ui::Color content;
+
+    // Adds the band over what `stack`, an overlay in `window`, already shows.
+    StatusBand(GtkWidget* window, GtkWidget* stack) : window(window) {
+        g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&this->window));
+        band = gtk_event_box_new();
+        gtk_event_box_set_visible_window(GTK_EVENT_BOX(band), FALSE);
+        gtk_widget_set_valign(band, GTK_ALIGN_START);
+        gtk_widget_set_halign(band, GTK_ALIGN_FILL);
+        gtk_widget_add_events(band, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+        // A click on the bar is the user's tap on it (the page hears of it when it listens).
+        g_signal_connect(band, "button-release-event",
+                         G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer) -> gboolean {
+                             if (event->button != 1) return FALSE;
+                             ui::StatusBar::shared().tap();
+                             if (auto* presenter = GtkViewPresenter::installed()) presenter->sync();
+                             return TRUE;
+                         }),
+                         nullptr);
+        g_signal_connect_after(band, "draw", G_CALLBACK(drawBattery), this);
+        clock = gtk_label_new("");
+        gtk_widget_set_halign(clock, GTK_ALIGN_START);
+        gtk_widget_set_margin_start(clock, kSideMargin);
+        gtk_container_add(GTK_CONTAINER(band), clock);
+        gtk_overlay_add_overlay(GTK_OVERLAY(stack), band);
+        gtk_widget_show_all(band);
+    }
+    ~StatusBand() {
+        if (!window) return;
+        // Its handlers know this band: it goes with it.
+        gtk_widget_destroy(band);
+        g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&window));
+    }
+    StatusBand(const StatusBand&) = delete;
+    StatusBand& operator=(const StatusBand&) = delete;
+
+    static constexpr int kSideMargin = 20;
+
+    // Shows the band `height` high (none: hidden), the time and battery in `color`. Set only
+    // on change: each set lays out again.
+    void update(int height, const ui::Color& color) {
+        gtk_widget_set_visible(band, height > 0);
+        if (height <= 0) return;
+        int shownWidth = 0, shownHeight = 0;
+        gtk_widget_get_size_request(band, &shownWidth, &shownHeight);
+        if (shownHeight != height) gtk_widget_set_size_request(band, -1, height);
+        if (cssColor(color) != cssColor(content)) {
+            content = color;
+            gtk_widget_queue_draw(band);
+        }
+        style(clock, "color: " + cssColor(content) + "; font-weight: bold;");
+        const std::string time = timeOfDay();
+        if (time != gtk_label_get_text(GTK_LABEL(clock)))
+            gtk_label_set_text(GTK_LABEL(clock), time.c_str());
+    }
+
+    // "09:41": the local time of the program's clock.
+    static std::string timeOfDay() {
+        const auto seconds = static_cast<time_t>(dispatch::Clock::current().wallTime());
+        struct tm local {};
+        char text[8] = "";
+        if (localtime_r(&seconds, &local)) std::strftime(text, sizeof text, "%H:%M", &local);
+        return text;
+    }
+
+    static gboolean drawBattery(GtkWidget* widget, cairo_t* cr, gpointer data) {
+        const ui::Color& color = static_cast<StatusBand*>(data)->content;
+        const double width = gtk_widget_get_allocated_width(widget);
+        const double height = gtk_widget_get_allocated_height(widget);
+        const double bodyWidth = 24, bodyHeight = 12;
+        const double x = width - kSideMargin - bodyWidth - 3, y = (height - bodyHeight) / 2;
+        cairo_set_source_rgba(cr, color.red(), color.green(), color.blue(), 0.45);
+        cairo_set_line_width(cr, 1);
+        cairo_rectangle(cr, x + 0.5, y + 0.5, bodyWidth - 1, bodyHeight - 1);
+        cairo_stroke(cr);
+        cairo_rectangle(cr, x + bodyWidth + 1, y + 4, 2, bodyHeight - 8);
+        cairo_fill(cr);
+        cairo_set_source_rgba(cr, color.red(), color.green(), color.blue(), 1);
+        cairo_rectangle(cr, x + 2, y + 2, bodyWidth - 4, bodyHeight - 4);
+        cairo_fill(cr);
+        return FALSE;
+    }
+};
+
 // One window on screen: its GTK window and a widget for each view drawn so far.
 struct GtkViewPresenter::Shown {
     std::weak_ptr<ui::Window> window;
     std::weak_ptr<ui::View> root;
     GtkWidget* gtkWindow = nullptr;
+    GtkWidget* viewport = nullptr;  // holds `fixed`: below the status bar, or under it
     GtkWidget* fixed = nullptr;
+    std::unique_ptr<StatusBand> band;  // the status bar over or above the screen
     struct Drawn {
         std::weak_ptr<ui::View> view;
         GtkWidget* widget = nullptr;
@@ -388,6 +502,7 @@ struct GtkViewPresenter::Shown {
                 gtk_container_add(GTK_CONTAINER(pageHolderOf(*home)), widget);
             g_object_unref(widget);
         }
+        band.reset();
         if (gtkWindow) gtk_widget_destroy(gtkWindow);
     }
 
@@ -783,124 +898,6 @@ struct GtkViewPresenter::Overlay {
     Overlay& operator=(const Overlay&) = delete;
 };
 
-// The status bar over the main page: a band along the top of the page's window, transparent
-// but for the time at its left and a battery at its right, drawn in the bar's content colour.
-// The band lives in the engine's window and goes with it.
-struct GtkViewPresenter::StatusBand {
-    GtkWidget* engineWindow = nullptr;  // cleared when GTK destroys the window
-    GtkWidget* band = nullptr;          // an event box in the window's overlay
-    GtkWidget* clock = nullptr;
-    ui::Color content;
-    guint minuteTimer = 0;
-
-    explicit StatusBand(GtkWidget* window) : engineWindow(window) {
-        g_object_add_weak_pointer(G_OBJECT(engineWindow),
-                                  reinterpret_cast<gpointer*>(&engineWindow));
-    }
-    ~StatusBand() {
-        if (minuteTimer) g_source_remove(minuteTimer);
-        if (engineWindow) {
-            // Its handlers know this band: it goes with it.
-            if (band) gtk_widget_destroy(band);
-            g_object_remove_weak_pointer(G_OBJECT(engineWindow),
-                                         reinterpret_cast<gpointer*>(&engineWindow));
-        }
-    }
-    StatusBand(const StatusBand&) = delete;
-    StatusBand& operator=(const StatusBand&) = delete;
-
-    static constexpr int kSideMargin = 20;
-
-    // Adds the band over the page in `stack`, above what is already there.
-    void make(GtkWidget* stack) {
-        band = gtk_event_box_new();
-        gtk_event_box_set_visible_window(GTK_EVENT_BOX(band), FALSE);
-        gtk_widget_set_valign(band, GTK_ALIGN_START);
-        gtk_widget_set_halign(band, GTK_ALIGN_FILL);
-        gtk_widget_add_events(band, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
-        // A click on the bar is the user's tap on it (the page hears of it when it listens).
-        g_signal_connect(band, "button-release-event",
-                         G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer) -> gboolean {
-                             if (event->button != 1) return FALSE;
-                             ui::StatusBar::shared().tap();
-                             if (auto* presenter = GtkViewPresenter::installed()) presenter->sync();
-                             return TRUE;
-                         }),
-                         nullptr);
-        g_signal_connect_after(band, "draw", G_CALLBACK(drawBattery), this);
-        clock = gtk_label_new("");
-        gtk_widget_set_halign(clock, GTK_ALIGN_START);
-        gtk_widget_set_margin_start(clock, kSideMargin);
-        gtk_container_add(GTK_CONTAINER(band), clock);
-        gtk_overlay_add_overlay(GTK_OVERLAY(stack), band);
-        gtk_widget_show_all(band);
-    }
-
-    // Brings the band up to the bar: shown while the bar is, as high as its frame, the time
-    // and battery in the colour of its style. Set only on change: each set lays out again.
-    void update(const ui::StatusBar& bar) {
-        const int height = static_cast<int>(std::lround(bar.frame().height()));
-        gtk_widget_set_visible(band, height > 0);
-        if (height <= 0) return;
-        int shownWidth = 0, shownHeight = 0;
-        gtk_widget_get_size_request(band, &shownWidth, &shownHeight);
-        if (shownHeight != height) gtk_widget_set_size_request(band, -1, height);
-        const ui::Color wanted = bar.contentColor();
-        if (cssColor(wanted) != cssColor(content)) {
-            content = wanted;
-            gtk_widget_queue_draw(band);
-        }
-        style(clock, "color: " + cssColor(content) + "; font-weight: bold;");
-        const std::string time = timeOfDay();
-        if (time != gtk_label_get_text(GTK_LABEL(clock)))
-            gtk_label_set_text(GTK_LABEL(clock), time.c_str());
-        wakeWhenTheMinuteTurns();
-    }
-
-    // The time shown changes with the minute, which nothing in the ui layer announces: the
-    // one timer of the presenter asks for a sync when the minute turns.
-    void wakeWhenTheMinuteTurns() {
-        if (minuteTimer) return;
-        const double now = dispatch::Clock::current().wallTime();
-        const auto untilNext = static_cast<guint>((60.0 - std::fmod(now, 60.0)) * 1000) + 1;
-        minuteTimer = g_timeout_add(
-            untilNext,
-            [](gpointer data) -> gboolean {
-                static_cast<StatusBand*>(data)->minuteTimer = 0;
-                GtkViewPresenter::changed();
-                return G_SOURCE_REMOVE;
-            },
-            this);
-    }
-
-    // "09:41": the local time of the program's clock.
-    static std::string timeOfDay() {
-        const auto seconds = static_cast<time_t>(dispatch::Clock::current().wallTime());
-        struct tm local {};
-        char text[8] = "";
-        if (localtime_r(&seconds, &local)) std::strftime(text, sizeof text, "%H:%M", &local);
-        return text;
-    }
-
-    static gboolean drawBattery(GtkWidget* widget, cairo_t* cr, gpointer data) {
-        const ui::Color& color = static_cast<StatusBand*>(data)->content;
-        const double width = gtk_widget_get_allocated_width(widget);
-        const double height = gtk_widget_get_allocated_height(widget);
-        const double bodyWidth = 24, bodyHeight = 12;
-        const double x = width - kSideMargin - bodyWidth - 3, y = (height - bodyHeight) / 2;
-        cairo_set_source_rgba(cr, color.red(), color.green(), color.blue(), 0.45);
-        cairo_set_line_width(cr, 1);
-        cairo_rectangle(cr, x + 0.5, y + 0.5, bodyWidth - 1, bodyHeight - 1);
-        cairo_stroke(cr);
-        cairo_rectangle(cr, x + bodyWidth + 1, y + 4, 2, bodyHeight - 8);
-        cairo_fill(cr);
-        cairo_set_source_rgba(cr, color.red(), color.green(), color.blue(), 1);
-        cairo_rectangle(cr, x + 2, y + 2, bodyWidth - 4, bodyHeight - 4);
-        cairo_fill(cr);
-        return FALSE;
-    }
-};
-
 GtkViewPresenter::GtkViewPresenter() = default;
 
 namespace {
@@ -1017,7 +1014,7 @@ void GtkViewPresenter::sync() {
     syncing_ = true;
     ++syncs_;
     const auto windows = ui::Window::windows();
-    std::map<const ui::Window*, std::shared_ptr<ui::View>> wanted;
+    std::map<const ui::Window*, std::shared_ptr<ui::ViewController>> wanted;
     std::map<const ui::Window*, std::shared_ptr<ui::Window>> byKey;
     GtkWidget* mainWindow = nullptr;
     std::shared_ptr<WebView> mainPage;
@@ -1031,25 +1028,27 @@ void GtkViewPresenter::sync() {
         // Screens presented over a window's root are drawn here: the root of the main window
         // is the host's page, which its engine shows itself, and alerts have dialogs.
         if (auto top = topPresented(*window)) {
-            wanted[window.get()] = top->view();
+            wanted[window.get()] = top;
             byKey[window.get()] = window;
         }
     }
     for (auto it = shown_.begin(); it != shown_.end();) {
         auto keep = wanted.find(it->first);
-        if (keep == wanted.end() || it->second->root.lock() != keep->second ||
+        if (keep == wanted.end() || it->second->root.lock() != keep->second->view() ||
             it->second->window.expired()) {
             it = shown_.erase(it);
         } else {
             ++it;
         }
     }
-    for (const auto& [key, root] : wanted) {
+    for (const auto& [key, top] : wanted) {
+        const auto root = top->view();
         if (!shown_.count(key))
-            show(byKey[key], root, mainWindow ? GTK_WINDOW(mainWindow) : nullptr);
+            show(byKey[key], top, mainWindow ? GTK_WINDOW(mainWindow) : nullptr);
         Shown& shown = *shown_[key];
         shown.place(root, shown.fixed, -root->frame().x(), -root->frame().y());
         shown.prune();
+        syncStatusBar(shown, top);
     }
     syncOverlays(windows);
     syncStatusBar(mainPage);
@@ -1100,7 +1099,7 @@ void GtkViewPresenter::syncOverlays(const std::vector<std::shared_ptr<ui::Window
             gtk_overlay_add_overlay(GTK_OVERLAY(stack), overlay->layer.fixed);
             gtk_widget_show_all(overlay->layer.fixed);
             // The status bar stays over everything, the launch screen included.
-            if (statusBand_ && statusBand_->engineWindow == engineWindow) {
+            if (statusBand_ && statusBand_->window == engineWindow) {
                 gtk_overlay_reorder_overlay(GTK_OVERLAY(stack), statusBand_->band, -1);
             }
             found = overlays_.insert_or_assign(window.get(), std::move(overlay)).first;
@@ -1132,15 +1131,48 @@ void GtkViewPresenter::syncStatusBar(const std::shared_ptr<WebView>& page) {
         const int top = std::max(0, static_cast<int>(std::lround(page->frame().y())));
         if (gtk_widget_get_margin_top(shown) != top) gtk_widget_set_margin_top(shown, top);
     }
-    if (!statusBand_ || statusBand_->engineWindow != engine->window()) {
-        statusBand_ = std::make_unique<StatusBand>(engine->window());
-        statusBand_->make(stack);
+    if (!statusBand_ || statusBand_->window != engine->window()) {
+        statusBand_ = std::make_unique<StatusBand>(engine->window(), stack);
     }
-    statusBand_->update(ui::StatusBar::shared());
+    const auto& bar = ui::StatusBar::shared();
+    const int height = barHeight(bar.frame());
+    statusBand_->update(height, bar.contentColor());
+    if (height > 0) wakeWhenTheMinuteTurns();
+}
+
+void GtkViewPresenter::syncStatusBar(Shown& shown, const std::shared_ptr<ui::ViewController>& top) {
+    const BandPlace place = bandPlaceOver(top);
+    shown.band->update(place.height, ui::StatusBar::shared().contentColor());
+    // The screen takes the room that is left at the next layout, as after a resize.
+    if (gtk_widget_get_margin_top(shown.viewport) != place.screenTop) {
+        gtk_widget_set_margin_top(shown.viewport, place.screenTop);
+    }
+    if (place.height > 0) wakeWhenTheMinuteTurns();
+}
+
+void GtkViewPresenter::wakeWhenTheMinuteTurns() {
+    // The time shown changes with the minute, which nothing in the ui layer announces: one
+    // timer for every band asks for a sync when the minute turns.
+    if (minuteTimer_) return;
+    const double now = dispatch::Clock::current().wallTime();
+    const auto untilNext = static_cast<guint>((60.0 - std::fmod(now, 60.0)) * 1000) + 1;
+    minuteTimer_ = g_timeout_add(
+        untilNext,
+        [](gpointer) -> gboolean {
+            if (auto* presenter = presenterSlot()) presenter->minuteTimer_ = 0;
+            GtkViewPresenter::changed();
+            return G_SOURCE_REMOVE;
+        },
+        nullptr);
 }
 
 GtkWidget* GtkViewPresenter::statusBarBand() const {
-    return statusBand_ && statusBand_->engineWindow ? statusBand_->band : nullptr;
+    return statusBand_ && statusBand_->window ? statusBand_->band : nullptr;
+}
+
+GtkWidget* GtkViewPresenter::statusBarBandFor(const ui::Window& window) const {
+    auto it = shown_.find(&window);
+    return it == shown_.end() || !it->second->band ? nullptr : it->second->band->band;
 }
 
 void GtkViewPresenter::syncAlerts(const std::vector<std::shared_ptr<ui::Window>>& windows) {
@@ -1179,15 +1211,16 @@ void GtkViewPresenter::closeByUser(const std::weak_ptr<ui::Window>& weak) {
 }
 
 void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
-                            const std::shared_ptr<ui::View>& root, GtkWindow* parent) {
+                            const std::shared_ptr<ui::ViewController>& top, GtkWindow* parent) {
     auto shown = std::make_unique<Shown>();
     shown->window = window;
-    shown->root = root;
+    shown->root = top->view();
     shown->gtkWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWindow* gtkWindow = GTK_WINDOW(shown->gtkWindow);
     const ui::Rect frame = window->frame();
+    // A sheet's window has room for the bar above the screen, which keeps its size.
     gtk_window_set_default_size(gtkWindow, static_cast<int>(frame.width()),
-                                static_cast<int>(frame.height()));
+                                static_cast<int>(frame.height()) + bandPlaceOver(top).screenTop);
     // The user may resize a screen's window, as a phone's screen turns: the screen takes the
     // window's size and lays itself out again.
     gtk_window_set_resizable(gtkWindow, TRUE);
@@ -1230,7 +1263,12 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
     gtk_container_add(GTK_CONTAINER(viewport), shown->fixed);
     style(viewport, kWindowBackground);
     if (GtkWidget* holder = gtk_bin_get_child(GTK_BIN(viewport))) style(holder, kWindowBackground);
-    gtk_container_add(GTK_CONTAINER(shown->gtkWindow), viewport);
+    // The status bar's band lies over the screen, or over the room a sheet leaves above it.
+    GtkWidget* stack = gtk_overlay_new();
+    gtk_container_add(GTK_CONTAINER(stack), viewport);
+    gtk_container_add(GTK_CONTAINER(shown->gtkWindow), stack);
+    shown->viewport = viewport;
+    shown->band = std::make_unique<StatusBand>(shown->gtkWindow, stack);
     g_signal_connect_data(
         viewport, "size-allocate",
         G_CALLBACK(+[](GtkWidget*, GdkRectangle* allocation, gpointer data) {

@@ -38,7 +38,9 @@ class WebView;
 // - the status bar is a band at the top of the main page's window, as high as the bar's frame,
 //   showing the time and battery in the bar's style while the bar shows, and the page sits
 //   where its web view's frame puts it (below the bar, or under it); a click on the band is
-//   a tap on the bar.
+//   a tap on the bar. Each presented screen's window has the same band, hidden where the
+//   bar is hidden over that screen: over a screen shown full screen (which leaves room for
+//   the bar or lies under it), above a sheet (whose views start below it).
 // Labels, hints and values of elements are what the toolkit's accessibility layer reads for
 // their widgets, and announcements are read out over the topmost screen. The ui objects stay
 // the truth: the presenter follows them when the ui layer says that something it draws has
@@ -67,6 +69,9 @@ public:
     GtkWidget* announcement() const;
     // The band that draws the status bar over the main page, or null before there is one.
     GtkWidget* statusBarBand() const;
+    // The band that draws the status bar in the GTK window that shows the screen presented in
+    // `window`, or null while it shows none.
+    GtkWidget* statusBarBandFor(const ui::Window& window) const;
     // Brings the GTK widgets up to date with the ui objects at once.
     void sync();
     // How many times the widgets have been brought up to date (for tests).
@@ -78,8 +83,8 @@ private:
     struct StatusBand;
     GtkViewPresenter();
     ~GtkViewPresenter() = delete;  // lives as long as the process
-    void show(const std::shared_ptr<ui::Window>& window, const std::shared_ptr<ui::View>& root,
-              GtkWindow* parent);
+    void show(const std::shared_ptr<ui::Window>& window,
+              const std::shared_ptr<ui::ViewController>& top, GtkWindow* parent);
     // Something drawn changed (ui::Display's observer): a sync is due. Any thread.
     static void changed();
     void syncAlerts(const std::vector<std::shared_ptr<ui::Window>>& windows);
@@ -90,6 +95,10 @@ private:
     static void resizedByUser(const std::weak_ptr<ui::Window>& window, ui::Size size);
     // The main page's place under the status bar, and the band that draws the bar over it.
     void syncStatusBar(const std::shared_ptr<WebView>& page);
+    // The band of the screen `top` shown in `shown`'s window, and the screen's place below it.
+    void syncStatusBar(Shown& shown, const std::shared_ptr<ui::ViewController>& top);
+    // Asks for a sync when the minute that the bands show turns.
+    void wakeWhenTheMinuteTurns();
     // The user asks to leave the screen shown in `window` (close button, Escape).
     static void closeByUser(const std::weak_ptr<ui::Window>& window);
 
@@ -100,6 +109,7 @@ private:
     std::atomic<bool> syncing_ = false;
     uint64_t syncs_ = 0;
     std::atomic<bool> syncScheduled_ = false;
+    guint minuteTimer_ = 0;
     GtkWidget* announcement_ = nullptr;  // cleared when GTK destroys it
 };
 

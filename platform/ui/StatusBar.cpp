@@ -13,10 +13,18 @@
 namespace ui {
 namespace {
 
+using DeferTo = std::shared_ptr<ViewController> (ViewController::*)() const;
+
+// The controller that answers for `controller`: the child it defers to, and so on down.
+std::shared_ptr<ViewController> answeringFor(std::shared_ptr<ViewController> controller,
+                                             DeferTo deferTo) {
+    while (auto child = ((*controller).*deferTo)()) controller = std::move(child);
+    return controller;
+}
+
 // The controller whose answers stand for the key window's: the topmost presented controller
 // that hides what is under it (or the root), then the children it defers to.
-std::shared_ptr<ViewController> governingController(
-    std::shared_ptr<ViewController> (ViewController::*deferTo)() const) {
+std::shared_ptr<ViewController> governingController(DeferTo deferTo) {
     auto window = Window::keyWindow();
     auto root = window ? window->rootViewController() : nullptr;
     if (!root) return nullptr;
@@ -27,8 +35,7 @@ std::shared_ptr<ViewController> governingController(
             governing = controller;
         }
     }
-    while (auto child = ((*governing).*deferTo)()) governing = child;
-    return governing;
+    return answeringFor(governing, deferTo);
 }
 
 void collectScrollViewsToTop(const std::shared_ptr<View>& view,
@@ -45,6 +52,12 @@ void collectScrollViewsToTop(const std::shared_ptr<View>& view,
 
 StatusBar& StatusBar::shared() {
     return ns::SharedInstance<StatusBar>::get();
+}
+
+bool StatusBar::isHiddenOver(const std::shared_ptr<ViewController>& screen) const {
+    if (hidden_ || !screen) return hidden_;
+    return vcBased_ && answeringFor(screen, &ViewController::childViewControllerForStatusBarHidden)
+                           ->prefersStatusBarHidden();
 }
 
 void StatusBar::setHidden(bool hidden) {

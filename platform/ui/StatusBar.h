@@ -2,12 +2,15 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "platform/ui/Color.h"
 #include "platform/ui/Geometry.h"
 #include "platform/ui/InterfaceOrientation.h"
 
 namespace ui {
+
+class ViewController;
 
 // Posted on the default centre after the status bar's frame changed (shown, hidden, resized).
 inline constexpr const char* kApplicationDidChangeStatusBarFrameNotification =
@@ -29,6 +32,10 @@ public:
     static StatusBar& shared();
 
     bool isHidden() const { return hidden_; }
+    // Whether the bar is hidden over a presented screen: while it is hidden, and, with
+    // view-controller-based appearance, when the screen's controller (or the child it defers
+    // to) prefers it hidden, even where that controller does not govern the bar (a sheet).
+    bool isHiddenOver(const std::shared_ptr<ViewController>& screen) const;
     Style style() const { return style_; }
     // The application's setters.
     void setHidden(bool hidden);

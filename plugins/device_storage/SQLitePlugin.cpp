@@ -60,10 +60,16 @@ constexpr const char* kNoBackupFlagLog =
     "INTERNAL PLUGIN ERROR: error setting nobackup flag in LocalDatabase directory: %@";
 constexpr const char* kMoreThanOneStatement =
     "SQL text holds more than one statement; run each on its own";
-// An answer's rows reach the page in runs of about this size once they pass it, so that the
-// page reads the first runs while later ones are still being stepped and written; smaller
-// answers go whole.
-constexpr size_t kRowPieceBytes = 4 << 20;
+// An answer's rows reach the page in runs once they pass the shortest run, so that the page
+// parses the first runs while later ones are still being stepped and written; smaller answers
+// go whole. A run is handed on as soon as the page waits for one, and grows while the page is
+// still busy with the last ones (fewer runs, each passing the engine at a fixed cost), up to
+// the longest.
+constexpr size_t kShortestRowPiece = 64 << 10;
+constexpr size_t kLongestRowPiece = 4 << 20;
+// While the page is busy, a growing run asks again whether it is awaited after this many more
+// bytes.
+constexpr size_t kRowPieceLookBytes = 16 << 10;
 constexpr const char* kProbeSql = "SELECT count(*) FROM sqlite_master;";
 
 // The files SQLite keeps beside a database while it works on it.
@@ -218,10 +224,12 @@ void SQLitePlugin::executeSqlNow(const HYBInvokedUrlCommand& command) {
         send(executeSqlWithDict(args["ex"], args["dbargs"]), command);
         return;
     }
-    RowPieces pieces{[&](size_t index, std::string run) {
-                         delegate->sendAnswerPiece(*callbackId, index, std::move(run));
-                     },
-                     kRowPieceBytes};
+    RowPieces pieces(
+        [&](size_t index, std::string run) {
+            delegate->sendAnswerPiece(*callbackId, index, std::move(run));
+        },
+        [&] { return delegate->answerPieceAwaited(*callbackId); }, kShortestRowPiece,
+        kLongestRowPiece);
     auto result = executeSqlWithDict(args["ex"], args["dbargs"], &pieces);
     // A failure after some rows went ahead is answered whole, which drops them.
     if (pieces.sent == 0 || result->status() != HYBResultStatusOK) {
@@ -998,6 +1006,18 @@ int SQLitePlugin::bindValues(sqlite3_stmt* statement, const ns::Value& params) {
     return SQLITE_OK;
 }
 
+bool SQLitePlugin::RowPieces::due(size_t bytes) {
+    if (bytes < nextLook) return false;
+    if (bytes >= most || awaited()) return true;
+    nextLook = std::min(bytes + kRowPieceLookBytes, most);
+    return false;
+}
+
+void SQLitePlugin::RowPieces::hand(std::string run) {
+    send(sent++, std::move(run));
+    nextLook = fewest;
+}
+
 SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* statement,
                                                   RowPieces* pieces) {
     const int64_t changesBefore = sqlite3_total_changes64(db);
@@ -1021,11 +1041,12 @@ SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* sta
             outcome.rows += ',';
         }
         writeRow(outcome.rows, statement, keys);
-        if (pieces && outcome.rows.size() >= pieces->bytes) {
+        if (pieces && pieces->due(outcome.rows.size())) {
             outcome.rows += ']';
-            pieces->send(pieces->sent++, std::exchange(outcome.rows, std::string()));
-            // Room for the next run as it was for this one: growing into it would copy it.
-            outcome.rows.reserve(pieces->bytes + pieces->bytes / 8);
+            const size_t size = outcome.rows.size();
+            pieces->hand(std::exchange(outcome.rows, std::string()));
+            // Room for a next run like this one: growing into it would copy it.
+            outcome.rows.reserve(size + size / 8);
             inRun = false;
         }
     }

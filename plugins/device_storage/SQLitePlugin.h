@@ -77,11 +77,29 @@ public:
     // its location.
     std::optional<std::string> getDBPath(std::string_view name, std::string_view location) const;
     // Rows handed on in runs while their statement still steps: each run is the JSON text of
-    // an array, cut once it holds `bytes`; `sent` counts the runs handed on.
+    // an array, cut once it holds `fewest` bytes and the receiver awaits one (asked once in a
+    // while), or once it holds `most`; `sent` counts the runs handed on.
     struct RowPieces {
+        RowPieces(std::function<void(size_t index, std::string run)> send,
+                  std::function<bool()> awaited, size_t fewest, size_t most)
+            : send(std::move(send)),
+              awaited(std::move(awaited)),
+              fewest(fewest),
+              most(most),
+              nextLook(fewest) {}
+        // Whether a run of `bytes` is to be handed on now.
+        bool due(size_t bytes);
+        // Hands on the run, the receiver's index its own.
+        void hand(std::string run);
+
         std::function<void(size_t index, std::string run)> send;
-        size_t bytes;
+        std::function<bool()> awaited;
+        size_t fewest;
+        size_t most;
         size_t sent = 0;
+
+    private:
+        size_t nextLook;
     };
     // Runs one statement {"sql", "params"} on the database that "dbargs" names. With `pieces`
     // the rows already handed on there are not in the answer's "rows".

@@ -2,32 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
-#include <mutex>
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "bridge/NSString+HYBJavaScriptLiteral.h"
-#include "platform/dispatch/Queue.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
 #include "platform/wk/Engine.h"
-#include "sdk/instance_id/NEBInstanceID.h"
+#include "plugins/push/NCMPushPage.h"
 #include "sdk/messaging/NEBMessaging.h"
 
 namespace {
-
-// The slots are read and written on the main thread; the lock keeps a stray caller safe.
-std::mutex slotsMutex;
-std::shared_ptr<NCMPlugin> sharedInstance;
-std::optional<std::string> heldPush;
-
-// Messages waiting for the page, by the order in which they came.
-std::map<uint64_t, NCMPlugin::PageMessage> waitingMessages;
-uint64_t nextWaitingNumber = 0;
 
 std::optional<ns::Value> jsonSafe(const ns::Value& value) {
     if (const ns::Data* bytes = value.data()) return ns::Value(bytes->base64EncodedString());
@@ -62,7 +50,9 @@ void sendOK(const std::shared_ptr<HYBCommandDelegate>& delegate,
 
 }  // namespace
 
-NCMPlugin::NCMPlugin() {
+NCMPlugin::NCMPlugin(std::weak_ptr<NCMPushPage> page, std::shared_ptr<NEBMessaging> messaging,
+                     TokenSource token)
+    : page_(std::move(page)), messaging_(std::move(messaging)), token_(std::move(token)) {
     registerAction("ready", &NCMPlugin::ready);
     registerAction("getToken", &NCMPlugin::getToken);
     registerAction("subscribeToTopic", &NCMPlugin::subscribeToTopic);
@@ -70,78 +60,10 @@ NCMPlugin::NCMPlugin() {
     registerAction("registerNotification", &NCMPlugin::registerNotification);
 }
 
-std::shared_ptr<NCMPlugin> NCMPlugin::ncmPlugin() {
-    std::lock_guard lock(slotsMutex);
-    return sharedInstance;
-}
-
-void NCMPlugin::holdPush(std::string json) {
-    std::lock_guard lock(slotsMutex);
-    heldPush = std::move(json);
-}
-
-std::optional<std::string> NCMPlugin::getLastPush() {
-    std::lock_guard lock(slotsMutex);
-    return std::exchange(heldPush, std::nullopt);
-}
-
-void NCMPlugin::deliverMessage(std::string json, std::string messageID,
-                               DeliveredHandler delivered) {
-    PageMessage message{std::move(json), std::move(messageID), std::move(delivered)};
-    std::shared_ptr<NCMPlugin> plugin;
-    uint64_t number = 0;
-    {
-        std::lock_guard lock(slotsMutex);
-        number = nextWaitingNumber++;
-        // Nothing waits before it and the page can take it: it goes at once.
-        if (sharedInstance && waitingMessages.empty()) plugin = sharedInstance;
-        if (!plugin) {
-            waitingMessages.emplace(number, std::move(message));
-            return;
-        }
-    }
-    plugin->sendMessage(number, std::move(message));
-}
-
-void NCMPlugin::sendMessage(uint64_t number, PageMessage message) {
-    ns::Value argument(message.json);
-    // The handler keeps the message, to put it back in its place when the page was not
-    // listening.
-    callPage(std::move(argument),
-             [number, message = std::move(message)](PageAnswer answer) mutable {
-                 if (answer == PageAnswer::Delivered) {
-                     if (message.delivered) message.delivered(message.messageID);
-                     return;
-                 }
-                 std::lock_guard lock(slotsMutex);
-                 waitingMessages.emplace(number, std::move(message));
-             });
-}
-
-size_t NCMPlugin::waitingMessageCount() {
-    std::lock_guard lock(slotsMutex);
-    return waitingMessages.size();
-}
-
-void NCMPlugin::sendWaitingMessages() {
-    std::shared_ptr<NCMPlugin> plugin;
-    std::map<uint64_t, PageMessage> sending;
-    {
-        std::lock_guard lock(slotsMutex);
-        if (!sharedInstance) return;
-        plugin = sharedInstance;
-        sending.swap(waitingMessages);
-    }
-    for (auto& [number, message] : sending) plugin->sendMessage(number, std::move(message));
-}
-
 void NCMPlugin::ready(const HYBInvokedUrlCommand& command) {
     ns::nslog("Hybrid view ready");
-    {
-        std::lock_guard lock(slotsMutex);
-        sharedInstance = std::static_pointer_cast<NCMPlugin>(shared_from_this());
-    }
-    sendWaitingMessages();
+    if (auto page = page_.lock())
+        page->setReadyPlugin(std::static_pointer_cast<NCMPlugin>(shared_from_this()));
     auto delegate = commandDelegate();
     if (!delegate) return;
     auto callbackId = command.callbackId();
@@ -152,9 +74,9 @@ void NCMPlugin::getToken(const HYBInvokedUrlCommand& command) {
     auto delegate = commandDelegate();
     if (!delegate) return;
     auto callbackId = command.callbackId();
-    delegate->runInBackground([delegate, callbackId] {
+    delegate->runInBackground([delegate, callbackId, token = token_] {
         ns::nslog("get Token");
-        sendOK(delegate, callbackId, NEBInstanceID::instanceID()->token());
+        sendOK(delegate, callbackId, token ? token() : std::nullopt);
     });
 }
 
@@ -177,18 +99,15 @@ void NCMPlugin::updateTopic(const HYBInvokedUrlCommand& command, bool subscribe)
     auto delegate = commandDelegate();
     if (!delegate) return;
     auto callbackId = command.callbackId();
-    delegate->runInBackground([delegate, callbackId, topic, subscribe] {
-        if (topic) {
-            // The messaging library starts on the main thread (its first use builds it), so
-            // the request is handed there rather than touching it from this queue.
+    delegate->runInBackground([delegate, callbackId, topic, subscribe, messaging = messaging_] {
+        // The library takes the request to the main thread itself.
+        if (topic && messaging) {
             std::string name = ns::format("/topics/%@", *topic);
-            dispatch::Queue::main().async([name, subscribe] {
-                if (subscribe) {
-                    NEBMessaging::messaging()->subscribeToTopic(name);
-                } else {
-                    NEBMessaging::messaging()->unsubscribeFromTopic(name);
-                }
-            });
+            if (subscribe) {
+                messaging->subscribeToTopic(name);
+            } else {
+                messaging->unsubscribeFromTopic(name);
+            }
         }
         sendOK(delegate, callbackId, topic);
     });
@@ -198,9 +117,11 @@ void NCMPlugin::updateTopic(const HYBInvokedUrlCommand& command, bool subscribe)
 // notification is taken here, so it must not go to a shared instance that may not exist yet.
 void NCMPlugin::registerNotification(const HYBInvokedUrlCommand& command) {
     ns::nslog("view registered for notifications");
-    if (auto held = getLastPush()) notifyOfMessage(*held);
-    // A page that was not listening yet when its ready came is now.
-    sendWaitingMessages();
+    if (auto page = page_.lock()) {
+        if (auto held = page->getLastPush()) notifyOfMessage(std::move(*held));
+        // A page that was not listening yet when its ready came is now.
+        page->sendWaitingMessages();
+    }
     sendOK(commandDelegate(), command.callbackId());
 }
 
@@ -276,11 +197,7 @@ std::string NCMPlugin::tokenRefreshScript(const std::optional<std::string>& toke
            (token ? hyb_JavaScriptStringLiteral(*token) : std::string("null")) + ");";
 }
 
-void NCMPlugin::notifyOfMessage(const std::string& json, DeliveryHandler handler) {
-    callPage(ns::Value(json), std::move(handler));
-}
-
-void NCMPlugin::callPage(ns::Value argument, DeliveryHandler handler) {
+void NCMPlugin::notifyOfMessage(std::string json, DeliveryHandler handler) {
     auto engine = webViewEngine();
     if (!engine) {
         if (handler) handler(PageAnswer::NotListening);
@@ -288,8 +205,8 @@ void NCMPlugin::callPage(ns::Value argument, DeliveryHandler handler) {
     }
     // The page's callback with the message, as a script would read; the message itself goes
     // over as a value.
-    logEvaluation(kNotificationCallback, *argument.string());
-    ns::Dictionary arguments{{kMessageArgument, std::move(argument)}};
+    logEvaluation(kNotificationCallback, json);
+    ns::Dictionary arguments{{kMessageArgument, ns::Value(std::move(json))}};
     if (!handler) {
         engine->callAsyncJavaScript(kMessageBody, std::move(arguments), nullptr);
         return;
@@ -332,7 +249,8 @@ void NCMPlugin::logEvaluation(std::string_view script, std::string_view argument
 
 void NCMPlugin::appEnterForeground() {
     ns::nslog("Set state foreground");
-    if (auto held = getLastPush()) notifyOfMessage(*held);
+    auto page = page_.lock();
+    if (auto held = page ? page->getLastPush() : std::nullopt) notifyOfMessage(std::move(*held));
 }
 
 void NCMPlugin::appEnterBackground() {

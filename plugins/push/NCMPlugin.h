@@ -11,19 +11,25 @@
 #include "platform/ns/Value.h"
 
 class HYBInvokedUrlCommand;
+class NCMPushPage;
+class NEBMessaging;
 
 // The push service the page sees: five page actions (ready, token, topics, delivery of the
 // held notification) and two calls pushed into the page, received notifications and refreshed
-// tokens. The instance that ran the page's first `ready` is the one every push reaches.
-// Main thread, except the background blocks of the actions.
+// tokens. The instance that ran the page's last `ready` is the one every push reaches, through
+// the push road's page end (NCMPushPage). Main thread, except the background blocks of the
+// actions.
 class NCMPlugin : public HYBPlugin {
 public:
     static constexpr const char* kNotificationCallback = "NCMPlugin.onNotificationReceived";
     static constexpr const char* kTokenRefreshCallback = "NCMPlugin.onTokenRefreshReceived";
+    // Instance identity's default token, when it has one (any thread).
+    using TokenSource = std::function<std::optional<std::string>()>;
 
-    NCMPlugin();
-
-    static std::shared_ptr<NCMPlugin> ncmPlugin();
+    // On the page end of the push road (held weakly: it outlives the plug-in), the messaging
+    // library whose topics the page's actions change, and the default token.
+    NCMPlugin(std::weak_ptr<NCMPushPage> page, std::shared_ptr<NEBMessaging> messaging,
+              TokenSource token);
 
     void ready(const HYBInvokedUrlCommand& command);
     void getToken(const HYBInvokedUrlCommand& command);
@@ -38,29 +44,10 @@ public:
     using DeliveryHandler = std::function<void(PageAnswer)>;
 
     // `json` is the message as JSON text (messageJSON). A null handler hears nothing back.
-    void notifyOfMessage(const std::string& json, DeliveryHandler handler = {});
+    void notifyOfMessage(std::string json, DeliveryHandler handler = {});
     void notifyOfTokenRefresh(const std::optional<std::string>& token);
     void appEnterForeground();
     void appEnterBackground();
-
-    // The one held notification (the most recently opened), taken once.
-    static void holdPush(std::string json);
-    static std::optional<std::string> getLastPush();
-
-    // A message that must reach the page: sent at once through the shared instance, or, while
-    // there is none, kept until the page says it is ready; `delivered` is called with the
-    // message's id once the page's callback has run with it. A message that finds the page not
-    // listening (it is loading again, say) waits, in its place among the others, for the
-    // page's next ready. Main thread.
-    using DeliveredHandler = std::function<void(const std::string& messageID)>;
-    struct PageMessage {
-        std::string json;
-        std::string messageID;
-        DeliveredHandler delivered;
-    };
-    static void deliverMessage(std::string json, std::string messageID, DeliveredHandler delivered);
-    // How many such messages wait for the page (tests).
-    static size_t waitingMessageCount();
 
     // The message as compact JSON that is also a JavaScript expression, with its id under
     // kMessageIDKey when `messageID` is not empty. What JSON cannot hold is not lost silently
@@ -79,9 +66,8 @@ private:
     void updateTopic(const HYBInvokedUrlCommand& command, bool subscribe);
     void evaluate(std::string script);
     static void logEvaluation(std::string_view script, std::string_view argument = {});
-    // One message of deliverMessage, numbered by its arrival.
-    void sendMessage(uint64_t number, PageMessage message);
-    // The page's callback called with `argument`, the message's JSON text.
-    void callPage(ns::Value argument, DeliveryHandler handler);
-    static void sendWaitingMessages();
+
+    const std::weak_ptr<NCMPushPage> page_;
+    const std::shared_ptr<NEBMessaging> messaging_;
+    const TokenSource token_;
 };

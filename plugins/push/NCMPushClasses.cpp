@@ -1,10 +1,11 @@
 #include "plugins/push/NCMPushClasses.h"
 
-#include <memory>
-
 #include "platform/rt/ClassRegistry.h"
-#include "plugins/push/NCMPlugin.h"
 
-void NCMPushClasses::registerClasses(rt::ClassRegistry& registry) {
-    registry.registerClass("NCMPlugin", "HYBPlugin", [] { return std::make_shared<NCMPlugin>(); });
+void NCMPushClasses::registerClasses(rt::ClassRegistry& registry, std::shared_ptr<NCMPushPage> page,
+                                     std::shared_ptr<NEBMessaging> messaging,
+                                     NCMPlugin::TokenSource token) {
+    registry.registerClass("NCMPlugin", "HYBPlugin", [page, messaging, token] {
+        return std::make_shared<NCMPlugin>(page, messaging, token);
+    });
 }

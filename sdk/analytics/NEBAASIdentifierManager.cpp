@@ -16,10 +16,10 @@ std::shared_ptr<svc::AdvertisingIdentifierManager> lookUpManager() {
                 std::dynamic_pointer_cast<svc::AdvertisingIdentifierManager>(found->create()))
             return manager;
     }
-    NEBAMonitor::log(4,
-                     "The AdSupport Framework is not currently linked. Some features will not "
-                     "function properly. Learn more at " +
-                         NEBServiceHosts::consoleURL());
+    NEBAMonitor::warning(
+        "The AdSupport Framework is not currently linked. Some features will not "
+        "function properly. Learn more at " +
+        NEBServiceHosts::consoleURL());
     return nullptr;
 }
 

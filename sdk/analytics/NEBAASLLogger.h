@@ -21,7 +21,8 @@ public:
     int32_t maxASLLevel() const { return maxASLLevel_; }
     void setMaxASLLevel(int32_t level) { maxASLLevel_ = level < 7 ? level : 7; }
 
-    // 3 for levels 0-2, 4 for 3-5 and above 7, 5 for 6, 7 for 7; at most maxASLLevel.
+    // The level's system-log level (3 for errors, 4 for warnings and unnamed levels, 5 for
+    // information, 7 for debugging), at most maxASLLevel.
     static int32_t ASLLevelFromLogLevel(int64_t logLevel, int32_t maxASLLevel);
 
 private:

@@ -11,7 +11,7 @@ NEBAAlarm::~NEBAAlarm() {
 
 void NEBAAlarm::runAfterDelay(double seconds, std::function<void()> block) {
     if (!block) {
-        NEBAMonitor::log(1, "Tried to schedule an empty block");
+        NEBAMonitor::error("Tried to schedule an empty block");
         return;
     }
     cancel();
@@ -31,20 +31,20 @@ void NEBAAlarm::runAfterDelay(double seconds, std::function<void()> block) {
             if (state->generation != generation) return;
             state->scheduledTimestamp.reset();
         }
-        NEBAMonitor::log(7, "Timer fired");
+        NEBAMonitor::debug("Timer fired");
         block();
     };
     if (seconds > 0)
         queue_.asyncAfter(dispatch::seconds(seconds), std::move(fire));
     else
         queue_.async(std::move(fire));
-    NEBAMonitor::log(7, "Timer scheduled to fire in approx. (s)", {ns::Value(seconds)});
+    NEBAMonitor::debug("Timer scheduled to fire in approx. (s)", {ns::Value(seconds)});
 }
 
 void NEBAAlarm::cancel() {
     std::lock_guard lock(state_->mutex);
     if (!state_->scheduledTimestamp) return;
-    NEBAMonitor::log(7, "Canceling active timer");
+    NEBAMonitor::debug("Canceling active timer");
     ++state_->generation;
     state_->scheduledTimestamp.reset();
 }

@@ -8,7 +8,6 @@
 #include "platform/ui/Application.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/core/NEBNetwork.h"
 
 namespace {
@@ -24,32 +23,30 @@ void missingImplementation(const ui::Application& app, std::atomic<bool>& said,
     if (said.exchange(true)) return;
     const auto* type = app.delegateClass();
     std::string className = type ? type->name() : std::string("(unregistered class)");
-    NEBAMonitor::log(3,
+    NEBAMonitor::log(NEBALogLevel::WarningNotSampled,
                      ns::format("Implementation of %s not found. Please add the handler into "
                                 "your App Delegate. Class",
                                 selector),
                      {ns::Value(className)});
 }
 
-void reportURL(const std::optional<ns::URL>& url) {
-    if (url) NEBAnalytics::handleOpenURL(*url);
-}
-
-void installHooks(ui::Application& application) {
+void installHooks(ui::Application& application,
+                  const NEBAAppDelegateProxy::OpenedURLHandler& openedURL) {
     // Each missing operation is reported once for the application.
     auto said = std::make_shared<std::array<std::atomic<bool>, 3>>();
     application.installHook<DelegateOp::OpenURL>(
         NEBAAppDelegateProxy::kHookOwner,
-        [](ui::Application& app, const std::optional<ns::URL>& url, const ns::Dictionary& options,
-           const auto& next) {
-            reportURL(url);
+        [openedURL](ui::Application& app, const std::optional<ns::URL>& url,
+                    const ns::Dictionary& options, const auto& next) {
+            if (url) openedURL(*url);
             return next(app, url, options);
         });
     application.installHook<DelegateOp::OpenURLWithSourceApplication>(
         NEBAAppDelegateProxy::kHookOwner,
-        [said](ui::Application& app, const std::optional<ns::URL>& url, const std::string& source,
-               const ns::Value& annotation, const auto& next) {
-            reportURL(url);
+        [said, openedURL](ui::Application& app, const std::optional<ns::URL>& url,
+                          const std::string& source, const ns::Value& annotation,
+                          const auto& next) {
+            if (url) openedURL(*url);
             if (app.delegateImplements(DelegateOp::OpenURLWithSourceApplication))
                 return next(app, url, source, annotation);
             missingImplementation(app, (*said)[0],
@@ -58,10 +55,10 @@ void installHooks(ui::Application& application) {
         });
     application.installHook<DelegateOp::ContinueUserActivity>(
         NEBAAppDelegateProxy::kHookOwner,
-        [said](ui::Application& app, const std::shared_ptr<ui::UserActivity>& activity,
-               const ui::RestorationHandler& restoration, const auto& next) {
+        [said, openedURL](ui::Application& app, const std::shared_ptr<ui::UserActivity>& activity,
+                          const ui::RestorationHandler& restoration, const auto& next) {
             auto link = NEBAMeasurement::deepLinkFromUserActivity(activity);
-            if (link && !link->absoluteString().empty()) NEBAnalytics::handleOpenURL(*link);
+            if (link && !link->absoluteString().empty()) openedURL(*link);
             if (app.delegateImplements(DelegateOp::ContinueUserActivity))
                 return next(app, activity, restoration);
             missingImplementation(app, (*said)[1],
@@ -95,23 +92,24 @@ void NEBAAppDelegateProxy::load() {
 }
 
 void NEBAAppDelegateProxy::proxyOriginalDelegate(
-    const std::shared_ptr<ui::ApplicationDelegate>& delegate) {
+    const std::shared_ptr<ui::ApplicationDelegate>& delegate, OpenedURLHandler openedURL) {
     if (!isAppDelegateProxyEnabled()) {
-        NEBAMonitor::log(
-            6, std::string("Nebula Analytics App Delegate Proxy is disabled. ") + kManualHint);
+        NEBAMonitor::info(std::string("Nebula Analytics App Delegate Proxy is disabled. ") +
+                          kManualHint);
         return;
     }
     if (!delegate) {
-        NEBAMonitor::log(1, std::string("Cannot create Nebula Analytics because App Delegate "
-                                        "instance is nil. ") +
-                                kManualHint);
+        NEBAMonitor::error(std::string("Cannot create Nebula Analytics because App Delegate "
+                                       "instance is nil. ") +
+                           kManualHint);
         return;
     }
     auto& application = ui::Application::shared();
     if (application.isHookInstalled(DelegateOp::OpenURL, kHookOwner)) return;
-    installHooks(application);
-    NEBAMonitor::log(6, ns::format("Successfully created Nebula Analytics App Delegate Proxy "
-                                   "automatically. To disable the proxy, set the flag %@ to NO in "
-                                   "the Info.plist",
-                                   std::string(ui::kAppDelegateProxyEnabledKey)));
+    installHooks(application, openedURL);
+    NEBAMonitor::info(
+        ns::format("Successfully created Nebula Analytics App Delegate Proxy "
+                   "automatically. To disable the proxy, set the flag %@ to NO in "
+                   "the Info.plist",
+                   std::string(ui::kAppDelegateProxyEnabledKey)));
 }

@@ -7,8 +7,8 @@
 std::optional<NEBAAppMetadata> NEBAAppMetadata::initWithLastBundleIndex(
     int32_t lastBundleIndex, double lastBundleStartTimestamp, double lastBundleEndTimestamp) {
     if (lastBundleIndex < 0) {
-        NEBAMonitor::log(
-            4, "Failed to create app metadata object. Received negative last bundle index.");
+        NEBAMonitor::warning(
+            "Failed to create app metadata object. Received negative last bundle index.");
         return std::nullopt;
     }
     return NEBAAppMetadata(lastBundleIndex, lastBundleStartTimestamp, lastBundleEndTimestamp);
@@ -17,7 +17,7 @@ std::optional<NEBAAppMetadata> NEBAAppMetadata::initWithLastBundleIndex(
 void NEBAAppMetadata::incrementLastBundleIndex() {
     if (lastBundleIndex_ == INT32_MAX) {
         lastBundleIndex_ = 0;
-        NEBAMonitor::log(4, "Bundle index overflow. Bundle index reset to 0.");
+        NEBAMonitor::warning("Bundle index overflow. Bundle index reset to 0.");
         return;
     }
     ++lastBundleIndex_;

@@ -129,10 +129,10 @@ ns::Status NEBAAudience::isValidACPAudience(const ACPAudience& audience,
 bool NEBAAudience::updateACPAudiences(const Audiences& audiences) {
     int32_t maxAudiences = remoteConfig_->maxAudienceCount();
     if (audiences.size() > maxAudiences) {
-        NEBAMonitor::log(1,
-                         "Configuration contains too many audiences. Audiences will not be saved. "
-                         "Audience count",
-                         {ns::Value(audiences.size())});
+        NEBAMonitor::error(
+            "Configuration contains too many audiences. Audiences will not be saved. "
+            "Audience count",
+            {ns::Value(audiences.size())});
         return true;
     }
     int32_t maxFilters = remoteConfig_->maxFiltersPerAudience();
@@ -143,8 +143,8 @@ bool NEBAAudience::updateACPAudiences(const Audiences& audiences) {
     for (const auto& definition : audiences) {
         if (auto valid = isValidACPAudience(definition, accepted, maxFilters, maxParameters);
             !valid) {
-            NEBAMonitor::log(
-                1, "Audience definition is invalid. Audience will not be saved. Audience, error",
+            NEBAMonitor::error(
+                "Audience definition is invalid. Audience will not be saved. Audience, error",
                 {ns::Value(definition.audience_id()), valid.error()});
             continue;
         }
@@ -168,7 +168,7 @@ bool NEBAAudience::updateACPAudiences(const Audiences& audiences) {
     if (!maybeDeleteStaleFilterResults(accepted)) return false;
 
     auto fail = [](const char* message, const ns::Status& status) {
-        NEBAMonitor::log(1, message, {status.error()});
+        NEBAMonitor::error(message, {status.error()});
         return false;
     };
     if (auto done = database_->deleteAllEventFilters(); !done)
@@ -194,8 +194,8 @@ bool NEBAAudience::updateACPAudiences(const Audiences& audiences) {
     }
     auto properties = database_->userAttributesIncludingInternal(true);
     if (!properties) {
-        NEBAMonitor::log(
-            1, "Unable to query current user properties. Audiences will not be saved. Error",
+        NEBAMonitor::error(
+            "Unable to query current user properties. Audiences will not be saved. Error",
             {properties.error()});
         return false;
     }
@@ -208,23 +208,23 @@ bool NEBAAudience::updateACPAudiences(const Audiences& audiences) {
 bool NEBAAudience::maybeDeleteStaleFilterResults(const std::set<int32_t>& audienceIDs) {
     auto results = database_->allFilterResults();
     if (!results) {
-        NEBAMonitor::log(1,
-                         "Unable to query Audience filter results. Audiences will not be saved. "
-                         "Error",
-                         {results.error()});
+        NEBAMonitor::error(
+            "Unable to query Audience filter results. Audiences will not be saved. "
+            "Error",
+            {results.error()});
         return false;
     }
     int32_t maxResults = remoteConfig_->maxFilterResultCount();
     if (results->size() <= static_cast<size_t>(std::max(maxResults, 0))) return true;
-    NEBAMonitor::log(3,
+    NEBAMonitor::log(NEBALogLevel::WarningNotSampled,
                      "Too many Audience filter results. Deleting filter results for deleted "
                      "Audiences. Filter result count, max filter result count",
                      {ns::Value(static_cast<long long>(results->size())), ns::Value(maxResults)});
     auto current = database_->allAudienceIDs();
     if (!current) {
-        NEBAMonitor::log(1,
-                         "Unable to query current Audience IDs. Audiences will not be saved. Error",
-                         {current.error()});
+        NEBAMonitor::error(
+            "Unable to query current Audience IDs. Audiences will not be saved. Error",
+            {current.error()});
         return false;
     }
     std::set<int32_t> kept(current->begin(), current->end());
@@ -237,10 +237,10 @@ bool NEBAAudience::maybeDeleteStaleFilterResults(const std::set<int32_t>& audien
     // store refuses an empty delete, and treating that as one would refuse every update).
     if (stale.empty()) return true;
     if (auto deleted = database_->deleteFilterResults(stale); !deleted) {
-        NEBAMonitor::log(1,
-                         "Unable to delete stale Audience filter results. Audiences will not be "
-                         "saved. Error",
-                         {deleted.error()});
+        NEBAMonitor::error(
+            "Unable to delete stale Audience filter results. Audiences will not be "
+            "saved. Error",
+            {deleted.error()});
         return false;
     }
     return true;
@@ -253,7 +253,7 @@ bool NEBAAudience::evaluateFilters(const ns::Result<std::vector<Filter>>& filter
                                    const std::string& name, const char* const* messages,
                                    const Evaluate& evaluate) {
     if (!filters) {
-        NEBAMonitor::log(1, messages[0], {ns::Value(name), filters.error()});
+        NEBAMonitor::error(messages[0], {ns::Value(name), filters.error()});
         return false;
     }
     // Results changed by this call, and results read during it.
@@ -268,7 +268,7 @@ bool NEBAAudience::evaluateFilters(const ns::Result<std::vector<Filter>>& filter
         } else {
             auto stored = database_->filterResultForAudienceID(filter.audienceID);
             if (!stored) {
-                NEBAMonitor::log(1, messages[1], {ns::Value(name), stored.error()});
+                NEBAMonitor::error(messages[1], {ns::Value(name), stored.error()});
                 return false;
             }
             current = *stored;
@@ -278,9 +278,8 @@ bool NEBAAudience::evaluateFilters(const ns::Result<std::vector<Filter>>& filter
         if (current && isFilterResult(*current, filter.filterID)) continue;
         auto outcome = evaluate(filter);
         if (!outcome) {
-            NEBAMonitor::log(
-                1, messages[2],
-                {ns::Value(name), ns::Value(filter.filterID), ns::Value(filter.audienceID)});
+            NEBAMonitor::error(messages[2], {ns::Value(name), ns::Value(filter.filterID),
+                                             ns::Value(filter.audienceID)});
             continue;
         }
         if (*outcome == NEBAAudienceEvaluation::kNotEvaluated) continue;
@@ -293,7 +292,7 @@ bool NEBAAudience::evaluateFilters(const ns::Result<std::vector<Filter>>& filter
     std::vector<NEBAFilterResult> results;
     for (auto& [audienceID, result] : updated) results.push_back(std::move(result));
     if (auto saved = database_->updateFilterResults(results); !saved) {
-        NEBAMonitor::log(1, messages[3], {ns::Value(name), saved.error()});
+        NEBAMonitor::error(messages[3], {ns::Value(name), saved.error()});
         return false;
     }
     return true;
@@ -328,7 +327,7 @@ bool NEBAAudience::isFilterResult(const NEBAFilterResult& result, int32_t filter
     if (result.currentResults.empty()) return false;
     auto data = NEBADatabase::safeParse<ACPResultData>(result.currentResults, "ACPResultData");
     if (!data || data->status_size() == 0 || data->results_size() == 0) {
-        NEBAMonitor::log(2,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampledOnly,
                          "Audience filter result is non-nil and is missing status or results "
                          "array. Audience result will not be bundled. Audience ID, result data",
                          {ns::Value(result.audienceID), ns::Value(result.currentResults)});
@@ -367,10 +366,10 @@ NEBAFilterResult NEBAAudience::updatedFilterResultWithFilterID(
 std::optional<NEBAAudience::LeafResults> NEBAAudience::resultsForBundling() {
     auto stored = database_->allFilterResults();
     if (!stored) {
-        NEBAMonitor::log(1,
-                         "Unable to query Audience filter results. Audience results will not be "
-                         "bundled. Error",
-                         {stored.error()});
+        NEBAMonitor::error(
+            "Unable to query Audience filter results. Audience results will not be "
+            "bundled. Error",
+            {stored.error()});
         return std::nullopt;
     }
     LeafResults leaves;
@@ -379,17 +378,17 @@ std::optional<NEBAAudience::LeafResults> NEBAAudience::resultsForBundling() {
         auto current =
             NEBADatabase::safeParse<ACPResultData>(result.currentResults, "ACPResultData");
         if (!current) {
-            NEBAMonitor::log(1,
-                             "Current result data is nil. Audience result will not be bundled. "
-                             "Audience ID",
-                             {ns::Value(audienceID)});
+            NEBAMonitor::error(
+                "Current result data is nil. Audience result will not be bundled. "
+                "Audience ID",
+                {ns::Value(audienceID)});
             continue;
         }
         if (current->status_size() == 0 || current->status(0) == 0) {
-            NEBAMonitor::log(1,
-                             "Current result status is 0. Audience result will not be bundled. "
-                             "Audience ID",
-                             {ns::Value(audienceID)});
+            NEBAMonitor::error(
+                "Current result status is 0. Audience result will not be bundled. "
+                "Audience ID",
+                {ns::Value(audienceID)});
             continue;
         }
         NEB_MEASUREMENT::ACPAudienceLeafFilterResult leaf;
@@ -410,10 +409,10 @@ std::optional<NEBAAudience::LeafResults> NEBAAudience::resultsForBundling() {
     }
     if (!rewritten.empty()) {
         if (auto saved = database_->updateFilterResults(rewritten); !saved) {
-            NEBAMonitor::log(1,
-                             "Unable to save updated Audience filter results. Audience results "
-                             "will not be bundled. Error",
-                             {saved.error()});
+            NEBAMonitor::error(
+                "Unable to save updated Audience filter results. Audience results "
+                "will not be bundled. Error",
+                {saved.error()});
             return std::nullopt;
         }
     }

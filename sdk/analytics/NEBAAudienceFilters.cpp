@@ -23,7 +23,7 @@ ns::Value describe(const Message& message) {
 }
 
 Outcome notEvaluated(const char* message, std::vector<NEBALogContext> contexts = {},
-                     int level = 1) {
+                     int64_t level = NEBALogLevel::Error) {
     NEBAMonitor::log(level, message, contexts);
     return Outcome::kNotEvaluated;
 }
@@ -136,7 +136,7 @@ NEBAAudienceEvaluation NEBAAudienceEvaluateEventFilter(
             return notEvaluated(
                 "Event does not have parameter required by filter. Audience filter will not be "
                 "evaluated",
-                {}, 7);
+                {}, NEBALogLevel::Debug);
         if (it->second.isString() && !condition.has_string_filter())
             return notEvaluated(
                 "Event param is a string and the filter does not have a string filter. Audience "
@@ -203,7 +203,7 @@ NEBAAudienceEvaluation NEBAAudienceEvaluateFilter(const NEB_MEASUREMENT::ACPFilt
 
 bool NEBAAudienceIsValidNumberFilter(const NumberFilter& filter) {
     auto fail = [&](const char* message) {
-        NEBAMonitor::log(1, message, {describe(filter)});
+        NEBAMonitor::error(message, {describe(filter)});
         return false;
     };
     auto numeric = [](bool has, const std::string& text) {
@@ -236,7 +236,7 @@ NEBAAudienceEvaluation NEBAAudienceEvaluateDecimalFilter(const NumberFilter& fil
     auto parse = [&](const std::string& text, const char* notANumber, NEBADecimal& into) {
         auto decimal = NEBADecimal::decimalFromString(text);
         if (!decimal) {
-            NEBAMonitor::log(1, notANumber);
+            NEBAMonitor::error(notANumber);
             values.isValid = false;
             return;
         }
@@ -293,7 +293,7 @@ NEBAAudienceEvaluation NEBAAudienceEvaluateDoubleFilter(const NumberFilter& filt
 bool NEBAAudienceIsValidStringFilter(const StringFilter& filter,
                                      std::shared_ptr<const icu::RegexPattern>* compiled) {
     auto fail = [&](const char* message, std::vector<NEBALogContext> contexts) {
-        NEBAMonitor::log(1, message, contexts);
+        NEBAMonitor::error(message, contexts);
         return false;
     };
     if (!filter.has_match_type())

@@ -41,7 +41,7 @@ bool isValueType(int64_t type) {
 }
 
 int64_t levelForType(int64_t type) {
-    return isValueType(type) ? 4 : 1;
+    return isValueType(type) ? NEBALogLevel::Warning : NEBALogLevel::Error;
 }
 
 bool fail(int64_t* failureCode, int64_t code) {
@@ -165,8 +165,7 @@ bool NEBADataTypeValidator::isValidInternalName(const ns::Value& object, int64_t
                                                 int64_t type, int64_t* failureCode) {
     if (!isValidString(object, 1, maxLength, type, failureCode)) return false;
     if (!containsOnlyNameCharacters(*object.string())) {
-        NEBAMonitor::log(
-            1,
+        NEBAMonitor::error(
             std::string(nounForType(type)) + " must contain only letters, numbers, or underscores",
             {object});
         return fail(failureCode, kNEBAValidationInvalidCharacter);
@@ -178,7 +177,7 @@ bool NEBADataTypeValidator::isValidPublicName(const ns::Value& object, int64_t m
                                               int64_t type, int64_t* failureCode) {
     if (!isValidInternalName(object, maxLength, type, failureCode)) return false;
     if (!startsWithLetter(*object.string())) {
-        NEBAMonitor::log(1, std::string(nounForType(type)) + " must start with a letter", {object});
+        NEBAMonitor::error(std::string(nounForType(type)) + " must start with a letter", {object});
         return fail(failureCode, kNEBAValidationInvalidCharacter);
     }
     return true;
@@ -188,7 +187,8 @@ bool NEBADataTypeValidator::isValidValue(const NEBAValue* value, int64_t minLeng
                                          int64_t maxLength, int64_t type, int64_t* failureCode) {
     if (failureCode) *failureCode = kNEBAValidationValid;
     if (!value) {
-        NEBAMonitor::log(3, std::string(nounForType(type)) + " cannot be nil");
+        NEBAMonitor::log(NEBALogLevel::WarningNotSampled,
+                         std::string(nounForType(type)) + " cannot be nil");
         return fail(failureCode, kNEBAValidationMissing);
     }
     if (const auto* text = value->stringValue()) {
@@ -201,11 +201,11 @@ bool NEBADataTypeValidator::isValidPublicEventName(const ns::Value& name, int64_
     if (!isValidPublicName(name, 32, kNEBAValidatorEventName, failureCode)) return false;
     const auto& text = *name.string();
     if (NEBAInternalNames::eventNameMap().count(text)) {
-        NEBAMonitor::log(1, "Event name is reserved. Ignoring event", {name});
+        NEBAMonitor::error("Event name is reserved. Ignoring event", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
     if (hasPrefix(text, kReservedPrefix)) {
-        NEBAMonitor::log(1, "Event name uses reserved prefix. Ignoring event", {name});
+        NEBAMonitor::error("Event name uses reserved prefix. Ignoring event", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
     return true;
@@ -238,7 +238,7 @@ bool NEBADataTypeValidator::isValidPublicEventParameterName(const ns::Value& nam
                                                             int64_t* failureCode) {
     if (!isValidPublicName(name, 24, kNEBAValidatorEventParameterName, failureCode)) return false;
     if (hasPrefix(*name.string(), kReservedPrefix)) {
-        NEBAMonitor::log(1, "Parameter name uses reserved prefix. Ignoring parameter", {name});
+        NEBAMonitor::error("Parameter name uses reserved prefix. Ignoring parameter", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
     return true;
@@ -264,12 +264,12 @@ bool NEBADataTypeValidator::isValidPublicUserAttributeName(const ns::Value& name
     if (!isValidPublicName(name, 24, kNEBAValidatorUserPropertyName, failureCode)) return false;
     const auto& text = *name.string();
     if (NEBAInternalNames::userPropertyNameMap().count(text)) {
-        NEBAMonitor::log(1, "User property name is reserved. Ignoring user property", {name});
+        NEBAMonitor::error("User property name is reserved. Ignoring user property", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
     if (hasPrefix(text, kReservedPrefix)) {
-        NEBAMonitor::log(1, "User property name uses reserved prefix. Ignoring user property",
-                         {name});
+        NEBAMonitor::error("User property name uses reserved prefix. Ignoring user property",
+                           {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
     return true;

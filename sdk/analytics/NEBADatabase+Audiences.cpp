@@ -44,7 +44,7 @@ ns::Status deleteWithCondition(NEBASqliteStore& store, const char* table,
 
 std::optional<NEBAEventFilter> NEBADatabase::eventFilterFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(4, "Received empty dictionary for getting event filter");
+        NEBAMonitor::warning("Received empty dictionary for getting event filter");
         return std::nullopt;
     }
     auto audience = int32Of(record, "audience_id");
@@ -57,13 +57,13 @@ std::optional<NEBAEventFilter> NEBADatabase::eventFilterFromDictionary(const Rec
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromEventFilter(
     const NEBAEventFilter& filter) {
     if (filter.eventName.empty()) {
-        NEBAMonitor::log(
-            4, "Received event filter with empty event name for getting dictionary representation");
+        NEBAMonitor::warning(
+            "Received event filter with empty event name for getting dictionary representation");
         return std::nullopt;
     }
     if (filter.data.empty()) {
-        NEBAMonitor::log(
-            4, "Received event filter with empty data for getting dictionary representation");
+        NEBAMonitor::warning(
+            "Received event filter with empty data for getting dictionary representation");
         return std::nullopt;
     }
     return Record{{"audience_id", ns::Value(filter.audienceID)},
@@ -74,7 +74,7 @@ std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromEventFilter(
 
 std::optional<NEBAPropertyFilter> NEBADatabase::propertyFilterFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(4, "Received empty dictionary for getting property filter");
+        NEBAMonitor::warning("Received empty dictionary for getting property filter");
         return std::nullopt;
     }
     auto audience = int32Of(record, "audience_id");
@@ -87,14 +87,14 @@ std::optional<NEBAPropertyFilter> NEBADatabase::propertyFilterFromDictionary(con
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromPropertyFilter(
     const NEBAPropertyFilter& filter) {
     if (filter.propertyName.empty()) {
-        NEBAMonitor::log(4,
-                         "Received property filter with empty property name for getting dictionary "
-                         "representation");
+        NEBAMonitor::warning(
+            "Received property filter with empty property name for getting dictionary "
+            "representation");
         return std::nullopt;
     }
     if (filter.data.empty()) {
-        NEBAMonitor::log(
-            4, "Received property filter with empty data for getting dictionary representation");
+        NEBAMonitor::warning(
+            "Received property filter with empty data for getting dictionary representation");
         return std::nullopt;
     }
     return Record{{"audience_id", ns::Value(filter.audienceID)},
@@ -105,7 +105,7 @@ std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromPropertyFilter(
 
 std::optional<NEBAFilterResult> NEBADatabase::filterResultFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(4, "Received empty dictionary for getting filter result");
+        NEBAMonitor::warning("Received empty dictionary for getting filter result");
         return std::nullopt;
     }
     auto audience = int32Of(record, "audience_id");
@@ -117,8 +117,8 @@ std::optional<NEBAFilterResult> NEBADatabase::filterResultFromDictionary(const R
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromFilterResult(
     const NEBAFilterResult& result) {
     if (result.currentResults.empty()) {
-        NEBAMonitor::log(
-            4, "Received filter result with empty data for getting dictionary representation");
+        NEBAMonitor::warning(
+            "Received filter result with empty data for getting dictionary representation");
         return std::nullopt;
     }
     return Record{

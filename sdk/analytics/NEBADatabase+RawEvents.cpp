@@ -58,8 +58,8 @@ ns::Status NEBADatabase::insertIfNotExistsRawEventMetadata(
     const NEB_MEASUREMENT::ACPMeasurementBundle& metadata) {
     std::string bytes = metadata.SerializeAsString();
     if (bytes.empty()) {
-        NEBAMonitor::log(
-            4, "Received empty measurement bundle metadata for getting dictionary representation");
+        NEBAMonitor::warning(
+            "Received empty measurement bundle metadata for getting dictionary representation");
         return stateError("Failed to insert/update unknown data type");
     }
     int64_t fingerprint = neba_64LSBMD5(bytes);
@@ -80,8 +80,8 @@ NEBADatabase::queryRawEventsMetadataWithFingerprint(int64_t fingerprint) {
         [](const Record& record) -> std::optional<Bundle> {
             auto it = record.find("metadata");
             if (it == record.end() || !it->second.data() || it->second.data()->empty()) {
-                NEBAMonitor::log(
-                    4, "Event metadata should not be empty for getting measurement bundle");
+                NEBAMonitor::warning(
+                    "Event metadata should not be empty for getting measurement bundle");
                 return std::nullopt;
             }
             return safeParse<Bundle>(*it->second.data(), "ACPMeasurementBundle");
@@ -171,9 +171,9 @@ ns::Result<NEBAEvent> NEBADatabase::eventFromStoredEvent(const std::string& name
         } else if (param.has_double_value()) {
             parameters[param.name()] = ns::Value(param.double_value());
         } else {
-            NEBAMonitor::log(4,
-                             "Unknown event parameter type from converting an event from database",
-                             {ns::Value(param.name())});
+            NEBAMonitor::warning(
+                "Unknown event parameter type from converting an event from database",
+                {ns::Value(param.name())});
         }
     }
     if (origin.empty())
@@ -255,8 +255,8 @@ ns::Status NEBADatabase::readStoredEventsWithMetadataFingerprint(int64_t fingerp
                 for (const auto& param : event.proto.params())
                     origin = origin || (param.name() == "_o" && param.has_string_value());
             if (!readable || !origin) {
-                NEBAMonitor::log(4, "Failed to bundle raw event. Error",
-                                 {stateError("Failed to parse event from data")});
+                NEBAMonitor::warning("Failed to bundle raw event. Error",
+                                     {stateError("Failed to parse event from data")});
                 undecodable.push_back(event.rowID);
                 continue;
             }
@@ -281,8 +281,8 @@ ns::Status NEBADatabase::deleteUndecodableRawEvents(const std::vector<int64_t>& 
     // A row that can never be read would stop its whole group from being bundled: it goes,
     // and the loss is said.
     for (int64_t rowID : rowIDs) {
-        NEBAMonitor::log(1, "Data loss. Deleted raw event that cannot be read. Row ID",
-                         {ns::Value(static_cast<long long>(rowID))});
+        NEBAMonitor::error("Data loss. Deleted raw event that cannot be read. Row ID",
+                           {ns::Value(static_cast<long long>(rowID))});
         auto deleted = store_->deleteRecordsFromTableWithName(
             kRawEventsTable, "rowid = ?", {ns::Value(static_cast<long long>(rowID))});
         if (!deleted) return deleted.error();
@@ -376,12 +376,12 @@ ns::Status NEBADatabase::insertBundle(const NEB_MEASUREMENT::ACPMeasurementBundl
     if (!swept) return swept.error();
     double end = static_cast<double>(bundle.end_timestamp_millis()) / 1000.0;
     if (std::fabs(end - now()) > limits_.maxQueueTime) {
-        NEBAMonitor::log(4, "Storing bundle outside of the max uploading time span");
+        NEBAMonitor::warning("Storing bundle outside of the max uploading time span");
     }
     auto compressed = tbx_dataByGzippingBytes(bytes.data(), bytes.size());
     if (!compressed || compressed->empty()) return stateError("Failed to compress bundle");
-    NEBAMonitor::log(7, "Saving bundle. size (bytes)",
-                     {ns::Value(static_cast<long long>(compressed->length()))});
+    NEBAMonitor::debug("Saving bundle. size (bytes)",
+                       {ns::Value(static_cast<long long>(compressed->length()))});
     return store_->upsertRecord(Record{{"bundle_end_timestamp", ns::Value(end)},
                                        {"data", ns::Value(std::move(*compressed))},
                                        {"is_realtime", ns::Value(isRealtime)}},
@@ -408,13 +408,13 @@ std::vector<NEBADatabase::BundlePair> NEBADatabase::bundleRowIDPairsWithRecords(
         int64_t rowID = *rowIt->second.int64();
         auto dataIt = record.find("data");
         if (dataIt == record.end() || !dataIt->second.data() || dataIt->second.data()->empty()) {
-            NEBAMonitor::log(1, "Cannot decompress an empty bundle data");
+            NEBAMonitor::error("Cannot decompress an empty bundle data");
             undecodable.push_back(rowID);
             continue;
         }
         auto inflated = tbx_dataByInflatingData(*dataIt->second.data(), kMaxInflatedBundleLength);
         if (!inflated || inflated->empty()) {
-            NEBAMonitor::log(1, "Cannot decompress data");
+            NEBAMonitor::error("Cannot decompress data");
             undecodable.push_back(rowID);
             continue;
         }
@@ -423,7 +423,7 @@ std::vector<NEBADatabase::BundlePair> NEBADatabase::bundleRowIDPairsWithRecords(
         auto bundle =
             safeParse<NEB_MEASUREMENT::ACPMeasurementBundle>(*inflated, "ACPMeasurementBundle");
         if (!bundle) {
-            NEBAMonitor::log(1, "Unable to parse bundle from decompressed data");
+            NEBAMonitor::error("Unable to parse bundle from decompressed data");
             undecodable.push_back(rowID);
             continue;
         }
@@ -434,12 +434,12 @@ std::vector<NEBADatabase::BundlePair> NEBADatabase::bundleRowIDPairsWithRecords(
     // A bundle that can never be read would hold its place at the head of the queue until it
     // aged out: it goes now, and the loss is said.
     if (!undecodable.empty()) {
-        NEBAMonitor::log(1, "Data loss. Deleted queued bundles that cannot be read. Count",
-                         {ns::Value(static_cast<long long>(undecodable.size()))});
+        NEBAMonitor::error("Data loss. Deleted queued bundles that cannot be read. Count",
+                           {ns::Value(static_cast<long long>(undecodable.size()))});
         auto deleted = deleteBundlesWithRowIDs(undecodable);
         if (!deleted)
-            NEBAMonitor::log(1, "Failed to delete queued bundles that cannot be read. Error",
-                             {deleted.error()});
+            NEBAMonitor::error("Failed to delete queued bundles that cannot be read. Error",
+                               {deleted.error()});
     }
     return pairs;
 }

@@ -51,8 +51,8 @@ std::optional<Message> NEBADatabase::safeParse(const ns::Data& data, const char*
     if (data.empty() || data.length() > static_cast<size_t>(INT32_MAX)) return std::nullopt;
     Message message;
     if (!message.ParseFromArray(data.bytes(), static_cast<int>(data.length()))) {
-        NEBAMonitor::log(
-            1, ns::format("Exception in parsing %@ data. Exception", std::string(className)),
+        NEBAMonitor::error(
+            ns::format("Exception in parsing %@ data. Exception", std::string(className)),
             {ns::Value("parse failed")});
         return std::nullopt;
     }

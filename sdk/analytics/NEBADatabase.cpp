@@ -93,18 +93,18 @@ ns::Status NEBADatabase::deleteDatabaseFileWithName(const std::string& name) {
 std::unique_ptr<NEBADatabase> NEBADatabase::initWithDatabaseName(
     const std::string& name, std::shared_ptr<NEBAPersistedConfig> persistedConfig) {
     if (name.empty()) {
-        NEBAMonitor::log(1, "Received empty database name in init");
+        NEBAMonitor::error("Received empty database name in init");
         return nullptr;
     }
     auto store = NEBASqliteStore::initWithDatabasePath(databasePathWithName(name));
     if (!store) {
-        NEBAMonitor::log(1, "Failed to open database");
+        NEBAMonitor::error("Failed to open database");
         return nullptr;
     }
     std::unique_ptr<NEBADatabase> database(
         new NEBADatabase(std::move(store), std::move(persistedConfig)));
     if (!database->ensureAllTables()) {
-        NEBAMonitor::log(1, "Failed to create or validate required database tables");
+        NEBAMonitor::error("Failed to create or validate required database tables");
         database->store_->closeDatabase();
         // Only a file whose tables are unfit goes; one that could not be written to (full,
         // busy, failing) keeps its data for the next start.
@@ -113,17 +113,17 @@ std::unique_ptr<NEBADatabase> NEBADatabase::initWithDatabaseName(
         // Kept for diagnosis rather than deleted; the next construction starts from nothing.
         auto aside = NEBASqliteStore::setAsideDamagedDatabaseFile(databasePathWithName(name));
         if (!aside) {
-            NEBAMonitor::log(4,
-                             "Failed to set the database file aside after failed validation. Error",
-                             {aside.error()});
+            NEBAMonitor::warning(
+                "Failed to set the database file aside after failed validation. Error",
+                {aside.error()});
             return nullptr;
         }
-        NEBAMonitor::log(1, "Database file set aside after failed validation. Copy",
-                         {ns::Value(*aside)});
+        NEBAMonitor::error("Database file set aside after failed validation. Copy",
+                           {ns::Value(*aside)});
         return nullptr;
     }
     if (!database->initializeAppMetadata()) {
-        NEBAMonitor::log(1, "Failed to initialize App Metadata table");
+        NEBAMonitor::error("Failed to initialize App Metadata table");
         return nullptr;
     }
     return database;
@@ -204,12 +204,12 @@ std::vector<std::string> NEBADatabase::columnNamesFromColumnInfo(const ColumnInf
 std::optional<std::string> NEBADatabase::constructCreateStatementForTableWithName(
     const std::string& table, const ColumnInfo& columnInfo) {
     if (table.empty()) {
-        NEBAMonitor::log(1, "Received empty table name for constructing the create statement");
+        NEBAMonitor::error("Received empty table name for constructing the create statement");
         return std::nullopt;
     }
     if (columnInfo.empty()) {
-        NEBAMonitor::log(
-            1, "Received empty column info for constructing the create statement for table",
+        NEBAMonitor::error(
+            "Received empty column info for constructing the create statement for table",
             {ns::Value(table)});
         return std::nullopt;
     }
@@ -222,12 +222,12 @@ std::optional<std::string> NEBADatabase::constructCreateStatementForTableWithNam
 std::optional<std::string> NEBADatabase::constructAlterStatementForTableWithName(
     const std::string& table, const std::pair<std::string, std::string>& column) {
     if (table.empty()) {
-        NEBAMonitor::log(1, "Received empty table name for constructing the alter statement");
+        NEBAMonitor::error("Received empty table name for constructing the alter statement");
         return std::nullopt;
     }
     if (column.first.empty() || column.second.empty()) {
-        NEBAMonitor::log(
-            1, "Received empty column info for constructing the alter statement for table",
+        NEBAMonitor::error(
+            "Received empty column info for constructing the alter statement for table",
             {ns::Value(table)});
         return std::nullopt;
     }
@@ -239,8 +239,8 @@ bool NEBADatabase::ensureAllTables() {
     for (const auto& [table, columns] : elementaryTableDefinitions()) {
         auto create = constructCreateStatementForTableWithName(table, columns);
         if (!create) {
-            NEBAMonitor::log(1, "Failed to set create statement for table. Table",
-                             {ns::Value(table)});
+            NEBAMonitor::error("Failed to set create statement for table. Table",
+                               {ns::Value(table)});
             return false;
         }
         NEBASqliteStore::AddOnColumns addOns;
@@ -249,8 +249,8 @@ bool NEBADatabase::ensureAllTables() {
             for (const auto& column : addOnColumns) {
                 auto alter = constructAlterStatementForTableWithName(table, column);
                 if (!alter) {
-                    NEBAMonitor::log(1, "Failed to create alter statement for table. Table, column",
-                                     {ns::Value(table), ns::Value(column.first)});
+                    NEBAMonitor::error("Failed to create alter statement for table. Table, column",
+                                       {ns::Value(table), ns::Value(column.first)});
                     return false;
                 }
                 addOns.emplace_back(column.first, *alter);
@@ -260,8 +260,8 @@ bool NEBADatabase::ensureAllTables() {
             store_->ensureTableWithName(table, *create, columnNamesFromColumnInfo(columns), addOns);
         if (!ensured) {
             lastEnsureTablesError_ = ensured.error();
-            NEBAMonitor::log(1, "Failed to ensure table. Table, error",
-                             {ns::Value(table), ensured.error()});
+            NEBAMonitor::error("Failed to ensure table. Table, error",
+                               {ns::Value(table), ensured.error()});
             return false;
         }
     }
@@ -272,7 +272,7 @@ bool NEBADatabase::ensureAllTables() {
             store_->executeSQL("CREATE INDEX IF NOT EXISTS raw_events_metadata_fingerprint ON "
                                "raw_events (metadata_fingerprint)");
         !indexed)
-        NEBAMonitor::log(4, "Failed to index raw events by metadata. Error", {indexed.error()});
+        NEBAMonitor::warning("Failed to index raw events by metadata. Error", {indexed.error()});
     return true;
 }
 
@@ -280,7 +280,7 @@ bool NEBADatabase::initializeAppMetadata() {
     return performTransaction([&] {
         auto existing = queryAppMetadata();
         if (!existing) {
-            NEBAMonitor::log(1, "Failed to query app metadata", {existing.error()});
+            NEBAMonitor::error("Failed to query app metadata", {existing.error()});
             return false;
         }
         if (*existing) return true;
@@ -288,7 +288,7 @@ bool NEBADatabase::initializeAppMetadata() {
         auto inserted = upsertRecord(dictionaryFromAppMetadata(*fresh), kAppMetadataTable, "rowid",
                                      "1", kAppMetadataLimit);
         if (!inserted) {
-            NEBAMonitor::log(1, "Unable to update the app metadata. Error", {inserted.error()});
+            NEBAMonitor::error("Unable to update the app metadata. Error", {inserted.error()});
             return false;
         }
         return true;
@@ -335,7 +335,7 @@ ns::Status NEBADatabase::updateRecord(const std::optional<Record>& record, const
 
 std::optional<NEBAAppMetadata> NEBADatabase::appMetadataFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(4, "Received empty dictionary for getting app metadata");
+        NEBAMonitor::warning("Received empty dictionary for getting app metadata");
         return std::nullopt;
     }
     return NEBAAppMetadata::initWithLastBundleIndex(
@@ -361,7 +361,7 @@ int32_t NEBADatabase::currentDay() {
 
 std::optional<NEBADailyCounts> NEBADatabase::dailyCountsFromDictionary(const Record& record) {
     if (record.empty()) {
-        NEBAMonitor::log(4, "Received empty dictionary for getting daily counts");
+        NEBAMonitor::warning("Received empty dictionary for getting daily counts");
         return std::nullopt;
     }
     auto day = int32Of(record, "day");
@@ -423,9 +423,9 @@ std::optional<NEBAEventAggregates> NEBADatabase::eventAggregatesFromDictionary(
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromEventAggregates(
     const NEBAEventAggregates& aggregates) {
     if (aggregates.name().empty()) {
-        NEBAMonitor::log(4,
-                         "Received event aggregates object with empty name for getting dictionary "
-                         "representation");
+        NEBAMonitor::warning(
+            "Received event aggregates object with empty name for getting dictionary "
+            "representation");
         return std::nullopt;
     }
     return Record{{"name", ns::Value(aggregates.name())},
@@ -483,13 +483,13 @@ std::optional<NEBAUserAttribute> NEBADatabase::userAttributeFromDictionary(const
 std::optional<NEBADatabase::Record> NEBADatabase::dictionaryFromUserAttribute(
     const NEBAUserAttribute& attribute) {
     if (attribute.name().empty()) {
-        NEBAMonitor::log(
-            4, "Received user property with empty name for getting dictionary representation");
+        NEBAMonitor::warning(
+            "Received user property with empty name for getting dictionary representation");
         return std::nullopt;
     }
     const auto* text = attribute.value().stringValue();
     if (text && text->empty()) {
-        NEBAMonitor::log(1, "Received empty string value for user property");
+        NEBAMonitor::error("Received empty string value for user property");
         return std::nullopt;
     }
     return Record{{"name", ns::Value(attribute.name())},

@@ -45,8 +45,8 @@ NEBADecimal::NEBADecimal(int64_t value) {
 
 std::optional<NEBADecimal> NEBADecimal::decimalFromString(std::string_view text) {
     if (!isDecimalString(text)) {
-        NEBAMonitor::log(1, "String value does not represent a numeric value. Value",
-                         {ns::Value(text)});
+        NEBAMonitor::error("String value does not represent a numeric value. Value",
+                           {ns::Value(text)});
         return std::nullopt;
     }
     NEBADecimal decimal;
@@ -73,14 +73,14 @@ std::optional<NEBADecimal> NEBADecimal::decimalFromString(std::string_view text)
     }
     if (digits.empty()) return NEBADecimal();
     if (static_cast<int>(digits.size()) > kMaxDigits) {
-        NEBAMonitor::log(
-            1, "Unable to create a NSDecimalNumber from string value: loss of precision. Value",
+        NEBAMonitor::error(
+            "Unable to create a NSDecimalNumber from string value: loss of precision. Value",
             {ns::Value(text)});
         return std::nullopt;
     }
     if (exponent < -128 || exponent > 127) {
-        NEBAMonitor::log(1, "Unable to create a NSDecimalNumber from string value. Value",
-                         {ns::Value(text)});
+        NEBAMonitor::error("Unable to create a NSDecimalNumber from string value. Value",
+                           {ns::Value(text)});
         return std::nullopt;
     }
     decimal.digits_ = std::move(digits);
@@ -95,8 +95,8 @@ std::optional<NEBADecimal> NEBADecimal::decimalFromString(std::string_view text)
     NEBADecimal magnitude = decimal;
     magnitude.negative_ = false;
     if (written.find(magnitude.text()) == std::string::npos) {
-        NEBAMonitor::log(
-            1, "Unable to create a NSDecimalNumber from string value: loss of precision. Value",
+        NEBAMonitor::error(
+            "Unable to create a NSDecimalNumber from string value: loss of precision. Value",
             {ns::Value(written)});
         return std::nullopt;
     }

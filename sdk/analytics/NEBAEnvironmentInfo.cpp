@@ -31,7 +31,7 @@ std::string NEBAEnvironmentInfo::deviceModel() {
     std::call_once(modelOnce_, [this] {
         deviceModel_ = NEBAAppEnvironmentUtil::deviceModel().value_or("");
         if (deviceModel_.empty())
-            NEBAMonitor::log(1, "Failed to get device model", {ns::Value(std::strerror(errno))});
+            NEBAMonitor::error("Failed to get device model", {ns::Value(std::strerror(errno))});
     });
     return deviceModel_;
 }
@@ -43,7 +43,7 @@ std::string NEBAEnvironmentInfo::deviceOSVersion() const {
 std::optional<std::string> NEBAEnvironmentInfo::userDefaultLanguage() const {
     auto languages = ns::Locale::preferredLanguages();
     if (languages.empty() || languages.front().empty()) {
-        NEBAMonitor::log(1, "Failed to get preferred language");
+        NEBAMonitor::error("Failed to get preferred language");
         return std::nullopt;
     }
     std::string language = languages.front();

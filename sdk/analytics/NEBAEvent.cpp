@@ -8,44 +8,21 @@
 
 #include "platform/ns/UTF16.h"
 #include "sdk/analytics/NEBADataTypeValidator.h"
+#include "sdk/analytics/NEBAErrorEvent.h"
 #include "sdk/analytics/NEBAMonitor.h"
 
 namespace {
 
 constexpr size_t kMaxPublicParameters = 25;
 
-// Text cut to its first `limit` UTF-16 units plus "...", never between the halves of a
-// surrogate pair.
-std::string truncated(const std::string& text, size_t limit) {
-    if (ns::utf16Length(text) <= limit) return text;
-    return text.substr(0, ns::utf8OffsetForUTF16Offset(text, limit)) + "...";
-}
-
 // Records the first problem only: later ones leave "_ev" and "_el" as they are.
 void applyErrorParameterRule(NEBAEvent::Parameters& additions, const std::string& offendingName,
                              size_t limit, const std::optional<std::string>& offendingValue) {
     if (additions.count("_ev") || additions.count("_el")) return;
-    additions.insert_or_assign("_ev", NEBAValue(truncated(offendingName, limit)));
+    additions.insert_or_assign("_ev", NEBAValue(NEBAErrorEventQuote(offendingName, limit)));
     if (offendingValue) {
         additions.insert_or_assign(
             "_el", NEBAValue(static_cast<int64_t>(ns::utf16Length(*offendingValue))));
-    }
-}
-
-std::string typeName(const ns::Value& value) {
-    switch (value.type()) {
-        case ns::Value::Type::Data:
-            return "NSData";
-        case ns::Value::Type::Date:
-            return "NSDate";
-        case ns::Value::Type::Array:
-            return "NSArray";
-        case ns::Value::Type::Dictionary:
-            return "NSDictionary";
-        case ns::Value::Type::Null:
-            return "NSNull";
-        default:
-            return "NSObject";
     }
 }
 
@@ -74,13 +51,13 @@ std::optional<NEBAEvent> NEBAEvent::initWithOrigin(const std::string& origin, bo
         return std::nullopt;
     if (!NEBADataTypeValidator::isValidInternalEventName(ns::Value(name))) return std::nullopt;
     if (!isValidTimestamp(timestamp) || !isValidTimestamp(previousTimestamp)) {
-        NEBAMonitor::log(
-            1, "Event timestamp is not a valid time. Event name, timestamp",
+        NEBAMonitor::error(
+            "Event timestamp is not a valid time. Event name, timestamp",
             {ns::Value(name), ns::Value(std::isfinite(timestamp) ? previousTimestamp : timestamp)});
         return std::nullopt;
     }
     if (previousTimestamp > timestamp) {
-        NEBAMonitor::log(4, "Event created with previous timestamp after current timestamp");
+        NEBAMonitor::warning("Event created with previous timestamp after current timestamp");
     }
     NEBAEvent event;
     event.origin_ = origin;
@@ -108,9 +85,12 @@ std::optional<NEBAEvent::Parameters> NEBAEvent::normalizedParametersForParameter
                          NEBADataTypeValidator::isValidInternalEventParameterName(nameValue, &code);
         if (!nameValid) {
             dropped.insert(name);
-            if (code != 0 && !additions.count("_err")) {
+            if (code != 0 && !additions.count(kNEBAErrorEventName)) {
                 additions.insert_or_assign(
-                    "_err", NEBAValue(int64_t{code == kNEBAValidationReserved ? 14 : 3}));
+                    kNEBAErrorEventName,
+                    NEBAValue(int64_t{code == kNEBAValidationReserved
+                                          ? NEBAErrorCode::ReservedParameterName
+                                          : NEBAErrorCode::InvalidParameterName}));
                 std::optional<std::string> offending;
                 if (ns::utf16Length(name) > 24) offending = name;
                 applyErrorParameterRule(additions, name, 24, offending);
@@ -120,8 +100,8 @@ std::optional<NEBAEvent::Parameters> NEBAEvent::normalizedParametersForParameter
         auto value = NEBAValue::valueFromObject(raw);
         if (!value) {
             dropped.insert(name);
-            NEBAMonitor::log(4, "Event parameter value must be of type NSString or NSNumber. Type",
-                             {ns::Value(typeName(raw))});
+            NEBAMonitor::warning("Event parameter value must be of type NSString or NSNumber. Type",
+                                 {ns::Value(NEBAClassName(raw))});
             continue;
         }
         bool valueValid = true;
@@ -148,8 +128,9 @@ std::optional<NEBAEvent::Parameters> NEBAEvent::normalizedParametersForParameter
         }
         if (!valueValid) {
             dropped.insert(name);
-            if (code == kNEBAValidationTooLong && !additions.count("_err")) {
-                additions.insert_or_assign("_err", NEBAValue(int64_t{4}));
+            if (code == kNEBAValidationTooLong && !additions.count(kNEBAErrorEventName)) {
+                additions.insert_or_assign(
+                    kNEBAErrorEventName, NEBAValue(int64_t{NEBAErrorCode::ParameterValueTooLong}));
                 std::optional<std::string> offending;
                 if (const auto* text = value->stringValue()) offending = *text;
                 applyErrorParameterRule(additions, name, 24, offending);
@@ -172,8 +153,10 @@ std::optional<NEBAEvent::Parameters> NEBAEvent::normalizedParametersForParameter
             --publicCount;
         }
     }
-    if (!result.count("_err")) result.insert_or_assign("_err", NEBAValue(int64_t{5}));
-    NEBAMonitor::log(1, "Event cannot contain more than 25 parameters");
+    if (!result.count(kNEBAErrorEventName))
+        result.insert_or_assign(kNEBAErrorEventName,
+                                NEBAValue(int64_t{NEBAErrorCode::TooManyParameters}));
+    NEBAMonitor::error("Event cannot contain more than 25 parameters");
     return result;
 }
 
@@ -209,16 +192,18 @@ void NEBAEvent::setFlag(const char* name, bool set) {
 void NEBAEvent::setIsConversion(bool conversion) {
     if (conversion) {
         setFlag("_c", true);
-        auto error = parameters_.find("_err");
+        auto error = parameters_.find(kNEBAErrorEventName);
         if (error != parameters_.end() && error->second.isInt64() &&
-            error->second.int64Value() == 10) {
+            error->second.int64Value() == NEBAErrorCode::ConversionCleared) {
             parameters_.erase(error);
         }
         return;
     }
     if (!parameters_.count("_c")) return;
     parameters_.erase("_c");
-    if (!parameters_.count("_err")) parameters_.insert_or_assign("_err", NEBAValue(int64_t{10}));
+    if (!parameters_.count(kNEBAErrorEventName))
+        parameters_.insert_or_assign(kNEBAErrorEventName,
+                                     NEBAValue(int64_t{NEBAErrorCode::ConversionCleared}));
 }
 
 NEB_MEASUREMENT::ACPEvent NEBAEvent::protoEvent() const {

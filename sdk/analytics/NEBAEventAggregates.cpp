@@ -11,7 +11,7 @@ std::optional<NEBAEventAggregates> NEBAEventAggregates::initWithName(const std::
                                                                      double lastFireTimestamp) {
     if (!NEBADataTypeValidator::isValidInternalEventName(ns::Value(name))) return std::nullopt;
     if (lifetimeCount < 0 || currentBundleCount < 0) {
-        NEBAMonitor::log(4, "Failed to create event aggregates object. Received negative count.");
+        NEBAMonitor::warning("Failed to create event aggregates object. Received negative count.");
         return std::nullopt;
     }
     return NEBAEventAggregates(name, lifetimeCount, currentBundleCount, lastFireTimestamp);
@@ -20,7 +20,7 @@ std::optional<NEBAEventAggregates> NEBAEventAggregates::initWithName(const std::
 void NEBAEventAggregates::incrementLifetimeCount() {
     if (lifetimeCount_ == INT32_MAX) {
         lifetimeCount_ = 0;
-        NEBAMonitor::log(4, "Lifetime count overflow. Lifetime count reset to 0.");
+        NEBAMonitor::warning("Lifetime count overflow. Lifetime count reset to 0.");
         return;
     }
     ++lifetimeCount_;
@@ -29,7 +29,7 @@ void NEBAEventAggregates::incrementLifetimeCount() {
 void NEBAEventAggregates::incrementCurrentBundleCount() {
     if (currentBundleCount_ == INT32_MAX) {
         currentBundleCount_ = 0;
-        NEBAMonitor::log(4, "Bundle count overflow. Bundle count reset to 0.");
+        NEBAMonitor::warning("Bundle count overflow. Bundle count reset to 0.");
         return;
     }
     ++currentBundleCount_;

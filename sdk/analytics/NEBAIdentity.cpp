@@ -51,9 +51,9 @@ NEBAIdentity::ScopedInstanceIDSource::~ScopedInstanceIDSource() {
 std::unique_ptr<NEBAIdentity> NEBAIdentity::initWithPersistedConfig(
     std::shared_ptr<NEBAPersistedConfig> persistedConfig, std::shared_ptr<NEBOptions> options) {
     if (!options || !persistedConfig) {
-        NEBAMonitor::log(1,
-                         "Unable to create measurement identity, missing Nebula service "
-                         "information");
+        NEBAMonitor::error(
+            "Unable to create measurement identity, missing Nebula service "
+            "information");
         return nullptr;
     }
     std::unique_ptr<NEBAIdentity> identity(new NEBAIdentity);
@@ -151,7 +151,7 @@ std::optional<std::string> NEBAIdentity::identifierForVendor() {
 std::optional<std::string> NEBAIdentity::nebulaInstanceID() const {
     auto identifier = currentInstanceID();
     if (!identifier) {
-        NEBAMonitor::log(4, "Failed to get InstanceID", {identifier.error()});
+        NEBAMonitor::warning("Failed to get InstanceID", {identifier.error()});
         return std::nullopt;
     }
     return *identifier;
@@ -173,7 +173,8 @@ std::vector<int32_t> NEBAIdentity::numericFieldsFromAppVersionNumeric(const std:
         std::copy_if(piece.begin(), piece.end(), std::back_inserter(digits),
                      [](char c) { return c >= '0' && c <= '9'; });
         if (digits.size() != piece.size())
-            NEBAMonitor::log(5, "app version numeric has non-numeric characters");
+            NEBAMonitor::log(NEBALogLevel::WarningSampledOnly,
+                             "app version numeric has non-numeric characters");
         int32_t value = 0;
         // A run of digits beyond 32 bits reads as 0 rather than wrapping.
         std::from_chars(digits.data(), digits.data() + digits.size(), value);

@@ -7,7 +7,6 @@
 #include "platform/dispatch/Queue.h"
 #include "sdk/analytics/NEBAInAppPurchaseProductCache.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
 
 namespace {
 
@@ -31,7 +30,11 @@ NEBAInAppPurchaseTransactionReporter::~NEBAInAppPurchaseTransactionReporter() {
     if (reportingEnabled_) svc::PaymentQueue::defaultQueue().removeTransactionObserver(this);
 }
 
-void NEBAInAppPurchaseTransactionReporter::enableReporting() {
+void NEBAInAppPurchaseTransactionReporter::enableReporting(std::shared_ptr<NEBAEventPort> events) {
+    {
+        std::lock_guard lock(eventsMutex_);
+        events_ = std::move(events);
+    }
     if (reportingEnabled_.exchange(true)) return;
     svc::PaymentQueue::defaultQueue().addTransactionObserver(shared_from_this());
 }
@@ -114,10 +117,10 @@ void NEBAInAppPurchaseTransactionReporter::reportTransactionsFromArray(
             if (quantity != transaction.end())
                 value = micros(product->price, quantity->second.longLongValue());
             if (!unit || (quantity != transaction.end() && !value)) {
-                NEBAMonitor::log(1,
-                                 "Cannot report transaction with a price or value that is out of "
-                                 "bounds. Product ID, price",
-                                 {ns::Value(productID), ns::Value(product->price)});
+                NEBAMonitor::error(
+                    "Cannot report transaction with a price or value that is out of "
+                    "bounds. Product ID, price",
+                    {ns::Value(productID), ns::Value(product->price)});
                 continue;
             }
             parameters.insert_or_assign("price", ns::Value(*unit));
@@ -132,6 +135,11 @@ void NEBAInAppPurchaseTransactionReporter::reportTransactionsFromArray(
         for (const char* key : {"price", "value", "currency", "product_id"})
             complete = complete && parameters.find(key) != parameters.end();
         if (!complete) continue;
-        NEBAnalytics::logInternalEventWithOrigin("auto", "_iap", parameters);
+        std::shared_ptr<NEBAEventPort> events;
+        {
+            std::lock_guard lock(eventsMutex_);
+            events = events_;
+        }
+        if (events) events->logInternalEvent("auto", "_iap", parameters);
     }
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "platform/ns/SharedInstance.h"
 #include "platform/ns/Value.h"
 #include "platform/svc/PaymentQueue.h"
+#include "sdk/analytics/NEBAEventPort.h"
 
 // Reports completed store purchases as "_iap" events without any call from the application:
 // it observes the default payment queue, completes what it knows of each product from the
@@ -21,8 +23,8 @@ public:
     static NEBAInAppPurchaseTransactionReporter& sharedInstance();
     ~NEBAInAppPurchaseTransactionReporter() override;
 
-    // Observes the default payment queue (once).
-    void enableReporting();
+    // Observes the default payment queue (once); its events go to the port.
+    void enableReporting(std::shared_ptr<NEBAEventPort> events);
     // Stops observing for good: the engine does not enable it again.
     void disableReporting();
     bool reportingWasDisabled() const { return reportingWasDisabled_; }
@@ -43,6 +45,8 @@ private:
     friend class ns::SharedInstance<NEBAInAppPurchaseTransactionReporter>;
     NEBAInAppPurchaseTransactionReporter() = default;
 
+    std::mutex eventsMutex_;
+    std::shared_ptr<NEBAEventPort> events_;
     std::atomic<bool> reportingEnabled_{false};
     std::atomic<bool> reportingWasDisabled_{false};
 };

@@ -61,19 +61,20 @@ bool NEBALifetimeValueRecorder::recordLifetimeValueToDatabase(NEBADatabase& data
     auto currency = parameters.find("currency");
     if (currency == parameters.end() || !currency->second.stringValue() ||
         !isCurrencyCode(*currency->second.stringValue())) {
-        NEBAMonitor::log(1, "Cannot record transaction with invalid currency code",
-                         {currency == parameters.end() ? ns::Value() : currency->second.object()});
+        NEBAMonitor::error(
+            "Cannot record transaction with invalid currency code",
+            {currency == parameters.end() ? ns::Value() : currency->second.object()});
         return true;
     }
     auto value = parameters.find("value");
     if (value == parameters.end() || !(value->second.isDouble() || value->second.isInt64())) {
-        NEBAMonitor::log(1, "Cannot record transaction with invalid transaction value",
-                         {value == parameters.end() ? ns::Value() : value->second.object()});
+        NEBAMonitor::error("Cannot record transaction with invalid transaction value",
+                           {value == parameters.end() ? ns::Value() : value->second.object()});
         return true;
     }
     auto amount = amountOf(event.name(), value->second);
     if (!amount) {
-        NEBAMonitor::log(1, "Cannot record transaction with value that is out of bounds");
+        NEBAMonitor::error("Cannot record transaction with value that is out of bounds");
         return false;
     }
     std::string code = *currency->second.stringValue();
@@ -83,8 +84,8 @@ bool NEBALifetimeValueRecorder::recordLifetimeValueToDatabase(NEBADatabase& data
 
     auto stored = database.allLifetimeValueUserAttributes();
     if (!stored) {
-        NEBAMonitor::log(1, "Failed to query all Lifetime Value User properties. Error",
-                         {stored.error()});
+        NEBAMonitor::error("Failed to query all Lifetime Value User properties. Error",
+                           {stored.error()});
         return false;
     }
     const double now = dispatch::Clock::current().wallTime();
@@ -103,8 +104,8 @@ bool NEBALifetimeValueRecorder::recordLifetimeValueToDatabase(NEBADatabase& data
         while (stored->size() >= limit) {
             const auto& oldest = stored->back();
             if (auto deleted = database.deleteUserAttributeWithName(oldest.name()); !deleted) {
-                NEBAMonitor::log(1, "Unable to delete Lifetime Value User property. Name, error",
-                                 {ns::Value(oldest.name()), deleted.error()});
+                NEBAMonitor::error("Unable to delete Lifetime Value User property. Name, error",
+                                   {ns::Value(oldest.name()), deleted.error()});
                 return false;
             }
             stored->pop_back();
@@ -112,18 +113,18 @@ bool NEBALifetimeValueRecorder::recordLifetimeValueToDatabase(NEBADatabase& data
     }
     auto attribute = NEBAUserAttribute::initWithName(name, NEBAValue(total), now);
     if (!attribute) {
-        NEBAMonitor::log(1,
-                         "Unable to upsert Lifetime Value User Attribute in database. Name, error",
-                         {ns::Value(name)});
+        NEBAMonitor::error(
+            "Unable to upsert Lifetime Value User Attribute in database. Name, error",
+            {ns::Value(name)});
         return false;
     }
     if (auto updated = database.updateUserAttribute(*attribute); !updated) {
-        NEBAMonitor::log(1,
-                         "Unable to upsert Lifetime Value User Attribute in database. Name, error",
-                         {ns::Value(name), updated.error()});
+        NEBAMonitor::error(
+            "Unable to upsert Lifetime Value User Attribute in database. Name, error",
+            {ns::Value(name), updated.error()});
         return false;
     }
-    NEBAMonitor::log(7, "Lifetime value has been updated in database",
-                     {ns::Value(name), ns::Value(total)});
+    NEBAMonitor::debug("Lifetime value has been updated in database",
+                       {ns::Value(name), ns::Value(total)});
     return true;
 }

@@ -8,6 +8,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "sdk/analytics/NEBAEnvironmentInfo.h"
+#include "sdk/analytics/NEBAErrorEvent.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
 
@@ -57,28 +58,31 @@ void removeParameter(NEB_MEASUREMENT::ACPEvent& event, std::string_view name) {
 // As NEBAEvent::setIsConversion does: a conversion loses the error parameter that said it was
 // not one, and an event that stops being one gains it.
 void markConversion(NEB_MEASUREMENT::ACPEvent& event, bool conversion) {
-    auto errorIs10 = [&] {
+    auto conversionCleared = [&] {
         for (const auto& param : event.params())
-            if (param.name() == "_err") return param.has_int_value() && param.int_value() == 10;
+            if (param.name() == kNEBAErrorEventName)
+                return param.has_int_value() &&
+                       param.int_value() == NEBAErrorCode::ConversionCleared;
         return false;
     };
     bool hasError = false;
-    for (const auto& param : event.params()) hasError = hasError || param.name() == "_err";
+    for (const auto& param : event.params())
+        hasError = hasError || param.name() == kNEBAErrorEventName;
     if (conversion) {
         setIntParameter(event, "_c", 1);
-        if (errorIs10()) removeParameter(event, "_err");
+        if (conversionCleared()) removeParameter(event, kNEBAErrorEventName);
         return;
     }
     bool was = false;
     for (const auto& param : event.params()) was = was || param.name() == "_c";
     if (!was) return;
     removeParameter(event, "_c");
-    if (!hasError) setIntParameter(event, "_err", 10);
+    if (!hasError) setIntParameter(event, kNEBAErrorEventName, NEBAErrorCode::ConversionCleared);
 }
 
 // Logs at level 1 and answers false: the pass is rolled back.
 bool fail(std::string_view message, std::vector<NEBALogContext> contexts = {}) {
-    NEBAMonitor::log(1, message, contexts);
+    NEBAMonitor::error(message, contexts);
     return false;
 }
 
@@ -134,8 +138,8 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     if (!*metadata) {
         // Without their metadata these events can never make a bundle; keeping them would
         // stop every later group behind them.
-        NEBAMonitor::log(1, "Data loss. Raw events without metadata deleted. Metadata fingerprint",
-                         {ns::Value(static_cast<long long>(fingerprint))});
+        NEBAMonitor::error("Data loss. Raw events without metadata deleted. Metadata fingerprint",
+                           {ns::Value(static_cast<long long>(fingerprint))});
         return deleteBundledRawEvents(fingerprint, maxRowID);
     }
 
@@ -163,8 +167,8 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
                      .first;
         }
         if (it->second.blacklisted) {
-            NEBAMonitor::log(
-                4, "Rejected event. Contact Nebula Support for more information. Event name",
+            NEBAMonitor::warning(
+                "Rejected event. Contact Nebula Support for more information. Event name",
                 {ns::Value(name)});
             continue;
         }
@@ -175,7 +179,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     read.resize(kept);
     if (read.empty()) {
         if (!deleteBundledRawEvents(fingerprint, maxRowID)) return false;
-        NEBAMonitor::log(4, "Rejected all events. Contact Nebula Support for more information.");
+        NEBAMonitor::warning("Rejected all events. Contact Nebula Support for more information.");
         return true;
     }
 
@@ -189,7 +193,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     bundle.set_end_timestamp_millis(millis(end));
 
     const int32_t day = database_->currentDay();
-    const bool debugMode = NEBAMonitor::shared()->isDebugModeEnabled();
+    const bool debugMode = context_.monitor->isDebugModeEnabled();
     std::optional<NEBADailyCounts> counts;  // read when the first conversion needs them
     bool realtimeBundle = false;
     bundle.mutable_events()->Reserve(static_cast<int>(read.size()));
@@ -212,8 +216,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
             if (isPublicName(name)) {
                 if (counts->conversionsCount() >= remoteConfig_->maxConversionsPerDay()) {
                     markConversion(event, false);
-                    NEBAMonitor::log(
-                        4,
+                    NEBAMonitor::warning(
                         "Too many conversion events. Not logging event as conversion. Name, limit",
                         {ns::Value(name), ns::Value(remoteConfig_->maxConversionsPerDay())});
                 } else {
@@ -225,18 +228,18 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
                 bool subjectToLimit = !debugMode && name != "_iap" && name != "_f";
                 if (!subjectToLimit) {
                     setIntParameter(event, "_r", 1);
-                    NEBAMonitor::log(7,
-                                     "Event is not subject to real-time event count daily limit. "
-                                     "Marking an event as real-time. Event name, parameters",
-                                     {ns::Value(name), ns::Value(event.ShortDebugString())});
+                    NEBAMonitor::debug(
+                        "Event is not subject to real-time event count daily limit. "
+                        "Marking an event as real-time. Event name, parameters",
+                        {ns::Value(name), ns::Value(event.ShortDebugString())});
                 } else if (counts->realtimeCount() < remoteConfig_->maxRealtimeEventCountPerDay()) {
                     counts->incrementRealtimeCountsForCurrentDay(day);
                     setIntParameter(event, "_r", 1);
                     changed = true;
-                    NEBAMonitor::log(7,
-                                     "Event is under real-time event count daily limit. Marking "
-                                     "the event as real-time. Event name, parameters",
-                                     {ns::Value(name), ns::Value(event.ShortDebugString())});
+                    NEBAMonitor::debug(
+                        "Event is under real-time event count daily limit. Marking "
+                        "the event as real-time. Event name, parameters",
+                        {ns::Value(name), ns::Value(event.ShortDebugString())});
                 }
             }
             if (changed) {
@@ -266,7 +269,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
         if (name == "_iap" && remoteConfig_->parsePurchaseDataEnabled()) {
             // No store receipt exists here to validate a purchase against.
             if (NEBAAppEnvironmentUtil::isSimulator())
-                NEBAMonitor::log(5, "Parsed data is on simulator");
+                NEBAMonitor::log(NEBALogLevel::WarningSampledOnly, "Parsed data is on simulator");
             setIntParameter(event, "validated", 0);
         }
 
@@ -311,7 +314,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     if (!results) return fail("Unable to read audience evaluation results");
     for (auto& result : *results) *bundle.add_audience_evaluation_results() = std::move(result);
 
-    auto health = NEBAMonitor::shared()->monitoringDataForDispatchWithSamplePeriod(
+    auto health = context_.monitor->monitoringDataForDispatchWithSamplePeriod(
         remoteConfig_->monitoringSamplePeriod(),
         persistedConfig_->lastMonitorDataSampledTimestamp());
     if (health && !health->empty()) {
@@ -321,13 +324,13 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
     if (int64_t version = remoteConfig_->version(); version >= 0)
         bundle.set_config_version(version);
     else
-        NEBAMonitor::log(4, "Did not find measurement config or missing version info");
+        NEBAMonitor::warning("Did not find measurement config or missing version info");
 
     if (auto inserted = database_->insertBundle(bundle, realtimeBundle); !inserted)
         return fail("Unable to insert bundle. Error", {inserted.error()});
-    NEBAMonitor::log(7, "Bundle added to the upload queue. BundleID, timestamp (ms)",
-                     {ns::Value(bundle.bundle_sequential_index()),
-                      ns::Value(static_cast<long long>(bundle.end_timestamp_millis()))});
+    NEBAMonitor::debug("Bundle added to the upload queue. BundleID, timestamp (ms)",
+                       {ns::Value(bundle.bundle_sequential_index()),
+                        ns::Value(static_cast<long long>(bundle.end_timestamp_millis()))});
     bundled = deleteBundledRawEvents(fingerprint, maxRowID);
     return bundled;
 }
@@ -356,11 +359,11 @@ double NEBAMeasurement::firstOpenTimestamp() {
     if (firstOpen && *firstOpen) return (*firstOpen)->lastSetTimestamp();
     auto attributes = database_->userAttributesIncludingInternal(true);
     if (!attributes) {
-        NEBAMonitor::log(1, "Unable to query current user properties. Error", {attributes.error()});
+        NEBAMonitor::error("Unable to query current user properties. Error", {attributes.error()});
         return 0;
     }
     if (attributes->empty()) {
-        NEBAMonitor::log(1, "Unable to extract first open timestamp. Empty user properties");
+        NEBAMonitor::error("Unable to extract first open timestamp. Empty user properties");
         return 0;
     }
     double earliest = std::numeric_limits<double>::infinity();

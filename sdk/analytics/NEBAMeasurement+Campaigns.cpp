@@ -13,10 +13,8 @@
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
 #include "sdk/analytics/NEBAEnvironmentInfo.h"
-#include "sdk/analytics/NEBAKeychainWrapper.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/analytics/NEBNSDictionaryQuery.h"
 #include "toolbox/Foundation/NSDKClassLookup.h"
 
@@ -61,12 +59,12 @@ bool NEBAMeasurement::isValidCampaignURLParamDictionary(const ns::Dictionary& pa
 void NEBAMeasurement::handleDeepLink(const ns::URL& url, std::optional<int64_t> clickTimestamp) {
     auto query = neba_dictionaryWithHttpArgumentsString(url.query().value_or(""));
     if (query.empty()) {
-        NEBAMonitor::log(7, "Deep Link Web URL query is empty");
+        NEBAMonitor::debug("Deep Link Web URL query is empty");
         return;
     }
     if (!isValidCampaignURLParamDictionary(query)) {
-        NEBAMonitor::log(7, "Deep Link does not contain valid required params. URL params",
-                         {ns::Value(query)});
+        NEBAMonitor::debug("Deep Link does not contain valid required params. URL params",
+                           {ns::Value(query)});
         return;
     }
     ns::Dictionary parameters;
@@ -75,31 +73,31 @@ void NEBAMeasurement::handleDeepLink(const ns::URL& url, std::optional<int64_t> 
         if (!value.empty()) parameters.insert_or_assign(parameter, ns::Value(value));
     }
     if (clickTimestamp) parameters.insert_or_assign("click_timestamp", ns::Value(*clickTimestamp));
-    NEBAnalytics::logInternalEventWithOrigin("auto", "_cmp", parameters);
+    logOwnEvent("_cmp", parameters);
 }
 
 std::optional<ns::URL> NEBAMeasurement::deepLinkFromUserActivity(
     const std::shared_ptr<ui::UserActivity>& activity) {
     if (!activity) {
-        NEBAMonitor::log(7, "User Activity is empty. User Activity", {ns::Value()});
+        NEBAMonitor::debug("User Activity is empty. User Activity", {ns::Value()});
         return std::nullopt;
     }
     if (systemMajorVersion() <= 8) {
-        NEBAMonitor::log(7, "Deep Link is only supported on iOS 9 and above");
+        NEBAMonitor::debug("Deep Link is only supported on iOS 9 and above");
         return std::nullopt;
     }
     const auto* type = NSDKClassFromString(std::string("NSUserActivity"));
     if (!type || !type->instancesRespondTo("webpageURL") ||
         !type->instancesRespondTo("activityType")) {
-        NEBAMonitor::log(7, "NSUserActivity is not supported");
+        NEBAMonitor::debug("NSUserActivity is not supported");
         return std::nullopt;
     }
     const auto& page = activity->webpageURL();
     if (activity->activityType() == ui::kUserActivityTypeBrowsingWeb && page &&
         !page->absoluteString().empty())
         return page;
-    NEBAMonitor::log(7, "User Activity does not have Deep Link. User Activity",
-                     {ns::Value(activity->description())});
+    NEBAMonitor::debug("User Activity does not have Deep Link. User Activity",
+                       {ns::Value(activity->description())});
     return std::nullopt;
 }
 
@@ -124,7 +122,8 @@ std::optional<ns::FileAttributes> NEBAMeasurement::fileAttributesForPath(const s
     if (path.empty()) return std::nullopt;
     auto attributes = ns::FileManager::defaultManager().attributesOfItem(path);
     if (!attributes) {
-        NEBAMonitor::log(5, "Unable to read attributes of path. Path, error",
+        NEBAMonitor::log(NEBALogLevel::WarningSampledOnly,
+                         "Unable to read attributes of path. Path, error",
                          {ns::Value(path), attributes.error()});
         return std::nullopt;
     }
@@ -149,8 +148,8 @@ bool NEBAMeasurement::isAppUpdateWithAnalytics() {
     constexpr double kThirtyDays = 2592000;
     bool freshInstallLook = apart(library, bundle) < 60 && apart(library, now) < kThirtyDays &&
                             apart(bundle, now) < kThirtyDays;
-    auto stored = NEBAKeychainWrapper::keychainValueWithIdentifier(kFirstOpenCountIdentifier,
-                                                                   firstOpenKeychainAppID());
+    auto stored =
+        keychain_->keychainValueWithIdentifier(kFirstOpenCountIdentifier, firstOpenKeychainAppID());
     return !freshInstallLook && previousNMPAppID_.value_or("").empty() &&
            (!stored || stored->empty());
 }
@@ -159,14 +158,14 @@ void NEBAMeasurement::reportFirstOpenOnWorkerQueue() {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("reportFirstOpenOnWorkerQueue");
     auto exists = database_->containsUserAttributeWithName("_fot");
     if (!exists) {
-        NEBAMonitor::log(1, "Failed to query first open property. Error", {exists.error()});
+        NEBAMonitor::error("Failed to query first open property. Error", {exists.error()});
         return;
     }
     int64_t earlierFirstOpens = firstOpenCount();
     if (*exists) {
         if (earlierFirstOpens <= 0)
-            NEBAKeychainWrapper::upsertKeychainValue("1", kFirstOpenCountIdentifier,
-                                                     firstOpenKeychainAppID());
+            keychain_->upsertKeychainValue("1", kFirstOpenCountIdentifier,
+                                           firstOpenKeychainAppID());
         return;
     }
     auto millis = static_cast<int64_t>(initTimestamp_ * 1000);
@@ -175,12 +174,12 @@ void NEBAMeasurement::reportFirstOpenOnWorkerQueue() {
         setUserAttributeOnWorkerQueue(*firstOpenTime);
     auto set = database_->containsUserAttributeWithName("_fot");
     if (!set) {
-        NEBAMonitor::log(1, "Failed to query first open property after setting it. Error",
-                         {set.error()});
+        NEBAMonitor::error("Failed to query first open property after setting it. Error",
+                           {set.error()});
         return;
     }
     if (!*set) {
-        NEBAMonitor::log(1, "Failed to set first open property");
+        NEBAMonitor::error("Failed to set first open property");
         return;
     }
     ns::Dictionary parameters{{"_c", ns::Value(1)}};
@@ -196,7 +195,7 @@ void NEBAMeasurement::reportFirstOpenOnWorkerQueue() {
             NEBAEvent::initWithOrigin("auto", false, name, initTimestamp_, 0, eventParameters);
         if (!event) continue;
         logEventOnWorkerQueue(*event);
-        NEBAnalytics::notifyEventListeners(*event);
+        if (context_.events) context_.events->notifyEventListeners(*event);
     }
     maybeReportStoredCampaignEventWithClickTimestamp(millis - 1);
 }
@@ -221,9 +220,7 @@ void NEBAMeasurement::reportVersionChange(const std::string& current,
     if (stored && *stored == current) return;
     store(current);
     // The first launch only records the version: there is no update to report.
-    if (stored && !stored->empty())
-        NEBAnalytics::logInternalEventWithOrigin("auto", eventName,
-                                                 {{parameterName, ns::Value(*stored)}});
+    if (stored && !stored->empty()) logOwnEvent(eventName, {{parameterName, ns::Value(*stored)}});
 }
 
 // --- The launch's deep link --------------------------------------------------------------------

@@ -10,10 +10,10 @@ void NEBAMeasurement::fetchRemoteConfig() {
     auto url = remoteConfig_->remoteConfigURLWithAppInstanceID(identity_->appInstanceID(), "ios",
                                                                identity_->libraryVersionFromNMP());
     if (!url) {
-        NEBAMonitor::log(1, "Unable to get configuration. Invalid server URL.");
+        NEBAMonitor::error("Unable to get configuration. Invalid server URL.");
         return;
     }
-    NEBAMonitor::log(7, "Fetching configuration from the server");
+    NEBAMonitor::debug("Fetching configuration from the server");
     net::HTTPHeaderFields headers;
     auto lastModified = persistedConfig_->configServerLastModifiedString();
     if (lastModified && !lastModified->empty()) headers.emplace("If-Modified-Since", *lastModified);
@@ -25,7 +25,7 @@ void NEBAMeasurement::fetchRemoteConfig() {
                      [weak](auto response, auto data, auto error) {
                          auto self = weak.lock();
                          if (!self) return;
-                         NEBAScheduler::runGuarded("NEBAMeasurement:2748", [&] {
+                         NEBAScheduler::runGuarded(BlockID::FetchConfiguration, [&] {
                              self->isNetworkRequestPending_ = false;
                              self->networkRemoteConfigFetchCompletionHandler(response, data, error);
                          });
@@ -37,38 +37,40 @@ void NEBAMeasurement::networkRemoteConfigFetchCompletionHandler(
     const std::optional<ns::Data>& data, const std::optional<ns::Error>& error) {
     int code = response ? response->statusCode() : 0;
     double now = dispatch::Clock::current().wallTime();
-    NEBAMonitor::log(7, "Fetched configuration. Status code", {ns::Value(code)});
+    NEBAMonitor::debug("Fetched configuration. Status code", {ns::Value(code)});
     bool answered = code == 200 || code == 204 || code == 304 || code == 404;
     if (!answered) {
         std::vector<NEBALogContext> contexts{ns::Value(code)};
         if (error) contexts.emplace_back(*error);
-        NEBAMonitor::log(
-            7, "Unable to get the configuration from server. Network request failed. Code, Error",
+        NEBAMonitor::debug(
+            "Unable to get the configuration from server. Network request failed. Code, Error",
             contexts);
         persistedConfig_->setLastFailedUploadTimestamp(now);
         if (code == 503 || code == 429) persistedConfig_->setLastBackoffTimestamp(now);
-        NEBAMonitor::log(7, "Network fetch failed. Will retry later. Code, error", contexts);
+        NEBAMonitor::debug("Network fetch failed. Will retry later. Code, error", contexts);
         updateSchedule();
         return;
     }
     persistedConfig_->setConfigServerLastModifiedString(
         response->valueForHTTPHeaderField("Last-Modified").value_or(""));
     if (code == 304)
-        NEBAMonitor::log(7,
-                         "Configuration has not been modified. Using the same configuration. Code",
-                         {ns::Value(code)});
-    if (code == 404) NEBAMonitor::log(3, "Configuration not found. Using default configuration");
+        NEBAMonitor::debug(
+            "Configuration has not been modified. Using the same configuration. Code",
+            {ns::Value(code)});
+    if (code == 404)
+        NEBAMonitor::log(NEBALogLevel::WarningNotSampled,
+                         "Configuration not found. Using default configuration");
     if (code == 200 || code == 204)
-        NEBAMonitor::log(
-            7, "Successful fetched configuration from the server. Got network response. Code, size",
+        NEBAMonitor::debug(
+            "Successful fetched configuration from the server. Got network response. Code, size",
             {ns::Value(code), ns::Value(static_cast<long long>(data ? data->length() : 0))});
     // A timestamp that cannot be stored is logged and the answer still applies.
     bool stamped = database_->performTransaction([&] {
         if (auto stored = database_->updateRemoteConfigSuccessfulTimestamp(now); !stored) {
-            NEBAMonitor::log(1,
-                             "Unable to update the configuration last set timestamp in database. "
-                             "Error",
-                             {stored.error()});
+            NEBAMonitor::error(
+                "Unable to update the configuration last set timestamp in database. "
+                "Error",
+                {stored.error()});
             return false;
         }
         return true;
@@ -89,20 +91,20 @@ void NEBAMeasurement::applyRemoteConfig(const ns::Data& data) {
         NEB_MEASUREMENT::ACPMeasurementConfig config;
         if (data.length() > INT32_MAX ||
             !config.ParseFromArray(data.bytes(), static_cast<int>(data.length()))) {
-            NEBAMonitor::log(1, "Configuration data is invalid.");
+            NEBAMonitor::error("Configuration data is invalid.");
             return false;
         }
         if (config.nmp_app_id() != identity_->appIDFromNMP()) {
-            NEBAMonitor::log(1, "Configuration does not have valid NMP App ID.");
+            NEBAMonitor::error("Configuration does not have valid NMP App ID.");
             return false;
         }
         if (!audience_->updateACPAudiences(config.audiences())) {
-            NEBAMonitor::log(1, "Failed to update audiences with new server configuration");
+            NEBAMonitor::error("Failed to update audiences with new server configuration");
             return false;
         }
         config.clear_audiences();
         if (!remoteConfig_->updateACPMeasurementConfig(&config)) {
-            NEBAMonitor::log(1, "Failed to update configuration with new server configuration");
+            NEBAMonitor::error("Failed to update configuration with new server configuration");
             return false;
         }
         return true;

@@ -8,7 +8,7 @@
 #include "platform/ns/Format.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
+#include "sdk/core/NEBBackoff.h"
 #include "sdk/core/NEBServiceHosts.h"
 
 namespace {
@@ -23,14 +23,14 @@ bool NEBAMeasurement::hasDataToUpload() {
     if (!database_) return false;
     auto queueEmpty = database_->isQueuedBundleTableEmpty();
     if (!queueEmpty) {
-        NEBAMonitor::log(1, "Failed to check if queue table is empty. Error", {queueEmpty.error()});
+        NEBAMonitor::error("Failed to check if queue table is empty. Error", {queueEmpty.error()});
         return false;
     }
     if (!*queueEmpty) return true;
     auto rawEmpty = database_->isRawEventsTableEmpty();
     if (!rawEmpty) {
-        NEBAMonitor::log(1, "Failed to check if raw events table is empty. Error",
-                         {rawEmpty.error()});
+        NEBAMonitor::error("Failed to check if raw events table is empty. Error",
+                           {rawEmpty.error()});
         return false;
     }
     return !*rawEmpty;
@@ -42,29 +42,29 @@ double NEBAMeasurement::nextUploadingTime() {
     double latestRaw = 0;
     double latestBundle = 0;
     if (auto t = database_->queryLatestRawEventTime(); !t)
-        NEBAMonitor::log(4, "Failed to query latest raw event time. Error", {t.error()});
+        NEBAMonitor::warning("Failed to query latest raw event time. Error", {t.error()});
     else
         latestRaw = t->value_or(0);
     if (auto t = database_->queryLatestBundleTime(); !t)
-        NEBAMonitor::log(4, "Failed to query latest bundle time. Error", {t.error()});
+        NEBAMonitor::warning("Failed to query latest bundle time. Error", {t.error()});
     else
         latestBundle = t->value_or(0);
     const double latest = std::max(latestRaw, latestBundle);
     if (std::fabs(latest) < kEpsilon) return 0;
 
-    const bool debugMode = NEBAMonitor::shared()->isDebugModeEnabled();
+    const bool debugMode = context_.monitor->isDebugModeEnabled();
     bool realtime = debugMode;
     if (!realtime) {
         if (auto r = database_->containsRealtimeBundles(); !r)
-            NEBAMonitor::log(4, "Failed to query for real-time bundle indicator. Error",
-                             {r.error()});
+            NEBAMonitor::warning("Failed to query for real-time bundle indicator. Error",
+                                 {r.error()});
         else
             realtime = *r;
     }
     if (!realtime) {
         if (auto r = database_->containsRealtimeRawEvents(); !r)
-            NEBAMonitor::log(4, "Failed to query for real-time raw event indicator. Error",
-                             {r.error()});
+            NEBAMonitor::warning("Failed to query for real-time raw event indicator. Error",
+                                 {r.error()});
         else
             realtime = *r;
     }
@@ -80,10 +80,10 @@ double NEBAMeasurement::nextUploadingTime() {
     if (failed >= base) {
         // A failure since the latest data: retry after growing intervals, a limited number of
         // times; new data starts the count again.
-        const double retry = remoteConfig_->uploadingRetryInterval();
-        const int32_t retries = remoteConfig_->uploadingRetryCount();
-        for (int32_t k = 0; k < retries; ++k) {
-            next += std::ldexp(retry, k);
+        const auto backoff = NEBBackoffPolicies::measurementUpload(
+            remoteConfig_->uploadingRetryInterval(), remoteConfig_->uploadingRetryCount());
+        for (int64_t k = 0; auto wait = backoff.delay(k); ++k) {
+            next += *wait;
             if (next > failed) return next;
         }
         return 0;
@@ -95,7 +95,7 @@ void NEBAMeasurement::updateSchedule() {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("updateSchedule");
     if (!database_ || !alarm_) return;
     auto idle = [this](const char* why) {
-        NEBAMonitor::log(7, why);
+        NEBAMonitor::debug(why);
         alarm_->cancel();
         if (network_) network_->setReachabilityDelegate({});
         swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
@@ -105,7 +105,7 @@ void NEBAMeasurement::updateSchedule() {
     if (std::fabs(next) < kEpsilon)
         return idle("No next uploading time. Upload task will not be scheduled");
     if (!network_ || !network_->isNetworkConnected()) {
-        NEBAMonitor::log(7, "No network. Upload task will not be scheduled");
+        NEBAMonitor::debug("No network. Upload task will not be scheduled");
         alarm_->cancel();
         swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
         // The reachability callback schedules again once the network is back.
@@ -123,7 +123,7 @@ void NEBAMeasurement::updateSchedule() {
     if (std::fabs(backoff) > kEpsilon && now() - backoff < backoffInterval)
         next = std::max(next, backoff + backoffInterval);
     if (auto pending = alarm_->scheduledTimestamp(); pending && *pending <= next) {
-        NEBAMonitor::log(7, "Do not schedule an upload task. Task already exists");
+        NEBAMonitor::debug("Do not schedule an upload task. Task already exists");
         return;
     }
     double delay = next - now();
@@ -131,11 +131,11 @@ void NEBAMeasurement::updateSchedule() {
     std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
     alarm_->runAfterDelay(delay, [weak] {
         if (auto self = weak.lock())
-            self->scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:976", [weak] {
+            self->scheduler_->scheduleOnWorkerQueueBlockID(BlockID::Upload, [weak] {
                 if (auto engine = weak.lock()) engine->uploadData();
             });
     });
-    NEBAMonitor::log(7, "Upload task scheduled to be executed in approx. (s)", {ns::Value(delay)});
+    NEBAMonitor::debug("Upload task scheduled to be executed in approx. (s)", {ns::Value(delay)});
 }
 
 void NEBAMeasurement::uploadDataOrRegisterAlarm() {
@@ -148,7 +148,7 @@ void NEBAMeasurement::uploadDataOrRegisterAlarm() {
 bool NEBAMeasurement::isNetworkReadyForRequest() {
     bool transferring = network_ && network_->hasUploadInProgress();
     if (!isNetworkRequestPending_) return !transferring;
-    if (!transferring) NEBAMonitor::log(1, "Nebula is uploading but network is not uploading");
+    if (!transferring) NEBAMonitor::error("Nebula is uploading but network is not uploading");
     return false;
 }
 
@@ -158,7 +158,7 @@ std::vector<NEBADatabase::BundlePair> NEBAMeasurement::filteredBundlesWithCompat
     const std::string& appID, const std::string& resettableDeviceID,
     const std::string& vendorDeviceID, const std::vector<NEBADatabase::BundlePair>& bundles) {
     if (!resettableDeviceID.empty() && !vendorDeviceID.empty()) {
-        NEBAMonitor::log(2,
+        NEBAMonitor::log(NEBALogLevel::ErrorSampledOnly,
                          "Bundle filter must not specify both resettableDeviceID and "
                          "vendorDeviceID");
         return {};
@@ -178,11 +178,11 @@ std::vector<NEBADatabase::BundlePair> NEBAMeasurement::filteredBundlesWithCompat
 
 bool NEBAMeasurement::setUploadInProgressWithBundleIDs(const std::vector<int64_t>& bundleIDs) {
     if (bundleIDs.empty()) {
-        NEBAMonitor::log(1, "Bundle list is empty. Cancelling upload");
+        NEBAMonitor::error("Bundle list is empty. Cancelling upload");
         return false;
     }
     if (!uploadingBundleIDs_.empty()) {
-        NEBAMonitor::log(1, "Set uploading progress before finishing the previous upload");
+        NEBAMonitor::error("Set uploading progress before finishing the previous upload");
         return false;
     }
     uploadingBundleIDs_ = bundleIDs;
@@ -192,13 +192,13 @@ bool NEBAMeasurement::setUploadInProgressWithBundleIDs(const std::vector<int64_t
 void NEBAMeasurement::uploadData() {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("uploadData");
     if (!database_ || !remoteConfig_) return;
-    NEBAMonitor::log(7, "Starting data upload");
+    NEBAMonitor::debug("Starting data upload");
     if (!isNetworkReadyForRequest()) {
-        NEBAMonitor::log(7, "Network operation is pending. Ignoring upload request");
+        NEBAMonitor::debug("Network operation is pending. Ignoring upload request");
         return;
     }
     if (!network_ || !network_->isNetworkConnected()) {
-        NEBAMonitor::log(7, "Network not connected, ignoring upload request");
+        NEBAMonitor::debug("Network not connected, ignoring upload request");
         updateSchedule();
         return;
     }
@@ -211,20 +211,20 @@ void NEBAMeasurement::uploadData() {
     auto queued = database_->queryBundlesWithCountLimit(remoteConfig_->uploadMaxBundlesLimit(),
                                                         remoteConfig_->uploadMaxSizeLimitBytes());
     if (!queued) {
-        NEBAMonitor::log(1, "Failed to query bundles. Error", {queued.error()});
+        NEBAMonitor::error("Failed to query bundles. Error", {queued.error()});
         swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
         return;
     }
     if (queued->empty()) {
-        NEBAMonitor::log(7, "No data to upload");
+        NEBAMonitor::debug("No data to upload");
         if (expired) fetchRemoteConfig();
         return;
     }
     const double current = now();
     if (double succeeded = persistedConfig_->lastSuccessfulUploadTimestamp();
         std::fabs(succeeded) > kEpsilon)
-        NEBAMonitor::log(7, "Uploading events. Elapsed time since last successful upload (s)",
-                         {ns::Value(std::fabs(current - succeeded))});
+        NEBAMonitor::debug("Uploading events. Elapsed time since last successful upload (s)",
+                           {ns::Value(std::fabs(current - succeeded))});
 
     // One batch carries one app and at most one device: the first bundle that names a device
     // decides which.
@@ -252,10 +252,10 @@ void NEBAMeasurement::uploadData() {
         rowIDs.push_back(rowID);
     }
     std::string payload = batch.SerializeAsString();
-    NEBAMonitor::log(7, "Measurement data sent to network. Timestamp (ms), data",
-                     {ns::Value(static_cast<long long>(uploadTime)),
-                      ns::Value(ns::format("%d bundles, %d bytes", batch.bundles_size(),
-                                           static_cast<int>(payload.size())))});
+    NEBAMonitor::debug("Measurement data sent to network. Timestamp (ms), data",
+                       {ns::Value(static_cast<long long>(uploadTime)),
+                        ns::Value(ns::format("%d bundles, %d bytes", batch.bundles_size(),
+                                             static_cast<int>(payload.size())))});
     // A batch whose rows are not recorded could never be deleted: it is not sent.
     if (!setUploadInProgressWithBundleIDs(rowIDs)) return;
     // Recorded first: a process that dies before the answer counts as a failed attempt.
@@ -271,13 +271,13 @@ void NEBAMeasurement::uploadData() {
                           [weak](auto response, auto, auto error) {
                               auto self = weak.lock();
                               if (!self) return;
-                              NEBAScheduler::runGuarded("NEBAMeasurement:976", [&] {
+                              NEBAScheduler::runGuarded(BlockID::Upload, [&] {
                                   self->isNetworkRequestPending_ = false;
                                   self->networkUploadCompletionHandlerWithResponse(response, error);
                               });
                           });
     if (!session) {
-        NEBAMonitor::log(1, "Unable to create network session.");
+        NEBAMonitor::error("Unable to create network session.");
         uploadingBundleIDs_.clear();
     }
 }
@@ -292,19 +292,19 @@ void NEBAMeasurement::networkUploadCompletionHandlerWithResponse(
         if (code == 503 || code == 429) persistedConfig_->setLastBackoffTimestamp(current);
         std::vector<NEBALogContext> contexts{ns::Value(code)};
         if (error) contexts.emplace_back(*error);
-        NEBAMonitor::log(7, "Network upload failed. Will retry later. Code, error", contexts);
+        NEBAMonitor::debug("Network upload failed. Will retry later. Code, error", contexts);
         uploadingBundleIDs_.clear();
         updateSchedule();
         return;
     }
     auto length = response->valueForHTTPHeaderField("Content-Length");
-    NEBAMonitor::log(7, "Successful upload. Got network response. Code, size",
-                     {ns::Value(code), ns::Value(length.value_or("-1"))});
+    NEBAMonitor::debug("Successful upload. Got network response. Code, size",
+                       {ns::Value(code), ns::Value(length.value_or("-1"))});
     persistedConfig_->setLastSuccessfulUploadTimestamp(current);
     persistedConfig_->setLastFailedUploadTimestamp(0.0);
     updateSchedule();
     bool removed = removeBundlesFromDatabaseWithIDs(uploadingBundleIDs_);
-    if (!removed) NEBAMonitor::log(1, "Unable to delete uploaded bundles");
+    if (!removed) NEBAMonitor::error("Unable to delete uploaded bundles");
     uploadingBundleIDs_.clear();
     // Sending on while the delivered bundles are still queued would send them again, at
     // once and without end on a disk that refuses the delete: the schedule retries later.
@@ -320,7 +320,7 @@ void NEBAMeasurement::networkUploadCompletionHandlerWithResponse(
 bool NEBAMeasurement::removeBundlesFromDatabaseWithIDs(const std::vector<int64_t>& bundleIDs) {
     return database_->performTransaction([&] {
         if (auto deleted = database_->deleteBundlesWithRowIDs(bundleIDs); !deleted) {
-            NEBAMonitor::log(1, "Failed to delete bundles from database. Error", {deleted.error()});
+            NEBAMonitor::error("Failed to delete bundles from database. Error", {deleted.error()});
             return false;
         }
         return true;
@@ -330,8 +330,8 @@ bool NEBAMeasurement::removeBundlesFromDatabaseWithIDs(const std::vector<int64_t
 void NEBAMeasurement::swapBackgroundTaskWithNewTaskID(ui::BackgroundTaskIdentifier taskID) {
     auto old = backgroundUpdateTask_.exchange(taskID);
     if (old == ui::kBackgroundTaskInvalid) return;
-    NEBAMonitor::log(7, "Cancelling background upload task. Task ID ",
-                     {ns::Value(static_cast<long long>(old))});
+    NEBAMonitor::debug("Cancelling background upload task. Task ID ",
+                       {ns::Value(static_cast<long long>(old))});
     ui::Application::shared().endBackgroundTask(old);
 }
 
@@ -339,26 +339,26 @@ void NEBAMeasurement::swapBackgroundTaskWithNewTaskID(ui::BackgroundTaskIdentifi
 
 void NEBAMeasurement::reachabilityDidChange() {
     std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
-    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:618", [weak] {
+    scheduler_->scheduleOnWorkerQueueBlockID(BlockID::ReachabilityChanged, [weak] {
         if (auto self = weak.lock()) self->updateSchedule();
     });
 }
 
 void NEBAMeasurement::nebNetwork_logWithLevel(NEBNetworkLogLevel level, std::string_view message,
                                               const std::vector<ns::Value>& contexts) {
-    int64_t monitorLevel = 3;
+    int64_t monitorLevel = NEBALogLevel::WarningNotSampled;
     switch (level) {
         case NEBNetworkLogLevel::Error:
-            monitorLevel = 1;
+            monitorLevel = NEBALogLevel::Error;
             break;
         case NEBNetworkLogLevel::Warning:
-            monitorLevel = 4;
+            monitorLevel = NEBALogLevel::Warning;
             break;
         case NEBNetworkLogLevel::Info:
-            monitorLevel = 6;
+            monitorLevel = NEBALogLevel::Info;
             break;
         case NEBNetworkLogLevel::Debug:
-            monitorLevel = 7;
+            monitorLevel = NEBALogLevel::Debug;
             break;
     }
     std::vector<NEBALogContext> converted(contexts.begin(), contexts.end());
@@ -395,7 +395,7 @@ void NEBAMeasurement::observeApplicationState() {
 void NEBAMeasurement::handleAppDidBecomeActiveEvent() {
     if (!remoteConfig_ || !remoteConfig_->blacklistInternal()) return;
     std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
-    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:2748", [weak] {
+    scheduler_->scheduleOnWorkerQueueBlockID(BlockID::FetchConfiguration, [weak] {
         auto self = weak.lock();
         if (!self) return;
         constexpr double kWeek = 604800;
@@ -404,26 +404,28 @@ void NEBAMeasurement::handleAppDidBecomeActiveEvent() {
         if (self->isNetworkReadyForRequest())
             self->fetchRemoteConfig();
         else
-            NEBAMonitor::log(
-                7, "Network operation is pending. Ignoring request to fetch configuration");
+            NEBAMonitor::debug(
+                "Network operation is pending. Ignoring request to fetch configuration");
     });
 }
 
 void NEBAMeasurement::handleAppWillResignActiveEvent() {
     if (!remoteConfig_ || !remoteConfig_->uploadWhenAppInBackgroundEnabled()) return;
-    NEBAMonitor::log(7, "App will resign active state. Scheduling data upload");
+    NEBAMonitor::debug("App will resign active state. Scheduling data upload");
     std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
     auto task = ui::Application::shared().beginBackgroundTask("NEBAMeasurement", [weak] {
         if (auto self = weak.lock())
             self->swapBackgroundTaskWithNewTaskID(ui::kBackgroundTaskInvalid);
     });
     swapBackgroundTaskWithNewTaskID(task);
-    NEBAMonitor::log(7, "Background task started. Task ID",
-                     {ns::Value(static_cast<long long>(task))});
-    NEBAnalytics::dispatchAsyncOnSerialQueue([weak] {
+    NEBAMonitor::debug("Background task started. Task ID",
+                       {ns::Value(static_cast<long long>(task))});
+    // Behind the events the facade holds already, so that they go with this upload.
+    if (!context_.events) return;
+    context_.events->afterQueuedCalls([weak] {
         auto self = weak.lock();
         if (!self) return;
-        self->scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:2777", [weak] {
+        self->scheduler_->scheduleOnWorkerQueueBlockID(BlockID::UploadInBackground, [weak] {
             if (auto engine = weak.lock()) engine->uploadData();
         });
     });

@@ -9,13 +9,13 @@
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Format.h"
 #include "sdk/analytics/NEBAEnvironmentInfo.h"
+#include "sdk/analytics/NEBAErrorEvent.h"
 #include "sdk/analytics/NEBAIdentity.h"
 #include "sdk/analytics/NEBAInAppPurchaseTransactionReporter.h"
-#include "sdk/analytics/NEBAKeychainWrapper.h"
 #include "sdk/analytics/NEBALifetimeValueRecorder.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/analytics/NSData+MD5.h"
+#include "sdk/core/NEBServiceHosts.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ bool isPublicName(const std::string& name) {
 }
 
 bool isErrorEvent(const std::string& name) {
-    return name == "_err";
+    return name == kNEBAErrorEventName;
 }
 
 ns::Value contextOf(const NEBAEvent& event) {
@@ -47,7 +47,8 @@ ns::Value contextOf(const NEBAEvent& event) {
 // --- Shared instance ---------------------------------------------------------------------
 
 void NEBAMeasurement::initializeSharedInstanceWithOptions(
-    const std::shared_ptr<NEBOptions>& options) {
+    const std::shared_ptr<NEBOptions>& options, std::shared_ptr<const NEBServices> services,
+    std::shared_ptr<NEBAEventPort> events) {
     auto& shared = sharedEngine();
     std::lock_guard lock(shared.mutex);
     if (shared.created) return;
@@ -59,16 +60,17 @@ void NEBAMeasurement::initializeSharedInstanceWithOptions(
         NEBAMonitor::setShared(std::make_shared<NEBAMonitor>(
             NEBAIdentity::formattedLibraryVersionFromNEBOptions(NEBOptions::libraryVersionID())));
     }
-    shared.engine = initWithOptions(options);
+    shared.engine = initWithOptions(
+        options, Context{std::move(services), NEBAMonitor::shared(), std::move(events)});
 }
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::sharedInstance() {
     auto& shared = sharedEngine();
     std::lock_guard lock(shared.mutex);
     if (!shared.created) {
-        NEBAMonitor::log(1,
-                         "Nebula Analytics has not been created. Please, configure Nebula by "
-                         "calling [NEBApp configure]");
+        NEBAMonitor::error(
+            "Nebula Analytics has not been created. Please, configure Nebula by "
+            "calling [NEBApp configure]");
     }
     return shared.engine;
 }
@@ -102,29 +104,32 @@ NEBAMeasurement::ScopedSharedOverride::~ScopedSharedOverride() {
 // --- Creation and enabling ---------------------------------------------------------------
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithOptions(
-    std::shared_ptr<NEBOptions> options) {
-    NEBAMonitor::log(6, ns::format("Nebula Analytics v.%@ started",
-                                   std::string(NEBOptions::libraryVersionID())));
-    NEBAMonitor::log(6,
-                     "To enable debug logging set the following application argument: "
-                     "-NEBAnalyticsDebugEnabled (see the SDK's logging documentation)");
-    NEBAMonitor::log(7, "Debug logging enabled");
-    auto network = NEBNetwork::create();
+    std::shared_ptr<NEBOptions> options, Context context) {
+    NEBAMonitor::info(
+        ns::format("Nebula Analytics v.%@ started", std::string(NEBOptions::libraryVersionID())));
+    NEBAMonitor::info(
+        "To enable debug logging set the following application argument: "
+        "-NEBAnalyticsDebugEnabled (see the SDK's logging documentation)");
+    NEBAMonitor::debug("Debug logging enabled");
+    auto network = NEBNetwork::create(NEBServiceHosts::measurementUploadHost(),
+                                      context.services->requests().network);
     if (network) {
-        network->setIsDebugModeEnabled(NEBAMonitor::shared()->isDebugModeEnabled());
+        network->setIsDebugModeEnabled(context.monitor->isDebugModeEnabled());
     } else {
-        NEBAMonitor::log(1, "Failed to initialize network component");
+        NEBAMonitor::error("Failed to initialize network component");
     }
     return initWithDatabaseName(NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
                                 std::make_shared<NEBAScheduler>(NEBAScheduler::kWorkerQueueLabel),
-                                std::move(options), std::move(network));
+                                std::move(options), std::move(context), std::move(network));
 }
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::initWithDatabaseName(
     std::string databaseName, std::string_view persistedConfigName,
-    std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options,
+    std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options, Context context,
     std::shared_ptr<NEBNetwork> network) {
     std::shared_ptr<NEBAMeasurement> engine(new NEBAMeasurement);
+    engine->keychain_ = std::make_unique<NEBAKeychainWrapper>(context.services->keychain());
+    engine->context_ = std::move(context);
     engine->network_ = std::move(network);
     engine->initTimestamp_ = now();
     engine->options_ = std::move(options);
@@ -160,7 +165,7 @@ bool NEBAMeasurement::shouldEnableMeasurement(const NEBOptions& options,
 
 void NEBAMeasurement::setIsEnabled(bool enabled) {
     scheduler_->scheduleOnWorkerQueueBlockID(
-        "NEBAMeasurement:442",
+        BlockID::SetIsEnabled,
         [self = shared_from_this(), enabled] { self->setIsEnabledOnWorkerQueue(enabled); });
 }
 
@@ -170,15 +175,15 @@ void NEBAMeasurement::setIsEnabledOnWorkerQueue(bool enabled) {
     isEnabled_ = enabled;
     if (enabled) {
         if (!startMeasurementOnWorkerQueue()) {
-            NEBAMonitor::log(7, "Failed to start Nebula Analytics. Nebula Analytics is disabled");
+            NEBAMonitor::debug("Failed to start Nebula Analytics. Nebula Analytics is disabled");
             setIsEnabled(false);
             return;
         }
         sessionReporter_->setIsReportingEnabled(true);
-        NEBAMonitor::log(6, "Nebula Analytics enabled");
+        NEBAMonitor::info("Nebula Analytics enabled");
     } else {
         if (sessionReporter_) sessionReporter_->setIsReportingEnabled(false);
-        NEBAMonitor::log(6, "Nebula Analytics disabled");
+        NEBAMonitor::info("Nebula Analytics disabled");
     }
 }
 
@@ -200,9 +205,9 @@ bool NEBAMeasurement::initializeComponents() {
     if (!persistedAppID.empty() && !appID.empty() && persistedAppID != appID) {
         previousNMPAppID_ = persistedAppID;
         persistedConfig_->clearValues();
-        NEBAMonitor::shared()->clearMonitoringData();
+        context_.monitor->clearMonitoringData();
         if (auto deleted = NEBADatabase::deleteDatabaseFileWithName(databaseName_); !deleted) {
-            NEBAMonitor::log(4, "Failed to delete old database file. Error", {deleted.error()});
+            NEBAMonitor::warning("Failed to delete old database file. Error", {deleted.error()});
         }
     }
     persistedConfig_->setAppIDFromNMP(appID);
@@ -226,21 +231,21 @@ bool NEBAMeasurement::initializeComponents() {
     if (auto excluded = ns::FileManager::defaultManager().setExcludedFromBackup(
             NEBADatabase::databaseDirectory(), true);
         !excluded) {
-        NEBAMonitor::log(4, "Failed to exclude directory from backup. Error", {excluded.error()});
+        NEBAMonitor::warning("Failed to exclude directory from backup. Error", {excluded.error()});
     }
 
-    NEBAMonitor::log(7, "Nebula Analytics is ready to receive events");
-    NEBAMonitor::shared()->setEncodeContexts(true);
+    NEBAMonitor::debug("Nebula Analytics is ready to receive events");
+    context_.monitor->setEncodeContexts(true);
     if (auto swept = database_->maybeDeleteStaleData(); !swept) {
-        NEBAMonitor::log(4, "Unable to delete stale data. Error", {swept.error()});
+        NEBAMonitor::warning("Unable to delete stale data. Error", {swept.error()});
     }
     reportFirstOpenOnWorkerQueue();
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
     auto& purchases = NEBAInAppPurchaseTransactionReporter::sharedInstance();
-    if (!purchases.reportingWasDisabled()) purchases.enableReporting();
-    sessionReporter_ =
-        NEBASessionReporter::initWithPersistedConfig(persistedConfig_, remoteConfig_);
+    if (!purchases.reportingWasDisabled()) purchases.enableReporting(context_.events);
+    sessionReporter_ = NEBASessionReporter::initWithPersistedConfig(persistedConfig_, remoteConfig_,
+                                                                    context_.events);
     if (!sessionReporter_) return false;
     observeApplicationState();
     return true;
@@ -248,14 +253,14 @@ bool NEBAMeasurement::initializeComponents() {
 
 void NEBAMeasurement::setMinimumSessionInterval(double seconds) {
     scheduler_->scheduleOnWorkerQueueBlockID(
-        "NEBAMeasurement:861", [self = shared_from_this(), seconds] {
+        BlockID::SetMinimumSessionInterval, [self = shared_from_this(), seconds] {
             if (self->sessionReporter_) self->sessionReporter_->setMinimumSessionInterval(seconds);
         });
 }
 
 void NEBAMeasurement::setSessionTimeoutInterval(double seconds) {
     scheduler_->scheduleOnWorkerQueueBlockID(
-        "NEBAMeasurement:869", [self = shared_from_this(), seconds] {
+        BlockID::SetSessionTimeout, [self = shared_from_this(), seconds] {
             if (self->sessionReporter_) self->sessionReporter_->setTimeoutSessionInterval(seconds);
         });
 }
@@ -264,41 +269,57 @@ void NEBAMeasurement::setSessionTimeoutInterval(double seconds) {
 
 void NEBAMeasurement::logEvent(const std::optional<NEBAEvent>& event) {
     if (!event) {
-        NEBAMonitor::log(4, "Attempted to log nil event");
+        NEBAMonitor::warning("Attempted to log nil event");
         return;
     }
     scheduler_->scheduleOnWorkerQueueBlockID(
-        "NEBAMeasurement:1413",
+        BlockID::LogEvent,
         [self = shared_from_this(), event = *event] { self->logEventOnWorkerQueue(event); });
 }
 
+void NEBAMeasurement::logOwnEvent(const std::string& name, const ns::Dictionary& parameters) {
+    auto event = NEBAEvent::initWithOrigin("auto", false, name, now(), 0, parameters);
+    if (!event) return;
+    // Never within the block running now: that may be inside a transaction of the store.
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        BlockID::LogEvent, [self = shared_from_this(), event = std::move(*event)] {
+            if (self->isEnabled_ && self->context_.events)
+                self->context_.events->notifyEventListeners(event);
+            self->logEventOnWorkerQueue(event);
+        });
+}
+
+void NEBAMeasurement::logErrorEvent(int64_t code, const std::string& name, size_t limit) {
+    logOwnEvent(kNEBAErrorEventName, NEBAErrorEventParameters(code, ns::Value(name), limit));
+}
+
 void NEBAMeasurement::maybeAddDebugAndRealtimeParameters(NEBAEvent& event) {
-    if (!NEBAMonitor::shared()->isDebugModeEnabled()) return;
+    if (!context_.monitor->isDebugModeEnabled()) return;
     event.setIsRealtime(true);
     event.setIsDebug(true);
-    NEBAMonitor::log(7,
-                     "Debug mode is enabled. Marking event as debug and real-time. Event name, "
-                     "parameters",
-                     {ns::Value(event.name()), contextOf(event)});
+    NEBAMonitor::debug(
+        "Debug mode is enabled. Marking event as debug and real-time. Event name, "
+        "parameters",
+        {ns::Value(event.name()), contextOf(event)});
 }
 
 void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("logEventOnWorkerQueue:");
-    NEBAMonitor::log(7, "Logging event: origin, name, params",
-                     {ns::Value(event.origin()), ns::Value(event.name()), contextOf(event)});
+    NEBAMonitor::debug("Logging event: origin, name, params",
+                       {ns::Value(event.origin()), ns::Value(event.name()), contextOf(event)});
     if (!isEnabled_ || !database_) {
-        NEBAMonitor::log(7, "Nebula Analytics is disabled. Event not logged");
+        NEBAMonitor::debug("Nebula Analytics is disabled. Event not logged");
         return;
     }
     const std::string& name = event.name();
     if (remoteConfig_->isEventBlacklisted(name)) {
-        NEBAMonitor::log(4,
-                         "Rejected event. Contact Nebula Support for more information. Event name",
-                         {ns::Value(name)});
+        NEBAMonitor::warning(
+            "Rejected event. Contact Nebula Support for more information. Event name",
+            {ns::Value(name)});
         if (remoteConfig_->blacklistInternal() || remoteConfig_->blacklistPublic() ||
             isErrorEvent(name))
             return;
-        NEBAnalytics::logErrorEventWithCode(11, ns::Value(name), 32);
+        logErrorEvent(NEBAErrorCode::RejectedEvent, name, NEBAErrorItemLimit::EventName);
         return;
     }
 
@@ -311,10 +332,10 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
                 auto it = event.parameters().find(key);
                 return it == event.parameters().end() ? ns::Value() : it->second.object();
             };
-            NEBAMonitor::log(1,
-                             "Cannot record lifetime value of event. Name, currency code, "
-                             "transaction value",
-                             {ns::Value(name), parameter("currency"), parameter("value")});
+            NEBAMonitor::error(
+                "Cannot record lifetime value of event. Name, currency code, "
+                "transaction value",
+                {ns::Value(name), parameter("currency"), parameter("value")});
             return false;
         });
         if (!recorded) return;
@@ -326,8 +347,8 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
         database_->performTransaction([&] { return applyDailyLimits(event, dropped, realtime); });
     if (!counted) return;
     if (dropped) {
-        NEBAMonitor::log(7, "Event dropped. Event name, event params",
-                         {ns::Value(name), contextOf(event)});
+        NEBAMonitor::debug("Event dropped. Event name, event params",
+                           {ns::Value(name), contextOf(event)});
         return;
     }
     if (database_->performTransaction([&] { return storeEvent(event, realtime); }))
@@ -337,8 +358,8 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
 bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime) {
     auto stored = database_->dailyCounts();
     if (!stored) {
-        NEBAMonitor::log(1, "Data loss. Unable to query daily event counts. Error",
-                         {stored.error()});
+        NEBAMonitor::error("Data loss. Unable to query daily event counts. Error",
+                           {stored.error()});
         return false;
     }
     int32_t today = database_->currentDay();
@@ -354,17 +375,17 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
     if (over >= 0) {
         dropped = true;
         if (over % 1000 == 0)
-            NEBAMonitor::log(1, "Data loss. Too many events logged. Name, limit",
-                             {ns::Value(name), ns::Value(remoteConfig_->maxEventsPerDay())});
+            NEBAMonitor::error("Data loss. Too many events logged. Name, limit",
+                               {ns::Value(name), ns::Value(remoteConfig_->maxEventsPerDay())});
     }
     if (!dropped && errorEvent) {
         over = int64_t{counts.errorEventsCount()} - remoteConfig_->maxErrorEventsPerDay();
         if (over >= 0) {
             dropped = droppedByKind = true;
             if (over % 1000 == 0) {
-                auto code = event.parameters().find("_err");
-                NEBAMonitor::log(
-                    1, "Too many error events logged. Error code, limit",
+                auto code = event.parameters().find(kNEBAErrorEventName);
+                NEBAMonitor::error(
+                    "Too many error events logged. Error code, limit",
                     {code != event.parameters().end() ? code->second.object() : ns::Value(),
                      ns::Value(remoteConfig_->maxErrorEventsPerDay())});
             }
@@ -375,10 +396,11 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
         if (over >= 0) {
             dropped = droppedByKind = true;
             if (over % 1000 == 0)
-                NEBAMonitor::log(
-                    1, "Data loss. Too many public events logged. Name, limit",
+                NEBAMonitor::error(
+                    "Data loss. Too many public events logged. Name, limit",
                     {ns::Value(name), ns::Value(remoteConfig_->maxPublicEventsPerDay())});
-            NEBAnalytics::logErrorEventWithCode(16, ns::Value(name), 40);
+            logErrorEvent(NEBAErrorCode::PublicEventsOverDailyLimit, name,
+                          NEBAErrorItemLimit::CountedEventName);
         }
     }
     if (errorEvent)
@@ -391,25 +413,25 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
     if (qualifies) {
         if (counts.realtimeCount() < remoteConfig_->maxRealtimeEventCountPerDay()) {
             realtime = true;
-            NEBAMonitor::log(7,
-                             "Conversion event is under real-time daily limit. Marking the event "
-                             "as real-time. Event name, parameters",
-                             {ns::Value(name), contextOf(event)});
+            NEBAMonitor::debug(
+                "Conversion event is under real-time daily limit. Marking the event "
+                "as real-time. Event name, parameters",
+                {ns::Value(name), contextOf(event)});
         }
-        if (NEBAMonitor::shared()->isDebugModeEnabled() || name == "_iap" || name == "_f") {
+        if (context_.monitor->isDebugModeEnabled() || name == "_iap" || name == "_f") {
             realtime = true;
-            NEBAMonitor::log(7,
-                             "Conversion event is not subject to real-time daily limit. Marking "
-                             "the event as real-time. Event name, parameters",
-                             {ns::Value(name), contextOf(event)});
+            NEBAMonitor::debug(
+                "Conversion event is not subject to real-time daily limit. Marking "
+                "the event as real-time. Event name, parameters",
+                {ns::Value(name), contextOf(event)});
         }
     }
     maybeAddDebugAndRealtimeParameters(event);
     realtime = realtime || event.isRealtime();
 
     if (auto updated = database_->updateDailyCounts(counts); !updated) {
-        NEBAMonitor::log(1, "Data loss. Unable to update daily event counts. Name, error",
-                         {ns::Value(name), updated.error()});
+        NEBAMonitor::error("Data loss. Unable to update daily event counts. Name, error",
+                           {ns::Value(name), updated.error()});
         return false;
     }
     return true;
@@ -419,21 +441,22 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
     const std::string& name = event.name();
     auto aggregates = database_->eventAggregatesWithName(name);
     if (!aggregates) {
-        NEBAMonitor::log(1, "Unable to query event aggregates. Name, error",
-                         {ns::Value(name), aggregates.error()});
+        NEBAMonitor::error("Unable to query event aggregates. Name, error",
+                           {ns::Value(name), aggregates.error()});
         return false;
     }
     if (!*aggregates) {
         if (isPublicName(name)) {
             auto count = database_->publicEventCount();
             if (!count) {
-                NEBAMonitor::log(1, "Unable to query event count. Error", {count.error()});
+                NEBAMonitor::error("Unable to query event count. Error", {count.error()});
                 return false;
             }
             if (*count >= kMaxPublicEventNames) {
-                NEBAMonitor::log(1, "Unable to set event. Reached limit on set events. Name",
-                                 {ns::Value(name)});
-                NEBAnalytics::logErrorEventWithCode(8, ns::Value(name), 40);
+                NEBAMonitor::error("Unable to set event. Reached limit on set events. Name",
+                                   {ns::Value(name)});
+                logErrorEvent(NEBAErrorCode::TooManyEventNames, name,
+                              NEBAErrorItemLimit::CountedEventName);
                 return false;
             }
         }
@@ -441,38 +464,38 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
         auto updated = fresh ? database_->updateEventAggregates(*fresh)
                              : ns::Status(ns::Error("com.nebula.nmp.measurement.ErrorDomain", 3));
         if (!updated) {
-            NEBAMonitor::log(1, "Data loss. Cannot record event aggregates. Error",
-                             {updated.error()});
+            NEBAMonitor::error("Data loss. Cannot record event aggregates. Error",
+                               {updated.error()});
             return false;
         }
     }
     auto attributes = database_->userAttributesIncludingInternal(true);
     if (!attributes) {
-        NEBAMonitor::log(1, "Data loss. Cannot query user properties. Error", {attributes.error()});
+        NEBAMonitor::error("Data loss. Cannot query user properties. Error", {attributes.error()});
         return false;
     }
     auto metadata = createRawEventMetadataWithUserAttributes(*attributes);
     if (auto inserted = database_->insertIfNotExistsRawEventMetadata(metadata); !inserted) {
-        NEBAMonitor::log(1, "Data loss. Cannot record event metadata. Error", {inserted.error()});
+        NEBAMonitor::error("Data loss. Cannot record event metadata. Error", {inserted.error()});
         return false;
     }
     auto deleted = database_->deleteRawEventsOverAbsoluteLimit();
     if (!deleted) {
-        NEBAMonitor::log(1, "Data loss. Unable to check raw event storage limit. Error",
-                         {deleted.error()});
+        NEBAMonitor::error("Data loss. Unable to check raw event storage limit. Error",
+                           {deleted.error()});
         return false;
     }
     if (*deleted != 0)
-        NEBAMonitor::log(4, "Data loss. Too many events stored on disk. Deleted count",
-                         {ns::Value(static_cast<long long>(*deleted))});
+        NEBAMonitor::warning("Data loss. Too many events stored on disk. Deleted count",
+                             {ns::Value(static_cast<long long>(*deleted))});
     int64_t fingerprint = neba_64LSBMD5(metadata.SerializeAsString());
     if (auto inserted = database_->insertRawEvent(event, fingerprint, realtime); !inserted) {
-        NEBAMonitor::log(1, "Data loss. Cannot record raw event. Error", {inserted.error()});
+        NEBAMonitor::error("Data loss. Cannot record raw event. Error", {inserted.error()});
         return false;
     }
     if (name == "_f") recordFirstOpenCount();
-    NEBAMonitor::log(7, "Event logged. Event name, event params",
-                     {ns::Value(name), contextOf(event)});
+    NEBAMonitor::debug("Event logged. Event name, event params",
+                       {ns::Value(name), contextOf(event)});
     return true;
 }
 
@@ -483,8 +506,8 @@ std::string NEBAMeasurement::firstOpenKeychainAppID() const {
 }
 
 int64_t NEBAMeasurement::firstOpenCount() const {
-    auto text = NEBAKeychainWrapper::keychainValueWithIdentifier(kFirstOpenCountIdentifier,
-                                                                 firstOpenKeychainAppID());
+    auto text =
+        keychain_->keychainValueWithIdentifier(kFirstOpenCountIdentifier, firstOpenKeychainAppID());
     int64_t count = 0;
     if (!text) return 0;
     auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), count);
@@ -494,8 +517,8 @@ int64_t NEBAMeasurement::firstOpenCount() const {
 void NEBAMeasurement::recordFirstOpenCount() {
     int64_t count = firstOpenCount();
     if (count < std::numeric_limits<int64_t>::max()) ++count;
-    NEBAKeychainWrapper::upsertKeychainValue(ns::format("%lld", static_cast<long long>(count)),
-                                             kFirstOpenCountIdentifier, firstOpenKeychainAppID());
+    keychain_->upsertKeychainValue(ns::format("%lld", static_cast<long long>(count)),
+                                   kFirstOpenCountIdentifier, firstOpenKeychainAppID());
 }
 
 NEB_MEASUREMENT::ACPMeasurementBundle NEBAMeasurement::createRawEventMetadataWithUserAttributes(
@@ -540,10 +563,10 @@ NEB_MEASUREMENT::ACPMeasurementBundle NEBAMeasurement::createRawEventMetadataWit
 
 void NEBAMeasurement::setUserAttribute(const std::optional<NEBAUserAttribute>& attribute) {
     if (!attribute) {
-        NEBAMonitor::log(4, "Attempted to set nil user property");
+        NEBAMonitor::warning("Attempted to set nil user property");
         return;
     }
-    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:1821",
+    scheduler_->scheduleOnWorkerQueueBlockID(BlockID::SetUserProperty,
                                              [self = shared_from_this(), attribute = *attribute] {
                                                  self->setUserAttributeOnWorkerQueue(attribute);
                                              });
@@ -551,10 +574,10 @@ void NEBAMeasurement::setUserAttribute(const std::optional<NEBAUserAttribute>& a
 
 void NEBAMeasurement::removeUserAttribute(const std::optional<NEBAUserAttribute>& attribute) {
     if (!attribute) {
-        NEBAMonitor::log(4, "Attempted to remove nil user property");
+        NEBAMonitor::warning("Attempted to remove nil user property");
         return;
     }
-    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:1781",
+    scheduler_->scheduleOnWorkerQueueBlockID(BlockID::RemoveUserProperty,
                                              [self = shared_from_this(), attribute = *attribute] {
                                                  self->removeUserAttributeOnWorkerQueue(attribute);
                                              });
@@ -564,46 +587,47 @@ void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& att
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("setUserAttributeOnWorkerQueue:");
     const std::string& name = attribute.name();
     ns::Value value = attribute.value().object();
-    NEBAMonitor::log(7, "Setting user property. Name, value", {ns::Value(name), value});
+    NEBAMonitor::debug("Setting user property. Name, value", {ns::Value(name), value});
     if (!isEnabled_ || !database_) {
-        NEBAMonitor::log(7, "Nebula Analytics is disabled. User property not set");
+        NEBAMonitor::debug("Nebula Analytics is disabled. User property not set");
         return;
     }
     if (attribute.isPublic()) {
         auto exists = database_->containsUserAttributeWithName(name);
         if (!exists) {
-            NEBAMonitor::log(1, "Unable to query existence of user property. Name, error",
-                             {ns::Value(name), exists.error()});
+            NEBAMonitor::error("Unable to query existence of user property. Name, error",
+                               {ns::Value(name), exists.error()});
             return;
         }
         if (!*exists) {
             auto count = database_->publicUserAttributeCount();
             if (!count) {
-                NEBAMonitor::log(1, "Unable to query user property count. Error", {count.error()});
+                NEBAMonitor::error("Unable to query user property count. Error", {count.error()});
                 return;
             }
             if (*count >= kMaxPublicUserAttributes) {
-                NEBAMonitor::log(1,
-                                 "Unable to set user property. Reached limit on set user "
-                                 "properties. Name, value",
-                                 {ns::Value(name), value});
-                NEBAnalytics::logErrorEventWithCode(9, ns::Value(name), 24);
+                NEBAMonitor::error(
+                    "Unable to set user property. Reached limit on set user "
+                    "properties. Name, value",
+                    {ns::Value(name), value});
+                logErrorEvent(NEBAErrorCode::TooManyUserProperties, name,
+                              NEBAErrorItemLimit::UserPropertyName);
                 return;
             }
         }
     }
     database_->performTransaction([&] {
         if (auto updated = database_->updateUserAttribute(attribute); !updated) {
-            NEBAMonitor::log(1, "Unable to set user property. Name, value, error",
-                             {ns::Value(name), value, updated.error()});
+            NEBAMonitor::error("Unable to set user property. Name, value, error",
+                               {ns::Value(name), value, updated.error()});
             return false;
         }
         if (!audience_->evaluateFiltersForUserProperty(attribute)) {
-            NEBAMonitor::log(1, "Unable to evaluate user property. Name, value",
-                             {ns::Value(name), value});
+            NEBAMonitor::error("Unable to evaluate user property. Name, value",
+                               {ns::Value(name), value});
             return false;
         }
-        NEBAMonitor::log(7, "User property set. Name, value", {ns::Value(name), value});
+        NEBAMonitor::debug("User property set. Name, value", {ns::Value(name), value});
         return true;
     });
 }
@@ -611,33 +635,34 @@ void NEBAMeasurement::setUserAttributeOnWorkerQueue(const NEBAUserAttribute& att
 void NEBAMeasurement::removeUserAttributeOnWorkerQueue(const NEBAUserAttribute& attribute) {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("removeUserAttributeOnWorkerQueue:");
     const std::string& name = attribute.name();
-    NEBAMonitor::log(7, "Removing user property. Name", {ns::Value(name)});
+    NEBAMonitor::debug("Removing user property. Name", {ns::Value(name)});
     if (!isEnabled_ || !database_) {
-        NEBAMonitor::log(7, "Nebula Analytics is disabled. User property not removed");
+        NEBAMonitor::debug("Nebula Analytics is disabled. User property not removed");
         return;
     }
     if (auto deleted = database_->deleteUserAttributeWithName(name); !deleted) {
-        NEBAMonitor::log(1, "Unable to remove user property. Name, error",
-                         {ns::Value(name), deleted.error()});
+        NEBAMonitor::error("Unable to remove user property. Name, error",
+                           {ns::Value(name), deleted.error()});
     } else {
-        NEBAMonitor::log(7, "User property removed. Name", {ns::Value(name)});
+        NEBAMonitor::debug("User property removed. Name", {ns::Value(name)});
     }
 }
 
 void NEBAMeasurement::userAttributeWithName(const std::string& name,
                                             UserAttributeCallback callback) {
     if (!callback) {
-        NEBAMonitor::log(1, "userAttributeWithName callback is nil");
+        NEBAMonitor::error("userAttributeWithName callback is nil");
         return;
     }
     scheduler_->scheduleOnWorkerQueueBlockID(
-        "NEBAMeasurement:1927", [self = shared_from_this(), name, callback = std::move(callback)] {
+        BlockID::ReadUserProperty,
+        [self = shared_from_this(), name, callback = std::move(callback)] {
             std::optional<NEBAUserAttribute> attribute;
             if (self->database_) {
                 auto found = self->database_->userAttributeWithName(name);
                 if (!found)
-                    NEBAMonitor::log(1, "Unable to get user attribute by name. Name",
-                                     {ns::Value(name)});
+                    NEBAMonitor::error("Unable to get user attribute by name. Name",
+                                       {ns::Value(name)});
                 else
                     attribute = *found;
             }
@@ -648,30 +673,31 @@ void NEBAMeasurement::userAttributeWithName(const std::string& name,
 void NEBAMeasurement::userPropertiesIncludingInternal(bool includeInternal,
                                                       UserPropertiesCallback callback) {
     if (!callback) {
-        NEBAMonitor::log(1, "Unable to retrieve user properties. Callback is nil");
+        NEBAMonitor::error("Unable to retrieve user properties. Callback is nil");
         return;
     }
-    scheduler_->scheduleOnWorkerQueueBlockID("NEBAMeasurement:1973", [self = shared_from_this(),
-                                                                      includeInternal,
-                                                                      callback =
-                                                                          std::move(callback)] {
-        ns::Dictionary properties;
-        auto attributes =
-            self->database_
-                ? self->database_->userAttributesIncludingInternal(includeInternal)
-                : ns::Result<std::vector<NEBAUserAttribute>>(std::vector<NEBAUserAttribute>{});
-        if (!attributes) {
-            NEBAMonitor::log(1, "Unable to retrieve user properties. Error", {attributes.error()});
-        } else {
-            for (const auto& attribute : *attributes) {
-                if (attribute.name().empty()) {
-                    NEBAMonitor::log(1, "Cannot add invalid public user property name or value.");
-                    continue;
+    scheduler_->scheduleOnWorkerQueueBlockID(
+        BlockID::ReadUserProperties,
+        [self = shared_from_this(), includeInternal, callback = std::move(callback)] {
+            ns::Dictionary properties;
+            auto attributes =
+                self->database_
+                    ? self->database_->userAttributesIncludingInternal(includeInternal)
+                    : ns::Result<std::vector<NEBAUserAttribute>>(std::vector<NEBAUserAttribute>{});
+            if (!attributes) {
+                NEBAMonitor::error("Unable to retrieve user properties. Error",
+                                   {attributes.error()});
+            } else {
+                for (const auto& attribute : *attributes) {
+                    if (attribute.name().empty()) {
+                        NEBAMonitor::error(
+                            "Cannot add invalid public user property name or value.");
+                        continue;
+                    }
+                    properties.insert_or_assign(attribute.name(), attribute.value().object());
                 }
-                properties.insert_or_assign(attribute.name(), attribute.value().object());
             }
-        }
-        dispatch::Queue::global().async(
-            [callback, properties = std::move(properties)] { callback(properties); });
-    });
+            dispatch::Queue::global().async(
+                [callback, properties = std::move(properties)] { callback(properties); });
+        });
 }

@@ -20,7 +20,10 @@
 #include "sdk/analytics/NEBADailyCounts.h"
 #include "sdk/analytics/NEBADatabase.h"
 #include "sdk/analytics/NEBAEvent.h"
+#include "sdk/analytics/NEBAEventPort.h"
 #include "sdk/analytics/NEBAIdentity.h"
+#include "sdk/analytics/NEBAKeychainWrapper.h"
+#include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAPersistedConfig.h"
 #include "sdk/analytics/NEBARemoteConfig.h"
 #include "sdk/analytics/NEBAScheduler.h"
@@ -28,6 +31,7 @@
 #include "sdk/analytics/NEBAUserAttribute.h"
 #include "sdk/core/NEBNetwork.h"
 #include "sdk/core/NEBOptions.h"
+#include "sdk/core/NEBServices.h"
 
 // The measurement engine: one per process. It owns the store and the engine's components and
 // does all their work on one serial worker queue; its public operations only schedule work
@@ -44,9 +48,19 @@ public:
     // The keychain item that counts this application's first opens on the device.
     static constexpr const char* kFirstOpenCountIdentifier = "_pfo";
 
-    // Creates the process's engine once; an options object without an app ID creates nothing,
-    // now or later.
-    static void initializeSharedInstanceWithOptions(const std::shared_ptr<NEBOptions>& options);
+    // What the engine stands on, handed to it when it is made: the SDK's services (its keychain,
+    // its requests' limits), the monitor its own state is kept in, and the facade above it.
+    struct Context {
+        std::shared_ptr<const NEBServices> services;
+        std::shared_ptr<NEBAMonitor> monitor;
+        std::shared_ptr<NEBAEventPort> events;
+    };
+
+    // Creates the process's engine once, and the process's monitor with it; an options object
+    // without an app ID creates nothing, now or later.
+    static void initializeSharedInstanceWithOptions(const std::shared_ptr<NEBOptions>& options,
+                                                    std::shared_ptr<const NEBServices> services,
+                                                    std::shared_ptr<NEBAEventPort> events);
     static std::shared_ptr<NEBAMeasurement> sharedInstance();
     static std::shared_ptr<NEBARemoteConfig> remoteConfig();
     // Installs an engine as the shared one for a scope (or none), and puts the previous back.
@@ -62,11 +76,12 @@ public:
         bool previousCreated_;
     };
 
-    static std::shared_ptr<NEBAMeasurement> initWithOptions(std::shared_ptr<NEBOptions> options);
+    static std::shared_ptr<NEBAMeasurement> initWithOptions(std::shared_ptr<NEBOptions> options,
+                                                            Context context);
     static std::shared_ptr<NEBAMeasurement> initWithDatabaseName(
         std::string databaseName, std::string_view persistedConfigName,
         std::shared_ptr<NEBAScheduler> scheduler, std::shared_ptr<NEBOptions> options,
-        std::shared_ptr<NEBNetwork> network = nullptr);
+        Context context, std::shared_ptr<NEBNetwork> network = nullptr);
     ~NEBAMeasurement() override;
 
     static bool shouldEnableMeasurement(const NEBOptions& options,
@@ -81,6 +96,11 @@ public:
     void setSessionTimeoutInterval(double seconds);
 
     void logEvent(const std::optional<NEBAEvent>& event);
+    // An event the engine makes itself (campaigns, updates, its "_err" reports about refused
+    // input): stored on the worker queue after the block running there, and told to the
+    // facade's listeners while the engine is enabled. Any thread.
+    void logOwnEvent(const std::string& name, const ns::Dictionary& parameters);
+    void logErrorEvent(int64_t code, const std::string& name, size_t limit);
     void logEventOnWorkerQueue(NEBAEvent event);
     void maybeAddDebugAndRealtimeParameters(NEBAEvent& event);
     void setUserAttribute(const std::optional<NEBAUserAttribute>& attribute);
@@ -173,6 +193,23 @@ public:
     double initTimestamp() const { return initTimestamp_; }
 
 private:
+    // The IDs of the blocks the engine puts on its worker queue, each naming the site that
+    // submits it; the scheduler quotes them when a block fails.
+    struct BlockID {
+        static constexpr const char* SetIsEnabled = "NEBAMeasurement:442";
+        static constexpr const char* ReachabilityChanged = "NEBAMeasurement:618";
+        static constexpr const char* SetMinimumSessionInterval = "NEBAMeasurement:861";
+        static constexpr const char* SetSessionTimeout = "NEBAMeasurement:869";
+        static constexpr const char* Upload = "NEBAMeasurement:976";
+        static constexpr const char* LogEvent = "NEBAMeasurement:1413";
+        static constexpr const char* RemoveUserProperty = "NEBAMeasurement:1781";
+        static constexpr const char* SetUserProperty = "NEBAMeasurement:1821";
+        static constexpr const char* ReadUserProperty = "NEBAMeasurement:1927";
+        static constexpr const char* ReadUserProperties = "NEBAMeasurement:1973";
+        static constexpr const char* FetchConfiguration = "NEBAMeasurement:2748";
+        static constexpr const char* UploadInBackground = "NEBAMeasurement:2777";
+    };
+
     NEBAMeasurement() = default;
     void setIsEnabledOnWorkerQueue(bool enabled);
     bool startMeasurementOnWorkerQueue();
@@ -196,6 +233,8 @@ private:
     static double now();
 
     std::shared_ptr<NEBOptions> options_;
+    Context context_;
+    std::unique_ptr<NEBAKeychainWrapper> keychain_;
     std::string databaseName_;
     bool componentsInitialized_ = false;
     std::shared_ptr<NEBAScheduler> scheduler_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Format.h"
@@ -52,17 +53,15 @@ std::string describedContext(const NEBALogContext& context) {
 }  // namespace
 
 NEBAMonitor::NEBAMonitor(int64_t libraryVersion)
-    : NEBAMonitor(6, std::make_shared<NEBAASLLogger>(7), libraryVersion) {}
+    : NEBAMonitor(NEBALogLevel::Info, std::make_shared<NEBAASLLogger>(7), libraryVersion) {}
 
 NEBAMonitor::NEBAMonitor(int64_t logLevel, std::shared_ptr<NEBALogging> logger,
                          int64_t libraryVersion)
     : logLevel_(logLevel),
       libraryVersion_(libraryVersion),
-      state_(std::make_shared<State>()),
+      logger_(std::move(logger)),
+      sampled_(ns::UserDefaults::standardUserDefaults()->objectForKey(kNEBAHealthMonitorKey)),
       queue_(dispatch::Queue::createSerial("NEBAMonitorQueue")) {
-    state_->logger = std::move(logger);
-    state_->sampled = NEBAMonitoringSampledData(
-        ns::UserDefaults::standardUserDefaults()->objectForKey(kNEBAHealthMonitorKey));
     applyLaunchDebugMode();
 }
 
@@ -102,29 +101,25 @@ NEBAMonitor::ScopedOverride::ScopedOverride(std::shared_ptr<NEBAMonitor> monitor
 }
 
 NEBAMonitor::ScopedOverride::~ScopedOverride() {
-    std::shared_ptr<NEBAMonitor> replaced;
-    {
-        std::lock_guard lock(sharedMutex);
-        replaced = std::exchange(sharedSlot(), std::move(previous_));
-    }
+    std::unique_lock lock(sharedMutex);
+    // The replaced monitor waits for its queue when it goes: not under the lock.
+    auto replaced = std::exchange(sharedSlot(), std::move(previous_));
+    lock.unlock();
 }
 
 void NEBAMonitor::setIsDebugModeEnabled(bool enabled) {
-    {
-        std::lock_guard lock(state_->mutex);
-        if (auto asl = std::dynamic_pointer_cast<NEBAASLLogger>(state_->logger)) {
-            asl->setMaxASLLevel(enabled ? 4 : 7);
-        }
-    }
-    logLevel_ = enabled ? 7 : 6;
+    // In debug mode every line reaches the system log as a warning or more urgent.
+    if (auto asl = std::dynamic_pointer_cast<NEBAASLLogger>(logger_))
+        asl->setMaxASLLevel(enabled ? 4 : 7);
+    logLevel_ = enabled ? NEBALogLevel::Debug : NEBALogLevel::Info;
     debugMode_ = enabled;
     auto defaults = ns::UserDefaults::standardUserDefaults();
     if (enabled) {
         defaults->setBool(kNEBADebugModeKey, true);
-        logWithLevel(7, "Debug mode is on");
+        logWithLevel(NEBALogLevel::Debug, "Debug mode is on");
     } else {
         defaults->removeObjectForKey(kNEBADebugModeKey);
-        logWithLevel(7, "Debug mode is off");
+        logWithLevel(NEBALogLevel::Debug, "Debug mode is off");
     }
 }
 
@@ -133,35 +128,22 @@ void NEBAMonitor::logWithLevel(int64_t level, std::string_view message,
     bool loggable = level <= logLevel_ && !isSilentLevel(level);
     bool monitorable = isMonitorableLevel(level);
     if (!loggable && !monitorable) return;
-    auto state = state_;
-    if (loggable) {
+    // The queue's blocks may use this object: it waits for them before it goes.
+    if (loggable && logger_) {
         auto line = stringWithLogMessage(message, level, contexts, encodeContexts_, "NEBAnalytics");
-        queue_->async([state, line = std::move(line), level] {
-            std::shared_ptr<NEBALogging> logger;
-            {
-                std::lock_guard lock(state->mutex);
-                logger = state->logger;
-            }
-            if (logger) logger->logMessage(line, level);
-        });
+        queue_->async([this, line = std::move(line), level] { logger_->logMessage(line, level); });
     }
     if (monitorable) {
         auto encoded = encodedStringWithContextArray(contexts, false);
-        std::vector<std::string> errorContexts;
         for (const auto& context : contexts) {
-            if (const auto* error = std::get_if<ns::Error>(&context)) {
-                auto text = neba_monitorContext(*error);
-                if (!text.empty()) errorContexts.push_back(std::move(text));
-            }
+            const auto* error = std::get_if<ns::Error>(&context);
+            if (auto text = error ? neba_monitorContext(*error) : ""; !text.empty())
+                encoded += "," + text;
         }
-        for (const auto& text : errorContexts) encoded += "," + text;
         auto key = monitoringDataKeyWithMessage(message, level, libraryVersion_);
         double now = dispatch::Clock::current().wallTime();
-        queue_->async([this, state, key = std::move(key), encoded = std::move(encoded), now] {
-            {
-                std::lock_guard lock(state->mutex);
-                state->sampled.insertOrUpdateSampledDataWithKey(key, encoded, now);
-            }
+        queue_->async([this, key = std::move(key), encoded = std::move(encoded), now] {
+            sampled_.insertOrUpdateSampledDataWithKey(key, encoded, now);
             // One flush to disk covers every update queued before it runs: a burst of errors
             // costs one write, not one each, and the queue cannot grow behind the disk.
             if (savePending_.exchange(true)) return;
@@ -174,27 +156,17 @@ void NEBAMonitor::logWithLevel(int64_t level, std::string_view message,
 }
 
 void NEBAMonitor::saveSampledData() {
-    ns::Value stored;
-    {
-        std::lock_guard lock(state_->mutex);
-        stored = state_->sampled.sampledData();
-    }
     auto defaults = ns::UserDefaults::standardUserDefaults();
-    defaults->setObject(kNEBAHealthMonitorKey, stored);
+    defaults->setObject(kNEBAHealthMonitorKey, sampled_.sampledData());
     defaults->synchronize();
 }
 
 std::optional<std::string> NEBAMonitor::monitoringDataForDispatchWithSamplePeriod(
     double samplePeriod, double lastSampledTimestamp) {
     return queue_->sync([&]() -> std::optional<std::string> {
-        std::optional<std::string> text;
-        bool hadSample;
-        {
-            std::lock_guard lock(state_->mutex);
-            hadSample = !state_->sampled.sampledData().isNull();
-            text = state_->sampled.monitoringDataForDispatchWithSamplePeriod(samplePeriod,
-                                                                             lastSampledTimestamp);
-        }
+        const bool hadSample = !sampled_.sampledData().isNull();
+        auto text =
+            sampled_.monitoringDataForDispatchWithSamplePeriod(samplePeriod, lastSampledTimestamp);
         if (hadSample && text) saveSampledData();
         return text;
     });
@@ -205,8 +177,7 @@ void NEBAMonitor::clearMonitoringData() {
         auto defaults = ns::UserDefaults::standardUserDefaults();
         defaults->removeObjectForKey(kNEBADebugModeKey);
         defaults->removeObjectForKey(kNEBAHealthMonitorKey);
-        std::lock_guard lock(state_->mutex);
-        state_->sampled = NEBAMonitoringSampledData(ns::Value());
+        sampled_ = NEBAMonitoringSampledData(ns::Value());
     });
 }
 
@@ -216,22 +187,6 @@ void NEBAMonitor::flush() {
     // it run in the second.
     queue_->sync([] {});
     queue_->sync([] {});
-}
-
-std::string NEBAMonitor::logLevelDescriptionFromLogLevel(int64_t level) {
-    if (level >= 0 && level <= 2) return "ERROR";
-    if (level >= 3 && level <= 5) return "WARNING";
-    if (level == 6) return "INFO";
-    if (level == 7) return "DEBUG";
-    return {};
-}
-
-bool NEBAMonitor::isSilentLevel(int64_t level) {
-    return level == 2 || level == 5;
-}
-
-bool NEBAMonitor::isMonitorableLevel(int64_t level) {
-    return level == 1 || level == 2 || level == 4 || level == 5;
 }
 
 std::string NEBAMonitor::encodedStringWithContextObject(const NEBALogContext& context) {
@@ -279,12 +234,6 @@ std::string NEBAMonitor::stringWithLogMessage(std::string_view message, int64_t 
 
 std::string NEBAMonitor::monitoringDataKeyWithMessage(std::string_view message, int64_t level,
                                                       int64_t libraryVersion) {
-    char letter = '?';
-    if (level >= 0 && level <= 2) {
-        letter = 'E';
-    } else if (level >= 3 && level <= 5) {
-        letter = 'W';
-    }
-    return ns::format("%@%c_%lld:%@", std::string("1"), letter,
+    return ns::format("%@%c_%lld:%@", std::string("1"), NEBALogLevelFacts::of(level).sampleLetter,
                       static_cast<long long>(libraryVersion), std::string(message));
 }

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,11 +23,11 @@ inline constexpr const char* kNEBADebugModeKey = "/nebula/measurement/debug_mode
 inline constexpr const char* kNEBADebugEnabledArgument = "-NEBAnalyticsDebugEnabled";
 inline constexpr const char* kNEBADebugDisabledArgument = "-noNEBAnalyticsDebugEnabled";
 
-// The analytics logger. Levels 0-2 are errors, 3-5 warnings, 6 information, 7 debugging;
-// levels 2 and 5 are never printed, and levels 1, 2, 4 and 5 are sampled into a tiny health
-// record that one bundle per period carries, so that the service learns which errors happen
-// in the field without receiving every one. Output and sampling run in order on the serial
-// queue "NEBAMonitorQueue"; callers never wait for them.
+// The analytics logger. Messages that are not only sampled are printed up to the log level
+// (Info, Debug in debug mode); the sampled ones go into a tiny health record that one bundle
+// per period carries, so that the service learns which errors happen in the field without
+// receiving every one. Output and sampling run in order on the serial queue
+// "NEBAMonitorQueue"; callers never wait for them.
 class NEBAMonitor {
 public:
     explicit NEBAMonitor(int64_t libraryVersion);
@@ -54,10 +53,23 @@ public:
 
     void logWithLevel(int64_t level, std::string_view message,
                       const std::vector<NEBALogContext>& contexts = {});
-    // Logs through the process's monitor.
+    // Logs through the process's monitor; the usual levels by name.
     static void log(int64_t level, std::string_view message,
                     const std::vector<NEBALogContext>& contexts = {}) {
         shared()->logWithLevel(level, message, contexts);
+    }
+    static void error(std::string_view message, const std::vector<NEBALogContext>& contexts = {}) {
+        log(NEBALogLevel::Error, message, contexts);
+    }
+    static void warning(std::string_view message,
+                        const std::vector<NEBALogContext>& contexts = {}) {
+        log(NEBALogLevel::Warning, message, contexts);
+    }
+    static void info(std::string_view message, const std::vector<NEBALogContext>& contexts = {}) {
+        log(NEBALogLevel::Info, message, contexts);
+    }
+    static void debug(std::string_view message, const std::vector<NEBALogContext>& contexts = {}) {
+        log(NEBALogLevel::Debug, message, contexts);
     }
 
     int64_t logLevel() const { return logLevel_; }
@@ -75,9 +87,13 @@ public:
     // Waits until every line and sample queued so far has been handled.
     void flush();
 
-    static std::string logLevelDescriptionFromLogLevel(int64_t level);
-    static bool isSilentLevel(int64_t level);
-    static bool isMonitorableLevel(int64_t level);
+    static std::string logLevelDescriptionFromLogLevel(int64_t level) {
+        return NEBALogLevelFacts::of(level).description;
+    }
+    static bool isSilentLevel(int64_t level) { return NEBALogLevelFacts::of(level).silent; }
+    static bool isMonitorableLevel(int64_t level) {
+        return NEBALogLevelFacts::of(level).monitorable;
+    }
     static std::string encodedStringWithContextArray(const std::vector<NEBALogContext>& contexts,
                                                      bool insertSpaces);
     static std::string encodedStringWithContextObject(const NEBALogContext& context);
@@ -88,11 +104,6 @@ public:
                                                     int64_t libraryVersion);
 
 private:
-    struct State {
-        std::mutex mutex;
-        std::shared_ptr<NEBALogging> logger;
-        NEBAMonitoringSampledData sampled{ns::Value()};
-    };
     void saveSampledData();
     void applyLaunchDebugMode();
 
@@ -101,6 +112,7 @@ private:
     std::atomic<bool> encodeContexts_{false};
     std::atomic<bool> debugMode_{false};
     std::atomic<bool> savePending_{false};
-    std::shared_ptr<State> state_;
+    const std::shared_ptr<NEBALogging> logger_;
+    NEBAMonitoringSampledData sampled_;  // on the queue only
     std::shared_ptr<dispatch::Queue> queue_;
 };

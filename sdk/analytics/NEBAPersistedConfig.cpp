@@ -126,6 +126,6 @@ void NEBAPersistedConfig::synchronizeToDisk() {
     auto excluded =
         ns::FileManager::defaultManager().setExcludedFromBackup(preferencesFilePath(), true);
     if (!excluded) {
-        NEBAMonitor::log(4, "Failed to exclude preferences file from backup", {excluded.error()});
+        NEBAMonitor::warning("Failed to exclude preferences file from backup", {excluded.error()});
     }
 }

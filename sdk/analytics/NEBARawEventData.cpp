@@ -6,8 +6,8 @@ std::optional<NEBARawEventData> NEBARawEventData::initWithRawEvent(const NEBAEve
                                                                    int64_t rowID,
                                                                    int64_t metadataFingerprint) {
     if (rowID < 0) {
-        NEBAMonitor::log(4, "Failed to create raw event data. Received invalid row ID. Row ID",
-                         {ns::Value(static_cast<long long>(rowID))});
+        NEBAMonitor::warning("Failed to create raw event data. Received invalid row ID. Row ID",
+                             {ns::Value(static_cast<long long>(rowID))});
         return std::nullopt;
     }
     return NEBARawEventData(event, rowID, metadataFingerprint);

@@ -34,11 +34,11 @@ std::shared_ptr<NEBARemoteConfig> NEBARemoteConfig::initWithNMPAppID(
     const std::string& appID, NEBADatabase* database,
     const std::optional<NEB_MEASUREMENT::ACPMeasurementConfig>& config) {
     if (appID.empty()) {
-        NEBAMonitor::log(1, "Cannot init remote configuration without valid NMP App ID");
+        NEBAMonitor::error("Cannot init remote configuration without valid NMP App ID");
         return nullptr;
     }
     if (!database) {
-        NEBAMonitor::log(1, "Cannot init remote configuration without valid database");
+        NEBAMonitor::error("Cannot init remote configuration without valid database");
         return nullptr;
     }
     std::shared_ptr<NEBARemoteConfig> remote(new NEBARemoteConfig(appID, database));
@@ -56,19 +56,19 @@ bool NEBARemoteConfig::updateACPMeasurementConfig(
     const NEB_MEASUREMENT::ACPMeasurementConfig* config) {
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("updateACPMeasurementConfig:");
     if (isDefaultInstance()) {
-        NEBAMonitor::log(1, "Cannot update the default measurement configuration");
+        NEBAMonitor::error("Cannot update the default measurement configuration");
         return false;
     }
     if (!config) {
-        NEBAMonitor::log(4, "Cannot set empty measurement config to database");
+        NEBAMonitor::warning("Cannot set empty measurement config to database");
         return false;
     }
     if (config->nmp_app_id() != appID_) {
-        NEBAMonitor::log(1, "Cannot set measurement config when NMP App ID does not match");
+        NEBAMonitor::error("Cannot set measurement config when NMP App ID does not match");
         return false;
     }
     if (auto stored = database_->updateRemoteConfig(*config); !stored) {
-        NEBAMonitor::log(1, "Cannot store config into the database", {stored.error()});
+        NEBAMonitor::error("Cannot store config into the database", {stored.error()});
         return false;
     }
     std::lock_guard lock(mutex_);
@@ -80,14 +80,14 @@ bool NEBARemoteConfig::updateACPMeasurementConfig(
 void NEBARemoteConfig::parseRemoteConfigFromMeasurementConfig(
     const NEB_MEASUREMENT::ACPMeasurementConfig& config) {
     if (config.settings_size() == 0) {
-        NEBAMonitor::log(1, "Cannot parse empty measurement config. Using default values");
+        NEBAMonitor::error("Cannot parse empty measurement config. Using default values");
         return;
     }
     if (config.nmp_app_id() != appID_) return;
     cachedValueByRemoteConfigKeys_.clear();
     for (const auto& setting : config.settings()) {
         if (setting.key().empty() || !setting.has_value()) {
-            NEBAMonitor::log(4, "Cannot cache empty configuration value");
+            NEBAMonitor::warning("Cannot cache empty configuration value");
             continue;
         }
         cachedValueByRemoteConfigKeys_[setting.key()] = setting.value();
@@ -96,8 +96,8 @@ void NEBARemoteConfig::parseRemoteConfigFromMeasurementConfig(
     const auto& names = NEBAInternalNames::eventNameMap();
     for (const auto& eventConfig : config.event_config()) {
         if (eventConfig.name().empty()) {
-            NEBAMonitor::log(4,
-                             "Cannot cache event configuration with an empty configuration name");
+            NEBAMonitor::warning(
+                "Cannot cache event configuration with an empty configuration name");
             continue;
         }
         auto internal = names.find(eventConfig.name());
@@ -105,28 +105,28 @@ void NEBARemoteConfig::parseRemoteConfigFromMeasurementConfig(
             eventConfig;
     }
     if (config.has_version())
-        NEBAMonitor::log(7, "Successfully parsed a configuration. Version",
-                         {ns::Value(static_cast<long long>(config.version()))});
+        NEBAMonitor::debug("Successfully parsed a configuration. Version",
+                           {ns::Value(static_cast<long long>(config.version()))});
 }
 
 std::optional<NEB_MEASUREMENT::ACPMeasurementConfig>
 NEBARemoteConfig::ACPMeasurementConfigFromDatabase() {
     if (isDefaultInstance()) {
-        NEBAMonitor::log(1,
-                         "Cannot retrieve a measurement configuration from the database for the "
-                         "default instance");
+        NEBAMonitor::error(
+            "Cannot retrieve a measurement configuration from the database for the "
+            "default instance");
         return std::nullopt;
     }
     auto stored = database_->queryACPMeasurementConfig();
     if (!stored) {
-        NEBAMonitor::log(1, "Cannot retrieve configuration data from database. Error",
-                         {stored.error()});
+        NEBAMonitor::error("Cannot retrieve configuration data from database. Error",
+                           {stored.error()});
         return std::nullopt;
     }
     if (!*stored) {
-        NEBAMonitor::log(7,
-                         "Configuration was not found in database. The configuration will be "
-                         "fetched from the network when necessary");
+        NEBAMonitor::debug(
+            "Configuration was not found in database. The configuration will be "
+            "fetched from the network when necessary");
     }
     return *stored;
 }
@@ -134,7 +134,7 @@ NEBARemoteConfig::ACPMeasurementConfigFromDatabase() {
 std::optional<NEB_MEASUREMENT::ACPEventConfig> NEBARemoteConfig::eventConfigWithName(
     const std::string& name) {
     if (name.empty()) {
-        NEBAMonitor::log(4, "Cannot find event config with empty event name");
+        NEBAMonitor::warning("Cannot find event config with empty event name");
         return std::nullopt;
     }
     std::lock_guard lock(mutex_);
@@ -163,8 +163,7 @@ int64_t NEBARemoteConfig::version() {
 
 bool NEBARemoteConfig::isExpired() {
     if (isDefaultInstance()) {
-        NEBAMonitor::log(1,
-                         "Cannot fetch the last update timestamp from the default configuration");
+        NEBAMonitor::error("Cannot fetch the last update timestamp from the default configuration");
         return false;
     }
     double age = dispatch::Clock::current().wallTime() - lastRemoteConfigUpdateTimestamp();
@@ -173,14 +172,14 @@ bool NEBARemoteConfig::isExpired() {
 
 double NEBARemoteConfig::lastRemoteConfigUpdateTimestamp() {
     if (isDefaultInstance()) {
-        NEBAMonitor::log(
-            1, "Cannot fetch the last configuration update timestamp from the default instance");
+        NEBAMonitor::error(
+            "Cannot fetch the last configuration update timestamp from the default instance");
         return 0;
     }
     auto stored = database_->lastRemoteConfigUpdateTimestamp();
     if (!stored) {
-        NEBAMonitor::log(4, "Failed to query last configuration update timestamp. Error",
-                         {stored.error()});
+        NEBAMonitor::warning("Failed to query last configuration update timestamp. Error",
+                             {stored.error()});
         return 0;
     }
     return stored->value_or(0);
@@ -189,10 +188,10 @@ double NEBARemoteConfig::lastRemoteConfigUpdateTimestamp() {
 std::optional<ns::URL> NEBARemoteConfig::remoteConfigURLWithAppInstanceID(
     const std::string& appInstanceID, const std::string& platform, int64_t NMPVersion) const {
     if (appInstanceID.empty() || platform.empty()) {
-        NEBAMonitor::log(1,
-                         "Cannot create a URL to fetch a configuration with empty app instance "
-                         "ID or empty platform (app instance, platform)",
-                         {ns::Value(appInstanceID), ns::Value(platform)});
+        NEBAMonitor::error(
+            "Cannot create a URL to fetch a configuration with empty app instance "
+            "ID or empty platform (app instance, platform)",
+            {ns::Value(appInstanceID), ns::Value(platform)});
         return std::nullopt;
     }
     std::string path;
@@ -230,7 +229,7 @@ std::optional<double> NEBARemoteConfig::numberFromCache(std::string_view key, do
                                                         std::optional<double> minValue,
                                                         bool isTime) {
     if (key.empty()) {
-        NEBAMonitor::log(7, "Cannot get setting with empty key from cache");
+        NEBAMonitor::debug("Cannot get setting with empty key from cache");
         return std::nullopt;
     }
     std::lock_guard lock(mutex_);

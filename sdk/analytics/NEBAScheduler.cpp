@@ -19,9 +19,8 @@ void NEBAScheduler::runGuarded(const std::string& blockID, const std::function<v
     // An exception escaping a queue task ends the program; a fault in one event or one reply
     // must cost that block only.
     auto report = [&](const std::string& what) {
-        NEBAMonitor::log(1,
-                         ns::format("Exception on worker queue. Block ID=%@. Exception", blockID),
-                         {ns::Value(what)});
+        NEBAMonitor::error(ns::format("Exception on worker queue. Block ID=%@. Exception", blockID),
+                           {ns::Value(what)});
     };
     try {
         block();
@@ -37,6 +36,6 @@ void NEBAScheduler::runGuarded(const std::string& blockID, const std::function<v
 bool NEBAScheduler::checkOnBackgroundThreadWithMethodName(std::string_view methodName) {
     if (!dispatch::Queue::main().isCurrent()) return true;
     std::string name = methodName.empty() ? "<empty method name>" : std::string(methodName);
-    NEBAMonitor::log(1, ns::format("Method %@ should execute on background thread", name));
+    NEBAMonitor::error(ns::format("Method %@ should execute on background thread", name));
     return false;
 }

@@ -5,7 +5,6 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/ui/Application.h"
 #include "sdk/analytics/NEBAMonitor.h"
-#include "sdk/analytics/NEBAnalytics.h"
 
 namespace {
 
@@ -21,9 +20,10 @@ void onMain(std::function<void()> block) {
 
 std::shared_ptr<NEBASessionReporter> NEBASessionReporter::initWithPersistedConfig(
     std::shared_ptr<NEBAPersistedConfig> persistedConfig,
-    std::shared_ptr<NEBARemoteConfig> remoteConfig) {
-    if (!persistedConfig || !remoteConfig) return nullptr;
+    std::shared_ptr<NEBARemoteConfig> remoteConfig, std::shared_ptr<NEBAEventPort> events) {
+    if (!persistedConfig || !remoteConfig || !events) return nullptr;
     std::shared_ptr<NEBASessionReporter> reporter(new NEBASessionReporter);
+    reporter->events_ = std::move(events);
     reporter->persistedConfig_ = std::move(persistedConfig);
     reporter->remoteConfig_ = std::move(remoteConfig);
     reporter->minimumSessionInterval_ = reporter->remoteConfig_->sessionDefaultMinimumInterval();
@@ -91,7 +91,7 @@ void NEBASessionReporter::setTimeoutSessionInterval(double seconds) {
 
 void NEBASessionReporter::applyMinimumSessionInterval(double seconds) {
     if (seconds < 0) {
-        NEBAMonitor::log(4, "Received negative minimum session duration. Setting to 0.0 instead.");
+        NEBAMonitor::warning("Received negative minimum session duration. Setting to 0.0 instead.");
         seconds = 0.0;
     }
     minimumSessionInterval_ = seconds;
@@ -101,14 +101,14 @@ void NEBASessionReporter::applyMinimumSessionInterval(double seconds) {
 
 void NEBASessionReporter::applyTimeoutSessionInterval(double seconds) {
     if (seconds < 0) {
-        NEBAMonitor::log(4, "Received negative timeout session duration. Setting to 0.0 instead.");
+        NEBAMonitor::warning("Received negative timeout session duration. Setting to 0.0 instead.");
         seconds = 0.0;
     }
     timeoutSessionInterval_ = seconds;
 }
 
 void NEBASessionReporter::rescheduleSessionStartTimer() {
-    NEBAMonitor::log(7, "Scheduling session start timer");
+    NEBAMonitor::debug("Scheduling session start timer");
     std::weak_ptr<NEBASessionReporter> weak = weak_from_this();
     sessionStartTimer_->runAfterDelay(
         minimumSessionInterval_ - persistedConfig_->engagementTimeBeforeSessionStart(), [weak] {
@@ -117,7 +117,7 @@ void NEBASessionReporter::rescheduleSessionStartTimer() {
 }
 
 void NEBASessionReporter::rescheduleUserEngagementTimer() {
-    NEBAMonitor::log(7, "Scheduling user engagement timer");
+    NEBAMonitor::debug("Scheduling user engagement timer");
     std::weak_ptr<NEBASessionReporter> weak = weak_from_this();
     userEngagementTimer_->runAfterDelay(remoteConfig_->sessionEventUserEngagementInterval(),
                                         [weak] {
@@ -127,7 +127,7 @@ void NEBASessionReporter::rescheduleUserEngagementTimer() {
 }
 
 void NEBASessionReporter::logSessionStartEvent() {
-    if (isReportingEnabled_) NEBAnalytics::logInternalEventWithOrigin("auto", "_s", {});
+    if (isReportingEnabled_) events_->logInternalEvent("auto", "_s", {});
     persistedConfig_->setStartNewSession(false);
     persistedConfig_->setLastSessionStartTimestamp(currentTime());
 }
@@ -135,8 +135,8 @@ void NEBASessionReporter::logSessionStartEvent() {
 void NEBASessionReporter::logUserEngagementEvent() {
     if (isReportingEnabled_) {
         double seconds = incurredEngagementTime();
-        NEBAnalytics::logInternalEventWithOrigin(
-            "auto", "_e", {{"_et", ns::Value(static_cast<int64_t>(seconds * 1000))}});
+        events_->logInternalEvent("auto", "_e",
+                                  {{"_et", ns::Value(static_cast<int64_t>(seconds * 1000))}});
     }
     persistedConfig_->setLastUserEngagementEventTimestamp(currentTime());
     rescheduleUserEngagementTimer();
@@ -149,7 +149,7 @@ double NEBASessionReporter::incurredEngagementTime() const {
     if (now > lastEngagement) start = std::max(becameActiveTimestamp_, lastEngagement);
     double t = now - start;
     if (t < 0) {
-        NEBAMonitor::log(4, "Incurred engagement time is negative. Setting to 0.0 instead");
+        NEBAMonitor::warning("Incurred engagement time is negative. Setting to 0.0 instead");
         return 0.0;
     }
     return t;

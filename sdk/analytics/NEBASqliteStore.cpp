@@ -123,7 +123,7 @@ NEBASqliteStore::~NEBASqliteStore() {
 
 std::unique_ptr<NEBASqliteStore> NEBASqliteStore::initWithDatabasePath(const std::string& path) {
     if (path.empty()) {
-        NEBAMonitor::log(4, "Received empty database path on init");
+        NEBAMonitor::warning("Received empty database path on init");
         return nullptr;
     }
     auto store = std::make_unique<NEBASqliteStore>(path);
@@ -132,24 +132,23 @@ std::unique_ptr<NEBASqliteStore> NEBASqliteStore::initWithDatabasePath(const std
     // Only a damaged file is thrown away: a busy, full or failing disk keeps its data for a
     // later attempt.
     if (!store->lastOpenFoundDamage()) {
-        NEBAMonitor::log(1, "Failed to open database. Error", {opened.error()});
+        NEBAMonitor::error("Failed to open database. Error", {opened.error()});
         return nullptr;
     }
     store->closeDatabase();
     auto aside = setAsideDamagedDatabaseFile(path);
     if (!aside) {
-        NEBAMonitor::log(1, "Failed to set the damaged database file aside. Error",
-                         {aside.error()});
+        NEBAMonitor::error("Failed to set the damaged database file aside. Error", {aside.error()});
         return nullptr;
     }
     // Its unsent events go with it: the line says where they are.
-    NEBAMonitor::log(1,
-                     "Database file is damaged; set aside for diagnosis and started anew. Copy, "
-                     "error",
-                     {ns::Value(*aside), opened.error()});
+    NEBAMonitor::error(
+        "Database file is damaged; set aside for diagnosis and started anew. Copy, "
+        "error",
+        {ns::Value(*aside), opened.error()});
     auto reopened = store->openAndValidateDatabase();
     if (!reopened) {
-        NEBAMonitor::log(1, "Failed to recreate database file. Error", {reopened.error()});
+        NEBAMonitor::error("Failed to recreate database file. Error", {reopened.error()});
         return nullptr;
     }
     return store;
@@ -197,7 +196,7 @@ ns::Status NEBASqliteStore::openOnce() {
     sqlite3_exec(db_, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
     auto excluded = files.setExcludedFromBackup(databasePath_, true);
     if (!excluded)
-        NEBAMonitor::log(4, "Failed to exclude database file from backup", {excluded.error()});
+        NEBAMonitor::warning("Failed to exclude database file from backup", {excluded.error()});
     auto valid = validateDatabase();
     if (!valid) {
         // A damaged file is left as it was found: closing would otherwise copy its write-ahead
@@ -259,7 +258,7 @@ void NEBASqliteStore::closeDatabase() {
     finalizeAndClearStatements();
     int rc = sqlite3_close(db_);
     if (rc != SQLITE_OK)
-        NEBAMonitor::log(4, "Failed to close database. Got error code", {ns::Value(rc)});
+        NEBAMonitor::warning("Failed to close database. Got error code", {ns::Value(rc)});
     db_ = nullptr;
 }
 
@@ -411,12 +410,12 @@ ns::Result<std::vector<NEBASqliteStore::Record>> NEBASqliteStore::recordsForQuer
         for (int i = 0; i < columns; ++i) {
             const char* name = sqlite3_column_name(stmt, i);
             if (!name) {
-                NEBAMonitor::log(4, "Failed to get column name");
+                NEBAMonitor::warning("Failed to get column name");
                 continue;
             }
             auto value = valueAtColumn(i, stmt);
             if (!value) {
-                NEBAMonitor::log(4, "Value is nil for column", {ns::Value(name)});
+                NEBAMonitor::warning("Value is nil for column", {ns::Value(name)});
                 continue;
             }
             record.appendUnsorted(name, std::move(*value));
@@ -431,7 +430,7 @@ ns::Result<std::vector<NEBASqliteStore::Record>> NEBASqliteStore::recordsForQuer
     // A read cut short by an error is not a shorter answer.
     if (rc != SQLITE_DONE) return databaseError("query records");
     if (rows > 0 && records.empty()) {
-        NEBAMonitor::log(4, "Database contains records that were all filtered out");
+        NEBAMonitor::warning("Database contains records that were all filtered out");
     }
     return records;
 }
@@ -445,7 +444,7 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::upsertStatementForRecord
     std::string sql = "INSERT OR REPLACE INTO " + table + " (";
     for (const auto& [name, value] : record) {
         if (!isBindable(value)) {
-            NEBAMonitor::log(4, "Record has value of unexpected type");
+            NEBAMonitor::warning("Record has value of unexpected type");
             return argumentError("Record has value of unexpected type");
         }
         sql += name;
@@ -473,7 +472,7 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::updateStatementForRecord
     Values values;
     for (const auto& [name, value] : record) {
         if (!isBindable(value)) {
-            NEBAMonitor::log(4, "Record has value of unexpected type (update)");
+            NEBAMonitor::warning("Record has value of unexpected type (update)");
             return argumentError("Failed to bind parameter of unexpected type to update statement");
         }
         set += name + "=?,";
@@ -546,7 +545,7 @@ ns::Status NEBASqliteStore::deleteAllRecordsFromTableWithName(const std::string&
 
 bool NEBASqliteStore::beginTransaction() {
     if (!db_) {
-        NEBAMonitor::log(1, "Begin transaction failed. Database not open");
+        NEBAMonitor::error("Begin transaction failed. Database not open");
         return false;
     }
     return sqlite3_exec(db_, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -554,7 +553,7 @@ bool NEBASqliteStore::beginTransaction() {
 
 bool NEBASqliteStore::endTransaction() {
     if (!db_) {
-        NEBAMonitor::log(1, "End transaction failed. Database not open");
+        NEBAMonitor::error("End transaction failed. Database not open");
         return false;
     }
     return sqlite3_exec(db_, "END TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -562,7 +561,7 @@ bool NEBASqliteStore::endTransaction() {
 
 bool NEBASqliteStore::rollbackTransaction() {
     if (!db_) {
-        NEBAMonitor::log(1, "Rollback transaction failed. Database not open");
+        NEBAMonitor::error("Rollback transaction failed. Database not open");
         return false;
     }
     return sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -570,15 +569,15 @@ bool NEBASqliteStore::rollbackTransaction() {
 
 bool NEBASqliteStore::performTransaction(const std::function<bool()>& block) {
     if (!block) {
-        NEBAMonitor::log(1, "Received nil transaction block");
+        NEBAMonitor::error("Received nil transaction block");
         return false;
     }
     if (!db_) {
-        NEBAMonitor::log(1, "Perform transaction failed. Database not open");
+        NEBAMonitor::error("Perform transaction failed. Database not open");
         return false;
     }
     if (!beginTransaction()) {
-        NEBAMonitor::log(1, "Failed to begin transaction");
+        NEBAMonitor::error("Failed to begin transaction");
         return false;
     }
     bool committed;
@@ -586,19 +585,19 @@ bool NEBASqliteStore::performTransaction(const std::function<bool()>& block) {
         committed = block();
     } catch (...) {
         if (!rollbackTransaction())
-            NEBAMonitor::log(1, "Failed to rollback transaction after exception");
+            NEBAMonitor::error("Failed to rollback transaction after exception");
         throw;
     }
     if (committed) {
         if (endTransaction()) return true;
-        NEBAMonitor::log(1, "Failed to end transaction");
+        NEBAMonitor::error("Failed to end transaction");
         // A commit that fails (a full disk) leaves the transaction open; close it so that the
         // next one can begin.
         if (!sqlite3_get_autocommit(db_)) rollbackTransaction();
         return false;
     }
-    NEBAMonitor::log(0, "Transaction failed");
-    if (!rollbackTransaction()) NEBAMonitor::log(1, "Failed to rollback transaction");
+    NEBAMonitor::log(NEBALogLevel::ErrorNotSampled, "Transaction failed");
+    if (!rollbackTransaction()) NEBAMonitor::error("Failed to rollback transaction");
     return false;
 }
 
@@ -773,7 +772,7 @@ std::optional<ns::Value> NEBASqliteStore::valueAtColumn(int column, sqlite3_stmt
 
 std::optional<std::string> NEBASqliteStore::lastErrorMessage() const {
     if (!db_) {
-        NEBAMonitor::log(1, "Failed to get last error message. Database not open");
+        NEBAMonitor::error("Failed to get last error message. Database not open");
         return std::nullopt;
     }
     return std::string(sqlite3_errmsg(db_));

@@ -11,7 +11,7 @@ std::optional<NEBAUserAttribute> NEBAUserAttribute::initWithName(const std::stri
         return std::nullopt;
     if (!NEBADataTypeValidator::isValidInternalUserAttributeValue(&value)) return std::nullopt;
     if (!NEBAEvent::isValidTimestamp(lastSetTimestamp)) {
-        NEBAMonitor::log(1, "User property timestamp is not a valid time. Name", {ns::Value(name)});
+        NEBAMonitor::error("User property timestamp is not a valid time. Name", {ns::Value(name)});
         return std::nullopt;
     }
     return NEBAUserAttribute(name, value, lastSetTimestamp);

@@ -7,7 +7,7 @@
 
 std::optional<NEBAValue> NEBAValue::valueFromObject(const ns::Value& object) {
     if (object.isNull()) {
-        NEBAMonitor::log(0, "Cannot create Value type with nil value");
+        NEBAMonitor::log(NEBALogLevel::ErrorNotSampled, "Cannot create Value type with nil value");
         return std::nullopt;
     }
     if (const auto* text = object.string()) return NEBAValue(*text);
@@ -18,7 +18,7 @@ std::optional<NEBAValue> NEBAValue::valueFromObject(const ns::Value& object) {
         auto exact = object.int64();
         return NEBAValue(exact ? *exact : INT64_MAX);
     }
-    NEBAMonitor::log(0,
+    NEBAMonitor::log(NEBALogLevel::ErrorNotSampled,
                      "Cannot create Value type with unsupported value. The Value has to be "
                      "NSNumber or NSString. Value",
                      {object});
@@ -27,11 +27,12 @@ std::optional<NEBAValue> NEBAValue::valueFromObject(const ns::Value& object) {
 
 std::optional<NEBAValue> NEBAValue::initWithString(const ns::Value& object) {
     if (object.isNull()) {
-        NEBAMonitor::log(0, "Cannot create String value with nil");
+        NEBAMonitor::log(NEBALogLevel::ErrorNotSampled, "Cannot create String value with nil");
         return std::nullopt;
     }
     if (const auto* text = object.string()) return NEBAValue(*text);
-    NEBAMonitor::log(0, "Cannot create String value with non-string value. Value", {object});
+    NEBAMonitor::log(NEBALogLevel::ErrorNotSampled,
+                     "Cannot create String value with non-string value. Value", {object});
     return std::nullopt;
 }
 

@@ -6,15 +6,16 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Object.h"
-#include "platform/ns/UTF16.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Application.h"
 #include "sdk/analytics/NEBAAppDelegateProxy.h"
 #include "sdk/analytics/NEBADataTypeValidator.h"
+#include "sdk/analytics/NEBAErrorEvent.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NEBAUserAttribute.h"
 #include "sdk/analytics/NEBAValue.h"
+#include "sdk/core/NEBAnalyticsInternalLogging.h"
 #include "sdk/core/NEBAnalyticsStarting.h"
 #include "sdk/core/NEBNetwork.h"
 #include "toolbox/Foundation/NSDKClassLookup.h"
@@ -66,35 +67,38 @@ void onSerialQueue(std::function<void()> block) {
         serialQueue().async(std::move(block));
 }
 
-std::string className(const ns::Value& value) {
-    switch (value.type()) {
-        case ns::Value::Type::Null:
-            return "(nil)";
-        case ns::Value::Type::String:
-            return *value.string();
-        case ns::Value::Type::Bool:
-        case ns::Value::Type::Integer:
-        case ns::Value::Type::Unsigned:
-        case ns::Value::Type::Double:
-            return "NSNumber";
-        case ns::Value::Type::Data:
-            return "NSData";
-        case ns::Value::Type::Date:
-            return "NSDate";
-        case ns::Value::Type::Array:
-            return "NSArray";
-        case ns::Value::Type::Dictionary:
-            return "NSDictionary";
+class FacadePort final : public NEBAEventPort {
+public:
+    void logInternalEvent(const std::string& origin, const std::string& name,
+                          const ns::Dictionary& parameters) override {
+        NEBAnalytics::logInternalEventWithOrigin(origin, name, parameters);
     }
-    return "NSObject";
-}
+    void notifyEventListeners(const NEBAEvent& event) override {
+        NEBAnalytics::notifyEventListeners(event);
+    }
+    void afterQueuedCalls(std::function<void()> block) override {
+        NEBAnalytics::dispatchAsyncOnSerialQueue(std::move(block));
+    }
+};
 
-// The core starts analytics through this object, found by the class name.
-class AnalyticsStarter : public ns::Object, public NEBAnalyticsStarting {
+// The core starts analytics, and messaging logs its notification events, through this object,
+// found by the class name.
+class AnalyticsClass : public ns::Object,
+                       public NEBAnalyticsStarting,
+                       public NEBAnalyticsInternalLogging {
 public:
     void startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
-                                std::shared_ptr<NEBOptions> options) override {
-        NEBAnalytics::startWithConfiguration(std::move(configuration), std::move(options));
+                                std::shared_ptr<NEBOptions> options,
+                                std::shared_ptr<const NEBServices> services) override {
+        NEBAnalytics::startWithConfiguration(std::move(configuration), std::move(options),
+                                             std::move(services));
+    }
+    void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                    const ns::Dictionary& parameters) override {
+        NEBAnalytics::logInternalEventWithOrigin(origin, name, parameters);
+    }
+    void setInternalUserProperty(const ns::Value& value, const std::string& name) override {
+        NEBAnalytics::setInternalUserProperty(value, name);
     }
 };
 
@@ -130,10 +134,16 @@ void NEBAnalytics::dispatchAsyncOnSerialQueue(std::function<void()> block) {
     serialQueue().async(std::move(block));
 }
 
+std::shared_ptr<NEBAEventPort> NEBAnalytics::eventPort() {
+    static auto* port = new std::shared_ptr<NEBAEventPort>(std::make_shared<FacadePort>());
+    return *port;
+}
+
 void NEBAnalytics::registerClass(rt::ClassRegistry& registry) {
     registry.registerClass(kNEBAnalyticsClassName, std::nullopt,
-                           [] { return std::make_shared<AnalyticsStarter>(); },
-                           {kNEBAnalyticsStartOperation});
+                           [] { return std::make_shared<AnalyticsClass>(); },
+                           {kNEBAnalyticsStartOperation, kNEBAnalyticsLogInternalEventOperation,
+                            kNEBAnalyticsSetInternalUserPropertyOperation});
     NEBAMeasurement::load();
     NEBAAppDelegateProxy::load();
 }
@@ -142,7 +152,7 @@ void NEBAnalytics::createAppDelegateProxy() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (auto delegate = ui::Application::shared().delegate())
-            NEBAAppDelegateProxy::proxyOriginalDelegate(delegate);
+            NEBAAppDelegateProxy::proxyOriginalDelegate(delegate, handleOpenURL);
     });
 }
 
@@ -151,7 +161,8 @@ void NEBAnalytics::maybeEnableTagManager() {
     if (!tagManager || !tagManager->instancesRespondTo(kTagManagerInitializeOperation)) return;
     // Making the class's instance is what starts its shared instance.
     if (!tagManager->create())
-        NEBAMonitor::log(2, "TagManager class doesn't define initializeSharedInstance");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampledOnly,
+                         "TagManager class doesn't define initializeSharedInstance");
 }
 
 void NEBAnalytics::handleEventsForBackgroundURLSession(const std::string& identifier,
@@ -185,7 +196,8 @@ void NEBAnalytics::setOpenURLListener(OpenURLListener listener) {
 // --- Start and configuration -------------------------------------------------------------
 
 void NEBAnalytics::startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
-                                          std::shared_ptr<NEBOptions> options) {
+                                          std::shared_ptr<NEBOptions> options,
+                                          std::shared_ptr<const NEBServices> services) {
     auto s = state();
     {
         std::lock_guard lock(stateMutex());
@@ -194,8 +206,8 @@ void NEBAnalytics::startWithConfiguration(std::shared_ptr<NEBAnalyticsConfigurat
         s->options = options;
     }
     ns::NotificationCenter::defaultCenter().post(kNEBAnalyticsWillStartNotification);
-    dispatchAsyncOnSerialQueue([s, options] {
-        NEBAMeasurement::initializeSharedInstanceWithOptions(options);
+    dispatchAsyncOnSerialQueue([s, options, services = std::move(services)] {
+        NEBAMeasurement::initializeSharedInstanceWithOptions(options, services, eventPort());
         if (NEBAAppDelegateProxy::isAppDelegateProxyEnabled() &&
             !(options && options->isAnalyticsCollectionDeactivated()))
             createAppDelegateProxy();
@@ -218,8 +230,9 @@ void NEBAnalytics::observeNotificationsForAnalyticsConfiguration(
             auto it = notification.userInfo.find(kNEBAnalyticsConfigurationSetEnabledNotification);
             if (it == notification.userInfo.end() ||
                 !(it->second.isNumber() || it->second.isBool())) {
-                NEBAMonitor::log(4, "Received setEnabled notification without NSNumber",
-                                 {it == notification.userInfo.end() ? ns::Value() : it->second});
+                NEBAMonitor::warning(
+                    "Received setEnabled notification without NSNumber",
+                    {it == notification.userInfo.end() ? ns::Value() : it->second});
                 return;
             }
             setIsAnalyticsEnabled(it->second.boolValue());
@@ -229,8 +242,8 @@ void NEBAnalytics::observeNotificationsForAnalyticsConfiguration(
         return [name, complaint, setter](const ns::Notification& notification) {
             auto it = notification.userInfo.find(name);
             if (it == notification.userInfo.end() || !it->second.isNumber()) {
-                NEBAMonitor::log(4, complaint,
-                                 {it == notification.userInfo.end() ? ns::Value() : it->second});
+                NEBAMonitor::warning(
+                    complaint, {it == notification.userInfo.end() ? ns::Value() : it->second});
                 return;
             }
             double seconds = it->second.doubleValue();
@@ -270,7 +283,9 @@ void NEBAnalytics::logEventWithOrigin(const std::string& origin, const ns::Value
                                       const ns::Dictionary& parameters) {
     int64_t failure = kNEBAValidationValid;
     if (!NEBADataTypeValidator::isValidPublicEventName(name, &failure)) {
-        logErrorEventWithCode(failure == kNEBAValidationReserved ? 13 : 2, name, 32);
+        logErrorEventWithCode(failure == kNEBAValidationReserved ? NEBAErrorCode::ReservedEventName
+                                                                 : NEBAErrorCode::InvalidEventName,
+                              name, NEBAErrorItemLimit::EventName);
         return;
     }
     logEventWithOrigin(origin, true, *name.string(), parameters);
@@ -346,7 +361,8 @@ void NEBAnalytics::setLogEventInterceptor(LogEventInterceptor interceptor) {
 std::optional<NEBAnalytics::ListenerToken> NEBAnalytics::addLogEventListener(
     LogEventListener listener) {
     if (!listener) {
-        NEBAMonitor::log(2, "Attempted addition of nil log event listener.");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampledOnly,
+                         "Attempted addition of nil log event listener.");
         return std::nullopt;
     }
     auto s = state();
@@ -364,15 +380,17 @@ std::optional<NEBAnalytics::ListenerToken> NEBAnalytics::addLogEventListener(
 
 void NEBAnalytics::removeLogEventListener(std::optional<ListenerToken> token) {
     if (!token) {
-        NEBAMonitor::log(2, "Attempted removal of nil log event.");
+        NEBAMonitor::log(NEBALogLevel::ErrorSampledOnly, "Attempted removal of nil log event.");
         return;
     }
     auto s = state();
     onSerialQueue([s, token = *token] {
         if (!s->listeners) {
-            NEBAMonitor::log(2, "Attempted removal of nil log event listener.");
+            NEBAMonitor::log(NEBALogLevel::ErrorSampledOnly,
+                             "Attempted removal of nil log event listener.");
         } else if (s->listeners->erase(token) == 0) {
-            NEBAMonitor::log(2, "Attempted removal of log event listener with invalid token.");
+            NEBAMonitor::log(NEBALogLevel::ErrorSampledOnly,
+                             "Attempted removal of log event listener with invalid token.");
         }
     });
 }
@@ -382,7 +400,10 @@ void NEBAnalytics::removeLogEventListener(std::optional<ListenerToken> token) {
 bool NEBAnalytics::checkPublicUserPropertyName(const ns::Value& name) {
     int64_t failure = kNEBAValidationValid;
     if (NEBADataTypeValidator::isValidPublicUserAttributeName(name, &failure)) return true;
-    logErrorEventWithCode(failure == kNEBAValidationReserved ? 15 : 6, name, 24);
+    logErrorEventWithCode(failure == kNEBAValidationReserved
+                              ? NEBAErrorCode::ReservedUserPropertyName
+                              : NEBAErrorCode::InvalidUserPropertyName,
+                          name, NEBAErrorItemLimit::UserPropertyName);
     return false;
 }
 
@@ -393,7 +414,8 @@ void NEBAnalytics::setUserPropertyString(const ns::Value& value, const ns::Value
     }
     if (!checkPublicUserPropertyName(name)) return;
     if (!value.isString()) {
-        NEBAMonitor::log(0, "User property must be NSString. Value", {value});
+        NEBAMonitor::log(NEBALogLevel::ErrorNotSampled, "User property must be NSString. Value",
+                         {value});
         return;
     }
     NEBAValue wrapped(*value.string());
@@ -401,7 +423,8 @@ void NEBAnalytics::setUserPropertyString(const ns::Value& value, const ns::Value
     if (NEBADataTypeValidator::isValidPublicUserAttributeValue(&wrapped, &failure)) {
         setInternalUserProperty(value, *name.string());
     } else if (failure == kNEBAValidationTooLong) {
-        logErrorEventWithCode(7, name, 24, value);
+        logErrorEventWithCode(NEBAErrorCode::UserPropertyValueTooLong, name,
+                              NEBAErrorItemLimit::UserPropertyName, value);
     }
 }
 
@@ -417,7 +440,8 @@ void NEBAnalytics::setUserID(const ns::Value& userID) {
     if (userID.isNull()) {
         removeInternalUserAttributeForName("_id");
     } else if (!userID.isString()) {
-        NEBAMonitor::log(0, "User ID must be NSString. User ID", {userID});
+        NEBAMonitor::log(NEBALogLevel::ErrorNotSampled, "User ID must be NSString. User ID",
+                         {userID});
     } else {
         setInternalUserProperty(userID, "_id");
     }
@@ -430,7 +454,8 @@ void NEBAnalytics::removeUserAttributeForName(const ns::Value& name) {
 
 void NEBAnalytics::setInternalUserProperty(const ns::Value& value, const std::string& name) {
     if (!NEBADataTypeValidator::isValidInternalUserAttributeName(ns::Value(name))) {
-        logErrorEventWithCode(6, ns::Value(name), 24);
+        logErrorEventWithCode(NEBAErrorCode::InvalidUserPropertyName, ns::Value(name),
+                              NEBAErrorItemLimit::UserPropertyName);
         return;
     }
     if (value.isNull()) {
@@ -447,7 +472,8 @@ void NEBAnalytics::setInternalUserProperty(const ns::Value& value, const std::st
                 text = ns::Value(*converted->stringValue());
             else
                 text = ns::Value(converted->description());
-            logErrorEventWithCode(7, ns::Value(name), 24, text);
+            logErrorEventWithCode(NEBAErrorCode::UserPropertyValueTooLong, ns::Value(name),
+                                  NEBAErrorItemLimit::UserPropertyName, text);
         }
         return;
     }
@@ -471,19 +497,19 @@ void NEBAnalytics::userPropertiesIncludingInternal(bool includeInternal, dispatc
     auto s = state();
     onSerialQueue([s, includeInternal, queue, callback = std::move(callback)] {
         if (!callback) {
-            NEBAMonitor::log(1, "Analytics userProperties callback cannot be nil");
+            NEBAMonitor::error("Analytics userProperties callback cannot be nil");
             return;
         }
         if (!queue) {
-            NEBAMonitor::log(
-                1, "Cannot query for Nebula Analytics user properties. Queue cannot be nil");
+            NEBAMonitor::error(
+                "Cannot query for Nebula Analytics user properties. Queue cannot be nil");
             dispatch::Queue::main().async([callback] { callback({}); });
             return;
         }
         auto engine = NEBAMeasurement::sharedInstance();
         if (!s->enabled || !engine) {
-            NEBAMonitor::log(
-                4, "Cannot query for public user properties when Nebula Analytics is disabled");
+            NEBAMonitor::warning(
+                "Cannot query for public user properties when Nebula Analytics is disabled");
             queue->async([callback] { callback({}); });
             return;
         }
@@ -498,21 +524,13 @@ void NEBAnalytics::userPropertiesIncludingInternal(bool includeInternal, dispatc
 
 void NEBAnalytics::logErrorEventWithCode(int64_t code) {
     if (code == 0) return;
-    logInternalEventWithOrigin("auto", "_err", ns::Dictionary{{"_err", ns::Value(code)}});
+    logInternalEventWithOrigin("auto", kNEBAErrorEventName,
+                               ns::Dictionary{{kNEBAErrorEventName, ns::Value(code)}});
 }
 
 void NEBAnalytics::logErrorEventWithCode(int64_t code, const ns::Value& item, size_t limit,
                                          const std::optional<ns::Value>& lengthText) {
     if (code == 0) return;
-    std::string text = className(item);
-    ns::Dictionary parameters{{"_err", ns::Value(code)}};
-    size_t units = ns::utf16Length(text);
-    parameters.emplace(
-        "_ev",
-        units > limit ? text.substr(0, ns::utf8OffsetForUTF16Offset(text, limit)) + "..." : text);
-    const ns::Value& measured = lengthText ? *lengthText : item;
-    int64_t length = measured.isString() ? ns::utf16Length(*measured.string()) : 0;
-    if (code == 4 || code == 7 || static_cast<size_t>(length) > limit)
-        parameters.emplace("_el", ns::Value(length));
-    logInternalEventWithOrigin("auto", "_err", parameters);
+    logInternalEventWithOrigin("auto", kNEBAErrorEventName,
+                               NEBAErrorEventParameters(code, item, limit, lengthText));
 }

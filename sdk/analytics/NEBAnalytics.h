@@ -13,8 +13,10 @@
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/UserActivity.h"
 #include "sdk/analytics/NEBAEvent.h"
+#include "sdk/analytics/NEBAEventPort.h"
 #include "sdk/core/NEBAnalyticsConfiguration.h"
 #include "sdk/core/NEBOptions.h"
+#include "sdk/core/NEBServices.h"
 
 inline constexpr const char* kNEBAnalyticsWillStartNotification =
     "kNEBAnalyticsWillStartNotification";
@@ -36,9 +38,10 @@ public:
     using UserPropertiesCallback = std::function<void(ns::Dictionary)>;
     using OpenURLListener = std::function<void(const ns::URL&)>;
 
-    // Runs once per process; later calls do nothing.
+    // Runs once per process; later calls do nothing. The engine stands on the services.
     static void startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
-                                       std::shared_ptr<NEBOptions> options);
+                                       std::shared_ptr<NEBOptions> options,
+                                       std::shared_ptr<const NEBServices> services);
     static void observeNotificationsForAnalyticsConfiguration(
         const std::shared_ptr<NEBAnalyticsConfiguration>& configuration);
     static void setIsAnalyticsEnabled(bool enabled);
@@ -96,6 +99,10 @@ public:
 
     static bool isCurrentQueueSerialQueue();
     static void dispatchAsyncOnSerialQueue(std::function<void()> block);
+
+    // The facade as the engine sees it, handed to the engine when it is made: internal events
+    // of other threads, listeners, the facade's queue.
+    static std::shared_ptr<NEBAEventPort> eventPort();
 
     // A fresh facade state (not started, no listeners) for a scope; the old one comes back
     // after it.

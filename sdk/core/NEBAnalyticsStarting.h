@@ -4,6 +4,7 @@
 
 #include "sdk/core/NEBAnalyticsConfiguration.h"
 #include "sdk/core/NEBOptions.h"
+#include "sdk/core/NEBServices.h"
 
 // The class operation by which the core starts analytics. Analytics registers a class named
 // "NEBAnalytics" whose operations include kNEBAnalyticsStartOperation and whose factory hands
@@ -15,7 +16,9 @@ inline constexpr const char* kNEBAnalyticsStartOperation = "startWithConfigurati
 class NEBAnalyticsStarting {
 public:
     virtual ~NEBAnalyticsStarting() = default;
-    // Runs once per process; later calls do nothing.
+    // Runs once per process; later calls do nothing. Analytics stands on the services the core
+    // made.
     virtual void startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
-                                        std::shared_ptr<NEBOptions> options) = 0;
+                                        std::shared_ptr<NEBOptions> options,
+                                        std::shared_ptr<const NEBServices> services) = 0;
 };

@@ -528,7 +528,8 @@ bool NEBApp::configureCore() {
                 auto starter = std::dynamic_pointer_cast<NEBAnalyticsStarting>(analytics->create());
                 if (starter) {
                     starter->startWithConfiguration(
-                        NEBConfiguration::sharedInstance().analyticsConfiguration(), options_);
+                        NEBConfiguration::sharedInstance().analyticsConfiguration(), options_,
+                        services());
                 }
             }
         } else {

@@ -1,6 +1,5 @@
 #include "sdk/messaging/NEBMessaging.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -12,6 +11,7 @@
 #include "platform/ns/FoundationVersion.h"
 #include "platform/ns/Locale.h"
 #include "platform/ns/NotificationCenter.h"
+#include "platform/ns/PreferredLocalizations.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/UserDefaults.h"
 #include "platform/rt/ClassRegistry.h"
@@ -19,7 +19,6 @@
 #include "sdk/core/NEBApp.h"
 #include "sdk/core/NEBOptions.h"
 #include "sdk/instance_id/NEBInstanceID.h"
-#include "sdk/instance_id/NEBInstanceIDCheckinPreferences.h"
 #include "sdk/instance_id/NEBInstanceIDMessagingFacts.h"
 #include "sdk/messaging/NEBMessagingAnalytics.h"
 #include "sdk/messaging/NEBMessagingAppDelegateProxy.h"
@@ -69,40 +68,16 @@ const std::vector<std::string>& localeIdentifiers() {
     return identifiers;
 }
 
-std::string canonicalLocale(std::string identifier) {
-    std::replace(identifier.begin(), identifier.end(), '-', '_');
-    std::transform(identifier.begin(), identifier.end(), identifier.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return identifier;
-}
+// The process's facade, never destroyed: its store, socket and timers may still be reached
+// while the program exits.
+struct ProcessFacade {
+    std::mutex mutex;
+    std::shared_ptr<NEBMessaging> facade;
+};
 
-// The first candidate that serves the first preferred language that any candidate serves: the
-// exact identifier, else the bare language.
-std::optional<std::string> bestLocalization(const std::vector<std::string>& candidates,
-                                            const std::vector<std::string>& preferences) {
-    for (const auto& preferred : preferences) {
-        std::string wanted = canonicalLocale(preferred);
-        for (const auto& candidate : candidates) {
-            if (canonicalLocale(candidate) == wanted) return candidate;
-        }
-        std::string language = wanted.substr(0, wanted.find('_'));
-        for (const auto& candidate : candidates) {
-            if (canonicalLocale(candidate) == language) return candidate;
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<NEBMessagingCheckinPreferences> instanceIdentityCredentials() {
-    auto held = NEBInstanceID::instanceID()->cachedCheckinPreferences();
-    if (!held) return std::nullopt;
-    NEBMessagingCheckinPreferences preferences;
-    preferences.deviceID = held->deviceID();
-    preferences.secretToken = held->secretToken();
-    preferences.versionInfo = held->versionInfo();
-    preferences.digest = held->digest();
-    preferences.lastCheckinTimestampMillis = held->lastCheckinTimestampMillis();
-    return preferences;
+ProcessFacade& processFacade() {
+    static auto& process = *new ProcessFacade();
+    return process;
 }
 
 // What instance identity asks of messaging through the class registry.
@@ -148,25 +123,38 @@ void NEBMessaging::registerClasses(rt::ClassRegistry& registry) {
 }
 
 std::shared_ptr<NEBMessaging> NEBMessaging::messaging() {
-    auto& instance = ns::SharedInstance<NEBMessaging>::get();
-    std::call_once(instance.started_, [&] {
-        instance.credentials_ = instanceIdentityCredentials;
-        instance.startWithConfig(NEBMessagingConfig::defaultConfig());
-    });
-    return instance.shared_from_this();
+    std::shared_ptr<NEBMessaging> facade;
+    {
+        auto& process = processFacade();
+        std::lock_guard lock(process.mutex);
+        if (!process.facade) {
+            process.facade = std::make_shared<NEBMessaging>(NEBApp::services(), [] {
+                return NEBMessagingCheckinService::credentialsOf(*NEBInstanceID::instanceID());
+            });
+        }
+        facade = process.facade;
+    }
+    facade->start();
+    return facade;
 }
 
-std::shared_ptr<NEBMessaging> NEBMessaging::create(
-    NEBMessagingCheckinService::CachedCheckinPreferences credentials,
-    ReachabilityFactory reachability, NEBMessagingConfig config) {
-    std::shared_ptr<NEBMessaging> made(new NEBMessaging());
-    made->credentials_ = std::move(credentials);
-    made->reachabilityFactory_ = std::move(reachability);
-    std::call_once(made->started_, [&] { made->startWithConfig(config); });
-    return made;
+void NEBMessaging::setMessaging(std::shared_ptr<NEBMessaging> messaging) {
+    auto& process = processFacade();
+    std::lock_guard lock(process.mutex);
+    process.facade = std::move(messaging);
 }
 
-NEBMessaging::NEBMessaging() = default;
+NEBMessaging::NEBMessaging(std::shared_ptr<const NEBServices> services,
+                           NEBMessagingCheckinService::CachedCheckinPreferences credentials,
+                           ReachabilityFactory reachability, NEBMessagingConfig config)
+    : services_(std::move(services)),
+      credentials_(std::move(credentials)),
+      reachabilityFactory_(std::move(reachability)),
+      config_(config) {}
+
+void NEBMessaging::start() {
+    std::call_once(started_, [this] { startWithConfig(config_); });
+}
 
 NEBMessaging::~NEBMessaging() {
     if (reachability_) reachability_->stop();
@@ -209,7 +197,9 @@ std::string NEBMessaging::NEBMessagingSDKVersion() {
 }
 
 std::string NEBMessaging::currentLocale() {
-    return bestLocalization(appManagerLocales(), ns::Locale::preferredLanguages()).value_or("en");
+    auto best = ns::PreferredLocalizations::fromArray(appManagerLocales(),
+                                                      ns::Locale::preferredLanguages());
+    return best.empty() ? "en" : best.front();
 }
 
 std::vector<std::string> NEBMessaging::appManagerLocales() {
@@ -291,7 +281,7 @@ void NEBMessaging::configureMessaging(const std::shared_ptr<NEBApp>& app) {
             "NEBMessaging AppDelegate proxy enabled, will swizzle app delegate remote "
             "notification receiver handlers. Add \"%@\" to your Info.plist and set it to NO",
             kNEBMessagingAppDelegateProxyEnabledKey);
-        NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate();
+        NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate(shared_from_this());
     }
     if (pubsub_) pubsub_->scheduleSync(false);
 }
@@ -350,7 +340,8 @@ void NEBMessaging::setupRmqManager() {
 }
 
 void NEBMessaging::setupClient() {
-    client_ = std::make_shared<NEBMessagingClient>(reachability_, rmq2Manager_, credentials_);
+    client_ =
+        std::make_shared<NEBMessagingClient>(services_, reachability_, rmq2Manager_, credentials_);
 }
 
 void NEBMessaging::setupSyncMessageManager() {

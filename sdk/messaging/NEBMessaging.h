@@ -12,8 +12,8 @@
 
 #include "platform/ns/Error.h"
 #include "platform/ns/Notification.h"
-#include "platform/ns/SharedInstance.h"
 #include "platform/ns/Value.h"
+#include "sdk/core/NEBServices.h"
 #include "sdk/messaging/NEBMessagingCheckinService.h"
 #include "sdk/messaging/NEBMessagingConfig.h"
 #include "sdk/messaging/NEBMessagingDelegate.h"
@@ -40,12 +40,13 @@ inline constexpr int64_t kNEBMessagingMissingSenderIDCode = -113;
 inline constexpr const char* kNEBMessagingAppDelegateProxyEnabledKey =
     "NebulaAppDelegateProxyEnabled";
 
-// The process-wide entry to the messaging library. On first use it builds the library's
-// objects (receiver, reachability, store, client, de-duplication, data messages, topics) in a
-// fixed order; it configures itself when the SDK core announces the default app; and it offers
-// the fronts: connect and disconnect, topics, upstream send, the remote-message delegate and
-// the receipt of platform-delivered notifications. Main thread, except the topic fronts, which
-// may be called from any thread and do their work on the main queue.
+// The entry to the messaging library. When started it builds the library's objects
+// (receiver, reachability, store, client, de-duplication, data messages, topics) in a fixed
+// order, on the services it was made with; it configures itself when the SDK core announces
+// the default app; and it offers the fronts: connect and disconnect, topics, upstream send,
+// the remote-message delegate and the receipt of platform-delivered notifications. Main
+// thread, except the topic fronts, which may be called from any thread and do their work on
+// the main queue. Held by a shared pointer.
 class NEBMessaging : public std::enable_shared_from_this<NEBMessaging> {
 public:
     using ConnectCompletion = std::function<void(const std::optional<ns::Error>& error)>;
@@ -62,13 +63,23 @@ public:
     // library version and locale without linking to this library.
     static void registerClasses(rt::ClassRegistry& registry);
 
-    // The shared instance, started on first use, its credentials read from instance identity.
+    // The process's facade, started on first use: the one put in place with setMessaging()
+    // (the composition root's), else one on the SDK's services reading the shared instance
+    // identity's credentials. The class operations reach it; parts that are handed the facade
+    // use that.
     static std::shared_ptr<NEBMessaging> messaging();
-    // A started instance of its own (tests, and the shared one).
-    static std::shared_ptr<NEBMessaging> create(
-        NEBMessagingCheckinService::CachedCheckinPreferences credentials,
-        ReachabilityFactory reachability = {},
-        NEBMessagingConfig config = NEBMessagingConfig::defaultConfig());
+    static void setMessaging(std::shared_ptr<NEBMessaging> messaging);
+
+    // A facade on these services, its credentials read through `credentials`, the reachability
+    // monitor made by `reachability` (the messaging server's by default). Nothing is made,
+    // opened or written before start().
+    NEBMessaging(std::shared_ptr<const NEBServices> services,
+                 NEBMessagingCheckinService::CachedCheckinPreferences credentials,
+                 ReachabilityFactory reachability = {},
+                 NEBMessagingConfig config = NEBMessagingConfig::defaultConfig());
+    // Builds the library's objects, once. Before, the fronts have nothing to connect,
+    // subscribe or send with, and do nothing.
+    void start();
 
     ~NEBMessaging();
     NEBMessaging(const NEBMessaging&) = delete;
@@ -150,9 +161,6 @@ public:
     void didReceiveAPNSToken(const ns::Notification& notification);
 
 private:
-    friend class ns::SharedInstance<NEBMessaging>;
-    NEBMessaging();
-
     void startWithConfig(const NEBMessagingConfig& config);
     void saveLibraryVersion();
     void setupReachability();
@@ -172,9 +180,11 @@ private:
     bool handleContextManagerMessage(const ns::Dictionary& message);
     void updateTopic(const std::string& topic, bool subscribe);
 
+    const std::shared_ptr<const NEBServices> services_;
+    const NEBMessagingCheckinService::CachedCheckinPreferences credentials_;
+    const ReachabilityFactory reachabilityFactory_;
+    const NEBMessagingConfig config_;
     std::once_flag started_;
-    NEBMessagingCheckinService::CachedCheckinPreferences credentials_;
-    ReachabilityFactory reachabilityFactory_;
 
     bool isClientSetup_ = false;
     std::string ncmSenderID_;

@@ -1,21 +1,9 @@
 #include "sdk/messaging/NEBMessagingAppDelegateProxy.h"
 
-#include <atomic>
-#include <memory>
-
 #include "platform/svc/UserNotificationCenter.h"
 #include "platform/ui/Application.h"
 #include "sdk/messaging/NEBMessaging.h"
-
-namespace {
-
-std::atomic<bool> wrapsRemoteMessage{false};
-
-void record(const ns::Dictionary& userInfo) {
-    NEBMessaging::messaging()->appDidReceiveMessage(userInfo);
-}
-
-}  // namespace
+#include "sdk/messaging/NEBMessagingReceiver.h"
 
 bool NEBMessagingAppDelegateProxy::canSwizzleAppDelegate() {
     return ui::Application::shared().delegateProxyEnabled();
@@ -29,20 +17,21 @@ bool NEBMessagingAppDelegateProxy::isInstalled() {
                                        kHookOwner);
 }
 
-bool NEBMessagingAppDelegateProxy::wrapsRemoteMessageDelegate() {
-    return wrapsRemoteMessage.load();
-}
-
-void NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate() {
-    if (isInstalled()) return;
+void NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate(
+    const std::shared_ptr<NEBMessaging>& messaging) {
+    if (isInstalled() || !messaging) return;
     auto& application = ui::Application::shared();
     using Op = ui::DelegateOp;
+    const auto record =
+        [weak = std::weak_ptr<NEBMessaging>(messaging)](const ns::Dictionary& userInfo) {
+            if (auto facade = weak.lock()) facade->appDidReceiveMessage(userInfo);
+        };
 
     bool withFetch = application.delegateRespondsTo(Op::DidReceiveRemoteNotificationWithFetch);
     if (withFetch) {
         application.installHook<Op::DidReceiveRemoteNotificationWithFetch>(
-            kHookOwner, [](ui::Application& app, const ns::Dictionary& userInfo,
-                           const ui::FetchCompletionHandler& handler, const auto& next) {
+            kHookOwner, [record](ui::Application& app, const ns::Dictionary& userInfo,
+                                 const ui::FetchCompletionHandler& handler, const auto& next) {
                 record(userInfo);
                 next(app, userInfo, handler);
             });
@@ -51,7 +40,8 @@ void NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate() {
     // receipt is still recorded.
     if (application.delegateRespondsTo(Op::DidReceiveRemoteNotification) || !withFetch) {
         application.installHook<Op::DidReceiveRemoteNotification>(
-            kHookOwner, [](ui::Application& app, const ns::Dictionary& userInfo, const auto& next) {
+            kHookOwner,
+            [record](ui::Application& app, const ns::Dictionary& userInfo, const auto& next) {
                 record(userInfo);
                 next(app, userInfo);
             });
@@ -60,12 +50,15 @@ void NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate() {
     if (auto delegate = center.delegate();
         delegate && delegate->respondsToWillPresentNotification()) {
         center.willPresentChain().install(
-            kHookOwner, [](svc::UserNotificationCenter& c, const svc::Notification& notification,
-                           const svc::PresentationHandler& handler, const auto& next) {
+            kHookOwner,
+            [record](svc::UserNotificationCenter& c, const svc::Notification& notification,
+                     const svc::PresentationHandler& handler, const auto& next) {
                 if (handler) record(notification.request.content.userInfo);
                 next(c, notification, handler);
             });
     }
-    auto remote = NEBMessaging::messaging()->remoteMessageDelegate();
-    wrapsRemoteMessage = remote && remote->respondsToApplicationReceivedRemoteMessage();
+    auto remote = messaging->remoteMessageDelegate();
+    if (remote && remote->respondsToApplicationReceivedRemoteMessage() && messaging->receiver()) {
+        messaging->receiver()->setReceipt(record);
+    }
 }

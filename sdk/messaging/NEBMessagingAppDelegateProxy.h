@@ -1,5 +1,9 @@
 #pragma once
 
+#include <memory>
+
+class NEBMessaging;
+
 // Lets the messaging library see every notification the platform hands to the application
 // without the application passing it on: hooks that first record the receipt with the
 // facade, then run the delegate's own implementation. Installed once, during configuration,
@@ -9,9 +13,8 @@ public:
     static constexpr const char* kHookOwner = "NEBMessagingAppDelegateProxy";
 
     static bool canSwizzleAppDelegate();
-    static void swizzleOriginalAppDelegate();
+    // The hooks record with `messaging` (held weakly). When its remote-message delegate
+    // answers for socket messages, its receiver records those first as well.
+    static void swizzleOriginalAppDelegate(const std::shared_ptr<NEBMessaging>& messaging);
     static bool isInstalled();
-    // Whether socket messages handed to the remote-message delegate are recorded first (the
-    // delegate answered that operation when the proxy was installed).
-    static bool wrapsRemoteMessageDelegate();
 };

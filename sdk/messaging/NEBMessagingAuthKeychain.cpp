@@ -2,14 +2,6 @@
 
 #include "platform/sec/SecItem.h"
 
-namespace {
-
-ns::Error keychainError(int64_t status) {
-    return ns::Error(NEBMessagingAuthKeychain::kErrorDomain, status);
-}
-
-}  // namespace
-
 ns::Dictionary NEBMessagingAuthKeychain::keychainQueryForService(const std::string& service,
                                                                  const std::string& account,
                                                                  const std::string& generic) {
@@ -25,39 +17,27 @@ const char* NEBMessagingAuthKeychain::keychainItemAccessibility() {
 
 ns::Result<std::optional<std::string>> NEBMessagingAuthKeychain::passwordForService(
     const std::string& service, const std::string& account) const {
-    if (service.empty() || account.empty()) return keychainError(kErrorParam);
-    ns::Dictionary query = keychainQueryForService(service, account);
-    query.insert_or_assign(sec::kSecReturnData, true);
-    query.insert_or_assign(sec::kSecMatchLimit, sec::kSecMatchLimitOne);
-    ns::Value result;
-    sec::OSStatus status = sec::SecItemCopyMatching(query, &result);
-    if (status != sec::errSecSuccess) return keychainError(status);
-    if (!result.data() || result.data()->empty()) return std::optional<std::string>();
-    return std::optional<std::string>(std::string(result.data()->chars()));
+    if (service.empty() || account.empty()) return items_.error(kErrorParam);
+    auto data = items_.data(keychainQueryForService(service, account));
+    if (!data.ok()) return data.error();
+    return data->empty() ? std::nullopt : std::optional<std::string>(data->chars());
 }
 
 ns::Status NEBMessagingAuthKeychain::removePasswordForService(const std::string& service,
                                                               const std::string& account) {
-    if (service.empty() || account.empty()) return keychainError(kErrorParam);
-    sec::OSStatus status = sec::SecItemDelete(keychainQueryForService(service, account));
-    if (status != sec::errSecSuccess && status != sec::errSecItemNotFound) {
-        return keychainError(status);
-    }
-    return {};
+    if (service.empty() || account.empty()) return items_.error(kErrorParam);
+    return items_.remove(keychainQueryForService(service, account));
 }
 
 ns::Status NEBMessagingAuthKeychain::setPassword(const std::string& password,
                                                  const std::string& service,
                                                  const std::string& accessibility,
                                                  const std::string& account) {
-    if (service.empty() || account.empty()) return keychainError(kErrorParam);
-    if (auto removed = removePasswordForService(service, account); !removed) return removed;
-    if (password.empty()) return keychainError(kErrorParam);
-    ns::Dictionary item = keychainQueryForService(service, account);
-    item.insert_or_assign(sec::kSecValueData, ns::Data::fromString(password));
-    item.insert_or_assign(sec::kSecAttrAccessible,
+    if (password.empty()) {
+        if (auto removed = removePasswordForService(service, account); !removed) return removed;
+        return items_.error(kErrorParam);
+    }
+    if (service.empty() || account.empty()) return items_.error(kErrorParam);
+    return items_.replace(keychainQueryForService(service, account), ns::Data::fromString(password),
                           accessibility.empty() ? keychainItemAccessibility() : accessibility);
-    sec::OSStatus status = sec::SecItemAdd(item);
-    if (status != sec::errSecSuccess) return keychainError(status);
-    return {};
 }

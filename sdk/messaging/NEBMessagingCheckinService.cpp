@@ -1,5 +1,20 @@
 #include "sdk/messaging/NEBMessagingCheckinService.h"
 
+#include "sdk/instance_id/NEBInstanceID.h"
+#include "sdk/instance_id/NEBInstanceIDCheckinPreferences.h"
+
+std::optional<NEBMessagingCheckinPreferences> NEBMessagingCheckinService::credentialsOf(
+    const NEBInstanceID& instanceID) {
+    auto held = instanceID.cachedCheckinPreferences();
+    if (!held) return std::nullopt;
+    return NEBMessagingCheckinPreferences{
+        .deviceID = held->deviceID(),
+        .secretToken = held->secretToken(),
+        .versionInfo = held->versionInfo(),
+        .digest = held->digest(),
+        .lastCheckinTimestampMillis = held->lastCheckinTimestampMillis()};
+}
+
 bool NEBMessagingCheckinService::tryToLoadPrefetchedCheckinPreferences() {
     if (cachedCheckinPreferences_) {
         auto fresh = cachedCheckinPreferences_();

@@ -7,12 +7,18 @@
 
 #include "sdk/messaging/NEBMessagingCheckinPreferences.h"
 
+class NEBInstanceID;
+
 // Holds the check-in credentials that instance identity obtained; never fetches any itself.
-// Instance identity is reached through the function given at creation, so that either part can
-// be built without the other.
+// Instance identity is reached through the function given at creation (in the program,
+// credentialsOf() the shared instance), so that a test can stand in for it.
 class NEBMessagingCheckinService {
 public:
     using CachedCheckinPreferences = std::function<std::optional<NEBMessagingCheckinPreferences>()>;
+
+    // What the instance holds, as messaging reads it; nothing before a check-in.
+    static std::optional<NEBMessagingCheckinPreferences> credentialsOf(
+        const NEBInstanceID& instanceID);
 
     explicit NEBMessagingCheckinService(CachedCheckinPreferences cachedCheckinPreferences)
         : cachedCheckinPreferences_(std::move(cachedCheckinPreferences)) {}

@@ -22,10 +22,12 @@ dispatch::RunLoop& mainLoop() {
 
 }  // namespace
 
-NEBMessagingClient::NEBMessagingClient(std::weak_ptr<NIPReachability> reachability,
+NEBMessagingClient::NEBMessagingClient(std::shared_ptr<const NEBServices> services,
+                                       std::weak_ptr<NIPReachability> reachability,
                                        std::weak_ptr<NEBMessagingRmqManager> rmq2Manager,
                                        NEBMessagingCheckinService::CachedCheckinPreferences checkin)
-    : registrar_(std::move(checkin)),
+    : services_(std::move(services)),
+      registrar_(std::move(checkin)),
       rmq2Manager_(std::move(rmq2Manager)),
       reachability_(std::move(reachability)) {}
 
@@ -185,7 +187,8 @@ void NEBMessagingClient::updateSubscriptionWithToken(
         // the registrar is the client's own, so it does not keep the client alive.
         pubsubRegistrar_ = std::make_unique<NEBMessagingPubSubRegistrar>(
             std::shared_ptr<NEBMessagingCheckinService>(&registrar_.checkinService(),
-                                                        [](NEBMessagingCheckinService*) {}));
+                                                        [](NEBMessagingCheckinService*) {}),
+            services_->requests().topicRegistration);
     }
     pubsubRegistrar_->updateSubscriptionToTopic(
         topic, token, options, shouldDelete,
@@ -216,7 +219,11 @@ void NEBMessagingClient::didConnectTimeout() {
 }
 
 double NEBMessagingClient::nextRetryInterval() const {
-    return static_cast<double>(uint64_t{1} << connectRetryCount_);
+    // A row that counts its attempts leaves the client, which never gives up, to the pace of
+    // its two-minute reconnect once they are spent.
+    return services_->backoff()
+        .messagingConnect.delay(static_cast<int64_t>(connectRetryCount_))
+        .value_or(kReconnectDelay);
 }
 
 void NEBMessagingClient::scheduleConnectRetry() {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/ns/Error.h"
+#include "sdk/core/NEBServices.h"
 #include "sdk/messaging/NEBMessagingConnection.h"
 #include "sdk/messaging/NEBMessagingConnectionDelegate.h"
 #include "sdk/messaging/NEBMessagingRegistrar.h"
@@ -17,8 +18,9 @@ class NIPReachability;
 
 // Owns the messaging connection: connects on request, keeps trying while it is meant to stay
 // connected (a time-out per attempt, back-off between attempts while the network is
-// reachable), reports a connect request's outcome once, and relays the connection's news to
-// the data message manager. Main thread only.
+// reachable, by the services' messaging connect row), reports a connect request's outcome
+// once, and relays the connection's news to the data message manager. Topic registration
+// requests run within the services' topic registration limits. Main thread only.
 class NEBMessagingClient : public NEBMessagingConnectionDelegate,
                            public std::enable_shared_from_this<NEBMessagingClient> {
 public:
@@ -26,14 +28,16 @@ public:
 
     static constexpr double kConnectionTimeoutInterval = 40;
     static constexpr double kReconnectDelay = 120;
-    static constexpr uint64_t kMaxRetryExponent = 10;
+    // Attempts counted towards the back-off: the standard row doubles no further.
+    static constexpr uint64_t kMaxRetryExponent = NEBBackoffPolicies{}.messagingConnect.maxExponent;
     static constexpr int64_t kErrorAlreadyConnected = 2001;
     static constexpr int64_t kErrorMissingCheckin = 501;
     static constexpr int64_t kErrorNoNetwork = 4;
     static constexpr const char* kNoNetworkDomain =
         "No internet available, cannot connect to NEBMessaging";
 
-    NEBMessagingClient(std::weak_ptr<NIPReachability> reachability,
+    NEBMessagingClient(std::shared_ptr<const NEBServices> services,
+                       std::weak_ptr<NIPReachability> reachability,
                        std::weak_ptr<NEBMessagingRmqManager> rmq2Manager,
                        NEBMessagingCheckinService::CachedCheckinPreferences checkin);
     ~NEBMessagingClient() override;
@@ -85,6 +89,7 @@ private:
     void performLater(const char* operation, double seconds, void (NEBMessagingClient::*method)());
     void answerHandler(const std::optional<ns::Error>& error);
 
+    const std::shared_ptr<const NEBServices> services_;
     bool stayConnected_ = false;
     bool didScheduleReconnect_ = false;
     std::shared_ptr<NEBMessagingConnection> connection_;

@@ -30,10 +30,6 @@ std::string wellFormed(const std::string& text) {
     return out;
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 // `prefix` is lower case.
 bool startsWithIgnoringASCIICase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -118,7 +114,7 @@ ns::Dictionary NEBMessagingDataMessageManager::parseDataMessage(
         std::string key = wellFormed(pair.key());
         std::string value = wellFormed(pair.value());
         if (key == "from") continue;
-        if (startsWith(key, kNotificationPrefix)) {
+        if (key.starts_with(kNotificationPrefix)) {
             std::string rest = key.substr(std::string_view(kNotificationPrefix).size());
             if (rest.empty()) {
                 NEBMessagingSharedLogger().logFuncError(__func__, "Invalid key in MCS message: %@",
@@ -175,14 +171,15 @@ bool NEBMessagingDataMessageManager::didReceiveParsedMessage(ns::Dictionary mess
         filterInternalNEBMessagingKeysFromMessage(std::move(message)), identifier);
 }
 
+// The keys sort together, so they go as one run, in place.
 ns::Dictionary NEBMessagingDataMessageManager::filterInternalNEBMessagingKeysFromMessage(
     ns::Dictionary message) {
-    ns::Dictionary filtered;
-    filtered.reserve(message.size());
-    for (auto& [key, value] : message) {
-        if (!startsWith(key, "msg.")) filtered.insert_or_assign(key, std::move(value));
-    }
-    return filtered;
+    constexpr std::string_view kInternalPrefix = "msg.";
+    auto first = message.lower_bound(kInternalPrefix);
+    auto last = first;
+    while (last != message.end() && last->first.starts_with(kInternalPrefix)) ++last;
+    message.erase(first, last);
+    return message;
 }
 
 int32_t NEBMessagingDataMessageManager::delayForMessage(ns::Dictionary& message) {

@@ -1,18 +1,14 @@
 #pragma once
 
 #include <cstdio>
-#include <mutex>
 
-#include "sdk/messaging/NEBMessagingLogWriter.h"
+#include "sdk/messaging/NEBMessagingLogger.h"
 
-// Appends each line and a line feed to a C stream (standard output by default), one line at a
-// time under a lock so that lines from several threads never interleave.
-class NEBMessagingFileHandleLogWriter final : public NEBMessagingLogWriter {
+// Writes each line and a line feed to a C stream (standard output by default), through the
+// process's log, which keeps lines from several threads apart.
+class NEBMessagingFileHandleLogWriter final
+    : public NEBLogPipeline<NEBMessagingLogLevel>::StreamWriter {
 public:
-    explicit NEBMessagingFileHandleLogWriter(FILE* file = stdout) : file_(file) {}
-    void logMessage(std::string_view message, int level) override;
-
-private:
-    FILE* file_;
-    std::mutex mutex_;
+    explicit NEBMessagingFileHandleLogWriter(FILE* file = stdout)
+        : StreamWriter(kNEBMessagingLogSubsystem, fileno(file)) {}
 };

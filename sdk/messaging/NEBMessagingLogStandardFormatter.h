@@ -1,12 +1,11 @@
 #pragma once
 
-#include "sdk/messaging/NEBMessagingLogFormatter.h"
+#include "sdk/messaging/NEBMessagingLogger.h"
 
 // "<local date and time>: <NEBMessaging/LABEL> message"; the calling function is not shown.
-class NEBMessagingLogStandardFormatter final : public NEBMessagingLogFormatter {
+// Error-level messages read "WARNING", asserts "ERROR".
+class NEBMessagingLogStandardFormatter final
+    : public NEBLogPipeline<NEBMessagingLogLevel>::StandardFormatter {
 public:
-    std::string stringForFunc(std::string_view func, std::string_view message,
-                              int level) const override;
-    // The label written for a level: error-level messages read "WARNING", asserts "ERROR".
-    static const char* labelForLevel(int level);
+    NEBMessagingLogStandardFormatter() : StandardFormatter("NEBMessaging") {}
 };

@@ -1,64 +1,53 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string_view>
 
-#include "platform/ns/Format.h"
-#include "sdk/messaging/NEBMessagingLogFilter.h"
-#include "sdk/messaging/NEBMessagingLogFormatter.h"
-#include "sdk/messaging/NEBMessagingLogWriter.h"
+#include "sdk/core/NEBLogPipeline.h"
 
-// The one logger of the messaging library: a filter, a formatter and a writer, each
-// exchangeable. Logging never fails its caller. Usable from any thread; the pieces may be
-// replaced while other threads log.
-class NEBMessagingLogger {
+// Levels of the messaging library's log lines.
+enum class NEBMessagingLogLevel : int8_t { Debug = 0, Info = 1, Error = 2, Assert = 3 };
+
+// The subsystem of messaging's lines in the process's log.
+inline constexpr const char* kNEBMessagingLogSubsystem = "com.nebula.messaging";
+
+using NEBMessagingLogFormatter = NEBLogPipeline<NEBMessagingLogLevel>::Formatter;
+using NEBMessagingLogFilter = NEBLogPipeline<NEBMessagingLogLevel>::Filter;
+using NEBMessagingLogWriter = NEBLogPipeline<NEBMessagingLogLevel>::Writer;
+
+// The one logger of the messaging library: filter, formatter, writer (see NEBLogPipeline).
+// A message without a format is not logged at all.
+class NEBMessagingLogger : public NEBLogPipeline<NEBMessagingLogLevel> {
 public:
-    NEBMessagingLogger(std::shared_ptr<NEBMessagingLogFilter> filter,
-                       std::shared_ptr<NEBMessagingLogFormatter> formatter,
-                       std::shared_ptr<NEBMessagingLogWriter> writer);
-
-    // Standard output, the standard formatter and a level-0 filter.
-    static std::unique_ptr<NEBMessagingLogger> standardLogger();
-
-    void setFilter(std::shared_ptr<NEBMessagingLogFilter> filter);
-    void setWriter(std::shared_ptr<NEBMessagingLogWriter> writer);
-    std::shared_ptr<NEBMessagingLogWriter> writer() const;
+    using NEBLogPipeline::NEBLogPipeline;
+    // Standard output, the standard formatter, a level filter at 0.
+    static std::shared_ptr<NEBMessagingLogger> standardLogger();
 
     template <class... Args>
     void logFuncDebug(std::string_view func, std::string_view format, const Args&... args) {
-        logInternalFunc(func, 0, format, args...);
+        logInternalFunc(NEBMessagingLogLevel::Debug, func, format, args...);
     }
     template <class... Args>
     void logFuncInfo(std::string_view func, std::string_view format, const Args&... args) {
-        logInternalFunc(func, 1, format, args...);
+        logInternalFunc(NEBMessagingLogLevel::Info, func, format, args...);
     }
     template <class... Args>
     void logFuncError(std::string_view func, std::string_view format, const Args&... args) {
-        logInternalFunc(func, 2, format, args...);
+        logInternalFunc(NEBMessagingLogLevel::Error, func, format, args...);
     }
     template <class... Args>
     void logFuncAssert(std::string_view func, std::string_view format, const Args&... args) {
-        logInternalFunc(func, 3, format, args...);
+        logInternalFunc(NEBMessagingLogLevel::Assert, func, format, args...);
     }
 
 private:
     template <class... Args>
-    void logInternalFunc(std::string_view func, int level, std::string_view format,
+    void logInternalFunc(NEBMessagingLogLevel level, std::string_view func, std::string_view format,
                          const Args&... args) {
         if (format.empty()) return;
-        try {
-            write(func, level, ns::format(format, args...));
-        } catch (...) {
-            // A message that cannot be formatted is lost; logging never fails its caller.
-        }
+        log(level, func, format, args...);
     }
-    void write(std::string_view func, int level, const std::string& message);
-
-    mutable std::mutex mutex_;
-    std::shared_ptr<NEBMessagingLogFilter> filter_;
-    std::shared_ptr<NEBMessagingLogFormatter> formatter_;
-    std::shared_ptr<NEBMessagingLogWriter> writer_;
 };
 
 // The process-wide messaging logger, made once.

@@ -4,6 +4,7 @@
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
+#include "sdk/messaging/NSDictionary+NEBMessaging.h"
 
 namespace {
 
@@ -45,10 +46,7 @@ bool NEBMessagingPubSub::isValidTopicWithPrefix(const std::string& topic) {
 }
 
 bool NEBMessagingPubSub::verifyPubSubOptions(const ns::Dictionary& options) {
-    for (const auto& [key, value] : options) {
-        if (!value.isString()) return false;
-    }
-    return true;
+    return !msg_hasNonStringKeysOrValues(options);
 }
 
 void NEBMessagingPubSub::subscribeWithToken(const std::string& token, const std::string& topic,
@@ -70,19 +68,12 @@ void NEBMessagingPubSub::update(const std::string& token, const std::string& top
         log.logFuncError(__func__, "Invalid NEBMessaging Pubsub topic %@", topic);
         return answerOnMain(handler, ns::Error(kNEBMessagingDomain, kErrorInvalidTopic));
     }
-    ns::Dictionary kept;
     if (!verifyPubSubOptions(options)) {
         log.logFuncError(__func__,
                          "Invalid options passed to NEBMessagingPubSub with non-string keys or "
                          "values.");
     }
-    for (const auto& [key, value] : options) {
-        if (value.isString()) {
-            kept.insert_or_assign(key, value);
-        } else {
-            log.logFuncError(__func__, "Trimming key: %@, value: %@", key, value);
-        }
-    }
+    const ns::Dictionary kept = msg_trimNonStringValues(options);
     if (!shouldDelete &&
         cache_->verifyCacheEntryState(NEBMessagingPubSubCache::kSubscribed, topic, token, kept)) {
         return answerOnMain(handler, ns::Error(kNEBMessagingDomain, kErrorAlreadySubscribed));

@@ -7,7 +7,7 @@
 #include "platform/ns/UserDefaults.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
-#include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
+#include "sdk/messaging/NSDictionary+NEBMessaging.h"
 
 namespace {
 
@@ -74,8 +74,7 @@ std::string NEBMessagingPubSubCache::cacheKeyForTopic(const std::string& topic,
 bool NEBMessagingPubSubCache::verifyCacheEntryState(State state, const std::string& topic,
                                                     const std::string& token,
                                                     const ns::Dictionary& options) const {
-    std::string key =
-        cacheKeyForTopic(topic, token, NEBMessagingPubsubRegistrationClient::optionsText(options));
+    std::string key = cacheKeyForTopic(topic, token, msg_string(options));
     ns::Value entry = ns::UserDefaults::standardUserDefaults()->objectForKey(key);
     const ns::Array* pair = entry.array();
     if (!pair || pair->size() != 2) return false;
@@ -87,8 +86,7 @@ bool NEBMessagingPubSubCache::verifyCacheEntryState(State state, const std::stri
 void NEBMessagingPubSubCache::updateCacheForTopic(const std::string& topic,
                                                   const std::string& token,
                                                   const ns::Dictionary& options, State state) {
-    std::string key =
-        cacheKeyForTopic(topic, token, NEBMessagingPubsubRegistrationClient::optionsText(options));
+    std::string key = cacheKeyForTopic(topic, token, msg_string(options));
     auto defaults = ns::UserDefaults::standardUserDefaults();
     defaults->setObject(
         key, ns::Value(ns::Array{ns::Value(static_cast<int64_t>(state)), ns::Value(nowMillis())}));

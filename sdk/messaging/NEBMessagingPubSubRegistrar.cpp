@@ -13,7 +13,7 @@ void NEBMessagingPubSubRegistrar::updateSubscriptionToTopic(
         auto& slot = pubsubClientsMap_[key];
         if (!slot) {
             slot = std::make_shared<NEBMessagingPubsubRegistrationClient>(checkinService_, token,
-                                                                          topic, options);
+                                                                          topic, options, limits_);
         }
         client = slot;
     }

@@ -13,8 +13,10 @@ class NEBMessagingPubSubRegistrar {
 public:
     static constexpr int64_t kErrorRequestInProgress = 5;
 
-    explicit NEBMessagingPubSubRegistrar(std::shared_ptr<NEBMessagingCheckinService> checkin)
-        : checkinService_(std::move(checkin)) {}
+    // Each request runs within `limits` (the services' topic registration row).
+    NEBMessagingPubSubRegistrar(std::shared_ptr<NEBMessagingCheckinService> checkin,
+                                NEBRequestLimits limits)
+        : checkinService_(std::move(checkin)), limits_(std::move(limits)) {}
 
     void updateSubscriptionToTopic(const std::string& topic, const std::string& token,
                                    const ns::Dictionary& options, bool shouldDelete,
@@ -23,6 +25,7 @@ public:
 
 private:
     std::shared_ptr<NEBMessagingCheckinService> checkinService_;
+    const NEBRequestLimits limits_;
     std::mutex mutex_;
     std::map<std::string, std::shared_ptr<NEBMessagingPubsubRegistrationClient>> pubsubClientsMap_;
 };

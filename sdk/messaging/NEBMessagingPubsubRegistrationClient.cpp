@@ -1,15 +1,13 @@
 #include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
 
 #include "platform/net/URLRequest.h"
-#include "platform/net/URLSession.h"
-#include "platform/net/URLSessionConfiguration.h"
-#include "platform/net/URLSessionTask.h"
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/URL.h"
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
 #include "sdk/messaging/NEBMessagingCheckinService.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
+#include "sdk/messaging/NSDictionary+NEBMessaging.h"
 
 namespace {
 
@@ -20,36 +18,23 @@ std::string formEncoded(const std::string& value) {
 }
 
 ns::Error replyError() {
-    return ns::Error(kNEBMessagingDomain, 0);
+    return ns::Error(kNEBMessagingDomain, NEBMessagingPubsubRegistrationClient::kErrorInvalidReply);
 }
 
 }  // namespace
 
 NEBMessagingPubsubRegistrationClient::NEBMessagingPubsubRegistrationClient(
     std::shared_ptr<NEBMessagingCheckinService> checkin, std::string token, std::string topic,
-    ns::Dictionary options)
+    ns::Dictionary options, NEBRequestLimits limits)
     : checkin_(std::move(checkin)),
       token_(std::move(token)),
       topic_(std::move(topic)),
-      options_(std::move(options)) {}
-
-NEBMessagingPubsubRegistrationClient::~NEBMessagingPubsubRegistrationClient() {
-    if (session_) session_->invalidateAndCancel();
-}
-
-std::string NEBMessagingPubsubRegistrationClient::optionsText(const ns::Dictionary& options) {
-    std::string text;
-    for (const auto& [key, value] : options) {
-        if (!value.isString()) continue;
-        if (!text.empty()) text += "|";
-        text += key + ":" + *value.string();
-    }
-    return text;
-}
+      options_(std::move(options)),
+      session_(std::move(limits)) {}
 
 std::string NEBMessagingPubsubRegistrationClient::pubsubRegistrationKeyWithToken(
     const std::string& token, const std::string& topic, const ns::Dictionary& options) {
-    return token + "|" + topic + "|" + optionsText(options);
+    return token + "|" + topic + "|" + msg_string(options);
 }
 
 std::string NEBMessagingPubsubRegistrationClient::requestBody(
@@ -76,17 +61,6 @@ void NEBMessagingPubsubRegistrationClient::parseReply(const std::optional<ns::Da
             std::nullopt);
 }
 
-std::shared_ptr<net::URLSession> NEBMessagingPubsubRegistrationClient::session() {
-    std::lock_guard lock(mutex_);
-    if (!session_) {
-        auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
-        configuration.setTimeoutIntervalForResource(kRequestTimeout);
-        configuration.setMaximumResponseSize(kMaximumResponseSize);
-        session_ = net::URLSession::sessionWithConfiguration(std::move(configuration));
-    }
-    return session_;
-}
-
 void NEBMessagingPubsubRegistrationClient::updateSubscriptionWithCompletion(Handler handler,
                                                                             bool shouldDelete) {
     // The one registration endpoint that instance identity's token requests use as well.
@@ -102,32 +76,19 @@ void NEBMessagingPubsubRegistrationClient::updateSubscriptionWithCompletion(Hand
                                    NEBMessagingCurrentAppVersion(), topic_, shouldDelete);
     NEBMessagingSharedLogger().logFuncInfo(__func__, "Pubsub registration request: %@", body);
     request.setHTTPBody(ns::Data::fromString(body));
-    auto task = session()->dataTask(
-        std::move(request), [handler = std::move(handler)](std::optional<ns::Data> data,
-                                                           std::shared_ptr<const net::URLResponse>,
-                                                           std::optional<ns::Error> error) {
-            if (error) return handler(std::nullopt, std::move(error));
-            parseReply(data, handler);
-        });
-    {
-        std::lock_guard lock(mutex_);
-        task_ = task;
-    }
-    task->resume();
+    session_.send(std::move(request),
+                  [handler = std::move(handler)](std::optional<ns::Data> data,
+                                                 std::shared_ptr<const net::URLResponse>,
+                                                 std::optional<ns::Error> error) {
+                      if (error) return handler(std::nullopt, std::move(error));
+                      parseReply(data, handler);
+                  });
 }
 
 bool NEBMessagingPubsubRegistrationClient::isSubscriptionInProgress() const {
-    std::lock_guard lock(mutex_);
-    return task_ && task_->state() == net::URLSessionTaskState::Running;
+    return session_.inProgress();
 }
 
 void NEBMessagingPubsubRegistrationClient::cancelAnyOngoingOperation() {
-    std::shared_ptr<net::URLSession> session;
-    {
-        std::lock_guard lock(mutex_);
-        session = std::move(session_);
-        session_.reset();
-        task_.reset();
-    }
-    if (session) session->invalidateAndCancel();
+    session_.cancel();
 }

@@ -2,41 +2,34 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "platform/ns/Error.h"
 #include "platform/ns/Value.h"
+#include "sdk/core/NEBRequestSession.h"
 
 class NEBMessagingCheckinService;
-namespace net {
-class URLSession;
-class URLSessionTask;
-}  // namespace net
 
 // One topic registration request (per token, topic and options): an HTTPS form POST to the
 // registration endpoint, authorised with the check-in credentials, answered by one line
-// "token=<value>". The handler runs on the session's completion queue.
-class NEBMessagingPubsubRegistrationClient
-    : public std::enable_shared_from_this<NEBMessagingPubsubRegistrationClient> {
+// "token=<value>". It runs on a request session of the SDK with the limits it is given (the
+// services' topic registration row); a cancelled client sends its next request on a new
+// session. The handler runs on the session's completion queue.
+class NEBMessagingPubsubRegistrationClient {
 public:
     using Handler =
         std::function<void(std::optional<std::string> result, std::optional<ns::Error> error)>;
-    static constexpr double kRequestTimeout = 60;
-    // A reply is one short line; anything longer is not read whole.
-    static constexpr uint64_t kMaximumResponseSize = 64 * 1024;
+    // The error of a reply that holds no token.
+    static constexpr int64_t kErrorInvalidReply = 0;
 
     NEBMessagingPubsubRegistrationClient(std::shared_ptr<NEBMessagingCheckinService> checkin,
                                          std::string token, std::string topic,
-                                         ns::Dictionary options);
-    ~NEBMessagingPubsubRegistrationClient();
+                                         ns::Dictionary options, NEBRequestLimits limits);
 
     static std::string pubsubRegistrationKeyWithToken(const std::string& token,
                                                       const std::string& topic,
                                                       const ns::Dictionary& options);
-    // The options as "key:value" pairs of their string members, joined by "|".
-    static std::string optionsText(const ns::Dictionary& options);
     // The request body; only the topic goes in as it stands (it was validated), every other
     // value is form-encoded.
     static std::string requestBody(const std::string& token, const std::string& bundleID,
@@ -50,13 +43,9 @@ public:
     void cancelAnyOngoingOperation();
 
 private:
-    std::shared_ptr<net::URLSession> session();
-
     std::shared_ptr<NEBMessagingCheckinService> checkin_;
     std::string token_;
     std::string topic_;
     ns::Dictionary options_;
-    mutable std::mutex mutex_;
-    std::shared_ptr<net::URLSession> session_;
-    std::shared_ptr<net::URLSessionTask> task_;
+    NEBRequestSession session_;
 };

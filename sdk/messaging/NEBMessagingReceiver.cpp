@@ -9,8 +9,6 @@
 #include "platform/ns/FoundationVersion.h"
 #include "platform/ns/NotificationQueue.h"
 #include "platform/ui/Application.h"
-#include "sdk/messaging/NEBMessaging.h"
-#include "sdk/messaging/NEBMessagingAppDelegateProxy.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 
 namespace {
@@ -32,8 +30,11 @@ ns::Value errorValue(const ns::Error& error) {
 
 }  // namespace
 
+NEBMessagingReceiver::NEBMessagingReceiver()
+    : newerSystem_(std::floor(ns::FoundationVersion::number()) > kNewerSystemFoundationVersion) {}
+
 bool NEBMessagingReceiver::canDeliver() const {
-    if (std::floor(ns::FoundationVersion::number()) <= kNewerSystemFoundationVersion) return true;
+    if (!newerSystem_) return true;
     auto delegate = remoteMessagingDelegate();
     return delegate && delegate->respondsToApplicationReceivedRemoteMessage();
 }
@@ -41,9 +42,7 @@ bool NEBMessagingReceiver::canDeliver() const {
 bool NEBMessagingReceiver::didReceiveMessage(ns::Dictionary message,
                                              const std::string& identifier) {
     if (identifier.empty()) nextMessageID();  // the id only numbers messages in the log
-    if (std::floor(ns::FoundationVersion::number()) > kNewerSystemFoundationVersion) {
-        return scheduleIos10NotificationForMessage(std::move(message), identifier);
-    }
+    if (newerSystem_) return scheduleIos10NotificationForMessage(std::move(message), identifier);
     scheduleNotificationForMessage(std::move(message));
     return false;
 }
@@ -52,9 +51,7 @@ bool NEBMessagingReceiver::scheduleIos10NotificationForMessage(ns::Dictionary me
                                                                const std::string& identifier) {
     auto delegate = remoteMessagingDelegate();
     if (!delegate || !delegate->respondsToApplicationReceivedRemoteMessage()) return false;
-    if (NEBMessagingAppDelegateProxy::wrapsRemoteMessageDelegate()) {
-        NEBMessaging::messaging()->appDidReceiveMessage(message);
-    }
+    if (receipt_) receipt_(message);
     delegate->applicationReceivedRemoteMessage(
         NEBMessagingRemoteMessage{std::move(message), identifier});
     return !identifier.empty() && delegate->confirmsDelivery();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,11 +21,16 @@ inline constexpr const char* kNEBMessagingErrorKey = "error";
 
 // Delivers socket messages to the application (newer systems: the remote-message delegate;
 // older ones: the application delegate's remote-notification callback) and announces the
-// outcome of upstream sends. Main thread only, except nextMessageID.
+// outcome of upstream sends. Which road applies is read from the platform when the receiver is
+// made. Main thread only, except nextMessageID.
 class NEBMessagingReceiver : public NEBMessagingDataMessageManagerDelegate {
 public:
-    // The application's delegate threshold above which the newer road is taken.
+    // The foundation version above which the newer road is taken.
     static constexpr double kNewerSystemFoundationVersion = 1299;
+    // Records the receipt of a message the remote-message delegate is about to get.
+    using Receipt = std::function<void(const ns::Dictionary& message)>;
+
+    NEBMessagingReceiver();
 
     std::shared_ptr<NEBMessagingDelegate> remoteMessagingDelegate() const {
         return remoteMessagingDelegate_.lock();
@@ -32,6 +38,9 @@ public:
     void setRemoteMessagingDelegate(std::weak_ptr<NEBMessagingDelegate> delegate) {
         remoteMessagingDelegate_ = std::move(delegate);
     }
+    // Set when the application-delegate proxy wraps the remote-message delegate.
+    void setReceipt(Receipt receipt) { receipt_ = std::move(receipt); }
+    bool recordsReceipts() const { return static_cast<bool>(receipt_); }
 
     // Whether a message handed over now reaches the application: on newer systems only
     // through a remote-message delegate that answers; on older ones through the application
@@ -50,5 +59,7 @@ private:
     bool scheduleIos10NotificationForMessage(ns::Dictionary message, const std::string& identifier);
     static void scheduleNotificationForMessage(ns::Dictionary message);
 
+    const bool newerSystem_;
     std::weak_ptr<NEBMessagingDelegate> remoteMessagingDelegate_;
+    Receipt receipt_;
 };

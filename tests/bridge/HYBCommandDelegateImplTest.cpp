@@ -201,6 +201,40 @@ TEST_F(HYBCommandDelegateImplTest, AnswerPiecesGoAheadOfTheirAnswerInOrder) {
     EXPECT_NE(sent[3].find("nativeCallback"), std::string::npos) << sent[3];
 }
 
+// The page awaits a piece of an answer while it has taken in every piece sent but at most one
+// (a failed evaluation counts as taken in: the page will not take that piece later). An answer
+// without pieces, or one that came, is awaited as at its start.
+TEST_F(HYBCommandDelegateImplTest, APieceIsAwaitedWhileAtMostOneIsNotTakenIn) {
+    // The page holds every evaluation until the test completes it.
+    engine().fake().setScriptResponder(
+        [](const std::string&) -> std::optional<ns::Result<ns::Value>> { return std::nullopt; });
+    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
+    delegate().sendAnswerPiece("big", 0, "[1]");
+    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
+    delegate().sendAnswerPiece("big", 1, "[2]");
+    EXPECT_FALSE(delegate().answerPieceAwaited("big"));
+    EXPECT_TRUE(delegate().answerPieceAwaited("other"));
+    loop().runUntilIdle();
+    ASSERT_EQ(engine().fake().pendingEvaluationCount(), 2u);
+    EXPECT_FALSE(delegate().answerPieceAwaited("big"));
+
+    ASSERT_TRUE(engine().fake().completeEvaluation(ns::Value()));
+    loop().runUntilIdle();
+    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
+    delegate().sendAnswerPiece("big", 2, "[3]");
+    loop().runUntilIdle();
+    EXPECT_FALSE(delegate().answerPieceAwaited("big"));
+    ASSERT_TRUE(engine().fake().completeEvaluation(ns::Error("WKErrorDomain", 4, {})));
+    loop().runUntilIdle();
+    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
+
+    delegate().sendAnswerPiece("big", 3, "[4]");
+    delegate().sendPluginResultAfterPieces(
+        HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, R"({"rows":[]})"), "big",
+        "rows", 4);
+    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
+}
+
 // An answer that comes whole after pieces went ahead for its call (an error) first has the
 // page let go of the pieces it keeps; other answers, and a second one for the same call, do not.
 TEST_F(HYBCommandDelegateImplTest, AnswerWholeAfterPiecesDropsWhatThePageKept) {
@@ -318,6 +352,29 @@ TEST_F(HYBCommandDelegateImplTest, LargeAnswersArePassedAsValues) {
     ASSERT_EQ(evaluated.size(), 5u);
     EXPECT_EQ(evaluated[2], callback("small", 1, R"("small")"));
     EXPECT_NE(evaluated[3].find("\"bin\""), std::string::npos);
+}
+
+// An answer with a "__proto__" key, however small, is parsed by the page: as a literal the key
+// would set the object's prototype and never reach the callback. A string that only says
+// "__proto__" keeps its literal.
+TEST_F(HYBCommandDelegateImplTest, AnAnswerWithAPrototypeKeyIsParsedByThePage) {
+    const ns::Value row = ns::Value::dict({{"__proto__", ns::Value::dict({{"polluted", true}})}});
+    delegate().sendPluginResult(
+        std::make_shared<HYBPluginResult>(HYBResultStatusOK, ns::Value(ns::Array{row})), "rows");
+    delegate().sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "__proto__"), "text");
+    loop().runUntilIdle();
+
+    const auto& calls = engine().fake().functionCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].arguments.at("callbackId"), ns::Value("rows"));
+    EXPECT_NE(calls[0].body.find("JSON.parse(message)"), std::string::npos);
+    EXPECT_EQ(ns::JSONSerialization::read(*calls[0].arguments.at("message").string())
+                  .valueOr(ns::Value()),
+              ns::Value(ns::Array{row}));
+    const std::vector<std::string> evaluated = scripts();
+    ASSERT_FALSE(evaluated.empty());
+    EXPECT_EQ(evaluated.back(), callback("text", 1, R"("__proto__")"));
 }
 
 // A result its sender gave up goes to the page without a copy of its message; one still held

@@ -96,6 +96,9 @@ TEST(HYBInvokedUrlCommandTest, ArgumentAtIndexDefaults) {
     EXPECT_EQ(command.argumentAtIndex(1, "d", &ns::Value::isString), ns::Value("d"));
     EXPECT_EQ(command.argumentAtIndex(1, "d", &ns::Value::isNumber), ns::Value(3));
     EXPECT_EQ(command.argumentAtIndex(3, 0, &ns::Value::isBool), ns::Value(true));
+    // Without a default, the argument is read where the command keeps it, never copied.
+    EXPECT_EQ(&command.argumentAtIndex(0), &command.arguments()[0]);
+    EXPECT_TRUE(command.argumentAtIndex(2).isNull());
 }
 
 // Copies are how plug-ins keep a command for later or another thread: each stays whole on its

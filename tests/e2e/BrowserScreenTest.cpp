@@ -74,6 +74,16 @@ TEST(BrowserScreen, ToolbarIsDrawnWhereTheOptionsPutIt) {
     }));
     EXPECT_LT(barMiddle, 100);
     EXPECT_FALSE(isRed(snapshotPixel(window, 150, barMiddle + 100)));
+    // The strip above the toolbar shows the status bar, in the style the browser asks for.
+    const auto& bar = ui::StatusBar::shared();
+    GtkWidget* band = presenter->statusBarBandFor(*plugin->tmpWindow());
+    ASSERT_TRUE(band);
+    EXPECT_TRUE(host.runUntil([&] {
+        return gtk_widget_get_mapped(band) &&
+               gtk_widget_get_allocated_height(band) ==
+                   static_cast<int>(plugin->inAppBrowserViewController()->toolbar()->frame().y());
+    }));
+    EXPECT_EQ(bar.style(), plugin->inAppBrowserViewController()->preferredStatusBarStyle());
 
     const size_t from = host.reportCount();
     host.run("e2e.call('close-shown', 'InAppBrowser', 'close', [])");

@@ -12,6 +12,8 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/StatusBar.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
 #include "platform/wk/WebView.h"
 #include "tests/e2e/E2EHost.h"
 
@@ -188,6 +190,98 @@ TEST(PageOverlay, StatusBarBandFollowsTheBar) {
     ASSERT_TRUE(host.runUntil([&] { return host.webView()->frame().y() == 0; }));
     presenter->sync();
     EXPECT_EQ(gtk_widget_get_margin_top(page), 0);
+}
+
+// A screen that answers the status bar questions as a test sets them.
+class BarScreen : public ui::ViewController {
+public:
+    bool hidden = false;
+    ui::StatusBar::Style style = ui::StatusBar::Style::Default;
+    bool prefersStatusBarHidden() const override { return hidden; }
+    ui::StatusBar::Style preferredStatusBarStyle() const override { return style; }
+};
+
+// Where GTK put the widget in its window, once it has laid the window out.
+int topInWindow(GtkWidget* widget) {
+    int x = 0, y = -1;
+    if (!gtk_widget_get_mapped(widget) ||
+        !gtk_widget_translate_coordinates(widget, gtk_widget_get_toplevel(widget), 0, 0, &x, &y)) {
+        return -1;
+    }
+    return y;
+}
+
+// Each presented screen's window draws the bar too: over a screen shown full screen, in the
+// style that screen asks for since it governs the bar, and hidden when it prefers it hidden;
+// above a sheet, whose views start below the band, in the style of the controller under the
+// sheet; in no window while the page has hidden the bar.
+TEST(PageOverlay, PresentedScreensShowTheBarInTheirWindows) {
+    E2EHost& host = E2EHost::shared();
+    auto* presenter = wk::GtkViewPresenter::installed();
+    ASSERT_TRUE(presenter);
+    auto& bar = ui::StatusBar::shared();
+    host.call("StatusBar", "_ready", "[]");
+    statusBarCall(host, "styleDefault");
+    ASSERT_TRUE(host.runUntil([&] { return bar.style() == ui::StatusBar::Style::DarkContent; }));
+    const int barHeight = static_cast<int>(bar.frame().height());
+    ASSERT_GT(barHeight, 0);
+    struct Case {
+        const char* what;
+        ui::ModalPresentationStyle presentation;
+        bool prefersHidden;
+        bool pageHidesTheBar;
+        bool bandShows;
+        int screenTop;
+        const char* textColour;
+    };
+    const Case cases[] = {
+        {"full screen", ui::ModalPresentationStyle::FullScreen, false, false, true, 0,
+         "255 255 255"},
+        {"full screen, bar hidden", ui::ModalPresentationStyle::FullScreen, true, false, false, 0,
+         nullptr},
+        {"sheet", ui::ModalPresentationStyle::PageSheet, false, false, true, barHeight, "0 0 0"},
+        {"sheet, bar hidden over it", ui::ModalPresentationStyle::PageSheet, true, false, false, 0,
+         nullptr},
+        {"sheet, bar hidden by the page", ui::ModalPresentationStyle::PageSheet, false, true, false,
+         0, nullptr},
+    };
+    auto root = host.controller();
+    auto window = root->window();
+    ASSERT_TRUE(window);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.pageHidesTheBar) {
+            statusBarCall(host, "hide");
+            ASSERT_TRUE(host.runUntil([&] { return bar.isHidden(); }));
+        }
+        auto screen = std::make_shared<BarScreen>();
+        screen->hidden = c.prefersHidden;
+        screen->style = ui::StatusBar::Style::LightContent;
+        screen->setModalPresentationStyle(c.presentation);
+        root->presentViewController(screen, false);
+        GtkWidget* band = nullptr;
+        GtkWidget* drawn = nullptr;
+        ASSERT_TRUE(host.runUntil([&] {
+            band = presenter->statusBarBandFor(*window);
+            drawn = presenter->widgetFor(*screen->view());
+            return band && drawn && topInWindow(drawn) == c.screenTop &&
+                   gtk_widget_get_visible(band) == c.bandShows;
+        })) << "screen at "
+            << (drawn ? topInWindow(drawn) : -1);
+        if (c.bandShows) {
+            int width = 0, height = 0;
+            gtk_widget_get_size_request(band, &width, &height);
+            EXPECT_EQ(height, barHeight);
+            EXPECT_EQ(topInWindow(band), 0);
+            EXPECT_EQ(textColour(gtk_bin_get_child(GTK_BIN(band))), c.textColour);
+        }
+        root->dismissViewController(false);
+        ASSERT_TRUE(host.runUntil([&] { return !presenter->gtkWindowFor(*window); }));
+        if (c.pageHidesTheBar) {
+            statusBarCall(host, "show");
+            ASSERT_TRUE(host.runUntil([&] { return !bar.isHidden(); }));
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "app/AppDelegate.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ui/Application.h"
 #include "plugins/push/NCMPlugin.h"
+#include "plugins/push/NCMPushSink.h"
 #include "tests/e2e/E2EHost.h"
 #include "tests/support/NsPrinters.h"
 
@@ -18,12 +21,16 @@ TEST(Push, TokensAndMessagesReachThePageFunctionsIntact) {
     };)");
     auto answers = host.call("NCMPlugin", "ready", "[]");
     ASSERT_EQ(answers.size(), 1u);
-    ASSERT_TRUE(NCMPlugin::ncmPlugin());
+    // The push road the application delegate hands its pushes to.
+    auto delegate = std::dynamic_pointer_cast<AppDelegate>(ui::Application::shared().delegate());
+    ASSERT_TRUE(delegate);
+    const auto& page = delegate->pushSink();
+    ASSERT_TRUE(page->isPageReady());
 
     const std::string token =
         "a'); e2e.report({ injected: 1 }); ('\\\"\n\xE2\x80\xA8\xE2\x80\xA9</script>";
     size_t from = host.reportCount();
-    NCMPlugin::ncmPlugin()->notifyOfTokenRefresh(token);
+    page->notifyOfTokenRefresh(token);
     auto report = host.waitForReport(
         from, [](const E2EHost::Report& r) { return r.body.find("token") != nullptr; });
     ASSERT_TRUE(report);
@@ -33,7 +40,7 @@ TEST(Push, TokensAndMessagesReachThePageFunctionsIntact) {
                            {"bytes", ns::Value(ns::Data::fromString("\x01\xFF"))},
                            {"aps", ns::Value::dict({{"alert", ns::Value("hi")}})}};
     from = host.reportCount();
-    NCMPlugin::holdPush(NCMPlugin::messageJSON(message));
+    page->holdPush(NCMPlugin::messageJSON(message));
     host.call("NCMPlugin", "registerNotification", "[]");
     report = host.waitForReport(
         from, [](const E2EHost::Report& r) { return r.body.find("push") != nullptr; });

@@ -33,7 +33,7 @@ protected:
         }
         ASSERT_TRUE(NEBServiceHosts::applyTrustedCAFile());
         auto preferences = credentials();
-        messaging_ = NEBMessaging::create(
+        messaging_ = messagingtest::startedMessaging(
             [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
             [this] { return reachability_; });
         messaging_->setRemoteMessageDelegate(delegate_);

@@ -13,13 +13,13 @@ using ::testing::ElementsAre;
 using Style = ui::StatusBar::Style;
 
 class StatusBarTest : public uitest::HeadlessUi {
-  protected:
+protected:
     ui::StatusBar& bar = ui::StatusBar::shared();
 };
 
 // Answers the status bar questions from fields that a test sets.
 class BarController : public ui::ViewController {
-  public:
+public:
     bool hidden = false;
     Style style = Style::Default;
     bool prefersStatusBarHidden() const override { return hidden; }
@@ -91,8 +91,35 @@ TEST_F(StatusBarTest, ApplicationSettersWorkWithoutControllerAppearance) {
     ns::NotificationCenter::defaultCenter().removeObserver(observer);
 }
 
+// Over a screen that does not govern the bar (a sheet), the bar still shows unless that screen,
+// or the child it defers to, prefers it hidden; the application's own hidden bar is hidden
+// over every screen, and without controller appearance only the application decides.
+TEST_F(StatusBarTest, IsHiddenOverAScreenThatPrefersItHidden) {
+    auto root = std::make_shared<BarController>();
+    auto window = show(root);
+    auto top = std::make_shared<BarController>();
+    auto sheet = ui::NavigationController::create(top);
+    root->presentViewController(sheet, false);
+    loop().runUntilIdle();
+    ASSERT_FALSE(bar.isHidden());
+    EXPECT_FALSE(bar.isHiddenOver(sheet));
+
+    top->hidden = true;
+    EXPECT_TRUE(bar.isHiddenOver(sheet)) << "the navigation controller defers to its top";
+    EXPECT_FALSE(bar.isHidden()) << "a sheet does not govern the bar";
+    bar.setViewControllerBasedAppearance(false);
+    EXPECT_FALSE(bar.isHiddenOver(sheet));
+    bar.setHidden(true);
+    EXPECT_TRUE(bar.isHiddenOver(sheet));
+    EXPECT_TRUE(bar.isHiddenOver(nullptr));
+    bar.setHidden(false);
+    bar.setViewControllerBasedAppearance(true);
+    root->dismissViewController(false);
+    loop().runUntilIdle();
+}
+
 class TopDelegate : public ui::ScrollViewDelegate {
-  public:
+public:
     bool allow = false;
     int asked = 0;
     bool scrollViewShouldScrollToTop(ui::ScrollView&) override {

@@ -834,6 +834,30 @@ TEST_F(SQLitePiecesTest, RunsOfRowsJoinIntoTheWholeAnswer) {
     EXPECT_EQ(delegate_->pieces().size(), pieces.size());
 }
 
+// While the page awaits a piece, a run goes as soon as it passes the shortest piece; while the
+// page is busy, the run grows to the longest. Either way the runs join into the whole answer.
+TEST_F(SQLitePiecesTest, RunsAreShortWhileThePageWaitsAndGrowWhileItIsBusy) {
+    fillBig();
+    const std::string select = "SELECT * FROM big ORDER BY n";
+    const SentResult whole = execute(select);
+    delegate_->setTakesPieces(true);
+    delegate_->setPieceAwaited([](size_t sent) { return sent < 2; });
+    const SentResult pieced = execute(select);
+    const auto pieces = delegate_->pieces();
+    ASSERT_GE(pieces.size(), 3u);
+    // Cut at the first row past 64 KiB; rows here are well under 1 KiB.
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_GE(pieces[i].json.size(), size_t{64} << 10);
+        EXPECT_LT(pieces[i].json.size(), (size_t{64} << 10) + 1024);
+    }
+    for (size_t i = 2; i < pieces.size(); ++i) {
+        EXPECT_GE(pieces[i].json.size(), size_t{4} << 20);
+        EXPECT_LT(pieces[i].json.size(), (size_t{4} << 20) + 1024);
+    }
+    EXPECT_EQ(pieced.pieces, pieces.size());
+    EXPECT_EQ(joined(pieced, pieces), whole.message);
+}
+
 // A row that fills a piece by itself leaves the answer no rows of its own.
 TEST_F(SQLitePiecesTest, EveryRowAheadLeavesTheAnswerAnEmptyArray) {
     openTable();

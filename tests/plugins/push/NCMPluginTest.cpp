@@ -11,6 +11,8 @@
 #include "platform/rt/ClassRegistry.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "plugins/push/NCMPushClasses.h"
+#include "plugins/push/NCMPushPage.h"
+#include "sdk/core/NEBServices.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/messaging/NEBMessaging.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
@@ -23,11 +25,12 @@ class NCMPluginTest : public bridgetest::BridgeFixture {
 protected:
     void SetUp() override {
         BridgeFixture::SetUp();
-        NCMPushClasses::registerClasses(*classes_);
+        // The library is not started unless a test starts it.
+        NCMPushClasses::registerClasses(*classes_, page_, messaging_,
+                                        [] { return std::optional<std::string>("T0"); });
         writeConfig(defaultConfig(
             R"(<feature name="NCMPlugin"><param name="ios-package" value="NCMPlugin"/></feature>)"));
         start();
-        NCMPlugin::getLastPush();  // nothing held over from another test
     }
     void call(const std::string& id, const std::string& action, ns::Array arguments = {}) {
         postPageCall(ns::Value(ns::Array{ns::Value(id), ns::Value("NCMPlugin"), ns::Value(action),
@@ -45,6 +48,10 @@ protected:
         call("ready", "ready");
         ASSERT_TRUE(evaluated(callback("ready", 1, "null")));
     }
+
+    std::shared_ptr<NCMPushPage> page_ = std::make_shared<NCMPushPage>();
+    std::shared_ptr<NEBMessaging> messaging_ = std::make_shared<NEBMessaging>(
+        NEBServices::standard(), [] { return std::optional<NEBMessagingCheckinPreferences>(); });
 };
 
 TEST_F(NCMPluginTest, TopicActionsWithoutATopicAnswerOKWithNoMessage) {
@@ -57,8 +64,8 @@ TEST_F(NCMPluginTest, TopicActionsWithoutATopicAnswerOKWithNoMessage) {
 // A notification opened before the page is ready reaches the page that asks for it, and only
 // once; the most recently opened one wins.
 TEST_F(NCMPluginTest, HeldPushGoesToTheAskingPageOnce) {
-    NCMPlugin::holdPush(R"({"n":1})");
-    NCMPlugin::holdPush(R"({"n":2})");
+    page_->holdPush(R"({"n":1})");
+    page_->holdPush(R"({"n":2})");
     call("r1", "registerNotification");
     EXPECT_TRUE(evaluated(NCMPlugin::messageScript(R"({"n":2})")));
     EXPECT_TRUE(evaluated(callback("r1", 1, "null")));
@@ -67,16 +74,22 @@ TEST_F(NCMPluginTest, HeldPushGoesToTheAskingPageOnce) {
     EXPECT_TRUE(evaluated(callback("r2", 1, "null")));
     EXPECT_EQ(scripts().size(), before + 1);  // only the answer
 
+    EXPECT_FALSE(page_->isPageReady());
     call("ready", "ready");
     EXPECT_TRUE(evaluated(callback("ready", 1, "null")));
-    ASSERT_TRUE(NCMPlugin::ncmPlugin());
+    EXPECT_TRUE(page_->isPageReady());
+}
+
+// The page's token comes from instance identity's default token.
+TEST_F(NCMPluginTest, GetTokenAnswersTheDefaultToken) {
+    call("t1", "getToken");
+    EXPECT_TRUE(evaluated(callback("t1", 1, R"("T0")")));
 }
 
 // The page's topic actions reach the messaging library's topics the way they say, and each
 // answers with its topic.
 TEST_F(NCMPluginTest, TopicActionsReachTheLibraryAndAnswerWithTheirTopic) {
-    ns::ScopedSharedInstance<NEBMessaging> messaging;
-    NEBMessaging::messaging();
+    messaging_->start();
     ns::NotificationCenter::defaultCenter().post(kNEBInstanceIDTokenNotification,
                                                  std::make_shared<ns::Box<std::string>>("T1"));
     call("s1", "subscribeToTopic", {ns::Value("news")});
@@ -86,7 +99,7 @@ TEST_F(NCMPluginTest, TopicActionsReachTheLibraryAndAnswerWithTheirTopic) {
     call("u1", "unsubscribeFromTopic", {ns::Value("news")});
     ASSERT_TRUE(evaluated(callback("u1", 1, R"("news")")));
     loop().runUntilIdle();
-    ns::Dictionary wanted = NEBMessaging::messaging()->pubsub()->cache()->allTopics();
+    ns::Dictionary wanted = messaging_->pubsub()->cache()->allTopics();
     EXPECT_TRUE(wanted.contains("/topics/sport"));
     EXPECT_FALSE(wanted.contains("/topics/news"));
     EXPECT_EQ(wanted.size(), 1u);
@@ -96,11 +109,11 @@ TEST_F(NCMPluginTest, TopicActionsReachTheLibraryAndAnswerWithTheirTopic) {
 // comes back to the foreground, once.
 TEST_F(NCMPluginTest, HeldPushIsDeliveredOnceOnReturnToTheForeground) {
     ready();
-    NCMPlugin::holdPush(R"({"n":3})");
-    NCMPlugin::ncmPlugin()->appEnterBackground();
+    page_->holdPush(R"({"n":3})");
+    page_->appEnterBackground();
     EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":3})")), 0u);
-    NCMPlugin::ncmPlugin()->appEnterForeground();
-    NCMPlugin::ncmPlugin()->appEnterForeground();
+    page_->appEnterForeground();
+    page_->appEnterForeground();
     loop().runUntilIdle();
     EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":3})")), 1u);
 }
@@ -110,8 +123,8 @@ TEST_F(NCMPluginTest, HeldPushIsDeliveredOnceOnReturnToTheForeground) {
 TEST_F(NCMPluginTest, MessagesWaitForAListeningPageAndAreConfirmedOnce) {
     std::vector<std::string> confirmed;
     auto deliver = [&](const std::string& json) {
-        NCMPlugin::deliverMessage(json, json,
-                                  [&confirmed](const std::string& id) { confirmed.push_back(id); });
+        page_->deliverMessage(json, json,
+                              [&confirmed](const std::string& id) { confirmed.push_back(id); });
     };
     // The page answers false while it has no callback, then runs it; the first evaluation of
     // the third fails on the way (the page's process went).
@@ -129,14 +142,14 @@ TEST_F(NCMPluginTest, MessagesWaitForAListeningPageAndAreConfirmedOnce) {
     deliver(R"({"n":1})");
     deliver(R"({"n":2})");
     loop().runUntilIdle();
-    EXPECT_EQ(NCMPlugin::waitingMessageCount(), 2u);
+    EXPECT_EQ(page_->waitingMessageCount(), 2u);
     EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":1})")), 0u);
 
     ready();  // before the page set its callback up
     loop().runUntilIdle();
     EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":1})")), 1u);
     EXPECT_TRUE(confirmed.empty());
-    EXPECT_EQ(NCMPlugin::waitingMessageCount(), 2u);
+    EXPECT_EQ(page_->waitingMessageCount(), 2u);
 
     listening = true;
     call("r", "registerNotification");
@@ -144,13 +157,13 @@ TEST_F(NCMPluginTest, MessagesWaitForAListeningPageAndAreConfirmedOnce) {
     deliver(R"({"n":"fails"})");
     loop().runUntilIdle();
     EXPECT_EQ(confirmed, (std::vector<std::string>{R"({"n":1})", R"({"n":2})"}));
-    EXPECT_EQ(NCMPlugin::waitingMessageCount(), 1u);
+    EXPECT_EQ(page_->waitingMessageCount(), 1u);
     EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":2})")), 2u);
     call("r2", "registerNotification");
     ASSERT_TRUE(evaluated(callback("r2", 1, "null")));
     EXPECT_EQ(confirmed,
               (std::vector<std::string>{R"({"n":1})", R"({"n":2})", R"({"n":"fails"})"}));
-    EXPECT_EQ(NCMPlugin::waitingMessageCount(), 0u);
+    EXPECT_EQ(page_->waitingMessageCount(), 0u);
 }
 
 TEST(NCMPluginScripts, TokenIsAlwaysOneStringLiteral) {

@@ -21,6 +21,7 @@
 
 #include "platform/ns/Locale.h"
 #include "platform/ns/Log.h"
+#include "platform/sec/Keychain.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/analytics/NEBAASIdentifierManager.h"
@@ -87,9 +88,10 @@ protected:
 
 // Added with its accessibility, then updated in place: the accessibility stays.
 TEST_F(AnalyticsKeychainGolden, ItemIsAddedThenUpdated) {
-    ASSERT_TRUE(NEBAKeychainWrapper::upsertKeychainValue("1", "_pfo", "com.example.analytics"));
+    NEBAKeychainWrapper keychain(sec::Keychain::shared());
+    ASSERT_TRUE(keychain.upsertKeychainValue("1", "_pfo", "com.example.analytics"));
     std::string dump = "(first write)\n" + testsupport::dumpKeychain();
-    ASSERT_TRUE(NEBAKeychainWrapper::upsertKeychainValue("2", "_pfo", "com.example.analytics"));
+    ASSERT_TRUE(keychain.upsertKeychainValue("2", "_pfo", "com.example.analytics"));
     dump += "(second write)\n" + testsupport::dumpKeychain();
     expectMatchesGolden("analytics/keychain-items.txt", dump);
 }

@@ -42,6 +42,7 @@ protected:
         engine_ = NEBAMeasurement::initWithDatabaseName(
             NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
             std::make_shared<NEBAScheduler>("test.measurement.worker"), std::move(opts),
+            NEBAMeasurement::Context{services_, monitor_, NEBAnalytics::eventPort()},
             std::move(network));
         engineOverride_ = std::make_unique<NEBAMeasurement::ScopedSharedOverride>(engine_);
         NEBAnalytics::setIsAnalyticsEnabled(engine_->wasEnabledDuringInitialization());
@@ -104,6 +105,9 @@ protected:
         });
     }
 
+    // The keychain the engine's services hold.
+    NEBAKeychainWrapper keychain() const { return NEBAKeychainWrapper(services_->keychain()); }
+
     int64_t storedEvents(const std::string& name) {
         return onWorker([&] {
             return engine_->database()
@@ -144,6 +148,7 @@ protected:
     // Instance identity stays out of the engine's tests: its ID is a fixed text.
     NEBAIdentity::ScopedInstanceIDSource instanceID_{
         [] { return ns::Result<std::string>(std::string(kInstanceID)); }};
+    std::shared_ptr<const NEBServices> services_ = NEBServices::standard();
     std::unique_ptr<NEBAnalytics::ScopedState> facade_;
     std::shared_ptr<NEBAMeasurement> engine_;
     std::unique_ptr<NEBAMeasurement::ScopedSharedOverride> engineOverride_;

@@ -112,30 +112,39 @@ int shimGetLastError(sqlite3_vfs*, int n, char* out) {
     return baseVfs->xGetLastError ? baseVfs->xGetLastError(baseVfs, n, out) : 0;
 }
 
+// The shim itself lives as long as the process: a store opened through it keeps calling it
+// until the store is closed, which the engine's fixture does after the test's own scope, and so
+// after this object, has ended.
+sqlite3_vfs& shimVfs() {
+    static sqlite3_vfs& vfs = *new sqlite3_vfs{};
+    return vfs;
+}
+
 }  // namespace
 
 FullDiskVfs::FullDiskVfs() {
     base_ = sqlite3_vfs_find(nullptr);
     baseVfs = base_;
-    vfs_.iVersion = 1;
-    vfs_.szOsFile = static_cast<int>(sizeof(ShimFile)) + base_->szOsFile;
-    vfs_.mxPathname = base_->mxPathname;
-    vfs_.zName = "analytics-full-disk";
-    vfs_.xOpen = shimOpen;
-    vfs_.xDelete = shimDelete;
-    vfs_.xAccess = shimAccess;
-    vfs_.xFullPathname = shimFullPathname;
-    vfs_.xRandomness = shimRandomness;
-    vfs_.xSleep = shimSleep;
-    vfs_.xCurrentTime = shimCurrentTime;
-    vfs_.xGetLastError = shimGetLastError;
+    sqlite3_vfs& vfs = shimVfs();
+    vfs.iVersion = 1;
+    vfs.szOsFile = static_cast<int>(sizeof(ShimFile)) + base_->szOsFile;
+    vfs.mxPathname = base_->mxPathname;
+    vfs.zName = "analytics-full-disk";
+    vfs.xOpen = shimOpen;
+    vfs.xDelete = shimDelete;
+    vfs.xAccess = shimAccess;
+    vfs.xFullPathname = shimFullPathname;
+    vfs.xRandomness = shimRandomness;
+    vfs.xSleep = shimSleep;
+    vfs.xCurrentTime = shimCurrentTime;
+    vfs.xGetLastError = shimGetLastError;
     full_ = false;
-    sqlite3_vfs_register(&vfs_, 1);
+    sqlite3_vfs_register(&vfs, 1);
 }
 
 FullDiskVfs::~FullDiskVfs() {
     full_ = false;
-    sqlite3_vfs_unregister(&vfs_);
+    sqlite3_vfs_unregister(&shimVfs());
     sqlite3_vfs_register(base_, 1);
 }
 

@@ -20,7 +20,6 @@ public:
     static std::atomic<bool> full_;
 
 private:
-    sqlite3_vfs vfs_{};
     sqlite3_vfs* base_ = nullptr;
 };
 

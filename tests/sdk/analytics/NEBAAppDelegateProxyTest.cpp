@@ -60,7 +60,7 @@ TEST_F(AppDelegateProxyTest, OpenedURLsReachAnalyticsFirstAndThenTheDelegate) {
     NEBAnalytics::setOpenURLListener(
         [&](const ns::URL& url) { heard.push_back(url.absoluteString()); });
     enableProxy(ns::Value("no"));  // not a number: enabled
-    NEBAAppDelegateProxy::proxyOriginalDelegate(delegate_);
+    NEBAAppDelegateProxy::proxyOriginalDelegate(delegate_, NEBAnalytics::handleOpenURL);
     const std::string link = "hybridexample://open?utm_source=mail";
     EXPECT_TRUE(application_->deliver<DelegateOp::OpenURL>(ns::URL::parse(link), ns::Dictionary{}));
     EXPECT_EQ(delegate_->opened, std::vector<std::string>{link});
@@ -82,7 +82,7 @@ TEST_F(AppDelegateProxyTest, OpenedURLsReachAnalyticsFirstAndThenTheDelegate) {
 TEST_F(AppDelegateProxyTest, WebActivitiesAreReportedAndMissingHandlersSaidOnce) {
     ns::ScopedSharedInstance<rt::ClassRegistry> classes;
     ui::Application::registerRuntimeClasses(rt::ClassRegistry::shared());
-    NEBAAppDelegateProxy::proxyOriginalDelegate(delegate_);
+    NEBAAppDelegateProxy::proxyOriginalDelegate(delegate_, NEBAnalytics::handleOpenURL);
     auto web = std::make_shared<ui::UserActivity>(ui::kUserActivityTypeBrowsingWeb);
     web->setWebpageURL(ns::URL::parse("https://example.invalid/p?gclid=abc"));
     for (int i = 0; i < 2; ++i)
@@ -99,7 +99,7 @@ TEST_F(AppDelegateProxyTest, WebActivitiesAreReportedAndMissingHandlersSaidOnce)
 }
 
 TEST_F(AppDelegateProxyTest, BackgroundSessionsOfOthersReachTheDelegate) {
-    NEBAAppDelegateProxy::proxyOriginalDelegate(delegate_);
+    NEBAAppDelegateProxy::proxyOriginalDelegate(delegate_, NEBAnalytics::handleOpenURL);
     int completions = 0;
     application_->deliver<DelegateOp::HandleEventsForBackgroundURLSession>(
         std::string("com.example.downloads"), ui::CompletionHandler([&] { ++completions; }));
@@ -109,7 +109,7 @@ TEST_F(AppDelegateProxyTest, BackgroundSessionsOfOthersReachTheDelegate) {
 
 TEST_F(AppDelegateProxyTest, TheInfoPlistSwitchLeavesTheDelegateAlone) {
     enableProxy(ns::Value(false));
-    NEBAAppDelegateProxy::proxyOriginalDelegate(delegate_);
+    NEBAAppDelegateProxy::proxyOriginalDelegate(delegate_, NEBAnalytics::handleOpenURL);
     EXPECT_FALSE(
         application_->isHookInstalled(DelegateOp::OpenURL, NEBAAppDelegateProxy::kHookOwner));
     EXPECT_FALSE(application_->delegateRespondsTo(DelegateOp::ContinueUserActivity));

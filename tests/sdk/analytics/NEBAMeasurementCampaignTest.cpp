@@ -48,7 +48,7 @@ TEST_F(CampaignTest, CampaignEventsNeedOneOfTheRequiredParameters) {
 }
 
 TEST_F(CampaignTest, FirstOpenCountsEarlierInstallsAndReportsTheLaunchLink) {
-    ASSERT_TRUE(NEBAKeychainWrapper::upsertKeychainValue("2", "_pfo", kBundleID));
+    ASSERT_TRUE(keychain().upsertKeychainValue("2", "_pfo", kBundleID));
     ns::UserDefaults::standardUserDefaults()->setObject(
         NEBAMeasurement::kDeepLinkKey, ns::Value("https://example.invalid/p?utm_source=mail"));
     startEngine(appOptions(), true);
@@ -63,7 +63,7 @@ TEST_F(CampaignTest, FirstOpenCountsEarlierInstallsAndReportsTheLaunchLink) {
     ASSERT_EQ(engagement.size(), 1u);
     EXPECT_EQ(parameter(engagement[0], "_et"), ns::Value(int64_t{1}));
     EXPECT_EQ(storedEvents("_f"), 1);
-    EXPECT_EQ(NEBAKeychainWrapper::keychainValueWithIdentifier("_pfo", kBundleID), "3");
+    EXPECT_EQ(keychain().keychainValueWithIdentifier("_pfo", kBundleID), "3");
 
     auto millis = static_cast<int64_t>(engine_->initTimestamp() * 1000);
     auto firstOpenTime = onWorker(

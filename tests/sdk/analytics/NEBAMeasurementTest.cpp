@@ -8,6 +8,7 @@
 #include "platform/sec/Keychain.h"
 #include "platform/testing/InjectedFaults.h"
 
+#include "sdk/analytics/NEBAErrorEvent.h"
 #include "sdk/analytics/NEBAKeychainWrapper.h"
 #include "tests/sdk/analytics/EngineFixture.h"
 
@@ -50,6 +51,18 @@ TEST_F(MeasurementTest, PublicLimitRaisesCode16AndSparesTheOverallAllowance) {
     // Only the error event itself was added to the overall count.
     EXPECT_EQ(counts().allEventsCount(), 11);
     EXPECT_EQ(counts().errorEventsCount(), 1);
+}
+
+// The engine stores its own refusals and tells the facade's listeners of them; it does not send
+// them back up through the facade, which may reach another engine or none.
+TEST_F(MeasurementTest, RefusalsAreStoredByTheEngineThatMadeThem) {
+    startEngine();
+    engineOverride_.reset();
+    setCounts(10, 50000, 0);
+    log(makeEvent("shop"));
+    loop().runUntilIdle();
+    EXPECT_EQ(storedEvents(kNEBAErrorEventName), 1);
+    EXPECT_EQ(errorCodes(), std::vector<int64_t>{NEBAErrorCode::PublicEventsOverDailyLimit});
 }
 
 TEST_F(MeasurementTest, ErrorEventsOverTheirLimitRaiseNoFurtherErrors) {
@@ -159,10 +172,10 @@ TEST_F(MeasurementTest, EachStoredFirstOpenRaisesTheKeychainCount) {
     sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
     startEngine(options({{kNEBBundleID, ns::Value("com.example.app")}}));
     std::string bundleID = ns::Bundle::mainBundle()->bundleIdentifier().value_or("com.example.app");
-    ASSERT_TRUE(NEBAKeychainWrapper::upsertKeychainValue("-4", "_pfo", bundleID));
+    ASSERT_TRUE(keychain().upsertKeychainValue("-4", "_pfo", bundleID));
     log(makeEvent("_f", {}, "auto"));
     log(makeEvent("_f", {}, "auto"));
-    EXPECT_EQ(NEBAKeychainWrapper::keychainValueWithIdentifier("_pfo", bundleID), "2");
+    EXPECT_EQ(keychain().keychainValueWithIdentifier("_pfo", bundleID), "2");
 }
 
 TEST_F(MeasurementTest, DisabledEngineStoresNothingAndKeepsWhatItHas) {

@@ -17,6 +17,7 @@
 #include "platform/sec/Keychain.h"
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "sdk/analytics/NEBAMeasurement.h"
+#include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "services/peers/MeasurementPeer.h"
 #include "tests/peers/LoopPump.h"
@@ -46,7 +47,8 @@ constexpr const char* kAppID = "1:42:ios:kill";
                                                                  net::kReachabilityFlagsReachable);
     });
     NEBServiceHosts::setMeasurementUploadHost(args.at(1));
-    NEBAMonitor::setShared(std::make_shared<NEBAMonitor>(-1, std::make_shared<Quiet>(), 3403));
+    auto monitor = std::make_shared<NEBAMonitor>(-1, std::make_shared<Quiet>(), 3403);
+    NEBAMonitor::setShared(monitor);
     NEBAIdentity::ScopedInstanceIDSource instanceID(
         [] { return ns::Result<std::string>(std::string("iid")); });
     auto options =
@@ -55,6 +57,7 @@ constexpr const char* kAppID = "1:42:ios:kill";
     auto engine = NEBAMeasurement::initWithDatabaseName(
         NEBADatabase::kDatabaseName, NEBAPersistedConfig::kSuiteName,
         std::make_shared<NEBAScheduler>("kill.measurement.worker"), options,
+        NEBAMeasurement::Context{NEBServices::standard(), monitor, NEBAnalytics::eventPort()},
         NEBNetwork::create("localhost"));
     if (!engine) ::_exit(3);
     auto& worker = *engine->scheduler()->workerQueue();

@@ -1,6 +1,7 @@
 // Decimal numbers, digests, query strings and the keychain wrapper.
 #include "platform/ns/Sandbox.h"
 #include "platform/sec/Keychain.h"
+#include "platform/sec/SecItem.h"
 #include "sdk/analytics/NEBADecimal.h"
 #include "sdk/analytics/NEBAKeychainWrapper.h"
 #include "sdk/analytics/NEBNSDictionaryQuery.h"
@@ -54,15 +55,32 @@ TEST_F(NEBAUtilitiesTest, DigestsAndQueryStrings) {
 
 TEST_F(NEBAUtilitiesTest, KeychainHoldsOneValuePerIdentifier) {
     sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
-    EXPECT_TRUE(NEBAKeychainWrapper::upsertKeychainValue("1", "_pfo", "com.example.app"));
-    EXPECT_TRUE(NEBAKeychainWrapper::upsertKeychainValue("2", "_pfo", "com.example.app"));
-    EXPECT_EQ(NEBAKeychainWrapper::keychainValueWithIdentifier("_pfo", "com.example.app"), "2");
-    EXPECT_FALSE(NEBAKeychainWrapper::keychainValueWithIdentifier("_pfo", "com.other.app"));
-    EXPECT_FALSE(NEBAKeychainWrapper::upsertKeychainValue("1", "", "com.example.app"));
-    EXPECT_FALSE(NEBAKeychainWrapper::upsertKeychainValue("1", "_pfo", ""));
-    EXPECT_FALSE(NEBAKeychainWrapper::upsertKeychainValue("", "_pfo", "com.example.app"));
-    NEBAKeychainWrapper::deleteKeychainValueWithIdentifier("_pfo", "com.example.app");
-    EXPECT_FALSE(NEBAKeychainWrapper::keychainDataWithIdentifier("_pfo", "com.example.app"));
+    NEBAKeychainWrapper keychain(sec::Keychain::shared());
+    EXPECT_TRUE(keychain.upsertKeychainValue("1", "_pfo", "com.example.app"));
+    EXPECT_TRUE(keychain.upsertKeychainValue("2", "_pfo", "com.example.app"));
+    EXPECT_EQ(keychain.keychainValueWithIdentifier("_pfo", "com.example.app"), "2");
+    EXPECT_FALSE(keychain.keychainValueWithIdentifier("_pfo", "com.other.app"));
+    EXPECT_FALSE(keychain.upsertKeychainValue("1", "", "com.example.app"));
+    EXPECT_FALSE(keychain.upsertKeychainValue("1", "_pfo", ""));
+    EXPECT_FALSE(keychain.upsertKeychainValue("", "_pfo", "com.example.app"));
+    EXPECT_TRUE(keychain.deleteKeychainValueWithIdentifier("_pfo", "com.example.app"));
+    EXPECT_FALSE(keychain.keychainDataWithIdentifier("_pfo", "com.example.app"));
+    EXPECT_TRUE(keychain.deleteKeychainValueWithIdentifier("_pfo", "com.example.app"));
+}
+
+// An item that holds no value reads as absent; a write must still take its place rather than
+// fail beside it.
+TEST_F(NEBAUtilitiesTest, KeychainWriteReplacesAnItemWithoutValue) {
+    sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
+    NEBAKeychainWrapper keychain(sec::Keychain::shared());
+    auto item = NEBAKeychainWrapper::searchDirectoryForIdentifier("_pfo", "com.example.app");
+    ASSERT_TRUE(item);
+    (*item)[sec::kSecValueData] = ns::Value(ns::Data());
+    ASSERT_EQ(sec::Keychain::shared().add(*item, nullptr), sec::errSecSuccess);
+    ASSERT_FALSE(keychain.keychainValueWithIdentifier("_pfo", "com.example.app"));
+
+    EXPECT_TRUE(keychain.upsertKeychainValue("4", "_pfo", "com.example.app"));
+    EXPECT_EQ(keychain.keychainValueWithIdentifier("_pfo", "com.example.app"), "4");
 }
 
 }  // namespace

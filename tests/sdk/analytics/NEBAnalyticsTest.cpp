@@ -3,6 +3,10 @@
 #include <atomic>
 
 #include "platform/ns/NotificationCenter.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/testing/ScopedSharedInstance.h"
+#include "sdk/core/NEBAnalyticsInternalLogging.h"
+#include "sdk/core/NEBAnalyticsStarting.h"
 #include "tests/sdk/analytics/EngineFixture.h"
 
 namespace analyticstest {
@@ -157,6 +161,27 @@ TEST_F(AnalyticsFacadeTest, UserPropertiesWithoutQueueAnswerEmptyOnMain) {
     EXPECT_TRUE(onMain);
 }
 
+// Messaging finds analytics by its class name and logs its notification events through it.
+TEST_F(AnalyticsFacadeTest, OtherPartsLogThroughTheClassFoundByName) {
+    startEngine();
+    ns::ScopedSharedInstance<rt::ClassRegistry> classes;
+    NEBAnalytics::registerClass(rt::ClassRegistry::shared());
+    const auto* found = rt::ClassRegistry::shared().classNamed(kNEBAnalyticsClassName);
+    ASSERT_TRUE(found);
+    for (const char* operation :
+         {kNEBAnalyticsLogInternalEventOperation, kNEBAnalyticsSetInternalUserPropertyOperation})
+        EXPECT_TRUE(found->instancesRespondTo(operation)) << operation;
+    auto analytics = std::dynamic_pointer_cast<NEBAnalyticsInternalLogging>(found->create());
+    ASSERT_TRUE(analytics);
+    analytics->logInternalEventWithOrigin("ncm", "_no", {{"_nmid", ns::Value("1")}});
+    analytics->setInternalUserProperty(ns::Value("news"), "_ln");
+    loop().runUntilIdle();
+    EXPECT_EQ(seenNamed("_no").size(), 1u);
+    EXPECT_EQ(storedEvents("_no"), 1);
+    EXPECT_TRUE(
+        onWorker([&] { return engine_->database()->userAttributeWithName("_ln").value(); }));
+}
+
 TEST_F(AnalyticsFacadeTest, StartsOnceAndFollowsTheEnabledNotification) {
     int posted = 0;
     auto token = ns::NotificationCenter::defaultCenter().addObserver(
@@ -164,8 +189,8 @@ TEST_F(AnalyticsFacadeTest, StartsOnceAndFollowsTheEnabledNotification) {
     NEBAMeasurement::ScopedSharedOverride none(nullptr);
     auto configuration = std::make_shared<NEBAnalyticsConfiguration>();
     auto opts = options({{kNEBAnalyticsCollectionEnabled, ns::Value(false)}});
-    NEBAnalytics::startWithConfiguration(configuration, opts);
-    NEBAnalytics::startWithConfiguration(configuration, opts);
+    NEBAnalytics::startWithConfiguration(configuration, opts, NEBServices::standard());
+    NEBAnalytics::startWithConfiguration(configuration, opts, NEBServices::standard());
     loop().runUntilIdle();
     ns::NotificationCenter::defaultCenter().removeObserver(token);
     EXPECT_EQ(posted, 1);

@@ -47,12 +47,17 @@ std::string exceptionReason(F&& f) {
 // Stands in for the analytics part, which registers itself by class name.
 class FakeAnalytics : public ns::Object, public NEBAnalyticsStarting {
 public:
+    struct Start {
+        std::shared_ptr<NEBAnalyticsConfiguration> configuration;
+        std::shared_ptr<NEBOptions> options;
+        std::shared_ptr<const NEBServices> services;
+    };
     void startWithConfiguration(std::shared_ptr<NEBAnalyticsConfiguration> configuration,
-                                std::shared_ptr<NEBOptions> options) override {
-        starts.emplace_back(std::move(configuration), std::move(options));
+                                std::shared_ptr<NEBOptions> options,
+                                std::shared_ptr<const NEBServices> services) override {
+        starts.push_back({std::move(configuration), std::move(options), std::move(services)});
     }
-    std::vector<std::pair<std::shared_ptr<NEBAnalyticsConfiguration>, std::shared_ptr<NEBOptions>>>
-        starts;
+    std::vector<Start> starts;
 
     // Registers "NEBAnalytics" as the analytics part does, answering the start operation.
     static std::shared_ptr<FakeAnalytics> registerClass() {
@@ -258,9 +263,11 @@ TEST_F(AppTest, AnalyticsIsStartedByClassNameForTheDefaultAppOnly) {
     NEBApp::configure();
     NEBApp::configureWithName("second", NEBOptions::defaultOptions()->copy());
     ASSERT_EQ(analytics->starts.size(), 1u);
-    EXPECT_EQ(analytics->starts[0].first,
+    EXPECT_EQ(analytics->starts[0].configuration,
               NEBConfiguration::sharedInstance().analyticsConfiguration());
-    EXPECT_EQ(analytics->starts[0].second, NEBOptions::defaultOptions());
+    EXPECT_EQ(analytics->starts[0].options, NEBOptions::defaultOptions());
+    // Analytics stands on the services the core made, as the other parts do.
+    EXPECT_EQ(analytics->starts[0].services, NEBApp::services());
     EXPECT_FALSE(logs().contains("I-COR000022"));
 }
 

@@ -60,7 +60,7 @@ protected:
 };
 
 // The item as first written, then as written again with another accessibility and password:
-// the wrapper removes the old item and adds a new one.
+// the wrapper replaces it whole.
 TEST_F(MessagingKeychainGolden, ItemIsReplacedWhole) {
     NEBMessagingAuthKeychain keychain("com.nebula.msg");
     ASSERT_TRUE(keychain.setPassword("4242|secret-4242", "com.nebula.msg.checkin-service", "",
@@ -129,7 +129,7 @@ TEST_F(MessagingFlowGolden, StartConnectLoginAndSubscribe) {
         NEBMessagingSharedLogger().setWriter(std::make_shared<NEBMessagingFileHandleLogWriter>());
         auto preferences = credentials();
         preferences.versionInfo = "v9";
-        messaging_ = NEBMessaging::create(
+        messaging_ = messagingtest::startedMessaging(
             [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
             [this] { return reachability_; });
         // Info lines too: they are part of what the flow says.

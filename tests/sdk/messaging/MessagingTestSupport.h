@@ -14,6 +14,8 @@
 #include "platform/testing/InjectedReachabilitySource.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "sdk/core/NEBServiceHosts.h"
+#include "sdk/core/NEBServices.h"
+#include "sdk/messaging/NEBMessaging.h"
 #include "sdk/messaging/NEBMessagingCheckinPreferences.h"
 #include "sdk/messaging/NEBMessagingDelegate.h"
 #include "sdk/messaging/NEBMessagingLogLevelFilter.h"
@@ -44,10 +46,20 @@ inline mcs::McsDataMessageStanza topicMessage(const std::string& persistentId,
     return stanza;
 }
 
+// A started facade on the SDK's standard services.
+inline std::shared_ptr<NEBMessaging> startedMessaging(
+    NEBMessagingCheckinService::CachedCheckinPreferences credentials,
+    NEBMessaging::ReachabilityFactory reachability = {}) {
+    auto messaging = std::make_shared<NEBMessaging>(NEBServices::standard(), std::move(credentials),
+                                                    std::move(reachability));
+    messaging->start();
+    return messaging;
+}
+
 // Collects what the messaging logger writes.
 class RecordingLogWriter : public NEBMessagingLogWriter {
 public:
-    void logMessage(std::string_view message, int) override {
+    void logMessage(std::string_view message, NEBMessagingLogLevel) override {
         std::lock_guard lock(mutex_);
         lines_.emplace_back(message);
     }
@@ -102,6 +114,8 @@ protected:
     }
 
     static const peers::TestCA& ca() { return *ca_; }
+    // The SDK's standard services, as the program's parts get them.
+    static std::shared_ptr<const NEBServices> services() { return NEBServices::standard(); }
     static bool runUntil(const std::function<bool()>& done) {
         return peers::runMainLoopUntil(done);
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/dispatch/RunLoop.h"
+#include "platform/sec/Keychain.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
 
@@ -24,10 +25,11 @@ protected:
         store_ = std::make_shared<NEBMessagingRmqManager>("rmq2");
         store_->loadRmqId();
     }
-    void makeClient(bool withCredentials = true) {
+    void makeClient(bool withCredentials = true,
+                    std::shared_ptr<const NEBServices> services = MessagingTest::services()) {
         auto preferences = credentials();
         client_ = std::make_shared<NEBMessagingClient>(
-            reachability_, store_,
+            std::move(services), reachability_, store_,
             [this, preferences,
              withCredentials]() -> std::optional<NEBMessagingCheckinPreferences> {
                 if (!withCredentials && !credentialsArrived_) return std::nullopt;
@@ -125,6 +127,27 @@ TEST_F(NEBMessagingClientTest, BacksOffFromTwoToTenTwentyFourSecondsAndLoginRese
     EXPECT_EQ(client_->connectRetryCount(), 0u);
     ASSERT_EQ(answers_.errors.size(), 1u);
     EXPECT_FALSE(answers_.errors[0]);
+}
+
+// The waits are the services' messaging connect row, whatever it holds.
+TEST_F(NEBMessagingClientTest, BackOffFollowsTheServicesRow) {
+    auto o = options();
+    o.answerLogin = false;
+    peers::MessagingServer server(o);
+    NEBMessagingServiceHosts::setMessagingServer("127.0.0.1", server.port());
+    NEBBackoffPolicies rules;
+    rules.messagingConnect = {.base = 3, .maxExponent = 1};
+    makeClient(true, std::make_shared<const NEBServices>(sec::Keychain::shared(),
+                                                         NEBRequestPolicies{}, rules));
+    client_->connectWithHandler(answers_.handler());
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        ASSERT_TRUE(runUntil([&] { return server.loginRequests().size() == size_t(attempt); }));
+        loop().advanceBy(40s);
+        loop().advanceBy(5s);  // 3 * 2^1 seconds, the row's longest
+        EXPECT_EQ(state(), NEBMessagingConnection::kDisconnected) << attempt;
+        loop().advanceBy(1s);
+        EXPECT_NE(state(), NEBMessagingConnection::kDisconnected) << attempt;
+    }
 }
 
 TEST_F(NEBMessagingClientTest, UnreachableNetworkAnswersFourAndReachableRetriesAtOnce) {

@@ -41,7 +41,7 @@ protected:
         store_->loadRmqId();
         auto preferences = credentials();
         client_ = std::make_shared<NEBMessagingClient>(
-            network_, store_, [preferences] { return std::optional(preferences); });
+            services(), network_, store_, [preferences] { return std::optional(preferences); });
         manager_ = std::make_shared<NEBMessagingDataMessageManager>(
             receiver_, client_, store_, std::weak_ptr<NEBMessagingSyncMessageManager>());
         manager_->refreshDelayedMessages();

@@ -59,7 +59,7 @@ private:
         std::make_shared<NIPReachability>(std::make_shared<net::InjectedReachabilitySource>(
             net::ReachabilityTarget::forNetworkInGeneral()));
     network->callbackWithFlags(net::kReachabilityFlagsReachable);
-    auto messaging = NEBMessaging::create(
+    auto messaging = messagingtest::startedMessaging(
         [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
         [network] { return network; });
     // The library holds its delegate weakly.

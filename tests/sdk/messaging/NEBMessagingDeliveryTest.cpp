@@ -45,7 +45,7 @@ protected:
     std::shared_ptr<NEBMessaging> start() {
         messaging_.reset();
         auto preferences = credentials();
-        messaging_ = NEBMessaging::create(
+        messaging_ = messagingtest::startedMessaging(
             [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
             [this] { return reachability_; });
         return messaging_;

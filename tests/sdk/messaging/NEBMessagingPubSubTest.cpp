@@ -6,11 +6,13 @@
 
 #include "platform/ns/Bundle.h"
 #include "platform/ns/UserDefaults.h"
+#include "platform/sec/Keychain.h"
 #include "sdk/core/NEBServiceHosts.h"
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
 #include "services/peers/HttpsServer.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
 
@@ -37,11 +39,14 @@ protected:
         server_ = std::make_unique<peers::HttpsServer>(ca());
         NEBServiceHosts::setRegistrationServerURL(server_->baseURL());
         store_ = std::make_shared<NEBMessagingRmqManager>("rmq2");
+        makeClient(services());
+    }
+    void makeClient(std::shared_ptr<const NEBServices> services) {
         auto preferences = credentials();
         preferences.versionInfo = "v9";
-        client_ = std::make_shared<NEBMessagingClient>(reachability(true), store_, [preferences] {
-            return std::optional<NEBMessagingCheckinPreferences>(preferences);
-        });
+        client_ = std::make_shared<NEBMessagingClient>(
+            std::move(services), reachability(true), store_,
+            [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); });
         pubsub_ = NEBMessagingPubSub::create(client_, [this] { return token_; });
     }
     void TearDown() override {
@@ -150,6 +155,28 @@ TEST_F(NEBMessagingPubSubTest, ServerRefusalsAreErrors) {
     EXPECT_EQ(subscribe("/topics/a b").error->code(), NEBMessagingPubSub::kErrorInvalidTopic);
 }
 
+// A topic request runs on the SDK's request road: within the services' topic registration
+// limits, and never redirected from https to plain http, where the device's credentials would
+// travel in the clear. A redirect not followed is the answer, which holds no token.
+TEST_F(NEBMessagingPubSubTest, RequestsKeepToTheServicesLimitsAndToHttps) {
+    server_->on("POST", "/iid/register",
+                HttpResponse::redirect(307, "http://127.0.0.1:9/iid/register"));
+    server_->on("POST", "/iid/register", HttpResponse::text(200, "token=/topics/b"));
+    auto refused = subscribe("/topics/a");
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->domain(), kNEBMessagingDomain);
+    EXPECT_EQ(refused.error->code(), NEBMessagingPubsubRegistrationClient::kErrorInvalidReply);
+
+    NEBRequestPolicies small;
+    small.topicRegistration.maximumResponseSize = 8;
+    makeClient(
+        std::make_shared<const NEBServices>(sec::Keychain::shared(), small, NEBBackoffPolicies{}));
+    auto tooLong = subscribe("/topics/b");
+    ASSERT_TRUE(tooLong.error);
+    EXPECT_NE(tooLong.error->domain(), kNEBMessagingDomain);
+    EXPECT_EQ(server_->requestCount(), 2u);
+}
+
 TEST_F(NEBMessagingPubSubTest, ASecondRequestForTheSameKeyWhileOneRunsIsRefused) {
     server_->on("POST", "/iid/register", HttpResponse::hang());
     // The first answer may come after the test: it must find its outcome alive.
@@ -222,8 +249,9 @@ TEST_F(NEBMessagingPubSubTest, ASecondSyncLeavesATopicInFlightToTheFirstRequest)
 }
 
 TEST_F(NEBMessagingPubSubTest, MissingCredentialsAnswer501) {
-    auto bare = std::make_shared<NEBMessagingClient>(
-        reachability(true), store_, [] { return std::optional<NEBMessagingCheckinPreferences>(); });
+    auto bare = std::make_shared<NEBMessagingClient>(services(), reachability(true), store_, [] {
+        return std::optional<NEBMessagingCheckinPreferences>();
+    });
     auto pubsub = NEBMessagingPubSub::create(bare, [] { return std::string("T"); });
     Outcome outcome;
     pubsub->subscribeWithToken("T", "/topics/a", {}, outcome.handler());

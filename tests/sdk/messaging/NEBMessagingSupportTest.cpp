@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "platform/sec/Keychain.h"
+#include <atomic>
+#include <thread>
+
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Screen.h"
 #include "sdk/messaging/NEBMessagingAuthKeychain.h"
 #include "sdk/messaging/NEBMessagingDevice.h"
 #include "sdk/messaging/NSDictionary+NEBMessaging.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
+#include "tests/support/KeychainDump.h"
 
 namespace {
 
@@ -23,11 +26,7 @@ TEST_F(NEBMessagingSupportTest, DictionaryTextKeepsOnlyStringPairs) {
 }
 
 TEST_F(NEBMessagingSupportTest, KeychainPasswordsAreReplacedAndRemoved) {
-    testsupport::TempDir keys;
-    sec::Keychain::setDirectory(keys.path());
-    struct Restore {
-        ~Restore() { sec::Keychain::setDirectory(sec::Keychain::defaultDirectory()); }
-    } restore;
+    testsupport::ScopedKeychain keys;
     NEBMessagingAuthKeychain keychain("msg-generic");
     EXPECT_EQ(keychain.setPassword("one", "", "", "acct").error().code(), -1301);
     ASSERT_TRUE(keychain.setPassword("one", "svc", "", "acct"));
@@ -39,6 +38,30 @@ TEST_F(NEBMessagingSupportTest, KeychainPasswordsAreReplacedAndRemoved) {
     EXPECT_EQ(keychain.setPassword("", "svc", "", "acct").error().code(), -1301);
     EXPECT_EQ(keychain.passwordForService("svc", "acct").error().code(), -25300);
     EXPECT_TRUE(keychain.removePasswordForService("svc", "acct"));
+}
+
+// A rewrite replaces the item in one step: a reader on another thread never finds it missing.
+TEST_F(NEBMessagingSupportTest, KeychainReaderNeverMissesARewrittenItem) {
+    testsupport::ScopedKeychain keys;
+    NEBMessagingAuthKeychain keychain("msg-generic");
+    ASSERT_TRUE(keychain.setPassword("v0", "svc", "", "acct"));
+    std::atomic<bool> written{false};
+    std::atomic<int> failedWrites{0};
+    std::thread writer([&] {
+        for (int i = 1; i <= 100; ++i) {
+            if (!keychain.setPassword("v" + std::to_string(i), "svc", "", "acct")) ++failedWrites;
+        }
+        written = true;
+    });
+    int reads = 0, missing = 0;
+    while (!written || reads == 0) {
+        ++reads;
+        if (!keychain.passwordForService("svc", "acct")) ++missing;
+    }
+    writer.join();
+    EXPECT_EQ(failedWrites, 0);
+    EXPECT_EQ(missing, 0) << "of " << reads << " reads";
+    EXPECT_EQ(*keychain.passwordForService("svc", "acct").value(), "v100");
 }
 
 // The system version as one number, read once; before 4.0 the screen counts at scale 1.

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/Locale.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/UserDefaults.h"
 #include "platform/rt/ClassRegistry.h"
@@ -16,11 +17,13 @@
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingDataMessageManager.h"
+#include "sdk/messaging/NEBMessagingFileHandleLogWriter.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
 #include "sdk/messaging/NEBMessagingReceiver.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -47,7 +50,7 @@ protected:
                                  {kNEBAnalyticsLogInternalEventOperation,
                                   kNEBAnalyticsSetInternalUserPropertyOperation});
         auto preferences = credentials();
-        messaging_ = NEBMessaging::create(
+        messaging_ = messagingtest::startedMessaging(
             [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
             [this] { return reachability_; });
     }
@@ -65,6 +68,27 @@ protected:
     std::shared_ptr<NIPReachability> reachability_ = reachability(true);
     std::shared_ptr<NEBMessaging> messaging_;
 };
+
+// The locale instance identity's check-in names: the service's entry that best serves the
+// user's first served language, the platform's way ("zh-Hant-TW" is served by "zh_TW"), else
+// "en".
+TEST_F(NEBMessagingTest, CurrentLocaleIsTheServicesBestEntryForTheUser) {
+    struct Case {
+        std::vector<std::string> languages;
+        const char* locale;
+    };
+    for (const auto& c : std::vector<Case>{{{"fr-FR"}, "fr_FR"},
+                                           {{"xx", "de"}, "de"},
+                                           {{"zh-Hant-TW"}, "zh_TW"},
+                                           {{"pt-PT"}, "pt_PT"},
+                                           {{"xx"}, "en"}}) {
+        ns::Array languages;
+        for (const auto& language : c.languages) languages.emplace_back(language);
+        ns::UserDefaults::standardUserDefaults()->setObject(ns::kAppleLanguagesKey,
+                                                            ns::Value(languages));
+        EXPECT_EQ(NEBMessaging::NEBMessagingSDKCurrentLocale(), c.locale) << c.languages[0];
+    }
+}
 
 TEST_F(NEBMessagingTest, StartWritesTheVersionAndMakesTheStoreFolder) {
     EXPECT_EQ(ns::UserDefaults::standardUserDefaults()
@@ -96,12 +120,22 @@ TEST_F(NEBMessagingTest, TopicFrontsNeedATokenAndAValidName) {
     messaging_->unsubscribeFromTopic("x/y");
     EXPECT_EQ(log_->count("Cannot parse topic name x/y. Will not unsubscribe."), 1u);
     // A name that would forge a line, or reach the terminal, is written escaped.
-    messaging_->subscribeToTopic("x\n2026-01-01 00:00:00: <NEBMessaging/ERROR> forged\x1b[2J");
-    EXPECT_EQ(log_->count("Cannot parse topic name x\\n2026-01-01 00:00:00: "
-                          "<NEBMessaging/ERROR> forged\\u001B[2J. Will not subscribe."),
-              1u);
-    EXPECT_EQ(log_->count("\n"), 0u);
-    EXPECT_EQ(log_->count("\x1b"), 0u);
+    {
+        testsupport::LogCapture written;
+        written.expect("Cannot parse topic name x");
+        NEBMessagingSharedLogger().setWriter(std::make_shared<NEBMessagingFileHandleLogWriter>());
+        messaging_->subscribeToTopic("x\n2026-01-01 00:00:00: <NEBMessaging/ERROR> forged\x1b[2J");
+        NEBMessagingSharedLogger().setWriter(log_);
+        ASSERT_EQ(written.entries().size(), 1u);
+        const std::string line = written.entries()[0].line;
+        EXPECT_NE(line.find("Cannot parse topic name x\\n2026-01-01 00:00:00: "
+                            "<NEBMessaging/ERROR> forged\\u001B[2J. Will not subscribe."),
+                  std::string::npos)
+            << line;
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+        EXPECT_EQ(line.find('\x1b'), std::string::npos);
+        EXPECT_EQ(written.entries()[0].subsystem, kNEBMessagingLogSubsystem);
+    }
 
     // From a background thread the work waits for the main loop.
     std::thread([&] { messaging_->subscribeToTopic("/topics/sport"); }).join();

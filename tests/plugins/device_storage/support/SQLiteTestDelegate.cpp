@@ -44,6 +44,16 @@ void SQLiteTestDelegate::sendPluginResultAfterPieces(const std::shared_ptr<HYBPl
     sent_.notify_all();
 }
 
+bool SQLiteTestDelegate::answerPieceAwaited(const std::string&) const {
+    std::lock_guard lock(mutex_);
+    return pieceAwaited_ && pieceAwaited_(pieces_.size());
+}
+
+void SQLiteTestDelegate::setPieceAwaited(std::function<bool(size_t sent)> awaited) {
+    std::lock_guard lock(mutex_);
+    pieceAwaited_ = std::move(awaited);
+}
+
 std::vector<SentPiece> SQLiteTestDelegate::pieces() const {
     std::lock_guard lock(mutex_);
     return pieces_;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -45,6 +46,7 @@ public:
                           const std::optional<std::string>& callbackId) override;
     bool sendsAnswerPieces() const override { return takesPieces_; }
     void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
+    bool answerPieceAwaited(const std::string& callbackId) const override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                      const std::string& callbackId, std::string_view member,
                                      size_t pieces) override;
@@ -57,6 +59,9 @@ public:
 
     // Whether the delegate takes answers in pieces (from the next call on).
     void setTakesPieces(bool takes) { takesPieces_ = takes; }
+    // Whether the page awaits a piece, asked with the number of pieces sent so far (by default
+    // it never does).
+    void setPieceAwaited(std::function<bool(size_t sent)> awaited);
     std::vector<SentPiece> pieces() const;
 
     std::vector<SentResult> results() const;
@@ -72,6 +77,7 @@ private:
     std::vector<SentResult> results_;
     std::vector<SentPiece> pieces_;
     std::atomic<bool> takesPieces_{false};
+    std::function<bool(size_t sent)> pieceAwaited_;
 };
 
 }  // namespace sqlitetest

@@ -1,16 +1,15 @@
 #include "sdk/analytics/NEBAMonitor.h"
 
-#include <algorithm>
 #include <cmath>
-#include <limits>
 #include <mutex>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Format.h"
-#include "platform/ns/ProcessInfo.h"
 #include "platform/ns/UserDefaults.h"
 #include "sdk/analytics/NEBAASLLogger.h"
 #include "sdk/analytics/NSError+NEBAAdditions.h"
+#include "sdk/core/NEBCoreLogger.h"
+#include "sdk/core/NEBLogPipeline.h"
 
 namespace {
 
@@ -62,25 +61,15 @@ NEBAMonitor::NEBAMonitor(int64_t logLevel, std::shared_ptr<NEBALogging> logger,
       logger_(std::move(logger)),
       sampled_(ns::UserDefaults::standardUserDefaults()->objectForKey(kNEBAHealthMonitorKey)),
       queue_(dispatch::Queue::createSerial("NEBAMonitorQueue")) {
-    applyLaunchDebugMode();
+    if (auto mode = NEBLaunchDebugMode(kNEBADebugModeKey, kNEBADebugEnabledArgument,
+                                       kNEBADebugDisabledArgument)) {
+        setIsDebugModeEnabled(*mode);
+    }
 }
 
 NEBAMonitor::~NEBAMonitor() {
     // Lines already handed over are written before the queue goes.
     flush();
-}
-
-void NEBAMonitor::applyLaunchDebugMode() {
-    auto arguments = ns::ProcessInfo::processInfo().arguments();
-    auto has = [&](const char* argument) {
-        return std::find(arguments.begin(), arguments.end(), argument) != arguments.end();
-    };
-    if (has(kNEBADebugDisabledArgument)) {
-        setIsDebugModeEnabled(false);
-    } else if (ns::UserDefaults::standardUserDefaults()->boolForKey(kNEBADebugModeKey) ||
-               has(kNEBADebugEnabledArgument)) {
-        setIsDebugModeEnabled(true);
-    }
 }
 
 std::shared_ptr<NEBAMonitor> NEBAMonitor::shared() {
@@ -90,21 +79,11 @@ std::shared_ptr<NEBAMonitor> NEBAMonitor::shared() {
     return slot;
 }
 
-void NEBAMonitor::setShared(std::shared_ptr<NEBAMonitor> monitor) {
+std::shared_ptr<NEBAMonitor> NEBAMonitor::setShared(std::shared_ptr<NEBAMonitor> monitor) {
+    // The replaced monitor waits for its queue when it goes: the caller lets it go, not under
+    // the lock.
     std::lock_guard lock(sharedMutex);
-    sharedSlot() = std::move(monitor);
-}
-
-NEBAMonitor::ScopedOverride::ScopedOverride(std::shared_ptr<NEBAMonitor> monitor) {
-    std::lock_guard lock(sharedMutex);
-    previous_ = std::exchange(sharedSlot(), std::move(monitor));
-}
-
-NEBAMonitor::ScopedOverride::~ScopedOverride() {
-    std::unique_lock lock(sharedMutex);
-    // The replaced monitor waits for its queue when it goes: not under the lock.
-    auto replaced = std::exchange(sharedSlot(), std::move(previous_));
-    lock.unlock();
+    return std::exchange(sharedSlot(), std::move(monitor));
 }
 
 void NEBAMonitor::setIsDebugModeEnabled(bool enabled) {
@@ -218,18 +197,13 @@ std::string NEBAMonitor::encodedStringWithContextArray(const std::vector<NEBALog
 std::string NEBAMonitor::stringWithLogMessage(std::string_view message, int64_t level,
                                               const std::vector<NEBALogContext>& contexts,
                                               bool encodeContexts, std::string_view tag) {
-    std::string text = message.empty() ? std::string("(Message was empty)") : std::string(message);
-    std::string line =
-        ns::format("<%@/%@> %@", tag.empty() ? std::string("NEBAnalytics") : std::string(tag),
-                   logLevelDescriptionFromLogLevel(level), text);
-    if (contexts.empty()) return line;
-    line += ": ";
-    if (encodeContexts) return line + encodedStringWithContextArray(contexts, true);
-    for (size_t i = 0; i < contexts.size(); ++i) {
-        if (i > 0) line += ", ";
-        line += describedContext(contexts[i]);
+    std::vector<std::string> described;
+    for (const auto& context : contexts) {
+        described.push_back(encodeContexts ? encodedStringWithContextObject(context)
+                                           : describedContext(context));
     }
-    return line;
+    return NEBLogTaggedLine(tag.empty() ? "NEBAnalytics" : tag,
+                            logLevelDescriptionFromLogLevel(level), message, described);
 }
 
 std::string NEBAMonitor::monitoringDataKeyWithMessage(std::string_view message, int64_t level,

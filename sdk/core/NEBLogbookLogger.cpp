@@ -40,9 +40,16 @@ std::optional<int32_t> logSourceFromName(const std::string& name) {
     return static_cast<int32_t>(value);
 }
 
-bool isDirectory(const std::string& path) {
-    bool directory = false;
-    return ns::FileManager::defaultManager().fileExists(path, &directory) && directory;
+// The names of the directories in a directory; none when it cannot be read.
+std::vector<std::string> subdirectories(const std::string& path) {
+    auto& files = ns::FileManager::defaultManager();
+    auto names = files.contentsOfDirectory(path);
+    if (!names.ok()) return {};
+    std::erase_if(*names, [&](const std::string& name) {
+        bool directory = false;
+        return !files.fileExists(path + "/" + name, &directory) || !directory;
+    });
+    return *names;
 }
 
 }  // namespace
@@ -166,21 +173,14 @@ void NEBLogbookLogger::sendLogs() {
 }
 
 void NEBLogbookLogger::updatePendingRequests() {
-    auto& files = ns::FileManager::defaultManager();
-    auto accounts = files.contentsOfDirectory(logDirectory_);
-    if (!accounts.ok()) return;
-    for (const auto& accountName : *accounts) {
-        auto accountPath = logDirectory_ + "/" + accountName;
-        if (!isDirectory(accountPath)) continue;
-        auto account = ns::percentDecodeOrKeep(accountName);
-        auto sources = files.contentsOfDirectory(accountPath);
-        if (!sources.ok()) continue;
-        for (const auto& sourceName : *sources) {
-            auto logSource = logSourceFromName(sourceName);
-            auto sourcePath = accountPath + "/" + sourceName;
-            if (!logSource || !isDirectory(sourcePath)) continue;
-            auto queued = files.contentsOfDirectory(sourcePath);
-            if (!queued.ok()) continue;
+    for (const auto& accountName : subdirectories(logDirectory_)) {
+        const auto accountPath = logDirectory_ + "/" + accountName;
+        const auto account = ns::percentDecodeOrKeep(accountName);
+        for (const auto& sourceName : subdirectories(accountPath)) {
+            const auto logSource = logSourceFromName(sourceName);
+            const auto sourcePath = accountPath + "/" + sourceName;
+            auto queued = ns::FileManager::defaultManager().contentsOfDirectory(sourcePath);
+            if (!logSource || !queued.ok()) continue;
             for (const auto& fileName : *queued) {
                 auto path = sourcePath + "/" + fileName;
                 bool known = path == inFlightPath_ ||

@@ -1,10 +1,10 @@
 #include "sdk/analytics/NEBAMonitor.h"
 
 #include <cmath>
-#include <mutex>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Format.h"
+#include "platform/ns/SharedInstance.h"
 #include "platform/ns/UserDefaults.h"
 #include "sdk/analytics/NEBAASLLogger.h"
 #include "sdk/analytics/NSError+NEBAAdditions.h"
@@ -13,12 +13,7 @@
 
 namespace {
 
-std::mutex sharedMutex;
-// Never destroyed: a monitor torn down at exit would wait on queues that are already gone.
-std::shared_ptr<NEBAMonitor>& sharedSlot() {
-    static auto* monitor = new std::shared_ptr<NEBAMonitor>();
-    return *monitor;
-}
+using SharedMonitor = ns::ReplaceableShared<NEBAMonitor>;
 
 // Only the order of magnitude of a number leaves the device: the number of its decimal
 // digits, written as the range it lies in. Counted on the unsigned magnitude, so that
@@ -73,17 +68,11 @@ NEBAMonitor::~NEBAMonitor() {
 }
 
 std::shared_ptr<NEBAMonitor> NEBAMonitor::shared() {
-    std::lock_guard lock(sharedMutex);
-    auto& slot = sharedSlot();
-    if (!slot) slot = std::make_shared<NEBAMonitor>(0);
-    return slot;
+    return SharedMonitor::get([] { return std::make_shared<NEBAMonitor>(0); });
 }
 
 std::shared_ptr<NEBAMonitor> NEBAMonitor::setShared(std::shared_ptr<NEBAMonitor> monitor) {
-    // The replaced monitor waits for its queue when it goes: the caller lets it go, not under
-    // the lock.
-    std::lock_guard lock(sharedMutex);
-    return std::exchange(sharedSlot(), std::move(monitor));
+    return SharedMonitor::exchange(std::move(monitor));
 }
 
 void NEBAMonitor::setIsDebugModeEnabled(bool enabled) {

@@ -9,6 +9,7 @@
 #include "platform/ns/Format.h"
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/SharedInstance.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Device.h"
 #include "sdk/core/NEBCoreLogger.h"
@@ -19,15 +20,7 @@
 
 namespace {
 
-struct Shared {
-    std::mutex mutex;
-    std::shared_ptr<NEBLogbookLogger> logger;
-};
-
-Shared& shared() {
-    static auto* s = new Shared;
-    return *s;
-}
+using SharedLogbook = ns::ReplaceableShared<NEBLogbookLogger>;
 
 // A log-source directory name: the decimal number of a source the log request knows.
 std::optional<int32_t> logSourceFromName(const std::string& name) {
@@ -55,19 +48,14 @@ std::vector<std::string> subdirectories(const std::string& path) {
 }  // namespace
 
 std::shared_ptr<NEBLogbookLogger> NEBLogbookLogger::sharedInstance() {
-    auto& s = shared();
-    std::lock_guard lock(s.mutex);
-    if (!s.logger) {
-        s.logger = create(NEBNetwork::create(),
-                          ns::Sandbox::cachesDirectory() + "/" + kNEBLogbookDirectoryName);
-    }
-    return s.logger;
+    return SharedLogbook::get([] {
+        return create(NEBNetwork::create(),
+                      ns::Sandbox::cachesDirectory() + "/" + kNEBLogbookDirectoryName);
+    });
 }
 
 void NEBLogbookLogger::setSharedInstance(std::shared_ptr<NEBLogbookLogger> logger) {
-    auto& s = shared();
-    std::lock_guard lock(s.mutex);
-    s.logger = std::move(logger);
+    SharedLogbook::exchange(std::move(logger));
 }
 
 std::shared_ptr<NEBLogbookLogger> NEBLogbookLogger::create(std::shared_ptr<NEBNetwork> network,

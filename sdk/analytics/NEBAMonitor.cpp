@@ -1,7 +1,5 @@
 #include "sdk/analytics/NEBAMonitor.h"
 
-#include <cmath>
-
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/SharedInstance.h"
@@ -26,14 +24,6 @@ std::string encodedInteger(int64_t v) {
     std::string high(digits, '9');
     if (v > 0) return low + "..." + high;
     return "-" + high + "...-" + low;
-}
-
-// A double's 64-bit integer value, saturating instead of overflowing.
-int64_t int64OfDouble(double d) {
-    if (!std::isfinite(d)) return std::isnan(d) ? 0 : (d > 0 ? INT64_MAX : INT64_MIN);
-    if (d >= 9223372036854775807.0) return INT64_MAX;
-    if (d <= -9223372036854775808.0) return INT64_MIN;
-    return static_cast<int64_t>(d);
 }
 
 std::string describedContext(const NEBALogContext& context) {
@@ -164,8 +154,8 @@ std::string NEBAMonitor::encodedStringWithContextObject(const NEBALogContext& co
     const auto* value = std::get_if<ns::Value>(&context);
     if (!value || value->isNull()) return {};
     if (value->isString()) return "-";  // never reveal text
-    if (value->isBool()) return encodedInteger(value->boolValue() ? 1 : 0);
-    if (value->isDouble()) return encodedInteger(int64OfDouble(value->doubleValue()));
+    // A double's integer value saturates rather than overflowing.
+    if (value->isBool() || value->isDouble()) return encodedInteger(value->integerValue());
     if (value->isInteger()) {
         auto exact = value->int64();
         return encodedInteger(exact ? *exact : INT64_MAX);

@@ -74,11 +74,10 @@ void NEBAMonitor::setIsDebugModeEnabled(bool enabled) {
     auto defaults = ns::UserDefaults::standardUserDefaults();
     if (enabled) {
         defaults->setBool(kNEBADebugModeKey, true);
-        logWithLevel(NEBALogLevel::Debug, "Debug mode is on");
     } else {
         defaults->removeObjectForKey(kNEBADebugModeKey);
-        logWithLevel(NEBALogLevel::Debug, "Debug mode is off");
     }
+    logWithLevel(NEBALogLevel::Debug, enabled ? "Debug mode is on" : "Debug mode is off");
 }
 
 void NEBAMonitor::logWithLevel(int64_t level, std::string_view message,

@@ -66,9 +66,7 @@ std::shared_ptr<NEBLogbookLogger> NEBLogbookLogger::create(std::shared_ptr<NEBNe
         ui::kApplicationDidEnterBackgroundNotification, nullptr, [weak](const ns::Notification&) {
             if (auto self = weak.lock()) self->applicationDidEnterBackground();
         });
-    logger->queue_->async([weak] {
-        if (auto self = weak.lock()) self->scheduleNextSend();
-    });
+    logger->stepOnQueue(&NEBLogbookLogger::scheduleNextSend);
     return logger;
 }
 
@@ -81,9 +79,7 @@ NEBLogbookLogger::NEBLogbookLogger(std::shared_ptr<NEBNetwork> network, std::str
 
 NEBLogbookLogger::~NEBLogbookLogger() {
     stopObservingApplication();
-    if (backgroundTaskId_ != ui::kBackgroundTaskInvalid) {
-        ui::Application::shared().endBackgroundTask(backgroundTaskId_);
-    }
+    chainStopped();
 }
 
 void NEBLogbookLogger::stopObservingApplication() {
@@ -210,10 +206,7 @@ void NEBLogbookLogger::sendNextPendingRequest() {
     auto logRequest = logRequestFromPath(request->path, request->logSource);
     if (!logRequest) {
         (void)ns::FileManager::defaultManager().removeItem(request->path);
-        std::weak_ptr<NEBLogbookLogger> weak = weak_from_this();
-        queue_->async([weak] {
-            if (auto self = weak.lock()) self->sendNextPendingRequest();
-        });
+        stepOnQueue(&NEBLogbookLogger::sendNextPendingRequest);
         return;
     }
     logRequest->set_request_time_ms(NEBCoreTimeMillis());
@@ -303,9 +296,12 @@ void NEBLogbookLogger::scheduleNextSend() {
 }
 
 void NEBLogbookLogger::reachabilityDidChange() {
-    std::weak_ptr<NEBLogbookLogger> weak = weak_from_this();
-    queue_->async([weak] {
-        if (auto self = weak.lock()) self->scheduleNextSend();
+    stepOnQueue(&NEBLogbookLogger::scheduleNextSend);
+}
+
+void NEBLogbookLogger::stepOnQueue(void (NEBLogbookLogger::*step)()) {
+    queue_->async([weak = weak_from_this(), step] {
+        if (auto self = weak.lock()) (self.get()->*step)();
     });
 }
 

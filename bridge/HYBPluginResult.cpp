@@ -1,6 +1,7 @@
 #include "bridge/HYBPluginResult.h"
 
 #include <array>
+#include <cstring>
 #include <mutex>
 
 #include "platform/ns/JSONSerialization.h"
@@ -10,6 +11,21 @@
 std::atomic<bool> HYBPluginResult::verbose_{false};
 
 namespace {
+
+// Whether the JSON text writes the key "__proto__". Its underscores are rare in answers, where
+// quotes come every few bytes: looking for them first keeps a large answer's scan at memchr's
+// speed rather than stopping at every quote.
+bool namesPrototypeKey(std::string_view json) {
+    constexpr std::string_view kKey = "\"__proto__\":";
+    for (size_t at = 1; at < json.size();) {
+        const void* found = std::memchr(json.data() + at, '_', json.size() - at);
+        if (!found) return false;
+        at = static_cast<size_t>(static_cast<const char*>(found) - json.data());
+        if (json.compare(at - 1, kKey.size(), kKey) == 0) return true;
+        ++at;
+    }
+    return false;
+}
 
 constexpr std::array<std::string_view, 10> kStatusMessages = {
     "No result",     "OK",       "Class not found", "Illegal access", "Instantiation error",
@@ -185,9 +201,9 @@ HYBPluginResult::PageMessage HYBPluginResult::pageMessage(size_t largeBytes) con
     std::string json;
     appendArgumentsAsJSON(json);
     // A key "__proto__" written in an object literal sets the object's prototype instead of
-    // adding the key; the page's JSON parse keeps it as a key like any other.
-    const bool namesPrototypeKey = json.find("\"__proto__\":") != std::string::npos;
-    form = json.size() > largeBytes || namesPrototypeKey ? Form::JSONText : Form::Script;
+    // adding the key; the page's JSON parse keeps it as a key like any other. A large answer
+    // is parsed by the page anyway and is not searched.
+    form = json.size() > largeBytes || namesPrototypeKey(json) ? Form::JSONText : Form::Script;
     return {form, std::move(json)};
 }
 

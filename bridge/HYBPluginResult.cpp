@@ -66,7 +66,8 @@ const std::string* arrayBufferEnvelopeText(const ns::Value& message) {
 struct HYBPluginResult::EncodedMessage {
     explicit EncodedMessage(std::string text) : json(std::move(text)) {}
 
-    const std::string json;
+    // Never changed while shared: only the sole holder of the result takes it away.
+    std::string json;
     std::once_flag read;
     ns::Value value;
 };
@@ -212,6 +213,11 @@ HYBPluginResult::PageMessage HYBPluginResult::takePageMessage(size_t largeBytes)
     // The text lies in this result's own message, which is not const here.
     if (const std::string* text = passedText(largeBytes, form)) {
         return {form, std::move(*const_cast<std::string*>(text))};
+    }
+    // JSON text of a large answer is passed as it is, whatever keys it writes; when no copy of
+    // this result shares it, it is taken rather than copied.
+    if (encoded_ && encoded_.use_count() == 1 && encoded_->json.size() > largeBytes) {
+        return {PageMessage::Form::JSONText, std::move(encoded_->json)};
     }
     return pageMessage(largeBytes);
 }

@@ -423,6 +423,33 @@ TEST_F(HYBCommandDelegateImplTest, LargeAnswersGivenUpOrStillHeldReachThePageWho
               ns::Value(withZero));
 }
 
+// A large answer given as JSON text is taken, not copied, only from a result nothing else
+// shares: a result still held, or a copy of one, keeps its text whole.
+TEST_F(HYBCommandDelegateImplTest, LargeJSONAnswersGivenUpOrSharedReachThePageWhole) {
+    HYBCommandDelegate& plugins = delegate();
+    const std::string json = "[\"" + std::string(100000, 'j') + "\"]";
+    holdTheTurn();
+    plugins.sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, json), "given");
+    auto kept = HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, json);
+    auto handedOver = kept;
+    plugins.sendPluginResult(std::move(handedOver), "held");
+    auto original = HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, json);
+    plugins.sendPluginResult(std::make_shared<HYBPluginResult>(*original), "copied");
+    loop().runUntilIdle();
+
+    EXPECT_EQ(kept->argumentsAsJSON(), json);
+    EXPECT_EQ(original->argumentsAsJSON(), json);
+    const auto& calls = engine().fake().functionCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    const std::vector<std::string> ids = {"given", "held", "copied"};
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].arguments.at("callbackId"), ns::Value(ids[i]));
+        EXPECT_NE(calls[i].body.find("JSON.parse(message)"), std::string::npos) << ids[i];
+        EXPECT_EQ(calls[i].arguments.at("message"), ns::Value(json)) << ids[i];
+    }
+}
+
 // Every callback of a shared evaluation is shielded from the others, and each string the page
 // answers is a batch of commands of its own.
 TEST_F(HYBCommandDelegateImplTest, SharedEvaluationShieldsEachCallbackAndKeepsEveryAnswer) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace ns {
 
@@ -38,6 +39,34 @@ private:
     static std::atomic<T*>& slot() {
         static std::atomic<T*> instance{nullptr};
         return instance;
+    }
+};
+
+// A process-wide object that the program may replace (the composition root, a test): made by
+// `make` on first use, or again after it was set to null; never destroyed. Any thread.
+template <class T>
+class ReplaceableShared {
+public:
+    template <class Make>
+    static std::shared_ptr<T> get(Make&& make) {
+        std::lock_guard lock(state().mutex);
+        if (!state().value) state().value = make();
+        return state().value;
+    }
+    // Answers the object it replaces, so that the caller lets it go outside the lock.
+    static std::shared_ptr<T> exchange(std::shared_ptr<T> value) {
+        std::lock_guard lock(state().mutex);
+        return std::exchange(state().value, std::move(value));
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::shared_ptr<T> value;
+    };
+    static State& state() {
+        static auto* s = new State;
+        return *s;
     }
 };
 

@@ -122,6 +122,8 @@ private:
         queue_->sync([&field, value] { field = value; });
     }
 
+    // Runs the step on the queue while this object lives.
+    void stepOnQueue(void (NEBLogbookLogger::*step)());
     // All of these run on the queue.
     NEBLogbookAccountData& accountDataForAccount(const std::string& account);
     void writeEvent(const NEB_LOGBOOK::LogEvent& event, int32_t logSource,

@@ -22,6 +22,7 @@
 #include "platform/av/VideoCodec.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/net/HTTPTransport.h"
+#include "platform/net/TLSEngine.h"
 #include "platform/net/URLSession.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Bundle.h"
@@ -33,6 +34,8 @@
 #include "platform/ns/TemporaryFiles.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/rt/ModuleLoader.h"
+#include "platform/rt/ProcessAllocator.h"
+#include "platform/sec/CryptoEngine.h"
 #include "platform/svc/PushService.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Application.h"
@@ -208,6 +211,8 @@ void CompositionRoot::provideModules(const std::string& folder) {
     loader.provide(av::VideoCodec::kClassName, folder + "/hybrid-video.so");
     loader.provide(av::BarcodeCodec::kClassName, folder + "/hybrid-codes.so");
     loader.provide(net::HTTPTransport::kClassName, folder + "/hybrid-net.so");
+    loader.provide(sec::CryptoEngine::kClassName, folder + "/hybrid-crypto.so");
+    loader.provide(net::TLSEngine::kClassName, folder + "/hybrid-crypto.so");
 }
 
 ns::Status CompositionRoot::prepare(const Options& options) {
@@ -248,8 +253,9 @@ ns::Status CompositionRoot::prepare(const Options& options) {
     if (!options.camera) av::Camera::attachFirstDeviceWhenAsked();
     if (!options.microphone) av::Microphone::attachFirstDeviceWhenAsked();
     // The push service answers registrations with this installation's device token.
-    svc::PushService::install(ui::Application::shared(),
-                              svc::PushService::deviceTokenForInstallation(ns::Sandbox::root()));
+    svc::PushService::install(ui::Application::shared(), [installation = ns::Sandbox::root()] {
+        return svc::PushService::deviceTokenForInstallation(installation);
+    });
     PushLaunchNotifications::setNotifications(options.openedNotifications,
                                               options.remoteNotifications);
     StorePurchases::setPurchases(options.purchases);
@@ -300,6 +306,14 @@ int CompositionRoot::run(const Options& options) {
         return 2;
     }
     SignalWatch signals;
+    // The launch is over once the first page has loaded; later loads change nothing.
+    auto& center = ns::NotificationCenter::defaultCenter();
+    auto launched = std::make_shared<ns::NotificationCenter::ObserverToken>();
+    *launched = center.addObserver(
+        HYBPageDidLoadNotification, nullptr, [launched](const ns::Notification&) {
+            rt::ProcessAllocator::launchFinished();
+            ns::NotificationCenter::defaultCenter().removeObserver(*launched);
+        });
     if (options.exitAfterLoad) {
         ns::NotificationCenter::defaultCenter().addObserver(
             HYBPageDidLoadNotification, nullptr, [](const ns::Notification&) {

@@ -11,7 +11,7 @@
 #include "platform/gtk/GLibDriver.h"
 #include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
-#include "platform/sec/CryptoLibrary.h"
+#include "platform/rt/ProcessAllocator.h"
 
 namespace {
 
@@ -36,9 +36,8 @@ void blockTerminateSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    rt::ProcessAllocator::launchStarted();
     blockTerminateSignals();
-    // The SDK's workers may still be signing or making keys when the host leaves.
-    sec::keepCryptoLibraryUntilExit();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const std::string program = executablePath(argv[0]);
     CompositionRoot::provideModules(std::filesystem::path(program).parent_path().string());

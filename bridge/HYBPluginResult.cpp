@@ -1,6 +1,7 @@
 #include "bridge/HYBPluginResult.h"
 
 #include <array>
+#include <cstring>
 #include <mutex>
 
 #include "platform/ns/JSONSerialization.h"
@@ -10,6 +11,21 @@
 std::atomic<bool> HYBPluginResult::verbose_{false};
 
 namespace {
+
+// Whether the JSON text writes the key "__proto__". Its underscores are rare in answers, where
+// quotes come every few bytes: looking for them first keeps a large answer's scan at memchr's
+// speed rather than stopping at every quote.
+bool namesPrototypeKey(std::string_view json) {
+    constexpr std::string_view kKey = "\"__proto__\":";
+    for (size_t at = 1; at < json.size();) {
+        const void* found = std::memchr(json.data() + at, '_', json.size() - at);
+        if (!found) return false;
+        at = static_cast<size_t>(static_cast<const char*>(found) - json.data());
+        if (json.compare(at - 1, kKey.size(), kKey) == 0) return true;
+        ++at;
+    }
+    return false;
+}
 
 constexpr std::array<std::string_view, 10> kStatusMessages = {
     "No result",     "OK",       "Class not found", "Illegal access", "Instantiation error",
@@ -50,7 +66,8 @@ const std::string* arrayBufferEnvelopeText(const ns::Value& message) {
 struct HYBPluginResult::EncodedMessage {
     explicit EncodedMessage(std::string text) : json(std::move(text)) {}
 
-    const std::string json;
+    // Never changed while shared: only the sole holder of the result takes it away.
+    std::string json;
     std::once_flag read;
     ns::Value value;
 };
@@ -184,7 +201,10 @@ HYBPluginResult::PageMessage HYBPluginResult::pageMessage(size_t largeBytes) con
     if (const std::string* text = passedText(largeBytes, form)) return {form, *text};
     std::string json;
     appendArgumentsAsJSON(json);
-    form = json.size() > largeBytes ? Form::JSONText : Form::Script;
+    // A key "__proto__" written in an object literal sets the object's prototype instead of
+    // adding the key; the page's JSON parse keeps it as a key like any other. A large answer
+    // is parsed by the page anyway and is not searched.
+    form = json.size() > largeBytes || namesPrototypeKey(json) ? Form::JSONText : Form::Script;
     return {form, std::move(json)};
 }
 
@@ -193,6 +213,11 @@ HYBPluginResult::PageMessage HYBPluginResult::takePageMessage(size_t largeBytes)
     // The text lies in this result's own message, which is not const here.
     if (const std::string* text = passedText(largeBytes, form)) {
         return {form, std::move(*const_cast<std::string*>(text))};
+    }
+    // JSON text of a large answer is passed as it is, whatever keys it writes; when no copy of
+    // this result shares it, it is taken rather than copied.
+    if (encoded_ && encoded_.use_count() == 1 && encoded_->json.size() > largeBytes) {
+        return {PageMessage::Form::JSONText, std::move(encoded_->json)};
     }
     return pageMessage(largeBytes);
 }

@@ -30,9 +30,8 @@ function(hyb_tests name)
     if(NOT srcs)
         return()
     endif()
-    # Every test binary keeps the TLS library until it is gone, as the host does.
-    add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/CryptoLibraryKept.cpp)
-    target_link_libraries(${name} PRIVATE ${A_DEPS} testsupport platform_sec GTest::gmock GTest::gtest
+    add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/ThirdPartyRaces.cpp)
+    target_link_libraries(${name} PRIVATE ${A_DEPS} testsupport GTest::gmock GTest::gtest
                           GTest::gtest_main)
     # Cases of parameterised tests are named by their generator or their index, never by a
     # byte dump of the parameter.
@@ -81,6 +80,23 @@ function(hyb_module name)
     target_sources(${A_HOST} PRIVATE ${exports})
     target_link_options(${A_HOST} PRIVATE LINKER:--dynamic-list=${exports})
     set_property(TARGET ${A_HOST} APPEND PROPERTY LINK_DEPENDS ${exports})
+endfunction()
+
+# hyb_link_engine_first(TARGET)
+# The dynamic linker looks each symbol up in a program's libraries in the order the program
+# names them, and the engine's libraries make most of the look-ups of a launch (some seventy
+# thousand). The program names the engine's libraries first, as the engine's own programs do,
+# then the C++ and C runtimes with the process allocator just ahead of the C library (whose
+# allocator it replaces), and only then the libraries of its own: the engine's look-ups do not
+# pass through those on their way.
+function(hyb_link_engine_first target)
+    set(allocator)
+    if(HYB_MIMALLOC AND NOT HYB_SANITIZE)
+        set(allocator $<TARGET_LINKER_FILE:mimalloc>)
+    endif()
+    target_link_options(${target} PRIVATE LINKER:--push-state,--no-as-needed
+                        ${WEBKIT_LINK_LIBRARIES} -lstdc++ -lm -lgcc_s ${allocator} -lc
+                        LINKER:--pop-state)
 endfunction()
 
 # hyb_json_checked(TARGET)

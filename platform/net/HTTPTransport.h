@@ -14,9 +14,9 @@
 
 namespace net {
 
-// What moves HTTP(S) bytes for URL session tasks. Its library and the libraries that one brings
-// (TLS, name resolution, compression, a dozen more) live in a module of their own
-// (rt::ModuleLoader), loaded when the first request is made.
+// What moves HTTP(S) bytes for URL session tasks. It lives in a module of its own
+// (rt::ModuleLoader), loaded when the first request is made; the TLS library it speaks
+// through is loaded at the first secure connection.
 class HTTPTransport : public ns::Object {
 public:
     static constexpr const char* kClassName = "NETHTTPTransport";

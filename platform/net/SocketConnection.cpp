@@ -1,12 +1,8 @@
 #include "platform/net/SocketConnection.h"
 
-#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,7 +14,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/net/HostNames.h"
 #include "platform/net/SigpipeGuard.h"
-#include "platform/net/TLSSettings.h"
+#include "platform/net/TLSEngine.h"
 #include "platform/ns/AtomicFile.h"
 
 namespace net {
@@ -27,18 +23,6 @@ namespace {
 
 constexpr SocketConnection::Side kInput = 0;
 constexpr SocketConnection::Side kOutput = 1;
-
-bool isIPAddress(const std::string& host) {
-    unsigned char buf[16];
-    return inet_pton(AF_INET, host.c_str(), buf) == 1 ||
-           inet_pton(AF_INET6, host.c_str(), buf) == 1;
-}
-
-ns::Error tlsFailure(int64_t code, std::string description, std::string detail) {
-    ns::Dictionary info{{ns::kLocalizedDescriptionKey, std::move(description)}};
-    if (!detail.empty()) info["NSDebugDescription"] = std::move(detail);
-    return ns::Error(kStreamOSStatusErrorDomain, code, std::move(info));
-}
 
 }  // namespace
 
@@ -94,10 +78,7 @@ void SocketConnection::close(Side side) {
     // The last open stream is closing: whatever was written goes out if the socket takes it.
     if (state_ == State::Open) {
         flushOutput();
-        if (ssl_ && state_ == State::Open) {
-            ERR_clear_error();
-            SSL_shutdown(ssl_);
-        }
+        if (tls_ && state_ == State::Open) tls_->close();
     }
     shutDown();
     if (state_ != State::Failed) state_ = State::Closed;
@@ -263,91 +244,35 @@ void SocketConnection::connected() {
 }
 
 void SocketConnection::startTLS() {
-    context_ = SSL_CTX_new(TLS_client_method());
-    if (!context_) {
-        fail(tlsFailure(kSSLProtocolError, "Cannot set up a secure connection.", {}));
+    auto engine = TLSEngine::loaded();
+    if (!engine) {
+        fail(secureStreamError(kSSLProtocolError, "Cannot set up a secure connection."));
         return;
     }
-    SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
-    SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
-    // A peer that drops the connection without a closing alert has simply ended the stream.
-    SSL_CTX_set_options(context_, SSL_OP_IGNORE_UNEXPECTED_EOF);
-    TLSSettings::loadTrustAnchors(SSL_CTX_get_cert_store(context_));
-    ssl_ = SSL_new(context_);
-    // Without the name to check the certificate against, any trusted certificate would do: a
-    // connection whose name cannot be set (none, a NUL inside, no memory) is not made.
-    bool named = ssl_ && SSL_set_fd(ssl_, fd_) == 1 && !host_.empty() &&
-                 host_.find('\0') == std::string::npos;
-    if (named && isIPAddress(host_)) {
-        named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host_.c_str()) == 1;
-    } else if (named) {
-        named = SSL_set_tlsext_host_name(ssl_, host_.c_str()) == 1 &&
-                SSL_set1_host(ssl_, host_.c_str()) == 1;
-    }
-    if (!named) {
-        fail(tlsFailure(kSSLProtocolError, "Cannot set up a secure connection.", {}));
+    auto session = engine->clientSession(fd_, host_);
+    if (!session) {
+        fail(session.error());
         return;
     }
-    SSL_set_mode(ssl_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    SSL_set_connect_state(ssl_);
+    tls_ = std::move(*session);
     state_ = State::Handshaking;
     handshake();
 }
 
 void SocketConnection::handshake() {
-    ERR_clear_error();
-    int result = SSL_do_handshake(ssl_);
-    if (result == 1) {
+    const TLSSession::Outcome outcome = tls_->handshake();
+    if (outcome == TLSSession::Outcome::Done) {
         handshakeWantsRead_ = handshakeWantsWrite_ = false;
         becomeOpen();
         return;
     }
-    int error = SSL_get_error(ssl_, result);
-    handshakeWantsRead_ = error == SSL_ERROR_WANT_READ;
-    handshakeWantsWrite_ = error == SSL_ERROR_WANT_WRITE;
+    handshakeWantsRead_ = outcome == TLSSession::Outcome::WantsRead;
+    handshakeWantsWrite_ = outcome == TLSSession::Outcome::WantsWrite;
     if (handshakeWantsRead_ || handshakeWantsWrite_) {
         updateWatch();
         return;
     }
-    fail(tlsError());
-}
-
-ns::Error SocketConnection::tlsError() const {
-    long verify = ssl_ ? SSL_get_verify_result(ssl_) : X509_V_OK;
-    if (verify != X509_V_OK) {
-        int64_t code = kSSLCertificateChainInvalid;
-        if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
-            code = kSSLHostNameMismatch;
-        } else if (verify == X509_V_ERR_CERT_HAS_EXPIRED) {
-            code = kSSLCertificateExpired;
-        }
-        return tlsFailure(code, "The certificate for this server is invalid.",
-                          X509_verify_cert_error_string(verify));
-    }
-    unsigned long queued = ERR_peek_last_error();
-    if (queued != 0 && ERR_GET_LIB(queued) == ERR_LIB_SYS) {
-        return ns::posixError(ERR_GET_REASON(queued));
-    }
-    if (queued == 0) {
-        return tlsFailure(kSSLClosedAbort, "The connection closed during the secure handshake.",
-                          {});
-    }
-    char text[256];
-    ERR_error_string_n(queued, text, sizeof text);
-    return tlsFailure(kSSLProtocolError, "A secure connection could not be made.", text);
-}
-
-ns::Error SocketConnection::sessionError(int sslError, int savedErrno, int fallbackErrno) const {
-    unsigned long queued = ERR_peek_last_error();
-    if (sslError == SSL_ERROR_SSL && queued != 0 && ERR_GET_LIB(queued) != ERR_LIB_SYS) {
-        char text[256];
-        ERR_error_string_n(queued, text, sizeof text);
-        return tlsFailure(kSSLProtocolError, "The secure connection failed.", text);
-    }
-    if (queued != 0 && ERR_GET_LIB(queued) == ERR_LIB_SYS) {
-        return ns::posixError(ERR_GET_REASON(queued));
-    }
-    return ns::posixError(savedErrno ? savedErrno : fallbackErrno);
+    fail(tls_->error());
 }
 
 void SocketConnection::becomeOpen() {
@@ -367,22 +292,21 @@ void SocketConnection::pump() {
 
 bool SocketConnection::flushOutput() {
     while (state_ == State::Open && !output_.empty()) {
-        if (ssl_) {
-            ERR_clear_error();
-            int n = SSL_write(ssl_, output_.data(), static_cast<int>(output_.size()));
-            if (n > 0) {
-                output_.erase(0, static_cast<size_t>(n));
+        if (tls_) {
+            size_t moved = 0;
+            const auto outcome = tls_->write(reinterpret_cast<const uint8_t*>(output_.data()),
+                                             output_.size(), moved);
+            if (outcome == TLSSession::Outcome::Done) {
+                output_.erase(0, moved);
                 writeWantsRead_ = false;
                 continue;
             }
-            int savedErrno = errno;
-            int error = SSL_get_error(ssl_, n);
-            if (error == SSL_ERROR_WANT_WRITE) break;
-            if (error == SSL_ERROR_WANT_READ) {
+            if (outcome == TLSSession::Outcome::WantsWrite) break;
+            if (outcome == TLSSession::Outcome::WantsRead) {
                 writeWantsRead_ = true;
                 break;
             }
-            fail(sessionError(error, savedErrno, EPIPE));
+            fail(tls_->error());
             return false;
         }
         ssize_t n = ::send(fd_, output_.data(), output_.size(), MSG_NOSIGNAL);
@@ -403,26 +327,24 @@ bool SocketConnection::fillInput() {
     readWantsWrite_ = false;
     while (state_ == State::Open && !endOfInput_ && inputAvailable() < kInputCapacity) {
         size_t room = std::min(sizeof chunk, kInputCapacity - inputAvailable());
-        if (ssl_) {
-            ERR_clear_error();
-            int n = SSL_read(ssl_, chunk, static_cast<int>(room));
-            if (n > 0) {
-                input_.append(chunk, static_cast<size_t>(n));
+        if (tls_) {
+            size_t moved = 0;
+            const auto outcome = tls_->read(reinterpret_cast<uint8_t*>(chunk), room, moved);
+            if (outcome == TLSSession::Outcome::Done) {
+                input_.append(chunk, moved);
                 bytesArmed_ = true;
                 continue;
             }
-            int savedErrno = errno;
-            int error = SSL_get_error(ssl_, n);
-            if (error == SSL_ERROR_WANT_READ) break;
-            if (error == SSL_ERROR_WANT_WRITE) {
+            if (outcome == TLSSession::Outcome::WantsRead) break;
+            if (outcome == TLSSession::Outcome::WantsWrite) {
                 readWantsWrite_ = true;
                 break;
             }
-            if (error == SSL_ERROR_ZERO_RETURN) {
+            if (outcome == TLSSession::Outcome::Ended) {
                 endOfInput_ = true;
                 break;
             }
-            fail(sessionError(error, savedErrno, ECONNRESET));
+            fail(tls_->error());
             return false;
         }
         ssize_t n = ::recv(fd_, chunk, room, 0);
@@ -465,8 +387,7 @@ void SocketConnection::closeSocket() {
 }
 
 void SocketConnection::shutDown() {
-    if (ssl_) SSL_free(std::exchange(ssl_, nullptr));
-    if (context_) SSL_CTX_free(std::exchange(context_, nullptr));
+    tls_.reset();
     closeSocket();
 }
 

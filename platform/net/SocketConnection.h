@@ -1,6 +1,5 @@
 #pragma once
 
-#include <openssl/types.h>
 #include <sys/socket.h>
 
 #include <array>
@@ -13,11 +12,12 @@
 #include "platform/dispatch/Scheduler.h"
 #include "platform/net/Stream.h"
 #include "platform/net/StreamDelegate.h"
+#include "platform/net/TLSSession.h"
 #include "platform/ns/Error.h"
 
 namespace net {
 
-// The connection under a stream pair: a non-blocking socket (and OpenSSL session) driven by
+// The connection under a stream pair: a non-blocking socket (and TLS session) driven by
 // the scheduler's descriptor sources, with a bounded buffer each way. Events are worked out
 // after each step and delivered in a task of their own, so that a delegate may read, write,
 // close or drop its streams from inside a callback.
@@ -74,10 +74,6 @@ private:
     void onReady(unsigned events);
     void deliver();
     void deliverTo(Side side);
-    // Why the handshake failed.
-    ns::Error tlsError() const;
-    // Why a read or write of the open session failed (the socket's error when there is one).
-    ns::Error sessionError(int sslError, int savedErrno, int fallbackErrno) const;
 
     const std::string host_;
     const int port_;
@@ -90,8 +86,7 @@ private:
     size_t nextAddress_ = 0;
     int lastConnectErrno_ = 0;
     int fd_ = -1;
-    SSL_CTX* context_ = nullptr;
-    SSL* ssl_ = nullptr;
+    std::unique_ptr<TLSSession> tls_;
     // What the TLS session waits for: during the handshake, and when a read needs the socket
     // writable or a write needs it readable.
     bool handshakeWantsRead_ = false;

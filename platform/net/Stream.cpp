@@ -4,6 +4,12 @@
 
 namespace net {
 
+ns::Error secureStreamError(int64_t code, std::string description, std::string detail) {
+    ns::Dictionary info{{ns::kLocalizedDescriptionKey, std::move(description)}};
+    if (!detail.empty()) info["NSDebugDescription"] = std::move(detail);
+    return ns::Error(kStreamOSStatusErrorDomain, code, std::move(info));
+}
+
 Stream::Stream(std::shared_ptr<SocketConnection> connection, Side side)
     : connection_(std::move(connection)), side_(side) {
     connection_->attach(static_cast<int>(side_), this);

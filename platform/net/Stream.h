@@ -47,6 +47,10 @@ inline constexpr int64_t kSSLCertificateChainInvalid = -9807;
 inline constexpr int64_t kSSLCertificateExpired = -9814;
 inline constexpr int64_t kSSLHostNameMismatch = -9843;
 
+// A TLS error of a stream: the code above, a description and, when there is one, the library's
+// own words for people reading logs.
+ns::Error secureStreamError(int64_t code, std::string description, std::string detail = {});
+
 // One direction of a connection made by StreamPair. Events go to the delegate on the thread
 // of the scheduler the stream is scheduled in (the main run loop unless told otherwise), and
 // every operation belongs on that thread. Nothing ever blocks: reads and writes take what is

@@ -1,10 +1,6 @@
 #include "platform/net/TLSSettings.h"
 
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
-
 #include "platform/dispatch/Mutex.h"
-#include "platform/ns/Log.h"
 
 namespace net {
 
@@ -32,20 +28,6 @@ void TLSSettings::setExtraCAFile(std::string path) {
 std::string TLSSettings::extraCAFile() {
     dispatch::Lock lock(settingsMutex());
     return extraFile();
-}
-
-bool TLSSettings::loadTrustAnchors(X509_STORE* store) {
-    X509_STORE_set_default_paths(store);
-    return loadExtraCAFile(store);
-}
-
-bool TLSSettings::loadExtraCAFile(X509_STORE* store) {
-    auto extra = extraCAFile();
-    if (extra.empty()) return true;
-    if (X509_STORE_load_file(store, extra.c_str()) == 1) return true;
-    ns::Log::write(ns::LogLevel::Error, "net", "tls",
-                   "Cannot load the extra certificate authorities from " + extra);
-    return false;
 }
 
 }  // namespace net

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <openssl/types.h>
-
 #include <string>
 
 namespace net {
@@ -14,12 +12,6 @@ class TLSSettings {
 public:
     static void setExtraCAFile(std::string path);  // "" removes it
     static std::string extraCAFile();
-
-    // Loads the system store and the extra file into `store`. False when the extra file is set
-    // but cannot be read (the store then holds the system certificates only).
-    static bool loadTrustAnchors(X509_STORE* store);
-    // Only the extra file (for stores that hold the system certificates already).
-    static bool loadExtraCAFile(X509_STORE* store);
 };
 
 }  // namespace net

@@ -3,17 +3,12 @@
 #include <algorithm>
 #include <array>
 
-#include <openssl/evp.h>
-
 namespace ns {
 
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kHex[] = "0123456789abcdef";
-// Input per call of the encoder: a multiple of 3, so that only the last call pads, and far
-// below the encoder's int limit.
-constexpr size_t kBase64Chunk = size_t{3} << 24;
 
 // Value of each Base64 character, or -1 for bytes outside the standard alphabet.
 constexpr std::array<int8_t, 256> kDecode = [] {
@@ -41,18 +36,26 @@ void appendGroupedHex(std::string& out, const uint8_t* p, size_t n) {
 
 }  // namespace
 
+// Three bytes at a time into four characters, written in place into text sized up front.
 std::string Data::base64EncodedString() const {
-    // The TLS library's encoder writes whole blocks at a time; the output is the same.
-    std::string out((bytes_.size() + 2) / 3 * 4 + 1, '\0');
-    size_t written = 0;
-    for (size_t done = 0; done < bytes_.size();) {
-        const size_t chunk = std::min(kBase64Chunk, bytes_.size() - done);
-        written += static_cast<size_t>(
-            EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data() + written),
-                            bytes_.data() + done, static_cast<int>(chunk)));
-        done += chunk;
+    const uint8_t* in = bytes_.data();
+    const size_t whole = bytes_.size() / 3 * 3;
+    std::string out((bytes_.size() + 2) / 3 * 4, '=');
+    char* o = out.data();
+    for (size_t i = 0; i < whole; i += 3, o += 4) {
+        const uint32_t v = uint32_t{in[i]} << 16 | uint32_t{in[i + 1]} << 8 | in[i + 2];
+        o[0] = kAlphabet[v >> 18];
+        o[1] = kAlphabet[(v >> 12) & 63];
+        o[2] = kAlphabet[(v >> 6) & 63];
+        o[3] = kAlphabet[v & 63];
     }
-    out.resize(written);
+    if (const size_t left = bytes_.size() - whole) {
+        const uint32_t v =
+            uint32_t{in[whole]} << 16 | (left == 2 ? uint32_t{in[whole + 1]} << 8 : 0);
+        o[0] = kAlphabet[v >> 18];
+        o[1] = kAlphabet[(v >> 12) & 63];
+        if (left == 2) o[2] = kAlphabet[(v >> 6) & 63];
+    }
     return out;
 }
 

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
+#include <utility>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace ns {
 
@@ -38,6 +40,36 @@ private:
     static std::atomic<T*>& slot() {
         static std::atomic<T*> instance{nullptr};
         return instance;
+    }
+};
+
+// A process-wide object that the program may replace (the composition root, a test): made by
+// `make` on first use, or again after it was set to null; never destroyed. Any thread.
+template <class T>
+class ReplaceableShared {
+public:
+    template <class Make>
+    static std::shared_ptr<T> get(Make&& make) {
+        State& s = state();
+        dispatch::Lock lock(s.mutex);
+        if (!s.value) s.value = make();
+        return s.value;
+    }
+    // Answers the object it replaces, so that the caller lets it go outside the lock.
+    static std::shared_ptr<T> exchange(std::shared_ptr<T> value) {
+        State& s = state();
+        dispatch::Lock lock(s.mutex);
+        return std::exchange(s.value, std::move(value));
+    }
+
+private:
+    struct State {
+        dispatch::Mutex mutex;
+        std::shared_ptr<T> value GUARDED_BY(mutex);
+    };
+    static State& state() {
+        static auto* s = new State;
+        return *s;
     }
 };
 

@@ -1,12 +1,11 @@
 #include "platform/sec/KeyPair.h"
 
-#include <openssl/evp.h>
-
 namespace sec {
 
 std::optional<KeyPair> KeyPair::generateRSA(int bits) {
-    if (bits < Key::kMinimumBits || bits > Key::kMaximumBits) return std::nullopt;
-    Key::PKey generated(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)));
+    auto engine = CryptoEngine::shared();
+    if (!Key::isUsableSize(bits) || !engine) return std::nullopt;
+    auto generated = engine->generateRSA(bits);
     if (!generated) return std::nullopt;
     KeyPair pair;
     pair.privateKey = std::make_shared<Key>(std::move(generated));

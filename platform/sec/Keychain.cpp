@@ -116,8 +116,24 @@ struct MatchedRow {
 
 }  // namespace
 
+// A search dictionary checked once: its parsed form, the row filter over it, and the attributes
+// that only a row's stored attributes can answer.
+struct CheckedSearch {
+    ns::Dictionary query;
+    ItemQuery search;
+    RowFilter filter;  // views into search's attributes
+    ns::Dictionary unindexed;
+};
+
+bool anyKey(std::string_view) {
+    return true;
+}
+
 struct Keychain::Impl {
     mutable dispatch::Mutex mutex;
+    // The search checked last. Readers ask one question again and again (a cached token is
+    // read on every call); checking the same dictionary anew would cost more than comparing it.
+    std::optional<CheckedSearch> lastSearch GUARDED_BY(mutex);
     // Nothing: the keychain of the application that the sandbox holds, wherever that is now.
     std::optional<std::filesystem::path> directory GUARDED_BY(mutex);
     std::optional<std::string> defaultAccessGroup GUARDED_BY(mutex);
@@ -163,6 +179,27 @@ struct Keychain::Impl {
             storeDirectory = target;
         }
         return store ? errSecSuccess : errSecNotAvailable;
+    }
+
+    // With the mutex held: the checked form of a search dictionary, valid until the next call.
+    OSStatus checkedSearch(const ns::Dictionary& query, const CheckedSearch*& out) REQUIRES(mutex) {
+        if (!lastSearch || !(lastSearch->query == query)) {
+            lastSearch.reset();
+            ItemQuery search;
+            if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Search, search)) {
+                return status;
+            }
+            CheckedSearch& checked = lastSearch.emplace();
+            checked.query = query;
+            checked.search = std::move(search);
+            // The filter views the kept attributes, so it is made once they are in place.
+            checked.filter = filterFor(checked.search);
+            for (const auto& [key, value] : checked.search.attributes) {
+                if (isUnindexed(key)) checked.unindexed.emplace(key, value);
+            }
+        }
+        out = &*lastSearch;
+        return errSecSuccess;
     }
 
     void completeForAdd(ns::Dictionary& attributes) const REQUIRES(mutex) {
@@ -254,10 +291,11 @@ OSStatus Keychain::add(const ns::Dictionary& attributes, ns::Value* result) {
 OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) {
     dispatch::Lock lock(impl_->mutex);
     if (OSStatus status = impl_->ready()) return status;
-    ItemQuery search;
-    if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Search, search)) return status;
+    const CheckedSearch* checked = nullptr;
+    if (OSStatus status = impl_->checkedSearch(query, checked)) return status;
+    const ItemQuery& search = checked->search;
     if (search.returnRef) return errSecParam;  // key references come from copyKey
-    const bool unindexed = hasUnindexedAttributes(search);
+    const bool unindexed = !checked->unindexed.empty();
     const bool wantResult = result && (search.returnData || search.returnAttributes);
     const bool returnAttributes = wantResult && search.returnAttributes;
     unsigned fields = 0;
@@ -272,12 +310,13 @@ OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) 
     // let SQLite stop at the first row; the others stop in the visitor.
     const bool onlyFirst = !search.limitAll && !(fields & KeychainStore::kAttributes);
     OSStatus status =
-        impl_->store->select(filterFor(search), fields, onlyFirst, [&](const RowView& row) {
+        impl_->store->select(checked->filter, fields, onlyFirst, [&](const RowView& row) {
             std::optional<ns::Dictionary> attributes;
             if (returnAttributes) {
                 attributes = AttributeCodec::decode(row.attributes, row.attributesLength);
                 if (!attributes || !matchesUnindexed(search, *attributes)) return true;
-            } else if (unindexed && !storedAttributesMatch(search, row)) {
+            } else if (unindexed && !AttributeCodec::contains(row.attributes, row.attributesLength,
+                                                              checked->unindexed, anyKey)) {
                 return true;
             }
             found = true;

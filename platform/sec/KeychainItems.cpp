@@ -32,6 +32,13 @@ ns::Status KeychainItems::replace(const ns::Dictionary& item, const ns::Data& da
     return {};
 }
 
+ns::Result<std::optional<std::string>> KeychainItems::text(const ns::Dictionary& query) const {
+    auto read = data(query);
+    if (!read.ok()) return read.error();
+    if (read->empty()) return std::optional<std::string>();
+    return std::optional<std::string>(std::string(read->chars()));
+}
+
 ns::Status KeychainItems::remove(const ns::Dictionary& query) const {
     const OSStatus status = keychain_.remove(query);
     if (status != errSecSuccess && status != errSecItemNotFound) return error(status);
@@ -54,6 +61,55 @@ ns::Result<ns::Dictionary> KeychainItems::attributesAddingIfMissing(
     if (status != errSecSuccess) return error(status);
     const auto* attributes = result.dictionary();
     return attributes ? *attributes : ns::Dictionary();
+}
+
+PasswordItems::PasswordItems(std::string errorDomain, Keychain& keychain, ns::Value generic,
+                             OSStatus badParameter)
+    : items_(std::move(errorDomain), keychain),
+      generic_(std::move(generic)),
+      badParameter_(badParameter) {}
+
+ns::Dictionary PasswordItems::itemQuery(const ns::Value& generic, std::string_view service,
+                                        std::string_view account) {
+    return ns::Dictionary{{kSecClass, kSecClassGenericPassword},
+                          {kSecAttrGeneric, generic},
+                          {kSecAttrAccount, std::string(account)},
+                          {kSecAttrService, std::string(service)}};
+}
+
+std::shared_ptr<const ns::Dictionary> PasswordItems::readQuery(std::string_view service,
+                                                               std::string_view account) const {
+    dispatch::Lock lock(readMutex_);
+    if (!lastRead_ || lastRead_->service != service || lastRead_->account != account) {
+        ns::Dictionary query = itemQuery(generic_, service, account);
+        query.insert_or_assign(kSecReturnData, true);
+        query.insert_or_assign(kSecMatchLimit, kSecMatchLimitOne);
+        lastRead_ = std::make_shared<const ReadQuery>(
+            ReadQuery{std::string(service), std::string(account), std::move(query)});
+    }
+    return {lastRead_, &lastRead_->query};
+}
+
+ns::Result<std::optional<std::string>> PasswordItems::password(std::string_view service,
+                                                               std::string_view account) const {
+    if (refused(service, account)) return items_.error(badParameter_);
+    return items_.text(*readQuery(service, account));
+}
+
+ns::Status PasswordItems::setPassword(std::string_view password, std::string_view service,
+                                      std::string_view account,
+                                      const std::string& accessibility) const {
+    if (refused(service, account)) return items_.error(badParameter_);
+    const auto item = itemQuery(generic_, service, account);
+    if (!password.empty())
+        return items_.replace(item, ns::Data::fromString(password), accessibility);
+    if (auto removed = items_.remove(item); !removed) return removed;
+    return items_.error(badParameter_);
+}
+
+ns::Status PasswordItems::removePassword(std::string_view service, std::string_view account) const {
+    if (refused(service, account)) return items_.error(badParameter_);
+    return items_.remove(itemQuery(generic_, service, account));
 }
 
 }  // namespace sec

@@ -33,10 +33,10 @@ void deliverToDelegate(ui::Application& application, const ns::Dictionary& userI
 
 }  // namespace
 
-void PushService::install(ui::Application& application, ns::Data deviceToken) {
+void PushService::install(ui::Application& application, std::function<ns::Data()> deviceToken) {
     application.setRemoteNotificationRegistrationHandler([&application, deviceToken] {
-        dispatch::Queue::main().async([&application, deviceToken] {
-            application.deliver<ui::DelegateOp::DidRegisterForRemoteNotifications>(deviceToken);
+        dispatch::Queue::main().async([&application, token = deviceToken()] {
+            application.deliver<ui::DelegateOp::DidRegisterForRemoteNotifications>(token);
         });
     });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/ns/Data.h"
@@ -30,8 +31,9 @@ namespace svc {
 class PushService {
 public:
     // Answers every registerForRemoteNotifications() of the application, on the main queue,
-    // with the device token.
-    static void install(ui::Application& application, ns::Data deviceToken);
+    // with the device token, which is made when the application registers: a launch that
+    // never registers (a page without push) makes none.
+    static void install(ui::Application& application, std::function<ns::Data()> deviceToken);
     // A device token that stays the same for one installation (the sandbox's path), as the
     // platform's does.
     static ns::Data deviceTokenForInstallation(const std::string& installationPath);

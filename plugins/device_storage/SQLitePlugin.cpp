@@ -1167,26 +1167,34 @@ std::string SQLitePlugin::resultText(Outcome&& outcome) {
 }
 
 void SQLitePlugin::writeBatchEntry(BatchReplies& out, const Outcome& outcome) {
-    if (out.text.size() > 1) out.text += ',';
+    const bool first = out.text.size() <= 1;
     if (outcome.ok) {
-        // What the writer would write, member by member, the rows as they are.
-        char head[64];
-        char* at = append(head, R"({"result":{)");
+        // What the writer would write, member by member, the rows as they are. A statement
+        // without rows, as most of a large batch are, is written in one piece.
+        constexpr size_t kShortRows = 64;
+        char entry[192];
+        char* const end = entry + sizeof entry;
+        char* at = append(entry, first ? R"({"result":{)" : R"(,{"result":{)");
         if (outcome.insertId) {
             at = append(at, R"("insertId":)");
-            at = std::to_chars(at, head + sizeof head, *outcome.insertId).ptr;
+            at = std::to_chars(at, end, *outcome.insertId).ptr;
             at = append(at, ",");
         }
         at = append(at, R"("rows":)");
-        out.text.append(head, static_cast<size_t>(at - head));
-        out.text += outcome.rows;
-        char tail[64];
-        at = append(tail, R"(,"rowsAffected":)");
-        at = std::to_chars(at, tail + sizeof tail, outcome.rowsAffected).ptr;
+        if (outcome.rows.size() > kShortRows) {
+            out.text.append(entry, static_cast<size_t>(at - entry));
+            out.text += outcome.rows;
+            at = entry;
+        } else {
+            at = append(at, outcome.rows);
+        }
+        at = append(at, R"(,"rowsAffected":)");
+        at = std::to_chars(at, end, outcome.rowsAffected).ptr;
         at = append(at, R"(},"type":"success"})");
-        out.text.append(tail, static_cast<size_t>(at - tail));
+        out.text.append(entry, static_cast<size_t>(at - entry));
         return;
     }
+    if (!first) out.text += ',';
     ns::JSONWriter entry;
     entry.startObject();
     entry.key("error");
@@ -1249,9 +1257,12 @@ std::shared_ptr<SQLiteConnection> SQLitePlugin::connectionForArgs(
 
 // --- Plumbing -------------------------------------------------------------------------------
 
-void SQLitePlugin::send(const std::shared_ptr<HYBPluginResult>& result,
+void SQLitePlugin::send(std::shared_ptr<HYBPluginResult> result,
                         const HYBInvokedUrlCommand& command) {
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+    // Handed over: an answer nothing else holds goes to the page without a copy of its text.
+    if (auto delegate = commandDelegate()) {
+        delegate->sendPluginResult(std::move(result), command.callbackId());
+    }
 }
 
 void SQLitePlugin::onDatabaseQueue(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),

@@ -225,7 +225,7 @@ private:
     // The answer to the page: the array closed, or a log line and no message when an entry
     // could not be written (nothing the plug-in writes should fail).
     static std::shared_ptr<HYBPluginResult> batchResult(BatchReplies&& replies);
-    void send(const std::shared_ptr<HYBPluginResult>& result, const HYBInvokedUrlCommand& command);
+    void send(std::shared_ptr<HYBPluginResult> result, const HYBInvokedUrlCommand& command);
     // Runs the member after the work already asked of the database that "dbargs" names, on
     // the command delegate's background queue (for a database that is not open: at once there).
     void onDatabaseQueue(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),

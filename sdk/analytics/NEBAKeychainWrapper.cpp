@@ -36,9 +36,10 @@ std::optional<ns::Data> NEBAKeychainWrapper::keychainDataWithIdentifier(
 
 std::optional<std::string> NEBAKeychainWrapper::keychainValueWithIdentifier(
     std::string_view identifier, std::string_view appID) const {
-    auto data = keychainDataWithIdentifier(identifier, appID);
-    if (!data || data->empty()) return std::nullopt;
-    return std::string(data->chars());
+    auto query = searchDirectoryForIdentifier(identifier, appID);
+    if (!query) return std::nullopt;
+    auto text = items_.text(*query);
+    return text ? *text : std::nullopt;
 }
 
 bool NEBAKeychainWrapper::deleteKeychainValueWithIdentifier(std::string_view identifier,

@@ -6,10 +6,9 @@
 
 #include "platform/sec/KeychainItems.h"
 
-// Values kept in the device keychain rather than in the application's files, so that they
-// outlive a reinstall: generic passwords of the app ID's service, one per identifier, readable
-// only on this device, each written whole in one step. Every operation refuses an empty
-// identifier or app ID. Any thread.
+// Values that outlive a reinstall: generic passwords of the app ID's service, one per
+// identifier, readable only on this device. Every operation refuses an empty identifier or
+// app ID; deleting nothing counts as done. Any thread.
 class NEBAKeychainWrapper {
 public:
     explicit NEBAKeychainWrapper(sec::Keychain& keychain);
@@ -22,7 +21,6 @@ public:
                                                            std::string_view appID) const;
     std::optional<ns::Data> keychainDataWithIdentifier(std::string_view identifier,
                                                        std::string_view appID) const;
-    // Nothing there counts as done.
     bool deleteKeychainValueWithIdentifier(std::string_view identifier,
                                            std::string_view appID) const;
 

@@ -1,25 +1,17 @@
 #include "sdk/analytics/NEBAMonitor.h"
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
-#include <mutex>
-
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Format.h"
-#include "platform/ns/ProcessInfo.h"
+#include "platform/ns/SharedInstance.h"
 #include "platform/ns/UserDefaults.h"
 #include "sdk/analytics/NEBAASLLogger.h"
 #include "sdk/analytics/NSError+NEBAAdditions.h"
+#include "sdk/core/NEBCoreLogger.h"
+#include "sdk/core/NEBLogPipeline.h"
 
 namespace {
 
-std::mutex sharedMutex;
-// Never destroyed: a monitor torn down at exit would wait on queues that are already gone.
-std::shared_ptr<NEBAMonitor>& sharedSlot() {
-    static auto* monitor = new std::shared_ptr<NEBAMonitor>();
-    return *monitor;
-}
+using SharedMonitor = ns::ReplaceableShared<NEBAMonitor>;
 
 // Only the order of magnitude of a number leaves the device: the number of its decimal
 // digits, written as the range it lies in. Counted on the unsigned magnitude, so that
@@ -32,14 +24,6 @@ std::string encodedInteger(int64_t v) {
     std::string high(digits, '9');
     if (v > 0) return low + "..." + high;
     return "-" + high + "...-" + low;
-}
-
-// A double's 64-bit integer value, saturating instead of overflowing.
-int64_t int64OfDouble(double d) {
-    if (!std::isfinite(d)) return std::isnan(d) ? 0 : (d > 0 ? INT64_MAX : INT64_MIN);
-    if (d >= 9223372036854775807.0) return INT64_MAX;
-    if (d <= -9223372036854775808.0) return INT64_MIN;
-    return static_cast<int64_t>(d);
 }
 
 std::string describedContext(const NEBALogContext& context) {
@@ -62,7 +46,10 @@ NEBAMonitor::NEBAMonitor(int64_t logLevel, std::shared_ptr<NEBALogging> logger,
       logger_(std::move(logger)),
       sampled_(ns::UserDefaults::standardUserDefaults()->objectForKey(kNEBAHealthMonitorKey)),
       queue_(dispatch::Queue::createSerial("NEBAMonitorQueue")) {
-    applyLaunchDebugMode();
+    if (auto mode = NEBLaunchDebugMode(kNEBADebugModeKey, kNEBADebugEnabledArgument,
+                                       kNEBADebugDisabledArgument)) {
+        setIsDebugModeEnabled(*mode);
+    }
 }
 
 NEBAMonitor::~NEBAMonitor() {
@@ -70,41 +57,12 @@ NEBAMonitor::~NEBAMonitor() {
     flush();
 }
 
-void NEBAMonitor::applyLaunchDebugMode() {
-    auto arguments = ns::ProcessInfo::processInfo().arguments();
-    auto has = [&](const char* argument) {
-        return std::find(arguments.begin(), arguments.end(), argument) != arguments.end();
-    };
-    if (has(kNEBADebugDisabledArgument)) {
-        setIsDebugModeEnabled(false);
-    } else if (ns::UserDefaults::standardUserDefaults()->boolForKey(kNEBADebugModeKey) ||
-               has(kNEBADebugEnabledArgument)) {
-        setIsDebugModeEnabled(true);
-    }
-}
-
 std::shared_ptr<NEBAMonitor> NEBAMonitor::shared() {
-    std::lock_guard lock(sharedMutex);
-    auto& slot = sharedSlot();
-    if (!slot) slot = std::make_shared<NEBAMonitor>(0);
-    return slot;
+    return SharedMonitor::get([] { return std::make_shared<NEBAMonitor>(0); });
 }
 
-void NEBAMonitor::setShared(std::shared_ptr<NEBAMonitor> monitor) {
-    std::lock_guard lock(sharedMutex);
-    sharedSlot() = std::move(monitor);
-}
-
-NEBAMonitor::ScopedOverride::ScopedOverride(std::shared_ptr<NEBAMonitor> monitor) {
-    std::lock_guard lock(sharedMutex);
-    previous_ = std::exchange(sharedSlot(), std::move(monitor));
-}
-
-NEBAMonitor::ScopedOverride::~ScopedOverride() {
-    std::unique_lock lock(sharedMutex);
-    // The replaced monitor waits for its queue when it goes: not under the lock.
-    auto replaced = std::exchange(sharedSlot(), std::move(previous_));
-    lock.unlock();
+std::shared_ptr<NEBAMonitor> NEBAMonitor::setShared(std::shared_ptr<NEBAMonitor> monitor) {
+    return SharedMonitor::exchange(std::move(monitor));
 }
 
 void NEBAMonitor::setIsDebugModeEnabled(bool enabled) {
@@ -116,11 +74,10 @@ void NEBAMonitor::setIsDebugModeEnabled(bool enabled) {
     auto defaults = ns::UserDefaults::standardUserDefaults();
     if (enabled) {
         defaults->setBool(kNEBADebugModeKey, true);
-        logWithLevel(NEBALogLevel::Debug, "Debug mode is on");
     } else {
         defaults->removeObjectForKey(kNEBADebugModeKey);
-        logWithLevel(NEBALogLevel::Debug, "Debug mode is off");
     }
+    logWithLevel(NEBALogLevel::Debug, enabled ? "Debug mode is on" : "Debug mode is off");
 }
 
 void NEBAMonitor::logWithLevel(int64_t level, std::string_view message,
@@ -196,8 +153,8 @@ std::string NEBAMonitor::encodedStringWithContextObject(const NEBALogContext& co
     const auto* value = std::get_if<ns::Value>(&context);
     if (!value || value->isNull()) return {};
     if (value->isString()) return "-";  // never reveal text
-    if (value->isBool()) return encodedInteger(value->boolValue() ? 1 : 0);
-    if (value->isDouble()) return encodedInteger(int64OfDouble(value->doubleValue()));
+    // A double's integer value saturates rather than overflowing.
+    if (value->isBool() || value->isDouble()) return encodedInteger(value->integerValue());
     if (value->isInteger()) {
         auto exact = value->int64();
         return encodedInteger(exact ? *exact : INT64_MAX);
@@ -218,18 +175,13 @@ std::string NEBAMonitor::encodedStringWithContextArray(const std::vector<NEBALog
 std::string NEBAMonitor::stringWithLogMessage(std::string_view message, int64_t level,
                                               const std::vector<NEBALogContext>& contexts,
                                               bool encodeContexts, std::string_view tag) {
-    std::string text = message.empty() ? std::string("(Message was empty)") : std::string(message);
-    std::string line =
-        ns::format("<%@/%@> %@", tag.empty() ? std::string("NEBAnalytics") : std::string(tag),
-                   logLevelDescriptionFromLogLevel(level), text);
-    if (contexts.empty()) return line;
-    line += ": ";
-    if (encodeContexts) return line + encodedStringWithContextArray(contexts, true);
-    for (size_t i = 0; i < contexts.size(); ++i) {
-        if (i > 0) line += ", ";
-        line += describedContext(contexts[i]);
+    std::vector<std::string> described;
+    for (const auto& context : contexts) {
+        described.push_back(encodeContexts ? encodedStringWithContextObject(context)
+                                           : describedContext(context));
     }
-    return line;
+    return NEBLogTaggedLine(tag.empty() ? "NEBAnalytics" : tag,
+                            logLevelDescriptionFromLogLevel(level), message, described);
 }
 
 std::string NEBAMonitor::monitoringDataKeyWithMessage(std::string_view message, int64_t level,

@@ -38,18 +38,8 @@ public:
 
     // The process's monitor; one with library version 0 until the engine installs its own.
     static std::shared_ptr<NEBAMonitor> shared();
-    static void setShared(std::shared_ptr<NEBAMonitor> monitor);
-    // Installs a monitor for a scope and puts the previous one back after it.
-    class ScopedOverride {
-    public:
-        explicit ScopedOverride(std::shared_ptr<NEBAMonitor> monitor);
-        ~ScopedOverride();
-        ScopedOverride(const ScopedOverride&) = delete;
-        ScopedOverride& operator=(const ScopedOverride&) = delete;
-
-    private:
-        std::shared_ptr<NEBAMonitor> previous_;
-    };
+    // Answers the monitor it replaces.
+    static std::shared_ptr<NEBAMonitor> setShared(std::shared_ptr<NEBAMonitor> monitor);
 
     void logWithLevel(int64_t level, std::string_view message,
                       const std::vector<NEBALogContext>& contexts = {});
@@ -105,7 +95,6 @@ public:
 
 private:
     void saveSampledData();
-    void applyLaunchDebugMode();
 
     std::atomic<int64_t> logLevel_;
     int64_t libraryVersion_;

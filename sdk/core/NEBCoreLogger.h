@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -30,6 +31,11 @@ inline constexpr const char* kNEBLoggingClientQueueLabel = "NEBLoggingClientQueu
 inline constexpr const char* kNEBDebugModeUserDefaultsKey = "/nebula/nebula/debug_mode";
 inline constexpr const char* kNEBDebugEnabledArgument = "-NEBDebugEnabled";
 inline constexpr const char* kNEBDebugDisabledArgument = "-NEBDebugDisabled";
+
+// Debug mode as a launch decides it: off with the disabling argument, on with the enabling one
+// or when the persisted default `key` says so, undecided otherwise.
+std::optional<bool> NEBLaunchDebugMode(const char* key, const char* enabledArgument,
+                                       const char* disabledArgument);
 
 void NEBCoreLog(int level, std::string_view service, std::string_view messageCode,
                 std::string_view format, std::span<const ns::FormatArg> args);

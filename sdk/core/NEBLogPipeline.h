@@ -5,9 +5,21 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ns/Log.h"
 #include "platform/ns/LogPipeline.h"
+
+// "<TAG/LEVEL> message", then ": " and the contexts' descriptions joined by ", "; an empty
+// message reads "(Message was empty)". The line of the SDK's loggers that print contexts.
+inline std::string NEBLogTaggedLine(std::string_view tag, std::string_view level,
+                                    std::string_view message,
+                                    const std::vector<std::string>& contexts) {
+    std::string line = "<" + std::string(tag) + "/" + std::string(level) + "> " +
+                       (message.empty() ? "(Message was empty)" : std::string(message));
+    for (size_t i = 0; i < contexts.size(); ++i) line += (i == 0 ? ": " : ", ") + contexts[i];
+    return line;
+}
 
 // The logger of an SDK part that formats whole lines of its own (see ns::LogPipeline), with
 // the parts the SDK's loggers share. Levels: 0 debug, 1 info, 2 error, 3 assert.

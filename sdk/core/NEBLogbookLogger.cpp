@@ -9,6 +9,7 @@
 #include "platform/ns/Format.h"
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/SharedInstance.h"
 #include "platform/sys/DeviceFacts.h"
 #include "platform/ui/Device.h"
 #include "sdk/core/NEBCoreLogger.h"
@@ -19,15 +20,7 @@
 
 namespace {
 
-struct Shared {
-    std::mutex mutex;
-    std::shared_ptr<NEBLogbookLogger> logger;
-};
-
-Shared& shared() {
-    static auto* s = new Shared;
-    return *s;
-}
+using SharedLogbook = ns::ReplaceableShared<NEBLogbookLogger>;
 
 // A log-source directory name: the decimal number of a source the log request knows.
 std::optional<int32_t> logSourceFromName(const std::string& name) {
@@ -40,27 +33,29 @@ std::optional<int32_t> logSourceFromName(const std::string& name) {
     return static_cast<int32_t>(value);
 }
 
-bool isDirectory(const std::string& path) {
-    bool directory = false;
-    return ns::FileManager::defaultManager().fileExists(path, &directory) && directory;
+// The names of the directories in a directory; none when it cannot be read.
+std::vector<std::string> subdirectories(const std::string& path) {
+    auto& files = ns::FileManager::defaultManager();
+    auto names = files.contentsOfDirectory(path);
+    if (!names.ok()) return {};
+    std::erase_if(*names, [&](const std::string& name) {
+        bool directory = false;
+        return !files.fileExists(path + "/" + name, &directory) || !directory;
+    });
+    return *names;
 }
 
 }  // namespace
 
 std::shared_ptr<NEBLogbookLogger> NEBLogbookLogger::sharedInstance() {
-    auto& s = shared();
-    std::lock_guard lock(s.mutex);
-    if (!s.logger) {
-        s.logger = create(NEBNetwork::create(),
-                          ns::Sandbox::cachesDirectory() + "/" + kNEBLogbookDirectoryName);
-    }
-    return s.logger;
+    return SharedLogbook::get([] {
+        return create(NEBNetwork::create(),
+                      ns::Sandbox::cachesDirectory() + "/" + kNEBLogbookDirectoryName);
+    });
 }
 
 void NEBLogbookLogger::setSharedInstance(std::shared_ptr<NEBLogbookLogger> logger) {
-    auto& s = shared();
-    std::lock_guard lock(s.mutex);
-    s.logger = std::move(logger);
+    SharedLogbook::exchange(std::move(logger));
 }
 
 std::shared_ptr<NEBLogbookLogger> NEBLogbookLogger::create(std::shared_ptr<NEBNetwork> network,
@@ -71,9 +66,7 @@ std::shared_ptr<NEBLogbookLogger> NEBLogbookLogger::create(std::shared_ptr<NEBNe
         ui::kApplicationDidEnterBackgroundNotification, nullptr, [weak](const ns::Notification&) {
             if (auto self = weak.lock()) self->applicationDidEnterBackground();
         });
-    logger->queue_->async([weak] {
-        if (auto self = weak.lock()) self->scheduleNextSend();
-    });
+    logger->stepOnQueue(&NEBLogbookLogger::scheduleNextSend);
     return logger;
 }
 
@@ -86,9 +79,7 @@ NEBLogbookLogger::NEBLogbookLogger(std::shared_ptr<NEBNetwork> network, std::str
 
 NEBLogbookLogger::~NEBLogbookLogger() {
     stopObservingApplication();
-    if (backgroundTaskId_ != ui::kBackgroundTaskInvalid) {
-        ui::Application::shared().endBackgroundTask(backgroundTaskId_);
-    }
+    chainStopped();
 }
 
 void NEBLogbookLogger::stopObservingApplication() {
@@ -166,21 +157,14 @@ void NEBLogbookLogger::sendLogs() {
 }
 
 void NEBLogbookLogger::updatePendingRequests() {
-    auto& files = ns::FileManager::defaultManager();
-    auto accounts = files.contentsOfDirectory(logDirectory_);
-    if (!accounts.ok()) return;
-    for (const auto& accountName : *accounts) {
-        auto accountPath = logDirectory_ + "/" + accountName;
-        if (!isDirectory(accountPath)) continue;
-        auto account = ns::percentDecodeOrKeep(accountName);
-        auto sources = files.contentsOfDirectory(accountPath);
-        if (!sources.ok()) continue;
-        for (const auto& sourceName : *sources) {
-            auto logSource = logSourceFromName(sourceName);
-            auto sourcePath = accountPath + "/" + sourceName;
-            if (!logSource || !isDirectory(sourcePath)) continue;
-            auto queued = files.contentsOfDirectory(sourcePath);
-            if (!queued.ok()) continue;
+    for (const auto& accountName : subdirectories(logDirectory_)) {
+        const auto accountPath = logDirectory_ + "/" + accountName;
+        const auto account = ns::percentDecodeOrKeep(accountName);
+        for (const auto& sourceName : subdirectories(accountPath)) {
+            const auto logSource = logSourceFromName(sourceName);
+            const auto sourcePath = accountPath + "/" + sourceName;
+            auto queued = ns::FileManager::defaultManager().contentsOfDirectory(sourcePath);
+            if (!logSource || !queued.ok()) continue;
             for (const auto& fileName : *queued) {
                 auto path = sourcePath + "/" + fileName;
                 bool known = path == inFlightPath_ ||
@@ -222,10 +206,7 @@ void NEBLogbookLogger::sendNextPendingRequest() {
     auto logRequest = logRequestFromPath(request->path, request->logSource);
     if (!logRequest) {
         (void)ns::FileManager::defaultManager().removeItem(request->path);
-        std::weak_ptr<NEBLogbookLogger> weak = weak_from_this();
-        queue_->async([weak] {
-            if (auto self = weak.lock()) self->sendNextPendingRequest();
-        });
+        stepOnQueue(&NEBLogbookLogger::sendNextPendingRequest);
         return;
     }
     logRequest->set_request_time_ms(NEBCoreTimeMillis());
@@ -315,9 +296,12 @@ void NEBLogbookLogger::scheduleNextSend() {
 }
 
 void NEBLogbookLogger::reachabilityDidChange() {
-    std::weak_ptr<NEBLogbookLogger> weak = weak_from_this();
-    queue_->async([weak] {
-        if (auto self = weak.lock()) self->scheduleNextSend();
+    stepOnQueue(&NEBLogbookLogger::scheduleNextSend);
+}
+
+void NEBLogbookLogger::stepOnQueue(void (NEBLogbookLogger::*step)()) {
+    queue_->async([weak = weak_from_this(), step] {
+        if (auto self = weak.lock()) (self.get()->*step)();
     });
 }
 

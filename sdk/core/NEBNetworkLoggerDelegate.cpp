@@ -4,24 +4,20 @@
 
 #include "platform/ns/Log.h"
 #include "platform/ns/URL.h"
+#include "sdk/core/NEBLogPipeline.h"
 
 void NEBNetworkWriteConsoleLog(NEBNetworkLogLevel level, std::string_view message,
                                const std::vector<ns::Value>& contexts, bool debugEnabled) {
     if (level >= NEBNetworkLogLevel::Debug && !debugEnabled) return;
-    std::string text = message.empty() ? "(Message was empty)" : std::string(message);
     static constexpr const char* kLevelNames[] = {"ERROR", "WARNING", "INFO", "DEBUG"};
     const auto index = static_cast<size_t>(level);
-    std::string line =
-        ns::format("<%@/%@> %@", "Nebula/Network",
-                   index < std::size(kLevelNames) ? kLevelNames[index] : "DEBUG", text);
-    if (!contexts.empty()) {
-        line += ": ";
-        for (size_t i = 0; i < contexts.size(); ++i) {
-            if (i > 0) line += ", ";
-            line += contexts[i].isNull() ? "(nil)" : contexts[i].description();
-        }
+    std::vector<std::string> described;
+    for (const auto& context : contexts) {
+        described.push_back(context.isNull() ? "(nil)" : context.description());
     }
-    ns::nslog("%@", line);
+    ns::nslog("%@", NEBLogTaggedLine("Nebula/Network",
+                                     index < std::size(kLevelNames) ? kLevelNames[index] : "DEBUG",
+                                     message, described));
 }
 
 std::string NEBNetworkLoggableURL(std::string_view text) {

@@ -6,10 +6,10 @@
 #include "platform/ns/Result.h"
 #include "platform/sec/Keychain.h"
 #include "platform/sec/KeychainItems.h"
+#include "platform/sec/SecItem.h"
 
-// Generic-password items that all carry one generic attribute value (as text), on the
-// keychain's item store. Failures are errors of the domain "com.nebula.msg" with the keychain
-// status as code; an empty service or account, or an empty password, is kErrorParam.
+// Messaging's items, their generic attribute held as text; errors of the domain
+// "com.nebula.msg", kErrorParam for an empty service, account or password.
 class NEBMessagingAuthKeychain {
 public:
     static constexpr const char* kErrorDomain = "com.nebula.msg";
@@ -17,30 +17,39 @@ public:
 
     explicit NEBMessagingAuthKeychain(std::string identifier,
                                       sec::Keychain& keychain = sec::Keychain::shared())
-        : generic_(std::move(identifier)), items_(kErrorDomain, keychain) {}
+        : generic_(std::move(identifier)),
+          passwords_(kErrorDomain, keychain, generic_, kErrorParam) {}
 
     const std::string& generic() const { return generic_; }
     static ns::Dictionary keychainQueryForService(const std::string& service,
                                                   const std::string& account,
-                                                  const std::string& generic);
+                                                  const std::string& generic) {
+        return sec::PasswordItems::itemQuery(generic, service, account);
+    }
     ns::Dictionary keychainQueryForService(const std::string& service,
                                            const std::string& account) const {
         return keychainQueryForService(service, account, generic_);
     }
-    // Accessible after the first unlock, on this device only.
-    static const char* keychainItemAccessibility();
+    static const char* keychainItemAccessibility() {
+        return sec::kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly;
+    }
 
-    // The item's data as UTF-8 text; nothing when it is empty.
     ns::Result<std::optional<std::string>> passwordForService(const std::string& service,
-                                                              const std::string& account) const;
-    // Succeeds also when there was nothing to remove.
-    ns::Status removePasswordForService(const std::string& service, const std::string& account);
-    // Replaces the item in one step (an empty accessibility is the default one); an empty
-    // password only removes it.
+                                                              const std::string& account) const {
+        return passwords_.password(service, account);
+    }
+    ns::Status removePasswordForService(const std::string& service, const std::string& account) {
+        return passwords_.removePassword(service, account);
+    }
+    // An empty accessibility is the default one.
     ns::Status setPassword(const std::string& password, const std::string& service,
-                           const std::string& accessibility, const std::string& account);
+                           const std::string& accessibility, const std::string& account) {
+        return passwords_.setPassword(
+            password, service, account,
+            accessibility.empty() ? keychainItemAccessibility() : accessibility);
+    }
 
 private:
     std::string generic_;
-    sec::KeychainItems items_;
+    sec::PasswordItems passwords_;
 };

@@ -1,5 +1,6 @@
 #include "services/peers/HttpsServer.h"
 
+#include <openssl/ssl.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -121,6 +122,12 @@ HttpsServer::HttpsServer(const TestCA& ca) : HttpsServer(Options{&ca.localhost()
 HttpsServer::HttpsServer(Options options)
     : options_(options), deadline_(std::chrono::steady_clock::now() + options.lifetime) {
     if (options_.identity) context_ = options_.identity->makeServerContext();
+    if (context_ && options_.onlyOldTLS) {
+        // The protocols need the weakest security level, whatever the system's settings say.
+        SSL_CTX_set_security_level(context_.get(), 0);
+        SSL_CTX_set_min_proto_version(context_.get(), TLS1_VERSION);
+        SSL_CTX_set_max_proto_version(context_.get(), TLS1_1_VERSION);
+    }
     port_ = options_.port;
     listener_ = listenOnLoopback(port_);
     if (listener_ < 0) throw std::runtime_error("HttpsServer: cannot listen on 127.0.0.1");
@@ -207,6 +214,11 @@ void HttpsServer::acceptLoop() {
     dispatch::Lock lock(mutex_);
     stopping_ = true;
     changed_.notify_all();
+}
+
+size_t HttpsServer::connectionCount() const {
+    dispatch::Lock lock(mutex_);
+    return connections_.size();
 }
 
 HttpResponse HttpsServer::answerFor(const HttpRequest& request) {

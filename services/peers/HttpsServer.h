@@ -120,6 +120,8 @@ public:
         // A port of its own (for a service whose address must stay the same); 0: the system
         // picks one.
         uint16_t port = 0;
+        // Speaks TLS 1.0 and 1.1 only (for clients that must refuse it).
+        bool onlyOldTLS = false;
     };
 
     // HTTPS as "localhost" / 127.0.0.1, issued by `ca`.
@@ -140,6 +142,8 @@ public:
 
     std::vector<HttpRequest> requests() const;
     size_t requestCount() const;
+    // The connections accepted so far.
+    size_t connectionCount() const;
     // Waits (at most `limit`) until at least `count` requests have arrived.
     bool waitForRequests(size_t count,
                          std::chrono::milliseconds limit = std::chrono::seconds(10)) const;

@@ -354,6 +354,37 @@ TEST_F(HYBCommandDelegateImplTest, LargeAnswersArePassedAsValues) {
     EXPECT_NE(evaluated[3].find("\"bin\""), std::string::npos);
 }
 
+// An answer with a "__proto__" key, however small, is parsed by the page: as a literal the key
+// would set the object's prototype and never reach the callback. A string that only says
+// "__proto__", or a key that only ends in it, keeps its literal.
+TEST_F(HYBCommandDelegateImplTest, AnAnswerWithAPrototypeKeyIsParsedByThePage) {
+    // Another key with underscores before it: the key is still found.
+    const ns::Value row =
+        ns::Value::dict({{"A_B", 1}, {"__proto__", ns::Value::dict({{"polluted", true}})}});
+    delegate().sendPluginResult(
+        std::make_shared<HYBPluginResult>(HYBResultStatusOK, ns::Value(ns::Array{row})), "rows");
+    delegate().sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "__proto__"), "text");
+    delegate().sendPluginResult(
+        std::make_shared<HYBPluginResult>(HYBResultStatusOK, ns::Value::dict({{"___proto__", 1}})),
+        "longer");
+    loop().runUntilIdle();
+
+    const auto& calls = engine().fake().functionCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].arguments.at("callbackId"), ns::Value("rows"));
+    EXPECT_NE(calls[0].body.find("JSON.parse(message)"), std::string::npos);
+    EXPECT_EQ(ns::JSONSerialization::read(*calls[0].arguments.at("message").string())
+                  .valueOr(ns::Value()),
+              ns::Value(ns::Array{row}));
+    const std::vector<std::string> evaluated = scripts();
+    ASSERT_FALSE(evaluated.empty());
+    // The two literals may go to the page in one script.
+    EXPECT_NE(evaluated.back().find(callback("text", 1, R"("__proto__")")), std::string::npos);
+    EXPECT_NE(evaluated.back().find(callback("longer", 1, R"({"___proto__":1})")),
+              std::string::npos);
+}
+
 // A result its sender gave up goes to the page without a copy of its message; one still held
 // elsewhere keeps its message, so that it can be read or sent again whole.
 TEST_F(HYBCommandDelegateImplTest, LargeAnswersGivenUpOrStillHeldReachThePageWhole) {
@@ -390,6 +421,33 @@ TEST_F(HYBCommandDelegateImplTest, LargeAnswersGivenUpOrStillHeldReachThePageWho
                                           {.fragmentsAllowed = true})
                   .valueOr(ns::Value()),
               ns::Value(withZero));
+}
+
+// A large answer given as JSON text is taken, not copied, only from a result nothing else
+// shares: a result still held, or a copy of one, keeps its text whole.
+TEST_F(HYBCommandDelegateImplTest, LargeJSONAnswersGivenUpOrSharedReachThePageWhole) {
+    HYBCommandDelegate& plugins = delegate();
+    const std::string json = "[\"" + std::string(100000, 'j') + "\"]";
+    holdTheTurn();
+    plugins.sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, json), "given");
+    auto kept = HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, json);
+    auto handedOver = kept;
+    plugins.sendPluginResult(std::move(handedOver), "held");
+    auto original = HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, json);
+    plugins.sendPluginResult(std::make_shared<HYBPluginResult>(*original), "copied");
+    loop().runUntilIdle();
+
+    EXPECT_EQ(kept->argumentsAsJSON(), json);
+    EXPECT_EQ(original->argumentsAsJSON(), json);
+    const auto& calls = engine().fake().functionCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    const std::vector<std::string> ids = {"given", "held", "copied"};
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].arguments.at("callbackId"), ns::Value(ids[i]));
+        EXPECT_NE(calls[i].body.find("JSON.parse(message)"), std::string::npos) << ids[i];
+        EXPECT_EQ(calls[i].arguments.at("message"), ns::Value(json)) << ids[i];
+    }
 }
 
 // Every callback of a shared evaluation is shielded from the others, and each string the page

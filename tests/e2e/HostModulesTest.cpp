@@ -32,6 +32,19 @@ TEST(HostModules, APageWithoutMediaNeverMapsThem) {
     EXPECT_EQ(maps.find("libZXing"), std::string::npos);
 }
 
+// The TLS library comes with a module of its own too, and so does the HTTP transport: a launch
+// without the SDK whose page neither hashes, signs nor connects maps neither.
+TEST(HostModules, ALaunchWithoutTheSDKNeverMapsTheTLSLibrary) {
+    testsupport::TempDir sandbox;
+    HostProcess host(sandbox.str());
+    ASSERT_TRUE(host.readUntil("fixture ready")) << host.output();
+    const std::string maps = mappedFiles(host.pid());
+    EXPECT_EQ(maps.find("hybrid-crypto.so"), std::string::npos);
+    EXPECT_EQ(maps.find("libcrypto.so"), std::string::npos);
+    EXPECT_EQ(maps.find("libssl.so"), std::string::npos);
+    EXPECT_EQ(maps.find("hybrid-net.so"), std::string::npos);
+}
+
 // The QR encoder's first use loads the barcode module and its libraries, and the page gets
 // its code; the media libraries stay out.
 TEST(HostModules, TheFirstQRCodeLoadsTheBarcodeModule) {

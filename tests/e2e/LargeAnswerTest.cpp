@@ -142,6 +142,38 @@ TEST_F(LargeAnswers, PiecesJoinIntoTheObjectOfTheWholeRoad) {
     EXPECT_GE(countOf(from, "piece"), 2u);
 }
 
+// A column named "__proto__" is a key of its row in the page, small answer or large, and
+// sets no row's prototype.
+TEST_F(LargeAnswers, AColumnNamedProtoIsAKeyOfItsRow) {
+    const size_t from = host.reportCount();
+    host.run(R"JS(
+        var exec = hybrid.require('hybrid/exec');
+        var check = function (what) {
+            return function (answer) {
+                var row = answer.rows[answer.rows.length - 1];
+                big.report(what)({ own: Object.prototype.hasOwnProperty.call(row, '__proto__'),
+                                   value: row['__proto__'],
+                                   polluted: Object.getPrototypeOf(row) !== Object.prototype });
+            };
+        };
+        var go = function () {
+            big.sql('proto.db', 'SELECT 7 AS "__proto__"', [], check('small'), big.failed('small'));
+            big.sql('proto.db', 'WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c ' +
+                    'LIMIT 30000) SELECT i AS "__proto__" FROM c', [], check('large'),
+                    big.failed('large'));
+        };
+        exec(go, go, 'SQLitePlugin', 'open', [{ name: 'proto.db' }]);
+    )JS");
+    for (const auto& [what, value] : {std::pair{"small", 7}, std::pair{"large", 30000}}) {
+        const auto report = reportOf(from, what);
+        ASSERT_TRUE(report) << what;
+        ASSERT_TRUE(report->body["ok"].boolValue()) << report->body["value"].description();
+        EXPECT_EQ(report->body["value"],
+                  ns::Value::dict({{"own", true}, {"value", value}, {"polluted", false}}))
+            << what;
+    }
+}
+
 // A statement that fails after pieces went ahead answers the error callback as ever, and the
 // page's next answers are untouched by what was kept.
 TEST_F(LargeAnswers, AFailureAfterPiecesReachesTheErrorCallback) {

@@ -1,9 +1,9 @@
 #include "toolbox/Foundation/NSDK_TBXLogger.h"
 
 #include <functional>
-#include <mutex>
 #include <vector>
 
+#include "platform/ns/SharedInstance.h"
 #include "toolbox/Foundation/NSArray+TBXArrayCompositeLogWriter.h"
 #include "toolbox/Foundation/NSDK_TBXLogBasicFormatter.h"
 #include "toolbox/Foundation/NSDK_TBXLogLevelFilter.h"
@@ -15,15 +15,7 @@
 
 namespace {
 
-struct Shared {
-    std::mutex mutex;
-    std::shared_ptr<NSDK_TBXLogger> logger;
-};
-
-Shared& shared() {
-    static auto* s = new Shared;  // never destroyed: code may log while static objects go away
-    return *s;
-}
+using SharedLogger = ns::ReplaceableShared<NSDK_TBXLogger>;
 
 // The standard formatter and level filter around the writer made; null when there is none or
 // building fails.
@@ -43,14 +35,11 @@ std::shared_ptr<NSDK_TBXLogger> standardAround(
 }  // namespace
 
 std::shared_ptr<NSDK_TBXLogger> NSDK_TBXLogger::sharedLogger() {
-    std::lock_guard lock(shared().mutex);
-    if (!shared().logger) shared().logger = standardLogger();
-    return shared().logger;
+    return SharedLogger::get(&standardLogger);
 }
 
 void NSDK_TBXLogger::setSharedLogger(std::shared_ptr<NSDK_TBXLogger> logger) {
-    std::lock_guard lock(shared().mutex);
-    shared().logger = std::move(logger);
+    SharedLogger::exchange(std::move(logger));
 }
 
 std::shared_ptr<NSDK_TBXLogger> NSDK_TBXLogger::standardLogger() {

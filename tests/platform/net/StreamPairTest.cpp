@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "platform/net/ServerTrust.h"
+#include "platform/net/TLSEngine.h"
 #include "platform/ns/AtomicFile.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/rt/ModuleLoader.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "services/peers/PeerSocket.h"
 #include "tests/peers/SocketPeer.h"
 #include "tests/platform/net/NetTestSupport.h"
@@ -207,6 +212,22 @@ TEST_F(StreamPairTest, HostNameThatCannotBeCheckedWhole) {
     EXPECT_EQ(client_->events, (std::vector<std::string>{"out error", "in error"}));
     ASSERT_TRUE(client_->streams.output->streamError());
     EXPECT_EQ(client_->streams.output->streamError()->code(), net::kSSLProtocolError);
+}
+
+// In the host the TLS library comes with a module of its own; without it a secure stream
+// ends its opening with an error, and so does a trust evaluation, rather than the process.
+TEST_F(StreamPairTest, WithoutTheTLSModuleASecureStreamFailsWithAnError) {
+    ns::ScopedSharedInstance<rt::ModuleLoader> loader;
+    ns::ScopedSharedInstance<rt::ClassRegistry> registry;
+    rt::ModuleLoader::shared().provide(net::TLSEngine::kClassName, "/nonexistent/crypto.so");
+    peers::SocketPeer peer({&ca().localhost()});
+    client_->connect(peer.port(), true);
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return client_->events.size() == 2; }));
+    EXPECT_EQ(client_->events, (std::vector<std::string>{"out error", "in error"}));
+    ASSERT_TRUE(client_->streams.output->streamError());
+    EXPECT_EQ(client_->streams.output->streamError()->code(), net::kSSLProtocolError);
+    const net::ServerTrust trust("localhost", {ns::Data::fromString("not a certificate")});
+    EXPECT_EQ(trust.evaluate().value(), net::TrustResultType::OtherError);
 }
 
 TEST_F(StreamPairTest, RefusedConnectionReportsTheSocketError) {

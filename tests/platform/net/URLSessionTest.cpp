@@ -9,6 +9,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <thread>
 
 #include "platform/net/HTTPTransport.h"
 #include "platform/net/HostNames.h"
@@ -67,6 +69,13 @@ protected:
         session->dataTask(std::move(request), nettest::recordInto(outcome))->resume();
         EXPECT_TRUE(nettest::waitFor(outcome));
         return outcome;
+    }
+
+    net::URLRequest postRequest(const std::string& path) const {
+        net::URLRequest request(server_.url(path));
+        request.setHTTPMethod("POST");
+        request.setHTTPBody(ns::Data::fromString("a=1"));
+        return request;
     }
 
     HttpsServer server_{ca()};
@@ -397,6 +406,34 @@ TEST_F(URLSessionTest, SilentServerTimesOutAfterTheRequestInterval) {
     session->finishTasksAndInvalidate();
 }
 
+// The time-out is for silence: an answer whose bytes keep coming, each well within the
+// interval, completes however long it takes as a whole.
+TEST_F(URLSessionTest, AnAnswerThatKeepsComingIsNotTimedOut) {
+    uint16_t port = 0;
+    const int listener = peers::listenOnLoopback(port);
+    constexpr int kPieces = 8;
+    std::thread trickle([listener] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        char request[4096];
+        if (fd < 0 || ::recv(fd, request, sizeof request, 0) <= 0) return;
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kPieces) +
+                                 "\r\nConnection: close\r\n\r\n";
+        bool sending = ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) > 0;
+        for (int i = 0; i < kPieces && sending; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            sending = ::send(fd, "x", 1, MSG_NOSIGNAL) == 1;
+        }
+        ::close(fd);
+    });
+    net::URLRequest request(*ns::URL::parse("http://127.0.0.1:" + std::to_string(port) + "/"));
+    request.setTimeoutInterval(1.0);  // half the time the whole answer takes
+    auto outcome = run(mainSession(), request);
+    trickle.join();
+    ::close(listener);
+    EXPECT_FALSE(outcome->error) << outcome->errorCode();
+    EXPECT_EQ(outcome->text(), std::string(kPieces, 'x'));
+}
+
 TEST_F(URLSessionTest, ResponsesBeyondTheCapFail) {
     const std::string big = pattern(5'000);
     server_.on("GET", "/declared", HttpResponse::text(200, big));
@@ -489,6 +526,21 @@ TEST_F(URLSessionTest, UntrustedOrMisnamedCertificatesAreRefused) {
     session->finishTasksAndInvalidate();
 }
 
+TEST_F(URLSessionTest, AServerWithoutTLS12IsRefusedBeforeTheRequest) {
+    HttpsServer::Options options{&ca().localhost()};
+    options.onlyOldTLS = true;
+    HttpsServer old(options);
+    old.on("GET", "/", HttpResponse::text(200, "secret"));
+    auto session = mainSession();
+    for (int attempt = 0; attempt < 2; ++attempt) {  // nor over a connection kept from before
+        auto outcome = run(session, net::URLRequest(old.url("/")));
+        EXPECT_EQ(outcome->errorCode(), net::kURLErrorSecureConnectionFailed) << attempt;
+        EXPECT_FALSE(outcome->data);
+    }
+    EXPECT_EQ(old.requestCount(), 0u);
+    session->finishTasksAndInvalidate();
+}
+
 TEST_F(URLSessionTest, DelegateHearsTheChallengeResponseDataAndCompletionInOrder) {
     server_.on("GET", "/d", HttpResponse::text(200, pattern(40'000)));
     auto delegate = std::make_shared<RecordingSessionDelegate>();
@@ -572,6 +624,117 @@ TEST_F(URLSessionTest, WithoutItsTransportModuleATaskFailsWithAnError) {
     ASSERT_TRUE(outcome->error);
     EXPECT_NE(outcome->error->description().find("network library"), std::string::npos)
         << outcome->error->description();
+}
+
+// What a server sees of the transport's own fields, in the order it sends them: the host first,
+// any media type and the encodings the transport decodes unless the caller names its own, form
+// fields as the media type of a POST that names none, and no persistent-connection field.
+TEST_F(URLSessionTest, TheTransportsOwnFieldsGoFirstAndGiveWayToTheCallers) {
+    server_.on("", "/f", HttpResponse::text(200, "ok"));
+    auto session = mainSession();
+    net::URLRequest plain(server_.url("/f"));
+    net::URLRequest named(server_.url("/f"));
+    named.setValue("application/json", "Accept");
+    named.setValue("identity", "Accept-Encoding");
+    const net::URLRequest post = postRequest("/f");
+    net::URLRequest typed = post;
+    typed.setValue("application/json", "content-type");
+    for (const auto& request : {plain, named, post, typed}) run(session, request);
+
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    auto lines = [](const peers::HttpRequest& request) {
+        std::vector<std::string> text;
+        for (const auto& [name, value] : request.headerLines) text.push_back(name + ": " + value);
+        return text;
+    };
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(server_.port());
+    EXPECT_EQ(lines(requests[0]), (std::vector<std::string>{host, "Accept: */*",
+                                                            "Accept-Encoding: deflate, gzip, br"}));
+    EXPECT_EQ(lines(requests[1]), (std::vector<std::string>{host, "Accept: application/json",
+                                                            "Accept-Encoding: identity"}));
+    EXPECT_EQ(lines(requests[2]),
+              (std::vector<std::string>{host, "Accept: */*", "Accept-Encoding: deflate, gzip, br",
+                                        "Content-Length: 3",
+                                        "Content-Type: application/x-www-form-urlencoded"}));
+    EXPECT_EQ(requests[3].header("Content-Type"), "application/json");
+    session->finishTasksAndInvalidate();
+}
+
+// A server may answer in any encoding that the request names.
+TEST_F(URLSessionTest, EveryEncodingTheRequestNamesArrivesDecoded) {
+    std::string text;
+    for (int i = 0; i < 12; ++i) text += "brotli, ";
+    std::string deflated(compressBound(text.size()), '\0');
+    uLongf deflatedLength = deflated.size();
+    compress2(reinterpret_cast<Bytef*>(deflated.data()), &deflatedLength,
+              reinterpret_cast<const Bytef*>(text.data()), text.size(), Z_BEST_COMPRESSION);
+    deflated.resize(deflatedLength);
+    static const char kBrotli[] =
+        "\x1b\x5f\x00\xf8\x1d\xa9\x53\x9f\xbb\x70\x09\x22\x26\x57\x2c\x74\x99\xc6\xf6\x16"
+        "\xb8\x85\x03\x64\x3f\x00";
+    const std::map<std::string, std::string> encoded{
+        {"gzip", gzip(text)}, {"deflate", deflated}, {"br", std::string(kBrotli, 26)}};
+
+    server_.on("GET", "/named", HttpResponse::text(200, "ok"));
+    auto session = mainSession();
+    run(session, net::URLRequest(server_.url("/named")));
+    const auto named = server_.requests().at(0).header("Accept-Encoding").value_or("");
+    ASSERT_FALSE(named.empty());
+    for (size_t start = 0; start < named.size();) {
+        const size_t comma = std::min(named.find(',', start), named.size());
+        std::string encoding = named.substr(start, comma - start);
+        encoding.erase(0, encoding.find_first_not_of(' '));
+        start = comma + 1;
+        SCOPED_TRACE(encoding);
+        auto body = encoded.find(encoding);
+        ASSERT_NE(body, encoded.end()) << "an encoding this test cannot make";
+        server_.on("GET", "/" + encoding,
+                   HttpResponse::text(200, body->second).header("Content-Encoding", encoding));
+        EXPECT_EQ(run(session, net::URLRequest(server_.url("/" + encoding)))->text(), text);
+    }
+    session->finishTasksAndInvalidate();
+}
+
+// Requests one after another share one connection, whatever their method: each new TLS
+// connection costs a handshake and shows the session a trust challenge.
+TEST_F(URLSessionTest, RequestsOneAfterAnotherShareOneConnection) {
+    server_.on("", "/a", HttpResponse::text(200, "ok"));
+    auto session = mainSession();
+    const net::URLRequest post = postRequest("/a");
+    net::URLRequest put = post;
+    put.setHTTPMethod("PUT");
+    for (const auto& request : {net::URLRequest(server_.url("/a")), post, put, post}) {
+        EXPECT_EQ(run(session, request)->text(), "ok");
+    }
+    EXPECT_EQ(server_.requestCount(), 4u);
+    EXPECT_EQ(server_.connectionCount(), 1u);
+    session->finishTasksAndInvalidate();
+}
+
+// A kept connection that the server closes as the next request arrives costs that request one
+// more try on a fresh connection, and only one: a fresh connection that fails is an error.
+TEST_F(URLSessionTest, ARequestOnAConnectionTheServerClosedIsSentOnceMore) {
+    server_.on("", "/a", HttpResponse::text(200, "first"));
+    server_.on("", "/a", HttpResponse::closeConnection());
+    server_.on("", "/a", HttpResponse::text(200, "again"));
+    server_.on("", "/a", HttpResponse::closeConnection());
+    auto session = mainSession();
+    const net::URLRequest post = postRequest("/a");
+    EXPECT_EQ(run(session, post)->text(), "first");
+    auto resent = run(session, post);
+    EXPECT_FALSE(resent->error);
+    EXPECT_EQ(resent->text(), "again");
+    EXPECT_EQ(server_.requestCount(), 3u);
+    EXPECT_EQ(server_.connectionCount(), 2u);
+
+    // The connection that answered "again" is kept; closed under the next request, that one is
+    // sent once more on a third connection, which the server closes too.
+    auto failed = run(session, post);
+    EXPECT_TRUE(failed->error);
+    EXPECT_EQ(server_.requestCount(), 5u);
+    EXPECT_EQ(server_.connectionCount(), 3u);
+    session->finishTasksAndInvalidate();
 }
 
 }  // namespace

@@ -11,11 +11,13 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/sec/CryptoLibrary.h"
+#include "platform/rt/ClassRegistry.h"
+#include "platform/rt/ModuleLoader.h"
 #include "platform/sec/KeyPair.h"
 #include "platform/sec/SecItem.h"
 #include "platform/sec/SecKey.h"
 #include "platform/testing/InjectedFaults.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
 #include "tests/support/ChildProcess.h"
 
@@ -110,10 +112,26 @@ TEST(Key, ImportsRejectWhatTheyDidNotExport) {
     // A public key is not a private one.
     EXPECT_FALSE(Key::fromPrivateKeyData(publicDER));
     // Keys too small for this system's use.
-    Key::PKey small(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{512}));
+    EVP_PKEY* small = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{512});
     ASSERT_TRUE(small);
-    EXPECT_FALSE(Key::fromPublicKeyData(Key(std::move(small)).publicKeyData()));
+    unsigned char* der = nullptr;
+    const int length = i2d_PublicKey(small, &der);
+    ASSERT_GT(length, 0);
+    EXPECT_FALSE(Key::fromPublicKeyData(ns::Data(der, static_cast<size_t>(length))));
+    OPENSSL_free(der);
+    EVP_PKEY_free(small);
     EXPECT_FALSE(KeyPair::generateRSA(512));
+}
+
+// In the host RSA keys come with the TLS library's module; without it no key is read or made,
+// and the callers carry on with their "no key" answers.
+TEST(Key, WithoutTheCryptographyModuleNoKeyIsReadOrMade) {
+    const ns::Data publicDER = sharedPair().publicKey->publicKeyData();
+    ns::ScopedSharedInstance<rt::ModuleLoader> loader;
+    ns::ScopedSharedInstance<rt::ClassRegistry> registry;
+    rt::ModuleLoader::shared().provide(CryptoEngine::kClassName, "/nonexistent/crypto.so");
+    EXPECT_FALSE(Key::fromPublicKeyData(publicDER));
+    EXPECT_FALSE(KeyPair::generateRSA(2048));
 }
 
 TEST(Key, RawSignatureIsRecoveredWithThePublicKeyAlone) {
@@ -245,11 +263,10 @@ TEST_F(KeyItems, ProcessFunctionsGenerateAndFindKeys) {
 
 // A process that leaves while another thread is still making a key pair: the main thread
 // returns through exit() (its handlers run) a moment after the generator started.
-[[noreturn]] void leaveWhileAKeyIsMade(int started, const std::vector<std::string>& args) {
+[[noreturn]] void leaveWhileAKeyIsMade(int started, const std::vector<std::string>&) {
     // A process that hangs on its way out (a lock freed under a waiter) ends by the alarm,
     // which the test sees as a failure like a crash.
     ::alarm(20);
-    if (args.at(0) == "kept") sec::keepCryptoLibraryUntilExit();
     std::thread([started] {
         for (bool told = false;; told = true) {
             if (!told) {
@@ -264,15 +281,15 @@ TEST_F(KeyItems, ProcessFunctionsGenerateAndFindKeys) {
 }
 const testsupport::ChildRegistration kLeaver("KeyTest.leaveWhileAKeyIsMade", &leaveWhileAKeyIsMade);
 
-// Without the library kept, about one such exit in four crashes or hangs; twenty in a row
-// are clean.
+// The TLS library's state stays until the process is gone (the cryptography engine keeps it
+// from the start): without that, about one such exit in four crashes or hangs; twenty in a
+// row are clean.
 TEST(CryptoLibraryTest, LeavingWhileAKeyPairIsMadeEndsCleanly) {
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
         int started[2];
         ASSERT_EQ(::pipe(started), 0);
-        const pid_t child =
-            testsupport::startChild("KeyTest.leaveWhileAKeyIsMade", started[1], {"kept"});
+        const pid_t child = testsupport::startChild("KeyTest.leaveWhileAKeyIsMade", started[1], {});
         ASSERT_GT(child, 0);
         ::close(started[1]);
         char byte = 0;

@@ -79,6 +79,28 @@ TEST_F(KeychainItemsTest, AReplacedItemIsNeverMissingForConcurrentReaders) {
     EXPECT_EQ(dataOfAll(item).size(), 1u);
 }
 
+// Passwords: an empty item reads as none without an error; an empty password removes the item
+// and is refused, so that no item of no data is left behind; "*" names one item, not any.
+TEST_F(KeychainItemsTest, PasswordsReadEmptyAsNoneAndAnEmptyWriteRemovesAndIsRefused) {
+    sec::PasswordItems passwords("com.example.items", keychain, bytes("g"), -1301);
+    EXPECT_EQ(passwords.password("svc", "acct").error().code(), sec::errSecItemNotFound);
+    ASSERT_TRUE(items.replace(item, bytes(""), sec::kSecAttrAccessibleAlways).ok());
+    auto empty = passwords.password("svc", "acct");
+    ASSERT_TRUE(empty.ok());
+    EXPECT_FALSE(*empty);
+
+    ASSERT_TRUE(passwords.setPassword("secret", "svc", "acct", sec::kSecAttrAccessibleAlways).ok());
+    ASSERT_TRUE(passwords.setPassword("other", "*", "acct", sec::kSecAttrAccessibleAlways).ok());
+    EXPECT_EQ(*passwords.password("svc", "acct"), std::optional<std::string>("secret"));
+    EXPECT_EQ(*passwords.password("*", "acct"), std::optional<std::string>("other"));
+    auto refused = passwords.setPassword("", "svc", "acct", sec::kSecAttrAccessibleAlways);
+    EXPECT_EQ(refused.error(), ns::Error("com.example.items", -1301));
+    EXPECT_TRUE(dataOfAll(item).empty());
+    EXPECT_EQ(passwords.password("", "acct").error().code(), -1301);
+    EXPECT_EQ(passwords.removePassword("svc", "").error().code(), -1301);
+    EXPECT_EQ(*passwords.password("*", "acct"), std::optional<std::string>("other"));
+}
+
 // A hint item that several threads look for at once is added once; each gets its attributes.
 TEST_F(KeychainItemsTest, AnItemAddedIfMissingIsAddedOnceForRacingCallers) {
     const ns::Dictionary hint =

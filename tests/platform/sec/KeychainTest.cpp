@@ -183,6 +183,42 @@ TEST_F(KeychainItems, PrimaryKeysDecideWhatIsADuplicate) {
     EXPECT_EQ(dataOfAll(genericPassword({{kSecAttrService, "s"}})).size(), 2u);
 }
 
+// A search asked again and again (a cached token read on every call) answers what the store
+// holds at each call, and one that differs in a single value, or cannot be read, is its own.
+TEST_F(KeychainQueries, RepeatedSearchesAnswerTheStoreAsItIsNow) {
+    const ns::Dictionary token = genericPassword({{kSecAttrService, "s1"},
+                                                  {kSecAttrAccount, "a1"},
+                                                  {kSecAttrGeneric, "G1"},
+                                                  {kSecReturnData, true}});
+    ns::Dictionary otherGeneric = token;
+    otherGeneric[kSecAttrGeneric] = "G2";
+    ns::Dictionary unreadable = token;
+    unreadable["nosuch"] = "x";
+    auto read = [&](const ns::Dictionary& query) -> std::string {
+        ns::Value result;
+        const OSStatus status = keychain.copyMatching(query, &result);
+        if (status != errSecSuccess) return "status " + std::to_string(status);
+        return result.data() ? std::string(result.data()->chars()) : "<not data>";
+    };
+
+    EXPECT_EQ(read(token), "one");
+    EXPECT_EQ(read(otherGeneric), "status " + std::to_string(errSecItemNotFound));
+    EXPECT_EQ(read(token), "one");
+    ASSERT_EQ(keychain.update(genericPassword({{kSecAttrAccount, "a1"}, {kSecAttrService, "s1"}}),
+                              {{kSecValueData, bytes("uno")}}),
+              errSecSuccess);
+    EXPECT_EQ(read(token), "uno");
+    EXPECT_EQ(read(unreadable), "status " + std::to_string(errSecParam));
+    EXPECT_EQ(read(token), "uno");
+    ASSERT_EQ(keychain.update(genericPassword({{kSecAttrAccount, "a1"}, {kSecAttrService, "s1"}}),
+                              {{kSecAttrGeneric, "G2"}}),
+              errSecSuccess);
+    EXPECT_EQ(read(token), "status " + std::to_string(errSecItemNotFound));
+    EXPECT_EQ(read(otherGeneric), "uno");
+    ASSERT_EQ(keychain.remove(genericPassword({{kSecAttrService, "s1"}})), errSecSuccess);
+    EXPECT_EQ(read(otherGeneric), "status " + std::to_string(errSecItemNotFound));
+}
+
 TEST_F(KeychainQueries, UpdateChangesEveryMatchAndKeepsTheRest) {
     ASSERT_EQ(keychain.update(genericPassword({{kSecAttrService, "s1"}}),
                               {{kSecValueData, bytes("new")}}),

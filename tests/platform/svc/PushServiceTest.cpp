@@ -123,8 +123,14 @@ TEST_F(PushServiceTest, RegistrationsAreAnsweredWithTheInstallationsToken) {
     EXPECT_EQ(token.length(), 32u);
     EXPECT_EQ(token, svc::PushService::deviceTokenForInstallation("/sandbox/a"));
     EXPECT_NE(token, svc::PushService::deviceTokenForInstallation("/sandbox/b"));
-    svc::PushService::install(*application_, token);
+    int made = 0;
+    svc::PushService::install(*application_, [token, &made] {
+        ++made;
+        return token;
+    });
+    EXPECT_EQ(made, 0);  // a launch that never registers makes no token
     application_->registerForRemoteNotifications();
+    EXPECT_EQ(made, 1);
     EXPECT_TRUE(recorder_->tokens.empty());  // the answer comes later, as the system's does
     loop().runUntilIdle();
     EXPECT_EQ(recorder_->tokens, std::vector<ns::Data>{token});

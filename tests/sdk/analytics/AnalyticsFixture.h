@@ -59,6 +59,19 @@ private:
     std::vector<int64_t> levels_;
 };
 
+// Installs a monitor for a scope and puts the previous one back after it.
+class ScopedMonitor {
+public:
+    explicit ScopedMonitor(std::shared_ptr<NEBAMonitor> monitor)
+        : previous_(NEBAMonitor::setShared(std::move(monitor))) {}
+    ~ScopedMonitor() { NEBAMonitor::setShared(std::move(previous_)); }
+    ScopedMonitor(const ScopedMonitor&) = delete;
+    ScopedMonitor& operator=(const ScopedMonitor&) = delete;
+
+private:
+    std::shared_ptr<NEBAMonitor> previous_;
+};
+
 // A fresh sandbox per test, on the main run loop with a manual clock, with a monitor of its own
 // that prints every level into a capture.
 class AnalyticsTest : public testsupport::ManualRunLoop {
@@ -71,7 +84,7 @@ protected:
             std::vector<std::string>{"sdk_analytics_tests"});
         logger_ = std::make_shared<CapturingLogger>();
         monitor_ = std::make_shared<NEBAMonitor>(7, logger_, 3403);
-        override_ = std::make_unique<NEBAMonitor::ScopedOverride>(monitor_);
+        override_ = std::make_unique<ScopedMonitor>(monitor_);
     }
 
     void TearDown() override {
@@ -104,7 +117,7 @@ protected:
     testsupport::TempDir dir_;
     std::shared_ptr<CapturingLogger> logger_;
     std::shared_ptr<NEBAMonitor> monitor_;
-    std::unique_ptr<NEBAMonitor::ScopedOverride> override_;
+    std::unique_ptr<ScopedMonitor> override_;
     std::shared_ptr<NEBAPersistedConfig> config_;
 };
 

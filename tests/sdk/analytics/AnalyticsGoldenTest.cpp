@@ -118,7 +118,7 @@ protected:
         // override goes first, so that it puts back what it replaced before this one starts.
         override_.reset();
         monitor_ = std::make_shared<NEBAMonitor>(7, std::make_shared<NEBAASLLogger>(7), 3403);
-        override_ = std::make_unique<NEBAMonitor::ScopedOverride>(monitor_);
+        override_ = std::make_unique<ScopedMonitor>(monitor_);
     }
     void TearDown() override {
         monitor_->flush();

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 #include "platform/net/BackgroundJobStore.h"
 #include "platform/net/URLError.h"
@@ -224,9 +225,12 @@ TEST_F(NEBNetworkTest, ServerErrorsAndDroppedConnectionsCompleteOnce) {
 }
 
 TEST_F(NEBNetworkTest, BackgroundUploadBodyLivesInAnExcludedFileUntilCompletion) {
+    // Written by the server's thread while it answers.
+    std::mutex seen;
     std::string bodyFile;
     std::optional<net::URLRequest> kept;
     server_->on("POST", "/bg", [&](const peers::HttpRequest&) {
+        std::lock_guard lock(seen);
         for (const auto& job : net::BackgroundJobStore::load()) {
             bodyFile = job.bodyFile();
             kept = job.request();
@@ -244,6 +248,7 @@ TEST_F(NEBNetworkTest, BackgroundUploadBodyLivesInAnExcludedFileUntilCompletion)
     EXPECT_TRUE(ns::FileManager::defaultManager().isExcludedFromBackup(path));
     ASSERT_TRUE(waitFor(outcome));
     EXPECT_EQ(outcome->status(), 200);
+    std::lock_guard lock(seen);
     EXPECT_EQ(bodyFile, path);
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->timeoutInterval(), 60.0);

@@ -4,9 +4,10 @@
 
 namespace net {
 
-// The HTTP transport on libcurl: each exchange a CurlTransfer, run by the TransferEngine.
-// Announced to the module loader as HTTPTransport::kClassName.
-class CurlTransport : public HTTPTransport {
+// The HTTP transport on libsoup, the HTTP library the web engine itself loads: each exchange a
+// SoupTransfer, run on the SoupSessionThread. Announced to the module loader as
+// HTTPTransport::kClassName.
+class SoupTransport : public HTTPTransport {
 public:
     ns::Result<std::shared_ptr<Load>> start(std::shared_ptr<LoadObserver> observer, uint64_t load,
                                             URLRequest request, Body body,

@@ -189,7 +189,7 @@ void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size
     // The answer itself says what is wrong with its id; its pieces go nowhere.
     if (callbackId == kInvalidCallbackId || !isValidCallbackId(callbackId)) return;
     {
-        std::lock_guard lock(piecesMutex_);
+        dispatch::Lock lock(piecesMutex_);
         ++piecesSent_[callbackId];
     }
     ns::Dictionary arguments;
@@ -201,7 +201,7 @@ void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size
     auto taken = [weakSelf, callbackId] {
         auto self = weakSelf.lock();
         if (!self) return;
-        std::lock_guard lock(self->piecesMutex_);
+        dispatch::Lock lock(self->piecesMutex_);
         const auto kept = self->piecesSent_.find(callbackId);
         if (kept != self->piecesSent_.end() && kept->second > 0) --kept->second;
     };
@@ -209,7 +209,7 @@ void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size
 }
 
 bool HYBCommandDelegateImpl::answerPieceAwaited(const std::string& callbackId) const {
-    std::lock_guard lock(piecesMutex_);
+    dispatch::Lock lock(piecesMutex_);
     const auto kept = piecesSent_.find(callbackId);
     return kept == piecesSent_.end() || kept->second <= 1;
 }
@@ -223,7 +223,7 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
     }
     if (!answersCallbackId(callbackId)) return;
     {
-        std::lock_guard lock(piecesMutex_);
+        dispatch::Lock lock(piecesMutex_);
         piecesSent_.erase(callbackId);
     }
     ns::Dictionary arguments;
@@ -239,7 +239,7 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
 
 void HYBCommandDelegateImpl::dropKeptPieces(const std::string& callbackId) {
     {
-        std::lock_guard lock(piecesMutex_);
+        dispatch::Lock lock(piecesMutex_);
         if (piecesSent_.empty() || piecesSent_.erase(callbackId) == 0) return;
     }
     ns::Dictionary arguments;
@@ -261,7 +261,7 @@ void HYBCommandDelegateImpl::evalJsHelper(PageScript script) {
         // the rest of this turn sends waits for the turn's end, where it shares one evaluation
         // (the empty task marks the turn as having work). Scripts of the program's own keep
         // their turn.
-        std::unique_lock lock(deferredMutex_);
+        dispatch::Lock lock(deferredMutex_);
         if (script.isCallback && deferred_.empty() && !loop.hasReadyWork()) {
             lock.unlock();
             loop.post([] {});
@@ -269,7 +269,7 @@ void HYBCommandDelegateImpl::evalJsHelper(PageScript script) {
             return;
         }
     }
-    std::lock_guard lock(deferredMutex_);
+    dispatch::Lock lock(deferredMutex_);
     // A script joins the group still waiting for its task only while nothing else has been
     // scheduled on the main loop since that task: it must not run before work posted ahead
     // of it.
@@ -290,7 +290,7 @@ void HYBCommandDelegateImpl::evalJsHelper(PageScript script) {
 void HYBCommandDelegateImpl::evaluateDeferred() {
     std::vector<PageScript> scripts;
     {
-        std::lock_guard lock(deferredMutex_);
+        dispatch::Lock lock(deferredMutex_);
         if (deferred_.empty()) return;
         scripts = std::move(deferred_.front().scripts);
         deferred_.pop_front();
@@ -405,11 +405,11 @@ ns::Dictionary HYBCommandDelegateImpl::settings() const {
 }
 
 HYBCommandDelegate::UrlTransformer HYBCommandDelegateImpl::urlTransformer() const {
-    std::lock_guard lock(transformerMutex_);
+    dispatch::Lock lock(transformerMutex_);
     return urlTransformer_;
 }
 
 void HYBCommandDelegateImpl::setUrlTransformer(UrlTransformer transformer) {
-    std::lock_guard lock(transformerMutex_);
+    dispatch::Lock lock(transformerMutex_);
     urlTransformer_ = std::move(transformer);
 }

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +12,7 @@
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPageSink.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/Value.h"
 
@@ -113,12 +113,12 @@ private:
     };
 
     // Evaluations waiting for the main run loop, oldest group first; each group has a task.
-    std::mutex deferredMutex_;
-    std::deque<DeferredGroup> deferred_;
+    dispatch::Mutex deferredMutex_;
+    std::deque<DeferredGroup> deferred_ GUARDED_BY(deferredMutex_);
     // Ids whose answer had pieces sent ahead and has not come yet, with how many of those
     // pieces the page has not taken in yet.
-    mutable std::mutex piecesMutex_;
-    std::unordered_map<std::string, size_t> piecesSent_;
-    mutable std::mutex transformerMutex_;
-    UrlTransformer urlTransformer_;
+    mutable dispatch::Mutex piecesMutex_;
+    std::unordered_map<std::string, size_t> piecesSent_ GUARDED_BY(piecesMutex_);
+    mutable dispatch::Mutex transformerMutex_;
+    UrlTransformer urlTransformer_ GUARDED_BY(transformerMutex_);
 };

@@ -198,7 +198,7 @@ void HYBCommandQueue::executePending() {
 
     while (!queue_.empty()) {
         std::shared_ptr<BatchHolder> holder = queue_.front();
-        std::unique_lock lock(holder->mutex);
+        dispatch::Lock lock(holder->mutex);
         // Still being parsed: the background parse asks for a new pass when it is done.
         if (!holder->parsed) return;
         lock.unlock();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +10,7 @@
 
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/JSONText.h"
 #include "platform/ns/Object.h"
 
@@ -94,13 +94,15 @@ public:
 private:
     // Receives one parsed batch; shared between a background parse and the main thread.
     struct BatchHolder {
-        std::mutex mutex;
-        bool parsed = false;
+        dispatch::Mutex mutex;
+        bool parsed GUARDED_BY(mutex) = false;
+        // Filled under the lock before `parsed` is set; the main thread's alone once it saw
+        // `parsed`, so not marked as guarded.
         CommandBatch commands;  // taken from the front by index
         size_t next = 0;
 
         void fill(CommandBatch batch) {
-            std::lock_guard lock(mutex);
+            dispatch::Lock lock(mutex);
             commands = std::move(batch);
             parsed = true;
         }

@@ -1,9 +1,9 @@
 #include "bridge/HYBInvokedUrlCommand.h"
 
 #include <atomic>
-#include <mutex>
 
 #include "bridge/HYBPluginResult.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/JSONReader.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
@@ -228,8 +228,8 @@ struct HYBInvokedUrlCommand::Arguments {
     // Read once, on whichever thread asks first. Not a once flag: the C library's wakes its
     // waiters with a system call every time, which a batch of small calls pays per command.
     std::atomic<bool> read{false};
-    std::mutex reading;
-    ns::Array values;
+    dispatch::Mutex reading;
+    ns::Array values GUARDED_BY(reading);
 };
 
 std::optional<HYBInvokedUrlCommand> HYBInvokedUrlCommand::commandFromJSONText(
@@ -317,7 +317,7 @@ const ns::Array& HYBInvokedUrlCommand::arguments() const {
     Arguments& arguments = *arguments_;
     if (!arguments.text) return arguments.values;
     if (arguments.read.load(std::memory_order_acquire)) return arguments.values;
-    std::lock_guard lock(arguments.reading);
+    dispatch::Lock lock(arguments.reading);
     if (arguments.read.load(std::memory_order_relaxed)) return arguments.values;
     auto values = readArguments(*arguments.text);
     if (values) {

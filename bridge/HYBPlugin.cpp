@@ -37,32 +37,32 @@ void HYBPlugin::initWithWebViewEngine(const std::shared_ptr<HYBWebViewEngineProt
 }
 
 std::shared_ptr<HYBWebViewEngineProtocol> HYBPlugin::webViewEngine() const {
-    std::lock_guard lock(linksMutex_);
+    dispatch::Lock lock(linksMutex_);
     return engine_.lock();
 }
 
 void HYBPlugin::setWebViewEngine(const std::shared_ptr<HYBWebViewEngineProtocol>& engine) {
-    std::lock_guard lock(linksMutex_);
+    dispatch::Lock lock(linksMutex_);
     engine_ = engine;
 }
 
 std::shared_ptr<HYBViewController> HYBPlugin::viewController() const {
-    std::lock_guard lock(linksMutex_);
+    dispatch::Lock lock(linksMutex_);
     return viewController_.lock();
 }
 
 void HYBPlugin::setViewController(const std::shared_ptr<HYBViewController>& controller) {
-    std::lock_guard lock(linksMutex_);
+    dispatch::Lock lock(linksMutex_);
     viewController_ = controller;
 }
 
 std::shared_ptr<HYBCommandDelegate> HYBPlugin::commandDelegate() const {
-    std::lock_guard lock(linksMutex_);
+    dispatch::Lock lock(linksMutex_);
     return commandDelegate_.lock();
 }
 
 void HYBPlugin::setCommandDelegate(const std::shared_ptr<HYBCommandDelegate>& delegate) {
-    std::lock_guard lock(linksMutex_);
+    dispatch::Lock lock(linksMutex_);
     commandDelegate_ = delegate;
 }
 
@@ -95,7 +95,7 @@ void HYBPlugin::subscribe() {
 }
 
 void HYBPlugin::dispose() {
-    std::lock_guard lock(linksMutex_);
+    dispatch::Lock lock(linksMutex_);
     viewController_.reset();
     commandDelegate_.reset();
 }

@@ -3,12 +3,12 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bridge/HYBInvokedUrlCommand.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Object.h"
 
 namespace ns {
@@ -17,8 +17,11 @@ struct Notification;
 namespace ui {
 class ApplicationDelegate;
 }  // namespace ui
-namespace wk {
+namespace net {
 class URLRequest;
+}  // namespace net
+namespace wk {
+using URLRequest = net::URLRequest;
 class URLSchemeTask;
 class WebView;
 enum class NavigationType;
@@ -130,10 +133,10 @@ private:
     void unsubscribe();
 
     std::map<std::string, std::function<void(const HYBInvokedUrlCommand&)>, std::less<>> actions_;
-    mutable std::mutex linksMutex_;
-    std::weak_ptr<HYBWebViewEngineProtocol> engine_;
-    std::weak_ptr<HYBViewController> viewController_;
-    std::weak_ptr<HYBCommandDelegate> commandDelegate_;
+    mutable dispatch::Mutex linksMutex_;
+    std::weak_ptr<HYBWebViewEngineProtocol> engine_ GUARDED_BY(linksMutex_);
+    std::weak_ptr<HYBViewController> viewController_ GUARDED_BY(linksMutex_);
+    std::weak_ptr<HYBCommandDelegate> commandDelegate_ GUARDED_BY(linksMutex_);
     std::vector<std::shared_ptr<ns::Object>> observers_;
     std::string className_;
     bool hasPendingOperation_ = false;

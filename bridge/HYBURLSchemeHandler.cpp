@@ -90,8 +90,11 @@ File openConfined(const HYBURLSchemeHandler::FileLocation& location, off_t& size
     return File(file, &std::fclose);
 }
 
-std::map<std::string, std::string> httpHeaders(const std::string& mimeType) {
-    return {{"Content-Type", mimeType}, {"Cache-Control", "no-cache"}};
+std::shared_ptr<const wk::URLResponse> httpResponse(const ns::URL& url, int statusCode,
+                                                    const std::string& mimeType) {
+    return std::make_shared<const wk::HTTPURLResponse>(
+        url, statusCode, "HTTP/1.1",
+        net::HTTPHeaderFields{{"Content-Type", mimeType}, {"Cache-Control", "no-cache"}});
 }
 
 // Hands the file over chunk by chunk, up to the size it had when it was opened.
@@ -214,8 +217,7 @@ void HYBURLSchemeHandler::startURLSchemeTask(const std::shared_ptr<wk::WebView>&
     // page in the in-app browser) neither loads them nor learns which of them exist.
     if (!isFromTheApplicationsOwnPage(webView.get(), task->request())) {
         ns::nslog("Refused %@ to a page of another origin", task->request().url().absoluteString());
-        task->didReceiveResponse(wk::URLResponse::http(task->request().url(), 403, "HTTP/1.1",
-                                                       httpHeaders("text/plain")));
+        task->didReceiveResponse(httpResponse(task->request().url(), 403, "text/plain"));
         task->didFinish();
         return;
     }
@@ -230,16 +232,15 @@ void HYBURLSchemeHandler::startURLSchemeTask(const std::shared_ptr<wk::WebView>&
     off_t size = 0;
     const File file = location ? openConfined(*location, size) : File(nullptr, &std::fclose);
     if (!file) {
-        task->didReceiveResponse(
-            wk::URLResponse::http(url, 404, "HTTP/1.1", httpHeaders(mimeType)));
+        task->didReceiveResponse(httpResponse(url, 404, mimeType));
         task->didFinish();
         return;
     }
     if (isMediaExtension(extension)) {
-        task->didReceiveResponse(wk::URLResponse(url, mimeType, size, std::nullopt));
-    } else {
         task->didReceiveResponse(
-            wk::URLResponse::http(url, 200, "HTTP/1.1", httpHeaders(mimeType)));
+            std::make_shared<const wk::URLResponse>(url, mimeType, size, std::nullopt));
+    } else {
+        task->didReceiveResponse(httpResponse(url, 200, mimeType));
     }
     streamBody(task, file.get(), size, location->path);
 }

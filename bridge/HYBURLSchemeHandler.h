@@ -14,8 +14,11 @@
 class HYBPlugin;
 class HYBViewController;
 
-namespace wk {
+namespace net {
 class URLRequest;
+}  // namespace net
+namespace wk {
+using URLRequest = net::URLRequest;
 class URLSchemeTask;
 class WebView;
 }  // namespace wk

@@ -203,17 +203,17 @@ void HYBViewController::loadSettings() {
 }
 
 ns::Dictionary HYBViewController::settings() const {
-    std::lock_guard lock(settingsMutex_);
+    dispatch::Lock lock(settingsMutex_);
     return settings_;
 }
 
 void HYBViewController::setSettings(ns::Dictionary settings) {
-    std::lock_guard lock(settingsMutex_);
+    dispatch::Lock lock(settingsMutex_);
     settings_ = std::move(settings);
 }
 
 void HYBViewController::normaliseBackupWebStorage() {
-    std::lock_guard lock(settingsMutex_);
+    dispatch::Lock lock(settingsMutex_);
     const ns::Value* value = hybridSettingForKey(settings_, "BackupWebStorage");
     ns::Value normalised = value && value->isString() ? *value : ns::Value("cloud");
     setHybridSetting(settings_, std::move(normalised), "BackupWebStorage");
@@ -292,7 +292,7 @@ void HYBViewController::loadStartPage() {
     if (std::optional<ns::URL> url = appUrl()) {
         if (webViewEngine_) {
             webViewEngine_->loadRequest(wk::URLRequest(
-                *url, wk::URLRequest::CachePolicy::UseProtocolCachePolicy, kStartPageTimeout));
+                *url, net::URLRequestCachePolicy::UseProtocolCachePolicy, kStartPageTimeout));
         }
         return;
     }
@@ -555,7 +555,7 @@ bool HYBViewController::checkAndReinitViewUrl() {
     std::optional<ns::URL> start = appUrl();
     if (isUrlEmpty(start)) return false;
     webViewEngine_->loadRequest(wk::URLRequest(
-        *start, wk::URLRequest::CachePolicy::UseProtocolCachePolicy, kStartPageTimeout));
+        *start, net::URLRequestCachePolicy::UseProtocolCachePolicy, kStartPageTimeout));
     return true;
 }
 
@@ -724,11 +724,11 @@ void HYBViewController::printPlatformVersionWarning() const {
 }
 
 std::optional<ns::URL> HYBViewController::openURL() const {
-    std::lock_guard lock(openURLMutex_);
+    dispatch::Lock lock(openURLMutex_);
     return openURL_;
 }
 
 void HYBViewController::setOpenURL(std::optional<ns::URL> url) {
-    std::lock_guard lock(openURLMutex_);
+    dispatch::Lock lock(openURLMutex_);
     openURL_ = std::move(url);
 }

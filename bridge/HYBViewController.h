@@ -2,7 +2,6 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +11,7 @@
 #include "bridge/HYBPluginDirectory.h"
 #include "bridge/HYBScreenOrientationDelegate.h"
 #include "bridge/HYBXMLParserDelegate.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/URL.h"
 #include "platform/ns/Value.h"
 #include "platform/ui/Color.h"
@@ -216,12 +216,12 @@ private:
     PluginsMap pluginsMap_;
     std::vector<std::string> startupPluginNames_;
     std::shared_ptr<HYBXMLParser> configParser_;
-    mutable std::mutex settingsMutex_;
-    ns::Dictionary settings_;
+    mutable dispatch::Mutex settingsMutex_;
+    ns::Dictionary settings_ GUARDED_BY(settingsMutex_);
     std::optional<std::string> wwwFolderName_;
     std::optional<std::string> startPage_;
-    mutable std::mutex openURLMutex_;
-    std::optional<ns::URL> openURL_;
+    mutable dispatch::Mutex openURLMutex_;
+    std::optional<ns::URL> openURL_ GUARDED_BY(openURLMutex_);
     std::shared_ptr<ui::View> launchView_;
     std::optional<std::string> appScheme_;
     std::optional<std::string> configFile_;

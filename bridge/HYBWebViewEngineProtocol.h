@@ -13,11 +13,14 @@
 namespace ui {
 struct Rect;
 }  // namespace ui
+namespace net {
+class URLRequest;
+}  // namespace net
 namespace wk {
 class NavigationDelegate;
 class ScriptMessageHandler;
 class UIDelegate;
-class URLRequest;
+using URLRequest = net::URLRequest;
 class WebView;
 }  // namespace wk
 

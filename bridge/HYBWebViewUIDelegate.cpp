@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "bridge/HYBAppDelegate.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ui/AlertAction.h"
@@ -90,6 +91,7 @@ HYBWebViewUIDelegate::HYBWebViewUIDelegate(std::optional<std::string> title)
 void HYBWebViewUIDelegate::runJavaScriptAlertPanel(const std::shared_ptr<wk::WebView>&,
                                                    const std::string& message, const wk::FrameInfo&,
                                                    std::function<void()> completionHandler) {
+    HYB_EXPECT_MAIN_THREAD();
     auto once = std::make_shared<AnswerOnce<>>(std::move(completionHandler), std::tuple<>());
     auto alert = makeAlert(title_, message);
     alert->addAction(ui::AlertAction::create(localized("OK"), ui::AlertAction::Style::Default,
@@ -101,6 +103,7 @@ void HYBWebViewUIDelegate::runJavaScriptConfirmPanel(const std::shared_ptr<wk::W
                                                      const std::string& message,
                                                      const wk::FrameInfo&,
                                                      std::function<void(bool)> completionHandler) {
+    HYB_EXPECT_MAIN_THREAD();
     auto once =
         std::make_shared<AnswerOnce<bool>>(std::move(completionHandler), std::make_tuple(false));
     auto alert = makeAlert(title_, message);
@@ -115,6 +118,7 @@ void HYBWebViewUIDelegate::runJavaScriptTextInputPanel(
     const std::shared_ptr<wk::WebView>&, const std::string& prompt,
     const std::optional<std::string>& defaultText, const wk::FrameInfo&,
     std::function<void(std::optional<std::string>)> completionHandler) {
+    HYB_EXPECT_MAIN_THREAD();
     auto once = std::make_shared<AnswerOnce<std::optional<std::string>>>(
         std::move(completionHandler), std::make_tuple(std::optional<std::string>()));
     auto alert = makeAlert(title_, prompt);
@@ -134,6 +138,7 @@ std::shared_ptr<wk::WebView> HYBWebViewUIDelegate::createWebView(
     const std::shared_ptr<wk::WebView>& webView,
     const std::shared_ptr<wk::WebViewConfiguration>& configuration,
     const wk::NavigationAction& action, const wk::WindowFeatures& /*features*/) {
+    HYB_EXPECT_MAIN_THREAD();
     if (action.targetFrame && action.targetFrame->isMainFrame) return nullptr;
     if (!webView) return nullptr;
     if (!allowNewWindows_) {
@@ -154,6 +159,7 @@ std::shared_ptr<wk::WebView> HYBWebViewUIDelegate::createWebView(
 }
 
 void HYBWebViewUIDelegate::webViewDidClose(const std::shared_ptr<wk::WebView>& webView) {
+    HYB_EXPECT_MAIN_THREAD();
     auto it = std::find_if(windows_.begin(), windows_.end(), [&](const auto& controller) {
         return controller->isViewLoaded() && controller->view() == webView;
     });

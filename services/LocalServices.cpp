@@ -30,7 +30,7 @@ LocalServices::~LocalServices() {
     // which hold the services, go before them.
     https_->stop();
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         handlers_.clear();
     }
     services_.clear();
@@ -57,14 +57,14 @@ std::vector<std::pair<std::string, std::string>> LocalServices::environment() co
 }
 
 void LocalServices::subscribe(const std::string& event, EventHandler handler) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     handlers_[event].push_back(std::move(handler));
 }
 
 void LocalServices::publish(const std::string& event, const ns::Value& details) {
     std::vector<EventHandler> handlers;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         if (auto found = handlers_.find(event); found != handlers_.end()) handlers = found->second;
     }
     for (const auto& handler : handlers) handler(details);

@@ -3,11 +3,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Value.h"
 #include "services/peers/HttpsServer.h"
 #include "services/peers/TestCA.h"
@@ -74,8 +74,8 @@ private:
     peers::TestCA ca_;
     std::unique_ptr<peers::HttpsServer> https_;
     std::vector<std::unique_ptr<LocalService>> services_;
-    std::mutex mutex_;
-    std::map<std::string, std::vector<EventHandler>> handlers_;
+    dispatch::Mutex mutex_;
+    std::map<std::string, std::vector<EventHandler>> handlers_ GUARDED_BY(mutex_);
 };
 
 }  // namespace localservices

@@ -3,10 +3,10 @@
 // message on that topic over the socket, at once when it is connected, else at its next login.
 #include <chrono>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "services/LocalServices.h"
 #include "services/peers/messaging/MessagingServer.h"
 
@@ -39,7 +39,7 @@ public:
     }
 
 private:
-    mcs::McsDataMessageStanza welcomeMessage(const std::string& topic) {
+    mcs::McsDataMessageStanza welcomeMessage(const std::string& topic) REQUIRES(mutex_) {
         const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
@@ -61,7 +61,7 @@ private:
     }
 
     void welcome(const std::string& device, const std::string& topic) {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         auto stanza = welcomeMessage(topic);
         if (!device.empty() && server_->signedInUser() == device) {
             server_->sendFrame(kDataMessageTag, stanza);
@@ -74,7 +74,7 @@ private:
 
     void loggedIn(const std::string& device) {
         LocalServices::log(name(), "device " + device + " logged in");
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         auto found = pending_.find(device);
         if (found == pending_.end()) return;
         for (const auto& stanza : found->second) server_->sendFrame(kDataMessageTag, stanza);
@@ -84,9 +84,9 @@ private:
     }
 
     std::unique_ptr<peers::MessagingServer> server_;
-    std::mutex mutex_;
-    std::map<std::string, std::vector<mcs::McsDataMessageStanza>> pending_;
-    int sent_ = 0;
+    dispatch::Mutex mutex_;
+    std::map<std::string, std::vector<mcs::McsDataMessageStanza>> pending_ GUARDED_BY(mutex_);
+    int sent_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace

@@ -7,7 +7,7 @@
 void DSAggregatedDispatcher::receive(const std::string& requestId,
                                      std::shared_ptr<const DSTelemetryDefaultEvent> event) {
     if (dsIsStringNilOrBlank(requestId) || !event) return;
-    std::lock_guard lock(lock_);
+    dispatch::Lock lock(lock_);
     auto [it, added] = events_.try_emplace(requestId);
     it->second.push_back(std::move(event));
     if (!added) return;
@@ -21,7 +21,7 @@ void DSAggregatedDispatcher::receive(const std::string& requestId,
 void DSAggregatedDispatcher::flush(const std::string& requestId) {
     std::vector<std::shared_ptr<const DSTelemetryDefaultEvent>> events;
     {
-        std::lock_guard lock(lock_);
+        dispatch::Lock lock(lock_);
         if (auto it = events_.find(requestId); it != events_.end()) {
             events = std::move(it->second);
             events_.erase(it);

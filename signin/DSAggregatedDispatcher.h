@@ -2,9 +2,9 @@
 
 #include <deque>
 #include <map>
-#include <mutex>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "signin/DSDefaultDispatcher.h"
 
 // Gathers the events of each request and passes one aggregated record on when the request is
@@ -22,7 +22,8 @@ public:
     void flush(const std::string& requestId) override;
 
 private:
-    std::mutex lock_;
-    std::map<std::string, std::vector<std::shared_ptr<const DSTelemetryDefaultEvent>>> events_;
-    std::deque<std::string> order_;
+    dispatch::Mutex lock_;
+    std::map<std::string, std::vector<std::shared_ptr<const DSTelemetryDefaultEvent>>> events_
+        GUARDED_BY(lock_);
+    std::deque<std::string> order_ GUARDED_BY(lock_);
 };

@@ -1,7 +1,6 @@
 #include "signin/DSAuthenticationContext.h"
 
-#include <mutex>
-
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Log.h"
 #include "signin/DSAuthenticationRequest.h"
 #include "signin/DSKeychainTokenCache.h"
@@ -125,34 +124,34 @@ DSAuthenticationContext::authenticationContextWithAuthority(
 }
 
 std::shared_ptr<DSTokenCacheAccessor> DSAuthenticationContext::tokenCacheStore() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     return tokenCacheStore_;
 }
 
 void DSAuthenticationContext::setTokenCacheStore(
     std::shared_ptr<DSTokenCacheDataSource> dataSource) {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     if (tokenCacheStore_ && tokenCacheStore_->dataSource() == dataSource) return;
     tokenCacheStore_ = std::make_shared<DSTokenCacheAccessor>(std::move(dataSource), authority_);
 }
 
 std::optional<std::string> DSAuthenticationContext::logComponent() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     return logComponent_;
 }
 
 void DSAuthenticationContext::setLogComponent(const std::optional<std::string>& v) {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     logComponent_ = v;
 }
 
 std::optional<ns::UUID> DSAuthenticationContext::correlationId() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     return correlationId_;
 }
 
 void DSAuthenticationContext::setCorrelationId(const std::optional<ns::UUID>& v) {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     correlationId_ = v;
 }
 
@@ -335,22 +334,22 @@ void DSAuthenticationContext::acquireTokenForAssertion(const std::optional<std::
 }
 
 std::shared_ptr<wk::WebView> DSAuthenticationContext::webView() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     return webView_.lock();
 }
 
 void DSAuthenticationContext::setWebView(const std::shared_ptr<wk::WebView>& webView) {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     webView_ = webView;
 }
 
 std::shared_ptr<ui::ViewController> DSAuthenticationContext::parentController() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     return parentController_.lock();
 }
 
 void DSAuthenticationContext::setParentController(
     const std::shared_ptr<ui::ViewController>& controller) {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     parentController_ = controller;
 }

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/URL.h"
 #include "platform/ns/UUID.h"
 #include "signin/DSAuthenticationResult.h"
@@ -162,10 +162,10 @@ private:
     bool validateAuthority_;
     int32_t credentialsType_ = 0;
     bool extendedLifetimeEnabled_ = false;
-    mutable std::mutex lock_;
-    std::shared_ptr<DSTokenCacheAccessor> tokenCacheStore_;
-    std::optional<std::string> logComponent_;
-    std::optional<ns::UUID> correlationId_;
-    std::weak_ptr<wk::WebView> webView_;
-    std::weak_ptr<ui::ViewController> parentController_;
+    mutable dispatch::Mutex lock_;
+    std::shared_ptr<DSTokenCacheAccessor> tokenCacheStore_ GUARDED_BY(lock_);
+    std::optional<std::string> logComponent_ GUARDED_BY(lock_);
+    std::optional<ns::UUID> correlationId_ GUARDED_BY(lock_);
+    std::weak_ptr<wk::WebView> webView_ GUARDED_BY(lock_);
+    std::weak_ptr<ui::ViewController> parentController_ GUARDED_BY(lock_);
 };

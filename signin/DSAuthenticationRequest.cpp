@@ -1,6 +1,7 @@
 #include "signin/DSAuthenticationRequest.h"
 
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Format.h"
 #include "signin/DSAuthenticationContext.h"
@@ -21,8 +22,8 @@ namespace {
 
 // The interactive prompt's exclusion: one flag, taken without waiting.
 std::atomic<bool> exclusionHeld{false};
-std::mutex modalLock;
-std::shared_ptr<DSAuthenticationRequest> modalRequest;
+dispatch::Mutex modalLock;
+std::shared_ptr<DSAuthenticationRequest> modalRequest GUARDED_BY(modalLock);
 
 // What an interactive sign-in holds while its page is up: the exclusion lock (taken before it
 // is made) and the URL interception of the page's loads. Both go when it goes, on every path.
@@ -135,7 +136,7 @@ void DSAuthenticationRequest::setSilent(bool silent) {
 }
 void DSAuthenticationRequest::setCorrelationId(const std::optional<ns::UUID>& correlationId) {
     if (startedWarning("setCorrelationId:")) return;
-    std::lock_guard<std::mutex> guard(idsLock_);
+    dispatch::Lock guard(idsLock_);
     requestParams_->setCorrelationId(correlationId);
 }
 void DSAuthenticationRequest::setSamlAssertion(const std::optional<std::string>& assertion) {
@@ -146,17 +147,17 @@ void DSAuthenticationRequest::setAssertionType(int32_t assertionType) {
 }
 
 std::string DSAuthenticationRequest::logComponent() const {
-    std::lock_guard<std::mutex> guard(idsLock_);
+    dispatch::Lock guard(idsLock_);
     return logComponent_;
 }
 
 void DSAuthenticationRequest::setLogComponent(const std::optional<std::string>& component) {
-    std::lock_guard<std::mutex> guard(idsLock_);
+    dispatch::Lock guard(idsLock_);
     logComponent_ = component.value_or("");
 }
 
 std::optional<ns::UUID> DSAuthenticationRequest::correlationId() const {
-    std::lock_guard<std::mutex> guard(idsLock_);
+    dispatch::Lock guard(idsLock_);
     if (!requestParams_->correlationId()) {
         std::optional<ns::UUID> fromContext = context_->correlationId();
         requestParams_->setCorrelationId(fromContext ? *fromContext : ns::UUID());
@@ -165,7 +166,7 @@ std::optional<ns::UUID> DSAuthenticationRequest::correlationId() const {
 }
 
 std::optional<std::string> DSAuthenticationRequest::telemetryRequestId() const {
-    std::lock_guard<std::mutex> guard(idsLock_);
+    dispatch::Lock guard(idsLock_);
     if (!requestParams_->telemetryRequestId())
         requestParams_->setTelemetryRequestId(DSTelemetry::sharedInstance().registerNewRequest());
     return requestParams_->telemetryRequestId();
@@ -191,21 +192,21 @@ bool DSAuthenticationRequest::takeExclusionLock(const Completion& completion) {
             correlationId()));
         return false;
     }
-    std::lock_guard<std::mutex> guard(modalLock);
+    dispatch::Lock guard(modalLock);
     modalRequest = shared_from_this();
     return true;
 }
 
 void DSAuthenticationRequest::releaseExclusionLock() {
     {
-        std::lock_guard<std::mutex> guard(modalLock);
+        dispatch::Lock guard(modalLock);
         modalRequest.reset();
     }
     exclusionHeld.store(false);
 }
 
 std::shared_ptr<DSAuthenticationRequest> DSAuthenticationRequest::currentModalRequest() {
-    std::lock_guard<std::mutex> guard(modalLock);
+    dispatch::Lock guard(modalLock);
     return modalRequest;
 }
 
@@ -373,6 +374,7 @@ std::optional<std::string> DSAuthenticationRequest::promptParameter() const {
 }
 
 void DSAuthenticationRequest::showSignIn() {
+    HYB_EXPECT_MAIN_THREAD();
     auto self = shared_from_this();
     if (!takeExclusionLock([self](std::shared_ptr<const DSAuthenticationResult> busy) {
             self->finish(std::move(busy));

@@ -5,10 +5,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "signin/DSAuthenticationResult.h"
 #include "signin/DSRequestContext.h"
 #include "signin/DSRequestParameters.h"
@@ -125,8 +125,8 @@ private:
     std::shared_ptr<DSTokenCacheItem> mrrtItem_;
     std::optional<DSAuthenticationError> underlyingError_;
 
-    mutable std::mutex idsLock_;
-    std::string logComponent_;
+    mutable dispatch::Mutex idsLock_;
+    std::string logComponent_ GUARDED_BY(idsLock_);
     Completion completion_;
     std::atomic<bool> completed_{false};
 };

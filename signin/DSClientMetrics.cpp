@@ -38,12 +38,12 @@ DSClientMetrics& DSClientMetrics::getInstance() {
 }
 
 bool DSClientMetrics::isPending() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     return isPending_;
 }
 
 void DSClientMetrics::setIsPending(bool pending) {
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     isPending_ = pending;
 }
 
@@ -58,7 +58,7 @@ void DSClientMetrics::clear() {
 void DSClientMetrics::addClientMetrics(net::HTTPHeaderFields& headers,
                                        const std::string& endpoint) {
     if (DSHelpers::isFDSInstance(endpoint)) return;
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     if (!isPending_) return;
     if (errorToReport_ && responseTime_ && endpoint_ && correlationId_) {
         net::setHeaderValue(headers, "x-client-last-error", *errorToReport_);
@@ -77,7 +77,7 @@ void DSClientMetrics::endClientMetricsRecord(const std::string& endpoint, const 
                                              const std::optional<ns::UUID>& correlationId,
                                              const std::optional<std::string>& errorDetails) {
     if (DSHelpers::isFDSInstance(endpoint)) return;
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     endpoint_ = endpoint;
     errorToReport_ = dsIsStringNilOrBlank(errorDetails) ? std::string() : headerSafe(*errorDetails);
     correlationId_ =

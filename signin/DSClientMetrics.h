@@ -1,9 +1,9 @@
 #pragma once
 
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/net/HTTPHeaderFields.h"
 #include "platform/ns/Date.h"
 #include "platform/ns/UUID.h"
@@ -27,13 +27,13 @@ public:
 
 private:
     DSClientMetrics() = default;
-    void clear();
+    void clear() REQUIRES(lock_);
 
-    mutable std::mutex lock_;
-    std::optional<std::string> endpoint_;
-    std::optional<std::string> responseTime_;
-    std::optional<std::string> correlationId_;
-    std::optional<std::string> errorToReport_;
-    std::optional<ns::Date> startTime_;
-    bool isPending_ = false;
+    mutable dispatch::Mutex lock_;
+    std::optional<std::string> endpoint_ GUARDED_BY(lock_);
+    std::optional<std::string> responseTime_ GUARDED_BY(lock_);
+    std::optional<std::string> correlationId_ GUARDED_BY(lock_);
+    std::optional<std::string> errorToReport_ GUARDED_BY(lock_);
+    std::optional<ns::Date> startTime_ GUARDED_BY(lock_);
+    bool isPending_ GUARDED_BY(lock_) = false;
 };

@@ -72,7 +72,7 @@ DSInstanceDiscovery::DSInstanceDiscovery(std::vector<std::string> seededAuthorit
 
 std::set<std::string> DSInstanceDiscovery::validatedAuthorities() const {
     DSLogger::logAPIEntry();
-    std::lock_guard<std::mutex> guard(lock_);
+    dispatch::Lock guard(lock_);
     return validatedAuthorities_;
 }
 
@@ -160,7 +160,7 @@ bool DSInstanceDiscovery::isAuthorityValidated(const std::optional<std::string>&
     if (!host) return false;
     bool result;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        dispatch::Lock guard(lock_);
         result = validatedAuthorities_.count(*host) > 0;
     }
     DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr, "Authority Validation Cache", 0,
@@ -172,7 +172,7 @@ bool DSInstanceDiscovery::isAuthorityValidated(const std::optional<std::string>&
 bool DSInstanceDiscovery::addValidAuthority(const std::optional<std::string>& host) {
     if (dsIsStringNilOrBlank(host)) return false;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        dispatch::Lock guard(lock_);
         validatedAuthorities_.insert(*host);
     }
     DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr, "Authority Validation Cache", 0,

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/URL.h"
 #include "platform/ns/UUID.h"
 #include "signin/DSAuthenticationError.h"
@@ -79,6 +79,6 @@ private:
     static std::optional<std::string> canonicalForm(const std::optional<std::string>& authority);
 
     const std::string trustedAuthority_;
-    mutable std::mutex lock_;
-    std::set<std::string> validatedAuthorities_;
+    mutable dispatch::Mutex lock_;
+    std::set<std::string> validatedAuthorities_ GUARDED_BY(lock_);
 };

@@ -23,11 +23,11 @@
 namespace {
 
 struct ClassState {
-    std::mutex mutex;
-    std::string defaultGroup = DSKeychainTokenCache::kInitialDefaultGroup;
-    std::shared_ptr<DSKeychainTokenCache> defaultCache;
-    bool defaultCacheMade = false;
-    std::map<std::string, std::shared_ptr<std::recursive_mutex>> groupLocks;
+    dispatch::Mutex mutex;
+    std::string defaultGroup GUARDED_BY(mutex) = DSKeychainTokenCache::kInitialDefaultGroup;
+    std::shared_ptr<DSKeychainTokenCache> defaultCache GUARDED_BY(mutex);
+    bool defaultCacheMade GUARDED_BY(mutex) = false;
+    std::map<std::string, std::shared_ptr<dispatch::RecursiveMutex>> groupLocks GUARDED_BY(mutex);
 };
 
 ClassState& classState() {
@@ -51,13 +51,13 @@ class CacheContext : public DSLogContext {};
 
 std::string DSKeychainTokenCache::defaultKeychainGroup() {
     ClassState& state = classState();
-    std::lock_guard lock(state.mutex);
+    dispatch::Lock lock(state.mutex);
     return state.defaultGroup;
 }
 
 void DSKeychainTokenCache::setDefaultKeychainGroup(const std::optional<std::string>& group) {
     ClassState& state = classState();
-    std::lock_guard lock(state.mutex);
+    dispatch::Lock lock(state.mutex);
     if (state.defaultCacheMade) {
         throw ns::Exception(
             ns::kInternalInconsistencyException,
@@ -73,12 +73,12 @@ std::shared_ptr<DSKeychainTokenCache> DSKeychainTokenCache::defaultKeychainCache
     ClassState& state = classState();
     std::string group;
     {
-        std::lock_guard lock(state.mutex);
+        dispatch::Lock lock(state.mutex);
         if (state.defaultCacheMade) return state.defaultCache;
         group = state.defaultGroup;
     }
     std::shared_ptr<DSKeychainTokenCache> cache = initWithGroup(group);
-    std::lock_guard lock(state.mutex);
+    dispatch::Lock lock(state.mutex);
     if (!state.defaultCacheMade) {
         state.defaultCache = std::move(cache);
         state.defaultCacheMade = true;
@@ -116,9 +116,9 @@ DSKeychainTokenCache::DSKeychainTokenCache(std::string sharedGroup)
                          {sec::kSecAttrGeneric, utf8(kTombstoneGeneric)},
                          {sec::kSecAttrAccessGroup, sharedGroup_}};
     ClassState& state = classState();
-    std::lock_guard lock(state.mutex);
+    dispatch::Lock lock(state.mutex);
     auto& groupLock = state.groupLocks[sharedGroup_];
-    if (!groupLock) groupLock = std::make_shared<std::recursive_mutex>();
+    if (!groupLock) groupLock = std::make_shared<dispatch::RecursiveMutex>();
     lock_ = groupLock;
     decoded_ = decodedItemsOfGroup(sharedGroup_);
 }
@@ -282,22 +282,23 @@ struct DSKeychainTokenCache::DecodedItems {
     static_assert((kCapacity & (kCapacity - 1)) == 0, "slots wrap by mask");
     static constexpr size_t kMaxBytes = 1u << 20;
     static constexpr size_t kMaxEntryBytes = 16u << 10;
-    std::mutex mutex;
+    dispatch::Mutex mutex;
     // A ring of `count` entries from `first`; the hashes apart, so that a look-up scans one
     // small array and compares bytes only where a hash matches.
-    std::array<uint64_t, kCapacity> hashes{};
-    std::array<Entry, kCapacity> entries;
-    size_t first = 0;
-    size_t count = 0;
-    size_t bytes = 0;
-    uint64_t generation = 0;
+    std::array<uint64_t, kCapacity> hashes GUARDED_BY(mutex){};
+    std::array<Entry, kCapacity> entries GUARDED_BY(mutex);
+    size_t first GUARDED_BY(mutex) = 0;
+    size_t count GUARDED_BY(mutex) = 0;
+    size_t bytes GUARDED_BY(mutex) = 0;
+    uint64_t generation GUARDED_BY(mutex) = 0;
 
     static uint64_t hashOf(const ns::Data& data) {
         return util::Hash64(data.chars().data(), data.length());
     }
     static size_t slot(size_t index) { return index & (kCapacity - 1); }
 
-    std::shared_ptr<const DSTokenCacheItem> find(const ns::Data& data, uint64_t hash) const {
+    std::shared_ptr<const DSTokenCacheItem> find(const ns::Data& data, uint64_t hash) const
+        REQUIRES(mutex) {
         for (size_t i = 0; i < count; ++i) {
             const size_t at = slot(first + i);
             // The bytes themselves decide: a hash alone could answer another user's item.
@@ -306,14 +307,15 @@ struct DSKeychainTokenCache::DecodedItems {
         return nullptr;
     }
 
-    void dropOldest() {
+    void dropOldest() REQUIRES(mutex) {
         bytes -= entries[first].archive.length();
         entries[first] = Entry();
         first = slot(first + 1);
         --count;
     }
 
-    void remember(const ns::Data& data, uint64_t hash, const DSTokenCacheItem& item) {
+    void remember(const ns::Data& data, uint64_t hash, const DSTokenCacheItem& item)
+        REQUIRES(mutex) {
         // Two readers that missed the same bytes at once may both remember them: harmless.
         if (data.length() > kMaxEntryBytes) return;
         while (count > 0 && (count == kCapacity || bytes + data.length() > kMaxBytes)) dropOldest();
@@ -324,7 +326,7 @@ struct DSKeychainTokenCache::DecodedItems {
         ++count;
     }
 
-    void clear() {
+    void clear() REQUIRES(mutex) {
         ++generation;
         while (count > 0) dropOldest();
         first = 0;
@@ -333,9 +335,9 @@ struct DSKeychainTokenCache::DecodedItems {
 
 std::shared_ptr<DSKeychainTokenCache::DecodedItems> DSKeychainTokenCache::decodedItemsOfGroup(
     const std::string& group) {
-    static std::mutex mutex;
+    static dispatch::Mutex mutex;
     static auto* groups = new std::map<std::string, std::shared_ptr<DecodedItems>>();
-    std::lock_guard lock(mutex);
+    dispatch::Lock lock(mutex);
     auto& decoded = (*groups)[group];
     if (!decoded) decoded = std::make_shared<DecodedItems>();
     return decoded;
@@ -345,7 +347,7 @@ std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromArchive(const ns
                                                                         uint64_t generation) const {
     const uint64_t hash = DecodedItems::hashOf(data);
     {
-        std::lock_guard lock(decoded_->mutex);
+        dispatch::Lock lock(decoded_->mutex);
         // Callers change what they get: each gets its own copy.
         if (auto known = decoded_->find(data, hash))
             return std::make_shared<DSTokenCacheItem>(*known);
@@ -354,18 +356,18 @@ std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromArchive(const ns
     if (!item) return nullptr;
     // An item whose decoding warned is decoded (and warns) on every read, as without memory.
     if (item->userInformation() && item->userInformation()->warnedOfTokenType()) return item;
-    std::lock_guard lock(decoded_->mutex);
+    dispatch::Lock lock(decoded_->mutex);
     if (generation == decoded_->generation) decoded_->remember(data, hash, *item);
     return item;
 }
 
 uint64_t DSKeychainTokenCache::decodedGeneration() const {
-    std::lock_guard lock(decoded_->mutex);
+    dispatch::Lock lock(decoded_->mutex);
     return decoded_->generation;
 }
 
 void DSKeychainTokenCache::forgetDecodedItems() {
-    std::lock_guard lock(decoded_->mutex);
+    dispatch::Lock lock(decoded_->mutex);
     decoded_->clear();
 }
 
@@ -381,7 +383,7 @@ sec::OSStatus DSKeychainTokenCache::writeData(const ns::Dictionary& query, const
 bool DSKeychainTokenCache::addOrUpdateItem(const DSTokenCacheItem* item,
                                            const std::optional<ns::UUID>& correlationId,
                                            DSErrorOut error) {
-    std::lock_guard lock(*lock_);
+    dispatch::ScopedLock lock(*lock_);
     if (!item) {
         dsSetError(error,
                    DSAuthenticationError::errorFromArgument(std::nullopt, "item", correlationId));
@@ -428,7 +430,7 @@ bool DSKeychainTokenCache::removeItem(const DSTokenCacheItem* item, DSErrorOut e
         return false;
     }
     item->logMessage("Removing", DS_LOG_LEVEL_INFO, std::nullopt);
-    std::lock_guard lock(*lock_);
+    dispatch::ScopedLock lock(*lock_);
     const sec::OSStatus status = deleteItem(item, error);
     if (status == sec::errSecSuccess && !dsIsStringNilOrBlank(item->refreshToken())) {
         std::shared_ptr<DSTokenCacheItem> tombstone = item->copy();
@@ -513,7 +515,7 @@ bool DSKeychainTokenCache::cleanTombstoneIfNecessary() {
         ns::passTestPoint(kPurgeListedPoint);
         // The slot is read again under the writers' lock: a live token, or a new tombstone,
         // written there since the list was made must not go with the tombstone it replaced.
-        std::lock_guard lock(*lock_);
+        dispatch::ScopedLock lock(*lock_);
         std::optional<ns::Array> current =
             keychainItemsWithKey(key.get(), tombstone->storageUserId(), nullptr);
         if (!current || current->size() != 1) continue;
@@ -576,7 +578,7 @@ void DSKeychainTokenCache::testRemoveAll(DSErrorOut error) {
                   "******** -testRemoveAll: being called in DSKeychainTokenCache. This method "
                   "should NEVER be called in production code. ********",
                   DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
-    std::lock_guard lock(*lock_);
+    dispatch::ScopedLock lock(*lock_);
     checkStatus(sec::SecItemDelete(default_), "remove all", std::nullopt, error);
     checkStatus(sec::SecItemDelete(defaultTombstone_), "remove tombstone timestamp", std::nullopt,
                 nullptr);

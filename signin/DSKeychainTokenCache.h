@@ -1,10 +1,10 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Date.h"
 #include "platform/ns/Value.h"
 #include "platform/sec/SecBase.h"
@@ -102,7 +102,7 @@ private:
     ns::Dictionary default_;
     ns::Dictionary defaultTombstone_;
     // Writers of one access group, through any cache object of this process, take turns.
-    std::shared_ptr<std::recursive_mutex> lock_;
+    std::shared_ptr<dispatch::RecursiveMutex> lock_;
 
     // Items decoded from the archives read last, by the archives' bytes, shared by the cache
     // objects of one group: every acquisition reads its item again, and decoding (the archive,

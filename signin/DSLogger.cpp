@@ -1,8 +1,8 @@
 #include "signin/DSLogger.h"
 
 #include <atomic>
-#include <mutex>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/Log.h"
 #include "platform/sec/Digest.h"
@@ -19,13 +19,13 @@ struct State {
     std::atomic<DSLogLevel> maxLevel{DS_LOG_LEVEL_ERROR};
     std::atomic<bool> nsLogging{true};
     // Serialises level test, line building, output and callback; the callback may log again.
-    std::recursive_mutex lock;
-    DSLogCallback callback;
+    dispatch::RecursiveMutex lock;
+    DSLogCallback callback GUARDED_BY(lock);
     // The client identification headers, built on first use.
-    std::mutex idMutex;
-    std::optional<ns::Dictionary> headers;
+    dispatch::Mutex idMutex;
+    std::optional<ns::Dictionary> headers GUARDED_BY(idMutex);
 
-    ns::Dictionary& builtHeaders() {
+    ns::Dictionary& builtHeaders() REQUIRES(idMutex) {
         if (!headers) {
             headers = ns::Dictionary{{"x-client-SKU", "iOS"},
                                      {"x-client-Ver", kSalVersion},
@@ -78,13 +78,15 @@ bool DSLogger::getNSLogging() {
 }
 
 void DSLogger::setLogCallBack(DSLogCallback callback) {
-    std::lock_guard lock(state().lock);
-    state().callback = std::move(callback);
+    State& s = state();
+    dispatch::ScopedLock lock(s.lock);
+    s.callback = std::move(callback);
 }
 
 DSLogCallback DSLogger::getLogCallBack() {
-    std::lock_guard lock(state().lock);
-    return state().callback;
+    State& s = state();
+    dispatch::ScopedLock lock(s.lock);
+    return s.callback;
 }
 
 std::string DSLogger::stringForLevel(DSLogLevel level) {
@@ -98,7 +100,7 @@ void DSLogger::log(DSLogLevel level, const DSLogContext* context,
                    const std::optional<ns::UUID>& correlationId, const ns::Dictionary* userInfo) {
     if (level == DS_LOG_LEVEL_NONE || !message) return;
     State& s = state();
-    std::lock_guard lock(s.lock);
+    dispatch::ScopedLock lock(s.lock);
     const bool toSystemLog = s.nsLogging;
     if (level > s.maxLevel || (!s.callback && !toSystemLog)) return;
 
@@ -132,18 +134,21 @@ void DSLogger::logToken(const std::optional<std::string>& token, std::string_vie
 }
 
 ns::Dictionary DSLogger::salId() {
-    std::lock_guard lock(state().idMutex);
-    return state().builtHeaders();
+    State& s = state();
+    dispatch::Lock lock(s.idMutex);
+    return s.builtHeaders();
 }
 
 void DSLogger::setIdValue(const std::string& value, const std::string& key) {
-    std::lock_guard lock(state().idMutex);
-    state().builtHeaders()[key] = value;
+    State& s = state();
+    dispatch::Lock lock(s.idMutex);
+    s.builtHeaders()[key] = value;
 }
 
 void DSLogger::setSalVersion(const std::string& version) {
-    std::lock_guard lock(state().idMutex);
-    if (state().headers) (*state().headers)["x-client-Ver"] = version;
+    State& s = state();
+    dispatch::Lock lock(s.idMutex);
+    if (s.headers) (*s.headers)["x-client-Ver"] = version;
 }
 
 std::string DSLogger::getSalVersion() {

@@ -20,7 +20,7 @@ void DSTelemetry::registerDispatcher(std::shared_ptr<DSDispatcher> dispatcher,
                       ? std::make_shared<DSAggregatedDispatcher>(std::move(dispatcher))
                       : std::make_shared<DSDefaultDispatcher>(std::move(dispatcher));
     }
-    std::lock_guard lock(lock_);
+    dispatch::Lock lock(lock_);
     dispatcher_ = std::move(wrapped);
 }
 
@@ -33,7 +33,7 @@ void DSTelemetry::startEvent(const std::optional<std::string>& requestId,
     if (dsIsStringNilOrBlank(requestId) || dsIsStringNilOrBlank(eventName)) return;
     const std::string key = getEventTrackingKey(*requestId, *eventName);
     const ns::Date now = ns::Date::now();
-    std::lock_guard lock(lock_);
+    dispatch::Lock lock(lock_);
     auto [it, added] = eventTracking_.insert_or_assign(key, now);
     if (!added) return;
     trackingOrder_.push_back(key);
@@ -51,7 +51,7 @@ void DSTelemetry::stopEvent(const std::optional<std::string>& requestId,
     const std::string key = getEventTrackingKey(*requestId, *name);
     std::shared_ptr<DSDefaultDispatcher> dispatcher;
     {
-        std::lock_guard lock(lock_);
+        dispatch::Lock lock(lock_);
         auto it = eventTracking_.find(key);
         if (it == eventTracking_.end()) return;
         const ns::Date start = it->second;
@@ -70,7 +70,7 @@ void DSTelemetry::cancelEvent(const std::optional<std::string>& requestId,
                               const std::string& eventName) {
     if (dsIsStringNilOrBlank(requestId)) return;
     const std::string key = getEventTrackingKey(*requestId, eventName);
-    std::lock_guard lock(lock_);
+    dispatch::Lock lock(lock_);
     auto it = eventTracking_.find(key);
     if (it == eventTracking_.end()) return;
     eventTracking_.erase(it);
@@ -78,7 +78,7 @@ void DSTelemetry::cancelEvent(const std::optional<std::string>& requestId,
 }
 
 std::shared_ptr<DSDefaultDispatcher> DSTelemetry::currentDispatcher() const {
-    std::lock_guard lock(lock_);
+    dispatch::Lock lock(lock_);
     return dispatcher_;
 }
 
@@ -102,6 +102,6 @@ std::optional<std::string> DSTelemetry::getPropertyFromEvent(const DSTelemetryDe
 }
 
 size_t DSTelemetry::trackedEventCount() const {
-    std::lock_guard lock(lock_);
+    dispatch::Lock lock(lock_);
     return eventTracking_.size();
 }

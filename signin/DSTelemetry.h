@@ -3,10 +3,10 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Date.h"
 #include "signin/DSDefaultDispatcher.h"
 #include "signin/DSDispatcher.h"
@@ -47,8 +47,8 @@ private:
     DSTelemetry() = default;
     std::shared_ptr<DSDefaultDispatcher> currentDispatcher() const;
 
-    mutable std::mutex lock_;
-    std::shared_ptr<DSDefaultDispatcher> dispatcher_;
-    std::map<std::string, ns::Date> eventTracking_;
-    std::deque<std::string> trackingOrder_;
+    mutable dispatch::Mutex lock_;
+    std::shared_ptr<DSDefaultDispatcher> dispatcher_ GUARDED_BY(lock_);
+    std::map<std::string, ns::Date> eventTracking_ GUARDED_BY(lock_);
+    std::deque<std::string> trackingOrder_ GUARDED_BY(lock_);
 };

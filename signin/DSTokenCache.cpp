@@ -39,18 +39,18 @@ std::shared_ptr<DSTokenCache> DSTokenCache::defaultCache() {
 }
 
 std::shared_ptr<DSTokenCacheDelegate> DSTokenCache::delegate() const {
-    std::lock_guard lock(delegateMutex_);
+    dispatch::Lock lock(delegateMutex_);
     return delegate_;
 }
 
 void DSTokenCache::setDelegate(std::shared_ptr<DSTokenCacheDelegate> delegate) {
     {
-        std::lock_guard lock(delegateMutex_);
+        dispatch::Lock lock(delegateMutex_);
         if (delegate == delegate_) return;
     }
     {
-        std::unique_lock lock(lock_);
-        std::lock_guard guard(delegateMutex_);
+        dispatch::ScopedLock lock(lock_);
+        dispatch::Lock guard(delegateMutex_);
         delegate_ = delegate;
         cache_.reset();
     }
@@ -85,7 +85,7 @@ DSArchiveValue DSTokenCache::snapshot() const {
 std::optional<ns::Data> DSTokenCache::serialize() {
     DSArchiveValue root;
     {
-        std::shared_lock lock(lock_);
+        dispatch::SharedLock lock(lock_);
         if (!cache_) return std::nullopt;
         // A deep snapshot: writers may go on while it is archived.
         root = snapshot();
@@ -150,7 +150,7 @@ std::optional<DSTokenCache::Content> DSTokenCache::validateCache(const DSArchive
 
 bool DSTokenCache::adoptBlob(const std::optional<ns::Data>& data, BlobSource source,
                              DSErrorOut error) {
-    std::unique_lock lock(lock_);
+    dispatch::ScopedLock lock(lock_);
     if (!data) {
         if (source == BlobSource::Update) {
             if (cache_) {
@@ -214,7 +214,7 @@ std::optional<DSTokenCacheItems> DSTokenCache::getItemsWithKey(
     if (d) d->willAccessCache(*this);
     DSTokenCacheItems items;
     {
-        std::shared_lock lock(lock_);
+        dispatch::SharedLock lock(lock_);
         items = collect(key, userId);
     }
     if (d) d->didAccessCache(*this);
@@ -232,7 +232,7 @@ bool DSTokenCache::addOrUpdateItem(const DSTokenCacheItem* item,
     } else {
         std::shared_ptr<DSTokenCacheItem> copy = item->copy();
         if (std::shared_ptr<const DSTokenCacheKey> key = copy->extractKey(error)) {
-            std::unique_lock lock(lock_);
+            dispatch::ScopedLock lock(lock_);
             if (!cache_) cache_.emplace();
             if (!cache_->tokens) cache_->tokens.emplace();
             (*cache_->tokens)[copy->storageUserId()].insert_or_assign(*key, std::move(copy));
@@ -251,7 +251,7 @@ bool DSTokenCache::removeItem(const DSTokenCacheItem* item, DSErrorOut error) {
         dsSetError(error,
                    DSAuthenticationError::errorFromArgument(std::nullopt, "item", std::nullopt));
     } else if (std::shared_ptr<const DSTokenCacheKey> key = item->extractKey(error)) {
-        std::unique_lock lock(lock_);
+        dispatch::ScopedLock lock(lock_);
         if (cache_ && cache_->tokens) {
             if (auto user = cache_->tokens->find(item->storageUserId());
                 user != cache_->tokens->end()) {
@@ -271,7 +271,7 @@ void DSTokenCache::logNoLiveItem(const DSTokenCacheItems& items,
 }
 
 std::string DSTokenCache::description() const {
-    std::shared_lock lock(lock_);
+    dispatch::SharedLock lock(lock_);
     std::string text = "{";
     if (cache_ && cache_->tokens) {
         for (const auto& [user, items] : *cache_->tokens) {

@@ -2,12 +2,11 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Data.h"
 #include "signin/DSArchiveValue.h"
 #include "signin/DSTokenCacheDataSource.h"
@@ -58,12 +57,13 @@ private:
     enum class BlobSource { Deserialize, Update };
     bool adoptBlob(const std::optional<ns::Data>& data, BlobSource source, DSErrorOut error);
     static std::optional<Content> validateCache(const DSArchiveValue& root, DSErrorOut error);
-    DSArchiveValue snapshot() const;
+    DSArchiveValue snapshot() const REQUIRES_SHARED(lock_);
     DSTokenCacheItems collect(const DSTokenCacheKey* key,
-                              const std::optional<std::string>& userId) const;
+                              const std::optional<std::string>& userId) const
+        REQUIRES_SHARED(lock_);
 
-    mutable std::shared_mutex lock_;
-    std::optional<Content> cache_;
-    mutable std::mutex delegateMutex_;
-    std::shared_ptr<DSTokenCacheDelegate> delegate_;
+    mutable dispatch::SharedMutex lock_;
+    std::optional<Content> cache_ GUARDED_BY(lock_);
+    mutable dispatch::Mutex delegateMutex_;
+    std::shared_ptr<DSTokenCacheDelegate> delegate_ GUARDED_BY(delegateMutex_);
 };

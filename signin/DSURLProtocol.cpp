@@ -1,8 +1,8 @@
 #include "signin/DSURLProtocol.h"
 
 #include <map>
-#include <mutex>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLProtectionSpace.h"
 #include "platform/ns/Format.h"
@@ -19,10 +19,10 @@ namespace {
 constexpr int64_t kUserCancelledError = 3072;
 
 struct ClassState {
-    std::mutex mutex;
-    std::map<std::string, std::shared_ptr<const DSURLProtocol::Handler>> handlers;
-    std::optional<std::string> endURL;
-    std::shared_ptr<DSTelemetryUIEvent> telemetryEvent;
+    dispatch::Mutex mutex;
+    std::map<std::string, std::shared_ptr<const DSURLProtocol::Handler>> handlers GUARDED_BY(mutex);
+    std::optional<std::string> endURL GUARDED_BY(mutex);
+    std::shared_ptr<DSTelemetryUIEvent> telemetryEvent GUARDED_BY(mutex);
 };
 
 ClassState& classState() {
@@ -93,7 +93,7 @@ void DSURLProtocol::registerHandler(std::shared_ptr<const Handler> handler,
                                     const std::optional<std::string>& authMethod) {
     if (!handler || !authMethod) return;
     ClassState& state = classState();
-    std::lock_guard lock(state.mutex);
+    dispatch::Lock lock(state.mutex);
     state.handlers[dsLowercase(*authMethod)] = std::move(handler);
 }
 
@@ -111,7 +111,7 @@ void DSURLProtocol::unregisterProtocol() {
 void DSURLProtocol::interceptSignInPage(const std::string& endURL,
                                         std::shared_ptr<DSTelemetryUIEvent> telemetryEvent) {
     ClassState& state = classState();
-    std::lock_guard lock(state.mutex);
+    dispatch::Lock lock(state.mutex);
     state.endURL = dsLowercase(endURL);
     state.telemetryEvent = std::move(telemetryEvent);
 }
@@ -120,7 +120,7 @@ void DSURLProtocol::stopIntercepting() {
     std::vector<std::shared_ptr<const Handler>> handlers;
     {
         ClassState& state = classState();
-        std::lock_guard lock(state.mutex);
+        dispatch::Lock lock(state.mutex);
         state.endURL.reset();
         state.telemetryEvent.reset();
         for (const auto& [method, handler] : state.handlers) handlers.push_back(handler);
@@ -132,7 +132,7 @@ void DSURLProtocol::stopIntercepting() {
 
 std::optional<std::string> DSURLProtocol::endURL() {
     ClassState& state = classState();
-    std::lock_guard lock(state.mutex);
+    dispatch::Lock lock(state.mutex);
     return state.endURL;
 }
 
@@ -226,7 +226,7 @@ void DSURLProtocol::didReceiveChallenge(
     std::shared_ptr<DSTelemetryUIEvent> event;
     {
         ClassState& state = classState();
-        std::lock_guard lock(state.mutex);
+        dispatch::Lock lock(state.mutex);
         if (auto it = state.handlers.find(method); it != state.handlers.end()) handler = it->second;
         event = state.telemetryEvent;
     }

@@ -1,7 +1,7 @@
 #include "signin/DSWebAuthController.h"
 
-#include <mutex>
-
+#include "platform/dispatch/Mutex.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/net/URLError.h"
 #include "platform/ns/Exception.h"
@@ -12,8 +12,8 @@
 
 namespace {
 
-std::mutex currentLock;
-std::shared_ptr<DSWebAuthController>& currentSlot() {
+dispatch::Mutex currentLock;
+std::shared_ptr<DSWebAuthController>& currentSlot() REQUIRES(currentLock) {
     static std::shared_ptr<DSWebAuthController> current;
     return current;
 }
@@ -41,7 +41,7 @@ std::shared_ptr<DSWebAuthController> DSWebAuthController::start(
     if (!completion) DSLogger::raiseInvalidArgument("completionBlock");
     auto controller = std::make_shared<DSWebAuthController>(correlationId, std::move(completion));
     {
-        std::lock_guard lock(currentLock);
+        dispatch::Lock lock(currentLock);
         currentSlot() = controller;
     }
     controller->show(startURL, presentation);
@@ -49,7 +49,7 @@ std::shared_ptr<DSWebAuthController> DSWebAuthController::start(
 }
 
 std::shared_ptr<DSWebAuthController> DSWebAuthController::current() {
-    std::lock_guard lock(currentLock);
+    dispatch::Lock lock(currentLock);
     return currentSlot();
 }
 
@@ -90,6 +90,7 @@ void DSWebAuthController::show(const ns::URL& startURL, const Presentation& pres
 void DSWebAuthController::decidePolicyForNavigationAction(
     const std::shared_ptr<wk::WebView>&, const wk::NavigationAction& action,
     std::function<void(wk::NavigationActionPolicy)> decisionHandler) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::URL& url = action.request.url();
     if (finished_ || !action.targetFrame) {
         // Nothing loads after the end, and the sign-in opens no other windows.
@@ -125,12 +126,14 @@ void DSWebAuthController::decidePolicyForNavigationAction(
 void DSWebAuthController::didFailProvisionalNavigation(const std::shared_ptr<wk::WebView>&,
                                                        const std::shared_ptr<wk::Navigation>&,
                                                        const ns::Error& error) {
+    HYB_EXPECT_MAIN_THREAD();
     loadFailed(error);
 }
 
 void DSWebAuthController::didFailNavigation(const std::shared_ptr<wk::WebView>&,
                                             const std::shared_ptr<wk::Navigation>&,
                                             const ns::Error& error) {
+    HYB_EXPECT_MAIN_THREAD();
     loadFailed(error);
 }
 
@@ -162,12 +165,14 @@ void DSWebAuthController::loadFailed(const ns::Error& error) {
 
 void DSWebAuthController::webViewWebContentProcessDidTerminate(
     const std::shared_ptr<wk::WebView>&) {
+    HYB_EXPECT_MAIN_THREAD();
     finish({Outcome::Kind::Failed, std::nullopt,
             DSAuthenticationError::unexpectedInternalError(
                 "The sign-in page's web content process ended.", correlationId_)});
 }
 
 void DSWebAuthController::presentationControllerDidDismiss(ui::PresentationController&) {
+    HYB_EXPECT_MAIN_THREAD();
     dismissedByUser_ = true;
     cancel();
 }
@@ -177,12 +182,13 @@ void DSWebAuthController::cancel() {
 }
 
 void DSWebAuthController::finish(Outcome outcome) {
+    HYB_EXPECT_MAIN_THREAD();
     if (finished_) return;
     finished_ = true;
     auto keep = shared_from_this();
     takeDown();
     {
-        std::lock_guard lock(currentLock);
+        dispatch::Lock lock(currentLock);
         if (currentSlot() == keep) currentSlot().reset();
     }
     // The flag above is what keeps a second end (a cancel after the end URL, a window closed

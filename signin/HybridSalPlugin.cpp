@@ -13,8 +13,8 @@
 
 namespace {
 
-std::mutex registryLock;
-std::map<std::string, std::shared_ptr<DSAuthenticationContext>>& contexts() {
+dispatch::Mutex registryLock;
+std::map<std::string, std::shared_ptr<DSAuthenticationContext>>& contexts() REQUIRES(registryLock) {
     static std::map<std::string, std::shared_ptr<DSAuthenticationContext>> registry;
     return registry;
 }
@@ -83,7 +83,7 @@ void HybridSalPlugin::registerClasses(rt::ClassRegistry& registry) {
 std::shared_ptr<DSAuthenticationContext> HybridSalPlugin::getOrCreateAuthContext(
     const std::optional<std::string>& authority, bool validateAuthority) {
     // One lock around look-up and insertion: the first successful creation wins.
-    std::lock_guard<std::mutex> guard(registryLock);
+    dispatch::Lock guard(registryLock);
     if (authority) {
         auto it = contexts().find(*authority);
         if (it != contexts().end()) return it->second;

@@ -44,7 +44,7 @@ AlsaCapture::~AlsaCapture() {
 }
 
 void AlsaCapture::read(int16_t* out, size_t frames) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     size_t done = 0;
     while (done < frames) {
         if (snd_pcm_wait(pcm_, kReadTimeoutMs) <= 0) break;

@@ -3,8 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "platform/dispatch/Mutex.h"
 
 typedef struct _snd_pcm snd_pcm_t;
 
@@ -38,7 +39,7 @@ public:
 private:
     explicit AlsaCapture(snd_pcm_t* pcm) : pcm_(pcm) {}
 
-    std::mutex mutex_;
+    dispatch::Mutex mutex_;
     snd_pcm_t* pcm_;
 };
 

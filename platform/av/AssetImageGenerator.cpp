@@ -9,10 +9,10 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "platform/av/VideoCodec.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Queue.h"
 
 namespace av {
@@ -69,9 +69,9 @@ template <class T>
 ns::Result<T> runWithinBudget(const SharedFile& file,
                               std::function<ns::Result<T>(int, DecodeStop&)> work) {
     struct Shared {
-        std::mutex mutex;
+        dispatch::Mutex mutex;
         std::condition_variable done;
-        std::optional<ns::Result<T>> result;
+        std::optional<ns::Result<T>> result GUARDED_BY(mutex);
         DecodeStop stop;
     };
     auto shared = std::make_shared<Shared>();
@@ -81,16 +81,18 @@ ns::Result<T> runWithinBudget(const SharedFile& file,
     dispatchFrameWork([shared, file, work = std::move(work)] {
         auto result = work(file->get(), shared->stop);
         {
-            std::lock_guard lock(shared->mutex);
+            dispatch::Lock lock(shared->mutex);
             shared->result.emplace(std::move(result));
         }
         // Outside the lock, so that the waking caller does not wait for it (it holds `shared`).
         shared->done.notify_all();
     });
-    std::unique_lock lock(shared->mutex);
+    dispatch::Lock lock(shared->mutex);
     // A little past the deadline, so that work that stops at it still hands in its answer.
-    if (!shared->done.wait_until(lock, shared->stop.deadline + std::chrono::milliseconds(50),
-                                 [&] { return shared->result.has_value(); })) {
+    const auto until = shared->stop.deadline + std::chrono::milliseconds(50);
+    while (!shared->result && lock.waitUntil(shared->done, until) != std::cv_status::timeout) {
+    }
+    if (!shared->result) {
         shared->stop.cancelled = true;
         return avError(AVErrorUnknown, "The media file took too long to read.");
     }

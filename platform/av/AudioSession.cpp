@@ -14,12 +14,12 @@ bool AudioSession::records(Category category) {
 }
 
 AudioSession::Category AudioSession::category() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return category_;
 }
 
 bool AudioSession::isActive() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return active_;
 }
 
@@ -42,28 +42,28 @@ ns::Status AudioSession::follow(Category category, bool active) {
 }
 
 ns::Status AudioSession::setCategory(Category category) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (auto status = follow(category, active_); !status.ok()) return status;
     category_ = category;
     return ns::Status();
 }
 
 ns::Status AudioSession::setActive(bool active) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (auto status = follow(category_, active); !status.ok()) return status;
     active_ = active;
     return ns::Status();
 }
 
 AudioSession::RecordPermission AudioSession::recordPermission() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return permission_;
 }
 
 void AudioSession::requestRecordPermission(std::function<void(bool granted)> response) {
     bool granted = false;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         if (permission_ == RecordPermission::Undetermined) {
             permission_ = userGrants_ ? RecordPermission::Granted : RecordPermission::Denied;
         }
@@ -75,7 +75,7 @@ void AudioSession::requestRecordPermission(std::function<void(bool granted)> res
 }
 
 void AudioSession::setUserGrantsRecordPermission(bool grants) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     userGrants_ = grants;
 }
 

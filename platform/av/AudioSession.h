@@ -2,9 +2,9 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Result.h"
 #include "platform/ns/SharedInstance.h"
 
@@ -48,14 +48,14 @@ private:
     AudioSession() = default;
     static bool records(Category category);
     // Holds or lets go of the input as the state now asks (the lock held).
-    ns::Status follow(Category category, bool active);
+    ns::Status follow(Category category, bool active) REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    Category category_ = Category::SoloAmbient;
-    bool active_ = false;
-    std::shared_ptr<Microphone> heldInput_;  // while it holds the input open
-    RecordPermission permission_ = RecordPermission::Undetermined;
-    bool userGrants_ = true;
+    mutable dispatch::Mutex mutex_;
+    Category category_ GUARDED_BY(mutex_) = Category::SoloAmbient;
+    bool active_ GUARDED_BY(mutex_) = false;
+    std::shared_ptr<Microphone> heldInput_ GUARDED_BY(mutex_);  // while it holds the input open
+    RecordPermission permission_ GUARDED_BY(mutex_) = RecordPermission::Undetermined;
+    bool userGrants_ GUARDED_BY(mutex_) = true;
 };
 
 }  // namespace av

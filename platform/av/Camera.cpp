@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <utility>
 
 #include "platform/av/AssetImageGenerator.h"
 #include "platform/av/V4L2Capture.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/URL.h"
 #include "platform/ui/ImageCodec.h"
 
@@ -17,10 +17,10 @@ namespace av {
 
 namespace {
 
-std::mutex gMutex;
-std::shared_ptr<Camera> gCamera;
+dispatch::Mutex gMutex;
+std::shared_ptr<Camera> gCamera GUARDED_BY(gMutex);
 // The machine's device is looked for when the camera is first asked for.
-bool gAttachPending = false;
+bool gAttachPending GUARDED_BY(gMutex) = false;
 
 std::shared_ptr<ui::Bitmap> stillImage(const std::string& path) {
     struct stat info {};
@@ -59,7 +59,7 @@ std::optional<std::string> newestImage(const std::string& folder) {
 }  // namespace
 
 std::shared_ptr<Camera> Camera::shared() {
-    std::lock_guard lock(gMutex);
+    dispatch::Lock lock(gMutex);
     if (std::exchange(gAttachPending, false) && !gCamera) {
         if (auto device = V4L2Capture::openFirst()) gCamera.reset(new Camera(std::move(device)));
     }
@@ -67,7 +67,7 @@ std::shared_ptr<Camera> Camera::shared() {
 }
 
 void Camera::setShared(std::shared_ptr<Camera> camera) {
-    std::lock_guard lock(gMutex);
+    dispatch::Lock lock(gMutex);
     gAttachPending = false;
     gCamera = std::move(camera);
 }
@@ -88,7 +88,7 @@ bool Camera::attachFirstDevice() {
 }
 
 void Camera::attachFirstDeviceWhenAsked() {
-    std::lock_guard lock(gMutex);
+    dispatch::Lock lock(gMutex);
     gAttachPending = true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/av/AssetImageGenerator.h"
 #include "platform/av/Camera.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Exception.h"
 #include "platform/ui/ImageCodec.h"
@@ -14,8 +15,8 @@ namespace av {
 
 namespace {
 
-std::mutex gDevicesMutex;
-std::optional<std::vector<std::shared_ptr<CaptureDevice>>> gDevices;
+dispatch::Mutex gDevicesMutex;
+std::optional<std::vector<std::shared_ptr<CaptureDevice>>> gDevices GUARDED_BY(gDevicesMutex);
 std::atomic<AuthorizationStatus> gAuthorization{AuthorizationStatus::NotDetermined};
 
 // What the attached camera sees, frame by frame. A still image is decoded again only when
@@ -41,7 +42,7 @@ public:
         struct stat info {};
         if (!path || ::stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
         const Key key{*path, info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_size};
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         if (key != key_) {
             auto bytes = ns::readFile(*path);
             image_ = bytes.ok() ? ui::ImageCodec::decode(bytes.value()) : nullptr;
@@ -60,19 +61,19 @@ private:
     };
 
     std::shared_ptr<Camera> camera_;
-    std::mutex mutex_;
-    Key key_;
-    std::shared_ptr<const ui::Bitmap> image_;
+    dispatch::Mutex mutex_;
+    Key key_ GUARDED_BY(mutex_);
+    std::shared_ptr<const ui::Bitmap> image_ GUARDED_BY(mutex_);
 };
 
 // The attached camera as the machine's devices: a back device with torch and flash, and a
 // front one, both seeing what the camera sees.
 std::vector<std::shared_ptr<CaptureDevice>> cameraDevices() {
-    static std::mutex mutex;
-    static std::weak_ptr<Camera> madeFor;
-    static std::vector<std::shared_ptr<CaptureDevice>> made;
+    static dispatch::Mutex mutex;
+    static std::weak_ptr<Camera> madeFor GUARDED_BY(mutex);
+    static std::vector<std::shared_ptr<CaptureDevice>> made GUARDED_BY(mutex);
     auto camera = Camera::shared();
-    std::lock_guard lock(mutex);
+    dispatch::Lock lock(mutex);
     if (!camera) {
         made.clear();
         return {};
@@ -102,7 +103,7 @@ CaptureDevice::CaptureDevice(std::string uniqueID, CaptureDevicePosition positio
 
 std::vector<std::shared_ptr<CaptureDevice>> CaptureDevice::devices() {
     {
-        std::lock_guard lock(gDevicesMutex);
+        dispatch::Lock lock(gDevicesMutex);
         if (gDevices) return *gDevices;
     }
     return cameraDevices();
@@ -117,7 +118,7 @@ std::shared_ptr<CaptureDevice> CaptureDevice::defaultDevice() {
 }
 
 void CaptureDevice::setDevices(std::optional<std::vector<std::shared_ptr<CaptureDevice>>> devices) {
-    std::lock_guard lock(gDevicesMutex);
+    dispatch::Lock lock(gDevicesMutex);
     gDevices = std::move(devices);
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/av/CaptureDevice.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/FaultSeam.h"
@@ -36,13 +37,13 @@ void lowerThisThreadsPriority() {
 }  // namespace
 
 struct CaptureMetadataOutput::State {
-    std::mutex mutex;
-    std::shared_ptr<const ui::Bitmap> pending;
-    bool draining = false;
-    std::shared_ptr<const BarcodeDetector> detector =
+    dispatch::Mutex mutex;
+    std::shared_ptr<const ui::Bitmap> pending GUARDED_BY(mutex);
+    bool draining GUARDED_BY(mutex) = false;
+    std::shared_ptr<const BarcodeDetector> detector GUARDED_BY(mutex) =
         std::make_shared<BarcodeDetector>(std::vector<MetadataObjectType>{});
-    std::weak_ptr<CaptureMetadataOutputObjectsDelegate> delegate;
-    uint64_t searched = 0;
+    std::weak_ptr<CaptureMetadataOutputObjectsDelegate> delegate GUARDED_BY(mutex);
+    uint64_t searched GUARDED_BY(mutex) = 0;
 };
 
 ns::Result<std::shared_ptr<CaptureMetadataOutput>> CaptureMetadataOutput::create() {
@@ -63,14 +64,14 @@ CaptureMetadataOutput::CaptureMetadataOutput() : state_(std::make_shared<State>(
 
 CaptureMetadataOutput::~CaptureMetadataOutput() {
     // A search under way finishes on its own; nothing waiting is searched any more.
-    std::lock_guard lock(state_->mutex);
+    dispatch::Lock lock(state_->mutex);
     state_->pending.reset();
     state_->delegate.reset();
 }
 
 void CaptureMetadataOutput::setMetadataObjectsDelegate(
     std::weak_ptr<CaptureMetadataOutputObjectsDelegate> delegate) {
-    std::lock_guard lock(state_->mutex);
+    dispatch::Lock lock(state_->mutex);
     state_->delegate = std::move(delegate);
 }
 
@@ -79,7 +80,7 @@ std::vector<MetadataObjectType> CaptureMetadataOutput::availableMetadataObjectTy
 }
 
 std::vector<MetadataObjectType> CaptureMetadataOutput::metadataObjectTypes() const {
-    std::lock_guard lock(state_->mutex);
+    dispatch::Lock lock(state_->mutex);
     return state_->detector->types();
 }
 
@@ -93,12 +94,12 @@ void CaptureMetadataOutput::setMetadataObjectTypes(const std::vector<MetadataObj
         }
     }
     auto detector = std::make_shared<const BarcodeDetector>(types);
-    std::lock_guard lock(state_->mutex);
+    dispatch::Lock lock(state_->mutex);
     state_->detector = std::move(detector);
 }
 
 uint64_t CaptureMetadataOutput::framesSearched() const {
-    std::lock_guard lock(state_->mutex);
+    dispatch::Lock lock(state_->mutex);
     return state_->searched;
 }
 
@@ -108,7 +109,7 @@ void CaptureMetadataOutput::didJoinSession(bool hasVideo) {
 
 void CaptureMetadataOutput::captureFrame(const std::shared_ptr<const ui::Bitmap>& frame) {
     {
-        std::lock_guard lock(state_->mutex);
+        dispatch::Lock lock(state_->mutex);
         if (!state_->detector->findsAnything()) return;
         state_->pending = frame;
         if (state_->draining) return;
@@ -123,7 +124,7 @@ void CaptureMetadataOutput::drain(const std::shared_ptr<State>& state) {
         std::shared_ptr<const ui::Bitmap> frame;
         std::shared_ptr<const BarcodeDetector> detector;
         {
-            std::lock_guard lock(state->mutex);
+            dispatch::Lock lock(state->mutex);
             frame = std::move(state->pending);
             state->pending.reset();
             if (!frame) {
@@ -135,7 +136,7 @@ void CaptureMetadataOutput::drain(const std::shared_ptr<State>& state) {
         auto objects = detector->detect(*frame);
         std::shared_ptr<CaptureMetadataOutputObjectsDelegate> delegate;
         {
-            std::lock_guard lock(state->mutex);
+            dispatch::Lock lock(state->mutex);
             ++state->searched;
             delegate = state->delegate.lock();
         }

@@ -105,7 +105,7 @@ void CaptureSession::stopRunning() {
 }
 
 std::shared_ptr<const ui::Bitmap> CaptureSession::latestFrame() const {
-    std::lock_guard lock(frameMutex_);
+    dispatch::Lock lock(frameMutex_);
     return latest_;
 }
 
@@ -134,7 +134,7 @@ void CaptureSession::deliver(std::shared_ptr<const ui::Bitmap> picture,
     auto frame = fitToPreset(picture);
     if (!frame) return;
     {
-        std::lock_guard lock(frameMutex_);
+        dispatch::Lock lock(frameMutex_);
         latest_ = frame;
     }
     ++frameCount_;

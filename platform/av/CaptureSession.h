@@ -3,13 +3,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/av/CaptureDeviceInput.h"
 #include "platform/av/CaptureOutput.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Scheduler.h"
 #include "platform/ui/Bitmap.h"
 
@@ -78,8 +78,8 @@ private:
     dispatch::TimerId timer_ = 0;
     dispatch::TimePoint startedAt_{};
     std::atomic<uint64_t> frameCount_ = 0;
-    mutable std::mutex frameMutex_;
-    std::shared_ptr<const ui::Bitmap> latest_;
+    mutable dispatch::Mutex frameMutex_;
+    std::shared_ptr<const ui::Bitmap> latest_ GUARDED_BY(frameMutex_);
     // The last picture scaled to the preset, and what it was made from (worker only).
     std::shared_ptr<const ui::Bitmap> scaledFrom_;
     std::shared_ptr<const ui::Bitmap> scaled_;

@@ -26,7 +26,7 @@ void CaptureVideoPreviewLayer::noteGeometry() {
     if (auto picture = session_ ? session_->latestFrame() : nullptr) {
         geometry.picture = {double(picture->width()), double(picture->height())};
     }
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     geometry_ = geometry;
 }
 
@@ -55,7 +55,7 @@ CaptureVideoPreviewLayer::transformedMetadataObjectForMetadataObject(
     const MetadataMachineReadableCodeObject& object) const {
     Geometry geometry;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         geometry = geometry_;
     }
     const ui::Rect picture = pictureRect(geometry);

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "platform/av/MetadataMachineReadableCodeObject.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ui/View.h"
 #include "platform/ui/ViewVisitor.h"
 
@@ -64,8 +64,8 @@ private:
     std::shared_ptr<CaptureSession> session_;
     LayerVideoGravity gravity_ = LayerVideoGravity::ResizeAspect;
     CaptureVideoOrientation orientation_ = CaptureVideoOrientation::Portrait;
-    mutable std::mutex mutex_;
-    Geometry geometry_;
+    mutable dispatch::Mutex mutex_;
+    Geometry geometry_ GUARDED_BY(mutex_);
 };
 
 }  // namespace av

@@ -14,12 +14,12 @@ namespace av {
 
 namespace {
 
-std::mutex gSharedMutex;
-std::shared_ptr<Microphone> gShared;
+dispatch::Mutex gSharedMutex;
+std::shared_ptr<Microphone> gShared GUARDED_BY(gSharedMutex);
 // The machine's sound card is looked for when the microphone is first asked for.
-bool gAttachPending = false;
+bool gAttachPending GUARDED_BY(gSharedMutex) = false;
 // The launch said there is no sound input.
-bool gNone = false;
+bool gNone GUARDED_BY(gSharedMutex) = false;
 
 uint32_t le32(const char* p) {
     return uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 | uint32_t(uint8_t(p[2])) << 16 |
@@ -32,7 +32,7 @@ uint16_t le16(const char* p) {
 }  // namespace
 
 std::shared_ptr<Microphone> Microphone::shared() {
-    std::lock_guard lock(gSharedMutex);
+    dispatch::Lock lock(gSharedMutex);
     if (gNone) return nullptr;
     if (std::exchange(gAttachPending, false) && !gShared) {
         if (AlsaCapture::openFirst(kSampleRate)) {
@@ -44,21 +44,21 @@ std::shared_ptr<Microphone> Microphone::shared() {
 }
 
 void Microphone::setShared(std::shared_ptr<Microphone> microphone) {
-    std::lock_guard lock(gSharedMutex);
+    dispatch::Lock lock(gSharedMutex);
     gAttachPending = false;
     gNone = false;
     gShared = std::move(microphone);
 }
 
 void Microphone::setNone() {
-    std::lock_guard lock(gSharedMutex);
+    dispatch::Lock lock(gSharedMutex);
     gAttachPending = false;
     gNone = true;
     gShared.reset();
 }
 
 void Microphone::attachFirstDeviceWhenAsked() {
-    std::lock_guard lock(gSharedMutex);
+    dispatch::Lock lock(gSharedMutex);
     gAttachPending = true;
 }
 
@@ -111,20 +111,20 @@ ns::Status Microphone::open() {
     };
     if (ns::injectedFault("microphone.open")) return cannot(deviceName_.value_or("replayed"));
     if (!deviceName_) return ns::Status();
-    std::lock_guard lock(deviceMutex_);
+    dispatch::Lock lock(deviceMutex_);
     if (!device_) device_ = AlsaCapture::open(*deviceName_, kSampleRate);
     if (device_) return ns::Status();
     return cannot(*deviceName_);
 }
 
 void Microphone::close() {
-    std::lock_guard lock(deviceMutex_);
+    dispatch::Lock lock(deviceMutex_);
     device_.reset();
 }
 
 bool Microphone::isOpen() const {
     if (!deviceName_) return true;
-    std::lock_guard lock(deviceMutex_);
+    dispatch::Lock lock(deviceMutex_);
     return static_cast<bool>(device_);
 }
 
@@ -173,7 +173,7 @@ int16_t Microphone::sampleAt(uint64_t n) const {
 
 void Microphone::read(uint64_t from, int16_t* out, size_t frames) {
     if (deviceName_) {
-        std::lock_guard lock(deviceMutex_);
+        dispatch::Lock lock(deviceMutex_);
         if (!device_) device_ = AlsaCapture::open(*deviceName_, kSampleRate);
         if (device_) return device_->read(out, frames);
         return std::fill(out, out + frames, int16_t{0});

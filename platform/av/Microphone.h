@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Result.h"
 
 namespace av {
@@ -70,8 +70,8 @@ private:
     double hz_ = 0;
     std::vector<int16_t> samples_;
     std::optional<std::string> deviceName_;
-    mutable std::mutex deviceMutex_;
-    std::unique_ptr<AlsaCapture> device_;  // while open
+    mutable dispatch::Mutex deviceMutex_;
+    std::unique_ptr<AlsaCapture> device_ GUARDED_BY(deviceMutex_);  // while open
 };
 
 }  // namespace av

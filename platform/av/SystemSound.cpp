@@ -3,23 +3,24 @@
 #include <sys/stat.h>
 
 #include <map>
-#include <mutex>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace av {
 
 namespace {
 
-std::mutex gMutex;
-std::map<SystemSound::SoundID, std::string> gSounds;
-SystemSound::SoundID gLastID = 0;
-SystemSound::PlayObserver gObserver;
+dispatch::Mutex gMutex;
+std::map<SystemSound::SoundID, std::string> gSounds GUARDED_BY(gMutex);
+SystemSound::SoundID gLastID GUARDED_BY(gMutex) = 0;
+SystemSound::PlayObserver gObserver GUARDED_BY(gMutex);
 
 }  // namespace
 
 SystemSound::SoundID SystemSound::create(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
-    std::lock_guard lock(gMutex);
+    dispatch::Lock lock(gMutex);
     if (++gLastID == 0) ++gLastID;
     gSounds[gLastID] = path;
     return gLastID;
@@ -29,7 +30,7 @@ void SystemSound::play(SoundID id) {
     PlayObserver observer;
     std::string path;
     {
-        std::lock_guard lock(gMutex);
+        dispatch::Lock lock(gMutex);
         auto it = gSounds.find(id);
         if (it == gSounds.end()) return;
         path = it->second;
@@ -39,17 +40,17 @@ void SystemSound::play(SoundID id) {
 }
 
 void SystemSound::dispose(SoundID id) {
-    std::lock_guard lock(gMutex);
+    dispatch::Lock lock(gMutex);
     gSounds.erase(id);
 }
 
 bool SystemSound::exists(SoundID id) {
-    std::lock_guard lock(gMutex);
+    dispatch::Lock lock(gMutex);
     return gSounds.count(id) != 0;
 }
 
 void SystemSound::setPlayObserver(PlayObserver observer) {
-    std::lock_guard lock(gMutex);
+    dispatch::Lock lock(gMutex);
     gObserver = std::move(observer);
 }
 

@@ -127,7 +127,7 @@ void V4L2Capture::stopStreaming() {
 }
 
 ns::Result<std::shared_ptr<ui::Bitmap>> V4L2Capture::grab() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!streaming_ && !startStreaming()) {
         stopStreaming();
         return captureError("The camera does not deliver pictures.");

@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Result.h"
 #include "platform/ui/Bitmap.h"
 
@@ -50,18 +50,18 @@ private:
           width_(width),
           height_(height),
           stride_(stride) {}
-    bool startStreaming();
-    void stopStreaming();
+    bool startStreaming() REQUIRES(mutex_);
+    void stopStreaming() REQUIRES(mutex_);
 
-    std::mutex mutex_;
+    dispatch::Mutex mutex_;
     int fd_;
     std::string path_;
     uint32_t format_;
     int width_;
     int height_;
     size_t stride_;
-    std::vector<Buffer> buffers_;
-    bool streaming_ = false;
+    std::vector<Buffer> buffers_ GUARDED_BY(mutex_);
+    bool streaming_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace av

@@ -1,12 +1,12 @@
 #include "platform/dispatch/Clock.h"
 
-#include <mutex>
+#include "platform/dispatch/Mutex.h"
 
 namespace dispatch {
 namespace {
-std::mutex gClockMutex;
+Mutex gClockMutex;
 // Never destroyed: queue workers and other threads read the clock while the process exits.
-std::shared_ptr<Clock>& clockSlot() {
+std::shared_ptr<Clock>& clockSlot() REQUIRES(gClockMutex) {
     static auto* slot = new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
     return *slot;
 }
@@ -17,12 +17,12 @@ Clock& Clock::current() {
 }
 
 std::shared_ptr<Clock> Clock::currentShared() {
-    std::lock_guard lock(gClockMutex);
+    Lock lock(gClockMutex);
     return clockSlot();
 }
 
 void Clock::setCurrent(std::shared_ptr<Clock> clock) {
-    std::lock_guard lock(gClockMutex);
+    Lock lock(gClockMutex);
     clockSlot() = clock ? std::move(clock) : std::make_shared<SystemClock>();
 }
 

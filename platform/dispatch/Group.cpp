@@ -1,32 +1,32 @@
 #include "platform/dispatch/Group.h"
 
 #include <condition_variable>
-#include <mutex>
 #include <utility>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Exception.h"
 
 namespace dispatch {
 
 struct Group::State {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable empty;
-    long count = 0;
-    std::vector<std::pair<std::weak_ptr<Queue>, Task>> notifications;
+    long count GUARDED_BY(mutex) = 0;
+    std::vector<std::pair<std::weak_ptr<Queue>, Task>> notifications GUARDED_BY(mutex);
 };
 
 Group::Group() : state_(std::make_shared<State>()) {}
 
 void Group::enter() {
-    std::lock_guard lock(state_->mutex);
+    Lock lock(state_->mutex);
     ++state_->count;
 }
 
 void Group::leave() {
     std::vector<std::pair<std::weak_ptr<Queue>, Task>> due;
     {
-        std::lock_guard lock(state_->mutex);
+        Lock lock(state_->mutex);
         if (state_->count == 0) {
             throw ns::Exception(ns::kInternalInconsistencyException,
                                 "Unbalanced call to Group::leave()");
@@ -43,13 +43,13 @@ void Group::leave() {
 void Group::async(Queue& queue, Task fn) {
     // Leaves when the task is gone, whether it ran or its queue dropped it.
     class Member {
-      public:
+    public:
         explicit Member(Group group) : group_(std::move(group)) { group_.enter(); }
         ~Member() { group_.leave(); }
         Member(const Member&) = delete;
         Member& operator=(const Member&) = delete;
 
-      private:
+    private:
         Group group_;
     };
     auto member = std::make_shared<Member>(*this);
@@ -58,7 +58,7 @@ void Group::async(Queue& queue, Task fn) {
 
 void Group::notify(Queue& queue, Task fn) {
     {
-        std::lock_guard lock(state_->mutex);
+        Lock lock(state_->mutex);
         if (state_->count > 0) {
             state_->notifications.emplace_back(queue.weak_from_this(), std::move(fn));
             return;
@@ -68,8 +68,8 @@ void Group::notify(Queue& queue, Task fn) {
 }
 
 void Group::wait() {
-    std::unique_lock lock(state_->mutex);
-    state_->empty.wait(lock, [&] { return state_->count == 0; });
+    Lock lock(state_->mutex);
+    while (state_->count != 0) lock.wait(state_->empty);
 }
 
 bool Group::wait(Duration timeout) {
@@ -77,8 +77,12 @@ bool Group::wait(Duration timeout) {
         wait();
         return true;
     }
-    std::unique_lock lock(state_->mutex);
-    return state_->empty.wait_for(lock, timeout, [&] { return state_->count == 0; });
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    Lock lock(state_->mutex);
+    while (state_->count != 0) {
+        if (lock.waitUntil(state_->empty, deadline) == std::cv_status::timeout) break;
+    }
+    return state_->count == 0;
 }
 
 }  // namespace dispatch

@@ -9,7 +9,7 @@ void Once::callSlow(const std::function<void()>& fn) {
         throw ns::Exception(ns::kInternalInconsistencyException,
                             "A once-only function called itself while running");
     }
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (done_.load(std::memory_order_relaxed)) return;
     struct Runner {
         std::atomic<std::thread::id>& id;

@@ -2,8 +2,9 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <thread>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace dispatch {
 
@@ -13,7 +14,7 @@ namespace dispatch {
 // own function throws ns::Exception (NSInternalInconsistencyException) rather than
 // deadlocking.
 class Once {
-  public:
+public:
     Once() = default;
     Once(const Once&) = delete;
     Once& operator=(const Once&) = delete;
@@ -25,12 +26,12 @@ class Once {
     }
     bool done() const { return done_.load(std::memory_order_acquire); }
 
-  private:
+private:
     void callSlow(const std::function<void()>& fn);
 
     std::atomic<bool> done_{false};
     std::atomic<std::thread::id> runner_{};
-    std::mutex mutex_;
+    Mutex mutex_;
 };
 
 template <class F>

@@ -7,11 +7,11 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Exception.h"
 
@@ -58,7 +58,7 @@ struct Queue::Workers : std::enable_shared_from_this<Workers> {
 
     // False when the queue is closed and the task was dropped.
     bool enqueue(Task fn) {
-        std::unique_lock lock(mutex);
+        Lock lock(mutex);
         if (closed) return false;
         pending.push_back(std::move(fn));
         // A task that no waiting thread will take gets a thread of its own, up to the limit:
@@ -82,7 +82,7 @@ struct Queue::Workers : std::enable_shared_from_this<Workers> {
         return true;
     }
 
-    void startThread() {
+    void startThread() REQUIRES(mutex) {
         std::thread(&Workers::work, shared_from_this(), threads).detach();
         ++threads;
     }
@@ -90,14 +90,16 @@ struct Queue::Workers : std::enable_shared_from_this<Workers> {
     void work(size_t index) {
         std::string name = maxThreads > 1 ? label + "-" + std::to_string(index) : label;
         pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
-        std::unique_lock lock(mutex);
+        Lock lock(mutex);
         for (;;) {
-            auto hasWork = [&] { return !pending.empty() || closed; };
             ++waiting;
-            if (lingers) {
-                workAvailable.wait_for(lock, kSerialLinger, hasWork);
-            } else {
-                workAvailable.wait(lock, hasWork);
+            auto lingerEnd = std::chrono::steady_clock::now() + kSerialLinger;
+            while (pending.empty() && !closed) {
+                if (!lingers) {
+                    lock.wait(workAvailable);
+                } else if (lock.waitUntil(workAvailable, lingerEnd) == std::cv_status::timeout) {
+                    break;
+                }
             }
             --waiting;
             if (pending.empty()) break;  // closed, or idle for the whole linger
@@ -122,11 +124,11 @@ struct Queue::Workers : std::enable_shared_from_this<Workers> {
     void close(bool fromOwnTask) {
         std::deque<Task> dropped;
         {
-            std::unique_lock lock(mutex);
+            Lock lock(mutex);
             closed = true;
             dropped.swap(pending);
             workAvailable.notify_all();
-            if (!fromOwnTask) taskDone.wait(lock, [&] { return running == 0; });
+            while (!fromOwnTask && running != 0) lock.wait(taskDone);
         }
         size_t count = dropped.size();
         dropped.clear();
@@ -134,21 +136,21 @@ struct Queue::Workers : std::enable_shared_from_this<Workers> {
     }
 
     bool idle() {
-        std::lock_guard lock(mutex);
+        Lock lock(mutex);
         return pending.empty() && running == 0;
     }
 
     const std::string label;
     const size_t maxThreads;
     const bool lingers;
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable workAvailable;
     std::condition_variable taskDone;
-    std::deque<Task> pending;
-    size_t running = 0;
-    size_t threads = 0;
-    size_t waiting = 0;  // threads waiting for work
-    bool closed = false;
+    std::deque<Task> pending GUARDED_BY(mutex);
+    size_t running GUARDED_BY(mutex) = 0;
+    size_t threads GUARDED_BY(mutex) = 0;
+    size_t waiting GUARDED_BY(mutex) = 0;  // threads waiting for work
+    bool closed GUARDED_BY(mutex) = false;
 };
 
 Queue::Queue(PassKey, Kind kind, std::string label) : kind_(kind), label_(std::move(label)) {
@@ -222,17 +224,17 @@ void Queue::syncOnMain(const std::function<void()>& fn) {
         return;
     }
     struct State {
-        std::mutex mutex;
+        Mutex mutex;
         std::condition_variable cv;
-        bool done = false;
-        bool ran = false;
+        bool done GUARDED_BY(mutex) = false;
+        bool ran = false;  // written before done, read after it
         std::exception_ptr error;
     };
     // Signals the waiting caller when the posted task goes, whether it ran or was dropped.
     struct Signal {
         explicit Signal(std::shared_ptr<State> s) : state(std::move(s)) {}
         ~Signal() {
-            std::lock_guard lock(state->mutex);
+            Lock lock(state->mutex);
             state->done = true;
             state->cv.notify_all();
         }
@@ -253,8 +255,8 @@ void Queue::syncOnMain(const std::function<void()>& fn) {
     signal.reset();
     std::exception_ptr error;
     {
-        std::unique_lock lock(state->mutex);
-        state->cv.wait(lock, [&] { return state->done; });
+        Lock lock(state->mutex);
+        while (!state->done) lock.wait(state->cv);
         // The exception is taken out here so that it is released on this thread, where it is
         // caught: were the main thread's copy the last, the object would be freed there while
         // this thread may still read it, ordered only by the runtime's own reference count.
@@ -274,31 +276,31 @@ void Queue::syncOnSerial(const std::function<void()>& fn) {
             "sync onto queue \"" + label_ + "\" from a task already running on it would deadlock");
     }
     struct Gate {
-        std::mutex mutex;
+        Mutex mutex;
         std::condition_variable cv;
-        bool reached = false;
-        bool finished = false;
+        bool reached GUARDED_BY(mutex) = false;
+        bool finished GUARDED_BY(mutex) = false;
     };
     auto gate = std::make_shared<Gate>();
     // The queue holds still at this task while fn runs on the caller's thread.
     bool queued = workers_->enqueue([gate] {
-        std::unique_lock lock(gate->mutex);
+        Lock lock(gate->mutex);
         gate->reached = true;
         gate->cv.notify_all();
-        gate->cv.wait(lock, [&] { return gate->finished; });
+        while (!gate->finished) lock.wait(gate->cv);
     });
     if (!queued) {
         throw ns::Exception(ns::kInternalInconsistencyException,
                             "sync onto queue \"" + label_ + "\" while it is being destroyed");
     }
     {
-        std::unique_lock lock(gate->mutex);
-        gate->cv.wait(lock, [&] { return gate->reached; });
+        Lock lock(gate->mutex);
+        while (!gate->reached) lock.wait(gate->cv);
     }
     struct Release {
         Gate& gate;
         ~Release() {
-            std::lock_guard lock(gate.mutex);
+            Lock lock(gate.mutex);
             gate.finished = true;
             gate.cv.notify_all();
         }

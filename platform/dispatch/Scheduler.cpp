@@ -86,7 +86,7 @@ TimerId Scheduler::schedule(bool cancellable, Duration delay, Duration interval,
     TimePoint due = addSaturating(now(), std::max(delay, Duration::zero()));
     TimerId id = 0;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         timer->deadline = due;
         // Plain posts cannot be cancelled, so they stay out of the look-up table.
         if (cancellable) {
@@ -100,7 +100,7 @@ TimerId Scheduler::schedule(bool cancellable, Duration delay, Duration interval,
 }
 
 uint64_t Scheduler::scheduledCount() const {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     return nextSeq_;
 }
 
@@ -136,7 +136,7 @@ void Scheduler::dropCancelledTopLocked() const {
 
 bool Scheduler::cancel(TimerId id) {
     Task dropped;  // destroyed after the lock is released
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     auto it = live_.find(id);
     if (it == live_.end()) return false;
     dropped = markCancelledLocked(it->second);
@@ -146,7 +146,7 @@ bool Scheduler::cancel(TimerId id) {
 
 size_t Scheduler::cancelMatching(const std::function<bool(const Timer&)>& matches) {
     std::vector<Task> dropped;  // destroyed after the lock is released
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     for (auto it = live_.begin(); it != live_.end();) {
         if (matches(*it->second)) {
             dropped.push_back(markCancelledLocked(it->second));
@@ -171,7 +171,7 @@ size_t Scheduler::cancelPerforms(const void* target, std::string_view operation)
 
 void Scheduler::postAtEndOfTurn(Task fn) {
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         endOfTurn_.push_back(std::move(fn));
     }
     wake();
@@ -180,7 +180,7 @@ void Scheduler::postAtEndOfTurn(Task fn) {
 SourceId Scheduler::addSource(int fd, unsigned events, std::function<void(unsigned)> callback) {
     SourceId id;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         id = nextSourceId_++;
         sources_.emplace(
             id, Source{fd, events,
@@ -194,7 +194,7 @@ SourceId Scheduler::addSource(int fd, unsigned events, std::function<void(unsign
 bool Scheduler::removeSource(SourceId id) {
     std::shared_ptr<std::function<void(unsigned)>> callback;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         auto it = sources_.find(id);
         if (it == sources_.end()) return false;
         callback = std::move(it->second.callback);
@@ -210,7 +210,7 @@ void Scheduler::reset() {
     std::unordered_map<TimerId, TimerPtr> live;
     std::vector<Task> endOfTurn;
     std::map<SourceId, Source> sources;
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     for (auto& t : heap_) t->inHeap = false;
     heap.swap(heap_);
     live.swap(live_);
@@ -240,7 +240,7 @@ void Scheduler::clearWake() {
 
 bool Scheduler::hasReadyWork() const {
     TimePoint t = now();
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (!endOfTurn_.empty()) return true;
     dropCancelledTopLocked();
     return !heap_.empty() && heap_.front()->deadline <= t;
@@ -248,7 +248,7 @@ bool Scheduler::hasReadyWork() const {
 
 std::optional<TimePoint> Scheduler::nextDeadline() const {
     TimePoint t = now();
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (!endOfTurn_.empty()) return t;
     dropCancelledTopLocked();
     if (heap_.empty()) return std::nullopt;
@@ -267,7 +267,7 @@ int Scheduler::pollTimeoutMs() const {
 std::vector<FdEvents> Scheduler::watchedFds() const {
     std::map<int, unsigned> byFd;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         for (const auto& [id, source] : sources_) byFd[source.fd] |= source.events;
     }
     std::vector<FdEvents> out;
@@ -277,7 +277,7 @@ std::vector<FdEvents> Scheduler::watchedFds() const {
 }
 
 uint64_t Scheduler::sourcesGeneration() const {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     return sourcesGeneration_;
 }
 
@@ -301,7 +301,7 @@ void Scheduler::runSources(std::span<const FdEvents> ready) {
     for (const auto& event : ready) {
         std::vector<std::pair<SourceId, unsigned>> matching;
         {
-            std::lock_guard lock(mutex_);
+            Lock lock(mutex_);
             for (const auto& [id, source] : sources_) {
                 unsigned mask = source.events | kFdError | kFdHangUp;
                 if (source.fd == event.fd && (event.events & mask) != 0) {
@@ -312,7 +312,7 @@ void Scheduler::runSources(std::span<const FdEvents> ready) {
         for (auto [id, events] : matching) {
             std::shared_ptr<std::function<void(unsigned)>> callback;
             {
-                std::lock_guard lock(mutex_);
+                Lock lock(mutex_);
                 auto it = sources_.find(id);
                 if (it == sources_.end()) continue;  // removed by an earlier callback
                 callback = it->second.callback;
@@ -325,7 +325,7 @@ void Scheduler::runSources(std::span<const FdEvents> ready) {
 std::vector<Scheduler::TimerPtr> Scheduler::takeDueTimers(uint64_t& epoch) {
     TimePoint t = now();
     std::vector<TimerPtr> due;
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     epoch = resetEpoch_;
     dropCancelledTopLocked();
     while (!heap_.empty() && heap_.front()->deadline <= t) {
@@ -357,7 +357,7 @@ void Scheduler::runTimers(std::vector<TimerPtr>& due, uint64_t epoch) {
             TimerPtr timer = due[next++];
             Task fn;
             {
-                std::lock_guard lock(mutex_);
+                Lock lock(mutex_);
                 if (timer->cancelled || epoch != resetEpoch_) continue;
                 if (timer->interval == Duration::zero()) {
                     if (timer->id != 0) live_.erase(timer->id);
@@ -369,14 +369,14 @@ void Scheduler::runTimers(std::vector<TimerPtr>& due, uint64_t epoch) {
             fn();
             if (timer->interval != Duration::zero()) {
                 TimePoint t = now();
-                std::lock_guard lock(mutex_);
+                Lock lock(mutex_);
                 if (!timer->cancelled && epoch == resetEpoch_) rescheduleLocked(timer, t);
             }
         }
     } catch (...) {
         // Put back what this turn has not run yet, with its original order.
         TimePoint t = now();
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         if (epoch != resetEpoch_) throw;
         TimerPtr& thrower = due[next - 1];
         if (thrower->interval != Duration::zero() && !thrower->cancelled) {
@@ -388,7 +388,7 @@ void Scheduler::runTimers(std::vector<TimerPtr>& due, uint64_t epoch) {
 }
 
 void Scheduler::putBack(std::vector<TimerPtr>& due, uint64_t epoch) {
-    std::lock_guard lock(mutex_);
+    Lock lock(mutex_);
     if (epoch == resetEpoch_) putBackLocked(due, 0);
 }
 
@@ -406,19 +406,19 @@ void Scheduler::runEndOfTurn() {
     std::vector<Task> tasks;
     uint64_t epoch;
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         tasks.swap(endOfTurn_);
         epoch = resetEpoch_;
     }
     for (size_t i = 0; i < tasks.size(); ++i) {
         {
-            std::lock_guard lock(mutex_);
+            Lock lock(mutex_);
             if (epoch != resetEpoch_) return;
         }
         try {
             tasks[i]();
         } catch (...) {
-            std::lock_guard lock(mutex_);
+            Lock lock(mutex_);
             endOfTurn_.insert(endOfTurn_.begin(), std::make_move_iterator(tasks.begin() + i + 1),
                               std::make_move_iterator(tasks.end()));
             throw;

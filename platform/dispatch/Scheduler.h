@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Mutex.h"
 
 namespace dispatch {
 
@@ -128,32 +128,32 @@ private:
 
     TimerId schedule(bool cancellable, Duration delay, Duration interval, const void* target,
                      std::string operation, Task fn);
-    void pushLocked(const TimerPtr& timer);
-    Task markCancelledLocked(const TimerPtr& timer);
+    void pushLocked(const TimerPtr& timer) REQUIRES(mutex_);
+    Task markCancelledLocked(const TimerPtr& timer) REQUIRES(mutex_);
     size_t cancelMatching(const std::function<bool(const Timer&)>& matches);
-    void dropCancelledTopLocked() const;
+    void dropCancelledTopLocked() const REQUIRES(mutex_);
     std::vector<TimerPtr> takeDueTimers(uint64_t& epoch);
     void runTimers(std::vector<TimerPtr>& due, uint64_t epoch);
     void putBack(std::vector<TimerPtr>& due, uint64_t epoch);
-    void putBackLocked(std::vector<TimerPtr>& due, size_t from);
-    void rescheduleLocked(const TimerPtr& timer, TimePoint now);
+    void putBackLocked(std::vector<TimerPtr>& due, size_t from) REQUIRES(mutex_);
+    void rescheduleLocked(const TimerPtr& timer, TimePoint now) REQUIRES(mutex_);
     void runSources(std::span<const FdEvents> ready);
     void runEndOfTurn();
     static bool heapOrder(const TimerPtr& a, const TimerPtr& b);
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     // Min-heap on (deadline, seq); cancelled timers stay until they reach the top or the heap
     // is compacted.
-    mutable std::vector<TimerPtr> heap_;
-    mutable size_t cancelledInHeap_ = 0;
-    std::unordered_map<TimerId, TimerPtr> live_;
-    std::vector<Task> endOfTurn_;
-    std::map<SourceId, Source> sources_;
-    uint64_t sourcesGeneration_ = 0;
-    uint64_t nextSeq_ = 1;
-    TimerId nextTimerId_ = 1;
-    SourceId nextSourceId_ = 1;
-    uint64_t resetEpoch_ = 0;
+    mutable std::vector<TimerPtr> heap_ GUARDED_BY(mutex_);
+    mutable size_t cancelledInHeap_ GUARDED_BY(mutex_) = 0;
+    std::unordered_map<TimerId, TimerPtr> live_ GUARDED_BY(mutex_);
+    std::vector<Task> endOfTurn_ GUARDED_BY(mutex_);
+    std::map<SourceId, Source> sources_ GUARDED_BY(mutex_);
+    uint64_t sourcesGeneration_ GUARDED_BY(mutex_) = 0;
+    uint64_t nextSeq_ GUARDED_BY(mutex_) = 1;
+    TimerId nextTimerId_ GUARDED_BY(mutex_) = 1;
+    SourceId nextSourceId_ GUARDED_BY(mutex_) = 1;
+    uint64_t resetEpoch_ GUARDED_BY(mutex_) = 0;
     int wakeFd_ = -1;
     std::atomic<bool> wakePending_{false};
 };

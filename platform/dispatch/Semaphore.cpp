@@ -13,15 +13,15 @@ Semaphore::Semaphore(long value) : value_(value) {
 
 void Semaphore::signal() {
     {
-        std::lock_guard lock(mutex_);
+        Lock lock(mutex_);
         ++value_;
     }
     cv_.notify_one();
 }
 
 void Semaphore::wait() {
-    std::unique_lock lock(mutex_);
-    cv_.wait(lock, [&] { return value_ > 0; });
+    Lock lock(mutex_);
+    while (value_ <= 0) lock.wait(cv_);
     --value_;
 }
 
@@ -31,8 +31,11 @@ bool Semaphore::wait(Duration timeout) {
         wait();
         return true;
     }
-    std::unique_lock lock(mutex_);
-    if (!cv_.wait_for(lock, timeout, [&] { return value_ > 0; })) return false;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    Lock lock(mutex_);
+    while (value_ <= 0) {
+        if (lock.waitUntil(cv_, deadline) == std::cv_status::timeout) return false;
+    }
     --value_;
     return true;
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <condition_variable>
-#include <mutex>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Mutex.h"
 
 namespace dispatch {
 
@@ -11,7 +11,7 @@ namespace dispatch {
 // real time (the time-out does not follow Clock::current()): tests must not use it to wait for
 // time to pass, only for another thread to get somewhere.
 class Semaphore {
-  public:
+public:
     // Throws ns::Exception (NSInvalidArgumentException) for a negative value.
     explicit Semaphore(long value = 0);
     Semaphore(const Semaphore&) = delete;
@@ -24,10 +24,10 @@ class Semaphore {
     // As wait(), giving up after `timeout`; true when the count was taken.
     bool wait(Duration timeout);
 
-  private:
-    std::mutex mutex_;
+private:
+    Mutex mutex_;
     std::condition_variable cv_;
-    long value_;
+    long value_ GUARDED_BY(mutex_);
 };
 
 }  // namespace dispatch

@@ -3,7 +3,7 @@
 #include <libsoup/soup.h>
 
 #include "platform/dispatch/RunLoop.h"
-#include "platform/wk/HeaderFields.h"
+#include "platform/net/HTTPHeaderFields.h"
 
 namespace wk {
 namespace {
@@ -46,7 +46,7 @@ URLRequest WebKitGtkSchemeTask::requestOf(WebKitURISchemeRequest* request) {
         const char* name = nullptr;
         const char* value = nullptr;
         while (soup_message_headers_iter_next(&it, &name, &value)) {
-            result.setValueForHTTPHeaderField(value, name);
+            result.setValue(value, name);
         }
     }
     return result;
@@ -61,8 +61,8 @@ void WebKitGtkSchemeTask::refuse() {
     fail("unsupported URL");
 }
 
-void WebKitGtkSchemeTask::taskDidReceiveResponse(const URLResponse& response) {
-    response_ = response;
+void WebKitGtkSchemeTask::taskDidReceiveResponse(std::shared_ptr<const URLResponse> response) {
+    response_ = std::move(response);
 }
 
 void WebKitGtkSchemeTask::taskDidReceiveData(const ns::Data& data) {
@@ -83,21 +83,24 @@ void WebKitGtkSchemeTask::taskDidFinish() {
         webkit_uri_scheme_response_new(stream, static_cast<gint64>(length_));
     g_object_unref(stream);
 
-    std::string contentType = response_->mimeType().value_or("application/octet-stream");
+    std::string contentType = response_->MIMEType().value_or("application/octet-stream");
     if (response_->textEncodingName()) contentType += "; charset=" + *response_->textEncodingName();
     webkit_uri_scheme_response_set_content_type(response, contentType.c_str());
     SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
     bool hasContentType = false;
-    for (const auto& [name, value] : response_->allHeaderFields()) {
-        hasContentType = hasContentType || headerNameEquals(name, "Content-Type");
-        soup_message_headers_append(headers, name.c_str(), value.c_str());
+    const HTTPURLResponse* http = response_->http();
+    if (http) {
+        for (const auto& [name, value] : http->allHeaderFields()) {
+            hasContentType = hasContentType || net::headerNameEquals(name, "Content-Type");
+            soup_message_headers_append(headers, name.c_str(), value.c_str());
+        }
     }
     // The engine reads the type from the header fields as well as from the MIME type.
     if (!hasContentType) soup_message_headers_append(headers, "Content-Type", contentType.c_str());
     webkit_uri_scheme_response_set_http_headers(response, headers);
-    if (response_->statusCode()) {
-        webkit_uri_scheme_response_set_status(
-            response, static_cast<guint>(*response_->statusCode()), nullptr);
+    if (http) {
+        webkit_uri_scheme_response_set_status(response, static_cast<guint>(http->statusCode()),
+                                              nullptr);
     }
     WebKitURISchemeRequest* request = request_;
     detach();

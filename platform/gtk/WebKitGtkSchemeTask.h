@@ -35,7 +35,7 @@ public:
     // Answers a request that no handler took.
     void refuse();
 
-    void taskDidReceiveResponse(const URLResponse& response) override;
+    void taskDidReceiveResponse(std::shared_ptr<const URLResponse> response) override;
     void taskDidReceiveData(const ns::Data& data) override;
     void taskDidFinish() override;
     void taskDidFail(const ns::Error& error) override;
@@ -51,7 +51,7 @@ private:
     Callback stopped_;
     Callback ended_;
     std::shared_ptr<URLSchemeTask> task_;
-    std::optional<URLResponse> response_;
+    std::shared_ptr<const URLResponse> response_;
     std::vector<GBytes*> chunks_;
     size_t length_ = 0;
 };

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <mutex>
 #include <set>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
@@ -18,9 +18,9 @@ namespace {
 constexpr const char* kJobExtension = ".job";
 
 struct StoreState {
-    std::mutex mutex;
-    std::string directory;
-    std::set<std::string> claimed;
+    dispatch::Mutex mutex;
+    std::string directory GUARDED_BY(mutex);
+    std::set<std::string> claimed GUARDED_BY(mutex);
 };
 
 StoreState& state() {
@@ -40,13 +40,13 @@ void logSkipped(const std::string& path, const std::string& why) {
 }  // namespace
 
 void BackgroundJobStore::setDirectory(std::string directory) {
-    std::lock_guard lock(state().mutex);
+    dispatch::Lock lock(state().mutex);
     state().directory = std::move(directory);
 }
 
 std::string BackgroundJobStore::directory() {
     {
-        std::lock_guard lock(state().mutex);
+        dispatch::Lock lock(state().mutex);
         if (!state().directory.empty()) return state().directory;
     }
     return ns::Sandbox::applicationSupportDirectory() + "/BackgroundTransfers";
@@ -120,17 +120,17 @@ size_t BackgroundJobStore::removeOutlived(double now, double maximumAge) {
 }
 
 bool BackgroundJobStore::claim(const std::string& jobIdentifier) {
-    std::lock_guard lock(state().mutex);
+    dispatch::Lock lock(state().mutex);
     return state().claimed.insert(jobIdentifier).second;
 }
 
 bool BackgroundJobStore::isClaimed(const std::string& jobIdentifier) {
-    std::lock_guard lock(state().mutex);
+    dispatch::Lock lock(state().mutex);
     return state().claimed.count(jobIdentifier) > 0;
 }
 
 void BackgroundJobStore::release(const std::string& jobIdentifier) {
-    std::lock_guard lock(state().mutex);
+    dispatch::Lock lock(state().mutex);
     state().claimed.erase(jobIdentifier);
 }
 

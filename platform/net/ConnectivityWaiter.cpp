@@ -1,9 +1,9 @@
 #include "platform/net/ConnectivityWaiter.h"
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/ReachabilityFlagSource.h"
 #include "platform/net/ReachabilityTarget.h"
@@ -12,8 +12,8 @@ namespace net {
 namespace {
 
 struct Waiting {
-    std::mutex mutex;
-    std::vector<std::function<void()>> callbacks;
+    dispatch::Mutex mutex;
+    std::vector<std::function<void()>> callbacks GUARDED_BY(mutex);
     std::shared_ptr<ReachabilityFlagSource> source;  // main thread only
 };
 
@@ -35,7 +35,7 @@ void reachabilityChanged(ReachabilityFlags flags) {
     auto& w = waiting();
     std::vector<std::function<void()>> ready;
     {
-        std::lock_guard lock(w.mutex);
+        dispatch::Lock lock(w.mutex);
         ready.swap(w.callbacks);
     }
     for (auto& callback : ready) callback();
@@ -43,7 +43,7 @@ void reachabilityChanged(ReachabilityFlags flags) {
     dispatch::Queue::main().async([] {
         auto& w = waiting();
         {
-            std::lock_guard lock(w.mutex);
+            dispatch::Lock lock(w.mutex);
             if (!w.callbacks.empty()) return;
         }
         stopWatching();
@@ -54,7 +54,7 @@ void reachabilityChanged(ReachabilityFlags flags) {
 void watch() {
     auto& w = waiting();
     {
-        std::lock_guard lock(w.mutex);
+        dispatch::Lock lock(w.mutex);
         if (w.callbacks.empty()) return;
     }
     if (w.source) return;
@@ -69,7 +69,7 @@ void watch() {
 void ConnectivityWaiter::whenReachable(std::function<void()> callback) {
     auto& w = waiting();
     {
-        std::lock_guard lock(w.mutex);
+        dispatch::Lock lock(w.mutex);
         w.callbacks.push_back(std::move(callback));
     }
     dispatch::Queue::main().async(&watch);
@@ -77,7 +77,7 @@ void ConnectivityWaiter::whenReachable(std::function<void()> callback) {
 
 size_t ConnectivityWaiter::waitingCount() {
     auto& w = waiting();
-    std::lock_guard lock(w.mutex);
+    dispatch::Lock lock(w.mutex);
     return w.callbacks.size();
 }
 

@@ -22,6 +22,11 @@ bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) con
                                         [](char x, char y) { return lower(x) < lower(y); });
 }
 
+bool headerNameEquals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
+}
+
 std::optional<std::string> headerValue(const HTTPHeaderFields& fields, std::string_view name) {
     auto it = fields.find(name);
     if (it == fields.end()) return std::nullopt;

@@ -13,6 +13,9 @@ struct CaseInsensitiveLess {
     bool operator()(std::string_view a, std::string_view b) const;
 };
 
+// Whether two header names are the same name (ASCII letters in any case).
+bool headerNameEquals(std::string_view a, std::string_view b);
+
 // Header fields by name. A name keeps the spelling it was first stored with; looking it up or
 // replacing its value works in any letter case.
 using HTTPHeaderFields = std::map<std::string, std::string, CaseInsensitiveLess>;

@@ -1,19 +1,18 @@
 #include "platform/net/ReachabilityFlagSource.h"
 
-#include <mutex>
-
+#include "platform/dispatch/Mutex.h"
 #include "platform/net/NetlinkReachabilitySource.h"
 
 namespace net {
 
 namespace {
 
-std::mutex& factoryMutex() {
-    static std::mutex mutex;
+dispatch::Mutex& factoryMutex() {
+    static dispatch::Mutex mutex;
     return mutex;
 }
 
-ReachabilityFlagSource::Factory& currentFactory() {
+ReachabilityFlagSource::Factory& currentFactory() REQUIRES(factoryMutex()) {
     static ReachabilityFlagSource::Factory factory;
     return factory;
 }
@@ -24,7 +23,7 @@ std::shared_ptr<ReachabilityFlagSource> ReachabilityFlagSource::create(
     const ReachabilityTarget& target) {
     Factory factory;
     {
-        std::lock_guard lock(factoryMutex());
+        dispatch::Lock lock(factoryMutex());
         factory = currentFactory();
     }
     if (factory) return factory(target);
@@ -32,7 +31,7 @@ std::shared_ptr<ReachabilityFlagSource> ReachabilityFlagSource::create(
 }
 
 void ReachabilityFlagSource::setFactory(Factory factory) {
-    std::lock_guard lock(factoryMutex());
+    dispatch::Lock lock(factoryMutex());
     currentFactory() = std::move(factory);
 }
 

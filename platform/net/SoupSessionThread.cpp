@@ -90,7 +90,7 @@ void SoupSessionThread::run() {
 // run it: what the context does for its callers is invisible to a race checker, this is not.
 void SoupSessionThread::post(std::function<void()> work) {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         posted_.push_back(std::move(work));
     }
     g_main_context_invoke(
@@ -105,7 +105,7 @@ void SoupSessionThread::post(std::function<void()> work) {
 void SoupSessionThread::runPosted() {
     std::deque<std::function<void()>> work;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         work.swap(posted_);
     }
     for (auto& task : work) task();

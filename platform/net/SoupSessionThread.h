@@ -4,7 +4,7 @@
 
 #include <deque>
 #include <functional>
-#include <mutex>
+#include "platform/dispatch/Mutex.h"
 
 namespace net {
 
@@ -36,8 +36,8 @@ private:
 
     GMainContext* context_ = nullptr;
     SoupSession* session_ = nullptr;
-    std::mutex mutex_;
-    std::deque<std::function<void()>> posted_;
+    dispatch::Mutex mutex_;
+    std::deque<std::function<void()>> posted_ GUARDED_BY(mutex_);
 };
 
 }  // namespace net

@@ -1,19 +1,19 @@
 #include "platform/net/TLSSettings.h"
 
-#include <mutex>
+#include "platform/dispatch/Mutex.h"
 
 namespace net {
 
 namespace {
 
-std::mutex& settingsMutex() {
-    static std::mutex mutex;
+dispatch::Mutex& settingsMutex() {
+    static dispatch::Mutex mutex;
     return mutex;
 }
 
 // Read by connections on other threads, which may still be opening while the program exits:
 // never destroyed.
-std::string& extraFile() {
+std::string& extraFile() REQUIRES(settingsMutex()) {
     static auto& path = *new std::string();
     return path;
 }
@@ -21,12 +21,12 @@ std::string& extraFile() {
 }  // namespace
 
 void TLSSettings::setExtraCAFile(std::string path) {
-    std::lock_guard lock(settingsMutex());
+    dispatch::Lock lock(settingsMutex());
     extraFile() = std::move(path);
 }
 
 std::string TLSSettings::extraCAFile() {
-    std::lock_guard lock(settingsMutex());
+    dispatch::Lock lock(settingsMutex());
     return extraFile();
 }
 

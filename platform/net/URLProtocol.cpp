@@ -1,16 +1,17 @@
 #include "platform/net/URLProtocol.h"
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace net {
 
 namespace {
 
 struct Registry {
-    std::mutex mutex;
-    std::vector<URLProtocol::Class> classes;  // most recent last
+    dispatch::Mutex mutex;
+    std::vector<URLProtocol::Class> classes GUARDED_BY(mutex);  // most recent last
 };
 
 Registry& registry() {
@@ -18,7 +19,7 @@ Registry& registry() {
     return r;
 }
 
-void eraseLocked(Registry& r, std::type_index type) {
+void eraseLocked(Registry& r, std::type_index type) REQUIRES(r.mutex) {
     r.classes.erase(std::remove_if(r.classes.begin(), r.classes.end(),
                                    [&](const URLProtocol::Class& c) { return c.type == type; }),
                     r.classes.end());
@@ -28,7 +29,7 @@ void eraseLocked(Registry& r, std::type_index type) {
 
 bool URLProtocol::registerClass(Class protocolClass) {
     auto& r = registry();
-    std::lock_guard lock(r.mutex);
+    dispatch::Lock lock(r.mutex);
     eraseLocked(r, protocolClass.type);
     r.classes.push_back(std::move(protocolClass));
     return true;
@@ -36,7 +37,7 @@ bool URLProtocol::registerClass(Class protocolClass) {
 
 void URLProtocol::unregisterClass(std::type_index type) {
     auto& r = registry();
-    std::lock_guard lock(r.mutex);
+    dispatch::Lock lock(r.mutex);
     eraseLocked(r, type);
 }
 
@@ -44,7 +45,7 @@ std::optional<URLProtocol::Class> URLProtocol::classForRequest(const URLRequest&
     std::vector<Class> classes;
     {
         auto& r = registry();
-        std::lock_guard lock(r.mutex);
+        dispatch::Lock lock(r.mutex);
         classes = r.classes;
     }
     // Asked without the lock: a protocol may look at the registry from its class operations.

@@ -59,6 +59,10 @@ public:
     const std::optional<std::string>& HTTPBodyFile() const { return bodyFile_; }
     void setHTTPBodyFile(std::optional<std::string> path);
 
+    // The URL of the top-level document that the request belongs to (a web view's loads).
+    const std::optional<ns::URL>& mainDocumentURL() const { return mainDocumentURL_; }
+    void setMainDocumentURL(std::optional<ns::URL> url) { mainDocumentURL_ = std::move(url); }
+
     URLRequestCachePolicy cachePolicy() const { return cachePolicy_; }
     void setCachePolicy(URLRequestCachePolicy policy) { cachePolicy_ = policy; }
     // Seconds a transfer may go without any bytes moving before it fails with "timed out".
@@ -76,6 +80,7 @@ private:
     HTTPHeaderFields headers_;
     std::optional<ns::Data> body_;
     std::optional<std::string> bodyFile_;
+    std::optional<ns::URL> mainDocumentURL_;
     URLRequestCachePolicy cachePolicy_;
     double timeoutInterval_;
     ns::Dictionary properties_;

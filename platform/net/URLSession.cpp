@@ -30,13 +30,13 @@ URLSession::URLSession(PassKey, URLSessionConfiguration configuration,
 URLSession::~URLSession() = default;
 
 std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return strongDelegate_ ? strongDelegate_ : weakDelegate_.lock();
 }
 
 std::shared_ptr<URLSessionTask> URLSession::addTask(URLSessionTask::Kind kind, URLRequest request,
                                                     URLSessionTask::Body body) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (invalidated_) {
         throw ns::Exception(ns::kGenericException,
                             "Task created in a session that has been invalidated");
@@ -85,7 +85,7 @@ std::shared_ptr<URLSessionTask> URLSession::downloadTask(URLRequest request,
 void URLSession::invalidateAndCancel() {
     std::vector<std::shared_ptr<URLSessionTask>> tasks;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         invalidated_ = true;
         for (const auto& [identifier, task] : unfinished_) tasks.push_back(task);
     }
@@ -94,25 +94,25 @@ void URLSession::invalidateAndCancel() {
 }
 
 void URLSession::finishTasksAndInvalidate() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     invalidated_ = true;
     if (!unfinished_.empty()) return;
     auto self = shared_from_this();
     queue_->async([self] {
-        std::unique_lock lock(self->mutex_);
-        self->becomeInvalidIfDone(lock);
+        dispatch::Lock lock(self->mutex_);
+        self->becomeInvalidIfDone();
     });
 }
 
-void URLSession::becomeInvalidIfDone(std::unique_lock<std::mutex>& lock) {
+void URLSession::becomeInvalidIfDone() {
     if (!invalidated_ || !unfinished_.empty() || invalidationDelivered_) return;
     invalidationDelivered_ = true;
     auto delegate = strongDelegate_ ? strongDelegate_ : weakDelegate_.lock();
     strongDelegate_.reset();
     weakDelegate_.reset();
-    lock.unlock();
+    mutex_.unlock();
     if (delegate) delegate->didBecomeInvalidWithError(*this, std::nullopt);
-    lock.lock();
+    mutex_.lock();
 }
 
 void URLSession::taskDidComplete(const std::shared_ptr<URLSessionTask>& task) {
@@ -121,7 +121,7 @@ void URLSession::taskDidComplete(const std::shared_ptr<URLSessionTask>& task) {
         BackgroundJobStore::remove(jobIdentifier);
         BackgroundJobStore::release(jobIdentifier);
     }
-    std::unique_lock lock(mutex_);
+    dispatch::Lock lock(mutex_);
     unfinished_.erase(task->taskIdentifier());
     if (takenUp_.erase(task->taskIdentifier()) > 0 && takenUp_.empty()) {
         auto delegate = strongDelegate_ ? strongDelegate_ : weakDelegate_.lock();
@@ -129,7 +129,7 @@ void URLSession::taskDidComplete(const std::shared_ptr<URLSessionTask>& task) {
         if (delegate) delegate->didFinishEventsForBackgroundURLSession(*this);
         lock.lock();
     }
-    becomeInvalidIfDone(lock);
+    becomeInvalidIfDone();
     if (unfinished_.empty()) strongDelegate_.reset();
 }
 
@@ -143,7 +143,7 @@ void URLSession::takeUpPendingJobs() {
         tasks.push_back(std::move(task));
     }
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         for (const auto& task : tasks) takenUp_.insert(task->taskIdentifier());
     }
     for (const auto& task : tasks) task->resume();

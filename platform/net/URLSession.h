@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLSessionConfiguration.h"
@@ -99,19 +100,21 @@ private:
     void takeUpPendingJobs();
     // Called on the delegate queue once a task's completion has been delivered.
     void taskDidComplete(const std::shared_ptr<URLSessionTask>& task);
-    void becomeInvalidIfDone(std::unique_lock<std::mutex>& lock);
+    // Delivers the invalidation once the last task is done; calls the delegate with the lock
+    // released.
+    void becomeInvalidIfDone() REQUIRES(mutex_);
 
     const URLSessionConfiguration configuration_;
     const std::shared_ptr<dispatch::Queue> queue_;
 
-    mutable std::mutex mutex_;
-    std::shared_ptr<URLSessionDelegate> strongDelegate_;
-    std::weak_ptr<URLSessionDelegate> weakDelegate_;
-    std::map<uint64_t, std::shared_ptr<URLSessionTask>> unfinished_;
-    std::set<uint64_t> takenUp_;  // tasks of jobs left by an earlier session
-    uint64_t nextTaskIdentifier_ = 1;
-    bool invalidated_ = false;
-    bool invalidationDelivered_ = false;
+    mutable dispatch::Mutex mutex_;
+    std::shared_ptr<URLSessionDelegate> strongDelegate_ GUARDED_BY(mutex_);
+    std::weak_ptr<URLSessionDelegate> weakDelegate_ GUARDED_BY(mutex_);
+    std::map<uint64_t, std::shared_ptr<URLSessionTask>> unfinished_ GUARDED_BY(mutex_);
+    std::set<uint64_t> takenUp_ GUARDED_BY(mutex_);  // tasks of jobs left by an earlier session
+    uint64_t nextTaskIdentifier_ GUARDED_BY(mutex_) = 1;
+    bool invalidated_ GUARDED_BY(mutex_) = false;
+    bool invalidationDelivered_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace net

@@ -56,44 +56,44 @@ URLSessionTask::~URLSessionTask() {
 }
 
 URLRequest URLSessionTask::currentRequest() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return current_;
 }
 
 std::shared_ptr<const URLResponse> URLSessionTask::response() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return response_;
 }
 
 URLSessionTaskState URLSessionTask::state() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return state_;
 }
 
 std::optional<ns::Error> URLSessionTask::error() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return error_;
 }
 
 uint64_t URLSessionTask::countOfBytesReceived() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return received_;
 }
 
 std::string URLSessionTask::taskDescription() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return description_;
 }
 
 void URLSessionTask::setTaskDescription(std::string description) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     description_ = std::move(description);
 }
 
 void URLSessionTask::resume() {
     auto session = session_.lock();
     if (!session) return;
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (state_ != URLSessionTaskState::Suspended) return;
     state_ = URLSessionTaskState::Running;
     runningSession_ = session;
@@ -120,7 +120,7 @@ void URLSessionTask::persistBackgroundJobLocked(const URLSession& session) {
 }
 
 void URLSessionTask::cancel() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (state_ == URLSessionTaskState::Completed || state_ == URLSessionTaskState::Canceling) {
         return;
     }
@@ -312,7 +312,7 @@ URLSessionTask::Event URLSessionTask::completionEvent(std::optional<ns::Data> da
 
 void URLSessionTask::loadDidConnectSecurely(uint64_t load, std::shared_ptr<const ServerTrust> trust,
                                             int port) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!isCurrentLocked(load) || holdingEvents_ || !runningSession_->delegate()) return;
     URLAuthenticationChallenge challenge(URLProtectionSpace(
         trust->host(), port, "https", kURLAuthenticationMethodServerTrust, std::move(trust)));
@@ -336,7 +336,7 @@ void URLSessionTask::loadDidConnectSecurely(uint64_t load, std::shared_ptr<const
 
 void URLSessionTask::answerChallenge(uint64_t load,
                                      URLSessionAuthChallengeDisposition disposition) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!holdingEvents_ || load != challengedLoad_ || state_ == URLSessionTaskState::Completed) {
         return;
     }
@@ -359,7 +359,7 @@ void URLSessionTask::answerChallenge(uint64_t load,
 
 void URLSessionTask::loadDidReceiveResponse(uint64_t load,
                                             std::shared_ptr<const URLResponse> response) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!isCurrentLocked(load)) return;
     response_ = response;
     if (kind_ == Kind::Download) {
@@ -377,14 +377,14 @@ void URLSessionTask::loadDidReceiveResponse(uint64_t load,
 }
 
 bool URLSessionTask::loadDidReceiveData(uint64_t load, const uint8_t* bytes, size_t length) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!isCurrentLocked(load)) return false;
     return appendBodyLocked(bytes, length);
 }
 
 void URLSessionTask::loadWasRedirected(uint64_t load, URLRequest request,
                                        std::shared_ptr<const URLResponse> response, ns::Data body) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!isCurrentLocked(load)) return;
     stopLoadLocked();
     if (++redirections_ > kMaximumRedirections) {
@@ -416,7 +416,7 @@ void URLSessionTask::loadWasRedirected(uint64_t load, URLRequest request,
 
 void URLSessionTask::answerRedirection(uint64_t load, std::optional<URLRequest> request,
                                        std::shared_ptr<const URLResponse> response, ns::Data body) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!isCurrentLocked(load) || load_) return;
     if (request) {
         current_ = *request;
@@ -456,7 +456,7 @@ bool URLSessionTask::waitsForConnectivityLocked(const std::optional<ns::Error>& 
 }
 
 void URLSessionTask::loadDidFinish(uint64_t load, std::optional<ns::Error> error) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!isCurrentLocked(load)) return;
     if (waitsForConnectivityLocked(error)) {
         // The job stays on disk and with this task: uploaded anew once the network is back,
@@ -468,7 +468,7 @@ void URLSessionTask::loadDidFinish(uint64_t load, std::optional<ns::Error> error
         ConnectivityWaiter::whenReachable([weak] {
             auto self = weak.lock();
             if (!self) return;
-            std::lock_guard lock(self->mutex_);
+            dispatch::Lock lock(self->mutex_);
             if (self->state_ == URLSessionTaskState::Running && !self->load_) {
                 self->startLoadLocked(self->current_);
             }

@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/net/Load.h"
 #include "platform/net/LoadObserver.h"
 #include "platform/net/URLAuthenticationChallenge.h"
@@ -81,28 +81,28 @@ private:
     URLSessionTask(const std::shared_ptr<URLSession>& session, Kind kind, uint64_t identifier,
                    URLRequest request, Body uploadBody);
 
-    void startLoadLocked(const URLRequest& request);
-    std::shared_ptr<Load> makeLoad(const URLRequest& request, uint64_t load);
-    URLRequest preparedRequest(const URLRequest& request) const;
+    void startLoadLocked(const URLRequest& request) REQUIRES(mutex_);
+    std::shared_ptr<Load> makeLoad(const URLRequest& request, uint64_t load) REQUIRES(mutex_);
+    URLRequest preparedRequest(const URLRequest& request) const REQUIRES(mutex_);
     bool deliversThroughDelegate() const { return !dataCompletion_ && !downloadCompletion_; }
-    std::shared_ptr<URLSession> sessionLocked() const;
-    bool isCurrentLocked(uint64_t load) const;
-    void persistBackgroundJobLocked(const URLSession& session);
-    void stopLoadLocked();
-    void failLocked(int64_t code, const std::string& debugDescription = {});
-    void finishLocked(std::optional<ns::Error> error);
+    std::shared_ptr<URLSession> sessionLocked() const REQUIRES(mutex_);
+    bool isCurrentLocked(uint64_t load) const REQUIRES(mutex_);
+    void persistBackgroundJobLocked(const URLSession& session) REQUIRES(mutex_);
+    void stopLoadLocked() REQUIRES(mutex_);
+    void failLocked(int64_t code, const std::string& debugDescription = {}) REQUIRES(mutex_);
+    void finishLocked(std::optional<ns::Error> error) REQUIRES(mutex_);
     // A failure that a background upload waits out: it starts again when the network is back.
-    bool waitsForConnectivityLocked(const std::optional<ns::Error>& error) const;
-    bool appendBodyLocked(const uint8_t* bytes, size_t length);
-    bool openDownloadFileLocked();
-    void closeDownloadFileLocked();
-    void emitLocked(Event event);
+    bool waitsForConnectivityLocked(const std::optional<ns::Error>& error) const REQUIRES(mutex_);
+    bool appendBodyLocked(const uint8_t* bytes, size_t length) REQUIRES(mutex_);
+    bool openDownloadFileLocked() REQUIRES(mutex_);
+    void closeDownloadFileLocked() REQUIRES(mutex_);
+    void emitLocked(Event event) REQUIRES(mutex_);
     void answerChallenge(uint64_t load, URLSessionAuthChallengeDisposition disposition);
     void answerRedirection(uint64_t load, std::optional<URLRequest> request,
                            std::shared_ptr<const URLResponse> response, ns::Data body);
     Event completionEvent(std::optional<ns::Data> data, std::optional<std::string> downloadPath,
                           std::shared_ptr<const URLResponse> response,
-                          std::optional<ns::Error> error);
+                          std::optional<ns::Error> error) REQUIRES(mutex_);
 
     const Kind kind_;
     const uint64_t identifier_;
@@ -114,27 +114,27 @@ private:
     // Set by the session for tasks of background sessions that are kept on disk.
     std::string backgroundJobId_;
 
-    mutable std::mutex mutex_;
+    mutable dispatch::Mutex mutex_;
     // Held while the task runs, so that a session nobody else holds finishes its work.
-    std::shared_ptr<URLSession> runningSession_;
-    URLRequest current_;
-    URLSessionTaskState state_ = URLSessionTaskState::Suspended;
-    std::optional<ns::Error> error_;
-    std::shared_ptr<const URLResponse> response_;
-    std::string description_;
-    uint64_t loadNumber_ = 0;
-    std::shared_ptr<Load> load_;
-    int redirections_ = 0;
-    uint64_t received_ = 0;
-    ns::Data body_;
-    std::string downloadPath_;
-    int downloadFd_ = -1;
+    std::shared_ptr<URLSession> runningSession_ GUARDED_BY(mutex_);
+    URLRequest current_ GUARDED_BY(mutex_);
+    URLSessionTaskState state_ GUARDED_BY(mutex_) = URLSessionTaskState::Suspended;
+    std::optional<ns::Error> error_ GUARDED_BY(mutex_);
+    std::shared_ptr<const URLResponse> response_ GUARDED_BY(mutex_);
+    std::string description_ GUARDED_BY(mutex_);
+    uint64_t loadNumber_ GUARDED_BY(mutex_) = 0;
+    std::shared_ptr<Load> load_ GUARDED_BY(mutex_);
+    int redirections_ GUARDED_BY(mutex_) = 0;
+    uint64_t received_ GUARDED_BY(mutex_) = 0;
+    ns::Data body_ GUARDED_BY(mutex_);
+    std::string downloadPath_ GUARDED_BY(mutex_);
+    int downloadFd_ GUARDED_BY(mutex_) = -1;
     // While a challenge waits for its answer, later events wait here in order, and so does
     // the end of the load: the delegate may still cancel.
-    bool holdingEvents_ = false;
-    uint64_t challengedLoad_ = 0;
-    std::vector<Event> heldEvents_;
-    std::optional<std::optional<ns::Error>> deferredFinish_;
+    bool holdingEvents_ GUARDED_BY(mutex_) = false;
+    uint64_t challengedLoad_ GUARDED_BY(mutex_) = 0;
+    std::vector<Event> heldEvents_ GUARDED_BY(mutex_);
+    std::optional<std::optional<ns::Error>> deferredFinish_ GUARDED_BY(mutex_);
 };
 
 }  // namespace net

@@ -16,8 +16,8 @@ namespace ns {
 namespace {
 
 struct MainBundleState {
-    std::mutex mutex;
-    std::shared_ptr<Bundle> bundle;
+    dispatch::Mutex mutex;
+    std::shared_ptr<Bundle> bundle GUARDED_BY(mutex);
 };
 
 MainBundleState& mainState() {
@@ -58,7 +58,7 @@ std::string joined(const std::string& base, std::string_view part) {
 
 std::shared_ptr<Bundle> Bundle::mainBundle() {
     auto& s = mainState();
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     if (!s.bundle) s.bundle = std::make_shared<Bundle>(executableFolder());
     return s.bundle;
 }
@@ -68,7 +68,7 @@ void Bundle::setMainBundlePath(const std::string& path) {
     auto absolute = std::filesystem::absolute(path, ec).lexically_normal().string();
     while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
     auto& s = mainState();
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     s.bundle = std::make_shared<Bundle>(absolute);
 }
 
@@ -149,12 +149,12 @@ std::optional<std::string> Bundle::pathForResource(std::string_view name, std::s
 
 std::shared_ptr<const StringsTable> Bundle::stringsTable(const std::string& path) const {
     {
-        std::lock_guard lock(tablesMutex_);
+        dispatch::Lock lock(tablesMutex_);
         auto it = tables_.find(path);
         if (it != tables_.end()) return it->second;
     }
     auto table = std::make_shared<const StringsTable>(StringsFile::load(path));
-    std::lock_guard lock(tablesMutex_);
+    dispatch::Lock lock(tablesMutex_);
     return tables_.emplace(path, std::move(table)).first->second;
 }
 

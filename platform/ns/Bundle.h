@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/StringsFile.h"
 #include "platform/ns/Value.h"
@@ -17,7 +18,7 @@ namespace ns {
 // A folder of read-only resources: the application bundle, or a resource bundle inside it.
 // Usable from any thread.
 class Bundle : public Object {
-  public:
+public:
     // The application bundle: the folder the host names, else the program's own folder.
     static std::shared_ptr<Bundle> mainBundle();
     static void setMainBundlePath(const std::string& path);
@@ -50,14 +51,15 @@ class Bundle : public Object {
 
     std::string description() const override;
 
-  private:
+private:
     std::shared_ptr<const StringsTable> stringsTable(const std::string& path) const;
 
     std::string path_;
     mutable std::once_flag infoOnce_;
     mutable Dictionary info_;
-    mutable std::mutex tablesMutex_;
-    mutable std::map<std::string, std::shared_ptr<const StringsTable>> tables_;
+    mutable dispatch::Mutex tablesMutex_;
+    mutable std::map<std::string, std::shared_ptr<const StringsTable>> tables_
+        GUARDED_BY(tablesMutex_);
 };
 
 }  // namespace ns

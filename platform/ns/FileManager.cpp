@@ -17,9 +17,9 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <set>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/FaultSeam.h"
 #include "platform/ns/FileDescriptor.h"
@@ -396,8 +396,8 @@ std::string fileDescription(int64_t code, const std::string& path) {
 
 // ---- backup exclusion list --------------------------------------------------------------
 
-std::mutex& exclusionMutex() {
-    static auto* m = new std::mutex;  // still used by the exit-time flush of user defaults
+dispatch::Mutex& exclusionMutex() {
+    static auto* m = new dispatch::Mutex;  // still used by the exit-time flush of user defaults
     return *m;
 }
 
@@ -440,7 +440,7 @@ std::string unescapeLine(std::string_view s) {
     return out;
 }
 
-std::set<std::string> readExclusions() {
+std::set<std::string> readExclusions() REQUIRES(exclusionMutex()) {
     std::set<std::string> entries;
     auto data = FileManager::defaultManager().contentsAtPath(exclusionListPath());
     if (!data) return entries;
@@ -455,7 +455,7 @@ std::set<std::string> readExclusions() {
     return entries;
 }
 
-Failure writeExclusions(const std::set<std::string>& entries) {
+Failure writeExclusions(const std::set<std::string>& entries) REQUIRES(exclusionMutex()) {
     std::string text;
     for (const auto& e : entries) text += escapeLine(e) + "\n";
     return writeDurably(exclusionListPath(), Data::fromString(text), std::nullopt);
@@ -801,7 +801,7 @@ Status applyExclusion(const std::string& path, bool excluded,
         return FileManager::errorForErrno(errno, FileAccess::Write, path);
     }
 
-    std::lock_guard lock(exclusionMutex());
+    dispatch::Lock lock(exclusionMutex());
     auto entries = readExclusions();
     auto key = exclusionKey(path);
     bool changed =
@@ -846,7 +846,7 @@ bool FileManager::isExcludedFromBackup(const std::string& path) const {
         ::lgetxattr(path.c_str(), kExcludeFromBackupAttribute, value, sizeof value) > 0) {
         return value[0] == '1';
     }
-    std::lock_guard lock(exclusionMutex());
+    dispatch::Lock lock(exclusionMutex());
     return readExclusions().count(exclusionKey(path)) > 0;
 }
 

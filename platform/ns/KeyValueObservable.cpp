@@ -13,7 +13,7 @@ void KeyValueObservable::addObserver(const std::shared_ptr<KeyValueObserver>& ob
     if (!observer) return;
     Registration registration{observer, observer.get(), std::move(keyPath), options, context};
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         registrations_.push_back(registration);
     }
     if (options & kKeyValueObservingOptionInitial) {
@@ -27,7 +27,7 @@ void KeyValueObservable::addObserver(const std::shared_ptr<KeyValueObserver>& ob
 
 bool KeyValueObservable::removeObserver(const KeyValueObserver* observer, std::string_view keyPath,
                                         const void* context) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     for (auto it = registrations_.rbegin(); it != registrations_.rend(); ++it) {
         if (it->identity == observer && it->keyPath == keyPath && it->context == context) {
             registrations_.erase(std::next(it).base());
@@ -38,7 +38,7 @@ bool KeyValueObservable::removeObserver(const KeyValueObserver* observer, std::s
 }
 
 size_t KeyValueObservable::observationCount(std::string_view keyPath) const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return static_cast<size_t>(std::count_if(
         registrations_.begin(), registrations_.end(),
         [&](const Registration& r) { return r.keyPath == keyPath && !r.observer.expired(); }));
@@ -46,7 +46,7 @@ size_t KeyValueObservable::observationCount(std::string_view keyPath) const {
 
 std::vector<KeyValueObservable::Registration> KeyValueObservable::registrationsFor(
     std::string_view key) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::erase_if(registrations_, [](const Registration& r) { return r.observer.expired(); });
     std::vector<Registration> matching;
     for (const auto& registration : registrations_) {
@@ -65,7 +65,7 @@ void KeyValueObservable::notify(const std::vector<Registration>& registrations,
         if (!observer) continue;
         // A registration removed by an earlier observer of this change is not called.
         {
-            std::lock_guard lock(mutex_);
+            dispatch::Lock lock(mutex_);
             bool stillThere = std::any_of(
                 registrations_.begin(), registrations_.end(), [&](const Registration& r) {
                     return r.identity == registration.identity && r.keyPath == key &&
@@ -93,7 +93,7 @@ void KeyValueObservable::notify(const std::vector<Registration>& registrations,
 void KeyValueObservable::willChangeValueForKey(std::string_view key) {
     Value old = valueForKey(key);
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         pending_.push_back({std::string(key), old});
     }
     auto registrations = registrationsFor(key);
@@ -105,7 +105,7 @@ void KeyValueObservable::willChangeValueForKey(std::string_view key) {
 void KeyValueObservable::didChangeValueForKey(std::string_view key) {
     Value old;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         for (auto it = pending_.rbegin(); it != pending_.rend(); ++it) {
             if (it->key == key) {
                 old = std::move(it->oldValue);

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/KeyValueObserver.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/Value.h"
@@ -56,9 +56,9 @@ private:
     void notify(const std::vector<Registration>& registrations, std::string_view key,
                 unsigned requiredOption, const Dictionary& change);
 
-    mutable std::mutex mutex_;
-    std::vector<Registration> registrations_;
-    std::vector<PendingChange> pending_;
+    mutable dispatch::Mutex mutex_;
+    std::vector<Registration> registrations_ GUARDED_BY(mutex_);
+    std::vector<PendingChange> pending_ GUARDED_BY(mutex_);
 };
 
 }  // namespace ns

@@ -13,10 +13,10 @@
 #include <ctime>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/ProcessInfo.h"
 
 namespace ns {
@@ -28,20 +28,20 @@ struct SinkSlot {
     Log::SinkToken token;
     Log::ClaimingSink fn;  // a plain sink answers false
     bool claims = false;
-    std::recursive_mutex callMutex;
-    bool removed = false;
+    dispatch::RecursiveMutex callMutex;
+    bool removed GUARDED_BY(callMutex) = false;
 };
 
 struct LogState {
-    std::mutex mutex;  // guards everything below
-    std::vector<std::shared_ptr<SinkSlot>> sinks;
-    Log::SinkToken nextToken = 1;
-    int fileFd = -1;
+    dispatch::Mutex mutex;  // guards everything below
+    std::vector<std::shared_ptr<SinkSlot>> sinks GUARDED_BY(mutex);
+    Log::SinkToken nextToken GUARDED_BY(mutex) = 1;
+    int fileFd GUARDED_BY(mutex) = -1;
     std::atomic<LogLevel> minimum{LogLevel::Default};
-    std::map<std::string, LogLevel, std::less<>> subsystemMinimum;
+    std::map<std::string, LogLevel, std::less<>> subsystemMinimum GUARDED_BY(mutex);
     std::atomic<bool> hasSubsystemMinimum{false};  // spares the lock when there are none
     std::atomic<bool> stderrEnabled{true};
-    std::mutex outputMutex;  // keeps lines whole when threads log at once
+    dispatch::Mutex outputMutex;  // keeps lines whole when threads log at once
 };
 
 LogState& state() {
@@ -221,7 +221,7 @@ void deliver(LogLevel level, std::string_view subsystem, std::string_view catego
     auto& s = state();
     std::vector<std::shared_ptr<SinkSlot>> sinks;
     {
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         sinks = s.sinks;
     }
     std::optional<LogEntry> entry;
@@ -230,7 +230,7 @@ void deliver(LogLevel level, std::string_view subsystem, std::string_view catego
                                std::string(text), line});
     }
     const auto call = [&entry](SinkSlot& sink) {
-        std::lock_guard lock(sink.callMutex);
+        dispatch::ScopedLock lock(sink.callMutex);
         return !sink.removed && sink.fn(*entry);
     };
     bool claimed = false;
@@ -273,16 +273,16 @@ void Log::write(LogLevel level, std::string_view subsystem, std::string_view cat
     deliver(level, subsystem, category, text, line, [&] {
         LogLevel minimum = s.minimum.load();
         if (s.hasSubsystemMinimum.load() && !subsystem.empty()) {
-            std::lock_guard lock(s.mutex);
+            dispatch::Lock lock(s.mutex);
             if (auto it = s.subsystemMinimum.find(subsystem); it != s.subsystemMinimum.end()) {
                 minimum = it->second;
             }
         }
         if (level < minimum) return;
         line.push_back('\n');  // the sinks' entry holds a copy made before
-        std::lock_guard lock(s.outputMutex);
+        dispatch::Lock lock(s.outputMutex);
         if (s.stderrEnabled.load()) writeAll(STDERR_FILENO, line);
-        std::lock_guard stateLock(s.mutex);
+        dispatch::Lock stateLock(s.mutex);
         if (s.fileFd >= 0) writeAll(s.fileFd, line);
     });
 }
@@ -293,7 +293,7 @@ void Log::writeFormattedLine(LogLevel level, std::string_view subsystem, std::st
     appendEscapedForLine(escaped, line);
     deliver(level, subsystem, {}, line, escaped, [&] {
         escaped.push_back('\n');
-        std::lock_guard lock(state().outputMutex);
+        dispatch::Lock lock(state().outputMutex);
         // What the process wrote through its buffered standard output comes first.
         if (fd == STDOUT_FILENO) std::fflush(stdout);
         writeAll(fd, escaped);
@@ -313,7 +313,7 @@ void Log::setMinimumLevel(LogLevel level) {
 
 void Log::setMinimumLevel(std::string_view subsystem, std::optional<LogLevel> level) {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     if (level) {
         s.subsystemMinimum.insert_or_assign(std::string(subsystem), *level);
     } else if (auto it = s.subsystemMinimum.find(subsystem); it != s.subsystemMinimum.end()) {
@@ -333,7 +333,7 @@ bool Log::setFile(const std::string& path) {
         fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         if (fd < 0) return false;
     }
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     if (s.fileFd >= 0) ::close(s.fileFd);
     s.fileFd = fd;
     return true;
@@ -347,7 +347,7 @@ namespace {
 
 Log::SinkToken addSlot(Log::ClaimingSink fn, bool claims) {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     auto slot = std::make_shared<SinkSlot>();
     slot->token = s.nextToken++;
     slot->fn = std::move(fn);
@@ -375,14 +375,14 @@ void Log::removeSink(SinkToken token) {
     auto& s = state();
     std::shared_ptr<SinkSlot> slot;
     {
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         auto it = std::find_if(s.sinks.begin(), s.sinks.end(),
                                [token](const auto& e) { return e->token == token; });
         if (it == s.sinks.end()) return;
         slot = *it;
         s.sinks.erase(it);
     }
-    std::lock_guard call(slot->callMutex);  // waits for a call in progress on another thread
+    dispatch::ScopedLock call(slot->callMutex);  // waits for a call in progress on another thread
     slot->removed = true;
 }
 

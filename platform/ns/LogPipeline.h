@@ -1,12 +1,12 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/FileDescriptor.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
@@ -71,13 +71,20 @@ public:
           writer_(std::move(writer)) {}
 
     std::shared_ptr<Filter> filter() const { return std::get<0>(parts()); }
-    void setFilter(std::shared_ptr<Filter> filter) { replace(filter_, std::move(filter)); }
+    void setFilter(std::shared_ptr<Filter> filter) {
+        dispatch::Lock lock(mutex_);
+        filter_.swap(filter);
+    }
     std::shared_ptr<Formatter> formatter() const { return std::get<1>(parts()); }
     void setFormatter(std::shared_ptr<Formatter> formatter) {
-        replace(formatter_, std::move(formatter));
+        dispatch::Lock lock(mutex_);
+        formatter_.swap(formatter);
     }
     std::shared_ptr<Writer> writer() const { return std::get<2>(parts()); }
-    void setWriter(std::shared_ptr<Writer> writer) { replace(writer_, std::move(writer)); }
+    void setWriter(std::shared_ptr<Writer> writer) {
+        dispatch::Lock lock(mutex_);
+        writer_.swap(writer);
+    }
 
     // Never throws: a failing part drops the line. Without a filter every line passes; without
     // a formatter or a writer none is written.
@@ -104,21 +111,16 @@ public:
     }
 
 private:
-    template <class Part>
-    void replace(std::shared_ptr<Part>& slot, std::shared_ptr<Part> part) {
-        std::lock_guard lock(mutex_);
-        slot = std::move(part);
-    }
     std::tuple<std::shared_ptr<Filter>, std::shared_ptr<Formatter>, std::shared_ptr<Writer>> parts()
         const {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         return {filter_, formatter_, writer_};
     }
 
-    mutable std::mutex mutex_;
-    std::shared_ptr<Filter> filter_;
-    std::shared_ptr<Formatter> formatter_;
-    std::shared_ptr<Writer> writer_;
+    mutable dispatch::Mutex mutex_;
+    std::shared_ptr<Filter> filter_ GUARDED_BY(mutex_);
+    std::shared_ptr<Formatter> formatter_ GUARDED_BY(mutex_);
+    std::shared_ptr<Writer> writer_ GUARDED_BY(mutex_);
 };
 
 }  // namespace ns

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <sstream>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace ns {
 namespace {
@@ -66,10 +67,10 @@ const std::map<std::string_view, std::string_view>& builtInTable() {
 }
 
 struct SystemTable {
-    std::mutex mutex;
-    std::string path = MimeType::kSystemTablePath;
-    bool loaded = false;
-    std::map<std::string, std::string> types;
+    dispatch::Mutex mutex;
+    std::string path GUARDED_BY(mutex) = MimeType::kSystemTablePath;
+    bool loaded GUARDED_BY(mutex) = false;
+    std::map<std::string, std::string> types GUARDED_BY(mutex);
 };
 
 SystemTable& systemTable() {
@@ -87,7 +88,7 @@ std::string lowerCase(std::string_view text) {
 
 // Lines of "type ext ext ..."; "#" starts a comment. The first type named for an extension
 // wins, as in the usual readers of this file.
-void load(SystemTable& t) {
+void load(SystemTable& t) REQUIRES(t.mutex) {
     t.loaded = true;
     t.types.clear();
     std::ifstream in(t.path);
@@ -109,7 +110,7 @@ std::optional<std::string> MimeType::forExtension(std::string_view extension) {
     const auto& builtIn = builtInTable();
     if (auto it = builtIn.find(ext); it != builtIn.end()) return std::string(it->second);
     auto& t = systemTable();
-    std::lock_guard lock(t.mutex);
+    dispatch::Lock lock(t.mutex);
     if (!t.loaded) load(t);
     if (auto it = t.types.find(ext); it != t.types.end()) return it->second;
     return std::nullopt;
@@ -121,7 +122,7 @@ std::string MimeType::forExtensionOrDefault(std::string_view extension) {
 
 void MimeType::setSystemTablePath(std::string path) {
     auto& t = systemTable();
-    std::lock_guard lock(t.mutex);
+    dispatch::Lock lock(t.mutex);
     t.path = std::move(path);
     t.loaded = false;
 }

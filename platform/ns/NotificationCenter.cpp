@@ -52,14 +52,14 @@ NotificationCenter::ObserverToken NotificationCenter::add(const void* owner, std
     r->senderAlive = object;
     r->fn = std::move(fn);
     r->queue = std::move(queue);
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     r->token = nextToken_++;
     registrations_.push_back(r);
     return r->token;
 }
 
 void NotificationCenter::removeObserver(ObserverToken token) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::erase_if(registrations_, [token](const auto& r) {
         if (r->token != token) return false;
         r->removed = true;
@@ -74,7 +74,7 @@ void NotificationCenter::removeObserver(const void* observer) {
 void NotificationCenter::removeObserver(const void* observer, std::string_view name,
                                         const Object* object) {
     if (!observer) return;
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::erase_if(registrations_, [&](const auto& r) {
         if (r->owner != observer) return false;
         if (!name.empty() && r->name != name) return false;
@@ -97,7 +97,7 @@ void NotificationCenter::deliver(const Registration& r, const Notification& n) {
 void NotificationCenter::post(const Notification& notification) {
     std::vector<std::shared_ptr<Registration>> matching;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         for (const auto& r : registrations_) {
             if (r->matches(notification)) matching.push_back(r);
         }

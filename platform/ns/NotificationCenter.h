@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Notification.h"
 
 namespace dispatch {
@@ -24,7 +24,7 @@ namespace ns {
 // afterwards, one added is first called by the next post. An exception thrown by an observer is
 // logged and the post goes on.
 class NotificationCenter {
-  public:
+public:
     using Observer = std::function<void(const Notification&)>;
     using ObserverToken = uint64_t;
 
@@ -51,16 +51,16 @@ class NotificationCenter {
     void post(const Notification& notification);
     void post(std::string name, std::shared_ptr<Object> object = nullptr, Dictionary userInfo = {});
 
-  private:
+private:
     struct Registration;
     ObserverToken add(const void* owner, std::string_view name,
                       const std::shared_ptr<Object>& object, Observer fn,
                       std::shared_ptr<dispatch::Queue> queue);
     static void deliver(const Registration& registration, const Notification& notification);
 
-    std::mutex mutex_;
-    std::vector<std::shared_ptr<Registration>> registrations_;
-    ObserverToken nextToken_ = 1;
+    dispatch::Mutex mutex_;
+    std::vector<std::shared_ptr<Registration>> registrations_ GUARDED_BY(mutex_);
+    ObserverToken nextToken_ GUARDED_BY(mutex_) = 1;
 };
 
 }  // namespace ns

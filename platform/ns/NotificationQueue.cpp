@@ -1,9 +1,9 @@
 #include "platform/ns/NotificationQueue.h"
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/NotificationCenter.h"
 
@@ -29,9 +29,9 @@ struct NotificationQueue::State {
     explicit State(NotificationCenter& c) : center(c) {}
 
     NotificationCenter& center;
-    std::mutex mutex;
-    std::vector<Entry> waiting;
-    uint64_t nextId = 1;
+    dispatch::Mutex mutex;
+    std::vector<Entry> waiting GUARDED_BY(mutex);
+    uint64_t nextId GUARDED_BY(mutex) = 1;
 };
 
 NotificationQueue& NotificationQueue::defaultQueue() {
@@ -52,7 +52,7 @@ void NotificationQueue::enqueue(Notification notification, PostingStyle style,
     }
     uint64_t id;
     {
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         for (const auto& entry : s.waiting) {
             if (matches(entry.notification, notification, coalesceMask)) return;
         }
@@ -73,7 +73,7 @@ void NotificationQueue::enqueue(Notification notification, PostingStyle style,
 void NotificationQueue::dequeueNotificationsMatching(const Notification& notification,
                                                      unsigned coalesceMask) {
     auto& s = *state_;
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     std::erase_if(s.waiting, [&](const State::Entry& entry) {
         return matches(entry.notification, notification, coalesceMask);
     });
@@ -82,7 +82,7 @@ void NotificationQueue::dequeueNotificationsMatching(const Notification& notific
 void NotificationQueue::postWaiting(const std::shared_ptr<State>& state, uint64_t id) {
     Notification notification;
     {
-        std::lock_guard lock(state->mutex);
+        dispatch::Lock lock(state->mutex);
         auto it = std::find_if(state->waiting.begin(), state->waiting.end(),
                                [id](const State::Entry& e) { return e.id == id; });
         if (it == state->waiting.end()) return;  // dequeued meanwhile

@@ -20,12 +20,12 @@ ProcessInfo& ProcessInfo::processInfo() {
 }
 
 std::vector<std::string> ProcessInfo::arguments() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return arguments_;
 }
 
 void ProcessInfo::setArguments(std::vector<std::string> arguments) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     arguments_ = std::move(arguments);
 }
 
@@ -48,7 +48,7 @@ std::map<std::string, std::string> ProcessInfo::environment() const {
 
 std::string ProcessInfo::processName() const {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         if (!arguments_.empty() && !arguments_[0].empty()) {
             const auto& program = arguments_[0];
             auto slash = program.find_last_of('/');

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace ns {
 
@@ -33,8 +34,8 @@ public:
 private:
     ProcessInfo() = default;
 
-    mutable std::mutex mutex_;
-    std::vector<std::string> arguments_;
+    mutable dispatch::Mutex mutex_;
+    std::vector<std::string> arguments_ GUARDED_BY(mutex_);
 };
 
 }  // namespace ns

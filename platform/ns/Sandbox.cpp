@@ -5,9 +5,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Log.h"
@@ -19,8 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 
 struct SandboxState {
-    std::mutex mutex;
-    std::string root;  // empty until configured
+    dispatch::Mutex mutex;
+    std::string root GUARDED_BY(mutex);  // empty until configured
     std::atomic<uint64_t> generation{0};
 };
 
@@ -59,7 +59,7 @@ bool usableName(const std::string& name) {
 std::string configuredRoot() {
     auto& s = state();
     {
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         if (!s.root.empty()) return s.root;
     }
     std::string root = Sandbox::defaultRoot();
@@ -67,7 +67,7 @@ std::string configuredRoot() {
         Log::write(LogLevel::Error, "Cannot create the sandbox at " + root + ": " +
                                         status.error().localizedDescription());
     }
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     return s.root;
 }
 
@@ -82,7 +82,7 @@ Status Sandbox::configure(const std::string& root) {
     std::string absolute = fs::absolute(root, ec).lexically_normal().string();
     while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     // The paths stay usable even when the folders cannot be made; the error says why.
     s.root = absolute;
     s.generation.fetch_add(1);
@@ -107,7 +107,7 @@ std::string Sandbox::defaultRoot() {
 
 bool Sandbox::isConfigured() {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     return !s.root.empty();
 }
 
@@ -233,7 +233,7 @@ std::vector<std::string> Sandbox::readableFolders() {
 Status Sandbox::simulateReinstall() {
     std::string root = configuredRoot();
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     s.generation.fetch_add(1);
     std::string container = root + "/Container";
     if (FileManager::defaultManager().fileExists(container)) {

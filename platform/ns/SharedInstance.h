@@ -2,8 +2,9 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <utility>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace ns {
 
@@ -49,20 +50,22 @@ class ReplaceableShared {
 public:
     template <class Make>
     static std::shared_ptr<T> get(Make&& make) {
-        std::lock_guard lock(state().mutex);
-        if (!state().value) state().value = make();
-        return state().value;
+        State& s = state();
+        dispatch::Lock lock(s.mutex);
+        if (!s.value) s.value = make();
+        return s.value;
     }
     // Answers the object it replaces, so that the caller lets it go outside the lock.
     static std::shared_ptr<T> exchange(std::shared_ptr<T> value) {
-        std::lock_guard lock(state().mutex);
-        return std::exchange(state().value, std::move(value));
+        State& s = state();
+        dispatch::Lock lock(s.mutex);
+        return std::exchange(s.value, std::move(value));
     }
 
 private:
     struct State {
-        std::mutex mutex;
-        std::shared_ptr<T> value;
+        dispatch::Mutex mutex;
+        std::shared_ptr<T> value GUARDED_BY(mutex);
     };
     static State& state() {
         static auto* s = new State;

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Bundle.h"
@@ -30,14 +30,14 @@ struct Domain {
 };
 
 struct Store {
-    std::mutex mutex;    // guards everything below
-    std::mutex ioMutex;  // one writer at a time, so that files are written in change order
-    std::map<std::string, std::shared_ptr<Domain>, std::less<>> domains;
-    uint64_t sandboxGeneration = 0;
-    Dictionary registration;
-    std::shared_ptr<UserDefaults> standard;
-    dispatch::TimerId flushTimer = 0;
-    dispatch::TimePoint flushDeadline;
+    dispatch::Mutex mutex;    // guards everything below
+    dispatch::Mutex ioMutex;  // one writer at a time, so that files are written in change order
+    std::map<std::string, std::shared_ptr<Domain>, std::less<>> domains GUARDED_BY(mutex);
+    uint64_t sandboxGeneration GUARDED_BY(mutex) = 0;
+    Dictionary registration GUARDED_BY(mutex);
+    std::shared_ptr<UserDefaults> standard GUARDED_BY(mutex);
+    dispatch::TimerId flushTimer GUARDED_BY(mutex) = 0;
+    dispatch::TimePoint flushDeadline GUARDED_BY(mutex);
 };
 
 Store& store() {
@@ -74,7 +74,7 @@ Dictionary readDomainFile(const std::string& name) {
 
 // The domain, read from disk on first use. A new sandbox (configure, reinstall) starts over;
 // what was pending for the old one is dropped with it.
-std::shared_ptr<Domain> domainLocked(Store& s, std::string_view name) {
+std::shared_ptr<Domain> domainLocked(Store& s, std::string_view name) REQUIRES(s.mutex) {
     Sandbox::root();  // a sandbox configured on first use counts from here
     uint64_t generation = Sandbox::generation();
     if (generation != s.sandboxGeneration) {
@@ -142,11 +142,11 @@ bool writeDomain(const std::string& name, const Dictionary& values) {
 }
 
 bool flushDomain(Store& s, const std::string& name) {
-    std::lock_guard io(s.ioMutex);
+    dispatch::Lock io(s.ioMutex);
     std::shared_ptr<Domain> domain;
     Dictionary snapshot;
     {
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         if (s.sandboxGeneration != Sandbox::generation()) return true;  // belongs to a gone sandbox
         auto it = s.domains.find(name);
         if (it == s.domains.end() || !it->second->dirty) return true;
@@ -155,14 +155,14 @@ bool flushDomain(Store& s, const std::string& name) {
         domain->dirty = false;
     }
     if (writeDomain(name, snapshot)) return true;
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     domain->dirty = true;
     return false;
 }
 
 // One flush follows the first of a burst of changes by kFlushDelay. The pending timer is
 // replaced rather than trusted: one dropped from the run loop must not stop later writes.
-void scheduleFlushLocked(Store& s) {
+void scheduleFlushLocked(Store& s) REQUIRES(s.mutex) {
     auto& loop = dispatch::RunLoop::main();
     auto now = dispatch::Clock::current().now();
     if (s.flushTimer == 0 || !loop.cancel(s.flushTimer)) s.flushDeadline = now + kFlushDelay;
@@ -186,11 +186,11 @@ std::string standardDomainName() {
 std::shared_ptr<UserDefaults> UserDefaults::standardUserDefaults() {
     auto& s = store();
     {
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         if (s.standard) return s.standard;
     }
     auto created = std::make_shared<UserDefaults>(standardDomainName());
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     if (!s.standard) s.standard = created;
     return s.standard;
 }
@@ -198,7 +198,7 @@ std::shared_ptr<UserDefaults> UserDefaults::standardUserDefaults() {
 void UserDefaults::resetStandardUserDefaults() {
     flushAll();
     auto& s = store();
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     s.standard.reset();
 }
 
@@ -212,7 +212,7 @@ Value UserDefaults::objectForKey(std::string_view key) const {
     Dictionary args = argumentsDomain();
     if (auto it = args.find(key); it != args.end()) return it->second;
     auto& s = store();
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     auto domain = domainLocked(s, domain_);
     if (auto it = domain->values.find(key); it != domain->values.end()) return it->second;
     if (auto it = s.registration.find(key); it != s.registration.end()) return it->second;
@@ -230,7 +230,7 @@ void UserDefaults::setObject(std::string_view key, const Value& value) {
     }
     {
         auto& s = store();
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         auto domain = domainLocked(s, domain_);
         domain->values.insert_or_assign(std::string(key), value);
         domain->dirty = true;
@@ -242,7 +242,7 @@ void UserDefaults::setObject(std::string_view key, const Value& value) {
 void UserDefaults::removeObjectForKey(std::string_view key) {
     {
         auto& s = store();
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         auto domain = domainLocked(s, domain_);
         auto it = domain->values.find(key);
         if (it == domain->values.end()) return;
@@ -297,7 +297,7 @@ std::optional<Data> UserDefaults::dataForKey(std::string_view key) const {
 
 void UserDefaults::registerDefaults(const Dictionary& defaults) {
     auto& s = store();
-    std::lock_guard lock(s.mutex);
+    dispatch::Lock lock(s.mutex);
     for (const auto& [key, value] : defaults) s.registration.insert_or_assign(key, value);
 }
 
@@ -305,7 +305,7 @@ Dictionary UserDefaults::dictionaryRepresentation() const {
     Dictionary merged;
     {
         auto& s = store();
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         merged = s.registration;
         for (const auto& [key, value] : domainLocked(s, domain_)->values) {
             merged.insert_or_assign(key, value);
@@ -323,7 +323,7 @@ void UserDefaults::removePersistentDomainForName(std::string_view domainName) {
     if (!usableDomainName(domainName)) return;
     {
         auto& s = store();
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         auto domain = domainLocked(s, domainName);
         domain->values.clear();
         domain->dirty = true;
@@ -336,7 +336,7 @@ void UserDefaults::flushAll() {
     auto& s = store();
     std::vector<std::string> names;
     {
-        std::lock_guard lock(s.mutex);
+        dispatch::Lock lock(s.mutex);
         for (const auto& [name, domain] : s.domains) {
             if (domain->dirty) names.push_back(name);
         }

@@ -1,7 +1,5 @@
 #include "platform/rt/ClassRegistry.h"
 
-#include <mutex>
-
 #include "platform/ns/SharedInstance.h"
 
 namespace rt {
@@ -14,7 +12,7 @@ const Class* ClassRegistry::registerClass(std::string name, std::optional<std::s
                                           Class::Factory factory,
                                           std::set<std::string, std::less<>> operations,
                                           std::set<std::string, std::less<>> protocols) {
-    std::unique_lock lock(mutex_);
+    dispatch::ScopedLock lock(mutex_);
     if (classes_.contains(name)) return nullptr;
     auto cls = std::make_unique<Class>(*this, name, std::move(superclass), std::move(factory),
                                        std::move(operations), std::move(protocols));
@@ -24,18 +22,18 @@ const Class* ClassRegistry::registerClass(std::string name, std::optional<std::s
 }
 
 bool ClassRegistry::registerProtocol(std::string name) {
-    std::unique_lock lock(mutex_);
+    dispatch::ScopedLock lock(mutex_);
     return protocols_.insert(std::move(name)).second;
 }
 
 const Class* ClassRegistry::classNamed(std::string_view name) const {
-    std::shared_lock lock(mutex_);
+    dispatch::SharedLock lock(mutex_);
     auto it = classes_.find(name);
     return it == classes_.end() ? nullptr : it->second.get();
 }
 
 std::optional<std::string> ClassRegistry::protocolNamed(std::string_view name) const {
-    std::shared_lock lock(mutex_);
+    dispatch::SharedLock lock(mutex_);
     auto it = protocols_.find(name);
     if (it == protocols_.end()) return std::nullopt;
     return *it;
@@ -46,7 +44,7 @@ bool ClassRegistry::isPresent(std::string_view name) const {
 }
 
 std::vector<const Class*> ClassRegistry::allClasses() const {
-    std::shared_lock lock(mutex_);
+    dispatch::SharedLock lock(mutex_);
     std::vector<const Class*> result;
     result.reserve(classes_.size());
     for (const auto& [name, cls] : classes_) result.push_back(cls.get());

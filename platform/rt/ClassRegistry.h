@@ -4,11 +4,11 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/rt/Class.h"
 
 namespace rt {
@@ -45,9 +45,9 @@ public:
     std::vector<const Class*> allClasses() const;
 
 private:
-    mutable std::shared_mutex mutex_;
-    std::map<std::string, std::unique_ptr<Class>, std::less<>> classes_;
-    std::set<std::string, std::less<>> protocols_;
+    mutable dispatch::SharedMutex mutex_;
+    std::map<std::string, std::unique_ptr<Class>, std::less<>> classes_ GUARDED_BY(mutex_);
+    std::set<std::string, std::less<>> protocols_ GUARDED_BY(mutex_);
 };
 
 }  // namespace rt

@@ -3,11 +3,12 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace rt {
 
@@ -31,7 +32,7 @@ public:
 
     // Answers false, and changes nothing, when this owner already installed a hook here.
     bool install(std::string owner, Hook hook) {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         for (const auto& entry : *entries_) {
             if (entry.owner == owner) return false;
         }
@@ -71,7 +72,7 @@ private:
     };
 
     std::shared_ptr<const Entries> snapshot() const {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         return entries_;
     }
 
@@ -86,8 +87,8 @@ private:
         return (*state->entries)[index].hook(std::forward<Args>(args)..., next);
     }
 
-    mutable std::mutex mutex_;
-    std::shared_ptr<const Entries> entries_ = std::make_shared<const Entries>();
+    mutable dispatch::Mutex mutex_;
+    std::shared_ptr<const Entries> entries_ GUARDED_BY(mutex_) = std::make_shared<const Entries>();
 };
 
 }  // namespace rt

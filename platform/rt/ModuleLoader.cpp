@@ -13,12 +13,12 @@ ModuleLoader& ModuleLoader::shared() {
 }
 
 void ModuleLoader::provide(std::string className, std::string path) {
-    std::lock_guard lock(loadMutex_);
+    dispatch::Lock lock(loadMutex_);
     modules_.insert_or_assign(std::move(className), std::move(path));
 }
 
 void ModuleLoader::announce(std::string className, Class::Factory factory) {
-    std::lock_guard lock(announcedMutex_);
+    dispatch::Lock lock(announcedMutex_);
     announced_.insert_or_assign(std::move(className), std::move(factory));
 }
 
@@ -37,13 +37,13 @@ const Class* ModuleLoader::classNamed(std::string_view className) {
 }
 
 Class::Factory ModuleLoader::announced(std::string_view className) {
-    std::lock_guard lock(announcedMutex_);
+    dispatch::Lock lock(announcedMutex_);
     const auto found = announced_.find(className);
     return found == announced_.end() ? nullptr : found->second;
 }
 
 void ModuleLoader::loadModuleOf(std::string_view className) {
-    std::lock_guard lock(loadMutex_);
+    dispatch::Lock lock(loadMutex_);
     const auto module = modules_.find(className);
     if (module == modules_.end()) return;
     const std::string& path = module->second;

@@ -2,10 +2,10 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/rt/Class.h"
 
 namespace rt {
@@ -51,12 +51,13 @@ private:
     Class::Factory announced(std::string_view className);
     void loadModuleOf(std::string_view className);
 
-    std::mutex announcedMutex_;
-    std::map<std::string, Class::Factory, std::less<>> announced_;
+    dispatch::Mutex announcedMutex_;
+    std::map<std::string, Class::Factory, std::less<>> announced_ GUARDED_BY(announcedMutex_);
     // Loading runs the module's initialisers, which announce under the other lock.
-    std::mutex loadMutex_;
-    std::map<std::string, std::string, std::less<>> modules_;  // class name → module path
-    std::map<std::string, bool> loaded_;                       // module path → loaded
+    dispatch::Mutex loadMutex_;
+    std::map<std::string, std::string, std::less<>> modules_
+        GUARDED_BY(loadMutex_);                                  // class name → module path
+    std::map<std::string, bool> loaded_ GUARDED_BY(loadMutex_);  // module path → loaded
 };
 
 }  // namespace rt

@@ -1,10 +1,10 @@
 #include "platform/sec/Keychain.h"
 
 #include <cstdlib>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/FaultSeam.h"
 #include "platform/ns/Sandbox.h"
@@ -130,17 +130,17 @@ bool anyKey(std::string_view) {
 }
 
 struct Keychain::Impl {
-    mutable std::mutex mutex;
+    mutable dispatch::Mutex mutex;
     // The search checked last. Readers ask one question again and again (a cached token is
     // read on every call); checking the same dictionary anew would cost more than comparing it.
-    std::optional<CheckedSearch> lastSearch;
+    std::optional<CheckedSearch> lastSearch GUARDED_BY(mutex);
     // Nothing: the keychain of the application that the sandbox holds, wherever that is now.
-    std::optional<std::filesystem::path> directory;
-    std::optional<std::string> defaultAccessGroup;
-    std::unique_ptr<KeychainStore> store;
-    std::string storeDirectory;
+    std::optional<std::filesystem::path> directory GUARDED_BY(mutex);
+    std::optional<std::string> defaultAccessGroup GUARDED_BY(mutex);
+    std::unique_ptr<KeychainStore> store GUARDED_BY(mutex);
+    std::string storeDirectory GUARDED_BY(mutex);
 
-    std::filesystem::path currentDirectory() const {
+    std::filesystem::path currentDirectory() const REQUIRES(mutex) {
         if (directory) return *directory;
         return followedDirectory();
     }
@@ -152,7 +152,7 @@ struct Keychain::Impl {
 
     // The application's own group unless set: one application cannot see another's items by
     // default even when they share a folder.
-    std::string accessGroup() const {
+    std::string accessGroup() const REQUIRES(mutex) {
         if (defaultAccessGroup) return *defaultAccessGroup;
         auto bundle = ns::Bundle::mainBundle();
         auto identifier = bundle ? bundle->bundleIdentifier() : std::nullopt;
@@ -161,18 +161,18 @@ struct Keychain::Impl {
     }
 
     // With the mutex held: an injected failure, or the store opened.
-    OSStatus ready() {
+    OSStatus ready() REQUIRES(mutex) {
         if (OSStatus failure = ns::injectedFault("keychain")) return failure;
         return openStore();
     }
 
     // Every call passes here, so the directory is compared as text, without building paths.
-    OSStatus openStore() {
+    OSStatus openStore() REQUIRES(mutex) {
         if (directory) return openStoreIn(directory->native());
         return openStoreIn(followedDirectory());
     }
 
-    OSStatus openStoreIn(const std::string& target) {
+    OSStatus openStoreIn(const std::string& target) REQUIRES(mutex) {
         if (store && storeDirectory != target) store.reset();
         if (!store) {
             store = KeychainStore::open(target);
@@ -182,7 +182,7 @@ struct Keychain::Impl {
     }
 
     // With the mutex held: the checked form of a search dictionary, valid until the next call.
-    OSStatus checkedSearch(const ns::Dictionary& query, const CheckedSearch*& out) {
+    OSStatus checkedSearch(const ns::Dictionary& query, const CheckedSearch*& out) REQUIRES(mutex) {
         if (!lastSearch || !(lastSearch->query == query)) {
             lastSearch.reset();
             ItemQuery search;
@@ -202,14 +202,14 @@ struct Keychain::Impl {
         return errSecSuccess;
     }
 
-    void completeForAdd(ns::Dictionary& attributes) const {
+    void completeForAdd(ns::Dictionary& attributes) const REQUIRES(mutex) {
         attributes.try_emplace(kSecAttrAccessGroup, accessGroup());
         attributes.try_emplace(kSecAttrAccessible, kSecAttrAccessibleWhenUnlocked);
     }
 
     // Matching rows with their attributes and data; rows whose stored attributes cannot be
     // read are passed over as if they were not there.
-    OSStatus collect(const ItemQuery& query, std::vector<MatchedRow>& out) {
+    OSStatus collect(const ItemQuery& query, std::vector<MatchedRow>& out) REQUIRES(mutex) {
         return store->select(filterFor(query), KeychainStore::kAttributes | KeychainStore::kData,
                              false, [&](const RowView& row) {
                                  auto attributes =
@@ -222,7 +222,7 @@ struct Keychain::Impl {
     }
 
     // Ids of matching rows; attributes are read only when the query needs them to decide.
-    OSStatus collectIds(const ItemQuery& query, std::vector<int64_t>& out) {
+    OSStatus collectIds(const ItemQuery& query, std::vector<int64_t>& out) REQUIRES(mutex) {
         const bool unindexed = hasUnindexedAttributes(query);
         return store->select(filterFor(query), unindexed ? KeychainStore::kAttributes : 0, false,
                              [&](const RowView& row) {
@@ -249,7 +249,7 @@ Keychain& Keychain::shared() {
 
 void Keychain::setDirectory(const std::filesystem::path& directory) {
     Impl& impl = *shared().impl_;
-    std::lock_guard lock(impl.mutex);
+    dispatch::Lock lock(impl.mutex);
     impl.store.reset();
     if (directory.empty()) {
         impl.directory.reset();
@@ -259,21 +259,21 @@ void Keychain::setDirectory(const std::filesystem::path& directory) {
 }
 
 std::filesystem::path Keychain::defaultDirectory() {
-    return Impl().currentDirectory();
+    return Impl::followedDirectory();
 }
 
 std::string Keychain::defaultAccessGroup() const {
-    std::lock_guard lock(impl_->mutex);
+    dispatch::Lock lock(impl_->mutex);
     return impl_->accessGroup();
 }
 
 void Keychain::setDefaultAccessGroup(std::string group) {
-    std::lock_guard lock(impl_->mutex);
+    dispatch::Lock lock(impl_->mutex);
     impl_->defaultAccessGroup = std::move(group);
 }
 
 OSStatus Keychain::add(const ns::Dictionary& attributes, ns::Value* result) {
-    std::lock_guard lock(impl_->mutex);
+    dispatch::Lock lock(impl_->mutex);
     if (OSStatus status = impl_->ready()) return status;
     ItemQuery item;
     if (OSStatus status = ItemQuery::parse(attributes, ItemQuery::Use::Add, item)) return status;
@@ -289,7 +289,7 @@ OSStatus Keychain::add(const ns::Dictionary& attributes, ns::Value* result) {
 }
 
 OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) {
-    std::lock_guard lock(impl_->mutex);
+    dispatch::Lock lock(impl_->mutex);
     if (OSStatus status = impl_->ready()) return status;
     const CheckedSearch* checked = nullptr;
     if (OSStatus status = impl_->checkedSearch(query, checked)) return status;
@@ -346,7 +346,7 @@ OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) 
 }
 
 OSStatus Keychain::copyKey(const ns::Dictionary& query, std::shared_ptr<Key>* key) {
-    std::lock_guard lock(impl_->mutex);
+    dispatch::Lock lock(impl_->mutex);
     if (OSStatus status = impl_->ready()) return status;
     ItemQuery search;
     if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Search, search)) return status;
@@ -370,7 +370,7 @@ OSStatus Keychain::copyKey(const ns::Dictionary& query, std::shared_ptr<Key>* ke
 }
 
 OSStatus Keychain::update(const ns::Dictionary& query, const ns::Dictionary& attributesToUpdate) {
-    std::lock_guard lock(impl_->mutex);
+    dispatch::Lock lock(impl_->mutex);
     if (OSStatus status = impl_->ready()) return status;
     ItemQuery select;
     ItemQuery changes;
@@ -392,7 +392,7 @@ OSStatus Keychain::update(const ns::Dictionary& query, const ns::Dictionary& att
 }
 
 OSStatus Keychain::remove(const ns::Dictionary& query) {
-    std::lock_guard lock(impl_->mutex);
+    dispatch::Lock lock(impl_->mutex);
     if (OSStatus status = impl_->ready()) return status;
     ItemQuery select;
     if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Select, select)) return status;
@@ -408,7 +408,7 @@ OSStatus Keychain::remove(const ns::Dictionary& query) {
 }
 
 OSStatus Keychain::replace(const ns::Dictionary& query, const ns::Dictionary& attributes) {
-    std::lock_guard lock(impl_->mutex);
+    dispatch::Lock lock(impl_->mutex);
     if (OSStatus status = impl_->ready()) return status;
     ItemQuery select;
     ItemQuery item;
@@ -509,7 +509,7 @@ OSStatus Keychain::generateKeyPair(const ns::Dictionary& parameters,
     auto pair = KeyPair::generateRSA(bits);
     if (!pair) return errSecInternalComponent;
     if (publicPlan.permanent || privatePlan.permanent) {
-        std::lock_guard lock(impl_->mutex);
+        dispatch::Lock lock(impl_->mutex);
         if (OSStatus status = impl_->openStore()) return status;
         KeychainStore::Transaction transaction(*impl_->store);
         if (transaction.status()) return transaction.status();

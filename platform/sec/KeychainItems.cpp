@@ -79,7 +79,7 @@ ns::Dictionary PasswordItems::itemQuery(const ns::Value& generic, std::string_vi
 
 std::shared_ptr<const ns::Dictionary> PasswordItems::readQuery(std::string_view service,
                                                                std::string_view account) const {
-    std::lock_guard lock(readMutex_);
+    dispatch::Lock lock(readMutex_);
     if (!lastRead_ || lastRead_->service != service || lastRead_->account != account) {
         ns::Dictionary query = itemQuery(generic_, service, account);
         query.insert_or_assign(kSecReturnData, true);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
+#include "platform/dispatch/Mutex.h"
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,8 +85,8 @@ private:
     KeychainItems items_;
     ns::Value generic_;
     OSStatus badParameter_;
-    mutable std::mutex readMutex_;
-    mutable std::shared_ptr<const ReadQuery> lastRead_;
+    mutable dispatch::Mutex readMutex_;
+    mutable std::shared_ptr<const ReadQuery> lastRead_ GUARDED_BY(readMutex_);
 };
 
 }  // namespace sec

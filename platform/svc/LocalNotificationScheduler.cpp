@@ -15,7 +15,7 @@ LocalNotificationScheduler& LocalNotificationScheduler::shared() {
 void LocalNotificationScheduler::scheduleLocalNotification(const LocalNotification& notification) {
     uint64_t id = 0;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         id = nextID_++;
         scheduled_.emplace_back(id, notification);
     }
@@ -30,7 +30,7 @@ void LocalNotificationScheduler::scheduleLocalNotification(const LocalNotificati
 void LocalNotificationScheduler::fire(uint64_t id) {
     LocalNotification due;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         auto found = std::find_if(scheduled_.begin(), scheduled_.end(),
                                   [id](const auto& entry) { return entry.first == id; });
         if (found == scheduled_.end()) return;
@@ -51,14 +51,14 @@ void LocalNotificationScheduler::fire(uint64_t id) {
 }
 
 std::vector<LocalNotification> LocalNotificationScheduler::scheduledLocalNotifications() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::vector<LocalNotification> out;
     for (const auto& entry : scheduled_) out.push_back(entry.second);
     return out;
 }
 
 std::vector<LocalNotification> LocalNotificationScheduler::firedLocalNotifications() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return fired_;
 }
 

@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Date.h"
 #include "platform/ns/SharedInstance.h"
 #include "platform/ns/Value.h"
@@ -41,10 +41,10 @@ private:
     LocalNotificationScheduler() = default;
     void fire(uint64_t id);
 
-    mutable std::mutex mutex_;
-    uint64_t nextID_ = 1;
-    std::vector<std::pair<uint64_t, LocalNotification>> scheduled_;
-    std::vector<LocalNotification> fired_;
+    mutable dispatch::Mutex mutex_;
+    uint64_t nextID_ GUARDED_BY(mutex_) = 1;
+    std::vector<std::pair<uint64_t, LocalNotification>> scheduled_ GUARDED_BY(mutex_);
+    std::vector<LocalNotification> fired_ GUARDED_BY(mutex_);
 };
 
 }  // namespace svc

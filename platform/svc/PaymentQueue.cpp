@@ -13,14 +13,14 @@ PaymentQueue& PaymentQueue::defaultQueue() {
 void PaymentQueue::addTransactionObserver(
     const std::shared_ptr<PaymentTransactionObserver>& observer) {
     if (!observer) return;
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     for (const auto& known : observers_)
         if (known.lock() == observer) return;
     observers_.push_back(observer);
 }
 
 void PaymentQueue::removeTransactionObserver(const PaymentTransactionObserver* observer) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::erase_if(observers_, [&](const auto& known) {
         auto alive = known.lock();
         return !alive || alive.get() == observer;
@@ -28,7 +28,7 @@ void PaymentQueue::removeTransactionObserver(const PaymentTransactionObserver* o
 }
 
 size_t PaymentQueue::observerCount() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return static_cast<size_t>(std::count_if(observers_.begin(), observers_.end(),
                                              [](const auto& known) { return !known.expired(); }));
 }
@@ -39,7 +39,7 @@ PaymentTransaction PaymentQueue::completePurchase(const std::string& productIden
     transaction.payment = {productIdentifier, quantity};
     transaction.transactionState = state;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         transaction.transactionIdentifier = std::to_string(++lastTransaction_);
     }
     if (state == PaymentTransactionState::Failed)
@@ -51,7 +51,7 @@ PaymentTransaction PaymentQueue::completePurchase(const std::string& productIden
 void PaymentQueue::updateTransactions(std::vector<PaymentTransaction> transactions) {
     std::vector<std::weak_ptr<PaymentTransactionObserver>> observers;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         observers = observers_;
     }
     dispatch::Queue::main().async(

@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Error.h"
 #include "platform/ns/SharedInstance.h"
 
@@ -69,9 +69,9 @@ private:
     friend class ns::SharedInstance<PaymentQueue>;
     PaymentQueue() = default;
 
-    mutable std::mutex mutex_;
-    std::vector<std::weak_ptr<PaymentTransactionObserver>> observers_;
-    uint64_t lastTransaction_ = 0;
+    mutable dispatch::Mutex mutex_;
+    std::vector<std::weak_ptr<PaymentTransactionObserver>> observers_ GUARDED_BY(mutex_);
+    uint64_t lastTransaction_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace svc

@@ -9,35 +9,35 @@ ProductCatalog& ProductCatalog::shared() {
 }
 
 void ProductCatalog::addProduct(Product product) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::string identifier = product.productIdentifier;
     products_.insert_or_assign(std::move(identifier), std::move(product));
 }
 
 void ProductCatalog::removeProduct(const std::string& productIdentifier) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     products_.erase(productIdentifier);
 }
 
 void ProductCatalog::setFailure(std::optional<ns::Error> error) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     failure_ = std::move(error);
 }
 
 std::optional<Product> ProductCatalog::product(const std::string& productIdentifier) const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     auto it = products_.find(productIdentifier);
     if (it == products_.end()) return std::nullopt;
     return it->second;
 }
 
 std::optional<ns::Error> ProductCatalog::failure() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return failure_;
 }
 
 void ProductsRequest::setDelegate(std::weak_ptr<ProductsRequestDelegate> delegate) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     delegate_ = std::move(delegate);
 }
 
@@ -46,7 +46,7 @@ void ProductsRequest::start() {
     dispatch::Queue::main().async([self] {
         std::shared_ptr<ProductsRequestDelegate> delegate;
         {
-            std::lock_guard lock(self->mutex_);
+            dispatch::Lock lock(self->mutex_);
             if (self->cancelled_) return;
             delegate = self->delegate_.lock();
         }
@@ -68,7 +68,7 @@ void ProductsRequest::start() {
 }
 
 void ProductsRequest::cancel() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     cancelled_ = true;
 }
 

@@ -2,12 +2,12 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Error.h"
 #include "platform/ns/SharedInstance.h"
 
@@ -56,9 +56,9 @@ private:
     friend class ns::SharedInstance<ProductCatalog>;
     ProductCatalog() = default;
 
-    mutable std::mutex mutex_;
-    std::map<std::string, Product> products_;
-    std::optional<ns::Error> failure_;
+    mutable dispatch::Mutex mutex_;
+    std::map<std::string, Product> products_ GUARDED_BY(mutex_);
+    std::optional<ns::Error> failure_ GUARDED_BY(mutex_);
 };
 
 // Asks the store for products by identifier; the delegate (held weakly) hears the answer on
@@ -77,9 +77,9 @@ public:
 
 private:
     std::set<std::string> productIdentifiers_;
-    mutable std::mutex mutex_;
-    std::weak_ptr<ProductsRequestDelegate> delegate_;
-    bool cancelled_ = false;
+    mutable dispatch::Mutex mutex_;
+    std::weak_ptr<ProductsRequestDelegate> delegate_ GUARDED_BY(mutex_);
+    bool cancelled_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace svc

@@ -10,13 +10,13 @@ Telephony& Telephony::shared() {
 }
 
 std::optional<std::string> Telephony::currentRadioAccessTechnology() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return technology_;
 }
 
 void Telephony::setCurrentRadioAccessTechnology(std::optional<std::string> technology) {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         if (technology_ == technology) return;
         technology_ = std::move(technology);
     }

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <mutex>
 #include <optional>
 #include <string>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace svc {
 
@@ -41,8 +42,8 @@ public:
     void setCurrentRadioAccessTechnology(std::optional<std::string> technology);
 
 private:
-    mutable std::mutex mutex_;
-    std::optional<std::string> technology_;
+    mutable dispatch::Mutex mutex_;
+    std::optional<std::string> technology_ GUARDED_BY(mutex_);
 };
 
 }  // namespace svc

@@ -12,7 +12,7 @@ void UserNotificationCenter::requestAuthorizationWithOptions(
     AuthorizationOptions options, std::function<void(bool granted)> completionHandler) {
     bool grants = false;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         requested_ = options;
         grants = grants_;
     }
@@ -22,22 +22,22 @@ void UserNotificationCenter::requestAuthorizationWithOptions(
 }
 
 std::optional<AuthorizationOptions> UserNotificationCenter::requestedAuthorization() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return requested_;
 }
 
 void UserNotificationCenter::setUserGrantsAuthorization(bool grants) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     grants_ = grants;
 }
 
 std::shared_ptr<UserNotificationCenterDelegate> UserNotificationCenter::delegate() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return delegate_.lock();
 }
 
 void UserNotificationCenter::setDelegate(std::weak_ptr<UserNotificationCenterDelegate> delegate) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     delegate_ = std::move(delegate);
 }
 
@@ -58,7 +58,7 @@ PresentationOptions UserNotificationCenter::presentNotification(const Notificati
             }
         },
         *this, notification, handler);
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     presented_.emplace_back(notification, *chosen);
     return *chosen;
 }
@@ -71,7 +71,7 @@ void UserNotificationCenter::openNotification(const Notification& notification) 
 
 std::vector<std::pair<Notification, PresentationOptions>> UserNotificationCenter::presented()
     const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return presented_;
 }
 

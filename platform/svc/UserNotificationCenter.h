@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Date.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/SharedInstance.h"
@@ -105,12 +105,12 @@ private:
     friend class ns::SharedInstance<UserNotificationCenter>;
     UserNotificationCenter() = default;
 
-    mutable std::mutex mutex_;
-    std::optional<AuthorizationOptions> requested_;
-    bool grants_ = true;
-    std::weak_ptr<UserNotificationCenterDelegate> delegate_;
-    WillPresentChain willPresent_;
-    std::vector<std::pair<Notification, PresentationOptions>> presented_;
+    mutable dispatch::Mutex mutex_;
+    std::optional<AuthorizationOptions> requested_ GUARDED_BY(mutex_);
+    bool grants_ GUARDED_BY(mutex_) = true;
+    std::weak_ptr<UserNotificationCenterDelegate> delegate_ GUARDED_BY(mutex_);
+    WillPresentChain willPresent_;  // safe on its own
+    std::vector<std::pair<Notification, PresentationOptions>> presented_ GUARDED_BY(mutex_);
 };
 
 }  // namespace svc

@@ -19,54 +19,54 @@ std::string DeviceFacts::kernelMachine() {
 }
 
 std::string DeviceFacts::machine() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!machine_) machine_ = kernelMachine();
     return *machine_;
 }
 
 void DeviceFacts::setMachine(std::string machine) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     machine_ = std::move(machine);
     machineSet_ = true;
 }
 
 bool DeviceFacts::isSimulator() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return machineSet_ && (*machine_ == "x86_64" || *machine_ == "i386");
 }
 
 std::optional<WallTime> DeviceFacts::bootTime() const {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         if (bootTimeSet_) return bootTime_;
     }
     return kernelBootTime();
 }
 
 void DeviceFacts::setBootTime(std::optional<WallTime> bootTime) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     bootTime_ = bootTime;
     bootTimeSet_ = true;
 }
 
 std::string DeviceFacts::systemVersion() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return systemVersion_;
 }
 
 void DeviceFacts::setSystemVersion(std::string version) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     systemVersion_ = std::move(version);
 }
 
 std::optional<ns::UUID> DeviceFacts::identifierForVendor() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (vendorIdentifierSet_) return vendorIdentifier_;
     return keptVendorIdentifierLocked();
 }
 
 void DeviceFacts::setIdentifierForVendor(std::optional<ns::UUID> identifier) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     vendorIdentifier_ = identifier;
     vendorIdentifierSet_ = true;
 }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/SharedInstance.h"
 #include "platform/ns/UUID.h"
 
@@ -60,18 +60,19 @@ private:
     DeviceFacts() = default;
     static std::optional<WallTime> kernelBootTime();
     static std::string kernelMachine();
-    ns::UUID keptVendorIdentifierLocked() const;
+    ns::UUID keptVendorIdentifierLocked() const REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    mutable std::optional<std::string> machine_;  // read from the kernel when first asked
-    bool machineSet_ = false;
-    bool bootTimeSet_ = false;
-    std::optional<WallTime> bootTime_;
-    std::string systemVersion_ = kDefaultSystemVersion;
-    bool vendorIdentifierSet_ = false;
-    std::optional<ns::UUID> vendorIdentifier_;
+    mutable dispatch::Mutex mutex_;
+    mutable std::optional<std::string> machine_
+        GUARDED_BY(mutex_);  // read from the kernel when first asked
+    bool machineSet_ GUARDED_BY(mutex_) = false;
+    bool bootTimeSet_ GUARDED_BY(mutex_) = false;
+    std::optional<WallTime> bootTime_ GUARDED_BY(mutex_);
+    std::string systemVersion_ GUARDED_BY(mutex_) = kDefaultSystemVersion;
+    bool vendorIdentifierSet_ GUARDED_BY(mutex_) = false;
+    std::optional<ns::UUID> vendorIdentifier_ GUARDED_BY(mutex_);
     // What was read or made for the sandbox of this generation.
-    mutable std::optional<std::pair<uint64_t, ns::UUID>> keptVendorIdentifier_;
+    mutable std::optional<std::pair<uint64_t, ns::UUID>> keptVendorIdentifier_ GUARDED_BY(mutex_);
 };
 
 }  // namespace sys

@@ -6,11 +6,11 @@
 #include <utility>
 
 #include "platform/dispatch/RunLoop.h"
+#include "platform/net/HTTPHeaderFields.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/JSONReader.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/wk/EngineRegistry.h"
-#include "platform/wk/HeaderFields.h"
 #include "platform/wk/WebKitError.h"
 #include "platform/wk/WebView.h"
 
@@ -31,7 +31,7 @@ ns::Error loadError(int code, const std::string& description, const ns::URL& url
 
 bool loadsWithoutHandler(const std::string& scheme) {
     for (const char* s : {"http", "https", "about", "data"}) {
-        if (headerNameEquals(scheme, s)) return true;
+        if (net::headerNameEquals(scheme, s)) return true;
     }
     return false;
 }
@@ -56,7 +56,8 @@ std::string titleOf(std::string_view html) {
 
 std::optional<std::string> readDocumentFile(const ns::URL& url) {
     auto ext = url.pathExtension();
-    if (!headerNameEquals(ext, "html") && !headerNameEquals(ext, "htm")) return std::nullopt;
+    if (!net::headerNameEquals(ext, "html") && !net::headerNameEquals(ext, "htm"))
+        return std::nullopt;
     std::ifstream in(url.path(), std::ios::binary);
     if (!in) return std::nullopt;
     std::string text(kMaxDocumentRead, '\0');
@@ -97,8 +98,8 @@ public:
     enum class Response { Undecided, Deciding, Allowed } response = Response::Undecided;
     bool finishWaits = false;  // the document ended while its response was being decided
 
-    void taskDidReceiveResponse(const URLResponse& response) override {
-        documentIsHTML = response.mimeType() == "text/html";
+    void taskDidReceiveResponse(std::shared_ptr<const URLResponse> response) override {
+        documentIsHTML = response->MIMEType() == "text/html";
         step([](FakeEngine& e, const std::shared_ptr<Load>& self) { e.commit(self); });
     }
     void taskDidReceiveData(const ns::Data& data) override {
@@ -126,8 +127,8 @@ public:
     FetchReceiver(std::weak_ptr<FakeEngine> engine, std::shared_ptr<Fetch> fetch)
         : engine_(std::move(engine)), fetch(std::move(fetch)) {}
 
-    void taskDidReceiveResponse(const URLResponse& response) override {
-        fetch->response = response;
+    void taskDidReceiveResponse(std::shared_ptr<const URLResponse> response) override {
+        fetch->response = std::move(response);
     }
     void taskDidReceiveData(const ns::Data& data) override {
         fetch->body.append(data.bytes(), data.length());
@@ -305,7 +306,8 @@ void FakeEngine::resolve(const std::shared_ptr<Load>& load) {
     if (current_ != load) return;  // stopped from the start callback
     const ns::URL& url = load->request.url();
     std::string scheme = url.scheme().value_or("");
-    if (!load->html && (headerNameEquals(scheme, "http") || headerNameEquals(scheme, "https"))) {
+    if (!load->html &&
+        (net::headerNameEquals(scheme, "http") || net::headerNameEquals(scheme, "https"))) {
         requested_.push_back(url);
         if (auto to = redirects_.find(url.absoluteString()); to != redirects_.end()) {
             redirect(load, to->second);

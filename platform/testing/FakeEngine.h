@@ -58,7 +58,7 @@ public:
         explicit Fetch(ns::URL u) : url(std::move(u)) {}
         ns::URL url;
         std::shared_ptr<URLSchemeTask> task;  // null when no handler took the request
-        std::optional<URLResponse> response;
+        std::shared_ptr<const URLResponse> response;
         ns::Data body;
         bool finished = false;
         std::optional<ns::Error> error;

@@ -3,18 +3,18 @@
 #include <atomic>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/FaultSeam.h"
 
 namespace ns {
 namespace {
 
 struct Pending {
-    std::mutex mutex;
-    std::map<std::string, std::deque<int>, std::less<>> faults;
-    std::map<std::string, std::deque<std::function<void()>>, std::less<>> hooks;
+    dispatch::Mutex mutex;
+    std::map<std::string, std::deque<int>, std::less<>> faults GUARDED_BY(mutex);
+    std::map<std::string, std::deque<std::function<void()>>, std::less<>> hooks GUARDED_BY(mutex);
     std::atomic<bool> any{false};
 };
 
@@ -32,7 +32,7 @@ int injectedFault(std::string_view operation) noexcept {
     // Each operation of the seam is also a test point of its name, so that a test can step in
     // just before it (between the program's check of a path and its open, say).
     passTestPoint(operation);
-    std::lock_guard lock(p.mutex);
+    dispatch::Lock lock(p.mutex);
     auto it = p.faults.find(operation);
     if (it == p.faults.end() || it->second.empty()) return 0;
     int error = it->second.front();
@@ -46,7 +46,7 @@ void passTestPoint(std::string_view point) {
     auto& p = pending();
     std::function<void()> hook;
     {
-        std::lock_guard lock(p.mutex);
+        dispatch::Lock lock(p.mutex);
         auto it = p.hooks.find(point);
         if (it == p.hooks.end() || it->second.empty()) return;
         hook = std::move(it->second.front());
@@ -60,14 +60,14 @@ void passTestPoint(std::string_view point) {
 
 void InjectedFaults::at(std::string_view point, std::function<void()> hook) {
     auto& p = pending();
-    std::lock_guard lock(p.mutex);
+    dispatch::Lock lock(p.mutex);
     p.hooks[std::string(point)].push_back(std::move(hook));
     p.any = true;
 }
 
 void InjectedFaults::add(std::string_view operation, int error, int count) {
     auto& p = pending();
-    std::lock_guard lock(p.mutex);
+    dispatch::Lock lock(p.mutex);
     auto& queue = p.faults[std::string(operation)];
     for (int i = 0; i < count; ++i) queue.push_back(error);
     p.any = true;
@@ -75,7 +75,7 @@ void InjectedFaults::add(std::string_view operation, int error, int count) {
 
 void InjectedFaults::clear() {
     auto& p = pending();
-    std::lock_guard lock(p.mutex);
+    dispatch::Lock lock(p.mutex);
     p.faults.clear();
     p.hooks.clear();
     p.any = false;

@@ -5,19 +5,19 @@
 namespace net {
 
 std::optional<ReachabilityFlags> InjectedReachabilitySource::currentFlags() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     ++reads_;
     if (!readable_) return std::nullopt;
     return flags_;
 }
 
 int InjectedReachabilitySource::readCount() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return reads_;
 }
 
 void InjectedReachabilitySource::setFlagsReadable(bool readable) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     readable_ = readable;
 }
 
@@ -43,7 +43,7 @@ bool InjectedReachabilitySource::unscheduleFromMainRunLoop() {
 
 void InjectedReachabilitySource::setFlags(ReachabilityFlags flags) {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         flags_ = flags;
     }
     announce();
@@ -52,7 +52,7 @@ void InjectedReachabilitySource::setFlags(ReachabilityFlags flags) {
 void InjectedReachabilitySource::announce() {
     ReachabilityFlags flags;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         flags = flags_;
     }
     std::weak_ptr<InjectedReachabilitySource> weak = weak_from_this();

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/net/ReachabilityFlagSource.h"
 
 namespace net {
@@ -47,10 +47,11 @@ private:
     void deliver(ReachabilityFlags flags);
 
     const ReachabilityTarget target_;
-    mutable std::mutex mutex_;
-    ReachabilityFlags flags_;
-    bool readable_ = true;
-    int reads_ = 0;
+    mutable dispatch::Mutex mutex_;
+    ReachabilityFlags flags_ GUARDED_BY(mutex_);
+    bool readable_ GUARDED_BY(mutex_) = true;
+    int reads_ GUARDED_BY(mutex_) = 0;
+    // The main thread's.
     Callback callback_;
     bool scheduled_ = false;
     bool callbackFails_ = false;

@@ -34,12 +34,12 @@ ApplicationDelegate& Application::notImplementedDelegate() {
 // --- Delegate ---------------------------------------------------------------------------
 
 std::shared_ptr<ApplicationDelegate> Application::delegate() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return delegate_;
 }
 
 void Application::setDelegate(std::shared_ptr<ApplicationDelegate> delegate) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     delegate_ = std::move(delegate);
     delegateClass_ = nullptr;
 }
@@ -49,14 +49,14 @@ bool Application::setDelegateClass(std::string_view className, const rt::ClassRe
     if (!cls) return false;
     auto delegate = std::dynamic_pointer_cast<ApplicationDelegate>(cls->create());
     if (!delegate) return false;
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     delegate_ = std::move(delegate);
     delegateClass_ = cls;
     return true;
 }
 
 const rt::Class* Application::delegateClass() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return delegateClass_;
 }
 
@@ -88,7 +88,7 @@ bool Application::delegateRespondsTo(DelegateOp op) const {
 bool Application::delegateProxyEnabled() const {
     std::function<ns::Dictionary()> provider;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         provider = infoDictionaryProvider_;
     }
     if (!provider) return true;
@@ -101,7 +101,7 @@ bool Application::delegateProxyEnabled() const {
 }
 
 void Application::setInfoDictionaryProvider(std::function<ns::Dictionary()> provider) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     infoDictionaryProvider_ = std::move(provider);
 }
 
@@ -121,14 +121,14 @@ void Application::requireRunning(const char* operation) const {
 void Application::announce(const char* notificationName, const ns::Dictionary& userInfo) {
     EventObserver observer;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         observer = eventObserver_;
     }
     if (observer) observer(notificationName, userInfo);
 }
 
 void Application::setEventObserver(EventObserver observer) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     eventObserver_ = std::move(observer);
 }
 
@@ -197,31 +197,31 @@ void Application::receiveMemoryWarning() {
 
 BackgroundTaskIdentifier Application::beginBackgroundTask(std::string name,
                                                           std::function<void()> handler) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     BackgroundTaskIdentifier identifier = ++lastBackgroundTask_;
     backgroundTasks_.emplace(identifier, BackgroundTask{std::move(name), std::move(handler)});
     return identifier;
 }
 
 bool Application::endBackgroundTask(BackgroundTaskIdentifier identifier) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return backgroundTasks_.erase(identifier) == 1;
 }
 
 bool Application::isBackgroundTaskRunning(BackgroundTaskIdentifier identifier) const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return backgroundTasks_.contains(identifier);
 }
 
 size_t Application::runningBackgroundTaskCount() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return backgroundTasks_.size();
 }
 
 void Application::expireBackgroundTasks() {
     std::vector<std::pair<BackgroundTaskIdentifier, std::function<void()>>> expiring;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         for (const auto& [identifier, task] : backgroundTasks_) {
             expiring.emplace_back(identifier, task.expirationHandler);
         }
@@ -230,7 +230,7 @@ void Application::expireBackgroundTasks() {
     for (const auto& [identifier, handler] : expiring) {
         if (handler && isBackgroundTaskRunning(identifier)) handler();
     }
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     for (const auto& [identifier, handler] : expiring) backgroundTasks_.erase(identifier);
 }
 
@@ -239,7 +239,7 @@ void Application::expireBackgroundTasks() {
 void Application::registerForRemoteNotifications() {
     std::function<void()> handler;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         ++remoteNotificationRegistrations_;
         handler = remoteNotificationRegistrationHandler_;
     }
@@ -247,19 +247,19 @@ void Application::registerForRemoteNotifications() {
 }
 
 size_t Application::remoteNotificationRegistrationCount() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return remoteNotificationRegistrations_;
 }
 
 void Application::setRemoteNotificationRegistrationHandler(std::function<void()> handler) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     remoteNotificationRegistrationHandler_ = std::move(handler);
 }
 
 bool Application::openURL(const ns::URL& url) {
     std::function<bool(const ns::URL&)> opener;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         openedURLs_.push_back(url);
         opener = urlOpener_;
     }
@@ -267,12 +267,12 @@ bool Application::openURL(const ns::URL& url) {
 }
 
 std::vector<ns::URL> Application::openedURLs() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return openedURLs_;
 }
 
 void Application::setURLOpener(std::function<bool(const ns::URL&)> opener) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     urlOpener_ = std::move(opener);
 }
 

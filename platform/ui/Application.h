@@ -5,13 +5,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/URL.h"
 #include "platform/ns/Value.h"
@@ -218,17 +218,17 @@ private:
         std::function<void()> expirationHandler;
     };
 
-    mutable std::mutex mutex_;
-    std::shared_ptr<ApplicationDelegate> delegate_;
-    const rt::Class* delegateClass_ = nullptr;
-    std::function<ns::Dictionary()> infoDictionaryProvider_;
-    EventObserver eventObserver_;
-    std::function<void()> remoteNotificationRegistrationHandler_;
-    std::function<bool(const ns::URL&)> urlOpener_;
-    std::vector<ns::URL> openedURLs_;
-    size_t remoteNotificationRegistrations_ = 0;
-    std::map<BackgroundTaskIdentifier, BackgroundTask> backgroundTasks_;
-    BackgroundTaskIdentifier lastBackgroundTask_ = kBackgroundTaskInvalid;
+    mutable dispatch::Mutex mutex_;
+    std::shared_ptr<ApplicationDelegate> delegate_ GUARDED_BY(mutex_);
+    const rt::Class* delegateClass_ GUARDED_BY(mutex_) = nullptr;
+    std::function<ns::Dictionary()> infoDictionaryProvider_ GUARDED_BY(mutex_);
+    EventObserver eventObserver_ GUARDED_BY(mutex_);
+    std::function<void()> remoteNotificationRegistrationHandler_ GUARDED_BY(mutex_);
+    std::function<bool(const ns::URL&)> urlOpener_ GUARDED_BY(mutex_);
+    std::vector<ns::URL> openedURLs_ GUARDED_BY(mutex_);
+    size_t remoteNotificationRegistrations_ GUARDED_BY(mutex_) = 0;
+    std::map<BackgroundTaskIdentifier, BackgroundTask> backgroundTasks_ GUARDED_BY(mutex_);
+    BackgroundTaskIdentifier lastBackgroundTask_ GUARDED_BY(mutex_) = kBackgroundTaskInvalid;
 
     Chains chains_;
     std::atomic<ApplicationState> state_{ApplicationState::Inactive};

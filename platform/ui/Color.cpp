@@ -3,8 +3,8 @@
 #include <cctype>
 #include <filesystem>
 #include <map>
-#include <mutex>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/JSONSerialization.h"
@@ -14,8 +14,8 @@ namespace ui {
 namespace {
 
 struct Registry {
-    std::mutex mutex;
-    std::map<std::string, Color, std::less<>> colors;
+    dispatch::Mutex mutex;
+    std::map<std::string, Color, std::less<>> colors GUARDED_BY(mutex);
 };
 
 Registry& registry() {
@@ -69,7 +69,7 @@ std::optional<Color> Color::fromConstructorName(std::string_view name) {
 std::optional<Color> Color::named(std::string_view name) {
     {
         auto& r = registry();
-        std::lock_guard lock(r.mutex);
+        dispatch::Lock lock(r.mutex);
         auto it = r.colors.find(name);
         if (it != r.colors.end()) return it->second;
     }
@@ -111,13 +111,13 @@ std::optional<Color> Color::fromAssetDescription(const ns::Data& description) {
 
 void Color::registerNamed(std::string name, Color color) {
     auto& r = registry();
-    std::lock_guard lock(r.mutex);
+    dispatch::Lock lock(r.mutex);
     r.colors[std::move(name)] = color;
 }
 
 void Color::removeAllNamed() {
     auto& r = registry();
-    std::lock_guard lock(r.mutex);
+    dispatch::Lock lock(r.mutex);
     r.colors.clear();
 }
 

@@ -1,8 +1,8 @@
 #include "platform/ui/Font.h"
 
 #include <cmath>
-#include <mutex>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/UTF8.h"
 
@@ -22,15 +22,15 @@ public:
     }
     template <class Measure>
     auto measure(const Font& font, Measure measure) {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         font.applyTo(context_);
         return measure(context_);
     }
 
 private:
-    std::mutex mutex_;
-    cairo_surface_t* surface_;
-    cairo_t* context_;
+    dispatch::Mutex mutex_;
+    cairo_surface_t* surface_ GUARDED_BY(mutex_);
+    cairo_t* context_ GUARDED_BY(mutex_);
 };
 
 Measurer& measurer() {

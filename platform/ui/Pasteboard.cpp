@@ -8,7 +8,7 @@ Pasteboard& Pasteboard::general() {
 }
 
 std::optional<std::string> Pasteboard::string() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     for (const char* type : {kTypePlainUTF8Text, kTypePlainText, kTypeText}) {
         if (auto it = item_.find(type); it != item_.end()) return it->second;
     }
@@ -16,33 +16,33 @@ std::optional<std::string> Pasteboard::string() const {
 }
 
 void Pasteboard::setString(std::optional<std::string> text) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     item_.clear();
     if (text) item_[kTypePlainUTF8Text] = std::move(*text);
 }
 
 void Pasteboard::setValue(std::string value, std::string type) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     item_.clear();
     item_[std::move(type)] = std::move(value);
 }
 
 std::optional<std::string> Pasteboard::value(const std::string& type) const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     auto it = item_.find(type);
     if (it == item_.end()) return std::nullopt;
     return it->second;
 }
 
 std::vector<std::string> Pasteboard::types() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::vector<std::string> out;
     for (auto& [type, value] : item_) out.push_back(type);
     return out;
 }
 
 void Pasteboard::clear() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     item_.clear();
 }
 

@@ -1,16 +1,17 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace ui {
 
 // A pasteboard holding one item as text under one or more type identifiers.
 class Pasteboard {
-  public:
+public:
     static constexpr const char* kTypePlainUTF8Text = "public.utf8-plain-text";
     static constexpr const char* kTypeText = "public.text";
     static constexpr const char* kTypePlainText = "public.plain-text";
@@ -27,9 +28,9 @@ class Pasteboard {
     std::vector<std::string> types() const;
     void clear();
 
-  private:
-    mutable std::mutex mutex_;
-    std::map<std::string, std::string> item_;
+private:
+    mutable dispatch::Mutex mutex_;
+    std::map<std::string, std::string> item_ GUARDED_BY(mutex_);
 };
 
 }  // namespace ui

@@ -12,25 +12,25 @@ EngineRegistry& EngineRegistry::shared() {
 }
 
 void EngineRegistry::registerEngine(std::string name, Factory factory) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (default_.empty()) default_ = name;
     factories_[std::move(name)] = std::move(factory);
 }
 
 bool EngineRegistry::setDefaultEngine(std::string_view name) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!factories_.count(name)) return false;
     default_ = std::string(name);
     return true;
 }
 
 std::string EngineRegistry::defaultEngine() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return default_;
 }
 
 std::vector<std::string> EngineRegistry::engineNames() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::vector<std::string> names;
     for (auto& [name, factory] : factories_) names.push_back(name);
     return names;
@@ -41,7 +41,7 @@ std::shared_ptr<Engine> EngineRegistry::createEngine(
     std::weak_ptr<EngineClient> client) const {
     Factory factory;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         auto it = factories_.find(default_);
         if (it == factories_.end())
             throw ns::Exception(ns::kInternalInconsistencyException,

@@ -3,11 +3,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/wk/Engine.h"
 #include "platform/wk/EngineClient.h"
 
@@ -20,7 +20,7 @@ class WebViewConfiguration;
 // is the default until then. Making a web view before any engine is registered is a
 // programming fault.
 class EngineRegistry {
-  public:
+public:
     using Factory = std::function<std::shared_ptr<Engine>(
         const std::shared_ptr<WebViewConfiguration>& configuration,
         std::weak_ptr<EngineClient> client)>;
@@ -38,12 +38,12 @@ class EngineRegistry {
     std::shared_ptr<Engine> createEngine(const std::shared_ptr<WebViewConfiguration>& configuration,
                                          std::weak_ptr<EngineClient> client) const;
 
-  private:
+private:
     EngineRegistry();
 
-    mutable std::mutex mutex_;
-    std::map<std::string, Factory, std::less<>> factories_;
-    std::string default_;
+    mutable dispatch::Mutex mutex_;
+    std::map<std::string, Factory, std::less<>> factories_ GUARDED_BY(mutex_);
+    std::string default_ GUARDED_BY(mutex_);
 };
 
 }  // namespace wk

@@ -22,7 +22,7 @@ bool URLSchemeTask::accept(const char* operation, bool needsResponse) {
     return false;
 }
 
-void URLSchemeTask::didReceiveResponse(const URLResponse& response) {
+void URLSchemeTask::didReceiveResponse(std::shared_ptr<const URLResponse> response) {
     if (!accept("didReceiveResponse", false)) return;
     if (responded_) {
         ns::Log::write(ns::LogLevel::Error,
@@ -31,7 +31,7 @@ void URLSchemeTask::didReceiveResponse(const URLResponse& response) {
         return;
     }
     responded_ = true;
-    if (auto r = receiver_.lock()) r->taskDidReceiveResponse(response);
+    if (auto r = receiver_.lock()) r->taskDidReceiveResponse(std::move(response));
 }
 
 void URLSchemeTask::didReceiveData(const ns::Data& data) {

@@ -16,12 +16,12 @@ namespace wk {
 // web view stopped the task are programming faults that the platform raises on; here they
 // are logged and ignored, so that a late answer cannot disturb the page. Main thread only.
 class URLSchemeTask : public ns::Object {
-  public:
+public:
     // Where the answer goes: the engine that asked.
     class Receiver {
-      public:
+    public:
         virtual ~Receiver() = default;
-        virtual void taskDidReceiveResponse(const URLResponse& response) = 0;
+        virtual void taskDidReceiveResponse(std::shared_ptr<const URLResponse> response) = 0;
         virtual void taskDidReceiveData(const ns::Data& data) = 0;
         virtual void taskDidFinish() = 0;
         virtual void taskDidFail(const ns::Error& error) = 0;
@@ -32,7 +32,7 @@ class URLSchemeTask : public ns::Object {
 
     const URLRequest& request() const { return request_; }
 
-    void didReceiveResponse(const URLResponse& response);
+    void didReceiveResponse(std::shared_ptr<const URLResponse> response);
     void didReceiveData(const ns::Data& data);
     void didFinish();
     void didFailWithError(const ns::Error& error);
@@ -44,7 +44,7 @@ class URLSchemeTask : public ns::Object {
     // Finished or failed.
     bool isCompleted() const { return completed_; }
 
-  private:
+private:
     bool accept(const char* operation, bool needsResponse);
 
     URLRequest request_;

@@ -4,9 +4,9 @@
 #include <array>
 
 #include "platform/dispatch/RunLoop.h"
+#include "platform/net/HTTPHeaderFields.h"
 #include "platform/wk/CompletionGuard.h"
 #include "platform/wk/EngineRegistry.h"
-#include "platform/wk/HeaderFields.h"
 #include "platform/wk/URLSchemeTask.h"
 
 namespace wk {
@@ -107,7 +107,7 @@ bool WebView::handlesURLScheme(std::string_view scheme) {
     static constexpr std::array<std::string_view, 10> kSchemes = {
         "about", "blob", "data", "file", "ftp", "http", "https", "javascript", "ws", "wss"};
     return std::any_of(kSchemes.begin(), kSchemes.end(),
-                       [&](std::string_view s) { return headerNameEquals(s, scheme); });
+                       [&](std::string_view s) { return net::headerNameEquals(s, scheme); });
 }
 
 // --- What the engine reports ---------------------------------------------------------------

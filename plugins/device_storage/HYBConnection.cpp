@@ -67,7 +67,7 @@ void HYBConnection::pluginInitialize() {
     setConnectionType("none");
     auto reach = HYBReachability::reachabilityForInternetConnection();
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         internetReach_ = reach;
     }
     // No push: the page has not asked yet.
@@ -84,7 +84,7 @@ void HYBConnection::pluginInitialize() {
 
 void HYBConnection::getConnectionInfo(const HYBInvokedUrlCommand& command) {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         callbackId_ = command.callbackId();
     }
     sendPluginResult();
@@ -96,7 +96,7 @@ void HYBConnection::sendPluginResult() {
     result->setKeepCallbackAsBool(true);
     std::optional<std::string> callbackId;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         callbackId = callbackId_;
     }
     if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId);
@@ -149,16 +149,16 @@ void HYBConnection::onResume() {
 }
 
 std::string HYBConnection::connectionType() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return connectionType_;
 }
 
 void HYBConnection::setConnectionType(std::string type) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     connectionType_ = std::move(type);
 }
 
 std::shared_ptr<HYBReachability> HYBConnection::internetReach() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return internetReach_;
 }

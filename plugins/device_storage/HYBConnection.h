@@ -2,12 +2,12 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "bridge/HYBPlugin.h"
+#include "platform/dispatch/Mutex.h"
 
 class HYBReachability;
 
@@ -47,8 +47,8 @@ private:
     void observe(const char* name,
                  std::function<void(HYBConnection&, const ns::Notification&)> handler);
 
-    mutable std::mutex mutex_;
-    std::string connectionType_ = "none";
-    std::shared_ptr<HYBReachability> internetReach_;
-    std::optional<std::string> callbackId_;
+    mutable dispatch::Mutex mutex_;
+    std::string connectionType_ GUARDED_BY(mutex_) = "none";
+    std::shared_ptr<HYBReachability> internetReach_ GUARDED_BY(mutex_);
+    std::optional<std::string> callbackId_ GUARDED_BY(mutex_);
 };

@@ -1,9 +1,8 @@
 #include "plugins/device_storage/HYBDevice.h"
 
-#include <mutex>
-
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/UUID.h"
 #include "platform/ns/UserDefaults.h"
@@ -45,8 +44,8 @@ ns::Dictionary HYBDevice::deviceProperties() const {
 std::string HYBDevice::uniqueAppInstanceIdentifier(const ui::Device& device) const {
     // The read, the choice and the write are one step, so that two first calls at the same
     // time cannot store two identifiers and answer both.
-    static std::mutex creation;
-    std::lock_guard lock(creation);
+    static dispatch::Mutex creation;
+    dispatch::Lock lock(creation);
     auto defaults = ns::UserDefaults::standardUserDefaults();
     const ns::Value stored = defaults->objectForKey(kInstallationIdentifierKey);
     if (const std::string* identifier = stored.string()) return *identifier;

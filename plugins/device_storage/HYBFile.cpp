@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <mutex>
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/net/URLProtocol.h"
 #include "platform/ns/CharacterSet.h"
 #include "platform/ns/FileManager.h"
@@ -29,8 +29,8 @@ constexpr const char* kPersistentLocationError =
     "versions)";
 
 struct SharedInstance {
-    std::mutex mutex;
-    std::weak_ptr<HYBFile> plugin;
+    dispatch::Mutex mutex;
+    std::weak_ptr<HYBFile> plugin GUARDED_BY(mutex);
 };
 
 SharedInstance& sharedInstanceSlot() {
@@ -131,7 +131,7 @@ HYBFile::HYBFile() {
 
 std::shared_ptr<HYBFile> HYBFile::sharedInstance() {
     auto& slot = sharedInstanceSlot();
-    std::lock_guard lock(slot.mutex);
+    dispatch::Lock lock(slot.mutex);
     return slot.plugin.lock();
 }
 
@@ -140,7 +140,7 @@ std::shared_ptr<HYBFile> HYBFile::sharedInstance() {
 void HYBFile::pluginInitialize() {
     {
         auto& slot = sharedInstanceSlot();
-        std::lock_guard lock(slot.mutex);
+        dispatch::Lock lock(slot.mutex);
         slot.plugin = sharedSelf<HYBFile>();
     }
     net::URLProtocol::registerClass<HYBFilesystemURLProtocol>();

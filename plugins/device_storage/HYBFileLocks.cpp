@@ -3,19 +3,25 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <mutex>
+
+#include "platform/dispatch/Mutex.h"
 
 struct HYBFileLocks::Guard::Held {
     std::string key;
-    std::recursive_mutex mutex;
-    int users = 0;
+    dispatch::RecursiveMutex mutex;
+    int users = 0;  // guarded by the table's mutex
+
+    // A hold that lock() takes and the Guard's destructor gives back spans two functions,
+    // which the thread-safety analysis cannot follow.
+    void take() NO_THREAD_SAFETY_ANALYSIS { mutex.lock(); }
+    void giveBack() NO_THREAD_SAFETY_ANALYSIS { mutex.unlock(); }
 };
 
 namespace {
 
 struct Table {
-    std::mutex mutex;
-    std::map<std::string, std::shared_ptr<HYBFileLocks::Guard::Held>> entries;
+    dispatch::Mutex mutex;
+    std::map<std::string, std::shared_ptr<HYBFileLocks::Guard::Held>> entries GUARDED_BY(mutex);
 };
 
 Table& table() {
@@ -28,8 +34,8 @@ Table& table() {
 HYBFileLocks::Guard::~Guard() {
     auto& t = table();
     for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
-        (*it)->mutex.unlock();
-        std::lock_guard lock(t.mutex);
+        (*it)->giveBack();
+        dispatch::Lock lock(t.mutex);
         if (--(*it)->users == 0) t.entries.erase((*it)->key);
     }
 }
@@ -52,7 +58,7 @@ HYBFileLocks::Guard HYBFileLocks::lock(std::vector<std::string> paths) {
     for (const auto& path : paths) {
         std::shared_ptr<Guard::Held> entry;
         {
-            std::lock_guard lock(t.mutex);
+            dispatch::Lock lock(t.mutex);
             auto& slot = t.entries[path];
             if (!slot) {
                 slot = std::make_shared<Guard::Held>();
@@ -61,7 +67,7 @@ HYBFileLocks::Guard HYBFileLocks::lock(std::vector<std::string> paths) {
             ++slot->users;
             entry = slot;
         }
-        entry->mutex.lock();
+        entry->take();
         guard.held_.push_back(std::move(entry));
     }
     return guard;
@@ -69,7 +75,7 @@ HYBFileLocks::Guard HYBFileLocks::lock(std::vector<std::string> paths) {
 
 int HYBFileLocks::users(const std::string& path) {
     auto& t = table();
-    std::lock_guard lock(t.mutex);
+    dispatch::Lock lock(t.mutex);
     auto it = t.entries.find(key(path));
     return it == t.entries.end() ? 0 : it->second->users;
 }

@@ -11,6 +11,7 @@
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Date.h"
 #include "platform/ns/Locale.h"
 #include "platform/ns/UTF16.h"
@@ -227,6 +228,7 @@ std::string HYBGlobalization::languageTagWithRegion(const std::string& language,
 }
 
 void HYBGlobalization::getPreferredLanguage(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const std::vector<std::string> languages = ns::Locale::preferredLanguages();
     if (languages.empty() || languages.front().empty()) {
         sendError(command, UNKNOWN_ERROR, "Unknown error");
@@ -237,6 +239,7 @@ void HYBGlobalization::getPreferredLanguage(const HYBInvokedUrlCommand& command)
 }
 
 void HYBGlobalization::getLocaleName(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     std::string identifier = ns::Locale::currentLocaleIdentifier();
     if (identifier.empty()) {
         sendError(command, UNKNOWN_ERROR, "Unknown error");
@@ -251,6 +254,7 @@ void HYBGlobalization::getLocaleName(const HYBInvokedUrlCommand& command) {
 // --- Dates -------------------------------------------------------------------------------
 
 void HYBGlobalization::dateToString(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value* request = requestOrRefuse(command);
     if (!request) return;
     std::optional<double> milliseconds = (*request)["date"].number();
@@ -265,6 +269,7 @@ void HYBGlobalization::dateToString(const HYBInvokedUrlCommand& command) {
 }
 
 void HYBGlobalization::stringToDate(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value* request = requestOrRefuse(command);
     if (!request) return;
     const std::string* text = (*request)["dateString"].string();
@@ -306,6 +311,7 @@ void HYBGlobalization::stringToDate(const HYBInvokedUrlCommand& command) {
 }
 
 void HYBGlobalization::getDatePattern(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value* request = requestOrRefuse(command);
     if (!request) return;
     auto format = openDateFormat(currentLocale_, dateStylesFrom(*request));
@@ -351,6 +357,7 @@ void HYBGlobalization::getDatePattern(const HYBInvokedUrlCommand& command) {
 }
 
 void HYBGlobalization::getDateNames(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value* request = requestOrRefuse(command);
     if (!request) return;
     const ns::Value& options = (*request)["options"];
@@ -384,6 +391,7 @@ void HYBGlobalization::getDateNames(const HYBInvokedUrlCommand& command) {
 }
 
 void HYBGlobalization::isDayLightSavingsTime(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value* request = requestOrRefuse(command);
     if (!request) return;
     std::optional<double> milliseconds = (*request)["date"].number();
@@ -398,6 +406,7 @@ void HYBGlobalization::isDayLightSavingsTime(const HYBInvokedUrlCommand& command
 }
 
 void HYBGlobalization::getFirstDayOfWeek(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     auto calendar = openUserCalendar();
     if (!calendar.isValid()) {
         sendError(command, UNKNOWN_ERROR, "Unknown error");
@@ -409,6 +418,7 @@ void HYBGlobalization::getFirstDayOfWeek(const HYBInvokedUrlCommand& command) {
 // --- Numbers -----------------------------------------------------------------------------
 
 void HYBGlobalization::numberToString(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value* request = requestOrRefuse(command);
     if (!request) return;
     const ns::Value& number = (*request)["number"];
@@ -429,6 +439,7 @@ void HYBGlobalization::numberToString(const HYBInvokedUrlCommand& command) {
 }
 
 void HYBGlobalization::stringToNumber(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value* request = requestOrRefuse(command);
     if (!request) return;
     const std::string* text = (*request)["numberString"].string();
@@ -457,6 +468,7 @@ void HYBGlobalization::stringToNumber(const HYBInvokedUrlCommand& command) {
 }
 
 void HYBGlobalization::getNumberPattern(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value* request = requestOrRefuse(command);
     if (!request) return;
     const UNumberFormatStyle style = numberStyleFrom(*request);
@@ -495,6 +507,7 @@ bool HYBGlobalization::isKnownCurrencyCode(const std::string& code) {
 }
 
 void HYBGlobalization::getCurrencyPattern(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value* request = requestOrRefuse(command);
     if (!request) return;
     const std::string* code = (*request)["currencyCode"].string();

@@ -5,10 +5,10 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <mutex>
 #include <set>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/CharacterSet.h"
 #include "platform/ns/ConfinedFile.h"
@@ -139,8 +139,8 @@ const ns::CharacterSet& fullPathAllowedCharacters() {
 // The resolved roots of every live local file system: none of them may be removed or moved
 // away through any file system, since another file system's root may lie inside this one's.
 struct LiveRoots {
-    std::mutex mutex;
-    std::multiset<std::string> roots;
+    dispatch::Mutex mutex;
+    std::multiset<std::string> roots GUARDED_BY(mutex);
 };
 
 LiveRoots& liveRoots() {
@@ -150,7 +150,7 @@ LiveRoots& liveRoots() {
 
 bool isSomeRoot(const std::string& canonicalPath) {
     auto& live = liveRoots();
-    std::lock_guard lock(live.mutex);
+    dispatch::Lock lock(live.mutex);
     return live.roots.count(canonicalPath) > 0;
 }
 
@@ -160,13 +160,13 @@ HYBLocalFilesystem::HYBLocalFilesystem(std::string name, std::string root)
     : HYBFileSystem(std::move(name)), fsRoot_(std::move(root)) {
     canonicalRoot_ = canonical(fsRoot_);
     auto& live = liveRoots();
-    std::lock_guard lock(live.mutex);
+    dispatch::Lock lock(live.mutex);
     live.roots.insert(canonicalRoot_);
 }
 
 HYBLocalFilesystem::~HYBLocalFilesystem() {
     auto& live = liveRoots();
-    std::lock_guard lock(live.mutex);
+    dispatch::Lock lock(live.mutex);
     if (auto it = live.roots.find(canonicalRoot_); it != live.roots.end()) live.roots.erase(it);
 }
 

@@ -8,6 +8,7 @@
 #include "bridge/HYBViewController.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/UTF16.h"
@@ -171,6 +172,7 @@ void HYBStatusBar::ready(const HYBInvokedUrlCommand& command) {
 }
 
 void HYBStatusBar::overlaysWebView(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value value = command.argumentAtIndex(0);
     // A JSON true or false arrives as a boolean, a 0 or 1 as a number; anything else is true.
     const bool overlays = value.isBool() || value.isNumber() ? value.boolValue() : true;
@@ -178,14 +180,17 @@ void HYBStatusBar::overlaysWebView(const HYBInvokedUrlCommand& command) {
 }
 
 void HYBStatusBar::styleDefault(const HYBInvokedUrlCommand&) {
+    HYB_EXPECT_MAIN_THREAD();
     setStyleForStatusBar(defaultStyle());
 }
 
 void HYBStatusBar::styleLightContent(const HYBInvokedUrlCommand&) {
+    HYB_EXPECT_MAIN_THREAD();
     setStyleForStatusBar(ui::StatusBar::Style::LightContent);
 }
 
 void HYBStatusBar::backgroundColorByName(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value value = command.argumentAtIndex(0, "black", &ns::Value::isString);
     // Only the colour class's own named colours: the page's text picks from a fixed table and
     // never names an operation to run.
@@ -194,6 +199,7 @@ void HYBStatusBar::backgroundColorByName(const HYBInvokedUrlCommand& command) {
 }
 
 void HYBStatusBar::backgroundColorByHexString(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value value = command.argumentAtIndex(0, "#000000", &ns::Value::isString);
     const std::string& hex = *value.string();
     if (hex.empty() || hex.front() != '#' || ns::utf16Length(hex) < 7) return;
@@ -201,6 +207,7 @@ void HYBStatusBar::backgroundColorByHexString(const HYBInvokedUrlCommand& comman
 }
 
 void HYBStatusBar::hide(const HYBInvokedUrlCommand&) {
+    HYB_EXPECT_MAIN_THREAD();
     statusBarVisible_ = false;
     if (ui::StatusBar::shared().isHidden()) return;
     hideStatusBar();
@@ -210,6 +217,7 @@ void HYBStatusBar::hide(const HYBInvokedUrlCommand&) {
 }
 
 void HYBStatusBar::show(const HYBInvokedUrlCommand&) {
+    HYB_EXPECT_MAIN_THREAD();
     statusBarVisible_ = true;
     if (!ui::StatusBar::shared().isHidden()) return;
     showStatusBar();
@@ -339,6 +347,7 @@ void HYBStatusBar::hybridViewWillAppear() {
 }
 
 void HYBStatusBar::statusBarDidChangeFrame() {
+    HYB_EXPECT_MAIN_THREAD();
     later([](HYBStatusBar& self) {
         self.resizeStatusBarBackgroundView();
         self.resizeWebView();

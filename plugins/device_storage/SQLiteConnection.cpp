@@ -53,7 +53,7 @@ SQLiteConnection::Use SQLiteConnection::use() {
 }
 
 void SQLiteConnection::close() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     // Users hand back or finalize their statements before they release the lock, and the
     // kept ones go now, so the close cannot be refused as busy.
     kept_.clear();
@@ -61,6 +61,7 @@ void SQLiteConnection::close() {
 }
 
 int SQLiteConnection::Use::prepare(const std::string& sql, SQLiteStatement& statement) {
+    connection_->mutex_.assertHeld();
     auto& kept = connection_->kept_;
     for (auto entry = kept.rbegin(); entry != kept.rend(); ++entry) {
         if (entry->second.get() && entry->first == sql) {
@@ -75,6 +76,7 @@ int SQLiteConnection::Use::prepare(const std::string& sql, SQLiteStatement& stat
 }
 
 void SQLiteConnection::Use::keep(const std::string& sql, SQLiteStatement statement) {
+    connection_->mutex_.assertHeld();
     auto& kept = connection_->kept_;
     const bool waiting = !kept.empty() && !kept.back().second.get() && kept.back().first == sql;
     if (!statement.get() || !handle()) {
@@ -91,13 +93,13 @@ void SQLiteConnection::Use::keep(const std::string& sql, SQLiteStatement stateme
 }
 
 bool SQLiteConnection::schedule(std::function<void()> work) {
-    std::lock_guard lock(workMutex_);
+    dispatch::Lock lock(workMutex_);
     work_.push_back(std::move(work));
     return !std::exchange(draining_, true);
 }
 
 std::function<void()> SQLiteConnection::nextWork() {
-    std::lock_guard lock(workMutex_);
+    dispatch::Lock lock(workMutex_);
     if (work_.empty()) {
         draining_ = false;
         return nullptr;

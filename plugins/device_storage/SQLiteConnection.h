@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "plugins/device_storage/SQLiteStatement.h"
 
 struct sqlite3;
@@ -22,7 +23,10 @@ public:
     class Use {
     public:
         // The connection, or null once it has been closed.
-        sqlite3* handle() const { return connection_->handle_; }
+        sqlite3* handle() const {
+            connection_->mutex_.assertHeld();
+            return connection_->handle_;
+        }
         // A statement for the text: compiled now, or the one kept from an earlier use of the
         // same text. SQLite's result code (see SQLiteStatement::prepare).
         int prepare(const std::string& sql, SQLiteStatement& statement);
@@ -32,9 +36,11 @@ public:
 
     private:
         friend class SQLiteConnection;
-        Use(std::unique_lock<std::mutex> lock, SQLiteConnection* connection)
+        // The lock leaves use() inside the Use, which the thread-safety analysis cannot
+        // follow: the Use's members assert that it is held.
+        Use(std::unique_lock<dispatch::Mutex> lock, SQLiteConnection* connection)
             : lock_(std::move(lock)), connection_(connection) {}
-        std::unique_lock<std::mutex> lock_;
+        std::unique_lock<dispatch::Mutex> lock_;
         SQLiteConnection* connection_;
     };
 
@@ -69,11 +75,11 @@ private:
     SQLiteConnection(std::string path, sqlite3* handle) : path_(std::move(path)), handle_(handle) {}
 
     const std::string path_;
-    std::mutex mutex_;
-    sqlite3* handle_;
+    dispatch::Mutex mutex_;
+    sqlite3* handle_ GUARDED_BY(mutex_);
     // Least recently kept first.
-    std::vector<std::pair<std::string, SQLiteStatement>> kept_;
-    std::mutex workMutex_;
-    std::deque<std::function<void()>> work_;
-    bool draining_ = false;
+    std::vector<std::pair<std::string, SQLiteStatement>> kept_ GUARDED_BY(mutex_);
+    dispatch::Mutex workMutex_;
+    std::deque<std::function<void()>> work_ GUARDED_BY(workMutex_);
+    bool draining_ GUARDED_BY(workMutex_) = false;
 };

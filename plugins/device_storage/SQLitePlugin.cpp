@@ -265,7 +265,7 @@ void SQLitePlugin::openNow(const HYBInvokedUrlCommand& command) {
     }
     std::shared_ptr<HYBPluginResult> result;
     {
-        std::lock_guard lifecycle(lifecycleMutex_);
+        dispatch::Lock lifecycle(lifecycleMutex_);
         if (isOpen(*name)) {
             ns::nslog(kAlreadyOpenLog, *path, *name);
             result = errorResult(kAlreadyOpenMessage);
@@ -274,7 +274,7 @@ void SQLitePlugin::openNow(const HYBInvokedUrlCommand& command) {
         } else if (!probe(*connection)) {
             result = errorResult(kProbeFailedMessage);
         } else {
-            std::lock_guard table(tableMutex_);
+            dispatch::Lock table(tableMutex_);
             openDBs_.emplace(*name, std::move(connection));
             result = okResult(kOpenedMessage);
         }
@@ -297,7 +297,7 @@ void SQLitePlugin::closeNow(const HYBInvokedUrlCommand& command) {
     }
     std::shared_ptr<SQLiteConnection> connection;
     {
-        std::lock_guard lifecycle(lifecycleMutex_);
+        dispatch::Lock lifecycle(lifecycleMutex_);
         connection = takeConnectionNamed(*name);
         if (connection) connection->close();
     }
@@ -319,7 +319,7 @@ void SQLitePlugin::deleteNow(const HYBInvokedUrlCommand& command) {
     }
     std::shared_ptr<HYBPluginResult> result;
     {
-        std::lock_guard lifecycle(lifecycleMutex_);
+        dispatch::Lock lifecycle(lifecycleMutex_);
         std::error_code error;
         const auto status = std::filesystem::status(*path, error);
         if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) {
@@ -1229,13 +1229,13 @@ bool SQLitePlugin::isOpen(std::string_view name) const {
 }
 
 std::shared_ptr<SQLiteConnection> SQLitePlugin::connectionNamed(std::string_view name) const {
-    std::lock_guard table(tableMutex_);
+    dispatch::Lock table(tableMutex_);
     const auto entry = openDBs_.find(name);
     return entry == openDBs_.end() ? nullptr : entry->second;
 }
 
 std::shared_ptr<SQLiteConnection> SQLitePlugin::takeConnectionNamed(std::string_view name) {
-    std::lock_guard table(tableMutex_);
+    dispatch::Lock table(tableMutex_);
     const auto entry = openDBs_.find(name);
     if (entry == openDBs_.end()) return nullptr;
     auto connection = std::move(entry->second);

@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "bridge/HYBPlugin.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Error.h"
 #include "platform/ns/JSONText.h"
 #include "platform/ns/Value.h"
@@ -236,8 +236,9 @@ private:
 
     std::map<std::string, std::string, std::less<>> appDBPaths_;
     // Held across each open, close and delete.
-    std::mutex lifecycleMutex_;
+    dispatch::Mutex lifecycleMutex_;
     // Held for single look-ups and changes of the table.
-    mutable std::mutex tableMutex_;
-    std::map<std::string, std::shared_ptr<SQLiteConnection>, std::less<>> openDBs_;
+    mutable dispatch::Mutex tableMutex_;
+    std::map<std::string, std::shared_ptr<SQLiteConnection>, std::less<>> openDBs_
+        GUARDED_BY(tableMutex_);
 };

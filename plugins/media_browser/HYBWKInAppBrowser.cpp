@@ -378,7 +378,7 @@ void HYBWKInAppBrowser::decidePolicyForNavigationResponse(
     const ns::URL& url = response.request.url();
     const bool gated = response.isForMainFrame && beforeload_ != "post" &&
                        (beforeload_ == "yes" ||
-                        (beforeload_ == "get" && response.request.httpMethod() == "GET")) &&
+                        (beforeload_ == "get" && response.request.HTTPMethod() == "GET")) &&
                        lowered(url.scheme().value_or("")) != "about";
     if (!gated || passedURL_ == url) {
         passedURL_.reset();
@@ -407,7 +407,7 @@ void HYBWKInAppBrowser::decidePolicyForNavigationAction(
                   true, callbackId_);
     } else {
         gated = topLevel && (beforeload_ == "yes" ||
-                             (beforeload_ == "get" && action.request.httpMethod() == "GET"));
+                             (beforeload_ == "get" && action.request.HTTPMethod() == "GET"));
         if (gated && approvedURL_ != url) {
             sendEvent(HYBResultStatusOK, {{"type", "beforeload"}, {"url", url.absoluteString()}},
                       true, callbackId_);

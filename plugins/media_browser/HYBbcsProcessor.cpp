@@ -70,7 +70,7 @@ HYBbcsProcessor::~HYBbcsProcessor() {
 }
 
 std::shared_ptr<av::CaptureVideoPreviewLayer> HYBbcsProcessor::previewLayer() const {
-    std::lock_guard lock(layerMutex_);
+    dispatch::Lock lock(layerMutex_);
     return previewLayer_;
 }
 
@@ -138,7 +138,7 @@ std::optional<std::string> HYBbcsProcessor::setUpCaptureSession() {
     auto layer = av::CaptureVideoPreviewLayer::layerWithSession(session_);
     layer->setVideoGravity(av::LayerVideoGravity::ResizeAspectFill);
     {
-        std::lock_guard lock(layerMutex_);
+        dispatch::Lock lock(layerMutex_);
         previewLayer_ = layer;
     }
     std::weak_ptr<av::CaptureSession> session = session_;

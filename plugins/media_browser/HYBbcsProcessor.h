@@ -4,7 +4,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "platform/av/CaptureSession.h"
 #include "platform/av/CaptureVideoPreviewLayer.h"
 #include "platform/av/SystemSound.h"
+#include "platform/dispatch/Mutex.h"
 
 namespace ui {
 class ViewController;
@@ -107,8 +107,8 @@ private:
     std::shared_ptr<HYBbcsViewController> screen_;
     std::shared_ptr<av::CaptureSession> session_;
     std::shared_ptr<av::CaptureMetadataOutput> output_;
-    mutable std::mutex layerMutex_;  // the worker reads the layer that a flip replaces
-    std::shared_ptr<av::CaptureVideoPreviewLayer> previewLayer_;
+    mutable dispatch::Mutex layerMutex_;  // the worker reads the layer that a flip replaces
+    std::shared_ptr<av::CaptureVideoPreviewLayer> previewLayer_ GUARDED_BY(layerMutex_);
     std::optional<std::string> alternateXib_;
     std::deque<std::string> results_;
     std::optional<std::string> formats_;

@@ -1,6 +1,7 @@
 #include "plugins/media_browser/HYBqrProcessor.h"
 
 #include "platform/av/QRCodeGenerator.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/ProcessInfo.h"
@@ -45,6 +46,7 @@ ns::Result<std::string> HYBqrProcessor::makeJPEG() const {
 }
 
 void HYBqrProcessor::generateImage() {
+    HYB_EXPECT_MAIN_THREAD();
     auto jpeg = makeJPEG();
     if (!jpeg.ok()) {
         return plugin_->returnError(jpeg.error().localizedDescription(), callback_);

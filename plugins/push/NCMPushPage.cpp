@@ -3,7 +3,7 @@
 #include "plugins/push/NCMPlugin.h"
 
 std::shared_ptr<NCMPlugin> NCMPushPage::readyPlugin() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return plugin_;
 }
 
@@ -16,12 +16,12 @@ void NCMPushPage::notifyOfMessage(std::string json) {
 }
 
 void NCMPushPage::holdPush(std::string json) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     heldPush_ = std::move(json);
 }
 
 std::optional<std::string> NCMPushPage::getLastPush() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return std::exchange(heldPush_, std::nullopt);
 }
 
@@ -39,7 +39,7 @@ void NCMPushPage::appEnterBackground() {
 
 void NCMPushPage::setReadyPlugin(std::shared_ptr<NCMPlugin> plugin) {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         plugin_ = std::move(plugin);
     }
     sendWaitingMessages();
@@ -51,7 +51,7 @@ void NCMPushPage::deliverMessage(std::string json, std::string messageID,
     std::shared_ptr<NCMPlugin> plugin;
     uint64_t number = 0;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         number = nextWaitingNumber_++;
         if (!plugin_ || !waitingMessages_.empty()) {
             waitingMessages_.emplace(number, std::move(message));
@@ -75,13 +75,13 @@ void NCMPushPage::sendMessage(NCMPlugin& plugin, uint64_t number, PageMessage me
         }
         auto self = weak.lock();
         if (!self) return;
-        std::lock_guard lock(self->mutex_);
+        dispatch::Lock lock(self->mutex_);
         self->waitingMessages_.emplace(number, std::move(message));
     });
 }
 
 size_t NCMPushPage::waitingMessageCount() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return waitingMessages_.size();
 }
 
@@ -89,7 +89,7 @@ void NCMPushPage::sendWaitingMessages() {
     std::shared_ptr<NCMPlugin> plugin;
     std::map<uint64_t, PageMessage> sending;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         if (!plugin_) return;
         plugin = plugin_;
         sending.swap(waitingMessages_);

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "plugins/push/NCMPushSink.h"
 
 class NCMPlugin;
@@ -47,9 +47,9 @@ private:
     // One message of deliverMessage, numbered by its arrival.
     void sendMessage(NCMPlugin& plugin, uint64_t number, PageMessage message);
 
-    mutable std::mutex mutex_;
-    std::shared_ptr<NCMPlugin> plugin_;
-    std::optional<std::string> heldPush_;
-    std::map<uint64_t, PageMessage> waitingMessages_;
-    uint64_t nextWaitingNumber_ = 0;
+    mutable dispatch::Mutex mutex_;
+    std::shared_ptr<NCMPlugin> plugin_ GUARDED_BY(mutex_);
+    std::optional<std::string> heldPush_ GUARDED_BY(mutex_);
+    std::map<uint64_t, PageMessage> waitingMessages_ GUARDED_BY(mutex_);
+    uint64_t nextWaitingNumber_ GUARDED_BY(mutex_) = 0;
 };

@@ -17,7 +17,7 @@ void NEBAAlarm::runAfterDelay(double seconds, std::function<void()> block) {
     cancel();
     uint64_t generation;
     {
-        std::lock_guard lock(state_->mutex);
+        dispatch::Lock lock(state_->mutex);
         generation = ++state_->generation;
         state_->scheduledTimestamp = dispatch::Clock::current().wallTime() + seconds;
     }
@@ -26,7 +26,7 @@ void NEBAAlarm::runAfterDelay(double seconds, std::function<void()> block) {
         auto state = weak.lock();
         if (!state) return;
         {
-            std::lock_guard lock(state->mutex);
+            dispatch::Lock lock(state->mutex);
             // Replaced or cancelled since this firing was queued.
             if (state->generation != generation) return;
             state->scheduledTimestamp.reset();
@@ -42,7 +42,7 @@ void NEBAAlarm::runAfterDelay(double seconds, std::function<void()> block) {
 }
 
 void NEBAAlarm::cancel() {
-    std::lock_guard lock(state_->mutex);
+    dispatch::Lock lock(state_->mutex);
     if (!state_->scheduledTimestamp) return;
     NEBAMonitor::debug("Canceling active timer");
     ++state_->generation;
@@ -50,6 +50,6 @@ void NEBAAlarm::cancel() {
 }
 
 std::optional<double> NEBAAlarm::scheduledTimestamp() const {
-    std::lock_guard lock(state_->mutex);
+    dispatch::Lock lock(state_->mutex);
     return state_->scheduledTimestamp;
 }

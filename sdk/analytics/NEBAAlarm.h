@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Queue.h"
 
 // A one-shot timer on a queue. Arming replaces the pending firing; a firing that was replaced
@@ -25,9 +25,9 @@ public:
 
 private:
     struct State {
-        std::mutex mutex;
-        uint64_t generation = 0;
-        std::optional<double> scheduledTimestamp;
+        dispatch::Mutex mutex;
+        uint64_t generation GUARDED_BY(mutex) = 0;
+        std::optional<double> scheduledTimestamp GUARDED_BY(mutex);
     };
     dispatch::Queue& queue_;
     std::shared_ptr<State> state_ = std::make_shared<State>();

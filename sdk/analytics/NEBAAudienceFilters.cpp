@@ -6,9 +6,9 @@
 #include <charconv>
 #include <cmath>
 #include <map>
-#include <mutex>
 #include <utility>
 
+#include "platform/dispatch/Mutex.h"
 #include "sdk/analytics/NEBAMonitor.h"
 
 namespace {
@@ -76,7 +76,7 @@ class RegexCache {
 public:
     std::shared_ptr<const icu::RegexPattern> compile(const std::string& pattern, bool caseSensitive,
                                                      UErrorCode& status) {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         auto key = std::make_pair(pattern, caseSensitive);
         if (auto it = patterns_.find(key); it != patterns_.end()) return it->second;
         UParseError parseError;
@@ -91,8 +91,9 @@ public:
 
 private:
     static constexpr size_t kMaxPatterns = 1024;
-    std::mutex mutex_;
-    std::map<std::pair<std::string, bool>, std::shared_ptr<const icu::RegexPattern>> patterns_;
+    dispatch::Mutex mutex_;
+    std::map<std::pair<std::string, bool>, std::shared_ptr<const icu::RegexPattern>> patterns_
+        GUARDED_BY(mutex_);
 };
 
 RegexCache& regexCache() {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
-#include <mutex>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/UUID.h"
 #include "platform/sys/DeviceFacts.h"
@@ -16,12 +16,10 @@
 
 namespace {
 
-std::mutex& sourceMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
+// Constant-initialised, so usable from any static initialiser.
+dispatch::Mutex sourceMutex;
 
-NEBAIdentity::InstanceIDSource& instanceIDSource() {
+NEBAIdentity::InstanceIDSource& instanceIDSource() REQUIRES(sourceMutex) {
     static auto* source = new NEBAIdentity::InstanceIDSource;
     return *source;
 }
@@ -29,7 +27,7 @@ NEBAIdentity::InstanceIDSource& instanceIDSource() {
 ns::Result<std::string> currentInstanceID() {
     NEBAIdentity::InstanceIDSource source;
     {
-        std::lock_guard lock(sourceMutex());
+        dispatch::Lock lock(sourceMutex);
         source = instanceIDSource();
     }
     if (source) return source();
@@ -39,12 +37,12 @@ ns::Result<std::string> currentInstanceID() {
 }  // namespace
 
 NEBAIdentity::ScopedInstanceIDSource::ScopedInstanceIDSource(InstanceIDSource source) {
-    std::lock_guard lock(sourceMutex());
+    dispatch::Lock lock(sourceMutex);
     previous_ = std::exchange(instanceIDSource(), std::move(source));
 }
 
 NEBAIdentity::ScopedInstanceIDSource::~ScopedInstanceIDSource() {
-    std::lock_guard lock(sourceMutex());
+    dispatch::Lock lock(sourceMutex);
     instanceIDSource() = std::move(previous_);
 }
 

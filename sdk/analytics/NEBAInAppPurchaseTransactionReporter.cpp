@@ -32,7 +32,7 @@ NEBAInAppPurchaseTransactionReporter::~NEBAInAppPurchaseTransactionReporter() {
 
 void NEBAInAppPurchaseTransactionReporter::enableReporting(std::shared_ptr<NEBAEventPort> events) {
     {
-        std::lock_guard lock(eventsMutex_);
+        dispatch::Lock lock(eventsMutex_);
         events_ = std::move(events);
     }
     if (reportingEnabled_.exchange(true)) return;
@@ -137,7 +137,7 @@ void NEBAInAppPurchaseTransactionReporter::reportTransactionsFromArray(
         if (!complete) continue;
         std::shared_ptr<NEBAEventPort> events;
         {
-            std::lock_guard lock(eventsMutex_);
+            dispatch::Lock lock(eventsMutex_);
             events = events_;
         }
         if (events) events->logInternalEvent("auto", "_iap", parameters);

@@ -2,11 +2,11 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/SharedInstance.h"
 #include "platform/ns/Value.h"
 #include "platform/svc/PaymentQueue.h"
@@ -45,8 +45,8 @@ private:
     friend class ns::SharedInstance<NEBAInAppPurchaseTransactionReporter>;
     NEBAInAppPurchaseTransactionReporter() = default;
 
-    std::mutex eventsMutex_;
-    std::shared_ptr<NEBAEventPort> events_;
+    dispatch::Mutex eventsMutex_;
+    std::shared_ptr<NEBAEventPort> events_ GUARDED_BY(eventsMutex_);
     std::atomic<bool> reportingEnabled_{false};
     std::atomic<bool> reportingWasDisabled_{false};
 };

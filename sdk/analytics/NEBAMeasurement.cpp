@@ -2,9 +2,10 @@
 
 #include <charconv>
 #include <limits>
-#include <mutex>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Mutex.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Format.h"
@@ -20,9 +21,9 @@
 namespace {
 
 struct SharedEngine {
-    std::mutex mutex;
-    std::shared_ptr<NEBAMeasurement> engine;
-    bool created = false;
+    dispatch::Mutex mutex;
+    std::shared_ptr<NEBAMeasurement> engine GUARDED_BY(mutex);
+    bool created GUARDED_BY(mutex) = false;
 };
 
 SharedEngine& sharedEngine() {
@@ -50,7 +51,7 @@ void NEBAMeasurement::initializeSharedInstanceWithOptions(
     const std::shared_ptr<NEBOptions>& options, std::shared_ptr<const NEBServices> services,
     std::shared_ptr<NEBAEventPort> events) {
     auto& shared = sharedEngine();
-    std::lock_guard lock(shared.mutex);
+    dispatch::Lock lock(shared.mutex);
     if (shared.created) return;
     shared.created = true;
     if (!options || options->nebulaAppID().value_or("").empty()) return;
@@ -66,7 +67,7 @@ void NEBAMeasurement::initializeSharedInstanceWithOptions(
 
 std::shared_ptr<NEBAMeasurement> NEBAMeasurement::sharedInstance() {
     auto& shared = sharedEngine();
-    std::lock_guard lock(shared.mutex);
+    dispatch::Lock lock(shared.mutex);
     if (!shared.created) {
         NEBAMonitor::error(
             "Nebula Analytics has not been created. Please, configure Nebula by "
@@ -79,7 +80,7 @@ std::shared_ptr<NEBARemoteConfig> NEBAMeasurement::remoteConfig() {
     auto& shared = sharedEngine();
     std::shared_ptr<NEBAMeasurement> engine;
     {
-        std::lock_guard lock(shared.mutex);
+        dispatch::Lock lock(shared.mutex);
         engine = shared.engine;
     }
     if (engine && engine->remoteConfig_) return engine->remoteConfig_;
@@ -89,14 +90,14 @@ std::shared_ptr<NEBARemoteConfig> NEBAMeasurement::remoteConfig() {
 NEBAMeasurement::ScopedSharedOverride::ScopedSharedOverride(
     std::shared_ptr<NEBAMeasurement> engine) {
     auto& shared = sharedEngine();
-    std::lock_guard lock(shared.mutex);
+    dispatch::Lock lock(shared.mutex);
     previous_ = std::exchange(shared.engine, std::move(engine));
     previousCreated_ = std::exchange(shared.created, shared.engine != nullptr);
 }
 
 NEBAMeasurement::ScopedSharedOverride::~ScopedSharedOverride() {
     auto& shared = sharedEngine();
-    std::lock_guard lock(shared.mutex);
+    dispatch::Lock lock(shared.mutex);
     shared.engine = std::move(previous_);
     shared.created = previousCreated_;
 }
@@ -304,6 +305,7 @@ void NEBAMeasurement::maybeAddDebugAndRealtimeParameters(NEBAEvent& event) {
 }
 
 void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
+    if (scheduler_) HYB_EXPECT_QUEUE(*scheduler_->workerQueue());
     NEBAScheduler::checkOnBackgroundThreadWithMethodName("logEventOnWorkerQueue:");
     NEBAMonitor::debug("Logging event: origin, name, params",
                        {ns::Value(event.origin()), ns::Value(event.name()), contextOf(event)});

@@ -45,7 +45,7 @@ std::shared_ptr<NEBARemoteConfig> NEBARemoteConfig::initWithNMPAppID(
     if (config) {
         remote->updateACPMeasurementConfig(&*config);
     } else if (auto stored = remote->ACPMeasurementConfigFromDatabase()) {
-        std::lock_guard lock(remote->mutex_);
+        dispatch::Lock lock(remote->mutex_);
         remote->remoteConfigProto_ = *stored;
         remote->parseRemoteConfigFromMeasurementConfig(*stored);
     }
@@ -71,7 +71,7 @@ bool NEBARemoteConfig::updateACPMeasurementConfig(
         NEBAMonitor::error("Cannot store config into the database", {stored.error()});
         return false;
     }
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     remoteConfigProto_ = *config;
     parseRemoteConfigFromMeasurementConfig(*config);
     return true;
@@ -137,7 +137,7 @@ std::optional<NEB_MEASUREMENT::ACPEventConfig> NEBARemoteConfig::eventConfigWith
         NEBAMonitor::warning("Cannot find event config with empty event name");
         return std::nullopt;
     }
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     auto it = eventConfigByName_.find(name);
     if (it == eventConfigByName_.end()) return std::nullopt;
     return it->second;
@@ -156,7 +156,7 @@ bool NEBARemoteConfig::isEventCustomConversion(const std::string& name) {
 }
 
 int64_t NEBARemoteConfig::version() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!remoteConfigProto_ || !remoteConfigProto_->has_version()) return -1;
     return remoteConfigProto_->version();
 }
@@ -232,7 +232,7 @@ std::optional<double> NEBARemoteConfig::numberFromCache(std::string_view key, do
         NEBAMonitor::debug("Cannot get setting with empty key from cache");
         return std::nullopt;
     }
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     auto it = cachedValueByRemoteConfigKeys_.find(key);
     if (it == cachedValueByRemoteConfigKeys_.end()) {
         cachedValueByRemoteConfigKeys_.emplace(std::string(key), defaultValue);

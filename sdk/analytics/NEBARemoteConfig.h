@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/URL.h"
 #include "proto/measurement.pb.h"
 
@@ -94,13 +94,15 @@ private:
     int64_t int64Value(std::string_view key, int64_t def, int64_t max, int64_t min);
     double timeValue(std::string_view key, double def, double max, double min);
     bool flagValue(std::string_view key, bool def);
-    void parseRemoteConfigFromMeasurementConfig(const NEB_MEASUREMENT::ACPMeasurementConfig& c);
+    void parseRemoteConfigFromMeasurementConfig(const NEB_MEASUREMENT::ACPMeasurementConfig& c)
+        REQUIRES(mutex_);
     std::optional<NEB_MEASUREMENT::ACPMeasurementConfig> ACPMeasurementConfigFromDatabase();
 
     std::string appID_;
     NEBADatabase* database_;
-    std::mutex mutex_;
-    std::optional<NEB_MEASUREMENT::ACPMeasurementConfig> remoteConfigProto_;
-    std::map<std::string, Cached, std::less<>> cachedValueByRemoteConfigKeys_;
-    std::map<std::string, NEB_MEASUREMENT::ACPEventConfig, std::less<>> eventConfigByName_;
+    dispatch::Mutex mutex_;
+    std::optional<NEB_MEASUREMENT::ACPMeasurementConfig> remoteConfigProto_ GUARDED_BY(mutex_);
+    std::map<std::string, Cached, std::less<>> cachedValueByRemoteConfigKeys_ GUARDED_BY(mutex_);
+    std::map<std::string, NEB_MEASUREMENT::ACPEventConfig, std::less<>> eventConfigByName_
+        GUARDED_BY(mutex_);
 };

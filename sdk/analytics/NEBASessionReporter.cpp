@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ui/Application.h"
 #include "sdk/analytics/NEBAMonitor.h"
 
@@ -108,6 +109,7 @@ void NEBASessionReporter::applyTimeoutSessionInterval(double seconds) {
 }
 
 void NEBASessionReporter::rescheduleSessionStartTimer() {
+    HYB_EXPECT_MAIN_THREAD();
     NEBAMonitor::debug("Scheduling session start timer");
     std::weak_ptr<NEBASessionReporter> weak = weak_from_this();
     sessionStartTimer_->runAfterDelay(
@@ -117,6 +119,7 @@ void NEBASessionReporter::rescheduleSessionStartTimer() {
 }
 
 void NEBASessionReporter::rescheduleUserEngagementTimer() {
+    HYB_EXPECT_MAIN_THREAD();
     NEBAMonitor::debug("Scheduling user engagement timer");
     std::weak_ptr<NEBASessionReporter> weak = weak_from_this();
     userEngagementTimer_->runAfterDelay(remoteConfig_->sessionEventUserEngagementInterval(),
@@ -127,12 +130,14 @@ void NEBASessionReporter::rescheduleUserEngagementTimer() {
 }
 
 void NEBASessionReporter::logSessionStartEvent() {
+    HYB_EXPECT_MAIN_THREAD();
     if (isReportingEnabled_) events_->logInternalEvent("auto", "_s", {});
     persistedConfig_->setStartNewSession(false);
     persistedConfig_->setLastSessionStartTimestamp(currentTime());
 }
 
 void NEBASessionReporter::logUserEngagementEvent() {
+    HYB_EXPECT_MAIN_THREAD();
     if (isReportingEnabled_) {
         double seconds = incurredEngagementTime();
         events_->logInternalEvent("auto", "_e",
@@ -156,6 +161,7 @@ double NEBASessionReporter::incurredEngagementTime() const {
 }
 
 void NEBASessionReporter::handleDidBecomeActiveNotification() {
+    HYB_EXPECT_MAIN_THREAD();
     becameActiveTimestamp_ = currentTime();
     rescheduleUserEngagementTimer();
     if (shouldStartNewSession()) {
@@ -166,6 +172,7 @@ void NEBASessionReporter::handleDidBecomeActiveNotification() {
 }
 
 void NEBASessionReporter::handleWillResignActiveNotification() {
+    HYB_EXPECT_MAIN_THREAD();
     logUserEngagementEvent();
     userEngagementTimer_->cancel();
     if (persistedConfig_->startNewSession()) {

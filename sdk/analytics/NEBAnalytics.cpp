@@ -1,9 +1,9 @@
 #include "sdk/analytics/NEBAnalytics.h"
 
-#include <mutex>
 #include <utility>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Object.h"
 #include "platform/rt/ClassRegistry.h"
@@ -36,12 +36,10 @@ namespace {
 constexpr const char* kTagManagerClassName = "TagManager";
 constexpr const char* kTagManagerInitializeOperation = "initializeSharedInstance";
 
-std::mutex& stateMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
+// Constant-initialised, so usable from any static initialiser.
+dispatch::Mutex stateMutex;
 
-std::shared_ptr<void>& currentState() {
+std::shared_ptr<void>& currentState() REQUIRES(stateMutex) {
     static std::shared_ptr<void>* state = new std::shared_ptr<void>;
     return *state;
 }
@@ -105,21 +103,21 @@ public:
 }  // namespace
 
 std::shared_ptr<NEBAnalytics::State> NEBAnalytics::state() {
-    std::lock_guard lock(stateMutex());
+    dispatch::Lock lock(stateMutex);
     auto& current = currentState();
     if (!current) current = std::make_shared<State>();
     return std::static_pointer_cast<State>(current);
 }
 
 NEBAnalytics::ScopedState::ScopedState() {
-    std::lock_guard lock(stateMutex());
+    dispatch::Lock lock(stateMutex);
     previous_ = std::exchange(currentState(), std::make_shared<State>());
 }
 
 NEBAnalytics::ScopedState::~ScopedState() {
     std::shared_ptr<void> leaving;
     {
-        std::lock_guard lock(stateMutex());
+        dispatch::Lock lock(stateMutex);
         leaving = std::exchange(currentState(), std::move(previous_));
     }
     for (auto token : std::static_pointer_cast<State>(leaving)->observers)
@@ -200,7 +198,7 @@ void NEBAnalytics::startWithConfiguration(std::shared_ptr<NEBAnalyticsConfigurat
                                           std::shared_ptr<const NEBServices> services) {
     auto s = state();
     {
-        std::lock_guard lock(stateMutex());
+        dispatch::Lock lock(stateMutex);
         if (s->started) return;
         s->started = true;
         s->options = options;
@@ -368,7 +366,7 @@ std::optional<NEBAnalytics::ListenerToken> NEBAnalytics::addLogEventListener(
     auto s = state();
     ListenerToken token;
     {
-        std::lock_guard lock(stateMutex());
+        dispatch::Lock lock(stateMutex);
         token = s->nextToken++;
     }
     onSerialQueue([s, token, listener = std::move(listener)] {

@@ -39,10 +39,10 @@ NEBAppRegistry& registry() {
 
 // The application's notifications are observed once per process, whatever the apps.
 struct Observation {
-    std::mutex lock;
-    bool observingApplication = false;
-    ns::NotificationCenter::ObserverToken activeObserver = 0;
-    ns::NotificationCenter::ObserverToken terminateObserver = 0;
+    dispatch::Mutex lock;
+    bool observingApplication GUARDED_BY(lock) = false;
+    ns::NotificationCenter::ObserverToken activeObserver GUARDED_BY(lock) = 0;
+    ns::NotificationCenter::ObserverToken terminateObserver GUARDED_BY(lock) = 0;
 };
 
 Observation& observation() {
@@ -102,14 +102,14 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 std::shared_ptr<const NEBServices> NEBApp::services() {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (!r.services) r.services = NEBServices::standard();
     return r.services;
 }
 
 void NEBApp::setServices(std::shared_ptr<const NEBServices> services) {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     r.services = std::move(services);
 }
 
@@ -143,7 +143,7 @@ void NEBApp::configureWithoutSendingNotification() {
 void NEBApp::configureDefaultAppWithOptions(std::shared_ptr<NEBOptions> options,
                                             bool sendingNotifications) {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (r.defaultApp &&
         !(sendingNotifications && !r.defaultApp->alreadySentConfigureNotification())) {
         throw coreException("Default app has already been configured.");
@@ -178,7 +178,7 @@ void NEBApp::configureWithName(const std::optional<std::string>& name,
         throw coreException("App name should only contain Letters, Numbers and Underscore.");
     }
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (r.apps && r.apps->contains(*name)) {
         throw coreException(ns::format("App named %@ has already been configured.", *name));
     }
@@ -197,7 +197,7 @@ void NEBApp::configureWithName(const std::optional<std::string>& name,
 
 void NEBApp::addAppToAppDictionary(const std::shared_ptr<NEBApp>& app) {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (!r.apps) r.apps.emplace();
     if (!app->configureCore()) {
         throw coreException(
@@ -207,7 +207,7 @@ void NEBApp::addAppToAppDictionary(const std::shared_ptr<NEBApp>& app) {
     (*r.apps)[app->name()] = app;
     ICoreConfiguration record;
     {
-        std::lock_guard appLock(app->mutex_);
+        dispatch::Lock appLock(app->mutex_);
         app->record_.set_app_count(static_cast<int32_t>(r.apps->size()));
         record = app->record_;
     }
@@ -223,7 +223,7 @@ void NEBApp::sendNotificationsToSDKs(const NEBApp& app) {
 
 void NEBApp::initLogbook() {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (r.logbook) return;
     r.logbook = NEBLogbookLogger::sharedInstance();
     if (auto url = ns::URL::parse(NEBServiceHosts::logbookServerURL())) {
@@ -235,7 +235,7 @@ void NEBApp::initLogbook() {
 // and an end to both observations when the application terminates.
 void NEBApp::observeApplicationOnce() {
     auto& o = observation();
-    std::lock_guard lock(o.lock);
+    dispatch::Lock lock(o.lock);
     if (o.observingApplication) return;
     o.observingApplication = true;
     NEBNetwork::installBackgroundEventsHook(ui::Application::shared());
@@ -250,7 +250,7 @@ void NEBApp::observeApplicationOnce() {
 void NEBApp::stopObservingApplication() {
     {
         auto& o = observation();
-        std::lock_guard lock(o.lock);
+        dispatch::Lock lock(o.lock);
         auto& center = ns::NotificationCenter::defaultCenter();
         center.removeObserver(o.activeObserver);
         center.removeObserver(o.terminateObserver);
@@ -258,7 +258,7 @@ void NEBApp::stopObservingApplication() {
     std::shared_ptr<NEBLogbookLogger> logbook;
     {
         auto& r = registry();
-        std::lock_guard lock(r.lock);
+        dispatch::ScopedLock lock(r.lock);
         logbook = r.logbook;
     }
     if (logbook) logbook->stopObservingApplication();
@@ -277,7 +277,7 @@ void NEBApp::sendConfigurationFailure(const ns::Error& error) {
 
 std::shared_ptr<NEBApp> NEBApp::defaultApp() {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (!r.defaultApp) {
         NEBCoreLogError(kNEBLoggerCore, kNEBLoggerCoreDefaultAppMissing,
                         "The default Nebula app has not yet been configured. Add [NEBApp "
@@ -289,7 +289,7 @@ std::shared_ptr<NEBApp> NEBApp::defaultApp() {
 
 std::shared_ptr<NEBApp> NEBApp::appNamed(std::string_view name) {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (r.apps) {
         if (auto it = r.apps->find(std::string(name)); it != r.apps->end()) return it->second;
     }
@@ -300,7 +300,7 @@ std::shared_ptr<NEBApp> NEBApp::appNamed(std::string_view name) {
 
 std::map<std::string, std::shared_ptr<NEBApp>> NEBApp::allApps() {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (!r.apps) {
         NEBCoreLogError(kNEBLoggerCore, kNEBLoggerCoreNoAppConfigured,
                         "No app has been configured yet.");
@@ -425,7 +425,7 @@ NEBApp::NEBApp(std::string name, std::shared_ptr<NEBOptions> options)
     record_.set_icore_version(NEBOptions::libraryVersionID());
     // An app made again under a registered name keeps that name's announcements.
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (r.apps) {
         if (auto it = r.apps->find(name_); it != r.apps->end()) {
             alreadySentConfigureNotification_ = it->second->alreadySentConfigureNotification();
@@ -435,42 +435,42 @@ NEBApp::NEBApp(std::string name, std::shared_ptr<NEBOptions> options)
 }
 
 NEB_ICORE::ICoreConfiguration NEBApp::icoreConfiguration() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return record_;
 }
 
 void NEBApp::setIcoreConfiguration(NEB_ICORE::ICoreConfiguration record) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     record_ = std::move(record);
 }
 
 bool NEBApp::alreadySentConfigureNotification() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return alreadySentConfigureNotification_;
 }
 
 void NEBApp::setAlreadySentConfigureNotification(bool sent) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     alreadySentConfigureNotification_ = sent;
 }
 
 bool NEBApp::alreadySentDeleteNotification() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return alreadySentDeleteNotification_;
 }
 
 void NEBApp::setAlreadySentDeleteNotification(bool sent) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     alreadySentDeleteNotification_ = sent;
 }
 
 NEBApp::GetTokenImplementation NEBApp::getTokenImplementation() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return getTokenImplementation_;
 }
 
 void NEBApp::setGetTokenImplementation(GetTokenImplementation implementation) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     getTokenImplementation_ = std::move(implementation);
 }
 
@@ -479,7 +479,7 @@ void NEBApp::deleteApp(const std::function<void(bool success)>& completion) {
         throw ns::Exception(ns::kInvalidArgumentException, "deleteApp: needs a completion");
     }
     auto& r = registry();
-    std::unique_lock lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (!r.apps || !r.apps->contains(name_)) {
         NEBCoreLogError(kNEBLoggerCore, kNEBLoggerCoreDeletedAppMissing, "App does not exist.");
         lock.unlock();
@@ -510,7 +510,7 @@ bool NEBApp::configureCore() {
     checkExpectedBundleID();
     if (!isAppIDValid()) {
         if (options_->usingOptionsFromDefaultPlist()) {
-            std::lock_guard lock(mutex_);
+            dispatch::Lock lock(mutex_);
             populateLogProto(record_, errorForInvalidAppID());
         }
         return false;
@@ -537,7 +537,7 @@ bool NEBApp::configureCore() {
                             "Nebula Analytics is not available.");
         }
         if (options_->usingOptionsFromDefaultPlist()) {
-            std::lock_guard lock(mutex_);
+            dispatch::Lock lock(mutex_);
             record_.set_use_default_app(true);
         }
     }
@@ -652,7 +652,7 @@ void NEBApp::sendLogsToLogbook(const ICoreConfiguration& record, std::function<v
     NEB_LOGBOOK::LogEvent event;
     event.set_source_extension(record.SerializeAsString());
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     initLogbook();
     r.logbook->logEvent(std::move(event), kNEBLogbookLogSourceICore, kNEBLogbookAccount);
     r.logbook->flushWithCompletionHandler(std::move(completion));
@@ -664,7 +664,7 @@ std::string NEBApp::deviceModel() {
 
 std::optional<std::string> NEBApp::installString() {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     auto path = filePathURLWithName(kNEBUniqueInstallFileName);
     if (!path) return std::nullopt;
     if (auto stored = stringAtURL(*path); stored && !stored->empty()) return stored;
@@ -689,7 +689,7 @@ std::optional<std::string> NEBApp::stringAtURL(const std::string& path) {
 
 bool NEBApp::writeString(const std::string& text, const std::string& path) {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     if (!ns::writeFileAtomically(path, text).ok()) return false;
     (void)ns::FileManager::defaultManager().setExcludedFromBackup(path, true);
     return true;
@@ -703,7 +703,7 @@ void NEBApp::writeTimestamp(double seconds) {
 
 void NEBApp::logAppInfo() {
     auto& r = registry();
-    std::lock_guard lock(r.lock);
+    dispatch::ScopedLock lock(r.lock);
     double last = 0;
     if (auto path = filePathURLWithName(kNEBLastTimestampFileName)) {
         if (auto text = stringAtURL(*path)) last = std::strtod(text->c_str(), nullptr);

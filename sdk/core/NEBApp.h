@@ -3,11 +3,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Error.h"
 #include "platform/ns/Object.h"
 #include "proto/icore.pb.h"
@@ -146,9 +146,9 @@ private:
 
     const std::string name_;
     const std::shared_ptr<NEBOptions> options_;
-    mutable std::mutex mutex_;
-    NEB_ICORE::ICoreConfiguration record_;
-    bool alreadySentConfigureNotification_ = false;
-    bool alreadySentDeleteNotification_ = false;
-    GetTokenImplementation getTokenImplementation_;
+    mutable dispatch::Mutex mutex_;
+    NEB_ICORE::ICoreConfiguration record_ GUARDED_BY(mutex_);
+    bool alreadySentConfigureNotification_ GUARDED_BY(mutex_) = false;
+    bool alreadySentDeleteNotification_ GUARDED_BY(mutex_) = false;
+    GetTokenImplementation getTokenImplementation_ GUARDED_BY(mutex_);
 };

@@ -1,9 +1,9 @@
 #include "sdk/core/NEBAppAssociationRegistration.h"
 
 #include <map>
-#include <mutex>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/Format.h"
 
@@ -21,11 +21,11 @@ struct HostEntry {
 };
 
 struct Registry {
-    std::recursive_mutex mutex;
-    std::map<const ns::Object*, HostEntry> hosts;
+    dispatch::RecursiveMutex mutex;
+    std::map<const ns::Object*, HostEntry> hosts GUARDED_BY(mutex);
 
     // Entries of hosts that have gone; a new host at a recycled address starts empty.
-    void dropDeparted() {
+    void dropDeparted() REQUIRES(mutex) {
         std::erase_if(hosts, [](const auto& entry) { return entry.second.host.expired(); });
     }
 };
@@ -41,7 +41,7 @@ std::shared_ptr<ns::Object> NEBAppAssociationRegistration::registeredObjectWithH
     const std::shared_ptr<ns::Object>& host, std::string_view key,
     const CreationBlock& creationBlock) {
     auto& r = registry();
-    std::lock_guard lock(r.mutex);
+    dispatch::ScopedLock lock(r.mutex);
     r.dropDeparted();
     auto& entry = r.hosts[host.get()];
     entry.host = host;

@@ -2,10 +2,10 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/SharedInstance.h"
 
 class NEBApp;
@@ -18,11 +18,11 @@ class NEBAppRegistry {
 public:
     static NEBAppRegistry& shared() { return ns::SharedInstance<NEBAppRegistry>::get(); }
 
-    std::recursive_mutex lock;
-    std::shared_ptr<NEBApp> defaultApp;
-    std::optional<std::map<std::string, std::shared_ptr<NEBApp>>> apps;
-    std::shared_ptr<NEBLogbookLogger> logbook;
-    std::shared_ptr<const NEBServices> services;
+    dispatch::RecursiveMutex lock;
+    std::shared_ptr<NEBApp> defaultApp GUARDED_BY(lock);
+    std::optional<std::map<std::string, std::shared_ptr<NEBApp>>> apps GUARDED_BY(lock);
+    std::shared_ptr<NEBLogbookLogger> logbook GUARDED_BY(lock);
+    std::shared_ptr<const NEBServices> services GUARDED_BY(lock);
 
 private:
     friend class ns::SharedInstance<NEBAppRegistry>;

@@ -9,12 +9,12 @@ NEBConfiguration::NEBConfiguration()
     : analyticsConfiguration_(NEBAnalyticsConfiguration::sharedInstance()) {}
 
 std::shared_ptr<NEBAnalyticsConfiguration> NEBConfiguration::analyticsConfiguration() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return analyticsConfiguration_;
 }
 
 void NEBConfiguration::setAnalyticsConfiguration(
     std::shared_ptr<NEBAnalyticsConfiguration> configuration) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     analyticsConfiguration_ = std::move(configuration);
 }

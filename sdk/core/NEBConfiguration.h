@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
+#include "platform/dispatch/Mutex.h"
 #include "sdk/core/NEBAnalyticsConfiguration.h"
 
 // The SDK's process-wide settings: a log level and the analytics configuration.
@@ -21,6 +21,6 @@ private:
     NEBConfiguration();
 
     std::atomic<int64_t> logLevel_{0};
-    mutable std::mutex mutex_;
-    std::shared_ptr<NEBAnalyticsConfiguration> analyticsConfiguration_;
+    mutable dispatch::Mutex mutex_;
+    std::shared_ptr<NEBAnalyticsConfiguration> analyticsConfiguration_ GUARDED_BY(mutex_);
 };

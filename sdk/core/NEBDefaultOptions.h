@@ -1,9 +1,9 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/SharedInstance.h"
 #include "platform/ns/Value.h"
 
@@ -14,9 +14,9 @@ class NEBDefaultOptions {
 public:
     static NEBDefaultOptions& shared() { return ns::SharedInstance<NEBDefaultOptions>::get(); }
 
-    std::mutex mutex;
-    std::optional<ns::Dictionary> dictionary;
-    std::shared_ptr<NEBOptions> options;
+    dispatch::Mutex mutex;
+    std::optional<ns::Dictionary> dictionary GUARDED_BY(mutex);
+    std::shared_ptr<NEBOptions> options GUARDED_BY(mutex);
 
 private:
     friend class ns::SharedInstance<NEBDefaultOptions>;

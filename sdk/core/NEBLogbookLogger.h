@@ -5,10 +5,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+#include "platform/dispatch/Mutex.h"
 
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/NotificationCenter.h"
@@ -105,12 +105,12 @@ public:
 private:
     template <class T>
     T locked(const T& field) const {
-        std::lock_guard lock(configMutex_);
+        dispatch::Lock lock(configMutex_);
         return field;
     }
     template <class T>
     void setLocked(T& field, T value) {
-        std::lock_guard lock(configMutex_);
+        dispatch::Lock lock(configMutex_);
         field = std::move(value);
     }
     template <class T>
@@ -145,7 +145,8 @@ private:
     const std::string logDirectory_;
     std::atomic<ns::NotificationCenter::ObserverToken> backgroundObserver_{0};
 
-    mutable std::mutex configMutex_;
+    // Guards the settings below, read and written through locked and setLocked.
+    mutable dispatch::Mutex configMutex_;
     std::optional<ns::URL> serverURL_;
     std::string applicationBuild_ = "0";
     std::optional<std::string> installIdentifier_;

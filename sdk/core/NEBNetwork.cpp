@@ -154,17 +154,17 @@ void NEBNetwork::handleErrorWithCode(int64_t code, std::shared_ptr<dispatch::Que
 }
 
 std::shared_ptr<NEBNetworkReachabilityDelegate> NEBNetwork::reachabilityDelegate() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return reachabilityDelegate_.lock();
 }
 
 void NEBNetwork::setReachabilityDelegate(std::weak_ptr<NEBNetworkReachabilityDelegate> delegate) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     reachabilityDelegate_ = std::move(delegate);
 }
 
 std::shared_ptr<NEBNetworkLoggerDelegate> NEBNetwork::loggerDelegate() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return loggerDelegate_.lock();
 }
 
@@ -175,7 +175,7 @@ void NEBNetwork::setLoggerDelegate(const std::shared_ptr<NEBNetworkLoggerDelegat
             "conform to the network logger protocol.");
         return;
     }
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     loggerDelegate_ = delegate;
 }
 

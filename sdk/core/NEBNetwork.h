@@ -3,10 +3,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HTTPHeaderFields.h"
 #include "platform/net/HTTPURLResponse.h"
@@ -105,7 +105,7 @@ private:
     std::atomic<bool> networkConnected_{false};
     std::atomic<bool> debugModeEnabled_{false};
     std::atomic<double> timeoutInterval_{kNEBNetworkTimeOutInterval};
-    mutable std::mutex mutex_;
-    std::weak_ptr<NEBNetworkReachabilityDelegate> reachabilityDelegate_;
-    std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate_;
+    mutable dispatch::Mutex mutex_;
+    std::weak_ptr<NEBNetworkReachabilityDelegate> reachabilityDelegate_ GUARDED_BY(mutex_);
+    std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate_ GUARDED_BY(mutex_);
 };

@@ -17,8 +17,8 @@
 namespace {
 
 struct LiveSessions {
-    std::mutex mutex;
-    std::map<std::string, std::weak_ptr<NEBNetworkURLSession>> byID;
+    dispatch::Mutex mutex;
+    std::map<std::string, std::weak_ptr<NEBNetworkURLSession>> byID GUARDED_BY(mutex);
 };
 
 LiveSessions& liveSessions() {
@@ -27,8 +27,8 @@ LiveSessions& liveSessions() {
 }
 
 // Trust evaluations run one at a time.
-std::mutex& trustEvaluationLock() {
-    static std::mutex lock;
+dispatch::Mutex& trustEvaluationLock() {
+    static dispatch::Mutex lock;
     return lock;
 }
 
@@ -75,7 +75,7 @@ NEBNetworkURLSession::NEBNetworkURLSession(std::weak_ptr<NEBNetworkLoggerDelegat
 }
 
 void NEBNetworkURLSession::setSessionID(std::string sessionID) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     sessionID_ = std::move(sessionID);
     uploadingFilePath_ = temporaryFilePathWithSessionID(sessionID_);
 }
@@ -142,7 +142,7 @@ std::optional<std::string> NEBNetworkURLSession::startTask(
     }
     registerLiveSession();
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         request_ = request;
         completionHandler_ = std::move(handler);
         session_ = session;
@@ -155,7 +155,7 @@ std::optional<std::string> NEBNetworkURLSession::startTask(
 
 void NEBNetworkURLSession::registerLiveSession() {
     auto& live = liveSessions();
-    std::lock_guard lock(live.mutex);
+    dispatch::Lock lock(live.mutex);
     std::erase_if(live.byID, [](const auto& entry) { return entry.second.expired(); });
     live.byID[sessionID_] = weak_from_this();
 }
@@ -163,7 +163,7 @@ void NEBNetworkURLSession::registerLiveSession() {
 std::shared_ptr<NEBNetworkURLSession> NEBNetworkURLSession::liveSessionForID(
     const std::string& sessionID) {
     auto& live = liveSessions();
-    std::lock_guard lock(live.mutex);
+    dispatch::Lock lock(live.mutex);
     auto it = live.byID.find(sessionID);
     return it == live.byID.end() ? nullptr : it->second.lock();
 }
@@ -218,7 +218,7 @@ void NEBNetworkURLSession::maybeRemoveTempFilesAtPath(const std::string& directo
     std::set<std::string> needed;
     {
         auto& live = liveSessions();
-        std::lock_guard lock(live.mutex);
+        dispatch::Lock lock(live.mutex);
         for (const auto& [id, weak] : live.byID) {
             if (auto session = weak.lock()) needed.insert(session->uploadingFilePath());
         }
@@ -281,7 +281,7 @@ void NEBNetworkURLSession::didReceiveChallenge(net::URLSession&, net::URLSession
     dispatch::Queue::global().async([self, trust, credential, completionHandler, host] {
         bool trusted = false;
         {
-            std::lock_guard lock(trustEvaluationLock());
+            dispatch::Lock lock(trustEvaluationLock());
             auto result = trust->evaluate();
             if (!result.ok()) {
                 self->log(NEBNetworkLogLevel::Error, "Cannot evaluate server trust. Error, host",
@@ -314,7 +314,7 @@ void NEBNetworkURLSession::didFinishDownloadingToURL(net::URLSession&, net::URLS
             {data.error().description()});
         return;
     }
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     downloadedData_ = std::move(*data);
 }
 
@@ -323,7 +323,7 @@ void NEBNetworkURLSession::didCompleteWithError(net::URLSession&, net::URLSessio
     CompletionHandler handler;
     std::optional<ns::Data> data;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         handler = std::move(completionHandler_);
         completionHandler_ = nullptr;
         data = std::move(downloadedData_);
@@ -394,7 +394,7 @@ void NEBNetworkURLSession::restoreBackgroundSession() {
         net::URLSessionConfiguration::backgroundSessionConfiguration(sessionID_),
         shared_from_this(), mainQueue());
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         session_ = session;
     }
     session->finishTasksAndInvalidate();

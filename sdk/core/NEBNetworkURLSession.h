@@ -3,10 +3,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLSession.h"
@@ -115,13 +115,15 @@ private:
              const std::vector<ns::Value>& contexts = {}) const;
 
     const NEBRequestLimits limits_;
-    mutable std::mutex mutex_;
+    // Set while the session is made, before its first task; read without the lock after.
     std::string sessionID_;
     std::string uploadingFilePath_;
     bool backgroundNetworkEnabled_ = false;
     std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate_;
-    CompletionHandler completionHandler_;
-    std::optional<net::URLRequest> request_;
-    std::optional<ns::Data> downloadedData_;
-    std::shared_ptr<net::URLSession> session_;
+    // What a task in flight hands between the caller and the session's delegate thread.
+    mutable dispatch::Mutex mutex_;
+    CompletionHandler completionHandler_ GUARDED_BY(mutex_);
+    std::optional<net::URLRequest> request_ GUARDED_BY(mutex_);
+    std::optional<ns::Data> downloadedData_ GUARDED_BY(mutex_);
+    std::shared_ptr<net::URLSession> session_ GUARDED_BY(mutex_);
 };

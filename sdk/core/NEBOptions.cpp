@@ -24,12 +24,12 @@ std::optional<ns::Dictionary> readDictionary(const std::string& path) {
 std::shared_ptr<NEBOptions> NEBOptions::defaultOptions() {
     auto& state = defaults();
     {
-        std::lock_guard lock(state.mutex);
+        dispatch::Lock lock(state.mutex);
         if (state.options) return state.options;
     }
     auto dictionary = defaultOptionsDictionary();
     if (!dictionary) return nullptr;
-    std::lock_guard lock(state.mutex);
+    dispatch::Lock lock(state.mutex);
     if (!state.options) state.options = initInternalWithOptionsDictionary(std::move(*dictionary));
     return state.options;
 }
@@ -37,7 +37,7 @@ std::shared_ptr<NEBOptions> NEBOptions::defaultOptions() {
 std::optional<ns::Dictionary> NEBOptions::defaultOptionsDictionary() {
     auto& state = defaults();
     {
-        std::lock_guard lock(state.mutex);
+        dispatch::Lock lock(state.mutex);
         if (state.dictionary) return state.dictionary;
     }
     auto path = plistFilePathWithName(kNEBServiceInfoFileName);
@@ -54,7 +54,7 @@ std::optional<ns::Dictionary> NEBOptions::defaultOptionsDictionary() {
                         kNEBServiceInfoFileName, kNEBServiceInfoFileType);
         return std::nullopt;
     }
-    std::lock_guard lock(state.mutex);
+    dispatch::Lock lock(state.mutex);
     if (!state.dictionary) state.dictionary = std::move(dictionary);
     return state.dictionary;
 }
@@ -67,6 +67,7 @@ std::optional<std::string> NEBOptions::plistFilePathWithName(std::string_view fi
 std::shared_ptr<NEBOptions> NEBOptions::initInternalWithOptionsDictionary(ns::Dictionary options) {
     auto result =
         std::make_shared<NEBOptions>(std::make_shared<const ns::Dictionary>(std::move(options)));
+    dispatch::Lock lock(result->mutex_);
     result->usingOptionsFromDefaultPlist_ = true;
     return result;
 }
@@ -96,6 +97,7 @@ std::shared_ptr<NEBOptions> NEBOptions::initWithNebulaAppID(
     put(kNEBStorageBucket, storageBucket);
     auto result =
         std::make_shared<NEBOptions>(std::make_shared<const ns::Dictionary>(std::move(options)));
+    dispatch::Lock lock(result->mutex_);
     result->deepLinkURLScheme_ = deepLinkURLScheme;
     return result;
 }
@@ -123,8 +125,9 @@ NEBOptions::NEBOptions(std::shared_ptr<const ns::Dictionary> options)
     : options_(options ? std::move(options) : std::make_shared<const ns::Dictionary>()) {}
 
 std::shared_ptr<NEBOptions> NEBOptions::copy() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     auto result = std::make_shared<NEBOptions>(options_);
+    dispatch::Lock resultLock(result->mutex_);
     result->deepLinkURLScheme_ = deepLinkURLScheme_;
     return result;
 }
@@ -183,31 +186,31 @@ bool NEBOptions::isAnalyticsCollectionEnabled() const {
 }
 
 std::shared_ptr<const ns::Dictionary> NEBOptions::optionsDictionary() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return options_;
 }
 
 void NEBOptions::setOptionsDictionary(std::shared_ptr<const ns::Dictionary> options) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     options_ = options ? std::move(options) : std::make_shared<const ns::Dictionary>();
 }
 
 std::optional<std::string> NEBOptions::deepLinkURLScheme() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return deepLinkURLScheme_;
 }
 
 void NEBOptions::setDeepLinkURLScheme(std::optional<std::string> scheme) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     deepLinkURLScheme_ = std::move(scheme);
 }
 
 bool NEBOptions::usingOptionsFromDefaultPlist() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return usingOptionsFromDefaultPlist_;
 }
 
 void NEBOptions::setUsingOptionsFromDefaultPlist(bool value) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     usingOptionsFromDefaultPlist_ = value;
 }

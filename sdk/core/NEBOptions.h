@@ -1,11 +1,11 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/Value.h"
 
@@ -101,10 +101,10 @@ private:
     std::optional<std::string> stringForKey(std::string_view key) const;
     bool presentBool(std::string_view key, const ns::Dictionary& source, bool absent) const;
 
-    mutable std::mutex mutex_;
-    std::shared_ptr<const ns::Dictionary> options_;
-    std::optional<std::string> deepLinkURLScheme_;
-    bool usingOptionsFromDefaultPlist_ = false;
+    mutable dispatch::Mutex mutex_;
+    std::shared_ptr<const ns::Dictionary> options_ GUARDED_BY(mutex_);
+    std::optional<std::string> deepLinkURLScheme_ GUARDED_BY(mutex_);
+    bool usingOptionsFromDefaultPlist_ GUARDED_BY(mutex_) = false;
     mutable std::once_flag analyticsOnce_;
     mutable ns::Dictionary analyticsOptions_;
 };

@@ -78,7 +78,7 @@ void NEBRequestSession::send(net::URLRequest request,
                              net::URLSessionTask::DataCompletion completion) {
     std::shared_ptr<net::URLSessionTask> task;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         if (!session_) session_ = makeSession(limits_, rule_);
         task = session_->dataTask(std::move(request), std::move(completion));
         task_ = task;
@@ -87,14 +87,14 @@ void NEBRequestSession::send(net::URLRequest request,
 }
 
 bool NEBRequestSession::inProgress() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return task_ && task_->state() == net::URLSessionTaskState::Running;
 }
 
 void NEBRequestSession::cancel() {
     std::shared_ptr<net::URLSession> session;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         session = std::move(session_);
         task_.reset();
     }

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLResponse.h"
 #include "platform/net/URLSessionConfiguration.h"
@@ -79,7 +79,7 @@ private:
     // Held here: a session holds its delegate only while it has tasks, and a session without
     // one would follow every redirect.
     const std::shared_ptr<net::URLSessionDelegate> rule_;
-    mutable std::mutex mutex_;
-    std::shared_ptr<net::URLSession> session_;
-    std::shared_ptr<net::URLSessionTask> task_;
+    mutable dispatch::Mutex mutex_;
+    std::shared_ptr<net::URLSession> session_ GUARDED_BY(mutex_);
+    std::shared_ptr<net::URLSessionTask> task_ GUARDED_BY(mutex_);
 };

@@ -23,7 +23,7 @@ const std::array<NEBServiceHosts::Lookup, NEBServiceHosts::kServiceCount> NEBSer
 std::string NEBServiceHosts::get(Service service) {
     {
         auto& hosts = ns::SharedInstance<NEBServiceHosts>::get();
-        std::lock_guard lock(hosts.mutex_);
+        dispatch::Lock lock(hosts.mutex_);
         if (const auto& set = hosts.values_[service]) return *set;
     }
     const Lookup& lookup = kLookups[service];
@@ -38,7 +38,7 @@ std::string NEBServiceHosts::get(Service service) {
 
 void NEBServiceHosts::set(Service service, std::string value) {
     auto& hosts = ns::SharedInstance<NEBServiceHosts>::get();
-    std::lock_guard lock(hosts.mutex_);
+    dispatch::Lock lock(hosts.mutex_);
     hosts.values_[service] = std::move(value);
 }
 

@@ -2,10 +2,10 @@
 
 #include <array>
 #include <cstddef>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/SharedInstance.h"
 
 // Where the SDK's services live, for every part of the SDK. Each comes, first found, from: a
@@ -89,6 +89,6 @@ private:
     static std::string get(Service service);
     static void set(Service service, std::string value);
 
-    std::mutex mutex_;
-    std::array<std::optional<std::string>, kServiceCount> values_;
+    dispatch::Mutex mutex_;
+    std::array<std::optional<std::string>, kServiceCount> values_ GUARDED_BY(mutex_);
 };

@@ -164,7 +164,7 @@ void NEBInstanceID::configureInstanceIDWithOptions(const NEBOptions& options,
         return;
     }
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         ncmSenderID_ = *senderID;
         ncmAppID_ = options.nebulaAppID().value_or("");
     }
@@ -232,7 +232,7 @@ ns::Dictionary NEBInstanceID::addInternalOptions(
     const std::optional<ns::Dictionary>& options) const {
     ns::Dictionary completed = options.value_or(ns::Dictionary{});
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         if (!ncmAppID_.empty()) completed["nmp_app_id"] = ncmAppID_;
     }
     auto found = completed.find("apns_token");
@@ -427,15 +427,15 @@ void NEBInstanceID::stopAllRequests() {
 }
 
 std::string NEBInstanceID::ncmSenderID() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return ncmSenderID_;
 }
 std::optional<std::string> NEBInstanceID::apnsToken() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return apnsToken_;
 }
 std::optional<std::string> NEBInstanceID::defaultNCMToken() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return defaultNCMToken_;
 }
 
@@ -446,7 +446,7 @@ std::optional<std::string> NEBInstanceID::token() {
     std::optional<std::string> apnsText;
     bool apnsSandbox = false;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         senderID = ncmSenderID_;
         apnsText = apnsToken_;
         apnsSandbox = apnsTokenIsSandbox_;
@@ -487,7 +487,7 @@ void NEBInstanceID::fetchDefaultToken() {
             return;
         }
         {
-            std::lock_guard lock(self->mutex_);
+            dispatch::Lock lock(self->mutex_);
             self->defaultNCMToken_ = token;
         }
         enqueue(kNEBInstanceIDTokenNotification, box(token.value_or("")));
@@ -506,7 +506,7 @@ void NEBInstanceID::defaultTokenWithHandler(TokenHandler handler) {
     bool hasMessaging = messagingPresent();
     std::string senderID;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         senderID = ncmSenderID_;
         // The environment the token was given for, so that the text registered is the text
         // that later cache look-ups compare with.
@@ -547,7 +547,7 @@ void NEBInstanceID::defaultTokenWithHandler(TokenHandler handler) {
             NEBInstanceIDLoggerInfo("Successfully fetched default token.");
             bool apnsArrived = false;
             {
-                std::lock_guard lock(self->mutex_);
+                dispatch::Lock lock(self->mutex_);
                 apnsArrived = self->apnsTokenData_.has_value();
             }
             if (hasMessaging && fetchedWithoutAPNS && apnsArrived) {
@@ -582,7 +582,7 @@ void NEBInstanceID::didAutoFetch(bool autoFetched, std::optional<ns::Data> token
     if (token) {
         bool take;
         {
-            std::lock_guard lock(mutex_);
+            dispatch::Lock lock(mutex_);
             if (apnsTokenData_ && *apnsTokenData_ == *token) return;
             // A token fetched automatically never replaces one the app set itself.
             take = !(autoFetched && apnsTokenData_);
@@ -593,7 +593,7 @@ void NEBInstanceID::didAutoFetch(bool autoFetched, std::optional<ns::Data> token
         }
     }
     auto read = this->token();
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (defaultNCMToken_ && (!read || *read == *defaultNCMToken_)) return;
     defaultNCMToken_ = read;
     if (read) enqueue(kNEBInstanceIDTokenNotification, box(*read));
@@ -603,7 +603,7 @@ void NEBInstanceID::setNormalizedAPNSToken(const ns::Data& token, NEBInstanceIDA
     bool sandbox = type == NEBInstanceIDAPNSTokenType::Unknown
                        ? isSandboxApp()
                        : type == NEBInstanceIDAPNSTokenType::Sandbox;
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     apnsTokenData_ = token;
     apnsToken_ = NEBInstanceIDAPNSTokenString(token, sandbox);
     apnsTokenIsSandbox_ = sandbox;

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Data.h"
 #include "platform/ns/Error.h"
 #include "platform/ns/Notification.h"
@@ -150,13 +150,13 @@ private:
     uint64_t messageObserver_ = 0;
 
     // Read from any thread (token()); written on the main queue.
-    mutable std::mutex mutex_;
-    std::string ncmSenderID_;
-    std::string ncmAppID_;
-    std::optional<ns::Data> apnsTokenData_;
-    std::optional<std::string> apnsToken_;
-    bool apnsTokenIsSandbox_ = false;
-    std::optional<std::string> defaultNCMToken_;
+    mutable dispatch::Mutex mutex_;
+    std::string ncmSenderID_ GUARDED_BY(mutex_);
+    std::string ncmAppID_ GUARDED_BY(mutex_);
+    std::optional<ns::Data> apnsTokenData_ GUARDED_BY(mutex_);
+    std::optional<std::string> apnsToken_ GUARDED_BY(mutex_);
+    bool apnsTokenIsSandbox_ GUARDED_BY(mutex_) = false;
+    std::optional<std::string> defaultNCMToken_ GUARDED_BY(mutex_);
 
     // Main queue only.
     bool isFetchingDefaultToken_ = false;

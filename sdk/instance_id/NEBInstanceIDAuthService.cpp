@@ -101,13 +101,13 @@ void NEBInstanceIDAuthService::stopCheckinRequest() {
 std::optional<std::string> NEBInstanceIDAuthService::cachedIIDAuthTokenForAuthorizedEntity(
     const std::string& entity) {
     {
-        std::lock_guard lock(tokensMutex_);
+        dispatch::Lock lock(tokensMutex_);
         auto found = authTokenBySenderID_.find(entity);
         if (found != authTokenBySenderID_.end()) return found->second;
     }
     auto stored = store_->tokenWithAuthorizedEntity(entity, kNEBInstanceIDAllScopeIdentifier);
     if (stored) {
-        std::lock_guard lock(tokensMutex_);
+        dispatch::Lock lock(tokensMutex_);
         authTokenBySenderID_[entity] = *stored;
     }
     return stored;
@@ -118,6 +118,6 @@ void NEBInstanceIDAuthService::saveIIDAuthToken(const std::string& token,
     if (cachedIIDAuthTokenForAuthorizedEntity(entity) == token) return;
     store_->saveToken(token, entity, kNEBInstanceIDAllScopeIdentifier);
     // The next request for this entity must carry the new token, not the one read before.
-    std::lock_guard lock(tokensMutex_);
+    dispatch::Lock lock(tokensMutex_);
     authTokenBySenderID_[entity] = token;
 }

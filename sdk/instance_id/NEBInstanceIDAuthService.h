@@ -4,10 +4,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "sdk/core/NEBServices.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinService.h"
 #include "sdk/instance_id/NEBInstanceIDStore.h"
@@ -58,8 +58,8 @@ private:
     std::shared_ptr<const NEBServices> services_;
     std::shared_ptr<NEBInstanceIDStore> store_;
     std::shared_ptr<NEBInstanceIDCheckinService> checkinService_;
-    std::mutex tokensMutex_;
-    std::map<std::string, std::string> authTokenBySenderID_;
+    dispatch::Mutex tokensMutex_;
+    std::map<std::string, std::string> authTokenBySenderID_ GUARDED_BY(tokensMutex_);
     // Main queue only.
     bool isCheckinInProgress_ = false;
     int64_t nextScheduledCheckinIntervalSeconds_ = 0;

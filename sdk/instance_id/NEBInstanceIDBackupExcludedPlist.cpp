@@ -15,12 +15,12 @@ constexpr mode_t kPlistMode = 0600;
 NEBInstanceIDBackupExcludedPlist::NEBInstanceIDBackupExcludedPlist(
     std::string fileName, std::string applicationSupportSubDirectory)
     : fileName_(std::move(fileName)), subDirectory_(std::move(applicationSupportSubDirectory)) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     inApplicationSupport_ = moveToApplicationSupportSubDirectoryLocked();
 }
 
 bool NEBInstanceIDBackupExcludedPlist::fileInApplicationSupport() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return inApplicationSupport_;
 }
 
@@ -34,12 +34,12 @@ std::string NEBInstanceIDBackupExcludedPlist::pathInDocuments() const {
 }
 
 std::string NEBInstanceIDBackupExcludedPlist::plistPath() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return inApplicationSupport_ ? pathInApplicationSupport() : pathInDocuments();
 }
 
 bool NEBInstanceIDBackupExcludedPlist::moveToApplicationSupportSubDirectory() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     inApplicationSupport_ = moveToApplicationSupportSubDirectoryLocked();
     return inApplicationSupport_;
 }
@@ -67,7 +67,7 @@ bool NEBInstanceIDBackupExcludedPlist::moveToApplicationSupportSubDirectoryLocke
 }
 
 ns::Status NEBInstanceIDBackupExcludedPlist::writeDictionary(const ns::Dictionary& dictionary) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::string path = inApplicationSupport_ ? pathInApplicationSupport() : pathInDocuments();
     auto written = ns::PropertyListSerialization::writeFileAtomically(
         path, ns::Value(dictionary), ns::PropertyListSerialization::Format::Binary, kPlistMode);
@@ -89,7 +89,7 @@ ns::Status NEBInstanceIDBackupExcludedPlist::writeDictionary(const ns::Dictionar
 }
 
 ns::Status NEBInstanceIDBackupExcludedPlist::deleteFile() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     cached_.reset();
     std::string path = inApplicationSupport_ ? pathInApplicationSupport() : pathInDocuments();
     auto& files = ns::FileManager::defaultManager();
@@ -98,7 +98,7 @@ ns::Status NEBInstanceIDBackupExcludedPlist::deleteFile() {
 }
 
 std::optional<ns::Dictionary> NEBInstanceIDBackupExcludedPlist::contentAsDictionary() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (cached_) return cached_;
     std::string path = inApplicationSupport_ ? pathInApplicationSupport() : pathInDocuments();
     if (!ns::FileManager::defaultManager().fileExists(path)) return std::nullopt;
@@ -109,7 +109,7 @@ std::optional<ns::Dictionary> NEBInstanceIDBackupExcludedPlist::contentAsDiction
 }
 
 bool NEBInstanceIDBackupExcludedPlist::doesFileExist() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::string path = inApplicationSupport_ ? pathInApplicationSupport() : pathInDocuments();
     return ns::FileManager::defaultManager().fileExists(path);
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Result.h"
 #include "platform/ns/Value.h"
 
@@ -34,7 +34,7 @@ private:
 
     const std::string fileName_;
     const std::string subDirectory_;
-    mutable std::mutex mutex_;
-    bool inApplicationSupport_ = false;
-    std::optional<ns::Dictionary> cached_;
+    mutable dispatch::Mutex mutex_;
+    bool inApplicationSupport_ GUARDED_BY(mutex_) = false;
+    std::optional<ns::Dictionary> cached_ GUARDED_BY(mutex_);
 };

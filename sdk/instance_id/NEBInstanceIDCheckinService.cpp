@@ -56,8 +56,8 @@ NEBInstanceIDCheckinService::NEBInstanceIDCheckinService(
 
 namespace {
 
-std::mutex& testBlockMutex() {
-    static auto* mutex = new std::mutex;
+dispatch::Mutex& testBlockMutex() {
+    static auto* mutex = new dispatch::Mutex;
     return *mutex;
 }
 
@@ -67,7 +67,7 @@ NEBInstanceIDCheckinService::TestBlock& testBlock() {
 }
 
 NEBInstanceIDCheckinService::TestBlock currentTestBlock() {
-    std::lock_guard lock(testBlockMutex());
+    dispatch::Lock lock(testBlockMutex());
     return testBlock();
 }
 
@@ -79,12 +79,12 @@ NEBInstanceIDCheckinService::~NEBInstanceIDCheckinService() {
 }
 
 void NEBInstanceIDCheckinService::setCheckinTestBlock(TestBlock block) {
-    std::lock_guard lock(testBlockMutex());
+    dispatch::Lock lock(testBlockMutex());
     testBlock() = std::move(block);
 }
 
 NEBInstanceIDCheckinService::Preferences NEBInstanceIDCheckinService::checkinPreferences() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return preferences_;
 }
 
@@ -234,7 +234,7 @@ void NEBInstanceIDCheckinService::handleResponse(std::optional<ns::Data> body,
     fresh->setHasPreCachedAuthCredentials(repeated);
     Preferences published = fresh;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         preferences_ = published;
     }
     auto cache = cache_.lock();
@@ -254,7 +254,7 @@ void NEBInstanceIDCheckinService::handleResponse(std::optional<ns::Data> body,
     }
     NEBInstanceIDLoggerError("STOP!! Will reset deviceID from memory.");
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         auto cleared = std::make_shared<NEBInstanceIDCheckinPreferences>(*fresh);
         cleared->reset();
         preferences_ = cleared;

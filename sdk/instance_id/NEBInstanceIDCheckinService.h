@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/net/URLSessionTask.h"
 #include "platform/ns/Error.h"
 #include "platform/ns/Result.h"
@@ -68,7 +68,7 @@ private:
                         const Completion& completion);
 
     std::weak_ptr<NEBInstanceIDCheckinCache> cache_;
-    mutable std::mutex mutex_;
-    Preferences preferences_;
+    mutable dispatch::Mutex mutex_;
+    Preferences preferences_ GUARDED_BY(mutex_);
     NEBRequestSession session_;
 };

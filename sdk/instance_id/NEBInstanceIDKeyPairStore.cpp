@@ -30,7 +30,7 @@ std::string NEBInstanceIDKeyPairStore::appIDKeyWithSubtype(std::string_view subt
 }
 
 ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> NEBInstanceIDKeyPairStore::loadKeyPair() {
-    std::lock_guard lock(mutex_);
+    dispatch::ScopedLock lock(mutex_);
     if (keyPair_ && keyPair_->isValid()) return keyPair_;
     if (keychainEntitlementsErrorCount_ >= kMaxEntitlementFailures) {
         return lastLoadError_.value_or(
@@ -73,7 +73,7 @@ ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>> NEBInstanceIDKeyPairStore::loa
 
 ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>>
 NEBInstanceIDKeyPairStore::validCachedKeyPairWithSubtype(std::string_view subtype) {
-    std::lock_guard lock(mutex_);
+    dispatch::ScopedLock lock(mutex_);
     auto contents = plist_->contentAsDictionary();
     if (contents && contents->contains(creationTimeKeyWithSubtype(subtype))) {
         return NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(
@@ -86,7 +86,7 @@ NEBInstanceIDKeyPairStore::validCachedKeyPairWithSubtype(std::string_view subtyp
 ns::Result<std::shared_ptr<NEBInstanceIDKeyPair>>
 NEBInstanceIDKeyPairStore::generateAndSaveKeyWithSubtype(std::string_view subtype,
                                                          int64_t creationTime) {
-    std::lock_guard lock(mutex_);
+    dispatch::ScopedLock lock(mutex_);
     auto generated = NEBInstanceIDKeyPair::generateRSA2048KeyPair(
         keychain_, privateTagWithSubtype(subtype), publicTagWithSubtype(subtype));
     if (!generated.ok() || !(*generated)->isValid()) {
@@ -111,7 +111,7 @@ NEBInstanceIDKeyPairStore::generateAndSaveKeyWithSubtype(std::string_view subtyp
 }
 
 ns::Status NEBInstanceIDKeyPairStore::deleteSavedKeyPairWithSubtype(std::string_view subtype) {
-    std::lock_guard lock(mutex_);
+    dispatch::ScopedLock lock(mutex_);
     return deleteSavedKeyPairLocked(subtype);
 }
 
@@ -137,7 +137,7 @@ ns::Status NEBInstanceIDKeyPairStore::deleteSavedKeyPairLocked(std::string_view 
 }
 
 bool NEBInstanceIDKeyPairStore::hasCachedKeyPairs() {
-    std::lock_guard lock(mutex_);
+    dispatch::ScopedLock lock(mutex_);
     auto stored = NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(
         keychain_, privateTagWithSubtype(""), publicTagWithSubtype(""));
     if (!stored.ok()) {
@@ -153,12 +153,12 @@ bool NEBInstanceIDKeyPairStore::hasCachedKeyPairs() {
 }
 
 ns::Status NEBInstanceIDKeyPairStore::removeKeyPairCreationTimePlist() {
-    std::lock_guard lock(mutex_);
+    dispatch::ScopedLock lock(mutex_);
     return plist_->deleteFile();
 }
 
 ns::Result<std::string> NEBInstanceIDKeyPairStore::appIdentity() {
-    std::lock_guard lock(mutex_);
+    dispatch::ScopedLock lock(mutex_);
     auto loaded = loadKeyPair();
     if (loaded.ok()) {
         auto identity = NEBInstanceIDKeyPair::appIdentityWithKeyPair(**loaded);

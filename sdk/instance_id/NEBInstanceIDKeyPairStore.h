@@ -1,10 +1,10 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Result.h"
 #include "sdk/instance_id/NEBInstanceIDBackupExcludedPlist.h"
 #include "sdk/instance_id/NEBInstanceIDKeyPair.h"
@@ -37,12 +37,12 @@ public:
         std::string_view subtype, int64_t creationTime);
 
 private:
-    ns::Status deleteSavedKeyPairLocked(std::string_view subtype);
+    ns::Status deleteSavedKeyPairLocked(std::string_view subtype) REQUIRES(mutex_);
 
     sec::Keychain& keychain_;
-    std::recursive_mutex mutex_;
-    std::shared_ptr<NEBInstanceIDBackupExcludedPlist> plist_;
-    std::shared_ptr<NEBInstanceIDKeyPair> keyPair_;
-    int keychainEntitlementsErrorCount_ = 0;
-    std::optional<ns::Error> lastLoadError_;
+    dispatch::RecursiveMutex mutex_;
+    std::shared_ptr<NEBInstanceIDBackupExcludedPlist> plist_ GUARDED_BY(mutex_);
+    std::shared_ptr<NEBInstanceIDKeyPair> keyPair_ GUARDED_BY(mutex_);
+    int keychainEntitlementsErrorCount_ GUARDED_BY(mutex_) = 0;
+    std::optional<ns::Error> lastLoadError_ GUARDED_BY(mutex_);
 };

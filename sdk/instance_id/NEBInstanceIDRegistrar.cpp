@@ -7,7 +7,7 @@
 std::shared_ptr<NEBInstanceIDRegistrationClient>
 NEBInstanceIDRegistrar::registrationClientForAuthorizedEntity(const std::string& entity,
                                                               const std::string& scope) const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     auto found = clients_.find(
         NEBInstanceIDRegistrationClient::registrationClientKeyWithAuthorizedEntity(entity, scope));
     return found == clients_.end() ? nullptr : found->second;
@@ -18,7 +18,7 @@ std::shared_ptr<NEBInstanceIDRegistrationClient> NEBInstanceIDRegistrar::clientF
     const std::shared_ptr<NEBInstanceIDKeyPair>& keyPair, const ns::Dictionary& options) {
     std::string key =
         NEBInstanceIDRegistrationClient::registrationClientKeyWithAuthorizedEntity(entity, scope);
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     auto& client = clients_[key];
     if (!client) {
         client =
@@ -72,7 +72,7 @@ void NEBInstanceIDRegistrar::deleteTokenWithAuthorizedEntity(
 void NEBInstanceIDRegistrar::stopAllRequests() {
     std::map<std::string, std::shared_ptr<NEBInstanceIDRegistrationClient>> clients;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         clients = clients_;
     }
     for (const auto& [key, client] : clients) client->stopFetching();

@@ -2,9 +2,9 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "sdk/instance_id/NEBInstanceIDRegistrationClient.h"
 
 class NEBInstanceIDAuthService;
@@ -36,6 +36,7 @@ private:
         const std::shared_ptr<NEBInstanceIDKeyPair>& keyPair, const ns::Dictionary& options);
 
     std::shared_ptr<NEBInstanceIDAuthService> authService_;
-    mutable std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<NEBInstanceIDRegistrationClient>> clients_;
+    mutable dispatch::Mutex mutex_;
+    std::map<std::string, std::shared_ptr<NEBInstanceIDRegistrationClient>> clients_
+        GUARDED_BY(mutex_);
 };

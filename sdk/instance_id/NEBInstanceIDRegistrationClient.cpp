@@ -78,7 +78,7 @@ uint64_t NEBInstanceIDRegistrationClient::requestID() {
 }
 
 void NEBInstanceIDRegistrationClient::setOptionsForFetchingNewToken(ns::Dictionary options) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     options_ = std::move(options);
 }
 
@@ -196,7 +196,7 @@ void NEBInstanceIDRegistrationClient::fetchTokenWithHandler(TokenHandler handler
     body += publicKeyContent(*keyPair_);
     ns::Dictionary options;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         options = options_;
     }
     body += requestContentSuffixFromOptions(options);

@@ -5,11 +5,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Error.h"
 #include "platform/ns/Value.h"
 #include "sdk/core/NEBRequestSession.h"
@@ -100,8 +100,8 @@ private:
     const std::string authorizedEntity_;
     const std::string scope_;
     std::shared_ptr<NEBInstanceIDKeyPair> keyPair_;
-    mutable std::mutex mutex_;
-    ns::Dictionary options_;
+    mutable dispatch::Mutex mutex_;
+    ns::Dictionary options_ GUARDED_BY(mutex_);
     NEBRequestSession session_;
     std::atomic<int32_t> retryCount_{0};
     std::atomic<bool> retryPending_{false};

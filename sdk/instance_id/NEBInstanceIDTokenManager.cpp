@@ -1,6 +1,7 @@
 #include "sdk/instance_id/NEBInstanceIDTokenManager.h"
 
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "sdk/instance_id/NEBInstanceIDAuthService.h"
 #include "sdk/instance_id/NEBInstanceIDErrors.h"
 #include "sdk/instance_id/NEBInstanceIDLogger.h"
@@ -97,6 +98,7 @@ void NEBInstanceIDTokenManager::fetchNewTokenWithAuthorizedEntity(
     const std::string& entity, const std::string& scope,
     std::shared_ptr<NEBInstanceIDKeyPair> keyPair, const ns::Dictionary& options,
     NEBInstanceIDRegistrationClient::TokenHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     std::weak_ptr<NEBInstanceIDTokenManager> weak = weak_from_this();
     registrar_->fetchTokenWithAuthorizedEntity(
         entity, scope, std::move(keyPair), options,
@@ -126,6 +128,7 @@ void NEBInstanceIDTokenManager::deleteTokenWithAuthorizedEntity(
     const std::string& entity, const std::string& scope,
     std::shared_ptr<NEBInstanceIDKeyPair> keyPair,
     NEBInstanceIDRegistrationClient::DeleteHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (store_->tokenWithAuthorizedEntity(entity, scope)) {
         if (store_->cacheTimeForTokenWithAuthorizedEntity(entity, scope) == 0) {
             NEBInstanceIDLoggerError("Invalid 0 cache time for entity: %@, scope: %@", entity,
@@ -144,6 +147,7 @@ ns::Status NEBInstanceIDTokenManager::deleteAllTokensLocally() {
 void NEBInstanceIDTokenManager::deleteAllTokensWithKeyPair(
     std::shared_ptr<NEBInstanceIDKeyPair> keyPair,
     NEBInstanceIDRegistrationClient::DeleteHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!deleteAllTokensLocally().ok()) {
         dispatch::Queue::main().async([handler] {
             if (handler)

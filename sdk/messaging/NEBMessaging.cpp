@@ -71,8 +71,8 @@ const std::vector<std::string>& localeIdentifiers() {
 // The process's facade, never destroyed: its store, socket and timers may still be reached
 // while the program exits.
 struct ProcessFacade {
-    std::mutex mutex;
-    std::shared_ptr<NEBMessaging> facade;
+    dispatch::Mutex mutex;
+    std::shared_ptr<NEBMessaging> facade GUARDED_BY(mutex);
 };
 
 ProcessFacade& processFacade() {
@@ -126,7 +126,7 @@ std::shared_ptr<NEBMessaging> NEBMessaging::messaging() {
     std::shared_ptr<NEBMessaging> facade;
     {
         auto& process = processFacade();
-        std::lock_guard lock(process.mutex);
+        dispatch::Lock lock(process.mutex);
         if (!process.facade) {
             process.facade = std::make_shared<NEBMessaging>(NEBApp::services(), [] {
                 return NEBMessagingCheckinService::credentialsOf(*NEBInstanceID::instanceID());
@@ -140,7 +140,7 @@ std::shared_ptr<NEBMessaging> NEBMessaging::messaging() {
 
 void NEBMessaging::setMessaging(std::shared_ptr<NEBMessaging> messaging) {
     auto& process = processFacade();
-    std::lock_guard lock(process.mutex);
+    dispatch::Lock lock(process.mutex);
     process.facade = std::move(messaging);
 }
 
@@ -243,7 +243,7 @@ void NEBMessaging::addEvent(const std::string& event) {
     bool active = client_ && client_->isConnectionActive();
     std::string line = ns::format("%lld:%d:%d:%@", static_cast<long long>(nowMillis()),
                                   static_cast<int>(networkType()), active ? 1 : 0, event);
-    std::lock_guard lock(eventsMutex_);
+    dispatch::Lock lock(eventsMutex_);
     debugEvents_.push_front(std::move(line));
     if (debugEvents_.size() >= kDebugEventsCapacity) debugEvents_.pop_back();
 }
@@ -254,12 +254,12 @@ void NEBMessaging::dumpEvents(int32_t /*count*/) {
 
 void NEBMessaging::dumpAllEvents() {
     auto self = messaging();
-    std::lock_guard lock(self->eventsMutex_);
+    dispatch::Lock lock(self->eventsMutex_);
     self->debugEvents_.clear();
 }
 
 std::vector<std::string> NEBMessaging::debugEvents() const {
-    std::lock_guard lock(eventsMutex_);
+    dispatch::Lock lock(eventsMutex_);
     return {debugEvents_.begin(), debugEvents_.end()};
 }
 
@@ -477,7 +477,7 @@ void NEBMessaging::disconnect() {
 }
 
 std::string NEBMessaging::defaultNcmToken() const {
-    std::lock_guard lock(tokenMutex_);
+    dispatch::Lock lock(tokenMutex_);
     return defaultNcmToken_;
 }
 
@@ -559,7 +559,7 @@ void NEBMessaging::networkStatusChanged() {
 void NEBMessaging::didReceiveDefaultNCMToken(const ns::Notification& notification) {
     auto token = std::dynamic_pointer_cast<ns::Box<std::string>>(notification.object);
     if (!token) return;
-    std::lock_guard lock(tokenMutex_);
+    dispatch::Lock lock(tokenMutex_);
     defaultNcmToken_ = token->value();
 }
 

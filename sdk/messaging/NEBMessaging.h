@@ -4,12 +4,12 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Error.h"
 #include "platform/ns/Notification.h"
 #include "platform/ns/Value.h"
@@ -189,8 +189,8 @@ private:
     bool isClientSetup_ = false;
     std::string ncmSenderID_;
     std::optional<ns::Data> apnsTokenData_;
-    mutable std::mutex tokenMutex_;  // the token is also read by the topic fronts' callers
-    std::string defaultNcmToken_;
+    mutable dispatch::Mutex tokenMutex_;  // the token is also read by the topic fronts' callers
+    std::string defaultNcmToken_ GUARDED_BY(tokenMutex_);
     std::shared_ptr<NEBMessagingClient> client_;
     std::shared_ptr<NIPReachability> reachability_;
     std::shared_ptr<NEBMessagingDataMessageManager> dataMessageManager_;
@@ -198,8 +198,9 @@ private:
     std::shared_ptr<NEBMessagingRmqManager> rmq2Manager_;
     std::shared_ptr<NEBMessagingReceiver> receiver_;
     std::shared_ptr<NEBMessagingSyncMessageManager> syncMessageManager_;
-    mutable std::mutex eventsMutex_;
-    std::deque<std::string> debugEvents_;
+    mutable dispatch::Mutex eventsMutex_;
+    std::deque<std::string> debugEvents_ GUARDED_BY(eventsMutex_);
+    // Main thread.
     std::set<std::string> loggedMessageIDs_;
     bool keptMessagesHandedOver_ = false;
     std::vector<std::string> deliveredMessageIDs_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 
+#include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Format.h"
 #include "sdk/messaging/NEBMessagingDataMessageManager.h"
@@ -54,6 +55,7 @@ void NEBMessagingClient::answerHandler(const std::optional<ns::Error>& error) {
 }
 
 void NEBMessagingClient::connectWithHandler(ConnectHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (isConnected()) {
         if (handler) handler(errorWithMsgErrorCode(kErrorAlreadyConnected));
         return;
@@ -98,6 +100,7 @@ void NEBMessagingClient::setupConnection() {
 }
 
 void NEBMessagingClient::disconnectWithTryToConnectLater(bool later) {
+    HYB_EXPECT_MAIN_THREAD();
     stayConnected_ = later;
     if (connection_) connection_->signOut();
     mainLoop().cancelPerforms(this, "tryToConnect");
@@ -106,6 +109,7 @@ void NEBMessagingClient::disconnectWithTryToConnectLater(bool later) {
 }
 
 void NEBMessagingClient::retryConnectionImmediately(bool immediately) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!stayConnected_ || !connection_ || connection_->host().empty() ||
         connection_->port() == 0 || connection_->state() != NEBMessagingConnection::kDisconnected) {
         return;
@@ -136,6 +140,7 @@ bool NEBMessagingClient::isConnectionActive() const {
 }
 
 void NEBMessagingClient::sendMessage(pb::MessageLite& message) {
+    HYB_EXPECT_MAIN_THREAD();
     if (connection_) connection_->sendProto(message);
 }
 
@@ -144,6 +149,7 @@ void NEBMessagingClient::sendOnConnectOrDrop(std::unique_ptr<pb::MessageLite> me
 }
 
 void NEBMessagingClient::teardown() {
+    HYB_EXPECT_MAIN_THREAD();
     stayConnected_ = false;
     connectHandler_ = nullptr;
     if (connection_) connection_->teardown();
@@ -164,6 +170,7 @@ void NEBMessagingClient::cancelAllRequests() {
 void NEBMessagingClient::updateSubscriptionWithToken(
     const std::string& token, const std::string& topic, const ns::Dictionary& options,
     bool shouldDelete, std::function<void(std::optional<ns::Error>)> handler) {
+    HYB_EXPECT_MAIN_THREAD();
     // The outcome is logged before the caller hears it.
     handler = [topic, shouldDelete, handler = std::move(handler)](std::optional<ns::Error> error) {
         if (error) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Object.h"
@@ -79,6 +80,7 @@ void NEBMessagingDataMessageManager::setDeviceAuthID(std::string deviceAuthID,
 
 std::optional<ns::Dictionary> NEBMessagingDataMessageManager::processPacket(
     const mcs::McsDataMessageStanza& stanza) {
+    HYB_EXPECT_MAIN_THREAD();
     if (stanza.category() == "com.nebula.msg" || stanza.category() == "com.nebula.mcs.service" ||
         stanza.from() == NEBMessagingServiceHosts::serviceSenderAddress()) {
         return std::nullopt;
@@ -137,6 +139,7 @@ ns::Dictionary NEBMessagingDataMessageManager::parseDataMessage(
 
 void NEBMessagingDataMessageManager::didReceiveDataMessageStanza(
     const mcs::McsDataMessageStanza& stanza, Arrival arrival) {
+    HYB_EXPECT_MAIN_THREAD();
     bool awaitsConfirmation = false;
     if (auto parsed = processPacket(stanza); parsed && !parsed->empty()) {
         awaitsConfirmation = didReceiveParsedMessage(std::move(*parsed), arrival);
@@ -212,6 +215,7 @@ int64_t NEBMessagingDataMessageManager::addData(const ns::Dictionary& data,
 }
 
 void NEBMessagingDataMessageManager::sendDataMessageStanza(ns::Dictionary& message) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Value* ttlValue =
         message.contains("nebula.ttl") ? &message.at("nebula.ttl") : nullptr;
     const ns::Value* toValue = message.contains("nebula.to") ? &message.at("nebula.to") : nullptr;
@@ -317,6 +321,7 @@ void NEBMessagingDataMessageManager::didSendDataMessageStanza(
 
 void NEBMessagingDataMessageManager::resendMessagesWithConnection(
     NEBMessagingConnection& connection) {
+    HYB_EXPECT_MAIN_THREAD();
     auto store = rmq2Manager_.lock();
     if (!store) return;
     std::vector<std::string> expired;

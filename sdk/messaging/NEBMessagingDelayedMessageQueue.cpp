@@ -1,6 +1,7 @@
 #include "sdk/messaging/NEBMessagingDelayedMessageQueue.h"
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
 
@@ -25,6 +26,7 @@ NEBMessagingDelayedMessageQueue::~NEBMessagingDelayedMessageQueue() {
 }
 
 bool NEBMessagingDelayedMessageQueue::queueMessage(const mcs::McsDataMessageStanza& message) {
+    HYB_EXPECT_MAIN_THREAD();
     // Only the in-memory list is bounded: stored messages are merely counted here.
     if (message.ttl() != 0) {
         persistedMessageCount_ += 1;
@@ -40,6 +42,7 @@ bool NEBMessagingDelayedMessageQueue::queueMessage(const mcs::McsDataMessageStan
 }
 
 std::vector<mcs::McsDataMessageStanza> NEBMessagingDelayedMessageQueue::removeDelayedMessages() {
+    HYB_EXPECT_MAIN_THREAD();
     cancelTimeout();
     std::vector<mcs::McsDataMessageStanza> result;
     if (messageCount() == 0) return result;
@@ -61,6 +64,7 @@ std::vector<mcs::McsDataMessageStanza> NEBMessagingDelayedMessageQueue::removeDe
 }
 
 void NEBMessagingDelayedMessageQueue::sendMessages() {
+    HYB_EXPECT_MAIN_THREAD();
     if (sendDelayedMessagesHandler_) sendDelayedMessagesHandler_(removeDelayedMessages());
 }
 

@@ -32,7 +32,7 @@ NEBMessagingDevice::~NEBMessagingDevice() {
 
 void NEBMessagingDevice::startListening() {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         if (listening_) return;
         listening_ = true;
     }
@@ -41,7 +41,7 @@ void NEBMessagingDevice::startListening() {
                        [this](const ns::Notification& note) { keyboardDidShow(note); });
     center.addObserver(this, kNEBMessagingKeyboardWillHideNotification, nullptr,
                        [this](const ns::Notification&) {
-                           std::lock_guard lock(mutex_);
+                           dispatch::Lock lock(mutex_);
                            keyboardSize_ = {};
                        });
 }
@@ -53,7 +53,7 @@ void NEBMessagingDevice::keyboardDidShow(const ns::Notification& notification) {
     if (!size && notification.userInfo.contains(kNEBMessagingKeyboardBoundsKey)) {
         size = sizeOf(notification.userInfo.at(kNEBMessagingKeyboardBoundsKey));
     }
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     keyboardSize_ = size.value_or(ui::Size{});
 }
 
@@ -62,13 +62,13 @@ ui::Device& NEBMessagingDevice::platformDevice() const {
 }
 
 std::string NEBMessagingDevice::modelVersion() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!machineName_) machineName_ = sys::DeviceFacts::current().machine();
     return *machineName_;
 }
 
 uint64_t NEBMessagingDevice::iPhoneOSVersion() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (iPhoneOSVersion_ != UINT64_MAX) return iPhoneOSVersion_;
     const std::string version = platformDevice().systemVersion();
     uint64_t weights[] = {10000, 100, 1};
@@ -109,6 +109,6 @@ bool NEBMessagingDevice::proximityState() const {
 }
 
 ui::Size NEBMessagingDevice::keyboardSize() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return keyboardSize_;
 }

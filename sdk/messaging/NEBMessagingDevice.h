@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/SharedInstance.h"
 #include "platform/ui/Geometry.h"
@@ -62,9 +62,9 @@ private:
     void startListening();
     void keyboardDidShow(const ns::Notification& notification);
 
-    mutable std::mutex mutex_;
-    std::optional<std::string> machineName_;
-    uint64_t iPhoneOSVersion_ = UINT64_MAX;  // all ones until computed
-    ui::Size keyboardSize_;
-    bool listening_ = false;
+    mutable dispatch::Mutex mutex_;
+    std::optional<std::string> machineName_ GUARDED_BY(mutex_);
+    uint64_t iPhoneOSVersion_ GUARDED_BY(mutex_) = UINT64_MAX;  // all ones until computed
+    ui::Size keyboardSize_ GUARDED_BY(mutex_);
+    bool listening_ GUARDED_BY(mutex_) = false;
 };

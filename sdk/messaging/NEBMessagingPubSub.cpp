@@ -1,6 +1,7 @@
 #include "sdk/messaging/NEBMessagingPubSub.h"
 
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
@@ -51,11 +52,13 @@ bool NEBMessagingPubSub::verifyPubSubOptions(const ns::Dictionary& options) {
 
 void NEBMessagingPubSub::subscribeWithToken(const std::string& token, const std::string& topic,
                                             const ns::Dictionary& options, Handler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     update(token, topic, options, false, std::move(handler));
 }
 
 void NEBMessagingPubSub::unsubscribeWithToken(const std::string& token, const std::string& topic,
                                               const ns::Dictionary& options, Handler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     update(token, topic, options, true, std::move(handler));
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/UserDefaults.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
@@ -32,11 +33,13 @@ NEBMessagingPubSubCache::NEBMessagingPubSubCache(std::weak_ptr<NEBMessagingPubSu
       allTopics_(readTopics(kNEBMessagingAllTopicsKey)),
       subscribedTopics_(readTopics(kNEBMessagingSubscribedTopicsKey)) {}
 
-void NEBMessagingPubSubCache::updateSet(ns::Dictionary& set, const std::string& topic,
-                                        const char* key, bool shouldRemove) {
+void NEBMessagingPubSubCache::updateSet(const std::string& topic, const char* key,
+                                        bool shouldRemove) {
     ns::Dictionary snapshot;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
+        ns::Dictionary& set =
+            std::string_view(key) == kNEBMessagingAllTopicsKey ? allTopics_ : subscribedTopics_;
         if (shouldRemove) {
             set.erase(topic);
         } else {
@@ -48,21 +51,23 @@ void NEBMessagingPubSubCache::updateSet(ns::Dictionary& set, const std::string& 
 }
 
 void NEBMessagingPubSubCache::addTopic(const std::string& topic) {
-    updateSet(allTopics_, topic, kNEBMessagingAllTopicsKey, false);
+    HYB_EXPECT_MAIN_THREAD();
+    updateSet(topic, kNEBMessagingAllTopicsKey, false);
     scheduleSync(true);
 }
 
 void NEBMessagingPubSubCache::removeTopic(const std::string& topic) {
-    updateSet(allTopics_, topic, kNEBMessagingAllTopicsKey, true);
+    HYB_EXPECT_MAIN_THREAD();
+    updateSet(topic, kNEBMessagingAllTopicsKey, true);
     scheduleSync(true);
 }
 
 void NEBMessagingPubSubCache::didSubscribeToTopic(const std::string& topic) {
-    updateSet(subscribedTopics_, topic, kNEBMessagingSubscribedTopicsKey, false);
+    updateSet(topic, kNEBMessagingSubscribedTopicsKey, false);
 }
 
 void NEBMessagingPubSubCache::didUnsubscribeFromTopic(const std::string& topic) {
-    updateSet(subscribedTopics_, topic, kNEBMessagingSubscribedTopicsKey, true);
+    updateSet(topic, kNEBMessagingSubscribedTopicsKey, true);
 }
 
 std::string NEBMessagingPubSubCache::cacheKeyForTopic(const std::string& topic,
@@ -106,6 +111,7 @@ int64_t NEBMessagingPubSubCache::calculateNextSyncTimestampMillis() const {
 }
 
 void NEBMessagingPubSubCache::scheduleSync(bool immediately) {
+    HYB_EXPECT_MAIN_THREAD();
     int64_t now = nowMillis();
     int64_t next = calculateNextSyncTimestampMillis();
     std::weak_ptr<NEBMessagingPubSubCache> weak = weak_from_this();
@@ -124,7 +130,7 @@ void NEBMessagingPubSubCache::scheduleSync(bool immediately) {
 }
 
 std::vector<std::string> NEBMessagingPubSubCache::topicsToSubscribeTo() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::vector<std::string> topics;
     for (const auto& [topic, time] : allTopics_) {
         if (!subscribedTopics_.contains(topic)) topics.push_back(topic);
@@ -133,7 +139,7 @@ std::vector<std::string> NEBMessagingPubSubCache::topicsToSubscribeTo() const {
 }
 
 std::vector<std::string> NEBMessagingPubSubCache::topicsToUnsubscribeFrom() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::vector<std::string> topics;
     for (const auto& [topic, time] : subscribedTopics_) {
         if (!allTopics_.contains(topic)) topics.push_back(topic);
@@ -142,6 +148,7 @@ std::vector<std::string> NEBMessagingPubSubCache::topicsToUnsubscribeFrom() cons
 }
 
 void NEBMessagingPubSubCache::synchronizeTopics(bool immediately) {
+    HYB_EXPECT_MAIN_THREAD();
     auto subscribe = topicsToSubscribeTo();
     auto unsubscribe = topicsToUnsubscribeFrom();
     std::string token = token_ ? token_() : "";
@@ -188,11 +195,11 @@ void NEBMessagingPubSubCache::synchronizeTopics(bool immediately) {
 }
 
 ns::Dictionary NEBMessagingPubSubCache::allTopics() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return allTopics_;
 }
 
 ns::Dictionary NEBMessagingPubSubCache::subscribedTopics() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return subscribedTopics_;
 }

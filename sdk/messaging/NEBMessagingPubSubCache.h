@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Value.h"
 
 class NEBMessagingPubSub;
@@ -59,14 +59,15 @@ public:
     int32_t unsubscribeTopicsSyncCount() const { return unsubscribeTopicsSyncCount_; }
 
 private:
-    void updateSet(ns::Dictionary& set, const std::string& topic, const char* key,
-                   bool shouldRemove);
+    // The set kept under `key` (all or subscribed topics) and its copy in the defaults.
+    void updateSet(const std::string& topic, const char* key, bool shouldRemove);
 
     std::weak_ptr<NEBMessagingPubSub> pubsub_;
     TokenSource token_;
-    mutable std::mutex mutex_;
-    ns::Dictionary allTopics_;
-    ns::Dictionary subscribedTopics_;
+    mutable dispatch::Mutex mutex_;
+    ns::Dictionary allTopics_ GUARDED_BY(mutex_);
+    ns::Dictionary subscribedTopics_ GUARDED_BY(mutex_);
+    // Main thread.
     int64_t lastSyncTimestampMillis_ = 0;
     int64_t nextScheduledSyncTimestampMillis_ = 0;
     int32_t subscribeTopicsSyncCount_ = 0;

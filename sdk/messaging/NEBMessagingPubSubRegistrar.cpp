@@ -9,7 +9,7 @@ void NEBMessagingPubSubRegistrar::updateSubscriptionToTopic(
         NEBMessagingPubsubRegistrationClient::pubsubRegistrationKeyWithToken(token, topic, options);
     std::shared_ptr<NEBMessagingPubsubRegistrationClient> client;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         auto& slot = pubsubClientsMap_[key];
         if (!slot) {
             slot = std::make_shared<NEBMessagingPubsubRegistrationClient>(checkinService_, token,
@@ -25,6 +25,6 @@ void NEBMessagingPubSubRegistrar::updateSubscriptionToTopic(
 }
 
 void NEBMessagingPubSubRegistrar::stopAllSubscriptionRequests() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     for (auto& [key, client] : pubsubClientsMap_) client->cancelAnyOngoingOperation();
 }

@@ -2,9 +2,9 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "sdk/messaging/NEBMessagingPubsubRegistrationClient.h"
 
 // Keeps one registration client per token, topic and options, and refuses a second request
@@ -26,6 +26,7 @@ public:
 private:
     std::shared_ptr<NEBMessagingCheckinService> checkinService_;
     const NEBRequestLimits limits_;
-    std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<NEBMessagingPubsubRegistrationClient>> pubsubClientsMap_;
+    dispatch::Mutex mutex_;
+    std::map<std::string, std::shared_ptr<NEBMessagingPubsubRegistrationClient>> pubsubClientsMap_
+        GUARDED_BY(mutex_);
 };

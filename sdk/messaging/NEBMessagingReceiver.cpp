@@ -3,9 +3,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <mutex>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/FoundationVersion.h"
 #include "platform/ns/NotificationQueue.h"
 #include "platform/ui/Application.h"
@@ -41,6 +42,7 @@ bool NEBMessagingReceiver::canDeliver() const {
 
 bool NEBMessagingReceiver::didReceiveMessage(ns::Dictionary message,
                                              const std::string& identifier) {
+    HYB_EXPECT_MAIN_THREAD();
     if (identifier.empty()) nextMessageID();  // the id only numbers messages in the log
     if (newerSystem_) return scheduleIos10NotificationForMessage(std::move(message), identifier);
     scheduleNotificationForMessage(std::move(message));
@@ -76,6 +78,7 @@ void NEBMessagingReceiver::scheduleNotificationForMessage(ns::Dictionary message
 
 void NEBMessagingReceiver::willSendDataMessageWithID(const std::string& messageID,
                                                      const std::optional<ns::Error>& error) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!error) return;
     announce(kNEBMessagingSendErrorNotification,
              ns::Dictionary{{kNEBMessagingMessageIDKey, ns::Value(messageID)},
@@ -83,18 +86,20 @@ void NEBMessagingReceiver::willSendDataMessageWithID(const std::string& messageI
 }
 
 void NEBMessagingReceiver::didSendDataMessageWithID(const std::string& messageID) {
+    HYB_EXPECT_MAIN_THREAD();
     announce(kNEBMessagingSendSuccessNotification,
              ns::Dictionary{{kNEBMessagingMessageIDKey, ns::Value(messageID)}});
 }
 
 void NEBMessagingReceiver::didDeleteMessagesOnServer() {
+    HYB_EXPECT_MAIN_THREAD();
     announce(kNEBMessagingMessagesDeletedNotification, {});
 }
 
 std::string NEBMessagingReceiver::nextMessageID() {
-    static std::mutex mutex;
+    static dispatch::Mutex mutex;
     static int32_t counter = 0;
-    std::lock_guard lock(mutex);
+    dispatch::Lock lock(mutex);
     // Numbers start again at 1 rather than running past the largest 32-bit value.
     counter = counter == std::numeric_limits<int32_t>::max() ? 1 : counter + 1;
     return "msg-" + std::to_string(counter);

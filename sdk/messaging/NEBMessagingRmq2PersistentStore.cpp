@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Sandbox.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
@@ -230,6 +231,7 @@ void NEBMessagingRmq2PersistentStore::logError() {
 bool NEBMessagingRmq2PersistentStore::saveMessageWithRmqId(int64_t rmqId, int tag,
                                                            const std::string& data,
                                                            std::optional<ns::Error>* error) {
+    HYB_EXPECT_MAIN_THREAD();
     sqlite3_stmt* s =
         cached("INSERT INTO outgoingRmqMessages (rmq_id, type, data) VALUES (?, ?, ?)");
     if (!s) {
@@ -300,6 +302,7 @@ void NEBMessagingRmq2PersistentStore::scanOutgoingRmqMessagesWithRmqIds(
 
 int NEBMessagingRmq2PersistentStore::deleteMessagesFromTable(
     const std::string& table, const std::vector<std::string>& rmqIds) {
+    HYB_EXPECT_MAIN_THREAD();
     if (rmqIds.empty()) return 0;
     const bool text = isTextKeyed(table);
     int deleted = 0;
@@ -464,6 +467,7 @@ bool NEBMessagingRmq2PersistentStore::saveSyncMessageWithRmqID(const std::string
                                                                int64_t expirationTime,
                                                                bool apnsReceived, bool mcsReceived,
                                                                std::optional<ns::Error>* error) {
+    HYB_EXPECT_MAIN_THREAD();
     Statement s = prepare(
         "INSERT INTO incomingSyncMessages (rmq_id, expiration_ts, apns_recv, mcs_recv) VALUES "
         "(?, ?, ?, ?)");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/dispatch/QueueContract.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
 
 NEBMessagingRmqManager::NEBMessagingRmqManager(const std::string& databaseName)
@@ -37,6 +38,7 @@ std::optional<int64_t> NEBMessagingRmqManager::parseRmqId(const std::string& tex
 
 bool NEBMessagingRmqManager::saveRmqMessage(pb::MessageLite& message,
                                             std::optional<ns::Error>* error) {
+    HYB_EXPECT_MAIN_THREAD();
     auto persistentId = NEBMessagingPersistentIdOfProto(message);
     if (!persistentId || persistentId->empty()) {
         persistentId = std::to_string(nextRmqId());
@@ -56,6 +58,7 @@ void NEBMessagingRmqManager::saveLastOutgoingRmqId(int64_t rmqId) {
 }
 
 int NEBMessagingRmqManager::removeRmqMessagesWithRmqIds(const std::vector<std::string>& rmqIds) {
+    HYB_EXPECT_MAIN_THREAD();
     if (rmqIds.empty()) return 0;
     // Only ids this device handed out may raise the floor: anything else in an acknowledgement
     // (text, or a number above the counter) would make the counter skip or wrap.
@@ -75,6 +78,7 @@ int NEBMessagingRmqManager::removeRmqMessagesWithRmqIds(const std::vector<std::s
 
 void NEBMessagingRmqManager::scanWithRmqMessageHandler(
     const RmqMessageHandler& rmqMessageHandler, const DataMessageHandler& dataMessageHandler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!rmqMessageHandler && !dataMessageHandler) return;
     store_->scanOutgoingRmqMessagesWithHandler(
         [&](int64_t rmqId, int8_t tag, const std::string& data) {

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/QueueContract.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
@@ -29,11 +30,13 @@ NEBMessagingSyncMessageManager::NEBMessagingSyncMessageManager(
     : rmqManager_(std::move(rmqManager)) {}
 
 bool NEBMessagingSyncMessageManager::didReceiveAPNSSyncMessage(const ns::Dictionary& message) {
+    HYB_EXPECT_MAIN_THREAD();
     return didReceiveSyncMessage(message, true, false);
 }
 
 bool NEBMessagingSyncMessageManager::didReceiveMCSSyncMessage(const ns::Dictionary& message,
                                                               Copy copy) {
+    HYB_EXPECT_MAIN_THREAD();
     if (copy == Copy::KeptSocketCopy) {
         auto found = message.find(kMessageIDKey);
         std::string rmqID = found == message.end() ? "" : found->second.stringValue();
@@ -93,6 +96,7 @@ int64_t NEBMessagingSyncMessageManager::expirationTimeForSyncMessage(
 }
 
 void NEBMessagingSyncMessageManager::removeExpiredSyncMessages() {
+    HYB_EXPECT_MAIN_THREAD();
     std::optional<ns::Error> error;
     int deleted = rmqManager_->deleteExpiredOrFinishedSyncMessages(&error);
     if (error) {

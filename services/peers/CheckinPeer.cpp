@@ -8,7 +8,7 @@ CheckinPeer::CheckinPeer(HttpsServer& server) : server_(server) {
     answers_.push_back(HttpResponse::text(503, "unscripted"));
     frontUsed_ = true;
     server_.on("POST", "/checkin", [this](const HttpRequest&) {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         HttpResponse response = answers_.front();
         if (answers_.size() > 1) {
             answers_.pop_front();
@@ -20,7 +20,7 @@ CheckinPeer::CheckinPeer(HttpsServer& server) : server_(server) {
 }
 
 void CheckinPeer::answer(HttpResponse response) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (answers_.size() == 1 && frontUsed_) answers_.clear();
     frontUsed_ = false;
     answers_.push_back(std::move(response));

@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Value.h"
 #include "services/peers/HttpsServer.h"
 
@@ -35,9 +35,9 @@ public:
 
 private:
     HttpsServer& server_;
-    std::mutex mutex_;
-    std::deque<HttpResponse> answers_;
-    bool frontUsed_ = false;
+    dispatch::Mutex mutex_;
+    std::deque<HttpResponse> answers_ GUARDED_BY(mutex_);
+    bool frontUsed_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace peers

@@ -150,46 +150,50 @@ ns::URL HttpsServer::url(const std::string& pathAndQuery) const {
 }
 
 void HttpsServer::on(std::string method, std::string path, HttpResponse response) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     routes_[{std::move(method), std::move(path)}].answers.emplace_back(std::move(response));
 }
 
 void HttpsServer::on(std::string method, std::string path, Handler handler) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     routes_[{std::move(method), std::move(path)}].answers.emplace_back(std::move(handler));
 }
 
 std::vector<HttpRequest> HttpsServer::requests() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return requests_;
 }
 
 size_t HttpsServer::requestCount() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return requests_.size();
 }
 
 bool HttpsServer::waitForRequests(size_t count, std::chrono::milliseconds limit) const {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return requests_.size() >= count; });
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    dispatch::Lock lock(mutex_);
+    while (requests_.size() < count) {
+        if (lock.waitUntil(changed_, deadline) == std::cv_status::timeout) break;
+    }
+    return requests_.size() >= count;
 }
 
 void HttpsServer::releaseHeld() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     ++releaseGeneration_;
     changed_.notify_all();
 }
 
 void HttpsServer::stop() {
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         stopping_ = true;
         changed_.notify_all();
     }
     if (acceptThread_.joinable()) acceptThread_.join();
     std::vector<std::thread> connections;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         connections.swap(connections_);
     }
     for (auto& thread : connections) thread.join();
@@ -200,25 +204,25 @@ void HttpsServer::acceptLoop() {
     for (;;) {
         int fd = acceptConnection(listener_, stopping_, deadline_);
         if (fd < 0) break;
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         connections_.emplace_back([this, fd] {
             blockSigpipeOnThisThread();
             serve(fd);
         });
     }
     // The lifetime is over (or stop() was called): every connection winds down.
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     stopping_ = true;
     changed_.notify_all();
 }
 
 size_t HttpsServer::connectionCount() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return connections_.size();
 }
 
 HttpResponse HttpsServer::answerFor(const HttpRequest& request) {
-    std::unique_lock lock(mutex_);
+    dispatch::Lock lock(mutex_);
     auto route = routes_.find({request.method, request.path});
     if (route == routes_.end()) route = routes_.find({std::string(), request.path});
     if (route == routes_.end() || route->second.answers.empty()) {
@@ -232,14 +236,14 @@ HttpResponse HttpsServer::answerFor(const HttpRequest& request) {
 }
 
 bool HttpsServer::waitUntilReleased(size_t index, uint64_t generation, size_t afterRequests) {
-    std::unique_lock lock(mutex_);
-    auto released = [&] {
+    dispatch::Lock lock(mutex_);
+    auto released = [&]() REQUIRES(mutex_) {
         return stopping_ || releaseGeneration_ != generation ||
                (afterRequests != HttpResponse::kForever &&
                 requests_.size() >= index + 1 + afterRequests);
     };
     while (!released()) {
-        changed_.wait_for(lock, kReadSlice);
+        lock.waitFor(changed_, kReadSlice);
         if (std::chrono::steady_clock::now() >= deadline_) stopping_ = true;
     }
     return !stopping_;
@@ -319,7 +323,7 @@ void HttpsServer::serve(int fd) {
         // be missed.
         uint64_t generation;
         {
-            std::lock_guard lock(mutex_);
+            dispatch::Lock lock(mutex_);
             index = requests_.size();
             if (index >= options_.maxRequests) return;
             requests_.push_back(request);

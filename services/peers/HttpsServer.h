@@ -10,7 +10,6 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/net/HTTPHeaderFields.h"
 #include "platform/ns/URL.h"
 #include "services/peers/TestCA.h"
@@ -169,12 +169,12 @@ private:
     std::chrono::steady_clock::time_point deadline_;
     std::atomic<bool> stopping_{false};
 
-    mutable std::mutex mutex_;
+    mutable dispatch::Mutex mutex_;
     mutable std::condition_variable changed_;
-    std::map<std::pair<std::string, std::string>, Route> routes_;
-    std::vector<HttpRequest> requests_;
-    uint64_t releaseGeneration_ = 0;
-    std::vector<std::thread> connections_;
+    std::map<std::pair<std::string, std::string>, Route> routes_ GUARDED_BY(mutex_);
+    std::vector<HttpRequest> requests_ GUARDED_BY(mutex_);
+    uint64_t releaseGeneration_ GUARDED_BY(mutex_) = 0;
+    std::vector<std::thread> connections_ GUARDED_BY(mutex_);
     std::thread acceptThread_;
 };
 

@@ -124,12 +124,12 @@ void IdentityPeer::serveTokens(const std::string& tenant) {
 }
 
 void IdentityPeer::grant(const std::string& refreshToken, Grant answer) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    dispatch::Lock guard(mutex_);
     grants_[refreshToken] = std::move(answer);
 }
 
 std::vector<std::map<std::string, std::string>> IdentityPeer::tokenForms() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    dispatch::Lock guard(mutex_);
     return forms_;
 }
 
@@ -148,7 +148,7 @@ HttpResponse IdentityPeer::tokensFor(const Grant& g) {
 
 HttpResponse IdentityPeer::answerToken(const HttpRequest& request) {
     const std::map<std::string, std::string> form = parseForm(request.body);
-    std::lock_guard<std::mutex> guard(mutex_);
+    dispatch::Lock guard(mutex_);
     forms_.push_back(form);
     auto type = form.find("grant_type");
     if (type != form.end() && type->second == "authorization_code") return redeemCode(form);
@@ -224,7 +224,7 @@ std::string IdentityPeer::s256(const std::string& verifier) {
 
 HttpResponse IdentityPeer::answerAuthorize(const HttpRequest& request, const std::string& login) {
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        dispatch::Lock guard(mutex_);
         if (authorizeRedirect_) return HttpResponse::redirect(302, *authorizeRedirect_);
     }
     // The user the request names is filled in, as a service's sign-in page does with its hint.
@@ -258,7 +258,7 @@ std::string IdentityPeer::signIn(const std::string& authorizeQuery, const std::s
     const auto query = parseForm(authorizeQuery);
     const std::string redirect = field(query, "redirect_uri");
     const std::string separator = redirect.find('?') == std::string::npos ? "?" : "&";
-    std::lock_guard<std::mutex> guard(mutex_);
+    dispatch::Lock guard(mutex_);
     if (signInError_) {
         return redirect + separator + "error=" + formEncode(*signInError_) +
                "&error_description=" + formEncode("The sign-in ended: " + *signInError_) +
@@ -276,17 +276,17 @@ std::string IdentityPeer::signIn(const std::string& authorizeQuery, const std::s
 }
 
 void IdentityPeer::failSignIns(std::optional<std::string> error) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    dispatch::Lock guard(mutex_);
     signInError_ = std::move(error);
 }
 
 void IdentityPeer::redirectAuthorizeTo(std::optional<std::string> location) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    dispatch::Lock guard(mutex_);
     authorizeRedirect_ = std::move(location);
 }
 
 size_t IdentityPeer::verifiedCodes() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    dispatch::Lock guard(mutex_);
     return verified_;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "services/peers/HttpsServer.h"
 
 namespace peers {
@@ -92,18 +92,18 @@ private:
 
     HttpResponse answerToken(const HttpRequest& request);
     HttpResponse answerAuthorize(const HttpRequest& request, const std::string& login);
-    HttpResponse redeemCode(const std::map<std::string, std::string>& form);
+    HttpResponse redeemCode(const std::map<std::string, std::string>& form) REQUIRES(mutex_);
     static HttpResponse tokensFor(const Grant& grant);
 
     HttpsServer& server_;
-    mutable std::mutex mutex_;
-    std::map<std::string, Grant> grants_;
-    std::vector<std::map<std::string, std::string>> forms_;
-    std::map<std::string, Code> codes_;
-    std::optional<std::string> signInError_;
-    std::optional<std::string> authorizeRedirect_;
-    size_t issued_ = 0;
-    size_t verified_ = 0;
+    mutable dispatch::Mutex mutex_;
+    std::map<std::string, Grant> grants_ GUARDED_BY(mutex_);
+    std::vector<std::map<std::string, std::string>> forms_ GUARDED_BY(mutex_);
+    std::map<std::string, Code> codes_ GUARDED_BY(mutex_);
+    std::optional<std::string> signInError_ GUARDED_BY(mutex_);
+    std::optional<std::string> authorizeRedirect_ GUARDED_BY(mutex_);
+    size_t issued_ GUARDED_BY(mutex_) = 0;
+    size_t verified_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace peers

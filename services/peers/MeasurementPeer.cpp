@@ -62,7 +62,7 @@ void MeasurementPeer::answerUpload(int status) {
 }
 
 void MeasurementPeer::answerUpload(HttpResponse response) {
-    std::lock_guard lock(uploads_->mutex);
+    dispatch::Lock lock(uploads_->mutex);
     uploads_->script.push_back(std::move(response));
 }
 
@@ -76,7 +76,7 @@ HttpResponse MeasurementPeer::answerUploadRequest(const HttpRequest& request) {
     auto body = decodedBody(request);
     NEB_MEASUREMENT::ACPMeasurementBatch batch;
     bool decoded = body && batch.ParseFromString(*body) && batch.bundles_size() > 0;
-    std::lock_guard lock(uploads_->mutex);
+    dispatch::Lock lock(uploads_->mutex);
     ++uploads_->count;
     HttpResponse answer = uploads_->last;
     if (!uploads_->script.empty()) {
@@ -99,12 +99,12 @@ HttpResponse MeasurementPeer::answerUploadRequest(const HttpRequest& request) {
 }
 
 size_t MeasurementPeer::uploadCount() const {
-    std::lock_guard lock(uploads_->mutex);
+    dispatch::Lock lock(uploads_->mutex);
     return uploads_->count;
 }
 
 std::vector<NEB_MEASUREMENT::ACPMeasurementBatch> MeasurementPeer::batches() const {
-    std::lock_guard lock(uploads_->mutex);
+    dispatch::Lock lock(uploads_->mutex);
     return uploads_->batches;
 }
 
@@ -121,12 +121,12 @@ std::vector<NEB_MEASUREMENT::ACPMeasurementBundle> MeasurementPeer::distinctBund
 }
 
 void MeasurementPeer::setBatchObserver(BatchObserver observer) {
-    std::lock_guard lock(uploads_->mutex);
+    dispatch::Lock lock(uploads_->mutex);
     uploads_->observer = std::move(observer);
 }
 
 size_t MeasurementPeer::undecodableUploads() const {
-    std::lock_guard lock(uploads_->mutex);
+    dispatch::Lock lock(uploads_->mutex);
     return uploads_->undecodable;
 }
 

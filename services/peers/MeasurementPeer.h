@@ -4,10 +4,10 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "proto/measurement.pb.h"
 #include "services/peers/HttpsServer.h"
 
@@ -55,13 +55,13 @@ private:
 
     HttpsServer& server_;
     struct Uploads {
-        std::mutex mutex;
-        std::deque<HttpResponse> script;
-        HttpResponse last = HttpResponse::text(200, "");
-        size_t count = 0;
-        size_t undecodable = 0;
-        std::vector<NEB_MEASUREMENT::ACPMeasurementBatch> batches;
-        BatchObserver observer;
+        dispatch::Mutex mutex;
+        std::deque<HttpResponse> script GUARDED_BY(mutex);
+        HttpResponse last GUARDED_BY(mutex) = HttpResponse::text(200, "");
+        size_t count GUARDED_BY(mutex) = 0;
+        size_t undecodable GUARDED_BY(mutex) = 0;
+        std::vector<NEB_MEASUREMENT::ACPMeasurementBatch> batches GUARDED_BY(mutex);
+        BatchObserver observer GUARDED_BY(mutex);
     };
     std::shared_ptr<Uploads> uploads_ = std::make_shared<Uploads>();
 };

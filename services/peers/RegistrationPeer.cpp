@@ -50,7 +50,7 @@ RegistrationPeer::RegistrationPeer(HttpsServer& server) : server_(server) {
 }
 
 void RegistrationPeer::answer(Answer answer) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     // Once every earlier answer has been used, the one that stayed is replaced.
     if (answers_.size() == 1 && frontUsed_) answers_.clear();
     frontUsed_ = false;
@@ -77,22 +77,22 @@ RegistrationPeer::Answer RegistrationPeer::hang() {
 }
 
 void RegistrationPeer::expectAuthorization(std::string credential) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     expectedCredential_ = std::move(credential);
 }
 
 std::vector<RegistrationRequest> RegistrationPeer::requests() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return requests_;
 }
 
 size_t RegistrationPeer::count() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return requests_.size();
 }
 
 std::vector<std::string> RegistrationPeer::problems() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     std::vector<std::string> all;
     for (size_t i = 0; i < requests_.size(); ++i) {
         for (const auto& problem : requests_[i].problems) {
@@ -122,7 +122,7 @@ HttpResponse RegistrationPeer::handle(const HttpRequest& http) {
     }
     Answer answer;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         check(request);
         requests_.push_back(request);
         answer = answers_.front();

@@ -4,11 +4,11 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "services/peers/HttpsServer.h"
 
 namespace peers {
@@ -67,15 +67,15 @@ public:
 
 private:
     HttpResponse handle(const HttpRequest& request);
-    void check(RegistrationRequest& request);
+    void check(RegistrationRequest& request) REQUIRES(mutex_);
 
     HttpsServer& server_;
-    mutable std::mutex mutex_;
-    std::deque<Answer> answers_;
-    std::vector<RegistrationRequest> requests_;
-    std::string expectedCredential_;
-    std::optional<uint64_t> lastKid_;
-    bool frontUsed_ = false;
+    mutable dispatch::Mutex mutex_;
+    std::deque<Answer> answers_ GUARDED_BY(mutex_);
+    std::vector<RegistrationRequest> requests_ GUARDED_BY(mutex_);
+    std::string expectedCredential_ GUARDED_BY(mutex_);
+    std::optional<uint64_t> lastKid_ GUARDED_BY(mutex_);
+    bool frontUsed_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace peers

@@ -276,8 +276,9 @@ TEST_F(Navigation, SchemeAnswersMayComeLaterOrBeStopped) {
     host.run("e2e.fetch('late', '/held/late.txt')");
     ASSERT_TRUE(host.runUntil([&] { return held.size() == 1; }));
     auto task = held.front();
-    task->didReceiveResponse(wk::URLResponse::http(task->request().url(), 200, "HTTP/1.1",
-                                                   {{"Content-Type", "text/plain"}}));
+    task->didReceiveResponse(std::make_shared<const wk::HTTPURLResponse>(
+        task->request().url(), 200, "HTTP/1.1",
+        net::HTTPHeaderFields{{"Content-Type", "text/plain"}}));
     task->didReceiveData(ns::Data::fromString("first "));
     task->didReceiveData(ns::Data::fromString("second"));
     task->didFinish();

@@ -1,20 +1,18 @@
 #include "toolbox/Foundation/NIPLocale.h"
 
 #include <cctype>
-#include <mutex>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Locale.h"
 #include "platform/ns/PreferredLocalizations.h"
 #include "platform/ns/StringComponents.h"
 
 namespace {
 
-std::mutex& currentLocaleMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
+// Constant-initialised, so usable from any static initialiser.
+dispatch::Mutex currentLocaleMutex;
 
-std::optional<std::string>& currentLocaleOverride() {
+std::optional<std::string>& currentLocaleOverride() REQUIRES(currentLocaleMutex) {
     static std::optional<std::string> identifier;
     return identifier;
 }
@@ -31,13 +29,13 @@ std::shared_ptr<NIPLocale> NIPLocale::serviceLocale() {
 }
 
 std::string NIPLocale::currentLocale() {
-    std::lock_guard lock(currentLocaleMutex());
+    dispatch::Lock lock(currentLocaleMutex);
     if (currentLocaleOverride()) return *currentLocaleOverride();
     return ns::Locale::currentLocaleIdentifier();
 }
 
 void NIPLocale::setCurrentLocale(std::optional<std::string> identifier) {
-    std::lock_guard lock(currentLocaleMutex());
+    dispatch::Lock lock(currentLocaleMutex);
     currentLocaleOverride() = std::move(identifier);
 }
 

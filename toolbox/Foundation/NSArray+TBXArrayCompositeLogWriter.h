@@ -1,8 +1,8 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <vector>
+#include "platform/dispatch/Mutex.h"
 
 #include "platform/ns/Object.h"
 #include "toolbox/Foundation/TBXLogLevel.h"
@@ -16,7 +16,7 @@ public:
 
     const std::vector<std::shared_ptr<ns::Object>>& elements() const { return elements_; }
     void logMessage(std::string_view message, TBXLogLevel level) override {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         for (const auto& element : elements_) {
             if (auto* writer = dynamic_cast<TBXLogWriter*>(element.get()))
                 writer->logMessage(message, level);
@@ -24,6 +24,6 @@ public:
     }
 
 private:
-    std::mutex mutex_;
+    dispatch::Mutex mutex_;
     const std::vector<std::shared_ptr<ns::Object>> elements_;
 };

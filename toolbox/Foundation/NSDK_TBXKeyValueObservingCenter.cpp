@@ -32,7 +32,7 @@ void NSDK_TBXKeyValueObservingCenter::addObserver(
     std::string key = dictionaryKeyForObserver(observer.get(), object.get(), &keyPath, &selector);
     std::vector<std::shared_ptr<NSDK_TBXKeyValueObservingHelper>> replaced;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         // Registrations whose observer or object has gone can never be removed by their
         // owner, and a new object may reuse their address: drop them now.
         for (auto it = observerHelpers_.begin(); it != observerHelpers_.end();) {
@@ -58,7 +58,7 @@ void NSDK_TBXKeyValueObservingCenter::removeObserver(const void* observer, const
     bool prefix = !object && !keyPath && !selector;
     std::vector<std::shared_ptr<NSDK_TBXKeyValueObservingHelper>> removed;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         for (auto it = observerHelpers_.lower_bound(key); it != observerHelpers_.end();) {
             bool matches = prefix ? it->first.starts_with(key) : it->first == key;
             if (!matches) break;
@@ -70,6 +70,6 @@ void NSDK_TBXKeyValueObservingCenter::removeObserver(const void* observer, const
 }
 
 size_t NSDK_TBXKeyValueObservingCenter::registrationCount() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return observerHelpers_.size();
 }

@@ -2,9 +2,9 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/KeyValueObservable.h"
 #include "toolbox/Foundation/NSDK_TBXKeyValueObservingHelper.h"
 #include "toolbox/Foundation/TBXKVOSelector.h"
@@ -40,6 +40,7 @@ public:
     size_t registrationCount() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<NSDK_TBXKeyValueObservingHelper>> observerHelpers_;
+    mutable dispatch::Mutex mutex_;
+    std::map<std::string, std::shared_ptr<NSDK_TBXKeyValueObservingHelper>> observerHelpers_
+        GUARDED_BY(mutex_);
 };

@@ -49,7 +49,7 @@ void NSDK_TBXKeyValueObservingHelper::observeValueForKeyPath(
 void NSDK_TBXKeyValueObservingHelper::deregister() {
     std::shared_ptr<ns::KeyValueObservable> target;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         target = target_.lock();
         target_.reset();
     }
@@ -57,14 +57,14 @@ void NSDK_TBXKeyValueObservingHelper::deregister() {
 }
 
 bool NSDK_TBXKeyValueObservingHelper::isOrphaned() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return observer_.expired() || target_.expired();
 }
 
 std::string NSDK_TBXKeyValueObservingHelper::description() const {
     std::shared_ptr<ns::KeyValueObservable> target;
     {
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         target = target_.lock();
     }
     return ns::format("%@ <observer = %@ keypath = %@ target = %@ selector = %@>",

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/KeyValueObservable.h"
 #include "platform/ns/KeyValueObserver.h"
 #include "toolbox/Foundation/TBXKVOSelector.h"
@@ -42,7 +42,7 @@ private:
     const void* observerIdentity_;
     TBXKVOSelector selector_;
     ns::Value userInfo_;
-    mutable std::mutex mutex_;
-    std::weak_ptr<ns::KeyValueObservable> target_;
-    std::string keyPath_;
+    mutable dispatch::Mutex mutex_;
+    std::weak_ptr<ns::KeyValueObservable> target_ GUARDED_BY(mutex_);
+    const std::string keyPath_;
 };

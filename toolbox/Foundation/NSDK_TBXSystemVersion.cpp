@@ -3,10 +3,10 @@
 #include <sys/utsname.h>
 
 #include <cctype>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/StringComponents.h"
@@ -22,12 +22,10 @@ struct Facts {
     std::optional<std::string> build;
 };
 
-std::mutex& factsMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
+// Constant-initialised, so usable from any static initialiser.
+dispatch::Mutex factsMutex;
 
-std::optional<Facts>& loadedFacts() {
+std::optional<Facts>& loadedFacts() REQUIRES(factsMutex) {
     static std::optional<Facts> facts;
     return facts;
 }
@@ -86,7 +84,7 @@ Facts readFacts() {
 }
 
 const Facts& facts() {
-    std::lock_guard lock(factsMutex());
+    dispatch::Lock lock(factsMutex);
     auto& loaded = loadedFacts();
     if (!loaded) loaded = readFacts();
     return *loaded;
@@ -162,6 +160,6 @@ bool NSDK_TBXSystemVersion::isBuildEqualTo(std::string_view other) {
 }
 
 void NSDK_TBXSystemVersion::reload() {
-    std::lock_guard lock(factsMutex());
+    dispatch::Lock lock(factsMutex);
     loadedFacts().reset();
 }

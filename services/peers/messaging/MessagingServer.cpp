@@ -42,7 +42,7 @@ void MessagingServer::sendFrame(int8_t tag, const pb::MessageLite& message) {
 }
 
 void MessagingServer::sendFrameBytes(int8_t tag, const std::string& payload) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     if (!versionSent_) {
         outgoing_.push_back(static_cast<char>(options_.versionByte));
         versionSent_ = true;
@@ -51,28 +51,28 @@ void MessagingServer::sendFrameBytes(int8_t tag, const std::string& payload) {
 }
 
 void MessagingServer::sendRaw(std::string bytes) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     outgoing_ += bytes;
     versionSent_ = true;
 }
 
 void MessagingServer::closeConnection() {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     closeRequested_ = true;
 }
 
 void MessagingServer::setAnswerPings(bool answer) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     options_.answerPings = answer;
 }
 
 void MessagingServer::setAnswerLogin(bool answer) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     options_.answerLogin = answer;
 }
 
 std::vector<MessagingServer::Frame> MessagingServer::frames() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return frames_;
 }
 
@@ -85,22 +85,22 @@ std::vector<MessagingServer::Frame> MessagingServer::framesWithTag(int8_t tag) c
 }
 
 size_t MessagingServer::frameCount() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return frames_.size();
 }
 
 int32_t MessagingServer::clientFramesOnConnection() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return clientFrames_;
 }
 
 std::vector<mcs::McsLoginRequest> MessagingServer::loginRequests() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return logins_;
 }
 
 std::string MessagingServer::signedInUser() const {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     return signedInUser_;
 }
 
@@ -116,7 +116,7 @@ void MessagingServer::run() {
         }
         int connection = ++connections_;
         {
-            std::lock_guard lock(mutex_);
+            dispatch::Lock lock(mutex_);
             clientFrames_ = 0;
             outgoing_.clear();
             versionSent_ = false;
@@ -124,7 +124,7 @@ void MessagingServer::run() {
             clientClosed_ = false;
         }
         serve(socket, connection, deadline);
-        std::lock_guard lock(mutex_);
+        dispatch::Lock lock(mutex_);
         signedInUser_.clear();
     }
 }
@@ -169,7 +169,7 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
         std::string out;
         bool closing = false;
         {
-            std::lock_guard lock(mutex_);
+            dispatch::Lock lock(mutex_);
             outgoing_ += reply;
             out = std::move(outgoing_);
             outgoing_.clear();
@@ -190,10 +190,10 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
 std::optional<mcs::McsLoginRequest> MessagingServer::handleFrame(int connection, int8_t tag,
                                                                  std::string_view payload,
                                                                  std::string& reply) {
-    std::lock_guard lock(mutex_);
+    dispatch::Lock lock(mutex_);
     frames_.push_back({connection, tag, std::string(payload)});
     clientFrames_++;
-    auto frame = [&](int8_t replyTag, const pb::MessageLite& message) {
+    auto frame = [&](int8_t replyTag, const pb::MessageLite& message) REQUIRES(mutex_) {
         if (!versionSent_) {
             reply.push_back(static_cast<char>(options_.versionByte));
             versionSent_ = true;

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/Mutex.h"
 #include "proto/mcs.pb.h"
 #include "sdk/core/pb.h"
 #include "services/peers/TestCA.h"
@@ -98,14 +98,14 @@ private:
     std::atomic<bool> badVersion_{false};
     std::atomic<bool> clientClosed_{false};
 
-    mutable std::mutex mutex_;
-    std::vector<Frame> frames_;
-    std::vector<mcs::McsLoginRequest> logins_;
-    int32_t clientFrames_ = 0;
-    std::string outgoing_;
-    bool versionSent_ = false;
-    bool closeRequested_ = false;
-    std::string signedInUser_;
+    mutable dispatch::Mutex mutex_;
+    std::vector<Frame> frames_ GUARDED_BY(mutex_);
+    std::vector<mcs::McsLoginRequest> logins_ GUARDED_BY(mutex_);
+    int32_t clientFrames_ GUARDED_BY(mutex_) = 0;
+    std::string outgoing_ GUARDED_BY(mutex_);
+    bool versionSent_ GUARDED_BY(mutex_) = false;
+    bool closeRequested_ GUARDED_BY(mutex_) = false;
+    std::string signedInUser_ GUARDED_BY(mutex_);
     std::thread thread_;
 };
 

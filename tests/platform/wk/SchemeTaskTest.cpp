@@ -20,13 +20,13 @@ public:
     void startURLSchemeTask(const std::shared_ptr<wk::WebView>&,
                             const std::shared_ptr<wk::URLSchemeTask>& task) override {
         const auto& u = task->request().url();
-        started.push_back(task->request().httpMethod() + " " + u.absoluteString());
+        started.push_back(task->request().HTTPMethod() + " " + u.absoluteString());
         std::string path = u.path();
         bool found = path == "/index.html" || path == "/app.js";
         std::string type = path == "/app.js" ? "text/javascript" : "text/html";
-        task->didReceiveResponse(
-            wk::URLResponse::http(u, found ? 200 : 404, "HTTP/1.1",
-                                  {{"Content-Type", type}, {"Cache-Control", "no-cache"}}));
+        task->didReceiveResponse(std::make_shared<const wk::HTTPURLResponse>(
+            u, found ? 200 : 404, "HTTP/1.1",
+            net::HTTPHeaderFields{{"Content-Type", type}, {"Cache-Control", "no-cache"}}));
         if (found) {
             task->didReceiveData(ns::Data::fromString(path == "/app.js" ? "run();" : "<title>"));
             task->didReceiveData(ns::Data::fromString(path == "/app.js" ? "" : "App</title>"));
@@ -83,15 +83,17 @@ TEST_F(SchemeTaskTest, FetchCollectsTheHandlersAnswer) {
     EXPECT_THAT(handler->started,
                 ElementsAre("GET app://localhost/app.js", "HEAD app://localhost/missing.js"));
     ASSERT_TRUE(ok->response);
-    EXPECT_EQ(ok->response->statusCode(), 200);
-    EXPECT_EQ(ok->response->mimeType(), "text/javascript");
-    EXPECT_EQ(ok->response->valueForHTTPHeaderField("cache-control"), "no-cache");
+    ASSERT_TRUE(ok->response->http());
+    EXPECT_EQ(ok->response->http()->statusCode(), 200);
+    EXPECT_EQ(ok->response->MIMEType(), "text/javascript");
+    EXPECT_EQ(ok->response->http()->valueForHTTPHeaderField("cache-control"), "no-cache");
     EXPECT_EQ(ok->body.chars(), "run();");
     EXPECT_TRUE(ok->finished);
     EXPECT_FALSE(ok->error);
 
     ASSERT_TRUE(missing->response);
-    EXPECT_EQ(missing->response->statusCode(), 404);
+    ASSERT_TRUE(missing->response->http());
+    EXPECT_EQ(missing->response->http()->statusCode(), 404);
     EXPECT_TRUE(missing->body.empty());
     EXPECT_TRUE(missing->finished);
 }
@@ -119,7 +121,8 @@ TEST_F(SchemeTaskTest, OutOfOrderAndLateCallsAreLoggedAndIgnored) {
 
     task->didReceiveData(ns::Data::fromString("early"));  // before a response
     task->didFinish();                                    // before a response
-    auto response = wk::URLResponse(url("app://localhost/a"), "text/plain", 4, std::nullopt);
+    auto response = std::make_shared<const wk::URLResponse>(url("app://localhost/a"), "text/plain",
+                                                            4, std::nullopt);
     task->didReceiveResponse(response);
     task->didReceiveResponse(response);  // twice
     task->didReceiveData(ns::Data::fromString("body"));
@@ -130,7 +133,7 @@ TEST_F(SchemeTaskTest, OutOfOrderAndLateCallsAreLoggedAndIgnored) {
     EXPECT_EQ(f->body.chars(), "body");
     EXPECT_TRUE(f->finished);
     EXPECT_FALSE(f->error);
-    EXPECT_FALSE(f->response->isHTTP());
+    EXPECT_FALSE(f->response->http());
     EXPECT_EQ(f->response->expectedContentLength(), 4);
     EXPECT_EQ(log.count("No response has been sent for this task"), 2u);
     EXPECT_EQ(log.count("A response has already been sent for this task"), 1u);
@@ -150,8 +153,8 @@ TEST_F(SchemeTaskTest, CancelledFetchStopsTheHandlerAndLaterAnswersAreIgnored) {
     EXPECT_EQ(handler->stopped[0], handler->tasks[0]);
     EXPECT_TRUE(handler->tasks[0]->isStopped());
 
-    handler->tasks[0]->didReceiveResponse(
-        wk::URLResponse::http(url("app://localhost/a"), 200, "HTTP/1.1", {}));
+    handler->tasks[0]->didReceiveResponse(std::make_shared<const wk::HTTPURLResponse>(
+        url("app://localhost/a"), 200, "HTTP/1.1", net::HTTPHeaderFields{}));
     handler->tasks[0]->didFinish();
     EXPECT_FALSE(f->response);
     EXPECT_FALSE(f->finished);
@@ -196,7 +199,8 @@ TEST_F(SchemeTaskTest, HandlerFailuresFailTheNavigation) {
     view->loadRequest(wk::URLRequest(url("app://localhost/b.html")));
     loop().runUntilIdle();
     auto task = handler->tasks.at(1);
-    task->didReceiveResponse(wk::URLResponse(task->request().url(), "text/html", -1, "utf-8"));
+    task->didReceiveResponse(
+        std::make_shared<const wk::URLResponse>(task->request().url(), "text/html", -1, "utf-8"));
     loop().runUntilIdle();
     EXPECT_EQ(navigation->events.back(), "commit app://localhost/b.html");
     task->didFailWithError(broken);
@@ -229,17 +233,16 @@ TEST_F(SchemeTaskTest, ConfigurationRefusesBuiltInAndRepeatedSchemes) {
 }
 
 TEST(URLResponse, HTTPFieldsGiveTypeEncodingAndLength) {
-    auto r = wk::URLResponse::http(
+    wk::HTTPURLResponse r(
         url("app://x/a"), 200, "HTTP/1.1",
         {{"content-type", "Text/HTML; Charset=\"UTF-8\""}, {"Content-Length", "12"}});
-    EXPECT_EQ(r.mimeType(), "text/html");
+    EXPECT_EQ(r.MIMEType(), "text/html");
     EXPECT_EQ(r.textEncodingName(), "utf-8");
     EXPECT_EQ(r.expectedContentLength(), 12);
     EXPECT_EQ(r.valueForHTTPHeaderField("CONTENT-LENGTH"), "12");
 
-    auto bare =
-        wk::URLResponse::http(url("app://x/a"), 404, "HTTP/1.1", {{"Content-Length", "12x"}});
-    EXPECT_EQ(bare.mimeType(), std::nullopt);
+    wk::HTTPURLResponse bare(url("app://x/a"), 404, "HTTP/1.1", {{"Content-Length", "12x"}});
+    EXPECT_EQ(bare.MIMEType(), std::nullopt);
     EXPECT_EQ(bare.expectedContentLength(), -1);
 }
 

@@ -125,9 +125,19 @@ bool appendColumn(std::string& out, sqlite3_stmt* statement, int column, std::st
         case SQLITE_INTEGER:
             ns::json::appendInt64(out, sqlite3_column_int64(statement, column));
             return true;
-        case SQLITE_FLOAT:
-            if (ns::json::appendNumber(out, sqlite3_column_double(statement, column))) return true;
+        case SQLITE_FLOAT: {
+            const double value = sqlite3_column_double(statement, column);
+            // A whole number that a double holds exactly writes as its digits, which is its
+            // shortest form, without the search for one (negative zero keeps its sign).
+            constexpr double kExactWhole = 9007199254740992.0;  // 2^53
+            if (value >= -kExactWhole && value <= kExactWhole && value == std::trunc(value) &&
+                !(value == 0 && std::signbit(value))) {
+                ns::json::appendInt64(out, static_cast<int64_t>(value));
+                return true;
+            }
+            if (ns::json::appendNumber(out, value)) return true;
             break;
+        }
         case SQLITE_TEXT:
         case SQLITE_BLOB: {
             // The pointer first: asking for it may convert the value, which changes its size.

@@ -456,7 +456,8 @@ TEST_F(SQLitePluginTest, RowTextIsWhatTheWriterWritesForTheSameValues) {
     const std::string select =
         "SELECT 9007199254740992 AS i53, 9007199254740993 AS i53p, -9223372036854775808 AS imin,"
         " 9007199254740993.0 AS d53, 0.1 AS d, 1e300 AS big, 4.9e-324 AS tiny,"
-        " 100000000000000000.0 AS e17,"
+        " 100000000000000000.0 AS e17, 2.0 AS two, -3.0 AS minus3, -0.0 AS negz,"
+        " 9007199254740992.0 AS d53w, -9007199254740992.0 AS d53n, 1e16 AS e16, 1.5 AS half,"
         " 'a' || char(0) || 'b\\' || char(1) || char(31) || '\"' AS ctl,"
         " char(8232) || char(8233) || char(127) || 'é😀' AS wide,"
         " x'c3a9' AS blob, NULL AS n, 1 AS \"k\"\"ey\", 2 AS \""
@@ -471,6 +472,13 @@ TEST_F(SQLitePluginTest, RowTextIsWhatTheWriterWritesForTheSameValues) {
                                            {"big", 1e300},
                                            {"tiny", 4.9e-324},
                                            {"e17", 1e17},
+                                           {"two", 2.0},
+                                           {"minus3", -3.0},
+                                           {"negz", -0.0},
+                                           {"d53w", 9007199254740992.0},
+                                           {"d53n", -9007199254740992.0},
+                                           {"e16", 1e16},
+                                           {"half", 1.5},
                                            {"ctl", std::string("a\0b\\\x01\x1f\"", 7)},
                                            {"wide",
                                             "\xE2\x80\xA8\xE2\x80\xA9\x7F"

@@ -14,7 +14,7 @@ using TimePoint = std::chrono::time_point<std::chrono::steady_clock, Duration>;
 // Every timer, delay, back-off and "now" of the program reads one Clock, so that tests can
 // replace real time with a manual clock and advance it explicitly.
 class Clock {
-  public:
+public:
     virtual ~Clock() = default;
     virtual TimePoint now() const = 0;
     // Wall time as seconds since 1970-01-01 00:00:00 UTC.
@@ -27,21 +27,21 @@ class Clock {
 };
 
 class SystemClock final : public Clock {
-  public:
+public:
     TimePoint now() const override;
     double wallTime() const override;
 };
 
 // Time that moves only when a test says so.
 class ManualClock final : public Clock {
-  public:
+public:
     explicit ManualClock(double wallStart = 1.7e9);
     TimePoint now() const override;
     double wallTime() const override;
     void advance(Duration by);
     void advanceSeconds(double seconds);
 
-  private:
+private:
     std::atomic<int64_t> monoNanos_{0};
     double wallStart_;
 };

@@ -9,7 +9,7 @@ namespace dispatch {
 // Tracks a set of tasks and runs notifications, or releases waiters, once all have left.
 // Copies share one group, so a task can hold the group it belongs to.
 class Group {
-  public:
+public:
     Group();
 
     void enter();
@@ -26,7 +26,7 @@ class Group {
     // As wait(), giving up after `timeout`; true when the group became empty.
     bool wait(Duration timeout);
 
-  private:
+private:
     struct State;
     std::shared_ptr<State> state_;
 };

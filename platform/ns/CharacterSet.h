@@ -9,7 +9,7 @@ namespace ns {
 // names ASCII characters one by one; every non-ASCII character is either in the set or not,
 // as a whole (only an inverted set holds them), so an encoder never splits a UTF-8 sequence.
 class CharacterSet {
-  public:
+public:
     CharacterSet() = default;
 
     // The ASCII characters of `chars`; other bytes of the text are ignored.
@@ -39,7 +39,7 @@ class CharacterSet {
 
     bool operator==(const CharacterSet&) const = default;
 
-  private:
+private:
     std::bitset<128> ascii_;
     bool nonAscii_ = false;
 };

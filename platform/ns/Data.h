@@ -11,7 +11,7 @@ namespace ns {
 
 // An immutable-by-convention byte buffer (the platform's data object).
 class Data {
-  public:
+public:
     Data() = default;
     explicit Data(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
     Data(const void* bytes, size_t length)
@@ -43,7 +43,7 @@ class Data {
 
     bool operator==(const Data&) const = default;
 
-  private:
+private:
     std::vector<uint8_t> bytes_;
 };
 

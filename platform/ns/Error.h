@@ -23,7 +23,7 @@ inline constexpr int64_t kPropertyListWriteInvalidError = 3851;
 
 // An error object: a domain, a numeric code and details.
 class Error {
-  public:
+public:
     Error() = default;
     Error(std::string domain, int64_t code, Dictionary userInfo = {})
         : domain_(std::move(domain)), code_(code), userInfo_(std::move(userInfo)) {}
@@ -41,7 +41,7 @@ class Error {
 
     bool operator==(const Error&) const = default;
 
-  private:
+private:
     std::string domain_;
     int64_t code_ = 0;
     Dictionary userInfo_;

@@ -20,7 +20,7 @@ inline constexpr const char* kGenericException = "NSGenericException";
 // but the standard library: the user info is held by pointer and only the constructor that
 // takes one, and its accessor, live with the values.
 class Exception : public std::exception {
-  public:
+public:
     Exception(std::string name, std::string reason)
         : name_(std::move(name)), reason_(std::move(reason)) {}
     Exception(std::string name, std::string reason, Dictionary userInfo);
@@ -30,7 +30,7 @@ class Exception : public std::exception {
     const Dictionary& userInfo() const;
     const char* what() const noexcept override { return reason_.c_str(); }
 
-  private:
+private:
     std::string name_;
     std::string reason_;
     std::shared_ptr<const Dictionary> userInfo_;

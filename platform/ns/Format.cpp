@@ -112,7 +112,7 @@ struct Spec {
 constexpr int kMaxWidth = 1 << 16;
 
 class Formatter {
-  public:
+public:
     Formatter(std::string_view fmt, std::span<const FormatArg> args) : fmt_(fmt), args_(args) {}
 
     std::string run() {
@@ -129,7 +129,7 @@ class Formatter {
         return std::move(out_);
     }
 
-  private:
+private:
     const FormatArg* nextArg() { return next_ < args_.size() ? &args_[next_++] : nullptr; }
 
     // Reads a width or precision given as "*"; nullopt when the argument is missing.

@@ -29,7 +29,7 @@ std::string shortestDoubleText(double value);
 // One argument of ns::format, type-erased. It refers to the caller's objects, so it lives only
 // for the duration of the call that formats it.
 class FormatArg {
-  public:
+public:
     enum class Kind : uint8_t {
         Signed,     // every signed integer width, bool, char, enums
         Unsigned,   // every unsigned integer width
@@ -95,7 +95,7 @@ class FormatArg {
     // What `%@` prints for this argument.
     std::string description() const;
 
-  private:
+private:
     template <class T>
     static std::string describeObject(const void* object) {
         return static_cast<const T*>(object)->description();

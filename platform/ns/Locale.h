@@ -9,7 +9,7 @@ namespace ns {
 // The user's locale and languages, read the way the platform reads them: an override in the
 // standard user defaults first ("AppleLocale", "AppleLanguages"), then the environment.
 class Locale {
-  public:
+public:
     // E.g. "en_US": "AppleLocale", else LC_ALL, LC_MESSAGES, LANG (encoding and modifier
     // dropped; "C" and "POSIX" skipped), else "en_US".
     static std::string currentLocaleIdentifier();

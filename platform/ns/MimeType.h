@@ -8,7 +8,7 @@ namespace ns {
 
 // MIME types of file-name extensions: what the platform's type database answers.
 class MimeType {
-  public:
+public:
     static constexpr const char* kDefault = "application/octet-stream";
     static constexpr const char* kSystemTablePath = "/etc/mime.types";
 

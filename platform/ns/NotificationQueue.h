@@ -11,7 +11,7 @@ class NotificationCenter;
 // Holds notifications back and posts them later on the main run loop, dropping repeats.
 // Usable from any thread; queued notifications are posted on the main thread.
 class NotificationQueue {
-  public:
+public:
     enum class PostingStyle {
         WhenIdle = 1,  // on a later turn of the main run loop, after the work already there
         ASAP = 2,      // at the end of the current turn of the main run loop
@@ -38,7 +38,7 @@ class NotificationQueue {
     // Drops the waiting notifications that match by the mask (CoalescingNone matches none).
     void dequeueNotificationsMatching(const Notification& notification, unsigned coalesceMask);
 
-  private:
+private:
     // Shared with the scheduled posts, which do nothing once the queue is gone.
     struct State;
     static void postWaiting(const std::shared_ptr<State>& state, uint64_t id);

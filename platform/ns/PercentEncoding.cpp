@@ -61,5 +61,4 @@ std::string percentDecodeOrKeep(std::string_view text) {
     return decoded ? std::move(*decoded) : std::string(text);
 }
 
-
 }  // namespace ns

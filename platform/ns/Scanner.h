@@ -10,7 +10,7 @@ namespace ns {
 // Reads through a string, as the platform's scanner does: the location counts UTF-16 code
 // units, and scanning operations pass over the characters to be skipped before they read.
 class Scanner {
-  public:
+public:
     using CharacterSet = std::function<bool(char16_t)>;
 
     explicit Scanner(std::string_view string);
@@ -30,7 +30,7 @@ class Scanner {
     void setCharactersToBeSkipped(CharacterSet set) { skipped_ = std::move(set); }
     bool skips(char16_t unit) const { return skipped_ && skipped_(unit); }
 
-  private:
+private:
     std::u16string units_;
     size_t location_ = 0;
     CharacterSet skipped_ = isWhitespaceOrNewline;

@@ -36,7 +36,7 @@ std::string wellFormed(std::string s) {
 }
 
 class TextParser {
-  public:
+public:
     explicit TextParser(std::string_view text) : s_(text) {}
 
     Result<StringsTable> parse() {
@@ -68,7 +68,7 @@ class TextParser {
         return table;
     }
 
-  private:
+private:
     char peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
 
     std::nullopt_t fail(const std::string& what) {

@@ -19,7 +19,7 @@ using StringsTable = std::map<std::string, std::string, std::less<>>;
 // order mark. A table may also be an XML or binary property list of strings. Later duplicates
 // win. Malformed input is an error, never a crash.
 class StringsFile {
-  public:
+public:
     static Result<StringsTable> parseText(std::string_view utf8);
     static Result<StringsTable> parse(const Data& data);
     // The table in the file: empty when the file is missing, and empty with a log line when it

@@ -21,7 +21,7 @@ class URL;
 // well formed: a user info without "@[]", a registered name or a bracketed IPv6 / IPvFuture
 // literal, and a port of digits in 0..65535.
 class URLComponents {
-  public:
+public:
     URLComponents() = default;
     explicit URLComponents(const URL& url);
 
@@ -57,7 +57,7 @@ class URLComponents {
     // The URL of string(); nothing when a component set by hand is not valid there.
     std::optional<URL> url() const;
 
-  private:
+private:
     friend class URL;
 
     std::optional<std::string> scheme_;

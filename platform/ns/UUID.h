@@ -10,7 +10,7 @@ namespace ns {
 
 // A universally unique identifier: 16 bytes, random (version 4) unless parsed from text.
 class UUID {
-  public:
+public:
     using Bytes = std::array<uint8_t, 16>;
 
     // A new random identifier from the kernel's random source.
@@ -26,7 +26,7 @@ class UUID {
 
     bool operator==(const UUID&) const = default;
 
-  private:
+private:
     Bytes bytes_{};
 };
 

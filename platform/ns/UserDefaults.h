@@ -25,7 +25,7 @@ inline constexpr const char* kUserDefaultsDidChangeNotification =
 // which the host calls before it exits and which also runs from an exit hook. Usable from any
 // thread; values are copied in and out.
 class UserDefaults : public Object {
-  public:
+public:
     static std::shared_ptr<UserDefaults> standardUserDefaults();
     // Drops the shared standard object (after writing what is pending); the next call makes a
     // new one, named after the main bundle as it is then.
@@ -78,7 +78,7 @@ class UserDefaults : public Object {
 
     explicit UserDefaults(std::string domain) : domain_(std::move(domain)) {}
 
-  private:
+private:
     void postDidChange();
 
     std::string domain_;

@@ -1,10 +1,10 @@
 #include "platform/ns/Value.h"
 
 #include <algorithm>
-#include <stdexcept>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 #include "platform/ns/Format.h"
 

@@ -16,7 +16,7 @@ class ClassRegistry;
 // One class known to the run time: what code that finds classes by name may ask of it.
 // Instances are owned by their registry and stay valid until they are removed from it.
 class Class {
-  public:
+public:
     using Factory = std::function<std::shared_ptr<ns::Object>()>;
 
     Class(const ClassRegistry& registry, std::string name, std::optional<std::string> superclass,
@@ -39,7 +39,7 @@ class Class {
     bool instancesRespondTo(std::string_view operation) const;
     bool conformsTo(std::string_view protocol) const;
 
-  private:
+private:
     template <class Predicate>
     bool anyInChain(Predicate predicate) const;
 

@@ -14,7 +14,7 @@ enum class ItemClass : uint8_t { GenericPassword, Key };
 // A checked keychain dictionary: the item class, the item attributes it names, and the
 // control entries (value data, return kinds, match limit) taken apart from them.
 class ItemQuery {
-  public:
+public:
     // What the dictionary is used for; each use admits different control entries.
     enum class Use : uint8_t {
         Add,      // attributes, value data, return kinds

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <memory>
-#include "platform/dispatch/Mutex.h"
 #include <optional>
 #include <string>
 #include <string_view>
+#include "platform/dispatch/Mutex.h"
 
 #include "platform/ns/Data.h"
 #include "platform/ns/Result.h"

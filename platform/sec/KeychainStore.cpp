@@ -61,7 +61,7 @@ int bindBytes(sqlite3_stmt* statement, int index, std::string_view bytes) {
 
 // Leaves a cached statement ready for its next use, however the caller leaves the scope.
 class ResetOnExit {
-  public:
+public:
     explicit ResetOnExit(sqlite3_stmt* statement) : statement_(statement) {}
     ~ResetOnExit() {
         sqlite3_reset(statement_);
@@ -70,7 +70,7 @@ class ResetOnExit {
     ResetOnExit(const ResetOnExit&) = delete;
     ResetOnExit& operator=(const ResetOnExit&) = delete;
 
-  private:
+private:
     sqlite3_stmt* statement_;
 };
 

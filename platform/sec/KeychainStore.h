@@ -47,7 +47,7 @@ struct RowView {
 // The keychain's SQLite file: one table of items, bound parameters only, prepared statements
 // kept for reuse. Not thread-safe: the owner serialises calls.
 class KeychainStore {
-  public:
+public:
     static constexpr const char* kFileName = "keychain.db";
 
     // Creates the directory (0700) and the file (0600) when needed. A file that is not a
@@ -69,7 +69,7 @@ class KeychainStore {
 
     // A write transaction; rolled back unless committed.
     class Transaction {
-      public:
+    public:
         explicit Transaction(KeychainStore& store);
         ~Transaction();
         Transaction(const Transaction&) = delete;
@@ -77,13 +77,13 @@ class KeychainStore {
         OSStatus status() const { return status_; }
         OSStatus commit();
 
-      private:
+    private:
         KeychainStore& store_;
         OSStatus status_;
         bool open_ = false;
     };
 
-  private:
+private:
     struct StatementDeleter {
         void operator()(sqlite3_stmt* statement) const;
     };

@@ -6,7 +6,7 @@ class PresentationController;
 
 // Told when the user dismisses a presented sheet by swiping it down; every operation optional.
 class AdaptivePresentationControllerDelegate {
-  public:
+public:
     virtual ~AdaptivePresentationControllerDelegate() = default;
     virtual bool presentationControllerShouldDismiss(PresentationController&) { return true; }
     virtual void presentationControllerWillDismiss(PresentationController&) {}

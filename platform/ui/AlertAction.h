@@ -8,7 +8,7 @@ namespace ui {
 
 // A button of an alert controller.
 class AlertAction {
-  public:
+public:
     enum class Style { Default = 0, Cancel = 1, Destructive = 2 };
     using Handler = std::function<void(AlertAction&)>;
 
@@ -24,7 +24,7 @@ class AlertAction {
     void setEnabled(bool on) { enabled_ = on; }
     const Handler& handler() const { return handler_; }
 
-  private:
+private:
     std::string title_;
     Style style_;
     bool enabled_ = true;

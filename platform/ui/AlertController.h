@@ -17,7 +17,7 @@ namespace ui {
 // text fields. It covers nothing: the presenter stays on screen under it. Headless, so tests
 // and drivers press its buttons with press().
 class AlertController : public ViewController {
-  public:
+public:
     enum class Style { ActionSheet = 0, Alert = 1 };
 
     AlertController(std::optional<std::string> title, std::optional<std::string> message,
@@ -52,7 +52,7 @@ class AlertController : public ViewController {
     // visible window) when it is an alert controller; null otherwise.
     static std::shared_ptr<AlertController> topmost();
 
-  private:
+private:
     std::optional<std::string> title_;
     std::optional<std::string> message_;
     Style style_;

@@ -73,7 +73,7 @@ using CompletionHandler = std::function<void()>;
 // Calls reach the delegate through Application::deliver, never directly, so that the hooks
 // other parts install see them first.
 class ApplicationDelegate : public virtual ns::Object {
-  public:
+public:
     ~ApplicationDelegate() override = default;
 
     virtual bool implements(DelegateOp op) const;
@@ -117,7 +117,7 @@ class ApplicationDelegate : public virtual ns::Object {
     virtual InterfaceOrientationMask supportedInterfaceOrientationsForWindow(
         Application& application, const std::shared_ptr<Window>& window);
 
-  protected:
+protected:
     ApplicationDelegate() = default;
 };
 

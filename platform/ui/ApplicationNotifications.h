@@ -10,7 +10,7 @@ namespace ui {
 // application as sender and the announcement's user info. The composition root installs it
 // once for the shared application and the default centre; tests install it on their own.
 class ApplicationNotifications {
-  public:
+public:
     static void install(Application& application = Application::shared(),
                         ns::NotificationCenter& center = ns::NotificationCenter::defaultCenter());
 };

@@ -6,7 +6,7 @@ namespace ui {
 
 // A press held in place for a minimum time.
 class LongPressGestureRecognizer : public GestureRecognizer {
-  public:
+public:
     using GestureRecognizer::GestureRecognizer;
 
     double minimumPressDuration() const { return minimumPressDuration_; }
@@ -15,7 +15,7 @@ class LongPressGestureRecognizer : public GestureRecognizer {
     double allowableMovement() const { return allowableMovement_; }
     void setAllowableMovement(double points) { allowableMovement_ = points; }
 
-  private:
+private:
     double minimumPressDuration_ = 0.5;
     double allowableMovement_ = 10;
 };

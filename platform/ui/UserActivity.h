@@ -16,7 +16,7 @@ inline constexpr const char* kUserActivityTypeBrowsingWeb = "NSUserActivityTypeB
 // An activity that the system asks the application to continue: its type, and for web
 // browsing the page's URL.
 class UserActivity : public ns::Object {
-  public:
+public:
     explicit UserActivity(std::string activityType = {}) : activityType_(std::move(activityType)) {}
 
     const std::string& activityType() const { return activityType_; }
@@ -34,7 +34,7 @@ class UserActivity : public ns::Object {
 
     std::string description() const override;
 
-  private:
+private:
     std::string activityType_;
     std::optional<ns::URL> webpageURL_;
     ns::Dictionary userInfo_;

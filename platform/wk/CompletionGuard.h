@@ -14,7 +14,7 @@ namespace wk {
 // fallback answer runs on a later turn, so that the page is never left waiting.
 template <class... Args>
 class CompletionGuard {
-  public:
+public:
     static std::function<void(Args...)> wrap(std::function<void(Args...)> target,
                                              std::function<void()> fallback, std::string what) {
         auto state =
@@ -30,7 +30,7 @@ class CompletionGuard {
         };
     }
 
-  private:
+private:
     struct State {
         State(std::function<void(Args...)> t, std::function<void()> f, std::string w)
             : target(std::move(t)), fallback(std::move(f)), what(std::move(w)) {}

@@ -6,7 +6,7 @@ namespace wk {
 
 // Settings of the pages of the web views that share them.
 class Preferences {
-  public:
+public:
     static std::shared_ptr<Preferences> create() { return std::make_shared<Preferences>(); }
 
     bool javaScriptEnabled() const { return javaScriptEnabled_; }
@@ -16,7 +16,7 @@ class Preferences {
     double minimumFontSize() const { return minimumFontSize_; }
     void setMinimumFontSize(double size) { minimumFontSize_ = size; }
 
-  private:
+private:
     bool javaScriptEnabled_ = true;
     bool canOpenWindows_ = false;
     double minimumFontSize_ = 0;

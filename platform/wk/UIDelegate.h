@@ -19,7 +19,7 @@ class WebViewConfiguration;
 // null for a prompt). A completion handler must be called exactly once: one dropped without a
 // call gives the page that dismissed answer (and is logged), a second call is ignored.
 class UIDelegate {
-  public:
+public:
     virtual ~UIDelegate() = default;
 
     // The page asks for a new window (a link with a new-window target, window.open). Answer a

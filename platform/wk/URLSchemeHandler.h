@@ -9,7 +9,7 @@ class WebView;
 
 // Serves a web view's requests for one custom URL scheme.
 class URLSchemeHandler {
-  public:
+public:
     virtual ~URLSchemeHandler() = default;
     // Answer through the task, now or later.
     virtual void startURLSchemeTask(const std::shared_ptr<WebView>& webView,

@@ -13,7 +13,7 @@ namespace wk {
 // The script message handlers and user scripts of the web views that share it. It holds its
 // handlers strongly, as the platform does. Main thread only.
 class UserContentController {
-  public:
+public:
     static std::shared_ptr<UserContentController> create() {
         return std::make_shared<UserContentController>();
     }
@@ -32,7 +32,7 @@ class UserContentController {
     const std::vector<UserScript>& userScripts() const { return scripts_; }
     void removeAllUserScripts() { scripts_.clear(); }
 
-  private:
+private:
     std::map<std::string, std::shared_ptr<ScriptMessageHandler>> handlers_;
     std::vector<UserScript> scripts_;
 };

@@ -28,7 +28,7 @@ enum AudiovisualMediaTypes : unsigned {
 // preferences, user content controller, process pool, data store and scheme handlers, so
 // changes to those reach the web view, while changes to the other settings do not.
 class WebViewConfiguration {
-  public:
+public:
     // Fresh preferences, user content controller and process pool; the default data store.
     WebViewConfiguration();
     static std::shared_ptr<WebViewConfiguration> create() {
@@ -89,7 +89,7 @@ class WebViewConfiguration {
         return schemes;
     }
 
-  private:
+private:
     std::shared_ptr<Preferences> preferences_;
     std::shared_ptr<WebpagePreferences> webpagePreferences_;
     std::shared_ptr<UserContentController> userContentController_;

@@ -6,7 +6,7 @@ namespace wk {
 
 // Per-page settings applied when a navigation starts.
 class WebpagePreferences {
-  public:
+public:
     enum class ContentMode { Recommended = 0, Mobile = 1, Desktop = 2 };
 
     static std::shared_ptr<WebpagePreferences> create() {
@@ -16,7 +16,7 @@ class WebpagePreferences {
     ContentMode preferredContentMode() const { return contentMode_; }
     void setPreferredContentMode(ContentMode mode) { contentMode_ = mode; }
 
-  private:
+private:
     ContentMode contentMode_ = ContentMode::Recommended;
 };
 

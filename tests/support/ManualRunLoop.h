@@ -12,7 +12,7 @@ namespace testsupport {
 // A test on the main run loop with a manual clock: every test starts with an empty loop at
 // manual time zero and leaves nothing scheduled behind for the next one.
 class ManualRunLoop : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         clock_ = std::make_shared<dispatch::ManualClock>();
         dispatch::Clock::setCurrent(clock_);
@@ -27,7 +27,7 @@ class ManualRunLoop : public ::testing::Test {
     static dispatch::RunLoop& loop() { return dispatch::RunLoop::main(); }
     dispatch::ManualClock& clock() { return *clock_; }
 
-  private:
+private:
     std::shared_ptr<dispatch::ManualClock> clock_;
 };
 

@@ -26,7 +26,7 @@ inline constexpr const char* kTBXRegexPatternErrorErrorString = "patternError";
 // A compiled POSIX extended regular expression. All matching works on UTF-8 bytes and
 // answers byte offsets.
 class NSDK_TBXRegex : public std::enable_shared_from_this<NSDK_TBXRegex> {
-  public:
+public:
     // nullptr for an empty pattern or one that does not compile.
     static std::shared_ptr<NSDK_TBXRegex> regexWithPattern(std::string_view pattern,
                                                            uint64_t options = 0);
@@ -74,7 +74,7 @@ class NSDK_TBXRegex : public std::enable_shared_from_this<NSDK_TBXRegex> {
     bool runRegexOnUTF8(std::string_view utf8, size_t start, bool notBOL,
                         NSDK_TBXRegexStringSegment::Ranges& regMatches) const;
 
-  private:
+private:
     NSDK_TBXRegex(std::string_view pattern, uint64_t options)
         : pattern_(pattern), options_(options) {}
     std::string errorMessage(int code) const;

@@ -13,7 +13,7 @@ class NSDK_TBXRegex;
 // Walks a string segment by segment: the matches of a regular expression and, when asked,
 // the text between them.
 class NSDK_TBXRegexEnumerator {
-  public:
+public:
     // nullptr without a regex.
     static std::shared_ptr<NSDK_TBXRegexEnumerator> initWithRegex(
         std::shared_ptr<const NSDK_TBXRegex> regex, std::string_view string, bool allSegments);
@@ -29,7 +29,7 @@ class NSDK_TBXRegexEnumerator {
 
     std::string description() const;
 
-  private:
+private:
     NSDK_TBXRegexEnumerator(std::shared_ptr<const NSDK_TBXRegex> regex, std::string_view string,
                             bool allSegments);
     std::shared_ptr<NSDK_TBXRegexStringSegment> segment(NSDK_TBXRegexStringSegment::Ranges ranges,

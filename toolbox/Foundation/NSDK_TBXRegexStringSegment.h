@@ -10,7 +10,7 @@
 // One piece of a string cut by a regular expression: a match with its sub-pattern captures,
 // or the text between matches. Offsets are UTF-8 byte offsets into the shared string.
 class NSDK_TBXRegexStringSegment {
-  public:
+public:
     // [start, end) of the whole segment and of each sub-pattern; {-1, -1} for a sub-pattern
     // that took no part.
     using Ranges = std::vector<std::pair<int64_t, int64_t>>;
@@ -29,7 +29,7 @@ class NSDK_TBXRegexStringSegment {
     std::optional<std::string> subPatternString(size_t index) const;
     std::string description() const;
 
-  private:
+private:
     NSDK_TBXRegexStringSegment(std::shared_ptr<const std::string> utf8StrBuf, Ranges regMatches,
                                size_t numRegMatches, bool isMatch)
         : utf8StrBuf_(std::move(utf8StrBuf)),

@@ -13,7 +13,7 @@
 // carries log2(size) bits) and decodes such text back, strictly: decoding refuses unknown
 // characters, text after padding and non-zero leftover bits.
 class NSDK_TBXStringEncoding {
-  public:
+public:
     static std::shared_ptr<NSDK_TBXStringEncoding> binaryStringEncoding();
     static std::shared_ptr<NSDK_TBXStringEncoding> hexStringEncoding();
     static std::shared_ptr<NSDK_TBXStringEncoding> rfc4648Base32StringEncoding();
@@ -50,7 +50,7 @@ class NSDK_TBXStringEncoding {
     NSDK_TBXStringEncoding(const NSDK_TBXStringEncoding&) = delete;
     NSDK_TBXStringEncoding& operator=(const NSDK_TBXStringEncoding&) = delete;
 
-  private:
+private:
     static constexpr int kUnknown = -1;
     static constexpr int kPadding = -2;
     static constexpr int kIgnored = -3;

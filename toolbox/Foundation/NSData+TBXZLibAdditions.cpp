@@ -49,24 +49,24 @@ void exposeTail(z_stream& s, std::vector<uint8_t>& out, size_t used) {
 }
 
 class DeflateStream {
-  public:
+public:
     explicit DeflateStream(z_stream& s) : s_(s) {}
     ~DeflateStream() { deflateEnd(&s_); }
     DeflateStream(const DeflateStream&) = delete;
     DeflateStream& operator=(const DeflateStream&) = delete;
 
-  private:
+private:
     z_stream& s_;
 };
 
 class InflateStream {
-  public:
+public:
     explicit InflateStream(z_stream& s) : s_(s) {}
     ~InflateStream() { inflateEnd(&s_); }
     InflateStream(const InflateStream&) = delete;
     InflateStream& operator=(const InflateStream&) = delete;
 
-  private:
+private:
     z_stream& s_;
 };
 

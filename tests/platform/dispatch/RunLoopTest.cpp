@@ -19,7 +19,7 @@ namespace {
 using dispatch::seconds;
 
 class RunLoopTest : public testsupport::ManualRunLoop {
-  protected:
+protected:
     // Records what ran, in order.
     dispatch::Task note(std::string what) {
         return [this, what] { ran.push_back(what); };
@@ -28,7 +28,7 @@ class RunLoopTest : public testsupport::ManualRunLoop {
 };
 
 class Pipe {
-  public:
+public:
     Pipe() {
         int fds[2];
         EXPECT_EQ(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);

@@ -19,7 +19,7 @@ using dispatch::seconds;
 // A foreign event loop in miniature: it polls what the core asks for and hands the ready
 // descriptors back, the way a GLib source would.
 class ForeignLoop {
-  public:
+public:
     explicit ForeignLoop(dispatch::Scheduler& core) : core_(core) {}
 
     // One iteration; waits at most as long as the core allows.
@@ -44,7 +44,7 @@ class ForeignLoop {
         return done();
     }
 
-  private:
+private:
     dispatch::Scheduler& core_;
 };
 
@@ -54,7 +54,7 @@ bool readable(int fd) {
 }
 
 class SchedulerTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { dispatch::Clock::setCurrent(clock); }
     void TearDown() override { dispatch::Clock::setCurrent(nullptr); }
     std::shared_ptr<dispatch::ManualClock> clock = std::make_shared<dispatch::ManualClock>();

@@ -29,8 +29,8 @@ TEST(DataBase64, LargeDataEncodesAsOneText) {
     const Data data(large);
     const std::string text = data.base64EncodedString();
     EXPECT_EQ(text.size(), (large.size() + 2) / 3 * 4);
-    EXPECT_EQ(text.substr(text.size() - 4), Data(large.data() + large.size() - 1, 1)
-                                                .base64EncodedString());
+    EXPECT_EQ(text.substr(text.size() - 4),
+              Data(large.data() + large.size() - 1, 1).base64EncodedString());
     EXPECT_EQ(Data::fromBase64(text), data);
 }
 

@@ -13,7 +13,7 @@ namespace testsupport {
 
 // Gives each test a fresh sandbox in a temporary folder and clears injected file faults.
 class SandboxTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         auto status = ns::Sandbox::configure(dir_.str() + "/sandbox");
         ASSERT_TRUE(status.ok());

@@ -25,7 +25,7 @@ inline ns::Dictionary genericPassword(ns::Dictionary attributes) {
 
 // A keychain of its own in a fresh directory for each test.
 class KeychainTest : public ::testing::Test {
-  protected:
+protected:
     testsupport::TempDir dir;
     sec::Keychain keychain{dir.path()};
 

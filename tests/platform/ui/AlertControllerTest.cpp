@@ -10,7 +10,7 @@ namespace {
 using ::testing::ElementsAre;
 
 class AlertControllerTest : public uitest::HeadlessUi {
-  protected:
+protected:
     std::vector<std::string> pressed;
     std::shared_ptr<ui::AlertController> confirmAlert() {
         auto alert = ui::AlertController::create("Title", "Sure?");

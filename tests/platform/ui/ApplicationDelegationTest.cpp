@@ -14,7 +14,7 @@ ns::URL url(std::string_view text) {
 }
 
 class ApplicationDelegationTest : public ::testing::Test {
-  protected:
+protected:
     std::shared_ptr<ui::Application> app = std::make_shared<ui::Application>();
     std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>(
         std::set<DelegateOp>{DelegateOp::OpenURL, DelegateOp::DidRegisterForRemoteNotifications,

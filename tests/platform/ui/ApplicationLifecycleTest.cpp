@@ -17,7 +17,7 @@ std::set<DelegateOp> lifeCycleOps() {
 }
 
 class ApplicationLifecycleTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         app.setDelegate(delegate);
         app.setEventObserver([this](const std::string& name, const ns::Dictionary& userInfo) {

@@ -11,7 +11,7 @@ namespace uitest {
 // A delegate that implements the operations it is given, records each call with the
 // application's state at that moment, and answers what the test sets.
 class RecordingDelegate : public ui::ApplicationDelegate {
-  public:
+public:
     explicit RecordingDelegate(std::set<ui::DelegateOp> ops = {}) : ops_(std::move(ops)) {}
 
     bool implements(ui::DelegateOp op) const override { return ops_.contains(op); }
@@ -63,7 +63,7 @@ class RecordingDelegate : public ui::ApplicationDelegate {
     bool willFinishAnswer = true;
     bool openURLAnswer = true;
 
-  private:
+private:
     void record(ui::Application& app, const std::string& name, size_t optionCount = 0) {
         static const char* states[] = {"active", "inactive", "background"};
         std::string entry = name + " (" + states[static_cast<int>(app.applicationState())] + ")";

@@ -17,7 +17,7 @@ using uitest::JournalController;
 using Journal = std::vector<std::string>;
 
 class ViewControllerTest : public uitest::HeadlessUi {
-  protected:
+protected:
     std::shared_ptr<Journal> journal = std::make_shared<Journal>();
     std::shared_ptr<JournalController> controller(const std::string& name) {
         return JournalController::create(name, journal);
@@ -212,7 +212,7 @@ TEST_F(ViewControllerTest, ChildLosesItsParentWhenTheParentGoes) {
 }
 
 class SwipeDelegate : public ui::AdaptivePresentationControllerDelegate {
-  public:
+public:
     std::vector<std::string> calls;
     bool allow = true;
     bool presentationControllerShouldDismiss(ui::PresentationController&) override {
@@ -262,7 +262,7 @@ TEST_F(ViewControllerTest, MemoryWarningReachesEveryLiveController) {
 }
 
 class SizeController : public ui::ViewController {
-  public:
+public:
     std::vector<std::string> log;
     void viewWillTransitionToSize(ui::Size size, ui::TransitionCoordinator& coordinator) override {
         log.push_back("will " + ui::toString(size) + " at " + ui::toString(view()->frame().size));

@@ -21,7 +21,7 @@ inline ns::URL url(std::string_view text) {
 
 // Writes every navigation event to a journal as "event url" and decides by a rule.
 class RecordingNavigationDelegate : public wk::NavigationDelegate {
-  public:
+public:
     std::vector<std::string> events;
     std::vector<wk::NavigationAction> actions;
     std::vector<ns::Error> errors;
@@ -72,7 +72,7 @@ class RecordingNavigationDelegate : public wk::NavigationDelegate {
         events.push_back("terminated");
     }
 
-  private:
+private:
     void note(const std::string& event, const wk::WebView& w) {
         auto u = w.URL();
         events.push_back(event + " " + (u ? u->absoluteString() : std::string("-")));
@@ -80,7 +80,7 @@ class RecordingNavigationDelegate : public wk::NavigationDelegate {
 };
 
 class WebViewTest : public testsupport::ManualRunLoop {
-  protected:
+protected:
     void SetUp() override {
         ManualRunLoop::SetUp();
         configuration = wk::WebViewConfiguration::create();

@@ -27,6 +27,11 @@ std::vector<std::string> ProcessInfo::arguments() const {
 void ProcessInfo::setArguments(std::vector<std::string> arguments) {
     dispatch::Lock lock(mutex_);
     arguments_ = std::move(arguments);
+    argumentsGeneration_.fetch_add(1, std::memory_order_release);
+}
+
+uint64_t ProcessInfo::argumentsGeneration() const {
+    return argumentsGeneration_.load(std::memory_order_acquire);
 }
 
 void ProcessInfo::setArguments(int argc, const char* const* argv) {

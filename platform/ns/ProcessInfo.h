@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +19,9 @@ public:
     std::vector<std::string> arguments() const;
     void setArguments(std::vector<std::string> arguments);
     void setArguments(int argc, const char* const* argv);
+    // Changes with each setArguments, so that what is derived from the command line can be
+    // kept until it is replaced.
+    uint64_t argumentsGeneration() const;
 
     // The current environment, read afresh on each call.
     std::map<std::string, std::string> environment() const;
@@ -36,6 +41,7 @@ private:
 
     mutable dispatch::Mutex mutex_;
     std::vector<std::string> arguments_ GUARDED_BY(mutex_);
+    std::atomic<uint64_t> argumentsGeneration_{0};  // read without the lock: asked on every read
 };
 
 }  // namespace ns

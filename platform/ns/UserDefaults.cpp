@@ -38,6 +38,9 @@ struct Store {
     std::shared_ptr<UserDefaults> standard GUARDED_BY(mutex);
     dispatch::TimerId flushTimer GUARDED_BY(mutex) = 0;
     dispatch::TimePoint flushDeadline GUARDED_BY(mutex);
+    // The arguments domain, parsed once per command line rather than on every read.
+    std::optional<Dictionary> arguments GUARDED_BY(mutex);
+    uint64_t argumentsGeneration GUARDED_BY(mutex) = 0;
 };
 
 Store& store() {
@@ -75,8 +78,13 @@ Dictionary readDomainFile(const std::string& name) {
 // The domain, read from disk on first use. A new sandbox (configure, reinstall) starts over;
 // what was pending for the old one is dropped with it.
 std::shared_ptr<Domain> domainLocked(Store& s, std::string_view name) REQUIRES(s.mutex) {
-    Sandbox::root();  // a sandbox configured on first use counts from here
+    // A sandbox configured on first use counts from here; once one is, every configuration
+    // counts a generation, and asking for the root (a copy of its path) on every read is spared.
     uint64_t generation = Sandbox::generation();
+    if (generation == 0) {
+        Sandbox::root();
+        generation = Sandbox::generation();
+    }
     if (generation != s.sandboxGeneration) {
         s.domains.clear();
         s.sandboxGeneration = generation;
@@ -103,6 +111,18 @@ Dictionary argumentsDomain() {
         }
     }
     return args;
+}
+
+// The arguments domain of the current command line, parsed again only when it was replaced.
+const Dictionary& argumentsDomainLocked(Store& s) REQUIRES(s.mutex) {
+    // The generation is read before the arguments: a command line set in between is then
+    // parsed again on the next read, never missed.
+    const uint64_t generation = ProcessInfo::processInfo().argumentsGeneration();
+    if (!s.arguments || s.argumentsGeneration != generation) {
+        s.arguments = argumentsDomain();
+        s.argumentsGeneration = generation;
+    }
+    return *s.arguments;
 }
 
 bool isPropertyListValue(const Value& value) {
@@ -209,10 +229,10 @@ std::shared_ptr<UserDefaults> UserDefaults::initWithSuiteName(std::string_view s
 }
 
 Value UserDefaults::objectForKey(std::string_view key) const {
-    Dictionary args = argumentsDomain();
-    if (auto it = args.find(key); it != args.end()) return it->second;
     auto& s = store();
     dispatch::Lock lock(s.mutex);
+    const Dictionary& args = argumentsDomainLocked(s);
+    if (auto it = args.find(key); it != args.end()) return it->second;
     auto domain = domainLocked(s, domain_);
     if (auto it = domain->values.find(key); it != domain->values.end()) return it->second;
     if (auto it = s.registration.find(key); it != s.registration.end()) return it->second;
@@ -310,8 +330,10 @@ Dictionary UserDefaults::dictionaryRepresentation() const {
         for (const auto& [key, value] : domainLocked(s, domain_)->values) {
             merged.insert_or_assign(key, value);
         }
+        for (const auto& [key, value] : argumentsDomainLocked(s)) {
+            merged.insert_or_assign(key, value);
+        }
     }
-    for (auto& [key, value] : argumentsDomain()) merged.insert_or_assign(key, std::move(value));
     return merged;
 }
 

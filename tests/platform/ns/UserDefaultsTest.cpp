@@ -97,6 +97,11 @@ TEST_F(UserDefaultsTest, ArgumentsThenPersistentThenRegistrationDomain) {
     auto all = d->dictionaryRepresentation();
     EXPECT_EQ(all["Level"], Value("3"));
     EXPECT_EQ(all["OnlyRegistered"], Value("r"));
+    // A new command line of the same shape is read afresh, not served from the last one.
+    info.setArguments({"host", "stray", "-Level", "4", "-NEBAnalyticsDebugEnabled", "NO", "-End"});
+    EXPECT_EQ(d->objectForKey("Level"), Value("4"));
+    EXPECT_FALSE(d->boolForKey("NEBAnalyticsDebugEnabled"));
+    EXPECT_EQ(d->dictionaryRepresentation()["Level"], Value("4"));
     info.setArguments(savedArgs);
     d->removeObjectForKey("Level");
     EXPECT_EQ(d->integerForKey("Level"), 1);

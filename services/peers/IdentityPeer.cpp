@@ -199,19 +199,11 @@ std::string htmlEscape(const std::string& text) {
     return out;
 }
 
+// A form value: every byte but the unreserved ones percent-encoded.
 std::string formEncode(const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    static const ns::CharacterSet unreserved = ns::CharacterSet::characterSetWithCharactersInString(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~");
+    return ns::percentEncode(text, unreserved);
 }
 
 }  // namespace

@@ -82,12 +82,7 @@ std::string formEscape(std::string_view text) {
 }  // namespace
 
 std::string dsURLFormEncode(const std::map<std::string, std::string>& pairs) {
-    std::string out;
-    for (const auto& [name, value] : pairs) {
-        if (!out.empty()) out.push_back('&');
-        out += formEscape(name) + "=" + formEscape(value);
-    }
-    return out;
+    return dsURLFormEncodePairs(DSFormPairs(pairs.begin(), pairs.end()));
 }
 
 std::string dsURLFormEncodePairs(const DSFormPairs& pairs) {

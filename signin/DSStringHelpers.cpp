@@ -101,20 +101,14 @@ DSFormPairs dsURLFormDecode(std::string_view text) {
         return ns::percentDecodeOrKeep(plus);
     };
     DSFormPairs pairs;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('&', start);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view piece = text.substr(start, end - start);
-        if (!piece.empty()) {
-            const size_t eq = piece.find('=');
-            if (eq == std::string_view::npos) {
-                pairs.emplace_back(decode(piece), "");
-            } else {
-                pairs.emplace_back(decode(piece.substr(0, eq)), decode(piece.substr(eq + 1)));
-            }
+    for (std::string_view piece : ns::componentsSeparatedByCharacter(text, '&')) {
+        if (piece.empty()) continue;
+        const size_t eq = piece.find('=');
+        if (eq == std::string_view::npos) {
+            pairs.emplace_back(decode(piece), "");
+        } else {
+            pairs.emplace_back(decode(piece.substr(0, eq)), decode(piece.substr(eq + 1)));
         }
-        start = end + 1;
     }
     return pairs;
 }

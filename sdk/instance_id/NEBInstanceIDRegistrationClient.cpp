@@ -5,6 +5,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/URLRequest.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/URL.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/instance_id/NEBInstanceIDAuthService.h"
@@ -19,20 +20,6 @@ namespace {
 constexpr const char* kPhoneRegistrationError = "PHONE_REGISTRATION_ERROR";
 
 std::atomic<uint64_t> requestCounter{0};
-
-std::vector<std::string_view> split(std::string_view text, char separator) {
-    std::vector<std::string_view> pieces;
-    size_t start = 0;
-    while (true) {
-        auto at = text.find(separator, start);
-        if (at == std::string_view::npos) {
-            pieces.push_back(text.substr(start));
-            return pieces;
-        }
-        pieces.push_back(text.substr(start, at - start));
-        start = at + 1;
-    }
-}
 
 void onMain(std::function<void()> fn) {
     dispatch::Queue::main().async(std::move(fn));
@@ -223,8 +210,8 @@ void NEBInstanceIDRegistrationClient::fetchTokenWithHandler(TokenHandler handler
 std::map<std::string, std::string> NEBInstanceIDRegistrationClient::parseFetchTokenResponse(
     std::string_view text) {
     std::map<std::string, std::string> fields;
-    for (auto line : split(text, '\n')) {
-        auto pieces = split(line, '=');
+    for (auto line : ns::componentsSeparatedByCharacter(text, '\n')) {
+        auto pieces = ns::componentsSeparatedByCharacter(line, '=');
         if (pieces.size() < 2) {
             NEBInstanceIDLoggerError("Unexpected result %@", NEBInstanceIDLogHash(line));
             continue;
@@ -238,7 +225,7 @@ NEBInstanceIDRegistrationClient::ParsedToken NEBInstanceIDRegistrationClient::pa
     std::string_view token, uint64_t requestID) {
     ParsedToken parsed;
     if (!token.empty() && token.front() == '|') {
-        auto pieces = split(token, '|');
+        auto pieces = ns::componentsSeparatedByCharacter(token, '|');
         if (pieces.size() < 2 || pieces[1] != "ID") {
             NEBInstanceIDLoggerError("Unexpected token structure in response %@",
                                      NEBInstanceIDLogHash(token));
@@ -293,7 +280,7 @@ void NEBInstanceIDRegistrationClient::handleTokenReply(
         return;
     }
     if (auto found = fields.find("Error"); found != fields.end() && !found->second.empty()) {
-        auto pieces = split(found->second, ':');
+        auto pieces = ns::componentsSeparatedByCharacter(found->second, ':');
         bool retryable = std::find(pieces.begin(), pieces.end(),
                                    std::string_view(kPhoneRegistrationError)) != pieces.end();
         const auto wait =

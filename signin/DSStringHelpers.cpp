@@ -64,19 +64,11 @@ std::string Base64EncodeData(const ns::Data& data) {
 
 namespace {
 
+// Every byte but the unreserved ones percent-encoded.
 std::string formEscape(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
-        }
-    }
-    return out;
+    static const ns::CharacterSet unreserved = ns::CharacterSet::characterSetWithCharactersInString(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~");
+    return ns::percentEncode(text, unreserved);
 }
 
 }  // namespace

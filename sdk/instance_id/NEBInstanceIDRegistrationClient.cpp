@@ -5,6 +5,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/URLRequest.h"
+#include "platform/ns/PercentEncoding.h"
 #include "platform/ns/StringComponents.h"
 #include "platform/ns/URL.h"
 #include "sdk/instance_id/NEBInstanceID.h"
@@ -78,30 +79,10 @@ void NEBInstanceIDRegistrationClient::stopFetching() {
 }
 
 std::string NEBInstanceIDRegistrationClient::formValue(std::string_view value) {
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
-        switch (c) {
-            case '&':
-                out += "%26";
-                break;
-            case '=':
-                out += "%3D";
-                break;
-            case '%':
-                out += "%25";
-                break;
-            case '\r':
-                out += "%0D";
-                break;
-            case '\n':
-                out += "%0A";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    // Only what would end a field or a line, and the escape character itself, is escaped.
+    static const ns::CharacterSet kept =
+        ns::CharacterSet::characterSetWithCharactersInString("&=%\r\n").invertedSet();
+    return ns::percentEncode(value, kept);
 }
 
 net::URLRequest NEBInstanceIDRegistrationClient::requestWithAuthHeader(

@@ -44,14 +44,14 @@ constexpr std::pair<int32_t, const char*> kCodeNames[] = {
 };
 #undef DS_NAMED_CODE
 
-std::optional<std::string> nameOfCode(int64_t code) {
+}  // namespace
+
+std::optional<std::string> dsErrorCodeName(int64_t code) {
     for (const auto& [value, name] : kCodeNames) {
         if (value == static_cast<int32_t>(code)) return name;
     }
     return std::nullopt;
 }
-
-}  // namespace
 
 DSAuthenticationError DSAuthenticationError::initInternal(
     const std::optional<std::string>& domain, int64_t code,
@@ -169,7 +169,7 @@ std::string DSAuthenticationError::getStringForErrorCode(int64_t code, const std
 }
 
 std::string DSAuthenticationError::stringForADErrorCode(int64_t code) {
-    if (std::optional<std::string> name = nameOfCode(code)) return *name;
+    if (std::optional<std::string> name = dsErrorCodeName(code)) return *name;
     return ns::format("%ld", code);
 }
 

@@ -41,10 +41,6 @@ std::string mainBundleIdentifier() {
     return id.value_or("");
 }
 
-ns::Data utf8(std::string_view text) {
-    return ns::Data::fromString(text);
-}
-
 class CacheContext : public DSLogContext {};
 
 }  // namespace
@@ -110,10 +106,10 @@ std::string DSKeychainTokenCache::getAttributeName(const std::optional<std::stri
 DSKeychainTokenCache::DSKeychainTokenCache(std::string sharedGroup)
     : sharedGroup_(std::move(sharedGroup)) {
     default_ = {{sec::kSecClass, sec::kSecClassGenericPassword},
-                {sec::kSecAttrGeneric, utf8(kTokenGeneric)},
+                {sec::kSecAttrGeneric, ns::Data::fromString(kTokenGeneric)},
                 {sec::kSecAttrAccessGroup, sharedGroup_}};
     defaultTombstone_ = {{sec::kSecClass, sec::kSecClassGenericPassword},
-                         {sec::kSecAttrGeneric, utf8(kTombstoneGeneric)},
+                         {sec::kSecAttrGeneric, ns::Data::fromString(kTombstoneGeneric)},
                          {sec::kSecAttrAccessGroup, sharedGroup_}};
     ClassState& state = classState();
     dispatch::Lock lock(state.mutex);

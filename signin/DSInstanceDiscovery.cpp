@@ -33,6 +33,8 @@ std::string typeName(const ns::Value& value) {
     }
 }
 
+std::atomic<DSInstanceDiscovery*> overridden{nullptr};
+
 }  // namespace
 
 const std::vector<std::string>& DSInstanceDiscovery::defaultAuthorities() {
@@ -49,10 +51,6 @@ DSInstanceDiscovery& DSInstanceDiscovery::sharedInstance() {
     static auto& instance = *new DSInstanceDiscovery(defaultAuthorities());
     return instance;
 }
-
-namespace {
-std::atomic<DSInstanceDiscovery*> overridden{nullptr};
-}  // namespace
 
 DSInstanceDiscovery& DSInstanceDiscovery::current() {
     DSInstanceDiscovery* instance = overridden.load();

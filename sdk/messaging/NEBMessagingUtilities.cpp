@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <typeinfo>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Bundle.h"
@@ -25,13 +26,10 @@ T* as(pb::MessageLite& proto) {
 }  // namespace
 
 int8_t NEBMessagingTagForProto(const pb::MessageLite& proto) {
-    if (as<mcs::McsHeartbeatPing>(proto)) return kNEBMessagingProtoTagHeartbeatPing;
-    if (as<mcs::McsHeartbeatAck>(proto)) return kNEBMessagingProtoTagHeartbeatAck;
-    if (as<mcs::McsLoginRequest>(proto)) return kNEBMessagingProtoTagLoginRequest;
-    if (as<mcs::McsLoginResponse>(proto)) return kNEBMessagingProtoTagLoginResponse;
-    if (as<mcs::McsClose>(proto)) return kNEBMessagingProtoTagClose;
-    if (as<mcs::McsIqStanza>(proto)) return kNEBMessagingProtoTagIqStanza;
-    if (as<mcs::McsDataMessageStanza>(proto)) return kNEBMessagingProtoTagDataMessageStanza;
+    for (int8_t tag = 0; tag <= kNEBMessagingProtoTagDataMessageStanza; ++tag) {
+        const pb::MessageLite* prototype = NEBMessagingClassForTag(tag);
+        if (prototype && typeid(*prototype) == typeid(proto)) return tag;
+    }
     return -1;
 }
 

@@ -102,6 +102,10 @@ int64_t NEBMessagingTimestampMillis() {
     return NEBMessagingTimestampSeconds() * 1000;
 }
 
+int64_t NEBMessagingCurrentTimeMillis() {
+    return static_cast<int64_t>(std::floor(dispatch::Clock::current().wallTime() * 1000));
+}
+
 std::string NEBMessagingCurrentAppVersion() {
     const ns::Value& version =
         ns::Bundle::mainBundle()->objectForInfoDictionaryKey("CFBundleShortVersionString");

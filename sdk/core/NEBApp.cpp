@@ -60,12 +60,7 @@ ns::Exception coreException(std::string reason) {
 }
 
 bool isValidAppNameCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-std::string lowercased(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
 // The leading hexadecimal number of the text, as the platform's scanner reads it: white space
@@ -173,8 +168,7 @@ void NEBApp::configureWithName(const std::optional<std::string>& name,
     if (!name || !options) throw coreException("Neither name nor options can be nil.");
     if (name->empty()) throw coreException("Name cannot be empty.");
     if (*name == kNEBDefaultAppName) throw coreException("Name cannot be __NEBAPP_DEFAULT.");
-    auto lower = lowercased(*name);
-    if (!std::all_of(lower.begin(), lower.end(), isValidAppNameCharacter)) {
+    if (!std::all_of(name->begin(), name->end(), isValidAppNameCharacter)) {
         throw coreException("App name should only contain Letters, Numbers and Underscore.");
     }
     auto& r = registry();

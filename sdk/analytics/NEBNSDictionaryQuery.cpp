@@ -1,11 +1,11 @@
 #include "sdk/analytics/NEBNSDictionaryQuery.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "platform/ns/CharacterSet.h"
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/StringComponents.h"
+#include "toolbox/Foundation/NSString+TBXNSStringURLArgumentsAdditions.h"
 
 namespace {
 
@@ -30,9 +30,7 @@ std::string neba_queryString(const ns::Dictionary& dictionary) {
 }
 
 std::optional<std::string> neba_stringByUnescapingFromURLArgument(std::string_view argument) {
-    std::string spaced(argument);
-    std::replace(spaced.begin(), spaced.end(), '+', ' ');
-    return ns::percentDecode(spaced);
+    return tbx_stringByUnescapingFromURLArgument(argument);
 }
 
 ns::Dictionary neba_dictionaryWithHttpArgumentsString(std::string_view arguments) {

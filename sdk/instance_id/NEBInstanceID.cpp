@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/FileManager.h"
@@ -207,6 +208,7 @@ void NEBInstanceID::fetchCheckinInfoWithHandler(CheckinHandler handler) {
 }
 
 void NEBInstanceID::scheduleCheckinRefreshWaitWithHandler(CheckinHandler handler, int attempt) {
+    HYB_EXPECT_MAIN_THREAD();
     auto authService = tokenManager_->registrar()->authService();
     if (authService->hasValidCheckinInfo()) {
         handler(authService->checkinPreferences(), std::nullopt);
@@ -475,6 +477,7 @@ std::optional<std::string> NEBInstanceID::token() {
 }
 
 void NEBInstanceID::fetchDefaultToken() {
+    HYB_EXPECT_MAIN_THREAD();
     if (isFetchingDefaultToken_) return;
     std::weak_ptr<NEBInstanceID> weak = weak_from_this();
     defaultTokenWithHandler([weak](std::optional<std::string> token,
@@ -496,11 +499,13 @@ void NEBInstanceID::fetchDefaultToken() {
 }
 
 int64_t NEBInstanceID::retryIntervalToFetchDefaultToken() const {
+    HYB_EXPECT_MAIN_THREAD();
     return static_cast<int64_t>(
         services_->backoff().defaultToken.delay(retryCountForDefaultToken_).value_or(0));
 }
 
 void NEBInstanceID::defaultTokenWithHandler(TokenHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (isFetchingDefaultToken_ || isDefaultTokenFetchScheduled_) return;
     ns::Dictionary options;
     bool hasMessaging = messagingPresent();

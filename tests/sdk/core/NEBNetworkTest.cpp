@@ -452,4 +452,28 @@ TEST_F(NEBNetworkTest, BackgroundEventsOfOtherOwnersAreIgnored) {
         "com.other.session"));
 }
 
+using NEBNetworkURLSessionConcurrencyTest = sdktest::SdkCoreTest;
+
+// Each read of the ID while another thread sets it gives one whole ID, the old or the new.
+TEST_F(NEBNetworkURLSessionConcurrencyTest, TheIDReadsWholeWhileItIsSetElsewhere) {
+    auto session = NEBNetworkURLSession::create({});
+    const std::string prefix = std::string(kNEBNetworkBackgroundSessionConfigIDPrefix) + "-";
+    const std::string ids[] = {prefix + "restored-first-session", prefix + "restored-second"};
+    session->setSessionID(ids[0]);
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        for (int i = 0; i < 2000; ++i) session->setSessionID(ids[i % 2]);
+        done = true;
+    });
+    int torn = 0;
+    while (!done) {
+        const std::string id = session->sessionID();
+        const std::string path = session->uploadingFilePath();
+        if (id != ids[0] && id != ids[1]) ++torn;
+        if (!path.ends_with("restored-first-session") && !path.ends_with("restored-second")) ++torn;
+    }
+    setter.join();
+    EXPECT_EQ(torn, 0);
+}
+
 }  // namespace

@@ -159,6 +159,7 @@ void NEBInstanceID::sendLogsForApp(const std::shared_ptr<NEBApp>& app,
 
 void NEBInstanceID::configureInstanceIDWithOptions(const NEBOptions& options,
                                                    const std::shared_ptr<NEBApp>& app) {
+    HYB_EXPECT_MAIN_THREAD();
     auto senderID = options.MSGSenderID();
     if (!senderID || senderID->empty()) {
         exitApp(app, configureErrorWithReason("Nebula Sender ID must not be nil or empty."));
@@ -188,6 +189,7 @@ void NEBInstanceID::didCompleteConfigure() {
 // ---- Check-in gate --------------------------------------------------------------------------
 
 void NEBInstanceID::fetchCheckinInfoWithHandler(CheckinHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     auto authService = tokenManager_->registrar()->authService();
     if (authService->hasValidCheckinInfo()) {
         onMain([handler, preferences = authService->checkinPreferences()] {
@@ -249,6 +251,7 @@ ns::Dictionary NEBInstanceID::addInternalOptions(
 void NEBInstanceID::tokenWithAuthorizedEntity(const std::string& entity, const std::string& scope,
                                               std::optional<ns::Dictionary> options,
                                               TokenHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!handler) {
         NEBInstanceIDLoggerError("Invalid nil handler.");
         return;
@@ -301,6 +304,7 @@ void NEBInstanceID::tokenWithAuthorizedEntity(const std::string& entity, const s
 void NEBInstanceID::deleteTokenWithAuthorizedEntity(const std::string& entity,
                                                     const std::string& scope,
                                                     DeleteHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!handler) NEBInstanceIDLoggerError("Invalid nil handler.");
     auto deliver = [handler](std::optional<ns::Error> error) {
         onMain([handler, error] {
@@ -333,6 +337,7 @@ void NEBInstanceID::deleteTokenWithAuthorizedEntity(const std::string& entity,
 }
 
 void NEBInstanceID::getIDWithHandler(TokenHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!handler) {
         NEBInstanceIDLoggerError("Invalid nil handler.");
         return;
@@ -358,6 +363,7 @@ void NEBInstanceID::getIDWithHandler(TokenHandler handler) {
 }
 
 void NEBInstanceID::deleteIDWithHandler(DeleteHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!handler) {
         NEBInstanceIDLoggerError("Invalid nil handler.");
         return;
@@ -425,6 +431,7 @@ bool NEBInstanceID::hasValidCheckinInfo() const {
 }
 
 void NEBInstanceID::stopAllRequests() {
+    HYB_EXPECT_MAIN_THREAD();
     tokenManager_->registrar()->stopAllRequests();
 }
 
@@ -572,11 +579,13 @@ void NEBInstanceID::defaultTokenWithHandler(TokenHandler handler) {
 // ---- Push-service device token --------------------------------------------------------------
 
 void NEBInstanceID::setAPNSToken(const ns::Data& token, NEBInstanceIDAPNSTokenType type) {
+    HYB_EXPECT_MAIN_THREAD();
     didAutoFetch(false, token, type);
 }
 
 void NEBInstanceID::setAutoFetchedAPNSToken(std::optional<ns::Data> token,
                                             std::optional<ns::Error> error) {
+    HYB_EXPECT_MAIN_THREAD();
     if (error && messagingPresent())
         NEBInstanceIDLoggerError("Failed to fetch APNS token %@", *error);
     didAutoFetch(true, std::move(token), NEBInstanceIDAPNSTokenType::Unknown);
@@ -649,6 +658,7 @@ bool NEBInstanceID::readIsProductionApp() {
 // ---- Commands from messaging ------------------------------------------------------------------
 
 void NEBInstanceID::didReceiveMSGMessage(const ns::Notification& notification) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Dictionary* message = nullptr;
     if (auto dictionary = std::dynamic_pointer_cast<ns::Box<ns::Dictionary>>(notification.object)) {
         message = &dictionary->value();

@@ -28,6 +28,7 @@ enum class NavigationType;
 }  // namespace wk
 
 class HYBCommandDelegate;
+class HYBPluginResult;
 class HYBViewController;
 class HYBWebViewEngineProtocol;
 
@@ -121,6 +122,11 @@ public:
     virtual void stopSchemeTask(const std::shared_ptr<wk::URLSchemeTask>& task);
 
 protected:
+    // Sends the result to the page's callback while the plug-in still has a command delegate;
+    // any thread. Handed over, a result nothing else holds goes without a copy of its text.
+    void sendToPage(std::shared_ptr<HYBPluginResult> result,
+                    const std::optional<std::string>& callbackId) const;
+
     template <class P>
     void registerAction(std::string name, void (P::*method)(const HYBInvokedUrlCommand&)) {
         P* self = static_cast<P*>(this);

@@ -324,7 +324,7 @@ std::optional<std::string> HYBFile::encodePath(std::string_view path) {
 
 void HYBFile::send(const std::shared_ptr<HYBPluginResult>& result,
                    const HYBInvokedUrlCommand& command) {
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+    sendToPage(result, command.callbackId());
 }
 
 void HYBFile::sendFromBackground(const std::weak_ptr<HYBFile>& plugin,
@@ -332,7 +332,7 @@ void HYBFile::sendFromBackground(const std::weak_ptr<HYBFile>& plugin,
                                  const std::optional<std::string>& callbackId) {
     auto self = plugin.lock();
     if (!self) return;
-    if (auto delegate = self->commandDelegate()) delegate->sendPluginResult(result, callbackId);
+    self->sendToPage(result, callbackId);
 }
 
 std::shared_ptr<HYBFileSystem> HYBFile::argumentFileSystem(

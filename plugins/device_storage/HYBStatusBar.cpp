@@ -143,7 +143,7 @@ void HYBStatusBar::onReset() {
 void HYBStatusBar::sendEvent(std::shared_ptr<HYBPluginResult> result) {
     if (!eventsCallbackId_) return;
     result->setKeepCallbackAsBool(true);
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, eventsCallbackId_);
+    sendToPage(result, eventsCallbackId_);
 }
 
 void HYBStatusBar::updateIsVisible(bool visible) {

@@ -98,30 +98,21 @@ void HYBBarcodeScanner::returnSuccess(const std::string& text, const std::string
                                       bool cancelled, bool /*flipped*/,
                                       const std::optional<std::string>& callback) {
     ns::Dictionary message{{"text", text}, {"format", format}, {"cancelled", cancelled ? 1 : 0}};
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, message),
-            callback);
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, message),
+               callback);
 }
 
 void HYBBarcodeScanner::returnImage(const std::string& filePath, const std::string& format,
                                     const std::optional<std::string>& callback) {
     ns::Dictionary message{{"format", format}, {"file", filePath}};
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, message),
-            callback);
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, message),
+               callback);
 }
 
 void HYBBarcodeScanner::returnError(const std::string& message,
                                     const std::optional<std::string>& callback) {
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusError, message),
-            callback);
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusError, message),
+               callback);
 }
 
 std::optional<std::string> HYBBarcodeScanner::isScanNotPossible() const {

@@ -100,10 +100,7 @@ HYBCapture::HYBCapture() {
 
 void HYBCapture::sendError(const std::optional<std::string>& callbackId, HYBCaptureError code,
                            unsigned status) {
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageToErrorObject(status, code), callbackId);
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageToErrorObject(status, code), callbackId);
 }
 
 void HYBCapture::captureAudio(const HYBInvokedUrlCommand& command) {
@@ -197,7 +194,7 @@ void HYBCapture::imagePickerDidFinishPickingMedia(HYBImagePicker& picker,
         result = HYBPluginResult::resultWithStatusMessageToErrorObject(HYBResultStatusError,
                                                                        HYBCaptureErrorInternal);
     }
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId);
+    sendToPage(result, callbackId);
     pickerController_.reset();
 }
 
@@ -317,11 +314,8 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
     } else if (type->find("audio/") != std::string::npos) {
         if (!readWAVFormat(file->head, format)) readSoundFormat(*file, format);
     }
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, format),
-            command.callbackId());
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, format),
+               command.callbackId());
 }
 
 ns::Dictionary HYBCapture::getMediaDictionaryFromPath(const std::string& path,

@@ -234,5 +234,5 @@ void HYBVideoThumbnail::createThumbnail(const HYBInvokedUrlCommand& command) {
         result =
             HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusJSONError, e.what());
     }
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+    sendToPage(result, command.callbackId());
 }

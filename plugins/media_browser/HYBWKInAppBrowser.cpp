@@ -87,11 +87,9 @@ bool HYBWKInAppBrowser::isValidCallbackId(const std::string& callbackId) const {
 
 void HYBWKInAppBrowser::sendEvent(unsigned status, ns::Dictionary message, bool keepCallback,
                                   const std::optional<std::string>& callbackId) {
-    auto delegate = commandDelegate();
-    if (!delegate) return;
     auto result = HYBPluginResult::resultWithStatusMessageAsDictionary(status, std::move(message));
     result->setKeepCallbackAsBool(keepCallback);
-    delegate->sendPluginResult(result, callbackId);
+    sendToPage(std::move(result), callbackId);
 }
 
 // ---- Opening -----------------------------------------------------------------------------
@@ -112,7 +110,7 @@ void HYBWKInAppBrowser::open(const HYBInvokedUrlCommand& command) {
         auto result = HYBPluginResult::resultWithStatusMessageAsString(
             HYBResultStatusError, "incorrect number of arguments");
         result->setKeepCallbackAsBool(true);
-        if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId_);
+        sendToPage(result, callbackId_);
         return;
     }
     if (url->host() == std::string(kAppStoreHost)) target = "_system";
@@ -137,7 +135,7 @@ void HYBWKInAppBrowser::open(const HYBInvokedUrlCommand& command) {
     }
     auto result = HYBPluginResult::resultWithStatus(HYBResultStatusOK);
     result->setKeepCallbackAsBool(true);
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+    sendToPage(result, command.callbackId());
 }
 
 void HYBWKInAppBrowser::openInHybridWebView(const ns::URL& url) {
@@ -510,7 +508,7 @@ void HYBWKInAppBrowser::didReceiveScriptMessage(const wk::ScriptMessage& message
             result = HYBPluginResult::resultWithStatusMessageAsArray(HYBResultStatusOK, {});
         }
         (void)body;
-        if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, *callback);
+        sendToPage(result, *callback);
         return;
     }
     const std::string* text = message.body.string();

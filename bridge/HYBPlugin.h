@@ -10,6 +10,7 @@
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/ns/Object.h"
+#include "platform/rt/ClassRegistry.h"
 
 namespace ns {
 struct Notification;
@@ -60,6 +61,12 @@ public:
     ~HYBPlugin() override;
     HYBPlugin(const HYBPlugin&) = delete;
     HYBPlugin& operator=(const HYBPlugin&) = delete;
+
+    // Registers plug-in class P under `name`, made with its default constructor.
+    template <class P>
+    static void registerPluginClass(rt::ClassRegistry& registry, std::string name) {
+        registry.registerClass(std::move(name), "HYBPlugin", [] { return std::make_shared<P>(); });
+    }
 
     // Subscribes to the application and bridge notifications (the reset notification only
     // for the engine's web view as it is now), then keeps the engine. The plug-in must already

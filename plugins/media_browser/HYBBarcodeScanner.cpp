@@ -39,8 +39,7 @@ std::string localized(const char* key) {
 }  // namespace
 
 void HYBBarcodeScanner::registerClasses(rt::ClassRegistry& registry) {
-    registry.registerClass(kClassName, "HYBPlugin",
-                           [] { return std::make_shared<HYBBarcodeScanner>(); });
+    registerPluginClass<HYBBarcodeScanner>(registry, kClassName);
     // The camera classes are part of every build of this host; abstract here, as nothing
     // makes one by name.
     registry.registerClass(kCaptureSessionClassName, std::nullopt, nullptr);

@@ -233,16 +233,7 @@ void HYBWKInAppBrowserViewController::setCloseButtonTitle(
 }
 
 ui::Color HYBWKInAppBrowserViewController::colorFromHexString(const std::string& hex) {
-    unsigned value = 0;
-    for (size_t i = 1; i < hex.size(); ++i) {
-        const char c = hex[i];
-        if (!std::isxdigit(static_cast<unsigned char>(c))) break;
-        value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c))
-                                                       ? c - '0'
-                                                       : std::tolower(c) - 'a' + 10);
-    }
-    return ui::Color(((value >> 16) & 0xFF) / 255.0, ((value >> 8) & 0xFF) / 255.0,
-                     (value & 0xFF) / 255.0, 1);
+    return ui::Color::fromHexString(hex);
 }
 
 void HYBWKInAppBrowserViewController::showLocationBar(bool show) {

@@ -7,6 +7,7 @@
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
+#include "bridge/NSDictionary+HybridPreferences.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/net/URLProtocol.h"
 #include "platform/ns/CharacterSet.h"
@@ -15,6 +16,7 @@
 #include "platform/ns/Log.h"
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/UTF8.h"
 #include "plugins/device_storage/HYBAssetLibraryFilesystem.h"
 #include "plugins/device_storage/HYBFileLocks.h"
@@ -40,18 +42,6 @@ SharedInstance& sharedInstanceSlot() {
 
 std::shared_ptr<HYBPluginResult> ioError(int32_t code) {
     return HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusIOError, code);
-}
-
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::optional<std::string> stringSetting(const ns::Dictionary& settings, std::string_view key) {
-    auto it = settings.find(key);
-    if (it == settings.end() || !it->second.isString()) return std::nullopt;
-    return *it->second.string();
 }
 
 std::string withoutTrailingSlash(std::string path) {
@@ -154,8 +144,8 @@ void HYBFile::pluginInitialize() {
 
     auto controller = viewController();
     const ns::Dictionary settings = controller ? controller->settings() : ns::Dictionary();
-    const std::string location =
-        lowercased(stringSetting(settings, kPersistentLocationKey).value_or("compatibility"));
+    const std::string location = ns::asciiLowercased(
+        hybridStringSettingForKey(settings, kPersistentLocationKey).value_or("compatibility"));
 
     auto& fm = ns::FileManager::defaultManager();
     if (auto status = fm.createDirectory(appTempPath_, true); status) {
@@ -186,8 +176,9 @@ void HYBFile::registerLocalFilesystem(const std::string& name, const std::string
 }
 
 void HYBFile::registerExtraFileSystems(const ns::Dictionary& settings) {
-    const std::string list = lowercased(
-        stringSetting(settings, kExtraFilesystemsKey).value_or(kDefaultExtraFilesystems));
+    const std::string list =
+        ns::asciiLowercased(hybridStringSettingForKey(settings, kExtraFilesystemsKey)
+                                .value_or(kDefaultExtraFilesystems));
     std::vector<std::string> names;
     for (size_t start = 0;;) {
         size_t comma = list.find(',', start);

@@ -10,6 +10,7 @@
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/NotificationCenter.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/StatusBar.h"
@@ -23,11 +24,6 @@ namespace {
 std::weak_ptr<HYBWKInAppBrowser>& instance() {
     static std::weak_ptr<HYBWKInAppBrowser> latest;
     return latest;
-}
-
-std::string lowered(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // A JSON string literal: safe to splice into a script whatever the text holds.
@@ -117,7 +113,7 @@ void HYBWKInAppBrowser::open(const HYBInvokedUrlCommand& command) {
 
     if (target != "_self" && target != "_system" && !isBrowsable(*url, true)) {
         // Not for the browser: a file is refused, anything else follows the system's rules.
-        if (lowered(url->scheme().value_or("")) == "file") {
+        if (ns::asciiLowercased(url->scheme().value_or("")) == "file") {
             ns::nslog("Refused to load %@ in the in-app browser", url->absoluteString());
             target.clear();
         } else {
@@ -216,12 +212,12 @@ void HYBWKInAppBrowser::openInInAppBrowser(const ns::URL& url, const std::string
         const size_t index = !options.lefttoright ? 0 : options.hidenavigationbuttons ? 1 : 4;
         browser.setCloseButtonTitle(options.closebuttoncaption, options.closebuttoncolor, index);
     }
-    const std::string presentation = lowered(options.presentationstyle.value_or(""));
+    const std::string presentation = ns::asciiLowercased(options.presentationstyle.value_or(""));
     browser.setModalPresentationStyle(
         presentation == "pagesheet"   ? ui::ModalPresentationStyle::PageSheet
         : presentation == "formsheet" ? ui::ModalPresentationStyle::FormSheet
                                       : ui::ModalPresentationStyle::FullScreen);
-    const std::string transition = lowered(options.transitionstyle.value_or(""));
+    const std::string transition = ns::asciiLowercased(options.transitionstyle.value_or(""));
     browser.setModalTransitionStyle(
         transition == "fliphorizontal"  ? ui::ModalTransitionStyle::FlipHorizontal
         : transition == "crossdissolve" ? ui::ModalTransitionStyle::CrossDissolve
@@ -356,7 +352,7 @@ void HYBWKInAppBrowser::loadAfterBeforeload(const HYBInvokedUrlCommand& command)
 }
 
 bool HYBWKInAppBrowser::isBrowsable(const ns::URL& url, bool topLevel) const {
-    const std::string scheme = lowered(url.scheme().value_or(""));
+    const std::string scheme = ns::asciiLowercased(url.scheme().value_or(""));
     if (scheme == "http" || scheme == "https") return true;
     if (!topLevel && (scheme == "about" || scheme == "data" || scheme == "blob")) return true;
     if (topLevel && url.absoluteString() == "about:blank") return true;
@@ -377,7 +373,7 @@ void HYBWKInAppBrowser::decidePolicyForNavigationResponse(
     const bool gated = response.isForMainFrame && beforeload_ != "post" &&
                        (beforeload_ == "yes" ||
                         (beforeload_ == "get" && response.request.HTTPMethod() == "GET")) &&
-                       lowered(url.scheme().value_or("")) != "about";
+                       ns::asciiLowercased(url.scheme().value_or("")) != "about";
     if (!gated || passedURL_ == url) {
         passedURL_.reset();
         decisionHandler(wk::NavigationResponsePolicy::Allow);
@@ -413,7 +409,7 @@ void HYBWKInAppBrowser::decidePolicyForNavigationAction(
             return;
         }
     }
-    const std::string scheme = lowered(url.scheme().value_or(""));
+    const std::string scheme = ns::asciiLowercased(url.scheme().value_or(""));
     if (scheme == "itms-appss" || scheme == "itms-apps") {
         webView->stopLoading();
         openInSystem(url);

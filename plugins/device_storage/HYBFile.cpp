@@ -40,10 +40,6 @@ SharedInstance& sharedInstanceSlot() {
     return *slot;
 }
 
-std::shared_ptr<HYBPluginResult> ioError(int32_t code) {
-    return HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusIOError, code);
-}
-
 std::string withoutTrailingSlash(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
@@ -344,7 +340,7 @@ void HYBFile::requestFileSystem(const HYBInvokedUrlCommand& command) {
                     command);
     }
     auto free = checkFreeDiskSpace(rootDocsPath_);
-    if (free && *free < size) return send(ioError(QUOTA_EXCEEDED_ERR), command);
+    if (free && *free < size) return send(fileIOError(QUOTA_EXCEEDED_ERR), command);
     const auto& fs = fileSystems_[static_cast<size_t>(type)];
     ns::Dictionary answer{{"name", fs->name()}, {"root", fs->makeEntryForPath("/", true)}};
     send(HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, std::move(answer)),
@@ -407,7 +403,7 @@ void HYBFile::_getLocalFilesystemPath(const HYBInvokedUrlCommand& command) {
 void HYBFile::getFile(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->getFileForURL(*url, command.argumentAtIndex(1), command.argumentAtIndex(2)), command);
 }
 
@@ -428,14 +424,14 @@ void HYBFile::getDirectory(const HYBInvokedUrlCommand& command) {
 void HYBFile::getParent(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->getParentForURL(*url), command);
 }
 
 void HYBFile::setMetadata(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->setMetadataForURL(*url, command.argumentAtIndex(1)), command);
 }
 
@@ -443,9 +439,9 @@ void HYBFile::remove(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
     if (url && namesRoot(url->fullPath())) {
-        return send(ioError(NO_MODIFICATION_ALLOWED_ERR), command);
+        return send(fileIOError(NO_MODIFICATION_ALLOWED_ERR), command);
     }
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->removeFileAtURL(*url), command);
 }
 
@@ -453,9 +449,9 @@ void HYBFile::removeRecursively(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
     if (url && namesRoot(url->fullPath())) {
-        return send(ioError(NO_MODIFICATION_ALLOWED_ERR), command);
+        return send(fileIOError(NO_MODIFICATION_ALLOWED_ERR), command);
     }
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->recursiveRemoveFileAtURL(*url), command);
 }
 
@@ -469,7 +465,7 @@ void HYBFile::moveTo(const HYBInvokedUrlCommand& command) {
 
 void HYBFile::copyOrMove(const HYBInvokedUrlCommand& command, bool copy) {
     if (command.argumentAtIndex(0).isNull() || command.argumentAtIndex(1).isNull()) {
-        return send(ioError(NOT_FOUND_ERR), command);
+        return send(fileIOError(NOT_FOUND_ERR), command);
     }
     std::optional<HYBFilesystemURL> srcURL;
     std::optional<HYBFilesystemURL> destURL;
@@ -484,9 +480,9 @@ void HYBFile::copyOrMove(const HYBInvokedUrlCommand& command, bool copy) {
     }
     // Only a plain name: "/" or ".." would put the entry somewhere else than asked.
     if (!newName || !HYBLocalFilesystem::isValidEntryName(*newName)) {
-        return send(ioError(ENCODING_ERR), command);
+        return send(fileIOError(ENCODING_ERR), command);
     }
-    if (!srcFs || !destFs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!srcFs || !destFs) return send(fileIOError(NOT_FOUND_ERR), command);
     auto weak = weakSelf<HYBFile>();
     auto delegate = commandDelegate();
     if (!delegate) return;
@@ -502,7 +498,7 @@ void HYBFile::copyOrMove(const HYBInvokedUrlCommand& command, bool copy) {
 void HYBFile::getFileMetadata(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     auto weak = weakSelf<HYBFile>();
     fs->getFileMetadataForURL(
         *url, [weak, callbackId = command.callbackId()](std::shared_ptr<HYBPluginResult> r) {
@@ -513,7 +509,7 @@ void HYBFile::getFileMetadata(const HYBInvokedUrlCommand& command) {
 void HYBFile::readEntries(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->readEntriesAtURL(*url), command);
 }
 
@@ -538,13 +534,13 @@ void HYBFile::readAsBinaryString(const HYBInvokedUrlCommand& command) {
 void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     size_t rangeIndex = 1;
     if (kind == ReadKind::Text) {
         const ns::Value encoding = command.argumentAtIndex(1);
         if (!encoding.isString() || !equalsIgnoringCase(*encoding.string(), "UTF-8")) {
             ns::nslog("Only UTF-8 encodings are currently supported by readAsText");
-            return send(ioError(ENCODING_ERR), command);
+            return send(fileIOError(ENCODING_ERR), command);
         }
         rangeIndex = 2;
     }
@@ -561,12 +557,12 @@ void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
                                      std::optional<std::string> mimeType, int32_t code) {
                 std::shared_ptr<HYBPluginResult> result;
                 if (!data) {
-                    result = ioError(code);
+                    result = fileIOError(code);
                 } else if (kind == ReadKind::Text) {
                     result = ns::utf8::isValid(data->chars())
                                  ? HYBPluginResult::resultWithStatusMessageAsString(
                                        HYBResultStatusOK, std::string(data->chars()))
-                                 : ioError(ENCODING_ERR);
+                                 : fileIOError(ENCODING_ERR);
                 } else if (kind == ReadKind::BinaryString) {
                     result = HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK,
                                                                               binaryString(*data));
@@ -593,7 +589,7 @@ void HYBFile::write(const HYBInvokedUrlCommand& command) {
         if (!self) return;
         std::optional<HYBFilesystemURL> url;
         auto fs = self->argumentFileSystem(command, 0, url);
-        if (!fs) return sendFromBackground(weak, ioError(NOT_FOUND_ERR), command.callbackId());
+        if (!fs) return sendFromBackground(weak, fileIOError(NOT_FOUND_ERR), command.callbackId());
         // The data is checked before the file is touched: a refused write changes nothing.
         const ns::Value argument = command.argumentAtIndex(1);
         ns::Data data;
@@ -623,7 +619,7 @@ void HYBFile::write(const HYBInvokedUrlCommand& command) {
 void HYBFile::truncate(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     const uint64_t length = static_cast<uint64_t>(command.argumentAtIndex(1).longLongValue());
     send(fs->truncateFileAtURL(*url, length), command);
 }

@@ -6,6 +6,7 @@
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
+#include "bridge/NSString+HYBJavaScriptLiteral.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
@@ -24,13 +25,6 @@ namespace {
 std::weak_ptr<HYBWKInAppBrowser>& instance() {
     static std::weak_ptr<HYBWKInAppBrowser> latest;
     return latest;
-}
-
-// A JSON string literal: safe to splice into a script whatever the text holds.
-std::string jsonLiteral(const std::string& text) {
-    auto json = ns::JSONSerialization::write(ns::Value::array({text}));
-    if (!json) return "\"\"";
-    return json->substr(1, json->size() - 2);
 }
 
 // JSON text whose top level is an object or an array.
@@ -534,14 +528,16 @@ void HYBWKInAppBrowser::inject(const HYBInvokedUrlCommand& command, const std::s
     const auto& id = command.callbackId();
     const bool wantsResult = id && *id != "INVALID";
     // The id goes in as a JSON literal too: it comes from the page and may hold anything.
-    const std::string answer =
-        wantsResult ? "c.onload = function() { _hybMessageHandler(" + jsonLiteral(*id) + "); }; "
-                    : "";
+    const std::string answer = wantsResult ? "c.onload = function() { _hybMessageHandler(" +
+                                                 hyb_JavaScriptStringLiteral(*id) + "); }; "
+                                           : "";
     if (wantsResult) pendingInjections_.insert(*id);
     if (element == "code") {
         if (!wantsResult) return injectDeferredObject(*source, "", "");
         return injectDeferredObject(
-            *source, "_hybMessageHandler(" + jsonLiteral(*id) + ",JSON.stringify([eval(", ")]));");
+            *source,
+            "_hybMessageHandler(" + hyb_JavaScriptStringLiteral(*id) + ",JSON.stringify([eval(",
+            ")]));");
     }
     std::string head = "(function(d) { var c = d.createElement('" + element + "'); ";
     if (element == "script") head += "c.src = ";
@@ -559,7 +555,7 @@ void HYBWKInAppBrowser::injectDeferredObject(const std::string& source,
     if (wrapperHead.empty() && wrapperTail.empty()) {
         evaluateJavaScript(source);
     } else {
-        evaluateJavaScript(wrapperHead + jsonLiteral(source) + wrapperTail);
+        evaluateJavaScript(wrapperHead + hyb_JavaScriptStringLiteral(source) + wrapperTail);
     }
 }
 

@@ -106,7 +106,7 @@ void HYBCapture::sendError(const std::optional<std::string>& callbackId, HYBCapt
 void HYBCapture::captureAudio(const HYBInvokedUrlCommand& command) {
     const ns::Value options = command.argumentAtIndex(0);
     std::optional<double> duration;
-    if (const ns::Value* d = options.isDictionary() ? options.find("duration") : nullptr) {
+    if (const ns::Value* d = options.find("duration")) {
         const auto seconds = d->number();
         if (seconds && *seconds != 0 && std::isfinite(*seconds)) duration = *seconds;
     }
@@ -158,7 +158,7 @@ void HYBCapture::presentPicker(const std::optional<std::string>& callbackId) {
 
 void HYBCapture::captureVideo(const HYBInvokedUrlCommand& command) {
     const ns::Value options = command.argumentAtIndex(0);
-    const ns::Value* duration = options.isDictionary() ? options.find("duration") : nullptr;
+    const ns::Value* duration = options.find("duration");
     auto camera = av::Camera::shared();
     if (!camera || !camera->hasVideo()) {
         ns::nslog("Capture.captureVideo: video mode not available.");

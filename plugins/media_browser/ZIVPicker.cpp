@@ -18,7 +18,7 @@
 namespace {
 
 int64_t integerOption(const ns::Value& options, const char* key) {
-    const ns::Value* value = options.isDictionary() ? options.find(key) : nullptr;
+    const ns::Value* value = options.find(key);
     if (!value) return 0;
     const auto number = value->number();
     if (!number || !std::isfinite(*number)) return 0;

@@ -1,7 +1,6 @@
 #include "plugins/device_storage/HYBFile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 #include "bridge/HYBCommandDelegate.h"
@@ -70,13 +69,6 @@ std::string binaryString(const ns::Data& data) {
         }
     }
     return out;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // The full path below the root, or "" for the root however it is spelt ("/.", "//", "/a/..").
@@ -538,7 +530,7 @@ void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
     size_t rangeIndex = 1;
     if (kind == ReadKind::Text) {
         const ns::Value encoding = command.argumentAtIndex(1);
-        if (!encoding.isString() || !equalsIgnoringCase(*encoding.string(), "UTF-8")) {
+        if (!encoding.isString() || ns::asciiLowercased(*encoding.string()) != "utf-8") {
             ns::nslog("Only UTF-8 encodings are currently supported by readAsText");
             return send(fileIOError(ENCODING_ERR), command);
         }

@@ -1,7 +1,6 @@
 #include "signin/DSStringHelpers.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/StringComponents.h"
@@ -107,13 +106,6 @@ DSFormPairs dsURLFormDecode(std::string_view text) {
 
 bool dsSame(const std::optional<std::string>& a, const std::optional<std::string>& b) {
     return a == b;
-}
-
-std::string dsLowercase(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
 }
 
 std::optional<std::string> dsWithoutUserInfo(const std::optional<std::string>& url) {

@@ -22,7 +22,7 @@ std::optional<std::string> DSUserInformation::claim(const char* name) const {
 std::optional<std::string> DSUserInformation::normalizeUserId(
     const std::optional<std::string>& userId) {
     if (!userId) return std::nullopt;
-    std::string normalized = dsLowercase(dsTrimmedString(*userId));
+    std::string normalized = ns::asciiLowercased(dsTrimmedString(*userId));
     if (normalized.empty()) return std::nullopt;
     return normalized;
 }

@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "platform/ns/StringComponents.h"
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSStringHelpers.h"
 
@@ -12,7 +13,7 @@ ns::Value nilToNull(const std::optional<std::string>& text) {
 }
 
 bool sameIgnoringCase(const std::optional<std::string>& a, const std::string& b) {
-    return a && dsLowercase(*a) == dsLowercase(b);
+    return a && ns::asciiLowercased(*a) == ns::asciiLowercased(b);
 }
 
 }  // namespace

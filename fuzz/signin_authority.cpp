@@ -2,6 +2,7 @@
 #include <string>
 
 #include "fuzz/Require.h"
+#include "platform/ns/StringComponents.h"
 #include "signin/DSInstanceDiscovery.h"
 #include "signin/DSLogger.h"
 #include "signin/DSStringHelpers.h"
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (std::optional<std::string> canonical = DSInstanceDiscovery::canonicalizeAuthority(text)) {
         fuzzing::require(canonical->rfind("https://", 0) == 0);
-        fuzzing::require(*canonical == dsLowercase(*canonical));
+        fuzzing::require(*canonical == ns::asciiLowercased(*canonical));
         fuzzing::require(canonical->find('@') == std::string::npos);
         // The canonical form is a fixed point.
         fuzzing::require(DSInstanceDiscovery::canonicalizeAuthority(*canonical) == canonical);

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "fuzz/Require.h"
+#include "platform/ns/StringComponents.h"
 #include "signin/DSLogger.h"
 #include "signin/DSStringHelpers.h"
 #include "signin/DSUserInformation.h"
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!info) return 0;
     // A parsed user always has a normalised identifier.
     fuzzing::require(info->userId().has_value());
-    fuzzing::require(*info->userId() == dsLowercase(dsTrimmedString(*info->userId())));
+    fuzzing::require(*info->userId() == ns::asciiLowercased(dsTrimmedString(*info->userId())));
     fuzzing::require(!info->userId()->empty());
     return 0;
 }

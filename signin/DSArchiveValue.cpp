@@ -1,29 +1,25 @@
 #include "signin/DSArchiveValue.h"
 
 DSArchiveValue DSArchiveValue::boolean(bool b) {
-    DSArchiveValue v;
-    v.kind_ = Kind::Bool;
+    DSArchiveValue v(Kind::Bool);
     v.b_ = b;
     return v;
 }
 
 DSArchiveValue DSArchiveValue::integer(int64_t i) {
-    DSArchiveValue v;
-    v.kind_ = Kind::Integer;
+    DSArchiveValue v(Kind::Integer);
     v.i_ = i;
     return v;
 }
 
 DSArchiveValue DSArchiveValue::real(double d) {
-    DSArchiveValue v;
-    v.kind_ = Kind::Real;
+    DSArchiveValue v(Kind::Real);
     v.d_ = d;
     return v;
 }
 
 DSArchiveValue DSArchiveValue::text(std::string s) {
-    DSArchiveValue v;
-    v.kind_ = Kind::String;
+    DSArchiveValue v(Kind::String);
     v.s_ = std::move(s);
     return v;
 }
@@ -34,37 +30,31 @@ DSArchiveValue DSArchiveValue::text(const std::optional<std::string>& s) {
 
 DSArchiveValue DSArchiveValue::data(const std::optional<ns::Data>& d) {
     if (!d) return {};
-    DSArchiveValue v;
-    v.kind_ = Kind::Data;
+    DSArchiveValue v(Kind::Data);
     v.data_ = *d;
     return v;
 }
 
 DSArchiveValue DSArchiveValue::date(const std::optional<ns::Date>& d) {
     if (!d) return {};
-    DSArchiveValue v;
-    v.kind_ = Kind::Date;
+    DSArchiveValue v(Kind::Date);
     v.d_ = d->timeIntervalSinceReferenceDate();
     return v;
 }
 
 DSArchiveValue DSArchiveValue::null() {
-    DSArchiveValue v;
-    v.kind_ = Kind::Null;
-    return v;
+    return DSArchiveValue(Kind::Null);
 }
 
 DSArchiveValue DSArchiveValue::array(std::vector<DSArchiveValue> items, bool isMutable) {
-    DSArchiveValue v;
-    v.kind_ = Kind::Array;
+    DSArchiveValue v(Kind::Array);
     v.mutable_ = isMutable;
     v.items_ = std::move(items);
     return v;
 }
 
 DSArchiveValue DSArchiveValue::dictionary(Pairs pairs, bool isMutable) {
-    DSArchiveValue v;
-    v.kind_ = Kind::Dictionary;
+    DSArchiveValue v(Kind::Dictionary);
     v.mutable_ = isMutable;
     v.pairs_ = std::move(pairs);
     return v;
@@ -72,8 +62,7 @@ DSArchiveValue DSArchiveValue::dictionary(Pairs pairs, bool isMutable) {
 
 DSArchiveValue DSArchiveValue::object(std::shared_ptr<const DSArchiveObject> object) {
     if (!object) return {};
-    DSArchiveValue v;
-    v.kind_ = Kind::Object;
+    DSArchiveValue v(Kind::Object);
     v.object_ = std::move(object);
     return v;
 }

@@ -76,6 +76,8 @@ public:
     std::optional<ns::Value> toValue() const;
 
 private:
+    explicit DSArchiveValue(Kind kind) : kind_(kind) {}
+
     Kind kind_ = Kind::Nil;
     bool mutable_ = false;
     bool b_ = false;

@@ -33,6 +33,10 @@ bool refuseBlankAuthority(const std::optional<std::string>& authority, DSErrorOu
     return true;
 }
 
+std::shared_ptr<const DSUserIdentifier> identifierOf(const std::optional<std::string>& userId) {
+    return userId ? DSUserIdentifier::identifierWithId(userId) : nullptr;
+}
+
 }  // namespace
 
 DSAuthenticationContext::DSAuthenticationContext(std::string authority, bool validateAuthority)
@@ -244,14 +248,6 @@ void DSAuthenticationContext::acquireInteractive(
     request->setExtraQueryParameters(extraQueryParameters);
     request->acquireToken(methodName, apiId, std::move(completionBlock));
 }
-
-namespace {
-
-std::shared_ptr<const DSUserIdentifier> identifierOf(const std::optional<std::string>& userId) {
-    return userId ? DSUserIdentifier::identifierWithId(userId) : nullptr;
-}
-
-}  // namespace
 
 void DSAuthenticationContext::acquireTokenWithResource(
     const std::optional<std::string>& resource, const std::optional<std::string>& clientId,

@@ -109,6 +109,10 @@ private:
     std::optional<std::string> errorDetails_;
 };
 
+// The name of a library error code (the code taken as a signed 32-bit number); nothing for a
+// code the library does not name.
+std::optional<std::string> dsErrorCodeName(int64_t code);
+
 // An error out-parameter: null when the caller does not ask for the error.
 using DSErrorOut = std::optional<DSAuthenticationError>*;
 

@@ -2,6 +2,7 @@
 
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/URLComponents.h"
 #include "platform/sec/Digest.h"
 #include "signin/DSLogger.h"
@@ -16,7 +17,7 @@ constexpr const char* kClientVersionItem = "x-client-Ver";
 
 bool DSHelpers::isFDSInstance(const std::optional<std::string>& authority) {
     if (dsIsStringNilOrBlank(authority)) return false;
-    return isFDSInstanceURL(ns::URL::parse(dsLowercase(*authority)));
+    return isFDSInstanceURL(ns::URL::parse(ns::asciiLowercased(*authority)));
 }
 
 bool DSHelpers::isFDSInstanceURL(const std::optional<ns::URL>& url) {
@@ -27,7 +28,7 @@ bool DSHelpers::isFDSInstanceURL(const std::optional<ns::URL>& url) {
 
 std::optional<std::string> DSHelpers::getEndpointName(const std::optional<std::string>& url) {
     if (dsIsStringNilOrBlank(url)) return std::nullopt;
-    std::optional<ns::URL> parsed = ns::URL::parse(dsLowercase(*url));
+    std::optional<ns::URL> parsed = ns::URL::parse(ns::asciiLowercased(*url));
     if (!parsed) return std::nullopt;
     const std::vector<std::string> parts = parsed->pathComponents();
     if (parts.size() < 2) return std::nullopt;

@@ -5,6 +5,7 @@
 
 #include "platform/ns/Format.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/URL.h"
 #include "signin/DSClientMetrics.h"
 #include "signin/DSHelpers.h"
@@ -33,6 +34,8 @@ std::string typeName(const ns::Value& value) {
     }
 }
 
+std::atomic<DSInstanceDiscovery*> overridden{nullptr};
+
 }  // namespace
 
 const std::vector<std::string>& DSInstanceDiscovery::defaultAuthorities() {
@@ -49,10 +52,6 @@ DSInstanceDiscovery& DSInstanceDiscovery::sharedInstance() {
     static auto& instance = *new DSInstanceDiscovery(defaultAuthorities());
     return instance;
 }
-
-namespace {
-std::atomic<DSInstanceDiscovery*> overridden{nullptr};
-}  // namespace
 
 DSInstanceDiscovery& DSInstanceDiscovery::current() {
     DSInstanceDiscovery* instance = overridden.load();
@@ -83,7 +82,7 @@ std::optional<ns::URL> DSInstanceDiscovery::parseAuthority(std::string_view auth
         const auto byte = static_cast<unsigned char>(c);
         if (byte <= 0x20 || byte >= 0x7f || c == '\\') return std::nullopt;
     }
-    std::optional<ns::URL> url = ns::URL::parse(dsLowercase(authority));
+    std::optional<ns::URL> url = ns::URL::parse(ns::asciiLowercased(authority));
     if (!url || url->scheme() != "https") return std::nullopt;
     // The host is taken decoded: an escape could hide a "/" or "@" that moves the host.
     const std::optional<std::string> host = url->host();
@@ -109,7 +108,7 @@ void DSInstanceDiscovery::validateAuthority(const std::optional<std::string>& au
                         dsWithoutUserInfo(authority).value_or("(null)"),
                         correlationId ? correlationId->UUIDString() : std::string("(null)"));
     const std::optional<std::string> lowered =
-        authority ? std::optional<std::string>(dsLowercase(*authority)) : std::nullopt;
+        authority ? std::optional<std::string>(ns::asciiLowercased(*authority)) : std::nullopt;
 
     std::optional<DSAuthenticationError> error;
     const std::optional<std::string> host = extractHost(lowered, correlationId, error);
@@ -129,7 +128,7 @@ std::optional<std::string> DSInstanceDiscovery::extractHost(
     const std::optional<std::string>& authority, const std::optional<ns::UUID>& correlationId,
     std::optional<DSAuthenticationError>& error) {
     const std::optional<ns::URL> url =
-        authority ? parseAuthority(dsLowercase(*authority)) : std::nullopt;
+        authority ? parseAuthority(ns::asciiLowercased(*authority)) : std::nullopt;
     if (!url) {
         error = DSAuthenticationError::errorFromArgument(dsWithoutUserInfo(authority), "authority",
                                                          correlationId);
@@ -296,7 +295,7 @@ std::optional<std::string> DSInstanceDiscovery::canonicalizeAuthority(
 std::optional<std::string> DSInstanceDiscovery::canonicalForm(
     const std::optional<std::string>& authority) {
     if (dsIsStringNilOrBlank(authority)) return std::nullopt;
-    const std::string text = dsLowercase(dsTrimmedString(*authority));
+    const std::string text = ns::asciiLowercased(dsTrimmedString(*authority));
     if (!ns::URL::parse(text)) {
         DSLogger::logFormat(DS_LOG_LEVEL_WARN, nullptr, "The authority is not a valid URL", 0,
                             std::nullopt, nullptr, "Authority %@", *dsWithoutUserInfo(authority));
@@ -315,7 +314,7 @@ std::optional<std::string> DSInstanceDiscovery::canonicalForm(
         return std::nullopt;
     // The tenant comes decoded; one that held an escaped separator or a character a URL
     // cannot carry would make a key that reads back as another authority, or not at all.
-    const std::string tenant = dsLowercase(parts[1]);
+    const std::string tenant = ns::asciiLowercased(parts[1]);
     for (char c : tenant) {
         const bool pathChar =
             (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||

@@ -41,10 +41,6 @@ std::string mainBundleIdentifier() {
     return id.value_or("");
 }
 
-ns::Data utf8(std::string_view text) {
-    return ns::Data::fromString(text);
-}
-
 class CacheContext : public DSLogContext {};
 
 }  // namespace
@@ -110,10 +106,10 @@ std::string DSKeychainTokenCache::getAttributeName(const std::optional<std::stri
 DSKeychainTokenCache::DSKeychainTokenCache(std::string sharedGroup)
     : sharedGroup_(std::move(sharedGroup)) {
     default_ = {{sec::kSecClass, sec::kSecClassGenericPassword},
-                {sec::kSecAttrGeneric, utf8(kTokenGeneric)},
+                {sec::kSecAttrGeneric, ns::Data::fromString(kTokenGeneric)},
                 {sec::kSecAttrAccessGroup, sharedGroup_}};
     defaultTombstone_ = {{sec::kSecClass, sec::kSecClassGenericPassword},
-                         {sec::kSecAttrGeneric, utf8(kTombstoneGeneric)},
+                         {sec::kSecAttrGeneric, ns::Data::fromString(kTombstoneGeneric)},
                          {sec::kSecAttrAccessGroup, sharedGroup_}};
     ClassState& state = classState();
     dispatch::Lock lock(state.mutex);
@@ -161,13 +157,19 @@ ns::Dictionary DSKeychainTokenCache::queryDictionaryForKey(const DSTokenCacheKey
 
 std::optional<ns::Array> DSKeychainTokenCache::keychainItemsWithKey(
     const DSTokenCacheKey* key, const std::optional<std::string>& userId, DSErrorOut error) const {
-    ns::Dictionary query = queryDictionaryForKey(key, userId,
-                                                 {{sec::kSecMatchLimit, sec::kSecMatchLimitAll},
-                                                  {sec::kSecReturnData, true},
-                                                  {sec::kSecReturnAttributes, true}});
+    return copyMatches(key, userId, true, error);
+}
+
+std::optional<ns::Array> DSKeychainTokenCache::copyMatches(const DSTokenCacheKey* key,
+                                                           const std::optional<std::string>& userId,
+                                                           bool withAttributes,
+                                                           DSErrorOut error) const {
+    ns::Dictionary query = queryDictionaryForKey(
+        key, userId, {{sec::kSecMatchLimit, sec::kSecMatchLimitAll}, {sec::kSecReturnData, true}});
+    if (withAttributes) query[sec::kSecReturnAttributes] = true;
     ns::Value result;
     const sec::OSStatus status = sec::SecItemCopyMatching(query, &result);
-    if (status == sec::errSecSuccess && result.array()) return *result.array();
+    if (status == sec::errSecSuccess && result.array()) return std::move(*result.array());
     if (status == sec::errSecItemNotFound) return ns::Array();
     // A success without a list of items is a keychain fault like any other.
     checkStatus(status == sec::errSecSuccess ? sec::errSecDecode : status, "retrieve items",
@@ -183,32 +185,19 @@ std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromKeychainAttribut
 
 std::shared_ptr<DSTokenCacheItem> DSKeychainTokenCache::itemFromKeychainData(
     const ns::Data* data) const {
-    CacheContext context;
-    if (!data) {
-        DSLogger::log(DS_LOG_LEVEL_WARN, &context,
-                      "Retrieved item with key that did not have generic item data!",
-                      DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
+    auto refuse = [](const char* warning) -> std::shared_ptr<DSTokenCacheItem> {
+        CacheContext context;
+        DSLogger::log(DS_LOG_LEVEL_WARN, &context, warning, DS_ERROR_SUCCEEDED, std::nullopt,
+                      std::nullopt);
         return nullptr;
-    }
+    };
+    if (!data) return refuse("Retrieved item with key that did not have generic item data!");
     ns::Result<DSArchiveValue> root =
         DSKeyedUnarchiver::unarchive(*data, DSTokenCacheItem::archiveClasses());
-    if (!root) {
-        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Failed to deserialize data from keychain",
-                      DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
-        return nullptr;
-    }
-    if (root->isNil()) {
-        DSLogger::log(DS_LOG_LEVEL_WARN, &context,
-                      "Unable to decode item from data stored in keychain.", DS_ERROR_SUCCEEDED,
-                      std::nullopt, std::nullopt);
-        return nullptr;
-    }
+    if (!root) return refuse("Failed to deserialize data from keychain");
+    if (root->isNil()) return refuse("Unable to decode item from data stored in keychain.");
     std::shared_ptr<DSTokenCacheItem> item = DSTokenCacheItem::decode(*root);
-    if (!item) {
-        DSLogger::log(DS_LOG_LEVEL_WARN, &context, "Unarchived Item was not of expected class",
-                      DS_ERROR_SUCCEEDED, std::nullopt, std::nullopt);
-        return nullptr;
-    }
+    if (!item) return refuse("Unarchived Item was not of expected class");
     return item;
 }
 
@@ -248,23 +237,16 @@ std::optional<DSTokenCacheItems> DSKeychainTokenCache::getItemsWithKey(
     const uint64_t generation = decodedGeneration();
     // Only the archived items are read: the attributes that keychainItemsWithKey returns as
     // well are of no use here, and every acquisition passes this way.
-    ns::Dictionary query = queryDictionaryForKey(
-        key, userId, {{sec::kSecMatchLimit, sec::kSecMatchLimitAll}, {sec::kSecReturnData, true}});
-    ns::Value result;
-    const sec::OSStatus status = sec::SecItemCopyMatching(query, &result);
-    if (status != sec::errSecItemNotFound && (status != sec::errSecSuccess || !result.array())) {
-        checkStatus(status == sec::errSecSuccess ? sec::errSecDecode : status, "retrieve items",
-                    std::nullopt, error);
+    std::optional<ns::Array> matches = copyMatches(key, userId, false, error);
+    if (!matches) {
         logItemRetrievalStatus(nullptr, key, userId, correlationId);
         return std::nullopt;
     }
     DSTokenCacheItems items;
-    if (const ns::Array* matches = result.array()) {
-        for (const ns::Value& value : *matches) {
-            const ns::Data* data = value.data();
-            auto item = data ? itemFromArchive(*data, generation) : itemFromKeychainData(nullptr);
-            if (item) items.push_back(std::move(item));
-        }
+    for (const ns::Value& value : *matches) {
+        const ns::Data* data = value.data();
+        auto item = data ? itemFromArchive(*data, generation) : itemFromKeychainData(nullptr);
+        if (item) items.push_back(std::move(item));
     }
     logItemRetrievalStatus(&items, key, userId, correlationId);
     return items;
@@ -534,11 +516,17 @@ bool DSKeychainTokenCache::removeAllForClientId(const std::string& clientId, DSE
     DSLogger::log(DS_LOG_LEVEL_WARN, &context,
                   ns::format("Removing all items for client <%@>", clientId), DS_ERROR_SUCCEEDED,
                   std::nullopt, std::nullopt, &info);
+    return removeItemsWhere(
+        [&](const DSTokenCacheItem& item) { return item.clientId() == clientId; }, error);
+}
+
+bool DSKeychainTokenCache::removeItemsWhere(
+    const std::function<bool(const DSTokenCacheItem&)>& matches, DSErrorOut error) {
     std::optional<DSTokenCacheItems> items = allItems(error);
     if (!items) return false;
     bool result = true;
     for (const auto& item : *items) {
-        if (item->clientId() != clientId) continue;
+        if (!matches(*item)) continue;
         std::optional<DSAuthenticationError> failure;
         if (!removeItem(item.get(), &failure)) {
             result = false;
@@ -556,20 +544,12 @@ bool DSKeychainTokenCache::removeAllForUserId(const std::string& userId,
     DSLogger::logFormat(DS_LOG_LEVEL_WARN, &context,
                         ns::format("Removing all items for user + client <%@>", clientId),
                         DS_ERROR_SUCCEEDED, std::nullopt, &info, "userId: %@", userId);
-    std::optional<DSTokenCacheItems> items = allItems(error);
-    if (!items) return false;
-    bool result = true;
-    for (const auto& item : *items) {
-        if (item->clientId() != clientId || !item->userInformation() ||
-            item->userInformation()->userId() != userId)
-            continue;
-        std::optional<DSAuthenticationError> failure;
-        if (!removeItem(item.get(), &failure)) {
-            result = false;
-            if (failure) dsSetError(error, *failure);
-        }
-    }
-    return result;
+    return removeItemsWhere(
+        [&](const DSTokenCacheItem& item) {
+            return item.clientId() == clientId && item.userInformation() &&
+                   item.userInformation()->userId() == userId;
+        },
+        error);
 }
 
 void DSKeychainTokenCache::testRemoveAll(DSErrorOut error) {

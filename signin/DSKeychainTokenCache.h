@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -89,6 +90,12 @@ private:
                                 const std::optional<std::string>& userId,
                                 const std::optional<ns::UUID>& correlationId) const;
     static void logTombstones(const DSTokenCacheItems& items);
+    // The stored values (and, when asked, the attributes) of the items matching key and user.
+    std::optional<ns::Array> copyMatches(const DSTokenCacheKey* key,
+                                         const std::optional<std::string>& userId,
+                                         bool withAttributes, DSErrorOut error) const;
+    bool removeItemsWhere(const std::function<bool(const DSTokenCacheItem&)>& matches,
+                          DSErrorOut error);
     sec::OSStatus writeData(const ns::Dictionary& query, const ns::Data& data);
     ns::Dictionary cleanTimeQuery() const;
     // The item of stored archive bytes: a copy of the one decoded from the same bytes before,

@@ -1,7 +1,6 @@
 #include "signin/DSStringHelpers.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/StringComponents.h"
@@ -64,30 +63,17 @@ std::string Base64EncodeData(const ns::Data& data) {
 
 namespace {
 
+// Every byte but the unreserved ones percent-encoded.
 std::string formEscape(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
-        }
-    }
-    return out;
+    static const ns::CharacterSet unreserved = ns::CharacterSet::characterSetWithCharactersInString(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~");
+    return ns::percentEncode(text, unreserved);
 }
 
 }  // namespace
 
 std::string dsURLFormEncode(const std::map<std::string, std::string>& pairs) {
-    std::string out;
-    for (const auto& [name, value] : pairs) {
-        if (!out.empty()) out.push_back('&');
-        out += formEscape(name) + "=" + formEscape(value);
-    }
-    return out;
+    return dsURLFormEncodePairs(DSFormPairs(pairs.begin(), pairs.end()));
 }
 
 std::string dsURLFormEncodePairs(const DSFormPairs& pairs) {
@@ -106,33 +92,20 @@ DSFormPairs dsURLFormDecode(std::string_view text) {
         return ns::percentDecodeOrKeep(plus);
     };
     DSFormPairs pairs;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('&', start);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view piece = text.substr(start, end - start);
-        if (!piece.empty()) {
-            const size_t eq = piece.find('=');
-            if (eq == std::string_view::npos) {
-                pairs.emplace_back(decode(piece), "");
-            } else {
-                pairs.emplace_back(decode(piece.substr(0, eq)), decode(piece.substr(eq + 1)));
-            }
+    for (std::string_view piece : ns::componentsSeparatedByCharacter(text, '&')) {
+        if (piece.empty()) continue;
+        const size_t eq = piece.find('=');
+        if (eq == std::string_view::npos) {
+            pairs.emplace_back(decode(piece), "");
+        } else {
+            pairs.emplace_back(decode(piece.substr(0, eq)), decode(piece.substr(eq + 1)));
         }
-        start = end + 1;
     }
     return pairs;
 }
 
 bool dsSame(const std::optional<std::string>& a, const std::optional<std::string>& b) {
     return a == b;
-}
-
-std::string dsLowercase(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
 }
 
 std::optional<std::string> dsWithoutUserInfo(const std::optional<std::string>& url) {

@@ -47,4 +47,3 @@ bool dsSame(const std::optional<std::string>& a, const std::optional<std::string
 // taken out; the rest, and texts that are not URLs, stay as they are.
 std::optional<std::string> dsWithoutUserInfo(const std::optional<std::string>& url);
 // Lower case of ASCII letters (identifiers, hosts, GUIDs).
-std::string dsLowercase(std::string_view text);

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "platform/ns/Format.h"
+#include "platform/ns/StringComponents.h"
 #include "signin/DSInstanceDiscovery.h"
 #include "signin/DSLogger.h"
 #include "signin/DSStringHelpers.h"
@@ -30,9 +31,9 @@ std::shared_ptr<const DSTokenCacheKey> DSTokenCacheKey::keyWithAuthority(
     const std::optional<std::string> canonical =
         DSInstanceDiscovery::canonicalizeAuthority(authority);
     std::optional<std::string> normalizedResource;
-    if (resource) normalizedResource = dsLowercase(dsTrimmedString(*resource));
+    if (resource) normalizedResource = ns::asciiLowercased(dsTrimmedString(*resource));
     std::optional<std::string> normalizedClient;
-    if (clientId) normalizedClient = dsLowercase(dsTrimmedString(*clientId));
+    if (clientId) normalizedClient = ns::asciiLowercased(dsTrimmedString(*clientId));
     if (!canonical) {
         DSLogger::logInvalidArgument("InvalidArgumentError: authority");
         dsSetError(error, DSAuthenticationError::errorFromArgument(std::nullopt, "authority",

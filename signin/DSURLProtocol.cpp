@@ -6,6 +6,7 @@
 #include "platform/net/URLError.h"
 #include "platform/net/URLProtectionSpace.h"
 #include "platform/ns/Format.h"
+#include "platform/ns/StringComponents.h"
 #include "signin/DSAuthenticationError.h"
 #include "signin/DSCustomHeaderHandler.h"
 #include "signin/DSLogger.h"
@@ -94,7 +95,7 @@ void DSURLProtocol::registerHandler(std::shared_ptr<const Handler> handler,
     if (!handler || !authMethod) return;
     ClassState& state = classState();
     dispatch::Lock lock(state.mutex);
-    state.handlers[dsLowercase(*authMethod)] = std::move(handler);
+    state.handlers[ns::asciiLowercased(*authMethod)] = std::move(handler);
 }
 
 bool DSURLProtocol::registerProtocol(const std::string& endURL,
@@ -112,7 +113,7 @@ void DSURLProtocol::interceptSignInPage(const std::string& endURL,
                                         std::shared_ptr<DSTelemetryUIEvent> telemetryEvent) {
     ClassState& state = classState();
     dispatch::Lock lock(state.mutex);
-    state.endURL = dsLowercase(endURL);
+    state.endURL = ns::asciiLowercased(endURL);
     state.telemetryEvent = std::move(telemetryEvent);
 }
 
@@ -144,7 +145,7 @@ void DSURLProtocol::addCorrelationId(const std::optional<ns::UUID>& correlationI
 
 bool DSURLProtocol::canInitWithRequest(const net::URLRequest& request) {
     if (propertyForKey(kProtocolMark, request)) return false;
-    if (dsLowercase(request.url().scheme().value_or("")) == "https") {
+    if (ns::asciiLowercased(request.url().scheme().value_or("")) == "https") {
         logHost("+[DSURLProtocol canInitWithRequest:] handling host", request);
         return true;
     }
@@ -159,7 +160,7 @@ net::URLRequest DSURLProtocol::canonicalRequestForRequest(const net::URLRequest&
 
 DSURLProtocol::Interception DSURLProtocol::interceptionOf(const ns::URL& url) {
     const std::optional<std::string> end = endURL();
-    if (end && !end->empty() && dsLowercase(url.absoluteString()).starts_with(*end))
+    if (end && !end->empty() && ns::asciiLowercased(url.absoluteString()).starts_with(*end))
         return Interception::End;
     return url.scheme() == "http" ? Interception::Stop : Interception::Load;
 }
@@ -217,7 +218,8 @@ void DSURLProtocol::didComplete(const std::optional<ns::Error>& error) {
 void DSURLProtocol::didReceiveChallenge(
     const net::URLAuthenticationChallenge& challenge,
     const net::URLSessionDelegate::ChallengeHandler& completion) {
-    const std::string method = dsLowercase(challenge.protectionSpace().authenticationMethod());
+    const std::string method =
+        ns::asciiLowercased(challenge.protectionSpace().authenticationMethod());
     DSLogger::logFormat(DS_LOG_LEVEL_VERBOSE, nullptr,
                         "connection:willSendRequestForAuthenticationChallenge:", DS_ERROR_SUCCEEDED,
                         correlationId_, nullptr, "%@. Previous challenge failure count: %ld",
@@ -232,7 +234,7 @@ void DSURLProtocol::didReceiveChallenge(
     }
     if (handler && handler->handleChallenge &&
         handler->handleChallenge(challenge, completion, *this)) {
-        if (event && method == dsLowercase(net::kURLAuthenticationMethodNTLM))
+        if (event && method == ns::asciiLowercased(net::kURLAuthenticationMethodNTLM))
             event->setNtlm("yes");
         return;
     }
@@ -250,7 +252,7 @@ void DSURLProtocol::willRedirect(net::URLSessionTask& task,
         response ? response->url().absoluteString() : std::string("(null)"), next.absoluteString());
     if (next.scheme() == "http") {
         const std::optional<std::string> end = endURL();
-        if (end && dsLowercase(next.absoluteString()).starts_with(*end)) {
+        if (end && ns::asciiLowercased(next.absoluteString()).starts_with(*end)) {
             // The sign-in has reached its end: whoever watches the load reads the outcome
             // from the failing URL.
             cancelled_ = true;

@@ -14,11 +14,6 @@ std::shared_ptr<const DSUserIdentifier> DSUserIdentifier::identifierWithId(
         new DSUserIdentifier(DSUserInformation::normalizeUserId(userId), type));
 }
 
-std::shared_ptr<const DSUserIdentifier> DSUserIdentifier::identifierWithIdTypeFromString(
-    const std::optional<std::string>& userId, const std::optional<std::string>& type) {
-    return identifierWithId(userId, typeFromString(type));
-}
-
 int32_t DSUserIdentifier::typeFromString(const std::optional<std::string>& type) {
     if (!type) return RequiredDisplayableId;
     if (*type == "UniqueId") return UniqueId;

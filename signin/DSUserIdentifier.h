@@ -20,8 +20,6 @@ public:
         const std::optional<std::string>& userId);
     static std::shared_ptr<const DSUserIdentifier> identifierWithId(
         const std::optional<std::string>& userId, int32_t type);
-    static std::shared_ptr<const DSUserIdentifier> identifierWithIdTypeFromString(
-        const std::optional<std::string>& userId, const std::optional<std::string>& type);
     static int32_t typeFromString(const std::optional<std::string>& type);
     static std::string stringForType(int32_t type);
 

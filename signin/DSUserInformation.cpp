@@ -2,22 +2,11 @@
 
 #include "platform/ns/Exception.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/StringComponents.h"
 #include "signin/DSLogger.h"
 #include "signin/DSStringHelpers.h"
 
 namespace {
-
-std::vector<std::string> splitKeepingEmpty(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = text.find(separator, start);
-        parts.push_back(
-            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) return parts;
-        start = at + 1;
-    }
-}
 
 class UserInformationContext : public DSLogContext {};
 
@@ -33,7 +22,7 @@ std::optional<std::string> DSUserInformation::claim(const char* name) const {
 std::optional<std::string> DSUserInformation::normalizeUserId(
     const std::optional<std::string>& userId) {
     if (!userId) return std::nullopt;
-    std::string normalized = dsLowercase(dsTrimmedString(*userId));
+    std::string normalized = ns::asciiLowercased(dsTrimmedString(*userId));
     if (normalized.empty()) return std::nullopt;
     return normalized;
 }
@@ -55,7 +44,7 @@ std::shared_ptr<const DSUserInformation> DSUserInformation::initWithIdToken(
     info->rawIdToken_ = *idToken;
     ns::Dictionary claims;
     std::optional<std::string> type;
-    for (const std::string& segment : splitKeepingEmpty(*idToken, '.')) {
+    for (std::string_view segment : ns::componentsSeparatedByCharacter(*idToken, '.')) {
         const std::optional<std::string> decoded = adBase64UrlDecode(segment);
         if (dsIsStringNilOrBlank(decoded)) continue;
         ns::Result<ns::Value> json = ns::JSONSerialization::read(*decoded);

@@ -52,12 +52,8 @@ bool flagArgument(const HYBInvokedUrlCommand& command, size_t index) {
     return value.boolValue();
 }
 
-std::shared_ptr<DSKeychainTokenCache> keychainCache() {
-    return DSKeychainTokenCache::defaultKeychainCache();
-}
-
 DSTokenCacheItems listItems(DSErrorOut error) {
-    auto cache = keychainCache();
+    auto cache = DSKeychainTokenCache::defaultKeychainCache();
     if (!cache) return {};
     return cache->allItems(error).value_or(DSTokenCacheItems{});
 }
@@ -209,7 +205,7 @@ void HybridSalPlugin::tokenCacheClear(const HYBInvokedUrlCommand& command) {
     inBackground(command, [this](const HYBInvokedUrlCommand& c) {
         std::optional<DSAuthenticationError> error;
         DSTokenCacheItems items = listItems(&error);
-        auto cache = keychainCache();
+        auto cache = DSKeychainTokenCache::defaultKeychainCache();
         for (const auto& item : items) {
             std::optional<DSAuthenticationError> removal;
             cache->removeItem(item.get(), &removal);
@@ -245,7 +241,7 @@ void HybridSalPlugin::tokenCacheDeleteItem(const HYBInvokedUrlCommand& command) 
         std::optional<DSAuthenticationError> error;
         DSTokenCacheItems items = listItems(&error);
         if (error) throw *error;
-        auto cache = keychainCache();
+        auto cache = DSKeychainTokenCache::defaultKeychainCache();
         for (const auto& item : items) {
             if (!itemAuthority || item->authority() != itemAuthority) continue;
             const auto& info = item->userInformation();

@@ -1,7 +1,8 @@
 #include "signin/HybridSalUtils.h"
 
-#include <map>
+#include <iterator>
 
+#include "platform/ns/StringComponents.h"
 #include "signin/DSKeychainTokenCache.h"
 #include "signin/DSStringHelpers.h"
 
@@ -12,54 +13,25 @@ ns::Value nilToNull(const std::optional<std::string>& text) {
 }
 
 bool sameIgnoringCase(const std::optional<std::string>& a, const std::string& b) {
-    return a && dsLowercase(*a) == dsLowercase(b);
+    return a && ns::asciiLowercased(*a) == ns::asciiLowercased(b);
 }
 
 }  // namespace
 
 std::optional<std::string> HybridSalUtils::errorCodeName(int32_t code) {
-    static const auto& names = *new std::map<int32_t, const char*>{
-        {0, "DS_ERROR_SUCCEEDED"},
-        {-1, "DS_ERROR_UNEXPECTED"},
-        {100, "DS_ERROR_DEVELOPER_INVALID_ARGUMENT"},
-        {101, "DS_ERROR_DEVELOPER_AUTHORITY_VALIDATION"},
-        {200, "DS_ERROR_SERVER_USER_INPUT_NEEDED"},
-        {201, "DS_ERROR_SERVER_WPJ_REQUIRED"},
-        {202, "DS_ERROR_SERVER_OAUTH"},
-        {203, "DS_ERROR_SERVER_REFRESH_TOKEN_REJECTED"},
-        {204, "DS_ERROR_SERVER_WRONG_USER"},
-        {205, "DS_ERROR_SERVER_NON_HTTPS_REDIRECT"},
-        {206, "DS_ERROR_SERVER_INVALID_ID_TOKEN"},
-        {207, "DS_ERROR_SERVER_MISSING_AUTHENTICATE_HEADER"},
-        {208, "DS_ERROR_SERVER_AUTHENTICATE_HEADER_BAD_FORMAT"},
-        {209, "DS_ERROR_SERVER_UNAUTHORIZED_CODE_EXPECTED"},
-        {210, "DS_ERROR_SERVER_UNSUPPORTED_REQUEST"},
-        {211, "DS_ERROR_SERVER_AUTHORIZATION_CODE"},
-        {300, "DS_ERROR_CACHE_MULTIPLE_USERS"},
-        {301, "DS_ERROR_CACHE_VERSION_MISMATCH"},
-        {302, "DS_ERROR_CACHE_BAD_FORMAT"},
-        {303, "DS_ERROR_CACHE_NO_REFRESH_TOKEN"},
-        {400, "DS_ERROR_UI_MULTLIPLE_INTERACTIVE_REQUESTS"},
-        {401, "DS_ERROR_UI_NO_MAIN_VIEW_CONTROLLER"},
-        {402, "DS_ERROR_UI_NOT_SUPPORTED_IN_APP_EXTENSION"},
-        {403, "DS_ERROR_UI_USER_CANCEL"},
-        {404, "DS_ERROR_UI_NOT_ON_MAIN_THREAD"},
-        {500, "DS_ERROR_TOKENBROKER_UNKNOWN"},
-        {501, "DS_ERROR_TOKENBROKER_INVALID_REDIRECT_URI"},
-        {502, "DS_ERROR_TOKENBROKER_RESPONSE_HASH_MISMATCH"},
-        {503, "DS_ERROR_TOKENBROKER_RESPONSE_NOT_RECEIVED"},
-        {504, "DS_ERROR_TOKENBROKER_FAILED_TO_CREATE_KEY"},
-        {505, "DS_ERROR_TOKENBROKER_DECRYPTION_FAILED"},
-        {506, "DS_ERROR_TOKENBROKER_NOT_A_BROKER_RESPONSE"},
-        {507, "DS_ERROR_TOKENBROKER_NO_RESUME_STATE"},
-        {508, "DS_ERROR_TOKENBROKER_BAD_RESUME_STATE"},
-        {509, "DS_ERROR_TOKENBROKER_MISMATCHED_RESUME_STATE"},
-        {510, "DS_ERROR_TOKENBROKER_HASH_MISSING"},
-        {511, "DS_ERROR_TOKENBROKER_NOT_SUPPORTED_IN_EXTENSION"},
-    };
-    auto it = names.find(code);
-    if (it == names.end()) return std::nullopt;
-    return std::string(it->second);
+    if (std::optional<std::string> name = dsErrorCodeName(code)) return name;
+    // Broker codes from 506 on, which the page's table names and the library's does not.
+    constexpr int32_t kFirstBrokerOnlyCode = 506;
+    static constexpr const char* kBrokerNames[] = {
+        "DS_ERROR_TOKENBROKER_NOT_A_BROKER_RESPONSE",
+        "DS_ERROR_TOKENBROKER_NO_RESUME_STATE",
+        "DS_ERROR_TOKENBROKER_BAD_RESUME_STATE",
+        "DS_ERROR_TOKENBROKER_MISMATCHED_RESUME_STATE",
+        "DS_ERROR_TOKENBROKER_HASH_MISSING",
+        "DS_ERROR_TOKENBROKER_NOT_SUPPORTED_IN_EXTENSION"};
+    const int64_t index = int64_t{code} - kFirstBrokerOnlyCode;
+    if (index >= 0 && index < std::ssize(kBrokerNames)) return kBrokerNames[index];
+    return std::nullopt;
 }
 
 ns::Dictionary HybridSalUtils::DSTokenCacheStoreItemToDictionary(const DSTokenCacheItem& item) {

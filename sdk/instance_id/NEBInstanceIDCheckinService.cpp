@@ -42,20 +42,6 @@ std::string credentialNumber(const std::string& text) {
     return isIntegerText(text) ? text : std::string("0");
 }
 
-}  // namespace
-
-NEBInstanceIDCheckinService::NEBInstanceIDCheckinService(
-    std::weak_ptr<NEBInstanceIDCheckinCache> cache, const NEBRequestLimits& limits)
-    : cache_(std::move(cache)), session_(limits) {
-    if (auto held = cache_.lock()) {
-        if (auto cached = held->cachedCheckinPreferences()) {
-            preferences_ = std::make_shared<const NEBInstanceIDCheckinPreferences>(*cached);
-        }
-    }
-}
-
-namespace {
-
 dispatch::Mutex& testBlockMutex() {
     static auto* mutex = new dispatch::Mutex;
     return *mutex;
@@ -72,6 +58,16 @@ NEBInstanceIDCheckinService::TestBlock currentTestBlock() {
 }
 
 }  // namespace
+
+NEBInstanceIDCheckinService::NEBInstanceIDCheckinService(
+    std::weak_ptr<NEBInstanceIDCheckinCache> cache, const NEBRequestLimits& limits)
+    : cache_(std::move(cache)), session_(limits) {
+    if (auto held = cache_.lock()) {
+        if (auto cached = held->cachedCheckinPreferences()) {
+            preferences_ = std::make_shared<const NEBInstanceIDCheckinPreferences>(*cached);
+        }
+    }
+}
 
 NEBInstanceIDCheckinService::~NEBInstanceIDCheckinService() {
     setCheckinTestBlock({});

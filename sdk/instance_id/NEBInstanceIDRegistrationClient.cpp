@@ -5,6 +5,8 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/URLRequest.h"
+#include "platform/ns/PercentEncoding.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/URL.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 #include "sdk/instance_id/NEBInstanceIDAuthService.h"
@@ -19,20 +21,6 @@ namespace {
 constexpr const char* kPhoneRegistrationError = "PHONE_REGISTRATION_ERROR";
 
 std::atomic<uint64_t> requestCounter{0};
-
-std::vector<std::string_view> split(std::string_view text, char separator) {
-    std::vector<std::string_view> pieces;
-    size_t start = 0;
-    while (true) {
-        auto at = text.find(separator, start);
-        if (at == std::string_view::npos) {
-            pieces.push_back(text.substr(start));
-            return pieces;
-        }
-        pieces.push_back(text.substr(start, at - start));
-        start = at + 1;
-    }
-}
 
 void onMain(std::function<void()> fn) {
     dispatch::Queue::main().async(std::move(fn));
@@ -91,30 +79,10 @@ void NEBInstanceIDRegistrationClient::stopFetching() {
 }
 
 std::string NEBInstanceIDRegistrationClient::formValue(std::string_view value) {
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
-        switch (c) {
-            case '&':
-                out += "%26";
-                break;
-            case '=':
-                out += "%3D";
-                break;
-            case '%':
-                out += "%25";
-                break;
-            case '\r':
-                out += "%0D";
-                break;
-            case '\n':
-                out += "%0A";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    // Only what would end a field or a line, and the escape character itself, is escaped.
+    static const ns::CharacterSet kept =
+        ns::CharacterSet::characterSetWithCharactersInString("&=%\r\n").invertedSet();
+    return ns::percentEncode(value, kept);
 }
 
 net::URLRequest NEBInstanceIDRegistrationClient::requestWithAuthHeader(
@@ -223,8 +191,8 @@ void NEBInstanceIDRegistrationClient::fetchTokenWithHandler(TokenHandler handler
 std::map<std::string, std::string> NEBInstanceIDRegistrationClient::parseFetchTokenResponse(
     std::string_view text) {
     std::map<std::string, std::string> fields;
-    for (auto line : split(text, '\n')) {
-        auto pieces = split(line, '=');
+    for (auto line : ns::componentsSeparatedByCharacter(text, '\n')) {
+        auto pieces = ns::componentsSeparatedByCharacter(line, '=');
         if (pieces.size() < 2) {
             NEBInstanceIDLoggerError("Unexpected result %@", NEBInstanceIDLogHash(line));
             continue;
@@ -238,7 +206,7 @@ NEBInstanceIDRegistrationClient::ParsedToken NEBInstanceIDRegistrationClient::pa
     std::string_view token, uint64_t requestID) {
     ParsedToken parsed;
     if (!token.empty() && token.front() == '|') {
-        auto pieces = split(token, '|');
+        auto pieces = ns::componentsSeparatedByCharacter(token, '|');
         if (pieces.size() < 2 || pieces[1] != "ID") {
             NEBInstanceIDLoggerError("Unexpected token structure in response %@",
                                      NEBInstanceIDLogHash(token));
@@ -293,7 +261,7 @@ void NEBInstanceIDRegistrationClient::handleTokenReply(
         return;
     }
     if (auto found = fields.find("Error"); found != fields.end() && !found->second.empty()) {
-        auto pieces = split(found->second, ':');
+        auto pieces = ns::componentsSeparatedByCharacter(found->second, ':');
         bool retryable = std::find(pieces.begin(), pieces.end(),
                                    std::string_view(kPhoneRegistrationError)) != pieces.end();
         const auto wait =

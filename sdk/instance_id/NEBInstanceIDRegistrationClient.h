@@ -85,7 +85,6 @@ public:
     // "&appid=..&pub2=..&sig=.."; an empty sig when signing fails.
     static std::string publicKeyContent(const NEBInstanceIDKeyPair& keyPair);
 
-    int32_t phoneRegistrationRetryCount() const { return retryCount_; }
     bool isWaitingToRetry() const { return retryPending_; }
 
 private:

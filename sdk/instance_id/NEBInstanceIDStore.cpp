@@ -2,6 +2,7 @@
 
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/UserDefaults.h"
 #include "sdk/instance_id/NEBInstanceIDLogger.h"
 #include "sdk/instance_id/NEBInstanceIDRegistrationClient.h"
@@ -10,14 +11,7 @@
 namespace {
 
 std::optional<std::string> entityWithIndex(std::string_view key, size_t index) {
-    std::vector<std::string_view> pieces;
-    size_t start = 0;
-    while (true) {
-        auto bar = key.find('|', start);
-        pieces.push_back(key.substr(start, bar == std::string_view::npos ? bar : bar - start));
-        if (bar == std::string_view::npos) break;
-        start = bar + 1;
-    }
+    const auto pieces = ns::componentsSeparatedByCharacter(key, '|');
     if (pieces.size() != 4 || index >= pieces.size()) return std::nullopt;
     return std::string(pieces[index]);
 }

@@ -1,5 +1,7 @@
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
 
+#include <strings.h>
+
 #include <memory>
 #include <mutex>
 
@@ -21,10 +23,6 @@ std::shared_ptr<NEBInstanceIDMessagingFacts> messagingFacts(std::string_view ope
     if (!cls || !cls->instancesRespondTo(operation)) return nullptr;
     return std::dynamic_pointer_cast<NEBInstanceIDMessagingFacts>(cls->create());
 }
-
-}  // namespace
-
-namespace {
 
 // "<base>/<path>", one slash between them whatever the base ends with.
 std::string serviceURL(std::string base, std::string_view path) {
@@ -60,13 +58,7 @@ std::string NEBInstanceIDAppIdentifier() {
 }
 
 bool NEBInstanceIDIsMessagingScope(std::string_view scope) {
-    if (scope.size() != 3) return false;
-    for (size_t i = 0; i < 3; ++i) {
-        char c = scope[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != kNEBInstanceIDScopeNCM[i]) return false;
-    }
-    return true;
+    return scope.size() == 3 && strncasecmp(scope.data(), kNEBInstanceIDScopeNCM, 3) == 0;
 }
 
 bool NEBInstanceIDIsDefaultScope(std::string_view scope) {

@@ -1,11 +1,8 @@
 #include "sdk/messaging/NEBMessagingCheckinPreferences.h"
 
-#include <cmath>
-
-#include "platform/dispatch/Clock.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
 
 bool NEBMessagingCheckinPreferences::hasValidCheckinInfo() const {
-    auto now = static_cast<int64_t>(std::floor(dispatch::Clock::current().wallTime() * 1000));
     return !deviceID.empty() && !secretToken.empty() &&
-           now - lastCheckinTimestampMillis < kValidityMillis;
+           NEBMessagingCurrentTimeMillis() - lastCheckinTimestampMillis < kValidityMillis;
 }

@@ -15,14 +15,6 @@
 #include "sdk/messaging/NSError+NEBMessaging.h"
 #include "toolbox/Net/NIPReachability.h"
 
-namespace {
-
-dispatch::RunLoop& mainLoop() {
-    return dispatch::RunLoop::main();
-}
-
-}  // namespace
-
 NEBMessagingClient::NEBMessagingClient(std::shared_ptr<const NEBServices> services,
                                        std::weak_ptr<NIPReachability> reachability,
                                        std::weak_ptr<NEBMessagingRmqManager> rmq2Manager,
@@ -33,7 +25,7 @@ NEBMessagingClient::NEBMessagingClient(std::shared_ptr<const NEBServices> servic
       reachability_(std::move(reachability)) {}
 
 NEBMessagingClient::~NEBMessagingClient() {
-    mainLoop().cancelPerforms(this);
+    dispatch::RunLoop::main().cancelPerforms(this);
     if (connection_) {
         connection_->setDelegate({});
         connection_->teardown();
@@ -43,9 +35,10 @@ NEBMessagingClient::~NEBMessagingClient() {
 void NEBMessagingClient::performLater(const char* operation, double seconds,
                                       void (NEBMessagingClient::*method)()) {
     std::weak_ptr<NEBMessagingClient> weak = weak_from_this();
-    mainLoop().performAfter(this, operation, dispatch::seconds(seconds), [weak, method] {
-        if (auto self = weak.lock()) ((*self).*method)();
-    });
+    dispatch::RunLoop::main().performAfter(this, operation, dispatch::seconds(seconds),
+                                           [weak, method] {
+                                               if (auto self = weak.lock()) ((*self).*method)();
+                                           });
 }
 
 void NEBMessagingClient::answerHandler(const std::optional<ns::Error>& error) {
@@ -93,8 +86,8 @@ void NEBMessagingClient::setupConnection() {
     }
     const auto server = NEBMessagingServiceHosts::messagingServer();
     connection_ = std::make_shared<NEBMessagingConnection>(
-        registrar_.deviceAuthID(), registrar_.secretToken(), server.host, server.port, mainLoop(),
-        rmq2Manager_, dataMessageManager_);
+        registrar_.deviceAuthID(), registrar_.secretToken(), server.host, server.port,
+        dispatch::RunLoop::main(), rmq2Manager_, dataMessageManager_);
     connection_->setDelegate(weak_from_this());
     connection_->setReachability(reachability_);
 }
@@ -103,8 +96,8 @@ void NEBMessagingClient::disconnectWithTryToConnectLater(bool later) {
     HYB_EXPECT_MAIN_THREAD();
     stayConnected_ = later;
     if (connection_) connection_->signOut();
-    mainLoop().cancelPerforms(this, "tryToConnect");
-    mainLoop().cancelPerforms(this, "didConnectTimeout");
+    dispatch::RunLoop::main().cancelPerforms(this, "tryToConnect");
+    dispatch::RunLoop::main().cancelPerforms(this, "didConnectTimeout");
     connectHandler_ = nullptr;
 }
 
@@ -121,12 +114,13 @@ void NEBMessagingClient::retryConnectionImmediately(bool immediately) {
     if (didScheduleReconnect_) return;
     didScheduleReconnect_ = true;
     std::weak_ptr<NEBMessagingClient> weak = weak_from_this();
-    mainLoop().performAfter(this, "scheduledReconnect", dispatch::seconds(kReconnectDelay), [weak] {
-        if (auto self = weak.lock()) {
-            self->didScheduleReconnect_ = false;
-            self->tryToConnect();
-        }
-    });
+    dispatch::RunLoop::main().performAfter(this, "scheduledReconnect",
+                                           dispatch::seconds(kReconnectDelay), [weak] {
+                                               if (auto self = weak.lock()) {
+                                                   self->didScheduleReconnect_ = false;
+                                                   self->tryToConnect();
+                                               }
+                                           });
 }
 
 bool NEBMessagingClient::isConnected() const {
@@ -153,7 +147,7 @@ void NEBMessagingClient::teardown() {
     stayConnected_ = false;
     connectHandler_ = nullptr;
     if (connection_) connection_->teardown();
-    mainLoop().cancelPerforms(this);
+    dispatch::RunLoop::main().cancelPerforms(this);
     didScheduleReconnect_ = false;
 }
 
@@ -162,7 +156,7 @@ void NEBMessagingClient::cancelAllRequests() {
         connection_->state() != NEBMessagingConnection::kDisconnected &&
         connection_->state() != NEBMessagingConnection::kSignedIn) {
         stayConnected_ = false;
-        mainLoop().cancelPerforms(this);
+        dispatch::RunLoop::main().cancelPerforms(this);
         didScheduleReconnect_ = false;
     }
 }
@@ -210,7 +204,7 @@ bool NEBMessagingClient::isClientRegistered() const {
 
 void NEBMessagingClient::tryToConnect() {
     if (!stayConnected_) return;
-    mainLoop().cancelPerforms(this, "tryToConnect");
+    dispatch::RunLoop::main().cancelPerforms(this, "tryToConnect");
     if (!connection_ || connection_->state() != NEBMessagingConnection::kDisconnected) return;
     NEBMessagingSharedLogger().logFuncInfo(__func__, "Signing into MCS");
     connectRetryCount_ = std::min(connectRetryCount_ + 1, kMaxRetryExponent);
@@ -236,7 +230,7 @@ double NEBMessagingClient::nextRetryInterval() const {
 void NEBMessagingClient::scheduleConnectRetry() {
     auto reachability = reachability_.lock();
     if (reachability && reachability->isReachable()) {
-        mainLoop().cancelPerforms(this, "tryToConnect");
+        dispatch::RunLoop::main().cancelPerforms(this, "tryToConnect");
         performLater("tryToConnect", nextRetryInterval(), &NEBMessagingClient::tryToConnect);
         return;
     }
@@ -247,12 +241,13 @@ void NEBMessagingClient::scheduleConnectRetry() {
 }
 
 void NEBMessagingClient::connectionDidCloseForReason(NEBMessagingConnection&, CloseReason reason) {
-    if (reason == kSocketClosed) mainLoop().cancelPerforms(this, "didConnectTimeout");
+    if (reason == kSocketClosed)
+        dispatch::RunLoop::main().cancelPerforms(this, "didConnectTimeout");
     if (stayConnected_) scheduleConnectRetry();
 }
 
 void NEBMessagingClient::didLoginWithConnection(NEBMessagingConnection&) {
-    mainLoop().cancelPerforms(this, "didConnectTimeout");
+    dispatch::RunLoop::main().cancelPerforms(this, "didConnectTimeout");
     connectRetryCount_ = 0;
     if (auto manager = dataMessageManager_.lock()) {
         manager->setDeviceAuthID(registrar_.deviceAuthID(), registrar_.secretToken());

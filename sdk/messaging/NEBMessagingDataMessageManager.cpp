@@ -1,5 +1,7 @@
 #include "sdk/messaging/NEBMessagingDataMessageManager.h"
 
+#include <strings.h>
+
 #include <cmath>
 
 #include "platform/dispatch/QueueContract.h"
@@ -7,6 +9,7 @@
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/UTF16.h"
+#include "platform/ns/UTF8.h"
 #include "sdk/messaging/NEBMessaging.h"
 #include "sdk/messaging/NEBMessagingClient.h"
 #include "sdk/messaging/NEBMessagingConnection.h"
@@ -24,22 +27,7 @@ constexpr const char* kNotificationPrefix = "msg.notification.";
 // Text from the network or the app is made well-formed UTF-8 before it goes into a dictionary
 // or onto the wire, so that every later writer (JSON to the page included) can take it.
 std::string wellFormed(const std::string& text) {
-    if (ns::isValidUTF8(text)) return text;
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) ns::appendUTF8(out, ns::nextCodePoint(text, i));
-    return out;
-}
-
-// `prefix` is lower case.
-bool startsWithIgnoringASCIICase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
+    return ns::isValidUTF8(text) ? text : ns::utf8::repaired(text);
 }
 
 // The value as a 64-bit integer, the way the platform reads a number or a numeric string;
@@ -127,7 +115,7 @@ ns::Dictionary NEBMessagingDataMessageManager::parseDataMessage(
             notification->insert_or_assign(rest, ns::Value(std::move(value)));
         } else if (key == "msg.duplex") {
             message.insert_or_assign(key, ns::Value(ns::Value(value).boolValue()));
-        } else if (startsWithIgnoringASCIICase(key, "nebula.")) {
+        } else if (strncasecmp(key.c_str(), "nebula.", 7) == 0) {
             continue;
         } else {
             message.insert_or_assign(std::move(key), ns::Value(std::move(value)));

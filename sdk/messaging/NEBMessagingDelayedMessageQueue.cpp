@@ -1,17 +1,8 @@
 #include "sdk/messaging/NEBMessagingDelayedMessageQueue.h"
 
-#include "platform/dispatch/Clock.h"
 #include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
-
-namespace {
-
-int64_t nowMillis() {
-    return static_cast<int64_t>(dispatch::Clock::current().wallTime() * 1000.0);
-}
-
-}  // namespace
 
 NEBMessagingDelayedMessageQueue::NEBMessagingDelayedMessageQueue(
     std::weak_ptr<NEBMessagingRmqScanner> rmqScanner,
@@ -73,13 +64,13 @@ int NEBMessagingDelayedMessageQueue::messageCount() const {
 }
 
 int64_t NEBMessagingDelayedMessageQueue::calculateTimeoutInMillisWithDelayInSeconds(int32_t delay) {
-    return static_cast<int64_t>(delay) * 1000 + nowMillis();
+    return static_cast<int64_t>(delay) * 1000 + NEBMessagingCurrentTimeMillis();
 }
 
 void NEBMessagingDelayedMessageQueue::scheduleTimeoutInMillis(int64_t deadline) {
     cancelTimeout();
     scheduledTimeoutMilliseconds_ = deadline;
-    double delay = static_cast<double>(deadline - nowMillis()) / 1000.0;
+    double delay = static_cast<double>(deadline - NEBMessagingCurrentTimeMillis()) / 1000.0;
     dispatch::RunLoop::main().performAfter(this, "sendMessages", dispatch::seconds(delay),
                                            [this] { sendMessages(); });
 }

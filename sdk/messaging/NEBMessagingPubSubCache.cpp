@@ -2,19 +2,15 @@
 
 #include <chrono>
 
-#include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/QueueContract.h"
 #include "platform/ns/UserDefaults.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingPubSub.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
 #include "sdk/messaging/NSDictionary+NEBMessaging.h"
 
 namespace {
-
-int64_t nowMillis() {
-    return static_cast<int64_t>(dispatch::Clock::current().wallTime() * 1000);
-}
 
 ns::Dictionary readTopics(const char* key) {
     auto defaults = ns::UserDefaults::standardUserDefaults();
@@ -43,7 +39,8 @@ void NEBMessagingPubSubCache::updateSet(const std::string& topic, const char* ke
         if (shouldRemove) {
             set.erase(topic);
         } else {
-            set.insert_or_assign(topic, ns::Value(static_cast<int64_t>(nowMillis() / 1000)));
+            set.insert_or_assign(
+                topic, ns::Value(static_cast<int64_t>(NEBMessagingCurrentTimeMillis() / 1000)));
         }
         snapshot = set;
     }
@@ -93,26 +90,26 @@ void NEBMessagingPubSubCache::updateCacheForTopic(const std::string& topic,
                                                   const ns::Dictionary& options, State state) {
     std::string key = cacheKeyForTopic(topic, token, msg_string(options));
     auto defaults = ns::UserDefaults::standardUserDefaults();
-    defaults->setObject(
-        key, ns::Value(ns::Array{ns::Value(static_cast<int64_t>(state)), ns::Value(nowMillis())}));
+    defaults->setObject(key, ns::Value(ns::Array{ns::Value(static_cast<int64_t>(state)),
+                                                 ns::Value(NEBMessagingCurrentTimeMillis())}));
     defaults->synchronize();
 }
 
 bool NEBMessagingPubSubCache::isCacheEntryValidWithTime(int64_t millis) {
     int64_t age = 0;
-    if (__builtin_sub_overflow(nowMillis(), millis, &age)) return false;
+    if (__builtin_sub_overflow(NEBMessagingCurrentTimeMillis(), millis, &age)) return false;
     return age >= 0 && age <= kCacheRefreshIntervalMillis;
 }
 
 int64_t NEBMessagingPubSubCache::calculateNextSyncTimestampMillis() const {
-    int64_t now = nowMillis();
+    int64_t now = NEBMessagingCurrentTimeMillis();
     int64_t spaced = lastSyncTimestampMillis_ + kSyncSpacingMillis;
     return spaced > now ? spaced : now + kSyncDelayMillis;
 }
 
 void NEBMessagingPubSubCache::scheduleSync(bool immediately) {
     HYB_EXPECT_MAIN_THREAD();
-    int64_t now = nowMillis();
+    int64_t now = NEBMessagingCurrentTimeMillis();
     int64_t next = calculateNextSyncTimestampMillis();
     std::weak_ptr<NEBMessagingPubSubCache> weak = weak_from_this();
     if (immediately) {
@@ -154,7 +151,7 @@ void NEBMessagingPubSubCache::synchronizeTopics(bool immediately) {
     std::string token = token_ ? token_() : "";
     auto pubsub = pubsub_.lock();
     if (token.empty() || !pubsub) return;
-    lastSyncTimestampMillis_ = nowMillis();
+    lastSyncTimestampMillis_ = NEBMessagingCurrentTimeMillis();
     std::weak_ptr<NEBMessagingPubSubCache> weak = weak_from_this();
     // A topic whose request is still out is left to it: a second request for the same
     // registration would be refused as in progress and logged as a failure, and one sent just

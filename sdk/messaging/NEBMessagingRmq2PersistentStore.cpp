@@ -47,6 +47,23 @@ bool isDamaged(int code) {
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
+bool bindText(sqlite3_stmt* s, int position, std::string_view text) {
+    return sqlite3_bind_text(s, position, text.data(), static_cast<int>(text.size()),
+                             SQLITE_TRANSIENT) == SQLITE_OK;
+}
+
+bool bindBlob(sqlite3_stmt* s, int position, std::string_view bytes) {
+    return sqlite3_bind_blob(s, position, bytes.data(), static_cast<int>(bytes.size()),
+                             SQLITE_TRANSIENT) == SQLITE_OK;
+}
+
+// A text or blob column's bytes; NULL reads as empty.
+std::string columnBytes(sqlite3_stmt* s, int column) {
+    auto bytes = static_cast<const char*>(sqlite3_column_blob(s, column));
+    if (!bytes) return {};
+    return std::string(bytes, static_cast<size_t>(sqlite3_column_bytes(s, column)));
+}
+
 void removeFileAndJournal(const std::string& path) {
     std::error_code ignored;
     fs::remove(path, ignored);
@@ -239,18 +256,20 @@ bool NEBMessagingRmq2PersistentStore::saveMessageWithRmqId(int64_t rmqId, int ta
         logError();
         return false;
     }
-    bool ok =
-        sqlite3_bind_int64(s, 1, rmqId) == SQLITE_OK && sqlite3_bind_int(s, 2, tag) == SQLITE_OK &&
-        sqlite3_bind_blob(s, 3, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT) ==
-            SQLITE_OK &&
-        sqlite3_step(s) == SQLITE_DONE;
+    bool ok = sqlite3_bind_int64(s, 1, rmqId) == SQLITE_OK &&
+              sqlite3_bind_int(s, 2, tag) == SQLITE_OK && bindBlob(s, 3, data) &&
+              sqlite3_step(s) == SQLITE_DONE;
     if (!ok) logError();
     sqlite3_reset(s);
     return ok;
 }
 
 int64_t NEBMessagingRmq2PersistentStore::queryHighestRmqId() {
-    Statement s = prepare("SELECT rmq_id FROM outgoingRmqMessages ORDER BY rmq_id DESC LIMIT 1");
+    return queryFirstInteger("SELECT rmq_id FROM outgoingRmqMessages ORDER BY rmq_id DESC LIMIT 1");
+}
+
+int64_t NEBMessagingRmq2PersistentStore::queryFirstInteger(const char* sql) {
+    Statement s = prepare(sql);
     if (!s) {
         logError();
         return 0;
@@ -269,11 +288,8 @@ void NEBMessagingRmq2PersistentStore::scanOutgoingRmqMessagesWithHandler(
     }
     int result;
     while ((result = sqlite3_step(s.get())) == SQLITE_ROW) {
-        int64_t rmqId = sqlite3_column_int64(s.get(), 0);
         auto tag = static_cast<int8_t>(sqlite3_column_int(s.get(), 1));
-        auto bytes = static_cast<const char*>(sqlite3_column_blob(s.get(), 2));
-        int length = sqlite3_column_bytes(s.get(), 2);
-        handler(rmqId, tag, bytes ? std::string(bytes, static_cast<size_t>(length)) : "");
+        handler(sqlite3_column_int64(s.get(), 0), tag, columnBytes(s.get(), 2));
     }
     if (result != SQLITE_DONE) logError();
 }
@@ -290,11 +306,7 @@ void NEBMessagingRmq2PersistentStore::scanOutgoingRmqMessagesWithRmqIds(
         }
         sqlite3_bind_int64(s, 1, rmqId);
         while (sqlite3_step(s) == SQLITE_ROW) {
-            auto tag = static_cast<int8_t>(sqlite3_column_int(s, 1));
-            auto bytes = static_cast<const char*>(sqlite3_column_blob(s, 2));
-            int length = sqlite3_column_bytes(s, 2);
-            std::string data = bytes ? std::string(bytes, static_cast<size_t>(length)) : "";
-            handler(rmqId, tag, data);
+            handler(rmqId, static_cast<int8_t>(sqlite3_column_int(s, 1)), columnBytes(s, 2));
         }
         sqlite3_reset(s);
     }
@@ -322,8 +334,7 @@ int NEBMessagingRmq2PersistentStore::deleteMessagesFromTable(
             const std::string& id = rmqIds[from + i];
             int position = static_cast<int>(i + 1);
             if (text) {
-                sqlite3_bind_text(s.get(), position, id.data(), static_cast<int>(id.size()),
-                                  SQLITE_TRANSIENT);
+                bindText(s.get(), position, id);
             } else {
                 sqlite3_bind_int64(s.get(), position, ns::Value(id).integerValue());
             }
@@ -351,12 +362,7 @@ bool NEBMessagingRmq2PersistentStore::updateLastOutgoingRmqId(int64_t rmqId) {
 }
 
 int64_t NEBMessagingRmq2PersistentStore::queryLastRmqId() {
-    Statement s = prepare("SELECT rmq_id FROM lastrmqid ORDER BY rmq_id DESC LIMIT 1");
-    if (!s) {
-        logError();
-        return 0;
-    }
-    return sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int64(s.get(), 0) : 0;
+    return queryFirstInteger("SELECT rmq_id FROM lastrmqid ORDER BY rmq_id DESC LIMIT 1");
 }
 
 bool NEBMessagingRmq2PersistentStore::execute(const char* sql) {
@@ -380,9 +386,7 @@ bool NEBMessagingRmq2PersistentStore::insertUnackedS2dId(const std::string& rmqI
         "INSERT INTO s2dRmqIds_1 (rmq_id) SELECT ?1 WHERE NOT EXISTS "
         "(SELECT 1 FROM s2dRmqIds_1 WHERE rmq_id = ?1)");
     if (!s) return false;
-    bool ok = sqlite3_bind_text(s, 1, rmqId.data(), static_cast<int>(rmqId.size()),
-                                SQLITE_TRANSIENT) == SQLITE_OK &&
-              sqlite3_step(s) == SQLITE_DONE;
+    bool ok = bindText(s, 1, rmqId) && sqlite3_step(s) == SQLITE_DONE;
     sqlite3_reset(s);
     return ok;
 }
@@ -393,11 +397,7 @@ NEBMessagingRmq2PersistentStore::saveReceivedS2dMessageWithRmqId(const std::stri
     if (!execute("BEGIN IMMEDIATE")) return ReceivedMessageSave::Failed;
     sqlite3_stmt* s =
         cached("INSERT OR IGNORE INTO undeliveredS2dMessages (rmq_id, data) VALUES (?, ?)");
-    bool ok = s && insertUnackedS2dId(rmqId) &&
-              sqlite3_bind_text(s, 1, rmqId.data(), static_cast<int>(rmqId.size()),
-                                SQLITE_TRANSIENT) == SQLITE_OK &&
-              sqlite3_bind_blob(s, 2, data.data(), static_cast<int>(data.size()),
-                                SQLITE_TRANSIENT) == SQLITE_OK &&
+    bool ok = s && insertUnackedS2dId(rmqId) && bindText(s, 1, rmqId) && bindBlob(s, 2, data) &&
               sqlite3_step(s) == SQLITE_DONE;
     const bool kept = ok && sqlite3_changes(database_) > 0;
     if (s) sqlite3_reset(s);
@@ -423,11 +423,7 @@ NEBMessagingRmq2PersistentStore::undeliveredS2dMessages() {
     }
     int result;
     while ((result = sqlite3_step(s.get())) == SQLITE_ROW) {
-        auto id = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
-        std::string rmqId(id ? id : "", static_cast<size_t>(sqlite3_column_bytes(s.get(), 0)));
-        auto bytes = static_cast<const char*>(sqlite3_column_blob(s.get(), 1));
-        auto length = static_cast<size_t>(sqlite3_column_bytes(s.get(), 1));
-        messages.emplace_back(std::move(rmqId), bytes ? std::string(bytes, length) : "");
+        messages.emplace_back(columnBytes(s.get(), 0), columnBytes(s.get(), 1));
     }
     if (result != SQLITE_DONE) logError();
     return messages;
@@ -440,9 +436,7 @@ bool NEBMessagingRmq2PersistentStore::deleteUndeliveredS2dMessageWithRmqId(
         logError();
         return false;
     }
-    bool ok = sqlite3_bind_text(s, 1, rmqId.data(), static_cast<int>(rmqId.size()),
-                                SQLITE_TRANSIENT) == SQLITE_OK &&
-              sqlite3_step(s) == SQLITE_DONE;
+    bool ok = bindText(s, 1, rmqId) && sqlite3_step(s) == SQLITE_DONE;
     if (!ok) logError();
     sqlite3_reset(s);
     return ok;
@@ -457,8 +451,7 @@ std::vector<std::string> NEBMessagingRmq2PersistentStore::unackedS2dRmqIds() {
         return ids;
     }
     while (sqlite3_step(s.get()) == SQLITE_ROW) {
-        auto text = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
-        ids.emplace_back(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(s.get(), 0)));
+        ids.push_back(columnBytes(s.get(), 0));
     }
     return ids;
 }
@@ -479,8 +472,7 @@ bool NEBMessagingRmq2PersistentStore::saveSyncMessageWithRmqID(const std::string
         logError();
         return false;
     }
-    bool ok = sqlite3_bind_text(s.get(), 1, rmqID.data(), static_cast<int>(rmqID.size()),
-                                SQLITE_TRANSIENT) == SQLITE_OK &&
+    bool ok = bindText(s.get(), 1, rmqID) &&
               sqlite3_bind_int64(s.get(), 2, expirationTime) == SQLITE_OK &&
               sqlite3_bind_int(s.get(), 3, apnsReceived ? 1 : 0) == SQLITE_OK &&
               sqlite3_bind_int(s.get(), 4, mcsReceived ? 1 : 0) == SQLITE_OK &&
@@ -499,13 +491,11 @@ NEBMessagingRmq2PersistentStore::querySyncMessageWithRmqID(const std::string& rm
         logError();
         return std::nullopt;
     }
-    sqlite3_bind_text(s.get(), 1, rmqID.data(), static_cast<int>(rmqID.size()), SQLITE_TRANSIENT);
+    bindText(s.get(), 1, rmqID);
     std::optional<NEBMessagingPersistentSyncMessage> found;
     while (sqlite3_step(s.get()) == SQLITE_ROW) {
         NEBMessagingPersistentSyncMessage message;
-        auto text = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
-        message.rmqID.assign(text ? text : "",
-                             static_cast<size_t>(sqlite3_column_bytes(s.get(), 0)));
+        message.rmqID = columnBytes(s.get(), 0);
         message.expirationTime = sqlite3_column_int64(s.get(), 1);
         message.apnsReceived = sqlite3_column_int(s.get(), 2) != 0;
         message.mcsReceived = sqlite3_column_int(s.get(), 3) != 0;
@@ -535,9 +525,7 @@ bool NEBMessagingRmq2PersistentStore::updateSyncMessageWithRmqID(const std::stri
         logError();
         return false;
     }
-    bool ok = sqlite3_bind_text(s.get(), 1, rmqID.data(), static_cast<int>(rmqID.size()),
-                                SQLITE_TRANSIENT) == SQLITE_OK &&
-              sqlite3_step(s.get()) == SQLITE_DONE;
+    bool ok = bindText(s.get(), 1, rmqID) && sqlite3_step(s.get()) == SQLITE_DONE;
     if (!ok) logError();
     return ok;
 }

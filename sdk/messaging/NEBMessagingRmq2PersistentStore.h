@@ -107,6 +107,8 @@ private:
     sqlite3_stmt* cached(const std::string& sql);
     Statement prepare(const std::string& sql);
     bool execute(const char* sql);
+    // The first column of the first row; 0 when there is none.
+    int64_t queryFirstInteger(const char* sql);
     bool insertUnackedS2dId(const std::string& rmqId);
     void logError();
 

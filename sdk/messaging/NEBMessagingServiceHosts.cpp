@@ -60,10 +60,6 @@ std::string NEBMessagingServiceHosts::messagingServerHost() {
     return messagingServer().host;
 }
 
-uint16_t NEBMessagingServiceHosts::messagingServerPort() {
-    return messagingServer().port;
-}
-
 void NEBMessagingServiceHosts::setMessagingServer(const std::string& host, uint16_t port) {
     const bool v6 = host.find(':') != std::string::npos;
     NEBServiceHosts::setMessagingServer((v6 ? "[" + host + "]" : host) + ":" +

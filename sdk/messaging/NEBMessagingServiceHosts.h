@@ -24,7 +24,6 @@ public:
     // The configured server; a malformed setting is logged and gives the default host.
     static Server messagingServer();
     static std::string messagingServerHost();
-    static uint16_t messagingServerPort();
     static void setMessagingServer(const std::string& host, uint16_t port);
     // The login request's domain. Default "messaging.nebula.invalid".
     static std::string loginDomain();

@@ -1,9 +1,7 @@
 #include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 
-#include <cmath>
 #include <limits>
 
-#include "platform/dispatch/Clock.h"
 #include "platform/dispatch/QueueContract.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
@@ -89,9 +87,8 @@ bool NEBMessagingSyncMessageManager::didReceiveSyncMessage(const ns::Dictionary&
 
 int64_t NEBMessagingSyncMessageManager::expirationTimeForSyncMessage(
     const ns::Dictionary& message) {
-    auto now = static_cast<int64_t>(std::floor(dispatch::Clock::current().wallTime()));
     auto ttl = message.find(kTTLKey);
-    return saturatingAdd(now,
+    return saturatingAdd(NEBMessagingTimestampSeconds(),
                          ttl == message.end() ? kDefaultExpirySeconds : ttl->second.integerValue());
 }
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <typeinfo>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Bundle.h"
@@ -25,13 +26,10 @@ T* as(pb::MessageLite& proto) {
 }  // namespace
 
 int8_t NEBMessagingTagForProto(const pb::MessageLite& proto) {
-    if (as<mcs::McsHeartbeatPing>(proto)) return kNEBMessagingProtoTagHeartbeatPing;
-    if (as<mcs::McsHeartbeatAck>(proto)) return kNEBMessagingProtoTagHeartbeatAck;
-    if (as<mcs::McsLoginRequest>(proto)) return kNEBMessagingProtoTagLoginRequest;
-    if (as<mcs::McsLoginResponse>(proto)) return kNEBMessagingProtoTagLoginResponse;
-    if (as<mcs::McsClose>(proto)) return kNEBMessagingProtoTagClose;
-    if (as<mcs::McsIqStanza>(proto)) return kNEBMessagingProtoTagIqStanza;
-    if (as<mcs::McsDataMessageStanza>(proto)) return kNEBMessagingProtoTagDataMessageStanza;
+    for (int8_t tag = 0; tag <= kNEBMessagingProtoTagDataMessageStanza; ++tag) {
+        const pb::MessageLite* prototype = NEBMessagingClassForTag(tag);
+        if (prototype && typeid(*prototype) == typeid(proto)) return tag;
+    }
     return -1;
 }
 
@@ -102,6 +100,10 @@ int64_t NEBMessagingTimestampSeconds() {
 
 int64_t NEBMessagingTimestampMillis() {
     return NEBMessagingTimestampSeconds() * 1000;
+}
+
+int64_t NEBMessagingCurrentTimeMillis() {
+    return static_cast<int64_t>(std::floor(dispatch::Clock::current().wallTime() * 1000));
 }
 
 std::string NEBMessagingCurrentAppVersion() {

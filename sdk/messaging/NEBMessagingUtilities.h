@@ -35,6 +35,8 @@ void NEBMessagingSetLastStreamIdOfProto(pb::MessageLite& proto, int32_t lastStre
 int64_t NEBMessagingTimestampSeconds();
 // Milliseconds with whole-second resolution.
 int64_t NEBMessagingTimestampMillis();
+// Milliseconds to the millisecond.
+int64_t NEBMessagingCurrentTimeMillis();
 
 std::string NEBMessagingCurrentAppVersion();
 std::string NEBMessagingBundleIdentifier();

@@ -157,6 +157,13 @@ TEST_F(HybridSalPluginTest, FirstContextForAnAuthorityWins) {
     EXPECT_EQ(HybridSalPlugin::credentialsTypeFor(std::nullopt), 1);
     EXPECT_EQ(HybridSalUtils::errorCodeName(600), std::nullopt);
     EXPECT_EQ(HybridSalUtils::errorCodeName(-1), "DS_ERROR_UNEXPECTED");
+    // The page's table is the library's and the broker codes that only it names, ends included.
+    EXPECT_EQ(HybridSalUtils::errorCodeName(505), "DS_ERROR_TOKENBROKER_DECRYPTION_FAILED");
+    EXPECT_EQ(HybridSalUtils::errorCodeName(506), "DS_ERROR_TOKENBROKER_NOT_A_BROKER_RESPONSE");
+    EXPECT_EQ(HybridSalUtils::errorCodeName(511),
+              "DS_ERROR_TOKENBROKER_NOT_SUPPORTED_IN_EXTENSION");
+    EXPECT_EQ(HybridSalUtils::errorCodeName(512), std::nullopt);
+    EXPECT_EQ(DSAuthenticationError::stringForADErrorCode(506), "506");
 }
 
 TEST_F(HybridSalPluginTest, SilentAcquisitionRefreshesThenTheCacheIsReadDeletedAndCleared) {

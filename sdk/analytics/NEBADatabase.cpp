@@ -19,11 +19,11 @@ constexpr int64_t kEventsLimit = 1000;
 constexpr int64_t kUserAttributesLimit = 50;
 
 ns::Error argumentError(std::string_view description) {
-    return neba_errorWithCode(1, description);
+    return neba_errorWithCode(NEBADomainCode::BadArgument, description);
 }
 
 ns::Error stateError(std::string_view description) {
-    return neba_errorWithCode(2, description);
+    return neba_errorWithCode(NEBADomainCode::WrongState, description);
 }
 
 std::optional<double> doubleOf(const NEBADatabase::Record& record, std::string_view key) {

@@ -186,13 +186,10 @@ void NEBInstanceIDCheckinService::checkinWithCompletion(Completion completion) {
     NEBRequestSession::Completion answer =
         [weak = weak_from_this(), completion = std::move(completion)](ns::Result<NEBReply> reply) {
             auto self = weak.lock();
-            if (!self) {
-                completion(nullptr, reply.ok()
-                                        ? NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown)
-                                        : reply.error());
-                return;
-            }
-            self->handleResponse(reply, completion);
+            if (self) return self->handleResponse(reply, completion);
+            completion(nullptr, reply.ok()
+                                    ? NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown)
+                                    : reply.error());
         };
     if (auto block = currentTestBlock()) {
         block(request, NEBRequestSession::dataCompletion(std::move(answer)));

@@ -38,6 +38,7 @@ void onMain(std::function<void()> fn) {
     dispatch::Queue::main().async(std::move(fn));
 }
 
+// Answers a delete on the main queue, whether it was sent or refused before it went out.
 void deliverDelete(const NEBInstanceIDRegistrationClient::DeleteHandler& handler,
                    const ns::Result<NEBReply>& reply) {
     std::optional<ns::Error> outcome;
@@ -205,14 +206,10 @@ void NEBInstanceIDRegistrationClient::fetchTokenWithHandler(TokenHandler handler
     std::weak_ptr<NEBInstanceIDRegistrationClient> weak = weak_from_this();
     session_.send(std::move(request), [weak, requestID, handler](ns::Result<NEBReply> reply) {
         auto self = weak.lock();
-        if (!self) {
-            ns::Error error = reply.ok()
-                                  ? NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown)
-                                  : reply.error();
-            onMain([handler, error] { handler(std::nullopt, error); });
-            return;
-        }
-        self->handleTokenReply(reply, requestID, handler);
+        if (self) return self->handleTokenReply(reply, requestID, handler);
+        ns::Error error =
+            reply.ok() ? NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown) : reply.error();
+        onMain([handler, error] { handler(std::nullopt, error); });
     });
 }
 
@@ -315,10 +312,8 @@ void NEBInstanceIDRegistrationClient::deleteTokenWithHandler(DeleteHandler handl
     std::string deviceID = preferences ? preferences->deviceID() : std::string();
     std::string secret = preferences ? preferences->secretToken() : std::string();
     if (deviceID.empty() || secret.empty()) {
-        onMain([handler] {
-            if (handler) handler(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
-        });
-        return;
+        return deliverDelete(handler,
+                             NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
     }
     net::URLRequest request = requestWithAuthHeader(HTTPAuthHeaderForAuthorizedEntity());
     std::string body = deleteRequestContentWithDeviceID(deviceID, scope_, nextRequestID()) +
@@ -332,10 +327,8 @@ void NEBInstanceIDRegistrationClient::deleteMSGTokenOnAppResetWithDeviceID(
     const std::string& deviceID, const std::string& secretToken, const NEBRequestLimits& limits,
     DeleteHandler handler) {
     if (deviceID.empty() || secretToken.empty()) {
-        onMain([handler] {
-            if (handler) handler(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
-        });
-        return;
+        return deliverDelete(handler,
+                             NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
     }
     net::URLRequest request = requestWithAuthHeader("AidLogin " + deviceID + ":" + secretToken);
     request.setHTTPBody(ns::Data::fromString(

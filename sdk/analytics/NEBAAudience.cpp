@@ -80,54 +80,50 @@ ns::Status NEBAAudience::isValidACPAudience(const ACPAudience& audience,
                                             const std::set<int32_t>& usedAudienceIDs,
                                             int32_t maxFiltersPerAudience,
                                             int32_t maxParametersPerFilter) {
+    using enum NEBADomainCode::AudiencePart;
     if (!audience.has_audience_id() || audience.audience_id() < 0)
-        return invalid(NEBADomainCode::Audience, "Audience ID missing or negative");
+        return invalid(Audience, "Audience ID missing or negative");
     if (usedAudienceIDs.contains(audience.audience_id()))
-        return invalid(NEBADomainCode::Audience, "Duplicate audience ID");
+        return invalid(Audience, "Duplicate audience ID");
     if (audience.event_filters_size() == 0 && audience.property_filters_size() == 0)
-        return invalid(NEBADomainCode::Audience, "Audience missing filters arrays");
+        return invalid(Audience, "Audience missing filters arrays");
     int64_t count = int64_t{audience.event_filters_size()} + audience.property_filters_size();
     if (count < 1 || count > maxFiltersPerAudience)
-        return invalid(NEBADomainCode::Audience, "Audience filter count out of range");
+        return invalid(Audience, "Audience filter count out of range");
 
     std::set<int32_t> filterIDs;
     for (const auto& filter : audience.event_filters()) {
         if (!filter.has_event_name() || filter.event_name().empty())
-            return invalid(NEBADomainCode::EventFilter, "Event filter missing event name");
+            return invalid(EventFilter, "Event filter missing event name");
         if (!filterIDInRange(filter.has_id(), filter.id(), maxFiltersPerAudience))
-            return invalid(NEBADomainCode::EventFilter, "Event filter ID missing or out of range");
+            return invalid(EventFilter, "Event filter ID missing or out of range");
         if (!filterIDs.insert(filter.id()).second)
-            return invalid(NEBADomainCode::EventFilter, "Duplicate event filter ID");
+            return invalid(EventFilter, "Duplicate event filter ID");
         if (filter.has_event_count_filter()) {
             const auto& countFilter = filter.event_count_filter();
             if (countFilter.has_match_as_float() && countFilter.match_as_float())
-                return invalid(NEBADomainCode::EventFilter,
-                               "Event filter has float event count filter");
+                return invalid(EventFilter, "Event filter has float event count filter");
             if (!NEBAAudienceIsValidNumberFilter(countFilter))
-                return invalid(NEBADomainCode::EventFilter,
-                               "Event filter has invalid event count filter");
+                return invalid(EventFilter, "Event filter has invalid event count filter");
         }
         if (filter.filters_size() > maxParametersPerFilter)
-            return invalid(NEBADomainCode::EventFilter,
-                           "Event filter parameters filters count out of range");
+            return invalid(EventFilter, "Event filter parameters filters count out of range");
         for (const auto& condition : filter.filters()) {
             if (!condition.has_param_name() || condition.param_name().empty())
-                return invalid(NEBADomainCode::EventFilter, "Event filter missing parameter name");
-            auto checked = checkCondition(condition, NEBADomainCode::EventFilter, "Event");
+                return invalid(EventFilter, "Event filter missing parameter name");
+            auto checked = checkCondition(condition, EventFilter, "Event");
             if (!checked) return checked;
         }
     }
     for (const auto& filter : audience.property_filters()) {
         if (!filter.has_property_name() || filter.property_name().empty())
-            return invalid(NEBADomainCode::PropertyFilter, "Property filter missing property name");
+            return invalid(PropertyFilter, "Property filter missing property name");
         if (!filterIDInRange(filter.has_id(), filter.id(), maxFiltersPerAudience))
-            return invalid(NEBADomainCode::PropertyFilter,
-                           "Property filter ID missing or out of range");
+            return invalid(PropertyFilter, "Property filter ID missing or out of range");
         if (!filterIDs.insert(filter.id()).second)
-            return invalid(NEBADomainCode::PropertyFilter, "Duplicate property filter ID");
-        if (!filter.has_filter())
-            return invalid(NEBADomainCode::PropertyFilter, "Property filter has no filter");
-        auto checked = checkCondition(filter.filter(), NEBADomainCode::PropertyFilter, "Property");
+            return invalid(PropertyFilter, "Duplicate property filter ID");
+        if (!filter.has_filter()) return invalid(PropertyFilter, "Property filter has no filter");
+        auto checked = checkCondition(filter.filter(), PropertyFilter, "Property");
         if (!checked) return checked;
     }
     return {};

@@ -1,5 +1,6 @@
 #include "sdk/core/NEBNetwork.h"
 
+#include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
 #include "platform/ui/Application.h"
@@ -46,12 +47,25 @@ std::shared_ptr<NEBNetwork> NEBNetwork::create(const std::string& reachabilityHo
                                                          : reachabilityHost);
     network->reachability_ = NEBReachabilityChecker::create(network, network, host);
     if (!network->reachability_) return nullptr;
-    if (!network->reachability_->start()) return nullptr;
+    if (dispatch::RunLoop::isMainThread()) {
+        if (!network->reachability_->start()) return nullptr;
+    } else {
+        // The watch belongs to the main thread. Started from there later, a failure is logged
+        // by the checker and the client stays disconnected.
+        dispatch::Queue::main().async([checker = network->reachability_] { checker->start(); });
+    }
     return network;
 }
 
 NEBNetwork::~NEBNetwork() {
-    if (reachability_) reachability_->stop();
+    if (!reachability_) return;
+    if (dispatch::RunLoop::isMainThread()) {
+        reachability_->stop();
+        return;
+    }
+    // A report may be due on the main thread: the watch is stopped and let go there, never
+    // torn down under it.
+    dispatch::Queue::main().async([checker = std::move(reachability_)] { checker->stop(); });
 }
 
 std::optional<net::URLRequest> NEBNetwork::makeRequest(

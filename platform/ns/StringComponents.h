@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -12,5 +13,8 @@ std::vector<std::string_view> componentsSeparatedByCharacter(std::string_view te
 // The text without the ASCII white space and line breaks (space, tab, LF, CR, VT, FF) at its
 // ends.
 std::string_view trimmedWhitespace(std::string_view text);
+
+// The text with its ASCII letters lower-cased, whatever the process's locale; other bytes stay.
+std::string asciiLowercased(std::string_view text);
 
 }  // namespace ns

@@ -18,9 +18,8 @@ struct NEBADomainCode {
     enum AudiencePart : int64_t { Audience = 9, EventFilter = 10, PropertyFilter = 11 };
 };
 
-ns::Error neba_errorWithCode(int64_t code, std::string_view description);
 ns::Error neba_errorWithCode(int64_t code, std::string_view description,
-                             std::string_view monitorContext);
+                             std::string_view monitorContext = {});
 
 // The context string an analytics error carries, or "" for any other error.
 std::string neba_monitorContext(const ns::Error& error);

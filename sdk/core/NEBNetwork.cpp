@@ -20,10 +20,6 @@ bool isHTTP(const ns::URL& url) {
     return (scheme == "http" || scheme == "https") && url.host() && !url.host()->empty();
 }
 
-}  // namespace
-
-namespace {
-
 // The host of "host:port" or "[v6 address]:port"; a name without a port (a bare IPv6 address
 // among them) as it is. A name is watched, never a port.
 std::string hostWithoutPort(const std::string& host) {

@@ -218,8 +218,7 @@ private:
                  std::shared_ptr<NEBAPersistedConfig> config)
         : store_(std::move(store)), persistedConfig_(std::move(config)) {}
     double now() const;
-    // The error says whether the file was found unfit (code 2) or could not be worked on
-    // (code 3: busy, full, failing disk).
+    // Fails with code 2 for a file found unfit, code 3 for one busy, full or on a failing disk.
     ns::Status ensureTables();
     ns::Status deleteUndecodableRawEvents(const std::vector<int64_t>& rowIDs);
 

@@ -38,10 +38,10 @@ struct NEBRequestPolicies {
                              .unfollowedRedirects = {300, 301, 302, 307}};
 };
 
-// What a server answered: its response and the body (empty when it sent none).
+// What a server answered; a completion gets it, or the transport's error when none came.
 struct NEBReply {
     std::shared_ptr<const net::URLResponse> response;
-    ns::Data body;
+    ns::Data body;  // empty when the answer had none
 };
 
 // The SDK's road to HTTP: every request runs in a URL session made here, with its kind's
@@ -51,12 +51,10 @@ struct NEBReply {
 // sent as the caller built them.
 //
 // One object keeps one session for its requests, made on first use; cancel() ends it and the
-// next request makes a new one. Completions run on the session's own serial queue and get the
-// reply, or the transport's error when no answer came. Any thread.
+// next request makes a new one. Completions run on the session's own serial queue. Any thread.
 class NEBRequestSession {
 public:
     using Completion = std::function<void(ns::Result<NEBReply>)>;
-
     explicit NEBRequestSession(NEBRequestLimits limits);
     // Cancels what is still running.
     ~NEBRequestSession();

@@ -191,10 +191,8 @@ void NEBInstanceIDCheckinService::checkinWithCompletion(Completion completion) {
                                     ? NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown)
                                     : reply.error());
         };
-    if (auto block = currentTestBlock()) {
-        block(request, NEBRequestSession::dataCompletion(std::move(answer)));
-        return;
-    }
+    if (auto block = currentTestBlock())
+        return block(request, NEBRequestSession::dataCompletion(std::move(answer)));
     session_.send(std::move(request), std::move(answer));
 }
 

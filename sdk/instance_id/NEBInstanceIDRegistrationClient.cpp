@@ -42,11 +42,10 @@ void onMain(std::function<void()> fn) {
 void deliverDelete(const NEBInstanceIDRegistrationClient::DeleteHandler& handler,
                    const ns::Result<NEBReply>& reply) {
     std::optional<ns::Error> outcome;
-    if (!reply.ok()) {
+    if (!reply.ok())
         outcome = reply.error();
-    } else if (!NEBInstanceIDRegistrationClient::isDeleteSuccess(reply->body.chars())) {
+    else if (!NEBInstanceIDRegistrationClient::isDeleteSuccess(reply->body.chars()))
         outcome = NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown);
-    }
     onMain([handler, outcome] {
         if (handler) handler(outcome);
     });

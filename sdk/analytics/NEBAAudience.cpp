@@ -33,15 +33,14 @@ ns::Error invalid(int64_t code, std::string_view description) {
 
 // The checks of one condition, shared by the parameters of event filters and by property
 // filters; `kind` is "Event" or "Property".
-std::optional<ns::Error> conditionProblem(const ACPFilter& filter, int64_t code,
-                                          const std::string& kind) {
+ns::Status checkCondition(const ACPFilter& filter, int64_t code, const std::string& kind) {
     if (filter.has_number_filter() == filter.has_string_filter())
         return invalid(code, kind + " filter must have exactly one of number or string filter");
     if (filter.has_number_filter() && !NEBAAudienceIsValidNumberFilter(filter.number_filter()))
         return invalid(code, kind + " filter has invalid number filter");
     if (filter.has_string_filter() && !NEBAAudienceIsValidStringFilter(filter.string_filter()))
         return invalid(code, kind + " filter has invalid string filter");
-    return std::nullopt;
+    return {};
 }
 
 bool filterIDInRange(bool present, int32_t id, int32_t maxFilters) {
@@ -81,47 +80,51 @@ ns::Status NEBAAudience::isValidACPAudience(const ACPAudience& audience,
                                             const std::set<int32_t>& usedAudienceIDs,
                                             int32_t maxFiltersPerAudience,
                                             int32_t maxParametersPerFilter) {
+    using enum NEBADomainCode::AudiencePart;
     if (!audience.has_audience_id() || audience.audience_id() < 0)
-        return invalid(9, "Audience ID missing or negative");
+        return invalid(Audience, "Audience ID missing or negative");
     if (usedAudienceIDs.contains(audience.audience_id()))
-        return invalid(9, "Duplicate audience ID");
+        return invalid(Audience, "Duplicate audience ID");
     if (audience.event_filters_size() == 0 && audience.property_filters_size() == 0)
-        return invalid(9, "Audience missing filters arrays");
+        return invalid(Audience, "Audience missing filters arrays");
     int64_t count = int64_t{audience.event_filters_size()} + audience.property_filters_size();
     if (count < 1 || count > maxFiltersPerAudience)
-        return invalid(9, "Audience filter count out of range");
+        return invalid(Audience, "Audience filter count out of range");
 
     std::set<int32_t> filterIDs;
     for (const auto& filter : audience.event_filters()) {
         if (!filter.has_event_name() || filter.event_name().empty())
-            return invalid(10, "Event filter missing event name");
+            return invalid(EventFilter, "Event filter missing event name");
         if (!filterIDInRange(filter.has_id(), filter.id(), maxFiltersPerAudience))
-            return invalid(10, "Event filter ID missing or out of range");
-        if (!filterIDs.insert(filter.id()).second) return invalid(10, "Duplicate event filter ID");
+            return invalid(EventFilter, "Event filter ID missing or out of range");
+        if (!filterIDs.insert(filter.id()).second)
+            return invalid(EventFilter, "Duplicate event filter ID");
         if (filter.has_event_count_filter()) {
             const auto& countFilter = filter.event_count_filter();
             if (countFilter.has_match_as_float() && countFilter.match_as_float())
-                return invalid(10, "Event filter has float event count filter");
+                return invalid(EventFilter, "Event filter has float event count filter");
             if (!NEBAAudienceIsValidNumberFilter(countFilter))
-                return invalid(10, "Event filter has invalid event count filter");
+                return invalid(EventFilter, "Event filter has invalid event count filter");
         }
         if (filter.filters_size() > maxParametersPerFilter)
-            return invalid(10, "Event filter parameters filters count out of range");
+            return invalid(EventFilter, "Event filter parameters filters count out of range");
         for (const auto& condition : filter.filters()) {
             if (!condition.has_param_name() || condition.param_name().empty())
-                return invalid(10, "Event filter missing parameter name");
-            if (auto problem = conditionProblem(condition, 10, "Event")) return *problem;
+                return invalid(EventFilter, "Event filter missing parameter name");
+            auto checked = checkCondition(condition, EventFilter, "Event");
+            if (!checked) return checked;
         }
     }
     for (const auto& filter : audience.property_filters()) {
         if (!filter.has_property_name() || filter.property_name().empty())
-            return invalid(11, "Property filter missing property name");
+            return invalid(PropertyFilter, "Property filter missing property name");
         if (!filterIDInRange(filter.has_id(), filter.id(), maxFiltersPerAudience))
-            return invalid(11, "Property filter ID missing or out of range");
+            return invalid(PropertyFilter, "Property filter ID missing or out of range");
         if (!filterIDs.insert(filter.id()).second)
-            return invalid(11, "Duplicate property filter ID");
-        if (!filter.has_filter()) return invalid(11, "Property filter has no filter");
-        if (auto problem = conditionProblem(filter.filter(), 11, "Property")) return *problem;
+            return invalid(PropertyFilter, "Duplicate property filter ID");
+        if (!filter.has_filter()) return invalid(PropertyFilter, "Property filter has no filter");
+        auto checked = checkCondition(filter.filter(), PropertyFilter, "Property");
+        if (!checked) return checked;
     }
     return {};
 }

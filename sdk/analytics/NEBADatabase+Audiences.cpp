@@ -10,7 +10,7 @@ constexpr const char* kPropertyFiltersTable = "property_filters";
 constexpr const char* kFilterValuesTable = "audience_filter_values";
 
 ns::Error audienceError(std::string_view description) {
-    return neba_errorWithCode(1, description);
+    return neba_errorWithCode(NEBADomainCode::BadArgument, description);
 }
 
 std::optional<int32_t> int32Of(const NEBADatabase::Record& record, std::string_view key) {

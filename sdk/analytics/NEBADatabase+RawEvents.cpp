@@ -16,11 +16,11 @@ constexpr int64_t kRawEventsMetadataLimit = 100000;
 constexpr int64_t kRawEventsReadLimit = 1000;
 
 ns::Error argumentError(std::string_view description) {
-    return neba_errorWithCode(1, description);
+    return neba_errorWithCode(NEBADomainCode::BadArgument, description);
 }
 
 ns::Error stateError(std::string_view description) {
-    return neba_errorWithCode(2, description);
+    return neba_errorWithCode(NEBADomainCode::WrongState, description);
 }
 
 ns::Value fingerprintValue(int64_t fingerprint) {

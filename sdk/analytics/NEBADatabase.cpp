@@ -19,11 +19,11 @@ constexpr int64_t kEventsLimit = 1000;
 constexpr int64_t kUserAttributesLimit = 50;
 
 ns::Error argumentError(std::string_view description) {
-    return neba_errorWithCode(1, description);
+    return neba_errorWithCode(NEBADomainCode::BadArgument, description);
 }
 
 ns::Error stateError(std::string_view description) {
-    return neba_errorWithCode(2, description);
+    return neba_errorWithCode(NEBADomainCode::WrongState, description);
 }
 
 std::optional<double> doubleOf(const NEBADatabase::Record& record, std::string_view key) {
@@ -103,13 +103,12 @@ std::unique_ptr<NEBADatabase> NEBADatabase::initWithDatabaseName(
     }
     std::unique_ptr<NEBADatabase> database(
         new NEBADatabase(std::move(store), std::move(persistedConfig)));
-    if (!database->ensureAllTables()) {
+    if (auto ensured = database->ensureTables(); !ensured) {
         NEBAMonitor::error("Failed to create or validate required database tables");
         database->store_->closeDatabase();
         // Only a file whose tables are unfit goes; one that could not be written to (full,
         // busy, failing) keeps its data for the next start.
-        const auto& error = database->lastEnsureTablesError();
-        if (!error || error->code() != 2) return nullptr;
+        if (ensured.error().code() != NEBADomainCode::WrongState) return nullptr;
         // Kept for diagnosis rather than deleted; the next construction starts from nothing.
         auto aside = NEBASqliteStore::setAsideDamagedDatabaseFile(databasePathWithName(name));
         if (!aside) {
@@ -234,14 +233,13 @@ std::optional<std::string> NEBADatabase::constructAlterStatementForTableWithName
     return ns::format("ALTER TABLE %@ ADD COLUMN %@ %@", table, column.first, column.second);
 }
 
-bool NEBADatabase::ensureAllTables() {
-    lastEnsureTablesError_.reset();
+ns::Status NEBADatabase::ensureTables() {
     for (const auto& [table, columns] : elementaryTableDefinitions()) {
         auto create = constructCreateStatementForTableWithName(table, columns);
         if (!create) {
             NEBAMonitor::error("Failed to set create statement for table. Table",
                                {ns::Value(table)});
-            return false;
+            return argumentError("Failed to set create statement for table");
         }
         NEBASqliteStore::AddOnColumns addOns;
         for (const auto& [addOnTable, addOnColumns] : addOnTableDefinitions()) {
@@ -251,7 +249,7 @@ bool NEBADatabase::ensureAllTables() {
                 if (!alter) {
                     NEBAMonitor::error("Failed to create alter statement for table. Table, column",
                                        {ns::Value(table), ns::Value(column.first)});
-                    return false;
+                    return argumentError("Failed to create alter statement for table");
                 }
                 addOns.emplace_back(column.first, *alter);
             }
@@ -259,10 +257,9 @@ bool NEBADatabase::ensureAllTables() {
         auto ensured =
             store_->ensureTableWithName(table, *create, columnNamesFromColumnInfo(columns), addOns);
         if (!ensured) {
-            lastEnsureTablesError_ = ensured.error();
             NEBAMonitor::error("Failed to ensure table. Table, error",
                                {ns::Value(table), ensured.error()});
-            return false;
+            return ensured;
         }
     }
     // Bundling reads, tests and deletes the raw events of one metadata record at a time: without
@@ -273,7 +270,7 @@ bool NEBADatabase::ensureAllTables() {
                                "raw_events (metadata_fingerprint)");
         !indexed)
         NEBAMonitor::warning("Failed to index raw events by metadata. Error", {indexed.error()});
-    return true;
+    return {};
 }
 
 bool NEBADatabase::initializeAppMetadata() {

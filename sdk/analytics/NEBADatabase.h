@@ -65,10 +65,8 @@ public:
     void setLimits(const NEBADatabaseLimits& limits) { limits_ = limits.clamped(); }
     const NEBADatabaseLimits& limits() const { return limits_; }
 
-    // Schema. The error of the last failed ensureAllTables says whether the file was found
-    // unfit (code 2) or could not be worked on (code 3: busy, full, failing disk).
-    bool ensureAllTables();
-    const std::optional<ns::Error>& lastEnsureTablesError() const { return lastEnsureTablesError_; }
+    // Schema.
+    bool ensureAllTables() { return ensureTables().ok(); }
     static const TableDefinitions& elementaryTableDefinitions();
     static const TableDefinitions& addOnTableDefinitions();
     static std::vector<std::string> columnNamesFromColumnInfo(const ColumnInfo& columnInfo);
@@ -220,12 +218,13 @@ private:
                  std::shared_ptr<NEBAPersistedConfig> config)
         : store_(std::move(store)), persistedConfig_(std::move(config)) {}
     double now() const;
+    // Fails with code 2 for a file found unfit, code 3 for one busy, full or on a failing disk.
+    ns::Status ensureTables();
     ns::Status deleteUndecodableRawEvents(const std::vector<int64_t>& rowIDs);
 
     std::unique_ptr<NEBASqliteStore> store_;
     std::shared_ptr<NEBAPersistedConfig> persistedConfig_;
     NEBADatabaseLimits limits_;
-    std::optional<ns::Error> lastEnsureTablesError_;
 };
 
 #include "sdk/analytics/NEBADatabase+Templates.h"

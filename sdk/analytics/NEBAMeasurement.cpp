@@ -16,6 +16,7 @@
 #include "sdk/analytics/NEBALifetimeValueRecorder.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NSData+MD5.h"
+#include "sdk/analytics/NSError+NEBAAdditions.h"
 #include "sdk/core/NEBServiceHosts.h"
 
 namespace {
@@ -464,7 +465,7 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
         }
         auto fresh = NEBAEventAggregates::initWithName(name, 0, 0, 0.0);
         auto updated = fresh ? database_->updateEventAggregates(*fresh)
-                             : ns::Status(ns::Error("com.nebula.nmp.measurement.ErrorDomain", 3));
+                             : ns::Status(ns::Error(kNEBAErrorDomain, NEBADomainCode::Database));
         if (!updated) {
             NEBAMonitor::error("Data loss. Cannot record event aggregates. Error",
                                {updated.error()});

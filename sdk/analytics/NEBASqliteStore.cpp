@@ -14,11 +14,11 @@
 namespace {
 
 ns::Error argumentError(std::string_view description) {
-    return neba_errorWithCode(1, description);
+    return neba_errorWithCode(NEBADomainCode::BadArgument, description);
 }
 
 ns::Error stateError(std::string_view description) {
-    return neba_errorWithCode(2, description);
+    return neba_errorWithCode(NEBADomainCode::WrongState, description);
 }
 
 bool containsIgnoringCase(std::string_view text, std::string_view word) {
@@ -186,7 +186,7 @@ ns::Status NEBASqliteStore::openOnce() {
     if (rc != SQLITE_OK) {
         lastOpenFoundDamage_ = isDamage(rc);
         ns::Error error = db_ ? databaseError("initialize sqlite handle")
-                              : neba_errorWithCode(3,
+                              : neba_errorWithCode(NEBADomainCode::Database,
                                                    "Database operation \"initialize sqlite "
                                                    "handle\" failed");
         closeDatabase();
@@ -806,7 +806,7 @@ std::string NEBASqliteStore::monitorContextForDatabaseOperation(std::string_view
 ns::Error NEBASqliteStore::databaseError(std::string_view operation) const {
     auto description = errorDescriptionForDatabaseOperation(operation);
     return neba_errorWithCode(
-        3,
+        NEBADomainCode::Database,
         description ? *description
                     : ns::format("Database operation \"%@\" failed", std::string(operation)),
         monitorContextForDatabaseOperation(operation));

@@ -11,6 +11,13 @@
 inline constexpr const char* kNEBAErrorDomain = "com.nebula.nmp.measurement.ErrorDomain";
 inline constexpr const char* kNEBAMonitorContextKey = "NEBAMonitorContext";
 
+// The codes of errors in kNEBAErrorDomain (the "_err" events have codes of their own).
+struct NEBADomainCode {
+    enum : int64_t { BadArgument = 1, WrongState = 2, Database = 3 };
+    // Where an audience definition is wrong.
+    enum AudiencePart : int64_t { Audience = 9, EventFilter = 10, PropertyFilter = 11 };
+};
+
 ns::Error neba_errorWithCode(int64_t code, std::string_view description,
                              std::string_view monitorContext = {});
 

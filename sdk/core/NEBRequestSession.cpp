@@ -74,13 +74,21 @@ std::shared_ptr<net::URLSession> NEBRequestSession::makeSession(
         std::move(rule));
 }
 
-void NEBRequestSession::send(net::URLRequest request,
-                             net::URLSessionTask::DataCompletion completion) {
+net::URLSessionTask::DataCompletion NEBRequestSession::dataCompletion(Completion completion) {
+    return [completion = std::move(completion)](std::optional<ns::Data> data,
+                                                std::shared_ptr<const net::URLResponse> response,
+                                                std::optional<ns::Error> error) {
+        if (error) return completion(std::move(*error));
+        completion(NEBReply{std::move(response), std::move(data).value_or(ns::Data())});
+    };
+}
+
+void NEBRequestSession::send(net::URLRequest request, Completion completion) {
     std::shared_ptr<net::URLSessionTask> task;
     {
         dispatch::Lock lock(mutex_);
         if (!session_) session_ = makeSession(limits_, rule_);
-        task = session_->dataTask(std::move(request), std::move(completion));
+        task = session_->dataTask(std::move(request), dataCompletion(std::move(completion)));
         task_ = task;
     }
     task->resume();
@@ -102,9 +110,9 @@ void NEBRequestSession::cancel() {
 }
 
 void NEBRequestSession::sendOnce(const NEBRequestLimits& limits, net::URLRequest request,
-                                 net::URLSessionTask::DataCompletion completion) {
+                                 Completion completion) {
     // The session holds its delegate for as long as the exchange runs.
     auto session = makeSession(limits, std::make_shared<RedirectRule>(limits));
-    session->dataTask(std::move(request), std::move(completion))->resume();
+    session->dataTask(std::move(request), dataCompletion(std::move(completion)))->resume();
     session->finishTasksAndInvalidate();
 }

@@ -10,6 +10,8 @@
 #include "platform/net/URLResponse.h"
 #include "platform/net/URLSessionConfiguration.h"
 #include "platform/net/URLSessionTask.h"
+#include "platform/ns/Data.h"
+#include "platform/ns/Result.h"
 #include "platform/ns/URL.h"
 
 namespace net {
@@ -36,6 +38,12 @@ struct NEBRequestPolicies {
                              .unfollowedRedirects = {300, 301, 302, 307}};
 };
 
+// What a server answered; a completion gets it, or the transport's error when none came.
+struct NEBReply {
+    std::shared_ptr<const net::URLResponse> response;
+    ns::Data body;  // empty when the answer had none
+};
+
 // The SDK's road to HTTP: every request runs in a URL session made here, with its kind's
 // time-out and answer cap, under one redirect rule: a redirect is followed unless it leaves
 // https (credentials and tokens never travel in the clear) or its status is one that the kind
@@ -46,19 +54,22 @@ struct NEBRequestPolicies {
 // next request makes a new one. Completions run on the session's own serial queue. Any thread.
 class NEBRequestSession {
 public:
+    using Completion = std::function<void(ns::Result<NEBReply>)>;
     explicit NEBRequestSession(NEBRequestLimits limits);
     // Cancels what is still running.
     ~NEBRequestSession();
     NEBRequestSession(const NEBRequestSession&) = delete;
     NEBRequestSession& operator=(const NEBRequestSession&) = delete;
 
-    void send(net::URLRequest request, net::URLSessionTask::DataCompletion completion);
+    void send(net::URLRequest request, Completion completion);
     // The request sent last is still running.
     bool inProgress() const;
     void cancel();
     // One exchange on a session of its own, which goes once the exchange is done.
     static void sendOnce(const NEBRequestLimits& limits, net::URLRequest request,
-                         net::URLSessionTask::DataCompletion completion);
+                         Completion completion);
+    // The completion as a data task's, for what answers in place of the network.
+    static net::URLSessionTask::DataCompletion dataCompletion(Completion completion);
 
     // The rule, for sessions whose own delegate answers their redirects (the HTTP client's).
     static bool followsRedirect(const NEBRequestLimits& limits, int status, const ns::URL& from,

@@ -179,34 +179,26 @@ void NEBInstanceIDCheckinService::checkinWithCompletion(Completion completion) {
     request.setHTTPMethod("POST");
     request.setValue("application/json", "content-type");
     request.setHTTPBody(ns::Data::fromString(checkinParameters()));
-    ResponseHandler handler = [weak = weak_from_this(), completion = std::move(completion)](
-                                  std::optional<ns::Data> body,
-                                  std::shared_ptr<const net::URLResponse>,
-                                  std::optional<ns::Error> error) {
-        auto self = weak.lock();
-        if (!self) {
-            completion(nullptr, error ? error
-                                      : std::optional<ns::Error>(NEBInstanceIDErrorWithCode(
-                                            kNEBInstanceIDErrorCodeUnknown)));
-            return;
-        }
-        self->handleResponse(std::move(body), std::move(error), completion);
-    };
-    if (auto block = currentTestBlock()) {
-        block(request, std::move(handler));
-        return;
-    }
-    session_.send(std::move(request), std::move(handler));
+    NEBRequestSession::Completion answer =
+        [weak = weak_from_this(), completion = std::move(completion)](ns::Result<NEBReply> reply) {
+            auto self = weak.lock();
+            if (self) return self->handleResponse(reply, completion);
+            completion(nullptr, reply.ok()
+                                    ? NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown)
+                                    : reply.error());
+        };
+    if (auto block = currentTestBlock())
+        return block(request, NEBRequestSession::dataCompletion(std::move(answer)));
+    session_.send(std::move(request), std::move(answer));
 }
 
-void NEBInstanceIDCheckinService::handleResponse(std::optional<ns::Data> body,
-                                                 std::optional<ns::Error> error,
+void NEBInstanceIDCheckinService::handleResponse(const ns::Result<NEBReply>& reply,
                                                  const Completion& completion) {
-    if (error) {
-        completion(nullptr, error);
+    if (!reply.ok()) {
+        completion(nullptr, reply.error());
         return;
     }
-    auto parsed = parseCheckinResponse(body ? body->chars() : std::string_view());
+    auto parsed = parseCheckinResponse(reply->body.chars());
     if (!parsed.ok()) {
         completion(nullptr, parsed.error());
         return;

@@ -64,8 +64,7 @@ public:
     std::string checkinParameters() const;
 
 private:
-    void handleResponse(std::optional<ns::Data> body, std::optional<ns::Error> error,
-                        const Completion& completion);
+    void handleResponse(const ns::Result<NEBReply>& reply, const Completion& completion);
 
     std::weak_ptr<NEBInstanceIDCheckinCache> cache_;
     mutable dispatch::Mutex mutex_;

@@ -26,14 +26,14 @@ void onMain(std::function<void()> fn) {
     dispatch::Queue::main().async(std::move(fn));
 }
 
+// Answers a delete on the main queue, whether it was sent or refused before it went out.
 void deliverDelete(const NEBInstanceIDRegistrationClient::DeleteHandler& handler,
-                   std::optional<ns::Data> body, std::optional<ns::Error> error) {
+                   const ns::Result<NEBReply>& reply) {
     std::optional<ns::Error> outcome;
-    if (error) {
-        outcome = error;
-    } else if (!NEBInstanceIDRegistrationClient::isDeleteSuccess(body ? body->chars() : "")) {
+    if (!reply.ok())
+        outcome = reply.error();
+    else if (!NEBInstanceIDRegistrationClient::isDeleteSuccess(reply->body.chars()))
         outcome = NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown);
-    }
     onMain([handler, outcome] {
         if (handler) handler(outcome);
     });
@@ -171,20 +171,12 @@ void NEBInstanceIDRegistrationClient::fetchTokenWithHandler(TokenHandler handler
     request.setHTTPBody(ns::Data::fromString(body));
 
     std::weak_ptr<NEBInstanceIDRegistrationClient> weak = weak_from_this();
-    session_.send(std::move(request), [weak, requestID, handler](
-                                          std::optional<ns::Data> data,
-                                          std::shared_ptr<const net::URLResponse> response,
-                                          std::optional<ns::Error> error) {
+    session_.send(std::move(request), [weak, requestID, handler](ns::Result<NEBReply> reply) {
         auto self = weak.lock();
-        if (!self) {
-            onMain([handler, error] {
-                handler(std::nullopt,
-                        error.value_or(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown)));
-            });
-            return;
-        }
-        self->handleTokenReply(std::move(data), std::move(response), std::move(error), requestID,
-                               handler);
+        if (self) return self->handleTokenReply(reply, requestID, handler);
+        ns::Error error =
+            reply.ok() ? NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown) : reply.error();
+        onMain([handler, error] { handler(std::nullopt, error); });
     });
 }
 
@@ -230,19 +222,19 @@ bool NEBInstanceIDRegistrationClient::isDeleteSuccess(std::string_view text) {
     return text.substr(0, 8) == "deleted=";
 }
 
-void NEBInstanceIDRegistrationClient::handleTokenReply(
-    std::optional<ns::Data> body, std::shared_ptr<const net::URLResponse> response,
-    std::optional<ns::Error> error, uint64_t requestID, const TokenHandler& handler) {
+void NEBInstanceIDRegistrationClient::handleTokenReply(const ns::Result<NEBReply>& reply,
+                                                       uint64_t requestID,
+                                                       const TokenHandler& handler) {
     auto fail = [handler](ns::Error failure) {
         onMain([handler, failure] { handler(std::nullopt, failure); });
     };
-    if (error) return fail(*error);
-    std::string_view text = body ? body->chars() : std::string_view();
+    if (!reply.ok()) return fail(reply.error());
+    std::string_view text = reply->body.chars();
     if (text.empty()) return fail(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown));
     auto fields = parseFetchTokenResponse(text);
     if (auto found = fields.find("token"); found != fields.end() && !found->second.empty()) {
         std::optional<std::string> authToken;
-        if (const auto* http = response ? response->http() : nullptr) {
+        if (const auto* http = reply->response ? reply->response->http() : nullptr) {
             authToken = http->valueForHTTPHeaderField("X-iid-auth");
         }
         auto parsed = parseToken(found->second, requestID);
@@ -287,38 +279,28 @@ void NEBInstanceIDRegistrationClient::deleteTokenWithHandler(DeleteHandler handl
     std::string deviceID = preferences ? preferences->deviceID() : std::string();
     std::string secret = preferences ? preferences->secretToken() : std::string();
     if (deviceID.empty() || secret.empty()) {
-        onMain([handler] {
-            if (handler) handler(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
-        });
-        return;
+        return deliverDelete(handler,
+                             NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
     }
     net::URLRequest request = requestWithAuthHeader(HTTPAuthHeaderForAuthorizedEntity());
     std::string body = deleteRequestContentWithDeviceID(deviceID, scope_, nextRequestID()) +
                        publicKeyContent(*keyPair_);
     request.setHTTPBody(ns::Data::fromString(body));
     session_.send(std::move(request),
-                  [handler](std::optional<ns::Data> data, std::shared_ptr<const net::URLResponse>,
-                            std::optional<ns::Error> error) {
-                      deliverDelete(handler, std::move(data), std::move(error));
-                  });
+                  [handler](ns::Result<NEBReply> reply) { deliverDelete(handler, reply); });
 }
 
 void NEBInstanceIDRegistrationClient::deleteMSGTokenOnAppResetWithDeviceID(
     const std::string& deviceID, const std::string& secretToken, const NEBRequestLimits& limits,
     DeleteHandler handler) {
     if (deviceID.empty() || secretToken.empty()) {
-        onMain([handler] {
-            if (handler) handler(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
-        });
-        return;
+        return deliverDelete(handler,
+                             NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidRequest));
     }
     net::URLRequest request = requestWithAuthHeader("AidLogin " + deviceID + ":" + secretToken);
     request.setHTTPBody(ns::Data::fromString(
         deleteRequestContentWithDeviceID(deviceID, kNEBInstanceIDScopeNCM, nextRequestID())));
-    NEBRequestSession::sendOnce(
-        limits, std::move(request),
-        [handler](std::optional<ns::Data> data, std::shared_ptr<const net::URLResponse>,
-                  std::optional<ns::Error> error) {
-            deliverDelete(handler, std::move(data), std::move(error));
-        });
+    NEBRequestSession::sendOnce(limits, std::move(request), [handler](ns::Result<NEBReply> reply) {
+        deliverDelete(handler, reply);
+    });
 }

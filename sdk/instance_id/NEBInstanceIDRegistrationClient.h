@@ -11,12 +11,12 @@
 
 #include "platform/dispatch/Mutex.h"
 #include "platform/ns/Error.h"
+#include "platform/ns/Result.h"
 #include "platform/ns/Value.h"
 #include "sdk/core/NEBRequestSession.h"
 
 namespace net {
 class URLRequest;
-class URLResponse;
 }  // namespace net
 
 class NEBInstanceIDAuthService;
@@ -90,9 +90,7 @@ public:
 private:
     static net::URLRequest requestWithAuthHeader(const std::string& authHeader);
     std::string HTTPAuthHeaderForAuthorizedEntity() const;
-    void handleTokenReply(std::optional<ns::Data> body,
-                          std::shared_ptr<const net::URLResponse> response,
-                          std::optional<ns::Error> error, uint64_t requestID,
+    void handleTokenReply(const ns::Result<NEBReply>& reply, uint64_t requestID,
                           const TokenHandler& handler);
 
     std::shared_ptr<NEBInstanceIDAuthService> authService_;

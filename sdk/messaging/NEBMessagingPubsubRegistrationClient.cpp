@@ -47,18 +47,12 @@ std::string NEBMessagingPubsubRegistrationClient::requestBody(
     return body;
 }
 
-void NEBMessagingPubsubRegistrationClient::parseReply(const std::optional<ns::Data>& body,
-                                                      const Handler& handler) {
-    std::string text = body ? std::string(body->chars()) : "";
-    if (text.empty()) return handler(std::nullopt, replyError());
+ns::Result<std::string> NEBMessagingPubsubRegistrationClient::parseReply(std::string_view text) {
     auto first = text.find('=');
-    if (first == std::string::npos || text.compare(0, first, "token") != 0) {
-        return handler(std::nullopt, replyError());
-    }
+    if (first == std::string::npos || text.substr(0, first) != "token") return replyError();
     auto second = text.find('=', first + 1);
-    handler(text.substr(first + 1,
-                        second == std::string::npos ? std::string::npos : second - first - 1),
-            std::nullopt);
+    return std::string(text.substr(
+        first + 1, second == std::string::npos ? std::string::npos : second - first - 1));
 }
 
 void NEBMessagingPubsubRegistrationClient::updateSubscriptionWithCompletion(Handler handler,
@@ -76,13 +70,11 @@ void NEBMessagingPubsubRegistrationClient::updateSubscriptionWithCompletion(Hand
                                    NEBMessagingCurrentAppVersion(), topic_, shouldDelete);
     NEBMessagingSharedLogger().logFuncInfo(__func__, "Pubsub registration request: %@", body);
     request.setHTTPBody(ns::Data::fromString(body));
-    session_.send(std::move(request),
-                  [handler = std::move(handler)](std::optional<ns::Data> data,
-                                                 std::shared_ptr<const net::URLResponse>,
-                                                 std::optional<ns::Error> error) {
-                      if (error) return handler(std::nullopt, std::move(error));
-                      parseReply(data, handler);
-                  });
+    session_.send(std::move(request), [handler = std::move(handler)](ns::Result<NEBReply> reply) {
+        auto result = reply.ok() ? parseReply(reply->body.chars()) : reply.error();
+        if (!result.ok()) return handler(std::nullopt, result.error());
+        handler(std::move(*result), std::nullopt);
+    });
 }
 
 bool NEBMessagingPubsubRegistrationClient::isSubscriptionInProgress() const {

@@ -4,8 +4,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/ns/Error.h"
+#include "platform/ns/Result.h"
 #include "platform/ns/Value.h"
 #include "sdk/core/NEBRequestSession.h"
 
@@ -36,7 +38,7 @@ public:
                                    const std::string& deviceID, const std::string& appVersion,
                                    const std::string& topic, bool shouldDelete);
     // The token of a reply body, or error 0.
-    static void parseReply(const std::optional<ns::Data>& body, const Handler& handler);
+    static ns::Result<std::string> parseReply(std::string_view body);
 
     void updateSubscriptionWithCompletion(Handler handler, bool shouldDelete);
     bool isSubscriptionInProgress() const;

@@ -465,11 +465,7 @@ bool NEBMessagingRmq2PersistentStore::saveSyncMessageWithRmqID(const std::string
         "INSERT INTO incomingSyncMessages (rmq_id, expiration_ts, apns_recv, mcs_recv) VALUES "
         "(?, ?, ?, ?)");
     if (!s) {
-        if (error) {
-            *error = msg_errorWithCode(lastErrorCode(),
-                                       {{"error", "Failed to save sync message to store."}});
-        }
-        logError();
+        reportSyncFailure(error, "Failed to save sync message to store.");
         return false;
     }
     bool ok = bindText(s.get(), 1, rmqID) &&
@@ -521,13 +517,18 @@ bool NEBMessagingRmq2PersistentStore::updateSyncMessageWithRmqID(const std::stri
     Statement s = prepare(
         ns::format("UPDATE %@ SET %@ = %d WHERE %@ = ?", kTableSyncMessages, column, 1, "rmq_id"));
     if (!s) {
-        if (error) *error = msg_errorWithCode(lastErrorCode(), {{"error", failure}});
-        logError();
+        reportSyncFailure(error, failure);
         return false;
     }
     bool ok = bindText(s.get(), 1, rmqID) && sqlite3_step(s.get()) == SQLITE_DONE;
     if (!ok) logError();
     return ok;
+}
+
+void NEBMessagingRmq2PersistentStore::reportSyncFailure(std::optional<ns::Error>* error,
+                                                        const char* failure) {
+    if (error) *error = msg_errorWithCode(lastErrorCode(), {{"error", failure}});
+    logError();
 }
 
 bool NEBMessagingRmq2PersistentStore::deleteSyncMessageWithRmqID(const std::string& rmqID) {
@@ -540,12 +541,7 @@ int NEBMessagingRmq2PersistentStore::deleteExpiredOrFinishedSyncMessages(
         "DELETE FROM incomingSyncMessages WHERE expiration_ts < ? OR (apns_recv = 1 AND "
         "mcs_recv = 1)");
     auto fail = [&] {
-        if (error) {
-            *error = msg_errorWithCode(
-                lastErrorCode(),
-                {{"error", "Failed to save delete expired sync messages from store."}});
-        }
-        logError();
+        reportSyncFailure(error, "Failed to save delete expired sync messages from store.");
         return 0;
     };
     if (!s) return fail();

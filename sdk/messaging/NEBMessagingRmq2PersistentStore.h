@@ -103,6 +103,8 @@ private:
     void dropTableWithName(const std::string& name);
     bool updateSyncMessageWithRmqID(const std::string& rmqID, const char* column,
                                     std::optional<ns::Error>* error, const char* failure);
+    // A sync-message operation that failed: logged, and the caller's error set.
+    void reportSyncFailure(std::optional<ns::Error>* error, const char* failure);
     // A statement prepared once and reset for each use.
     sqlite3_stmt* cached(const std::string& sql);
     Statement prepare(const std::string& sql);

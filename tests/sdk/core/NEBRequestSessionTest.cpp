@@ -60,15 +60,17 @@ struct Exchange {
     std::optional<ns::Error> error;
 };
 
-net::URLSessionTask::DataCompletion recordInto(const std::shared_ptr<Exchange>& exchange) {
-    return
-        [exchange](std::optional<ns::Data> data, std::shared_ptr<const net::URLResponse> response,
-                   std::optional<ns::Error> error) {
+NEBRequestSession::Completion recordInto(const std::shared_ptr<Exchange>& exchange) {
+    return [exchange](ns::Result<NEBReply> reply) {
+        if (reply.ok()) {
+            const auto& response = reply->response;
             exchange->status = response && response->http() ? response->http()->statusCode() : 0;
-            exchange->body = data ? std::string(data->chars()) : "";
-            exchange->error = std::move(error);
-            exchange->done = true;
-        };
+            exchange->body = reply->body.chars();
+        } else {
+            exchange->error = reply.error();
+        }
+        exchange->done = true;
+    };
 }
 
 class NEBRequestSessionTest : public sdktest::NetworkTest {

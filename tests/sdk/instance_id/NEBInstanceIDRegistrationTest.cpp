@@ -322,4 +322,23 @@ TEST_F(RegistrationTest, DeletingANeverCachedTokenStillAsksTheService) {
     EXPECT_EQ(registration_->problems(), std::vector<std::string>{});
 }
 
+TEST_F(RegistrationTest, ADeleteWithoutCredentialsOrWithoutConfirmationFails) {
+    std::optional<std::optional<ns::Error>> refused;
+    NEBInstanceIDRegistrationClient::deleteMSGTokenOnAppResetWithDeviceID(
+        "", "77", NEBRequestPolicies().registration, [&](auto error) { refused = error; });
+    EXPECT_FALSE(refused) << "answered within the call rather than on the main queue";
+    ASSERT_TRUE(waitUntil([&] { return refused.has_value(); }));
+    ASSERT_TRUE(*refused);
+    EXPECT_EQ((*refused)->code(), kNEBInstanceIDErrorCodeInvalidRequest);
+    EXPECT_EQ(registration_->count(), 0u);
+
+    registration_->answer(RegistrationPeer::text("Error=NOT_DELETED\n"));
+    std::optional<std::optional<ns::Error>> unconfirmed;
+    manager_->deleteTokenWithAuthorizedEntity("sender", "app-scope", keyPair_,
+                                              [&](auto error) { unconfirmed = error; });
+    ASSERT_TRUE(waitUntil([&] { return unconfirmed.has_value(); }));
+    ASSERT_TRUE(*unconfirmed);
+    EXPECT_EQ((*unconfirmed)->code(), kNEBInstanceIDErrorCodeUnknown);
+}
+
 }  // namespace

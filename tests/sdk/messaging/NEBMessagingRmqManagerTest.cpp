@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "sdk/messaging/NEBMessagingUtilities.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
@@ -243,6 +244,36 @@ TEST_F(NEBMessagingRmqManagerTest, SyncMessagesAreFoundByExactIdAndSwept) {
     EXPECT_EQ(manager->querySyncMessageWithRmqID("m1")->description(),
               "NEBMessagingPersistentSyncMessage: (rmqID: m1, apns: 0, mcs: 1, expiry: "
               "2001-01-01 00:01:01 +0000");
+}
+
+TEST_F(NEBMessagingRmqManagerTest, SyncOperationsThatCannotBePreparedFillTheirErrors) {
+    open();
+    // A view in the table's place survives the store's CREATE IF NOT EXISTS but refuses every
+    // write at prepare time.
+    exec(supportPath(),
+         "DROP TABLE incomingSyncMessages; CREATE VIEW incomingSyncMessages AS SELECT 'x' AS "
+         "rmq_id, 0 AS expiration_ts, 0 AS apns_recv, 0 AS mcs_recv");
+    auto manager = open();
+    using Operation = std::function<bool(std::optional<ns::Error>*)>;
+    const std::vector<std::pair<Operation, std::string>> cases = {
+        {[&](auto* e) { return manager->saveSyncMessageWithRmqID("m", 1, false, true, e); },
+         "Failed to save sync message to store."},
+        {[&](auto* e) { return manager->updateSyncMessageViaAPNSWithRmqID("x", e); },
+         "Failed to update sync message"},
+        {[&](auto* e) { return manager->updateSyncMessageViaMCSWithRmqID("x", e); },
+         "Failed to update sync message"},
+        {[&](auto* e) { return manager->deleteExpiredOrFinishedSyncMessages(e) != 0; },
+         "Failed to save delete expired sync messages from store."},
+    };
+    for (const auto& [operation, text] : cases) {
+        std::optional<ns::Error> error;
+        EXPECT_FALSE(operation(&error)) << text;
+        ASSERT_TRUE(error) << text;
+        EXPECT_EQ(error->domain(), kNEBMessagingDomain);
+        EXPECT_EQ(error->code(), SQLITE_ERROR) << text;
+        EXPECT_EQ(error->userInfo(), (ns::Dictionary{{"error", text}}));
+        EXPECT_FALSE(operation(nullptr)) << "without an error to fill: " << text;
+    }
 }
 
 TEST_F(NEBMessagingRmqManagerTest, DamagedFileStartsAgainButABusyOneIsKept) {

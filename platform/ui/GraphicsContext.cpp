@@ -76,10 +76,6 @@ void GraphicsContext::translate(double x, double y) {
     cairo_translate(context_, x, y);
 }
 
-void GraphicsContext::scaleBy(double x, double y) {
-    cairo_scale(context_, x, y);
-}
-
 void GraphicsContext::rotate(double angle) {
     concat(AffineTransform::makeRotation(angle));
 }

@@ -24,4 +24,19 @@ std::string_view trimmedWhitespace(std::string_view text) {
     return text.substr(begin, text.find_last_not_of(kWhite) - begin + 1);
 }
 
+std::string asciiLowercase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 }  // namespace ns

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -12,5 +13,11 @@ std::vector<std::string_view> componentsSeparatedByCharacter(std::string_view te
 // The text without the ASCII white space and line breaks (space, tab, LF, CR, VT, FF) at its
 // ends.
 std::string_view trimmedWhitespace(std::string_view text);
+
+// The text with the ASCII capitals made small; every other byte stays as it is.
+std::string asciiLowercase(std::string_view text);
+
+// The value of an ASCII hexadecimal digit of either case; -1 for any other character.
+int hexDigitValue(char c);
 
 }  // namespace ns

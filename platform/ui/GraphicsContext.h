@@ -46,8 +46,6 @@ public:
     enum class InterpolationQuality { Default, None, Low, Medium, High };
     void setInterpolationQuality(InterpolationQuality quality) { interpolation_ = quality; }
 
-    void translate(double x, double y);
-    void rotate(double angle);
     void concat(const AffineTransform& transform);
 
     void fillRect(const Rect& rect, const Color& color);

@@ -24,8 +24,6 @@ public:
     virtual void setContentOffset(Point offset) { Display::update(contentOffset_, offset); }
     Size contentSize() const { return contentSize_; }
     void setContentSize(Size size) { Display::update(contentSize_, size); }
-    const EdgeInsets& contentInset() const { return contentInset_; }
-    void setContentInset(const EdgeInsets& inset) { contentInset_ = inset; }
 
     bool bounces() const { return bounces_; }
     void setBounces(bool on) { bounces_ = on; }
@@ -46,7 +44,6 @@ public:
 private:
     Point contentOffset_;
     Size contentSize_;
-    EdgeInsets contentInset_;
     bool bounces_ = true;
     double decelerationRate_ = kDecelerationRateNormal;
     bool scrollsToTop_ = true;

@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
@@ -68,11 +69,13 @@ ns::Result<ns::Dictionary> PushLaunchNotifications::readPayload(const std::strin
 
 void PushLaunchNotifications::setNotifications(std::vector<ns::Dictionary> openedOnes,
                                                std::vector<ns::Dictionary> arrivingOnes) {
+    HYB_EXPECT_MAIN_THREAD();
     opened() = std::move(openedOnes);
     arriving() = std::move(arrivingOnes);
 }
 
 void PushLaunchNotifications::openAtLaunch(ui::Application& application) {
+    HYB_EXPECT_MAIN_THREAD();
     for (const auto& userInfo : std::exchange(opened(), {})) {
         ns::nslog("hybrid-host: the user opens a notification: %@", ns::Value(userInfo));
         svc::PushService::open(application, userInfo);
@@ -81,6 +84,7 @@ void PushLaunchNotifications::openAtLaunch(ui::Application& application) {
 
 void PushLaunchNotifications::deliverWhenPageIsReady(ui::Application& application,
                                                      std::shared_ptr<const NCMPushSink> page) {
+    HYB_EXPECT_MAIN_THREAD();
     if (arriving().empty()) return;
     waitForPage(application, std::move(page),
                 dispatch::Clock::current().wallTime() + kReadyWaitSeconds);

@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Log.h"
 #include "platform/svc/PaymentQueue.h"
 #include "platform/svc/ProductsRequest.h"
@@ -61,6 +62,7 @@ ns::Status StorePurchases::checkProductIdentifier(const std::string& identifier)
 }
 
 void StorePurchases::setPurchases(std::vector<std::string> productIdentifiers) {
+    HYB_EXPECT_MAIN_THREAD();
     auto& catalog = svc::ProductCatalog::shared();
     for (const auto& identifier : productIdentifiers)
         catalog.addProduct({identifier, identifier, kPrice,
@@ -69,6 +71,7 @@ void StorePurchases::setPurchases(std::vector<std::string> productIdentifiers) {
 }
 
 void StorePurchases::completeWhenObserved() {
+    HYB_EXPECT_MAIN_THREAD();
     if (pending().empty()) return;
     waitForObserver(dispatch::Clock::current().wallTime() + kObserverWaitSeconds);
 }

@@ -12,23 +12,15 @@
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/ApplicationDelegate.h"
 
-namespace {
-
-template <class Plugin>
-void registerPlugin(rt::ClassRegistry& registry, const char* name) {
-    registry.registerClass(name, "HYBPlugin", [] { return std::make_shared<Plugin>(); });
-}
-
-}  // namespace
-
 void HYBHostClasses::registerClasses(rt::ClassRegistry& registry) {
     registry.registerClass("HYBPlugin", std::nullopt, nullptr);
-    registerPlugin<HYBWebViewEngine>(registry, "HYBWebViewEngine");
-    registerPlugin<HYBIntentAndNavigationFilter>(registry, "HYBIntentAndNavigationFilter");
-    registerPlugin<HYBLogger>(registry, "HYBLogger");
-    registerPlugin<HYBGestureHandler>(registry, "HYBGestureHandler");
-    registerPlugin<HYBHandleOpenURL>(registry, "HYBHandleOpenURL");
-    registerPlugin<HYBLaunchScreen>(registry, "HYBLaunchScreen");
+    HYBPlugin::registerPluginClass<HYBWebViewEngine>(registry, "HYBWebViewEngine");
+    HYBPlugin::registerPluginClass<HYBIntentAndNavigationFilter>(registry,
+                                                                 "HYBIntentAndNavigationFilter");
+    HYBPlugin::registerPluginClass<HYBLogger>(registry, "HYBLogger");
+    HYBPlugin::registerPluginClass<HYBGestureHandler>(registry, "HYBGestureHandler");
+    HYBPlugin::registerPluginClass<HYBHandleOpenURL>(registry, "HYBHandleOpenURL");
+    HYBPlugin::registerPluginClass<HYBLaunchScreen>(registry, "HYBLaunchScreen");
     registry.registerClass("HYBAppDelegate", std::nullopt,
                            [] { return std::make_shared<HYBAppDelegate>(); },
                            {ui::selectorName(ui::DelegateOp::DidFinishLaunching),

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
 #include "platform/ns/Notification.h"
 #include "platform/ns/NotificationCenter.h"
@@ -59,6 +60,12 @@ void HYBPlugin::setViewController(const std::shared_ptr<HYBViewController>& cont
 std::shared_ptr<HYBCommandDelegate> HYBPlugin::commandDelegate() const {
     dispatch::Lock lock(linksMutex_);
     return commandDelegate_.lock();
+}
+
+void HYBPlugin::sendToPage(std::shared_ptr<HYBPluginResult> result,
+                           const std::optional<std::string>& callbackId) const {
+    if (auto delegate = commandDelegate())
+        delegate->sendPluginResult(std::move(result), callbackId);
 }
 
 void HYBPlugin::setCommandDelegate(const std::shared_ptr<HYBCommandDelegate>& delegate) {

@@ -10,6 +10,7 @@
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/ns/Object.h"
+#include "platform/rt/ClassRegistry.h"
 
 namespace ns {
 struct Notification;
@@ -28,6 +29,7 @@ enum class NavigationType;
 }  // namespace wk
 
 class HYBCommandDelegate;
+class HYBPluginResult;
 class HYBViewController;
 class HYBWebViewEngineProtocol;
 
@@ -59,6 +61,12 @@ public:
     ~HYBPlugin() override;
     HYBPlugin(const HYBPlugin&) = delete;
     HYBPlugin& operator=(const HYBPlugin&) = delete;
+
+    // Registers plug-in class P under `name`, made with its default constructor.
+    template <class P>
+    static void registerPluginClass(rt::ClassRegistry& registry, std::string name) {
+        registry.registerClass(std::move(name), "HYBPlugin", [] { return std::make_shared<P>(); });
+    }
 
     // Subscribes to the application and bridge notifications (the reset notification only
     // for the engine's web view as it is now), then keeps the engine. The plug-in must already
@@ -121,6 +129,11 @@ public:
     virtual void stopSchemeTask(const std::shared_ptr<wk::URLSchemeTask>& task);
 
 protected:
+    // Sends the result to the page's callback while the plug-in still has a command delegate;
+    // any thread. Handed over, a result nothing else holds goes without a copy of its text.
+    void sendToPage(std::shared_ptr<HYBPluginResult> result,
+                    const std::optional<std::string>& callbackId) const;
+
     template <class P>
     void registerAction(std::string name, void (P::*method)(const HYBInvokedUrlCommand&)) {
         P* self = static_cast<P*>(this);

@@ -15,6 +15,7 @@
 
 #include "bridge/HYBPlugin.h"
 #include "bridge/HYBViewController.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/ConfinedFile.h"
 #include "platform/ns/Data.h"
@@ -213,6 +214,7 @@ bool HYBURLSchemeHandler::isFromTheApplicationsOwnPage(const wk::WebView* webVie
 
 void HYBURLSchemeHandler::startURLSchemeTask(const std::shared_ptr<wk::WebView>& webView,
                                              const std::shared_ptr<wk::URLSchemeTask>& task) {
+    HYB_EXPECT_MAIN_THREAD();
     // The application's files are for its own pages only: a page of another origin (a remote
     // page in the in-app browser) neither loads them nor learns which of them exist.
     if (!isFromTheApplicationsOwnPage(webView.get(), task->request())) {
@@ -247,6 +249,7 @@ void HYBURLSchemeHandler::startURLSchemeTask(const std::shared_ptr<wk::WebView>&
 
 void HYBURLSchemeHandler::stopURLSchemeTask(const std::shared_ptr<wk::WebView>& /*webView*/,
                                             const std::shared_ptr<wk::URLSchemeTask>& task) {
+    HYB_EXPECT_MAIN_THREAD();
     auto it = std::find_if(owners_.begin(), owners_.end(),
                            [&](const Owner& o) { return o.task.lock() == task; });
     if (it == owners_.end()) return;

@@ -46,12 +46,6 @@ ns::Dictionary infoDictionary() {
     return ns::Bundle::mainBundle()->infoDictionary();
 }
 
-std::optional<std::string> stringSetting(const ns::Dictionary& settings, std::string_view name) {
-    const ns::Value* value = hybridSettingForKey(settings, name);
-    if (value && value->isString()) return *value->string();
-    return std::nullopt;
-}
-
 // The dotted version compared numerically, component by component (missing ones count as 0).
 bool versionIsBelow(const std::string& version, const std::string& than) {
     auto components = [](const std::string& text) {
@@ -248,7 +242,7 @@ std::optional<ns::URL> HYBViewController::appUrl() {
 }
 
 std::optional<ns::URL> HYBViewController::errorURL() {
-    std::optional<std::string> value = stringSetting(settings(), "ErrorUrl");
+    std::optional<std::string> value = hybridStringSettingForKey(settings(), "ErrorUrl");
     if (!value) return std::nullopt;
     if (contains(value, "://")) return ns::URL::parse(*value);
     std::optional<ns::URL> url = ns::URL::parse(*value);
@@ -348,10 +342,10 @@ void HYBViewController::createGapView() {
 
 std::shared_ptr<HYBWebViewEngineProtocol> HYBViewController::makeEngine(const ui::Rect& frame) {
     const ns::Dictionary current = settings();
-    const std::string defaultName =
-        stringSetting(current, "HybridDefaultWebViewEngine").value_or(kDefaultEngineClass);
+    const std::string defaultName = hybridStringSettingForKey(current, "HybridDefaultWebViewEngine")
+                                        .value_or(kDefaultEngineClass);
     const std::string wantedName =
-        stringSetting(current, "HybridWebViewEngine").value_or(defaultName);
+        hybridStringSettingForKey(current, "HybridWebViewEngine").value_or(defaultName);
     auto create = [&frame](const std::string& name) -> std::shared_ptr<HYBWebViewEngineProtocol> {
         const rt::Class* cls = rt::ClassRegistry::shared().classNamed(name);
         if (!cls || cls->isAbstract()) return nullptr;

@@ -34,12 +34,6 @@ namespace {
 constexpr const char* kDefaultScheme = "app";
 constexpr const char* kDefaultHostname = "localhost";
 
-std::optional<std::string> stringSetting(const ns::Dictionary& settings, std::string_view name) {
-    const ns::Value* value = hybridSettingForKey(settings, name);
-    if (!value || !value->isString()) return std::nullopt;
-    return *value->string();
-}
-
 // A scheme as RFC 3986 writes one: a letter, then letters, digits, "+", "-" and ".".
 bool isValidScheme(std::string_view scheme) {
     if (scheme.empty() || !std::isalpha(static_cast<unsigned char>(scheme[0]))) return false;
@@ -49,7 +43,8 @@ bool isValidScheme(std::string_view scheme) {
 }
 
 unsigned mediaTypesFromSetting(const ns::Dictionary& settings) {
-    const auto value = stringSetting(settings, "MediaTypesRequiringUserActionForPlayback");
+    const auto value =
+        hybridStringSettingForKey(settings, "MediaTypesRequiringUserActionForPlayback");
     if (value == "none") return wk::kAudiovisualMediaTypeNone;
     if (value == "audio") return wk::kAudiovisualMediaTypeAudio;
     if (value == "video") return wk::kAudiovisualMediaTypeVideo;
@@ -86,7 +81,7 @@ void HYBWebViewEngine::initWithFrame(const ui::Rect& frame) {
 // --- Building the web view ----------------------------------------------------------------
 
 void HYBWebViewEngine::chooseScheme(const ns::Dictionary& settings) {
-    auto scheme = stringSetting(settings, "scheme");
+    auto scheme = hybridStringSettingForKey(settings, "scheme");
     if (!scheme || *scheme == "file") {
         isFileScheme_ = true;
         return;
@@ -97,7 +92,8 @@ void HYBWebViewEngine::chooseScheme(const ns::Dictionary& settings) {
         ns::nslog("Invalid \"scheme\" preference \"%@\"; using \"%@\".", *scheme, kDefaultScheme);
         scheme = kDefaultScheme;
     }
-    std::string hostname = stringSetting(settings, "hostname").value_or(kDefaultHostname);
+    std::string hostname =
+        hybridStringSettingForKey(settings, "hostname").value_or(kDefaultHostname);
     const std::string assets = ns::format("%@://%@", *scheme, hostname);
     const auto parsed = ns::URL::parse(assets);
     if (!parsed || parsed->host() != hostname || !parsed->path().empty()) {
@@ -150,7 +146,7 @@ void HYBWebViewEngine::pluginInitialize() {
     const ui::Rect frame = engineWebView_ ? engineWebView_->frame() : ui::Rect{};
     engineWebView_ = wk::WebView::create(frame, configuration);
     engineWebView_->setUIDelegate(uiDelegate_);
-    if (auto userAgent = stringSetting(settings, "OverrideUserAgent")) {
+    if (auto userAgent = hybridStringSettingForKey(settings, "OverrideUserAgent")) {
         engineWebView_->setCustomUserAgent(*userAgent);
     }
 
@@ -197,13 +193,13 @@ std::shared_ptr<wk::WebViewConfiguration> HYBWebViewEngine::createConfigurationF
     configuration->setAllowsAirPlayForMediaPlayback(airPlay);
 
     if (!hybridSettingForKey(*settings, "OverrideUserAgent")) {
-        if (auto append = stringSetting(*settings, "AppendUserAgent")) {
+        if (auto append = hybridStringSettingForKey(*settings, "AppendUserAgent")) {
             configuration->setApplicationNameForUserAgent(ns::format(
                 "%@ %@", configuration->applicationNameForUserAgent().value_or(""), *append));
         }
     }
 
-    const auto mode = stringSetting(*settings, "PreferredContentMode");
+    const auto mode = hybridStringSettingForKey(*settings, "PreferredContentMode");
     if (mode == "mobile" || mode == "desktop") {
         configuration->defaultWebpagePreferences()->setPreferredContentMode(
             mode == "mobile" ? wk::WebpagePreferences::ContentMode::Mobile
@@ -230,10 +226,10 @@ void HYBWebViewEngine::updateSettings(const ns::Dictionary& settings) {
         }
     }
     if (scrollView) {
-        scrollView->setDecelerationRate(stringSetting(settings, "WKWebViewDecelerationSpeed") ==
-                                                "fast"
-                                            ? ui::ScrollView::kDecelerationRateFast
-                                            : ui::ScrollView::kDecelerationRateNormal);
+        scrollView->setDecelerationRate(
+            hybridStringSettingForKey(settings, "WKWebViewDecelerationSpeed") == "fast"
+                ? ui::ScrollView::kDecelerationRateFast
+                : ui::ScrollView::kDecelerationRateNormal);
     }
     engineWebView_->setAllowsBackForwardNavigationGestures(
         hybridBoolSettingForKey(settings, "AllowBackForwardNavigationGestures", false));

@@ -3,18 +3,22 @@
 #include <cmath>
 
 #include "platform/ns/Log.h"
+#include "platform/ns/StringComponents.h"
 
 std::string hybridSettingKey(std::string_view name) {
-    std::string key(name);
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return key;
+    return ns::asciiLowercased(name);
 }
 
 const ns::Value* hybridSettingForKey(const ns::Dictionary& settings, std::string_view name) {
     auto it = settings.find(hybridSettingKey(name));
     return it == settings.end() ? nullptr : &it->second;
+}
+
+std::optional<std::string> hybridStringSettingForKey(const ns::Dictionary& settings,
+                                                     std::string_view name) {
+    const ns::Value* value = hybridSettingForKey(settings, name);
+    if (!value || !value->isString()) return std::nullopt;
+    return *value->string();
 }
 
 bool hybridBoolSettingForKey(const ns::Dictionary& settings, std::string_view name,

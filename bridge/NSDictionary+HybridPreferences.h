@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ std::string hybridSettingKey(std::string_view name);
 
 // The value stored under the lower-cased name, or nullptr.
 const ns::Value* hybridSettingForKey(const ns::Dictionary& settings, std::string_view name);
+// The value stored under the lower-cased name when it is a string; nothing otherwise.
+std::optional<std::string> hybridStringSettingForKey(const ns::Dictionary& settings,
+                                                     std::string_view name);
 
 // "true"/"1" (any case) and numbers equal to 1 give true, "false"/"0" and numbers equal to 0
 // give false; any other value gives the default. An absent name gives the default after the

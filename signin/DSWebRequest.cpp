@@ -1,5 +1,6 @@
 #include "signin/DSWebRequest.h"
 
+#include "platform/dispatch/QueueContract.h"
 #include "platform/net/URLError.h"
 #include "platform/ns/Format.h"
 #include "signin/DSAuthenticationError.h"
@@ -117,6 +118,7 @@ void DSWebRequest::sendSteps() {
 void DSWebRequest::willRedirect(std::shared_ptr<const net::URLResponse> /*response*/,
                                 net::URLRequest proposed,
                                 const net::URLSessionDelegate::RedirectionHandler& handler) {
+    HYB_EXPECT_QUEUE(*operationQueue_);
     const bool fromHttps = currentRequest_ && currentRequest_->url().scheme() == "https";
     if (fromHttps && proposed.url().scheme() != "https") {
         // Tokens and codes must not travel in the clear: stop here and fail the request.
@@ -152,6 +154,7 @@ void DSWebRequest::willRedirect(std::shared_ptr<const net::URLResponse> /*respon
 
 void DSWebRequest::didReceiveResponse(net::URLSessionTask& task,
                                       std::shared_ptr<const net::URLResponse> response) {
+    HYB_EXPECT_QUEUE(*operationQueue_);
     response_ = std::move(response);
     responseData_ = ns::Data();
     if (response_ && response_->expectedContentLength() > static_cast<int64_t>(kMaxResponseBody)) {
@@ -161,6 +164,7 @@ void DSWebRequest::didReceiveResponse(net::URLSessionTask& task,
 }
 
 void DSWebRequest::didReceiveData(net::URLSessionTask& task, const ns::Data& data) {
+    HYB_EXPECT_QUEUE(*operationQueue_);
     if (refusal_) return;
     if (responseData_.length() + data.length() > kMaxResponseBody) {
         refusal_ = net::makeURLError(net::kURLErrorDataLengthExceedsMaximum, requestURL_);
@@ -171,6 +175,7 @@ void DSWebRequest::didReceiveData(net::URLSessionTask& task, const ns::Data& dat
 }
 
 void DSWebRequest::didComplete(const std::optional<ns::Error>& error) {
+    HYB_EXPECT_QUEUE(*operationQueue_);
     if (refusal_) {
         completeWithError(refusal_, nullptr);
     } else if (error) {
@@ -184,6 +189,7 @@ void DSWebRequest::didComplete(const std::optional<ns::Error>& error) {
 
 void DSWebRequest::completeWithError(std::optional<ns::Error> error,
                                      std::shared_ptr<DSWebResponse> response) {
+    HYB_EXPECT_QUEUE(*operationQueue_);
     if (completed_) return;
     completed_ = true;
     response_.reset();

@@ -19,7 +19,7 @@ std::optional<std::string> mimeTypeOf(const HTTPHeaderFields& headers) {
     if (!type) return std::nullopt;
     auto media = trim(std::string_view(*type).substr(0, type->find(';')));
     if (media.empty()) return std::nullopt;
-    return ns::asciiLowercase(media);
+    return ns::asciiLowercased(media);
 }
 
 std::optional<std::string> charsetOf(const HTTPHeaderFields& headers) {
@@ -31,14 +31,14 @@ std::optional<std::string> charsetOf(const HTTPHeaderFields& headers) {
         auto param = trim(rest.substr(0, rest.find(';')));
         auto eq = param.find('=');
         if (eq == std::string_view::npos ||
-            ns::asciiLowercase(trim(param.substr(0, eq))) != "charset") {
+            ns::asciiLowercased(trim(param.substr(0, eq))) != "charset") {
             continue;
         }
         auto value = trim(param.substr(eq + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
             value = value.substr(1, value.size() - 2);
         }
-        if (!value.empty()) return ns::asciiLowercase(value);
+        if (!value.empty()) return ns::asciiLowercased(value);
     }
     return std::nullopt;
 }

@@ -26,7 +26,7 @@ constexpr guint64 kHeadBound = 64 * 1024;
 
 bool isWebScheme(const ns::URL& url) {
     if (!url.scheme()) return false;
-    auto scheme = ns::asciiLowercase(*url.scheme());
+    auto scheme = ns::asciiLowercased(*url.scheme());
     return scheme == "http" || scheme == "https";
 }
 
@@ -529,7 +529,7 @@ ns::Error SoupTransfer::urlError(int64_t code, const std::string& detail) const 
 
 int SoupTransfer::port() const {
     if (auto port = request_.url().port()) return *port;
-    return ns::asciiLowercase(request_.url().scheme().value_or("")) == "https" ? 443 : 80;
+    return ns::asciiLowercased(request_.url().scheme().value_or("")) == "https" ? 443 : 80;
 }
 
 std::optional<URLRequest> SoupTransfer::redirectRequest(const URLRequest& request,

@@ -91,7 +91,7 @@ void load(SystemTable& t) REQUIRES(t.mutex) {
         std::istringstream words(line);
         std::string type, ext;
         if (!(words >> type)) continue;
-        while (words >> ext) t.types.emplace(asciiLowercase(ext), type);
+        while (words >> ext) t.types.emplace(asciiLowercased(ext), type);
     }
 }
 
@@ -99,7 +99,7 @@ void load(SystemTable& t) REQUIRES(t.mutex) {
 
 std::optional<std::string> MimeType::forExtension(std::string_view extension) {
     if (extension.empty()) return std::nullopt;
-    std::string ext = asciiLowercase(extension);
+    std::string ext = asciiLowercased(extension);
     const auto& builtIn = builtInTable();
     if (auto it = builtIn.find(ext); it != builtIn.end()) return std::string(it->second);
     auto& t = systemTable();

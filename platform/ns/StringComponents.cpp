@@ -24,7 +24,7 @@ std::string_view trimmedWhitespace(std::string_view text) {
     return text.substr(begin, text.find_last_not_of(kWhite) - begin + 1);
 }
 
-std::string asciiLowercase(std::string_view text) {
+std::string asciiLowercased(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

@@ -14,8 +14,8 @@ std::vector<std::string_view> componentsSeparatedByCharacter(std::string_view te
 // ends.
 std::string_view trimmedWhitespace(std::string_view text);
 
-// The text with the ASCII capitals made small; every other byte stays as it is.
-std::string asciiLowercase(std::string_view text);
+// The text with its ASCII letters lower-cased, whatever the process's locale; other bytes stay.
+std::string asciiLowercased(std::string_view text);
 
 // The value of an ASCII hexadecimal digit of either case; -1 for any other character.
 int hexDigitValue(char c);

@@ -15,7 +15,7 @@ WebViewConfiguration::WebViewConfiguration()
 
 void WebViewConfiguration::setURLSchemeHandler(std::shared_ptr<URLSchemeHandler> handler,
                                                std::string_view scheme) {
-    std::string key = ns::asciiLowercase(scheme);
+    std::string key = ns::asciiLowercased(scheme);
     if (WebView::handlesURLScheme(key)) {
         throw ns::Exception(
             ns::kInvalidArgumentException,
@@ -31,7 +31,7 @@ void WebViewConfiguration::setURLSchemeHandler(std::shared_ptr<URLSchemeHandler>
 
 std::shared_ptr<URLSchemeHandler> WebViewConfiguration::urlSchemeHandler(
     std::string_view scheme) const {
-    auto it = schemeHandlers_.find(ns::asciiLowercase(scheme));
+    auto it = schemeHandlers_.find(ns::asciiLowercased(scheme));
     return it == schemeHandlers_.end() ? nullptr : it->second;
 }
 

@@ -11,10 +11,6 @@ namespace {
 // Length of "hybfile://localhost/assets-library": what follows is the asset's path.
 constexpr size_t kHybfileAssetsPrefixLength = 34;
 
-std::shared_ptr<HYBPluginResult> ioError(int32_t code) {
-    return HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusIOError, code);
-}
-
 std::shared_ptr<HYBPluginResult> malformed(const char* text) {
     return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusMalformedUrl, text);
 }
@@ -97,7 +93,7 @@ std::shared_ptr<HYBPluginResult> HYBAssetLibraryFilesystem::getFileForURL(const 
 
 std::shared_ptr<HYBPluginResult> HYBAssetLibraryFilesystem::getParentForURL(
     const HYBFilesystemURL&) {
-    return ioError(NOT_READABLE_ERR);
+    return fileIOError(NOT_READABLE_ERR);
 }
 
 std::shared_ptr<HYBPluginResult> HYBAssetLibraryFilesystem::setMetadataForURL(
@@ -107,7 +103,7 @@ std::shared_ptr<HYBPluginResult> HYBAssetLibraryFilesystem::setMetadataForURL(
 
 std::shared_ptr<HYBPluginResult> HYBAssetLibraryFilesystem::removeFileAtURL(
     const HYBFilesystemURL&) {
-    return ioError(INVALID_MODIFICATION_ERR);
+    return fileIOError(INVALID_MODIFICATION_ERR);
 }
 
 std::shared_ptr<HYBPluginResult> HYBAssetLibraryFilesystem::recursiveRemoveFileAtURL(
@@ -122,19 +118,19 @@ std::shared_ptr<HYBPluginResult> HYBAssetLibraryFilesystem::readEntriesAtURL(
 
 std::shared_ptr<HYBPluginResult> HYBAssetLibraryFilesystem::truncateFileAtURL(
     const HYBFilesystemURL&, uint64_t) {
-    return ioError(NO_MODIFICATION_ALLOWED_ERR);
+    return fileIOError(NO_MODIFICATION_ALLOWED_ERR);
 }
 
 std::shared_ptr<HYBPluginResult> HYBAssetLibraryFilesystem::writeToFileAtURL(
     const HYBFilesystemURL&, const ns::Data&, bool) {
-    return ioError(NO_MODIFICATION_ALLOWED_ERR);
+    return fileIOError(NO_MODIFICATION_ALLOWED_ERR);
 }
 
 void HYBAssetLibraryFilesystem::copyFileToURL(const HYBFilesystemURL&, const std::string&,
                                               const std::shared_ptr<HYBFileSystem>&,
                                               const HYBFilesystemURL&, bool,
                                               ResultCallback callback) {
-    callback(ioError(INVALID_MODIFICATION_ERR));
+    callback(fileIOError(INVALID_MODIFICATION_ERR));
 }
 
 // --- Reading -----------------------------------------------------------------------------------
@@ -172,12 +168,12 @@ void HYBAssetLibraryFilesystem::readFileAtURL(const HYBFilesystemURL& url, int64
 void HYBAssetLibraryFilesystem::getFileMetadataForURL(const HYBFilesystemURL& url,
                                                       ResultCallback callback) {
     auto assetURL = assetLibraryURLForLocalURL(url);
-    if (!assetURL) return callback(ioError(NOT_FOUND_ERR));
+    if (!assetURL) return callback(fileIOError(NOT_FOUND_ERR));
     const std::string fullPath = url.fullPath().value_or("");
     av::PhotoLibrary::shared().assetForURL(
         *assetURL,
         [fullPath, callback](std::shared_ptr<av::PhotoAsset> asset) {
-            if (!asset) return callback(ioError(NOT_FOUND_ERR));
+            if (!asset) return callback(fileIOError(NOT_FOUND_ERR));
             ns::Dictionary metadata{
                 {"size", asset->size()},
                 {"fullPath", fullPath},

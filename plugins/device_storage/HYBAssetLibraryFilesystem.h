@@ -41,6 +41,4 @@ public:
     std::optional<ns::Dictionary> makeEntryForLocalURL(const HYBFilesystemURL& url) override;
     ns::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) override;
     std::optional<std::string> filesystemPathForURL(const HYBFilesystemURL& url) override;
-
-private:
 };

@@ -4,6 +4,7 @@
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Notification.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/svc/Telephony.h"
@@ -64,6 +65,7 @@ void HYBConnection::observe(const char* name,
 }
 
 void HYBConnection::pluginInitialize() {
+    HYB_EXPECT_MAIN_THREAD();
     setConnectionType("none");
     auto reach = HYBReachability::reachabilityForInternetConnection();
     {
@@ -83,6 +85,7 @@ void HYBConnection::pluginInitialize() {
 }
 
 void HYBConnection::getConnectionInfo(const HYBInvokedUrlCommand& command) {
+    HYB_EXPECT_MAIN_THREAD();
     {
         dispatch::Lock lock(mutex_);
         callbackId_ = command.callbackId();
@@ -91,6 +94,7 @@ void HYBConnection::getConnectionInfo(const HYBInvokedUrlCommand& command) {
 }
 
 void HYBConnection::sendPluginResult() {
+    HYB_EXPECT_MAIN_THREAD();
     auto result =
         HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, connectionType());
     result->setKeepCallbackAsBool(true);
@@ -104,6 +108,7 @@ void HYBConnection::sendPluginResult() {
 
 std::string HYBConnection::w3cConnectionTypeFor(
     const std::shared_ptr<HYBReachability>& reachability) const {
+    HYB_EXPECT_MAIN_THREAD();
     if (!reachability) return "none";
     switch (reachability->currentReachabilityStatus()) {
         case NotReachable:
@@ -122,6 +127,7 @@ bool HYBConnection::isCellularConnection(std::string_view type) {
 }
 
 void HYBConnection::updateReachability(const std::shared_ptr<HYBReachability>& reachability) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!reachability) {
         sendPluginResult();
         return;
@@ -133,16 +139,19 @@ void HYBConnection::updateReachability(const std::shared_ptr<HYBReachability>& r
 }
 
 void HYBConnection::updateConnectionType(const ns::Notification& notification) {
+    HYB_EXPECT_MAIN_THREAD();
     if (auto reachability = std::dynamic_pointer_cast<HYBReachability>(notification.object)) {
         updateReachability(reachability);
     }
 }
 
 void HYBConnection::onPause() {
+    HYB_EXPECT_MAIN_THREAD();
     if (auto reach = internetReach()) reach->stopNotifier();
 }
 
 void HYBConnection::onResume() {
+    HYB_EXPECT_MAIN_THREAD();
     auto reach = internetReach();
     if (reach) reach->startNotifier();
     updateReachability(reach);

@@ -25,7 +25,7 @@ HYBDevice::HYBDevice() {
 void HYBDevice::getDeviceInfo(const HYBInvokedUrlCommand& command) {
     auto result =
         HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, deviceProperties());
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+    sendToPage(result, command.callbackId());
 }
 
 ns::Dictionary HYBDevice::deviceProperties() const {

@@ -1,12 +1,12 @@
 #include "plugins/device_storage/HYBFile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
+#include "bridge/NSDictionary+HybridPreferences.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/net/URLProtocol.h"
 #include "platform/ns/CharacterSet.h"
@@ -15,6 +15,7 @@
 #include "platform/ns/Log.h"
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/UTF8.h"
 #include "plugins/device_storage/HYBAssetLibraryFilesystem.h"
 #include "plugins/device_storage/HYBFileLocks.h"
@@ -36,22 +37,6 @@ struct SharedInstance {
 SharedInstance& sharedInstanceSlot() {
     static auto* slot = new SharedInstance;
     return *slot;
-}
-
-std::shared_ptr<HYBPluginResult> ioError(int32_t code) {
-    return HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusIOError, code);
-}
-
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::optional<std::string> stringSetting(const ns::Dictionary& settings, std::string_view key) {
-    auto it = settings.find(key);
-    if (it == settings.end() || !it->second.isString()) return std::nullopt;
-    return *it->second.string();
 }
 
 std::string withoutTrailingSlash(std::string path) {
@@ -84,13 +69,6 @@ std::string binaryString(const ns::Data& data) {
         }
     }
     return out;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // The full path below the root, or "" for the root however it is spelt ("/.", "//", "/a/..").
@@ -154,8 +132,8 @@ void HYBFile::pluginInitialize() {
 
     auto controller = viewController();
     const ns::Dictionary settings = controller ? controller->settings() : ns::Dictionary();
-    const std::string location =
-        lowercased(stringSetting(settings, kPersistentLocationKey).value_or("compatibility"));
+    const std::string location = ns::asciiLowercased(
+        hybridStringSettingForKey(settings, kPersistentLocationKey).value_or("compatibility"));
 
     auto& fm = ns::FileManager::defaultManager();
     if (auto status = fm.createDirectory(appTempPath_, true); status) {
@@ -186,8 +164,9 @@ void HYBFile::registerLocalFilesystem(const std::string& name, const std::string
 }
 
 void HYBFile::registerExtraFileSystems(const ns::Dictionary& settings) {
-    const std::string list = lowercased(
-        stringSetting(settings, kExtraFilesystemsKey).value_or(kDefaultExtraFilesystems));
+    const std::string list =
+        ns::asciiLowercased(hybridStringSettingForKey(settings, kExtraFilesystemsKey)
+                                .value_or(kDefaultExtraFilesystems));
     std::vector<std::string> names;
     for (size_t start = 0;;) {
         size_t comma = list.find(',', start);
@@ -324,7 +303,7 @@ std::optional<std::string> HYBFile::encodePath(std::string_view path) {
 
 void HYBFile::send(const std::shared_ptr<HYBPluginResult>& result,
                    const HYBInvokedUrlCommand& command) {
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+    sendToPage(result, command.callbackId());
 }
 
 void HYBFile::sendFromBackground(const std::weak_ptr<HYBFile>& plugin,
@@ -332,7 +311,7 @@ void HYBFile::sendFromBackground(const std::weak_ptr<HYBFile>& plugin,
                                  const std::optional<std::string>& callbackId) {
     auto self = plugin.lock();
     if (!self) return;
-    if (auto delegate = self->commandDelegate()) delegate->sendPluginResult(result, callbackId);
+    self->sendToPage(result, callbackId);
 }
 
 std::shared_ptr<HYBFileSystem> HYBFile::argumentFileSystem(
@@ -353,7 +332,7 @@ void HYBFile::requestFileSystem(const HYBInvokedUrlCommand& command) {
                     command);
     }
     auto free = checkFreeDiskSpace(rootDocsPath_);
-    if (free && *free < size) return send(ioError(QUOTA_EXCEEDED_ERR), command);
+    if (free && *free < size) return send(fileIOError(QUOTA_EXCEEDED_ERR), command);
     const auto& fs = fileSystems_[static_cast<size_t>(type)];
     ns::Dictionary answer{{"name", fs->name()}, {"root", fs->makeEntryForPath("/", true)}};
     send(HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, std::move(answer)),
@@ -416,7 +395,7 @@ void HYBFile::_getLocalFilesystemPath(const HYBInvokedUrlCommand& command) {
 void HYBFile::getFile(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->getFileForURL(*url, command.argumentAtIndex(1), command.argumentAtIndex(2)), command);
 }
 
@@ -437,14 +416,14 @@ void HYBFile::getDirectory(const HYBInvokedUrlCommand& command) {
 void HYBFile::getParent(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->getParentForURL(*url), command);
 }
 
 void HYBFile::setMetadata(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->setMetadataForURL(*url, command.argumentAtIndex(1)), command);
 }
 
@@ -452,9 +431,9 @@ void HYBFile::remove(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
     if (url && namesRoot(url->fullPath())) {
-        return send(ioError(NO_MODIFICATION_ALLOWED_ERR), command);
+        return send(fileIOError(NO_MODIFICATION_ALLOWED_ERR), command);
     }
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->removeFileAtURL(*url), command);
 }
 
@@ -462,9 +441,9 @@ void HYBFile::removeRecursively(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
     if (url && namesRoot(url->fullPath())) {
-        return send(ioError(NO_MODIFICATION_ALLOWED_ERR), command);
+        return send(fileIOError(NO_MODIFICATION_ALLOWED_ERR), command);
     }
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->recursiveRemoveFileAtURL(*url), command);
 }
 
@@ -478,7 +457,7 @@ void HYBFile::moveTo(const HYBInvokedUrlCommand& command) {
 
 void HYBFile::copyOrMove(const HYBInvokedUrlCommand& command, bool copy) {
     if (command.argumentAtIndex(0).isNull() || command.argumentAtIndex(1).isNull()) {
-        return send(ioError(NOT_FOUND_ERR), command);
+        return send(fileIOError(NOT_FOUND_ERR), command);
     }
     std::optional<HYBFilesystemURL> srcURL;
     std::optional<HYBFilesystemURL> destURL;
@@ -493,9 +472,9 @@ void HYBFile::copyOrMove(const HYBInvokedUrlCommand& command, bool copy) {
     }
     // Only a plain name: "/" or ".." would put the entry somewhere else than asked.
     if (!newName || !HYBLocalFilesystem::isValidEntryName(*newName)) {
-        return send(ioError(ENCODING_ERR), command);
+        return send(fileIOError(ENCODING_ERR), command);
     }
-    if (!srcFs || !destFs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!srcFs || !destFs) return send(fileIOError(NOT_FOUND_ERR), command);
     auto weak = weakSelf<HYBFile>();
     auto delegate = commandDelegate();
     if (!delegate) return;
@@ -511,7 +490,7 @@ void HYBFile::copyOrMove(const HYBInvokedUrlCommand& command, bool copy) {
 void HYBFile::getFileMetadata(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     auto weak = weakSelf<HYBFile>();
     fs->getFileMetadataForURL(
         *url, [weak, callbackId = command.callbackId()](std::shared_ptr<HYBPluginResult> r) {
@@ -522,7 +501,7 @@ void HYBFile::getFileMetadata(const HYBInvokedUrlCommand& command) {
 void HYBFile::readEntries(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     send(fs->readEntriesAtURL(*url), command);
 }
 
@@ -547,13 +526,13 @@ void HYBFile::readAsBinaryString(const HYBInvokedUrlCommand& command) {
 void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     size_t rangeIndex = 1;
     if (kind == ReadKind::Text) {
         const ns::Value encoding = command.argumentAtIndex(1);
-        if (!encoding.isString() || !equalsIgnoringCase(*encoding.string(), "UTF-8")) {
+        if (!encoding.isString() || ns::asciiLowercased(*encoding.string()) != "utf-8") {
             ns::nslog("Only UTF-8 encodings are currently supported by readAsText");
-            return send(ioError(ENCODING_ERR), command);
+            return send(fileIOError(ENCODING_ERR), command);
         }
         rangeIndex = 2;
     }
@@ -570,12 +549,12 @@ void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
                                      std::optional<std::string> mimeType, int32_t code) {
                 std::shared_ptr<HYBPluginResult> result;
                 if (!data) {
-                    result = ioError(code);
+                    result = fileIOError(code);
                 } else if (kind == ReadKind::Text) {
                     result = ns::utf8::isValid(data->chars())
                                  ? HYBPluginResult::resultWithStatusMessageAsString(
                                        HYBResultStatusOK, std::string(data->chars()))
-                                 : ioError(ENCODING_ERR);
+                                 : fileIOError(ENCODING_ERR);
                 } else if (kind == ReadKind::BinaryString) {
                     result = HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK,
                                                                               binaryString(*data));
@@ -602,7 +581,7 @@ void HYBFile::write(const HYBInvokedUrlCommand& command) {
         if (!self) return;
         std::optional<HYBFilesystemURL> url;
         auto fs = self->argumentFileSystem(command, 0, url);
-        if (!fs) return sendFromBackground(weak, ioError(NOT_FOUND_ERR), command.callbackId());
+        if (!fs) return sendFromBackground(weak, fileIOError(NOT_FOUND_ERR), command.callbackId());
         // The data is checked before the file is touched: a refused write changes nothing.
         const ns::Value argument = command.argumentAtIndex(1);
         ns::Data data;
@@ -632,7 +611,7 @@ void HYBFile::write(const HYBInvokedUrlCommand& command) {
 void HYBFile::truncate(const HYBInvokedUrlCommand& command) {
     std::optional<HYBFilesystemURL> url;
     auto fs = argumentFileSystem(command, 0, url);
-    if (!fs) return send(ioError(NOT_FOUND_ERR), command);
+    if (!fs) return send(fileIOError(NOT_FOUND_ERR), command);
     const uint64_t length = static_cast<uint64_t>(command.argumentAtIndex(1).longLongValue());
     send(fs->truncateFileAtURL(*url, length), command);
 }

@@ -29,6 +29,11 @@ enum HYBFileError : int32_t {
     PATH_EXISTS_ERR = 12,
 };
 
+// A failure as the page receives it: the code as the message of an I/O error.
+inline std::shared_ptr<HYBPluginResult> fileIOError(int32_t code) {
+    return HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusIOError, code);
+}
+
 // One named file system of the file plug-in: a folder of the device (HYBLocalFilesystem) or
 // the photo library (HYBAssetLibraryFilesystem). Synchronous operations return the result the
 // page receives; the others answer through their callback exactly once. Operations may run

@@ -166,22 +166,18 @@ void HYBGlobalization::pluginInitialize() {
 const ns::Value* HYBGlobalization::requestOrRefuse(const HYBInvokedUrlCommand& command) {
     const ns::Array& arguments = command.arguments();
     if (arguments.empty() || arguments.front().isNull()) {
-        if (auto delegate = commandDelegate()) {
-            delegate->sendPluginResult(HYBPluginResult::resultWithStatusMessageAsString(
-                                           HYBResultStatusError, kNoOptionsGiven),
-                                       command.callbackId());
-        }
+        sendToPage(
+            HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusError, kNoOptionsGiven),
+            command.callbackId());
         return nullptr;
     }
     return &arguments.front();
 }
 
 void HYBGlobalization::sendObject(const HYBInvokedUrlCommand& command, ns::Dictionary object) {
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(HYBPluginResult::resultWithStatusMessageAsDictionary(
-                                       HYBResultStatusOK, std::move(object)),
-                                   command.callbackId());
-    }
+    sendToPage(
+        HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, std::move(object)),
+        command.callbackId());
 }
 
 void HYBGlobalization::sendValue(const HYBInvokedUrlCommand& command, ns::Value value) {
@@ -200,12 +196,9 @@ void HYBGlobalization::sendTextOrError(const HYBInvokedUrlCommand& command,
 
 void HYBGlobalization::sendError(const HYBInvokedUrlCommand& command, ErrorCode code,
                                  const char* message) {
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageAsDictionary(
-                HYBResultStatusError, {{"code", static_cast<int>(code)}, {"message", message}}),
-            command.callbackId());
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageAsDictionary(
+                   HYBResultStatusError, {{"code", static_cast<int>(code)}, {"message", message}}),
+               command.callbackId());
 }
 
 // --- Language and locale ----------------------------------------------------------------

@@ -23,10 +23,6 @@
 
 namespace {
 
-std::shared_ptr<HYBPluginResult> ioError(int32_t code) {
-    return HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusIOError, code);
-}
-
 std::shared_ptr<HYBPluginResult> error(int32_t code) {
     return HYBPluginResult::resultWithStatusMessageAsInt(HYBResultStatusError, code);
 }
@@ -315,7 +311,7 @@ std::optional<ns::Dictionary> HYBLocalFilesystem::makeEntryForLocalURL(
 
 std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::entryForLocalURI(const HYBFilesystemURL& url) {
     auto entry = makeEntryForLocalURL(url);
-    if (!entry) return ioError(NOT_FOUND_ERR);
+    if (!entry) return fileIOError(NOT_FOUND_ERR);
     return ok(std::move(*entry));
 }
 
@@ -326,41 +322,41 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::getFileForURL(const HYBFile
     const bool exclusive = flag(options, "exclusive");
     const bool getDir = flag(options, "getDir");
     const std::string* requested = path.string();
-    if (!requested || requested->find(':') != std::string::npos) return ioError(ENCODING_ERR);
+    if (!requested || requested->find(':') != std::string::npos) return fileIOError(ENCODING_ERR);
     auto directory = entryFullPath(url);
-    if (!directory) return ioError(NOT_FOUND_ERR);
+    if (!directory) return fileIOError(NOT_FOUND_ERR);
     std::string base(withoutQuery(*directory));
     if (base.empty() || base.back() != '/') base += '/';
     const std::string fullPath = normalizePath(base + *requested);
-    if (!filesystemPathForFullPath(fullPath)) return ioError(ENCODING_ERR);
+    if (!filesystemPathForFullPath(fullPath)) return fileIOError(ENCODING_ERR);
     auto local = reachablePathForFullPath(fullPath);
-    if (!local) return ioError(NOT_FOUND_ERR);
+    if (!local) return fileIOError(NOT_FOUND_ERR);
 
     auto& fm = ns::FileManager::defaultManager();
     auto guard = create ? HYBFileLocks::lock({*local}) : HYBFileLocks::Guard();
     bool isDirectory = false;
     const bool exists = fm.fileExists(*local, &isDirectory);
-    if (exists && !create && isDirectory != getDir) return ioError(TYPE_MISMATCH_ERR);
-    if (!exists && !create) return ioError(NOT_FOUND_ERR);
-    if (exists && create && exclusive) return ioError(PATH_EXISTS_ERR);
+    if (exists && !create && isDirectory != getDir) return fileIOError(TYPE_MISMATCH_ERR);
+    if (!exists && !create) return fileIOError(NOT_FOUND_ERR);
+    if (exists && create && exclusive) return fileIOError(PATH_EXISTS_ERR);
     if (!exists && create) {
-        if (!ns::Sandbox::isInsideContainer(*local)) return ioError(ABORT_ERR);
+        if (!ns::Sandbox::isInsideContainer(*local)) return fileIOError(ABORT_ERR);
         if (getDir) {
             auto entry = writableEntry(*local, false);
             auto status =
                 entry ? fm.createDirectory(entry->directoryEntry()) : ns::Status(entry.error());
             if (!status) {
                 ns::nslog("error creating directory: %@", status.error().localizedDescription());
-                return ioError(ABORT_ERR);
+                return fileIOError(ABORT_ERR);
             }
         } else {
             // Exclusive: a file that appeared meanwhile is not emptied.
             auto file = ns::ConfinedFile::forWriting().open(
                 *local, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY, 0666);
             if (!file && ns::FileManager::posixErrno(file.error()) != EEXIST) {
-                return ioError(ABORT_ERR);
+                return fileIOError(ABORT_ERR);
             }
-            if (!file && exclusive) return ioError(PATH_EXISTS_ERR);
+            if (!file && exclusive) return fileIOError(PATH_EXISTS_ERR);
         }
     }
     return ok(makeEntryForPath(fullPath, getDir));
@@ -368,7 +364,7 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::getFileForURL(const HYBFile
 
 std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::getParentForURL(const HYBFilesystemURL& url) {
     auto fullPath = entryFullPath(url);
-    if (!fullPath) return ioError(NOT_FOUND_ERR);
+    if (!fullPath) return fileIOError(NOT_FOUND_ERR);
     std::string parent(withoutQuery(*fullPath));
     // The root is its own parent.
     auto slash = parent.find_last_of('/');
@@ -376,7 +372,7 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::getParentForURL(const HYBFi
     auto local = reachablePathForFullPath(parent);
     bool isDirectory = false;
     if (!local || !ns::FileManager::defaultManager().fileExists(*local, &isDirectory)) {
-        return ioError(NOT_FOUND_ERR);
+        return fileIOError(NOT_FOUND_ERR);
     }
     return ok(makeEntryForPath(parent, isDirectory));
 }
@@ -410,7 +406,7 @@ bool HYBLocalFilesystem::mayRemove(const std::string& localPath) const {
 }
 
 std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::removeItem(const std::string& localPath) {
-    if (!mayRemove(localPath)) return ioError(NO_MODIFICATION_ALLOWED_ERR);
+    if (!mayRemove(localPath)) return fileIOError(NO_MODIFICATION_ALLOWED_ERR);
     auto guard = HYBFileLocks::lock({localPath});
     // The entry itself goes: a link, not what it leads to.
     auto entry = writableEntry(localPath, false);
@@ -420,21 +416,21 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::removeItem(const std::strin
     const ns::Error& failure = status.error();
     ns::nslog("error removing filesystem entry at %@: %@", localPath,
               failure.localizedDescription());
-    if (failure.code() == ns::kFileNoSuchFileError) return ioError(NOT_FOUND_ERR);
+    if (failure.code() == ns::kFileNoSuchFileError) return fileIOError(NOT_FOUND_ERR);
     if (failure.code() == ns::kFileWriteNoPermissionError) {
-        return ioError(NO_MODIFICATION_ALLOWED_ERR);
+        return fileIOError(NO_MODIFICATION_ALLOWED_ERR);
     }
-    return ioError(ABORT_ERR);
+    return fileIOError(ABORT_ERR);
 }
 
 std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::removeFileAtURL(const HYBFilesystemURL& url) {
     auto local = filesystemPathForURL(url);
-    if (!local) return ioError(NOT_FOUND_ERR);
+    if (!local) return fileIOError(NOT_FOUND_ERR);
     auto attributes = ns::FileManager::defaultManager().attributesOfItem(*local);
-    if (!attributes) return ioError(NOT_FOUND_ERR);
-    if (!mayRemove(*local)) return ioError(NO_MODIFICATION_ALLOWED_ERR);
+    if (!attributes) return fileIOError(NOT_FOUND_ERR);
+    if (!mayRemove(*local)) return fileIOError(NO_MODIFICATION_ALLOWED_ERR);
     if (attributes->type == ns::FileType::Directory && hasChildren(*local)) {
-        return ioError(INVALID_MODIFICATION_ERR);
+        return fileIOError(INVALID_MODIFICATION_ERR);
     }
     return removeItem(*local);
 }
@@ -442,16 +438,16 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::removeFileAtURL(const HYBFi
 std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::recursiveRemoveFileAtURL(
     const HYBFilesystemURL& url) {
     auto local = filesystemPathForURL(url);
-    if (!local) return ioError(NOT_FOUND_ERR);
+    if (!local) return fileIOError(NOT_FOUND_ERR);
     return removeItem(*local);
 }
 
 std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::readEntriesAtURL(const HYBFilesystemURL& url) {
     auto local = filesystemPathForURL(url);
-    if (!local) return ioError(NOT_FOUND_ERR);
+    if (!local) return fileIOError(NOT_FOUND_ERR);
     auto& fm = ns::FileManager::defaultManager();
     auto names = fm.contentsOfDirectory(*local);
-    if (!names) return ioError(NOT_FOUND_ERR);
+    if (!names) return fileIOError(NOT_FOUND_ERR);
     ns::Array entries;
     entries.reserve(names->size());
     for (const auto& name : *names) {
@@ -470,12 +466,12 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::readEntriesAtURL(const HYBF
 std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::truncateFileAtURL(const HYBFilesystemURL& url,
                                                                        uint64_t length) {
     auto local = filesystemPathForURL(url);
-    if (!local) return ioError(NOT_FOUND_ERR);
-    if (!ns::Sandbox::isInsideContainer(*local)) return ioError(NO_MODIFICATION_ALLOWED_ERR);
+    if (!local) return fileIOError(NOT_FOUND_ERR);
+    if (!ns::Sandbox::isInsideContainer(*local)) return fileIOError(NO_MODIFICATION_ALLOWED_ERR);
     auto guard = HYBFileLocks::lock({*local});
     auto fd = ns::ConfinedFile::forWriting().open(*local, O_WRONLY | O_NONBLOCK | O_NOCTTY);
     if (!fd && ns::FileManager::posixErrno(fd.error()) == EXDEV) {
-        return ioError(NO_MODIFICATION_ALLOWED_ERR);  // led out of the container meanwhile
+        return fileIOError(NO_MODIFICATION_ALLOWED_ERR);  // led out of the container meanwhile
     }
     if (!fd) return HYBPluginResult::resultWithStatusMessageAsNSInteger(HYBResultStatusOK, 0);
     auto handle = ns::FileHandle::fileHandleWithFileDescriptor(std::move(*fd), *local);
@@ -484,11 +480,11 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::truncateFileAtURL(const HYB
         return HYBPluginResult::resultWithStatusMessageAsNSInteger(HYBResultStatusOK, 0);
     }
     if (auto status = handle->truncateFileAtOffset(length); !status) {
-        return ioError(codeForFileError(status.error()));
+        return fileIOError(codeForFileError(status.error()));
     }
     auto offset = handle->offsetInFile();
     if (auto status = handle->synchronizeFile(); !status || !offset) {
-        return ioError(INVALID_MODIFICATION_ERR);
+        return fileIOError(INVALID_MODIFICATION_ERR);
     }
     return HYBPluginResult::resultWithStatusMessageAsNSUInteger(HYBResultStatusOK, *offset);
 }
@@ -612,14 +608,14 @@ void HYBLocalFilesystem::copyFileToURL(const HYBFilesystemURL& destURL, const st
     auto destDirectory = filesystemPathForURL(destURL);
     bool destIsDirectory = false;
     if (!destDirectory || !fm.fileExists(*destDirectory, &destIsDirectory) || !destIsDirectory) {
-        return callback(ioError(NOT_FOUND_ERR));
+        return callback(fileIOError(NOT_FOUND_ERR));
     }
-    if (!isValidEntryName(newName)) return callback(ioError(ENCODING_ERR));
+    if (!isValidEntryName(newName)) return callback(fileIOError(ENCODING_ERR));
     std::string newPath = join(*destDirectory, newName);
     auto newFullPath = fullPathForFileSystemPath(newPath);
-    if (!newFullPath) return callback(ioError(NOT_FOUND_ERR));
+    if (!newFullPath) return callback(fileIOError(NOT_FOUND_ERR));
     if (!ns::Sandbox::isInsideContainer(newPath)) {
-        return callback(ioError(NO_MODIFICATION_ALLOWED_ERR));
+        return callback(fileIOError(NO_MODIFICATION_ALLOWED_ERR));
     }
     auto localSource = std::dynamic_pointer_cast<HYBLocalFilesystem>(srcFs);
     if (!localSource) {
@@ -627,10 +623,10 @@ void HYBLocalFilesystem::copyFileToURL(const HYBFilesystemURL& destURL, const st
                                          std::move(callback));
     }
     auto srcPath = localSource->filesystemPathForURL(srcURL);
-    if (!srcPath || !fm.fileExists(*srcPath)) return callback(ioError(NOT_FOUND_ERR));
+    if (!srcPath || !fm.fileExists(*srcPath)) return callback(fileIOError(NOT_FOUND_ERR));
     // A move takes the source away: a change where it is.
     if (!copy && !localSource->mayRemove(*srcPath)) {
-        return callback(ioError(NO_MODIFICATION_ALLOWED_ERR));
+        return callback(fileIOError(NO_MODIFICATION_ALLOWED_ERR));
     }
     callback(copyOrMoveLocal(*srcPath, newPath, *newFullPath, copy));
 }
@@ -646,11 +642,11 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::copyOrMoveLocal(const std::
     auto source =
         copy ? ns::ConfinedFile::forReading().openParent(srcPath, true, ns::FileAccess::Read)
              : writableEntry(srcPath, false);
-    if (!source) return ioError(NOT_FOUND_ERR);
+    if (!source) return fileIOError(NOT_FOUND_ERR);
     auto target = writableEntry(newPath, false);
-    if (!target) return ioError(codeForFileError(target.error()));
+    if (!target) return fileIOError(codeForFileError(target.error()));
     const auto sourceStat = statOf(*source);
-    if (!sourceStat) return ioError(NOT_FOUND_ERR);
+    if (!sourceStat) return fileIOError(NOT_FOUND_ERR);
     const bool srcIsDirectory = S_ISDIR(sourceStat->st_mode);
     const auto targetStat = statOf(*target);
     const bool newExists = targetStat.has_value();
@@ -658,26 +654,27 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::copyOrMoveLocal(const std::
     // The same entry however it is named (a link, "."): nothing to copy or move.
     if (newExists && targetStat->st_dev == sourceStat->st_dev &&
         targetStat->st_ino == sourceStat->st_ino) {
-        return ioError(INVALID_MODIFICATION_ERR);
+        return fileIOError(INVALID_MODIFICATION_ERR);
     }
-    if (srcIsDirectory && newExists && !newIsDirectory) return ioError(INVALID_MODIFICATION_ERR);
+    if (srcIsDirectory && newExists && !newIsDirectory)
+        return fileIOError(INVALID_MODIFICATION_ERR);
     ns::Status status;
     if (copy) {
-        if (newExists) return ioError(PATH_EXISTS_ERR);
+        if (newExists) return fileIOError(PATH_EXISTS_ERR);
         // Refuses a folder copied into itself (it would copy its own copy).
         status = fm.copyItem(source->directoryEntry(), target->directoryEntry());
     } else {
         if (!srcIsDirectory && newExists && newIsDirectory) {
-            return ioError(INVALID_MODIFICATION_ERR);
+            return fileIOError(INVALID_MODIFICATION_ERR);
         }
         if (newExists && newIsDirectory && hasChildren(newPath)) {
-            return ioError(INVALID_MODIFICATION_ERR);
+            return fileIOError(INVALID_MODIFICATION_ERR);
         }
         // A folder cannot be renamed into itself: the rename refuses it.
         status = newExists ? fm.replaceItem(target->directoryEntry(), source->directoryEntry())
                            : fm.moveItem(source->directoryEntry(), target->directoryEntry());
     }
-    if (!status) return ioError(codeForFileError(status.error()));
+    if (!status) return fileIOError(codeForFileError(status.error()));
     return ok(makeEntryForPath(newFullPath, srcIsDirectory));
 }
 
@@ -691,12 +688,12 @@ void HYBLocalFilesystem::copyFromForeignFileSystem(const std::shared_ptr<HYBFile
         [self, newPath = std::move(newPath), newFullPath = std::move(newFullPath),
          callback = std::move(callback)](std::optional<ns::Data> data, std::optional<std::string>,
                                          int32_t code) {
-            if (!data) return callback(ioError(code));
+            if (!data) return callback(fileIOError(code));
             auto guard = HYBFileLocks::lock({newPath});
             auto entry = writableEntry(newPath, false);
             if (!entry || !ns::writeFileAtomicallyAt(entry->directory.get(), entry->name,
                                                      data->chars(), std::nullopt, newPath)) {
-                return callback(ioError(ABORT_ERR));
+                return callback(fileIOError(ABORT_ERR));
             }
             callback(ok(self->makeEntryForPath(newFullPath, false)));
         });

@@ -1,5 +1,6 @@
 #include "plugins/device_storage/HYBReachability.h"
 
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/NotificationCenter.h"
@@ -38,6 +39,7 @@ HYBReachability::~HYBReachability() {
 }
 
 bool HYBReachability::startNotifier() {
+    HYB_EXPECT_MAIN_THREAD();
     if (!reachabilityRef_) return false;
     // The context is not kept alive by the source: a change after this object is gone
     // finds no context.
@@ -48,11 +50,13 @@ bool HYBReachability::startNotifier() {
 }
 
 void HYBReachability::stopNotifier() {
+    HYB_EXPECT_MAIN_THREAD();
     if (reachabilityRef_) reachabilityRef_->unscheduleFromMainRunLoop();
 }
 
 void HYBReachability::ReachabilityCallback(net::ReachabilityFlags,
                                            const std::shared_ptr<ns::Object>& info) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!info) {
         ns::nslog("info was NULL in ReachabilityCallback");
         return;

@@ -1,16 +1,17 @@
 #include "plugins/device_storage/HYBStatusBar.h"
 
-#include <cctype>
 #include <functional>
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
+#include "bridge/NSDictionary+HybridPreferences.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/NotificationCenter.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/UTF16.h"
 #include "platform/ui/Device.h"
 #include "platform/ui/Screen.h"
@@ -30,11 +31,6 @@ constexpr double kResizeDelaySeconds = 0.1;
 bool systemVersionAtLeast(const char* version) {
     return NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), version) >=
            0;
-}
-
-std::string lowercased(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // From 13.0 on the default style follows the system's appearance; a page that asks for the
@@ -71,9 +67,9 @@ std::optional<std::string> HYBStatusBar::settingForKey(const std::string& key) c
     auto delegate = commandDelegate();
     if (!delegate) return std::nullopt;
     const ns::Dictionary settings = delegate->settings();
-    auto it = settings.find(lowercased(key));
-    if (it == settings.end() || it->second.isNull()) return std::nullopt;
-    return it->second.stringValue();
+    const ns::Value* value = hybridSettingForKey(settings, key);
+    if (!value || value->isNull()) return std::nullopt;
+    return value->stringValue();
 }
 
 void HYBStatusBar::later(std::function<void(HYBStatusBar&)> work) {
@@ -143,7 +139,7 @@ void HYBStatusBar::onReset() {
 void HYBStatusBar::sendEvent(std::shared_ptr<HYBPluginResult> result) {
     if (!eventsCallbackId_) return;
     result->setKeepCallbackAsBool(true);
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, eventsCallbackId_);
+    sendToPage(result, eventsCallbackId_);
 }
 
 void HYBStatusBar::updateIsVisible(bool visible) {
@@ -248,7 +244,7 @@ void HYBStatusBar::setStatusBarOverlaysWebView(bool overlays) {
 }
 
 void HYBStatusBar::setStatusBarStyle(const std::string& style) {
-    const std::string name = lowercased(style);
+    const std::string name = ns::asciiLowercased(style);
     if (name == "default") setStyleForStatusBar(defaultStyle());
     if (name == "lightcontent") setStyleForStatusBar(ui::StatusBar::Style::LightContent);
 }

@@ -1269,10 +1269,7 @@ std::shared_ptr<SQLiteConnection> SQLitePlugin::connectionForArgs(
 
 void SQLitePlugin::send(std::shared_ptr<HYBPluginResult> result,
                         const HYBInvokedUrlCommand& command) {
-    // Handed over: an answer nothing else holds goes to the page without a copy of its text.
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(std::move(result), command.callbackId());
-    }
+    sendToPage(std::move(result), command.callbackId());
 }
 
 void SQLitePlugin::onDatabaseQueue(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),

@@ -62,7 +62,6 @@ public:
     const std::shared_ptr<ui::Label>& timerLabel() const { return timerLabel_; }
     bool doneEnabled() const { return doneButton_ && doneButton_->isEnabled(); }
     bool recordingShown() const { return recordingView_ && !recordingView_->isHidden(); }
-    const std::string& buttonImage() const { return buttonImage_; }
     const std::shared_ptr<ui::Button>& recordButton() const { return recordButton_; }
     const std::shared_ptr<ui::BarButtonItem>& doneButton() const { return doneButton_; }
     std::shared_ptr<av::AudioRecorder> avRecorder() const { return avRecorder_; }

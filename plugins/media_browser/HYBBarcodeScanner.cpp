@@ -21,15 +21,9 @@ constexpr const char* kNoUsageDescriptionText =
     "NSCameraUsageDescription is not set in the info.plist";
 constexpr const char* kScanUnderWayText = "A scan is already in progress.";
 
-bool isTrue(const ns::Value& options, std::string_view key) {
-    const ns::Value* value = options.isDictionary() ? options.find(key) : nullptr;
-    return value && value->boolValue();
-}
-
 std::optional<std::string> stringOption(const ns::Value& options, std::string_view key) {
-    const ns::Value* value = options.isDictionary() ? options.find(key) : nullptr;
-    if (!value || !value->isString()) return std::nullopt;
-    return *value->string();
+    const std::string* text = options[key].string();
+    return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
 std::string localized(const char* key) {
@@ -39,8 +33,7 @@ std::string localized(const char* key) {
 }  // namespace
 
 void HYBBarcodeScanner::registerClasses(rt::ClassRegistry& registry) {
-    registry.registerClass(kClassName, "HYBPlugin",
-                           [] { return std::make_shared<HYBBarcodeScanner>(); });
+    registerPluginClass<HYBBarcodeScanner>(registry, kClassName);
     // The camera classes are part of every build of this host; abstract here, as nothing
     // makes one by name.
     registry.registerClass(kCaptureSessionClassName, std::nullopt, nullptr);
@@ -70,11 +63,11 @@ void HYBBarcodeScanner::scan(const HYBInvokedUrlCommand& command) {
     std::shared_ptr<ui::ViewController> parent = viewController();
     auto processor = std::make_shared<HYBbcsProcessor>(self, callback, parent,
                                                        stringOption(options, "overlayXib"));
-    if (isTrue(options, "preferFrontCamera")) processor->setIsFrontCamera(true);
-    if (isTrue(options, "showFlipCameraButton")) processor->setIsShowFlipCameraButton(true);
-    if (isTrue(options, "showTorchButton")) processor->setIsShowTorchButton(true);
-    processor->setIsSuccessBeepEnabled(!isTrue(options, "disableSuccessBeep"));
-    processor->setIsTransitionAnimated(!isTrue(options, "disableAnimations"));
+    if (options["preferFrontCamera"].boolValue()) processor->setIsFrontCamera(true);
+    if (options["showFlipCameraButton"].boolValue()) processor->setIsShowFlipCameraButton(true);
+    if (options["showTorchButton"].boolValue()) processor->setIsShowTorchButton(true);
+    processor->setIsSuccessBeepEnabled(!options["disableSuccessBeep"].boolValue());
+    processor->setIsTransitionAnimated(!options["disableAnimations"].boolValue());
     processor->setFormats(stringOption(options, "formats"));
     activeScan_ = processor;
     dispatch::RunLoop::main().post([processor] { processor->scanBarcode(); });
@@ -84,7 +77,7 @@ void HYBBarcodeScanner::encode(const HYBInvokedUrlCommand& command) {
     const auto& callback = command.callbackId();
     if (command.arguments().empty()) return returnError("Too few arguments!", callback);
     const ns::Value argument = command.argumentAtIndex(0);
-    const ns::Value* data = argument.isDictionary() ? argument.find("data") : nullptr;
+    const ns::Value* data = argument.find("data");
     // The generator needs a text; anything else could only give an empty picture.
     if (!data || !data->isString()) {
         return returnError("The \"data\" to encode must be a string.", callback);
@@ -98,30 +91,21 @@ void HYBBarcodeScanner::returnSuccess(const std::string& text, const std::string
                                       bool cancelled, bool /*flipped*/,
                                       const std::optional<std::string>& callback) {
     ns::Dictionary message{{"text", text}, {"format", format}, {"cancelled", cancelled ? 1 : 0}};
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, message),
-            callback);
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, message),
+               callback);
 }
 
 void HYBBarcodeScanner::returnImage(const std::string& filePath, const std::string& format,
                                     const std::optional<std::string>& callback) {
     ns::Dictionary message{{"format", format}, {"file", filePath}};
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, message),
-            callback);
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, message),
+               callback);
 }
 
 void HYBBarcodeScanner::returnError(const std::string& message,
                                     const std::optional<std::string>& callback) {
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusError, message),
-            callback);
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusError, message),
+               callback);
 }
 
 std::optional<std::string> HYBBarcodeScanner::isScanNotPossible() const {

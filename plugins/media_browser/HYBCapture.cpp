@@ -100,16 +100,13 @@ HYBCapture::HYBCapture() {
 
 void HYBCapture::sendError(const std::optional<std::string>& callbackId, HYBCaptureError code,
                            unsigned status) {
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageToErrorObject(status, code), callbackId);
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageToErrorObject(status, code), callbackId);
 }
 
 void HYBCapture::captureAudio(const HYBInvokedUrlCommand& command) {
     const ns::Value options = command.argumentAtIndex(0);
     std::optional<double> duration;
-    if (const ns::Value* d = options.isDictionary() ? options.find("duration") : nullptr) {
+    if (const ns::Value* d = options.find("duration")) {
         const auto seconds = d->number();
         if (seconds && *seconds != 0 && std::isfinite(*seconds)) duration = *seconds;
     }
@@ -161,7 +158,7 @@ void HYBCapture::presentPicker(const std::optional<std::string>& callbackId) {
 
 void HYBCapture::captureVideo(const HYBInvokedUrlCommand& command) {
     const ns::Value options = command.argumentAtIndex(0);
-    const ns::Value* duration = options.isDictionary() ? options.find("duration") : nullptr;
+    const ns::Value* duration = options.find("duration");
     auto camera = av::Camera::shared();
     if (!camera || !camera->hasVideo()) {
         ns::nslog("Capture.captureVideo: video mode not available.");
@@ -197,7 +194,7 @@ void HYBCapture::imagePickerDidFinishPickingMedia(HYBImagePicker& picker,
         result = HYBPluginResult::resultWithStatusMessageToErrorObject(HYBResultStatusError,
                                                                        HYBCaptureErrorInternal);
     }
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId);
+    sendToPage(result, callbackId);
     pickerController_.reset();
 }
 
@@ -317,11 +314,8 @@ void HYBCapture::getFormatData(const HYBInvokedUrlCommand& command) {
     } else if (type->find("audio/") != std::string::npos) {
         if (!readWAVFormat(file->head, format)) readSoundFormat(*file, format);
     }
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, format),
-            command.callbackId());
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageAsDictionary(HYBResultStatusOK, format),
+               command.callbackId());
 }
 
 ns::Dictionary HYBCapture::getMediaDictionaryFromPath(const std::string& path,

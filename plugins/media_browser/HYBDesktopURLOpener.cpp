@@ -3,17 +3,16 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <cctype>
 #include <string>
 
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/Log.h"
+#include "platform/ns/StringComponents.h"
 
 extern char** environ;
 
 bool HYBDesktopURLOpener::isOpenable(const ns::URL& url) {
-    std::string scheme = url.scheme().value_or("");
-    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string scheme = ns::asciiLowercased(url.scheme().value_or(""));
     return scheme == "http" || scheme == "https" || scheme == "mailto" || scheme == "tel";
 }
 

@@ -69,7 +69,6 @@ public:
     void takePicture();
     void cancel();
 
-    const std::shared_ptr<ui::Button>& shutterButton() const { return shutter_; }
     const std::shared_ptr<ui::Button>& cancelButton() const { return cancel_; }
     const std::shared_ptr<ui::ImageView>& preview() const { return preview_; }
 

@@ -5,30 +5,12 @@
 #include <variant>
 #include <vector>
 
+#include "platform/ns/StringComponents.h"
+
 namespace {
 
 // A value as the option string gives it: a number, yes/no, or text.
 using OptionValue = std::variant<double, bool, std::string>;
-
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::vector<std::string_view> split(std::string_view text, char separator) {
-    std::vector<std::string_view> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = text.find(separator, start);
-        if (at == std::string_view::npos) {
-            parts.push_back(text.substr(start));
-            return parts;
-        }
-        parts.push_back(text.substr(start, at - start));
-        start = at + 1;
-    }
-}
 
 // A decimal number as a number formatter reads one: optional sign, digits with at most one
 // decimal point, at least one digit, nothing else.
@@ -51,7 +33,7 @@ std::optional<double> readNumber(const std::string& text) {
 }
 
 OptionValue convert(std::string_view value) {
-    const std::string lower = lowered(value);
+    const std::string lower = ns::asciiLowercased(value);
     if (auto number = readNumber(lower)) return *number;
     if (lower == "yes") return true;
     if (lower == "no") return false;
@@ -116,10 +98,10 @@ const std::map<std::string, TextField, std::less<>>& textFields() {
 
 HYBInAppBrowserOptions HYBInAppBrowserOptions::parseOptions(std::string_view options) {
     HYBInAppBrowserOptions parsed;
-    for (std::string_view piece : split(options, ',')) {
-        const auto parts = split(piece, '=');
+    for (std::string_view piece : ns::componentsSeparatedByCharacter(options, ',')) {
+        const auto parts = ns::componentsSeparatedByCharacter(piece, '=');
         if (parts.size() != 2) continue;
-        const std::string key = lowered(parts[0]);
+        const std::string key = ns::asciiLowercased(parts[0]);
         const OptionValue value = convert(parts[1]);
         if (auto it = boolFields().find(key); it != boolFields().end()) {
             parsed.*(it->second) = asBool(value);

@@ -14,6 +14,7 @@
 #include "platform/ns/Format.h"
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ui/GraphicsContext.h"
 #include "platform/ui/ImageCodec.h"
 #include "platform/ui/Screen.h"
@@ -180,9 +181,7 @@ std::shared_ptr<HYBPluginResult> HYBVideoThumbnail::extractThumbnailAtPath(
             ns::format("Didn't get a thumbnail from CGImage using %@", sourceText));
     }
 
-    std::string lowered = *mode;
-    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string lowered = ns::asciiLowercased(*mode);
     if (lowered == "file") {
         const auto entry = writableEntry(target);
         if (!entry) {
@@ -234,5 +233,5 @@ void HYBVideoThumbnail::createThumbnail(const HYBInvokedUrlCommand& command) {
         result =
             HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusJSONError, e.what());
     }
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+    sendToPage(result, command.callbackId());
 }

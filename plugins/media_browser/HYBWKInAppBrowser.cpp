@@ -6,10 +6,12 @@
 #include "bridge/HYBPluginResult.h"
 #include "bridge/HYBViewController.h"
 #include "bridge/HYBWebViewEngineProtocol.h"
+#include "bridge/NSString+HYBJavaScriptLiteral.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/NotificationCenter.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/StatusBar.h"
@@ -23,18 +25,6 @@ namespace {
 std::weak_ptr<HYBWKInAppBrowser>& instance() {
     static std::weak_ptr<HYBWKInAppBrowser> latest;
     return latest;
-}
-
-std::string lowered(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// A JSON string literal: safe to splice into a script whatever the text holds.
-std::string jsonLiteral(const std::string& text) {
-    auto json = ns::JSONSerialization::write(ns::Value::array({text}));
-    if (!json) return "\"\"";
-    return json->substr(1, json->size() - 2);
 }
 
 // JSON text whose top level is an object or an array.
@@ -87,11 +77,9 @@ bool HYBWKInAppBrowser::isValidCallbackId(const std::string& callbackId) const {
 
 void HYBWKInAppBrowser::sendEvent(unsigned status, ns::Dictionary message, bool keepCallback,
                                   const std::optional<std::string>& callbackId) {
-    auto delegate = commandDelegate();
-    if (!delegate) return;
     auto result = HYBPluginResult::resultWithStatusMessageAsDictionary(status, std::move(message));
     result->setKeepCallbackAsBool(keepCallback);
-    delegate->sendPluginResult(result, callbackId);
+    sendToPage(std::move(result), callbackId);
 }
 
 // ---- Opening -----------------------------------------------------------------------------
@@ -112,14 +100,14 @@ void HYBWKInAppBrowser::open(const HYBInvokedUrlCommand& command) {
         auto result = HYBPluginResult::resultWithStatusMessageAsString(
             HYBResultStatusError, "incorrect number of arguments");
         result->setKeepCallbackAsBool(true);
-        if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId_);
+        sendToPage(result, callbackId_);
         return;
     }
     if (url->host() == std::string(kAppStoreHost)) target = "_system";
 
     if (target != "_self" && target != "_system" && !isBrowsable(*url, true)) {
         // Not for the browser: a file is refused, anything else follows the system's rules.
-        if (lowered(url->scheme().value_or("")) == "file") {
+        if (ns::asciiLowercased(url->scheme().value_or("")) == "file") {
             ns::nslog("Refused to load %@ in the in-app browser", url->absoluteString());
             target.clear();
         } else {
@@ -137,7 +125,7 @@ void HYBWKInAppBrowser::open(const HYBInvokedUrlCommand& command) {
     }
     auto result = HYBPluginResult::resultWithStatus(HYBResultStatusOK);
     result->setKeepCallbackAsBool(true);
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, command.callbackId());
+    sendToPage(result, command.callbackId());
 }
 
 void HYBWKInAppBrowser::openInHybridWebView(const ns::URL& url) {
@@ -218,12 +206,12 @@ void HYBWKInAppBrowser::openInInAppBrowser(const ns::URL& url, const std::string
         const size_t index = !options.lefttoright ? 0 : options.hidenavigationbuttons ? 1 : 4;
         browser.setCloseButtonTitle(options.closebuttoncaption, options.closebuttoncolor, index);
     }
-    const std::string presentation = lowered(options.presentationstyle.value_or(""));
+    const std::string presentation = ns::asciiLowercased(options.presentationstyle.value_or(""));
     browser.setModalPresentationStyle(
         presentation == "pagesheet"   ? ui::ModalPresentationStyle::PageSheet
         : presentation == "formsheet" ? ui::ModalPresentationStyle::FormSheet
                                       : ui::ModalPresentationStyle::FullScreen);
-    const std::string transition = lowered(options.transitionstyle.value_or(""));
+    const std::string transition = ns::asciiLowercased(options.transitionstyle.value_or(""));
     browser.setModalTransitionStyle(
         transition == "fliphorizontal"  ? ui::ModalTransitionStyle::FlipHorizontal
         : transition == "crossdissolve" ? ui::ModalTransitionStyle::CrossDissolve
@@ -358,7 +346,7 @@ void HYBWKInAppBrowser::loadAfterBeforeload(const HYBInvokedUrlCommand& command)
 }
 
 bool HYBWKInAppBrowser::isBrowsable(const ns::URL& url, bool topLevel) const {
-    const std::string scheme = lowered(url.scheme().value_or(""));
+    const std::string scheme = ns::asciiLowercased(url.scheme().value_or(""));
     if (scheme == "http" || scheme == "https") return true;
     if (!topLevel && (scheme == "about" || scheme == "data" || scheme == "blob")) return true;
     if (topLevel && url.absoluteString() == "about:blank") return true;
@@ -379,7 +367,7 @@ void HYBWKInAppBrowser::decidePolicyForNavigationResponse(
     const bool gated = response.isForMainFrame && beforeload_ != "post" &&
                        (beforeload_ == "yes" ||
                         (beforeload_ == "get" && response.request.HTTPMethod() == "GET")) &&
-                       lowered(url.scheme().value_or("")) != "about";
+                       ns::asciiLowercased(url.scheme().value_or("")) != "about";
     if (!gated || passedURL_ == url) {
         passedURL_.reset();
         decisionHandler(wk::NavigationResponsePolicy::Allow);
@@ -415,7 +403,7 @@ void HYBWKInAppBrowser::decidePolicyForNavigationAction(
             return;
         }
     }
-    const std::string scheme = lowered(url.scheme().value_or(""));
+    const std::string scheme = ns::asciiLowercased(url.scheme().value_or(""));
     if (scheme == "itms-appss" || scheme == "itms-apps") {
         webView->stopLoading();
         openInSystem(url);
@@ -510,7 +498,7 @@ void HYBWKInAppBrowser::didReceiveScriptMessage(const wk::ScriptMessage& message
             result = HYBPluginResult::resultWithStatusMessageAsArray(HYBResultStatusOK, {});
         }
         (void)body;
-        if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, *callback);
+        sendToPage(result, *callback);
         return;
     }
     const std::string* text = message.body.string();
@@ -540,14 +528,16 @@ void HYBWKInAppBrowser::inject(const HYBInvokedUrlCommand& command, const std::s
     const auto& id = command.callbackId();
     const bool wantsResult = id && *id != "INVALID";
     // The id goes in as a JSON literal too: it comes from the page and may hold anything.
-    const std::string answer =
-        wantsResult ? "c.onload = function() { _hybMessageHandler(" + jsonLiteral(*id) + "); }; "
-                    : "";
+    const std::string answer = wantsResult ? "c.onload = function() { _hybMessageHandler(" +
+                                                 hyb_JavaScriptStringLiteral(*id) + "); }; "
+                                           : "";
     if (wantsResult) pendingInjections_.insert(*id);
     if (element == "code") {
         if (!wantsResult) return injectDeferredObject(*source, "", "");
         return injectDeferredObject(
-            *source, "_hybMessageHandler(" + jsonLiteral(*id) + ",JSON.stringify([eval(", ")]));");
+            *source,
+            "_hybMessageHandler(" + hyb_JavaScriptStringLiteral(*id) + ",JSON.stringify([eval(",
+            ")]));");
     }
     std::string head = "(function(d) { var c = d.createElement('" + element + "'); ";
     if (element == "script") head += "c.src = ";
@@ -565,7 +555,7 @@ void HYBWKInAppBrowser::injectDeferredObject(const std::string& source,
     if (wrapperHead.empty() && wrapperTail.empty()) {
         evaluateJavaScript(source);
     } else {
-        evaluateJavaScript(wrapperHead + jsonLiteral(source) + wrapperTail);
+        evaluateJavaScript(wrapperHead + hyb_JavaScriptStringLiteral(source) + wrapperTail);
     }
 }
 

@@ -1,9 +1,8 @@
 #include "plugins/media_browser/HYBWKInAppBrowserViewController.h"
 
-#include <cctype>
-
 #include "bridge/HYBWebViewProcessPoolFactory.h"
 #include "bridge/HYBWebViewWeakScriptMessageHandler.h"
+#include "bridge/NSDictionary+HybridPreferences.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
@@ -20,11 +19,6 @@ namespace {
 
 std::string localized(const char* key) {
     return ns::Bundle::mainBundle()->localizedStringForKey(key, "");
-}
-
-std::string lowered(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 }  // namespace
@@ -53,9 +47,9 @@ void HYBWKInAppBrowserViewController::loadView() {
 std::optional<std::string> HYBWKInAppBrowserViewController::settingForKey(
     const std::string& key) const {
     // Looked up in the held dictionary itself: a pointer into a temporary copy would dangle.
-    const auto found = settings_.find(lowered(key));
-    if (found == settings_.end() || found->second.isNull()) return std::nullopt;
-    return found->second.stringValue();
+    const ns::Value* value = hybridSettingForKey(settings_, key);
+    if (!value || value->isNull()) return std::nullopt;
+    return value->stringValue();
 }
 
 // A toolbar action that reaches this controller only while it lives (a presenter may hold
@@ -233,16 +227,7 @@ void HYBWKInAppBrowserViewController::setCloseButtonTitle(
 }
 
 ui::Color HYBWKInAppBrowserViewController::colorFromHexString(const std::string& hex) {
-    unsigned value = 0;
-    for (size_t i = 1; i < hex.size(); ++i) {
-        const char c = hex[i];
-        if (!std::isxdigit(static_cast<unsigned char>(c))) break;
-        value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c))
-                                                       ? c - '0'
-                                                       : std::tolower(c) - 'a' + 10);
-    }
-    return ui::Color(((value >> 16) & 0xFF) / 255.0, ((value >> 8) & 0xFF) / 255.0,
-                     (value & 0xFF) / 255.0, 1);
+    return ui::Color::fromHexString(hex);
 }
 
 void HYBWKInAppBrowserViewController::showLocationBar(bool show) {

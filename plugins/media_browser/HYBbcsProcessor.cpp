@@ -39,16 +39,6 @@ const FormatRow kFormats[] = {
     {"PDF_417", &av::AVMetadataObjectTypePDF417Code},
 };
 
-std::vector<std::string> splitAtCommas(const std::string& text) {
-    std::vector<std::string> pieces;
-    size_t start = 0;
-    for (size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1) {
-        pieces.push_back(text.substr(start, comma - start));
-    }
-    pieces.push_back(text.substr(start));
-    return pieces;
-}
-
 }  // namespace
 
 HYBbcsProcessor::HYBbcsProcessor(std::shared_ptr<HYBBarcodeScanner> plugin,
@@ -178,8 +168,9 @@ bool HYBbcsProcessor::checkResult(const std::string& text) {
 
 std::vector<av::MetadataObjectType> HYBbcsProcessor::formatObjectTypes() const {
     std::vector<av::MetadataObjectType> types;
-    const std::vector<std::string> wanted =
-        formats_ ? splitAtCommas(*formats_) : std::vector<std::string>{};
+    const std::vector<std::string_view> wanted =
+        formats_ ? ns::componentsSeparatedByCharacter(*formats_, ',')
+                 : std::vector<std::string_view>{};
     for (const auto& row : kFormats) {
         if (!row.type) continue;
         if (formats_ && std::find(wanted.begin(), wanted.end(), row.name) == wanted.end()) continue;

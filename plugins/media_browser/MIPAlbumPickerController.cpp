@@ -1,10 +1,9 @@
 #include "plugins/media_browser/MIPAlbumPickerController.h"
 
-#include <algorithm>
-
 #include "platform/av/PhotoLibrary.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ui/AlertAction.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/BarButtonItem.h"
@@ -17,10 +16,8 @@
 namespace {
 
 bool isCameraRoll(const MIPAlbumPickerController::AssetGroup& group) {
-    std::string lower = group.name;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower == "camera roll" && group.type == MIPAlbumPickerController::kGroupSavedPhotos;
+    return ns::asciiLowercased(group.name) == "camera roll" &&
+           group.type == MIPAlbumPickerController::kGroupSavedPhotos;
 }
 
 }  // namespace

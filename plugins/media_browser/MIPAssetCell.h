@@ -26,10 +26,6 @@ public:
     const std::vector<std::shared_ptr<MIPAsset>>& rowAssets() const { return rowAssets_; }
     // The frame of thumbnail i in the cell.
     ui::Rect thumbnailFrame(size_t index) const;
-    // Whether photo i's overlay shows.
-    bool overlayShown(size_t index) const {
-        return index < overlayViews_.size() && !overlayViews_[index]->isHidden();
-    }
     // A tap at a point of the cell: the photo under it flips its selection.
     void cellTapped(ui::Point point);
     void layoutSubviews() override;

@@ -18,7 +18,7 @@
 namespace {
 
 int64_t integerOption(const ns::Value& options, const char* key) {
-    const ns::Value* value = options.isDictionary() ? options.find(key) : nullptr;
+    const ns::Value* value = options.find(key);
     if (!value) return 0;
     const auto number = value->number();
     if (!number || !std::isfinite(*number)) return 0;
@@ -59,11 +59,8 @@ void ZIVPicker::getPictures(const HYBInvokedUrlCommand& command) {
 }
 
 void ZIVPicker::refuse(const std::optional<std::string>& callbackId, const char* text) {
-    if (auto delegate = commandDelegate()) {
-        delegate->sendPluginResult(
-            HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusError, text),
-            callbackId);
-    }
+    sendToPage(HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusError, text),
+               callbackId);
 }
 
 std::shared_ptr<ui::Bitmap> ZIVPicker::imageByScalingNotCroppingForSize(
@@ -124,5 +121,5 @@ void ZIVPicker::didCancel(MIPImagePickerController&) {
 void ZIVPicker::finish(std::shared_ptr<HYBPluginResult> result) {
     if (auto controller = viewController()) controller->dismissViewController(true);
     picker_.reset();
-    if (auto delegate = commandDelegate()) delegate->sendPluginResult(result, callbackId_);
+    sendToPage(result, callbackId_);
 }

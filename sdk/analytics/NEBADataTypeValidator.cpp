@@ -94,10 +94,6 @@ const icu::UnicodeSet& nameCharacterSet() {
     return *set;
 }
 
-bool hasPrefix(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 }  // namespace
 
 bool NEBADataTypeValidator::containsOnlyNameCharacters(std::string_view text) {
@@ -204,7 +200,7 @@ bool NEBADataTypeValidator::isValidPublicEventName(const ns::Value& name, int64_
         NEBAMonitor::error("Event name is reserved. Ignoring event", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
-    if (hasPrefix(text, kReservedPrefix)) {
+    if (text.starts_with(kReservedPrefix)) {
         NEBAMonitor::error("Event name uses reserved prefix. Ignoring event", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
@@ -225,11 +221,8 @@ bool NEBADataTypeValidator::isValidForwardedEventOrigin(const ns::Value& origin,
     if (failureCode) *failureCode = kNEBAValidationValid;
     const auto* text = origin.string();
     if (!text || text->empty()) return fail(failureCode, kNEBAValidationMissing);
-    std::string_view suffix = kPlusTbx;
-    if (text->size() < suffix.size() ||
-        text->compare(text->size() - suffix.size(), suffix.size(), suffix) != 0) {
-        return fail(failureCode, kNEBAValidationNotForwarded);
-    }
+    const std::string_view suffix = kPlusTbx;
+    if (!text->ends_with(suffix)) return fail(failureCode, kNEBAValidationNotForwarded);
     return isValidInternalName(ns::Value(text->substr(0, text->size() - suffix.size())), 32,
                                kNEBAValidatorEventOrigin, failureCode);
 }
@@ -237,7 +230,7 @@ bool NEBADataTypeValidator::isValidForwardedEventOrigin(const ns::Value& origin,
 bool NEBADataTypeValidator::isValidPublicEventParameterName(const ns::Value& name,
                                                             int64_t* failureCode) {
     if (!isValidPublicName(name, 24, kNEBAValidatorEventParameterName, failureCode)) return false;
-    if (hasPrefix(*name.string(), kReservedPrefix)) {
+    if (name.string()->starts_with(kReservedPrefix)) {
         NEBAMonitor::error("Parameter name uses reserved prefix. Ignoring parameter", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
@@ -267,7 +260,7 @@ bool NEBADataTypeValidator::isValidPublicUserAttributeName(const ns::Value& name
         NEBAMonitor::error("User property name is reserved. Ignoring user property", {name});
         return fail(failureCode, kNEBAValidationReserved);
     }
-    if (hasPrefix(text, kReservedPrefix)) {
+    if (text.starts_with(kReservedPrefix)) {
         NEBAMonitor::error("User property name uses reserved prefix. Ignoring user property",
                            {name});
         return fail(failureCode, kNEBAValidationReserved);

@@ -38,6 +38,31 @@ ns::Status deleteWithCondition(NEBASqliteStore& store, const char* table,
     return {};
 }
 
+// Writes each item's record in turn; the first that makes no record or fails to write stops it.
+template <class Item>
+ns::Status upsertEach(NEBASqliteStore& store, const char* table, const std::vector<Item>& items,
+                      std::optional<NEBADatabase::Record> (*recordOf)(const Item&)) {
+    for (const auto& item : items) {
+        auto record = recordOf(item);
+        if (!record) return audienceError("Received empty record for upsert");
+        auto written = store.upsertRecord(*record, table);
+        if (!written) return written;
+    }
+    return {};
+}
+
+// "(audience_id=A AND filter_id=F) OR ..." for the filters' keys.
+template <class Filter>
+std::string filterKeysCondition(const std::vector<Filter>& filters) {
+    std::string condition;
+    for (const auto& filter : filters) {
+        if (!condition.empty()) condition += " OR ";
+        condition +=
+            ns::format("(audience_id=%d AND filter_id=%d)", filter.audienceID, filter.filterID);
+    }
+    return condition;
+}
+
 }  // namespace
 
 // --- Conversions -------------------------------------------------------------------------
@@ -180,35 +205,17 @@ ns::Result<std::optional<NEBAFilterResult>> NEBADatabase::filterResultForAudienc
 
 ns::Status NEBADatabase::updateEventFilters(const std::vector<NEBAEventFilter>& filters) {
     if (filters.empty()) return audienceError("Received empty event filters to update");
-    for (const auto& filter : filters) {
-        auto record = dictionaryFromEventFilter(filter);
-        if (!record) return audienceError("Received empty record for upsert");
-        auto written = store_->upsertRecord(*record, kEventFiltersTable);
-        if (!written) return written;
-    }
-    return {};
+    return upsertEach(*store_, kEventFiltersTable, filters, &dictionaryFromEventFilter);
 }
 
 ns::Status NEBADatabase::updatePropertyFilters(const std::vector<NEBAPropertyFilter>& filters) {
     if (filters.empty()) return audienceError("Received empty property filters to update");
-    for (const auto& filter : filters) {
-        auto record = dictionaryFromPropertyFilter(filter);
-        if (!record) return audienceError("Received empty record for upsert");
-        auto written = store_->upsertRecord(*record, kPropertyFiltersTable);
-        if (!written) return written;
-    }
-    return {};
+    return upsertEach(*store_, kPropertyFiltersTable, filters, &dictionaryFromPropertyFilter);
 }
 
 ns::Status NEBADatabase::updateFilterResults(const std::vector<NEBAFilterResult>& results) {
     if (results.empty()) return audienceError("Received empty filter results to update");
-    for (const auto& result : results) {
-        auto record = dictionaryFromFilterResult(result);
-        if (!record) return audienceError("Received empty record for upsert");
-        auto written = store_->upsertRecord(*record, kFilterValuesTable);
-        if (!written) return written;
-    }
-    return {};
+    return upsertEach(*store_, kFilterValuesTable, results, &dictionaryFromFilterResult);
 }
 
 // --- Deletes -----------------------------------------------------------------------------
@@ -228,24 +235,12 @@ ns::Status NEBADatabase::deleteFilterResults(const std::vector<NEBAFilterResult>
 
 ns::Status NEBADatabase::deleteEventFilters(const std::vector<NEBAEventFilter>& filters) {
     if (filters.empty()) return audienceError("Received empty event filters to delete");
-    std::string condition;
-    for (const auto& filter : filters) {
-        if (!condition.empty()) condition += " OR ";
-        condition +=
-            ns::format("(audience_id=%d AND filter_id=%d)", filter.audienceID, filter.filterID);
-    }
-    return deleteWithCondition(*store_, kEventFiltersTable, condition);
+    return deleteWithCondition(*store_, kEventFiltersTable, filterKeysCondition(filters));
 }
 
 ns::Status NEBADatabase::deletePropertyFilters(const std::vector<NEBAPropertyFilter>& filters) {
     if (filters.empty()) return audienceError("Received empty property filters to delete");
-    std::string condition;
-    for (const auto& filter : filters) {
-        if (!condition.empty()) condition += " OR ";
-        condition +=
-            ns::format("(audience_id=%d AND filter_id=%d)", filter.audienceID, filter.filterID);
-    }
-    return deleteWithCondition(*store_, kPropertyFiltersTable, condition);
+    return deleteWithCondition(*store_, kPropertyFiltersTable, filterKeysCondition(filters));
 }
 
 ns::Status NEBADatabase::deleteAllEventFilters() {

@@ -27,7 +27,6 @@ public:
     int compare(const NEBADecimal& other) const;
     bool operator==(const NEBADecimal& other) const { return compare(other) == 0; }
     bool operator<(const NEBADecimal& other) const { return compare(other) < 0; }
-    bool isNegative() const { return negative_; }
 
 private:
     // Digits without leading or trailing zeros ("" for zero), the power of ten of the last

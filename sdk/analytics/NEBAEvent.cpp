@@ -114,8 +114,7 @@ std::optional<NEBAEvent::Parameters> NEBAEvent::normalizedParametersForParameter
                 const auto* text = value->stringValue();
                 if (text) {
                     size_t length = ns::utf16Length(*text);
-                    bool alreadyCut = length == 259 && text->size() >= 3 &&
-                                      text->compare(text->size() - 3, 3, "...") == 0;
+                    bool alreadyCut = length == 259 && text->ends_with("...");
                     if (length > 256 && !alreadyCut) {
                         applyErrorParameterRule(additions, *text, 256, *text);
                         cutErrorValue = true;

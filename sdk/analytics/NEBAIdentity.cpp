@@ -7,6 +7,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/ns/Bundle.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/UUID.h"
 #include "platform/sys/DeviceFacts.h"
 #include "sdk/analytics/NEBAASIdentifierManager.h"
@@ -161,11 +162,7 @@ int64_t NEBAIdentity::libraryVersionFromNMP() const {
 
 std::vector<int32_t> NEBAIdentity::numericFieldsFromAppVersionNumeric(const std::string& version) {
     std::vector<int32_t> fields;
-    size_t start = 0;
-    while (start <= version.size()) {
-        size_t end = std::min(version.find('.', start), version.size());
-        std::string piece = version.substr(start, end - start);
-        start = end + 1;
+    for (const auto piece : ns::componentsSeparatedByCharacter(version, '.')) {
         if (piece.empty()) continue;
         std::string digits;
         std::copy_if(piece.begin(), piece.end(), std::back_inserter(digits),

@@ -1,11 +1,12 @@
 #include "sdk/analytics/NEBARemoteConfig.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/ns/CharacterSet.h"
+#include "platform/ns/PercentEncoding.h"
 #include "sdk/analytics/NEBADatabase.h"
 #include "sdk/analytics/NEBAInternalNames.h"
 #include "sdk/analytics/NEBAMonitor.h"
@@ -194,19 +195,12 @@ std::optional<ns::URL> NEBARemoteConfig::remoteConfigURLWithAppInstanceID(
             {ns::Value(appInstanceID), ns::Value(platform)});
         return std::nullopt;
     }
-    std::string path;
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (unsigned char c : appID_) {
-        bool unreserved =
-            std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == ':';
-        if (unreserved && c < 0x80) {
-            path += static_cast<char>(c);
-        } else {
-            path += '%';
-            path += kHex[c >> 4];
-            path += kHex[c & 15];
-        }
-    }
+    static const auto unreserved = [] {
+        auto set = ns::CharacterSet::alphanumericCharacterSet();
+        set.addCharactersInString("-._~:");
+        return set;
+    }();
+    const std::string path = ns::percentEncode(appID_, unreserved);
     std::string query = neba_queryString({{"app_instance_id", ns::Value(appInstanceID)},
                                           {"platform", ns::Value(platform)},
                                           {"nmp_version", ns::Value(NMPVersion)}});

@@ -4,6 +4,8 @@
 
 #include "platform/ns/CharacterSet.h"
 #include "platform/ns/PercentEncoding.h"
+#include "platform/ns/StringComponents.h"
+#include "toolbox/Foundation/NSString+TBXNSStringURLArgumentsAdditions.h"
 
 namespace {
 
@@ -28,22 +30,11 @@ std::string neba_queryString(const ns::Dictionary& dictionary) {
 }
 
 std::optional<std::string> neba_stringByUnescapingFromURLArgument(std::string_view argument) {
-    std::string spaced(argument);
-    for (auto& c : spaced) {
-        if (c == '+') c = ' ';
-    }
-    return ns::percentDecode(spaced);
+    return tbx_stringByUnescapingFromURLArgument(argument);
 }
 
 ns::Dictionary neba_dictionaryWithHttpArgumentsString(std::string_view arguments) {
-    std::vector<std::string_view> pieces;
-    size_t start = 0;
-    while (start <= arguments.size()) {
-        size_t end = arguments.find('&', start);
-        if (end == std::string_view::npos) end = arguments.size();
-        pieces.push_back(arguments.substr(start, end - start));
-        start = end + 1;
-    }
+    const auto pieces = ns::componentsSeparatedByCharacter(arguments, '&');
     ns::Dictionary dictionary;
     // Walked from the last piece, so that the first occurrence of a key is written last.
     for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {

@@ -1,9 +1,5 @@
 #include "sdk/analytics/NSError+NEBAAdditions.h"
 
-ns::Error neba_errorWithCode(int64_t code, std::string_view description) {
-    return neba_errorWithCode(code, description, {});
-}
-
 ns::Error neba_errorWithCode(int64_t code, std::string_view description,
                              std::string_view monitorContext) {
     ns::Dictionary userInfo;

@@ -11,9 +11,8 @@
 inline constexpr const char* kNEBAErrorDomain = "com.nebula.nmp.measurement.ErrorDomain";
 inline constexpr const char* kNEBAMonitorContextKey = "NEBAMonitorContext";
 
-ns::Error neba_errorWithCode(int64_t code, std::string_view description);
 ns::Error neba_errorWithCode(int64_t code, std::string_view description,
-                             std::string_view monitorContext);
+                             std::string_view monitorContext = {});
 
 // The context string an analytics error carries, or "" for any other error.
 std::string neba_monitorContext(const ns::Error& error);

@@ -11,6 +11,7 @@
 #include "platform/ns/Format.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/UTF8.h"
 #include "platform/ns/UUID.h"
 #include "platform/sys/DeviceFacts.h"
@@ -60,20 +61,13 @@ ns::Exception coreException(std::string reason) {
 }
 
 bool isValidAppNameCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-std::string lowercased(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
 // The leading hexadecimal number of the text, as the platform's scanner reads it: white space
 // first, an optional "0x", then at least one digit; too large a number reads as the largest.
 std::optional<uint64_t> scanHexLongLong(std::string_view text) {
-    size_t start = text.find_first_not_of(" \t\n\r\f\v");
-    if (start == std::string_view::npos) return std::nullopt;
-    text.remove_prefix(start);
+    text = ns::trimmedWhitespace(text);
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
         std::isxdigit(static_cast<unsigned char>(text[2]))) {
         text.remove_prefix(2);
@@ -83,17 +77,6 @@ std::optional<uint64_t> scanHexLongLong(std::string_view text) {
     if (end == text.data()) return std::nullopt;
     if (error == std::errc::result_out_of_range) return UINT64_MAX;
     return value;
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at - start));
-        if (at == std::string::npos) return parts;
-        start = at + 1;
-    }
 }
 
 }  // namespace
@@ -173,8 +156,7 @@ void NEBApp::configureWithName(const std::optional<std::string>& name,
     if (!name || !options) throw coreException("Neither name nor options can be nil.");
     if (name->empty()) throw coreException("Name cannot be empty.");
     if (*name == kNEBDefaultAppName) throw coreException("Name cannot be __NEBAPP_DEFAULT.");
-    auto lower = lowercased(*name);
-    if (!std::all_of(lower.begin(), lower.end(), isValidAppNameCharacter)) {
+    if (!std::all_of(name->begin(), name->end(), isValidAppNameCharacter)) {
         throw coreException("App name should only contain Letters, Numbers and Underscore.");
     }
     auto& r = registry();
@@ -372,7 +354,7 @@ bool NEBApp::validateAppIDFormat(const std::string& appID, const std::string& ve
 
 bool NEBApp::validateAppIDFingerprint(const std::string& appID, const std::string& version) {
     if (!appIDPreconditions(appID, version)) return false;
-    auto parts = split(appID, ':');
+    auto parts = ns::componentsSeparatedByCharacter(appID, ':');
     if (parts.size() != 4 || parts[3].empty()) return false;
     auto fingerprint = scanHexLongLong(parts[3]);
     if (!fingerprint) return false;

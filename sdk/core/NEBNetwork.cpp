@@ -1,5 +1,6 @@
 #include "sdk/core/NEBNetwork.h"
 
+#include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
 #include "platform/ui/Application.h"
@@ -18,10 +19,6 @@ bool isHTTP(const ns::URL& url) {
     for (auto& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return (scheme == "http" || scheme == "https") && url.host() && !url.host()->empty();
 }
-
-}  // namespace
-
-namespace {
 
 // The host of "host:port" or "[v6 address]:port"; a name without a port (a bare IPv6 address
 // among them) as it is. A name is watched, never a port.
@@ -46,12 +43,25 @@ std::shared_ptr<NEBNetwork> NEBNetwork::create(const std::string& reachabilityHo
                                                          : reachabilityHost);
     network->reachability_ = NEBReachabilityChecker::create(network, network, host);
     if (!network->reachability_) return nullptr;
-    if (!network->reachability_->start()) return nullptr;
+    if (dispatch::RunLoop::isMainThread()) {
+        if (!network->reachability_->start()) return nullptr;
+    } else {
+        // The watch belongs to the main thread. Started from there later, a failure is logged
+        // by the checker and the client stays disconnected.
+        dispatch::Queue::main().async([checker = network->reachability_] { checker->start(); });
+    }
     return network;
 }
 
 NEBNetwork::~NEBNetwork() {
-    if (reachability_) reachability_->stop();
+    if (!reachability_) return;
+    if (dispatch::RunLoop::isMainThread()) {
+        reachability_->stop();
+        return;
+    }
+    // A report may be due on the main thread: the watch is stopped and let go there, never
+    // torn down under it.
+    dispatch::Queue::main().async([checker = std::move(reachability_)] { checker->stop(); });
 }
 
 std::optional<net::URLRequest> NEBNetwork::makeRequest(

@@ -39,6 +39,8 @@ public:
 
     // Watches `reachabilityHost` (the measurement upload host unless named); its requests take
     // `limits` (the services' NEBRequestPolicies::network). Null when the watch cannot start.
+    // The watch lives on the main thread: made elsewhere, the client starts it there and
+    // stays disconnected when it cannot; dropped elsewhere, it stops it there.
     static std::shared_ptr<NEBNetwork> create(
         const std::string& reachabilityHost = {},
         const NEBRequestLimits& limits = NEBRequestPolicies().network);
@@ -100,7 +102,8 @@ private:
                                      CompletionHandler handler);
 
     NEBRequestLimits limits_ = NEBRequestPolicies().network;
-    std::unique_ptr<NEBReachabilityChecker> reachability_;
+    // Shared with the main thread's start and stop of the watch.
+    std::shared_ptr<NEBReachabilityChecker> reachability_;
     NEBMutableDictionary<std::shared_ptr<NEBNetworkURLSession>> requests_;
     std::atomic<bool> networkConnected_{false};
     std::atomic<bool> debugModeEnabled_{false};

@@ -80,6 +80,16 @@ void NEBNetworkURLSession::setSessionID(std::string sessionID) {
     uploadingFilePath_ = temporaryFilePathWithSessionID(sessionID_);
 }
 
+std::string NEBNetworkURLSession::sessionID() const {
+    dispatch::Lock lock(mutex_);
+    return sessionID_;
+}
+
+std::string NEBNetworkURLSession::uploadingFilePath() const {
+    dispatch::Lock lock(mutex_);
+    return uploadingFilePath_;
+}
+
 std::string NEBNetworkURLSession::networkDirectoryPath() {
     return ns::Sandbox::applicationSupportDirectory() + "/" +
            kNEBNetworkApplicationSupportSubdirectory + "/" + kNEBNetworkTempDirectoryName;
@@ -95,8 +105,8 @@ std::optional<std::string> NEBNetworkURLSession::sessionIDFromAsyncPOSTRequest(
     std::optional<net::URLSessionConfiguration> config;
     if (backgroundNetworkEnabled_ && ensureTemporaryDirectoryExists() &&
         writeBodyToTemporaryFile(request)) {
-        excludeFromBackup(uploadingFilePath_);
-        config = net::URLSessionConfiguration::backgroundSessionConfiguration(sessionID_);
+        excludeFromBackup(uploadingFilePath());
+        config = net::URLSessionConfiguration::backgroundSessionConfiguration(sessionID());
     } else {
         // Without a body file the upload still runs, in the foreground.
         config = net::URLSessionConfiguration::defaultSessionConfiguration();
@@ -109,7 +119,7 @@ std::optional<std::string> NEBNetworkURLSession::sessionIDFromAsyncPOSTRequest(
 std::optional<std::string> NEBNetworkURLSession::sessionIDFromAsyncGETRequest(
     const net::URLRequest& request, CompletionHandler handler) {
     auto config = backgroundNetworkEnabled_
-                      ? net::URLSessionConfiguration::backgroundSessionConfiguration(sessionID_)
+                      ? net::URLSessionConfiguration::backgroundSessionConfiguration(sessionID())
                       : net::URLSessionConfiguration::defaultSessionConfiguration();
     populateSessionConfig(config, request, limits_);
     config.setUsesURLCache(false);
@@ -127,7 +137,7 @@ std::optional<std::string> NEBNetworkURLSession::startTask(
         if (download) {
             task = session->downloadTask(request);
         } else if (bodyFromFile) {
-            task = session->uploadTask(request, ns::URL::fileURLWithPath(uploadingFilePath_));
+            task = session->uploadTask(request, ns::URL::fileURLWithPath(uploadingFilePath()));
         } else {
             task = session->uploadTask(request, request.HTTPBody().value_or(ns::Data()));
         }
@@ -150,14 +160,14 @@ std::optional<std::string> NEBNetworkURLSession::startTask(
     task->resume();
     // The session lets its delegate (this object) go once the task is done.
     session->finishTasksAndInvalidate();
-    return sessionID_;
+    return sessionID();
 }
 
 void NEBNetworkURLSession::registerLiveSession() {
     auto& live = liveSessions();
     dispatch::Lock lock(live.mutex);
     std::erase_if(live.byID, [](const auto& entry) { return entry.second.expired(); });
-    live.byID[sessionID_] = weak_from_this();
+    live.byID[sessionID()] = weak_from_this();
 }
 
 std::shared_ptr<NEBNetworkURLSession> NEBNetworkURLSession::liveSessionForID(
@@ -170,7 +180,7 @@ std::shared_ptr<NEBNetworkURLSession> NEBNetworkURLSession::liveSessionForID(
 
 bool NEBNetworkURLSession::writeBodyToTemporaryFile(const net::URLRequest& request) {
     auto written =
-        ns::writeFileAtomically(uploadingFilePath_, request.HTTPBody().value_or(ns::Data()), 0600);
+        ns::writeFileAtomically(uploadingFilePath(), request.HTTPBody().value_or(ns::Data()), 0600);
     if (!written.ok()) {
         log(NEBNetworkLogLevel::Error, "Failed to write request data to file",
             {written.error().description()});
@@ -342,7 +352,7 @@ void NEBNetworkURLSession::didCompleteWithError(net::URLSession&, net::URLSessio
         reported = error;
     }
     callCompletionHandler(std::move(handler), response, std::move(data), std::move(reported));
-    removeTempItemAtPath(uploadingFilePath_);
+    removeTempItemAtPath(uploadingFilePath());
     maybeRemoveTempFilesAtPath(networkDirectoryPath(), kNEBNetworkTempFolderExpireTime);
 }
 
@@ -355,7 +365,7 @@ void NEBNetworkURLSession::callCompletionHandler(
     }
     if (!handler) return;
     mainQueue()->async([handler = std::move(handler), response = std::move(response),
-                        data = std::move(data), sessionID = sessionID_,
+                        data = std::move(data), sessionID = sessionID(),
                         error = std::move(error)] { handler(response, data, sessionID, error); });
 }
 
@@ -379,19 +389,19 @@ std::shared_ptr<NEBNetworkURLSession> NEBNetworkURLSession::fetcherWithSessionId
 void NEBNetworkURLSession::restoreBackgroundSession() {
     bool pending = false;
     for (const auto& job : net::BackgroundJobStore::load()) {
-        if (job.sessionIdentifier() == sessionID_ &&
+        if (job.sessionIdentifier() == sessionID() &&
             !net::BackgroundJobStore::isClaimed(job.identifier())) {
             pending = true;
         }
     }
     if (!pending) {
         // Nothing is left to take up: the events are over already.
-        callSystemCompletionHandler(sessionID_);
+        callSystemCompletionHandler(sessionID());
         return;
     }
     // Making the session takes its uploads up; it holds this object while they run.
     auto session = net::URLSession::sessionWithConfiguration(
-        net::URLSessionConfiguration::backgroundSessionConfiguration(sessionID_),
+        net::URLSessionConfiguration::backgroundSessionConfiguration(sessionID()),
         shared_from_this(), mainQueue());
     {
         dispatch::Lock lock(mutex_);

@@ -56,7 +56,8 @@ public:
     sessionIDToSystemCompletionHandlerDictionary();
     static std::shared_ptr<NEBNetworkURLSession> liveSessionForID(const std::string& sessionID);
 
-    const std::string& sessionID() const { return sessionID_; }
+    // Copies under the lock: the ID may be set again while other threads read it.
+    std::string sessionID() const;
     void setSessionID(std::string sessionID);
     bool isBackgroundNetworkEnabled() const { return backgroundNetworkEnabled_; }
     void setBackgroundNetworkEnabled(bool enabled) { backgroundNetworkEnabled_ = enabled; }
@@ -71,7 +72,7 @@ public:
     static std::string networkDirectoryPath();
     // The temporary body file of a session.
     static std::string temporaryFilePathWithSessionID(const std::string& sessionID);
-    const std::string& uploadingFilePath() const { return uploadingFilePath_; }
+    std::string uploadingFilePath() const;
     bool ensureTemporaryDirectoryExists();
     // Removes the directory's files whose time is further than `expiringTime` seconds from
     // now, in either direction, except the bodies of uploads still running in this process
@@ -115,13 +116,13 @@ private:
              const std::vector<ns::Value>& contexts = {}) const;
 
     const NEBRequestLimits limits_;
-    // Set while the session is made, before its first task; read without the lock after.
-    std::string sessionID_;
-    std::string uploadingFilePath_;
     bool backgroundNetworkEnabled_ = false;
     std::weak_ptr<NEBNetworkLoggerDelegate> loggerDelegate_;
-    // What a task in flight hands between the caller and the session's delegate thread.
+    // What a task in flight hands between the caller and the session's delegate thread, and
+    // the names that other sessions' sweeps read.
     mutable dispatch::Mutex mutex_;
+    std::string sessionID_ GUARDED_BY(mutex_);
+    std::string uploadingFilePath_ GUARDED_BY(mutex_);
     CompletionHandler completionHandler_ GUARDED_BY(mutex_);
     std::optional<net::URLRequest> request_ GUARDED_BY(mutex_);
     std::optional<ns::Data> downloadedData_ GUARDED_BY(mutex_);

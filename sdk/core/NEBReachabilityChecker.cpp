@@ -1,5 +1,7 @@
 #include "sdk/core/NEBReachabilityChecker.h"
 
+#include "platform/dispatch/QueueContract.h"
+
 namespace {
 
 void flagsChanged(NEBReachabilityHandle, uint32_t flags, void* context) {
@@ -43,12 +45,14 @@ NEBReachabilityChecker::NEBReachabilityChecker(
       loggerDelegate_(std::move(loggerDelegate)) {}
 
 NEBReachabilityChecker::~NEBReachabilityChecker() {
+    HYB_EXPECT_MAIN_THREAD();
     reachabilityDelegate_.reset();
     loggerDelegate_.reset();
     stop();
 }
 
 bool NEBReachabilityChecker::start() {
+    HYB_EXPECT_MAIN_THREAD();
     if (!handle_) {
         handle_ = api_->createWithNameFn(host_.c_str());
         if (!handle_) return false;
@@ -66,6 +70,7 @@ bool NEBReachabilityChecker::start() {
 }
 
 void NEBReachabilityChecker::stop() {
+    HYB_EXPECT_MAIN_THREAD();
     if (handle_) {
         api_->unscheduleFromRunLoopFn(handle_, dispatch::RunLoop::main());
         api_->setCallbackFn(handle_, nullptr, nullptr);
@@ -76,6 +81,7 @@ void NEBReachabilityChecker::stop() {
 }
 
 void NEBReachabilityChecker::setReachabilityApi(const NEBReachabilityApi* api) {
+    HYB_EXPECT_MAIN_THREAD();
     if (handle_) {
         log(NEBNetworkLogLevel::Error,
             "Cannot change reachability API while reachability is running. Call stop first.");
@@ -101,6 +107,7 @@ NEBReachabilityStatus NEBReachabilityChecker::statusForFlags(uint32_t flags) {
 }
 
 void NEBReachabilityChecker::reachabilityFlagsChanged(uint32_t flags) {
+    HYB_EXPECT_MAIN_THREAD();
     auto status = statusForFlags(flags);
     if (status == status_) return;
     log(NEBNetworkLogLevel::Debug, "Network status has changed. Code, status",

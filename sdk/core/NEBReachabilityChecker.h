@@ -39,7 +39,8 @@ const NEBReachabilityApi* NEBReachabilityDefaultApi();
 
 // Watches whether one host is reachable and tells its delegate, on the main run loop, when
 // the four-valued status changes. The status stays Unknown until the first report after a
-// start. Belongs to the main thread.
+// start. Belongs to the main thread: it is started, stopped, reported to and destroyed there,
+// so that no report can reach a checker that another thread is tearing down.
 class NEBReachabilityChecker {
 public:
     // Null (after logging "Invalid host specified") for an empty host.

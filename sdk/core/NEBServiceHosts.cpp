@@ -42,62 +42,6 @@ void NEBServiceHosts::set(Service service, std::string value) {
     hosts.values_[service] = std::move(value);
 }
 
-std::string NEBServiceHosts::measurementUploadHost() {
-    return get(kMeasurementUpload);
-}
-
-void NEBServiceHosts::setMeasurementUploadHost(std::string host) {
-    set(kMeasurementUpload, std::move(host));
-}
-
-std::string NEBServiceHosts::logbookServerURL() {
-    return get(kLogbook);
-}
-
-void NEBServiceHosts::setLogbookServerURL(std::string url) {
-    set(kLogbook, std::move(url));
-}
-
-std::string NEBServiceHosts::consoleURL() {
-    return get(kConsole);
-}
-
-void NEBServiceHosts::setConsoleURL(std::string url) {
-    set(kConsole, std::move(url));
-}
-
-std::string NEBServiceHosts::messagingServer() {
-    return get(kMessaging);
-}
-
-void NEBServiceHosts::setMessagingServer(std::string hostAndPort) {
-    set(kMessaging, std::move(hostAndPort));
-}
-
-std::string NEBServiceHosts::checkinServerURL() {
-    return get(kCheckin);
-}
-
-void NEBServiceHosts::setCheckinServerURL(std::string url) {
-    set(kCheckin, std::move(url));
-}
-
-std::string NEBServiceHosts::registrationServerURL() {
-    return get(kRegistration);
-}
-
-void NEBServiceHosts::setRegistrationServerURL(std::string url) {
-    set(kRegistration, std::move(url));
-}
-
-std::string NEBServiceHosts::trustedCAFile() {
-    return get(kTrustedCA);
-}
-
-void NEBServiceHosts::setTrustedCAFile(std::string path) {
-    set(kTrustedCA, std::move(path));
-}
-
 bool NEBServiceHosts::applyTrustedCAFile() {
     const std::string path = trustedCAFile();
     if (path.empty()) return true;

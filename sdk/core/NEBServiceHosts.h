@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/dispatch/Mutex.h"
 #include "platform/ns/SharedInstance.h"
@@ -33,32 +34,35 @@ public:
 
     // The host whose reachability the HTTP client watches. Default
     // "app-measurement.nebula.invalid".
-    static std::string measurementUploadHost();
-    static void setMeasurementUploadHost(std::string host);
+    static std::string measurementUploadHost() { return get(kMeasurementUpload); }
+    static void setMeasurementUploadHost(std::string host) {
+        set(kMeasurementUpload, std::move(host));
+    }
     // The diagnostic log endpoint (HTTPS, path "/log"). Default
     // "https://logbook.nebula.invalid/log".
-    static std::string logbookServerURL();
-    static void setLogbookServerURL(std::string url);
+    static std::string logbookServerURL() { return get(kLogbook); }
+    static void setLogbookServerURL(std::string url) { set(kLogbook, std::move(url)); }
     // The web console that configuration messages point developers to. Default
     // "https://console.nebula.invalid".
-    static std::string consoleURL();
-    static void setConsoleURL(std::string url);
+    static std::string consoleURL() { return get(kConsole); }
     // The messaging socket's server: "host", "host:port" or "[v6 address]:port" (the port is
     // the messaging library's own when left out). Default "messaging.nebula.invalid".
-    static std::string messagingServer();
-    static void setMessagingServer(std::string hostAndPort);
+    static std::string messagingServer() { return get(kMessaging); }
+    static void setMessagingServer(std::string hostAndPort) {
+        set(kMessaging, std::move(hostAndPort));
+    }
     // The device check-in service's base URL; requests go to "<base>/checkin". Default
     // "https://device-provisioning.nebula.invalid".
-    static std::string checkinServerURL();
-    static void setCheckinServerURL(std::string url);
+    static std::string checkinServerURL() { return get(kCheckin); }
+    static void setCheckinServerURL(std::string url) { set(kCheckin, std::move(url)); }
     // The registration service's base URL (tokens and topics); requests go to
     // "<base>/iid/register". Default "https://iid.nebula.invalid".
-    static std::string registrationServerURL();
-    static void setRegistrationServerURL(std::string url);
+    static std::string registrationServerURL() { return get(kRegistration); }
+    static void setRegistrationServerURL(std::string url) { set(kRegistration, std::move(url)); }
     // A PEM file of certificate authorities that the services' TLS connections trust beside
     // the system's (a local server with a certificate of its own); "" when none.
-    static std::string trustedCAFile();
-    static void setTrustedCAFile(std::string path);
+    static std::string trustedCAFile() { return get(kTrustedCA); }
+    static void setTrustedCAFile(std::string path) { set(kTrustedCA, std::move(path)); }
 
     // Hands trustedCAFile() to the process's TLS settings, when one is configured (a program
     // setting, the environment or the bundle). False when the file cannot be read; the error

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/FileManager.h"
@@ -158,6 +159,7 @@ void NEBInstanceID::sendLogsForApp(const std::shared_ptr<NEBApp>& app,
 
 void NEBInstanceID::configureInstanceIDWithOptions(const NEBOptions& options,
                                                    const std::shared_ptr<NEBApp>& app) {
+    HYB_EXPECT_MAIN_THREAD();
     auto senderID = options.MSGSenderID();
     if (!senderID || senderID->empty()) {
         exitApp(app, configureErrorWithReason("Nebula Sender ID must not be nil or empty."));
@@ -187,6 +189,7 @@ void NEBInstanceID::didCompleteConfigure() {
 // ---- Check-in gate --------------------------------------------------------------------------
 
 void NEBInstanceID::fetchCheckinInfoWithHandler(CheckinHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     auto authService = tokenManager_->registrar()->authService();
     if (authService->hasValidCheckinInfo()) {
         onMain([handler, preferences = authService->checkinPreferences()] {
@@ -207,6 +210,7 @@ void NEBInstanceID::fetchCheckinInfoWithHandler(CheckinHandler handler) {
 }
 
 void NEBInstanceID::scheduleCheckinRefreshWaitWithHandler(CheckinHandler handler, int attempt) {
+    HYB_EXPECT_MAIN_THREAD();
     auto authService = tokenManager_->registrar()->authService();
     if (authService->hasValidCheckinInfo()) {
         handler(authService->checkinPreferences(), std::nullopt);
@@ -247,6 +251,7 @@ ns::Dictionary NEBInstanceID::addInternalOptions(
 void NEBInstanceID::tokenWithAuthorizedEntity(const std::string& entity, const std::string& scope,
                                               std::optional<ns::Dictionary> options,
                                               TokenHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!handler) {
         NEBInstanceIDLoggerError("Invalid nil handler.");
         return;
@@ -299,6 +304,7 @@ void NEBInstanceID::tokenWithAuthorizedEntity(const std::string& entity, const s
 void NEBInstanceID::deleteTokenWithAuthorizedEntity(const std::string& entity,
                                                     const std::string& scope,
                                                     DeleteHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!handler) NEBInstanceIDLoggerError("Invalid nil handler.");
     auto deliver = [handler](std::optional<ns::Error> error) {
         onMain([handler, error] {
@@ -331,6 +337,7 @@ void NEBInstanceID::deleteTokenWithAuthorizedEntity(const std::string& entity,
 }
 
 void NEBInstanceID::getIDWithHandler(TokenHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!handler) {
         NEBInstanceIDLoggerError("Invalid nil handler.");
         return;
@@ -356,6 +363,7 @@ void NEBInstanceID::getIDWithHandler(TokenHandler handler) {
 }
 
 void NEBInstanceID::deleteIDWithHandler(DeleteHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!handler) {
         NEBInstanceIDLoggerError("Invalid nil handler.");
         return;
@@ -423,6 +431,7 @@ bool NEBInstanceID::hasValidCheckinInfo() const {
 }
 
 void NEBInstanceID::stopAllRequests() {
+    HYB_EXPECT_MAIN_THREAD();
     tokenManager_->registrar()->stopAllRequests();
 }
 
@@ -475,6 +484,7 @@ std::optional<std::string> NEBInstanceID::token() {
 }
 
 void NEBInstanceID::fetchDefaultToken() {
+    HYB_EXPECT_MAIN_THREAD();
     if (isFetchingDefaultToken_) return;
     std::weak_ptr<NEBInstanceID> weak = weak_from_this();
     defaultTokenWithHandler([weak](std::optional<std::string> token,
@@ -496,11 +506,13 @@ void NEBInstanceID::fetchDefaultToken() {
 }
 
 int64_t NEBInstanceID::retryIntervalToFetchDefaultToken() const {
+    HYB_EXPECT_MAIN_THREAD();
     return static_cast<int64_t>(
         services_->backoff().defaultToken.delay(retryCountForDefaultToken_).value_or(0));
 }
 
 void NEBInstanceID::defaultTokenWithHandler(TokenHandler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (isFetchingDefaultToken_ || isDefaultTokenFetchScheduled_) return;
     ns::Dictionary options;
     bool hasMessaging = messagingPresent();
@@ -567,11 +579,13 @@ void NEBInstanceID::defaultTokenWithHandler(TokenHandler handler) {
 // ---- Push-service device token --------------------------------------------------------------
 
 void NEBInstanceID::setAPNSToken(const ns::Data& token, NEBInstanceIDAPNSTokenType type) {
+    HYB_EXPECT_MAIN_THREAD();
     didAutoFetch(false, token, type);
 }
 
 void NEBInstanceID::setAutoFetchedAPNSToken(std::optional<ns::Data> token,
                                             std::optional<ns::Error> error) {
+    HYB_EXPECT_MAIN_THREAD();
     if (error && messagingPresent())
         NEBInstanceIDLoggerError("Failed to fetch APNS token %@", *error);
     didAutoFetch(true, std::move(token), NEBInstanceIDAPNSTokenType::Unknown);
@@ -644,6 +658,7 @@ bool NEBInstanceID::readIsProductionApp() {
 // ---- Commands from messaging ------------------------------------------------------------------
 
 void NEBInstanceID::didReceiveMSGMessage(const ns::Notification& notification) {
+    HYB_EXPECT_MAIN_THREAD();
     const ns::Dictionary* message = nullptr;
     if (auto dictionary = std::dynamic_pointer_cast<ns::Box<ns::Dictionary>>(notification.object)) {
         message = &dictionary->value();

@@ -1,6 +1,7 @@
 #include "sdk/instance_id/NEBInstanceIDAuthService.h"
 
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "sdk/instance_id/NEBInstanceIDErrors.h"
 #include "sdk/instance_id/NEBInstanceIDUtilities.h"
 
@@ -35,6 +36,7 @@ std::string NEBInstanceIDAuthService::checkinAuthToken() const {
 }
 
 void NEBInstanceIDAuthService::scheduleCheckin(bool immediately) {
+    HYB_EXPECT_MAIN_THREAD();
     if (hasValidCheckinInfo()) return;
     int64_t now = NEBInstanceIDCurrentTimestampInSeconds();
     int64_t delay = calculateNextCheckinRetryIntervalInSeconds();
@@ -54,6 +56,7 @@ void NEBInstanceIDAuthService::scheduleCheckin(bool immediately) {
 }
 
 void NEBInstanceIDAuthService::doCheckin() {
+    HYB_EXPECT_MAIN_THREAD();
     if (hasValidCheckinInfo()) return;
     nextScheduledCheckinIntervalSeconds_ = 0;
     std::weak_ptr<NEBInstanceIDAuthService> weak = weak_from_this();
@@ -68,10 +71,12 @@ void NEBInstanceIDAuthService::doCheckin() {
 }
 
 int64_t NEBInstanceIDAuthService::calculateNextCheckinRetryIntervalInSeconds() const {
+    HYB_EXPECT_MAIN_THREAD();
     return static_cast<int64_t>(services_->backoff().checkin.delay(checkinRetryCount_).value_or(0));
 }
 
 void NEBInstanceIDAuthService::fetchCheckinInfoWithHandler(Handler handler) {
+    HYB_EXPECT_MAIN_THREAD();
     if (isCheckinInProgress_) {
         handler(nullptr, NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodePending));
         return;

@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Exception.h"
 #include "platform/ns/FileManager.h"
@@ -153,6 +154,7 @@ NEBMessaging::NEBMessaging(std::shared_ptr<const NEBServices> services,
       config_(config) {}
 
 void NEBMessaging::start() {
+    HYB_EXPECT_MAIN_THREAD();
     std::call_once(started_, [this] { startWithConfig(config_); });
 }
 
@@ -266,6 +268,7 @@ std::vector<std::string> NEBMessaging::debugEvents() const {
 // ---- Configuration and start-up -----------------------------------------------------------
 
 void NEBMessaging::configureMessaging(const std::shared_ptr<NEBApp>& app) {
+    HYB_EXPECT_MAIN_THREAD();
     std::optional<std::string> senderID;
     if (app && app->options()) senderID = app->options()->MSGSenderID();
     if (!senderID || senderID->empty()) {
@@ -288,6 +291,7 @@ void NEBMessaging::configureMessaging(const std::shared_ptr<NEBApp>& app) {
 
 void NEBMessaging::exitApp(const std::shared_ptr<NEBApp>& app,
                            const std::optional<ns::Error>& error) {
+    HYB_EXPECT_MAIN_THREAD();
     if (app)
         app->sendLogsWithServiceName(kNEBMessagingServiceName, kNEBMessagingLibraryVersion, error);
     if (error)
@@ -397,6 +401,7 @@ void NEBMessaging::handOverKeptMessages() {
 }
 
 void NEBMessaging::didDeliverRemoteMessage(const std::string& messageID) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!rmq2Manager_ || messageID.empty()) return;
     deliveredMessageIDs_.push_back(messageID);
     if (deliveredMessageIDs_.size() >= kDeliveredMessagesRecordedAtOnce) {
@@ -444,6 +449,7 @@ void NEBMessaging::removeNotificationListeners() {
 }
 
 void NEBMessaging::teardown() {
+    HYB_EXPECT_MAIN_THREAD();
     // What was confirmed is recorded before the store goes.
     if (!deliveredMessageIDs_.empty()) recordDeliveredMessages();
     if (client_) client_->teardown();
@@ -458,6 +464,7 @@ void NEBMessaging::teardown() {
 // ---- Fronts -------------------------------------------------------------------------------
 
 void NEBMessaging::setRemoteMessageDelegate(const std::shared_ptr<NEBMessagingDelegate>& delegate) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!delegate || !receiver_) return;
     receiver_->setRemoteMessagingDelegate(delegate);
     if (!keptMessagesHandedOver_) scheduleHandOverOfKeptMessages();
@@ -468,11 +475,13 @@ std::shared_ptr<NEBMessagingDelegate> NEBMessaging::remoteMessageDelegate() cons
 }
 
 void NEBMessaging::connectWithCompletion(ConnectCompletion completion) {
+    HYB_EXPECT_MAIN_THREAD();
     if (!client_) return;
     client_->connectWithHandler(std::move(completion));
 }
 
 void NEBMessaging::disconnect() {
+    HYB_EXPECT_MAIN_THREAD();
     if (client_ && client_->isConnected()) client_->disconnect();
 }
 
@@ -526,6 +535,7 @@ void NEBMessaging::updateTopic(const std::string& topic, bool subscribe) {
 
 void NEBMessaging::sendMessage(const ns::Dictionary& message, const std::string& to,
                                const std::optional<std::string>& messageID, int64_t timeToLive) {
+    HYB_EXPECT_MAIN_THREAD();
     ns::Dictionary upstream =
         createNEBMessagingMessageWithMessage(message, to, messageID, timeToLive, 0);
     NEBMessagingSharedLogger().logFuncInfo(__func__, "Sending message: %@ with id: %@",
@@ -534,6 +544,7 @@ void NEBMessaging::sendMessage(const ns::Dictionary& message, const std::string&
 }
 
 void NEBMessaging::setAPNSToken(const ns::Data& token) {
+    HYB_EXPECT_MAIN_THREAD();
     apnsTokenData_ = token;
     NEBMessagingSharedLogger().logFuncInfo(__func__,
                                            "Did fetch APNS token successfully. Fetch MSG token.");
@@ -551,12 +562,14 @@ uint8_t NEBMessaging::networkType() const {
 // ---- Notification handlers ------------------------------------------------------------------
 
 void NEBMessaging::networkStatusChanged() {
+    HYB_EXPECT_MAIN_THREAD();
     if (!client_ || client_->isConnected() || !isNetworkAvailable()) return;
     client_->retryConnectionImmediately(true);
     if (pubsub_) pubsub_->scheduleSync(true);
 }
 
 void NEBMessaging::didReceiveDefaultNCMToken(const ns::Notification& notification) {
+    HYB_EXPECT_MAIN_THREAD();
     auto token = std::dynamic_pointer_cast<ns::Box<std::string>>(notification.object);
     if (!token) return;
     dispatch::Lock lock(tokenMutex_);
@@ -564,6 +577,7 @@ void NEBMessaging::didReceiveDefaultNCMToken(const ns::Notification& notificatio
 }
 
 void NEBMessaging::didReceiveAPNSToken(const ns::Notification& notification) {
+    HYB_EXPECT_MAIN_THREAD();
     if (auto token = std::dynamic_pointer_cast<ns::Box<ns::Data>>(notification.object)) {
         setAPNSToken(token->value());
     }
@@ -572,6 +586,7 @@ void NEBMessaging::didReceiveAPNSToken(const ns::Notification& notification) {
 // ---- Receipt of platform notifications ------------------------------------------------------
 
 NEBMessagingMessageInfo NEBMessaging::appDidReceiveMessage(const ns::Dictionary& message) {
+    HYB_EXPECT_MAIN_THREAD();
     if (message.empty()) return NEBMessagingMessageInfo{NEBMessagingMessageInfo::kStatusUnknown};
     auto found = message.find(kMessageIDKey);
     std::string messageID = found == message.end() ? "" : found->second.stringValue();

@@ -1,5 +1,6 @@
 #include "sdk/messaging/NEBMessagingAppDelegateProxy.h"
 
+#include "platform/dispatch/QueueContract.h"
 #include "platform/svc/UserNotificationCenter.h"
 #include "platform/ui/Application.h"
 #include "sdk/messaging/NEBMessaging.h"
@@ -11,6 +12,7 @@ bool NEBMessagingAppDelegateProxy::canSwizzleAppDelegate() {
 
 // The hooks live with the application, so that is where the proxy is found installed.
 bool NEBMessagingAppDelegateProxy::isInstalled() {
+    HYB_EXPECT_MAIN_THREAD();
     auto& application = ui::Application::shared();
     return application.isHookInstalled(ui::DelegateOp::DidReceiveRemoteNotification, kHookOwner) ||
            application.isHookInstalled(ui::DelegateOp::DidReceiveRemoteNotificationWithFetch,
@@ -19,6 +21,7 @@ bool NEBMessagingAppDelegateProxy::isInstalled() {
 
 void NEBMessagingAppDelegateProxy::swizzleOriginalAppDelegate(
     const std::shared_ptr<NEBMessaging>& messaging) {
+    HYB_EXPECT_MAIN_THREAD();
     if (isInstalled() || !messaging) return;
     auto& application = ui::Application::shared();
     using Op = ui::DelegateOp;

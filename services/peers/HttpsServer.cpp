@@ -65,11 +65,6 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    net::CaseInsensitiveLess less;
-    return !less(a, b) && !less(b, a);
-}
-
 // The request line and header fields; false when they are not HTTP/1.x.
 bool parseHead(std::string_view head, HttpRequest& request) {
     size_t lineEnd = head.find("\r\n");
@@ -102,7 +97,7 @@ std::string serialize(const HttpResponse& response, const HttpRequest& request, 
                       reasonPhrase(response.status) + "\r\n";
     bool hasLength = false;
     for (const auto& [name, value] : response.headers) {
-        hasLength = hasLength || equalsIgnoringCase(name, "Content-Length");
+        hasLength = hasLength || net::headerNameEquals(name, "Content-Length");
         out += name + ": " + value + "\r\n";
     }
     bool bodyless = response.status == 204 || response.status == 304 || response.status < 200;
@@ -288,12 +283,12 @@ void HttpsServer::serve(int fd) {
         }
         buffer.erase(0, headEnd + 4);
         if (auto expect = request.header("Expect");
-            expect && equalsIgnoringCase(*expect, "100-continue")) {
+            expect && net::headerNameEquals(*expect, "100-continue")) {
             socket.writeAll("HTTP/1.1 100 Continue\r\n\r\n");
         }
 
         auto encoding = request.header("Transfer-Encoding");
-        if (encoding && equalsIgnoringCase(*encoding, "chunked")) {
+        if (encoding && net::headerNameEquals(*encoding, "chunked")) {
             for (;;) {
                 std::string line;
                 if (!readLine(line)) return;
@@ -347,7 +342,7 @@ void HttpsServer::serve(int fd) {
                 break;
         }
         auto connection = request.header("Connection");
-        bool close = connection && equalsIgnoringCase(*connection, "close");
+        bool close = connection && net::headerNameEquals(*connection, "close");
         if (!socket.writeAll(serialize(response, request, close)) || close) {
             socket.shutdown();
             return;

@@ -92,10 +92,6 @@ struct HttpResponse {
         headers.emplace_back(std::move(name), std::move(value));
         return *this;
     }
-    HttpResponse& heldFor(size_t requests) {
-        afterRequests = requests;
-        return *this;
-    }
 };
 
 // A loopback HTTPS (or plain HTTP) server for tests: it binds 127.0.0.1 on a port the system

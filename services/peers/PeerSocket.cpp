@@ -83,6 +83,13 @@ bool PeerSocket::waitFor(short events, std::chrono::milliseconds wait) const {
     return ::poll(&p, 1, static_cast<int>(wait.count())) > 0;
 }
 
+bool PeerSocket::waitForTLS(int result) const {
+    const int error = SSL_get_error(ssl_, result);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return false;
+    waitFor(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, kSlice);
+    return true;
+}
+
 bool PeerSocket::accept(std::chrono::milliseconds limit) {
     if (!ssl_) return true;
     auto deadline = std::chrono::steady_clock::now() + limit;
@@ -90,14 +97,7 @@ bool PeerSocket::accept(std::chrono::milliseconds limit) {
         ERR_clear_error();
         int result = SSL_do_handshake(ssl_);
         if (result == 1) return true;
-        int error = SSL_get_error(ssl_, result);
-        if (error == SSL_ERROR_WANT_READ) {
-            waitFor(POLLIN, kSlice);
-        } else if (error == SSL_ERROR_WANT_WRITE) {
-            waitFor(POLLOUT, kSlice);
-        } else {
-            return false;
-        }
+        if (!waitForTLS(result)) return false;
     }
     return false;
 }
@@ -133,14 +133,7 @@ bool PeerSocket::writeAll(std::string_view bytes) {
                 bytes.remove_prefix(static_cast<size_t>(n));
                 continue;
             }
-            int error = SSL_get_error(ssl_, n);
-            if (error == SSL_ERROR_WANT_WRITE) {
-                waitFor(POLLOUT, kSlice);
-            } else if (error == SSL_ERROR_WANT_READ) {
-                waitFor(POLLIN, kSlice);
-            } else {
-                return false;
-            }
+            if (!waitForTLS(n)) return false;
         } else {
             ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             if (n > 0) {

@@ -46,6 +46,9 @@ public:
 
 private:
     bool waitFor(short events, std::chrono::milliseconds wait) const;
+    // After a TLS call that returned `result`: waits a slice for what TLS wants to read or
+    // write; false when it failed for any other reason.
+    bool waitForTLS(int result) const;
 
     int fd_;
     std::shared_ptr<SSL_CTX> context_;

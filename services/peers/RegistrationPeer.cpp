@@ -7,31 +7,12 @@
 
 #include <memory>
 
+#include "platform/ns/Data.h"
 #include "services/peers/WebSafeBase64.h"
 
 namespace peers {
 
 namespace {
-
-std::string decodeBase64Text(std::string text, bool webSafe) {
-    std::string cleaned;
-    for (char c : text) {
-        if (c == '\r' || c == '\n') continue;
-        if (webSafe && c == '-') c = '+';
-        if (webSafe && c == '_') c = '/';
-        cleaned += c;
-    }
-    while (cleaned.size() % 4) cleaned += '=';
-    std::string out(cleaned.size() / 4 * 3 + 3, '\0');
-    int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                            reinterpret_cast<const unsigned char*>(cleaned.data()),
-                            static_cast<int>(cleaned.size()));
-    if (n < 0) return {};
-    size_t pad = 0;
-    while (pad < 2 && pad < cleaned.size() && cleaned[cleaned.size() - 1 - pad] == '=') ++pad;
-    out.resize(static_cast<size_t>(n) - pad);
-    return out;
-}
 
 struct PKeyFree {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -175,7 +156,16 @@ std::string RegistrationPeer::appIDForPublicKey(const std::string& der) {
 }
 
 std::string RegistrationPeer::decodeBase64(const std::string& text, bool webSafe) {
-    return decodeBase64Text(text, webSafe);
+    std::string cleaned;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') continue;
+        if (webSafe && c == '-') c = '+';
+        if (webSafe && c == '_') c = '/';
+        cleaned += c;
+    }
+    while (cleaned.size() % 4) cleaned += '=';
+    const auto data = ns::Data::fromBase64(cleaned);
+    return data ? std::string(data->chars()) : std::string();
 }
 
 std::optional<std::string> RegistrationPeer::signatureProblem(const std::string& der,

@@ -1,14 +1,11 @@
 #include "services/peers/WebSafeBase64.h"
 
-#include <openssl/evp.h>
+#include "platform/ns/Data.h"
 
 namespace peers {
 
 std::string encodeWebSafeUnpadded(const unsigned char* bytes, size_t length) {
-    std::string out(4 * ((length + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes,
-                            static_cast<int>(length));
-    out.resize(static_cast<size_t>(n));
+    std::string out = ns::Data(bytes, length).base64EncodedString();
     while (!out.empty() && out.back() == '=') out.pop_back();
     for (char& c : out) {
         if (c == '+') c = '-';

@@ -83,7 +83,8 @@ Facts readFacts() {
     return *facts;
 }
 
-const Facts& facts() {
+// A copy: reload() may clear the kept facts while a caller still reads them.
+Facts facts() {
     dispatch::Lock lock(factsMutex);
     auto& loaded = loadedFacts();
     if (!loaded) loaded = readFacts();
@@ -93,14 +94,14 @@ const Facts& facts() {
 }  // namespace
 
 void NSDK_TBXSystemVersion::getMajor(int32_t* major, int32_t* minor, int32_t* bugFix) {
-    const Facts& known = facts();
+    const Facts known = facts();
     if (major) *major = known.major;
     if (minor) *minor = known.minor;
     if (bugFix) *bugFix = known.bugFix;
 }
 
 std::string NSDK_TBXSystemVersion::build() {
-    const Facts& known = facts();
+    const Facts known = facts();
     if (!known.build) {
         throw ns::Exception(ns::kInternalInconsistencyException, "Unable to get build version");
     }

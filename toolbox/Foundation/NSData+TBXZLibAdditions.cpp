@@ -174,12 +174,6 @@ std::optional<ns::Data> inflateBytes(const void* bytes, size_t length, bool raw,
 
 }  // namespace
 
-std::optional<ns::Data> tbx_dataByGzippingBytes(const void* bytes, size_t length) {
-    return compressBytes(bytes, length, kTBXDefaultCompressionLevel, Framing::Gzip);
-}
-std::optional<ns::Data> tbx_dataByGzippingData(const ns::Data& data) {
-    return tbx_dataByGzippingBytes(data.bytes(), data.length());
-}
 std::optional<ns::Data> tbx_dataByGzippingBytes(const void* bytes, size_t length, int32_t level) {
     return compressBytes(bytes, length, level, Framing::Gzip);
 }
@@ -187,12 +181,6 @@ std::optional<ns::Data> tbx_dataByGzippingData(const ns::Data& data, int32_t lev
     return tbx_dataByGzippingBytes(data.bytes(), data.length(), level);
 }
 
-std::optional<ns::Data> tbx_dataByDeflatingBytes(const void* bytes, size_t length) {
-    return compressBytes(bytes, length, kTBXDefaultCompressionLevel, Framing::Zlib);
-}
-std::optional<ns::Data> tbx_dataByDeflatingData(const ns::Data& data) {
-    return tbx_dataByDeflatingBytes(data.bytes(), data.length());
-}
 std::optional<ns::Data> tbx_dataByDeflatingBytes(const void* bytes, size_t length, int32_t level) {
     return compressBytes(bytes, length, level, Framing::Zlib);
 }
@@ -200,12 +188,6 @@ std::optional<ns::Data> tbx_dataByDeflatingData(const ns::Data& data, int32_t le
     return tbx_dataByDeflatingBytes(data.bytes(), data.length(), level);
 }
 
-std::optional<ns::Data> tbx_dataByRawDeflatingBytes(const void* bytes, size_t length) {
-    return compressBytes(bytes, length, kTBXDefaultCompressionLevel, Framing::Raw);
-}
-std::optional<ns::Data> tbx_dataByRawDeflatingData(const ns::Data& data) {
-    return tbx_dataByRawDeflatingBytes(data.bytes(), data.length());
-}
 std::optional<ns::Data> tbx_dataByRawDeflatingBytes(const void* bytes, size_t length,
                                                     int32_t level) {
     return compressBytes(bytes, length, level, Framing::Raw);

@@ -1,5 +1,7 @@
 #include "toolbox/Foundation/NSString+TBXNSStringURLArgumentsAdditions.h"
 
+#include <algorithm>
+
 #include "platform/ns/CharacterSet.h"
 #include "platform/ns/PercentEncoding.h"
 
@@ -12,8 +14,6 @@ std::string tbx_stringByEscapingForURLArgument(std::string_view text) {
 
 std::optional<std::string> tbx_stringByUnescapingFromURLArgument(std::string_view text) {
     std::string spaced(text);
-    for (char& c : spaced) {
-        if (c == '+') c = ' ';
-    }
+    std::replace(spaced.begin(), spaced.end(), '+', ' ');
     return ns::percentDecode(spaced);
 }

@@ -8,14 +8,6 @@
 
 namespace {
 
-std::shared_ptr<net::ReachabilityFlagSource> sourceFor(const net::ReachabilityTarget& target) {
-    auto source = net::ReachabilityFlagSource::create(target);
-    if (!source) {
-        throw ns::Exception(ns::kInternalInconsistencyException, "Nil reachability ref.");
-    }
-    return source;
-}
-
 void logError(const char* function, const char* message) {
     if (auto logger = NSDK_TBXLogger::sharedLogger()) logger->logFuncError(function, "%s", message);
 }
@@ -25,13 +17,15 @@ void logError(const char* function, const char* message) {
 std::shared_ptr<NIPReachability> NIPReachability::initWithHostName(
     const std::optional<std::string>& hostName) {
     if (!hostName) return init();
-    auto monitor = initWithReachability(sourceFor(net::ReachabilityTarget::forHostName(*hostName)));
+    auto monitor = initWithReachability(
+        net::ReachabilityFlagSource::create(net::ReachabilityTarget::forHostName(*hostName)));
     monitor->hostName_ = hostName;
     return monitor;
 }
 
 std::shared_ptr<NIPReachability> NIPReachability::init() {
-    return initWithReachability(sourceFor(net::ReachabilityTarget::forNetworkInGeneral()));
+    return initWithReachability(
+        net::ReachabilityFlagSource::create(net::ReachabilityTarget::forNetworkInGeneral()));
 }
 
 std::shared_ptr<NIPReachability> NIPReachability::initWithReachability(

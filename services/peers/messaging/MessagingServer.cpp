@@ -110,10 +110,7 @@ void MessagingServer::run() {
         int fd = acceptConnection(listener_, stopping_, deadline);
         if (fd < 0) return;
         PeerSocket socket(fd, context_, stopping_);
-        if (!socket.accept()) {
-            handshakeFailures_++;
-            continue;
-        }
+        if (!socket.accept()) continue;
         int connection = ++connections_;
         {
             dispatch::Lock lock(mutex_);
@@ -144,7 +141,6 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
         if (!versionChecked && !input.empty()) {
             versionChecked = true;
             if (static_cast<uint8_t>(input[0]) != 0x28) {
-                badVersion_ = true;
                 socket.shutdown();
                 return;
             }

@@ -74,8 +74,6 @@ public:
     // The user of the login accepted on the current connection; empty when there is none.
     std::string signedInUser() const;
     int connections() const { return connections_; }
-    int handshakeFailures() const { return handshakeFailures_; }
-    bool badVersionSeen() const { return badVersion_; }
     // The current client ended its side.
     bool clientClosed() const { return clientClosed_; }
 
@@ -94,8 +92,6 @@ private:
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
-    std::atomic<int> handshakeFailures_{0};
-    std::atomic<bool> badVersion_{false};
     std::atomic<bool> clientClosed_{false};
 
     mutable dispatch::Mutex mutex_;

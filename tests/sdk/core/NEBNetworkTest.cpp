@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "platform/net/BackgroundJobStore.h"
 #include "platform/net/URLError.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/UUID.h"
+#include "sdk/core/NEBNetworkConstants.h"
 #include "tests/sdk/core/NetworkFixture.h"
 #include "toolbox/Foundation/NSData+TBXZLibAdditions.h"
 
@@ -320,6 +322,72 @@ TEST_F(NEBNetworkTest, TheWatchedHostIsTheNameWithoutItsPort) {
               (std::vector<std::string>{"127.0.0.1", "::1", "::1", "measure.example.invalid"}));
 }
 
+// Hands every call on to an injected source, counting the calls that the platform takes only
+// on the main thread, and those of them that came from another thread.
+class MainThreadCallsSource : public net::ReachabilityFlagSource {
+public:
+    explicit MainThreadCallsSource(std::shared_ptr<net::InjectedReachabilitySource> inner)
+        : inner_(std::move(inner)) {}
+    const net::ReachabilityTarget& target() const override { return inner_->target(); }
+    std::optional<net::ReachabilityFlags> currentFlags() override { return inner_->currentFlags(); }
+    bool setCallback(Callback callback) override {
+        note();
+        return inner_->setCallback(std::move(callback));
+    }
+    bool scheduleWithMainRunLoop() override {
+        note();
+        return inner_->scheduleWithMainRunLoop();
+    }
+    bool unscheduleFromMainRunLoop() override {
+        note();
+        return inner_->unscheduleFromMainRunLoop();
+    }
+
+    std::atomic<int> calls{0};
+    std::atomic<int> callsOffTheMainThread{0};
+
+private:
+    void note() {
+        ++calls;
+        if (!dispatch::RunLoop::isMainThread()) ++callsOffTheMainThread;
+    }
+    std::shared_ptr<net::InjectedReachabilitySource> inner_;
+};
+
+TEST_F(NEBNetworkTest, TheWatchStartsAndStopsOnTheMainThreadWhereverTheClientIsMadeAndDropped) {
+    auto injected = std::make_shared<net::InjectedReachabilitySource>(
+        net::ReachabilityTarget::forHostName("localhost"));
+    auto source = std::make_shared<MainThreadCallsSource>(injected);
+    net::ReachabilityFlagSource::setFactory(
+        [source](const net::ReachabilityTarget&) { return source; });
+    struct Watcher : NEBNetworkReachabilityDelegate {
+        void reachabilityDidChange() override { ++changes; }
+        std::atomic<int> changes{0};
+    };
+    auto watcher = std::make_shared<Watcher>();
+
+    // Made on another thread, as the measurement engine makes its client on its worker.
+    std::shared_ptr<NEBNetwork> network;
+    std::thread([&] {
+        network = NEBNetwork::create("localhost");
+        if (network) network->setReachabilityDelegate(watcher);
+    }).join();
+    ASSERT_TRUE(network);
+    ASSERT_TRUE(waitUntil([&] { return network->isNetworkConnected(); }));
+    EXPECT_EQ(watcher->changes, 1);
+
+    // The last owner lets go on another thread while a change is due on the main thread.
+    injected->setFlags(0);
+    std::thread([&] { network.reset(); }).join();
+    loop().runUntilIdle();
+
+    EXPECT_FALSE(injected->isScheduled());
+    EXPECT_FALSE(injected->hasCallback());
+    EXPECT_EQ(watcher->changes, 1);  // nothing reached the client that was gone
+    EXPECT_GE(source->calls, 4);     // callback and scheduling, both undone
+    EXPECT_EQ(source->callsOffTheMainThread, 0);
+}
+
 TEST_F(NEBNetworkTest, NoClientWithoutAReachabilityWatch) {
     logs_.expect("<Nebula/Network/ERROR> Failed to start reachability handle");
     net::ReachabilityFlagSource::setFactory([](const net::ReachabilityTarget& target) {
@@ -382,6 +450,30 @@ TEST_F(NEBNetworkTest, BackgroundEventsOfOtherOwnersAreIgnored) {
     EXPECT_TRUE(called);
     EXPECT_FALSE(NEBNetworkURLSession::sessionIDToSystemCompletionHandlerDictionary().objectForKey(
         "com.other.session"));
+}
+
+using NEBNetworkURLSessionConcurrencyTest = sdktest::SdkCoreTest;
+
+// Each read of the ID while another thread sets it gives one whole ID, the old or the new.
+TEST_F(NEBNetworkURLSessionConcurrencyTest, TheIDReadsWholeWhileItIsSetElsewhere) {
+    auto session = NEBNetworkURLSession::create({});
+    const std::string prefix = std::string(kNEBNetworkBackgroundSessionConfigIDPrefix) + "-";
+    const std::string ids[] = {prefix + "restored-first-session", prefix + "restored-second"};
+    session->setSessionID(ids[0]);
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        for (int i = 0; i < 2000; ++i) session->setSessionID(ids[i % 2]);
+        done = true;
+    });
+    int torn = 0;
+    while (!done) {
+        const std::string id = session->sessionID();
+        const std::string path = session->uploadingFilePath();
+        if (id != ids[0] && id != ids[1]) ++torn;
+        if (!path.ends_with("restored-first-session") && !path.ends_with("restored-second")) ++torn;
+    }
+    setter.join();
+    EXPECT_EQ(torn, 0);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/sys/DeviceFacts.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Device.h"
@@ -71,6 +74,27 @@ TEST_F(SystemVersionTest, BuildComparisonsReadDigitRunsAsNumbers) {
     EXPECT_TRUE(NSDK_TBXSystemVersion::isBuildGreaterThan(""));
     EXPECT_FALSE(NSDK_TBXSystemVersion::isBuildGreaterThan(build));
     EXPECT_EQ(NSDK_TBXSystemVersion::runtimeArchitecture(), "iPhone");
+}
+
+// Reads while another thread reloads see whole facts: the reload never clears them under a
+// reader.
+TEST_F(SystemVersionTest, ConcurrencyReadsWhileAnotherThreadReloads) {
+    ui::Device::current().setSystemVersion("12.4.1");
+    NSDK_TBXSystemVersion::reload();
+    const std::string build = NSDK_TBXSystemVersion::build();
+    std::atomic<bool> done{false};
+    std::thread reloader([&] {
+        for (int i = 0; i < 2000; ++i) NSDK_TBXSystemVersion::reload();
+        done = true;
+    });
+    int wrong = 0;
+    while (!done) {
+        Version v;
+        NSDK_TBXSystemVersion::getMajor(&v.major, &v.minor, &v.bugFix);
+        if (v != (Version{12, 4, 1}) || NSDK_TBXSystemVersion::build() != build) ++wrong;
+    }
+    reloader.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

@@ -30,7 +30,6 @@ public:
     explicit BarcodeDetector(const std::vector<MetadataObjectType>& types);
 
     bool findsAnything() const { return !types_.empty(); }
-    const std::vector<MetadataObjectType>& types() const { return types_; }
 
     // The codes in the frame, in the library's order; corners in the frame's unit square. A
     // frame the library fails on shows nothing.

@@ -80,13 +80,6 @@ Camera::Camera(std::unique_ptr<V4L2Capture> device)
 
 Camera::~Camera() = default;
 
-bool Camera::attachFirstDevice() {
-    auto device = V4L2Capture::openFirst();
-    if (!device) return false;
-    setShared(std::shared_ptr<Camera>(new Camera(std::move(device))));
-    return true;
-}
-
 void Camera::attachFirstDeviceWhenAsked() {
     dispatch::Lock lock(gMutex);
     gAttachPending = true;

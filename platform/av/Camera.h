@@ -31,10 +31,8 @@ public:
     // image or video file `fallback`; false (and no change) when the fallback cannot be shown.
     // The folder need not exist yet.
     static bool configureWatching(const std::string& folder, const std::string& fallback);
-    // Attaches the machine's first video capture device, when it has one (false otherwise).
-    static bool attachFirstDevice();
-    // The same, when the camera is first asked for (unless one is chosen before): a run that
-    // uses no camera never opens the device.
+    // Attaches the machine's first video capture device, when it has one, when the camera is
+    // first asked for (unless one is chosen before): a run that uses no camera never opens it.
     static void attachFirstDeviceWhenAsked();
 
     bool hasVideo() const { return isVideo_; }

@@ -62,20 +62,17 @@ public:
 
     ns::Status lockForConfiguration();
     void unlockForConfiguration();
-    bool isLockedForConfiguration() const { return locked_; }
     // The next lock of this device fails (a device in use elsewhere).
     void setLockRefused(bool refused) { lockRefused_ = refused; }
 
     bool hasTorch() const { return capabilities_.hasTorch; }
     bool hasFlash() const { return capabilities_.hasFlash; }
-    CaptureTorchMode torchMode() const { return torchMode_; }
     bool isTorchActive() const { return torchMode_ == CaptureTorchMode::On; }
     float torchLevel() const { return torchLevel_; }
     void setTorchMode(CaptureTorchMode mode);
     // Switches the torch on at `level` (0 exclusive to 1); an error for another level.
     ns::Status setTorchModeOnWithLevel(float level);
     static constexpr float kMaxAvailableTorchLevel = 1.0f;
-    CaptureFlashMode flashMode() const { return flashMode_; }
     // The flash fires with the next picture.
     bool isFlashActive() const { return flashMode_ == CaptureFlashMode::On; }
     void setFlashMode(CaptureFlashMode mode);

@@ -43,7 +43,6 @@ struct CaptureMetadataOutput::State {
     std::shared_ptr<const BarcodeDetector> detector GUARDED_BY(mutex) =
         std::make_shared<BarcodeDetector>(std::vector<MetadataObjectType>{});
     std::weak_ptr<CaptureMetadataOutputObjectsDelegate> delegate GUARDED_BY(mutex);
-    uint64_t searched GUARDED_BY(mutex) = 0;
 };
 
 ns::Result<std::shared_ptr<CaptureMetadataOutput>> CaptureMetadataOutput::create() {
@@ -79,11 +78,6 @@ std::vector<MetadataObjectType> CaptureMetadataOutput::availableMetadataObjectTy
     return hasVideo_ ? BarcodeDetector::availableTypes() : std::vector<MetadataObjectType>{};
 }
 
-std::vector<MetadataObjectType> CaptureMetadataOutput::metadataObjectTypes() const {
-    dispatch::Lock lock(state_->mutex);
-    return state_->detector->types();
-}
-
 void CaptureMetadataOutput::setMetadataObjectTypes(const std::vector<MetadataObjectType>& types) {
     const auto available = availableMetadataObjectTypes();
     for (const auto& type : types) {
@@ -96,11 +90,6 @@ void CaptureMetadataOutput::setMetadataObjectTypes(const std::vector<MetadataObj
     auto detector = std::make_shared<const BarcodeDetector>(types);
     dispatch::Lock lock(state_->mutex);
     state_->detector = std::move(detector);
-}
-
-uint64_t CaptureMetadataOutput::framesSearched() const {
-    dispatch::Lock lock(state_->mutex);
-    return state_->searched;
 }
 
 void CaptureMetadataOutput::didJoinSession(bool hasVideo) {
@@ -137,7 +126,6 @@ void CaptureMetadataOutput::drain(const std::shared_ptr<State>& state) {
         std::shared_ptr<CaptureMetadataOutputObjectsDelegate> delegate;
         {
             dispatch::Lock lock(state->mutex);
-            ++state->searched;
             delegate = state->delegate.lock();
         }
         if (!delegate) continue;

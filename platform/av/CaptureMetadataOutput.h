@@ -34,12 +34,8 @@ public:
 
     // Every kind once the output is in a session with a camera input, none before.
     std::vector<MetadataObjectType> availableMetadataObjectTypes() const;
-    std::vector<MetadataObjectType> metadataObjectTypes() const;
     // A kind that is not available is a programming fault (ns::Exception).
     void setMetadataObjectTypes(const std::vector<MetadataObjectType>& types);
-
-    // Frames searched so far. Any thread.
-    uint64_t framesSearched() const;
 
 private:
     struct State;

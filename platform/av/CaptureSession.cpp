@@ -52,10 +52,6 @@ void CaptureSession::setSessionPreset(const std::string& preset) {
     maxPixels_ = presetPixels(preset);
 }
 
-int64_t CaptureSession::maxFramePixels() const {
-    return maxPixels_;
-}
-
 bool CaptureSession::canAddInput(const std::shared_ptr<CaptureDeviceInput>& input) const {
     return input && inputs_.empty() && !ns::injectedFault("capture.addInput");
 }

@@ -39,9 +39,6 @@ public:
     // A preset it cannot take is a programming fault (ns::Exception).
     void setSessionPreset(const std::string& preset);
     const std::string& sessionPreset() const { return preset_; }
-    // The most pixels a frame of the preset has (1920 by 1080 for high, 480 by 360 for
-    // medium).
-    int64_t maxFramePixels() const;
 
     // One camera input per session.
     bool canAddInput(const std::shared_ptr<CaptureDeviceInput>& input) const;

@@ -33,7 +33,6 @@ public:
     explicit CaptureVideoPreviewLayer(std::shared_ptr<CaptureSession> session);
 
     const std::shared_ptr<CaptureSession>& session() const { return session_; }
-    LayerVideoGravity videoGravity() const { return gravity_; }
     void setVideoGravity(LayerVideoGravity gravity);
 
     // The connection's orientation of the picture.

@@ -96,13 +96,6 @@ std::shared_ptr<Microphone> Microphone::device(const std::string& name) {
     return std::shared_ptr<Microphone>(new Microphone(name));
 }
 
-bool Microphone::attachFirstDevice() {
-    if (!AlsaCapture::openFirst(kSampleRate)) return false;
-    setShared(
-        std::shared_ptr<Microphone>(new Microphone(std::string(AlsaCapture::kFirstDeviceName))));
-    return true;
-}
-
 ns::Status Microphone::open() {
     const auto cannot = [](const std::string& name) {
         return ns::Error(
@@ -120,12 +113,6 @@ ns::Status Microphone::open() {
 void Microphone::close() {
     dispatch::Lock lock(deviceMutex_);
     device_.reset();
-}
-
-bool Microphone::isOpen() const {
-    if (!deviceName_) return true;
-    dispatch::Lock lock(deviceMutex_);
-    return static_cast<bool>(device_);
 }
 
 std::shared_ptr<Microphone> Microphone::tone(double hz) {

@@ -35,10 +35,9 @@ public:
     static bool configure(const std::string& spec);
     // No sound input at all, until another source is chosen.
     static void setNone();
-    // Takes the machine's sound capture device, when it has one (false otherwise).
-    static bool attachFirstDevice();
-    // The same, when the microphone is first asked for (unless a source is chosen before): a
-    // run that records nothing never opens the sound card.
+    // Takes the machine's sound capture device, when it has one, when the microphone is first
+    // asked for (unless a source is chosen before): a run that records nothing never opens the
+    // sound card.
     static void attachFirstDeviceWhenAsked();
     static void setShared(std::shared_ptr<Microphone> microphone);
 
@@ -51,7 +50,6 @@ public:
     ns::Status open();
     // Lets the device go.
     void close();
-    bool isOpen() const;
 
     // `frames` mono samples at kSampleRate from sample `from` of the source (a device gives
     // the next ones it captured, whatever `from` says; silence when it cannot be opened).

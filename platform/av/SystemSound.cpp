@@ -44,11 +44,6 @@ void SystemSound::dispose(SoundID id) {
     gSounds.erase(id);
 }
 
-bool SystemSound::exists(SoundID id) {
-    dispatch::Lock lock(gMutex);
-    return gSounds.count(id) != 0;
-}
-
 void SystemSound::setPlayObserver(PlayObserver observer) {
     dispatch::Lock lock(gMutex);
     gObserver = std::move(observer);

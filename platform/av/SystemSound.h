@@ -19,7 +19,6 @@ public:
     // Nothing for an unknown or disposed identifier.
     static void play(SoundID id);
     static void dispose(SoundID id);
-    static bool exists(SoundID id);
     static void setPlayObserver(PlayObserver observer);
 };
 

@@ -18,17 +18,12 @@
 #define CAPABILITY(x) HYB_THREAD_ANNOTATION(capability(x))
 #define SCOPED_CAPABILITY HYB_THREAD_ANNOTATION(scoped_lockable)
 #define GUARDED_BY(x) HYB_THREAD_ANNOTATION(guarded_by(x))
-#define PT_GUARDED_BY(x) HYB_THREAD_ANNOTATION(pt_guarded_by(x))
-#define ACQUIRED_BEFORE(...) HYB_THREAD_ANNOTATION(acquired_before(__VA_ARGS__))
 #define REQUIRES(...) HYB_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 #define REQUIRES_SHARED(...) HYB_THREAD_ANNOTATION(requires_shared_capability(__VA_ARGS__))
 #define ACQUIRE(...) HYB_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define ACQUIRE_SHARED(...) HYB_THREAD_ANNOTATION(acquire_shared_capability(__VA_ARGS__))
 #define RELEASE(...) HYB_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define RELEASE_SHARED(...) HYB_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
-#define TRY_ACQUIRE(...) HYB_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
-#define EXCLUDES(...) HYB_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
-#define RETURN_CAPABILITY(x) HYB_THREAD_ANNOTATION(lock_returned(x))
 #define NO_THREAD_SAFETY_ANALYSIS HYB_THREAD_ANNOTATION(no_thread_safety_analysis)
 
 namespace dispatch {

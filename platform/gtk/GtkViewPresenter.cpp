@@ -1003,11 +1003,6 @@ void GtkViewPresenter::announce(const std::string& text) {
     gtk_widget_show(announcement_);
 }
 
-GtkWidget* GtkViewPresenter::dialogFor(const ui::AlertController& alert) const {
-    auto found = alerts_.find(&alert);
-    return found == alerts_.end() ? nullptr : found->second->widget();
-}
-
 void GtkViewPresenter::sync() {
     // A scroll or a tap inside a sync asks for another; the one running takes care of it.
     if (syncing_) return;

@@ -62,8 +62,6 @@ public:
     GtkWidget* widgetFor(const ui::View& view) const;
     // The input box over a view with a tap recognizer, whose clicks fire it; null otherwise.
     GtkWidget* tapTargetFor(const ui::View& view) const;
-    // The dialog that shows `alert` now, or null.
-    GtkWidget* dialogFor(const ui::AlertController& alert) const;
     // The notification that carries the last announcement to assistive technologies, while
     // its screen shows; null otherwise.
     GtkWidget* announcement() const;

@@ -31,10 +31,8 @@ public:
 
     // The context of the views on `pool`, made on first use (views without a pool share one).
     WebKitWebContext* contextFor(const std::shared_ptr<ProcessPool>& pool);
-    WebKitWebsiteDataManager* dataManager() const { return manager_.get(); }
     // Idempotent; scheme names are lower-case.
     void registerScheme(const std::string& scheme);
-    bool isSchemeRegistered(const std::string& scheme) const { return schemes_.count(scheme); }
 
     static std::string dataDirectory();
     static std::string cacheDirectory();

@@ -191,7 +191,6 @@ private:
     Preapproval preapproved_;
 
     std::shared_ptr<Navigation> requested_;  // a load asked for and not yet started
-    std::string requestedURL_;
     std::shared_ptr<Navigation> current_;
     bool currentFailed_ = false;
     bool committed_ = false;

@@ -75,10 +75,4 @@ void ConnectivityWaiter::whenReachable(std::function<void()> callback) {
     dispatch::Queue::main().async(&watch);
 }
 
-size_t ConnectivityWaiter::waitingCount() {
-    auto& w = waiting();
-    dispatch::Lock lock(w.mutex);
-    return w.callbacks.size();
-}
-
 }  // namespace net

@@ -11,8 +11,6 @@ namespace net {
 class ConnectivityWaiter {
 public:
     static void whenReachable(std::function<void()> callback);
-    // How many callbacks wait (tests).
-    static size_t waitingCount();
 };
 
 }  // namespace net

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "platform/ns/StringComponents.h"
+
 namespace net {
 
 namespace {
@@ -12,20 +14,12 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 std::optional<std::string> mimeTypeOf(const HTTPHeaderFields& headers) {
     auto type = headerValue(headers, "Content-Type");
     if (!type) return std::nullopt;
     auto media = trim(std::string_view(*type).substr(0, type->find(';')));
     if (media.empty()) return std::nullopt;
-    return lowered(media);
+    return ns::asciiLowercased(media);
 }
 
 std::optional<std::string> charsetOf(const HTTPHeaderFields& headers) {
@@ -36,14 +30,15 @@ std::optional<std::string> charsetOf(const HTTPHeaderFields& headers) {
         rest.remove_prefix(semi + 1);
         auto param = trim(rest.substr(0, rest.find(';')));
         auto eq = param.find('=');
-        if (eq == std::string_view::npos || lowered(trim(param.substr(0, eq))) != "charset") {
+        if (eq == std::string_view::npos ||
+            ns::asciiLowercased(trim(param.substr(0, eq))) != "charset") {
             continue;
         }
         auto value = trim(param.substr(eq + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
             value = value.substr(1, value.size() - 2);
         }
-        if (!value.empty()) return lowered(value);
+        if (!value.empty()) return ns::asciiLowercased(value);
     }
     return std::nullopt;
 }

@@ -14,6 +14,7 @@
 #include "platform/net/TLSSettings.h"
 #include "platform/net/URLError.h"
 #include "platform/ns/Log.h"
+#include "platform/ns/StringComponents.h"
 
 namespace net {
 
@@ -23,14 +24,9 @@ constexpr gsize kReadChunk = 64 * 1024;
 // The longest response head the library reads.
 constexpr guint64 kHeadBound = 64 * 1024;
 
-std::string lowered(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool isWebScheme(const ns::URL& url) {
     if (!url.scheme()) return false;
-    auto scheme = lowered(*url.scheme());
+    auto scheme = ns::asciiLowercased(*url.scheme());
     return scheme == "http" || scheme == "https";
 }
 
@@ -533,7 +529,7 @@ ns::Error SoupTransfer::urlError(int64_t code, const std::string& detail) const 
 
 int SoupTransfer::port() const {
     if (auto port = request_.url().port()) return *port;
-    return lowered(request_.url().scheme().value_or("")) == "https" ? 443 : 80;
+    return ns::asciiLowercased(request_.url().scheme().value_or("")) == "https" ? 443 : 80;
 }
 
 std::optional<URLRequest> SoupTransfer::redirectRequest(const URLRequest& request,

@@ -32,7 +32,6 @@ inline constexpr const char* kStreamSocketSecurityLevelNone = "kCFStreamSocketSe
 inline constexpr const char* kStreamSocketSecurityLevelNegotiatedSSL =
     "kCFStreamSocketSecurityLevelNegotiatedSSL";
 inline constexpr const char* kStreamNetworkServiceType = "kCFStreamNetworkServiceType";
-inline constexpr const char* kStreamNetworkServiceTypeVoIP = "kCFStreamNetworkServiceTypeVoIP";
 
 // Domains of stream errors: name resolution (code 2, the resolver's code under
 // kGetAddrInfoFailureKey), the socket (NSPOSIXErrorDomain with errno) and TLS

@@ -10,9 +10,6 @@ namespace net {
 // Authentication methods, by the platform's names.
 inline constexpr const char* kURLAuthenticationMethodServerTrust =
     "NSURLAuthenticationMethodServerTrust";
-inline constexpr const char* kURLAuthenticationMethodDefault = "NSURLAuthenticationMethodDefault";
-inline constexpr const char* kURLAuthenticationMethodHTTPBasic =
-    "NSURLAuthenticationMethodHTTPBasic";
 inline constexpr const char* kURLAuthenticationMethodNTLM = "NSURLAuthenticationMethodNTLM";
 
 // What a challenge is about: a host, port and protocol, the method of authentication and, for

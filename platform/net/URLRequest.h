@@ -64,7 +64,6 @@ public:
     void setMainDocumentURL(std::optional<ns::URL> url) { mainDocumentURL_ = std::move(url); }
 
     URLRequestCachePolicy cachePolicy() const { return cachePolicy_; }
-    void setCachePolicy(URLRequestCachePolicy policy) { cachePolicy_ = policy; }
     // Seconds a transfer may go without any bytes moving before it fails with "timed out".
     double timeoutInterval() const { return timeoutInterval_; }
     void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; }

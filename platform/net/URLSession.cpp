@@ -153,10 +153,6 @@ void URLSession::setBackgroundJobsDirectory(std::string directory) {
     BackgroundJobStore::setDirectory(std::move(directory));
 }
 
-std::string URLSession::backgroundJobsDirectory() {
-    return BackgroundJobStore::directory();
-}
-
 size_t URLSession::resumePendingBackgroundJobs(const BackgroundEventsHandler& handler) {
     BackgroundJobStore::removeOutlived(dispatch::Clock::current().wallTime(),
                                        BackgroundJob::kMaximumAge);

@@ -77,7 +77,6 @@ public:
     // Where background sessions keep their jobs. Until set: "BackgroundTransfers" in the
     // sandbox's Application Support directory.
     static void setBackgroundJobsDirectory(std::string directory);
-    static std::string backgroundJobsDirectory();
     // At launch: drops the jobs that outlived their use (BackgroundJob::kMaximumAge, or their
     // body gone), then calls `handler` once for each background session identifier that has
     // jobs left from an earlier run and no session taking them up yet; the application

@@ -6,13 +6,6 @@ URLSessionConfiguration URLSessionConfiguration::defaultSessionConfiguration() {
     return {};
 }
 
-URLSessionConfiguration URLSessionConfiguration::ephemeralSessionConfiguration() {
-    URLSessionConfiguration configuration;
-    configuration.ephemeral_ = true;
-    configuration.usesURLCache_ = false;
-    return configuration;
-}
-
 URLSessionConfiguration URLSessionConfiguration::backgroundSessionConfiguration(
     std::string identifier) {
     URLSessionConfiguration configuration;

@@ -13,20 +13,17 @@ namespace net {
 //
 // Background configurations carry an identifier: upload tasks from a file made in such a
 // session are kept on disk until they finish and are taken up again by the next session made
-// with the same identifier (see URLSession). Ephemeral and default sessions behave alike here,
-// since this layer keeps neither a cache nor cookies.
+// with the same identifier (see URLSession).
 class URLSessionConfiguration {
 public:
     // Largest response body a task accepts unless configured otherwise (64 MiB).
     static constexpr uint64_t kDefaultMaximumResponseSize = uint64_t{64} << 20;
 
     static URLSessionConfiguration defaultSessionConfiguration();
-    static URLSessionConfiguration ephemeralSessionConfiguration();
     static URLSessionConfiguration backgroundSessionConfiguration(std::string identifier);
 
     const std::optional<std::string>& identifier() const { return identifier_; }
     bool isBackground() const { return identifier_.has_value(); }
-    bool isEphemeral() const { return ephemeral_; }
 
     // Seconds without any bytes moving before a task fails (the request's own interval applies
     // when shorter). Default 60.
@@ -48,12 +45,6 @@ public:
     bool usesURLCache() const { return usesURLCache_; }
     void setUsesURLCache(bool uses) { usesURLCache_ = uses; }
 
-    // Recorded: the system decides nothing about scheduling or launching here.
-    bool isDiscretionary() const { return discretionary_; }
-    void setDiscretionary(bool discretionary) { discretionary_ = discretionary; }
-    bool sessionSendsLaunchEvents() const { return sendsLaunchEvents_; }
-    void setSessionSendsLaunchEvents(bool sends) { sendsLaunchEvents_ = sends; }
-
     // A task whose response body grows beyond this many bytes fails with
     // kURLErrorDataLengthExceedsMaximum, so that no answer can exhaust memory or disk.
     uint64_t maximumResponseSize() const { return maximumResponseSize_; }
@@ -63,14 +54,11 @@ private:
     URLSessionConfiguration() = default;
 
     std::optional<std::string> identifier_;
-    bool ephemeral_ = false;
     double requestTimeout_ = 60.0;
     double resourceTimeout_ = 7 * 24 * 3600.0;
     HTTPHeaderFields additionalHeaders_;
     URLRequestCachePolicy cachePolicy_ = URLRequestCachePolicy::UseProtocolCachePolicy;
     bool usesURLCache_ = true;
-    bool discretionary_ = false;
-    bool sendsLaunchEvents_ = true;
     uint64_t maximumResponseSize_ = kDefaultMaximumResponseSize;
 };
 

@@ -75,21 +75,6 @@ std::optional<ns::Error> URLSessionTask::error() const {
     return error_;
 }
 
-uint64_t URLSessionTask::countOfBytesReceived() const {
-    dispatch::Lock lock(mutex_);
-    return received_;
-}
-
-std::string URLSessionTask::taskDescription() const {
-    dispatch::Lock lock(mutex_);
-    return description_;
-}
-
-void URLSessionTask::setTaskDescription(std::string description) {
-    dispatch::Lock lock(mutex_);
-    description_ = std::move(description);
-}
-
 void URLSessionTask::resume() {
     auto session = session_.lock();
     if (!session) return;

@@ -44,16 +44,11 @@ public:
     Kind kind() const { return kind_; }
     // Unique within the session, from 1.
     uint64_t taskIdentifier() const { return identifier_; }
-    const URLRequest& originalRequest() const { return original_; }
     // The request being loaded: the original one, or the last redirection followed.
     URLRequest currentRequest() const;
     std::shared_ptr<const URLResponse> response() const;
     URLSessionTaskState state() const;
     std::optional<ns::Error> error() const;
-    // Body bytes received so far.
-    uint64_t countOfBytesReceived() const;
-    std::string taskDescription() const;
-    void setTaskDescription(std::string description);
 
     void resume();
     void cancel();
@@ -121,7 +116,6 @@ private:
     URLSessionTaskState state_ GUARDED_BY(mutex_) = URLSessionTaskState::Suspended;
     std::optional<ns::Error> error_ GUARDED_BY(mutex_);
     std::shared_ptr<const URLResponse> response_ GUARDED_BY(mutex_);
-    std::string description_ GUARDED_BY(mutex_);
     uint64_t loadNumber_ GUARDED_BY(mutex_) = 0;
     std::shared_ptr<Load> load_ GUARDED_BY(mutex_);
     int redirections_ GUARDED_BY(mutex_) = 0;

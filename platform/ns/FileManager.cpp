@@ -546,10 +546,6 @@ bool FileManager::isReadableFile(const std::string& path) const {
     return ::access(path.c_str(), R_OK) == 0;
 }
 
-bool FileManager::isWritableFile(const std::string& path) const {
-    return ::access(path.c_str(), W_OK) == 0;
-}
-
 bool FileManager::isDeletableFile(const std::string& path) const {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return false;

@@ -70,7 +70,6 @@ public:
     // Follows symbolic links, as the platform does.
     bool fileExists(const std::string& path, bool* isDirectory = nullptr) const;
     bool isReadableFile(const std::string& path) const;
-    bool isWritableFile(const std::string& path) const;
     bool isDeletableFile(const std::string& path) const;
 
     // Of the item itself (a symbolic link is not followed).

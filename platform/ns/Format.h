@@ -88,7 +88,6 @@ public:
     int64_t signedValue() const { return i_; }
     uint64_t unsignedValue() const { return u_; }
     double doubleValue() const { return d_; }
-    const char* cString() const { return s_; }
     std::string_view text() const { return text_; }
     const ns::Value& value() const { return *value_; }
     const void* pointer() const { return p_; }

@@ -161,10 +161,6 @@ bool JSONReader::atEnd() {
            document_.value_unsafe().current_location().get(at) == simdjson::OUT_OF_BOUNDS;
 }
 
-std::string_view JSONReader::textSince(const char* start) {
-    return trimmed(std::string_view(start, static_cast<size_t>(position() - start)));
-}
-
 JSONReader::~JSONReader() {
     if (parser_->capacity() <= kKeptParserCapacity) Parsers::mine().push_back(std::move(parser_));
 }

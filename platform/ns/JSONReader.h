@@ -51,9 +51,6 @@ public:
     const char* position();
     // Whether nothing but white space is left.
     bool atEnd();
-    // The text from `start` (the first byte of a value read since) up to where the reading
-    // stands, without the white space in between: the whole text of that value.
-    std::string_view textSince(const char* start);
 
 private:
     struct Parsers;

@@ -642,10 +642,6 @@ void JSONWriter::json(std::string_view text) {
     state_->writer.json(text);
 }
 
-void JSONWriter::reserve(size_t bytes) {
-    state_->buffer.Reserve(bytes);
-}
-
 Result<std::string> JSONWriter::take() {
     Result<std::string> result = state_->error
                                      ? Result<std::string>(*state_->error)

@@ -80,8 +80,6 @@ public:
     void value(const Value& v);
     // Text that is already one whole JSON value (from another writer), copied as it is.
     void json(std::string_view text);
-    // Room for `bytes` more, for a caller that knows roughly how long the text gets.
-    void reserve(size_t bytes);
 
     // The text so far, or the first error; the writer is empty afterwards.
     Result<std::string> take();

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/dispatch/Mutex.h"
+#include "platform/ns/StringComponents.h"
 
 namespace ns {
 namespace {
@@ -78,14 +79,6 @@ SystemTable& systemTable() {
     return t;
 }
 
-std::string lowerCase(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return out;
-}
-
 // Lines of "type ext ext ..."; "#" starts a comment. The first type named for an extension
 // wins, as in the usual readers of this file.
 void load(SystemTable& t) REQUIRES(t.mutex) {
@@ -98,7 +91,7 @@ void load(SystemTable& t) REQUIRES(t.mutex) {
         std::istringstream words(line);
         std::string type, ext;
         if (!(words >> type)) continue;
-        while (words >> ext) t.types.emplace(lowerCase(ext), type);
+        while (words >> ext) t.types.emplace(asciiLowercased(ext), type);
     }
 }
 
@@ -106,7 +99,7 @@ void load(SystemTable& t) REQUIRES(t.mutex) {
 
 std::optional<std::string> MimeType::forExtension(std::string_view extension) {
     if (extension.empty()) return std::nullopt;
-    std::string ext = lowerCase(extension);
+    std::string ext = asciiLowercased(extension);
     const auto& builtIn = builtInTable();
     if (auto it = builtIn.find(ext); it != builtIn.end()) return std::string(it->second);
     auto& t = systemTable();

@@ -1,21 +1,11 @@
 #include "platform/ns/PercentEncoding.h"
 
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/UTF16.h"
 
 #include <cstdint>
 
 namespace ns {
-
-namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-}  // namespace
 
 std::string percentEncode(std::string_view text, const CharacterSet& allowed) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -42,7 +32,7 @@ std::optional<std::string> percentDecodeBytes(std::string_view text) {
             continue;
         }
         if (text.size() - i < 3) return std::nullopt;
-        int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
+        int hi = hexDigitValue(text[i + 1]), lo = hexDigitValue(text[i + 2]);
         if (hi < 0 || lo < 0) return std::nullopt;
         out.push_back(static_cast<char>(hi * 16 + lo));
         i += 2;

@@ -26,7 +26,6 @@ public:
     void setScanLocation(size_t location);
 
     // An empty set skips nothing.
-    const CharacterSet& charactersToBeSkipped() const { return skipped_; }
     void setCharactersToBeSkipped(CharacterSet set) { skipped_ = std::move(set); }
     bool skips(char16_t unit) const { return skipped_ && skipped_(unit); }
 

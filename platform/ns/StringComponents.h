@@ -17,4 +17,7 @@ std::string_view trimmedWhitespace(std::string_view text);
 // The text with its ASCII letters lower-cased, whatever the process's locale; other bytes stay.
 std::string asciiLowercased(std::string_view text);
 
+// The value of an ASCII hexadecimal digit of either case; -1 for any other character.
+int hexDigitValue(char c);
+
 }  // namespace ns

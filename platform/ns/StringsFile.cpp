@@ -6,6 +6,7 @@
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/PropertyListSerialization.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/UTF16.h"
 
 namespace ns {
@@ -14,13 +15,6 @@ namespace {
 bool isUnquotedChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
            c == '$' || c == '+' || c == '/' || c == ':' || c == '.' || c == '-';
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // Invalid UTF-8 bytes become U+FFFD, so that every key and value is well-formed text.
@@ -179,7 +173,7 @@ private:
     char32_t readHex4() {
         char32_t value = 0;
         for (int n = 0; n < 4 && i_ < s_.size(); ++n) {
-            int d = hexDigit(s_[i_]);
+            int d = hexDigitValue(s_[i_]);
             if (d < 0) break;
             value = value * 16 + static_cast<char32_t>(d);
             ++i_;

@@ -41,9 +41,6 @@ public:
 
     void setPercentEncodedPath(std::string path) { path_ = std::move(path); }
     void setPercentEncodedQuery(std::optional<std::string> query) { query_ = std::move(query); }
-    void setPercentEncodedFragment(std::optional<std::string> fragment) {
-        fragment_ = std::move(fragment);
-    }
 
     // The query split at "&" and each piece at its first "=", names and values decoded
     // (a piece that does not decode is kept as written). Nothing without a query; an empty

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/ns/StringComponents.h"
+
 namespace ns {
 
 namespace {
@@ -12,13 +14,6 @@ namespace {
 // Positions of the hyphens in the text form.
 bool isHyphenAt(size_t i) {
     return i == 8 || i == 13 || i == 18 || i == 23;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -48,8 +43,8 @@ std::optional<UUID> UUID::fromString(std::string_view text) {
             ++i;
             continue;
         }
-        const int hi = hexValue(text[i]);
-        const int lo = hexValue(text[i + 1]);
+        const int hi = hexDigitValue(text[i]);
+        const int lo = hexDigitValue(text[i + 1]);
         if (hi < 0 || lo < 0) return std::nullopt;
         bytes[b++] = static_cast<uint8_t>(hi << 4 | lo);
         i += 2;

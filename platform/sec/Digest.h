@@ -8,7 +8,6 @@
 
 namespace sec {
 
-inline constexpr size_t kMD5Length = 16;
 inline constexpr size_t kSHA1Length = 20;
 inline constexpr size_t kSHA256Length = 32;
 

@@ -55,11 +55,6 @@ bool ABMultiValue::valueFitsType(const ns::Value& value, ABPropertyType singleTy
     }
 }
 
-std::optional<ABMultiValueIdentifier> ABMultiValue::addValueAndLabel(const ns::Value& value,
-                                                                     std::string label) {
-    return insertValueAndLabelAtIndex(value, std::move(label), entries_.size());
-}
-
 std::optional<ABMultiValueIdentifier> ABMultiValue::insertValueAndLabelAtIndex(
     const ns::Value& value, std::string label, size_t index) {
     if (!mutable_ || index > entries_.size() || !valueFitsType(value, type_ & ~kABMultiValueMask) ||

@@ -39,8 +39,6 @@ public:
 
     // The changes refuse an immutable multi-value, a value of another kind than the type's,
     // and an index beyond the count.
-    std::optional<ABMultiValueIdentifier> addValueAndLabel(const ns::Value& value,
-                                                           std::string label);
     std::optional<ABMultiValueIdentifier> insertValueAndLabelAtIndex(const ns::Value& value,
                                                                      std::string label,
                                                                      size_t index);

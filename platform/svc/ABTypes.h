@@ -54,8 +54,5 @@ inline constexpr const char* kABHomeLabel = "_$!<Home>!$_";
 inline constexpr const char* kABWorkLabel = "_$!<Work>!$_";
 inline constexpr const char* kABOtherLabel = "_$!<Other>!$_";
 inline constexpr const char* kABPersonPhoneMobileLabel = "_$!<Mobile>!$_";
-inline constexpr const char* kABPersonPhoneMainLabel = "_$!<Main>!$_";
-inline constexpr const char* kABPersonHomePageLabel = "_$!<HomePage>!$_";
-inline constexpr const char* kABPersonAnniversaryLabel = "_$!<Anniversary>!$_";
 
 }  // namespace svc

@@ -36,7 +36,6 @@ void LocalNotificationScheduler::fire(uint64_t id) {
         if (found == scheduled_.end()) return;
         due = found->second;
         scheduled_.erase(found);
-        fired_.push_back(due);
     }
     Notification shown;
     shown.date = due.fireDate;
@@ -55,11 +54,6 @@ std::vector<LocalNotification> LocalNotificationScheduler::scheduledLocalNotific
     std::vector<LocalNotification> out;
     for (const auto& entry : scheduled_) out.push_back(entry.second);
     return out;
-}
-
-std::vector<LocalNotification> LocalNotificationScheduler::firedLocalNotifications() const {
-    dispatch::Lock lock(mutex_);
-    return fired_;
 }
 
 }  // namespace svc

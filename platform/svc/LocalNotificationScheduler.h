@@ -34,7 +34,6 @@ public:
 
     void scheduleLocalNotification(const LocalNotification& notification);
     std::vector<LocalNotification> scheduledLocalNotifications() const;
-    std::vector<LocalNotification> firedLocalNotifications() const;
 
 private:
     friend class ns::SharedInstance<LocalNotificationScheduler>;
@@ -44,7 +43,6 @@ private:
     mutable dispatch::Mutex mutex_;
     uint64_t nextID_ GUARDED_BY(mutex_) = 1;
     std::vector<std::pair<uint64_t, LocalNotification>> scheduled_ GUARDED_BY(mutex_);
-    std::vector<LocalNotification> fired_ GUARDED_BY(mutex_);
 };
 
 }  // namespace svc

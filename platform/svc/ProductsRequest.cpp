@@ -14,11 +14,6 @@ void ProductCatalog::addProduct(Product product) {
     products_.insert_or_assign(std::move(identifier), std::move(product));
 }
 
-void ProductCatalog::removeProduct(const std::string& productIdentifier) {
-    dispatch::Lock lock(mutex_);
-    products_.erase(productIdentifier);
-}
-
 void ProductCatalog::setFailure(std::optional<ns::Error> error) {
     dispatch::Lock lock(mutex_);
     failure_ = std::move(error);

@@ -45,7 +45,6 @@ class ProductCatalog {
 public:
     static ProductCatalog& shared();
     void addProduct(Product product);
-    void removeProduct(const std::string& productIdentifier);
     // While set, every request fails with this error.
     void setFailure(std::optional<ns::Error> error);
 

@@ -22,7 +22,6 @@ inline constexpr const char* kCTRadioAccessTechnologyCDMAEVDORevB =
     "CTRadioAccessTechnologyCDMAEVDORevB";
 inline constexpr const char* kCTRadioAccessTechnologyeHRPD = "CTRadioAccessTechnologyeHRPD";
 inline constexpr const char* kCTRadioAccessTechnologyLTE = "CTRadioAccessTechnologyLTE";
-inline constexpr const char* kCTRadioAccessTechnologyNRNSA = "CTRadioAccessTechnologyNRNSA";
 inline constexpr const char* kCTRadioAccessTechnologyNR = "CTRadioAccessTechnologyNR";
 
 // Posted on the default centre when the radio access technology changes; no object.

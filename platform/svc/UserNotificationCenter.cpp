@@ -41,11 +41,6 @@ void UserNotificationCenter::setDelegate(std::weak_ptr<UserNotificationCenterDel
     delegate_ = std::move(delegate);
 }
 
-bool UserNotificationCenter::delegateRespondsToWillPresent() const {
-    auto target = delegate();
-    return (target && target->respondsToWillPresentNotification()) || !willPresent_.empty();
-}
-
 PresentationOptions UserNotificationCenter::presentNotification(const Notification& notification) {
     auto chosen = std::make_shared<PresentationOptions>(0);
     PresentationHandler handler = [chosen](PresentationOptions options) { *chosen = options; };

@@ -89,8 +89,6 @@ public:
     void setDelegate(std::weak_ptr<UserNotificationCenterDelegate> delegate);
 
     WillPresentChain& willPresentChain() { return willPresent_; }
-    // Whether the delegate answers will-present as seen from outside (its own, or a hook).
-    bool delegateRespondsToWillPresent() const;
 
     // A notification arrives while the application is in the foreground. Answers the
     // presentation options the delegate chose (0 when it had nothing to say).

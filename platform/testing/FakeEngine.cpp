@@ -241,12 +241,6 @@ bool FakeEngine::canGoForward() const {
     return !history_.empty() && historyIndex_ + 1 < history_.size();
 }
 
-std::vector<ns::URL> FakeEngine::backForwardList() const {
-    std::vector<ns::URL> urls;
-    for (auto& entry : history_) urls.push_back(entry.url);
-    return urls;
-}
-
 void FakeEngine::stopLoading() {
     if (current_)
         fail(current_, loadError(kURLErrorCancelled, "cancelled", current_->request.url()));

@@ -120,8 +120,6 @@ public:
     // scripts at each finish).
     const std::vector<std::string>& injectedUserScripts() const { return injected_; }
     const std::optional<std::string>& customUserAgent() const { return customUserAgent_; }
-    // The URLs of the back-forward list, oldest first.
-    std::vector<ns::URL> backForwardList() const;
 
     // --- Acting as the page (each on a later turn) ------------------------------------------
     // Posts to window.webkit.messageHandlers.NAME; false (and nothing posted) when the page has
@@ -150,7 +148,6 @@ public:
     void redirectLoads(const ns::URL& from, const ns::URL& to);
     // The main frame's http and https documents requested from their servers, oldest first.
     const std::vector<ns::URL>& requestedDocuments() const { return requested_; }
-    void clearLoadFailures() { failures_.clear(); }
     // The page sets document.title (at once).
     void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
     // alert(), confirm() and prompt(): the answer fills in when the UI delegate gives it.

@@ -1,17 +1,6 @@
 #include "platform/ui/AffineTransform.h"
 
-#include <cmath>
-
 namespace ui {
-
-AffineTransform AffineTransform::makeRotation(double angle) {
-    double cosine = std::cos(angle);
-    double sine = std::sin(angle);
-    // Quarter and half turns come out exact, so that pixel grids map onto pixel grids.
-    if (std::abs(cosine) < 1e-12) cosine = 0;
-    if (std::abs(sine) < 1e-12) sine = 0;
-    return {cosine, sine, -sine, cosine, 0, 0};
-}
 
 AffineTransform AffineTransform::after(const AffineTransform& first) const {
     // Points go through `first`, then through this.

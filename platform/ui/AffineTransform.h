@@ -16,15 +16,11 @@ struct AffineTransform {
     static AffineTransform identity() { return {}; }
     static AffineTransform makeTranslation(double x, double y) { return {1, 0, 0, 1, x, y}; }
     static AffineTransform makeScale(double x, double y) { return {x, 0, 0, y, 0, 0}; }
-    static AffineTransform makeRotation(double angle);
 
     // This transform applied after `first` (the platform's concat of first and this).
     AffineTransform after(const AffineTransform& first) const;
-    // The platform's "translate / scale / rotate this transform": the new step is applied
-    // before the existing ones.
-    AffineTransform translated(double x, double y) const { return after(makeTranslation(x, y)); }
+    // The platform's "scale this transform": the new step is applied before the existing ones.
     AffineTransform scaled(double x, double y) const { return after(makeScale(x, y)); }
-    AffineTransform rotated(double angle) const { return after(makeRotation(angle)); }
 
     Point apply(Point p) const { return {a * p.x + c * p.y + tx, b * p.x + d * p.y + ty}; }
 

@@ -31,8 +31,6 @@ public:
     const std::optional<std::string>& title() const { return title_; }
     void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
     const std::optional<std::string>& message() const { return message_; }
-    void setMessage(std::optional<std::string> message) { message_ = std::move(message); }
-    Style preferredStyle() const { return style_; }
 
     void addAction(std::shared_ptr<AlertAction> action);
     const std::vector<std::shared_ptr<AlertAction>>& actions() const { return actions_; }

@@ -24,18 +24,10 @@ namespace ui {
 // Keys of the launch options. Launch options are plain values: a URL travels as its absolute
 // string, a user activity as its dictionary representation (UserActivity).
 inline constexpr const char* kApplicationLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
-inline constexpr const char* kApplicationLaunchOptionsSourceApplicationKey =
-    "UIApplicationLaunchOptionsSourceApplicationKey";
-inline constexpr const char* kApplicationLaunchOptionsRemoteNotificationKey =
-    "UIApplicationLaunchOptionsRemoteNotificationKey";
-inline constexpr const char* kApplicationLaunchOptionsAnnotationKey =
-    "UIApplicationLaunchOptionsAnnotationKey";
 inline constexpr const char* kApplicationLaunchOptionsUserActivityDictionaryKey =
     "UIApplicationLaunchOptionsUserActivityDictionaryKey";
 inline constexpr const char* kApplicationLaunchOptionsUserActivityKey =
     "UIApplicationLaunchOptionsUserActivityKey";
-inline constexpr const char* kApplicationLaunchOptionsUserActivityTypeKey =
-    "UIApplicationLaunchOptionsUserActivityTypeKey";
 
 // Keys of the options that come with an open-URL request.
 inline constexpr const char* kApplicationOpenURLOptionsSourceApplicationKey =
@@ -194,9 +186,6 @@ public:
     std::vector<ns::URL> openedURLs() const;
     void setURLOpener(std::function<bool(const ns::URL&)> opener);
 
-    int64_t applicationIconBadgeNumber() const { return badgeNumber_.load(); }
-    void setApplicationIconBadgeNumber(int64_t number) { badgeNumber_.store(number); }
-
 private:
     template <size_t... I>
     static auto makeChains(std::index_sequence<I...>)
@@ -232,7 +221,6 @@ private:
 
     Chains chains_;
     std::atomic<ApplicationState> state_{ApplicationState::Inactive};
-    std::atomic<int64_t> badgeNumber_{0};
     bool launched_ = false;
     bool terminated_ = false;
     ns::Dictionary launchOptions_;

@@ -41,8 +41,6 @@ public:
     void setTintColor(std::optional<Color> color) { Display::update(tintColor_, color); }
     double width() const { return width_; }
     void setWidth(double width) { Display::update(width_, width); }
-    const EdgeInsets& imageInsets() const { return imageInsets_; }
-    void setImageInsets(const EdgeInsets& insets) { imageInsets_ = insets; }
     bool hasAction() const { return static_cast<bool>(action_); }
     void setAction(Action action) { action_ = std::move(action); }
 
@@ -57,7 +55,6 @@ private:
     bool enabled_ = true;
     std::optional<Color> tintColor_;
     double width_ = 0;
-    EdgeInsets imageInsets_;
     Action action_;
 };
 

@@ -46,7 +46,6 @@ public:
     void setEnabled(bool on) { Display::update(enabled_, on); }
     // Runs on every tap, in the order added.
     void addAction(Action action) { actions_.push_back(std::move(action)); }
-    bool hasActions() const { return !actions_.empty(); }
     // The user taps the button: its actions run when it is enabled, takes touches and shows.
     void sendActions();
 

@@ -9,6 +9,7 @@
 #include "platform/ns/FileManager.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Log.h"
+#include "platform/ns/StringComponents.h"
 
 namespace ui {
 namespace {
@@ -23,13 +24,6 @@ Registry& registry() {
     return r;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Scans like the platform's text scanner: leading white space skipped, an optional "0x",
 // then hexadecimal digits; a value beyond 32 bits saturates. No digit leaves the value 0.
 uint32_t scanHex32(std::string_view text) {
@@ -40,7 +34,7 @@ uint32_t scanHex32(std::string_view text) {
     }
     uint64_t value = 0;
     for (; i < text.size(); ++i) {
-        int d = hexDigit(text[i]);
+        int d = ns::hexDigitValue(text[i]);
         if (d < 0) break;
         value = value * 16 + static_cast<uint64_t>(d);
         if (value > UINT32_MAX) return UINT32_MAX;

@@ -31,7 +31,6 @@ public:
     const std::string& name() const { return name_; }
     void setName(std::string name) { name_ = std::move(name); }
     const std::string& model() const { return model_; }
-    void setModel(std::string model) { model_ = std::move(model); }
     std::string systemName() const { return sys::DeviceFacts::current().systemName(); }
     // "major.minor", compared numerically by callers.
     std::string systemVersion() const { return sys::DeviceFacts::current().systemVersion(); }
@@ -43,7 +42,6 @@ public:
     Orientation orientation() const { return orientation_; }
     void setOrientation(Orientation orientation) { orientation_ = orientation; }
     bool isMultitaskingSupported() const { return multitasking_; }
-    void setMultitaskingSupported(bool on) { multitasking_ = on; }
     std::optional<ns::UUID> identifierForVendor() const {
         return sys::DeviceFacts::current().identifierForVendor();
     }

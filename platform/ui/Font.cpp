@@ -49,16 +49,12 @@ cairo_font_extents_t fontExtents(const Font& font) {
 }  // namespace
 
 std::shared_ptr<Font> Font::systemFontOfSize(double pointSize) {
-    return std::make_shared<Font>(kSystemFontFamily, pointSize, false);
-}
-
-std::shared_ptr<Font> Font::boldSystemFontOfSize(double pointSize) {
-    return std::make_shared<Font>(kSystemFontFamily, pointSize, true);
+    return std::make_shared<Font>(kSystemFontFamily, pointSize);
 }
 
 std::shared_ptr<Font> Font::fontWithName(std::string name, double pointSize) {
     if (name.empty() || !(pointSize > 0)) return nullptr;
-    return std::make_shared<Font>(std::move(name), pointSize, false);
+    return std::make_shared<Font>(std::move(name), pointSize);
 }
 
 double Font::ascender() const {
@@ -82,7 +78,7 @@ Size Font::sizeWithText(std::string_view text) const {
 
 void Font::applyTo(cairo_t* context) const {
     cairo_select_font_face(context, family_.c_str(), CAIRO_FONT_SLANT_NORMAL,
-                           bold_ ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+                           CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(context, pointSize_);
 }
 

@@ -18,16 +18,13 @@ public:
     static constexpr const char* kSystemFontFamily = "sans-serif";
 
     static std::shared_ptr<Font> systemFontOfSize(double pointSize);
-    static std::shared_ptr<Font> boldSystemFontOfSize(double pointSize);
     // Null for an empty name or a size that is not positive.
     static std::shared_ptr<Font> fontWithName(std::string name, double pointSize);
 
-    Font(std::string family, double pointSize, bool bold)
-        : family_(std::move(family)), pointSize_(pointSize), bold_(bold) {}
+    Font(std::string family, double pointSize)
+        : family_(std::move(family)), pointSize_(pointSize) {}
 
-    const std::string& fontName() const { return family_; }
     double pointSize() const { return pointSize_; }
-    bool isBold() const { return bold_; }
 
     // Distance from the baseline to the top of the tallest glyphs, and (negative) to the
     // bottom of the lowest; the line height is their span.
@@ -46,7 +43,6 @@ public:
 private:
     std::string family_;
     double pointSize_;
-    bool bold_;
 };
 
 }  // namespace ui

@@ -72,18 +72,6 @@ void GraphicsContext::restoreGState() {
     cairo_restore(context_);
 }
 
-void GraphicsContext::translate(double x, double y) {
-    cairo_translate(context_, x, y);
-}
-
-void GraphicsContext::scaleBy(double x, double y) {
-    cairo_scale(context_, x, y);
-}
-
-void GraphicsContext::rotate(double angle) {
-    concat(AffineTransform::makeRotation(angle));
-}
-
 void GraphicsContext::concat(const AffineTransform& transform) {
     cairo_matrix_t m = toCairo(transform);
     cairo_transform(context_, &m);

@@ -44,12 +44,8 @@ public:
     // How bitmaps drawn scaled are sampled; None keeps the pixels' hard edges (nearest
     // neighbour). Not part of the saved state.
     enum class InterpolationQuality { Default, None, Low, Medium, High };
-    InterpolationQuality interpolationQuality() const { return interpolation_; }
     void setInterpolationQuality(InterpolationQuality quality) { interpolation_ = quality; }
 
-    void translate(double x, double y);
-    void scaleBy(double x, double y);
-    void rotate(double angle);
     void concat(const AffineTransform& transform);
 
     void fillRect(const Rect& rect, const Color& color);

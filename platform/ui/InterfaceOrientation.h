@@ -14,8 +14,6 @@ enum class InterfaceOrientation {
     LandscapeLeft = 4,
 };
 
-inline constexpr InterfaceOrientationMask kInterfaceOrientationMaskLandscape =
-    kInterfaceOrientationMaskLandscapeLeft | kInterfaceOrientationMaskLandscapeRight;
 inline constexpr InterfaceOrientationMask kInterfaceOrientationMaskAllButUpsideDown = 26;
 
 inline bool isLandscape(InterfaceOrientation o) {

@@ -15,15 +15,7 @@ class Label : public View, public Accessibility {
 public:
     void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
     enum class TextAlignment { Left = 0, Center = 1, Right = 2, Justified = 3, Natural = 4 };
-    enum class LineBreakMode {
-        WordWrap = 0,
-        CharWrap = 1,
-        Clip = 2,
-        TruncateHead = 3,
-        TruncateTail = 4,
-        TruncateMiddle = 5
-    };
-    enum class BaselineAdjustment { AlignBaselines = 0, AlignCenters = 1, None = 2 };
+    enum class LineBreakMode { Clip = 2, TruncateTail = 4 };
 
     // The platform's standard label font size, in points.
     static constexpr double kLabelFontSize = 17.0;
@@ -39,16 +31,9 @@ public:
     void setTextAlignment(TextAlignment a) { Display::update(alignment_, a); }
     LineBreakMode lineBreakMode() const { return lineBreak_; }
     void setLineBreakMode(LineBreakMode m) { lineBreak_ = m; }
-    BaselineAdjustment baselineAdjustment() const { return baseline_; }
-    void setBaselineAdjustment(BaselineAdjustment b) { baseline_ = b; }
     int numberOfLines() const { return lines_; }
     void setNumberOfLines(int n) { lines_ = n; }
-    bool adjustsFontSizeToFitWidth() const { return adjustsFontSize_; }
-    void setAdjustsFontSizeToFitWidth(bool on) { adjustsFontSize_ = on; }
-    double minimumScaleFactor() const { return minimumScaleFactor_; }
-    void setMinimumScaleFactor(double f) { minimumScaleFactor_ = f; }
     Size shadowOffset() const { return shadowOffset_; }
-    void setShadowOffset(Size s) { shadowOffset_ = s; }
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool on) { enabled_ = on; }
 
@@ -57,10 +42,7 @@ private:
     std::optional<Color> textColor_;
     TextAlignment alignment_ = TextAlignment::Natural;
     LineBreakMode lineBreak_ = LineBreakMode::TruncateTail;
-    BaselineAdjustment baseline_ = BaselineAdjustment::AlignBaselines;
     int lines_ = 1;
-    bool adjustsFontSize_ = false;
-    double minimumScaleFactor_ = 0;
     Size shadowOffset_{0, -1};
     bool enabled_ = true;
 };

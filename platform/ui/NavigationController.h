@@ -30,7 +30,6 @@ public:
     // Takes the top controller off (never the last one); the one under it comes back.
     std::shared_ptr<ViewController> popViewController(bool animated);
 
-    bool isNavigationBarHidden() const { return navigationBarHidden_; }
     void setNavigationBarHidden(bool hidden);
     // The bar, made with the view; null before the view has loaded.
     const std::shared_ptr<NavigationBar>& navigationBar() const { return bar_; }

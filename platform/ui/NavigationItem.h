@@ -16,15 +16,11 @@ public:
     const std::optional<std::string>& title() const { return title_; }
     void setTitle(std::optional<std::string> title) { Display::update(title_, std::move(title)); }
     const std::shared_ptr<BarButtonItem>& leftBarButtonItem() const { return left_; }
-    void setLeftBarButtonItem(std::shared_ptr<BarButtonItem> item) {
-        Display::update(left_, std::move(item));
-    }
     const std::shared_ptr<BarButtonItem>& rightBarButtonItem() const { return right_; }
     void setRightBarButtonItem(std::shared_ptr<BarButtonItem> item) {
         Display::update(right_, std::move(item));
     }
     bool hidesBackButton() const { return hidesBackButton_; }
-    void setHidesBackButton(bool on) { Display::update(hidesBackButton_, on); }
 
 private:
     std::optional<std::string> title_;

@@ -27,13 +27,6 @@ void Pasteboard::setValue(std::string value, std::string type) {
     item_[std::move(type)] = std::move(value);
 }
 
-std::optional<std::string> Pasteboard::value(const std::string& type) const {
-    dispatch::Lock lock(mutex_);
-    auto it = item_.find(type);
-    if (it == item_.end()) return std::nullopt;
-    return it->second;
-}
-
 std::vector<std::string> Pasteboard::types() const {
     dispatch::Lock lock(mutex_);
     std::vector<std::string> out;

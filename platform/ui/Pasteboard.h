@@ -24,7 +24,6 @@ public:
     void setString(std::optional<std::string> text);
     // Replaces the contents with the value under that one type.
     void setValue(std::string value, std::string type);
-    std::optional<std::string> value(const std::string& type) const;
     std::vector<std::string> types() const;
     void clear();
 

@@ -7,7 +7,7 @@ bool ScrollView::scrollToTopForStatusBarTap() {
     auto self = sharedView();
     auto d = delegate();
     if (d && !d->scrollViewShouldScrollToTop(*this)) return false;
-    contentOffset_ = {contentOffset_.x, -contentInset_.top};
+    contentOffset_ = {contentOffset_.x, 0};
     if (d) d->scrollViewDidScrollToTop(*this);
     return true;
 }

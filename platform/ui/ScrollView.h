@@ -12,12 +12,6 @@ namespace ui {
 class ScrollView : public View {
 public:
     void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
-    enum class ContentInsetAdjustmentBehavior {
-        Automatic = 0,
-        ScrollableAxes = 1,
-        Never = 2,
-        Always = 3
-    };
     static constexpr double kDecelerationRateNormal = 0.998;
     static constexpr double kDecelerationRateFast = 0.99;
 
@@ -30,19 +24,11 @@ public:
     virtual void setContentOffset(Point offset) { Display::update(contentOffset_, offset); }
     Size contentSize() const { return contentSize_; }
     void setContentSize(Size size) { Display::update(contentSize_, size); }
-    const EdgeInsets& contentInset() const { return contentInset_; }
-    void setContentInset(const EdgeInsets& inset) { contentInset_ = inset; }
-    ContentInsetAdjustmentBehavior contentInsetAdjustmentBehavior() const { return adjustment_; }
-    void setContentInsetAdjustmentBehavior(ContentInsetAdjustmentBehavior b) { adjustment_ = b; }
 
     bool bounces() const { return bounces_; }
     void setBounces(bool on) { bounces_ = on; }
     double decelerationRate() const { return decelerationRate_; }
     void setDecelerationRate(double rate) { decelerationRate_ = rate; }
-    bool showsHorizontalScrollIndicator() const { return showsHorizontal_; }
-    void setShowsHorizontalScrollIndicator(bool on) { showsHorizontal_ = on; }
-    bool showsVerticalScrollIndicator() const { return showsVertical_; }
-    void setShowsVerticalScrollIndicator(bool on) { showsVertical_ = on; }
     bool scrollsToTop() const { return scrollsToTop_; }
     void setScrollsToTop(bool on) { scrollsToTop_ = on; }
 
@@ -58,12 +44,8 @@ public:
 private:
     Point contentOffset_;
     Size contentSize_;
-    EdgeInsets contentInset_;
-    ContentInsetAdjustmentBehavior adjustment_ = ContentInsetAdjustmentBehavior::Automatic;
     bool bounces_ = true;
     double decelerationRate_ = kDecelerationRateNormal;
-    bool showsHorizontal_ = true;
-    bool showsVertical_ = true;
     bool scrollsToTop_ = true;
     std::weak_ptr<ScrollViewDelegate> delegate_;
 };

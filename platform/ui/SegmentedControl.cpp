@@ -16,16 +16,6 @@ void SegmentedControl::setTitle(std::optional<std::string> title, size_t index) 
 void SegmentedControl::insertSegmentWithTitle(std::optional<std::string> title, size_t index) {
     index = std::min(index, titles_.size());
     titles_.insert(titles_.begin() + static_cast<std::ptrdiff_t>(index), std::move(title));
-    if (selected_ >= static_cast<long>(index)) ++selected_;
-}
-
-void SegmentedControl::removeAllSegments() {
-    titles_.clear();
-    selected_ = kNoSegment;
-}
-
-void SegmentedControl::setSelectedSegmentIndex(long index) {
-    selected_ = index >= 0 && index < static_cast<long>(titles_.size()) ? index : kNoSegment;
 }
 
 }  // namespace ui

@@ -11,11 +11,10 @@
 
 namespace ui {
 
-// A row of segments, each with a title, one of them selected.
+// A row of segments, each with a title.
 class SegmentedControl : public View, public Accessibility {
 public:
     void accept(ViewVisitor& visitor) override { visitor.visit(*this); }
-    static constexpr long kNoSegment = -1;
 
     using View::View;
     static std::shared_ptr<SegmentedControl> create(Rect frame = {}) {
@@ -29,14 +28,9 @@ public:
     void setTitle(std::optional<std::string> title, size_t index);
     // At most at the end.
     void insertSegmentWithTitle(std::optional<std::string> title, size_t index);
-    void removeAllSegments();
-
-    long selectedSegmentIndex() const { return selected_; }
-    void setSelectedSegmentIndex(long index);
 
 private:
     std::vector<std::optional<std::string>> titles_;
-    long selected_ = kNoSegment;
 };
 
 }  // namespace ui

@@ -41,7 +41,6 @@ public:
     void setHidden(bool hidden);
     void setStyle(Style style);
 
-    bool viewControllerBasedAppearance() const { return vcBased_; }
     void setViewControllerBasedAppearance(bool on);
     // Asks the governing view controller of the key window (view-controller-based appearance
     // only); view controllers call it through setNeedsStatusBarAppearanceUpdate.

@@ -43,7 +43,6 @@ public:
     void setDataSource(std::weak_ptr<TableViewDataSource> source) { source_ = std::move(source); }
     void setTableDelegate(std::weak_ptr<TableViewDelegate> d) { tableDelegate_ = std::move(d); }
     // Whether a tap on a row selects it (tells the delegate); off, taps go to the cells.
-    bool allowsSelection() const { return allowsSelection_; }
     void setAllowsSelection(bool on) { allowsSelection_ = on; }
     bool showsSeparators() const { return separators_; }
     void setShowsSeparators(bool on) { separators_ = on; }

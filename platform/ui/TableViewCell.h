@@ -24,8 +24,6 @@ public:
     // Made on first use and added to the cell.
     const std::shared_ptr<Label>& textLabel();
     const std::shared_ptr<ImageView>& imageView();
-    bool hasTextLabel() const { return static_cast<bool>(textLabel_); }
-    Accessory accessoryType() const { return accessory_; }
     void setAccessoryType(Accessory accessory) { accessory_ = accessory; }
 
     // Places the default views in the cell's current bounds (the table calls it after it has

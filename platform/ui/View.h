@@ -81,10 +81,6 @@ public:
     void setTintColor(std::optional<Color> color) { Display::update(tintColor_, color); }
     bool isOpaque() const { return opaque_; }
     void setOpaque(bool on) { opaque_ = on; }
-    bool clipsToBounds() const { return clipsToBounds_; }
-    void setClipsToBounds(bool on) { clipsToBounds_ = on; }
-    bool clearsContextBeforeDrawing() const { return clearsContextBeforeDrawing_; }
-    void setClearsContextBeforeDrawing(bool on) { clearsContextBeforeDrawing_ = on; }
     ContentMode contentMode() const { return contentMode_; }
     void setContentMode(ContentMode mode) { Display::update(contentMode_, mode); }
 
@@ -93,8 +89,6 @@ public:
     void setTag(int64_t tag) { tag_ = tag; }
     bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
     void setUserInteractionEnabled(bool on) { Display::update(userInteractionEnabled_, on); }
-    bool isMultipleTouchEnabled() const { return multipleTouchEnabled_; }
-    void setMultipleTouchEnabled(bool on) { multipleTouchEnabled_ = on; }
     const std::vector<std::shared_ptr<GestureRecognizer>>& gestureRecognizers() const {
         return gestureRecognizers_;
     }
@@ -142,12 +136,9 @@ private:
     std::optional<Color> backgroundColor_;
     std::optional<Color> tintColor_;
     bool opaque_ = true;
-    bool clipsToBounds_ = false;
-    bool clearsContextBeforeDrawing_ = true;
     ContentMode contentMode_ = ContentMode::ScaleToFill;
     int64_t tag_ = 0;
     bool userInteractionEnabled_ = true;
-    bool multipleTouchEnabled_ = false;
     std::vector<std::shared_ptr<GestureRecognizer>> gestureRecognizers_;
     std::vector<std::shared_ptr<View>> subviews_;
     std::weak_ptr<View> superview_;

@@ -25,16 +25,13 @@ enum class ModalPresentationStyle {
     FormSheet = 2,
     CurrentContext = 3,
     Custom = 4,
-    OverFullScreen = 5,
     OverCurrentContext = 6,
-    Popover = 7,
 };
 
 enum class ModalTransitionStyle {
     CoverVertical = 0,
     FlipHorizontal = 1,
     CrossDissolve = 2,
-    PartialCurl = 3,
 };
 
 // Manages one view and its place on screen: loads the view lazily, presents and dismisses
@@ -133,9 +130,6 @@ public:
     // Asks the platform to read the status bar answers again.
     void setNeedsStatusBarAppearanceUpdate();
 
-    bool automaticallyAdjustsScrollViewInsets() const { return adjustsInsets_; }
-    void setAutomaticallyAdjustsScrollViewInsets(bool on) { adjustsInsets_ = on; }
-
     // Whether a presentation of this style hides what is under it.
     static bool coversPresenter(ModalPresentationStyle style);
 
@@ -171,7 +165,6 @@ private:
     ModalPresentationStyle presentationStyle_ = ModalPresentationStyle::Automatic;
     ModalTransitionStyle transitionStyle_ = ModalTransitionStyle::CoverVertical;
     std::unique_ptr<PresentationController> presentationController_;
-    bool adjustsInsets_ = true;
     NavigationItem navigationItem_;
 };
 

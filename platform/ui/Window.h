@@ -15,8 +15,6 @@ class ViewController;
 class Window : public View {
 public:
     static constexpr double kLevelNormal = 0;
-    static constexpr double kLevelStatusBar = 1000;
-    static constexpr double kLevelAlert = 2000;
 
     explicit Window(Rect frame);
     static std::shared_ptr<Window> create(Rect frame = Screen::main().bounds()) {
@@ -31,7 +29,6 @@ public:
     const std::shared_ptr<ViewController>& rootViewController() const { return root_; }
     void setRootViewController(std::shared_ptr<ViewController> controller);
 
-    double windowLevel() const { return level_; }
     void setWindowLevel(double level) { level_ = level; }
 
     // Shows the window (its root controller's view loads now) and makes it the key window.

@@ -10,9 +10,7 @@ public:
     static std::shared_ptr<Preferences> create() { return std::make_shared<Preferences>(); }
 
     bool javaScriptEnabled() const { return javaScriptEnabled_; }
-    void setJavaScriptEnabled(bool on) { javaScriptEnabled_ = on; }
     bool javaScriptCanOpenWindowsAutomatically() const { return canOpenWindows_; }
-    void setJavaScriptCanOpenWindowsAutomatically(bool on) { canOpenWindows_ = on; }
     double minimumFontSize() const { return minimumFontSize_; }
     void setMinimumFontSize(double size) { minimumFontSize_ = size; }
 

@@ -23,14 +23,12 @@ public:
     void addScriptMessageHandler(std::shared_ptr<ScriptMessageHandler> handler,
                                  const std::string& name);
     void removeScriptMessageHandler(const std::string& name);
-    void removeAllScriptMessageHandlers() { handlers_.clear(); }
     bool hasScriptMessageHandler(const std::string& name) const { return handlers_.count(name); }
     std::shared_ptr<ScriptMessageHandler> scriptMessageHandler(const std::string& name) const;
     std::vector<std::string> scriptMessageHandlerNames() const;
 
     void addUserScript(UserScript script) { scripts_.push_back(std::move(script)); }
     const std::vector<UserScript>& userScripts() const { return scripts_; }
-    void removeAllUserScripts() { scripts_.clear(); }
 
 private:
     std::map<std::string, std::shared_ptr<ScriptMessageHandler>> handlers_;

@@ -1,20 +1,10 @@
 #include "platform/wk/WebViewConfiguration.h"
 
 #include "platform/ns/Exception.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/wk/WebView.h"
 
 namespace wk {
-namespace {
-
-std::string lowerCase(std::string_view text) {
-    std::string out(text);
-    for (auto& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
-}  // namespace
 
 WebViewConfiguration::WebViewConfiguration()
     : preferences_(Preferences::create()),
@@ -25,7 +15,7 @@ WebViewConfiguration::WebViewConfiguration()
 
 void WebViewConfiguration::setURLSchemeHandler(std::shared_ptr<URLSchemeHandler> handler,
                                                std::string_view scheme) {
-    std::string key = lowerCase(scheme);
+    std::string key = ns::asciiLowercased(scheme);
     if (WebView::handlesURLScheme(key)) {
         throw ns::Exception(
             ns::kInvalidArgumentException,
@@ -41,7 +31,7 @@ void WebViewConfiguration::setURLSchemeHandler(std::shared_ptr<URLSchemeHandler>
 
 std::shared_ptr<URLSchemeHandler> WebViewConfiguration::urlSchemeHandler(
     std::string_view scheme) const {
-    auto it = schemeHandlers_.find(lowerCase(scheme));
+    auto it = schemeHandlers_.find(ns::asciiLowercased(scheme));
     return it == schemeHandlers_.end() ? nullptr : it->second;
 }
 

@@ -39,12 +39,8 @@ public:
     }
 
     const std::shared_ptr<Preferences>& preferences() const { return preferences_; }
-    void setPreferences(std::shared_ptr<Preferences> p) { preferences_ = std::move(p); }
     const std::shared_ptr<WebpagePreferences>& defaultWebpagePreferences() const {
         return webpagePreferences_;
-    }
-    void setDefaultWebpagePreferences(std::shared_ptr<WebpagePreferences> p) {
-        webpagePreferences_ = std::move(p);
     }
     const std::shared_ptr<UserContentController>& userContentController() const {
         return userContentController_;
@@ -55,7 +51,6 @@ public:
     const std::shared_ptr<ProcessPool>& processPool() const { return processPool_; }
     void setProcessPool(std::shared_ptr<ProcessPool> pool) { processPool_ = std::move(pool); }
     const std::shared_ptr<WebsiteDataStore>& websiteDataStore() const { return dataStore_; }
-    void setWebsiteDataStore(std::shared_ptr<WebsiteDataStore> s) { dataStore_ = std::move(s); }
 
     // Appended to the engine's user agent ("Mobile/15E148" by default).
     static constexpr const char* kDefaultApplicationNameForUserAgent = "Mobile/15E148";

@@ -44,7 +44,8 @@ struct Notification {
 
 struct NotificationResponse {
     Notification notification;
-    std::string actionIdentifier = "com.apple.UNNotificationDefaultActionIdentifier";
+    // "default": the user opened the notification itself rather than one of its actions.
+    std::string actionIdentifier = "default";
 };
 
 class UserNotificationCenter;

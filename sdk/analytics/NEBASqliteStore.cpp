@@ -1,13 +1,12 @@
 #include "sdk/analytics/NEBASqliteStore.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <set>
 
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Format.h"
+#include "platform/ns/StringComponents.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NSError+NEBAAdditions.h"
 
@@ -19,22 +18,6 @@ ns::Error argumentError(std::string_view description) {
 
 ns::Error stateError(std::string_view description) {
     return neba_errorWithCode(NEBADomainCode::WrongState, description);
-}
-
-bool containsIgnoringCase(std::string_view text, std::string_view word) {
-    auto it = std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-    });
-    return it != text.end();
-}
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-    }
-    return true;
 }
 
 // The kinds a record may hold: data, numbers, text and null.
@@ -395,7 +378,7 @@ ns::Result<std::vector<NEBASqliteStore::Record>> NEBASqliteStore::recordsForQuer
     if (sql.empty()) return argumentError("Received empty query for records for query");
     if (!filter) return argumentError("Received empty filter for selecting records");
     if (!db_) return stateError("Query records failed. Database not open.");
-    if (!startsWithIgnoringCase(sql, "select"))
+    if (ns::asciiLowercased(sql.substr(0, 6)) != "select")
         return argumentError("Received invalid select query");
     auto statement = statementForQuery(sql, values);
     if (!statement) return statement.error();
@@ -626,7 +609,7 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const 
             if (values.empty() && !bindsLater) return argumentError("Received empty parameters");
             cache = true;
         } else {
-            cache = !containsIgnoringCase(sql, "WHERE");
+            cache = ns::asciiLowercased(sql).find("where") == std::string::npos;
         }
         // A statement of the same text that is still being read is not shared.
         if (cached != statementCache_.end()) cache = false;

@@ -694,21 +694,21 @@ void NEBInstanceID::notifyIdentityLost() {
 }
 
 void NEBInstanceID::handleCommandResetWithDelayInSeconds(double delay) {
-    (void)keyPairStore_->deleteSavedKeyPairWithSubtype("");
-    (void)tokenManager_->deleteAllTokensLocally();
+    (void)keyPairStore_->deleteSavedKeyPairWithSubtype("");  // logs a failure
+    (void)tokenManager_->deleteAllTokensLocally();           // logs a failure
     invokeTokenRefreshCallbackWithDelayInSeconds(delay);
 }
 
 void NEBInstanceID::handleCommandResetFullWithDelayInSeconds(double delay) {
     bool hadKeyPairs = keyPairStore_->hasCachedKeyPairs();
-    if (hadKeyPairs) (void)keyPairStore_->deleteSavedKeyPairWithSubtype("");
+    if (hadKeyPairs) (void)keyPairStore_->deleteSavedKeyPairWithSubtype("");  // logs a failure
     auto deleted = tokenManager_->deleteAllTokensLocally();
     // A missing item counts as deleted, so only a real keychain failure stops the refresh.
     if (hadKeyPairs || deleted.ok()) invokeTokenRefreshCallbackWithDelayInSeconds(delay);
 }
 
 void NEBInstanceID::handleTokenRefreshWithDelayInSeconds(double delay) {
-    (void)tokenManager_->deleteAllTokensLocally();
+    (void)tokenManager_->deleteAllTokensLocally();  // logs a failure
     invokeTokenRefreshCallbackWithDelayInSeconds(delay);
 }
 

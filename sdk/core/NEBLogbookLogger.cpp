@@ -45,8 +45,7 @@ std::vector<std::string> subdirectories(const std::string& path) {
     return *names;
 }
 
-// A queued file that stays is posted again at every pass, so a failed removal is told; one
-// already gone is what was wanted.
+// A queued file that stays would be posted again at every pass; one already gone is fine.
 void removeQueuedFile(const std::string& path) {
     auto removed = ns::FileManager::defaultManager().removeItem(path);
     if (removed.ok() || removed.error().code() == ns::kFileNoSuchFileError) return;

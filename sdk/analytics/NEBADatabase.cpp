@@ -83,9 +83,11 @@ ns::Status NEBADatabase::deleteDatabaseFileWithName(const std::string& name) {
     if (name.empty()) return argumentError("Received empty name for deleting database file");
     auto path = databasePathWithName(name);
     auto& files = ns::FileManager::defaultManager();
-    // A journal left behind would be rolled back into the next file of that name.
+    // A journal left behind would be rolled back into the next file of that name: one that
+    // cannot go keeps its file, and the caller hears why.
     for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-        if (files.fileExists(path + suffix)) (void)files.removeItem(path + suffix);
+        if (!files.fileExists(path + suffix)) continue;
+        if (auto removed = files.removeItem(path + suffix); !removed) return removed;
     }
     return files.removeItem(path);
 }

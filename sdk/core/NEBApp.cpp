@@ -673,6 +673,7 @@ bool NEBApp::writeString(const std::string& text, const std::string& path) {
     auto& r = registry();
     dispatch::ScopedLock lock(r.lock);
     if (!ns::writeFileAtomically(path, text).ok()) return false;
+    // Written is what the caller asks; a failed exclusion only lets the file into backups.
     (void)ns::FileManager::defaultManager().setExcludedFromBackup(path, true);
     return true;
 }

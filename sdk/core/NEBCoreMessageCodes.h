@@ -22,3 +22,4 @@ inline constexpr const char* kNEBLoggerCoreLogbookAlreadySending = "I-COR000018"
 inline constexpr const char* kNEBLoggerCoreLogbookPostCompleted = "I-COR000019";
 inline constexpr const char* kNEBLoggerCoreLogbookPostFailed = "I-COR000020";
 inline constexpr const char* kNEBLoggerCoreAnalyticsUnavailable = "I-COR000022";
+inline constexpr const char* kNEBLoggerCoreLogbookRemoveFailed = "I-COR000023";

@@ -45,6 +45,14 @@ std::vector<std::string> subdirectories(const std::string& path) {
     return *names;
 }
 
+// A queued file that stays would be posted again at every pass; one already gone is fine.
+void removeQueuedFile(const std::string& path) {
+    auto removed = ns::FileManager::defaultManager().removeItem(path);
+    if (removed.ok() || removed.error().code() == ns::kFileNoSuchFileError) return;
+    NEBCoreLogError(kNEBLoggerCore, kNEBLoggerCoreLogbookRemoveFailed,
+                    "Failed to delete log file %@, error: %@", path, removed.error());
+}
+
 }  // namespace
 
 std::shared_ptr<NEBLogbookLogger> NEBLogbookLogger::sharedInstance() {
@@ -205,7 +213,7 @@ void NEBLogbookLogger::sendNextPendingRequest() {
     }
     auto logRequest = logRequestFromPath(request->path, request->logSource);
     if (!logRequest) {
-        (void)ns::FileManager::defaultManager().removeItem(request->path);
+        removeQueuedFile(request->path);
         stepOnQueue(&NEBLogbookLogger::sendNextPendingRequest);
         return;
     }
@@ -233,7 +241,7 @@ void NEBLogbookLogger::handlePostResult(const NEBLogbookRequest& request,
     inFlightPath_.reset();
     int status = response ? response->statusCode() : 0;
     if (!error && status == 200) {
-        (void)ns::FileManager::defaultManager().removeItem(request.path);
+        removeQueuedFile(request.path);
         NEBCoreLogDebug(kNEBLoggerCore, kNEBLoggerCoreLogbookPostCompleted,
                         "Logbook post completed.");
         uploadRetriesRemaining_ = kNEBLogbookUploadRetries;

@@ -3,6 +3,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ui/Application.h"
 #include "sdk/core/NEBNetworkConstants.h"
 #include "sdk/core/NEBServiceHosts.h"
@@ -15,8 +16,7 @@ std::shared_ptr<dispatch::Queue> orMain(std::shared_ptr<dispatch::Queue> queue) 
 }
 
 bool isHTTP(const ns::URL& url) {
-    auto scheme = url.scheme().value_or("");
-    for (auto& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    auto scheme = ns::asciiLowercased(url.scheme().value_or(""));
     return (scheme == "http" || scheme == "https") && url.host() && !url.host()->empty();
 }
 

@@ -350,15 +350,10 @@ void NEBInstanceID::getIDWithHandler(TokenHandler handler) {
     }
     auto store = keyPairStore_;
     dispatch::Queue::global().async([store, handler] {
-        auto identity = store->appIdentity();
-        std::optional<std::string> value;
-        std::optional<ns::Error> error;
-        if (identity.ok()) {
-            value = *identity;
-        } else {
-            error = identity.error();
-        }
-        onMain([handler, value, error] { handler(value, error); });
+        onMain([handler, identity = store->appIdentity()] {
+            if (!identity.ok()) return handler(std::nullopt, identity.error());
+            handler(*identity, std::nullopt);
+        });
     });
 }
 
@@ -388,9 +383,8 @@ void NEBInstanceID::deleteIDWithHandler(DeleteHandler handler) {
                 if (!self) return;
                 bool deleted = self->keyPairStore_->deleteSavedKeyPairWithSubtype("").ok();
                 bool removed = self->keyPairStore_->removeKeyPairCreationTimePlist().ok();
-                deliver(deleted && removed ? std::nullopt
-                                           : std::optional<ns::Error>(NEBInstanceIDErrorWithCode(
-                                                 kNEBInstanceIDErrorCodeUnknown)));
+                if (deleted && removed) return deliver(std::nullopt);
+                deliver(NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeUnknown));
             });
     });
 }
@@ -402,21 +396,13 @@ ns::Result<std::string> NEBInstanceID::appInstanceID() {
 void NEBInstanceID::asyncLoadKeyPairWithHandler(KeyPairHandler handler) {
     auto store = keyPairStore_;
     dispatch::Queue::global().async([store, handler] {
-        auto loaded = store->loadKeyPair();
-        std::shared_ptr<NEBInstanceIDKeyPair> keyPair;
-        std::optional<ns::Error> error;
-        if (loaded.ok()) {
-            keyPair = *loaded;
-        } else {
-            error = loaded.error();
-        }
-        onMain([handler, keyPair, error] {
-            if (error) return handler(nullptr, error);
-            if (!keyPair) {
+        onMain([handler, loaded = store->loadKeyPair()] {
+            if (!loaded.ok()) return handler(nullptr, loaded.error());
+            if (!*loaded) {
                 return handler(nullptr,
                                NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidKeyPair));
             }
-            handler(keyPair, std::nullopt);
+            handler(*loaded, std::nullopt);
         });
     });
 }
@@ -694,21 +680,21 @@ void NEBInstanceID::notifyIdentityLost() {
 }
 
 void NEBInstanceID::handleCommandResetWithDelayInSeconds(double delay) {
-    (void)keyPairStore_->deleteSavedKeyPairWithSubtype("");
-    (void)tokenManager_->deleteAllTokensLocally();
+    (void)keyPairStore_->deleteSavedKeyPairWithSubtype("");  // logs a failure
+    (void)tokenManager_->deleteAllTokensLocally();           // logs a failure
     invokeTokenRefreshCallbackWithDelayInSeconds(delay);
 }
 
 void NEBInstanceID::handleCommandResetFullWithDelayInSeconds(double delay) {
     bool hadKeyPairs = keyPairStore_->hasCachedKeyPairs();
-    if (hadKeyPairs) (void)keyPairStore_->deleteSavedKeyPairWithSubtype("");
+    if (hadKeyPairs) (void)keyPairStore_->deleteSavedKeyPairWithSubtype("");  // logs a failure
     auto deleted = tokenManager_->deleteAllTokensLocally();
     // A missing item counts as deleted, so only a real keychain failure stops the refresh.
     if (hadKeyPairs || deleted.ok()) invokeTokenRefreshCallbackWithDelayInSeconds(delay);
 }
 
 void NEBInstanceID::handleTokenRefreshWithDelayInSeconds(double delay) {
-    (void)tokenManager_->deleteAllTokensLocally();
+    (void)tokenManager_->deleteAllTokensLocally();  // logs a failure
     invokeTokenRefreshCallbackWithDelayInSeconds(delay);
 }
 

@@ -12,6 +12,16 @@ std::string stringFor(const ns::Dictionary& dictionary, std::string_view key) {
     return *found->second.string();
 }
 
+ns::Status removeCredentials(NEBInstanceIDAuthKeychain& keychain) {
+    auto removed = keychain.removePasswordForService(kNEBInstanceIDCheckinKeychainService,
+                                                     kNEBInstanceIDCheckinKeychainAccount);
+    if (!removed.ok()) {
+        NEBInstanceIDLoggerError("Failed to remove checkin auth credentials from Keychain %@",
+                                 removed.error());
+    }
+    return removed;
+}
+
 }  // namespace
 
 NEBInstanceIDCheckinStore::NEBInstanceIDCheckinStore(std::string plistFileName,
@@ -48,26 +58,17 @@ ns::Status NEBInstanceIDCheckinStore::saveCheckinPreferences(
     }
     auto written = plist_->writeDictionary(plistContents);
     if (!written.ok()) {
-        // Credentials without their plist must not outlive this save; credentials that were
-        // already there (and that this save did not touch) stay.
-        if (wroteKeychain) {
-            (void)keychain_->removePasswordForService(kNEBInstanceIDCheckinKeychainService,
-                                                      kNEBInstanceIDCheckinKeychainAccount);
-        }
+        // Credentials without their plist must not outlive this save (the caller hears of the
+        // write, the log of a failed removal); those that this save did not touch stay.
+        if (wroteKeychain) (void)removeCredentials(*keychain_);
         return written;
     }
     return {};
 }
 
 ns::Status NEBInstanceIDCheckinStore::removeCheckinPreferences() {
-    auto removed = keychain_->removePasswordForService(kNEBInstanceIDCheckinKeychainService,
-                                                       kNEBInstanceIDCheckinKeychainAccount);
-    if (!removed.ok()) {
-        NEBInstanceIDLoggerError("Failed to remove checkin auth credentials from Keychain %@",
-                                 removed.error());
-        return removed;
-    }
-    return plist_->deleteFile();
+    auto removed = removeCredentials(*keychain_);
+    return removed.ok() ? plist_->deleteFile() : removed;
 }
 
 std::optional<NEBInstanceIDCheckinPreferences>

@@ -79,7 +79,7 @@ NEBInstanceIDKeyPairStore::validCachedKeyPairWithSubtype(std::string_view subtyp
         return NEBInstanceIDKeyPair::keyPairForPrivateKeyTag(
             keychain_, privateTagWithSubtype(subtype), publicTagWithSubtype(subtype));
     }
-    (void)deleteSavedKeyPairLocked(subtype);
+    (void)deleteSavedKeyPairLocked(subtype);  // logs a failure; the pair is unusable either way
     return NEBInstanceIDErrorWithCode(kNEBInstanceIDErrorCodeInvalidKeyPairCreationTime);
 }
 
@@ -102,6 +102,7 @@ NEBInstanceIDKeyPairStore::generateAndSaveKeyWithSubtype(std::string_view subtyp
     }
     auto written = plist_->writeDictionary(entries);
     if (!written.ok()) {
+        // deleteKeyPair logs a failure; the save answers the plist's error.
         (void)NEBInstanceIDKeyPair::deleteKeyPair(keychain_, privateTagWithSubtype(subtype),
                                                   publicTagWithSubtype(subtype));
         NEBInstanceIDLoggerError("Failed to save keypair data to plist %@", written.error());

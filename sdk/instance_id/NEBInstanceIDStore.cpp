@@ -74,7 +74,7 @@ void NEBInstanceIDStore::removeCachedTokenWithAuthorizedEntity(std::string_view 
                                  scope);
         return;
     }
-    (void)tokenStore_->removeTokenWithAuthorizedEntity(entity, scope);
+    (void)tokenStore_->removeTokenWithAuthorizedEntity(entity, scope);  // logs a failure
 }
 
 ns::Status NEBInstanceIDStore::removeAllCachedTokens() {
@@ -197,9 +197,9 @@ void NEBInstanceIDStore::resetNewApp() {
         NEBInstanceIDLoggerInfo("No InstanceID version found. Checkin plist found.");
     } else {
         old = checkinStore_->cachedCheckinPreferences();
-        (void)checkinStore_->removeCheckinPreferences();
+        (void)checkinStore_->removeCheckinPreferences();  // logs a failure
     }
-    if (!tokenPlist_->doesFileExist()) (void)tokenStore_->removeAllTokens();
+    if (!tokenPlist_->doesFileExist()) (void)tokenStore_->removeAllTokens();  // logs a failure
     if (old) deleteMSGTokensOnAppReset(*old);
 }
 

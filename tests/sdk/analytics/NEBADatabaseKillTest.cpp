@@ -196,6 +196,19 @@ TEST_F(NEBADatabaseJournalTest, ADeletedFileLeavesNoJournalToRollIntoItsSuccesso
     EXPECT_EQ(database->sqliteStore().rowCountForTableWithName("app_metadata")->integerValue(), 1);
 }
 
+TEST_F(NEBADatabaseJournalTest, AJournalThatCannotBeRemovedKeepsItsFileAndFailsTheDeletion) {
+    ASSERT_TRUE(openDatabase());
+    std::ofstream(databasePath() + "-journal", std::ios::binary) << "old pages";
+    ns::InjectedFaults faults;
+    faults.add("unlink", EBUSY);
+    EXPECT_FALSE(NEBADatabase::deleteDatabaseFileWithName(NEBADatabase::kDatabaseName));
+    EXPECT_TRUE(std::filesystem::exists(databasePath()));
+    EXPECT_TRUE(std::filesystem::exists(databasePath() + "-journal"));
+    ASSERT_TRUE(NEBADatabase::deleteDatabaseFileWithName(NEBADatabase::kDatabaseName));
+    EXPECT_FALSE(std::filesystem::exists(databasePath() + "-journal"));
+    EXPECT_FALSE(std::filesystem::exists(databasePath()));
+}
+
 }  // namespace
 
 namespace {

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/ns/NotificationCenter.h"
+#include "platform/testing/InjectedFaults.h"
 #include "platform/ui/Application.h"
 #include "sdk/core/NEBApp.h"
 #include "sdk/core/NEBCoreTime.h"
@@ -155,6 +156,25 @@ TEST_F(NEBLogbookLoggerTest, AFailedPostKeepsTheFileUntilALaterSuccess) {
     auto requests = received();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].serialized_log_events(0), requests[1].serialized_log_events(0));
+}
+
+// A file that cannot be deleted after its post would be sent again at every pass: that is
+// said, with the reason, for a sent file and for an unreadable one alike.
+TEST_F(NEBLogbookLoggerTest, AQueuedFileThatCannotBeDeletedIsReported) {
+    logs_.expect("[I-COR000023] Failed to delete log file");
+    server_->on("POST", "/log", HttpResponse::text(200, ""));
+    fs::create_directories(sourceDirectory());
+    std::ofstream(sourceDirectory() / "1699999999001", std::ios::binary) << "\x7f";
+    start();
+    logger_->logEvent(eventWith("sent"), 137, "greenhouse");
+    ns::InjectedFaults faults;
+    faults.add("unlink", EBUSY, 2);
+    auto done = flush();
+    ASSERT_TRUE(waitUntil([&] { return *done; }));
+    EXPECT_EQ(server_->requestCount(), 1u);
+    EXPECT_EQ(queuedFiles().size(), 2u);
+    EXPECT_EQ(logs().count("[Nebula/Core][I-COR000023] Failed to delete log file "), 2u);
+    EXPECT_TRUE(logs().contains("Code=512"));  // the reason goes with it
 }
 
 TEST_F(NEBLogbookLoggerTest, ARedirectIsNotFollowedAndCountsAsAFailure) {

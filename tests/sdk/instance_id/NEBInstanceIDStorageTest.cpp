@@ -6,6 +6,7 @@
 
 #include "platform/ns/FileManager.h"
 #include "platform/sec/SecItem.h"
+#include "platform/testing/InjectedFaults.h"
 #include "sdk/instance_id/NEBInstanceIDCheckinStore.h"
 #include "sdk/instance_id/NEBInstanceIDStore.h"
 #include "sdk/instance_id/NEBInstanceIDTokenStore.h"
@@ -164,6 +165,15 @@ TEST_F(StorageTest, FailedPlistWriteRemovesOnlyTheKeychainItemThisSaveWrote) {
     // New credentials: no keychain item may outlive the failed save.
     EXPECT_FALSE(checkinStore().saveCheckinPreferences(preferences("3", "4")).ok());
     EXPECT_TRUE(itemsOf(kNEBInstanceIDCheckinKeychainGeneric).empty());
+
+    // One that cannot be taken back is said, with the keychain's reason.
+    ns::InjectedFaults faults;
+    ns::InjectedFaults::at("rename", [] { ns::InjectedFaults::add("keychain", sec::errSecIO); });
+    EXPECT_FALSE(checkinStore().saveCheckinPreferences(preferences("5", "6")).ok());
+    EXPECT_EQ(itemsOf(kNEBInstanceIDCheckinKeychainGeneric).size(), 1u);
+    EXPECT_TRUE(
+        recorder_->contains("Failed to remove checkin auth credentials from Keychain "
+                            "Error Domain=com.nebula.iid Code=-36"));
 }
 
 TEST_F(StorageTest, SavingWithoutSecretWritesNothingAndRemovingWithoutItemDeletesPlist) {

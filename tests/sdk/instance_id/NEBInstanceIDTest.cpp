@@ -289,6 +289,32 @@ TEST_F(FacadeTest, LoggedTextIsEscaped) {
     EXPECT_EQ(entries[0].line.find_first_of("\n\x1b"), std::string::npos) << entries[0].line;
 }
 
+// The identity, or the keychain's refusal to give its key pair, reaches the handler: never both.
+TEST_F(FacadeTest, GetIDAnswersTheAppIdentityOrWhyThereIsNone) {
+    struct Answer {
+        std::optional<std::string> id;
+        std::optional<ns::Error> error;
+    };
+    auto getID = [&](NEBInstanceID& instance) {
+        auto answer = std::make_shared<std::optional<Answer>>();
+        instance.getIDWithHandler([answer](auto id, auto error) { *answer = Answer{id, error}; });
+        EXPECT_TRUE(waitUntil([&] { return answer->has_value(); }));
+        return answer->value_or(Answer{});
+    };
+    ns::InjectedFaults faults;
+    ns::InjectedFaults::add("keychain", sec::errSecInternalComponent, 100);
+    auto refused = getID(*launch());
+    ns::InjectedFaults::clear();
+    EXPECT_FALSE(refused.id);
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->code(), sec::errSecInternalComponent);
+
+    auto instance = launch();
+    auto answered = getID(*instance);
+    EXPECT_FALSE(answered.error);
+    EXPECT_EQ(answered.id, instance->appInstanceID().value());
+}
+
 TEST_F(FacadeTest, DefaultTokenFetchedBeforeTheDeviceTokenIsFetchedAgainWithIt) {
     registerMessaging();
     auto instance = launch();

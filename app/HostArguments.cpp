@@ -9,6 +9,7 @@
 #include "app/StorePurchases.h"
 #include "bridge/HYBConfigParser.h"
 #include "platform/ns/AtomicFile.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ui/ImageCodec.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/core/NEBCoreLogger.h"
@@ -22,16 +23,14 @@ constexpr const char* kErrorDomain = "HybridHostErrorDomain";
 
 // "17", "17.0" or "17.0.1".
 bool isVersion(const std::string& text) {
-    size_t parts = 0;
-    for (size_t start = 0; start <= text.size(); ++parts) {
-        const size_t dot = std::min(text.find('.', start), text.size());
-        const std::string_view part(text.data() + start, dot - start);
+    const std::vector<std::string_view> parts = ns::componentsSeparatedByCharacter(text, '.');
+    if (parts.size() > 3) return false;
+    for (std::string_view part : parts) {
         if (part.empty() || part.size() > 9 ||
             !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
             return false;
-        start = dot + 1;
     }
-    return parts <= 3;
+    return true;
 }
 
 bool isRegularFile(const std::string& path) {

@@ -23,6 +23,7 @@
 #include "platform/ns/Log.h"
 #include "platform/ns/MimeType.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/wk/URLResponse.h"
 #include "platform/wk/URLSchemeTask.h"
 #include "platform/wk/WebView.h"
@@ -181,13 +182,8 @@ bool HYBURLSchemeHandler::offerToPlugins(const HYBViewController& controller,
 }
 
 std::string HYBURLSchemeHandler::originOf(const ns::URL& url) {
-    std::string origin = url.scheme().value_or("");
-    std::transform(origin.begin(), origin.end(), origin.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    std::string host = url.host().value_or("");
-    std::transform(host.begin(), host.end(), host.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    origin += "://" + host;
+    std::string origin = ns::asciiLowercased(url.scheme().value_or(""));
+    origin += "://" + ns::asciiLowercased(url.host().value_or(""));
     if (url.port()) origin += ":" + std::to_string(*url.port());
     return origin;
 }

@@ -20,6 +20,7 @@
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/PercentEncoding.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Device.h"
@@ -411,10 +412,8 @@ std::shared_ptr<HYBPlugin> HYBViewController::makePlugin(const std::string& clas
 std::optional<std::string> HYBViewController::pathForResource(std::string_view resourcepath) {
     const std::string www = wwwFolderName_.value_or("www");
     // A path that climbs out of the web folder names nothing in it.
-    for (size_t start = 0; start <= resourcepath.size();) {
-        const size_t end = std::min(resourcepath.find('/', start), resourcepath.size());
-        if (resourcepath.substr(start, end - start) == "..") return std::nullopt;
-        start = end + 1;
+    for (std::string_view part : ns::componentsSeparatedByCharacter(resourcepath, '/')) {
+        if (part == "..") return std::nullopt;
     }
     const size_t slash = resourcepath.rfind('/');
     const std::string_view fileName =

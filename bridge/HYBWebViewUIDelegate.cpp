@@ -52,10 +52,6 @@ private:
     std::tuple<Args...> dismissed_;
 };
 
-std::string localized(std::string_view key) {
-    return ns::Bundle::mainBundle()->localizedStringForKey(key);
-}
-
 // The controller that shows dialogs and windows: the top of what the application window's
 // root controller presents, so that a dialog of an extra window shows above that window.
 std::shared_ptr<ui::ViewController> presenter() {
@@ -94,7 +90,8 @@ void HYBWebViewUIDelegate::runJavaScriptAlertPanel(const std::shared_ptr<wk::Web
     HYB_EXPECT_MAIN_THREAD();
     auto once = std::make_shared<AnswerOnce<>>(std::move(completionHandler), std::tuple<>());
     auto alert = makeAlert(title_, message);
-    alert->addAction(ui::AlertAction::create(localized("OK"), ui::AlertAction::Style::Default,
+    alert->addAction(ui::AlertAction::create(ns::localizedString("OK"),
+                                             ui::AlertAction::Style::Default,
                                              [once](ui::AlertAction&) { once->answer(); }));
     if (!present(alert)) once->dismiss();
 }
@@ -107,9 +104,11 @@ void HYBWebViewUIDelegate::runJavaScriptConfirmPanel(const std::shared_ptr<wk::W
     auto once =
         std::make_shared<AnswerOnce<bool>>(std::move(completionHandler), std::make_tuple(false));
     auto alert = makeAlert(title_, message);
-    alert->addAction(ui::AlertAction::create(localized("OK"), ui::AlertAction::Style::Default,
+    alert->addAction(ui::AlertAction::create(ns::localizedString("OK"),
+                                             ui::AlertAction::Style::Default,
                                              [once](ui::AlertAction&) { once->answer(true); }));
-    alert->addAction(ui::AlertAction::create(localized("Cancel"), ui::AlertAction::Style::Default,
+    alert->addAction(ui::AlertAction::create(ns::localizedString("Cancel"),
+                                             ui::AlertAction::Style::Default,
                                              [once](ui::AlertAction&) { once->answer(false); }));
     if (!present(alert)) once->dismiss();
 }
@@ -126,10 +125,10 @@ void HYBWebViewUIDelegate::runJavaScriptTextInputPanel(
     // The field, not the alert: the alert owns these handlers.
     std::shared_ptr<ui::TextField> field = alert->textFields().front();
     alert->addAction(
-        ui::AlertAction::create(localized("OK"), ui::AlertAction::Style::Default,
+        ui::AlertAction::create(ns::localizedString("OK"), ui::AlertAction::Style::Default,
                                 [once, field](ui::AlertAction&) { once->answer(field->text()); }));
     alert->addAction(
-        ui::AlertAction::create(localized("Cancel"), ui::AlertAction::Style::Default,
+        ui::AlertAction::create(ns::localizedString("Cancel"), ui::AlertAction::Style::Default,
                                 [once](ui::AlertAction&) { once->answer(std::nullopt); }));
     if (!present(alert)) once->dismiss();
 }

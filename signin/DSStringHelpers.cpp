@@ -20,13 +20,7 @@ std::string dsTrimmedString(std::string_view text) {
 }
 
 std::string adBase64UrlEncodeData(std::string_view bytes) {
-    std::string text = ns::Data(bytes.data(), bytes.size()).base64EncodedString();
-    while (!text.empty() && text.back() == '=') text.pop_back();
-    for (char& c : text) {
-        if (c == '+') c = '-';
-        if (c == '/') c = '_';
-    }
-    return text;
+    return ns::Data(bytes.data(), bytes.size()).base64URLEncodedString();
 }
 
 std::string adBase64UrlEncode(std::string_view text) {

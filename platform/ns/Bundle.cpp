@@ -175,4 +175,8 @@ std::string Bundle::description() const {
     return "Bundle <" + path_ + ">";
 }
 
+std::string localizedString(std::string_view key) {
+    return Bundle::mainBundle()->localizedStringForKey(key);
+}
+
 }  // namespace ns

@@ -62,4 +62,7 @@ private:
         GUARDED_BY(tablesMutex_);
 };
 
+// The main bundle's localized string for the key, from its default table.
+std::string localizedString(std::string_view key);
+
 }  // namespace ns

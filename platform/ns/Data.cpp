@@ -59,6 +59,14 @@ std::string Data::base64EncodedString() const {
     return out;
 }
 
+std::string Data::base64URLEncodedString() const {
+    std::string text = base64EncodedString();
+    while (!text.empty() && text.back() == '=') text.pop_back();
+    std::replace(text.begin(), text.end(), '+', '-');
+    std::replace(text.begin(), text.end(), '/', '_');
+    return text;
+}
+
 std::optional<Data> Data::fromBase64(std::string_view text) {
     if (text.size() % 4 != 0) return std::nullopt;
     size_t padding = 0;

@@ -33,6 +33,8 @@ public:
 
     // Standard Base64 with padding and without line breaks.
     std::string base64EncodedString() const;
+    // Base64 with the URL-safe alphabet ("-" and "_") and without padding.
+    std::string base64URLEncodedString() const;
     // Strict: standard alphabet, padding required, no white space; anything else is nullopt.
     static std::optional<Data> fromBase64(std::string_view text);
 

@@ -167,13 +167,7 @@ void HYBFile::registerExtraFileSystems(const ns::Dictionary& settings) {
     const std::string list =
         ns::asciiLowercased(hybridStringSettingForKey(settings, kExtraFilesystemsKey)
                                 .value_or(kDefaultExtraFilesystems));
-    std::vector<std::string> names;
-    for (size_t start = 0;;) {
-        size_t comma = list.find(',', start);
-        names.push_back(list.substr(start, comma - start));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
+    const std::vector<std::string_view> names = ns::componentsSeparatedByCharacter(list, ',');
     const std::string library = ns::Sandbox::libraryDirectory();
     const std::string documents = ns::Sandbox::documentsDirectory();
     const std::vector<std::pair<std::string, std::string>> roots = {
@@ -185,7 +179,7 @@ void HYBFile::registerExtraFileSystems(const ns::Dictionary& settings) {
         {"bundle", ns::Sandbox::bundleDirectory()},
         {"root", "/"},
     };
-    auto listed = [&](const std::string& name) {
+    auto listed = [&](std::string_view name) {
         return std::find(names.begin(), names.end(), name) != names.end();
     };
     if (listed("library-nosync")) makeNonSyncing(library + "/NoCloud");
@@ -200,8 +194,8 @@ void HYBFile::registerExtraFileSystems(const ns::Dictionary& settings) {
             ns::nslog("Unrecognized extra filesystem identifier: %@", name);
             continue;
         }
-        registerLocalFilesystem(name, root->second);
-        registered.push_back(name);
+        registerLocalFilesystem(std::string(name), root->second);
+        registered.emplace_back(name);
     }
 }
 

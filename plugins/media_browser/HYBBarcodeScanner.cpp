@@ -26,10 +26,6 @@ std::optional<std::string> stringOption(const ns::Value& options, std::string_vi
     return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
-std::string localized(const char* key) {
-    return ns::Bundle::mainBundle()->localizedStringForKey(key, "");
-}
-
 }  // namespace
 
 void HYBBarcodeScanner::registerClasses(rt::ClassRegistry& registry) {
@@ -54,8 +50,9 @@ void HYBBarcodeScanner::scan(const HYBInvokedUrlCommand& command) {
     const ns::Value options =
         command.arguments().empty() ? ns::Value(ns::Dictionary{}) : command.argumentAtIndex(0);
     if (auto reason = isScanNotPossible()) return returnError(*reason, callback);
-    if (notHasPermission()) return returnError(localized(kProhibitedText), callback);
-    if (!isUsageDescriptionSet()) return returnError(localized(kNoUsageDescriptionText), callback);
+    if (notHasPermission()) return returnError(ns::localizedString(kProhibitedText), callback);
+    if (!isUsageDescriptionSet())
+        return returnError(ns::localizedString(kNoUsageDescriptionText), callback);
     // One camera, one screen: a second scan would fight the first for both.
     if (activeScan()) return returnError(kScanUnderWayText, callback);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/ns/StringComponents.h"
+#include "platform/ns/Value.h"
 
 namespace {
 
@@ -40,22 +41,12 @@ OptionValue convert(std::string_view value) {
     return std::string(value);
 }
 
-// Text counts as true when, after blanks, a sign and leading zeros, it starts with y, t or a
-// non-zero digit.
-bool textIsTrue(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    while (i < text.size() && text[i] == '0') ++i;
-    if (i == text.size()) return false;
-    const char c = text[i];
-    return c == 'y' || c == 'Y' || c == 't' || c == 'T' || (c >= '1' && c <= '9');
-}
-
 bool asBool(const OptionValue& value) {
     if (const auto* number = std::get_if<double>(&value)) return *number != 0;
     if (const auto* flag = std::get_if<bool>(&value)) return *flag;
-    return textIsTrue(std::get<std::string>(value));
+    // Text counts as true when, after blanks, a sign and leading zeros, it starts with y, t or
+    // a non-zero digit: the platform's boolean reading of a string.
+    return ns::Value(std::get<std::string>(value)).boolValue();
 }
 
 using Options = HYBInAppBrowserOptions;

@@ -7,15 +7,11 @@
 
 namespace {
 
-std::string localized(const char* key) {
-    return ns::Bundle::mainBundle()->localizedStringForKey(key, "");
-}
-
 // Every button answers the page, then takes the alert down.
 std::shared_ptr<ui::AlertAction> button(const char* key,
                                         std::function<void(ui::AlertController&)> answer,
                                         const std::weak_ptr<ui::AlertController>& alert) {
-    return ui::AlertAction::create(localized(key), ui::AlertAction::Style::Default,
+    return ui::AlertAction::create(ns::localizedString(key), ui::AlertAction::Style::Default,
                                    [answer = std::move(answer), alert](ui::AlertAction&) {
                                        auto shown = alert.lock();
                                        if (!shown) return;

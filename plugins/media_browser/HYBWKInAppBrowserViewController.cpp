@@ -15,14 +15,6 @@
 
 double HYBWKInAppBrowserViewController::lastStatusBarOffset_ = 0;
 
-namespace {
-
-std::string localized(const char* key) {
-    return ns::Bundle::mainBundle()->localizedStringForKey(key, "");
-}
-
-}  // namespace
-
 std::shared_ptr<HYBWKInAppBrowserViewController>
 HYBWKInAppBrowserViewController::initWithBrowserOptions(
     const HYBInAppBrowserOptions& options, const ns::Dictionary& settings,
@@ -146,17 +138,19 @@ void HYBWKInAppBrowserViewController::createViews(
                                        ui::kAutoresizingFlexibleRightMargin |
                                        ui::kAutoresizingFlexibleTopMargin);
     addressLabel_->setNumberOfLines(1);
-    addressLabel_->setText(localized("Loading..."));
+    addressLabel_->setText(ns::localizedString("Loading..."));
     addressLabel_->setTextColor(ui::Color::whiteColor());
 
-    forwardButton_ = ui::BarButtonItem::withTitle(localized("►"), ui::BarButtonItem::Style::Plain,
-                                                  action([](HYBWKInAppBrowserViewController& self) {
-                                                      if (self.webView_) self.webView_->goForward();
-                                                  }));
-    backButton_ = ui::BarButtonItem::withTitle(localized("◄"), ui::BarButtonItem::Style::Plain,
-                                               action([](HYBWKInAppBrowserViewController& self) {
-                                                   if (self.webView_) self.webView_->goBack();
-                                               }));
+    forwardButton_ =
+        ui::BarButtonItem::withTitle(ns::localizedString("►"), ui::BarButtonItem::Style::Plain,
+                                     action([](HYBWKInAppBrowserViewController& self) {
+                                         if (self.webView_) self.webView_->goForward();
+                                     }));
+    backButton_ =
+        ui::BarButtonItem::withTitle(ns::localizedString("◄"), ui::BarButtonItem::Style::Plain,
+                                     action([](HYBWKInAppBrowserViewController& self) {
+                                         if (self.webView_) self.webView_->goBack();
+                                     }));
     if (browserOptions_.navigationbuttoncolor) {
         const auto tint = colorFromHexString(*browserOptions_.navigationbuttoncolor);
         forwardButton_->setTintColor(tint);
@@ -410,7 +404,7 @@ void HYBWKInAppBrowserViewController::decidePolicyForNavigationResponse(
 
 void HYBWKInAppBrowserViewController::didStartProvisionalNavigation(
     const std::shared_ptr<wk::WebView>& webView, const std::shared_ptr<wk::Navigation>&) {
-    addressLabel_->setText(localized("Loading..."));
+    addressLabel_->setText(ns::localizedString("Loading..."));
     updateButtons();
     // Whether the spinner is kept still (the option hidespinner).
     ns::Log::write(ns::LogLevel::Default, kLogSubsystem, "hidespinner",
@@ -434,7 +428,7 @@ void HYBWKInAppBrowserViewController::failed(const char* kind,
               error.localizedDescription());
     updateButtons();
     spinner_->stopAnimating();
-    addressLabel_->setText(localized("Load Error"));
+    addressLabel_->setText(ns::localizedString("Load Error"));
     if (auto delegate = navigationDelegate()) delegate->didFailNavigation(webView, error);
 }
 

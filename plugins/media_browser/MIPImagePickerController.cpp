@@ -8,15 +8,6 @@
 #include "platform/ui/PresentationController.h"
 #include "plugins/media_browser/MIPAlbumPickerController.h"
 
-namespace {
-
-std::string localized(const std::string& key) {
-    auto bundle = ns::Bundle::mainBundle();
-    return bundle ? bundle->localizedStringForKey(key) : key;
-}
-
-}  // namespace
-
 std::shared_ptr<MIPImagePickerController> MIPImagePickerController::initImagePicker(
     std::shared_ptr<MIPAlbumPickerController> albums) {
     if (!albums) albums = std::make_shared<MIPAlbumPickerController>();
@@ -44,11 +35,11 @@ bool MIPImagePickerController::shouldSelectAsset(const av::PhotoAsset&, uint64_t
     if (static_cast<uint64_t>(maximumImagesCount_) > previousCount) return true;
     const int limit = static_cast<int>(maximumImagesCount_);
     auto alert = ui::AlertController::create(
-        ns::format(localized("Maximum %d photos."), limit),
-        ns::format(localized("You can only select %d photos at a time."), limit),
+        ns::format(ns::localizedString("Maximum %d photos."), limit),
+        ns::format(ns::localizedString("You can only select %d photos at a time."), limit),
         ui::AlertController::Style::Alert);
-    alert->addAction(
-        ui::AlertAction::create(localized("Okay"), ui::AlertAction::Style::Default, nullptr));
+    alert->addAction(ui::AlertAction::create(ns::localizedString("Okay"),
+                                             ui::AlertAction::Style::Default, nullptr));
     presentViewController(alert, true);
     return false;
 }

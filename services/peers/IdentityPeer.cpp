@@ -2,9 +2,9 @@
 
 #include <openssl/sha.h>
 
+#include "platform/ns/Data.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/PercentEncoding.h"
-#include "services/peers/WebSafeBase64.h"
 
 namespace peers {
 
@@ -83,7 +83,7 @@ namespace peers {
 namespace {
 
 std::string base64Url(const std::string& text) {
-    return encodeWebSafeUnpadded(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    return ns::Data::fromString(text).base64URLEncodedString();
 }
 
 }  // namespace
@@ -208,7 +208,7 @@ std::string formEncode(const std::string& text) {
 std::string IdentityPeer::s256(const std::string& verifier) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char*>(verifier.data()), verifier.size(), digest);
-    return encodeWebSafeUnpadded(digest, sizeof digest);
+    return ns::Data(digest, sizeof digest).base64URLEncodedString();
 }
 
 HttpResponse IdentityPeer::answerAuthorize(const HttpRequest& request, const std::string& login) {

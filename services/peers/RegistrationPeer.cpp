@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "platform/ns/Data.h"
-#include "services/peers/WebSafeBase64.h"
 
 namespace peers {
 
@@ -152,7 +151,7 @@ std::string RegistrationPeer::appIDForPublicKey(const std::string& der) {
     unsigned char digest[SHA_DIGEST_LENGTH];
     SHA1(reinterpret_cast<const unsigned char*>(der.data()), der.size(), digest);
     digest[0] = static_cast<unsigned char>((digest[0] & 0x0F) | 0x70);
-    return encodeWebSafeUnpadded(digest, 8);
+    return ns::Data(digest, 8).base64URLEncodedString();
 }
 
 std::string RegistrationPeer::decodeBase64(const std::string& text, bool webSafe) {

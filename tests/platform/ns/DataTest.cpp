@@ -22,6 +22,13 @@ TEST(DataBase64, EncodesWithPadding) {
     EXPECT_EQ(bytes({0, 1, 2}).base64EncodedString(), "AAEC");
 }
 
+TEST(DataBase64, URLFormSwapsTheTwoSymbolsAndDropsPadding) {
+    EXPECT_EQ(Data().base64URLEncodedString(), "");
+    EXPECT_EQ(Data::fromString("f").base64URLEncodedString(), "Zg");
+    EXPECT_EQ(Data::fromString("fo").base64URLEncodedString(), "Zm8");
+    EXPECT_EQ(bytes({0xFB, 0xFF, 0xBF, 0xFB}).base64URLEncodedString(), "-_-_-w");
+}
+
 TEST(DataBase64, LargeDataEncodesAsOneText) {
     // Past the encoder's block of input, with a remainder that needs padding.
     std::vector<uint8_t> large((size_t{3} << 24) + 4);

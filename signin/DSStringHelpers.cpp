@@ -57,11 +57,8 @@ std::string Base64EncodeData(const ns::Data& data) {
 
 namespace {
 
-// Every byte but the unreserved ones percent-encoded.
 std::string formEscape(std::string_view text) {
-    static const ns::CharacterSet unreserved = ns::CharacterSet::characterSetWithCharactersInString(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~");
-    return ns::percentEncode(text, unreserved);
+    return ns::percentEncode(text, ns::formUnreservedCharacterSet());
 }
 
 }  // namespace

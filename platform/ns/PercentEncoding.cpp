@@ -23,6 +23,12 @@ std::string percentEncode(std::string_view text, const CharacterSet& allowed) {
     return out;
 }
 
+const CharacterSet& formUnreservedCharacterSet() {
+    static const CharacterSet unreserved = CharacterSet::characterSetWithCharactersInString(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~");
+    return unreserved;
+}
+
 std::optional<std::string> percentDecodeBytes(std::string_view text) {
     std::string out;
     out.reserve(text.size());

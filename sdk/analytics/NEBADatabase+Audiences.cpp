@@ -9,10 +9,6 @@ constexpr const char* kEventFiltersTable = "event_filters";
 constexpr const char* kPropertyFiltersTable = "property_filters";
 constexpr const char* kFilterValuesTable = "audience_filter_values";
 
-ns::Error audienceError(std::string_view description) {
-    return neba_errorWithCode(NEBADomainCode::BadArgument, description);
-}
-
 std::optional<int32_t> int32Of(const NEBADatabase::Record& record, std::string_view key) {
     auto it = record.find(key);
     if (it == record.end()) return std::nullopt;
@@ -44,7 +40,7 @@ ns::Status upsertEach(NEBASqliteStore& store, const char* table, const std::vect
                       std::optional<NEBADatabase::Record> (*recordOf)(const Item&)) {
     for (const auto& item : items) {
         auto record = recordOf(item);
-        if (!record) return audienceError("Received empty record for upsert");
+        if (!record) return neba_argumentError("Received empty record for upsert");
         auto written = store.upsertRecord(*record, table);
         if (!written) return written;
     }
@@ -171,7 +167,8 @@ ns::Result<std::vector<int32_t>> NEBADatabase::allAudienceIDs() {
     std::vector<int32_t> ids;
     for (const auto& record : *records) {
         auto id = int32Of(record, "audience_id");
-        if (!id) return audienceError("Received nil audience ID for querying all audience IDs");
+        if (!id)
+            return neba_argumentError("Received nil audience ID for querying all audience IDs");
         ids.push_back(*id);
     }
     return ids;
@@ -179,7 +176,8 @@ ns::Result<std::vector<int32_t>> NEBADatabase::allAudienceIDs() {
 
 ns::Result<std::vector<NEBAEventFilter>> NEBADatabase::eventFiltersForEventName(
     const std::string& name) {
-    if (name.empty()) return audienceError("Received empty event name for getting event filters");
+    if (name.empty())
+        return neba_argumentError("Received empty event name for getting event filters");
     return dataTypesFromTableWithName<NEBAEventFilter>(kEventFiltersTable, "event_name", name,
                                                        eventFilterFromDictionary);
 }
@@ -187,7 +185,7 @@ ns::Result<std::vector<NEBAEventFilter>> NEBADatabase::eventFiltersForEventName(
 ns::Result<std::vector<NEBAPropertyFilter>> NEBADatabase::propertyFiltersForPropertyName(
     const std::string& name) {
     if (name.empty())
-        return audienceError("Received empty property name for getting property filters");
+        return neba_argumentError("Received empty property name for getting property filters");
     return dataTypesFromTableWithName<NEBAPropertyFilter>(kPropertyFiltersTable, "property_name",
                                                           name, propertyFilterFromDictionary);
 }
@@ -204,24 +202,24 @@ ns::Result<std::optional<NEBAFilterResult>> NEBADatabase::filterResultForAudienc
 // --- Writes ------------------------------------------------------------------------------
 
 ns::Status NEBADatabase::updateEventFilters(const std::vector<NEBAEventFilter>& filters) {
-    if (filters.empty()) return audienceError("Received empty event filters to update");
+    if (filters.empty()) return neba_argumentError("Received empty event filters to update");
     return upsertEach(*store_, kEventFiltersTable, filters, &dictionaryFromEventFilter);
 }
 
 ns::Status NEBADatabase::updatePropertyFilters(const std::vector<NEBAPropertyFilter>& filters) {
-    if (filters.empty()) return audienceError("Received empty property filters to update");
+    if (filters.empty()) return neba_argumentError("Received empty property filters to update");
     return upsertEach(*store_, kPropertyFiltersTable, filters, &dictionaryFromPropertyFilter);
 }
 
 ns::Status NEBADatabase::updateFilterResults(const std::vector<NEBAFilterResult>& results) {
-    if (results.empty()) return audienceError("Received empty filter results to update");
+    if (results.empty()) return neba_argumentError("Received empty filter results to update");
     return upsertEach(*store_, kFilterValuesTable, results, &dictionaryFromFilterResult);
 }
 
 // --- Deletes -----------------------------------------------------------------------------
 
 ns::Status NEBADatabase::deleteFilterResults(const std::vector<NEBAFilterResult>& results) {
-    if (results.empty()) return audienceError("Received empty filter results to delete");
+    if (results.empty()) return neba_argumentError("Received empty filter results to delete");
     std::vector<int32_t> ids;
     std::set<int32_t> seen;
     for (const auto& result : results) {
@@ -234,12 +232,12 @@ ns::Status NEBADatabase::deleteFilterResults(const std::vector<NEBAFilterResult>
 }
 
 ns::Status NEBADatabase::deleteEventFilters(const std::vector<NEBAEventFilter>& filters) {
-    if (filters.empty()) return audienceError("Received empty event filters to delete");
+    if (filters.empty()) return neba_argumentError("Received empty event filters to delete");
     return deleteWithCondition(*store_, kEventFiltersTable, filterKeysCondition(filters));
 }
 
 ns::Status NEBADatabase::deletePropertyFilters(const std::vector<NEBAPropertyFilter>& filters) {
-    if (filters.empty()) return audienceError("Received empty property filters to delete");
+    if (filters.empty()) return neba_argumentError("Received empty property filters to delete");
     return deleteWithCondition(*store_, kPropertyFiltersTable, filterKeysCondition(filters));
 }
 

@@ -15,14 +15,6 @@ constexpr const char* kQueueTable = "queue";
 constexpr int64_t kRawEventsMetadataLimit = 100000;
 constexpr int64_t kRawEventsReadLimit = 1000;
 
-ns::Error argumentError(std::string_view description) {
-    return neba_errorWithCode(NEBADomainCode::BadArgument, description);
-}
-
-ns::Error stateError(std::string_view description) {
-    return neba_errorWithCode(NEBADomainCode::WrongState, description);
-}
-
 ns::Value fingerprintValue(int64_t fingerprint) {
     return ns::Value(static_cast<long long>(fingerprint));
 }
@@ -60,7 +52,7 @@ ns::Status NEBADatabase::insertIfNotExistsRawEventMetadata(
     if (bytes.empty()) {
         NEBAMonitor::warning(
             "Received empty measurement bundle metadata for getting dictionary representation");
-        return stateError("Failed to insert/update unknown data type");
+        return neba_stateError("Failed to insert/update unknown data type");
     }
     int64_t fingerprint = neba_64LSBMD5(bytes);
     auto existing = queryRawEventsMetadataWithFingerprint(fingerprint);
@@ -141,7 +133,7 @@ ns::Result<NEBAEvent> NEBADatabase::eventFromDictionary(const Record& record) {
     if (data != record.end() && data->second.data()) {
         proto = safeParse<NEB_MEASUREMENT::ACPEvent>(*data->second.data(), "ACPEvent");
     }
-    if (!proto) return stateError("Failed to parse event from data");
+    if (!proto) return neba_stateError("Failed to parse event from data");
     auto nameIt = record.find("name");
     std::string name =
         nameIt != record.end() && nameIt->second.string() ? *nameIt->second.string() : "";
@@ -158,7 +150,7 @@ ns::Result<NEBAEvent> NEBADatabase::eventFromStoredEvent(const std::string& name
     for (const auto& param : proto.params()) {
         if (param.name() == "_o") {
             if (!param.has_string_value()) {
-                return stateError(
+                return neba_stateError(
                     "Cannot create an event from database. Origin parameter is not a string");
             }
             origin = param.string_value();
@@ -177,31 +169,32 @@ ns::Result<NEBAEvent> NEBADatabase::eventFromStoredEvent(const std::string& name
         }
     }
     if (origin.empty())
-        return stateError("Cannot create an event from database. Missing origin parameter");
+        return neba_stateError("Cannot create an event from database. Missing origin parameter");
     auto event = NEBAEvent::initWithOrigin(origin, false, name, timestamp, previous, parameters);
-    if (!event) return stateError("Failed to parse event from data");
+    if (!event) return neba_stateError("Failed to parse event from data");
     return std::move(*event);
 }
 
 ns::Result<NEBARawEventData> NEBADatabase::rawEventDataFromDictionary(const Record& record) {
     if (record.empty())
-        return argumentError("Received empty dictionary for getting raw event data");
+        return neba_argumentError("Received empty dictionary for getting raw event data");
     auto present = [&](const char* key) {
         auto it = record.find(key);
         return it != record.end() && !it->second.isNull();
     };
-    if (!present("rowid")) return argumentError("Unable to find row ID in the database dictionary");
+    if (!present("rowid"))
+        return neba_argumentError("Unable to find row ID in the database dictionary");
     if (!present("data"))
-        return argumentError("Unable to find event data in the database dictionary");
+        return neba_argumentError("Unable to find event data in the database dictionary");
     if (!present("metadata_fingerprint")) {
-        return argumentError("Unable to find event metadata in the database dictionary");
+        return neba_argumentError("Unable to find event metadata in the database dictionary");
     }
     int64_t rowID = record.at("rowid").integerValue();
     int64_t fingerprint = record.at("metadata_fingerprint").integerValue();
     auto event = eventFromDictionary(record);
     if (!event) return event.error();
     auto raw = NEBARawEventData::initWithRawEvent(*event, rowID, fingerprint);
-    if (!raw) return stateError("Failed to initialize raw event data from dictionary");
+    if (!raw) return neba_stateError("Failed to initialize raw event data from dictionary");
     return std::move(*raw);
 }
 
@@ -256,7 +249,7 @@ ns::Status NEBADatabase::readStoredEventsWithMetadataFingerprint(int64_t fingerp
                     origin = origin || (param.name() == "_o" && param.has_string_value());
             if (!readable || !origin) {
                 NEBAMonitor::warning("Failed to bundle raw event. Error",
-                                     {stateError("Failed to parse event from data")});
+                                     {neba_stateError("Failed to parse event from data")});
                 undecodable.push_back(event.rowID);
                 continue;
             }
@@ -303,7 +296,7 @@ ns::Result<std::optional<int64_t>> NEBADatabase::nextMetadataFingerprintToProces
         "SELECT metadata_fingerprint FROM raw_events ORDER BY rowid ASC LIMIT 1");
     if (!records) return records.error();
     if (records->empty()) return std::optional<int64_t>();
-    if (records->size() != 1) return stateError("Only one event metadata should be processed");
+    if (records->size() != 1) return neba_stateError("Only one event metadata should be processed");
     auto it = records->front().find("metadata_fingerprint");
     if (it == records->front().end() || it->second.isNull()) return std::optional<int64_t>();
     return std::optional<int64_t>(it->second.integerValue());
@@ -340,7 +333,7 @@ ns::Result<int64_t> NEBADatabase::deleteRawEventsOverAbsoluteLimit() {
 
 ns::Status NEBADatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge) {
     if (maxAge < 0)
-        return argumentError("Cannot delete stale raw events given negative time period");
+        return neba_argumentError("Cannot delete stale raw events given negative time period");
     auto deleted = store_->deleteRecordsFromTableWithName(
         kRawEventsTable, "abs(timestamp - cast(? as REAL)) > cast(? as REAL)",
         {ns::Value(now()), ns::Value(maxAge)});
@@ -368,10 +361,11 @@ ns::Result<std::optional<double>> NEBADatabase::queryLatestRawEventTime() {
 ns::Status NEBADatabase::insertBundle(const NEB_MEASUREMENT::ACPMeasurementBundle& bundle,
                                       bool isRealtime) {
     std::string bytes = bundle.SerializeAsString();
-    if (bytes.empty()) return argumentError("Failed to insert nil bundle");
-    if (bundle.app_id().empty()) return argumentError("Failed to insert bundle without App ID");
+    if (bytes.empty()) return neba_argumentError("Failed to insert nil bundle");
+    if (bundle.app_id().empty())
+        return neba_argumentError("Failed to insert bundle without App ID");
     if (bundle.end_timestamp_millis() < 1)
-        return argumentError("Failed to insert bundle without valid timestamp");
+        return neba_argumentError("Failed to insert bundle without valid timestamp");
     auto swept = maybeDeleteStaleData();
     if (!swept) return swept.error();
     double end = static_cast<double>(bundle.end_timestamp_millis()) / 1000.0;
@@ -379,7 +373,7 @@ ns::Status NEBADatabase::insertBundle(const NEB_MEASUREMENT::ACPMeasurementBundl
         NEBAMonitor::warning("Storing bundle outside of the max uploading time span");
     }
     auto compressed = tbx_dataByGzippingBytes(bytes.data(), bytes.size());
-    if (!compressed || compressed->empty()) return stateError("Failed to compress bundle");
+    if (!compressed || compressed->empty()) return neba_stateError("Failed to compress bundle");
     NEBAMonitor::debug("Saving bundle. size (bytes)",
                        {ns::Value(static_cast<long long>(compressed->length()))});
     return store_->upsertRecord(Record{{"bundle_end_timestamp", ns::Value(end)},
@@ -445,7 +439,7 @@ std::vector<NEBADatabase::BundlePair> NEBADatabase::bundleRowIDPairsWithRecords(
 }
 
 ns::Status NEBADatabase::deleteBundlesWithRowIDs(const std::vector<int64_t>& rowIDs) {
-    if (rowIDs.empty()) return argumentError("Received empty row IDs to delete bundles");
+    if (rowIDs.empty()) return neba_argumentError("Received empty row IDs to delete bundles");
     std::string placeholders;
     NEBASqliteStore::Values values;
     for (int64_t rowID : rowIDs) {
@@ -459,7 +453,8 @@ ns::Status NEBADatabase::deleteBundlesWithRowIDs(const std::vector<int64_t>& row
 }
 
 ns::Status NEBADatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge) {
-    if (maxAge < 0) return argumentError("Cannot delete stale bundles after negative time period");
+    if (maxAge < 0)
+        return neba_argumentError("Cannot delete stale bundles after negative time period");
     auto deleted = store_->deleteRecordsFromTableWithName(
         kQueueTable, "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)",
         {ns::Value(now()), ns::Value(maxAge)});

@@ -11,9 +11,7 @@
 template <class T>
 ns::Result<std::vector<T>> NEBADatabase::allDataTypesFromTableWithName(
     const std::string& table, int64_t limit, const CreateDataType<T>& create) {
-    if (!create)
-        return neba_errorWithCode(NEBADomainCode::BadArgument,
-                                  "Received nil block to get all data types");
+    if (!create) return neba_argumentError("Received nil block to get all data types");
     auto records = store_->recordsForQuery(ns::format(
         "SELECT rowid, * FROM %@ ORDER BY rowid LIMIT %lld", table, static_cast<long long>(limit)));
     if (!records) return records.error();
@@ -29,17 +27,12 @@ ns::Result<std::vector<T>> NEBADatabase::dataTypesFromTableWithName(
     const std::string& table, const std::string& column, const std::string& value,
     const CreateDataType<T>& create) {
     if (table.empty())
-        return neba_errorWithCode(NEBADomainCode::BadArgument,
-                                  "Received empty table name to create data type from table");
+        return neba_argumentError("Received empty table name to create data type from table");
     if (column.empty())
-        return neba_errorWithCode(NEBADomainCode::BadArgument,
-                                  "Received empty column name to create data type from table");
+        return neba_argumentError("Received empty column name to create data type from table");
     if (value.empty())
-        return neba_errorWithCode(NEBADomainCode::BadArgument,
-                                  "Received empty column value to create data type from table");
-    if (!create)
-        return neba_errorWithCode(NEBADomainCode::WrongState,
-                                  "Received nil block to create data type from table");
+        return neba_argumentError("Received empty column value to create data type from table");
+    if (!create) return neba_stateError("Received nil block to create data type from table");
     auto records = store_->recordsForQuery(
         ns::format("SELECT rowid, * FROM %@ WHERE %@ = ?", table, column), {ns::Value(value)});
     if (!records) return records.error();
@@ -48,8 +41,7 @@ ns::Result<std::vector<T>> NEBADatabase::dataTypesFromTableWithName(
         if (auto object = create(record)) objects.push_back(std::move(*object));
     }
     if (!records->empty() && objects.empty()) {
-        return neba_errorWithCode(NEBADomainCode::WrongState,
-                                  "Failed to initialize data types from dictionaries");
+        return neba_stateError("Failed to initialize data types from dictionaries");
     }
     return objects;
 }

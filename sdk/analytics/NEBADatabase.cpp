@@ -18,14 +18,6 @@ constexpr int64_t kAppMetadataLimit = 1;
 constexpr int64_t kEventsLimit = 1000;
 constexpr int64_t kUserAttributesLimit = 50;
 
-ns::Error argumentError(std::string_view description) {
-    return neba_errorWithCode(NEBADomainCode::BadArgument, description);
-}
-
-ns::Error stateError(std::string_view description) {
-    return neba_errorWithCode(NEBADomainCode::WrongState, description);
-}
-
 std::optional<double> doubleOf(const NEBADatabase::Record& record, std::string_view key) {
     auto it = record.find(key);
     if (it == record.end() || !it->second.isNumber()) return std::nullopt;
@@ -80,7 +72,7 @@ std::string NEBADatabase::databasePathWithName(const std::string& name) {
 }
 
 ns::Status NEBADatabase::deleteDatabaseFileWithName(const std::string& name) {
-    if (name.empty()) return argumentError("Received empty name for deleting database file");
+    if (name.empty()) return neba_argumentError("Received empty name for deleting database file");
     auto path = databasePathWithName(name);
     auto& files = ns::FileManager::defaultManager();
     // A journal left behind would be rolled back into the next file of that name: one that
@@ -241,7 +233,7 @@ ns::Status NEBADatabase::ensureTables() {
         if (!create) {
             NEBAMonitor::error("Failed to set create statement for table. Table",
                                {ns::Value(table)});
-            return argumentError("Failed to set create statement for table");
+            return neba_argumentError("Failed to set create statement for table");
         }
         NEBASqliteStore::AddOnColumns addOns;
         for (const auto& [addOnTable, addOnColumns] : addOnTableDefinitions()) {
@@ -251,7 +243,7 @@ ns::Status NEBADatabase::ensureTables() {
                 if (!alter) {
                     NEBAMonitor::error("Failed to create alter statement for table. Table, column",
                                        {ns::Value(table), ns::Value(column.first)});
-                    return argumentError("Failed to create alter statement for table");
+                    return neba_argumentError("Failed to create alter statement for table");
                 }
                 addOns.emplace_back(column.first, *alter);
             }
@@ -298,35 +290,35 @@ bool NEBADatabase::initializeAppMetadata() {
 
 ns::Status NEBADatabase::insertRecord(const std::optional<Record>& record,
                                       const std::string& table) {
-    if (table.empty()) return argumentError("Received empty table name for inserting");
-    if (!record) return stateError("Failed to insert unknown data type");
+    if (table.empty()) return neba_argumentError("Received empty table name for inserting");
+    if (!record) return neba_stateError("Failed to insert unknown data type");
     return store_->upsertRecord(*record, table);
 }
 
 ns::Status NEBADatabase::upsertRecord(const std::optional<Record>& record, const std::string& table,
                                       const std::string& column, const std::string& value,
                                       int64_t tableLimit) {
-    if (table.empty()) return argumentError("Received empty table name for checking upsert");
+    if (table.empty()) return neba_argumentError("Received empty table name for checking upsert");
     auto matching = store_->rowCountForTableWithName(table, column, value);
     if (!matching) return matching.error();
     auto all = store_->rowCountForTableWithName(table);
     if (!all) return all.error();
     bool replacing = matching->integerValue() > 0;
     if (!replacing && all->integerValue() >= tableLimit) {
-        return stateError("Failed to insert data type. Table is full");
+        return neba_stateError("Failed to insert data type. Table is full");
     }
-    if (!record) return stateError("Failed to insert/update unknown data type");
+    if (!record) return neba_stateError("Failed to insert/update unknown data type");
     return store_->upsertRecord(*record, table);
 }
 
 ns::Status NEBADatabase::updateRecord(const std::optional<Record>& record, const std::string& table,
                                       const std::string& column, const std::string& value) {
-    if (table.empty()) return argumentError("Received empty table name for updating");
+    if (table.empty()) return neba_argumentError("Received empty table name for updating");
     auto matching = store_->rowCountForTableWithName(table, column, value);
     if (!matching) return matching.error();
     if (matching->integerValue() <= 0)
-        return stateError("Failed to update record. Item doesn't exist");
-    if (!record) return stateError("Failed to update unknown data type");
+        return neba_stateError("Failed to update record. Item doesn't exist");
+    if (!record) return neba_stateError("Failed to update unknown data type");
     return store_->updateRecord(*record, table, column, value);
 }
 
@@ -506,7 +498,8 @@ ns::Result<std::optional<NEBAUserAttribute>> NEBADatabase::userAttributeWithName
 }
 
 ns::Result<bool> NEBADatabase::containsUserAttributeWithName(const std::string& name) {
-    if (name.empty()) return argumentError("Received empty user property name for exists query");
+    if (name.empty())
+        return neba_argumentError("Received empty user property name for exists query");
     auto found = store_->numberForQuery(
         "SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name = ? LIMIT 1)", {ns::Value(name)});
     if (!found) return found.error();
@@ -562,9 +555,9 @@ ns::Status NEBADatabase::deleteUserAttributeWithName(const std::string& name) {
 
 ns::Status NEBADatabase::updateRemoteConfig(const NEB_MEASUREMENT::ACPMeasurementConfig& config) {
     std::string bytes = config.SerializeAsString();
-    if (bytes.empty()) return argumentError("Invalid measurement config data");
+    if (bytes.empty()) return neba_argumentError("Invalid measurement config data");
     if (config.nmp_app_id().empty())
-        return argumentError("Missing NMP app ID in measurement configuration");
+        return neba_argumentError("Missing NMP app ID in measurement configuration");
     return updateRecord(Record{{"remote_config_data", ns::Value(ns::Data::fromString(bytes))},
                                {"remote_config_timestamp", ns::Value(now())}},
                         kAppMetadataTable, "rowid", "1");
@@ -586,7 +579,7 @@ NEBADatabase::queryACPMeasurementConfig() {
         return std::optional<Config>();
     }
     auto config = safeParse<Config>(*it->second.data(), "ACPMeasurementConfig");
-    if (!config) return stateError("Remote config data is corrupted");
+    if (!config) return neba_stateError("Remote config data is corrupted");
     return std::optional<Config>(std::move(*config));
 }
 

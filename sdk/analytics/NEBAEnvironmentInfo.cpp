@@ -2,14 +2,13 @@
 
 #include <unicode/timezone.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Locale.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/sys/DeviceFacts.h"
 #include "sdk/analytics/NEBAMonitor.h"
 
@@ -46,10 +45,7 @@ std::optional<std::string> NEBAEnvironmentInfo::userDefaultLanguage() const {
         NEBAMonitor::error("Failed to get preferred language");
         return std::nullopt;
     }
-    std::string language = languages.front();
-    std::transform(language.begin(), language.end(), language.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return language;
+    return ns::asciiLowercased(languages.front());
 }
 
 int32_t NEBAEnvironmentInfo::timeZoneOffsetMinutes() const {

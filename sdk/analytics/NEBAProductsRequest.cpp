@@ -8,9 +8,8 @@ void NEBAProductsRequest::requestProductsWithProductIdentifiers(
     if (!queue || !completion) return;
     if (productIdentifiers.empty()) {
         queue->async([queue, completion] {
-            completion(
-                std::nullopt, std::nullopt,
-                neba_errorWithCode(NEBADomainCode::BadArgument, "Invalid product identifiers."));
+            completion(std::nullopt, std::nullopt,
+                       neba_argumentError("Invalid product identifiers."));
         });
         return;
     }

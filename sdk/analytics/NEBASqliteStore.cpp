@@ -1,41 +1,16 @@
 #include "sdk/analytics/NEBASqliteStore.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <set>
 
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Format.h"
+#include "platform/ns/StringComponents.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NSError+NEBAAdditions.h"
 
 namespace {
-
-ns::Error argumentError(std::string_view description) {
-    return neba_errorWithCode(NEBADomainCode::BadArgument, description);
-}
-
-ns::Error stateError(std::string_view description) {
-    return neba_errorWithCode(NEBADomainCode::WrongState, description);
-}
-
-bool containsIgnoringCase(std::string_view text, std::string_view word) {
-    auto it = std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-    });
-    return it != text.end();
-}
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-    }
-    return true;
-}
 
 // The kinds a record may hold: data, numbers, text and null.
 bool isBindable(const ns::Value& value) {
@@ -233,7 +208,7 @@ ns::Status NEBASqliteStore::openAndValidateDatabase() {
 }
 
 ns::Status NEBASqliteStore::validateDatabase() {
-    if (!db_) return stateError("Validate database failed. Database not open.");
+    if (!db_) return neba_stateError("Validate database failed. Database not open.");
     sqlite3_stmt* raw = nullptr;
     int rc = sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &raw, nullptr);
     StatementPtr statement(raw);
@@ -272,11 +247,12 @@ ns::Status NEBASqliteStore::ensureTableWithName(const std::string& table,
                                                 const std::string& createSQL,
                                                 const std::vector<std::string>& requiredColumnNames,
                                                 const AddOnColumns& addOnColumns) {
-    if (table.empty()) return argumentError("Received empty table name for ensure table");
+    if (table.empty()) return neba_argumentError("Received empty table name for ensure table");
     if (requiredColumnNames.empty())
-        return argumentError("Received no table columns for ensure table");
-    if (createSQL.empty()) return argumentError("Received empty create statement for ensure table");
-    if (!db_) return stateError("Ensure table failed. Database not open.");
+        return neba_argumentError("Received no table columns for ensure table");
+    if (createSQL.empty())
+        return neba_argumentError("Received empty create statement for ensure table");
+    if (!db_) return neba_stateError("Ensure table failed. Database not open.");
     auto exists = tableExists(table);
     if (!exists) return exists.error();
     if (!*exists) {
@@ -285,29 +261,30 @@ ns::Status NEBASqliteStore::ensureTableWithName(const std::string& table,
     }
     auto valid = validateTableWithName(table, requiredColumnNames, addOnColumns);
     if (!valid) return valid.error();
-    if (!*valid) return stateError("Table is missing required columns");
+    if (!*valid) return neba_stateError("Table is missing required columns");
     return {};
 }
 
 ns::Result<bool> NEBASqliteStore::validateTableWithName(
     const std::string& table, const std::vector<std::string>& requiredColumnNames,
     const AddOnColumns& addOnColumns) {
-    if (table.empty()) return argumentError("Received empty table name for validate table");
+    if (table.empty()) return neba_argumentError("Received empty table name for validate table");
     if (requiredColumnNames.empty())
-        return argumentError("Received no table columns for validate table");
-    if (!db_) return stateError("Validate table failed. Database not open.");
+        return neba_argumentError("Received no table columns for validate table");
+    if (!db_) return neba_stateError("Validate table failed. Database not open.");
     auto columns = columnsForTableWithName(table);
     if (!columns) return columns.error();
-    if (columns->empty()) return stateError("Table has no columns");
+    if (columns->empty()) return neba_stateError("Table has no columns");
     std::set<std::string> existing(columns->begin(), columns->end());
     for (const auto& name : requiredColumnNames) {
-        if (!existing.count(name)) return stateError("Table is missing required columns");
+        if (!existing.count(name)) return neba_stateError("Table is missing required columns");
     }
     std::set<std::string> extra = existing;
     for (const auto& name : requiredColumnNames) extra.erase(name);
     for (const auto& [name, alter] : addOnColumns) {
         if (extra.erase(name)) continue;
-        if (alter.empty()) return argumentError("Received empty alter statement for add-on column");
+        if (alter.empty())
+            return neba_argumentError("Received empty alter statement for add-on column");
         auto altered = executeSQL(alter);
         if (!altered) return altered.error();
     }
@@ -321,7 +298,7 @@ ns::Result<bool> NEBASqliteStore::validateTableWithName(
         if (!name) continue;
         if (extra.count(reinterpret_cast<const char*>(name)) &&
             sqlite3_column_int(statement->get(), 3) != 0) {
-            return stateError("Table contains unknown non-optional columns");
+            return neba_stateError("Table contains unknown non-optional columns");
         }
     }
     if (rc != SQLITE_DONE) return databaseError("validate table");
@@ -329,8 +306,8 @@ ns::Result<bool> NEBASqliteStore::validateTableWithName(
 }
 
 ns::Result<bool> NEBASqliteStore::tableExists(const std::string& table) {
-    if (table.empty()) return argumentError("Received empty table name for table exists");
-    if (!db_) return stateError("Table exists failed. Database not open.");
+    if (table.empty()) return neba_argumentError("Received empty table name for table exists");
+    if (!db_) return neba_stateError("Table exists failed. Database not open.");
     auto statement = statementForQuery(
         "SELECT name FROM sqlite_master WHERE type='table' AND name=?", {ns::Value(table)});
     if (!statement) return statement.error();
@@ -342,8 +319,8 @@ ns::Result<bool> NEBASqliteStore::tableExists(const std::string& table) {
 
 ns::Result<std::vector<std::string>> NEBASqliteStore::columnsForTableWithName(
     const std::string& table) {
-    if (table.empty()) return argumentError("Received empty table name for column info");
-    if (!db_) return stateError("Get table columns failed. Database not open.");
+    if (table.empty()) return neba_argumentError("Received empty table name for column info");
+    if (!db_) return neba_stateError("Get table columns failed. Database not open.");
     auto statement = statementForQuery(ns::format("PRAGMA table_info(%@)", table));
     if (!statement) return statement.error();
     std::vector<std::string> names;
@@ -361,8 +338,8 @@ ns::Result<std::vector<std::string>> NEBASqliteStore::columnsForTableWithName(
 ns::Result<ns::Value> NEBASqliteStore::rowCountForTableWithName(const std::string& table,
                                                                 const std::string& columnName,
                                                                 const std::string& columnValue) {
-    if (table.empty()) return argumentError("Received empty table name for row count");
-    if (!db_) return stateError("Row count failed. Database not open.");
+    if (table.empty()) return neba_argumentError("Received empty table name for row count");
+    if (!db_) return neba_stateError("Row count failed. Database not open.");
     auto sql = ns::format("SELECT count(1) FROM %@", table);
     Values values;
     if (!columnName.empty() && !columnValue.empty()) {
@@ -374,14 +351,14 @@ ns::Result<ns::Value> NEBASqliteStore::rowCountForTableWithName(const std::strin
 
 ns::Result<ns::Value> NEBASqliteStore::numberForQuery(const std::string& sql,
                                                       const Values& values) {
-    if (sql.empty()) return argumentError("Received empty query to get numeric result");
-    if (!db_) return stateError("Query numeric result failed. Database not open.");
+    if (sql.empty()) return neba_argumentError("Received empty query to get numeric result");
+    if (!db_) return neba_stateError("Query numeric result failed. Database not open.");
     auto statement = statementForQuery(sql, values);
     if (!statement) return statement.error();
     if (sqlite3_step(statement->get()) != SQLITE_ROW) return databaseError("query numeric result");
     auto value = valueAtColumn(0, statement->get());
     if (!value || value->isNull()) return ns::Value();
-    if (!value->isNumber()) return argumentError("Found result that was not numeric");
+    if (!value->isNumber()) return neba_argumentError("Found result that was not numeric");
     return *value;
 }
 
@@ -392,11 +369,11 @@ ns::Result<std::vector<NEBASqliteStore::Record>> NEBASqliteStore::recordsForQuer
 
 ns::Result<std::vector<NEBASqliteStore::Record>> NEBASqliteStore::recordsForQuery(
     const std::string& sql, const Values& values, const RecordFilter& filter) {
-    if (sql.empty()) return argumentError("Received empty query for records for query");
-    if (!filter) return argumentError("Received empty filter for selecting records");
-    if (!db_) return stateError("Query records failed. Database not open.");
-    if (!startsWithIgnoringCase(sql, "select"))
-        return argumentError("Received invalid select query");
+    if (sql.empty()) return neba_argumentError("Received empty query for records for query");
+    if (!filter) return neba_argumentError("Received empty filter for selecting records");
+    if (!db_) return neba_stateError("Query records failed. Database not open.");
+    if (ns::asciiLowercased(sql.substr(0, 6)) != "select")
+        return neba_argumentError("Received invalid select query");
     auto statement = statementForQuery(sql, values);
     if (!statement) return statement.error();
     auto* stmt = statement->get();
@@ -439,13 +416,13 @@ ns::Result<std::vector<NEBASqliteStore::Record>> NEBASqliteStore::recordsForQuer
 
 ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::upsertStatementForRecord(
     const Record& record, const std::string& table) {
-    if (table.empty()) return argumentError("Received empty table name for upsert");
-    if (record.empty()) return argumentError("Received empty record for upsert");
+    if (table.empty()) return neba_argumentError("Received empty table name for upsert");
+    if (record.empty()) return neba_argumentError("Received empty record for upsert");
     std::string sql = "INSERT OR REPLACE INTO " + table + " (";
     for (const auto& [name, value] : record) {
         if (!isBindable(value)) {
             NEBAMonitor::warning("Record has value of unexpected type");
-            return argumentError("Record has value of unexpected type");
+            return neba_argumentError("Record has value of unexpected type");
         }
         sql += name;
         sql += ", ";
@@ -464,16 +441,17 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::upsertStatementForRecord
 ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::updateStatementForRecord(
     const Record& record, const std::string& table, const std::string& columnName,
     const std::string& columnValue) {
-    if (record.empty()) return argumentError("Empty record for update");
-    if (table.empty()) return argumentError("Empty table name for update");
-    if (columnName.empty()) return argumentError("Empty column name for update");
-    if (columnValue.empty()) return argumentError("Empty column value for update");
+    if (record.empty()) return neba_argumentError("Empty record for update");
+    if (table.empty()) return neba_argumentError("Empty table name for update");
+    if (columnName.empty()) return neba_argumentError("Empty column name for update");
+    if (columnValue.empty()) return neba_argumentError("Empty column value for update");
     std::string set;
     Values values;
     for (const auto& [name, value] : record) {
         if (!isBindable(value)) {
             NEBAMonitor::warning("Record has value of unexpected type (update)");
-            return argumentError("Failed to bind parameter of unexpected type to update statement");
+            return neba_argumentError(
+                "Failed to bind parameter of unexpected type to update statement");
         }
         set += name + "=?,";
         values.push_back(value);
@@ -485,7 +463,7 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::updateStatementForRecord
 }
 
 ns::Status NEBASqliteStore::upsertRecord(const Record& record, const std::string& table) {
-    if (!db_) return stateError("Upsert record failed. Database not open.");
+    if (!db_) return neba_stateError("Upsert record failed. Database not open.");
     auto statement = upsertStatementForRecord(record, table);
     if (!statement) return statement.error();
     if (sqlite3_step(statement->get()) != SQLITE_DONE) return databaseError("execute statement");
@@ -495,7 +473,7 @@ ns::Status NEBASqliteStore::upsertRecord(const Record& record, const std::string
 ns::Status NEBASqliteStore::updateRecord(const Record& record, const std::string& table,
                                          const std::string& columnName,
                                          const std::string& columnValue) {
-    if (!db_) return stateError("Update record failed. Database not open.");
+    if (!db_) return neba_stateError("Update record failed. Database not open.");
     auto statement = updateStatementForRecord(record, table, columnName, columnValue);
     if (!statement) return statement.error();
     if (sqlite3_step(statement->get()) != SQLITE_DONE) return databaseError("execute statement");
@@ -505,10 +483,10 @@ ns::Status NEBASqliteStore::updateRecord(const Record& record, const std::string
 ns::Status NEBASqliteStore::deleteRecordFromTableWithName(const std::string& table,
                                                           const std::string& columnName,
                                                           const std::string& columnValue) {
-    if (table.empty()) return argumentError("Received empty table name for delete record");
-    if (columnName.empty()) return argumentError("Received empty column for delete record");
-    if (columnValue.empty()) return argumentError("Received empty value for delete record");
-    if (!db_) return stateError("Delete record failed. Database not open.");
+    if (table.empty()) return neba_argumentError("Received empty table name for delete record");
+    if (columnName.empty()) return neba_argumentError("Received empty column for delete record");
+    if (columnValue.empty()) return neba_argumentError("Received empty value for delete record");
+    if (!db_) return neba_stateError("Delete record failed. Database not open.");
     auto statement = prepareSQL(ns::format("DELETE FROM %@ WHERE %@=?", table, columnName));
     if (!statement) return statement.error();
     auto bound = bindValues({ns::Value(columnValue)}, statement->get());
@@ -520,9 +498,9 @@ ns::Status NEBASqliteStore::deleteRecordFromTableWithName(const std::string& tab
 ns::Result<int64_t> NEBASqliteStore::deleteRecordsFromTableWithName(const std::string& table,
                                                                     const std::string& condition,
                                                                     const Values& values) {
-    if (table.empty()) return argumentError("Received empty table name for delete record");
-    if (condition.empty()) return argumentError("Received empty condition for delete record");
-    if (!db_) return stateError("Delete records with condition failed. Database not open.");
+    if (table.empty()) return neba_argumentError("Received empty table name for delete record");
+    if (condition.empty()) return neba_argumentError("Received empty condition for delete record");
+    if (!db_) return neba_stateError("Delete records with condition failed. Database not open.");
     auto statement =
         statementForQuery(ns::format("DELETE FROM %@ WHERE %@", table, condition), values);
     if (!statement) return statement.error();
@@ -533,8 +511,9 @@ ns::Result<int64_t> NEBASqliteStore::deleteRecordsFromTableWithName(const std::s
 }
 
 ns::Status NEBASqliteStore::deleteAllRecordsFromTableWithName(const std::string& table) {
-    if (table.empty()) return argumentError("Received empty table name for delete all records");
-    if (!db_) return stateError("Delete all records failed. Database not open.");
+    if (table.empty())
+        return neba_argumentError("Received empty table name for delete all records");
+    if (!db_) return neba_stateError("Delete all records failed. Database not open.");
     auto statement = statementForQuery(ns::format("DELETE FROM %@", table));
     if (!statement) return statement.error();
     if (sqlite3_step(statement->get()) != SQLITE_DONE) return databaseError("delete all records");
@@ -620,13 +599,14 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const 
         cached->second.inUse = true;
         cached->second.lastUse = ++useCounter_;
     } else {
-        if (!db_) return stateError("Statement for query failed. Database not open.");
+        if (!db_) return neba_stateError("Statement for query failed. Database not open.");
         bool cache;
         if (sql.find('?') != std::string::npos) {
-            if (values.empty() && !bindsLater) return argumentError("Received empty parameters");
+            if (values.empty() && !bindsLater)
+                return neba_argumentError("Received empty parameters");
             cache = true;
         } else {
-            cache = !containsIgnoringCase(sql, "WHERE");
+            cache = ns::asciiLowercased(sql).find("where") == std::string::npos;
         }
         // A statement of the same text that is still being read is not shared.
         if (cached != statementCache_.end()) cache = false;
@@ -665,8 +645,8 @@ NEBASqliteStore::CachedStatement& NEBASqliteStore::cacheStatement(const std::str
 }
 
 ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::prepareSQL(const std::string& sql) {
-    if (sql.empty()) return argumentError("Received empty SQL string to prepare");
-    if (!db_) return stateError("Prepare SQL failed. Database not open.");
+    if (sql.empty()) return neba_argumentError("Received empty SQL string to prepare");
+    if (!db_) return neba_stateError("Prepare SQL failed. Database not open.");
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
     int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, &tail);
@@ -676,15 +656,15 @@ ns::Result<NEBASqliteStore::StatementPtr> NEBASqliteStore::prepareSQL(const std:
         // Trailing blanks are no second statement.
         std::string_view rest(tail);
         if (rest.find_first_not_of(" \t\r\n") != std::string_view::npos) {
-            return argumentError("Query contained more than one SQL statement.");
+            return neba_argumentError("Query contained more than one SQL statement.");
         }
     }
-    if (!statement) return argumentError("Received empty SQL string to prepare");
+    if (!statement) return neba_argumentError("Received empty SQL string to prepare");
     return statement;
 }
 
 ns::Status NEBASqliteStore::bindValues(const Values& values, sqlite3_stmt* statement) {
-    if (!statement) return argumentError("Failed to bind to NULL statement");
+    if (!statement) return neba_argumentError("Failed to bind to NULL statement");
     sqlite3_clear_bindings(statement);
     bool ok = true;
     for (size_t i = 0; i < values.size(); ++i) {
@@ -695,7 +675,7 @@ ns::Status NEBASqliteStore::bindValues(const Values& values, sqlite3_stmt* state
 }
 
 ns::Status NEBASqliteStore::bindRecord(const Record& record, sqlite3_stmt* statement) {
-    if (!statement) return argumentError("Failed to bind to NULL statement");
+    if (!statement) return neba_argumentError("Failed to bind to NULL statement");
     bool ok = true;
     int index = 0;
     for (const auto& [name, value] : record) ok = bindValue(value, ++index, statement) && ok;
@@ -727,16 +707,16 @@ bool NEBASqliteStore::bindValue(const ns::Value& value, int index, sqlite3_stmt*
 }
 
 ns::Status NEBASqliteStore::executeSQL(const std::string& sql) {
-    if (sql.empty()) return argumentError("Received empty SQL string to execute");
-    if (!db_) return stateError("Execute SQL failed. Database not open.");
+    if (sql.empty()) return neba_argumentError("Received empty SQL string to execute");
+    if (!db_) return neba_stateError("Execute SQL failed. Database not open.");
     auto statement = prepareSQL(sql);
     if (!statement) return statement.error();
     return executeSQLStatement(std::move(*statement));
 }
 
 ns::Status NEBASqliteStore::executeSQLStatement(StatementPtr statement) {
-    if (!statement) return argumentError("Execute SQL statement failed. Statement is NULL.");
-    if (!db_) return stateError("Execute SQL statement failed. Database not open.");
+    if (!statement) return neba_argumentError("Execute SQL statement failed. Statement is NULL.");
+    if (!db_) return neba_stateError("Execute SQL statement failed. Database not open.");
     if (sqlite3_step(statement.get()) != SQLITE_DONE) return databaseError("execute statement");
     return {};
 }

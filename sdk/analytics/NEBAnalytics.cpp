@@ -520,12 +520,6 @@ void NEBAnalytics::userPropertiesIncludingInternal(bool includeInternal, dispatc
 
 // --- Error events ------------------------------------------------------------------------
 
-void NEBAnalytics::logErrorEventWithCode(int64_t code) {
-    if (code == 0) return;
-    logInternalEventWithOrigin("auto", kNEBAErrorEventName,
-                               ns::Dictionary{{kNEBAErrorEventName, ns::Value(code)}});
-}
-
 void NEBAnalytics::logErrorEventWithCode(int64_t code, const ns::Value& item, size_t limit,
                                          const std::optional<ns::Value>& lengthText) {
     if (code == 0) return;

@@ -79,7 +79,6 @@ public:
     // The "_err" event about rejected input: the code, the offending item cut to `limit`
     // UTF-16 units ("..." appended), and the length of `lengthText` (the item when absent)
     // for codes 4 and 7 or when it is over the limit.
-    static void logErrorEventWithCode(int64_t code);
     static void logErrorEventWithCode(int64_t code, const ns::Value& item, size_t limit,
                                       const std::optional<ns::Value>& lengthText = std::nullopt);
 

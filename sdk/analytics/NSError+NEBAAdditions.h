@@ -21,5 +21,13 @@ struct NEBADomainCode {
 ns::Error neba_errorWithCode(int64_t code, std::string_view description,
                              std::string_view monitorContext = {});
 
+// The errors of a call made with a bad argument, or in a state that does not allow it.
+inline ns::Error neba_argumentError(std::string_view description) {
+    return neba_errorWithCode(NEBADomainCode::BadArgument, description);
+}
+inline ns::Error neba_stateError(std::string_view description) {
+    return neba_errorWithCode(NEBADomainCode::WrongState, description);
+}
+
 // The context string an analytics error carries, or "" for any other error.
 std::string neba_monitorContext(const ns::Error& error);

@@ -90,12 +90,6 @@ std::shared_ptr<const NEBServices> NEBApp::services() {
     return r.services;
 }
 
-void NEBApp::setServices(std::shared_ptr<const NEBServices> services) {
-    auto& r = registry();
-    dispatch::ScopedLock lock(r.lock);
-    r.services = std::move(services);
-}
-
 void NEBApp::configure() {
     auto options = NEBOptions::defaultOptions();
     if (!options) {

@@ -47,10 +47,8 @@ public:
     // ---- Services ----------------------------------------------------------------------
     // What the SDK's parts stand on, one object for the process: made with the first
     // configuration (or for the first part that asks before it), and handed to each part
-    // when it is made. setServices() puts another in place before then (the composition root,
-    // tests).
+    // when it is made.
     static std::shared_ptr<const NEBServices> services();
-    static void setServices(std::shared_ptr<const NEBServices> services);
 
     using TokenCallback =
         std::function<void(std::optional<std::string> token, std::optional<ns::Error> error)>;

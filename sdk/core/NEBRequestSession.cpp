@@ -1,19 +1,14 @@
 #include "sdk/core/NEBRequestSession.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/URLSession.h"
 #include "platform/net/URLSessionDelegate.h"
+#include "platform/ns/StringComponents.h"
 
 namespace {
 
 bool isHTTPS(const ns::URL& url) {
-    std::string scheme = url.scheme().value_or("");
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return scheme == "https";
+    return ns::asciiLowercased(url.scheme().value_or("")) == "https";
 }
 
 // Answers each redirect of its session by the rule.

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cmath>
 
-#include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
@@ -33,6 +32,7 @@
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
 #include "sdk/messaging/NEBMessagingSyncMessageManager.h"
+#include "sdk/messaging/NEBMessagingUtilities.h"
 #include "toolbox/Net/NIPReachability.h"
 
 namespace {
@@ -91,10 +91,6 @@ public:
         return NEBMessaging::NEBMessagingSDKCurrentLocale();
     }
 };
-
-int64_t nowMillis() {
-    return static_cast<int64_t>(dispatch::Clock::current().wallTime() * 1000);
-}
 
 }  // namespace
 
@@ -243,8 +239,9 @@ void NEBMessaging::addDebugEvent(const std::string& event) {
 
 void NEBMessaging::addEvent(const std::string& event) {
     bool active = client_ && client_->isConnectionActive();
-    std::string line = ns::format("%lld:%d:%d:%@", static_cast<long long>(nowMillis()),
-                                  static_cast<int>(networkType()), active ? 1 : 0, event);
+    std::string line =
+        ns::format("%lld:%d:%d:%@", static_cast<long long>(NEBMessagingCurrentTimeMillis()),
+                   static_cast<int>(networkType()), active ? 1 : 0, event);
     dispatch::Lock lock(eventsMutex_);
     debugEvents_.push_front(std::move(line));
     if (debugEvents_.size() >= kDebugEventsCapacity) debugEvents_.pop_back();

@@ -57,10 +57,6 @@ void NEBMessagingDevice::keyboardDidShow(const ns::Notification& notification) {
     keyboardSize_ = size.value_or(ui::Size{});
 }
 
-ui::Device& NEBMessagingDevice::platformDevice() const {
-    return ui::Device::current();
-}
-
 std::string NEBMessagingDevice::modelVersion() {
     dispatch::Lock lock(mutex_);
     if (!machineName_) machineName_ = sys::DeviceFacts::current().machine();
@@ -70,7 +66,7 @@ std::string NEBMessagingDevice::modelVersion() {
 uint64_t NEBMessagingDevice::iPhoneOSVersion() {
     dispatch::Lock lock(mutex_);
     if (iPhoneOSVersion_ != UINT64_MAX) return iPhoneOSVersion_;
-    const std::string version = platformDevice().systemVersion();
+    const std::string version = ui::Device::current().systemVersion();
     uint64_t weights[] = {10000, 100, 1};
     uint64_t total = 0;
     const char* at = version.data();

@@ -37,7 +37,6 @@ public:
     NEBMessagingDevice(const NEBMessagingDevice&) = delete;
     NEBMessagingDevice& operator=(const NEBMessagingDevice&) = delete;
 
-    ui::Device& platformDevice() const;
     // The machine name of the system ("iPhone15,2" on a phone, the kernel's machine here).
     std::string modelVersion();
     // "17.0.1" is 17 * 10000 + 0 * 100 + 1: 170001; parts past the third are left out.

@@ -12,9 +12,7 @@
 namespace {
 
 std::string formEncoded(const std::string& value) {
-    static const ns::CharacterSet allowed = ns::CharacterSet::characterSetWithCharactersInString(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~");
-    return ns::percentEncode(value, allowed);
+    return ns::percentEncode(value, ns::formUnreservedCharacterSet());
 }
 
 ns::Error replyError() {

@@ -199,11 +199,8 @@ std::string htmlEscape(const std::string& text) {
     return out;
 }
 
-// A form value: every byte but the unreserved ones percent-encoded.
 std::string formEncode(const std::string& text) {
-    static const ns::CharacterSet unreserved = ns::CharacterSet::characterSetWithCharactersInString(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~");
-    return ns::percentEncode(text, unreserved);
+    return ns::percentEncode(text, ns::formUnreservedCharacterSet());
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "toolbox/Foundation/NIPLocale.h"
 
-#include <cctype>
-
 #include "platform/dispatch/Mutex.h"
 #include "platform/ns/Locale.h"
 #include "platform/ns/PreferredLocalizations.h"
@@ -72,8 +70,7 @@ std::string NIPLocale::countryCodeForLanguage(std::string_view /*language*/) {
 
 std::string NIPLocale::countryCodeForRegion(const std::optional<std::string>& region) {
     if (!region) return "us";
-    std::string lower = *region;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string lower = ns::asciiLowercased(*region);
     return lower == "gb" ? "uk" : lower;
 }
 

@@ -1,8 +1,8 @@
 #include "toolbox/Foundation/NSDK_TBXRegex.h"
 
 #include <climits>
-#include <cstdio>
 
+#include "platform/ns/Format.h"
 #include "toolbox/Foundation/NSDK_TBXRegexEnumerator.h"
 
 namespace {
@@ -206,9 +206,7 @@ std::string NSDK_TBXRegex::stringByReplacingMatchesInString(std::string_view str
 }
 
 std::string NSDK_TBXRegex::description() const {
-    char address[32];
-    std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
-    std::string out = "NSDK_TBXRegex<" + std::string(address) + "> { pattern=\"" + pattern_ +
+    std::string out = ns::format("NSDK_TBXRegex<%p> { pattern=\"", this) + pattern_ +
                       "\", rawNumSubPatterns=" + std::to_string(subPatternCount()) + ", options=(";
     if (options_ & kTBXRegexOptionIgnoreCase) out += " IgnoreCase";
     if (options_ & kTBXRegexOptionNoNewlineSupport) out += " NoNewlineSupport";

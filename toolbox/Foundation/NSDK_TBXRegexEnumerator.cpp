@@ -1,8 +1,8 @@
 #include "toolbox/Foundation/NSDK_TBXRegexEnumerator.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "platform/ns/Format.h"
 #include "toolbox/Foundation/NSDK_TBXRegex.h"
 
 std::shared_ptr<NSDK_TBXRegexEnumerator> NSDK_TBXRegexEnumerator::initWithRegex(
@@ -80,9 +80,7 @@ std::shared_ptr<NSDK_TBXRegexStringSegment> NSDK_TBXRegexEnumerator::nextObject(
 }
 
 std::string NSDK_TBXRegexEnumerator::description() const {
-    char head[64];
-    std::snprintf(head, sizeof head, "NSDK_TBXRegexEnumerator<%p>", static_cast<const void*>(this));
-    return std::string(head) + " { regex=\"" + regex_->description() +
+    return ns::format("NSDK_TBXRegexEnumerator<%p>", this) + " { regex=\"" + regex_->description() +
            "\", allSegments=" + (allSegments_ ? "YES" : "NO") + ", string=\"" +
            utf8StrBuf_->substr(0, std::min(utf8StrBuf_->find('\0'), size_t{20})) + "...\" }";
 }

@@ -1,6 +1,6 @@
 #include "toolbox/Foundation/NSDK_TBXRegexStringSegment.h"
 
-#include <cstdio>
+#include "platform/ns/Format.h"
 
 std::shared_ptr<NSDK_TBXRegexStringSegment> NSDK_TBXRegexStringSegment::initWithUTF8StrBuf(
     std::shared_ptr<const std::string> utf8StrBuf, Ranges regMatches, size_t numRegMatches,
@@ -27,11 +27,8 @@ std::optional<std::string> NSDK_TBXRegexStringSegment::subPatternString(size_t i
 }
 
 std::string NSDK_TBXRegexStringSegment::description() const {
-    char head[96];
-    std::snprintf(head, sizeof head,
-                  "NSDK_TBXRegexStringSegment<%p> { isMatch=\"%s\", subPatterns=(",
-                  static_cast<const void*>(this), isMatch_ ? "YES" : "NO");
-    std::string out = head;
+    std::string out = ns::format("NSDK_TBXRegexStringSegment<%p> { isMatch=\"%s\", subPatterns=(",
+                                 this, isMatch_ ? "YES" : "NO");
     for (size_t i = 0; i <= numRegMatches_; ++i) {
         out += i == 0 ? " \"" : ", \"";
         out += subPatternString(i).value_or("");

@@ -23,6 +23,7 @@ TEST(CharacterSet, PredefinedURLSetsHoldExactlyTheirRFCCharacters) {
     EXPECT_EQ(CharacterSet::URLQueryAllowedCharacterSet(), setOf(kAlnum + "-._~!$&'()*+,;=:@/?"));
     EXPECT_EQ(CharacterSet::URLFragmentAllowedCharacterSet(),
               setOf(kAlnum + "-._~!$&'()*+,;=:@/?"));
+    EXPECT_EQ(ns::formUnreservedCharacterSet(), setOf(kAlnum + "-._~"));
     EXPECT_EQ(CharacterSet::URLLegalCharacterSet(), setOf(kAlnum + "-._~!$&'()*+,;=:/?#[]@"));
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "toolbox/Foundation/NSDK_TBXRegexEnumerator.h"
 #include "toolbox/Foundation/NSString+TBXRegexAdditions.h"
 
@@ -143,6 +145,13 @@ TEST(RegexTest, DescriptionsNameOptionsAndTexts) {
     EXPECT_NE(segment->description().find("{ isMatch=\"YES\", subPatterns=( \"A\", \"A\" ) }"),
               std::string::npos);
     EXPECT_EQ(segment->subPatternString(2), std::nullopt);
+    // Each names itself with its address.
+    char address[32];
+    std::snprintf(address, sizeof address, "<%p> {", static_cast<const void*>(regex.get()));
+    EXPECT_EQ(regex->description().rfind(std::string("NSDK_TBXRegex") + address, 0), 0u);
+    std::snprintf(address, sizeof address, "<%p> {", static_cast<const void*>(segment.get()));
+    EXPECT_EQ(segment->description().rfind(std::string("NSDK_TBXRegexStringSegment") + address, 0),
+              0u);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <utility>
@@ -10,6 +9,7 @@
 #include "platform/av/AssetImageGenerator.h"
 #include "platform/av/V4L2Capture.h"
 #include "platform/dispatch/Mutex.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/URL.h"
 #include "platform/ui/ImageCodec.h"
 
@@ -41,9 +41,7 @@ std::optional<std::string> newestImage(const std::string& folder) {
     std::optional<std::pair<fs::file_time_type, std::string>> newest;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string extension = it->path().extension().string();
-        std::transform(extension.begin(), extension.end(), extension.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const std::string extension = ns::asciiLowercased(it->path().extension().string());
         if (extension != ".png" && extension != ".jpg" && extension != ".jpeg") continue;
         std::error_code statError;
         if (!it->is_regular_file(statError)) continue;

@@ -1,9 +1,9 @@
 #include "platform/net/BackgroundJob.h"
 
-#include <cctype>
 #include <cmath>
 
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/UTF8.h"
 #include "platform/ns/UUID.h"
 
@@ -15,8 +15,7 @@ constexpr int64_t kFormatVersion = 1;
 
 bool isWebScheme(const std::optional<std::string>& scheme) {
     if (!scheme) return false;
-    std::string s = *scheme;
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string s = ns::asciiLowercased(*scheme);
     return s == "http" || s == "https";
 }
 

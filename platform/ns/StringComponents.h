@@ -17,7 +17,13 @@ std::string_view trimmedWhitespace(std::string_view text);
 // The text with its ASCII letters lower-cased, whatever the process's locale; other bytes stay.
 std::string asciiLowercased(std::string_view text);
 
-// The value of an ASCII hexadecimal digit of either case; -1 for any other character.
-int hexDigitValue(char c);
+// The value of an ASCII hexadecimal digit of either case; -1 for any other character. Inline:
+// the percent decoder and the UUID reader call it for every digit.
+constexpr int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 
 }  // namespace ns

@@ -7,6 +7,7 @@
 #include "platform/ns/FileManager.h"
 #include "platform/ns/PropertyListSerialization.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/ns/StringFolding.h"
 
 namespace svc {
@@ -200,10 +201,10 @@ std::string AddressBook::localizedLabel(std::string_view label) {
     constexpr std::string_view close = ">!$_";
     if (label.size() > open.size() + close.size() && label.starts_with(open) &&
         label.ends_with(close)) {
-        std::string inner(label.substr(open.size(), label.size() - open.size() - close.size()));
+        std::string_view inner =
+            label.substr(open.size(), label.size() - open.size() - close.size());
         if (inner == "HomePage") return "home page";
-        for (char& c : inner) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return inner;
+        return ns::asciiLowercased(inner);
     }
     return std::string(label);
 }

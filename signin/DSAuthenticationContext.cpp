@@ -127,6 +127,13 @@ DSAuthenticationContext::authenticationContextWithAuthority(
     return initWithAuthority(authority, validateAuthority, sharedGroup, error);
 }
 
+std::shared_ptr<DSAuthenticationContext>
+DSAuthenticationContext::authenticationContextWithAuthoritySharedGroup(
+    const std::optional<std::string>& authority, const std::string& sharedGroup, DSErrorOut error) {
+    DSLogger::logAPIEntry();
+    return authenticationContextWithAuthority(authority, true, sharedGroup, error);
+}
+
 std::shared_ptr<DSTokenCacheAccessor> DSAuthenticationContext::tokenCacheStore() const {
     dispatch::Lock guard(lock_);
     return tokenCacheStore_;

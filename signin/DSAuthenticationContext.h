@@ -47,6 +47,11 @@ public:
     static std::shared_ptr<DSAuthenticationContext> authenticationContextWithAuthority(
         const std::optional<std::string>& authority, bool validateAuthority,
         const std::string& sharedGroup, DSErrorOut error);
+    // Validates the authority, over the keychain cache of the sharing group. Its own name: as
+    // an overload, a group given as a literal would choose the one with a validate flag.
+    static std::shared_ptr<DSAuthenticationContext> authenticationContextWithAuthoritySharedGroup(
+        const std::optional<std::string>& authority, const std::string& sharedGroup,
+        DSErrorOut error);
     static std::shared_ptr<DSAuthenticationContext> initWithAuthority(
         const std::optional<std::string>& authority, bool validateAuthority,
         std::shared_ptr<DSTokenCacheDataSource> tokenCache, DSErrorOut error);

@@ -2,15 +2,18 @@
 
 #include <future>
 
+#include "platform/sec/Keychain.h"
 #include "services/peers/IdentityPeer.h"
 #include "signin/DSAuthenticationContext.h"
 #include "signin/DSAuthenticationRequest.h"
 #include "signin/DSInstanceDiscovery.h"
+#include "signin/DSKeychainTokenCache.h"
 #include "signin/DSTokenCache.h"
 #include "tests/peers/LoopPump.h"
 #include "tests/signin/SigninNetTest.h"
 #include "tests/signin/SigninTestSupport.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -285,6 +288,53 @@ TEST(DSAuthenticationContextDeathTest, FirstUseLogsTheVersionOnce) {
                                                        std::make_shared<DSTokenCache>(), nullptr);
             DSAuthenticationContext::isResponseFromBroker("com.other.app", std::nullopt);
             std::exit(before == 0 && first && log.count("SAL version") == 1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// What the factory with a sharing group and no validate flag makes and says; empty when all is
+// as it should be.
+std::string sharedGroupFactoryFaults() {
+    testsupport::TempDir keychain;
+    sec::Keychain::setDirectory(keychain.path());
+    signintest::ScopedLogLines log;
+    std::string faults;
+    std::optional<DSAuthenticationError> error;
+    if (DSAuthenticationContext::authenticationContextWithAuthoritySharedGroup(" ", "other.group",
+                                                                               &error) ||
+        !error || error->code() != DS_ERROR_DEVELOPER_INVALID_ARGUMENT)
+        faults += "a blank authority is not refused; ";
+    log.clear();
+    error.reset();
+    auto context = DSAuthenticationContext::authenticationContextWithAuthoritySharedGroup(
+        "https://login.example/tenant.example", "other.group", &error);
+    if (!context || error) return faults + "no context";
+    if (!context->validateAuthority()) faults += "the authority is not validated; ";
+    auto cache =
+        std::dynamic_pointer_cast<DSKeychainTokenCache>(context->tokenCacheStore()->dataSource());
+    if (!cache || cache->sharedGroup() != "LOCALTEAM.other.group")
+        faults += "not over the group's keychain cache; ";
+    // Its own API entry comes first, then those of the operations it hands on to.
+    const auto lines = log.lines();
+    if (lines.empty() || lines.front().level != DS_LOG_LEVEL_VERBOSE ||
+        lines.front().message.find("SAL API call [Version - 2.3.1]") == std::string::npos ||
+        !lines.front().info ||
+        lines.front().info->find("In function: authenticationContextWithAuthoritySharedGroup, "
+                                 "file line #") != 0)
+        faults += "no API entry line of its own; ";
+    if (log.count("SAL API call") != 3) faults += "not three API entry lines; ";
+    sec::Keychain::setDirectory(sec::Keychain::defaultDirectory());
+    return faults;
+}
+
+// In a process of its own: the default keychain cache, once made, is the process's.
+TEST(DSAuthenticationContextDeathTest, SharedGroupFactoryValidatesOverTheGroupsCache) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const std::string faults = sharedGroupFactoryFaults();
+            std::fprintf(stderr, "%s", faults.c_str());
+            std::exit(faults.empty() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }

@@ -1,6 +1,7 @@
 #include "sdk/analytics/NEBAErrorEvent.h"
 
 #include "platform/ns/UTF16.h"
+#include "sdk/analytics/NEBAMonitor.h"
 
 std::string NEBAClassName(const ns::Value& value) {
     switch (value.type()) {
@@ -39,4 +40,20 @@ ns::Dictionary NEBAErrorEventParameters(int64_t code, const ns::Value& item, siz
         code == NEBAErrorCode::UserPropertyValueTooLong || static_cast<size_t>(length) > limit)
         parameters.emplace("_el", ns::Value(length));
     return parameters;
+}
+
+bool NEBAIsPublicName(std::string_view name) {
+    if (name.empty()) {
+        NEBAMonitor::error("Unable to check the name. Name is empty");
+        return false;
+    }
+    return name.front() != '_';
+}
+
+bool NEBAIsErrorEventName(std::string_view name) {
+    if (name.empty()) {
+        NEBAMonitor::error("Unable to check the event name. Name is empty");
+        return false;
+    }
+    return name == kNEBAErrorEventName;
 }

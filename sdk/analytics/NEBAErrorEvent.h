@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/ns/Value.h"
 
@@ -48,3 +49,11 @@ std::string NEBAErrorEventQuote(const std::string& text, size_t limit);
 // `lengthText` (the item when absent) for codes 4 and 7 or when it is over the limit.
 ns::Dictionary NEBAErrorEventParameters(int64_t code, const ns::Value& item, size_t limit,
                                         const std::optional<ns::Value>& lengthText = std::nullopt);
+
+// Whether a name is public: it does not begin with "_". An empty name cannot be checked: that is
+// logged, and it counts as internal.
+bool NEBAIsPublicName(std::string_view name);
+
+// Whether an event of this name is the "_err" event. An empty name cannot be checked: that is
+// logged, and it is not.
+bool NEBAIsErrorEventName(std::string_view name);

@@ -14,10 +14,6 @@
 
 namespace {
 
-bool isPublicName(const std::string& name) {
-    return !name.empty() && name[0] != '_';
-}
-
 int64_t hourIndex(double seconds) {
     return static_cast<int64_t>(seconds) / 3600;
 }
@@ -213,7 +209,7 @@ bool NEBAMeasurement::bundlePass(bool& bundled) {
                                                               : NEBADailyCounts(day, 0, 0, 0, 0, 0);
             }
             bool changed = false;
-            if (isPublicName(name)) {
+            if (NEBAIsPublicName(name)) {
                 if (counts->conversionsCount() >= remoteConfig_->maxConversionsPerDay()) {
                     markConversion(event, false);
                     NEBAMonitor::warning(

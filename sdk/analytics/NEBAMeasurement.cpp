@@ -32,14 +32,6 @@ SharedEngine& sharedEngine() {
     return *shared;
 }
 
-bool isPublicName(const std::string& name) {
-    return !name.empty() && name[0] != '_';
-}
-
-bool isErrorEvent(const std::string& name) {
-    return name == kNEBAErrorEventName;
-}
-
 ns::Value contextOf(const NEBAEvent& event) {
     return ns::Value(NEBAEvent::dictionaryFromParameters(event.parameters()));
 }
@@ -320,7 +312,7 @@ void NEBAMeasurement::logEventOnWorkerQueue(NEBAEvent event) {
             "Rejected event. Contact Nebula Support for more information. Event name",
             {ns::Value(name)});
         if (remoteConfig_->blacklistInternal() || remoteConfig_->blacklistPublic() ||
-            isErrorEvent(name))
+            NEBAIsErrorEventName(name))
             return;
         logErrorEvent(NEBAErrorCode::RejectedEvent, name, NEBAErrorItemLimit::EventName);
         return;
@@ -370,8 +362,8 @@ bool NEBAMeasurement::applyDailyLimits(NEBAEvent& event, bool& dropped, bool& re
     NEBADailyCounts counts =
         *stored && (*stored)->day() == today ? **stored : NEBADailyCounts(today, 0, 0, 0, 0, 0);
     const std::string& name = event.name();
-    bool isPublic = isPublicName(name);
-    bool errorEvent = isErrorEvent(name);
+    bool isPublic = NEBAIsPublicName(name);
+    bool errorEvent = NEBAIsErrorEventName(name);
     bool droppedByKind = false;
 
     int64_t over = int64_t{counts.allEventsCount()} - remoteConfig_->maxEventsPerDay();
@@ -449,7 +441,7 @@ bool NEBAMeasurement::storeEvent(const NEBAEvent& event, bool realtime) {
         return false;
     }
     if (!*aggregates) {
-        if (isPublicName(name)) {
+        if (NEBAIsPublicName(name)) {
             auto count = database_->publicEventCount();
             if (!count) {
                 NEBAMonitor::error("Unable to query event count. Error", {count.error()});

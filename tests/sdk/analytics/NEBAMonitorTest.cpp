@@ -2,6 +2,7 @@
 #include <climits>
 
 #include "platform/ns/UserDefaults.h"
+#include "sdk/analytics/NEBAErrorEvent.h"
 #include "sdk/analytics/NSError+NEBAAdditions.h"
 #include "tests/sdk/analytics/AnalyticsFixture.h"
 
@@ -73,6 +74,25 @@ TEST_F(NEBAMonitorTest, ErrorContextsAddTheirStoreContextToTheSample) {
     clock().advanceSeconds(86401);
     EXPECT_EQ(monitor.monitoringDataForDispatchWithSamplePeriod(86400, 0),
               std::string("1:1W_1:Store failed:") + kNEBAErrorDomain + ",execute statement,13,A,3");
+}
+
+// The name tests of the "_err" routines: an empty name cannot be checked, which is said as a
+// sampled error, and it is neither public nor the error event.
+TEST_F(NEBAMonitorTest, NameTestsSayWhenTheNameIsEmpty) {
+    EXPECT_TRUE(NEBAIsPublicName("level_up"));
+    EXPECT_FALSE(NEBAIsPublicName("_s"));
+    EXPECT_TRUE(NEBAIsErrorEventName("_err"));
+    EXPECT_FALSE(NEBAIsErrorEventName("_errs"));
+    EXPECT_TRUE(logs().lines().empty());
+    EXPECT_FALSE(NEBAIsPublicName(""));
+    EXPECT_FALSE(NEBAIsErrorEventName(""));
+    EXPECT_EQ(logs().lines(),
+              (std::vector<std::string>{
+                  "<NEBAnalytics/ERROR> Unable to check the name. Name is empty",
+                  "<NEBAnalytics/ERROR> Unable to check the event name. Name is empty"}));
+    auto stored = ns::UserDefaults::standardUserDefaults()->arrayForKey(kNEBAHealthMonitorKey);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ((*stored)[1].integerValue(), 2);
 }
 
 TEST_F(NEBAMonitorTest, DebugModeComesFromTheLaunchArgumentsAndPersists) {

@@ -59,13 +59,17 @@ NEBASqliteStore::Statement::Statement(sqlite3_stmt* statement, CachedStatement* 
 
 NEBASqliteStore::Statement::Statement(Statement&& other) noexcept
     : statement_(std::exchange(other.statement_, nullptr)),
-      cached_(std::exchange(other.cached_, nullptr)) {}
+      cached_(std::exchange(other.cached_, nullptr)),
+      store_(std::exchange(other.store_, nullptr)),
+      textInCache_(std::move(other.textInCache_)) {}
 
 NEBASqliteStore::Statement& NEBASqliteStore::Statement::operator=(Statement&& other) noexcept {
     if (this != &other) {
         release();
         statement_ = std::exchange(other.statement_, nullptr);
         cached_ = std::exchange(other.cached_, nullptr);
+        store_ = std::exchange(other.store_, nullptr);
+        textInCache_ = std::move(other.textInCache_);
     }
     return *this;
 }
@@ -76,16 +80,23 @@ NEBASqliteStore::Statement::~Statement() {
 
 void NEBASqliteStore::Statement::release() {
     if (!statement_) return;
-    if (cached_) {
+    if (cached_ && !cached_->retired) {
         // Kept for the next use of the same text.
         sqlite3_reset(statement_);
         sqlite3_clear_bindings(statement_);
         cached_->inUse = false;
+    } else if (cached_) {
+        cached_->statement.reset();
+        cached_->inUse = false;
+    } else if (store_) {
+        store_->endStatementBesideCache(statement_, textInCache_);
     } else {
         sqlite3_finalize(statement_);
     }
     statement_ = nullptr;
     cached_ = nullptr;
+    store_ = nullptr;
+    textInCache_.clear();
 }
 
 // --- Life cycle ------------------------------------------------------------------------
@@ -231,14 +242,23 @@ ns::Status NEBASqliteStore::validateDatabase() {
 void NEBASqliteStore::closeDatabase() {
     if (!db_) return;
     finalizeAndClearStatements();
-    int rc = sqlite3_close(db_);
+    // A statement still lent out keeps the connection until its lease finalizes it.
+    int rc = sqlite3_close_v2(db_);
     if (rc != SQLITE_OK)
         NEBAMonitor::warning("Failed to close database. Got error code", {ns::Value(rc)});
     db_ = nullptr;
 }
 
 void NEBASqliteStore::finalizeAndClearStatements() {
-    statementCache_.clear();
+    for (auto it = statementCache_.begin(); it != statementCache_.end();) {
+        if (it->second.inUse) {
+            // Its lease is still reading it: the lease finalizes it when it ends.
+            it->second.retired = true;
+            ++it;
+        } else {
+            it = statementCache_.erase(it);
+        }
+    }
 }
 
 // --- Tables ----------------------------------------------------------------------------
@@ -590,41 +610,62 @@ ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const 
 ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::statementForQuery(const std::string& sql,
                                                                           const Values& values,
                                                                           bool bindsLater) {
-    sqlite3_stmt* statement = nullptr;
-    CachedStatement* entry = nullptr;
     auto cached = statementCache_.find(sql);
+    if (cached != statementCache_.end() && cached->second.retired && !cached->second.inUse) {
+        // What the lease of a closed connection's statement left behind.
+        statementCache_.erase(cached);
+        cached = statementCache_.end();
+    }
+    Statement lease;
     if (cached != statementCache_.end() && !cached->second.inUse) {
-        statement = cached->second.statement.get();
-        entry = &cached->second;
         cached->second.inUse = true;
         cached->second.lastUse = ++useCounter_;
+        lease = Statement(cached->second.statement.get(), &cached->second);
     } else {
-        if (!db_) return neba_stateError("Statement for query failed. Database not open.");
-        bool cache;
-        if (sql.find('?') != std::string::npos) {
-            if (values.empty() && !bindsLater)
-                return neba_argumentError("Received empty parameters");
-            cache = true;
-        } else {
-            cache = ns::asciiLowercased(sql).find("where") == std::string::npos;
-        }
-        // A statement of the same text that is still being read is not shared.
-        if (cached != statementCache_.end()) cache = false;
-        auto prepared = prepareSQL(sql);
+        auto prepared = prepareLease(sql, values, bindsLater, cached != statementCache_.end());
         if (!prepared) return prepared.error();
-        statement = prepared->get();
-        if (cache) {
-            entry = &cacheStatement(sql, std::move(*prepared));
-        } else {
-            prepared->release();
-        }
+        lease = std::move(*prepared);
     }
-    Statement lease(statement, entry);
     if (!values.empty()) {
-        auto bound = bindValues(values, statement);
+        auto bound = bindValues(values, lease.get());
         if (!bound) return bound.error();
     }
     return lease;
+}
+
+ns::Result<NEBASqliteStore::Statement> NEBASqliteStore::prepareLease(const std::string& sql,
+                                                                     const Values& values,
+                                                                     bool bindsLater,
+                                                                     bool textInCache) {
+    if (!db_) return neba_stateError("Statement for query failed. Database not open.");
+    bool cache;
+    if (sql.find('?') != std::string::npos) {
+        if (values.empty() && !bindsLater) return neba_argumentError("Received empty parameters");
+        cache = true;
+    } else {
+        cache = ns::asciiLowercased(sql).find("where") == std::string::npos;
+    }
+    auto prepared = prepareSQL(sql);
+    if (!prepared) return prepared.error();
+    if (textInCache) {
+        // A statement of the same text that is still being read is not shared.
+        Statement lease(prepared->release(), nullptr);
+        lease.store_ = this;
+        lease.textInCache_ = sql;
+        return lease;
+    }
+    if (!cache) return Statement(prepared->release(), nullptr);
+    CachedStatement& entry = cacheStatement(sql, std::move(*prepared));
+    return Statement(entry.statement.get(), &entry);
+}
+
+void NEBASqliteStore::endStatementBesideCache(sqlite3_stmt* statement, const std::string& sql) {
+    auto cached = statementCache_.find(sql);
+    if (cached != statementCache_.end() && cached->second.statement &&
+        cached->second.statement.get() != statement) {
+        NEBAMonitor::warning("Statement is not the same one in the cache");
+    }
+    sqlite3_finalize(statement);
 }
 
 NEBASqliteStore::CachedStatement& NEBASqliteStore::cacheStatement(const std::string& sql,

@@ -38,21 +38,27 @@ public:
 
     struct CachedStatement;
     // A prepared statement lent by the store: a cached one is reset and unbound when the lease
-    // ends, any other is finalized.
+    // ends, any other is finalized. A lease ends before its store does; it may outlive the
+    // store's connection (closed or reopened meanwhile), and then finalizes its statement.
     class Statement {
     public:
         Statement() = default;
-        // `cached` is the cache's entry of the statement, or null for one the lease owns.
-        Statement(sqlite3_stmt* statement, CachedStatement* cached);
         Statement(Statement&& other) noexcept;
         Statement& operator=(Statement&& other) noexcept;
         ~Statement();
         sqlite3_stmt* get() const { return statement_; }
 
     private:
+        friend class NEBASqliteStore;
+        // `cached` is the cache's entry of the statement, or null for one the lease owns.
+        Statement(sqlite3_stmt* statement, CachedStatement* cached);
         void release();
         sqlite3_stmt* statement_ = nullptr;
         CachedStatement* cached_ = nullptr;
+        // An owned statement lent while the cache held another of the same text: the store
+        // and that text, to say so when the lease ends.
+        NEBASqliteStore* store_ = nullptr;
+        std::string textInCache_;
     };
 
     // Opens and validates the file; a file SQLite calls damaged (or that fails the integrity
@@ -78,6 +84,8 @@ public:
 
     ns::Status openAndValidateDatabase();
     ns::Status validateDatabase();
+    // A statement still lent out stays usable until its lease ends (the connection closes
+    // once the last of them is finalized).
     void closeDatabase();
     void finalizeAndClearStatements();
     // Whether the last failed open found the file damaged (rather than busy, full ...).
@@ -147,6 +155,9 @@ public:
         StatementPtr statement;
         uint64_t lastUse = 0;
         bool inUse = false;
+        // The store let go of its statements while this one was lent: the lease finalizes it,
+        // and the entry, then empty, goes at the next look-up.
+        bool retired = false;
     };
 
 private:
@@ -155,6 +166,12 @@ private:
                                             bool bindsLater);
     static bool bindValue(const ns::Value& value, int index, sqlite3_stmt* statement);
     CachedStatement& cacheStatement(const std::string& sql, StatementPtr statement);
+    // A new statement for the text, kept in the cache when it can be reused and the text is not
+    // there already (still lent out), else owned by its lease.
+    ns::Result<Statement> prepareLease(const std::string& sql, const Values& values,
+                                       bool bindsLater, bool textInCache);
+    // The end of an owned statement lent while the cache held its text.
+    void endStatementBesideCache(sqlite3_stmt* statement, const std::string& sql);
     ns::Result<Statement> upsertStatementForRecord(const Record& record, const std::string& table);
     ns::Result<Statement> updateStatementForRecord(const Record& record, const std::string& table,
                                                    const std::string& columnName,

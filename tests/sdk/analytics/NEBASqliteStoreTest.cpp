@@ -134,6 +134,44 @@ TEST_F(NEBASqliteStoreTest, AReadInsideAReadOfTheSameTextGetsAStatementOfItsOwn)
     EXPECT_EQ(store_->recordsForQuery(sql, {ns::Value(2)})->size(), 1u);
 }
 
+// A statement lent while the cache holds another of its text (a read inside a read of the same
+// text, or one begun before the connection was closed and opened again) is its lease's own: its
+// end is said, and it is finalized then, never before.
+TEST_F(NEBASqliteStoreTest, AStatementBesideTheCachedOneOfItsTextIsSaidWhenItEnds) {
+    for (int a = 1; a <= 3; ++a) ASSERT_TRUE(store_->upsertRecord({{"a", ns::Value(a)}}, "t"));
+    const std::string sql = "SELECT a FROM t ORDER BY a";
+    auto said = [&] {
+        auto lines = logs().lines();
+        return std::count(lines.begin(), lines.end(),
+                          "<NEBAnalytics/WARNING> Statement is not the same one in the cache");
+    };
+    auto read = store_->recordsForQuery(
+        sql, {}, [&](size_t, const auto&) { return bool(store_->recordsForQuery(sql)); });
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->size(), 3u);
+    EXPECT_EQ(said(), 3);
+    ASSERT_TRUE(store_->recordsForQuery(sql));
+    EXPECT_EQ(said(), 3);
+
+    {
+        auto lent = store_->statementForQuery(sql);
+        ASSERT_TRUE(lent);
+        ASSERT_EQ(sqlite3_step(lent->get()), SQLITE_ROW);
+        store_->closeDatabase();
+        ASSERT_TRUE(store_->openAndValidateDatabase());
+        auto again = store_->recordsForQuery(sql);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->size(), 3u);
+        EXPECT_EQ(said(), 4);
+        EXPECT_EQ(sqlite3_step(lent->get()), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int64(lent->get(), 0), 2);
+    }
+    auto after = store_->recordsForQuery(sql);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->size(), 3u);
+    EXPECT_EQ(said(), 4);
+}
+
 TEST_F(NEBASqliteStoreTest, ACommitThatFailsIsRolledBackSoTheNextTransactionCanBegin) {
     // A deferred constraint is checked at the commit, which then fails and leaves the
     // transaction open, as a busy or failing commit can.

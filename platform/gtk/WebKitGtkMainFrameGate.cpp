@@ -164,9 +164,10 @@ std::string WebKitGtkMainFrameGate::rules(const std::optional<std::string>& pass
     return text + "]";
 }
 
-void WebKitGtkMainFrameGate::install(WebKitUserContentFilter* filter) {
+void WebKitGtkMainFrameGate::install(const std::string& list, WebKitUserContentFilter* filter) {
     webkit_user_content_manager_remove_all_filters(manager_.get());
     webkit_user_content_manager_add_filter(manager_.get(), filter);
+    inForce_ = list;
     rulesInPlace();
 }
 
@@ -190,11 +191,12 @@ void WebKitGtkMainFrameGate::pass(const std::string& url, std::function<void(boo
     passing_ = true;
     // The gate goes with its engine, which may go before the rules are made.
     std::weak_ptr<bool> alive = alive_;
-    RuleLists::shared().get(rules(url), [this, alive, generation, ready = std::move(ready)](
-                                            WebKitUserContentFilter* filter) {
+    const std::string list = rules(url);
+    RuleLists::shared().get(list, [this, alive, generation, list,
+                                   ready = std::move(ready)](WebKitUserContentFilter* filter) {
         if (alive.expired()) return ready(false);
         if (generation != generation_ || !filter) return ready(false);
-        install(filter);
+        install(list, filter);
         ready(true);
     });
 }
@@ -208,17 +210,16 @@ void WebKitGtkMainFrameGate::close() {
 void WebKitGtkMainFrameGate::hold() {
     const uint64_t generation = ++generation_;
     std::weak_ptr<bool> alive = alive_;
-    RuleLists::shared().get(rules(std::nullopt),
-                            [this, alive, generation](WebKitUserContentFilter* filter) {
-                                if (alive.expired()) return;
-                                if (!filter) {
-                                    // An engine without content rules cannot hold anything back;
-                                    // its pages still load.
-                                    rulesInPlace();
-                                    return;
-                                }
-                                if (generation == generation_) install(filter);
-                            });
+    const std::string list = rules(std::nullopt);
+    RuleLists::shared().get(list, [this, alive, generation, list](WebKitUserContentFilter* filter) {
+        if (alive.expired()) return;
+        if (!filter) {
+            // An engine without content rules cannot hold anything back; its pages still load.
+            rulesInPlace();
+            return;
+        }
+        if (generation == generation_) install(list, filter);
+    });
 }
 
 }  // namespace wk

@@ -42,6 +42,8 @@ public:
     void pass(const std::string& url, std::function<void(bool)> ready);
     // Holds every gated main-frame load again.
     void close();
+    // The rule list in place now (see rules()); nothing until the first is.
+    const std::optional<std::string>& rulesInForce() const { return inForce_; }
 
     // Whether a main-frame load of the URL needs a pass (http and https).
     static bool isGated(std::string_view url);
@@ -57,7 +59,7 @@ public:
 private:
     // Installs the list without exception.
     void hold();
-    void install(WebKitUserContentFilter* filter);
+    void install(const std::string& list, WebKitUserContentFilter* filter);
     void rulesInPlace();
 
     GObjectRef<WebKitUserContentManager> manager_;
@@ -65,6 +67,7 @@ private:
     uint64_t generation_ = 0;  // of the latest list asked for
     bool passing_ = false;
     bool installed_ = false;  // some list is in place
+    std::optional<std::string> inForce_;
     // Passes of URLs that need none, waiting for the first list.
     std::vector<std::function<void(bool)>> waiting_;
 };

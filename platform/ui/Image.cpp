@@ -1,6 +1,7 @@
 #include "platform/ui/Image.h"
 
 #include <map>
+#include <span>
 #include <utility>
 
 #include "platform/ns/AtomicFile.h"
@@ -26,8 +27,12 @@ std::shared_ptr<Image> Image::imageNamed(const std::string& name) {
     static std::map<std::pair<std::string, std::string>, std::shared_ptr<Image>> cache;
     const auto key = std::make_pair(bundle->bundlePath(), name);
     if (auto found = cache.find(key); found != cache.end()) return found->second;
-    const std::pair<const char*, double> candidates[] = {
-        {"@2x.png", 2.0}, {".png", 1.0}, {".jpg", 1.0}};
+    using Candidate = std::pair<const char*, double>;
+    static constexpr Candidate kNamed[] = {{"@2x.png", 2.0}, {".png", 1.0}, {".jpg", 1.0}};
+    static constexpr Candidate kFileName[] = {{"", 1.0}};
+    const bool fileName = name.ends_with(".png") || name.ends_with(".jpg");
+    const std::span<const Candidate> candidates =
+        fileName ? std::span<const Candidate>(kFileName) : std::span<const Candidate>(kNamed);
     for (const auto& [suffix, scale] : candidates) {
         // The bundle refuses names that are absolute or climb out of it.
         auto path = bundle->pathForResource(name + suffix, "");

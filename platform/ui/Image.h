@@ -31,8 +31,9 @@ public:
     static std::shared_ptr<Image> imageWithData(const ns::Data& data, double scale = 1.0);
     // A named image of the main bundle: `name` is a path below the bundle ("icon", or
     // "Plugin.bundle/icon") without extension; NAME@2x.png (scale 2), NAME.png and NAME.jpg are
-    // tried in that order. Null when there is none, for a name that leaves the bundle, and
-    // for a file that does not decode. Images are kept once loaded (main thread only).
+    // tried in that order. A name that ends in ".png" or ".jpg" is a file name, taken as it is
+    // at scale 1. Null when there is none, for a name that leaves the bundle, and for a file
+    // that does not decode. Images are kept once loaded (main thread only).
     static std::shared_ptr<Image> imageNamed(const std::string& name);
     // Null for no bitmap or a scale that is not positive.
     static std::shared_ptr<Image> imageWithBitmap(std::shared_ptr<const Bitmap> bitmap,

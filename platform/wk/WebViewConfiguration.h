@@ -63,9 +63,14 @@ public:
     void setMediaTypesRequiringUserActionForPlayback(unsigned types) {
         mediaNeedingAction_ = types;
     }
-    // The older, all-or-nothing form of the setting above (systems before 10.0).
-    bool mediaPlaybackRequiresUserAction() const { return mediaRequiresAction_; }
-    void setMediaPlaybackRequiresUserAction(bool on) { mediaRequiresAction_ = on; }
+    // The older, all-or-nothing form of the setting above (systems before 10.0): the same
+    // setting, so that an engine that reads the media types honours it.
+    bool mediaPlaybackRequiresUserAction() const {
+        return mediaNeedingAction_ != kAudiovisualMediaTypeNone;
+    }
+    void setMediaPlaybackRequiresUserAction(bool on) {
+        mediaNeedingAction_ = on ? kAudiovisualMediaTypeAll : kAudiovisualMediaTypeNone;
+    }
     bool suppressesIncrementalRendering() const { return suppressesIncremental_; }
     void setSuppressesIncrementalRendering(bool on) { suppressesIncremental_ = on; }
     bool allowsAirPlayForMediaPlayback() const { return airPlay_; }
@@ -93,7 +98,6 @@ private:
     std::optional<std::string> appName_ = std::string(kDefaultApplicationNameForUserAgent);
     bool inlineMedia_ = false;
     unsigned mediaNeedingAction_ = kAudiovisualMediaTypeAll;
-    bool mediaRequiresAction_ = true;
     bool suppressesIncremental_ = false;
     bool airPlay_ = true;
     bool ignoresViewportScale_ = false;

@@ -8,12 +8,14 @@
 #include "platform/av/AudioSession.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ui/ApplicationDelegate.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Device.h"
+#include "platform/ui/Image.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/NavigationBar.h"
 #include "platform/ui/NavigationController.h"
@@ -91,12 +93,20 @@ HYBAudioRecorderViewController::~HYBAudioRecorderViewController() {
 }
 
 std::string HYBAudioRecorderViewController::resolveImageResource(const std::string& resource) {
-    // Every system the host reports is past the one that needed file names spelt out.
-    return resource;
+    if (NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "4.0") >= 0) {
+        return resource;
+    }
+    // Older systems take file names: a pad's own picture where the bundle has one.
+    if (ui::Device::current().userInterfaceIdiom() == ui::Device::Idiom::Pad) {
+        const std::string pad = ns::format("%@~ipad.png", resource);
+        auto bundle = ns::Bundle::mainBundle();
+        if (bundle && bundle->pathForResource(pad, "")) return pad;
+    }
+    return ns::format("%@.png", resource);
 }
 
 std::shared_ptr<ui::Image> HYBAudioRecorderViewController::image(const std::string& name) const {
-    return pluginImageResource(*captureCommand_, resolveImageResource(name));
+    return ui::Image::imageNamed(resolveImageResource(kBundlePrefix + name));
 }
 
 std::string HYBAudioRecorderViewController::localized(const char* key) const {

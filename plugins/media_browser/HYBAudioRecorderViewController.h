@@ -54,7 +54,9 @@ public:
     // The user closed the screen's window: a recording in progress ends and is kept, then the
     // screen closes as with Done.
     void presentationControllerDidDismiss(ui::PresentationController&) override;
-    // The file name of an image of the plug-in's bundle, as the platform's lookup takes it.
+    // The name under which the platform's lookup finds an image of the main bundle
+    // ("HYBCapture.bundle/microphone"): the name itself, or on systems before 4.0 a file name,
+    // the pad's own ("NAME~ipad.png") on a pad where the bundle has one, else "NAME.png".
     static std::string resolveImageResource(const std::string& resource);
 
     // What the screen shows.

@@ -15,6 +15,15 @@
 
 double HYBWKInAppBrowserViewController::lastStatusBarOffset_ = 0;
 
+namespace {
+
+bool systemVersionAtLeast(const char* version) {
+    return NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), version) >=
+           0;
+}
+
+}  // namespace
+
 std::shared_ptr<HYBWKInAppBrowserViewController>
 HYBWKInAppBrowserViewController::initWithBrowserOptions(
     const HYBInAppBrowserOptions& options, const ns::Dictionary& settings,
@@ -85,13 +94,19 @@ void HYBWKInAppBrowserViewController::createViews(
         }
     }
     configuration_->setAllowsInlineMediaPlayback(browserOptions_.allowinlinemediaplayback);
-    configuration_->setIgnoresViewportScaleLimits(browserOptions_.enableviewportscale);
-    configuration_->setMediaTypesRequiringUserActionForPlayback(
-        browserOptions_.mediaplaybackrequiresuseraction ? wk::kAudiovisualMediaTypeAll
-                                                        : wk::kAudiovisualMediaTypeNone);
+    // Older systems know media playback only as all or nothing, and no viewport scale limits.
+    if (!systemVersionAtLeast("10.0")) {
+        configuration_->setMediaPlaybackRequiresUserAction(
+            browserOptions_.mediaplaybackrequiresuseraction);
+    } else {
+        configuration_->setIgnoresViewportScaleLimits(browserOptions_.enableviewportscale);
+        configuration_->setMediaTypesRequiringUserActionForPlayback(
+            browserOptions_.mediaplaybackrequiresuseraction ? wk::kAudiovisualMediaTypeAll
+                                                            : wk::kAudiovisualMediaTypeNone);
+    }
     // The page's content mode, on systems that have one: "mobile" or "desktop"; anything else
     // leaves the recommended mode.
-    if (NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "13.0") >= 0) {
+    if (systemVersionAtLeast("13.0")) {
         const auto mode = settingForKey("PreferredContentMode");
         if (mode == "mobile") {
             configuration_->defaultWebpagePreferences()->setPreferredContentMode(
@@ -268,9 +283,7 @@ void HYBWKInAppBrowserViewController::showToolBar(bool show, const std::string& 
 }
 
 double HYBWKInAppBrowserViewController::getStatusBarOffset() const {
-    if (NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "7.0") < 0) {
-        return 0;
-    }
+    if (!systemVersionAtLeast("7.0")) return 0;
     return static_cast<float>(ui::StatusBar::shared().frame().height());
 }
 
@@ -370,7 +383,10 @@ ui::InterfaceOrientationMask HYBWKInAppBrowserViewController::supportedInterface
 ui::StatusBar::Style HYBWKInAppBrowserViewController::preferredStatusBarStyle() const {
     const auto style = settingForKey("InAppBrowserStatusBarStyle");
     if (style == "lightcontent") return ui::StatusBar::Style::LightContent;
-    if (style == "darkcontent") return ui::StatusBar::Style::DarkContent;
+    // Systems before 13.0 have no dark content style: their default is dark text.
+    if (style == "darkcontent" && systemVersionAtLeast("13.0")) {
+        return ui::StatusBar::Style::DarkContent;
+    }
     return ui::StatusBar::Style::Default;
 }
 

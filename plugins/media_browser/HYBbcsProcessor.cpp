@@ -240,14 +240,22 @@ void HYBbcsProcessor::flipCamera() {
 
 void HYBbcsProcessor::toggleTorch() {
     auto device = av::CaptureDevice::defaultDevice();
-    // A custom overlay may offer the torch on a camera without one.
-    if (!device || !device->hasTorch() || !device->hasFlash()) return;
-    if (!device->lockForConfiguration().ok()) return;
-    if (device->isFlashActive()) {
+    if (!device || !device->lockForConfiguration().ok()) return;
+    // A custom overlay may offer the torch on a camera that lacks the torch or the flash: what
+    // the camera has is switched, and a light that is on goes off again, whichever it is.
+    if (device->isFlashActive() || device->isTorchActive()) {
         device->setTorchMode(av::CaptureTorchMode::Off);
         device->setFlashMode(av::CaptureFlashMode::Off);
-    } else if (device->setTorchModeOnWithLevel(av::CaptureDevice::kMaxAvailableTorchLevel).ok()) {
-        device->setFlashMode(av::CaptureFlashMode::On);
+    } else {
+        if (device->hasTorch()) {
+            const auto lit =
+                device->setTorchModeOnWithLevel(av::CaptureDevice::kMaxAvailableTorchLevel);
+            if (!lit.ok()) {
+                ns::nslog("The torch could not be switched on: %@",
+                          lit.error().localizedDescription());
+            }
+        }
+        if (device->hasFlash()) device->setFlashMode(av::CaptureFlashMode::On);
     }
     device->unlockForConfiguration();
 }

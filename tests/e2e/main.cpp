@@ -1,9 +1,7 @@
 // The end-to-end suite's entry point. The supervisor gives the suite a display of its own (a
 // virtual X server), runs the tests in a child process and, as the subreaper of everything
 // the suite starts, fails the run when a process of the web engine outlives the suite.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -21,31 +19,8 @@
 
 #include "platform/gtk/WebKitGtkEngine.h"
 #include "tests/e2e/E2EHost.h"
-
-// The toolkit and the engine keep caches for the life of the process; only the program's own
-// allocations count as leaks.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libwebkit2gtk\n"
-           "leak:libjavascriptcoregtk\n"
-           "leak:libgtk-3\n"
-           "leak:libgdk-3\n"
-           "leak:libglib-2.0\n"
-           "leak:libgobject-2.0\n"
-           "leak:libgio-2.0\n"
-           "leak:libfontconfig\n"
-           "leak:libpango\n"
-           "leak:libcairo\n"
-           "leak:libharfbuzz\n"
-           "leak:libX11\n"
-           "leak:libdbus\n"
-           "leak:libsoup\n"
-           "leak:libatk\n"
-           "leak:libatspi\n"
-           "leak:libgdk_pixbuf\n"
-           "leak:libEGL\n"
-           "leak:libGLX\n"
-           "leak:libepoxy\n";
-}
+#include "tests/support/ToolkitLeakSuppression.h"
+#include "tests/support/VirtualDisplay.h"
 
 // See ubsan.supp; the suppressions file sits beside this source.
 extern "C" const char* __ubsan_default_options() {
@@ -55,53 +30,6 @@ extern "C" const char* __ubsan_default_options() {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Xvfb on the first free display; it writes the display's number to a pipe once it accepts
-// connections.
-class VirtualDisplay {
-public:
-    ~VirtualDisplay() { stop(); }
-
-    bool start() {
-        int ready[2];
-        if (::pipe(ready) != 0) return false;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
-            const std::string fd = std::to_string(ready[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-                     "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(ready[1]);
-        std::string number;
-        pollfd fd{ready[0], POLLIN, 0};
-        char c = 0;
-        while (::poll(&fd, 1, 15000) > 0 && ::read(ready[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        ::close(ready[0]);
-        if (pid_ < 0 || number.empty()) return false;
-        display_ = ":" + number;
-        return true;
-    }
-
-    void stop() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
 
 std::string processName(pid_t pid) {
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
@@ -177,7 +105,7 @@ int runSuite(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    VirtualDisplay display;
+    testsupport::VirtualDisplay display;
     if (!display.start()) {
         std::fprintf(stderr, "e2e: cannot start Xvfb (is it installed?)\n");
         return 1;

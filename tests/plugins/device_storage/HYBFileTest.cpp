@@ -135,6 +135,22 @@ TEST_F(HYBFileTest, RequestFileSystemByType) {
     EXPECT_EQ(all->message().at(2)["nativeURL"], ns::Value("assets-library://"));
 }
 
+// The type indexes the registry, however long the settings made it: the last one answers,
+// the one past it is refused like any other unknown type.
+TEST_F(HYBFileTest, RequestFileSystemStopsAtTheLastType) {
+    for (const auto& settings :
+         {ns::Dictionary{}, ns::Dictionary{{"iosextrafilesystems", "cache"}}}) {
+        start(settings);
+        const int count = static_cast<int>(plugin().fileSystems().size());
+        auto last = call("requestFileSystem", {count - 1, 0});
+        ASSERT_TRUE(isOK(last));
+        EXPECT_EQ(last->message()["name"], ns::Value(plugin().fileSystems().back()->name()));
+        testsupport::LogCapture log;
+        EXPECT_TRUE(isError(call("requestFileSystem", {count, 0}), 1));
+        EXPECT_TRUE(log.contains("No filesystem of type requested"));
+    }
+}
+
 TEST_F(HYBFileTest, RequestAllPathsAnswersDirectoryURLs) {
     start();
     auto paths = call("requestAllPaths", {});

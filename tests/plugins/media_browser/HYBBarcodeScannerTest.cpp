@@ -9,6 +9,7 @@
 #include "platform/av/CaptureDevice.h"
 #include "platform/av/SystemSound.h"
 #include "platform/ns/Bundle.h"
+#include "platform/ns/Exception.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/testing/InjectedFaults.h"
@@ -604,6 +605,31 @@ TEST_F(BarcodeScannerTest, TorchTogglesOnTheBackCamera) {
     screen()->cancelButtonPressed();
     loop().runUntilIdle();
     EXPECT_EQ(device->autoFocusRangeRestriction(), av::CaptureAutoFocusRangeRestriction::None);
+}
+
+// A custom overlay may offer the torch on a camera that lacks the torch or the flash: the torch
+// button switches what the camera has on and off again, and nothing else.
+TEST_F(BarcodeScannerTest, TorchButtonSwitchesWhatTheCameraHas) {
+    struct Case {
+        bool torch;
+        bool flash;
+    };
+    for (const Case& c : {Case{false, false}, Case{true, false}, Case{false, true}}) {
+        SCOPED_TRACE(::testing::Message() << "torch " << c.torch << ", flash " << c.flash);
+        auto device = std::make_shared<av::CaptureDevice>(
+            "back", av::CaptureDevicePosition::Back,
+            av::CaptureDevice::Capabilities{c.torch, c.flash, false, false}, nullptr);
+        av::CaptureDevice::setDevices(std::vector{device});
+        auto processor = std::make_shared<HYBbcsProcessor>(plugin_, "x", controller_, std::nullopt);
+        processor->toggleTorch();
+        EXPECT_EQ(device->isTorchActive(), c.torch);
+        EXPECT_EQ(device->isFlashActive(), c.flash);
+        // Left unlocked: a setting changed now is a fault of the caller's.
+        EXPECT_THROW(device->setFocusMode(av::CaptureFocusMode::AutoFocus), ns::Exception);
+        processor->toggleTorch();
+        EXPECT_FALSE(device->isTorchActive());
+        EXPECT_FALSE(device->isFlashActive());
+    }
 }
 
 // A root controller that already shows another screen cannot show the scanner: the page

@@ -24,6 +24,7 @@
 #include "platform/testing/InjectedFaults.h"
 #include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/Accessibility.h"
+#include "platform/ui/Device.h"
 #include "platform/ui/ImageCodec.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/PresentationController.h"
@@ -35,6 +36,7 @@
 #include "tests/plugins/media_browser/support/ClipWriter.h"
 #include "tests/plugins/media_browser/support/FolderSwapper.h"
 #include "tests/plugins/media_browser/support/MediaFixture.h"
+#include "tests/support/BarcodeFrames.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
@@ -342,6 +344,45 @@ TEST_F(CaptureTest, AnswersOfTheCaptureScreensOwn) {
     recorderScreen()->viewDidUnload();
     EXPECT_FALSE(plugin_->inUse());
     EXPECT_FALSE(recorderScreen()->isViewLoaded());
+}
+
+// Systems before 4.0 look images up by file name: a pad takes the bundle's pad picture where
+// there is one, anything else NAME.png; the recorder's screen shows what that names.
+TEST_F(CaptureTest, OlderSystemsNameTheRecordersImagesByFile) {
+    ns::ScopedSharedInstance<sys::DeviceFacts> facts;
+    struct Idiom {
+        ~Idiom() { ui::Device::current().setUserInterfaceIdiom(ui::Device::Idiom::Phone); }
+    } restoresIdiom;
+    const auto bundle = dir_ / "App" / "HYBCapture.bundle";
+    std::filesystem::create_directories(bundle);
+    ASSERT_TRUE(
+        mediatest::writePNG(*ui::Bitmap::create(8, 20), (bundle / "microphone.png").string()));
+    ASSERT_TRUE(
+        mediatest::writePNG(*ui::Bitmap::create(8, 30), (bundle / "microphone~ipad.png").string()));
+    using Screen = HYBAudioRecorderViewController;
+    const std::string microphone = "HYBCapture.bundle/microphone";
+    const std::string controls = "HYBCapture.bundle/controls_bg";
+
+    EXPECT_EQ(Screen::resolveImageResource(microphone), microphone);
+    sys::DeviceFacts::current().setSystemVersion("3.2");
+    EXPECT_EQ(Screen::resolveImageResource(microphone), microphone + ".png");
+    ui::Device::current().setUserInterfaceIdiom(ui::Device::Idiom::Pad);
+    EXPECT_EQ(Screen::resolveImageResource(microphone), microphone + "~ipad.png");
+    EXPECT_EQ(Screen::resolveImageResource(controls), controls + ".png");
+    sys::DeviceFacts::current().setSystemVersion("4.0");
+    EXPECT_EQ(Screen::resolveImageResource(microphone), microphone);
+
+    // The microphone band is as tall as the picture the name found.
+    for (const auto& [version, height] : {std::pair{"4.0", 20.0}, std::pair{"3.2", 30.0}}) {
+        SCOPED_TRACE(version);
+        sys::DeviceFacts::current().setSystemVersion(version);
+        call("captureAudio");
+        auto screen = recorderScreen();
+        ASSERT_TRUE(screen);
+        EXPECT_EQ(screen->view()->subviews().at(0)->frame().height(), height);
+        screen->dismissAudioView();
+        loop().runUntilIdle();
+    }
 }
 
 TEST_F(CaptureTest, DoneWithoutARecordingAnswersNoMediaFiles) {

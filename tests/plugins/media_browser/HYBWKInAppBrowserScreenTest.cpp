@@ -89,6 +89,52 @@ TEST_F(InAppBrowserScreenTest, PreferredContentModeChoosesThePagesMode) {
     }
 }
 
+// Systems before 10.0 take media playback as all or nothing and know no viewport scale
+// limits; those before 13.0 have no dark content style for the status bar.
+TEST_F(InAppBrowserScreenTest, OlderSystemsGetTheSettingsTheyKnow) {
+    ns::ScopedSharedInstance<sys::DeviceFacts> facts;
+    struct Case {
+        const char* version;
+        const char* options;
+        bool requiresAction;
+        bool ignoresScaleLimits;
+    };
+    for (const Case& c :
+         {Case{"9.3", "mediaplaybackrequiresuseraction=no,enableviewportscale=yes", false, false},
+          Case{"9.3", "mediaplaybackrequiresuseraction=yes", true, false},
+          Case{"10.0", "mediaplaybackrequiresuseraction=no,enableviewportscale=yes", false, true},
+          Case{"10.0", "mediaplaybackrequiresuseraction=yes", true, false}}) {
+        SCOPED_TRACE(std::string(c.version) + " " + c.options);
+        ui::Device::current().setSystemVersion(c.version);
+        const auto configuration = make(c.options)->configuration();
+        EXPECT_EQ(configuration->mediaPlaybackRequiresUserAction(), c.requiresAction);
+        // What the engine reads says the same.
+        EXPECT_EQ(configuration->mediaTypesRequiringUserActionForPlayback(),
+                  c.requiresAction ? wk::kAudiovisualMediaTypeAll : wk::kAudiovisualMediaTypeNone);
+        EXPECT_EQ(configuration->ignoresViewportScaleLimits(), c.ignoresScaleLimits);
+    }
+
+    using Style = ui::StatusBar::Style;
+    struct StyleCase {
+        const char* version;
+        std::optional<std::string> setting;
+        Style style;
+    };
+    for (const StyleCase& c : {StyleCase{"13.0", "darkcontent", Style::DarkContent},
+                               StyleCase{"12.4", "darkcontent", Style::Default},
+                               StyleCase{"12.4", "lightcontent", Style::LightContent},
+                               StyleCase{"17.0", "DarkContent", Style::Default},
+                               StyleCase{"17.0", {}, Style::Default}}) {
+        SCOPED_TRACE(std::string(c.version) + " " + c.setting.value_or("none"));
+        ui::Device::current().setSystemVersion(c.version);
+        ns::Dictionary settings;
+        if (c.setting) settings["inappbrowserstatusbarstyle"] = *c.setting;
+        auto browser =
+            VC::initWithBrowserOptions(HYBInAppBrowserOptions::parseOptions(""), settings);
+        EXPECT_EQ(browser->preferredStatusBarStyle(), c.style);
+    }
+}
+
 TEST_F(InAppBrowserScreenTest, ToolbarItemsFollowTheOptions) {
     auto browser = make("lefttoright=yes");
     const auto& items = browser->toolbar()->items();

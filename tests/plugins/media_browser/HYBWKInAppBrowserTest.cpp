@@ -268,6 +268,64 @@ TEST_F(InAppBrowserTest, DataAndBlobPagesNeverOpenAtTheTop) {
     EXPECT_FALSE(log.contains("Refused"));
 }
 
+// The page's approval is no way around that rule: a data:, blob: or about: page it approves is
+// refused on the spot (a blank page aside), and the browser's page stays.
+TEST_F(InAppBrowserTest, AnApprovalNeverTakesAPageThatIsNoWebPageToTheTop) {
+    open("beforeload=get");
+    page("loadAfterBeforeload", {kPage});
+    ASSERT_EQ(browserURL(), kPage);
+    for (const std::string address :
+         {"data:text/html,hello", "blob:https://site.test/1-2", "about:srcdoc"}) {
+        SCOPED_TRACE(address);
+        testsupport::LogCapture log;
+        const size_t before = events().size();
+        page("loadAfterBeforeload", {address});
+        EXPECT_TRUE(log.contains("Refused to load " + address + " in the in-app browser"));
+        EXPECT_EQ(events().size(), before);
+        // Nor does the page's own navigation to it ride on what was asked.
+        browserPage().navigate(*ns::URL::parse(address));
+        loop().runUntilIdle();
+        EXPECT_EQ(browserURL(), kPage);
+    }
+}
+
+// A URL the gate let through is spent when its page answers: a later answer for it, which no
+// decision about the top level passed (as when the engine took its navigation for a frame's),
+// is held and offered to the page, and so is one after the answer of another page was held.
+TEST_F(InAppBrowserTest, APassedURLIsSpentAtItsResponse) {
+    const auto respond = [&](const std::string& address) {
+        std::optional<wk::NavigationResponsePolicy> policy;
+        plugin().decidePolicyForNavigationResponse(
+            browserWeb(), wk::NavigationResponse{wk::URLRequest(*ns::URL::parse(address)), true},
+            [&](wk::NavigationResponsePolicy answer) { policy = answer; });
+        return policy;
+    };
+    open("beforeload=get");
+    page("loadAfterBeforeload", {kPage});
+    ASSERT_EQ(browserURL(), kPage);
+    EXPECT_EQ(respond(kPage), wk::NavigationResponsePolicy::Cancel);
+    EXPECT_EQ(types().back(), "beforeload");
+    EXPECT_EQ(events().back().message["url"].stringValue(), kPage);
+
+    // Passed, and spent by the answer of a page that was held instead.
+    const std::string next = "https://site.test/next";
+    plugin().loadAfterBeforeload(
+        HYBInvokedUrlCommand({next}, "InAppBrowser2", "InAppBrowser", "loadAfterBeforeload"));
+    wk::URLRequest request(*ns::URL::parse(next));
+    request.setMainDocumentURL(request.url());
+    std::optional<wk::NavigationActionPolicy> decided;
+    plugin().decidePolicyForNavigationAction(
+        browserWeb(),
+        wk::NavigationAction{request, wk::NavigationType::LinkActivated,
+                             wk::FrameInfo{true, request}, wk::FrameInfo{true, request}},
+        [&](wk::NavigationActionPolicy answer) { decided = answer; });
+    EXPECT_EQ(decided, wk::NavigationActionPolicy::Allow);
+    EXPECT_EQ(respond("https://site.test/elsewhere"), wk::NavigationResponsePolicy::Cancel);
+    EXPECT_EQ(respond(next), wk::NavigationResponsePolicy::Cancel);
+    loop().runUntilIdle();
+    EXPECT_EQ(browserURL(), kPage);
+}
+
 TEST_F(InAppBrowserTest, BeforeloadNoGatesLikeYesAndPostReportsErrors) {
     open("beforeload=no");
     EXPECT_EQ(types().back(), "beforeload");

@@ -173,6 +173,26 @@ TEST_F(FilterTest, DamagedConfigurationKeepsWhatWasReadAndTheAppsOwnPages) {
     EXPECT_EQ(navigate("https://docs.example.com/a"), "https://docs.example.com/a");
 }
 
+// The controller and the filter both read the file: a mistake after its document element is
+// logged once, and neither loses what came before it.
+TEST_F(FilterTest, MistakeAfterTheDocumentElementIsLoggedOnce) {
+    writeFile("config.xml", R"(<widget id="test" version="1">
+    <preference name="scheme" value="app"/>
+    <feature name="IntentAndNavigationFilter">
+        <param name="ios-package" value="HYBIntentAndNavigationFilter"/>
+        <param name="onload" value="true"/>
+    </feature>
+    <allow-navigation href="https://docs.example.com/*"/>
+</widget>
+<junk/>
+)");
+    LogCapture log;
+    log.expect("could not be read in full: junk after document element");
+    start();
+    EXPECT_EQ(log.count("could not be read in full"), 1u);
+    EXPECT_EQ(navigate("https://docs.example.com/a"), "https://docs.example.com/a");
+}
+
 TEST_F(FilterTest, UnreadableConfigurationAdmitsNothing) {
     writeFile("www/other.html", "<title>Other</title>");
     startWith("");

@@ -9,6 +9,7 @@
 #include "app/StorePurchases.h"
 #include "bridge/HYBConfigParser.h"
 #include "platform/ns/AtomicFile.h"
+#include "platform/ns/Bundle.h"
 #include "platform/ns/StringComponents.h"
 #include "platform/ui/ImageCodec.h"
 #include "sdk/analytics/NEBAMonitor.h"
@@ -200,6 +201,12 @@ const Option* optionNamed(std::string_view name) {
     return found == kOptions.end() ? nullptr : &*found;
 }
 
+// A file of the bundle that the host cannot start on: `problem` names it and says why.
+ns::Error bundleError(const std::string& problem) {
+    return ns::Error(kErrorDomain, HostArguments::kConfigurationErrorCode,
+                     {{ns::kLocalizedDescriptionKey, problem}});
+}
+
 }  // namespace
 
 ns::Error HostArguments::usageError(const std::string& problem) {
@@ -260,10 +267,12 @@ ns::Result<HostArguments::Options> HostArguments::parse(const std::vector<std::s
         options.bundlePath = *found;
     }
     // The host would run on a config.xml it cannot read with no plug-in and its page served
-    // from files, and say so only among its start-up lines.
+    // from files, and say so only among its start-up lines; on an Info.plist it cannot read
+    // without the bundle's identity, its data in a folder that is no application's.
     if (auto problem =
             HYBConfigParser::problemReading((fs::path(options.bundlePath) / "config.xml").string()))
-        return ns::Error(kErrorDomain, kConfigurationErrorCode,
-                         {{ns::kLocalizedDescriptionKey, *problem}});
+        return bundleError(*problem);
+    if (auto problem = ns::Bundle(options.bundlePath).infoDictionaryProblem())
+        return bundleError(*problem);
     return options;
 }

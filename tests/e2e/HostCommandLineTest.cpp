@@ -102,6 +102,31 @@ TEST(HostCommandLine, ConfigurationThatCannotBeReadIsOneLineNamingWhere) {
     EXPECT_NE(recoverable.output.find("no display"), std::string::npos) << recoverable.output;
 }
 
+// An Info.plist that cannot be read is a mistake of the bundle too: without it the host would
+// run without the bundle's identity and keep its data in a folder that is no application's.
+// One without any runs on.
+TEST(HostCommandLine, InfoPlistThatCannotBeReadIsOneLineNamingWhy) {
+    testsupport::TempDir bundle;
+    std::filesystem::create_directory(bundle / "www");
+    std::ofstream(bundle / "config.xml") << "<widget/>\n";
+    const std::string plist = (bundle / "Info.plist").string();
+    const std::pair<std::string, std::string> unreadable[] = {
+        {"<plist>\n<dict><key>CFBundleIdentifier</key></plist>\n",
+         plist + ": XML error on line 2: mismatched tag"},
+        {"<plist><string>org.example</string></plist>", plist + ": not a dictionary"},
+    };
+    for (const auto& [text, line] : unreadable) {
+        std::ofstream(plist, std::ios::trunc) << text;
+        const HostRun run = runHost({"--bundle", bundle.str(), "--exit-after-load"});
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_EQ(run.output, "hybrid-host: " + line + "\n");
+    }
+    std::filesystem::remove(plist);
+    const HostRun bare = runHost({"--bundle", bundle.str(), "--exit-after-load"});
+    EXPECT_EQ(bare.status, 1) << bare.output;
+    EXPECT_NE(bare.output.find("no display"), std::string::npos) << bare.output;
+}
+
 }  // namespace
 
 #endif

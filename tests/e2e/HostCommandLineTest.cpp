@@ -127,6 +127,25 @@ TEST(HostCommandLine, InfoPlistThatCannotBeReadIsOneLineNamingWhy) {
     EXPECT_NE(bare.output.find("no display"), std::string::npos) << bare.output;
 }
 
+// Paths are printed as given, but a line break or an escape sequence in one is shown escaped:
+// it can neither split the line nor forge a line of its own.
+TEST(HostCommandLine, ControlCharactersInAPathAreEscaped) {
+    testsupport::TempDir dir;
+    const std::string forged = "\nhybrid-host: all is well\x1b[2K";
+    const std::filesystem::path bundle = dir / ("app" + forged);
+    std::filesystem::create_directories(bundle / "www");
+    std::ofstream(bundle / "config.xml") << "<widget>\n";
+    const std::string missing = (dir / ("none" + forged)).string();
+    for (const std::string& path : {bundle.string(), missing}) {
+        const HostRun run = runHost({"--bundle", path});
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << run.output;
+        EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("\\nhybrid-host: all is well\\u001B[2K"), std::string::npos)
+            << run.output;
+    }
+}
+
 }  // namespace
 
 #endif

@@ -43,15 +43,10 @@ public:
         std::vector<std::string> purchases = {};
     };
 
-    static constexpr const char* kUsage =
-        "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--system-version X.Y] "
-        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE|DIR|page:FILE] "
-        "[--add-photo FILE] "
-        "[--remote-notification FILE.json] [--open-notification FILE.json] "
-        "[--complete-purchase PRODUCT_ID] "
-        "[-NEBAnalyticsDebugEnabled|-noNEBAnalyticsDebugEnabled] "
-        "[-NEBDebugEnabled|-NEBDebugDisabled] [--help]";
-    // kUsage and one line for each option.
+    // "usage: hybrid-host" and every option in the form it takes; the help lists the same
+    // forms, one line each.
+    static std::string usage();
+    // usage() and one line for each option.
     static std::string helpText();
 
     // Codes of parse's errors: an argument at fault, or a bundle whose config.xml or

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "platform/ui/Application.h"
 #include "tests/bridge/HostFixture.h"
 #include "tests/support/LogCapture.h"
@@ -55,13 +57,16 @@ TEST(HYBIntentAndNavigationFilter, OpensOutsideOnlyForTapsAndTopLevelDocuments) 
 
 class FilterTest : public hosttest::HostFixture {
 protected:
-    void startWith(const std::string& elements) {
+    void writeConfigWithFilter(const std::string& elements) {
         writeConfig(R"(<preference name="scheme" value="app"/>
             <feature name="IntentAndNavigationFilter">
                 <param name="ios-package" value="HYBIntentAndNavigationFilter"/>
                 <param name="onload" value="true"/>
             </feature>)" +
                     elements);
+    }
+    void startWith(const std::string& elements) {
+        writeConfigWithFilter(elements);
         start();
         opened_ = ui::Application::shared().openedURLs().size();
     }
@@ -176,16 +181,8 @@ TEST_F(FilterTest, DamagedConfigurationKeepsWhatWasReadAndTheAppsOwnPages) {
 // The controller and the filter both read the file: a mistake after its document element is
 // logged once, and neither loses what came before it.
 TEST_F(FilterTest, MistakeAfterTheDocumentElementIsLoggedOnce) {
-    writeFile("config.xml", R"(<widget id="test" version="1">
-    <preference name="scheme" value="app"/>
-    <feature name="IntentAndNavigationFilter">
-        <param name="ios-package" value="HYBIntentAndNavigationFilter"/>
-        <param name="onload" value="true"/>
-    </feature>
-    <allow-navigation href="https://docs.example.com/*"/>
-</widget>
-<junk/>
-)");
+    writeConfigWithFilter(R"(<allow-navigation href="https://docs.example.com/*"/>)");
+    std::ofstream(bundlePath() + "/config.xml", std::ios::app) << "<junk/>\n";
     LogCapture log;
     log.expect("could not be read in full: junk after document element");
     start();

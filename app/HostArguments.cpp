@@ -9,6 +9,7 @@
 #include "app/StorePurchases.h"
 #include "bridge/HYBConfigParser.h"
 #include "platform/ns/AtomicFile.h"
+#include "platform/ns/Bundle.h"
 #include "platform/ns/StringComponents.h"
 #include "platform/ui/ImageCodec.h"
 #include "sdk/analytics/NEBAMonitor.h"
@@ -70,7 +71,9 @@ struct Option {
     // What the option's value is, for the error that says it is missing; null for a switch.
     const char* takes;
     Setter set;
-    // Its line in the help, after the indent.
+    // The option as the usage and the help show it: its name and the forms of its value.
+    const char* form;
+    // What it does, after the form in the help.
     const char* help;
 };
 
@@ -151,53 +154,56 @@ Refusal setHelp(Options& options, std::string_view, const std::string&) {
     return std::nullopt;
 }
 
-// In the order the help lists them.
+// In the order the usage and the help list them. The forms are the values each setter takes.
 constexpr std::array<Option, 15> kOptions{{
-    {"--bundle", "a folder", setBundle,
-     "--bundle DIR                   the bundle to run (default: examples/bundle, found beside "
-     "or above the program)"},
-    {"--sandbox", "a folder", setSandbox,
-     "--sandbox DIR                  the application's persistent data (default: "
-     "$XDG_DATA_HOME/hybrid-host/<bundle identifier>)"},
-    {"--system-version", "a version", setSystemVersion,
-     "--system-version X.Y           the system version the device reports (default: 17.0)"},
-    {"--exit-after-load", nullptr, setExitAfterLoad,
-     "--exit-after-load              leave once the start page has loaded"},
-    {"--microphone", "a source", setMicrophone,
-     "--microphone tone:HZ|wav:FILE|alsa:DEVICE|none  what the microphone hears: a tone, a WAV "
-     "file or a sound card, or that there is none (default: the machine's, else a 440 Hz tone)"},
-    {"--camera", "a file or folder", setCamera,
-     "--camera FILE|DIR|/dev/videoN|page:FILE  what the camera sees: an image, a video, the "
-     "newest image in a folder, a video device, or the newest image the page wrote to its "
-     "temporary folder and FILE while there is none (default: the machine's first, if any)"},
-    {"--add-photo", "a picture", addPhoto,
-     "--add-photo FILE               a PNG or JPEG picture put into the photo library, unless "
-     "it is there already (repeatable)"},
-    {"--remote-notification", "a JSON file", addNotification,
-     "--remote-notification FILE.json a push notification arriving once the page is ready for "
-     "pushes (repeatable)"},
-    {"--open-notification", "a JSON file", addNotification,
-     "--open-notification FILE.json  a push notification the user opened, which launched the "
-     "application (repeatable)"},
-    {"--complete-purchase", "a product identifier", addPurchase,
-     "--complete-purchase PRODUCT_ID a purchase of the product (sold by the stand-in store at "
-     "0.99 USD) completes once the application observes the store (repeatable)"},
-    {kNEBADebugEnabledArgument, nullptr, passToSDK,
-     "-NEBAnalyticsDebugEnabled      analytics debug mode on: verbose analytics log, events "
-     "marked as debug and real-time; stays on in later runs"},
-    {kNEBADebugDisabledArgument, nullptr, passToSDK,
-     "-noNEBAnalyticsDebugEnabled    analytics debug mode off (wins over the above)"},
-    {kNEBDebugEnabledArgument, nullptr, passToSDK,
-     "-NEBDebugEnabled               SDK core debug logging on; stays on in later runs"},
-    {kNEBDebugDisabledArgument, nullptr, passToSDK,
-     "-NEBDebugDisabled              SDK core debug logging off (wins over the above)"},
-    {"--help", nullptr, setHelp, "--help                         print this help and leave"},
+    {"--bundle", "a folder", setBundle, "--bundle DIR",
+     "the bundle to run (default: examples/bundle, found beside or above the program)"},
+    {"--sandbox", "a folder", setSandbox, "--sandbox DIR",
+     "the application's persistent data (default: $XDG_DATA_HOME/hybrid-host/<bundle "
+     "identifier>)"},
+    {"--system-version", "a version", setSystemVersion, "--system-version X.Y",
+     "the system version the device reports (default: 17.0)"},
+    {"--exit-after-load", nullptr, setExitAfterLoad, "--exit-after-load",
+     "leave once the start page has loaded"},
+    {"--microphone", "a source", setMicrophone, "--microphone tone:HZ|wav:FILE|alsa:DEVICE|none",
+     "what the microphone hears: a tone, a WAV file or a sound card, or that there is none "
+     "(default: the machine's, else a 440 Hz tone)"},
+    {"--camera", "a file or folder", setCamera, "--camera FILE|DIR|/dev/videoN|page:FILE",
+     "what the camera sees: an image, a video, the newest image in a folder, a video device, or "
+     "the newest image the page wrote to its temporary folder and FILE while there is none "
+     "(default: the machine's first, if any)"},
+    {"--add-photo", "a picture", addPhoto, "--add-photo FILE",
+     "a PNG or JPEG picture put into the photo library, unless it is there already "
+     "(repeatable)"},
+    {"--remote-notification", "a JSON file", addNotification, "--remote-notification FILE.json",
+     "a push notification arriving once the page is ready for pushes (repeatable)"},
+    {"--open-notification", "a JSON file", addNotification, "--open-notification FILE.json",
+     "a push notification the user opened, which launched the application (repeatable)"},
+    {"--complete-purchase", "a product identifier", addPurchase, "--complete-purchase PRODUCT_ID",
+     "a purchase of the product (sold by the stand-in store at 0.99 USD) completes once the "
+     "application observes the store (repeatable)"},
+    {kNEBADebugEnabledArgument, nullptr, passToSDK, kNEBADebugEnabledArgument,
+     "analytics debug mode on: verbose analytics log, events marked as debug and real-time; "
+     "stays on in later runs"},
+    {kNEBADebugDisabledArgument, nullptr, passToSDK, kNEBADebugDisabledArgument,
+     "analytics debug mode off (wins over the above)"},
+    {kNEBDebugEnabledArgument, nullptr, passToSDK, kNEBDebugEnabledArgument,
+     "SDK core debug logging on; stays on in later runs"},
+    {kNEBDebugDisabledArgument, nullptr, passToSDK, kNEBDebugDisabledArgument,
+     "SDK core debug logging off (wins over the above)"},
+    {"--help", nullptr, setHelp, "--help", "print this help and leave"},
 }};
 
 const Option* optionNamed(std::string_view name) {
     auto found = std::find_if(kOptions.begin(), kOptions.end(),
                               [name](const Option& option) { return option.name == name; });
     return found == kOptions.end() ? nullptr : &*found;
+}
+
+// A file of the bundle that the host cannot start on: `problem` names it and says why.
+ns::Error bundleError(const std::string& problem) {
+    return ns::Error(kErrorDomain, HostArguments::kConfigurationErrorCode,
+                     {{ns::kLocalizedDescriptionKey, problem}});
 }
 
 }  // namespace
@@ -223,11 +229,24 @@ std::optional<std::string> HostArguments::defaultBundlePath(const std::string& e
     return std::nullopt;
 }
 
+std::string HostArguments::usage() {
+    std::string text = "usage: hybrid-host";
+    for (const Option& option : kOptions) text.append(" [").append(option.form).append("]");
+    return text;
+}
+
 std::string HostArguments::helpText() {
+    // The descriptions start in one column; a form that reaches it is followed by two spaces.
+    constexpr size_t kColumn = 31;
     std::string text =
-        std::string(kUsage) + "\n" +
+        usage() + "\n" +
         "Runs a web application bundle (config.xml, www/, Info.plist) in a window.\n";
-    for (const Option& option : kOptions) text.append("  ").append(option.help).append("\n");
+    for (const Option& option : kOptions) {
+        const std::string_view form(option.form);
+        text.append("  ").append(form);
+        text.append(form.size() + 2 <= kColumn ? kColumn - form.size() : 2, ' ');
+        text.append(option.help).append("\n");
+    }
     return text;
 }
 
@@ -260,10 +279,12 @@ ns::Result<HostArguments::Options> HostArguments::parse(const std::vector<std::s
         options.bundlePath = *found;
     }
     // The host would run on a config.xml it cannot read with no plug-in and its page served
-    // from files, and say so only among its start-up lines.
+    // from files, and say so only among its start-up lines; on an Info.plist it cannot read
+    // without the bundle's identity, its data in a folder that is no application's.
     if (auto problem =
             HYBConfigParser::problemReading((fs::path(options.bundlePath) / "config.xml").string()))
-        return ns::Error(kErrorDomain, kConfigurationErrorCode,
-                         {{ns::kLocalizedDescriptionKey, *problem}});
+        return bundleError(*problem);
+    if (auto problem = ns::Bundle(options.bundlePath).infoDictionaryProblem())
+        return bundleError(*problem);
     return options;
 }

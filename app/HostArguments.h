@@ -43,25 +43,21 @@ public:
         std::vector<std::string> purchases = {};
     };
 
-    static constexpr const char* kUsage =
-        "usage: hybrid-host [--bundle DIR] [--sandbox DIR] [--system-version X.Y] "
-        "[--exit-after-load] [--microphone tone:HZ|wav:FILE] [--camera FILE|DIR|page:FILE] "
-        "[--add-photo FILE] "
-        "[--remote-notification FILE.json] [--open-notification FILE.json] "
-        "[--complete-purchase PRODUCT_ID] "
-        "[-NEBAnalyticsDebugEnabled|-noNEBAnalyticsDebugEnabled] "
-        "[-NEBDebugEnabled|-NEBDebugDisabled] [--help]";
-    // kUsage and one line for each option.
+    // "usage: hybrid-host" and every option in the form it takes; the help lists the same
+    // forms, one line each.
+    static std::string usage();
+    // usage() and one line for each option.
     static std::string helpText();
 
-    // Codes of parse's errors: an argument at fault, or a bundle whose config.xml cannot be
-    // read.
+    // Codes of parse's errors: an argument at fault, or a bundle whose config.xml or
+    // Info.plist cannot be read.
     static constexpr int kArgumentErrorCode = 1;
     static constexpr int kConfigurationErrorCode = 2;
     // The options of the command line (without the program name). An error's description is
-    // one line that names the argument at fault, or the file, line and column of what
-    // config.xml has wrong. Without --bundle the example bundle is looked for beside the
-    // executable and in the source tree above it.
+    // one line that names the argument at fault, the file, line and column of what config.xml
+    // has wrong, or Info.plist and why it cannot be read (a bundle without one is not wrong).
+    // Without --bundle the example bundle is looked for beside the executable and in the
+    // source tree above it.
     static ns::Result<Options> parse(const std::vector<std::string>& arguments,
                                      const std::string& executablePath);
     static std::optional<std::string> defaultBundlePath(const std::string& executablePath);

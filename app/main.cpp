@@ -11,6 +11,7 @@
 #include "platform/gtk/GLibDriver.h"
 #include "platform/gtk/GtkViewPresenter.h"
 #include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/ns/Log.h"
 #include "platform/rt/ProcessAllocator.h"
 
 namespace {
@@ -45,7 +46,10 @@ int main(int argc, char** argv) {
     auto options = HostArguments::parse(arguments, program);
     if (!options) {
         const bool argument = options.error().code() == HostArguments::kArgumentErrorCode;
-        std::fprintf(stderr, "hybrid-host: %s%s\n", options.error().localizedDescription().c_str(),
+        // The line quotes arguments and paths as given: a line break or an escape sequence in
+        // one is shown escaped, so that it can neither split the line nor forge another.
+        const std::string problem = ns::Log::escapedForLine(options.error().localizedDescription());
+        std::fprintf(stderr, "hybrid-host: %s%s\n", problem.c_str(),
                      argument ? " (hybrid-host --help lists the options)" : "");
         return 2;
     }

@@ -177,8 +177,12 @@ bool HYBViewController::parseSettingsWithParser(HYBXMLParserDelegate& delegate) 
     }
     configParser_->setDelegate(&delegate);
     if (!configParser_->parse()) {
-        ns::nslog("ERROR: %@ could not be read in full: %@", *path,
-                  configParser_->parserError().value_or(""));
+        std::string problem = ns::format("ERROR: %@ could not be read in full: %@", *path,
+                                         configParser_->parserError().value_or(""));
+        if (problem != loggedConfigProblem_) {
+            ns::Log::write(ns::LogLevel::Default, problem);
+            loggedConfigProblem_ = std::move(problem);
+        }
     }
     configParser_->setDelegate(nullptr);
     return true;

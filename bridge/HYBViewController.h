@@ -77,6 +77,7 @@ public:
     // bundle; nothing when no file is there.
     std::optional<std::string> configFilePath() const;
     // Parses the configuration file with the delegate; false when the file cannot be read.
+    // A file that cannot be read in full is logged once, however many readers parse it.
     bool parseSettingsWithParser(HYBXMLParserDelegate& delegate);
     void loadSettings();
 
@@ -216,6 +217,9 @@ private:
     PluginsMap pluginsMap_;
     std::vector<std::string> startupPluginNames_;
     std::shared_ptr<HYBXMLParser> configParser_;
+    // The last problem of the configuration file that was logged (its line), so that the
+    // controller and the plug-ins that read the file too do not each log it again.
+    std::optional<std::string> loggedConfigProblem_;
     mutable dispatch::Mutex settingsMutex_;
     ns::Dictionary settings_ GUARDED_BY(settingsMutex_);
     std::optional<std::string> wwwFolderName_;

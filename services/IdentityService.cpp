@@ -2,7 +2,7 @@
 // sign-in page of the tenant "example.tenant" (any user name signs in; the code it gives is
 // redeemed once, with its PKCE verifier) and the token endpoint. It listens on a port of its
 // own, 8443, so that the example page's authority, "https://localhost:8443/example.tenant",
-// stays the same; when that port is taken it takes another and says so.
+// stays the same from run to run; when that port is taken it takes another and says so.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -36,7 +36,8 @@ public:
             options.port = 0;
             server_ = std::make_unique<peers::HttpsServer>(options);
             LocalServices::log(name(), "port " + std::to_string(kPort) +
-                                           " is taken: type the authority below into the page");
+                                           " is taken: the authority is the one below (tools/"
+                                           "run-host gives it to the example page)");
         }
         peer_ = std::make_unique<peers::IdentityPeer>(*server_);
         peer_->answerDiscovery(peers::IdentityPeer::Discovery::Valid);
@@ -46,8 +47,8 @@ public:
         LocalServices::log(name(), "sign-in authority " + authority_);
     }
 
-    // The page names the authority itself (the example's field holds it); the variable says
-    // where it is, for a page that wants another one or when the port was taken.
+    // The variable says where the authority is, also when the port was taken: tools/run-host
+    // hands it to the example page.
     std::vector<std::pair<std::string, std::string>> environment() const override {
         return {{"HYBRID_SIGNIN_AUTHORITY", authority_}};
     }

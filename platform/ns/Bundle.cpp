@@ -7,6 +7,7 @@
 #include <climits>
 #include <filesystem>
 
+#include "platform/ns/Error.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/Locale.h"
 #include "platform/ns/Log.h"
@@ -49,6 +50,28 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+// A bundle's Info.plist: empty when there is none, else its dictionary or why it cannot be read
+// ("PATH: reason").
+Result<Dictionary> readInfoPlist(const std::string& file) {
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) return Dictionary{};
+    auto plist = PropertyListSerialization::readFile(file);
+    const auto problem = [&file](const std::string& reason) {
+        return Error(kCocoaErrorDomain, kPropertyListReadCorruptError,
+                     {{kLocalizedDescriptionKey, file + ": " + reason}});
+    };
+    if (!plist) {
+        // The reader's own words (they say where), rather than its general description.
+        const auto& info = plist.error().userInfo();
+        const auto reason = info.find(kDebugDescriptionErrorKey);
+        return problem(reason != info.end() && reason->second.string()
+                           ? *reason->second.string()
+                           : plist.error().localizedDescription());
+    }
+    if (!plist->dictionary()) return problem("not a dictionary");
+    return *plist->dictionary();
+}
+
 std::string joined(const std::string& base, std::string_view part) {
     if (part.empty()) return base;
     return base + "/" + std::string(part);
@@ -84,17 +107,21 @@ Bundle::Bundle(std::string path) : path_(std::move(path)) {}
 
 const Dictionary& Bundle::infoDictionary() const {
     std::call_once(infoOnce_, [this] {
-        std::string file = path_ + "/Info.plist";
-        auto data = FileManager::defaultManager().contentsAtPath(file);
-        if (!data) return;
-        auto plist = PropertyListSerialization::read(*data);
-        if (plist && plist->dictionary()) {
-            info_ = *plist->dictionary();
+        auto info = readInfoPlist(path_ + "/Info.plist");
+        if (info) {
+            info_ = std::move(*info);
         } else {
-            Log::write(LogLevel::Error, "Ignoring the unreadable " + file);
+            Log::write(LogLevel::Error,
+                       "Ignoring the unreadable " + info.error().localizedDescription());
         }
     });
     return info_;
+}
+
+std::optional<std::string> Bundle::infoDictionaryProblem() const {
+    auto info = readInfoPlist(path_ + "/Info.plist");
+    if (info) return std::nullopt;
+    return info.error().localizedDescription();
 }
 
 const Value& Bundle::objectForInfoDictionaryKey(std::string_view key) const {

@@ -30,6 +30,10 @@ public:
     const std::string& bundlePath() const { return path_; }
     // Info.plist (XML or binary); empty when it is missing or unreadable.
     const Dictionary& infoDictionary() const;
+    // Why the bundle's Info.plist cannot be read, as "PATH: reason" (the reason says where in
+    // the file when it can): a file that cannot be opened, a malformed property list, or one
+    // that is not a dictionary. Nothing when it can be read, or when the bundle has none.
+    std::optional<std::string> infoDictionaryProblem() const;
     const Value& objectForInfoDictionaryKey(std::string_view key) const;
     // "CFBundleIdentifier" when it is a string.
     std::optional<std::string> bundleIdentifier() const;

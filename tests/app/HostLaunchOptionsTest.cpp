@@ -57,7 +57,7 @@ TEST(HostLaunchOptions, SDKSwitchesArePassedOnInOrderAndTheHostsOwnOptionsAreNot
          {"--complete-purchase", "-NEBAnalyticsDebugEnabled", "-noNEBAnalyticsDebugEnabled",
           "-NEBDebugEnabled", "-NEBDebugDisabled"}) {
         EXPECT_NE(help.find("\n  " + std::string(option) + " "), std::string::npos) << option;
-        EXPECT_NE(std::string(HostArguments::kUsage).find(option), std::string::npos) << option;
+        EXPECT_NE(HostArguments::usage().find(option), std::string::npos) << option;
     }
 }
 

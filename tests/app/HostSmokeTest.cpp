@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/AppDelegate.h"
@@ -17,6 +18,7 @@
 #include "platform/av/PhotoLibrary.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/rt/ClassRegistry.h"
 #include "platform/testing/FakeEngine.h"
 #include "platform/testing/ScopedSharedInstance.h"
@@ -210,6 +212,62 @@ TEST(CompositionRoot, CommandLineMistakesAreOneLineNamingTheArgument) {
     for (const char* option : {"--bundle", "--sandbox", "--system-version", "--exit-after-load",
                                "--microphone", "--camera", "--add-photo", "--help"})
         EXPECT_NE(help.find("\n  " + std::string(option) + " "), std::string::npos) << option;
+}
+
+// The usage and the help show each option in the same form, and every value that form names is
+// one the host takes: a placeholder stands for a value of its kind, other words for themselves.
+TEST(CompositionRoot, UsageAndHelpShowTheFormsTheHostTakes) {
+    const std::string exe = (kSourceRoot / "tests/fixtures/hybrid-host").string();
+    testsupport::TempDir dir;
+    const std::string picture = (dir / "picture.jpg").string();
+    ASSERT_TRUE(ns::writeFileAtomically(picture,
+                                        *ui::ImageCodec::encodeJPEG(*ui::Bitmap::create(4, 4), 0.9))
+                    .ok());
+    const std::string payload = (dir / "push.json").string();
+    std::ofstream(payload) << R"({"aps":{"alert":"Hi"},"msg.message_id":"1"})";
+    const std::map<std::string, std::string> placeholders = {
+        {"DIR", (kSourceRoot / "tests/fixtures/bundle").string()},
+        {"FILE", picture},
+        {"FILE.json", payload},
+        {"X.Y", "17.0"},
+        {"HZ", "440"},
+        {"DEVICE", "default"},
+        {"PRODUCT_ID", "org.example.coins"},
+        {"/dev/videoN", "/dev/video0"},
+    };
+    const std::string usage = HostArguments::usage();
+    std::istringstream help(HostArguments::helpText());
+    std::string line;
+    ASSERT_TRUE(std::getline(help, line));
+    EXPECT_EQ(line, usage);
+    size_t options = 0;
+    while (std::getline(help, line)) {
+        if (!line.starts_with("  ")) continue;
+        const std::string form = line.substr(2, line.find("  ", 2) - 2);
+        SCOPED_TRACE(form);
+        ++options;
+        EXPECT_NE(usage.find("[" + form + "]"), std::string::npos) << usage;
+        const size_t space = form.find(' ');
+        const std::string name = form.substr(0, space);
+        if (space == std::string::npos) {
+            EXPECT_TRUE(HostArguments::parse({name}, exe));
+            continue;
+        }
+        const std::string values = form.substr(space + 1);
+        for (std::string_view alternative : ns::componentsSeparatedByCharacter(values, '|')) {
+            const size_t colon = alternative.rfind(':');
+            const std::string prefix(colon == std::string_view::npos
+                                         ? std::string_view()
+                                         : alternative.substr(0, colon + 1));
+            const std::string word(alternative.substr(prefix.size()));
+            const auto found = placeholders.find(word);
+            const std::string value = prefix + (found == placeholders.end() ? word : found->second);
+            if (value.starts_with("/dev/video") && !fs::exists(value)) continue;
+            const auto parsed = HostArguments::parse({name, value}, exe);
+            EXPECT_TRUE(parsed) << value << ": " << parsed.error().localizedDescription();
+        }
+    }
+    EXPECT_GE(options, 15u);
 }
 
 TEST(CompositionRoot, FindsTheExampleBundleAboveTheExecutable) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "platform/ui/Application.h"
 #include "tests/bridge/HostFixture.h"
 #include "tests/support/LogCapture.h"
@@ -55,13 +57,16 @@ TEST(HYBIntentAndNavigationFilter, OpensOutsideOnlyForTapsAndTopLevelDocuments) 
 
 class FilterTest : public hosttest::HostFixture {
 protected:
-    void startWith(const std::string& elements) {
+    void writeConfigWithFilter(const std::string& elements) {
         writeConfig(R"(<preference name="scheme" value="app"/>
             <feature name="IntentAndNavigationFilter">
                 <param name="ios-package" value="HYBIntentAndNavigationFilter"/>
                 <param name="onload" value="true"/>
             </feature>)" +
                     elements);
+    }
+    void startWith(const std::string& elements) {
+        writeConfigWithFilter(elements);
         start();
         opened_ = ui::Application::shared().openedURLs().size();
     }
@@ -170,6 +175,18 @@ TEST_F(FilterTest, DamagedConfigurationKeepsWhatWasReadAndTheAppsOwnPages) {
     EXPECT_TRUE(log.contains("at line 10,"));
     EXPECT_EQ(page().url()->absoluteString(), "app://localhost/index.html");
     EXPECT_EQ(navigate("app://localhost/other.html"), "app://localhost/other.html");
+    EXPECT_EQ(navigate("https://docs.example.com/a"), "https://docs.example.com/a");
+}
+
+// The controller and the filter both read the file: a mistake after its document element is
+// logged once, and neither loses what came before it.
+TEST_F(FilterTest, MistakeAfterTheDocumentElementIsLoggedOnce) {
+    writeConfigWithFilter(R"(<allow-navigation href="https://docs.example.com/*"/>)");
+    std::ofstream(bundlePath() + "/config.xml", std::ios::app) << "<junk/>\n";
+    LogCapture log;
+    log.expect("could not be read in full: junk after document element");
+    start();
+    EXPECT_EQ(log.count("could not be read in full"), 1u);
     EXPECT_EQ(navigate("https://docs.example.com/a"), "https://docs.example.com/a");
 }
 

@@ -102,6 +102,50 @@ TEST(HostCommandLine, ConfigurationThatCannotBeReadIsOneLineNamingWhere) {
     EXPECT_NE(recoverable.output.find("no display"), std::string::npos) << recoverable.output;
 }
 
+// An Info.plist that cannot be read is a mistake of the bundle too: without it the host would
+// run without the bundle's identity and keep its data in a folder that is no application's.
+// One without any runs on.
+TEST(HostCommandLine, InfoPlistThatCannotBeReadIsOneLineNamingWhy) {
+    testsupport::TempDir bundle;
+    std::filesystem::create_directory(bundle / "www");
+    std::ofstream(bundle / "config.xml") << "<widget/>\n";
+    const std::string plist = (bundle / "Info.plist").string();
+    const std::pair<std::string, std::string> unreadable[] = {
+        {"<plist>\n<dict><key>CFBundleIdentifier</key></plist>\n",
+         plist + ": XML error on line 2: mismatched tag"},
+        {"<plist><string>org.example</string></plist>", plist + ": not a dictionary"},
+    };
+    for (const auto& [text, line] : unreadable) {
+        std::ofstream(plist, std::ios::trunc) << text;
+        const HostRun run = runHost({"--bundle", bundle.str(), "--exit-after-load"});
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_EQ(run.output, "hybrid-host: " + line + "\n");
+    }
+    std::filesystem::remove(plist);
+    const HostRun bare = runHost({"--bundle", bundle.str(), "--exit-after-load"});
+    EXPECT_EQ(bare.status, 1) << bare.output;
+    EXPECT_NE(bare.output.find("no display"), std::string::npos) << bare.output;
+}
+
+// Paths are printed as given, but a line break or an escape sequence in one is shown escaped:
+// it can neither split the line nor forge a line of its own.
+TEST(HostCommandLine, ControlCharactersInAPathAreEscaped) {
+    testsupport::TempDir dir;
+    const std::string forged = "\nhybrid-host: all is well\x1b[2K";
+    const std::filesystem::path bundle = dir / ("app" + forged);
+    std::filesystem::create_directories(bundle / "www");
+    std::ofstream(bundle / "config.xml") << "<widget>\n";
+    const std::string missing = (dir / ("none" + forged)).string();
+    for (const std::string& path : {bundle.string(), missing}) {
+        const HostRun run = runHost({"--bundle", path});
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << run.output;
+        EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("\\nhybrid-host: all is well\\u001B[2K"), std::string::npos)
+            << run.output;
+    }
+}
+
 }  // namespace
 
 #endif

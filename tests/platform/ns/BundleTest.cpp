@@ -97,6 +97,38 @@ TEST_F(BundleTest, InfoDictionaryFromXmlOrBinary) {
     EXPECT_TRUE(Bundle(path("Bare")).infoDictionary().empty());
 }
 
+// What keeps Info.plist from being read names the file and says why and, where the file has
+// lines, on which; a bundle without one has nothing wrong and an empty dictionary.
+TEST_F(BundleTest, InfoDictionaryProblemNamesTheFileAndWhy) {
+    const std::string file = root + "/Info.plist";
+    const std::pair<std::string, std::string> unreadable[] = {
+        {"<plist version=\"1.0\"><dict>\n<key>A</key><string>b</strin>\n</dict></plist>",
+         ": XML error on line 2: mismatched tag"},
+        {"<plist><dict><key>A</key></dict></plist>", ": <key> without a value on line 1"},
+        {"<plist><array><string>a</string></array></plist>", ": not a dictionary"},
+        {"", ": Cannot parse a NULL or zero-length data"},
+        {"bplist00\x01", ""},  // a broken binary list: the reader's reason, whatever it is
+    };
+    for (const auto& [text, problem] : unreadable) {
+        SCOPED_TRACE(text);
+        put("Info.plist", text);
+        const auto found = Bundle(root).infoDictionaryProblem();
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->rfind(file + ": ", 0), 0u) << *found;
+        if (!problem.empty()) EXPECT_EQ(*found, file + problem);
+        testsupport::LogCapture log;
+        log.expect("Ignoring the unreadable " + *found);
+        EXPECT_TRUE(Bundle(root).infoDictionary().empty());
+    }
+    fs::remove(file);
+    fs::create_directory(file);
+    EXPECT_EQ(Bundle(root).infoDictionaryProblem(), file + ": Is a directory");
+    fs::remove(file);
+    EXPECT_EQ(Bundle(root).infoDictionaryProblem(), std::nullopt);
+    put("Info.plist", "<plist><dict><key>A</key><string>b</string></dict></plist>");
+    EXPECT_EQ(Bundle(root).infoDictionaryProblem(), std::nullopt);
+}
+
 TEST_F(BundleTest, ResourceLookupStaysInsideTheBundle) {
     Bundle bundle(root);
     EXPECT_EQ(bundle.pathForResource("logo.png", "", "www/img"), root + "/www/img/logo.png");

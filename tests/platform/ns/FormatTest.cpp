@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <memory>
 
 #include "platform/ns/Error.h"
@@ -62,13 +63,24 @@ TEST(Format, FloatingConversions) {
     EXPECT_EQ(format("%.1f", Value(2.25)), "2.2");
 }
 
+// The test command installs a locale with a decimal comma and names it in
+// HYB_DECIMAL_COMMA_LOCALE: there this test runs or fails. Elsewhere it runs where such a
+// locale happens to be installed.
 TEST(Format, DecimalPointIgnoresProcessLocale) {
     const char* previous = std::setlocale(LC_NUMERIC, nullptr);
     const std::string saved = previous ? previous : "C";
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+    const char* promised = std::getenv("HYB_DECIMAL_COMMA_LOCALE");
+    if (promised && *promised) {
+        ASSERT_TRUE(std::setlocale(LC_NUMERIC, promised))
+            << "the locale " << promised << " that the test command installs is missing";
+    } else if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") &&
+               !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8")) {
         GTEST_SKIP() << "no locale with a decimal comma installed";
+    }
+    const std::string decimalPoint = std::localeconv()->decimal_point;
     EXPECT_EQ(format("%.1f", 1.5), "1.5");
     std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(decimalPoint, ",");
 }
 
 TEST(Format, StringsPointersAndPercent) {

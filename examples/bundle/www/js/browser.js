@@ -5,10 +5,10 @@
     var exec = hybrid.require('hybrid/exec');
 
     // The local identity service's sign-in page, at the authority the sign-in section names
-    // (the service takes another port when its own is taken).
+    // (this run's, unless it was changed there).
     function signInPage() {
         var field = document.getElementById('signin-authority');
-        var authority = field && field.value ? field.value : 'https://localhost:8443/example.tenant';
+        var authority = field && field.value ? field.value : window.localServices.signInAuthority;
         return authority.replace(/\/+$/, '') + '/oauth2/authorize';
     }
 

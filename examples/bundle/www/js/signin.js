@@ -1,13 +1,17 @@
 // Directory sign-in: a context for the authority, the interactive sign-in window, a silent
 // acquisition, and the token cache read, trimmed and cleared, each answer shown as the host
 // gives it (tokens cut short). The authority defaults to the local identity service that
-// `tools/dev run` starts beside the host.
+// `tools/dev run` starts beside the host, at the address it has in this run.
 (function () {
     'use strict';
 
     var exec = hybrid.require('hybrid/exec');
     var SERVICE = 'DirectorySignIn';
     var answers = document.getElementById('signin-answers');
+
+    if (window.localServices && window.localServices.signInAuthority) {
+        document.getElementById('signin-authority').value = window.localServices.signInAuthority;
+    }
 
     function field(id) {
         return document.getElementById(id).value.trim();

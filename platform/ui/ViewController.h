@@ -81,8 +81,10 @@ public:
     Appearance appearance() const { return appearance_; }
 
     // Presents `controller` above this one (a child presents through its outermost parent).
-    // Refused with a log line when this controller is not in a visible window or already
-    // presents another; presenting one that is already presented elsewhere throws.
+    // Its view fills the window, but for the status bar's height at the top where its style
+    // starts it below the bar (see liesBelowStatusBar). Refused with a log line when this
+    // controller is not in a visible window or already presents another; presenting one that
+    // is already presented elsewhere throws.
     virtual void presentViewController(const std::shared_ptr<ViewController>& controller,
                                        bool animated, std::function<void()> completion = {});
     // Dismisses what this controller presents (with everything above it), or, when it presents

@@ -23,7 +23,10 @@ void DSWebAuthViewController::loadView() {
         ui::BarButtonItem::withSystemItem(ui::BarButtonItem::SystemItem::Cancel, [weakSelf] {
             if (auto self = weakSelf.lock(); self && self->onCancel_) self->onCancel_();
         });
+    // The screen may be given less room than the screen's bounds (below the status bar) or
+    // more (its window resized): the bar keeps to the top, the page takes the rest.
     toolbar_ = ui::Toolbar::create({0, 0, bounds.width(), kToolbarHeight});
+    toolbar_->setAutoresizingMask(ui::kAutoresizingFlexibleWidth);
     toolbar_->setItems({cancelButton_, ui::BarButtonItem::withSystemItem(
                                            ui::BarButtonItem::SystemItem::FlexibleSpace, {})});
     root->addSubview(toolbar_);
@@ -33,6 +36,7 @@ void DSWebAuthViewController::loadView() {
         wk::WebView::create({0, kToolbarHeight, bounds.width(), bounds.height() - kToolbarHeight},
                             wk::WebViewConfiguration::create());
     webView_->setBackgroundColor(ui::Color::whiteColor());
+    webView_->setAutoresizingMask(ui::kAutoresizingFlexibleWidth | ui::kAutoresizingFlexibleHeight);
     root->addSubview(webView_);
     setView(root);
 }

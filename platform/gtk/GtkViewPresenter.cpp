@@ -340,20 +340,25 @@ int barHeight(const ui::Rect& frame) {
     return std::max(0, static_cast<int>(std::lround(frame.height())));
 }
 
-// Where the status bar goes in the window of a presented screen: its band's height (none where
-// the bar is hidden over the screen), and how far below the window's top the screen starts. A
-// screen shown full screen lies under the bar and leaves room for it itself, or hides it; a
-// sheet lies below the bar, as on a phone, so its views start under the band.
+// The status bar's band in the window of a presented screen, which has the screen's window's
+// size: as high as the bar (none where the bar is hidden over the screen), in the style the
+// bar shows over that screen. A screen shown full screen lies under the band and leaves room
+// for it itself, or hides the bar; a sheet starts below the bar (the ui layer puts it there),
+// so the band lies over the window's backdrop above it.
 struct BandPlace {
     int height = 0;
-    int screenTop = 0;
+    ui::Color content;
 };
 
 BandPlace bandPlaceOver(const std::shared_ptr<ui::ViewController>& screen) {
     const auto& bar = ui::StatusBar::shared();
-    const int height = bar.isHiddenOver(screen) ? 0 : barHeight(bar.frame());
-    return {height,
-            ui::ViewController::coversPresenter(screen->modalPresentationStyle()) ? 0 : height};
+    return {bar.isHiddenOver(screen) ? 0 : barHeight(bar.frame()),
+            ui::StatusBar::contentColor(bar.styleOver(screen))};
+}
+
+// How far below its window's top the screen's views start.
+int screenTop(ui::ViewController& screen) {
+    return std::max(0, static_cast<int>(std::lround(screen.view()->frame().y())));
 }
 
 std::shared_ptr<ui::ViewController> topPresented(ui::Window& window) {
@@ -1137,10 +1142,10 @@ void GtkViewPresenter::syncStatusBar(const std::shared_ptr<WebView>& page) {
 
 void GtkViewPresenter::syncStatusBar(Shown& shown, const std::shared_ptr<ui::ViewController>& top) {
     const BandPlace place = bandPlaceOver(top);
-    shown.band->update(place.height, ui::StatusBar::shared().contentColor());
-    // The screen takes the room that is left at the next layout, as after a resize.
-    if (gtk_widget_get_margin_top(shown.viewport) != place.screenTop) {
-        gtk_widget_set_margin_top(shown.viewport, place.screenTop);
+    shown.band->update(place.height, place.content);
+    const int topOfScreen = screenTop(*top);
+    if (gtk_widget_get_margin_top(shown.viewport) != topOfScreen) {
+        gtk_widget_set_margin_top(shown.viewport, topOfScreen);
     }
     if (place.height > 0) wakeWhenTheMinuteTurns();
 }
@@ -1212,10 +1217,11 @@ void GtkViewPresenter::show(const std::shared_ptr<ui::Window>& window,
     shown->root = top->view();
     shown->gtkWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWindow* gtkWindow = GTK_WINDOW(shown->gtkWindow);
+    // As large as the window the screen is presented in (the main window's size): the band
+    // lies inside it, over the screen or above a sheet.
     const ui::Rect frame = window->frame();
-    // A sheet's window has room for the bar above the screen, which keeps its size.
     gtk_window_set_default_size(gtkWindow, static_cast<int>(frame.width()),
-                                static_cast<int>(frame.height()) + bandPlaceOver(top).screenTop);
+                                static_cast<int>(frame.height()));
     // The user may resize a screen's window, as a phone's screen turns: the screen takes the
     // window's size and lays itself out again.
     gtk_window_set_resizable(gtkWindow, TRUE);

@@ -38,9 +38,11 @@ class WebView;
 // - the status bar is a band at the top of the main page's window, as high as the bar's frame,
 //   showing the time and battery in the bar's style while the bar shows, and the page sits
 //   where its web view's frame puts it (below the bar, or under it); a click on the band is
-//   a tap on the bar. Each presented screen's window has the same band, hidden where the
-//   bar is hidden over that screen: over a screen shown full screen (which leaves room for
-//   the bar or lies under it), above a sheet (whose views start below it).
+//   a tap on the bar. Each presented screen's window has the size of the window the screen
+//   is presented in and the same band along its top, hidden where the bar is hidden over that
+//   screen: over a screen shown full screen (which leaves room for the bar or lies under it)
+//   in the bar's style, above a sheet (whose views start below it) in light content on the
+//   backdrop.
 // Labels, hints and values of elements are what the toolkit's accessibility layer reads for
 // their widgets, and announcements are read out over the topmost screen. The ui objects stay
 // the truth: the presenter follows them when the ui layer says that something it draws has

@@ -15,6 +15,9 @@ public:
     static Screen& main();
 
     Rect bounds() const { return {{0, 0}, size_}; }
+    // The bounds less the status bar at the top while the bar shows: the room a screen that
+    // lies below the bar has.
+    Rect applicationFrame() const;
     double scale() const { return scale_; }
     void setSize(Size size) { size_ = size; }
     void setScale(double scale) { scale_ = scale; }

@@ -73,12 +73,24 @@ void StatusBar::setViewControllerBasedAppearance(bool on) {
     updateFromViewControllers();
 }
 
+StatusBar::Style StatusBar::styleOver(const std::shared_ptr<ViewController>& screen) const {
+    if (screen && ViewController::liesBelowStatusBar(screen->modalPresentationStyle())) {
+        return Style::LightContent;
+    }
+    return style_;
+}
+
 void StatusBar::updateFromViewControllers() {
-    if (!vcBased_) return;
-    auto forHidden = governingController(&ViewController::childViewControllerForStatusBarHidden);
-    auto forStyle = governingController(&ViewController::childViewControllerForStatusBarStyle);
-    if (!forHidden || !forStyle) return;
-    apply(forHidden->prefersStatusBarHidden(), forStyle->preferredStatusBarStyle());
+    if (vcBased_) {
+        auto forHidden =
+            governingController(&ViewController::childViewControllerForStatusBarHidden);
+        auto forStyle = governingController(&ViewController::childViewControllerForStatusBarStyle);
+        if (forHidden && forStyle) {
+            apply(forHidden->prefersStatusBarHidden(), forStyle->preferredStatusBarStyle());
+        }
+    }
+    // A screen that does not govern the bar may still prefer it hidden over itself.
+    ViewController::placePresentedViews();
 }
 
 void StatusBar::apply(bool hidden, Style style) {
@@ -99,8 +111,8 @@ Rect StatusBar::frame() const {
     return {0, 0, Screen::main().bounds().width(), height_};
 }
 
-Color StatusBar::contentColor() const {
-    return style_ == Style::LightContent ? Color::whiteColor() : Color::blackColor();
+Color StatusBar::contentColor(Style style) {
+    return style == Style::LightContent ? Color::whiteColor() : Color::blackColor();
 }
 
 void StatusBar::setHeight(double height) {
@@ -117,6 +129,7 @@ void StatusBar::setOrientation(InterfaceOrientation orientation) {
 
 void StatusBar::frameMayHaveChanged(const Rect& before) {
     if (frame() == before) return;
+    ViewController::placePresentedViews();
     Display::setNeedsUpdate();
     ns::NotificationCenter::defaultCenter().post(kApplicationDidChangeStatusBarFrameNotification);
 }

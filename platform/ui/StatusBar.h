@@ -37,20 +37,26 @@ public:
     // to) prefers it hidden, even where that controller does not govern the bar (a sheet).
     bool isHiddenOver(const std::shared_ptr<ViewController>& screen) const;
     Style style() const { return style_; }
+    // The style the bar shows in over a presented screen. Over one that lies below the bar (a
+    // sheet) the bar lies on the dark backdrop behind the screen, whatever the controllers
+    // prefer, so its content is light; over any other it is the bar's style.
+    Style styleOver(const std::shared_ptr<ViewController>& screen) const;
     // The application's setters.
     void setHidden(bool hidden);
     void setStyle(Style style);
 
     void setViewControllerBasedAppearance(bool on);
     // Asks the governing view controller of the key window (view-controller-based appearance
-    // only); view controllers call it through setNeedsStatusBarAppearanceUpdate.
+    // only); view controllers call it through setNeedsStatusBarAppearanceUpdate. Screens that
+    // lie below the bar follow whether it shows over them.
     void updateFromViewControllers();
 
     // The bar's frame: the screen's width by the bar's height at the top; zero while hidden.
     Rect frame() const;
     // The colour of what the bar shows (time, battery) in its style: light for light content,
     // dark for the others (the default style follows the light appearance the host has).
-    Color contentColor() const;
+    Color contentColor() const { return contentColor(style_); }
+    static Color contentColor(Style style);
     double height() const { return height_; }
     void setHeight(double height);
     InterfaceOrientation orientation() const { return orientation_; }

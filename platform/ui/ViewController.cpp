@@ -180,6 +180,32 @@ bool ViewController::coversPresenter(ModalPresentationStyle style) {
            style == ModalPresentationStyle::CurrentContext;
 }
 
+bool ViewController::liesBelowStatusBar(ModalPresentationStyle style) {
+    return !coversPresenter(style) && style != ModalPresentationStyle::Custom;
+}
+
+double ViewController::statusBarInset() {
+    const auto& bar = StatusBar::shared();
+    if (!liesBelowStatusBar(presentationStyle_) || bar.isHiddenOver(sharedController())) return 0;
+    return bar.frame().height();
+}
+
+void ViewController::placePresentedViews() {
+    for (const auto& window : Window::windows()) {
+        const auto& root = window->rootViewController();
+        if (!root) continue;
+        const auto chain = root->presentationChain();
+        for (size_t i = 1; i < chain.size(); ++i) {
+            const auto& presented = chain[i];
+            if (!presented->isViewLoaded() || presented->view_->superview() != window) continue;
+            const Rect frame = presented->view_->frame();
+            const double top = window->bounds().y() + presented->statusBarInset();
+            presented->view_->setFrame(
+                {frame.x(), top, frame.width(), std::max(0.0, frame.maxY() - top)});
+        }
+    }
+}
+
 ViewController& ViewController::outermostParent() {
     ViewController* c = this;
     while (c->parent_) c = c->parent_;
@@ -222,7 +248,9 @@ void ViewController::presentViewController(const std::shared_ptr<ViewController>
     presented_ = controller;
     controller->presenting_ = sharedController();
     auto view = controller->view();
-    view->setFrame(win->bounds());
+    const Rect bounds = win->bounds();
+    const double top = bounds.y() + controller->statusBarInset();
+    view->setFrame({bounds.x(), top, bounds.width(), std::max(0.0, bounds.maxY() - top)});
     view->setAutoresizingMask(kFlexibleSize);
     win->addSubview(view);
     transitionAppearance(before, win->visibleControllers(), animated, std::move(completion));

@@ -81,8 +81,10 @@ public:
     Appearance appearance() const { return appearance_; }
 
     // Presents `controller` above this one (a child presents through its outermost parent).
-    // Refused with a log line when this controller is not in a visible window or already
-    // presents another; presenting one that is already presented elsewhere throws.
+    // Its view fills the window, but for the status bar's height at the top where its style
+    // starts it below the bar (see liesBelowStatusBar). Refused with a log line when this
+    // controller is not in a visible window or already presents another; presenting one that
+    // is already presented elsewhere throws.
     virtual void presentViewController(const std::shared_ptr<ViewController>& controller,
                                        bool animated, std::function<void()> completion = {});
     // Dismisses what this controller presents (with everything above it), or, when it presents
@@ -132,6 +134,16 @@ public:
 
     // Whether a presentation of this style hides what is under it.
     static bool coversPresenter(ModalPresentationStyle style);
+    // Whether a presentation of this style starts below the status bar: one that leaves its
+    // presenter on screen around it (a sheet, or over the current context). One that covers
+    // the presenter lies under the bar and leaves room for it itself; a custom one (an alert)
+    // places itself.
+    static bool liesBelowStatusBar(ModalPresentationStyle style);
+    // Keeps the view of each controller presented in a visible window below the status bar
+    // where its style puts it there, while the bar shows over it: its top edge follows the
+    // bar, its other edges stay (a screen the user resized keeps its size otherwise). The
+    // status bar calls it whenever it may have changed.
+    static void placePresentedViews();
 
     // Runs the appearance callbacks that a change of the screen's contents calls for: `before`
     // and `after` list the controllers on screen (top-level ones; children follow their parent)
@@ -154,6 +166,9 @@ private:
     void endAppearance(bool animated);
     void dismissPresented(bool animated, std::function<void()> completion);
     static void notifyPresentationObserver();
+    // How far below its window's top this presented controller's view starts: the status
+    // bar's height where the bar shows over a screen that lies below it, else none.
+    double statusBarInset();
     ViewController& outermostParent();
 
     std::shared_ptr<View> view_;

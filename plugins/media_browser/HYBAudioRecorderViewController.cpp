@@ -115,7 +115,8 @@ std::string HYBAudioRecorderViewController::localized(const char* key) const {
 }
 
 void HYBAudioRecorderViewController::loadView() {
-    const ui::Rect screen = ui::Screen::main().bounds();
+    // The room below the status bar: a screen presented as this one is starts there.
+    const ui::Rect screen = ui::Screen::main().applicationFrame();
     const double width = screen.width();
     auto root = ui::View::create(screen);
     root->setBackgroundColor(ui::Color(0, 0, 0, 1));

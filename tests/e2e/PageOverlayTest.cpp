@@ -211,10 +211,11 @@ int topInWindow(GtkWidget* widget) {
     return y;
 }
 
-// Each presented screen's window draws the bar too: over a screen shown full screen, in the
-// style that screen asks for since it governs the bar, and hidden when it prefers it hidden;
-// above a sheet, whose views start below the band, in the style of the controller under the
-// sheet; in no window while the page has hidden the bar.
+// Each presented screen's window has the main window's size and draws the bar too: over a
+// screen shown full screen, in the style that screen asks for since it governs the bar, and
+// hidden when it prefers it hidden; above a sheet or a screen over the current context, whose
+// views start below the band, in light content on the backdrop; in no window while the page
+// has hidden the bar.
 TEST(PageOverlay, PresentedScreensShowTheBarInTheirWindows) {
     E2EHost& host = E2EHost::shared();
     auto* presenter = wk::GtkViewPresenter::installed();
@@ -239,7 +240,10 @@ TEST(PageOverlay, PresentedScreensShowTheBarInTheirWindows) {
          "255 255 255"},
         {"full screen, bar hidden", ui::ModalPresentationStyle::FullScreen, true, false, false, 0,
          nullptr},
-        {"sheet", ui::ModalPresentationStyle::PageSheet, false, false, true, barHeight, "0 0 0"},
+        {"sheet", ui::ModalPresentationStyle::PageSheet, false, false, true, barHeight,
+         "255 255 255"},
+        {"over the current context", ui::ModalPresentationStyle::OverCurrentContext, false, false,
+         true, barHeight, "255 255 255"},
         {"sheet, bar hidden over it", ui::ModalPresentationStyle::PageSheet, true, false, false, 0,
          nullptr},
         {"sheet, bar hidden by the page", ui::ModalPresentationStyle::PageSheet, false, true, false,
@@ -268,6 +272,15 @@ TEST(PageOverlay, PresentedScreensShowTheBarInTheirWindows) {
                    gtk_widget_get_visible(band) == c.bandShows;
         })) << "screen at "
             << (drawn ? topInWindow(drawn) : -1);
+        GtkWidget* shown = presenter->gtkWindowFor(*window);
+        GtkWidget* main = host.engine()->window();
+        ASSERT_TRUE(shown);
+        EXPECT_TRUE(host.runUntil([&] {
+            return gtk_widget_get_allocated_width(shown) == gtk_widget_get_allocated_width(main) &&
+                   gtk_widget_get_allocated_height(shown) == gtk_widget_get_allocated_height(main);
+        })) << "the screen's window is "
+            << gtk_widget_get_allocated_height(shown) << " high, the main window "
+            << gtk_widget_get_allocated_height(main);
         if (c.bandShows) {
             int width = 0, height = 0;
             gtk_widget_get_size_request(band, &width, &height);

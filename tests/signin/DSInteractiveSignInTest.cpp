@@ -4,7 +4,9 @@
 
 #include "platform/net/URLError.h"
 #include "platform/testing/FakeEngine.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/PresentationController.h"
+#include "platform/ui/StatusBar.h"
 #include "services/peers/IdentityPeer.h"
 #include "signin/DSAuthenticationContext.h"
 #include "signin/DSAuthenticationRequest.h"
@@ -20,6 +22,7 @@
 #include "tests/signin/SigninTestSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
+#include "tests/support/PresentedScreen.h"
 
 namespace {
 
@@ -180,6 +183,18 @@ TEST_F(DSInteractiveSignInTest, CancelOrClosingTheScreenIsTheCancelledStatus) {
         expectAllReleased();
     }
     EXPECT_TRUE(peer_.tokenForms().empty());
+}
+
+// The sign-in window has the main window's size: its screen starts below the status bar, which
+// shows over it in light content, and its page fits below its toolbar.
+TEST_F(DSInteractiveSignInTest, TheScreenLiesBelowTheStatusBarInAWindowOfTheMainWindowsSize) {
+    ns::ScopedSharedInstance<ui::StatusBar> statusBar;
+    start(DS_PROMPT_ALWAYS, std::nullopt);
+    auto controller = page();
+    ASSERT_TRUE(controller);
+    EXPECT_TRUE(testsupport::liesBelowTheStatusBar(*controller->viewController()));
+    controller->cancel();
+    EXPECT_EQ(result()->status(), DS_USER_CANCELLED);
 }
 
 TEST_F(DSInteractiveSignInTest, ASecondPromptIsRefusedWhileOneIsUp) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,13 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "tests/support/ManualRunLoop.h"
+
+namespace ui {
+// gtest prints rectangles as the platform writes them.
+inline void PrintTo(const Rect& rect, std::ostream* os) {
+    *os << toString(rect);
+}
+}  // namespace ui
 
 namespace uitest {
 

@@ -118,6 +118,86 @@ TEST_F(StatusBarTest, IsHiddenOverAScreenThatPrefersItHidden) {
     loop().runUntilIdle();
 }
 
+// A presented screen's view starts in its window, which has the main window's frame: at the
+// top for one that covers its presenter (it governs the bar and leaves room for it itself) or
+// places itself, below the bar for one that leaves its presenter around it (a sheet, over the
+// current context), which then shows the bar in light content on the backdrop; at the top
+// again for a sheet that prefers the bar hidden.
+TEST_F(StatusBarTest, PresentedScreensStartBelowTheBarWhereTheirStyleLeavesThePresenter) {
+    using Presentation = ui::ModalPresentationStyle;
+    struct Case {
+        Presentation presentation;
+        bool prefersHidden;
+        double top;
+        bool barShows;
+        Style over;
+    };
+    const double h = ui::StatusBar::kDefaultHeight;
+    const Case cases[] = {
+        {Presentation::Automatic, false, h, true, Style::LightContent},
+        {Presentation::PageSheet, false, h, true, Style::LightContent},
+        {Presentation::FormSheet, false, h, true, Style::LightContent},
+        {Presentation::OverCurrentContext, false, h, true, Style::LightContent},
+        {Presentation::FullScreen, false, 0, true, Style::DarkContent},
+        {Presentation::CurrentContext, false, 0, true, Style::DarkContent},
+        {Presentation::Custom, false, 0, true, Style::Default},
+        {Presentation::Automatic, true, 0, false, Style::LightContent},
+        {Presentation::FullScreen, true, 0, false, Style::DarkContent},
+    };
+    auto root = std::make_shared<BarController>();
+    auto window = show(root);
+    const ui::Rect main = ui::Screen::main().bounds();
+    ASSERT_EQ(window->frame(), main);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.presentation) * 10 + c.prefersHidden);
+        auto screen = std::make_shared<BarController>();
+        screen->hidden = c.prefersHidden;
+        screen->style = Style::DarkContent;
+        screen->setModalPresentationStyle(c.presentation);
+        root->presentViewController(screen, false);
+        loop().runUntilIdle();
+        EXPECT_EQ(screen->view()->frame(), ui::Rect(0, c.top, main.width(), main.height() - c.top));
+        EXPECT_EQ(bar.isHiddenOver(screen), !c.barShows);
+        EXPECT_EQ(bar.styleOver(screen), c.over);
+        root->dismissViewController(false);
+        loop().runUntilIdle();
+    }
+}
+
+// A screen below the bar follows it while it shows: the bar hidden or shown by the application,
+// a new height, the screen coming to prefer the bar hidden. Only its top edge moves, so a screen
+// whose window the user resized keeps the rest of its size.
+TEST_F(StatusBarTest, AScreenBelowTheBarFollowsIt) {
+    auto root = std::make_shared<BarController>();
+    auto window = show(root);
+    auto sheet = std::make_shared<BarController>();
+    root->presentViewController(sheet, false);
+    loop().runUntilIdle();
+    sheet->transitionViewToSize({300, 600});
+    const auto frame = [&] { return sheet->view()->frame(); };
+    ASSERT_EQ(frame(), ui::Rect(0, 47, 300, 600));
+
+    sheet->hidden = true;
+    sheet->setNeedsStatusBarAppearanceUpdate();
+    EXPECT_EQ(frame(), ui::Rect(0, 0, 300, 647));
+    sheet->hidden = false;
+    sheet->setNeedsStatusBarAppearanceUpdate();
+    EXPECT_EQ(frame(), ui::Rect(0, 47, 300, 600));
+
+    bar.setHeight(20);
+    EXPECT_EQ(frame(), ui::Rect(0, 20, 300, 627));
+    bar.setViewControllerBasedAppearance(false);
+    bar.setHidden(true);
+    EXPECT_EQ(frame(), ui::Rect(0, 0, 300, 647));
+    EXPECT_EQ(ui::Screen::main().applicationFrame(), ui::Screen::main().bounds());
+    bar.setHidden(false);
+    EXPECT_EQ(frame(), ui::Rect(0, 20, 300, 627));
+    EXPECT_EQ(ui::Screen::main().applicationFrame(), ui::Rect(0, 20, 390, 824));
+    bar.setViewControllerBasedAppearance(true);
+    root->dismissViewController(false);
+    loop().runUntilIdle();
+}
+
 class TopDelegate : public ui::ScrollViewDelegate {
 public:
     bool allow = false;

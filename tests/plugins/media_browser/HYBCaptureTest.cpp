@@ -40,6 +40,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
+#include "tests/support/PresentedScreen.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -401,6 +402,19 @@ TEST_F(CaptureTest, DoneWithoutARecordingAnswersNoMediaFiles) {
     ASSERT_EQ(delegate_->results.size(), 1u);
     EXPECT_EQ(delegate_->results[0]->status(), HYBResultStatusError);
     EXPECT_EQ(delegate_->results[0]->message(), ns::Value::dict({{"code", 3}}));
+    EXPECT_FALSE(plugin_->inUse());
+}
+
+// The recorder comes up below the status bar in the host's window, the bar light over it, with
+// its controls inside the room that is left.
+TEST_F(CaptureTest, TheRecorderLiesBelowTheStatusBarWithItsControlsOnScreen) {
+    ns::ScopedSharedInstance<ui::StatusBar> statusBar;
+    call("captureAudio");
+    auto screen = recorderScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_TRUE(testsupport::liesBelowTheStatusBar(*screen->navigationController()));
+    screen->dismissAudioView();
+    loop().runUntilIdle();
     EXPECT_FALSE(plugin_->inUse());
 }
 

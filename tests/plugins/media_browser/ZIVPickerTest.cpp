@@ -10,10 +10,12 @@
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/URL.h"
+#include "platform/testing/ScopedSharedInstance.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Device.h"
 #include "platform/ui/ImageCodec.h"
 #include "platform/ui/PresentationController.h"
+#include "platform/ui/StatusBar.h"
 #include "platform/ui/Window.h"
 #include "plugins/media_browser/MIPAlbumPickerController.h"
 #include "plugins/media_browser/MIPAssetTablePicker.h"
@@ -22,6 +24,7 @@
 #include "plugins/media_browser/ZIVPicker.h"
 #include "tests/plugins/media_browser/support/MediaFixture.h"
 #include "tests/support/ManualRunLoop.h"
+#include "tests/support/PresentedScreen.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -94,6 +97,19 @@ protected:
 
     std::shared_ptr<ZIVPicker> plugin_ = std::make_shared<ZIVPicker>();
 };
+
+// The picker comes up below the status bar in the host's window, the bar light over it, and
+// its album list and grid fit in the room that is left.
+TEST_F(PickerTest, ThePickerLiesBelowTheStatusBar) {
+    ns::ScopedSharedInstance<ui::StatusBar> statusBar;
+    getPictures(ns::Value::dict({{"maximumImagesCount", 2}}));
+    ASSERT_EQ(controller_->presentedViewController(), plugin_->picker());
+    EXPECT_TRUE(testsupport::liesBelowTheStatusBar(*plugin_->picker()));
+    openCameraRoll();
+    EXPECT_TRUE(testsupport::liesBelowTheStatusBar(*plugin_->picker()));
+    plugin_->picker()->cancelImagePicker();
+    loop().runUntilIdle();
+}
 
 TEST_F(PickerTest, PicksScaledPhotosIntoNumberedFilesAfterThoseTaken) {
     std::ofstream(ns::Sandbox::temporaryDirectory() + "hyb_photo_001.jpg") << "earlier";

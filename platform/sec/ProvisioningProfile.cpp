@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "platform/ns/FileDescriptor.h"
 #include "platform/ns/PropertyListSerialization.h"

@@ -2,10 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "platform/ns/Bundle.h"
-#include "platform/ns/PropertyListSerialization.h"
 #include "platform/sec/Keychain.h"
 #include "signin/DSKeychainTokenCache.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
@@ -42,17 +39,7 @@ protected:
     testsupport::TempDir dir;
 
     std::string bundle(const std::string& identifier, const ns::Data& profile = {}) {
-        const auto path = dir / identifier;
-        std::filesystem::create_directories(path);
-        EXPECT_TRUE(ns::PropertyListSerialization::writeFileAtomically(
-                        (path / "Info.plist").string(),
-                        ns::Dictionary{{"CFBundleIdentifier", identifier}},
-                        ns::PropertyListSerialization::Format::XML)
-                        .ok());
-        if (!profile.empty()) {
-            std::ofstream(path / "embedded.mobileprovision", std::ios::binary) << profile.chars();
-        }
-        return path.string();
+        return sectest::writeBundle(dir.path(), identifier, profile);
     }
 
     std::string run(const std::string& bundlePath, const std::string& token = "") {

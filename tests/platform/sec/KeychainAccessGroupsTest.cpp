@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/ns/Bundle.h"
 #include "platform/sec/AccessGroups.h"
@@ -190,16 +189,7 @@ TEST(KeychainBundles, TwoBundlesOnOneKeychainFolderKeepTheirItemsApart) {
     ::setenv("HYB_KEYCHAIN_DIR", (dir / "Keychain").c_str(), 1);
     Keychain::setDirectory({});
     const auto run = [&](const std::string& identifier, const ns::Data& provisioning) {
-        const auto bundle = dir / identifier;
-        std::filesystem::create_directories(bundle);
-        ASSERT_TRUE(ns::PropertyListSerialization::writeFileAtomically(
-                        (bundle / "Info.plist").string(),
-                        ns::Dictionary{{"CFBundleIdentifier", identifier}},
-                        ns::PropertyListSerialization::Format::XML)
-                        .ok());
-        std::ofstream(bundle / "embedded.mobileprovision", std::ios::binary)
-            << provisioning.chars();
-        ns::Bundle::setMainBundlePath(bundle.string());
+        ns::Bundle::setMainBundlePath(sectest::writeBundle(dir.path(), identifier, provisioning));
     };
     const ns::Dictionary read = genericPassword({{kSecReturnData, true}});
     ns::Value found;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,6 +46,23 @@ inline ns::Data teamProfile(const std::string& team, const std::vector<std::stri
     ns::Array groups(shared.begin(), shared.end());
     return profile({{"keychain-access-groups", ns::Value(std::move(groups))}},
                    {{"TeamIdentifier", ns::Value(ns::Array{ns::Value(team)})}});
+}
+
+// A bundle folder under `parent`, named after the identifier: its Info.plist and, unless empty,
+// its provisioning profile. Its path.
+inline std::string writeBundle(const std::filesystem::path& parent, const std::string& identifier,
+                               const ns::Data& profile = {}) {
+    const auto path = parent / identifier;
+    std::filesystem::create_directories(path);
+    EXPECT_TRUE(ns::PropertyListSerialization::writeFileAtomically(
+                    (path / "Info.plist").string(),
+                    ns::Dictionary{{"CFBundleIdentifier", identifier}},
+                    ns::PropertyListSerialization::Format::XML)
+                    .ok());
+    if (!profile.empty()) {
+        std::ofstream(path / "embedded.mobileprovision", std::ios::binary) << profile.chars();
+    }
+    return path.string();
 }
 
 inline sec::AccessGroups groupsOf(const std::string& identifier, const ns::Data& profile = {}) {

@@ -8,6 +8,7 @@
 #include "platform/ns/Bundle.h"
 #include "platform/ns/FaultSeam.h"
 #include "platform/ns/Sandbox.h"
+#include "platform/sec/AccessGroups.h"
 #include "platform/sec/AttributeCodec.h"
 #include "platform/sec/ItemQuery.h"
 #include "platform/sec/Key.h"
@@ -31,7 +32,7 @@ bool isIndexed(std::string_view key) {
     return false;
 }
 
-RowFilter filterFor(const ItemQuery& query) {
+RowFilter indexFilter(const ItemQuery& query) {
     RowFilter filter;
     filter.itemClass = ItemQuery::classValue(query.itemClass);
     for (size_t i = 0; i < kIndexColumnCount; ++i) {
@@ -39,6 +40,28 @@ RowFilter filterFor(const ItemQuery& query) {
         if (found != query.attributes.end()) filter.equals[i] = attributeBytes(found->second);
     }
     return filter;
+}
+
+// A query that names no access group matches the groups the application holds.
+RowFilter filterFor(const ItemQuery& query, const AccessGroups& groups) {
+    RowFilter filter = indexFilter(query);
+    filter.accessGroupIn = groups.held();
+    return filter;
+}
+
+const std::string* namedGroup(const ns::Dictionary& attributes) {
+    auto found = attributes.find(kSecAttrAccessGroup);
+    return found != attributes.end() ? found->second.string() : nullptr;
+}
+
+// A group that the application may not use is refused, as the platform refuses one that its
+// entitlements do not grant.
+OSStatus checkGroup(const std::string* group, const AccessGroups& groups) {
+    return !group || groups.mayName(*group) ? errSecSuccess : errSecMissingEntitlement;
+}
+
+OSStatus checkGroups(const ItemQuery& query, const AccessGroups& groups) {
+    return checkGroup(namedGroup(query.attributes), groups);
 }
 
 // Whether the query names attributes that only the stored dictionary can answer.
@@ -99,13 +122,20 @@ ns::Value resultFor(const ItemQuery& query, ns::Dictionary attributes,
     return ns::Value(std::move(attributes));
 }
 
-// A query that selects items and the attributes to write to them.
+// A query that selects items and the attributes to write to them, neither naming a group that
+// the application may not use.
 OSStatus parseSelection(const ns::Dictionary& query, const ns::Dictionary& changes,
-                        ItemQuery& selection, ItemQuery& parsedChanges) {
+                        ItemQuery& selection, ItemQuery& parsedChanges,
+                        const AccessGroups& groups) {
     if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Select, selection)) {
         return status;
     }
-    return ItemQuery::parse(changes, ItemQuery::Use::Changes, parsedChanges, selection.itemClass);
+    if (OSStatus status = ItemQuery::parse(changes, ItemQuery::Use::Changes, parsedChanges,
+                                           selection.itemClass)) {
+        return status;
+    }
+    if (OSStatus status = checkGroups(selection, groups)) return status;
+    return checkGroups(parsedChanges, groups);
 }
 
 struct MatchedRow {
@@ -121,8 +151,9 @@ struct MatchedRow {
 struct CheckedSearch {
     ns::Dictionary query;
     ItemQuery search;
-    RowFilter filter;  // views into search's attributes
+    RowFilter filter;  // views into search's attributes; the groups held are set at each call
     ns::Dictionary unindexed;
+    const std::string* group = nullptr;  // the access group named, in search's attributes
 };
 
 bool anyKey(std::string_view) {
@@ -136,7 +167,12 @@ struct Keychain::Impl {
     std::optional<CheckedSearch> lastSearch GUARDED_BY(mutex);
     // Nothing: the keychain of the application that the sandbox holds, wherever that is now.
     std::optional<std::filesystem::path> directory GUARDED_BY(mutex);
-    std::optional<std::string> defaultAccessGroup GUARDED_BY(mutex);
+    std::optional<AccessGroups> assignedGroups GUARDED_BY(mutex);
+    // The main bundle's, as read for the bundle object named.
+    std::shared_ptr<ns::Bundle> groupsBundle GUARDED_BY(mutex);
+    std::optional<AccessGroups> bundleGroups GUARDED_BY(mutex);
+    // Whether the store open now has taken in the items of the groups' former own group.
+    bool formerAdopted GUARDED_BY(mutex) = false;
     std::unique_ptr<KeychainStore> store GUARDED_BY(mutex);
     std::string storeDirectory GUARDED_BY(mutex);
 
@@ -150,20 +186,40 @@ struct Keychain::Impl {
         return ns::Sandbox::keychainDirectory();
     }
 
-    // The application's own group unless set: one application cannot see another's items by
-    // default even when they share a folder.
-    std::string accessGroup() const REQUIRES(mutex) {
-        if (defaultAccessGroup) return *defaultAccessGroup;
+    // The application's groups: one application cannot see another's items by default even
+    // when they share a folder. Valid until the next call.
+    const AccessGroups& groups() REQUIRES(mutex) {
+        if (assignedGroups) return *assignedGroups;
         auto bundle = ns::Bundle::mainBundle();
-        auto identifier = bundle ? bundle->bundleIdentifier() : std::nullopt;
-        if (!identifier || identifier->empty()) return kInitialAccessGroup;
-        return std::string(kTeamPrefix) + *identifier;
+        if (bundle != groupsBundle || !bundleGroups) {
+            AccessGroups read = AccessGroups::ofBundle(*bundle);
+            if (!bundleGroups || !(*bundleGroups == read)) formerAdopted = false;
+            bundleGroups = std::move(read);
+            groupsBundle = std::move(bundle);
+        }
+        return *bundleGroups;
     }
 
-    // With the mutex held: an injected failure, or the store opened.
-    OSStatus ready() REQUIRES(mutex) {
+    void assign(AccessGroups assigned) REQUIRES(mutex) {
+        assignedGroups = std::move(assigned);
+        formerAdopted = false;
+    }
+
+    // With the mutex held: an injected failure, or the store opened with the application's
+    // groups, which `out` then points to.
+    OSStatus ready(const AccessGroups*& out) REQUIRES(mutex) {
         if (OSStatus failure = ns::injectedFault("keychain")) return failure;
-        return openStore();
+        return openStore(out);
+    }
+
+    OSStatus openStore(const AccessGroups*& out) REQUIRES(mutex) {
+        out = &groups();
+        if (OSStatus status = openStore()) return status;
+        if (!formerAdopted) {
+            adoptFormerItems(*out);
+            formerAdopted = true;
+        }
+        return errSecSuccess;
     }
 
     // Every call passes here, so the directory is compared as text, without building paths.
@@ -177,8 +233,32 @@ struct Keychain::Impl {
         if (!store) {
             store = KeychainStore::open(target);
             storeDirectory = target;
+            formerAdopted = false;
         }
         return store ? errSecSuccess : errSecNotAvailable;
+    }
+
+    // Items that an earlier version put in the group of the constant team move into the
+    // application's own group. An item whose twin is there already stays where it is; a
+    // failure leaves every item where it was, to be tried again when the file is next opened.
+    void adoptFormerItems(const AccessGroups& groups) REQUIRES(mutex) {
+        if (!groups.formerOwn()) return;
+        KeychainStore::Transaction transaction(*store);
+        if (transaction.status()) return;
+        for (ItemClass itemClass : {ItemClass::GenericPassword, ItemClass::Key}) {
+            RowFilter filter;
+            filter.itemClass = ItemQuery::classValue(itemClass);
+            filter.equals[static_cast<size_t>(IndexColumn::AccessGroup)] = *groups.formerOwn();
+            std::vector<MatchedRow> rows;
+            if (OSStatus status = collectRows(filter, nullptr, rows)) return;
+            for (auto& row : rows) {
+                row.attributes.insert_or_assign(kSecAttrAccessGroup, groups.own());
+                const OSStatus status =
+                    store->update(row.id, rowFor(itemClass, row.attributes, std::move(row.data)));
+                if (status != errSecSuccess && status != errSecDuplicateItem) return;
+            }
+        }
+        transaction.commit();
     }
 
     // With the mutex held: the checked form of a search dictionary, valid until the next call.
@@ -193,7 +273,8 @@ struct Keychain::Impl {
             checked.query = query;
             checked.search = std::move(search);
             // The filter views the kept attributes, so it is made once they are in place.
-            checked.filter = filterFor(checked.search);
+            checked.filter = indexFilter(checked.search);
+            checked.group = namedGroup(checked.search.attributes);
             for (const auto& [key, value] : checked.search.attributes) {
                 if (isUnindexed(key)) checked.unindexed.emplace(key, value);
             }
@@ -202,30 +283,38 @@ struct Keychain::Impl {
         return errSecSuccess;
     }
 
-    void completeForAdd(ns::Dictionary& attributes) const REQUIRES(mutex) {
-        attributes.try_emplace(kSecAttrAccessGroup, accessGroup());
+    static void completeForAdd(ns::Dictionary& attributes, const AccessGroups& groups) {
+        attributes.try_emplace(kSecAttrAccessGroup, groups.own());
         attributes.try_emplace(kSecAttrAccessible, kSecAttrAccessibleWhenUnlocked);
     }
 
-    // Matching rows with their attributes and data; rows whose stored attributes cannot be
-    // read are passed over as if they were not there.
-    OSStatus collect(const ItemQuery& query, std::vector<MatchedRow>& out) REQUIRES(mutex) {
-        return store->select(filterFor(query), KeychainStore::kAttributes | KeychainStore::kData,
-                             false, [&](const RowView& row) {
-                                 auto attributes =
-                                     AttributeCodec::decode(row.attributes, row.attributesLength);
-                                 if (attributes && matchesUnindexed(query, *attributes)) {
-                                     out.push_back({row.id, std::move(*attributes), dataOf(row)});
-                                 }
-                                 return true;
-                             });
+    // Rows of the filter with their attributes and data, those of the query only when one is
+    // given; rows whose stored attributes cannot be read are passed over as if they were not
+    // there.
+    OSStatus collectRows(const RowFilter& filter, const ItemQuery* query,
+                         std::vector<MatchedRow>& out) REQUIRES(mutex) {
+        return store->select(
+            filter, KeychainStore::kAttributes | KeychainStore::kData, false,
+            [&](const RowView& row) {
+                auto attributes = AttributeCodec::decode(row.attributes, row.attributesLength);
+                if (attributes && (!query || matchesUnindexed(*query, *attributes))) {
+                    out.push_back({row.id, std::move(*attributes), dataOf(row)});
+                }
+                return true;
+            });
+    }
+
+    OSStatus collect(const ItemQuery& query, const AccessGroups& groups,
+                     std::vector<MatchedRow>& out) REQUIRES(mutex) {
+        return collectRows(filterFor(query, groups), &query, out);
     }
 
     // Ids of matching rows; attributes are read only when the query needs them to decide.
-    OSStatus collectIds(const ItemQuery& query, std::vector<int64_t>& out) REQUIRES(mutex) {
+    OSStatus collectIds(const ItemQuery& query, const AccessGroups& groups,
+                        std::vector<int64_t>& out) REQUIRES(mutex) {
         const bool unindexed = hasUnindexedAttributes(query);
-        return store->select(filterFor(query), unindexed ? KeychainStore::kAttributes : 0, false,
-                             [&](const RowView& row) {
+        return store->select(filterFor(query, groups), unindexed ? KeychainStore::kAttributes : 0,
+                             false, [&](const RowView& row) {
                                  if (unindexed && !storedAttributesMatch(query, row)) return true;
                                  out.push_back(row.id);
                                  return true;
@@ -247,6 +336,11 @@ Keychain& Keychain::shared() {
     return keychain;
 }
 
+std::filesystem::path Keychain::directory() const {
+    dispatch::Lock lock(impl_->mutex);
+    return impl_->currentDirectory();
+}
+
 void Keychain::setDirectory(const std::filesystem::path& directory) {
     Impl& impl = *shared().impl_;
     dispatch::Lock lock(impl.mutex);
@@ -262,22 +356,34 @@ std::filesystem::path Keychain::defaultDirectory() {
     return Impl::followedDirectory();
 }
 
+AccessGroups Keychain::accessGroups() const {
+    dispatch::Lock lock(impl_->mutex);
+    return impl_->groups();
+}
+
+void Keychain::setAccessGroups(const AccessGroups& groups) {
+    dispatch::Lock lock(impl_->mutex);
+    impl_->assign(groups);
+}
+
 std::string Keychain::defaultAccessGroup() const {
     dispatch::Lock lock(impl_->mutex);
-    return impl_->accessGroup();
+    return impl_->groups().own();
 }
 
 void Keychain::setDefaultAccessGroup(std::string group) {
     dispatch::Lock lock(impl_->mutex);
-    impl_->defaultAccessGroup = std::move(group);
+    impl_->assign(AccessGroups(std::move(group)));
 }
 
 OSStatus Keychain::add(const ns::Dictionary& attributes, ns::Value* result) {
     dispatch::Lock lock(impl_->mutex);
-    if (OSStatus status = impl_->ready()) return status;
+    const AccessGroups* groups = nullptr;
+    if (OSStatus status = impl_->ready(groups)) return status;
     ItemQuery item;
     if (OSStatus status = ItemQuery::parse(attributes, ItemQuery::Use::Add, item)) return status;
-    impl_->completeForAdd(item.attributes);
+    if (OSStatus status = checkGroups(item, *groups)) return status;
+    Impl::completeForAdd(item.attributes, *groups);
     if (OSStatus status = impl_->store->insert(rowFor(item.itemClass, item.attributes, item.data)))
         return status;
     if (result) {
@@ -290,11 +396,15 @@ OSStatus Keychain::add(const ns::Dictionary& attributes, ns::Value* result) {
 
 OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) {
     dispatch::Lock lock(impl_->mutex);
-    if (OSStatus status = impl_->ready()) return status;
+    const AccessGroups* groups = nullptr;
+    if (OSStatus status = impl_->ready(groups)) return status;
     const CheckedSearch* checked = nullptr;
     if (OSStatus status = impl_->checkedSearch(query, checked)) return status;
     const ItemQuery& search = checked->search;
     if (search.returnRef) return errSecParam;  // key references come from copyKey
+    if (OSStatus status = checkGroup(checked->group, *groups)) return status;
+    RowFilter filter = checked->filter;
+    filter.accessGroupIn = groups->held();
     const bool unindexed = !checked->unindexed.empty();
     const bool wantResult = result && (search.returnData || search.returnAttributes);
     const bool returnAttributes = wantResult && search.returnAttributes;
@@ -309,28 +419,27 @@ OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) 
     // Rows whose attributes are read may be passed over, so only a look-up that reads none can
     // let SQLite stop at the first row; the others stop in the visitor.
     const bool onlyFirst = !search.limitAll && !(fields & KeychainStore::kAttributes);
-    OSStatus status =
-        impl_->store->select(checked->filter, fields, onlyFirst, [&](const RowView& row) {
-            std::optional<ns::Dictionary> attributes;
-            if (returnAttributes) {
-                attributes = AttributeCodec::decode(row.attributes, row.attributesLength);
-                if (!attributes || !matchesUnindexed(search, *attributes)) return true;
-            } else if (unindexed && !AttributeCodec::contains(row.attributes, row.attributesLength,
-                                                              checked->unindexed, anyKey)) {
-                return true;
+    OSStatus status = impl_->store->select(filter, fields, onlyFirst, [&](const RowView& row) {
+        std::optional<ns::Dictionary> attributes;
+        if (returnAttributes) {
+            attributes = AttributeCodec::decode(row.attributes, row.attributesLength);
+            if (!attributes || !matchesUnindexed(search, *attributes)) return true;
+        } else if (unindexed && !AttributeCodec::contains(row.attributes, row.attributesLength,
+                                                          checked->unindexed, anyKey)) {
+            return true;
+        }
+        found = true;
+        if (wantResult) {
+            ns::Value one = resultFor(
+                search, attributes ? std::move(*attributes) : ns::Dictionary{}, dataOf(row));
+            if (search.limitAll) {
+                results.push_back(std::move(one));
+            } else {
+                first = std::move(one);
             }
-            found = true;
-            if (wantResult) {
-                ns::Value one = resultFor(
-                    search, attributes ? std::move(*attributes) : ns::Dictionary{}, dataOf(row));
-                if (search.limitAll) {
-                    results.push_back(std::move(one));
-                } else {
-                    first = std::move(one);
-                }
-            }
-            return search.limitAll;
-        });
+        }
+        return search.limitAll;
+    });
     if (status != errSecSuccess) return status;
     if (!found) return errSecItemNotFound;
     if (result) {
@@ -347,14 +456,16 @@ OSStatus Keychain::copyMatching(const ns::Dictionary& query, ns::Value* result) 
 
 OSStatus Keychain::copyKey(const ns::Dictionary& query, std::shared_ptr<Key>* key) {
     dispatch::Lock lock(impl_->mutex);
-    if (OSStatus status = impl_->ready()) return status;
+    const AccessGroups* groups = nullptr;
+    if (OSStatus status = impl_->ready(groups)) return status;
     ItemQuery search;
     if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Search, search)) return status;
     if (search.itemClass != ItemClass::Key || !search.returnRef || search.limitAll) {
         return errSecParam;
     }
+    if (OSStatus status = checkGroups(search, *groups)) return status;
     std::vector<MatchedRow> rows;
-    if (OSStatus status = impl_->collect(search, rows)) return status;
+    if (OSStatus status = impl_->collect(search, *groups, rows)) return status;
     for (const auto& row : rows) {
         if (!row.data) continue;
         auto keyClass = row.attributes.find(kSecAttrKeyClass);
@@ -371,16 +482,17 @@ OSStatus Keychain::copyKey(const ns::Dictionary& query, std::shared_ptr<Key>* ke
 
 OSStatus Keychain::update(const ns::Dictionary& query, const ns::Dictionary& attributesToUpdate) {
     dispatch::Lock lock(impl_->mutex);
-    if (OSStatus status = impl_->ready()) return status;
+    const AccessGroups* groups = nullptr;
+    if (OSStatus status = impl_->ready(groups)) return status;
     ItemQuery select;
     ItemQuery changes;
-    if (OSStatus status = parseSelection(query, attributesToUpdate, select, changes)) {
+    if (OSStatus status = parseSelection(query, attributesToUpdate, select, changes, *groups)) {
         return status;
     }
     KeychainStore::Transaction transaction(*impl_->store);
     if (transaction.status()) return transaction.status();
     std::vector<MatchedRow> rows;
-    if (OSStatus status = impl_->collect(select, rows)) return status;
+    if (OSStatus status = impl_->collect(select, *groups, rows)) return status;
     if (rows.empty()) return errSecItemNotFound;
     for (auto& row : rows) {
         overlay(row.attributes, changes.attributes);
@@ -393,13 +505,15 @@ OSStatus Keychain::update(const ns::Dictionary& query, const ns::Dictionary& att
 
 OSStatus Keychain::remove(const ns::Dictionary& query) {
     dispatch::Lock lock(impl_->mutex);
-    if (OSStatus status = impl_->ready()) return status;
+    const AccessGroups* groups = nullptr;
+    if (OSStatus status = impl_->ready(groups)) return status;
     ItemQuery select;
     if (OSStatus status = ItemQuery::parse(query, ItemQuery::Use::Select, select)) return status;
+    if (OSStatus status = checkGroups(select, *groups)) return status;
     KeychainStore::Transaction transaction(*impl_->store);
     if (transaction.status()) return transaction.status();
     std::vector<int64_t> ids;
-    if (OSStatus status = impl_->collectIds(select, ids)) return status;
+    if (OSStatus status = impl_->collectIds(select, *groups, ids)) return status;
     if (ids.empty()) return errSecItemNotFound;
     for (int64_t id : ids) {
         if (OSStatus status = impl_->store->remove(id)) return status;
@@ -409,20 +523,21 @@ OSStatus Keychain::remove(const ns::Dictionary& query) {
 
 OSStatus Keychain::replace(const ns::Dictionary& query, const ns::Dictionary& attributes) {
     dispatch::Lock lock(impl_->mutex);
-    if (OSStatus status = impl_->ready()) return status;
+    const AccessGroups* groups = nullptr;
+    if (OSStatus status = impl_->ready(groups)) return status;
     ItemQuery select;
     ItemQuery item;
-    if (OSStatus status = parseSelection(query, attributes, select, item)) return status;
+    if (OSStatus status = parseSelection(query, attributes, select, item, *groups)) return status;
     KeychainStore::Transaction transaction(*impl_->store);
     if (transaction.status()) return transaction.status();
     std::vector<int64_t> ids;
-    if (OSStatus status = impl_->collectIds(select, ids)) return status;
+    if (OSStatus status = impl_->collectIds(select, *groups, ids)) return status;
     for (int64_t id : ids) {
         if (OSStatus status = impl_->store->remove(id)) return status;
     }
     ns::Dictionary merged = select.attributes;
     overlay(merged, item.attributes);
-    impl_->completeForAdd(merged);
+    Impl::completeForAdd(merged, *groups);
     if (OSStatus status = impl_->store->insert(rowFor(select.itemClass, merged, item.data))) {
         return status;
     }
@@ -510,12 +625,16 @@ OSStatus Keychain::generateKeyPair(const ns::Dictionary& parameters,
     if (!pair) return errSecInternalComponent;
     if (publicPlan.permanent || privatePlan.permanent) {
         dispatch::Lock lock(impl_->mutex);
-        if (OSStatus status = impl_->openStore()) return status;
+        const AccessGroups* groups = nullptr;
+        if (OSStatus status = impl_->openStore(groups)) return status;
+        for (auto* plan : {&publicPlan, &privatePlan}) {
+            if (OSStatus status = checkGroup(namedGroup(plan->attributes), *groups)) return status;
+        }
         KeychainStore::Transaction transaction(*impl_->store);
         if (transaction.status()) return transaction.status();
         for (auto* plan : {&publicPlan, &privatePlan}) {
             if (!plan->permanent) continue;
-            impl_->completeForAdd(plan->attributes);
+            Impl::completeForAdd(plan->attributes, *groups);
             ns::Data der = plan == &publicPlan ? pair->publicKey->publicKeyData()
                                                : *pair->privateKey->privateKeyData();
             if (OSStatus status = impl_->store->insert(

@@ -9,19 +9,23 @@
 
 namespace sec {
 
+class AccessGroups;
 class Key;
 
 // The keychain: items of a class (generic passwords, keys) with attributes and value data,
 // kept in one SQLite file of a private directory that lives outside the application's
-// container, so that it survives a reinstall. Each application has its own: the process's
-// keychain is the one beside the sandbox of the application it runs, and its default access
-// group names the application's bundle identifier.
+// container, so that it survives a reinstall. The process's keychain is the one beside the
+// sandbox of the application it runs, unless HYB_KEYCHAIN_DIR names a folder that several
+// applications share.
 //
 // Queries follow the platform: an attribute named in a query must match exactly (text and data
-// compare by their bytes), an attribute left out matches anything. An item is identified by
-// class, service, account and access group (generic passwords) or class, application tag, key
-// class and access group (keys); an item added without an access group goes into the default
-// one. Every call is one transaction; any thread may call.
+// compare by their bytes), an attribute left out matches anything, except the access group: a
+// query that names none matches only the groups the application holds (AccessGroups: its own,
+// then the shared ones it declares), and one that names a group the application may not use
+// answers errSecMissingEntitlement. An item is identified by class, service, account and access
+// group (generic passwords) or class, application tag, key class and access group (keys); an
+// item added without an access group goes into the application's own. Every call is one
+// transaction; any thread may call.
 class Keychain {
 public:
     // Opens lazily: the directory and file are made by the first call that needs them.
@@ -39,12 +43,22 @@ public:
     // $HYB_KEYCHAIN_DIR, else the sandbox's keychain folder (ns::Sandbox::keychainDirectory()).
     static std::filesystem::path defaultDirectory();
 
-    // The group of items added without one: kTeamPrefix and the main bundle's identifier, or
-    // kInitialAccessGroup without one; the first dot-separated part stands for the team that
-    // signs the application.
+    // The keychain's folder now.
+    std::filesystem::path directory() const;
+
+    // The groups of the main bundle's application (AccessGroups::ofBundle), read again when
+    // the main bundle changes, until setAccessGroups() says otherwise. Items that earlier
+    // versions put in the group of kTeamPrefix and the bundle identifier move into the
+    // application's own group when the keychain first opens its file with these groups.
+    AccessGroups accessGroups() const;
+    void setAccessGroups(const AccessGroups& groups);
+    // The team of every application before each had its own; what a process without a bundle
+    // identifier still uses.
     static constexpr const char* kTeamPrefix = "LOCALTEAM.";
     static constexpr const char* kInitialAccessGroup = "LOCALTEAM.hybrid-host";
+    // The group of items added without one (accessGroups().own()).
     std::string defaultAccessGroup() const;
+    // Holds this group alone, of the team its first dot-separated part names.
     void setDefaultAccessGroup(std::string group);
 
     OSStatus add(const ns::Dictionary& attributes, ns::Value* result = nullptr);

@@ -1,5 +1,6 @@
 #include "platform/sec/KeychainItems.h"
 
+#include "platform/ns/FaultSeam.h"
 #include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
 
@@ -8,13 +9,30 @@ namespace sec {
 KeychainItems::KeychainItems(std::string errorDomain, Keychain& keychain)
     : errorDomain_(std::move(errorDomain)), keychain_(keychain) {}
 
+namespace {
+
+bool isTrue(const ns::Dictionary& query, const char* key) {
+    auto found = query.find(key);
+    return found != query.end() && found->second.boolean() == std::optional<bool>(true);
+}
+
+bool asksForOneItemsData(const ns::Dictionary& query) {
+    auto limit = query.find(kSecMatchLimit);
+    return isTrue(query, kSecReturnData) && !query.contains(kSecReturnAttributes) &&
+           limit != query.end() && limit->second.string() &&
+           *limit->second.string() == kSecMatchLimitOne;
+}
+
+}  // namespace
+
 ns::Result<ns::Data> KeychainItems::data(const ns::Dictionary& query) const {
     ns::Value result;
     OSStatus status;
-    if (query.contains(kSecReturnData) && query.contains(kSecMatchLimit)) {
+    if (asksForOneItemsData(query)) {
         status = keychain_.copyMatching(query, &result);
     } else {
         ns::Dictionary read = query;
+        read.erase(kSecReturnAttributes);
         read.insert_or_assign(kSecReturnData, true);
         read.insert_or_assign(kSecMatchLimit, kSecMatchLimitOne);
         status = keychain_.copyMatching(read, &result);
@@ -52,6 +70,7 @@ ns::Result<ns::Dictionary> KeychainItems::attributesAddingIfMissing(
     ns::Value result;
     OSStatus status = keychain_.copyMatching(asked, &result);
     if (status == errSecItemNotFound) {
+        ns::passTestPoint(kAddingMissingPoint);
         ns::Dictionary item = asked;
         for (const auto& [key, value] : added) item.insert_or_assign(key, value);
         status = keychain_.add(item, &result);

@@ -37,6 +37,8 @@ public:
     // and `added` when there is none; callers racing to add it all get the one item.
     ns::Result<ns::Dictionary> attributesAddingIfMissing(const ns::Dictionary& query,
                                                          const ns::Dictionary& added) const;
+    // Passed between the look-up that found no item and the addition (see ns::passTestPoint).
+    static constexpr const char* kAddingMissingPoint = "KeychainItems.addingMissing";
 
     // The data read as UTF-8 text, for items that hold a password or a token; an empty item
     // reads as nothing, without an error.

@@ -142,7 +142,8 @@ std::unique_ptr<KeychainStore> KeychainStore::openFile(const std::filesystem::pa
     return store;
 }
 
-std::string KeychainStore::selectSQL(const RowFilter& filter, unsigned fields, bool onlyFirst) {
+std::string KeychainStore::selectSQL(const RowFilter& filter, size_t groupsIn, unsigned fields,
+                                     bool onlyFirst) {
     std::string sql = "SELECT id";
     sql += (fields & kAttributes) ? ", attributes" : ", NULL";
     sql += (fields & kData) ? ", data" : ", NULL";
@@ -153,13 +154,18 @@ std::string KeychainStore::selectSQL(const RowFilter& filter, unsigned fields, b
         sql += kColumns[i];
         sql += " = ?";
     }
+    if (groupsIn > 0) {
+        sql += " AND access_group IN (?";
+        for (size_t i = 1; i < groupsIn; ++i) sql += ", ?";
+        sql += ")";
+    }
     sql += onlyFirst ? " ORDER BY id LIMIT 1" : " ORDER BY id";
     return sql;
 }
 
 KeychainStore::~KeychainStore() {
     statements_.clear();
-    for (auto& statement : selects_) statement.reset();
+    selects_.clear();
     sqlite3_close(db_);
 }
 
@@ -196,12 +202,15 @@ OSStatus KeychainStore::stepUntilDone(sqlite3_stmt* statement) {
 OSStatus KeychainStore::select(const RowFilter& filter, unsigned fields, bool onlyFirst,
                                const std::function<bool(const RowView&)>& visit) {
     // Look-ups are the hot path: find the statement by the shape of the query, not its text.
+    const bool compared = filter.equals[static_cast<size_t>(IndexColumn::AccessGroup)].has_value();
+    const size_t groupsIn = compared ? 0 : filter.accessGroupIn.size();
     size_t shape = (fields & 3) | (onlyFirst ? 4 : 0);
     for (size_t i = 0; i < kIndexColumnCount; ++i) {
         if (filter.equals[i]) shape |= size_t{8} << i;
     }
-    Statement& slot = selects_[shape];
-    if (!slot) slot = Statement(prepareNew(selectSQL(filter, fields, onlyFirst)));
+    if (selects_.size() <= groupsIn) selects_.resize(groupsIn + 1);
+    Statement& slot = selects_[groupsIn][shape];
+    if (!slot) slot = Statement(prepareNew(selectSQL(filter, groupsIn, fields, onlyFirst)));
     sqlite3_stmt* statement = slot.get();
     if (!statement) return errSecIO;
     ResetOnExit reset(statement);
@@ -211,6 +220,7 @@ OSStatus KeychainStore::select(const RowFilter& filter, unsigned fields, bool on
     for (const auto& value : filter.equals) {
         if (value) bindBytes(statement, index++, *value);
     }
+    for (size_t i = 0; i < groupsIn; ++i) bindBytes(statement, index++, filter.accessGroupIn[i]);
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         RowView row{sqlite3_column_int64(statement, 0), nullptr, 0, nullptr, 0};

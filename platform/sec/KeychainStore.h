@@ -6,9 +6,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/ns/Data.h"
 #include "platform/sec/SecBase.h"
@@ -33,6 +35,8 @@ struct StoredRow {
 struct RowFilter {
     std::string_view itemClass;
     std::array<std::optional<std::string_view>, kIndexColumnCount> equals;
+    // Unless the access group is compared: the groups a row's must be one of (none: any).
+    std::span<const std::string> accessGroupIn;
 };
 
 // One selected row; the pointers live until the visitor returns.
@@ -92,7 +96,8 @@ private:
     explicit KeychainStore(sqlite3* db) : db_(db) {}
     static std::unique_ptr<KeychainStore> openFile(const std::filesystem::path& file,
                                                    bool& damaged);
-    static std::string selectSQL(const RowFilter& filter, unsigned fields, bool onlyFirst);
+    static std::string selectSQL(const RowFilter& filter, size_t groupsIn, unsigned fields,
+                                 bool onlyFirst);
     sqlite3_stmt* prepareNew(const std::string& sql);
     // Statements of fixed text, prepared once.
     sqlite3_stmt* prepared(const char* sql);
@@ -102,8 +107,10 @@ private:
 
     sqlite3* db_;
     std::unordered_map<std::string, Statement> statements_;
-    // One per shape of look-up: fields asked for, limit, which index columns are compared.
-    std::array<Statement, 256> selects_;
+    // One per shape of look-up: fields asked for, limit, which index columns are compared; by
+    // the number of access groups a row's may be one of.
+    using Selects = std::array<Statement, 256>;
+    std::vector<Selects> selects_;
 };
 
 }  // namespace sec

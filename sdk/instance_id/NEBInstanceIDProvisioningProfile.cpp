@@ -2,30 +2,21 @@
 
 #include "platform/ns/Format.h"
 #include "platform/ns/PropertyListSerialization.h"
+#include "platform/sec/ProvisioningProfile.h"
 
 std::optional<std::string> NEBInstanceIDProvisioningProfile::apsEnvironment(const ns::Data& profile,
                                                                             const Logger& log) {
-    // Bytes outside printable 7-bit ASCII (and NUL) become "." so that the text can be
-    // scanned; the plist itself is ASCII.
-    std::string text(profile.chars());
-    for (char& c : text) {
-        if (static_cast<signed char>(c) < 1) c = '.';
-    }
-    if (text.empty()) {
+    if (profile.empty()) {
         log("Error while reading embedded mobileprovision (null)");
         return std::nullopt;
     }
-    auto start = text.find("<plist");
-    if (start == std::string::npos) return std::nullopt;
-    auto end = text.find("</plist>", start);
-    std::string plist =
-        text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    plist += "</plist>";
-    if (plist.empty()) {
+    auto plist = sec::ProvisioningProfile::plistText(profile);
+    if (!plist) return std::nullopt;
+    if (plist->empty()) {
         log("Couldn't read plist fetched from embedded mobileprovision");
         return std::nullopt;
     }
-    auto parsed = ns::PropertyListSerialization::read(ns::Data::fromString(plist));
+    auto parsed = ns::PropertyListSerialization::read(ns::Data::fromString(*plist));
     if (!parsed.ok() || !parsed->dictionary()) {
         log(ns::format(
             "Error while converting assumed plist to dict %@",

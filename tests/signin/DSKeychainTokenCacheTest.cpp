@@ -15,6 +15,7 @@
 #include "signin/DSKeyedArchiver.h"
 #include "tests/signin/SigninTestSupport.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Golden.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualRunLoop.h"
 #include "tests/support/TempDir.h"
@@ -51,7 +52,7 @@ protected:
 TEST_F(DSKeychainTokenCacheTest, StoredAttributesOfAnItemWithoutResource) {
     auto item = tokenItem("u@x", std::nullopt);
     ASSERT_TRUE(cache->addOrUpdateItem(item.get(), std::nullopt, nullptr));
-    EXPECT_EQ(cache->sharedGroup(), "LOCALTEAM.test.group");
+    EXPECT_EQ(cache->sharedGroup(), "LOCALDE421B8C38.test.group");
     ns::Value found;
     ASSERT_EQ(
         sec::SecItemCopyMatching({{sec::kSecClass, sec::kSecClassGenericPassword},
@@ -363,7 +364,7 @@ TEST_F(DSKeychainTokenCacheTest, DefaultGroupIsFixedOnceTheDefaultCacheExists) {
     EXPECT_EQ(DSAuthenticationSettings::sharedInstance().defaultKeychainGroup(), "custom.group");
     auto shared = DSKeychainTokenCache::defaultKeychainCache();
     ASSERT_TRUE(shared);
-    EXPECT_EQ(shared->sharedGroup(), "LOCALTEAM.custom.group");
+    EXPECT_EQ(shared->sharedGroup(), "LOCALDE421B8C38.custom.group");
     EXPECT_EQ(DSKeychainTokenCache::keychainCacheForGroup("custom.group"), shared);
     EXPECT_NE(DSKeychainTokenCache::keychainCacheForGroup("test.group"), shared);
     EXPECT_THROW(DSKeychainTokenCache::setDefaultKeychainGroup("other.group"), ns::Exception);
@@ -545,6 +546,8 @@ constexpr int kItemsOfTheKilledWriter = 6;
 // The child of KillDuringWritesLeavesEachItemOldOrNew: rewrites the items in the keychain
 // folder args[0] for ever, telling after the third round.
 [[noreturn]] void rewriteItemsUntilKilled(int ready, const std::vector<std::string>& args) {
+    // The same application as the test's, never left.
+    new testsupport::ScopedMainBundle();
     sec::Keychain::setDirectory(args.at(0));
     auto cache = DSKeychainTokenCache::initWithGroup("test.group");
     if (!cache) _exit(2);

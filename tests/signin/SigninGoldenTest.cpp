@@ -226,7 +226,7 @@ TEST_F(SigninKeychainGolden, TokenCacheItemsWrittenUpdatedAndRemoved) {
 // The team probe, and the purge's record of when it is next due.
 TEST_F(SigninKeychainGolden, TeamProbeAndPurgeItems) {
     testsupport::ScopedKeychain fresh;
-    EXPECT_EQ(DSKeychainUtil::retrieveTeamIDFromKeychain(), "LOCALTEAM");
+    EXPECT_EQ(DSKeychainUtil::retrieveTeamIDFromKeychain(), "LOCALDE421B8C38");
     cache_->cleanTombstoneIfNecessary();
     expectMatchesGolden("signin/team-probe-and-purge-items.txt",
                         testsupport::dumpKeychain(describeArchive));

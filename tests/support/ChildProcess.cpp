@@ -121,6 +121,10 @@ ChildRegistration::ChildRegistration(const char* name, ChildBody body) {
     bodies()[name] = body;
 }
 
+bool isChildProcess() {
+    return std::getenv(std::string(kNameVariable).c_str()) != nullptr;
+}
+
 pid_t startChild(const char* name, int signalFd, const std::vector<std::string>& args) {
     std::vector<std::string> argv{"/proc/self/exe"};
     // One test selected, so that the test framework sets up its environments (the child's

@@ -34,4 +34,8 @@ struct ChildRegistration {
 // path or a sandbox, comes through `args`. Answers the child's pid, or -1.
 pid_t startChild(const char* name, int signalFd, const std::vector<std::string>& args = {});
 
+// Whether this process was started by startChild to run a body (set-up that the tests of the
+// binary share may not be wanted there).
+bool isChildProcess();
+
 }  // namespace testsupport

@@ -4,7 +4,9 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/sec/AttributeCodec.h"
 #include "platform/sec/Keychain.h"
+#include "platform/sec/KeychainStore.h"
 #include "platform/sec/SecItem.h"
 #include "tests/support/Golden.h"
 
@@ -36,19 +38,25 @@ std::string describeValue(const std::string& name, const ns::Value& value,
     return "other " + value.description();
 }
 
-std::vector<ns::Dictionary> itemsOfClass(const char* itemClass) {
-    ns::Value result;
-    sec::OSStatus status =
-        sec::Keychain::shared().copyMatching({{sec::kSecClass, itemClass},
-                                              {sec::kSecMatchLimit, sec::kSecMatchLimitAll},
-                                              {sec::kSecReturnAttributes, true},
-                                              {sec::kSecReturnData, true}},
-                                             &result);
+// Read from the file on a connection of its own: the process's keychain shows an application
+// only its own groups, and a golden shows every item stored.
+std::vector<ns::Dictionary> itemsOfClass(sec::KeychainStore* store, const char* itemClass) {
     std::vector<ns::Dictionary> items;
-    if (status != sec::errSecSuccess || !result.array()) return items;
-    for (const auto& entry : *result.array()) {
-        if (const auto* item = entry.dictionary()) items.push_back(*item);
-    }
+    if (!store) return items;
+    sec::RowFilter filter;
+    filter.itemClass = itemClass;
+    store->select(filter, sec::KeychainStore::kAttributes | sec::KeychainStore::kData, false,
+                  [&](const sec::RowView& row) {
+                      auto item = sec::AttributeCodec::decode(row.attributes, row.attributesLength);
+                      if (!item) return true;
+                      item->insert_or_assign(sec::kSecClass, itemClass);
+                      if (row.data) {
+                          item->insert_or_assign(sec::kSecValueData,
+                                                 ns::Data(row.data, row.dataLength));
+                      }
+                      items.push_back(std::move(*item));
+                      return true;
+                  });
     return items;
 }
 
@@ -56,8 +64,9 @@ std::vector<ns::Dictionary> itemsOfClass(const char* itemClass) {
 
 std::string dumpKeychain(const KeychainDataDescriber& describeData,
                          const KeychainItemFilter& include) {
-    std::vector<ns::Dictionary> items = itemsOfClass(sec::kSecClassGenericPassword);
-    for (auto& key : itemsOfClass(sec::kSecClassKey)) items.push_back(std::move(key));
+    auto store = sec::KeychainStore::open(sec::Keychain::shared().directory());
+    std::vector<ns::Dictionary> items = itemsOfClass(store.get(), sec::kSecClassGenericPassword);
+    for (auto& key : itemsOfClass(store.get(), sec::kSecClassKey)) items.push_back(std::move(key));
     if (include) std::erase_if(items, [&](const ns::Dictionary& item) { return !include(item); });
     auto sortKey = [](const ns::Dictionary& item) {
         return std::make_tuple(textOf(item, sec::kSecClass), textOf(item, sec::kSecAttrService),

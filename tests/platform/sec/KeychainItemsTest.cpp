@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testing/InjectedFaults.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
 
 namespace {
@@ -125,6 +126,52 @@ TEST_F(KeychainItemsTest, AnItemAddedIfMissingIsAddedOnceForRacingCallers) {
     ASSERT_EQ(found.array()->size(), 1u);
     EXPECT_EQ((*found.array())[0][sec::kSecAttrAccessible],
               ns::Value(sec::kSecAttrAccessibleAlways));
+}
+
+// The interleaving forced: another caller, on a connection of its own, adds the item between
+// this caller's failed look-up and its addition. This caller's addition then finds a duplicate
+// and answers the other's item.
+TEST_F(KeychainItemsTest, AnItemAddedIfMissingBetweenLookupAndAdditionIsTheOneAnswered) {
+    const ns::Dictionary hint =
+        genericPassword({{sec::kSecAttrAccount, "hint"}, {sec::kSecAttrService, ""}});
+    sec::Keychain other(dir.path());
+    ns::InjectedFaults faults;
+    ns::InjectedFaults::at(sec::KeychainItems::kAddingMissingPoint, [&] {
+        ns::Dictionary item = hint;
+        item[sec::kSecAttrLabel] = "the other's";
+        ASSERT_EQ(other.add(item), sec::errSecSuccess);
+    });
+    auto found = items.attributesAddingIfMissing(
+        hint, {{sec::kSecAttrAccessible, sec::kSecAttrAccessibleAlways}});
+    ASSERT_TRUE(found.ok()) << found.error().description();
+    EXPECT_EQ((*found)[sec::kSecAttrLabel], ns::Value("the other's"));
+    EXPECT_EQ(dataOfAll(hint).size(), 1u);
+}
+
+// Reads of data answer the first match's data, whatever return and limit entries the query
+// already carries.
+TEST_F(KeychainItemsTest, DataIsTheFirstMatchWhateverTheQueryCarries) {
+    ASSERT_TRUE(items.replace(item, bytes("first"), sec::kSecAttrAccessibleAlways).ok());
+    ns::Dictionary second = item;
+    second[sec::kSecAttrAccount] = "other";
+    ASSERT_TRUE(items.replace(second, bytes("second"), sec::kSecAttrAccessibleAlways).ok());
+    const ns::Dictionary any = genericPassword({{sec::kSecAttrService, "svc"}});
+    for (const ns::Dictionary& extra :
+         {ns::Dictionary{}, ns::Dictionary{{sec::kSecReturnData, true}},
+          ns::Dictionary{{sec::kSecReturnData, false},
+                         {sec::kSecMatchLimit, sec::kSecMatchLimitOne}},
+          ns::Dictionary{{sec::kSecReturnData, true},
+                         {sec::kSecMatchLimit, sec::kSecMatchLimitAll}},
+          ns::Dictionary{{sec::kSecReturnAttributes, true},
+                         {sec::kSecReturnData, true},
+                         {sec::kSecMatchLimit, sec::kSecMatchLimitOne}}}) {
+        ns::Dictionary query = any;
+        for (const auto& [key, value] : extra) query.insert_or_assign(key, value);
+        SCOPED_TRACE(ns::Value(query).description());
+        auto read = items.data(query);
+        ASSERT_TRUE(read.ok());
+        EXPECT_EQ(read->chars(), "first");
+    }
 }
 
 }  // namespace

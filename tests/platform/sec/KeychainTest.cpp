@@ -21,9 +21,12 @@ using sectest::genericPassword;
 
 using KeychainItems = sectest::KeychainTest;
 
+// An application that holds a shared group beside its own, with items in both.
 class KeychainQueries : public sectest::KeychainTest {
 protected:
     void SetUp() override {
+        keychain.setAccessGroups(
+            sectest::groupsOf("com.example.app", sectest::teamProfile("TEAM", {"TEAM.other"})));
         addPassword(
             {{kSecAttrService, "s1"}, {kSecAttrAccount, "a1"}, {kSecAttrGeneric, bytes("G1")}},
             "one");
@@ -45,7 +48,7 @@ TEST_F(KeychainQueries, NamedAttributesMatchExactlyAndAbsentOnesMatchAnything) {
         ns::Dictionary query;
         std::vector<std::string> expected;
     };
-    const std::string group = Keychain::kInitialAccessGroup;
+    const std::string group = "TEAM.com.example.app";
     const Case cases[] = {
         {genericPassword({}), {"one", "two", "three"}},
         {genericPassword({{kSecAttrService, "s1"}}), {"one", "two"}},
@@ -93,7 +96,7 @@ TEST_F(KeychainQueries, ReturnKindsShapeTheResult) {
     EXPECT_EQ(*attributes->at(kSecAttrService).string(), "s1");
     EXPECT_EQ(*attributes->at(kSecAttrAccount).string(), "a1");
     EXPECT_EQ(*attributes->at(kSecAttrGeneric).data(), bytes("G1"));
-    EXPECT_EQ(*attributes->at(kSecAttrAccessGroup).string(), Keychain::kInitialAccessGroup);
+    EXPECT_EQ(*attributes->at(kSecAttrAccessGroup).string(), "TEAM.com.example.app");
     EXPECT_EQ(*attributes->at(kSecAttrAccessible).string(), kSecAttrAccessibleWhenUnlocked);
     EXPECT_FALSE(attributes->count(kSecValueData));
 
@@ -118,6 +121,35 @@ TEST_F(KeychainQueries, ReturnKindsShapeTheResult) {
     ASSERT_TRUE(result.array());
     EXPECT_EQ(result.array()->size(), 2u);
     EXPECT_TRUE(result.array()->at(0).dictionary());
+}
+
+// Data asked for without a match limit is the first match's data alone, never a list, whether
+// the store or the stored attributes pick the match, and whatever was asked just before.
+TEST_F(KeychainQueries, DataWithoutAMatchLimitIsTheFirstMatchAlone) {
+    struct Case {
+        ns::Dictionary query;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {{}, "one"},
+        {{{kSecAttrService, "s1"}}, "one"},
+        {{{kSecAttrGeneric, "G1"}}, "one"},
+        {{{kSecAttrGeneric, "G1"}, {kSecAttrAccount, "a2"}}, "two"},
+        {{{kSecAttrAccessGroup, "TEAM.other"}, {kSecReturnAttributes, true}}, "three"},
+    };
+    for (const auto& c : cases) {
+        ns::Dictionary query = genericPassword(c.query);
+        query[kSecReturnData] = true;
+        SCOPED_TRACE(ns::Value(query).description());
+        ns::Dictionary all = query;
+        all[kSecMatchLimit] = kSecMatchLimitAll;
+        ns::Value result;
+        ASSERT_EQ(keychain.copyMatching(all, &result), errSecSuccess);
+        ASSERT_EQ(keychain.copyMatching(query, &result), errSecSuccess);
+        const ns::Data* data = result.dictionary() ? result[kSecValueData].data() : result.data();
+        ASSERT_TRUE(data) << result.description();
+        EXPECT_EQ(data->chars(), c.expected);
+    }
 }
 
 TEST_F(KeychainItems, AnItemWithoutDataAnswersNoDataEntryAndEmptyData) {
@@ -166,7 +198,7 @@ TEST_F(KeychainItems, PrimaryKeysDecideWhatIsADuplicate) {
     EXPECT_EQ(keychain.add(item), errSecDuplicateItem);
     item[kSecAttrAccount] = bytes("a");  // the same bytes
     EXPECT_EQ(keychain.add(item), errSecDuplicateItem);
-    item[kSecAttrAccessGroup] = "TEAM.second";
+    item[kSecAttrAccessGroup] = "LOCALTEAM.second";
     EXPECT_EQ(keychain.add(item), errSecSuccess);
 
     // Missing service and account count as empty ones.
@@ -180,7 +212,11 @@ TEST_F(KeychainItems, PrimaryKeysDecideWhatIsADuplicate) {
     EXPECT_EQ(keychain.add(key), errSecDuplicateItem);
     key[kSecAttrKeyClass] = kSecAttrKeyClassPublic;
     EXPECT_EQ(keychain.add(key), errSecSuccess);
-    EXPECT_EQ(dataOfAll(genericPassword({{kSecAttrService, "s"}})).size(), 2u);
+    EXPECT_EQ(dataOfAll(genericPassword({{kSecAttrService, "s"}})).size(), 1u);
+    EXPECT_EQ(dataOfAll(genericPassword(
+                            {{kSecAttrService, "s"}, {kSecAttrAccessGroup, "LOCALTEAM.second"}}))
+                  .size(),
+              1u);
 }
 
 // A search asked again and again (a cached token read on every call) answers what the store
@@ -385,7 +421,7 @@ TEST(KeychainScope, OneKeychainPerApplicationOutsideItsContainer) {
     item[kSecValueData] = bytes("one's secret");
     ASSERT_EQ(SecItemAdd(item, nullptr), errSecSuccess);
     ASSERT_EQ(SecItemCopyMatching(read, &found), errSecSuccess);
-    EXPECT_EQ(found[kSecAttrAccessGroup], ns::Value("LOCALTEAM.com.example.one"));
+    EXPECT_EQ(found[kSecAttrAccessGroup], ns::Value("LOCALD170B2634C.com.example.one"));
 
     install("com.example.two");
     EXPECT_EQ(SecItemCopyMatching(read, &found), errSecItemNotFound);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -7,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ns/PropertyListSerialization.h"
 #include "platform/ns/Value.h"
+#include "platform/sec/AccessGroups.h"
 #include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
 #include "tests/support/TempDir.h"
@@ -21,6 +25,48 @@ inline ns::Data bytes(std::string_view text) {
 inline ns::Dictionary genericPassword(ns::Dictionary attributes) {
     attributes.emplace(sec::kSecClass, sec::kSecClassGenericPassword);
     return attributes;
+}
+
+// A provisioning profile as the platform ships one: the property list inside a signed envelope
+// (bytes that are not text, NUL bytes among them, before and after it). Entries of `entitlements`
+// and of `top` go into the list as given.
+inline ns::Data profile(ns::Dictionary entitlements, ns::Dictionary top = {}) {
+    top.insert_or_assign("Entitlements", std::move(entitlements));
+    auto xml = ns::PropertyListSerialization::write(ns::Value(std::move(top)),
+                                                    ns::PropertyListSerialization::Format::XML);
+    EXPECT_TRUE(xml.ok());
+    std::string bytes("\x30\x82\x1f\x00\x06\x09\xff envelope ", 17);
+    bytes += xml.ok() ? std::string(xml->chars()) : std::string();
+    bytes += std::string("\x00\xa0\x82 signature", 13);
+    return ns::Data::fromString(bytes);
+}
+
+// The profile of an application of `team` that declares the shared groups.
+inline ns::Data teamProfile(const std::string& team, const std::vector<std::string>& shared = {}) {
+    ns::Array groups(shared.begin(), shared.end());
+    return profile({{"keychain-access-groups", ns::Value(std::move(groups))}},
+                   {{"TeamIdentifier", ns::Value(ns::Array{ns::Value(team)})}});
+}
+
+// A bundle folder under `parent`, named after the identifier: its Info.plist and, unless empty,
+// its provisioning profile. Its path.
+inline std::string writeBundle(const std::filesystem::path& parent, const std::string& identifier,
+                               const ns::Data& profile = {}) {
+    const auto path = parent / identifier;
+    std::filesystem::create_directories(path);
+    EXPECT_TRUE(ns::PropertyListSerialization::writeFileAtomically(
+                    (path / "Info.plist").string(),
+                    ns::Dictionary{{"CFBundleIdentifier", identifier}},
+                    ns::PropertyListSerialization::Format::XML)
+                    .ok());
+    if (!profile.empty()) {
+        std::ofstream(path / "embedded.mobileprovision", std::ios::binary) << profile.chars();
+    }
+    return path.string();
+}
+
+inline sec::AccessGroups groupsOf(const std::string& identifier, const ns::Data& profile = {}) {
+    return sec::AccessGroups::ofApplication(identifier, profile);
 }
 
 // A keychain of its own in a fresh directory for each test.

@@ -1,0 +1,92 @@
+#include "platform/sec/AccessGroups.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/ns/Bundle.h"
+#include "platform/ns/Value.h"
+#include "platform/sec/Digest.h"
+#include "platform/sec/Keychain.h"
+#include "platform/sec/ProvisioningProfile.h"
+
+namespace sec {
+
+namespace {
+
+constexpr size_t kMaximumTeamLength = 64;
+
+// A team identifier is one dot-free word: the access group's first part names it.
+bool isTeam(const ns::Value& value) {
+    const std::string* text = value.string();
+    return text && !text->empty() && text->size() <= kMaximumTeamLength &&
+           std::all_of(text->begin(), text->end(),
+                       [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+// The team the profile names: its team identifier, else the prefix of an application
+// identifier made of a team and this bundle identifier.
+std::optional<std::string> namedTeam(const ns::Value& profile, const std::string& identifier) {
+    const ns::Value& teams = profile["TeamIdentifier"];
+    if (teams.count() > 0 && isTeam(teams.at(0))) return *teams.at(0).string();
+    const std::string* application = profile["Entitlements"]["application-identifier"].string();
+    const std::string suffix = "." + identifier;
+    if (!application || !application->ends_with(suffix)) return std::nullopt;
+    const ns::Value prefix(application->substr(0, application->size() - suffix.size()));
+    if (!isTeam(prefix)) return std::nullopt;
+    return *prefix.string();
+}
+
+bool isOfTeam(std::string_view group, std::string_view team) {
+    return group.size() > team.size() + 1 && group.starts_with(team) && group[team.size()] == '.';
+}
+
+}  // namespace
+
+AccessGroups::AccessGroups(std::string own)
+    : team_(own.substr(0, own.find('.'))), held_{std::move(own)} {}
+
+AccessGroups::AccessGroups(std::string team, std::vector<std::string> held,
+                           std::optional<std::string> formerOwn)
+    : team_(std::move(team)), held_(std::move(held)), formerOwn_(std::move(formerOwn)) {}
+
+std::string AccessGroups::unsignedTeam(std::string_view bundleIdentifier) {
+    std::string digits = hexString(sha256(bundleIdentifier)).substr(0, 10);
+    std::transform(digits.begin(), digits.end(), digits.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return "LOCAL" + digits;
+}
+
+AccessGroups AccessGroups::ofBundle(const ns::Bundle& bundle) {
+    return ofApplication(bundle.bundleIdentifier(),
+                         ProvisioningProfile::fileOfBundle(bundle.bundlePath()));
+}
+
+AccessGroups AccessGroups::ofApplication(const std::optional<std::string>& bundleIdentifier,
+                                         const ns::Data& profile) {
+    if (!bundleIdentifier || bundleIdentifier->empty()) {
+        return AccessGroups(Keychain::kInitialAccessGroup);
+    }
+    const ns::Value contents =
+        profile.empty() ? ns::Value() : ProvisioningProfile::contents(profile);
+    std::string team =
+        namedTeam(contents, *bundleIdentifier).value_or(unsignedTeam(*bundleIdentifier));
+    std::vector<std::string> held{team + "." + *bundleIdentifier};
+    if (const ns::Array* declared = contents["Entitlements"]["keychain-access-groups"].array()) {
+        for (const ns::Value& entry : *declared) {
+            if (held.size() > kMaximumSharedGroups) break;
+            const std::string* group = entry.string();
+            // A profile cannot grant another team's groups.
+            if (!group || !isOfTeam(*group, team)) continue;
+            if (std::find(held.begin(), held.end(), *group) == held.end()) held.push_back(*group);
+        }
+    }
+    std::optional<std::string> former = Keychain::kTeamPrefix + *bundleIdentifier;
+    if (*former == held.front()) former.reset();
+    return AccessGroups(std::move(team), std::move(held), std::move(former));
+}
+
+bool AccessGroups::mayName(std::string_view group) const {
+    return isOfTeam(group, team_) || std::find(held_.begin(), held_.end(), group) != held_.end();
+}
+
+}  // namespace sec

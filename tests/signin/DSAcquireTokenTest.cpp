@@ -8,6 +8,7 @@
 #include "signin/DSAuthenticationRequest.h"
 #include "signin/DSInstanceDiscovery.h"
 #include "signin/DSKeychainTokenCache.h"
+#include "signin/DSKeychainUtil.h"
 #include "signin/DSTokenCache.h"
 #include "tests/peers/LoopPump.h"
 #include "tests/signin/SigninNetTest.h"
@@ -312,7 +313,9 @@ std::string sharedGroupFactoryFaults() {
     if (!context->validateAuthority()) faults += "the authority is not validated; ";
     auto cache =
         std::dynamic_pointer_cast<DSKeychainTokenCache>(context->tokenCacheStore()->dataSource());
-    if (!cache || cache->sharedGroup() != "LOCALTEAM.other.group")
+    // The group is the application's team's: a group of that name of another team is not it.
+    const auto team = DSKeychainUtil::keychainTeamId();
+    if (!team || !cache || cache->sharedGroup() != *team + ".other.group")
         faults += "not over the group's keychain cache; ";
     // Its own API entry comes first, then those of the operations it hands on to.
     const auto lines = log.lines();

@@ -183,9 +183,7 @@ TEST_F(KeychainApplications, FormerItemsOfTheApplicationMoveIntoItsOwnGroup) {
 // from its own bundle.
 TEST(KeychainBundles, TwoBundlesOnOneKeychainFolderKeepTheirItemsApart) {
     testsupport::TempDir dir;
-    const char* pinned = std::getenv("HYB_KEYCHAIN_DIR");
-    const std::string saved = pinned ? pinned : "";
-    const std::string previousBundle = ns::Bundle::mainBundle()->bundlePath();
+    const sectest::ScopedApplication application;
     ::setenv("HYB_KEYCHAIN_DIR", (dir / "Keychain").c_str(), 1);
     Keychain::setDirectory({});
     const auto run = [&](const std::string& identifier, const ns::Data& provisioning) {
@@ -207,14 +205,6 @@ TEST(KeychainBundles, TwoBundlesOnOneKeychainFolderKeepTheirItemsApart) {
     run("com.example.one", {});
     ASSERT_EQ(SecItemCopyMatching(read, &found), errSecSuccess);
     EXPECT_EQ(found, ns::Value(bytes("one's")));
-
-    ns::Bundle::setMainBundlePath(previousBundle);
-    if (saved.empty()) {
-        ::unsetenv("HYB_KEYCHAIN_DIR");
-    } else {
-        ::setenv("HYB_KEYCHAIN_DIR", saved.c_str(), 1);
-    }
-    Keychain::setDirectory({});
 }
 
 }  // namespace

@@ -397,8 +397,7 @@ TEST_F(KeychainItems, ItemOperationsReachTheProcessKeychain) {
 // Each application sees its own keychain, and keeps it through a reinstall.
 TEST(KeychainScope, OneKeychainPerApplicationOutsideItsContainer) {
     testsupport::TempDir dir;
-    const char* pinned = std::getenv("HYB_KEYCHAIN_DIR");
-    const std::string saved = pinned ? pinned : "";
+    const sectest::ScopedApplication application;
     ::unsetenv("HYB_KEYCHAIN_DIR");
     Keychain::setDirectory({});
     const auto install = [&](const std::string& identifier) {
@@ -430,8 +429,6 @@ TEST(KeychainScope, OneKeychainPerApplicationOutsideItsContainer) {
     ASSERT_TRUE(ns::Sandbox::simulateReinstall().ok());
     EXPECT_EQ(SecItemCopyMatching(read, &found), errSecSuccess);
     EXPECT_TRUE(std::filesystem::exists(ns::Sandbox::keychainDirectory() + "/keychain.db"));
-
-    if (!saved.empty()) ::setenv("HYB_KEYCHAIN_DIR", saved.c_str(), 1);
 }
 
 }  // namespace

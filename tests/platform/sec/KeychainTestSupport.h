@@ -1,15 +1,19 @@
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/ns/Bundle.h"
 #include "platform/ns/PropertyListSerialization.h"
+#include "platform/ns/Sandbox.h"
 #include "platform/ns/Value.h"
 #include "platform/sec/AccessGroups.h"
 #include "platform/sec/Keychain.h"
@@ -68,6 +72,36 @@ inline std::string writeBundle(const std::filesystem::path& parent, const std::s
 inline sec::AccessGroups groupsOf(const std::string& identifier, const ns::Data& profile = {}) {
     return sec::AccessGroups::ofApplication(identifier, profile);
 }
+
+// Gives back, when it goes, the process's application as it found it: the main bundle, the
+// sandbox, $HYB_KEYCHAIN_DIR and the process keychain's folder. The keychain reads its access
+// groups from the main bundle, so a test that plays several applications must not leave the
+// last one behind for the tests after it, whichever way it ends.
+class ScopedApplication {
+public:
+    ScopedApplication()
+        : bundlePath_(ns::Bundle::mainBundle()->bundlePath()),
+          sandboxRoot_(ns::Sandbox::isConfigured() ? ns::Sandbox::root() : std::string()) {
+        if (const char* dir = std::getenv("HYB_KEYCHAIN_DIR")) keychainDir_ = dir;
+    }
+    ~ScopedApplication() {
+        ns::Bundle::setMainBundlePath(bundlePath_);
+        if (!sandboxRoot_.empty()) EXPECT_TRUE(ns::Sandbox::configure(sandboxRoot_).ok());
+        if (keychainDir_) {
+            ::setenv("HYB_KEYCHAIN_DIR", keychainDir_->c_str(), 1);
+        } else {
+            ::unsetenv("HYB_KEYCHAIN_DIR");
+        }
+        sec::Keychain::setDirectory({});
+    }
+    ScopedApplication(const ScopedApplication&) = delete;
+    ScopedApplication& operator=(const ScopedApplication&) = delete;
+
+private:
+    std::string bundlePath_;
+    std::string sandboxRoot_;
+    std::optional<std::string> keychainDir_;
+};
 
 // A keychain of its own in a fresh directory for each test.
 class KeychainTest : public ::testing::Test {

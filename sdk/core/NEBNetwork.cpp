@@ -20,27 +20,16 @@ bool isHTTP(const ns::URL& url) {
     return (scheme == "http" || scheme == "https") && url.host() && !url.host()->empty();
 }
 
-// The host of "host:port" or "[v6 address]:port"; a name without a port (a bare IPv6 address
-// among them) as it is. A name is watched, never a port.
-std::string hostWithoutPort(const std::string& host) {
-    if (!host.empty() && host.front() == '[') {
-        auto end = host.find(']');
-        return end == std::string::npos ? host : host.substr(1, end - 1);
-    }
-    auto colon = host.find(':');
-    if (colon == std::string::npos || host.find(':', colon + 1) != std::string::npos) return host;
-    return host.substr(0, colon);
-}
-
 }  // namespace
 
 std::shared_ptr<NEBNetwork> NEBNetwork::create(const std::string& reachabilityHost,
                                                const NEBRequestLimits& limits) {
     auto network = std::make_shared<NEBNetwork>();
     network->limits_ = limits;
-    // The measurement host may carry a port (a local server's).
-    auto host = hostWithoutPort(reachabilityHost.empty() ? NEBServiceHosts::measurementUploadHost()
-                                                         : reachabilityHost);
+    // The measurement host may carry a port (a local server's); a name is watched, never a
+    // port.
+    auto host = NEBServiceHosts::hostWithoutPort(
+        reachabilityHost.empty() ? NEBServiceHosts::measurementUploadHost() : reachabilityHost);
     network->reachability_ = NEBReachabilityChecker::create(network, network, host);
     if (!network->reachability_) return nullptr;
     if (dispatch::RunLoop::isMainThread()) {

@@ -111,22 +111,9 @@ std::optional<std::string> NEBNetwork::start(const net::URLRequest& request, boo
                                              CompletionHandler handler) {
     auto fetcher = NEBNetworkURLSession::create(weak_from_this(), limits_);
     fetcher->setBackgroundNetworkEnabled(usingBackgroundSession);
-    queue = orMain(std::move(queue));
-    std::weak_ptr<NEBNetwork> weakSelf = weak_from_this();
     // The session object has already reported a start it could not make, so a missing ID
     // needs no second report.
-    auto completion = [weakSelf, queue, handler = std::move(handler)](
-                          std::shared_ptr<const net::HTTPURLResponse> response,
-                          std::optional<ns::Data> data, const std::string& sessionID,
-                          std::optional<ns::Error> error) {
-        auto self = weakSelf.lock();
-        if (!self) return;
-        queue->async(
-            [self, handler, response, data = std::move(data), sessionID, error = std::move(error)] {
-                if (!sessionID.empty()) self->requests_.removeObjectForKey(sessionID);
-                if (handler) handler(response, data, error);
-            });
-    };
+    auto completion = completionOnQueue(std::move(queue), std::move(handler));
     // Registered before the request starts, so that it counts as in progress at once.
     requests_.setObject(fetcher, fetcher->sessionID());
     auto id = post ? fetcher->sessionIDFromAsyncPOSTRequest(request, completion)
@@ -137,6 +124,34 @@ std::optional<std::string> NEBNetwork::start(const net::URLRequest& request, boo
                                 ns::Value(NEBNetworkLoggableURL(request.url().absoluteString())));
     }
     return id;
+}
+
+NEBNetworkURLSession::CompletionHandler NEBNetwork::completionOnQueue(
+    std::shared_ptr<dispatch::Queue> queue, CompletionHandler handler) {
+    queue = orMain(std::move(queue));
+    std::weak_ptr<NEBNetwork> weakSelf = weak_from_this();
+    return [weakSelf, queue, handler = std::move(handler)](
+               std::shared_ptr<const net::HTTPURLResponse> response, std::optional<ns::Data> data,
+               const std::string& sessionID, std::optional<ns::Error> error) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        queue->async(
+            [self, handler, response, data = std::move(data), sessionID, error = std::move(error)] {
+                if (!sessionID.empty()) self->requests_.removeObjectForKey(sessionID);
+                if (handler) handler(response, data, error);
+            });
+    };
+}
+
+bool NEBNetwork::takeUpBackgroundUpload(const std::string& sessionID,
+                                        std::shared_ptr<dispatch::Queue> queue,
+                                        CompletionHandler handler) {
+    auto fetcher = NEBNetworkURLSession::restoredUpload(sessionID);
+    if (!fetcher) return false;
+    // In progress before its completion can come.
+    requests_.setObject(fetcher, sessionID);
+    fetcher->adopt(completionOnQueue(std::move(queue), std::move(handler)));
+    return true;
 }
 
 void NEBNetwork::handleErrorWithCode(int64_t code, std::shared_ptr<dispatch::Queue> queue,

@@ -58,6 +58,11 @@ bool describesBody(std::string_view name) {
            !CaseInsensitiveLess{}(kPrefix, name.substr(0, kPrefix.size()));
 }
 
+bool carriesCredentials(std::string_view name) {
+    return headerNameEquals(name, "Authorization") || headerNameEquals(name, "Cookie") ||
+           headerNameEquals(name, "Proxy-Authorization");
+}
+
 bool isHeaderFieldName(std::string_view name) {
     return !name.empty() && std::all_of(name.begin(), name.end(), isTokenChar);
 }

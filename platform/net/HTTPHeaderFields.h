@@ -32,6 +32,10 @@ void addHeaderValue(HTTPHeaderFields& fields, std::string_view name, std::string
 // without one must not declare.
 bool describesBody(std::string_view name);
 
+// Whether the field carries credentials (Authorization, Cookie, Proxy-Authorization): they are
+// for the origin they were given to, and a request sent on to another origin leaves them out.
+bool carriesCredentials(std::string_view name);
+
 // Whether the text may stand in a header line as a field name (an HTTP token).
 bool isHeaderFieldName(std::string_view name);
 // Whether the text may stand in a header line as a value: no CR, LF or NUL, which would let

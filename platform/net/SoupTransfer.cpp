@@ -8,7 +8,7 @@
 #include <climits>
 #include <vector>
 
-#include "platform/net/HostNames.h"
+#include "platform/net/Origin.h"
 #include "platform/net/ServerTrust.h"
 #include "platform/net/SoupSessionThread.h"
 #include "platform/net/TLSSettings.h"
@@ -184,10 +184,6 @@ void SoupTransfer::stop() {
 void SoupTransfer::begin() {
     self_ = shared_from_this();
     if (stopped_) return release();
-    const auto host = request_.url().host();
-    if (host && hostNeverResolves(*host)) {
-        return settle(urlError(kURLErrorCannotFindHost, "Could not resolve host: " + *host));
-    }
     armTimers();
     send(false);
 }
@@ -198,10 +194,13 @@ void SoupTransfer::send(bool onFreshConnection) {
     message_ = uri ? soup_message_new_from_uri(request_.HTTPMethod().c_str(), uri) : nullptr;
     if (uri) g_uri_unref(uri);
     if (!message_) return settle(urlError(kURLErrorBadURL));
-    // The metrics tell a head too long for the library from a connection cut short. Every
-    // method may go over an idle kept connection (the library opens a new one for each request
-    // not marked idempotent): a new TLS connection costs a handshake and a trust challenge.
-    auto flags = SOUP_MESSAGE_NO_REDIRECT | SOUP_MESSAGE_COLLECT_METRICS | SOUP_MESSAGE_IDEMPOTENT;
+    // The metrics tell a head too long for the library from a connection cut short. Only a
+    // request that may safely go twice is sent over a kept connection: a server may close one
+    // that sat idle just as a request arrives, unread or read whole, and only such a request can
+    // then go again. Any other (a POST) goes on a connection of its own, which the library opens
+    // for a message not marked idempotent, so that no idle time-out can cut it off.
+    auto flags = SOUP_MESSAGE_NO_REDIRECT | SOUP_MESSAGE_COLLECT_METRICS;
+    if (request_.methodIsIdempotent()) flags |= SOUP_MESSAGE_IDEMPOTENT;
     if (onFreshConnection) flags |= SOUP_MESSAGE_NEW_CONNECTION;
     soup_message_add_flags(message_, static_cast<SoupMessageFlags>(flags));
     attachHeaders();
@@ -220,10 +219,13 @@ void SoupTransfer::send(bool onFreshConnection) {
 }
 
 // A kept connection that the server closed while the request went out (it may have timed the
-// connection out just then) says nothing of the server's answer: the request goes once more, on
-// a connection of its own. The library does so itself for the methods that are idempotent, on
-// a connection of its own as well; a failure there is final.
+// connection out just then) says nothing of whether the server acted on it: a request that may
+// safely go twice goes once more, on a connection of its own. The library does so itself,
+// on a connection of its own as well; this covers a first resend that met another kept
+// connection. A failure on a fresh connection is final, and so is any failure of a request
+// that may not go twice: its caller decides whether to send it again.
 bool SoupTransfer::resendsOnFreshConnection(const GError* error) {
+    if (!request_.methodIsIdempotent()) return false;
     if (resent_ || connecting_ || stopped_ || reported_ || !error) return false;
     if (errorFor(error).code() != kURLErrorNetworkConnectionLost) return false;
     resent_ = true;
@@ -528,8 +530,7 @@ ns::Error SoupTransfer::urlError(int64_t code, const std::string& detail) const 
 }
 
 int SoupTransfer::port() const {
-    if (auto port = request_.url().port()) return *port;
-    return ns::asciiLowercased(request_.url().scheme().value_or("")) == "https" ? 443 : 80;
+    return effectivePort(request_.url());
 }
 
 std::optional<URLRequest> SoupTransfer::redirectRequest(const URLRequest& request,
@@ -543,6 +544,12 @@ std::optional<URLRequest> SoupTransfer::redirectRequest(const URLRequest& reques
 
     URLRequest next = request;
     next.setURL(*target);
+    if (!isSameOrigin(request.url(), *target)) {
+        // The credentials were given to the origin that answered, not to the one it names.
+        for (const auto& [name, value] : request.allHTTPHeaderFields()) {
+            if (carriesCredentials(name)) next.setValue(std::nullopt, name);
+        }
+    }
     const int status = response.statusCode();
     if (status == 303 || ((status == 301 || status == 302) && request.HTTPMethod() == "POST")) {
         if (request.HTTPMethod() != "HEAD") next.setHTTPMethod("GET");

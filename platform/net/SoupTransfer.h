@@ -49,7 +49,8 @@ public:
     void begin();
 
     // The request a redirection answer proposes, or nothing when the answer is final (no
-    // usable Location, or a status that is not a redirection).
+    // usable Location, or a status that is not a redirection). One that leads to another
+    // origin carries no credentials (Authorization, Cookie, Proxy-Authorization).
     static std::optional<URLRequest> redirectRequest(const URLRequest& request,
                                                      const HTTPURLResponse& response);
 

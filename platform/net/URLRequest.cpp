@@ -1,5 +1,7 @@
 #include "platform/net/URLRequest.h"
 
+#include <algorithm>
+
 namespace net {
 
 URLRequest::URLRequest(ns::URL url, URLRequestCachePolicy cachePolicy, double timeoutInterval)
@@ -21,6 +23,13 @@ void URLRequest::setHTTPBody(std::optional<ns::Data> body) {
 void URLRequest::setHTTPBodyFile(std::optional<std::string> path) {
     bodyFile_ = std::move(path);
     if (bodyFile_) body_.reset();
+}
+
+bool URLRequest::methodIsIdempotent() const {
+    static constexpr std::string_view kIdempotent[] = {"GET",   "HEAD", "OPTIONS",
+                                                       "TRACE", "PUT",  "DELETE"};
+    return std::find(std::begin(kIdempotent), std::end(kIdempotent), method_) !=
+           std::end(kIdempotent);
 }
 
 }  // namespace net

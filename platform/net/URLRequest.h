@@ -39,6 +39,9 @@ public:
     void setHTTPMethod(std::string method) { method_ = std::move(method); }
     // Whether the method sends no body (GET and HEAD), whatever body the request holds.
     bool methodSendsNoBody() const { return method_ == "GET" || method_ == "HEAD"; }
+    // Whether sending the request twice has the effect of sending it once (GET, HEAD, OPTIONS,
+    // TRACE, PUT, DELETE), so that a transport may repeat it on its own.
+    bool methodIsIdempotent() const;
 
     const HTTPHeaderFields& allHTTPHeaderFields() const { return headers_; }
     void setAllHTTPHeaderFields(HTTPHeaderFields fields) { headers_ = std::move(fields); }

@@ -13,6 +13,8 @@
 #include "platform/net/BackgroundJobStore.h"
 #include "platform/net/ConnectivityWaiter.h"
 #include "platform/net/HTTPTransport.h"
+#include "platform/net/HostNames.h"
+#include "platform/net/Origin.h"
 #include "platform/net/ProtocolLoad.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLProtocol.h"
@@ -128,9 +130,12 @@ URLRequest URLSessionTask::preparedRequest(const URLRequest& request) const {
     URLRequest prepared = request;
     if (runningSession_) {
         // A request that sends no body (a GET after a 303, say) declares none, even where the
-        // session's own fields describe one.
+        // session's own fields describe one; and a redirection to another origin than the
+        // task's own takes none of the session's credentials there.
+        const bool elsewhere = !isSameOrigin(request.url(), original_.url());
         for (const auto& [name, value] : runningSession_->configuration().HTTPAdditionalHeaders()) {
             if (prepared.methodSendsNoBody() && describesBody(name)) continue;
+            if (elsewhere && carriesCredentials(name)) continue;
             if (!prepared.valueForHTTPHeaderField(name)) prepared.setValue(value, name);
         }
     }
@@ -146,6 +151,13 @@ std::shared_ptr<Load> URLSessionTask::makeLoad(const URLRequest& request, uint64
     URLRequest prepared = preparedRequest(request);
     if (auto protocolClass = URLProtocol::classForRequest(prepared)) {
         return ProtocolLoad::start(shared_from_this(), load, *protocolClass, prepared);
+    }
+    // A name that can never be found fails here, before the transport's module is loaded
+    // for nothing.
+    if (const auto host = prepared.url().host(); host && hostNeverResolves(*host)) {
+        finishLocked(makeURLError(kURLErrorCannotFindHost, prepared.url(),
+                                  "Could not resolve host: " + *host));
+        return nullptr;
     }
     const auto transport = HTTPTransport::loaded();
     if (!transport) {

@@ -47,12 +47,19 @@ void ModuleLoader::loadModuleOf(std::string_view className) {
     const auto module = modules_.find(className);
     if (module == modules_.end()) return;
     const std::string& path = module->second;
-    if (loaded_.contains(path)) return;
-    // Every symbol is bound now, so that a module that does not fit the program fails here
-    // rather than at its first call; its own symbols stay out of the program's scope.
-    const bool loaded = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr;
-    if (!loaded) ns::nslog("Cannot load the module %@: %s", path, ::dlerror());
-    loaded_[path] = loaded;
+    if (!loaded_.contains(path)) {
+        // Every symbol is bound now, so that a module that does not fit the program fails
+        // here rather than at its first call; its own symbols stay out of the program's scope.
+        const bool loaded = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) != nullptr;
+        if (!loaded) ns::nslog("Cannot load the module %@: %s", path, ::dlerror());
+        loaded_[path] = loaded;
+    }
+    // What needs the class fails without it, every time it is asked for and in words of its
+    // own: one line says where the fault is.
+    if (loaded_[path] && !announced(className) && lacking_.emplace(className).second) {
+        ns::nslog("The module %@ does not provide %@: what needs it is unavailable.", path,
+                  std::string(className));
+    }
 }
 
 }  // namespace rt

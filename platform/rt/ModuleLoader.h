@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -28,7 +29,8 @@ public:
 
     static ModuleLoader& shared();
 
-    // The class `className` is in the module at `path`.
+    // The class `className` is in the module at `path`. A module that loads but does not
+    // announce it (a module of another build) is reported once, with the class it lacks.
     void provide(std::string className, std::string path);
     // A part announces one of its classes (from a static initialiser of its own).
     void announce(std::string className, Class::Factory factory);
@@ -58,6 +60,7 @@ private:
     std::map<std::string, std::string, std::less<>> modules_
         GUARDED_BY(loadMutex_);                                  // class name → module path
     std::map<std::string, bool> loaded_ GUARDED_BY(loadMutex_);  // module path → loaded
+    std::set<std::string, std::less<>> lacking_ GUARDED_BY(loadMutex_);  // reported classes
 };
 
 }  // namespace rt

@@ -13,6 +13,7 @@
 #include "sdk/analytics/NEBAASIdentifierManager.h"
 #include "sdk/analytics/NEBAMonitor.h"
 #include "sdk/analytics/NSString+NEBD5Additions.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "sdk/instance_id/NEBInstanceID.h"
 
 namespace {
@@ -148,6 +149,9 @@ std::optional<std::string> NEBAIdentity::identifierForVendor() {
 }
 
 std::optional<std::string> NEBAIdentity::nebulaInstanceID() const {
+    // For a measurement host that never resolves nothing measured leaves the device: the
+    // identifier is not made for it (its key pair would load the cryptography for nothing).
+    if (NEBServiceHosts::measurementUploadHostNeverResolves()) return std::nullopt;
     auto identifier = currentInstanceID();
     if (!identifier) {
         NEBAMonitor::warning("Failed to get InstanceID", {identifier.error()});

@@ -1,8 +1,10 @@
 // When the next upload is due, and the upload: queued bundles in one batch to the measurement
 // server, deleted once it confirms them; failures retried with growing intervals and a long
 // back-off after the server says it is busy.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <limits>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/ns/Format.h"
@@ -245,9 +247,11 @@ void NEBAMeasurement::uploadData() {
     const auto uploadTime = static_cast<int64_t>(current * 1000);
     NEB_MEASUREMENT::ACPMeasurementBatch batch;
     std::vector<int64_t> rowIDs;
+    NEBAPersistedConfig::BackgroundUpload carried;
     for (auto& [bundle, rowID] : batchBundles) {
         bundle.set_uploading_nmp_version(identity_->libraryVersionFromNMP());
         bundle.set_upload_timestamp_millis(uploadTime);
+        carried.bundles.emplace_back(rowID, bundle.end_timestamp_millis());
         *batch.add_bundles() = std::move(bundle);
         rowIDs.push_back(rowID);
     }
@@ -264,27 +268,76 @@ void NEBAMeasurement::uploadData() {
     isNetworkRequestPending_ = true;
     network_->setTimeoutInterval(remoteConfig_->networkTimeout());
     auto url = ns::URL::parse("https://" + NEBServiceHosts::measurementUploadHost() + "/a");
-    std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
-    auto session =
-        network_->postURL(url, ns::Data::fromString(payload), scheduler_->workerQueue(),
-                          remoteConfig_->isNetworkBackgroundSessionEnabled(),
-                          [weak](auto response, auto, auto error) {
-                              auto self = weak.lock();
-                              if (!self) return;
-                              NEBAScheduler::runGuarded(BlockID::Upload, [&] {
-                                  self->isNetworkRequestPending_ = false;
-                                  self->networkUploadCompletionHandlerWithResponse(response, error);
-                              });
-                          });
+    const bool background = remoteConfig_->isNetworkBackgroundSessionEnabled();
+    auto session = network_->postURL(url, ns::Data::fromString(payload), scheduler_->workerQueue(),
+                                     background, uploadCompletion());
     if (!session) {
         NEBAMonitor::error("Unable to create network session.");
         uploadingBundleIDs_.clear();
+    } else if (background) {
+        // A later launch may take the upload up: it must know which bundles the answer is for.
+        carried.sessionID = *session;
+        persistedConfig_->setBackgroundUpload(carried);
     }
+}
+
+NEBNetwork::CompletionHandler NEBAMeasurement::uploadCompletion() {
+    std::weak_ptr<NEBAMeasurement> weak = weak_from_this();
+    return [weak](auto response, auto, auto error) {
+        auto self = weak.lock();
+        if (!self) return;
+        NEBAScheduler::runGuarded(BlockID::Upload, [&] {
+            self->isNetworkRequestPending_ = false;
+            self->networkUploadCompletionHandlerWithResponse(response, error);
+        });
+    };
+}
+
+// A background upload that an earlier launch started and did not hear answered is taken up
+// as the upload in flight: its answer deletes or keeps its bundles as any upload's does, and
+// they are not sent again meanwhile.
+void NEBAMeasurement::takeUpEarlierBackgroundUpload() {
+    auto earlier = persistedConfig_->backgroundUpload();
+    if (!earlier) return;
+    std::vector<int64_t> rowIDs = rowsStillHolding(earlier->bundles);
+    if (!rowIDs.empty() && network_ && setUploadInProgressWithBundleIDs(rowIDs)) {
+        isNetworkRequestPending_ = true;
+        if (network_->takeUpBackgroundUpload(earlier->sessionID, scheduler_->workerQueue(),
+                                             uploadCompletion())) {
+            return;
+        }
+        isNetworkRequestPending_ = false;
+        uploadingBundleIDs_.clear();
+    }
+    // Nothing of it is left to answer: its bundles go with a later upload.
+    persistedConfig_->removeBackgroundUpload();
+}
+
+// The rows that still hold the bundles an upload carried: a store started anew (after damage)
+// may hold others under the same row IDs.
+std::vector<int64_t> NEBAMeasurement::rowsStillHolding(
+    const std::vector<std::pair<int64_t, int64_t>>& bundles) {
+    const auto limit = std::max<int64_t>(static_cast<int64_t>(bundles.size()),
+                                         remoteConfig_->uploadMaxBundlesLimit());
+    auto queued = database_->queryBundlesWithCountLimit(limit, std::numeric_limits<int64_t>::max());
+    if (!queued) {
+        NEBAMonitor::error("Failed to query bundles. Error", {queued.error()});
+        return {};
+    }
+    std::vector<int64_t> rowIDs;
+    for (const auto& [bundle, rowID] : *queued) {
+        const std::pair<int64_t, int64_t> key{rowID, bundle.end_timestamp_millis()};
+        if (std::find(bundles.begin(), bundles.end(), key) != bundles.end())
+            rowIDs.push_back(rowID);
+    }
+    return rowIDs;
 }
 
 void NEBAMeasurement::networkUploadCompletionHandlerWithResponse(
     const std::shared_ptr<const net::HTTPURLResponse>& response,
     const std::optional<ns::Error>& error) {
+    // Answered: no later launch takes this upload up.
+    persistedConfig_->removeBackgroundUpload();
     const int code = response ? response->statusCode() : 0;
     const double current = now();
     if (code != 200 && code != 204) {

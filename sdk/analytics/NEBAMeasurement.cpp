@@ -187,6 +187,7 @@ bool NEBAMeasurement::startMeasurementOnWorkerQueue() {
         // A failed build leaves the guard open so that the next enabling tries again.
         if (!initializeComponents()) return false;
         componentsInitialized_ = true;
+        takeUpEarlierBackgroundUpload();
     }
     updateSchedule();
     return true;

@@ -138,6 +138,9 @@ public:
         const std::shared_ptr<const net::HTTPURLResponse>& response,
         const std::optional<ns::Error>& error);
     bool removeBundlesFromDatabaseWithIDs(const std::vector<int64_t>& bundleIDs);
+    // At the start: the background upload an earlier launch left unanswered becomes the
+    // upload in flight, when the network client still has it.
+    void takeUpEarlierBackgroundUpload();
     // Ends the background task it replaces. Any thread.
     void swapBackgroundTaskWithNewTaskID(ui::BackgroundTaskIdentifier taskID);
     ui::BackgroundTaskIdentifier backgroundUpdateTask() const { return backgroundUpdateTask_; }
@@ -214,6 +217,8 @@ private:
     void setIsEnabledOnWorkerQueue(bool enabled);
     bool startMeasurementOnWorkerQueue();
     bool initializeComponents();
+    NEBNetwork::CompletionHandler uploadCompletion();
+    std::vector<int64_t> rowsStillHolding(const std::vector<std::pair<int64_t, int64_t>>& bundles);
     // The daily-limit step: false when the store failed; `dropped` and `realtime` say what
     // the counts decided.
     bool applyDailyLimits(NEBAEvent& event, bool& dropped, bool& realtime);

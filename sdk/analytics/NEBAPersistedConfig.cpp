@@ -84,6 +84,36 @@ void NEBAPersistedConfig::setStartNewSession(bool start) {
     userDefaults_->setBool(kStartNewSessionKey, start);
 }
 
+std::optional<NEBAPersistedConfig::BackgroundUpload> NEBAPersistedConfig::backgroundUpload() const {
+    const ns::Value kept = userDefaults_->objectForKey(kBackgroundUploadKey);
+    const ns::Value* session = kept.find("session");
+    const ns::Value* bundles = kept.find("bundles");
+    if (!session || !session->string() || !bundles || !bundles->array()) return std::nullopt;
+    BackgroundUpload upload{*session->string(), {}};
+    for (const auto& bundle : *bundles->array()) {
+        const ns::Array* pair = bundle.array();
+        if (!pair || pair->size() != 2 || !(*pair)[0].int64() || !(*pair)[1].int64())
+            return std::nullopt;
+        upload.bundles.emplace_back(*(*pair)[0].int64(), *(*pair)[1].int64());
+    }
+    return upload;
+}
+
+void NEBAPersistedConfig::setBackgroundUpload(const BackgroundUpload& upload) {
+    ns::Array bundles;
+    for (const auto& [rowID, end] : upload.bundles)
+        bundles.push_back(ns::Value::array({rowID, end}));
+    userDefaults_->setObject(kBackgroundUploadKey, ns::Value::dict({{"session", upload.sessionID},
+                                                                    {"bundles", bundles}}));
+    synchronizeToDisk();
+}
+
+void NEBAPersistedConfig::removeBackgroundUpload() {
+    if (userDefaults_->objectForKey(kBackgroundUploadKey).isNull()) return;
+    userDefaults_->removeObjectForKey(kBackgroundUploadKey);
+    scheduleSynchronizeToDisk();
+}
+
 double NEBAPersistedConfig::midnightOffset() {
     auto value = userDefaults_->objectForKey(kMidnightOffsetKey);
     if (value.isNumber() && !value.isBool()) {

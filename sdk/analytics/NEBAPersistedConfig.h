@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/ns/UserDefaults.h"
 
@@ -40,6 +42,15 @@ public:
         "/nebula/measurement/et_before_session_start";
     static constexpr const char* kMeasurementEnabledStateKey =
         "/nebula/measurement/measurement_enabled_state";
+    static constexpr const char* kBackgroundUploadKey = "/nebula/measurement/background_upload";
+
+    // An upload in a background session, which a later launch may take up: its session and
+    // the queue rows it carries, each with its bundle's end time (milliseconds), by which a
+    // row that still holds that bundle is told from one a new store reused.
+    struct BackgroundUpload {
+        std::string sessionID;
+        std::vector<std::pair<int64_t, int64_t>> bundles;
+    };
 
     // Null for an empty name or one that is no file name.
     static std::shared_ptr<NEBAPersistedConfig> initWithSuiteName(std::string_view name);
@@ -89,6 +100,12 @@ public:
     void setEngagementTimeBeforeSessionStart(double t) {
         setDouble(t, kEngagementTimeBeforeSessionStartKey);
     }
+
+    // Nothing when none is kept or what is kept is not one.
+    std::optional<BackgroundUpload> backgroundUpload() const;
+    // On disk before this returns: the upload is already on its way.
+    void setBackgroundUpload(const BackgroundUpload& upload);
+    void removeBackgroundUpload();
 
     // Where this install's day begins, in seconds after UTC midnight: drawn once, at random,
     // in whole milliseconds.

@@ -20,27 +20,16 @@ bool isHTTP(const ns::URL& url) {
     return (scheme == "http" || scheme == "https") && url.host() && !url.host()->empty();
 }
 
-// The host of "host:port" or "[v6 address]:port"; a name without a port (a bare IPv6 address
-// among them) as it is. A name is watched, never a port.
-std::string hostWithoutPort(const std::string& host) {
-    if (!host.empty() && host.front() == '[') {
-        auto end = host.find(']');
-        return end == std::string::npos ? host : host.substr(1, end - 1);
-    }
-    auto colon = host.find(':');
-    if (colon == std::string::npos || host.find(':', colon + 1) != std::string::npos) return host;
-    return host.substr(0, colon);
-}
-
 }  // namespace
 
 std::shared_ptr<NEBNetwork> NEBNetwork::create(const std::string& reachabilityHost,
                                                const NEBRequestLimits& limits) {
     auto network = std::make_shared<NEBNetwork>();
     network->limits_ = limits;
-    // The measurement host may carry a port (a local server's).
-    auto host = hostWithoutPort(reachabilityHost.empty() ? NEBServiceHosts::measurementUploadHost()
-                                                         : reachabilityHost);
+    // The measurement host may carry a port (a local server's); a name is watched, never a
+    // port.
+    auto host = NEBServiceHosts::hostWithoutPort(
+        reachabilityHost.empty() ? NEBServiceHosts::measurementUploadHost() : reachabilityHost);
     network->reachability_ = NEBReachabilityChecker::create(network, network, host);
     if (!network->reachability_) return nullptr;
     if (dispatch::RunLoop::isMainThread()) {
@@ -122,22 +111,9 @@ std::optional<std::string> NEBNetwork::start(const net::URLRequest& request, boo
                                              CompletionHandler handler) {
     auto fetcher = NEBNetworkURLSession::create(weak_from_this(), limits_);
     fetcher->setBackgroundNetworkEnabled(usingBackgroundSession);
-    queue = orMain(std::move(queue));
-    std::weak_ptr<NEBNetwork> weakSelf = weak_from_this();
     // The session object has already reported a start it could not make, so a missing ID
     // needs no second report.
-    auto completion = [weakSelf, queue, handler = std::move(handler)](
-                          std::shared_ptr<const net::HTTPURLResponse> response,
-                          std::optional<ns::Data> data, const std::string& sessionID,
-                          std::optional<ns::Error> error) {
-        auto self = weakSelf.lock();
-        if (!self) return;
-        queue->async(
-            [self, handler, response, data = std::move(data), sessionID, error = std::move(error)] {
-                if (!sessionID.empty()) self->requests_.removeObjectForKey(sessionID);
-                if (handler) handler(response, data, error);
-            });
-    };
+    auto completion = completionOnQueue(std::move(queue), std::move(handler));
     // Registered before the request starts, so that it counts as in progress at once.
     requests_.setObject(fetcher, fetcher->sessionID());
     auto id = post ? fetcher->sessionIDFromAsyncPOSTRequest(request, completion)
@@ -148,6 +124,34 @@ std::optional<std::string> NEBNetwork::start(const net::URLRequest& request, boo
                                 ns::Value(NEBNetworkLoggableURL(request.url().absoluteString())));
     }
     return id;
+}
+
+NEBNetworkURLSession::CompletionHandler NEBNetwork::completionOnQueue(
+    std::shared_ptr<dispatch::Queue> queue, CompletionHandler handler) {
+    queue = orMain(std::move(queue));
+    std::weak_ptr<NEBNetwork> weakSelf = weak_from_this();
+    return [weakSelf, queue, handler = std::move(handler)](
+               std::shared_ptr<const net::HTTPURLResponse> response, std::optional<ns::Data> data,
+               const std::string& sessionID, std::optional<ns::Error> error) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        queue->async(
+            [self, handler, response, data = std::move(data), sessionID, error = std::move(error)] {
+                if (!sessionID.empty()) self->requests_.removeObjectForKey(sessionID);
+                if (handler) handler(response, data, error);
+            });
+    };
+}
+
+bool NEBNetwork::takeUpBackgroundUpload(const std::string& sessionID,
+                                        std::shared_ptr<dispatch::Queue> queue,
+                                        CompletionHandler handler) {
+    auto fetcher = NEBNetworkURLSession::restoredUpload(sessionID);
+    if (!fetcher) return false;
+    // In progress before its completion can come.
+    requests_.setObject(fetcher, sessionID);
+    fetcher->adopt(completionOnQueue(std::move(queue), std::move(handler)));
+    return true;
 }
 
 void NEBNetwork::handleErrorWithCode(int64_t code, std::shared_ptr<dispatch::Queue> queue,

@@ -56,6 +56,14 @@ public:
                                       std::shared_ptr<dispatch::Queue> queue,
                                       bool usingBackgroundSession, CompletionHandler handler);
 
+    // A background upload that an earlier run of the application started with postURL and
+    // did not see to its end (the host takes such uploads up at launch): its completion, the
+    // answer that run never heard, comes to `handler` on `queue` (the main queue when none),
+    // and it counts as in progress until then. False when nothing of it is left to run or to
+    // report.
+    bool takeUpBackgroundUpload(const std::string& sessionID,
+                                std::shared_ptr<dispatch::Queue> queue, CompletionHandler handler);
+
     // True from the return of a request until its completion runs on the caller's queue.
     bool hasUploadInProgress() const { return requests_.count() > 0; }
     bool isNetworkConnected() const { return networkConnected_.load(); }
@@ -96,6 +104,10 @@ private:
     std::optional<net::URLRequest> makeRequest(const std::optional<ns::URL>& url,
                                                const std::shared_ptr<dispatch::Queue>& queue,
                                                const CompletionHandler& handler);
+    // The completion a session object calls: on `queue`, the request no longer in progress,
+    // then the caller's handler.
+    NEBNetworkURLSession::CompletionHandler completionOnQueue(
+        std::shared_ptr<dispatch::Queue> queue, CompletionHandler handler);
     std::optional<std::string> start(const net::URLRequest& request, bool post,
                                      bool usingBackgroundSession,
                                      std::shared_ptr<dispatch::Queue> queue,

@@ -1,5 +1,6 @@
 #include "sdk/core/NEBNetworkURLSession.h"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -19,6 +20,8 @@ namespace {
 struct LiveSessions {
     dispatch::Mutex mutex;
     std::map<std::string, std::weak_ptr<NEBNetworkURLSession>> byID GUARDED_BY(mutex);
+    // Those that take up an earlier run's uploads, kept until their outcome has an owner.
+    std::map<std::string, std::shared_ptr<NEBNetworkURLSession>> restored GUARDED_BY(mutex);
 };
 
 LiveSessions& liveSessions() {
@@ -330,12 +333,9 @@ void NEBNetworkURLSession::didFinishDownloadingToURL(net::URLSession&, net::URLS
 
 void NEBNetworkURLSession::didCompleteWithError(net::URLSession&, net::URLSessionTask& task,
                                                 const std::optional<ns::Error>& error) {
-    CompletionHandler handler;
     std::optional<ns::Data> data;
     {
         dispatch::Lock lock(mutex_);
-        handler = std::move(completionHandler_);
-        completionHandler_ = nullptr;
         data = std::move(downloadedData_);
         downloadedData_.reset();
     }
@@ -351,6 +351,17 @@ void NEBNetworkURLSession::didCompleteWithError(net::URLSession&, net::URLSessio
     } else {
         reported = error;
     }
+    CompletionHandler handler;
+    bool restored = false;
+    {
+        // One step with adopt(): an outcome is either handed over or kept for it.
+        dispatch::Lock lock(mutex_);
+        handler = std::move(completionHandler_);
+        completionHandler_ = nullptr;
+        restored = restored_;
+        if (restored && !handler) unclaimed_ = Outcome{response, data, reported};
+    }
+    if (restored && handler) forgetRestored();
     callCompletionHandler(std::move(handler), response, std::move(data), std::move(reported));
     removeTempItemAtPath(uploadingFilePath());
     maybeRemoveTempFilesAtPath(networkDirectoryPath(), kNEBNetworkTempFolderExpireTime);
@@ -363,10 +374,15 @@ void NEBNetworkURLSession::callCompletionHandler(
         log(NEBNetworkLogLevel::Error, "Encounter network error. Code, error",
             {error->code(), NEBNetworkLoggableError(*error)});
     }
+    deliver(std::move(handler), Outcome{std::move(response), std::move(data), std::move(error)});
+}
+
+void NEBNetworkURLSession::deliver(CompletionHandler handler, Outcome outcome) const {
     if (!handler) return;
-    mainQueue()->async([handler = std::move(handler), response = std::move(response),
-                        data = std::move(data), sessionID = sessionID(),
-                        error = std::move(error)] { handler(response, data, sessionID, error); });
+    mainQueue()->async(
+        [handler = std::move(handler), outcome = std::move(outcome), sessionID = sessionID()] {
+            handler(outcome.response, outcome.data, sessionID, outcome.error);
+        });
 }
 
 void NEBNetworkURLSession::handleEventsForBackgroundURLSessionID(const std::string& sessionID,
@@ -378,12 +394,75 @@ void NEBNetworkURLSession::handleEventsForBackgroundURLSessionID(const std::stri
 
 std::shared_ptr<NEBNetworkURLSession> NEBNetworkURLSession::fetcherWithSessionIdentifier(
     const std::string& sessionID) {
-    if (auto live = liveSessionForID(sessionID)) return live;
-    auto fetcher = create({});
-    fetcher->setSessionID(sessionID);
-    fetcher->registerLiveSession();
+    std::shared_ptr<NEBNetworkURLSession> fetcher;
+    {
+        // Looked up and made in one step: two objects restoring one session would leave one
+        // of them without its upload.
+        auto& live = liveSessions();
+        dispatch::Lock lock(live.mutex);
+        if (auto found = live.byID.find(sessionID); found != live.byID.end()) {
+            if (auto running = found->second.lock()) return running;
+        }
+        fetcher = create({});
+        fetcher->setSessionID(sessionID);
+        {
+            dispatch::Lock own(fetcher->mutex_);
+            fetcher->restored_ = true;
+        }
+        live.byID[sessionID] = fetcher;
+        live.restored[sessionID] = fetcher;
+    }
     fetcher->restoreBackgroundSession();
     return fetcher;
+}
+
+std::shared_ptr<NEBNetworkURLSession> NEBNetworkURLSession::restoredUpload(
+    const std::string& sessionID) {
+    {
+        auto& live = liveSessions();
+        dispatch::Lock lock(live.mutex);
+        if (auto found = live.restored.find(sessionID); found != live.restored.end()) {
+            return found->second;
+        }
+    }
+    const auto jobs = net::BackgroundJobStore::load();
+    const bool waiting = std::any_of(jobs.begin(), jobs.end(), [&](const auto& job) {
+        return job.sessionIdentifier() == sessionID &&
+               !net::BackgroundJobStore::isClaimed(job.identifier());
+    });
+    if (!waiting) return nullptr;
+    auto fetcher = fetcherWithSessionIdentifier(sessionID);
+    return fetcher->isRestored() ? fetcher : nullptr;
+}
+
+void NEBNetworkURLSession::adopt(CompletionHandler handler) {
+    std::optional<Outcome> ended;
+    {
+        dispatch::Lock lock(mutex_);
+        if (unclaimed_) {
+            ended = std::exchange(unclaimed_, std::nullopt);
+        } else {
+            completionHandler_ = std::move(handler);
+        }
+    }
+    if (!ended) return;
+    forgetRestored();
+    deliver(std::move(handler), std::move(*ended));
+}
+
+bool NEBNetworkURLSession::isRestored() const {
+    dispatch::Lock lock(mutex_);
+    return restored_;
+}
+
+void NEBNetworkURLSession::forgetRestored() const {
+    std::shared_ptr<NEBNetworkURLSession> released;  // let go of once the lock is
+    auto& live = liveSessions();
+    dispatch::Lock lock(live.mutex);
+    if (auto found = live.restored.find(sessionID()); found != live.restored.end()) {
+        released = std::move(found->second);
+        live.restored.erase(found);
+    }
 }
 
 void NEBNetworkURLSession::restoreBackgroundSession() {

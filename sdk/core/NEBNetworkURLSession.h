@@ -51,6 +51,14 @@ public:
     // session.
     static std::shared_ptr<NEBNetworkURLSession> fetcherWithSessionIdentifier(
         const std::string& sessionID);
+    // The session object running (or having run) the background upload of that identifier
+    // that an earlier run started, whether the application was told of it already or not;
+    // null when nothing of it is left to run or to report. Such an object keeps its outcome
+    // until adopt() hands it a completion.
+    static std::shared_ptr<NEBNetworkURLSession> restoredUpload(const std::string& sessionID);
+    // Gives a restored upload the completion that the run which started it lost: called on
+    // the main queue once the upload ends, or at once when it has ended already.
+    void adopt(CompletionHandler handler);
     // Session ID to the platform's handler for that session's background events.
     static NEBMutableDictionary<SystemCompletionHandler>&
     sessionIDToSystemCompletionHandlerDictionary();
@@ -106,9 +114,18 @@ private:
     void removeTempItemAtPath(const std::string& path);
     void restoreBackgroundSession();
     void registerLiveSession();
+    // What a request ended with.
+    struct Outcome {
+        std::shared_ptr<const net::HTTPURLResponse> response;
+        std::optional<ns::Data> data;
+        std::optional<ns::Error> error;
+    };
     void callCompletionHandler(CompletionHandler handler,
                                std::shared_ptr<const net::HTTPURLResponse> response,
                                std::optional<ns::Data> data, std::optional<ns::Error> error);
+    void deliver(CompletionHandler handler, Outcome outcome) const;
+    bool isRestored() const;
+    void forgetRestored() const;
     static void addSystemCompletionHandler(SystemCompletionHandler handler,
                                            const std::string& sessionID);
     static void callSystemCompletionHandler(const std::string& sessionID);
@@ -127,4 +144,7 @@ private:
     std::optional<net::URLRequest> request_ GUARDED_BY(mutex_);
     std::optional<ns::Data> downloadedData_ GUARDED_BY(mutex_);
     std::shared_ptr<net::URLSession> session_ GUARDED_BY(mutex_);
+    // Made to take up an earlier run's upload; its outcome waits for adopt() until then.
+    bool restored_ GUARDED_BY(mutex_) = false;
+    std::optional<Outcome> unclaimed_ GUARDED_BY(mutex_);
 };

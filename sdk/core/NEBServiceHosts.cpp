@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/net/HostNames.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/Bundle.h"
 #include "platform/ns/FileManager.h"
@@ -40,6 +41,20 @@ void NEBServiceHosts::set(Service service, std::string value) {
     auto& hosts = ns::SharedInstance<NEBServiceHosts>::get();
     dispatch::Lock lock(hosts.mutex_);
     hosts.values_[service] = std::move(value);
+}
+
+bool NEBServiceHosts::measurementUploadHostNeverResolves() {
+    return net::hostNeverResolves(hostWithoutPort(measurementUploadHost()));
+}
+
+std::string NEBServiceHosts::hostWithoutPort(const std::string& host) {
+    if (!host.empty() && host.front() == '[') {
+        auto end = host.find(']');
+        return end == std::string::npos ? host : host.substr(1, end - 1);
+    }
+    auto colon = host.find(':');
+    if (colon == std::string::npos || host.find(':', colon + 1) != std::string::npos) return host;
+    return host.substr(0, colon);
 }
 
 bool NEBServiceHosts::applyTrustedCAFile() {

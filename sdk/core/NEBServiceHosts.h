@@ -38,6 +38,12 @@ public:
     static void setMeasurementUploadHost(std::string host) {
         set(kMeasurementUpload, std::move(host));
     }
+    // Whether the measurement upload host names a host that never resolves (the default):
+    // nothing measured can leave the device then.
+    static bool measurementUploadHostNeverResolves();
+    // The host of "host:port" or "[v6 address]:port"; a name without a port (a bare IPv6
+    // address among them) as it is.
+    static std::string hostWithoutPort(const std::string& host);
     // The diagnostic log endpoint (HTTPS, path "/log"). Default
     // "https://logbook.nebula.invalid/log".
     static std::string logbookServerURL() { return get(kLogbook); }

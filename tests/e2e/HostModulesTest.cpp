@@ -45,6 +45,31 @@ TEST(HostModules, ALaunchWithoutTheSDKNeverMapsTheTLSLibrary) {
     EXPECT_EQ(maps.find("hybrid-net.so"), std::string::npos);
 }
 
+// With the SDK's default hosts, which never resolve, the SDK has nothing to reach: its first
+// requests fail and its first events are stored, and neither the HTTP transport nor the TLS
+// library is mapped for them.
+TEST(HostModules, ALaunchWithTheSDKsDefaultHostsMapsNeitherTheTransportNorTheTLSLibrary) {
+    testsupport::TempDir sandbox;
+    HostProcess::Launch launch;
+    launch.bundle = "examples/bundle";
+    // Empty values leave the defaults, whatever the suite's environment names.
+    for (const char* variable :
+         {"NEBULA_MESSAGING_SERVER", "NEBULA_CHECKIN_SERVER_URL", "NEBULA_REGISTRATION_SERVER_URL",
+          "NEBULA_MEASUREMENT_UPLOAD_HOST", "NEBULA_LOGBOOK_SERVER_URL"}) {
+        launch.environment.push_back(std::string(variable) + "=");
+    }
+    HostProcess host(sandbox.str(), launch);
+    for (const char* reached :
+         {"Could not resolve host: device-provisioning.nebula.invalid",
+          "Could not resolve host: logbook.nebula.invalid", "Nebula Analytics enabled"}) {
+        ASSERT_TRUE(host.readUntil(reached)) << reached << "\n" << host.output();
+    }
+    const std::string maps = mappedFiles(host.pid());
+    EXPECT_EQ(maps.find("hybrid-net.so"), std::string::npos);
+    EXPECT_EQ(maps.find("hybrid-crypto.so"), std::string::npos);
+    EXPECT_EQ(maps.find("libcrypto.so"), std::string::npos);
+}
+
 // The QR encoder's first use loads the barcode module and its libraries, and the page gets
 // its code; the media libraries stay out.
 TEST(HostModules, TheFirstQRCodeLoadsTheBarcodeModule) {

@@ -2,6 +2,7 @@
 
 #include "platform/net/HTTPHeaderFields.h"
 #include "platform/net/HTTPURLResponse.h"
+#include "platform/net/Origin.h"
 #include "platform/net/URLError.h"
 #include "platform/net/URLRequest.h"
 
@@ -82,6 +83,24 @@ TEST(HTTPMessageTest, URLErrorsCarryTheFailingURLAndThePlatformsText) {
     EXPECT_NE(error.localizedDescription().find("“example.test”"), std::string::npos);
     EXPECT_EQ(net::makeURLError(net::kURLErrorTimedOut).localizedDescription(),
               "The request timed out.");
+}
+
+// An origin is scheme, host and port: a port left out is the scheme's own.
+TEST(HTTPMessageTest, OriginsCompareSchemeHostAndEffectivePort) {
+    struct Case {
+        const char* a;
+        const char* b;
+        bool same;
+    };
+    for (const Case& c : {Case{"https://a.test/x", "HTTPS://A.test:443/y?z", true},
+                          Case{"http://a.test/", "http://a.test:80/", true},
+                          Case{"https://a.test/", "https://a.test:80/", false},
+                          Case{"https://a.test/", "http://a.test:443/", false},
+                          Case{"https://a.test/", "https://b.a.test/", false},
+                          Case{"https://127.0.0.1:8443/", "https://localhost:8443/", false}}) {
+        EXPECT_EQ(net::isSameOrigin(*ns::URL::parse(c.a), *ns::URL::parse(c.b)), c.same)
+            << c.a << " " << c.b;
+    }
 }
 
 }  // namespace

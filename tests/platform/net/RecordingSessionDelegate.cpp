@@ -18,6 +18,7 @@ void RecordingSessionDelegate::didReceiveChallenge(net::URLSession&, net::URLSes
                                                    const ChallengeHandler& handler) {
     events.push_back("challenge");
     challengeMethod = challenge.protectionSpace().authenticationMethod();
+    challengePort = challenge.protectionSpace().port();
     trust = challenge.protectionSpace().serverTrust();
     handler(challengeAnswer, net::URLCredential::credentialForTrust(trust));
 }

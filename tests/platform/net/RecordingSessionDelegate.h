@@ -24,6 +24,7 @@ public:
     std::shared_ptr<const net::URLResponse> response;
     std::shared_ptr<const net::ServerTrust> trust;
     std::string challengeMethod;
+    int challengePort = 0;
     std::string received;
     std::string downloaded;
     std::optional<ns::Error> error;

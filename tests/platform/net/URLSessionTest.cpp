@@ -696,19 +696,24 @@ TEST_F(URLSessionTest, EveryEncodingTheRequestNamesArrivesDecoded) {
     session->finishTasksAndInvalidate();
 }
 
-// Requests one after another share one connection, whatever their method: each new TLS
-// connection costs a handshake and shows the session a trust challenge.
-TEST_F(URLSessionTest, RequestsOneAfterAnotherShareOneConnection) {
+// Requests that may safely go twice share one connection, one after another: each new TLS
+// connection costs a handshake and shows the session a trust challenge. A POST may not go twice,
+// so it goes on a connection of its own, which no idle time-out of the server can have closed.
+TEST_F(URLSessionTest, OnlyRequestsThatMayGoTwiceShareAKeptConnection) {
     server_.on("", "/a", HttpResponse::text(200, "ok"));
     auto session = mainSession();
+    const net::URLRequest get(server_.url("/a"));
     const net::URLRequest post = postRequest("/a");
     net::URLRequest put = post;
     put.setHTTPMethod("PUT");
-    for (const auto& request : {net::URLRequest(server_.url("/a")), post, put, post}) {
+    net::URLRequest erase = get;
+    erase.setHTTPMethod("DELETE");
+    for (const auto& request : {get, put, erase, get})
         EXPECT_EQ(run(session, request)->text(), "ok");
-    }
-    EXPECT_EQ(server_.requestCount(), 4u);
     EXPECT_EQ(server_.connectionCount(), 1u);
+    for (const auto& request : {post, post}) EXPECT_EQ(run(session, request)->text(), "ok");
+    EXPECT_EQ(server_.requestCount(), 6u);
+    EXPECT_EQ(server_.connectionCount(), 3u);
     session->finishTasksAndInvalidate();
 }
 
@@ -720,9 +725,9 @@ TEST_F(URLSessionTest, ARequestOnAConnectionTheServerClosedIsSentOnceMore) {
     server_.on("", "/a", HttpResponse::text(200, "again"));
     server_.on("", "/a", HttpResponse::closeConnection());
     auto session = mainSession();
-    const net::URLRequest post = postRequest("/a");
-    EXPECT_EQ(run(session, post)->text(), "first");
-    auto resent = run(session, post);
+    const net::URLRequest get(server_.url("/a"));
+    EXPECT_EQ(run(session, get)->text(), "first");
+    auto resent = run(session, get);
     EXPECT_FALSE(resent->error);
     EXPECT_EQ(resent->text(), "again");
     EXPECT_EQ(server_.requestCount(), 3u);
@@ -730,11 +735,95 @@ TEST_F(URLSessionTest, ARequestOnAConnectionTheServerClosedIsSentOnceMore) {
 
     // The connection that answered "again" is kept; closed under the next request, that one is
     // sent once more on a third connection, which the server closes too.
-    auto failed = run(session, post);
+    auto failed = run(session, get);
     EXPECT_TRUE(failed->error);
     EXPECT_EQ(server_.requestCount(), 5u);
     EXPECT_EQ(server_.connectionCount(), 3u);
     session->finishTasksAndInvalidate();
+}
+
+// A server that reads a whole POST and then closes without answering may have acted on it (a
+// registration made, a bundle stored): the POST is not sent again behind its caller's back, who
+// gets the lost connection. A GET in the same place goes once more.
+TEST_F(URLSessionTest, ARequestThatMayNotGoTwiceFailsWhenItsConnectionDropsUnanswered) {
+    server_.on("", "/warm", HttpResponse::text(200, "kept"));
+    server_.on("POST", "/register", HttpResponse::closeConnection());
+    server_.on("GET", "/config", HttpResponse::closeConnection());
+    server_.on("GET", "/config", HttpResponse::text(200, "config"));
+    auto session = mainSession();
+    auto count = [&](const std::string& method, const std::string& path) {
+        size_t n = 0;
+        for (const auto& r : server_.requests()) n += r.method == method && r.path == path;
+        return n;
+    };
+    EXPECT_EQ(run(session, net::URLRequest(server_.url("/warm")))->text(), "kept");
+
+    auto post = run(session, postRequest("/register"));
+    EXPECT_EQ(post->errorCode(), net::kURLErrorNetworkConnectionLost);
+    EXPECT_EQ(count("POST", "/register"), 1u);
+    EXPECT_EQ(server_.requests().back().body, "a=1");
+
+    auto get = run(session, net::URLRequest(server_.url("/config")));
+    EXPECT_FALSE(get->error) << get->errorCode();
+    EXPECT_EQ(get->text(), "config");
+    EXPECT_EQ(count("GET", "/config"), 2u);
+    session->finishTasksAndInvalidate();
+}
+
+// Credentials go with a redirection only within the origin they were given to: neither the
+// request's own nor the session's reach another host or another port; other fields go along.
+TEST_F(URLSessionTest, CredentialsFollowARedirectionOnlyWithinTheirOrigin) {
+    HttpsServer other{ca()};
+    for (auto* server : {&server_, &other}) server->on("", "/landing", HttpResponse::text(200, ""));
+    server_.on("", "/same", HttpResponse::redirect(307, "/landing"));
+    server_.on("", "/host",
+               HttpResponse::redirect(
+                   307, "https://localhost:" + std::to_string(server_.port()) + "/landing"));
+    server_.on("", "/port", HttpResponse::redirect(307, other.url("/landing").absoluteString()));
+    const std::vector<std::string> credentials{"Authorization", "Cookie", "Proxy-Authorization"};
+    struct Case {
+        const char* path;
+        HttpsServer* lands;
+        bool keeps;
+    };
+    for (bool fromSession : {false, true}) {
+        auto configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
+        net::URLRequest request = postRequest("");
+        net::HTTPHeaderFields fields{{"X-Kept", "1"}};
+        for (const auto& name : credentials) fields[name] = "secret " + name;
+        if (fromSession) {
+            configuration.setHTTPAdditionalHeaders(fields);
+        } else {
+            request.setAllHTTPHeaderFields(fields);
+        }
+        auto session = mainSession(nullptr, configuration);
+        for (const Case& c : {Case{"/same", &server_, true}, Case{"/host", &server_, false},
+                              Case{"/port", &other, false}}) {
+            request.setURL(server_.url(c.path));
+            EXPECT_FALSE(run(session, request)->error);
+            const auto landed = c.lands->requests().back();
+            const std::string what = std::string(c.path) + (fromSession ? " (session)" : "");
+            ASSERT_EQ(landed.path, "/landing") << what;
+            EXPECT_EQ(landed.header("X-Kept"), "1") << what;
+            for (const auto& name : credentials) {
+                EXPECT_EQ(landed.header(name).has_value(), c.keeps) << what << " " << name;
+            }
+        }
+        session->finishTasksAndInvalidate();
+    }
+    other.stop();
+}
+
+// A name that can never exist fails at once, without loading the transport's module: a
+// program whose services are left unconfigured maps no HTTP library for them.
+TEST_F(URLSessionTest, AReservedNameFailsWithoutLoadingTheTransport) {
+    ns::ScopedSharedInstance<rt::ModuleLoader> loader;
+    ns::ScopedSharedInstance<rt::ClassRegistry> registry;
+    rt::ModuleLoader::shared().provide(net::HTTPTransport::kClassName, "/nonexistent/net.so");
+    testsupport::LogCapture log;
+    auto outcome = run(mainSession(), net::URLRequest(*ns::URL::parse("https://logs.x.invalid/")));
+    EXPECT_EQ(outcome->errorCode(), net::kURLErrorCannotFindHost);
+    EXPECT_EQ(log.count("/nonexistent/net.so"), 0u);
 }
 
 }  // namespace

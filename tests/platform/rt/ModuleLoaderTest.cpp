@@ -1,6 +1,8 @@
 #include "platform/rt/ModuleLoader.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "platform/rt/ClassRegistry.h"
 #include "platform/testing/ScopedSharedInstance.h"
@@ -43,6 +45,21 @@ TEST_F(ModuleLoaderTest, MissingModuleAnswersNothingAndIsReportedOnce) {
     EXPECT_EQ(loader.classNamed("Absent"), nullptr);
     EXPECT_EQ(loader.create<ns::Object>("Absent"), nullptr);
     EXPECT_EQ(log.count("Cannot load the module /nonexistent/absent-module.so"), 1u);
+}
+
+// A module that loads but lacks the class asked for (one of another build) is named once, with
+// what it lacks; any library that announces nothing stands in for one here.
+TEST_F(ModuleLoaderTest, ModuleWithoutTheClassIsNamedOnceWithTheClass) {
+    Dl_info library{};
+    ASSERT_NE(::dladdr(reinterpret_cast<void*>(&zlibVersion), &library), 0);
+    testsupport::LogCapture log;
+    auto& loader = rt::ModuleLoader::shared();
+    loader.provide("SECCryptoEngine", library.dli_fname);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(loader.create<ns::Object>("SECCryptoEngine"), nullptr);
+    EXPECT_EQ(log.count(std::string("The module ") + library.dli_fname +
+                        " does not provide SECCryptoEngine"),
+              1u);
+    EXPECT_EQ(log.count("Cannot load"), 0u);
 }
 
 // A module's classes arrive through the program's own loader and registry (scoped here): the

@@ -13,6 +13,7 @@
 #include "sdk/analytics/NEBAASIdentifierManager.h"
 #include "sdk/analytics/NEBAEnvironmentInfo.h"
 #include "sdk/analytics/NEBAIdentity.h"
+#include "sdk/core/NEBServiceHosts.h"
 #include "tests/sdk/analytics/AnalyticsFixture.h"
 
 namespace analyticstest {
@@ -48,6 +49,7 @@ protected:
     }
 
     ns::ScopedSharedInstance<rt::ClassRegistry> classes_;
+    ns::ScopedSharedInstance<NEBServiceHosts> hosts_;
     std::optional<ns::ScopedSharedInstance<NEBAASIdentifierManager>> bridge_;
     std::shared_ptr<FakeAdvertising> advertising_ = std::make_shared<FakeAdvertising>();
 };
@@ -113,6 +115,7 @@ TEST_F(IdentityTest, WithoutTheServiceLimitedTrackingIsUnknown) {
 
 TEST_F(IdentityTest, InstanceIdentityFailureIsLoggedAndGivesNone) {
     withAdvertising(false);
+    NEBServiceHosts::setMeasurementUploadHost("127.0.0.1:8443");
     NEBAIdentity::ScopedInstanceIDSource failing(
         [] { return ns::Result<std::string>(ns::Error("com.nebula.iid", 6)); });
     EXPECT_EQ(launch()->nebulaInstanceID(), std::nullopt);
@@ -120,6 +123,24 @@ TEST_F(IdentityTest, InstanceIdentityFailureIsLoggedAndGivesNone) {
     NEBAIdentity::ScopedInstanceIDSource working(
         [] { return ns::Result<std::string>(std::string("iid")); });
     EXPECT_EQ(launch()->nebulaInstanceID(), "iid");
+}
+
+// With a measurement host that never resolves (the default) nothing measured can leave: instance
+// identity is not asked for its identifier, whose key pair would load the cryptography.
+TEST_F(IdentityTest, NoInstanceIdentifierIsMadeForAMeasurementHostThatNeverResolves) {
+    withAdvertising(false);
+    int asked = 0;
+    NEBAIdentity::ScopedInstanceIDSource counting([&asked] {
+        ++asked;
+        return ns::Result<std::string>(std::string("iid"));
+    });
+    auto identity = launch();
+    EXPECT_EQ(identity->nebulaInstanceID(), std::nullopt);
+    EXPECT_EQ(asked, 0);
+    EXPECT_FALSE(logs().contains("Failed to get InstanceID"));
+    NEBServiceHosts::setMeasurementUploadHost("measure.example.test");
+    EXPECT_EQ(identity->nebulaInstanceID(), "iid");
+    EXPECT_EQ(asked, 1);
 }
 
 TEST_F(IdentityTest, VersionNumbers) {

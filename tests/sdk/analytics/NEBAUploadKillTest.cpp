@@ -12,10 +12,13 @@
 #include <thread>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/net/BackgroundJobStore.h"
 #include "platform/net/ReachabilityFlagSource.h"
 #include "platform/net/TLSSettings.h"
+#include "platform/net/URLSession.h"
 #include "platform/sec/Keychain.h"
 #include "platform/testing/InjectedReachabilitySource.h"
+#include "platform/ui/Application.h"
 #include "sdk/analytics/NEBAMeasurement.h"
 #include "sdk/analytics/NEBAnalytics.h"
 #include "sdk/core/NEBServiceHosts.h"
@@ -37,7 +40,9 @@ constexpr const char* kAppID = "1:42:ios:kill";
 
 // In the parent's sandbox (args[0]), against the server at args[1] trusted through args[2]:
 // logs events "e" with "i" = args[4] ... args[4] + args[5] - 1 when args[3] is "log", then
-// uploads for ever; with "drain", uploads until nothing is left and ends with 0.
+// uploads for ever; with "drain", uploads until nothing is left and ends with 0; with
+// "resume", first takes up the background uploads an earlier run left, as the host does at a
+// launch, then drains.
 [[noreturn]] void uploadUntilKilled(int signalFd, const std::vector<std::string>& args) {
     if (!ns::Sandbox::configure(args.at(0)).ok()) ::_exit(2);
     sec::Keychain::setDirectory(ns::Sandbox::keychainDirectory());
@@ -47,6 +52,15 @@ constexpr const char* kAppID = "1:42:ios:kill";
                                                                  net::kReachabilityFlagsReachable);
     });
     NEBServiceHosts::setMeasurementUploadHost(args.at(1));
+    ui::Application application;
+    if (args.at(3) == "resume") {
+        NEBNetwork::installBackgroundEventsHook(application);
+        net::URLSession::resumePendingBackgroundJobs(
+            [&application](const std::string& identifier, std::function<void()> done) {
+                application.deliver<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
+                    identifier, ui::CompletionHandler(std::move(done)));
+            });
+    }
     auto monitor = std::make_shared<NEBAMonitor>(-1, std::make_shared<Quiet>(), 3403);
     NEBAMonitor::setShared(monitor);
     NEBAIdentity::ScopedInstanceIDSource instanceID(
@@ -75,7 +89,7 @@ constexpr const char* kAppID = "1:42:ios:kill";
     char logged = 'l';
     if (::write(signalFd, &logged, 1) != 1) ::_exit(5);
     for (int attempt = 0; attempt < 200; ++attempt) {
-        if (args.at(3) == "drain" && !worker.sync([&] { return engine->hasDataToUpload(); }))
+        if (args.at(3) != "log" && !worker.sync([&] { return engine->hasDataToUpload(); }))
             ::_exit(0);
         worker.sync([&] { engine->uploadData(); });
         peers::runMainLoopUntil(
@@ -92,7 +106,6 @@ protected:
         AnalyticsTest::SetUp();
         server_ = std::make_unique<peers::HttpsServer>(ca_);
         peer_ = std::make_unique<peers::MeasurementPeer>(*server_);
-        peer_->answerConfig(kAppID, 404);
     }
     void TearDown() override {
         server_->stop();
@@ -131,9 +144,9 @@ protected:
         ::close(fd);
     }
 
-    void drain() {
+    void drain(const char* phase = "drain") {
         int fd = -1;
-        pid_t pid = start("drain", 0, 0, fd);
+        pid_t pid = start(phase, 0, 0, fd);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -162,6 +175,7 @@ protected:
 };
 
 TEST_F(NEBAUploadKillTest, KilledWhileTheServerHoldsOrHasJustTakenABatchLosesNothing) {
+    peer_->answerConfig(kAppID, 404);
     // Killed while the server holds its answer to the first upload.
     peer_->answerUpload(peers::HttpResponse::hang());
     peer_->answerUpload(200);
@@ -179,6 +193,33 @@ TEST_F(NEBAUploadKillTest, KilledWhileTheServerHoldsOrHasJustTakenABatchLosesNot
     kill(pid, fd);
     drain();
     EXPECT_EQ(received(), range(600));
+}
+
+// A batch that went in a background session, whose answer the killed process never heard, is
+// sent again by the next launch, which takes the upload up: the server's acceptance deletes
+// its bundles there, and they are not sent a third time.
+TEST_F(NEBAUploadKillTest, AnAcceptedBackgroundUploadTakenUpAtTheNextLaunchDeletesItsBundles) {
+    peer_->answerConfig(
+        kAppID, 200,
+        analyticstest::configWith(kAppID, {{"measurement.network.background_session_enabled", "1"}})
+            .SerializeAsString());
+    peer_->answerUpload(peers::HttpResponse::hang());
+    peer_->answerUpload(204);
+    int fd = -1;
+    pid_t pid = start("log", 0, 20, fd);
+    ASSERT_TRUE(eventually([&] { return peer_->uploadCount() >= 1; }));
+    kill(pid, fd);
+    ASSERT_EQ(net::BackgroundJobStore::load().size(), 1u);
+
+    drain("resume");
+    EXPECT_EQ(peer_->uploadCount(), 2u);
+    std::vector<std::string> uploads;
+    for (const auto& request : server_->requests())
+        if (request.path == "/a") uploads.push_back(request.body);
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(uploads[1], uploads[0]);
+    EXPECT_EQ(received(), range(20));
+    EXPECT_TRUE(net::BackgroundJobStore::load().empty());
 }
 
 }  // namespace

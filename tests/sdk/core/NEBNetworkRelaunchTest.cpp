@@ -18,6 +18,8 @@ extern char** environ;
 namespace {
 
 using peers::HttpResponse;
+using sdktest::Outcome;
+using sdktest::recordInto;
 
 constexpr const char* kSandboxVariable = "NEB_TEST_FIRST_LAUNCH_SANDBOX";
 constexpr const char* kURLVariable = "NEB_TEST_FIRST_LAUNCH_URL";
@@ -45,9 +47,9 @@ TEST(NEBNetworkFirstLaunch, DISABLED_StartsABackgroundUploadAndWaits) {
 
 class NEBNetworkRelaunchTest : public sdktest::NetworkTest {
 protected:
-    pid_t spawnFirstLaunch() {
+    pid_t spawnFirstLaunch(const std::string& path = "/bg") {
         ::setenv(kSandboxVariable, ns::Sandbox::root().c_str(), 1);
-        ::setenv(kURLVariable, server_->url("/bg").absoluteString().c_str(), 1);
+        ::setenv(kURLVariable, server_->url(path).absoluteString().c_str(), 1);
         ::setenv(kCAVariable, ca_->caFile().c_str(), 1);
         std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
         std::string filter = "--gtest_filter=NEBNetworkFirstLaunch.*";
@@ -100,6 +102,55 @@ TEST_F(NEBNetworkRelaunchTest, TheNextLaunchSendsTheUploadAgainAndFinishesTheEve
     EXPECT_EQ(inflated->chars(), kPayload);
     EXPECT_FALSE(std::filesystem::exists(bodyFile));
     EXPECT_TRUE(net::BackgroundJobStore::load().empty());
+}
+
+// The caller of the killed run takes its upload up in the next one, whether the host told the
+// application of it first (and the answer came already) or not yet: the answer that run never
+// heard comes to it, once; then nothing of it is left.
+TEST_F(NEBNetworkRelaunchTest, TheNextLaunchHandsTheAnswerToTheCallerThatTakesTheUploadUp) {
+    for (bool hostFirst : {true, false}) {
+        const std::string path = hostFirst ? "/host-first" : "/caller-first";
+        server_->on("POST", path, HttpResponse::hang());
+        server_->on("POST", path, HttpResponse::text(204, ""));
+        const size_t before = server_->requestCount();
+        pid_t child = spawnFirstLaunch(path);
+        ASSERT_GT(child, 0);
+        bool arrived = server_->waitForRequests(before + 1, std::chrono::seconds(60));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        ASSERT_TRUE(arrived);
+        auto jobs = net::BackgroundJobStore::load();
+        ASSERT_EQ(jobs.size(), 1u);
+        const std::string sessionID = jobs[0].sessionIdentifier();
+
+        ui::Application application;
+        NEBNetwork::installBackgroundEventsHook(application);
+        auto resume = [&application] {
+            return net::URLSession::resumePendingBackgroundJobs(
+                [&application](const std::string& identifier, std::function<void()> done) {
+                    application.deliver<ui::DelegateOp::HandleEventsForBackgroundURLSession>(
+                        identifier, ui::CompletionHandler(std::move(done)));
+                });
+        };
+        if (hostFirst) {
+            EXPECT_EQ(resume(), 1u);
+            ASSERT_TRUE(waitUntil([&] { return net::BackgroundJobStore::load().empty(); }));
+        }
+        auto network = NEBNetwork::create("localhost");
+        auto outcome = std::make_shared<Outcome>();
+        ASSERT_TRUE(network->takeUpBackgroundUpload(sessionID, nullptr, recordInto(outcome)));
+        EXPECT_TRUE(network->hasUploadInProgress());
+        if (!hostFirst) EXPECT_EQ(resume(), 0u) << "the upload was taken up already";
+        ASSERT_TRUE(waitFor(outcome));
+        EXPECT_EQ(outcome->status(), 204) << (hostFirst ? "host first" : "caller first");
+        EXPECT_FALSE(outcome->error);
+        EXPECT_FALSE(network->hasUploadInProgress());
+        EXPECT_EQ(server_->requestCount(), before + 2);
+
+        EXPECT_FALSE(network->takeUpBackgroundUpload(sessionID, nullptr, recordInto(outcome)));
+        loop().runUntilIdle();
+        EXPECT_EQ(outcome->calls, 1);
+    }
 }
 
 }  // namespace

@@ -141,4 +141,54 @@ TEST_F(NEBRequestSessionTest, CancelEndsTheRunningExchangeAndTheNextOneRunsOnANe
     EXPECT_FALSE(session.inProgress());
 }
 
+// Every request under way ends with cancel(), not only the one sent last.
+TEST_F(NEBRequestSessionTest, CancelEndsEveryExchangeUnderWay) {
+    server_->on("POST", "/slow", HttpResponse::hang());
+    NEBRequestSession session(NEBRequestPolicies().registration);
+    auto first = send(session, "/slow");
+    auto second = send(session, "/slow");
+    ASSERT_TRUE(waitUntil([&] { return server_->requests().size() == 2; }));
+    session.cancel();
+    for (const auto& exchange : {first, second}) {
+        ASSERT_TRUE(waitFor(exchange));
+        ASSERT_TRUE(exchange->error);
+        EXPECT_EQ(exchange->error->code(), net::kURLErrorCancelled);
+    }
+}
+
+// Each kind of request keeps its own limits, whichever was made first: the measurement client
+// takes an answer beyond check-in's 64 KiB and does not follow a 307 to the same https server,
+// where check-in refuses the one and follows the other.
+TEST_F(NEBRequestSessionTest, EachClientKeepsItsOwnLimits) {
+    const std::string large(100 * 1024, 'x');
+    server_->on("", "/large", HttpResponse::text(200, large));
+    server_->on("", "/moved", HttpResponse::redirect(307, server_->baseURL() + "/here"));
+    server_->on("", "/here", HttpResponse::text(200, "here"));
+    NEBRequestSession checkinBefore(NEBRequestPolicies().checkin);
+    auto measurement = NEBNetwork::create("localhost");
+    ASSERT_TRUE(measurement);
+    NEBRequestSession checkinAfter(NEBRequestPolicies().checkin);
+
+    auto measured = [&](const std::string& path) {
+        auto outcome = std::make_shared<sdktest::Outcome>();
+        measurement->getURL(server_->url(path), {}, nullptr, false, sdktest::recordInto(outcome));
+        EXPECT_TRUE(waitUntil([&] { return outcome->calls > 0; }));
+        return outcome;
+    };
+    auto taken = measured("/large");
+    EXPECT_EQ(taken->errorCode(), 0);
+    EXPECT_EQ(taken->data.value_or(ns::Data()).length(), large.size());
+    EXPECT_EQ(measured("/moved")->status(), 307);
+
+    for (auto* checkin : {&checkinBefore, &checkinAfter}) {
+        auto refused = send(*checkin, "/large");
+        ASSERT_TRUE(waitFor(refused));
+        ASSERT_TRUE(refused->error);
+        EXPECT_EQ(refused->error->code(), net::kURLErrorDataLengthExceedsMaximum);
+        auto followed = send(*checkin, "/moved");
+        ASSERT_TRUE(waitFor(followed));
+        EXPECT_EQ(followed->body, "here");
+    }
+}
+
 }  // namespace

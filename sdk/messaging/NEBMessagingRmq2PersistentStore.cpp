@@ -36,6 +36,10 @@ constexpr int64_t kExpiryOfOlderKeptMessages = 2419200;
 // Acknowledgements look rows up by rmq id; without the index each would read the whole table.
 constexpr const char* kCreateOutgoingIndex =
     "CREATE INDEX IF NOT EXISTS outgoingRmqMessages_rmq_id ON outgoingRmqMessages (rmq_id)";
+// The sweep of expired kept messages at each launch reads only those, however many wait.
+constexpr const char* kCreateUndeliveredExpiryIndex =
+    "CREATE INDEX IF NOT EXISTS undeliveredS2dMessages_expiration_ts ON undeliveredS2dMessages "
+    "(expiration_ts)";
 constexpr const char* kDropTable = "drop TABLE if exists %@%@";
 constexpr size_t kDeleteBatchSize = 100;
 
@@ -203,8 +207,8 @@ int NEBMessagingRmq2PersistentStore::createTables(bool existed) {
         return result;
     }
     if ((result = addUndeliveredExpiry())) return result;
-    if (sqlite3_exec(database_, kCreateOutgoingIndex, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        logError();
+    for (const char* index : {kCreateOutgoingIndex, kCreateUndeliveredExpiryIndex}) {
+        if (sqlite3_exec(database_, index, nullptr, nullptr, nullptr) != SQLITE_OK) logError();
     }
     return SQLITE_OK;
 }

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchRounds.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
@@ -369,14 +370,6 @@ const std::string& storeWith100kWaiting() {
     return path;
 }
 
-double load1() {
-    FILE* in = std::fopen("/proc/loadavg", "r");
-    double load = 0;
-    if (in && std::fscanf(in, "%lf", &load) != 1) load = 0;
-    if (in) std::fclose(in);
-    return load;
-}
-
 // The first `limit` kept messages, or all of them, read with a prepared statement.
 size_t rawKept(const std::string& path, int limit) {
     sqlite3* db = nullptr;
@@ -405,7 +398,7 @@ void BM_StartWith100kWaiting(benchmark::State& state) {
         const std::string file = NEBMessagingRmq2PersistentStore::pathForDatabase(
             "rmq2", NEBMessagingRmq2PersistentStore::kApplicationSupport);
         std::filesystem::copy_file(source, file);
-        const double load = load1();
+        const double load = bench::load1();
 
         const auto t0 = Clock::now();
         auto manager = std::make_shared<NEBMessagingRmqManager>("rmq2");
@@ -452,15 +445,9 @@ BENCHMARK(BM_StoreSave)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterati
 BENCHMARK(BM_AckLatency)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
 BENCHMARK(BM_ReceivedMessage)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
 BENCHMARK(BM_StartWith100kWaiting)
+    ->Apply(bench::withRange)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->ComputeStatistics("min",
-                        [](const std::vector<double>& v) {
-                            return *std::min_element(v.begin(), v.end());
-                        })
-    ->ComputeStatistics("max", [](const std::vector<double>& v) {
-        return *std::max_element(v.begin(), v.end());
-    });
+    ->Iterations(1);
 
 BENCHMARK_MAIN();

@@ -38,6 +38,7 @@
 #include <string>
 
 #include "app/AppDelegate.h"
+#include "bench/BenchRounds.h"
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBInvokedUrlCommand.h"
@@ -144,19 +145,29 @@ ns::Dictionary messageOf(const mcs::McsDataMessageStanza& stanza) {
     return message;
 }
 
+// A page on a view controller whose engine is `Engine`, with the push plug-in, ready for
+// pushes, over the messaging library given.
+template <class Engine>
+struct ReadyPage {
+    explicit ReadyPage(std::shared_ptr<NEBMessaging> messaging) {
+        controller->setWebViewEngine(engine);
+        controller->registerPlugin(engine, "Engine");
+        plugin = std::make_shared<NCMPlugin>(page, std::move(messaging), nullptr);
+        plugin->initWithWebViewEngine(engine);
+        controller->registerPluginWithPluginName(plugin, "NCMPlugin");
+        plugin->ready(HYBInvokedUrlCommand({}, std::string("NCMPlugin0"), "NCMPlugin", "ready"));
+    }
+    std::shared_ptr<HYBViewController> controller = HYBViewController::create();
+    std::shared_ptr<Engine> engine = std::make_shared<Engine>();
+    std::shared_ptr<NCMPushPage> page = std::make_shared<NCMPushPage>();
+    std::shared_ptr<NCMPlugin> plugin;
+};
+
 void BM_PushToPage(benchmark::State& state) {
     LogToNowhere log;
-    auto controller = HYBViewController::create();
-    auto engine = std::make_shared<RecordingEngine>();
-    controller->setWebViewEngine(engine);
-    controller->registerPlugin(engine, "Engine");
-    auto page = std::make_shared<NCMPushPage>();
-    auto plugin = std::make_shared<NCMPlugin>(page, nullptr, nullptr);
-    plugin->initWithWebViewEngine(engine);
-    controller->registerPluginWithPluginName(plugin, "NCMPlugin");
+    ReadyPage<RecordingEngine> ready(nullptr);
+    auto& [controller, engine, page, plugin] = ready;
     auto& loop = dispatch::RunLoop::main();
-    // The page is ready for pushes.
-    plugin->ready(HYBInvokedUrlCommand({}, std::string("NCMPlugin0"), "NCMPlugin", "ready"));
     loop.runUntilIdle();
     auto delegate = std::make_shared<AppDelegate>(page, nullptr, nullptr);
     auto receiver = std::make_shared<NEBMessagingReceiver>();
@@ -201,15 +212,9 @@ BENCHMARK(BM_PushToPage)->UseManualTime();
 
 constexpr int kBurst = 3000;
 
-double load1() {
-    std::ifstream in("/proc/loadavg");
-    double load = 0;
-    in >> load;
-    return load;
-}
-
 // A page that takes each message as a web page does, its script's answer coming on a later
-// turn of the main loop, and the answer to one plug-in call.
+// turn of the main loop, and the answer to one plug-in call (the push plug-in's
+// registerNotification).
 class PageEngine : public HYBPlugin, public HYBWebViewEngineProtocol {
 public:
     void loadRequest(const wk::URLRequest&) override {}
@@ -235,15 +240,6 @@ public:
     int messages = 0;
     std::function<void()> onMessage;
     std::optional<Clock::time_point> callAnswered;
-};
-
-class NoopPlugin : public HYBPlugin {
-public:
-    NoopPlugin() { registerAction("noop", &NoopPlugin::noop); }
-    void noop(const HYBInvokedUrlCommand& command) {
-        commandDelegate()->sendPluginResult(HYBPluginResult::resultWithStatus(HYBResultStatusOK),
-                                            command.callbackId());
-    }
 };
 
 mcs::McsDataMessageStanza burstMessage(int round, int i) {
@@ -371,19 +367,10 @@ void BM_Burst(benchmark::State& state) {
         messaging->start();
 
         // The page, ready for pushes, and the application delegate between it and the library.
-        auto controller = HYBViewController::create();
-        auto engine = std::make_shared<PageEngine>();
-        controller->setWebViewEngine(engine);
-        controller->registerPlugin(engine, "Engine");
-        auto noop = std::make_shared<NoopPlugin>();
-        noop->initWithWebViewEngine(engine);
-        controller->registerPluginWithPluginName(noop, "Noop");
-        auto page = std::make_shared<NCMPushPage>();
-        auto plugin = std::make_shared<NCMPlugin>(page, messaging, nullptr);
-        plugin->initWithWebViewEngine(engine);
-        controller->registerPluginWithPluginName(plugin, "NCMPlugin");
-        plugin->ready(HYBInvokedUrlCommand({}, std::string("NCMPlugin0"), "NCMPlugin", "ready"));
-        auto delegate = std::make_shared<AppDelegate>(page, messaging, nullptr);
+        ReadyPage<PageEngine> ready(messaging);
+        const auto& controller = ready.controller;
+        const auto& engine = ready.engine;
+        auto delegate = std::make_shared<AppDelegate>(ready.page, messaging, nullptr);
         messaging->setRemoteMessageDelegate(delegate);
         messaging->connectWithCompletion([](const std::optional<ns::Error>&) {});
         if (!peers::runMainLoopUntil([&] { return messaging->client()->isConnectionActive(); })) {
@@ -398,13 +385,13 @@ void BM_Burst(benchmark::State& state) {
             had.insert(burstMessage(round, engine->messages - 1).persistent_id());
             if (engine->messages == kBurst / 2) keptAtKill = keptAmong(store, had);
         };
-        const double load = load1();
+        const double load = bench::load1();
         const auto t0 = Clock::now();
         for (int i = 0; i < kBurst; ++i) peers.server.sendFrame(8, burstMessage(round, i));
         dispatch::Queue::main().async([controller] {
             controller->commandQueue()->executeCall(
-                ns::Value::array({ns::Value(PageEngine::kCall), ns::Value("Noop"),
-                                  ns::Value("noop"), ns::Value(ns::Array{})}));
+                ns::Value::array({ns::Value(PageEngine::kCall), ns::Value("NCMPlugin"),
+                                  ns::Value("registerNotification"), ns::Value(ns::Array{})}));
         });
         auto& received = *messaging->rmq2Manager()->receivedMessages();
         const bool done = peers::runMainLoopUntil(
@@ -434,16 +421,10 @@ void BM_Burst(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Burst)
+    ->Apply(bench::withRange)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->ComputeStatistics("min",
-                        [](const std::vector<double>& v) {
-                            return *std::min_element(v.begin(), v.end());
-                        })
-    ->ComputeStatistics("max", [](const std::vector<double>& v) {
-        return *std::max_element(v.begin(), v.end());
-    });
+    ->Iterations(1);
 
 }  // namespace
 

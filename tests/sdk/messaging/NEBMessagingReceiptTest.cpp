@@ -61,14 +61,8 @@ bool allKept(const std::string& path, const std::vector<std::string>& ids) {
 
 class NEBMessagingReceiptTest : public messagingtest::MessagingTest {
 protected:
-    void SetUp() override {
-        MessagingTest::SetUp();
-        const std::string address = "127.0.0.1:" + std::to_string(server_.port());
-        ::setenv(NEBServiceHosts::kMessagingServerVariable, address.c_str(), 1);
-    }
     void TearDown() override {
         messaging_.reset();
-        ::unsetenv(NEBServiceHosts::kMessagingServerVariable);
         MessagingTest::TearDown();
     }
     // The library as a new run of the program starts it, with a page that confirms nothing
@@ -110,6 +104,7 @@ protected:
                                         if (checkAcknowledgements_ && !allKept(storePath(), ids))
                                             ++acknowledgedUnstored_;
                                     }}};
+    messagingtest::ScopedMessagingServerAddress address_{server_.port()};
     std::shared_ptr<NIPReachability> reachability_ = reachability(true);
     std::shared_ptr<NEBMessaging> messaging_;
     std::shared_ptr<Page> page_;

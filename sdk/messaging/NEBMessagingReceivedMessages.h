@@ -13,6 +13,7 @@
 
 #include "platform/dispatch/Mutex.h"
 #include "proto/mcs.pb.h"
+#include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 
 namespace dispatch {
 class Queue;
@@ -39,7 +40,8 @@ public:
     static constexpr size_t kWaitingInMemoryLimit = 256;
     static constexpr int kPageSize = 64;
     // A time to live for a message that names none: the longest a message is remembered.
-    static constexpr int64_t kDefaultTimeToLive = 2419200;
+    static constexpr int64_t kDefaultTimeToLive =
+        NEBMessagingSyncMessageManager::kDefaultExpirySeconds;
     // After a failed write or read of the store, the next try.
     static constexpr double kRetryDelaySeconds = 2;
 

@@ -6,6 +6,7 @@
 #include "platform/ns/Format.h"
 #include "platform/ns/Sandbox.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
+#include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
 #include "sdk/messaging/NSError+NEBMessaging.h"
 
@@ -32,7 +33,8 @@ constexpr const char* kCreateUndeliveredS2dMessages =
 // get the longest time to live from the moment the column is added.
 constexpr const char* kAddUndeliveredExpiry =
     "ALTER TABLE undeliveredS2dMessages ADD COLUMN expiration_ts INTEGER";
-constexpr int64_t kExpiryOfOlderKeptMessages = 2419200;
+constexpr int64_t kExpiryOfOlderKeptMessages =
+    NEBMessagingSyncMessageManager::kDefaultExpirySeconds;
 // Acknowledgements look rows up by rmq id; without the index each would read the whole table.
 constexpr const char* kCreateOutgoingIndex =
     "CREATE INDEX IF NOT EXISTS outgoingRmqMessages_rmq_id ON outgoingRmqMessages (rmq_id)";

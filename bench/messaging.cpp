@@ -11,6 +11,13 @@
 //                         with all rows in one transaction, which the store cannot offer.
 //   BM_AckLatency         one acknowledged message looked up, reported and deleted with 1k and
 //                         with 10k messages stored. Goal: flat ("ratio_10k_to_1k" about 1).
+//   BM_StartWith100kWaiting  a store that keeps 100,000 messages no page took: the store
+//                         opened as a launch opens it ("open_ms", the main thread waiting) and
+//                         the first messages read back and handed on as the page takes them
+//                         ("first_page_ms"); "rows_in_memory" counts the kept messages held in
+//                         memory then. Library: the same file opened and the first page read
+//                         with a prepared statement ("raw_first_page_ms", "ratio"), and, for
+//                         scale, every row read ("raw_load_all_ms").
 //   BM_ReceivedMessage    one received message's life in the store: its id and its bytes kept
 //                         in one transaction on arrival, its bytes dropped once delivered;
 //                         library: the same statements prepared once, the two inserts in one
@@ -20,12 +27,15 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/BenchRounds.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/Log.h"
 #include "platform/ns/Sandbox.h"
@@ -326,6 +336,101 @@ void BM_ReceivedMessage(benchmark::State& state) {
     state.counters["ratio"] = library > 0 ? ours / library : 0;
 }
 
+// A store file keeping 100,000 messages, made once and copied for each round.
+const std::string& storeWith100kWaiting() {
+    static const std::string path = [] {
+        std::string dir = makeStoreSandbox("bench-messaging-waiting");
+        { NEBMessagingRmqManager manager("rmq2"); }
+        std::string file = NEBMessagingRmq2PersistentStore::pathForDatabase(
+            "rmq2", NEBMessagingRmq2PersistentStore::kApplicationSupport);
+        sqlite3* db = nullptr;
+        sqlite3_open(file.c_str(), &db);
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db,
+                           "INSERT INTO undeliveredS2dMessages (rmq_id, data, expiration_ts) "
+                           "VALUES (?, ?, ?)",
+                           -1, &insert, nullptr);
+        for (int i = 0; i < 100000; ++i) {
+            auto stanza = sampleStanza(i);
+            std::string data = stanza.SerializeAsString();
+            const std::string& id = stanza.persistent_id();
+            sqlite3_bind_text(insert, 1, id.data(), static_cast<int>(id.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_blob(insert, 2, data.data(), static_cast<int>(data.size()),
+                              SQLITE_TRANSIENT);
+            sqlite3_bind_int64(insert, 3, INT64_MAX);
+            sqlite3_step(insert);
+            sqlite3_reset(insert);
+        }
+        sqlite3_finalize(insert);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        return file;
+    }();
+    return path;
+}
+
+// The first `limit` kept messages, or all of them, read with a prepared statement.
+size_t rawKept(const std::string& path, int limit) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_stmt* rows = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT _id, rmq_id, data FROM undeliveredS2dMessages ORDER BY _id LIMIT ?",
+                       -1, &rows, nullptr);
+    sqlite3_bind_int(rows, 1, limit);
+    std::vector<std::pair<std::string, std::string>> kept;
+    while (sqlite3_step(rows) == SQLITE_ROW) {
+        kept.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(rows, 1)),
+                          std::string(static_cast<const char*>(sqlite3_column_blob(rows, 2)),
+                                      static_cast<size_t>(sqlite3_column_bytes(rows, 2))));
+    }
+    sqlite3_finalize(rows);
+    sqlite3_close(db);
+    return kept.size();
+}
+
+void BM_StartWith100kWaiting(benchmark::State& state) {
+    const std::string& source = storeWith100kWaiting();
+    auto& loop = dispatch::RunLoop::main();
+    for (auto _ : state) {
+        std::string dir = makeStoreSandbox("bench-messaging-start");
+        const std::string file = NEBMessagingRmq2PersistentStore::pathForDatabase(
+            "rmq2", NEBMessagingRmq2PersistentStore::kApplicationSupport);
+        std::filesystem::copy_file(source, file);
+        const double load = bench::load1();
+
+        const auto t0 = Clock::now();
+        auto manager = std::make_shared<NEBMessagingRmqManager>("rmq2");
+        manager->loadRmqId();
+        const auto t1 = Clock::now();
+        auto& received = *manager->receivedMessages();
+        size_t handed = 0;
+        received.setSink([&](const mcs::McsDataMessageStanza&, NEBMessagingArrival) { ++handed; });
+        received.startDelivering();
+        while (handed < NEBMessagingReceivedMessages::kUnrecordedLimit) loop.runUntilIdle();
+        const auto t2 = Clock::now();
+        const size_t inMemory = received.waitingInMemoryCount() + received.unrecordedCount();
+        manager.reset();
+
+        const auto t3 = Clock::now();
+        if (rawKept(file, NEBMessagingReceivedMessages::kPageSize) == 0) std::abort();
+        const auto t4 = Clock::now();
+        if (rawKept(file, 1000000) != 100000) std::abort();
+        const auto t5 = Clock::now();
+        std::filesystem::remove_all(dir);
+
+        state.SetIterationTime(seconds(t2 - t0));
+        state.counters["open_ms"] = 1e3 * seconds(t1 - t0);
+        state.counters["first_page_ms"] = 1e3 * seconds(t2 - t1);
+        state.counters["rows_in_memory"] = static_cast<double>(inMemory);
+        state.counters["raw_first_page_ms"] = 1e3 * seconds(t4 - t3);
+        state.counters["raw_load_all_ms"] = 1e3 * seconds(t5 - t4);
+        state.counters["ratio"] = seconds(t2 - t0) / seconds(t4 - t3);
+        state.counters["load1"] = load;
+    }
+}
+
 // The library's log lines would only measure the terminal.
 const bool quiet = [] {
     ns::Log::setStandardErrorEnabled(false);
@@ -339,5 +444,10 @@ BENCHMARK(BM_CutAndParseFrames)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StoreSave)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
 BENCHMARK(BM_AckLatency)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
 BENCHMARK(BM_ReceivedMessage)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
+BENCHMARK(BM_StartWith100kWaiting)
+    ->Apply(bench::withRange)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 BENCHMARK_MAIN();

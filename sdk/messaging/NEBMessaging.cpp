@@ -336,7 +336,7 @@ void NEBMessaging::setupReachability() {
 }
 
 void NEBMessaging::setupRmqManager() {
-    rmq2Manager_ = std::make_shared<NEBMessagingRmqManager>("rmq2");
+    rmq2Manager_ = std::make_shared<NEBMessagingRmqManager>("rmq2", config_.storeBusyTimeout());
     rmq2Manager_->loadRmqId();
 }
 
@@ -364,6 +364,11 @@ void NEBMessaging::setupDataMessageManager() {
     dataMessageManager_->refreshDelayedMessages();
     dataMessageManager_->setMessaging(weak_from_this());
     client_->setDataMessageManager(dataMessageManager_);
+    std::weak_ptr<NEBMessagingDataMessageManager> manager = dataMessageManager_;
+    rmq2Manager_->receivedMessages()->setSink(
+        [manager](const mcs::McsDataMessageStanza& stanza, NEBMessagingArrival arrival) {
+            if (auto held = manager.lock()) held->didReceiveDataMessageStanza(stanza, arrival);
+        });
     scheduleHandOverOfKeptMessages();
 }
 
@@ -375,47 +380,16 @@ void NEBMessaging::scheduleHandOverOfKeptMessages() {
 }
 
 void NEBMessaging::handOverKeptMessages() {
-    if (keptMessagesHandedOver_ || !rmq2Manager_ || !dataMessageManager_ || !receiver_) return;
+    if (!rmq2Manager_ || !receiver_ || rmq2Manager_->receivedMessages()->isDelivering()) return;
     // Kept messages wait for a receiver rather than being dropped for want of one.
     if (!receiver_->canDeliver()) return;
-    keptMessagesHandedOver_ = true;
-    auto kept = rmq2Manager_->undeliveredS2dMessages();
-    if (kept.empty()) return;
-    NEBMessagingSharedLogger().logFuncInfo(__func__,
-                                           "Handing over %d messages received before the last stop",
-                                           static_cast<int>(kept.size()));
-    for (const auto& [rmqID, data] : kept) {
-        mcs::McsDataMessageStanza stanza;
-        if (!stanza.ParseFromString(data) || stanza.persistent_id() != rmqID) {
-            NEBMessagingSharedLogger().logFuncError(
-                __func__, "Dropping kept message %@: it cannot be read", rmqID);
-            rmq2Manager_->removeUndeliveredS2dMessage(rmqID);
-            continue;
-        }
-        dataMessageManager_->didReceiveDataMessageStanza(
-            stanza, NEBMessagingDataMessageManager::Arrival::KeptFromEarlierRun);
-    }
+    rmq2Manager_->receivedMessages()->startDelivering();
 }
 
 void NEBMessaging::didDeliverRemoteMessage(const std::string& messageID) {
     HYB_EXPECT_MAIN_THREAD();
     if (!rmq2Manager_ || messageID.empty()) return;
-    deliveredMessageIDs_.push_back(messageID);
-    if (deliveredMessageIDs_.size() >= kDeliveredMessagesRecordedAtOnce) {
-        recordDeliveredMessages();
-        return;
-    }
-    if (std::exchange(deliveredRecordScheduled_, true)) return;
-    std::weak_ptr<NEBMessaging> weak = weak_from_this();
-    dispatch::Queue::main().async([weak] {
-        if (auto self = weak.lock()) self->recordDeliveredMessages();
-    });
-}
-
-void NEBMessaging::recordDeliveredMessages() {
-    deliveredRecordScheduled_ = false;
-    auto delivered = std::exchange(deliveredMessageIDs_, {});
-    if (rmq2Manager_) rmq2Manager_->removeUndeliveredS2dMessages(delivered);
+    rmq2Manager_->receivedMessages()->finish(messageID);
 }
 
 void NEBMessaging::setupNotificationListeners() {
@@ -447,8 +421,6 @@ void NEBMessaging::removeNotificationListeners() {
 
 void NEBMessaging::teardown() {
     HYB_EXPECT_MAIN_THREAD();
-    // What was confirmed is recorded before the store goes.
-    if (!deliveredMessageIDs_.empty()) recordDeliveredMessages();
     if (client_) client_->teardown();
     pubsub_.reset();
     syncMessageManager_.reset();
@@ -464,7 +436,7 @@ void NEBMessaging::setRemoteMessageDelegate(const std::shared_ptr<NEBMessagingDe
     HYB_EXPECT_MAIN_THREAD();
     if (!delegate || !receiver_) return;
     receiver_->setRemoteMessagingDelegate(delegate);
-    if (!keptMessagesHandedOver_) scheduleHandOverOfKeptMessages();
+    scheduleHandOverOfKeptMessages();
 }
 
 std::shared_ptr<NEBMessagingDelegate> NEBMessaging::remoteMessageDelegate() const {

@@ -18,6 +18,7 @@
 #include "sdk/messaging/NEBMessagingConfig.h"
 #include "sdk/messaging/NEBMessagingDelegate.h"
 #include "sdk/messaging/NEBMessagingMessageInfo.h"
+#include "sdk/messaging/NEBMessagingReceivedMessages.h"
 
 class NEBApp;
 class NEBMessagingClient;
@@ -114,12 +115,13 @@ public:
     void setRemoteMessageDelegate(const std::shared_ptr<NEBMessagingDelegate>& delegate);
     std::shared_ptr<NEBMessagingDelegate> remoteMessageDelegate() const;
     // From a remote-message delegate that confirms delivery: the message with this id has
-    // reached its destination and is no longer kept. The confirmations of one turn of the main
-    // run loop are recorded together, on the next (or at once when there are
-    // kDeliveredMessagesRecordedAtOnce), rather than with a commit each: a process that dies
-    // in between hands those messages over again at its next start. Main thread.
+    // reached its destination and is no longer kept. Recorded in the background with the
+    // store's next write rather than with a commit each; at most
+    // kUnrecordedDeliveriesLimit messages are with the application unrecorded, which a process
+    // that dies hands over again at its next start. Main thread.
     void didDeliverRemoteMessage(const std::string& messageID);
-    static constexpr size_t kDeliveredMessagesRecordedAtOnce = 64;
+    static constexpr size_t kUnrecordedDeliveriesLimit =
+        NEBMessagingReceivedMessages::kUnrecordedLimit;
 
     void connectWithCompletion(ConnectCompletion completion);
     void disconnect();
@@ -173,7 +175,6 @@ private:
     // that the application has set its delegate up.
     void scheduleHandOverOfKeptMessages();
     void handOverKeptMessages();
-    void recordDeliveredMessages();
     void setupNotificationListeners();
     void removeNotificationListeners();
     void logAnalyticsForMessage(const ns::Dictionary& message);
@@ -202,8 +203,5 @@ private:
     std::deque<std::string> debugEvents_ GUARDED_BY(eventsMutex_);
     // Main thread.
     std::set<std::string> loggedMessageIDs_;
-    bool keptMessagesHandedOver_ = false;
-    std::vector<std::string> deliveredMessageIDs_;
-    bool deliveredRecordScheduled_ = false;
     std::vector<uint64_t> observers_;
 };

@@ -64,6 +64,12 @@ void NEBMessagingConnection::teardown() {
 void NEBMessagingConnection::disconnect() {
     runLoop_.cancelPerforms(this, "connectionTimedOut");
     runLoop_.cancelPerforms(this, "sendHeartbeatPing");
+    // A read cut short is not acknowledged: the server sends it again.
+    batch_ = {};
+    batchFirstStreamId_ = 0;
+    pendingReads_.clear();
+    immediateAckStreamId_ = 0;
+    ++session_;
     if (auto socket = std::move(socket_)) {
         socket->setDelegate({});
         socket->disconnect();
@@ -153,6 +159,7 @@ int32_t NEBMessagingConnection::currentNetworkType() const {
 void NEBMessagingConnection::secureSocketDidConnect(NEBMessagingSecureSocket&) {
     auto self = shared_from_this();
     state_ = kConnected;
+    chain_ = std::make_shared<std::atomic<bool>>(false);
     lastStreamIdAcked_ = 0;
     inStreamId_ = 0;
     outStreamId_ = 0;
@@ -231,7 +238,7 @@ void NEBMessagingConnection::secureSocketDidReceiveData(NEBMessagingSecureSocket
     if (!accepted) return;
     runLoop_.cancelPerforms(this, "connectionTimedOut");
     scheduleHeartbeatPing();
-    const bool handOn = willProcessProto(*proto, tag, data);
+    const bool throughStore = willProcessProto(*proto, tag, data);
     if (state_ == kDisconnected) return;
     switch (tag) {
         case kNEBMessagingProtoTagHeartbeatPing:
@@ -249,7 +256,7 @@ void NEBMessagingConnection::secureSocketDidReceiveData(NEBMessagingSecureSocket
             handleIqStanza(static_cast<const mcs::McsIqStanza&>(*proto));
             break;
         case kNEBMessagingProtoTagDataMessageStanza:
-            if (auto d = delegate(); d && handOn) {
+            if (auto d = delegate(); d && !throughStore) {
                 d->connectionDidRecieveMessage(
                     static_cast<const mcs::McsDataMessageStanza&>(*proto));
             }
@@ -306,30 +313,105 @@ bool NEBMessagingConnection::willProcessProto(const pb::MessageLite& proto, int8
         if (state_ == kDisconnected) return false;
         confirmAckedS2dIdsWithStreamId(lastReceived);
     }
-    bool handOn = true;
-    // Stored before anything can acknowledge it: the id, so that a crash cannot lose the
-    // acknowledgement owed, and a data message itself, so that an acknowledged message cannot
-    // be lost before the application has it (it is handed over again at the next start).
-    if (auto persistentId = NEBMessagingPersistentIdOfProto(proto)) {
-        unackedS2dIds_.push_back(*persistentId);
-        if (auto store = rmq2Manager_.lock()) {
-            // The application confirms a message by its id as text: an id that is not text
-            // could never be confirmed, so that message is handed on without being kept.
-            if (tag == kNEBMessagingProtoTagDataMessageStanza && !persistentId->empty() &&
-                ns::isValidUTF8(*persistentId)) {
-                handOn = store->saveReceivedS2dMessageWithRmqId(*persistentId, payload) !=
-                         NEBMessagingRmq2PersistentStore::ReceivedMessageSave::AlreadyKept;
-            } else {
-                store->saveS2dMessageWithRmqId(*persistentId);
-            }
-        }
+    const bool batched = addToBatch(proto, tag, payload);
+    if (!batched) {
+        if (auto persistentId = NEBMessagingPersistentIdOfProto(proto))
+            unackedS2dIds_.push_back(*persistentId);
     }
     auto* data = dynamic_cast<const mcs::McsDataMessageStanza*>(&proto);
-    if ((data && data->immediate_ack()) ||
-        inStreamId_ - lastStreamIdAcked_ >= kStreamAckThreshold) {
-        sendStreamAck();
+    if (data && data->immediate_ack()) immediateAckStreamId_ = inStreamId_;
+    maybeSendStreamAck();
+    return batched && tag == kNEBMessagingProtoTagDataMessageStanza;
+}
+
+std::shared_ptr<NEBMessagingReceivedMessages> NEBMessagingConnection::receivedMessages() const {
+    auto store = rmq2Manager_.lock();
+    return store ? store->receivedMessages() : nullptr;
+}
+
+// Stored before anything can acknowledge it: the id, so that a crash cannot lose the
+// acknowledgement owed, and a data message itself, so that an acknowledged message cannot be
+// lost before the application has it (it is handed over again at the next start). Data
+// messages without an id ride along, so that they keep their place among the others.
+bool NEBMessagingConnection::addToBatch(const pb::MessageLite& proto, int8_t tag,
+                                        std::string_view payload) {
+    auto persistentId = NEBMessagingPersistentIdOfProto(proto);
+    const bool dataMessage = tag == kNEBMessagingProtoTagDataMessageStanza;
+    if ((!persistentId && !dataMessage) || !receivedMessages()) return false;
+    NEBMessagingReceivedMessages::Batch::Item item;
+    if (persistentId) item.persistentId = *persistentId;
+    if (dataMessage) {
+        item.payload.assign(payload);
+        item.handOn = true;
+        // The application confirms a message by its id as text: an id that is not text could
+        // never be confirmed, so that message is handed on without being kept.
+        item.keep = !item.persistentId.empty() && ns::isValidUTF8(item.persistentId);
+        if (item.keep) {
+            item.expirationTime = NEBMessagingReceivedMessages::expirationTimeFor(
+                static_cast<const mcs::McsDataMessageStanza&>(proto));
+        }
     }
-    return handOn;
+    if (!item.persistentId.empty() && batchFirstStreamId_ == 0) batchFirstStreamId_ = inStreamId_;
+    batch_.items.push_back(std::move(item));
+    return true;
+}
+
+void NEBMessagingConnection::secureSocketDidFinishReading(NEBMessagingSecureSocket&) {
+    if (batch_.empty()) return;
+    auto received = receivedMessages();
+    auto batch = std::exchange(batch_, {});
+    const int32_t first = std::exchange(batchFirstStreamId_, 0);
+    if (!received) return;
+    if (first == 0) {
+        received->submit(std::move(batch), chain_, nullptr);
+        return;
+    }
+    std::vector<std::string> ids;
+    for (const auto& item : batch.items) {
+        if (!item.persistentId.empty()) ids.push_back(item.persistentId);
+    }
+    pendingReads_.push_back(first);
+    std::weak_ptr<NEBMessagingConnection> weak = weak_from_this();
+    received->submit(std::move(batch), chain_,
+                     [weak, session = session_,
+                      ids = std::move(ids)](NEBMessagingReceivedMessages::Outcome outcome) {
+                         if (auto self = weak.lock()) self->didStoreRead(session, ids, outcome);
+                     });
+}
+
+void NEBMessagingConnection::didStoreRead(uint64_t session, const std::vector<std::string>& ids,
+                                          NEBMessagingReceivedMessages::Outcome outcome) {
+    using Outcome = NEBMessagingReceivedMessages::Outcome;
+    if (outcome == Outcome::Abandoned) return;
+    if (outcome == Outcome::Failed) {
+        if (session != session_) return;
+        NEBMessagingSharedLogger().logFuncError(
+            __func__,
+            "Received messages could not be stored, connection dropped so that the "
+            "server sends them again");
+        closeAndReport(NEBMessagingConnectionDelegate::kSocketClosed);
+        return;
+    }
+    // The store has these ids; a link that ended before they were stored reports them at its
+    // next login.
+    unackedS2dIds_.insert(unackedS2dIds_.end(), ids.begin(), ids.end());
+    if (session != session_) return;
+    if (!pendingReads_.empty()) pendingReads_.pop_front();
+    maybeSendStreamAck();
+}
+
+int32_t NEBMessagingConnection::acknowledgeableStreamId() const {
+    if (!pendingReads_.empty()) return pendingReads_.front() - 1;
+    if (batchFirstStreamId_ > 0) return batchFirstStreamId_ - 1;
+    return inStreamId_;
+}
+
+void NEBMessagingConnection::maybeSendStreamAck() {
+    const int32_t acknowledgeable = acknowledgeableStreamId();
+    if (acknowledgeable <= lastStreamIdAcked_) return;
+    const bool urgent =
+        immediateAckStreamId_ > lastStreamIdAcked_ && acknowledgeable >= immediateAckStreamId_;
+    if (urgent || acknowledgeable - lastStreamIdAcked_ >= kStreamAckThreshold) sendStreamAck();
 }
 
 void NEBMessagingConnection::willSendProto(pb::MessageLite& proto) {
@@ -338,9 +420,10 @@ void NEBMessagingConnection::willSendProto(pb::MessageLite& proto) {
     if (persistentId && !persistentId->empty()) {
         d2sInfos_.push_back({outStreamId_, *persistentId});
     }
-    if (inStreamId_ > lastStreamIdAcked_) {
-        NEBMessagingSetLastStreamIdOfProto(proto, inStreamId_);
-        lastStreamIdAcked_ = inStreamId_;
+    const int32_t acknowledgeable = acknowledgeableStreamId();
+    if (acknowledgeable > lastStreamIdAcked_) {
+        NEBMessagingSetLastStreamIdOfProto(proto, acknowledgeable);
+        lastStreamIdAcked_ = acknowledgeable;
     }
     if (!unackedS2dIds_.empty()) {
         ackedS2dMap_[outStreamId_] = std::move(unackedS2dIds_);

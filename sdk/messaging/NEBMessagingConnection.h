@@ -13,6 +13,7 @@
 #include "sdk/core/pb.h"
 #include "sdk/messaging/NEBMessagingConnectionDelegate.h"
 #include "sdk/messaging/NEBMessagingD2SInfo.h"
+#include "sdk/messaging/NEBMessagingReceivedMessages.h"
 #include "sdk/messaging/NEBMessagingSecureSocket.h"
 
 class NEBMessagingDataMessageManager;
@@ -21,8 +22,11 @@ class NIPReachability;
 
 // The signed-in link over one secure socket at a time: login, heartbeat and time-out, stream
 // ids each way, acknowledgements of what was received (persisted until the server confirms
-// them) and news of which own messages the server has. Everything runs on the run loop it was
-// made with.
+// them) and news of which own messages the server has. What one read from the socket brought
+// is stored in the background, in one transaction, and data messages reach the application
+// from the store; until that transaction has committed, no frame of the read, nor any after
+// it, is acknowledged. A read that cannot be stored ends the link unacknowledged, so that the
+// server sends it again. Everything runs on the run loop it was made with.
 class NEBMessagingConnection : public NEBMessagingSecureSocketDelegate,
                                public std::enable_shared_from_this<NEBMessagingConnection> {
 public:
@@ -50,6 +54,8 @@ public:
     int32_t inStreamId() const { return inStreamId_; }
     int32_t outStreamId() const { return outStreamId_; }
     int32_t lastStreamIdAcked() const { return lastStreamIdAcked_; }
+    // The highest inbound stream id that may be acknowledged: every frame up to it is stored.
+    int32_t acknowledgeableStreamId() const;
     int64_t lastLoginServerTimestamp() const { return lastLoginServerTimestamp_; }
     const std::vector<std::string>& unackedS2dIds() const { return unackedS2dIds_; }
     std::string description() const;
@@ -81,6 +87,7 @@ public:
     // The socket's delegate.
     void secureSocketDidReceiveData(NEBMessagingSecureSocket& socket, std::string_view data,
                                     int8_t tag) override;
+    void secureSocketDidFinishReading(NEBMessagingSecureSocket& socket) override;
     void secureSocketDidSendProtoWithTag(NEBMessagingSecureSocket& socket, int8_t tag,
                                          const std::string& rmqId) override;
     void secureSocketDidConnect(NEBMessagingSecureSocket& socket) override;
@@ -93,9 +100,16 @@ private:
     void scheduleHeartbeatPing();
     void connectionTimedOut();
     void closeAndReport(NEBMessagingConnectionDelegate::CloseReason reason);
-    // The stream bookkeeping of a frame accepted from the server; false when it is a data
-    // message already kept from an earlier copy, which is not handed on again.
+    // The stream bookkeeping of a frame accepted from the server; true when its data message
+    // reaches the application through the store.
     bool willProcessProto(const pb::MessageLite& proto, int8_t tag, std::string_view payload);
+    // Adds the frame to the current read's batch when the store or the application must see it
+    // (it has an id, or is a data message); true when it was added.
+    bool addToBatch(const pb::MessageLite& proto, int8_t tag, std::string_view payload);
+    void maybeSendStreamAck();
+    void didStoreRead(uint64_t session, const std::vector<std::string>& ids,
+                      NEBMessagingReceivedMessages::Outcome outcome);
+    std::shared_ptr<NEBMessagingReceivedMessages> receivedMessages() const;
     void willSendProto(pb::MessageLite& proto);
     void didReceiveLoginResponse(const mcs::McsLoginResponse& response);
     void handleIqStanza(const mcs::McsIqStanza& stanza);
@@ -123,5 +137,17 @@ private:
     std::deque<NEBMessagingD2SInfo> d2sInfos_;
     std::vector<std::unique_ptr<pb::MessageLite>> sendOnConnectMessages_;
     std::array<std::unique_ptr<pb::MessageLite>, 9> received_;
+    // The frames of the read in progress that go to the store, and the stream id of the first
+    // of them that is owed an acknowledgement (0: none).
+    NEBMessagingReceivedMessages::Batch batch_;
+    int32_t batchFirstStreamId_ = 0;
+    // Reads given to the store and not stored yet, by the stream id of their first frame owed
+    // an acknowledgement, oldest first.
+    std::deque<int32_t> pendingReads_;
+    // The latest frame that asked to be acknowledged at once.
+    int32_t immediateAckStreamId_ = 0;
+    // Counts the links: a read stored after its link ended acknowledges nothing on a later one.
+    uint64_t session_ = 0;
+    NEBMessagingReceivedMessages::Chain chain_;
     dispatch::Scheduler& runLoop_;
 };

@@ -133,8 +133,7 @@ void NEBMessagingDataMessageManager::didReceiveDataMessageStanza(
         awaitsConfirmation = didReceiveParsedMessage(std::move(*parsed), arrival);
     }
     if (awaitsConfirmation || stanza.persistent_id().empty()) return;
-    if (auto store = rmq2Manager_.lock())
-        store->removeUndeliveredS2dMessage(stanza.persistent_id());
+    if (auto store = rmq2Manager_.lock()) store->receivedMessages()->finish(stanza.persistent_id());
 }
 
 bool NEBMessagingDataMessageManager::didReceiveParsedMessage(ns::Dictionary message,

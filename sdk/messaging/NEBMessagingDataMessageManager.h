@@ -10,6 +10,7 @@
 #include "proto/mcs.pb.h"
 #include "sdk/messaging/NEBMessagingDataMessageManagerDelegate.h"
 #include "sdk/messaging/NEBMessagingDelayedMessageQueue.h"
+#include "sdk/messaging/NEBMessagingReceivedMessages.h"
 #include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 
 class NEBMessaging;
@@ -49,7 +50,7 @@ public:
 
     // How an inbound stanza comes: from the socket now, or kept (undelivered) from a run of
     // the program that stopped before the application had it.
-    enum class Arrival { Received, KeptFromEarlierRun };
+    using Arrival = NEBMessagingArrival;
 
     // Sorts an inbound stanza and hands it on. The store keeps a received message until it is
     // dropped here, handed to a receiver, or, for a receiver that confirms delivery, until

@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/dispatch/QueueContract.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Sandbox.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
+#include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
 #include "sdk/messaging/NSError+NEBMessaging.h"
 
@@ -24,13 +24,24 @@ constexpr const char* kCreateS2dRmqIds =
 constexpr const char* kCreateSyncMessages =
     "create TABLE IF NOT EXISTS %@%@ (_id INTEGER PRIMARY KEY, rmq_id TEXT, expiration_ts "
     "INTEGER, apns_recv INTEGER, mcs_recv INTEGER)";
-// Received messages wait here until delivered; the id is unique, so that a copy the server sends
-// again is recognised.
+// Received messages wait here until delivered or expired; the id is unique, so that a copy the
+// server sends again is recognised.
 constexpr const char* kCreateUndeliveredS2dMessages =
-    "create TABLE IF NOT EXISTS %@%@ (_id INTEGER PRIMARY KEY, rmq_id TEXT UNIQUE, data BLOB)";
+    "create TABLE IF NOT EXISTS %@%@ (_id INTEGER PRIMARY KEY, rmq_id TEXT UNIQUE, data BLOB, "
+    "expiration_ts INTEGER)";
+// Files made before kept messages expired have the table without the column; their messages
+// get the longest time to live from the moment the column is added.
+constexpr const char* kAddUndeliveredExpiry =
+    "ALTER TABLE undeliveredS2dMessages ADD COLUMN expiration_ts INTEGER";
+constexpr int64_t kExpiryOfOlderKeptMessages =
+    NEBMessagingSyncMessageManager::kDefaultExpirySeconds;
 // Acknowledgements look rows up by rmq id; without the index each would read the whole table.
 constexpr const char* kCreateOutgoingIndex =
     "CREATE INDEX IF NOT EXISTS outgoingRmqMessages_rmq_id ON outgoingRmqMessages (rmq_id)";
+// The sweep of expired kept messages at each launch reads only those, however many wait.
+constexpr const char* kCreateUndeliveredExpiryIndex =
+    "CREATE INDEX IF NOT EXISTS undeliveredS2dMessages_expiration_ts ON undeliveredS2dMessages "
+    "(expiration_ts)";
 constexpr const char* kDropTable = "drop TABLE if exists %@%@";
 constexpr size_t kDeleteBatchSize = 100;
 
@@ -72,8 +83,9 @@ void removeFileAndJournal(const std::string& path) {
 
 }  // namespace
 
-NEBMessagingRmq2PersistentStore::NEBMessagingRmq2PersistentStore(const std::string& databaseName)
-    : databaseName_(databaseName) {
+NEBMessagingRmq2PersistentStore::NEBMessagingRmq2PersistentStore(
+    const std::string& databaseName, std::chrono::milliseconds busyTimeout)
+    : databaseName_(databaseName), busyTimeout_(busyTimeout) {
     currentDirectory_ =
         moveToApplicationSupportSubDirectory(kSubDirectory) ? kApplicationSupport : kDocuments;
     openDatabase();
@@ -146,6 +158,7 @@ bool NEBMessagingRmq2PersistentStore::openConnection(bool& existed) {
         closeConnection();
         return false;
     }
+    sqlite3_busy_timeout(database_, static_cast<int>(busyTimeout_.count()));
     return true;
 }
 
@@ -159,13 +172,21 @@ void NEBMessagingRmq2PersistentStore::openDatabase() {
     bool existed = false;
     if (!openConnection(existed)) return;
     int result = createTables(existed);
+    tablesReady_ = result == SQLITE_OK;
     if (result == SQLITE_OK || !isDamaged(result)) return;
     // The file cannot hold the tables: start again with an empty one, once, in this launch
     // rather than the next, so that messages saved from now on are kept.
     closeConnection();
     removeFileAndJournal(pathForDatabase(databaseName_, currentDirectory_));
     if (!openConnection(existed)) return;
-    if (createTables(existed) != SQLITE_OK) logError();
+    tablesReady_ = createTables(existed) == SQLITE_OK;
+    if (!tablesReady_) logError();
+}
+
+bool NEBMessagingRmq2PersistentStore::ensureTables() {
+    // A file that was busy when it was opened gets its tables once it is free.
+    if (!tablesReady_ && database_) tablesReady_ = createTables(false) == SQLITE_OK;
+    return tablesReady_;
 }
 
 int NEBMessagingRmq2PersistentStore::createTables(bool existed) {
@@ -187,8 +208,32 @@ int NEBMessagingRmq2PersistentStore::createTables(bool existed) {
              createTableWithName(kTableUndeliveredS2dMessages, kCreateUndeliveredS2dMessages))) {
         return result;
     }
-    if (sqlite3_exec(database_, kCreateOutgoingIndex, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    if ((result = addUndeliveredExpiry())) return result;
+    for (const char* index : {kCreateOutgoingIndex, kCreateUndeliveredExpiryIndex}) {
+        if (sqlite3_exec(database_, index, nullptr, nullptr, nullptr) != SQLITE_OK) logError();
+    }
+    return SQLITE_OK;
+}
+
+int NEBMessagingRmq2PersistentStore::addUndeliveredExpiry() {
+    if (prepare("SELECT expiration_ts FROM undeliveredS2dMessages LIMIT 0")) return SQLITE_OK;
+    if (!beginTransaction()) return sqlite3_extended_errcode(database_);
+    bool ok =
+        sqlite3_exec(database_, kAddUndeliveredExpiry, nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (ok) {
+        Statement expire = prepare(
+            "UPDATE undeliveredS2dMessages SET expiration_ts = ? WHERE expiration_ts IS NULL");
+        ok = expire &&
+             sqlite3_bind_int64(expire.get(), 1,
+                                NEBMessagingTimestampSeconds() + kExpiryOfOlderKeptMessages) ==
+                 SQLITE_OK &&
+             sqlite3_step(expire.get()) == SQLITE_DONE;
+    }
+    if (!ok || !commitTransaction()) {
+        int code = sqlite3_extended_errcode(database_);
         logError();
+        rollbackTransaction();
+        return code;
     }
     return SQLITE_OK;
 }
@@ -248,7 +293,6 @@ void NEBMessagingRmq2PersistentStore::logError() {
 bool NEBMessagingRmq2PersistentStore::saveMessageWithRmqId(int64_t rmqId, int tag,
                                                            const std::string& data,
                                                            std::optional<ns::Error>* error) {
-    HYB_EXPECT_MAIN_THREAD();
     sqlite3_stmt* s =
         cached("INSERT INTO outgoingRmqMessages (rmq_id, type, data) VALUES (?, ?, ?)");
     if (!s) {
@@ -314,7 +358,6 @@ void NEBMessagingRmq2PersistentStore::scanOutgoingRmqMessagesWithRmqIds(
 
 int NEBMessagingRmq2PersistentStore::deleteMessagesFromTable(
     const std::string& table, const std::vector<std::string>& rmqIds) {
-    HYB_EXPECT_MAIN_THREAD();
     if (rmqIds.empty()) return 0;
     const bool text = isTextKeyed(table);
     int deleted = 0;
@@ -391,26 +434,53 @@ bool NEBMessagingRmq2PersistentStore::insertUnackedS2dId(const std::string& rmqI
     return ok;
 }
 
+bool NEBMessagingRmq2PersistentStore::beginTransaction() {
+    return execute("BEGIN IMMEDIATE");
+}
+
+bool NEBMessagingRmq2PersistentStore::commitTransaction() {
+    return execute("COMMIT");
+}
+
+void NEBMessagingRmq2PersistentStore::rollbackTransaction() {
+    // Nothing to undo when a failed COMMIT has already ended the transaction.
+    if (database_ && !sqlite3_get_autocommit(database_)) execute("ROLLBACK");
+}
+
+std::optional<int64_t> NEBMessagingRmq2PersistentStore::keepReceivedS2dMessage(
+    const std::string& rmqId, std::string_view data, int64_t expirationTime) {
+    sqlite3_stmt* s = cached(
+        "INSERT OR IGNORE INTO undeliveredS2dMessages (rmq_id, data, expiration_ts) VALUES (?, "
+        "?, ?)");
+    bool ok = s && bindText(s, 1, rmqId) && bindBlob(s, 2, data) &&
+              sqlite3_bind_int64(s, 3, expirationTime) == SQLITE_OK &&
+              sqlite3_step(s) == SQLITE_DONE;
+    std::optional<int64_t> row;
+    if (ok) row = sqlite3_changes(database_) > 0 ? sqlite3_last_insert_rowid(database_) : 0;
+    if (s) sqlite3_reset(s);
+    return row;
+}
+
+bool NEBMessagingRmq2PersistentStore::deleteUnackedS2dId(const std::string& rmqId) {
+    sqlite3_stmt* s = cached("DELETE FROM s2dRmqIds_1 WHERE rmq_id = ?");
+    bool ok = s && bindText(s, 1, rmqId) && sqlite3_step(s) == SQLITE_DONE;
+    if (s) sqlite3_reset(s);
+    return ok;
+}
+
 NEBMessagingRmq2PersistentStore::ReceivedMessageSave
 NEBMessagingRmq2PersistentStore::saveReceivedS2dMessageWithRmqId(const std::string& rmqId,
-                                                                 std::string_view data) {
-    if (!execute("BEGIN IMMEDIATE")) return ReceivedMessageSave::Failed;
-    sqlite3_stmt* s =
-        cached("INSERT OR IGNORE INTO undeliveredS2dMessages (rmq_id, data) VALUES (?, ?)");
-    bool ok = s && insertUnackedS2dId(rmqId) && bindText(s, 1, rmqId) && bindBlob(s, 2, data) &&
-              sqlite3_step(s) == SQLITE_DONE;
-    const bool kept = ok && sqlite3_changes(database_) > 0;
-    if (s) sqlite3_reset(s);
-    if (!ok) {
+                                                                 std::string_view data,
+                                                                 int64_t expirationTime) {
+    if (!beginTransaction()) return ReceivedMessageSave::Failed;
+    std::optional<int64_t> row;
+    if (insertUnackedS2dId(rmqId)) row = keepReceivedS2dMessage(rmqId, data, expirationTime);
+    if (!row || !commitTransaction()) {
         logError();
-        execute("ROLLBACK");
+        rollbackTransaction();
         return ReceivedMessageSave::Failed;
     }
-    if (!execute("COMMIT")) {
-        execute("ROLLBACK");
-        return ReceivedMessageSave::Failed;
-    }
-    return kept ? ReceivedMessageSave::Saved : ReceivedMessageSave::AlreadyKept;
+    return *row > 0 ? ReceivedMessageSave::Saved : ReceivedMessageSave::AlreadyKept;
 }
 
 std::vector<std::pair<std::string, std::string>>
@@ -427,6 +497,44 @@ NEBMessagingRmq2PersistentStore::undeliveredS2dMessages() {
     }
     if (result != SQLITE_DONE) logError();
     return messages;
+}
+
+std::optional<std::vector<NEBMessagingRmq2PersistentStore::UndeliveredRow>>
+NEBMessagingRmq2PersistentStore::undeliveredS2dMessagesAfter(int64_t afterRowId, int limit) {
+    sqlite3_stmt* s = cached(
+        "SELECT _id, rmq_id, data FROM undeliveredS2dMessages WHERE _id > ? ORDER BY _id ASC "
+        "LIMIT ?");
+    if (!s) {
+        logError();
+        return std::nullopt;
+    }
+    sqlite3_bind_int64(s, 1, afterRowId);
+    sqlite3_bind_int(s, 2, limit);
+    std::vector<UndeliveredRow> rows;
+    int result;
+    while ((result = sqlite3_step(s)) == SQLITE_ROW) {
+        rows.push_back({sqlite3_column_int64(s, 0), columnBytes(s, 1), columnBytes(s, 2)});
+    }
+    sqlite3_reset(s);
+    if (result != SQLITE_DONE) {
+        logError();
+        return std::nullopt;
+    }
+    return rows;
+}
+
+int64_t NEBMessagingRmq2PersistentStore::lastUndeliveredRowId() {
+    return queryFirstInteger("SELECT max(_id) FROM undeliveredS2dMessages");
+}
+
+int NEBMessagingRmq2PersistentStore::deleteExpiredUndeliveredS2dMessages(int64_t now) {
+    Statement s = prepare("DELETE FROM undeliveredS2dMessages WHERE expiration_ts < ?");
+    if (!s || sqlite3_bind_int64(s.get(), 1, now) != SQLITE_OK ||
+        sqlite3_step(s.get()) != SQLITE_DONE) {
+        logError();
+        return -1;
+    }
+    return sqlite3_changes(database_);
 }
 
 bool NEBMessagingRmq2PersistentStore::deleteUndeliveredS2dMessageWithRmqId(
@@ -460,7 +568,6 @@ bool NEBMessagingRmq2PersistentStore::saveSyncMessageWithRmqID(const std::string
                                                                int64_t expirationTime,
                                                                bool apnsReceived, bool mcsReceived,
                                                                std::optional<ns::Error>* error) {
-    HYB_EXPECT_MAIN_THREAD();
     Statement s = prepare(
         "INSERT INTO incomingSyncMessages (rmq_id, expiration_ts, apns_recv, mcs_recv) VALUES "
         "(?, ?, ?, ?)");

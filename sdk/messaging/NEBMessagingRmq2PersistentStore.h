@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -18,13 +19,18 @@
 // The SQLite file of the reliable message queue: upstream messages not yet acknowledged, the
 // last outgoing rmq id, received ids not yet acknowledged to the server, received messages not
 // yet delivered to the application, and the sync-message rows. Fixed statements with bound
-// parameters over one connection; main thread only.
+// parameters over one connection, used by one thread at a time (its owner's queue).
 class NEBMessagingRmq2PersistentStore {
 public:
     enum Directory : int { kDocuments = 1, kApplicationSupport = 2 };
     static constexpr const char* kSubDirectory = "Nebula/NebulaMessaging";
+    // How long a statement waits for another connection (another process, say) to let go of
+    // the file before it fails.
+    static constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
 
-    explicit NEBMessagingRmq2PersistentStore(const std::string& databaseName);
+    explicit NEBMessagingRmq2PersistentStore(
+        const std::string& databaseName,
+        std::chrono::milliseconds busyTimeout = kDefaultBusyTimeout);
     ~NEBMessagingRmq2PersistentStore();
     NEBMessagingRmq2PersistentStore(const NEBMessagingRmq2PersistentStore&) = delete;
     NEBMessagingRmq2PersistentStore& operator=(const NEBMessagingRmq2PersistentStore&) = delete;
@@ -33,6 +39,9 @@ public:
     bool doesFileExistInDirectory(Directory directory) const;
     Directory currentDirectory() const { return currentDirectory_; }
     bool isOpen() const { return database_ != nullptr; }
+    // Whether every table is there; creates those that could not be made when the file was
+    // opened (another connection held it then).
+    bool ensureTables();
     void removeDatabase();
     static void removeDatabase(const std::string& name);
 
@@ -52,18 +61,46 @@ public:
     int64_t queryLastRmqId();
 
     bool saveUnackedS2dMessageWithRmqId(const std::string& rmqId);
+    // As above, without a log line of its own: for a caller that reports a failed transaction.
+    bool insertUnackedS2dId(const std::string& rmqId);
+    bool deleteUnackedS2dId(const std::string& rmqId);
     std::vector<std::string> unackedS2dRmqIds();
 
     // A received data message: its id, to be acknowledged to the server, and the message
-    // itself (its serialized stanza), kept until it has been delivered, in one transaction, so
-    // that no id is ever acknowledged for a message that a crash could lose. A message already
-    // kept under the id (the server sent it again) is left as it is.
+    // itself (its serialized stanza), kept until it has been delivered or its time to live
+    // (seconds since 1970) has passed, in one transaction, so that no id is ever acknowledged
+    // for a message that a crash could lose. A message already kept under the id (the server
+    // sent it again) is left as it is.
     enum class ReceivedMessageSave { Saved, AlreadyKept, Failed };
     ReceivedMessageSave saveReceivedS2dMessageWithRmqId(const std::string& rmqId,
-                                                        std::string_view data);
+                                                        std::string_view data,
+                                                        int64_t expirationTime);
+    // Inside a transaction: the message kept under its id; the row it got, 0 when one was kept
+    // under the id already, nothing on failure.
+    std::optional<int64_t> keepReceivedS2dMessage(const std::string& rmqId, std::string_view data,
+                                                  int64_t expirationTime);
     // The kept messages, (id, serialized stanza), in the order they arrived.
     std::vector<std::pair<std::string, std::string>> undeliveredS2dMessages();
+    struct UndeliveredRow {
+        int64_t rowId = 0;
+        std::string rmqId;
+        std::string data;
+    };
+    // At most `limit` kept messages that arrived after the row `afterRowId`, in arrival order;
+    // nothing when they cannot be read.
+    std::optional<std::vector<UndeliveredRow>> undeliveredS2dMessagesAfter(int64_t afterRowId,
+                                                                           int limit);
+    // The newest kept message's row; 0 when none is kept.
+    int64_t lastUndeliveredRowId();
+    // Drops the kept messages whose time to live ended before `now`; how many went, -1 on
+    // failure.
+    int deleteExpiredUndeliveredS2dMessages(int64_t now);
     bool deleteUndeliveredS2dMessageWithRmqId(const std::string& rmqId);
+
+    // Several changes that stand or fall together (BEGIN IMMEDIATE ... COMMIT).
+    bool beginTransaction();
+    bool commitTransaction();
+    void rollbackTransaction();
 
     bool saveSyncMessageWithRmqID(const std::string& rmqID, int64_t expirationTime,
                                   bool apnsReceived, bool mcsReceived,
@@ -79,6 +116,8 @@ public:
 
     std::string lastErrorMessage() const;
     int lastErrorCode() const;
+    // The last error, at error level.
+    void logError();
 
     static constexpr const char* kTableOutgoingRmqMessages = "outgoingRmqMessages";
     static constexpr const char* kTableLastRmqId = "lastrmqid";
@@ -111,11 +150,13 @@ private:
     bool execute(const char* sql);
     // The first column of the first row; 0 when there is none.
     int64_t queryFirstInteger(const char* sql);
-    bool insertUnackedS2dId(const std::string& rmqId);
-    void logError();
+    // Files whose kept messages have no expiry yet get one.
+    int addUndeliveredExpiry();
 
     std::string databaseName_;
+    std::chrono::milliseconds busyTimeout_;
     Directory currentDirectory_ = kApplicationSupport;
     sqlite3* database_ = nullptr;
+    bool tablesReady_ = false;
     std::map<std::string, Statement> statements_;
 };

@@ -3,22 +3,48 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/dispatch/Queue.h"
 #include "platform/dispatch/QueueContract.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
 
-NEBMessagingRmqManager::NEBMessagingRmqManager(const std::string& databaseName)
-    : store_(std::make_unique<NEBMessagingRmq2PersistentStore>(databaseName)) {}
+template <class Work>
+auto NEBMessagingRmqManager::withStore(Work&& work) {
+    return queue_->sync(std::forward<Work>(work));
+}
+
+NEBMessagingRmqManager::NEBMessagingRmqManager(const std::string& databaseName,
+                                               std::chrono::milliseconds busyTimeout)
+    : queue_(dispatch::Queue::createSerial(kQueueLabel)) {
+    int64_t lastKept = withStore([&] {
+        store_ = std::make_unique<NEBMessagingRmq2PersistentStore>(databaseName, busyTimeout);
+        return store_->lastUndeliveredRowId();
+    });
+    received_ = std::make_shared<NEBMessagingReceivedMessages>(queue_, store_.get(), lastKept);
+    if (lastKept > 0) received_->sweepExpired();
+}
+
+NEBMessagingRmqManager::~NEBMessagingRmqManager() {
+    withStore([] {});
+}
 
 void NEBMessagingRmqManager::loadRmqId() {
     if (rmqId_ >= 0) return;
     loadInitialOutgoingPersistentId();
 }
 
+int64_t NEBMessagingRmqManager::queryHighestRmqId() {
+    return withStore([&] { return store_->queryHighestRmqId(); });
+}
+
+int64_t NEBMessagingRmqManager::querylastRmqId() {
+    return withStore([&] { return store_->queryLastRmqId(); });
+}
+
 void NEBMessagingRmqManager::loadInitialOutgoingPersistentId() {
     // The larger of the two: the floor in "lastrmqid" may lie above messages still waiting,
     // and starting below it would hand out ids the server has already seen.
-    int64_t highest = store_->queryHighestRmqId();
-    int64_t last = store_->queryLastRmqId();
+    auto [highest, last] =
+        withStore([&] { return std::pair(store_->queryHighestRmqId(), store_->queryLastRmqId()); });
     int64_t loaded = std::max<int64_t>({highest, last, 0});
     rmqId_ = loaded == INT64_MAX ? loaded : loaded + 1;
 }
@@ -50,11 +76,12 @@ bool NEBMessagingRmqManager::saveRmqMessage(pb::MessageLite& message,
 
 bool NEBMessagingRmqManager::saveMessage(const pb::MessageLite& message, int64_t rmqId, int tag,
                                          std::optional<ns::Error>* error) {
-    return store_->saveMessageWithRmqId(rmqId, tag, message.SerializeAsString(), error);
+    std::string data = message.SerializeAsString();
+    return withStore([&] { return store_->saveMessageWithRmqId(rmqId, tag, data, error); });
 }
 
 void NEBMessagingRmqManager::saveLastOutgoingRmqId(int64_t rmqId) {
-    store_->updateLastOutgoingRmqId(rmqId);
+    withStore([&] { store_->updateLastOutgoingRmqId(rmqId); });
 }
 
 int NEBMessagingRmqManager::removeRmqMessagesWithRmqIds(const std::vector<std::string>& rmqIds) {
@@ -72,22 +99,27 @@ int NEBMessagingRmqManager::removeRmqMessagesWithRmqIds(const std::vector<std::s
     }
     if (valid.empty()) return 0;
     if (largest + 1 >= rmqId_) saveLastOutgoingRmqId(largest + 1);
-    return store_->deleteMessagesFromTable(
-        NEBMessagingRmq2PersistentStore::kTableOutgoingRmqMessages, valid);
+    return withStore([&] {
+        return store_->deleteMessagesFromTable(
+            NEBMessagingRmq2PersistentStore::kTableOutgoingRmqMessages, valid);
+    });
 }
 
 void NEBMessagingRmqManager::scanWithRmqMessageHandler(
     const RmqMessageHandler& rmqMessageHandler, const DataMessageHandler& dataMessageHandler) {
     HYB_EXPECT_MAIN_THREAD();
     if (!rmqMessageHandler && !dataMessageHandler) return;
-    store_->scanOutgoingRmqMessagesWithHandler(
-        [&](int64_t rmqId, int8_t tag, const std::string& data) {
-            if (rmqMessageHandler) rmqMessageHandler(rmqId, tag, data);
-            if (tag == kNEBMessagingProtoTagDataMessageStanza && dataMessageHandler) {
-                mcs::McsDataMessageStanza stanza;
-                if (stanza.ParseFromString(data)) dataMessageHandler(rmqId, stanza);
-            }
-        });
+    // The handlers run on the calling thread, the store's queue holding still meanwhile.
+    withStore([&] {
+        store_->scanOutgoingRmqMessagesWithHandler(
+            [&](int64_t rmqId, int8_t tag, const std::string& data) {
+                if (rmqMessageHandler) rmqMessageHandler(rmqId, tag, data);
+                if (tag == kNEBMessagingProtoTagDataMessageStanza && dataMessageHandler) {
+                    mcs::McsDataMessageStanza stanza;
+                    if (stanza.ParseFromString(data)) dataMessageHandler(rmqId, stanza);
+                }
+            });
+    });
 }
 
 void NEBMessagingRmqManager::scanDataMessagesWithRmqIds(
@@ -98,10 +130,73 @@ void NEBMessagingRmqManager::scanDataMessagesWithRmqIds(
     }
     std::sort(values.begin(), values.end());
     values.erase(std::unique(values.begin(), values.end()), values.end());
-    store_->scanOutgoingRmqMessagesWithRmqIds(
-        values, [&](int64_t rmqId, int8_t tag, const std::string& data) {
-            if (tag != kNEBMessagingProtoTagDataMessageStanza) return;
-            mcs::McsDataMessageStanza stanza;
-            if (stanza.ParseFromString(data)) dataMessageHandler(rmqId, stanza);
-        });
+    withStore([&] {
+        store_->scanOutgoingRmqMessagesWithRmqIds(
+            values, [&](int64_t rmqId, int8_t tag, const std::string& data) {
+                if (tag != kNEBMessagingProtoTagDataMessageStanza) return;
+                mcs::McsDataMessageStanza stanza;
+                if (stanza.ParseFromString(data)) dataMessageHandler(rmqId, stanza);
+            });
+    });
+}
+
+bool NEBMessagingRmqManager::saveS2dMessageWithRmqId(const std::string& rmqId) {
+    return withStore([&] { return store_->saveUnackedS2dMessageWithRmqId(rmqId); });
+}
+
+std::vector<std::string> NEBMessagingRmqManager::unackedS2dRmqIds() {
+    return withStore([&] { return store_->unackedS2dRmqIds(); });
+}
+
+void NEBMessagingRmqManager::removeS2dIds(const std::vector<std::string>& rmqIds) {
+    received_->forgetAcknowledged(rmqIds);
+}
+
+NEBMessagingRmq2PersistentStore::ReceivedMessageSave
+NEBMessagingRmqManager::saveReceivedS2dMessageWithRmqId(const std::string& rmqId,
+                                                        std::string_view data) {
+    const int64_t expiry =
+        NEBMessagingTimestampSeconds() + NEBMessagingReceivedMessages::kDefaultTimeToLive;
+    return withStore([&] { return store_->saveReceivedS2dMessageWithRmqId(rmqId, data, expiry); });
+}
+
+std::vector<std::pair<std::string, std::string>> NEBMessagingRmqManager::undeliveredS2dMessages() {
+    return withStore([&] { return store_->undeliveredS2dMessages(); });
+}
+
+void NEBMessagingRmqManager::removeUndeliveredS2dMessage(const std::string& rmqId) {
+    withStore([&] { store_->deleteUndeliveredS2dMessageWithRmqId(rmqId); });
+}
+
+std::optional<NEBMessagingPersistentSyncMessage> NEBMessagingRmqManager::querySyncMessageWithRmqID(
+    const std::string& rmqID) {
+    return withStore([&] { return store_->querySyncMessageWithRmqID(rmqID); });
+}
+
+bool NEBMessagingRmqManager::deleteSyncMessageWithRmqID(const std::string& rmqID) {
+    return withStore([&] { return store_->deleteSyncMessageWithRmqID(rmqID); });
+}
+
+int NEBMessagingRmqManager::deleteExpiredOrFinishedSyncMessages(std::optional<ns::Error>* error) {
+    return withStore([&] { return store_->deleteExpiredOrFinishedSyncMessages(error); });
+}
+
+bool NEBMessagingRmqManager::saveSyncMessageWithRmqID(const std::string& rmqID,
+                                                      int64_t expirationTime, bool apnsReceived,
+                                                      bool mcsReceived,
+                                                      std::optional<ns::Error>* error) {
+    return withStore([&] {
+        return store_->saveSyncMessageWithRmqID(rmqID, expirationTime, apnsReceived, mcsReceived,
+                                                error);
+    });
+}
+
+bool NEBMessagingRmqManager::updateSyncMessageViaAPNSWithRmqID(const std::string& rmqID,
+                                                               std::optional<ns::Error>* error) {
+    return withStore([&] { return store_->updateSyncMessageViaAPNSWithRmqID(rmqID, error); });
+}
+
+bool NEBMessagingRmqManager::updateSyncMessageViaMCSWithRmqID(const std::string& rmqID,
+                                                              std::optional<ns::Error>* error) {
+    return withStore([&] { return store_->updateSyncMessageViaMCSWithRmqID(rmqID, error); });
 }

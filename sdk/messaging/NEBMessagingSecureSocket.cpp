@@ -157,6 +157,9 @@ bool NEBMessagingSecureSocket::processCurrentInputBuffer() {
         consumed = reader.offset();
         if (auto d = delegate()) d->secureSocketDidReceiveData(*this, payload, tag);
     }
+    if (consumed > 0) {
+        if (auto d = delegate()) d->secureSocketDidFinishReading(*this);
+    }
     // One move per read, however many frames it held.
     if (consumed == inputBufferLength_) {
         inputBufferLength_ = 0;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -43,11 +44,98 @@ void MessagingServer::sendFrame(int8_t tag, const pb::MessageLite& message) {
 
 void MessagingServer::sendFrameBytes(int8_t tag, const std::string& payload) {
     dispatch::Lock lock(mutex_);
+    queueFrame(tag, payload, false);
+}
+
+void MessagingServer::queueFrame(int8_t tag, const std::string& payload, bool startsCount) {
     if (!versionSent_) {
         outgoing_.push_back(static_cast<char>(options_.versionByte));
         versionSent_ = true;
     }
     outgoing_ += encodeFrame(tag, payload);
+    QueuedFrame queued{{}, {}, startsCount};
+    if (tag == 8 && options_.redeliver) {
+        mcs::McsDataMessageStanza stanza;
+        if (stanza.ParseFromString(payload) && !stanza.persistent_id().empty()) {
+            queued.persistentId = stanza.persistent_id();
+            queued.payload = payload;
+        }
+    }
+    queuedFrames_.push_back(std::move(queued));
+}
+
+void MessagingServer::didWriteFrames(int connection) {
+    for (auto& frame : std::exchange(queuedFrames_, {})) {
+        if (frame.startsCount) {
+            serverFrames_ = 1;
+        } else if (serverFrames_ > 0) {
+            ++serverFrames_;
+        }
+        if (!frame.persistentId.empty()) {
+            unacknowledged_.push_back({std::move(frame.persistentId), std::move(frame.payload),
+                                       connection, serverFrames_});
+        }
+    }
+}
+
+void MessagingServer::acknowledge(int connection, int8_t tag, std::string_view payload) {
+    int32_t last = -1;
+    auto read = [&](auto message) {
+        if (message.ParseFromArray(payload.data(), static_cast<int>(payload.size())) &&
+            message.has_last_stream_id_received()) {
+            last = message.last_stream_id_received();
+        }
+    };
+    switch (tag) {
+        case 0:
+            read(mcs::McsHeartbeatPing());
+            break;
+        case 1:
+            read(mcs::McsHeartbeatAck());
+            break;
+        case 7:
+            read(mcs::McsIqStanza());
+            break;
+        case 8:
+            read(mcs::McsDataMessageStanza());
+            break;
+        default:
+            return;
+    }
+    std::vector<std::string> acknowledged;
+    std::erase_if(unacknowledged_, [&](const SentMessage& sent) {
+        if (sent.connection != connection || sent.streamId <= 0 || sent.streamId > last)
+            return false;
+        acknowledged.push_back(sent.persistentId);
+        return true;
+    });
+    if (!acknowledged.empty() && options_.onAcknowledged) options_.onAcknowledged(acknowledged);
+}
+
+void MessagingServer::redeliverAfterLogin(const mcs::McsLoginRequest& login) {
+    const std::set<std::string> received(login.received_persistent_id().begin(),
+                                         login.received_persistent_id().end());
+    auto again = std::exchange(unacknowledged_, {});
+    for (auto& sent : again) {
+        if (received.count(sent.persistentId)) continue;
+        queueFrame(8, sent.payload, false);
+        ++redelivered_;
+    }
+}
+
+std::vector<std::string> MessagingServer::unacknowledged() const {
+    dispatch::Lock lock(mutex_);
+    std::vector<std::string> ids;
+    for (const auto& sent : unacknowledged_) ids.push_back(sent.persistentId);
+    for (const auto& queued : queuedFrames_) {
+        if (!queued.persistentId.empty()) ids.push_back(queued.persistentId);
+    }
+    return ids;
+}
+
+size_t MessagingServer::redelivered() const {
+    dispatch::Lock lock(mutex_);
+    return redelivered_;
 }
 
 void MessagingServer::sendRaw(std::string bytes) {
@@ -116,6 +204,13 @@ void MessagingServer::run() {
             dispatch::Lock lock(mutex_);
             clientFrames_ = 0;
             outgoing_.clear();
+            // What never went out waits for the next login like what went out unacknowledged.
+            for (auto& queued : std::exchange(queuedFrames_, {})) {
+                if (!queued.persistentId.empty())
+                    unacknowledged_.push_back(
+                        {std::move(queued.persistentId), std::move(queued.payload), 0, 0});
+            }
+            serverFrames_ = 0;
             versionSent_ = false;
             closeRequested_ = false;
             clientClosed_ = false;
@@ -146,7 +241,6 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
             }
             input.erase(0, 1);
         }
-        std::string reply;
         std::vector<mcs::McsLoginRequest> accepted;
         NEBMessagingCodedInputStream reader(input);
         for (;;) {
@@ -158,7 +252,7 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
                 return;
             }
             if (result == NEBMessagingCodedInputStream::Result::NeedMore) break;
-            if (auto login = handleFrame(connection, tag, payload, reply))
+            if (auto login = handleFrame(connection, tag, payload))
                 accepted.push_back(std::move(*login));
         }
         input.erase(0, reader.offset());
@@ -166,9 +260,9 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
         bool closing = false;
         {
             dispatch::Lock lock(mutex_);
-            outgoing_ += reply;
             out = std::move(outgoing_);
             outgoing_.clear();
+            didWriteFrames(connection);
             closing = closeRequested_;
         }
         if (!out.empty() && !socket.writeAll(out)) return;
@@ -184,17 +278,13 @@ void MessagingServer::serve(PeerSocket& socket, int connection,
 }
 
 std::optional<mcs::McsLoginRequest> MessagingServer::handleFrame(int connection, int8_t tag,
-                                                                 std::string_view payload,
-                                                                 std::string& reply) {
+                                                                 std::string_view payload) {
     dispatch::Lock lock(mutex_);
     frames_.push_back({connection, tag, std::string(payload)});
     clientFrames_++;
+    if (options_.redeliver) acknowledge(connection, tag, payload);
     auto frame = [&](int8_t replyTag, const pb::MessageLite& message) REQUIRES(mutex_) {
-        if (!versionSent_) {
-            reply.push_back(static_cast<char>(options_.versionByte));
-            versionSent_ = true;
-        }
-        reply += encodeFrame(replyTag, message.SerializeAsString());
+        queueFrame(replyTag, message.SerializeAsString(), replyTag == 3);
     };
     if (tag == 2) {
         mcs::McsLoginRequest login;
@@ -214,6 +304,7 @@ std::optional<mcs::McsLoginRequest> MessagingServer::handleFrame(int connection,
         frame(3, response);
         if (refused) return std::nullopt;
         signedInUser_ = login.user();
+        if (options_.redeliver) redeliverAfterLogin(login);
         return login;
     }
     if (tag == 0 && options_.answerPings) {

@@ -166,6 +166,58 @@ TEST_F(NCMPluginTest, MessagesWaitForAListeningPageAndAreConfirmedOnce) {
     EXPECT_EQ(page_->waitingMessageCount(), 0u);
 }
 
+// A message never overtakes those that wait for the page: one that arrives while others wait
+// (they found the page not listening) waits behind them, even once the page listens.
+TEST_F(NCMPluginTest, AMessageArrivingWhileOthersWaitGoesAfterThem) {
+    std::vector<std::string> confirmed;
+    auto deliver = [&](const std::string& json) {
+        page_->deliverMessage(json, json,
+                              [&confirmed](const std::string& id) { confirmed.push_back(id); });
+    };
+    bool listening = false;
+    engine().fake().setScriptResponder(
+        [&](const std::string& script) -> std::optional<ns::Result<ns::Value>> {
+            if (script.find("JSON.parse") == std::string::npos) return ns::Value();
+            return ns::Value(listening);
+        });
+    ready();
+    deliver(R"({"n":1})");
+    deliver(R"({"n":2})");
+    loop().runUntilIdle();
+    ASSERT_EQ(page_->waitingMessageCount(), 2u);
+
+    listening = true;
+    deliver(R"({"n":3})");
+    loop().runUntilIdle();
+    EXPECT_TRUE(confirmed.empty());
+    EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":3})")), 0u);
+    call("r", "registerNotification");
+    ASSERT_TRUE(evaluated(callback("r", 1, "null")));
+    loop().runUntilIdle();
+    EXPECT_EQ(confirmed, (std::vector<std::string>{R"({"n":1})", R"({"n":2})", R"({"n":3})"}));
+}
+
+// The instance that ran `ready` may have no engine (its page's view went): a message handed to
+// it goes back to wait for the next ready page, neither lost nor counted as delivered.
+TEST_F(NCMPluginTest, AMessageForAPlugInWithoutAnEngineWaitsForTheNextReadyPage) {
+    std::vector<std::string> confirmed;
+    auto detached = std::make_shared<NCMPlugin>(page_, messaging_, nullptr);
+    page_->setReadyPlugin(detached);
+    page_->deliverMessage(R"({"n":1})", "m1",
+                          [&confirmed](const std::string& id) { confirmed.push_back(id); });
+    loop().runUntilIdle();
+    EXPECT_TRUE(confirmed.empty());
+    EXPECT_EQ(page_->waitingMessageCount(), 1u);
+
+    engine().fake().setScriptResponder(
+        [](const std::string&) -> std::optional<ns::Result<ns::Value>> { return ns::Value(true); });
+    ready();
+    loop().runUntilIdle();
+    EXPECT_EQ(confirmed, std::vector<std::string>{"m1"});
+    EXPECT_EQ(timesEvaluated(NCMPlugin::messageScript(R"({"n":1})")), 1u);
+    EXPECT_EQ(page_->waitingMessageCount(), 0u);
+}
+
 TEST(NCMPluginScripts, TokenIsAlwaysOneStringLiteral) {
     EXPECT_EQ(NCMPlugin::tokenRefreshScript("abc"), R"(NCMPlugin.onTokenRefreshReceived("abc");)");
     EXPECT_EQ(NCMPlugin::tokenRefreshScript(std::nullopt),

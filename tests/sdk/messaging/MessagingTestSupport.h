@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -55,6 +57,18 @@ inline std::shared_ptr<NEBMessaging> startedMessaging(
     messaging->start();
     return messaging;
 }
+
+// Points the SDK's messaging socket at a loopback server for its lifetime.
+class ScopedMessagingServerAddress {
+public:
+    explicit ScopedMessagingServerAddress(uint16_t port) {
+        const std::string address = "127.0.0.1:" + std::to_string(port);
+        ::setenv(NEBServiceHosts::kMessagingServerVariable, address.c_str(), 1);
+    }
+    ~ScopedMessagingServerAddress() { ::unsetenv(NEBServiceHosts::kMessagingServerVariable); }
+    ScopedMessagingServerAddress(const ScopedMessagingServerAddress&) = delete;
+    ScopedMessagingServerAddress& operator=(const ScopedMessagingServerAddress&) = delete;
+};
 
 // Collects what the messaging logger writes.
 class RecordingLogWriter : public NEBMessagingLogWriter {

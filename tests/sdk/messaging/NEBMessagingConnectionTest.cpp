@@ -45,6 +45,11 @@ protected:
         MessagingTest::SetUp();
         store_ = std::make_shared<NEBMessagingRmqManager>("rmq2");
         store_->loadRmqId();
+        // Data messages reach the application from the store, once it has them.
+        store_->receivedMessages()->setSink(
+            [this](const mcs::McsDataMessageStanza& stanza, NEBMessagingArrival) {
+                recorder_->connectionDidRecieveMessage(stanza);
+            });
     }
     void start(peers::MessagingServer& server) {
         connection_ = std::make_shared<NEBMessagingConnection>(

@@ -196,7 +196,7 @@ TEST_F(NEBMessagingDeliveryKillTest, EveryAcknowledgedMessageReachesThePage) {
     // Each kill falls after at most one batch of confirmations that was not recorded yet.
     size_t again = 0;
     for (const auto& [id, times] : delivered) again += static_cast<size_t>(times - 1);
-    EXPECT_LE(again, static_cast<size_t>(kills) * NEBMessaging::kDeliveredMessagesRecordedAtOnce);
+    EXPECT_LE(again, static_cast<size_t>(kills) * NEBMessaging::kUnrecordedDeliveriesLimit);
 }
 
 }  // namespace

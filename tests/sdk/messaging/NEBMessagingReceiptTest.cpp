@@ -1,0 +1,166 @@
+// Messages from the server are stored before the server hears that they arrived: a message
+// the store cannot take is not acknowledged and comes again; a burst is stored a socket read at
+// a time, off the main thread, and reaches the page in order as the page takes it.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+
+#include "platform/ui/Application.h"
+#include "sdk/messaging/NEBMessaging.h"
+#include "sdk/messaging/NEBMessagingClient.h"
+#include "sdk/messaging/NEBMessagingRmqManager.h"
+#include "tests/sdk/messaging/MessagingTestSupport.h"
+#include "tests/sdk/messaging/StoreFileActivity.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr int8_t kDataTag = 8;
+constexpr size_t kWindow = NEBMessaging::kUnrecordedDeliveriesLimit;
+
+std::vector<std::string> idsFrom(int from, int to) {
+    std::vector<std::string> ids;
+    for (int i = from; i < to; ++i) ids.push_back("m" + std::to_string(i));
+    return ids;
+}
+
+// The page: takes each message, and confirms it when the test says.
+class Page : public NEBMessagingDelegate {
+public:
+    bool respondsToApplicationReceivedRemoteMessage() const override { return true; }
+    bool confirmsDelivery() const override { return true; }
+    void applicationReceivedRemoteMessage(const NEBMessagingRemoteMessage& message) override {
+        ids.push_back(message.messageID);
+    }
+    std::vector<std::string> ids;
+};
+
+// Whether every id is kept in the store's file, read through a connection of its own.
+bool allKept(const std::string& path, const std::vector<std::string>& ids) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* find = nullptr;
+    sqlite3_prepare_v2(db, "SELECT 1 FROM undeliveredS2dMessages WHERE rmq_id = ?", -1, &find,
+                       nullptr);
+    bool all = find != nullptr;
+    for (const auto& id : ids) {
+        if (!all) break;
+        sqlite3_bind_text(find, 1, id.data(), static_cast<int>(id.size()), SQLITE_TRANSIENT);
+        all = sqlite3_step(find) == SQLITE_ROW;
+        sqlite3_reset(find);
+    }
+    sqlite3_finalize(find);
+    sqlite3_close(db);
+    return all;
+}
+
+class NEBMessagingReceiptTest : public messagingtest::MessagingTest {
+protected:
+    void TearDown() override {
+        messaging_.reset();
+        MessagingTest::TearDown();
+    }
+    // The library as a new run of the program starts it, with a page that confirms nothing
+    // until told, connected.
+    void start(std::chrono::milliseconds storeBusyTimeout) {
+        messaging_.reset();
+        auto preferences = credentials();
+        messaging_ = std::make_shared<NEBMessaging>(
+            services(),
+            [preferences] { return std::optional<NEBMessagingCheckinPreferences>(preferences); },
+            [this] { return reachability_; }, NEBMessagingConfig(0, storeBusyTimeout));
+        messaging_->start();
+        page_ = std::make_shared<Page>();
+        messaging_->setRemoteMessageDelegate(page_);
+        messaging_->connectWithCompletion([](const std::optional<ns::Error>&) {});
+        ASSERT_TRUE(runUntil([&] { return messaging_->client()->isConnectionActive(); }));
+    }
+    void send(int from, int to) {
+        for (int i = from; i < to; ++i) {
+            server_.sendFrame(kDataTag, messagingtest::topicMessage("m" + std::to_string(i), "x"));
+        }
+    }
+    static std::string storePath() {
+        return NEBMessagingRmq2PersistentStore::pathForDatabase(
+            "rmq2", NEBMessagingRmq2PersistentStore::kApplicationSupport);
+    }
+
+    // Before the store, which opens its file through it, and gone after it.
+    messagingtest::StoreFileActivity activity_;
+    // Acknowledgements that came before their messages were stored.
+    std::atomic<bool> checkAcknowledgements_{false};
+    std::atomic<int> acknowledgedUnstored_{0};
+    ns::ScopedSharedInstance<ui::Application> application_;
+    peers::MessagingServer server_{{.identity = &ca().localhost(),
+                                    .expectedUser = "4242",
+                                    .expectedToken = "secret-4242",
+                                    .redeliver = true,
+                                    .onAcknowledged = [this](const std::vector<std::string>& ids) {
+                                        if (checkAcknowledgements_ && !allKept(storePath(), ids))
+                                            ++acknowledgedUnstored_;
+                                    }}};
+    messagingtest::ScopedMessagingServerAddress address_{server_.port()};
+    std::shared_ptr<NIPReachability> reachability_ = reachability(true);
+    std::shared_ptr<NEBMessaging> messaging_;
+    std::shared_ptr<Page> page_;
+};
+
+// Another process holds the store's file longer than the store waits: the messages are not
+// acknowledged, so the server sends them again once the store can take them, and they are
+// kept until the page confirms them, across a restart.
+TEST_F(NEBMessagingReceiptTest, AMessageTheStoreCannotTakeIsNotAcknowledgedAndComesAgain) {
+    start(20ms);
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath().c_str(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM undeliveredS2dMessages", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    send(0, 3);
+    ASSERT_TRUE(runUntil([&] { return log_->count("Received messages could not be stored"); }));
+    EXPECT_TRUE(page_->ids.empty());
+    EXPECT_EQ(server_.unacknowledged(), idsFrom(0, 3));
+    sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(reader);
+
+    // The client signs in again after its back-off.
+    loop().advanceBy(10s);
+    ASSERT_TRUE(
+        runUntil([&] { return page_->ids.size() == 3 && server_.unacknowledged().empty(); }));
+    EXPECT_EQ(page_->ids, idsFrom(0, 3));
+    EXPECT_GE(server_.redelivered(), 3u);
+
+    start(5000ms);
+    loop().runUntilIdle();
+    EXPECT_EQ(page_->ids, idsFrom(0, 3));
+}
+
+TEST_F(NEBMessagingReceiptTest, ABurstIsStoredAReadAtATimeOffTheMainThreadAndAcknowledgedStored) {
+    start(5000ms);
+    activity_.reset();
+    checkAcknowledgements_ = true;
+    send(0, 1000);
+    ASSERT_TRUE(runUntil([&] { return server_.unacknowledged().empty(); }));
+    loop().runUntilIdle();
+    checkAcknowledgements_ = false;
+    EXPECT_EQ(acknowledgedUnstored_, 0);
+    EXPECT_EQ(activity_.mainThreadWrites(), 0);
+    // Each read brings many messages; each read is one transaction.
+    EXPECT_LT(activity_.commits("rmq2.sqlite"), 100);
+    EXPECT_EQ(page_->ids, idsFrom(0, kWindow));
+
+    // Each confirmation of the page is recorded and makes room for the next message.
+    for (size_t confirmed = 0; confirmed < page_->ids.size(); loop().runUntilIdle()) {
+        while (confirmed < page_->ids.size())
+            messaging_->didDeliverRemoteMessage(page_->ids[confirmed++]);
+    }
+    EXPECT_EQ(page_->ids, idsFrom(0, 1000));
+    EXPECT_TRUE(messaging_->rmq2Manager()->undeliveredS2dMessages().empty());
+    EXPECT_EQ(activity_.mainThreadWrites(), 0);
+}
+
+}  // namespace

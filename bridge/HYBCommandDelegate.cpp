@@ -12,6 +12,8 @@ bool HYBCommandDelegate::answerPieceAwaited(const std::string&) const {
     return false;
 }
 
+void HYBCommandDelegate::waitForAnswerPieceRoom(const std::string&) {}
+
 void HYBCommandDelegate::sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                                      const std::string& callbackId,
                                                      std::string_view, size_t pieces) {

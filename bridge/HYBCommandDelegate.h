@@ -55,6 +55,13 @@ public:
     // while the page waits for one and lets the next grow while the page is busy. A delegate
     // that cannot tell answers false. Any thread.
     virtual bool answerPieceAwaited(const std::string& callbackId) const;
+    // Returns once the page has taken in enough of the pieces sent for the answer to
+    // `callbackId` that another may go (answerPieceAwaited): a producer calls it before it hands
+    // on a piece, so that it never runs ahead of the page and the host never holds more than a
+    // few pieces of an answer, whatever its size. On the main thread, where the page's taking
+    // pieces in is told and nothing may wait for it, and with a delegate that does not send
+    // pieces, it returns at once.
+    virtual void waitForAnswerPieceRoom(const std::string& callbackId);
     // Sends the answer whose first `pieces` pieces went ahead: the result's message is a
     // JSON object whose `member` array holds the elements that follow the pieces', and the
     // page's callback gets the object with all of them in that array, as if sent whole. A

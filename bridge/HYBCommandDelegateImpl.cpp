@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBPlugin.h"
@@ -72,6 +73,23 @@ constexpr std::string_view kJoinBody =
 // What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
 // after the pieces).
 constexpr std::string_view kDropPiecesBody = "var k=window[keeper];if(k)k.delete(callbackId)";
+
+// Tells once that the page took a piece in: when told, or else when the last holder lets go
+// of it, a script dropped on its way (no page, no engine) that nothing will ever take in. A
+// producer waiting for room is never left waiting for an evaluation that cannot come.
+class TakenNotice {
+public:
+    explicit TakenNotice(std::function<void()> notify) : notify_(std::move(notify)) {}
+    ~TakenNotice() { tell(); }
+    TakenNotice(const TakenNotice&) = delete;
+    TakenNotice& operator=(const TakenNotice&) = delete;
+    void tell() {
+        if (auto notify = std::exchange(notify_, nullptr)) notify();
+    }
+
+private:
+    std::function<void()> notify_;
+};
 
 bool isCallbackIdCharacter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
@@ -198,20 +216,35 @@ void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size
     arguments.emplace("piece", std::move(json));
     arguments.emplace("keeper", std::string(kKeptPieces));
     std::weak_ptr<HYBCommandDelegateImpl> weakSelf = sharedSelf<HYBCommandDelegateImpl>();
-    auto taken = [weakSelf, callbackId] {
+    auto taken = std::make_shared<TakenNotice>([weakSelf, callbackId] {
         auto self = weakSelf.lock();
         if (!self) return;
-        dispatch::Lock lock(self->piecesMutex_);
-        const auto kept = self->piecesSent_.find(callbackId);
-        if (kept != self->piecesSent_.end() && kept->second > 0) --kept->second;
-    };
-    evalJsHelper({std::string(kPieceBody), std::move(arguments), true, std::move(taken)});
+        {
+            dispatch::Lock lock(self->piecesMutex_);
+            const auto kept = self->piecesSent_.find(callbackId);
+            if (kept != self->piecesSent_.end() && kept->second > 0) --kept->second;
+        }
+        self->pieceTaken_.notify_all();
+    });
+    evalJsHelper({std::string(kPieceBody), std::move(arguments), true,
+                  [taken = std::move(taken)] { taken->tell(); }});
 }
 
 bool HYBCommandDelegateImpl::answerPieceAwaited(const std::string& callbackId) const {
     dispatch::Lock lock(piecesMutex_);
+    return piecesOnTheirWay(callbackId) < kPiecesInFlight;
+}
+
+void HYBCommandDelegateImpl::waitForAnswerPieceRoom(const std::string& callbackId) {
+    // The page's taking a piece in is told on the main thread, which must not wait for it.
+    if (dispatch::RunLoop::isMainThread()) return;
+    dispatch::Lock lock(piecesMutex_);
+    while (piecesOnTheirWay(callbackId) >= kPiecesInFlight) lock.wait(pieceTaken_);
+}
+
+size_t HYBCommandDelegateImpl::piecesOnTheirWay(const std::string& callbackId) const {
     const auto kept = piecesSent_.find(callbackId);
-    return kept == piecesSent_.end() || kept->second <= 1;
+    return kept == piecesSent_.end() ? 0 : kept->second;
 }
 
 void HYBCommandDelegateImpl::sendPluginResultAfterPieces(

@@ -64,7 +64,7 @@ constexpr const char* kMoreThanOneStatement =
 // parses the first runs while later ones are still being stepped and written; smaller answers
 // go whole. A run is handed on as soon as the page waits for one, and grows while the page is
 // still busy with the last ones (fewer runs, each passing the engine at a fixed cost), up to
-// the longest.
+// the longest; no run is handed on while the page has more than a few still to take in.
 constexpr size_t kShortestRowPiece = 64 << 10;
 constexpr size_t kLongestRowPiece = 4 << 20;
 // While the page is busy, a growing run asks again whether it is awaited after this many more
@@ -238,7 +238,8 @@ void SQLitePlugin::executeSqlNow(const HYBInvokedUrlCommand& command) {
         [&](size_t index, std::string run) {
             delegate->sendAnswerPiece(*callbackId, index, std::move(run));
         },
-        [&] { return delegate->answerPieceAwaited(*callbackId); }, kShortestRowPiece,
+        [&] { return delegate->answerPieceAwaited(*callbackId); },
+        [&] { delegate->waitForAnswerPieceRoom(*callbackId); }, kShortestRowPiece,
         kLongestRowPiece);
     auto result = executeSqlWithDict(args["ex"], args["dbargs"], &pieces);
     // A failure after some rows went ahead is answered whole, which drops them.
@@ -1024,6 +1025,9 @@ bool SQLitePlugin::RowPieces::due(size_t bytes) {
 }
 
 void SQLitePlugin::RowPieces::hand(std::string run) {
+    // The statement steps no further until the page has room: the rows wait in the database
+    // rather than in the host's memory.
+    waitForRoom();
     send(sent++, std::move(run));
     nextLook = fewest;
 }

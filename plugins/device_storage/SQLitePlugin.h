@@ -78,22 +78,26 @@ public:
     std::optional<std::string> getDBPath(std::string_view name, std::string_view location) const;
     // Rows handed on in runs while their statement still steps: each run is the JSON text of
     // an array, cut once it holds `fewest` bytes and the receiver awaits one (asked once in a
-    // while), or once it holds `most`; `sent` counts the runs handed on.
+    // while), or once it holds `most`, and handed on only once the receiver has room for it;
+    // `sent` counts the runs handed on.
     struct RowPieces {
         RowPieces(std::function<void(size_t index, std::string run)> send,
-                  std::function<bool()> awaited, size_t fewest, size_t most)
+                  std::function<bool()> awaited, std::function<void()> waitForRoom, size_t fewest,
+                  size_t most)
             : send(std::move(send)),
               awaited(std::move(awaited)),
+              waitForRoom(std::move(waitForRoom)),
               fewest(fewest),
               most(most),
               nextLook(fewest) {}
         // Whether a run of `bytes` is to be handed on now.
         bool due(size_t bytes);
-        // Hands on the run, the receiver's index its own.
+        // Hands on the run, the receiver's index its own, once the receiver has room for it.
         void hand(std::string run);
 
         std::function<void(size_t index, std::string run)> send;
         std::function<bool()> awaited;
+        std::function<void()> waitForRoom;
         size_t fewest;
         size_t most;
         size_t sent = 0;

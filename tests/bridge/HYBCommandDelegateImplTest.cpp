@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "bridge/HYBCommandQueue.h"
@@ -233,6 +234,37 @@ TEST_F(HYBCommandDelegateImplTest, APieceIsAwaitedWhileAtMostOneIsNotTakenIn) {
         HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, R"({"rows":[]})"), "big",
         "rows", 4);
     EXPECT_TRUE(delegate().answerPieceAwaited("big"));
+}
+
+// A producer off the main thread waits for room before its next piece until the page has
+// taken one of those on their way in; on the main thread, which tells of pieces taken in, the
+// wait returns at once.
+TEST_F(HYBCommandDelegateImplTest, AProducerWaitsForThePageToTakeAPieceIn) {
+    engine().fake().setScriptResponder(
+        [](const std::string&) -> std::optional<ns::Result<ns::Value>> { return std::nullopt; });
+    std::mutex mutex;
+    std::vector<std::string> events;
+    const auto record = [&](const char* event) {
+        std::lock_guard lock(mutex);
+        events.push_back(event);
+    };
+    std::atomic<bool> sent{false};
+    std::thread producer([&] {
+        delegate().sendAnswerPiece("big", 0, "[1]");
+        delegate().sendAnswerPiece("big", 1, "[2]");
+        sent = true;
+        delegate().waitForAnswerPieceRoom("big");
+        record("room");
+    });
+    while (!sent || engine().fake().pendingEvaluationCount() < 2) loop().runUntilIdle();
+    // No room on the main thread either, yet it does not wait.
+    delegate().waitForAnswerPieceRoom("big");
+    EXPECT_FALSE(delegate().answerPieceAwaited("big"));
+    record("taken");
+    ASSERT_TRUE(engine().fake().completeEvaluation(ns::Value()));
+    loop().runUntilIdle();
+    producer.join();
+    EXPECT_EQ(events, (std::vector<std::string>{"taken", "room"}));
 }
 
 // An answer that comes whole after pieces went ahead for its call (an error) first has the

@@ -866,6 +866,54 @@ TEST_F(SQLitePiecesTest, RunsAreShortWhileThePageWaitsAndGrowWhileItIsBusy) {
     EXPECT_EQ(joined(pieced, pieces), whole.message);
 }
 
+// A page that starts waiting while a run grows gets that run cut at the next look, not at
+// the longest: it never waits behind a long piece.
+TEST_F(SQLitePiecesTest, ARunIsCutShortOnceThePageWaitsForIt) {
+    fillBig();
+    const std::string select = "SELECT * FROM big ORDER BY n";
+    const SentResult whole = execute(select);
+    delegate_->setTakesPieces(true);
+    // The page awaits the first piece, then is busy with it for five looks at the second,
+    // then waits again; from the third piece on it stays busy.
+    size_t busyLooks = 0;
+    delegate_->setPieceAwaited([&busyLooks](size_t sent) {
+        if (sent == 0) return true;
+        return sent == 1 && ++busyLooks > 5;
+    });
+    const SentResult pieced = execute(select);
+    const auto pieces = delegate_->pieces();
+    ASSERT_GE(pieces.size(), 3u);
+    // Five looks 16 KiB apart past the shortest run, a row (under 1 KiB) past each.
+    constexpr size_t kLook = 16 << 10;
+    EXPECT_GE(pieces[1].json.size(), (size_t{64} << 10) + 5 * kLook);
+    EXPECT_LT(pieces[1].json.size(), (size_t{64} << 10) + 6 * (kLook + 1024));
+    EXPECT_GE(pieces[2].json.size(), size_t{4} << 20);
+    EXPECT_EQ(joined(pieced, pieces), whole.message);
+}
+
+// The statement hands on a run only when the page has room for it: however many runs an
+// answer has, the page never holds more than its window of them at once, and they still join
+// into the whole answer.
+TEST_F(SQLitePiecesTest, RunsWaitForThePageWhateverTheAnswersSize) {
+    fillBig();
+    delegate_->setTakesPieces(true);
+    // Short runs (the page always awaits one), many of them.
+    delegate_->setPieceAwaited([](size_t) { return true; });
+    delegate_->setPageWindow(2);
+    size_t piecesBefore = 0;
+    for (const char* limit : {"2000", "20000"}) {
+        SCOPED_TRACE(limit);
+        const std::string select = std::string("SELECT * FROM big ORDER BY n LIMIT ") + limit;
+        const SentResult pieced = execute(select);
+        auto pieces = delegate_->pieces();
+        pieces.erase(pieces.begin(), pieces.begin() + static_cast<long>(piecesBefore));
+        piecesBefore += pieces.size();
+        EXPECT_GT(pieces.size(), 10u);
+        EXPECT_EQ(delegate_->mostPiecesHeld(), 2u);
+        EXPECT_EQ(joined(pieced, pieces)["rows"].count(), std::stoul(limit));
+    }
+}
+
 // A row that fills a piece by itself leaves the answer no rows of its own.
 TEST_F(SQLitePiecesTest, EveryRowAheadLeavesTheAnswerAnEmptyArray) {
     openTable();

@@ -47,6 +47,7 @@ public:
     bool sendsAnswerPieces() const override { return takesPieces_; }
     void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
     bool answerPieceAwaited(const std::string& callbackId) const override;
+    void waitForAnswerPieceRoom(const std::string& callbackId) override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                      const std::string& callbackId, std::string_view member,
                                      size_t pieces) override;
@@ -63,6 +64,11 @@ public:
     // it never does).
     void setPieceAwaited(std::function<bool(size_t sent)> awaited);
     std::vector<SentPiece> pieces() const;
+    // A page that holds at most `window` pieces not taken in: waiting for room makes it take
+    // in the oldest until there is room. Without a window, nothing is waited for.
+    void setPageWindow(size_t window);
+    // The most pieces the page held at once, not yet taken in.
+    size_t mostPiecesHeld() const;
 
     std::vector<SentResult> results() const;
     // The result for the callback id; waits (without a time limit) until it has been sent.
@@ -78,6 +84,9 @@ private:
     std::vector<SentPiece> pieces_;
     std::atomic<bool> takesPieces_{false};
     std::function<bool(size_t sent)> pieceAwaited_;
+    size_t pageWindow_ = 0;
+    size_t piecesHeld_ = 0;
+    size_t mostPiecesHeld_ = 0;
 };
 
 }  // namespace sqlitetest

@@ -129,6 +129,10 @@ struct JSONReader::Parsers {
     }
 };
 
+std::string JSONReader::kernel() {
+    return simdjson::builtin_implementation()->name();
+}
+
 JSONReader::JSONReader(const JSONSlice& slice) : slice_(slice) {
     auto& parsers = Parsers::mine();
     if (parsers.empty()) {

@@ -38,6 +38,7 @@
 //                    with one prepared statement, written as the same JSON text and handed to
 //                    the page whole as a function argument (no copy), parsed there. Medians of
 //                    the rounds with their range, and the ratio of the medians
+// BM_FileReadPeak    the same for BM_ArrayBuffer's read of a 64 MiB file, floor and all
 // It needs a display: without DISPLAY or WAYLAND_DISPLAY it starts itself again under
 // xvfb-run.
 #include <benchmark/benchmark.h>
@@ -836,28 +837,40 @@ double residentRise(Run run) {
     return statusMiB("VmHWM") - before;
 }
 
-void BM_AnswerPeak(benchmark::State& state) {
+// The medians of the resident rises of both sides with their ranges, and the ratio of the
+// medians, bridge over raw floor.
+void reportPeaks(benchmark::State& state, const std::vector<double>& bridge,
+                 const std::vector<double>& raw) {
+    const auto [bridgeMin, bridgeMax] = std::minmax_element(bridge.begin(), bridge.end());
+    const auto [rawMin, rawMax] = std::minmax_element(raw.begin(), raw.end());
+    state.counters["bridge_peak_mib"] = percentile(bridge, 0.5);
+    state.counters["bridge_min_mib"] = *bridgeMin;
+    state.counters["bridge_max_mib"] = *bridgeMax;
+    state.counters["raw_peak_mib"] = percentile(raw, 0.5);
+    state.counters["raw_min_mib"] = *rawMin;
+    state.counters["raw_max_mib"] = *rawMax;
+    state.counters["ratio"] =
+        percentile(raw, 0.5) > 0 ? percentile(bridge, 0.5) / percentile(raw, 0.5) : 0;
+}
+
+// Runs the bridge's script and the floor's once an iteration, the bridge first in one and the
+// floor first in the next, each measured by its resident rise, and reports the medians of
+// either side with their ranges and the ratio of the medians, bridge over floor. `whole` tells
+// whether what a side reported is the whole answer.
+template <class Whole>
+void comparePeaks(benchmark::State& state, const std::string& bridgeScript,
+                  const std::string& floorScript, Whole whole) {
     auto& host = Host::shared();
-    // Rows of 1046 bytes or so in the answer's JSON text.
-    const int64_t rows = (state.range(0) << 20) / 1046;
-    const auto filled = host.bridge("peakFill(" + std::to_string(rows) + ")", 900s);
-    if (filled.size() != 1 || filled[0] != static_cast<double>(rows)) {
-        state.SkipWithError("the table was not filled");
-        return;
-    }
-    const auto whole = [&](const std::vector<double>& r) {
-        return r.size() == 2 && r[0] == static_cast<double>(rows) && r[1] == r[0];
-    };
     std::vector<double> bridge, raw;
     bool bridgeFirst = true;
     for (auto _ : state) {
         bool ok = true;
         double b = 0, f = 0;
         const auto runBridge = [&] {
-            b = residentRise([&] { ok = ok && whole(host.bridge("peakSelect()", 900s)); });
+            b = residentRise([&] { ok = ok && whole(host.bridge(bridgeScript, 900s)); });
         };
         const auto runFloor = [&] {
-            f = residentRise([&] { ok = ok && whole(host.floor("rawPeak()", 900s)); });
+            f = residentRise([&] { ok = ok && whole(host.floor(floorScript, 900s)); });
         };
         if (bridgeFirst) {
             runBridge();
@@ -868,24 +881,38 @@ void BM_AnswerPeak(benchmark::State& state) {
         }
         bridgeFirst = !bridgeFirst;
         if (!ok) {
-            state.SkipWithError("the page did not get every row");
+            state.SkipWithError("the page did not get the whole answer");
             return;
         }
         state.SetIterationTime(1);
         bridge.push_back(b);
         raw.push_back(f);
     }
-    const auto [bridgeMin, bridgeMax] = std::minmax_element(bridge.begin(), bridge.end());
-    const auto [rawMin, rawMax] = std::minmax_element(raw.begin(), raw.end());
+    reportPeaks(state, bridge, raw);
+}
+
+void BM_AnswerPeak(benchmark::State& state) {
+    auto& host = Host::shared();
+    // Rows of 1046 bytes or so in the answer's JSON text.
+    const int64_t rows = (state.range(0) << 20) / 1046;
+    const auto filled = host.bridge("peakFill(" + std::to_string(rows) + ")", 900s);
+    if (filled.size() != 1 || filled[0] != static_cast<double>(rows)) {
+        state.SkipWithError("the table was not filled");
+        return;
+    }
+    comparePeaks(state, "peakSelect()", "rawPeak()", [&](const std::vector<double>& r) {
+        return r.size() == 2 && r[0] == static_cast<double>(rows) && r[1] == r[0];
+    });
     state.counters["answer_mib"] = static_cast<double>(host.raw->peakAnswerBytes()) / (1 << 20);
-    state.counters["bridge_peak_mib"] = percentile(bridge, 0.5);
-    state.counters["bridge_min_mib"] = *bridgeMin;
-    state.counters["bridge_max_mib"] = *bridgeMax;
-    state.counters["raw_peak_mib"] = percentile(raw, 0.5);
-    state.counters["raw_min_mib"] = *rawMin;
-    state.counters["raw_max_mib"] = *rawMax;
-    state.counters["ratio"] =
-        percentile(raw, 0.5) > 0 ? percentile(bridge, 0.5) / percentile(raw, 0.5) : 0;
+}
+
+// A 64 MiB file read as an array buffer (the Base64 text the page decodes: 85 MiB), as in
+// BM_ArrayBuffer: the resident rise of either side.
+void BM_FileReadPeak(benchmark::State& state) {
+    comparePeaks(state, "bridgeBuffer()", "rawBuffer()", [](const std::vector<double>& r) {
+        return r.size() == 3 && r[1] == static_cast<double>(kBufferBytes);
+    });
+    state.counters["answer_mib"] = static_cast<double>(kBufferBytes) / (1 << 20);
 }
 
 }  // namespace
@@ -907,6 +934,7 @@ BENCHMARK(BM_LargeAnswer)
     ->Iterations(3);
 BENCHMARK(BM_ArrayBuffer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_AnswerPeak)->Arg(64)->Arg(256)->UseManualTime()->Iterations(5);
+BENCHMARK(BM_FileReadPeak)->UseManualTime()->Iterations(5);
 
 int main(int argc, char** argv) {
     if (const int failed = benchhost::ensureDisplay(argc, argv, "bench_bridge_engine: xvfb-run")) {

@@ -8,6 +8,11 @@ void HYBCommandDelegate::sendAnswerPiece(const std::string&, size_t, std::string
                         "this command delegate does not send answers in pieces");
 }
 
+void HYBCommandDelegate::sendAnswerTextPiece(const std::string&, size_t, std::string) {
+    throw ns::Exception(ns::kInternalInconsistencyException,
+                        "this command delegate does not send answers in pieces");
+}
+
 bool HYBCommandDelegate::answerPieceAwaited(const std::string&) const {
     return false;
 }

@@ -50,6 +50,10 @@ public:
     // parses it in the page at once and keeps it there; the page's callback sees nothing of it
     // until the answer comes. Any thread, in order.
     virtual void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json);
+    // The same for an answer whose part that comes in pieces is a text (a string message, or
+    // the Base64 data of an array buffer): the `index`th run of that text, kept in the page as
+    // it is and joined to the runs before it.
+    virtual void sendAnswerTextPiece(const std::string& callbackId, size_t index, std::string text);
     // Whether the page would start on another piece of the answer to `callbackId` at once: it
     // has taken in every piece sent so far but at most one. A plug-in hands on a short piece
     // while the page waits for one and lets the next grow while the page is busy. A delegate
@@ -64,8 +68,9 @@ public:
     virtual void waitForAnswerPieceRoom(const std::string& callbackId);
     // Sends the answer whose first `pieces` pieces went ahead: the result's message is a
     // JSON object whose `member` array holds the elements that follow the pieces', and the
-    // page's callback gets the object with all of them in that array, as if sent whole. A
-    // result sent by sendPluginResult instead (an error) drops the pieces.
+    // page's callback gets the object with all of them in that array, as if sent whole. Text
+    // pieces go before the text of the message's `member`, or of the message itself when
+    // `member` is empty. A result sent by sendPluginResult instead (an error) drops the pieces.
     virtual void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                              const std::string& callbackId, std::string_view member,
                                              size_t pieces);

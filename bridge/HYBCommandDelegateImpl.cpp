@@ -53,21 +53,26 @@ constexpr std::string_view kArrayBufferMessage = "{HYBType:'ArrayBuffer',data:me
 // A piece of an answer still being written, and the answer that joins the pieces, both handed
 // over as values. These functions of the host's own keep the pieces in the page, under the
 // name kKeptPieces, so that the page's bridge script needs nothing for them: its callback gets
-// the whole answer through the one function every bridge script has. Each piece is parsed as
-// it arrives; an answer that lacks a piece fails rather than pass for complete.
+// the whole answer through the one function every bridge script has. A piece of an array is
+// parsed as it arrives, a piece of a text kept as it is; the answer's own part (its member, or
+// with no member the message itself) is joined to them: arrays into one array, texts into one
+// text. An answer that lacks a piece, or whose pieces are not all of its part's kind, fails
+// rather than pass for complete.
 constexpr std::string_view kKeptPieces = "__hybAnswerPieces";
 constexpr std::string_view kPieceBody =
     "var k=window[keeper];"
     "if(!k){k=new Map();Object.defineProperty(window,keeper,{value:k,configurable:true})}"
     "var kept=index===0?[]:k.get(callbackId),run=null;"
-    "if(kept&&kept.length===index){try{run=JSON.parse(piece)}catch(e){}}"
-    "if(Array.isArray(run))kept.push(run);else kept=false;"
+    "if(kept&&kept.length===index){if(text)run=piece;else try{run=JSON.parse(piece)}catch(e){}}"
+    "if(text?typeof run==='string':Array.isArray(run))kept.push(run);else kept=false;"
     "k.set(callbackId,kept)";
 constexpr std::string_view kJoinBody =
     "var k=window[keeper],kept=k&&k.get(callbackId),m=JSON.parse(message);"
     "if(k)k.delete(callbackId);"
-    "if(kept&&kept.length===pieces&&m&&Array.isArray(m[member])){"
-    "kept.push(m[member]);m[member]=kept.flat()}"
+    "var own=member===''?m:m&&m[member],text=typeof own==='string';"
+    "if(kept&&kept.length===pieces&&(text||Array.isArray(own))&&"
+    "kept.every(function(p){return(typeof p==='string')===text})){"
+    "kept.push(own);own=text?kept.join(''):kept.flat();if(member==='')m=own;else m[member]=own}"
     "else{status=9;m='incomplete answer'}"
     "return hybrid.require('hybrid/exec').nativeCallback(callbackId,status,m,keepCallback,0)";
 // What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
@@ -204,6 +209,16 @@ void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
 
 void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size_t index,
                                              std::string json) {
+    sendPiece(callbackId, index, std::move(json), false);
+}
+
+void HYBCommandDelegateImpl::sendAnswerTextPiece(const std::string& callbackId, size_t index,
+                                                 std::string text) {
+    sendPiece(callbackId, index, std::move(text), true);
+}
+
+void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t index,
+                                       std::string piece, bool text) {
     // The answer itself says what is wrong with its id; its pieces go nowhere.
     if (callbackId == kInvalidCallbackId || !isValidCallbackId(callbackId)) return;
     {
@@ -213,7 +228,9 @@ void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
     arguments.emplace("index", static_cast<int64_t>(index));
-    arguments.emplace("piece", std::move(json));
+    arguments.emplace("piece", std::move(piece));
+    // The engine hands the page numbers, strings and dictionaries, no booleans.
+    arguments.emplace("text", text ? 1 : 0);
     arguments.emplace("keeper", std::string(kKeptPieces));
     std::weak_ptr<HYBCommandDelegateImpl> weakSelf = sharedSelf<HYBCommandDelegateImpl>();
     auto taken = std::make_shared<TakenNotice>([weakSelf, callbackId] {

@@ -44,6 +44,8 @@ public:
                           const std::optional<std::string>& callbackId) override;
     bool sendsAnswerPieces() const override { return true; }
     void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
+    void sendAnswerTextPiece(const std::string& callbackId, size_t index,
+                             std::string text) override;
     bool answerPieceAwaited(const std::string& callbackId) const override;
     void waitForAnswerPieceRoom(const std::string& callbackId) override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
@@ -103,6 +105,8 @@ private:
     // answer it carried, a failure is logged.
     HYBPageSink::EvaluationHandler batchAnswerHandler(
         std::optional<std::string> answered = std::nullopt) const;
+    // Hands the page a piece to keep: a text as it is, or the JSON text of an array, parsed.
+    void sendPiece(const std::string& callbackId, size_t index, std::string piece, bool text);
     // How many pieces of the answer to the id the page has not taken in yet.
     size_t piecesOnTheirWay(const std::string& callbackId) const REQUIRES(piecesMutex_);
     // Before an answer that comes whole: the page lets go of what it keeps of pieces sent

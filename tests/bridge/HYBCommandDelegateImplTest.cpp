@@ -267,6 +267,20 @@ TEST_F(HYBCommandDelegateImplTest, AProducerWaitsForThePageToTakeAPieceIn) {
     EXPECT_EQ(events, (std::vector<std::string>{"taken", "room"}));
 }
 
+// A piece that no page will take in (the web view engine gone while it was on its way) counts
+// as taken: its producer is not left waiting for room that never comes.
+TEST_F(HYBCommandDelegateImplTest, APieceDroppedOnItsWayMakesRoom) {
+    holdTheTurn();
+    delegate().sendAnswerPiece("big", 0, "[1]");
+    delegate().sendAnswerPiece("big", 1, "[2]");
+    EXPECT_FALSE(delegate().answerPieceAwaited("big"));
+    const auto engine = controller().webViewEngine();
+    controller().setWebViewEngine(nullptr);
+    loop().runUntilIdle();
+    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
+    controller().setWebViewEngine(engine);
+}
+
 // An answer that comes whole after pieces went ahead for its call (an error) first has the
 // page let go of the pieces it keeps; other answers, and a second one for the same call, do not.
 TEST_F(HYBCommandDelegateImplTest, AnswerWholeAfterPiecesDropsWhatThePageKept) {

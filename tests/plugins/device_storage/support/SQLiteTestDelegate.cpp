@@ -25,8 +25,17 @@ void SQLiteTestDelegate::sendPluginResult(const std::shared_ptr<HYBPluginResult>
 
 void SQLiteTestDelegate::sendAnswerPiece(const std::string& callbackId, size_t index,
                                          std::string json) {
+    recordPiece({callbackId, index, std::move(json), false});
+}
+
+void SQLiteTestDelegate::sendAnswerTextPiece(const std::string& callbackId, size_t index,
+                                             std::string text) {
+    recordPiece({callbackId, index, std::move(text), true});
+}
+
+void SQLiteTestDelegate::recordPiece(SentPiece piece) {
     std::lock_guard lock(mutex_);
-    pieces_.push_back({callbackId, index, std::move(json)});
+    pieces_.push_back(std::move(piece));
     mostPiecesHeld_ = std::max(mostPiecesHeld_, ++piecesHeld_);
 }
 

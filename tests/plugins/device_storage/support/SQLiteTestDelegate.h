@@ -26,14 +26,16 @@ struct SentResult {
     size_t pieces = 0;
 };
 
-// A piece of an answer handed on ahead of it.
+// A piece of an answer handed on ahead of it: the JSON text of an array, or a run of text.
 struct SentPiece {
     std::string callbackId;
     size_t index = 0;
     std::string json;
+    bool text = false;
 };
 
-// A command delegate that records every result, from any thread, in the order sent.
+// A command delegate that records every result and every piece of an answer, from any thread,
+// in the order sent.
 // Background work goes to the global queue, or runs at once on the caller when `inline` is
 // set (for threads the test makes itself, and for a child process without the queues).
 class SQLiteTestDelegate : public HYBCommandDelegate {
@@ -46,6 +48,8 @@ public:
                           const std::optional<std::string>& callbackId) override;
     bool sendsAnswerPieces() const override { return takesPieces_; }
     void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
+    void sendAnswerTextPiece(const std::string& callbackId, size_t index,
+                             std::string text) override;
     bool answerPieceAwaited(const std::string& callbackId) const override;
     void waitForAnswerPieceRoom(const std::string& callbackId) override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
@@ -77,6 +81,8 @@ public:
     std::optional<SentResult> resultFor(const std::string& callbackId) const;
 
 private:
+    void recordPiece(SentPiece piece);
+
     const bool inline_;
     mutable std::mutex mutex_;
     mutable std::condition_variable sent_;

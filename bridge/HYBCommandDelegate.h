@@ -67,10 +67,11 @@ public:
     // pieces, it returns at once.
     virtual void waitForAnswerPieceRoom(const std::string& callbackId);
     // Sends the answer whose first `pieces` pieces went ahead: the result's message is a
-    // JSON object whose `member` array holds the elements that follow the pieces', and the
-    // page's callback gets the object with all of them in that array, as if sent whole. Text
-    // pieces go before the text of the message's `member`, or of the message itself when
-    // `member` is empty. A result sent by sendPluginResult instead (an error) drops the pieces.
+    // JSON value whose array at `member` (a path of keys and array indexes joined by ".", e.g.
+    // "rows" or "2.result.rows"; empty for the message itself) holds the elements that follow
+    // the pieces', and the page's callback gets the value with all of them in that array, as
+    // if sent whole. Text pieces go before the text at `member` in the same way. A result sent
+    // by sendPluginResult instead (an error) drops the pieces.
     virtual void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                              const std::string& callbackId, std::string_view member,
                                              size_t pieces);

@@ -54,10 +54,10 @@ constexpr std::string_view kArrayBufferMessage = "{HYBType:'ArrayBuffer',data:me
 // over as values. These functions of the host's own keep the pieces in the page, under the
 // name kKeptPieces, so that the page's bridge script needs nothing for them: its callback gets
 // the whole answer through the one function every bridge script has. A piece of an array is
-// parsed as it arrives, a piece of a text kept as it is; the answer's own part (its member, or
-// with no member the message itself) is joined to them: arrays into one array, texts into one
-// text. An answer that lacks a piece, or whose pieces are not all of its part's kind, fails
-// rather than pass for complete.
+// parsed as it arrives, a piece of a text kept as it is; the answer's own part (at the path of
+// keys `member`, joined by ".", or with no member the message itself) is joined to them: arrays
+// into one array, texts into one text. An answer that lacks a piece, or whose pieces are not
+// all of its part's kind, fails rather than pass for complete.
 constexpr std::string_view kKeptPieces = "__hybAnswerPieces";
 constexpr std::string_view kPieceBody =
     "var k=window[keeper];"
@@ -69,10 +69,14 @@ constexpr std::string_view kPieceBody =
 constexpr std::string_view kJoinBody =
     "var k=window[keeper],kept=k&&k.get(callbackId),m=JSON.parse(message);"
     "if(k)k.delete(callbackId);"
-    "var own=member===''?m:m&&m[member],text=typeof own==='string';"
+    "var path=member===''?[]:member.split('.'),box=null,key=null,own=m;"
+    "for(var i=0;i<path.length;i++){box=own;key=path[i];"
+    "own=box!==null&&typeof box==='object'&&Object.prototype.hasOwnProperty.call(box,key)?"
+    "box[key]:void 0}"
+    "var text=typeof own==='string';"
     "if(kept&&kept.length===pieces&&(text||Array.isArray(own))&&"
     "kept.every(function(p){return(typeof p==='string')===text})){"
-    "kept.push(own);own=text?kept.join(''):kept.flat();if(member==='')m=own;else m[member]=own}"
+    "kept.push(own);own=text?kept.join(''):kept.flat();if(box)box[key]=own;else m=own}"
     "else{status=9;m='incomplete answer'}"
     "return hybrid.require('hybrid/exec').nativeCallback(callbackId,status,m,keepCallback,0)";
 // What the page keeps of an answer's pieces goes when the answer comes whole instead (an error

@@ -142,6 +142,45 @@ TEST_F(LargeAnswers, PiecesJoinIntoTheObjectOfTheWholeRoad) {
     EXPECT_GE(countOf(from, "piece"), 2u);
 }
 
+// A batch whose second statement answers about 10 MB: its rows come in pieces, and the
+// callback gets the batch's entries exactly as when each statement's rows come whole.
+TEST_F(LargeAnswers, ABatchsLongStatementJoinsIntoItsEntry) {
+    fill("batch.db");
+    const size_t from = host.reportCount();
+    host.run(R"JS(
+        big.countPieces();
+        var exec = hybrid.require('hybrid/exec');
+        exec(function (entries) {
+            big.sql('batch.db', 'SELECT * FROM big ORDER BY n', [], function (whole) {
+                big.report('batch')({
+                    count: entries.length,
+                    first: entries[0],
+                    same: JSON.stringify(entries[1]) ===
+                          JSON.stringify({ result: whole, type: 'success' }),
+                    last: entries[2] });
+            }, big.failed('batch'));
+        }, big.failed('batch'), 'SQLitePlugin', 'backgroundExecuteSqlBatch', [{
+            dbargs: { dbname: 'batch.db' }, executes: [
+                { sql: 'SELECT 1 AS one' }, { sql: 'SELECT * FROM big ORDER BY n' },
+                { sql: 'SELECT 2 AS two' }] }]);
+    )JS");
+    const auto batch = reportOf(from, "batch");
+    ASSERT_TRUE(batch);
+    ASSERT_TRUE(batch->body["ok"].boolValue()) << batch->body["value"].description();
+    const auto one = [](const char* key, int value) {
+        return ns::Value::dict(
+            {{"result", ns::Value::dict({{"rows", ns::Array{ns::Value::dict({{key, value}})}},
+                                         {"rowsAffected", 0}})},
+             {"type", "success"}});
+    };
+    EXPECT_EQ(
+        batch->body["value"],
+        ns::Value::dict(
+            {{"count", 3}, {"first", one("one", 1)}, {"same", true}, {"last", one("two", 2)}}));
+    // The batch's rows and the statement's alike came in pieces.
+    EXPECT_GE(countOf(from, "piece"), 4u);
+}
+
 // A column named "__proto__" is a key of its row in the page, small answer or large, and
 // sets no row's prototype.
 TEST_F(LargeAnswers, AColumnNamedProtoIsAKeyOfItsRow) {

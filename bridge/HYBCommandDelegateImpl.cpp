@@ -50,22 +50,16 @@ constexpr std::string_view kParsedMessage = "JSON.parse(message)";
 constexpr std::string_view kTextMessage = "message";
 constexpr std::string_view kArrayBufferMessage = "{HYBType:'ArrayBuffer',data:message}";
 
-// A piece of an answer still being written, and the answer that joins the pieces, both handed
-// over as values. These functions of the host's own keep the pieces in the page, under the
-// name kKeptPieces, so that the page's bridge script needs nothing for them: its callback gets
-// the whole answer through the one function every bridge script has. A piece of an array is
-// parsed as it arrives, a piece of a text kept as it is; the answer's own part (at the path of
+// Pieces of an answer still being written (scripts, see kPieceKeeper), and the answer that
+// joins them (handed over as a value). These functions of the host's own keep the pieces in
+// the page, under the name kKeptPieces, so that the page's bridge script needs nothing for
+// them: its callback gets
+// the whole answer through the one function every bridge script has. A piece of an array
+// arrives parsed, a piece of a text as it is; the answer's own part (at the path of
 // keys `member`, joined by ".", or with no member the message itself) is joined to them: arrays
 // into one array, texts into one text. An answer that lacks a piece, or whose pieces are not
 // all of its part's kind, fails rather than pass for complete.
 constexpr std::string_view kKeptPieces = "__hybAnswerPieces";
-constexpr std::string_view kPieceBody =
-    "var k=window[keeper];"
-    "if(!k){k=new Map();Object.defineProperty(window,keeper,{value:k,configurable:true})}"
-    "var kept=index===0?[]:k.get(callbackId),run=null;"
-    "if(kept&&kept.length===index){if(text)run=piece;else try{run=JSON.parse(piece)}catch(e){}}"
-    "if(text?typeof run==='string':Array.isArray(run))kept.push(run);else kept=false;"
-    "k.set(callbackId,kept)";
 constexpr std::string_view kJoinBody =
     "var k=window[keeper],kept=k&&k.get(callbackId),m=JSON.parse(message);"
     "if(k)k.delete(callbackId);"
@@ -79,6 +73,20 @@ constexpr std::string_view kJoinBody =
     "kept.push(own);own=text?kept.join(''):kept.flat();if(box)box[key]=own;else m=own}"
     "else{status=9;m='incomplete answer'}"
     "return hybrid.require('hybrid/exec').nativeCallback(callbackId,status,m,keepCallback,0)";
+// The page's function that keeps a piece, made by the first piece of each answer where the page
+// has none. Each piece is a script that only calls it with one JSON object, {"callbackId",
+// "index", "keeper", "text", "piece"}: a script of that form the engine reads with its JSON
+// reader instead of compiling it, so a piece reaches the page as a plain literal (nothing to
+// escape but a text piece's characters) and is parsed as fast as JSON.parse would.
+constexpr std::string_view kPieceKeeper = "__hybKeepPiece";
+constexpr std::string_view kPieceKeeperDefinition =
+    "if(!window.__hybKeepPiece)Object.defineProperty(window,'__hybKeepPiece',{configurable:true,"
+    "value:function(a){var keeper=a.keeper,callbackId=a.callbackId,index=a.index,text=a.text;"
+    "var k=window[keeper];"
+    "if(!k){k=new Map();Object.defineProperty(window,keeper,{value:k,configurable:true})}"
+    "var kept=index===0?[]:k.get(callbackId),run=kept&&kept.length===index?a.piece:null;"
+    "if(text?typeof run==='string':Array.isArray(run))kept.push(run);else kept=false;"
+    "k.set(callbackId,kept)}});";
 // What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
 // after the pieces).
 constexpr std::string_view kDropPiecesBody = "var k=window[keeper];if(k)k.delete(callbackId)";
@@ -229,13 +237,26 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
         dispatch::Lock lock(piecesMutex_);
         ++piecesSent_[callbackId];
     }
-    ns::Dictionary arguments;
-    arguments.emplace("callbackId", callbackId);
-    arguments.emplace("index", static_cast<int64_t>(index));
-    arguments.emplace("piece", std::move(piece));
-    // The engine hands the page numbers, strings and dictionaries, no booleans.
-    arguments.emplace("text", text ? 1 : 0);
-    arguments.emplace("keeper", std::string(kKeptPieces));
+    // Handed over as a value, the piece would first become a value of a script context in this
+    // process, garbage that the engine collects only now and then: the host would hold an
+    // answer's worth of pieces after all, however few are on their way. It goes as the text of
+    // a script instead. The first piece, short as the page awaits it, brings the keeper along.
+    std::string script;
+    script.reserve(kPieceKeeperDefinition.size() + piece.size() + piece.size() / 16 +
+                   callbackId.size() + 128);
+    if (index == 0) script.append(kPieceKeeperDefinition);
+    script.append(kPieceKeeper).append("({\"callbackId\":");
+    ns::json::appendString(script, callbackId);
+    script.append(",\"index\":").append(std::to_string(index)).append(",\"keeper\":");
+    ns::json::appendString(script, kKeptPieces);
+    script.append(text ? ",\"text\":true,\"piece\":" : ",\"text\":false,\"piece\":");
+    if (text) {
+        ns::json::appendString(script, piece);
+    } else {
+        script.append(piece);
+    }
+    script.append("})");
+    std::string().swap(piece);
     std::weak_ptr<HYBCommandDelegateImpl> weakSelf = sharedSelf<HYBCommandDelegateImpl>();
     auto taken = std::make_shared<TakenNotice>([weakSelf, callbackId] {
         auto self = weakSelf.lock();
@@ -247,8 +268,8 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
         }
         self->pieceTaken_.notify_all();
     });
-    evalJsHelper({std::string(kPieceBody), std::move(arguments), true,
-                  [taken = std::move(taken)] { taken->tell(); }});
+    evalJsHelper({std::move(script), std::nullopt, true,
+                  [taken = std::move(taken)] { taken->tell(); }, callbackId});
 }
 
 bool HYBCommandDelegateImpl::answerPieceAwaited(const std::string& callbackId) const {
@@ -363,7 +384,7 @@ void HYBCommandDelegateImpl::evaluateDeferred() {
         batchBytes = 0;
     };
     for (auto& script : scripts) {
-        if (!script.isCallback || script.arguments ||
+        if (!script.isCallback || script.arguments || script.evaluated ||
             script.text.size() > kMaxSharedCallbackBytes) {
             flush();
             evalJsHelper2(std::move(script));
@@ -396,19 +417,22 @@ void HYBCommandDelegateImpl::evaluateCallbackBatch(const std::vector<std::string
 void HYBCommandDelegateImpl::evalJsHelper2(PageScript script) {
     auto page = page_.lock();
     if (!page) return;
-    if (!script.arguments) {
-        page->evaluateJavaScript(std::move(script.text), batchAnswerHandler());
-        return;
+    std::optional<std::string> answered = std::move(script.answered);
+    if (script.arguments && !answered) {
+        const auto callbackId = script.arguments->find("callbackId");
+        answered = callbackId != script.arguments->end() ? callbackId->second.stringValue() : "";
     }
-    const auto callbackId = script.arguments->find("callbackId");
-    auto handler = batchAnswerHandler(
-        callbackId != script.arguments->end() ? callbackId->second.stringValue() : "");
+    auto handler = batchAnswerHandler(std::move(answered));
     if (script.evaluated) {
         handler = [handler = std::move(handler),
                    evaluated = std::move(script.evaluated)](ns::Result<ns::Value> result) {
             evaluated();
             handler(std::move(result));
         };
+    }
+    if (!script.arguments) {
+        page->evaluateJavaScript(std::move(script.text), std::move(handler));
+        return;
     }
     page->callAsyncJavaScript(std::move(script.text), std::move(*script.arguments),
                               std::move(handler));

@@ -84,6 +84,9 @@ public:
         bool isCallback = false;  // a result's callback, which can share an evaluation
         // Run on the main thread once the page has run the script or failed to.
         std::function<void()> evaluated = nullptr;
+        // The callback id of an answer that comes by the host's own road (a value handed
+        // over, a piece): the script's failure is logged with it.
+        std::optional<std::string> answered = std::nullopt;
     };
 
 protected:

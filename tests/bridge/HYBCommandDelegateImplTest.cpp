@@ -149,10 +149,11 @@ TEST_F(HYBCommandDelegateImplTest, DeferredResultsNeverOvertakeEarlierMainLoopWo
                                  {callback("b", 1, R"("2")"), callback("c", 1, R"("3")")})}));
 }
 
-// Pieces of an answer go ahead of it as values, in the order sent from any thread; a result for
-// another call sent between them keeps its place, and the answer that joins them comes after
-// them with its member and piece count. Pieces for ids the page could not be answered at go
-// nowhere.
+// Pieces of an answer go ahead of it, in the order sent from any thread, each a script that
+// only calls the host's keeper with one JSON object (the form the engine reads as JSON), the
+// first making the keeper; a result for another call sent between them keeps its place, and the
+// answer that joins them comes after them, handed over as a value with its member and piece
+// count. Pieces for ids the page could not be answered at go nowhere.
 TEST_F(HYBCommandDelegateImplTest, AnswerPiecesGoAheadOfTheirAnswerInOrder) {
     EXPECT_TRUE(delegate().sendsAnswerPieces());
     holdTheTurn();
@@ -160,46 +161,49 @@ TEST_F(HYBCommandDelegateImplTest, AnswerPiecesGoAheadOfTheirAnswerInOrder) {
         delegate().sendAnswerPiece("big", 0, R"([{"n":1}])");
         delegate().sendPluginResult(
             HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "other"), "other");
-        delegate().sendAnswerPiece("big", 1, R"([{"n":" "}])");
+        delegate().sendAnswerPiece("big", 1, R"([{"n":" "}])");
+        delegate().sendAnswerTextPiece("big", 2, "it's \"\n\u2028");
         delegate().sendAnswerPiece("INVALID", 0, "[]");
         delegate().sendAnswerPiece("bad'id", 0, "[]");
         delegate().sendPluginResultAfterPieces(
             HYBPluginResult::resultWithStatusMessageAsJSON(
                 HYBResultStatusOK, R"({"insertId":4,"rows":[{"n":3}],"rowsAffected":1})"),
-            "big", "rows", 2);
+            "big", "rows", 3);
     }).join();
     loop().runUntilIdle();
 
     const auto& calls = engine().fake().functionCalls();
-    ASSERT_EQ(calls.size(), 3u);
-    for (size_t i = 0; i < 2; ++i) {
-        // The host keeps the pieces itself: nothing of the page's bridge script is asked for.
-        EXPECT_EQ(calls[i].body.find("hybrid"), std::string::npos) << calls[i].body;
-        EXPECT_EQ(calls[i].arguments.at("callbackId"), ns::Value("big"));
-        EXPECT_EQ(calls[i].arguments.at("index"), ns::Value(static_cast<int64_t>(i)));
-        EXPECT_EQ(calls[i].arguments.at("keeper"), calls[2].arguments.at("keeper"));
-    }
-    EXPECT_EQ(calls[0].arguments.at("piece"), ns::Value(R"([{"n":1}])"));
-    EXPECT_EQ(calls[1].arguments.at("piece"), ns::Value(R"([{"n":" "}])"));
+    ASSERT_EQ(calls.size(), 1u);
     // The joined answer reaches the page through the one function every bridge script has.
-    EXPECT_NE(calls[2].body.find("return hybrid.require('hybrid/exec').nativeCallback(callbackId,"),
+    EXPECT_NE(calls[0].body.find("return hybrid.require('hybrid/exec').nativeCallback(callbackId,"),
               std::string::npos)
-        << calls[2].body;
-    EXPECT_EQ(calls[2].arguments.at("callbackId"), ns::Value("big"));
-    EXPECT_EQ(calls[2].arguments.at("status"), ns::Value(1));
-    EXPECT_EQ(calls[2].arguments.at("message"),
+        << calls[0].body;
+    EXPECT_EQ(calls[0].arguments.at("callbackId"), ns::Value("big"));
+    EXPECT_EQ(calls[0].arguments.at("status"), ns::Value(1));
+    EXPECT_EQ(calls[0].arguments.at("message"),
               ns::Value(R"({"insertId":4,"rows":[{"n":3}],"rowsAffected":1})"));
-    EXPECT_EQ(calls[2].arguments.at("member"), ns::Value("rows"));
-    EXPECT_EQ(calls[2].arguments.at("pieces"), ns::Value(int64_t{2}));
-    EXPECT_EQ(calls[2].arguments.at("keepCallback"), ns::Value(0));
+    EXPECT_EQ(calls[0].arguments.at("member"), ns::Value("rows"));
+    EXPECT_EQ(calls[0].arguments.at("pieces"), ns::Value(int64_t{3}));
+    EXPECT_EQ(calls[0].arguments.at("keepCallback"), ns::Value(0));
+    const std::string keeper = calls[0].arguments.at("keeper").stringValue();
 
     // The other call's answer reaches the page between the pieces, where it was sent.
     const auto sent = scripts();
-    ASSERT_EQ(sent.size(), 4u);
+    ASSERT_EQ(sent.size(), 5u);
     EXPECT_EQ(sent[1], callback("other", 1, R"("other")"));
-    EXPECT_NE(sent[0].find(R"(("big",0,)"), std::string::npos) << sent[0];
-    EXPECT_NE(sent[2].find(R"(("big",1,)"), std::string::npos) << sent[2];
-    EXPECT_NE(sent[3].find("nativeCallback"), std::string::npos) << sent[3];
+    EXPECT_NE(sent[4].find("nativeCallback"), std::string::npos) << sent[4];
+    const auto call = [&](int index, const std::string& text, const std::string& piece) {
+        return "__hybKeepPiece({\"callbackId\":\"big\",\"index\":" + std::to_string(index) +
+               ",\"keeper\":\"" + keeper + "\",\"text\":" + text + ",\"piece\":" + piece + "})";
+    };
+    // The first piece makes the keeper where the page has none; the host keeps the pieces
+    // itself: nothing of the page's bridge script is asked for.
+    const std::string first = call(0, "false", R"([{"n":1}])");
+    ASSERT_GT(sent[0].size(), first.size());
+    EXPECT_EQ(sent[0].substr(sent[0].size() - first.size()), first);
+    EXPECT_EQ(sent[0].find("hybrid"), std::string::npos) << sent[0];
+    EXPECT_EQ(sent[2], call(1, "false", R"([{"n":" "}])"));
+    EXPECT_EQ(sent[3], call(2, "true", R"("it's \"\n\u2028")"));
 }
 
 // The page awaits a piece of an answer while it has taken in every piece sent but at most one
@@ -294,12 +298,15 @@ TEST_F(HYBCommandDelegateImplTest, AnswerWholeAfterPiecesDropsWhatThePageKept) {
         HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "again"), "big");
     loop().runUntilIdle();
     const auto& calls = engine().fake().functionCalls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[1].arguments.at("callbackId"), ns::Value("big"));
-    EXPECT_EQ(calls[1].arguments.at("keeper"), calls[0].arguments.at("keeper"));
-    EXPECT_EQ(calls[1].arguments.count("piece"), 0u);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].arguments.at("callbackId"), ns::Value("big"));
+    EXPECT_EQ(calls[0].arguments.count("piece"), 0u);
     const auto sent = scripts();
     ASSERT_EQ(sent.size(), 4u);
+    // The pieces kept where the piece put them go.
+    EXPECT_NE(sent[0].find(R"("keeper":")" + calls[0].arguments.at("keeper").stringValue() + '"'),
+              std::string::npos)
+        << sent[0];
     EXPECT_EQ(sent[1], callback("other", 1, R"("o")"));
     EXPECT_EQ(sent[3],
               HYBCommandDelegateImpl::callbackBatchScript(

@@ -73,8 +73,8 @@ constexpr std::string_view kJoinBody =
     "kept.push(own);own=text?kept.join(''):kept.flat();if(box)box[key]=own;else m=own}"
     "else{status=9;m='incomplete answer'}"
     "return hybrid.require('hybrid/exec').nativeCallback(callbackId,status,m,keepCallback,0)";
-// The page's function that keeps a piece, made by the first piece of each answer where the page
-// has none. Each piece is a script that only calls it with one JSON object, {"callbackId",
+// The page's function that keeps a piece, made ahead of the first piece of each answer where the
+// page has none. Each piece is a script that only calls it with one JSON object, {"callbackId",
 // "index", "keeper", "text", "piece"}: a script of that form the engine reads with its JSON
 // reader instead of compiling it, so a piece reaches the page as a plain literal (nothing to
 // escape but a text piece's characters) and is parsed as fast as JSON.parse would.
@@ -240,11 +240,11 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
     // Handed over as a value, the piece would first become a value of a script context in this
     // process, garbage that the engine collects only now and then: the host would hold an
     // answer's worth of pieces after all, however few are on their way. It goes as the text of
-    // a script instead. The first piece, short as the page awaits it, brings the keeper along.
+    // a script instead. The keeper is made where the page has none ahead of each answer's first
+    // piece, by a script of its own: the piece's script keeps the form the engine reads as JSON.
+    if (index == 0) evalJsHelper(std::string(kPieceKeeperDefinition));
     std::string script;
-    script.reserve(kPieceKeeperDefinition.size() + piece.size() + piece.size() / 16 +
-                   callbackId.size() + 128);
-    if (index == 0) script.append(kPieceKeeperDefinition);
+    script.reserve(piece.size() + piece.size() / 16 + callbackId.size() + 128);
     script.append(kPieceKeeper).append("({\"callbackId\":");
     ns::json::appendString(script, callbackId);
     script.append(",\"index\":").append(std::to_string(index)).append(",\"keeper\":");

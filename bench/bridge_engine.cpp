@@ -32,17 +32,26 @@
 //                    the TLS library's encoder, the text handed to the page as a function
 //                    argument, decoded there into an ArrayBuffer by the same means as the
 //                    bridge's page script (the engine's own Base64 decoder). Ratio (goal 1.5)
+// BM_AnswerPeak/M   the host's resident high-water mark while an answer of about M MiB (a
+//                    SELECT of rows of some 1 KiB through executeSql) reaches the page's
+//                    callback, above the resident memory at the call; floor: the same rows read
+//                    with one prepared statement, written as the same JSON text and handed to
+//                    the page whole as a function argument (no copy), parsed there. Medians of
+//                    the rounds with their range, and the ratio of the medians
+// BM_FileReadPeak    the same for BM_ArrayBuffer's read of a 64 MiB file, floor and all
 // It needs a display: without DISPLAY or WAYLAND_DISPLAY it starts itself again under
 // xvfb-run.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <simdjson.h>
+#include <sqlite3.h>
 #include <time.h>
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -72,6 +81,11 @@
 #include "platform/wk/ScriptMessageHandler.h"
 #include "platform/wk/UserContentController.h"
 #include "platform/wk/WebView.h"
+
+#if __has_include(<mimalloc.h>)
+#include <mimalloc.h>
+#define HYB_BENCH_MIMALLOC 1
+#endif
 
 namespace {
 
@@ -177,6 +191,27 @@ window.largeAnswer = function (count, rounds) {
     // Opened once; a second open answers an error and the database stays open.
     exec(fill, fill, 'SQLitePlugin', 'open', [{ name: 'bench.db' }]);
 };
+// Rows of about 1 KiB each in the table "peak", then one SELECT of them all.
+window.peakFill = function (count) {
+    var db = { dbname: 'peak.db' };
+    var fail = function (e) { report([-1]); };
+    var fill = function () {
+        exec(function () { report([count]); }, fail, 'SQLitePlugin', 'backgroundExecuteSqlBatch',
+             [{ dbargs: db, executes: [
+            { sql: 'DROP TABLE IF EXISTS peak' },
+            { sql: 'CREATE TABLE peak (n INTEGER, label TEXT, x REAL)' },
+            { sql: 'WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c LIMIT ?) ' +
+                   "INSERT INTO peak SELECT i, printf('%01000d', i), i * 0.5 FROM c",
+              params: [count] }] }]);
+    };
+    exec(fill, fill, 'SQLitePlugin', 'open', [{ name: 'peak.db' }]);
+};
+window.peakSelect = function () {
+    exec(function (answer) {
+        report([answer.rows.length, answer.rows[answer.rows.length - 1].n]);
+    }, function () { report([-1]); }, 'SQLitePlugin', 'executeSql',
+    [{ dbargs: { dbname: 'peak.db' }, ex: { sql: 'SELECT n, label, x FROM peak' } }]);
+};
 window.bridgeBuffer = function () {
     var start = performance.now();
     exec(function (buffer) {
@@ -210,6 +245,11 @@ window.rawEcho = function (size, count) {
         window.webkit.messageHandlers.rawEcho.postMessage(
             text.length >= 65536 ? [id, text] : id + '\n' + text);
     }, size, count);
+};
+window.rawPeak = function () { window.webkit.messageHandlers.rawPeak.postMessage('peak.db'); };
+window.rawPeakArrived = function (text) {
+    var answer = JSON.parse(text);
+    report([answer.rows.length, answer.rows[answer.rows.length - 1].n]);
 };
 var bufferStart = 0;
 window.rawBuffer = function () {
@@ -266,13 +306,14 @@ class RawView {
 public:
     RawView() {
         manager_ = webkit_user_content_manager_new();
-        for (const char* name : {"raw", "rawEcho", "rawBuffer", "result"}) {
+        for (const char* name : {"raw", "rawEcho", "rawBuffer", "rawPeak", "result"}) {
             webkit_user_content_manager_register_script_message_handler(manager_, name);
         }
         g_signal_connect(manager_, "script-message-received::raw", G_CALLBACK(onCall), this);
         g_signal_connect(manager_, "script-message-received::rawEcho", G_CALLBACK(onEcho), this);
         g_signal_connect(manager_, "script-message-received::rawBuffer", G_CALLBACK(onBuffer),
                          this);
+        g_signal_connect(manager_, "script-message-received::rawPeak", G_CALLBACK(onPeak), this);
         g_signal_connect(manager_, "script-message-received::result", G_CALLBACK(onResult), this);
         view_ = WEBKIT_WEB_VIEW(
             g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", manager_, nullptr));
@@ -295,6 +336,9 @@ public:
     void run(const std::string& script) { evaluate(script); }
     void setMerged(bool merged) { merged_ = merged; }
     void setBufferPath(std::string path) { bufferPath_ = std::move(path); }
+    void setPeakDatabase(std::string path) { peakDatabase_ = std::move(path); }
+    // The size of the last answer the floor handed over.
+    size_t peakAnswerBytes() const { return peakAnswerBytes_; }
 
 private:
     // [id, service, action, [argument]] read on demand; the callback carries the argument's
@@ -435,6 +479,52 @@ private:
                                                        nullptr, nullptr, nullptr, nullptr);
     }
 
+    // The rows as the plug-in's answer holds them, {"rows":[{"n":..,"label":"..","x":..},...],
+    // "rowsAffected":0}, read with one prepared statement and handed over whole; the page
+    // parses the text. The labels are digits: nothing to escape.
+    static void onPeak(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer self) {
+        auto* raw = static_cast<RawView*>(self);
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(raw->peakDatabase_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) !=
+            SQLITE_OK) {
+            sqlite3_close(db);
+            return;
+        }
+        sqlite3_stmt* select = nullptr;
+        sqlite3_prepare_v2(db, "SELECT n, label, x FROM peak", -1, &select, nullptr);
+        auto* text = new std::string(R"({"rows":[)");
+        char number[32];
+        bool first = true;
+        while (sqlite3_step(select) == SQLITE_ROW) {
+            text->append(first ? R"({"n":)" : R"(,{"n":)");
+            first = false;
+            auto end =
+                std::to_chars(number, number + sizeof number, sqlite3_column_int64(select, 0));
+            text->append(number, end.ptr).append(R"(,"label":")");
+            text->append(reinterpret_cast<const char*>(sqlite3_column_text(select, 1)),
+                         static_cast<size_t>(sqlite3_column_bytes(select, 1)));
+            end = std::to_chars(number, number + sizeof number, sqlite3_column_double(select, 2));
+            text->append(R"(","x":)").append(number, end.ptr).append("}");
+        }
+        sqlite3_finalize(select);
+        sqlite3_close(db);
+        text->append(R"(],"rowsAffected":0})");
+        raw->peakAnswerBytes_ = text->size();
+        // The text's own bytes, with the zero the string keeps after them, become the value.
+        GBytes* bytes = g_bytes_new_with_free_func(
+            text->c_str(), text->size() + 1,
+            [](gpointer s) { delete static_cast<std::string*>(s); }, text);
+        GVariantBuilder builder;
+        g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&builder, "{sv}", "text",
+                              g_variant_new_from_bytes(G_VARIANT_TYPE_STRING, bytes, TRUE));
+        g_bytes_unref(bytes);
+        static constexpr const char* kBody = "return rawPeakArrived(text)";
+        webkit_web_view_call_async_javascript_function(raw->view_, kBody, -1,
+                                                       g_variant_builder_end(&builder), nullptr,
+                                                       nullptr, nullptr, nullptr, nullptr);
+    }
+
     static void onResult(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer) {
         JSCValue* value = webkit_javascript_result_get_js_value(result);
         std::vector<double> times;
@@ -458,6 +548,8 @@ private:
     bool turnOpen_ = false;
     std::string pending_;
     std::string bufferPath_;
+    std::string peakDatabase_;
+    size_t peakAnswerBytes_ = 0;
 };
 
 // --- The bridge's side --------------------------------------------------------------------------
@@ -510,6 +602,7 @@ struct Host {
         webView->loadRequest(wk::URLRequest(*ns::URL::parse("app://localhost/index.html")));
         raw = std::make_unique<RawView>();
         raw->setBufferPath(ns::Sandbox::documentsDirectory() + "/big.bin");
+        raw->setPeakDatabase(ns::Sandbox::documentsDirectory() + "/peak.db");
         if (!driver->runUntil(
                 [&] {
                     return !webView->isLoading() && webView->title() == "Bench" && raw->loaded();
@@ -716,6 +809,112 @@ void BM_ArrayBuffer(benchmark::State& state) {
     reportMedians(state, bridge, raw);
 }
 
+// A field of /proc/self/status ("VmRSS", "VmHWM"), in MiB.
+double statusMiB(std::string_view field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, field.size(), field) == 0 && line.size() > field.size() &&
+            line[field.size()] == ':') {
+            return std::strtod(line.c_str() + field.size() + 1, nullptr) / 1024;
+        }
+    }
+    return 0;
+}
+
+// How far the process's resident memory rose above where it stood while `run` ran, in MiB.
+// Memory the allocator kept from earlier work is given back first, so that neither side
+// finds pages the other left it.
+template <class Run>
+double residentRise(Run run) {
+#ifdef HYB_BENCH_MIMALLOC
+    mi_collect(true);
+#endif
+    const double before = statusMiB("VmRSS");
+    // Writing 5 sets the high-water mark to the resident size now.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    run();
+    return statusMiB("VmHWM") - before;
+}
+
+// The medians of the resident rises of both sides with their ranges, and the ratio of the
+// medians, bridge over raw floor.
+void reportPeaks(benchmark::State& state, const std::vector<double>& bridge,
+                 const std::vector<double>& raw) {
+    const auto [bridgeMin, bridgeMax] = std::minmax_element(bridge.begin(), bridge.end());
+    const auto [rawMin, rawMax] = std::minmax_element(raw.begin(), raw.end());
+    state.counters["bridge_peak_mib"] = percentile(bridge, 0.5);
+    state.counters["bridge_min_mib"] = *bridgeMin;
+    state.counters["bridge_max_mib"] = *bridgeMax;
+    state.counters["raw_peak_mib"] = percentile(raw, 0.5);
+    state.counters["raw_min_mib"] = *rawMin;
+    state.counters["raw_max_mib"] = *rawMax;
+    state.counters["ratio"] =
+        percentile(raw, 0.5) > 0 ? percentile(bridge, 0.5) / percentile(raw, 0.5) : 0;
+}
+
+// Runs the bridge's script and the floor's once an iteration, the bridge first in one and the
+// floor first in the next, each measured by its resident rise, and reports the medians of
+// either side with their ranges and the ratio of the medians, bridge over floor. `whole` tells
+// whether what a side reported is the whole answer.
+template <class Whole>
+void comparePeaks(benchmark::State& state, const std::string& bridgeScript,
+                  const std::string& floorScript, Whole whole) {
+    auto& host = Host::shared();
+    std::vector<double> bridge, raw;
+    bool bridgeFirst = true;
+    for (auto _ : state) {
+        bool ok = true;
+        double b = 0, f = 0;
+        const auto runBridge = [&] {
+            b = residentRise([&] { ok = ok && whole(host.bridge(bridgeScript, 900s)); });
+        };
+        const auto runFloor = [&] {
+            f = residentRise([&] { ok = ok && whole(host.floor(floorScript, 900s)); });
+        };
+        if (bridgeFirst) {
+            runBridge();
+            runFloor();
+        } else {
+            runFloor();
+            runBridge();
+        }
+        bridgeFirst = !bridgeFirst;
+        if (!ok) {
+            state.SkipWithError("the page did not get the whole answer");
+            return;
+        }
+        state.SetIterationTime(1);
+        bridge.push_back(b);
+        raw.push_back(f);
+    }
+    reportPeaks(state, bridge, raw);
+}
+
+void BM_AnswerPeak(benchmark::State& state) {
+    auto& host = Host::shared();
+    // Rows of 1046 bytes or so in the answer's JSON text.
+    const int64_t rows = (state.range(0) << 20) / 1046;
+    const auto filled = host.bridge("peakFill(" + std::to_string(rows) + ")", 900s);
+    if (filled.size() != 1 || filled[0] != static_cast<double>(rows)) {
+        state.SkipWithError("the table was not filled");
+        return;
+    }
+    comparePeaks(state, "peakSelect()", "rawPeak()", [&](const std::vector<double>& r) {
+        return r.size() == 2 && r[0] == static_cast<double>(rows) && r[1] == r[0];
+    });
+    state.counters["answer_mib"] = static_cast<double>(host.raw->peakAnswerBytes()) / (1 << 20);
+}
+
+// A 64 MiB file read as an array buffer (the Base64 text the page decodes: 85 MiB), as in
+// BM_ArrayBuffer: the resident rise of either side.
+void BM_FileReadPeak(benchmark::State& state) {
+    comparePeaks(state, "bridgeBuffer()", "rawBuffer()", [](const std::vector<double>& r) {
+        return r.size() == 3 && r[1] == static_cast<double>(kBufferBytes);
+    });
+    state.counters["answer_mib"] = static_cast<double>(kBufferBytes) / (1 << 20);
+}
+
 }  // namespace
 
 BENCHMARK(BM_Sequential)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(10);
@@ -734,6 +933,8 @@ BENCHMARK(BM_LargeAnswer)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 BENCHMARK(BM_ArrayBuffer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_AnswerPeak)->Arg(64)->Arg(256)->UseManualTime()->Iterations(5);
+BENCHMARK(BM_FileReadPeak)->UseManualTime()->Iterations(5);
 
 int main(int argc, char** argv) {
     if (const int failed = benchhost::ensureDisplay(argc, argv, "bench_bridge_engine: xvfb-run")) {

@@ -8,9 +8,16 @@ void HYBCommandDelegate::sendAnswerPiece(const std::string&, size_t, std::string
                         "this command delegate does not send answers in pieces");
 }
 
+void HYBCommandDelegate::sendAnswerTextPiece(const std::string&, size_t, std::string) {
+    throw ns::Exception(ns::kInternalInconsistencyException,
+                        "this command delegate does not send answers in pieces");
+}
+
 bool HYBCommandDelegate::answerPieceAwaited(const std::string&) const {
     return false;
 }
+
+void HYBCommandDelegate::waitForAnswerPieceRoom(const std::string&) {}
 
 void HYBCommandDelegate::sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                                      const std::string& callbackId,

@@ -50,15 +50,28 @@ public:
     // parses it in the page at once and keeps it there; the page's callback sees nothing of it
     // until the answer comes. Any thread, in order.
     virtual void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json);
+    // The same for an answer whose part that comes in pieces is a text (a string message, or
+    // the Base64 data of an array buffer): the `index`th run of that text, kept in the page as
+    // it is and joined to the runs before it.
+    virtual void sendAnswerTextPiece(const std::string& callbackId, size_t index, std::string text);
     // Whether the page would start on another piece of the answer to `callbackId` at once: it
     // has taken in every piece sent so far but at most one. A plug-in hands on a short piece
     // while the page waits for one and lets the next grow while the page is busy. A delegate
     // that cannot tell answers false. Any thread.
     virtual bool answerPieceAwaited(const std::string& callbackId) const;
+    // Returns once the page has taken in enough of the pieces sent for the answer to
+    // `callbackId` that another may go (answerPieceAwaited): a producer calls it before it hands
+    // on a piece, so that it never runs ahead of the page and the host never holds more than a
+    // few pieces of an answer, whatever its size. On the main thread, where the page's taking
+    // pieces in is told and nothing may wait for it, and with a delegate that does not send
+    // pieces, it returns at once.
+    virtual void waitForAnswerPieceRoom(const std::string& callbackId);
     // Sends the answer whose first `pieces` pieces went ahead: the result's message is a
-    // JSON object whose `member` array holds the elements that follow the pieces', and the
-    // page's callback gets the object with all of them in that array, as if sent whole. A
-    // result sent by sendPluginResult instead (an error) drops the pieces.
+    // JSON value whose array at `member` (a path of keys and array indexes joined by ".", e.g.
+    // "rows" or "2.result.rows"; empty for the message itself) holds the elements that follow
+    // the pieces', and the page's callback gets the value with all of them in that array, as
+    // if sent whole. Text pieces go before the text at `member` in the same way. A result sent
+    // by sendPluginResult instead (an error) drops the pieces.
     virtual void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                              const std::string& callbackId, std::string_view member,
                                              size_t pieces);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "bridge/HYBCommandQueue.h"
 #include "bridge/HYBPlugin.h"
@@ -49,29 +50,63 @@ constexpr std::string_view kParsedMessage = "JSON.parse(message)";
 constexpr std::string_view kTextMessage = "message";
 constexpr std::string_view kArrayBufferMessage = "{HYBType:'ArrayBuffer',data:message}";
 
-// A piece of an answer still being written, and the answer that joins the pieces, both handed
-// over as values. These functions of the host's own keep the pieces in the page, under the
-// name kKeptPieces, so that the page's bridge script needs nothing for them: its callback gets
-// the whole answer through the one function every bridge script has. Each piece is parsed as
-// it arrives; an answer that lacks a piece fails rather than pass for complete.
+// Pieces of an answer still being written (scripts, see kPieceKeeper), and the answer that
+// joins them (handed over as a value). These functions of the host's own keep the pieces in
+// the page, under the name kKeptPieces, so that the page's bridge script needs nothing for
+// them: its callback gets
+// the whole answer through the one function every bridge script has. A piece of an array
+// arrives parsed, a piece of a text as it is; the answer's own part (at the path of
+// keys `member`, joined by ".", or with no member the message itself) is joined to them: arrays
+// into one array, texts into one text. An answer that lacks a piece, or whose pieces are not
+// all of its part's kind, fails rather than pass for complete.
 constexpr std::string_view kKeptPieces = "__hybAnswerPieces";
-constexpr std::string_view kPieceBody =
-    "var k=window[keeper];"
-    "if(!k){k=new Map();Object.defineProperty(window,keeper,{value:k,configurable:true})}"
-    "var kept=index===0?[]:k.get(callbackId),run=null;"
-    "if(kept&&kept.length===index){try{run=JSON.parse(piece)}catch(e){}}"
-    "if(Array.isArray(run))kept.push(run);else kept=false;"
-    "k.set(callbackId,kept)";
 constexpr std::string_view kJoinBody =
     "var k=window[keeper],kept=k&&k.get(callbackId),m=JSON.parse(message);"
     "if(k)k.delete(callbackId);"
-    "if(kept&&kept.length===pieces&&m&&Array.isArray(m[member])){"
-    "kept.push(m[member]);m[member]=kept.flat()}"
+    "var path=member===''?[]:member.split('.'),box=null,key=null,own=m;"
+    "for(var i=0;i<path.length;i++){box=own;key=path[i];"
+    "own=box!==null&&typeof box==='object'&&Object.prototype.hasOwnProperty.call(box,key)?"
+    "box[key]:void 0}"
+    "var text=typeof own==='string';"
+    "if(kept&&kept.length===pieces&&(text||Array.isArray(own))&&"
+    "kept.every(function(p){return(typeof p==='string')===text})){"
+    "kept.push(own);own=text?kept.join(''):kept.flat();if(box)box[key]=own;else m=own}"
     "else{status=9;m='incomplete answer'}"
     "return hybrid.require('hybrid/exec').nativeCallback(callbackId,status,m,keepCallback,0)";
+// The page's function that keeps a piece, made ahead of the first piece of each answer where the
+// page has none. Each piece is a script that only calls it with one JSON object, {"callbackId",
+// "index", "keeper", "text", "piece"}: a script of that form the engine reads with its JSON
+// reader instead of compiling it, so a piece reaches the page as a plain literal (nothing to
+// escape but a text piece's characters) and is parsed as fast as JSON.parse would.
+constexpr std::string_view kPieceKeeper = "__hybKeepPiece";
+constexpr std::string_view kPieceKeeperDefinition =
+    "if(!window.__hybKeepPiece)Object.defineProperty(window,'__hybKeepPiece',{configurable:true,"
+    "value:function(a){var keeper=a.keeper,callbackId=a.callbackId,index=a.index,text=a.text;"
+    "var k=window[keeper];"
+    "if(!k){k=new Map();Object.defineProperty(window,keeper,{value:k,configurable:true})}"
+    "var kept=index===0?[]:k.get(callbackId),run=kept&&kept.length===index?a.piece:null;"
+    "if(text?typeof run==='string':Array.isArray(run))kept.push(run);else kept=false;"
+    "k.set(callbackId,kept)}});";
 // What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
 // after the pieces).
 constexpr std::string_view kDropPiecesBody = "var k=window[keeper];if(k)k.delete(callbackId)";
+
+// Tells once that the page took a piece in: when told, or else when the last holder lets go
+// of it, a script dropped on its way (no page, no engine) that nothing will ever take in. A
+// producer waiting for room is never left waiting for an evaluation that cannot come.
+class TakenNotice {
+public:
+    explicit TakenNotice(std::function<void()> notify) : notify_(std::move(notify)) {}
+    ~TakenNotice() { tell(); }
+    TakenNotice(const TakenNotice&) = delete;
+    TakenNotice& operator=(const TakenNotice&) = delete;
+    void tell() {
+        if (auto notify = std::exchange(notify_, nullptr)) notify();
+    }
+
+private:
+    std::function<void()> notify_;
+};
 
 bool isCallbackIdCharacter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
@@ -186,32 +221,72 @@ void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
 
 void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size_t index,
                                              std::string json) {
+    sendPiece(callbackId, index, std::move(json), false);
+}
+
+void HYBCommandDelegateImpl::sendAnswerTextPiece(const std::string& callbackId, size_t index,
+                                                 std::string text) {
+    sendPiece(callbackId, index, std::move(text), true);
+}
+
+void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t index,
+                                       std::string piece, bool text) {
     // The answer itself says what is wrong with its id; its pieces go nowhere.
     if (callbackId == kInvalidCallbackId || !isValidCallbackId(callbackId)) return;
     {
         dispatch::Lock lock(piecesMutex_);
         ++piecesSent_[callbackId];
     }
-    ns::Dictionary arguments;
-    arguments.emplace("callbackId", callbackId);
-    arguments.emplace("index", static_cast<int64_t>(index));
-    arguments.emplace("piece", std::move(json));
-    arguments.emplace("keeper", std::string(kKeptPieces));
+    // Handed over as a value, the piece would first become a value of a script context in this
+    // process, garbage that the engine collects only now and then: the host would hold an
+    // answer's worth of pieces after all, however few are on their way. It goes as the text of
+    // a script instead. The keeper is made where the page has none ahead of each answer's first
+    // piece, by a script of its own: the piece's script keeps the form the engine reads as JSON.
+    if (index == 0) evalJsHelper(std::string(kPieceKeeperDefinition));
+    std::string script;
+    script.reserve(piece.size() + piece.size() / 16 + callbackId.size() + 128);
+    script.append(kPieceKeeper).append("({\"callbackId\":");
+    ns::json::appendString(script, callbackId);
+    script.append(",\"index\":").append(std::to_string(index)).append(",\"keeper\":");
+    ns::json::appendString(script, kKeptPieces);
+    script.append(text ? ",\"text\":true,\"piece\":" : ",\"text\":false,\"piece\":");
+    if (text) {
+        ns::json::appendString(script, piece);
+    } else {
+        script.append(piece);
+    }
+    script.append("})");
+    std::string().swap(piece);
     std::weak_ptr<HYBCommandDelegateImpl> weakSelf = sharedSelf<HYBCommandDelegateImpl>();
-    auto taken = [weakSelf, callbackId] {
+    auto taken = std::make_shared<TakenNotice>([weakSelf, callbackId] {
         auto self = weakSelf.lock();
         if (!self) return;
-        dispatch::Lock lock(self->piecesMutex_);
-        const auto kept = self->piecesSent_.find(callbackId);
-        if (kept != self->piecesSent_.end() && kept->second > 0) --kept->second;
-    };
-    evalJsHelper({std::string(kPieceBody), std::move(arguments), true, std::move(taken)});
+        {
+            dispatch::Lock lock(self->piecesMutex_);
+            const auto kept = self->piecesSent_.find(callbackId);
+            if (kept != self->piecesSent_.end() && kept->second > 0) --kept->second;
+        }
+        self->pieceTaken_.notify_all();
+    });
+    evalJsHelper({std::move(script), std::nullopt, true,
+                  [taken = std::move(taken)] { taken->tell(); }, callbackId});
 }
 
 bool HYBCommandDelegateImpl::answerPieceAwaited(const std::string& callbackId) const {
     dispatch::Lock lock(piecesMutex_);
+    return piecesOnTheirWay(callbackId) < kPiecesInFlight;
+}
+
+void HYBCommandDelegateImpl::waitForAnswerPieceRoom(const std::string& callbackId) {
+    // The page's taking a piece in is told on the main thread, which must not wait for it.
+    if (dispatch::RunLoop::isMainThread()) return;
+    dispatch::Lock lock(piecesMutex_);
+    while (piecesOnTheirWay(callbackId) >= kPiecesInFlight) lock.wait(pieceTaken_);
+}
+
+size_t HYBCommandDelegateImpl::piecesOnTheirWay(const std::string& callbackId) const {
     const auto kept = piecesSent_.find(callbackId);
-    return kept == piecesSent_.end() || kept->second <= 1;
+    return kept == piecesSent_.end() ? 0 : kept->second;
 }
 
 void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
@@ -309,7 +384,7 @@ void HYBCommandDelegateImpl::evaluateDeferred() {
         batchBytes = 0;
     };
     for (auto& script : scripts) {
-        if (!script.isCallback || script.arguments ||
+        if (!script.isCallback || script.arguments || script.evaluated ||
             script.text.size() > kMaxSharedCallbackBytes) {
             flush();
             evalJsHelper2(std::move(script));
@@ -342,19 +417,22 @@ void HYBCommandDelegateImpl::evaluateCallbackBatch(const std::vector<std::string
 void HYBCommandDelegateImpl::evalJsHelper2(PageScript script) {
     auto page = page_.lock();
     if (!page) return;
-    if (!script.arguments) {
-        page->evaluateJavaScript(std::move(script.text), batchAnswerHandler());
-        return;
+    std::optional<std::string> answered = std::move(script.answered);
+    if (script.arguments && !answered) {
+        const auto callbackId = script.arguments->find("callbackId");
+        answered = callbackId != script.arguments->end() ? callbackId->second.stringValue() : "";
     }
-    const auto callbackId = script.arguments->find("callbackId");
-    auto handler = batchAnswerHandler(
-        callbackId != script.arguments->end() ? callbackId->second.stringValue() : "");
+    auto handler = batchAnswerHandler(std::move(answered));
     if (script.evaluated) {
         handler = [handler = std::move(handler),
                    evaluated = std::move(script.evaluated)](ns::Result<ns::Value> result) {
             evaluated();
             handler(std::move(result));
         };
+    }
+    if (!script.arguments) {
+        page->evaluateJavaScript(std::move(script.text), std::move(handler));
+        return;
     }
     page->callAsyncJavaScript(std::move(script.text), std::move(*script.arguments),
                               std::move(handler));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -26,6 +27,11 @@ class HYBCommandDelegateImpl : public ns::Object, public HYBCommandDelegate {
 public:
     // Longest callback id accepted, in UTF-16 units.
     static constexpr size_t kMaxCallbackIdLength = 100;
+    // Pieces of one answer on their way to the page, not yet taken in, when the page is still
+    // ready for another and a producer may hand one on: the page then works on one with the
+    // next one waiting behind it, never waiting for the producer, and the producer is never
+    // further ahead of the page than that.
+    static constexpr size_t kPiecesInFlight = 2;
 
     // Plug-ins, settings and the web folder come from `plugins`; scripts are evaluated in
     // `page`; what the page answers with is a batch of commands for `queue`.
@@ -38,7 +44,10 @@ public:
                           const std::optional<std::string>& callbackId) override;
     bool sendsAnswerPieces() const override { return true; }
     void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
+    void sendAnswerTextPiece(const std::string& callbackId, size_t index,
+                             std::string text) override;
     bool answerPieceAwaited(const std::string& callbackId) const override;
+    void waitForAnswerPieceRoom(const std::string& callbackId) override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                      const std::string& callbackId, std::string_view member,
                                      size_t pieces) override;
@@ -75,6 +84,9 @@ public:
         bool isCallback = false;  // a result's callback, which can share an evaluation
         // Run on the main thread once the page has run the script or failed to.
         std::function<void()> evaluated = nullptr;
+        // The callback id of an answer that comes by the host's own road (a value handed
+        // over, a piece): the script's failure is logged with it.
+        std::optional<std::string> answered = std::nullopt;
     };
 
 protected:
@@ -96,6 +108,10 @@ private:
     // answer it carried, a failure is logged.
     HYBPageSink::EvaluationHandler batchAnswerHandler(
         std::optional<std::string> answered = std::nullopt) const;
+    // Hands the page a piece to keep: a text as it is, or the JSON text of an array, parsed.
+    void sendPiece(const std::string& callbackId, size_t index, std::string piece, bool text);
+    // How many pieces of the answer to the id the page has not taken in yet.
+    size_t piecesOnTheirWay(const std::string& callbackId) const REQUIRES(piecesMutex_);
     // Before an answer that comes whole: the page lets go of what it keeps of pieces sent
     // ahead for the id, if any were.
     void dropKeptPieces(const std::string& callbackId);
@@ -116,9 +132,10 @@ private:
     dispatch::Mutex deferredMutex_;
     std::deque<DeferredGroup> deferred_ GUARDED_BY(deferredMutex_);
     // Ids whose answer had pieces sent ahead and has not come yet, with how many of those
-    // pieces the page has not taken in yet.
+    // pieces the page has not taken in yet; signalled when the page takes one in.
     mutable dispatch::Mutex piecesMutex_;
     std::unordered_map<std::string, size_t> piecesSent_ GUARDED_BY(piecesMutex_);
+    std::condition_variable pieceTaken_;
     mutable dispatch::Mutex transformerMutex_;
     UrlTransformer urlTransformer_ GUARDED_BY(transformerMutex_);
 };

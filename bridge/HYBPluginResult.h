@@ -76,6 +76,8 @@ public:
 
     unsigned status() const { return status_; }
     const ns::Value& message() const;
+    // Whether there is a message, without reading one given as JSON text.
+    bool hasMessage() const { return encoded_ || !message_.isNull(); }
     bool keepCallback() const { return keepCallback_; }
     void setKeepCallback(bool keep) { keepCallback_ = keep; }
     void setKeepCallbackAsBool(bool keep) { keepCallback_ = keep; }

@@ -129,6 +129,13 @@ struct JSONReader::Parsers {
     }
 };
 
+std::string JSONReader::kernel() {
+    // The kernel this file was compiled for, which the reader's inline code runs. (The
+    // library's own builtin_implementation() answers for the library's compile instead, and
+    // its first pass over a text picks a kernel of its own at run time.)
+    return SIMDJSON_STRINGIFY(SIMDJSON_BUILTIN_IMPLEMENTATION);
+}
+
 JSONReader::JSONReader(const JSONSlice& slice) : slice_(slice) {
     auto& parsers = Parsers::mine();
     if (parsers.empty()) {

@@ -46,6 +46,9 @@ public:
     // front to back.
     simdjson::simdjson_result<ondemand::document>& document() { return document_; }
     const JSONSlice& slice() const { return slice_; }
+    // The SIMD kernel the reader's on-demand code was compiled for ("westmere", "haswell"
+    // ...), or "fallback" for the library's portable one.
+    static std::string kernel();
     // Where the reading stands: the first byte of the next token; past the last one, the end
     // of the text.
     const char* position();

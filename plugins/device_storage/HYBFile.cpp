@@ -71,6 +71,25 @@ std::string binaryString(const ns::Data& data) {
     return out;
 }
 
+// A read whose range holds more than this many bytes reaches a page that takes answers in
+// pieces in runs of this many, each handed on once the page has room for it while the next is
+// read: the host holds a few runs, never the whole answer. A multiple of three, so that the
+// runs' Base64 texts join into the whole's.
+constexpr uint64_t kReadRunBytes = uint64_t{3} << 20;
+
+// How much of `bytes` ends on a whole UTF-8 character: a character cut at the end is left
+// for the next run (whether the rest is well-formed is checked apart).
+size_t wholeCharacters(std::string_view bytes) {
+    const auto* end = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size());
+    for (size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
+        const unsigned char* p = end - back;
+        if ((*p & 0xC0) == 0x80) continue;
+        const auto start = ns::utf8::sequenceStart(p, end);
+        return start.length > back && start.valid == back ? bytes.size() - back : bytes.size();
+    }
+    return bytes.size();
+}
+
 // The full path below the root, or "" for the root however it is spelt ("/.", "//", "/a/..").
 bool namesRoot(const std::optional<std::string>& fullPath) {
     if (!fullPath) return false;
@@ -535,35 +554,113 @@ void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
     auto weak = weakSelf<HYBFile>();
     auto delegate = commandDelegate();
     if (!delegate) return;
-    delegate->runInBackground([weak, fs, url = *url, start, end, kind,
+    delegate->runInBackground([weak, delegate, fs, url = *url, start, end, kind,
                                callbackId = command.callbackId()] {
+        if (callbackId && delegate->sendsAnswerPieces()) {
+            const auto length = fs->readLengthAtURL(url, start, end);
+            // A longer read than one answer may hold fails whole, as the file system says.
+            if (length && *length > kReadRunBytes && *length <= HYBFileSystem::maxReadLength()) {
+                const uint64_t from = start > 0 ? static_cast<uint64_t>(start) : 0;
+                return readInRuns(weak, *delegate, *fs, url, from, *length, kind, *callbackId);
+            }
+        }
         fs->readFileAtURL(
             url, start, end,
             [weak, kind, callbackId](std::optional<ns::Data> data,
                                      std::optional<std::string> mimeType, int32_t code) {
-                std::shared_ptr<HYBPluginResult> result;
-                if (!data) {
-                    result = fileIOError(code);
-                } else if (kind == ReadKind::Text) {
-                    result = ns::utf8::isValid(data->chars())
-                                 ? HYBPluginResult::resultWithStatusMessageAsString(
-                                       HYBResultStatusOK, std::string(data->chars()))
-                                 : fileIOError(ENCODING_ERR);
-                } else if (kind == ReadKind::BinaryString) {
-                    result = HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK,
-                                                                              binaryString(*data));
-                } else if (kind == ReadKind::DataURL) {
-                    result = HYBPluginResult::resultWithStatusMessageAsString(
-                        HYBResultStatusOK, ns::format("data:%@;base64,%@",
-                                                      mimeType ? ns::Value(*mimeType) : ns::Value(),
-                                                      data->base64EncodedString()));
-                } else {
-                    result = HYBPluginResult::resultWithStatusMessageAsArrayBuffer(
-                        HYBResultStatusOK, *data);
-                }
-                sendFromBackground(weak, result, callbackId);
+                sendFromBackground(
+                    weak, data ? readResult(kind, *data, mimeType) : fileIOError(code), callbackId);
             });
     });
+}
+
+std::shared_ptr<HYBPluginResult> HYBFile::readResult(ReadKind kind, const ns::Data& data,
+                                                     const std::optional<std::string>& mimeType) {
+    switch (kind) {
+        case ReadKind::Text:
+            return ns::utf8::isValid(data.chars())
+                       ? HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK,
+                                                                          std::string(data.chars()))
+                       : fileIOError(ENCODING_ERR);
+        case ReadKind::BinaryString:
+            return HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK,
+                                                                    binaryString(data));
+        case ReadKind::DataURL:
+            return HYBPluginResult::resultWithStatusMessageAsString(
+                HYBResultStatusOK, dataURLHead(mimeType) + data.base64EncodedString());
+        case ReadKind::ArrayBuffer:
+            break;
+    }
+    return HYBPluginResult::resultWithStatusMessageAsArrayBuffer(HYBResultStatusOK, data);
+}
+
+std::string HYBFile::dataURLHead(const std::optional<std::string>& mimeType) {
+    return ns::format("data:%@;base64,", mimeType ? ns::Value(*mimeType) : ns::Value());
+}
+
+void HYBFile::readInRuns(const std::weak_ptr<HYBFile>& weak, HYBCommandDelegate& delegate,
+                         HYBFileSystem& fs, const HYBFilesystemURL& url, uint64_t from,
+                         uint64_t length, ReadKind kind, const std::string& callbackId) {
+    size_t pieces = 0;
+    uint64_t done = 0;
+    std::optional<std::string> mimeType;
+    // A character that a run's end cut in two, for the next run's text.
+    std::string carried;
+    while (true) {
+        const uint64_t count = std::min(kReadRunBytes, length - done);
+        std::optional<ns::Data> run;
+        int32_t code = 0;
+        fs.readFileAtURL(
+            url, static_cast<int64_t>(from + done), static_cast<int64_t>(from + done + count),
+            [&](std::optional<ns::Data> data, std::optional<std::string> mime, int32_t failure) {
+                run = std::move(data);
+                if (pieces == 0) mimeType = std::move(mime);
+                code = failure;
+            });
+        // A failure after runs went ahead is answered whole, which drops them in the page.
+        if (!run) return sendFromBackground(weak, fileIOError(code), callbackId);
+        done += run->length();
+        // The file may have shrunk since its length was taken: what was read is the answer.
+        const bool last = done >= length || run->length() < count;
+        if (last && pieces == 0) {
+            return sendFromBackground(weak, readResult(kind, *run, mimeType), callbackId);
+        }
+        // The answer's own part joins the pieces: the array buffer's data, or the text.
+        const auto finish = [&](std::shared_ptr<HYBPluginResult> result, std::string_view member) {
+            if (weak.lock())
+                delegate.sendPluginResultAfterPieces(result, callbackId, member, pieces);
+        };
+        if (last && kind == ReadKind::ArrayBuffer) {
+            return finish(
+                HYBPluginResult::resultWithStatusMessageAsArrayBuffer(HYBResultStatusOK, *run),
+                kHYBArrayBufferDataKey);
+        }
+        std::string text;
+        if (kind == ReadKind::Text) {
+            text = std::move(carried);
+            text.append(run->chars());
+            const size_t whole = last ? text.size() : wholeCharacters(text);
+            carried = text.substr(whole);
+            text.resize(whole);
+            if (!ns::utf8::isValid(text)) {
+                return sendFromBackground(weak, fileIOError(ENCODING_ERR), callbackId);
+            }
+        } else if (kind == ReadKind::BinaryString) {
+            text = binaryString(*run);
+        } else {
+            if (kind == ReadKind::DataURL && pieces == 0) text = dataURLHead(mimeType);
+            text.append(run->base64EncodedString());
+        }
+        if (last) {
+            return finish(HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK,
+                                                                           std::move(text)),
+                          "");
+        }
+        // The plug-in gone, nothing more is sent.
+        if (!weak.lock()) return;
+        delegate.waitForAnswerPieceRoom(callbackId);
+        delegate.sendAnswerTextPiece(callbackId, pieces++, std::move(text));
+    }
 }
 
 void HYBFile::write(const HYBInvokedUrlCommand& command) {

@@ -85,6 +85,12 @@ public:
     // Bytes from `start` to `end` (exclusive; -1: to the end of the entry).
     virtual void readFileAtURL(const HYBFilesystemURL& url, int64_t start, int64_t end,
                                ReadCallback callback) = 0;
+    // How many bytes readFileAtURL would answer for the range, where the file system can tell
+    // without reading them and its reads answer before they return: a long read can then be
+    // made in runs. Nothing when it cannot tell, or the read would fail.
+    virtual std::optional<uint64_t> readLengthAtURL(const HYBFilesystemURL&, int64_t, int64_t) {
+        return std::nullopt;
+    }
     virtual void getFileMetadataForURL(const HYBFilesystemURL& url, ResultCallback callback) = 0;
     // The entry record of an existing entry, or nothing.
     virtual std::optional<ns::Dictionary> makeEntryForLocalURL(const HYBFilesystemURL& url) = 0;

@@ -540,27 +540,57 @@ std::shared_ptr<HYBPluginResult> HYBLocalFilesystem::replaceContents(const std::
     return HYBPluginResult::resultWithStatusMessageAsNSUInteger(HYBResultStatusOK, data.length());
 }
 
+namespace {
+
+// The regular file at a local path, opened for reading, with its size.
+struct ReadableFile {
+    std::unique_ptr<ns::FileHandle> handle;
+    uint64_t size;
+};
+
+std::optional<ReadableFile> openReadable(const std::string& local) {
+    // Opened beneath the folders the page may read, so that a link put in the way since the
+    // path was checked leads nowhere.
+    auto fd = ns::ConfinedFile::openForReading(local);
+    if (!fd) return std::nullopt;
+    auto handle = ns::FileHandle::fileHandleWithFileDescriptor(std::move(*fd), local);
+    // Devices, FIFOs and directories have no end to read to.
+    auto attributes = handle->attributes();
+    if (!attributes || attributes->type != ns::FileType::Regular) return std::nullopt;
+    return ReadableFile{std::move(handle), attributes->size};
+}
+
+// Where a read from `start` to `end` begins in a file of `size` bytes, and how many it takes.
+std::pair<uint64_t, uint64_t> readRange(uint64_t size, int64_t start, int64_t end) {
+    const uint64_t from = start > 0 ? static_cast<uint64_t>(start) : 0;
+    if (from >= size) return {from, 0};
+    uint64_t count = size - from;
+    if (end >= 0 && static_cast<uint64_t>(end) >= from) {
+        count = std::min(count, static_cast<uint64_t>(end) - from);
+    }
+    return {from, count};
+}
+
+}  // namespace
+
+std::optional<uint64_t> HYBLocalFilesystem::readLengthAtURL(const HYBFilesystemURL& url,
+                                                            int64_t start, int64_t end) {
+    auto local = filesystemPathForURL(url);
+    auto file = local ? openReadable(*local) : std::nullopt;
+    if (!file) return std::nullopt;
+    return readRange(file->size, start, end).second;
+}
+
 void HYBLocalFilesystem::readFileAtURL(const HYBFilesystemURL& url, int64_t start, int64_t end,
                                        ReadCallback callback) {
     auto local = filesystemPathForURL(url);
     std::string mimeType = getMimeTypeFromPath(local).value_or("*/*");
     auto fail = [&](int32_t code) { callback(std::nullopt, mimeType, code); };
-    if (!local) return fail(NOT_FOUND_ERR);
-    // Opened beneath the folders the page may read, so that a link put in the way since the
-    // path was checked leads nowhere.
-    auto fd = ns::ConfinedFile::openForReading(*local);
-    if (!fd) return fail(NOT_FOUND_ERR);
-    auto handle = ns::FileHandle::fileHandleWithFileDescriptor(std::move(*fd), *local);
-    // Devices, FIFOs and directories have no end to read to.
-    auto attributes = handle->attributes();
-    if (!attributes || attributes->type != ns::FileType::Regular) return fail(NOT_FOUND_ERR);
-    const uint64_t size = attributes->size;
-    const uint64_t from = start > 0 ? static_cast<uint64_t>(start) : 0;
-    if (from >= size) return callback(ns::Data(), mimeType, 0);
-    uint64_t count = size - from;
-    if (end >= 0 && static_cast<uint64_t>(end) >= from) {
-        count = std::min(count, static_cast<uint64_t>(end) - from);
-    }
+    auto file = local ? openReadable(*local) : std::nullopt;
+    if (!file) return fail(NOT_FOUND_ERR);
+    auto& handle = file->handle;
+    const auto [from, count] = readRange(file->size, start, end);
+    if (count == 0) return callback(ns::Data(), mimeType, 0);
     if (count > maxReadLength()) {
         // The page's error is a bare code; the log says what it means here.
         ns::nslog(

@@ -64,7 +64,7 @@ constexpr const char* kMoreThanOneStatement =
 // parses the first runs while later ones are still being stepped and written; smaller answers
 // go whole. A run is handed on as soon as the page waits for one, and grows while the page is
 // still busy with the last ones (fewer runs, each passing the engine at a fixed cost), up to
-// the longest.
+// the longest; no run is handed on while the page has more than a few still to take in.
 constexpr size_t kShortestRowPiece = 64 << 10;
 constexpr size_t kLongestRowPiece = 4 << 20;
 // While the page is busy, a growing run asks again whether it is awaited after this many more
@@ -228,25 +228,37 @@ void SQLitePlugin::executeSql(const HYBInvokedUrlCommand& command) {
 
 void SQLitePlugin::executeSqlNow(const HYBInvokedUrlCommand& command) {
     const ns::Value& args = firstArgument(command);
+    answerInPieces(command, "rows", [&](RowPieces* pieces) {
+        return executeSqlWithDict(args["ex"], args["dbargs"], pieces);
+    });
+}
+
+void SQLitePlugin::answerInPieces(
+    const HYBInvokedUrlCommand& command, std::string_view member,
+    const std::function<std::shared_ptr<HYBPluginResult>(RowPieces*)>& answer) {
     auto delegate = commandDelegate();
     const std::optional<std::string>& callbackId = command.callbackId();
     if (!delegate || !callbackId || !delegate->sendsAnswerPieces()) {
-        send(executeSqlWithDict(args["ex"], args["dbargs"]), command);
+        send(answer(nullptr), command);
         return;
     }
     RowPieces pieces(
         [&](size_t index, std::string run) {
             delegate->sendAnswerPiece(*callbackId, index, std::move(run));
         },
-        [&] { return delegate->answerPieceAwaited(*callbackId); }, kShortestRowPiece,
+        [&] { return delegate->answerPieceAwaited(*callbackId); },
+        [&] { delegate->waitForAnswerPieceRoom(*callbackId); }, kShortestRowPiece,
         kLongestRowPiece);
-    auto result = executeSqlWithDict(args["ex"], args["dbargs"], &pieces);
-    // A failure after some rows went ahead is answered whole, which drops them.
-    if (pieces.sent == 0 || result->status() != HYBResultStatusOK) {
+    pieces.member = member;
+    auto result = answer(&pieces);
+    // A failure after some runs went ahead, or an answer that could not be written, is
+    // answered whole, which drops them.
+    if (pieces.sent == 0 || pieces.voided || result->status() != HYBResultStatusOK ||
+        !result->hasMessage()) {
         send(result, command);
         return;
     }
-    delegate->sendPluginResultAfterPieces(result, *callbackId, "rows", pieces.sent);
+    delegate->sendPluginResultAfterPieces(result, *callbackId, pieces.member, pieces.sent);
 }
 
 void SQLitePlugin::echoStringValue(const HYBInvokedUrlCommand& command) {
@@ -374,13 +386,25 @@ std::optional<std::string> SQLitePlugin::getDBPath(std::string_view name,
 // --- Statements -----------------------------------------------------------------------------
 
 void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
-    if (const auto& text = command.argumentsJSON();
-        text && executeSqlBatchFromText(command, *text)) {
-        return;
-    }
+    // The rows of the first statement with a long answer go ahead in runs; the page joins them
+    // to its entry's rows.
+    answerInPieces(command, "", [&](RowPieces* pieces) {
+        BatchReplies replies;
+        replies.pieces = pieces;
+        if (const auto& text = command.argumentsJSON();
+            !text || !executeSqlBatchFromText(*text, replies)) {
+            replies = BatchReplies();
+            replies.pieces = pieces;
+            executeSqlBatchFromValues(command, replies);
+        }
+        return batchResult(std::move(replies));
+    });
+}
+
+void SQLitePlugin::executeSqlBatchFromValues(const HYBInvokedUrlCommand& command,
+                                             BatchReplies& replies) {
     const ns::Value& args = firstArgument(command);
     const ns::Array* executes = args["executes"].array();
-    BatchReplies replies;
     if (executes && !executes->empty()) {
         std::optional<Outcome> failure;
         auto connection = connectionForArgs(args["dbargs"], failure);
@@ -391,10 +415,11 @@ void SQLitePlugin::executeSqlBatchNow(const HYBInvokedUrlCommand& command) {
             if (!use->handle()) failure = Outcome::failed(kNoSuchDatabaseMessage);
         }
         for (const ns::Value& statement : *executes) {
-            writeBatchEntry(replies, failure ? *failure : runStatement(*use, statement));
+            writeBatchEntry(
+                replies,
+                failure ? *failure : runStatement(*use, statement, replies.nextEntryPieces()));
         }
     }
-    send(batchResult(std::move(replies)), command);
 }
 
 namespace {
@@ -738,8 +763,7 @@ std::optional<std::string> SQLitePlugin::databaseNameOf(const HYBInvokedUrlComma
     return name ? std::optional<std::string>(*name) : std::nullopt;
 }
 
-bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
-                                           const ns::JSONSlice& text) {
+bool SQLitePlugin::executeSqlBatchFromText(const ns::JSONSlice& text, BatchReplies& replies) {
     BatchRequest batch;
     if (!readBatchRequestByHand(text.text(), batch)) {
         batch = BatchRequest();
@@ -749,7 +773,6 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
             return false;
         }
     }
-    BatchReplies replies;
     if (batch.executes) {
         // A first estimate that spares most of the growing: the answer to a statement that
         // returns no rows is about as long as the statement's own text.
@@ -800,7 +823,8 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
                 break;
             }
             bool unreadable = false;
-            if (auto outcome = runInOnePass(*use, members, current, kept, unreadable)) {
+            if (auto outcome = runInOnePass(*use, members, current, kept, unreadable,
+                                            replies.nextEntryPieces())) {
                 writeBatchEntry(replies, *outcome);
                 continue;
             }
@@ -827,10 +851,14 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
                     params.emplace(ns::JSONSlice(text.owner(), *statement.params));
                 ns::ondemand::array elements;
                 const bool hasParams = params && !params->document().get_array().get(elements);
-                writeBatchEntry(replies, runSql(*use, *statement.sql, [&](sqlite3_stmt* compiled) {
-                                    return hasParams ? bindFromText(compiled, elements, kept)
-                                                     : SQLITE_OK;
-                                }));
+                writeBatchEntry(replies, runSql(
+                                             *use, *statement.sql,
+                                             [&](sqlite3_stmt* compiled) {
+                                                 return hasParams
+                                                            ? bindFromText(compiled, elements, kept)
+                                                            : SQLITE_OK;
+                                             },
+                                             replies.nextEntryPieces()));
                 continue;
             }
             // Each key at most once: found where it stands, and the parameters bound straight
@@ -842,13 +870,16 @@ bool SQLitePlugin::executeSqlBatchFromText(const HYBInvokedUrlCommand& command,
             }
             ns::ondemand::array params;
             const bool hasParams = !members.find_field_unordered("params").get_array().get(params);
-            writeBatchEntry(replies, runSql(*use, sql, [&](sqlite3_stmt* compiled) {
-                                return hasParams ? bindFromText(compiled, params, kept) : SQLITE_OK;
-                            }));
+            writeBatchEntry(replies, runSql(
+                                         *use, sql,
+                                         [&](sqlite3_stmt* compiled) {
+                                             return hasParams ? bindFromText(compiled, params, kept)
+                                                              : SQLITE_OK;
+                                         },
+                                         replies.nextEntryPieces()));
         }
         if (use) current.giveBack(*use);
     }
-    send(batchResult(std::move(replies)), command);
     return true;
 }
 
@@ -880,11 +911,9 @@ void SQLitePlugin::RepeatedStatement::ranWith(const std::deque<std::string>& kep
 }
 
 template <class Members>
-std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(SQLiteConnection::Use& use,
-                                                                Members& members,
-                                                                RepeatedStatement& current,
-                                                                std::deque<std::string>& kept,
-                                                                bool& unreadable) {
+std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(
+    SQLiteConnection::Use& use, Members& members, RepeatedStatement& current,
+    std::deque<std::string>& kept, bool& unreadable, RowPieces* pieces) {
     sqlite3* db = use.handle();
     // What answers the statement once its members are read, if anything went wrong before it
     // could run; taken at once, while SQLite's last error is still the statement's own.
@@ -947,7 +976,7 @@ std::optional<SQLitePlugin::Outcome> SQLitePlugin::runInOnePass(SQLiteConnection
     if (!unreadable && !writtenOtherwise) {
         if (!failure) current.clearPast(bound);
         outcome =
-            failure ? std::move(*failure) : stepStatement(db, current.statement.get(), nullptr);
+            failure ? std::move(*failure) : stepStatement(db, current.statement.get(), pieces);
     }
     current.ranWith(kept);
     return outcome;
@@ -1024,6 +1053,9 @@ bool SQLitePlugin::RowPieces::due(size_t bytes) {
 }
 
 void SQLitePlugin::RowPieces::hand(std::string run) {
+    // The statement steps no further until the page has room: the rows wait in the database
+    // rather than in the host's memory.
+    waitForRoom();
     send(sent++, std::move(run));
     nextLook = fewest;
 }
@@ -1176,7 +1208,22 @@ std::string SQLitePlugin::resultText(Outcome&& outcome) {
     return text;
 }
 
+SQLitePlugin::RowPieces* SQLitePlugin::BatchReplies::nextEntryPieces() {
+    if (!pieces || pieces->sent > 0) return nullptr;
+    pieces->member = std::to_string(entries) + ".result.rows";
+    return pieces;
+}
+
 void SQLitePlugin::writeBatchEntry(BatchReplies& out, const Outcome& outcome) {
+    if (out.pieces && out.pieces->sent > 0 && !out.piecedEntry) out.piecedEntry = out.entries;
+    // Rows that went ahead of a statement that then failed have no rows of its entry to join:
+    // the answer goes whole instead.
+    if (!outcome.ok && out.piecedEntry == out.entries) out.pieces->voided = true;
+    ++out.entries;
+    appendBatchEntry(out, outcome);
+}
+
+void SQLitePlugin::appendBatchEntry(BatchReplies& out, const Outcome& outcome) {
     const bool first = out.text.size() <= 1;
     if (outcome.ok) {
         // What the writer would write, member by member, the rows as they are. A statement

@@ -78,22 +78,31 @@ public:
     std::optional<std::string> getDBPath(std::string_view name, std::string_view location) const;
     // Rows handed on in runs while their statement still steps: each run is the JSON text of
     // an array, cut once it holds `fewest` bytes and the receiver awaits one (asked once in a
-    // while), or once it holds `most`; `sent` counts the runs handed on.
+    // while), or once it holds `most`, and handed on only once the receiver has room for it;
+    // `sent` counts the runs handed on.
     struct RowPieces {
         RowPieces(std::function<void(size_t index, std::string run)> send,
-                  std::function<bool()> awaited, size_t fewest, size_t most)
+                  std::function<bool()> awaited, std::function<void()> waitForRoom, size_t fewest,
+                  size_t most)
             : send(std::move(send)),
               awaited(std::move(awaited)),
+              waitForRoom(std::move(waitForRoom)),
               fewest(fewest),
               most(most),
               nextLook(fewest) {}
         // Whether a run of `bytes` is to be handed on now.
         bool due(size_t bytes);
-        // Hands on the run, the receiver's index its own.
+        // Hands on the run, the receiver's index its own, once the receiver has room for it.
         void hand(std::string run);
 
         std::function<void(size_t index, std::string run)> send;
         std::function<bool()> awaited;
+        std::function<void()> waitForRoom;
+        // Where in the answer the runs go: the path of its array, keys joined by ".".
+        std::string member;
+        // Set when the runs sent join nothing (their statement failed in a batch that goes on):
+        // the answer goes whole.
+        bool voided = false;
         size_t fewest;
         size_t most;
         size_t sent = 0;
@@ -176,7 +185,10 @@ private:
     // The batch read from the arguments' text as it runs: each statement is read, bound from
     // the text and run before the next is read. False, with nothing done, when the text
     // cannot be read that way; the values of the arguments are then the batch.
-    bool executeSqlBatchFromText(const HYBInvokedUrlCommand& command, const ns::JSONSlice& text);
+    struct BatchReplies;
+    bool executeSqlBatchFromText(const ns::JSONSlice& text, BatchReplies& replies);
+    // The batch read from the values of the arguments.
+    void executeSqlBatchFromValues(const HYBInvokedUrlCommand& command, BatchReplies& replies);
 
     // The statement of a batch's latest text, kept compiled from one statement to the next
     // rather than given back to the connection and taken again: a batch repeats one text (an
@@ -200,11 +212,12 @@ private:
     // same), bound as its parameters are read and run at its end; nothing, with nothing run,
     // when it is written otherwise (to be read again from its start) or its text cannot be read
     // (`unreadable`). Strings are bound in place: they stay in the call's text, or in `kept`,
-    // until the statement has run.
+    // until the statement has run. With `pieces`, its rows go ahead in runs.
     template <class Members>
     static std::optional<Outcome> runInOnePass(SQLiteConnection::Use& use, Members& members,
                                                RepeatedStatement& current,
-                                               std::deque<std::string>& kept, bool& unreadable);
+                                               std::deque<std::string>& kept, bool& unreadable,
+                                               RowPieces* pieces);
     static Outcome stepStatement(sqlite3* db, sqlite3_stmt* statement, RowPieces* pieces);
     static RowKeys rowKeys(sqlite3_stmt* statement);
     // Appends one row as an object; a name repeated among the columns takes its last column
@@ -216,16 +229,30 @@ private:
     static std::string resultText(Outcome&& outcome);
     // The answer to a batch, one entry per statement, written as the statements run (a batch
     // can hold many thousands of them): the text of an array, or why it could not be written.
+    // With `pieces`, the rows of the first statement whose answer is long go ahead in runs.
     struct BatchReplies {
         std::string text = "[";
         std::optional<ns::Error> error;
+        RowPieces* pieces = nullptr;
+        // Entries written, and the one whose rows went ahead.
+        size_t entries = 0;
+        std::optional<size_t> piecedEntry;
+        // The pieces for the next statement's rows, aimed at its entry; none once a statement's
+        // rows went ahead.
+        RowPieces* nextEntryPieces();
     };
     // Appends {"result": ..., "type": "success"} or {"error": e, "result": e, "type": "error"}.
     static void writeBatchEntry(BatchReplies& out, const Outcome& outcome);
+    static void appendBatchEntry(BatchReplies& out, const Outcome& outcome);
     // The answer to the page: the array closed, or a log line and no message when an entry
     // could not be written (nothing the plug-in writes should fail).
     static std::shared_ptr<HYBPluginResult> batchResult(BatchReplies&& replies);
     void send(std::shared_ptr<HYBPluginResult> result, const HYBInvokedUrlCommand& command);
+    // Sends the result of `answer`, which hands on runs of its answer's `member` array (with
+    // no member, of the answer itself) ahead of it when the command delegate takes answers in
+    // pieces, and is given none otherwise.
+    void answerInPieces(const HYBInvokedUrlCommand& command, std::string_view member,
+                        const std::function<std::shared_ptr<HYBPluginResult>(RowPieces*)>& answer);
     // Runs the member after the work already asked of the database that "dbargs" names, on
     // the command delegate's background queue (for a database that is not open: at once there).
     void onDatabaseQueue(void (SQLitePlugin::*work)(const HYBInvokedUrlCommand&),

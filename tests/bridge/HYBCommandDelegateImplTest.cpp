@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "bridge/HYBCommandQueue.h"
@@ -30,6 +31,15 @@ protected:
     // Work already due on the main loop: every result sent after it waits for it.
     void holdTheTurn() {
         dispatch::Queue::main().async([] {});
+    }
+    // The page holds every evaluation until the test completes it, but runs the script that
+    // makes its keeper of answer pieces at once.
+    void holdEvaluationsButTheKeeper() {
+        engine().fake().setScriptResponder(
+            [](const std::string& script) -> std::optional<ns::Result<ns::Value>> {
+                if (script.rfind("if(!window.__hybKeepPiece)", 0) == 0) return ns::Value();
+                return std::nullopt;
+            });
     }
 };
 
@@ -148,10 +158,11 @@ TEST_F(HYBCommandDelegateImplTest, DeferredResultsNeverOvertakeEarlierMainLoopWo
                                  {callback("b", 1, R"("2")"), callback("c", 1, R"("3")")})}));
 }
 
-// Pieces of an answer go ahead of it as values, in the order sent from any thread; a result for
-// another call sent between them keeps its place, and the answer that joins them comes after
-// them with its member and piece count. Pieces for ids the page could not be answered at go
-// nowhere.
+// Pieces of an answer go ahead of it, in the order sent from any thread, each a script that
+// only calls the host's keeper with one JSON object (the form the engine reads as JSON), the
+// first making the keeper; a result for another call sent between them keeps its place, and the
+// answer that joins them comes after them, handed over as a value with its member and piece
+// count. Pieces for ids the page could not be answered at go nowhere.
 TEST_F(HYBCommandDelegateImplTest, AnswerPiecesGoAheadOfTheirAnswerInOrder) {
     EXPECT_TRUE(delegate().sendsAnswerPieces());
     holdTheTurn();
@@ -159,55 +170,55 @@ TEST_F(HYBCommandDelegateImplTest, AnswerPiecesGoAheadOfTheirAnswerInOrder) {
         delegate().sendAnswerPiece("big", 0, R"([{"n":1}])");
         delegate().sendPluginResult(
             HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "other"), "other");
-        delegate().sendAnswerPiece("big", 1, R"([{"n":" "}])");
+        delegate().sendAnswerPiece("big", 1, R"([{"n":" "}])");
+        delegate().sendAnswerTextPiece("big", 2, "it's \"\n\u2028");
         delegate().sendAnswerPiece("INVALID", 0, "[]");
         delegate().sendAnswerPiece("bad'id", 0, "[]");
         delegate().sendPluginResultAfterPieces(
             HYBPluginResult::resultWithStatusMessageAsJSON(
                 HYBResultStatusOK, R"({"insertId":4,"rows":[{"n":3}],"rowsAffected":1})"),
-            "big", "rows", 2);
+            "big", "rows", 3);
     }).join();
     loop().runUntilIdle();
 
     const auto& calls = engine().fake().functionCalls();
-    ASSERT_EQ(calls.size(), 3u);
-    for (size_t i = 0; i < 2; ++i) {
-        // The host keeps the pieces itself: nothing of the page's bridge script is asked for.
-        EXPECT_EQ(calls[i].body.find("hybrid"), std::string::npos) << calls[i].body;
-        EXPECT_EQ(calls[i].arguments.at("callbackId"), ns::Value("big"));
-        EXPECT_EQ(calls[i].arguments.at("index"), ns::Value(static_cast<int64_t>(i)));
-        EXPECT_EQ(calls[i].arguments.at("keeper"), calls[2].arguments.at("keeper"));
-    }
-    EXPECT_EQ(calls[0].arguments.at("piece"), ns::Value(R"([{"n":1}])"));
-    EXPECT_EQ(calls[1].arguments.at("piece"), ns::Value(R"([{"n":" "}])"));
+    ASSERT_EQ(calls.size(), 1u);
     // The joined answer reaches the page through the one function every bridge script has.
-    EXPECT_NE(calls[2].body.find("return hybrid.require('hybrid/exec').nativeCallback(callbackId,"),
+    EXPECT_NE(calls[0].body.find("return hybrid.require('hybrid/exec').nativeCallback(callbackId,"),
               std::string::npos)
-        << calls[2].body;
-    EXPECT_EQ(calls[2].arguments.at("callbackId"), ns::Value("big"));
-    EXPECT_EQ(calls[2].arguments.at("status"), ns::Value(1));
-    EXPECT_EQ(calls[2].arguments.at("message"),
+        << calls[0].body;
+    EXPECT_EQ(calls[0].arguments.at("callbackId"), ns::Value("big"));
+    EXPECT_EQ(calls[0].arguments.at("status"), ns::Value(1));
+    EXPECT_EQ(calls[0].arguments.at("message"),
               ns::Value(R"({"insertId":4,"rows":[{"n":3}],"rowsAffected":1})"));
-    EXPECT_EQ(calls[2].arguments.at("member"), ns::Value("rows"));
-    EXPECT_EQ(calls[2].arguments.at("pieces"), ns::Value(int64_t{2}));
-    EXPECT_EQ(calls[2].arguments.at("keepCallback"), ns::Value(0));
+    EXPECT_EQ(calls[0].arguments.at("member"), ns::Value("rows"));
+    EXPECT_EQ(calls[0].arguments.at("pieces"), ns::Value(int64_t{3}));
+    EXPECT_EQ(calls[0].arguments.at("keepCallback"), ns::Value(0));
+    const std::string keeper = calls[0].arguments.at("keeper").stringValue();
 
     // The other call's answer reaches the page between the pieces, where it was sent.
     const auto sent = scripts();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[1], callback("other", 1, R"("other")"));
-    EXPECT_NE(sent[0].find(R"(("big",0,)"), std::string::npos) << sent[0];
-    EXPECT_NE(sent[2].find(R"(("big",1,)"), std::string::npos) << sent[2];
-    EXPECT_NE(sent[3].find("nativeCallback"), std::string::npos) << sent[3];
+    ASSERT_EQ(sent.size(), 6u);
+    EXPECT_EQ(sent[2], callback("other", 1, R"("other")"));
+    EXPECT_NE(sent[5].find("nativeCallback"), std::string::npos) << sent[5];
+    const auto call = [&](int index, const std::string& text, const std::string& piece) {
+        return "__hybKeepPiece({\"callbackId\":\"big\",\"index\":" + std::to_string(index) +
+               ",\"keeper\":\"" + keeper + "\",\"text\":" + text + ",\"piece\":" + piece + "})";
+    };
+    // Ahead of the first piece the keeper is made where the page has none; the host keeps the
+    // pieces itself: nothing of the page's bridge script is asked for.
+    EXPECT_EQ(sent[0].rfind("if(!window.__hybKeepPiece)", 0), 0u) << sent[0];
+    EXPECT_EQ(sent[0].find("hybrid"), std::string::npos) << sent[0];
+    EXPECT_EQ(sent[1], call(0, "false", R"([{"n":1}])"));
+    EXPECT_EQ(sent[3], call(1, "false", R"([{"n":" "}])"));
+    EXPECT_EQ(sent[4], call(2, "true", R"("it's \"\n\u2028")"));
 }
 
 // The page awaits a piece of an answer while it has taken in every piece sent but at most one
 // (a failed evaluation counts as taken in: the page will not take that piece later). An answer
 // without pieces, or one that came, is awaited as at its start.
 TEST_F(HYBCommandDelegateImplTest, APieceIsAwaitedWhileAtMostOneIsNotTakenIn) {
-    // The page holds every evaluation until the test completes it.
-    engine().fake().setScriptResponder(
-        [](const std::string&) -> std::optional<ns::Result<ns::Value>> { return std::nullopt; });
+    holdEvaluationsButTheKeeper();
     EXPECT_TRUE(delegate().answerPieceAwaited("big"));
     delegate().sendAnswerPiece("big", 0, "[1]");
     EXPECT_TRUE(delegate().answerPieceAwaited("big"));
@@ -235,6 +246,50 @@ TEST_F(HYBCommandDelegateImplTest, APieceIsAwaitedWhileAtMostOneIsNotTakenIn) {
     EXPECT_TRUE(delegate().answerPieceAwaited("big"));
 }
 
+// A producer off the main thread waits for room before its next piece until the page has
+// taken one of those on their way in; on the main thread, which tells of pieces taken in, the
+// wait returns at once.
+TEST_F(HYBCommandDelegateImplTest, AProducerWaitsForThePageToTakeAPieceIn) {
+    holdEvaluationsButTheKeeper();
+    std::mutex mutex;
+    std::vector<std::string> events;
+    const auto record = [&](const char* event) {
+        std::lock_guard lock(mutex);
+        events.push_back(event);
+    };
+    std::atomic<bool> sent{false};
+    std::thread producer([&] {
+        delegate().sendAnswerPiece("big", 0, "[1]");
+        delegate().sendAnswerPiece("big", 1, "[2]");
+        sent = true;
+        delegate().waitForAnswerPieceRoom("big");
+        record("room");
+    });
+    while (!sent || engine().fake().pendingEvaluationCount() < 2) loop().runUntilIdle();
+    // No room on the main thread either, yet it does not wait.
+    delegate().waitForAnswerPieceRoom("big");
+    EXPECT_FALSE(delegate().answerPieceAwaited("big"));
+    record("taken");
+    ASSERT_TRUE(engine().fake().completeEvaluation(ns::Value()));
+    loop().runUntilIdle();
+    producer.join();
+    EXPECT_EQ(events, (std::vector<std::string>{"taken", "room"}));
+}
+
+// A piece that no page will take in (the web view engine gone while it was on its way) counts
+// as taken: its producer is not left waiting for room that never comes.
+TEST_F(HYBCommandDelegateImplTest, APieceDroppedOnItsWayMakesRoom) {
+    holdTheTurn();
+    delegate().sendAnswerPiece("big", 0, "[1]");
+    delegate().sendAnswerPiece("big", 1, "[2]");
+    EXPECT_FALSE(delegate().answerPieceAwaited("big"));
+    const auto engine = controller().webViewEngine();
+    controller().setWebViewEngine(nullptr);
+    loop().runUntilIdle();
+    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
+    controller().setWebViewEngine(engine);
+}
+
 // An answer that comes whole after pieces went ahead for its call (an error) first has the
 // page let go of the pieces it keeps; other answers, and a second one for the same call, do not.
 TEST_F(HYBCommandDelegateImplTest, AnswerWholeAfterPiecesDropsWhatThePageKept) {
@@ -248,14 +303,17 @@ TEST_F(HYBCommandDelegateImplTest, AnswerWholeAfterPiecesDropsWhatThePageKept) {
         HYBPluginResult::resultWithStatusMessageAsString(HYBResultStatusOK, "again"), "big");
     loop().runUntilIdle();
     const auto& calls = engine().fake().functionCalls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[1].arguments.at("callbackId"), ns::Value("big"));
-    EXPECT_EQ(calls[1].arguments.at("keeper"), calls[0].arguments.at("keeper"));
-    EXPECT_EQ(calls[1].arguments.count("piece"), 0u);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].arguments.at("callbackId"), ns::Value("big"));
+    EXPECT_EQ(calls[0].arguments.count("piece"), 0u);
     const auto sent = scripts();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[1], callback("other", 1, R"("o")"));
-    EXPECT_EQ(sent[3],
+    ASSERT_EQ(sent.size(), 5u);
+    // The pieces kept where the piece put them go.
+    EXPECT_NE(sent[1].find(R"("keeper":")" + calls[0].arguments.at("keeper").stringValue() + '"'),
+              std::string::npos)
+        << sent[1];
+    EXPECT_EQ(sent[2], callback("other", 1, R"("o")"));
+    EXPECT_EQ(sent[4],
               HYBCommandDelegateImpl::callbackBatchScript(
                   {callback("big", 9, R"({"code":5})"), callback("big", 1, R"("again")")}));
 }

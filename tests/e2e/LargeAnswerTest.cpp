@@ -142,6 +142,45 @@ TEST_F(LargeAnswers, PiecesJoinIntoTheObjectOfTheWholeRoad) {
     EXPECT_GE(countOf(from, "piece"), 2u);
 }
 
+// A batch whose second statement answers about 10 MB: its rows come in pieces, and the
+// callback gets the batch's entries exactly as when each statement's rows come whole.
+TEST_F(LargeAnswers, ABatchsLongStatementJoinsIntoItsEntry) {
+    fill("batch.db");
+    const size_t from = host.reportCount();
+    host.run(R"JS(
+        big.countPieces();
+        var exec = hybrid.require('hybrid/exec');
+        exec(function (entries) {
+            big.sql('batch.db', 'SELECT * FROM big ORDER BY n', [], function (whole) {
+                big.report('batch')({
+                    count: entries.length,
+                    first: entries[0],
+                    same: JSON.stringify(entries[1]) ===
+                          JSON.stringify({ result: whole, type: 'success' }),
+                    last: entries[2] });
+            }, big.failed('batch'));
+        }, big.failed('batch'), 'SQLitePlugin', 'backgroundExecuteSqlBatch', [{
+            dbargs: { dbname: 'batch.db' }, executes: [
+                { sql: 'SELECT 1 AS one' }, { sql: 'SELECT * FROM big ORDER BY n' },
+                { sql: 'SELECT 2 AS two' }] }]);
+    )JS");
+    const auto batch = reportOf(from, "batch");
+    ASSERT_TRUE(batch);
+    ASSERT_TRUE(batch->body["ok"].boolValue()) << batch->body["value"].description();
+    const auto one = [](const char* key, int value) {
+        return ns::Value::dict(
+            {{"result", ns::Value::dict({{"rows", ns::Array{ns::Value::dict({{key, value}})}},
+                                         {"rowsAffected", 0}})},
+             {"type", "success"}});
+    };
+    EXPECT_EQ(
+        batch->body["value"],
+        ns::Value::dict(
+            {{"count", 3}, {"first", one("one", 1)}, {"same", true}, {"last", one("two", 2)}}));
+    // The batch's rows and the statement's alike came in pieces.
+    EXPECT_GE(countOf(from, "piece"), 4u);
+}
+
 // A column named "__proto__" is a key of its row in the page, small answer or large, and
 // sets no row's prototype.
 TEST_F(LargeAnswers, AColumnNamedProtoIsAKeyOfItsRow) {
@@ -215,7 +254,7 @@ TEST_F(LargeAnswers, AnotherCallsAnswerBetweenPiecesKeepsItsOrder) {
         }, big.failed('held'));
     )JS");
     ASSERT_TRUE(reportOf(from, "piece"));
-    gate.waitUntilReached();
+    ASSERT_TRUE(host.runUntil([&] { return gate.reached(); }));
     host.run(
         "big.sql('held.db', 'SELECT 7 AS seven', [], big.report('other'), "
         "big.failed('other'))");
@@ -246,7 +285,7 @@ TEST_F(LargeAnswers, NavigationDropsKeptPieces) {
     const size_t from = host.reportCount();
     host.run("big.held('left.db', big.report('left'), big.failed('left'))");
     ASSERT_TRUE(reportOf(from, "piece"));
-    gate.waitUntilReached();
+    ASSERT_TRUE(host.runUntil([&] { return gate.reached(); }));
     ASSERT_TRUE(host.loadStartPage());
     host.run(kPageHelpers);
     gate.open();
@@ -261,6 +300,49 @@ TEST_F(LargeAnswers, NavigationDropsKeptPieces) {
     ASSERT_TRUE(fresh);
     EXPECT_EQ(fresh->body["value"], ns::Value::dict({{"count", 20000}, {"last", 20000}}));
     EXPECT_EQ(countOf(from, "left"), 0u);
+}
+
+// A file of 10 MiB, written by the page, read back by each kind of read: each comes in runs
+// (counted) and the page's callback gets exactly what the file holds.
+TEST_F(LargeAnswers, LongFileReadsJoinIntoWhatTheFileHolds) {
+    const size_t from = host.reportCount();
+    host.run(R"JS(
+        var exec = hybrid.require('hybrid/exec');
+        var file = 'hybfile://localhost/persistent/pieces.txt';
+        // Ten bytes a time: the runs' ends fall inside characters.
+        var text = 'a\u00e9\u20ac\ud83d\ude00'.repeat(1048576);
+        var bytes = new TextEncoder().encode(text);
+        var binary = '';
+        for (var i = 0; i < bytes.length; i += 65536) {
+            binary += String.fromCharCode.apply(null, bytes.subarray(i, i + 65536));
+        }
+        var read = function (what, action, args, check) {
+            exec(function (answer) { big.report(what)(check(answer)); }, big.failed(what), 'File',
+                 action, [file].concat(args));
+        };
+        exec(function () {
+            big.countPieces();
+            read('text', 'readAsText', ['UTF-8', 0, -1], function (t) { return t === text; });
+            read('binary', 'readAsBinaryString', [0, -1], function (b) { return b === binary; });
+            read('dataURL', 'readAsDataURL', [0, -1], function (d) {
+                return d.slice(d.indexOf(',') + 1) === btoa(binary);
+            });
+            read('buffer', 'readAsArrayBuffer', [0, -1], function (buffer) {
+                var got = new Uint8Array(buffer);
+                if (got.length !== bytes.length) return false;
+                for (var i = 0; i < got.length; i++) if (got[i] !== bytes[i]) return false;
+                return true;
+            });
+        }, big.failed('written'), 'File', 'write', [file, text, 0]);
+    )JS");
+    for (const char* what : {"text", "binary", "dataURL", "buffer"}) {
+        const auto answer = reportOf(from, what);
+        ASSERT_TRUE(answer) << what;
+        EXPECT_EQ(answer->body["ok"], ns::Value(true)) << what;
+        EXPECT_EQ(answer->body["value"], ns::Value(true)) << what;
+    }
+    // Four reads of 10 MiB in runs of 3 MiB: three runs ahead of each answer.
+    EXPECT_EQ(countOf(from, "piece"), 12u);
 }
 
 // Calls whose answers are of 4 MiB and more, in one row, in many and as a string, each

@@ -14,6 +14,16 @@
 
 namespace {
 
+// The on-demand reader runs a SIMD kernel that every x86-64 processor of the last decade has
+// (no AVX2, which some low-power ones lack), never the library's portable one.
+TEST(JSONReaderKernel, IsTheSSE42KernelOnX86_64) {
+#if defined(__x86_64__)
+    EXPECT_EQ(ns::JSONReader::kernel(), "westmere");
+#else
+    GTEST_SKIP() << "a kernel of another processor family: " << ns::JSONReader::kernel();
+#endif
+}
+
 // Texts on which the readers could part: numbers at and beyond every limit, escapes, lone
 // surrogates, repeated keys, broken grammar and encoding, nesting.
 std::vector<std::string> edgeTexts() {

@@ -12,6 +12,7 @@
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/JSONSerialization.h"
+#include "platform/ns/StringComponents.h"
 #include "platform/testing/InjectedFaults.h"
 #include "tests/plugins/device_storage/support/SQLitePluginFixture.h"
 #include "tests/plugins/device_storage/support/SQLiteTestGate.h"
@@ -786,7 +787,8 @@ protected:
                     ns::Value::dict({{"dbargs", ns::Value::dict({{"dbname", "t.db"}})},
                                      {"ex", statement(sql)}}));
     }
-    // The answer with the rows of its pieces in front of its own, as the page joins them.
+    // The answer with the rows of its pieces in front of its own (at the path of keys and
+    // indexes that the answer names), as the page joins them.
     static ns::Value joined(const SentResult& answer,
                             const std::vector<sqlitetest::SentPiece>& pieces) {
         ns::Array rows;
@@ -796,18 +798,28 @@ protected:
             if (run.isArray()) rows.insert(rows.end(), run.array()->begin(), run.array()->end());
         }
         ns::Value message = answer.message;
-        const ns::Array* own = message["rows"].array();
-        EXPECT_TRUE(own);
-        if (own) rows.insert(rows.end(), own->begin(), own->end());
-        ns::Dictionary members = *message.dictionary();
-        members["rows"] = ns::Value(std::move(rows));
-        return ns::Value(std::move(members));
+        ns::Value* own = &message;
+        for (const std::string_view key : ns::componentsSeparatedByCharacter(answer.member, '.')) {
+            if (ns::Array* array = own->array()) {
+                const size_t index = std::stoul(std::string(key));
+                EXPECT_LT(index, array->size());
+                if (index >= array->size()) return ns::Value();
+                own = &(*array)[index];
+            } else if (ns::Dictionary* members = own->dictionary()) {
+                own = &(*members)[key];
+            }
+        }
+        EXPECT_TRUE(own->isArray()) << answer.member;
+        if (const ns::Array* last = own->array())
+            rows.insert(rows.end(), last->begin(), last->end());
+        *own = ns::Value(std::move(rows));
+        return message;
     }
 };
 
 // An answer that passes the piece size sends its rows ahead in runs, numbered in order, that
-// together with the answer's own rows are exactly the answer sent whole; smaller answers,
-// answers without rows and batches send no pieces.
+// together with the answer's own rows are exactly the answer sent whole; smaller answers and
+// answers without rows send no pieces.
 TEST_F(SQLitePiecesTest, RunsOfRowsJoinIntoTheWholeAnswer) {
     fillBig();
     const std::string select = "SELECT * FROM big ORDER BY n";
@@ -831,14 +843,13 @@ TEST_F(SQLitePiecesTest, RunsOfRowsJoinIntoTheWholeAnswer) {
     EXPECT_LT(pieced.message["rows"].count(), 20000u);
     EXPECT_EQ(joined(pieced, pieces), whole.message);
 
-    // Under the piece size, without rows, or in a batch: the answer goes whole.
+    // Under the piece size or without rows: the answer goes whole. (Batches: see below.)
     EXPECT_EQ(execute("SELECT * FROM big LIMIT 100").pieces, 0u);
     const SentResult inserted = execute("INSERT INTO t VALUES (1, 2)");
     EXPECT_EQ(inserted.message,
               ns::Value::dict({{"rows", ns::Array()}, {"rowsAffected", 1}, {"insertId", 1}}));
     EXPECT_EQ(execute("SELECT 1 WHERE 0").message,
               ns::Value::dict({{"rows", ns::Array()}, {"rowsAffected", 0}}));
-    EXPECT_EQ(rows("t.db", select).size(), 20000u);
     EXPECT_EQ(delegate_->pieces().size(), pieces.size());
 }
 
@@ -864,6 +875,93 @@ TEST_F(SQLitePiecesTest, RunsAreShortWhileThePageWaitsAndGrowWhileItIsBusy) {
     }
     EXPECT_EQ(pieced.pieces, pieces.size());
     EXPECT_EQ(joined(pieced, pieces), whole.message);
+}
+
+// A page that starts waiting while a run grows gets that run cut at the next look, not at
+// the longest: it never waits behind a long piece.
+TEST_F(SQLitePiecesTest, ARunIsCutShortOnceThePageWaitsForIt) {
+    fillBig();
+    const std::string select = "SELECT * FROM big ORDER BY n";
+    const SentResult whole = execute(select);
+    delegate_->setTakesPieces(true);
+    // The page awaits the first piece, then is busy with it for five looks at the second,
+    // then waits again; from the third piece on it stays busy.
+    size_t busyLooks = 0;
+    delegate_->setPieceAwaited([&busyLooks](size_t sent) {
+        if (sent == 0) return true;
+        return sent == 1 && ++busyLooks > 5;
+    });
+    const SentResult pieced = execute(select);
+    const auto pieces = delegate_->pieces();
+    ASSERT_GE(pieces.size(), 3u);
+    // Five looks 16 KiB apart past the shortest run, a row (under 1 KiB) past each.
+    constexpr size_t kLook = 16 << 10;
+    EXPECT_GE(pieces[1].json.size(), (size_t{64} << 10) + 5 * kLook);
+    EXPECT_LT(pieces[1].json.size(), (size_t{64} << 10) + 6 * (kLook + 1024));
+    EXPECT_GE(pieces[2].json.size(), size_t{4} << 20);
+    EXPECT_EQ(joined(pieced, pieces), whole.message);
+}
+
+// The statement hands on a run only when the page has room for it: however many runs an
+// answer has, the page never holds more than its window of them at once, and they still join
+// into the whole answer.
+TEST_F(SQLitePiecesTest, RunsWaitForThePageWhateverTheAnswersSize) {
+    fillBig();
+    delegate_->setTakesPieces(true);
+    // Short runs (the page always awaits one), many of them.
+    delegate_->setPieceAwaited([](size_t) { return true; });
+    delegate_->setPageWindow(2);
+    size_t piecesBefore = 0;
+    for (const char* limit : {"2000", "20000"}) {
+        SCOPED_TRACE(limit);
+        const std::string select = std::string("SELECT * FROM big ORDER BY n LIMIT ") + limit;
+        const SentResult pieced = execute(select);
+        auto pieces = delegate_->pieces();
+        pieces.erase(pieces.begin(), pieces.begin() + static_cast<long>(piecesBefore));
+        piecesBefore += pieces.size();
+        EXPECT_GT(pieces.size(), 10u);
+        EXPECT_EQ(delegate_->mostPiecesHeld(), 2u);
+        EXPECT_EQ(joined(pieced, pieces)["rows"].count(), std::stoul(limit));
+    }
+}
+
+// In a batch, the rows of the first statement with a long answer go ahead in runs aimed at its
+// entry, which join into exactly the batch's answer sent whole, read from its text or from its
+// values; a later long statement comes whole. When the statement whose rows went ahead fails,
+// the batch's answer comes whole.
+TEST_F(SQLitePiecesTest, ABatchSendsTheRowsOfItsFirstLongStatementAhead) {
+    fillBig();
+    const ns::Value args = batchArgs(
+        "t.db", {statement("SELECT 1 AS one"), statement("SELECT * FROM big ORDER BY n"),
+                 statement("SELECT * FROM big ORDER BY n DESC"), statement("SELECT 2 AS two")});
+    const std::string text = *ns::JSONSerialization::write(ns::Value(ns::Array{args}));
+    const SentResult whole = call("backgroundExecuteSqlBatch", args);
+    ASSERT_EQ(whole.status, kOK);
+    delegate_->setTakesPieces(true);
+    for (const bool fromText : {false, true}) {
+        SCOPED_TRACE(fromText ? "text" : "values");
+        const size_t before = delegate_->pieces().size();
+        const SentResult pieced = fromText ? callWithText("backgroundExecuteSqlBatch", text)
+                                           : call("backgroundExecuteSqlBatch", args);
+        auto pieces = delegate_->pieces();
+        pieces.erase(pieces.begin(), pieces.begin() + static_cast<long>(before));
+        ASSERT_GE(pieces.size(), 2u);
+        EXPECT_EQ(pieced.member, "1.result.rows");
+        EXPECT_EQ(pieced.pieces, pieces.size());
+        EXPECT_EQ(pieced.message.at(2)["result"]["rows"].count(), 20000u);
+        EXPECT_EQ(joined(pieced, pieces), whole.message);
+    }
+    const ns::Value failing =
+        batchArgs("t.db", {statement("SELECT *, CASE WHEN n < 19000 THEN 0 ELSE "
+                                     "abs(n * 0 - 9223372036854775807 - 1) END AS f FROM big"),
+                           statement("SELECT 3 AS three")});
+    const size_t before = delegate_->pieces().size();
+    const SentResult failed = call("backgroundExecuteSqlBatch", failing);
+    EXPECT_GT(delegate_->pieces().size(), before);
+    EXPECT_EQ(failed.pieces, 0u);
+    EXPECT_EQ(failed.message.at(0)["type"], ns::Value("error"));
+    EXPECT_EQ(failed.message.at(1)["result"]["rows"],
+              ns::Value(ns::Array{ns::Value::dict({{"three", 3}})}));
 }
 
 // A row that fills a piece by itself leaves the answer no rows of its own.

@@ -1,5 +1,7 @@
 #include "tests/plugins/device_storage/support/SQLiteTestDelegate.h"
 
+#include <algorithm>
+
 #include "bridge/HYBPluginResult.h"
 #include "platform/dispatch/Queue.h"
 
@@ -23,8 +25,33 @@ void SQLiteTestDelegate::sendPluginResult(const std::shared_ptr<HYBPluginResult>
 
 void SQLiteTestDelegate::sendAnswerPiece(const std::string& callbackId, size_t index,
                                          std::string json) {
+    recordPiece({callbackId, index, std::move(json), false});
+}
+
+void SQLiteTestDelegate::sendAnswerTextPiece(const std::string& callbackId, size_t index,
+                                             std::string text) {
+    recordPiece({callbackId, index, std::move(text), true});
+}
+
+void SQLiteTestDelegate::recordPiece(SentPiece piece) {
     std::lock_guard lock(mutex_);
-    pieces_.push_back({callbackId, index, std::move(json)});
+    pieces_.push_back(std::move(piece));
+    mostPiecesHeld_ = std::max(mostPiecesHeld_, ++piecesHeld_);
+}
+
+void SQLiteTestDelegate::waitForAnswerPieceRoom(const std::string&) {
+    std::lock_guard lock(mutex_);
+    while (pageWindow_ > 0 && piecesHeld_ >= pageWindow_) --piecesHeld_;
+}
+
+void SQLiteTestDelegate::setPageWindow(size_t window) {
+    std::lock_guard lock(mutex_);
+    pageWindow_ = window;
+}
+
+size_t SQLiteTestDelegate::mostPiecesHeld() const {
+    std::lock_guard lock(mutex_);
+    return mostPiecesHeld_;
 }
 
 void SQLiteTestDelegate::sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,

@@ -26,14 +26,16 @@ struct SentResult {
     size_t pieces = 0;
 };
 
-// A piece of an answer handed on ahead of it.
+// A piece of an answer handed on ahead of it: the JSON text of an array, or a run of text.
 struct SentPiece {
     std::string callbackId;
     size_t index = 0;
     std::string json;
+    bool text = false;
 };
 
-// A command delegate that records every result, from any thread, in the order sent.
+// A command delegate that records every result and every piece of an answer, from any thread,
+// in the order sent.
 // Background work goes to the global queue, or runs at once on the caller when `inline` is
 // set (for threads the test makes itself, and for a child process without the queues).
 class SQLiteTestDelegate : public HYBCommandDelegate {
@@ -46,7 +48,10 @@ public:
                           const std::optional<std::string>& callbackId) override;
     bool sendsAnswerPieces() const override { return takesPieces_; }
     void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
+    void sendAnswerTextPiece(const std::string& callbackId, size_t index,
+                             std::string text) override;
     bool answerPieceAwaited(const std::string& callbackId) const override;
+    void waitForAnswerPieceRoom(const std::string& callbackId) override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                      const std::string& callbackId, std::string_view member,
                                      size_t pieces) override;
@@ -63,6 +68,11 @@ public:
     // it never does).
     void setPieceAwaited(std::function<bool(size_t sent)> awaited);
     std::vector<SentPiece> pieces() const;
+    // A page that holds at most `window` pieces not taken in: waiting for room makes it take
+    // in the oldest until there is room. Without a window, nothing is waited for.
+    void setPageWindow(size_t window);
+    // The most pieces the page held at once, not yet taken in.
+    size_t mostPiecesHeld() const;
 
     std::vector<SentResult> results() const;
     // The result for the callback id; waits (without a time limit) until it has been sent.
@@ -71,6 +81,8 @@ public:
     std::optional<SentResult> resultFor(const std::string& callbackId) const;
 
 private:
+    void recordPiece(SentPiece piece);
+
     const bool inline_;
     mutable std::mutex mutex_;
     mutable std::condition_variable sent_;
@@ -78,6 +90,9 @@ private:
     std::vector<SentPiece> pieces_;
     std::atomic<bool> takesPieces_{false};
     std::function<bool(size_t sent)> pieceAwaited_;
+    size_t pageWindow_ = 0;
+    size_t piecesHeld_ = 0;
+    size_t mostPiecesHeld_ = 0;
 };
 
 }  // namespace sqlitetest

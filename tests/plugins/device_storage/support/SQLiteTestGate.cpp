@@ -48,6 +48,11 @@ void SQLiteTestGate::waitUntilReached(int count) {
     changed_.wait(lock, [&] { return reached_ >= count; });
 }
 
+bool SQLiteTestGate::reached(int count) {
+    std::lock_guard lock(mutex_);
+    return reached_ >= count;
+}
+
 void SQLiteTestGate::open() {
     std::lock_guard lock(mutex_);
     open_ = true;

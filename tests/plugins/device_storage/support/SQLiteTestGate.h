@@ -20,6 +20,9 @@ public:
 
     // Blocks until `count` statements in all have arrived.
     void waitUntilReached(int count = 1);
+    // Whether `count` statements in all have arrived, for a test that must keep its main loop
+    // running meanwhile (a statement that hands on its rows waits for the page to take them).
+    bool reached(int count = 1);
     // Lets every waiting and later statement through.
     void open();
 

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bridge/HYBInvokedUrlCommand.h"
+#include "bridge/HYBPluginResult.h"
+#include "tests/plugins/device_storage/FileTestFixture.h"
+#include "tests/plugins/device_storage/support/SQLiteTestDelegate.h"
+#include "tests/support/NsPrinters.h"
+
+namespace filetest {
+namespace {
+
+constexpr size_t kRun = size_t{3} << 20;
+
+// The file plug-in answering a page that takes long answers in pieces, with room for two.
+class HYBFileReadPiecesTest : public FileFixture {
+protected:
+    void SetUp() override {
+        FileFixture::SetUp();
+        start();
+    }
+    // Runs the read whole (the fixture's delegate takes no pieces), then on the delegate that
+    // takes them; its pieces and answer.
+    struct Pieced {
+        std::shared_ptr<HYBPluginResult> whole;
+        std::vector<sqlitetest::SentPiece> pieces;
+        sqlitetest::SentResult answer;
+    };
+    Pieced read(const std::string& action, const ns::Array& arguments) {
+        Pieced out{call(action, arguments), {}, {}};
+        auto pieces = std::make_shared<sqlitetest::SQLiteTestDelegate>();
+        pieces->setTakesPieces(true);
+        pieces->setPageWindow(2);
+        plugin().setCommandDelegate(pieces);
+        const std::string id = "Pieced" + std::to_string(++reads_);
+        EXPECT_TRUE(
+            plugin().performAction(action, HYBInvokedUrlCommand(arguments, id, "File", action)));
+        loop().runUntilIdle();
+        out.answer = pieces->waitFor(id);
+        out.pieces = pieces->pieces();
+        EXPECT_LE(pieces->mostPiecesHeld(), 2u);
+        plugin().setCommandDelegate(delegate_);
+        return out;
+    }
+    // The text the page joins: every piece, then the answer's own part.
+    static std::string joined(const Pieced& read, const ns::Value& own) {
+        std::string text;
+        for (size_t i = 0; i < read.pieces.size(); ++i) {
+            EXPECT_EQ(read.pieces[i].index, i);
+            EXPECT_TRUE(read.pieces[i].text);
+            text += read.pieces[i].json;
+        }
+        return text + own.stringValue();
+    }
+
+    int reads_ = 0;
+};
+
+// A read longer than a run reaches the page in runs that join into exactly what the same read
+// answers whole, for every kind of read, with characters cut at the runs' ends; a range as
+// short as one run comes whole.
+TEST_F(HYBFileReadPiecesTest, LongReadsComeInRunsThatJoinIntoTheWholeAnswer) {
+    // "aé€😀" is 10 bytes: a run's end (a multiple of 3 MiB) falls inside a character.
+    std::string contents;
+    while (contents.size() < 10 * (size_t{1} << 20))
+        contents += "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    writeFile(documents() + "/big.txt", contents);
+    const std::string file = url("persistent", "/big.txt");
+    for (const auto& [action, arguments] : std::vector<std::pair<std::string, ns::Array>>{
+             {"readAsText", {file, "UTF-8", 0, -1}},
+             {"readAsText", {file, "UTF-8", 1, static_cast<int64_t>(contents.size() - 10)}},
+             {"readAsBinaryString", {file, 0, -1}},
+             {"readAsDataURL", {file, 2, -1}},
+             {"readAsArrayBuffer", {file, 0, -1}},
+         }) {
+        SCOPED_TRACE(action + " " + ns::Value(arguments).description());
+        const Pieced read = this->read(action, arguments);
+        ASSERT_TRUE(isOK(read.whole));
+        EXPECT_EQ(read.answer.status, HYBResultStatusOK);
+        EXPECT_EQ(read.answer.pieces, read.pieces.size());
+        EXPECT_GE(read.pieces.size(), 3u);
+        const bool buffer = action == "readAsArrayBuffer";
+        EXPECT_EQ(read.answer.member, buffer ? "data" : "");
+        const std::string got =
+            joined(read, buffer ? read.answer.message["data"] : read.answer.message);
+        const std::string want =
+            (buffer ? read.whole->message()["data"] : read.whole->message()).stringValue();
+        // Compared whole, reported by size: the texts are megabytes long.
+        EXPECT_TRUE(got == want) << got.size() << " bytes joined, " << want.size() << " read whole";
+    }
+    const Pieced one = read("readAsArrayBuffer", {file, 0, static_cast<int64_t>(kRun)});
+    EXPECT_TRUE(one.pieces.empty());
+    EXPECT_EQ(one.answer.message, one.whole->message());
+}
+
+// Text that is not UTF-8 after runs went ahead is answered with the encoding error, whole (the
+// page drops the runs), as when read whole.
+TEST_F(HYBFileReadPiecesTest, TextThatTurnsOutNotUTF8FailsAfterItsRuns) {
+    std::string contents(kRun + 100, 'x');
+    contents += '\xFF';
+    contents.append(kRun, 'y');
+    writeFile(documents() + "/bad.txt", contents);
+    const Pieced read = this->read("readAsText", {url("persistent", "/bad.txt"), "UTF-8", 0, -1});
+    EXPECT_TRUE(isIOError(read.whole, ENCODING_ERR));
+    EXPECT_EQ(read.pieces.size(), 1u);
+    EXPECT_EQ(read.answer.status, HYBResultStatusIOError);
+    EXPECT_EQ(read.answer.pieces, 0u);
+    EXPECT_EQ(read.answer.message, read.whole->message());
+}
+
+}  // namespace
+}  // namespace filetest

@@ -82,9 +82,10 @@
 #include "platform/wk/UserContentController.h"
 #include "platform/wk/WebView.h"
 
-#if __has_include(<mimalloc.h>)
+// Only a program that runs on the allocator may call it: a sanitizer build has the header but
+// not the library.
+#ifdef HYB_PROCESS_ALLOCATOR_MIMALLOC
 #include <mimalloc.h>
-#define HYB_BENCH_MIMALLOC 1
 #endif
 
 namespace {
@@ -827,7 +828,7 @@ double statusMiB(std::string_view field) {
 // finds pages the other left it.
 template <class Run>
 double residentRise(Run run) {
-#ifdef HYB_BENCH_MIMALLOC
+#ifdef HYB_PROCESS_ALLOCATOR_MIMALLOC
     mi_collect(true);
 #endif
     const double before = statusMiB("VmRSS");

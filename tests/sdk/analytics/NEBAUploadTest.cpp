@@ -3,6 +3,7 @@
 #include <set>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/net/BackgroundJobStore.h"
 #include "tests/sdk/analytics/FullDiskVfs.h"
 #include "tests/sdk/analytics/ServerFixture.h"
 
@@ -171,6 +172,28 @@ TEST_F(UploadTest, NoContentCountsAsDelivered) {
     uploadDue(16);
     EXPECT_FALSE(hasData());
     EXPECT_EQ(peer_->uploadCount(), 1u);
+}
+
+// The server read the background upload whole and closed the connection without answering:
+// it may have stored the batch. The transport does not send it again by itself; the engine
+// hears of the lost connection, keeps the bundles and sends them at its retry time.
+TEST_F(UploadTest, ABackgroundUploadCutOffUnansweredIsRetriedOnlyOnTheSchedule) {
+    serveConfig({{"measurement.network.background_session_enabled", "1"}});
+    peer_->answerUpload(peers::HttpResponse::closeConnection());
+    peer_->answerUpload(204);
+    startConnectedEngine();
+    logFromQueues(5, 1);
+    uploadDue(16);
+    EXPECT_EQ(peer_->uploadCount(), 1u);
+    EXPECT_TRUE(hasData());
+    EXPECT_TRUE(net::BackgroundJobStore::load().empty());
+    loop().advanceBy(dispatch::seconds(1700));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(peer_->uploadCount(), 1u) << "sent again before the retry time";
+    uploadDue(200);  // the first retry is due 1800 s after the first upload time
+    EXPECT_EQ(peer_->uploadCount(), 2u);
+    EXPECT_FALSE(hasData());
+    EXPECT_EQ(indices(everyBundleSent()), zeroTo(5));
 }
 
 TEST_F(UploadTest, DeliveredBundlesThatCannotBeDeletedAreNotSentAgainAtOnce) {

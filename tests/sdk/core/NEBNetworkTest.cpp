@@ -210,20 +210,35 @@ TEST_F(NEBNetworkTest, TheGetAfterASeeOtherDeclaresNoBody) {
     EXPECT_EQ(requests[1].header("Content-Type"), std::nullopt);
 }
 
+// A POST whose connection the server closes after reading it whole may have been acted on:
+// in a background session as in the foreground, it is sent once and its caller gets the lost
+// connection, also when the network changes afterwards.
 TEST_F(NEBNetworkTest, ServerErrorsAndDroppedConnectionsCompleteOnce) {
     logs_.expect("<Nebula/Network/ERROR> Encounter network error. Code, error: -1005");
-    server_->on("POST", "/fail", HttpResponse::text(500, "no"));
-    server_->on("POST", "/drop", HttpResponse::closeConnection());
-    auto failed = post("/fail", "x");
-    EXPECT_EQ(failed->status(), 500);
-    EXPECT_FALSE(failed->error);
-    auto dropped = post("/drop", "x");
-    EXPECT_EQ(dropped->status(), 0);
-    ASSERT_TRUE(dropped->error);
-    EXPECT_EQ(dropped->error->domain(), net::kURLErrorDomain);
-    loop().runUntilIdle();
-    EXPECT_EQ(failed->calls, 1);
-    EXPECT_EQ(dropped->calls, 1);
+    for (bool background : {false, true}) {
+        SCOPED_TRACE(background ? "background" : "foreground");
+        const std::string fail = background ? "/bg-fail" : "/fail";
+        const std::string drop = background ? "/bg-drop" : "/drop";
+        server_->on("POST", fail, HttpResponse::text(500, "no"));
+        server_->on("POST", drop, HttpResponse::closeConnection());
+        server_->on("POST", drop, HttpResponse::text(200, "a second copy"));
+        const size_t before = server_->requestCount();
+        auto failed = post(fail, "x", background);
+        EXPECT_EQ(failed->status(), 500);
+        EXPECT_FALSE(failed->error);
+        auto dropped = post(drop, "x", background);
+        EXPECT_EQ(dropped->status(), 0);
+        ASSERT_TRUE(dropped->error);
+        EXPECT_EQ(dropped->error->domain(), net::kURLErrorDomain);
+        EXPECT_EQ(dropped->errorCode(), net::kURLErrorNetworkConnectionLost);
+        setReachable(true);
+        loop().runUntilIdle();
+        EXPECT_EQ(failed->calls, 1);
+        EXPECT_EQ(dropped->calls, 1);
+        EXPECT_EQ(server_->requestCount(), before + 2);
+        EXPECT_FALSE(network_->hasUploadInProgress());
+        EXPECT_TRUE(net::BackgroundJobStore::load().empty());
+    }
 }
 
 TEST_F(NEBNetworkTest, BackgroundUploadBodyLivesInAnExcludedFileUntilCompletion) {

@@ -8,6 +8,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/net/BackgroundJob.h"
+#include "platform/net/BackgroundJobStore.h"
 #include "platform/net/HTTPURLResponse.h"
 #include "platform/net/ReachabilityFlagSource.h"
 #include "platform/net/URLError.h"
@@ -238,6 +239,31 @@ TEST_F(URLSessionBackgroundTest, AnUploadGoesAgainByItselfOnlyWhereSendingItTwic
     }
     net::URLProtocol::unregisterClass<FailsOnceProtocol>();
     net::ReachabilityFlagSource::setFactory(nullptr);
+}
+
+// A session takes up the jobs of its own identifier only: another session's job waits on disk
+// for a session of that identifier.
+TEST_F(URLSessionBackgroundTest, ASessionTakesUpOnlyTheJobsOfItsIdentifier) {
+    server_.on("POST", "/mine", HttpResponse::text(200, "mine"));
+    server_.on("POST", "/theirs", HttpResponse::text(200, "theirs"));
+    for (const auto& [session, path] : {std::pair{"bg.mine", "/mine"}, {"bg.theirs", "/theirs"}}) {
+        ASSERT_TRUE(
+            net::BackgroundJobStore::save(
+                net::BackgroundJob(ns::UUID().UUIDString(), session, post(path), bodyFile().path()))
+                .ok());
+    }
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    auto session = backgroundSession(delegate, "bg.mine");
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->finishedBackgroundEvents > 0; }));
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate->completions, 1);
+    ASSERT_EQ(server_.requestCount(), 1u);
+    EXPECT_EQ(server_.requests().at(0).path, "/mine");
+    std::vector<std::string> waiting;
+    net::URLSession::resumePendingBackgroundJobs(
+        [&](const std::string& identifier, auto) { waiting.push_back(identifier); });
+    EXPECT_EQ(waiting, std::vector<std::string>{"bg.theirs"});
+    session->finishTasksAndInvalidate();
 }
 
 // A launch drops the jobs that are a week old or whose body has gone, their bodies with them.

@@ -11,6 +11,7 @@
 
 #include "platform/net/BackgroundJobStore.h"
 #include "platform/net/URLError.h"
+#include "platform/net/URLProtocol.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/UUID.h"
 #include "sdk/core/NEBNetworkConstants.h"
@@ -123,6 +124,47 @@ TEST_F(NEBNetworkTest, RequestsThatCannotBeMadeAreReportedLater) {
                   ns::Value("Failed to create network request"));
     }
     EXPECT_FALSE(network_->hasUploadInProgress());
+}
+
+// Serves "https://silent.test/": every load ends without an answer and without an error.
+class SilentProtocol : public net::URLProtocol {
+public:
+    using URLProtocol::URLProtocol;
+    static bool canInitWithRequest(const net::URLRequest& request) {
+        return request.url().host() == std::optional<std::string>("silent.test");
+    }
+    static net::URLRequest canonicalRequestForRequest(const net::URLRequest& request) {
+        return request;
+    }
+    void startLoading() override { client()->didFinishLoading(*this); }
+    void stopLoading() override {}
+};
+
+// A request that ends with neither an answer nor an error is no success: a POST or a GET
+// completes once with the empty-response error.
+TEST_F(NEBNetworkTest, AnExchangeEndingWithoutAnswerOrErrorIsAnEmptyResponse) {
+    logs_.expect("<Nebula/Network/ERROR> Encounter network error. Code, error: 5");
+    net::URLProtocol::registerClass<SilentProtocol>();
+    for (bool post : {true, false}) {
+        SCOPED_TRACE(post ? "POST" : "GET");
+        auto outcome = std::make_shared<Outcome>();
+        const auto url = ns::URL::parse("https://silent.test/x");
+        if (post) {
+            network_->postURL(url, ns::Data::fromString("x"), nullptr, false, recordInto(outcome));
+        } else {
+            network_->getURL(url, {}, nullptr, false, recordInto(outcome));
+        }
+        ASSERT_TRUE(waitFor(outcome));
+        loop().runUntilIdle();
+        EXPECT_EQ(outcome->calls, 1);
+        EXPECT_EQ(outcome->status(), 0);
+        ASSERT_TRUE(outcome->error);
+        EXPECT_EQ(outcome->error->domain(), "com.nebula.network.ErrorDomain");
+        EXPECT_EQ(outcome->errorCode(), 5);
+        EXPECT_EQ(outcome->error->userInfo().at("Context"),
+                  ns::Value("Network Error: Empty network response"));
+    }
+    net::URLProtocol::unregisterClass<SilentProtocol>();
 }
 
 TEST_F(NEBNetworkTest, CompletionRunsOnTheCallersQueue) {

@@ -32,7 +32,10 @@ namespace net {
 // on disk, in the background jobs directory, from resume() until its completion has been
 // delivered. A session made later (in this run or the next) with the same identifier takes the
 // jobs left there up again: it uploads them anew, reports each completion to its delegate and
-// then calls didFinishEventsForBackgroundURLSession.
+// then calls didFinishEventsForBackgroundURLSession. An upload that fails before anything of it
+// could leave (no network, a name not found) waits for the network and goes then; one whose
+// connection was lost or timed out goes again by itself only when its method may safely go
+// twice, and otherwise completes with that error.
 //
 // Every operation may be called from any thread.
 class URLSession : public std::enable_shared_from_this<URLSession> {

@@ -442,11 +442,16 @@ bool URLSessionTask::waitsForConnectivityLocked(const std::optional<ns::Error>& 
         return false;
     }
     switch (error->code()) {
+        // Nothing of the request left: no network to send it on, no address for the name.
         case kURLErrorNotConnectedToInternet:
-        case kURLErrorNetworkConnectionLost:
         case kURLErrorCannotFindHost:
-        case kURLErrorTimedOut:
             return true;
+        // The server may have read the request whole, and acted on it, before the connection
+        // went or went silent: only a request that may safely go twice goes again by itself.
+        // Any other (a POST) fails with that error, and its caller decides.
+        case kURLErrorNetworkConnectionLost:
+        case kURLErrorTimedOut:
+            return current_.methodIsIdempotent();
         default:
             return false;
     }

@@ -87,6 +87,7 @@ private:
     void failLocked(int64_t code, const std::string& debugDescription = {}) REQUIRES(mutex_);
     void finishLocked(std::optional<ns::Error> error) REQUIRES(mutex_);
     // A failure that a background upload waits out: it starts again when the network is back.
+    // A request that may not go twice waits out only a failure before anything of it left.
     bool waitsForConnectivityLocked(const std::optional<ns::Error>& error) const REQUIRES(mutex_);
     bool appendBodyLocked(const uint8_t* bytes, size_t length) REQUIRES(mutex_);
     bool openDownloadFileLocked() REQUIRES(mutex_);

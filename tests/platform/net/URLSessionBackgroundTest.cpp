@@ -2,12 +2,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/net/BackgroundJob.h"
+#include "platform/net/BackgroundJobStore.h"
+#include "platform/net/HTTPURLResponse.h"
 #include "platform/net/ReachabilityFlagSource.h"
+#include "platform/net/URLError.h"
+#include "platform/net/URLProtocol.h"
 #include "platform/net/URLSession.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/UUID.h"
@@ -118,8 +123,10 @@ TEST_F(URLSessionBackgroundTest, UploadIsKeptOnDiskAndTakenUpByTheNextLaunch) {
     relaunched->finishTasksAndInvalidate();
 }
 
-// An upload that the network cut off keeps its job and goes again once the network is back.
-TEST_F(URLSessionBackgroundTest, UploadCutOffByTheNetworkGoesAgainWhenItIsBack) {
+// The server reads the whole upload and closes the connection without answering: it may have
+// stored what it read, so the upload is not sent again by itself; its caller hears of the lost
+// connection and decides.
+TEST_F(URLSessionBackgroundTest, AnUploadTheServerMayHaveReadFailsToItsCallerAndGoesOnce) {
     std::shared_ptr<net::InjectedReachabilitySource> network;
     net::ReachabilityFlagSource::setFactory([&](const net::ReachabilityTarget& target) {
         network = std::make_shared<net::InjectedReachabilitySource>(target, 0);
@@ -128,19 +135,135 @@ TEST_F(URLSessionBackgroundTest, UploadCutOffByTheNetworkGoesAgainWhenItIsBack) 
     server_.on("POST", "/upload", HttpResponse::closeConnection());
     server_.on("POST", "/upload", HttpResponse::text(200, "stored"));
     auto delegate = std::make_shared<RecordingSessionDelegate>();
-    auto session = backgroundSession(delegate, "bg.retry");
+    auto session = backgroundSession(delegate, "bg.cut");
     session->uploadTask(post("/upload"), bodyFile())->resume();
-    ASSERT_TRUE(peers::runMainLoopUntil([&] { return network && network->isScheduled(); }));
-    EXPECT_EQ(delegate->completions, 0);
-    EXPECT_EQ(jobFiles(jobsDirectory()).size(), 1u);
-    network->setFlags(net::kReachabilityFlagsReachable);
     ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->completions > 0; }));
-    EXPECT_EQ(delegate->received, "stored");
-    EXPECT_EQ(server_.requestCount(), 2u);
-    EXPECT_EQ(server_.requests().at(1).body, "queued measurements");
+    ASSERT_TRUE(delegate->error);
+    EXPECT_EQ(delegate->error->code(), net::kURLErrorNetworkConnectionLost);
     EXPECT_TRUE(jobFiles(jobsDirectory()).empty());
+    if (network) network->setFlags(net::kReachabilityFlagsReachable);
+    loop().runUntilIdle();
+    EXPECT_EQ(server_.requestCount(), 1u);
+    EXPECT_EQ(server_.requests().at(0).body, "queued measurements");
+    EXPECT_EQ(delegate->completions, 1);
     session->finishTasksAndInvalidate();
     net::ReachabilityFlagSource::setFactory(nullptr);
+}
+
+// Serves "https://unsent.test/": the first load fails with `failure`, every later one answers
+// 200. Counts the loads made for it.
+class FailsOnceProtocol : public net::URLProtocol {
+public:
+    static inline std::atomic<int64_t> failure{0};
+    static inline std::atomic<int> made{0};
+
+    FailsOnceProtocol(net::URLRequest request, std::shared_ptr<net::URLProtocolClient> client)
+        : URLProtocol(std::move(request), std::move(client)) {
+        ++made;
+    }
+    static bool canInitWithRequest(const net::URLRequest& request) {
+        return request.url().host() == std::optional<std::string>("unsent.test");
+    }
+    static net::URLRequest canonicalRequestForRequest(const net::URLRequest& request) {
+        return request;
+    }
+    void startLoading() override {
+        if (const int64_t code = failure.exchange(0)) {
+            client()->didFailWithError(*this, net::makeURLError(code, request().url()));
+            return;
+        }
+        client()->didReceiveResponse(*this,
+                                     std::make_shared<net::HTTPURLResponse>(
+                                         request().url(), 200, "HTTP/1.1", net::HTTPHeaderFields{}),
+                                     net::URLCacheStoragePolicy::NotAllowed);
+        client()->didFinishLoading(*this);
+    }
+    void stopLoading() override {}
+};
+
+// A failure before anything of the upload could leave is waited out, whatever the method: the
+// upload goes when the network is back (not at a change that brings none). A connection lost or
+// timed out is waited out only by a method that may go twice; a POST fails with it at once.
+TEST_F(URLSessionBackgroundTest, AnUploadGoesAgainByItselfOnlyWhereSendingItTwiceIsHarmless) {
+    struct Case {
+        const char* method;
+        int64_t failure;
+        bool waits;
+    };
+    const Case cases[] = {
+        {"POST", net::kURLErrorNotConnectedToInternet, true},
+        {"POST", net::kURLErrorCannotFindHost, true},
+        {"POST", net::kURLErrorNetworkConnectionLost, false},
+        {"POST", net::kURLErrorTimedOut, false},
+        {"POST", net::kURLErrorCannotConnectToHost, false},
+        {"PUT", net::kURLErrorNetworkConnectionLost, true},
+        {"PUT", net::kURLErrorTimedOut, true},
+    };
+    std::shared_ptr<net::InjectedReachabilitySource> network;
+    net::ReachabilityFlagSource::setFactory([&](const net::ReachabilityTarget& target) {
+        network = std::make_shared<net::InjectedReachabilitySource>(target, 0);
+        return network;
+    });
+    net::URLProtocol::registerClass<FailsOnceProtocol>();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " after " + std::to_string(c.failure));
+        network.reset();
+        FailsOnceProtocol::made = 0;
+        FailsOnceProtocol::failure = c.failure;
+        auto delegate = std::make_shared<RecordingSessionDelegate>();
+        auto session = backgroundSession(delegate, "bg.unsent");
+        net::URLRequest request(*ns::URL::parse("https://unsent.test/upload"));
+        request.setHTTPMethod(c.method);
+        session->uploadTask(request, bodyFile())->resume();
+        if (c.waits) {
+            ASSERT_TRUE(peers::runMainLoopUntil([&] { return network && network->isScheduled(); }));
+            network->announce();  // a change that brings no network
+            loop().runUntilIdle();
+            EXPECT_EQ(FailsOnceProtocol::made, 1);
+            EXPECT_EQ(delegate->completions, 0);
+            EXPECT_EQ(jobFiles(jobsDirectory()).size(), 1u);
+            network->setFlags(net::kReachabilityFlagsReachable);
+        }
+        ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->completions > 0; }));
+        EXPECT_EQ(FailsOnceProtocol::made, c.waits ? 2 : 1);
+        if (c.waits) {
+            EXPECT_FALSE(delegate->error);
+            EXPECT_EQ(delegate->events.front(), "response 200");
+        } else {
+            ASSERT_TRUE(delegate->error);
+            EXPECT_EQ(delegate->error->code(), c.failure);
+        }
+        EXPECT_TRUE(jobFiles(jobsDirectory()).empty());
+        session->finishTasksAndInvalidate();
+        loop().runUntilIdle();
+    }
+    net::URLProtocol::unregisterClass<FailsOnceProtocol>();
+    net::ReachabilityFlagSource::setFactory(nullptr);
+}
+
+// A session takes up the jobs of its own identifier only: another session's job waits on disk
+// for a session of that identifier.
+TEST_F(URLSessionBackgroundTest, ASessionTakesUpOnlyTheJobsOfItsIdentifier) {
+    server_.on("POST", "/mine", HttpResponse::text(200, "mine"));
+    server_.on("POST", "/theirs", HttpResponse::text(200, "theirs"));
+    for (const auto& [session, path] : {std::pair{"bg.mine", "/mine"}, {"bg.theirs", "/theirs"}}) {
+        ASSERT_TRUE(
+            net::BackgroundJobStore::save(
+                net::BackgroundJob(ns::UUID().UUIDString(), session, post(path), bodyFile().path()))
+                .ok());
+    }
+    auto delegate = std::make_shared<RecordingSessionDelegate>();
+    auto session = backgroundSession(delegate, "bg.mine");
+    ASSERT_TRUE(peers::runMainLoopUntil([&] { return delegate->finishedBackgroundEvents > 0; }));
+    loop().runUntilIdle();
+    EXPECT_EQ(delegate->completions, 1);
+    ASSERT_EQ(server_.requestCount(), 1u);
+    EXPECT_EQ(server_.requests().at(0).path, "/mine");
+    std::vector<std::string> waiting;
+    net::URLSession::resumePendingBackgroundJobs(
+        [&](const std::string& identifier, auto) { waiting.push_back(identifier); });
+    EXPECT_EQ(waiting, std::vector<std::string>{"bg.theirs"});
+    session->finishTasksAndInvalidate();
 }
 
 // A launch drops the jobs that are a week old or whose body has gone, their bodies with them.

@@ -168,6 +168,27 @@ TEST_F(URLSessionTest, PostSendsItsBodyWithTheTrueLengthAndTheCallersHeaders) {
     session->finishTasksAndInvalidate();
 }
 
+// The fields that frame the exchange are the transport's own: what a caller sets for them is
+// not sent, and the request goes out as one without them would.
+TEST_F(URLSessionTest, FieldsThatFrameTheExchangeAreTheTransportsOwn) {
+    server_.on("POST", "/framed", HttpResponse::text(200, "ok"));
+    auto session = mainSession();
+    net::URLRequest framed = postRequest("/framed");
+    const std::pair<const char*, const char*> callersValues[] = {
+        {"Host", "elsewhere.example"},    {"content-length", "999"},  {"Connection", "close"},
+        {"Transfer-Encoding", "chunked"}, {"Expect", "100-continue"},
+    };
+    for (const auto& [name, value] : callersValues) framed.setValue(value, name);
+    run(session, postRequest("/framed"));
+    run(session, framed);
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].headerLines, requests[0].headerLines);
+    EXPECT_EQ(requests[1].header("Host"), "127.0.0.1:" + std::to_string(server_.port()));
+    EXPECT_EQ(requests[1].body, "a=1");
+    session->finishTasksAndInvalidate();
+}
+
 TEST_F(URLSessionTest, HeaderValuesThatWouldEndTheLineAreNotSent) {
     testsupport::LogCapture log;
     log.expect("Not sending a header field that would break the request: X-Note");

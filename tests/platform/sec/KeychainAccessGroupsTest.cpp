@@ -45,7 +45,7 @@ TEST(AccessGroups, TheTeamAndTheSharedGroupsComeFromTheProfile) {
         {"declared groups of its own team only, once each",
          groupsOf(id, sectest::profile({{"keychain-access-groups",
                                          ns::Array{"T1.shared", "T2.shared", "T1.", 5, "T1." + id,
-                                                   "T1.shared", "T1.more"}}},
+                                                   "T1.shared", "T1X.shared", "T1.more"}}},
                                        {{"TeamIdentifier", ns::Array{"T1"}}})),
          {"T1." + id, "T1.shared", "T1.more"}},
         {"no bundle identifier",
@@ -62,6 +62,7 @@ TEST(AccessGroups, TheTeamAndTheSharedGroupsComeFromTheProfile) {
     EXPECT_TRUE(team.mayName("T1.shared"));
     EXPECT_TRUE(team.mayName("T1.com.example.sibling"));
     EXPECT_FALSE(team.mayName("T2.shared"));
+    EXPECT_FALSE(team.mayName("T1X.shared")) << "a team whose name begins with T1 is another team";
     EXPECT_FALSE(team.mayName("T1"));
 }
 
@@ -205,6 +206,33 @@ TEST(KeychainBundles, TwoBundlesOnOneKeychainFolderKeepTheirItemsApart) {
     run("com.example.one", {});
     ASSERT_EQ(SecItemCopyMatching(read, &found), errSecSuccess);
     EXPECT_EQ(found, ns::Value(bytes("one's")));
+}
+
+// Applications that take turns on one keychain folder in one process each take in the items an
+// earlier version filed for them under the former common team, when each first uses it.
+TEST(KeychainBundles, EachApplicationOnASharedFolderTakesInItsOwnFormerItems) {
+    testsupport::TempDir dir;
+    const sectest::ScopedApplication application;
+    ::setenv("HYB_KEYCHAIN_DIR", (dir / "Keychain").c_str(), 1);
+    Keychain::setDirectory({});
+    {
+        Keychain earlier(dir / "Keychain");
+        for (const char* identifier : {"com.example.one", "com.example.two"}) {
+            earlier.setDefaultAccessGroup(std::string(Keychain::kTeamPrefix) + identifier);
+            ASSERT_EQ(earlier.add(genericPassword(
+                          {{kSecAttrService, "token"}, {kSecValueData, bytes(identifier)}})),
+                      errSecSuccess);
+        }
+    }
+    const ns::Dictionary read =
+        genericPassword({{kSecAttrService, "token"}, {kSecReturnData, true}});
+    for (const char* identifier : {"com.example.one", "com.example.two"}) {
+        SCOPED_TRACE(identifier);
+        ns::Bundle::setMainBundlePath(sectest::writeBundle(dir.path(), identifier));
+        ns::Value found;
+        ASSERT_EQ(SecItemCopyMatching(read, &found), errSecSuccess);
+        EXPECT_EQ(found, ns::Value(bytes(identifier)));
+    }
 }
 
 }  // namespace

@@ -175,6 +175,41 @@ TEST_F(KeychainItems, AnItemWithoutDataAnswersNoDataEntryAndEmptyData) {
     EXPECT_TRUE(result.data()->empty());
 }
 
+// Empty bytes are a value like any other: empty data comes back as empty data, not as an item
+// without data, and a search naming empty bytes, as data or as text, finds the item stored with
+// them.
+TEST_F(KeychainItems, EmptyBytesAreAValue) {
+    ASSERT_EQ(
+        keychain.add(genericPassword(
+            {{kSecAttrService, ns::Data()}, {kSecAttrAccount, ""}, {kSecValueData, ns::Data()}})),
+        errSecSuccess);
+    for (const ns::Value& empty : {ns::Value(ns::Data()), ns::Value("")}) {
+        SCOPED_TRACE(empty.description());
+        ns::Value result;
+        ASSERT_EQ(keychain.copyMatching(genericPassword({{kSecAttrService, empty},
+                                                         {kSecAttrAccount, empty},
+                                                         {kSecReturnAttributes, true},
+                                                         {kSecReturnData, true}}),
+                                        &result),
+                  errSecSuccess);
+        ASSERT_TRUE(result.dictionary());
+        ASSERT_TRUE(result.dictionary()->count(kSecValueData));
+        EXPECT_EQ(result.dictionary()->at(kSecValueData), ns::Value(ns::Data()));
+    }
+}
+
+// Searches answer items in the order they were added, whatever their attributes.
+TEST_F(KeychainItems, ItemsComeBackInTheOrderTheyWereAdded) {
+    addPassword({{kSecAttrService, "zeta"}, {kSecAttrAccount, "3"}}, "first");
+    addPassword({{kSecAttrService, "alpha"}, {kSecAttrAccount, "2"}}, "second");
+    addPassword({{kSecAttrService, "mid"}, {kSecAttrAccount, "1"}}, "third");
+    addPassword({{kSecAttrService, "alpha"}, {kSecAttrAccount, "0"}}, "fourth");
+    EXPECT_EQ(dataOfAll(genericPassword({})),
+              (std::vector<std::string>{"first", "second", "third", "fourth"}));
+    EXPECT_EQ(dataOfAll(genericPassword({{kSecAttrService, "alpha"}})),
+              (std::vector<std::string>{"second", "fourth"}));
+}
+
 TEST_F(KeychainItems, AddAnswersTheNewItemWithTheDefaultAccessGroup) {
     keychain.setDefaultAccessGroup("ABCDE12345.com.example.app");
     ns::Value result;
@@ -392,6 +427,35 @@ TEST_F(KeychainItems, ItemOperationsReachTheProcessKeychain) {
     EXPECT_EQ(SecItemCopyMatching(read, &result), errSecItemNotFound);
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "shared" / "keychain.db"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "keychain.db"));
+}
+
+// The keychain lives beside the sandbox it belongs to: one application run in two sandboxes
+// (two installations) has two keychains, and each is found again when its sandbox is.
+TEST(KeychainScope, TheKeychainFollowsTheSandboxItLivesBeside) {
+    testsupport::TempDir dir;
+    const sectest::ScopedApplication application;
+    ::unsetenv("HYB_KEYCHAIN_DIR");
+    Keychain::setDirectory({});
+    ns::Bundle::setMainBundlePath(sectest::writeBundle(dir.path(), "com.example.app"));
+    const auto use = [&](const char* sandbox) {
+        ASSERT_TRUE(ns::Sandbox::configure((dir / sandbox).string()).ok());
+    };
+    const ns::Dictionary read = genericPassword({{kSecAttrService, "svc"}, {kSecReturnData, true}});
+    ns::Value found;
+
+    use("first");
+    ASSERT_EQ(SecItemAdd(genericPassword({{kSecAttrService, "svc"}, {kSecValueData, bytes("1")}})),
+              errSecSuccess);
+    use("second");
+    EXPECT_EQ(SecItemCopyMatching(read, &found), errSecItemNotFound);
+    ASSERT_EQ(SecItemAdd(genericPassword({{kSecAttrService, "svc"}, {kSecValueData, bytes("2")}})),
+              errSecSuccess);
+    use("first");
+    ASSERT_EQ(SecItemCopyMatching(read, &found), errSecSuccess);
+    EXPECT_EQ(found, ns::Value(bytes("1")));
+    use("second");
+    ASSERT_EQ(SecItemCopyMatching(read, &found), errSecSuccess);
+    EXPECT_EQ(found, ns::Value(bytes("2")));
 }
 
 // Each application sees its own keychain, and keeps it through a reinstall.

@@ -3,8 +3,12 @@
 #include <set>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/net/BackgroundJobStore.h"
+#include "platform/ns/AtomicFile.h"
+#include "platform/ns/UUID.h"
 #include "tests/sdk/analytics/FullDiskVfs.h"
 #include "tests/sdk/analytics/ServerFixture.h"
+#include "toolbox/Foundation/NSData+TBXZLibAdditions.h"
 
 namespace analyticstest {
 namespace {
@@ -171,6 +175,81 @@ TEST_F(UploadTest, NoContentCountsAsDelivered) {
     uploadDue(16);
     EXPECT_FALSE(hasData());
     EXPECT_EQ(peer_->uploadCount(), 1u);
+}
+
+// The server read the background upload whole and closed the connection without answering:
+// it may have stored the batch. The transport does not send it again by itself; the engine
+// hears of the lost connection, keeps the bundles and sends them at its retry time.
+TEST_F(UploadTest, ABackgroundUploadCutOffUnansweredIsRetriedOnlyOnTheSchedule) {
+    serveConfig({{"measurement.network.background_session_enabled", "1"}});
+    peer_->answerUpload(peers::HttpResponse::closeConnection());
+    peer_->answerUpload(204);
+    startConnectedEngine();
+    logFromQueues(5, 1);
+    uploadDue(16);
+    EXPECT_EQ(peer_->uploadCount(), 1u);
+    EXPECT_TRUE(hasData());
+    EXPECT_TRUE(net::BackgroundJobStore::load().empty());
+    loop().advanceBy(dispatch::seconds(1700));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(peer_->uploadCount(), 1u) << "sent again before the retry time";
+    uploadDue(200);  // the first retry is due 1800 s after the first upload time
+    EXPECT_EQ(peer_->uploadCount(), 2u);
+    EXPECT_FALSE(hasData());
+    EXPECT_EQ(indices(everyBundleSent()), zeroTo(5));
+}
+
+// A store started anew after damage may hold other bundles under the row IDs that an earlier
+// launch's background upload carried. When the next launch takes that upload up, its answer
+// deletes only the bundles it carried (same row, same end time); the others stay queued.
+TEST_F(UploadTest, AnEarlierBackgroundUploadsAnswerDeletesOnlyTheBundlesItCarried) {
+    serveConfig({});
+    peer_->answerUpload(204);
+    peer_->answerUpload(500);  // the bundles left, sent next, stay queued
+    startConnectedEngine();
+    for (int i = 0; i < 3; ++i) {
+        logFromQueues(1, 1);
+        ASSERT_TRUE(onWorker([&] { return engine_->bundleRawEvents(); }));
+    }
+    auto queued = onWorker(
+        [&] { return engine_->database()->queryBundlesWithCountLimit(10, 1 << 20).value(); });
+    ASSERT_EQ(queued.size(), 3u);
+
+    // What the earlier launch sent: the first of these bundles, and two others that rows 2 and 3
+    // held then.
+    const std::string session = "com.nebula.network.background-upload-earlier";
+    NEBAPersistedConfig::BackgroundUpload earlier{session, {}};
+    NEB_MEASUREMENT::ACPMeasurementBatch batch;
+    for (size_t i = 0; i < queued.size(); ++i) {
+        const auto& [bundle, rowID] = queued[i];
+        earlier.bundles.emplace_back(rowID, bundle.end_timestamp_millis() - (i == 0 ? 0 : 1));
+        *batch.add_bundles() = bundle;
+    }
+    engine_->persistedConfig()->setBackgroundUpload(earlier);
+    const std::string body = ns::Sandbox::temporaryDirectory() + "earlier-upload";
+    ASSERT_TRUE(
+        ns::writeFileAtomically(
+            body, *tbx_dataByGzippingData(ns::Data::fromString(batch.SerializeAsString())), 0600)
+            .ok());
+    net::URLRequest request(*ns::URL::parse("https://" + peer_->host() + "/a"));
+    request.setHTTPMethod("POST");
+    request.setValue("gzip", "Content-Encoding");
+    ASSERT_TRUE(net::BackgroundJobStore::save(
+                    net::BackgroundJob(ns::UUID().UUIDString(), session, request, body))
+                    .ok());
+
+    loop().runUntilIdle();
+    engineOverride_.reset();
+    engine_.reset();
+    startEngine(options(), true, NEBNetwork::create("localhost"));
+    ASSERT_TRUE(settle([&] { return peer_->uploadCount() > 0; }));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(peer_->batches().size(), 1u);
+    auto left = onWorker(
+        [&] { return engine_->database()->queryBundlesWithCountLimit(10, 1 << 20).value(); });
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0].second, queued[1].second);
+    EXPECT_EQ(left[1].second, queued[2].second);
 }
 
 TEST_F(UploadTest, DeliveredBundlesThatCannotBeDeletedAreNotSentAgainAtOnce) {

@@ -11,6 +11,7 @@
 
 #include "platform/net/BackgroundJobStore.h"
 #include "platform/net/URLError.h"
+#include "platform/net/URLProtocol.h"
 #include "platform/ns/FileManager.h"
 #include "platform/ns/UUID.h"
 #include "sdk/core/NEBNetworkConstants.h"
@@ -125,6 +126,47 @@ TEST_F(NEBNetworkTest, RequestsThatCannotBeMadeAreReportedLater) {
     EXPECT_FALSE(network_->hasUploadInProgress());
 }
 
+// Serves "https://silent.test/": every load ends without an answer and without an error.
+class SilentProtocol : public net::URLProtocol {
+public:
+    using URLProtocol::URLProtocol;
+    static bool canInitWithRequest(const net::URLRequest& request) {
+        return request.url().host() == std::optional<std::string>("silent.test");
+    }
+    static net::URLRequest canonicalRequestForRequest(const net::URLRequest& request) {
+        return request;
+    }
+    void startLoading() override { client()->didFinishLoading(*this); }
+    void stopLoading() override {}
+};
+
+// A request that ends with neither an answer nor an error is no success: a POST or a GET
+// completes once with the empty-response error.
+TEST_F(NEBNetworkTest, AnExchangeEndingWithoutAnswerOrErrorIsAnEmptyResponse) {
+    logs_.expect("<Nebula/Network/ERROR> Encounter network error. Code, error: 5");
+    net::URLProtocol::registerClass<SilentProtocol>();
+    for (bool post : {true, false}) {
+        SCOPED_TRACE(post ? "POST" : "GET");
+        auto outcome = std::make_shared<Outcome>();
+        const auto url = ns::URL::parse("https://silent.test/x");
+        if (post) {
+            network_->postURL(url, ns::Data::fromString("x"), nullptr, false, recordInto(outcome));
+        } else {
+            network_->getURL(url, {}, nullptr, false, recordInto(outcome));
+        }
+        ASSERT_TRUE(waitFor(outcome));
+        loop().runUntilIdle();
+        EXPECT_EQ(outcome->calls, 1);
+        EXPECT_EQ(outcome->status(), 0);
+        ASSERT_TRUE(outcome->error);
+        EXPECT_EQ(outcome->error->domain(), "com.nebula.network.ErrorDomain");
+        EXPECT_EQ(outcome->errorCode(), 5);
+        EXPECT_EQ(outcome->error->userInfo().at("Context"),
+                  ns::Value("Network Error: Empty network response"));
+    }
+    net::URLProtocol::unregisterClass<SilentProtocol>();
+}
+
 TEST_F(NEBNetworkTest, CompletionRunsOnTheCallersQueue) {
     server_->on("GET", "/q", HttpResponse::text(200, "q"));
     auto queue = dispatch::Queue::createSerial("caller");
@@ -210,20 +252,35 @@ TEST_F(NEBNetworkTest, TheGetAfterASeeOtherDeclaresNoBody) {
     EXPECT_EQ(requests[1].header("Content-Type"), std::nullopt);
 }
 
+// A POST whose connection the server closes after reading it whole may have been acted on:
+// in a background session as in the foreground, it is sent once and its caller gets the lost
+// connection, also when the network changes afterwards.
 TEST_F(NEBNetworkTest, ServerErrorsAndDroppedConnectionsCompleteOnce) {
     logs_.expect("<Nebula/Network/ERROR> Encounter network error. Code, error: -1005");
-    server_->on("POST", "/fail", HttpResponse::text(500, "no"));
-    server_->on("POST", "/drop", HttpResponse::closeConnection());
-    auto failed = post("/fail", "x");
-    EXPECT_EQ(failed->status(), 500);
-    EXPECT_FALSE(failed->error);
-    auto dropped = post("/drop", "x");
-    EXPECT_EQ(dropped->status(), 0);
-    ASSERT_TRUE(dropped->error);
-    EXPECT_EQ(dropped->error->domain(), net::kURLErrorDomain);
-    loop().runUntilIdle();
-    EXPECT_EQ(failed->calls, 1);
-    EXPECT_EQ(dropped->calls, 1);
+    for (bool background : {false, true}) {
+        SCOPED_TRACE(background ? "background" : "foreground");
+        const std::string fail = background ? "/bg-fail" : "/fail";
+        const std::string drop = background ? "/bg-drop" : "/drop";
+        server_->on("POST", fail, HttpResponse::text(500, "no"));
+        server_->on("POST", drop, HttpResponse::closeConnection());
+        server_->on("POST", drop, HttpResponse::text(200, "a second copy"));
+        const size_t before = server_->requestCount();
+        auto failed = post(fail, "x", background);
+        EXPECT_EQ(failed->status(), 500);
+        EXPECT_FALSE(failed->error);
+        auto dropped = post(drop, "x", background);
+        EXPECT_EQ(dropped->status(), 0);
+        ASSERT_TRUE(dropped->error);
+        EXPECT_EQ(dropped->error->domain(), net::kURLErrorDomain);
+        EXPECT_EQ(dropped->errorCode(), net::kURLErrorNetworkConnectionLost);
+        setReachable(true);
+        loop().runUntilIdle();
+        EXPECT_EQ(failed->calls, 1);
+        EXPECT_EQ(dropped->calls, 1);
+        EXPECT_EQ(server_->requestCount(), before + 2);
+        EXPECT_FALSE(network_->hasUploadInProgress());
+        EXPECT_TRUE(net::BackgroundJobStore::load().empty());
+    }
 }
 
 TEST_F(NEBNetworkTest, BackgroundUploadBodyLivesInAnExcludedFileUntilCompletion) {

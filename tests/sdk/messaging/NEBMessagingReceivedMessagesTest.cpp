@@ -429,4 +429,22 @@ TEST_F(NEBMessagingReceivedMessagesTest, DeliveriesTakenByAReadThatFailedAreReco
     EXPECT_EQ(handedOverAfterARestart(), std::vector<std::string>{"m1"});
 }
 
+// A message the server sends again while the application's confirmation of it waits for the
+// store's next write (a link that went before its acknowledgement did, then a burst): that
+// write recognises it, and the application does not have it twice.
+TEST_F(NEBMessagingReceivedMessagesTest,
+       AMessageSentAgainAsItsDeliveryIsRecordedIsNotHandedOnAgain) {
+    openOnOwnQueue();
+    submit(batchOf(0, 2));
+    {
+        auto held = gate();
+        received().submit(batchOf(0, 1), nullptr, nullptr);
+        received().finish("m0");
+    }
+    loop().runUntilIdle();
+    EXPECT_EQ(arrived_, (std::vector<std::string>{"m0", "m1"}));
+    close();
+    EXPECT_EQ(handedOverAfterARestart(), std::vector<std::string>{"m1"});
+}
+
 }  // namespace

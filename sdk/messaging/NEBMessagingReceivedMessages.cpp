@@ -142,7 +142,7 @@ NEBMessagingReceivedMessages::StoreResult NEBMessagingReceivedMessages::storeBat
     Forgotten forgotten = takeForgotten(shared);
     result.rows.assign(batch.items.size(), 0);
     if (!batch.needsStore() && forgotten.empty()) return result;
-    bool ok = store.ensureTables() && store.beginTransaction() && forget(store, forgotten);
+    bool ok = store.ensureTables() && store.beginTransaction();
     for (size_t i = 0; ok && i < batch.items.size(); ++i) {
         const auto& item = batch.items[i];
         if (item.persistentId.empty()) continue;
@@ -154,7 +154,9 @@ NEBMessagingReceivedMessages::StoreResult NEBMessagingReceivedMessages::storeBat
             if (ok) result.rows[i] = *row;
         }
     }
-    if (ok) ok = store.commitTransaction();
+    // Forgotten after the batch is in: a message the server sent again whose delivery is
+    // recorded in this write is found kept, rather than kept anew and handed on a second time.
+    if (ok) ok = forget(store, forgotten) && store.commitTransaction();
     if (!ok) {
         store.logError();
         store.rollbackTransaction();

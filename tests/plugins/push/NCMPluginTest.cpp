@@ -259,4 +259,31 @@ TEST(NCMPluginScripts, MessageJSONKeepsWhatJSONCanHoldAndNeverFails) {
     EXPECT_EQ(plain, R"({"t":"a\u2029\""})");
 }
 
+// The id goes in once, under its key, wherever that key sorts among the message's, and takes
+// the place of one the message carries itself.
+TEST(NCMPluginScripts, MessageJSONCarriesTheIdOnce) {
+    const std::string key = NCMPlugin::kMessageIDKey;
+    const struct {
+        const char* name;
+        ns::Dictionary message;
+    } cases[] = {
+        {"before the others", {{"z", ns::Value("1")}}},
+        {"after the others", {{"a", ns::Value("1")}}},
+        {"in place of the message's own",
+         {{"a", ns::Value("1")}, {key, ns::Value("old")}, {"z", ns::Value("2")}}},
+    };
+    for (const auto& c : cases) {
+        const std::string json = NCMPlugin::messageJSON(c.message, "m1");
+        size_t keys = 0;
+        for (size_t at = json.find('"' + key + '"'); at != std::string::npos;
+             at = json.find('"' + key + '"', at + 1)) {
+            ++keys;
+        }
+        EXPECT_EQ(keys, 1u) << c.name << ": " << json;
+        auto read = ns::JSONSerialization::read(json);
+        ASSERT_TRUE(read.ok()) << c.name;
+        EXPECT_EQ(read.value().find(key)->stringValue(), "m1") << c.name;
+    }
+}
+
 }  // namespace

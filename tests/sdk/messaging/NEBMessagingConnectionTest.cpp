@@ -1,15 +1,18 @@
 #include "sdk/messaging/NEBMessagingConnection.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include "platform/dispatch/RunLoop.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
+#include "tests/sdk/messaging/StoreFileHolder.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using Hold = messagingtest::StoreFileHolder::Hold;
 
 class ConnectionRecorder : public NEBMessagingConnectionDelegate {
 public:
@@ -43,13 +46,78 @@ class NEBMessagingConnectionTest : public messagingtest::MessagingTest {
 protected:
     void SetUp() override {
         MessagingTest::SetUp();
-        store_ = std::make_shared<NEBMessagingRmqManager>("rmq2");
+        openStore(5000ms);
+    }
+    // The store waits this long for a file another connection holds.
+    void openStore(std::chrono::milliseconds busyTimeout) {
+        store_ = std::make_shared<NEBMessagingRmqManager>("rmq2", busyTimeout);
         store_->loadRmqId();
         // Data messages reach the application from the store, once it has them.
         store_->receivedMessages()->setSink(
             [this](const mcs::McsDataMessageStanza& stanza, NEBMessagingArrival) {
                 recorder_->connectionDidRecieveMessage(stanza);
             });
+    }
+    static std::string storePath() {
+        return NEBMessagingRmq2PersistentStore::pathForDatabase(
+            "rmq2", NEBMessagingRmq2PersistentStore::kApplicationSupport);
+    }
+    // Runs the main loop until `done` without waiting, as runUntil does, for the store's queue
+    // to go idle: the queue may be held up by a test that holds the store's file.
+    static bool pumpUntil(const std::function<bool()>& done) {
+        auto& loop = dispatch::RunLoop::main();
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::vector<pollfd> fds;
+            for (const auto& watched : loop.watchedFds()) {
+                fds.push_back({watched.fd, dispatch::Scheduler::toPollEvents(watched.events), 0});
+            }
+            fds.push_back({loop.wakeFd(), POLLIN, 0});
+            ::poll(fds.data(), fds.size(), loop.hasReadyWork() ? 0 : 10);
+            std::vector<dispatch::FdEvents> ready;
+            for (size_t i = 0; i + 1 < fds.size(); ++i) {
+                if (fds[i].revents) {
+                    ready.push_back(
+                        {fds[i].fd, dispatch::Scheduler::fromPollEvents(fds[i].revents)});
+                }
+            }
+            loop.dispatchReady(ready);
+        }
+        return true;
+    }
+    // A frame from the server in a read of its own, handed to the store.
+    void receive(peers::MessagingServer& server, const std::string& persistentId) {
+        const int32_t before = connection_->inStreamId();
+        server.sendFrame(8, stanza(persistentId));
+        ASSERT_TRUE(pumpUntil([&] { return connection_->inStreamId() == before + 1; }));
+    }
+    void closeByServer(peers::MessagingServer& server) {
+        const size_t before = recorder_->closes.size();
+        server.closeConnection();
+        ASSERT_TRUE(pumpUntil([&] { return recorder_->closes.size() == before + 1; }));
+    }
+    // The frame `persistentId` reaches the store (opened to wait a minute for its file), which
+    // another process holds until after the server has ended the link and `meanwhile` has run.
+    void endLinkBeforeTheStoreHas(
+        peers::MessagingServer& server, const std::string& persistentId,
+        const std::function<void(messagingtest::StoreFileHolder&)>& meanwhile = {}) {
+        messagingtest::StoreFileHolder writer(storePath(), Hold::Writer);
+        ASSERT_TRUE(writer.held());
+        receive(server, persistentId);
+        closeByServer(server);
+        if (meanwhile) meanwhile(writer);
+    }
+    // A server that sends nothing by itself, so that each frame the test sends is a read.
+    peers::MessagingServer::Options quietOptions() {
+        auto o = options();
+        o.answerPings = false;
+        return o;
+    }
+    std::vector<std::string> kept() {
+        std::vector<std::string> ids;
+        for (const auto& [id, data] : store_->undeliveredS2dMessages()) ids.push_back(id);
+        return ids;
     }
     void start(peers::MessagingServer& server) {
         connection_ = std::make_shared<NEBMessagingConnection>(
@@ -291,6 +359,86 @@ TEST_F(NEBMessagingConnectionTest, SendOnConnectWaitsForLoginAndSignOutDropsIt) 
     ASSERT_TRUE(runUntil([&] { return server.framesWithTag(0).size() == 2; }));
     dispatch::RunLoop::main().runUntilIdle();
     EXPECT_EQ(server.framesWithTag(8).size(), 1u);
+}
+
+// Every data message reaches the application from the store; it is kept there until confirmed
+// only when the application can confirm it by its id, text. Each id is owed an acknowledgement.
+TEST_F(NEBMessagingConnectionTest, DataMessagesAreKeptOnlyWhenTheirIdCanBeConfirmed) {
+    peers::MessagingServer server(options());
+    signIn(server);
+    const std::string notText = "\xff\xfe";
+    for (const std::string& id : {std::string("p1"), notText, std::string()}) {
+        server.sendFrame(8, stanza(id));
+    }
+    ASSERT_TRUE(runUntil([&] { return recorder_->messages.size() == 3; }));
+    EXPECT_EQ(recorder_->messages, (std::vector<std::string>{"p1", notText, ""}));
+    EXPECT_EQ(kept(), std::vector<std::string>{"p1"});
+    EXPECT_EQ(store_->unackedS2dRmqIds(), (std::vector<std::string>{"p1", notText}));
+}
+
+// Reads the store takes only after their link has ended (another process held its file):
+// stored, they are reported at the next login so that the server does not send them again;
+// refused, they leave the link that came since alone.
+TEST_F(NEBMessagingConnectionTest, AReadStoredAfterItsLinkEndedIsReportedAtTheNextLogin) {
+    openStore(60000ms);
+    peers::MessagingServer server(quietOptions());
+    signIn(server);
+    endLinkBeforeTheStoreHas(server, "p1");
+    ASSERT_TRUE(runUntil([&] { return recorder_->messages.size() == 1; }));
+    connection_->signIn();
+    ASSERT_TRUE(runUntil([&] { return server.loginRequests().size() == 2; }));
+    const auto login = server.loginRequests().at(1);
+    EXPECT_EQ(std::vector<std::string>(login.received_persistent_id().begin(),
+                                       login.received_persistent_id().end()),
+              std::vector<std::string>{"p1"});
+}
+
+TEST_F(NEBMessagingConnectionTest, AReadOfAnEndedLinkThatCannotBeStoredLeavesTheNextLinkUp) {
+    openStore(60000ms);
+    peers::MessagingServer server(quietOptions());
+    signIn(server);
+    endLinkBeforeTheStoreHas(server, "p1", [&](messagingtest::StoreFileHolder& writer) {
+        connection_->signIn();
+        ASSERT_TRUE(
+            pumpUntil([&] { return connection_->state() == NEBMessagingConnection::kSignedIn; }));
+        ASSERT_TRUE(writer.execute(
+            "CREATE TRIGGER refuse BEFORE INSERT ON undeliveredS2dMessages BEGIN SELECT "
+            "RAISE(ABORT, 'refused'); END"));
+    });
+    dispatch::RunLoop::main().runUntilIdle();
+    EXPECT_EQ(log_->count("refused"), 1u);
+    EXPECT_EQ(recorder_->closes.size(), 1u);
+    EXPECT_EQ(connection_->state(), NEBMessagingConnection::kSignedIn);
+    EXPECT_TRUE(recorder_->messages.empty());
+}
+
+// A read the store cannot take ends the link; the reads after it on that link are not stored
+// either, so that the server sends them all again and they arrive in their order.
+TEST_F(NEBMessagingConnectionTest, ReadsAfterOneTheStoreCannotTakeComeAgainInTheirOrder) {
+    openStore(60000ms);
+    auto o = quietOptions();
+    o.redeliver = true;
+    peers::MessagingServer server(o);
+    signIn(server);
+    {
+        messagingtest::StoreFileHolder writer(storePath(), Hold::Writer);
+        ASSERT_TRUE(writer.held());
+        receive(server, "p1");
+        receive(server, "p2");
+        ASSERT_TRUE(writer.execute(
+            "CREATE TRIGGER refuse BEFORE INSERT ON undeliveredS2dMessages WHEN NEW.rmq_id = "
+            "'p1' BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    }
+    ASSERT_TRUE(runUntil([&] { return recorder_->closes.size() == 1; }));
+    dispatch::RunLoop::main().runUntilIdle();
+    {
+        messagingtest::StoreFileHolder writer(storePath(), Hold::Writer);
+        ASSERT_TRUE(writer.execute("DROP TRIGGER refuse"));
+    }
+    connection_->signIn();
+    ASSERT_TRUE(runUntil([&] { return recorder_->messages.size() >= 2; }));
+    dispatch::RunLoop::main().runUntilIdle();
+    EXPECT_EQ(recorder_->messages, (std::vector<std::string>{"p1", "p2"}));
 }
 
 }  // namespace

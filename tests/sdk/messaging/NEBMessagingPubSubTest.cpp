@@ -208,17 +208,23 @@ TEST_F(NEBMessagingPubSubTest, SyncSubscribesWantedTopicsAndCountsACacheHitAsDon
 // is neither refused as in progress (and logged as failed) nor registered twice.
 TEST_F(NEBMessagingPubSubTest, ASecondSyncLeavesATopicInFlightToTheFirstRequest) {
     // The first request for /topics/all is held until released; the first for /topics/b fails.
-    std::atomic<int> all{0}, b{0};
-    server_->on("POST", "/iid/register", [&](const peers::HttpRequest& request) {
-        if (request.body.ends_with("=/topics/b") && b++ == 0) {
-            return HttpResponse::text(200, "Error=INTERNAL");
-        }
-        auto answer = HttpResponse::text(200, "token=x");
-        if (request.body.ends_with("=/topics/all") && all++ == 0) {
-            answer.afterRequests = HttpResponse::kForever;
-        }
-        return answer;
-    });
+    // The server's thread counts in memory of its own handler, which lives until the server
+    // has stopped: this body's frame may be gone before then, and nothing but the socket orders
+    // the server's last count before the end of the test.
+    struct Counts {
+        std::atomic<int> all{0}, b{0};
+    };
+    server_->on("POST", "/iid/register",
+                [counts = std::make_shared<Counts>()](const peers::HttpRequest& request) {
+                    if (request.body.ends_with("=/topics/b") && counts->b++ == 0) {
+                        return HttpResponse::text(200, "Error=INTERNAL");
+                    }
+                    auto answer = HttpResponse::text(200, "token=x");
+                    if (request.body.ends_with("=/topics/all") && counts->all++ == 0) {
+                        answer.afterRequests = HttpResponse::kForever;
+                    }
+                    return answer;
+                });
     auto cache = pubsub_->cache();
     cache->addTopic("/topics/all");
     cache->addTopic("/topics/all");

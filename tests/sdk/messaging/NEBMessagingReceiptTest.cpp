@@ -163,4 +163,40 @@ TEST_F(NEBMessagingReceiptTest, ABurstIsStoredAReadAtATimeOffTheMainThreadAndAck
     EXPECT_EQ(activity_.mainThreadWrites(), 0);
 }
 
+// Messages whose acknowledgement had not gone out when the link went are reported received at
+// the next login: the server does not send them again, and the page has each once.
+TEST_F(NEBMessagingReceiptTest, MessagesTheNextLoginReportsAreNotSentAgain) {
+    start(5000ms);
+    for (int i = 0; i < 3; ++i) {
+        auto message = messagingtest::topicMessage("m" + std::to_string(i), "x");
+        // Acknowledged with the client's next frame, which does not come before the close.
+        message.set_immediate_ack(false);
+        server_.sendFrame(kDataTag, message);
+    }
+    ASSERT_TRUE(runUntil([&] { return page_->ids.size() == 3; }));
+    for (const auto& id : page_->ids) messaging_->didDeliverRemoteMessage(id);
+    loop().runUntilIdle();
+    EXPECT_EQ(server_.unacknowledged(), idsFrom(0, 3));
+
+    server_.closeConnection();
+    ASSERT_TRUE(runUntil([&] { return !messaging_->client()->isConnectionActive(); }));
+    loop().advanceBy(10s);
+    ASSERT_TRUE(runUntil([&] { return messaging_->client()->isConnectionActive(); }));
+    loop().runUntilIdle();
+    EXPECT_EQ(server_.redelivered(), 0u);
+    EXPECT_TRUE(server_.unacknowledged().empty());
+    EXPECT_EQ(page_->ids, idsFrom(0, 3));
+}
+
+// What the server sends while the client is away reaches the page once the client is back.
+TEST_F(NEBMessagingReceiptTest, AMessageSentWhileTheClientIsAwayArrivesWhenItIsBack) {
+    start(5000ms);
+    server_.closeConnection();
+    ASSERT_TRUE(runUntil([&] { return !messaging_->client()->isConnectionActive(); }));
+    send(0, 1);
+    loop().advanceBy(10s);
+    ASSERT_TRUE(runUntil([&] { return page_->ids.size() == 1; }));
+    EXPECT_EQ(page_->ids, idsFrom(0, 1));
+}
+
 }  // namespace

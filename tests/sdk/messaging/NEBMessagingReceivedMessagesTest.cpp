@@ -7,17 +7,25 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <set>
+
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Semaphore.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
 #include "tests/sdk/messaging/StoreFileActivity.h"
+#include "tests/sdk/messaging/StoreFileHolder.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Batch = NEBMessagingReceivedMessages::Batch;
 using Outcome = NEBMessagingReceivedMessages::Outcome;
+using Hold = messagingtest::StoreFileHolder::Hold;
 constexpr size_t kWindow = NEBMessagingReceivedMessages::kUnrecordedLimit;
+constexpr auto kRetryDelay =
+    std::chrono::seconds(int(NEBMessagingReceivedMessages::kRetryDelaySeconds));
 
 Batch batchOf(int from, int count, int32_t ttl = 0) {
     Batch batch;
@@ -30,40 +38,106 @@ Batch batchOf(int from, int count, int32_t ttl = 0) {
     return batch;
 }
 
+// A read of one data message without an id: nothing can keep it, it is only handed on.
+Batch unkeptBatch() {
+    Batch batch;
+    batch.items.push_back(
+        {"", messagingtest::topicMessage("", "text").SerializeAsString(), false, true, 0});
+    return batch;
+}
+
 std::vector<std::string> idsFrom(int from, int to) {
     std::vector<std::string> ids;
     for (int i = from; i < to; ++i) ids.push_back("m" + std::to_string(i));
     return ids;
 }
 
+// Holds a serial queue: what is given to it after the gate waits until the gate opens, which it
+// does at the latest when it goes.
+class QueueGate {
+public:
+    explicit QueueGate(dispatch::Queue& queue) {
+        queue.async([open = open_, reached = reached_] {
+            reached->signal();
+            open->wait();
+        });
+    }
+    ~QueueGate() { open(); }
+    QueueGate(const QueueGate&) = delete;
+    QueueGate& operator=(const QueueGate&) = delete;
+
+    // Waits until the queue has done what was given to it before the gate.
+    bool reached() { return reached_->wait(std::chrono::seconds(30)); }
+    void open() {
+        if (!std::exchange(opened_, true)) open_->signal();
+    }
+
+private:
+    std::shared_ptr<dispatch::Semaphore> open_ = std::make_shared<dispatch::Semaphore>();
+    std::shared_ptr<dispatch::Semaphore> reached_ = std::make_shared<dispatch::Semaphore>();
+    bool opened_ = false;
+};
+
 class NEBMessagingReceivedMessagesTest : public messagingtest::MessagingTest {
 protected:
     void TearDown() override {
-        manager_.reset();
+        close();
         MessagingTest::TearDown();
     }
     // The store as a new run of the program opens it, its messages going to `arrived`.
     NEBMessagingReceivedMessages& open(std::chrono::milliseconds busyTimeout = 5000ms) {
-        manager_.reset();
+        close();
         manager_ = std::make_shared<NEBMessagingRmqManager>("rmq2", busyTimeout);
-        manager_->receivedMessages()->setSink(
-            [this](const mcs::McsDataMessageStanza& stanza, NEBMessagingArrival arrival) {
-                arrived_.push_back(stanza.persistent_id());
-                arrivals_.push_back(arrival);
-            });
-        return *manager_->receivedMessages();
+        manager_->receivedMessages()->setSink(recorder());
+        return received();
+    }
+    // As open(), with the store's work on a queue the test can hold (gate()).
+    NEBMessagingReceivedMessages& openOnOwnQueue(std::chrono::milliseconds busyTimeout = 5000ms) {
+        close();
+        ownQueue_ = dispatch::Queue::createSerial("test.rmq-store");
+        ownStore_ = std::make_unique<NEBMessagingRmq2PersistentStore>("rmq2", busyTimeout);
+        ownReceived_ = std::make_shared<NEBMessagingReceivedMessages>(
+            ownQueue_, ownStore_.get(), ownStore_->lastUndeliveredRowId());
+        ownReceived_->setSink(recorder());
+        return received();
+    }
+    // While it is closed the main loop cannot run until idle: the queue is not idle.
+    std::unique_ptr<QueueGate> gate() { return std::make_unique<QueueGate>(*ownQueue_); }
+    void close() {
+        manager_.reset();
+        if (!ownStore_) return;
+        // The queue's work is done before its store goes.
+        loop().runUntilIdle();
+        ownReceived_.reset();
+        ownStore_.reset();
+        ownQueue_.reset();
+    }
+    NEBMessagingReceivedMessages& received() {
+        return ownReceived_ ? *ownReceived_ : *manager_->receivedMessages();
+    }
+    NEBMessagingReceivedMessages::Sink recorder() {
+        return [this](const mcs::McsDataMessageStanza& stanza, NEBMessagingArrival arrival) {
+            arrived_.push_back(stanza.persistent_id());
+            arrivals_.push_back(arrival);
+        };
     }
     Outcome submit(Batch batch, NEBMessagingReceivedMessages::Chain chain = nullptr) {
         std::optional<Outcome> outcome;
-        manager_->receivedMessages()->submit(std::move(batch), std::move(chain),
-                                             [&](Outcome o) { outcome = o; });
+        received().submit(std::move(batch), std::move(chain), [&](Outcome o) { outcome = o; });
         loop().runUntilIdle();
         EXPECT_TRUE(outcome);
         return outcome.value_or(Outcome::Abandoned);
     }
     void finish(const std::vector<std::string>& ids) {
-        for (const auto& id : ids) manager_->receivedMessages()->finish(id);
+        for (const auto& id : ids) received().finish(id);
         loop().runUntilIdle();
+    }
+    // What a new run of the program hands over, once it may.
+    std::vector<std::string> handedOverAfterARestart() {
+        arrived_.clear();
+        open().startDelivering();
+        loop().runUntilIdle();
+        return arrived_;
     }
     std::string path() const {
         return NEBMessagingRmq2PersistentStore::pathForDatabase(
@@ -73,6 +147,9 @@ protected:
     // Before the store, which opens its file through it, and gone after it.
     messagingtest::StoreFileActivity activity_;
     std::shared_ptr<NEBMessagingRmqManager> manager_;
+    std::shared_ptr<dispatch::Queue> ownQueue_;
+    std::unique_ptr<NEBMessagingRmq2PersistentStore> ownStore_;
+    std::shared_ptr<NEBMessagingReceivedMessages> ownReceived_;
     std::vector<std::string> arrived_;
     std::vector<NEBMessagingArrival> arrivals_;
 };
@@ -184,6 +261,190 @@ TEST_F(NEBMessagingReceivedMessagesTest, KeptMessagesOfAnOlderFileGetAnExpiry) {
     loop().runUntilIdle();
     EXPECT_EQ(arrived_, std::vector<std::string>{"old"});
     EXPECT_EQ(log_->count("Dropped 1 received messages whose time to live ended"), 1u);
+}
+
+// A message that nothing can keep (it has no id) still waits its turn behind reads that are
+// being stored ahead of it.
+TEST_F(NEBMessagingReceivedMessagesTest, AMessageWithoutAnIdWaitsBehindReadsBeingStored) {
+    open();
+    received().submit(batchOf(0, 2), nullptr, nullptr);
+    received().submit(unkeptBatch(), nullptr, nullptr);
+    loop().runUntilIdle();
+    EXPECT_EQ(arrived_, (std::vector<std::string>{"m0", "m1", ""}));
+}
+
+// A message the batch does not keep (its id, not text, could never be confirmed) is handed on
+// in its place and owed an acknowledgement, but not kept.
+TEST_F(NEBMessagingReceivedMessagesTest, AMessageTheBatchDoesNotKeepIsHandedOnButNotKept) {
+    open();
+    Batch batch = batchOf(0, 1);
+    const std::string odd = "\xff\xfe";
+    batch.items.push_back(
+        {odd, messagingtest::topicMessage(odd, "text").SerializeAsString(), false, true, 0});
+    batch.items.push_back(batchOf(1, 1).items.front());
+    EXPECT_EQ(submit(std::move(batch)), Outcome::Stored);
+    EXPECT_EQ(arrived_, (std::vector<std::string>{"m0", odd, "m1"}));
+    EXPECT_EQ(manager_->unackedS2dRmqIds(), (std::vector<std::string>{"m0", "m1", odd}));
+    std::vector<std::string> kept;
+    for (const auto& [id, data] : manager_->undeliveredS2dMessages()) kept.push_back(id);
+    EXPECT_EQ(kept, (std::vector<std::string>{"m0", "m1"}));
+}
+
+// Messages the application holds without confirming them are handed on once, however the
+// others are read back around them: from memory in the run that received them, or a page at a
+// time after a restart. The held ones sit at the window's, the page's and memory's edges.
+class HeldMessagesTest : public NEBMessagingReceivedMessagesTest,
+                         public testing::WithParamInterface<bool> {};
+
+TEST_P(HeldMessagesTest, AMessageTheApplicationHoldsIsHandedOnOnce) {
+    const bool restart = GetParam();
+    open();
+    submit(batchOf(0, 300));
+    if (restart) handedOverAfterARestart();
+    const std::set<std::string> held = {"m0", "m63", "m255"};
+    for (size_t taken = 0; taken < arrived_.size();) {
+        std::vector<std::string> confirmed;
+        for (; taken < arrived_.size(); ++taken) {
+            if (!held.count(arrived_[taken])) confirmed.push_back(arrived_[taken]);
+        }
+        finish(confirmed);
+    }
+    EXPECT_EQ(arrived_, idsFrom(0, 300));
+}
+
+// Named so that the store's concurrency tests (NEBMessagingReceivedMessages*) include it.
+INSTANTIATE_TEST_SUITE_P(NEBMessagingReceivedMessages, HeldMessagesTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "AfterARestart" : "AsReceived";
+                         });
+
+// A kept message that can no longer be read is dropped with a log line, once; the others still
+// come.
+TEST_F(NEBMessagingReceivedMessagesTest, AKeptMessageThatCannotBeReadIsDroppedOnce) {
+    open();
+    submit(batchOf(0, 3));
+    manager_.reset();
+    {
+        messagingtest::StoreFileHolder writer(path(), Hold::Writer);
+        ASSERT_TRUE(
+            writer.execute("UPDATE undeliveredS2dMessages SET data = x'ff' WHERE rmq_id = 'm1'"));
+    }
+    EXPECT_EQ(handedOverAfterARestart(), (std::vector<std::string>{"m0", "m2"}));
+    EXPECT_EQ(handedOverAfterARestart(), (std::vector<std::string>{"m0", "m2"}));
+    EXPECT_EQ(log_->count("Dropping kept message m1"), 1u);
+}
+
+// What the store cannot do now, while another process holds its file, it does later: a page
+// of kept messages it could not read, a delivery it could not record.
+TEST_F(NEBMessagingReceivedMessagesTest, APageTheStoreCannotReadNowIsReadLater) {
+    open();
+    submit(batchOf(0, 3));
+    arrived_.clear();
+    auto& received = open(0ms);
+    loop().runUntilIdle();
+    {
+        messagingtest::StoreFileHolder holder(path(), Hold::Exclusive);
+        ASSERT_TRUE(holder.held());
+        received.startDelivering();
+        loop().runUntilIdle();
+        EXPECT_TRUE(arrived_.empty());
+    }
+    loop().advanceBy(kRetryDelay);
+    EXPECT_EQ(arrived_, idsFrom(0, 3));
+}
+
+TEST_F(NEBMessagingReceivedMessagesTest, ADeliveryTheStoreCannotRecordNowIsRecordedLater) {
+    open(0ms);
+    submit(batchOf(0, 2));
+    {
+        messagingtest::StoreFileHolder reader(path(), Hold::Reader);
+        ASSERT_TRUE(reader.held());
+        finish({"m0"});
+    }
+    loop().advanceBy(kRetryDelay);
+    EXPECT_EQ(handedOverAfterARestart(), std::vector<std::string>{"m1"});
+}
+
+// A kept message lasts through the last second of its time to live.
+TEST_F(NEBMessagingReceivedMessagesTest, AKeptMessageLastsThroughItsTimeToLive) {
+    open();
+    submit(batchOf(0, 1, 60));
+    loop().advanceBy(60s);
+    EXPECT_EQ(handedOverAfterARestart(), std::vector<std::string>{"m0"});
+    loop().advanceBy(1s);
+    EXPECT_TRUE(handedOverAfterARestart().empty());
+}
+
+// Deliveries the application confirmed are recorded with the store's next write, whatever
+// that write is: a read with ids, one without, or one the store cannot take (which leaves them
+// to the write after it). Each makes room for the next message, and none comes again after a
+// restart. The store's queue is held so that the confirmations wait for that write.
+TEST_F(NEBMessagingReceivedMessagesTest, DeliveriesRecordedWithAReadMakeRoomForMoreMessages) {
+    openOnOwnQueue();
+    submit(batchOf(0, 100));
+    ASSERT_EQ(arrived_, idsFrom(0, kWindow));
+    {
+        auto held = gate();
+        received().submit(batchOf(100, 1), nullptr, nullptr);
+        for (const auto& id : idsFrom(0, 10)) received().finish(id);
+    }
+    loop().runUntilIdle();
+    EXPECT_EQ(arrived_, idsFrom(0, kWindow + 10));
+    close();
+    EXPECT_EQ(handedOverAfterARestart().front(), "m10");
+}
+
+TEST_F(NEBMessagingReceivedMessagesTest, DeliveriesRecordedWithAReadWithoutIdsAreNotLost) {
+    openOnOwnQueue();
+    submit(batchOf(0, 2));
+    {
+        auto first = gate();
+        received().submit(batchOf(2, 1), nullptr, nullptr);
+        auto second = gate();
+        // Behind the read being stored, so through the store as well.
+        received().submit(unkeptBatch(), nullptr, nullptr);
+        first->open();
+        ASSERT_TRUE(second->reached());
+        received().finish("m0");
+    }
+    loop().runUntilIdle();
+    close();
+    EXPECT_EQ(handedOverAfterARestart(), (std::vector<std::string>{"m1", "m2"}));
+}
+
+TEST_F(NEBMessagingReceivedMessagesTest, DeliveriesTakenByAReadThatFailedAreRecordedLater) {
+    openOnOwnQueue(0ms);
+    submit(batchOf(0, 2));
+    {
+        auto held = gate();
+        received().submit(batchOf(2, 1), nullptr, nullptr);
+        received().finish("m0");
+        messagingtest::StoreFileHolder reader(path(), Hold::Reader);
+        ASSERT_TRUE(reader.held());
+        held->open();
+        loop().runUntilIdle();
+    }
+    loop().advanceBy(kRetryDelay);
+    close();
+    EXPECT_EQ(handedOverAfterARestart(), std::vector<std::string>{"m1"});
+}
+
+// A message the server sends again while the application's confirmation of it waits for the
+// store's next write (a link that went before its acknowledgement did, then a burst): that
+// write recognises it, and the application does not have it twice.
+TEST_F(NEBMessagingReceivedMessagesTest,
+       AMessageSentAgainAsItsDeliveryIsRecordedIsNotHandedOnAgain) {
+    openOnOwnQueue();
+    submit(batchOf(0, 2));
+    {
+        auto held = gate();
+        received().submit(batchOf(0, 1), nullptr, nullptr);
+        received().finish("m0");
+    }
+    loop().runUntilIdle();
+    EXPECT_EQ(arrived_, (std::vector<std::string>{"m0", "m1"}));
+    close();
+    EXPECT_EQ(handedOverAfterARestart(), std::vector<std::string>{"m1"});
 }
 
 }  // namespace

@@ -557,11 +557,11 @@ void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
     delegate->runInBackground([weak, delegate, fs, url = *url, start, end, kind,
                                callbackId = command.callbackId()] {
         if (callbackId && delegate->sendsAnswerPieces()) {
-            const auto length = fs->readLengthAtURL(url, start, end);
+            auto range = fs->openRangeAtURL(url, start, end);
             // A longer read than one answer may hold fails whole, as the file system says.
-            if (length && *length > kReadRunBytes && *length <= HYBFileSystem::maxReadLength()) {
-                const uint64_t from = start > 0 ? static_cast<uint64_t>(start) : 0;
-                return readInRuns(weak, *delegate, *fs, url, from, *length, kind, *callbackId);
+            if (range && range->length() > kReadRunBytes &&
+                range->length() <= HYBFileSystem::maxReadLength()) {
+                return readInRuns(weak, *delegate, *range, kind, *callbackId);
             }
         }
         fs->readFileAtURL(
@@ -599,26 +599,19 @@ std::string HYBFile::dataURLHead(const std::optional<std::string>& mimeType) {
 }
 
 void HYBFile::readInRuns(const std::weak_ptr<HYBFile>& weak, HYBCommandDelegate& delegate,
-                         HYBFileSystem& fs, const HYBFilesystemURL& url, uint64_t from,
-                         uint64_t length, ReadKind kind, const std::string& callbackId) {
+                         HYBFileSystem::RangeReader& range, ReadKind kind,
+                         const std::string& callbackId) {
+    const uint64_t length = range.length();
+    const std::optional<std::string> mimeType = range.mimeType();
     size_t pieces = 0;
     uint64_t done = 0;
-    std::optional<std::string> mimeType;
     // A character that a run's end cut in two, for the next run's text.
     std::string carried;
     while (true) {
         const uint64_t count = std::min(kReadRunBytes, length - done);
-        std::optional<ns::Data> run;
-        int32_t code = 0;
-        fs.readFileAtURL(
-            url, static_cast<int64_t>(from + done), static_cast<int64_t>(from + done + count),
-            [&](std::optional<ns::Data> data, std::optional<std::string> mime, int32_t failure) {
-                run = std::move(data);
-                if (pieces == 0) mimeType = std::move(mime);
-                code = failure;
-            });
+        std::optional<ns::Data> run = range.readRun(count);
         // A failure after runs went ahead is answered whole, which drops them in the page.
-        if (!run) return sendFromBackground(weak, fileIOError(code), callbackId);
+        if (!run) return sendFromBackground(weak, fileIOError(NOT_FOUND_ERR), callbackId);
         done += run->length();
         // The file may have shrunk since its length was taken: what was read is the answer.
         const bool last = done >= length || run->length() < count;

@@ -105,11 +105,11 @@ private:
                                                        const std::optional<std::string>& mimeType);
     // "data:<MIME type>;base64," before the Base64 text of a read.
     static std::string dataURLHead(const std::optional<std::string>& mimeType);
-    // Reads `length` bytes from `from` in runs, each handed to the page as a piece of the
-    // answer once it has room for it, the last as the answer itself. Background queue.
+    // Reads the range in runs, each handed to the page as a piece of the answer once it has
+    // room for it, the last as the answer itself. Background queue.
     static void readInRuns(const std::weak_ptr<HYBFile>& weak, HYBCommandDelegate& delegate,
-                           HYBFileSystem& fs, const HYBFilesystemURL& url, uint64_t from,
-                           uint64_t length, ReadKind kind, const std::string& callbackId);
+                           HYBFileSystem::RangeReader& range, ReadKind kind,
+                           const std::string& callbackId);
     // Sends the result from background work unless the plug-in has gone meanwhile.
     static void sendFromBackground(const std::weak_ptr<HYBFile>& plugin,
                                    const std::shared_ptr<HYBPluginResult>& result,

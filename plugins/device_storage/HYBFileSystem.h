@@ -85,11 +85,24 @@ public:
     // Bytes from `start` to `end` (exclusive; -1: to the end of the entry).
     virtual void readFileAtURL(const HYBFilesystemURL& url, int64_t start, int64_t end,
                                ReadCallback callback) = 0;
-    // How many bytes readFileAtURL would answer for the range, where the file system can tell
-    // without reading them and its reads answer before they return: a long read can then be
-    // made in runs. Nothing when it cannot tell, or the read would fail.
-    virtual std::optional<uint64_t> readLengthAtURL(const HYBFilesystemURL&, int64_t, int64_t) {
-        return std::nullopt;
+    // A range opened once and read run after run, for a long read that reaches the page in
+    // pieces. Every run comes from the entry as it was opened, as the bytes of one read do:
+    // another file put at its path, or none, meanwhile changes nothing of the answer.
+    class RangeReader {
+    public:
+        virtual ~RangeReader() = default;
+        // How many bytes readFileAtURL would answer for the range.
+        virtual uint64_t length() const = 0;
+        // The MIME type readFileAtURL would answer.
+        virtual const std::string& mimeType() const = 0;
+        // The range's next `count` bytes, fewer where the entry now ends; nothing when they
+        // cannot be read (the page's NOT_FOUND_ERR, as for readFileAtURL).
+        virtual std::optional<ns::Data> readRun(uint64_t count) = 0;
+    };
+    // The range from `start` to `end` (as for readFileAtURL) opened for reading in runs, where
+    // the file system can; nothing when it cannot, or the read would fail.
+    virtual std::unique_ptr<RangeReader> openRangeAtURL(const HYBFilesystemURL&, int64_t, int64_t) {
+        return nullptr;
     }
     virtual void getFileMetadataForURL(const HYBFilesystemURL& url, ResultCallback callback) = 0;
     // The entry record of an existing entry, or nothing.

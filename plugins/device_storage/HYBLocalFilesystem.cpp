@@ -571,14 +571,37 @@ std::pair<uint64_t, uint64_t> readRange(uint64_t size, int64_t start, int64_t en
     return {from, count};
 }
 
+// A range of one open file: its runs follow one another from the range's start.
+class OpenRange : public HYBFileSystem::RangeReader {
+public:
+    OpenRange(std::unique_ptr<ns::FileHandle> handle, uint64_t length, std::string mimeType)
+        : handle_(std::move(handle)), length_(length), mimeType_(std::move(mimeType)) {}
+
+    uint64_t length() const override { return length_; }
+    const std::string& mimeType() const override { return mimeType_; }
+    std::optional<ns::Data> readRun(uint64_t count) override {
+        auto bytes = handle_->readDataOfLength(count);
+        if (!bytes) return std::nullopt;
+        return std::move(*bytes);
+    }
+
+private:
+    std::unique_ptr<ns::FileHandle> handle_;
+    uint64_t length_;
+    std::string mimeType_;
+};
+
 }  // namespace
 
-std::optional<uint64_t> HYBLocalFilesystem::readLengthAtURL(const HYBFilesystemURL& url,
-                                                            int64_t start, int64_t end) {
+std::unique_ptr<HYBFileSystem::RangeReader> HYBLocalFilesystem::openRangeAtURL(
+    const HYBFilesystemURL& url, int64_t start, int64_t end) {
     auto local = filesystemPathForURL(url);
     auto file = local ? openReadable(*local) : std::nullopt;
-    if (!file) return std::nullopt;
-    return readRange(file->size, start, end).second;
+    if (!file) return nullptr;
+    const auto [from, count] = readRange(file->size, start, end);
+    if (!file->handle->seekToFileOffset(from)) return nullptr;
+    return std::make_unique<OpenRange>(std::move(file->handle), count,
+                                       getMimeTypeFromPath(local).value_or("*/*"));
 }
 
 void HYBLocalFilesystem::readFileAtURL(const HYBFilesystemURL& url, int64_t start, int64_t end,

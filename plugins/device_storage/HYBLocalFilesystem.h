@@ -73,8 +73,8 @@ public:
                        bool copy, ResultCallback callback) override;
     void readFileAtURL(const HYBFilesystemURL& url, int64_t start, int64_t end,
                        ReadCallback callback) override;
-    std::optional<uint64_t> readLengthAtURL(const HYBFilesystemURL& url, int64_t start,
-                                            int64_t end) override;
+    std::unique_ptr<RangeReader> openRangeAtURL(const HYBFilesystemURL& url, int64_t start,
+                                                int64_t end) override;
     void getFileMetadataForURL(const HYBFilesystemURL& url, ResultCallback callback) override;
     std::optional<ns::Dictionary> makeEntryForLocalURL(const HYBFilesystemURL& url) override;
     ns::Dictionary makeEntryForPath(const std::string& fullPath, bool isDirectory) override;

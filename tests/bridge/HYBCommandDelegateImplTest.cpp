@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -215,35 +217,50 @@ TEST_F(HYBCommandDelegateImplTest, AnswerPiecesGoAheadOfTheirAnswerInOrder) {
 }
 
 // The page awaits a piece of an answer while it has taken in every piece sent but at most one
-// (a failed evaluation counts as taken in: the page will not take that piece later). An answer
-// without pieces, or one that came, is awaited as at its start.
+// (a failed evaluation counts as taken in: the page will not take that piece later), runs of a
+// text (a file's) as runs of an array (a statement's rows). An answer without pieces, or one
+// that came, is awaited as at its start.
 TEST_F(HYBCommandDelegateImplTest, APieceIsAwaitedWhileAtMostOneIsNotTakenIn) {
     holdEvaluationsButTheKeeper();
-    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
-    delegate().sendAnswerPiece("big", 0, "[1]");
-    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
-    delegate().sendAnswerPiece("big", 1, "[2]");
-    EXPECT_FALSE(delegate().answerPieceAwaited("big"));
-    EXPECT_TRUE(delegate().answerPieceAwaited("other"));
-    loop().runUntilIdle();
-    ASSERT_EQ(engine().fake().pendingEvaluationCount(), 2u);
-    EXPECT_FALSE(delegate().answerPieceAwaited("big"));
+    for (const bool text : {false, true}) {
+        SCOPED_TRACE(text ? "text" : "array");
+        const std::string id = text ? "file" : "big";
+        const auto send = [&](size_t index) {
+            if (text) {
+                delegate().sendAnswerTextPiece(id, index, "run");
+            } else {
+                delegate().sendAnswerPiece(id, index, "[1]");
+            }
+        };
+        EXPECT_TRUE(delegate().answerPieceAwaited(id));
+        send(0);
+        EXPECT_TRUE(delegate().answerPieceAwaited(id));
+        send(1);
+        EXPECT_FALSE(delegate().answerPieceAwaited(id));
+        EXPECT_TRUE(delegate().answerPieceAwaited("other"));
+        loop().runUntilIdle();
+        ASSERT_EQ(engine().fake().pendingEvaluationCount(), 2u);
+        EXPECT_FALSE(delegate().answerPieceAwaited(id));
 
-    ASSERT_TRUE(engine().fake().completeEvaluation(ns::Value()));
-    loop().runUntilIdle();
-    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
-    delegate().sendAnswerPiece("big", 2, "[3]");
-    loop().runUntilIdle();
-    EXPECT_FALSE(delegate().answerPieceAwaited("big"));
-    ASSERT_TRUE(engine().fake().completeEvaluation(ns::Error("WKErrorDomain", 4, {})));
-    loop().runUntilIdle();
-    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
+        ASSERT_TRUE(engine().fake().completeEvaluation(ns::Value()));
+        loop().runUntilIdle();
+        EXPECT_TRUE(delegate().answerPieceAwaited(id));
+        send(2);
+        loop().runUntilIdle();
+        EXPECT_FALSE(delegate().answerPieceAwaited(id));
+        ASSERT_TRUE(engine().fake().completeEvaluation(ns::Error("WKErrorDomain", 4, {})));
+        loop().runUntilIdle();
+        EXPECT_TRUE(delegate().answerPieceAwaited(id));
 
-    delegate().sendAnswerPiece("big", 3, "[4]");
-    delegate().sendPluginResultAfterPieces(
-        HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, R"({"rows":[]})"), "big",
-        "rows", 4);
-    EXPECT_TRUE(delegate().answerPieceAwaited("big"));
+        send(3);
+        delegate().sendPluginResultAfterPieces(
+            HYBPluginResult::resultWithStatusMessageAsJSON(HYBResultStatusOK, R"({"rows":[]})"), id,
+            "rows", 4);
+        EXPECT_TRUE(delegate().answerPieceAwaited(id));
+        // The page takes in what is still on its way.
+        loop().runUntilIdle();
+        while (engine().fake().completeEvaluation(ns::Value())) loop().runUntilIdle();
+    }
 }
 
 // A producer off the main thread waits for room before its next piece until the page has
@@ -316,6 +333,76 @@ TEST_F(HYBCommandDelegateImplTest, AnswerWholeAfterPiecesDropsWhatThePageKept) {
     EXPECT_EQ(sent[4],
               HYBCommandDelegateImpl::callbackBatchScript(
                   {callback("big", 9, R"({"code":5})"), callback("big", 1, R"("again")")}));
+}
+
+// However a plug-in hands it over (a result it keeps, or one it gives up), an answer that comes
+// whole after pieces went ahead for its call first has the page let go of them.
+TEST_F(HYBCommandDelegateImplTest, AnAnswerGivenUpAfterPiecesAlsoDropsWhatThePageKept) {
+    HYBCommandDelegate& plugins = delegate();  // as plug-ins reach it
+    holdTheTurn();
+    plugins.sendAnswerPiece("kept", 0, "[1]");
+    plugins.sendAnswerPiece("given", 0, "[1]");
+    const auto kept =
+        HYBPluginResult::resultWithStatusMessageToErrorObject(HYBResultStatusError, 5);
+    plugins.sendPluginResult(kept, "kept");
+    plugins.sendPluginResult(
+        HYBPluginResult::resultWithStatusMessageToErrorObject(HYBResultStatusError, 5), "given");
+    loop().runUntilIdle();
+    const auto& calls = engine().fake().functionCalls();
+    ASSERT_EQ(calls.size(), 2u);
+    const auto sent = scripts();
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const std::string id = i == 0 ? "kept" : "given";
+        SCOPED_TRACE(id);
+        EXPECT_EQ(calls[i].arguments.at("callbackId"), ns::Value(id));
+        EXPECT_EQ(calls[i].arguments.count("pieces"), 0u);  // no answer joins the pieces
+        // The pieces go before the answer does.
+        const auto drop = std::find_if(sent.begin(), sent.end(), [&](const std::string& script) {
+            return script.find("k.delete(callbackId)") != std::string::npos &&
+                   script.find('"' + id + '"') != std::string::npos;
+        });
+        const auto answer = std::find_if(sent.begin(), sent.end(), [&](const std::string& script) {
+            return script.find(callback(id, 9, R"({"code":5})")) != std::string::npos;
+        });
+        EXPECT_LT(drop, answer);
+    }
+}
+
+// The answer that joins pieces carries its result as sent: its status, whether its callback
+// stays, and where in it the pieces go, so that the page's callback gets what the same result
+// sent whole would give it.
+TEST_F(HYBCommandDelegateImplTest, TheAnswerThatJoinsPiecesCarriesItsResultAsSent) {
+    struct Sent {
+        std::string id;
+        unsigned status;
+        bool keep;
+        std::string member;
+    };
+    const Sent answers[] = {
+        {"rows", HYBResultStatusOK, false, "rows"},
+        {"entry", HYBResultStatusOK, true, "2.result.rows"},
+        {"failed", HYBResultStatusError, false, ""},
+    };
+    holdTheTurn();
+    for (const Sent& answer : answers) {
+        delegate().sendAnswerPiece(answer.id, 0, "[1]");
+        auto result = HYBPluginResult::resultWithStatusMessageAsJSON(answer.status, "[2]");
+        result->setKeepCallbackAsBool(answer.keep);
+        delegate().sendPluginResultAfterPieces(result, answer.id, answer.member, 1);
+    }
+    loop().runUntilIdle();
+    const auto& calls = engine().fake().functionCalls();
+    ASSERT_EQ(calls.size(), std::size(answers));
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const Sent& answer = answers[i];
+        SCOPED_TRACE(answer.id);
+        EXPECT_EQ(calls[i].arguments.at("callbackId"), ns::Value(answer.id));
+        EXPECT_EQ(calls[i].arguments.at("status"), ns::Value(static_cast<int>(answer.status)));
+        EXPECT_EQ(calls[i].arguments.at("keepCallback"), ns::Value(answer.keep ? 1 : 0));
+        EXPECT_EQ(calls[i].arguments.at("member"), ns::Value(answer.member));
+        EXPECT_EQ(calls[i].arguments.at("message"), ns::Value("[2]"));
+        EXPECT_EQ(calls[i].arguments.at("pieces"), ns::Value(int64_t{1}));
+    }
 }
 
 // An answer handed over as a value, whole or in pieces, comes by the host's own road: one the

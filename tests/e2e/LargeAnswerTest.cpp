@@ -138,8 +138,9 @@ TEST_F(LargeAnswers, PiecesJoinIntoTheObjectOfTheWholeRoad) {
                          {"x", 0.5},
                          {"b", nullptr},
                          {"z", -1}}));
-    // The whole answer came in pieces.
+    // The whole answer came in pieces, and nothing of them stays in the page once joined.
     EXPECT_GE(countOf(from, "piece"), 2u);
+    EXPECT_EQ(host.evaluate("window.__hybAnswerPieces.size").valueOr(ns::Value()), ns::Value(0));
 }
 
 // A batch whose second statement answers about 10 MB: its rows come in pieces, and the
@@ -341,8 +342,10 @@ TEST_F(LargeAnswers, LongFileReadsJoinIntoWhatTheFileHolds) {
         EXPECT_EQ(answer->body["ok"], ns::Value(true)) << what;
         EXPECT_EQ(answer->body["value"], ns::Value(true)) << what;
     }
-    // Four reads of 10 MiB in runs of 3 MiB: three runs ahead of each answer.
+    // Four reads of 10 MiB in runs of 3 MiB: three runs ahead of each answer, none of them
+    // kept once joined.
     EXPECT_EQ(countOf(from, "piece"), 12u);
+    EXPECT_EQ(host.evaluate("window.__hybAnswerPieces.size").valueOr(ns::Value()), ns::Value(0));
 }
 
 // Calls whose answers are of 4 MiB and more, in one row, in many and as a string, each

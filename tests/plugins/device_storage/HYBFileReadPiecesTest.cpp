@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "bridge/HYBPluginResult.h"
+#include "platform/testing/InjectedFaults.h"
 #include "tests/plugins/device_storage/FileTestFixture.h"
 #include "tests/plugins/device_storage/support/SQLiteTestDelegate.h"
 #include "tests/support/NsPrinters.h"
@@ -23,23 +29,28 @@ protected:
         start();
     }
     // Runs the read whole (the fixture's delegate takes no pieces), then on the delegate that
-    // takes them; its pieces and answer.
+    // takes them, which runs `onPiece` as each piece reaches it; its pieces and answer.
     struct Pieced {
         std::shared_ptr<HYBPluginResult> whole;
         std::vector<sqlitetest::SentPiece> pieces;
         sqlitetest::SentResult answer;
     };
-    Pieced read(const std::string& action, const ns::Array& arguments) {
+    Pieced read(const std::string& action, const ns::Array& arguments,
+                std::function<void(const sqlitetest::SentPiece&)> onPiece = nullptr) {
         Pieced out{call(action, arguments), {}, {}};
         auto pieces = std::make_shared<sqlitetest::SQLiteTestDelegate>();
         pieces->setTakesPieces(true);
         pieces->setPageWindow(2);
+        pieces->setPieceHook(std::move(onPiece));
         plugin().setCommandDelegate(pieces);
         const std::string id = "Pieced" + std::to_string(++reads_);
         EXPECT_TRUE(
             plugin().performAction(action, HYBInvokedUrlCommand(arguments, id, "File", action)));
+        // Waits for the read's background work too.
         loop().runUntilIdle();
-        out.answer = pieces->waitFor(id);
+        const auto answer = pieces->resultFor(id);
+        EXPECT_TRUE(answer) << "the read sent no answer";
+        if (answer) out.answer = *answer;
         out.pieces = pieces->pieces();
         EXPECT_LE(pieces->mostPiecesHeld(), 2u);
         plugin().setCommandDelegate(delegate_);
@@ -75,6 +86,8 @@ TEST_F(HYBFileReadPiecesTest, LongReadsComeInRunsThatJoinIntoTheWholeAnswer) {
              {"readAsBinaryString", {file, 0, -1}},
              {"readAsDataURL", {file, 2, -1}},
              {"readAsArrayBuffer", {file, 0, -1}},
+             // A start before the file's is its first byte.
+             {"readAsArrayBuffer", {file, -5, -1}},
          }) {
         SCOPED_TRACE(action + " " + ns::Value(arguments).description());
         const Pieced read = this->read(action, arguments);
@@ -96,19 +109,86 @@ TEST_F(HYBFileReadPiecesTest, LongReadsComeInRunsThatJoinIntoTheWholeAnswer) {
     EXPECT_EQ(one.answer.message, one.whole->message());
 }
 
-// Text that is not UTF-8 after runs went ahead is answered with the encoding error, whole (the
-// page drops the runs), as when read whole.
+// Text that is not UTF-8 after runs went ahead (a byte that is none, or a character the file's
+// end cuts short) is answered with the encoding error, whole (the page drops the runs), as when
+// read whole.
 TEST_F(HYBFileReadPiecesTest, TextThatTurnsOutNotUTF8FailsAfterItsRuns) {
-    std::string contents(kRun + 100, 'x');
-    contents += '\xFF';
-    contents.append(kRun, 'y');
-    writeFile(documents() + "/bad.txt", contents);
-    const Pieced read = this->read("readAsText", {url("persistent", "/bad.txt"), "UTF-8", 0, -1});
-    EXPECT_TRUE(isIOError(read.whole, ENCODING_ERR));
-    EXPECT_EQ(read.pieces.size(), 1u);
+    std::string badByte(kRun + 100, 'x');
+    badByte += '\xFF';
+    badByte.append(kRun, 'y');
+    // The first two of the three bytes of U+20AC.
+    const std::string cutAtTheEnd = std::string(2 * kRun, 'x') + "\xE2\x82";
+    for (const auto& [contents, runsAhead] :
+         {std::pair{badByte, size_t{1}}, std::pair{cutAtTheEnd, size_t{2}}}) {
+        SCOPED_TRACE(contents.size());
+        writeFile(documents() + "/bad.txt", contents);
+        const Pieced read =
+            this->read("readAsText", {url("persistent", "/bad.txt"), "UTF-8", 0, -1});
+        EXPECT_TRUE(isIOError(read.whole, ENCODING_ERR));
+        EXPECT_EQ(read.pieces.size(), runsAhead);
+        EXPECT_EQ(read.answer.status, HYBResultStatusIOError);
+        EXPECT_EQ(read.answer.pieces, 0u);
+        EXPECT_EQ(read.answer.message, read.whole->message());
+    }
+}
+
+// A read longer than one answer may hold fails as it does when read whole, before any run goes.
+TEST_F(HYBFileReadPiecesTest, AReadPastTheLongestFailsBeforeAnyRun) {
+    writeFile(documents() + "/long.bin", std::string(3 * kRun, 'z'));
+    HYBFileSystem::setMaxReadLength(2 * kRun);
+    const Pieced read = this->read("readAsArrayBuffer", {url("persistent", "/long.bin"), 0, -1});
+    EXPECT_TRUE(isIOError(read.whole, NOT_READABLE_ERR));
+    EXPECT_TRUE(read.pieces.empty());
     EXPECT_EQ(read.answer.status, HYBResultStatusIOError);
-    EXPECT_EQ(read.answer.pieces, 0u);
     EXPECT_EQ(read.answer.message, read.whole->message());
+}
+
+// A file whose path changes while it is read in runs answers what the file held when the read
+// began, as one read does: another file moved to its path, or the file removed, after the first
+// run. A file cut short in place answers what it still held; one whose bytes can no longer be
+// read answers the error, whole (the page drops the runs).
+TEST_F(HYBFileReadPiecesTest, AFileThatChangesUnderItsRunsAnswersWhatOneReadWould) {
+    const std::string path = documents() + "/changing.txt";
+    std::string contents;
+    for (size_t i = 0; contents.size() < 3 * kRun; ++i) contents += static_cast<char>('a' + i % 26);
+    const auto replaced = [&] {
+        writeFile(path + ".new", std::string(3 * kRun, 'N'));
+        std::filesystem::rename(path + ".new", path);
+    };
+    const auto removed = [&] { std::filesystem::remove(path); };
+    const auto cutShort = [&] { std::filesystem::resize_file(path, kRun + 10); };
+    const auto unreadable = [] { ns::InjectedFaults::add("read", EIO); };
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        std::optional<std::string> answered;  // the text joined, or nothing for NOT_FOUND_ERR
+    };
+    const Case cases[] = {
+        {"replaced", replaced, contents},
+        {"removed", removed, contents},
+        {"cut short", cutShort, contents.substr(0, kRun + 10)},
+        {"unreadable", unreadable, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(path, contents);
+        const Pieced read =
+            this->read("readAsText", {url("persistent", "/changing.txt"), "UTF-8", 0, -1},
+                       [&](const sqlitetest::SentPiece& piece) {
+                           if (piece.index == 0) c.change();
+                       });
+        ASSERT_FALSE(read.pieces.empty());
+        if (c.answered) {
+            EXPECT_EQ(read.answer.status, HYBResultStatusOK);
+            // Compared whole, reported by size: the texts are megabytes long.
+            const std::string got = joined(read, read.answer.message);
+            EXPECT_TRUE(got == *c.answered) << got.size() << " bytes joined";
+        } else {
+            EXPECT_EQ(read.answer.status, HYBResultStatusIOError);
+            EXPECT_EQ(read.answer.pieces, 0u);
+            EXPECT_EQ(read.answer.message, ns::Value(static_cast<int>(NOT_FOUND_ERR)));
+        }
+    }
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "bridge/HYBInvokedUrlCommand.h"
 #include "platform/ns/FileManager.h"
@@ -926,23 +929,33 @@ TEST_F(SQLitePiecesTest, RunsWaitForThePageWhateverTheAnswersSize) {
 }
 
 // In a batch, the rows of the first statement with a long answer go ahead in runs aimed at its
-// entry, which join into exactly the batch's answer sent whole, read from its text or from its
-// values; a later long statement comes whole. When the statement whose rows went ahead fails,
-// the batch's answer comes whole.
+// entry, which join into exactly the batch's answer sent whole, read from its values, from its
+// text or from its text as the page writes it (each statement's text first, read and run in one
+// pass); a later long statement comes whole, and a later statement that fails leaves the runs
+// joined. When the statement whose rows went ahead fails, the batch's answer comes whole.
 TEST_F(SQLitePiecesTest, ABatchSendsTheRowsOfItsFirstLongStatementAhead) {
     fillBig();
-    const ns::Value args = batchArgs(
-        "t.db", {statement("SELECT 1 AS one"), statement("SELECT * FROM big ORDER BY n"),
-                 statement("SELECT * FROM big ORDER BY n DESC"), statement("SELECT 2 AS two")});
+    const ns::Value args =
+        batchArgs("t.db", {statement("SELECT 1 AS one"), statement("SELECT * FROM big ORDER BY n"),
+                           statement("SELECT * FROM big ORDER BY n DESC"),
+                           statement("SELECT 2 AS two"), statement("SELECT * FROM nowhere")});
     const std::string text = *ns::JSONSerialization::write(ns::Value(ns::Array{args}));
+    const std::string written =
+        R"([{"dbargs":{"dbname":"t.db"},"executes":[{"sql":"SELECT 1 AS one","params":[]},)"
+        R"({"sql":"SELECT * FROM big ORDER BY n","params":[]},)"
+        R"({"sql":"SELECT * FROM big ORDER BY n DESC","params":[]},)"
+        R"({"sql":"SELECT 2 AS two","params":[]},{"sql":"SELECT * FROM nowhere","params":[]}]}])";
     const SentResult whole = call("backgroundExecuteSqlBatch", args);
     ASSERT_EQ(whole.status, kOK);
+    ASSERT_EQ(whole.message.at(4)["type"], ns::Value("error"));
     delegate_->setTakesPieces(true);
-    for (const bool fromText : {false, true}) {
-        SCOPED_TRACE(fromText ? "text" : "values");
+    const std::pair<const char*, std::optional<std::string>> roads[] = {
+        {"values", std::nullopt}, {"text", text}, {"text as the page writes it", written}};
+    for (const auto& [road, arguments] : roads) {
+        SCOPED_TRACE(road);
         const size_t before = delegate_->pieces().size();
-        const SentResult pieced = fromText ? callWithText("backgroundExecuteSqlBatch", text)
-                                           : call("backgroundExecuteSqlBatch", args);
+        const SentResult pieced = arguments ? callWithText("backgroundExecuteSqlBatch", *arguments)
+                                            : call("backgroundExecuteSqlBatch", args);
         auto pieces = delegate_->pieces();
         pieces.erase(pieces.begin(), pieces.begin() + static_cast<long>(before));
         ASSERT_GE(pieces.size(), 2u);

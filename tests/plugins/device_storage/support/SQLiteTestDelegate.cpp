@@ -34,9 +34,21 @@ void SQLiteTestDelegate::sendAnswerTextPiece(const std::string& callbackId, size
 }
 
 void SQLiteTestDelegate::recordPiece(SentPiece piece) {
+    std::function<void(const SentPiece&)> hook;
+    std::optional<SentPiece> seen;
+    {
+        std::lock_guard lock(mutex_);
+        hook = pieceHook_;
+        if (hook) seen = piece;
+        pieces_.push_back(std::move(piece));
+        mostPiecesHeld_ = std::max(mostPiecesHeld_, ++piecesHeld_);
+    }
+    if (hook) hook(*seen);
+}
+
+void SQLiteTestDelegate::setPieceHook(std::function<void(const SentPiece&)> hook) {
     std::lock_guard lock(mutex_);
-    pieces_.push_back(std::move(piece));
-    mostPiecesHeld_ = std::max(mostPiecesHeld_, ++piecesHeld_);
+    pieceHook_ = std::move(hook);
 }
 
 void SQLiteTestDelegate::waitForAnswerPieceRoom(const std::string&) {

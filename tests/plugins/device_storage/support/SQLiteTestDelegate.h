@@ -73,6 +73,8 @@ public:
     void setPageWindow(size_t window);
     // The most pieces the page held at once, not yet taken in.
     size_t mostPiecesHeld() const;
+    // Runs on the producer's thread once each piece is recorded, before the producer goes on.
+    void setPieceHook(std::function<void(const SentPiece&)> hook);
 
     std::vector<SentResult> results() const;
     // The result for the callback id; waits (without a time limit) until it has been sent.
@@ -90,6 +92,7 @@ private:
     std::vector<SentPiece> pieces_;
     std::atomic<bool> takesPieces_{false};
     std::function<bool(size_t sent)> pieceAwaited_;
+    std::function<void(const SentPiece&)> pieceHook_;
     size_t pageWindow_ = 0;
     size_t piecesHeld_ = 0;
     size_t mostPiecesHeld_ = 0;

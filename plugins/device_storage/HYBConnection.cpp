@@ -9,7 +9,6 @@
 #include "platform/ns/NotificationCenter.h"
 #include "platform/svc/Telephony.h"
 #include "platform/ui/Application.h"
-#include "platform/ui/Device.h"
 #include "plugins/device_storage/HYBReachability.h"
 #include "toolbox/Foundation/NSDK_TBXSystemVersion.h"
 
@@ -26,7 +25,7 @@ bool isOneOf(const std::optional<std::string>& technology,
 
 // The generation of the cellular connection, from the radio's access technology.
 std::string cellularType() {
-    if (NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "7.0") < 0) {
+    if (!NSDK_TBXSystemVersion::isSystemVersionAtLeast("7.0")) {
         return "cellular";
     }
     const std::optional<std::string> technology =

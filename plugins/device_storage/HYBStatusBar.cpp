@@ -13,7 +13,6 @@
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/StringComponents.h"
 #include "platform/ns/UTF16.h"
-#include "platform/ui/Device.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/View.h"
@@ -28,16 +27,11 @@ constexpr const char* kViewControllerBasedAppearanceKey =
     "UIViewControllerBasedStatusBarAppearance";
 constexpr double kResizeDelaySeconds = 0.1;
 
-bool systemVersionAtLeast(const char* version) {
-    return NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), version) >=
-           0;
-}
-
 // From 13.0 on the default style follows the system's appearance; a page that asks for the
 // default wants dark text on a light page, as before.
 ui::StatusBar::Style defaultStyle() {
-    return systemVersionAtLeast("13.0") ? ui::StatusBar::Style::DarkContent
-                                        : ui::StatusBar::Style::Default;
+    return NSDK_TBXSystemVersion::isSystemVersionAtLeast("13.0") ? ui::StatusBar::Style::DarkContent
+                                                                 : ui::StatusBar::Style::Default;
 }
 
 // The bounds of the window that shows the view; the zero rectangle without one.
@@ -316,7 +310,7 @@ void HYBStatusBar::resizeWebView() {
         top = height;
     } else {
         top = height >= 20 ? height - 20 : 0;
-        if (systemVersionAtLeast("11.0")) {
+        if (NSDK_TBXSystemVersion::isSystemVersionAtLeast("11.0")) {
             // The page already keeps clear of the safe area's top inset, so only the part of
             // the bar beyond it moves the web view.
             const double inset = static_cast<float>(web->safeAreaInsets().top);

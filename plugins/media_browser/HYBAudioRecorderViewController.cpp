@@ -59,7 +59,7 @@ std::shared_ptr<ui::View> band(ui::Rect frame, const std::shared_ptr<ui::Image>&
 
 // The status bar's style is the screen's while it shows (on systems that let a screen say).
 bool setsStatusBarStyle() {
-    return NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "7.0") >= 0;
+    return NSDK_TBXSystemVersion::isSystemVersionAtLeast("7.0");
 }
 
 void postAccessibility(ui::AccessibilityNotification notification,
@@ -93,7 +93,7 @@ HYBAudioRecorderViewController::~HYBAudioRecorderViewController() {
 }
 
 std::string HYBAudioRecorderViewController::resolveImageResource(const std::string& resource) {
-    if (NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "4.0") >= 0) {
+    if (NSDK_TBXSystemVersion::isSystemVersionAtLeast("4.0")) {
         return resource;
     }
     // Older systems take file names: a pad's own picture where the bundle has one.

@@ -7,7 +7,6 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/AtomicFile.h"
 #include "platform/ns/Sandbox.h"
-#include "platform/ui/Device.h"
 #include "platform/ui/PresentationController.h"
 #include "platform/ui/Screen.h"
 #include "plugins/media_browser/ZIVPhotoPipeline.h"
@@ -66,8 +65,7 @@ void HYBImagePicker::loadView() {
 }
 
 ui::AccessibilityTraits HYBImagePicker::accessibilityTraits() const {
-    const bool knowsTrait =
-        NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), "4.0") >= 0;
+    const bool knowsTrait = NSDK_TBXSystemVersion::isSystemVersionAtLeast("4.0");
     return knowsTrait ? ui::kAccessibilityTraitStartsMediaSession : ui::kAccessibilityTraitNone;
 }
 

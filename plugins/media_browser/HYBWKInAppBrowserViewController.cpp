@@ -7,22 +7,12 @@
 #include "platform/ns/Bundle.h"
 #include "platform/ns/Format.h"
 #include "platform/ns/Log.h"
-#include "platform/ui/Device.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/StatusBar.h"
 #include "platform/ui/TransitionCoordinator.h"
 #include "toolbox/Foundation/NSDK_TBXSystemVersion.h"
 
 double HYBWKInAppBrowserViewController::lastStatusBarOffset_ = 0;
-
-namespace {
-
-bool systemVersionAtLeast(const char* version) {
-    return NSDK_TBXSystemVersion::compareBuilds(ui::Device::current().systemVersion(), version) >=
-           0;
-}
-
-}  // namespace
 
 std::shared_ptr<HYBWKInAppBrowserViewController>
 HYBWKInAppBrowserViewController::initWithBrowserOptions(
@@ -95,7 +85,7 @@ void HYBWKInAppBrowserViewController::createViews(
     }
     configuration_->setAllowsInlineMediaPlayback(browserOptions_.allowinlinemediaplayback);
     // Older systems know media playback only as all or nothing, and no viewport scale limits.
-    if (!systemVersionAtLeast("10.0")) {
+    if (!NSDK_TBXSystemVersion::isSystemVersionAtLeast("10.0")) {
         configuration_->setMediaPlaybackRequiresUserAction(
             browserOptions_.mediaplaybackrequiresuseraction);
     } else {
@@ -106,7 +96,7 @@ void HYBWKInAppBrowserViewController::createViews(
     }
     // The page's content mode, on systems that have one: "mobile" or "desktop"; anything else
     // leaves the recommended mode.
-    if (systemVersionAtLeast("13.0")) {
+    if (NSDK_TBXSystemVersion::isSystemVersionAtLeast("13.0")) {
         const auto mode = settingForKey("PreferredContentMode");
         if (mode == "mobile") {
             configuration_->defaultWebpagePreferences()->setPreferredContentMode(
@@ -283,7 +273,7 @@ void HYBWKInAppBrowserViewController::showToolBar(bool show, const std::string& 
 }
 
 double HYBWKInAppBrowserViewController::getStatusBarOffset() const {
-    if (!systemVersionAtLeast("7.0")) return 0;
+    if (!NSDK_TBXSystemVersion::isSystemVersionAtLeast("7.0")) return 0;
     return static_cast<float>(ui::StatusBar::shared().frame().height());
 }
 
@@ -384,7 +374,7 @@ ui::StatusBar::Style HYBWKInAppBrowserViewController::preferredStatusBarStyle() 
     const auto style = settingForKey("InAppBrowserStatusBarStyle");
     if (style == "lightcontent") return ui::StatusBar::Style::LightContent;
     // Systems before 13.0 have no dark content style: their default is dark text.
-    if (style == "darkcontent" && systemVersionAtLeast("13.0")) {
+    if (style == "darkcontent" && NSDK_TBXSystemVersion::isSystemVersionAtLeast("13.0")) {
         return ui::StatusBar::Style::DarkContent;
     }
     return ui::StatusBar::Style::Default;

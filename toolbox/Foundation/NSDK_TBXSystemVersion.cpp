@@ -140,6 +140,10 @@ int NSDK_TBXSystemVersion::compareBuilds(std::string_view a, std::string_view b)
     return 0;
 }
 
+bool NSDK_TBXSystemVersion::isSystemVersionAtLeast(std::string_view version) {
+    return compareBuilds(ui::Device::current().systemVersion(), version) >= 0;
+}
+
 bool NSDK_TBXSystemVersion::isBuildLessThan(std::string_view other) {
     return compareBuilds(build(), other) < 0;
 }

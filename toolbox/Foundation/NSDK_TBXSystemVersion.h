@@ -29,6 +29,9 @@ public:
 
     // -1, 0 or 1 as `a` comes before, equals or comes after `b` in that order.
     static int compareBuilds(std::string_view a, std::string_view b);
+    // Whether the system version the device reports is `version` or later, in that order: what
+    // a screen or plug-in asks before it uses what a system of that version has.
+    static bool isSystemVersionAtLeast(std::string_view version);
 
     static std::string runtimeArchitecture() { return "iPhone"; }
 

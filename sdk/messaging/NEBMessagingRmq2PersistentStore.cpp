@@ -39,6 +39,9 @@ constexpr int64_t kExpiryOfOlderKeptMessages =
 constexpr const char* kCreateOutgoingIndex =
     "CREATE INDEX IF NOT EXISTS outgoingRmqMessages_rmq_id ON outgoingRmqMessages (rmq_id)";
 // The sweep of expired kept messages at each launch reads only those, however many wait.
+// Received ids are looked up one at a time, as they arrive and as the server confirms them.
+constexpr const char* kCreateS2dRmqIdIndex =
+    "CREATE INDEX IF NOT EXISTS s2dRmqIds_1_rmq_id ON s2dRmqIds_1 (rmq_id)";
 constexpr const char* kCreateUndeliveredExpiryIndex =
     "CREATE INDEX IF NOT EXISTS undeliveredS2dMessages_expiration_ts ON undeliveredS2dMessages "
     "(expiration_ts)";
@@ -209,7 +212,8 @@ int NEBMessagingRmq2PersistentStore::createTables(bool existed) {
         return result;
     }
     if ((result = addUndeliveredExpiry())) return result;
-    for (const char* index : {kCreateOutgoingIndex, kCreateUndeliveredExpiryIndex}) {
+    for (const char* index :
+         {kCreateOutgoingIndex, kCreateS2dRmqIdIndex, kCreateUndeliveredExpiryIndex}) {
         if (sqlite3_exec(database_, index, nullptr, nullptr, nullptr) != SQLITE_OK) logError();
     }
     return SQLITE_OK;
@@ -449,14 +453,19 @@ void NEBMessagingRmq2PersistentStore::rollbackTransaction() {
 
 std::optional<int64_t> NEBMessagingRmq2PersistentStore::keepReceivedS2dMessage(
     const std::string& rmqId, std::string_view data, int64_t expirationTime) {
+    // Readers page through kept messages by row; the table would hand the row of a message
+    // taken off its end to the next one, behind where a reader already stands. A row is never
+    // given twice while the store is open.
     sqlite3_stmt* s = cached(
-        "INSERT OR IGNORE INTO undeliveredS2dMessages (rmq_id, data, expiration_ts) VALUES (?, "
-        "?, ?)");
+        "INSERT OR IGNORE INTO undeliveredS2dMessages (_id, rmq_id, data, expiration_ts) "
+        "SELECT max(?4, IFNULL(max(_id), 0) + 1), ?1, ?2, ?3 FROM undeliveredS2dMessages");
     bool ok = s && bindText(s, 1, rmqId) && bindBlob(s, 2, data) &&
               sqlite3_bind_int64(s, 3, expirationTime) == SQLITE_OK &&
+              sqlite3_bind_int64(s, 4, nextUndeliveredRow_) == SQLITE_OK &&
               sqlite3_step(s) == SQLITE_DONE;
     std::optional<int64_t> row;
     if (ok) row = sqlite3_changes(database_) > 0 ? sqlite3_last_insert_rowid(database_) : 0;
+    if (row && *row > 0) nextUndeliveredRow_ = *row + 1;
     if (s) sqlite3_reset(s);
     return row;
 }

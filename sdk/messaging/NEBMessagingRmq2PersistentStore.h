@@ -157,6 +157,8 @@ private:
     std::chrono::milliseconds busyTimeout_;
     Directory currentDirectory_ = kApplicationSupport;
     sqlite3* database_ = nullptr;
+    // The least row the next kept message may take: above every row given while open.
+    int64_t nextUndeliveredRow_ = 1;
     bool tablesReady_ = false;
     std::map<std::string, Statement> statements_;
 };

@@ -216,6 +216,32 @@ TEST_F(NEBMessagingRmqManagerTest, ReceivedMessagesAreKeptWithTheirIdsUntilDeliv
     EXPECT_EQ(manager->unackedS2dRmqIds(), (std::vector<std::string>{"a", "b"}));
 }
 
+// Readers page through kept messages by row: a message kept after the newest ones went takes
+// a row past theirs, not one a reader has passed already.
+TEST_F(NEBMessagingRmqManagerTest, AKeptMessageTakesARowPastEveryRowGivenBefore) {
+    auto manager = open();
+    const auto rowOf = [&](const std::string& id) {
+        sqlite3* db = nullptr;
+        sqlite3_open(supportPath().c_str(), &db);
+        int64_t row = 0;
+        sqlite3_exec(
+            db, ("SELECT _id FROM undeliveredS2dMessages WHERE rmq_id = '" + id + "'").c_str(),
+            [](void* out, int, char** values, char**) {
+                *static_cast<int64_t*>(out) = std::stoll(values[0]);
+                return 0;
+            },
+            &row, nullptr);
+        sqlite3_close(db);
+        return row;
+    };
+    for (const char* id : {"a", "b", "c"}) manager->saveReceivedS2dMessageWithRmqId(id, id);
+    const int64_t last = rowOf("c");
+    manager->removeUndeliveredS2dMessage("c");
+    manager->removeUndeliveredS2dMessage("b");
+    manager->saveReceivedS2dMessageWithRmqId("d", "d");
+    EXPECT_GT(rowOf("d"), last);
+}
+
 TEST_F(NEBMessagingRmqManagerTest, SyncMessagesAreFoundByExactIdAndSwept) {
     auto manager = open();
     int64_t now = NEBMessagingTimestampSeconds();

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/ns/Bundle.h"
+#include "platform/ns/Log.h"
 #include "platform/ns/Value.h"
 #include "platform/sec/Digest.h"
 #include "platform/sec/Keychain.h"
@@ -57,8 +58,17 @@ std::string AccessGroups::unsignedTeam(std::string_view bundleIdentifier) {
 }
 
 AccessGroups AccessGroups::ofBundle(const ns::Bundle& bundle) {
-    return ofApplication(bundle.bundleIdentifier(),
-                         ProvisioningProfile::fileOfBundle(bundle.bundlePath()));
+    const auto profile = ProvisioningProfile::fileOfBundle(bundle.bundlePath());
+    AccessGroups groups = ofApplication(bundle.bundleIdentifier(), profile.value_or(ns::Data()));
+    if (!profile) {
+        // The team is a guess for this run: items of earlier versions stay where they are
+        // until a run that reads the profile moves them into the team's group for good.
+        ns::Log::write(ns::LogLevel::Error,
+                       "Keychain: " + bundle.bundlePath() + "/" + ProvisioningProfile::kFileName +
+                           " cannot be read: the application's team is not known in this run");
+        groups.formerOwn_.reset();
+    }
+    return groups;
 }
 
 AccessGroups AccessGroups::ofApplication(const std::optional<std::string>& bundleIdentifier,

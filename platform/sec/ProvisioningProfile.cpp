@@ -32,20 +32,22 @@ ns::Value ProvisioningProfile::contents(const ns::Data& profile) {
     return std::move(*parsed);
 }
 
-ns::Data ProvisioningProfile::fileOfBundle(const std::string& bundlePath) {
+std::optional<ns::Data> ProvisioningProfile::fileOfBundle(const std::string& bundlePath) {
     const std::string path = bundlePath + "/" + kFileName;
     ns::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd && errno == ENOENT) return ns::Data();
     struct stat status {};
     if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
         static_cast<uint64_t>(status.st_size) > kMaximumSize) {
-        return {};
+        return std::nullopt;
     }
     std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
         done += static_cast<size_t>(n);
     }
     bytes.resize(done);

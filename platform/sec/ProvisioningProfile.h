@@ -24,9 +24,10 @@ public:
     static std::optional<std::string> plistText(const ns::Data& profile);
     // The profile's dictionary; null when it holds none that can be read.
     static ns::Value contents(const ns::Data& profile);
-    // The profile file of the bundle at `bundlePath`, read whole; empty when it is missing,
-    // unreadable or larger than kMaximumSize.
-    static ns::Data fileOfBundle(const std::string& bundlePath);
+    // The profile file of the bundle at `bundlePath`, read whole; empty when there is none,
+    // nothing when one is there that cannot be read whole (not a file, larger than
+    // kMaximumSize, a failed read).
+    static std::optional<ns::Data> fileOfBundle(const std::string& bundlePath);
 };
 
 }  // namespace sec

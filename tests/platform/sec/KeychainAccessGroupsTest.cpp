@@ -6,8 +6,10 @@
 #include "platform/ns/Bundle.h"
 #include "platform/sec/AccessGroups.h"
 #include "platform/sec/Keychain.h"
+#include "platform/sec/ProvisioningProfile.h"
 #include "platform/sec/SecItem.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -206,6 +208,19 @@ TEST(KeychainBundles, TwoBundlesOnOneKeychainFolderKeepTheirItemsApart) {
     run("com.example.one", {});
     ASSERT_EQ(SecItemCopyMatching(read, &found), errSecSuccess);
     EXPECT_EQ(found, ns::Value(bytes("one's")));
+}
+
+// A profile that is there but cannot be read leaves the team unknown: the items of earlier
+// versions stay where they are, for a run that reads it to move them into the team's group.
+TEST(KeychainBundles, AProfileThatCannotBeReadMovesNoFormerItems) {
+    testsupport::TempDir dir;
+    const std::string path = sectest::writeBundle(dir.path(), "com.example.one");
+    const std::string profile = path + "/" + sec::ProvisioningProfile::kFileName;
+    EXPECT_TRUE(sec::AccessGroups::ofBundle(ns::Bundle(path)).formerOwn());
+    std::filesystem::create_directory(profile);
+    testsupport::LogCapture log;
+    log.expect(profile + " cannot be read");
+    EXPECT_EQ(sec::AccessGroups::ofBundle(ns::Bundle(path)).formerOwn(), std::nullopt);
 }
 
 // Applications that take turns on one keychain folder in one process each take in the items an

@@ -32,6 +32,9 @@ struct NEBBackoffPolicies {
     NEBBackoff registration{.attempts = 10};
     // The messaging socket's sign-in: doubling, no further than 2^10 seconds.
     NEBBackoff messagingConnect{.maxExponent = 10};
+    // A write or read of the received-message store that failed (its file held by another
+    // process, read-only, full): 2, 4, 8 ... seconds, at most a minute.
+    NEBBackoff messageStore{.base = 2, .cap = 60};
 
     // Measurement uploads after a refusal: the interval, doubled each time, `retries` times.
     static NEBBackoff measurementUpload(double retryInterval, int64_t retries) {

@@ -174,7 +174,11 @@ void NEBMessagingReceivedMessages::didStore(const Batch& batch, StoreResult resu
                                             const Completion& done) {
     --batchesInStore_;
     didRecord(result.recorded);
-    if (result.outcome == Outcome::Failed) scheduleFlushRetry();
+    if (result.outcome == Outcome::Failed) {
+        scheduleFlushRetry();
+    } else {
+        flushFailures_ = 0;
+    }
     if (done) done(result.outcome);
     if (result.outcome == Outcome::Stored) {
         for (size_t i = 0; i < batch.items.size(); ++i) {
@@ -234,6 +238,7 @@ void NEBMessagingReceivedMessages::flushForgotten() {
         }
         self->onMain(
             [finished = std::move(forgotten.finished)](NEBMessagingReceivedMessages& received) {
+                received.flushFailures_ = 0;
                 received.didRecord(finished);
                 received.pump();
             });
@@ -252,7 +257,7 @@ void NEBMessagingReceivedMessages::after(double seconds,
 
 void NEBMessagingReceivedMessages::scheduleFlushRetry() {
     if (std::exchange(flushRetryScheduled_, true)) return;
-    after(kRetryDelaySeconds, [](NEBMessagingReceivedMessages& received) {
+    after(*kRetry.delay(flushFailures_++), [](NEBMessagingReceivedMessages& received) {
         received.flushRetryScheduled_ = false;
         received.flushForgotten();
     });
@@ -333,9 +338,11 @@ void NEBMessagingReceivedMessages::readPage() {
 void NEBMessagingReceivedMessages::didReadPage(std::optional<std::vector<Waiting>> rows) {
     pageReadPending_ = false;
     if (!rows) {
-        after(kRetryDelaySeconds, [](NEBMessagingReceivedMessages& received) { received.pump(); });
+        after(*kRetry.delay(readFailures_++),
+              [](NEBMessagingReceivedMessages& received) { received.pump(); });
         return;
     }
+    readFailures_ = 0;
     const bool short_ = rows->size() < static_cast<size_t>(kPageSize);
     for (auto& row : *rows) {
         readThrough_ = row.row;

@@ -13,6 +13,7 @@
 
 #include "platform/dispatch/Mutex.h"
 #include "proto/mcs.pb.h"
+#include "sdk/core/NEBBackoff.h"
 #include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 
 namespace dispatch {
@@ -42,8 +43,9 @@ public:
     // A time to live for a message that names none: the longest a message is remembered.
     static constexpr int64_t kDefaultTimeToLive =
         NEBMessagingSyncMessageManager::kDefaultExpirySeconds;
-    // After a failed write or read of the store, the next try.
-    static constexpr double kRetryDelaySeconds = 2;
+    // After a failed write or read of the store, the next tries, from this many seconds on.
+    static constexpr NEBBackoff kRetry = NEBBackoffPolicies{}.messageStore;
+    static constexpr double kRetryDelaySeconds = kRetry.base;
 
     using Sink =
         std::function<void(const mcs::McsDataMessageStanza& stanza, NEBMessagingArrival arrival)>;
@@ -152,4 +154,7 @@ private:
     size_t batchesInStore_ = 0;
     bool pageReadPending_ = false;
     bool flushRetryScheduled_ = false;
+    // Failed tries in a row, for the next one's delay.
+    int64_t flushFailures_ = 0;
+    int64_t readFailures_ = 0;
 };

@@ -353,6 +353,29 @@ TEST_F(NEBMessagingReceivedMessagesTest, APageTheStoreCannotReadNowIsReadLater) 
     EXPECT_EQ(arrived_, idsFrom(0, 3));
 }
 
+// A store that stays out of reach is tried again later each time, as the SDK's back-off says,
+// rather than every few seconds for as long as it lasts.
+TEST_F(NEBMessagingReceivedMessagesTest, AStoreOutOfReachIsTriedLessOftenEachTime) {
+    open();
+    submit(batchOf(0, 3));
+    arrived_.clear();
+    auto& received = open(0ms);
+    loop().runUntilIdle();
+    {
+        messagingtest::StoreFileHolder holder(path(), Hold::Exclusive);
+        ASSERT_TRUE(holder.held());
+        received.startDelivering();
+        loop().runUntilIdle();
+        loop().advanceBy(kRetryDelay);
+        EXPECT_TRUE(arrived_.empty());
+    }
+    // The second try comes twice as late as the first.
+    loop().advanceBy(kRetryDelay);
+    EXPECT_TRUE(arrived_.empty());
+    loop().advanceBy(kRetryDelay);
+    EXPECT_EQ(arrived_, idsFrom(0, 3));
+}
+
 TEST_F(NEBMessagingReceivedMessagesTest, ADeliveryTheStoreCannotRecordNowIsRecordedLater) {
     open(0ms);
     submit(batchOf(0, 2));

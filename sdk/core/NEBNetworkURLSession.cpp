@@ -173,14 +173,6 @@ void NEBNetworkURLSession::registerLiveSession() {
     live.byID[sessionID()] = weak_from_this();
 }
 
-std::shared_ptr<NEBNetworkURLSession> NEBNetworkURLSession::liveSessionForID(
-    const std::string& sessionID) {
-    auto& live = liveSessions();
-    dispatch::Lock lock(live.mutex);
-    auto it = live.byID.find(sessionID);
-    return it == live.byID.end() ? nullptr : it->second.lock();
-}
-
 bool NEBNetworkURLSession::writeBodyToTemporaryFile(const net::URLRequest& request) {
     auto written =
         ns::writeFileAtomically(uploadingFilePath(), request.HTTPBody().value_or(ns::Data()), 0600);
@@ -403,6 +395,7 @@ std::shared_ptr<NEBNetworkURLSession> NEBNetworkURLSession::fetcherWithSessionId
         if (auto found = live.byID.find(sessionID); found != live.byID.end()) {
             if (auto running = found->second.lock()) return running;
         }
+        std::erase_if(live.byID, [](const auto& entry) { return entry.second.expired(); });
         fetcher = create({});
         fetcher->setSessionID(sessionID);
         {

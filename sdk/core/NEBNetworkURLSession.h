@@ -62,7 +62,6 @@ public:
     // Session ID to the platform's handler for that session's background events.
     static NEBMutableDictionary<SystemCompletionHandler>&
     sessionIDToSystemCompletionHandlerDictionary();
-    static std::shared_ptr<NEBNetworkURLSession> liveSessionForID(const std::string& sessionID);
 
     // Copies under the lock: the ID may be set again while other threads read it.
     std::string sessionID() const;

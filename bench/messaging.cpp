@@ -281,6 +281,7 @@ void BM_ReceivedMessage(benchmark::State& state) {
     sqlite3_open((dir + "/raw.sqlite").c_str(), &raw);
     sqlite3_exec(raw,
                  "create TABLE IF NOT EXISTS s2dRmqIds_1 (_id INTEGER PRIMARY KEY, rmq_id TEXT);"
+                 "CREATE INDEX IF NOT EXISTS s2dRmqIds_1_rmq_id ON s2dRmqIds_1 (rmq_id);"
                  "create TABLE IF NOT EXISTS undeliveredS2dMessages (_id INTEGER PRIMARY KEY, "
                  "rmq_id TEXT UNIQUE, data BLOB)",
                  nullptr, nullptr, nullptr);

@@ -91,6 +91,15 @@ protected:
         manager_->receivedMessages()->setSink(recorder());
         return received();
     }
+    // Opened again after a run that kept three messages (m0 to m2), without a busy wait.
+    NEBMessagingReceivedMessages& reopenedWithThreeKept() {
+        open();
+        submit(batchOf(0, 3));
+        arrived_.clear();
+        auto& reopened = open(0ms);
+        loop().runUntilIdle();
+        return reopened;
+    }
     // As open(), with the store's work on a queue the test can hold (gate()).
     NEBMessagingReceivedMessages& openOnOwnQueue(std::chrono::milliseconds busyTimeout = 5000ms) {
         close();
@@ -337,11 +346,7 @@ TEST_F(NEBMessagingReceivedMessagesTest, AKeptMessageThatCannotBeReadIsDroppedOn
 // What the store cannot do now, while another process holds its file, it does later: a page
 // of kept messages it could not read, a delivery it could not record.
 TEST_F(NEBMessagingReceivedMessagesTest, APageTheStoreCannotReadNowIsReadLater) {
-    open();
-    submit(batchOf(0, 3));
-    arrived_.clear();
-    auto& received = open(0ms);
-    loop().runUntilIdle();
+    auto& received = reopenedWithThreeKept();
     {
         messagingtest::StoreFileHolder holder(path(), Hold::Exclusive);
         ASSERT_TRUE(holder.held());
@@ -356,11 +361,7 @@ TEST_F(NEBMessagingReceivedMessagesTest, APageTheStoreCannotReadNowIsReadLater) 
 // A store that stays out of reach is tried again later each time, as the SDK's back-off says,
 // rather than every few seconds for as long as it lasts.
 TEST_F(NEBMessagingReceivedMessagesTest, AStoreOutOfReachIsTriedLessOftenEachTime) {
-    open();
-    submit(batchOf(0, 3));
-    arrived_.clear();
-    auto& received = open(0ms);
-    loop().runUntilIdle();
+    auto& received = reopenedWithThreeKept();
     {
         messagingtest::StoreFileHolder holder(path(), Hold::Exclusive);
         ASSERT_TRUE(holder.held());

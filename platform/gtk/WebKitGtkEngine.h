@@ -32,9 +32,9 @@ class WebKitGtkSchemeTask;
 // What it maps: the configuration's message handler names and user scripts (kept in step
 // at every load, as handlers may be added later), custom schemes to the configuration's
 // scheme handlers, policy decisions to the client's navigation decision, load events to the
-// navigation events, script dialogs to the client's dialogs (answered whenever the client
-// answers), window requests and closes, and a crashed web process. Load failures are the
-// host's to show: the engine's own error page is suppressed.
+// navigation events (WebKitGtkNavigationReporter), script dialogs to the client's dialogs
+// (answered whenever the client answers), window requests and closes, and a crashed web
+// process. Load failures are the host's to show: the engine's own error page is suppressed.
 //
 // Every main-frame navigation is decided as the main frame's before its request is sent.
 // WebKitGTK does not say which frame a navigation is for; one it cannot place is presented

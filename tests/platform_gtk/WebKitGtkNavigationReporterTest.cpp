@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -65,86 +66,47 @@ private:
     }
 };
 
-ns::Error networkError(const std::string& url) {
-    return ns::Error(wk::kURLErrorDomain, -1, {{wk::kURLErrorFailingURLStringErrorKey, url}});
+// Runs WebKit's load events, written as words, for the navigations "a" and "b": "a+" starts a
+// load of a that a decision let through, "a?" one held back at the gate; "retry" tries the load
+// again, "held" ends it at the gate, "fail" and "fail-committed" fail it, "commit" and "end".
+void runLoads(WebKitGtkNavigationReporter& reporter, const std::string& words,
+              const std::map<std::string, std::shared_ptr<Navigation>>& navigations) {
+    const ns::Error network(wk::kURLErrorDomain, -1,
+                            {{wk::kURLErrorFailingURLStringErrorKey, std::string("https://t/")}});
+    std::istringstream in(words);
+    for (std::string word; in >> word;) {
+        if (word == "retry") reporter.retrying("https://t/");
+        if (word == "held") reporter.heldBack("http://h/");
+        if (word == "fail") reporter.failed(false, network);
+        if (word == "fail-committed") reporter.failed(true, network);
+        if (word == "commit") reporter.committed();
+        if (word == "end") reporter.finished();
+        if (word.size() == 2 && navigations.count(word.substr(0, 1))) {
+            reporter.started(navigations.at(word.substr(0, 1)), word[1] == '+');
+        }
+    }
 }
-
-struct Case {
-    const char* name;
-    // Runs WebKit's load events for navigations `a` and `b`.
-    std::function<void(WebKitGtkNavigationReporter&, std::shared_ptr<Navigation> a,
-                       std::shared_ptr<Navigation> b)>
-        loads;
-    std::vector<std::string> heard;
-};
 
 // Each navigation starts once and ends once, at its own address, however many loads it took.
 TEST(WebKitGtkNavigationReporter, EachNavigationStartsAndEndsOnce) {
-    const Case cases[] = {
-        {"a retried load that then loads",
-         [](auto& r, auto a, auto) {
-             r.started(a, true);
-             r.retrying("https://t/");
-             r.finished();  // the failed attempt's end
-             r.started(a, true);
-             r.committed();
-             r.finished();
-         },
-         {"start a", "commit a", "finish a"}},
-        {"a retried load that then fails",
-         [](auto& r, auto a, auto) {
-             r.started(a, true);
-             r.retrying("https://t/");
-             r.finished();
-             r.started(a, true);
-             r.failed(false, networkError("https://t/"));
-             r.finished();
-         },
-         {"start a", "fail a -1 https://t/"}},
-        {"a retry whose start was held",
-         [](auto& r, auto a, auto) {
-             r.started(a, false);
-             r.retrying("https://t/");
-             r.finished();
-             r.started(a, true);
-             r.committed();
-             r.finished();
-         },
-         {"start a", "commit a", "finish a"}},
-        {"another load before the retry starts",
-         [](auto& r, auto a, auto b) {
-             r.started(a, true);
-             r.retrying("https://t/");
-             r.finished();
-             r.started(b, true);
-         },
-         {"start a", "fail a -999 https://t/", "start b"}},
-        {"loads held back at the gate",
-         [](auto& r, auto a, auto b) {
-             r.started(a, false);
-             r.heldBack("http://held/");
-             r.finished();
-             r.started(b, true);
-             r.heldBack("http://redirected/");
-             r.finished();
-         },
-         {"start b", "fail b -999 http://redirected/"}},
-        {"a committed load that fails",
-         [](auto& r, auto a, auto) {
-             r.started(a, true);
-             r.committed();
-             r.failed(true, networkError("http://p/"));
-             r.finished();
-         },
-         {"start a", "commit a", "fail-committed a -1 http://p/"}},
+    const struct {
+        const char* loads;
+        std::vector<std::string> heard;
+    } cases[] = {
+        {"a+ retry end a+ commit end", {"start a", "commit a", "finish a"}},
+        {"a+ retry end a+ fail end", {"start a", "fail a -1 https://t/"}},
+        {"a? retry end a+ commit end", {"start a", "commit a", "finish a"}},
+        {"a+ retry end b+", {"start a", "fail a -999 https://t/", "start b"}},
+        {"a? held end b+ held end", {"start b", "fail b -999 http://h/"}},
+        {"a+ commit fail-committed end", {"start a", "commit a", "fail-committed a -1 https://t/"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.loads);
         auto client = std::make_shared<RecordingClient>();
         WebKitGtkNavigationReporter reporter(client);
         auto a = std::make_shared<Navigation>(), b = std::make_shared<Navigation>();
         client->names = {{a.get(), "a"}, {b.get(), "b"}};
-        c.loads(reporter, a, b);
+        runLoads(reporter, c.loads, {{"a", a}, {"b", b}});
         EXPECT_EQ(client->events, c.heard);
     }
 }

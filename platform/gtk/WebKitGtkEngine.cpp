@@ -446,7 +446,8 @@ WebKitGtkEngine::WebKitGtkEngine(std::shared_ptr<WebViewConfiguration> configura
       contentManager_(
           GObjectRef<WebKitUserContentManager>::adopt(webkit_user_content_manager_new())),
       openedAsNewWindow_(gOpeningNewWindow),
-      messageSecret_(randomSecret()) {
+      messageSecret_(randomSecret()),
+      navigations_(client_) {
     view_ = WEBKIT_WEB_VIEW(
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
                      WebKitGtkContext::shared().contextFor(configuration_->processPool()),
@@ -945,62 +946,45 @@ void WebKitGtkEngine::decideAgainAsMainFrame(const std::string& address) {
         });
 }
 
-void WebKitGtkEngine::reportHeldStart() {
-    if (!heldStart_) return;
-    heldStart_ = false;
-    if (auto client = this->client(); client && current_) {
-        client->provisionalNavigationStarted(current_);
-    }
-}
-
 void WebKitGtkEngine::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
     shielded([&] { static_cast<WebKitGtkEngine*>(self)->loadChanged(event); });
 }
 
 void WebKitGtkEngine::loadChanged(WebKitLoadEvent event) {
     auto keep = shared_from_this();
-    auto client = this->client();
     switch (event) {
-        case WEBKIT_LOAD_STARTED:
-            current_ =
+        case WEBKIT_LOAD_STARTED: {
+            auto navigation =
                 requested_ ? std::exchange(requested_, nullptr) : std::make_shared<Navigation>();
-            currentFailed_ = false;
             provisional_ = true;
             redirectURL_.reset();
-            heldStart_ = false;
             // The load let through has started: its request is on its way, and the gate holds
             // every other again.
             gate_->close();
-            if (std::exchange(mainFrameAllowed_, false)) {
-                if (client) client->provisionalNavigationStarted(current_);
-            } else {
-                // A navigation no decision about the main frame allowed: unless it is of a kind
-                // the gate does not hold, its request is held back and it ends at once. Its
-                // start is told when anything else comes of it.
-                heldStart_ = true;
-            }
+            // A navigation no decision about the main frame allowed: unless it is of a kind the
+            // gate does not hold, its request is held back and it ends at once. Its start is
+            // told when anything else comes of it.
+            navigations_.started(std::move(navigation), std::exchange(mainFrameAllowed_, false));
             break;
+        }
         case WEBKIT_LOAD_REDIRECTED:
-            reportHeldStart();
             gate_->close();
             redirectURL_.reset();
+            navigations_.redirected();
             break;
         case WEBKIT_LOAD_COMMITTED:
-            reportHeldStart();
             gate_->close();
             redirectURL_.reset();
             provisional_ = false;
             committed_ = true;
             contentGone_ = false;
             committedURL_ = parseURL(webkit_web_view_get_uri(view_));
-            if (client && current_) client->navigationCommitted(current_);
+            navigations_.committed();
             break;
-        case WEBKIT_LOAD_FINISHED: {
+        case WEBKIT_LOAD_FINISHED:
             provisional_ = false;
-            auto navigation = std::exchange(current_, nullptr);
-            if (client && navigation && !currentFailed_) client->navigationFinished(navigation);
+            navigations_.finished();
             break;
-        }
     }
 }
 
@@ -1013,8 +997,7 @@ gboolean WebKitGtkEngine::onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gc
 
 void WebKitGtkEngine::loadFailed(WebKitLoadEvent event, const char* uri, const GError* error) {
     auto keep = shared_from_this();
-    if (!current_ || currentFailed_) return;
-    currentFailed_ = true;
+    if (!navigations_.inProgress()) return;
     // A refused redirect ends the load at the address it was refused, not where it began.
     const std::string failedAt = redirectURL_.value_or(uri ? uri : "");
     redirectURL_.reset();
@@ -1022,28 +1005,14 @@ void WebKitGtkEngine::loadFailed(WebKitLoadEvent event, const char* uri, const G
         // The gate held back the request of a navigation that turned out to be the main
         // frame's: its client decides it again, as the main frame's, on the next turn (after
         // WebKit is done with this load).
-        if (!std::exchange(heldStart_, false)) {
-            if (auto client = this->client()) {
-                client->provisionalNavigationFailed(
-                    current_, ns::Error(kURLErrorDomain, kURLErrorCancelled,
-                                        {{ns::kLocalizedDescriptionKey, std::string("cancelled")},
-                                         {kURLErrorFailingURLStringErrorKey, failedAt}}));
-            }
-        }
+        navigations_.heldBack(failedAt);
         dispatch::RunLoop::main().post([weak = weak_from_this(), failedAt] {
             if (auto self = weak.lock()) self->decideAgainAsMainFrame(failedAt);
         });
         return;
     }
-    reportHeldStart();
-    const ns::Error failure = loadErrorOf(error, failedAt);
-    auto client = this->client();
-    if (!client) return;
-    if (event == WEBKIT_LOAD_STARTED || event == WEBKIT_LOAD_REDIRECTED) {
-        client->provisionalNavigationFailed(current_, failure);
-    } else {
-        client->navigationFailed(current_, failure);
-    }
+    navigations_.failed(event != WEBKIT_LOAD_STARTED && event != WEBKIT_LOAD_REDIRECTED,
+                        loadErrorOf(error, failedAt));
 }
 
 gboolean WebKitGtkEngine::onTLSErrors(WebKitWebView*, gchar* uri, GTlsCertificate* certificate,
@@ -1092,9 +1061,10 @@ bool WebKitGtkEngine::retryWithExtraAuthority(const char* uri, GTlsCertificate* 
     retriedCertificates_.emplace_back(host, G_TLS_CERTIFICATE(g_object_ref(certificate)));
     webkit_web_context_allow_tls_certificate_for_host(webkit_web_view_get_context(view_),
                                                       certificate, host.c_str());
-    // The same navigation goes on with the new attempt, which its client allowed already.
-    requested_ = current_;
-    if (auto url = parseURL(uri)) preapproved_ = {current_, url->absoluteString()};
+    // The same navigation goes on with the new attempt, which its client allowed already; the
+    // page hears nothing of the attempt that failed.
+    requested_ = navigations_.retrying(uri);
+    if (auto url = parseURL(uri)) preapproved_ = {requested_, url->absoluteString()};
     webkit_web_view_load_uri(view_, uri);
     return true;
 }
@@ -1118,7 +1088,7 @@ void WebKitGtkEngine::processTerminated(WebKitWebProcessTerminationReason reason
                                                                    : "terminated");
     contentGone_ = true;
     provisional_ = false;
-    current_.reset();
+    navigations_.processEnded();
     answerDialogs();
     if (auto client = this->client()) client->webContentProcessTerminated();
 }

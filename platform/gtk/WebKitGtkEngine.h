@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/gtk/GObjectRef.h"
+#include "platform/gtk/WebKitGtkNavigationReporter.h"
 #include "platform/wk/Engine.h"
 #include "platform/wk/EngineClient.h"
 #include "platform/wk/NavigationAction.h"
@@ -31,9 +32,9 @@ class WebKitGtkSchemeTask;
 // What it maps: the configuration's message handler names and user scripts (kept in step
 // at every load, as handlers may be added later), custom schemes to the configuration's
 // scheme handlers, policy decisions to the client's navigation decision, load events to the
-// navigation events, script dialogs to the client's dialogs (answered whenever the client
-// answers), window requests and closes, and a crashed web process. Load failures are the
-// host's to show: the engine's own error page is suppressed.
+// navigation events (WebKitGtkNavigationReporter), script dialogs to the client's dialogs
+// (answered whenever the client answers), window requests and closes, and a crashed web
+// process. Load failures are the host's to show: the engine's own error page is suppressed.
 //
 // Every main-frame navigation is decided as the main frame's before its request is sent.
 // WebKitGTK does not say which frame a navigation is for; one it cannot place is presented
@@ -144,7 +145,6 @@ private:
     // A navigation the gate held back is put to the client as the main frame's; allowed, it
     // is loaded again.
     void decideAgainAsMainFrame(const std::string& url);
-    void reportHeldStart();
     void loadChanged(WebKitLoadEvent event);
     void loadFailed(WebKitLoadEvent event, const char* uri, const GError* error);
     bool retryWithExtraAuthority(const char* uri, GTlsCertificate* certificate);
@@ -180,7 +180,6 @@ private:
     // Holds back every main-frame request that no decision about the main frame let through.
     std::unique_ptr<WebKitGtkMainFrameGate> gate_;
     bool mainFrameAllowed_ = false;  // a main-frame navigation was let through and not started
-    bool heldStart_ = false;         // a start not yet told (see loadChanged())
     // The address a main-frame redirect of the load in progress was decided for.
     std::optional<std::string> redirectURL_;
     // A load the engine started again after its client allowed it: not asked again.
@@ -191,8 +190,7 @@ private:
     Preapproval preapproved_;
 
     std::shared_ptr<Navigation> requested_;  // a load asked for and not yet started
-    std::shared_ptr<Navigation> current_;
-    bool currentFailed_ = false;
+    WebKitGtkNavigationReporter navigations_;
     bool committed_ = false;
     bool provisional_ = false;
     std::optional<ns::URL> committedURL_;

@@ -8,10 +8,12 @@
 
 #include "bridge/HYBViewController.h"
 #include "platform/gtk/WebKitGtkEngine.h"
+#include "platform/net/TLSSettings.h"
 #include "platform/ns/JSONSerialization.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/wk/WebView.h"
 #include "plugins/media_browser/HYBWKInAppBrowser.h"
+#include "services/peers/HttpsServer.h"
 #include "tests/e2e/E2EHost.h"
 #include "tests/e2e/LoopbackHTTPServer.h"
 
@@ -378,6 +380,52 @@ TEST_F(InAppBrowser, FileURLsNeverOpen) {
     inBrowser("location.href = 'file:///etc/passwd'");
     host.runUntil([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_EQ(browserWeb()->URL()->absoluteString(), "app://localhost/popup.html");
+}
+
+// A link to an https page whose certificate only the extra authority vouches for: the engine
+// trusts it and tries the load again, and the page hears of the navigation once, under its own
+// address, whether the page then loads or its server drops the connection.
+TEST_F(InAppBrowser, LinksTrustedThroughTheExtraAuthorityReportEachEventOnce) {
+    struct Case {
+        peers::HttpResponse answer;
+        const char* end;
+    };
+    const Case cases[] = {
+        {peers::HttpResponse::text(200, "<title>trusted</title>", "text/html"), "loadstop"},
+        {peers::HttpResponse::closeConnection(), "loaderror"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.end);
+        // A certificate of its own for each case: one the engine trusts already is not retried.
+        peers::TestCA ca;
+        peers::HttpsServer secure(ca);
+        secure.on("GET", "/page", c.answer);
+        const std::string target = secure.url("/page").absoluteString();
+        server.setPage("/links", "<a id='link' href='" + target + "'>go</a>");
+        size_t from = host.reportCount();
+        open(server.url("/links"), "hidden=yes");
+        ASSERT_TRUE(waitForEvent(openId_, "loadstop", from));
+
+        net::TLSSettings::setExtraCAFile(ca.caFile());
+        from = host.reportCount();
+        inBrowser("document.getElementById('link').click()");
+        const auto end = host.waitForReport(from, [&](const E2EHost::Report& r) {
+            return r.body["call"] == ns::Value(openId_) &&
+                   r.body["value"]["type"] == ns::Value(c.end) &&
+                   r.body["value"]["url"] == ns::Value(target);
+        });
+        net::TLSSettings::setExtraCAFile("");
+        ASSERT_TRUE(end);
+        std::vector<std::string> events;
+        for (size_t i = from; i < host.reportCount(); ++i) {
+            const auto& report = host.reports()[i].body;
+            if (report["call"] != ns::Value(openId_)) continue;
+            events.push_back(report["value"]["type"].stringValue() + " " +
+                             report["value"]["url"].stringValue());
+        }
+        EXPECT_EQ(events,
+                  (std::vector<std::string>{"loadstart " + target, c.end + (" " + target)}));
+    }
 }
 
 }  // namespace

@@ -77,14 +77,18 @@ constexpr std::string_view kJoinBody =
 // page has none. Each piece is a script that only calls it with one JSON object, {"callbackId",
 // "index", "keeper", "text", "piece"}: a script of that form the engine reads with its JSON
 // reader instead of compiling it, so a piece reaches the page as a plain literal (nothing to
-// escape but a text piece's characters) and is parsed as fast as JSON.parse would.
+// escape but a text piece's characters) and is parsed as fast as JSON.parse would. That reader
+// keeps a literal's meaning, though: a key "__proto__" sets its object's prototype. A piece that
+// writes one comes as its JSON text instead, with "parse": true, for the page's JSON.parse, which
+// keeps every key as the whole answer does.
 constexpr std::string_view kPieceKeeper = "__hybKeepPiece";
 constexpr std::string_view kPieceKeeperDefinition =
     "if(!window.__hybKeepPiece)Object.defineProperty(window,'__hybKeepPiece',{configurable:true,"
     "value:function(a){var keeper=a.keeper,callbackId=a.callbackId,index=a.index,text=a.text;"
     "var k=window[keeper];"
     "if(!k){k=new Map();Object.defineProperty(window,keeper,{value:k,configurable:true})}"
-    "var kept=index===0?[]:k.get(callbackId),run=kept&&kept.length===index?a.piece:null;"
+    "var kept=index===0?[]:k.get(callbackId),"
+    "run=kept&&kept.length===index?(a.parse?JSON.parse(a.piece):a.piece):null;"
     "if(text?typeof run==='string':Array.isArray(run))kept.push(run);else kept=false;"
     "k.set(callbackId,kept)}});";
 // What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
@@ -249,8 +253,11 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
     ns::json::appendString(script, callbackId);
     script.append(",\"index\":").append(std::to_string(index)).append(",\"keeper\":");
     ns::json::appendString(script, kKeptPieces);
-    script.append(text ? ",\"text\":true,\"piece\":" : ",\"text\":false,\"piece\":");
-    if (text) {
+    const bool parsed = !text && HYBPluginResult::namesPrototypeKey(piece);
+    script.append(text     ? ",\"text\":true,\"piece\":"
+                  : parsed ? ",\"text\":false,\"parse\":true,\"piece\":"
+                           : ",\"text\":false,\"piece\":");
+    if (text || parsed) {
         ns::json::appendString(script, piece);
     } else {
         script.append(piece);

@@ -530,6 +530,26 @@ TEST_F(HYBCommandDelegateImplTest, AnAnswerWithAPrototypeKeyIsParsedByThePage) {
               std::string::npos);
 }
 
+// A piece that writes a "__proto__" key comes as its JSON text for the page to parse, as the
+// whole answer would: read as a literal, the key (null in a NULL column) would set its row's
+// prototype. Other pieces, a key that only ends in it among them, keep the literal.
+TEST_F(HYBCommandDelegateImplTest, APieceWithAPrototypeKeyIsParsedByThePage) {
+    delegate().sendAnswerPiece("rows", 0, R"([{"__proto__":null,"n":1}])");
+    delegate().sendAnswerPiece("longer", 0, R"([{"___proto__":1}])");
+    loop().runUntilIdle();
+    std::vector<std::string> pieces;
+    for (const std::string& script : scripts()) {
+        if (script.rfind("__hybKeepPiece(", 0) == 0) pieces.push_back(script);
+    }
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_NE(
+        pieces[0].find(R"("text":false,"parse":true,"piece":"[{\"__proto__\":null,\"n\":1}]"})"),
+        std::string::npos)
+        << pieces[0];
+    EXPECT_NE(pieces[1].find(R"("text":false,"piece":[{"___proto__":1}]})"), std::string::npos)
+        << pieces[1];
+}
+
 // A result its sender gave up goes to the page without a copy of its message; one still held
 // elsewhere keeps its message, so that it can be read or sent again whole.
 TEST_F(HYBCommandDelegateImplTest, LargeAnswersGivenUpOrStillHeldReachThePageWhole) {

@@ -239,7 +239,12 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
     if (callbackId == kInvalidCallbackId || !isValidCallbackId(callbackId)) return;
     {
         dispatch::Lock lock(piecesMutex_);
-        ++piecesSent_[callbackId];
+        AnswerInPieces& answer = piecesSent_[callbackId];
+        // Set before the piece can be evaluated, so that its deadline counts from its sending.
+        if (answer.onTheirWay++ == 0) answer.waitingSince = dispatch::Clock::current().now();
+        if (!answer.timer) {
+            armPieceTimer(callbackId, answer.waitingSince + kPieceTakenTimeout);
+        }
     }
     // Handed over as a value, the piece would first become a value of a script context in this
     // process, garbage that the engine collects only now and then: the host would hold an
@@ -271,7 +276,10 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
         {
             dispatch::Lock lock(self->piecesMutex_);
             const auto kept = self->piecesSent_.find(callbackId);
-            if (kept != self->piecesSent_.end() && kept->second > 0) --kept->second;
+            if (kept != self->piecesSent_.end() && kept->second.onTheirWay > 0) {
+                --kept->second.onTheirWay;
+                kept->second.waitingSince = dispatch::Clock::current().now();
+            }
         }
         self->pieceTaken_.notify_all();
     });
@@ -281,19 +289,80 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
 
 bool HYBCommandDelegateImpl::answerPieceAwaited(const std::string& callbackId) const {
     dispatch::Lock lock(piecesMutex_);
+    const auto answer = piecesSent_.find(callbackId);
+    // An answer that ended is awaited: its producer comes to its wait at once, and stops there.
+    if (answer != piecesSent_.end() && answer->second.ended) return true;
     return piecesOnTheirWay(callbackId) < kPiecesInFlight;
 }
 
-void HYBCommandDelegateImpl::waitForAnswerPieceRoom(const std::string& callbackId) {
+bool HYBCommandDelegateImpl::waitForAnswerPieceRoom(const std::string& callbackId) {
     // The page's taking a piece in is told on the main thread, which must not wait for it.
-    if (dispatch::RunLoop::isMainThread()) return;
+    const bool mainThread = dispatch::RunLoop::isMainThread();
     dispatch::Lock lock(piecesMutex_);
-    while (piecesOnTheirWay(callbackId) >= kPiecesInFlight) lock.wait(pieceTaken_);
+    while (true) {
+        const auto answer = piecesSent_.find(callbackId);
+        if (answer == piecesSent_.end()) return true;
+        if (answer->second.ended) return false;
+        if (mainThread || answer->second.onTheirWay < kPiecesInFlight) return true;
+        lock.wait(pieceTaken_);
+    }
 }
 
 size_t HYBCommandDelegateImpl::piecesOnTheirWay(const std::string& callbackId) const {
     const auto kept = piecesSent_.find(callbackId);
-    return kept == piecesSent_.end() ? 0 : kept->second;
+    return kept == piecesSent_.end() ? 0 : kept->second.onTheirWay;
+}
+
+void HYBCommandDelegateImpl::armPieceTimer(const std::string& callbackId,
+                                           dispatch::TimePoint deadline) {
+    std::weak_ptr<HYBCommandDelegateImpl> weakSelf = sharedSelf<HYBCommandDelegateImpl>();
+    const dispatch::Duration delay = deadline - dispatch::Clock::current().now();
+    piecesSent_[callbackId].timer = dispatch::RunLoop::main().postAfter(
+        std::max(delay, dispatch::Duration::zero()), [weakSelf, callbackId] {
+            if (auto self = weakSelf.lock()) self->checkPieceTaken(callbackId);
+        });
+}
+
+void HYBCommandDelegateImpl::checkPieceTaken(const std::string& callbackId) {
+    {
+        dispatch::Lock lock(piecesMutex_);
+        const auto found = piecesSent_.find(callbackId);
+        if (found == piecesSent_.end()) return;
+        AnswerInPieces& answer = found->second;
+        answer.timer.reset();
+        // With nothing on its way, the page waits for the producer; the next piece sets a timer.
+        if (answer.ended || answer.onTheirWay == 0) return;
+        const dispatch::TimePoint deadline = answer.waitingSince + kPieceTakenTimeout;
+        if (dispatch::Clock::current().now() < deadline) {
+            armPieceTimer(callbackId, deadline);
+            return;
+        }
+        answer.ended = true;
+    }
+    ns::nslog(
+        "ERROR: The page took in no piece of the answer to callback %@ for %d s: the "
+        "answer ends",
+        callbackId,
+        static_cast<int>(
+            std::chrono::duration_cast<std::chrono::seconds>(kPieceTakenTimeout).count()));
+    pieceTaken_.notify_all();
+}
+
+void HYBCommandDelegateImpl::endAnswersInPieces() {
+    {
+        dispatch::Lock lock(piecesMutex_);
+        if (piecesSent_.empty()) return;
+        for (auto& [callbackId, answer] : piecesSent_) answer.ended = true;
+    }
+    pieceTaken_.notify_all();
+}
+
+bool HYBCommandDelegateImpl::forgetAnswer(const std::string& callbackId) {
+    const auto answer = piecesSent_.find(callbackId);
+    if (answer == piecesSent_.end()) return false;
+    if (answer->second.timer) dispatch::RunLoop::main().cancel(*answer->second.timer);
+    piecesSent_.erase(answer);
+    return true;
 }
 
 void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
@@ -306,7 +375,7 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
     if (!answersCallbackId(callbackId)) return;
     {
         dispatch::Lock lock(piecesMutex_);
-        piecesSent_.erase(callbackId);
+        forgetAnswer(callbackId);
     }
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
@@ -322,7 +391,7 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
 void HYBCommandDelegateImpl::dropKeptPieces(const std::string& callbackId) {
     {
         dispatch::Lock lock(piecesMutex_);
-        if (piecesSent_.empty() || piecesSent_.erase(callbackId) == 0) return;
+        if (piecesSent_.empty() || !forgetAnswer(callbackId)) return;
     }
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);

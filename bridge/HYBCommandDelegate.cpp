@@ -17,7 +17,9 @@ bool HYBCommandDelegate::answerPieceAwaited(const std::string&) const {
     return false;
 }
 
-void HYBCommandDelegate::waitForAnswerPieceRoom(const std::string&) {}
+bool HYBCommandDelegate::waitForAnswerPieceRoom(const std::string&) {
+    return true;
+}
 
 void HYBCommandDelegate::sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                                      const std::string& callbackId,

@@ -64,8 +64,11 @@ public:
     // on a piece, so that it never runs ahead of the page and the host never holds more than a
     // few pieces of an answer, whatever its size. On the main thread, where the page's taking
     // pieces in is told and nothing may wait for it, and with a delegate that does not send
-    // pieces, it returns at once.
-    virtual void waitForAnswerPieceRoom(const std::string& callbackId);
+    // pieces, it returns at once. False when the answer is to end instead: the page that asked
+    // for it is gone (reloaded or closed), or it has taken no piece in for a time well past any
+    // pause of a working page. The producer then hands on nothing more, lets go of what it holds
+    // and answers its error with sendPluginResult.
+    [[nodiscard]] virtual bool waitForAnswerPieceRoom(const std::string& callbackId);
     // Sends the answer whose first `pieces` pieces went ahead: the result's message is a
     // JSON value whose array at `member` (a path of keys and array indexes joined by ".", e.g.
     // "rows" or "2.result.rows"; empty for the message itself) holds the elements that follow

@@ -77,14 +77,18 @@ constexpr std::string_view kJoinBody =
 // page has none. Each piece is a script that only calls it with one JSON object, {"callbackId",
 // "index", "keeper", "text", "piece"}: a script of that form the engine reads with its JSON
 // reader instead of compiling it, so a piece reaches the page as a plain literal (nothing to
-// escape but a text piece's characters) and is parsed as fast as JSON.parse would.
+// escape but a text piece's characters) and is parsed as fast as JSON.parse would. That reader
+// keeps a literal's meaning, though: a key "__proto__" sets its object's prototype. A piece that
+// writes one comes as its JSON text instead, with "parse": true, for the page's JSON.parse, which
+// keeps every key as the whole answer does.
 constexpr std::string_view kPieceKeeper = "__hybKeepPiece";
 constexpr std::string_view kPieceKeeperDefinition =
     "if(!window.__hybKeepPiece)Object.defineProperty(window,'__hybKeepPiece',{configurable:true,"
     "value:function(a){var keeper=a.keeper,callbackId=a.callbackId,index=a.index,text=a.text;"
     "var k=window[keeper];"
     "if(!k){k=new Map();Object.defineProperty(window,keeper,{value:k,configurable:true})}"
-    "var kept=index===0?[]:k.get(callbackId),run=kept&&kept.length===index?a.piece:null;"
+    "var kept=index===0?[]:k.get(callbackId),"
+    "run=kept&&kept.length===index?(a.parse?JSON.parse(a.piece):a.piece):null;"
     "if(text?typeof run==='string':Array.isArray(run))kept.push(run);else kept=false;"
     "k.set(callbackId,kept)}});";
 // What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
@@ -235,7 +239,12 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
     if (callbackId == kInvalidCallbackId || !isValidCallbackId(callbackId)) return;
     {
         dispatch::Lock lock(piecesMutex_);
-        ++piecesSent_[callbackId];
+        AnswerInPieces& answer = piecesSent_[callbackId];
+        // Set before the piece can be evaluated, so that its deadline counts from its sending.
+        if (answer.onTheirWay++ == 0) answer.waitingSince = dispatch::Clock::current().now();
+        if (!answer.timer) {
+            armPieceTimer(callbackId, answer.waitingSince + kPieceTakenTimeout);
+        }
     }
     // Handed over as a value, the piece would first become a value of a script context in this
     // process, garbage that the engine collects only now and then: the host would hold an
@@ -249,8 +258,11 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
     ns::json::appendString(script, callbackId);
     script.append(",\"index\":").append(std::to_string(index)).append(",\"keeper\":");
     ns::json::appendString(script, kKeptPieces);
-    script.append(text ? ",\"text\":true,\"piece\":" : ",\"text\":false,\"piece\":");
-    if (text) {
+    const bool parsed = !text && HYBPluginResult::namesPrototypeKey(piece);
+    script.append(text     ? ",\"text\":true,\"piece\":"
+                  : parsed ? ",\"text\":false,\"parse\":true,\"piece\":"
+                           : ",\"text\":false,\"piece\":");
+    if (text || parsed) {
         ns::json::appendString(script, piece);
     } else {
         script.append(piece);
@@ -264,7 +276,10 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
         {
             dispatch::Lock lock(self->piecesMutex_);
             const auto kept = self->piecesSent_.find(callbackId);
-            if (kept != self->piecesSent_.end() && kept->second > 0) --kept->second;
+            if (kept != self->piecesSent_.end() && kept->second.onTheirWay > 0) {
+                --kept->second.onTheirWay;
+                kept->second.waitingSince = dispatch::Clock::current().now();
+            }
         }
         self->pieceTaken_.notify_all();
     });
@@ -274,19 +289,80 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
 
 bool HYBCommandDelegateImpl::answerPieceAwaited(const std::string& callbackId) const {
     dispatch::Lock lock(piecesMutex_);
+    const auto answer = piecesSent_.find(callbackId);
+    // An answer that ended is awaited: its producer comes to its wait at once, and stops there.
+    if (answer != piecesSent_.end() && answer->second.ended) return true;
     return piecesOnTheirWay(callbackId) < kPiecesInFlight;
 }
 
-void HYBCommandDelegateImpl::waitForAnswerPieceRoom(const std::string& callbackId) {
+bool HYBCommandDelegateImpl::waitForAnswerPieceRoom(const std::string& callbackId) {
     // The page's taking a piece in is told on the main thread, which must not wait for it.
-    if (dispatch::RunLoop::isMainThread()) return;
+    const bool mainThread = dispatch::RunLoop::isMainThread();
     dispatch::Lock lock(piecesMutex_);
-    while (piecesOnTheirWay(callbackId) >= kPiecesInFlight) lock.wait(pieceTaken_);
+    while (true) {
+        const auto answer = piecesSent_.find(callbackId);
+        if (answer == piecesSent_.end()) return true;
+        if (answer->second.ended) return false;
+        if (mainThread || answer->second.onTheirWay < kPiecesInFlight) return true;
+        lock.wait(pieceTaken_);
+    }
 }
 
 size_t HYBCommandDelegateImpl::piecesOnTheirWay(const std::string& callbackId) const {
     const auto kept = piecesSent_.find(callbackId);
-    return kept == piecesSent_.end() ? 0 : kept->second;
+    return kept == piecesSent_.end() ? 0 : kept->second.onTheirWay;
+}
+
+void HYBCommandDelegateImpl::armPieceTimer(const std::string& callbackId,
+                                           dispatch::TimePoint deadline) {
+    std::weak_ptr<HYBCommandDelegateImpl> weakSelf = sharedSelf<HYBCommandDelegateImpl>();
+    const dispatch::Duration delay = deadline - dispatch::Clock::current().now();
+    piecesSent_[callbackId].timer = dispatch::RunLoop::main().postAfter(
+        std::max(delay, dispatch::Duration::zero()), [weakSelf, callbackId] {
+            if (auto self = weakSelf.lock()) self->checkPieceTaken(callbackId);
+        });
+}
+
+void HYBCommandDelegateImpl::checkPieceTaken(const std::string& callbackId) {
+    {
+        dispatch::Lock lock(piecesMutex_);
+        const auto found = piecesSent_.find(callbackId);
+        if (found == piecesSent_.end()) return;
+        AnswerInPieces& answer = found->second;
+        answer.timer.reset();
+        // With nothing on its way, the page waits for the producer; the next piece sets a timer.
+        if (answer.ended || answer.onTheirWay == 0) return;
+        const dispatch::TimePoint deadline = answer.waitingSince + kPieceTakenTimeout;
+        if (dispatch::Clock::current().now() < deadline) {
+            armPieceTimer(callbackId, deadline);
+            return;
+        }
+        answer.ended = true;
+    }
+    ns::nslog(
+        "ERROR: The page took in no piece of the answer to callback %@ for %d s: the "
+        "answer ends",
+        callbackId,
+        static_cast<int>(
+            std::chrono::duration_cast<std::chrono::seconds>(kPieceTakenTimeout).count()));
+    pieceTaken_.notify_all();
+}
+
+void HYBCommandDelegateImpl::endAnswersInPieces() {
+    {
+        dispatch::Lock lock(piecesMutex_);
+        if (piecesSent_.empty()) return;
+        for (auto& [callbackId, answer] : piecesSent_) answer.ended = true;
+    }
+    pieceTaken_.notify_all();
+}
+
+bool HYBCommandDelegateImpl::forgetAnswer(const std::string& callbackId) {
+    const auto answer = piecesSent_.find(callbackId);
+    if (answer == piecesSent_.end()) return false;
+    if (answer->second.timer) dispatch::RunLoop::main().cancel(*answer->second.timer);
+    piecesSent_.erase(answer);
+    return true;
 }
 
 void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
@@ -299,7 +375,7 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
     if (!answersCallbackId(callbackId)) return;
     {
         dispatch::Lock lock(piecesMutex_);
-        piecesSent_.erase(callbackId);
+        forgetAnswer(callbackId);
     }
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
@@ -315,7 +391,7 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
 void HYBCommandDelegateImpl::dropKeptPieces(const std::string& callbackId) {
     {
         dispatch::Lock lock(piecesMutex_);
-        if (piecesSent_.empty() || piecesSent_.erase(callbackId) == 0) return;
+        if (piecesSent_.empty() || !forgetAnswer(callbackId)) return;
     }
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);

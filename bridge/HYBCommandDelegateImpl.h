@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -13,7 +14,9 @@
 
 #include "bridge/HYBCommandDelegate.h"
 #include "bridge/HYBPageSink.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Mutex.h"
+#include "platform/dispatch/Scheduler.h"
 #include "platform/ns/Object.h"
 #include "platform/ns/Value.h"
 
@@ -32,6 +35,12 @@ public:
     // next one waiting behind it, never waiting for the producer, and the producer is never
     // further ahead of the page than that.
     static constexpr size_t kPiecesInFlight = 2;
+    // How long the page may take no piece of an answer in while some are on their way before
+    // the answer ends (its producer's wait returns false). A working page takes a piece in well
+    // under a second; this leaves room for a page held up by a long script of its own or a
+    // heavily loaded machine, while a page that stopped (a script that never yields) frees the
+    // producer, and the database or file it holds, within half a minute.
+    static constexpr dispatch::Duration kPieceTakenTimeout = std::chrono::seconds(30);
 
     // Plug-ins, settings and the web folder come from `plugins`; scripts are evaluated in
     // `page`; what the page answers with is a batch of commands for `queue`.
@@ -47,7 +56,7 @@ public:
     void sendAnswerTextPiece(const std::string& callbackId, size_t index,
                              std::string text) override;
     bool answerPieceAwaited(const std::string& callbackId) const override;
-    void waitForAnswerPieceRoom(const std::string& callbackId) override;
+    [[nodiscard]] bool waitForAnswerPieceRoom(const std::string& callbackId) override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                      const std::string& callbackId, std::string_view member,
                                      size_t pieces) override;
@@ -57,6 +66,11 @@ public:
     ns::Dictionary settings() const override;
     UrlTransformer urlTransformer() const override;
     void setUrlTransformer(UrlTransformer transformer) override;
+
+    // The page that asked for the answers now in pieces is gone (it reloads, or its controller
+    // closes): each answer's producer learns at its next wait that the answer ends, rather than
+    // go on making pieces that no page will join. Main thread.
+    void endAnswersInPieces();
 
     // Runs the queue's pending commands with every evaluation they cause deferred to later
     // turns of the main run loop.
@@ -112,6 +126,13 @@ private:
     void sendPiece(const std::string& callbackId, size_t index, std::string piece, bool text);
     // How many pieces of the answer to the id the page has not taken in yet.
     size_t piecesOnTheirWay(const std::string& callbackId) const REQUIRES(piecesMutex_);
+    // On the main loop, at the time by which the page must have taken a piece of the answer in:
+    // ends the answer when it has not, else looks again at the next such time.
+    void checkPieceTaken(const std::string& callbackId);
+    void armPieceTimer(const std::string& callbackId, dispatch::TimePoint deadline)
+        REQUIRES(piecesMutex_);
+    // Forgets the answer's pieces: it came, or comes whole.
+    bool forgetAnswer(const std::string& callbackId) REQUIRES(piecesMutex_);
     // Before an answer that comes whole: the page lets go of what it keeps of pieces sent
     // ahead for the id, if any were.
     void dropKeptPieces(const std::string& callbackId);
@@ -131,10 +152,20 @@ private:
     // Evaluations waiting for the main run loop, oldest group first; each group has a task.
     dispatch::Mutex deferredMutex_;
     std::deque<DeferredGroup> deferred_ GUARDED_BY(deferredMutex_);
-    // Ids whose answer had pieces sent ahead and has not come yet, with how many of those
-    // pieces the page has not taken in yet; signalled when the page takes one in.
+    // An answer that had pieces sent ahead and has not come yet.
+    struct AnswerInPieces {
+        // Pieces the page has not taken in yet.
+        size_t onTheirWay = 0;
+        // Since when the page has taken nothing in while pieces were on their way.
+        dispatch::TimePoint waitingSince{};
+        // The timer that checks the page took a piece in, while one is set.
+        std::optional<dispatch::TimerId> timer;
+        // Its producer is to stop: the page went, or stopped taking pieces in.
+        bool ended = false;
+    };
+    // By callback id; signalled when the page takes a piece in or an answer ends.
     mutable dispatch::Mutex piecesMutex_;
-    std::unordered_map<std::string, size_t> piecesSent_ GUARDED_BY(piecesMutex_);
+    std::unordered_map<std::string, AnswerInPieces> piecesSent_ GUARDED_BY(piecesMutex_);
     std::condition_variable pieceTaken_;
     mutable dispatch::Mutex transformerMutex_;
     UrlTransformer urlTransformer_ GUARDED_BY(transformerMutex_);

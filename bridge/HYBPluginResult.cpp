@@ -12,21 +12,6 @@ std::atomic<bool> HYBPluginResult::verbose_{false};
 
 namespace {
 
-// Whether the JSON text writes the key "__proto__". Its underscores are rare in answers, where
-// quotes come every few bytes: looking for them first keeps a large answer's scan at memchr's
-// speed rather than stopping at every quote.
-bool namesPrototypeKey(std::string_view json) {
-    constexpr std::string_view kKey = "\"__proto__\":";
-    for (size_t at = 1; at < json.size();) {
-        const void* found = std::memchr(json.data() + at, '_', json.size() - at);
-        if (!found) return false;
-        at = static_cast<size_t>(static_cast<const char*>(found) - json.data());
-        if (json.compare(at - 1, kKey.size(), kKey) == 0) return true;
-        ++at;
-    }
-    return false;
-}
-
 constexpr std::array<std::string_view, 10> kStatusMessages = {
     "No result",     "OK",       "Class not found", "Illegal access", "Instantiation error",
     "Malformed url", "IO error", "Invalid action",  "JSON error",     "Error",
@@ -193,6 +178,20 @@ const std::string* HYBPluginResult::passedText(size_t largeBytes, PageMessage::F
         return base64;
     }
     return nullptr;
+}
+
+// Its underscores are rare in answers, where quotes come every few bytes: looking for them first
+// keeps a large answer's scan at memchr's speed rather than stopping at every quote.
+bool HYBPluginResult::namesPrototypeKey(std::string_view json) {
+    constexpr std::string_view kKey = "\"__proto__\":";
+    for (size_t at = 1; at < json.size();) {
+        const void* found = std::memchr(json.data() + at, '_', json.size() - at);
+        if (!found) return false;
+        at = static_cast<size_t>(static_cast<const char*>(found) - json.data());
+        if (json.compare(at - 1, kKey.size(), kKey) == 0) return true;
+        ++at;
+    }
+    return false;
 }
 
 HYBPluginResult::PageMessage HYBPluginResult::pageMessage(size_t largeBytes) const {

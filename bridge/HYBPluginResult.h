@@ -109,6 +109,9 @@ public:
     // The same, a text handed over as it is taken out of the message rather than copied: for
     // the sender holding the only reference, which reads the message no more.
     PageMessage takePageMessage(size_t largeBytes);
+    // Whether the JSON text writes the key "__proto__": read as a script's literal rather than
+    // parsed, that key would set its object's prototype instead of being one of its keys.
+    static bool namesPrototypeKey(std::string_view json);
 
     // Envelope builders, also used by the factories.
     static ns::Value arrayBufferResultMessage(const ns::Data& data);

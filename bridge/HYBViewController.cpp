@@ -106,6 +106,8 @@ HYBViewController::HYBViewController() = default;
 
 HYBViewController::~HYBViewController() {
     ns::NotificationCenter::defaultCenter().removeObserver(this);
+    // Its page goes: producers of answers in pieces still running for it stop.
+    if (commandDelegate_) commandDelegate_->endAnswersInPieces();
     if (commandQueue_) commandQueue_->dispose();
     for (const auto& [name, plugin] : pluginObjects_) plugin->dispose();
     std::shared_ptr<wk::WebView> webView;
@@ -116,6 +118,10 @@ HYBViewController::~HYBViewController() {
     pluginObjects_.clear();
     if (webView) webView->removeFromSuperview();
     webViewEngine_.reset();
+}
+
+std::shared_ptr<HYBCommandDelegate> HYBViewController::commandDelegate() const {
+    return commandDelegate_;
 }
 
 void HYBViewController::initialize() {
@@ -523,7 +529,10 @@ void HYBViewController::onAppDidEnterBackground(const ns::Notification&) {
 }
 
 void HYBViewController::onWebViewPageReset(const ns::Notification& notification) {
-    if (notification.object && notification.object == webView()) pageLoaded_ = false;
+    if (!notification.object || notification.object != webView()) return;
+    pageLoaded_ = false;
+    // The page that asked for the answers still coming in pieces will not join them.
+    if (commandDelegate_) commandDelegate_->endAnswersInPieces();
 }
 
 void HYBViewController::onWebViewPageDidLoad(const ns::Notification& notification) {

@@ -26,6 +26,7 @@ class WebView;
 }  // namespace wk
 
 class HYBCommandDelegate;
+class HYBCommandDelegateImpl;
 class HYBCommandQueue;
 class HYBPlugin;
 class HYBWebViewEngineProtocol;
@@ -145,7 +146,7 @@ public:
     void setWebViewEngine(std::shared_ptr<HYBWebViewEngineProtocol> engine) {
         webViewEngine_ = std::move(engine);
     }
-    std::shared_ptr<HYBCommandDelegate> commandDelegate() const { return commandDelegate_; }
+    std::shared_ptr<HYBCommandDelegate> commandDelegate() const;
     std::shared_ptr<HYBCommandQueue> commandQueue() const { return commandQueue_; }
     const std::vector<int>& supportedOrientations() const { return supportedOrientations_; }
     void setSupportedOrientations(std::vector<int> orientations) {
@@ -204,7 +205,7 @@ private:
     void postViewNotification(const char* name) const;
 
     std::shared_ptr<HYBWebViewEngineProtocol> webViewEngine_;
-    std::shared_ptr<HYBCommandDelegate> commandDelegate_;
+    std::shared_ptr<HYBCommandDelegateImpl> commandDelegate_;
     std::shared_ptr<HYBCommandQueue> commandQueue_;
     // Whether the main web view's page has loaded (and with it the page's bridge script); until
     // then the page has no one to take its life-cycle events.

@@ -651,7 +651,11 @@ void HYBFile::readInRuns(const std::weak_ptr<HYBFile>& weak, HYBCommandDelegate&
         }
         // The plug-in gone, nothing more is sent.
         if (!weak.lock()) return;
-        delegate.waitForAnswerPieceRoom(callbackId);
+        // No page takes the rest: the read fails, as a read that breaks off does, and lets go
+        // of its file.
+        if (!delegate.waitForAnswerPieceRoom(callbackId)) {
+            return sendFromBackground(weak, fileIOError(NOT_FOUND_ERR), callbackId);
+        }
         delegate.sendAnswerTextPiece(callbackId, pieces++, std::move(text));
     }
 }

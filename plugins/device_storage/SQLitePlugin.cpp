@@ -247,7 +247,7 @@ void SQLitePlugin::answerInPieces(
             delegate->sendAnswerPiece(*callbackId, index, std::move(run));
         },
         [&] { return delegate->answerPieceAwaited(*callbackId); },
-        [&] { delegate->waitForAnswerPieceRoom(*callbackId); }, kShortestRowPiece,
+        [&] { return delegate->waitForAnswerPieceRoom(*callbackId); }, kShortestRowPiece,
         kLongestRowPiece);
     pieces.member = member;
     auto result = answer(&pieces);
@@ -1052,12 +1052,13 @@ bool SQLitePlugin::RowPieces::due(size_t bytes) {
     return false;
 }
 
-void SQLitePlugin::RowPieces::hand(std::string run) {
+bool SQLitePlugin::RowPieces::hand(std::string run) {
     // The statement steps no further until the page has room: the rows wait in the database
     // rather than in the host's memory.
-    waitForRoom();
+    if (!waitForRoom()) return false;
     send(sent++, std::move(run));
     nextLook = fewest;
+    return true;
 }
 
 SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* statement,
@@ -1086,7 +1087,9 @@ SQLitePlugin::Outcome SQLitePlugin::stepStatement(sqlite3* db, sqlite3_stmt* sta
         if (pieces && pieces->due(outcome.rows.size())) {
             outcome.rows += ']';
             const size_t size = outcome.rows.size();
-            pieces->hand(std::exchange(outcome.rows, std::string()));
+            // No page takes the rest: the statement ends here, as one interrupted, and lets go
+            // of its database.
+            if (!pieces->hand(std::exchange(outcome.rows, std::string()))) return interrupted();
             // Room for a next run like this one: growing into it would copy it.
             outcome.rows.reserve(size + size / 8);
             inRun = false;
@@ -1190,6 +1193,11 @@ int SQLitePlugin::mapSQLiteErrorCode(int sqliteCode) {
 
 SQLitePlugin::Outcome SQLitePlugin::sqliteFailure(sqlite3* db) {
     return Outcome::failed(captureSQLiteErrorFromDb(db));
+}
+
+SQLitePlugin::Outcome SQLitePlugin::interrupted() {
+    return Outcome::failed(ns::Value::dict({{"code", mapSQLiteErrorCode(SQLITE_INTERRUPT)},
+                                            {"message", sqlite3_errstr(SQLITE_INTERRUPT)}}));
 }
 
 std::string SQLitePlugin::resultText(Outcome&& outcome) {

@@ -79,10 +79,11 @@ public:
     // Rows handed on in runs while their statement still steps: each run is the JSON text of
     // an array, cut once it holds `fewest` bytes and the receiver awaits one (asked once in a
     // while), or once it holds `most`, and handed on only once the receiver has room for it;
-    // `sent` counts the runs handed on.
+    // `sent` counts the runs handed on. When the receiver will take no more (`waitForRoom`
+    // says false), the statement stops where it is.
     struct RowPieces {
         RowPieces(std::function<void(size_t index, std::string run)> send,
-                  std::function<bool()> awaited, std::function<void()> waitForRoom, size_t fewest,
+                  std::function<bool()> awaited, std::function<bool()> waitForRoom, size_t fewest,
                   size_t most)
             : send(std::move(send)),
               awaited(std::move(awaited)),
@@ -92,12 +93,13 @@ public:
               nextLook(fewest) {}
         // Whether a run of `bytes` is to be handed on now.
         bool due(size_t bytes);
-        // Hands on the run, the receiver's index its own, once the receiver has room for it.
-        void hand(std::string run);
+        // Hands on the run, the receiver's index its own, once the receiver has room for it;
+        // false, with nothing handed on, when the receiver takes no more.
+        bool hand(std::string run);
 
         std::function<void(size_t index, std::string run)> send;
         std::function<bool()> awaited;
-        std::function<void()> waitForRoom;
+        std::function<bool()> waitForRoom;
         // Where in the answer the runs go: the path of its array, keys joined by ".".
         std::string member;
         // Set when the runs sent join nothing (their statement failed in a batch that goes on):
@@ -224,6 +226,8 @@ private:
     // that has a value.
     static void writeRow(std::string& out, sqlite3_stmt* statement, const RowKeys& keys);
     static Outcome sqliteFailure(sqlite3* db);
+    // A statement stopped before its end, as SQLite answers one interrupted.
+    static Outcome interrupted();
     // {"insertId" (when the statement changed rows and set one), "rows", "rowsAffected"}, built
     // around the rows: they move once, to make room for the head.
     static std::string resultText(Outcome&& outcome);

@@ -279,18 +279,91 @@ TEST_F(HYBCommandDelegateImplTest, AProducerWaitsForThePageToTakeAPieceIn) {
         delegate().sendAnswerPiece("big", 0, "[1]");
         delegate().sendAnswerPiece("big", 1, "[2]");
         sent = true;
-        delegate().waitForAnswerPieceRoom("big");
+        EXPECT_TRUE(delegate().waitForAnswerPieceRoom("big"));
         record("room");
     });
     while (!sent || engine().fake().pendingEvaluationCount() < 2) loop().runUntilIdle();
     // No room on the main thread either, yet it does not wait.
-    delegate().waitForAnswerPieceRoom("big");
+    EXPECT_TRUE(delegate().waitForAnswerPieceRoom("big"));
     EXPECT_FALSE(delegate().answerPieceAwaited("big"));
     record("taken");
     ASSERT_TRUE(engine().fake().completeEvaluation(ns::Value()));
     loop().runUntilIdle();
     producer.join();
     EXPECT_EQ(events, (std::vector<std::string>{"taken", "room"}));
+}
+
+// A producer waiting for room learns that its answer ends, there and at every later wait: when
+// the page that asked reloads, when its controller closes, or when the page has taken no piece
+// in for the time allowed, counted on the one clock from the last piece it took in. An answer
+// of the page after the reload goes on.
+TEST_F(HYBCommandDelegateImplTest, AWaitForRoomEndsWhenThePageWillTakeNoMore) {
+    using std::chrono::seconds;
+    enum class End { Reload, Close, NoPieceTakenIn };
+    for (const End end : {End::Reload, End::NoPieceTakenIn, End::Close}) {
+        SCOPED_TRACE(static_cast<int>(end));
+        holdEvaluationsButTheKeeper();
+        auto self =
+            std::static_pointer_cast<HYBCommandDelegateImpl>(controller().commandDelegate());
+        std::mutex mutex;
+        std::vector<std::string> events;
+        const auto record = [&](std::string event) {
+            std::lock_guard lock(mutex);
+            events.push_back(std::move(event));
+        };
+        std::atomic<size_t> sent{0};
+        std::thread producer([&] {
+            for (size_t index = 0;; ++index) {
+                if (!self->waitForAnswerPieceRoom("big")) break;
+                self->sendAnswerPiece("big", index, "[1]");
+                ++sent;
+            }
+            record("ended");
+            EXPECT_FALSE(self->waitForAnswerPieceRoom("big"));
+        });
+        // Until `count` pieces went, two of them held by the page.
+        const auto piecesHeld = [&](size_t count) {
+            while (sent < count || engine().fake().pendingEvaluationCount() < 2) {
+                loop().runUntilIdle();
+            }
+        };
+        piecesHeld(2);
+        switch (end) {
+            case End::Reload:
+                controller().webView()->reload();
+                loop().runUntilIdle();
+                break;
+            case End::Close:
+                controller_.reset();
+                break;
+            case End::NoPieceTakenIn:
+                // Taken in at 20 s, the first piece makes room for a third; its time runs from
+                // there.
+                loop().advanceBy(seconds(20));
+                ASSERT_TRUE(engine().fake().completeEvaluation(ns::Value()));
+                piecesHeld(3);
+                loop().advanceBy(seconds(29));
+                record("49 s");
+                loop().advanceBy(seconds(1));
+                break;
+        }
+        producer.join();
+        EXPECT_EQ(events.back(), "ended");
+        if (end == End::NoPieceTakenIn) {
+            EXPECT_EQ(events, (std::vector<std::string>{"49 s", "ended"}));
+        }
+        if (end == End::Close) return;
+        // The page after the reload gets its answers in pieces.
+        EXPECT_TRUE(self->waitForAnswerPieceRoom("next"));
+        self->sendAnswerPiece("next", 0, "[1]");
+        EXPECT_TRUE(self->waitForAnswerPieceRoom("next"));
+        // Their producers answered, the answers' pieces are forgotten.
+        self->sendPluginResult(HYBPluginResult::resultWithStatus(HYBResultStatusError), "big");
+        self->sendPluginResult(HYBPluginResult::resultWithStatus(HYBResultStatusError), "next");
+        loop().runUntilIdle();
+        while (engine().fake().completeEvaluation(ns::Value())) loop().runUntilIdle();
+        engine().fake().clearEvaluatedScripts();
+    }
 }
 
 // A piece that no page will take in (the web view engine gone while it was on its way) counts
@@ -528,6 +601,26 @@ TEST_F(HYBCommandDelegateImplTest, AnAnswerWithAPrototypeKeyIsParsedByThePage) {
     EXPECT_NE(evaluated.back().find(callback("text", 1, R"("__proto__")")), std::string::npos);
     EXPECT_NE(evaluated.back().find(callback("longer", 1, R"({"___proto__":1})")),
               std::string::npos);
+}
+
+// A piece that writes a "__proto__" key comes as its JSON text for the page to parse, as the
+// whole answer would: read as a literal, the key (null in a NULL column) would set its row's
+// prototype. Other pieces, a key that only ends in it among them, keep the literal.
+TEST_F(HYBCommandDelegateImplTest, APieceWithAPrototypeKeyIsParsedByThePage) {
+    delegate().sendAnswerPiece("rows", 0, R"([{"__proto__":null,"n":1}])");
+    delegate().sendAnswerPiece("longer", 0, R"([{"___proto__":1}])");
+    loop().runUntilIdle();
+    std::vector<std::string> pieces;
+    for (const std::string& script : scripts()) {
+        if (script.rfind("__hybKeepPiece(", 0) == 0) pieces.push_back(script);
+    }
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_NE(
+        pieces[0].find(R"("text":false,"parse":true,"piece":"[{\"__proto__\":null,\"n\":1}]"})"),
+        std::string::npos)
+        << pieces[0];
+    EXPECT_NE(pieces[1].find(R"("text":false,"piece":[{"___proto__":1}]})"), std::string::npos)
+        << pieces[1];
 }
 
 // A result its sender gave up goes to the page without a copy of its message; one still held

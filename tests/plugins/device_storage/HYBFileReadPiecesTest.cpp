@@ -29,19 +29,22 @@ protected:
         start();
     }
     // Runs the read whole (the fixture's delegate takes no pieces), then on the delegate that
-    // takes them, which runs `onPiece` as each piece reaches it; its pieces and answer.
+    // takes them, which runs `onPiece` as each piece reaches it (and, with `pageGoneAfter`,
+    // takes no more pieces than that); its pieces and answer.
     struct Pieced {
         std::shared_ptr<HYBPluginResult> whole;
         std::vector<sqlitetest::SentPiece> pieces;
         sqlitetest::SentResult answer;
     };
     Pieced read(const std::string& action, const ns::Array& arguments,
-                std::function<void(const sqlitetest::SentPiece&)> onPiece = nullptr) {
+                std::function<void(const sqlitetest::SentPiece&)> onPiece = nullptr,
+                std::optional<size_t> pageGoneAfter = std::nullopt) {
         Pieced out{call(action, arguments), {}, {}};
         auto pieces = std::make_shared<sqlitetest::SQLiteTestDelegate>();
         pieces->setTakesPieces(true);
         pieces->setPageWindow(2);
         pieces->setPieceHook(std::move(onPiece));
+        if (pageGoneAfter) pieces->setPageGoneAfter(*pageGoneAfter);
         plugin().setCommandDelegate(pieces);
         const std::string id = "Pieced" + std::to_string(++reads_);
         EXPECT_TRUE(
@@ -141,6 +144,18 @@ TEST_F(HYBFileReadPiecesTest, AReadPastTheLongestFailsBeforeAnyRun) {
     EXPECT_TRUE(read.pieces.empty());
     EXPECT_EQ(read.answer.status, HYBResultStatusIOError);
     EXPECT_EQ(read.answer.message, read.whole->message());
+}
+
+// A page that takes no more of a long read (it went, or stopped taking runs in) ends it at the
+// next run: nothing more is read or sent, and it fails as a read that breaks off does.
+TEST_F(HYBFileReadPiecesTest, AReadStopsWhenThePageTakesNoMore) {
+    writeFile(documents() + "/stop.bin", std::string(5 * kRun, 's'));
+    const Pieced read =
+        this->read("readAsArrayBuffer", {url("persistent", "/stop.bin"), 0, -1}, nullptr, 1);
+    EXPECT_EQ(read.pieces.size(), 1u);
+    EXPECT_EQ(read.answer.status, HYBResultStatusIOError);
+    EXPECT_EQ(read.answer.pieces, 0u);
+    EXPECT_EQ(read.answer.message, ns::Value(static_cast<int>(NOT_FOUND_ERR)));
 }
 
 // A file whose path changes while it is read in runs answers what the file held when the read

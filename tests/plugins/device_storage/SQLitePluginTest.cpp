@@ -1009,6 +1009,31 @@ TEST_F(SQLitePiecesTest, AFailureAfterPiecesIsAnsweredAsWhenSentWhole) {
     EXPECT_EQ(pieced.message["message"], ns::Value("integer overflow"));
 }
 
+// When the page takes no more of an answer (it went, or stopped taking pieces in), its statement
+// stops at the next run: nothing more goes, the statement answers as one interrupted, and its
+// database serves the next statement, of the same batch or another call.
+TEST_F(SQLitePiecesTest, AStatementStopsWhenThePageTakesNoMore) {
+    fillBig();
+    delegate_->setTakesPieces(true);
+    delegate_->setPieceAwaited([](size_t) { return true; });
+    delegate_->setPageGoneAfter(2);
+    const ns::Value interrupted = ns::Value::dict({{"code", 0}, {"message", "interrupted"}});
+    const SentResult alone = execute("SELECT * FROM big ORDER BY n");
+    EXPECT_EQ(delegate_->pieces().size(), 2u);
+    EXPECT_EQ(alone.status, kError);
+    EXPECT_EQ(alone.pieces, 0u);
+    EXPECT_EQ(alone.message, interrupted);
+    const SentResult batch =
+        call("backgroundExecuteSqlBatch",
+             batchArgs("t.db", {statement("SELECT * FROM big"), statement("SELECT 3 AS three")}));
+    EXPECT_EQ(delegate_->pieces().size(), 2u);
+    EXPECT_EQ(batch.message.at(0)["error"], interrupted);
+    EXPECT_EQ(batch.message.at(1)["result"]["rows"],
+              ns::Value(ns::Array{ns::Value::dict({{"three", 3}})}));
+    EXPECT_EQ(execute("SELECT count(*) AS n FROM big").message["rows"],
+              ns::Value(ns::Array{ns::Value::dict({{"n", 20000}})}));
+}
+
 TEST_F(SQLitePluginTest, EchoStringValue) {
     expectAnswer(call("echoStringValue", ns::Value::dict({{"value", "ping"}})), kOK, "ping");
     expectAnswer(call("echoStringValue", ns::Value::dict({{"value", 12}})), kOK, "12");

@@ -51,9 +51,16 @@ void SQLiteTestDelegate::setPieceHook(std::function<void(const SentPiece&)> hook
     pieceHook_ = std::move(hook);
 }
 
-void SQLiteTestDelegate::waitForAnswerPieceRoom(const std::string&) {
+bool SQLiteTestDelegate::waitForAnswerPieceRoom(const std::string&) {
     std::lock_guard lock(mutex_);
+    if (pageGoneAfter_ && pieces_.size() >= *pageGoneAfter_) return false;
     while (pageWindow_ > 0 && piecesHeld_ >= pageWindow_) --piecesHeld_;
+    return true;
+}
+
+void SQLiteTestDelegate::setPageGoneAfter(size_t count) {
+    std::lock_guard lock(mutex_);
+    pageGoneAfter_ = count;
 }
 
 void SQLiteTestDelegate::setPageWindow(size_t window) {

@@ -51,7 +51,7 @@ public:
     void sendAnswerTextPiece(const std::string& callbackId, size_t index,
                              std::string text) override;
     bool answerPieceAwaited(const std::string& callbackId) const override;
-    void waitForAnswerPieceRoom(const std::string& callbackId) override;
+    bool waitForAnswerPieceRoom(const std::string& callbackId) override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
                                      const std::string& callbackId, std::string_view member,
                                      size_t pieces) override;
@@ -71,6 +71,9 @@ public:
     // A page that holds at most `window` pieces not taken in: waiting for room makes it take
     // in the oldest until there is room. Without a window, nothing is waited for.
     void setPageWindow(size_t window);
+    // A page that takes no piece past the first `count`: waiting for room then answers that the
+    // answer ends.
+    void setPageGoneAfter(size_t count);
     // The most pieces the page held at once, not yet taken in.
     size_t mostPiecesHeld() const;
     // Runs on the producer's thread once each piece is recorded, before the producer goes on.
@@ -94,6 +97,7 @@ private:
     std::function<bool(size_t sent)> pieceAwaited_;
     std::function<void(const SentPiece&)> pieceHook_;
     size_t pageWindow_ = 0;
+    std::optional<size_t> pageGoneAfter_;
     size_t piecesHeld_ = 0;
     size_t mostPiecesHeld_ = 0;
 };

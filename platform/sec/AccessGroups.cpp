@@ -16,12 +16,16 @@ namespace {
 
 constexpr size_t kMaximumTeamLength = 64;
 
-// A team identifier is one dot-free word: the access group's first part names it.
+bool isAsciiAlphanumeric(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// A team identifier is one word of ASCII letters and digits: the access group's first part
+// names it. Whatever the process's locale, no other byte is part of one.
 bool isTeam(const ns::Value& value) {
     const std::string* text = value.string();
     return text && !text->empty() && text->size() <= kMaximumTeamLength &&
-           std::all_of(text->begin(), text->end(),
-                       [](unsigned char c) { return std::isalnum(c) != 0; });
+           std::all_of(text->begin(), text->end(), isAsciiAlphanumeric);
 }
 
 // The team the profile names: its team identifier, else the prefix of an application

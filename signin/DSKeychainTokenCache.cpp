@@ -12,6 +12,7 @@
 #include "platform/ns/Exception.h"
 #include "platform/ns/FaultSeam.h"
 #include "platform/ns/Format.h"
+#include "platform/sec/Keychain.h"
 #include "platform/sec/SecItem.h"
 #include "signin/DSAuthenticationError.h"
 #include "signin/DSKeychainUtil.h"
@@ -122,6 +123,9 @@ DSKeychainTokenCache::DSKeychainTokenCache(std::string sharedGroup)
 std::shared_ptr<DSKeychainTokenCache> DSKeychainTokenCache::initWithGroup(
     const std::optional<std::string>& group) {
     const std::string name = group ? *group : mainBundleIdentifier();
+    // Tokens that earlier versions kept in the group of this name of a former team are to be
+    // found in the team's.
+    sec::Keychain::shared().carryOverTeamGroup(name);
     const std::optional<std::string> team = DSKeychainUtil::keychainTeamId();
     if (!team) return nullptr;
     std::shared_ptr<DSKeychainTokenCache> cache(

@@ -16,12 +16,20 @@ namespace {
 
 constexpr size_t kMaximumTeamLength = 64;
 
-// A team identifier is one dot-free word: the access group's first part names it.
+// The former common team, which every application shared.
+constexpr std::string_view kCommonPrefix = Keychain::kTeamPrefix;
+constexpr std::string_view kCommonTeam = kCommonPrefix.substr(0, kCommonPrefix.find('.'));
+
+bool isAsciiAlphanumeric(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// A team identifier is one word of ASCII letters and digits: the access group's first part
+// names it. Whatever the process's locale, no other byte is part of one.
 bool isTeam(const ns::Value& value) {
     const std::string* text = value.string();
     return text && !text->empty() && text->size() <= kMaximumTeamLength &&
-           std::all_of(text->begin(), text->end(),
-                       [](unsigned char c) { return std::isalnum(c) != 0; });
+           std::all_of(text->begin(), text->end(), isAsciiAlphanumeric);
 }
 
 // The team the profile names: its team identifier, else the prefix of an application
@@ -47,8 +55,8 @@ AccessGroups::AccessGroups(std::string own)
     : team_(own.substr(0, own.find('.'))), held_{std::move(own)} {}
 
 AccessGroups::AccessGroups(std::string team, std::vector<std::string> held,
-                           std::optional<std::string> formerOwn)
-    : team_(std::move(team)), held_(std::move(held)), formerOwn_(std::move(formerOwn)) {}
+                           std::vector<std::string> formerTeams)
+    : team_(std::move(team)), held_(std::move(held)), formerTeams_(std::move(formerTeams)) {}
 
 std::string AccessGroups::unsignedTeam(std::string_view bundleIdentifier) {
     std::string digits = hexString(sha256(bundleIdentifier)).substr(0, 10);
@@ -66,7 +74,7 @@ AccessGroups AccessGroups::ofBundle(const ns::Bundle& bundle) {
         ns::Log::write(ns::LogLevel::Error,
                        "Keychain: " + bundle.bundlePath() + "/" + ProvisioningProfile::kFileName +
                            " cannot be read: the application's team is not known in this run");
-        groups.formerOwn_.reset();
+        groups.formerTeams_.clear();
     }
     return groups;
 }
@@ -90,13 +98,37 @@ AccessGroups AccessGroups::ofApplication(const std::optional<std::string>& bundl
             if (std::find(held.begin(), held.end(), *group) == held.end()) held.push_back(*group);
         }
     }
-    std::optional<std::string> former = Keychain::kTeamPrefix + *bundleIdentifier;
-    if (*former == held.front()) former.reset();
-    return AccessGroups(std::move(team), std::move(held), std::move(former));
+    std::vector<std::string> formerTeams;
+    for (std::string former : {unsignedTeam(*bundleIdentifier), std::string(kCommonTeam)}) {
+        if (former != team) formerTeams.push_back(std::move(former));
+    }
+    return AccessGroups(std::move(team), std::move(held), std::move(formerTeams));
 }
 
 bool AccessGroups::mayName(std::string_view group) const {
     return isOfTeam(group, team_) || std::find(held_.begin(), held_.end(), group) != held_.end();
+}
+
+std::vector<AccessGroups::FormerGroup> AccessGroups::formerGroups(
+    const std::vector<std::string>& teamGroups) const {
+    if (formerTeams_.empty()) return {};
+    // Each group as it follows its team: ".<name>".
+    std::vector<std::string> names;
+    for (const std::string& group : held_) names.push_back(group.substr(team_.size()));
+    for (const std::string& group : teamGroups) {
+        std::string name = "." + group;
+        if (!group.empty() && std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(std::move(name));
+        }
+    }
+    std::vector<FormerGroup> formers;
+    for (const std::string& former : formerTeams_) {
+        for (const std::string& name : names) {
+            const bool copied = former == kCommonTeam && name != names.front();
+            formers.push_back({former + name, team_ + name, copied});
+        }
+    }
+    return formers;
 }
 
 }  // namespace sec

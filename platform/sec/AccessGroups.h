@@ -46,20 +46,34 @@ public:
     // Its own group first, then the shared ones.
     const std::vector<std::string>& held() const { return held_; }
     bool mayName(std::string_view group) const;
-    // The group that earlier versions put this application's items in when they named none
-    // (Keychain::kTeamPrefix and the bundle identifier), while that is not its own group now:
-    // the keychain moves those items into its own group.
-    const std::optional<std::string>& formerOwn() const { return formerOwn_; }
+
+    // A group that earlier versions kept items of this application in, and the group of this
+    // version that they belong in.
+    struct FormerGroup {
+        std::string former;
+        std::string current;
+        // Every application shared the former common team, so applications of other teams may
+        // claim the same former group: its items are copied, once for each team's group, and
+        // stay for the others. A group that only this application used moves.
+        bool copied = false;
+        bool operator==(const FormerGroup&) const = default;
+    };
+    // Where earlier versions kept the items of the groups held and of the groups of the team
+    // named in `teamGroups` (without the team): the same-named groups of the former common
+    // team and, for an application that ran without a team before its profile named one, of
+    // the team of its own. The team of its own comes first: its items are the newer.
+    std::vector<FormerGroup> formerGroups(const std::vector<std::string>& teamGroups) const;
 
     bool operator==(const AccessGroups&) const = default;
 
 private:
     AccessGroups(std::string team, std::vector<std::string> held,
-                 std::optional<std::string> formerOwn);
+                 std::vector<std::string> formerTeams);
 
     std::string team_;
     std::vector<std::string> held_;
-    std::optional<std::string> formerOwn_;
+    // The teams whose groups earlier versions kept this application's items in.
+    std::vector<std::string> formerTeams_;
 };
 
 }  // namespace sec

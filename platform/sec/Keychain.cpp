@@ -1,5 +1,6 @@
 #include "platform/sec/Keychain.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -156,6 +157,8 @@ struct CheckedSearch {
     const std::string* group = nullptr;  // the access group named, in search's attributes
 };
 
+constexpr ItemClass kStoredClasses[] = {ItemClass::GenericPassword, ItemClass::Key};
+
 bool anyKey(std::string_view) {
     return true;
 }
@@ -171,8 +174,11 @@ struct Keychain::Impl {
     // The main bundle's, as read for the bundle object named.
     std::shared_ptr<ns::Bundle> groupsBundle GUARDED_BY(mutex);
     std::optional<AccessGroups> bundleGroups GUARDED_BY(mutex);
-    // Whether the store open now has taken in the items of the groups' former own group.
-    bool formerAdopted GUARDED_BY(mutex) = false;
+    // Named by carryOverTeamGroup().
+    std::vector<std::string> teamGroups GUARDED_BY(mutex);
+    // Whether the store open now holds the items of earlier versions where the groups and the
+    // team groups have them.
+    bool formerCarried GUARDED_BY(mutex) = false;
     std::unique_ptr<KeychainStore> store GUARDED_BY(mutex);
     std::string storeDirectory GUARDED_BY(mutex);
 
@@ -193,7 +199,7 @@ struct Keychain::Impl {
         auto bundle = ns::Bundle::mainBundle();
         if (bundle != groupsBundle || !bundleGroups) {
             AccessGroups read = AccessGroups::ofBundle(*bundle);
-            if (!bundleGroups || !(*bundleGroups == read)) formerAdopted = false;
+            if (!bundleGroups || !(*bundleGroups == read)) formerCarried = false;
             bundleGroups = std::move(read);
             groupsBundle = std::move(bundle);
         }
@@ -202,7 +208,7 @@ struct Keychain::Impl {
 
     void assign(AccessGroups assigned) REQUIRES(mutex) {
         assignedGroups = std::move(assigned);
-        formerAdopted = false;
+        formerCarried = false;
     }
 
     // With the mutex held: an injected failure, or the store opened with the application's
@@ -215,9 +221,9 @@ struct Keychain::Impl {
     OSStatus openStore(const AccessGroups*& out) REQUIRES(mutex) {
         out = &groups();
         if (OSStatus status = openStore()) return status;
-        if (!formerAdopted) {
-            adoptFormerItems(*out);
-            formerAdopted = true;
+        if (!formerCarried) {
+            if (OSStatus status = carryOverFormerItems(*out)) return status;
+            formerCarried = true;
         }
         return errSecSuccess;
     }
@@ -233,32 +239,82 @@ struct Keychain::Impl {
         if (!store) {
             store = KeychainStore::open(target);
             storeDirectory = target;
-            formerAdopted = false;
+            formerCarried = false;
         }
         return store ? errSecSuccess : errSecNotAvailable;
     }
 
-    // Items that an earlier version put in the group of the constant team move into the
-    // application's own group. An item whose twin is there already stays where it is; a
-    // failure leaves every item where it was, to be tried again when the file is next opened.
-    void adoptFormerItems(const AccessGroups& groups) REQUIRES(mutex) {
-        if (!groups.formerOwn()) return;
+    // Items that earlier versions kept in former groups go into the groups of this version
+    // (AccessGroups::formerGroups), in one transaction. An item whose twin is there already
+    // stays where it was; a failure leaves every item where it was.
+    OSStatus carryOverFormerItems(const AccessGroups& groups) REQUIRES(mutex) {
+        const std::vector<AccessGroups::FormerGroup> formers = groups.formerGroups(teamGroups);
+        bool pending = false;
+        // Most opens find nothing to carry over: a look that takes no write lock says so.
+        if (OSStatus status = findPending(formers, pending)) return status;
+        if (!pending) return errSecSuccess;
         KeychainStore::Transaction transaction(*store);
-        if (transaction.status()) return;
-        for (ItemClass itemClass : {ItemClass::GenericPassword, ItemClass::Key}) {
-            RowFilter filter;
-            filter.itemClass = ItemQuery::classValue(itemClass);
-            filter.equals[static_cast<size_t>(IndexColumn::AccessGroup)] = *groups.formerOwn();
-            std::vector<MatchedRow> rows;
-            if (OSStatus status = collectRows(filter, nullptr, rows)) return;
-            for (auto& row : rows) {
-                row.attributes.insert_or_assign(kSecAttrAccessGroup, groups.own());
-                const OSStatus status =
-                    store->update(row.id, rowFor(itemClass, row.attributes, std::move(row.data)));
-                if (status != errSecSuccess && status != errSecDuplicateItem) return;
+        if (transaction.status()) return transaction.status();
+        for (const AccessGroups::FormerGroup& group : formers) {
+            if (OSStatus status = carryOver(group)) return status;
+        }
+        return transaction.commit();
+    }
+
+    static RowFilter groupFilter(ItemClass itemClass, const std::string& group) {
+        RowFilter filter;
+        filter.itemClass = ItemQuery::classValue(itemClass);
+        filter.equals[static_cast<size_t>(IndexColumn::AccessGroup)] = group;
+        return filter;
+    }
+
+    // Whether a group to be copied has been copied into its group of this version already.
+    OSStatus wasCopied(const AccessGroups::FormerGroup& group, bool& copied) REQUIRES(mutex) {
+        copied = false;
+        if (!group.copied) return errSecSuccess;
+        return store->wasCopied(group.former, group.current, copied);
+    }
+
+    OSStatus findPending(const std::vector<AccessGroups::FormerGroup>& formers, bool& pending)
+        REQUIRES(mutex) {
+        const auto found = [&](const RowView&) { return !(pending = true); };
+        for (const AccessGroups::FormerGroup& group : formers) {
+            bool copied = false;
+            if (OSStatus status = wasCopied(group, copied)) return status;
+            for (ItemClass itemClass : kStoredClasses) {
+                if (copied || pending) break;
+                if (OSStatus status =
+                        store->select(groupFilter(itemClass, group.former), 0, true, found)) {
+                    return status;
+                }
             }
         }
-        transaction.commit();
+        return errSecSuccess;
+    }
+
+    OSStatus carryOver(const AccessGroups::FormerGroup& group) REQUIRES(mutex) {
+        bool copied = false;
+        if (OSStatus status = wasCopied(group, copied); status || copied) return status;
+        bool found = false;
+        for (ItemClass itemClass : kStoredClasses) {
+            std::vector<MatchedRow> rows;
+            if (OSStatus status =
+                    collectRows(groupFilter(itemClass, group.former), nullptr, rows)) {
+                return status;
+            }
+            for (MatchedRow& row : rows) {
+                if (OSStatus failure = ns::injectedFault("keychain.carry")) return failure;
+                found = true;
+                row.attributes.insert_or_assign(kSecAttrAccessGroup, group.current);
+                const StoredRow stored = rowFor(itemClass, row.attributes, std::move(row.data));
+                const OSStatus status =
+                    group.copied ? store->insert(stored) : store->update(row.id, stored);
+                if (status != errSecSuccess && status != errSecDuplicateItem) return status;
+            }
+        }
+        // Items that were copied into the group moved on with its items: so do the records.
+        if (!group.copied) return store->moveCopyRecords(group.former, group.current);
+        return found ? store->recordCopy(group.former, group.current) : errSecSuccess;
     }
 
     // With the mutex held: the checked form of a search dictionary, valid until the next call.
@@ -369,6 +425,14 @@ void Keychain::setAccessGroups(const AccessGroups& groups) {
 std::string Keychain::defaultAccessGroup() const {
     dispatch::Lock lock(impl_->mutex);
     return impl_->groups().own();
+}
+
+void Keychain::carryOverTeamGroup(std::string name) {
+    dispatch::Lock lock(impl_->mutex);
+    std::vector<std::string>& names = impl_->teamGroups;
+    if (name.empty() || std::find(names.begin(), names.end(), name) != names.end()) return;
+    names.push_back(std::move(name));
+    impl_->formerCarried = false;
 }
 
 void Keychain::setDefaultAccessGroup(std::string group) {

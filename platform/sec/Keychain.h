@@ -47,11 +47,18 @@ public:
     std::filesystem::path directory() const;
 
     // The groups of the main bundle's application (AccessGroups::ofBundle), read again when
-    // the main bundle changes, until setAccessGroups() says otherwise. Items that earlier
-    // versions put in the group of kTeamPrefix and the bundle identifier move into the
-    // application's own group when the keychain first opens its file with these groups.
+    // the main bundle changes, until setAccessGroups() says otherwise. When the keychain first
+    // opens its file with these groups, items that earlier versions kept in groups of a former
+    // team go into the same-named groups of the application's team
+    // (AccessGroups::formerGroups). Until that has succeeded every call fails with the
+    // reason, and the next call tries again: a search would not find those items, and an item
+    // added beside them would make a twin.
     AccessGroups accessGroups() const;
     void setAccessGroups(const AccessGroups& groups);
+    // A group of the application's team, named without the team, that a library of the
+    // application keeps items in beside the groups it holds (a token cache that the team's
+    // applications share): items of earlier versions are carried over into it as into those.
+    void carryOverTeamGroup(std::string name);
     // The team of every application before each had its own; what a process without a bundle
     // identifier still uses.
     static constexpr const char* kTeamPrefix = "LOCALTEAM.";

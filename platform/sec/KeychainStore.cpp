@@ -26,7 +26,9 @@ constexpr const char* kSchema =
     " ON items(class, service, account, access_group, tag, key_class);"
     "CREATE INDEX IF NOT EXISTS items_tag ON items(class, tag, key_class);"
     // Look-ups by service and account find their rows already in the order they were added.
-    "CREATE INDEX IF NOT EXISTS items_service_account ON items(class, service, account);";
+    "CREATE INDEX IF NOT EXISTS items_service_account ON items(class, service, account);"
+    "CREATE TABLE IF NOT EXISTS copied("
+    " former BLOB NOT NULL, current BLOB NOT NULL, PRIMARY KEY(former, current)) WITHOUT ROWID;";
 
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -273,6 +275,39 @@ OSStatus KeychainStore::remove(int64_t id) {
     if (!statement) return errSecIO;
     sqlite3_bind_int64(statement, 1, id);
     return stepUntilDone(statement);
+}
+
+OSStatus KeychainStore::executeWith(const char* sql, std::string_view first,
+                                    std::string_view second) {
+    sqlite3_stmt* statement = prepared(sql);
+    if (!statement) return errSecIO;
+    bindBytes(statement, 1, first);
+    bindBytes(statement, 2, second);
+    return stepUntilDone(statement);
+}
+
+OSStatus KeychainStore::wasCopied(std::string_view former, std::string_view current, bool& copied) {
+    sqlite3_stmt* statement = prepared("SELECT 1 FROM copied WHERE former = ? AND current = ?");
+    if (!statement) return errSecIO;
+    ResetOnExit reset(statement);
+    bindBytes(statement, 1, former);
+    bindBytes(statement, 2, current);
+    const int rc = sqlite3_step(statement);
+    copied = rc == SQLITE_ROW;
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? errSecSuccess
+                                                 : statusFor(sqlite3_extended_errcode(db_));
+}
+
+OSStatus KeychainStore::recordCopy(std::string_view former, std::string_view current) {
+    return executeWith("INSERT OR IGNORE INTO copied(former, current) VALUES(?, ?)", former,
+                       current);
+}
+
+OSStatus KeychainStore::moveCopyRecords(std::string_view from, std::string_view to) {
+    return executeWith(
+        "INSERT OR IGNORE INTO copied(former, current) SELECT former, ?2 FROM copied"
+        " WHERE current = ?1",
+        from, to);
 }
 
 KeychainStore::Transaction::Transaction(KeychainStore& store)

@@ -71,6 +71,13 @@ public:
     OSStatus update(int64_t id, const StoredRow& row);
     OSStatus remove(int64_t id);
 
+    // Records of the former groups whose items were copied into a group of this version, so
+    // that each is copied once: an item removed afterwards does not come back. A record goes
+    // with the items of the group it names when they move on to another group.
+    OSStatus wasCopied(std::string_view former, std::string_view current, bool& copied);
+    OSStatus recordCopy(std::string_view former, std::string_view current);
+    OSStatus moveCopyRecords(std::string_view from, std::string_view to);
+
     // A write transaction; rolled back unless committed.
     class Transaction {
     public:
@@ -103,6 +110,7 @@ private:
     sqlite3_stmt* prepared(const char* sql);
     OSStatus execute(const char* sql);
     void bindRow(sqlite3_stmt* statement, const StoredRow& row);
+    OSStatus executeWith(const char* sql, std::string_view first, std::string_view second);
     OSStatus stepUntilDone(sqlite3_stmt* statement);
 
     sqlite3* db_;

@@ -9,7 +9,8 @@ namespace ns {
 // call of the operation fail with `error` (an errno, or an OSStatus for "keychain") instead of
 // running. Operations of the file classes: "open", "read", "write", "truncate", "fsync",
 // "rename", "mkdir", "unlink", "rmdir", "opendir", "stat", "statvfs", "symlink", "setxattr",
-// "getxattr", "removexattr"; of the keychain: "keychain".
+// "getxattr", "removexattr"; of the keychain: "keychain", and "keychain.carry" for each item
+// that earlier versions kept in a former group as it is carried over.
 //
 // An object of the class, held by a test or a fixture, clears what is still pending when it
 // goes, so that no failure leaks into the next test.

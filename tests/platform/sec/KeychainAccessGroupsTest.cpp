@@ -8,6 +8,7 @@
 #include "platform/sec/Keychain.h"
 #include "platform/sec/ProvisioningProfile.h"
 #include "platform/sec/SecItem.h"
+#include "platform/testing/InjectedFaults.h"
 #include "tests/platform/sec/KeychainTestSupport.h"
 #include "tests/support/LogCapture.h"
 
@@ -43,6 +44,9 @@ TEST(AccessGroups, TheTeamAndTheSharedGroupsComeFromTheProfile) {
          groupsOf(id).held()},
         {"a team identifier that is not one word", groupsOf(id, teamProfile("ABC.DE")),
          groupsOf(id).held()},
+        {"", groupsOf(id, teamProfile("ABC-DE")), groupsOf(id).held()},
+        {"", groupsOf(id, teamProfile("ABC DE")), groupsOf(id).held()},
+        {"", groupsOf(id, teamProfile("ABC\xc3\x89")), groupsOf(id).held()},
         {"no property list", groupsOf(id, bytes("\x30\x82 signed")), groupsOf(id).held()},
         {"declared groups of its own team only, once each",
          groupsOf(id, sectest::profile({{"keychain-access-groups",
@@ -59,8 +63,6 @@ TEST(AccessGroups, TheTeamAndTheSharedGroupsComeFromTheProfile) {
         EXPECT_EQ(c.groups.held(), c.held);
     }
     const AccessGroups team = groupsOf(id, teamProfile("T1", {"T1.shared"}));
-    EXPECT_EQ(team.formerOwn(), std::optional<std::string>("LOCALTEAM.com.example.app"));
-    EXPECT_EQ(groupsOf(id, teamProfile("LOCALTEAM")).formerOwn(), std::nullopt);
     EXPECT_TRUE(team.mayName("T1.shared"));
     EXPECT_TRUE(team.mayName("T1.com.example.sibling"));
     EXPECT_FALSE(team.mayName("T2.shared"));
@@ -89,6 +91,12 @@ protected:
     static OSStatus add(Keychain& keychain, ns::Dictionary item, std::string_view value) {
         item[kSecValueData] = bytes(value);
         return keychain.add(genericPassword(std::move(item)));
+    }
+    // An item as an earlier version, whose application held `group`, stored it.
+    void addEarlier(const std::string& group, const char* service, std::string_view value) {
+        Keychain earlier(dir.path());
+        earlier.setDefaultAccessGroup(group);
+        ASSERT_EQ(add(earlier, {{kSecAttrService, service}}, value), errSecSuccess);
     }
 };
 
@@ -182,6 +190,56 @@ TEST_F(KeychainApplications, FormerItemsOfTheApplicationMoveIntoItsOwnGroup) {
               std::vector<std::string>{"two's token"});
 }
 
+// Items of the former common team's groups, and of the team an application had of its own
+// before its profile named one, are found in its team's groups: what only it used moves, a
+// group that other teams' applications may claim too is copied once into each team's, and an
+// item there already wins over its former twin.
+TEST_F(KeychainApplications, FormerGroupsAreCarriedIntoTheTeamsGroups) {
+    addEarlier("LOCALTEAM.com.example.one", "a", "common own");
+    addEarlier(AccessGroups::unsignedTeam("com.example.one") + ".com.example.one", "b", "own");
+    addEarlier("LOCALTEAM.lib", "c", "common lib");
+    addEarlier("LOCALTEAM.lib", "d", "old d");
+    addEarlier("T1.lib", "d", "new d");
+    addEarlier("LOCALTEAM.shared", "e", "common shared");
+    const auto open = [&](Keychain& keychain, const char* id, const std::string& team) {
+        keychain.setAccessGroups(
+            groupsOf(id, team.empty() ? ns::Data() : teamProfile(team, {team + ".shared"})));
+        keychain.carryOverTeamGroup("lib");
+        return valuesSeenBy(keychain,
+                            {{kSecAttrAccessGroup, keychain.accessGroups().team() + ".lib"}});
+    };
+    using Values = std::vector<std::string>;
+    EXPECT_EQ(open(one, "com.example.one", "T1"), (Values{"new d", "common lib"}));
+    EXPECT_EQ(valuesSeenBy(one), (Values{"common own", "own", "common shared"}));
+    EXPECT_EQ(open(two, "com.example.two", "T2"), (Values{"common lib", "old d"}));
+    EXPECT_EQ(valuesSeenBy(two), Values{"common shared"});
+
+    // An item removed after the copy does not come back: at the next open, nor when the copy
+    // of an application without a team moves on into the team its profile names later.
+    ASSERT_EQ(one.remove(genericPassword({{kSecAttrAccessGroup, "T1.lib"}})), errSecSuccess);
+    Keychain reopened(dir.path()), teamless(dir.path()), named(dir.path());
+    EXPECT_EQ(open(reopened, "com.example.one", "T1"), Values{});
+    ASSERT_EQ(open(teamless, "com.example.three", ""), (Values{"common lib", "old d"}));
+    ASSERT_EQ(teamless.remove(genericPassword(
+                  {{kSecAttrService, "c"},
+                   {kSecAttrAccessGroup, teamless.accessGroups().team() + ".lib"}})),
+              errSecSuccess);
+    EXPECT_EQ(open(named, "com.example.three", "T3"), Values{"old d"});
+}
+
+// A carry-over that fails leaves every item where it was and fails the call, so that no search
+// answers "not found" for them and no twin is added beside them; the next call carries them.
+TEST_F(KeychainApplications, ACarryOverThatFailsIsTriedAgainByTheNextCall) {
+    addEarlier("LOCALTEAM.com.example.one", "token", "old");
+    one.setAccessGroups(groupsOf("com.example.one", teamProfile("T1")));
+    ns::InjectedFaults faults;
+    faults.add("keychain.carry", errSecIO);
+    ns::Value found;
+    EXPECT_EQ(one.copyMatching(genericPassword({{kSecAttrService, "token"}}), &found), errSecIO);
+    EXPECT_EQ(add(one, {{kSecAttrService, "token"}}, "new"), errSecDuplicateItem);
+    EXPECT_EQ(valuesSeenBy(one), std::vector<std::string>{"old"});
+}
+
 // The process's keychain in a folder that two applications' hosts share: each reads its groups
 // from its own bundle.
 TEST(KeychainBundles, TwoBundlesOnOneKeychainFolderKeepTheirItemsApart) {
@@ -216,11 +274,11 @@ TEST(KeychainBundles, AProfileThatCannotBeReadMovesNoFormerItems) {
     testsupport::TempDir dir;
     const std::string path = sectest::writeBundle(dir.path(), "com.example.one");
     const std::string profile = path + "/" + sec::ProvisioningProfile::kFileName;
-    EXPECT_TRUE(sec::AccessGroups::ofBundle(ns::Bundle(path)).formerOwn());
+    EXPECT_FALSE(sec::AccessGroups::ofBundle(ns::Bundle(path)).formerGroups({}).empty());
     std::filesystem::create_directory(profile);
     testsupport::LogCapture log;
     log.expect(profile + " cannot be read");
-    EXPECT_EQ(sec::AccessGroups::ofBundle(ns::Bundle(path)).formerOwn(), std::nullopt);
+    EXPECT_TRUE(sec::AccessGroups::ofBundle(ns::Bundle(path)).formerGroups({"lib"}).empty());
 }
 
 // Applications that take turns on one keychain folder in one process each take in the items an

@@ -135,6 +135,28 @@ TEST(RunHost, TheExamplePageNamesTheServicesOfThisRun) {
     EXPECT_EQ(other.arguments, (std::vector<std::string>{"--bundle", fixture})) << other.output;
 }
 
+// tools/dev names a command it does not know and fails as a mistake does; asked for help, it
+// gives it and succeeds. Neither needs anything installed.
+TEST(DevTool, NamesAnUnknownCommandAndSucceedsAtHelp) {
+    testsupport::TempDir dir;
+    const std::string outputPath = (dir / "output").string();
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+    const std::pair<std::string, int> commands[] = {{"frobnicate", 2}, {"help", 0}, {"--help", 0}};
+    for (const auto& [command, status] : commands) {
+        EXPECT_EQ(testsupport::runProgram({(kSourceRoot / "tools/dev").string(), command},
+                                          environment, outputPath),
+                  status)
+            << command;
+        std::stringstream output;
+        output << std::ifstream(outputPath).rdbuf();
+        EXPECT_NE(output.str().find("tools/dev run [ARGS...]"), std::string::npos) << command;
+        EXPECT_EQ(output.str().find("unknown command 'frobnicate'") != std::string::npos,
+                  status != 0)
+            << output.str();
+    }
+}
+
 }  // namespace
 
 #endif

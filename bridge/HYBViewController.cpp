@@ -183,8 +183,14 @@ bool HYBViewController::parseSettingsWithParser(HYBXMLParserDelegate& delegate) 
     }
     configParser_->setDelegate(&delegate);
     if (!configParser_->parse()) {
-        std::string problem = ns::format("ERROR: %@ could not be read in full: %@", *path,
-                                         configParser_->parserError().value_or(""));
+        // Where, in the file:line:col form of the host's other configuration errors, and what
+        // the mistake cost: nothing when it follows the document element.
+        const char* cost = configParser_->readDocumentElement()
+                               ? "ignored: the document element was read in full"
+                               : "the file could not be read in full";
+        std::string problem =
+            ns::format("ERROR: %@:%zu:%zu: %@ (%s)", *path, configParser_->lineNumber(),
+                       configParser_->columnNumber(), configParser_->errorCause(), cost);
         if (problem != loggedConfigProblem_) {
             ns::Log::write(ns::LogLevel::Default, problem);
             loggedConfigProblem_ = std::move(problem);

@@ -37,8 +37,8 @@ public:
 
     // The class of that name in the shared class registry, registered there from what its
     // part announced (after loading the module that provides it, when needed); null when
-    // there is no such class (a module that cannot be loaded is logged once and not tried
-    // again).
+    // there is no such class (a module that cannot be loaded, missing or shorter than its
+    // headers say, is logged once and not tried again).
     const Class* classNamed(std::string_view className);
 
     // An instance of the class of that name as a T, or null when the class is missing or is

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "platform/ui/Application.h"
 #include "tests/bridge/HostFixture.h"
@@ -169,24 +171,32 @@ TEST_F(FilterTest, DamagedConfigurationKeepsWhatWasReadAndTheAppsOwnPages) {
 </widget>
 )");
     LogCapture log;
-    log.expect("could not be read in full:");
+    log.expect("config.xml:10:");
     start();
-    EXPECT_TRUE(log.contains("could not be read in full:"));
-    EXPECT_TRUE(log.contains("at line 10,"));
+    EXPECT_TRUE(log.contains("config.xml:10:"));
+    EXPECT_TRUE(log.contains("(the file could not be read in full)"));
     EXPECT_EQ(page().url()->absoluteString(), "app://localhost/index.html");
     EXPECT_EQ(navigate("app://localhost/other.html"), "app://localhost/other.html");
     EXPECT_EQ(navigate("https://docs.example.com/a"), "https://docs.example.com/a");
 }
 
 // The controller and the filter both read the file: a mistake after its document element is
-// logged once, and neither loses what came before it.
+// logged once, with where it stands and that it cost nothing, and neither loses what came
+// before it.
 TEST_F(FilterTest, MistakeAfterTheDocumentElementIsLoggedOnce) {
     writeConfigWithFilter(R"(<allow-navigation href="https://docs.example.com/*"/>)");
-    std::ofstream(bundlePath() + "/config.xml", std::ios::app) << "<junk/>\n";
+    const std::string config = bundlePath() + "/config.xml";
+    std::ifstream written(config);
+    const auto lines = std::count(std::istreambuf_iterator<char>(written), {}, '\n');
+    std::ofstream(config, std::ios::app) << "<junk/>\n";
+    const std::string line = "ERROR: " + config + ":" + std::to_string(lines + 1) +
+                             ":1: junk after document element (ignored: the document element "
+                             "was read in full)";
     LogCapture log;
-    log.expect("could not be read in full: junk after document element");
+    log.expect(line);
     start();
-    EXPECT_EQ(log.count("could not be read in full"), 1u);
+    EXPECT_EQ(log.count("junk after document element"), 1u);
+    EXPECT_EQ(log.count(line), 1u);
     EXPECT_EQ(navigate("https://docs.example.com/a"), "https://docs.example.com/a");
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -82,6 +83,33 @@ TEST(HostModules, TheFirstQRCodeLoadsTheBarcodeModule) {
     EXPECT_NE(maps.find("hybrid-codes.so"), std::string::npos);
     EXPECT_NE(maps.find("libqrencode"), std::string::npos);
     EXPECT_EQ(maps.find("hybrid-video.so"), std::string::npos);
+}
+
+// A module cut short (an install that ran out of disk) is refused as a missing one is: the
+// host runs on and answers its page, and what needs the module fails in words of its own. A copy
+// of the host runs with the HTTP transport's module cut beside it.
+TEST(HostModules, AModuleCutShortIsRefusedAndTheHostRunsOn) {
+    namespace fs = std::filesystem;
+    testsupport::TempDir sandbox;
+    testsupport::TempDir programs;
+    const fs::path built = fs::path(HYB_HOST_EXECUTABLE).parent_path();
+    std::error_code linked;
+    fs::create_hard_link(built / "hybrid-host", programs / "hybrid-host", linked);
+    if (linked) fs::copy_file(built / "hybrid-host", programs / "hybrid-host");
+    fs::copy_file(built / "hybrid-net.so", programs / "hybrid-net.so");
+    fs::resize_file(programs / "hybrid-net.so", 4096);
+    // An address that resolves, so that the SDK's first request needs the transport.
+    HostProcess host(sandbox.str(), {"tests/fixtures/push_bundle",
+                                     {},
+                                     {"NEBULA_CHECKIN_SERVER_URL=https://127.0.0.1:9"},
+                                     (programs / "hybrid-host").string()});
+    const std::string refused = "Cannot load the module " + programs.str() +
+                                "/hybrid-net.so: the file is cut short (4096 bytes";
+    ASSERT_TRUE(host.readUntil(refused)) << host.output();
+    EXPECT_TRUE(host.readUntil("e2e-push ready true", std::chrono::seconds(30),
+                               host.output().find(refused)))
+        << host.output();
+    EXPECT_NE(host.output().find("The network library is not available."), std::string::npos);
 }
 
 }  // namespace

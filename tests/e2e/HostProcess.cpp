@@ -37,16 +37,17 @@ std::string HostProcess::bundleIn(const std::string& sandbox, const std::string&
 }
 
 HostProcess::HostProcess(const std::string& sandbox, const Launch& launch) {
-    start(bundleIn(sandbox, launch.bundle), sandbox, launch.arguments, launch.environment);
+    start(launch.program, bundleIn(sandbox, launch.bundle), sandbox, launch.arguments,
+          launch.environment);
 }
 
 HostProcess::HostProcess(const std::string& bundle, const std::string& sandbox,
                          const std::vector<std::string>& arguments) {
-    start(bundle, sandbox, arguments, {});
+    start(HYB_HOST_EXECUTABLE, bundle, sandbox, arguments, {});
 }
 
-void HostProcess::start(const std::string& bundle, const std::string& sandbox,
-                        const std::vector<std::string>& arguments,
+void HostProcess::start(const std::string& program, const std::string& bundle,
+                        const std::string& sandbox, const std::vector<std::string>& arguments,
                         const std::vector<std::string>& extraEnvironment) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
@@ -68,7 +69,7 @@ void HostProcess::start(const std::string& bundle, const std::string& sandbox,
     std::vector<char*> envp;
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::vector<std::string> words{HYB_HOST_EXECUTABLE, "--bundle", bundle, "--sandbox", sandbox};
+    std::vector<std::string> words{program, "--bundle", bundle, "--sandbox", sandbox};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
@@ -77,7 +78,7 @@ void HostProcess::start(const std::string& bundle, const std::string& sandbox,
     if (pid_ == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(out[1], STDERR_FILENO);
-        ::execve(HYB_HOST_EXECUTABLE, argv.data(), envp.data());
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(out[1]);

@@ -21,6 +21,8 @@ public:
         std::vector<std::string> arguments;
         // NAME=value entries added to (or replacing) the suite's own environment.
         std::vector<std::string> environment;
+        // Another copy of the host program, with modules of its own beside it.
+        std::string program = HYB_HOST_EXECUTABLE;
     };
 
     // Copies the bundle (from the source root) into the sandbox, with the example bundle's
@@ -51,7 +53,7 @@ public:
     pid_t pid() const { return pid_; }
 
 private:
-    void start(const std::string& bundle, const std::string& sandbox,
+    void start(const std::string& program, const std::string& bundle, const std::string& sandbox,
                const std::vector<std::string>& arguments,
                const std::vector<std::string>& environment);
 

@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 const fs::path kSourceRoot(HYB_SOURCE_DIR);
 
 // Prints each argument on a line of its own, then each line of the services script of the
-// bundle it was given.
+// bundle it was given, and an error line naming that bundle as the host's would.
 constexpr const char* kStandInHost = R"(#!/bin/sh
 bundle=
 previous=
@@ -39,12 +39,16 @@ for argument in "$@"; do
     previous=$argument
 done
 [ -n "$bundle" ] && sed 's/^/script /' "$bundle/www/js/local-services.js" 2>/dev/null
+echo "hybrid-host: $bundle/config.xml:4:1: no element found" >&2
 exit 0
 )";
 
 // Holds 127.0.0.1:8443 the way another program would, unless one already does.
 ns::FileDescriptor holdIdentityPort() {
     ns::FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // As servers do, so that connections of earlier tests still closing do not stand in the way.
+    const int reuse = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(8443);
@@ -99,14 +103,14 @@ std::string scriptNaming(const std::string& authority) {
 }
 
 // The example bundle, found beside the host as the host finds it, or named; with the identity
-// service's port taken, the host is given a copy whose script names the service's other port.
-// Another bundle is given to the host as it is.
+// service's port taken, the host is given a copy whose script names the service's other port,
+// and its lines name the bundle, not the copy. Another bundle is given to the host as it is.
 TEST(RunHost, TheExamplePageNamesTheServicesOfThisRun) {
     testsupport::TempDir dir;
     const fs::path host = dir / "hybrid-host";
     std::ofstream(host) << kStandInHost;
     fs::permissions(host, fs::perms::owner_all);
-    const fs::path example = dir / "bundle";
+    const fs::path example = fs::canonical(dir.path()) / "bundle";
     fs::copy(kSourceRoot / "examples/bundle", example, fs::copy_options::recursive);
     const auto held = holdIdentityPort();
 
@@ -127,12 +131,38 @@ TEST(RunHost, TheExamplePageNamesTheServicesOfThisRun) {
             if (run.arguments[i - 1] == "--bundle") EXPECT_EQ(run.arguments[i], copy.string());
         }
         EXPECT_EQ(run.script, scriptNaming(run.authority));
+        // The copy goes when the run ends: the host's lines name the bundle given.
+        EXPECT_NE(run.output.find("hybrid-host: " + example.string() + "/config.xml:4:1: "),
+                  std::string::npos);
+        EXPECT_EQ(run.output.find(copy.string() + "/config.xml"), std::string::npos);
     }
 
     const std::string fixture = (kSourceRoot / "tests/fixtures/bundle").string();
     const RunHostRun other = runHost(host, {"--bundle", fixture});
     EXPECT_EQ(other.status, 0) << other.output;
     EXPECT_EQ(other.arguments, (std::vector<std::string>{"--bundle", fixture})) << other.output;
+}
+
+// tools/dev names a command it does not know and fails as a mistake does; asked for help, it
+// gives it and succeeds. Neither needs anything installed.
+TEST(DevTool, NamesAnUnknownCommandAndSucceedsAtHelp) {
+    testsupport::TempDir dir;
+    const std::string outputPath = (dir / "output").string();
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+    const std::pair<std::string, int> commands[] = {{"frobnicate", 2}, {"help", 0}, {"--help", 0}};
+    for (const auto& [command, status] : commands) {
+        EXPECT_EQ(testsupport::runProgram({(kSourceRoot / "tools/dev").string(), command},
+                                          environment, outputPath),
+                  status)
+            << command;
+        std::stringstream output;
+        output << std::ifstream(outputPath).rdbuf();
+        EXPECT_NE(output.str().find("tools/dev run [ARGS...]"), std::string::npos) << command;
+        EXPECT_EQ(output.str().find("unknown command 'frobnicate'") != std::string::npos,
+                  status != 0)
+            << output.str();
+    }
 }
 
 }  // namespace

@@ -196,6 +196,7 @@ TEST_F(URLSessionBackgroundTest, AnUploadGoesAgainByItselfOnlyWhereSendingItTwic
         {"POST", net::kURLErrorNetworkConnectionLost, false},
         {"POST", net::kURLErrorTimedOut, false},
         {"POST", net::kURLErrorCannotConnectToHost, false},
+        {"PATCH", net::kURLErrorNetworkConnectionLost, false},  // not known to be safe
         {"PUT", net::kURLErrorNetworkConnectionLost, true},
         {"PUT", net::kURLErrorTimedOut, true},
     };

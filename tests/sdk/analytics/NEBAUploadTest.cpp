@@ -252,6 +252,33 @@ TEST_F(UploadTest, AnEarlierBackgroundUploadsAnswerDeletesOnlyTheBundlesItCarrie
     EXPECT_EQ(left[1].second, queued[2].second);
 }
 
+// A launch that finds an earlier background upload recorded but its job gone (answered, or
+// dropped as outlived) has nothing to take up: the record goes, and the run's uploads go on,
+// the bundles it named among them.
+TEST_F(UploadTest, AnEarlierBackgroundUploadWhoseJobIsGoneLeavesTheRunsUploadsGoing) {
+    serveConfig({});
+    startConnectedEngine();
+    logFromQueues(3, 1);
+    ASSERT_TRUE(onWorker([&] { return engine_->bundleRawEvents(); }));
+    NEBAPersistedConfig::BackgroundUpload earlier{"com.nebula.network.background-upload-gone", {}};
+    for (const auto& [bundle, rowID] : onWorker([&] {
+             return engine_->database()->queryBundlesWithCountLimit(10, 1 << 20).value();
+         })) {
+        earlier.bundles.emplace_back(rowID, bundle.end_timestamp_millis());
+    }
+    ASSERT_FALSE(earlier.bundles.empty());
+    engine_->persistedConfig()->setBackgroundUpload(earlier);
+
+    loop().runUntilIdle();
+    engineOverride_.reset();
+    engine_.reset();
+    startEngine(options(), true, NEBNetwork::create("localhost"));
+    uploadDue(16);
+    EXPECT_FALSE(hasData());
+    EXPECT_EQ(indices(everyBundleSent()), zeroTo(3));
+    EXPECT_FALSE(engine_->persistedConfig()->backgroundUpload());
+}
+
 TEST_F(UploadTest, DeliveredBundlesThatCannotBeDeletedAreNotSentAgainAtOnce) {
     FullDiskVfs vfs;
     serveConfig({});

@@ -90,27 +90,24 @@ std::optional<std::string> problemWithModule(int fd) {
            std::to_string(promised) + ")";
 }
 
-// Loads the module at `path` once it is checked; why it could not be, or nothing. The module
-// loaded is the file checked, also when another takes its path meanwhile (the program being
-// updated): it is opened once and loaded through its descriptor. The descriptor stays open with
-// the module, which stays loaded: the system loader knows the module by the descriptor's name,
-// and would take a later module given the same number for this one.
+// Loads the module at `path` once it is checked; why it could not be, or nothing. It is loaded
+// by its path, so that debuggers and the sanitizers' symbolizer, which open the modules by the
+// names the system loader keeps, find it: a module replaced between the check and the load is
+// an update renamed into place, whole.
 std::optional<std::string> loadModule(const std::string& path) {
-    ns::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return std::string(std::strerror(errno));
-    if (auto problem = problemWithModule(fd.get())) return problem;
-    std::string opened = "/proc/self/fd/" + std::to_string(fd.get());
-    // Without /proc, by its path.
-    if (::access(opened.c_str(), R_OK) != 0) opened = path;
+    {
+        ns::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd) return std::string(std::strerror(errno));
+        if (auto problem = problemWithModule(fd.get())) return problem;
+    }
     // Every symbol is bound now, so that a module that does not fit the program fails here
     // rather than at its first call; its own symbols stay out of the program's scope.
-    if (::dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL) == nullptr) {
+    if (::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) == nullptr) {
         std::string why = ::dlerror();
         // The line names the module already.
-        if (why.starts_with(opened + ": ")) why.erase(0, opened.size() + 2);
+        if (why.starts_with(path + ": ")) why.erase(0, path.size() + 2);
         return why;
     }
-    fd.release();
     return std::nullopt;
 }
 

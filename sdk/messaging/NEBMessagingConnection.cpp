@@ -307,13 +307,16 @@ void NEBMessagingConnection::didReceiveSelectiveAck(const mcs::McsIqStanza& stan
 bool NEBMessagingConnection::willProcessProto(const pb::MessageLite& proto, int8_t tag,
                                               std::string_view payload) {
     inStreamId_ += 1;
+    // The frame joins its read's batch before anything it causes can be sent: a confirmation
+    // of our own messages may send a stream acknowledgement at once, and that must not cover
+    // this frame until its read is stored.
+    const bool batched = addToBatch(proto, tag, payload);
     int32_t lastReceived = NEBMessagingLastStreamIdOfProto(proto);
     if (lastReceived >= 0) {
         confirmAckedD2sIdsWithStreamId(lastReceived);
         if (state_ == kDisconnected) return false;
         confirmAckedS2dIdsWithStreamId(lastReceived);
     }
-    const bool batched = addToBatch(proto, tag, payload);
     if (!batched) {
         if (auto persistentId = NEBMessagingPersistentIdOfProto(proto))
             unackedS2dIds_.push_back(*persistentId);

@@ -94,6 +94,8 @@ public:
     void didDisconnectWithSecureSocket(NEBMessagingSecureSocket& socket) override;
 
 private:
+    void loadUnackedS2dIds();
+    void didLoadUnackedS2dIds(std::vector<std::string> ids);
     void resetUnconfirmedAcks();
     void sendLoginRequest();
     void scheduleConnectionTimeoutTask();
@@ -146,6 +148,10 @@ private:
     std::deque<int32_t> pendingReads_;
     // The latest frame that asked to be acknowledged at once.
     int32_t immediateAckStreamId_ = 0;
+    enum class UnackedLoad { NotStarted, Waiting, Done };
+    UnackedLoad unackedLoad_ = UnackedLoad::NotStarted;
+    // The socket is up; the login waits for the ids earlier links left unconfirmed.
+    bool loginWaiting_ = false;
     // Counts the links: a read stored after its link ended acknowledges nothing on a later one.
     uint64_t session_ = 0;
     NEBMessagingReceivedMessages::Chain chain_;

@@ -1,7 +1,6 @@
 #include "sdk/messaging/NEBMessagingConnection.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include "platform/dispatch/RunLoop.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
@@ -28,9 +27,10 @@ public:
     void connectionDidRecieveMessage(const mcs::McsDataMessageStanza& message) override {
         messages.push_back(message.persistent_id());
     }
-    int32_t connectionDidReceiveAckForRmqIds(const std::vector<std::string>& ids) override {
+    void connectionDidReceiveAckForRmqIds(const std::vector<std::string>& ids,
+                                          std::function<void(int32_t)> done) override {
         acks.push_back(ids);
-        return static_cast<int32_t>(ids.size());
+        done(static_cast<int32_t>(ids.size()));
     }
 };
 
@@ -57,34 +57,6 @@ protected:
             [this](const mcs::McsDataMessageStanza& stanza, NEBMessagingArrival) {
                 recorder_->connectionDidRecieveMessage(stanza);
             });
-    }
-    static std::string storePath() {
-        return NEBMessagingRmq2PersistentStore::pathForDatabase(
-            "rmq2", NEBMessagingRmq2PersistentStore::kApplicationSupport);
-    }
-    // Runs the main loop until `done` without waiting, as runUntil does, for the store's queue
-    // to go idle: the queue may be held up by a test that holds the store's file.
-    static bool pumpUntil(const std::function<bool()>& done) {
-        auto& loop = dispatch::RunLoop::main();
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            std::vector<pollfd> fds;
-            for (const auto& watched : loop.watchedFds()) {
-                fds.push_back({watched.fd, dispatch::Scheduler::toPollEvents(watched.events), 0});
-            }
-            fds.push_back({loop.wakeFd(), POLLIN, 0});
-            ::poll(fds.data(), fds.size(), loop.hasReadyWork() ? 0 : 10);
-            std::vector<dispatch::FdEvents> ready;
-            for (size_t i = 0; i + 1 < fds.size(); ++i) {
-                if (fds[i].revents) {
-                    ready.push_back(
-                        {fds[i].fd, dispatch::Scheduler::fromPollEvents(fds[i].revents)});
-                }
-            }
-            loop.dispatchReady(ready);
-        }
-        return true;
     }
     // A frame from the server in a read of its own, handed to the store.
     void receive(peers::MessagingServer& server, const std::string& persistentId) {

@@ -85,10 +85,6 @@ protected:
             server_.sendFrame(kDataTag, messagingtest::topicMessage("m" + std::to_string(i), "x"));
         }
     }
-    static std::string storePath() {
-        return NEBMessagingRmq2PersistentStore::pathForDatabase(
-            "rmq2", NEBMessagingRmq2PersistentStore::kApplicationSupport);
-    }
 
     // Before the store, which opens its file through it, and gone after it.
     messagingtest::StoreFileActivity activity_;

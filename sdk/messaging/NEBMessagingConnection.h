@@ -25,8 +25,9 @@ class NIPReachability;
 // them) and news of which own messages the server has. What one read from the socket brought
 // is stored in the background, in one transaction, and data messages reach the application
 // from the store; until that transaction has committed, no frame of the read, nor any after
-// it, is acknowledged. A read that cannot be stored ends the link unacknowledged, so that the
-// server sends it again. Everything runs on the run loop it was made with.
+// it, is acknowledged. A read that cannot be stored now ends the link unacknowledged, so that
+// the server sends it again; one that a store given up did not take is acknowledged once the
+// application has its messages. Everything runs on the run loop it was made with.
 class NEBMessagingConnection : public NEBMessagingSecureSocketDelegate,
                                public std::enable_shared_from_this<NEBMessagingConnection> {
 public:
@@ -146,8 +147,10 @@ private:
     // Reads given to the store and not stored yet, by the stream id of their first frame owed
     // an acknowledgement, oldest first.
     std::deque<int32_t> pendingReads_;
-    // The latest frame that asked to be acknowledged at once.
-    int32_t immediateAckStreamId_ = 0;
+    // The frames not acknowledged yet that asked to be acknowledged at once, oldest first: each
+    // is, as soon as its read may be (a read the store did not take waits for the
+    // application).
+    std::deque<int32_t> immediateAcks_;
     enum class UnackedLoad { NotStarted, Waiting, Done };
     UnackedLoad unackedLoad_ = UnackedLoad::NotStarted;
     // The socket is up; the login waits for the ids earlier links left unconfirmed.

@@ -155,8 +155,9 @@ NEBMessagingReceivedMessages::StoreResult NEBMessagingReceivedMessages::storeBat
         if (store.makeAnew()) failure = writeBatch(store, batch, forgotten, result);
     }
     if (failure == SQLITE_OK) {
+        // As loud as the line that gave the store up, so that the two are read together.
         if (std::exchange(shared.givenUp, false)) {
-            NEBMessagingSharedLogger().logFuncInfo(
+            NEBMessagingSharedLogger().logFuncError(
                 "storeBatch", "The message store takes received messages again");
         }
         result.recorded = std::move(forgotten.finished);

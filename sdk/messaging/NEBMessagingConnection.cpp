@@ -95,7 +95,7 @@ void NEBMessagingConnection::disconnect() {
     batch_ = {};
     batchFirstStreamId_ = 0;
     pendingReads_.clear();
-    immediateAcks_.clear();
+    immediateAckStreamId_ = 0;
     loginWaiting_ = false;
     ++session_;
     if (auto socket = std::move(socket_)) {
@@ -363,7 +363,7 @@ bool NEBMessagingConnection::willProcessProto(const pb::MessageLite& proto, int8
             unackedS2dIds_.push_back(*persistentId);
     }
     auto* data = dynamic_cast<const mcs::McsDataMessageStanza*>(&proto);
-    if (data && data->immediate_ack()) immediateAcks_.push_back(inStreamId_);
+    if (data && data->immediate_ack()) immediateAckStreamId_ = inStreamId_;
     maybeSendStreamAck();
     return batched && tag == kNEBMessagingProtoTagDataMessageStanza;
 }
@@ -453,10 +453,8 @@ int32_t NEBMessagingConnection::acknowledgeableStreamId() const {
 void NEBMessagingConnection::maybeSendStreamAck() {
     const int32_t acknowledgeable = acknowledgeableStreamId();
     if (acknowledgeable <= lastStreamIdAcked_) return;
-    while (!immediateAcks_.empty() && immediateAcks_.front() <= lastStreamIdAcked_) {
-        immediateAcks_.pop_front();
-    }
-    const bool urgent = !immediateAcks_.empty() && acknowledgeable >= immediateAcks_.front();
+    const bool urgent =
+        immediateAckStreamId_ > lastStreamIdAcked_ && acknowledgeable >= immediateAckStreamId_;
     if (urgent || acknowledgeable - lastStreamIdAcked_ >= kStreamAckThreshold) sendStreamAck();
 }
 

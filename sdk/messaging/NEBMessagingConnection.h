@@ -147,10 +147,8 @@ private:
     // Reads given to the store and not stored yet, by the stream id of their first frame owed
     // an acknowledgement, oldest first.
     std::deque<int32_t> pendingReads_;
-    // The frames not acknowledged yet that asked to be acknowledged at once, oldest first: each
-    // is, as soon as its read may be (a read the store did not take waits for the
-    // application).
-    std::deque<int32_t> immediateAcks_;
+    // The latest frame that asked to be acknowledged at once.
+    int32_t immediateAckStreamId_ = 0;
     enum class UnackedLoad { NotStarted, Waiting, Done };
     UnackedLoad unackedLoad_ = UnackedLoad::NotStarted;
     // The socket is up; the login waits for the ids earlier links left unconfirmed.

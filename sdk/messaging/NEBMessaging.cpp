@@ -559,22 +559,38 @@ NEBMessagingMessageInfo NEBMessaging::appDidReceiveMessage(const ns::Dictionary&
     if (message.empty()) return NEBMessagingMessageInfo{NEBMessagingMessageInfo::kStatusUnknown};
     auto found = message.find(kMessageIDKey);
     std::string messageID = found == message.end() ? "" : found->second.stringValue();
-    bool duplicate = false;
+    const auto state = ui::Application::shared().applicationState();
     if (!messageID.empty()) {
-        if (rmq2Manager_) rmq2Manager_->saveS2dMessageWithRmqId(messageID);
+        if (rmq2Manager_) rmq2Manager_->saveS2dMessageInBackground(messageID);
         if (isAPNSSyncMessage(message) && syncMessageManager_) {
-            duplicate = syncMessageManager_->didReceiveAPNSSyncMessage(message);
+            // Whether the socket brought it already is in the store: the rest follows its
+            // answer.
+            std::weak_ptr<NEBMessaging> weak = weak_from_this();
+            syncMessageManager_->didReceiveAPNSSyncMessage(
+                message, [weak, message, state](bool duplicate) {
+                    auto self = weak.lock();
+                    if (self && !duplicate) self->handleReceivedMessage(message, state);
+                });
+            return NEBMessagingMessageInfo{NEBMessagingMessageInfo::kStatusNew};
         }
     }
-    if (!duplicate && (messageID.empty() || loggedMessageIDs_.insert(messageID).second)) {
-        logAnalyticsForMessage(message);
-        handleContextManagerMessage(message);
-    }
+    handleReceivedMessage(message, state);
     return NEBMessagingMessageInfo{NEBMessagingMessageInfo::kStatusNew};
 }
 
-void NEBMessaging::logAnalyticsForMessage(const ns::Dictionary& message) {
-    switch (ui::Application::shared().applicationState()) {
+void NEBMessaging::handleReceivedMessage(const ns::Dictionary& message,
+                                         ui::ApplicationState state) {
+    auto found = message.find(kMessageIDKey);
+    std::string messageID = found == message.end() ? "" : found->second.stringValue();
+    if (messageID.empty() || loggedMessageIDs_.insert(messageID).second) {
+        logAnalyticsForMessage(message, state);
+        handleContextManagerMessage(message);
+    }
+}
+
+void NEBMessaging::logAnalyticsForMessage(const ns::Dictionary& message,
+                                          ui::ApplicationState state) {
+    switch (state) {
         case ui::ApplicationState::Active:
             NEBMessagingAnalytics::logForegroundNotification(message);
             break;

@@ -13,6 +13,7 @@
 #include "platform/ns/Error.h"
 #include "platform/ns/Notification.h"
 #include "platform/ns/Value.h"
+#include "platform/ui/Application.h"
 #include "sdk/core/NEBServices.h"
 #include "sdk/messaging/NEBMessagingCheckinService.h"
 #include "sdk/messaging/NEBMessagingConfig.h"
@@ -177,7 +178,10 @@ private:
     void handOverKeptMessages();
     void setupNotificationListeners();
     void removeNotificationListeners();
-    void logAnalyticsForMessage(const ns::Dictionary& message);
+    // Analytics and context handling of a message the platform delivered, in the application
+    // state it came in.
+    void handleReceivedMessage(const ns::Dictionary& message, ui::ApplicationState state);
+    void logAnalyticsForMessage(const ns::Dictionary& message, ui::ApplicationState state);
     bool handleContextManagerMessage(const ns::Dictionary& message);
     void updateTopic(const std::string& topic, bool subscribe);
 

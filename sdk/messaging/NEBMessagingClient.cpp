@@ -259,17 +259,20 @@ void NEBMessagingClient::connectionDidRecieveMessage(const mcs::McsDataMessageSt
     if (auto manager = dataMessageManager_.lock()) manager->didReceiveDataMessageStanza(message);
 }
 
-int32_t NEBMessagingClient::connectionDidReceiveAckForRmqIds(
-    const std::vector<std::string>& rmqIds) {
+void NEBMessagingClient::connectionDidReceiveAckForRmqIds(const std::vector<std::string>& rmqIds,
+                                                          std::function<void(int32_t)> done) {
     auto store = rmq2Manager_.lock();
-    if (!store) return 0;
-    // Looked up by id rather than by reading every stored message: acknowledgements come
-    // often and the store can hold many messages.
-    std::vector<mcs::McsDataMessageStanza> sent;
-    store->scanDataMessagesWithRmqIds(
-        rmqIds, [&](int64_t, const mcs::McsDataMessageStanza& stanza) { sent.push_back(stanza); });
-    if (auto manager = dataMessageManager_.lock()) {
-        for (const auto& stanza : sent) manager->didSendDataMessageStanza(stanza);
+    if (!store) {
+        done(0);
+        return;
     }
-    return store->removeRmqMessagesWithRmqIds(rmqIds);
+    std::weak_ptr<NEBMessagingDataMessageManager> manager = dataMessageManager_;
+    store->takeAcknowledgedMessages(
+        rmqIds, [manager, done = std::move(done)](std::vector<mcs::McsDataMessageStanza> sent,
+                                                  int removed) {
+            if (auto held = manager.lock()) {
+                for (const auto& stanza : sent) held->didSendDataMessageStanza(stanza);
+            }
+            done(removed);
+        });
 }

@@ -77,7 +77,8 @@ public:
                                      CloseReason reason) override;
     void didLoginWithConnection(NEBMessagingConnection& connection) override;
     void connectionDidRecieveMessage(const mcs::McsDataMessageStanza& message) override;
-    int32_t connectionDidReceiveAckForRmqIds(const std::vector<std::string>& rmqIds) override;
+    void connectionDidReceiveAckForRmqIds(const std::vector<std::string>& rmqIds,
+                                          std::function<void(int32_t)> done) override;
 
 private:
     void setupConnectionAndConnect();

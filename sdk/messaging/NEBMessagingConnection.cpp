@@ -29,8 +29,34 @@ NEBMessagingConnection::NEBMessagingConnection(
       dataMessageManager_(std::move(dataMessageManager)),
       authId_(std::move(authId)),
       token_(std::move(token)),
-      runLoop_(runLoop) {
-    if (auto store = rmq2Manager_.lock()) unackedS2dIds_ = store->unackedS2dRmqIds();
+      runLoop_(runLoop) {}
+
+// The ids that earlier links left unconfirmed are read from the store in the background; the
+// first login waits for them, so that the server hears of every message the device has.
+void NEBMessagingConnection::loadUnackedS2dIds() {
+    if (unackedLoad_ != UnackedLoad::NotStarted) return;
+    auto store = rmq2Manager_.lock();
+    if (!store) {
+        unackedLoad_ = UnackedLoad::Done;
+        return;
+    }
+    unackedLoad_ = UnackedLoad::Waiting;
+    std::weak_ptr<NEBMessagingConnection> weak = weak_from_this();
+    store->loadUnackedS2dRmqIds([weak](std::vector<std::string> ids) {
+        if (auto self = weak.lock()) self->didLoadUnackedS2dIds(std::move(ids));
+    });
+}
+
+void NEBMessagingConnection::didLoadUnackedS2dIds(std::vector<std::string> ids) {
+    auto self = shared_from_this();
+    // Ids stored since came later: they go behind.
+    ids.insert(ids.end(), unackedS2dIds_.begin(), unackedS2dIds_.end());
+    unackedS2dIds_ = std::move(ids);
+    unackedLoad_ = UnackedLoad::Done;
+    if (state_ == kConnected && loginWaiting_) {
+        loginWaiting_ = false;
+        sendLoginRequest();
+    }
 }
 
 NEBMessagingConnection::~NEBMessagingConnection() {
@@ -45,6 +71,7 @@ std::string NEBMessagingConnection::description() const {
 
 void NEBMessagingConnection::signIn() {
     if (state_ != kDisconnected) return;
+    loadUnackedS2dIds();
     socket_ = std::make_shared<NEBMessagingSecureSocket>();
     socket_->setDelegate(weak_from_this());
     state_ = kConnecting;
@@ -69,6 +96,7 @@ void NEBMessagingConnection::disconnect() {
     batchFirstStreamId_ = 0;
     pendingReads_.clear();
     immediateAckStreamId_ = 0;
+    loginWaiting_ = false;
     ++session_;
     if (auto socket = std::move(socket_)) {
         socket->setDelegate({});
@@ -164,6 +192,10 @@ void NEBMessagingConnection::secureSocketDidConnect(NEBMessagingSecureSocket&) {
     inStreamId_ = 0;
     outStreamId_ = 0;
     resetUnconfirmedAcks();
+    if (unackedLoad_ != UnackedLoad::Done) {
+        loginWaiting_ = true;
+        return;
+    }
     sendLoginRequest();
 }
 
@@ -299,21 +331,33 @@ void NEBMessagingConnection::didReceiveSelectiveAck(const mcs::McsIqStanza& stan
         return;
     }
     std::vector<std::string> ids(ack.id().begin(), ack.id().end());
-    if (auto d = delegate()) d->connectionDidReceiveAckForRmqIds(ids);
-    if (state_ != kSignedIn) return;
-    if (auto manager = dataMessageManager_.lock()) manager->resendMessagesWithConnection(*this);
+    // The resend reads what the store still holds once the acknowledged messages are gone.
+    auto resend = [weak = weak_from_this(), session = session_](int32_t) {
+        auto self = weak.lock();
+        if (!self || self->session_ != session || self->state_ != kSignedIn) return;
+        if (auto manager = self->dataMessageManager_.lock())
+            manager->resendMessagesWithConnection(*self);
+    };
+    if (auto d = delegate()) {
+        d->connectionDidReceiveAckForRmqIds(ids, resend);
+    } else {
+        resend(0);
+    }
 }
 
 bool NEBMessagingConnection::willProcessProto(const pb::MessageLite& proto, int8_t tag,
                                               std::string_view payload) {
     inStreamId_ += 1;
+    // The frame joins its read's batch before anything it causes can be sent: a confirmation
+    // of our own messages may send a stream acknowledgement at once, and that must not cover
+    // this frame until its read is stored.
+    const bool batched = addToBatch(proto, tag, payload);
     int32_t lastReceived = NEBMessagingLastStreamIdOfProto(proto);
     if (lastReceived >= 0) {
         confirmAckedD2sIdsWithStreamId(lastReceived);
         if (state_ == kDisconnected) return false;
         confirmAckedS2dIdsWithStreamId(lastReceived);
     }
-    const bool batched = addToBatch(proto, tag, payload);
     if (!batched) {
         if (auto persistentId = NEBMessagingPersistentIdOfProto(proto))
             unackedS2dIds_.push_back(*persistentId);
@@ -441,10 +485,12 @@ void NEBMessagingConnection::confirmAckedD2sIdsWithStreamId(int32_t lastReceived
     if (confirmed.empty()) return;
     auto d = delegate();
     if (!d) return;
-    if (d->connectionDidReceiveAckForRmqIds(confirmed) >= kConfirmedCountForStreamAck &&
-        state_ == kSignedIn) {
-        sendStreamAck();
-    }
+    d->connectionDidReceiveAckForRmqIds(
+        confirmed, [weak = weak_from_this(), session = session_](int32_t count) {
+            auto self = weak.lock();
+            if (!self || self->session_ != session || self->state_ != kSignedIn) return;
+            if (count >= kConfirmedCountForStreamAck) self->sendStreamAck();
+        });
 }
 
 void NEBMessagingConnection::confirmAckedS2dIdsWithStreamId(int32_t lastReceivedStreamId) {

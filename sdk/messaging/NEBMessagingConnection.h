@@ -25,8 +25,9 @@ class NIPReachability;
 // them) and news of which own messages the server has. What one read from the socket brought
 // is stored in the background, in one transaction, and data messages reach the application
 // from the store; until that transaction has committed, no frame of the read, nor any after
-// it, is acknowledged. A read that cannot be stored ends the link unacknowledged, so that the
-// server sends it again. Everything runs on the run loop it was made with.
+// it, is acknowledged. A read that cannot be stored now ends the link unacknowledged, so that
+// the server sends it again; one that a store given up did not take is acknowledged once the
+// application has its messages. Everything runs on the run loop it was made with.
 class NEBMessagingConnection : public NEBMessagingSecureSocketDelegate,
                                public std::enable_shared_from_this<NEBMessagingConnection> {
 public:
@@ -94,6 +95,8 @@ public:
     void didDisconnectWithSecureSocket(NEBMessagingSecureSocket& socket) override;
 
 private:
+    void loadUnackedS2dIds();
+    void didLoadUnackedS2dIds(std::vector<std::string> ids);
     void resetUnconfirmedAcks();
     void sendLoginRequest();
     void scheduleConnectionTimeoutTask();
@@ -146,6 +149,10 @@ private:
     std::deque<int32_t> pendingReads_;
     // The latest frame that asked to be acknowledged at once.
     int32_t immediateAckStreamId_ = 0;
+    enum class UnackedLoad { NotStarted, Waiting, Done };
+    UnackedLoad unackedLoad_ = UnackedLoad::NotStarted;
+    // The socket is up; the login waits for the ids earlier links left unconfirmed.
+    bool loginWaiting_ = false;
     // Counts the links: a read stored after its link ended acknowledges nothing on a later one.
     uint64_t session_ = 0;
     NEBMessagingReceivedMessages::Chain chain_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ public:
                                              CloseReason reason) = 0;
     virtual void didLoginWithConnection(NEBMessagingConnection& connection) = 0;
     virtual void connectionDidRecieveMessage(const mcs::McsDataMessageStanza& message) = 0;
-    // Answers how many stored outgoing messages the ids confirmed.
-    virtual int32_t connectionDidReceiveAckForRmqIds(const std::vector<std::string>& rmqIds) = 0;
+    // Hands `done` how many stored outgoing messages the ids confirmed, once the store has
+    // answered (on the main queue).
+    virtual void connectionDidReceiveAckForRmqIds(const std::vector<std::string>& rmqIds,
+                                                  std::function<void(int32_t confirmed)> done) = 0;
 };

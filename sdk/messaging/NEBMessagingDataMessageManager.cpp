@@ -56,7 +56,13 @@ void NEBMessagingDataMessageManager::refreshDelayedMessages() {
     std::weak_ptr<NEBMessagingDataMessageManager> weak = weak_from_this();
     delayedMessagesQueue_ = std::make_unique<NEBMessagingDelayedMessageQueue>(
         rmq2Manager_, [weak](std::vector<mcs::McsDataMessageStanza> messages) {
-            if (auto self = weak.lock()) self->sendDelayedMessages(std::move(messages));
+            auto self = weak.lock();
+            if (!self) return;
+            self->upstream_.add(
+                [weak, messages = std::move(messages)](std::function<void()> done) mutable {
+                    if (auto self = weak.lock()) self->sendDelayedMessages(std::move(messages));
+                    done();
+                });
         });
 }
 
@@ -128,32 +134,67 @@ ns::Dictionary NEBMessagingDataMessageManager::parseDataMessage(
 void NEBMessagingDataMessageManager::didReceiveDataMessageStanza(
     const mcs::McsDataMessageStanza& stanza, Arrival arrival) {
     HYB_EXPECT_MAIN_THREAD();
-    bool awaitsConfirmation = false;
-    if (auto parsed = processPacket(stanza); parsed && !parsed->empty()) {
-        awaitsConfirmation = didReceiveParsedMessage(std::move(*parsed), arrival);
-    }
-    if (awaitsConfirmation || stanza.persistent_id().empty()) return;
-    if (auto store = rmq2Manager_.lock()) store->receivedMessages()->finish(stanza.persistent_id());
+    auto parsed = processPacket(stanza);
+    std::weak_ptr<NEBMessagingDataMessageManager> weak = weak_from_this();
+    inbound_.add([weak, parsed = std::move(parsed), id = stanza.persistent_id(),
+                  arrival](std::function<void()> next) mutable {
+        auto self = weak.lock();
+        if (!self) return;
+        auto finished = [weak, id, next = std::move(next)](bool awaitsConfirmation) {
+            auto self = weak.lock();
+            if (!self) return;
+            if (!awaitsConfirmation && !id.empty()) {
+                if (auto store = self->rmq2Manager_.lock()) store->receivedMessages()->finish(id);
+            }
+            next();
+        };
+        if (!parsed || parsed->empty()) {
+            finished(false);
+            return;
+        }
+        self->didReceiveParsedMessage(std::move(*parsed), arrival, std::move(finished));
+    });
 }
 
-bool NEBMessagingDataMessageManager::didReceiveParsedMessage(ns::Dictionary message,
-                                                             Arrival arrival) {
+void NEBMessagingDataMessageManager::didReceiveParsedMessage(
+    ns::Dictionary message, Arrival arrival, std::function<void(bool awaitsConfirmation)> done) {
     auto delegate = delegate_.lock();
     auto type = message.find("message_type");
     if (type != message.end() && type->second.string() && !type->second.string()->empty()) {
         if (*type->second.string() == "deleted_messages") {
             if (delegate) delegate->didDeleteMessagesOnServer();
-            return false;
+            if (done) done(false);
+            return;
         }
         NEBMessagingSharedLogger().logFuncError(__func__, "Invalid message type received: %@",
                                                 *type->second.string());
     } else if (message.contains("msg.duplex")) {
-        auto sync = syncMessageManager_.lock();
-        const auto copy = arrival == Arrival::KeptFromEarlierRun
-                              ? NEBMessagingSyncMessageManager::Copy::KeptSocketCopy
-                              : NEBMessagingSyncMessageManager::Copy::SocketCopy;
-        if (sync && sync->didReceiveMCSSyncMessage(message, copy)) return false;
+        if (auto sync = syncMessageManager_.lock()) {
+            const auto copy = arrival == Arrival::KeptFromEarlierRun
+                                  ? NEBMessagingSyncMessageManager::Copy::KeptSocketCopy
+                                  : NEBMessagingSyncMessageManager::Copy::SocketCopy;
+            std::weak_ptr<NEBMessagingDataMessageManager> weak = weak_from_this();
+            // The record of the other road is in the store: the message goes on once it
+            // answers.
+            ns::Dictionary query = message;
+            sync->didReceiveMCSSyncMessage(
+                query, copy,
+                [weak, message = std::move(message),
+                 done = std::move(done)](bool duplicate) mutable {
+                    auto self = weak.lock();
+                    if (!self) return;
+                    bool awaits = !duplicate && self->handOnToDelegate(std::move(message));
+                    if (done) done(awaits);
+                });
+            return;
+        }
     }
+    bool awaits = handOnToDelegate(std::move(message));
+    if (done) done(awaits);
+}
+
+bool NEBMessagingDataMessageManager::handOnToDelegate(ns::Dictionary message) {
+    auto delegate = delegate_.lock();
     if (!delegate) return false;
     auto id = message.find("msg.message_id");
     std::string identifier = id != message.end() ? id->second.stringValue() : "";
@@ -232,39 +273,85 @@ void NEBMessagingDataMessageManager::sendDataMessageStanza(ns::Dictionary& messa
         }
     }
     const std::string id = msgId.value_or("");
+    // What the message is, and what is wrong with it, is decided now; it is reported and sent
+    // in its turn, behind the messages before it that wait for the store.
+    int64_t error = 0;
     if (!secretToken_) {
-        willSendDataMessageFail(id, kErrorMissingCheckin);
-        return;
-    }
-    if (to.empty()) {
-        willSendDataMessageFail(id, kErrorMissingTo);
-        return;
-    }
-    stanza.set_to(wellFormed(to));
-    stanza.set_category(NEBMessagingBundleIdentifier());
-    stanza.set_from("");
-    int64_t size = data && data->dictionary() ? addData(*data->dictionary(), stanza) : 0;
-    if (size > kMaxAppDataSize) {
-        willSendDataMessageFail(id, kErrorSizeExceeded);
-        return;
+        error = kErrorMissingCheckin;
+    } else if (to.empty()) {
+        error = kErrorMissingTo;
+    } else {
+        stanza.set_to(wellFormed(to));
+        stanza.set_category(NEBMessagingBundleIdentifier());
+        stanza.set_from("");
+        int64_t size = data && data->dictionary() ? addData(*data->dictionary(), stanza) : 0;
+        if (size > kMaxAppDataSize) error = kErrorSizeExceeded;
     }
     const bool persistent = msgId.has_value() && ttl != 0;
-    if (persistent) {
-        auto store = rmq2Manager_.lock();
-        if (!store || !store->saveRmqMessage(stanza)) {
-            willSendDataMessageFail(id, kErrorSave);
+    std::weak_ptr<NEBMessagingDataMessageManager> weak = weak_from_this();
+    upstream_.add([weak, stanza = std::move(stanza), id, error, persistent,
+                   delay](std::function<void()> done) mutable {
+        auto self = weak.lock();
+        if (!self) return;
+        if (error) {
+            self->willSendDataMessageFail(id, error);
+            done();
             return;
         }
-        willSendDataMessageSuccess(id);
+        if (!persistent) {
+            self->sendUpstream(std::move(stanza), id, false, delay, std::move(done));
+            return;
+        }
+        auto store = self->rmq2Manager_.lock();
+        if (!store) {
+            self->willSendDataMessageFail(id, kErrorSave);
+            done();
+            return;
+        }
+        // Stored before it is sent: the store's answer carries it on.
+        store->saveDataMessage(
+            std::move(stanza), [weak, id, delay, done = std::move(done)](
+                                   std::optional<mcs::McsDataMessageStanza> saved) mutable {
+                auto self = weak.lock();
+                if (!self) return;
+                if (!saved) {
+                    self->willSendDataMessageFail(id, kErrorSave);
+                    done();
+                    return;
+                }
+                self->willSendDataMessageSuccess(id);
+                self->sendUpstream(std::move(*saved), id, true, delay, std::move(done));
+            });
+    });
+}
+
+void NEBMessagingDataMessageManager::sendUpstream(mcs::McsDataMessageStanza stanza,
+                                                  const std::string& id, bool persistent,
+                                                  int32_t delay, std::function<void()> done) {
+    if (delay >= 1 && delayedMessagesQueue_ && delayedMessagesQueue_->queueMessage(stanza)) {
+        done();
+        return;
     }
-    if (delay >= 1 && delayedMessagesQueue_ && delayedMessagesQueue_->queueMessage(stanza)) return;
-    if (delayedMessagesQueue_) sendDelayedMessages(delayedMessagesQueue_->removeDelayedMessages());
-    if (tryToSendDataMessageStanza(stanza)) return;
-    if (persistent) {
-        if (auto messaging = messaging_.lock())
-            messaging->addEvent(ns::format("Queued message: %@", id));
+    auto send = [weak = weak_from_this(), stanza = std::move(stanza), id, persistent,
+                 done = std::move(done)](std::vector<mcs::McsDataMessageStanza> delayed) {
+        auto self = weak.lock();
+        if (!self) return;
+        self->sendDelayedMessages(std::move(delayed));
+        if (!self->tryToSendDataMessageStanza(stanza)) {
+            if (persistent) {
+                if (auto messaging = self->messaging_.lock())
+                    messaging->addEvent(ns::format("Queued message: %@", id));
+            } else {
+                self->willSendDataMessageFail(id, kErrorNoConnection);
+            }
+        }
+        done();
+    };
+    // The delayed messages go first.
+    if (delayedMessagesQueue_) {
+        delayedMessagesQueue_->removeDelayedMessages(std::move(send));
     } else {
-        willSendDataMessageFail(id, kErrorNoConnection);
+        send({});
     }
 }
 
@@ -311,24 +398,33 @@ void NEBMessagingDataMessageManager::resendMessagesWithConnection(
     HYB_EXPECT_MAIN_THREAD();
     auto store = rmq2Manager_.lock();
     if (!store) return;
+    std::weak_ptr<NEBMessagingDataMessageManager> weak = weak_from_this();
+    std::weak_ptr<NEBMessagingConnection> link = connection.weak_from_this();
+    store->readOutgoingMessages(
+        [weak, link](std::vector<NEBMessagingRmqManager::OutgoingRow> rows) {
+            auto self = weak.lock();
+            if (self) self->resend(rows, link.lock());
+        });
+}
+
+void NEBMessagingDataMessageManager::resend(
+    const std::vector<NEBMessagingRmqManager::OutgoingRow>& rows,
+    const std::shared_ptr<NEBMessagingConnection>& connection) {
     std::vector<std::string> expired;
-    std::vector<std::unique_ptr<pb::MessageLite>> resend;
-    store->scanWithRmqMessageHandler(
-        [&](int64_t rmqId, int8_t tag, const std::string& data) {
-            const pb::MessageLite* prototype = NEBMessagingClassForTag(tag);
-            if (!prototype) return;
-            std::unique_ptr<pb::MessageLite> message(prototype->New());
-            if (!message->ParseFromString(data)) return;
-            if (auto* stanza = dynamic_cast<mcs::McsDataMessageStanza*>(message.get());
-                stanza && !handleExpirationForDataMessage(*stanza)) {
-                expired.push_back(std::to_string(rmqId));
-                return;
-            }
-            resend.push_back(std::move(message));
-        },
-        nullptr);
-    for (auto& message : resend) connection.sendProto(*message);
-    if (!expired.empty()) store->removeRmqMessagesWithRmqIds(expired);
+    for (const auto& row : rows) {
+        const pb::MessageLite* prototype = NEBMessagingClassForTag(row.tag);
+        if (!prototype) continue;
+        std::unique_ptr<pb::MessageLite> message(prototype->New());
+        if (!message->ParseFromString(row.data)) continue;
+        if (auto* stanza = dynamic_cast<mcs::McsDataMessageStanza*>(message.get());
+            stanza && !handleExpirationForDataMessage(*stanza)) {
+            expired.push_back(std::to_string(row.rmqId));
+            continue;
+        }
+        // A link that ended meanwhile sends nothing; the next one asks again.
+        if (connection) connection->sendProto(*message);
+    }
+    if (auto store = rmq2Manager_.lock()) store->removeRmqMessagesInBackground(std::move(expired));
 }
 
 bool NEBMessagingDataMessageManager::handleExpirationForDataMessage(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,13 +11,14 @@
 #include "proto/mcs.pb.h"
 #include "sdk/messaging/NEBMessagingDataMessageManagerDelegate.h"
 #include "sdk/messaging/NEBMessagingDelayedMessageQueue.h"
+#include "sdk/messaging/NEBMessagingInOrder.h"
 #include "sdk/messaging/NEBMessagingReceivedMessages.h"
+#include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingSyncMessageManager.h"
 
 class NEBMessaging;
 class NEBMessagingClient;
 class NEBMessagingConnection;
-class NEBMessagingRmqManager;
 
 // Turns data stanzas into message dictionaries and back: sorts inbound stanzas (service
 // messages dropped, instance-identity ones broadcast, the rest delivered once), and checks,
@@ -52,16 +54,21 @@ public:
     // the program that stopped before the application had it.
     using Arrival = NEBMessagingArrival;
 
-    // Sorts an inbound stanza and hands it on. The store keeps a received message until it is
-    // dropped here, handed to a receiver, or, for a receiver that confirms delivery, until
+    // Sorts an inbound stanza and hands it on, in the order stanzas came, also when one waits
+    // for the store's record of the other road. The store keeps a received message until it
+    // is dropped here, handed to a receiver, or, for a receiver that confirms delivery, until
     // that receiver confirms it (NEBMessaging::didDeliverRemoteMessage).
     void didReceiveDataMessageStanza(const mcs::McsDataMessageStanza& stanza,
                                      Arrival arrival = Arrival::Received);
     std::optional<ns::Dictionary> processPacket(const mcs::McsDataMessageStanza& stanza);
-    // True when the message went to a receiver that will confirm its delivery.
-    bool didReceiveParsedMessage(ns::Dictionary message, Arrival arrival = Arrival::Received);
+    // Hands the message on; `done` hears whether it went to a receiver that will confirm its
+    // delivery (at once, or once the store has said whether it came by the other road).
+    void didReceiveParsedMessage(ns::Dictionary message, Arrival arrival = Arrival::Received,
+                                 std::function<void(bool awaitsConfirmation)> done = {});
     static ns::Dictionary filterInternalNEBMessagingKeysFromMessage(ns::Dictionary message);
 
+    // Checks the message now; reports and sends it in its turn, a persistent one once the
+    // store has it.
     void sendDataMessageStanza(ns::Dictionary& message);
     void sendDelayedMessages(std::vector<mcs::McsDataMessageStanza> messages);
     bool tryToSendDataMessageStanza(const mcs::McsDataMessageStanza& stanza);
@@ -74,6 +81,13 @@ public:
 
 private:
     ns::Dictionary parseDataMessage(const mcs::McsDataMessageStanza& stanza);
+    bool handOnToDelegate(ns::Dictionary message);
+    // After the message is stored (when it is persistent): delays it, or sends it behind the
+    // delayed messages; then `done`.
+    void sendUpstream(mcs::McsDataMessageStanza stanza, const std::string& id, bool persistent,
+                      int32_t delay, std::function<void()> done);
+    void resend(const std::vector<NEBMessagingRmqManager::OutgoingRow>& rows,
+                const std::shared_ptr<NEBMessagingConnection>& connection);
     void willSendDataMessageSuccess(const std::string& messageId);
     void willSendDataMessageFail(const std::string& messageId, int64_t code);
 
@@ -86,4 +100,6 @@ private:
     int32_t ttl_ = kMaxTTL;
     std::string deviceAuthID_;
     std::optional<std::string> secretToken_;
+    NEBMessagingInOrder inbound_;
+    NEBMessagingInOrder upstream_;
 };

@@ -32,31 +32,36 @@ bool NEBMessagingDelayedMessageQueue::queueMessage(const mcs::McsDataMessageStan
     return true;
 }
 
-std::vector<mcs::McsDataMessageStanza> NEBMessagingDelayedMessageQueue::removeDelayedMessages() {
+void NEBMessagingDelayedMessageQueue::removeDelayedMessages(SendDelayedMessagesHandler done) {
     HYB_EXPECT_MAIN_THREAD();
     cancelTimeout();
-    std::vector<mcs::McsDataMessageStanza> result;
-    if (messageCount() == 0) return result;
-    result = std::move(messages_);
+    std::vector<mcs::McsDataMessageStanza> result = std::move(messages_);
     messages_.clear();
     messages_.reserve(kMaxQueuedMessages);
-    if (persistedMessageCount_ > 0) {
-        if (auto scanner = rmqScanner_.lock()) {
-            int64_t since = lastDBScanTimestampSeconds_;
-            scanner->scanWithRmqMessageHandler(
-                nullptr, [&](int64_t, const mcs::McsDataMessageStanza& stanza) {
-                    if (stanza.has_max_delay() && stanza.sent() >= since) result.push_back(stanza);
-                });
-        }
-        lastDBScanTimestampSeconds_ = NEBMessagingTimestampSeconds();
-        persistedMessageCount_ = 0;
+    auto scanner = persistedMessageCount_ > 0 ? rmqScanner_.lock() : nullptr;
+    persistedMessageCount_ = 0;
+    if (!scanner) {
+        done(std::move(result));
+        return;
     }
-    return result;
+    const int64_t since =
+        std::exchange(lastDBScanTimestampSeconds_, NEBMessagingTimestampSeconds());
+    scanner->readDataMessages([result = std::move(result), since, done = std::move(done)](
+                                  std::vector<mcs::McsDataMessageStanza> stored) mutable {
+        for (auto& stanza : stored) {
+            if (stanza.has_max_delay() && stanza.sent() >= since)
+                result.push_back(std::move(stanza));
+        }
+        done(std::move(result));
+    });
 }
 
 void NEBMessagingDelayedMessageQueue::sendMessages() {
     HYB_EXPECT_MAIN_THREAD();
-    if (sendDelayedMessagesHandler_) sendDelayedMessagesHandler_(removeDelayedMessages());
+    removeDelayedMessages(
+        [handler = sendDelayedMessagesHandler_](std::vector<mcs::McsDataMessageStanza> messages) {
+            if (handler) handler(std::move(messages));
+        });
 }
 
 int NEBMessagingDelayedMessageQueue::messageCount() const {

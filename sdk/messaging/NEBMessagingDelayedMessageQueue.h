@@ -24,7 +24,9 @@ public:
     NEBMessagingDelayedMessageQueue& operator=(const NEBMessagingDelayedMessageQueue&) = delete;
 
     bool queueMessage(const mcs::McsDataMessageStanza& message);
-    std::vector<mcs::McsDataMessageStanza> removeDelayedMessages();
+    // Takes every waiting message and hands them to `done`: at once when none waits in the
+    // store, else once the store has read them back.
+    void removeDelayedMessages(SendDelayedMessagesHandler done);
     void sendMessages();
     int messageCount() const;
     bool isTimeoutScheduled() const { return scheduledTimeoutMilliseconds_ > 0; }

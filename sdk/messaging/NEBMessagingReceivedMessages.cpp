@@ -1,5 +1,8 @@
 #include "sdk/messaging/NEBMessagingReceivedMessages.h"
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -25,6 +28,9 @@ struct NEBMessagingReceivedMessages::Shared {
     dispatch::Mutex mutex;
     Forgotten forgotten GUARDED_BY(mutex);
     bool flushQueued GUARDED_BY(mutex) = false;
+    // Used on the store's queue only: reads go on without the store (said once in the log,
+    // and once more when it takes them again).
+    bool givenUp = false;
 };
 
 bool NEBMessagingReceivedMessages::Batch::needsStore() const {
@@ -83,7 +89,7 @@ void NEBMessagingReceivedMessages::submit(Batch batch, Chain chain, Completion d
     HYB_EXPECT_MAIN_THREAD();
     if (!batch.needsStore() && batchesInStore_ == 0) {
         // Nothing to store and nothing stored before it still on its way: in order already.
-        if (done) done(Outcome::Stored);
+        settle(Settling{std::move(done), Outcome::Stored, {}});
         for (const auto& item : batch.items) {
             if (item.handOn) placeUnkept(item);
         }
@@ -130,7 +136,8 @@ bool NEBMessagingReceivedMessages::forget(NEBMessagingRmq2PersistentStore& store
 }
 
 // On the store's queue: the batch, and the deliveries recorded since the last write, in one
-// transaction.
+// transaction. A damaged file is made anew and the write tried once more; a store that cannot
+// be written at all is given up for this read, which then goes on without it.
 NEBMessagingReceivedMessages::StoreResult NEBMessagingReceivedMessages::storeBatch(
     Shared& shared, const Batch& batch, const Chain& chain) {
     StoreResult result;
@@ -142,6 +149,35 @@ NEBMessagingReceivedMessages::StoreResult NEBMessagingReceivedMessages::storeBat
     Forgotten forgotten = takeForgotten(shared);
     result.rows.assign(batch.items.size(), 0);
     if (!batch.needsStore() && forgotten.empty()) return result;
+    int failure = writeBatch(store, batch, forgotten, result);
+    if (failure != SQLITE_OK && NEBMessagingRmq2PersistentStore::isDamaged(failure)) {
+        giveUp(shared, store, "it is damaged, and is made anew");
+        if (store.makeAnew()) failure = writeBatch(store, batch, forgotten, result);
+    }
+    if (failure == SQLITE_OK) {
+        // As loud as the line that gave the store up, so that the two are read together.
+        if (std::exchange(shared.givenUp, false)) {
+            NEBMessagingSharedLogger().logFuncError(
+                "storeBatch", "The message store takes received messages again");
+        }
+        result.recorded = std::move(forgotten.finished);
+        return result;
+    }
+    giveBack(shared, std::move(forgotten));
+    result.rows.clear();
+    if (NEBMessagingRmq2PersistentStore::isUnwritable(failure)) {
+        giveUp(shared, store, "it cannot be written");
+        result.outcome = Outcome::Unstored;
+        return result;
+    }
+    if (chain) chain->store(true);
+    result.outcome = Outcome::Failed;
+    return result;
+}
+
+int NEBMessagingReceivedMessages::writeBatch(NEBMessagingRmq2PersistentStore& store,
+                                             const Batch& batch, const Forgotten& forgotten,
+                                             StoreResult& result) {
     bool ok = store.ensureTables() && store.beginTransaction();
     for (size_t i = 0; ok && i < batch.items.size(); ++i) {
         const auto& item = batch.items[i];
@@ -157,29 +193,45 @@ NEBMessagingReceivedMessages::StoreResult NEBMessagingReceivedMessages::storeBat
     // Forgotten after the batch is in: a message the server sent again whose delivery is
     // recorded in this write is found kept, rather than kept anew and handed on a second time.
     if (ok) ok = forget(store, forgotten) && store.commitTransaction();
-    if (!ok) {
-        store.logError();
-        store.rollbackTransaction();
-        giveBack(shared, std::move(forgotten));
-        if (chain) chain->store(true);
-        result.outcome = Outcome::Failed;
-        result.rows.clear();
-        return result;
-    }
-    result.recorded = std::move(forgotten.finished);
-    return result;
+    if (ok) return SQLITE_OK;
+    const int code = store.lastErrorCode();
+    store.logError();
+    store.rollbackTransaction();
+    return code == SQLITE_OK ? SQLITE_ERROR : code;
+}
+
+void NEBMessagingReceivedMessages::giveUp(Shared& shared, NEBMessagingRmq2PersistentStore& store,
+                                          const char* why) {
+    if (std::exchange(shared.givenUp, true)) return;
+    NEBMessagingSharedLogger().logFuncError(
+        "storeBatch",
+        "The message store is given up for now (%@: %@): received messages go on without it, "
+        "each acknowledged once the application has it",
+        why, store.lastErrorMessage());
 }
 
 void NEBMessagingReceivedMessages::didStore(const Batch& batch, StoreResult result,
                                             const Completion& done) {
     --batchesInStore_;
     didRecord(result.recorded);
-    if (result.outcome == Outcome::Failed) {
-        scheduleFlushRetry();
-    } else {
+    if (result.outcome == Outcome::Stored) {
         flushFailures_ = 0;
+    } else if (result.outcome != Outcome::Abandoned) {
+        scheduleFlushRetry();
     }
-    if (done) done(result.outcome);
+    Settling settling{done, Outcome::Stored, {}};
+    if (result.outcome == Outcome::Unstored) {
+        // Nothing keeps these messages: the server hears of them once the application has
+        // them, and sends them again if the program stops first.
+        for (const auto& item : batch.items) {
+            if (!item.keep) continue;
+            settling.awaiting.push_back(item.persistentId);
+            inMemory_.insert(item.persistentId);
+        }
+    } else {
+        settling.outcome = result.outcome;
+    }
+    settle(std::move(settling));
     if (result.outcome == Outcome::Stored) {
         for (size_t i = 0; i < batch.items.size(); ++i) {
             const auto& item = batch.items[i];
@@ -189,12 +241,38 @@ void NEBMessagingReceivedMessages::didStore(const Batch& batch, StoreResult resu
                 placeUnkept(item);
             }
         }
+    } else if (result.outcome == Outcome::Unstored) {
+        for (const auto& item : batch.items) {
+            if (item.handOn) placeUnkept(item);
+        }
     }
     pump();
 }
 
+// Completions are called in the order their reads came, each once nothing of its read waits
+// for the application any more.
+void NEBMessagingReceivedMessages::settle(std::optional<Settling> next) {
+    if (next) settling_.push_back(std::move(*next));
+    while (!settling_.empty() && settling_.front().awaiting.empty()) {
+        Settling first = std::move(settling_.front());
+        settling_.pop_front();
+        if (first.done) first.done(first.outcome);
+    }
+}
+
 void NEBMessagingReceivedMessages::finish(const std::string& rmqId) {
     HYB_EXPECT_MAIN_THREAD();
+    if (auto held = inMemory_.find(rmqId); held != inMemory_.end()) {
+        inMemory_.erase(held);
+        for (auto& settling : settling_) {
+            auto found = std::find(settling.awaiting.begin(), settling.awaiting.end(), rmqId);
+            if (found == settling.awaiting.end()) continue;
+            settling.awaiting.erase(found);
+            break;
+        }
+        settle(std::nullopt);
+        return;
+    }
     forgetWithNextWrite([&](Forgotten& forgotten) { forgotten.finished.push_back(rmqId); });
 }
 

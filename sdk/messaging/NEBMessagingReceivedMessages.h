@@ -69,7 +69,11 @@ public:
         bool empty() const { return items.empty(); }
         bool needsStore() const;
     };
-    enum class Outcome { Stored, Failed, Abandoned };
+    // Stored: the read may be acknowledged (with a store given up: the application has its
+    // messages). Failed: not stored, the link goes so that the server sends it again.
+    // Abandoned: a read after one that failed. Unstored: only inside, for a read handed on
+    // without the store.
+    enum class Outcome { Stored, Failed, Abandoned, Unstored };
     // Shared by the batches of one connection to the server: once one fails, the later ones
     // are not stored either, so that nothing past a message the server must send again is
     // acknowledged or handed on before it.
@@ -119,7 +123,20 @@ private:
         NEBMessagingArrival arrival = NEBMessagingArrival::Received;
     };
 
+    // A completion waiting for its turn and for the application to have the messages of a read
+    // the store did not take.
+    struct Settling {
+        Completion done;
+        Outcome outcome = Outcome::Stored;
+        std::vector<std::string> awaiting;
+    };
+
     static StoreResult storeBatch(Shared& shared, const Batch& batch, const Chain& chain);
+    // SQLITE_OK, or the error code of the write that failed (rolled back).
+    static int writeBatch(NEBMessagingRmq2PersistentStore& store, const Batch& batch,
+                          const Forgotten& forgotten, StoreResult& result);
+    static void giveUp(Shared& shared, NEBMessagingRmq2PersistentStore& store, const char* why);
+    void settle(std::optional<Settling> next);
     static Forgotten takeForgotten(Shared& shared);
     static void giveBack(Shared& shared, Forgotten taken);
     static bool forget(NEBMessagingRmq2PersistentStore& store, const Forgotten& forgotten);
@@ -151,6 +168,9 @@ private:
     int64_t readThrough_ = 0;
     std::deque<Waiting> waiting_;
     std::unordered_set<std::string> unrecorded_;
+    std::deque<Settling> settling_;
+    // Messages handed on that no store keeps, until the application has them.
+    std::unordered_multiset<std::string> inMemory_;
     size_t batchesInStore_ = 0;
     bool pageReadPending_ = false;
     bool flushRetryScheduled_ = false;

@@ -1,5 +1,6 @@
 #include "sdk/messaging/NEBMessagingRmq2PersistentStore.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -52,13 +53,6 @@ bool isTextKeyed(const std::string& table) {
     return table == NEBMessagingRmq2PersistentStore::kTableS2dRmqIds ||
            table == NEBMessagingRmq2PersistentStore::kTableSyncMessages ||
            table == NEBMessagingRmq2PersistentStore::kTableUndeliveredS2dMessages;
-}
-
-// A damaged file is the only reason to give the stored messages up; a busy or locked one, or a
-// full disk, keeps them for a later launch.
-bool isDamaged(int code) {
-    int primary = code & 0xff;
-    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
 bool bindText(sqlite3_stmt* s, int position, std::string_view text) {
@@ -171,6 +165,24 @@ void NEBMessagingRmq2PersistentStore::closeConnection() {
     database_ = nullptr;
 }
 
+bool NEBMessagingRmq2PersistentStore::isDamaged(int code) {
+    int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+bool NEBMessagingRmq2PersistentStore::isUnwritable(int code) {
+    switch (code & 0xff) {
+        case SQLITE_READONLY:
+        case SQLITE_FULL:
+        case SQLITE_IOERR:
+        case SQLITE_CANTOPEN:
+        case SQLITE_PERM:
+            return true;
+        default:
+            return isDamaged(code);
+    }
+}
+
 void NEBMessagingRmq2PersistentStore::openDatabase() {
     bool existed = false;
     if (!openConnection(existed)) return;
@@ -179,11 +191,22 @@ void NEBMessagingRmq2PersistentStore::openDatabase() {
     if (result == SQLITE_OK || !isDamaged(result)) return;
     // The file cannot hold the tables: start again with an empty one, once, in this launch
     // rather than the next, so that messages saved from now on are kept.
+    makeAnew();
+}
+
+bool NEBMessagingRmq2PersistentStore::makeAnew() {
     closeConnection();
     removeFileAndJournal(pathForDatabase(databaseName_, currentDirectory_));
-    if (!openConnection(existed)) return;
+    bool existed = false;
+    if (!openConnection(existed)) return false;
     tablesReady_ = createTables(existed) == SQLITE_OK;
-    if (!tablesReady_) logError();
+    if (!tablesReady_) {
+        logError();
+        return false;
+    }
+    // The counter of upstream ids goes on from where it stood, rather than from the start.
+    if (highestRmqIdSeen_ > 0) updateLastOutgoingRmqId(highestRmqIdSeen_ + 1);
+    return true;
 }
 
 bool NEBMessagingRmq2PersistentStore::ensureTables() {
@@ -304,6 +327,7 @@ bool NEBMessagingRmq2PersistentStore::saveMessageWithRmqId(int64_t rmqId, int ta
         logError();
         return false;
     }
+    highestRmqIdSeen_ = std::max(highestRmqIdSeen_, rmqId);
     bool ok = sqlite3_bind_int64(s, 1, rmqId) == SQLITE_OK &&
               sqlite3_bind_int(s, 2, tag) == SQLITE_OK && bindBlob(s, 3, data) &&
               sqlite3_step(s) == SQLITE_DONE;
@@ -313,7 +337,10 @@ bool NEBMessagingRmq2PersistentStore::saveMessageWithRmqId(int64_t rmqId, int ta
 }
 
 int64_t NEBMessagingRmq2PersistentStore::queryHighestRmqId() {
-    return queryFirstInteger("SELECT rmq_id FROM outgoingRmqMessages ORDER BY rmq_id DESC LIMIT 1");
+    int64_t highest =
+        queryFirstInteger("SELECT rmq_id FROM outgoingRmqMessages ORDER BY rmq_id DESC LIMIT 1");
+    highestRmqIdSeen_ = std::max(highestRmqIdSeen_, highest);
+    return highest;
 }
 
 int64_t NEBMessagingRmq2PersistentStore::queryFirstInteger(const char* sql) {
@@ -396,6 +423,7 @@ int NEBMessagingRmq2PersistentStore::deleteMessagesFromTable(
 }
 
 bool NEBMessagingRmq2PersistentStore::updateLastOutgoingRmqId(int64_t rmqId) {
+    highestRmqIdSeen_ = std::max(highestRmqIdSeen_, rmqId - 1);
     sqlite3_stmt* s = cached("INSERT OR REPLACE INTO lastrmqid (_id, rmq_id) VALUES (?, ?)");
     if (!s) {
         logError();
@@ -409,7 +437,10 @@ bool NEBMessagingRmq2PersistentStore::updateLastOutgoingRmqId(int64_t rmqId) {
 }
 
 int64_t NEBMessagingRmq2PersistentStore::queryLastRmqId() {
-    return queryFirstInteger("SELECT rmq_id FROM lastrmqid ORDER BY rmq_id DESC LIMIT 1");
+    int64_t last = queryFirstInteger("SELECT rmq_id FROM lastrmqid ORDER BY rmq_id DESC LIMIT 1");
+    // The floor stands one above the ids handed out.
+    highestRmqIdSeen_ = std::max(highestRmqIdSeen_, last - 1);
+    return last;
 }
 
 bool NEBMessagingRmq2PersistentStore::execute(const char* sql) {

@@ -44,6 +44,14 @@ public:
     bool ensureTables();
     void removeDatabase();
     static void removeDatabase(const std::string& name);
+    // A damaged file (its tables may still open while their pages cannot be read or written)
+    // is set aside for an empty one, as at open; true when the new one has its tables.
+    bool makeAnew();
+    // What an error code says of the file: damaged; or unwritable for longer than a retry
+    // helps (damaged, read-only, a full disk, failing input or output). A file another
+    // connection holds is neither.
+    static bool isDamaged(int code);
+    static bool isUnwritable(int code);
 
     // Outgoing messages.
     bool saveMessageWithRmqId(int64_t rmqId, int tag, const std::string& data,
@@ -160,5 +168,7 @@ private:
     // The least row the next kept message may take: above every row given while open.
     int64_t nextUndeliveredRow_ = 1;
     bool tablesReady_ = false;
+    // The highest upstream rmq id this store saved or read, for a file made anew.
+    int64_t highestRmqIdSeen_ = 0;
     std::map<std::string, Statement> statements_;
 };

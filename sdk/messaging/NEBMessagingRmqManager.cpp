@@ -28,8 +28,13 @@ NEBMessagingRmqManager::~NEBMessagingRmqManager() {
 }
 
 void NEBMessagingRmqManager::loadRmqId() {
-    if (rmqId_ >= 0) return;
-    loadInitialOutgoingPersistentId();
+    queue_->async([this] {
+        if (rmqId_ < 0) loadInitialOutgoingPersistentId();
+    });
+}
+
+int64_t NEBMessagingRmqManager::rmqId() {
+    return withStore([&] { return rmqId_; });
 }
 
 int64_t NEBMessagingRmqManager::queryHighestRmqId() {
@@ -43,13 +48,16 @@ int64_t NEBMessagingRmqManager::querylastRmqId() {
 void NEBMessagingRmqManager::loadInitialOutgoingPersistentId() {
     // The larger of the two: the floor in "lastrmqid" may lie above messages still waiting,
     // and starting below it would hand out ids the server has already seen.
-    auto [highest, last] =
-        withStore([&] { return std::pair(store_->queryHighestRmqId(), store_->queryLastRmqId()); });
-    int64_t loaded = std::max<int64_t>({highest, last, 0});
+    int64_t loaded = std::max<int64_t>({store_->queryHighestRmqId(), store_->queryLastRmqId(), 0});
     rmqId_ = loaded == INT64_MAX ? loaded : loaded + 1;
 }
 
 int64_t NEBMessagingRmqManager::nextRmqId() {
+    return withStore([&] { return takeNextRmqId(); });
+}
+
+int64_t NEBMessagingRmqManager::takeNextRmqId() {
+    if (rmqId_ < 0) loadInitialOutgoingPersistentId();
     if (rmqId_ < INT64_MAX) ++rmqId_;
     return rmqId_;
 }
@@ -64,14 +72,30 @@ std::optional<int64_t> NEBMessagingRmqManager::parseRmqId(const std::string& tex
 
 bool NEBMessagingRmqManager::saveRmqMessage(pb::MessageLite& message,
                                             std::optional<ns::Error>* error) {
-    HYB_EXPECT_MAIN_THREAD();
+    return withStore([&] { return save(message, error); });
+}
+
+void NEBMessagingRmqManager::saveDataMessage(
+    mcs::McsDataMessageStanza stanza,
+    std::function<void(std::optional<mcs::McsDataMessageStanza>)> done) {
+    inBackground<std::optional<mcs::McsDataMessageStanza>>(
+        [this, stanza = std::move(stanza)](
+            NEBMessagingRmq2PersistentStore&) mutable -> std::optional<mcs::McsDataMessageStanza> {
+            if (!save(stanza, nullptr)) return std::nullopt;
+            return std::move(stanza);
+        },
+        std::move(done));
+}
+
+bool NEBMessagingRmqManager::save(pb::MessageLite& message, std::optional<ns::Error>* error) {
     auto persistentId = NEBMessagingPersistentIdOfProto(message);
     if (!persistentId || persistentId->empty()) {
-        persistentId = std::to_string(nextRmqId());
+        persistentId = std::to_string(takeNextRmqId());
         NEBMessagingSetPersistentIdOfProto(message, *persistentId);
     }
-    return saveMessage(message, ns::Value(*persistentId).integerValue(),
-                       NEBMessagingTagForProto(message), error);
+    return store_->saveMessageWithRmqId(ns::Value(*persistentId).integerValue(),
+                                        NEBMessagingTagForProto(message),
+                                        message.SerializeAsString(), error);
 }
 
 bool NEBMessagingRmqManager::saveMessage(const pb::MessageLite& message, int64_t rmqId, int tag,
@@ -85,8 +109,17 @@ void NEBMessagingRmqManager::saveLastOutgoingRmqId(int64_t rmqId) {
 }
 
 int NEBMessagingRmqManager::removeRmqMessagesWithRmqIds(const std::vector<std::string>& rmqIds) {
-    HYB_EXPECT_MAIN_THREAD();
+    return withStore([&] { return remove(rmqIds); });
+}
+
+void NEBMessagingRmqManager::removeRmqMessagesInBackground(std::vector<std::string> rmqIds) {
+    if (rmqIds.empty()) return;
+    queue_->async([this, rmqIds = std::move(rmqIds)] { remove(rmqIds); });
+}
+
+int NEBMessagingRmqManager::remove(const std::vector<std::string>& rmqIds) {
     if (rmqIds.empty()) return 0;
+    if (rmqId_ < 0) loadInitialOutgoingPersistentId();
     // Only ids this device handed out may raise the floor: anything else in an acknowledgement
     // (text, or a number above the counter) would make the counter skip or wrap.
     std::vector<std::string> valid;
@@ -98,46 +131,101 @@ int NEBMessagingRmqManager::removeRmqMessagesWithRmqIds(const std::vector<std::s
         largest = std::max(largest, *value);
     }
     if (valid.empty()) return 0;
-    if (largest + 1 >= rmqId_) saveLastOutgoingRmqId(largest + 1);
-    return withStore([&] {
-        return store_->deleteMessagesFromTable(
-            NEBMessagingRmq2PersistentStore::kTableOutgoingRmqMessages, valid);
-    });
+    if (largest + 1 >= rmqId_) store_->updateLastOutgoingRmqId(largest + 1);
+    return store_->deleteMessagesFromTable(
+        NEBMessagingRmq2PersistentStore::kTableOutgoingRmqMessages, valid);
+}
+
+void NEBMessagingRmqManager::takeAcknowledgedMessages(
+    std::vector<std::string> rmqIds,
+    std::function<void(std::vector<mcs::McsDataMessageStanza>, int)> done) {
+    using Taken = std::pair<std::vector<mcs::McsDataMessageStanza>, int>;
+    inBackground<Taken>(
+        [this, rmqIds = std::move(rmqIds)](NEBMessagingRmq2PersistentStore&) {
+            Taken taken;
+            scanDataMessages(rmqIds, [&](int64_t, const mcs::McsDataMessageStanza& stanza) {
+                taken.first.push_back(stanza);
+            });
+            taken.second = remove(rmqIds);
+            return taken;
+        },
+        [done = std::move(done)](Taken taken) { done(std::move(taken.first), taken.second); });
 }
 
 void NEBMessagingRmqManager::scanWithRmqMessageHandler(
     const RmqMessageHandler& rmqMessageHandler, const DataMessageHandler& dataMessageHandler) {
-    HYB_EXPECT_MAIN_THREAD();
     if (!rmqMessageHandler && !dataMessageHandler) return;
-    // The handlers run on the calling thread, the store's queue holding still meanwhile.
-    withStore([&] {
-        store_->scanOutgoingRmqMessagesWithHandler(
-            [&](int64_t rmqId, int8_t tag, const std::string& data) {
-                if (rmqMessageHandler) rmqMessageHandler(rmqId, tag, data);
-                if (tag == kNEBMessagingProtoTagDataMessageStanza && dataMessageHandler) {
-                    mcs::McsDataMessageStanza stanza;
-                    if (stanza.ParseFromString(data)) dataMessageHandler(rmqId, stanza);
-                }
-            });
-    });
+    withStore([&] { scanOutgoing(rmqMessageHandler, dataMessageHandler); });
 }
 
-void NEBMessagingRmqManager::scanDataMessagesWithRmqIds(
-    const std::vector<std::string>& rmqIds, const DataMessageHandler& dataMessageHandler) {
+void NEBMessagingRmqManager::scanOutgoing(const RmqMessageHandler& rmqMessageHandler,
+                                          const DataMessageHandler& dataMessageHandler) {
+    store_->scanOutgoingRmqMessagesWithHandler(
+        [&](int64_t rmqId, int8_t tag, const std::string& data) {
+            if (rmqMessageHandler) rmqMessageHandler(rmqId, tag, data);
+            if (tag == kNEBMessagingProtoTagDataMessageStanza && dataMessageHandler) {
+                mcs::McsDataMessageStanza stanza;
+                if (stanza.ParseFromString(data)) dataMessageHandler(rmqId, stanza);
+            }
+        });
+}
+
+void NEBMessagingRmqManager::readOutgoingMessages(
+    std::function<void(std::vector<OutgoingRow>)> done) {
+    inBackground<std::vector<OutgoingRow>>(
+        [this](NEBMessagingRmq2PersistentStore&) {
+            std::vector<OutgoingRow> rows;
+            scanOutgoing(
+                [&](int64_t rmqId, int8_t tag, const std::string& data) {
+                    rows.push_back({rmqId, tag, data});
+                },
+                nullptr);
+            return rows;
+        },
+        std::move(done));
+}
+
+void NEBMessagingRmqManager::readDataMessages(
+    std::function<void(std::vector<mcs::McsDataMessageStanza>)> done) {
+    inBackground<std::vector<mcs::McsDataMessageStanza>>(
+        [this](NEBMessagingRmq2PersistentStore&) {
+            std::vector<mcs::McsDataMessageStanza> stanzas;
+            scanOutgoing(nullptr, [&](int64_t, const mcs::McsDataMessageStanza& stanza) {
+                stanzas.push_back(stanza);
+            });
+            return stanzas;
+        },
+        std::move(done));
+}
+
+// Looked up by id rather than by reading every stored message: acknowledgements come often and
+// the store can hold many messages.
+void NEBMessagingRmqManager::scanDataMessages(const std::vector<std::string>& rmqIds,
+                                              const DataMessageHandler& dataMessageHandler) {
     std::vector<int64_t> values;
     for (const auto& id : rmqIds) {
         if (auto value = parseRmqId(id)) values.push_back(*value);
     }
     std::sort(values.begin(), values.end());
     values.erase(std::unique(values.begin(), values.end()), values.end());
-    withStore([&] {
-        store_->scanOutgoingRmqMessagesWithRmqIds(
-            values, [&](int64_t rmqId, int8_t tag, const std::string& data) {
-                if (tag != kNEBMessagingProtoTagDataMessageStanza) return;
-                mcs::McsDataMessageStanza stanza;
-                if (stanza.ParseFromString(data)) dataMessageHandler(rmqId, stanza);
-            });
-    });
+    store_->scanOutgoingRmqMessagesWithRmqIds(
+        values, [&](int64_t rmqId, int8_t tag, const std::string& data) {
+            if (tag != kNEBMessagingProtoTagDataMessageStanza) return;
+            mcs::McsDataMessageStanza stanza;
+            if (stanza.ParseFromString(data)) dataMessageHandler(rmqId, stanza);
+        });
+}
+
+void NEBMessagingRmqManager::loadUnackedS2dRmqIds(
+    std::function<void(std::vector<std::string>)> done) {
+    inBackground<std::vector<std::string>>(
+        [](NEBMessagingRmq2PersistentStore& store) { return store.unackedS2dRmqIds(); },
+        std::move(done));
+}
+
+void NEBMessagingRmqManager::saveS2dMessageInBackground(std::string rmqId) {
+    queue_->async(
+        [this, rmqId = std::move(rmqId)] { store_->saveUnackedS2dMessageWithRmqId(rmqId); });
 }
 
 bool NEBMessagingRmqManager::saveS2dMessageWithRmqId(const std::string& rmqId) {

@@ -2,27 +2,28 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/Queue.h"
 #include "platform/ns/Error.h"
 #include "sdk/core/pb.h"
 #include "sdk/messaging/NEBMessagingReceivedMessages.h"
 #include "sdk/messaging/NEBMessagingRmq2PersistentStore.h"
 #include "sdk/messaging/NEBMessagingRmqScanner.h"
 
-namespace dispatch {
-class Queue;
-}
-
 // The one way into the reliable message queue: hands out rmq ids for upstream messages, keeps
 // them until the server acknowledges them, and keeps the received ids still to be
 // acknowledged and the received messages until the application has them. The store's disk
-// work runs on a serial queue of its own: received messages and what becomes of them are
-// written there in the background (receivedMessages()); the operations below that answer wait
-// for it. Main thread only.
+// work, and the rmq id counter, live on a serial queue of their own: another process may hold
+// the file for seconds, and the main thread never waits for it. Work that answers is given to
+// the queue with a completion that runs on the main queue, in the order the work was given
+// (inBackground and the operations that take a completion). The operations that return their
+// answer wait for the queue; they are for start-up and for inspection, not for the main
+// thread's roads. Main thread only.
 class NEBMessagingRmqManager : public NEBMessagingRmqScanner {
 public:
     static constexpr const char* kQueueLabel = "com.nebula.ncm.rmq-store";
@@ -35,9 +36,40 @@ public:
     NEBMessagingRmqManager(const NEBMessagingRmqManager&) = delete;
     NEBMessagingRmqManager& operator=(const NEBMessagingRmqManager&) = delete;
 
+    // Reads the counter's start on the store's queue, before anything given to it later.
     void loadRmqId();
-    int64_t rmqId() const { return rmqId_; }
+    int64_t rmqId();
     int64_t nextRmqId();
+
+    // Runs `work` with the store on its queue, after everything given to it before, and hands
+    // its answer to `done` on the main queue.
+    template <class Answer>
+    void inBackground(std::function<Answer(NEBMessagingRmq2PersistentStore&)> work,
+                      std::function<void(Answer)> done);
+    // Saves a data message (one without a persistent id gets the next rmq id); `done` gets it
+    // as saved, or nothing when the store refused it.
+    void saveDataMessage(mcs::McsDataMessageStanza stanza,
+                         std::function<void(std::optional<mcs::McsDataMessageStanza>)> done);
+    // The server has these own messages: `done` gets the stored data messages among them, in
+    // ascending rmq id, and how many rows were removed.
+    void takeAcknowledgedMessages(
+        std::vector<std::string> rmqIds,
+        std::function<void(std::vector<mcs::McsDataMessageStanza> sent, int removed)> done);
+    struct OutgoingRow {
+        int64_t rmqId = 0;
+        int8_t tag = 0;
+        std::string data;
+    };
+    // Every stored outgoing message, in ascending rmq id.
+    void readOutgoingMessages(std::function<void(std::vector<OutgoingRow>)> done);
+    // Removes acknowledged or dropped outgoing messages, in the background.
+    void removeRmqMessagesInBackground(std::vector<std::string> rmqIds);
+    // The received ids still owed an acknowledgement, as a login reports them.
+    void loadUnackedS2dRmqIds(std::function<void(std::vector<std::string>)> done);
+    // Notes a received id owed an acknowledgement, in the background.
+    void saveS2dMessageInBackground(std::string rmqId);
+    void readDataMessages(
+        std::function<void(std::vector<mcs::McsDataMessageStanza>)> done) override;
 
     // Gives a message without a persistent id the next rmq id, then saves it.
     bool saveRmqMessage(pb::MessageLite& message, std::optional<ns::Error>* error = nullptr);
@@ -53,12 +85,10 @@ public:
         return removeRmqMessagesWithRmqIds({rmqId});
     }
 
+    // The stored outgoing messages, row by row, in ascending rmq id; the handlers run on the
+    // calling thread while the store's queue holds still.
     void scanWithRmqMessageHandler(const RmqMessageHandler& rmqMessageHandler,
-                                   const DataMessageHandler& dataMessageHandler) override;
-
-    // The stored data stanzas among the ids (strictly parsed), in ascending rmq id.
-    void scanDataMessagesWithRmqIds(const std::vector<std::string>& rmqIds,
-                                    const DataMessageHandler& dataMessageHandler);
+                                   const DataMessageHandler& dataMessageHandler);
 
     bool saveS2dMessageWithRmqId(const std::string& rmqId);
     std::vector<std::string> unackedS2dRmqIds();
@@ -99,13 +129,37 @@ public:
     static std::optional<int64_t> parseRmqId(const std::string& text);
 
 private:
+    // On the store's queue.
     void loadInitialOutgoingPersistentId();
-    // Runs `work` with the store, after everything given to the store's queue before it.
+    int64_t takeNextRmqId();
+    bool save(pb::MessageLite& message, std::optional<ns::Error>* error);
+    int remove(const std::vector<std::string>& rmqIds);
+    void scanOutgoing(const RmqMessageHandler& rmqMessageHandler,
+                      const DataMessageHandler& dataMessageHandler);
+    void scanDataMessages(const std::vector<std::string>& rmqIds,
+                          const DataMessageHandler& dataMessageHandler);
+    // Runs `work` with the store, after everything given to the store's queue before it, and
+    // waits for it.
     template <class Work>
     auto withStore(Work&& work);
 
     std::shared_ptr<dispatch::Queue> queue_;
     std::unique_ptr<NEBMessagingRmq2PersistentStore> store_;
     std::shared_ptr<NEBMessagingReceivedMessages> received_;
+    // Used on the store's queue only.
     int64_t rmqId_ = -1;
 };
+
+template <class Answer>
+void NEBMessagingRmqManager::inBackground(
+    std::function<Answer(NEBMessagingRmq2PersistentStore&)> work,
+    std::function<void(Answer)> done) {
+    // The manager waits for its queue before it goes, so the store outlives the work.
+    queue_->async([store = store_.get(), work = std::move(work), done = std::move(done)]() mutable {
+        Answer answer = work(*store);
+        dispatch::Queue::main().async(
+            [answer = std::move(answer), done = std::move(done)]() mutable {
+                if (done) done(std::move(answer));
+            });
+    });
+}

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "proto/mcs.pb.h"
 
@@ -15,6 +16,8 @@ public:
         std::function<void(int64_t rmqId, const mcs::McsDataMessageStanza& stanza)>;
 
     virtual ~NEBMessagingRmqScanner() = default;
-    virtual void scanWithRmqMessageHandler(const RmqMessageHandler& rmqMessageHandler,
-                                           const DataMessageHandler& dataMessageHandler) = 0;
+    // The stored data messages, handed to `done` later on the main queue: the store may be
+    // slow to answer, and the caller does not wait for it.
+    virtual void readDataMessages(
+        std::function<void(std::vector<mcs::McsDataMessageStanza>)> done) = 0;
 };

@@ -27,37 +27,56 @@ NEBMessagingSyncMessageManager::NEBMessagingSyncMessageManager(
     std::shared_ptr<NEBMessagingRmqManager> rmqManager)
     : rmqManager_(std::move(rmqManager)) {}
 
-bool NEBMessagingSyncMessageManager::didReceiveAPNSSyncMessage(const ns::Dictionary& message) {
-    HYB_EXPECT_MAIN_THREAD();
-    return didReceiveSyncMessage(message, true, false);
-}
+namespace {
 
-bool NEBMessagingSyncMessageManager::didReceiveMCSSyncMessage(const ns::Dictionary& message,
-                                                              Copy copy) {
-    HYB_EXPECT_MAIN_THREAD();
-    if (copy == Copy::KeptSocketCopy) {
-        auto found = message.find(kMessageIDKey);
-        std::string rmqID = found == message.end() ? "" : found->second.stringValue();
-        auto record = rmqID.empty() ? std::nullopt : rmqManager_->querySyncMessageWithRmqID(rmqID);
-        if (record && record->mcsReceived && !record->apnsReceived) return false;
-    }
-    return didReceiveSyncMessage(message, false, true);
-}
-
-bool NEBMessagingSyncMessageManager::didReceiveSyncMessage(const ns::Dictionary& message,
-                                                           bool viaAPNS, bool viaMCS) {
-    auto& log = NEBMessagingSharedLogger();
+std::string messageIDOf(const ns::Dictionary& message) {
     auto found = message.find(kMessageIDKey);
-    std::string rmqID = found == message.end() ? "" : found->second.stringValue();
+    return found == message.end() ? "" : found->second.stringValue();
+}
+
+}  // namespace
+
+void NEBMessagingSyncMessageManager::didReceiveAPNSSyncMessage(const ns::Dictionary& message,
+                                                               Answer done) {
+    HYB_EXPECT_MAIN_THREAD();
+    const std::string rmqID = messageIDOf(message);
+    const int64_t expiry = expirationTimeForSyncMessage(message);
+    rmqManager_->inBackground<bool>(
+        [rmqID, expiry](NEBMessagingRmq2PersistentStore& store) {
+            return didReceiveSyncMessage(store, rmqID, expiry, true, false);
+        },
+        std::move(done));
+}
+
+void NEBMessagingSyncMessageManager::didReceiveMCSSyncMessage(const ns::Dictionary& message,
+                                                              Copy copy, Answer done) {
+    HYB_EXPECT_MAIN_THREAD();
+    const std::string rmqID = messageIDOf(message);
+    const int64_t expiry = expirationTimeForSyncMessage(message);
+    rmqManager_->inBackground<bool>(
+        [rmqID, expiry, copy](NEBMessagingRmq2PersistentStore& store) {
+            if (copy == Copy::KeptSocketCopy && !rmqID.empty()) {
+                auto record = store.querySyncMessageWithRmqID(rmqID);
+                if (record && record->mcsReceived && !record->apnsReceived) return false;
+            }
+            return didReceiveSyncMessage(store, rmqID, expiry, false, true);
+        },
+        std::move(done));
+}
+
+bool NEBMessagingSyncMessageManager::didReceiveSyncMessage(NEBMessagingRmq2PersistentStore& store,
+                                                           const std::string& rmqID,
+                                                           int64_t expirationTime, bool viaAPNS,
+                                                           bool viaMCS) {
+    auto& log = NEBMessagingSharedLogger();
     if (rmqID.empty()) {
         log.logFuncError(__func__, "Invalid nil rmqID for sync message.");
         return false;
     }
-    auto record = rmqManager_->querySyncMessageWithRmqID(rmqID);
+    auto record = store.querySyncMessageWithRmqID(rmqID);
     if (!record) {
         if (NEBMessagingGetFreeDiskSpaceInMB() < 1) return false;
-        if (rmqManager_->saveSyncMessageWithRmqID(rmqID, expirationTimeForSyncMessage(message),
-                                                  viaAPNS, viaMCS, nullptr)) {
+        if (store.saveSyncMessageWithRmqID(rmqID, expirationTime, viaAPNS, viaMCS, nullptr)) {
             log.logFuncInfo(__func__, "Added sync message to cache: %@", rmqID);
         } else {
             log.logFuncError(__func__, "Failed to save sync message with rmqID %@", rmqID);
@@ -66,17 +85,17 @@ bool NEBMessagingSyncMessageManager::didReceiveSyncMessage(const ns::Dictionary&
     }
     if (viaAPNS && !record->apnsReceived) {
         record->apnsReceived = true;
-        if (!rmqManager_->updateSyncMessageViaAPNSWithRmqID(rmqID, nullptr)) {
+        if (!store.updateSyncMessageViaAPNSWithRmqID(rmqID, nullptr)) {
             log.logFuncError(__func__, "Failed to update APNS state for sync message %@", rmqID);
         }
     } else if (viaMCS && !record->mcsReceived) {
         record->mcsReceived = true;
-        if (!rmqManager_->updateSyncMessageViaMCSWithRmqID(rmqID, nullptr)) {
+        if (!store.updateSyncMessageViaMCSWithRmqID(rmqID, nullptr)) {
             log.logFuncError(__func__, "Failed to update MCS state for sync message %@", rmqID);
         }
     }
     if (record->apnsReceived && record->mcsReceived) {
-        if (rmqManager_->deleteSyncMessageWithRmqID(rmqID)) {
+        if (store.deleteSyncMessageWithRmqID(rmqID)) {
             log.logFuncInfo(__func__, "Successfully deleted sync message from cache %@", rmqID);
         } else {
             log.logFuncError(__func__, "Failed to delete sync message %@", rmqID);
@@ -94,13 +113,20 @@ int64_t NEBMessagingSyncMessageManager::expirationTimeForSyncMessage(
 
 void NEBMessagingSyncMessageManager::removeExpiredSyncMessages() {
     HYB_EXPECT_MAIN_THREAD();
-    std::optional<ns::Error> error;
-    int deleted = rmqManager_->deleteExpiredOrFinishedSyncMessages(&error);
-    if (error) {
-        NEBMessagingSharedLogger().logFuncError(
-            __func__, "Error while deleting expired sync messages %@", error->description());
-    } else {
-        NEBMessagingSharedLogger().logFuncInfo(
-            __func__, "Successfully deleted %d sync messages from store", deleted);
-    }
+    rmqManager_->inBackground<bool>(
+        [](NEBMessagingRmq2PersistentStore& store) {
+            std::optional<ns::Error> error;
+            int deleted = store.deleteExpiredOrFinishedSyncMessages(&error);
+            if (error) {
+                NEBMessagingSharedLogger().logFuncError(
+                    "removeExpiredSyncMessages", "Error while deleting expired sync messages %@",
+                    error->description());
+            } else {
+                NEBMessagingSharedLogger().logFuncInfo(
+                    "removeExpiredSyncMessages", "Successfully deleted %d sync messages from store",
+                    deleted);
+            }
+            return true;
+        },
+        nullptr);
 }

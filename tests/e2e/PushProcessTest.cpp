@@ -159,6 +159,17 @@ public:
                 "/Container/Library/Application Support/Nebula/NebulaMessaging/"
                 "rmq2.sqlite") {}
 
+    // Its pages past the first (which holds the tables' definitions) overwritten: the tables
+    // open, and every read or write of them finds the image malformed.
+    void damagePastFirstPage() const {
+        std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(0, std::ios::end);
+        const auto size = static_cast<size_t>(file.tellp());
+        if (size > 4096) {
+            file.seekp(4096);
+            file << std::string(size - 4096, '\x5a');
+        }
+    }
     std::vector<std::string> unacknowledgedReceived() const {
         return column("SELECT rmq_id FROM s2dRmqIds_1 ORDER BY _id");
     }
@@ -190,6 +201,12 @@ private:
 
     std::string path_;
 };
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
 
 // What the page reported after `from`: each "e2e-push <kind> <JSON>" line's value.
 std::vector<ns::Value> pageReports(const HostProcess& host, const std::string& kind,
@@ -380,6 +397,38 @@ TEST(PushEndToEnd, FromTheSocketToThePageAcrossARestart) {
         const int status = host.terminate();
         ASSERT_TRUE(WIFEXITED(status)) << host.output();
         EXPECT_EQ(WEXITSTATUS(status), 0) << host.output();
+    }
+}
+
+// A store damaged past its first page is made anew: messages reach the page in that run and
+// after a restart, and the log says when the store was given up and when it took messages
+// again.
+TEST(PushEndToEnd, MessagesReachThePageFromAStoreFoundDamaged) {
+    PushPeers peers;
+    testsupport::TempDir sandbox;
+    Store store(sandbox.str());
+    int connections = 0;
+    const std::vector<std::pair<std::string, std::string>> runs = {
+        {"s-1", "stored"}, {"s-2", "after the damage"}, {"s-3", "after a restart"}};
+    for (const auto& [id, text] : runs) {
+        SCOPED_TRACE(text);
+        if (id == "s-2") store.damagePastFirstPage();
+        HostProcess host(sandbox.str(), {"tests/fixtures/push_bundle", {}, peers.environment()});
+        ASSERT_TRUE(host.readUntil("e2e-push ready", kCap)) << host.output();
+        peers.openTokens();
+        ASSERT_TRUE(eventually([&] {
+            return peers.server().connections() > connections && pinged(peers.server());
+        })) << host.output();
+        connections = peers.server().connections();
+        const size_t from = host.output().size();
+        peers.send(id, text);
+        ASSERT_EQ(waitForMessages(host, text, from).size(), 1u) << host.output();
+        const size_t givenUp = id == "s-2" ? 1 : 0;
+        EXPECT_EQ(countOf(host.output(), "message store is given up for now (it is damaged"),
+                  givenUp);
+        EXPECT_EQ(countOf(host.output(), "message store takes received messages again"), givenUp);
+        const int status = host.terminate();
+        ASSERT_TRUE(WIFEXITED(status)) << host.output();
     }
 }
 

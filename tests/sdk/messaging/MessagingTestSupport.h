@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/RunLoop.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/UserDefaults.h"
@@ -22,6 +24,7 @@
 #include "sdk/messaging/NEBMessagingDelegate.h"
 #include "sdk/messaging/NEBMessagingLogLevelFilter.h"
 #include "sdk/messaging/NEBMessagingLogger.h"
+#include "sdk/messaging/NEBMessagingRmq2PersistentStore.h"
 #include "sdk/messaging/NEBMessagingServiceHosts.h"
 #include "services/peers/TestCA.h"
 #include "services/peers/messaging/MessagingServer.h"
@@ -132,6 +135,34 @@ protected:
     static std::shared_ptr<const NEBServices> services() { return NEBServices::standard(); }
     static bool runUntil(const std::function<bool()>& done) {
         return peers::runMainLoopUntil(done);
+    }
+    // Runs the main loop until `done` without waiting, as runUntil does, for the store's queue
+    // to go idle: the queue may be held up by a test that holds the store's file.
+    static bool pumpUntil(const std::function<bool()>& done) {
+        auto& loop = dispatch::RunLoop::main();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::vector<pollfd> fds;
+            for (const auto& watched : loop.watchedFds()) {
+                fds.push_back({watched.fd, dispatch::Scheduler::toPollEvents(watched.events), 0});
+            }
+            fds.push_back({loop.wakeFd(), POLLIN, 0});
+            ::poll(fds.data(), fds.size(), loop.hasReadyWork() ? 0 : 10);
+            std::vector<dispatch::FdEvents> ready;
+            for (size_t i = 0; i + 1 < fds.size(); ++i) {
+                if (fds[i].revents) {
+                    ready.push_back(
+                        {fds[i].fd, dispatch::Scheduler::fromPollEvents(fds[i].revents)});
+                }
+            }
+            loop.dispatchReady(ready);
+        }
+        return true;
+    }
+    static std::string storePath() {
+        return NEBMessagingRmq2PersistentStore::pathForDatabase(
+            "rmq2", NEBMessagingRmq2PersistentStore::kApplicationSupport);
     }
 
     // Credentials checked in just now.

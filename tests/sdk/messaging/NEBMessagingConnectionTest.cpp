@@ -1,7 +1,6 @@
 #include "sdk/messaging/NEBMessagingConnection.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include "platform/dispatch/RunLoop.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
@@ -28,9 +27,10 @@ public:
     void connectionDidRecieveMessage(const mcs::McsDataMessageStanza& message) override {
         messages.push_back(message.persistent_id());
     }
-    int32_t connectionDidReceiveAckForRmqIds(const std::vector<std::string>& ids) override {
+    void connectionDidReceiveAckForRmqIds(const std::vector<std::string>& ids,
+                                          std::function<void(int32_t)> done) override {
         acks.push_back(ids);
-        return static_cast<int32_t>(ids.size());
+        done(static_cast<int32_t>(ids.size()));
     }
 };
 
@@ -58,34 +58,6 @@ protected:
                 recorder_->connectionDidRecieveMessage(stanza);
             });
     }
-    static std::string storePath() {
-        return NEBMessagingRmq2PersistentStore::pathForDatabase(
-            "rmq2", NEBMessagingRmq2PersistentStore::kApplicationSupport);
-    }
-    // Runs the main loop until `done` without waiting, as runUntil does, for the store's queue
-    // to go idle: the queue may be held up by a test that holds the store's file.
-    static bool pumpUntil(const std::function<bool()>& done) {
-        auto& loop = dispatch::RunLoop::main();
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            std::vector<pollfd> fds;
-            for (const auto& watched : loop.watchedFds()) {
-                fds.push_back({watched.fd, dispatch::Scheduler::toPollEvents(watched.events), 0});
-            }
-            fds.push_back({loop.wakeFd(), POLLIN, 0});
-            ::poll(fds.data(), fds.size(), loop.hasReadyWork() ? 0 : 10);
-            std::vector<dispatch::FdEvents> ready;
-            for (size_t i = 0; i + 1 < fds.size(); ++i) {
-                if (fds[i].revents) {
-                    ready.push_back(
-                        {fds[i].fd, dispatch::Scheduler::fromPollEvents(fds[i].revents)});
-                }
-            }
-            loop.dispatchReady(ready);
-        }
-        return true;
-    }
     // A frame from the server in a read of its own, handed to the store.
     void receive(peers::MessagingServer& server, const std::string& persistentId) {
         const int32_t before = connection_->inStreamId();
@@ -107,6 +79,16 @@ protected:
         receive(server, persistentId);
         closeByServer(server);
         if (meanwhile) meanwhile(writer);
+    }
+    // The link signs in again while `writer` holds the store, which will refuse to keep the
+    // messages that `when` names (all when it names none).
+    void signInAgainRefusing(messagingtest::StoreFileHolder& writer, const std::string& when) {
+        connection_->signIn();
+        ASSERT_TRUE(
+            pumpUntil([&] { return connection_->state() == NEBMessagingConnection::kSignedIn; }));
+        ASSERT_TRUE(
+            writer.execute("CREATE TRIGGER refuse BEFORE INSERT ON undeliveredS2dMessages " + when +
+                           " BEGIN SELECT RAISE(ABORT, 'refused'); END"));
     }
     // A server that sends nothing by itself, so that each frame the test sends is a read.
     peers::MessagingServer::Options quietOptions() {
@@ -398,18 +380,31 @@ TEST_F(NEBMessagingConnectionTest, AReadOfAnEndedLinkThatCannotBeStoredLeavesThe
     peers::MessagingServer server(quietOptions());
     signIn(server);
     endLinkBeforeTheStoreHas(server, "p1", [&](messagingtest::StoreFileHolder& writer) {
-        connection_->signIn();
-        ASSERT_TRUE(
-            pumpUntil([&] { return connection_->state() == NEBMessagingConnection::kSignedIn; }));
-        ASSERT_TRUE(writer.execute(
-            "CREATE TRIGGER refuse BEFORE INSERT ON undeliveredS2dMessages BEGIN SELECT "
-            "RAISE(ABORT, 'refused'); END"));
+        signInAgainRefusing(writer, "");
     });
     dispatch::RunLoop::main().runUntilIdle();
     EXPECT_EQ(log_->count("refused"), 1u);
     EXPECT_EQ(recorder_->closes.size(), 1u);
     EXPECT_EQ(connection_->state(), NEBMessagingConnection::kSignedIn);
     EXPECT_TRUE(recorder_->messages.empty());
+}
+
+// The next link's read waits in the store behind the ended link's: the ended link's read,
+// stored, must not pass for it. The store then refuses it, and nothing acknowledged it.
+TEST_F(NEBMessagingConnectionTest, AReadOfAnEndedLinkDoesNotAcknowledgeTheNextLinksRead) {
+    openStore(60000ms);
+    peers::MessagingServer server(quietOptions());
+    signIn(server);
+    endLinkBeforeTheStoreHas(server, "p1", [&](messagingtest::StoreFileHolder& writer) {
+        signInAgainRefusing(writer, "WHEN NEW.rmq_id = 'p2'");
+        auto urgent = stanza("p2");
+        urgent.set_immediate_ack(true);
+        server.sendFrame(8, urgent);
+        ASSERT_TRUE(pumpUntil([&] { return connection_->inStreamId() == 2; }));
+    });
+    ASSERT_TRUE(runUntil([&] { return recorder_->closes.size() == 2; }));
+    EXPECT_EQ(recorder_->messages, std::vector<std::string>{"p1"});
+    for (const auto& frame : server.framesWithTag(7)) EXPECT_NE(frame.connection, 2);
 }
 
 // A read the store cannot take ends the link; the reads after it on that link are not stored
@@ -439,6 +434,37 @@ TEST_F(NEBMessagingConnectionTest, ReadsAfterOneTheStoreCannotTakeComeAgainInThe
     ASSERT_TRUE(runUntil([&] { return recorder_->messages.size() >= 2; }));
     dispatch::RunLoop::main().runUntilIdle();
     EXPECT_EQ(recorder_->messages, (std::vector<std::string>{"p1", "p2"}));
+}
+
+// A frame that also confirms five of our own messages makes the link acknowledge the stream at
+// once; that acknowledgement must not cover the frame itself before its read is stored. The
+// store refuses the read here: the server still owes the message.
+TEST_F(NEBMessagingConnectionTest, AConfirmationInsideAReadDoesNotAcknowledgeTheReadUnstored) {
+    auto o = quietOptions();
+    o.redeliver = true;
+    peers::MessagingServer server(o);
+    signIn(server);  // out 2 (login, ping)
+    for (int i = 1; i <= 5; ++i) {
+        auto own = stanza(std::to_string(i));
+        connection_->sendProto(own);  // out 3 to 7
+    }
+    {
+        messagingtest::StoreFileHolder writer(storePath(), Hold::Writer);
+        ASSERT_TRUE(writer.execute(
+            "CREATE TRIGGER refuse BEFORE INSERT ON undeliveredS2dMessages BEGIN SELECT "
+            "RAISE(ABORT, 'refused'); END"));
+    }
+    auto confirming = stanza("p1");
+    confirming.set_last_stream_id_received(7);
+    server.sendFrame(8, confirming);
+    ASSERT_TRUE(runUntil([&] { return recorder_->closes.size() == 1; }));
+    ASSERT_EQ(recorder_->acks.size(), 1u);
+    ASSERT_EQ(count(server, 7), 1u);
+    mcs::McsIqStanza ack;
+    ASSERT_TRUE(ack.ParseFromString(server.framesWithTag(7).at(0).payload));
+    EXPECT_LT(ack.last_stream_id_received(), 2);
+    EXPECT_EQ(server.unacknowledged(), std::vector<std::string>{"p1"});
+    EXPECT_TRUE(recorder_->messages.empty());
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/dispatch/Queue.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ns/NotificationCenter.h"
 #include "platform/ns/UTF16.h"
 #include "sdk/messaging/NEBMessagingClient.h"
+#include "sdk/messaging/NEBMessagingConnection.h"
 #include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
 #include "tests/sdk/messaging/MessagingTestSupport.h"
+#include "tests/sdk/messaging/StoreFileHolder.h"
 
 namespace {
 
@@ -56,6 +59,16 @@ protected:
         for (auto& [k, v] : extra) message.insert_or_assign(k, v);
         return message;
     }
+    // A message "old" saved long ago: its time-to-live has run out by now.
+    void saveExpired() {
+        mcs::McsDataMessageStanza old;
+        old.set_id("old");
+        old.set_from("");
+        old.set_category("app");
+        old.set_ttl(60);
+        old.set_sent(NEBMessagingTimestampSeconds() - 1000);
+        ASSERT_TRUE(store_->saveRmqMessage(old));
+    }
     std::vector<mcs::McsDataMessageStanza> stored() {
         std::vector<mcs::McsDataMessageStanza> all;
         store_->scanWithRmqMessageHandler(
@@ -80,7 +93,11 @@ TEST_F(NEBMessagingDataMessageManagerTest, TimeToLiveAndDelayAreClampedAsSixtyFo
     for (const auto& c : ttls) {
         auto message = upstream({{"nebula.ttl", c.ttl}, {"nebula.delay", 1}});
         manager_->sendDataMessageStanza(message);
-        auto queued = manager_->delayedMessagesQueue()->removeDelayedMessages();
+        loop().runUntilIdle();
+        std::vector<mcs::McsDataMessageStanza> queued;
+        manager_->delayedMessagesQueue()->removeDelayedMessages(
+            [&](std::vector<mcs::McsDataMessageStanza> taken) { queued = std::move(taken); });
+        loop().runUntilIdle();
         ASSERT_FALSE(queued.empty()) << c.ttl.description();
         EXPECT_EQ(queued.back().ttl(), c.expected) << c.ttl.description();
     }
@@ -111,6 +128,7 @@ TEST_F(NEBMessagingDataMessageManagerTest, UpstreamErrorsComeInTheirOrder) {
     manager_->sendDataMessageStanza(over);
     auto once = upstream();  // time-to-live 0, no network: cannot be kept
     manager_->sendDataMessageStanza(once);
+    loop().runUntilIdle();
     EXPECT_EQ(receiver_->willSend,
               (std::vector<std::pair<std::string, int64_t>>{
                   {"m1", 501}, {"m1", 1003}, {"m1", 0}, {"m1", 1005}, {"m1", 4}}));
@@ -204,6 +222,7 @@ TEST_F(NEBMessagingDataMessageManagerTest, DelayedMessagesGoTogetherAtTheEarlies
     int64_t first = queue->scheduledTimeoutMilliseconds();
     auto sooner = upstream({{"nebula.delay", 10}, {"nebula.ttl", 30}});
     manager_->sendDataMessageStanza(sooner);
+    loop().runUntilIdle();
     EXPECT_EQ(queue->scheduledTimeoutMilliseconds(), first - 50000);
     EXPECT_EQ(queue->messageCount(), 2);
     EXPECT_TRUE(receiver_->willSend.size() == 1 && receiver_->willSend[0].second == 0);
@@ -229,18 +248,12 @@ TEST_F(NEBMessagingDataMessageManagerTest, DelayedMessagesGoTogetherAtTheEarlies
 
 TEST_F(NEBMessagingDataMessageManagerTest, SelectiveAckResendsWhatIsLeftAndDropsTheExpired) {
     signedIn();
-    // Saved long ago: its time-to-live has run out by now.
-    mcs::McsDataMessageStanza old;
-    old.set_id("old");
-    old.set_from("");
-    old.set_category("app");
-    old.set_ttl(60);
-    old.set_sent(NEBMessagingTimestampSeconds() - 1000);
-    ASSERT_TRUE(store_->saveRmqMessage(old));
+    saveExpired();
     for (int i = 0; i < 2; ++i) {
         auto message = upstream({{"nebula.ttl", 600}});
         manager_->sendDataMessageStanza(message);
     }
+    loop().runUntilIdle();
     ASSERT_EQ(stored().size(), 3u);
     peers::MessagingServer server(
         {.identity = &ca().localhost(), .expectedUser = "4242", .expectedToken = "secret-4242"});
@@ -274,6 +287,89 @@ TEST_F(NEBMessagingDataMessageManagerTest, SelectiveAckResendsWhatIsLeftAndDrops
     ASSERT_TRUE(runUntil([&] { return client_->connection()->inStreamId() == 3; }));
     EXPECT_EQ(stored().size(), 1u);
     EXPECT_TRUE(client_->isConnectionActive());
+}
+
+// Another process holds the store's file: what the main thread asks of the store waits on the
+// store's queue, the main thread runs on meanwhile, and each request completes once the file
+// is free.
+TEST_F(NEBMessagingDataMessageManagerTest, TheMainThreadDoesNotWaitForAStoreHeldElsewhere) {
+    signedIn();
+    auto own = upstream({{"nebula.ttl", 60}});
+    manager_->sendDataMessageStanza(own);  // stored as 2
+    saveExpired();
+    loop().runUntilIdle();
+    receiver_->willSend.clear();
+    auto sync = std::make_shared<NEBMessagingSyncMessageManager>(store_);
+    auto link = std::make_shared<NEBMessagingConnection>(
+        "4242", "secret-4242", "127.0.0.1", 1, dispatch::RunLoop::main(), store_, manager_);
+    ASSERT_TRUE(store_->saveS2dMessageWithRmqId("p9"));
+    peers::MessagingServer server(
+        {.identity = &ca().localhost(), .expectedUser = "4242", .expectedToken = "secret-4242"});
+    std::shared_ptr<NEBMessagingConnection> signing;
+    std::optional<int32_t> confirmed;
+    std::optional<bool> seenBefore;
+    auto willSend = [&](const char* id, int64_t code) {
+        return std::find(receiver_->willSend.begin(), receiver_->willSend.end(),
+                         std::make_pair(std::string(id), code)) != receiver_->willSend.end();
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> call;
+        std::function<bool()> done;
+    } cases[] = {
+        {"upstream send",
+         [&] {
+             auto message = upstream({{"nebula.ttl", 60}, {"nebula.msg_id", "m2"}});
+             manager_->sendDataMessageStanza(message);
+         },
+         [&] { return willSend("m2", 0); }},
+        {"acknowledgement",
+         [&] {
+             client_->connectionDidReceiveAckForRmqIds({"2"}, [&](int32_t n) { confirmed = n; });
+         },
+         [&] { return confirmed.has_value(); }},
+        {"resend scan", [&] { manager_->resendMessagesWithConnection(*link); },
+         [&] { return willSend("old", 1001); }},
+        {"sync lookup",
+         [&] {
+             sync->didReceiveMCSSyncMessage({{"msg.message_id", ns::Value("s1")}},
+                                            NEBMessagingSyncMessageManager::Copy::SocketCopy,
+                                            [&](bool seen) { seenBefore = seen; });
+         },
+         [&] { return seenBefore.has_value(); }},
+        {"login's unconfirmed ids",
+         [&] {
+             signing = std::make_shared<NEBMessagingConnection>(
+                 "4242", "secret-4242", "127.0.0.1", server.port(), dispatch::RunLoop::main(),
+                 store_, manager_);
+             signing->signIn();
+         },
+         [&] { return !server.loginRequests().empty(); }},
+    };
+    for (const auto& c : cases) {
+        {
+            messagingtest::StoreFileHolder holder(storePath(),
+                                                  messagingtest::StoreFileHolder::Hold::Exclusive);
+            ASSERT_TRUE(holder.held());
+            c.call();
+            bool ran = false;
+            dispatch::Queue::main().async([&] { ran = true; });
+            ASSERT_TRUE(pumpUntil([&] { return ran; })) << c.name;
+            EXPECT_FALSE(c.done()) << c.name;
+        }
+        EXPECT_TRUE(runUntil(c.done)) << c.name;
+    }
+    EXPECT_EQ(confirmed, 1);
+    EXPECT_EQ(seenBefore, false);
+    auto record = store_->querySyncMessageWithRmqID("s1");
+    EXPECT_TRUE(record && record->mcsReceived);
+    const auto login = server.loginRequests().at(0);
+    EXPECT_EQ(std::vector<std::string>(login.received_persistent_id().begin(),
+                                       login.received_persistent_id().end()),
+              std::vector<std::string>{"p9"});
+    std::vector<std::string> left;
+    for (const auto& stanza : stored()) left.push_back(stanza.id());
+    EXPECT_EQ(left, std::vector<std::string>{"m2"});
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <fstream>
 
 #include "platform/ui/Application.h"
 #include "sdk/messaging/NEBMessaging.h"
@@ -84,10 +85,6 @@ protected:
         for (int i = from; i < to; ++i) {
             server_.sendFrame(kDataTag, messagingtest::topicMessage("m" + std::to_string(i), "x"));
         }
-    }
-    static std::string storePath() {
-        return NEBMessagingRmq2PersistentStore::pathForDatabase(
-            "rmq2", NEBMessagingRmq2PersistentStore::kApplicationSupport);
     }
 
     // Before the store, which opens its file through it, and gone after it.
@@ -197,6 +194,51 @@ TEST_F(NEBMessagingReceiptTest, AMessageSentWhileTheClientIsAwayArrivesWhenItIsB
     loop().advanceBy(10s);
     ASSERT_TRUE(runUntil([&] { return page_->ids.size() == 1; }));
     EXPECT_EQ(page_->ids, idsFrom(0, 1));
+}
+
+// A store whose file is damaged past its first page (its tables open, every write says the
+// image is malformed) is made anew, and messages reach the page in this run and the next; a
+// disk that stays full hands messages on without the store, each acknowledged once the page
+// has it. One line says the store is given up, one that it takes messages again.
+TEST_F(NEBMessagingReceiptTest, MessagesReachThePageFromAStoreThatCannotBeWritten) {
+    start(5000ms);
+    messaging_.reset();
+    {
+        std::fstream file(storePath(), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(0, std::ios::end);
+        const auto size = static_cast<size_t>(file.tellp());
+        ASSERT_GT(size, 8192u);
+        file.seekp(4096);
+        file << std::string(size - 4096, '\x5a');
+    }
+    start(5000ms);
+    const auto takeAll = [&](size_t count) {
+        ASSERT_TRUE(runUntil([&] { return page_->ids.size() == count; }));
+        for (const auto& id : page_->ids) messaging_->didDeliverRemoteMessage(id);
+        ASSERT_TRUE(runUntil([&] { return server_.unacknowledged().empty(); }));
+    };
+    send(0, 2);
+    takeAll(2);
+    EXPECT_EQ(log_->count("is given up for now (it is damaged"), 1u);
+    EXPECT_EQ(log_->count("takes received messages again"), 1u);
+    start(5000ms);
+    send(2, 4);
+    takeAll(2);
+    EXPECT_EQ(page_->ids, idsFrom(2, 4));
+
+    activity_.refuseChanges(SQLITE_FULL);
+    send(4, 7);
+    ASSERT_TRUE(runUntil([&] { return page_->ids.size() == 5; }));
+    loop().runUntilIdle();
+    EXPECT_EQ(server_.unacknowledged(), idsFrom(4, 7));
+    for (const auto& id : idsFrom(4, 7)) messaging_->didDeliverRemoteMessage(id);
+    ASSERT_TRUE(runUntil([&] { return server_.unacknowledged().empty(); }));
+    EXPECT_EQ(log_->count("is given up for now (it cannot be written"), 1u);
+    activity_.refuseChanges(SQLITE_OK);
+    send(7, 8);
+    takeAll(6);
+    EXPECT_EQ(page_->ids, idsFrom(2, 8));
+    EXPECT_EQ(log_->count("takes received messages again"), 2u);
 }
 
 }  // namespace

@@ -377,16 +377,25 @@ TEST_F(NEBMessagingReceivedMessagesTest, AStoreOutOfReachIsTriedLessOftenEachTim
     EXPECT_EQ(arrived_, idsFrom(0, 3));
 }
 
+// Tried again after the first delay, then twice as late; once a write has gone through, the
+// next failure is tried again after the first delay.
 TEST_F(NEBMessagingReceivedMessagesTest, ADeliveryTheStoreCannotRecordNowIsRecordedLater) {
     open(0ms);
-    submit(batchOf(0, 2));
+    submit(batchOf(0, 3));
     {
         messagingtest::StoreFileHolder reader(path(), Hold::Reader);
         ASSERT_TRUE(reader.held());
         finish({"m0"});
+        loop().advanceBy(kRetryDelay);
+    }
+    loop().advanceBy(2 * kRetryDelay);
+    {
+        messagingtest::StoreFileHolder reader(path(), Hold::Reader);
+        ASSERT_TRUE(reader.held());
+        finish({"m1"});
     }
     loop().advanceBy(kRetryDelay);
-    EXPECT_EQ(handedOverAfterARestart(), std::vector<std::string>{"m1"});
+    EXPECT_EQ(handedOverAfterARestart(), std::vector<std::string>{"m2"});
 }
 
 // A kept message lasts through the last second of its time to live.

@@ -192,10 +192,12 @@ TEST_F(NEBMessagingTest, AStoredMessageWaitingForTheConnectionIsADebugEvent) {
     reachability_->callbackWithFlags(0);
     messaging_->dataMessageManager()->setDeviceAuthID("4242", "secret-4242");
     messaging_->sendMessage({{"k", ns::Value("v")}}, "to@example.test", std::string("m-1"), 60);
+    loop().runUntilIdle();
     auto events = messaging_->debugEvents();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_TRUE(events.front().ends_with(":0:0:Queued message: m-1")) << events.front();
     messaging_->sendMessage({{"k", ns::Value("v")}}, "to@example.test", std::string("m-2"), 0);
+    loop().runUntilIdle();
     EXPECT_EQ(messaging_->debugEvents().size(), 1u);
 }
 
@@ -217,8 +219,13 @@ TEST_F(NEBMessagingTest, ReceiptLogsAnalyticsOncePerMessageAndSkipsSilentDuplica
     ns::Dictionary silent{{"msg.message_id", ns::Value("m2")},
                           {"nebula.c.a.c_id", ns::Value("c2")},
                           {"aps", ns::Value::dict({{"content-available", ns::Value(true)}})}};
-    EXPECT_FALSE(messaging_->syncMessageManager()->didReceiveMCSSyncMessage(silent));
+    std::optional<bool> seenBefore;
+    messaging_->syncMessageManager()->didReceiveMCSSyncMessage(
+        silent, NEBMessagingSyncMessageManager::Copy::SocketCopy,
+        [&](bool seen) { seenBefore = seen; });
     messaging_->appDidReceiveMessage(silent);
+    loop().runUntilIdle();
+    EXPECT_EQ(seenBefore, false);
     EXPECT_TRUE(RecordingAnalytics::events.empty());
     // Both roads seen: the record is gone.
     EXPECT_FALSE(messaging_->rmq2Manager()->querySyncMessageWithRmqID("m2"));
@@ -228,6 +235,7 @@ TEST_F(NEBMessagingTest, ReceiptLogsAnalyticsOncePerMessageAndSkipsSilentDuplica
     application_->becomeActive();
     visible.insert_or_assign("msg.message_id", ns::Value("m3"));
     messaging_->appDidReceiveMessage(visible);
+    loop().runUntilIdle();
     EXPECT_EQ(RecordingAnalytics::events, std::vector<std::string>{"ncm:_nf"});
 }
 

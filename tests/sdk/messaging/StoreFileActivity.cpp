@@ -22,7 +22,7 @@ void StoreFileActivity::reset() {
 
 int StoreFileActivity::willChange(Change) {
     if (dispatch::RunLoop::isMainThread()) ++mainThreadWrites_;
-    return SQLITE_OK;
+    return refusal_;
 }
 
 void StoreFileActivity::willDelete(const char* name) {

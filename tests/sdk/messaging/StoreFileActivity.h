@@ -19,12 +19,16 @@ public:
     // Transactions committed to the file whose name ends in `name`.
     int commits(const std::string& name) const;
     void reset();
+    // From now on every change to a file fails with `code` (SQLITE_FULL: a disk that stays
+    // full), until it is SQLITE_OK again.
+    void refuseChanges(int code) { refusal_ = code; }
 
     int willChange(Change change) override;
     void willDelete(const char* name) override;
 
 private:
     std::atomic<int> mainThreadWrites_{0};
+    std::atomic<int> refusal_{0};
     mutable std::mutex mutex_;
     std::map<std::string, int> journalsDeleted_;
 };

@@ -223,9 +223,16 @@ void NEBMessagingRmqManager::loadUnackedS2dRmqIds(
         std::move(done));
 }
 
+void NEBMessagingRmqManager::inBackground(
+    std::function<void(NEBMessagingRmq2PersistentStore&)> work) {
+    // The manager waits for its queue before it goes, so the store outlives the work.
+    queue_->async([store = store_.get(), work = std::move(work)] { work(*store); });
+}
+
 void NEBMessagingRmqManager::saveS2dMessageInBackground(std::string rmqId) {
-    queue_->async(
-        [this, rmqId = std::move(rmqId)] { store_->saveUnackedS2dMessageWithRmqId(rmqId); });
+    inBackground([rmqId = std::move(rmqId)](NEBMessagingRmq2PersistentStore& store) {
+        store.saveUnackedS2dMessageWithRmqId(rmqId);
+    });
 }
 
 bool NEBMessagingRmqManager::saveS2dMessageWithRmqId(const std::string& rmqId) {

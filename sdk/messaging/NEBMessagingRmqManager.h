@@ -46,6 +46,9 @@ public:
     template <class Answer>
     void inBackground(std::function<Answer(NEBMessagingRmq2PersistentStore&)> work,
                       std::function<void(Answer)> done);
+    // Runs `work` with the store on its queue, after everything given to it before; nothing
+    // waits for it.
+    void inBackground(std::function<void(NEBMessagingRmq2PersistentStore&)> work);
     // Saves a data message (one without a persistent id gets the next rmq id); `done` gets it
     // as saved, or nothing when the store refused it.
     void saveDataMessage(mcs::McsDataMessageStanza stanza,

@@ -113,20 +113,17 @@ int64_t NEBMessagingSyncMessageManager::expirationTimeForSyncMessage(
 
 void NEBMessagingSyncMessageManager::removeExpiredSyncMessages() {
     HYB_EXPECT_MAIN_THREAD();
-    rmqManager_->inBackground<bool>(
-        [](NEBMessagingRmq2PersistentStore& store) {
-            std::optional<ns::Error> error;
-            int deleted = store.deleteExpiredOrFinishedSyncMessages(&error);
-            if (error) {
-                NEBMessagingSharedLogger().logFuncError(
-                    "removeExpiredSyncMessages", "Error while deleting expired sync messages %@",
-                    error->description());
-            } else {
-                NEBMessagingSharedLogger().logFuncInfo(
-                    "removeExpiredSyncMessages", "Successfully deleted %d sync messages from store",
-                    deleted);
-            }
-            return true;
-        },
-        nullptr);
+    rmqManager_->inBackground([](NEBMessagingRmq2PersistentStore& store) {
+        std::optional<ns::Error> error;
+        int deleted = store.deleteExpiredOrFinishedSyncMessages(&error);
+        if (error) {
+            NEBMessagingSharedLogger().logFuncError("removeExpiredSyncMessages",
+                                                    "Error while deleting expired sync messages %@",
+                                                    error->description());
+        } else {
+            NEBMessagingSharedLogger().logFuncInfo(
+                "removeExpiredSyncMessages", "Successfully deleted %d sync messages from store",
+                deleted);
+        }
+    });
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -11,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/dispatch/RunLoop.h"
 #include "platform/net/TLSSettings.h"
 #include "platform/ns/Sandbox.h"
 #include "platform/ns/UserDefaults.h"
@@ -139,26 +137,7 @@ protected:
     // Runs the main loop until `done` without waiting, as runUntil does, for the store's queue
     // to go idle: the queue may be held up by a test that holds the store's file.
     static bool pumpUntil(const std::function<bool()>& done) {
-        auto& loop = dispatch::RunLoop::main();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            std::vector<pollfd> fds;
-            for (const auto& watched : loop.watchedFds()) {
-                fds.push_back({watched.fd, dispatch::Scheduler::toPollEvents(watched.events), 0});
-            }
-            fds.push_back({loop.wakeFd(), POLLIN, 0});
-            ::poll(fds.data(), fds.size(), loop.hasReadyWork() ? 0 : 10);
-            std::vector<dispatch::FdEvents> ready;
-            for (size_t i = 0; i + 1 < fds.size(); ++i) {
-                if (fds[i].revents) {
-                    ready.push_back(
-                        {fds[i].fd, dispatch::Scheduler::fromPollEvents(fds[i].revents)});
-                }
-            }
-            loop.dispatchReady(ready);
-        }
-        return true;
+        return peers::runMainLoopUntil(done, std::chrono::seconds(30), peers::QueueWait::No);
     }
     static std::string storePath() {
         return NEBMessagingRmq2PersistentStore::pathForDatabase(

@@ -246,7 +246,7 @@ struct Keychain::Impl {
 
     // Items that earlier versions kept in former groups go into the groups of this version
     // (AccessGroups::formerGroups), in one transaction. An item whose twin is there already
-    // stays where it was; a failure leaves every item where it was.
+    // loses to it; a failure leaves every item where it was.
     OSStatus carryOverFormerItems(const AccessGroups& groups) REQUIRES(mutex) {
         const std::vector<AccessGroups::FormerGroup> formers = groups.formerGroups(teamGroups);
         bool pending = false;
@@ -307,8 +307,12 @@ struct Keychain::Impl {
                 found = true;
                 row.attributes.insert_or_assign(kSecAttrAccessGroup, group.current);
                 const StoredRow stored = rowFor(itemClass, row.attributes, std::move(row.data));
-                const OSStatus status =
+                OSStatus status =
                     group.copied ? store->insert(stored) : store->update(row.id, stored);
+                // The item already in the group of this version wins. Its moved twin goes, so
+                // that nothing is left to carry at the next open; a copied group keeps it for
+                // the other teams, and its copy record says that this team's copy is done.
+                if (status == errSecDuplicateItem && !group.copied) status = store->remove(row.id);
                 if (status != errSecSuccess && status != errSecDuplicateItem) return status;
             }
         }

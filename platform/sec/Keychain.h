@@ -50,9 +50,11 @@ public:
     // the main bundle changes, until setAccessGroups() says otherwise. When the keychain first
     // opens its file with these groups, items that earlier versions kept in groups of a former
     // team go into the same-named groups of the application's team
-    // (AccessGroups::formerGroups). Until that has succeeded every call fails with the
-    // reason, and the next call tries again: a search would not find those items, and an item
-    // added beside them would make a twin.
+    // (AccessGroups::formerGroups); an item already there wins, and its former twin goes
+    // unless other teams may still claim it, so that nothing is left to carry at the next
+    // open. Until that has succeeded every call fails with the reason, and the next call tries
+    // again: a search would not find those items, and an item added beside them would make a
+    // twin.
     AccessGroups accessGroups() const;
     void setAccessGroups(const AccessGroups& groups);
     // A group of the application's team, named without the team, that a library of the

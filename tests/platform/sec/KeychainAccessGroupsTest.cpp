@@ -34,6 +34,7 @@ TEST(AccessGroups, TheTeamAndTheSharedGroupsComeFromTheProfile) {
          {"LOCAL8A464E05BF.com.example.app"}},
         {"", groupsOf("com.example.one"), {"LOCALD170B2634C.com.example.one"}},
         {"the team identifier", groupsOf(id, teamProfile("ABCDE12345")), {"ABCDE12345." + id}},
+        {"", groupsOf(id, teamProfile("AZaz09")), {"AZaz09." + id}},
         {"an application identifier of team and bundle identifier",
          groupsOf(id, profile({{"application-identifier", "QWERTY1234." + id}})),
          {"QWERTY1234." + id}},
@@ -158,8 +159,8 @@ TEST_F(KeychainApplications, SharedGroupsAreSeenByTheApplicationsThatDeclareThem
 }
 
 // Items that an earlier version filed under the constant team move into the application's own
-// group when it first opens the file; an item already there keeps its place, and the other
-// application's former items stay where they are.
+// group when it first opens the file; an item already there wins and its former twin goes, and
+// the other application's former items stay where they are.
 TEST_F(KeychainApplications, FormerItemsOfTheApplicationMoveIntoItsOwnGroup) {
     {
         Keychain earlier(dir.path());
@@ -185,7 +186,7 @@ TEST_F(KeychainApplications, FormerItemsOfTheApplicationMoveIntoItsOwnGroup) {
     Keychain former(dir.path());
     former.setDefaultAccessGroup(Keychain::kInitialAccessGroup);
     EXPECT_EQ(valuesSeenBy(former, {{kSecAttrAccessGroup, "LOCALTEAM.com.example.one"}}),
-              std::vector<std::string>{"old twin"});
+              std::vector<std::string>{});
     EXPECT_EQ(valuesSeenBy(former, {{kSecAttrAccessGroup, "LOCALTEAM.com.example.two"}}),
               std::vector<std::string>{"two's token"});
 }
@@ -193,7 +194,7 @@ TEST_F(KeychainApplications, FormerItemsOfTheApplicationMoveIntoItsOwnGroup) {
 // Items of the former common team's groups, and of the team an application had of its own
 // before its profile named one, are found in its team's groups: what only it used moves, a
 // group that other teams' applications may claim too is copied once into each team's, and an
-// item there already wins over its former twin.
+// item there already wins over its former twin, which goes from a group that only it used.
 TEST_F(KeychainApplications, FormerGroupsAreCarriedIntoTheTeamsGroups) {
     addEarlier("LOCALTEAM.com.example.one", "a", "common own");
     addEarlier(AccessGroups::unsignedTeam("com.example.one") + ".com.example.one", "b", "own");
@@ -201,24 +202,32 @@ TEST_F(KeychainApplications, FormerGroupsAreCarriedIntoTheTeamsGroups) {
     addEarlier("LOCALTEAM.lib", "d", "old d");
     addEarlier("T1.lib", "d", "new d");
     addEarlier("LOCALTEAM.shared", "e", "common shared");
+    addEarlier("T1.com.example.one", "a", "new a");
     const auto open = [&](Keychain& keychain, const char* id, const std::string& team) {
         keychain.setAccessGroups(
             groupsOf(id, team.empty() ? ns::Data() : teamProfile(team, {team + ".shared"})));
+        // The library names its group after the application's first keychain call.
+        valuesSeenBy(keychain);
         keychain.carryOverTeamGroup("lib");
         return valuesSeenBy(keychain,
                             {{kSecAttrAccessGroup, keychain.accessGroups().team() + ".lib"}});
     };
     using Values = std::vector<std::string>;
     EXPECT_EQ(open(one, "com.example.one", "T1"), (Values{"new d", "common lib"}));
-    EXPECT_EQ(valuesSeenBy(one), (Values{"common own", "own", "common shared"}));
+    EXPECT_EQ(valuesSeenBy(one), (Values{"own", "new a", "common shared"}));
     EXPECT_EQ(open(two, "com.example.two", "T2"), (Values{"common lib", "old d"}));
     EXPECT_EQ(valuesSeenBy(two), Values{"common shared"});
 
     // An item removed after the copy does not come back: at the next open, nor when the copy
-    // of an application without a team moves on into the team its profile names later.
+    // of an application without a team moves on into the team its profile names later. Nothing
+    // is left for the next open to carry, so it reads though every write would fail.
     ASSERT_EQ(one.remove(genericPassword({{kSecAttrAccessGroup, "T1.lib"}})), errSecSuccess);
     Keychain reopened(dir.path()), teamless(dir.path()), named(dir.path());
+    ns::InjectedFaults faults;
+    faults.add("keychain.carry", errSecIO, 3);
     EXPECT_EQ(open(reopened, "com.example.one", "T1"), Values{});
+    EXPECT_EQ(valuesSeenBy(reopened), (Values{"own", "new a", "common shared"}));
+    faults.clear();
     ASSERT_EQ(open(teamless, "com.example.three", ""), (Values{"common lib", "old d"}));
     ASSERT_EQ(teamless.remove(genericPassword(
                   {{kSecAttrService, "c"},

@@ -16,6 +16,7 @@
 #include "services/peers/HttpsServer.h"
 #include "tests/e2e/E2EHost.h"
 #include "tests/e2e/LoopbackHTTPServer.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -114,16 +115,25 @@ TEST_F(InAppBrowser, BundledPagesOpen) {
     EXPECT_EQ(browserWeb()->URL()->absoluteString(), "app://localhost/popup.html");
 }
 
+// A load that fails before its page came, at once or after a redirect, fails as a provisional
+// navigation, at the address it failed at.
 TEST_F(InAppBrowser, DeadPortsReportLoadErrors) {
     LoopbackHTTPServer dead;
     const std::string url = dead.url("/gone");
     dead.stop();
-    const size_t from = host.reportCount();
-    open(url, "hidden=yes");
-    const auto error = waitFor(openId_, from, "loaderror");
-    ASSERT_TRUE(error);
-    EXPECT_EQ((*error)["url"], ns::Value(url));
-    EXPECT_TRUE((*error)["code"].isNumber());
+    server.setRedirect("/moved", url);
+    for (const std::string& opened : {url, server.url("/moved")}) {
+        SCOPED_TRACE(opened);
+        testsupport::LogCapture log;
+        log.expect("webView:didFailProvisionalNavigation - ");
+        const size_t from = host.reportCount();
+        open(opened, "hidden=yes");
+        const auto error = waitFor(openId_, from, "loaderror");
+        ASSERT_TRUE(error);
+        EXPECT_EQ((*error)["url"], ns::Value(url));
+        EXPECT_TRUE((*error)["code"].isNumber());
+        EXPECT_FALSE(log.contains("webView:didFailNavigation"));
+    }
 }
 
 TEST_F(InAppBrowser, BeforeloadHoldsUntilThePageApproves) {

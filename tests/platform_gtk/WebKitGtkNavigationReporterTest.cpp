@@ -68,7 +68,8 @@ private:
 
 // Runs WebKit's load events, written as words, for the navigations "a" and "b": "a+" starts a
 // load of a that a decision let through, "a?" one held back at the gate; "retry" tries the load
-// again, "held" ends it at the gate, "fail" and "fail-committed" fail it, "commit" and "end".
+// again, "held" ends it at the gate, "fail" and "fail-committed" fail it, "redirect", "commit"
+// and "end".
 void runLoads(WebKitGtkNavigationReporter& reporter, const std::string& words,
               const std::map<std::string, std::shared_ptr<Navigation>>& navigations) {
     const ns::Error network(wk::kURLErrorDomain, -1,
@@ -79,6 +80,7 @@ void runLoads(WebKitGtkNavigationReporter& reporter, const std::string& words,
         if (word == "held") reporter.heldBack("http://h/");
         if (word == "fail") reporter.failed(false, network);
         if (word == "fail-committed") reporter.failed(true, network);
+        if (word == "redirect") reporter.redirected();
         if (word == "commit") reporter.committed();
         if (word == "end") reporter.finished();
         if (word.size() == 2 && navigations.count(word.substr(0, 1))) {
@@ -99,6 +101,7 @@ TEST(WebKitGtkNavigationReporter, EachNavigationStartsAndEndsOnce) {
         {"a+ retry end b+", {"start a", "fail a -999 https://t/", "start b"}},
         {"a? held end b+ held end", {"start b", "fail b -999 http://h/"}},
         {"a+ commit fail-committed end", {"start a", "commit a", "fail-committed a -1 https://t/"}},
+        {"a? redirect fail end", {"start a", "fail a -1 https://t/"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.loads);

@@ -1,7 +1,10 @@
 #include "sdk/messaging/NEBMessagingDelayedMessageQueue.h"
 
+#include <algorithm>
+
 #include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/ns/Value.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
 
 NEBMessagingDelayedMessageQueue::NEBMessagingDelayedMessageQueue(
@@ -44,16 +47,19 @@ void NEBMessagingDelayedMessageQueue::removeDelayedMessages(SendDelayedMessagesH
         done(std::move(result));
         return;
     }
-    const int64_t since =
-        std::exchange(lastDBScanTimestampSeconds_, NEBMessagingTimestampSeconds());
-    scanner->readDataMessages([result = std::move(result), since, done = std::move(done)](
-                                  std::vector<mcs::McsDataMessageStanza> stored) mutable {
-        for (auto& stanza : stored) {
-            if (stanza.has_max_delay() && stanza.sent() >= since)
-                result.push_back(std::move(stanza));
-        }
-        done(std::move(result));
-    });
+    // Read-backs answer in the order they were asked, so each sees what the earlier ones read.
+    scanner->readDataMessages(
+        [result = std::move(result), lastRead = lastReadRmqId_,
+         done = std::move(done)](std::vector<mcs::McsDataMessageStanza> stored) mutable {
+            const int64_t handedOut = *lastRead;
+            for (auto& stanza : stored) {
+                const int64_t rmqId = ns::Value(stanza.persistent_id()).integerValue();
+                *lastRead = std::max(*lastRead, rmqId);
+                if (stanza.has_max_delay() && rmqId > handedOut)
+                    result.push_back(std::move(stanza));
+            }
+            done(std::move(result));
+        });
 }
 
 void NEBMessagingDelayedMessageQueue::sendMessages() {

@@ -41,5 +41,8 @@ private:
     std::vector<mcs::McsDataMessageStanza> messages_;
     int32_t persistedMessageCount_ = 0;
     int64_t scheduledTimeoutMilliseconds_ = -1;
-    int64_t lastDBScanTimestampSeconds_ = 0;
+    // The highest rmq id a read-back of the store has seen. A stored message is saved after
+    // the app sent it, at its turn behind the messages before it, so its time of sending cannot
+    // tell whether an earlier read-back had it; its rmq id, given at the save, can.
+    std::shared_ptr<int64_t> lastReadRmqId_ = std::make_shared<int64_t>(0);
 };

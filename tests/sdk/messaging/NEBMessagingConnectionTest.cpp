@@ -149,6 +149,27 @@ TEST_F(NEBMessagingConnectionTest, LogsInWithTheCredentialsAndPingsAtOnce) {
     EXPECT_EQ(frames.at(1).tag, 0);
 }
 
+// Another process holds the store while the link comes up: the socket connects before the ids
+// earlier links left unconfirmed are read, and the login goes, with them, once they are.
+TEST_F(NEBMessagingConnectionTest, ASocketUpBeforeTheUnconfirmedIdsAreReadLogsInWithThem) {
+    openStore(60000ms);
+    ASSERT_TRUE(store_->saveS2dMessageWithRmqId("p9"));
+    peers::MessagingServer server(options());
+    {
+        messagingtest::StoreFileHolder holder(storePath(), Hold::Exclusive);
+        ASSERT_TRUE(holder.held());
+        start(server);
+        ASSERT_TRUE(
+            pumpUntil([&] { return connection_->state() == NEBMessagingConnection::kConnected; }));
+    }
+    ASSERT_TRUE(
+        runUntil([&] { return connection_->state() == NEBMessagingConnection::kSignedIn; }));
+    const auto login = server.loginRequests().at(0);
+    EXPECT_EQ(std::vector<std::string>(login.received_persistent_id().begin(),
+                                       login.received_persistent_id().end()),
+              std::vector<std::string>{"p9"});
+}
+
 TEST_F(NEBMessagingConnectionTest, PingsThirtySecondsAfterTheLastFrameAndTimesOutAfterTwenty) {
     peers::MessagingServer server(options());
     signIn(server);

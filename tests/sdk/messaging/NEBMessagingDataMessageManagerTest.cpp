@@ -69,6 +69,29 @@ protected:
         old.set_sent(NEBMessagingTimestampSeconds() - 1000);
         ASSERT_TRUE(store_->saveRmqMessage(old));
     }
+    // The client signed in to `server`, the network up.
+    void connectTo(peers::MessagingServer& server) {
+        NEBMessagingServiceHosts::setMessagingServer("127.0.0.1", server.port());
+        network_->callbackWithFlags(net::kReachabilityFlagsReachable);
+        client_->connect();
+        ASSERT_TRUE(runUntil([&] { return client_->isConnectionActive(); }));
+    }
+    // A server that answers only the login, so that what it confirms is the test's to say.
+    peers::MessagingServer::Options quietOptions() {
+        return {.identity = &ca().localhost(),
+                .expectedUser = "4242",
+                .expectedToken = "secret-4242",
+                .answerPings = false};
+    }
+    // The ids of the data messages the server has had, in the order they came.
+    static std::vector<std::string> idsSentTo(const peers::MessagingServer& server) {
+        std::vector<std::string> ids;
+        for (const auto& frame : server.framesWithTag(8)) {
+            mcs::McsDataMessageStanza stanza;
+            if (stanza.ParseFromString(frame.payload)) ids.push_back(stanza.id());
+        }
+        return ids;
+    }
     std::vector<mcs::McsDataMessageStanza> stored() {
         std::vector<mcs::McsDataMessageStanza> all;
         store_->scanWithRmqMessageHandler(
@@ -113,6 +136,14 @@ TEST_F(NEBMessagingDataMessageManagerTest, TimeToLiveAndDelayAreClampedAsSixtyFo
 }
 
 TEST_F(NEBMessagingDataMessageManagerTest, UpstreamErrorsComeInTheirOrder) {
+    // The store refuses the message named "refused", as a full disk would.
+    {
+        messagingtest::StoreFileHolder writer(storePath(),
+                                              messagingtest::StoreFileHolder::Hold::Writer);
+        ASSERT_TRUE(writer.execute(
+            "CREATE TRIGGER refuse BEFORE INSERT ON outgoingRmqMessages WHEN "
+            "instr(NEW.data, CAST('refused' AS BLOB)) BEGIN SELECT RAISE(ABORT, 'full'); END"));
+    }
     auto noTo = upstream();
     noTo.erase("nebula.to");
     manager_->sendDataMessageStanza(noTo);
@@ -124,14 +155,17 @@ TEST_F(NEBMessagingDataMessageManagerTest, UpstreamErrorsComeInTheirOrder) {
     std::string fits = std::string(4093, 'a') + "\xF0\x9F\x98\x80";
     auto exact = upstream({{"nebula.ttl", 60}}, {{"k", fits}, {"when", ns::Value(ns::Date())}});
     manager_->sendDataMessageStanza(exact);
+    auto refused = upstream({{"nebula.ttl", 60}, {"nebula.msg_id", "refused"}});
+    manager_->sendDataMessageStanza(refused);
     auto over = upstream({{"nebula.ttl", 60}}, {{"k", fits + "a"}});
     manager_->sendDataMessageStanza(over);
     auto once = upstream();  // time-to-live 0, no network: cannot be kept
     manager_->sendDataMessageStanza(once);
     loop().runUntilIdle();
-    EXPECT_EQ(receiver_->willSend,
-              (std::vector<std::pair<std::string, int64_t>>{
-                  {"m1", 501}, {"m1", 1003}, {"m1", 0}, {"m1", 1005}, {"m1", 4}}));
+    EXPECT_EQ(
+        receiver_->willSend,
+        (std::vector<std::pair<std::string, int64_t>>{
+            {"m1", 501}, {"m1", 1003}, {"m1", 0}, {"refused", 1004}, {"m1", 1005}, {"m1", 4}}));
     EXPECT_EQ(log_->count("Ignoring key: when"), 1u);
     // The one with a time-to-live waits in the store for the connection.
     auto kept = stored();
@@ -246,6 +280,97 @@ TEST_F(NEBMessagingDataMessageManagerTest, DelayedMessagesGoTogetherAtTheEarlies
     EXPECT_TRUE(queue->queueMessage(eleventh));
 }
 
+// Whatever the delayed messages turn out to be when they fall due (kept in memory, kept in the
+// store, or gone from the store meanwhile), sending them ends its turn: the next message goes.
+TEST_F(NEBMessagingDataMessageManagerTest, SendingDueDelayedMessagesLetsTheNextMessageGo) {
+    signedIn();
+    struct Case {
+        const char* name;
+        int ttl;
+        bool confirmedMeanwhile;
+    } cases[] = {{"in memory", 0, false}, {"stored", 60, false}, {"gone from the store", 60, true}};
+    for (const auto& c : cases) {
+        auto delayed = upstream({{"nebula.delay", 5}, {"nebula.ttl", c.ttl}});
+        manager_->sendDataMessageStanza(delayed);
+        loop().runUntilIdle();
+        if (c.confirmedMeanwhile) {
+            for (const auto& s : stored()) store_->removeRmqMessagesWithRmqId(s.persistent_id());
+        }
+        loop().advanceBy(5s);
+        auto next = upstream({{"nebula.msg_id", "next"}});  // no time-to-live, no network
+        manager_->sendDataMessageStanza(next);
+        loop().runUntilIdle();
+        EXPECT_EQ(receiver_->willSend.back(), std::make_pair(std::string("next"), int64_t{4}))
+            << c.name;
+    }
+}
+
+// A message sent without delay takes the delayed ones out first, those in memory and those in
+// the store alike, and they go ahead of it.
+TEST_F(NEBMessagingDataMessageManagerTest, DelayedMessagesTakenOutByAMessageGoAheadOfIt) {
+    signedIn();
+    peers::MessagingServer server(quietOptions());
+    connectTo(server);
+    for (auto [id, ttl] : {std::pair{"in memory", 0}, std::pair{"stored", 60}}) {
+        auto delayed = upstream({{"nebula.delay", 60}, {"nebula.ttl", ttl}, {"nebula.msg_id", id}});
+        manager_->sendDataMessageStanza(delayed);
+    }
+    auto now = upstream({{"nebula.msg_id", "now"}});
+    manager_->sendDataMessageStanza(now);
+    ASSERT_TRUE(runUntil([&] {
+        auto ids = idsSentTo(server);
+        return !ids.empty() && ids.back() == "now";
+    }));
+    EXPECT_EQ(idsSentTo(server), (std::vector<std::string>{"in memory", "stored", "now"}));
+}
+
+// A delayed message waits for the store behind a message whose turn reads the delayed ones
+// back (another process holds the file), and is stored after that read though sent before it:
+// it still goes when it falls due.
+TEST_F(NEBMessagingDataMessageManagerTest, ADelayedMessageStoredAfterAReadBackGoesWhenDue) {
+    signedIn();
+    peers::MessagingServer server(quietOptions());
+    connectTo(server);
+    auto delayed = upstream({{"nebula.delay", 60}, {"nebula.ttl", 60}, {"nebula.msg_id", "d1"}});
+    manager_->sendDataMessageStanza(delayed);
+    loop().runUntilIdle();
+    {
+        messagingtest::StoreFileHolder holder(storePath(),
+                                              messagingtest::StoreFileHolder::Hold::Exclusive);
+        ASSERT_TRUE(holder.held());
+        auto now = upstream({{"nebula.ttl", 60}, {"nebula.msg_id", "now"}});
+        manager_->sendDataMessageStanza(now);
+        clock().advance(1s);
+        auto later = upstream({{"nebula.delay", 10}, {"nebula.ttl", 60}, {"nebula.msg_id", "d2"}});
+        manager_->sendDataMessageStanza(later);
+        clock().advance(1s);
+    }
+    ASSERT_TRUE(runUntil([&] { return idsSentTo(server).size() == 2; }));
+    loop().runUntilIdle();
+    loop().advanceBy(10s);  // before the unanswered first ping times the link out
+    ASSERT_TRUE(runUntil([&] { return idsSentTo(server).size() == 3; }));
+    EXPECT_EQ(idsSentTo(server), (std::vector<std::string>{"d1", "now", "d2"}));
+}
+
+// One confirmation from the server can cover several own messages: each is reported sent.
+TEST_F(NEBMessagingDataMessageManagerTest, EveryOwnMessageConfirmedTogetherIsReportedSent) {
+    signedIn();
+    peers::MessagingServer server(quietOptions());
+    connectTo(server);
+    for (const char* id : {"m1", "m2", "m3"}) {
+        auto message = upstream({{"nebula.ttl", 60}, {"nebula.msg_id", id}});
+        manager_->sendDataMessageStanza(message);
+    }
+    ASSERT_TRUE(runUntil([&] { return idsSentTo(server).size() == 3; }));
+    mcs::McsHeartbeatAck confirm;
+    confirm.set_last_stream_id_received(client_->connection()->outStreamId());
+    server.sendFrame(1, confirm);
+    ASSERT_TRUE(runUntil([&] { return !receiver_->sent.empty(); }));
+    loop().runUntilIdle();
+    EXPECT_EQ(receiver_->sent, (std::vector<std::string>{"m1", "m2", "m3"}));
+    EXPECT_TRUE(stored().empty());
+}
+
 TEST_F(NEBMessagingDataMessageManagerTest, SelectiveAckResendsWhatIsLeftAndDropsTheExpired) {
     signedIn();
     saveExpired();
@@ -255,13 +380,8 @@ TEST_F(NEBMessagingDataMessageManagerTest, SelectiveAckResendsWhatIsLeftAndDrops
     }
     loop().runUntilIdle();
     ASSERT_EQ(stored().size(), 3u);
-    peers::MessagingServer server(
-        {.identity = &ca().localhost(), .expectedUser = "4242", .expectedToken = "secret-4242"});
-    server.setAnswerPings(false);
-    NEBMessagingServiceHosts::setMessagingServer("127.0.0.1", server.port());
-    network_->callbackWithFlags(net::kReachabilityFlagsReachable);
-    client_->connect();
-    ASSERT_TRUE(runUntil([&] { return client_->isConnectionActive(); }));
+    peers::MessagingServer server(quietOptions());
+    connectTo(server);
 
     mcs::McsSelectiveAck ack;
     ack.add_id("3");

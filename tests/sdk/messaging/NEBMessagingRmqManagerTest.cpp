@@ -135,8 +135,77 @@ TEST_F(NEBMessagingRmqManagerTest, OnlyOwnNumericIdsMoveTheFloor) {
         EXPECT_EQ(manager->removeRmqMessagesWithRmqIds(bad), 0);
         EXPECT_EQ(manager->querylastRmqId(), 0) << bad[0];
     }
-    EXPECT_EQ(manager->removeRmqMessagesWithRmqIds({"10", "11"}), 0);
-    EXPECT_EQ(manager->querylastRmqId(), 12);
+    // The floor follows the largest id acknowledged, wherever it stands in the list, from the
+    // one before the newest handed out (11) on.
+    const std::pair<std::vector<std::string>, int64_t> rises[] = {{{"10"}, 11}, {{"11", "9"}, 12}};
+    for (const auto& [ids, floor] : rises) {
+        EXPECT_EQ(manager->removeRmqMessagesWithRmqIds(ids), 0);
+        EXPECT_EQ(manager->querylastRmqId(), floor) << ids[0];
+    }
+}
+
+// The counter is read on the store's queue when asked to; an id asked for before that starts
+// above the stored floor all the same, whichever way it is asked for.
+TEST_F(NEBMessagingRmqManagerTest, AnIdAskedBeforeTheCounterIsReadStartsAboveTheFloor) {
+    using Ask = std::function<int64_t(NEBMessagingRmqManager&)>;
+    const Ask next = [](auto& manager) { return manager.nextRmqId(); };
+    const Ask save = [](auto& manager) {
+        auto message = stanza();
+        manager.saveRmqMessage(message);
+        return std::stoll(message.persistent_id());
+    };
+    const Ask saveInBackground = [](auto& manager) {
+        std::optional<mcs::McsDataMessageStanza> saved;
+        manager.saveDataMessage(stanza(), [&](auto message) { saved = std::move(message); });
+        loop().runUntilIdle();
+        return saved ? std::stoll(saved->persistent_id()) : 0;
+    };
+    struct Case {
+        const char* floor;
+        Ask ask;
+        int64_t expected;
+    } cases[] = {
+        {"", next, 2},
+        {"INSERT INTO lastrmqid (_id, rmq_id) VALUES (1, 12)", save, 14},
+        {"INSERT INTO outgoingRmqMessages (rmq_id, type, data) VALUES (9, 8, x'')",
+         saveInBackground, 11},
+    };
+    for (const auto& c : cases) {
+        Store::removeDatabase("rmq2");
+        open();
+        if (*c.floor) exec(supportPath(), c.floor);
+        NEBMessagingRmqManager manager("rmq2");
+        EXPECT_EQ(c.ask(manager), c.expected) << c.floor;
+    }
+}
+
+// A store made anew (its file was found damaged) keeps the floor one above the highest id it
+// saw handed out, this run or an earlier one: the next launch hands none of them out again.
+TEST_F(NEBMessagingRmqManagerTest, AStoreMadeAnewKeepsTheFloorAboveEveryIdHandedOut) {
+    struct Case {
+        const char* earlier;  // what an earlier run left in the file
+        int saved;            // messages saved this run
+        int64_t floor;
+    } cases[] = {
+        {"", 3, 5},
+        {"INSERT INTO outgoingRmqMessages (rmq_id, type, data) VALUES (9, 8, x'')", 0, 10},
+        {"INSERT INTO lastrmqid (_id, rmq_id) VALUES (1, 12)", 0, 12},
+    };
+    for (const auto& c : cases) {
+        Store::removeDatabase("rmq2");
+        open();
+        if (*c.earlier) exec(supportPath(), c.earlier);
+        {
+            auto manager = open();
+            for (int i = 0; i < c.saved; ++i) {
+                auto message = stanza();
+                manager->saveRmqMessage(message);
+            }
+            manager->inBackground([](Store& store) { EXPECT_TRUE(store.makeAnew()); });
+            EXPECT_EQ(manager->querylastRmqId(), c.floor) << c.earlier;
+        }
+        EXPECT_EQ(open()->nextRmqId(), c.floor + 2) << c.earlier;
+    }
 }
 
 TEST_F(NEBMessagingRmqManagerTest, SavingGivesIdsOnlyToMessagesWithout) {

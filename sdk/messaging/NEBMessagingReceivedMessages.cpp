@@ -378,11 +378,22 @@ void NEBMessagingReceivedMessages::handOn(const Waiting& message) {
 
 void NEBMessagingReceivedMessages::pump() {
     if (!delivering_ || !sink_) return;
-    while (!waiting_.empty() && unrecorded_.size() < kUnrecordedLimit) {
-        Waiting next = std::move(waiting_.front());
-        waiting_.pop_front();
-        if (next.row > 0) unrecorded_.insert(next.rmqId);
-        handOn(next);
+    while (!waiting_.empty()) {
+        auto next = waiting_.begin();
+        if (unrecorded_.size() >= kUnrecordedLimit) {
+            // The window bounds what a kill hands on again from the store. A message no store
+            // keeps is not handed on again by a kill and does not wait for it: with the store
+            // given up, its read's acknowledgement (and every later read's) waits for the
+            // application to have it, while no write records the deliveries that fill the
+            // window.
+            next = std::find_if(waiting_.begin(), waiting_.end(),
+                                [](const Waiting& message) { return message.row == 0; });
+            if (next == waiting_.end()) break;
+        }
+        Waiting message = std::move(*next);
+        waiting_.erase(next);
+        if (message.row > 0) unrecorded_.insert(message.rmqId);
+        handOn(message);
         // The application may have stopped this from within.
         if (!delivering_ || !sink_) return;
     }

@@ -29,10 +29,11 @@ enum class NEBMessagingArrival { Received, KeptFromEarlierRun };
 // from the socket brought is stored in one transaction on the store's queue (the ids owed an
 // acknowledgement, and each message, kept until the application has it or its time to live
 // ends); only then is it acknowledged and handed on, in the order it arrived, behind what an
-// earlier run kept. At most kUnrecordedLimit messages are with the application without their
-// delivery recorded, so that a kill hands at most that many over again; the others wait, the
-// newest in the store only, read back a page at a time. Deliveries are recorded as they come,
-// with the next write of the store's queue. Main thread, except what runs on the store's queue.
+// earlier run kept. At most kUnrecordedLimit stored messages are with the application without
+// their delivery recorded, so that a kill hands at most that many over again; the others wait,
+// the newest in the store only, read back a page at a time. A message the store does not keep
+// goes past those waiting for room. Deliveries are recorded as they come, with the next write
+// of the store's queue. Main thread, except what runs on the store's queue.
 class NEBMessagingReceivedMessages
     : public std::enable_shared_from_this<NEBMessagingReceivedMessages> {
 public:

@@ -564,7 +564,9 @@ NEBMessagingRmq2PersistentStore::undeliveredS2dMessagesAfter(int64_t afterRowId,
 }
 
 int64_t NEBMessagingRmq2PersistentStore::lastUndeliveredRowId() {
-    return queryFirstInteger("SELECT max(_id) FROM undeliveredS2dMessages");
+    const int64_t last = queryFirstInteger("SELECT max(_id) FROM undeliveredS2dMessages");
+    nextUndeliveredRow_ = std::max(nextUndeliveredRow_, last + 1);
+    return last;
 }
 
 int NEBMessagingRmq2PersistentStore::deleteExpiredUndeliveredS2dMessages(int64_t now) {

@@ -98,7 +98,8 @@ public:
     // nothing when they cannot be read.
     std::optional<std::vector<UndeliveredRow>> undeliveredS2dMessagesAfter(int64_t afterRowId,
                                                                            int limit);
-    // The newest kept message's row; 0 when none is kept.
+    // The newest kept message's row; 0 when none is kept. No message kept from now on takes
+    // a row at or below it, even in a file made anew.
     int64_t lastUndeliveredRowId();
     // Drops the kept messages whose time to live ended before `now`; how many went, -1 on
     // failure.
@@ -165,7 +166,9 @@ private:
     std::chrono::milliseconds busyTimeout_;
     Directory currentDirectory_ = kApplicationSupport;
     sqlite3* database_ = nullptr;
-    // The least row the next kept message may take: above every row given while open.
+    // The least row the next kept message may take: above every row given while open and the
+    // last row asked for, so that a file made anew gives none behind where a reader of kept
+    // messages stands, nor one that passes for a message an earlier run kept.
     int64_t nextUndeliveredRow_ = 1;
     bool tablesReady_ = false;
     // The highest upstream rmq id this store saved or read, for a file made anew.

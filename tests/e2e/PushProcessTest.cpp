@@ -170,6 +170,7 @@ public:
             file << std::string(size - 4096, '\x5a');
         }
     }
+    size_t keptCount() const { return column("SELECT rmq_id FROM undeliveredS2dMessages").size(); }
     std::vector<std::string> unacknowledgedReceived() const {
         return column("SELECT rmq_id FROM s2dRmqIds_1 ORDER BY _id");
     }
@@ -430,6 +431,45 @@ TEST(PushEndToEnd, MessagesReachThePageFromAStoreFoundDamaged) {
         const int status = host.terminate();
         ASSERT_TRUE(WIFEXITED(status)) << host.output();
     }
+}
+
+// The page has a window of stored messages, and the disk fills before their deliveries are
+// recorded: a message that comes next reaches the page all the same, and is acknowledged once
+// the page has it.
+TEST(PushEndToEnd, AFullDiskHandsOnPastAFullWindow) {
+    constexpr int kWindow = 64;
+    PushPeers peers;
+    peers.openTokens();
+    testsupport::TempDir sandbox;
+    Store store(sandbox.str());
+    const std::string full = sandbox.str() + "/disk-full";
+    auto environment = peers.environment();
+    environment.insert(environment.end(),
+                       {"HYB_E2E_FULL_DISK=rmq2.sqlite", "HYB_E2E_FULL_DISK_WHILE=" + full,
+                        "LD_PRELOAD=" HYB_EARLY_THREAD_MODULE " " HYB_FULL_DISK_MODULE});
+    HostProcess host(sandbox.str(), {"tests/fixtures/push_bundle", {}, environment});
+    // Its output is read all along: a host whose output pipe is full stops.
+    const auto reading = [&](const std::function<bool()>& done) {
+        return eventually([&] { return host.readUntil("\n", 1s, host.output().size()), done(); });
+    };
+    ASSERT_TRUE(reading([&] { return pinged(peers.server()); })) << host.output();
+    // The page takes its time over the first: the window is stored and the disk full before
+    // the page confirms any.
+    for (int i = 0; i < kWindow; ++i) {
+        peers.send("w-" + std::to_string(i), "window", false, {{"busyMs", i == 0 ? "5000" : "0"}});
+    }
+    ASSERT_TRUE(reading([&] { return peers.server().unacknowledged().empty(); }));
+    std::ofstream{full};
+    ASSERT_TRUE(reading([&] { return messagesWithText(host, "window", 0).size() == kWindow; }));
+    ASSERT_EQ(store.keptCount(), size_t(kWindow));
+    const size_t from = host.output().size();
+    peers.send("n-1", "past the window");
+    EXPECT_TRUE(reading([&] {
+        return messagesWithText(host, "past the window", from).size() == 1 &&
+               peers.server().unacknowledged().empty();
+    })) << host.output();
+    EXPECT_EQ(countOf(host.output(), "message store is given up for now (it cannot be written"),
+              1u);
 }
 
 // The ids of the messages the page reports, read as the output grows: each complete line once.

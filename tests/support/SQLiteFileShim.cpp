@@ -87,6 +87,9 @@ const sqlite3_io_methods kShimMethods = {
 };
 
 int shimOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
+    if (SQLiteFileShim* layer = current.load(); layer && !layer->watches(name)) {
+        return systemVfs->xOpen(systemVfs, name, file, flags, outFlags);
+    }
     auto* shim = reinterpret_cast<ShimFile*>(file);
     shim->real = reinterpret_cast<sqlite3_file*>(shim + 1);
     std::memset(shim->real, 0, static_cast<size_t>(systemVfs->szOsFile));

@@ -20,6 +20,9 @@ public:
 
     // On the thread that makes the change; a code other than SQLITE_OK fails it.
     virtual int willChange(Change /*change*/) { return SQLITE_OK; }
+    // Whether the file opened by this name goes through the layer; others (null: a temporary
+    // file) go straight to the system's, with all it offers (shared memory among them).
+    virtual bool watches(const char* /*name*/) const { return true; }
     virtual void willDelete(const char* /*name*/) {}
 };
 

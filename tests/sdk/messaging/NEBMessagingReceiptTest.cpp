@@ -241,4 +241,19 @@ TEST_F(NEBMessagingReceiptTest, MessagesReachThePageFromAStoreThatCannotBeWritte
     EXPECT_EQ(log_->count("takes received messages again"), 2u);
 }
 
+// Stored messages fill the window that a kill would hand on again, then the disk fills before
+// their deliveries are recorded: a message that comes next reaches the page all the same, and
+// is acknowledged once the page has it.
+TEST_F(NEBMessagingReceiptTest, AGivenUpStoreHandsOnPastAFullWindow) {
+    start(5000ms);
+    send(0, kWindow);
+    ASSERT_TRUE(runUntil([&] { return page_->ids.size() == kWindow; }));
+    activity_.refuseChanges(SQLITE_FULL);
+    for (const auto& id : page_->ids) messaging_->didDeliverRemoteMessage(id);
+    send(kWindow, kWindow + 1);
+    ASSERT_TRUE(runUntil([&] { return page_->ids.size() == kWindow + 1; }));
+    messaging_->didDeliverRemoteMessage(page_->ids.back());
+    EXPECT_TRUE(runUntil([&] { return server_.unacknowledged().empty(); }));
+}
+
 }  // namespace

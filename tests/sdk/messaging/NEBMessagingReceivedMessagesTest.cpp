@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <fstream>
 #include <set>
 
 #include "platform/dispatch/Queue.h"
@@ -461,6 +462,106 @@ TEST_F(NEBMessagingReceivedMessagesTest, DeliveriesTakenByAReadThatFailedAreReco
     close();
     EXPECT_EQ(handedOverAfterARestart(), std::vector<std::string>{"m1"});
 }
+
+// A store given up because it cannot be written hands on every message of a read it did not
+// take, however many deliveries wait to be recorded, and calls the read's completion once the
+// application has them, then the completions behind it that are ready, in read order. Stored
+// messages still wait for the window until deliveries are recorded again.
+struct GivenUpCase {
+    const char* name;
+    int refusal;
+    int stored;
+};
+void PrintTo(const GivenUpCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class AGivenUpStoreTest : public NEBMessagingReceivedMessagesTest,
+                          public testing::WithParamInterface<GivenUpCase> {};
+
+TEST_P(AGivenUpStoreTest, HandsOnEveryUnstoredMessageWhateverTheWindowHolds) {
+    const auto [name, refusal, stored] = GetParam();
+    const int handed = std::min(stored, int(kWindow));
+    open();
+    submit(batchOf(0, stored));
+    activity_.refuseChanges(refusal);
+    finish(idsFrom(0, handed));
+    std::vector<std::string> completed;
+    received().submit(batchOf(100, 1), nullptr, [&](Outcome o) {
+        if (o == Outcome::Stored) completed.push_back("unstored");
+    });
+    loop().runUntilIdle();
+    received().submit(unkeptBatch(), nullptr, [&](Outcome) { completed.push_back("unkept"); });
+    loop().runUntilIdle();
+    auto expected = idsFrom(0, handed);
+    expected.insert(expected.end(), {"m100", ""});
+    EXPECT_EQ(arrived_, expected);
+    EXPECT_TRUE(completed.empty());
+    finish({"m100"});
+    EXPECT_EQ(completed, (std::vector<std::string>{"unstored", "unkept"}));
+
+    activity_.refuseChanges(SQLITE_OK);
+    loop().advanceBy(kRetryDelay);
+    EXPECT_EQ(arrived_.size(), size_t(stored + 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NEBMessagingReceivedMessages, AGivenUpStoreTest,
+    testing::Values(GivenUpCase{"AFullDiskWithThreeUnrecorded", SQLITE_FULL, 3},
+                    GivenUpCase{"AFullDiskWithTheWindowUnrecorded", SQLITE_FULL, int(kWindow)},
+                    GivenUpCase{"InputOutputErrorsWithMoreWaiting", SQLITE_IOERR,
+                                int(kWindow) + 2}),
+    [](const testing::TestParamInfo<GivenUpCase>& info) { return info.param.name; });
+
+// A store found damaged as a read is written is made anew; what it keeps from then on reaches
+// the application in this run, wherever the reader of the earlier file's messages stands (not
+// yet started, or a window into them), and is not taken for a message an earlier run kept.
+class AStoreMadeAnewTest : public NEBMessagingReceivedMessagesTest,
+                           public testing::WithParamInterface<bool> {
+protected:
+    // Overwrites the first page of the table's tree: the file opens, a write to it fails.
+    void damageTable(const std::string& table) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db,
+                           "SELECT rootpage, (SELECT page_size FROM pragma_page_size) FROM "
+                           "sqlite_master WHERE name = ?",
+                           -1, &s, nullptr);
+        sqlite3_bind_text(s, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+        ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+        const int64_t page = sqlite3_column_int64(s, 0), size = sqlite3_column_int64(s, 1);
+        sqlite3_finalize(s);
+        sqlite3_close(db);
+        std::fstream file(path(), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp((page - 1) * size);
+        file << std::string(size_t(size), '\x5a');
+    }
+};
+
+TEST_P(AStoreMadeAnewTest, HandsOnWhatItKeepsInTheSameRun) {
+    const bool readerStarted = GetParam();
+    open();
+    submit(batchOf(0, 100));
+    close();
+    damageTable(NEBMessagingRmq2PersistentStore::kTableS2dRmqIds);
+    arrived_.clear();
+    auto& received = open();
+    if (readerStarted) received.startDelivering();
+    EXPECT_EQ(submit(batchOf(100, 1)), Outcome::Stored);
+    received.startDelivering();
+    finish(idsFrom(0, kWindow));
+    auto expected = readerStarted ? idsFrom(0, kWindow) : std::vector<std::string>{};
+    expected.push_back("m100");
+    EXPECT_EQ(arrived_, expected);
+    EXPECT_EQ(arrivals_.back(), NEBMessagingArrival::Received);
+    EXPECT_EQ(log_->count("is given up for now (it is damaged"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(NEBMessagingReceivedMessages, AStoreMadeAnewTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ReaderPastTheNewRows" : "ReaderNotStarted";
+                         });
 
 // A message the server sends again while the application's confirmation of it waits for the
 // store's next write (a link that went before its acknowledgement did, then a burst): that

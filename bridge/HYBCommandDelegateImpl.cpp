@@ -92,8 +92,10 @@ constexpr std::string_view kPieceKeeperDefinition =
     "if(text?typeof run==='string':Array.isArray(run))kept.push(run);else kept=false;"
     "k.set(callbackId,kept)}});";
 // What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
-// after the pieces).
+// after the pieces), and all of it when the page is to go.
 constexpr std::string_view kDropPiecesBody = "var k=window[keeper];if(k)k.delete(callbackId)";
+constexpr std::string_view kDropAllPieces =
+    "if(window.__hybAnswerPieces)window.__hybAnswerPieces.clear()";
 
 // Tells once that the page took a piece in: when told, or else when the last holder lets go
 // of it, a script dropped on its way (no page, no engine) that nothing will ever take in. A
@@ -223,22 +225,29 @@ void HYBCommandDelegateImpl::evalJs(std::string js, bool scheduledOnRunLoop) {
     }
 }
 
-void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, size_t index,
-                                             std::string json) {
-    sendPiece(callbackId, index, std::move(json), false);
+uint64_t HYBCommandDelegateImpl::currentPage() const {
+    dispatch::Lock lock(piecesMutex_);
+    return shownPage_;
 }
 
-void HYBCommandDelegateImpl::sendAnswerTextPiece(const std::string& callbackId, size_t index,
-                                                 std::string text) {
-    sendPiece(callbackId, index, std::move(text), true);
+void HYBCommandDelegateImpl::sendAnswerPiece(const std::string& callbackId, uint64_t page,
+                                             size_t index, std::string json) {
+    sendPiece(callbackId, page, index, std::move(json), false);
 }
 
-void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t index,
+void HYBCommandDelegateImpl::sendAnswerTextPiece(const std::string& callbackId, uint64_t page,
+                                                 size_t index, std::string text) {
+    sendPiece(callbackId, page, index, std::move(text), true);
+}
+
+void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, uint64_t page, size_t index,
                                        std::string piece, bool text) {
     // The answer itself says what is wrong with its id; its pieces go nowhere.
     if (callbackId == kInvalidCallbackId || !isValidCallbackId(callbackId)) return;
     {
         dispatch::Lock lock(piecesMutex_);
+        // The page shown now did not ask for it, whatever the id: its keeper would hold it.
+        if (page != shownPage_) return;
         AnswerInPieces& answer = piecesSent_[callbackId];
         // Set before the piece can be evaluated, so that its deadline counts from its sending.
         if (answer.onTheirWay++ == 0) answer.waitingSince = dispatch::Clock::current().now();
@@ -270,13 +279,14 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
     script.append("})");
     std::string().swap(piece);
     std::weak_ptr<HYBCommandDelegateImpl> weakSelf = sharedSelf<HYBCommandDelegateImpl>();
-    auto taken = std::make_shared<TakenNotice>([weakSelf, callbackId] {
+    auto taken = std::make_shared<TakenNotice>([weakSelf, callbackId, page] {
         auto self = weakSelf.lock();
         if (!self) return;
         {
             dispatch::Lock lock(self->piecesMutex_);
             const auto kept = self->piecesSent_.find(callbackId);
-            if (kept != self->piecesSent_.end() && kept->second.onTheirWay > 0) {
+            if (self->shownPage_ == page && kept != self->piecesSent_.end() &&
+                kept->second.onTheirWay > 0) {
                 --kept->second.onTheirWay;
                 kept->second.waitingSince = dispatch::Clock::current().now();
             }
@@ -284,22 +294,26 @@ void HYBCommandDelegateImpl::sendPiece(const std::string& callbackId, size_t ind
         self->pieceTaken_.notify_all();
     });
     evalJsHelper({std::move(script), std::nullopt, true,
-                  [taken = std::move(taken)] { taken->tell(); }, callbackId});
+                  [taken = std::move(taken)] { taken->tell(); }, callbackId, page});
 }
 
-bool HYBCommandDelegateImpl::answerPieceAwaited(const std::string& callbackId) const {
+bool HYBCommandDelegateImpl::answerPieceAwaited(const std::string& callbackId,
+                                                uint64_t page) const {
     dispatch::Lock lock(piecesMutex_);
     const auto answer = piecesSent_.find(callbackId);
-    // An answer that ended is awaited: its producer comes to its wait at once, and stops there.
-    if (answer != piecesSent_.end() && answer->second.ended) return true;
+    // An answer that ended, or whose page went, is awaited: its producer comes to its wait at
+    // once, and stops there.
+    if (page != shownPage_ || (answer != piecesSent_.end() && answer->second.ended)) return true;
     return piecesOnTheirWay(callbackId) < kPiecesInFlight;
 }
 
-bool HYBCommandDelegateImpl::waitForAnswerPieceRoom(const std::string& callbackId) {
+bool HYBCommandDelegateImpl::waitForAnswerPieceRoom(const std::string& callbackId, uint64_t page) {
     // The page's taking a piece in is told on the main thread, which must not wait for it.
     const bool mainThread = dispatch::RunLoop::isMainThread();
     dispatch::Lock lock(piecesMutex_);
     while (true) {
+        // Its page went: before its first piece the answer has no entry to say so.
+        if (page != shownPage_) return false;
         const auto answer = piecesSent_.find(callbackId);
         if (answer == piecesSent_.end()) return true;
         if (answer->second.ended) return false;
@@ -349,12 +363,24 @@ void HYBCommandDelegateImpl::checkPieceTaken(const std::string& callbackId) {
 }
 
 void HYBCommandDelegateImpl::endAnswersInPieces() {
+    bool piecesKept;
     {
         dispatch::Lock lock(piecesMutex_);
-        if (piecesSent_.empty()) return;
-        for (auto& [callbackId, answer] : piecesSent_) answer.ended = true;
+        // Every answer of the page that went ends by its page, also one with no piece sent yet;
+        // what is kept is of the next page's answers only, whose ids may repeat these.
+        ++shownPage_;
+        piecesKept = !piecesSent_.empty();
+        for (auto& [callbackId, answer] : piecesSent_) {
+            if (answer.timer) dispatch::RunLoop::main().cancel(*answer.timer);
+        }
+        piecesSent_.clear();
     }
     pieceTaken_.notify_all();
+    // No answer will join or drop what the page keeps of them: it lets go of it now, while it
+    // is still the page shown (a navigation that then fails leaves it there).
+    if (piecesKept) {
+        evalJsHelper2(std::string(kDropAllPieces));
+    }
 }
 
 bool HYBCommandDelegateImpl::forgetAnswer(const std::string& callbackId) {
@@ -366,7 +392,7 @@ bool HYBCommandDelegateImpl::forgetAnswer(const std::string& callbackId) {
 }
 
 void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
-    const std::shared_ptr<HYBPluginResult>& result, const std::string& callbackId,
+    const std::shared_ptr<HYBPluginResult>& result, const std::string& callbackId, uint64_t page,
     std::string_view member, size_t pieces) {
     if (pieces == 0 || !result) {
         sendPluginResult(result, callbackId);
@@ -375,6 +401,8 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
     if (!answersCallbackId(callbackId)) return;
     {
         dispatch::Lock lock(piecesMutex_);
+        // Its pieces went to a page that is gone; the page shown now would join its own.
+        if (page != shownPage_) return;
         forgetAnswer(callbackId);
     }
     ns::Dictionary arguments;
@@ -385,18 +413,21 @@ void HYBCommandDelegateImpl::sendPluginResultAfterPieces(
     arguments.emplace("member", std::string(member));
     arguments.emplace("pieces", static_cast<int64_t>(pieces));
     arguments.emplace("keepCallback", result->keepCallback() ? 1 : 0);
-    evalJsHelper({std::string(kJoinBody), std::move(arguments), true});
+    evalJsHelper({std::string(kJoinBody), std::move(arguments), true, nullptr, std::nullopt, page});
 }
 
 void HYBCommandDelegateImpl::dropKeptPieces(const std::string& callbackId) {
+    uint64_t page;
     {
         dispatch::Lock lock(piecesMutex_);
         if (piecesSent_.empty() || !forgetAnswer(callbackId)) return;
+        page = shownPage_;
     }
     ns::Dictionary arguments;
     arguments.emplace("callbackId", callbackId);
     arguments.emplace("keeper", std::string(kKeptPieces));
-    evalJsHelper({std::string(kDropPiecesBody), std::move(arguments), false});
+    evalJsHelper(
+        {std::string(kDropPiecesBody), std::move(arguments), false, nullptr, std::nullopt, page});
 }
 
 void HYBCommandDelegateImpl::evalJsHelper(PageScript script) {
@@ -491,6 +522,7 @@ void HYBCommandDelegateImpl::evaluateCallbackBatch(const std::vector<std::string
 }
 
 void HYBCommandDelegateImpl::evalJsHelper2(PageScript script) {
+    if (script.page && *script.page != currentPage()) return;
     auto page = page_.lock();
     if (!page) return;
     std::optional<std::string> answered = std::move(script.answered);

@@ -52,14 +52,17 @@ public:
     void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
                           const std::optional<std::string>& callbackId) override;
     bool sendsAnswerPieces() const override { return true; }
-    void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
-    void sendAnswerTextPiece(const std::string& callbackId, size_t index,
+    uint64_t currentPage() const override;
+    void sendAnswerPiece(const std::string& callbackId, uint64_t page, size_t index,
+                         std::string json) override;
+    void sendAnswerTextPiece(const std::string& callbackId, uint64_t page, size_t index,
                              std::string text) override;
-    bool answerPieceAwaited(const std::string& callbackId) const override;
-    [[nodiscard]] bool waitForAnswerPieceRoom(const std::string& callbackId) override;
+    bool answerPieceAwaited(const std::string& callbackId, uint64_t page) const override;
+    [[nodiscard]] bool waitForAnswerPieceRoom(const std::string& callbackId,
+                                              uint64_t page) override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
-                                     const std::string& callbackId, std::string_view member,
-                                     size_t pieces) override;
+                                     const std::string& callbackId, uint64_t page,
+                                     std::string_view member, size_t pieces) override;
     void evalJs(std::string js) override { evalJs(std::move(js), true); }
     void evalJs(std::string js, bool scheduledOnRunLoop) override;
     void runInBackground(std::function<void()> block) override;
@@ -67,9 +70,10 @@ public:
     UrlTransformer urlTransformer() const override;
     void setUrlTransformer(UrlTransformer transformer) override;
 
-    // The page that asked for the answers now in pieces is gone (it reloads, or its controller
-    // closes): each answer's producer learns at its next wait that the answer ends, rather than
-    // go on making pieces that no page will join. Main thread.
+    // The page shown is gone (it reloads, or its controller closes): the producer of each answer
+    // it asked for learns at its next wait that the answer ends, whether or not a piece of it
+    // went yet, rather than go on making pieces that no page will join. Nothing more of those
+    // answers' pieces reaches a page, and the page lets go of those it keeps. Main thread.
     void endAnswersInPieces();
 
     // Runs the queue's pending commands with every evaluation they cause deferred to later
@@ -101,6 +105,9 @@ public:
         // The callback id of an answer that comes by the host's own road (a value handed
         // over, a piece): the script's failure is logged with it.
         std::optional<std::string> answered = std::nullopt;
+        // The page the script is for (a piece, or what joins or drops pieces): a later page
+        // does not get it.
+        std::optional<uint64_t> page = std::nullopt;
     };
 
 protected:
@@ -123,7 +130,8 @@ private:
     HYBPageSink::EvaluationHandler batchAnswerHandler(
         std::optional<std::string> answered = std::nullopt) const;
     // Hands the page a piece to keep: a text as it is, or the JSON text of an array, parsed.
-    void sendPiece(const std::string& callbackId, size_t index, std::string piece, bool text);
+    void sendPiece(const std::string& callbackId, uint64_t page, size_t index, std::string piece,
+                   bool text);
     // How many pieces of the answer to the id the page has not taken in yet.
     size_t piecesOnTheirWay(const std::string& callbackId) const REQUIRES(piecesMutex_);
     // On the main loop, at the time by which the page must have taken a piece of the answer in:
@@ -160,11 +168,13 @@ private:
         dispatch::TimePoint waitingSince{};
         // The timer that checks the page took a piece in, while one is set.
         std::optional<dispatch::TimerId> timer;
-        // Its producer is to stop: the page went, or stopped taking pieces in.
+        // Its producer is to stop: the page stopped taking pieces in.
         bool ended = false;
     };
-    // By callback id; signalled when the page takes a piece in or an answer ends.
+    // The page shown now (currentPage), and its answers that had pieces sent by callback id;
+    // signalled when the page takes a piece in or an answer ends.
     mutable dispatch::Mutex piecesMutex_;
+    uint64_t shownPage_ GUARDED_BY(piecesMutex_) = 0;
     std::unordered_map<std::string, AnswerInPieces> piecesSent_ GUARDED_BY(piecesMutex_);
     std::condition_variable pieceTaken_;
     mutable dispatch::Mutex transformerMutex_;

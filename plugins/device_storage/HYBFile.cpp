@@ -555,13 +555,13 @@ void HYBFile::read(const HYBInvokedUrlCommand& command, ReadKind kind) {
     auto delegate = commandDelegate();
     if (!delegate) return;
     delegate->runInBackground([weak, delegate, fs, url = *url, start, end, kind,
-                               callbackId = command.callbackId()] {
+                               callbackId = command.callbackId(), page = delegate->currentPage()] {
         if (callbackId && delegate->sendsAnswerPieces()) {
             auto range = fs->openRangeAtURL(url, start, end);
             // A longer read than one answer may hold fails whole, as the file system says.
             if (range && range->length() > kReadRunBytes &&
                 range->length() <= HYBFileSystem::maxReadLength()) {
-                return readInRuns(weak, *delegate, *range, kind, *callbackId);
+                return readInRuns(weak, *delegate, *range, kind, *callbackId, page);
             }
         }
         fs->readFileAtURL(
@@ -600,7 +600,7 @@ std::string HYBFile::dataURLHead(const std::optional<std::string>& mimeType) {
 
 void HYBFile::readInRuns(const std::weak_ptr<HYBFile>& weak, HYBCommandDelegate& delegate,
                          HYBFileSystem::RangeReader& range, ReadKind kind,
-                         const std::string& callbackId) {
+                         const std::string& callbackId, uint64_t page) {
     const uint64_t length = range.length();
     const std::optional<std::string> mimeType = range.mimeType();
     size_t pieces = 0;
@@ -621,7 +621,7 @@ void HYBFile::readInRuns(const std::weak_ptr<HYBFile>& weak, HYBCommandDelegate&
         // The answer's own part joins the pieces: the array buffer's data, or the text.
         const auto finish = [&](std::shared_ptr<HYBPluginResult> result, std::string_view member) {
             if (weak.lock())
-                delegate.sendPluginResultAfterPieces(result, callbackId, member, pieces);
+                delegate.sendPluginResultAfterPieces(result, callbackId, page, member, pieces);
         };
         if (last && kind == ReadKind::ArrayBuffer) {
             return finish(
@@ -653,10 +653,10 @@ void HYBFile::readInRuns(const std::weak_ptr<HYBFile>& weak, HYBCommandDelegate&
         if (!weak.lock()) return;
         // No page takes the rest: the read fails, as a read that breaks off does, and lets go
         // of its file.
-        if (!delegate.waitForAnswerPieceRoom(callbackId)) {
+        if (!delegate.waitForAnswerPieceRoom(callbackId, page)) {
             return sendFromBackground(weak, fileIOError(NOT_FOUND_ERR), callbackId);
         }
-        delegate.sendAnswerTextPiece(callbackId, pieces++, std::move(text));
+        delegate.sendAnswerTextPiece(callbackId, page, pieces++, std::move(text));
     }
 }
 

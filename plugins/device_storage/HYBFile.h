@@ -105,11 +105,12 @@ private:
                                                        const std::optional<std::string>& mimeType);
     // "data:<MIME type>;base64," before the Base64 text of a read.
     static std::string dataURLHead(const std::optional<std::string>& mimeType);
-    // Reads the range in runs, each handed to the page as a piece of the answer once it has
-    // room for it, the last as the answer itself. Background queue.
+    // Reads the range in runs, each handed to `page` (the page that asked, as the delegate
+    // numbered it) as a piece of the answer once it has room for it, the last as the answer
+    // itself. Background queue.
     static void readInRuns(const std::weak_ptr<HYBFile>& weak, HYBCommandDelegate& delegate,
                            HYBFileSystem::RangeReader& range, ReadKind kind,
-                           const std::string& callbackId);
+                           const std::string& callbackId, uint64_t page);
     // Sends the result from background work unless the plug-in has gone meanwhile.
     static void sendFromBackground(const std::weak_ptr<HYBFile>& plugin,
                                    const std::shared_ptr<HYBPluginResult>& result,

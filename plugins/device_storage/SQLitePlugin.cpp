@@ -75,6 +75,22 @@ constexpr const char* kProbeSql = "SELECT count(*) FROM sqlite_master;";
 // The files SQLite keeps beside a database while it works on it.
 constexpr const char* kCompanionSuffixes[] = {"-journal", "-wal", "-shm"};
 
+// The page that asked for the call whose work runs on this thread, as the command delegate
+// numbered it when the call came in. A database's work waits for its turn on the database's
+// queue, so the page shown when it starts may be a later one; its long answer still belongs to
+// the page that asked, and stops once that page is gone. It comes with the thread because the
+// work takes only the command, as the actions do.
+thread_local std::optional<uint64_t> tAskingPage;
+
+// Runs the work of a call that `page` asked for.
+void runForPage(uint64_t page, const std::function<void()>& work) {
+    struct Restore {
+        std::optional<uint64_t> outer;
+        ~Restore() { tAskingPage = outer; }
+    } restore{std::exchange(tAskingPage, page)};
+    work();
+}
+
 // The request dictionary, read in place: a batch's can hold many thousands of statements.
 const ns::Value& firstArgument(const HYBInvokedUrlCommand& command) {
     static const ns::Value kEmpty{ns::Dictionary()};
@@ -242,12 +258,14 @@ void SQLitePlugin::answerInPieces(
         send(answer(nullptr), command);
         return;
     }
+    // Work not started by an action belongs to the page shown as it starts.
+    const uint64_t page = tAskingPage.value_or(delegate->currentPage());
     RowPieces pieces(
         [&](size_t index, std::string run) {
-            delegate->sendAnswerPiece(*callbackId, index, std::move(run));
+            delegate->sendAnswerPiece(*callbackId, page, index, std::move(run));
         },
-        [&] { return delegate->answerPieceAwaited(*callbackId); },
-        [&] { return delegate->waitForAnswerPieceRoom(*callbackId); }, kShortestRowPiece,
+        [&] { return delegate->answerPieceAwaited(*callbackId, page); },
+        [&] { return delegate->waitForAnswerPieceRoom(*callbackId, page); }, kShortestRowPiece,
         kLongestRowPiece);
     pieces.member = member;
     auto result = answer(&pieces);
@@ -258,7 +276,7 @@ void SQLitePlugin::answerInPieces(
         send(result, command);
         return;
     }
-    delegate->sendPluginResultAfterPieces(result, *callbackId, pieces.member, pieces.sent);
+    delegate->sendPluginResultAfterPieces(result, *callbackId, page, pieces.member, pieces.sent);
 }
 
 void SQLitePlugin::echoStringValue(const HYBInvokedUrlCommand& command) {
@@ -1339,7 +1357,9 @@ void SQLitePlugin::onDatabaseQueue(void (SQLitePlugin::*work)(const HYBInvokedUr
         return;
     }
     auto self = sharedSelf<SQLitePlugin>();
-    const bool idle = connection->schedule([self, work, command] { ((*self).*work)(command); });
+    const bool idle = connection->schedule([self, work, command, page = delegate->currentPage()] {
+        runForPage(page, [&] { ((*self).*work)(command); });
+    });
     if (!idle) return;
     delegate->runInBackground([connection] {
         while (auto next = connection->nextWork()) next();
@@ -1351,5 +1371,7 @@ void SQLitePlugin::inBackground(void (SQLitePlugin::*work)(const HYBInvokedUrlCo
     auto delegate = commandDelegate();
     if (!delegate) return;
     auto self = sharedSelf<SQLitePlugin>();
-    delegate->runInBackground([self, work, command] { ((*self).*work)(command); });
+    delegate->runInBackground([self, work, command, page = delegate->currentPage()] {
+        runForPage(page, [&] { ((*self).*work)(command); });
+    });
 }

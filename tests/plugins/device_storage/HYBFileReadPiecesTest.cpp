@@ -30,7 +30,8 @@ protected:
     }
     // Runs the read whole (the fixture's delegate takes no pieces), then on the delegate that
     // takes them, which runs `onPiece` as each piece reaches it (and, with `pageGoneAfter`,
-    // takes no more pieces than that); its pieces and answer.
+    // takes no more pieces than that; with `pageGoesBeforeWork`, the page that asked goes as the
+    // read's work is handed over); its pieces and answer.
     struct Pieced {
         std::shared_ptr<HYBPluginResult> whole;
         std::vector<sqlitetest::SentPiece> pieces;
@@ -38,13 +39,15 @@ protected:
     };
     Pieced read(const std::string& action, const ns::Array& arguments,
                 std::function<void(const sqlitetest::SentPiece&)> onPiece = nullptr,
-                std::optional<size_t> pageGoneAfter = std::nullopt) {
+                std::optional<size_t> pageGoneAfter = std::nullopt,
+                bool pageGoesBeforeWork = false) {
         Pieced out{call(action, arguments), {}, {}};
         auto pieces = std::make_shared<sqlitetest::SQLiteTestDelegate>();
         pieces->setTakesPieces(true);
         pieces->setPageWindow(2);
         pieces->setPieceHook(std::move(onPiece));
         if (pageGoneAfter) pieces->setPageGoneAfter(*pageGoneAfter);
+        pieces->setPageGoesBeforeWork(pageGoesBeforeWork);
         plugin().setCommandDelegate(pieces);
         const std::string id = "Pieced" + std::to_string(++reads_);
         EXPECT_TRUE(
@@ -147,15 +150,19 @@ TEST_F(HYBFileReadPiecesTest, AReadPastTheLongestFailsBeforeAnyRun) {
 }
 
 // A page that takes no more of a long read (it went, or stopped taking runs in) ends it at the
-// next run: nothing more is read or sent, and it fails as a read that breaks off does.
+// next run, also when it went before the read's work began: nothing more is read or sent, and it
+// fails as a read that breaks off does.
 TEST_F(HYBFileReadPiecesTest, AReadStopsWhenThePageTakesNoMore) {
     writeFile(documents() + "/stop.bin", std::string(5 * kRun, 's'));
-    const Pieced read =
-        this->read("readAsArrayBuffer", {url("persistent", "/stop.bin"), 0, -1}, nullptr, 1);
-    EXPECT_EQ(read.pieces.size(), 1u);
-    EXPECT_EQ(read.answer.status, HYBResultStatusIOError);
-    EXPECT_EQ(read.answer.pieces, 0u);
-    EXPECT_EQ(read.answer.message, ns::Value(static_cast<int>(NOT_FOUND_ERR)));
+    for (const size_t runs : {1u, 0u}) {
+        const Pieced read =
+            this->read("readAsArrayBuffer", {url("persistent", "/stop.bin"), 0, -1}, nullptr,
+                       runs ? std::optional(runs) : std::nullopt, runs == 0);
+        EXPECT_EQ(read.pieces.size(), runs);
+        EXPECT_EQ(read.answer.status, HYBResultStatusIOError);
+        EXPECT_EQ(read.answer.pieces, 0u);
+        EXPECT_EQ(read.answer.message, ns::Value(static_cast<int>(NOT_FOUND_ERR)));
+    }
 }
 
 // A file whose path changes while it is read in runs answers what the file held when the read

@@ -13,6 +13,7 @@
 #include "platform/testing/FakeEngine.h"
 #include "plugins/device_storage/HYBSQLiteDeviceClasses.h"
 #include "tests/bridge/support/BridgeFixture.h"
+#include "tests/plugins/device_storage/support/SQLiteTestGate.h"
 
 namespace {
 
@@ -47,6 +48,19 @@ protected:
         return std::any_of(evaluated.begin(), evaluated.end(),
                            [&](auto& s) { return s.find(part) != std::string::npos; });
     }
+    // The main loop only, until the page's reload began: statements wait on the global queue.
+    void reload() {
+        bool reset = false;
+        ns::NotificationCenter::defaultCenter().addObserver(
+            this, HYBPluginResetNotification, nullptr,
+            [&](const ns::Notification&) { reset = true; });
+        controller().webView()->reload();
+        while (!reset) loop().dispatchReady();
+        ns::NotificationCenter::defaultCenter().removeObserver(this);
+    }
+
+    // Made before the database opens: its statements may wait at test_gate().
+    sqlitetest::SQLiteTestGate gate_;
 };
 
 // A page that reloads during a 64 MiB answer, or stops taking its pieces in, ends the answer:
@@ -70,13 +84,7 @@ TEST_F(SQLitePiecesTestOnThePage, AnAnswerThePageWillNotTakeStopsAndFreesItsData
         // The main loop only: the statement waits on the global queue for the page.
         while (engine().fake().pendingEvaluationCount() < 2) loop().dispatchReady();
         if (reload) {
-            bool reset = false;
-            ns::NotificationCenter::defaultCenter().addObserver(
-                this, HYBPluginResetNotification, nullptr,
-                [&](const ns::Notification&) { reset = true; });
-            controller().webView()->reload();
-            while (!reset) loop().dispatchReady();
-            ns::NotificationCenter::defaultCenter().removeObserver(this);
+            this->reload();
             // The new page takes in everything, the pieces still on their way too.
             engine().fake().setScriptResponder(nullptr);
             while (engine().fake().completeEvaluation(ns::Value())) loop().dispatchReady();
@@ -91,6 +99,30 @@ TEST_F(SQLitePiecesTestOnThePage, AnAnswerThePageWillNotTakeStopsAndFreesItsData
             evaluated(R"(nativeCallback('next',1,{"rows":[{"seven":7}],"rowsAffected":0},0, 0))"));
         engine().fake().setScriptResponder(nullptr);
         while (engine().fake().completeEvaluation(ns::Value())) loop().runUntilIdle();
+    }
+}
+
+// A page that reloads while its large answer is made, before any piece of it went, ends it at
+// its first piece, and the large answer it asked for behind it on the same database too: the
+// new page holds no piece of them, and its own query answers as soon as they stopped.
+TEST_F(SQLitePiecesTestOnThePage, AnAnswerWhosePageReloadsBeforeItsFirstPieceStopsThere) {
+    const std::string rows =
+        "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c LIMIT 65536) "
+        "SELECT printf('%01000d', i) AS label, CASE i WHEN 1 THEN test_gate() END AS g FROM c";
+    executeSql("big", rows);
+    executeSql("behind", rows);
+    while (!gate_.reached()) loop().dispatchReady();
+    reload();
+    executeSql("next", "SELECT 7 AS seven");
+    gate_.open();
+    while (!evaluated(R"(nativeCallback('next',1,{"rows":[{"seven":7}],"rowsAffected":0},0, 0))")) {
+        loop().dispatchReady();
+    }
+    EXPECT_EQ(piecesEvaluated(), 0u);
+    for (const char* id : {"big", "behind"}) {
+        EXPECT_TRUE(evaluated("nativeCallback('" + std::string(id) +
+                              R"(',9,{"code":0,"message":"interrupted"},0, 0))"))
+            << id;
     }
 }
 

@@ -23,12 +23,12 @@ void SQLiteTestDelegate::sendPluginResult(const std::shared_ptr<HYBPluginResult>
     sent_.notify_all();
 }
 
-void SQLiteTestDelegate::sendAnswerPiece(const std::string& callbackId, size_t index,
+void SQLiteTestDelegate::sendAnswerPiece(const std::string& callbackId, uint64_t, size_t index,
                                          std::string json) {
     recordPiece({callbackId, index, std::move(json), false});
 }
 
-void SQLiteTestDelegate::sendAnswerTextPiece(const std::string& callbackId, size_t index,
+void SQLiteTestDelegate::sendAnswerTextPiece(const std::string& callbackId, uint64_t, size_t index,
                                              std::string text) {
     recordPiece({callbackId, index, std::move(text), true});
 }
@@ -51,7 +51,8 @@ void SQLiteTestDelegate::setPieceHook(std::function<void(const SentPiece&)> hook
     pieceHook_ = std::move(hook);
 }
 
-bool SQLiteTestDelegate::waitForAnswerPieceRoom(const std::string&) {
+bool SQLiteTestDelegate::waitForAnswerPieceRoom(const std::string&, uint64_t page) {
+    if (page != page_) return false;
     std::lock_guard lock(mutex_);
     if (pageGoneAfter_ && pieces_.size() >= *pageGoneAfter_) return false;
     while (pageWindow_ > 0 && piecesHeld_ >= pageWindow_) --piecesHeld_;
@@ -74,7 +75,7 @@ size_t SQLiteTestDelegate::mostPiecesHeld() const {
 }
 
 void SQLiteTestDelegate::sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
-                                                     const std::string& callbackId,
+                                                     const std::string& callbackId, uint64_t,
                                                      std::string_view member, size_t pieces) {
     SentResult sent{callbackId,
                     result->status(),
@@ -90,7 +91,7 @@ void SQLiteTestDelegate::sendPluginResultAfterPieces(const std::shared_ptr<HYBPl
     sent_.notify_all();
 }
 
-bool SQLiteTestDelegate::answerPieceAwaited(const std::string&) const {
+bool SQLiteTestDelegate::answerPieceAwaited(const std::string&, uint64_t) const {
     std::lock_guard lock(mutex_);
     return pieceAwaited_ && pieceAwaited_(pieces_.size());
 }
@@ -106,6 +107,7 @@ std::vector<SentPiece> SQLiteTestDelegate::pieces() const {
 }
 
 void SQLiteTestDelegate::runInBackground(std::function<void()> block) {
+    if (pageGoesBeforeWork_) ++page_;
     if (inline_) {
         block();
     } else {

@@ -47,14 +47,16 @@ public:
     void sendPluginResult(const std::shared_ptr<HYBPluginResult>& result,
                           const std::optional<std::string>& callbackId) override;
     bool sendsAnswerPieces() const override { return takesPieces_; }
-    void sendAnswerPiece(const std::string& callbackId, size_t index, std::string json) override;
-    void sendAnswerTextPiece(const std::string& callbackId, size_t index,
+    uint64_t currentPage() const override { return page_; }
+    void sendAnswerPiece(const std::string& callbackId, uint64_t page, size_t index,
+                         std::string json) override;
+    void sendAnswerTextPiece(const std::string& callbackId, uint64_t page, size_t index,
                              std::string text) override;
-    bool answerPieceAwaited(const std::string& callbackId) const override;
-    bool waitForAnswerPieceRoom(const std::string& callbackId) override;
+    bool answerPieceAwaited(const std::string& callbackId, uint64_t page) const override;
+    bool waitForAnswerPieceRoom(const std::string& callbackId, uint64_t page) override;
     void sendPluginResultAfterPieces(const std::shared_ptr<HYBPluginResult>& result,
-                                     const std::string& callbackId, std::string_view member,
-                                     size_t pieces) override;
+                                     const std::string& callbackId, uint64_t page,
+                                     std::string_view member, size_t pieces) override;
     void evalJs(std::string) override {}
     void evalJs(std::string, bool) override {}
     void runInBackground(std::function<void()> block) override;
@@ -74,6 +76,9 @@ public:
     // A page that takes no piece past the first `count`: waiting for room then answers that the
     // answer ends.
     void setPageGoneAfter(size_t count);
+    // Whether the page goes as each background work is handed over, after the call that asked
+    // for it read the page: waiting for room then answers that the work's answer ends.
+    void setPageGoesBeforeWork(bool goes) { pageGoesBeforeWork_ = goes; }
     // The most pieces the page held at once, not yet taken in.
     size_t mostPiecesHeld() const;
     // Runs on the producer's thread once each piece is recorded, before the producer goes on.
@@ -94,6 +99,8 @@ private:
     std::vector<SentResult> results_;
     std::vector<SentPiece> pieces_;
     std::atomic<bool> takesPieces_{false};
+    std::atomic<uint64_t> page_{0};
+    std::atomic<bool> pageGoesBeforeWork_{false};
     std::function<bool(size_t sent)> pieceAwaited_;
     std::function<void(const SentPiece&)> pieceHook_;
     size_t pageWindow_ = 0;

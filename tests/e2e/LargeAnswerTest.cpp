@@ -58,12 +58,12 @@ constexpr const char* kPageHelpers = R"JS(
             };
             Object.defineProperty(window, '__hybAnswerPieces', { value: keeper });
         },
-        // Every row, the statement held by the test's gate at row 15000, after its first
-        // piece went ahead; the pieces counted.
-        held: function (db, done, fail) {
+        // Every row, the statement held by the test's gate at row `at` (15000: after its
+        // first piece went ahead); the pieces counted.
+        held: function (db, done, fail, at) {
             this.countPieces();
-            this.sql(db, 'SELECT *, CASE WHEN n = 15000 THEN test_gate() ELSE 0 END AS g ' +
-                     'FROM big', [], done, fail);
+            this.sql(db, 'SELECT *, CASE WHEN n = ? THEN test_gate() ELSE 0 END AS g ' +
+                     'FROM big', [at || 15000], done, fail);
         }
     };
 })();
@@ -285,29 +285,39 @@ TEST_F(LargeAnswers, AnotherCallsAnswerBetweenPiecesKeepsItsOrder) {
     EXPECT_EQ(order, (std::vector<std::string>{"echo", "held", "other"}));
 }
 
-// A page that goes away while pieces of an answer are kept takes them with it: the new page
-// never hears of the old call, and its own large answers arrive whole and alone.
+// A page that goes away while its large answer is made takes it with it, whether pieces of it
+// are kept (the statement held after its first piece) or none went yet (held at its first row):
+// the statement stops, the new page's call on the database answers before any piece, the new
+// page never hears of the old call, and its own large answers arrive whole and alone.
 TEST_F(LargeAnswers, NavigationDropsKeptPieces) {
-    sqlitetest::SQLiteTestGate gate;
-    fill("left.db");
-    const size_t from = host.reportCount();
-    host.run("big.held('left.db', big.report('left'), big.failed('left'))");
-    ASSERT_TRUE(reportOf(from, "piece"));
-    ASSERT_TRUE(host.runUntil([&] { return gate.reached(); }));
-    ASSERT_TRUE(host.loadStartPage());
-    host.run(kPageHelpers);
-    gate.open();
-    // Statements on one database run in order: this answer comes after the old one.
-    const size_t loaded = host.reportCount();
-    host.run(R"JS(
-        big.sql('left.db', 'SELECT * FROM big ORDER BY n', [], function (answer) {
-            big.report('fresh')({ count: answer.rows.length, last: answer.rows[19999].n });
-        }, big.failed('fresh'));
-    )JS");
-    const auto fresh = reportOf(loaded, "fresh");
-    ASSERT_TRUE(fresh);
-    EXPECT_EQ(fresh->body["value"], ns::Value::dict({{"count", 20000}, {"last", 20000}}));
-    EXPECT_EQ(countOf(from, "left"), 0u);
+    for (const int heldAt : {15000, 1}) {
+        SCOPED_TRACE(heldAt);
+        sqlitetest::SQLiteTestGate gate;
+        fill("left.db");
+        const size_t from = host.reportCount();
+        host.run("big.held('left.db', big.report('left'), big.failed('left'), " +
+                 std::to_string(heldAt) + ")");
+        if (heldAt > 1) ASSERT_TRUE(reportOf(from, "piece"));
+        ASSERT_TRUE(host.runUntil([&] { return gate.reached(); }));
+        ASSERT_TRUE(host.loadStartPage());
+        host.run(kPageHelpers);
+        host.run("big.countPieces()");
+        const size_t loaded = host.reportCount();
+        gate.open();
+        // Statements on one database run in order: these answers come after the old one's.
+        host.run(R"JS(
+            big.sql('left.db', 'SELECT 7 AS seven', [], big.report('other'), big.failed('other'));
+            big.sql('left.db', 'SELECT * FROM big ORDER BY n', [], function (answer) {
+                big.report('fresh')({ count: answer.rows.length, last: answer.rows[19999].n });
+            }, big.failed('fresh'));
+        )JS");
+        ASSERT_TRUE(reportOf(loaded, "other"));
+        EXPECT_EQ(countOf(loaded, "piece"), 0u);
+        const auto fresh = reportOf(loaded, "fresh");
+        ASSERT_TRUE(fresh);
+        EXPECT_EQ(fresh->body["value"], ns::Value::dict({{"count", 20000}, {"last", 20000}}));
+        EXPECT_EQ(countOf(from, "left"), 0u);
+    }
 }
 
 // A file of 10 MiB, written by the page, read back by each kind of read: each comes in runs

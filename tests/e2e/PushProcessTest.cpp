@@ -456,7 +456,7 @@ TEST(PushEndToEnd, AFullDiskHandsOnPastAFullWindow) {
     // The page takes its time over the first: the window is stored and the disk full before
     // the page confirms any.
     for (int i = 0; i < kWindow; ++i) {
-        peers.send("w-" + std::to_string(i), "window", false, {{"busyMs", i == 0 ? "5000" : "0"}});
+        peers.send("w-" + std::to_string(i), "window", false, {{"busyMs", i == 0 ? "10000" : "0"}});
     }
     ASSERT_TRUE(reading([&] { return peers.server().unacknowledged().empty(); }));
     std::ofstream{full};

@@ -92,10 +92,8 @@ constexpr std::string_view kPieceKeeperDefinition =
     "if(text?typeof run==='string':Array.isArray(run))kept.push(run);else kept=false;"
     "k.set(callbackId,kept)}});";
 // What the page keeps of an answer's pieces goes when the answer comes whole instead (an error
-// after the pieces), and all of it when the page is to go.
+// after the pieces).
 constexpr std::string_view kDropPiecesBody = "var k=window[keeper];if(k)k.delete(callbackId)";
-constexpr std::string_view kDropAllPieces =
-    "if(window.__hybAnswerPieces)window.__hybAnswerPieces.clear()";
 
 // Tells once that the page took a piece in: when told, or else when the last holder lets go
 // of it, a script dropped on its way (no page, no engine) that nothing will ever take in. A
@@ -379,7 +377,8 @@ void HYBCommandDelegateImpl::endAnswersInPieces() {
     // No answer will join or drop what the page keeps of them: it lets go of it now, while it
     // is still the page shown (a navigation that then fails leaves it there).
     if (piecesKept) {
-        evalJsHelper2(std::string(kDropAllPieces));
+        const std::string keeper = "window." + std::string(kKeptPieces);
+        evalJsHelper2("if(" + keeper + ")" + keeper + ".clear()");
     }
 }
 

@@ -4,7 +4,7 @@
 
 #include "platform/dispatch/QueueContract.h"
 #include "platform/dispatch/RunLoop.h"
-#include "platform/ns/Value.h"
+#include "sdk/messaging/NEBMessagingRmqManager.h"
 #include "sdk/messaging/NEBMessagingUtilities.h"
 
 NEBMessagingDelayedMessageQueue::NEBMessagingDelayedMessageQueue(
@@ -53,7 +53,8 @@ void NEBMessagingDelayedMessageQueue::removeDelayedMessages(SendDelayedMessagesH
          done = std::move(done)](std::vector<mcs::McsDataMessageStanza> stored) mutable {
             const int64_t handedOut = *lastRead;
             for (auto& stanza : stored) {
-                const int64_t rmqId = ns::Value(stanza.persistent_id()).integerValue();
+                const int64_t rmqId =
+                    NEBMessagingRmqManager::parseRmqId(stanza.persistent_id()).value_or(0);
                 *lastRead = std::max(*lastRead, rmqId);
                 if (stanza.has_max_delay() && rmqId > handedOut)
                     result.push_back(std::move(stanza));

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <iterator>
 #include <mutex>
 #include <semaphore>
